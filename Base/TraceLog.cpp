@@ -1,0 +1,100 @@
+// Trace log lines: "<level tag><module tag> text\n", coloured by level when writing to a terminal.
+#include "Base/TraceLog.h"
+
+#include <string>
+#include <unistd.h>
+
+namespace Base {
+namespace {
+
+const char* const kLevelTags[kTraceLevelCount] = {"[ Error ]", "[Warning]", "[ Debug ]", "[ Info  ]",
+                                                  "[Verbose]"};
+const char* const kModuleTags[kTraceModuleCount] = {"[Base]",    "[Core]", "[Graphics]",
+                                                    "[Physics]", "[Audio]", "[Gameplay]",
+                                                    "[Lua]",     "[Editor]", "[General]"};
+// The console attributes of the levels as ANSI colours: bright red, yellow, green, bright white, grey.
+const char* const kLevelColours[kTraceLevelCount] = {"\x1b[91m", "\x1b[93m", "\x1b[32m", "\x1b[97m",
+                                                     "\x1b[90m"};
+const char* const kColourReset = "\x1b[0m";
+
+bool ValidLevel(TraceLevel level) { return level >= 0 && level < kTraceLevelCount; }
+bool ValidModule(TraceModule module) { return module < kTraceModuleCount; }
+
+}  // namespace
+
+TraceLog& TraceLog::GetInstance() {
+  static TraceLog instance;
+  return instance;
+}
+
+TraceLog::TraceLog() : output_(stdout) {}
+
+bool TraceLog::Passes(TraceLevel level) const { return ValidLevel(level) && level <= level_ && console_; }
+
+bool TraceLog::ModuleMuted(TraceModule module) const { return ValidModule(module) && mutes_[module]; }
+
+void TraceLog::MuteAll(bool mute) {
+  for (bool& m : mutes_) m = mute;
+}
+
+void TraceLog::MuteAllButOne(TraceModule module) {
+  if (!ValidModule(module)) return;
+  for (bool& m : mutes_) m = true;
+  mutes_[module] = false;
+}
+
+void TraceLog::Write(TraceLevel level, TraceModule module, const char* body, va_list* args) {
+  std::string line = kLevelTags[level];
+  line += kModuleTags[module];
+  line += ' ';
+  line += body;
+  line += '\n';
+
+  const bool colour = isatty(fileno(output_)) != 0;
+  if (colour) fputs(kLevelColours[level], output_);
+  if (args)
+    vfprintf(output_, line.c_str(), *args);
+  else
+    fputs(line.c_str(), output_);
+  if (colour) fputs(kColourReset, output_);
+  fflush(output_);
+}
+
+void TraceLog::Print(TraceLevel level, TraceModule module, const char* format, ...) {
+  if (!ValidModule(module) || !Passes(level) || mutes_[module] || !format) return;
+  va_list args;
+  va_start(args, format);
+  Write(level, module, format, &args);
+  va_end(args);
+}
+
+void TraceLog::PrintGeneral(TraceLevel level, const char* format, ...) {
+  if (!Passes(level) || !format) return;
+  va_list args;
+  va_start(args, format);
+  Write(level, TraceModule_General, format, &args);
+  va_end(args);
+}
+
+void TraceLog::LogMsg(TraceLevel level, TraceModule module, const char* text) {
+  if (!ValidModule(module) || !Passes(level) || mutes_[module]) return;
+  Write(level, module, text ? text : "", nullptr);
+}
+
+void OpenConsole() {}
+
+void ReportError(const char* /*condition*/, const char* file, int line, const char* format, ...) {
+  char message[2048 + 1];
+  if (format) {
+    va_list args;
+    va_start(args, format);
+    vsnprintf(message, sizeof message, format, args);
+    va_end(args);
+  } else {
+    snprintf(message, sizeof message, "No Error Message");
+  }
+  fprintf(stderr, "%s(%d) : %s\n", file ? file : "", line, message);
+  fflush(stderr);
+}
+
+}  // namespace Base

@@ -1,0 +1,77 @@
+// The engine's one diagnostic channel: level- and module-tagged lines on standard output.
+#pragma once
+
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+
+namespace Base {
+
+enum TraceLevel : int32_t {
+  TraceLevel_Error = 0,
+  TraceLevel_Warning = 1,
+  TraceLevel_Debug = 2,
+  TraceLevel_Info = 3,
+  TraceLevel_Verbose = 4,
+};
+
+enum TraceModule : uint32_t {
+  TraceModule_Base = 0,
+  TraceModule_Core = 1,
+  TraceModule_Graphics = 2,
+  TraceModule_Physics = 3,
+  TraceModule_Audio = 4,
+  TraceModule_Gameplay = 5,
+  TraceModule_Lua = 6,
+  TraceModule_Editor = 7,
+  TraceModule_General = 8,
+};
+
+constexpr int kTraceLevelCount = 5;
+constexpr int kTraceModuleCount = 9;
+
+class TraceLog {
+ public:
+  static TraceLog& GetInstance();
+
+  void Print(TraceLevel level, TraceModule module, const char* format, ...)
+      __attribute__((format(printf, 4, 5)));
+  void PrintGeneral(TraceLevel level, const char* format, ...) __attribute__((format(printf, 3, 4)));
+  // A finished text (from a script): printed literally, never used as a format.
+  void LogMsg(TraceLevel level, TraceModule module, const char* text);
+
+  void SetLevel(TraceLevel level) { level_ = level; }
+  TraceLevel GetLevel() const { return level_; }
+  bool ModuleMuted(TraceModule module) const;
+  void MuteAll(bool mute);
+  void MuteAllButOne(TraceModule module);
+
+  // Where lines go; standard output unless a test redirects it.
+  void SetOutput(FILE* stream) { output_ = stream; }
+  FILE* GetOutput() const { return output_; }
+  void SetConsole(bool on) { console_ = on; }
+
+  TraceLog(const TraceLog&) = delete;
+  TraceLog& operator=(const TraceLog&) = delete;
+
+ private:
+  TraceLog();
+  bool Passes(TraceLevel level) const;
+  void Write(TraceLevel level, TraceModule module, const char* body, va_list* args);
+
+  FILE* output_;
+  bool console_ = true;
+  bool mutes_[kTraceModuleCount] = {};
+  TraceLevel level_ = TraceLevel_Verbose;
+};
+
+// Creates and wires a console for the process. Output already goes to the process's own
+// standard streams here, so there is nothing to do.
+void OpenConsole();
+
+// The binding templates' non-fatal error report: "file(line) : message\n" on standard error.
+// `condition` is the failed test's text and is not printed; a null format prints "No Error Message".
+void ReportError(const char* condition, const char* file, int line, const char* format, ...)
+    __attribute__((format(printf, 4, 5)));
+
+}  // namespace Base

@@ -1,0 +1,29 @@
+# Entry points: `make run`, `make test`, `make bench`. Each installs what is missing first.
+JOBS ?= $(shell nproc)
+CI_WERROR := $(if $(CI),ON,OFF)
+
+.PHONY: deps run test bench release clean
+
+deps:
+	@bash scripts/install-deps.sh
+
+release: deps
+	cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DORV_BENCH=OFF
+	cmake --build build/release -j $(JOBS)
+
+run: release
+	@if [ -x build/release/bin/Orvanel ]; then ./build/release/bin/Orvanel; \
+	else echo "The game executable does not exist yet: only the engine libraries and their tests build."; fi
+
+test: deps
+	cmake -S . -B build/test -DCMAKE_BUILD_TYPE=Debug -DORV_SANITIZE=ON -DORV_WERROR=$(CI_WERROR)
+	cmake --build build/test -j $(JOBS)
+	cd build/test && ctest --output-on-failure -j $(JOBS)
+
+bench: deps
+	cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DORV_BENCH=ON
+	cmake --build build/bench -j $(JOBS)
+	@for b in build/bench/bin/bench_*; do echo "== $$b"; ./$$b || exit 1; done
+
+clean:
+	rm -rf build

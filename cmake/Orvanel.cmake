@@ -1,0 +1,52 @@
+# Build helpers. Engine libraries are OBJECT libraries so that the static registration objects in
+# every source file are always linked; executables link the whole closure of engine libraries.
+
+# orv_library(Name SOURCES a.cpp ... [DEPS OtherEngineLib ...] [LIBS external ...])
+function(orv_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;LIBS" ${ARGN})
+  add_library(${name} OBJECT ${ARG_SOURCES})
+  # Usage requirements (include dirs, external libraries) flow through the engine deps.
+  target_link_libraries(${name} PUBLIC ${ARG_DEPS} ${ARG_LIBS})
+  set_property(TARGET ${name} PROPERTY ORV_ENGINE_DEPS ${ARG_DEPS})
+endfunction()
+
+# Collects the engine libraries `libs` need, dependencies first, without repeats.
+function(_orv_closure out)
+  set(result "")
+  foreach(lib ${ARGN})
+    get_property(deps TARGET ${lib} PROPERTY ORV_ENGINE_DEPS)
+    if(deps)
+      _orv_closure(sub ${deps})
+      list(APPEND result ${sub})
+    endif()
+    list(APPEND result ${lib})
+  endforeach()
+  list(REMOVE_DUPLICATES result)
+  set(${out} ${result} PARENT_SCOPE)
+endfunction()
+
+# orv_link(target EngineLib ...): links the objects of the libraries and of all they depend on.
+function(orv_link target)
+  _orv_closure(all ${ARGN})
+  foreach(lib ${all})
+    target_link_libraries(${target} PRIVATE ${lib})
+  endforeach()
+endfunction()
+
+# orv_test(Name SOURCES ... LINK EngineLib ...): a GoogleTest binary whose cases are listed in CTest.
+function(orv_test name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LINK;LIBS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  orv_link(${name} ${ARG_LINK})
+  target_link_libraries(${name} PRIVATE GTest::gtest GTest::gmock GTest::gtest_main ${ARG_LIBS})
+  gtest_discover_tests(${name} WORKING_DIRECTORY ${CMAKE_SOURCE_DIR} DISCOVERY_TIMEOUT 60
+                       PROPERTIES ENVIRONMENT "SDL_VIDEODRIVER=offscreen;SDL_AUDIODRIVER=dummy")
+endfunction()
+
+# orv_bench(Name SOURCES ... LINK EngineLib ...): a Google Benchmark binary named bench_<Name>.
+function(orv_bench name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LINK;LIBS" ${ARGN})
+  add_executable(bench_${name} ${ARG_SOURCES})
+  orv_link(bench_${name} ${ARG_LINK})
+  target_link_libraries(bench_${name} PRIVATE benchmark::benchmark benchmark::benchmark_main ${ARG_LIBS})
+endfunction()

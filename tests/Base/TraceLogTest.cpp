@@ -1,0 +1,101 @@
+// Exact bytes of trace lines and their filtering by level and module mutes.
+#include "Base/TraceLog.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+using namespace Base;
+
+// Redirects the log into a temporary file for one test and restores it after.
+class TraceLogCapture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    file_ = tmpfile();
+    log_.SetOutput(file_);
+    log_.SetLevel(TraceLevel_Verbose);
+    log_.MuteAll(false);
+  }
+  void TearDown() override {
+    log_.SetOutput(stdout);
+    log_.SetLevel(TraceLevel_Verbose);
+    log_.MuteAll(false);
+    fclose(file_);
+  }
+  std::string Take() {
+    std::string text;
+    rewind(file_);
+    for (int c; (c = fgetc(file_)) != EOF;) text += char(c);
+    rewind(file_);
+    if (ftruncate(fileno(file_), 0) != 0) ADD_FAILURE();
+    return text;
+  }
+
+  TraceLog& log_ = TraceLog::GetInstance();
+  FILE* file_ = nullptr;
+};
+
+TEST_F(TraceLogCapture, LinesCarryBothTagsOneBlankAndExpandedArguments) {
+  log_.Print(TraceLevel_Info, TraceModule_Base, "loaded %d of %s", 3, "five");
+  EXPECT_EQ(Take(), "[ Info  ][Base] loaded 3 of five\n");
+  log_.Print(TraceLevel_Warning, TraceModule_Graphics, "x");
+  EXPECT_EQ(Take(), "[Warning][Graphics] x\n");
+  log_.PrintGeneral(TraceLevel_Error, "run out at %u", 7u);
+  EXPECT_EQ(Take(), "[ Error ][General] run out at 7\n");
+}
+
+TEST_F(TraceLogCapture, LevelFiltersEveryEntryPoint) {
+  log_.SetLevel(TraceLevel_Error);
+  log_.Print(TraceLevel_Warning, TraceModule_Core, "dropped");
+  log_.Print(TraceLevel_Error, TraceModule_Core, "kept");
+  EXPECT_EQ(Take(), "[ Error ][Core] kept\n");
+
+  log_.SetLevel(TraceLevel(-1));
+  log_.Print(TraceLevel_Error, TraceModule_Core, "a");
+  log_.LogMsg(TraceLevel_Error, TraceModule_Lua, "b");
+  log_.PrintGeneral(TraceLevel_Error, "c");
+  EXPECT_EQ(Take(), "");
+}
+
+TEST_F(TraceLogCapture, MutesSilenceModulesButNotPrintGeneral) {
+  log_.MuteAllButOne(TraceModule_Lua);
+  log_.Print(TraceLevel_Info, TraceModule_Core, "core");
+  log_.LogMsg(TraceLevel_Info, TraceModule_Lua, "lua");
+  log_.PrintGeneral(TraceLevel_Info, "general");
+  EXPECT_EQ(Take(), "[ Info  ][Lua] lua\n[ Info  ][General] general\n");
+  EXPECT_TRUE(log_.ModuleMuted(TraceModule_Core));
+  EXPECT_FALSE(log_.ModuleMuted(TraceModule_Lua));
+
+  log_.MuteAll(false);
+  log_.Print(TraceLevel_Info, TraceModule_Core, "core");
+  EXPECT_EQ(Take(), "[ Info  ][Core] core\n");
+}
+
+TEST_F(TraceLogCapture, ScriptTextIsPrintedLiterally) {
+  log_.LogMsg(TraceLevel_Debug, TraceModule_Lua, "100% sure %s %n");
+  EXPECT_EQ(Take(), "[ Debug ][Lua] 100% sure %s %n\n");
+}
+
+TEST_F(TraceLogCapture, OutOfRangeLevelsAndModulesAreIgnored) {
+  log_.Print(TraceLevel(5), TraceModule_Core, "level 5");
+  log_.Print(TraceLevel_Info, TraceModule(9), "module 9");
+  log_.LogMsg(TraceLevel(-3), TraceModule_Lua, "level -3");
+  log_.MuteAllButOne(TraceModule(42));
+  EXPECT_FALSE(log_.ModuleMuted(TraceModule_Core));
+  EXPECT_FALSE(log_.ModuleMuted(TraceModule(42)));
+  EXPECT_EQ(Take(), "");
+}
+
+TEST(ReportError, WritesFileLineAndMessageToStandardError) {
+  testing::internal::CaptureStderr();
+  ReportError("argCount != 2", "Base/function/Function", 137, "Wrong overload!");
+  ReportError("x", "file.cpp", 9, nullptr);
+  ReportError("x", "f", 1, "%d args", 3);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "Base/function/Function(137) : Wrong overload!\nfile.cpp(9) : No Error Message\nf(1) : 3 args\n");
+}
+
+}  // namespace
