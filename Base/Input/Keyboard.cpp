@@ -1,0 +1,63 @@
+// Keyboard device: key events set the current states; Update makes them the previous ones.
+#include "Base/Input/Keyboard.h"
+
+#include <cstring>
+
+#include "Base/TraceLog.h"
+
+namespace Base {
+
+namespace {
+
+bool KeyInRange(int64_t key) {
+  if (key >= 0 && key < Key_Count) return true;
+  TraceLog::GetInstance().Print(TraceLevel_Warning, TraceModule_Base,
+                                "Key code %lld is out of range (0..%d)",
+                                static_cast<long long>(key), Key_Count - 1);
+  return false;
+}
+
+void Notify(const InputCallbackList& callbacks, const InputEvent& event) {
+  for (const InputCallback& callback : callbacks) callback(event);
+}
+
+}  // namespace
+
+void Keyboard::Update() { std::memcpy(previous_, current_, sizeof(previous_)); }
+
+void Keyboard::OnEvent(const InputEvent& event) {
+  if (event.device != InputDevice_Keyboard) return;
+  switch (event.kind) {
+    case KeyEvent_Down: {
+      if (!KeyInRange(event.key.key)) return;
+      // Auto-repeat sends more downs while the key is held: only the first one counts.
+      if (current_[event.key.key]) return;
+      current_[event.key.key] = 1;
+      lastKeyPressed_ = event.key.key;
+      Notify(keyDownCallbacks_, event);
+      break;
+    }
+    case KeyEvent_Up:
+      if (!KeyInRange(event.key.key)) return;
+      current_[event.key.key] = 0;
+      Notify(keyUpCallbacks_, event);
+      break;
+    case KeyEvent_Other:
+      Notify(otherCallbacks_, event);
+      break;
+    default:
+      break;
+  }
+}
+
+bool Keyboard::IsKeyDown(Keys key) const { return KeyInRange(key) && current_[key]; }
+
+bool Keyboard::IsKeyPressed(Keys key) const {
+  return KeyInRange(key) && current_[key] && !previous_[key];
+}
+
+bool Keyboard::IsKeyReleased(Keys key) const {
+  return KeyInRange(key) && !current_[key] && previous_[key];
+}
+
+}  // namespace Base

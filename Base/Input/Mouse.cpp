@@ -1,0 +1,80 @@
+// Mouse device: events move the current state; Update makes it the previous one.
+#include "Base/Input/Mouse.h"
+
+#include "Base/TraceLog.h"
+
+namespace Base {
+
+namespace {
+
+void Notify(const InputCallbackList& callbacks, const InputEvent& event) {
+  for (const InputCallback& callback : callbacks) callback(event);
+}
+
+bool ButtonInRange(int button) {
+  if (button >= 0 && button < kMouseButtonCount) return true;
+  TraceLog::GetInstance().Print(TraceLevel_Warning, TraceModule_Base,
+                                "Mouse button %d is out of range (0..%d)", button,
+                                kMouseButtonCount - 1);
+  return false;
+}
+
+}  // namespace
+
+void Mouse::Update() {
+  // The wheel counts notches per frame, so it starts again from zero.
+  previous_ = current_;
+  current_.wheel = 0;
+}
+
+void Mouse::OnEvent(const InputEvent& event) {
+  if (event.device != InputDevice_Mouse) return;
+  switch (event.kind) {
+    case MouseEvent_Wheel:
+      Notify(wheelCallbacks_, event);
+      current_.wheel += event.wheel;
+      break;
+    case MouseEvent_Move:
+      current_.x = event.move.x;
+      current_.y = event.move.y;
+      Notify(moveCallbacks_, event);
+      break;
+    case MouseEvent_RelativeMove: {
+      // Listeners get the event completed with the step and the mouse it moved.
+      InputEvent filled = event;
+      filled.relative.dx = static_cast<int16_t>(current_.x - event.relative.x);
+      filled.relative.dy = static_cast<int16_t>(current_.y - event.relative.y);
+      filled.relative.mouse = &current_;
+      current_.x = event.relative.x;
+      current_.y = event.relative.y;
+      Notify(relativeMoveCallbacks_, filled);
+      break;
+    }
+    case MouseEvent_ButtonDown:
+    case MouseEvent_ButtonUp: {
+      const bool down = event.kind == MouseEvent_ButtonDown;
+      current_.x = event.button.x;
+      current_.y = event.button.y;
+      // Further buttons still reach the listeners; only 0..4 have a flag.
+      if (event.button.button < kMouseButtonCount) current_.buttons[event.button.button] = down;
+      Notify(down ? buttonDownCallbacks_ : buttonUpCallbacks_, event);
+      break;
+    }
+    default:  // hover and leave change nothing
+      break;
+  }
+}
+
+bool Mouse::IsButtonDown(int button) const {
+  return ButtonInRange(button) && current_.buttons[button];
+}
+
+bool Mouse::IsButtonPressed(int button) const {
+  return ButtonInRange(button) && current_.buttons[button] && !previous_.buttons[button];
+}
+
+bool Mouse::IsButtonReleased(int button) const {
+  return ButtonInRange(button) && !current_.buttons[button] && previous_.buttons[button];
+}
+
+}  // namespace Base

@@ -1,0 +1,54 @@
+// Mouse device: position, five buttons and the wheel, now and at the last update.
+#pragma once
+
+#include <cstdint>
+
+#include "Base/Input/InputDevice.h"
+
+namespace Base {
+
+constexpr int kMouseButtonCount = 5;
+
+struct MouseState {
+  int32_t x = 0;
+  int32_t y = 0;
+  uint8_t unused = 0;
+  uint8_t buttons[kMouseButtonCount] = {};  // indexed by button number
+  int32_t wheel = 0;                        // notches since the last update
+};
+
+class Mouse : public InputDevice {
+ public:
+  void Update() override;
+  void OnEvent(const InputEvent& event) override;
+
+  const MouseState& GetCurrent() const { return current_; }
+  const MouseState& GetPrevious() const { return previous_; }
+  // Buttons outside 0..4 are warned about and read as up.
+  bool IsButtonDown(int button) const;
+  bool IsButtonPressed(int button) const;
+  bool IsButtonReleased(int button) const;
+
+  void AddMoveCallback(InputCallback callback) { moveCallbacks_.push_back(std::move(callback)); }
+  void AddRelativeMoveCallback(InputCallback callback) {
+    relativeMoveCallbacks_.push_back(std::move(callback));
+  }
+  void AddButtonDownCallback(InputCallback callback) {
+    buttonDownCallbacks_.push_back(std::move(callback));
+  }
+  void AddButtonUpCallback(InputCallback callback) {
+    buttonUpCallbacks_.push_back(std::move(callback));
+  }
+  void AddWheelCallback(InputCallback callback) { wheelCallbacks_.push_back(std::move(callback)); }
+
+ private:
+  MouseState current_;
+  MouseState previous_;
+  InputCallbackList moveCallbacks_;
+  InputCallbackList relativeMoveCallbacks_;
+  InputCallbackList buttonDownCallbacks_;
+  InputCallbackList buttonUpCallbacks_;
+  InputCallbackList wheelCallbacks_;
+};
+
+}  // namespace Base

@@ -1,0 +1,32 @@
+// The process-wide map from registered type name to type record.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+#include "Base/Reflection/TypeInfo.h"
+
+namespace Base::Reflection {
+
+class TypeRegistry {
+ public:
+  static TypeRegistry& GetInstance();
+
+  // The record registered under exactly this name (stripped, no blanks), or null; logs nothing.
+  TypeInfo* FindType(std::string_view name) const;
+  // Inserts or re-points a name; the last registration of a name wins. Records are not owned.
+  void Map(const std::string& name, TypeInfo* record) { types_[name] = record; }
+  const auto& GetTypes() const { return types_; }
+
+ private:
+  TypeRegistry() = default;
+
+  struct NameHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view name) const { return std::hash<std::string_view>{}(name); }
+  };
+  std::unordered_map<std::string, TypeInfo*, NameHash, std::equal_to<>> types_;
+};
+
+}  // namespace Base::Reflection

@@ -1,0 +1,286 @@
+// Paged pools (limits, layout, debug checks, ownership) and blob allocators (growth, reset, consolidate).
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <set>
+#include <string>
+#include <type_traits>
+#include <unistd.h>
+#include <vector>
+
+#include "Base/BlobAllocator.h"
+#include "Base/PBManager.h"
+#include "Base/TraceLog.h"
+
+namespace {
+
+using namespace Base;
+
+class AllocatorTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    file_ = tmpfile();
+    TraceLog::GetInstance().SetOutput(file_);
+  }
+  void TearDown() override {
+    TraceLog::GetInstance().SetOutput(stdout);
+    fclose(file_);
+  }
+  std::string TakeLog() {
+    std::string text;
+    rewind(file_);
+    for (int c; (c = fgetc(file_)) != EOF;) text += char(c);
+    rewind(file_);
+    if (ftruncate(fileno(file_), 0) != 0) ADD_FAILURE();
+    return text;
+  }
+  FILE* file_ = nullptr;
+};
+
+// The configuration the game spaces use for their object and component pools.
+PBManager::Config SpacePool() {
+  PBManager::Config config;
+  config.plainNew = false;
+  config.objectsPerPage = 150;
+  config.maxPages = 20;
+  config.debug = false;
+  config.padBytes = 4;
+  config.headerKind = PBManager::Header_None;
+  config.headerSize = 0;
+  config.alignment = 4;
+  return config;
+}
+
+PBManager::Config DebugPool(uint32_t headerKind = PBManager::Header_Basic) {
+  PBManager::Config config;
+  config.objectsPerPage = 4;
+  config.maxPages = 2;
+  config.debug = true;
+  config.padBytes = 4;
+  config.headerKind = headerKind;
+  config.alignment = 8;
+  return config;
+}
+
+bool Filled(const void* block, size_t size, uint8_t value) {
+  const auto* bytes = static_cast<const uint8_t*>(block);
+  for (size_t i = 0; i < size; ++i)
+    if (bytes[i] != value) return false;
+  return true;
+}
+
+TEST_F(AllocatorTest, SpacePoolHoldsTwentyPagesOf150) {
+  PBManager pool(64, SpacePool());
+  std::vector<void*> blocks;
+  std::set<void*> distinct;
+  for (int i = 0; i < 3000; ++i) {
+    void* block = pool.Allocate();
+    ASSERT_NE(block, nullptr) << i;
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(block) % 4, 0u);
+    blocks.push_back(block);
+    distinct.insert(block);
+  }
+  EXPECT_EQ(distinct.size(), 3000u);
+  EXPECT_EQ(pool.GetPagesInUse(), 20u);
+  EXPECT_EQ(TakeLog(), "");
+
+  EXPECT_EQ(pool.Allocate(), nullptr);
+  EXPECT_EQ(TakeLog(), "[ Error ][Base] Can't Allocate New Page: Max logical pages has been reached\n");
+  EXPECT_EQ(pool.GetObjectsInUse(), 3000u);
+
+  // Blocks are walked in the order they were handed out, whatever was freed in between.
+  pool.Free(blocks[1]);
+  pool.Free(blocks[2999]);
+  EXPECT_EQ(pool.Allocate(), blocks[2999]);  // last freed, first reused
+  std::vector<void*> walked = pool.GetBlocks();
+  ASSERT_EQ(walked.size(), 2999u);
+  EXPECT_EQ(walked[0], blocks[0]);
+  EXPECT_EQ(walked[1], blocks[2]);
+  EXPECT_EQ(walked.back(), blocks[2999]);
+
+  // FreeAll goes newest first, so the oldest block ends on top of the free list.
+  pool.FreeAll();
+  EXPECT_EQ(pool.GetObjectsInUse(), 0u);
+  EXPECT_TRUE(pool.GetBlocks().empty());
+  EXPECT_EQ(pool.Allocate(), blocks[0]);
+  pool.FreeAll();
+  EXPECT_EQ(pool.GetDeallocations(), 3002u);
+  EXPECT_EQ(pool.GetPeakObjectsInUse(), 3000u);
+  EXPECT_EQ(TakeLog(), "");
+}
+
+TEST_F(AllocatorTest, LayoutPlacesEveryBlockOnItsAlignment) {
+  PBManager::Config config = DebugPool();
+  config.alignment = 4;
+  PBManager basic(32, config);
+  EXPECT_EQ(basic.GetConfig().headerSize, PBManager::kBasicHeaderSize);
+  EXPECT_EQ(basic.GetConfig().leftAlignmentBytes, 3u);  // 4 - (5 + link + 4) mod 4
+
+  config.headerKind = PBManager::Header_None;
+  config.padBytes = 0;
+  PBManager bare(32, config);
+  EXPECT_EQ(bare.GetConfig().leftAlignmentBytes, 4u);  // a zero remainder gives a full alignment
+
+  for (uint32_t alignment : {8u, 16u, 64u}) {
+    config = DebugPool(PBManager::Header_External);
+    config.objectsPerPage = 5;
+    config.padBytes = 3;
+    config.alignment = alignment;
+    PBManager pool(24, config);
+    EXPECT_EQ(pool.GetConfig().headerSize, sizeof(void*));
+    EXPECT_EQ(pool.GetStride() % alignment, 0u);
+    for (int i = 0; i < 5; ++i)
+      EXPECT_EQ(reinterpret_cast<uintptr_t>(pool.Allocate()) % alignment, 0u) << alignment;
+    pool.FreeAll();
+  }
+  EXPECT_EQ(TakeLog(), "");
+}
+
+TEST_F(AllocatorTest, DebugPoolCatchesDoubleFreesOverrunsAndBadAddresses) {
+  PBManager pool(32, DebugPool());
+  auto* a = static_cast<uint8_t*>(pool.Allocate());
+  auto* b = static_cast<uint8_t*>(pool.Allocate());
+  EXPECT_TRUE(Filled(a, 32, 0xBB));
+  EXPECT_TRUE(Filled(a - 4, 4, 0xDD));
+  EXPECT_TRUE(Filled(a + 32, 4, 0xDD));
+  uint32_t number = 0;
+  std::memcpy(&number, b - 4 - PBManager::kBasicHeaderSize, sizeof(number));
+  EXPECT_EQ(number, 2u);  // the allocation count after this allocation
+  EXPECT_EQ(b[-4 - 1], 1);  // in-use byte
+
+  pool.Free(a);
+  EXPECT_TRUE(Filled(a, 32, 0xCC));
+  const uint32_t inUse = pool.GetObjectsInUse(), freed = pool.GetDeallocations();
+  pool.Free(a);
+  EXPECT_EQ(TakeLog(), "[Warning][Base] Block has already been deallocated\n");
+  EXPECT_EQ(pool.GetObjectsInUse(), inUse);
+  EXPECT_EQ(pool.GetDeallocations(), freed);
+
+  b[32] = 0;  // one byte past the block
+  pool.Free(b);
+  EXPECT_EQ(TakeLog(), "[ Error ][Base] Block is corrputed due to overflow/underflow\n");
+  EXPECT_EQ(pool.GetObjectsInUse(), inUse);
+  b[32] = 0xDD;
+  b[-1] = 0;  // one byte before it
+  pool.Free(b);
+  EXPECT_EQ(TakeLog(), "[ Error ][Base] Block is corrputed due to overflow/underflow\n");
+  b[-1] = 0xDD;
+
+  // Aligned addresses that are not block starts, inside or outside every page, are refused too.
+  alignas(16) static char outside[64];
+  const char* const kBadAddress = "[Warning][Base] Block is improperly aligned or a bad address\n";
+  for (void* bad : {static_cast<void*>(b + 1), static_cast<void*>(b + 8), static_cast<void*>(outside)}) {
+    pool.Free(bad);
+    EXPECT_EQ(TakeLog(), kBadAddress);
+  }
+  EXPECT_EQ(pool.GetObjectsInUse(), inUse);
+  pool.Free(b);
+  pool.Free(nullptr);
+  EXPECT_EQ(pool.GetObjectsInUse(), 0u);
+  EXPECT_EQ(TakeLog(), "");
+
+  // Without debug the pads are not checked, but the bookkeeping still refuses a second free.
+  PBManager::Config quiet = DebugPool();
+  quiet.debug = false;
+  PBManager fast(32, quiet);
+  void* c = fast.Allocate();
+  fast.Free(c);
+  fast.Free(c);
+  EXPECT_EQ(TakeLog(), "[Warning][Base] Block has already been deallocated\n");
+  EXPECT_EQ(fast.GetFreeObjects(), 4u);
+}
+
+TEST_F(AllocatorTest, ExternalHeadersKeepLabelsUntilFreedOrDestroyed) {
+  {
+    PBManager pool(16, DebugPool(PBManager::Header_External));
+    auto* block = static_cast<char*>(pool.Allocate("Transform"));
+    PBManager::ExternalHeader* record = nullptr;
+    std::memcpy(&record, block - 4 - PBManager::kExternalHeaderSize, sizeof(record));
+    ASSERT_NE(record, nullptr);
+    EXPECT_STREQ(record->label, "Transform");
+    EXPECT_EQ(record->allocationNumber, 1u);
+    EXPECT_EQ(record->inUse, 1);
+    pool.Free(block);
+    pool.Allocate(nullptr);
+    pool.Allocate("still here at exit");  // its record is released by the destructor
+  }
+  EXPECT_EQ(TakeLog(), "[Warning][Base] Trying to destruct PBManager but memory still allocated.\n");
+}
+
+TEST_F(AllocatorTest, PoolsAreMoveOnlyAndReinitWithoutLeaking) {
+  static_assert(!std::is_copy_constructible_v<PBManager> && !std::is_copy_assignable_v<PBManager>);
+  PBManager first(32, DebugPool());
+  void* block = first.Allocate();
+
+  PBManager second(std::move(first));
+  EXPECT_EQ(second.GetObjectsInUse(), 1u);
+  EXPECT_EQ(first.Allocate(), nullptr);  // the moved-from pool has no pages and no page allowance
+  EXPECT_EQ(TakeLog(), "[ Error ][Base] Can't Allocate New Page: Max logical pages has been reached\n");
+  second.Free(block);
+
+  // Init on a pool that owns pages releases them first and starts over with the new layout.
+  const uint32_t allocations = second.GetAllocations();
+  second.Init(100, SpacePool());
+  EXPECT_EQ(second.GetPagesInUse(), 1u);
+  EXPECT_EQ(second.GetFreeObjects(), 150u);
+  EXPECT_EQ(second.GetObjectSize(), 100u);
+  EXPECT_EQ(second.GetAllocations(), allocations);
+  EXPECT_NE(second.Allocate(), nullptr);
+  second.FreeAll();
+
+  PBManager::Config plain = DebugPool();
+  plain.plainNew = true;
+  PBManager heap(48, plain);
+  EXPECT_EQ(heap.GetPagesInUse(), 0u);
+  void* fromHeap = heap.Allocate();
+  ASSERT_NE(fromHeap, nullptr);
+  EXPECT_EQ(heap.GetObjectsInUse(), 1u);
+  heap.Free(fromHeap);
+  EXPECT_EQ(heap.GetObjectsInUse(), 0u);
+  EXPECT_EQ(TakeLog(), "");
+}
+
+TEST_F(AllocatorTest, BlobsGrowResetAndConsolidate) {
+  BlobAllocator blobs(64);
+  EXPECT_EQ(blobs.GetBlobCount(), 0u);
+  void* first = blobs.Allocate(40);
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(first) % BlobAllocator::kDefaultAlignment, 0u);
+  auto* packed = static_cast<char*>(blobs.Allocate(3, 1));
+  EXPECT_EQ(packed, static_cast<char*>(first) + 40);
+  EXPECT_EQ(blobs.GetBlobCount(), 1u);
+
+  // A request above the blob size raises it; the new block comes from a new blob.
+  void* big = blobs.Allocate(100);
+  EXPECT_EQ(blobs.GetBlobSize(), 100u);
+  EXPECT_EQ(blobs.GetBlobCount(), 2u);
+  EXPECT_EQ(blobs.GetTotalCapacity(), 164u);
+  std::memset(big, 0x5A, 100);
+
+  // After a reset the same requests reuse the blobs already held.
+  blobs.Reset();
+  EXPECT_EQ(blobs.GetBytesUsed(), 0u);
+  EXPECT_EQ(blobs.Allocate(40), first);
+  blobs.Allocate(3, 1);
+  EXPECT_EQ(blobs.Allocate(100), big);
+  EXPECT_EQ(blobs.GetBlobCount(), 2u);
+
+  // Consolidate folds them into one blob that serves the whole round.
+  blobs.Reset();
+  blobs.Consolidate();
+  EXPECT_EQ(blobs.GetBlobCount(), 1u);
+  EXPECT_EQ(blobs.GetBlobSize(), 164u);
+  blobs.Allocate(40);
+  blobs.Allocate(3, 1);
+  blobs.Allocate(100);
+  EXPECT_EQ(blobs.GetBlobCount(), 1u);
+  blobs.Consolidate();  // one blob already: nothing to do
+  EXPECT_EQ(blobs.GetBlobCount(), 1u);
+
+  BlobAllocator& global = GlobalBlobAllocator();
+  EXPECT_EQ(&global, &GlobalBlobAllocator());
+  EXPECT_GE(global.GetBlobCount(), 1u);
+  EXPECT_EQ(TakeLog(), "");
+}
+
+}  // namespace
