@@ -3,11 +3,21 @@
 
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 namespace Base {
 
-// Slot index in bits 0-15, generation in bits 16-31.
-using Handle = uint32_t;
+// Slot index in bits 0-15, generation in bits 16-31. A type of its own rather than a bare integer so
+// that reflection gives handles their own record (null by default, their own text form) apart from
+// "unsigned"; it converts to and from uint32_t so that masks, shifts and comparisons read as before.
+struct Handle {
+  uint32_t value;
+
+  constexpr Handle(uint32_t bits = 0xFFFFFFFFu) : value(bits) {}
+  constexpr operator uint32_t() const { return value; }
+};
+static_assert(sizeof(Handle) == 4);
+static_assert(std::is_trivially_copyable_v<Handle>);
 
 // The one value that means "no object" everywhere a handle can be absent.
 constexpr Handle kNullHandle = 0xFFFFFFFFu;
