@@ -1,0 +1,84 @@
+// The component base: type names and ids, reflection equality and copy, owner lookups, registration.
+#include "Core/GameComponent.h"
+
+#include <cstdlib>
+
+#include "Base/Reflection/EngineEnums.h"
+#include "Base/Reflection/Registration.h"
+#include "Core/GameObject.h"
+#include "Core/GameSpace.h"
+#include "Core/Transform.h"
+
+namespace Core {
+
+const char* ComponentTypeName(uint32_t type) {
+  const Base::Enum& names = Base::Enums::ComponentType();
+  if (type >= ComponentType_Count || type >= names.GetValueCount()) return "countComponents";
+  return names.GetValueName(type).c_str();
+}
+
+uint32_t ComponentTypeFromName(std::string_view name) {
+  const Base::Enum& names = Base::Enums::ComponentType();
+  if (!names.HasValue(name)) return ComponentType_Count;
+  const int32_t value = names.GetValue(name);
+  return value >= 0 && value < int32_t(ComponentType_Count) ? uint32_t(value) : ComponentType_Count;
+}
+
+GameComponent::GameComponent() : Generic(GenericType_GameComponent) {}
+
+GameComponent::~GameComponent() = default;
+
+bool GameComponent::Equals(const GameComponent& other) const {
+  if (m_typeInfo != other.m_typeInfo) return false;
+  if (!m_typeInfo) return true;
+  void* self = const_cast<GameComponent*>(this);
+  void* that = const_cast<GameComponent*>(&other);
+  for (const Base::Reflection::Member& member : m_typeInfo->members)
+    if (!(member.GetVariant(self) == member.GetVariant(that))) return false;
+  return true;
+}
+
+GameComponent& GameComponent::Assign(const GameComponent& other) {
+  if (m_typeInfo != other.m_typeInfo || !m_typeInfo || &other == this) return *this;
+  char* self = reinterpret_cast<char*>(this);
+  const char* that = reinterpret_cast<const char*>(&other);
+  for (const Base::Reflection::Member& member : m_typeInfo->members)
+    if (member.type && member.type->Assign) member.type->Assign(self + member.offset, that + member.offset);
+  return *this;
+}
+
+GameObject* GameComponent::GetOwner() const { return m_space ? m_space->GetGameObject(m_owner) : nullptr; }
+
+Transform* GameComponent::GetOwnerTransform() const {
+  GameObject* owner = GetOwner();
+  return owner ? owner->GetComponent<Transform>() : nullptr;
+}
+
+void DeleteDetachedComponent(GameComponent* component) {
+  if (!component) return;
+  // The start of the heap block is the most derived object's address.
+  void* block = dynamic_cast<void*>(component);
+  component->~GameComponent();
+  std::free(block);
+}
+
+namespace {
+
+void AssignComponent(void* destination, const void* source) {
+  static_cast<GameComponent*>(destination)->Assign(*static_cast<const GameComponent*>(source));
+}
+
+bool EqualComponents(const void* a, const void* b) {
+  return static_cast<const GameComponent*>(a)->Equals(*static_cast<const GameComponent*>(b));
+}
+
+}  // namespace
+
+void InstallComponentOps(Base::Reflection::TypeInfo* record) {
+  record->Assign = &AssignComponent;
+  record->Equals = &EqualComponents;
+}
+
+}  // namespace Core
+
+ORV_REFLECT_CLASS(Core::GameComponent) { Core::InstallComponentOps(type.Record()); }

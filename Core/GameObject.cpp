@@ -1,0 +1,541 @@
+// Game objects: components by slot and script list, initialisation, marking for destruction, parenting,
+// copying, equality, the object block of space files, and the reflection of the object.
+#include "Core/GameObject.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "Base/Reflection/Registration.h"
+#include "Base/Serialization/File.h"
+#include "Base/Serialization/Serializer.h"
+#include "Base/TraceLog.h"
+#include "Core/ComponentCreator.h"
+#include "Core/EngineLinks.h"
+#include "Core/GameSpace.h"
+
+namespace Core {
+namespace {
+
+#define ORV_CORE_LOG(level, ...) Base::TraceLog::GetInstance().Print(level, Base::TraceModule_Core, __VA_ARGS__)
+
+using Base::Reflection::TypeInfo;
+using Base::Reflection::Variant;
+
+class SerializerScope {
+ public:
+  SerializerScope(Base::File& file, Base::Serializer& serializer) : file_(file), previous_(file.GetSerializer()) {
+    file.SetSerializer(&serializer);
+  }
+  ~SerializerScope() { file_.SetSerializer(previous_); }
+  SerializerScope(const SerializerScope&) = delete;
+  SerializerScope& operator=(const SerializerScope&) = delete;
+
+ private:
+  Base::File& file_;
+  Base::Serializer* previous_;
+};
+
+void ReportMissingComponent(uint32_t type, const GameObject& object) {
+  ORV_CORE_LOG(Base::TraceLevel_Error, "Attempted to detach a non-existant %s component from object %s",
+               ComponentTypeName(type), ObjectLogName(object).c_str());
+}
+
+}  // namespace
+
+ObjectLogName::ObjectLogName(const GameObject& object) {
+  std::snprintf(text, sizeof(text), "g%u_%hu:%hu", object.m_guid, Base::HandleIndex(object.m_self),
+                Base::HandleGeneration(object.m_self));
+}
+
+GameObject::GameObject() : Generic(GenericType_GameObject) {
+  std::fill(std::begin(m_components), std::end(m_components), Base::kNullHandle);
+}
+
+GameObject::~GameObject() {
+  if (m_initialized) {
+    while (!m_luaComponents.empty()) RemoveLuaComponent(0);
+    // Every component is detached before any is destroyed: one may still reach another while it detaches.
+    for (uint32_t type = 0; type < ComponentType_LuaComponent; ++type) {
+      GameComponent* component = GetComponent(int(type));
+      if (component && !component->m_uninitialized) {
+        component->Uninitialize();
+        component->m_uninitialized = true;
+      }
+    }
+    DestroyComponents();
+    m_ownsComponents = false;
+  } else {
+    // Never initialised: nothing is connected, but the components are still live objects in the pools.
+    DestroyComponents();
+  }
+  m_hooks.Clear(true);
+}
+
+void GameObject::DestroyComponents() {
+  for (Base::Handle& slot : m_components) {
+    if (GameComponent* component = ResolveComponent(slot)) m_space->RemoveComponent(component);
+    slot = Base::kNullHandle;
+  }
+  for (Base::Handle handle : m_luaComponents)
+    if (GameComponent* component = ResolveComponent(handle)) m_space->RemoveComponent(component);
+  m_luaComponents.clear();
+}
+
+GameComponent* GameObject::ResolveComponent(Base::Handle handle) const {
+  return m_space ? m_space->GetComponent(handle) : nullptr;
+}
+
+GameObject* GameObject::ResolveObject(Base::Handle handle) const {
+  return m_space ? m_space->GetGameObject(handle) : nullptr;
+}
+
+// --- Components -------------------------------------------------------------------------------------------
+
+void GameObject::AttachComponent(GameComponent* component) {
+  if (!component) return;
+  if (!m_space || component->m_space != m_space) {
+    ORV_CORE_LOG(Base::TraceLevel_Error, "Attempted to attach a %s component of another space to object %s",
+                 ComponentTypeName(component->m_componentType), ObjectLogName(*this).c_str());
+    return;
+  }
+  const uint32_t type = component->m_componentType;
+  if (type == ComponentType_LuaComponent) {
+    component->m_owner = m_self;
+    if (std::find(m_luaComponents.begin(), m_luaComponents.end(), component->m_self) == m_luaComponents.end())
+      m_luaComponents.push_back(component->m_self);
+    return;
+  }
+  if (type >= ComponentType_LuaComponent) {
+    ORV_CORE_LOG(Base::TraceLevel_Error, "Attempted to attach a component of unknown type %u to object %s", type,
+                 ObjectLogName(*this).c_str());
+    return;
+  }
+  component->m_owner = m_self;
+  Base::Handle& slot = m_components[type];
+  if (slot == component->m_self) return;
+  if (GameComponent* previous = ResolveComponent(slot)) {
+    // Left in its pool it would keep its listeners and be updated with no object to show for it.
+    ORV_CORE_LOG(Base::TraceLevel_Warning, "Object %s already has a %s component: the old one is destroyed",
+                 ObjectLogName(*this).c_str(), ComponentTypeName(type));
+    if (!previous->m_uninitialized) {
+      previous->Uninitialize();
+      previous->m_uninitialized = true;
+    }
+    m_space->RemoveComponent(previous);
+  }
+  slot = component->m_self;
+}
+
+GameComponent* GameObject::GetComponent(int type) const {
+  if (type < 0 || type >= int(ComponentType_LuaComponent)) return nullptr;
+  return ResolveComponent(m_components[type]);
+}
+
+GameComponent* GameObject::GetLuaComponent(uint32_t index) const {
+  return index < m_luaComponents.size() ? ResolveComponent(m_luaComponents[index]) : nullptr;
+}
+
+void GameObject::DetachComponent(uint32_t type) {
+  GameComponent* component = GetComponent(int(type));
+  if (!component) {
+    ReportMissingComponent(type, *this);
+    return;
+  }
+  component->Uninitialize();
+  component->m_uninitialized = true;
+}
+
+void GameObject::RemoveComponent(uint32_t type) {
+  if (type == ComponentType_LuaComponent) return;
+  GameComponent* component = GetComponent(int(type));
+  if (!component) {
+    ReportMissingComponent(type, *this);
+    return;
+  }
+  if (!component->m_uninitialized) DetachComponent(type);
+  m_space->RemoveComponent(component);
+  m_components[type] = Base::kNullHandle;
+}
+
+void GameObject::RemoveLuaComponent(uint32_t index) {
+  if (index >= m_luaComponents.size()) {
+    ORV_CORE_LOG(Base::TraceLevel_Warning, "Tried to remove lua component at index %d but no such component!",
+                 int(index));
+    return;
+  }
+  const Base::Handle handle = m_luaComponents[index];
+  m_luaComponents[index] = m_luaComponents.back();
+  m_luaComponents.pop_back();
+  if (GameComponent* component = ResolveComponent(handle)) {
+    component->Uninitialize();
+    component->NotifyRemoved();
+    m_space->RemoveComponent(component);
+  }
+}
+
+// --- Life ---------------------------------------------------------------------------------------------
+
+void GameObject::Initialize() {
+  m_initialized = true;
+  m_hooks.SetHandleManager(m_space ? &m_space->GetHandles() : nullptr);
+  for (uint32_t type = 0; type < ComponentType_LuaComponent; ++type) {
+    if (GameComponent* component = GetComponent(int(type))) {
+      component->m_owner = m_self;
+      component->Initialize();
+    }
+  }
+  // A script may add or remove script components while one initialises: walk a copy.
+  const std::vector<Base::Handle> scripts = m_luaComponents;
+  for (Base::Handle handle : scripts) {
+    if (GameComponent* component = ResolveComponent(handle)) {
+      component->m_owner = m_self;
+      component->Initialize();
+    }
+  }
+  if (!m_space) return;
+  std::string spaceName = m_space->GetName();
+  unsigned self = m_self;
+  Variant args[] = {Variant(&spaceName), Base::Reflection::MakeVariant(self)};
+  CallScript("game:InitObject", args, 2);
+}
+
+void GameObject::InitializeChildren() {
+  for (GameObject* child : ChildObjectList()) {
+    if (!child) continue;
+    child->InitializeChildren();
+    child->Initialize();
+  }
+}
+
+void GameObject::Destroy() {
+  if (!m_alive) return;
+  // Cleared before the subtree is walked, so that even a corrupt tree cannot bring the walk back here.
+  m_alive = false;
+  const std::vector<Base::Handle> children = m_children;
+  for (Base::Handle handle : children)
+    if (GameObject* child = ResolveObject(handle)) child->Destroy();
+  if (!m_space) return;
+  m_space->QueueDestroy(m_self);
+  GameObject* self = this;
+  if (Hooks* engine = GetEngineHooks()) engine->Call("ObjectDestroyed", self);
+  m_space->GetHooks().Call("ObjectDestroyed", self);
+  m_hooks.Call("ObjectDestroyed");
+}
+
+void GameObject::CopyFrom(const GameObject& source, bool includeTransform) {
+  if (&source == this || !m_space) return;
+  m_archetype = source.m_archetype;
+  m_name = source.m_name;
+
+  for (uint32_t type = 0; type < ComponentType_LuaComponent; ++type) {
+    GameComponent* from = source.GetComponent(int(type));
+    if (!from) continue;
+    GameComponent* to = GetComponent(int(type));
+    if (!to) {
+      to = m_space->CreateComponent(type);
+      if (!to) continue;
+      to->m_owner = m_self;
+      AttachComponent(to);
+    }
+    if (type == ComponentType_Transform && !includeTransform) continue;
+    if (TypeInfo* record = ComponentRegistry::GetType(type); record && record->Assign) record->Assign(to, from);
+  }
+
+  while (!m_luaComponents.empty()) RemoveLuaComponent(0);
+  const std::vector<Base::Handle> scripts = source.m_luaComponents;
+  for (Base::Handle handle : scripts) {
+    GameComponent* from = source.ResolveComponent(handle);
+    if (!from) continue;
+    from->RefreshState();
+    GameComponent* to = m_space->CreateComponent(ComponentType_LuaComponent);
+    if (!to) continue;
+    to->m_owner = m_self;
+    AttachComponent(to);
+    if (to->m_typeInfo != from->m_typeInfo || !to->m_typeInfo) continue;
+    char* target = reinterpret_cast<char*>(to);
+    const char* origin = reinterpret_cast<const char*>(from);
+    for (const Base::Reflection::Member& member : to->m_typeInfo->members)
+      if (member.type && member.type->Assign) member.type->Assign(target + member.offset, origin + member.offset);
+  }
+
+  // Each new child's copy initialised its own descendants already; here only the new children follow,
+  // so that every new object is initialised exactly once, children before their parent.
+  std::vector<GameObject*> made;
+  for (GameObject* from : source.ChildObjectList()) {
+    if (!from) continue;
+    GameObject* child = m_space->CreateObject();
+    if (!child) continue;
+    child->CopyFrom(*from, true);
+    if (child->m_parent != Base::kNullHandle) child->UnParent();
+    child->m_parent = m_self;
+    m_children.push_back(child->m_self);
+    child->m_hooks.Call("Parented");
+    made.push_back(child);
+  }
+  for (GameObject* child : made) child->Initialize();
+}
+
+// --- Parenting ------------------------------------------------------------------------------------------
+
+bool GameObject::IsDescendant(const GameObject* object) const {
+  // Bounded by the number of objects, so that no walk can run forever.
+  uint32_t steps = m_space ? m_space->GetObjectCount() : 0;
+  for (const GameObject* ancestor = object ? object->Parent() : nullptr; ancestor && steps-- > 0;
+       ancestor = ancestor->Parent())
+    if (ancestor == this) return true;
+  return false;
+}
+
+void GameObject::SetParent(GameObject* parent) {
+  if (!parent) {
+    UnParent();
+    return;
+  }
+  if (!m_space || parent->m_space != m_space) {
+    ORV_CORE_LOG(Base::TraceLevel_Warning, "Attempted to parent object %s to an object of another space",
+                 ObjectLogName(*this).c_str());
+    return;
+  }
+  if (parent->m_self == m_parent) return;
+  if (parent == this || IsDescendant(parent)) {
+    ORV_CORE_LOG(Base::TraceLevel_Warning, "Attempted to parent object %s to itself or to one of its descendants",
+                 ObjectLogName(*this).c_str());
+    return;
+  }
+  UnParent();
+  m_parent = parent->m_self;
+  parent->m_children.push_back(m_self);
+  m_hooks.Call("Parented");
+}
+
+void GameObject::UnParent() {
+  if (m_parent == Base::kNullHandle) return;
+  m_hooks.Call("UnParented");
+  if (GameObject* parent = ResolveObject(m_parent)) parent->RemoveChild(this);
+  m_parent = Base::kNullHandle;
+}
+
+void GameObject::RemoveChild(const GameObject* child) {
+  if (!child) return;
+  const auto found = std::find(m_children.begin(), m_children.end(), child->m_self);
+  if (found != m_children.end()) m_children.erase(found);
+}
+
+GameObject* GameObject::Parent() const { return ResolveObject(m_parent); }
+
+std::vector<GameObject*> GameObject::ChildObjectList() const {
+  std::vector<GameObject*> children;
+  children.reserve(m_children.size());
+  for (Base::Handle handle : m_children) children.push_back(ResolveObject(handle));
+  return children;
+}
+
+GameObject* GameObject::ChildbyIndex(int index) const {
+  return index >= 0 && size_t(index) < m_children.size() ? ResolveObject(m_children[size_t(index)]) : nullptr;
+}
+
+GameObject* GameObject::ChildbyHandle(Base::Handle handle) const {
+  return std::find(m_children.begin(), m_children.end(), handle) != m_children.end() ? ResolveObject(handle)
+                                                                                       : nullptr;
+}
+
+GameObject* GameObject::ChildbyName(const char* name) const {
+  if (!name) return nullptr;
+  for (Base::Handle handle : m_children)
+    if (GameObject* child = ResolveObject(handle); child && child->m_name == name) return child;
+  return nullptr;
+}
+
+bool GameObject::Equals(const GameObject& other) const {
+  if (m_name != other.m_name || m_archetype != other.m_archetype) return false;
+  for (uint32_t type = 0; type < ComponentType_LuaComponent; ++type) {
+    const GameComponent* mine = GetComponent(int(type));
+    const GameComponent* theirs = other.GetComponent(int(type));
+    if (!mine != !theirs) return false;
+    if (mine && !mine->Equals(*theirs)) return false;
+  }
+  return true;
+}
+
+// --- Text form ------------------------------------------------------------------------------------------
+
+void WriteHandleText(Base::File& file, Base::Handle handle) {
+  int index = -1;
+  if (const SpaceLoadContext* context = SpaceLoadContext::Current(); context && context->space)
+    if (const GameObject* object = context->space->GetGameObject(handle)) index = int(object->m_guid);
+  file.Write("%s %d\r\n", Base::Reflection::TypeOf<Base::Handle>()->name.c_str(), index);
+}
+
+Base::Handle ReadHandleText(Base::File& file) {
+  char typeName[256];
+  int index = -1;
+  if (file.Scan("%255s", typeName) != 1 || file.Scan("%d", &index) != 1) return Base::kNullHandle;
+  const SpaceLoadContext* context = SpaceLoadContext::Current();
+  if (!context || index < 0 || size_t(index) >= context->objects.size()) return Base::kNullHandle;
+  return context->objects[size_t(index)];
+}
+
+void GameObject::WriteText(Base::File& file, Base::Serializer& serializer) const {
+  SerializerScope attach(file, serializer);
+  const TypeInfo* record = Base::Reflection::TypeOf<GameObject>();
+  const TypeInfo* handleType = Base::Reflection::TypeOf<Base::Handle>();
+  const int32_t depth = serializer.GetDepth();
+  const SpaceLoadContext* context = SpaceLoadContext::Current();
+
+  Base::Serializer::WriteIndent(file, depth);
+  if (context && context->headersWithoutIndex)
+    file.Write("%s\r\n", record->name.c_str());
+  else
+    file.Write("%d:%s\r\n", int(m_guid), record->name.c_str());
+  Base::Serializer::WriteIndent(file, depth);
+  file.WriteText("{\r\n");
+
+  serializer.SetDepth(depth + 1);
+  char* self = reinterpret_cast<char*>(const_cast<GameObject*>(this));
+  for (const Base::Reflection::Member& member : record->members) {
+    if (!member.type || !member.name) continue;
+    Base::Serializer::WriteIndent(file, depth + 1);
+    file.Write("%s ", member.name);
+    if (member.type == handleType)
+      WriteHandleText(file, *reinterpret_cast<const Base::Handle*>(self + member.offset));
+    else
+      member.type->Serialize(file, Variant(member.type, self + member.offset));
+  }
+  auto writeComponent = [&](GameComponent* component) {
+    if (!component || !component->m_typeInfo) return;
+    Base::Serializer::WriteIndent(file, depth + 1);
+    serializer.SetDepth(depth + 1);
+    serializer.SerializeInstance(file, Variant(component->m_typeInfo, component));
+  };
+  for (uint32_t type = 0; type < ComponentType_LuaComponent; ++type) writeComponent(GetComponent(int(type)));
+  for (Base::Handle handle : m_luaComponents) writeComponent(ResolveComponent(handle));
+
+  serializer.SetDepth(depth);
+  Base::Serializer::WriteIndent(file, depth);
+  file.WriteText("}\r\n");
+}
+
+bool GameObject::ReadText(Base::File& file, Base::Serializer& serializer) {
+  SerializerScope attach(file, serializer);
+  const TypeInfo* record = Base::Reflection::TypeOf<GameObject>();
+  const TypeInfo* handleType = Base::Reflection::TypeOf<Base::Handle>();
+  const int32_t depth = serializer.GetDepth();
+
+  if (serializer.ReadType(file, depth - 1) != record) {
+    ORV_CORE_LOG(Base::TraceLevel_Error, "Attempted to deserialize invalid object file: %s", file.GetPath().c_str());
+    serializer.SetDepth(depth);
+    return false;
+  }
+
+  char* self = reinterpret_cast<char*>(this);
+  for (size_t i = 0; i < record->members.size(); ++i) {
+    const long position = file.Tell();
+    const int32_t before = serializer.GetDepth();
+    const Base::Reflection::Member* member = serializer.ReadMember(file, record->members, depth);
+    if (!member || !member->type) {
+      file.SeekTo(position);
+      serializer.SetDepth(before);
+      continue;
+    }
+    if (member->type == handleType)
+      *reinterpret_cast<Base::Handle*>(self + member->offset) = ReadHandleText(file);
+    else
+      member->type->Deserialize(file, Variant(member->type, self + member->offset));
+  }
+
+  if (!m_space) return true;
+  for (;;) {
+    const long position = file.Tell();
+    const int32_t before = serializer.GetDepth();
+    if (GameComponent* component = m_space->ReadComponent(file, serializer, depth)) {
+      component->m_owner = m_self;
+      AttachComponent(component);
+      continue;
+    }
+    if (!file.IsGood()) break;
+    file.SeekTo(position);
+    serializer.SetDepth(before);
+    file.ReadUntil('}');
+    serializer.SetDepth(depth);
+    break;
+  }
+  return true;
+}
+
+namespace {
+
+void WriteObject(Base::File& file, const Variant& value) {
+  if (!value.data) return;
+  if (Base::Serializer* serializer = file.GetSerializer()) {
+    static_cast<const GameObject*>(value.data)->WriteText(file, *serializer);
+    return;
+  }
+  Base::Serializer fresh;
+  static_cast<const GameObject*>(value.data)->WriteText(file, fresh);
+}
+
+void ReadObject(Base::File& file, const Variant& value) {
+  if (!value.data) return;
+  if (Base::Serializer* serializer = file.GetSerializer()) {
+    static_cast<GameObject*>(value.data)->ReadText(file, *serializer);
+    return;
+  }
+  Base::Serializer fresh;
+  static_cast<GameObject*>(value.data)->ReadText(file, fresh);
+}
+
+void WriteHandle(Base::File& file, const Variant& value) {
+  if (value.data) WriteHandleText(file, *static_cast<const Base::Handle*>(value.data));
+}
+
+void ReadHandle(Base::File& file, const Variant& value) {
+  const Base::Handle handle = ReadHandleText(file);
+  if (value.data) *static_cast<Base::Handle*>(value.data) = handle;
+}
+
+void AssignObject(void* destination, const void* source) {
+  static_cast<GameObject*>(destination)->CopyFrom(*static_cast<const GameObject*>(source), true);
+}
+
+bool EqualObjects(const void* a, const void* b) {
+  return static_cast<const GameObject*>(a)->Equals(*static_cast<const GameObject*>(b));
+}
+
+}  // namespace
+
+}  // namespace Core
+
+// Handles inside space files name objects by their index in the file.
+ORV_ON_LOAD {
+  Base::Reflection::TypeInfo* handle = Base::Reflection::TypeOf<Base::Handle>();
+  handle->SetSerializeFunction(&Core::WriteHandle);
+  handle->SetDeserializeFunction(&Core::ReadHandle);
+}
+
+ORV_REFLECT_CLASS(Core::GameObject) {
+  using Core::GameObject;
+  type->Assign = &Core::AssignObject;
+  type->Equals = &Core::EqualObjects;
+  type->SetSerializeFunction(&Core::WriteObject);
+  type->SetDeserializeFunction(&Core::ReadObject);
+  ORV_FIELD(m_name);
+  ORV_FIELD(m_archetype);
+  ORV_FIELD(m_guid);
+  ORV_FIELD(m_parent);
+  type.Method<&GameObject::Name>("Name", nullptr, "Sets the GameObject's name");
+  type.Method<&GameObject::GetName>("GetName", nullptr, "Gets the GameObject's name");
+  type.Method<&GameObject::GetArchetype>("GetArchetype", nullptr, "Gets the GameObject's archtype");
+  type.Method<&GameObject::GUID>("GUID", nullptr, "Gets the GameObject's GUID");
+  type.Method<static_cast<Core::GameComponent* (GameObject::*)(int) const>(&GameObject::GetComponent)>(
+      "GetComponent", "GetCPPComponent", "Returns a GameComponent of the GameObject");
+  type.Method<&GameObject::GetSelf>("GetSelf", nullptr, "Get the GameObject's Handle. You can just use .Self instead.");
+  type.Method<&GameObject::GetSpace>("GetSpace", nullptr,
+                                     "Gets the GameObject's Game Space. You can just use .Space instead.");
+  type.Method<&GameObject::Parent>("Parent", nullptr, "Returns a GameObject that is the parent of the GameObject");
+  type.Method<&GameObject::SetParent>("SetParent", nullptr, "Sets the GameObject's parent");
+  type.Method<&GameObject::ChildbyName>("ChildbyName", nullptr, "Finds a child with corresponding name ");
+  type.Method<&GameObject::ChildbyHandle>("ChildbyHandle", nullptr, "Finds a child with corresponding handle");
+  type.Method<&GameObject::ChildbyIndex>("ChildbyIndex", nullptr, "Return the child base on its index in the child list");
+  type.Method<&GameObject::ChildCount>("ChildCount", nullptr, "Gets the GameObject's count of childern");
+  type.Method<&GameObject::ChildObjectList>("ChildObjectList", nullptr, "Returns a list of the GameObject's childern");
+}

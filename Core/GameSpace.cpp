@@ -1,0 +1,499 @@
+// Game spaces: pools and handles, object creation and deferred destruction, lookups, pausing, the
+// space file's object blocks, and the reflection of the space.
+#include "Core/GameSpace.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdint>
+#include <cstring>
+
+#include "Base/Reflection/EngineEnums.h"
+#include "Base/Reflection/Registration.h"
+#include "Base/Reflection/TypeRegistry.h"
+#include "Base/Serialization/File.h"
+#include "Base/Serialization/Serializer.h"
+#include "Base/TraceLog.h"
+#include "Core/ComponentCreator.h"
+#include "Core/EngineLinks.h"
+#include "Core/GameObject.h"
+#include "Core/SpaceComponent.h"
+
+namespace Core {
+namespace {
+
+SpaceLoadContext* g_currentContext = nullptr;
+
+#define ORV_CORE_LOG(level, ...) Base::TraceLog::GetInstance().Print(level, Base::TraceModule_Core, __VA_ARGS__)
+
+Base::PBManager::Config PoolConfig(uint32_t alignment) {
+  Base::PBManager::Config config;
+  config.plainNew = false;
+  config.objectsPerPage = GameSpace::kObjectsPerPage;
+  config.maxPages = GameSpace::kMaxPages;
+  config.debug = false;
+  config.padBytes = GameSpace::kPoolPadBytes;
+  config.headerKind = Base::PBManager::Header_None;
+  config.headerSize = 0;
+  config.headerAdditionalBytes = 0;
+  config.alignment = std::max<uint32_t>(alignment, 4);
+  return config;
+}
+
+// Points the file at a serializer for the length of a read or write, so that the value writers and
+// readers of nested members share its depth and context.
+class SerializerScope {
+ public:
+  SerializerScope(Base::File& file, Base::Serializer& serializer) : file_(file), previous_(file.GetSerializer()) {
+    file.SetSerializer(&serializer);
+  }
+  ~SerializerScope() { file_.SetSerializer(previous_); }
+  SerializerScope(const SerializerScope&) = delete;
+  SerializerScope& operator=(const SerializerScope&) = delete;
+
+ private:
+  Base::File& file_;
+  Base::Serializer* previous_;
+};
+
+}  // namespace
+
+SpaceLoadContext* SpaceLoadContext::Current() { return g_currentContext; }
+
+SpaceLoadContext::Scope::Scope(SpaceLoadContext& context) : previous_(g_currentContext) {
+  g_currentContext = &context;
+}
+
+SpaceLoadContext::Scope::~Scope() { g_currentContext = previous_; }
+
+GameSpace::GameSpace() : GameSpace("Unnamed Space") {}
+
+GameSpace::GameSpace(std::string_view name) : m_name(name), m_hooks(&m_handles) { InitComponentPools(); }
+
+void GameSpace::InitComponentPools() {
+  m_hooks.SetHandleManager(&m_handles);
+  for (uint32_t type = 0; type < ComponentType_Count; ++type)
+    if (const ComponentCreator* creator = ComponentRegistry::GetCreator(type))
+      m_componentPools[type].Init(creator->m_size, PoolConfig(creator->m_alignment));
+  m_objectPool.Init(sizeof(GameObject), PoolConfig(alignof(GameObject)));
+  std::fill(std::begin(m_spaceComponents), std::end(m_spaceComponents), nullptr);
+}
+
+GameSpace::~GameSpace() {
+  DestroyPendingObjects(true);
+  DestroyLeftoverComponents();
+  for (SpaceComponent*& component : m_spaceComponents) {
+    delete component;
+    component = nullptr;
+  }
+  m_hooks.Clear(true);
+}
+
+void GameSpace::DestroyLeftoverComponents() {
+  // Components never attached (or left by a failed read) still hold live C++ objects and handles.
+  for (uint32_t type = ComponentType_Count; type-- > 0;) {
+    const ComponentCreator* creator = ComponentRegistry::GetCreator(type);
+    if (!creator || m_componentPools[type].GetObjectsInUse() == 0) continue;
+    m_componentPools[type].ForEachBlock(
+        [&](void* block) { creator->Destroy(this, static_cast<GameComponent*>(block)); });
+  }
+}
+
+// --- Handles ------------------------------------------------------------------------------------------
+
+Base::Handle GameSpace::AddHandle(void* data, HandleKind kind) {
+  const Base::Handle handle = m_handles.Add(data);
+  if (handle != Base::kNullHandle) m_handleKinds[Base::HandleIndex(handle)] = kind;
+  return handle;
+}
+
+Base::Handle GameSpace::AddHandle(GameComponent* component) {
+  return AddHandle(static_cast<void*>(component), HandleKind_Component);
+}
+
+void GameSpace::RemoveHandle(Base::Handle handle) {
+  if (m_handles.Resolve(handle)) m_handleKinds[Base::HandleIndex(handle)] = HandleKind_None;
+  m_handles.Remove(handle);
+}
+
+GameObject* GameSpace::GetGameObject(Base::Handle handle) const {
+  void* data = m_handles.Resolve(handle);
+  if (!data || m_handleKinds[Base::HandleIndex(handle)] != HandleKind_Object) return nullptr;
+  return static_cast<GameObject*>(data);
+}
+
+GameComponent* GameSpace::GetComponent(Base::Handle handle) const {
+  void* data = m_handles.Resolve(handle);
+  if (!data || m_handleKinds[Base::HandleIndex(handle)] != HandleKind_Component) return nullptr;
+  return static_cast<GameComponent*>(data);
+}
+
+Base::PBManager* GameSpace::GetComponentPool(uint32_t type, uint32_t size) {
+  if (type < ComponentType_Count && size > 0 && m_componentPools[type].GetObjectSize() >= size)
+    return &m_componentPools[type];
+  ORV_CORE_LOG(Base::TraceLevel_Error, "Space \"%s\" has no pool for %s components of %u bytes", m_name.c_str(),
+               ComponentTypeName(type), size);
+  return nullptr;
+}
+
+// --- Objects and components ---------------------------------------------------------------------------
+
+GameObject* GameSpace::CreateObject() {
+  void* block = m_objectPool.Allocate();
+  if (!block) {
+    ORV_CORE_LOG(Base::TraceLevel_Error, "Could not create an object in space \"%s\": no free block",
+                 m_name.c_str());
+    return nullptr;
+  }
+  GameObject* object = ::new (block) GameObject();
+  const Base::Handle handle = AddHandle(static_cast<void*>(object), HandleKind_Object);
+  if (handle == Base::kNullHandle) {
+    object->~GameObject();
+    m_objectPool.Free(block);
+    ORV_CORE_LOG(Base::TraceLevel_Error, "Could not create an object in space \"%s\": no free handle",
+                 m_name.c_str());
+    return nullptr;
+  }
+  object->m_self = handle;
+  object->m_space = this;
+  object->m_hooks.SetHandleManager(&m_handles);
+  if (m_nextGuid == 0xFFFFFFFFu) m_nextGuid = 0;
+  object->m_guid = m_nextGuid++;
+  object->m_alive = true;
+  ORV_CORE_LOG(Base::TraceLevel_Verbose, "Created object %s from space \"%s\"", ObjectLogName(*object).c_str(),
+               m_name.c_str());
+  return object;
+}
+
+GameComponent* GameSpace::CreateComponent(uint32_t type) {
+  const ComponentCreator* creator = ComponentRegistry::GetCreator(type);
+  if (!creator) {
+    ORV_CORE_LOG(Base::TraceLevel_Error, "No ComponentCreator is registered for %s components (type %u)",
+                 ComponentTypeName(type), type);
+    return nullptr;
+  }
+  return creator->Create(this);
+}
+
+void GameSpace::RemoveComponent(GameComponent* component) {
+  if (!component) return;
+  const ComponentCreator* creator = ComponentRegistry::GetCreator(component->m_componentType);
+  if (!creator) {
+    ORV_CORE_LOG(Base::TraceLevel_Error, "No ComponentCreator is registered for %s components (type %u)",
+                 ComponentTypeName(component->m_componentType), component->m_componentType);
+    return;
+  }
+  creator->Destroy(this, component);
+}
+
+void GameSpace::AddSpaceComponent(SpaceComponent* component) {
+  if (!component) return;
+  if (component->m_type >= kSpaceComponentTypes) {
+    ORV_CORE_LOG(Base::TraceLevel_Error, "Attempted to add a space component of unknown type %u", component->m_type);
+    SpaceComponentRegistry::Destroy(this, component);
+    return;
+  }
+  SpaceComponent*& slot = m_spaceComponents[component->m_type];
+  if (slot == component) return;
+  if (slot) {
+    ORV_CORE_LOG(Base::TraceLevel_Warning, "Existing Space Component: can't add a new component till old is removed");
+    SpaceComponentRegistry::Destroy(this, component);
+    return;
+  }
+  component->m_space = this;
+  slot = component;
+}
+
+SpaceComponent* GameSpace::GetSpaceComponent(uint32_t type) const {
+  return type < kSpaceComponentTypes ? m_spaceComponents[type] : nullptr;
+}
+
+void GameSpace::Destroy(GameObject* object) {
+  if (object && object->m_alive) object->Destroy();
+}
+
+void GameSpace::DestroyObject(GameObject* object) {
+  if (!object) return;
+  if (object->m_space != this) {
+    ORV_CORE_LOG(Base::TraceLevel_Error, "Attempted to destroy object %s in space \"%s\", which does not own it",
+                 ObjectLogName(*object).c_str(), m_name.c_str());
+    return;
+  }
+  ORV_CORE_LOG(Base::TraceLevel_Verbose, "Destroyed object %s from space \"%s\"", ObjectLogName(*object).c_str(),
+               m_name.c_str());
+  if (GameObject* parent = GetGameObject(object->m_parent); parent && parent->m_alive) object->UnParent();
+  for (Base::Handle child : object->m_children)
+    if (GameObject* orphan = GetGameObject(child)) orphan->m_parent = Base::kNullHandle;
+
+  const Base::Handle handle = object->m_self;
+  object->~GameObject();
+  RemoveHandle(handle);
+  m_objectPool.Free(object);
+}
+
+void GameSpace::DestroyPendingObjects(bool all) {
+  if (all) {
+    m_pendingDestroy.clear();
+    m_objectPool.ForEachBlock(
+        [&](void* block) { m_pendingDestroy.push_back(static_cast<GameObject*>(block)->m_self); });
+  }
+  while (!m_pendingDestroy.empty()) {
+    // Taken off first: listeners run by the destruction may mark more objects.
+    const Base::Handle handle = m_pendingDestroy.back();
+    m_pendingDestroy.pop_back();
+    if (GameObject* object = GetGameObject(handle)) DestroyObject(object);
+  }
+}
+
+void GameSpace::InitializeObjects() {
+  const std::vector<GameObject*> objects = GetObjects();
+  for (GameObject* object : objects) {
+    if (object->m_parent == Base::kNullHandle) continue;
+    GameObject* parent = GetGameObject(object->m_parent);
+    if (!parent) continue;
+    // A loop of parents read from a file would never end a walk up the tree: cut it here.
+    GameObject* ancestor = parent;
+    size_t steps = 0;
+    while (ancestor && ancestor != object && steps++ <= objects.size()) ancestor = GetGameObject(ancestor->m_parent);
+    if (ancestor == object) {
+      ORV_CORE_LOG(Base::TraceLevel_Error, "Object %s of space \"%s\" is its own ancestor: its parent link is dropped",
+                   ObjectLogName(*object).c_str(), m_name.c_str());
+      object->m_parent = Base::kNullHandle;
+      continue;
+    }
+    if (std::find(parent->m_children.begin(), parent->m_children.end(), object->m_self) == parent->m_children.end())
+      parent->m_children.push_back(object->m_self);
+  }
+  for (GameObject* object : objects) object->Initialize();
+}
+
+bool GameSpace::MarkForDeletion() {
+  if (!m_active) return false;
+  m_active = false;
+  m_deleted = true;
+  return true;
+}
+
+void GameSpace::Pause() {
+  if (m_paused) return;
+  m_paused = true;
+  m_hooks.Call("SpacePaused");
+  bool paused = m_paused;
+  Base::Reflection::Variant args[] = {Base::Reflection::Variant(&m_name), Base::Reflection::MakeVariant(paused)};
+  CallScript("game:PauseGameSpace", args, 2);
+}
+
+void GameSpace::UnPause() {
+  if (!m_paused) return;
+  m_paused = false;
+  m_hooks.Call("SpaceUnPaused");
+  bool paused = m_paused;
+  Base::Reflection::Variant args[] = {Base::Reflection::Variant(&m_name), Base::Reflection::MakeVariant(paused)};
+  CallScript("game:PauseGameSpace", args, 2);
+}
+
+// --- Lookups --------------------------------------------------------------------------------------------
+
+std::vector<GameObject*> GameSpace::GetObjects() const {
+  std::vector<GameObject*> objects;
+  objects.reserve(m_objectPool.GetObjectsInUse());
+  m_objectPool.ForEachBlock([&](void* block) { objects.push_back(static_cast<GameObject*>(block)); });
+  return objects;
+}
+
+GameObject* GameSpace::FindGameObject(const char* name) const {
+  if (!name) return nullptr;
+  GameObject* found = nullptr;
+  m_objectPool.ForEachBlock([&](void* block) {
+    GameObject* object = static_cast<GameObject*>(block);
+    if (!found && object->m_name == name) found = object;
+  });
+  return found;
+}
+
+std::vector<GameObject*> GameSpace::FindGameObjectsByName(const char* name) const {
+  std::vector<GameObject*> found;
+  if (!name) return found;
+  m_objectPool.ForEachBlock([&](void* block) {
+    GameObject* object = static_cast<GameObject*>(block);
+    if (object->m_name == name) found.push_back(object);
+  });
+  return found;
+}
+
+GameObject* GameSpace::GetObjectFromGUID(uint32_t guid) const {
+  const SpaceLoadContext* context = SpaceLoadContext::Current();
+  if (!context || guid == 0xFFFFFFFFu || guid >= context->objects.size()) return nullptr;
+  return GetGameObject(context->objects[guid]);
+}
+
+double GameSpace::PointerValue() const { return double(reinterpret_cast<uintptr_t>(this)); }
+
+// --- Text form ------------------------------------------------------------------------------------------
+
+void GameSpace::WriteText(Base::File& file, SpaceLoadContext& context) {
+  SpaceLoadContext::Scope attach(context);
+  context.space = this;
+  const std::vector<GameObject*> objects = GetObjects();
+  for (GameObject* object : objects) {
+    object->m_guid = uint32_t(context.objects.size());
+    context.objects.push_back(object->m_self);
+  }
+
+  Base::Serializer serializer(&context);
+  SerializerScope scope(file, serializer);
+  file.Write("%s\r\n", m_name.c_str());
+  file.Write("%i\r\n", int(context.objects.size()));
+  file.WriteText("SpaceComponents\r\n");
+  const int32_t depth = serializer.GetDepth();
+  Base::Serializer::WriteIndent(file, depth);
+  file.WriteText("{\r\n");
+  if (SpaceComponent* component = m_spaceComponents[0]) {
+    serializer.SetDepth(depth + 1);
+    Base::Serializer::WriteIndent(file, depth + 1);
+    serializer.SerializeInstance(file, Base::Reflection::Variant(component->m_typeInfo, dynamic_cast<void*>(component)));
+    serializer.SetDepth(depth);
+  }
+  Base::Serializer::WriteIndent(file, depth);
+  file.WriteText("}\r\n");
+
+  for (GameObject* object : objects)
+    if (context.writeAllObjects || (context.writeObjectsWithoutArchetype && object->m_archetype.empty()))
+      object->WriteText(file, serializer);
+}
+
+void GameSpace::ReadText(Base::File& file, SpaceLoadContext& context) {
+  SpaceLoadContext::Scope attach(context);
+  context.space = this;
+  Base::Serializer serializer(&context);
+  SerializerScope scope(file, serializer);
+  const Base::Reflection::TypeInfo* objectType = Base::Reflection::TypeOf<GameObject>();
+  const Base::Reflection::TypeRegistry& registry = Base::Reflection::TypeRegistry::GetInstance();
+
+  char token[256];
+  while (file.Scan("%255s", token) == 1) {
+    const std::string_view text(token);
+    std::string_view typeName = text;
+    std::string_view indexText;
+    if (!context.noCount) {
+      const size_t colon = text.find(':');
+      if (colon == std::string_view::npos) continue;
+      indexText = text.substr(0, colon);
+      typeName = text.substr(colon + 1);
+    }
+    if (registry.FindType(typeName) != objectType) continue;
+
+    GameObject* object = nullptr;
+    if (context.noCount) {
+      object = CreateObject();
+      if (!object) continue;
+      context.objects.push_back(object->m_self);
+    } else {
+      int32_t index = -1;
+      const auto [end, error] = std::from_chars(indexText.data(), indexText.data() + indexText.size(), index);
+      if (error != std::errc() || end != indexText.data() + indexText.size() || indexText.empty()) {
+        ORV_CORE_LOG(Base::TraceLevel_Error, "Invalid object header \"%s\" in space file: %s", token,
+                     file.GetPath().c_str());
+        continue;
+      }
+      if (index < 0 || size_t(index) >= context.objects.size() || !(object = GetGameObject(context.objects[index]))) {
+        ORV_CORE_LOG(Base::TraceLevel_Error, "Object header \"%s\" names no object of the space in file: %s", token,
+                     file.GetPath().c_str());
+        continue;
+      }
+    }
+    // Back to the start of the type name, so that the object reader reads its own header.
+    file.SeekTo(file.Tell() - long(typeName.size()));
+    serializer.SetDepth(0);
+    object->ReadText(file, serializer);
+  }
+
+  InitializeObjects();
+  if (SpaceComponent* component = m_spaceComponents[0]) component->Initialize();
+  if (Hooks* engine = GetEngineHooks()) engine->Call("Initialized", this);
+}
+
+GameComponent* GameSpace::ReadComponent(Base::File& file, Base::Serializer& serializer, int32_t stopDepth) {
+  for (;;) {
+    const long position = file.Tell();
+    const int32_t depth = serializer.GetDepth();
+    Base::Reflection::TypeInfo* type = serializer.ReadType(file, stopDepth);
+    if (!type) return nullptr;
+    const uint32_t id = ComponentTypeFromName(type->name);
+    if (id >= ComponentType_Count) return nullptr;
+
+    GameComponent* component = CreateComponent(id);
+    file.SeekTo(position);
+    serializer.SetDepth(depth);
+    if (component) {
+      serializer.DeserializeInstance(file, Base::Reflection::Variant(component->m_typeInfo, component));
+      return component;
+    }
+    // Not made here (logged): its block is read into a scratch value so that the next block follows.
+    if (!type->New || !type->Delete) return nullptr;
+    void* scratch = type->New();
+    if (!scratch) return nullptr;
+    serializer.DeserializeInstance(file, Base::Reflection::Variant(type, scratch));
+    type->Delete(scratch);
+  }
+}
+
+SpaceComponent* GameSpace::ReadSpaceComponent(Base::File& file, Base::Serializer& serializer, int32_t stopDepth) {
+  const Base::Enum& names = Base::Enums::SpaceComponentType();
+  for (;;) {
+    const long position = file.Tell();
+    const int32_t depth = serializer.GetDepth();
+    Base::Reflection::TypeInfo* type = serializer.ReadType(file, stopDepth);
+    if (!type || !names.HasValue(type->name)) return nullptr;
+    const int32_t id = names.GetValue(type->name);
+    if (id < 0 || uint32_t(id) >= kSpaceComponentTypes) return nullptr;
+
+    file.SeekTo(position);
+    serializer.SetDepth(depth);
+    if (SpaceComponent* component = m_spaceComponents[id]) {
+      serializer.DeserializeInstance(file, Base::Reflection::Variant(component->m_typeInfo, dynamic_cast<void*>(component)));
+      return component;
+    }
+    ORV_CORE_LOG(Base::TraceLevel_Warning, "Space \"%s\" has no %s space component to read into", m_name.c_str(),
+                 type->name.c_str());
+    if (!type->New || !type->Delete) return nullptr;
+    void* scratch = type->New();
+    if (!scratch) return nullptr;
+    serializer.DeserializeInstance(file, Base::Reflection::Variant(type, scratch));
+    type->Delete(scratch);
+  }
+}
+
+namespace {
+
+void WriteSpace(Base::File& file, const Base::Reflection::Variant& value) {
+  SpaceLoadContext fallback;
+  SpaceLoadContext* context = SpaceLoadContext::Current();
+  if (value.data) static_cast<GameSpace*>(value.data)->WriteText(file, context ? *context : fallback);
+}
+
+void ReadSpace(Base::File& file, const Base::Reflection::Variant& value) {
+  SpaceLoadContext fallback;
+  fallback.noCount = true;
+  SpaceLoadContext* context = SpaceLoadContext::Current();
+  if (value.data) static_cast<GameSpace*>(value.data)->ReadText(file, context ? *context : fallback);
+}
+
+}  // namespace
+
+}  // namespace Core
+
+ORV_REFLECT_CLASS(Core::GameSpace) {
+  type->SetSerializeFunction(&Core::WriteSpace);
+  type->SetDeserializeFunction(&Core::ReadSpace);
+  type.Method<&Core::GameSpace::PointerValue>("PointerValue", nullptr, "Gets the actual pointer value of the Game Space");
+  type.Method<&Core::GameSpace::FindGameObject>("FindGameObject", "FindObject", "Returns a GameObject from the space by name");
+  type.Method<&Core::GameSpace::GetGameObject>("GetGameObject", "GetObject", "Returns a GameObject from the space by Handle");
+  type.Method<&Core::GameSpace::GetComponent>("GetComponent", nullptr, "Returns a GameComponent from the space by Handle");
+  type.Method<&Core::GameSpace::FindGameObjectsByName>("FindGameObjectsByName", "FindObjectsByName",
+                                                       "Returns all GameObject from the sapce with the same name");
+  type.Method<&Core::GameSpace::Destroy>("Destroy", nullptr, "Marks the GameObject to be destroy");
+  type.Method<&Core::GameSpace::Pause>("Pause", nullptr, "Pauses the GameSpace");
+  type.Method<&Core::GameSpace::UnPause>("UnPause", nullptr, "Unpauses the GameSpace");
+  type.Method<&Core::GameSpace::Paused>("Paused", nullptr, "Returns GameSpace pause state");
+  type.Method<&Core::GameSpace::GetObjectFromGUID>("GetObjectFromGUID");
+}

@@ -1,0 +1,136 @@
+// Shared pieces of the object-model tests: captured log lines, recorded script calls, a script
+// component stand-in registered at the script component type id, and spaces kept off the stack.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "Base/Reflection/Registration.h"
+#include "Base/TraceLog.h"
+#include "Core/ComponentCreator.h"
+#include "Core/EngineLinks.h"
+#include "Core/GameObject.h"
+#include "Core/GameSpace.h"
+
+namespace ObjectModelTest {
+
+// Log lines go to a temporary file while the test runs.
+class LogCapture {
+ public:
+  LogCapture() : file_(std::tmpfile()) { Base::TraceLog::GetInstance().SetOutput(file_); }
+  ~LogCapture() {
+    Base::TraceLog::GetInstance().SetOutput(stdout);
+    std::fclose(file_);
+  }
+  std::string Take() {
+    std::string text;
+    std::fflush(file_);
+    std::rewind(file_);
+    for (int c; (c = std::fgetc(file_)) != EOF;) text += char(c);
+    std::rewind(file_);
+    if (ftruncate(fileno(file_), 0) != 0) ADD_FAILURE();
+    return text;
+  }
+
+ private:
+  std::FILE* file_;
+};
+
+// Every script call as "name(arg, arg)"; strings quoted, unsigned and bool values printed.
+inline std::vector<std::string>& ScriptCalls() {
+  static std::vector<std::string> calls;
+  return calls;
+}
+
+inline void RecordScriptCall(const char* function, const Base::Reflection::Variant* args, unsigned count,
+                             Base::Reflection::Variant*) {
+  std::string call = std::string(function) + "(";
+  for (unsigned i = 0; i < count; ++i) {
+    if (i) call += ", ";
+    const Base::Reflection::Variant& arg = args[i];
+    if (arg.type == Base::Reflection::TypeOf<std::string>())
+      call += "\"" + *static_cast<std::string*>(arg.data) + "\"";
+    else if (arg.type == Base::Reflection::TypeOf<unsigned>())
+      call += std::to_string(*static_cast<unsigned*>(arg.data));
+    else if (arg.type == Base::Reflection::TypeOf<bool>())
+      call += *static_cast<bool*>(arg.data) ? "true" : "false";
+    else
+      call += "?";
+  }
+  ScriptCalls().push_back(call + ")");
+}
+
+// Stands in for the script component at its type id: records what the object does to it.
+class ScriptStub : public Core::GameComponent {
+ public:
+  static constexpr uint32_t kComponentType = Core::ComponentType_LuaComponent;
+  ScriptStub() { ++Live(); }
+  ScriptStub(const ScriptStub& other) : GameComponent(other), m_compType(other.m_compType) { ++Live(); }
+  ~ScriptStub() override { --Live(); }
+  void Initialize() override { Events().push_back(m_compType + ":init"); }
+  void Uninitialize() override { Events().push_back(m_compType + ":uninit"); }
+  void RefreshState() override { Events().push_back(m_compType + ":refresh"); }
+  void NotifyRemoved() override { Events().push_back(m_compType + ":removed"); }
+
+  static int& Live() {
+    static int live = 0;
+    return live;
+  }
+  static std::vector<std::string>& Events() {
+    static std::vector<std::string> events;
+    return events;
+  }
+
+  // Long enough to live on the heap, so that a skipped destructor shows up as a leak.
+  std::string m_compType = "script component stand-in";
+};
+
+// Registers the stand-in at the script type id for a test and gives the id back to its owner after.
+class ScriptStubScope {
+ public:
+  ScriptStubScope() : previous_(Core::ComponentRegistry::GetCreator(Core::ComponentType_LuaComponent)) {
+    Core::ComponentRegistry::Register(Creator());
+  }
+  ~ScriptStubScope() {
+    if (previous_) Core::ComponentRegistry::Register(*previous_);
+  }
+  ScriptStubScope(const ScriptStubScope&) = delete;
+  ScriptStubScope& operator=(const ScriptStubScope&) = delete;
+
+  static Core::ComponentCreator& Creator() {
+    static Core::ComponentCreatorType<ScriptStub> creator(Core::ComponentType_LuaComponent);
+    return creator;
+  }
+
+ private:
+  Core::ComponentCreator* previous_;
+};
+
+// Spaces are large: always on the heap.
+inline std::unique_ptr<Core::GameSpace> NewSpace(const char* name) {
+  return std::make_unique<Core::GameSpace>(name);
+}
+
+// Installs the script recorder for a test, and clears the records.
+class ObjectModelTestBase : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ScriptCalls().clear();
+    ScriptStub::Events().clear();
+    previousCaller_ = Core::SetScriptCaller(&RecordScriptCall);
+  }
+  void TearDown() override {
+    Core::SetScriptCaller(previousCaller_);
+    Core::SetEngineHooks(nullptr);
+  }
+
+  Core::ScriptCaller previousCaller_ = nullptr;
+  LogCapture log_;
+};
+
+}  // namespace ObjectModelTest
