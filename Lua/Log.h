@@ -1,0 +1,8 @@
+// Trace-log lines of the Lua environment: every line of this area is tagged with the module "[Lua]".
+#pragma once
+
+#include "Base/TraceLog.h"
+
+// LUA_LOG(Warning, "Couldn't find lua script: %s", name)
+#define LUA_LOG(level, ...) \
+  ::Base::TraceLog::GetInstance().Print(::Base::TraceLevel_##level, ::Base::TraceModule_Lua, __VA_ARGS__)

@@ -1,0 +1,75 @@
+// Engine objects in Lua: reference userdata (the engine owns the object), value userdata (Lua owns a
+// copy), the metatables that mark them as the engine's, computed per-object fields and subclasses.
+#pragma once
+
+#include <string>
+#include <type_traits>
+
+#include <lua.hpp>
+
+#include "Base/Reflection/TypeInfo.h"
+
+namespace Lua {
+
+using Base::Reflection::TypeInfo;
+using Base::Reflection::Variant;
+
+// Layouts. A reference userdata is exactly a Variant: the object's address and its type record, two
+// 8-byte words. A value userdata is a ValueHeader followed by the value at the next 16-byte boundary,
+// so that every value keeps its alignment; its length is always larger than a reference's, which is
+// how the two kinds are told apart.
+struct ValueHeader {
+  const TypeInfo* type;
+};
+
+// Default to-Lua converter: a reference to the engine's object; nil when it has no address or its
+// type has no metatable (logged).
+void PushObjectReference(lua_State* state, const Variant& value);
+// Default from-Lua converter. Accepts only engine userdata whose type is the expected one (value.type),
+// shares its metatable (T and T*), or is a declared subclass of it; anything else is logged and read
+// as a null object.
+void ReadObjectReference(lua_State* state, int index, Variant& value);
+// A copy of the value that lives inside the userdata and dies with it (its destructor runs from __gc).
+void PushValueUserdata(lua_State* state, const Variant& value);
+// Re-points the variant at the value inside the userdata, so methods act on Lua's copy.
+void ReadValueUserdata(lua_State* state, int index, Variant& value);
+
+// The object an engine userdata stands for (inside the userdata for a value), or an empty variant
+// for any other Lua value, foreign userdata included.
+Variant ToEngineObject(lua_State* state, int index);
+
+// registry[type's metatable name]: a table, or nil.
+void PushMetatable(lua_State* state, const TypeInfo* type);
+// Marks the table at `index` as an engine metatable (the environment does this for each it creates).
+void MarkEngineMetatable(lua_State* state, int index);
+
+// Pointer values that scripts see ("Value", "Space", pointer results) are numbers built from the
+// address. User-space addresses on 64-bit Linux stay below 2^47 (2^56 with five-level paging), well
+// inside the 53 bits a double holds exactly, so scripts compare them, print them and use them as table
+// keys like any number, and two pushes of one address are always equal.
+void PushPointerValue(lua_State* state, const void* address);
+const void* ToPointerValue(lua_State* state, int index);
+
+// Per-object fields. A userdata has no fields of its own, so an engine type that offers fields such
+// as "Value", "Self" or "Space" declares them here before the environment initialises; its metatable's
+// __index then answers methods first and these keys second, computing each value from the object at
+// the time it is read (never stale, nothing stored per push). Scripts cannot add fields: assignments
+// raise the usual Lua error. Types without declared fields keep __index = the metatable (fastest).
+using ObjectFieldFn = void (*)(lua_State* state, const Variant& object);
+void DeclareObjectField(const TypeInfo* type, const char* key, ObjectFieldFn push);
+// The ready-made "Value" field: the object's address as a pointer value.
+void PushObjectAddress(lua_State* state, const Variant& object);
+// Installs the field-answering __index on the metatable at `index` when its types declared fields.
+void InstallObjectFields(lua_State* state, int index, const std::string& metatableName);
+
+// Subclasses: an object of Derived is accepted where Base is expected, adjusted to its Base part.
+using UpcastFn = void* (*)(void* object);
+void DeclareSubclass(const TypeInfo* derived, const TypeInfo* base, UpcastFn upcast);
+template <class Derived, class Parent>
+void DeclareSubclass() {
+  static_assert(std::is_base_of_v<Parent, Derived>);
+  DeclareSubclass(Base::Reflection::TypeOf<Derived>(), Base::Reflection::TypeOf<Parent>(),
+                  [](void* object) -> void* { return static_cast<Parent*>(static_cast<Derived*>(object)); });
+}
+
+}  // namespace Lua
