@@ -1,0 +1,160 @@
+// The graphics device: creates every GPU object and owns the OpenGL context they live in.
+#pragma once
+
+#include "Platform/Graphics/GpuResources.h"
+
+#include <array>
+#include <atomic>
+#include <memory>
+#include <unordered_map>
+#include <vector>
+
+namespace Platform {
+
+class GlContext;
+class GpuContext;
+class GpuSwapChain;
+
+// Counters that tests and benchmarks read.
+struct GpuStats {
+  uint64_t draws = 0;
+  uint64_t presents = 0;
+  uint64_t clears = 0;
+  uint64_t maps = 0;
+  uint64_t programLinks = 0;
+  uint64_t stateApplies = 0;  // blend, depth-stencil or rasterizer states pushed to GL
+};
+
+// Where the layer's diagnostics go (shader compile logs, refused calls). Standard error until
+// the engine installs its trace log.
+using GpuMessageSink = void (*)(bool isError, const char* text);
+void SetGpuMessageSink(GpuMessageSink sink);
+void GpuMessage(bool isError, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+// Test hook: driver types whose bit (1 << type) is set fail to create a device.
+struct GpuTestHooks {
+  uint32_t failingDrivers = 0;
+};
+GpuTestHooks& GetGpuTestHooks();
+
+// Creates a device and its immediate context. `levels` (may be null: 11_0 only) are tried in
+// order; the first the device can offer is reported in `achieved`.
+GpuResult CreateGpuDevice(GpuDriverType type, const GpuFeatureLevel* levels, uint32_t levelCount,
+                          GpuDevice** device, GpuFeatureLevel* achieved, GpuContext** context);
+
+class GpuDevice {
+ public:
+  uint32_t AddRef() { return refs_.fetch_add(1, std::memory_order_relaxed) + 1; }
+  uint32_t Release();
+
+  GpuResult CreateBuffer(const GpuBufferDesc& desc, const GpuSubresourceData* init, GpuBuffer** out);
+  // `init` holds one entry per subresource, mip levels of slice 0 first.
+  GpuResult CreateTexture2D(const GpuTexture2DDesc& desc, const GpuSubresourceData* init,
+                            GpuTexture2D** out);
+  GpuResult CreateShaderResourceView(GpuResource* resource, const GpuShaderResourceViewDesc* desc,
+                                     GpuShaderResourceView** out);
+  GpuResult CreateRenderTargetView(GpuResource* resource, const GpuRenderTargetViewDesc* desc,
+                                   GpuRenderTargetView** out);
+  GpuResult CreateDepthStencilView(GpuResource* resource, const GpuDepthStencilViewDesc* desc,
+                                   GpuDepthStencilView** out);
+  GpuResult CreateVertexShader(const void* code, size_t size, GpuVertexShader** out);
+  GpuResult CreatePixelShader(const void* code, size_t size, GpuPixelShader** out);
+  GpuResult CreateInputLayout(const GpuInputElementDesc* elements, uint32_t count,
+                              const void* vertexShaderCode, size_t size, GpuInputLayout** out);
+  GpuResult CreateBlendState(const GpuBlendDesc& desc, GpuBlendState** out);
+  GpuResult CreateRasterizerState(const GpuRasterizerDesc& desc, GpuRasterizerState** out);
+  GpuResult CreateDepthStencilState(const GpuDepthStencilDesc& desc, GpuDepthStencilState** out);
+  GpuResult CreateSamplerState(const GpuSamplerDesc& desc, GpuSamplerState** out);
+  GpuResult CreateSwapChain(const GpuSwapChainDesc& desc, GpuSwapChain** out);
+
+  GpuFeatureLevel GetFeatureLevel() const { return level_; }
+  GpuResult CheckFormatSupport(GpuFormat format, uint32_t* support) const;
+  void GetImmediateContext(GpuContext** out);
+
+  // Test hooks. Texels of one subresource, rows top first, in the format's own byte layout
+  // (blocks for compressed formats; depth in the low 24 bits for D24S8).
+  GpuResult ReadTexels(GpuTexture2D* texture, uint32_t subresource, std::vector<uint8_t>* out);
+  // The whole contents of a buffer that is not mapped.
+  GpuResult ReadBuffer(GpuBuffer* buffer, std::vector<uint8_t>* out);
+  const GpuStats& Stats() const { return stats_; }
+
+  GpuDevice(const GpuDevice&) = delete;
+  GpuDevice& operator=(const GpuDevice&) = delete;
+
+ private:
+  friend class GpuContext;
+  friend class GpuSwapChain;
+  friend class GpuBuffer;
+  friend class GpuTexture2D;
+  friend class GpuShaderResourceView;
+  friend class GpuRenderTargetView;
+  friend class GpuDepthStencilView;
+  friend class GpuShader;
+  friend class GpuInputLayout;
+  friend class GpuSamplerState;
+  friend GpuResult CreateGpuDevice(GpuDriverType, const GpuFeatureLevel*, uint32_t, GpuDevice**,
+                                   GpuFeatureLevel*, GpuContext**);
+
+  // A linked vertex + pixel pair with where its textures and samplers come from.
+  struct TextureUse {
+    uint8_t unit;
+    uint8_t stage;
+    uint8_t slot;
+    uint8_t samplerSlot;
+    GlEnum target;
+  };
+  struct Program {
+    GlName name = 0;
+    uint64_t serial = 0;
+    bool valid = false;
+    uint64_t vs = 0, ps = 0;
+    std::vector<TextureUse> textures;
+  };
+  struct PairHash {
+    size_t operator()(const std::pair<uint64_t, uint64_t>& k) const {
+      return std::hash<uint64_t>()(k.first * 0x9E3779B97F4A7C15ull ^ k.second);
+    }
+  };
+  // The views bound as outputs, by serial: 8 colour targets and the depth-stencil view.
+  using FramebufferKey = std::array<uint64_t, 9>;
+  struct KeyHash {
+    size_t operator()(const FramebufferKey& k) const {
+      uint64_t h = 0;
+      for (uint64_t v : k) h = (h ^ v) * 0x100000001B3ull;
+      return size_t(h);
+    }
+  };
+
+  GpuDevice() = default;
+  ~GpuDevice();
+  bool Init(GlContext* gl, GpuFeatureLevel level);
+
+  GlContext& Gl() { return *gl_; }
+  Program* FindProgram(GpuShader* vs, GpuShader* ps);
+  void LinkProgram(Program& p, GpuShader* vs, GpuShader* ps);
+  GlName FindFramebuffer(const FramebufferKey& key, GpuRenderTargetView* const* rtvs,
+                         GpuDepthStencilView* dsv);
+  GlName MakeViewFramebuffer(GpuTexture2D* texture, uint32_t mip, uint32_t layer, bool depth);
+  void UploadTexture(GpuTexture2D* texture, uint32_t mip, uint32_t layer, uint32_t x, uint32_t y,
+                     uint32_t w, uint32_t h, const void* data, uint32_t rowPitch);
+  // Called by dying objects while the device lives.
+  void ForgetView(uint64_t serial);
+  void ForgetShader(uint64_t serial);
+
+  std::atomic<uint32_t> refs_{1};
+  GpuDeviceLink* link_ = nullptr;
+  GlContext* gl_ = nullptr;
+  std::unique_ptr<GpuContext> context_;
+  GpuFeatureLevel level_ = GpuFeatureLevel_11_0;
+  GpuStats stats_;
+  bool hasPolygonOffsetClamp_ = false;
+
+  std::unordered_map<std::pair<uint64_t, uint64_t>, Program, PairHash> programs_;
+  std::unordered_map<FramebufferKey, GlName, KeyHash> framebuffers_;
+  GlName zeroTextures_[4] = {};  // 2D, 2D array, cube, cube array: what unbound slots sample
+  GlName zeroBuffer_ = 0;        // what unbound vertex slots read
+  GlName defaultSampler_ = 0;    // linear, clamp: the state of an unbound sampler slot
+  GpuRef<GpuInputLayout> emptyLayout_;
+};
+
+}  // namespace Platform

@@ -1,0 +1,213 @@
+// The objects a graphics device creates: buffers, textures, views, shaders, layouts, states.
+#pragma once
+
+#include "Platform/Graphics/GpuObject.h"
+#include "Platform/Graphics/GpuTypes.h"
+#include "Platform/Graphics/ShaderContainer.h"
+
+#include <string>
+#include <vector>
+
+namespace Platform {
+
+struct GlFormatInfo;
+using GlName = uint32_t;  // a GL object name; kept out of this header's includes
+using GlEnum = uint32_t;
+
+enum class GpuResourceKind : uint32_t { Buffer, Texture2D };
+
+class GpuResource : public GpuObject {
+ public:
+  GpuResourceKind Kind() const { return kind_; }
+
+ protected:
+  GpuResource(GpuDeviceLink* link, GpuResourceKind kind) : GpuObject(link), kind_(kind) {}
+
+ private:
+  GpuResourceKind kind_;
+};
+
+class GpuBuffer final : public GpuResource {
+ public:
+  const GpuBufferDesc& GetDesc() const { return desc_; }
+
+ private:
+  friend class GpuDevice;
+  friend class GpuContext;
+  GpuBuffer(GpuDeviceLink* link, const GpuBufferDesc& desc) : GpuResource(link, GpuResourceKind::Buffer), desc_(desc) {}
+  ~GpuBuffer() override;
+
+  GpuBufferDesc desc_;
+  GlName name_ = 0;
+  bool mapped_ = false;
+};
+
+class GpuTexture2D final : public GpuResource {
+ public:
+  const GpuTexture2DDesc& GetDesc() const { return desc_; }
+
+ private:
+  friend class GpuDevice;
+  friend class GpuContext;
+  friend class GpuSwapChain;
+  GpuTexture2D(GpuDeviceLink* link, const GpuTexture2DDesc& desc) : GpuResource(link, GpuResourceKind::Texture2D), desc_(desc) {}
+  ~GpuTexture2D() override;
+
+  GpuTexture2DDesc desc_;  // mipLevels holds the real count, also when 0 was asked for
+  const GlFormatInfo* info_ = nullptr;
+  GlName name_ = 0;
+  GlEnum target_ = 0;
+};
+
+// The texture behind a resource, or null for a buffer.
+inline GpuTexture2D* AsTexture2D(GpuResource* resource) {
+  return resource && resource->Kind() == GpuResourceKind::Texture2D ? static_cast<GpuTexture2D*>(resource) : nullptr;
+}
+
+class GpuShaderResourceView final : public GpuObject {
+ public:
+  // Adds a reference, as every out-pointer of the layer does.
+  void GetResource(GpuResource** out) const;
+  const GpuShaderResourceViewDesc& GetDesc() const { return desc_; }
+
+ private:
+  friend class GpuDevice;
+  friend class GpuContext;
+  explicit GpuShaderResourceView(GpuDeviceLink* link) : GpuObject(link) {}
+  ~GpuShaderResourceView() override;
+
+  GpuRef<GpuTexture2D> texture_;
+  GpuShaderResourceViewDesc desc_;
+  GlName name_ = 0;      // the texture's own name, or a texture view of it
+  GlEnum target_ = 0;
+  bool ownsName_ = false;
+};
+
+class GpuRenderTargetView final : public GpuObject {
+ public:
+  void GetResource(GpuResource** out) const;
+  const GpuRenderTargetViewDesc& GetDesc() const { return desc_; }
+
+ private:
+  friend class GpuDevice;
+  friend class GpuContext;
+  friend class GpuSwapChain;
+  explicit GpuRenderTargetView(GpuDeviceLink* link) : GpuObject(link) {}
+  ~GpuRenderTargetView() override;
+
+  GpuRef<GpuTexture2D> texture_;
+  GpuRenderTargetViewDesc desc_;
+  GlName clearFbo_ = 0;  // this view alone, made on the first clear
+};
+
+class GpuDepthStencilView final : public GpuObject {
+ public:
+  void GetResource(GpuResource** out) const;
+  const GpuDepthStencilViewDesc& GetDesc() const { return desc_; }
+
+ private:
+  friend class GpuDevice;
+  friend class GpuContext;
+  explicit GpuDepthStencilView(GpuDeviceLink* link) : GpuObject(link) {}
+  ~GpuDepthStencilView() override;
+
+  GpuRef<GpuTexture2D> texture_;
+  GpuDepthStencilViewDesc desc_;
+  GlName clearFbo_ = 0;
+};
+
+class GpuShader : public GpuObject {
+ public:
+  GpuShaderStage Stage() const { return stage_; }
+  const std::vector<ShaderInputParameter>& Inputs() const { return inputs_; }
+
+ protected:
+  friend class GpuDevice;
+  friend class GpuContext;
+  GpuShader(GpuDeviceLink* link, GpuShaderStage stage) : GpuObject(link), stage_(stage) {}
+  ~GpuShader() override;
+
+  GpuShaderStage stage_;
+  std::vector<ShaderInputParameter> inputs_;
+  GlName name_ = 0;
+};
+
+class GpuVertexShader final : public GpuShader {
+ private:
+  friend class GpuDevice;
+  explicit GpuVertexShader(GpuDeviceLink* link) : GpuShader(link, GpuShaderStage::Vertex) {}
+};
+
+class GpuPixelShader final : public GpuShader {
+ private:
+  friend class GpuDevice;
+  explicit GpuPixelShader(GpuDeviceLink* link) : GpuShader(link, GpuShaderStage::Pixel) {}
+};
+
+constexpr uint32_t kGpuVertexSlots = 16;
+
+class GpuInputLayout final : public GpuObject {
+ private:
+  friend class GpuDevice;
+  friend class GpuContext;
+  explicit GpuInputLayout(GpuDeviceLink* link) : GpuObject(link) {}
+  ~GpuInputLayout() override;
+
+  GlName vao_ = 0;
+  uint32_t slotMask_ = 0;  // input slots the layout reads
+  // What the vertex array currently points at, so unchanged slots cost nothing.
+  uint64_t boundSerial_[kGpuVertexSlots] = {};
+  uint32_t boundOffset_[kGpuVertexSlots] = {};
+  uint32_t boundStride_[kGpuVertexSlots] = {};
+  uint64_t boundIndexSerial_ = 0;
+};
+
+// State objects are plain descriptions (no GL object), so creating them is thread-safe; a
+// sampler gets its GL object on first use by the context.
+class GpuBlendState final : public GpuObject {
+ public:
+  const GpuBlendDesc& GetDesc() const { return desc_; }
+
+ private:
+  friend class GpuDevice;
+  friend class GpuContext;
+  GpuBlendState(GpuDeviceLink* link, const GpuBlendDesc& desc) : GpuObject(link), desc_(desc) {}
+  GpuBlendDesc desc_;
+};
+
+class GpuRasterizerState final : public GpuObject {
+ public:
+  const GpuRasterizerDesc& GetDesc() const { return desc_; }
+
+ private:
+  friend class GpuDevice;
+  friend class GpuContext;
+  GpuRasterizerState(GpuDeviceLink* link, const GpuRasterizerDesc& desc) : GpuObject(link), desc_(desc) {}
+  GpuRasterizerDesc desc_;
+};
+
+class GpuDepthStencilState final : public GpuObject {
+ public:
+  const GpuDepthStencilDesc& GetDesc() const { return desc_; }
+
+ private:
+  friend class GpuDevice;
+  friend class GpuContext;
+  GpuDepthStencilState(GpuDeviceLink* link, const GpuDepthStencilDesc& desc) : GpuObject(link), desc_(desc) {}
+  GpuDepthStencilDesc desc_;
+};
+
+class GpuSamplerState final : public GpuObject {
+ public:
+  const GpuSamplerDesc& GetDesc() const { return desc_; }
+
+ private:
+  friend class GpuDevice;
+  friend class GpuContext;
+  GpuSamplerState(GpuDeviceLink* link, const GpuSamplerDesc& desc) : GpuObject(link), desc_(desc) {}
+  ~GpuSamplerState() override;
+  GpuSamplerDesc desc_;
+  GlName name_ = 0;
+};
+
+}  // namespace Platform
