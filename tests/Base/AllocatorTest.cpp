@@ -11,6 +11,7 @@
 #include "Base/BlobAllocator.h"
 #include "Base/PBManager.h"
 #include "Base/TraceLog.h"
+#include "tests/Support/LogCapture.h"
 
 namespace {
 
@@ -18,23 +19,8 @@ using namespace Base;
 
 class AllocatorTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    file_ = tmpfile();
-    TraceLog::GetInstance().SetOutput(file_);
-  }
-  void TearDown() override {
-    TraceLog::GetInstance().SetOutput(stdout);
-    fclose(file_);
-  }
-  std::string TakeLog() {
-    std::string text;
-    rewind(file_);
-    for (int c; (c = fgetc(file_)) != EOF;) text += char(c);
-    rewind(file_);
-    if (ftruncate(fileno(file_), 0) != 0) ADD_FAILURE();
-    return text;
-  }
-  FILE* file_ = nullptr;
+  std::string TakeLog() { return capture_.Take(); }
+  OrvTest::LogCapture capture_;
 };
 
 // The configuration the game spaces use for their object and component pools.

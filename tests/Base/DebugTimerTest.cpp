@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/Support/LogCapture.h"
+
 #include <memory>
 #include <string>
 #include <unistd.h>
@@ -25,25 +27,14 @@ class DebugTimerTest : public ::testing::Test {
   void SetUp() override {
     gNow = 1000;  // the profiler's zero: reported times count from here
     Platform::SetTickSource([] { return gNow; });
-    log_ = tmpfile();
-    TraceLog::GetInstance().SetOutput(log_);
     timers_ = std::make_unique<DebugTimer>();
   }
   void TearDown() override {
     Platform::SetTickSource(nullptr);
-    TraceLog::GetInstance().SetOutput(stdout);
-    fclose(log_);
   }
-  std::string TakeLog() {
-    std::string text;
-    rewind(log_);
-    for (int c; (c = fgetc(log_)) != EOF;) text += char(c);
-    rewind(log_);
-    if (ftruncate(fileno(log_), 0) != 0) ADD_FAILURE();
-    return text;
-  }
+  std::string TakeLog() { return capture_.Take(); }
 
-  FILE* log_ = nullptr;
+  OrvTest::LogCapture capture_;
   std::unique_ptr<DebugTimer> timers_;
 };
 

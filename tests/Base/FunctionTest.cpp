@@ -2,6 +2,7 @@
 // function registry's names, categories, descriptions and duplicate warnings.
 #include "Base/Reflection/Registration.h"
 #include "Base/TraceLog.h"
+#include "tests/Support/LogCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -255,23 +256,8 @@ TEST(Function, NamesCopiesAndAssignment) {
 // Captures trace-log lines for the registry tests.
 class RegistryLog : public ::testing::Test {
  protected:
-  void SetUp() override {
-    file_ = tmpfile();
-    TraceLog::GetInstance().SetOutput(file_);
-  }
-  void TearDown() override {
-    TraceLog::GetInstance().SetOutput(stdout);
-    fclose(file_);
-  }
-  std::string Take() {
-    std::string text;
-    rewind(file_);
-    for (int c; (c = fgetc(file_)) != EOF;) text += char(c);
-    rewind(file_);
-    if (ftruncate(fileno(file_), 0) != 0) ADD_FAILURE();
-    return text;
-  }
-  FILE* file_ = nullptr;
+  std::string Take() { return capture_.Take(); }
+  OrvTest::LogCapture capture_;
   FunctionRegistry& registry_ = FunctionRegistry::GetInstance();
 };
 

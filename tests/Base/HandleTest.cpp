@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/Support/LogCapture.h"
+
 #include <memory>
 #include <string>
 #include <unistd.h>
@@ -15,26 +17,12 @@ using namespace Base;
 
 class HandleTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    file_ = tmpfile();
-    TraceLog::GetInstance().SetOutput(file_);
-  }
-  void TearDown() override {
-    TraceLog::GetInstance().SetOutput(stdout);
-    fclose(file_);
-  }
-  std::string TakeLog() {
-    std::string text;
-    rewind(file_);
-    for (int c; (c = fgetc(file_)) != EOF;) text += char(c);
-    rewind(file_);
-    if (ftruncate(fileno(file_), 0) != 0) ADD_FAILURE();
-    return text;
-  }
+  std::string TakeLog() { return capture_.Take(); }
+
+  OrvTest::LogCapture capture_;
 
   // The table is large (one per game space); keep it off the stack.
   std::unique_ptr<HandleManager> table_ = std::make_unique<HandleManager>();
-  FILE* file_ = nullptr;
   int objects_[8] = {};
 };
 

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/Support/LogCapture.h"
+
 #include <cmath>
 #include <string>
 
@@ -189,15 +191,10 @@ TEST(MathTest, LookAtBranches) {
   composed.LookAt(from, to, Vec3(0, 1, 0));
   ExpectNear(composed, base * q);
 
-  FILE* log = tmpfile();
-  TraceLog::GetInstance().SetOutput(log);
+  OrvTest::LogCapture capture;
   Quaternion script = base;
   script.LookAtV(Vec3(), to, Vec3(0, 1, 0));
-  TraceLog::GetInstance().SetOutput(stdout);
-  std::string text(256, '\0');
-  rewind(log);
-  text.resize(fread(text.data(), 1, text.size(), log));
-  fclose(log);
+  const std::string text = capture.Take();
   ExpectNear(script, base, 0);
   EXPECT_NE(text.find("Quaternion:LookAt needs two non-zero finite directions"), std::string::npos);
 }

@@ -1,6 +1,8 @@
 // The value text format: round trips through real files, hand-written and damaged input, and the
 // file wrapper's open/close bookkeeping.
 #include <gtest/gtest.h>
+
+#include "tests/Support/LogCapture.h"
 #include <unistd.h>
 
 #include <clocale>
@@ -91,24 +93,13 @@ using SerialTest::TextSample;
 class SerializerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    log_ = tmpfile();
-    TraceLog::GetInstance().SetOutput(log_);
     TraceLog::GetInstance().SetLevel(TraceLevel_Verbose);
     path_ = testing::TempDir() + "orv_serializer_" + std::to_string(getpid()) + ".txt";
   }
   void TearDown() override {
-    TraceLog::GetInstance().SetOutput(stdout);
-    fclose(log_);
     std::remove(path_.c_str());
   }
-  std::string TakeLog() {
-    std::string text;
-    rewind(log_);
-    for (int c; (c = fgetc(log_)) != EOF;) text += char(c);
-    rewind(log_);
-    if (ftruncate(fileno(log_), 0) != 0) ADD_FAILURE();
-    return text;
-  }
+  std::string TakeLog() { return capture_.Take(); }
   // The error lines of the log taken so far (opening and closing files logs at Verbose).
   std::string TakeErrors() {
     std::istringstream lines(TakeLog());
@@ -139,7 +130,7 @@ class SerializerTest : public ::testing::Test {
     return sample;
   }
 
-  FILE* log_ = nullptr;
+  OrvTest::LogCapture capture_;
   std::string path_;
 };
 

@@ -4,38 +4,28 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <unistd.h>
+
+#include "tests/Support/LogCapture.h"
 
 namespace {
 
 using namespace Base;
 
-// Redirects the log into a temporary file for one test and restores it after.
+// Captures the log for one test and leaves the level and mutes as it found them.
 class TraceLogCapture : public ::testing::Test {
  protected:
   void SetUp() override {
-    file_ = tmpfile();
-    log_.SetOutput(file_);
     log_.SetLevel(TraceLevel_Verbose);
     log_.MuteAll(false);
   }
   void TearDown() override {
-    log_.SetOutput(stdout);
     log_.SetLevel(TraceLevel_Verbose);
     log_.MuteAll(false);
-    fclose(file_);
   }
-  std::string Take() {
-    std::string text;
-    rewind(file_);
-    for (int c; (c = fgetc(file_)) != EOF;) text += char(c);
-    rewind(file_);
-    if (ftruncate(fileno(file_), 0) != 0) ADD_FAILURE();
-    return text;
-  }
+  std::string Take() { return capture_.Take(); }
 
+  OrvTest::LogCapture capture_;
   TraceLog& log_ = TraceLog::GetInstance();
-  FILE* file_ = nullptr;
 };
 
 TEST_F(TraceLogCapture, LinesCarryBothTagsOneBlankAndExpandedArguments) {

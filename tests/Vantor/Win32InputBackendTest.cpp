@@ -3,6 +3,7 @@
 
 #include "Base/Input/ManualGamepadSource.h"
 #include "Base/TraceLog.h"
+#include "tests/Support/LogCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -17,23 +18,8 @@ using Vantor::Win32InputBackend;
 
 class Win32InputBackendTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    file_ = tmpfile();
-    TraceLog::GetInstance().SetOutput(file_);
-  }
-  void TearDown() override {
-    TraceLog::GetInstance().SetOutput(stdout);
-    fclose(file_);
-  }
-  std::string Log() {
-    std::string text;
-    rewind(file_);
-    for (int c; (c = fgetc(file_)) != EOF;) text += char(c);
-    rewind(file_);
-    if (ftruncate(fileno(file_), 0) != 0) ADD_FAILURE();
-    return text;
-  }
-  FILE* file_ = nullptr;
+  std::string Log() { return capture_.Take(); }
+  OrvTest::LogCapture capture_;
 };
 
 TEST_F(Win32InputBackendTest, KeyTableMapsEachVirtualKeyToItsOwnKey) {
