@@ -342,7 +342,7 @@ void GameSpace::WriteText(Base::File& file, SpaceLoadContext& context) {
   Base::Serializer serializer(&context);
   SerializerScope scope(file, serializer);
   file.Write("%s\r\n", m_name.c_str());
-  file.Write("%i\r\n", int(context.objects.size()));
+  if (!context.headersWithoutIndex) file.Write("%i\r\n", int(context.objects.size()));
   file.WriteText("SpaceComponents\r\n");
   const int32_t depth = serializer.GetDepth();
   Base::Serializer::WriteIndent(file, depth);
@@ -412,14 +412,63 @@ void GameSpace::ReadText(Base::File& file, SpaceLoadContext& context) {
   if (Hooks* engine = GetEngineHooks()) engine->Call("Initialized", this);
 }
 
-GameComponent* GameSpace::ReadComponent(Base::File& file, Base::Serializer& serializer, int32_t stopDepth) {
+namespace {
+
+// Reads tokens up to the next name, counting braces as the serializer does. False when a "}" brings the
+// depth to stopDepth or the input ends (a name at the very end opens no block either).
+bool ReadBlockName(Base::File& file, Base::Serializer& serializer, int32_t stopDepth, char (&name)[256]) {
+  while (file.ReadToken(name, sizeof(name))) {
+    if (std::strcmp(name, "{") == 0) {
+      serializer.SetDepth(serializer.GetDepth() + 1);
+    } else if (std::strcmp(name, "}") == 0) {
+      serializer.SetDepth(serializer.GetDepth() - 1);
+      if (serializer.GetDepth() == stopDepth) return false;
+    } else {
+      return file.IsGood();
+    }
+  }
+  return false;
+}
+
+// After a block name: skips the balanced block that follows. False (nothing consumed that matters:
+// the caller goes back) when no "{" follows.
+bool SkipBlock(Base::File& file) {
+  char token[256];
+  if (!file.ReadToken(token, sizeof(token)) || std::strcmp(token, "{") != 0) return false;
+  for (int32_t open = 1; open > 0 && file.ReadToken(token, sizeof(token));) {
+    if (std::strcmp(token, "{") == 0)
+      ++open;
+    else if (std::strcmp(token, "}") == 0)
+      --open;
+  }
+  return true;
+}
+
+}  // namespace
+
+GameComponent* GameSpace::ReadComponent(Base::File& file, Base::Serializer& serializer, int32_t stopDepth,
+                                        std::string_view endName) {
+  const Base::Reflection::TypeRegistry& registry = Base::Reflection::TypeRegistry::GetInstance();
   for (;;) {
     const long position = file.Tell();
     const int32_t depth = serializer.GetDepth();
-    Base::Reflection::TypeInfo* type = serializer.ReadType(file, stopDepth);
-    if (!type) return nullptr;
-    const uint32_t id = ComponentTypeFromName(type->name);
-    if (id >= ComponentType_Count) return nullptr;
+    char name[256];
+    if (!ReadBlockName(file, serializer, stopDepth, name)) return nullptr;
+    const uint32_t id = ComponentTypeFromName(name);
+    // The creator's record is the one registered under the name; the registry is asked only without one.
+    Base::Reflection::TypeInfo* type = ComponentRegistry::GetType(id);
+    if (id < ComponentType_Count && (!type || type->name != name)) type = registry.FindType(name);
+    if (!type) {
+      // A component of a kind this build does not have must not cost the rest of the object.
+      if (name != endName && SkipBlock(file)) {
+        ORV_CORE_LOG(Base::TraceLevel_Warning, "Skipped a block of unknown component type \"%s\" in file: %s", name,
+                     file.GetPath().c_str());
+        continue;
+      }
+      file.SeekTo(position);
+      serializer.SetDepth(depth);
+      return nullptr;
+    }
 
     GameComponent* component = CreateComponent(id);
     file.SeekTo(position);

@@ -34,7 +34,9 @@ struct SpaceLoadContext {
   bool noCount = false;                      // the file has no count line: each block makes an object
   bool writeAllObjects = true;               // write every object...
   bool writeObjectsWithoutArchetype = true;  // ...or, when that is clear, those not made from an archetype
-  bool headersWithoutIndex = false;          // object headers read "GameObject" instead of "3:GameObject"
+  // Object headers read "GameObject" instead of "3:GameObject"; the writer then leaves out the count
+  // line too, since a count tells the reader to expect indexed headers.
+  bool headersWithoutIndex = false;
 
   // The attached context, or null outside a space read or write.
   static SpaceLoadContext* Current();
@@ -134,9 +136,12 @@ class GameSpace {
   // Reads the object blocks after the "SpaceComponents" block up to the end of the file, then links and
   // initialises the objects, initialises the space component and fires the engine hook "Initialized".
   void ReadText(Base::File& file, SpaceLoadContext& context);
-  // Reads the next component block into a new component of this space (the caller attaches it). Null
-  // when the next block is not a component, a "}" brings the depth to stopDepth, or the input ends.
-  GameComponent* ReadComponent(Base::File& file, Base::Serializer& serializer, int32_t stopDepth = 0);
+  // Reads the next component block into a new component of this space (the caller attaches it). A block
+  // whose name is no registered component type is skipped whole with a warning, and reading goes on.
+  // Null when a "}" brings the depth to stopDepth, when the input ends, or when the next name opens no
+  // block or is `endName` (the file and depth are then back before that name).
+  GameComponent* ReadComponent(Base::File& file, Base::Serializer& serializer, int32_t stopDepth = 0,
+                               std::string_view endName = {});
   // Reads the next space-component block into this space's space component of that type (nothing is
   // created). Null when the next block is not a space component.
   SpaceComponent* ReadSpaceComponent(Base::File& file, Base::Serializer& serializer, int32_t stopDepth = 0);
