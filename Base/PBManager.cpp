@@ -2,6 +2,7 @@
 #include "Base/PBManager.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <new>
 #include <utility>
@@ -51,19 +52,28 @@ void DeleteExternalHeader(PBManager::ExternalHeader* record) {
   delete record;
 }
 
+// A different key per pool, so a block of one pool does not pass as a block of another.
+uint32_t NextPoolKey(const void* pool) {
+  static std::atomic<uint32_t> counter{0};
+  uint64_t x = counter.fetch_add(1, std::memory_order_relaxed) ^ reinterpret_cast<uintptr_t>(pool);
+  x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+  x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+  return uint32_t(x ^ (x >> 31));
+}
+
 }  // namespace
 
-PBManager::PBManager() = default;
+PBManager::PBManager() { ResetHead(); }
 
-PBManager::PBManager(uint32_t objectSize, const Config& config) { Init(objectSize, config); }
+PBManager::PBManager(uint32_t objectSize, const Config& config) : PBManager() { Init(objectSize, config); }
 
 PBManager::~PBManager() {
-  if (objectsInUse_ > 0)
+  if (GetObjectsInUse() > 0)
     LogBase(TraceLevel_Warning, "Trying to destruct PBManager but memory still allocated.");
   Release();
 }
 
-PBManager::PBManager(PBManager&& other) noexcept { Swap(other); }
+PBManager::PBManager(PBManager&& other) noexcept : PBManager() { Swap(other); }
 
 PBManager& PBManager::operator=(PBManager&& other) noexcept {
   if (this != &other) {
@@ -74,7 +84,7 @@ PBManager& PBManager::operator=(PBManager&& other) noexcept {
 }
 
 void PBManager::Init(uint32_t objectSize, const Config& config) {
-  if (blocksHead_ != kNoSlot)
+  if (Link(Head(), kNewer) != Head())
     LogBase(TraceLevel_Warning, "Reinitialising PBManager while memory is still allocated.");
   Release();
   ComputeLayout(objectSize, config);
@@ -101,7 +111,8 @@ void PBManager::ComputeLayout(uint32_t objectSize, const Config& config) {
   // Blocks are at least a pointer wide, so the stride is never 1 (its reciprocal would not fit).
   objectSize_ = std::max<uint32_t>(objectSize, sizeof(void*));
 
-  const uint64_t header = config_.headerSize;
+  // The prefix travels with the header: everything in front of the leading pad.
+  const uint64_t header = config_.headerSize + kBlockPrefixSize;
   const uint64_t pad = config_.padBytes;
   const uint64_t align = config_.alignment;
   if (align < 2) {
@@ -121,6 +132,9 @@ void PBManager::ComputeLayout(uint32_t objectSize, const Config& config) {
   firstOffset_ = uint32_t(kPageLinkSize + left + header + pad);
   stride_ = uint32_t(std::min<uint64_t>(stride, UINT32_MAX));
   strideReciprocal_ = UINT64_MAX / stride_ + 1;
+  blockOffset_ = uint32_t(header + pad);
+  key_ = NextPoolKey(this);
+  fast_ = !config_.plainNew && !config_.debug && config_.headerKind == Header_None;
   pageAlignment_ = alignof(std::max_align_t);
   if (IsPowerOfTwo(config_.alignment) && config_.alignment > pageAlignment_) pageAlignment_ = config_.alignment;
 }
@@ -130,18 +144,14 @@ void PBManager::NewPage() {
   const uint32_t perPage = config_.objectsPerPage;
   if (perPage == 0)
     throw MMException(MMException::Code_OutOfPages, "Can't Allocate New Page: Pages hold no objects");
-  // Offsets inside a page and block ids are 32-bit.
-  if (pageSize_ > UINT32_MAX || slots_.size() + perPage >= kNoSlot)
+  // Offsets inside a page and the counts are 32-bit.
+  if (pageSize_ > UINT32_MAX || uint64_t(capacity_) + perPage > UINT32_MAX)
     throw MMException(MMException::Code_OutOfSystemMemory, kNoPageMemoryMessage);
 
   auto* base = static_cast<char*>(::operator new(pageSize_, std::align_val_t(pageAlignment_), std::nothrow));
   if (!base) throw MMException(MMException::Code_OutOfSystemMemory, kNoPageMemoryMessage);
-  const auto firstSlot = uint32_t(slots_.size());
   try {
-    slots_.reserve(slots_.size() + perPage);
-    const auto at = std::upper_bound(pages_.begin(), pages_.end(), base,
-                                     [](const char* b, const Page& p) { return b < p.base; });
-    pages_.insert(at, Page{base, firstSlot});
+    pages_.insert(std::upper_bound(pages_.begin(), pages_.end(), base), base);
   } catch (const std::bad_alloc&) {
     ::operator delete(base, std::align_val_t(pageAlignment_));
     throw MMException(MMException::Code_OutOfSystemMemory, kNoPageMemoryMessage);
@@ -156,52 +166,48 @@ void PBManager::NewPage() {
   if (config_.debug) std::memset(base + kPageLinkSize, kAlignFill, config_.leftAlignmentBytes);
   for (uint32_t i = 0; i < perPage; ++i) {
     char* object = base + firstOffset_ + size_t(i) * stride_;
+    char* node = object - blockOffset_;
     if (config_.debug) {
-      if (i > 0) std::memset(object - pad - header - inter, kAlignFill, inter);
+      if (i > 0) std::memset(node - inter, kAlignFill, inter);
       std::memset(object - pad - header, 0, header);
       std::memset(object - pad, kPadFill, pad);
       std::memset(object, kNewPageFill, objectSize_);
       std::memset(object + objectSize_, kPadFill, pad);
     }
-    // Pushed in address order, so the last block of the page is handed out first.
-    slots_.push_back(Slot{object, kNoSlot, freeHead_, false});
-    freeHead_ = firstSlot + i;
-    ++freeObjects_;
+    const uint32_t check = CheckOf(object);
+    std::memcpy(node + kCheck, &check, sizeof(check));
+    SetLink(node, kOlder, nullptr);  // free
+    SetLink(node, kNewer, nullptr);
   }
+  // Handed out from the last block down.
+  untouched_ = base + firstOffset_ + size_t(perPage - 1) * stride_ - blockOffset_;
+  untouchedCount_ = perPage;
+  capacity_ += perPage;
 }
 
-void* PBManager::Allocate(const char* label) {
+void* PBManager::AllocateSlow(const char* label) {
   if (config_.plainNew) return AllocatePlain();
   ExternalHeader* record = nullptr;
-  if (freeHead_ == kNoSlot || config_.headerKind == Header_External) [[unlikely]] {
-    if (!PrepareAllocation(label, record)) return nullptr;
-  }
-  const uint32_t id = freeHead_;
-  Slot& slot = slots_[id];
-  freeHead_ = slot.next;
+  if (!PrepareAllocation(label, record)) return nullptr;
+  char* node = freeHead_;
   ++allocations_;
-  --freeObjects_;
-  ++objectsInUse_;
-  peakObjectsInUse_ = std::max(peakObjectsInUse_, objectsInUse_);
-  if (config_.debug || config_.headerKind != Header_None) [[unlikely]] {
-    if (config_.debug) std::memset(slot.object, kAllocatedFill, objectSize_);
-    WriteHeader(slot.object, record);
+  if (node) {
+    freeHead_ = Link(node, kNewer);
+  } else {
+    // Every block handed out before is in use again: the count reaches a new high.
+    node = untouched_;
+    untouched_ = --untouchedCount_ ? node - stride_ : nullptr;
+    peakObjectsInUse_ = std::max(peakObjectsInUse_, GetObjectsInUse());
   }
-
-  slot.inUse = true;
-  slot.prev = blocksTail_;
-  slot.next = kNoSlot;
-  if (blocksTail_ != kNoSlot)
-    slots_[blocksTail_].next = id;
-  else
-    blocksHead_ = id;
-  blocksTail_ = id;
-  return slot.object;
+  char* object = Append(node);
+  if (config_.debug) std::memset(object, kAllocatedFill, objectSize_);
+  WriteHeader(object, record);
+  return object;
 }
 
 bool PBManager::PrepareAllocation(const char* label, ExternalHeader*& record) {
   try {
-    if (freeHead_ == kNoSlot) NewPage();
+    if (!freeHead_ && !untouchedCount_) NewPage();
     // Made before the block leaves the free list, so a failure loses nothing.
     if (config_.headerKind == Header_External) record = NewExternalHeader(label);
     return true;
@@ -218,70 +224,60 @@ void* PBManager::AllocatePlain() {
     return nullptr;
   }
   ++allocations_;
-  ++objectsInUse_;
-  peakObjectsInUse_ = std::max(peakObjectsInUse_, objectsInUse_);
+  ++pooledOffset_;  // not from a page
+  peakObjectsInUse_ = std::max(peakObjectsInUse_, GetObjectsInUse());
   return block;
 }
 
-inline uint32_t PBManager::SlotOf(const void* block) const {
+// The prefix of the block at `block`, proven against the pages: inside one, at a block start.
+char* PBManager::PageNodeOf(const void* block) const {
   const auto address = reinterpret_cast<uintptr_t>(block);
-  const auto after = std::upper_bound(pages_.begin(), pages_.end(), address, [](uintptr_t a, const Page& p) {
-    return a < reinterpret_cast<uintptr_t>(p.base);
+  const auto after = std::upper_bound(pages_.begin(), pages_.end(), address, [](uintptr_t a, const char* page) {
+    return a < reinterpret_cast<uintptr_t>(page);
   });
-  if (after == pages_.begin()) return kNoSlot;
-  const Page& page = *(after - 1);
-  const uintptr_t offset = address - reinterpret_cast<uintptr_t>(page.base);
-  if (offset < firstOffset_ || offset >= pageSize_) return kNoSlot;
-  // Division by the stride through its 64-bit reciprocal: exact for 32-bit offsets, and Free stays
-  // clear of a hardware divide.
+  if (after == pages_.begin()) return nullptr;
+  char* const page = *(after - 1);
+  const uintptr_t offset = address - reinterpret_cast<uintptr_t>(page);
+  if (offset < firstOffset_ || offset >= pageSize_) return nullptr;
+  // Division by the stride through its 64-bit reciprocal: exact for 32-bit offsets.
   const auto relative = uint32_t(offset - firstOffset_);
   const auto index = uint32_t((unsigned __int128)strideReciprocal_ * relative >> 64);
   const bool startsBlock = strideReciprocal_ * relative <= strideReciprocal_ - 1;
-  if (!startsBlock || index >= config_.objectsPerPage) return kNoSlot;
-  return page.firstSlot + index;
+  if (!startsBlock || index >= config_.objectsPerPage) return nullptr;
+  return page + offset - blockOffset_;
 }
 
-void PBManager::Free(void* block) {
+// The prefix of the block at `block` when its check word names it; the address itself is trusted to
+// be readable.
+char* PBManager::CheckedNodeOf(const void* block) const {
+  const char* node = static_cast<const char*>(block) - blockOffset_;
+  uint32_t check;
+  std::memcpy(&check, node + kCheck, sizeof(check));
+  return check == CheckOf(block) ? const_cast<char*>(node) : nullptr;
+}
+
+void PBManager::FreeSlow(void* block) {
   if (!block) return;
   if (config_.plainNew) {
     FreePlain(block);
     return;
   }
-  // Finding the block's record already proves the address and tells whether it is handed out;
-  // both checks keep the side table sound, so they run with and without debug.
-  const uint32_t id = SlotOf(block);
-  if (id == kNoSlot || !slots_[id].inUse || config_.debug || config_.headerKind != Header_None) [[unlikely]] {
-    if (!AcceptFree(id)) return;
-  }
-  Slot& slot = slots_[id];
-  if (slot.prev != kNoSlot)
-    slots_[slot.prev].next = slot.next;
-  else
-    blocksHead_ = slot.next;
-  if (slot.next != kNoSlot)
-    slots_[slot.next].prev = slot.prev;
-  else
-    blocksTail_ = slot.prev;
-
-  slot.inUse = false;
-  slot.prev = kNoSlot;
-  slot.next = freeHead_;
-  freeHead_ = id;
-  ++freeObjects_;
-  ++deallocations_;
-  --objectsInUse_;
+  // Debug proves the address against the pages before reading anything near it.
+  char* const node = config_.debug ? PageNodeOf(block) : CheckedNodeOf(block);
+  if (!AcceptFree(node)) return;
+  TakeBack(node);
 }
 
-bool PBManager::AcceptFree(uint32_t id) {
-  if (id == kNoSlot) {
+bool PBManager::AcceptFree(char* node) {
+  if (!node) {
     LogBase(TraceLevel_Warning, "Block is improperly aligned or a bad address");
     return false;
   }
-  char* object = slots_[id].object;
-  if (!slots_[id].inUse) {
+  if (!Link(node, kOlder)) {
     LogBase(TraceLevel_Warning, "Block has already been deallocated");
     return false;
   }
+  char* const object = node + blockOffset_;
   if (config_.debug) {
     if (!PadsIntact(object)) {
       LogBase(TraceLevel_Error, "Block is corrputed due to overflow/underflow");
@@ -295,22 +291,25 @@ bool PBManager::AcceptFree(uint32_t id) {
 
 void PBManager::FreePlain(void* block) {
   ::operator delete(block, std::align_val_t(pageAlignment_));
+  // The in-use count stays at zero when more blocks come back than were counted out.
+  if (GetObjectsInUse() == 0) --inUseOffset_;
   ++deallocations_;
-  if (objectsInUse_ > 0) --objectsInUse_;
+  --pooledOffset_;
 }
 
 void PBManager::FreeAll() {
   // Walks by the link taken before each Free, so a block that refuses to go (corrupt) is passed over.
-  for (uint32_t id = blocksTail_; id != kNoSlot;) {
-    const uint32_t prev = slots_[id].prev;
-    Free(slots_[id].object);
-    id = prev;
+  char* const head = Head();
+  for (char* node = Link(head, kOlder); node != head;) {
+    char* const older = Link(node, kOlder);
+    Free(node + blockOffset_);
+    node = older;
   }
 }
 
 std::vector<void*> PBManager::GetBlocks() const {
   std::vector<void*> blocks;
-  blocks.reserve(objectsInUse_);
+  blocks.reserve(GetObjectsInUse());
   ForEachBlock([&](void* block) { blocks.push_back(block); });
   return blocks;
 }
@@ -352,34 +351,57 @@ void PBManager::Release() {
     if (config_.headerKind == Header_External) ClearHeader(static_cast<char*>(block));
     ++handedOut;
   });
-  objectsInUse_ -= std::min(handedOut, objectsInUse_);
-  for (const Page& page : pages_) ::operator delete(page.base, std::align_val_t(pageAlignment_));
+  // The blocks still handed out go with their pages: no longer in use, not deallocated either.
+  inUseOffset_ += std::min(handedOut, GetObjectsInUse());
+  pooledOffset_ += handedOut;
+  for (char* page : pages_) ::operator delete(page, std::align_val_t(pageAlignment_));
   pages_.clear();
-  slots_.clear();
-  freeHead_ = blocksHead_ = blocksTail_ = kNoSlot;
-  freeObjects_ = 0;
+  freeHead_ = untouched_ = nullptr;
+  untouchedCount_ = 0;
+  ResetHead();
+  capacity_ = 0;
   pagesInUse_ = 0;
+}
+
+void PBManager::ResetHead() {
+  SetLink(Head(), kOlder, Head());
+  SetLink(Head(), kNewer, Head());
 }
 
 void PBManager::Swap(PBManager& other) noexcept {
   std::swap(config_, other.config_);
+  std::swap(fast_, other.fast_);
   std::swap(objectSize_, other.objectSize_);
   std::swap(pageSize_, other.pageSize_);
-  std::swap(freeObjects_, other.freeObjects_);
-  std::swap(objectsInUse_, other.objectsInUse_);
+  std::swap(capacity_, other.capacity_);
   std::swap(pagesInUse_, other.pagesInUse_);
   std::swap(peakObjectsInUse_, other.peakObjectsInUse_);
   std::swap(allocations_, other.allocations_);
   std::swap(deallocations_, other.deallocations_);
+  std::swap(inUseOffset_, other.inUseOffset_);
+  std::swap(pooledOffset_, other.pooledOffset_);
   pages_.swap(other.pages_);
-  slots_.swap(other.slots_);
   std::swap(freeHead_, other.freeHead_);
+  std::swap(untouched_, other.untouched_);
+  std::swap(untouchedCount_, other.untouchedCount_);
+  std::swap(key_, other.key_);
   std::swap(firstOffset_, other.firstOffset_);
   std::swap(stride_, other.stride_);
+  std::swap(blockOffset_, other.blockOffset_);
   std::swap(strideReciprocal_, other.strideReciprocal_);
-  std::swap(blocksHead_, other.blocksHead_);
-  std::swap(blocksTail_, other.blocksTail_);
   std::swap(pageAlignment_, other.pageAlignment_);
+  // The list heads live in the managers, so the end blocks of each list are pointed at their new head.
+  std::swap(head_, other.head_);
+  for (PBManager* pool : {this, &other}) {
+    char* const head = pool->Head();
+    char* const stale = pool == this ? other.Head() : Head();
+    if (Link(head, kNewer) == stale) {
+      pool->ResetHead();
+    } else {
+      SetLink(Link(head, kNewer), kOlder, head);
+      SetLink(Link(head, kOlder), kNewer, head);
+    }
+  }
 }
 
 }  // namespace Base

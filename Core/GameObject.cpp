@@ -405,7 +405,7 @@ void GameObject::WriteText(Base::File& file, Base::Serializer& serializer) const
     if (!component || !component->m_typeInfo) return;
     Base::Serializer::WriteIndent(file, depth + 1);
     serializer.SetDepth(depth + 1);
-    serializer.SerializeInstance(file, Variant(component->m_typeInfo, component));
+    component->m_typeInfo->Serialize(file, Variant(component->m_typeInfo, component));
   };
   for (uint32_t type = 0; type < ComponentType_LuaComponent; ++type) writeComponent(GetComponent(int(type)));
   for (Base::Handle handle : m_luaComponents) writeComponent(ResolveComponent(handle));

@@ -69,6 +69,39 @@ void BM_MallocBatch64(benchmark::State& state) {
 }
 BENCHMARK(BM_MallocBatch64);
 
+// The batch freed in a shuffled order, as game objects die: blocks leave from the middle of the list.
+std::vector<int> ShuffledBatch() {
+  std::vector<int> order(kBatch);
+  for (int i = 0; i < kBatch; ++i) order[i] = i;
+  std::shuffle(order.begin(), order.end(), std::mt19937(11));
+  return order;
+}
+
+void BM_PoolShuffled64(benchmark::State& state) {
+  Base::PBManager pool(64, PoolConfig());
+  const std::vector<int> order = ShuffledBatch();
+  void* blocks[kBatch];
+  for (auto _ : state) {
+    for (void*& block : blocks) block = pool.Allocate();
+    benchmark::DoNotOptimize(blocks);
+    for (int i : order) pool.Free(blocks[i]);
+  }
+  state.SetItemsProcessed(state.iterations() * kBatch);
+}
+BENCHMARK(BM_PoolShuffled64);
+
+void BM_MallocShuffled64(benchmark::State& state) {
+  const std::vector<int> order = ShuffledBatch();
+  void* blocks[kBatch];
+  for (auto _ : state) {
+    for (void*& block : blocks) block = std::malloc(64);
+    benchmark::DoNotOptimize(blocks);
+    for (int i : order) std::free(blocks[i]);
+  }
+  state.SetItemsProcessed(state.iterations() * kBatch);
+}
+BENCHMARK(BM_MallocShuffled64);
+
 constexpr int kLive = 4096;
 
 // Handles to kLive objects, visited in a shuffled order that both benchmarks share.

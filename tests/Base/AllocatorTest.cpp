@@ -176,6 +176,47 @@ TEST_F(AllocatorTest, DebugPoolCatchesDoubleFreesOverrunsAndBadAddresses) {
   EXPECT_EQ(fast.GetFreeObjects(), 4u);
 }
 
+TEST_F(AllocatorTest, FastPoolRefusesForeignAddressesAndKeepsOrderAcrossMoves) {
+  PBManager pool(64, SpacePool());
+  PBManager other(64, SpacePool());
+  void* a = pool.Allocate();
+  void* b = pool.Allocate();
+  void* c = pool.Allocate();
+  void* foreign = other.Allocate();
+
+  // A block of another pool and an address inside a block are refused; nothing moves.
+  const char* const kBadAddress = "[Warning][Base] Block is improperly aligned or a bad address\n";
+  pool.Free(foreign);
+  EXPECT_EQ(TakeLog(), kBadAddress);
+  pool.Free(static_cast<char*>(a) + 8);
+  EXPECT_EQ(TakeLog(), kBadAddress);
+  EXPECT_EQ(pool.GetObjectsInUse(), 3u);
+  EXPECT_EQ(other.GetObjectsInUse(), 1u);
+
+  pool.Free(b);
+  pool.Free(b);
+  EXPECT_EQ(TakeLog(), "[Warning][Base] Block has already been deallocated\n");
+  EXPECT_EQ(pool.Allocate(), b);  // reused: the peak stays
+  EXPECT_EQ(pool.GetPeakObjectsInUse(), 3u);
+  void* d = pool.Allocate();  // never used before: a new peak
+  EXPECT_EQ(pool.GetPeakObjectsInUse(), 4u);
+  EXPECT_EQ(pool.GetFreeObjects(), 146u);
+
+  // The order survives moves, also onto a pool that still holds blocks of its own.
+  const std::vector<void*> order{a, c, b, d};
+  PBManager moved(std::move(pool));
+  EXPECT_EQ(moved.GetBlocks(), order);
+  EXPECT_TRUE(pool.GetBlocks().empty());
+  other = std::move(moved);
+  EXPECT_EQ(TakeLog(), "[Warning][Base] Trying to destruct PBManager but memory still allocated.\n");
+  EXPECT_EQ(other.GetBlocks(), order);
+  other.FreeAll();
+  EXPECT_EQ(other.GetObjectsInUse(), 0u);
+  EXPECT_EQ(other.Allocate(), a);
+  other.FreeAll();
+  EXPECT_EQ(TakeLog(), "");
+}
+
 TEST_F(AllocatorTest, ExternalHeadersKeepLabelsUntilFreedOrDestroyed) {
   {
     PBManager pool(16, DebugPool(PBManager::Header_External));

@@ -1,0 +1,308 @@
+// The engine object: initialisation order, the frame step, game spaces, level changes, teardown; the
+// frame-rate controller; and the engine's reflection (the Lua library "core").
+#include "Core/Engine.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "Base/DebugTimer.h"
+#include "Base/Input/InputBackend.h"
+#include "Base/Reflection/Registration.h"
+#include "Base/TraceLog.h"
+#include "Core/GameSpace.h"
+#include "Core/InputManager.h"
+#include "Core/SpaceComponent.h"
+#include "Core/System.h"
+#include "Platform/Clock.h"
+
+namespace Core {
+namespace {
+
+#define ORV_ENGINE_LOG(level, ...) \
+  Base::TraceLog::GetInstance().Print(Base::TraceLevel_##level, Base::TraceModule_Core, __VA_ARGS__)
+
+constexpr float kMaxDt = 0.1f;
+constexpr float kMinFrameMicroseconds = 16666.668f;
+constexpr int64_t kTicksPerMillisecond = 10000;
+
+// A plain pointer: nothing to destroy at exit.
+const ScriptHost* g_scriptHost = nullptr;
+
+// Publishes one library object, or nothing without a script environment.
+void Publish(const char* library, const Base::Reflection::Variant& object, const char* description) {
+  if (g_scriptHost && g_scriptHost->publish) g_scriptHost->publish(library, object, description);
+}
+
+}  // namespace
+
+void SetScriptHost(const ScriptHost* host) { g_scriptHost = host; }
+const ScriptHost* GetScriptHost() { return g_scriptHost; }
+
+// --- Engine -----------------------------------------------------------------------------------------------
+
+Engine& Engine::GetInstance() {
+  static Engine instance;
+  return instance;
+}
+
+Engine::Engine() = default;
+
+Engine::~Engine() {
+  if (GetEngineHooks() == &m_hooks) SetEngineHooks(nullptr);
+  m_hooks.Clear(true);
+}
+
+void Engine::AddSystem(System* system) {
+  if (!system) return;
+  if (std::find(m_systems.begin(), m_systems.end(), system) != m_systems.end()) return;
+  m_systems.push_back(system);
+}
+
+void Engine::SetFixedDt(float dt) {
+  if (std::isfinite(dt) && dt >= 0.0f) m_fixedDt = dt;
+}
+
+void Engine::Init() {
+  if (m_initialized) {
+    ORV_ENGINE_LOG(Warning, "The engine is already initialised");
+    return;
+  }
+  m_initialized = true;
+  // Objects and spaces fire "ObjectDestroyed", "Initialized" and "GameSpaceLoaded" here.
+  SetEngineHooks(&m_hooks);
+
+  using Base::Reflection::TypeOf;
+  using Base::Reflection::Variant;
+  if (g_scriptHost && g_scriptHost->open) g_scriptHost->open();
+  Publish("core", Variant(TypeOf<Engine*>(), this), "Functions for accessing the core engine.");
+  Base::InputBackend* input = InputManager::GetInstance() ? InputManager::GetInstance()->GetBackend() : nullptr;
+  Publish("gamepad", Variant(TypeOf<Base::Gamepad*>(), input ? static_cast<void*>(input->GetGamepad()) : nullptr),
+          "Functions for accessing Gamepad State data.");
+  Publish("keyboard", Variant(TypeOf<Base::Keyboard*>(), input ? static_cast<void*>(input->GetKeyboard()) : nullptr),
+          "Functions for accessing Keyboard state data.");
+  Publish("factory", Variant(TypeOf<Factory*>(), &Factory::GetInstance()),
+          "Functions for accessing the Object and Space factory.");
+
+  // A system may add systems while initialising: they are initialised in turn.
+  for (size_t i = 0; i < m_systems.size(); ++i) m_systems[i]->Initialize(this);
+  m_hooks.Call("SystemPostInit");
+  if (g_scriptHost && g_scriptHost->postInit) g_scriptHost->postInit();
+  m_hooks.Call("LuaPostInit");
+  if (g_scriptHost && g_scriptHost->loadFolder) {
+    g_scriptHost->loadFolder("engine/libraries");
+    g_scriptHost->loadFolder("engine");
+    g_scriptHost->loadFolder("game");
+  }
+  CallScriptWith("game:SendComponentList");
+  m_hooks.Call("EnginePostInit");
+  m_running = true;
+}
+
+bool Engine::FrameStep(float dt) {
+  if (m_useFixedDt) dt = m_fixedDt;
+  // A negative or undefined frame time (a clock fault) must not run time backwards.
+  if (!(dt >= 0.0f)) dt = 0.0f;
+  if (dt > kMaxDt) dt = kMaxDt;
+  m_currentTime += static_cast<uint32_t>(dt * 1000.0f);
+
+  CallScriptWith("Hook:Call", "PreFrameStep", dt);
+  Base::DebugTimer& timers = Base::DebugTimer::GetInstance();
+  timers.StartTimer("FrameStep");
+  m_hooks.Call("FrameStep", dt, &m_spaces);
+  timers.StopTimer("FrameStep");
+  UpdateSpaces();
+  CallScriptWith("Hook:Call", "PostFrameStep", dt);
+  if (m_levelChangePending) ApplyLevelChange();
+  return m_running;
+}
+
+bool Engine::Step(float value) {
+  m_hooks.Call("Step", value);
+  return m_running;
+}
+
+void Engine::Shutdown(bool destroy) {
+  // A system may not add systems from its Shutdown: walk the ones there are now.
+  const std::vector<System*> systems = m_systems;
+  for (System* system : systems) {
+    system->Shutdown(this);
+    if (destroy) delete system;
+  }
+  if (!destroy) return;
+  m_systems.clear();
+  // The systems were the listeners of this table: nothing may call them any more.
+  m_hooks.Clear(true);
+}
+
+void Engine::Teardown() {
+  if (!m_initialized && m_spaces.empty() && m_systems.empty()) return;
+  for (size_t i = 0; i < m_spaces.size(); ++i) MarkForDeletion(m_spaces[i]);
+  UpdateSpaces();
+  // Spaces that were never activated are not queued by marking; they go now, last first.
+  const std::vector<GameSpace*> left = m_spaces;
+  for (auto space = left.rbegin(); space != left.rend(); ++space)
+    if (std::find(m_spaces.begin(), m_spaces.end(), *space) != m_spaces.end()) DeleteGameSpace(*space);
+  Shutdown(true);
+  if (m_initialized && g_scriptHost && g_scriptHost->close) g_scriptHost->close();
+  if (GetEngineHooks() == &m_hooks) SetEngineHooks(nullptr);
+  m_hooks.Clear(true);
+
+  m_running = false;
+  m_currentTime = 0;
+  m_currentLevel.clear();
+  m_nextLevel.clear();
+  m_levelChangePending = false;
+  m_initialized = false;
+}
+
+// --- Levels -------------------------------------------------------------------------------------------------
+
+void Engine::ChangeLevel(const char* name) {
+  if (!name) {
+    ORV_ENGINE_LOG(Warning, "Level change without a level name ignored");
+    return;
+  }
+  m_levelChangePending = true;
+  m_nextLevel = name;
+}
+
+void Engine::RestartLevel() {
+  m_levelChangePending = true;
+  m_nextLevel = m_currentLevel;
+}
+
+void Engine::ApplyLevelChange() {
+  // The request is taken before the load: one made while the level loads (a script reacting to its
+  // objects) stays pending for the next frame instead of being lost.
+  const std::string level = std::move(m_nextLevel);
+  m_nextLevel.clear();
+  m_levelChangePending = false;
+
+  if (!m_spaces.empty()) {
+    for (size_t i = 0; i < m_spaces.size(); ++i) MarkForDeletion(m_spaces[i]);
+    UpdateSpaces();
+    if (m_flushRemovedSpaces) m_flushRemovedSpaces();
+  }
+  m_currentLevel = level;
+  Factory::GetInstance().LoadLevel(level.c_str(), *this);
+}
+
+// --- Game spaces -------------------------------------------------------------------------------------------
+
+GameSpace* Engine::GetGameSpace(const char* name) {
+  if (!name) return nullptr;
+  const auto found = m_spacesByName.find(name);
+  return found == m_spacesByName.end() ? nullptr : found->second;
+}
+
+GameSpace* Engine::NewGameSpace(const char* name) {
+  const std::string spaceName = name ? name : "Unnamed Space";
+  if (GameSpace* existing = GetGameSpace(spaceName.c_str())) {
+    ORV_ENGINE_LOG(Warning, "Attempted to create two spaces named \"%s\"", spaceName.c_str());
+    return existing;
+  }
+  ORV_ENGINE_LOG(Info, "Created new Game Space: \"%s\"", spaceName.c_str());
+  GameSpace* space = new GameSpace(spaceName);
+  m_spacesByName[spaceName] = space;
+  m_spaces.push_back(space);
+  if (const SpaceCompCreator* creator = SpaceComponentRegistry::GetCreator(0))
+    space->AddSpaceComponent(creator->Create(space));
+
+  CallScriptWith("game:NewGameSpace", spaceName.c_str(), space);
+  m_hooks.Call("GameSpaceCreated", space);
+  return space;
+}
+
+void Engine::MarkForDeletion(GameSpace* space) {
+  if (space && space->MarkForDeletion()) m_spacesToDelete.push_back(space);
+}
+
+void Engine::UpdateSpaces() {
+  // Spaces created meanwhile (by scripts reacting to destructions) wait for the next update.
+  const size_t count = m_spaces.size();
+  for (size_t i = 0; i < count && i < m_spaces.size(); ++i) {
+    GameSpace* space = m_spaces[i];
+    if (!space->IsLoaded())
+      space->Activate();
+    else
+      space->DestroyPendingObjects(false);
+  }
+  // Taken off first: spaces marked while these are deleted wait for the next update.
+  std::vector<GameSpace*> doomed;
+  doomed.swap(m_spacesToDelete);
+  for (GameSpace* space : doomed)
+    if (std::find(m_spaces.begin(), m_spaces.end(), space) != m_spaces.end()) DeleteGameSpace(space);
+}
+
+void Engine::DeleteGameSpace(GameSpace* space) {
+  const auto live = std::find(m_spaces.begin(), m_spaces.end(), space);
+  if (!space || live == m_spaces.end()) {
+    ORV_ENGINE_LOG(Error, "Attempted to delete a game space that is not live");
+    return;
+  }
+  // A listener of the notifications below may ask for this deletion again: it is already under way.
+  if (std::find(m_deleting.begin(), m_deleting.end(), space) != m_deleting.end()) return;
+  m_deleting.push_back(space);
+  // The name outlives the space: the last notification is sent after it is freed.
+  const std::string name = space->GetName();
+  ORV_ENGINE_LOG(Info, "Deleting GameSpace: \"%s\"", name.c_str());
+  m_hooks.Call("GameSpaceDeleted", space);
+  CallScriptWith("Hook:Call", "GameSpaceDeleted", name.c_str());
+
+  m_spacesByName.erase(name);
+  // The listeners above may have changed the list: look the space up again.
+  const auto entry = std::find(m_spaces.begin(), m_spaces.end(), space);
+  if (entry != m_spaces.end()) {
+    *entry = m_spaces.back();
+    m_spaces.pop_back();
+  }
+  std::erase(m_spacesToDelete, space);
+  std::erase(m_deleting, space);
+  delete space;
+  CallScriptWith("game:RemoveGameSpace", name.c_str());
+}
+
+// --- Frame-rate controller ------------------------------------------------------------------------------
+
+void FrameRateController::SetTargetFramerate(unsigned fps) {
+  ORV_ENGINE_LOG(Debug, "Set Target Framerate to %u", fps);
+  if (fps == 0) {
+    m_period = 0;
+    return;
+  }
+  const unsigned milliseconds = static_cast<unsigned>(1.0f / static_cast<float>(fps) * 1000.0f);
+  m_period = int64_t(milliseconds) * kTicksPerMillisecond;
+}
+
+void FrameRateController::SetDtSway(unsigned milliseconds) {
+  ORV_ENGINE_LOG(Debug, "Set dt sway amount to %u", milliseconds);
+  m_sway = int64_t(milliseconds) * kTicksPerMillisecond;
+}
+
+void FrameRateController::BeginFrame() { m_frameBegin = Platform::TicksNow(); }
+
+void FrameRateController::EndFrame() {
+  m_frameEnd = Platform::TicksNow();
+  m_elapsed = m_frameEnd - m_frameBegin;
+  m_nextFrameDue = m_frameBegin + m_period - m_sway;
+}
+
+bool FrameRateController::IsFrameDue() const { return Platform::TicksNow() >= m_nextFrameDue; }
+
+float FrameRateController::GetFrameTime() const {
+  return std::max(static_cast<float>(m_elapsed / 10), kMinFrameMicroseconds);
+}
+
+}  // namespace Core
+
+// The engine exists before main.
+ORV_ON_LOAD { Core::Engine::GetInstance(); }
+
+ORV_REFLECT_CLASS(Core::Engine) {
+  using Core::Engine;
+  type.Method<&Engine::CurrentTime>("CurrentTime", nullptr, "Returns the current time");
+  type.Method<&Engine::Quit>("Quit", nullptr, "Sets the running flag to false");
+  type.Method<&Engine::ChangeLevel>("ChangeLevel", "LoadLevel", "Sets the next level to load");
+  type.Method<&Engine::RestartLevel>("RestartLevel", "ReloadLevel", "Reloads the current Level");
+  type.Method<&Engine::GameSpaceList>("GameSpaceList", nullptr, "Gets a list of all game spaces");
+}
