@@ -1,6 +1,8 @@
 // The conversion entry points and the converters of script vectors and member tables.
 #include "Lua/Convert.h"
 
+#include <unordered_map>
+
 #include "Base/Vector.h"
 #include "Lua/Log.h"
 #include "Lua/Lookup.h"
@@ -52,9 +54,24 @@ void ReadScriptVector(lua_State* state, int index, const TypeInfo* type, float* 
 
 }  // namespace
 
+namespace {
+
+std::unordered_map<const TypeInfo*, NullPushFn>& NullPushes() {
+  static std::unordered_map<const TypeInfo*, NullPushFn> pushes;
+  return pushes;
+}
+
+}  // namespace
+
+void SetNullPush(const TypeInfo* type, NullPushFn push) { NullPushes()[type] = push; }
+
 void PushVariant(lua_State* state, const Variant& value) {
   if (!value.data || !value.type) {
-    lua_pushnil(state);
+    const auto found = value.type ? NullPushes().find(value.type) : NullPushes().end();
+    if (found != NullPushes().end())
+      found->second(state);
+    else
+      lua_pushnil(state);
     return;
   }
   if (value.type->toLua)

@@ -13,6 +13,11 @@ namespace Lua {
 // Pushes exactly one value: the record's to-Lua converter, else a reference to the engine object;
 // nil for a variant without a value. Converters are only called through here, so they may assume data.
 void PushVariant(lua_State* state, const Variant& value);
+
+// What a null value of `type` becomes in scripts; nil unless a type sets its own (a missing component
+// is false, so scripts can tell it from a missing object).
+using NullPushFn = void (*)(lua_State* state);
+void SetNullPush(const Base::Reflection::TypeInfo* type, NullPushFn push);
 // Reads the value at `index` through the record's from-Lua converter, else as an engine object. The
 // converter writes into the variant's storage or re-points the variant (engine objects, strings).
 void ReadVariant(lua_State* state, int index, Variant& value);

@@ -114,8 +114,10 @@ constexpr Core::ScriptHost kScriptHost{&OpenScripts, &PublishLibrary, &PostInitS
 
 ORV_ON_LOAD {
   using Base::Reflection::TypeOf;
-  for (Base::Reflection::TypeInfo* record : {TypeOf<Core::GameComponent>(), TypeOf<Core::GameComponent*>()})
+  for (Base::Reflection::TypeInfo* record : {TypeOf<Core::GameComponent>(), TypeOf<Core::GameComponent*>()}) {
     record->toLua = &Lua::PushComponent;
+    Lua::SetNullPush(record, [](lua_State* state) { lua_pushboolean(state, 0); });
+  }
   for (Base::Reflection::TypeInfo* record : {TypeOf<Core::GameObject>(), TypeOf<Core::GameObject*>()})
     record->fromLua = &Lua::ReadGameObject;
   Lua::DeclareObjectField(TypeOf<Core::GameObject>(), "Value", &Lua::PushObjectAddress);

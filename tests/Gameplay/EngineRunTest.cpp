@@ -161,7 +161,7 @@ TEST_F(EngineRunTest, ObjectsReachScriptsWithTheirIdentity) {
   EXPECT_EQ(Eval("t.Value == p:Parent().Value"), "true");  // two pushes of one object
   // Components arrive as their own class.
   EXPECT_EQ(Eval("type(t:GetCPPComponent(ComponentDB.Transform).SetLocalTranslation)"), "function");
-  EXPECT_EQ(Eval("t:GetCPPComponent(ComponentDB.Camera)"), "nil");
+  EXPECT_EQ(Eval("t:GetCPPComponent(ComponentDB.Camera)"), "false");  // a missing component is false, not nil
   EXPECT_EQ(Eval("factory:LoadObjectFromArchetype(space, 'Crate'):GetArchetype()"), "Crate");
 
   // nil and -1 are no object, silently; anything else that is not an object is reported.
