@@ -26,59 +26,40 @@ using namespace Base::Reflection;
 struct Expected {
   const char* key;  // the registry key: namespaces and blanks stripped
   TypeInfo* record;
-  size_t size;
   bool plain;
   bool hasText;
 };
 
-TEST(BaseTypes, EveryRecordIsRegisteredWithItsSizeFlagAndTextFunctions) {
+TEST(BaseTypes, RecordsAreFoundByTheirKeysWithTheirCopyAndTextFlags) {
   using GameObjects = std::vector<Core::GameObject*>;
-  using GameSpaces = std::vector<Core::GameSpace*>;
-  using Timers = std::vector<DebugTimerData>;
   const Expected expected[] = {
-      {"char", TypeOf<char>(), 1, true, true},
-      {"int", TypeOf<int>(), 4, true, true},
-      {"unsigned", TypeOf<unsigned>(), 4, true, true},
-      {"float", TypeOf<float>(), 4, true, true},
-      {"double", TypeOf<double>(), 8, true, true},
-      {"char*", TypeOf<char*>(), sizeof(char*), true, false},
-      {"constchar*", TypeOf<const char*>(), sizeof(char*), true, false},
-      {"void*", TypeOf<void*>(), sizeof(void*), true, false},
-      {"bool", TypeOf<bool>(), 1, true, true},
-      {"string", TypeOf<std::string>(), sizeof(std::string), false, true},
-      {"Handle", TypeOf<Handle>(), 4, false, true},
-      {"GamepadButton", TypeOf<GamepadButton>(), 4, true, true},
-      {"Keys", TypeOf<Keys>(), 4, true, true},
-      {"TraceLevel", TypeOf<TraceLevel>(), 4, true, true},
-      {"TraceModule", TypeOf<TraceModule>(), 4, true, true},
-      {"Vec2", TypeOf<Vec2>(), 8, false, true},
-      {"Vec3", TypeOf<Vec3>(), 12, false, true},
-      {"Vec4", TypeOf<Vec4>(), 16, false, true},
-      {"Quaternion", TypeOf<Quaternion>(), 16, false, true},
-      {"Mat2", TypeOf<Mat2>(), sizeof(Mat2), true, false},
-      {"Mat3", TypeOf<Mat3>(), sizeof(Mat3), true, false},
-      {"Mat4", TypeOf<Mat4>(), sizeof(Mat4), true, false},
-      {"GamepadState", TypeOf<GamepadState>(), sizeof(GamepadState), false, false},
-      {"Gamepad", TypeOf<Gamepad>(), sizeof(Gamepad), false, false},
-      {"Keyboard", TypeOf<Keyboard>(), sizeof(Keyboard), false, false},
-      {"TraceLog", TypeOf<TraceLog>(), sizeof(TraceLog), false, false},
-      {"Member", TypeOf<Member>(), sizeof(Member), false, false},
-      {"vector<int>", TypeOf<std::vector<int>>(), sizeof(std::vector<int>), false, false},
-      {"vector<GameObject*>", TypeOf<GameObjects>(), sizeof(GameObjects), false, false},
-      {"vector<GameSpace*>", TypeOf<GameSpaces>(), sizeof(GameSpaces), false, false},
-      {"vector<DebugTimerData>", TypeOf<Timers>(), sizeof(Timers), false, false},
-      {"vector<string>", TypeOf<std::vector<std::string>>(), sizeof(std::vector<std::string>), false, false},
-      {"vector<bool>", TypeOf<std::vector<bool>>(), sizeof(std::vector<bool>), false, false},
+      {"char", TypeOf<char>(), true, true},
+      {"unsigned", TypeOf<unsigned>(), true, true},
+      {"double", TypeOf<double>(), true, true},
+      {"constchar*", TypeOf<const char*>(), true, false},
+      {"void*", TypeOf<void*>(), true, false},
+      {"bool", TypeOf<bool>(), true, true},
+      {"string", TypeOf<std::string>(), false, true},
+      {"Handle", TypeOf<Handle>(), false, true},
+      {"Keys", TypeOf<Keys>(), true, true},
+      {"Vec2", TypeOf<Vec2>(), false, true},
+      {"Quaternion", TypeOf<Quaternion>(), false, true},
+      {"Mat4", TypeOf<Mat4>(), true, false},
+      {"GamepadState", TypeOf<GamepadState>(), false, false},
+      {"TraceLog", TypeOf<TraceLog>(), false, false},
+      {"vector<GameObject*>", TypeOf<GameObjects>(), false, false},
+      {"vector<DebugTimerData>", TypeOf<std::vector<DebugTimerData>>(), false, false},
+      {"vector<bool>", TypeOf<std::vector<bool>>(), false, false},
   };
   const TypeRegistry& registry = TypeRegistry::GetInstance();
   for (const Expected& e : expected) {
     SCOPED_TRACE(e.key);
     EXPECT_EQ(registry.FindType(e.key), e.record);
-    EXPECT_EQ(e.record->size, e.size);
     EXPECT_EQ(e.record->isPlainData != 0, e.plain);
     EXPECT_EQ(e.record->serialize != nullptr && e.record->deserialize != nullptr, e.hasText);
   }
   // "char*" came first and "const char*" second: one record under both names, named after the second.
+  EXPECT_EQ(registry.FindType("char*"), TypeOf<const char*>());
   EXPECT_EQ(TypeOf<char*>()->name, "constchar*");
   EXPECT_TRUE(TypeOf<char*>()->isDirect);
   EXPECT_NE(TypeOf<Handle>(), TypeOf<unsigned>());
@@ -86,15 +67,8 @@ TEST(BaseTypes, EveryRecordIsRegisteredWithItsSizeFlagAndTextFunctions) {
   // The pointer types come before their pointees in the registration order, yet share their metatables.
   const std::pair<const char*, TypeInfo*> pointers[] = {
       {"GamepadState*", TypeOf<GamepadState>()},
-      {"vector<int>*", TypeOf<std::vector<int>>()},
       {"vector<GameObject*>*", TypeOf<GameObjects>()},
-      {"vector<GameSpace*>*", TypeOf<GameSpaces>()},
-      {"vector<DebugTimerData>*", TypeOf<Timers>()},
-      {"vector<string>*", TypeOf<std::vector<std::string>>()},
-      {"vector<bool>*", TypeOf<std::vector<bool>>()},
       {"Gamepad*", TypeOf<Gamepad>()},
-      {"Keyboard*", TypeOf<Keyboard>()},
-      {"Member*", TypeOf<Member>()},
       {"TraceLog*", TypeOf<TraceLog>()},
   };
   for (const auto& [key, pointee] : pointers) {
@@ -102,7 +76,6 @@ TEST(BaseTypes, EveryRecordIsRegisteredWithItsSizeFlagAndTextFunctions) {
     const TypeInfo* pointer = registry.FindType(key);
     ASSERT_NE(pointer, nullptr);
     EXPECT_TRUE(pointer->isPlainData && pointer->isPointer);
-    EXPECT_EQ(pointer->size, sizeof(void*));
     EXPECT_EQ(pointer->metatableName, pointee->metatableName);
   }
   EXPECT_EQ(TypeOf<Gamepad*>()->metatableName, "Gamepad");
@@ -136,12 +109,9 @@ TEST(BaseTypes, DefaultsAndEquality) {
   p.z = 0.5f;
   EXPECT_FALSE(MakeVariant(p) == MakeVariant(q));
 
-  // The trace log is never built, copied or destroyed by value.
-  const TypeInfo* log = TypeOf<TraceLog>();
-  EXPECT_EQ(log->New, nullptr);
-  EXPECT_EQ(log->Delete, nullptr);
-  EXPECT_EQ(log->PlacementNew, nullptr);
-  EXPECT_EQ(log->PlacementDelete, nullptr);
+  // The trace log is never built or destroyed by value.
+  EXPECT_EQ(TypeOf<TraceLog>()->New, nullptr);
+  EXPECT_EQ(TypeOf<TraceLog>()->PlacementDelete, nullptr);
 
   TypeOf<Vec4>()->Delete(v4);
   TypeOf<Handle>()->Delete(handle);
@@ -156,15 +126,12 @@ std::vector<std::string> MemberNames(const TypeInfo* type) {
 TEST(BaseTypes, MembersInRegistrationOrder) {
   using Names = std::vector<std::string>;
   EXPECT_EQ(MemberNames(TypeOf<Quaternion>()), (Names{"r", "i", "j", "k"}));
-  EXPECT_EQ(TypeOf<Quaternion>()->members[0].offset, offsetof(Quaternion, w));
-  EXPECT_EQ(TypeOf<Quaternion>()->members[3].offset, offsetof(Quaternion, z));
+  EXPECT_EQ(TypeOf<Quaternion>()->members[0].offset, offsetof(Quaternion, w));  // "r" is w, not x
   EXPECT_EQ(MemberNames(TypeOf<Vec4>()), (Names{"x", "y", "z", "w"}));
   EXPECT_EQ(MemberNames(TypeOf<GamepadState>()),
             (Names{"buttonStates", "leftTrigger", "rightTrigger", "leftStick", "rightStick", "leftMotor",
                    "rightMotor"}));
   EXPECT_EQ(TypeOf<GamepadState>()->members[0].type, TypeOf<std::vector<bool>>());
-  EXPECT_EQ(TypeOf<GamepadState>()->members[3].type, TypeOf<Vec2>());
-  EXPECT_EQ(TypeOf<GamepadState>()->members[4].offset, offsetof(GamepadState, rightStick));
 }
 
 }  // namespace

@@ -7,7 +7,6 @@
 
 #include <memory>
 #include <string>
-#include <unistd.h>
 
 #include "Base/TraceLog.h"
 

@@ -35,9 +35,11 @@ TEST_F(TraceLogCapture, LinesCarryBothTagsOneBlankAndExpandedArguments) {
   EXPECT_EQ(Take(), "[Warning][Graphics] x\n");
   log_.PrintGeneral(TraceLevel_Error, "run out at %u", 7u);
   EXPECT_EQ(Take(), "[ Error ][General] run out at 7\n");
+  log_.LogMsg(TraceLevel_Debug, TraceModule_Lua, "100% sure %s %n");  // script text: printed literally
+  EXPECT_EQ(Take(), "[ Debug ][Lua] 100% sure %s %n\n");
 }
 
-TEST_F(TraceLogCapture, LevelFiltersEveryEntryPoint) {
+TEST_F(TraceLogCapture, LevelFiltersEveryEntryPointAndOutOfRangeValuesAreIgnored) {
   log_.SetLevel(TraceLevel_Error);
   log_.Print(TraceLevel_Warning, TraceModule_Core, "dropped");
   log_.Print(TraceLevel_Error, TraceModule_Core, "kept");
@@ -47,6 +49,15 @@ TEST_F(TraceLogCapture, LevelFiltersEveryEntryPoint) {
   log_.Print(TraceLevel_Error, TraceModule_Core, "a");
   log_.LogMsg(TraceLevel_Error, TraceModule_Lua, "b");
   log_.PrintGeneral(TraceLevel_Error, "c");
+  EXPECT_EQ(Take(), "");
+
+  // Levels and modules out of range are ignored, as is muting all but one of them.
+  log_.SetLevel(TraceLevel_Verbose);
+  log_.Print(TraceLevel(5), TraceModule_Core, "level 5");
+  log_.Print(TraceLevel_Info, TraceModule(9), "module 9");
+  log_.LogMsg(TraceLevel(-3), TraceModule_Lua, "level -3");
+  log_.MuteAllButOne(TraceModule(42));
+  EXPECT_FALSE(log_.ModuleMuted(TraceModule_Core));
   EXPECT_EQ(Take(), "");
 }
 
@@ -62,21 +73,6 @@ TEST_F(TraceLogCapture, MutesSilenceModulesButNotPrintGeneral) {
   log_.MuteAll(false);
   log_.Print(TraceLevel_Info, TraceModule_Core, "core");
   EXPECT_EQ(Take(), "[ Info  ][Core] core\n");
-}
-
-TEST_F(TraceLogCapture, ScriptTextIsPrintedLiterally) {
-  log_.LogMsg(TraceLevel_Debug, TraceModule_Lua, "100% sure %s %n");
-  EXPECT_EQ(Take(), "[ Debug ][Lua] 100% sure %s %n\n");
-}
-
-TEST_F(TraceLogCapture, OutOfRangeLevelsAndModulesAreIgnored) {
-  log_.Print(TraceLevel(5), TraceModule_Core, "level 5");
-  log_.Print(TraceLevel_Info, TraceModule(9), "module 9");
-  log_.LogMsg(TraceLevel(-3), TraceModule_Lua, "level -3");
-  log_.MuteAllButOne(TraceModule(42));
-  EXPECT_FALSE(log_.ModuleMuted(TraceModule_Core));
-  EXPECT_FALSE(log_.ModuleMuted(TraceModule(42)));
-  EXPECT_EQ(Take(), "");
 }
 
 TEST(ReportError, WritesFileLineAndMessageToStandardError) {

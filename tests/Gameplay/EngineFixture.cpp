@@ -26,17 +26,9 @@ void ProbeSystem::FrameStep(float, Core::SpaceList* spaces) {
   Events().push_back("probe:step " + std::to_string(spaces->size()));
 }
 
-void EngineFixture::SetUp() {
-  Events().clear();
-  log_ = std::tmpfile();
-  Base::TraceLog::GetInstance().SetOutput(log_);
-}
+void EngineFixture::SetUp() { Events().clear(); }
 
-void EngineFixture::TearDown() {
-  engine_->Teardown();
-  Base::TraceLog::GetInstance().SetOutput(stdout);
-  std::fclose(log_);
-}
+void EngineFixture::TearDown() { engine_->Teardown(); }
 
 void EngineFixture::AddSystems() {
   engine_->AddSystem(new Core::InputManager(&input_));
@@ -65,16 +57,6 @@ std::string EngineFixture::Eval(const std::string& expression) {
   std::string value = lua_tostring(state, -1) ? lua_tostring(state, -1) : "";
   lua_pop(state, 1);
   return value;
-}
-
-std::string EngineFixture::TakeLog() {
-  std::string text;
-  std::fflush(log_);
-  std::rewind(log_);
-  for (int c; (c = std::fgetc(log_)) != EOF;) text += char(c);
-  std::rewind(log_);
-  if (ftruncate(fileno(log_), 0) != 0) ADD_FAILURE();
-  return text;
 }
 
 std::vector<std::string> EngineFixture::TakeEvents() { return std::exchange(Events(), {}); }

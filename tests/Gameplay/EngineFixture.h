@@ -1,14 +1,12 @@
 // Shared by the end-to-end engine tests: an engine with the input, script-update and game-logic systems
 // and the engine's own scripts, one log of what C++ and the scripts report (scripts write to it through
-// EngineTest.Record), and the trace log captured in a temporary file.
+// EngineTest.Record), and the trace log captured.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <memory>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "Base/Input/Gamepad.h"
@@ -21,6 +19,7 @@
 #include "Core/SkyNet.h"
 #include "Gameplay/GameLogic.h"
 #include "Lua/Environment.h"
+#include "tests/Support/LogCapture.h"
 
 namespace EngineTest {
 
@@ -57,14 +56,14 @@ class EngineFixture : public ::testing::Test {
   std::string Run(const std::string& code);
   // The value of a Lua expression as text ("nil" when it is nil).
   std::string Eval(const std::string& expression);
-  std::string TakeLog();
+  std::string TakeLog() { return log_.Take(); }
   std::vector<std::string> TakeEvents();
   // Frames of the fixed dt (0.0167 s).
   void Step(int frames = 1);
 
   std::unique_ptr<Core::Engine> engine_ = std::make_unique<Core::Engine>();
   TestInput input_;
-  std::FILE* log_ = nullptr;
+  OrvTest::LogCapture log_;
 };
 
 }  // namespace EngineTest

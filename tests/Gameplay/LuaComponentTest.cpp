@@ -23,7 +23,15 @@ using Core::GameObject;
 using Core::GameSpace;
 using Core::LuaComponent;
 
-std::string ReadFile(const std::string& path) {
+// The component as the serializer writes it.
+std::string Written(LuaComponent* component) {
+  const std::string path = testing::TempDir() + "Bobber.txt";
+  {
+    Base::File file;
+    file.Open(path, Base::File::Mode_Write);
+    Base::Serializer serializer;
+    serializer.WriteValue(file, Base::Reflection::Variant(component->m_typeInfo, component));
+  }
   std::ifstream in(path, std::ios::binary);
   std::stringstream text;
   text << in.rdbuf();
@@ -104,15 +112,8 @@ TEST_F(LuaComponentTest, ScriptComponentsLiveThroughTheScripts) {
   EXPECT_EQ(at.z, 3.0f);
 
   // Writing the component pulls its state from the scripts first.
-  const std::string path = testing::TempDir() + "Bobber.txt";
-  {
-    Base::File file;
-    file.Open(path, Base::File::Mode_Write);
-    Base::Serializer serializer;
-    serializer.WriteValue(file, Base::Reflection::Variant(bobber->m_typeInfo, bobber));
-  }
+  const std::string text = Written(bobber);
   EXPECT_TRUE(bobber->m_loadFunction.starts_with("amplitude=n1;speed=n1;elapsed=n2.05")) << bobber->m_loadFunction;
-  const std::string text = ReadFile(path);
   EXPECT_NE(text.find("m_loadFunction string \"" + bobber->m_loadFunction + "\""), std::string::npos) << text;
   EXPECT_NE(text.find("m_compType string \"Bobber\""), std::string::npos) << text;
 
@@ -137,13 +138,7 @@ TEST_F(LuaComponentTest, ScriptComponentsLiveThroughTheScripts) {
   auto* alone = static_cast<LuaComponent*>(detached.get());
   alone->m_compType = "Bobber";
   alone->m_loadFunction = "elapsed=n7";
-  {
-    Base::File file;
-    file.Open(path, Base::File::Mode_Write);
-    Base::Serializer serializer;
-    serializer.WriteValue(file, Base::Reflection::Variant(alone->m_typeInfo, alone));
-  }
-  EXPECT_NE(ReadFile(path).find("m_loadFunction string \"elapsed=n7\""), std::string::npos);
+  EXPECT_NE(Written(alone).find("m_loadFunction string \"elapsed=n7\""), std::string::npos);
   EXPECT_EQ(TakeLog().find("[ Error ]"), std::string::npos);
 }
 

@@ -11,7 +11,7 @@ using namespace GpuTest;
 
 int g_failures = 0;
 
-TEST(GraphicsDevice, IsCreatedOnFirstUseLogsItAndReleasesTwiceHarmlessly) {
+TEST(GraphicsDevice, IsCreatedOnFirstUseFallsBackToSoftwareAndReleasesTwiceHarmlessly) {
   LogCapture log;
   Graphics::DestroyDevice();
   EXPECT_EQ(Graphics::PeekDevice(), nullptr);
@@ -28,14 +28,10 @@ TEST(GraphicsDevice, IsCreatedOnFirstUseLogsItAndReleasesTwiceHarmlessly) {
   device->Release();
   Graphics::DestroyDevice();
   EXPECT_EQ(Graphics::PeekDevice(), nullptr);
-}
 
-TEST(GraphicsDevice, FallsBackToTheSoftwareDriverWhenTheFirstFails) {
-  LogCapture log;
-  Graphics::DestroyDevice();
-  log.Take();
+  // When the hardware driver fails the software one is taken, as quietly.
   Platform::GetGpuTestHooks().failingDrivers = 1u << uint32_t(Platform::GpuDriverType::Hardware);
-  Graphics::Device* device = Graphics::GetDevice();
+  device = Graphics::GetDevice();
   Platform::GetGpuTestHooks().failingDrivers = 0;
   EXPECT_NE(device->m_device, nullptr);
   EXPECT_EQ(log.Take(), "[ Info  ][Graphics] Begin Initializing device\n[ Info  ][Graphics] Device created\n");
@@ -90,7 +86,6 @@ TEST_F(GraphicsSwapChain, LogsItsSizeAndPresentsIntoAWindowOrOffscreen) {
   EXPECT_EQ(log_.Take(),
             "[ Info  ][Graphics] Creating new swapchain, 64 x 32\n[ Info  ][Graphics] Created swapchain, 64 x 32\n");
   EXPECT_EQ(offscreen->GetDesc().format, Platform::GpuFormat_R8G8B8A8_UNorm);
-  EXPECT_EQ(offscreen->GetDesc().bufferCount, 1u);
   offscreen->Release();
 
   SDL_Window* window = SDL_CreateWindow("Orvanel", 0, 0, 40, 30, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);

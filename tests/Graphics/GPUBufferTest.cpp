@@ -78,16 +78,7 @@ layout(location = 0) out vec4 o_colour;
 layout(std140, binding = 1) uniform Tint { vec4 g_tint; };
 void main() { o_colour = v_colour * g_tint * (gl_FragCoord.x / 16.0); }
 )");
-  const GpuInputElementDesc elements[] = {
-      {"POSITION", 0, GpuFormat_R32G32B32_Float, 0, 0, GpuInputClass::PerVertex, 0},
-      {"COLOR", 0, GpuFormat_R32G32B32A32_Float, 0, kGpuAppendAligned, GpuInputClass::PerVertex, 0},
-  };
-  ASSERT_EQ(device_->CreateInputLayout(elements, 2, lastVertexCode_.data(), lastVertexCode_.size(), layout_.GetAddressOf()),
-            kGpuOk);
-  context_->SetInputLayout(layout_.Get());
-  context_->SetVertexShader(vs_.Get());
-  context_->SetPixelShader(ps_.Get());
-  context_->SetPrimitiveTopology(GpuTopology::TriangleList);
+  BindVertexLayout(lastVertexCode_);
 
   // A quad over the left half, moved right by the vertex-stage constant.
   const Vertex quad[4] = {{-1, 1, 0.5f, 1, 1, 1, 1}, {0, 1, 0.5f, 1, 1, 1, 1}, {-1, -1, 0.5f, 1, 1, 1, 1},

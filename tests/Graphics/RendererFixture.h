@@ -4,33 +4,13 @@
 #include "Base/TraceLog.h"
 #include "Graphics/Device.h"
 #include "tests/Platform/GpuTestSupport.h"
-
-#include <unistd.h>
+#include "tests/Support/LogCapture.h"
 
 namespace GpuTest {
 
-// Redirects the trace log into a temporary file while it lives.
-class LogCapture {
- public:
-  LogCapture() : file_(tmpfile()) {
-    Base::TraceLog::GetInstance().SetOutput(file_);
-    Base::TraceLog::GetInstance().SetLevel(Base::TraceLevel_Verbose);
-  }
-  ~LogCapture() {
-    Base::TraceLog::GetInstance().SetOutput(stdout);
-    fclose(file_);
-  }
-  std::string Take() {
-    std::string text;
-    rewind(file_);
-    for (int c; (c = fgetc(file_)) != EOF;) text += char(c);
-    rewind(file_);
-    if (ftruncate(fileno(file_), 0) != 0) ADD_FAILURE();
-    return text;
-  }
-
- private:
-  FILE* file_;
+// The trace log captured at full detail while it lives.
+struct LogCapture : OrvTest::LogCapture {
+  LogCapture() { Base::TraceLog::GetInstance().SetLevel(Base::TraceLevel_Verbose); }
 };
 
 class RendererFixture : public GpuFixture {

@@ -1,25 +1,21 @@
 // Shared by the Lua tests: a fresh environment per test with the engine's scripts, the trace log
-// captured in a temporary file, and small helpers to run script text and read globals.
+// captured, and small helpers to run script text and read values back.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
-#include <unistd.h>
 
 #include "Base/TraceLog.h"
 #include "Lua/Environment.h"
+#include "tests/Support/LogCapture.h"
 
 using Base::Reflection::Variant;
 
 class LuaFixture : public ::testing::Test {
  protected:
   void SetUp() override {
-    file_ = tmpfile();
-    log_.SetOutput(file_);
-    log_.SetLevel(Base::TraceLevel_Verbose);
-    log_.MuteAll(false);
+    ResetLog();
     env_.Init();
     env_.PostInit();
     L = env_.GetState();
@@ -27,21 +23,15 @@ class LuaFixture : public ::testing::Test {
   }
   void TearDown() override {
     env_.Close();
-    log_.SetOutput(stdout);
+    ResetLog();
+  }
+  void ResetLog() {
     log_.SetLevel(Base::TraceLevel_Verbose);
     log_.MuteAll(false);
-    fclose(file_);
   }
 
   // Everything logged since the last call.
-  std::string Take() {
-    std::string text;
-    rewind(file_);
-    for (int c; (c = fgetc(file_)) != EOF;) text += char(c);
-    rewind(file_);
-    if (ftruncate(fileno(file_), 0) != 0) ADD_FAILURE();
-    return text;
-  }
+  std::string Take() { return capture_.Take(); }
 
   // Runs script text; returns its error message, or "" when it ran. The stack is left as it was.
   std::string Run(const std::string& code) {
@@ -53,6 +43,15 @@ class LuaFixture : public ::testing::Test {
     }
     lua_settop(L, top);
     return error;
+  }
+
+  // The values of a list of Lua expressions through tostring, separated by blanks; or the error.
+  std::string Eval(const std::string& expressions) {
+    const std::string code =
+        "__eval = (function(...) local out = {} for i = 1, select('#', ...) do out[i] = tostring((select(i, ...))) "
+        "end return table.concat(out, ' ') end)(" + expressions + ")";
+    if (std::string error = Run(code); !error.empty()) return error;
+    return Text("__eval");
   }
 
   double Number(const char* global) {
@@ -68,21 +67,9 @@ class LuaFixture : public ::testing::Test {
     lua_pop(L, 1);
     return text;
   }
-  bool Flag(const char* global) {
-    lua_getglobal(L, global);
-    const bool value = lua_toboolean(L, -1) != 0;
-    lua_pop(L, 1);
-    return value;
-  }
-  int TypeOfGlobal(const char* global) {
-    lua_getglobal(L, global);
-    const int type = lua_type(L, -1);
-    lua_pop(L, 1);
-    return type;
-  }
 
   Base::TraceLog& log_ = Base::TraceLog::GetInstance();
-  FILE* file_ = nullptr;
+  OrvTest::LogCapture capture_;
   Lua::Environment env_;
   lua_State* L = nullptr;
 };

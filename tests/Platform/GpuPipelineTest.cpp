@@ -10,12 +10,6 @@ namespace {
 
 using namespace GpuTest;
 
-// Two clockwise triangles covering [x0, x1] x [y0, y1] of clip space (y up).
-std::vector<Vertex> Quad(float x0, float y0, float x1, float y1, float z, Rgba c) {
-  return {{x0, y1, z, c.r, c.g, c.b, c.a}, {x1, y1, z, c.r, c.g, c.b, c.a}, {x0, y0, z, c.r, c.g, c.b, c.a},
-          {x1, y1, z, c.r, c.g, c.b, c.a}, {x1, y0, z, c.r, c.g, c.b, c.a}, {x0, y0, z, c.r, c.g, c.b, c.a}};
-}
-
 // A colour that depends on the pixel, so no constant output can pass.
 const char* kGradientPS = R"(#version 450
 layout(location = 0) out vec4 o_colour;
@@ -80,61 +74,31 @@ TEST_F(GpuPipeline, ClockwiseFacesAreFrontAndRasterStatesPickWhatIsCulled) {
   }
 }
 
-TEST_F(GpuPipeline, EveryBlendModeMatchesItsFormula) {
+// The renderer's state-set test reads back the premultiplied, additive, subtractive, inverse-source-colour
+// and source-alpha blends; here, no blend state, the blend factor, reverse subtraction and the maximum.
+TEST_F(GpuPipeline, BlendModesMatchTheirFormulas) {
   MakeTarget(16);
   UseColourPipeline();
   ps_ = PixelShader(kGradientPS);
   context_->SetPixelShader(ps_.Get());
-  using B = GpuBlend;
-  using Op = GpuBlendOp;
   const Rgba dst{0.2f, 0.4f, 0.6f, 0.8f};
-  struct Case {
-    bool enable;
-    B src, dest;
-    Op op;
-    B srcA, destA;
-    Op opA;
-    std::function<Rgba(Rgba s, Rgba d)> expect;
-  } cases[] = {
-      {false, B::One, B::Zero, Op::Add, B::One, B::Zero, Op::Add, [](Rgba s, Rgba) { return s; }},
-      {true, B::One, B::InvSrcAlpha, Op::Add, B::One, B::InvSrcAlpha, Op::Add,
-       [](Rgba s, Rgba d) {
-         float k = 1 - s.a;
-         return Rgba{s.r + d.r * k, s.g + d.g * k, s.b + d.b * k, s.a + d.a * k};
-       }},
-      {true, B::One, B::One, Op::Add, B::One, B::Zero, Op::Add,
-       [](Rgba s, Rgba d) { return Rgba{s.r + d.r, s.g + d.g, s.b + d.b, s.a}; }},
-      {true, B::One, B::One, Op::Subtract, B::One, B::Zero, Op::Subtract,
-       [](Rgba s, Rgba d) { return Rgba{s.r - d.r, s.g - d.g, s.b - d.b, s.a}; }},
-      {true, B::One, B::InvSrcColor, Op::Add, B::Zero, B::InvSrcAlpha, Op::Add,
-       [](Rgba s, Rgba d) {
-         return Rgba{s.r + d.r * (1 - s.r), s.g + d.g * (1 - s.g), s.b + d.b * (1 - s.b), d.a * (1 - s.a)};
-       }},
-      {true, B::SrcAlpha, B::One, Op::Add, B::SrcAlpha, B::One, Op::Add,
-       [](Rgba s, Rgba d) { return Rgba{s.r * s.a + d.r, s.g * s.a + d.g, s.b * s.a + d.b, s.a * s.a + d.a}; }},
-      {true, B::BlendFactor, B::One, Op::RevSubtract, B::One, B::One, Op::Max,
-       [](Rgba s, Rgba d) {
-         return Rgba{d.r - s.r * 0.5f, d.g - s.g * 0.25f, d.b - s.b * 0.75f, std::max(s.a, d.a)};
-       }},
-  };
   const float factor[4] = {0.5f, 0.25f, 0.75f, 1.0f};
-  for (size_t i = 0; i < std::size(cases); ++i) {
-    const Case& c = cases[i];
-    GpuBlendDesc desc;
-    desc.renderTarget[0] = {c.enable, c.src, c.dest, c.op, c.srcA, c.destA, c.opA, GpuColorWrite_All};
-    GpuRef<GpuBlendState> bs;
-    ASSERT_EQ(device_->CreateBlendState(desc, bs.GetAddressOf()), kGpuOk);
+  GpuBlendDesc desc;
+  desc.renderTarget[0] = {true,         GpuBlend::BlendFactor, GpuBlend::One,     GpuBlendOp::RevSubtract,
+                          GpuBlend::One, GpuBlend::One,        GpuBlendOp::Max, GpuColorWrite_All};
+  GpuRef<GpuBlendState> blend;
+  ASSERT_EQ(device_->CreateBlendState(desc, blend.GetAddressOf()), kGpuOk);
+  for (GpuBlendState* state : {static_cast<GpuBlendState*>(nullptr), blend.Get()}) {
     Clear(dst);
-    context_->SetBlendState(i == 0 ? nullptr : bs.Get(), factor, 0xffffffff);
+    context_->SetBlendState(state, factor, 0xffffffff);
     DrawVertices(Quad(-1, -1, 1, 1, 0.5f, {}));
     std::vector<Rgba> px = ReadFloats(target_.Get());
     for (uint32_t y = 0; y < 16; ++y) {
       for (uint32_t x = 0; x < 16; ++x) {
-        Rgba want = c.expect(Gradient(x, y), dst), got = At(px, x, y);
-        ASSERT_NEAR(got.r, want.r, 1e-5) << "case " << i << " at " << x << "," << y;
-        ASSERT_NEAR(got.g, want.g, 1e-5) << "case " << i;
-        ASSERT_NEAR(got.b, want.b, 1e-5) << "case " << i;
-        ASSERT_NEAR(got.a, want.a, 1e-5) << "case " << i;
+        const Rgba s = Gradient(x, y);
+        const Rgba blended{dst.r - s.r * 0.5f, dst.g - s.g * 0.25f, dst.b - s.b * 0.75f, std::max(s.a, dst.a)};
+        const Rgba want = state ? blended : s;
+        ASSERT_TRUE(Near(At(px, x, y), want)) << (state ? "blended" : "no blend state") << " at " << x << "," << y;
       }
     }
   }
@@ -159,16 +123,9 @@ TEST_F(GpuPipeline, DepthTestsWritesAndReadOnlyStatesKeepTheNearest) {
   EXPECT_EQ(At(px, 2, 2).g, 1.0f);
   EXPECT_EQ(At(px, 12, 2).r, 1.0f);   // top-right: white in front of green
 
-  std::vector<uint8_t> depth;
-  ASSERT_EQ(device_->ReadTexels(depth_.Get(), 0, &depth), kGpuOk);
-  auto depthAt = [&](uint32_t x, uint32_t y) {
-    uint32_t v;
-    std::memcpy(&v, &depth[(y * 16 + x) * 4], 4);
-    return float(v & 0xffffff) / 16777215.0f;
-  };
-  EXPECT_NEAR(depthAt(2, 12), 0.5f, 1e-6);
-  EXPECT_NEAR(depthAt(2, 2), 0.4f, 1e-6);
-  EXPECT_NEAR(depthAt(12, 12), 0.7f, 1e-6);
+  EXPECT_NEAR(DepthAt(2, 12), 0.5f, 1e-6);
+  EXPECT_NEAR(DepthAt(2, 2), 0.4f, 1e-6);
+  EXPECT_NEAR(DepthAt(12, 12), 0.7f, 1e-6);
 }
 
 TEST_F(GpuPipeline, DepthClipOffClampsDepthInsteadOfDroppingGeometry) {
@@ -190,16 +147,12 @@ TEST_F(GpuPipeline, DepthClipOffClampsDepthInsteadOfDroppingGeometry) {
   px = ReadFloats(target_.Get());
   EXPECT_EQ(At(px, 4, 8).g, 1.0f);
   EXPECT_EQ(At(px, 12, 8).b, 1.0f);
-  std::vector<uint8_t> depth;
-  ASSERT_EQ(device_->ReadTexels(depth_.Get(), 0, &depth), kGpuOk);
-  uint32_t far, near;
-  std::memcpy(&far, &depth[(8 * 16 + 4) * 4], 4);
-  std::memcpy(&near, &depth[(8 * 16 + 12) * 4], 4);
-  EXPECT_EQ(far & 0xffffff, 0xffffffu);  // clamped to 1
-  EXPECT_EQ(near & 0xffffff, 0u);        // clamped to 0
+  EXPECT_EQ(DepthStencilAt(4, 8) & 0xffffff, 0xffffffu);  // clamped to 1
+  EXPECT_EQ(DepthStencilAt(12, 8) & 0xffffff, 0u);       // clamped to 0
 }
 
-TEST_F(GpuPipeline, StencilCountsCoveredPixelsAndNotEqualDrawsOnlyThere) {
+// Drawing only where the stencil is set is read back in the renderer's state-set test.
+TEST_F(GpuPipeline, StencilCountsCoveredPixelsSaturatingAndKeepsOnDepthFail) {
   MakeTarget(16);
   MakeDepth();
   UseColourPipeline();
@@ -207,12 +160,6 @@ TEST_F(GpuPipeline, StencilCountsCoveredPixelsAndNotEqualDrawsOnlyThere) {
   GpuRef<GpuDepthStencilState> count = Depth([](GpuDepthStencilDesc& d) {
     d.stencilEnable = true;
     d.frontFace = {GpuStencilOp::Keep, GpuStencilOp::Keep, GpuStencilOp::IncrSat, GpuComparison::Always};
-    d.backFace = {GpuStencilOp::Keep, GpuStencilOp::Keep, GpuStencilOp::Keep, GpuComparison::Never};
-  });
-  GpuRef<GpuDepthStencilState> where = Depth([](GpuDepthStencilDesc& d) {
-    d.depthEnable = false;
-    d.stencilEnable = true;
-    d.frontFace = {GpuStencilOp::Keep, GpuStencilOp::Keep, GpuStencilOp::Keep, GpuComparison::NotEqual};
     d.backFace = {GpuStencilOp::Keep, GpuStencilOp::Keep, GpuStencilOp::Keep, GpuComparison::Never};
   });
   context_->ClearDepthStencilView(depthView_.Get(), GpuClear_Stencil, 1.0f, 253);
@@ -223,36 +170,11 @@ TEST_F(GpuPipeline, StencilCountsCoveredPixelsAndNotEqualDrawsOnlyThere) {
   DrawVertices(Quad(-1, 0, 0, 1, 0.4f, {}));
   DrawVertices(Quad(-1, 0, 0, 1, 0.3f, {}));
   // Bottom-right quadrant: once, plus once failing the depth test (depth-fail keeps).
-  context_->ClearDepthStencilView(depthView_.Get(), GpuClear_Stencil, 1.0f, 0);
   DrawVertices(Quad(0, -1, 1, 0, 0.5f, {}));
   DrawVertices(Quad(0, -1, 1, 0, 0.6f, {}));
-
-  std::vector<uint8_t> ds;
-  ASSERT_EQ(device_->ReadTexels(depth_.Get(), 0, &ds), kGpuOk);
-  EXPECT_EQ(ds[(2 * 16 + 2) * 4 + 3], 0);  // the stencil clear to 0 came after the first quadrant
-  EXPECT_EQ(ds[(12 * 16 + 12) * 4 + 3], 1);
-  EXPECT_EQ(ds[(2 * 16 + 12) * 4 + 3], 0);
-
-  context_->ClearDepthStencilView(depthView_.Get(), GpuClear_Stencil, 1.0f, 254);
-  context_->ClearDepthStencilView(depthView_.Get(), GpuClear_Depth, 1.0f, 0);
-  DrawVertices(Quad(-1, 0, 0, 1, 0.5f, {}));
-  DrawVertices(Quad(-1, 0, 0, 1, 0.4f, {}));
-  DrawVertices(Quad(-1, 0, 0, 1, 0.3f, {}));
-  ASSERT_EQ(device_->ReadTexels(depth_.Get(), 0, &ds), kGpuOk);
-  EXPECT_EQ(ds[(2 * 16 + 2) * 4 + 3], 255);   // saturated
-  EXPECT_EQ(ds[(12 * 16 + 12) * 4 + 3], 254);
-
-  // Not-equal to 0 with the stencil cleared to 0 except the top-left quadrant.
-  context_->ClearDepthStencilView(depthView_.Get(), GpuClear_Stencil | GpuClear_Depth, 1.0f, 0);
-  context_->SetDepthStencilState(count.Get(), 0);
-  DrawVertices(Quad(-1, 0, 0, 1, 0.5f, {}));
-  Clear({0, 0, 0, 0});
-  context_->SetDepthStencilState(where.Get(), 0);
-  DrawVertices(Quad(-1, -1, 1, 1, 0.9f, {0, 1, 0, 1}));  // depth ignored: 0.9 is behind 0.5
-  std::vector<Rgba> px = ReadFloats(target_.Get());
-  for (uint32_t y = 0; y < 16; ++y)
-    for (uint32_t x = 0; x < 16; ++x)
-      ASSERT_EQ(At(px, x, y).g, (x < 8 && y < 8) ? 1.0f : 0.0f) << x << "," << y;
+  EXPECT_EQ(DepthStencilAt(2, 2) >> 24, 255u);
+  EXPECT_EQ(DepthStencilAt(12, 12) >> 24, 254u);
+  EXPECT_EQ(DepthStencilAt(12, 2) >> 24, 253u);
 }
 
 TEST_F(GpuPipeline, InstanceDataStepsAtItsRateWithEitherIndexSize) {
@@ -374,11 +296,6 @@ TEST_F(GpuPipeline, ViewportsPlaceTheDrawingFromTheTopLeft) {
   EXPECT_EQ(At(px, 12, 3).g, 1.0f);
   EXPECT_EQ(At(px, 3, 3).g, 0.0f);
   EXPECT_EQ(At(px, 12, 12).g, 0.0f);
-  uint32_t count = 1;
-  GpuViewport back;
-  context_->GetViewports(&count, &back);
-  EXPECT_EQ(count, 1u);
-  EXPECT_EQ(back.topLeftX, 8.0f);
 }
 
 TEST_F(GpuPipeline, MapDiscardAndNoOverwriteFeedTheDraws) {
@@ -458,21 +375,15 @@ void main() { o_colour = texture(g_texture, gl_FragCoord.xy / 8.0); }
   }
   auto [px, back] = sample(GpuFormat_R8G8B8A8_UNorm, rgba, 32);
   EXPECT_EQ(std::memcmp(back.data(), rgba, sizeof rgba), 0);
-  for (uint32_t i = 0; i < 64; ++i) {
-    Rgba c = px[i];
-    ASSERT_NEAR(c.r, rgba[i * 4] / 255.0f, 1e-6) << i;
-    ASSERT_NEAR(c.g, rgba[i * 4 + 1] / 255.0f, 1e-6) << i;
-    ASSERT_NEAR(c.b, rgba[i * 4 + 2] / 255.0f, 1e-6) << i;
-    ASSERT_NEAR(c.a, rgba[i * 4 + 3] / 255.0f, 1e-6) << i;
-  }
+  auto unorm = [&](uint32_t i, int channel) { return rgba[i * 4 + channel] / 255.0f; };
+  for (uint32_t i = 0; i < 64; ++i)
+    ASSERT_TRUE(Near(px[i], {unorm(i, 0), unorm(i, 1), unorm(i, 2), unorm(i, 3)}, 1e-6f)) << i;
 
   // The same bytes as BGRA: red and blue trade places when sampled, not when read back.
   std::tie(px, back) = sample(GpuFormat_B8G8R8A8_UNorm, rgba, 0);
   EXPECT_EQ(std::memcmp(back.data(), rgba, sizeof rgba), 0);
-  for (uint32_t i = 0; i < 64; ++i) {
-    ASSERT_NEAR(px[i].r, rgba[i * 4 + 2] / 255.0f, 1e-6) << i;
-    ASSERT_NEAR(px[i].b, rgba[i * 4] / 255.0f, 1e-6) << i;
-  }
+  for (uint32_t i = 0; i < 64; ++i)
+    ASSERT_TRUE(Near(px[i], {unorm(i, 2), unorm(i, 1), unorm(i, 0), unorm(i, 3)}, 1e-6f)) << i;
 
   // sRGB bytes sample as linear values.
   std::tie(px, back) = sample(GpuFormat_R8G8B8A8_UNorm_SRGB, rgba, 32);
@@ -482,7 +393,7 @@ void main() { o_colour = texture(g_texture, gl_FragCoord.xy / 8.0); }
   };
   for (uint32_t i = 0; i < 64; ++i) {
     ASSERT_NEAR(px[i].r, linear(rgba[i * 4]), 2e-3) << i;
-    ASSERT_NEAR(px[i].a, rgba[i * 4 + 3] / 255.0f, 1e-6) << i;  // alpha stays linear
+    ASSERT_NEAR(px[i].a, unorm(i, 3), 1e-6) << i;  // alpha stays linear
   }
 
   // BC1: four solid 4x4 blocks (colour0 = colour1, all indices 0) of red, green, blue, white.
@@ -495,16 +406,8 @@ void main() { o_colour = texture(g_texture, gl_FragCoord.xy / 8.0); }
   std::tie(px, back) = sample(GpuFormat_BC1_UNorm, blocks, 16);
   EXPECT_EQ(std::memcmp(back.data(), blocks, sizeof blocks), 0);
   const Rgba want[4] = {{1, 0, 0, 1}, {0, 1, 0, 1}, {0, 0, 1, 1}, {1, 1, 1, 1}};
-  for (uint32_t y = 0; y < 8; ++y) {
-    for (uint32_t x = 0; x < 8; ++x) {
-      const Rgba& w = want[(y / 4) * 2 + x / 4];
-      Rgba c = At(px, x, y);
-      ASSERT_EQ(c.r, w.r) << x << "," << y;
-      ASSERT_EQ(c.g, w.g) << x << "," << y;
-      ASSERT_EQ(c.b, w.b) << x << "," << y;
-      ASSERT_EQ(c.a, w.a) << x << "," << y;
-    }
-  }
+  for (uint32_t y = 0; y < 8; ++y)
+    for (uint32_t x = 0; x < 8; ++x) ASSERT_TRUE(Near(At(px, x, y), want[(y / 4) * 2 + x / 4], 0)) << x << "," << y;
 
   // Alpha-only textures sample as (0, 0, 0, a).
   uint8_t alpha[64];
@@ -564,15 +467,9 @@ TEST_F(GpuPipeline, OffscreenSwapChainsPresentAndResizeOnlyWhenUnreferenced) {
   ASSERT_EQ(chain->GetBuffer(0, back.GetAddressOf()), kGpuOk);
   GpuRef<GpuRenderTargetView> view;
   ASSERT_EQ(device_->CreateRenderTargetView(back.Get(), nullptr, view.GetAddressOf()), kGpuOk);
-  GpuRef<GpuResource> resource;
-  view->GetResource(resource.GetAddressOf());
-  EXPECT_EQ(AsTexture2D(resource.Get()), back.Get());
-  resource.Reset();
   const float colour[4] = {0, 1, 0, 1};
   context_->ClearRenderTargetView(view.Get(), colour);
-  uint64_t presents = device_->Stats().presents;
   EXPECT_EQ(chain->Present(0, 0), kGpuOk);
-  EXPECT_EQ(device_->Stats().presents, presents + 1);
   std::vector<uint8_t> bytes;
   ASSERT_EQ(device_->ReadTexels(back.Get(), 0, &bytes), kGpuOk);
   EXPECT_EQ(bytes.size(), 32u * 16 * 4);
@@ -591,7 +488,7 @@ TEST_F(GpuPipeline, OffscreenSwapChainsPresentAndResizeOnlyWhenUnreferenced) {
   EXPECT_EQ(device_->CreateSwapChain(desc, none.GetAddressOf()), kGpuInvalidArg);
 }
 
-TEST(GpuDeviceLife, FeatureLevelsDriverFailuresAndObjectsOutlivingTheirDevice) {
+TEST(GpuDeviceLife, FeatureLevelsAndObjectsOutlivingTheirDevice) {
   GpuRef<GpuDevice> device;
   GpuRef<GpuContext> context;
   GpuFeatureLevel achieved{};
@@ -602,15 +499,10 @@ TEST(GpuDeviceLife, FeatureLevelsDriverFailuresAndObjectsOutlivingTheirDevice) {
   device.Reset();
   const GpuFeatureLevel none[] = {GpuFeatureLevel(0xc000)};
   EXPECT_EQ(CreateGpuDevice(GpuDriverType::Hardware, none, 1, device.GetAddressOf(), nullptr, nullptr), kGpuInvalidArg);
-
-  GetGpuTestHooks().failingDrivers = 1u << uint32_t(GpuDriverType::Hardware);
-  EXPECT_EQ(CreateGpuDevice(GpuDriverType::Hardware, nullptr, 0, device.GetAddressOf(), nullptr, nullptr),
-            kGpuNotSupported);
-  EXPECT_FALSE(device);
+  // Failing drivers are the renderer's device tests' concern.
   ASSERT_EQ(CreateGpuDevice(GpuDriverType::Software, nullptr, 0, device.GetAddressOf(), nullptr,
                             context.GetAddressOf()),
             kGpuOk);
-  GetGpuTestHooks().failingDrivers = 0;
 
   // Objects, bound or not, may outlive the device: their release then touches no GL.
   GpuBufferDesc bd;

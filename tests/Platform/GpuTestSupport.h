@@ -25,6 +25,23 @@ struct Vertex {
   float r, g, b, a;
 };
 
+// Two clockwise triangles covering [x0, x1] x [y0, y1] of clip space (y up), in one colour.
+inline std::vector<Vertex> Quad(float x0, float y0, float x1, float y1, float z, Rgba c) {
+  return {{x0, y1, z, c.r, c.g, c.b, c.a}, {x1, y1, z, c.r, c.g, c.b, c.a}, {x0, y0, z, c.r, c.g, c.b, c.a},
+          {x1, y1, z, c.r, c.g, c.b, c.a}, {x1, y0, z, c.r, c.g, c.b, c.a}, {x0, y0, z, c.r, c.g, c.b, c.a}};
+}
+
+// Whether every channel is within `tolerance`; a failure shows both colours.
+inline ::testing::AssertionResult Near(Rgba got, Rgba want, float tolerance = 1e-5f) {
+  const float d[4] = {got.r - want.r, got.g - want.g, got.b - want.b, got.a - want.a};
+  for (float x : d)
+    if (!(x <= tolerance && -x <= tolerance))
+      return ::testing::AssertionFailure() << "got (" << got.r << ", " << got.g << ", " << got.b << ", " << got.a
+                                           << "), want (" << want.r << ", " << want.g << ", " << want.b << ", "
+                                           << want.a << ")";
+  return ::testing::AssertionSuccess();
+}
+
 inline const char* kColourVS = R"(#version 450
 layout(location = 0) in vec3 in_POSITION;
 layout(location = 1) in vec4 in_COLOR;
@@ -69,12 +86,16 @@ class GpuFixture : public ::testing::Test {
   void UseColourPipeline() {
     vs_ = VertexShader(kColourVS);
     ps_ = PixelShader(kColourPS);
+    BindVertexLayout(lastVertexCode_);
+  }
+
+  // Binds vs_ and ps_ with a position + colour layout checked against `vertexCode`, for triangle lists.
+  void BindVertexLayout(const std::vector<uint8_t>& vertexCode) {
     const GpuInputElementDesc elements[] = {
         {"POSITION", 0, GpuFormat_R32G32B32_Float, 0, 0, GpuInputClass::PerVertex, 0},
         {"COLOR", 0, GpuFormat_R32G32B32A32_Float, 0, kGpuAppendAligned, GpuInputClass::PerVertex, 0},
     };
-    ASSERT_EQ(device_->CreateInputLayout(elements, 2, lastVertexCode_.data(), lastVertexCode_.size(),
-                                         layout_.GetAddressOf()),
+    ASSERT_EQ(device_->CreateInputLayout(elements, 2, vertexCode.data(), vertexCode.size(), layout_.GetAddressOf()),
               kGpuOk);
     context_->SetInputLayout(layout_.Get());
     context_->SetVertexShader(vs_.Get());
@@ -137,6 +158,16 @@ class GpuFixture : public ::testing::Test {
     return out;
   }
   Rgba At(const std::vector<Rgba>& pixels, uint32_t x, uint32_t y) const { return pixels[y * size_ + x]; }
+
+  // The D24S8 texel at (x, y) of the depth target: depth in the low 24 bits, stencil in the top 8.
+  uint32_t DepthStencilAt(uint32_t x, uint32_t y) {
+    std::vector<uint8_t> bytes;
+    EXPECT_EQ(device_->ReadTexels(depth_.Get(), 0, &bytes), kGpuOk);
+    uint32_t v = 0;
+    std::memcpy(&v, &bytes[(y * size_ + x) * 4], 4);
+    return v;
+  }
+  float DepthAt(uint32_t x, uint32_t y) { return float(DepthStencilAt(x, y) & 0xffffff) / 16777215.0f; }
 
   GpuRef<GpuDevice> device_;
   GpuRef<GpuContext> context_;

@@ -36,15 +36,7 @@ TEST_F(PackedShader, ReflectsItsSignatureAndDrawsATriangleWithPerStageConstants)
   MakeTarget(16);
   ASSERT_EQ(device_->CreateVertexShader(vsCode.data(), vsCode.size(), vs_.GetAddressOf()), kGpuOk);
   ASSERT_EQ(device_->CreatePixelShader(psCode.data(), psCode.size(), ps_.GetAddressOf()), kGpuOk);
-  const GpuInputElementDesc elements[] = {
-      {"POSITION", 0, GpuFormat_R32G32B32_Float, 0, 0, GpuInputClass::PerVertex, 0},
-      {"COLOR", 0, GpuFormat_R32G32B32A32_Float, 0, kGpuAppendAligned, GpuInputClass::PerVertex, 0},
-  };
-  ASSERT_EQ(device_->CreateInputLayout(elements, 2, vsCode.data(), vsCode.size(), layout_.GetAddressOf()), kGpuOk);
-  context_->SetInputLayout(layout_.Get());
-  context_->SetVertexShader(vs_.Get());
-  context_->SetPixelShader(ps_.Get());
-  context_->SetPrimitiveTopology(GpuTopology::TriangleList);
+  BindVertexLayout(vsCode);
   // Both stages read slot 0; a mix-up would move the triangle by the tint and clip it away.
   const float offset[4] = {0, 0, 0, 0}, tint[4] = {1, 0.5f, 2, 1};
   GpuRef<GpuBuffer> vsConstants = Buffer(offset, sizeof offset, GpuBind_ConstantBuffer);
@@ -64,9 +56,7 @@ TEST_F(PackedShader, ReflectsItsSignatureAndDrawsATriangleWithPerStageConstants)
       if (red < -1e-3f) {
         ASSERT_EQ(got.a, 0.0f) << x << "," << y;
       } else if (red > 1e-3f) {
-        ASSERT_NEAR(got.r, red * 1.0f, 1e-5) << x << "," << y;
-        ASSERT_NEAR(got.g, green * 0.5f, 1e-5) << x << "," << y;
-        ASSERT_NEAR(got.b, blue * 2.0f, 1e-5) << x << "," << y;
+        ASSERT_TRUE(Near(got, {red, green * 0.5f, blue * 2.0f, 1.0f})) << x << "," << y;
       }
     }
   }
