@@ -72,6 +72,20 @@ uint32_t FieldOffset(M C::*field) {
 // Help texts of member accessors are stored quoted, as the script documentation prints them.
 std::string QuotedDescription(const char* text);
 
+// Binds a function or method with its help text, stored quoted as the script documentation prints it.
+template <auto Fn>
+Function& BindDescribed(const char* qualifiedName, const char* luaName, const char* description) {
+  return Bind<Fn>(qualifiedName, luaName, QuotedDescription(description).c_str());
+}
+
+// Static initialisers of different files run in link order: a class must carry its registered name
+// before another unit lists methods under it. Registering later (with members) changes nothing here.
+template <class T>
+void EnsureRegistered(const char* name, bool withPointer = true) {
+  if (TypeOf<T>()->name.empty()) RegisterType<T>(name, false);
+  if (withPointer && TypeOf<T*>()->name.empty()) RegisterPointerType<T>();
+}
+
 // Adds T's members, methods, buttons and groups; used inside a registration body.
 template <class T>
 class TypeBuilder {
