@@ -300,9 +300,9 @@ ORV_ON_LOAD { Core::Engine::GetInstance(); }
 
 ORV_REFLECT_CLASS(Core::Engine) {
   using Core::Engine;
-  type.Method<&Engine::CurrentTime>("CurrentTime", nullptr, "Returns the current time");
-  type.Method<&Engine::Quit>("Quit", nullptr, "Sets the running flag to false");
-  type.Method<&Engine::ChangeLevel>("ChangeLevel", "LoadLevel", "Sets the next level to load");
-  type.Method<&Engine::RestartLevel>("RestartLevel", "ReloadLevel", "Reloads the current Level");
-  type.Method<&Engine::GameSpaceList>("GameSpaceList", nullptr, "Gets a list of all game spaces");
+  type.Method<&Engine::CurrentTime>("Core::Engine::CurrentTime", nullptr, "Returns the current time");
+  type.Method<&Engine::Quit>("Core::Engine::Quit", nullptr, "Sets the running flag to false");
+  type.Method<&Engine::ChangeLevel>("Core::Engine::ChangeLevel", "LoadLevel", "Sets the next level to load");
+  type.Method<&Engine::RestartLevel>("Core::Engine::RestartLevel", "ReloadLevel", "Reloads the current Level");
+  type.Method<&Engine::GameSpaceList>("Core::Engine::GameSpaceList", nullptr, "Gets a list of all game spaces");
 }

@@ -10,6 +10,7 @@
 #include "Base/Reflection/EngineEnums.h"
 #include "Base/Reflection/Registration.h"
 #include "Base/Reflection/TypeRegistry.h"
+#include "Core/GameComponent.h"
 #include "Lua/Convert.h"
 #include "Lua/Log.h"
 #include "Lua/Lookup.h"
@@ -281,7 +282,9 @@ void Environment::PostInit() {
   if (!state_) return;
   const Base::Enum& types = Base::Enums::ComponentType();
   lua_newtable(state_);
-  for (uint32_t i = 0; i < types.GetValueCount(); ++i) {
+  // The native component types only: the enumeration's closing count is no component.
+  const uint32_t count = std::min<uint32_t>(types.GetValueCount(), Core::ComponentType_Count);
+  for (uint32_t i = 0; i < count; ++i) {
     lua_pushnumber(state_, i);
     lua_setfield(state_, -2, types.GetValueName(i).c_str());
   }

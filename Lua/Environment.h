@@ -56,6 +56,9 @@ class Environment {
   void SetPath(const std::string& root);
   void BindFunction(const Base::FunctionRegistry::Entry& entry);
   void BindAll();
+  // interface:SendLuaComponentList(count, list): the list on top of the Lua stack replaces the registry
+  // of script component types (LuaComponentRegistry); `list` only holds its place in the signature.
+  void HandleLuaComponentList(int count, int list);
 
   const std::vector<LoadedScript>& GetLoadedScripts() const { return loadedScripts_; }
   const std::vector<std::string>& GetSubpaths() const { return subPaths_; }

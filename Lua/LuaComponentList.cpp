@@ -66,20 +66,13 @@ void ReadMembers(lua_State* state, int component, LuaComponentData& record) {
   lua_pop(state, 1);
 }
 
-// The binding's body: the list is the last argument of the call.
-void SendLuaComponentList(Environment& environment, int count) {
-  lua_State* state = environment.GetState();
-  if (!state) return;
-  LuaComponentRegistry::GetInstance().ReadList(state, count, lua_gettop(state));
-}
-
 void SendLuaComponentListThunk(Base::Reflection::Variant*, void* object, Base::Reflection::Variant* args,
                                unsigned argCount) {
   if (argCount != 2 || !object || !args || !args[0].data) {
     LUA_LOG(Error, "Wrong argument count calling function SendLuaComponentList from lua");
     return;
   }
-  SendLuaComponentList(*static_cast<Environment*>(object), *static_cast<int*>(args[0].data));
+  static_cast<Environment*>(object)->HandleLuaComponentList(*static_cast<int*>(args[0].data), 0);
 }
 
 // The list parameter's record: it keeps the table's place in the signature and reads nothing (the
@@ -94,6 +87,12 @@ Base::Reflection::TypeInfo* ListPlaceholder() {
 }
 
 }  // namespace
+
+// The list is the last argument of the call.
+void Environment::HandleLuaComponentList(int count, int) {
+  if (!state_) return;
+  LuaComponentRegistry::GetInstance().ReadList(state_, count, lua_gettop(state_));
+}
 
 LuaComponentRegistry& LuaComponentRegistry::GetInstance() {
   static LuaComponentRegistry instance;

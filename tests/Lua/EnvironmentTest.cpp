@@ -70,7 +70,7 @@ TEST_F(LuaFixture, InitTwiceKeepsOneStateAndPublishesTheGlobals) {
   EXPECT_EQ(env_.GetState(), L);
   EXPECT_EQ(Eval("type(_R), type(interface), type(trace), type(debugtime)"), "table userdata userdata userdata");
   EXPECT_EQ(env_.GetScriptRoot(), fs::current_path().string() + "/content/lua/");
-  EXPECT_EQ(Eval("ComponentDB.Transform, ComponentDB.LuaComponent"), "0 18");
+  EXPECT_EQ(Eval("ComponentDB.Transform, ComponentDB.LuaComponent, ComponentDB.countComponents"), "0 18 nil");
 }
 
 TEST_F(LuaFixture, MetatablesAreSharedByTypeAndPointerAndListTheirMethods) {
