@@ -167,7 +167,7 @@ GameSpace* Factory::LoadSpace(const char* name, SpaceHost& host) {
     }
   } else {
     // The space stays (the engine owns it) and is finished as an empty one.
-    std::fseek(file.GetStream(), 0, SEEK_END);
+    file.SeekToEnd();
   }
 
   space->ReadText(file, context);

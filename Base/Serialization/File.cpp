@@ -2,9 +2,15 @@
 #include "Base/Serialization/File.h"
 
 #include <locale.h>
+#include <sys/stat.h>
 
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <climits>
 #include <clocale>
-#include <cstdarg>
+#include <cstdint>
+#include <cstring>
 
 #include "Base/TraceLog.h"
 
@@ -12,7 +18,8 @@ namespace Base {
 namespace {
 
 // Text files must read the same whatever locale the process runs in: every formatted read and write
-// switches this thread to the "C" locale for its duration (the global locale is left alone).
+// that goes through the C library switches this thread to the "C" locale for its duration (the global
+// locale is left alone).
 class CLocaleScope {
  public:
   CLocaleScope() : previous_(uselocale(Locale())) {}
@@ -29,7 +36,27 @@ class CLocaleScope {
 };
 
 // White space as the "C" locale's isspace sees it, which is what fscanf's "%s" stops at.
-bool IsBlank(int c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+constexpr std::array<bool, 256> kBlanks = [] {
+  std::array<bool, 256> blanks{};
+  for (unsigned char c : {' ', '\t', '\n', '\v', '\f', '\r'}) blanks[c] = true;
+  return blanks;
+}();
+bool IsBlank(int c) { return c != EOF && kBlanks[static_cast<unsigned char>(c)]; }
+
+// The first character in [p, end) that is not blank / that is blank, or end. Scalar on purpose: the
+// engine's files are regular enough for the branch predictor to run ahead, which beats any
+// sixteen-bytes-at-a-time search whose every step waits for the one before.
+const char* SkipBlanks(const char* p, const char* end) {
+  while (p < end && IsBlank(static_cast<unsigned char>(*p))) ++p;
+  return p;
+}
+const char* SkipNonBlanks(const char* p, const char* end) {
+  while (p < end && !IsBlank(static_cast<unsigned char>(*p))) ++p;
+  return p;
+}
+bool IsDigit(int c) { return unsigned(c - '0') <= 9u; }
+// For letters only: the lower-case letter for either case (EOF stays EOF).
+int Lower(int c) { return c | 0x20; }
 
 const char* ModeString(int mode) {
   switch (mode) {
@@ -44,7 +71,288 @@ const char* ModeString(int mode) {
   }
 }
 
+// --- Numbers ----------------------------------------------------------------------------------------------
+
+constexpr float kFloatPowers[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
+constexpr double kDoublePowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                    1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// A decimal number taken digit by digit: up to 19 significant digits times a power of ten. When the
+// digits and the power of ten are both exact in the target type, one multiplication or division gives
+// the correctly rounded value, the same as strtof / strtod; other numbers go to std::from_chars.
+struct DecimalDigits {
+  void Add(int digit, bool afterPoint) {
+    if (significant == 19) {
+      exact = false;
+      return;
+    }
+    mantissa = mantissa * 10 + uint64_t(digit);
+    if (mantissa != 0) ++significant;
+    if (afterPoint) --scale;
+  }
+
+  template <class T, size_t kPowers>
+  bool Convert(T& value, uint64_t largest, const T (&powers)[kPowers]) const {
+    constexpr int kLargestPower = int(kPowers) - 1;
+    if (!exact) return false;
+    uint64_t digits = mantissa;
+    int power = scale + (exponentNegative ? -exponent : exponent);
+    if (digits == 0) {
+      value = T(0);
+      return true;
+    }
+    // "%f" writes six decimals: 20.000000 is 20.
+    while (power < 0 && digits % 10 == 0 && (digits > largest || power < -kLargestPower)) {
+      digits /= 10;
+      ++power;
+    }
+    if (digits > largest || power < -kLargestPower || power > kLargestPower) return false;
+    value = power < 0 ? T(digits) / powers[-power] : T(digits) * powers[power];
+    return true;
+  }
+
+  uint64_t mantissa = 0;
+  int significant = 0;
+  int scale = 0;  // minus the digits after the point
+  int exponent = 0;
+  bool exponentNegative = false;
+  bool exact = true;
+};
+
+// --- Scanning the loaded bytes ----------------------------------------------------------------------------
+
+// ScanText's answer for a format or an input it leaves to the C library.
+constexpr int kUnsupported = INT_MIN;
+
+// A read position over the loaded bytes with the stream's end-of-file flag, kept in locals while a
+// format is scanned.
+struct Cursor {
+  int Get() {
+    if (at < end) return *at++;
+    atEnd = hitEnd = true;
+    return EOF;
+  }
+  void Unget(int c) {
+    if (c == EOF) return;
+    --at;
+    atEnd = false;
+  }
+  // Reads blanks up to the next character, which stays unread.
+  void SkipBlanks() {
+    at = reinterpret_cast<const unsigned char*>(
+        Base::SkipBlanks(reinterpret_cast<const char*>(at), reinterpret_cast<const char*>(end)));
+    if (at == end) atEnd = hitEnd = true;
+  }
+
+  const unsigned char* at;
+  const unsigned char* end;
+  bool atEnd;
+  bool hitEnd = false;  // some read found no byte
+};
+
+// A float or double conversion from the character just read: takes what glibc's scanf gathers (a sign,
+// digits with one point, then after a digit an exponent mark with its sign and digits) and converts it
+// as strtof / strtod would. Like scanf, it looks at one character past the number: at the end of the
+// text that sets the end-of-file flag.
+template <class T>
+int ScanNumber(Cursor& in, T* out) {
+  const unsigned char* p = in.at - 1;
+  const unsigned char* const start = p;
+  const unsigned char* const end = in.end;
+  const bool negative = *p == '-';
+  if (*p == '-' || *p == '+') ++p;
+  DecimalDigits number;
+  bool digit = false;
+  if (p < end) {
+    if (Lower(*p) == 'n' || Lower(*p) == 'i') return kUnsupported;  // infinities and NaNs
+    if (*p == '0') {
+      ++p;
+      if (p < end && Lower(*p) == 'x') return kUnsupported;  // hexadecimal
+      digit = true;
+    }
+    for (; p < end && IsDigit(*p); ++p) {
+      digit = true;
+      number.Add(*p - '0', false);
+    }
+    if (p < end && *p == '.') {
+      for (++p; p < end && IsDigit(*p); ++p) {
+        digit = true;
+        number.Add(*p - '0', true);
+      }
+    }
+    if (digit && p < end && Lower(*p) == 'e') {
+      ++p;
+      if (p < end && (*p == '-' || *p == '+')) number.exponentNegative = *p++ == '-';
+      for (; p < end && IsDigit(*p); ++p)
+        if (number.exponent < 100000) number.exponent = number.exponent * 10 + (*p - '0');
+    }
+  }
+  in.at = p;
+  if (p == end) in.atEnd = in.hitEnd = true;
+  if (!digit) return 0;  // nothing but a sign or a point
+  T value;
+  bool converted;
+  if constexpr (sizeof(T) == sizeof(float))
+    converted = number.Convert(value, uint64_t(1) << 24, kFloatPowers);
+  else
+    converted = number.Convert(value, uint64_t(1) << 53, kDoublePowers);
+  if (converted) {
+    if (negative) value = -value;
+  } else {
+    const char* first = reinterpret_cast<const char*>(start + (*start == '+' ? 1 : 0));
+    const auto result = std::from_chars(first, reinterpret_cast<const char*>(p), value);
+    if (result.ec != std::errc()) return kUnsupported;  // out of range: the C library's own value
+  }
+  if (out) *out = value;
+  return 1;
+}
+
+// What glibc's fscanf does for white space, literal characters and the conversions %c, %s, %d, %u and
+// %e/%f/%g (also with 'l'), with or without '*': the same characters consumed, the same character put
+// back, the same values, count and end-of-file flag. Widths on numbers, other conversions, and
+// infinities, NaNs, hexadecimal and out-of-range floats in the input are left to the C library.
+int ScanText(Cursor& in, const char* format, va_list args) {
+  int done = 0;
+  bool skipSpace = false;
+  const auto inputError = [&done] { return done == 0 ? EOF : done; };
+  for (const char* f = format; *f != '\0';) {
+    const int fc = static_cast<unsigned char>(*f++);
+    if (fc >= 0x80) return kUnsupported;  // multibyte format characters
+    if (fc != '%') {
+      if (IsBlank(fc)) {
+        skipSpace = true;
+        continue;
+      }
+      int c = in.Get();
+      if (c == EOF) return inputError();
+      if (skipSpace) {
+        while (IsBlank(c))
+          if ((c = in.Get()) == EOF) return inputError();
+        skipSpace = false;
+      }
+      if (c != fc) {
+        in.Unget(c);
+        return done;
+      }
+      continue;
+    }
+
+    const bool suppress = *f == '*';
+    if (suppress) ++f;
+    int width = -1;
+    if (IsDigit(*f)) {
+      width = 0;
+      while (IsDigit(*f) && width < 100000) width = width * 10 + (*f++ - '0');
+      if (width == 0 || IsDigit(*f) || *f == '$') return kUnsupported;
+    }
+    const bool isLong = *f == 'l';
+    if (isLong) ++f;
+    const char conversion = *f;
+    switch (conversion) {
+      case 'c':
+      case 's':
+        if (isLong) return kUnsupported;
+        break;
+      case 'd':
+      case 'u':
+        if (isLong || width != -1) return kUnsupported;
+        break;
+      case 'e':
+      case 'f':
+      case 'g':
+      case 'E':
+      case 'G':
+        if (width != -1) return kUnsupported;
+        break;
+      default:
+        return kUnsupported;
+    }
+    ++f;
+
+    if (skipSpace || conversion != 'c') {
+      in.SkipBlanks();
+      skipSpace = false;
+    }
+
+    int c = in.Get();
+    if (c == EOF) return inputError();
+    switch (conversion) {
+      case 'c': {
+        char* out = suppress ? nullptr : va_arg(args, char*);
+        if (width == -1) width = 1;
+        do {
+          if (out) *out++ = char(c);
+        } while (--width > 0 && (c = in.Get()) != EOF);
+        if (out) ++done;
+        break;
+      }
+      case 's': {
+        char* out = suppress ? nullptr : va_arg(args, char*);
+        do {
+          if (IsBlank(c)) {
+            in.Unget(c);
+            break;
+          }
+          if (out) *out++ = char(c);
+        } while ((width <= 0 || --width > 0) && (c = in.Get()) != EOF);
+        if (out) {
+          *out = '\0';
+          ++done;
+        }
+        break;
+      }
+      case 'd':
+      case 'u': {
+        // A sign and digits, and one look past them (the end-of-file flag at the end of the text).
+        const unsigned char* p = in.at - 1;
+        const bool negative = c == '-';
+        if (c == '-' || c == '+') ++p;
+        const unsigned char* const digits = p;
+        // As strtol / strtoul on the digits: clamped to the 64-bit range, then cut to 32 bits.
+        uint64_t magnitude = 0;
+        bool overflow = false;
+        for (; p < in.end && IsDigit(*p); ++p) {
+          const uint64_t digit = uint64_t(*p - '0');
+          if (magnitude > (UINT64_MAX - digit) / 10)
+            overflow = true;
+          else
+            magnitude = magnitude * 10 + digit;
+        }
+        in.at = p;
+        if (p == in.end) in.atEnd = in.hitEnd = true;
+        if (p == digits) return done;
+        if (suppress) break;
+        if (conversion == 'd') {
+          int64_t value;
+          if (negative)
+            value = overflow || magnitude > uint64_t(INT64_MAX) + 1 ? INT64_MIN : int64_t(0 - magnitude);
+          else
+            value = overflow || magnitude > uint64_t(INT64_MAX) ? INT64_MAX : int64_t(magnitude);
+          *va_arg(args, int*) = int(value);
+        } else {
+          const uint64_t value = overflow ? UINT64_MAX : negative ? 0 - magnitude : magnitude;
+          *va_arg(args, unsigned*) = unsigned(value);
+        }
+        ++done;
+        break;
+      }
+      default: {
+        const int scanned = isLong ? ScanNumber(in, suppress ? nullptr : va_arg(args, double*))
+                                   : ScanNumber(in, suppress ? nullptr : va_arg(args, float*));
+        if (scanned == kUnsupported) return kUnsupported;
+        if (scanned == 0) return done;
+        if (!suppress) ++done;
+        break;
+      }
+    }
+  }
+  if (skipSpace) in.SkipBlanks();
+  return done;
+}
+
 }  // namespace
+
+// --- Opening and closing ----------------------------------------------------------------------------------
 
 File::~File() { Close(); }
 
@@ -54,7 +362,10 @@ void File::Open(std::string_view path, int mode) {
   path_.assign(path);
   if (const char* flags = ModeString(mode)) {
     stream_ = std::fopen(path_.c_str(), flags);
-    if (stream_) std::setvbuf(stream_, buffer_, _IOFBF, sizeof(buffer_));
+    if (stream_) {
+      std::setvbuf(stream_, buffer_, _IOFBF, sizeof(buffer_));
+      if (mode == Mode_Read) Load();
+    }
   }
   if (IsGood())
     TraceLog::GetInstance().Print(TraceLevel_Verbose, TraceModule_Base, "Opened file: %s", path_.c_str());
@@ -63,10 +374,42 @@ void File::Open(std::string_view path, int mode) {
                                   path_.c_str());
 }
 
+// Content files are small: reading them whole and parsing from memory makes every token, number,
+// position and seek a few instructions instead of a trip through the stream (ftell alone is a system
+// call).
+void File::Load() {
+  reading_ = true;
+  struct stat info;
+  // One byte more than the file holds, so that the first read already finds the end.
+  size_t capacity = 4096;
+  if (fstat(fileno(stream_), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0)
+    capacity = size_t(info.st_size) + 1;
+  text_ = std::make_unique_for_overwrite<char[]>(capacity);
+  for (;;) {
+    if (size_ == capacity) {
+      // The file grew meanwhile, or is no regular file.
+      auto larger = std::make_unique_for_overwrite<char[]>(capacity * 2);
+      std::memcpy(larger.get(), text_.get(), size_);
+      text_ = std::move(larger);
+      capacity *= 2;
+    }
+    const size_t wanted = capacity - size_;
+    const size_t got = fread_unlocked(text_.get() + size_, 1, wanted, stream_);
+    size_ += got;
+    if (got < wanted) break;
+  }
+  // A read error shows where the stream would have shown it: when the reads get there.
+  loadFailed_ = ferror_unlocked(stream_) != 0;
+  clearerr_unlocked(stream_);
+}
+
 void File::Close() {
   if (!stream_ || stream_ == stdout) return;
   std::fclose(stream_);
   stream_ = nullptr;
+  text_.reset();
+  size_ = position_ = 0;
+  reading_ = atEnd_ = failed_ = loadFailed_ = false;
   TraceLog::GetInstance().Print(TraceLevel_Verbose, TraceModule_Base, "Closed file: %s", path_.c_str());
 }
 
@@ -78,10 +421,12 @@ bool File::Exists(const char* path) {
   return true;
 }
 
-bool File::IsGood() const {
+bool File::StreamIsGood() const {
   // A read error counts as the end of input, so that no reader waits for tokens that never come.
-  return stream_ && !std::feof(stream_) && !std::ferror(stream_);
+  return stream_ && !feof_unlocked(stream_) && !ferror_unlocked(stream_);
 }
+
+// --- Writing ----------------------------------------------------------------------------------------------
 
 void File::Write(const char* format, ...) {
   if (!stream_) return;
@@ -90,69 +435,184 @@ void File::Write(const char* format, ...) {
   va_start(args, format);
   std::vfprintf(stream_, format, args);
   va_end(args);
+  // A file opened for reading refuses writes with its stream's error flag.
+  if (reading_ && ferror_unlocked(stream_)) failed_ = true;
 }
 
+void File::WriteText(std::string_view text) {
+  if (!stream_ || text.empty()) return;
+  fwrite_unlocked(text.data(), 1, text.size(), stream_);
+  if (reading_ && ferror_unlocked(stream_)) failed_ = true;
+}
+
+// --- Reading ----------------------------------------------------------------------------------------------
+
 int File::Scan(const char* format, ...) {
-  if (!stream_) return EOF;
-  CLocaleScope c;
   va_list args;
   va_start(args, format);
-  const int count = std::vfscanf(stream_, format, args);
+  int count = EOF;
+  if (reading_) {
+    // What ScanLoaded leaves to the C library is scanned again from the same starting point (the values
+    // already assigned are assigned the same again).
+    va_list attempt;
+    va_copy(attempt, args);
+    count = ScanLoaded(format, attempt);
+    va_end(attempt);
+    if (count == kUnsupported) count = ScanWithStdio(format, args);
+  } else if (stream_) {
+    count = ScanWithStdio(format, args);
+  }
   va_end(args);
   return count;
 }
 
-void File::WriteText(std::string_view text) {
-  if (stream_ && !text.empty()) fwrite_unlocked(text.data(), 1, text.size(), stream_);
+int File::ScanLoaded(const char* format, va_list args) {
+  const auto* text = reinterpret_cast<const unsigned char*>(text_.get());
+  const bool beyondEnd = position_ > size_;  // after a seek past the end: nothing left to consume
+  Cursor in{text + (beyondEnd ? size_ : position_), text + size_, atEnd_};
+  const int count = ScanText(in, format, args);
+  if (count == kUnsupported) return count;
+  if (!beyondEnd) position_ = size_t(in.at - text);
+  if (loadFailed_)
+    failed_ = failed_ || in.hitEnd;
+  else
+    atEnd_ = in.atEnd;
+  return count;
 }
 
-void File::Seek(long offset) {
-  if (stream_) std::fseek(stream_, offset, SEEK_CUR);
+int File::ScanWithStdio(const char* format, va_list args) {
+  CLocaleScope c;
+  if (!reading_) return std::vfscanf(stream_, format, args);
+  // A stream over the loaded bytes, at this file's position.
+  static char nothing = '\0';
+  const bool empty = size_ == 0;
+  FILE* memory = fmemopen(empty ? &nothing : text_.get(), empty ? 1 : size_, "r");
+  if (!memory) return EOF;
+  const long start = long(empty ? 1 : std::min(position_, size_));
+  std::fseek(memory, start, SEEK_SET);
+  const int count = std::vfscanf(memory, format, args);
+  const long consumed = std::ftell(memory) - start;
+  if (consumed > 0) position_ = std::min(position_, size_) + size_t(consumed);
+  if (std::feof(memory)) HitEnd();
+  std::fclose(memory);
+  return count;
 }
 
-long File::Tell() const { return stream_ ? std::ftell(stream_) : -1L; }
-
-void File::SeekTo(long position) {
-  if (stream_ && position >= 0) std::fseek(stream_, position, SEEK_SET);
+bool File::ReadTokenView(std::string_view& token, size_t longest) {
+  token = {};
+  if (!stream_ || longest == 0) return false;
+  if (!reading_) {
+    getc_unlocked(stream_);  // a stream open for writing fails the read and keeps the error
+    return false;
+  }
+  const char* text = text_.get();
+  if (position_ >= size_) {
+    HitEnd();
+    return false;
+  }
+  const size_t at = size_t(SkipBlanks(text + position_, text + size_) - text);
+  position_ = at;
+  if (at == size_) {
+    HitEnd();
+    return false;
+  }
+  // Like fscanf's "%255s": the blank after a token stays unread; a token cut at the longest length
+  // reads no further.
+  const size_t limit = size_ - at > longest ? at + longest : size_;
+  const size_t end = size_t(SkipNonBlanks(text + at + 1, text + limit) - text);
+  token = std::string_view(text + at, end - at);
+  position_ = end;
+  if (end == size_ && end - at < longest) HitEnd();
+  return true;
 }
 
 bool File::ReadToken(char* token, size_t capacity) {
   if (!stream_ || capacity < 2) return false;
-  int c;
-  do c = getc_unlocked(stream_);
-  while (c != EOF && IsBlank(c));
-  if (c == EOF) return false;
-  size_t length = 0;
-  for (;;) {
-    token[length++] = char(c);
-    if (length == capacity - 1) break;  // the rest of the run is the next token
-    c = getc_unlocked(stream_);
-    if (c == EOF) break;
-    if (IsBlank(c)) {
-      ungetc(c, stream_);  // like fscanf, the blank after a token stays in the stream
-      break;
-    }
-  }
-  token[length] = '\0';
+  std::string_view view;
+  if (!ReadTokenView(view, capacity - 1)) return false;
+  std::memcpy(token, view.data(), view.size());
+  token[view.size()] = '\0';
   return true;
 }
 
 std::string File::ReadUntil(char delimiter) {
   std::string text;
   if (!stream_) return text;
-  for (int c; (c = getc_unlocked(stream_)) != EOF && c != static_cast<unsigned char>(delimiter);)
-    text += char(c);
+  if (!reading_) {
+    getc_unlocked(stream_);
+    return text;
+  }
+  if (position_ >= size_) {
+    HitEnd();
+    return text;
+  }
+  const char* from = text_.get() + position_;
+  const size_t left = size_ - position_;
+  if (const void* found = std::memchr(from, delimiter, left)) {
+    const size_t length = size_t(static_cast<const char*>(found) - from);
+    text.assign(from, length);
+    position_ += length + 1;
+  } else {
+    text.assign(from, left);
+    position_ = size_;
+    HitEnd();
+  }
   return text;
 }
 
 std::string File::ReadUntilAny(std::string_view delimiters) {
   std::string text;
   if (!stream_) return text;
-  for (int c; (c = getc_unlocked(stream_)) != EOF;) {
-    if (delimiters.find(char(c)) != std::string_view::npos) break;
-    text += char(c);
+  if (!reading_) {
+    getc_unlocked(stream_);
+    return text;
   }
+  while (position_ < size_) {
+    const char c = text_[position_++];
+    if (delimiters.find(c) != std::string_view::npos) return text;
+    text += c;
+  }
+  HitEnd();
   return text;
+}
+
+// --- Positions --------------------------------------------------------------------------------------------
+
+void File::Seek(long offset) {
+  if (!stream_) return;
+  if (!reading_) {
+    std::fseek(stream_, offset, SEEK_CUR);
+    return;
+  }
+  long target;
+  if (__builtin_add_overflow(long(position_), offset, &target) || target < 0) return;
+  position_ = size_t(target);
+  atEnd_ = false;
+}
+
+long File::Tell() const {
+  if (!stream_) return -1L;
+  return reading_ ? long(position_) : std::ftell(stream_);
+}
+
+void File::SeekTo(long position) {
+  if (!stream_ || position < 0) return;
+  if (!reading_) {
+    std::fseek(stream_, position, SEEK_SET);
+    return;
+  }
+  position_ = size_t(position);
+  atEnd_ = false;
+}
+
+void File::SeekToEnd() {
+  if (!stream_) return;
+  if (!reading_) {
+    std::fseek(stream_, 0, SEEK_END);
+    return;
+  }
+  position_ = size_;
+  atEnd_ = false;
 }
 
 }  // namespace Base

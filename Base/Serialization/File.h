@@ -2,7 +2,9 @@
 // printf/scanf, blank-separated tokens, reads up to delimiters, and remembered positions.
 #pragma once
 
+#include <cstdarg>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -33,7 +35,7 @@ class File {
   void Close();
   static bool Exists(const char* path);
   // A stream is open and has hit neither end of file nor a read error.
-  bool IsGood() const;
+  bool IsGood() const { return reading_ ? !atEnd_ && !failed_ : StreamIsGood(); }
 
   // fprintf / fscanf on the stream, always with the "C" locale's number format. A closed file
   // writes nothing and scans as end of input (EOF).
@@ -45,16 +47,23 @@ class File {
   void Seek(long offset);
   long Tell() const;
   void SeekTo(long position);
+  // To the end of the file (fseek(0, SEEK_END)): the next read finds the end of input.
+  void SeekToEnd();
 
   // fscanf("%255s") without the format machinery: skips white space, then takes up to capacity - 1
   // non-blank characters (the rest of a longer run is the next token). False at the end of input.
   bool ReadToken(char* token, size_t capacity);
+  // The same token without the copy: a view of at most `longest` characters that stays valid until the
+  // next read, seek or Close. Empty (and false) at the end of input.
+  bool ReadTokenView(std::string_view& token, size_t longest = 255);
 
   // The characters up to the delimiter (consumed, not returned) or to the end of the file.
   std::string ReadUntil(char delimiter);
   std::string ReadUntilAny(std::string_view delimiters);
 
   const std::string& GetPath() const { return path_; }
+  // The stream itself. A file opened for reading has all its bytes loaded at Open: its stream sits at
+  // the end, and moves on it do not move this file's reads (use Seek / SeekTo / SeekToEnd).
   FILE* GetStream() const { return stream_; }
 
   // The serializer working on this file right now, so that a type's own text function can reach its
@@ -63,10 +72,28 @@ class File {
   void SetSerializer(Serializer* serializer) { serializer_ = serializer; }
 
  private:
+  // Reading works on the file's bytes in memory, with the stream's own bookkeeping: a position that
+  // may pass the end after a seek, an end-of-file flag set by a read that found no byte (and cleared
+  // by a seek or a byte put back), and a read error flag.
+  void Load();
+  bool StreamIsGood() const;
+  // A read that found no byte: the end-of-file flag, or the read error the loading met there.
+  void HitEnd() { (loadFailed_ ? failed_ : atEnd_) = true; }
+  int ScanLoaded(const char* format, va_list args);
+  int ScanWithStdio(const char* format, va_list args);
+
   FILE* stream_ = nullptr;
-  char buffer_[32768];  // the stream's own buffer: reads and writes go to the disk in large blocks
+  char buffer_[32768];  // the stream's own buffer: writes go to the disk in large blocks
   std::string path_;
   Serializer* serializer_ = nullptr;
+
+  std::unique_ptr<char[]> text_;  // a file opened for reading: all of its bytes
+  size_t size_ = 0;
+  size_t position_ = 0;      // may pass size_ after a seek, as a stream's may
+  bool reading_ = false;     // an open file whose reads work on text_
+  bool atEnd_ = false;       // the end-of-file flag: set by a read that found no byte, cleared by seeks
+  bool failed_ = false;      // the read error flag (also set by a write to a file opened for reading)
+  bool loadFailed_ = false;  // the disk read stopped with an error after size_ bytes
 };
 
 }  // namespace Base

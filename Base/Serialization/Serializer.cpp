@@ -2,7 +2,6 @@
 #include "Base/Serialization/Serializer.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "Base/Reflection/Registration.h"
 #include "Base/Reflection/TypeRegistry.h"
@@ -52,6 +51,13 @@ void ReadInstance(File& file, const Variant& value) {
 }
 
 ORV_ON_LOAD { TypeInfo::SetInstanceSerializers(&WriteInstance, &ReadInstance); }
+
+// A member name against a token (which holds no NUL), without measuring the name first.
+bool NameIs(const char* name, std::string_view token) {
+  for (const char c : token)
+    if (*name++ != c) return false;
+  return *name == '\0';
+}
 
 Variant FieldOf(const Variant& object, const Member& member) {
   // Text functions get the field's own address, also for pointer-typed fields, so a reader can store.
@@ -103,45 +109,34 @@ void Serializer::ReadValue(File& file, const Variant& value) {
   value.type->Deserialize(file, value);
 }
 
-bool Serializer::ReadToken(File& file, char (&token)[256]) { return file.ReadToken(token, sizeof(token)); }
-
-TypeInfo* Serializer::ReadType(File& file, int32_t stopDepth) {
+bool Serializer::ReadName(File& file, int32_t stopDepth, std::string_view& name) {
   stopped_ = false;
-  char token[256];
-  while (ReadToken(file, token)) {
-    if (std::strcmp(token, "{") == 0) {
+  while (file.ReadTokenView(name, kLongestToken)) {
+    if (name == "{") {
       ++depth_;
-    } else if (std::strcmp(token, "}") == 0) {
+    } else if (name == "}") {
       if (--depth_ == stopDepth) {
         stopped_ = true;
-        return nullptr;
+        return false;
       }
     } else {
-      if (!file.IsGood()) return nullptr;
-      return Reflection::TypeRegistry::GetInstance().FindType(token);
+      return file.IsGood();
     }
   }
-  return nullptr;
+  return false;
+}
+
+TypeInfo* Serializer::ReadType(File& file, int32_t stopDepth) {
+  std::string_view name;
+  if (!ReadName(file, stopDepth, name)) return nullptr;
+  return Reflection::TypeRegistry::GetInstance().FindType(name);
 }
 
 const Member* Serializer::ReadMember(File& file, const std::vector<Member>& members, int32_t stopDepth) {
-  stopped_ = false;
-  char token[256];
-  while (ReadToken(file, token)) {
-    if (std::strcmp(token, "{") == 0) {
-      ++depth_;
-    } else if (std::strcmp(token, "}") == 0) {
-      if (--depth_ == stopDepth) {
-        stopped_ = true;
-        return nullptr;
-      }
-    } else {
-      if (!file.IsGood()) return nullptr;
-      for (const Member& member : members)
-        if (member.name && std::strcmp(member.name, token) == 0) return &member;
-      return nullptr;
-    }
-  }
+  std::string_view name;
+  if (!ReadName(file, stopDepth, name)) return nullptr;
+  for (const Member& member : members)
+    if (member.name && NameIs(member.name, name)) return &member;
   return nullptr;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 #include <vector>
 
 #include "Base/Reflection/Member.h"
@@ -14,6 +15,9 @@ namespace Base {
 
 class Serializer {
  public:
+  // Tokens are at most this long (a longer run of non-blanks is read as several tokens).
+  static constexpr size_t kLongestToken = 255;
+
   // `context` belongs to the caller (the factory keeps its load tables there); GetContext returns it.
   explicit Serializer(void* context = nullptr) : context_(context) {}
 
@@ -51,8 +55,9 @@ class Serializer {
   bool StoppedAtDepth() const { return stopped_; }
 
  private:
-  // Reads the next blank-separated token (at most 255 characters); false at the end of input.
-  static bool ReadToken(File& file, char (&token)[256]);
+  // Reads tokens, counting braces, up to a name; false when a "}" brings the depth to `stopDepth` or
+  // the input ends. The name is a view into the file, valid until its next read.
+  bool ReadName(File& file, int32_t stopDepth, std::string_view& name);
   void DeserializeMembers(File& file, const Reflection::Variant& value);
 
   int32_t depth_ = 0;

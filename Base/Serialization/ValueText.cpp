@@ -19,11 +19,19 @@ T& ValueOf(const Variant& value) {
 
 const char* NameOf(const Variant& value) { return value.type->name.c_str(); }
 
-// Scalar readers do not compare the type name they pass over. They count braces on their own, apart
-// from the serializer reading the enclosing instance.
+// Scalar readers do not compare the type name they pass over, so they do not look it up either. They
+// count braces on their own, apart from the serializer reading the enclosing instance.
 void SkipTypeName(File& file) {
-  Serializer own;
-  own.ReadType(file, 0);
+  std::string_view token;
+  for (int32_t depth = 0; file.ReadTokenView(token, Serializer::kLongestToken);) {
+    if (token == "{") {
+      ++depth;
+    } else if (token == "}") {
+      if (--depth == 0) return;
+    } else {
+      return;
+    }
+  }
 }
 
 // Braced readers insist on their own type; a mismatch is logged and the value is left alone.
@@ -100,8 +108,8 @@ void WriteBool(File& file, const Variant& value) {
 void ReadBool(File& file, const Variant& value) {
   if (!value.IsValid()) return;
   SkipTypeName(file);
-  char word[256];
-  if (file.ReadToken(word, sizeof(word))) ValueOf<bool>(value) = std::string_view(word) == "true";
+  std::string_view word;
+  if (file.ReadTokenView(word, Serializer::kLongestToken)) ValueOf<bool>(value) = word == "true";
 }
 
 void WriteString(File& file, const Variant& value) {

@@ -1,0 +1,111 @@
+// The text file wrapper's reads: scans that consume, assign and report exactly what fscanf does on
+// the same file, tokens, lines, remembered positions and the end of input.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+
+#include "Base/Serialization/File.h"
+#include "Base/TraceLog.h"
+
+namespace {
+
+using Base::File;
+
+class FileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Base::TraceLog::GetInstance().SetLevel(Base::TraceLevel_Error);
+    path_ = testing::TempDir() + "orv_file_" + std::to_string(getpid()) + ".txt";
+  }
+  void TearDown() override { std::remove(path_.c_str()); }
+  void Put(const std::string& text) const { std::ofstream(path_, std::ios::binary) << text; }
+
+  // Two scans in a row, by File and by fscanf: counts, every byte assigned, positions and end flags.
+  void ExpectSameAsFscanf(const std::string& input, const char* format) {
+    SCOPED_TRACE("input \"" + input + "\", format \"" + format + "\"");
+    Put(input);
+    File file;
+    file.Open(path_, File::Mode_Read);
+    FILE* stream = std::fopen(path_.c_str(), "r");
+    ASSERT_NE(stream, nullptr);
+    for (const char* step : {format, "%255s"}) {
+      alignas(16) unsigned char mine[4][256];
+      alignas(16) unsigned char theirs[4][256];
+      std::memset(mine, 0xAB, sizeof(mine));
+      std::memset(theirs, 0xAB, sizeof(theirs));
+      EXPECT_EQ(file.Scan(step, mine[0], mine[1], mine[2], mine[3]),
+                std::fscanf(stream, step, theirs[0], theirs[1], theirs[2], theirs[3]));
+      EXPECT_EQ(std::memcmp(mine, theirs, sizeof(mine)), 0);
+      EXPECT_EQ(file.Tell(), std::ftell(stream));
+      EXPECT_EQ(file.IsGood(), !std::feof(stream));
+    }
+    std::fclose(stream);
+  }
+
+  std::string path_;
+};
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+#pragma GCC diagnostic ignored "-Wformat-security"
+TEST_F(FileTest, ScansConsumeAssignAndCountAsFscanfDoes) {
+  const char* inputs[] = {"  -42 rest", "+7", "-", "- 5", "4294967297", "-1", "99999999999999999999",
+                          "-9223372036854775809", "1.5.3", "1e+", "2E-3x", ".e5", "-.5", ".", "0x1p3",
+                          "inf", "-nan", "Infinity", "1e-50", "3.5e39", "0.100000\r\n", "20.000000",
+                          "123456789.123456789", "0.0000000001", "{1.000000, -2.5,3}", "{9.5 , 9.5, 1}",
+                          "x", "", "   \r\n", "A", "\n  B", "12:GameObject"};
+  const char* formats[] = {"%d", "%u", "%f", "%lf", " %c", "%c", "%255s", " {%f, %f, %f}", "%d:%s", "%*d %f", "x"};
+  for (const char* input : inputs)
+    for (const char* format : formats) ExpectSameAsFscanf(input, format);
+}
+#pragma GCC diagnostic pop
+
+TEST_F(FileTest, TokensLinesAndPositionsReadAsTheStreamDid) {
+  const std::string longWord(300, 'w');
+  Put("Space\r\n12\r\n  " + longWord + " {\r\n}");
+  File file;
+  file.Open(path_, File::Mode_Read);
+  EXPECT_EQ(file.ReadUntil('\n'), "Space\r");
+  const long remembered = file.Tell();
+  EXPECT_EQ(remembered, 7);
+  int count = 0;
+  EXPECT_EQ(file.Scan("%d", &count), 1);
+  EXPECT_EQ(count, 12);
+
+  char token[256];
+  ASSERT_TRUE(file.ReadToken(token, sizeof(token)));  // a longer run of non-blanks is split
+  EXPECT_EQ(std::string(token), longWord.substr(0, 255));
+  ASSERT_TRUE(file.ReadToken(token, sizeof(token)));
+  EXPECT_EQ(std::string(token), longWord.substr(255));
+  ASSERT_TRUE(file.ReadToken(token, sizeof(token)));
+  EXPECT_STREQ(token, "{");
+  EXPECT_TRUE(file.IsGood());
+  ASSERT_TRUE(file.ReadToken(token, sizeof(token)));  // the last token ends the input
+  EXPECT_STREQ(token, "}");
+  EXPECT_FALSE(file.IsGood());
+  EXPECT_FALSE(file.ReadToken(token, sizeof(token)));
+
+  file.SeekTo(remembered);  // a seek clears the end of input
+  EXPECT_TRUE(file.IsGood());
+  EXPECT_EQ(file.ReadUntil('\n'), "12\r");
+  file.SeekTo(1000);
+  EXPECT_EQ(file.Tell(), 1000);
+  EXPECT_FALSE(file.ReadToken(token, sizeof(token)));
+  EXPECT_EQ(file.Scan("%d", &count), EOF);
+  file.SeekToEnd();
+  EXPECT_EQ(file.Tell(), long(11 + 2 + longWord.size() + 5));
+  EXPECT_TRUE(file.IsGood());
+  EXPECT_EQ(file.ReadUntilAny(" \r\n"), "");
+  EXPECT_FALSE(file.IsGood());
+
+  // Writing to a file opened for reading fails as the stream did: as a read error.
+  file.SeekTo(0);
+  file.WriteText("x");
+  EXPECT_FALSE(file.IsGood());
+}
+
+}  // namespace
