@@ -14,6 +14,7 @@
 #include "Lua/Convert.h"
 #include "Lua/Log.h"
 #include "Lua/Lookup.h"
+#include "Lua/LuaDebugDraw.h"
 
 namespace Lua {
 namespace {
@@ -132,7 +133,7 @@ void Environment::Init() {
   PublishObject("interface", Variant(TypeOf<Environment*>(), this), "Lua Interface functions.");
   PublishObject("trace", Variant(TypeOf<Base::TraceLog*>(), &Base::TraceLog::GetInstance()),
                 "Trace log functions.");
-  // "debugdraw" joins these once the script debug-draw object exists.
+  PublishObject("debugdraw", Variant(TypeOf<LuaDebugDraw*>(), &LuaDebugDraw::GetInstance()), "Debug draw functions");
   PublishObject("debugtime", Variant(TypeOf<Base::DebugTimer*>(), &Base::DebugTimer::GetInstance()),
                 "Debug timer functions");
 }

@@ -37,7 +37,7 @@ class Environment {
   Environment& operator=(const Environment&) = delete;
 
   // Opens the state: metatables of every registered type, every registered bound function, the
-  // globals "_R", "interface", "trace" and "debugtime". Does nothing when already initialised.
+  // globals "_R", "interface", "trace", "debugdraw" and "debugtime". Does nothing when initialised.
   void Init();
   // Runs "engine/interface.lua" and builds "ComponentDB".
   void PostInit();
