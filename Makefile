@@ -8,7 +8,7 @@ deps:
 	@bash scripts/install-deps.sh
 
 release: deps
-	cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DORV_BENCH=OFF
+	cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DORV_BENCH=OFF -DORV_TESTS=OFF
 	cmake --build build/release -j $(JOBS)
 
 run: release
@@ -21,7 +21,7 @@ test: deps
 	cd build/test && ctest --output-on-failure -j $(JOBS)
 
 bench: deps
-	cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DORV_BENCH=ON
+	cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DORV_BENCH=ON -DORV_TESTS=OFF
 	cmake --build build/bench -j $(JOBS)
 	@for b in build/bench/bin/bench_*; do echo "== $$b"; ./$$b || exit 1; done
 
