@@ -19,8 +19,10 @@ const char* ComponentTypeName(uint32_t type) {
 
 uint32_t ComponentTypeFromName(std::string_view name) {
   const Base::Enum& names = Base::Enums::ComponentType();
-  if (!names.HasValue(name)) return ComponentType_Count;
+  // One lookup per block name: an unknown name reads as 0 too, and only the first value's own name
+  // really is 0.
   const int32_t value = names.GetValue(name);
+  if (value == 0 && (names.GetValueCount() == 0 || names.GetValueName(0) != name)) return ComponentType_Count;
   return value >= 0 && value < int32_t(ComponentType_Count) ? uint32_t(value) : ComponentType_Count;
 }
 

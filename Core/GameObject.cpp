@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <string_view>
 
 #include "Base/Reflection/Registration.h"
 #include "Base/Serialization/File.h"
@@ -367,9 +368,10 @@ void WriteHandleText(Base::File& file, Base::Handle handle) {
 }
 
 Base::Handle ReadHandleText(Base::File& file) {
-  char typeName[256];
+  std::string_view typeName;
   int index = -1;
-  if (file.Scan("%255s", typeName) != 1 || file.Scan("%d", &index) != 1) return Base::kNullHandle;
+  if (!file.ReadTokenView(typeName, Base::Serializer::kLongestToken) || file.Scan("%d", &index) != 1)
+    return Base::kNullHandle;
   const SpaceLoadContext* context = SpaceLoadContext::Current();
   if (!context || index < 0 || size_t(index) >= context->objects.size()) return Base::kNullHandle;
   return context->objects[size_t(index)];

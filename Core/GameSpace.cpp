@@ -159,8 +159,10 @@ GameObject* GameSpace::CreateObject() {
   if (m_nextGuid == 0xFFFFFFFFu) m_nextGuid = 0;
   object->m_guid = m_nextGuid++;
   object->m_alive = true;
-  ORV_CORE_LOG(Base::TraceLevel_Verbose, "Created object %s from space \"%s\"", ObjectLogName(*object).c_str(),
-               m_name.c_str());
+  // Spaces are loaded object by object: the name is formatted only when the line can be printed.
+  if (Base::TraceLog::GetInstance().GetLevel() >= Base::TraceLevel_Verbose)
+    ORV_CORE_LOG(Base::TraceLevel_Verbose, "Created object %s from space \"%s\"", ObjectLogName(*object).c_str(),
+                 m_name.c_str());
   return object;
 }
 
@@ -218,8 +220,9 @@ void GameSpace::DestroyObject(GameObject* object) {
                  ObjectLogName(*object).c_str(), m_name.c_str());
     return;
   }
-  ORV_CORE_LOG(Base::TraceLevel_Verbose, "Destroyed object %s from space \"%s\"", ObjectLogName(*object).c_str(),
-               m_name.c_str());
+  if (Base::TraceLog::GetInstance().GetLevel() >= Base::TraceLevel_Verbose)
+    ORV_CORE_LOG(Base::TraceLevel_Verbose, "Destroyed object %s from space \"%s\"", ObjectLogName(*object).c_str(),
+                 m_name.c_str());
   if (GameObject* parent = GetGameObject(object->m_parent); parent && parent->m_alive) object->UnParent();
   for (Base::Handle child : object->m_children)
     if (GameObject* orphan = GetGameObject(child)) orphan->m_parent = Base::kNullHandle;
@@ -370,7 +373,7 @@ void GameSpace::ReadText(Base::File& file, SpaceLoadContext& context) {
   const Base::Reflection::TypeRegistry& registry = Base::Reflection::TypeRegistry::GetInstance();
 
   char token[256];
-  while (file.Scan("%255s", token) == 1) {
+  while (file.ReadToken(token, sizeof(token))) {
     const std::string_view text(token);
     std::string_view typeName = text;
     std::string_view indexText;

@@ -1,6 +1,11 @@
 // Hook tables: registration, removal that is safe during a call, and the ordered walk.
 #include "Core/Hooks.h"
 
+#include <iterator>
+#include <new>
+#include <tuple>
+#include <utility>
+
 #include "Base/TraceLog.h"
 
 namespace Core {
@@ -16,6 +21,44 @@ uint64_t ComponentKey(Base::Handle handle) { return static_cast<uint32_t>(handle
 bool IsSystemKey(uint64_t key) { return key >= kSystemKeyBase; }
 
 }  // namespace
+
+Hook::NodePool::~NodePool() {
+  while (blocks_) {
+    Block* next = blocks_->next;
+    ::operator delete(blocks_);
+    blocks_ = next;
+  }
+}
+
+void* Hook::NodePool::Allocate(size_t size) {
+  if (nodeSize_ == 0) nodeSize_ = size;
+  if (size != nodeSize_ || size < sizeof(FreeNode)) return ::operator new(size);
+  if (FreeNode* node = free_) {
+    free_ = node->next;
+    return node;
+  }
+  if (left_ == 0) {
+    const size_t slot = Slot(size);
+    Block* block = static_cast<Block*>(::operator new(sizeof(Block) + slot * nextBlock_));
+    block->next = blocks_;
+    blocks_ = block;
+    cursor_ = reinterpret_cast<char*>(block + 1);
+    left_ = nextBlock_;
+    if (nextBlock_ < kLargestBlock) nextBlock_ *= 2;
+  }
+  void* node = cursor_;
+  cursor_ += Slot(size);
+  --left_;
+  return node;
+}
+
+void Hook::NodePool::Free(void* node, size_t size) {
+  if (size != nodeSize_ || size < sizeof(FreeNode)) {
+    ::operator delete(node);
+    return;
+  }
+  free_ = ::new (node) FreeNode{free_};
+}
 
 size_t Hook::ListenerCount() const {
   size_t count = 0;
@@ -65,28 +108,35 @@ class Hooks::WalkScope {
   Hook& hook_;
 };
 
-Hooks::Hooks(const Base::HandleManager* handles) : handles_(handles), hooks_(kInitialBuckets) {}
+Hooks::Hooks(const Base::HandleManager* handles) : handles_(handles) {}
 
 Hooks::~Hooks() = default;
 
-Hook* Hooks::FindRecord(std::string_view name) const {
+Hook* Hooks::FindRecord(std::string_view name) {
   const auto found = hooks_.find(name);
-  return found == hooks_.end() ? nullptr : found->second.get();
+  return found == hooks_.end() ? nullptr : &found->second;
 }
 
-const Hook* Hooks::Find(std::string_view name) const { return FindRecord(name); }
+const Hook* Hooks::Find(std::string_view name) const {
+  const auto found = hooks_.find(name);
+  return found == hooks_.end() ? nullptr : &found->second;
+}
 
 Hook& Hooks::Record(std::string_view name) {
-  auto found = hooks_.find(name);
-  if (found == hooks_.end())
-    found = hooks_.emplace(std::string(name), std::make_unique<Hook>(std::string(name))).first;
-  return *found->second;
+  if (Hook* hook = FindRecord(name)) return *hook;
+  // Every game object has a table: its buckets wait for its first event.
+  if (hooks_.bucket_count() < kInitialBuckets) hooks_.reserve(kInitialBuckets);
+  const auto entry = hooks_.try_emplace(std::string(name)).first;
+  entry->second.name_ = &entry->first;
+  return entry->second;
 }
 
 void Hooks::AddSystemListener(std::string_view name, void* owner, const Base::Function& fn) {
   Hook& hook = Record(name);
-  hook.listeners_.emplace(kSystemKeyBase + ++g_systemSequence,
-                          Hook::Listener{owner, Base::kNullHandle, fn, hook.walksStarted_, false});
+  // Sequence numbers only grow: the new listener goes last, and the function is copied once, in place.
+  hook.listeners_.emplace_hint(hook.listeners_.end(), std::piecewise_construct,
+                               std::forward_as_tuple(kSystemKeyBase + ++g_systemSequence),
+                               std::forward_as_tuple(owner, Base::kNullHandle, fn, hook.walksStarted_, false));
 }
 
 void Hooks::RemoveSystemListener(std::string_view name, const void* owner) {
@@ -101,10 +151,14 @@ void Hooks::RemoveSystemListener(std::string_view name, const void* owner) {
 
 void Hooks::AddComponentListener(std::string_view name, Base::Handle owner, const Base::Function& fn) {
   Hook& hook = Record(name);
-  const auto entry = hook.listeners_.find(ComponentKey(owner));
-  if (entry == hook.listeners_.end()) {
-    hook.listeners_.emplace(ComponentKey(owner),
-                            Hook::Listener{nullptr, owner, fn, hook.walksStarted_, false});
+  const uint64_t key = ComponentKey(owner);
+  // Components made one after another mostly register in handle order: try the end before searching.
+  auto entry = hook.listeners_.end();
+  const bool last = hook.listeners_.empty() || std::prev(entry)->first < key;
+  if (!last) entry = hook.listeners_.lower_bound(key);
+  if (last || entry->first != key) {
+    hook.listeners_.emplace_hint(entry, std::piecewise_construct, std::forward_as_tuple(key),
+                                 std::forward_as_tuple(nullptr, owner, fn, hook.walksStarted_, false));
     return;
   }
   Hook::Listener& listener = entry->second;
@@ -126,13 +180,11 @@ void Hooks::RemoveComponentListener(std::string_view name, Base::Handle owner) {
 }
 
 void Hooks::Clear(bool deleteRecords) {
-  for (auto& [name, hook] : hooks_) hook->DropAll();
+  for (auto& [name, hook] : hooks_) hook.DropAll();
   if (!deleteRecords) return;
   // Records that a running call still walks are kept until that call returns.
-  for (auto& [name, hook] : hooks_)
-    if (hook->activeWalks_ > 0) retired_.push_back(std::move(hook));
-  HookMap fresh(kInitialBuckets);
-  hooks_.swap(fresh);
+  if (activeCalls_ > 0) retired_.push_back(std::move(hooks_));
+  HookMap().swap(hooks_);
 }
 
 void Hooks::Walk(Hook& hook, Invoker invoke, const void* args) {
@@ -150,7 +202,7 @@ void Hooks::Walk(Hook& hook, Invoker invoke, const void* args) {
         // Its component is gone: once the slot's generation wraps, the handle would name a stranger.
         Base::TraceLog::GetInstance().Print(
             Base::TraceLevel_Warning, Base::TraceModule_Core,
-            "Hook \"%s\": dropped listener %s of handle 0x%08X, which no longer resolves", hook.name_.c_str(),
+            "Hook \"%s\": dropped listener %s of handle 0x%08X, which no longer resolves", hook.GetName().c_str(),
             listener.function.GetName().c_str(), static_cast<uint32_t>(listener.handle));
         hook.Drop(entry);
         continue;

@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <functional>
 #include <map>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <tuple>
@@ -25,16 +24,72 @@ class Hooks;
 // handle's 32-bit value. A table normally holds one kind; a table holding both runs components first.
 class Hook {
  public:
-  explicit Hook(std::string name) : name_(std::move(name)) {}
+  // Records live in their table's entries, which name them.
+  Hook() = default;
   Hook(const Hook&) = delete;
   Hook& operator=(const Hook&) = delete;
 
-  const std::string& GetName() const { return name_; }
+  const std::string& GetName() const { return *name_; }
   // Listeners a call would consider now; ones removed during a running call are not counted.
   size_t ListenerCount() const;
 
  private:
   friend class Hooks;
+
+  // The listener nodes of one event come from blocks its record owns, each twice the size of the last
+  // up to kLargestBlock nodes, so that a walk steps through neighbouring memory instead of wherever the
+  // heap had room. Nodes given back are reused first; the blocks go with the record.
+  class NodePool {
+   public:
+    NodePool() = default;
+    NodePool(const NodePool&) = delete;
+    NodePool& operator=(const NodePool&) = delete;
+    ~NodePool();
+
+    // Every node of a pool has one size; any other size goes to the heap as usual.
+    void* Allocate(size_t size);
+    void Free(void* node, size_t size);
+
+   private:
+    static constexpr uint32_t kLargestBlock = 128;
+    static constexpr size_t kAlignment = alignof(std::max_align_t);
+    struct alignas(kAlignment) Block {
+      Block* next;
+    };
+    struct FreeNode {
+      FreeNode* next;
+    };
+    static size_t Slot(size_t size) { return (size + kAlignment - 1) / kAlignment * kAlignment; }
+
+    Block* blocks_ = nullptr;
+    FreeNode* free_ = nullptr;
+    char* cursor_ = nullptr;  // the newest block's first unused node
+    uint32_t left_ = 0;       // unused nodes there
+    uint32_t nextBlock_ = 1;  // nodes in the next block
+    size_t nodeSize_ = 0;     // set by the first allocation
+  };
+
+  // std::map's allocator over a record's pool.
+  template <class T>
+  class PoolAllocator {
+   public:
+    using value_type = T;
+    explicit PoolAllocator(NodePool* pool) : pool_(pool) {}
+    template <class U>
+    PoolAllocator(const PoolAllocator<U>& other) : pool_(other.pool_) {}
+
+    T* allocate(size_t count) { return static_cast<T*>(pool_->Allocate(count * sizeof(T))); }
+    void deallocate(T* node, size_t count) { pool_->Free(node, count * sizeof(T)); }
+    template <class U>
+    bool operator==(const PoolAllocator<U>& other) const {
+      return pool_ == other.pool_;
+    }
+
+   private:
+    template <class U>
+    friend class PoolAllocator;
+    NodePool* pool_;
+  };
 
   struct Listener {
     void* owner = nullptr;                    // system listeners: the object the function is called on
@@ -43,15 +98,18 @@ class Hook {
     uint64_t bornInWalk = 0;  // the walks counter when it registered: walks already running skip it
     bool removed = false;     // removed while a walk runs; erased when the last walk ends
   };
-  using ListenerMap = std::map<uint64_t, Listener>;
+  using ListenerMap =
+      std::map<uint64_t, Listener, std::less<uint64_t>, PoolAllocator<std::pair<const uint64_t, Listener>>>;
 
   // Erases now, or marks when a walk is running so that the walk's position stays valid.
   void Drop(ListenerMap::iterator entry);
   void DropAll();
   void Sweep();
 
-  std::string name_;
-  ListenerMap listeners_;
+  static inline const std::string kNoName;
+  const std::string* name_ = &kNoName;  // the key of the table entry holding the record
+  NodePool nodes_;                       // before the listeners, which give their nodes back to it
+  ListenerMap listeners_{ListenerMap::allocator_type(&nodes_)};
   uint64_t walksStarted_ = 0;
   uint32_t activeWalks_ = 0;
   bool hasRemoved_ = false;
@@ -96,21 +154,23 @@ class Hooks {
     using is_transparent = void;
     size_t operator()(std::string_view name) const { return std::hash<std::string_view>{}(name); }
   };
-  using HookMap = std::unordered_map<std::string, std::unique_ptr<Hook>, NameHash, std::equal_to<>>;
+  // Records sit in the entries themselves (one allocation each); entries never move while they exist.
+  using HookMap = std::unordered_map<std::string, Hook, NameHash, std::equal_to<>>;
   // Calls one listener's function (its object already bound) with the caller's packed arguments.
   using Invoker = void (*)(const Base::Function& fn, const void* args);
   class WalkScope;
 
   static constexpr size_t kInitialBuckets = 8;
 
-  Hook* FindRecord(std::string_view name) const;
+  Hook* FindRecord(std::string_view name);
   Hook& Record(std::string_view name);
   void Walk(Hook& hook, Invoker invoke, const void* args);
 
   const Base::HandleManager* handles_;
   HookMap hooks_;
-  // Records cleared away during a call; freed when the outermost call returns.
-  std::vector<std::unique_ptr<Hook>> retired_;
+  // Tables cleared away during a call, with the records a walk may still be in; freed when the
+  // outermost call returns.
+  std::vector<HookMap> retired_;
   uint32_t activeCalls_ = 0;
 };
 

@@ -1,6 +1,7 @@
 // The process-wide map from registered type name to type record.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -16,8 +17,13 @@ class TypeRegistry {
   // The record registered under exactly this name (stripped, no blanks), or null; logs nothing.
   TypeInfo* FindType(std::string_view name) const;
   // Inserts or re-points a name; the last registration of a name wins. Records are not owned.
-  void Map(const std::string& name, TypeInfo* record) { types_[name] = record; }
+  void Map(const std::string& name, TypeInfo* record) {
+    types_[name] = record;
+    ++generation_;
+  }
   const auto& GetTypes() const { return types_; }
+  // Changes with every Map(): an answer remembered at one generation holds while it stays the same.
+  uint64_t GetGeneration() const { return generation_; }
 
  private:
   TypeRegistry() = default;
@@ -27,6 +33,7 @@ class TypeRegistry {
     size_t operator()(std::string_view name) const { return std::hash<std::string_view>{}(name); }
   };
   std::unordered_map<std::string, TypeInfo*, NameHash, std::equal_to<>> types_;
+  uint64_t generation_ = 0;
 };
 
 }  // namespace Base::Reflection

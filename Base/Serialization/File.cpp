@@ -170,15 +170,26 @@ int ScanNumber(Cursor& in, T* out) {
       if (p < end && Lower(*p) == 'x') return kUnsupported;  // hexadecimal
       digit = true;
     }
-    for (; p < end && IsDigit(*p); ++p) {
-      digit = true;
-      number.Add(*p - '0', false);
-    }
+    // Both runs of digits in one tight pass each: up to 19 digits in all fit the mantissa as they
+    // stand; longer runs are counted again digit by digit to keep their first 19 significant ones.
+    uint64_t mantissa = 0;
+    const unsigned char* const integer = p;
+    for (; p < end && IsDigit(*p); ++p) mantissa = mantissa * 10 + uint64_t(*p - '0');
+    const unsigned char* const integerEnd = p;
+    const unsigned char* fraction = p;
     if (p < end && *p == '.') {
-      for (++p; p < end && IsDigit(*p); ++p) {
-        digit = true;
-        number.Add(*p - '0', true);
-      }
+      fraction = ++p;
+      for (; p < end && IsDigit(*p); ++p) mantissa = mantissa * 10 + uint64_t(*p - '0');
+    }
+    const ptrdiff_t fractionDigits = p - fraction;
+    const ptrdiff_t digits = (integerEnd - integer) + fractionDigits;
+    digit = digit || digits > 0;
+    if (digits <= 19) {
+      number.mantissa = mantissa;
+      number.scale = -int(fractionDigits);
+    } else {
+      for (const unsigned char* q = integer; q < integerEnd; ++q) number.Add(*q - '0', false);
+      for (const unsigned char* q = fraction; q < p; ++q) number.Add(*q - '0', true);
     }
     if (digit && p < end && Lower(*p) == 'e') {
       ++p;
@@ -350,6 +361,39 @@ int ScanText(Cursor& in, const char* format, va_list args) {
   return done;
 }
 
+// ScanText's walk of " {%f, %f, ...}" with `count` conversions, without reading a format: the braced
+// forms of vectors and quaternions are the bulk of a space file's numbers.
+int ScanBraced(Cursor& in, float* const* values, int count) {
+  int done = 0;
+  const auto inputError = [&done] { return done == 0 ? EOF : done; };
+  int c = in.Get();
+  if (c == EOF) return inputError();
+  while (IsBlank(c))
+    if ((c = in.Get()) == EOF) return inputError();
+  if (c != '{') {
+    in.Unget(c);
+    return done;
+  }
+  for (int i = 0; i < count; ++i) {
+    if (i > 0) {
+      if ((c = in.Get()) == EOF) return inputError();
+      if (c != ',') {
+        in.Unget(c);
+        return done;
+      }
+    }
+    in.SkipBlanks();
+    if (in.Get() == EOF) return inputError();
+    const int scanned = ScanNumber(in, values[i]);
+    if (scanned == kUnsupported) return kUnsupported;
+    if (scanned == 0) return done;
+    ++done;
+  }
+  if ((c = in.Get()) == EOF) return inputError();
+  if (c != '}') in.Unget(c);
+  return done;
+}
+
 }  // namespace
 
 // --- Opening and closing ----------------------------------------------------------------------------------
@@ -466,11 +510,12 @@ int File::Scan(const char* format, ...) {
   return count;
 }
 
-int File::ScanLoaded(const char* format, va_list args) {
+template <class Scanner>
+int File::ScanLoaded(Scanner scan) {
   const auto* text = reinterpret_cast<const unsigned char*>(text_.get());
   const bool beyondEnd = position_ > size_;  // after a seek past the end: nothing left to consume
   Cursor in{text + (beyondEnd ? size_ : position_), text + size_, atEnd_};
-  const int count = ScanText(in, format, args);
+  const int count = scan(in);
   if (count == kUnsupported) return count;
   if (!beyondEnd) position_ = size_t(in.at - text);
   if (loadFailed_)
@@ -478,6 +523,27 @@ int File::ScanLoaded(const char* format, va_list args) {
   else
     atEnd_ = in.atEnd;
   return count;
+}
+
+int File::ScanLoaded(const char* format, va_list args) {
+  return ScanLoaded([&](Cursor& in) { return ScanText(in, format, args); });
+}
+
+int File::ScanBracedFloats(float* const* values, int count) {
+  if (!values || count < 2 || count > 4) return 0;
+  if (reading_) {
+    const int scanned = ScanLoaded([&](Cursor& in) { return ScanBraced(in, values, count); });
+    if (scanned != kUnsupported) return scanned;
+  }
+  // The C library's cases, and streams that are not loaded.
+  switch (count) {
+    case 2:
+      return Scan(" {%f, %f}", values[0], values[1]);
+    case 3:
+      return Scan(" {%f, %f, %f}", values[0], values[1], values[2]);
+    default:
+      return Scan(" {%f, %f, %f, %f}", values[0], values[1], values[2], values[3]);
+  }
 }
 
 int File::ScanWithStdio(const char* format, va_list args) {

@@ -42,6 +42,9 @@ class File {
   void Write(const char* format, ...) __attribute__((format(printf, 2, 3)));
   int Scan(const char* format, ...) __attribute__((format(scanf, 2, 3)));
   void WriteText(std::string_view text);
+  // Scan(" {%f, %f}") .. Scan(" {%f, %f, %f, %f}") into values[0 .. count-1] (count 2 to 4), with the
+  // same answer, consumption and end-of-file flag, without walking a format: the braced value forms.
+  int ScanBracedFloats(float* const* values, int count);
 
   // Relative move (fseek from the current position); Tell / SeekTo return to a remembered position.
   void Seek(long offset);
@@ -80,6 +83,10 @@ class File {
   // A read that found no byte: the end-of-file flag, or the read error the loading met there.
   void HitEnd() { (loadFailed_ ? failed_ : atEnd_) = true; }
   int ScanLoaded(const char* format, va_list args);
+  // Runs a scanner (int(Cursor&)) over the loaded bytes at this file's position and keeps its
+  // consumption and end-of-file flag; defined and used in File.cpp only.
+  template <class Scanner>
+  int ScanLoaded(Scanner scan);
   int ScanWithStdio(const char* format, va_list args);
 
   FILE* stream_ = nullptr;

@@ -136,7 +136,8 @@ void WriteVec2(File& file, const Variant& value) {
 void ReadVec2(File& file, const Variant& value) {
   if (!value.IsValid() || !ReadOwnTypeName(file, value)) return;
   Vec2& v = ValueOf<Vec2>(value);
-  file.Scan(" {%f, %f}", &v.x, &v.y);
+  float* const values[] = {&v.x, &v.y};
+  file.ScanBracedFloats(values, 2);
 }
 
 void WriteVec3(File& file, const Variant& value) {
@@ -148,7 +149,8 @@ void WriteVec3(File& file, const Variant& value) {
 void ReadVec3(File& file, const Variant& value) {
   if (!value.IsValid() || !ReadOwnTypeName(file, value)) return;
   Vec3& v = ValueOf<Vec3>(value);
-  file.Scan(" {%f, %f, %f}", &v.x, &v.y, &v.z);
+  float* const values[] = {&v.x, &v.y, &v.z};
+  file.ScanBracedFloats(values, 3);
 }
 
 void WriteVec4(File& file, const Variant& value) {
@@ -160,7 +162,8 @@ void WriteVec4(File& file, const Variant& value) {
 void ReadVec4(File& file, const Variant& value) {
   if (!value.IsValid() || !ReadOwnTypeName(file, value)) return;
   Vec4& v = ValueOf<Vec4>(value);
-  file.Scan(" {%f, %f, %f, %f}", &v.x, &v.y, &v.z, &v.w);
+  float* const values[] = {&v.x, &v.y, &v.z, &v.w};
+  file.ScanBracedFloats(values, 4);
 }
 
 void WriteQuaternion(File& file, const Variant& value) {
@@ -172,7 +175,8 @@ void WriteQuaternion(File& file, const Variant& value) {
 void ReadQuaternion(File& file, const Variant& value) {
   if (!value.IsValid() || !ReadOwnTypeName(file, value)) return;
   Quaternion& q = ValueOf<Quaternion>(value);
-  file.Scan(" {%f, %f, %f, %f}", &q.w, &q.x, &q.y, &q.z);
+  float* const values[] = {&q.w, &q.x, &q.y, &q.z};
+  file.ScanBracedFloats(values, 4);
 }
 
 void WriteHandle(File& file, const Variant& value) {
