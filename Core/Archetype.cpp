@@ -55,20 +55,6 @@ DetachedComponent StoreCopy(const GameComponent& source) {
   return copy;
 }
 
-class SerializerScope {
- public:
-  SerializerScope(Base::File& file, Base::Serializer& serializer) : file_(file), previous_(file.GetSerializer()) {
-    file.SetSerializer(&serializer);
-  }
-  ~SerializerScope() { file_.SetSerializer(previous_); }
-  SerializerScope(const SerializerScope&) = delete;
-  SerializerScope& operator=(const SerializerScope&) = delete;
-
- private:
-  Base::File& file_;
-  Base::Serializer* previous_;
-};
-
 bool ReadToken(Base::File& file, char (&token)[256]) { return file.ReadToken(token, sizeof(token)); }
 
 // Reads on until a "}" brings the depth to `target` (or the input ends); true when only braces were
@@ -337,7 +323,7 @@ void Archetype::Serialize(Base::File& file, const Variant& value) {
   if (!value.data) return;
   Base::Serializer fresh;
   Base::Serializer& serializer = file.GetSerializer() ? *file.GetSerializer() : fresh;
-  SerializerScope attach(file, serializer);
+  Base::SerializerScope attach(file, serializer);
   static_cast<const Archetype*>(value.data)->WriteBlock(file, serializer, TypeOf<Archetype>()->name.c_str());
 }
 
@@ -345,7 +331,7 @@ void Archetype::ArchetypeData::Serialize(Base::File& file, const Variant& value)
   if (!value.data) return;
   Base::Serializer fresh;
   Base::Serializer& serializer = file.GetSerializer() ? *file.GetSerializer() : fresh;
-  SerializerScope attach(file, serializer);
+  Base::SerializerScope attach(file, serializer);
   static_cast<const ArchetypeData*>(value.data)->WriteBlock(file, serializer, TypeOf<ArchetypeData>()->name.c_str());
 }
 
@@ -354,7 +340,7 @@ bool Archetype::Deserialize(Base::File& file, const Variant& value) {
   if (!object) return false;
   Base::Serializer fresh;
   Base::Serializer& serializer = file.GetSerializer() ? *file.GetSerializer() : fresh;
-  SerializerScope attach(file, serializer);
+  Base::SerializerScope attach(file, serializer);
   // An archetype's handles mean nothing in a space file being read meanwhile (a script may load one
   // while a space initialises): its reads see a context of their own.
   Core::SpaceLoadContext isolated;
@@ -386,7 +372,7 @@ bool Archetype::ArchetypeData::Deserialize(Base::File& file, const Variant& valu
   if (!object) return false;
   Base::Serializer fresh;
   Base::Serializer& serializer = file.GetSerializer() ? *file.GetSerializer() : fresh;
-  SerializerScope attach(file, serializer);
+  Base::SerializerScope attach(file, serializer);
   if (!ReadRecordBody(file, serializer, *object)) {
     // The parent's read of its children resynchronises on the next child or the end of the block.
     ReportSkippedText(file, "ArchetypeData");

@@ -22,20 +22,6 @@ namespace {
 using Base::Reflection::TypeInfo;
 using Base::Reflection::Variant;
 
-class SerializerScope {
- public:
-  SerializerScope(Base::File& file, Base::Serializer& serializer) : file_(file), previous_(file.GetSerializer()) {
-    file.SetSerializer(&serializer);
-  }
-  ~SerializerScope() { file_.SetSerializer(previous_); }
-  SerializerScope(const SerializerScope&) = delete;
-  SerializerScope& operator=(const SerializerScope&) = delete;
-
- private:
-  Base::File& file_;
-  Base::Serializer* previous_;
-};
-
 void ReportMissingComponent(uint32_t type, const GameObject& object) {
   ORV_CORE_LOG(Base::TraceLevel_Error, "Attempted to detach a non-existant %s component from object %s",
                ComponentTypeName(type), ObjectLogName(object).c_str());
@@ -378,7 +364,7 @@ Base::Handle ReadHandleText(Base::File& file) {
 }
 
 void GameObject::WriteText(Base::File& file, Base::Serializer& serializer) const {
-  SerializerScope attach(file, serializer);
+  Base::SerializerScope attach(file, serializer);
   const TypeInfo* record = Base::Reflection::TypeOf<GameObject>();
   const TypeInfo* handleType = Base::Reflection::TypeOf<Base::Handle>();
   const int32_t depth = serializer.GetDepth();
@@ -418,7 +404,7 @@ void GameObject::WriteText(Base::File& file, Base::Serializer& serializer) const
 }
 
 bool GameObject::ReadText(Base::File& file, Base::Serializer& serializer) {
-  SerializerScope attach(file, serializer);
+  Base::SerializerScope attach(file, serializer);
   const TypeInfo* record = Base::Reflection::TypeOf<GameObject>();
   const TypeInfo* handleType = Base::Reflection::TypeOf<Base::Handle>();
   const int32_t depth = serializer.GetDepth();

@@ -39,22 +39,6 @@ Base::PBManager::Config PoolConfig(uint32_t alignment) {
   return config;
 }
 
-// Points the file at a serializer for the length of a read or write, so that the value writers and
-// readers of nested members share its depth and context.
-class SerializerScope {
- public:
-  SerializerScope(Base::File& file, Base::Serializer& serializer) : file_(file), previous_(file.GetSerializer()) {
-    file.SetSerializer(&serializer);
-  }
-  ~SerializerScope() { file_.SetSerializer(previous_); }
-  SerializerScope(const SerializerScope&) = delete;
-  SerializerScope& operator=(const SerializerScope&) = delete;
-
- private:
-  Base::File& file_;
-  Base::Serializer* previous_;
-};
-
 }  // namespace
 
 SpaceLoadContext* SpaceLoadContext::Current() { return g_currentContext; }
@@ -343,7 +327,7 @@ void GameSpace::WriteText(Base::File& file, SpaceLoadContext& context) {
   }
 
   Base::Serializer serializer(&context);
-  SerializerScope scope(file, serializer);
+  Base::SerializerScope scope(file, serializer);
   file.Write("%s\r\n", m_name.c_str());
   if (!context.headersWithoutIndex) file.Write("%i\r\n", int(context.objects.size()));
   file.WriteText("SpaceComponents\r\n");
@@ -368,7 +352,7 @@ void GameSpace::ReadText(Base::File& file, SpaceLoadContext& context) {
   SpaceLoadContext::Scope attach(context);
   context.space = this;
   Base::Serializer serializer(&context);
-  SerializerScope scope(file, serializer);
+  Base::SerializerScope scope(file, serializer);
   const Base::Reflection::TypeInfo* objectType = Base::Reflection::TypeOf<GameObject>();
   const Base::Reflection::TypeRegistry& registry = Base::Reflection::TypeRegistry::GetInstance();
 

@@ -67,4 +67,20 @@ class Serializer {
   bool stopped_ = false;
 };
 
+// Points a file at a serializer for the length of a read or write, so that the value writers and readers
+// of nested members share its depth and context.
+class SerializerScope {
+ public:
+  SerializerScope(File& file, Serializer& serializer) : file_(file), previous_(file.GetSerializer()) {
+    file.SetSerializer(&serializer);
+  }
+  ~SerializerScope() { file_.SetSerializer(previous_); }
+  SerializerScope(const SerializerScope&) = delete;
+  SerializerScope& operator=(const SerializerScope&) = delete;
+
+ private:
+  File& file_;
+  Serializer* previous_;
+};
+
 }  // namespace Base
