@@ -16,6 +16,7 @@
 #include "Core/Spinner.h"
 #include "Core/Transform.h"
 #include "ObjectModelSupport.h"
+#include "tests/Support/TextFiles.h"
 
 namespace {
 
@@ -27,16 +28,9 @@ using Core::GameSpace;
 using Core::Spinner;
 using Core::Transform;
 
-std::string TempPath(const std::string& name) { return testing::TempDir() + name; }
-
-void WriteFile(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using OrvTest::ReadFile;
+using OrvTest::TempPath;
+using OrvTest::WriteFile;
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 

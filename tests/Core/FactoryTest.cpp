@@ -14,6 +14,7 @@
 #include "Core/Spinner.h"
 #include "Core/Transform.h"
 #include "ObjectModelSupport.h"
+#include "tests/Support/TextFiles.h"
 
 namespace {
 
@@ -26,16 +27,9 @@ using Core::Spinner;
 using Core::TestSpaceComp;
 using Core::Transform;
 
-std::string TempPath(const std::string& name) { return testing::TempDir() + name; }
-
-void WriteFile(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using OrvTest::ReadFile;
+using OrvTest::TempPath;
+using OrvTest::WriteFile;
 
 // Owns spaces as the engine does: by name, each given its space component when made.
 class TestHost : public Core::SpaceHost {

@@ -11,6 +11,7 @@
 #include "Core/Spinner.h"
 #include "Core/Transform.h"
 #include "ObjectModelSupport.h"
+#include "tests/Support/TextFiles.h"
 
 namespace {
 
@@ -22,16 +23,9 @@ using Core::SpaceLoadContext;
 using Core::TestSpaceComp;
 using Core::Transform;
 
-std::string TempPath(const char* name) { return testing::TempDir() + name; }
-
-void WriteFile(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using OrvTest::ReadFile;
+using OrvTest::TempPath;
+using OrvTest::WriteFile;
 
 std::string Line(Base::File& file) {
   std::string line = file.ReadUntil('\n');
