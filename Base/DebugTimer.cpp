@@ -107,14 +107,19 @@ void DebugTimer::Pause(Timer& timer, int64_t now) {
   timer.accumulated += now - timer.beginTime;
 }
 
-void DebugTimer::StartTimer(const char* name) {
+DebugTimer::Timer* DebugTimer::FindStartable(const char* name) {
   Timer* timer = FindOrCreate(name);
-  if (!timer) return;
-  if (timer->running) {
+  if (timer && timer->running) {
     TraceLog::GetInstance().Print(TraceLevel_Error, TraceModule_Base,
                                   "Attempted to start a debug timer that is already running: %s", name);
-    return;
+    return nullptr;
   }
+  return timer;
+}
+
+void DebugTimer::StartTimer(const char* name) {
+  Timer* timer = FindStartable(name);
+  if (!timer) return;
   Begin(*timer, Platform::TicksNow());
 }
 
@@ -133,13 +138,8 @@ void DebugTimer::ChainTimer(const char* name, bool pausePrevious) {
     StartTimer(name);
     return;
   }
-  Timer* timer = FindOrCreate(name);
+  Timer* timer = FindStartable(name);
   if (!timer) return;
-  if (timer->running) {
-    TraceLog::GetInstance().Print(TraceLevel_Error, TraceModule_Base,
-                                  "Attempted to start a debug timer that is already running: %s", name);
-    return;
-  }
   const int64_t now = Platform::TicksNow();
   Timer& previous = *chain_.back();
   if (pausePrevious)

@@ -65,6 +65,8 @@ class DebugTimer {
   Timer* Find(const char* name, uint32_t hash);
   Timer* FindOrCreate(const char* name);
   Timer* FindExisting(const char* name);
+  // The named timer when it may begin now; a running one is reported and refused.
+  Timer* FindStartable(const char* name);
   void Begin(Timer& timer, int64_t now);
   void Stop(Timer& timer, int64_t now);
   void Pause(Timer& timer, int64_t now);
