@@ -75,3 +75,9 @@ void ReportError(const char* condition, const char* file, int line, const char* 
     __attribute__((format(printf, 4, 5)));
 
 }  // namespace Base
+
+// One line of a module at a level, both given by their short names: ORV_TRACE(Core, Warning, "...", ...).
+// Each area wraps it once in its own Log.h (CORE_LOG, GFX_LOG, LUA_LOG, ...); no area spells Print itself.
+#define ORV_TRACE(module, level, ...)                                                          \
+  ::Base::TraceLog::GetInstance().Print(::Base::TraceLevel_##level, ::Base::TraceModule_##module, \
+                                        __VA_ARGS__)

@@ -4,5 +4,4 @@
 #include "Base/TraceLog.h"
 
 // LUA_LOG(Warning, "Couldn't find lua script: %s", name)
-#define LUA_LOG(level, ...) \
-  ::Base::TraceLog::GetInstance().Print(::Base::TraceLevel_##level, ::Base::TraceModule_Lua, __VA_ARGS__)
+#define LUA_LOG(level, ...) ORV_TRACE(Lua, level, __VA_ARGS__)
