@@ -2,10 +2,10 @@
 #include "DirectX/CommonStates.h"
 
 #include "DirectX/SharedResourcePool.h"
+#include "Graphics/Log.h"
 
 #include <atomic>
 #include <cfloat>
-#include <exception>
 #include <mutex>
 
 namespace DirectX {
@@ -23,8 +23,10 @@ class CommonStates::Impl {
   enum Slot { kPremultiplied, kAdditive, kNoDepth, kDepthRead, kCullBack, kLinearWrap, kLinearClamp, kCount };
 
   // Reads the slot twice around the lock, so only the first request of a state pays for it.
+  // A state the device refuses is logged and given as null, which selects the device default;
+  // the next request tries again.
   template <typename State, typename Make>
-  State* GetOrCreate(Slot slot, Make make) {
+  State* GetOrCreate(Slot slot, const char* name, Make make) {
     GpuObject* state = m_slots[slot].load(std::memory_order_acquire);
     std::atomic_thread_fence(std::memory_order_seq_cst);
     if (state) return static_cast<State*>(state);
@@ -32,7 +34,10 @@ class CommonStates::Impl {
     state = m_slots[slot].load(std::memory_order_acquire);
     if (!state) {
       State* created = nullptr;
-      if (GpuFailed(make(m_device.Get(), &created)) || !created) throw std::exception();
+      if (GpuFailed(make(m_device.Get(), &created)) || !created) {
+        GFX_LOG(Error, "Failed to create the common state %s", name);
+        return nullptr;
+      }
       std::atomic_thread_fence(std::memory_order_seq_cst);
       m_slots[slot].store(created, std::memory_order_release);
       state = created;
@@ -93,56 +98,59 @@ CommonStates::CommonStates(GpuDevice* device) : m_impl(Pool().Acquire(device)) {
 CommonStates::~CommonStates() = default;
 
 GpuBlendState* CommonStates::PremultipliedAlphaBlend() const {
-  return m_impl->GetOrCreate<GpuBlendState>(Impl::kPremultiplied, [](GpuDevice* d, GpuBlendState** out) {
-    return d->CreateBlendState(Blend(GpuBlend::One, GpuBlend::InvSrcAlpha), out);
-  });
+  return m_impl->GetOrCreate<GpuBlendState>(
+      Impl::kPremultiplied, "PremultipliedAlphaBlend", [](GpuDevice* d, GpuBlendState** out) {
+        return d->CreateBlendState(Blend(GpuBlend::One, GpuBlend::InvSrcAlpha), out);
+      });
 }
 
 GpuBlendState* CommonStates::AdditiveBlend() const {
-  return m_impl->GetOrCreate<GpuBlendState>(Impl::kAdditive, [](GpuDevice* d, GpuBlendState** out) {
+  return m_impl->GetOrCreate<GpuBlendState>(Impl::kAdditive, "AdditiveBlend", [](GpuDevice* d, GpuBlendState** out) {
     return d->CreateBlendState(Blend(GpuBlend::SrcAlpha, GpuBlend::One), out);
   });
 }
 
 GpuDepthStencilState* CommonStates::NoDepth() const {
-  return m_impl->GetOrCreate<GpuDepthStencilState>(Impl::kNoDepth, [](GpuDevice* d, GpuDepthStencilState** out) {
-    return d->CreateDepthStencilState(Depth(false), out);
-  });
+  return m_impl->GetOrCreate<GpuDepthStencilState>(
+      Impl::kNoDepth, "NoDepth",
+      [](GpuDevice* d, GpuDepthStencilState** out) { return d->CreateDepthStencilState(Depth(false), out); });
 }
 
 GpuDepthStencilState* CommonStates::DepthReadOnly() const {
-  return m_impl->GetOrCreate<GpuDepthStencilState>(Impl::kDepthRead, [](GpuDevice* d, GpuDepthStencilState** out) {
-    return d->CreateDepthStencilState(Depth(true), out);
-  });
+  return m_impl->GetOrCreate<GpuDepthStencilState>(
+      Impl::kDepthRead, "DepthReadOnly",
+      [](GpuDevice* d, GpuDepthStencilState** out) { return d->CreateDepthStencilState(Depth(true), out); });
 }
 
 GpuRasterizerState* CommonStates::CullBackFaces() const {
-  return m_impl->GetOrCreate<GpuRasterizerState>(Impl::kCullBack, [](GpuDevice* d, GpuRasterizerState** out) {
-    GpuRasterizerDesc r;
-    r.fillMode = GpuFillMode::Solid;
-    r.cullMode = GpuCullMode::Back;
-    r.frontCounterClockwise = false;
-    r.depthBias = 0;
-    r.depthBiasClamp = 0;
-    r.slopeScaledDepthBias = 0;
-    r.depthClipEnable = true;
-    r.scissorEnable = false;
-    r.multisampleEnable = true;
-    r.antialiasedLineEnable = false;
-    return d->CreateRasterizerState(r, out);
-  });
+  return m_impl->GetOrCreate<GpuRasterizerState>(Impl::kCullBack, "CullBackFaces",
+                                                 [](GpuDevice* d, GpuRasterizerState** out) {
+                                                   GpuRasterizerDesc r;
+                                                   r.fillMode = GpuFillMode::Solid;
+                                                   r.cullMode = GpuCullMode::Back;
+                                                   r.frontCounterClockwise = false;
+                                                   r.depthBias = 0;
+                                                   r.depthBiasClamp = 0;
+                                                   r.slopeScaledDepthBias = 0;
+                                                   r.depthClipEnable = true;
+                                                   r.scissorEnable = false;
+                                                   r.multisampleEnable = true;
+                                                   r.antialiasedLineEnable = false;
+                                                   return d->CreateRasterizerState(r, out);
+                                                 });
 }
 
 GpuSamplerState* CommonStates::LinearWrapSampler() const {
-  return m_impl->GetOrCreate<GpuSamplerState>(Impl::kLinearWrap, [](GpuDevice* d, GpuSamplerState** out) {
-    return d->CreateSamplerState(Sampler(d, GpuAddressMode::Wrap), out);
-  });
+  return m_impl->GetOrCreate<GpuSamplerState>(
+      Impl::kLinearWrap, "LinearWrapSampler",
+      [](GpuDevice* d, GpuSamplerState** out) { return d->CreateSamplerState(Sampler(d, GpuAddressMode::Wrap), out); });
 }
 
 GpuSamplerState* CommonStates::LinearClampSampler() const {
-  return m_impl->GetOrCreate<GpuSamplerState>(Impl::kLinearClamp, [](GpuDevice* d, GpuSamplerState** out) {
-    return d->CreateSamplerState(Sampler(d, GpuAddressMode::Clamp), out);
-  });
+  return m_impl->GetOrCreate<GpuSamplerState>(Impl::kLinearClamp, "LinearClampSampler",
+                                              [](GpuDevice* d, GpuSamplerState** out) {
+                                                return d->CreateSamplerState(Sampler(d, GpuAddressMode::Clamp), out);
+                                              });
 }
 
 size_t CommonStatesLiveDevices() { return Pool().LiveCount(); }

@@ -16,7 +16,8 @@ class CommonStates {
   CommonStates& operator=(const CommonStates&) = delete;
 
   // Each state is made on its first request and kept while any CommonStates of the device
-  // lives. No reference is added. A creation failure throws std::exception.
+  // lives. No reference is added. A state the device cannot create is logged and comes back
+  // null (the device default); a later request tries again.
   Platform::GpuBlendState* PremultipliedAlphaBlend() const;
   Platform::GpuBlendState* AdditiveBlend() const;
   Platform::GpuDepthStencilState* NoDepth() const;

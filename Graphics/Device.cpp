@@ -1,9 +1,7 @@
 // Device creation with driver fallback, swap-chain creation, and the global device pointer.
 #include "Graphics/Device.h"
 
-#include "Base/TraceLog.h"
-
-#include <SDL2/SDL.h>
+#include "Graphics/Log.h"
 
 #include <cstdlib>
 
@@ -14,16 +12,17 @@ namespace {
 Device* g_device = nullptr;
 
 void StopWithoutDevice() {
-  Base::TraceLog::GetInstance().Print(Base::TraceLevel_Error, Base::TraceModule_Graphics,
-                                      "Cannot run without a graphics device, stopping");
+  GFX_LOG(Error, "Cannot run without a graphics device, stopping");
   std::exit(EXIT_FAILURE);
 }
 
 Device::FailureHandler g_onFailure = StopWithoutDevice;
 
 void ForwardLayerMessage(bool isError, const char* text) {
-  Base::TraceLog::GetInstance().Print(isError ? Base::TraceLevel_Error : Base::TraceLevel_Warning,
-                                      Base::TraceModule_Graphics, "%s", text);
+  if (isError)
+    GFX_LOG(Error, "%s", text);
+  else
+    GFX_LOG(Warning, "%s", text);
 }
 
 }  // namespace
@@ -33,8 +32,7 @@ Device::Device() { CreateDevice(); }
 void Device::SetFailureHandler(FailureHandler handler) { g_onFailure = handler ? handler : StopWithoutDevice; }
 
 void Device::CreateDevice() {
-  Base::TraceLog& log = Base::TraceLog::GetInstance();
-  log.Print(Base::TraceLevel_Info, Base::TraceModule_Graphics, "Begin Initializing device");
+  GFX_LOG(Info, "Begin Initializing device");
   Platform::SetGpuMessageSink(ForwardLayerMessage);
 
   const Platform::GpuDriverType drivers[] = {Platform::GpuDriverType::Hardware, Platform::GpuDriverType::Software};
@@ -47,26 +45,23 @@ void Device::CreateDevice() {
     if (!Platform::GpuFailed(result)) break;
   }
   if (result == Platform::kGpuOk) {
-    log.Print(Base::TraceLevel_Info, Base::TraceModule_Graphics, "Device created");
+    GFX_LOG(Info, "Device created");
     return;
   }
   // Going on with a null device would fail at every later step, far from the cause.
-  log.Print(Base::TraceLevel_Error, Base::TraceModule_Graphics, "Failed to create the graphics device");
+  GFX_LOG(Error, "Failed to create the graphics device");
   g_onFailure();
 }
 
-Platform::GpuSwapChain* Device::CreateSwapChain(SDL_Window* window, uint32_t width, uint32_t height) {
-  Base::TraceLog& log = Base::TraceLog::GetInstance();
+Platform::GpuSwapChain* Device::CreateSwapChain(Platform::Window* window, uint32_t width, uint32_t height) {
   if (window) {
     // The outer rectangle, borders included, as the window reports its rectangle.
-    int w = 0, h = 0, top = 0, left = 0, bottom = 0, right = 0;
-    SDL_GetWindowSize(window, &w, &h);
-    if (SDL_GetWindowBordersSize(window, &top, &left, &bottom, &right) != 0) top = left = bottom = right = 0;
-    width = uint32_t(w + left + right);
-    height = uint32_t(h + top + bottom);
+    int w = 0, h = 0;
+    window->GetOuterSize(&w, &h);
+    width = uint32_t(w);
+    height = uint32_t(h);
   }
-  log.Print(Base::TraceLevel_Info, Base::TraceModule_Graphics, "Creating new swapchain, %i x %i", int(width),
-            int(height));
+  GFX_LOG(Info, "Creating new swapchain, %i x %i", int(width), int(height));
   Platform::GpuSwapChainDesc desc;
   desc.width = width;
   desc.height = height;
@@ -76,12 +71,10 @@ Platform::GpuSwapChain* Device::CreateSwapChain(SDL_Window* window, uint32_t wid
   desc.windowed = true;
   Platform::GpuSwapChain* chain = nullptr;
   if (!m_device || Platform::GpuFailed(m_device->CreateSwapChain(desc, &chain))) {
-    log.Print(Base::TraceLevel_Error, Base::TraceModule_Graphics, "Failed to create swapchain, %i x %i",
-              int(width), int(height));
+    GFX_LOG(Error, "Failed to create swapchain, %i x %i", int(width), int(height));
     return nullptr;
   }
-  log.Print(Base::TraceLevel_Info, Base::TraceModule_Graphics, "Created swapchain, %i x %i", int(width),
-            int(height));
+  GFX_LOG(Info, "Created swapchain, %i x %i", int(width), int(height));
   return chain;
 }
 

@@ -4,8 +4,7 @@
 #include "Platform/Graphics/GpuContext.h"
 #include "Platform/Graphics/GpuDevice.h"
 #include "Platform/Graphics/GpuSwapChain.h"
-
-struct SDL_Window;
+#include "Platform/Window.h"
 
 namespace Graphics {
 
@@ -21,7 +20,7 @@ class Device {
   // A swap chain for `window` (sized as its outer rectangle), or, with no window, an offscreen
   // back buffer of width x height. Null on failure, which is logged; a null swap chain never
   // presents. The caller owns the returned reference.
-  Platform::GpuSwapChain* CreateSwapChain(SDL_Window* window, uint32_t width = 0, uint32_t height = 0);
+  Platform::GpuSwapChain* CreateSwapChain(Platform::Window* window, uint32_t width = 0, uint32_t height = 0);
 
   // Releases the context, then the device; harmless when already released.
   void Release();

@@ -1,8 +1,8 @@
 // Creation, map-discard refills, growth and binding of the renderer's dynamic buffers.
 #include "Graphics/GPUBuffer.h"
 
-#include "Base/TraceLog.h"
 #include "Graphics/Device.h"
+#include "Graphics/Log.h"
 
 #include <cstring>
 
@@ -29,8 +29,7 @@ GPUBuffer::GPUBuffer(Kind kind, const void* data, uint32_t size, uint32_t stride
 GPUBuffer::~GPUBuffer() { Release(); }
 
 void GPUBuffer::Create() {
-  Base::TraceLog::GetInstance().Print(Base::TraceLevel_Verbose, Base::TraceModule_Graphics, kCreateLines[m_kind],
-                                      int(m_capacity), int(m_stride), int(m_slot), int(m_offset));
+  GFX_LOG(Verbose, kCreateLines[m_kind], int(m_capacity), int(m_stride), int(m_slot), int(m_offset));
   Device* device = GetDevice();
   if (!device->m_device) return;
   Platform::GpuBufferDesc desc;

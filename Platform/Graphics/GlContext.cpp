@@ -57,12 +57,7 @@ void KeepDriverLoaded() {
 
 GlContext* GlContext::Create(GpuDriverType type, std::string* error) {
   if (!InitVideo(type, error)) return nullptr;
-  SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 4);
-  SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 5);
-  SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE);
-  SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
-  SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 0);  // all drawing goes to our own targets
-  SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, 0);
+  SetWindowAttributes();
 
   auto* gl = new GlContext;
   gl->hidden_ = SDL_CreateWindow("gpu", 0, 0, 1, 1, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
@@ -81,6 +76,15 @@ GlContext* GlContext::Create(GpuDriverType type, std::string* error) {
     return nullptr;
   }
   return gl;
+}
+
+void GlContext::SetWindowAttributes() {
+  SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 4);
+  SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 5);
+  SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE);
+  SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+  SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 0);  // all drawing goes to our own targets
+  SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, 0);
 }
 
 GlContext::~GlContext() {

@@ -5,12 +5,16 @@
 
 #include <string>
 
+struct SDL_Window;
+
 namespace Platform {
 
 class GlContext {
  public:
   // Null with `error` filled when the driver type cannot give a 4.5 core context.
   static GlContext* Create(GpuDriverType type, std::string* error);
+  // The surface every window presented into must have: set before an SDL window is made.
+  static void SetWindowAttributes();
   ~GlContext();
 
   GlContext(const GlContext&) = delete;

@@ -6,6 +6,8 @@
 #include "Platform/Graphics/GpuContext.h"
 #include "Platform/Graphics/GpuSwapChain.h"
 
+#include "Platform/Window.h"
+
 #include <SDL2/SDL.h>
 #include <epoxy/gl.h>
 
@@ -625,24 +627,32 @@ GpuResult GpuDevice::CreateInputLayout(const GpuInputElementDesc* elements, uint
 
 GpuResult GpuDevice::CreateBlendState(const GpuBlendDesc& desc, GpuBlendState** out) {
   if (!out) return kGpuInvalidArg;
+  *out = nullptr;
+  if (GetGpuTestHooks().failStateObjects) return kGpuOutOfMemory;
   *out = new GpuBlendState(link_, desc);
   return kGpuOk;
 }
 
 GpuResult GpuDevice::CreateRasterizerState(const GpuRasterizerDesc& desc, GpuRasterizerState** out) {
   if (!out) return kGpuInvalidArg;
+  *out = nullptr;
+  if (GetGpuTestHooks().failStateObjects) return kGpuOutOfMemory;
   *out = new GpuRasterizerState(link_, desc);
   return kGpuOk;
 }
 
 GpuResult GpuDevice::CreateDepthStencilState(const GpuDepthStencilDesc& desc, GpuDepthStencilState** out) {
   if (!out) return kGpuInvalidArg;
+  *out = nullptr;
+  if (GetGpuTestHooks().failStateObjects) return kGpuOutOfMemory;
   *out = new GpuDepthStencilState(link_, desc);
   return kGpuOk;
 }
 
 GpuResult GpuDevice::CreateSamplerState(const GpuSamplerDesc& desc, GpuSamplerState** out) {
   if (!out) return kGpuInvalidArg;
+  *out = nullptr;
+  if (GetGpuTestHooks().failStateObjects) return kGpuOutOfMemory;
   GpuSamplerDesc d = desc;
   d.maxAnisotropy = std::clamp(d.maxAnisotropy, 1u, 16u);
   *out = new GpuSamplerState(link_, d);
@@ -653,20 +663,21 @@ GpuResult GpuDevice::CreateSwapChain(const GpuSwapChainDesc& descIn, GpuSwapChai
   if (!out) return kGpuInvalidArg;
   *out = nullptr;
   GpuSwapChainDesc desc = descIn;
-  if (desc.outputWindow) {
-    if (!(SDL_GetWindowFlags(desc.outputWindow) & SDL_WINDOW_OPENGL)) {
+  SDL_Window* window = desc.outputWindow ? desc.outputWindow->Native() : nullptr;
+  if (window) {
+    if (!(SDL_GetWindowFlags(window) & SDL_WINDOW_OPENGL)) {
       GpuMessage(true, "swap chain: the window was not made for OpenGL");
       return kGpuInvalidArg;
     }
     int w = 0, h = 0;
-    SDL_GL_GetDrawableSize(desc.outputWindow, &w, &h);
+    SDL_GL_GetDrawableSize(window, &w, &h);
     if (desc.width == 0) desc.width = uint32_t(w);
     if (desc.height == 0) desc.height = uint32_t(h);
   }
   const GlFormatInfo* info = FindGlFormat(desc.format);
   if (desc.width == 0 || desc.height == 0 || !info || !(info->flags & GlFormat_Renderable))
     return kGpuInvalidArg;
-  if (desc.outputWindow && !gl_->MakeCurrentOn(desc.outputWindow)) {
+  if (window && !gl_->MakeCurrentOn(window)) {
     GpuMessage(true, "swap chain: %s", SDL_GetError());
     return kGpuFail;
   }

@@ -31,9 +31,11 @@ using GpuMessageSink = void (*)(bool isError, const char* text);
 void SetGpuMessageSink(GpuMessageSink sink);
 void GpuMessage(bool isError, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
-// Test hook: driver types whose bit (1 << type) is set fail to create a device.
+// Test hooks: driver types whose bit (1 << type) is set fail to create a device; while
+// `failStateObjects` is set, blend, rasterizer, depth-stencil and sampler states fail to create.
 struct GpuTestHooks {
   uint32_t failingDrivers = 0;
+  bool failStateObjects = false;
 };
 GpuTestHooks& GetGpuTestHooks();
 

@@ -3,6 +3,7 @@
 
 #include "Platform/Graphics/GlContext.h"
 #include "Platform/Graphics/GpuContext.h"
+#include "Platform/Window.h"
 
 #include <SDL2/SDL.h>
 #include <epoxy/gl.h>
@@ -13,7 +14,7 @@ GpuSwapChain::~GpuSwapChain() {
   if (GpuDevice* d = LiveDevice()) {
     d->Gl().Ensure();
     DropReadFramebuffer();
-    if (desc_.outputWindow) d->Gl().ForgetWindow(desc_.outputWindow);
+    if (desc_.outputWindow) d->Gl().ForgetWindow(desc_.outputWindow->Native());
   }
 }
 
@@ -45,7 +46,7 @@ GpuResult GpuSwapChain::GetBuffer(uint32_t index, GpuTexture2D** out) {
 GpuResult GpuSwapChain::Present(uint32_t syncInterval, uint32_t) {
   GpuDevice* d = LiveDevice();
   if (!d || !backBuffer_) return kGpuFail;
-  SDL_Window* window = desc_.outputWindow;
+  SDL_Window* window = desc_.outputWindow ? desc_.outputWindow->Native() : nullptr;
   if (window) {
     GlContext& gl = d->Gl();
     if (!gl.MakeCurrentOn(window)) return kGpuFail;
@@ -84,7 +85,7 @@ GpuResult GpuSwapChain::ResizeBuffers(uint32_t count, uint32_t width, uint32_t h
   }
   if (desc_.outputWindow && (width == 0 || height == 0)) {
     int w = 0, h = 0;
-    SDL_GL_GetDrawableSize(desc_.outputWindow, &w, &h);
+    SDL_GL_GetDrawableSize(desc_.outputWindow->Native(), &w, &h);
     if (width == 0) width = uint32_t(w);
     if (height == 0) height = uint32_t(h);
   }
@@ -100,9 +101,7 @@ GpuResult GpuSwapChain::ResizeBuffers(uint32_t count, uint32_t width, uint32_t h
 }
 
 GpuResult GpuSwapChain::SetFullscreenState(bool fullscreen) {
-  if (desc_.outputWindow &&
-      SDL_SetWindowFullscreen(desc_.outputWindow, fullscreen ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0) != 0)
-    return kGpuFail;
+  if (desc_.outputWindow && !desc_.outputWindow->SetFullScreen(fullscreen)) return kGpuFail;
   fullscreen_ = fullscreen;
   return kGpuOk;
 }

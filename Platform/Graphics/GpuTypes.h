@@ -3,9 +3,9 @@
 
 #include <cstdint>
 
-struct SDL_Window;
-
 namespace Platform {
+
+class Window;
 
 // Results keep the numeric values of the platform result codes, so loaders that report such
 // codes can pass the layer's results through unchanged. Negative means failure.
@@ -291,14 +291,14 @@ struct GpuSamplerDesc {
   float maxLOD = 3.402823466e+38f;
 };
 
-// A swap chain presents into an SDL window made with SDL_WINDOW_OPENGL; without a window it
-// keeps an offscreen back buffer that only tests read.
+// A swap chain presents into a window; without a window it keeps an offscreen back buffer that
+// only tests read.
 struct GpuSwapChainDesc {
   uint32_t width = 0;
   uint32_t height = 0;
   GpuFormat format = GpuFormat_R8G8B8A8_UNorm;
   uint32_t bufferCount = 1;
-  SDL_Window* outputWindow = nullptr;
+  Window* outputWindow = nullptr;
   bool windowed = true;
 };
 

@@ -3,6 +3,7 @@
 #include "DirectX/SharedResourcePool.h"
 
 #include "Platform/Graphics/GpuContext.h"
+#include "tests/Support/LogCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -72,6 +73,20 @@ TEST(CommonStates, ConcurrentFirstRequestsCreateEachStateOnce) {
     });
   for (std::thread& t : threads) t.join();
   for (GpuSamplerState* s : seen) EXPECT_EQ(s, states.LinearClampSampler());
+}
+
+TEST(CommonStates, AStateTheDeviceRefusesIsLoggedAndNullUntilItCanBeMade) {
+  GpuRef<GpuDevice> device = MakeDevice();
+  DirectX::CommonStates states(device.Get());
+  OrvTest::LogCapture log;
+  GetGpuTestHooks().failStateObjects = true;
+  EXPECT_EQ(states.DepthReadOnly(), nullptr);
+  EXPECT_EQ(states.LinearWrapSampler(), nullptr);
+  GetGpuTestHooks().failStateObjects = false;
+  EXPECT_EQ(log.Take(),
+            "[ Error ][Graphics] Failed to create the common state DepthReadOnly\n"
+            "[ Error ][Graphics] Failed to create the common state LinearWrapSampler\n");
+  EXPECT_NE(states.DepthReadOnly(), nullptr);
 }
 
 struct Counted {

@@ -8,9 +8,13 @@
 
 namespace GpuTest {
 
-// The trace log captured at full detail while it lives.
+// The trace log captured at full detail while it lives; the level it found comes back after.
 struct LogCapture : OrvTest::LogCapture {
-  LogCapture() { Base::TraceLog::GetInstance().SetLevel(Base::TraceLevel_Verbose); }
+  LogCapture() : level_(Base::TraceLog::GetInstance().GetLevel()) {
+    Base::TraceLog::GetInstance().SetLevel(Base::TraceLevel_Verbose);
+  }
+  ~LogCapture() { Base::TraceLog::GetInstance().SetLevel(level_); }
+  Base::TraceLevel level_;
 };
 
 class RendererFixture : public GpuFixture {
