@@ -18,10 +18,14 @@ using Base::File;
 class FileBracedFloatsTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    level_ = Base::TraceLog::GetInstance().GetLevel();
     Base::TraceLog::GetInstance().SetLevel(Base::TraceLevel_Error);
     path_ = testing::TempDir() + "orv_braced_" + std::to_string(getpid()) + ".txt";
   }
-  void TearDown() override { std::remove(path_.c_str()); }
+  void TearDown() override {
+    std::remove(path_.c_str());
+    Base::TraceLog::GetInstance().SetLevel(level_);
+  }
 
   // Two reads in a row, so that what the first leaves behind is compared too.
   void ExpectSameAsScan(const std::string& input, int count) {
@@ -47,6 +51,7 @@ class FileBracedFloatsTest : public ::testing::Test {
   }
 
   std::string path_;
+  Base::TraceLevel level_ = Base::TraceLevel_Verbose;
 };
 
 TEST_F(FileBracedFloatsTest, ReadsAsTheMatchingScan) {

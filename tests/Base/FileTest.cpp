@@ -18,10 +18,14 @@ using Base::File;
 class FileTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    level_ = Base::TraceLog::GetInstance().GetLevel();
     Base::TraceLog::GetInstance().SetLevel(Base::TraceLevel_Error);
     path_ = testing::TempDir() + "orv_file_" + std::to_string(getpid()) + ".txt";
   }
-  void TearDown() override { std::remove(path_.c_str()); }
+  void TearDown() override {
+    std::remove(path_.c_str());
+    Base::TraceLog::GetInstance().SetLevel(level_);
+  }
   void Put(const std::string& text) const { std::ofstream(path_, std::ios::binary) << text; }
 
   // Two scans in a row, by File and by fscanf: counts, every byte assigned, positions and end flags.
@@ -47,6 +51,7 @@ class FileTest : public ::testing::Test {
   }
 
   std::string path_;
+  Base::TraceLevel level_ = Base::TraceLevel_Verbose;
 };
 
 #pragma GCC diagnostic push

@@ -257,11 +257,14 @@ TEST_F(RegistryLog, MethodsAreListedByScriptNameInTheirClassCategory) {
   const Reflection::TypeInfo* counter = Reflection::TypeOf<Counter>();
   const auto* entries = registry_.GetCategoryEntries("Counter");
   ASSERT_NE(entries, nullptr);
-  ASSERT_EQ(entries->size(), 2u);
+  // The two methods bound before main come first; other tests of this binary may have added more.
+  ASSERT_GE(entries->size(), 2u);
   EXPECT_EQ((*entries)[0].name, "Add");
   EXPECT_EQ((*entries)[1].name, "Value");
-  ASSERT_EQ(counter->methods.size(), 2u);
+  ASSERT_GE(counter->methods.size(), 2u);
   EXPECT_EQ(counter->methods[1].second, "Value");
+  const size_t listed = entries->size();
+  const size_t methods = counter->methods.size();
 
   // Binding again: a second registry entry with a warning, but one listing on the class.
   Function& again = Bind<&Counter::Add>("Counter::Add");
@@ -269,8 +272,8 @@ TEST_F(RegistryLog, MethodsAreListedByScriptNameInTheirClassCategory) {
             "[Verbose][Base] Registered Method Counter::Add with name \"Add\" in category Counter\n"
             "[Warning][Base] Possible registration of the same function twice!\n");
   EXPECT_EQ(&again, (*entries)[0].function);
-  EXPECT_EQ(entries->size(), 3u);
-  EXPECT_EQ(counter->methods.size(), 2u);
+  EXPECT_EQ(entries->size(), listed + 1);
+  EXPECT_EQ(counter->methods.size(), methods);
 
   // The same name in another class is no duplicate.
   Reflection::RegisterType<FnTest::Other>("Other", false);

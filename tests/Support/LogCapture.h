@@ -1,5 +1,5 @@
 // Test helper: sends the trace log to a temporary file for the helper's lifetime and hands back
-// what was written.
+// what was written; the log's output and level are put back as they were when it goes.
 #pragma once
 
 #include <cstdio>
@@ -14,9 +14,15 @@ namespace OrvTest {
 
 class LogCapture {
  public:
-  LogCapture() : file_(tmpfile()) { Base::TraceLog::GetInstance().SetOutput(file_); }
+  LogCapture()
+      : file_(tmpfile()),
+        previousOutput_(Base::TraceLog::GetInstance().GetOutput()),
+        previousLevel_(Base::TraceLog::GetInstance().GetLevel()) {
+    Base::TraceLog::GetInstance().SetOutput(file_);
+  }
   ~LogCapture() {
-    Base::TraceLog::GetInstance().SetOutput(stdout);
+    Base::TraceLog::GetInstance().SetOutput(previousOutput_);
+    Base::TraceLog::GetInstance().SetLevel(previousLevel_);
     fclose(file_);
   }
   LogCapture(const LogCapture&) = delete;
@@ -34,6 +40,8 @@ class LogCapture {
 
  private:
   FILE* file_;
+  FILE* previousOutput_;
+  Base::TraceLevel previousLevel_;
 };
 
 }  // namespace OrvTest
