@@ -1,0 +1,193 @@
+// Collider shapes of the library: volume and inertia for the rigid body, world box for the broad
+// phase, support points for GJK and EPA, and the two pair sets that carry contacts from step to step.
+#pragma once
+
+#include <cstdint>
+#include <unordered_map>
+#include <vector>
+
+#include "Base/Matrix.h"
+#include "Base/Vector.h"
+#include "ZarnPhys/Entity.h"
+
+namespace ZarnPhys {
+
+class DynamicAABBTree;
+
+struct Box {
+  Base::Vec3 min;
+  Base::Vec3 max;
+};
+
+// Contacts of one step: inline while few, a map once a fifth arrives.
+struct PairSet {
+  struct Entry {
+    ColliderBase* other = nullptr;
+    float impulse = 0.0f;
+  };
+  static constexpr int kInline = 4;
+
+  Entry entries[kInline];
+  std::unordered_map<ColliderBase*, float> map;
+  int32_t count = 0;
+  bool overflowed = false;
+  // Entries whose collider was destroyed: each still ends its contact once, with no collider B.
+  int32_t goneCount = 0;
+};
+
+class ColliderBase {
+ public:
+  static constexpr float kFatMargin = 0.2f;
+
+  explicit ColliderBase(ColliderKind kind) : kind_(kind) {}
+  virtual ~ColliderBase() = default;
+  ColliderBase(const ColliderBase&) = delete;
+  ColliderBase& operator=(const ColliderBase&) = delete;
+
+  virtual void SetFromDescription(const ColliderDescription& description);
+  void SetEntity(Entity* entity) { entity_ = entity; }
+  virtual float Volume() const = 0;
+  // Diagonal inertia in the collider's frame; kinds without a formula give the identity.
+  virtual Base::Mat3 InertiaTensor(float density) const;
+  // The farthest world point in the unit direction `direction` (world space).
+  Base::Vec3 Support(const Base::Vec3& direction) const;
+  Box ComputeBounds() const;
+
+  ColliderKind GetKind() const { return kind_; }
+  Entity* GetEntity() const { return entity_; }
+  bool GetGhost() const { return ghost_; }
+  void SetGhost(bool ghost) { ghost_ = ghost; }
+  bool GetIgnoreRaycast() const { return ignoreRaycast_; }
+  void SetIgnoreRaycast(bool ignore) { ignoreRaycast_ = ignore; }
+  bool GetIgnoreCollisionEvent() const { return ignoreCollisionEvent_; }
+  uint32_t GetGroupMask() const { return groupMask_; }
+  void SetCollisionGroup(uint32_t mask) { groupMask_ = mask; }
+  bool IsActive() const { return active_; }
+  void SetActive(bool active) { active_ = active; }
+  const Base::Vec3& GetBoundingHalfExtents() const { return boundingHalfExtents_; }
+
+  // Pair sets: index 0 or 1; the step swaps them so that "previous" holds the last step's contacts.
+  void AddPair(ColliderBase* other, float impulse, uint32_t set);
+  bool FindPair(const ColliderBase* other, uint32_t set, float* impulse = nullptr) const;
+  void RemovePair(const ColliderBase* other, uint32_t set);
+  void SwapPairSets();
+  uint32_t CurrentSet() const { return currentSet_; }
+  uint32_t PreviousSet() const { return previousSet_; }
+  const PairSet& GetPairSet(uint32_t set) const { return sets_[set]; }
+  // Drops every entry naming one of `gone` (sorted); with `keepEndings`, each still reports its end.
+  void PurgePairs(const std::vector<const ColliderBase*>& gone, bool keepEndings);
+  // Calls f(other) for each entry of the set (other null for a destroyed collider).
+  template <typename F>
+  void ForEachPair(uint32_t set, F&& f) const;
+
+  // Broad-phase leaf, 0xFFFFFFFF when none.
+  uint32_t leafIndex = 0xFFFFFFFFu;
+  DynamicAABBTree* tree = nullptr;
+
+ protected:
+  void ReadCommon(const ColliderDescription& description);
+  Base::Vec3 LocalSupport(const Base::Vec3& d) const;
+
+  PairSet sets_[2];
+  ColliderKind kind_;
+  bool ghost_ = false;
+  Entity* entity_ = nullptr;
+  uint32_t currentSet_ = 0;
+  uint32_t previousSet_ = 0;
+  bool ignoreRaycast_ = false;
+  Base::Vec3 boundingHalfExtents_;
+  uint32_t groupMask_ = 0xFFFFFFFFu;
+  bool active_ = false;
+  bool ignoreCollisionEvent_ = false;
+};
+
+class ColliderCapsule : public ColliderBase {
+ public:
+  ColliderCapsule() : ColliderBase(ColliderKind_Capsule) {}
+  void SetFromDescription(const ColliderDescription& description) override;
+  float Volume() const override;
+  Base::Mat3 InertiaTensor(float density) const override;
+  void SetRadius(float radius) { radius_ = radius; }
+  void SetHalfHeight(float halfHeight) { halfHeight_ = halfHeight; }
+  float GetRadius() const { return radius_; }
+  float GetHalfHeight() const { return halfHeight_; }
+
+ private:
+  friend class ColliderBase;
+  float radius_ = 0.0f;
+  float halfHeight_ = 0.0f;
+};
+
+// Cube, ground and slant are all described by half extents.
+class ColliderBoxLike : public ColliderBase {
+ public:
+  using ColliderBase::ColliderBase;
+  void SetFromDescription(const ColliderDescription& description) override;
+  void SetHalfExtents(const Base::Vec3& halfExtents) { halfExtents_ = halfExtents; }
+  const Base::Vec3& GetHalfExtents() const { return halfExtents_; }
+
+ protected:
+  friend class ColliderBase;
+  Base::Vec3 halfExtents_;
+};
+
+class ColliderCube : public ColliderBoxLike {
+ public:
+  ColliderCube() : ColliderBoxLike(ColliderKind_Cube) {}
+  float Volume() const override;
+  Base::Mat3 InertiaTensor(float density) const override;
+};
+
+class ColliderGround : public ColliderBoxLike {
+ public:
+  ColliderGround() : ColliderBoxLike(ColliderKind_Ground) {}
+  float Volume() const override { return 1.0f; }
+};
+
+// A wedge: a box whose top face slopes from +hy at z = -hz down to -hy at z = +hz.
+class ColliderSlant : public ColliderBoxLike {
+ public:
+  ColliderSlant() : ColliderBoxLike(ColliderKind_Slant) {}
+  float Volume() const override;
+};
+
+class ColliderSphere : public ColliderBase {
+ public:
+  ColliderSphere() : ColliderBase(ColliderKind_Sphere) {}
+  void SetFromDescription(const ColliderDescription& description) override;
+  float Volume() const override;
+  Base::Mat3 InertiaTensor(float density) const override;
+  void SetRadius(float radius) { radius_ = radius; }
+  float GetRadius() const { return radius_; }
+
+ private:
+  friend class ColliderBase;
+  float radius_ = 0.0f;
+};
+
+class ColliderPolytope : public ColliderBase {
+ public:
+  ColliderPolytope() : ColliderBase(ColliderKind_Polytope) {}
+  void SetFromDescription(const ColliderDescription& description) override;
+  float Volume() const override;
+  const std::vector<Base::Vec3>& GetVertices() const { return vertices_; }
+  const Base::Vec3& GetHalfExtents() const { return halfExtents_; }
+
+ private:
+  friend class ColliderBase;
+  std::vector<Base::Vec3> vertices_;  // the collider's own copy, local space
+  Base::Vec3 halfExtents_;
+};
+
+template <typename F>
+void ColliderBase::ForEachPair(uint32_t set, F&& f) const {
+  const PairSet& s = sets_[set];
+  if (s.overflowed) {
+    for (const auto& [other, impulse] : s.map) f(other);
+  } else {
+    for (int i = 0; i < s.count; ++i) f(s.entries[i].other);
+  }
+  for (int i = 0; i < s.goneCount; ++i) f(static_cast<ColliderBase*>(nullptr));
+}
+
+}  // namespace ZarnPhys

@@ -1,0 +1,313 @@
+// Insertion, removal, incremental reinsertion and the pair search of the broad-phase tree.
+#include "ZarnPhys/DynamicAABBTree.h"
+
+#include <algorithm>
+#include <functional>
+
+#include "Base/Assert.h"
+#include "Base/MathUtil.h"
+#include "ZarnPhys/DebugDrawer.h"
+
+namespace ZarnPhys {
+
+namespace {
+const DynamicAABBTree::Node kSentinel{};
+}  // namespace
+
+bool DynamicAABBTree::Overlaps(const Box& a, const Box& b) {
+  return a.min.x <= b.max.x && a.max.x >= b.min.x && a.min.y <= b.max.y && a.max.y >= b.min.y &&
+         a.min.z <= b.max.z && a.max.z >= b.min.z;
+}
+
+bool DynamicAABBTree::Contains(const Box& outer, const Box& inner) {
+  return outer.min.x < inner.min.x && outer.min.y < inner.min.y && outer.min.z < inner.min.z &&
+         outer.max.x > inner.max.x && outer.max.y > inner.max.y && outer.max.z > inner.max.z;
+}
+
+Box DynamicAABBTree::Union(const Box& a, const Box& b) {
+  return {{std::min(a.min.x, b.min.x), std::min(a.min.y, b.min.y), std::min(a.min.z, b.min.z)},
+          {std::max(a.max.x, b.max.x), std::max(a.max.y, b.max.y), std::max(a.max.z, b.max.z)}};
+}
+
+float DynamicAABBTree::VolumeOf(const Box& b) {
+  return (b.max.x - b.min.x) * (b.max.y - b.min.y) * (b.max.z - b.min.z);
+}
+
+const DynamicAABBTree::Node& DynamicAABBTree::NodeOrSentinel(uint32_t index) const {
+  return index == kNone ? kSentinel : nodes_[index];
+}
+
+Box DynamicAABBTree::FatBoxOf(const ColliderBase* collider) const {
+  Box box = collider->ComputeBounds();
+  const Base::Vec3 margin(ColliderBase::kFatMargin, ColliderBase::kFatMargin, ColliderBase::kFatMargin);
+  box.min -= margin;
+  box.max += margin;
+  return box;
+}
+
+uint32_t DynamicAABBTree::AllocateNode(const Node& node) {
+  uint32_t index;
+  if (!freeHeap_.empty()) {
+    std::pop_heap(freeHeap_.begin(), freeHeap_.end(), std::greater<>());
+    index = freeHeap_.back();
+    freeHeap_.pop_back();
+    nodes_[index] = node;
+  } else {
+    index = uint32_t(nodes_.size());
+    nodes_.push_back(node);
+  }
+  nodes_[index].self = index;
+  nodes_[index].allocated = true;
+  return index;
+}
+
+void DynamicAABBTree::FreeNode(uint32_t index) {
+  Node& node = nodes_[index];
+  node = Node();
+  freeHeap_.push_back(index);
+  std::push_heap(freeHeap_.begin(), freeHeap_.end(), std::greater<>());
+}
+
+uint32_t DynamicAABBTree::AddCollider(ColliderBase* collider) {
+  Node leaf;
+  leaf.box = FatBoxOf(collider);
+  leaf.volume = VolumeOf(leaf.box);
+  leaf.collider = collider;
+  const uint32_t index = AllocateNode(leaf);
+  collider->tree = this;
+  collider->leafIndex = index;
+  InsertLeaf(index);
+  return index;
+}
+
+void DynamicAABBTree::InsertLeaf(uint32_t leaf) {
+  if (root_ == kNone) {
+    root_ = leaf;
+    nodes_[leaf].parent = kNone;
+    return;
+  }
+  Insert(root_, leaf);
+}
+
+void DynamicAABBTree::Insert(uint32_t at, uint32_t leaf) {
+  uint32_t current = at;
+  while (!nodes_[current].IsLeaf()) {
+    const Node& node = nodes_[current];
+    // An only child leaves its free slot to the new leaf.
+    for (int slot = 0; slot < 2; ++slot) {
+      if (node.children[slot] == kNone) {
+        nodes_[current].children[slot] = leaf;
+        nodes_[leaf].parent = current;
+        Refit(current);
+        return;
+      }
+    }
+    const Box& box = nodes_[leaf].box;
+    const float cost0 = VolumeOf(Union(box, nodes_[node.children[0]].box));
+    const float cost1 = VolumeOf(Union(box, nodes_[node.children[1]].box));
+    current = cost1 < cost0 ? node.children[1] : node.children[0];
+  }
+
+  const uint32_t parent = nodes_[current].parent;
+  Node internal;
+  internal.parent = parent;
+  internal.children[0] = current;
+  internal.children[1] = leaf;
+  const uint32_t made = AllocateNode(internal);
+  if (parent == kNone) {
+    root_ = made;
+  } else {
+    Node& p = nodes_[parent];
+    p.children[p.children[0] == current ? 0 : 1] = made;
+  }
+  nodes_[current].parent = made;
+  nodes_[leaf].parent = made;
+  Refit(leaf);
+}
+
+void DynamicAABBTree::Refit(uint32_t index) {
+  for (uint32_t i = index; i != kNone; i = nodes_[i].parent) {
+    Node& node = nodes_[i];
+    if (node.IsLeaf()) {
+      if (node.collider) node.box = FatBoxOf(node.collider);
+    } else if (node.children[0] == kNone) {
+      node.box = nodes_[node.children[1]].box;
+    } else if (node.children[1] == kNone) {
+      node.box = nodes_[node.children[0]].box;
+    } else {
+      node.box = Union(nodes_[node.children[0]].box, nodes_[node.children[1]].box);
+    }
+    node.volume = VolumeOf(node.box);
+  }
+}
+
+uint32_t DynamicAABBTree::Remove(uint32_t leaf, uint32_t* sibling) {
+  *sibling = kNone;
+  const uint32_t parent = nodes_[leaf].parent;
+  nodes_[leaf].parent = kNone;
+  if (parent == kNone) {
+    root_ = kNone;
+    return kNone;
+  }
+  const Node& p = nodes_[parent];
+  const uint32_t other = p.children[0] == leaf ? p.children[1] : p.children[0];
+  const uint32_t grandparent = p.parent;
+  if (grandparent == kNone) {
+    root_ = other;
+  } else {
+    Node& g = nodes_[grandparent];
+    g.children[g.children[0] == parent ? 0 : 1] = other;
+  }
+  if (other != kNone) nodes_[other].parent = grandparent;
+  // An only child leaves its grandparent with one child less, which refitting from it handles.
+  *sibling = other != kNone ? other : grandparent;
+  return parent;
+}
+
+void DynamicAABBTree::RemoveLeaf(uint32_t leaf) {
+  if (leaf >= nodes_.size() || !nodes_[leaf].allocated || !nodes_[leaf].IsLeaf()) return;
+  uint32_t sibling;
+  const uint32_t parent = Remove(leaf, &sibling);
+  if (sibling != kNone) Refit(sibling);
+  if (ColliderBase* collider = nodes_[leaf].collider) {
+    collider->leafIndex = kNone;
+    collider->tree = nullptr;
+  }
+  FreeNode(leaf);
+  if (parent != kNone) FreeNode(parent);
+}
+
+void DynamicAABBTree::Reinsert() {
+  testedPairs_ = 0;
+  if (root_ == kNone) return;
+
+  reinsertList_.clear();
+  std::vector<uint32_t> stack{root_};
+  while (!stack.empty()) {
+    const uint32_t index = stack.back();
+    stack.pop_back();
+    const Node& node = nodes_[index];
+    if (node.IsLeaf()) {
+      if (!Contains(node.box, node.collider->ComputeBounds())) reinsertList_.push_back(index);
+      continue;
+    }
+    if (node.children[1] != kNone) stack.push_back(node.children[1]);
+    if (node.children[0] != kNone) stack.push_back(node.children[0]);
+  }
+
+  // One leaf more per step keeps improving a tree that nothing else would touch.
+  if (!nodes_[root_].IsLeaf()) {
+    for (size_t i = size_t(Base::Rand15()) % nodes_.size(); i < nodes_.size(); ++i) {
+      if (nodes_[i].self != kNone && nodes_[i].IsLeaf()) {
+        reinsertList_.push_back(uint32_t(i));
+        break;
+      }
+    }
+  }
+
+  for (const uint32_t leaf : reinsertList_) {
+    uint32_t sibling;
+    const uint32_t parent = Remove(leaf, &sibling);
+    if (sibling != kNone) Refit(sibling);
+    if (parent != kNone) FreeNode(parent);
+    if (root_ == kNone) {
+      root_ = leaf;
+      Refit(leaf);
+    } else {
+      Insert(root_, leaf);
+      Refit(leaf);
+    }
+  }
+}
+
+void DynamicAABBTree::FindPairs(PairSink& sink) {
+  if (root_ == kNone || nodes_[root_].IsLeaf()) return;
+  sink_ = &sink;
+  for (Node& node : nodes_) node.visited = false;
+  CrossPairs(nodes_[root_].children[0], nodes_[root_].children[1]);
+  sink_ = nullptr;
+}
+
+void DynamicAABBTree::CrossPairs(uint32_t x, uint32_t y) {
+  for (;;) {
+    for (const uint32_t n : {x, y}) {
+      if (n != kNone && !nodes_[n].IsLeaf() && !nodes_[n].visited) {
+        CrossPairs(nodes_[n].children[0], nodes_[n].children[1]);
+        nodes_[n].visited = true;
+      }
+    }
+    const Node& nx = NodeOrSentinel(x);
+    const Node& ny = NodeOrSentinel(y);
+    if (x == kNone || y == kNone || !Overlaps(nx.box, ny.box)) return;
+    const bool leafX = nx.IsLeaf(), leafY = ny.IsLeaf();
+    if (leafX && leafY) {
+      ++testedPairs_;
+      sink_->AddPair(nx.collider, ny.collider);
+      return;
+    }
+    if (leafX) {
+      CrossPairs(x, ny.children[0]);
+      y = ny.children[1];
+    } else if (leafY) {
+      CrossPairs(y, nx.children[0]);
+      x = nx.children[1];
+    } else {
+      const uint32_t x0 = nx.children[0], x1 = nx.children[1], y0 = ny.children[0], y1 = ny.children[1];
+      CrossPairs(x0, y0);
+      CrossPairs(x0, y1);
+      CrossPairs(x1, y0);
+      x = x1;
+      y = y1;
+    }
+  }
+}
+
+void DynamicAABBTree::DrawNodes() const {
+  DebugDrawer* drawer = GetDebugDrawer();
+  if (!drawer || root_ == kNone) return;
+  std::vector<uint32_t> stack{root_};
+  while (!stack.empty()) {
+    const Node& node = nodes_[stack.back()];
+    stack.pop_back();
+    drawer->DrawCube((node.box.min + node.box.max) * 0.5f, node.box.max - node.box.min, Base::Mat4(),
+                     Base::Vec3(0.2f, 0.2f, 0.9f), false);
+    if (node.children[1] != kNone) stack.push_back(node.children[1]);
+    if (node.children[0] != kNone) stack.push_back(node.children[0]);
+  }
+}
+
+bool DynamicAABBTree::Validate() const {
+  std::vector<uint8_t> seen(nodes_.size(), 0);
+  size_t reached = 0;
+  if (root_ != kNone) {
+    if (root_ >= nodes_.size() || nodes_[root_].parent != kNone) return false;
+    std::vector<uint32_t> stack{root_};
+    while (!stack.empty()) {
+      const uint32_t index = stack.back();
+      stack.pop_back();
+      if (index >= nodes_.size() || seen[index]) return false;
+      seen[index] = 1;
+      ++reached;
+      const Node& node = nodes_[index];
+      if (!node.allocated || node.self != index) return false;
+      if (node.IsLeaf()) {
+        if (!node.collider || node.collider->leafIndex != index || node.collider->tree != this) return false;
+        continue;
+      }
+      if (node.children[0] == kNone || node.children[1] == kNone) return false;
+      for (const uint32_t child : node.children) {
+        if (child >= nodes_.size() || nodes_[child].parent != index) return false;
+        stack.push_back(child);
+      }
+      const Box expected = Union(nodes_[node.children[0]].box, nodes_[node.children[1]].box);
+      if (expected.min != node.box.min || expected.max != node.box.max) return false;
+    }
+  }
+  for (const uint32_t index : freeHeap_) {
+    if (index >= nodes_.size() || seen[index] || nodes_[index].allocated) return false;
+    seen[index] = 2;
+  }
+  return reached + freeHeap_.size() == nodes_.size();
+}
+
+}  // namespace ZarnPhys

@@ -1,0 +1,79 @@
+// The broad phase: a binary tree of fat boxes over the colliders, kept up to date by reinserting
+// the leaves that escaped their boxes, and walked for pairs of overlapping leaves.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "ZarnPhys/Collider.h"
+
+namespace ZarnPhys {
+
+// Receives each pair of colliders whose fat boxes overlap.
+class PairSink {
+ public:
+  virtual void AddPair(ColliderBase* a, ColliderBase* b) = 0;
+
+ protected:
+  ~PairSink() = default;
+};
+
+class DynamicAABBTree {
+ public:
+  static constexpr uint32_t kNone = 0xFFFFFFFFu;
+
+  struct Node {
+    bool allocated = false;
+    bool visited = false;
+    float volume = 0.0f;
+    uint32_t parent = kNone;
+    uint32_t self = kNone;
+    uint32_t children[2] = {kNone, kNone};
+    Box box;
+    ColliderBase* collider = nullptr;
+
+    bool IsLeaf() const { return children[0] == kNone && children[1] == kNone; }
+  };
+
+  // Inserts the collider's fat box; returns its leaf index (also stored in the collider).
+  uint32_t AddCollider(ColliderBase* collider);
+  void RemoveLeaf(uint32_t leaf);
+  // Re-homes the leaves whose collider left its fat box, plus one leaf picked at random.
+  void Reinsert();
+  void FindPairs(PairSink& sink);
+  // Draws every node's box through the installed debug drawer.
+  void DrawNodes() const;
+
+  uint32_t GetRoot() const { return root_; }
+  const std::vector<Node>& GetNodes() const { return nodes_; }
+  uint32_t GetTestedPairCount() const { return testedPairs_; }
+  // Checks links, boxes and the free list; true when the tree is consistent.
+  bool Validate() const;
+
+  static bool Overlaps(const Box& a, const Box& b);
+  static bool Contains(const Box& outer, const Box& inner);
+  static Box Union(const Box& a, const Box& b);
+  static float VolumeOf(const Box& b);
+
+ private:
+  uint32_t AllocateNode(const Node& node);
+  void FreeNode(uint32_t index);
+  void InsertLeaf(uint32_t leaf);
+  void Insert(uint32_t at, uint32_t leaf);
+  void Refit(uint32_t index);
+  // Detaches the leaf; returns the freed former parent (kNone when the leaf was the root) and
+  // stores the sibling that took the parent's place.
+  uint32_t Remove(uint32_t leaf, uint32_t* sibling);
+  const Node& NodeOrSentinel(uint32_t index) const;
+  void CrossPairs(uint32_t x, uint32_t y);
+  Box FatBoxOf(const ColliderBase* collider) const;
+
+  std::vector<Node> nodes_;
+  uint32_t testedPairs_ = 0;
+  uint32_t root_ = kNone;
+  std::vector<uint32_t> freeHeap_;  // min-heap: the smallest free index is reused first
+  std::vector<uint32_t> reinsertList_;
+  PairSink* sink_ = nullptr;
+};
+
+}  // namespace ZarnPhys
