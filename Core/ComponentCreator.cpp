@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "Base/PBManager.h"
-#include "Base/TraceLog.h"
 #include "Core/GameSpace.h"
+#include "Core/Log.h"
 
 namespace Core {
 namespace {
@@ -16,20 +16,18 @@ std::array<ComponentCreator*, ComponentType_Count>& Creators() {
   return creators;
 }
 
-#define ORV_CORE_LOG(level, ...) Base::TraceLog::GetInstance().Print(level, Base::TraceModule_Core, __VA_ARGS__)
-
 }  // namespace
 
 GameComponent* ComponentCreator::Create(GameSpace* space) const {
   if (!space) {
-    ORV_CORE_LOG(Base::TraceLevel_Error, "Attempted to create a %s component without a game space",
+    CORE_LOG(Error, "Attempted to create a %s component without a game space",
                  ComponentTypeName(m_type));
     return nullptr;
   }
   Base::PBManager* pool = space->GetComponentPool(m_type, m_size);
   void* block = pool ? pool->Allocate() : nullptr;
   if (!block) {
-    ORV_CORE_LOG(Base::TraceLevel_Error, "Could not create a %s component in space \"%s\": no free block",
+    CORE_LOG(Error, "Could not create a %s component in space \"%s\": no free block",
                  ComponentTypeName(m_type), space->GetName().c_str());
     return nullptr;
   }
@@ -40,7 +38,7 @@ GameComponent* ComponentCreator::Create(GameSpace* space) const {
     // A component nobody can resolve would be a leak that still takes a block: give both back.
     component->~GameComponent();
     pool->Free(block);
-    ORV_CORE_LOG(Base::TraceLevel_Error, "Could not create a %s component in space \"%s\": no free handle",
+    CORE_LOG(Error, "Could not create a %s component in space \"%s\": no free handle",
                  ComponentTypeName(m_type), space->GetName().c_str());
     return nullptr;
   }
@@ -64,7 +62,7 @@ GameComponent* ComponentCreator::CreateDetached() const {
 void ComponentCreator::Destroy(GameSpace* space, GameComponent* component) const {
   if (!space || !component) return;
   if (component->m_space != space || component->m_componentType != m_type) {
-    ORV_CORE_LOG(Base::TraceLevel_Error, "Attempted to destroy a %s component that does not belong to space \"%s\"",
+    CORE_LOG(Error, "Attempted to destroy a %s component that does not belong to space \"%s\"",
                  ComponentTypeName(component->m_componentType), space->GetName().c_str());
     return;
   }
@@ -77,12 +75,12 @@ void ComponentCreator::Destroy(GameSpace* space, GameComponent* component) const
 
 void ComponentRegistry::Register(ComponentCreator& creator) {
   if (creator.m_type >= ComponentType_Count) {
-    ORV_CORE_LOG(Base::TraceLevel_Error, "Attempted to register a ComponentCreator for component type %u",
+    CORE_LOG(Error, "Attempted to register a ComponentCreator for component type %u",
                  creator.m_type);
     return;
   }
   Creators()[creator.m_type] = &creator;
-  ORV_CORE_LOG(Base::TraceLevel_Verbose, "Registered ComponentCreator for %s components.",
+  CORE_LOG(Verbose, "Registered ComponentCreator for %s components.",
                ComponentTypeName(creator.m_type));
 }
 

@@ -3,7 +3,6 @@
 
 #include <cstdlib>
 
-#include "Base/Reflection/EngineEnums.h"
 #include "Base/Reflection/Registration.h"
 #include "Core/GameObject.h"
 #include "Core/GameSpace.h"
@@ -11,18 +10,32 @@
 
 namespace Core {
 
+namespace {
+
+// The component type names by id, then the count's name and the end of the list.
+constexpr const char* kComponentTypeNames[] = {
+#define ORV_COMPONENT_TYPE_NAME(name) #name,
+    ORV_COMPONENT_TYPES(ORV_COMPONENT_TYPE_NAME)
+#undef ORV_COMPONENT_TYPE_NAME
+    "countComponents", nullptr};
+
+}  // namespace
+
+const Base::Enum& ComponentTypeEnum() {
+  static const Base::Enum values("ComponentType", kComponentTypeNames);
+  return values;
+}
+
 const char* ComponentTypeName(uint32_t type) {
-  const Base::Enum& names = Base::Enums::ComponentType();
-  if (type >= ComponentType_Count || type >= names.GetValueCount()) return "countComponents";
-  return names.GetValueName(type).c_str();
+  return kComponentTypeNames[type < ComponentType_Count ? type : ComponentType_Count];
 }
 
 uint32_t ComponentTypeFromName(std::string_view name) {
-  const Base::Enum& names = Base::Enums::ComponentType();
+  const Base::Enum& names = ComponentTypeEnum();
   // One lookup per block name: an unknown name reads as 0 too, and only the first value's own name
   // really is 0.
   const int32_t value = names.GetValue(name);
-  if (value == 0 && (names.GetValueCount() == 0 || names.GetValueName(0) != name)) return ComponentType_Count;
+  if (value == 0 && name != kComponentTypeNames[0]) return ComponentType_Count;
   return value >= 0 && value < int32_t(ComponentType_Count) ? uint32_t(value) : ComponentType_Count;
 }
 
@@ -82,5 +95,8 @@ void InstallComponentOps(Base::Reflection::TypeInfo* record) {
 }
 
 }  // namespace Core
+
+// The enumeration is built at load, before any text names a component type.
+ORV_ON_LOAD { Core::ComponentTypeEnum(); }
 
 ORV_REFLECT_CLASS(Core::GameComponent) { Core::InstallComponentOps(type.Record()); }

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "Base/Handle.h"
+#include "Base/Reflection/Enum.h"
 #include "Base/Reflection/TypeInfo.h"
 #include "Core/Generic.h"
 
@@ -14,31 +15,26 @@ namespace Core {
 class GameObject;
 class Transform;
 
-// Values of the reflected enumeration "ComponentType": a game object's handle slot and a space's pool
-// for each native component class. Their names are also the block names of components in text files.
-enum ComponentType : uint32_t {
-  ComponentType_Transform = 0,
-  ComponentType_Camera = 1,
-  ComponentType_Model = 2,
-  ComponentType_RigidBody = 3,
-  ComponentType_ColliderCube = 4,
-  ComponentType_ColliderCapsule = 5,
-  ComponentType_ColliderGround = 6,
-  ComponentType_ColliderSphere = 7,
-  ComponentType_ColliderSlant = 8,
-  ComponentType_ColliderPolytope = 9,
-  ComponentType_AnimationController = 10,
-  ComponentType_SoundEmitter = 11,
-  ComponentType_Spinner = 12,
-  ComponentType_Skybox = 13,
-  ComponentType_PointLight = 14,
-  ComponentType_SpotLight = 15,
-  ComponentType_DirectionalLight = 16,
-  ComponentType_ParticleSystem = 17,
-  ComponentType_LuaComponent = 18,  // script components: kept in a list, not in a slot
-  ComponentType_Count = 19,
-};
+// The native component classes in "ComponentType" order: the one list their type ids, their names
+// (the block names of components in text files) and the reflected enumeration are all built from, so a
+// new component type is one line here. Script components stay last: the types before them each have a
+// handle slot on a game object, script components are kept in a list.
+#define ORV_COMPONENT_TYPES(X)                                                                            \
+  X(Transform) X(Camera) X(Model) X(RigidBody) X(ColliderCube) X(ColliderCapsule) X(ColliderGround)       \
+  X(ColliderSphere) X(ColliderSlant) X(ColliderPolytope) X(AnimationController) X(SoundEmitter) X(Spinner) \
+  X(Skybox) X(PointLight) X(SpotLight) X(DirectionalLight) X(ParticleSystem) X(LuaComponent)
 
+// A game object's handle slot and a space's pool for each native component class.
+enum ComponentType : uint32_t {
+#define ORV_COMPONENT_TYPE_ID(name) ComponentType_##name,
+  ORV_COMPONENT_TYPES(ORV_COMPONENT_TYPE_ID)
+#undef ORV_COMPONENT_TYPE_ID
+  ComponentType_Count,
+};
+static_assert(ComponentType_LuaComponent + 1 == ComponentType_Count, "script components come last");
+
+// The reflected enumeration "ComponentType": the names of the list above, "countComponents" last.
+const Base::Enum& ComponentTypeEnum();
 // The "ComponentType" name of an id ("Transform"), or "countComponents" for any id out of range.
 const char* ComponentTypeName(uint32_t type);
 // The id of a "ComponentType" name (the block name of a component in text files), or ComponentType_Count

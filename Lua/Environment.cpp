@@ -7,7 +7,6 @@
 #include <boost/filesystem.hpp>
 
 #include "Base/DebugTimer.h"
-#include "Base/Reflection/EngineEnums.h"
 #include "Base/Reflection/Registration.h"
 #include "Base/Reflection/TypeRegistry.h"
 #include "Core/GameComponent.h"
@@ -281,7 +280,7 @@ void Environment::SetPath(const std::string& root) {
 void Environment::PostInit() {
   LoadScript("engine/interface.lua", false);
   if (!state_) return;
-  const Base::Enum& types = Base::Enums::ComponentType();
+  const Base::Enum& types = Core::ComponentTypeEnum();
   lua_newtable(state_);
   // The native component types only: the enumeration's closing count is no component.
   const uint32_t count = std::min<uint32_t>(types.GetValueCount(), Core::ComponentType_Count);

@@ -14,11 +14,6 @@
 #include "Base/Serialization/ValueText.h"
 #include "Base/TraceLog.h"
 
-namespace Core {
-class GameObject;
-class GameSpace;
-}  // namespace Core
-
 namespace {
 
 using namespace Base;
@@ -38,14 +33,6 @@ TypeInfo* RegisterWithText(const char* name, bool plainData, TypeInfo::TextFn wr
   return record;
 }
 
-// These pointer types are registered before their pointees, so they are given the pointee's metatable
-// name outright: a pointer must share its pointee's metatable for scripts to see one type.
-template <class T>
-void RegisterPointerTo(const char* pointeeName) {
-  const std::string name = std::string(pointeeName) + "*";
-  RegisterType<T*>(TypeRegistry::GetInstance(), sizeof(T*), name.c_str(), pointeeName, true);
-}
-
 template <class T, class M>
 void AddMember(TypeInfo* record, const char* name, M T::*field) {
   record->AddMember(TypeOf<M>(), name, FieldOffset<T>(field));
@@ -61,17 +48,15 @@ ORV_ON_LOAD {
   RegisterWithText<double>("double", true, &WriteDouble, &ReadDouble);
   Register<char*>("char*", true);
 
-  RegisterPointerTo<GamepadState>("Base::GamepadState");
-  RegisterPointerTo<std::vector<int>>("std::vector<int>");
-  RegisterPointerTo<std::vector<Core::GameObject*>>("std::vector<Core::GameObject*>");
-  RegisterPointerTo<std::vector<Core::GameSpace*>>("std::vector<Core::GameSpace*>");
-  RegisterPointerTo<std::vector<DebugTimerData>>("std::vector<Base::DebugTimerData>");
-  RegisterPointerTo<std::vector<std::string>>("std::vector<std::string>");
-  RegisterPointerTo<std::vector<bool>>("std::vector<bool>");
-  RegisterPointerTo<Gamepad>("Base::Gamepad");
-  RegisterPointerTo<Keyboard>("Base::Keyboard");
-  RegisterPointerTo<Member>("Base::Member");
-  RegisterPointerTo<TraceLog>("Base::TraceLog");
+  RegisterPointerAhead<GamepadState>("Base::GamepadState");
+  RegisterPointerAhead<std::vector<int>>("std::vector<int>");
+  RegisterPointerAhead<std::vector<DebugTimerData>>("std::vector<Base::DebugTimerData>");
+  RegisterPointerAhead<std::vector<std::string>>("std::vector<std::string>");
+  RegisterPointerAhead<std::vector<bool>>("std::vector<bool>");
+  RegisterPointerAhead<Gamepad>("Base::Gamepad");
+  RegisterPointerAhead<Keyboard>("Base::Keyboard");
+  RegisterPointerAhead<Member>("Base::Member");
+  RegisterPointerAhead<TraceLog>("Base::TraceLog");
 
   Register<void*>("void*", true);
   // The same record as "char*": both names find it, and it takes this second name.
@@ -109,8 +94,6 @@ ORV_ON_LOAD {
 
   RegisterWithText<std::string>("std::string", false, &WriteString, &ReadString);
   Register<std::vector<int>>("std::vector<int>", false);
-  Register<std::vector<Core::GameObject*>>("std::vector<Core::GameObject*>", false);
-  Register<std::vector<Core::GameSpace*>>("std::vector<Core::GameSpace*>", false);
   Register<std::vector<DebugTimerData>>("std::vector<Base::DebugTimerData>", false);
   Register<std::vector<std::string>>("std::vector<std::string>", false);
   Register<std::vector<bool>>("std::vector<bool>", false);

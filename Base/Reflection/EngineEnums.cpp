@@ -1,4 +1,5 @@
-// The engine's reflected enumerations: built on first use, and all of them before main.
+// The reflected enumerations of the base library: built on first use, and all of them before main.
+// Areas above it build their own (Core: "ComponentType", from its list of component classes).
 #include "Base/Reflection/EngineEnums.h"
 
 #include "Base/Reflection/Registration.h"
@@ -8,16 +9,6 @@ namespace Base::Enums {
 const Enum& AssetTypes() {
   static const Enum values("AssetTypes", {"DefaultAsset", "Mesh", "Material", "Texture", "Archetype", "Font",
                                           "Space", "countAssetTypes"});
-  return values;
-}
-
-// The numbers are the slots of a game object's component handles and of a space's component pools.
-const Enum& ComponentType() {
-  static const Enum values("ComponentType",
-                           {"Transform", "Camera", "Model", "RigidBody", "ColliderCube", "ColliderCapsule",
-                            "ColliderGround", "ColliderSphere", "ColliderSlant", "ColliderPolytope",
-                            "AnimationController", "SoundEmitter", "Spinner", "Skybox", "PointLight", "SpotLight",
-                            "DirectionalLight", "ParticleSystem", "LuaComponent", "countComponents"});
   return values;
 }
 
@@ -33,7 +24,6 @@ const Enum& SpaceComponentType() {
 
 ORV_ON_LOAD {
   AssetTypes();
-  ComponentType();
   Generics();
   SpaceComponentType();
 }

@@ -1,4 +1,4 @@
-// The engine's four reflected enumerations, built before main.
+// The reflected enumerations built before main by the base library ("ComponentType" is Core's).
 #pragma once
 
 #include "Base/Reflection/Enum.h"
@@ -6,7 +6,6 @@
 namespace Base::Enums {
 
 const Enum& AssetTypes();          // "DefaultAsset" 0 .. "Space" 6; "countAssetTypes" 7
-const Enum& ComponentType();       // "Transform" 0 .. "LuaComponent" 18; "countComponents" 19
 const Enum& Generics();            // "GameComponent" 0, "GameObject" 1; "Abstract" 2
 const Enum& SpaceComponentType();  // "TestSpaceComp" 0; "countSpaceComponents" 1
 

@@ -59,6 +59,14 @@ TypeInfo* RegisterPointerType(const char* pointerName = nullptr) {
                           pointee.metatableName.c_str(), true);
 }
 
+// Registers T* ahead of T, named T's name + "*", with T's metatable name given outright (T has no record
+// to take it from yet), so that scripts see T and T* as one type either way round.
+template <class T>
+TypeInfo* RegisterPointerAhead(const char* pointeeName) {
+  const std::string name = std::string(pointeeName) + "*";
+  return RegisterType<T*>(TypeRegistry::GetInstance(), sizeof(T*), name.c_str(), pointeeName, true);
+}
+
 // The byte offset of a field of T (or of one of T's bases). Under the Itanium C++ ABI a data-member
 // pointer is exactly that offset, and it needs no object (offsetof rejects polymorphic classes).
 template <class T, class M, class C>

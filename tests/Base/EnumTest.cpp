@@ -9,20 +9,20 @@ using Base::Enum;
 namespace Enums = Base::Enums;
 
 TEST(Enum, TheLastNameCountsAndMissesAnswerZeroWithoutBeingRemembered) {
-  const Enum& components = Enums::ComponentType();
-  EXPECT_EQ(components.GetName(), "ComponentType");
-  EXPECT_EQ(components.GetValueCount(), 19u);
-  EXPECT_EQ(components.GetValue("LuaComponent"), 18);
-  EXPECT_EQ(components.GetValueName(18), "LuaComponent");
+  const Enum& assets = Enums::AssetTypes();
+  EXPECT_EQ(assets.GetName(), "AssetTypes");
+  EXPECT_EQ(assets.GetValueCount(), 7u);
+  EXPECT_EQ(assets.GetValue("Space"), 6);
+  EXPECT_EQ(assets.GetValueName(6), "Space");
   // The last name stands for the count: mapped, but not a value name.
-  EXPECT_EQ(components.GetValue("countComponents"), 19);
-  EXPECT_EQ(Enums::AssetTypes().GetValueCount(), 7u);
+  EXPECT_EQ(assets.GetValue("countAssetTypes"), 7);
   EXPECT_TRUE(Enums::Generics().HasValue("Abstract"));
+  EXPECT_EQ(Enums::Generics().GetValueCount(), 2u);
 
-  EXPECT_FALSE(components.HasValue("Teapot"));
-  EXPECT_EQ(components.GetValue("Teapot"), 0);
-  EXPECT_FALSE(components.HasValue("Teapot"));
-  EXPECT_FALSE(components.HasValue("transform"));  // exact case
+  EXPECT_FALSE(assets.HasValue("Teapot"));
+  EXPECT_EQ(assets.GetValue("Teapot"), 0);
+  EXPECT_FALSE(assets.HasValue("Teapot"));
+  EXPECT_FALSE(assets.HasValue("mesh"));  // exact case
 
   const char* const names[] = {"A", "B", "countLetters", nullptr};
   Enum letters("Letters", names);

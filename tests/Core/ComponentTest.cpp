@@ -2,7 +2,9 @@
 // and copy, detached components, and full pools and handle tables answered with null.
 #include <gtest/gtest.h>
 
-#include "Base/Reflection/EngineEnums.h"
+#include <vector>
+
+#include "Base/Reflection/TypeRegistry.h"
 #include "Core/Spinner.h"
 #include "Core/Transform.h"
 #include "ObjectModelSupport.h"
@@ -26,6 +28,37 @@ TEST_F(ComponentTest, TypeIdsNamesAndCreatorsAgree) {
   EXPECT_EQ(Core::ComponentRegistry::GetCreator(Core::ComponentType_Count), nullptr);
   // Every component block name in a text file is the type record's registered name.
   EXPECT_EQ(Base::Reflection::TypeOf<Transform>()->name, "Transform");
+
+  // The reflected enumeration is built from the same list: names by id, the count's name last.
+  const Base::Enum& types = Core::ComponentTypeEnum();
+  EXPECT_EQ(types.GetName(), "ComponentType");
+  EXPECT_EQ(types.GetValueCount(), 19u);
+  EXPECT_EQ(types.GetValue("LuaComponent"), 18);
+  EXPECT_EQ(types.GetValue("countComponents"), 19);
+  for (uint32_t id = 0; id < Core::ComponentType_Count; ++id)
+    EXPECT_EQ(types.GetValueName(id), Core::ComponentTypeName(id));
+  EXPECT_EQ(Core::ComponentTypeFromName("Transform"), 0u);
+  EXPECT_EQ(Core::ComponentTypeFromName("transform"), uint32_t(Core::ComponentType_Count));
+  EXPECT_EQ(Core::ComponentTypeFromName("countComponents"), uint32_t(Core::ComponentType_Count));
+}
+
+// The lists of objects and spaces scripts receive are Core's to register; each pointer type shares its
+// list's metatable although it was registered first.
+TEST(CoreValueTypes, ObjectAndSpaceListsAreRegisteredWithTheirPointerTypes) {
+  using Base::Reflection::TypeOf;
+  const Base::Reflection::TypeRegistry& registry = Base::Reflection::TypeRegistry::GetInstance();
+  EXPECT_EQ(registry.FindType("vector<GameObject*>"), TypeOf<std::vector<Core::GameObject*>>());
+  EXPECT_EQ(registry.FindType("vector<GameSpace*>"), TypeOf<std::vector<Core::GameSpace*>>());
+  for (const char* key : {"vector<GameObject*>*", "vector<GameSpace*>*"}) {
+    SCOPED_TRACE(key);
+    const Base::Reflection::TypeInfo* pointer = registry.FindType(key);
+    ASSERT_NE(pointer, nullptr);
+    EXPECT_TRUE(pointer->isPlainData && pointer->isPointer);
+  }
+  EXPECT_FALSE(TypeOf<std::vector<Core::GameObject*>>()->isPlainData);
+  EXPECT_EQ(TypeOf<std::vector<Core::GameObject*>*>()->metatableName,
+            TypeOf<std::vector<Core::GameObject*>>()->metatableName);
+  EXPECT_EQ(TypeOf<std::vector<Core::GameSpace*>*>()->metatableName, "GameSpace*>");
 }
 
 TEST_F(ComponentTest, CreatedComponentsResolveUntilDestroyedAndSlotsComeBackNewer) {
