@@ -9,6 +9,7 @@ packages=(
   libluajit-5.1-dev libboost-filesystem-dev
   libsdl2-dev libepoxy-dev libegl1 libegl-mesa0 libgl1-mesa-dri libpng-dev glslang-tools
   libglm-dev
+  libbullet-dev
 )
 
 missing=()

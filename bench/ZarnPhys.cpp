@@ -1,0 +1,147 @@
+// Time per 60 Hz step of the physics library against a reference rigid-body library running the same
+// scenes: a pile of 1,000 boxes in 100 columns and a ten-level box pyramid, each on a static ground.
+#include <memory>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+#include <btBulletDynamicsCommon.h>
+
+#include "Base/TraceLog.h"
+#include "ZarnPhys/PhysicsSpace.h"
+
+namespace {
+
+constexpr float kStep = 1.0f / 60.0f;
+constexpr float kHalf = 0.5f;  // every box is 1 x 1 x 1 with density 1, so mass 1
+constexpr int kWarmSteps = 60;
+
+struct BoxPlacement {
+  float x, y, z;
+};
+
+// 10 x 10 columns of 10 boxes, 0.5 apart so that each box touches only the boxes above and below.
+std::vector<BoxPlacement> Pile() {
+  std::vector<BoxPlacement> boxes;
+  for (int i = 0; i < 10; ++i)
+    for (int k = 0; k < 10; ++k)
+      for (int level = 0; level < 10; ++level)
+        boxes.push_back({float(i) * 1.5f, kHalf + float(level) * 1.0f, float(k) * 1.5f});
+  return boxes;
+}
+
+// Ten levels, side by side: 55 boxes.
+std::vector<BoxPlacement> Pyramid() {
+  std::vector<BoxPlacement> boxes;
+  for (int level = 0; level < 10; ++level)
+    for (int i = 0; i < 10 - level; ++i) boxes.push_back({float(i) + 0.5f * float(level), kHalf + float(level), 0.0f});
+  return boxes;
+}
+
+class ZarnScene {
+ public:
+  explicit ZarnScene(const std::vector<BoxPlacement>& boxes) {
+    space_.Initialize(kStep);
+    ZarnPhys::ColliderDescription ground;
+    ground.kind = ZarnPhys::ColliderKind_Ground;
+    ground.shape[0] = ground.shape[2] = 100.0f;
+    ground.shape[1] = 0.5f;
+    ground.boundingHalfExtents = {100.0f, 0.5f, 100.0f};
+    ZarnPhys::Entity* entity = nullptr;
+    ZarnPhys::EntityTransform at;
+    at.position = {0.0f, -0.5f, 0.0f};
+    space_.CreateCollider(&entity, ground, at);
+
+    ZarnPhys::ColliderDescription box;
+    box.kind = ZarnPhys::ColliderKind_Cube;
+    box.shape[0] = box.shape[1] = box.shape[2] = kHalf;
+    box.boundingHalfExtents = {kHalf, kHalf, kHalf};
+    ZarnPhys::RigidBodyDescription body;
+    body.density = 1.0f;
+    for (const BoxPlacement& p : boxes) {
+      entity = nullptr;
+      at.position = {p.x, p.y, p.z};
+      space_.CreateCollider(&entity, box, at);
+      space_.AddRigidBody(&entity, body);
+    }
+  }
+  void Step() {
+    space_.SetStepTime(kStep);
+    space_.Step();
+  }
+
+ private:
+  ZarnPhys::PhysicsSpace space_;
+};
+
+class BulletScene {
+ public:
+  explicit BulletScene(const std::vector<BoxPlacement>& boxes)
+      : dispatcher_(&configuration_), world_(&dispatcher_, &broadphase_, &solver_, &configuration_),
+        groundShape_(btVector3(100.0f, 0.5f, 100.0f)), boxShape_(btVector3(kHalf, kHalf, kHalf)) {
+    world_.setGravity(btVector3(0.0f, -6.0f, 0.0f));
+    Add(&groundShape_, 0.0f, btVector3(0.0f, -0.5f, 0.0f));
+    for (const BoxPlacement& p : boxes) Add(&boxShape_, 1.0f, btVector3(p.x, p.y, p.z));
+  }
+  ~BulletScene() {
+    for (auto& body : bodies_) world_.removeRigidBody(body.get());
+  }
+  void Step() { world_.stepSimulation(kStep, 0); }
+
+ private:
+  void Add(btCollisionShape* shape, float mass, const btVector3& at) {
+    btVector3 inertia(0.0f, 0.0f, 0.0f);
+    if (mass > 0.0f) shape->calculateLocalInertia(mass, inertia);
+    btTransform transform;
+    transform.setIdentity();
+    transform.setOrigin(at);
+    motions_.push_back(std::make_unique<btDefaultMotionState>(transform));
+    bodies_.push_back(std::make_unique<btRigidBody>(
+        btRigidBody::btRigidBodyConstructionInfo(mass, motions_.back().get(), shape, inertia)));
+    world_.addRigidBody(bodies_.back().get());
+  }
+
+  btDefaultCollisionConfiguration configuration_;
+  btCollisionDispatcher dispatcher_;
+  btDbvtBroadphase broadphase_;
+  btSequentialImpulseConstraintSolver solver_;
+  btDiscreteDynamicsWorld world_;
+  btBoxShape groundShape_;
+  btBoxShape boxShape_;
+  std::vector<std::unique_ptr<btDefaultMotionState>> motions_;
+  std::vector<std::unique_ptr<btRigidBody>> bodies_;
+};
+
+// Each iteration times one step of a scene that has already settled for a second; the scene is
+// rebuilt (untimed) every 240 steps so that both libraries keep stepping comparable states.
+template <typename Scene>
+void StepScene(benchmark::State& state, std::vector<BoxPlacement> (*layout)()) {
+  Base::TraceLog::GetInstance().SetLevel(Base::TraceLevel_Warning);
+  const std::vector<BoxPlacement> boxes = layout();
+  std::unique_ptr<Scene> scene;
+  int steps = 0;
+  for (auto _ : state) {
+    if (!scene || steps == 240) {
+      state.PauseTiming();
+      scene.reset();
+      scene = std::make_unique<Scene>(boxes);
+      for (int i = 0; i < kWarmSteps; ++i) scene->Step();
+      steps = 0;
+      state.ResumeTiming();
+    }
+    scene->Step();
+    ++steps;
+  }
+  Base::TraceLog::GetInstance().SetLevel(Base::TraceLevel_Verbose);
+}
+
+void ZarnPhysPile(benchmark::State& state) { StepScene<ZarnScene>(state, Pile); }
+void BulletPile(benchmark::State& state) { StepScene<BulletScene>(state, Pile); }
+void ZarnPhysPyramid(benchmark::State& state) { StepScene<ZarnScene>(state, Pyramid); }
+void BulletPyramid(benchmark::State& state) { StepScene<BulletScene>(state, Pyramid); }
+
+BENCHMARK(ZarnPhysPile)->Unit(benchmark::kMillisecond);
+BENCHMARK(BulletPile)->Unit(benchmark::kMillisecond);
+BENCHMARK(ZarnPhysPyramid)->Unit(benchmark::kMillisecond);
+BENCHMARK(BulletPyramid)->Unit(benchmark::kMillisecond);
+
+}  // namespace
