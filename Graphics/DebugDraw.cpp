@@ -129,6 +129,12 @@ void DebugDraw::CanvasDrawn(Canvas* canvas) {
   }
 }
 
+void DebugDraw::ForgetCanvas(Canvas* canvas) {
+  if (m_canvas == canvas) m_canvas = nullptr;
+  m_wire.erase(canvas);
+  m_solid.erase(canvas);
+}
+
 }  // namespace Graphics
 
 // The editor's axis gizmo on a selected Transform draws through this queue.

@@ -78,6 +78,8 @@ class DebugDraw {
   // One list's share of CanvasDrawn, for a pass that draws and ages list by list. Survivors change
   // order: an expired record is replaced by the last one.
   static void AgeList(std::vector<Shape>& list);
+  // A canvas that goes away takes its records with it, and new records no longer go to it.
+  void ForgetCanvas(Canvas* canvas);
 
   // The canvas new records are filed under; set once a canvas to draw into exists (null until then).
   Canvas* m_canvas = nullptr;

@@ -2,6 +2,7 @@
 #include "Graphics/Device.h"
 
 #include "Graphics/Log.h"
+#include "Graphics/RenderStateSet.h"
 
 #include <cstdlib>
 
@@ -98,6 +99,7 @@ Device* PeekDevice() { return g_device; }
 
 void DestroyDevice() {
   if (!g_device) return;
+  RenderStateSet::DeviceDestroyed();
   g_device->Release();
   delete g_device;
   g_device = nullptr;

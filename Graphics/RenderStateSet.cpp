@@ -70,14 +70,24 @@ GpuDepthStencilState* MakeDepth(GpuDevice* device, bool depth, GpuDepthWriteMask
   return state;
 }
 
+RenderStateSet* g_set = nullptr;  // the instance once made
+
 }  // namespace
 
 RenderStateSet& RenderStateSet::GetInstance() {
   static RenderStateSet instance;
+  if (!instance.m_built) instance.Build();
   return instance;
 }
 
-RenderStateSet::RenderStateSet() {
+void RenderStateSet::DeviceDestroyed() {
+  if (g_set) g_set->DropAll();
+}
+
+RenderStateSet::RenderStateSet() { g_set = this; }
+
+void RenderStateSet::Build() {
+  m_built = true;
   GpuDevice* device = GetDevice()->m_device;
   if (!device) return;  // creation failed and was reported; every entry selects the default
   using B = GpuBlend;
@@ -107,9 +117,17 @@ RenderStateSet::RenderStateSet() {
 }
 
 RenderStateSet::~RenderStateSet() {
+  DropAll();
+  g_set = nullptr;
+}
+
+void RenderStateSet::DropAll() {
   Release();
   for (int i = 2; i <= 4; ++i)
     if (m_blendStates[i]) m_blendStates[i]->Release();
+  for (auto*& blend : m_blendStates) blend = nullptr;
+  m_commonStates.reset();
+  m_built = false;
 }
 
 void RenderStateSet::Release() {

@@ -28,6 +28,9 @@ class RenderStateSet {
   // Releases the rasterizer, sampler and depth-stencil states. Blend entries stay: 1 and 5 are
   // the toolkit cache's, 2 to 4 live until exit.
   void Release();
+  // The device is going: every state goes with it, and the next GetInstance builds the set anew
+  // on the device of that time. Nothing happens when the set was never made.
+  static void DeviceDestroyed();
 
   Platform::GpuBlendState* m_blendStates[kBlendCount] = {};
   Platform::GpuRasterizerState* m_rasterizerStates[kRasterizerCount] = {};
@@ -40,6 +43,10 @@ class RenderStateSet {
  private:
   RenderStateSet();
   ~RenderStateSet();
+  void Build();
+  void DropAll();
+
+  bool m_built = false;
   // Keeps the cache that owns blend entries 1 and 5 alive as long as the set.
   std::unique_ptr<DirectX::CommonStates> m_commonStates;
 };

@@ -18,8 +18,8 @@ Window* Window::Create(const char* title, int width, int height, uint32_t flags,
   uint32_t sdlFlags = SDL_WINDOW_OPENGL;
   if (flags & Hidden) sdlFlags |= SDL_WINDOW_HIDDEN;
   if (flags & Resizable) sdlFlags |= SDL_WINDOW_RESIZABLE;
-  SDL_Window* window = SDL_CreateWindow(title ? title : "", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED,
-                                        width, height, sdlFlags);
+  SDL_Window* window =
+      SDL_CreateWindow(title ? title : "", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, width, height, sdlFlags);
   if (!window) {
     if (error) *error = std::string("window creation failed: ") + SDL_GetError();
     SDL_QuitSubSystem(SDL_INIT_VIDEO);

@@ -174,6 +174,16 @@ void GpuContext::SetShaderResources(GpuShaderStage stage, uint32_t startSlot, ui
   dirty_ |= kDirtyTextures;
 }
 
+void GpuContext::GetShaderResources(GpuShaderStage stage, uint32_t startSlot, uint32_t count,
+                                    GpuShaderResourceView** views) const {
+  for (uint32_t i = 0; i < count; ++i) {
+    GpuShaderResourceView* view =
+        startSlot + i < kGpuResourceSlots ? resources_[uint32_t(stage)][startSlot + i].Get() : nullptr;
+    if (view) view->AddRef();
+    views[i] = view;
+  }
+}
+
 void GpuContext::SetSamplers(GpuShaderStage stage, uint32_t startSlot, uint32_t count,
                              GpuSamplerState* const* samplers) {
   uint32_t st = uint32_t(stage);
@@ -186,6 +196,18 @@ void GpuContext::SetRenderTargets(uint32_t count, GpuRenderTargetView* const* vi
   for (uint32_t i = 0; i < kGpuRenderTargets; ++i) targets_[i] = (views && i < count) ? views[i] : nullptr;
   depthTarget_ = depth;
   dirty_ |= kDirtyTargets;
+}
+
+void GpuContext::GetRenderTargets(uint32_t count, GpuRenderTargetView** views, GpuDepthStencilView** depth) const {
+  for (uint32_t i = 0; views && i < count; ++i) {
+    GpuRenderTargetView* view = i < kGpuRenderTargets ? targets_[i].Get() : nullptr;
+    if (view) view->AddRef();
+    views[i] = view;
+  }
+  if (depth) {
+    *depth = depthTarget_.Get();
+    if (*depth) (*depth)->AddRef();
+  }
 }
 
 void GpuContext::SetBlendState(GpuBlendState* state, const float factor[4], uint32_t) {

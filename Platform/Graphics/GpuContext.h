@@ -34,8 +34,13 @@ class GpuContext {
                           GpuShaderResourceView* const* views);
   void SetSamplers(GpuShaderStage stage, uint32_t startSlot, uint32_t count,
                    GpuSamplerState* const* samplers);
+  // What is bound, each non-null entry with a reference added; slots past the last are null.
+  void GetShaderResources(GpuShaderStage stage, uint32_t startSlot, uint32_t count,
+                          GpuShaderResourceView** views) const;
 
   void SetRenderTargets(uint32_t count, GpuRenderTargetView* const* views, GpuDepthStencilView* depth);
+  // The first `count` targets and the depth view (either may be null), references added.
+  void GetRenderTargets(uint32_t count, GpuRenderTargetView** views, GpuDepthStencilView** depth) const;
   // A null state selects the default; a null factor means (1, 1, 1, 1).
   void SetBlendState(GpuBlendState* state, const float factor[4], uint32_t sampleMask);
   void SetDepthStencilState(GpuDepthStencilState* state, uint32_t stencilRef);

@@ -2,6 +2,7 @@
 #include "Platform/Graphics/ShaderContainer.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <regex>
 
@@ -32,6 +33,19 @@ struct TypeShape {
   GpuComponentType type;
   uint32_t rows;
 };
+
+// The number a run of decimal digits spells when `rows` consecutive numbers from it all fit in 32 bits
+// (a matrix input takes one location and one semantic index per row); false otherwise.
+bool ParseFirstOfRows(const std::string& digits, uint32_t rows, uint32_t* value) {
+  uint64_t number = 0;
+  for (char c : digits) {
+    number = number * 10 + uint64_t(c - '0');
+    if (number > UINT32_MAX) return false;
+  }
+  if (number + rows - 1 > UINT32_MAX) return false;
+  *value = uint32_t(number);
+  return true;
+}
 
 const TypeShape kTypes[] = {
     {"float", 1, GpuComponentType::Float32, 1}, {"vec2", 3, GpuComponentType::Float32, 1},
@@ -116,7 +130,6 @@ bool ExtractInputSignature(const std::string& source, std::vector<ShaderInputPar
   out->clear();
   std::string text = StripComments(source);
   for (std::sregex_iterator it(text.begin(), text.end(), kInput), end; it != end; ++it) {
-    uint32_t location = uint32_t(std::stoul((*it)[1]));
     std::string type = (*it)[2], name = (*it)[3];
     const TypeShape* shape = nullptr;
     for (const TypeShape& t : kTypes)
@@ -130,7 +143,15 @@ bool ExtractInputSignature(const std::string& source, std::vector<ShaderInputPar
       *error = "input '" + name + "' is not named in_SEMANTIC";
       return false;
     }
-    uint32_t index = sem[2].length() ? uint32_t(std::stoul(sem[2])) : 0;
+    uint32_t location = 0, index = 0;
+    if (!ParseFirstOfRows((*it)[1], shape->rows, &location)) {
+      *error = "input '" + name + "' has a location out of range: " + std::string((*it)[1]);
+      return false;
+    }
+    if (sem[2].length() && !ParseFirstOfRows(sem[2], shape->rows, &index)) {
+      *error = "input '" + name + "' has a semantic index out of range";
+      return false;
+    }
     for (uint32_t row = 0; row < shape->rows; ++row)
       out->push_back({sem[1], index + row, location + row, shape->mask, shape->type});
   }

@@ -87,4 +87,14 @@ TEST_F(RenderStateSetTest, TablesSelectByIndexAndReleaseKeepsOnlyTheBlends) {
   for (int i = 1; i < RenderStateSet::kBlendCount; ++i) EXPECT_NE(set.m_blendStates[i], nullptr);
 }
 
+TEST(RenderStateSetDevice, ANewDeviceGetsTheSetBuiltAnewOnIt) {
+  RenderStateSet& set = RenderStateSet::GetInstance();
+  Graphics::DestroyDevice();
+  EXPECT_EQ(set.m_samplerStates[0], nullptr);  // nothing of the old device is kept
+  EXPECT_EQ(&RenderStateSet::GetInstance(), &set);
+  DirectX::CommonStates common(Graphics::GetDevice()->m_device);
+  EXPECT_EQ(set.m_blendStates[1], common.PremultipliedAlphaBlend());
+  EXPECT_NE(set.m_samplerStates[0], nullptr);
+}
+
 }  // namespace
