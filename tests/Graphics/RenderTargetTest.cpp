@@ -93,6 +93,18 @@ TEST_F(RenderTargets, ResizeRecreatesEveryObjectEvenAtTheSameSize) {
   EXPECT_EQ(target.GetTexture(0), nullptr);
 }
 
+TEST_F(RenderTargets, ATargetTheDeviceCannotMakeIsReportedAndBindsAsNothing) {
+  RenderTarget<1> empty(GpuFormat_R32G32B32A32_Float, 0, 0);
+  EXPECT_EQ(
+      log_.Take(),
+      "[Verbose][Graphics] Initializing RenderTarget 0 x 0\n[ Error ][Graphics] Failed to create RenderTarget 0 x 0\n");
+  EXPECT_EQ(empty.GetShaderResource(0), nullptr);
+  empty.BindAsRenderTargets(nullptr);
+  EXPECT_EQ(Output(0), nullptr);
+  empty.BindAsShaderResources(0);
+  EXPECT_EQ(PixelSlots(1)[0], nullptr);
+}
+
 TEST_F(RenderTargets, GBufferClearsEveryTargetToOpaqueBlack) {
   GBuffer gbuffer(GpuFormat_R32G32B32A32_Float, 4, 4);
   const float red[4] = {1, 0, 0, 0};
