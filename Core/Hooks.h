@@ -4,13 +4,9 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
-#include <map>
 #include <string>
 #include <string_view>
 #include <tuple>
-#include <unordered_map>
-#include <vector>
 
 #include "Base/Handle.h"
 #include "Base/function/Function.h"
@@ -19,104 +15,60 @@ namespace Core {
 
 class Hooks;
 
-// One event: its name and its listeners in calling order. System listeners (keyed by owner pointer)
-// follow one process-wide registration sequence; component listeners (keyed by handle) follow the
-// handle's 32-bit value. A table normally holds one kind; a table holding both runs components first.
+// One event of a table: its name and its listeners in calling order. System listeners (keyed by owner
+// pointer) follow one process-wide registration sequence; component listeners (keyed by handle) follow
+// the handle's 32-bit value. A table normally holds one kind; a table holding both runs components first.
 class Hook {
  public:
-  // Records live in their table's entries, which name them.
-  Hook() = default;
   Hook(const Hook&) = delete;
   Hook& operator=(const Hook&) = delete;
 
   const std::string& GetName() const { return *name_; }
   // Listeners a call would consider now; ones removed during a running call are not counted.
-  size_t ListenerCount() const;
+  size_t ListenerCount() const { return size_ - removed_; }
 
  private:
   friend class Hooks;
 
-  // The listener nodes of one event come from blocks its record owns, each twice the size of the last
-  // up to kLargestBlock nodes, so that a walk steps through neighbouring memory instead of wherever the
-  // heap had room. Nodes given back are reused first; the blocks go with the record.
-  class NodePool {
-   public:
-    NodePool() = default;
-    NodePool(const NodePool&) = delete;
-    NodePool& operator=(const NodePool&) = delete;
-    ~NodePool();
-
-    // Every node of a pool has one size; any other size goes to the heap as usual.
-    void* Allocate(size_t size);
-    void Free(void* node, size_t size);
-
-   private:
-    static constexpr uint32_t kLargestBlock = 128;
-    static constexpr size_t kAlignment = alignof(std::max_align_t);
-    struct alignas(kAlignment) Block {
-      Block* next;
-    };
-    struct FreeNode {
-      FreeNode* next;
-    };
-    static size_t Slot(size_t size) { return (size + kAlignment - 1) / kAlignment * kAlignment; }
-
-    Block* blocks_ = nullptr;
-    FreeNode* free_ = nullptr;
-    char* cursor_ = nullptr;  // the newest block's first unused node
-    uint32_t left_ = 0;       // unused nodes there
-    uint32_t nextBlock_ = 1;  // nodes in the next block
-    size_t nodeSize_ = 0;     // set by the first allocation
-  };
-
-  // std::map's allocator over a record's pool.
-  template <class T>
-  class PoolAllocator {
-   public:
-    using value_type = T;
-    explicit PoolAllocator(NodePool* pool) : pool_(pool) {}
-    template <class U>
-    PoolAllocator(const PoolAllocator<U>& other) : pool_(other.pool_) {}
-
-    T* allocate(size_t count) { return static_cast<T*>(pool_->Allocate(count * sizeof(T))); }
-    void deallocate(T* node, size_t count) { pool_->Free(node, count * sizeof(T)); }
-    template <class U>
-    bool operator==(const PoolAllocator<U>& other) const {
-      return pool_ == other.pool_;
-    }
-
-   private:
-    template <class U>
-    friend class PoolAllocator;
-    NodePool* pool_;
-  };
-
   struct Listener {
-    void* owner = nullptr;                    // system listeners: the object the function is called on
-    Base::Handle handle = Base::kNullHandle;  // component listeners: resolved at call time
-    Base::Function function;
-    uint64_t bornInWalk = 0;  // the walks counter when it registered: walks already running skip it
-    bool removed = false;     // removed while a walk runs; erased when the last walk ends
+    uint64_t key;              // the handle's value, or a system key above every handle value
+    void* owner;               // system listeners: the object the function is called on
+    Base::Function* function;  // shared by every listener registered with an equal function
+    uint32_t bornInWalk;       // 0, or the walk running when it registered: that walk skips it
+    bool removed;              // kept in place until no walk runs, so that walks keep their place
   };
-  using ListenerMap =
-      std::map<uint64_t, Listener, std::less<uint64_t>, PoolAllocator<std::pair<const uint64_t, Listener>>>;
+  // Most events of an object's table have one listener: its Transform.
+  static constexpr uint32_t kInlineListeners = 1;
 
+  explicit Hook(const std::string* name) : name_(name) {}
+  ~Hook();
+
+  // The first listener whose key is not below `key`.
+  uint32_t LowerBound(uint64_t key) const;
+  void Insert(uint32_t index, const Listener& listener);
   // Erases now, or marks when a walk is running so that the walk's position stays valid.
-  void Drop(ListenerMap::iterator entry);
+  void Drop(uint32_t index);
   void DropAll();
-  void Sweep();
+  void Compact();
+  void EndWalk();
 
-  static inline const std::string kNoName;
-  const std::string* name_ = &kNoName;  // the key of the table entry holding the record
-  NodePool nodes_;                       // before the listeners, which give their nodes back to it
-  ListenerMap listeners_{ListenerMap::allocator_type(&nodes_)};
-  uint64_t walksStarted_ = 0;
+  const std::string* name_;  // interned: every table names its events with the same strings
+  Hook* next_ = nullptr;     // the table's next event
+  Listener* listeners_ = inline_;
+  uint32_t size_ = 0;
+  uint32_t capacity_ = kInlineListeners;
+  uint32_t removed_ = 0;       // listeners marked removed
+  uint32_t layout_ = 0;        // changes when listeners shift: a walk then finds its place again by key
+  uint32_t walksStarted_ = 0;  // since no walk last ran
   uint32_t activeWalks_ = 0;
-  bool hasRemoved_ = false;
+  bool hasLateListeners_ = false;  // some bornInWalk is set
+  Listener inline_[kInlineListeners];
 };
 
 // The table that the engine, every game space and every game object own. Component handles resolve
 // through `handles` (the owning space's table; null for the engine's table) when an event is called.
+// A table allocates nothing until its first listener; the events of every table resolving through one
+// handle table (a space and its objects) share one store, which goes in one piece with the last of them.
 class Hooks {
  public:
   explicit Hooks(const Base::HandleManager* handles = nullptr);
@@ -150,27 +102,21 @@ class Hooks {
   const Hook* Find(std::string_view name) const;
 
  private:
-  struct NameHash {
-    using is_transparent = void;
-    size_t operator()(std::string_view name) const { return std::hash<std::string_view>{}(name); }
-  };
-  // Records sit in the entries themselves (one allocation each); entries never move while they exist.
-  using HookMap = std::unordered_map<std::string, Hook, NameHash, std::equal_to<>>;
+  class Store;
+  class WalkScope;
   // Calls one listener's function (its object already bound) with the caller's packed arguments.
   using Invoker = void (*)(const Base::Function& fn, const void* args);
-  class WalkScope;
 
-  static constexpr size_t kInitialBuckets = 8;
-
-  Hook* FindRecord(std::string_view name);
+  Hook* FindRecord(std::string_view name) const;
   Hook& Record(std::string_view name);
   void Walk(Hook& hook, Invoker invoke, const void* args);
+  void Release(Hook* records);
+  void LeaveStoreWhenEmpty();
 
   const Base::HandleManager* handles_;
-  HookMap hooks_;
-  // Tables cleared away during a call, with the records a walk may still be in; freed when the
-  // outermost call returns.
-  std::vector<HookMap> retired_;
+  Store* store_ = nullptr;   // where this table's events live; joined at the first listener
+  Hook* records_ = nullptr;  // the events, newest first
+  Hook* retired_ = nullptr;  // events cleared away during a call: freed when the outermost call returns
   uint32_t activeCalls_ = 0;
 };
 

@@ -1,12 +1,14 @@
-// Loading 5,000 game objects (Transform + Spinner, parented in short chains) from space files through
-// the factory, against reading the same files' bytes. A space holds at most 3,000 objects, so the
-// objects come as a level of two spaces of 2,500.
+// Loading levels of game objects (Transform + Spinner, parented in short chains) from space files
+// through the factory, and tearing them down again, against reading the same files into a fresh buffer.
+// A space holds at most 3,000 objects, so 5,000 objects come as two spaces of 2,500 and 50,000 as
+// twenty: per object, the larger level should cost what the smaller one does.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -22,9 +24,7 @@
 
 namespace {
 
-constexpr int kSpaces = 2;
 constexpr int kObjectsPerSpace = 2500;
-constexpr int kObjects = kSpaces * kObjectsPerSpace;
 
 class Host : public Core::SpaceHost {
  public:
@@ -73,102 +73,104 @@ void WriteSpace(const std::string& name, const std::string& path) {
   space->WriteText(file, context);
 }
 
-// The files live as long as the process.
-struct Content {
-  ~Content() {
-    std::remove(level.c_str());
-    for (const std::string& path : spaces) std::remove(path.c_str());
+// A level file and its space files; they live as long as the process.
+struct Level {
+  ~Level() {
+    std::remove(path.c_str());
+    for (const std::string& space : spaces) std::remove(space.c_str());
   }
-  std::string level;
+  std::string path;
   std::vector<std::string> spaces;
+  size_t objects = 0;
 };
 
-const Content& Files() {
-  static Content content;
-  if (!content.level.empty()) return content;
+const Level& LevelOf(int spaceCount) {
+  static std::map<int, Level> levels;
+  Level& level = levels[spaceCount];
+  if (!level.path.empty()) return level;
   Base::TraceLog::GetInstance().SetLevel(Base::TraceLevel_Error);
-  content.level = PathOf("objects.level");
+  const std::string prefix = "level" + std::to_string(spaceCount);
+  level.path = PathOf(prefix + ".level");
   std::string text = "Bench\r\n";
-  for (int i = 0; i < kSpaces; ++i) {
-    content.spaces.push_back(PathOf("objects" + std::to_string(i) + ".space"));
-    WriteSpace("Bench space " + std::to_string(i), content.spaces.back());
-    text += content.spaces.back() + "\r\n";
+  for (int i = 0; i < spaceCount; ++i) {
+    level.spaces.push_back(PathOf(prefix + "_" + std::to_string(i) + ".space"));
+    WriteSpace("Bench space " + std::to_string(i), level.spaces.back());
+    text += level.spaces.back() + "\r\n";
   }
-  FILE* level = std::fopen(content.level.c_str(), "wb");
-  std::fwrite(text.data(), 1, text.size(), level);
-  std::fclose(level);
-  return content;
+  level.objects = size_t(spaceCount) * kObjectsPerSpace;
+  FILE* file = std::fopen(level.path.c_str(), "wb");
+  std::fwrite(text.data(), 1, text.size(), file);
+  std::fclose(file);
+  return level;
 }
 
-// The baseline: every byte of the level's files through stdio into memory.
-size_t ReadBytes(std::vector<char>& buffer) {
+// The baseline: every byte of the level's files through stdio into a buffer allocated for that file,
+// as a reader that kept each file whole would have to.
+size_t ReadIntoFreshBuffers(const Level& level) {
   size_t total = 0;
-  for (const std::string& path : Files().spaces) {
+  for (const std::string& path : level.spaces) {
     FILE* file = std::fopen(path.c_str(), "rb");
     if (!file) continue;
-    for (size_t got; (got = std::fread(buffer.data(), 1, buffer.size(), file)) > 0;) total += got;
+    std::fseek(file, 0, SEEK_END);
+    const long size = std::ftell(file);
+    std::fseek(file, 0, SEEK_SET);
+    std::unique_ptr<char[]> buffer(new char[size_t(std::max(size, 1L))]);
+    total += std::fread(buffer.get(), 1, size_t(std::max(size, 0L)), file);
+    benchmark::DoNotOptimize(buffer.get());
     std::fclose(file);
   }
   return total;
 }
 
-double SecondsOfPlainRead() {
-  std::vector<char> buffer(1 << 16);
-  double best = 1e9;
-  for (int i = 0; i < 20; ++i) {
-    const auto start = std::chrono::steady_clock::now();
-    benchmark::DoNotOptimize(ReadBytes(buffer));
-    best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-  }
-  return best;
+double Median(std::vector<double> samples) {
+  if (samples.empty()) return 0.0;
+  std::sort(samples.begin(), samples.end());
+  const size_t middle = samples.size() / 2;
+  return samples.size() % 2 ? samples[middle] : (samples[middle - 1] + samples[middle]) / 2.0;
 }
 
-void BM_ReadSpaceBytes(benchmark::State& state) {
-  std::vector<char> buffer(1 << 16);
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Each iteration reads the files, loads the level and destroys its spaces, timing the three apart;
+// the iteration's time is load plus teardown. The counters are medians over the iterations, in ms,
+// and the ratios of the load and teardown medians to the read median.
+void LoadAndTearDown(benchmark::State& state, int spaceCount) {
+  const Level& level = LevelOf(spaceCount);
+  std::vector<double> reads, loads, teardowns;
   size_t bytes = 0;
-  for (auto _ : state) bytes = ReadBytes(buffer);
-  state.SetBytesProcessed(int64_t(state.iterations() * bytes));
-  state.counters["objects/s"] = benchmark::Counter(double(state.iterations()) * kObjects, benchmark::Counter::kIsRate);
-}
-BENCHMARK(BM_ReadSpaceBytes)->Unit(benchmark::kMillisecond);
-
-// For scale: only splitting the same bytes into the blank-separated tokens every reader walks.
-void BM_TokenizeSpaceBytes(benchmark::State& state) {
-  size_t tokens = 0;
   for (auto _ : state) {
-    tokens = 0;
-    for (const std::string& path : Files().spaces) {
-      Base::File file;
-      file.Open(path, Base::File::Mode_Read);
-      char token[256];
-      while (file.ReadToken(token, sizeof(token))) ++tokens;
-    }
-  }
-  benchmark::DoNotOptimize(tokens);
-  state.counters["objects/s"] = benchmark::Counter(double(state.iterations()) * kObjects, benchmark::Counter::kIsRate);
-}
-BENCHMARK(BM_TokenizeSpaceBytes)->Unit(benchmark::kMillisecond);
+    auto start = std::chrono::steady_clock::now();
+    bytes = ReadIntoFreshBuffers(level);
+    reads.push_back(SecondsSince(start));
 
-void BM_LoadSpaces(benchmark::State& state) {
-  const Content& files = Files();
-  std::vector<char> buffer(1 << 16);
-  const size_t bytes = ReadBytes(buffer);
-  double loading = 0.0;
-  for (auto _ : state) {
-    Host host;
-    const auto start = std::chrono::steady_clock::now();
-    Core::Factory::GetInstance().LoadLevel(files.level.c_str(), host);
-    loading += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    if (host.ObjectCount() != size_t(kObjects)) state.SkipWithError("the level did not load every object");
-    state.PauseTiming();
-    host.spaces.clear();
-    state.ResumeTiming();
+    auto host = std::make_unique<Host>();
+    start = std::chrono::steady_clock::now();
+    Core::Factory::GetInstance().LoadLevel(level.path.c_str(), *host);
+    loads.push_back(SecondsSince(start));
+    if (host->ObjectCount() != level.objects) state.SkipWithError("the level did not load every object");
+
+    start = std::chrono::steady_clock::now();
+    host.reset();
+    teardowns.push_back(SecondsSince(start));
+    state.SetIterationTime(loads.back() + teardowns.back());
   }
+  const double read = Median(reads), load = Median(loads), teardown = Median(teardowns);
   state.SetBytesProcessed(int64_t(state.iterations() * bytes));
-  state.counters["objects/s"] = benchmark::Counter(double(state.iterations()) * kObjects, benchmark::Counter::kIsRate);
-  // Parsing and building against a plain read of the same bytes, both measured here.
-  state.counters["x_plain_read"] = loading / double(state.iterations()) / SecondsOfPlainRead();
+  state.counters["read_ms"] = read * 1e3;
+  state.counters["load_ms"] = load * 1e3;
+  state.counters["teardown_ms"] = teardown * 1e3;
+  state.counters["load_x_read"] = load / read;
+  state.counters["teardown_x_read"] = teardown / read;
+  state.counters["load_us_per_object"] = load * 1e6 / double(level.objects);
+  state.counters["teardown_us_per_object"] = teardown * 1e6 / double(level.objects);
 }
-BENCHMARK(BM_LoadSpaces)->Unit(benchmark::kMillisecond);
+
+void BM_Load5000Objects(benchmark::State& state) { LoadAndTearDown(state, 2); }
+BENCHMARK(BM_Load5000Objects)->UseManualTime()->Iterations(41)->Unit(benchmark::kMillisecond);
+
+void BM_Load50000Objects(benchmark::State& state) { LoadAndTearDown(state, 20); }
+BENCHMARK(BM_Load50000Objects)->UseManualTime()->Iterations(9)->Unit(benchmark::kMillisecond);
 
 }  // namespace

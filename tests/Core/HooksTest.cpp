@@ -222,6 +222,74 @@ TEST_F(HooksTest, ListenersMayChangeTheTableDuringACall) {
   EXPECT_EQ(g_calls.back(), "late:3");
 }
 
+// Registers listeners around its own place in the walk: one before it and one after it.
+struct Inserter {
+  Hooks* hooks = nullptr;
+  Handle before = Base::kNullHandle;
+  Handle after = Base::kNullHandle;
+  void Update(float) {
+    g_calls.push_back("inserter");
+    hooks->AddComponentListener("LogicUpdate", before, Make<&Listener::Step>("Listener::Step"));
+    hooks->AddComponentListener("LogicUpdate", after, Make<&Listener::Step>("Listener::Step"));
+  }
+};
+
+TEST_F(HooksTest, ListenersAddedAroundTheRunningOneWaitAndNothingRunsTwice) {
+  Hooks space(handles_.get());
+  Listener parts[3] = {{"before"}, {"after"}, {"last"}};
+  Inserter inserter{&space};
+  inserter.before = handles_->Add(&parts[0]);
+  const Handle self = handles_->Add(&inserter);
+  inserter.after = handles_->Add(&parts[1]);
+  const Handle last = handles_->Add(&parts[2]);
+  space.AddComponentListener("LogicUpdate", last, Make<&Listener::Step>("Listener::Step"));
+  space.AddComponentListener("LogicUpdate", self, Make<&Inserter::Update>("Inserter::Update"));
+
+  space.Call("LogicUpdate", 0.001f);
+  EXPECT_EQ(g_calls, (std::vector<std::string>{"inserter", "last:1"}));
+  g_calls.clear();
+  space.Call("LogicUpdate", 0.002f);
+  EXPECT_EQ(g_calls, (std::vector<std::string>{"before:2", "inserter", "after:2", "last:2"}));
+}
+
+// A space's table and its objects' tables draw their events from one store: whichever goes first, the
+// others keep their own listeners, and new tables reuse what the old ones gave back.
+TEST_F(HooksTest, TablesOfOneSpaceKeepTheirOwnListenersWhateverGoesFirst) {
+  constexpr int kObjects = 40;
+  auto space = std::make_unique<Hooks>(handles_.get());
+  std::vector<std::unique_ptr<Hooks>> objects;
+  std::vector<Listener> parts(kObjects);
+  std::vector<Handle> owners;
+  auto addObject = [&](int i) {
+    objects[i] = std::make_unique<Hooks>(handles_.get());
+    objects[i]->AddComponentListener("Parented", owners[i], Make<&Listener::Ping>("Listener::Ping"));
+    objects[i]->AddComponentListener("UnParented", owners[i], Make<&Listener::Focus>("Listener::Focus"));
+  };
+  for (int i = 0; i < kObjects; ++i) {
+    parts[i].tag = std::to_string(i);
+    owners.push_back(handles_->Add(&parts[i]));
+    objects.emplace_back();
+    addObject(i);
+    space->AddComponentListener("LogicUpdate", owners[i], Make<&Listener::Step>("Listener::Step"));
+  }
+  space->Call("LogicUpdate", 0.0f);
+  EXPECT_EQ(g_calls.size(), size_t(kObjects));
+  space.reset();
+
+  for (int i = 0; i < kObjects; i += 2) objects[i].reset();
+  for (int i = 0; i < kObjects; i += 4) addObject(i);
+  g_calls.clear();
+  std::vector<std::string> expected;
+  for (int i = 0; i < kObjects; ++i) {
+    if (!objects[i]) continue;
+    objects[i]->Call("Parented");
+    objects[i]->Call("UnParented", true);
+    expected.push_back(parts[i].tag);
+    expected.push_back(parts[i].tag + "+");
+  }
+  EXPECT_EQ(g_calls, expected);
+}
+
 TEST_F(HooksTest, ArgumentsOfEveryFormReachTheListener) {
   Hooks engine;
   Listener window{"w"};
