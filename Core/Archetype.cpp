@@ -2,16 +2,16 @@
 // the archetype block of ".arche" files.
 #include "Core/Archetype.h"
 
-#include <cstring>
 #include <utility>
 
 #include "Base/Reflection/Registration.h"
 #include "Base/Serialization/File.h"
 #include "Base/Serialization/Serializer.h"
-#include "Base/TraceLog.h"
 #include "Core/ComponentCreator.h"
 #include "Core/GameObject.h"
 #include "Core/GameSpace.h"
+#include "Core/Log.h"
+#include "Core/ObjectText.h"
 #include "Core/Transform.h"
 
 namespace {
@@ -23,8 +23,6 @@ using Core::DetachedComponent;
 using Core::GameComponent;
 using Core::GameObject;
 using Core::GameSpace;
-
-#define ORV_CORE_LOG(level, ...) Base::TraceLog::GetInstance().Print(level, Base::TraceModule_Core, __VA_ARGS__)
 
 // What a script component keeps in an archetype: its script's name and how the script restores it.
 constexpr const char* kScriptStateMembers[] = {"m_compType", "m_loadFunction"};
@@ -53,108 +51,6 @@ DetachedComponent StoreCopy(const GameComponent& source) {
     type->Assign(copy.get(), &source);
   }
   return copy;
-}
-
-bool ReadToken(Base::File& file, char (&token)[256]) { return file.ReadToken(token, sizeof(token)); }
-
-// Reads on until a "}" brings the depth to `target` (or the input ends); true when only braces were
-// passed over on the way.
-bool SkipToDepth(Base::File& file, Base::Serializer& serializer, int32_t target) {
-  bool clean = true;
-  char token[256];
-  while (serializer.GetDepth() > target && ReadToken(file, token)) {
-    if (std::strcmp(token, "{") == 0) {
-      serializer.SetDepth(serializer.GetDepth() + 1);
-    } else if (std::strcmp(token, "}") == 0) {
-      serializer.SetDepth(serializer.GetDepth() - 1);
-    } else {
-      clean = false;
-    }
-  }
-  serializer.SetDepth(target);
-  return clean;
-}
-
-// `where` names the word or block at which the unexpected text began.
-void ReportSkippedText(Base::File& file, const char* where) {
-  ORV_CORE_LOG(Base::TraceLevel_Warning, "Skipped unexpected text at \"%s\" in archetype file: %s", where,
-               file.GetPath().c_str());
-}
-
-// The body of an archetype block after its type name: the descendant count (not needed), "{", the
-// members, the component blocks, "Children" with the child blocks, and the closing "}". False when the
-// block does not open as an archetype block does.
-bool ReadRecordBody(Base::File& file, Base::Serializer& serializer, GameObject& object) {
-  const int32_t outer = serializer.GetDepth();
-  char token[256];
-  if (!ReadToken(file, token)) return false;
-  if (std::strcmp(token, "{") != 0 && (!ReadToken(file, token) || std::strcmp(token, "{") != 0)) return false;
-  serializer.SetDepth(outer + 1);
-
-  // As many member reads as an archetype has members; a name that is no object member stays unread.
-  const TypeInfo* objectType = TypeOf<GameObject>();
-  char* self = reinterpret_cast<char*>(&object);
-  for (size_t i = 0; i < TypeOf<Archetype>()->members.size(); ++i) {
-    const long position = file.Tell();
-    const Base::Reflection::Member* member = serializer.ReadMember(file, objectType->members, outer);
-    if (!member || !member->type) {
-      file.SeekTo(position);
-      serializer.SetDepth(outer + 1);
-      break;
-    }
-    member->type->Deserialize(file, Variant(member->type, self + member->offset));
-  }
-
-  GameSpace* space = object.GetSpace();
-  if (!space) return true;
-  for (;;) {
-    while (GameComponent* component = space->ReadComponent(file, serializer, outer, "Children")) {
-      component->m_owner = object.GetSelf();
-      object.AttachComponent(component);
-    }
-    if (serializer.GetDepth() == outer) return true;  // the block closed without children
-    if (!ReadToken(file, token)) return true;         // cut short
-    if (std::strcmp(token, "Children") == 0) break;
-    // A stray word (a member line an archetype does not keep) must not cost the blocks after it.
-    ReportSkippedText(file, token);
-  }
-  if (!ReadToken(file, token) || std::strcmp(token, "{") != 0) {
-    ReportSkippedText(file, "Children");
-    SkipToDepth(file, serializer, outer);
-    return true;
-  }
-  serializer.SetDepth(outer + 2);
-  const TypeInfo* childType = TypeOf<Archetype::ArchetypeData>();
-  for (;;) {
-    const TypeInfo* type = serializer.ReadType(file, outer + 1);
-    if (!type && (serializer.StoppedAtDepth() || !file.IsGood())) break;
-    if (type != childType) {
-      ReportSkippedText(file, type ? type->name.c_str() : "Children");
-      SkipToDepth(file, serializer, outer + 1);
-      break;
-    }
-    GameObject* child = space->CreateObject();
-    if (!child) {
-      // The space is full (logged): the child's block is passed over so that its siblings still line up.
-      while (ReadToken(file, token) && std::strcmp(token, "{") != 0) {
-      }
-      serializer.SetDepth(outer + 3);
-      SkipToDepth(file, serializer, outer + 2);
-      continue;
-    }
-    const bool read = Archetype::ArchetypeData::Deserialize(file, Variant(TypeOf<Archetype::ArchetypeData>(), child));
-    serializer.SetDepth(outer + 2);
-    if (read)
-      child->SetParent(&object);
-    else
-      space->DestroyObject(child);
-  }
-  if (!SkipToDepth(file, serializer, outer)) ReportSkippedText(file, object.GetName());
-  return true;
-}
-
-void InvalidArchetypeFile(Base::File& file) {
-  ORV_CORE_LOG(Base::TraceLevel_Error, "Attempted to deserialize invalid archetype file: %s", file.GetPath().c_str());
 }
 
 }  // namespace
@@ -274,111 +170,38 @@ unsigned Archetype::DescendantCount() const {
 }
 
 // --- Text form ------------------------------------------------------------------------------------------
+// The archetype block's format lives with the rest of the object text (Core/ObjectText.cpp).
 
-void Archetype::WriteBlock(Base::File& file, Base::Serializer& serializer, const char* typeName) const {
-  const int32_t depth = serializer.GetDepth();
-  file.WriteText(typeName);
-  file.WriteText("\r\n");
-  Base::Serializer::WriteIndent(file, depth);
-  file.Write("%u\r\n", DescendantCount());
-  Base::Serializer::WriteIndent(file, depth);
-  file.WriteText("{\r\n");
+namespace {
 
-  serializer.SetDepth(depth + 1);
-  const char* self = reinterpret_cast<const char*>(this);
-  for (const Base::Reflection::Member& member : TypeOf<Archetype>()->members) {
-    if (!member.type || !member.name) continue;
-    Base::Serializer::WriteIndent(file, depth + 1);
-    file.WriteText(member.name);
-    file.WriteText(" ");
-    member.type->Serialize(file, Variant(member.type, const_cast<char*>(self) + member.offset));
-  }
-  auto writeComponent = [&](const GameComponent* component) {
-    if (!component || !component->m_typeInfo) return;
-    Base::Serializer::WriteIndent(file, depth + 1);
-    serializer.SetDepth(depth + 1);
-    serializer.SerializeInstance(file, Variant(component->m_typeInfo, const_cast<GameComponent*>(component)));
-  };
-  for (const DetachedComponent& component : m_components) writeComponent(component.get());
-  for (const DetachedComponent& script : m_luaComponents) writeComponent(script.get());
-
-  Base::Serializer::WriteIndent(file, depth + 1);
-  file.WriteText("Children\r\n");
-  Base::Serializer::WriteIndent(file, depth + 1);
-  file.WriteText("{\r\n");
-  const char* childName = TypeOf<ArchetypeData>()->name.c_str();
-  for (const std::unique_ptr<ArchetypeData>& child : m_children) {
-    Base::Serializer::WriteIndent(file, depth + 2);
-    serializer.SetDepth(depth + 2);
-    child->WriteBlock(file, serializer, childName);
-  }
-  serializer.SetDepth(depth);
-  Base::Serializer::WriteIndent(file, depth + 1);
-  file.WriteText("}\r\n");
-  Base::Serializer::WriteIndent(file, depth);
-  file.WriteText("}\r\n");
-}
-
-void Archetype::Serialize(Base::File& file, const Variant& value) {
+void WriteRecord(Base::File& file, const Variant& value, const TypeInfo* type) {
   if (!value.data) return;
   Base::Serializer fresh;
   Base::Serializer& serializer = file.GetSerializer() ? *file.GetSerializer() : fresh;
   Base::SerializerScope attach(file, serializer);
-  static_cast<const Archetype*>(value.data)->WriteBlock(file, serializer, TypeOf<Archetype>()->name.c_str());
+  Core::ObjectText::WriteArchetype(file, serializer, *static_cast<const Archetype*>(value.data), type->name.c_str());
 }
+
+}  // namespace
+
+void Archetype::Serialize(Base::File& file, const Variant& value) { WriteRecord(file, value, TypeOf<Archetype>()); }
 
 void Archetype::ArchetypeData::Serialize(Base::File& file, const Variant& value) {
-  if (!value.data) return;
-  Base::Serializer fresh;
-  Base::Serializer& serializer = file.GetSerializer() ? *file.GetSerializer() : fresh;
-  Base::SerializerScope attach(file, serializer);
-  static_cast<const ArchetypeData*>(value.data)->WriteBlock(file, serializer, TypeOf<ArchetypeData>()->name.c_str());
+  WriteRecord(file, value, TypeOf<ArchetypeData>());
 }
 
 bool Archetype::Deserialize(Base::File& file, const Variant& value) {
   GameObject* object = static_cast<GameObject*>(value.data);
-  if (!object) return false;
-  Base::Serializer fresh;
-  Base::Serializer& serializer = file.GetSerializer() ? *file.GetSerializer() : fresh;
-  Base::SerializerScope attach(file, serializer);
-  // An archetype's handles mean nothing in a space file being read meanwhile (a script may load one
-  // while a space initialises): its reads see a context of their own.
-  Core::SpaceLoadContext isolated;
-  isolated.space = object->GetSpace();
-  Core::SpaceLoadContext::Scope scope(isolated);
-
-  const long position = file.Tell();
-  const int32_t depth = serializer.GetDepth();
-  const TypeInfo* type = serializer.ReadType(file, depth - 1);
-  if (type && type == TypeOf<GameObject>()) {
-    file.SeekTo(position);
-    serializer.SetDepth(depth);
-    return object->ReadText(file, serializer);
-  }
-  if (!type || type != TypeOf<Archetype>() || !ReadRecordBody(file, serializer, *object)) {
-    InvalidArchetypeFile(file);
-    return false;
-  }
-  return true;
+  return object && Core::ObjectText::ReadArchetype(file, *object);
 }
 
 bool Archetype::ArchetypeData::Deserialize(Base::File& file, const Variant& value) {
   if (value.type != TypeOf<ArchetypeData>()) {
-    ORV_CORE_LOG(Base::TraceLevel_Error, "Attempted to deserialize invalid archetype data file: %s",
-                 file.GetPath().c_str());
+    CORE_LOG(Error, "Attempted to deserialize invalid archetype data file: %s", file.GetPath().c_str());
     return false;
   }
   GameObject* object = static_cast<GameObject*>(value.data);
-  if (!object) return false;
-  Base::Serializer fresh;
-  Base::Serializer& serializer = file.GetSerializer() ? *file.GetSerializer() : fresh;
-  Base::SerializerScope attach(file, serializer);
-  if (!ReadRecordBody(file, serializer, *object)) {
-    // The parent's read of its children resynchronises on the next child or the end of the block.
-    ReportSkippedText(file, "ArchetypeData");
-    return false;
-  }
-  return true;
+  return object && Core::ObjectText::ReadArchetypeData(file, *object);
 }
 
 // The empty archetype of the factory is a plain default record; both types read into game objects.

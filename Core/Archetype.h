@@ -67,8 +67,6 @@ class Archetype {
   void Fill(const Core::GameObject& object);
   void Clear();
   void CopyContent(const Archetype& other);
-  // The block of this record at the serializer's depth, under the given type name.
-  void WriteBlock(Base::File& file, Base::Serializer& serializer, const char* typeName) const;
 };
 
 // A child record: the same content, written as an "ArchetypeData" block inside its parent's "Children".

@@ -1,45 +1,25 @@
 // The factory: level and space files, component blocks, and the archetype cache.
 #include "Core/Factory.h"
 
-#include <charconv>
 #include <cstdio>
 #include <memory>
 
 #include "Base/Reflection/Registration.h"
 #include "Base/Serialization/File.h"
 #include "Base/Serialization/Serializer.h"
-#include "Base/TraceLog.h"
 #include "Core/ComponentCreator.h"
 #include "Core/ContentPath.h"
 #include "Core/EngineLinks.h"
 #include "Core/GameObject.h"
 #include "Core/GameSpace.h"
 #include "Core/Hooks.h"
+#include "Core/Log.h"
+#include "Core/ObjectText.h"
 #include "Core/SpaceComponent.h"
 #include "Core/Transform.h"
 
 namespace Core {
 namespace {
-
-#define ORV_CORE_LOG(level, ...) Base::TraceLog::GetInstance().Print(level, Base::TraceModule_Core, __VA_ARGS__)
-
-constexpr std::string_view kObjectHeader = "GameObject";
-constexpr std::string_view kSpaceComponentsLine = "SpaceComponents";
-
-// One line without its line end ("\r\n" or "\n").
-std::string ReadLine(Base::File& file) {
-  std::string line = file.ReadUntil('\n');
-  if (!line.empty() && line.back() == '\r') line.pop_back();
-  return line;
-}
-
-// A whole line of decimal digits that fits an int32 and is not negative.
-bool ParseCount(const std::string& line, int32_t& count) {
-  const char* begin = line.data();
-  const char* end = begin + line.size();
-  const auto [stop, error] = std::from_chars(begin, end, count);
-  return !line.empty() && error == std::errc() && stop == end && count >= 0;
-}
 
 // Every object of a new tree is initialised once, children before their parent, the root last.
 void InitializeTree(GameObject& root) {
@@ -61,7 +41,7 @@ void FinishArchetypeRoot(GameObject& object, const char* name) {
 }
 
 void ReportMissingArchetype(const char* name) {
-  ORV_CORE_LOG(Base::TraceLevel_Warning, "Archetype \"%s\" not found! (Could not find file.)", name);
+  CORE_LOG(Warning, "Archetype \"%s\" not found! (Could not find file.)", name);
 }
 
 }  // namespace
@@ -95,12 +75,12 @@ std::string Factory::MakeContentPath(std::string_view name, FileKind kind) {
 void Factory::LoadLevel(const char* name, SpaceHost& host) {
   const std::string path = MakeContentPath(name ? name : "", FileKind_Level);
   if (!IsReadableFile(path)) {
-    ORV_CORE_LOG(Base::TraceLevel_Warning, "Tried to load level that doesn't exist: %s", path.c_str());
+    CORE_LOG(Warning, "Tried to load level that doesn't exist: %s", path.c_str());
     return;
   }
   Base::File file;
   file.Open(path, Base::File::Mode_Read);
-  ReadLine(file);  // the first line is the level's own business
+  ObjectText::ReadLine(file);  // the first line is the level's own business
   // Names are separated by blanks and line ends; the last one counts with or without a line end.
   for (bool more = file.IsGood(); more;) {
     const std::string space = file.ReadUntilAny(" \r\n");
@@ -113,64 +93,24 @@ void Factory::LoadLevel(const char* name, SpaceHost& host) {
 GameSpace* Factory::LoadSpace(const char* name, SpaceHost& host) {
   const std::string path = MakeContentPath(name ? name : "", FileKind_Space);
   if (!IsReadableFile(path)) {
-    ORV_CORE_LOG(Base::TraceLevel_Warning, "Tried to load space that doesn't exist: %s", path.c_str());
+    CORE_LOG(Warning, "Tried to load space that doesn't exist: %s", path.c_str());
     return nullptr;
   }
   Base::File file;
   file.Open(path, Base::File::Mode_Read);
-  const std::string spaceName = ReadLine(file);
+  const std::string spaceName = ObjectText::ReadLine(file);
   if (spaceName.empty()) {
-    ORV_CORE_LOG(Base::TraceLevel_Error, "Space file names no space: %s", path.c_str());
+    CORE_LOG(Error, "Space file names no space: %s", path.c_str());
     return nullptr;
   }
   if (host.GetGameSpace(spaceName.c_str())) {
-    ORV_CORE_LOG(Base::TraceLevel_Warning, "Attempted to load a Space that is already open \"%s\"", spaceName.c_str());
+    CORE_LOG(Warning, "Attempted to load a Space that is already open \"%s\"", spaceName.c_str());
     return nullptr;
   }
   GameSpace* space = host.NewGameSpace(spaceName.c_str());
   if (!space) return nullptr;
 
-  SpaceLoadContext context;
-  bool readObjects = true;
-  long start = file.Tell();
-  const std::string countLine = ReadLine(file);
-  int32_t count = 0;
-  if (countLine == kObjectHeader || countLine == kSpaceComponentsLine) {
-    // No count: every object block makes its own object.
-    file.SeekTo(start);
-    context.noCount = true;
-  } else if (ParseCount(countLine, count)) {
-    context.objects.reserve(size_t(count));
-    for (int32_t i = 0; i < count; ++i) {
-      GameObject* object = space->CreateObject();
-      if (!object) break;  // logged by the space; the headers past it are reported by the reader
-      context.objects.push_back(object->GetSelf());
-    }
-  } else if (!countLine.empty() || file.IsGood()) {
-    ORV_CORE_LOG(Base::TraceLevel_Error, "Invalid object count \"%s\" in space file: %s", countLine.c_str(),
-                 path.c_str());
-    readObjects = false;
-  }
-
-  if (readObjects) {
-    start = file.Tell();
-    if (ReadLine(file) == kSpaceComponentsLine) {
-      Base::Serializer serializer;
-      long failed = file.Tell();
-      while (space->ReadSpaceComponent(file, serializer)) failed = file.Tell();
-      if (file.IsGood()) {
-        file.SeekTo(failed);
-        file.ReadUntil('}');
-      }
-    } else {
-      file.SeekTo(start);
-    }
-  } else {
-    // The space stays (the engine owns it) and is finished as an empty one.
-    file.SeekToEnd();
-  }
-
-  space->ReadText(file, context);
+  ObjectText::ReadSpace(file, *space);
   if (Hooks* engine = GetEngineHooks()) engine->Call("GameSpaceLoaded", space);
   file.Close();
   return space;
@@ -182,7 +122,7 @@ GameObject* Factory::ReadArchetypeFile(GameSpace& space, const std::string& path
   Base::File file;
   file.Open(path, Base::File::Mode_Read);
   if (!file.IsGood()) {
-    ORV_CORE_LOG(Base::TraceLevel_Warning, "Failed to load archetype from file: %s", path.c_str());
+    CORE_LOG(Warning, "Failed to load archetype from file: %s", path.c_str());
     return nullptr;
   }
   GameObject* object = space.CreateObject();
@@ -198,7 +138,7 @@ GameObject* Factory::ReadArchetypeFile(GameSpace& space, const std::string& path
 GameObject* Factory::LoadObjectFromArchetype(GameSpace* space, const char* name) {
   if (!name) name = "";
   if (!space) {
-    ORV_CORE_LOG(Base::TraceLevel_Error, "Attempted to load archetype \"%s\" into no game space", name);
+    CORE_LOG(Error, "Attempted to load archetype \"%s\" into no game space", name);
     return nullptr;
   }
   if (const auto cached = m_archetypes.find(std::string_view(name)); cached != m_archetypes.end()) {

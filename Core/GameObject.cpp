@@ -13,6 +13,8 @@
 #include "Core/ComponentCreator.h"
 #include "Core/EngineLinks.h"
 #include "Core/GameSpace.h"
+#include "Core/Log.h"
+#include "Core/ObjectText.h"
 
 namespace Core {
 namespace {
@@ -23,7 +25,7 @@ using Base::Reflection::TypeInfo;
 using Base::Reflection::Variant;
 
 void ReportMissingComponent(uint32_t type, const GameObject& object) {
-  ORV_CORE_LOG(Base::TraceLevel_Error, "Attempted to detach a non-existant %s component from object %s",
+  CORE_LOG(Error, "Attempted to detach a non-existant %s component from object %s",
                ComponentTypeName(type), ObjectLogName(object).c_str());
 }
 
@@ -81,7 +83,7 @@ GameObject* GameObject::ResolveObject(Base::Handle handle) const {
 void GameObject::AttachComponent(GameComponent* component) {
   if (!component) return;
   if (!m_space || component->m_space != m_space) {
-    ORV_CORE_LOG(Base::TraceLevel_Error, "Attempted to attach a %s component of another space to object %s",
+    CORE_LOG(Error, "Attempted to attach a %s component of another space to object %s",
                  ComponentTypeName(component->m_componentType), ObjectLogName(*this).c_str());
     return;
   }
@@ -93,7 +95,7 @@ void GameObject::AttachComponent(GameComponent* component) {
     return;
   }
   if (type >= ComponentType_LuaComponent) {
-    ORV_CORE_LOG(Base::TraceLevel_Error, "Attempted to attach a component of unknown type %u to object %s", type,
+    CORE_LOG(Error, "Attempted to attach a component of unknown type %u to object %s", type,
                  ObjectLogName(*this).c_str());
     return;
   }
@@ -102,7 +104,7 @@ void GameObject::AttachComponent(GameComponent* component) {
   if (slot == component->m_self) return;
   if (GameComponent* previous = ResolveComponent(slot)) {
     // Left in its pool it would keep its listeners and be updated with no object to show for it.
-    ORV_CORE_LOG(Base::TraceLevel_Warning, "Object %s already has a %s component: the old one is destroyed",
+    CORE_LOG(Warning, "Object %s already has a %s component: the old one is destroyed",
                  ObjectLogName(*this).c_str(), ComponentTypeName(type));
     if (!previous->m_uninitialized) {
       previous->Uninitialize();
@@ -146,7 +148,7 @@ void GameObject::RemoveComponent(uint32_t type) {
 
 void GameObject::RemoveLuaComponent(uint32_t index) {
   if (index >= m_luaComponents.size()) {
-    ORV_CORE_LOG(Base::TraceLevel_Warning, "Tried to remove lua component at index %d but no such component!",
+    CORE_LOG(Warning, "Tried to remove lua component at index %d but no such component!",
                  int(index));
     return;
   }
@@ -345,109 +347,14 @@ bool GameObject::Equals(const GameObject& other) const {
 }
 
 // --- Text form ------------------------------------------------------------------------------------------
-
-void WriteHandleText(Base::File& file, Base::Handle handle) {
-  int index = -1;
-  if (const SpaceLoadContext* context = SpaceLoadContext::Current(); context && context->space)
-    if (const GameObject* object = context->space->GetGameObject(handle)) index = int(object->m_guid);
-  file.Write("%s %d\r\n", Base::Reflection::TypeOf<Base::Handle>()->name.c_str(), index);
-}
-
-Base::Handle ReadHandleText(Base::File& file) {
-  std::string_view typeName;
-  int index = -1;
-  if (!file.ReadTokenView(typeName, Base::Serializer::kLongestToken) || file.Scan("%d", &index) != 1)
-    return Base::kNullHandle;
-  const SpaceLoadContext* context = SpaceLoadContext::Current();
-  if (!context || index < 0 || size_t(index) >= context->objects.size()) return Base::kNullHandle;
-  return context->objects[size_t(index)];
-}
+// The object block's format lives with the rest of the object text (Core/ObjectText.cpp).
 
 void GameObject::WriteText(Base::File& file, Base::Serializer& serializer) const {
-  Base::SerializerScope attach(file, serializer);
-  const TypeInfo* record = Base::Reflection::TypeOf<GameObject>();
-  const TypeInfo* handleType = Base::Reflection::TypeOf<Base::Handle>();
-  const int32_t depth = serializer.GetDepth();
-  const SpaceLoadContext* context = SpaceLoadContext::Current();
-
-  Base::Serializer::WriteIndent(file, depth);
-  if (context && context->headersWithoutIndex)
-    file.Write("%s\r\n", record->name.c_str());
-  else
-    file.Write("%d:%s\r\n", int(m_guid), record->name.c_str());
-  Base::Serializer::WriteIndent(file, depth);
-  file.WriteText("{\r\n");
-
-  serializer.SetDepth(depth + 1);
-  char* self = reinterpret_cast<char*>(const_cast<GameObject*>(this));
-  for (const Base::Reflection::Member& member : record->members) {
-    if (!member.type || !member.name) continue;
-    Base::Serializer::WriteIndent(file, depth + 1);
-    file.Write("%s ", member.name);
-    if (member.type == handleType)
-      WriteHandleText(file, *reinterpret_cast<const Base::Handle*>(self + member.offset));
-    else
-      member.type->Serialize(file, Variant(member.type, self + member.offset));
-  }
-  auto writeComponent = [&](GameComponent* component) {
-    if (!component || !component->m_typeInfo) return;
-    Base::Serializer::WriteIndent(file, depth + 1);
-    serializer.SetDepth(depth + 1);
-    component->m_typeInfo->Serialize(file, Variant(component->m_typeInfo, component));
-  };
-  for (uint32_t type = 0; type < ComponentType_LuaComponent; ++type) writeComponent(GetComponent(int(type)));
-  for (Base::Handle handle : m_luaComponents) writeComponent(ResolveComponent(handle));
-
-  serializer.SetDepth(depth);
-  Base::Serializer::WriteIndent(file, depth);
-  file.WriteText("}\r\n");
+  ObjectText::WriteObject(file, serializer, *this);
 }
 
 bool GameObject::ReadText(Base::File& file, Base::Serializer& serializer) {
-  Base::SerializerScope attach(file, serializer);
-  const TypeInfo* record = Base::Reflection::TypeOf<GameObject>();
-  const TypeInfo* handleType = Base::Reflection::TypeOf<Base::Handle>();
-  const int32_t depth = serializer.GetDepth();
-
-  if (serializer.ReadType(file, depth - 1) != record) {
-    ORV_CORE_LOG(Base::TraceLevel_Error, "Attempted to deserialize invalid object file: %s", file.GetPath().c_str());
-    serializer.SetDepth(depth);
-    return false;
-  }
-
-  char* self = reinterpret_cast<char*>(this);
-  for (size_t i = 0; i < record->members.size(); ++i) {
-    const long position = file.Tell();
-    const int32_t before = serializer.GetDepth();
-    const Base::Reflection::Member* member = serializer.ReadMember(file, record->members, depth);
-    if (!member || !member->type) {
-      file.SeekTo(position);
-      serializer.SetDepth(before);
-      continue;
-    }
-    if (member->type == handleType)
-      *reinterpret_cast<Base::Handle*>(self + member->offset) = ReadHandleText(file);
-    else
-      member->type->Deserialize(file, Variant(member->type, self + member->offset));
-  }
-
-  if (!m_space) return true;
-  for (;;) {
-    const long position = file.Tell();
-    const int32_t before = serializer.GetDepth();
-    if (GameComponent* component = m_space->ReadComponent(file, serializer, depth)) {
-      component->m_owner = m_self;
-      AttachComponent(component);
-      continue;
-    }
-    if (!file.IsGood()) break;
-    file.SeekTo(position);
-    serializer.SetDepth(before);
-    file.ReadUntil('}');
-    serializer.SetDepth(depth);
-    break;
-  }
-  return true;
+  return ObjectText::ReadObject(file, serializer, *this);
 }
 
 namespace {

@@ -13,17 +13,17 @@
 #include "Base/Serialization/File.h"
 #include "Base/Serialization/Serializer.h"
 #include "Base/TraceLog.h"
+#include "Core/Log.h"
 #include "Core/ComponentCreator.h"
 #include "Core/EngineLinks.h"
 #include "Core/GameObject.h"
+#include "Core/ObjectText.h"
 #include "Core/SpaceComponent.h"
 
 namespace Core {
 namespace {
 
 SpaceLoadContext* g_currentContext = nullptr;
-
-#define ORV_CORE_LOG(level, ...) Base::TraceLog::GetInstance().Print(level, Base::TraceModule_Core, __VA_ARGS__)
 
 Base::PBManager::Config PoolConfig(uint32_t alignment) {
   Base::PBManager::Config config;
@@ -114,7 +114,7 @@ GameComponent* GameSpace::GetComponent(Base::Handle handle) const {
 Base::PBManager* GameSpace::GetComponentPool(uint32_t type, uint32_t size) {
   if (type < ComponentType_Count && size > 0 && m_componentPools[type].GetObjectSize() >= size)
     return &m_componentPools[type];
-  ORV_CORE_LOG(Base::TraceLevel_Error, "Space \"%s\" has no pool for %s components of %u bytes", m_name.c_str(),
+  CORE_LOG(Error, "Space \"%s\" has no pool for %s components of %u bytes", m_name.c_str(),
                ComponentTypeName(type), size);
   return nullptr;
 }
@@ -124,7 +124,7 @@ Base::PBManager* GameSpace::GetComponentPool(uint32_t type, uint32_t size) {
 GameObject* GameSpace::CreateObject() {
   void* block = m_objectPool.Allocate();
   if (!block) {
-    ORV_CORE_LOG(Base::TraceLevel_Error, "Could not create an object in space \"%s\": no free block",
+    CORE_LOG(Error, "Could not create an object in space \"%s\": no free block",
                  m_name.c_str());
     return nullptr;
   }
@@ -133,7 +133,7 @@ GameObject* GameSpace::CreateObject() {
   if (handle == Base::kNullHandle) {
     object->~GameObject();
     m_objectPool.Free(block);
-    ORV_CORE_LOG(Base::TraceLevel_Error, "Could not create an object in space \"%s\": no free handle",
+    CORE_LOG(Error, "Could not create an object in space \"%s\": no free handle",
                  m_name.c_str());
     return nullptr;
   }
@@ -145,15 +145,24 @@ GameObject* GameSpace::CreateObject() {
   object->m_alive = true;
   // Spaces are loaded object by object: the name is formatted only when the line can be printed.
   if (Base::TraceLog::GetInstance().GetLevel() >= Base::TraceLevel_Verbose)
-    ORV_CORE_LOG(Base::TraceLevel_Verbose, "Created object %s from space \"%s\"", ObjectLogName(*object).c_str(),
+    CORE_LOG(Verbose, "Created object %s from space \"%s\"", ObjectLogName(*object).c_str(),
                  m_name.c_str());
   return object;
+}
+
+void GameSpace::CreateObjects(uint32_t count, std::vector<Base::Handle>& handles) {
+  handles.reserve(handles.size() + count);
+  for (uint32_t i = 0; i < count; ++i) {
+    GameObject* object = CreateObject();
+    if (!object) return;  // logged; later indices name no object
+    handles.push_back(object->m_self);
+  }
 }
 
 GameComponent* GameSpace::CreateComponent(uint32_t type) {
   const ComponentCreator* creator = ComponentRegistry::GetCreator(type);
   if (!creator) {
-    ORV_CORE_LOG(Base::TraceLevel_Error, "No ComponentCreator is registered for %s components (type %u)",
+    CORE_LOG(Error, "No ComponentCreator is registered for %s components (type %u)",
                  ComponentTypeName(type), type);
     return nullptr;
   }
@@ -164,7 +173,7 @@ void GameSpace::RemoveComponent(GameComponent* component) {
   if (!component) return;
   const ComponentCreator* creator = ComponentRegistry::GetCreator(component->m_componentType);
   if (!creator) {
-    ORV_CORE_LOG(Base::TraceLevel_Error, "No ComponentCreator is registered for %s components (type %u)",
+    CORE_LOG(Error, "No ComponentCreator is registered for %s components (type %u)",
                  ComponentTypeName(component->m_componentType), component->m_componentType);
     return;
   }
@@ -174,14 +183,14 @@ void GameSpace::RemoveComponent(GameComponent* component) {
 void GameSpace::AddSpaceComponent(SpaceComponent* component) {
   if (!component) return;
   if (component->m_type >= kSpaceComponentTypes) {
-    ORV_CORE_LOG(Base::TraceLevel_Error, "Attempted to add a space component of unknown type %u", component->m_type);
+    CORE_LOG(Error, "Attempted to add a space component of unknown type %u", component->m_type);
     SpaceComponentRegistry::Destroy(this, component);
     return;
   }
   SpaceComponent*& slot = m_spaceComponents[component->m_type];
   if (slot == component) return;
   if (slot) {
-    ORV_CORE_LOG(Base::TraceLevel_Warning, "Existing Space Component: can't add a new component till old is removed");
+    CORE_LOG(Warning, "Existing Space Component: can't add a new component till old is removed");
     SpaceComponentRegistry::Destroy(this, component);
     return;
   }
@@ -200,12 +209,12 @@ void GameSpace::Destroy(GameObject* object) {
 void GameSpace::DestroyObject(GameObject* object) {
   if (!object) return;
   if (object->m_space != this) {
-    ORV_CORE_LOG(Base::TraceLevel_Error, "Attempted to destroy object %s in space \"%s\", which does not own it",
+    CORE_LOG(Error, "Attempted to destroy object %s in space \"%s\", which does not own it",
                  ObjectLogName(*object).c_str(), m_name.c_str());
     return;
   }
   if (Base::TraceLog::GetInstance().GetLevel() >= Base::TraceLevel_Verbose)
-    ORV_CORE_LOG(Base::TraceLevel_Verbose, "Destroyed object %s from space \"%s\"", ObjectLogName(*object).c_str(),
+    CORE_LOG(Verbose, "Destroyed object %s from space \"%s\"", ObjectLogName(*object).c_str(),
                  m_name.c_str());
   if (GameObject* parent = GetGameObject(object->m_parent); parent && parent->m_alive) object->UnParent();
   for (Base::Handle child : object->m_children)
@@ -242,8 +251,8 @@ void GameSpace::InitializeObjects() {
     size_t steps = 0;
     while (ancestor && ancestor != object && steps++ <= objects.size()) ancestor = GetGameObject(ancestor->m_parent);
     if (ancestor == object) {
-      ORV_CORE_LOG(Base::TraceLevel_Error, "Object %s of space \"%s\" is its own ancestor: its parent link is dropped",
-                   ObjectLogName(*object).c_str(), m_name.c_str());
+      CORE_LOG(Error, "Object %s of space \"%s\" is its own ancestor: its parent link is dropped",
+               ObjectLogName(*object).c_str(), m_name.c_str());
       object->m_parent = Base::kNullHandle;
       continue;
     }
@@ -317,186 +326,16 @@ double GameSpace::PointerValue() const { return double(reinterpret_cast<uintptr_
 
 // --- Text form ------------------------------------------------------------------------------------------
 
-void GameSpace::WriteText(Base::File& file, SpaceLoadContext& context) {
-  SpaceLoadContext::Scope attach(context);
-  context.space = this;
-  const std::vector<GameObject*> objects = GetObjects();
-  for (GameObject* object : objects) {
-    object->m_guid = uint32_t(context.objects.size());
-    context.objects.push_back(object->m_self);
-  }
+void GameSpace::WriteText(Base::File& file, SpaceLoadContext& context) { ObjectText::WriteSpace(file, *this, context); }
 
-  Base::Serializer serializer(&context);
-  Base::SerializerScope scope(file, serializer);
-  file.Write("%s\r\n", m_name.c_str());
-  if (!context.headersWithoutIndex) file.Write("%i\r\n", int(context.objects.size()));
-  file.WriteText("SpaceComponents\r\n");
-  const int32_t depth = serializer.GetDepth();
-  Base::Serializer::WriteIndent(file, depth);
-  file.WriteText("{\r\n");
-  if (SpaceComponent* component = m_spaceComponents[0]) {
-    serializer.SetDepth(depth + 1);
-    Base::Serializer::WriteIndent(file, depth + 1);
-    serializer.SerializeInstance(file, Base::Reflection::Variant(component->m_typeInfo, dynamic_cast<void*>(component)));
-    serializer.SetDepth(depth);
-  }
-  Base::Serializer::WriteIndent(file, depth);
-  file.WriteText("}\r\n");
+void GameSpace::ReadText(Base::File& file, SpaceLoadContext& context) { ObjectText::ReadObjects(file, *this, context); }
 
-  for (GameObject* object : objects)
-    if (context.writeAllObjects || (context.writeObjectsWithoutArchetype && object->m_archetype.empty()))
-      object->WriteText(file, serializer);
-}
-
-void GameSpace::ReadText(Base::File& file, SpaceLoadContext& context) {
-  SpaceLoadContext::Scope attach(context);
-  context.space = this;
-  Base::Serializer serializer(&context);
-  Base::SerializerScope scope(file, serializer);
-  const Base::Reflection::TypeInfo* objectType = Base::Reflection::TypeOf<GameObject>();
-  const Base::Reflection::TypeRegistry& registry = Base::Reflection::TypeRegistry::GetInstance();
-
-  char token[256];
-  while (file.ReadToken(token, sizeof(token))) {
-    const std::string_view text(token);
-    std::string_view typeName = text;
-    std::string_view indexText;
-    if (!context.noCount) {
-      const size_t colon = text.find(':');
-      if (colon == std::string_view::npos) continue;
-      indexText = text.substr(0, colon);
-      typeName = text.substr(colon + 1);
-    }
-    if (registry.FindType(typeName) != objectType) continue;
-
-    GameObject* object = nullptr;
-    if (context.noCount) {
-      object = CreateObject();
-      if (!object) continue;
-      context.objects.push_back(object->m_self);
-    } else {
-      int32_t index = -1;
-      const auto [end, error] = std::from_chars(indexText.data(), indexText.data() + indexText.size(), index);
-      if (error != std::errc() || end != indexText.data() + indexText.size() || indexText.empty()) {
-        ORV_CORE_LOG(Base::TraceLevel_Error, "Invalid object header \"%s\" in space file: %s", token,
-                     file.GetPath().c_str());
-        continue;
-      }
-      if (index < 0 || size_t(index) >= context.objects.size() || !(object = GetGameObject(context.objects[index]))) {
-        ORV_CORE_LOG(Base::TraceLevel_Error, "Object header \"%s\" names no object of the space in file: %s", token,
-                     file.GetPath().c_str());
-        continue;
-      }
-    }
-    // Back to the start of the type name, so that the object reader reads its own header.
-    file.SeekTo(file.Tell() - long(typeName.size()));
-    serializer.SetDepth(0);
-    object->ReadText(file, serializer);
-  }
-
-  InitializeObjects();
-  if (SpaceComponent* component = m_spaceComponents[0]) component->Initialize();
-  if (Hooks* engine = GetEngineHooks()) engine->Call("Initialized", this);
-}
-
-namespace {
-
-// Reads tokens up to the next name, counting braces as the serializer does. False when a "}" brings the
-// depth to stopDepth or the input ends (a name at the very end opens no block either).
-bool ReadBlockName(Base::File& file, Base::Serializer& serializer, int32_t stopDepth, char (&name)[256]) {
-  while (file.ReadToken(name, sizeof(name))) {
-    if (std::strcmp(name, "{") == 0) {
-      serializer.SetDepth(serializer.GetDepth() + 1);
-    } else if (std::strcmp(name, "}") == 0) {
-      serializer.SetDepth(serializer.GetDepth() - 1);
-      if (serializer.GetDepth() == stopDepth) return false;
-    } else {
-      return file.IsGood();
-    }
-  }
-  return false;
-}
-
-// After a block name: skips the balanced block that follows. False (nothing consumed that matters:
-// the caller goes back) when no "{" follows.
-bool SkipBlock(Base::File& file) {
-  char token[256];
-  if (!file.ReadToken(token, sizeof(token)) || std::strcmp(token, "{") != 0) return false;
-  for (int32_t open = 1; open > 0 && file.ReadToken(token, sizeof(token));) {
-    if (std::strcmp(token, "{") == 0)
-      ++open;
-    else if (std::strcmp(token, "}") == 0)
-      --open;
-  }
-  return true;
-}
-
-}  // namespace
-
-GameComponent* GameSpace::ReadComponent(Base::File& file, Base::Serializer& serializer, int32_t stopDepth,
-                                        std::string_view endName) {
-  const Base::Reflection::TypeRegistry& registry = Base::Reflection::TypeRegistry::GetInstance();
-  for (;;) {
-    const long position = file.Tell();
-    const int32_t depth = serializer.GetDepth();
-    char name[256];
-    if (!ReadBlockName(file, serializer, stopDepth, name)) return nullptr;
-    const uint32_t id = ComponentTypeFromName(name);
-    // The creator's record is the one registered under the name; the registry is asked only without one.
-    Base::Reflection::TypeInfo* type = ComponentRegistry::GetType(id);
-    if (id < ComponentType_Count && (!type || type->name != name)) type = registry.FindType(name);
-    if (!type) {
-      // A component of a kind this build does not have must not cost the rest of the object.
-      if (name != endName && SkipBlock(file)) {
-        ORV_CORE_LOG(Base::TraceLevel_Warning, "Skipped a block of unknown component type \"%s\" in file: %s", name,
-                     file.GetPath().c_str());
-        continue;
-      }
-      file.SeekTo(position);
-      serializer.SetDepth(depth);
-      return nullptr;
-    }
-
-    GameComponent* component = CreateComponent(id);
-    file.SeekTo(position);
-    serializer.SetDepth(depth);
-    if (component) {
-      serializer.DeserializeInstance(file, Base::Reflection::Variant(component->m_typeInfo, component));
-      return component;
-    }
-    // Not made here (logged): its block is read into a scratch value so that the next block follows.
-    if (!type->New || !type->Delete) return nullptr;
-    void* scratch = type->New();
-    if (!scratch) return nullptr;
-    serializer.DeserializeInstance(file, Base::Reflection::Variant(type, scratch));
-    type->Delete(scratch);
-  }
+GameComponent* GameSpace::ReadComponent(Base::File& file, Base::Serializer& serializer, int32_t stopDepth) {
+  return ObjectText::ReadComponent(file, serializer, *this, stopDepth);
 }
 
 SpaceComponent* GameSpace::ReadSpaceComponent(Base::File& file, Base::Serializer& serializer, int32_t stopDepth) {
-  const Base::Enum& names = Base::Enums::SpaceComponentType();
-  for (;;) {
-    const long position = file.Tell();
-    const int32_t depth = serializer.GetDepth();
-    Base::Reflection::TypeInfo* type = serializer.ReadType(file, stopDepth);
-    if (!type || !names.HasValue(type->name)) return nullptr;
-    const int32_t id = names.GetValue(type->name);
-    if (id < 0 || uint32_t(id) >= kSpaceComponentTypes) return nullptr;
-
-    file.SeekTo(position);
-    serializer.SetDepth(depth);
-    if (SpaceComponent* component = m_spaceComponents[id]) {
-      serializer.DeserializeInstance(file, Base::Reflection::Variant(component->m_typeInfo, dynamic_cast<void*>(component)));
-      return component;
-    }
-    ORV_CORE_LOG(Base::TraceLevel_Warning, "Space \"%s\" has no %s space component to read into", m_name.c_str(),
-                 type->name.c_str());
-    if (!type->New || !type->Delete) return nullptr;
-    void* scratch = type->New();
-    if (!scratch) return nullptr;
-    serializer.DeserializeInstance(file, Base::Reflection::Variant(type, scratch));
-    type->Delete(scratch);
-  }
+  return ObjectText::ReadSpaceComponent(file, serializer, *this, stopDepth);
 }
 
 namespace {

@@ -60,6 +60,7 @@ class GameSpace {
   static constexpr uint32_t kObjectsPerPage = 150;
   static constexpr uint32_t kMaxPages = 20;
   static constexpr uint32_t kPoolPadBytes = 4;
+  static constexpr uint32_t kMaxObjects = kObjectsPerPage * kMaxPages;
   static constexpr uint32_t kSpaceComponentTypes = 1;  // "SpaceComponentType" values
 
   GameSpace();
@@ -73,6 +74,9 @@ class GameSpace {
   // A new, empty, uninitialised object with its handle, space and number; null (logged) when the object
   // pool or the handle table is full.
   GameObject* CreateObject();
+  // `count` new objects at once (a space file's count line), their handles appended in creation order;
+  // fewer when the pool or the handle table fills up (logged).
+  void CreateObjects(uint32_t count, std::vector<Base::Handle>& handles);
   // A new component of a type id from its registered creator; not attached, not initialised. Null
   // (logged) for an id without a creator and when the pool or the handle table is full.
   GameComponent* CreateComponent(uint32_t type);
@@ -139,11 +143,10 @@ class GameSpace {
   // Reads the next component block into a new component of this space (the caller attaches it). A block
   // whose name is no registered component type is skipped whole with a warning, and reading goes on.
   // Null when a "}" brings the depth to stopDepth, when the input ends, or when the next name opens no
-  // block or is `endName` (the file and depth are then back before that name).
-  GameComponent* ReadComponent(Base::File& file, Base::Serializer& serializer, int32_t stopDepth = 0,
-                               std::string_view endName = {});
+  // block (that name is consumed).
+  GameComponent* ReadComponent(Base::File& file, Base::Serializer& serializer, int32_t stopDepth = 0);
   // Reads the next space-component block into this space's space component of that type (nothing is
-  // created). Null when the next block is not a space component.
+  // created). Null when the next name is not a space component's.
   SpaceComponent* ReadSpaceComponent(Base::File& file, Base::Serializer& serializer, int32_t stopDepth = 0);
 
   // --- For creators and objects -----------------------------------------------------------------------

@@ -2,7 +2,6 @@
 #include "Base/Serialization/File.h"
 
 #include <locale.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <array>
@@ -12,7 +11,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "Base/TraceLog.h"
+#include "Base/Log.h"
 
 namespace Base {
 namespace {
@@ -408,53 +407,27 @@ void File::Open(std::string_view path, int mode) {
     stream_ = std::fopen(path_.c_str(), flags);
     if (stream_) {
       std::setvbuf(stream_, buffer_, _IOFBF, sizeof(buffer_));
-      if (mode == Mode_Read) Load();
+      if (mode == Mode_Read) {
+        if (!window_) window_ = std::make_unique_for_overwrite<char[]>(kWindowSize);
+        reading_ = true;
+        Reposition(0);
+      }
     }
   }
   if (IsGood())
-    TraceLog::GetInstance().Print(TraceLevel_Verbose, TraceModule_Base, "Opened file: %s", path_.c_str());
+    BASE_LOG(Verbose, "Opened file: %s", path_.c_str());
   else
-    TraceLog::GetInstance().Print(TraceLevel_Error, TraceModule_Base, "Failed to open file: %s",
-                                  path_.c_str());
-}
-
-// Content files are small: reading them whole and parsing from memory makes every token, number,
-// position and seek a few instructions instead of a trip through the stream (ftell alone is a system
-// call).
-void File::Load() {
-  reading_ = true;
-  struct stat info;
-  // One byte more than the file holds, so that the first read already finds the end.
-  size_t capacity = 4096;
-  if (fstat(fileno(stream_), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0)
-    capacity = size_t(info.st_size) + 1;
-  text_ = std::make_unique_for_overwrite<char[]>(capacity);
-  for (;;) {
-    if (size_ == capacity) {
-      // The file grew meanwhile, or is no regular file.
-      auto larger = std::make_unique_for_overwrite<char[]>(capacity * 2);
-      std::memcpy(larger.get(), text_.get(), size_);
-      text_ = std::move(larger);
-      capacity *= 2;
-    }
-    const size_t wanted = capacity - size_;
-    const size_t got = fread_unlocked(text_.get() + size_, 1, wanted, stream_);
-    size_ += got;
-    if (got < wanted) break;
-  }
-  // A read error shows where the stream would have shown it: when the reads get there.
-  loadFailed_ = ferror_unlocked(stream_) != 0;
-  clearerr_unlocked(stream_);
+    BASE_LOG(Error, "Failed to open file: %s", path_.c_str());
 }
 
 void File::Close() {
   if (!stream_ || stream_ == stdout) return;
   std::fclose(stream_);
   stream_ = nullptr;
-  text_.reset();
-  size_ = position_ = 0;
-  reading_ = atEnd_ = failed_ = loadFailed_ = false;
-  TraceLog::GetInstance().Print(TraceLevel_Verbose, TraceModule_Base, "Closed file: %s", path_.c_str());
+  base_ = 0;
+  filled_ = at_ = 0;
+  exhausted_ = reading_ = atEnd_ = failed_ = readError_ = false;
+  BASE_LOG(Verbose, "Closed file: %s", path_.c_str());
 }
 
 bool File::Exists(const char* path) {
@@ -468,6 +441,38 @@ bool File::Exists(const char* path) {
 bool File::StreamIsGood() const {
   // A read error counts as the end of input, so that no reader waits for tokens that never come.
   return stream_ && !feof_unlocked(stream_) && !ferror_unlocked(stream_);
+}
+
+// --- The reading window -----------------------------------------------------------------------------------
+
+void File::Reposition(long position) {
+  base_ = position;
+  filled_ = at_ = 0;
+  exhausted_ = readError_ = false;
+  clearerr_unlocked(stream_);
+}
+
+void File::Fill() {
+  if (exhausted_ || filled_ - std::min(at_, filled_) >= kLookahead) return;
+  if (at_ >= filled_) {
+    base_ += long(at_);
+    at_ = filled_ = 0;
+  } else if (at_ > 0) {
+    // The unread tail moves to the front; it is shorter than kLookahead.
+    std::memmove(window_.get(), window_.get() + at_, filled_ - at_);
+    base_ += long(at_);
+    filled_ -= at_;
+    at_ = 0;
+  }
+  const size_t wanted = kWindowSize - filled_;
+  const size_t got = fread_unlocked(window_.get() + filled_, 1, wanted, stream_);
+  filled_ += got;
+  if (got < wanted) {
+    // A read error shows where the stream would have shown it: when the reads get there.
+    exhausted_ = true;
+    readError_ = ferror_unlocked(stream_) != 0;
+    clearerr_unlocked(stream_);
+  }
 }
 
 // --- Writing ----------------------------------------------------------------------------------------------
@@ -512,13 +517,17 @@ int File::Scan(const char* format, ...) {
 
 template <class Scanner>
 int File::ScanLoaded(Scanner scan) {
-  const auto* text = reinterpret_cast<const unsigned char*>(text_.get());
-  const bool beyondEnd = position_ > size_;  // after a seek past the end: nothing left to consume
-  Cursor in{text + (beyondEnd ? size_ : position_), text + size_, atEnd_};
+  Fill();
+  const auto* window = reinterpret_cast<const unsigned char*>(window_.get());
+  const size_t from = std::min(at_, filled_);  // after a seek past the end: nothing left to consume
+  Cursor in{window + from, window + filled_, atEnd_};
   const int count = scan(in);
   if (count == kUnsupported) return count;
-  if (!beyondEnd) position_ = size_t(in.at - text);
-  if (loadFailed_)
+  // A conversion that ran into the window's end while the file goes on (thousands of blanks or digits)
+  // is the C library's, from the same starting point.
+  if (in.hitEnd && !exhausted_) return kUnsupported;
+  if (at_ <= filled_) at_ = size_t(in.at - window);
+  if (readError_)
     failed_ = failed_ || in.hitEnd;
   else
     atEnd_ = in.atEnd;
@@ -549,18 +558,24 @@ int File::ScanBracedFloats(float* const* values, int count) {
 int File::ScanWithStdio(const char* format, va_list args) {
   CLocaleScope c;
   if (!reading_) return std::vfscanf(stream_, format, args);
-  // A stream over the loaded bytes, at this file's position.
-  static char nothing = '\0';
-  const bool empty = size_ == 0;
-  FILE* memory = fmemopen(empty ? &nothing : text_.get(), empty ? 1 : size_, "r");
-  if (!memory) return EOF;
-  const long start = long(empty ? 1 : std::min(position_, size_));
-  std::fseek(memory, start, SEEK_SET);
-  const int count = std::vfscanf(memory, format, args);
-  const long consumed = std::ftell(memory) - start;
-  if (consumed > 0) position_ = std::min(position_, size_) + size_t(consumed);
-  if (std::feof(memory)) HitEnd();
-  std::fclose(memory);
+  // The stream itself, put at this file's position; the window starts again where the scan stopped.
+  const long start = Position();
+  if (std::fseek(stream_, start, SEEK_SET) != 0) {
+    HitEnd();
+    return EOF;
+  }
+  const int count = std::vfscanf(stream_, format, args);
+  const bool ended = feof_unlocked(stream_) != 0;
+  const bool failed = ferror_unlocked(stream_) != 0;
+  const long stop = std::ftell(stream_);
+  Reposition(stop >= 0 ? stop : start);
+  if (failed) {
+    failed_ = true;
+  } else if (ended) {
+    // Nothing more to come: a read at the end of input sets the flag as the stream did.
+    atEnd_ = true;
+    exhausted_ = true;
+  }
   return count;
 }
 
@@ -571,24 +586,30 @@ bool File::ReadTokenView(std::string_view& token, size_t longest) {
     getc_unlocked(stream_);  // a stream open for writing fails the read and keeps the error
     return false;
   }
-  const char* text = text_.get();
-  if (position_ >= size_) {
-    HitEnd();
-    return false;
+  for (;;) {
+    Fill();
+    if (at_ > filled_) {  // a seek past the end
+      HitEnd();
+      return false;
+    }
+    const char* window = window_.get();
+    at_ = size_t(SkipBlanks(window + at_, window + filled_) - window);
+    if (at_ < filled_) break;
+    if (exhausted_) {
+      HitEnd();
+      return false;
+    }
   }
-  const size_t at = size_t(SkipBlanks(text + position_, text + size_) - text);
-  position_ = at;
-  if (at == size_) {
-    HitEnd();
-    return false;
-  }
+  Fill();  // the token starts within the lookahead of a fresh window
+  const char* window = window_.get();
+  const size_t at = at_;
   // Like fscanf's "%255s": the blank after a token stays unread; a token cut at the longest length
   // reads no further.
-  const size_t limit = size_ - at > longest ? at + longest : size_;
-  const size_t end = size_t(SkipNonBlanks(text + at + 1, text + limit) - text);
-  token = std::string_view(text + at, end - at);
-  position_ = end;
-  if (end == size_ && end - at < longest) HitEnd();
+  const size_t limit = filled_ - at > longest ? at + longest : filled_;
+  const size_t end = size_t(SkipNonBlanks(window + at + 1, window + limit) - window);
+  token = std::string_view(window + at, end - at);
+  at_ = end;
+  if (end == filled_ && exhausted_ && end - at < longest) HitEnd();
   return true;
 }
 
@@ -601,28 +622,54 @@ bool File::ReadToken(char* token, size_t capacity) {
   return true;
 }
 
-std::string File::ReadUntil(char delimiter) {
-  std::string text;
-  if (!stream_) return text;
+bool File::TakeUntil(char delimiter, std::string* text) {
+  if (text) text->clear();
+  if (!stream_) return false;
   if (!reading_) {
     getc_unlocked(stream_);
-    return text;
+    return false;
   }
-  if (position_ >= size_) {
-    HitEnd();
-    return text;
+  // Window by window: a text longer than the window arrives in pieces.
+  for (;;) {
+    Fill();
+    if (at_ >= filled_) {
+      HitEnd();
+      return false;
+    }
+    const char* from = window_.get() + at_;
+    const size_t left = filled_ - at_;
+    const void* found = std::memchr(from, delimiter, left);
+    const size_t length = found ? size_t(static_cast<const char*>(found) - from) : left;
+    if (text) text->append(from, length);
+    at_ += length;
+    if (found) {
+      ++at_;
+      return true;
+    }
   }
-  const char* from = text_.get() + position_;
-  const size_t left = size_ - position_;
-  if (const void* found = std::memchr(from, delimiter, left)) {
-    const size_t length = size_t(static_cast<const char*>(found) - from);
-    text.assign(from, length);
-    position_ += length + 1;
-  } else {
-    text.assign(from, left);
-    position_ = size_;
-    HitEnd();
+}
+
+bool File::ReadUntil(char delimiter, std::string& text) { return TakeUntil(delimiter, &text); }
+
+bool File::SkipUntil(char delimiter) { return TakeUntil(delimiter, nullptr); }
+
+bool File::TakeOnLine(char c) {
+  if (!stream_ || !reading_) return false;
+  for (;;) {
+    Fill();
+    while (at_ < filled_ && (window_[at_] == ' ' || window_[at_] == '\t')) ++at_;
+    if (at_ < filled_) break;
+    if (exhausted_) return false;
   }
+  if (window_[at_] != c) return false;
+  ++at_;
+  atEnd_ = false;
+  return true;
+}
+
+std::string File::ReadUntil(char delimiter) {
+  std::string text;
+  ReadUntil(delimiter, text);
   return text;
 }
 
@@ -633,8 +680,10 @@ std::string File::ReadUntilAny(std::string_view delimiters) {
     getc_unlocked(stream_);
     return text;
   }
-  while (position_ < size_) {
-    const char c = text_[position_++];
+  for (;;) {
+    Fill();
+    if (at_ >= filled_) break;
+    const char c = window_[at_++];
     if (delimiters.find(c) != std::string_view::npos) return text;
     text += c;
   }
@@ -651,14 +700,13 @@ void File::Seek(long offset) {
     return;
   }
   long target;
-  if (__builtin_add_overflow(long(position_), offset, &target) || target < 0) return;
-  position_ = size_t(target);
-  atEnd_ = false;
+  if (__builtin_add_overflow(Position(), offset, &target) || target < 0) return;
+  SeekTo(target);
 }
 
 long File::Tell() const {
   if (!stream_) return -1L;
-  return reading_ ? long(position_) : std::ftell(stream_);
+  return reading_ ? Position() : std::ftell(stream_);
 }
 
 void File::SeekTo(long position) {
@@ -667,8 +715,19 @@ void File::SeekTo(long position) {
     std::fseek(stream_, position, SEEK_SET);
     return;
   }
-  position_ = size_t(position);
   atEnd_ = false;
+  // Inside the window: no trip to the stream.
+  if (position >= base_ && position <= base_ + long(filled_)) {
+    at_ = size_t(position - base_);
+    return;
+  }
+  if (std::fseek(stream_, position, SEEK_SET) == 0) {
+    Reposition(position);
+    return;
+  }
+  // A stream that cannot seek: the position lies past what it can give.
+  Reposition(position);
+  exhausted_ = true;
 }
 
 void File::SeekToEnd() {
@@ -677,8 +736,11 @@ void File::SeekToEnd() {
     std::fseek(stream_, 0, SEEK_END);
     return;
   }
-  position_ = size_;
   atEnd_ = false;
+  if (std::fseek(stream_, 0, SEEK_END) == 0) {
+    const long end = std::ftell(stream_);
+    Reposition(end >= 0 ? end : Position());
+  }
 }
 
 }  // namespace Base

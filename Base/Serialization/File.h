@@ -1,5 +1,6 @@
 // The stream wrapper every engine text file goes through: open/close with log lines, C-locale
-// printf/scanf, blank-separated tokens, reads up to delimiters, and remembered positions.
+// printf/scanf, blank-separated tokens, reads up to delimiters, and remembered positions. Reading goes
+// through a fixed window refilled from the stream, so a file of any size costs the same memory.
 #pragma once
 
 #include <cstdarg>
@@ -46,6 +47,9 @@ class File {
   // same answer, consumption and end-of-file flag, without walking a format: the braced value forms.
   int ScanBracedFloats(float* const* values, int count);
 
+  // Passes over blanks and tabs of the current line; then takes `c` when it comes next (true).
+  bool TakeOnLine(char c);
+
   // Relative move (fseek from the current position); Tell / SeekTo return to a remembered position.
   void Seek(long offset);
   long Tell() const;
@@ -63,11 +67,21 @@ class File {
   // The characters up to the delimiter (consumed, not returned) or to the end of the file.
   std::string ReadUntil(char delimiter);
   std::string ReadUntilAny(std::string_view delimiters);
+  // The same into `text` (replaced; its storage is reused): true when the delimiter was found, false
+  // when the end of the file came first.
+  bool ReadUntil(char delimiter, std::string& text);
+  // Passes over everything up to and including the delimiter; false when the end of the file came first.
+  bool SkipUntil(char delimiter);
 
   const std::string& GetPath() const { return path_; }
-  // The stream itself. A file opened for reading has all its bytes loaded at Open: its stream sits at
-  // the end, and moves on it do not move this file's reads (use Seek / SeekTo / SeekToEnd).
+  // The stream itself. A file opened for reading reads ahead of this file's position into its window:
+  // moves on the stream do not move this file's reads (use Seek / SeekTo / SeekToEnd).
   FILE* GetStream() const { return stream_; }
+
+  // Reading window: refilled whenever fewer than kLookahead unread bytes are left in it, so that a
+  // token (at most 255 bytes) or a number never has to be put together from two fills.
+  static constexpr size_t kWindowSize = 64 * 1024;
+  static constexpr size_t kLookahead = 4 * 1024;
 
   // The serializer working on this file right now, so that a type's own text function can reach its
   // depth and context; null outside Serializer::SerializeInstance / DeserializeInstance.
@@ -75,32 +89,40 @@ class File {
   void SetSerializer(Serializer* serializer) { serializer_ = serializer; }
 
  private:
-  // Reading works on the file's bytes in memory, with the stream's own bookkeeping: a position that
+  // Reading works on a window of the file's bytes with the stream's own bookkeeping: a position that
   // may pass the end after a seek, an end-of-file flag set by a read that found no byte (and cleared
   // by a seek or a byte put back), and a read error flag.
-  void Load();
+  // Brings at least kLookahead unread bytes into the window, or everything left of the file.
+  void Fill();
+  // Moves the window to a file position: the next read fills it from there.
+  void Reposition(long position);
+  long Position() const { return base_ + long(at_); }
   bool StreamIsGood() const;
-  // A read that found no byte: the end-of-file flag, or the read error the loading met there.
-  void HitEnd() { (loadFailed_ ? failed_ : atEnd_) = true; }
+  // A read that found no byte: the end-of-file flag, or the read error the filling met there.
+  void HitEnd() { (readError_ ? failed_ : atEnd_) = true; }
   int ScanLoaded(const char* format, va_list args);
-  // Runs a scanner (int(Cursor&)) over the loaded bytes at this file's position and keeps its
-  // consumption and end-of-file flag; defined and used in File.cpp only.
+  // Runs a scanner (int(Cursor&)) over the window at this file's position and keeps its consumption
+  // and end-of-file flag; defined and used in File.cpp only.
   template <class Scanner>
   int ScanLoaded(Scanner scan);
   int ScanWithStdio(const char* format, va_list args);
+  // Up to and including the delimiter, appending to `text` unless it is null.
+  bool TakeUntil(char delimiter, std::string* text);
 
   FILE* stream_ = nullptr;
   char buffer_[32768];  // the stream's own buffer: writes go to the disk in large blocks
   std::string path_;
   Serializer* serializer_ = nullptr;
 
-  std::unique_ptr<char[]> text_;  // a file opened for reading: all of its bytes
-  size_t size_ = 0;
-  size_t position_ = 0;      // may pass size_ after a seek, as a stream's may
-  bool reading_ = false;     // an open file whose reads work on text_
-  bool atEnd_ = false;       // the end-of-file flag: set by a read that found no byte, cleared by seeks
-  bool failed_ = false;      // the read error flag (also set by a write to a file opened for reading)
-  bool loadFailed_ = false;  // the disk read stopped with an error after size_ bytes
+  std::unique_ptr<char[]> window_;  // a file opened for reading: kWindowSize bytes, kept across opens
+  long base_ = 0;                   // file position of window_[0]
+  size_t filled_ = 0;               // bytes of the window read from the file
+  size_t at_ = 0;                   // the read position in the window; the file position is base_ + at_
+  bool exhausted_ = false;          // the stream has nothing past the window's bytes
+  bool reading_ = false;            // an open file whose reads work on the window
+  bool atEnd_ = false;              // the end-of-file flag: set by a read that found no byte, cleared by seeks
+  bool failed_ = false;             // the read error flag (also set by a write to a file opened for reading)
+  bool readError_ = false;          // the stream stopped with an error where the window's bytes end
 };
 
 }  // namespace Base

@@ -2,10 +2,12 @@
 #include "Base/Serialization/Serializer.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "Base/Reflection/Registration.h"
 #include "Base/Reflection/TypeRegistry.h"
-#include "Base/TraceLog.h"
+#include "Base/Assert.h"
+#include "Base/Log.h"
 
 namespace Base {
 namespace {
@@ -52,11 +54,19 @@ void ReadInstance(File& file, const Variant& value) {
 
 ORV_ON_LOAD { TypeInfo::SetInstanceSerializers(&WriteInstance, &ReadInstance); }
 
-// A member name against a token (which holds no NUL), without measuring the name first.
+// A member name against a token, without measuring the name first. A token may hold NUL bytes (files
+// are outside input): the name's terminator ends the comparison, never a read past it.
 bool NameIs(const char* name, std::string_view token) {
-  for (const char c : token)
-    if (*name++ != c) return false;
+  for (const char c : token) {
+    if (*name == '\0' || *name != c) return false;
+    ++name;
+  }
   return *name == '\0';
+}
+
+void ReportWrongType(const File& file, const Variant& value, const TypeInfo& found) {
+  BASE_LOG(Error, "Attempted to deserialize an instance of \"%s\" using a \"%s\" in file: %s",
+           value.type ? value.type->name.c_str() : "", found.name.c_str(), file.GetPath().c_str());
 }
 
 Variant FieldOf(const Variant& object, const Member& member) {
@@ -109,20 +119,78 @@ void Serializer::ReadValue(File& file, const Variant& value) {
   value.type->Deserialize(file, value);
 }
 
-bool Serializer::ReadName(File& file, int32_t stopDepth, std::string_view& name) {
-  stopped_ = false;
-  while (file.ReadTokenView(name, kLongestToken)) {
-    if (name == "{") {
+Serializer::TokenKind Serializer::NextToken(File& file, std::string_view& token) {
+  if (pendingSize_ > 0) {
+    token = std::string_view(pending_, pendingSize_);
+    pendingSize_ = 0;  // the bytes stay until the next PutBack, which no caller makes while holding this view
+  } else if (!file.ReadTokenView(token, kLongestToken)) {
+    return Token_End;
+  }
+  if (token.size() == 1) {
+    if (token[0] == '{') {
       ++depth_;
-    } else if (name == "}") {
-      if (--depth_ == stopDepth) {
-        stopped_ = true;
-        return false;
-      }
-    } else {
-      return file.IsGood();
+      return Token_Open;
+    }
+    if (token[0] == '}') {
+      --depth_;
+      return Token_Close;
     }
   }
+  return Token_Name;
+}
+
+void Serializer::PutBack(std::string_view token) {
+  ORV_ASSERT(pendingSize_ == 0 && token.size() <= kLongestToken);
+  const size_t size = std::min(token.size(), kLongestToken);
+  std::memmove(pending_, token.data(), size);  // the token may be the put-back one itself
+  pendingSize_ = size;
+  // A brace given back is counted again when it is read again.
+  if (size == 1 && token[0] == '{') --depth_;
+  if (size == 1 && token[0] == '}') ++depth_;
+}
+
+bool Serializer::ReadName(File& file, int32_t stopDepth, std::string_view& name) {
+  stopped_ = false;
+  for (;;) {
+    switch (NextToken(file, name)) {
+      case Token_End:
+        return false;
+      case Token_Open:
+        break;
+      case Token_Close:
+        if (depth_ == stopDepth) {
+          stopped_ = true;
+          return false;
+        }
+        break;
+      case Token_Name:
+        // A put-back name stands before whatever the file holds next.
+        return file.IsGood() || name.data() == pending_;
+    }
+  }
+}
+
+bool Serializer::SkipToDepth(File& file, int32_t depth) {
+  bool clean = true;
+  std::string_view token;
+  while (depth_ > depth) {
+    const TokenKind kind = NextToken(file, token);
+    if (kind == Token_End) break;
+    if (kind == Token_Name) clean = false;
+  }
+  depth_ = depth;
+  return clean;
+}
+
+bool Serializer::SkipBlock(File& file) {
+  const int32_t depth = depth_;
+  std::string_view token;
+  const TokenKind kind = NextToken(file, token);
+  if (kind == Token_Open) {
+    SkipToDepth(file, depth);
+    return true;
+  }
+  if (kind != Token_End) PutBack(token);
   return false;
 }
 
@@ -132,34 +200,51 @@ TypeInfo* Serializer::ReadType(File& file, int32_t stopDepth) {
   return Reflection::TypeRegistry::GetInstance().FindType(name);
 }
 
+const Member* Serializer::FindMember(const std::vector<Member>& members, std::string_view name, size_t& next) {
+  const size_t count = members.size();
+  for (size_t tried = 0, i = next < count ? next : 0; tried < count; ++tried, i = i + 1 == count ? 0 : i + 1) {
+    const Member& member = members[i];
+    if (member.name && NameIs(member.name, name)) {
+      next = i + 1;
+      return &member;
+    }
+  }
+  return nullptr;
+}
+
 const Member* Serializer::ReadMember(File& file, const std::vector<Member>& members, int32_t stopDepth) {
   std::string_view name;
   if (!ReadName(file, stopDepth, name)) return nullptr;
-  for (const Member& member : members)
-    if (member.name && NameIs(member.name, name)) return &member;
-  return nullptr;
+  size_t first = 0;
+  return FindMember(members, name, first);
 }
 
 void Serializer::DeserializeInstance(File& file, const Variant& value) {
   if (nesting_ == 0) reportedEndOfInput_ = false;
-  TraceLog& log = TraceLog::GetInstance();
   const char* typeName = value.type ? value.type->name.c_str() : "";
   const char* path = file.GetPath().c_str();
   const TypeInfo* found = ReadType(file, 0);
   if (!found) {
-    log.Print(TraceLevel_Error, TraceModule_Base,
-              "No type info found when deserializing an instance of \"%s\" in file: %s", typeName, path);
+    BASE_LOG(Error, "No type info found when deserializing an instance of \"%s\" in file: %s", typeName, path);
     return;
   }
   if (found != value.type) {
-    log.Print(TraceLevel_Error, TraceModule_Base,
-              "Attempted to deserialize an instance of \"%s\" using a \"%s\" in file: %s", typeName,
-              found->name.c_str(), path);
+    ReportWrongType(file, value, *found);
     return;
   }
-  if (!value.data) {
-    log.Print(TraceLevel_Error, TraceModule_Base,
-              "Attempted to deserialize an instance of \"%s\" without storage in file: %s", typeName, path);
+  DeserializeBody(file, value, found);
+}
+
+void Serializer::DeserializeBody(File& file, const Variant& value, const TypeInfo* found) {
+  if (nesting_ == 0) reportedEndOfInput_ = false;
+  if (found && found != value.type) {
+    ReportWrongType(file, value, *found);
+    SkipBlock(file);
+    return;
+  }
+  if (!value.type || !value.data) {
+    BASE_LOG(Error, "Attempted to deserialize an instance of \"%s\" without storage in file: %s",
+             value.type ? value.type->name.c_str() : "", file.GetPath().c_str());
     return;
   }
   AttachScope attach(file, this);
@@ -170,19 +255,25 @@ void Serializer::DeserializeInstance(File& file, const Variant& value) {
 
 void Serializer::DeserializeMembers(File& file, const Variant& value) {
   const int32_t depth = depth_;
+  const std::vector<Member>& members = value.type->members;
+  size_t next = 0;
+  std::string_view name;
   do {
-    if (const Member* member = ReadMember(file, value.type->members, depth)) {
-      if (member->type) member->type->Deserialize(file, FieldOf(value, *member));
-      continue;
+    if (ReadName(file, depth, name)) {
+      const Member* member = FindMember(members, name, next);
+      if (member && member->type) {
+        // Value readers read the file directly: nothing may wait in the walker.
+        ORV_ASSERT(pendingSize_ == 0);
+        member->type->Deserialize(file, FieldOf(value, *member));
+      }
+      continue;  // a name that names no member is passed over
     }
     if (stopped_) break;
     // Without this the loop would wait forever for the closing brace of a truncated file.
     if (!file.IsGood()) {
       if (!reportedEndOfInput_)
-        TraceLog::GetInstance().Print(
-            TraceLevel_Error, TraceModule_Base,
-            "Unexpected end of file while deserializing an instance of \"%s\" in file: %s",
-            value.type->name.c_str(), file.GetPath().c_str());
+        BASE_LOG(Error, "Unexpected end of file while deserializing an instance of \"%s\" in file: %s",
+                 value.type->name.c_str(), file.GetPath().c_str());
       reportedEndOfInput_ = true;
       depth_ = depth;
       return;

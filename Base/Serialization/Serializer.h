@@ -35,12 +35,40 @@ class Serializer {
   void WriteValue(File& file, const Reflection::Variant& value);
   void ReadValue(File& file, const Reflection::Variant& value);
 
-  // Reads tokens, counting braces, up to a type name: its record (null when none is registered), or
-  // null when a "}" brings the depth to `stopDepth` or the input ends.
+  // --- The token walker -------------------------------------------------------------------------------
+  // Every reader of the object text (instances, objects, components, spaces, archetypes) walks the
+  // tokens through these, so braces are counted in one place.
+  enum TokenKind { Token_End, Token_Open, Token_Close, Token_Name };
+  // The next blank-separated token: "{" raises the depth, "}" lowers it. The view stays valid until the
+  // file's next read. Token_End (empty view) when the input is over.
+  TokenKind NextToken(File& file, std::string_view& token);
+  // One token of lookahead without moving the file: the next NextToken gives this token (copied) again.
+  // Only for a caller whose next step is the walker, never a value reader.
+  void PutBack(std::string_view token);
+  bool HasPutBack() const { return pendingSize_ > 0; }
+  // Tokens up to a name, counting braces. False when a "}" brings the depth to `stopDepth`
+  // (StoppedAtDepth) or the input ends; a name that ends the input is no name either.
+  bool ReadName(File& file, int32_t stopDepth, std::string_view& name);
+  // Reads on until a "}" brings the depth to `depth` (or the input ends); true when only braces were
+  // passed over on the way.
+  bool SkipToDepth(File& file, int32_t depth);
+  // After a block's name: when a "{" follows, passes over the balanced block and gives true; otherwise
+  // the token that follows is put back and nothing is consumed in effect.
+  bool SkipBlock(File& file);
+
+  // ReadName, then the type record of that name (null when none is registered).
   Reflection::TypeInfo* ReadType(File& file, int32_t stopDepth);
-  // As ReadType, but the name is looked up among `members` (exact match); null when it names none.
+  // ReadName, then the member of that name among `members` (exact match; null when it names none).
   const Reflection::Member* ReadMember(File& file, const std::vector<Reflection::Member>& members,
                                        int32_t stopDepth);
+  // The member a name names, tried in declared order from `next` on (files list members in that order,
+  // so the first try is usually the one); `next` moves past the member found.
+  static const Reflection::Member* FindMember(const std::vector<Reflection::Member>& members,
+                                              std::string_view name, size_t& next);
+  // The member block of an instance whose type name the caller has read and looked up (`found`):
+  // DeserializeInstance after its first step. A `found` type other than the variant's is logged as there,
+  // and its block is passed over.
+  void DeserializeBody(File& file, const Reflection::Variant& value, const Reflection::TypeInfo* found);
 
   // Two blanks per level.
   static void WriteIndent(File& file, int32_t count);
@@ -50,14 +78,11 @@ class Serializer {
   // Braces open while reading; indentation level while writing.
   int32_t GetDepth() const { return depth_; }
   void SetDepth(int32_t depth) { depth_ = depth; }
-  // Whether the last ReadType / ReadMember gave null because a "}" closed the block at its stop depth
-  // (rather than at the end of input or on an unknown name).
+  // Whether the last ReadName / ReadType / ReadMember gave nothing because a "}" closed the block at
+  // its stop depth (rather than at the end of input or on an unknown name).
   bool StoppedAtDepth() const { return stopped_; }
 
  private:
-  // Reads tokens, counting braces, up to a name; false when a "}" brings the depth to `stopDepth` or
-  // the input ends. The name is a view into the file, valid until its next read.
-  bool ReadName(File& file, int32_t stopDepth, std::string_view& name);
   void DeserializeMembers(File& file, const Reflection::Variant& value);
 
   int32_t depth_ = 0;
@@ -65,6 +90,9 @@ class Serializer {
   int32_t nesting_ = 0;              // instance reads in progress (nested members)
   bool reportedEndOfInput_ = false;  // one report per top-level read
   bool stopped_ = false;
+  // The put-back token (a reused buffer: tokens are at most kLongestToken long).
+  size_t pendingSize_ = 0;
+  char pending_[kLongestToken];
 };
 
 // Points a file at a serializer for the length of a read or write, so that the value writers and readers

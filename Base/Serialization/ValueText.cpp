@@ -7,7 +7,7 @@
 #include "Base/Handle.h"
 #include "Base/Math.h"
 #include "Base/Serialization/Serializer.h"
-#include "Base/TraceLog.h"
+#include "Base/Log.h"
 
 namespace Base::ValueText {
 namespace {
@@ -20,27 +20,29 @@ T& ValueOf(const Variant& value) {
 const char* NameOf(const Variant& value) { return value.type->name.c_str(); }
 
 // Scalar readers do not compare the type name they pass over, so they do not look it up either. They
-// count braces on their own, apart from the serializer reading the enclosing instance.
+// count braces on their own (a walker of their own), apart from the serializer reading the enclosing
+// instance.
 void SkipTypeName(File& file) {
-  std::string_view token;
-  for (int32_t depth = 0; file.ReadTokenView(token, Serializer::kLongestToken);) {
-    if (token == "{") {
-      ++depth;
-    } else if (token == "}") {
-      if (--depth == 0) return;
-    } else {
-      return;
-    }
-  }
+  Serializer own;
+  std::string_view name;
+  own.ReadName(file, 0, name);
 }
 
 // Braced readers insist on their own type; a mismatch is logged and the value is left alone.
 bool ReadOwnTypeName(File& file, const Variant& value) {
   Serializer own;
   if (own.ReadType(file, 0) == value.type) return true;
-  TraceLog::GetInstance().Print(TraceLevel_Error, TraceModule_Base,
-                                "Attempted to deseralize \"%s\" from different wrong type!", NameOf(value));
+  BASE_LOG(Error, "Attempted to deseralize \"%s\" from different wrong type!", NameOf(value));
   return false;
+}
+
+// The braced numbers of a vector. One that closes early ({1, 2} for three numbers) would leave its "}"
+// to close the enclosing instance and lose every member after it: it is reported and its brace taken.
+void ReadBraced(File& file, const Variant& value, float* const* values, int count) {
+  const int scanned = file.ScanBracedFloats(values, count);
+  if (scanned == EOF || scanned >= count || !file.TakeOnLine('}')) return;
+  BASE_LOG(Error, "A \"%s\" value holds %d of its %d numbers in file: %s", NameOf(value), scanned, count,
+           file.GetPath().c_str());
 }
 
 }  // namespace
@@ -120,11 +122,17 @@ void ReadString(File& file, const Variant& value) {
   if (!value.IsValid()) return;
   // The opening quote ends the type-name token; the text runs to the next quote. A text cut off by the
   // end of the file is not taken.
-  file.ReadUntil('"');
-  if (!file.IsGood()) return;
-  std::string text = file.ReadUntil('"');
-  if (!file.IsGood()) return;
-  ValueOf<std::string>(value) = std::move(text);
+  if (!file.SkipUntil('"') || !file.IsGood()) return;
+  thread_local std::string text;  // reused: one buffer for every string read
+  if (!file.ReadUntil('"', text)) return;
+  // A file with CR LF line ends reads as one with LF line ends.
+  if (text.find('\r') != std::string::npos) {
+    size_t kept = 0;
+    for (size_t i = 0; i < text.size(); ++i)
+      if (text[i] != '\r' || i + 1 == text.size() || text[i + 1] != '\n') text[kept++] = text[i];
+    text.resize(kept);
+  }
+  ValueOf<std::string>(value).assign(text);
 }
 
 void WriteVec2(File& file, const Variant& value) {
@@ -137,7 +145,7 @@ void ReadVec2(File& file, const Variant& value) {
   if (!value.IsValid() || !ReadOwnTypeName(file, value)) return;
   Vec2& v = ValueOf<Vec2>(value);
   float* const values[] = {&v.x, &v.y};
-  file.ScanBracedFloats(values, 2);
+  ReadBraced(file, value, values, 2);
 }
 
 void WriteVec3(File& file, const Variant& value) {
@@ -150,7 +158,7 @@ void ReadVec3(File& file, const Variant& value) {
   if (!value.IsValid() || !ReadOwnTypeName(file, value)) return;
   Vec3& v = ValueOf<Vec3>(value);
   float* const values[] = {&v.x, &v.y, &v.z};
-  file.ScanBracedFloats(values, 3);
+  ReadBraced(file, value, values, 3);
 }
 
 void WriteVec4(File& file, const Variant& value) {
@@ -163,7 +171,7 @@ void ReadVec4(File& file, const Variant& value) {
   if (!value.IsValid() || !ReadOwnTypeName(file, value)) return;
   Vec4& v = ValueOf<Vec4>(value);
   float* const values[] = {&v.x, &v.y, &v.z, &v.w};
-  file.ScanBracedFloats(values, 4);
+  ReadBraced(file, value, values, 4);
 }
 
 void WriteQuaternion(File& file, const Variant& value) {
@@ -176,7 +184,7 @@ void ReadQuaternion(File& file, const Variant& value) {
   if (!value.IsValid() || !ReadOwnTypeName(file, value)) return;
   Quaternion& q = ValueOf<Quaternion>(value);
   float* const values[] = {&q.w, &q.x, &q.y, &q.z};
-  file.ScanBracedFloats(values, 4);
+  ReadBraced(file, value, values, 4);
 }
 
 void WriteHandle(File& file, const Variant& value) {

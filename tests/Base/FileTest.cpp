@@ -113,4 +113,50 @@ TEST_F(FileTest, TokensLinesAndPositionsReadAsTheStreamDid) {
   EXPECT_FALSE(file.IsGood());
 }
 
+TEST_F(FileTest, FilesLargerThanTheReadingWindowReadAsTheStreamDid) {
+  // Words of every length up to 255 and numbers, so that reads straddle every refill of the window; then
+  // runs longer than the window's lookahead: blanks, digits, and a quoted text of two windows.
+  std::string text;
+  int pairs = 0;
+  for (; text.size() < 3 * File::kWindowSize; ++pairs)
+    text += std::string(size_t(pairs % 255) + 1, char('a' + pairs % 26)) + (pairs % 3 ? " " : "\r\n") +
+            std::to_string(pairs) + "." + std::to_string(pairs % 7) + "e-2\t";
+  const std::string quoted(2 * File::kWindowSize, 'q');
+  text += std::string(3 * File::kLookahead, ' ') + std::string(2 * File::kLookahead, '7') + " \"" + quoted + "\" end";
+  Put(text);
+  File file;
+  file.Open(path_, File::Mode_Read);
+  FILE* stream = std::fopen(path_.c_str(), "r");
+  ASSERT_NE(stream, nullptr);
+  char mine[256];
+  char theirs[256];
+  for (int i = 0; i <= pairs; ++i) {
+    SCOPED_TRACE(i);
+    float a = -1.0f;
+    float b = -2.0f;
+    if (i < pairs) {
+      ASSERT_TRUE(file.ReadToken(mine, sizeof(mine)));
+      ASSERT_EQ(std::fscanf(stream, "%255s", theirs), 1);
+      ASSERT_STREQ(mine, theirs);
+    }
+    ASSERT_EQ(file.Scan("%f", &a), std::fscanf(stream, "%f", &b));
+    ASSERT_EQ(a, b);
+    ASSERT_EQ(file.Tell(), std::ftell(stream));
+  }
+  EXPECT_EQ(file.ReadUntil('"'), " ");
+  EXPECT_EQ(file.ReadUntil('"'), quoted);
+  ASSERT_TRUE(file.ReadToken(mine, sizeof(mine)));
+  EXPECT_STREQ(mine, "end");
+  EXPECT_FALSE(file.IsGood());
+
+  // Back to a position long gone from the window.
+  file.SeekTo(100);
+  std::fseek(stream, 100, SEEK_SET);
+  ASSERT_TRUE(file.ReadToken(mine, sizeof(mine)));
+  ASSERT_EQ(std::fscanf(stream, "%255s", theirs), 1);
+  EXPECT_STREQ(mine, theirs);
+  EXPECT_EQ(file.Tell(), std::ftell(stream));
+  std::fclose(stream);
+}
+
 }  // namespace

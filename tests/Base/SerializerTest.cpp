@@ -231,6 +231,25 @@ TEST_F(SerializerTest, HandWrittenLinesAreReadAsTheFormatSays) {
   EXPECT_EQ(TakeErrors(), "[ Error ][Base] Attempted to deseralize \"Vec3\" from different wrong type!\n");
 }
 
+TEST_F(SerializerTest, DamagedNamesAndVectorsCostNothingElse) {
+  TextSample before = FullSample();
+  // A name holding NUL bytes names no member (and is never compared past a member's name); a vector cut
+  // short is reported and its brace taken, so the members after it are still read.
+  const TextSample after = Read(std::string("TextSample\r\n{\r\n  m_on\0\0 bool false\r\n", 36) +
+                                    "  m_v3 Vec3 {7.0, 8.0}\r\n  m_int int 9\r\n"
+                                    "  m_v2 Vec2 {}\r\n  m_unsigned unsigned 5\r\n"
+                                    "  m_text string \"line one\r\nline two\"\r\n}\r\n",
+                                before);
+  EXPECT_TRUE(after.m_on);
+  EXPECT_EQ(after.m_v3, Vec3(7.0f, 8.0f, before.m_v3.z));
+  EXPECT_EQ(after.m_int, 9);
+  EXPECT_EQ(after.m_v2, before.m_v2);
+  EXPECT_EQ(after.m_unsigned, 5u);
+  EXPECT_EQ(after.m_text, "line one\nline two");  // CR LF inside quotes reads as an LF file's line break
+  EXPECT_EQ(TakeErrors(), "[ Error ][Base] A \"Vec3\" value holds 2 of its 3 numbers in file: " + path_ +
+                              "\n[ Error ][Base] A \"Vec2\" value holds 0 of its 2 numbers in file: " + path_ + "\n");
+}
+
 TEST_F(SerializerTest, InstancesOfAnotherOrUnknownTypeAreLoggedAndChangeNothing) {
   const TextSample kept = Read("TextPart\n{\n  m_count int 3\n}\n", FullSample());
   EXPECT_EQ(kept.m_int, -42);

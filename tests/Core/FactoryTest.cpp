@@ -223,6 +223,31 @@ TEST_F(FactoryTest, SpacesReadBackInTheCountAndTheNoCountForm) {
   }
 }
 
+TEST_F(FactoryTest, ASpaceFileManyTimesTheReadingWindowLoadsWhole) {
+  auto source = NewSpace("Crowd");
+  GameObject* previous = nullptr;
+  for (uint32_t i = 0; i < GameSpace::kMaxObjects; ++i) {
+    GameObject* object = AddObject(*source, ("Member " + std::to_string(i)).c_str(), {float(i), 0.5f, -1.0f},
+                                   i % 4 ? previous : nullptr);
+    if (i % 3 == 0) AddSpinner(*object, {0.0f, 1.0f, 0.0f}, float(i % 90));
+    previous = object;
+  }
+  const std::string path = TempPath("orv_crowd.space");
+  WriteSpace(*source, path);
+  ASSERT_GT(ReadFile(path).size(), 10 * Base::File::kWindowSize);
+
+  GameSpace* loaded = factory_.LoadSpace(path.c_str(), host_);
+  ASSERT_NE(loaded, nullptr);
+  ASSERT_EQ(loaded->GetObjectCount(), GameSpace::kMaxObjects);
+  const std::vector<GameObject*> objects = loaded->GetObjects();
+  const std::vector<GameObject*> originals = source->GetObjects();
+  for (size_t i = 0; i < objects.size(); ++i) {
+    ASSERT_TRUE(objects[i]->Equals(*originals[i])) << i;
+    ASSERT_EQ(objects[i]->Parent() ? objects[i]->Parent()->m_name : "",
+              originals[i]->Parent() ? originals[i]->Parent()->m_name : "");
+  }
+}
+
 TEST_F(FactoryTest, LevelNamesAreSeparatedByBlanksAndLineEnds) {
   const std::string a = TempPath("orv_level_a.space");
   const std::string b = TempPath("orv_level_b.space");
@@ -245,7 +270,8 @@ TEST_F(FactoryTest, LevelNamesAreSeparatedByBlanksAndLineEnds) {
 
 TEST_F(FactoryTest, BadCountLinesAreReportedAndTheSpaceIsKeptEmpty) {
   const std::string path = TempPath("orv_bad_count.space");
-  for (const char* count : {"three", "99999999999", "-2", "2x"}) {
+  // More objects than a space holds is refused before anything is made.
+  for (const char* count : {"three", "99999999999", "-2", "2x", "2147483647", "3001"}) {
     WriteFile(path, "Counted " + std::string(count) + "\r\n" + count +
                         "\r\nSpaceComponents\r\n{\r\n}\r\n0:GameObject\r\n{\r\n  m_name string \"A\"\r\n}\r\n");
     log_.Take();
@@ -256,7 +282,7 @@ TEST_F(FactoryTest, BadCountLinesAreReportedAndTheSpaceIsKeptEmpty) {
                                "\" in space file: " + path + "\n"),
               std::string::npos);
   }
-  EXPECT_EQ(recorder_.loaded.size(), 4u);
+  EXPECT_EQ(recorder_.loaded.size(), 6u);
 
   // An index past the count names no object; the objects before and after it still load.
   WriteFile(path,

@@ -201,6 +201,30 @@ TEST_F(SpaceTextTest, DamagedFilesAreReportedAndReadAsFarAsTheyMakeSense) {
   EXPECT_EQ(a->m_name, "A");
 }
 
+TEST_F(SpaceTextTest, StrayLinesAndShortVectorsInAnObjectCostNothingAfterThem) {
+  const std::string path = TempPath("orv_space_stray.space");
+  WriteFile(path,
+            "Stray\r\n1\r\nSpaceComponents\r\n{\r\n}\r\n"
+            "0:GameObject\r\n{\r\n  m_name string \"A\"\r\n  m_health float 3.5\r\n"
+            "  Transform\r\n  {\r\n    m_translation Vec3 {1.000000, 2.000000}\r\n"
+            "    m_scale Vec3 {2.000000, 2.000000, 2.000000}\r\n  }\r\n"
+            "  Spinner\r\n  {\r\n    m_degreesPerSecond float 4.0\r\n  }\r\n}\r\n");
+  log_.Take();
+  auto space = Load(path);
+  const std::string log = log_.Take();
+  EXPECT_NE(log.find("[Warning][Core] Skipped unexpected text at \"m_health\" in file: " + path + "\n"),
+            std::string::npos);
+  EXPECT_EQ(log.find("\"float\""), std::string::npos);  // one report for the whole stray line
+  EXPECT_NE(log.find("[ Error ][Base] A \"Vec3\" value holds 2 of its 3 numbers in file: " + path + "\n"),
+            std::string::npos);
+  GameObject* a = space->FindGameObject("A");
+  ASSERT_NE(a, nullptr);
+  EXPECT_EQ(a->GetComponent<Transform>()->LocalTranslation(), Vec3(1.0f, 2.0f, 0.0f));
+  EXPECT_EQ(a->GetComponent<Transform>()->LocalScale(), Vec3(2.0f, 2.0f, 2.0f));
+  ASSERT_NE(a->GetComponent<Core::Spinner>(), nullptr);
+  EXPECT_EQ(a->GetComponent<Core::Spinner>()->GetRotationSpeed(), 4.0f);
+}
+
 TEST_F(SpaceTextTest, ASecondSpaceComponentIsDestroyedAndTheFirstKept) {
   auto space = NewSpace("Components");
   TestSpaceComp* first = GiveSpaceComponent(*space);
