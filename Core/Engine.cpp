@@ -8,9 +8,9 @@
 #include "Base/DebugTimer.h"
 #include "Base/Input/InputBackend.h"
 #include "Base/Reflection/Registration.h"
-#include "Base/TraceLog.h"
 #include "Core/GameSpace.h"
 #include "Core/InputManager.h"
+#include "Core/Log.h"
 #include "Core/SpaceComponent.h"
 #include "Core/System.h"
 #include "Platform/Clock.h"
@@ -18,25 +18,11 @@
 namespace Core {
 namespace {
 
-#define ORV_ENGINE_LOG(level, ...) \
-  Base::TraceLog::GetInstance().Print(Base::TraceLevel_##level, Base::TraceModule_Core, __VA_ARGS__)
-
 constexpr float kMaxDt = 0.1f;
 constexpr float kMinFrameMicroseconds = 16666.668f;
 constexpr int64_t kTicksPerMillisecond = 10000;
 
-// A plain pointer: nothing to destroy at exit.
-const ScriptHost* g_scriptHost = nullptr;
-
-// Publishes one library object, or nothing without a script environment.
-void Publish(const char* library, const Base::Reflection::Variant& object, const char* description) {
-  if (g_scriptHost && g_scriptHost->publish) g_scriptHost->publish(library, object, description);
-}
-
 }  // namespace
-
-void SetScriptHost(const ScriptHost* host) { g_scriptHost = host; }
-const ScriptHost* GetScriptHost() { return g_scriptHost; }
 
 // --- Engine -----------------------------------------------------------------------------------------------
 
@@ -64,7 +50,7 @@ void Engine::SetFixedDt(float dt) {
 
 void Engine::Init() {
   if (m_initialized) {
-    ORV_ENGINE_LOG(Warning, "The engine is already initialised");
+    CORE_LOG(Warning, "The engine is already initialised");
     return;
   }
   m_initialized = true;
@@ -73,27 +59,28 @@ void Engine::Init() {
 
   using Base::Reflection::TypeOf;
   using Base::Reflection::Variant;
-  if (g_scriptHost && g_scriptHost->open) g_scriptHost->open();
-  Publish("core", Variant(TypeOf<Engine*>(), this), "Functions for accessing the core engine.");
+  ScriptHost& scripts = Scripts();
+  scripts.Init();
+  scripts.PublishLibrary("core", Variant(TypeOf<Engine*>(), this), "Functions for accessing the core engine.");
   Base::InputBackend* input = InputManager::GetInstance() ? InputManager::GetInstance()->GetBackend() : nullptr;
-  Publish("gamepad", Variant(TypeOf<Base::Gamepad*>(), input ? static_cast<void*>(input->GetGamepad()) : nullptr),
-          "Functions for accessing Gamepad State data.");
-  Publish("keyboard", Variant(TypeOf<Base::Keyboard*>(), input ? static_cast<void*>(input->GetKeyboard()) : nullptr),
-          "Functions for accessing Keyboard state data.");
-  Publish("factory", Variant(TypeOf<Factory*>(), &Factory::GetInstance()),
-          "Functions for accessing the Object and Space factory.");
+  void* gamepad = input ? static_cast<void*>(input->GetGamepad()) : nullptr;
+  void* keyboard = input ? static_cast<void*>(input->GetKeyboard()) : nullptr;
+  scripts.PublishLibrary("gamepad", Variant(TypeOf<Base::Gamepad*>(), gamepad),
+                         "Functions for accessing Gamepad State data.");
+  scripts.PublishLibrary("keyboard", Variant(TypeOf<Base::Keyboard*>(), keyboard),
+                         "Functions for accessing Keyboard state data.");
+  scripts.PublishLibrary("factory", Variant(TypeOf<Factory*>(), &Factory::GetInstance()),
+                         "Functions for accessing the Object and Space factory.");
 
   // A system may add systems while initialising: they are initialised in turn.
   for (size_t i = 0; i < m_systems.size(); ++i) m_systems[i]->Initialize(this);
   m_hooks.Call("SystemPostInit");
-  if (g_scriptHost && g_scriptHost->postInit) g_scriptHost->postInit();
+  scripts.PostInit();
   m_hooks.Call("LuaPostInit");
-  if (g_scriptHost && g_scriptHost->loadFolder) {
-    g_scriptHost->loadFolder("engine/libraries");
-    g_scriptHost->loadFolder("engine");
-    g_scriptHost->loadFolder("game");
-  }
-  CallScriptWith("game:SendComponentList");
+  scripts.LoadFolder("engine/libraries");
+  scripts.LoadFolder("engine");
+  scripts.LoadFolder("game");
+  scripts.Call("game:SendComponentList");
   m_hooks.Call("EnginePostInit");
   m_running = true;
 }
@@ -105,13 +92,13 @@ bool Engine::FrameStep(float dt) {
   if (dt > kMaxDt) dt = kMaxDt;
   m_currentTime += static_cast<uint32_t>(dt * 1000.0f);
 
-  CallScriptWith("Hook:Call", "PreFrameStep", dt);
+  Scripts().Call("Hook:Call", "PreFrameStep", dt);
   Base::DebugTimer& timers = Base::DebugTimer::GetInstance();
   timers.StartTimer("FrameStep");
   m_hooks.Call("FrameStep", dt, &m_spaces);
   timers.StopTimer("FrameStep");
   UpdateSpaces();
-  CallScriptWith("Hook:Call", "PostFrameStep", dt);
+  Scripts().Call("Hook:Call", "PostFrameStep", dt);
   if (m_levelChangePending) ApplyLevelChange();
   return m_running;
 }
@@ -143,7 +130,7 @@ void Engine::Teardown() {
   for (auto space = left.rbegin(); space != left.rend(); ++space)
     if (std::find(m_spaces.begin(), m_spaces.end(), *space) != m_spaces.end()) DeleteGameSpace(*space);
   Shutdown(true);
-  if (m_initialized && g_scriptHost && g_scriptHost->close) g_scriptHost->close();
+  if (m_initialized) Scripts().Close();
   if (GetEngineHooks() == &m_hooks) SetEngineHooks(nullptr);
   m_hooks.Clear(true);
 
@@ -159,7 +146,7 @@ void Engine::Teardown() {
 
 void Engine::ChangeLevel(const char* name) {
   if (!name) {
-    ORV_ENGINE_LOG(Warning, "Level change without a level name ignored");
+    CORE_LOG(Warning, "Level change without a level name ignored");
     return;
   }
   m_levelChangePending = true;
@@ -198,17 +185,18 @@ GameSpace* Engine::GetGameSpace(const char* name) {
 GameSpace* Engine::NewGameSpace(const char* name) {
   const std::string spaceName = name ? name : "Unnamed Space";
   if (GameSpace* existing = GetGameSpace(spaceName.c_str())) {
-    ORV_ENGINE_LOG(Warning, "Attempted to create two spaces named \"%s\"", spaceName.c_str());
+    CORE_LOG(Warning, "Attempted to create two spaces named \"%s\"", spaceName.c_str());
     return existing;
   }
-  ORV_ENGINE_LOG(Info, "Created new Game Space: \"%s\"", spaceName.c_str());
+  CORE_LOG(Info, "Created new Game Space: \"%s\"", spaceName.c_str());
   GameSpace* space = new GameSpace(spaceName);
+  AddLiveSpace(space);
   m_spacesByName[spaceName] = space;
   m_spaces.push_back(space);
   if (const SpaceCompCreator* creator = SpaceComponentRegistry::GetCreator(0))
     space->AddSpaceComponent(creator->Create(space));
 
-  CallScriptWith("game:NewGameSpace", spaceName.c_str(), space);
+  Scripts().Call("game:NewGameSpace", spaceName.c_str(), space);
   m_hooks.Call("GameSpaceCreated", space);
   return space;
 }
@@ -237,7 +225,7 @@ void Engine::UpdateSpaces() {
 void Engine::DeleteGameSpace(GameSpace* space) {
   const auto live = std::find(m_spaces.begin(), m_spaces.end(), space);
   if (!space || live == m_spaces.end()) {
-    ORV_ENGINE_LOG(Error, "Attempted to delete a game space that is not live");
+    CORE_LOG(Error, "Attempted to delete a game space that is not live");
     return;
   }
   // A listener of the notifications below may ask for this deletion again: it is already under way.
@@ -245,9 +233,9 @@ void Engine::DeleteGameSpace(GameSpace* space) {
   m_deleting.push_back(space);
   // The name outlives the space: the last notification is sent after it is freed.
   const std::string name = space->GetName();
-  ORV_ENGINE_LOG(Info, "Deleting GameSpace: \"%s\"", name.c_str());
+  CORE_LOG(Info, "Deleting GameSpace: \"%s\"", name.c_str());
   m_hooks.Call("GameSpaceDeleted", space);
-  CallScriptWith("Hook:Call", "GameSpaceDeleted", name.c_str());
+  Scripts().Call("Hook:Call", "GameSpaceDeleted", name.c_str());
 
   m_spacesByName.erase(name);
   // The listeners above may have changed the list: look the space up again.
@@ -258,14 +246,16 @@ void Engine::DeleteGameSpace(GameSpace* space) {
   }
   std::erase(m_spacesToDelete, space);
   std::erase(m_deleting, space);
+  // From here nothing kept across the space's end (a script's reference) reaches it or its objects.
+  RemoveLiveSpace(space);
   delete space;
-  CallScriptWith("game:RemoveGameSpace", name.c_str());
+  Scripts().Call("game:RemoveGameSpace", name.c_str());
 }
 
 // --- Frame-rate controller ------------------------------------------------------------------------------
 
 void FrameRateController::SetTargetFramerate(unsigned fps) {
-  ORV_ENGINE_LOG(Debug, "Set Target Framerate to %u", fps);
+  CORE_LOG(Debug, "Set Target Framerate to %u", fps);
   if (fps == 0) {
     m_period = 0;
     return;
@@ -275,7 +265,7 @@ void FrameRateController::SetTargetFramerate(unsigned fps) {
 }
 
 void FrameRateController::SetDtSway(unsigned milliseconds) {
-  ORV_ENGINE_LOG(Debug, "Set dt sway amount to %u", milliseconds);
+  CORE_LOG(Debug, "Set dt sway amount to %u", milliseconds);
   m_sway = int64_t(milliseconds) * kTicksPerMillisecond;
 }
 

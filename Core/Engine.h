@@ -1,16 +1,13 @@
 // The engine: owns the per-frame systems, the engine hook table and the live game spaces, runs one
-// frame step at a time and applies level changes between frames. Also the frame-rate controller that
-// paces the main loop, and the link through which the engine drives the script environment.
+// frame step at a time and applies level changes between frames; it drives the scripts through the
+// seam of Core/EngineLinks.h. Also the frame-rate controller that paces the main loop.
 #pragma once
 
 #include <cstdint>
 #include <string>
-#include <string_view>
-#include <tuple>
 #include <unordered_map>
 #include <vector>
 
-#include "Base/Reflection/TypeInfo.h"
 #include "Core/EngineLinks.h"
 #include "Core/Factory.h"
 #include "Core/Hooks.h"
@@ -19,27 +16,6 @@ namespace Core {
 
 class GameSpace;
 class System;
-
-// The engine's view of the script environment. The Lua area installs it before main; without it the
-// engine runs without scripts and every step that would touch them is skipped.
-struct ScriptHost {
-  void (*open)();  // creates the state and installs the script caller (SetScriptCaller)
-  // Stores `object` as the Lua global `library` and lists its type's bound methods under that name.
-  void (*publish)(const char* library, const Base::Reflection::Variant& object, const char* description);
-  void (*postInit)();                    // runs "engine/interface.lua" and builds "ComponentDB"
-  void (*loadFolder)(const char* folder);  // runs every script below a folder of the script root
-  void (*close)();                       // removes the script caller and closes the state
-};
-void SetScriptHost(const ScriptHost* host);
-const ScriptHost* GetScriptHost();
-
-// Calls a Lua function by name with C++ arguments: strings as "const char*" or std::string, numbers
-// and objects by their type records. Nothing happens while no script environment is open.
-template <class... A>
-void CallScriptWith(const char* function, A... args);
-// The same, reading the function's first result into `result`. A failed call leaves `result` as it was.
-template <class R, class... A>
-void CallScriptForResult(R& result, const char* function, A... args);
 
 class Engine : public SpaceHost {
  public:
@@ -154,51 +130,5 @@ class FrameRateController {
   int64_t m_period = 0;
   int64_t m_sway = 0;
 };
-
-// --- Script calls ---------------------------------------------------------------------------------------
-
-namespace detail {
-
-// Strings travel as "const char*"; everything else as itself.
-template <class A>
-auto ScriptArgument(A value) {
-  if constexpr (std::is_convertible_v<A, const char*>)
-    return static_cast<const char*>(value);
-  else
-    return value;
-}
-
-}  // namespace detail
-
-template <class... A>
-void CallScriptWith(const char* function, A... args) {
-  if constexpr (sizeof...(A) == 0) {
-    CallScript(function, nullptr, 0);
-  } else {
-    std::tuple values{detail::ScriptArgument(args)...};
-    std::apply(
-        [function](auto&... value) {
-          const Base::Reflection::Variant variants[] = {Base::Reflection::MakeVariant(value)...};
-          CallScript(function, variants, sizeof...(A));
-        },
-        values);
-  }
-}
-
-template <class R, class... A>
-void CallScriptForResult(R& result, const char* function, A... args) {
-  Base::Reflection::Variant out = Base::Reflection::MakeVariant(result);
-  if constexpr (sizeof...(A) == 0) {
-    CallScript(function, nullptr, 0, &out);
-  } else {
-    std::tuple values{detail::ScriptArgument(args)...};
-    std::apply(
-        [function, &out](auto&... value) {
-          const Base::Reflection::Variant variants[] = {Base::Reflection::MakeVariant(value)...};
-          CallScript(function, variants, sizeof...(A), &out);
-        },
-        values);
-  }
-}
 
 }  // namespace Core

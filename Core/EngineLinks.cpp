@@ -1,27 +1,89 @@
-// The installed links from the object model up to the engine and the scripts.
+// The installed links from the engine core up to the engine and the scripts, and the live-space numbers.
 #include "Core/EngineLinks.h"
+
+#include <unordered_map>
+
+#include "Base/FunctionRegistry.h"
 
 namespace Core {
 namespace {
 
-// Plain pointers, no static objects with destructors: nothing here can outlive what it points at.
+// Plain pointers: nothing here is destroyed at exit, so a late caller never meets a dead object.
 Hooks* g_engineHooks = nullptr;
-ScriptCaller g_scriptCaller = nullptr;
+ScriptHost* g_scriptHost = nullptr;
+
+ScriptHost& None() {
+  static ScriptHost* const none = new ScriptHost;  // never destroyed (see above)
+  return *none;
+}
+
+struct LiveSpaces {
+  std::unordered_map<const GameSpace*, uint64_t> numbers;
+  std::unordered_map<uint64_t, GameSpace*> spaces;
+  uint64_t last = 0;
+};
+
+LiveSpaces& Live() {
+  static LiveSpaces* const live = new LiveSpaces;  // queried until the very end of the run
+  return *live;
+}
 
 }  // namespace
 
 Hooks* GetEngineHooks() { return g_engineHooks; }
 void SetEngineHooks(Hooks* hooks) { g_engineHooks = hooks; }
 
-ScriptCaller SetScriptCaller(ScriptCaller caller) {
-  ScriptCaller previous = g_scriptCaller;
-  g_scriptCaller = caller;
+// --- Scripts ----------------------------------------------------------------------------------------------
+
+ScriptHost& Scripts() { return g_scriptHost ? *g_scriptHost : None(); }
+
+ScriptHost* SetScriptHost(ScriptHost* host) {
+  ScriptHost* previous = g_scriptHost;
+  g_scriptHost = host;
   return previous;
 }
 
-void CallScript(const char* function, const Base::Reflection::Variant* args, unsigned argCount,
-                Base::Reflection::Variant* result) {
-  if (g_scriptCaller) g_scriptCaller(function, args, argCount, result);
+ScriptHost* GetScriptHost() { return g_scriptHost; }
+
+void ScriptHost::PublishLibrary(const char* name, const Variant& object, const char* description) {
+  if (!name || !IsInitialised()) return;
+  SetGlobal(name, object);
+  Base::FunctionRegistry& registry = Base::FunctionRegistry::GetInstance();
+  // A state opened again (a new run in one process) must not list the library twice.
+  if (!registry.FindCategory(name) && object.type)
+    registry.RegisterCategory(const_cast<Base::Reflection::TypeInfo*>(object.type), name, 0, description);
+}
+
+// --- Live spaces ------------------------------------------------------------------------------------------
+
+uint64_t AddLiveSpace(GameSpace* space) {
+  if (!space) return 0;
+  LiveSpaces& live = Live();
+  RemoveLiveSpace(space);
+  const uint64_t number = ++live.last;
+  live.numbers[space] = number;
+  live.spaces[number] = space;
+  return number;
+}
+
+void RemoveLiveSpace(const GameSpace* space) {
+  LiveSpaces& live = Live();
+  const auto found = live.numbers.find(space);
+  if (found == live.numbers.end()) return;
+  live.spaces.erase(found->second);
+  live.numbers.erase(found);
+}
+
+uint64_t LiveSpaceNumber(const GameSpace* space) {
+  const LiveSpaces& live = Live();
+  const auto found = live.numbers.find(space);
+  return found == live.numbers.end() ? 0 : found->second;
+}
+
+GameSpace* FindLiveSpace(uint64_t number) {
+  const LiveSpaces& live = Live();
+  const auto found = live.spaces.find(number);
+  return found == live.spaces.end() ? nullptr : found->second;
 }
 
 }  // namespace Core

@@ -4,7 +4,7 @@
 #include "Base/Reflection/Registration.h"
 #include "Base/Serialization/Serializer.h"
 #include "Core/ComponentCreator.h"
-#include "Core/Engine.h"
+#include "Core/EngineLinks.h"
 #include "Core/GameObject.h"
 #include "Core/GameSpace.h"
 
@@ -21,17 +21,17 @@ void LuaComponent::Initialize() {
   const unsigned owner = m_owner;
   // The answer is read into a copy: an error (or a script that answers nothing) keeps the type name.
   std::string answer = m_compType;
-  CallScriptForResult(answer, "game:AddComponent", space.c_str(), owner, m_compType);
+  Scripts().CallForResult(answer, "game:AddComponent", space.c_str(), owner, m_compType);
   if (!answer.empty()) m_compType = std::move(answer);
   if (!m_loadFunction.empty())
-    CallScriptWith("game:DeserializeComponent", space.c_str(), owner, m_compType, m_loadFunction.c_str());
+    Scripts().Call("game:DeserializeComponent", space.c_str(), owner, m_compType, m_loadFunction.c_str());
 }
 
 void LuaComponent::PullState() {
   const std::string space = SpaceName(m_space);
   const unsigned owner = m_owner;
   std::string state = m_loadFunction;
-  CallScriptForResult(state, "game:SerializeComponent", space.c_str(), owner, m_compType.c_str());
+  Scripts().CallForResult(state, "game:SerializeComponent", space.c_str(), owner, m_compType.c_str());
   m_loadFunction = std::move(state);
 }
 
@@ -43,7 +43,7 @@ void LuaComponent::RefreshState() {
 void LuaComponent::NotifyRemoved() {
   const std::string space = SpaceName(m_space);
   const unsigned owner = m_owner;
-  CallScriptWith("game:RemoveComponent", space.c_str(), owner, m_compType);
+  Scripts().Call("game:RemoveComponent", space.c_str(), owner, m_compType);
 }
 
 void LuaComponent::Serialize(Base::File& file, const Base::Reflection::Variant& value) {

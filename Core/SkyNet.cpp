@@ -7,6 +7,6 @@ void SkyNet::Initialize(Engine* engine) {
   if (engine) RegisterFrameStep<&SkyNet::FrameStep>(*engine, this, "SkyNet::FrameStep");
 }
 
-void SkyNet::FrameStep(float dt, SpaceList*) { CallScriptWith("skynet:Update", dt); }
+void SkyNet::FrameStep(float dt, SpaceList*) { Scripts().Call("skynet:Update", dt); }
 
 }  // namespace Core

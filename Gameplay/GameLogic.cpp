@@ -23,7 +23,7 @@ void GameLogic::FrameStep(float dt, Core::SpaceList* spaces) {
     space->GetHooks().Call("FrameUpdate", dt);
   }
   timers.ChainTimer("LuaLogicUpdate");
-  Core::CallScriptWith("Hook:Call", "LogicUpdate", dt);
+  Core::Scripts().Call("Hook:Call", "LogicUpdate", dt);
   timers.StopTimer("LuaLogicUpdate");
   timers.StopTimer("GameLogic");
 }

@@ -1,17 +1,16 @@
 // The Lua side of the engine core: how components, game objects and spaces travel to and from
-// scripts, and the script environment the engine drives (its ScriptHost and script caller).
+// scripts, and how a script's reference to one proves it alive (its space's live number and its
+// generational handle), so that a reference kept past the object's end is refused instead of reaching
+// freed memory or the object that took its slot.
 #include <unordered_set>
 
-#include "Base/FunctionRegistry.h"
 #include "Base/Reflection/Registration.h"
 #include "Core/ComponentCreator.h"
-#include "Core/Engine.h"
+#include "Core/EngineLinks.h"
 #include "Core/GameObject.h"
 #include "Core/GameSpace.h"
 #include "Lua/Convert.h"
-#include "Lua/Environment.h"
 #include "Lua/Log.h"
-#include "Lua/LuaComponentList.h"
 
 namespace Lua {
 namespace {
@@ -36,16 +35,21 @@ void PushComponent(lua_State* state, const Variant& value) {
   PushVariant(state, Variant(dynamic, component));
 }
 
-// Every component class is accepted where a component is expected. The creators guarantee that the
-// GameComponent part sits at the object's own address, so no adjustment is needed.
-void DeclareComponentClasses() {
+// Whether objects of `type` are components: the base class, or a class registered for a component type.
+bool IsComponentClass(const TypeInfo* type) {
+  if (type == TypeOf<Core::GameComponent>() || type == TypeOf<Core::GameComponent*>()) return true;
+  const TypeInfo* record = Core::ComponentRegistry::GetType(Core::ComponentTypeFromName(type->metatableName));
+  return record && record->metatableName == type->metatableName;
+}
+
+// Every component class is accepted where a component is expected. A component reaches scripts only by
+// being pushed, so declaring its class on the way out covers every one a script can hand back. The
+// creators guarantee that the GameComponent part sits at the object's own address.
+void DeclareComponentClass(const TypeInfo* type) {
   static std::unordered_set<const TypeInfo*> declared;
   const TypeInfo* base = TypeOf<Core::GameComponent>();
-  for (uint32_t type = 0; type < Core::ComponentType_Count; ++type) {
-    const TypeInfo* record = Core::ComponentRegistry::GetType(type);
-    if (!record || record == base || !declared.insert(record).second) continue;
-    DeclareSubclass(record, base, [](void* object) { return object; });
-  }
+  if (type->metatableName == base->metatableName || !declared.insert(type).second) return;
+  DeclareSubclass(type, base, [](void* object) { return object; });
 }
 
 // --- Game objects -----------------------------------------------------------------------------------------
@@ -74,40 +78,50 @@ void PushObjectSpace(lua_State* state, const Variant& object) {
   PushPointerValue(state, static_cast<Core::GameObject*>(object.data)->m_space);
 }
 
-// --- The engine's script environment -----------------------------------------------------------------------
+// --- Proofs of life ----------------------------------------------------------------------------------------
 
-void CallFromEngine(const char* function, const Variant* args, unsigned argCount, Variant* result) {
-  Environment::GetInstance().CallFunction(function, args, argCount, result);
+void* FindSpace(uint64_t number, uint64_t) { return Core::FindLiveSpace(number); }
+
+void* FindObject(uint64_t space, uint64_t handle) {
+  const Core::GameSpace* live = Core::FindLiveSpace(space);
+  return live ? live->GetGameObject(Base::Handle(static_cast<uint32_t>(handle))) : nullptr;
 }
 
-void OpenScripts() {
-  DeclareComponentClasses();
-  Environment::GetInstance().Init();
-  Core::SetScriptCaller(&CallFromEngine);
+void* FindComponent(uint64_t space, uint64_t handle) {
+  const Core::GameSpace* live = Core::FindLiveSpace(space);
+  return live ? live->GetComponent(Base::Handle(static_cast<uint32_t>(handle))) : nullptr;
 }
 
-void PublishLibrary(const char* library, const Variant& object, const char* description) {
-  Environment::GetInstance().SetGlobal(library, object);
-  Base::FunctionRegistry& registry = Base::FunctionRegistry::GetInstance();
-  // The engine may be initialised again (a new run in one process): list each library once.
-  if (!registry.FindCategory(library))
-    registry.RegisterCategory(const_cast<TypeInfo*>(object.type), library, 0, description);
+// Objects and components are proven by their space's live number and their own handle; a space by its
+// number alone. One outside every live space (a detached component, a space no engine owns) cannot be.
+Proof ProveHandled(const Core::GameSpace* space, Base::Handle self, void* (*find)(uint64_t, uint64_t),
+                   LifeProof& proof) {
+  const uint64_t number = Core::LiveSpaceNumber(space);
+  if (number == 0 || self == Base::kNullHandle) return Proof::Impossible;
+  proof = {find, number, self.value};
+  return Proof::Recorded;
 }
 
-void PostInitScripts() { Environment::GetInstance().PostInit(); }
-
-void LoadScriptFolder(const char* folder) { Environment::GetInstance().LoadFolder(folder); }
-
-void CloseScripts() {
-  // Only our own caller goes: one a test installed stays.
-  const Core::ScriptCaller previous = Core::SetScriptCaller(nullptr);
-  if (previous != &CallFromEngine) Core::SetScriptCaller(previous);
-  Environment::GetInstance().Close();
-  LuaComponentRegistry::GetInstance().Clear();
+Proof ProveCoreObject(const Variant& object, LifeProof& proof) {
+  const TypeInfo* type = object.type;
+  if (!type) return Proof::NotNeeded;
+  if (type == TypeOf<Core::GameObject>() || type == TypeOf<Core::GameObject*>()) {
+    const auto* gameObject = static_cast<const Core::GameObject*>(object.data);
+    return ProveHandled(gameObject->GetSpace(), gameObject->GetSelf(), &FindObject, proof);
+  }
+  if (type == TypeOf<Core::GameSpace>() || type == TypeOf<Core::GameSpace*>()) {
+    const uint64_t number = Core::LiveSpaceNumber(static_cast<const Core::GameSpace*>(object.data));
+    if (number == 0) return Proof::Impossible;
+    proof = {&FindSpace, number, 0};
+    return Proof::Recorded;
+  }
+  if (IsComponentClass(type)) {
+    DeclareComponentClass(type);
+    const auto* component = static_cast<const Core::GameComponent*>(object.data);
+    return ProveHandled(component->GetSpace(), component->GetSelf(), &FindComponent, proof);
+  }
+  return Proof::NotNeeded;
 }
-
-constexpr Core::ScriptHost kScriptHost{&OpenScripts, &PublishLibrary, &PostInitScripts, &LoadScriptFolder,
-                                       &CloseScripts};
 
 }  // namespace
 }  // namespace Lua
@@ -123,5 +137,5 @@ ORV_ON_LOAD {
   Lua::DeclareObjectField(TypeOf<Core::GameObject>(), "Value", &Lua::PushObjectAddress);
   Lua::DeclareObjectField(TypeOf<Core::GameObject>(), "Self", &Lua::PushObjectSelf);
   Lua::DeclareObjectField(TypeOf<Core::GameObject>(), "Space", &Lua::PushObjectSpace);
-  Core::SetScriptHost(&Lua::kScriptHost);
+  Lua::SetLifeProver(&Lua::ProveCoreObject);
 }

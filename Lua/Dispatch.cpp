@@ -1,6 +1,7 @@
 // Lua -> engine: the one C function behind every bound function. It checks the argument count, reads
 // the object and the arguments into variants over storage on the native stack, calls the thunk and
-// pushes the result. No C++ exception leaves it, and no Lua error is raised while it owns values.
+// pushes the result. No C++ exception leaves it, and no Lua error is raised while it owns values. A
+// call whose object or an argument is refused is not made and returns nothing (nil).
 #include <alloca.h>
 
 #include <cstdint>
@@ -105,8 +106,14 @@ int CallBound(lua_State* state, const Base::Function& function, char* block) {
         valid = false;
       }
     }
+    // A converter refuses a value (a dead object, a number that is no integer of the type) by clearing
+    // the variant's type, and logs why: the call is then not made at all, rather than made with a
+    // value the script never meant.
+    for (uint32_t i = 0; valid && i < argCount; ++i) {
+      ReadVariant(state, firstArgument + static_cast<int>(i), args[i]);
+      valid = args[i].type != nullptr;
+    }
     if (valid) {
-      for (uint32_t i = 0; i < argCount; ++i) ReadVariant(state, firstArgument + static_cast<int>(i), args[i]);
       Variant result(returnType, resultSlot);
       if (function.GetThunk()) function.GetThunk()(&result, object.data, args, argCount);
       if (returnType) {

@@ -13,6 +13,7 @@
 #include "Lua/Convert.h"
 #include "Lua/Log.h"
 #include "Lua/Lookup.h"
+#include "Lua/LuaComponentList.h"
 #include "Lua/LuaDebugDraw.h"
 
 namespace Lua {
@@ -97,7 +98,10 @@ Environment& Environment::GetInstance() {
   return instance;
 }
 
-Environment::~Environment() { Close(); }
+Environment::~Environment() {
+  Close();
+  if (Core::GetScriptHost() == this) Core::SetScriptHost(nullptr);
+}
 
 void Environment::Init() {
   if (initialised_) return;
@@ -129,19 +133,13 @@ void Environment::Init() {
   handlerRef_ = luaL_ref(state_, LUA_REGISTRYINDEX);
 
   using Base::Reflection::TypeOf;
-  PublishObject("interface", Variant(TypeOf<Environment*>(), this), "Lua Interface functions.");
-  PublishObject("trace", Variant(TypeOf<Base::TraceLog*>(), &Base::TraceLog::GetInstance()),
-                "Trace log functions.");
-  PublishObject("debugdraw", Variant(TypeOf<LuaDebugDraw*>(), &LuaDebugDraw::GetInstance()), "Debug draw functions");
-  PublishObject("debugtime", Variant(TypeOf<Base::DebugTimer*>(), &Base::DebugTimer::GetInstance()),
-                "Debug timer functions");
-}
-
-void Environment::PublishObject(const char* name, const Variant& object, const char* description) {
-  SetGlobal(name, object);
-  Base::FunctionRegistry& registry = Base::FunctionRegistry::GetInstance();
-  // A state opened again must not list the library twice.
-  if (!registry.FindCategory(name)) registry.RegisterCategory(const_cast<TypeInfo*>(object.type), name, 0, description);
+  PublishLibrary("interface", Variant(TypeOf<Environment*>(), this), "Lua Interface functions.");
+  PublishLibrary("trace", Variant(TypeOf<Base::TraceLog*>(), &Base::TraceLog::GetInstance()),
+                 "Trace log functions.");
+  PublishLibrary("debugdraw", Variant(TypeOf<LuaDebugDraw*>(), &LuaDebugDraw::GetInstance()),
+                 "Debug draw functions");
+  PublishLibrary("debugtime", Variant(TypeOf<Base::DebugTimer*>(), &Base::DebugTimer::GetInstance()),
+                 "Debug timer functions");
 }
 
 void Environment::DeclareMetatables() {
@@ -297,6 +295,8 @@ void Environment::Close() {
   if (state_) lua_close(state_);
   state_ = nullptr;
   handlerRef_ = LUA_NOREF;
+  // The types were the closed state's scripts' own.
+  LuaComponentRegistry::GetInstance().Clear();
 }
 
 void Environment::AddSubpath(const char* path) {
@@ -392,6 +392,9 @@ void Environment::LoadFolderTree(const std::string& directory, std::unordered_se
 }
 
 }  // namespace Lua
+
+// The engine reaches the scripts through the environment from before main on.
+ORV_ON_LOAD { Core::SetScriptHost(&Lua::Environment::GetInstance()); }
 
 ORV_REFLECT_CLASS(Lua::Environment) {
   type.Method<&Lua::Environment::LoadScript>("Lua::Environment::LoadScript", nullptr, "Attempts to loads a Lua script");

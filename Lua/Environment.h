@@ -1,11 +1,11 @@
 // The one Lua state of the program: the engine's metatables and bound functions, the script loader,
-// and the calls between engine and scripts in both directions.
+// and the calls between engine and scripts in both directions. It is the engine's script host
+// (Core::ScriptHost): the core and the systems above it reach it through Core::Scripts().
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <type_traits>
 #include <unordered_set>
 #include <vector>
 
@@ -13,13 +13,14 @@
 
 #include "Base/FunctionRegistry.h"
 #include "Base/Reflection/TypeInfo.h"
+#include "Core/EngineLinks.h"
 
 namespace Lua {
 
 using Base::Reflection::TypeInfo;
 using Base::Reflection::Variant;
 
-class Environment {
+class Environment final : public Core::ScriptHost {
  public:
   struct LoadedScript {
     std::string absolutePath;  // canonical: the key that makes a file run once, however it was named
@@ -30,29 +31,30 @@ class Environment {
 
   static Environment& GetInstance();
 
-  // The engine uses GetInstance; tests may build their own environments.
+  // The engine uses GetInstance (installed as the script host before main); tests may build their own.
   Environment() = default;
-  ~Environment();
+  ~Environment() override;
   Environment(const Environment&) = delete;
   Environment& operator=(const Environment&) = delete;
 
   // Opens the state: metatables of every registered type, every registered bound function, the
   // globals "_R", "interface", "trace", "debugdraw" and "debugtime". Does nothing when initialised.
-  void Init();
+  void Init() override;
   // Runs "engine/interface.lua" and builds "ComponentDB".
-  void PostInit();
-  void Close();
-  bool IsInitialised() const { return initialised_ != 0; }
+  void PostInit() override;
+  // Closes the state and forgets the script component types it announced.
+  void Close() override;
+  bool IsInitialised() const override { return initialised_ != 0; }
   lua_State* GetState() const { return state_; }
 
   // Finds and runs a script once: the name as given, under the script root, then under each sub path.
   // '\' and '/' both separate folders; file names are case-sensitive.
   void LoadScript(const char* name, bool flag);
   // Runs every ".lua" file below a folder, sub-folders depth first, in name order.
-  void LoadFolder(const char* folder);
+  void LoadFolder(const char* folder) override;
   // An extra folder below the script root, concatenated with names as it is (no separator added).
   void AddSubpath(const char* path);
-  void SetGlobal(const char* name, const Variant& value);
+  void SetGlobal(const char* name, const Variant& value) override;
   void SetPath(const std::string& root);
   void BindFunction(const Base::FunctionRegistry::Entry& entry);
   void BindAll();
@@ -68,16 +70,10 @@ class Environment {
   // "skynet:Update" or a plain global. Arguments are pushed through their records; `result`, when
   // given, receives the first result, and is left untouched when the call fails. The stack is left at
   // its height on entry. A name whose tables are missing is logged once and not called.
-  // Returns whether the function ran without error.
-  bool CallFunction(const char* name, const Variant* args, unsigned argCount, Variant* result);
-  bool CallFunction(const char* name, Variant* result = nullptr) { return CallFunction(name, nullptr, 0, result); }
-  // Typed forms: Call("Hook:Call", "PreFrameStep", dt); CallForResult(text, "game:AddComponent", ...).
-  // Strings go as "const char*" (literals and char pointers) or "std::string"; other arguments by
-  // their records. Read string results into a std::string: a char pointer would outlive its Lua value.
-  template <class... A>
-  bool Call(const char* name, const A&... args);
-  template <class R, class... A>
-  bool CallForResult(R& result, const char* name, const A&... args);
+  // Returns whether the function ran without error. The typed forms (Call, CallForResult) are the
+  // script host's.
+  bool CallFunction(const char* name, const Variant* args, unsigned argCount, Variant* result) override;
+  using Core::ScriptHost::CallFunction;
 
   // Pushes the tables of the name's path, the function and (for "a:b") self; returns how many values
   // it pushed, 0 (and nothing pushed) when the name cannot be called. Writes the last segment and
@@ -94,7 +90,6 @@ class Environment {
  private:
   void DeclareMetatables();
   void DefineMetatables();
-  void PublishObject(const char* name, const Variant& object, const char* description);
   void LoadFolderTree(const std::string& directory, std::unordered_set<std::string>& visited);
   void ReportUncallable(const char* name, std::string_view path, int luaType);
 
@@ -107,52 +102,5 @@ class Environment {
   int handlerRef_ = LUA_NOREF;  // the message handler, kept in the registry for the calls into Lua
   std::unordered_set<std::string> reportedNames_;  // names of uncallable functions already logged
 };
-
-namespace detail {
-
-// A variant over one argument of a typed call; valid while the argument lives.
-template <class A>
-Variant ArgumentVariant(const A& argument) {
-  using Base::Reflection::TypeOf;
-  if constexpr (std::is_array_v<A>) {
-    static_assert(std::is_same_v<std::remove_cv_t<std::remove_extent_t<A>>, char>, "only character arrays");
-    return Variant(TypeOf<char*>(), const_cast<char*>(argument));
-  } else if constexpr (std::is_pointer_v<A>) {
-    return Variant(TypeOf<A>(), const_cast<void*>(static_cast<const void*>(argument)));
-  } else {
-    return Variant(TypeOf<A>(), const_cast<A*>(&argument));
-  }
-}
-
-}  // namespace detail
-
-template <class... A>
-bool Environment::Call(const char* name, const A&... args) {
-  if constexpr (sizeof...(A) == 0) {
-    return CallFunction(name, nullptr, 0, nullptr);
-  } else {
-    const Variant variants[] = {detail::ArgumentVariant(args)...};
-    return CallFunction(name, variants, sizeof...(A), nullptr);
-  }
-}
-
-template <class R, class... A>
-bool Environment::CallForResult(R& result, const char* name, const A&... args) {
-  static_assert(!std::is_pointer_v<R> || !std::is_same_v<std::remove_cv_t<std::remove_pointer_t<R>>, char>,
-                "read string results into a std::string");
-  // A pointer result comes back as the variant's data; any other is read into `result` itself.
-  Variant out = std::is_pointer_v<R> ? Variant(Base::Reflection::TypeOf<R>(), nullptr) : detail::ArgumentVariant(result);
-  bool ran;
-  if constexpr (sizeof...(A) == 0) {
-    ran = CallFunction(name, nullptr, 0, &out);
-  } else {
-    const Variant variants[] = {detail::ArgumentVariant(args)...};
-    ran = CallFunction(name, variants, sizeof...(A), &out);
-  }
-  if constexpr (std::is_pointer_v<R>) {
-    if (ran) result = static_cast<R>(out.data);
-  }
-  return ran;
-}
 
 }  // namespace Lua

@@ -18,6 +18,22 @@ constexpr int kMaxSubclassDepth = 16;
 // Its address marks engine metatables (metatable[light userdata] = true).
 const char kEngineMetatableKey = 0;
 
+// The first word of every engine userdata says which kind it is.
+enum Tag : uint32_t { kReferenceTag = 0x52454631u, kValueTag = 0x56414C31u };
+
+struct ReferenceBlock {
+  uint32_t tag;
+  Variant object;
+  LifeProof proof;
+};
+
+struct ValueHeader {
+  uint32_t tag;
+  const TypeInfo* type;
+};
+
+ProveFn g_prove = nullptr;
+
 void* ValueAddress(void* block) {
   const uintptr_t address = reinterpret_cast<uintptr_t>(block) + sizeof(ValueHeader);
   return reinterpret_cast<void*>((address + kValueAlign - 1) & ~uintptr_t(kValueAlign - 1));
@@ -76,22 +92,37 @@ bool HasEngineMetatable(lua_State* state, int index) {
   return ours;
 }
 
+const char* NameOf(const TypeInfo* type) { return type && !type->name.empty() ? type->name.c_str() : "?"; }
+// The class as scripts know it: T and T* alike ("GameObject").
+const char* ClassOf(const TypeInfo* type) {
+  return type && !type->metatableName.empty() ? type->metatableName.c_str() : NameOf(type);
+}
+
 // ToEngineObject for a value already known to be a full userdata.
 Variant EngineObjectOf(lua_State* state, int index) {
   if (!HasEngineMetatable(state, index)) return Variant();
   void* block = lua_touserdata(state, index);
   const size_t length = lua_objlen(state, index);
-  Variant object;
-  if (length == sizeof(Variant)) {
-    std::memcpy(static_cast<void*>(&object), block, sizeof(Variant));
-  } else if (length > sizeof(ValueHeader)) {
+  uint32_t tag = 0;
+  if (length >= sizeof(tag)) std::memcpy(&tag, block, sizeof(tag));
+  if (tag == kReferenceTag && length == sizeof(ReferenceBlock)) {
+    const auto* reference = static_cast<const ReferenceBlock*>(block);
+    Variant object = reference->object;
+    const LifeProof& proof = reference->proof;
+    if (proof.find) {
+      object.data = proof.find(proof.first, proof.second);
+      if (!object.data) LUA_LOG(Error, "Attempted to use a %s that no longer exists from lua", ClassOf(object.type));
+    }
+    return object;
+  }
+  if (tag == kValueTag && length > sizeof(ValueHeader)) {
+    Variant object;
     object.type = static_cast<ValueHeader*>(block)->type;
     object.data = ValueAddress(block);
+    return object;
   }
-  return object;
+  return Variant();
 }
-
-const char* NameOf(const TypeInfo* type) { return type && !type->name.empty() ? type->name.c_str() : "?"; }
 
 // Shared by both readers: any engine userdata of a compatible type, else a logged null.
 void ReadEngineObject(lua_State* state, int index, Variant& value) {
@@ -109,6 +140,10 @@ void ReadEngineObject(lua_State* state, int index, Variant& value) {
     value.data = nullptr;
     return;
   }
+  if (!object.data) {  // gone, and logged: nothing may act on it, not even as a null object
+    value = Variant();
+    return;
+  }
   if (expected && !Convertible(object.type, expected, &object.data)) {
     LUA_LOG(Warning, "Mismatched object type lua->C++ (Attempted %s -> %s)?", NameOf(object.type),
             NameOf(expected));
@@ -120,7 +155,10 @@ void ReadEngineObject(lua_State* state, int index, Variant& value) {
 
 int FinalizeValue(lua_State* state) {
   void* block = lua_touserdata(state, 1);
-  if (!block || lua_objlen(state, 1) == sizeof(Variant)) return 0;  // a reference: Lua owns nothing
+  if (!block || lua_objlen(state, 1) <= sizeof(ValueHeader)) return 0;
+  uint32_t tag;
+  std::memcpy(&tag, block, sizeof(tag));
+  if (tag != kValueTag) return 0;  // a reference: Lua owns nothing
   const TypeInfo* type = static_cast<ValueHeader*>(block)->type;
   if (type && type->PlacementDelete) type->PlacementDelete(ValueAddress(block));
   return 0;
@@ -162,12 +200,20 @@ Variant ToEngineObject(lua_State* state, int index) {
   return lua_type(state, index) == LUA_TUSERDATA ? EngineObjectOf(state, index) : Variant();
 }
 
+void SetLifeProver(ProveFn prove) { g_prove = prove; }
+
 void PushObjectReference(lua_State* state, const Variant& value) {
   if (!value.data) {
     lua_pushnil(state);
     return;
   }
-  ::new (lua_newuserdata(state, sizeof(Variant))) Variant(value);
+  LifeProof proof;
+  if (g_prove && g_prove(value, proof) == Proof::Impossible) {
+    LUA_LOG(Warning, "Couldn't send %s to lua: it belongs to no live game space", NameOf(value.type));
+    lua_pushnil(state);
+    return;
+  }
+  ::new (lua_newuserdata(state, sizeof(ReferenceBlock))) ReferenceBlock{kReferenceTag, value, proof};
   PushMetatable(state, value.type);
   if (!lua_istable(state, -1)) {
     LUA_LOG(Warning, "Couldn't find valid meta table when sending %s to lua", NameOf(value.type));
@@ -194,7 +240,7 @@ void PushValueUserdata(lua_State* state, const Variant& value) {
     lua_pushnil(state);
     return;
   }
-  static_cast<ValueHeader*>(block)->type = type;
+  ::new (block) ValueHeader{kValueTag, type};
   type->PlacementCopy(ValueAddress(block), value.data);
   // A value with a destructor needs a finalizer; finalizers are read when the userdata is collected,
   // so adding one to the shared metatable now also covers every copy pushed before.

@@ -2,6 +2,7 @@
 // copy), the metatables that mark them as the engine's, computed per-object fields and subclasses.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <type_traits>
 
@@ -14,20 +15,36 @@ namespace Lua {
 using Base::Reflection::TypeInfo;
 using Base::Reflection::Variant;
 
-// Layouts. A reference userdata is exactly a Variant: the object's address and its type record, two
-// 8-byte words. A value userdata is a ValueHeader followed by the value at the next 16-byte boundary,
-// so that every value keeps its alignment; its length is always larger than a reference's, which is
-// how the two kinds are told apart.
-struct ValueHeader {
-  const TypeInfo* type;
-};
+// Two kinds of engine userdata, told apart by a tag word at their start: a reference (the object's
+// address and type record, and the proof of life of an object that can die) and a value (its type
+// record, then the value at the next 16-byte boundary so that every value keeps its alignment).
 
-// Default to-Lua converter: a reference to the engine's object; nil when it has no address or its
-// type has no metatable (logged).
+// Engine objects that can die while a script holds them (game objects, components, spaces): a reference
+// to one records, when it is pushed, what finds the object again (for example its space's number and its
+// generational handle). Each use looks it up anew; once the object is gone the lookup answers null and
+// the use is refused with a logged error, so a script never reaches freed memory or a newer object that
+// took the old one's place.
+struct LifeProof {
+  void* (*find)(uint64_t first, uint64_t second) = nullptr;  // null: the object lives as long as the engine
+  uint64_t first = 0;
+  uint64_t second = 0;
+};
+enum class Proof {
+  NotNeeded,   // the type's objects outlive every script
+  Recorded,    // the proof is filled in
+  Impossible,  // an object of a mortal kind that cannot be proven alive: it is not sent (nil, logged)
+};
+// What records the proof of an object being pushed. One is installed by the core's bindings.
+using ProveFn = Proof (*)(const Variant& object, LifeProof& proof);
+void SetLifeProver(ProveFn prove);
+
+// Default to-Lua converter: a reference to the engine's object, with its proof of life when it is of a
+// mortal kind; nil when it has no address or its type has no metatable (logged).
 void PushObjectReference(lua_State* state, const Variant& value);
 // Default from-Lua converter. Accepts only engine userdata whose type is the expected one (value.type),
 // shares its metatable (T and T*), or is a declared subclass of it; anything else is logged and read
-// as a null object.
+// as a null object. A reference to an object that is gone is refused: the variant is cleared (no type),
+// which makes the dispatcher refuse the whole call.
 void ReadObjectReference(lua_State* state, int index, Variant& value);
 // A copy of the value that lives inside the userdata and dies with it (its destructor runs from __gc).
 void PushValueUserdata(lua_State* state, const Variant& value);
@@ -35,7 +52,8 @@ void PushValueUserdata(lua_State* state, const Variant& value);
 void ReadValueUserdata(lua_State* state, int index, Variant& value);
 
 // The object an engine userdata stands for (inside the userdata for a value), or an empty variant
-// for any other Lua value, foreign userdata included.
+// for any other Lua value, foreign userdata included. For a reference to an object that is gone it logs
+// the error and gives the type without data.
 Variant ToEngineObject(lua_State* state, int index);
 
 // registry[type's metatable name]: a table, or nil.

@@ -39,7 +39,7 @@ std::unique_ptr<Core::Engine> MakeEngine(bool withScripts) {
   auto engine = std::make_unique<Core::Engine>();
   if (withScripts) engine->AddSystem(new Core::SkyNet());
   engine->AddSystem(new Gameplay::GameLogic());
-  const Core::ScriptHost* host = Core::GetScriptHost();
+  Core::ScriptHost* host = Core::GetScriptHost();
   if (!withScripts) Core::SetScriptHost(nullptr);
   engine->Init();
   Core::SetScriptHost(host);

@@ -57,6 +57,15 @@ inline void RecordScriptCall(const char* function, const Base::Reflection::Varia
   if (OnScriptCall()) OnScriptCall()(ScriptCalls().back());
 }
 
+// The recorder as the script host the object model calls.
+class RecordingScripts final : public Core::ScriptHost {
+ public:
+  bool CallFunction(const char* name, const Variant* args, unsigned count, Variant* result) override {
+    RecordScriptCall(name, args, count, result);
+    return true;
+  }
+};
+
 // Stands in for the script component at its type id: records what the object does to it.
 class ScriptStub : public Core::GameComponent {
  public:
@@ -115,15 +124,16 @@ class ObjectModelTestBase : public ::testing::Test {
     ScriptCalls().clear();
     ScriptStub::Events().clear();
     OnScriptCall() = nullptr;
-    previousCaller_ = Core::SetScriptCaller(&RecordScriptCall);
+    previousHost_ = Core::SetScriptHost(&recorder_);
   }
   void TearDown() override {
-    Core::SetScriptCaller(previousCaller_);
+    Core::SetScriptHost(previousHost_);
     Core::SetEngineHooks(nullptr);
     OnScriptCall() = nullptr;
   }
 
-  Core::ScriptCaller previousCaller_ = nullptr;
+  RecordingScripts recorder_;
+  Core::ScriptHost* previousHost_ = nullptr;
   LogCapture log_;
 };
 

@@ -199,7 +199,7 @@ TEST_F(EngineRunTest, AScriptEndsTheRunAndTeardownFollowsInOrder) {
   EXPECT_EQ(Core::InputManager::GetInstance(), nullptr);
 
   // Nothing is left to reach: a script call now does nothing, and a second teardown is harmless.
-  Core::CallScriptWith("game:NewGameSpace", "Gone");
+  Core::Scripts().Call("game:NewGameSpace", "Gone");
   engine_->Teardown();
   EXPECT_TRUE(TakeEvents().empty());
 }

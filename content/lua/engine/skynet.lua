@@ -38,7 +38,7 @@ function skynet:Update(dt)
     if task and task.due <= self.time then
       local ok, result = xpcall(function() return task.fn(dt) end, debug.traceback)
       if not ok then
-        trace:LogMsg(TRACE_ERROR, TRACE_LUA, "skynet task failed: " .. tostring(result))
+        trace:LogMsg(TRACE_ERROR, TRACE_LUA, "skynet task failed: " .. SafeText(result))
         self.tasks[id] = nil
       elseif not task.repeating or result == false then
         self.tasks[id] = nil

@@ -6,6 +6,15 @@ local TRACE_ERROR, TRACE_LUA = 0, 6
 
 Hook = Hook or { events = {} }
 
+-- The text of any value for a report. A value whose conversion fails (an error object whose __tostring
+-- raises, or returns no string) is named by its type instead: a report must never raise an error of its
+-- own and stop the work it reports on.
+function SafeText(value)
+  local ok, text = pcall(tostring, value)
+  if ok and type(text) == "string" then return text end
+  return "(" .. type(value) .. " without a text form)"
+end
+
 -- Adds fn under key (any value naming the listener); a key already listening gets the new fn.
 -- Listeners run in the order they were added.
 function Hook:Add(event, key, fn)
@@ -48,7 +57,7 @@ function Hook:Call(event, ...)
       local ok, message = xpcall(function() return listener.fn(unpack(args, 1, count)) end, debug.traceback)
       if not ok then
         trace:LogMsg(TRACE_ERROR, TRACE_LUA,
-          string.format("Hook %s listener %s failed: %s", tostring(event), tostring(listener.key), tostring(message)))
+          string.format("Hook %s listener %s failed: %s", SafeText(event), SafeText(listener.key), SafeText(message)))
       end
     end
   end
