@@ -2,6 +2,7 @@
 // script vectors, the quaternion, plain records and the vector types. They are attached to the type
 // records from here, before main; a record is built on first use whichever unit touches it first, and
 // registration never resets its converters, so the order of the units' initialisers does not matter.
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -44,19 +45,45 @@ bool CheckNumber(lua_State* state, int index, const Variant& value) {
   return false;
 }
 
-void PushInt(lua_State* state, const Variant& value) { lua_pushinteger(state, ValueOf<int>(value)); }
-void ReadInt(lua_State* state, int index, Variant& value) {
-  CheckNumber(state, index, value);
-  Store(value, static_cast<int>(lua_tointeger(state, index)));
+// A script number becomes an integer of a C++ type only when it is one: finite, whole and within
+// [low, high]. Anything else (NaN, an infinity, 1.5, 2^32 + 4 for a 32-bit value) is refused with the
+// mismatch warning and the variant is cleared, so that a call is not made with a value truncated into
+// one the script never meant. A value that is no number at all keeps its old reading: the warning, then 0.
+bool ReadWhole(lua_State* state, int index, Variant& value, double low, double high, int64_t& whole) {
+  whole = 0;
+  if (!lua_isnumber(state, index)) {
+    WarnMismatch(state, index, value.type);
+    return true;
+  }
+  const lua_Number number = lua_tonumber(state, index);
+  if (!(number >= low && number <= high) || number != std::floor(number)) {
+    WarnMismatch(state, index, value.type);
+    value = Variant();
+    return false;
+  }
+  whole = static_cast<int64_t>(number);
+  return true;
 }
 
-// Scripts see the 32 bits as a signed integer: 2^31 and above arrive negative and go back unchanged.
+constexpr double kInt32Min = -2147483648.0;
+constexpr double kInt32Max = 2147483647.0;
+constexpr double kUInt32Max = 4294967295.0;
+
+void PushInt(lua_State* state, const Variant& value) { lua_pushinteger(state, ValueOf<int>(value)); }
+void ReadInt(lua_State* state, int index, Variant& value) {
+  int64_t whole;
+  if (ReadWhole(state, index, value, kInt32Min, kInt32Max, whole)) Store(value, static_cast<int>(whole));
+}
+
+// Scripts see the 32 bits as a signed integer: 2^31 and above arrive negative and go back unchanged,
+// so both readings of the bits are accepted.
 void PushUnsigned(lua_State* state, const Variant& value) {
   lua_pushinteger(state, static_cast<int32_t>(ValueOf<unsigned>(value)));
 }
 void ReadUnsigned(lua_State* state, int index, Variant& value) {
-  CheckNumber(state, index, value);
-  Store(value, static_cast<unsigned>(lua_tointeger(state, index)));
+  int64_t whole;
+  if (ReadWhole(state, index, value, kInt32Min, kUInt32Max, whole))
+    Store(value, static_cast<unsigned>(static_cast<uint32_t>(whole)));
 }
 
 void PushFloat(lua_State* state, const Variant& value) { lua_pushnumber(state, ValueOf<float>(value)); }
@@ -133,7 +160,8 @@ void ReadHandle(lua_State* state, int index, Variant& value) {
   uint32_t bits = 0xFFFFFFFFu;
   if (CheckNumber(state, index, value)) {
     const lua_Number number = lua_tonumber(state, index);
-    if (number >= -2147483648.0 && number < 4294967296.0) bits = static_cast<uint32_t>(static_cast<int64_t>(number));
+    if (number >= kInt32Min && number <= kUInt32Max && number == std::floor(number))
+      bits = static_cast<uint32_t>(static_cast<int64_t>(number));
   }
   Store(value, bits);
 }
@@ -145,10 +173,15 @@ void PushEnum(lua_State* state, const Variant& value) {
   std::memcpy(&number, value.data, sizeof(number));
   lua_pushinteger(state, number);
 }
+
+// Enumerations are stored as 32-bit integers: a number that is no such integer is refused like one.
+// A value of the right size that names no value reaches the engine, whose methods check their own
+// ranges and say so in their own words.
 template <class E>
 void ReadEnum(lua_State* state, int index, Variant& value) {
-  CheckNumber(state, index, value);
-  Store(value, static_cast<int32_t>(lua_tointeger(state, index)));
+  static_assert(sizeof(E) == sizeof(int32_t));
+  int64_t whole;
+  if (ReadWhole(state, index, value, kInt32Min, kInt32Max, whole)) Store(value, static_cast<int32_t>(whole));
 }
 
 template <class T>

@@ -174,6 +174,27 @@ TEST_F(Dispatch, UnsignedAboveTwoToTheThirtyFirstArrivesNegativeAndGoesBackUncha
   EXPECT_EQ(Eval("probe:Big(), probe:Echo(probe:Big()), probe:Echo(4294967295)"), "-1294967296 -1294967296 -1");
 }
 
+// A number that is no integer of the parameter's type is refused, never truncated into one: the
+// warning, and the call is not made.
+TEST_F(Dispatch, NumbersThatAreNoIntegersOfTheTypeRefuseTheCall) {
+  EXPECT_EQ(Eval("probe:Add(-2147483648, 2147483647), probe:Echo(-1), probe:Echo(4294967295)"), "-1 -1 -1");
+  EXPECT_EQ(Take(), "");
+  for (const char* number : {"0/0", "1/0", "-1/0", "1.5", "2^31", "-2^31 - 1"}) {
+    EXPECT_EQ(Eval(std::string("select('#', probe:Add(") + number + ", 1))"), "0") << number;
+    EXPECT_TRUE(HasLine(Take(), "[Warning][Lua] Mismatched argument type lua->C++ (Attempted number -> int)?"));
+  }
+  EXPECT_EQ(Run("probe:Take(1, 2, 2^32, true)"), "");
+  EXPECT_EQ(probe_.calls, 0);
+  EXPECT_TRUE(HasLine(Take(), "[Warning][Lua] Mismatched argument type lua->C++ (Attempted number -> unsigned)?"));
+
+  // 2^32 + 4 would truncate to Verbose; the level stays.
+  log_.SetLevel(Base::TraceLevel_Debug);
+  EXPECT_EQ(Run("trace:SetLevel(2^32 + 4); trace:SetLevel(0.5)"), "");
+  EXPECT_EQ(log_.GetLevel(), Base::TraceLevel_Debug);
+  log_.SetLevel(Base::TraceLevel_Verbose);
+  EXPECT_EQ(Eval("probe:EchoHandle(1.5)"), "4294967295");  // the null handle, as for any non-handle
+}
+
 TEST_F(Dispatch, VectorsTravelAsScriptObjects) {
   EXPECT_EQ(Run(R"(
     local s = probe:Scale({x = 1, y = 2, z = 3}, 2)
