@@ -2,6 +2,7 @@
 // scripts, and how a script's reference to one proves it alive (its space's live number and its
 // generational handle), so that a reference kept past the object's end is refused instead of reaching
 // freed memory or the object that took its slot.
+#include <unordered_map>
 #include <unordered_set>
 
 #include "Base/Reflection/Registration.h"
@@ -36,10 +37,18 @@ void PushComponent(lua_State* state, const Variant& value) {
 }
 
 // Whether objects of `type` are components: the base class, or a class registered for a component type.
+// Asked at every push of an engine object, so each record is looked up by name once.
 bool IsComponentClass(const TypeInfo* type) {
-  if (type == TypeOf<Core::GameComponent>() || type == TypeOf<Core::GameComponent*>()) return true;
-  const TypeInfo* record = Core::ComponentRegistry::GetType(Core::ComponentTypeFromName(type->metatableName));
-  return record && record->metatableName == type->metatableName;
+  static std::unordered_map<const TypeInfo*, bool> known;
+  const auto found = known.find(type);
+  if (found != known.end()) return found->second;
+  bool component = type == TypeOf<Core::GameComponent>() || type == TypeOf<Core::GameComponent*>();
+  if (!component) {
+    const TypeInfo* record = Core::ComponentRegistry::GetType(Core::ComponentTypeFromName(type->metatableName));
+    component = record && record->metatableName == type->metatableName;
+  }
+  known.emplace(type, component);
+  return component;
 }
 
 // Every component class is accepted where a component is expected. A component reaches scripts only by
