@@ -29,23 +29,31 @@ struct NameHash {
   size_t operator()(std::string_view name) const { return std::hash<std::string_view>{}(name); }
 };
 
+// The same few callers register the same names and functions for every object: a small table of the
+// latest finds, by the address the caller passed, spares most lookups. A hit is still compared in full,
+// since an address may hold something else by the next call.
+template <class T>
+struct Recent {
+  static constexpr int kSlots = 16;
+  struct Slot {
+    const void* key = nullptr;
+    T* value = nullptr;
+  };
+  Slot& For(const void* key) { return slots[(reinterpret_cast<uintptr_t>(key) * 0x9E3779B97F4A7C15u) >> 60]; }
+  Slot slots[kSlots];
+};
+
 // Event names come from the code, so the set stays small; every table points at these strings instead
 // of keeping a copy per event. Never destroyed: tables owned by singletons still look names up at exit.
 const std::string* InternName(std::string_view name) {
   static auto& names = *new std::unordered_set<std::string, NameHash, std::equal_to<>>;
-  // Callers pass the same few literals for every object: remember where recent names came from, and
-  // compare the text before trusting the address.
-  struct Recent {
-    const char* data = nullptr;
-    const std::string* name = nullptr;
-  };
-  static Recent recent[16];
-  Recent& slot = recent[(reinterpret_cast<uintptr_t>(name.data()) * 0x9E3779B97F4A7C15u) >> 60];
-  if (slot.data == name.data() && *slot.name == name) return slot.name;
+  static Recent<const std::string> recent;
+  auto& slot = recent.For(name.data());
+  if (slot.key == name.data() && *slot.value == name) return slot.value;
   auto found = names.find(name);
   if (found == names.end()) found = names.emplace(name).first;
   slot = {name.data(), &*found};
-  return slot.name;
+  return slot.value;
 }
 
 bool SameFunction(const Base::Function& a, const Base::Function& b) {
@@ -65,11 +73,16 @@ bool SameFunction(const Base::Function& a, const Base::Function& b) {
 // a listener already running. Never destroyed, like the names.
 Base::Function* InternFunction(const Base::Function& fn) {
   static auto& byThunk = *new std::unordered_map<Base::CallThunk, std::vector<std::unique_ptr<Base::Function>>>;
+  static Recent<Base::Function> recent;
+  auto& slot = recent.For(&fn);
+  if (slot.key == &fn && slot.value->GetThunk() == fn.GetThunk() && SameFunction(*slot.value, fn))
+    return slot.value;
   std::vector<std::unique_ptr<Base::Function>>& known = byThunk[fn.GetThunk()];
-  for (const auto& function : known)
-    if (SameFunction(*function, fn)) return function.get();
-  known.push_back(std::make_unique<Base::Function>(fn));
-  return known.back().get();
+  auto found =
+      std::find_if(known.begin(), known.end(), [&](const auto& function) { return SameFunction(*function, fn); });
+  if (found == known.end()) found = known.insert(known.end(), std::make_unique<Base::Function>(fn));
+  slot = {&fn, found->get()};
+  return slot.value;
 }
 
 }  // namespace
@@ -280,7 +293,7 @@ Hooks::~Hooks() {
 
 Hook* Hooks::FindRecord(std::string_view name) const {
   for (Hook* hook = records_; hook; hook = hook->next_)
-    if (*hook->name_ == name) return hook;
+    if (hook->Named(name)) return hook;
   return nullptr;
 }
 

@@ -40,7 +40,8 @@ class Hook {
   // Most events of an object's table have one listener: its Transform.
   static constexpr uint32_t kInlineListeners = 1;
 
-  explicit Hook(const std::string* name) : name_(name) {}
+  explicit Hook(const std::string* name) : name_(name), nameSize_(uint32_t(name->size())) {}
+  bool Named(std::string_view name) const { return nameSize_ == name.size() && *name_ == name; }
   ~Hook();
 
   // The first listener whose key is not below `key`.
@@ -61,6 +62,7 @@ class Hook {
   uint32_t layout_ = 0;        // changes when listeners shift: a walk then finds its place again by key
   uint32_t walksStarted_ = 0;  // since no walk last ran
   uint32_t activeWalks_ = 0;
+  uint32_t nameSize_;              // kept here: most names differ in size, without a look at the text
   bool hasLateListeners_ = false;  // some bornInWalk is set
   Listener inline_[kInlineListeners];
 };
