@@ -1,8 +1,8 @@
-# Entry points: `make run`, `make test`, `make bench`. Each installs what is missing first.
+# Entry points: `make run`, `make test`, `make bench`, `make fuzz`. Each installs what is missing first.
 JOBS ?= $(shell nproc)
 CI_WERROR := $(if $(CI),ON,OFF)
 
-.PHONY: deps run test bench release clean
+.PHONY: deps run test bench fuzz release clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -24,6 +24,10 @@ bench: deps
 	cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DORV_BENCH=ON -DORV_TESTS=OFF
 	cmake --build build/bench -j $(JOBS)
 	@for b in build/bench/bin/bench_*; do echo "== $$b"; ./$$b || exit 1; done
+
+# The readers' fuzz targets under clang, FUZZ_SECONDS each (60 by default): scripts/fuzz.sh.
+fuzz:
+	@JOBS=$(JOBS) bash scripts/fuzz.sh
 
 clean:
 	rm -rf build

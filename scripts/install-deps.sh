@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the game need, when any is missing.
-# Shared by `make run`, `make test` and `make bench`; safe to run again.
+# Shared by `make run`, `make test`, `make bench` and `make fuzz`; safe to run again.
 set -euo pipefail
 
 packages=(
@@ -11,6 +11,12 @@ packages=(
   libglm-dev
   libbullet-dev
 )
+
+# `install-deps.sh fuzz` adds what `make fuzz` needs: clang (16: the first to build the engine's C++20)
+# with its libFuzzer and sanitizer runtimes.
+if [ "${1:-}" = fuzz ]; then
+  packages+=(clang-16 libclang-rt-16-dev)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -32,9 +33,7 @@ bool Validate(const std::string& validator, const std::string& stage, const std:
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Pack(int argc, char** argv) {
   if (argc != 5 || std::strcmp(argv[1], "--validator") != 0)
     return Fail("usage: ShaderPack --validator <glslangValidator> <source.glsl> <output.cso>");
   std::string validator = argv[2], sourcePath = argv[3], outputPath = argv[4];
@@ -67,4 +66,15 @@ int main(int argc, char** argv) {
   out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
   if (!out) return Fail(outputPath + ": cannot be written");
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Whatever the library or the file system throws is one more error of the packer, not a crash.
+  try {
+    return Pack(argc, argv);
+  } catch (const std::exception& failure) {
+    return Fail(failure.what());
+  }
 }

@@ -76,6 +76,10 @@ TEST(ShaderPackTool, RejectsSourcesThatDoNotCompileOrDoNotNameTheirStage) {
   };
   EXPECT_EQ(pack("Broken_PS.glsl", "#version 450\nvoid main() { undefined_call(); }\n"), std::make_pair(1, false));
   EXPECT_EQ(pack("Nameless.glsl", "#version 450\nvoid main() {}\n"), std::make_pair(1, false));
+  // A semantic index no integer holds is one more error, not an uncaught exception.
+  EXPECT_EQ(pack("Huge_VS.glsl", "#version 450\nlayout(location = 0) in vec3 in_POSITION99999999999999999999;\n"
+                                 "void main() { gl_Position = vec4(in_POSITION99999999999999999999, 1.0); }\n"),
+            std::make_pair(1, false));
   EXPECT_EQ(pack("Good_PS.glsl", "#version 450\nlayout(location = 0) out vec4 o;\nvoid main() { o = vec4(1); }\n"),
             std::make_pair(0, true));
   std::filesystem::remove_all(dir);
