@@ -406,11 +406,14 @@ void File::Open(std::string_view path, int mode) {
   if (const char* flags = ModeString(mode)) {
     stream_ = std::fopen(path_.c_str(), flags);
     if (stream_) {
-      std::setvbuf(stream_, buffer_, _IOFBF, sizeof(buffer_));
       if (mode == Mode_Read) {
+        // The window is the buffer: the stream's own would only be a second copy of every byte.
+        std::setvbuf(stream_, nullptr, _IONBF, 0);
         if (!window_) window_ = std::make_unique_for_overwrite<char[]>(kWindowSize);
         reading_ = true;
         Reposition(0);
+      } else {
+        std::setvbuf(stream_, buffer_, _IOFBF, sizeof(buffer_));
       }
     }
   }
@@ -452,8 +455,7 @@ void File::Reposition(long position) {
   clearerr_unlocked(stream_);
 }
 
-void File::Fill() {
-  if (exhausted_ || filled_ - std::min(at_, filled_) >= kLookahead) return;
+void File::Refill() {
   if (at_ >= filled_) {
     base_ += long(at_);
     at_ = filled_ = 0;
@@ -519,14 +521,13 @@ template <class Scanner>
 int File::ScanLoaded(Scanner scan) {
   Fill();
   const auto* window = reinterpret_cast<const unsigned char*>(window_.get());
-  const size_t from = std::min(at_, filled_);  // after a seek past the end: nothing left to consume
-  Cursor in{window + from, window + filled_, atEnd_};
+  Cursor in{window + at_, window + filled_, atEnd_};
   const int count = scan(in);
   if (count == kUnsupported) return count;
   // A conversion that ran into the window's end while the file goes on (thousands of blanks or digits)
   // is the C library's, from the same starting point.
   if (in.hitEnd && !exhausted_) return kUnsupported;
-  if (at_ <= filled_) at_ = size_t(in.at - window);
+  at_ = size_t(in.at - window);
   if (readError_)
     failed_ = failed_ || in.hitEnd;
   else
@@ -586,23 +587,27 @@ bool File::ReadTokenView(std::string_view& token, size_t longest) {
     getc_unlocked(stream_);  // a stream open for writing fails the read and keeps the error
     return false;
   }
-  for (;;) {
-    Fill();
-    if (at_ > filled_) {  // a seek past the end
-      HitEnd();
-      return false;
-    }
-    const char* window = window_.get();
-    at_ = size_t(SkipBlanks(window + at_, window + filled_) - window);
-    if (at_ < filled_) break;
-    if (exhausted_) {
-      HitEnd();
-      return false;
-    }
-  }
-  Fill();  // the token starts within the lookahead of a fresh window
+  Fill();
   const char* window = window_.get();
-  const size_t at = at_;
+  size_t at = size_t(SkipBlanks(window + at_, window + filled_) - window);
+  if (filled_ - at < kLookahead && !exhausted_) {
+    // Blanks up to the end of the window, or a token near it: on with a refilled window.
+    at_ = at;
+    for (;;) {
+      Fill();
+      window = window_.get();
+      at_ = size_t(SkipBlanks(window + at_, window + filled_) - window);
+      if (at_ < filled_ || exhausted_) break;
+    }
+    Fill();  // the token starts within the lookahead of a fresh window
+    window = window_.get();
+    at = at_;
+  }
+  if (at == filled_) {
+    at_ = at;
+    HitEnd();
+    return false;
+  }
   // Like fscanf's "%255s": the blank after a token stays unread; a token cut at the longest length
   // reads no further.
   const size_t limit = filled_ - at > longest ? at + longest : filled_;

@@ -92,8 +92,12 @@ class File {
   // Reading works on a window of the file's bytes with the stream's own bookkeeping: a position that
   // may pass the end after a seek, an end-of-file flag set by a read that found no byte (and cleared
   // by a seek or a byte put back), and a read error flag.
-  // Brings at least kLookahead unread bytes into the window, or everything left of the file.
-  void Fill();
+  // Brings at least kLookahead unread bytes into the window, or everything left of the file. The check
+  // is inline: nearly every read finds enough bytes ahead already.
+  void Fill() {
+    if (!exhausted_ && filled_ - at_ < kLookahead) Refill();
+  }
+  void Refill();
   // Moves the window to a file position: the next read fills it from there.
   void Reposition(long position);
   long Position() const { return base_ + long(at_); }
