@@ -2,12 +2,12 @@
 #include "Base/PBManager.h"
 
 #include <algorithm>
-#include <atomic>
+#include <bit>
 #include <cstring>
 #include <new>
 #include <utility>
 
-#include "Base/TraceLog.h"
+#include "Base/Log.h"
 
 namespace Base {
 namespace {
@@ -20,12 +20,6 @@ constexpr uint8_t kAlignFill = 0xEE;
 
 const char* const kMaxPagesMessage = "Can't Allocate New Page: Max logical pages has been reached";
 const char* const kNoPageMemoryMessage = "Can't Allocate New Page: No system memory available";
-
-[[gnu::cold, gnu::noinline]] void LogBase(TraceLevel level, const char* text) {
-  TraceLog::GetInstance().Print(level, TraceModule_Base, "%s", text);
-}
-
-bool IsPowerOfTwo(uint32_t value) { return value != 0 && (value & (value - 1)) == 0; }
 
 // Heap record of an external header, with its own copy of the label.
 PBManager::ExternalHeader* NewExternalHeader(const char* label) {
@@ -52,24 +46,16 @@ void DeleteExternalHeader(PBManager::ExternalHeader* record) {
   delete record;
 }
 
-// A different key per pool, so a block of one pool does not pass as a block of another.
-uint32_t NextPoolKey(const void* pool) {
-  static std::atomic<uint32_t> counter{0};
-  uint64_t x = counter.fetch_add(1, std::memory_order_relaxed) ^ reinterpret_cast<uintptr_t>(pool);
-  x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
-  x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
-  return uint32_t(x ^ (x >> 31));
-}
-
 }  // namespace
 
-PBManager::PBManager() { ResetHead(); }
+const uintptr_t PBManager::kEmptyPageSet[1] = {PBManager::kNoPage};
+
+PBManager::PBManager() = default;
 
 PBManager::PBManager(uint32_t objectSize, const Config& config) : PBManager() { Init(objectSize, config); }
 
 PBManager::~PBManager() {
-  if (GetObjectsInUse() > 0)
-    LogBase(TraceLevel_Warning, "Trying to destruct PBManager but memory still allocated.");
+  if (GetObjectsInUse() > 0) BASE_LOG(Warning, "Trying to destruct PBManager but memory still allocated.");
   Release();
 }
 
@@ -84,15 +70,14 @@ PBManager& PBManager::operator=(PBManager&& other) noexcept {
 }
 
 void PBManager::Init(uint32_t objectSize, const Config& config) {
-  if (Link(Head(), kNewer) != Head())
-    LogBase(TraceLevel_Warning, "Reinitialising PBManager while memory is still allocated.");
+  if (listSize_ > 0) BASE_LOG(Warning, "Reinitialising PBManager while memory is still allocated.");
   Release();
   ComputeLayout(objectSize, config);
   if (config_.plainNew) return;
   try {
     NewPage();
   } catch (const MMException& e) {
-    LogBase(TraceLevel_Error, e.what());
+    BASE_LOG(Error, "%s", e.what());
   }
 }
 
@@ -103,16 +88,14 @@ void PBManager::ComputeLayout(uint32_t objectSize, const Config& config) {
     case Header_Basic: config_.headerSize = kBasicHeaderSize; break;
     case Header_External: config_.headerSize = kExternalHeaderSize; break;
     default:
-      TraceLog::GetInstance().Print(TraceLevel_Warning, TraceModule_Base,
-                                    "PBManager: unknown header kind %u, using none", config_.headerKind);
+      BASE_LOG(Warning, "PBManager: unknown header kind %u, using none", config_.headerKind);
       config_.headerKind = Header_None;
       config_.headerSize = 0;
   }
-  // Blocks are at least a pointer wide, so the stride is never 1 (its reciprocal would not fit).
+  // The free list lives in the blocks' first word, so a block is at least a pointer wide.
   objectSize_ = std::max<uint32_t>(objectSize, sizeof(void*));
 
-  // The prefix travels with the header: everything in front of the leading pad.
-  const uint64_t header = config_.headerSize + kBlockPrefixSize;
+  const uint64_t header = config_.headerSize;
   const uint64_t pad = config_.padBytes;
   const uint64_t align = config_.alignment;
   if (align < 2) {
@@ -131,12 +114,21 @@ void PBManager::ComputeLayout(uint32_t objectSize, const Config& config) {
                      (perPage ? perPage - 1 : 0) * inter);
   firstOffset_ = uint32_t(kPageLinkSize + left + header + pad);
   stride_ = uint32_t(std::min<uint64_t>(stride, UINT32_MAX));
-  strideReciprocal_ = UINT64_MAX / stride_ + 1;
-  blockOffset_ = uint32_t(header + pad);
-  key_ = NextPoolKey(this);
   fast_ = !config_.plainNew && !config_.debug && config_.headerKind == Header_None;
+
+  // Pages too large for 32-bit offsets are refused by NewPage; the numbers below only need to fit.
+  const uint64_t span = perPage ? (perPage - 1) * stride + 1 : 0;
+  blocksSpan_ = uint32_t(std::min<uint64_t>(span, UINT32_MAX));
+  slotShift_ = uint8_t(std::bit_width(stride_) - 1);
+  slotCount_ = span ? uint32_t(((span - 1) >> slotShift_) + 1) : 0;
+  // The words follow the laid-out bytes; the page boundary is the first power of two past them both.
+  wordsOffset_ = uint32_t(std::min<uint64_t>((pageSize_ + 3) & ~uint64_t(3), UINT32_MAX));
+  const uint64_t extent = uint64_t(wordsOffset_) + uint64_t(slotCount_) * sizeof(uint32_t);
   pageAlignment_ = alignof(std::max_align_t);
-  if (IsPowerOfTwo(config_.alignment) && config_.alignment > pageAlignment_) pageAlignment_ = config_.alignment;
+  while (pageAlignment_ < extent && pageAlignment_ < (size_t(1) << 40)) pageAlignment_ <<= 1;
+  if (std::has_single_bit(config_.alignment) && config_.alignment > pageAlignment_) pageAlignment_ = config_.alignment;
+  pageShift_ = uint8_t(std::countr_zero(pageAlignment_));
+  pageMask_ = ~uintptr_t(pageAlignment_ - 1);
 }
 
 void PBManager::NewPage() {
@@ -144,65 +136,92 @@ void PBManager::NewPage() {
   const uint32_t perPage = config_.objectsPerPage;
   if (perPage == 0)
     throw MMException(MMException::Code_OutOfPages, "Can't Allocate New Page: Pages hold no objects");
-  // Offsets inside a page and the counts are 32-bit.
-  if (pageSize_ > UINT32_MAX || uint64_t(capacity_) + perPage > UINT32_MAX)
+  // Offsets inside a page are 32-bit; list places take 31 bits, and the list holds twice the blocks.
+  if (pageSize_ > UINT32_MAX / 2 || uint64_t(capacity_) + perPage > kMaxPlace / 2)
     throw MMException(MMException::Code_OutOfSystemMemory, kNoPageMemoryMessage);
 
-  auto* base = static_cast<char*>(::operator new(pageSize_, std::align_val_t(pageAlignment_), std::nothrow));
-  if (!base) throw MMException(MMException::Code_OutOfSystemMemory, kNoPageMemoryMessage);
+  const size_t bytes = wordsOffset_ + size_t(slotCount_) * sizeof(uint32_t);
+  auto* page = static_cast<char*>(::operator new(bytes, std::align_val_t(pageAlignment_), std::nothrow));
+  if (!page) throw MMException(MMException::Code_OutOfSystemMemory, kNoPageMemoryMessage);
   try {
-    pages_.insert(std::upper_bound(pages_.begin(), pages_.end(), base), base);
+    handedOut_.resize(2 * (size_t(capacity_) + perPage));
+    pages_.push_back(page);
+    AddToPageSet(reinterpret_cast<uintptr_t>(page));
   } catch (const std::bad_alloc&) {
-    ::operator delete(base, std::align_val_t(pageAlignment_));
+    if (!pages_.empty() && pages_.back() == page) pages_.pop_back();
+    ::operator delete(page, std::align_val_t(pageAlignment_));
     throw MMException(MMException::Code_OutOfSystemMemory, kNoPageMemoryMessage);
   }
+  list_ = handedOut_.data();
+  listRoom_ = uint32_t(handedOut_.size());
   ++pagesInUse_;
+  std::memcpy(page, &pageList_, kPageLinkSize);
+  pageList_ = page;
 
-  // The link word keeps its place in the layout; the pages themselves are listed in pages_.
-  std::memset(base, 0, kPageLinkSize);
-  const uint32_t header = config_.headerSize;
-  const uint32_t pad = config_.padBytes;
-  const uint32_t inter = config_.interAlignmentBytes;
-  if (config_.debug) std::memset(base + kPageLinkSize, kAlignFill, config_.leftAlignmentBytes);
-  for (uint32_t i = 0; i < perPage; ++i) {
-    char* object = base + firstOffset_ + size_t(i) * stride_;
-    char* node = object - blockOffset_;
-    if (config_.debug) {
-      if (i > 0) std::memset(node - inter, kAlignFill, inter);
+  auto* const words = reinterpret_cast<uint32_t*>(page + wordsOffset_);
+  std::fill(words, words + slotCount_, kFreeBit);
+  if (config_.debug) {
+    const uint32_t header = config_.headerSize;
+    const uint32_t pad = config_.padBytes;
+    const uint32_t inter = config_.interAlignmentBytes;
+    std::memset(page + kPageLinkSize, kAlignFill, config_.leftAlignmentBytes);
+    for (uint32_t i = 0; i < perPage; ++i) {
+      char* const object = page + firstOffset_ + size_t(i) * stride_;
+      if (i > 0) std::memset(object - pad - header - inter, kAlignFill, inter);
       std::memset(object - pad - header, 0, header);
       std::memset(object - pad, kPadFill, pad);
       std::memset(object, kNewPageFill, objectSize_);
       std::memset(object + objectSize_, kPadFill, pad);
     }
-    const uint32_t check = CheckOf(object);
-    std::memcpy(node + kCheck, &check, sizeof(check));
-    SetLink(node, kOlder, nullptr);  // free
-    SetLink(node, kNewer, nullptr);
   }
-  // Handed out from the last block down.
-  untouched_ = base + firstOffset_ + size_t(perPage - 1) * stride_ - blockOffset_;
+  // Pushed on the free list in address order, so handed out from the last block down; their first
+  // words are written as they go out rather than all now, which would touch the whole page at once.
+  untouched_ = page + firstOffset_ + size_t(perPage - 1) * stride_;
   untouchedCount_ = perPage;
   capacity_ += perPage;
+}
+
+// Adds a page start to the open-addressed set, which stays at most half full.
+void PBManager::AddToPageSet(uintptr_t page) {
+  if (2 * (pages_.size()) > pageSetStorage_.size()) {
+    std::vector<uintptr_t> grown(std::max<size_t>(4, 2 * pageSetStorage_.size()), kNoPage);
+    pageSetStorage_.swap(grown);
+    pageSet_ = pageSetStorage_.data();
+    pageSetMask_ = pageSetStorage_.size() - 1;
+    for (char* known : pages_)
+      if (reinterpret_cast<uintptr_t>(known) != page) AddToPageSet(reinterpret_cast<uintptr_t>(known));
+  }
+  size_t i = PageSetIndex(page);
+  while (pageSetStorage_[i] != kNoPage) i = (i + 1) & pageSetMask_;
+  pageSetStorage_[i] = page;
+}
+
+bool PBManager::IsPage(uintptr_t page) const {
+  for (size_t i = PageSetIndex(page);; i = (i + 1) & pageSetMask_) {
+    if (pageSet_[i] == page) return true;
+    if (pageSet_[i] == kNoPage) return false;
+  }
 }
 
 void* PBManager::AllocateSlow(const char* label) {
   if (config_.plainNew) return AllocatePlain();
   ExternalHeader* record = nullptr;
   if (!PrepareAllocation(label, record)) return nullptr;
-  char* node = freeHead_;
+  if (listSize_ == listRoom_) MakeRoom();
+  char* block = freeHead_;
   ++allocations_;
-  if (node) {
-    freeHead_ = Link(node, kNewer);
+  if (block) {
+    freeHead_ = static_cast<char*>(NextFree(block));
   } else {
     // Every block handed out before is in use again: the count reaches a new high.
-    node = untouched_;
-    untouched_ = --untouchedCount_ ? node - stride_ : nullptr;
+    block = untouched_;
+    untouched_ = --untouchedCount_ ? block - stride_ : nullptr;
     peakObjectsInUse_ = std::max(peakObjectsInUse_, GetObjectsInUse());
   }
-  char* object = Append(node);
-  if (config_.debug) std::memset(object, kAllocatedFill, objectSize_);
-  WriteHeader(object, record);
-  return object;
+  Hand(block);
+  if (config_.debug) std::memset(block, kAllocatedFill, objectSize_);
+  WriteHeader(block, record);
+  return block;
 }
 
 bool PBManager::PrepareAllocation(const char* label, ExternalHeader*& record) {
@@ -212,15 +231,32 @@ bool PBManager::PrepareAllocation(const char* label, ExternalHeader*& record) {
     if (config_.headerKind == Header_External) record = NewExternalHeader(label);
     return true;
   } catch (const MMException& e) {
-    LogBase(TraceLevel_Error, e.what());
+    BASE_LOG(Error, "%s", e.what());
     return false;
   }
+}
+
+// Called when the list is full. Its room is twice the blocks of all pages, so at least half of it is
+// nulls: squeezing them out moves each entry once for every block freed since the last time.
+void PBManager::MakeRoom() {
+  uint32_t place = 0;
+  for (uint32_t i = 0; i < listSize_; ++i) {
+    void* const block = list_[i];
+    if (!block) continue;
+    const auto address = reinterpret_cast<uintptr_t>(block);
+    uint32_t* const word = WordOf(address, PageOf(address));
+    ORV_ASSERT(*word == i);
+    *word = place;
+    list_[place++] = block;
+  }
+  ORV_ASSERT(place <= listRoom_ / 2);
+  listSize_ = place;
 }
 
 void* PBManager::AllocatePlain() {
   void* block = ::operator new(objectSize_, std::align_val_t(pageAlignment_), std::nothrow);
   if (!block) {
-    LogBase(TraceLevel_Error, "Can't Allocate New Memory Using New: Insufficient System Memory");
+    BASE_LOG(Error, "Can't Allocate New Memory Using New: Insufficient System Memory");
     return nullptr;
   }
   ++allocations_;
@@ -229,31 +265,15 @@ void* PBManager::AllocatePlain() {
   return block;
 }
 
-// The prefix of the block at `block`, proven against the pages: inside one, at a block start.
-char* PBManager::PageNodeOf(const void* block) const {
+// The word of the block at `block` when the address starts a block of one of this pool's pages;
+// nothing at or near the address is read before that is known.
+uint32_t* PBManager::CheckedWordOf(const void* block) const {
   const auto address = reinterpret_cast<uintptr_t>(block);
-  const auto after = std::upper_bound(pages_.begin(), pages_.end(), address, [](uintptr_t a, const char* page) {
-    return a < reinterpret_cast<uintptr_t>(page);
-  });
-  if (after == pages_.begin()) return nullptr;
-  char* const page = *(after - 1);
-  const uintptr_t offset = address - reinterpret_cast<uintptr_t>(page);
-  if (offset < firstOffset_ || offset >= pageSize_) return nullptr;
-  // Division by the stride through its 64-bit reciprocal: exact for 32-bit offsets.
-  const auto relative = uint32_t(offset - firstOffset_);
-  const auto index = uint32_t((unsigned __int128)strideReciprocal_ * relative >> 64);
-  const bool startsBlock = strideReciprocal_ * relative <= strideReciprocal_ - 1;
-  if (!startsBlock || index >= config_.objectsPerPage) return nullptr;
-  return page + offset - blockOffset_;
-}
-
-// The prefix of the block at `block` when its check word names it; the address itself is trusted to
-// be readable.
-char* PBManager::CheckedNodeOf(const void* block) const {
-  const char* node = static_cast<const char*>(block) - blockOffset_;
-  uint32_t check;
-  std::memcpy(&check, node + kCheck, sizeof(check));
-  return check == CheckOf(block) ? const_cast<char*>(node) : nullptr;
+  const uintptr_t page = PageOf(address);
+  if (!IsPage(page)) return nullptr;
+  const uintptr_t relative = address - page - firstOffset_;
+  if (relative >= blocksSpan_ || relative % stride_ != 0) return nullptr;
+  return WordOf(address, page);
 }
 
 void PBManager::FreeSlow(void* block) {
@@ -262,25 +282,28 @@ void PBManager::FreeSlow(void* block) {
     FreePlain(block);
     return;
   }
-  // Debug proves the address against the pages before reading anything near it.
-  char* const node = config_.debug ? PageNodeOf(block) : CheckedNodeOf(block);
-  if (!AcceptFree(node)) return;
-  TakeBack(node);
+  uint32_t* const word = CheckedWordOf(block);
+  auto* const object = static_cast<char*>(block);
+  if (!AcceptFree(object, word)) return;
+  TakeBack(object, word, *word);
 }
 
-bool PBManager::AcceptFree(char* node) {
-  if (!node) {
-    LogBase(TraceLevel_Warning, "Block is improperly aligned or a bad address");
+// The checks of a free, in order: a block start of this pool, not free already, pads intact. A block
+// that passes has its debug fill and header cleared, ready to go back.
+bool PBManager::AcceptFree(char* object, const uint32_t* word) {
+  const bool free = word && *word == kFreeBit;
+  // A word that is neither free nor names this block's list entry was overwritten: refused as well.
+  if (!free && !(word && *word < listSize_ && list_[*word] == object)) {
+    BASE_LOG(Warning, "Block is improperly aligned or a bad address");
     return false;
   }
-  if (!Link(node, kOlder)) {
-    LogBase(TraceLevel_Warning, "Block has already been deallocated");
+  if (free) {
+    BASE_LOG(Warning, "Block has already been deallocated");
     return false;
   }
-  char* const object = node + blockOffset_;
   if (config_.debug) {
     if (!PadsIntact(object)) {
-      LogBase(TraceLevel_Error, "Block is corrputed due to overflow/underflow");
+      BASE_LOG(Error, "Block is corrputed due to overflow/underflow");
       return false;
     }
     std::memset(object, kFreedFill, objectSize_);
@@ -298,13 +321,9 @@ void PBManager::FreePlain(void* block) {
 }
 
 void PBManager::FreeAll() {
-  // Walks by the link taken before each Free, so a block that refuses to go (corrupt) is passed over.
-  char* const head = Head();
-  for (char* node = Link(head, kOlder); node != head;) {
-    char* const older = Link(node, kOlder);
-    Free(node + blockOffset_);
-    node = older;
-  }
+  // Walks by index, so a block that refuses to go (corrupt) is passed over and stays listed.
+  for (uint32_t i = listSize_; i-- > 0;)
+    if (i < listSize_ && list_[i]) Free(list_[i]);
 }
 
 std::vector<void*> PBManager::GetBlocks() const {
@@ -354,54 +373,55 @@ void PBManager::Release() {
   // The blocks still handed out go with their pages: no longer in use, not deallocated either.
   inUseOffset_ += std::min(handedOut, GetObjectsInUse());
   pooledOffset_ += handedOut;
+  // The array, not the link words: a block's underrun may have clobbered the first page's link.
   for (char* page : pages_) ::operator delete(page, std::align_val_t(pageAlignment_));
-  pages_.clear();
+  std::vector<char*>().swap(pages_);
+  std::vector<uintptr_t>().swap(pageSetStorage_);
+  std::vector<void*>().swap(handedOut_);
+  pageSet_ = kEmptyPageSet;
+  pageSetMask_ = 0;
+  list_ = nullptr;
+  listSize_ = listRoom_ = 0;
+  pageList_ = nullptr;
   freeHead_ = untouched_ = nullptr;
   untouchedCount_ = 0;
-  ResetHead();
   capacity_ = 0;
   pagesInUse_ = 0;
 }
 
-void PBManager::ResetHead() {
-  SetLink(Head(), kOlder, Head());
-  SetLink(Head(), kNewer, Head());
-}
-
 void PBManager::Swap(PBManager& other) noexcept {
-  std::swap(config_, other.config_);
+  std::swap(freeHead_, other.freeHead_);
+  std::swap(list_, other.list_);
+  std::swap(listSize_, other.listSize_);
+  std::swap(listRoom_, other.listRoom_);
+  std::swap(allocations_, other.allocations_);
+  std::swap(deallocations_, other.deallocations_);
+  std::swap(pageSet_, other.pageSet_);
+  std::swap(pageSetMask_, other.pageSetMask_);
+  std::swap(pageMask_, other.pageMask_);
+  std::swap(firstOffset_, other.firstOffset_);
+  std::swap(blocksSpan_, other.blocksSpan_);
+  std::swap(wordsOffset_, other.wordsOffset_);
+  std::swap(pageShift_, other.pageShift_);
+  std::swap(slotShift_, other.slotShift_);
   std::swap(fast_, other.fast_);
+  std::swap(config_, other.config_);
   std::swap(objectSize_, other.objectSize_);
   std::swap(pageSize_, other.pageSize_);
   std::swap(capacity_, other.capacity_);
   std::swap(pagesInUse_, other.pagesInUse_);
   std::swap(peakObjectsInUse_, other.peakObjectsInUse_);
-  std::swap(allocations_, other.allocations_);
-  std::swap(deallocations_, other.deallocations_);
   std::swap(inUseOffset_, other.inUseOffset_);
   std::swap(pooledOffset_, other.pooledOffset_);
+  std::swap(stride_, other.stride_);
+  std::swap(slotCount_, other.slotCount_);
+  std::swap(pageAlignment_, other.pageAlignment_);
+  std::swap(pageList_, other.pageList_);
   pages_.swap(other.pages_);
-  std::swap(freeHead_, other.freeHead_);
+  pageSetStorage_.swap(other.pageSetStorage_);
+  handedOut_.swap(other.handedOut_);
   std::swap(untouched_, other.untouched_);
   std::swap(untouchedCount_, other.untouchedCount_);
-  std::swap(key_, other.key_);
-  std::swap(firstOffset_, other.firstOffset_);
-  std::swap(stride_, other.stride_);
-  std::swap(blockOffset_, other.blockOffset_);
-  std::swap(strideReciprocal_, other.strideReciprocal_);
-  std::swap(pageAlignment_, other.pageAlignment_);
-  // The list heads live in the managers, so the end blocks of each list are pointed at their new head.
-  std::swap(head_, other.head_);
-  for (PBManager* pool : {this, &other}) {
-    char* const head = pool->Head();
-    char* const stale = pool == this ? other.Head() : Head();
-    if (Link(head, kNewer) == stale) {
-      pool->ResetHead();
-    } else {
-      SetLink(Link(head, kNewer), kOlder, head);
-      SetLink(Link(head, kOlder), kNewer, head);
-    }
-  }
 }
 
 }  // namespace Base

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "Base/Assert.h"
+
 namespace Base {
 
 // Raised only inside PBManager and caught there; callers see a logged message and a null block.
@@ -24,26 +26,22 @@ class MMException {
 
 // Hands out blocks of one size from pages of `objectsPerPage` blocks. A page is laid out as: the page
 // link word, the left alignment bytes, then per block (from the second on) the inter alignment bytes,
-// the block prefix, the header, the leading pad, the block, the trailing pad.
+// the header, the leading pad, the block, the trailing pad. Nothing else lives between the blocks, so
+// a 32-byte block without header, pads or alignment takes 32 bytes of its page.
 //
-// The block prefix (kBlockPrefixSize bytes) is the pool's own bookkeeping, kept next to the block so
-// Allocate and Free touch no other table. It also carries the free list, so a freed block keeps its
-// debug fill whole:
-//   - older (pointer): while handed out, the prefix of the block handed out before it (or the list
-//     head); null while the block is free;
-//   - newer (pointer): while handed out, the prefix of the block handed out after it (or the list
-//     head); while free, the next free prefix (the free list);
-//   - check (4 bytes): the block's address mixed with a per-pool key, written with the page. Without
-//     debug, Free accepts an address only when the check word of its would-be prefix names it, so
-//     stray addresses, blocks of other pools and prefixes clobbered by an underrun (the check word
-//     is the nearest to the block) are refused rather than followed.
-// The alignment bytes count the prefix with the header: left = a - ((prefix + header + link + pad)
-// mod a), inter = a - ((prefix + header + 2 x pad + object) mod a), a zero remainder giving a full
-// alignment of bytes.
+// The alignment bytes make every block start on a multiple of the alignment: left = a - ((header +
+// link + pad) mod a), inter = a - ((header + 2 x pad + object) mod a), a zero remainder giving a full
+// alignment of bytes. Pools that hold C++ objects must configure an alignment of at least the objects'
+// alignof; the pool cannot know the type, so it keeps the configured value as given.
 //
-// Alignment: blocks land on multiples of `alignment` (pages start on at least that boundary). Pools
-// that hold C++ objects must configure an alignment of at least the objects' alignof; the pool cannot
-// know the type, so it keeps the configured value as given.
+// Free blocks are linked through their first word, last given back first handed out. The pool's own
+// bookkeeping stays out of the block layout: after the laid-out bytes of each page come its words,
+// one per block, holding the block's free bit or, while it is handed out, its place in the list of
+// blocks handed out. Pages start on a power-of-two boundary larger than the page and its words, so a
+// block's page is its address with the low bits cleared. Free looks that page up in the pool's own
+// set of pages before reading anything, and accepts the address only when its word names a list
+// entry holding exactly that address, so stray addresses, blocks of other pools, addresses inside a
+// block and second frees are logged and left alone in every build.
 //
 // Allocate and Free of a pool without debug and without headers are a few loads and stores, inline;
 // debug, headers and plain new take the out-of-line path.
@@ -55,10 +53,8 @@ class PBManager {
   static constexpr uint32_t kBasicHeaderSize = sizeof(uint32_t) + 1;
   // External header: a pointer to an ExternalHeader record on the heap.
   static constexpr uint32_t kExternalHeaderSize = sizeof(void*);
-  // The word at the start of each page reserved for the page link.
+  // The word at the start of each page that links it to the next.
   static constexpr uint32_t kPageLinkSize = sizeof(void*);
-  // The pool's own words before each block's header: two list links and the check word.
-  static constexpr uint32_t kBlockPrefixSize = 2 * sizeof(void*) + sizeof(uint32_t);
 
   struct ExternalHeader {
     uint8_t inUse;
@@ -97,9 +93,8 @@ class PBManager {
 
   // A block, or null (logged) when no page can be added. `label` is kept only by external headers.
   void* Allocate(const char* label = nullptr);
-  // Returns a block. Null is ignored; an address that is not a handed-out block is logged and left alone.
-  // Without debug the prefix words just before the address are read to tell, so it must at least be
-  // readable memory.
+  // Returns a block. Null is ignored; an address that is not a handed-out block of this pool is
+  // logged and left alone.
   void Free(void* block);
   // Frees every block handed out, the most recent first.
   void FreeAll();
@@ -118,135 +113,163 @@ class PBManager {
   const Config& GetConfig() const { return config_; }
 
   // Calls f(void* block) for every block handed out, in allocation order. f may free the block it
-  // is given, but no other.
+  // is given, but no other, and allocates nothing.
   template <typename F>
   void ForEachBlock(F&& f) const {
-    const char* const head = Head();
-    for (char* node = Link(head, kNewer); node != head;) {
-      char* const newer = Link(node, kNewer);
-      f(static_cast<void*>(node + blockOffset_));
-      node = newer;
-    }
+    for (uint32_t i = 0; i < listSize_; ++i)
+      if (void* const block = list_[i]) f(block);
   }
   // The blocks handed out, in allocation order (a copy, safe to keep while freeing).
   std::vector<void*> GetBlocks() const;
 
  private:
-  // Offsets of the prefix words.
-  static constexpr size_t kOlder = 0;
-  static constexpr size_t kNewer = sizeof(void*);
-  static constexpr size_t kCheck = 2 * sizeof(void*);
+  // A block's bookkeeping word: the free bit, or its place in the list of blocks handed out. The free
+  // bit is above every place, so "place < list size" also says "not free".
+  static constexpr uint32_t kFreeBit = 0x80000000u;
+  static constexpr uint32_t kMaxPlace = kFreeBit - 1;
+  // An empty entry of the page set: odd, so never a page start.
+  static constexpr uintptr_t kNoPage = 1;
+  static const uintptr_t kEmptyPageSet[1];
 
-  // Prefixes sit wherever the layout puts them, so their words are read and written bytewise.
-  static char* Link(const char* node, size_t word) {
-    char* value;
-    std::memcpy(&value, node + word, sizeof(value));
-    return value;
+  static void* NextFree(const char* block) {
+    void* next;
+    std::memcpy(&next, block, sizeof(next));
+    return next;
   }
-  static void SetLink(char* node, size_t word, char* value) { std::memcpy(node + word, &value, sizeof(value)); }
-  uint32_t CheckOf(const void* block) const { return uint32_t(reinterpret_cast<uintptr_t>(block)) ^ key_; }
-  // The head of the circular list of blocks handed out: newer is the oldest block, older the newest.
-  char* Head() { return reinterpret_cast<char*>(head_); }
-  const char* Head() const { return reinterpret_cast<const char*>(head_); }
+  static void SetNextFree(char* block, void* next) { std::memcpy(block, &next, sizeof(next)); }
 
-  char* Append(char* node);
-  void TakeBack(char* node);
+  // Each block owns the word of slot (offset - first offset) >> slotShift_, the shift being the
+  // stride's highest bit: distinct blocks get distinct slots without a division, and an address that
+  // lands on a block's slot without starting it is caught by the list entry, which holds the block.
+  uint32_t* WordOf(uintptr_t address, uintptr_t page) const {
+    return reinterpret_cast<uint32_t*>(page + wordsOffset_) + ((address - page - firstOffset_) >> slotShift_);
+  }
+  uintptr_t PageOf(uintptr_t address) const { return address & pageMask_; }
+  size_t PageSetIndex(uintptr_t page) const { return (page >> pageShift_) & pageSetMask_; }
+  bool IsPage(uintptr_t page) const;
+
+  void Hand(char* block);
+  void TakeBack(char* block, uint32_t* word, uint32_t place);
+  void MakeRoom();
   void* AllocateSlow(const char* label);
   void FreeSlow(void* block);
   void ComputeLayout(uint32_t objectSize, const Config& config);
   void NewPage();
+  void AddToPageSet(uintptr_t page);
   bool PrepareAllocation(const char* label, ExternalHeader*& record);
-  bool AcceptFree(char* node);
+  uint32_t* CheckedWordOf(const void* block) const;
+  bool AcceptFree(char* block, const uint32_t* word);
   void* AllocatePlain();
   void FreePlain(void* block);
-  char* PageNodeOf(const void* block) const;
-  char* CheckedNodeOf(const void* block) const;
   bool PadsIntact(const char* object) const;
   void WriteHeader(char* object, ExternalHeader* record);
   void ClearHeader(char* object);
   void Release();
-  void ResetHead();
   void Swap(PBManager& other) noexcept;
 
-  Config config_;
+  // Read by the inline paths.
+  char* freeHead_ = nullptr;
+  void** list_ = nullptr;  // list storage: handedOut_.data()
+  uint32_t listSize_ = 0;
+  uint32_t listRoom_ = 0;
+  uint32_t allocations_ = 0;
+  uint32_t deallocations_ = 0;
+  const uintptr_t* pageSet_ = kEmptyPageSet;  // pageSetStorage_.data(), or the empty set
+  size_t pageSetMask_ = 0;
+  uintptr_t pageMask_ = 0;    // clears the low bits of an address inside a page
+  uint32_t firstOffset_ = 0;
+  uint32_t blocksSpan_ = 0;   // from the first block's start to past the last block's start
+  uint32_t wordsOffset_ = 0;  // from a page's start to its bookkeeping words
+  uint8_t pageShift_ = 0;     // log2 of the page boundary
+  uint8_t slotShift_ = 0;
   bool fast_ = false;  // pooled, no debug, no header: Allocate and Free stay inline
+
+  Config config_;
   uint32_t objectSize_ = 0;
   size_t pageSize_ = 0;
   uint32_t capacity_ = 0;  // blocks in all pages
   uint32_t pagesInUse_ = 0;
   uint32_t peakObjectsInUse_ = 0;
-  uint32_t allocations_ = 0;
-  uint32_t deallocations_ = 0;
   // Objects in use = allocations - deallocations - inUseOffset_; blocks handed out from the pages =
   // allocations - deallocations - pooledOffset_ (plain-new blocks and dropped pages account for both).
   uint32_t inUseOffset_ = 0;
   uint32_t pooledOffset_ = 0;
-  std::vector<char*> pages_;  // sorted by address, for the debug address check
-  // Free blocks: those given back (a stack through the newer words, most recent on top), then the
+  uint32_t stride_ = 0;
+  uint32_t slotCount_ = 0;  // bookkeeping words per page
+  size_t pageAlignment_ = alignof(std::max_align_t);  // a power of two above the page and its words
+  char* pageList_ = nullptr;  // newest page; each page's link word names the one before it
+  std::vector<char*> pages_;  // the same pages, for releasing them
+  // Page starts, open-addressed by their high bits: an address is looked up here before anything at
+  // or near it is read.
+  std::vector<uintptr_t> pageSetStorage_;
+  // The blocks handed out, in allocation order, in the first listSize_ entries; a freed block leaves
+  // a null behind, squeezed out when the list is full. Its room, twice the blocks of all pages, is
+  // made with each page, so a full list is always at least half nulls.
+  std::vector<void*> handedOut_;
+  // Free blocks: those given back (a stack through their first words, most recent on top), then the
   // never handed out rest of the newest page, from its last block down. A page is added only when
   // both are empty, so this is the one free list "last given back, first handed out".
-  char* freeHead_ = nullptr;
   char* untouched_ = nullptr;
   uint32_t untouchedCount_ = 0;
-  char* head_[2] = {};  // list head: older, newer words, as in a prefix
-  uint32_t key_ = 0;    // mixed into every check word
-  uint32_t firstOffset_ = 0;
-  uint32_t stride_ = 0;
-  uint32_t blockOffset_ = 0;       // from a block's prefix to the block
-  uint64_t strideReciprocal_ = 0;  // ceil(2^64 / stride)
-  size_t pageAlignment_ = alignof(std::max_align_t);
 };
 
-// Appends the block to the blocks handed out.
-inline char* PBManager::Append(char* node) {
-  char* const head = Head();
-  char* const newest = Link(head, kOlder);
-  SetLink(newest, kNewer, node);
-  SetLink(node, kOlder, newest);
-  SetLink(head, kOlder, node);
-  SetLink(node, kNewer, head);
-  return node + blockOffset_;
+// Records a block as handed out: its word takes its place at the end of the list.
+inline void PBManager::Hand(char* block) {
+  const auto address = reinterpret_cast<uintptr_t>(block);
+  uint32_t* const word = WordOf(address, PageOf(address));
+  ORV_ASSERT(*word == kFreeBit);  // the free list holds free blocks only
+  ORV_ASSERT(listSize_ < listRoom_);
+  *word = listSize_;
+  list_[listSize_++] = block;
 }
 
-// Unlinks a handed-out block and pushes it on the free list.
-inline void PBManager::TakeBack(char* node) {
-  char* const older = Link(node, kOlder);
-  char* const newer = Link(node, kNewer);
-  char* const nextFree = freeHead_;
-  freeHead_ = node;
+// Takes a handed-out block off the list (a null stays in its place unless it was the last) and
+// pushes it on the free list.
+inline void PBManager::TakeBack(char* block, uint32_t* word, uint32_t place) {
+  ORV_ASSERT(place < listSize_ && list_[place] == block);
+  list_[place] = nullptr;
+  if (place + 1 == listSize_) listSize_ = place;
+  *word = kFreeBit;
+  SetNextFree(block, freeHead_);
+  freeHead_ = block;
   ++deallocations_;
-  SetLink(older, kNewer, newer);
-  SetLink(newer, kOlder, older);
-  SetLink(node, kOlder, nullptr);
-  SetLink(node, kNewer, nextFree);
 }
 
 inline void* PBManager::Allocate(const char* label) {
   // No peak to raise here: a block never handed out is used only once all the others are in use, so
   // the count peaks exactly when one of those goes out, which the slow path records.
-  char* const node = freeHead_;
-  if (!fast_ || !node) [[unlikely]]
+  char* const block = freeHead_;
+  if (!fast_ || !block || listSize_ == listRoom_) [[unlikely]]
     return AllocateSlow(label);
-  freeHead_ = Link(node, kNewer);
+  freeHead_ = static_cast<char*>(NextFree(block));
   ++allocations_;
-  return Append(node);
+  Hand(block);
+  return block;
 }
 
 inline void PBManager::Free(void* block) {
-  if (!fast_ || !block) [[unlikely]] {
-    FreeSlow(block);
-    return;
+  // The list entries are exactly the blocks handed out, so finding the block there proves it one of
+  // this pool's, handed out: first at the end of the list, where the newest block is, then at the
+  // place its word names, once its page is known to be one of this pool's. The slow path tells the
+  // other cases apart and logs them.
+  const auto address = reinterpret_cast<uintptr_t>(block);
+  const uintptr_t page = PageOf(address);
+  if (fast_) [[likely]] {
+    const uint32_t last = listSize_ - 1;
+    if (last < listSize_ && list_[last] == block) {
+      TakeBack(static_cast<char*>(block), WordOf(address, page), last);
+      return;
+    }
+    if (pageSet_[PageSetIndex(page)] == page && address - page - firstOffset_ < blocksSpan_) {
+      uint32_t* const word = WordOf(address, page);
+      const uint32_t place = *word;
+      if (place < listSize_ && list_[place] == block) [[likely]] {
+        TakeBack(static_cast<char*>(block), word, place);
+        return;
+      }
+    }
   }
-  // A handed-out block of this pool has its check word and a non-null older link; anything else
-  // (a stray address, a second free) takes the slow way, which logs it.
-  char* const node = static_cast<char*>(block) - blockOffset_;
-  uint32_t check;
-  std::memcpy(&check, node + kCheck, sizeof(check));
-  if (check != CheckOf(block) || !Link(node, kOlder)) [[unlikely]] {
-    FreeSlow(block);
-    return;
-  }
-  TakeBack(node);
+  FreeSlow(block);
 }
 
 }  // namespace Base

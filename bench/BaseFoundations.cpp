@@ -45,7 +45,7 @@ void BM_MallocFree64(benchmark::State& state) {
 }
 BENCHMARK(BM_MallocFree64);
 
-// A batch held at once, freed oldest first: the blocks-handed-out list is unlinked in the middle.
+// A batch held at once, freed oldest first: blocks leave the list of blocks handed out from its front.
 void BM_PoolBatch64(benchmark::State& state) {
   Base::PBManager pool(64, PoolConfig());
   void* blocks[kBatch];

@@ -1,6 +1,8 @@
 // Paged pools (limits, layout, debug checks, ownership) and blob allocators (growth, reset, consolidate).
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
 #include <set>
 #include <string>
 #include <type_traits>
@@ -93,6 +95,73 @@ TEST_F(AllocatorTest, SpacePoolHoldsTwentyPagesOf150) {
   EXPECT_EQ(TakeLog(), "");
 }
 
+// One page of a debug pool, block by block: the alignment, header, pad and object bytes sit exactly
+// where the layout numbers put them, with nothing of the pool's own in between.
+struct LayoutCase {
+  uint32_t alignment, headerKind, pad, objectSize;
+  uint32_t left, inter, first, stride, pageSize;
+};
+
+void ExpectPageLayout(const LayoutCase& c) {
+  PBManager::Config config = DebugPool(c.headerKind);
+  config.objectsPerPage = 4;
+  config.padBytes = c.pad;
+  config.alignment = c.alignment;
+  PBManager pool(c.objectSize, config);
+  EXPECT_EQ(pool.GetConfig().leftAlignmentBytes, c.left);
+  EXPECT_EQ(pool.GetConfig().interAlignmentBytes, c.inter);
+  EXPECT_EQ(pool.GetFirstObjectOffset(), c.first);
+  EXPECT_EQ(pool.GetStride(), c.stride);
+  EXPECT_EQ(pool.GetPageSize(), c.pageSize);
+
+  std::vector<uint8_t*> blocks;
+  for (int i = 0; i < 4; ++i) blocks.push_back(static_cast<uint8_t*>(pool.Allocate()));
+  std::sort(blocks.begin(), blocks.end());
+  const uint8_t* page = blocks[0] - c.first;
+  const uint32_t header = pool.GetConfig().headerSize;
+  EXPECT_TRUE(Filled(page + PBManager::kPageLinkSize, c.left, 0xEE));
+  for (size_t i = 0; i < blocks.size(); ++i) {
+    const uint8_t* block = blocks[i];
+    EXPECT_EQ(block, page + c.first + i * c.stride);
+    if (c.alignment > 1) {
+      EXPECT_EQ(reinterpret_cast<uintptr_t>(block) % c.alignment, 0u);
+    }
+    if (i > 0) {
+      EXPECT_TRUE(Filled(block - c.pad - header - c.inter, c.inter, 0xEE));
+    }
+    EXPECT_TRUE(Filled(block - c.pad, c.pad, 0xDD));
+    EXPECT_TRUE(Filled(block, c.objectSize, 0xBB));
+    EXPECT_TRUE(Filled(block + c.objectSize, c.pad, 0xDD));
+  }
+  EXPECT_EQ(blocks.back() + c.objectSize + c.pad, page + c.pageSize);
+  pool.FreeAll();
+}
+
+TEST_F(AllocatorTest, PageLayoutFollowsTheAlignmentFormula) {
+  static_assert(PBManager::kPageLinkSize == 8 && PBManager::kExternalHeaderSize == 8, "numbers below are 64-bit");
+  const uint32_t none = PBManager::Header_None, basic = PBManager::Header_Basic;
+  const LayoutCase cases[] = {
+      // A 32-byte block without header, pads or alignment takes 32 bytes.
+      {0, none, 0, 32, 0, 0, 8, 32, 8 + 4 * 32},
+      // Alignment 4, header 5, pad 4: left = 4 - (17 mod 4) = 3.
+      {4, basic, 4, 32, 3, 3, 20, 48, 8 + 3 + 4 * 45 + 3 * 3},
+      // Alignment 4, no header, no pad: zero remainders give full alignments.
+      {4, none, 0, 32, 4, 4, 12, 36, 8 + 4 + 4 * 32 + 3 * 4},
+      {8, basic, 4, 32, 7, 3, 24, 48, 8 + 7 + 4 * 45 + 3 * 3},
+      {8, none, 0, 32, 8, 8, 16, 40, 8 + 8 + 4 * 32 + 3 * 8},
+      // The game spaces' pools: pad 4, no header, alignment 8.
+      {8, none, 4, 64, 4, 8, 16, 80, 8 + 4 + 4 * 72 + 3 * 8},
+      {8, PBManager::Header_External, 3, 24, 5, 2, 24, 40, 8 + 5 + 4 * 38 + 3 * 2},
+      {16, basic, 0, 40, 3, 3, 16, 48, 8 + 3 + 4 * 45 + 3 * 3},
+  };
+  for (const LayoutCase& c : cases) {
+    SCOPED_TRACE(testing::Message() << "alignment " << c.alignment << ", header " << c.headerKind << ", pad "
+                                    << c.pad << ", object " << c.objectSize);
+    ExpectPageLayout(c);
+  }
+  EXPECT_EQ(TakeLog(), "");
+}
+
 TEST_F(AllocatorTest, LayoutPlacesEveryBlockOnItsAlignment) {
   for (uint32_t alignment : {8u, 16u, 64u}) {
     PBManager::Config config = DebugPool(PBManager::Header_External);
@@ -117,7 +186,7 @@ TEST_F(AllocatorTest, DebugPoolCatchesDoubleFreesOverrunsAndBadAddresses) {
   EXPECT_TRUE(Filled(a + 32, 4, 0xDD));
 
   pool.Free(a);
-  EXPECT_TRUE(Filled(a, 32, 0xCC));
+  EXPECT_TRUE(Filled(a + sizeof(void*), 32 - sizeof(void*), 0xCC));  // the first word links the free list
   const uint32_t inUse = pool.GetObjectsInUse(), freed = pool.GetDeallocations();
   pool.Free(a);
   EXPECT_EQ(TakeLog(), "[Warning][Base] Block has already been deallocated\n");
@@ -162,6 +231,9 @@ TEST_F(AllocatorTest, FastPoolRefusesForeignAddressesAndKeepsOrderAcrossMoves) {
   EXPECT_EQ(TakeLog(), kBadAddress);
   pool.Free(static_cast<char*>(a) + 8);
   EXPECT_EQ(TakeLog(), kBadAddress);
+  // Blocks go out from the end of the page down: the one below c was never handed out.
+  pool.Free(static_cast<char*>(c) - pool.GetStride());
+  EXPECT_EQ(TakeLog(), "[Warning][Base] Block has already been deallocated\n");
   EXPECT_EQ(pool.GetObjectsInUse(), 3u);
   EXPECT_EQ(other.GetObjectsInUse(), 1u);
 
@@ -186,6 +258,47 @@ TEST_F(AllocatorTest, FastPoolRefusesForeignAddressesAndKeepsOrderAcrossMoves) {
   EXPECT_EQ(other.GetObjectsInUse(), 0u);
   EXPECT_EQ(other.Allocate(), a);
   other.FreeAll();
+  EXPECT_EQ(TakeLog(), "");
+}
+
+// Long runs of allocations and frees in random order over several pages, with and without debug: the
+// walk keeps allocation order, the free list hands back the last freed block, and FreeAll empties it.
+TEST_F(AllocatorTest, RandomUseKeepsTheWalkInAllocationOrder) {
+  for (bool debug : {false, true}) {
+    PBManager::Config config = SpacePool();
+    config.objectsPerPage = 16;
+    config.maxPages = 4;
+    config.debug = debug;
+    PBManager pool(24, config);
+    std::mt19937 random(5);
+    std::vector<void*> live;
+    for (int step = 0; step < 20000; ++step) {
+      if (live.size() < 64 && (live.empty() || random() % 2)) {
+        live.push_back(pool.Allocate());
+        ASSERT_NE(live.back(), nullptr);
+      } else {
+        const size_t index = random() % live.size();
+        void* block = live[index];
+        live.erase(live.begin() + index);
+        pool.Free(block);
+        if (step % 7 == 0) {
+          pool.Free(block);  // refused, changes nothing
+          EXPECT_EQ(TakeLog(), "[Warning][Base] Block has already been deallocated\n");
+          live.push_back(pool.Allocate());
+          EXPECT_EQ(live.back(), block);
+        }
+      }
+      if (step % 1000 == 0) {
+        ASSERT_EQ(pool.GetBlocks(), live) << step;
+      }
+    }
+    EXPECT_EQ(pool.GetBlocks(), live);
+    EXPECT_EQ(pool.GetObjectsInUse(), live.size());
+    pool.FreeAll();
+    EXPECT_TRUE(pool.GetBlocks().empty());
+    EXPECT_EQ(pool.Allocate(), live.front());  // freed last
+    pool.FreeAll();
+  }
   EXPECT_EQ(TakeLog(), "");
 }
 
