@@ -1,0 +1,13 @@
+// One narrowing of 16-bit text to single bytes, for names that a 16-bit file or API format carries.
+#pragma once
+
+#include <string>
+
+namespace Platform {
+
+// Characters up to U+00FF keep their value (Latin-1); anything else becomes '?'. Stops at the first
+// zero; a null text gives an empty string.
+std::string NarrowText(const char16_t* text);
+std::string NarrowText(const std::u16string& text);
+
+}  // namespace Platform

@@ -1,0 +1,82 @@
+// Threads, re-entrant locks and wake-up events of our own over the C++ standard library, shaped as
+// the sound engine's threads use them: named threads with settings, events with timed waits and a
+// wait on any of a few events.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+namespace Platform {
+
+// A lock its owner may take again: callbacks run under a lock re-enter code that takes it too.
+class ReentrantLock {
+ public:
+  void lock() { mutex_.lock(); }
+  bool try_lock() { return mutex_.try_lock(); }
+  void unlock() { mutex_.unlock(); }
+
+ private:
+  std::recursive_mutex mutex_;
+};
+
+using ReentrantGuard = std::lock_guard<ReentrantLock>;
+
+constexpr uint32_t kWaitForever = 0xFFFFFFFFu;
+
+enum class WaitResult { Signalled, TimedOut };
+
+// A signal one thread raises and another waits for. An auto-reset event lets one wait through per
+// Set and closes again; a manual-reset event stays open until Reset.
+class Event {
+ public:
+  enum class Reset { Auto, Manual };
+  explicit Event(Reset mode, bool initiallySet = false) : manual_(mode == Reset::Manual), set_(initiallySet) {}
+  Event(const Event&) = delete;
+  Event& operator=(const Event&) = delete;
+
+  void Set();
+  void Clear();
+  WaitResult Wait(uint32_t timeoutMs);
+
+ private:
+  friend int WaitAny(Event* const* events, int count, uint32_t timeoutMs);
+  struct AnyWaiter;
+  // True when the event is open; an auto-reset event closes as it is taken. Caller holds mutex_.
+  bool TakeLocked();
+  bool Take();
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<AnyWaiter*> anyWaiters_;
+  const bool manual_;
+  bool set_;
+};
+
+constexpr int kMaxWaitAny = 3;
+// Waits until one of `count` (1 to kMaxWaitAny) events is set. Returns the index of the event taken
+// (the lowest index when several are open), -1 on time-out, -2 for a bad count.
+int WaitAny(Event* const* events, int count, uint32_t timeoutMs);
+
+struct ThreadOptions {
+  int32_t priority = 0;       // 0 normal; above 0 asks for more time where the system grants it
+  uint64_t affinityMask = 0;  // 0 leaves the thread free to run on any processor
+  uint32_t stackBytes = 0;    // raised to a floor that instrumented builds survive
+};
+
+using ThreadRoutine = uint32_t (*)(void* context);
+class Thread;
+
+// Starts `routine(context)` on a new thread named `name` (cut to what the system keeps). Null when
+// no thread could be made. Priority is best effort; affinity is applied only when not 0.
+Thread* StartThread(ThreadRoutine routine, void* context, const ThreadOptions& options, const char* name);
+// Waits for the thread to end and frees its handle; returns the routine's result.
+uint32_t JoinThread(Thread* thread);
+uint64_t CurrentThreadId();
+// The name the system keeps for the calling thread.
+void CurrentThreadName(char* out, size_t size);
+
+constexpr uint32_t kMinThreadStackBytes = 1u << 20;
+
+}  // namespace Platform

@@ -1,0 +1,164 @@
+// Growable arrays and pooled lists of the sound engine. They allocate from the default pool, report
+// failure with a null or false result and keep their contents when they cannot grow.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <new>
+#include <type_traits>
+
+#include "MemoryMgr/MemoryMgr.h"
+
+namespace SN {
+
+extern SnMemPoolId g_DefaultPoolId;
+
+// Plain entries (pointers, ids, small records) with a count and a capacity.
+template <typename T>
+class SnArray {
+  static_assert(std::is_trivially_copyable_v<T>, "entries move by copying their bytes");
+
+ public:
+  SnArray() = default;
+  SnArray(const SnArray&) = delete;
+  SnArray& operator=(const SnArray&) = delete;
+  ~SnArray() { Term(); }
+
+  // Room for `extra` more entries than the capacity.
+  bool GrowBy(uint32_t extra) {
+    const uint32_t capacity = m_capacity + extra;
+    T* items = static_cast<T*>(MemoryMgr::Malign(g_DefaultPoolId, sizeof(T) * capacity, alignof(T)));
+    if (!items) return false;
+    if (m_count) memcpy(static_cast<void*>(items), m_items, sizeof(T) * m_count);
+    MemoryMgr::Free(g_DefaultPoolId, m_items);
+    m_items = items;
+    m_capacity = capacity;
+    return true;
+  }
+  T* Add(const T& value, uint32_t growth = 1) {
+    if (m_count == m_capacity && !GrowBy(growth)) return nullptr;
+    m_items[m_count] = value;
+    return &m_items[m_count++];
+  }
+  T* InsertAt(uint32_t index, const T& value) {
+    if (index > m_count) return nullptr;
+    if (m_count == m_capacity && !GrowBy(1)) return nullptr;
+    memmove(static_cast<void*>(m_items + index + 1), m_items + index, sizeof(T) * (m_count - index));
+    m_items[index] = value;
+    ++m_count;
+    return &m_items[index];
+  }
+  // Later entries move down, keeping their order.
+  void RemoveAt(uint32_t index) {
+    if (index >= m_count) return;
+    memmove(static_cast<void*>(m_items + index), m_items + index + 1, sizeof(T) * (m_count - index - 1));
+    --m_count;
+  }
+  int32_t IndexOf(const T& value) const {
+    for (uint32_t i = 0; i < m_count; ++i)
+      if (memcmp(&m_items[i], &value, sizeof(T)) == 0) return int32_t(i);
+    return -1;
+  }
+  void Term() {
+    if (m_items) MemoryMgr::Free(g_DefaultPoolId, m_items);
+    m_items = nullptr;
+    m_count = m_capacity = 0;
+  }
+
+  T& operator[](uint32_t index) { return m_items[index]; }
+  const T& operator[](uint32_t index) const { return m_items[index]; }
+  uint32_t Count() const { return m_count; }
+  uint32_t Capacity() const { return m_capacity; }
+  T* begin() { return m_items; }
+  T* end() { return m_items + m_count; }
+
+ private:
+  T* m_items = nullptr;
+  uint32_t m_count = 0;
+  uint32_t m_capacity = 0;
+};
+
+// A singly linked list with a block of preallocated items and a free list; items beyond the block
+// come from the default pool while the count is below the maximum.
+template <typename Payload>
+class SnPooledList {
+ public:
+  struct Item {
+    Item* next;
+    Payload payload;
+  };
+  static constexpr uint32_t kUnlimited = 0xFFFFFFFFu;
+
+  SnPooledList() = default;
+  SnPooledList(const SnPooledList&) = delete;
+  SnPooledList& operator=(const SnPooledList&) = delete;
+  ~SnPooledList() { Term(); }
+
+  bool Init(uint32_t preallocated, uint32_t maxCount) {
+    m_maxCount = maxCount;
+    m_blockCount = preallocated;
+    if (preallocated) {
+      m_block = static_cast<Item*>(MemoryMgr::Malign(g_DefaultPoolId, sizeof(Item) * preallocated, alignof(Item)));
+      if (!m_block) return false;
+      for (uint32_t i = 0; i < preallocated; ++i) m_block[i].next = i + 1 < preallocated ? &m_block[i + 1] : nullptr;
+      m_free = m_block;
+    }
+    return true;
+  }
+  void Term() {
+    while (m_head) Remove(nullptr, m_head);
+    if (m_block) MemoryMgr::Free(g_DefaultPoolId, m_block);
+    m_block = nullptr;
+    m_free = nullptr;
+    m_blockCount = 0;
+  }
+
+  // Inserts after `prev` (null: at the head). Null when no item can be had.
+  Item* Insert(Item* prev, const Payload& payload) {
+    Item* item = m_free;
+    if (item) {
+      m_free = item->next;
+    } else {
+      if (m_count >= m_maxCount) return nullptr;
+      item = static_cast<Item*>(MemoryMgr::Malign(g_DefaultPoolId, sizeof(Item), alignof(Item)));
+      if (!item) return nullptr;
+    }
+    item->payload = payload;
+    Item*& link = prev ? prev->next : m_head;
+    item->next = link;
+    link = item;
+    if (m_tail == prev) m_tail = item;
+    ++m_count;
+    return item;
+  }
+  Item* Append(const Payload& payload) { return Insert(m_tail, payload); }
+
+  // `prev` is the item before `item` (null when `item` is the head).
+  void Remove(Item* prev, Item* item) {
+    (prev ? prev->next : m_head) = item->next;
+    if (m_tail == item) m_tail = prev;
+    --m_count;
+    if (item >= m_block && item < m_block + m_blockCount) {
+      item->next = m_free;
+      m_free = item;
+    } else {
+      MemoryMgr::Free(g_DefaultPoolId, item);
+    }
+  }
+
+  Item* Head() const { return m_head; }
+  Item* Tail() const { return m_tail; }
+  uint32_t Count() const { return m_count; }
+  bool IsPreallocated(const Item* item) const { return item >= m_block && item < m_block + m_blockCount; }
+
+ private:
+  Item* m_head = nullptr;
+  Item* m_tail = nullptr;
+  Item* m_free = nullptr;
+  uint32_t m_blockCount = 0;
+  uint32_t m_maxCount = kUnlimited;
+  uint32_t m_count = 0;
+  Item* m_block = nullptr;
+};
+
+}  // namespace SN

@@ -1,0 +1,130 @@
+// The 193-bucket id-keyed hash table the sound engine's managers keep their records in; nodes come
+// from the table's own memory pool. No lock of its own: the owner says what guards it.
+#pragma once
+
+#include <cstdint>
+#include <new>
+
+#include "MemoryMgr/MemoryMgr.h"
+#include "SoundEngine/ObjectIndex.h"
+
+namespace SN {
+
+template <typename T>
+class SnIdHashTable193 {
+ public:
+  struct Node {
+    Node* next;
+    uint32_t key;
+    T value;
+  };
+  struct Iterator {
+    Node** buckets = nullptr;
+    uint32_t bucket = 0;
+    Node* node = nullptr;
+    Node* prev = nullptr;
+    bool AtEnd() const { return node == nullptr; }
+  };
+
+  void Init(SnMemPoolId pool) {
+    m_pool = pool;
+    for (Node*& head : m_buckets) head = nullptr;
+    m_count = 0;
+  }
+  void Term() {
+    RemoveAll();
+    m_pool = kInvalidPoolId;
+  }
+  bool IsInitialized() const { return m_pool != kInvalidPoolId; }
+  uint32_t Count() const { return m_count; }
+
+  T* Find(uint32_t key) {
+    for (Node* node = m_buckets[BucketOf(key)]; node; node = node->next)
+      if (node->key == key) return &node->value;
+    return nullptr;
+  }
+
+  // The value of the key, inserted zeroed when absent; null when the pool is exhausted.
+  T* FindOrInsert(uint32_t key) {
+    if (T* found = Find(key)) return found;
+    void* memory = MemoryMgr::Malign(m_pool, sizeof(Node), alignof(Node));
+    if (!memory) return nullptr;
+    Node* node = new (memory) Node{nullptr, key, T{}};
+    Node*& head = m_buckets[BucketOf(key)];
+    node->next = head;
+    head = node;
+    ++m_count;
+    return &node->value;
+  }
+
+  Iterator FindWithPrev(uint32_t key) {
+    Iterator it{m_buckets, BucketOf(key), nullptr, nullptr};
+    for (Node* node = m_buckets[it.bucket]; node; it.prev = node, node = node->next) {
+      if (node->key == key) {
+        it.node = node;
+        return it;
+      }
+    }
+    it.prev = nullptr;
+    return it;
+  }
+
+  Iterator Begin() {
+    Iterator it{m_buckets, 0, nullptr, nullptr};
+    SkipEmpty(it);
+    return it;
+  }
+
+  void Next(Iterator& it) {
+    it.prev = it.node;
+    it.node = it.node->next;
+    if (!it.node) {
+      ++it.bucket;
+      it.prev = nullptr;
+      SkipEmpty(it);
+    }
+  }
+
+  // Unlinks and frees the node; the iterator moves on to the next node.
+  Iterator Erase(Iterator it) {
+    Node* node = it.node;
+    Node* next = node->next;
+    if (it.prev)
+      it.prev->next = next;
+    else
+      m_buckets[it.bucket] = next;
+    node->~Node();
+    MemoryMgr::Free(m_pool, node);
+    --m_count;
+    it.node = next;
+    if (!next) {
+      ++it.bucket;
+      it.prev = nullptr;
+      SkipEmpty(it);
+    }
+    return it;
+  }
+
+  void RemoveAll() {
+    for (Node*& head : m_buckets) {
+      while (Node* node = head) {
+        head = node->next;
+        node->~Node();
+        MemoryMgr::Free(m_pool, node);
+      }
+    }
+    m_count = 0;
+  }
+
+ private:
+  void SkipEmpty(Iterator& it) {
+    while (it.bucket < kIndexBuckets && !m_buckets[it.bucket]) ++it.bucket;
+    it.node = it.bucket < kIndexBuckets ? m_buckets[it.bucket] : nullptr;
+  }
+
+  SnMemPoolId m_pool = kInvalidPoolId;
+  Node* m_buckets[kIndexBuckets] = {};
+  uint32_t m_count = 0;
+};
+
+}  // namespace SN

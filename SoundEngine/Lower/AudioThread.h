@@ -1,0 +1,36 @@
+// The audio thread "SN::EventManager": waits on the audio manager's wake event, paced by the main
+// output's wait time, and runs the audio manager's pass.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "MemoryMgr/SnResult.h"
+#include "Platform/Threading.h"
+
+namespace SN {
+
+class CSnAudioMgr;
+
+class AudioThread {
+ public:
+  // Without `useThread` only the output sinks begin, on the calling thread. 2 when no thread.
+  SNRESULT Start(CSnAudioMgr* owner, Platform::Event* wakeEvent, bool useThread);
+  // Signals the thread and waits for it to end.
+  void Stop();
+  void Wake();
+  bool IsRunning() const { return m_pThread != nullptr; }
+
+  // The id of the running audio thread (0 when none).
+  static uint64_t ThreadId();
+
+ private:
+  static uint32_t Main(void* context);
+
+  CSnAudioMgr* m_pOwner = nullptr;
+  Platform::Event* m_pWakeEvent = nullptr;
+  std::atomic<bool> m_stop{false};
+  Platform::Thread* m_pThread = nullptr;
+};
+
+}  // namespace SN

@@ -1,0 +1,77 @@
+// Forwarding to the installed voice-pipeline back end; with none, passes render nothing and the
+// audio thread waits until it is woken.
+#include "SoundEngine/Lower/LowerEngine.h"
+
+#include "Platform/Threading.h"
+#include "SoundEngine/Log.h"
+
+namespace SN {
+namespace {
+
+ISnLowerEngine*& BackEnd() {
+  static ISnLowerEngine* backEnd = nullptr;
+  return backEnd;
+}
+
+}  // namespace
+
+namespace LowerEngine {
+
+void Install(ISnLowerEngine* backEnd) { BackEnd() = backEnd; }
+ISnLowerEngine* Installed() { return BackEnd(); }
+
+void GetDefaultOutputSettings(SnOutputSettings& settings) { settings = SnOutputSettings{0, 0, 0}; }
+uint32_t CheckOutputDevices() { return BackEnd() ? BackEnd()->CheckOutputDevices() : 0; }
+SnSuspendState SuspendState() { return BackEnd() ? BackEnd()->SuspendState() : SnSuspendState{}; }
+SNRESULT EnterSuspendedMode(bool render) { return BackEnd() ? BackEnd()->EnterSuspendedMode(render) : SN_Failure; }
+void ApplyMessageSideEffects() {
+  if (BackEnd()) BackEnd()->ApplyMessageSideEffects();
+}
+bool WantsDeferredDeviceWork() { return BackEnd() && BackEnd()->WantsDeferredDeviceWork(); }
+void DoDeferredDeviceWork() {
+  if (BackEnd()) BackEnd()->DoDeferredDeviceWork();
+}
+void PrepareFrame() {
+  if (BackEnd()) BackEnd()->PrepareFrame();
+}
+void Perform() {
+  if (BackEnd()) BackEnd()->Perform();
+}
+void RenderAfterPass() {
+  if (BackEnd()) BackEnd()->RenderAfterPass();
+}
+void BeginOutputSinks() {
+  if (BackEnd()) BackEnd()->BeginOutputSinks();
+}
+const void* MainOutputDevice() { return BackEnd() ? BackEnd()->MainOutputDevice() : nullptr; }
+uint32_t MainOutputWaitMs() { return BackEnd() ? BackEnd()->MainOutputWaitMs() : Platform::kWaitForever; }
+void TermMotionEngine() {
+  if (BackEnd()) BackEnd()->TermMotionEngine();
+}
+void DestroyAllVoicePipelines() {
+  if (BackEnd()) BackEnd()->DestroyAllVoicePipelines();
+}
+
+}  // namespace LowerEngine
+
+namespace VoiceManager {
+
+SNRESULT Init() {
+  if (!BackEnd()) {
+    SOUND_LOG(Error, "VoiceManager::Init: the voice pipeline is not available; the sound engine cannot start");
+    return SN_Failure;
+  }
+  return BackEnd()->InitVoiceManager();
+}
+void Term() {
+  if (BackEnd()) BackEnd()->TermVoiceManager();
+}
+void UpdateLimiters() {
+  if (BackEnd()) BackEnd()->UpdateLimiters();
+}
+void ProcessQueuedInstanceCommands() {
+  if (BackEnd()) BackEnd()->ProcessQueuedInstanceCommands();
+}
+
+}  // namespace VoiceManager
+}  // namespace SN

@@ -1,0 +1,215 @@
+// Sound-engine start-up and shut-down: settings checked, the default pool, the managers created in
+// their fixed order (a failure tears down all that exists), and the audio manager with its thread.
+#include "SoundEngine/SoundEngine.h"
+
+#include "Platform/Clock.h"
+#include "SoundEngine/AudioMgr.h"
+#include "SoundEngine/Containers.h"
+#include "SoundEngine/CpuInfo.h"
+#include "SoundEngine/Log.h"
+#include "SoundEngine/Messages.h"
+#include "SoundEngine/ObjectIndex.h"
+#include "SoundEngine/PoolObject.h"
+#include "StreamMgr/ISnStreamMgr.h"
+
+namespace SN {
+
+SnMemPoolId g_DefaultPoolId = kInvalidPoolId;
+SnAssertHook g_pAssertHook = nullptr;
+
+namespace {
+
+constexpr uint32_t kDefaultPoolBytes = 16 * 1024 * 1024;
+constexpr uint32_t kDefaultPoolBlockSize = 64;
+// Below this the command queue could not take a fixed message even after draining to half.
+constexpr uint32_t kMinCommandQueueBytes = 4 * (kLargestFixedMessage + 4);
+
+struct EngineState {
+  SnInitSettings settings{};
+  bool initialized = false;
+  double ticksPerMs = double(Platform::kTicksPerSecond) / 1000.0;
+  uint32_t voiceLimitPrecedence = 3;
+  uint32_t volumeThresholdPrecedence = 3;
+  char* firstBankPlatform = nullptr;  // owned copy; the bank API fills it
+  SnArray<SnBehavioralExtension> extensions;
+};
+
+EngineState& State() {
+  static EngineState state;
+  return state;
+}
+
+bool ValidSamplesPerFrame(uint32_t samples) {
+  return samples == 256 || samples == 512 || samples == 1024 || samples == 2048;
+}
+
+SNRESULT CreateManagers() {
+  EngineState& state = State();
+  state.ticksPerMs = double(Platform::kTicksPerSecond) / 1000.0;
+  if (!ValidSamplesPerFrame(state.settings.samplesPerFrame)) {
+    SOUND_LOG(Error, "SoundEngine::Init: samplesPerFrame %u is not 256, 512, 1024 or 2048",
+              state.settings.samplesPerFrame);
+    return SN_InvalidParameter;
+  }
+  if (state.settings.commandQueueBytes <= kMinCommandQueueBytes) {
+    SOUND_LOG(Error, "SoundEngine::Init: commandQueueBytes %u must be above %u", state.settings.commandQueueBytes,
+              kMinCommandQueueBytes);
+    return SN_InvalidParameter;
+  }
+  if (!g_pObjectIndex) {
+    g_pObjectIndex = PoolNew<CSnObjectIndex>(g_DefaultPoolId);
+    if (!g_pObjectIndex) return SN_InsufficientMemory;
+  }
+  return SN_Success;
+}
+
+void FreeExtensions() { State().extensions.Term(); }
+
+// Term's steps; `destroyPool` is false when Init unwinds over a default pool it did not create.
+void TermSteps(bool destroyPool) {
+  EngineState& state = State();
+  state.initialized = false;
+  LowerEngine::TermMotionEngine();
+  if (g_pAudioMgr) g_pAudioMgr->StopThread();
+  LowerEngine::DestroyAllVoicePipelines();
+  SoundEngine::CallBehavioralExtensions(true);
+  FreeExtensions();
+  VoiceManager::Term();
+  if (g_pAudioMgr) {
+    PoolDelete(g_DefaultPoolId, g_pAudioMgr);
+    g_pAudioMgr = nullptr;
+  }
+  if (g_pObjectIndex) g_pObjectIndex->ReleaseRuntimeObjects();
+  if (state.firstBankPlatform) {
+    MemoryMgr::Free(g_DefaultPoolId, state.firstBankPlatform);
+    state.firstBankPlatform = nullptr;
+  }
+  if (g_pObjectIndex) {
+    PoolDelete(g_DefaultPoolId, g_pObjectIndex);
+    g_pObjectIndex = nullptr;
+  }
+  FreeExtensions();
+  if (destroyPool && g_DefaultPoolId != kInvalidPoolId) {
+    MemoryMgr::DestroyPool(g_DefaultPoolId);
+    g_DefaultPoolId = kInvalidPoolId;
+  }
+}
+
+}  // namespace
+
+namespace SoundEngine {
+
+void GetDefaultInitSettings(SnInitSettings& settings) {
+  settings.assertHook = nullptr;
+  settings.maxPaths = 255;
+  settings.maxTransitions = 255;
+  settings.defaultPoolBytes = kDefaultPoolBytes;
+  settings.memoryThresholdRatio = 1.0f;
+  settings.commandQueueBytes = 262144;
+  settings.preparedDataPoolId = kInvalidPoolId;
+  settings.gameSyncPreparation = false;
+  settings.lookAheadFrames = 1;
+  settings.samplesPerFrame = 1024;
+  settings.reservedPoolBytesA = 262144;
+  settings.reservedPoolBytesB = 65536;
+  settings.mainOutputKind = 7;
+  LowerEngine::GetDefaultOutputSettings(settings.mainOutputSettings);
+  settings.deviceTimeoutMs = 1000;
+  settings.useBankThread = 1;
+  settings.useAudioThread = 1;
+  settings.backgroundMusicCallback = nullptr;
+  settings.backgroundMusicCookie = nullptr;
+}
+
+void GetDefaultPlatformInitSettings(SnPlatformInitSettings& settings) {
+  LowerEngine::GetDefaultPlatformInitSettings(settings);
+}
+
+SNRESULT Init(SnInitSettings* settings, SnPlatformInitSettings* platformSettings) {
+  EngineState& state = State();
+  // A running engine keeps its settings; the caller learns what they are.
+  if (state.initialized) {
+    SOUND_LOG(Warning, "SoundEngine::Init: the sound engine is already initialised");
+    if (settings) *settings = state.settings;
+    if (platformSettings) *platformSettings = LowerEngine::PlatformSettings();
+    return SN_Failure;
+  }
+  state.voiceLimitPrecedence = 3;
+  state.volumeThresholdPrecedence = 3;
+  state.firstBankPlatform = nullptr;
+  if (!CSnCpuInfo::GetInstance().HasFeature(CSnCpuInfo::Feature_SSE)) return SN_NoSSE;
+  if (!MemoryMgr::IsInitialized()) return SN_MemoryMgrNotInitialized;
+  if (!ISnStreamMgr::m_pStreamMgr) return SN_StreamMgrNotInitialized;
+
+  if (settings)
+    state.settings = *settings;
+  else
+    GetDefaultInitSettings(state.settings);
+  g_pAssertHook = state.settings.assertHook;
+  LowerEngine::ApplyPlatformSettings(platformSettings);
+
+  const bool poolExisted = g_DefaultPoolId != kInvalidPoolId;
+  SNRESULT result = SN_Success;
+  if (!poolExisted) {
+    const uint32_t bytes = state.settings.defaultPoolBytes > 64 ? state.settings.defaultPoolBytes : kDefaultPoolBytes;
+    g_DefaultPoolId = MemoryMgr::CreatePool(nullptr, bytes, kDefaultPoolBlockSize, SnMemPool_AllocHook, 0);
+    if (g_DefaultPoolId == kInvalidPoolId) result = SN_InsufficientMemory;
+  }
+  if (result == SN_Success) {
+    result = CreateManagers();
+    if (result == SN_Success) {
+      result = VoiceManager::Init();
+      if (result == SN_Success && !g_pAudioMgr) {
+        g_pAudioMgr = PoolNew<CSnAudioMgr>(g_DefaultPoolId);
+        result = g_pAudioMgr ? g_pAudioMgr->Init() : SN_InsufficientMemory;
+        if (result == SN_Success) result = g_pAudioMgr->LaunchThread();
+      }
+      if (result == SN_Success) state.initialized = true;
+    }
+    if (!state.initialized) TermSteps(!poolExisted);
+  }
+  if (!state.initialized && !poolExisted && g_DefaultPoolId != kInvalidPoolId) {
+    MemoryMgr::DestroyPool(g_DefaultPoolId);
+    g_DefaultPoolId = kInvalidPoolId;
+  }
+  if (settings) *settings = state.settings;
+  return result;
+}
+
+bool IsInitialized() { return State().initialized; }
+
+void Term() { TermSteps(true); }
+
+SNRESULT RenderAudio() {
+  if (!State().initialized || !g_pAudioMgr) return SN_Failure;
+  return g_pAudioMgr->RenderAudio(true);
+}
+
+SNRESULT AddBehavioralExtension(SnBehavioralExtension extension) {
+  // The audio thread walks the list every frame, under this same lock.
+  Platform::ReentrantGuard guard(GlobalAudioLock());
+  return State().extensions.Add(extension) ? SN_Success : SN_InsufficientMemory;
+}
+
+SNRESULT RemoveBehavioralExtension(SnBehavioralExtension extension) {
+  Platform::ReentrantGuard guard(GlobalAudioLock());
+  SnArray<SnBehavioralExtension>& extensions = State().extensions;
+  const int32_t index = extensions.IndexOf(extension);
+  if (index < 0) return SN_Failure;
+  extensions.RemoveAt(uint32_t(index));
+  return SN_Success;
+}
+
+void CallBehavioralExtensions(bool lastCall) {
+  Platform::ReentrantGuard guard(GlobalAudioLock());
+  SnArray<SnBehavioralExtension>& extensions = State().extensions;
+  // An extension may remove itself (or another) while it runs.
+  for (uint32_t i = extensions.Count(); i-- > 0;)
+    if (i < extensions.Count()) extensions[i](lastCall);
+}
+
+const SnInitSettings& Settings() { return State().settings; }
+double TicksPerMillisecond() { return State().ticksPerMs; }
+
+}  // namespace SoundEngine
+}  // namespace SN

@@ -1,0 +1,65 @@
+// The sound engine's start and stop: settings, the default pool, the managers in their fixed order,
+// and the audio manager with its thread.
+#pragma once
+
+#include <cstdint>
+
+#include "MemoryMgr/MemoryMgr.h"
+#include "SoundEngine/Lower/LowerEngine.h"
+#include "SoundEngine/Lower/PlatformSettings.h"
+
+namespace SN {
+
+using SnAssertHook = void (*)(const char* expression, const char* file, int line);
+using SnBehavioralExtension = void (*)(bool lastCall);
+using SnBackgroundMusicCallback = void (*)(bool muted, void* cookie);
+
+struct SnInitSettings {
+  SnAssertHook assertHook;
+  uint32_t maxPaths;
+  uint32_t maxTransitions;
+  uint32_t defaultPoolBytes;
+  float memoryThresholdRatio;
+  uint32_t commandQueueBytes;
+  int32_t preparedDataPoolId;
+  bool gameSyncPreparation;
+  uint32_t lookAheadFrames;
+  uint32_t samplesPerFrame;
+  uint32_t reservedPoolBytesA;
+  uint32_t reservedPoolBytesB;
+  uint32_t mainOutputKind;
+  SnOutputSettings mainOutputSettings;
+  uint32_t deviceTimeoutMs;
+  uint8_t useBankThread;
+  uint8_t useAudioThread;
+  SnBackgroundMusicCallback backgroundMusicCallback;
+  void* backgroundMusicCookie;
+};
+
+extern SnMemPoolId g_DefaultPoolId;
+extern SnAssertHook g_pAssertHook;
+
+namespace SoundEngine {
+
+void GetDefaultInitSettings(SnInitSettings& settings);
+void GetDefaultPlatformInitSettings(SnPlatformInitSettings& settings);
+// Either pointer may be null (defaults). The caller's records receive the effective settings.
+SNRESULT Init(SnInitSettings* settings, SnPlatformInitSettings* platformSettings);
+bool IsInitialized();
+void Term();
+
+// Closes the messages queued so far into a frame and has the audio thread (or, without one, the
+// caller) process it. 2 when the engine is not initialised.
+SNRESULT RenderAudio();
+
+// Extensions run once per rendered frame with false and at Term with true, last registered first.
+SNRESULT AddBehavioralExtension(SnBehavioralExtension extension);
+SNRESULT RemoveBehavioralExtension(SnBehavioralExtension extension);
+void CallBehavioralExtensions(bool lastCall);
+
+// The engine's copy of its settings, valid while initialised.
+const SnInitSettings& Settings();
+double TicksPerMillisecond();
+
+}  // namespace SoundEngine
+}  // namespace SN
