@@ -34,7 +34,7 @@ void LuaPostInit(Variant*, void*, Variant*, unsigned) {
 void EnginePostInit(Variant*, void*, Variant*, unsigned) {
   const bool listed = Lua::LuaComponentRegistry::GetInstance().Find("Bobber") != nullptr;
   Events().push_back("EnginePostInit " + LuaType("game") + " " + LuaType("skynet") + (listed ? " Bobber" : ""));
-  Lua::Environment::GetInstance().LoadScript("tests/Gameplay/scripts/record.lua", false);
+  Lua::Environment::GetInstance().LoadScript("tests/Engine/scripts/record.lua", false);
 }
 
 // Space listeners keyed by a Transform's handle: "<event> <object name>".
