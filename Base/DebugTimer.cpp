@@ -30,10 +30,10 @@ DebugTimer& DebugTimer::GetInstance() {
   return instance;
 }
 
-DebugTimer::DebugTimer() : creationTime_(Platform::TicksNow()), names_(kNameBlobSize) {}
+DebugTimer::DebugTimer() : m_creationTime(Platform::TicksNow()), m_names(kNameBlobSize) {}
 
 DebugTimer::Timer* DebugTimer::Find(const char* name, uint32_t hash) {
-  auto [first, last] = timers_.equal_range(hash);
+  auto [first, last] = m_timers.equal_range(hash);
   for (auto it = first; it != last; ++it)
     if (std::strcmp(it->second.name, name) == 0) return &it->second;
   return nullptr;
@@ -50,7 +50,7 @@ DebugTimer::Timer* DebugTimer::FindOrCreate(const char* name) {
 
   TraceLog::GetInstance().Print(TraceLevel_Info, TraceModule_Base, "Creating new debug timer %s", name);
   const size_t bytes = std::strlen(name) + 1;
-  char* copy = static_cast<char*>(names_.Allocate(static_cast<uint32_t>(bytes), 1));
+  char* copy = static_cast<char*>(m_names.Allocate(static_cast<uint32_t>(bytes), 1));
   if (!copy) return nullptr;  // the allocator has said why
   std::memcpy(copy, name, bytes);
 
@@ -58,27 +58,27 @@ DebugTimer::Timer* DebugTimer::FindOrCreate(const char* name) {
   Timer timer{};
   timer.ordering = -1;
   timer.name = copy;
-  return &timers_.emplace(hash, timer)->second;
+  return &m_timers.emplace(hash, timer)->second;
 }
 
 void DebugTimer::LeaveChain(Timer& timer) {
   // Timers may close out of order; the chain must keep naming only the running ones, or a
   // later hand-over would close a timer that already stopped.
-  auto it = std::find(chain_.rbegin(), chain_.rend(), &timer);
-  if (it != chain_.rend()) chain_.erase(std::next(it).base());
+  auto it = std::find(m_chain.rbegin(), m_chain.rend(), &timer);
+  if (it != m_chain.rend()) m_chain.erase(std::next(it).base());
 }
 
 void DebugTimer::Begin(Timer& timer, int64_t now) {
-  ++level_;
+  ++m_level;
   if (!timer.paused) {
     timer.accumulated = 0;
-    timer.ordering = static_cast<int32_t>(ordering_++);
-    timer.level = level_;
+    timer.ordering = static_cast<int32_t>(m_ordering++);
+    timer.level = m_level;
   }
   timer.running = true;
   timer.paused = false;
   timer.beginTime = now;
-  chain_.push_back(&timer);
+  m_chain.push_back(&timer);
 }
 
 void DebugTimer::Stop(Timer& timer, int64_t now) {
@@ -90,19 +90,19 @@ void DebugTimer::Stop(Timer& timer, int64_t now) {
     // Stopping at an earlier instant (the last stop) must not make a negative duration.
     now = std::max(now, timer.beginTime);
     timer.endTime = now;
-    --level_;
+    --m_level;
     LeaveChain(timer);
     timer.duration = timer.endTime - timer.beginTime + std::max<int64_t>(timer.accumulated, 0);
   }
   timer.paused = false;
-  lastStopTime_ = now;
+  m_lastStopTime = now;
 }
 
 void DebugTimer::Pause(Timer& timer, int64_t now) {
-  --level_;
+  --m_level;
   timer.running = false;
   timer.paused = true;
-  lastStopTime_ = now;
+  m_lastStopTime = now;
   LeaveChain(timer);
   timer.accumulated += now - timer.beginTime;
 }
@@ -130,18 +130,18 @@ void DebugTimer::StopTimer(const char* name) {
 
 void DebugTimer::StopTimerAtLastStop(const char* name) {
   Timer* timer = FindExisting(name);
-  if (timer && (timer->running || timer->paused)) Stop(*timer, lastStopTime_);
+  if (timer && (timer->running || timer->paused)) Stop(*timer, m_lastStopTime);
 }
 
 void DebugTimer::ChainTimer(const char* name, bool pausePrevious) {
-  if (chain_.empty()) {
+  if (m_chain.empty()) {
     StartTimer(name);
     return;
   }
   Timer* timer = FindStartable(name);
   if (!timer) return;
   const int64_t now = Platform::TicksNow();
-  Timer& previous = *chain_.back();
+  Timer& previous = *m_chain.back();
   if (pausePrevious)
     Pause(previous, now);
   else
@@ -165,7 +165,7 @@ void DebugTimer::ResetTimer(const char* name) {
   if (!timer) return;
   // A running timer leaves the nesting too, or every later timer would report one level deeper.
   if (timer->running) {
-    --level_;
+    --m_level;
     LeaveChain(*timer);
   }
   timer->running = false;
@@ -174,12 +174,12 @@ void DebugTimer::ResetTimer(const char* name) {
 
 std::vector<DebugTimerData> DebugTimer::GetTimers() {
   std::vector<DebugTimerData> report;
-  for (const auto& [hash, timer] : timers_) {
+  for (const auto& [hash, timer] : m_timers) {
     if (timer.ordering == -1) continue;
     DebugTimerData data;
     data.Name = timer.name;
-    data.StartTime = static_cast<uint32_t>(timer.beginTime - creationTime_);
-    data.EndTime = static_cast<uint32_t>(timer.endTime - creationTime_);
+    data.StartTime = static_cast<uint32_t>(timer.beginTime - m_creationTime);
+    data.EndTime = static_cast<uint32_t>(timer.endTime - m_creationTime);
     data.Duration = static_cast<uint32_t>(timer.duration / kTicksPerMicrosecond);
     data.Ordering = timer.ordering;
     data.Level = timer.level;
@@ -221,8 +221,8 @@ bool DebugTimer::IsTimerPaused(const char* name) {
 }
 
 void DebugTimer::NewFrame() {
-  ordering_ = 0;
-  for (auto& [hash, timer] : timers_) timer.ordering = -1;
+  m_ordering = 0;
+  for (auto& [hash, timer] : m_timers) timer.ordering = -1;
 }
 
 }  // namespace Base

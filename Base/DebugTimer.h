@@ -59,7 +59,7 @@ class DebugTimer {
     int32_t level;
     bool running;
     bool paused;
-    const char* name;  // lives in names_
+    const char* name;  // lives in m_names
   };
 
   Timer* Find(const char* name, uint32_t hash);
@@ -72,14 +72,14 @@ class DebugTimer {
   void Pause(Timer& timer, int64_t now);
   void LeaveChain(Timer& timer);
 
-  std::vector<Timer*> chain_;  // running timers, innermost last
-  int64_t lastStopTime_ = 0;
-  int64_t creationTime_;
+  std::vector<Timer*> m_chain;  // running timers, innermost last
+  int64_t m_lastStopTime = 0;
+  int64_t m_creationTime;
   // Keyed by name hash; names that share a hash are told apart by their text.
-  std::unordered_multimap<uint32_t, Timer> timers_;
-  BlobAllocator names_;
-  uint32_t ordering_ = 0;
-  int32_t level_ = 0;
+  std::unordered_multimap<uint32_t, Timer> m_timers;
+  BlobAllocator m_names;
+  uint32_t m_ordering = 0;
+  int32_t m_level = 0;
 };
 
 }  // namespace Base

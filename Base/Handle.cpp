@@ -5,13 +5,13 @@
 
 namespace Base {
 
-HandleManager::HandleManager() : freeCount_(kSlotCount), firstFree_(0) {
-  for (uint32_t i = 0; i < kSlotCount; ++i) slots_[i] = Slot{uint16_t(i + 1), 0, 0, nullptr};
-  slots_[kSlotCount - 1] = Slot{0, 0, kEndOfList, nullptr};
+HandleManager::HandleManager() : m_freeCount(kSlotCount), m_firstFree(0) {
+  for (uint32_t i = 0; i < kSlotCount; ++i) m_slots[i] = Slot{uint16_t(i + 1), 0, 0, nullptr};
+  m_slots[kSlotCount - 1] = Slot{0, 0, kEndOfList, nullptr};
 }
 
 Handle HandleManager::Add(void* data) {
-  Slot& slot = slots_[firstFree_ & 0xFFFFu];
+  Slot& slot = m_slots[m_firstFree & 0xFFFFu];
   if (slot.flags & kEndOfList) {
     TraceLog::GetInstance().PrintGeneral(TraceLevel_Error, "Handle Manager has run out of slots!");
     return kNullHandle;
@@ -20,28 +20,28 @@ Handle HandleManager::Add(void* data) {
     TraceLog::GetInstance().PrintGeneral(TraceLevel_Error, "Internal Handle Manager Error!");
     return kNullHandle;
   }
-  const uint16_t index = uint16_t(firstFree_);
+  const uint16_t index = uint16_t(m_firstFree);
   slot.flags |= kInUse;
-  firstFree_ = slot.nextFree;
+  m_firstFree = slot.nextFree;
   slot.data = data;
-  --freeCount_;
+  --m_freeCount;
   return MakeHandle(index, slot.generation);
 }
 
 void HandleManager::Remove(Handle handle) {
   const uint32_t index = HandleIndex(handle);
-  if (index >= kSlotCount || !(slots_[index].flags & kInUse) ||
-      slots_[index].generation != HandleGeneration(handle)) {
+  if (index >= kSlotCount || !(m_slots[index].flags & kInUse) ||
+      m_slots[index].generation != HandleGeneration(handle)) {
     TraceLog::GetInstance().PrintGeneral(TraceLevel_Warning, "Attempted to remove invalid handle!");
     return;
   }
-  Slot& slot = slots_[index];
+  Slot& slot = m_slots[index];
   ++slot.generation;
   slot.flags &= ~kInUse;
   slot.data = nullptr;
-  slot.nextFree = uint16_t(firstFree_);
-  ++freeCount_;
-  firstFree_ = index;
+  slot.nextFree = uint16_t(m_firstFree);
+  ++m_freeCount;
+  m_firstFree = index;
 }
 
 uint32_t MurmurHash2(const void* key, uint32_t length, uint32_t seed) {

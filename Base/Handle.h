@@ -47,12 +47,12 @@ class HandleManager {
   void* Resolve(Handle handle) const {
     const uint32_t index = HandleIndex(handle);
     if (index >= kSlotCount) return nullptr;  // also catches kNullHandle
-    const Slot& slot = slots_[index];
+    const Slot& slot = m_slots[index];
     if (slot.generation != HandleGeneration(handle) || !(slot.flags & kInUse)) return nullptr;
     return slot.data;
   }
 
-  uint32_t GetFreeCount() const { return freeCount_; }
+  uint32_t GetFreeCount() const { return m_freeCount; }
 
  private:
   static constexpr uint32_t kEndOfList = 1u << 0;
@@ -65,9 +65,9 @@ class HandleManager {
     void* data;
   };
 
-  uint32_t freeCount_;
-  uint32_t firstFree_;
-  Slot slots_[kSlotCount];
+  uint32_t m_freeCount;
+  uint32_t m_firstFree;
+  Slot m_slots[kSlotCount];
 };
 
 // What owners that keep a table call: a typed pointer for `handle`, or null.

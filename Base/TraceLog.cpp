@@ -27,20 +27,20 @@ TraceLog& TraceLog::GetInstance() {
   return instance;
 }
 
-TraceLog::TraceLog() : output_(stdout) {}
+TraceLog::TraceLog() : m_output(stdout) {}
 
-bool TraceLog::Passes(TraceLevel level) const { return ValidLevel(level) && level <= level_ && console_; }
+bool TraceLog::Passes(TraceLevel level) const { return ValidLevel(level) && level <= m_level && m_console; }
 
-bool TraceLog::ModuleMuted(TraceModule module) const { return ValidModule(module) && mutes_[module]; }
+bool TraceLog::ModuleMuted(TraceModule module) const { return ValidModule(module) && m_mutes[module]; }
 
 void TraceLog::MuteAll(bool mute) {
-  for (bool& m : mutes_) m = mute;
+  for (bool& m : m_mutes) m = mute;
 }
 
 void TraceLog::MuteAllButOne(TraceModule module) {
   if (!ValidModule(module)) return;
-  for (bool& m : mutes_) m = true;
-  mutes_[module] = false;
+  for (bool& m : m_mutes) m = true;
+  m_mutes[module] = false;
 }
 
 void TraceLog::Write(TraceLevel level, TraceModule module, const char* body, va_list* args) {
@@ -50,18 +50,18 @@ void TraceLog::Write(TraceLevel level, TraceModule module, const char* body, va_
   line += body;
   line += '\n';
 
-  const bool colour = isatty(fileno(output_)) != 0;
-  if (colour) fputs(kLevelColours[level], output_);
+  const bool colour = isatty(fileno(m_output)) != 0;
+  if (colour) fputs(kLevelColours[level], m_output);
   if (args)
-    vfprintf(output_, line.c_str(), *args);
+    vfprintf(m_output, line.c_str(), *args);
   else
-    fputs(line.c_str(), output_);
-  if (colour) fputs(kColourReset, output_);
-  fflush(output_);
+    fputs(line.c_str(), m_output);
+  if (colour) fputs(kColourReset, m_output);
+  fflush(m_output);
 }
 
 void TraceLog::Print(TraceLevel level, TraceModule module, const char* format, ...) {
-  if (!ValidModule(module) || !Passes(level) || mutes_[module] || !format) return;
+  if (!ValidModule(module) || !Passes(level) || m_mutes[module] || !format) return;
   va_list args;
   va_start(args, format);
   Write(level, module, format, &args);
@@ -77,7 +77,7 @@ void TraceLog::PrintGeneral(TraceLevel level, const char* format, ...) {
 }
 
 void TraceLog::LogMsg(TraceLevel level, TraceModule module, const char* text) {
-  if (!ValidModule(module) || !Passes(level) || mutes_[module]) return;
+  if (!ValidModule(module) || !Passes(level) || m_mutes[module]) return;
   Write(level, module, text ? text : "", nullptr);
 }
 

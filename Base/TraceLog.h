@@ -40,16 +40,16 @@ class TraceLog {
   // A finished text (from a script): printed literally, never used as a format.
   void LogMsg(TraceLevel level, TraceModule module, const char* text);
 
-  void SetLevel(TraceLevel level) { level_ = level; }
-  TraceLevel GetLevel() const { return level_; }
+  void SetLevel(TraceLevel level) { m_level = level; }
+  TraceLevel GetLevel() const { return m_level; }
   bool ModuleMuted(TraceModule module) const;
   void MuteAll(bool mute);
   void MuteAllButOne(TraceModule module);
 
   // Where lines go; standard output unless a test redirects it.
-  void SetOutput(FILE* stream) { output_ = stream; }
-  FILE* GetOutput() const { return output_; }
-  void SetConsole(bool on) { console_ = on; }
+  void SetOutput(FILE* stream) { m_output = stream; }
+  FILE* GetOutput() const { return m_output; }
+  void SetConsole(bool on) { m_console = on; }
 
   TraceLog(const TraceLog&) = delete;
   TraceLog& operator=(const TraceLog&) = delete;
@@ -59,10 +59,10 @@ class TraceLog {
   bool Passes(TraceLevel level) const;
   void Write(TraceLevel level, TraceModule module, const char* body, va_list* args);
 
-  FILE* output_;
-  bool console_ = true;
-  bool mutes_[kTraceModuleCount] = {};
-  TraceLevel level_ = TraceLevel_Verbose;
+  FILE* m_output;
+  bool m_console = true;
+  bool m_mutes[kTraceModuleCount] = {};
+  TraceLevel m_level = TraceLevel_Verbose;
 };
 
 // Creates and wires a console for the process. Output already goes to the process's own

@@ -74,7 +74,7 @@ void Win32InputBackend::KeyEvent(int32_t virtualKey, bool down) {
   const int32_t key = ConvertKeyCode(virtualKey);
   // An unknown key gets no event: mapping it to any real key (say Escape) would press that key.
   if (key == kNoKey) return;
-  keyboard_.OnEvent(InputEvent::Key(down ? KeyEvent_Down : KeyEvent_Up, uint32_t(key)));
+  m_keyboard.OnEvent(InputEvent::Key(down ? KeyEvent_Down : KeyEvent_Up, uint32_t(key)));
 }
 
 }  // namespace Vantor

@@ -17,23 +17,23 @@ class Win32InputBackend : public Base::InputBackend {
   static constexpr int32_t kNoKey = -1;
 
   // `gamepads` must outlive the backend; null means no pads.
-  explicit Win32InputBackend(Base::GamepadSource* gamepads = nullptr) : gamepad_(gamepads) {}
+  explicit Win32InputBackend(Base::GamepadSource* gamepads = nullptr) : m_gamepad(gamepads) {}
 
-  Base::Keyboard* GetKeyboard() override { return &keyboard_; }
-  Base::Mouse* GetMouse() override { return &mouse_; }
-  Base::Gamepad* GetGamepad() override { return &gamepad_; }
+  Base::Keyboard* GetKeyboard() override { return &m_keyboard; }
+  Base::Mouse* GetMouse() override { return &m_mouse; }
+  Base::Gamepad* GetGamepad() override { return &m_gamepad; }
 
   // A key went down or up. Keys without an engine code are logged and dropped.
   void KeyEvent(int32_t virtualKey, bool down);
-  void MouseEvent(const Base::InputEvent& event) { mouse_.OnEvent(event); }
+  void MouseEvent(const Base::InputEvent& event) { m_mouse.OnEvent(event); }
 
   // Virtual-key code to Base::Keys code, or kNoKey (with a warning).
   static int32_t ConvertKeyCode(int32_t virtualKey);
 
  private:
-  Base::Keyboard keyboard_;
-  Base::Mouse mouse_;
-  Base::Gamepad gamepad_;
+  Base::Keyboard m_keyboard;
+  Base::Mouse m_mouse;
+  Base::Gamepad m_gamepad;
 };
 
 }  // namespace Vantor

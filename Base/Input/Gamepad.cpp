@@ -67,14 +67,14 @@ void ClearButtonsAndSticks(GamepadState& state) {
 
 }  // namespace
 
-Gamepad::Gamepad(GamepadSource* source) : source_(source ? source : NoPads()) { Reset(); }
+Gamepad::Gamepad(GamepadSource* source) : m_source(source ? source : NoPads()) { Reset(); }
 
 void Gamepad::Poll() {
   for (int pad = 0; pad < kPadCount; ++pad) {
-    previous_[pad] = current_[pad];
-    GamepadState& state = current_[pad];
+    m_previous[pad] = m_current[pad];
+    GamepadState& state = m_current[pad];
     GamepadReading reading;
-    if (!source_->Read(pad, reading)) {
+    if (!m_source->Read(pad, reading)) {
       // Only on the way out: a pad that was never there keeps what scripts set with SetState.
       if (state.connected) {
         ClearButtonsAndSticks(state);
@@ -99,70 +99,70 @@ void Gamepad::Poll() {
 
 void Gamepad::Reset() {
   for (int pad = 0; pad < kPadCount; ++pad) {
-    ClearButtonsAndSticks(current_[pad]);
-    ClearButtonsAndSticks(previous_[pad]);
+    ClearButtonsAndSticks(m_current[pad]);
+    ClearButtonsAndSticks(m_previous[pad]);
   }
-  for (int pad = 0; pad < kPadCount; ++pad) source_->SetVibration(pad, 0, 0);
+  for (int pad = 0; pad < kPadCount; ++pad) m_source->SetVibration(pad, 0, 0);
 }
 
 void Gamepad::ApplyVibration(int pad, float left, float right) {
   if (!PadInRange(pad)) return;
-  GamepadState& state = current_[pad];
+  GamepadState& state = m_current[pad];
   if (left > 0.0f) state.leftMotor = std::min(left, 1.0f);
   if (right > 0.0f) state.rightMotor = std::min(right, 1.0f);
-  source_->SetVibration(pad, MotorSpeed(state.leftMotor), MotorSpeed(state.rightMotor));
+  m_source->SetVibration(pad, MotorSpeed(state.leftMotor), MotorSpeed(state.rightMotor));
 }
 
-bool Gamepad::IsConnected(int pad) const { return PadInRange(pad) && previous_[pad].connected; }
+bool Gamepad::IsConnected(int pad) const { return PadInRange(pad) && m_previous[pad].connected; }
 
 bool Gamepad::IsButtonDown(int pad, GamepadButton button) const {
-  return PadInRange(pad) && ButtonInRange(button) && Bit(current_[pad], button);
+  return PadInRange(pad) && ButtonInRange(button) && Bit(m_current[pad], button);
 }
 
 bool Gamepad::IsButtonPressed(int pad, GamepadButton button) const {
-  return PadInRange(pad) && ButtonInRange(button) && Bit(current_[pad], button) &&
-         !Bit(previous_[pad], button);
+  return PadInRange(pad) && ButtonInRange(button) && Bit(m_current[pad], button) &&
+         !Bit(m_previous[pad], button);
 }
 
 bool Gamepad::IsButtonReleased(int pad, GamepadButton button) const {
-  return PadInRange(pad) && ButtonInRange(button) && !Bit(current_[pad], button) &&
-         Bit(previous_[pad], button);
+  return PadInRange(pad) && ButtonInRange(button) && !Bit(m_current[pad], button) &&
+         Bit(m_previous[pad], button);
 }
 
 Vec2 Gamepad::LeftStick(int pad) const {
-  return PadInRange(pad) ? current_[pad].leftStick : Vec2{0.0f, 0.0f};
+  return PadInRange(pad) ? m_current[pad].leftStick : Vec2{0.0f, 0.0f};
 }
 
 Vec2 Gamepad::RightStick(int pad) const {
-  return PadInRange(pad) ? current_[pad].rightStick : Vec2{0.0f, 0.0f};
+  return PadInRange(pad) ? m_current[pad].rightStick : Vec2{0.0f, 0.0f};
 }
 
 float Gamepad::LeftTrigger(int pad) const {
-  return PadInRange(pad) ? current_[pad].leftTrigger : 0.0f;
+  return PadInRange(pad) ? m_current[pad].leftTrigger : 0.0f;
 }
 
 float Gamepad::RightTrigger(int pad) const {
-  return PadInRange(pad) ? current_[pad].rightTrigger : 0.0f;
+  return PadInRange(pad) ? m_current[pad].rightTrigger : 0.0f;
 }
 
 Vec2 Gamepad::GetVibration(int pad) const {
   if (!PadInRange(pad)) return Vec2{0.0f, 0.0f};
-  return Vec2{current_[pad].leftMotor, current_[pad].rightMotor};
+  return Vec2{m_current[pad].leftMotor, m_current[pad].rightMotor};
 }
 
 void Gamepad::SetVibration(int pad, Vec2 motors) { ApplyVibration(pad, motors.x, motors.y); }
 
 GamepadState Gamepad::GetState(int pad) const {
-  return PadInRange(pad) ? current_[pad] : GamepadState{};
+  return PadInRange(pad) ? m_current[pad] : GamepadState{};
 }
 
 void Gamepad::SetState(int pad, const GamepadState& state) {
   if (!PadInRange(pad)) return;
-  const bool connected = current_[pad].connected;
-  current_[pad] = state;
-  current_[pad].connected = connected;
+  const bool connected = m_current[pad].connected;
+  m_current[pad] = state;
+  m_current[pad].connected = connected;
   // A script's table may carry any number of button bits; keep exactly one per button.
-  current_[pad].buttonStates.resize(GamepadButton_Count);
+  m_current[pad].buttonStates.resize(GamepadButton_Count);
 }
 
 }  // namespace Base

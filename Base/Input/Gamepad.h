@@ -44,9 +44,9 @@ class Gamepad : public InputDevice {
   void SetState(int pad, const GamepadState& state);
 
  private:
-  GamepadState current_[kPadCount];
-  GamepadState previous_[kPadCount];
-  GamepadSource* source_;
+  GamepadState m_current[kPadCount];
+  GamepadState m_previous[kPadCount];
+  GamepadSource* m_source;
 };
 
 }  // namespace Base

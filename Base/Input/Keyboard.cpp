@@ -23,7 +23,7 @@ void Notify(const InputCallbackList& callbacks, const InputEvent& event) {
 
 }  // namespace
 
-void Keyboard::Update() { std::memcpy(previous_, current_, sizeof(previous_)); }
+void Keyboard::Update() { std::memcpy(m_previous, m_current, sizeof(m_previous)); }
 
 void Keyboard::OnEvent(const InputEvent& event) {
   if (event.device != InputDevice_Keyboard) return;
@@ -31,33 +31,33 @@ void Keyboard::OnEvent(const InputEvent& event) {
     case KeyEvent_Down: {
       if (!KeyInRange(event.key.key)) return;
       // Auto-repeat sends more downs while the key is held: only the first one counts.
-      if (current_[event.key.key]) return;
-      current_[event.key.key] = 1;
-      lastKeyPressed_ = event.key.key;
-      Notify(keyDownCallbacks_, event);
+      if (m_current[event.key.key]) return;
+      m_current[event.key.key] = 1;
+      m_lastKeyPressed = event.key.key;
+      Notify(m_keyDownCallbacks, event);
       break;
     }
     case KeyEvent_Up:
       if (!KeyInRange(event.key.key)) return;
-      current_[event.key.key] = 0;
-      Notify(keyUpCallbacks_, event);
+      m_current[event.key.key] = 0;
+      Notify(m_keyUpCallbacks, event);
       break;
     case KeyEvent_Other:
-      Notify(otherCallbacks_, event);
+      Notify(m_otherCallbacks, event);
       break;
     default:
       break;
   }
 }
 
-bool Keyboard::IsKeyDown(Keys key) const { return KeyInRange(key) && current_[key]; }
+bool Keyboard::IsKeyDown(Keys key) const { return KeyInRange(key) && m_current[key]; }
 
 bool Keyboard::IsKeyPressed(Keys key) const {
-  return KeyInRange(key) && current_[key] && !previous_[key];
+  return KeyInRange(key) && m_current[key] && !m_previous[key];
 }
 
 bool Keyboard::IsKeyReleased(Keys key) const {
-  return KeyInRange(key) && !current_[key] && previous_[key];
+  return KeyInRange(key) && !m_current[key] && m_previous[key];
 }
 
 }  // namespace Base

@@ -17,21 +17,21 @@ class Keyboard : public InputDevice {
   bool IsKeyDown(Keys key) const;
   bool IsKeyPressed(Keys key) const;   // down now, up at the last update
   bool IsKeyReleased(Keys key) const;  // up now, down at the last update
-  uint32_t GetLastKeyPressed() const { return lastKeyPressed_; }
+  uint32_t GetLastKeyPressed() const { return m_lastKeyPressed; }
 
   void AddKeyDownCallback(InputCallback callback) {
-    keyDownCallbacks_.push_back(std::move(callback));
+    m_keyDownCallbacks.push_back(std::move(callback));
   }
-  void AddKeyUpCallback(InputCallback callback) { keyUpCallbacks_.push_back(std::move(callback)); }
-  void AddOtherCallback(InputCallback callback) { otherCallbacks_.push_back(std::move(callback)); }
+  void AddKeyUpCallback(InputCallback callback) { m_keyUpCallbacks.push_back(std::move(callback)); }
+  void AddOtherCallback(InputCallback callback) { m_otherCallbacks.push_back(std::move(callback)); }
 
  private:
-  InputCallbackList keyDownCallbacks_;
-  InputCallbackList keyUpCallbacks_;
-  InputCallbackList otherCallbacks_;
-  uint8_t current_[Key_Count] = {};
-  uint8_t previous_[Key_Count] = {};
-  uint32_t lastKeyPressed_ = 0;
+  InputCallbackList m_keyDownCallbacks;
+  InputCallbackList m_keyUpCallbacks;
+  InputCallbackList m_otherCallbacks;
+  uint8_t m_current[Key_Count] = {};
+  uint8_t m_previous[Key_Count] = {};
+  uint32_t m_lastKeyPressed = 0;
 };
 
 }  // namespace Base

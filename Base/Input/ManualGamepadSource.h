@@ -16,31 +16,31 @@ class ManualGamepadSource final : public GamepadSource {
   };
 
   void Connect(int pad, const GamepadReading& reading = {}) {
-    connected_[pad] = true;
-    readings_[pad] = reading;
+    m_connected[pad] = true;
+    m_readings[pad] = reading;
   }
-  void Disconnect(int pad) { connected_[pad] = false; }
-  GamepadReading& Reading(int pad) { return readings_[pad]; }
-  const Motors& SentVibration(int pad) const { return motors_[pad]; }
-  int Reads(int pad) const { return reads_[pad]; }
+  void Disconnect(int pad) { m_connected[pad] = false; }
+  GamepadReading& Reading(int pad) { return m_readings[pad]; }
+  const Motors& SentVibration(int pad) const { return m_motors[pad]; }
+  int Reads(int pad) const { return m_reads[pad]; }
 
   bool Read(int pad, GamepadReading& reading) override {
     if (pad < 0 || pad >= kPads) return false;
-    ++reads_[pad];
-    if (!connected_[pad]) return false;
-    reading = readings_[pad];
+    ++m_reads[pad];
+    if (!m_connected[pad]) return false;
+    reading = m_readings[pad];
     return true;
   }
   void SetVibration(int pad, uint16_t left, uint16_t right) override {
     if (pad < 0 || pad >= kPads) return;
-    motors_[pad] = {left, right, motors_[pad].sends + 1};
+    m_motors[pad] = {left, right, m_motors[pad].sends + 1};
   }
 
  private:
-  bool connected_[kPads] = {};
-  GamepadReading readings_[kPads];
-  Motors motors_[kPads];
-  int reads_[kPads] = {};
+  bool m_connected[kPads] = {};
+  GamepadReading m_readings[kPads];
+  Motors m_motors[kPads];
+  int m_reads[kPads] = {};
 };
 
 }  // namespace Base

@@ -23,41 +23,41 @@ bool ButtonInRange(int button) {
 
 void Mouse::Update() {
   // The wheel counts notches per frame, so it starts again from zero.
-  previous_ = current_;
-  current_.wheel = 0;
+  m_previous = m_current;
+  m_current.wheel = 0;
 }
 
 void Mouse::OnEvent(const InputEvent& event) {
   if (event.device != InputDevice_Mouse) return;
   switch (event.kind) {
     case MouseEvent_Wheel:
-      Notify(wheelCallbacks_, event);
-      current_.wheel += event.wheel;
+      Notify(m_wheelCallbacks, event);
+      m_current.wheel += event.wheel;
       break;
     case MouseEvent_Move:
-      current_.x = event.move.x;
-      current_.y = event.move.y;
-      Notify(moveCallbacks_, event);
+      m_current.x = event.move.x;
+      m_current.y = event.move.y;
+      Notify(m_moveCallbacks, event);
       break;
     case MouseEvent_RelativeMove: {
       // Listeners get the event completed with the step and the mouse it moved.
       InputEvent filled = event;
-      filled.relative.dx = static_cast<int16_t>(current_.x - event.relative.x);
-      filled.relative.dy = static_cast<int16_t>(current_.y - event.relative.y);
-      filled.relative.mouse = &current_;
-      current_.x = event.relative.x;
-      current_.y = event.relative.y;
-      Notify(relativeMoveCallbacks_, filled);
+      filled.relative.dx = static_cast<int16_t>(m_current.x - event.relative.x);
+      filled.relative.dy = static_cast<int16_t>(m_current.y - event.relative.y);
+      filled.relative.mouse = &m_current;
+      m_current.x = event.relative.x;
+      m_current.y = event.relative.y;
+      Notify(m_relativeMoveCallbacks, filled);
       break;
     }
     case MouseEvent_ButtonDown:
     case MouseEvent_ButtonUp: {
       const bool down = event.kind == MouseEvent_ButtonDown;
-      current_.x = event.button.x;
-      current_.y = event.button.y;
+      m_current.x = event.button.x;
+      m_current.y = event.button.y;
       // Further buttons still reach the listeners; only 0..4 have a flag.
-      if (event.button.button < kMouseButtonCount) current_.buttons[event.button.button] = down;
-      Notify(down ? buttonDownCallbacks_ : buttonUpCallbacks_, event);
+      if (event.button.button < kMouseButtonCount) m_current.buttons[event.button.button] = down;
+      Notify(down ? m_buttonDownCallbacks : m_buttonUpCallbacks, event);
       break;
     }
     default:  // hover and leave change nothing
@@ -66,15 +66,15 @@ void Mouse::OnEvent(const InputEvent& event) {
 }
 
 bool Mouse::IsButtonDown(int button) const {
-  return ButtonInRange(button) && current_.buttons[button];
+  return ButtonInRange(button) && m_current.buttons[button];
 }
 
 bool Mouse::IsButtonPressed(int button) const {
-  return ButtonInRange(button) && current_.buttons[button] && !previous_.buttons[button];
+  return ButtonInRange(button) && m_current.buttons[button] && !m_previous.buttons[button];
 }
 
 bool Mouse::IsButtonReleased(int button) const {
-  return ButtonInRange(button) && !current_.buttons[button] && previous_.buttons[button];
+  return ButtonInRange(button) && !m_current.buttons[button] && m_previous.buttons[button];
 }
 
 }  // namespace Base

@@ -22,33 +22,33 @@ class Mouse : public InputDevice {
   void Update() override;
   void OnEvent(const InputEvent& event) override;
 
-  const MouseState& GetCurrent() const { return current_; }
-  const MouseState& GetPrevious() const { return previous_; }
+  const MouseState& GetCurrent() const { return m_current; }
+  const MouseState& GetPrevious() const { return m_previous; }
   // Buttons outside 0..4 are warned about and read as up.
   bool IsButtonDown(int button) const;
   bool IsButtonPressed(int button) const;
   bool IsButtonReleased(int button) const;
 
-  void AddMoveCallback(InputCallback callback) { moveCallbacks_.push_back(std::move(callback)); }
+  void AddMoveCallback(InputCallback callback) { m_moveCallbacks.push_back(std::move(callback)); }
   void AddRelativeMoveCallback(InputCallback callback) {
-    relativeMoveCallbacks_.push_back(std::move(callback));
+    m_relativeMoveCallbacks.push_back(std::move(callback));
   }
   void AddButtonDownCallback(InputCallback callback) {
-    buttonDownCallbacks_.push_back(std::move(callback));
+    m_buttonDownCallbacks.push_back(std::move(callback));
   }
   void AddButtonUpCallback(InputCallback callback) {
-    buttonUpCallbacks_.push_back(std::move(callback));
+    m_buttonUpCallbacks.push_back(std::move(callback));
   }
-  void AddWheelCallback(InputCallback callback) { wheelCallbacks_.push_back(std::move(callback)); }
+  void AddWheelCallback(InputCallback callback) { m_wheelCallbacks.push_back(std::move(callback)); }
 
  private:
-  MouseState current_;
-  MouseState previous_;
-  InputCallbackList moveCallbacks_;
-  InputCallbackList relativeMoveCallbacks_;
-  InputCallbackList buttonDownCallbacks_;
-  InputCallbackList buttonUpCallbacks_;
-  InputCallbackList wheelCallbacks_;
+  MouseState m_current;
+  MouseState m_previous;
+  InputCallbackList m_moveCallbacks;
+  InputCallbackList m_relativeMoveCallbacks;
+  InputCallbackList m_buttonDownCallbacks;
+  InputCallbackList m_buttonUpCallbacks;
+  InputCallbackList m_wheelCallbacks;
 };
 
 }  // namespace Base

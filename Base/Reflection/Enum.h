@@ -18,14 +18,14 @@ class Enum {
   Enum(const char* name, const char* const* names);
   Enum(const char* name, std::initializer_list<const char*> names);
 
-  const std::string& GetName() const { return name_; }
+  const std::string& GetName() const { return m_name; }
   // The value of a name; 0 (also the first value's number) when the name is unknown: ask HasValue
   // first to tell the two apart.
   int32_t GetValue(std::string_view valueName) const;
   bool HasValue(std::string_view valueName) const;
-  uint32_t GetValueCount() const { return uint32_t(valueNames_.size()); }
-  const std::string& GetValueName(uint32_t value) const { return valueNames_[value]; }
-  const std::vector<std::string>& GetValueNames() const { return valueNames_; }
+  uint32_t GetValueCount() const { return uint32_t(m_valueNames.size()); }
+  const std::string& GetValueName(uint32_t value) const { return m_valueNames[value]; }
+  const std::vector<std::string>& GetValueNames() const { return m_valueNames; }
 
  private:
   void Add(const char* valueName);
@@ -35,9 +35,9 @@ class Enum {
     size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
   };
 
-  std::string name_;
-  std::vector<std::string> valueNames_;
-  std::unordered_map<std::string, int32_t, NameHash, std::equal_to<>> values_;
+  std::string m_name;
+  std::vector<std::string> m_valueNames;
+  std::unordered_map<std::string, int32_t, NameHash, std::equal_to<>> m_values;
 };
 
 }  // namespace Base

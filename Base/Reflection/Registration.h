@@ -100,13 +100,13 @@ class TypeBuilder {
  public:
   using Self = T;
 
-  explicit TypeBuilder(TypeInfo* record) : record_(record) {}
-  TypeInfo* Record() const { return record_; }
-  TypeInfo* operator->() const { return record_; }
+  explicit TypeBuilder(TypeInfo* record) : m_record(record) {}
+  TypeInfo* Record() const { return m_record; }
+  TypeInfo* operator->() const { return m_record; }
 
   template <class M, class C>
   Member* Field(M C::*field, const char* name, Function* setter = nullptr, Function* getter = nullptr) {
-    return record_->AddMember(TypeOf<M>(), name, FieldOffset<T>(field), setter, getter);
+    return m_record->AddMember(TypeOf<M>(), name, FieldOffset<T>(field), setter, getter);
   }
 
   // `name` is the method's own name ("Reset", qualified as "Spinner::Reset") or a qualified name.
@@ -130,9 +130,9 @@ class TypeBuilder {
   }
 
   MemberButton* Button(const char* label, const Function& function) {
-    return record_->AddMemberButton(label, &function);
+    return m_record->AddMemberButton(label, &function);
   }
-  MemberGroup* OpenGroup(const char* name) { return record_->OpenMemberGroup(name); }
+  MemberGroup* OpenGroup(const char* name) { return m_record->OpenMemberGroup(name); }
   void CloseGroup() { PopMemberGroup(); }
 
  private:
@@ -142,10 +142,10 @@ class TypeBuilder {
 
   std::string Qualify(std::string_view name) const {
     if (name.find(':') != std::string_view::npos) return std::string(name);
-    return record_->name + "::" + std::string(name);
+    return m_record->name + "::" + std::string(name);
   }
 
-  TypeInfo* record_;
+  TypeInfo* m_record;
 };
 
 // T, then its members and methods (body), then T* when asked.

@@ -39,15 +39,15 @@ TypeRegistry& TypeRegistry::GetInstance() {
 
 TypeInfo* TypeRegistry::FindType(std::string_view name) const {
   if (name.empty()) {
-    const auto found = types_.find(name);
-    return found == types_.end() ? nullptr : found->second;
+    const auto found = m_types.find(name);
+    return found == m_types.end() ? nullptr : found->second;
   }
   RecentTypes& recent = t_recent;
-  if (recent.generation != generation_) recent = RecentTypes{generation_, {}};
+  if (recent.generation != m_generation) recent = RecentTypes{m_generation, {}};
   RecentTypes::Entry& entry = recent.entries[RecentTypes::SlotOf(name)];
   if (entry.name && RecentTypes::Same(*entry.name, name)) return entry.record;
-  const auto found = types_.find(name);
-  if (found == types_.end()) return nullptr;
+  const auto found = m_types.find(name);
+  if (found == m_types.end()) return nullptr;
   entry = {&found->first, found->second};
   return found->second;
 }

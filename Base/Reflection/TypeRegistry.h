@@ -18,12 +18,12 @@ class TypeRegistry {
   TypeInfo* FindType(std::string_view name) const;
   // Inserts or re-points a name; the last registration of a name wins. Records are not owned.
   void Map(const std::string& name, TypeInfo* record) {
-    types_[name] = record;
-    ++generation_;
+    m_types[name] = record;
+    ++m_generation;
   }
-  const auto& GetTypes() const { return types_; }
+  const auto& GetTypes() const { return m_types; }
   // Changes with every Map(): an answer remembered at one generation holds while it stays the same.
-  uint64_t GetGeneration() const { return generation_; }
+  uint64_t GetGeneration() const { return m_generation; }
 
  private:
   TypeRegistry() = default;
@@ -32,8 +32,8 @@ class TypeRegistry {
     using is_transparent = void;
     size_t operator()(std::string_view name) const { return std::hash<std::string_view>{}(name); }
   };
-  std::unordered_map<std::string, TypeInfo*, NameHash, std::equal_to<>> types_;
-  uint64_t generation_ = 0;
+  std::unordered_map<std::string, TypeInfo*, NameHash, std::equal_to<>> m_types;
+  uint64_t m_generation = 0;
 };
 
 }  // namespace Base::Reflection

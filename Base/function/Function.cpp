@@ -38,7 +38,7 @@ int TypedCallLine(unsigned count) {
 
 void Function::SetName(std::string_view qualifiedName) {
   const size_t colon = qualifiedName.rfind(':');
-  name_ = colon == std::string_view::npos ? qualifiedName : qualifiedName.substr(colon + 1);
+  m_name = colon == std::string_view::npos ? qualifiedName : qualifiedName.substr(colon + 1);
 }
 
 namespace detail {

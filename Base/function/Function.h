@@ -29,38 +29,38 @@ class Function {
 
   Function() = default;
   Function(const Signature& signature, CallThunk thunk, std::string_view qualifiedName)
-      : signature_(signature), thunk_(thunk) {
+      : m_signature(signature), m_thunk(thunk) {
     SetName(qualifiedName);
   }
   Function(const Function&) = default;
   // Takes the other function's object, signature and thunk; keeps its own name (buttons rely on it).
   Function& operator=(const Function& other) {
-    object_ = other.object_;
-    signature_ = other.signature_;
-    thunk_ = other.thunk_;
+    m_object = other.m_object;
+    m_signature = other.m_signature;
+    m_thunk = other.m_thunk;
     return *this;
   }
 
   // The script name: what follows the last ':' of the qualified name.
   void SetName(std::string_view qualifiedName);
-  const std::string& GetName() const { return name_; }
-  const Signature& GetSignature() const { return signature_; }
-  CallThunk GetThunk() const { return thunk_; }
-  bool IsMethod() const { return signature_.GetThisType() != nullptr; }
+  const std::string& GetName() const { return m_name; }
+  const Signature& GetSignature() const { return m_signature; }
+  CallThunk GetThunk() const { return m_thunk; }
+  bool IsMethod() const { return m_signature.GetThisType() != nullptr; }
 
   // The object a method is called on; callers set it before each call.
-  void SetObject(const Variant& object) { object_ = object; }
-  const Variant& GetObject() const { return object_; }
-  Variant& GetObject() { return object_; }
+  void SetObject(const Variant& object) { m_object = object; }
+  const Variant& GetObject() const { return m_object; }
+  Variant& GetObject() { return m_object; }
 
   // result: storage of the return type holding a constructed value, or an empty variant to discard
   // the value. A pointer result is stored as the variant's data, like every pointer-typed variant.
   void Invoke(Variant& result, Variant* args, unsigned argCount) const {
-    if (thunk_) thunk_(&result, object_.data, args, argCount);
+    if (m_thunk) m_thunk(&result, m_object.data, args, argCount);
   }
   // Engine callbacks without arguments; a returned value is discarded.
   void Invoke() const {
-    if (thunk_) thunk_(nullptr, object_.data, nullptr, 0);
+    if (m_thunk) m_thunk(nullptr, m_object.data, nullptr, 0);
   }
   // Typed call (hook tables, callers holding C++ values): checks the count and every argument's type
   // against the signature, reports each mismatch and calls only when all match.
@@ -68,10 +68,10 @@ class Function {
   void Call(const A&... args) const;
 
  private:
-  Variant object_;
-  Signature signature_;
-  std::string name_;
-  CallThunk thunk_ = nullptr;
+  Variant m_object;
+  Signature m_signature;
+  std::string m_name;
+  CallThunk m_thunk = nullptr;
 };
 
 namespace detail {
@@ -93,27 +93,27 @@ void Function::Call(const A&... args) const {
   if constexpr (count == 0) {
     Invoke();
   } else {
-    if (signature_.ArgCount() != count) {
+    if (m_signature.ArgCount() != count) {
       detail::ReportTypedCallCount(count);
       return;
     }
     bool typesMatch = true;
     unsigned index = 0;
     auto check = [&](const Reflection::TypeInfo* type) {
-      if (signature_.GetArg(index) != type) {
+      if (m_signature.GetArg(index) != type) {
         detail::ReportTypedCallArg(index, count);
         typesMatch = false;
       }
       ++index;
     };
     (check(Reflection::TypeOf<std::decay_t<const A&>>()), ...);
-    if (!typesMatch || !thunk_) return;
+    if (!typesMatch || !m_thunk) return;
 
     std::tuple<std::decay_t<const A&>...> copies(args...);
     std::apply(
         [&](auto&... value) {
           std::array<Variant, count> variants{Reflection::MakeVariant(value)...};
-          thunk_(nullptr, object_.data, variants.data(), count);
+          m_thunk(nullptr, m_object.data, variants.data(), count);
         },
         copies);
   }

@@ -15,19 +15,19 @@ class Signature {
 
   Signature() = default;
   Signature(TypeInfo* returnType, TypeInfo* const* argTypes, TypeInfo* thisType, uint32_t argCount)
-      : returnType_(returnType), argTypes_(argTypes), thisType_(thisType), argCount_(argCount) {}
+      : m_returnType(returnType), m_argTypes(argTypes), m_thisType(thisType), m_argCount(argCount) {}
 
-  TypeInfo* GetReturnType() const { return returnType_; }
+  TypeInfo* GetReturnType() const { return m_returnType; }
   // No bounds check: index < ArgCount().
-  TypeInfo* GetArg(uint32_t index) const { return argTypes_[index]; }
-  TypeInfo* GetThisType() const { return thisType_; }
-  uint32_t ArgCount() const { return argCount_; }
+  TypeInfo* GetArg(uint32_t index) const { return m_argTypes[index]; }
+  TypeInfo* GetThisType() const { return m_thisType; }
+  uint32_t ArgCount() const { return m_argCount; }
 
  private:
-  TypeInfo* returnType_ = nullptr;       // null: returns nothing
-  TypeInfo* const* argTypes_ = nullptr;  // static array of the signature builder; null without parameters
-  TypeInfo* thisType_ = nullptr;         // null: free function
-  uint32_t argCount_ = 0;
+  TypeInfo* m_returnType = nullptr;       // null: returns nothing
+  TypeInfo* const* m_argTypes = nullptr;  // static array of the signature builder; null without parameters
+  TypeInfo* m_thisType = nullptr;         // null: free function
+  uint32_t m_argCount = 0;
 };
 
 }  // namespace Base
