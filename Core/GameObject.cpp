@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string_view>
 
+#include "Base/Assert.h"
 #include "Base/Reflection/Registration.h"
 #include "Base/Serialization/File.h"
 #include "Base/Serialization/Serializer.h"
@@ -15,6 +16,7 @@
 #include "Core/GameSpace.h"
 #include "Core/Log.h"
 #include "Core/ObjectText.h"
+#include "Core/Transform.h"
 
 namespace Core {
 namespace {
@@ -189,26 +191,30 @@ void GameObject::Initialize() {
 }
 
 void GameObject::InitializeChildren() {
-  for (GameObject* child : ChildObjectList()) {
-    if (!child) continue;
-    child->InitializeChildren();
-    child->Initialize();
-  }
+  WalkDescendants([](GameObject&) { return true; }, [](GameObject& child) { child.Initialize(); });
 }
 
 void GameObject::Destroy() {
   if (!m_alive) return;
-  // Cleared before the subtree is walked, so that even a corrupt tree cannot bring the walk back here.
+  // Cleared on the way down, so that even a corrupt tree cannot bring the walk back to a marked object;
+  // queued on the way up, so that children come before their parent.
   m_alive = false;
-  const std::vector<Base::Handle> children = m_children;
-  for (Base::Handle handle : children)
-    if (GameObject* child = ResolveObject(handle)) child->Destroy();
-  if (!m_space) return;
-  m_space->QueueDestroy(m_self);
-  GameObject* self = this;
-  if (Hooks* engine = GetEngineHooks()) engine->Call("ObjectDestroyed", self);
-  m_space->GetHooks().Call("ObjectDestroyed", self);
-  m_hooks.Call("ObjectDestroyed");
+  auto mark = [](GameObject& object) {
+    if (!object.m_space) return;
+    object.m_space->QueueDestroy(object.m_self);
+    GameObject* self = &object;
+    if (Hooks* engine = GetEngineHooks()) engine->Call("ObjectDestroyed", self);
+    object.m_space->GetHooks().Call("ObjectDestroyed", self);
+    object.m_hooks.Call("ObjectDestroyed");
+  };
+  WalkDescendants(
+      [](GameObject& child) {
+        if (!child.m_alive) return false;
+        child.m_alive = false;
+        return true;
+      },
+      mark);
+  mark(*this);
 }
 
 void GameObject::CopyFrom(const GameObject& source, bool includeTransform) {
@@ -259,6 +265,7 @@ void GameObject::CopyFrom(const GameObject& source, bool includeTransform) {
     child->m_parent = m_self;
     m_children.push_back(child->m_self);
     child->m_hooks.Call("Parented");
+    child->ParentLinkChanged();
     made.push_back(child);
   }
   for (GameObject* child : made) child->Initialize();
@@ -269,10 +276,101 @@ void GameObject::CopyFrom(const GameObject& source, bool includeTransform) {
 bool GameObject::IsDescendant(const GameObject* object) const {
   // Bounded by the number of objects, so that no walk can run forever.
   uint32_t steps = m_space ? m_space->GetObjectCount() : 0;
-  for (const GameObject* ancestor = object ? object->Parent() : nullptr; ancestor && steps-- > 0;
-       ancestor = ancestor->Parent())
+  const GameObject* ancestor = object ? object->Parent() : nullptr;
+  for (; ancestor && steps > 0; ancestor = ancestor->Parent(), --steps)
     if (ancestor == this) return true;
+  ORV_ASSERT(!ancestor);  // parent links never loop
   return false;
+}
+
+void GameObject::ParentLinkChanged() {
+  // A Transform listening on this object has followed already (marking again costs nothing then); one
+  // that is not listening yet must still see its world values change.
+  if (Transform* transform = GetComponent<Transform>()) transform->MarkWorldMatrixDirty();
+}
+
+void GameObject::WalkDescendants(const std::function<bool(GameObject&)>& enter,
+                                 const std::function<void(GameObject&)>& leave) {
+  if (!m_space) return;
+  struct Step {
+    Base::Handle object;
+    bool leaving;
+  };
+  std::vector<Step> pending;
+  auto pushChildren = [&pending](const std::vector<Base::Handle>& children) {
+    for (auto it = children.rbegin(); it != children.rend(); ++it) pending.push_back({*it, false});
+  };
+  pushChildren(m_children);
+  uint32_t entered = 0;
+  while (!pending.empty()) {
+    const Step step = pending.back();
+    pending.pop_back();
+    GameObject* object = ResolveObject(step.object);
+    if (!object) continue;
+    if (step.leaving) {
+      if (leave) leave(*object);
+      continue;
+    }
+    // A tree meets each object once; more means a loop of parent links, which parenting refuses.
+    const bool withinTree = ++entered <= m_space->GetObjectCount();
+    ORV_ASSERT(withinTree);
+    if (!withinTree) return;
+    if (!enter(*object)) continue;
+    pending.push_back({step.object, true});
+    pushChildren(object->m_children);
+  }
+}
+
+void GameObject::LinkToParents(GameSpace& space, const std::vector<GameObject*>& objects) {
+  // Positions in `objects` by handle slot, so that every look-up below is constant time.
+  std::vector<uint32_t> position(Base::HandleManager::kSlotCount, UINT32_MAX);
+  for (uint32_t i = 0; i < objects.size(); ++i) position[Base::HandleIndex(objects[i]->m_self)] = i;
+  auto parentOf = [&](uint32_t i) -> uint32_t {
+    const GameObject* parent = space.GetGameObject(objects[i]->m_parent);
+    return parent ? position[Base::HandleIndex(parent->m_self)] : UINT32_MAX;
+  };
+
+  // One pass up from each object, stopping at what an earlier pass settled: a pass that comes back to
+  // itself has found a loop, cut at its first object in pool order.
+  enum : uint8_t { Unseen, OnPath, Settled };
+  std::vector<uint8_t> state(objects.size(), Unseen);
+  std::vector<bool> cut(objects.size(), false);
+  std::vector<uint32_t> path;
+  for (uint32_t start = 0; start < objects.size(); ++start) {
+    path.clear();
+    uint32_t i = start;
+    while (i != UINT32_MAX && state[i] == Unseen) {
+      state[i] = OnPath;
+      path.push_back(i);
+      i = parentOf(i);
+    }
+    if (i != UINT32_MAX && state[i] == OnPath) {
+      uint32_t first = i;
+      for (uint32_t j = parentOf(i); j != i; j = parentOf(j)) first = std::min(first, j);
+      cut[first] = true;
+    }
+    for (uint32_t j : path) state[j] = Settled;
+  }
+
+  // Objects read with the space have empty lists; only children listed before the read are searched.
+  std::vector<size_t> listed(objects.size());
+  for (uint32_t i = 0; i < objects.size(); ++i) listed[i] = objects[i]->m_children.size();
+  for (uint32_t i = 0; i < objects.size(); ++i) {
+    GameObject* object = objects[i];
+    if (object->m_parent == Base::kNullHandle) continue;
+    GameObject* parent = space.GetGameObject(object->m_parent);
+    if (!parent) continue;
+    if (cut[i]) {
+      CORE_LOG(Error, "Object %s of space \"%s\" is its own ancestor: its parent link is dropped",
+               ObjectLogName(*object).c_str(), space.GetName().c_str());
+      object->m_parent = Base::kNullHandle;
+      continue;
+    }
+    std::vector<Base::Handle>& children = parent->m_children;
+    const uint32_t at = position[Base::HandleIndex(parent->m_self)];
+    const auto end = children.begin() + std::ptrdiff_t(at == UINT32_MAX ? children.size() : listed[at]);
+    if (std::find(children.begin(), end, object->m_self) == end) children.push_back(object->m_self);
+  }
 }
 
 void GameObject::SetParent(GameObject* parent) {
@@ -295,6 +393,7 @@ void GameObject::SetParent(GameObject* parent) {
   m_parent = parent->m_self;
   parent->m_children.push_back(m_self);
   m_hooks.Call("Parented");
+  ParentLinkChanged();
 }
 
 void GameObject::UnParent() {
@@ -302,6 +401,7 @@ void GameObject::UnParent() {
   m_hooks.Call("UnParented");
   if (GameObject* parent = ResolveObject(m_parent)) parent->RemoveChild(this);
   m_parent = Base::kNullHandle;
+  ParentLinkChanged();
 }
 
 void GameObject::RemoveChild(const GameObject* child) {

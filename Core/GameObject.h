@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -86,6 +87,15 @@ class GameObject : public Generic {
   GameObject* ChildbyIndex(int index) const;
   GameObject* ChildbyHandle(Base::Handle handle) const;
   GameObject* ChildbyName(const char* name) const;
+  // Visits the descendants depth first in child-list order: `enter` runs on reaching an object and says
+  // whether to go into its children, `leave` runs once they are done. A child list is read when its
+  // object is entered, so listeners that re-parent during the walk cannot derail it; children that no
+  // longer resolve are passed over. No recursion: any depth is safe.
+  void WalkDescendants(const std::function<bool(GameObject&)>& enter,
+                       const std::function<void(GameObject&)>& leave = {});
+  // After a space file was read: appends every object to its parent's child list (no "Parented"), in
+  // the given (pool) order. A loop of parent links is cut at its first object, with an error.
+  static void LinkToParents(GameSpace& space, const std::vector<GameObject*>& objects);
 
   // --- Names and identity -----------------------------------------------------------------------------
   Base::Handle GetSelf() const { return m_self; }
@@ -127,6 +137,8 @@ class GameObject : public Generic {
   GameComponent* ResolveComponent(Base::Handle handle) const;
   GameObject* ResolveObject(Base::Handle handle) const;
   bool IsDescendant(const GameObject* object) const;
+  // Tells this object's Transform that its parent link changed.
+  void ParentLinkChanged();
 };
 
 // The text form of a handle inside a space file: "Handle <index>", the referenced object's index in the

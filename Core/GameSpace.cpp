@@ -242,23 +242,7 @@ void GameSpace::DestroyPendingObjects(bool all) {
 
 void GameSpace::InitializeObjects() {
   const std::vector<GameObject*> objects = GetObjects();
-  for (GameObject* object : objects) {
-    if (object->m_parent == Base::kNullHandle) continue;
-    GameObject* parent = GetGameObject(object->m_parent);
-    if (!parent) continue;
-    // A loop of parents read from a file would never end a walk up the tree: cut it here.
-    GameObject* ancestor = parent;
-    size_t steps = 0;
-    while (ancestor && ancestor != object && steps++ <= objects.size()) ancestor = GetGameObject(ancestor->m_parent);
-    if (ancestor == object) {
-      CORE_LOG(Error, "Object %s of space \"%s\" is its own ancestor: its parent link is dropped",
-               ObjectLogName(*object).c_str(), m_name.c_str());
-      object->m_parent = Base::kNullHandle;
-      continue;
-    }
-    if (std::find(parent->m_children.begin(), parent->m_children.end(), object->m_self) == parent->m_children.end())
-      parent->m_children.push_back(object->m_self);
-  }
+  GameObject::LinkToParents(*this, objects);
   for (GameObject* object : objects) object->Initialize();
 }
 

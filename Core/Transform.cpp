@@ -1,15 +1,16 @@
-// Transform maths: world values through the parent chain, re-basing on a rotated parent, the lazy world
-// matrix, the local axis frame, parenting listeners, and the Transform's registration.
+// Transform maths: world values through the parent chain, cached and rebuilt once per change, re-basing
+// on a rotated parent, the local axis frame, parenting listeners, and the Transform's registration.
 #include "Core/Transform.h"
 
 #include <algorithm>
 #include <cmath>
 
+#include "Base/Assert.h"
 #include "Base/Reflection/Registration.h"
-#include "Base/TraceLog.h"
 #include "Core/ComponentCreator.h"
 #include "Core/GameObject.h"
 #include "Core/GameSpace.h"
+#include "Core/Log.h"
 
 namespace Core {
 namespace {
@@ -21,6 +22,21 @@ using Base::Vec3;
 Transform::DebugLineDrawer g_debugLineDrawer = nullptr;
 
 bool IsFinite(const Vec3& v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
+bool IsFinite(const Quaternion& q) {
+  return std::isfinite(q.w) && std::isfinite(q.x) && std::isfinite(q.y) && std::isfinite(q.z);
+}
+
+// Values from scripts and files: a NaN or infinity would spread through every world matrix below.
+template <class Value>
+bool Refused(const Value& value, const char* setter) {
+  if (IsFinite(value)) return false;
+  CORE_LOG(Warning, "Transform::%s needs finite values; left unchanged.", setter);
+  return true;
+}
+
+// The parent rotation stored at the last re-basing undoes the parent's world rotation exactly when
+// their product has no vector part.
+bool IsIdentityRotation(const Quaternion& q) { return q.x == 0.0f && q.y == 0.0f && q.z == 0.0f; }
 
 template <auto Fn>
 Base::Function Listener(const char* name) {
@@ -99,6 +115,11 @@ GameComponent& Transform::Assign(const GameComponent& other) {
   return *this;
 }
 
+Transform::~Transform() {
+  // The children's parent Transform goes away with this one: their world values change.
+  MarkDescendantsDirty(false);
+}
+
 Transform* Transform::GetParentTransform() const {
   const GameObject* owner = GetOwner();
   if (!owner || owner->m_parent == Base::kNullHandle) return nullptr;
@@ -109,39 +130,94 @@ Transform* Transform::GetParentTransform() const {
 // --- World values -----------------------------------------------------------------------------------
 
 Quaternion Transform::Rotation() const {
-  const Transform* parent = GetParentTransform();
-  if (!parent) return m_rotation;
-  Quaternion world = m_rotation * parent->Rotation() * m_parentRotation;
-  return world.Normalize();
+  RefreshWorld();
+  return m_worldRotation;
 }
 
 Vec3 Transform::Translation() const {
-  const Transform* parent = GetParentTransform();
-  if (!parent) return m_translation;
-  return parent->Translation() + (parent->Rotation() * m_parentRotation).ToMat3() * m_translation;
+  RefreshWorld();
+  return m_worldTranslation;
 }
 
 Vec3 Transform::Scale() const {
-  const Transform* parent = GetParentTransform();
-  return parent ? m_scale * parent->Scale() : m_scale;
+  RefreshWorld();
+  return m_worldScale;
 }
 
 Vec3 Transform::Forward() const { return Rotation().ToMat3() * m_localForward; }
 Vec3 Transform::Up() const { return Rotation().ToMat3() * m_localUp; }
 Vec3 Transform::Right() const { return Rotation().ToMat3() * m_localRight; }
 
+void Transform::RefreshWorld() const {
+  if (!m_dirty) {
+    // Every change of the parent link marks the Transform dirty.
+    ORV_ASSERT((GetParentTransform() ? GetParentTransform()->m_self : Base::kNullHandle) == m_worldParent);
+    return;
+  }
+  // Up to the first clean ancestor (or the root), each dirty one pointing down at the one below it;
+  // then down again, each computed from the one above.
+  const Transform* top = this;
+  const Transform* base = nullptr;
+  m_refreshBelow = nullptr;
+  [[maybe_unused]] uint32_t steps = 0;
+  for (const Transform* parent = GetParentTransform(); parent; parent = parent->GetParentTransform()) {
+    if (!parent->m_dirty) {
+      base = parent;
+      break;
+    }
+    parent->m_refreshBelow = top;
+    top = parent;
+    ORV_ASSERT(!m_space || ++steps <= m_space->GetObjectCount());  // parent links never loop
+  }
+  for (const Transform* node = top; node; node = node->m_refreshBelow) {
+    node->ComputeWorld(base);
+    base = node;
+  }
+}
+
+void Transform::ComputeWorld(const Transform* parent) const {
+  if (parent) {
+    ORV_ASSERT(!parent->m_dirty);
+    const Quaternion relative = parent->m_worldRotation * m_parentRotation;
+    Quaternion rotation = m_rotation * parent->m_worldRotation * m_parentRotation;
+    m_worldRotation = rotation.Normalize();
+    m_worldTranslation = parent->m_worldTranslation + relative.ToMat3() * m_translation;
+    m_worldScale = m_scale * parent->m_worldScale;
+    m_worldParent = parent->m_self;
+  } else {
+    m_worldRotation = m_rotation;
+    m_worldTranslation = m_translation;
+    m_worldScale = m_scale;
+    m_worldParent = Base::kNullHandle;
+  }
+  const Vec3& s = m_worldScale;
+  Base::Mat4 m(m_worldRotation.ToMat3());
+  for (int row = 0; row < 3; ++row) {
+    m.m[row * 4 + 0] *= s.x;
+    m.m[row * 4 + 1] *= s.y;
+    m.m[row * 4 + 2] *= s.z;
+  }
+  m.m[3] = m_worldTranslation.x;
+  m.m[7] = m_worldTranslation.y;
+  m.m[11] = m_worldTranslation.z;
+  m_worldMatrix = m;
+  m_dirty = false;
+  m_subtreeMarked = false;
+}
+
 void Transform::RebaseOnParent(const Transform& parent) {
   const Quaternion parentWorld = parent.Rotation();
   const Quaternion relative = parentWorld * m_parentRotation;
+  if (IsIdentityRotation(relative)) return;
   m_rotation = m_rotation * relative;
   m_translation = relative.ToMat3() * m_translation;
   m_parentRotation = parentWorld.Inverse();
-  m_parentRotationChanged = false;
 }
 
 void Transform::SetTranslation(Vec3 translation) {
+  if (Refused(translation, "SetTranslation")) return;
   if (const Transform* parent = GetParentTransform()) {
-    if (m_parentRotationChanged) RebaseOnParent(*parent);
+    RebaseOnParent(*parent);
     m_translation = (parent->Rotation() * m_parentRotation).ToMat3() * (translation - parent->Translation());
   } else {
     m_translation = translation;
@@ -150,8 +226,9 @@ void Transform::SetTranslation(Vec3 translation) {
 }
 
 void Transform::SetRotation(Quaternion rotation) {
+  if (Refused(rotation, "SetRotation")) return;
   if (const Transform* parent = GetParentTransform()) {
-    if (m_parentRotationChanged) RebaseOnParent(*parent);
+    RebaseOnParent(*parent);
     m_rotation = rotation * parent->Rotation() * m_parentRotation;
   } else {
     m_rotation = rotation;
@@ -160,6 +237,7 @@ void Transform::SetRotation(Quaternion rotation) {
 }
 
 void Transform::SetScale(Vec3 scale) {
+  if (Refused(scale, "SetScale")) return;
   if (const Transform* parent = GetParentTransform()) {
     // A flattened parent cannot say what its child's own scale is: that component keeps its value.
     const Vec3 parentScale = parent->Scale();
@@ -175,16 +253,19 @@ void Transform::SetScale(Vec3 scale) {
 // --- Local values -----------------------------------------------------------------------------------
 
 void Transform::SetLocalTranslation(Vec3 translation) {
+  if (Refused(translation, "SetLocalTranslation")) return;
   m_translation = translation;
   MarkWorldMatrixDirty();
 }
 
 void Transform::SetLocalRotation(Quaternion rotation) {
+  if (Refused(rotation, "SetLocalRotation")) return;
   m_rotation = rotation;
   MarkWorldMatrixDirty();
 }
 
 void Transform::SetLocalScale(Vec3 scale) {
+  if (Refused(scale, "SetLocalScale")) return;
   m_scale = scale;
   MarkWorldMatrixDirty();
 }
@@ -201,7 +282,7 @@ void Transform::ResetOrientation() {
 }
 
 void Transform::SetLocalForward(Vec3 forward) {
-  if (!IsFinite(forward)) return;
+  if (Refused(forward, "SetLocalForward")) return;
   m_localForward = AxisOrDefault(forward, {0.0f, 0.0f, 1.0f});
   ReformFrame(
       m_localForward, m_localUp, m_localRight, [](const Vec3& f, const Vec3& up) { return up.Cross(f); },
@@ -209,7 +290,7 @@ void Transform::SetLocalForward(Vec3 forward) {
 }
 
 void Transform::SetLocalRight(Vec3 right) {
-  if (!IsFinite(right)) return;
+  if (Refused(right, "SetLocalRight")) return;
   m_localRight = AxisOrDefault(right, {1.0f, 0.0f, 0.0f});
   ReformFrame(
       m_localRight, m_localUp, m_localForward, [](const Vec3& r, const Vec3& up) { return r.Cross(up); },
@@ -217,7 +298,7 @@ void Transform::SetLocalRight(Vec3 right) {
 }
 
 void Transform::SetLocalUp(Vec3 up) {
-  if (!IsFinite(up)) return;
+  if (Refused(up, "SetLocalUp")) return;
   m_localUp = AxisOrDefault(up, {0.0f, 1.0f, 0.0f});
   ReformFrame(
       m_localUp, m_localForward, m_localRight, [](const Vec3& u, const Vec3& forward) { return u.Cross(forward); },
@@ -226,9 +307,7 @@ void Transform::SetLocalUp(Vec3 up) {
 
 void Transform::AlignToVector(Vec3 direction) {
   if (!IsFinite(direction) || direction.LengthSquared() == 0.0f) {
-    Base::TraceLog::GetInstance().Print(Base::TraceLevel_Warning, Base::TraceModule_Core,
-                                        "Transform::AlignToVector needs a non-zero finite direction; "
-                                        "rotation left unchanged.");
+    CORE_LOG(Warning, "Transform::AlignToVector needs a non-zero finite direction; rotation left unchanged.");
     return;
   }
   direction.Normalize();
@@ -246,39 +325,36 @@ void Transform::AlignToVector(Vec3 direction) {
 // --- World matrix and notification --------------------------------------------------------------------
 
 Base::Mat4 Transform::GetWorldMatrix() const {
-  if (m_dirty) {
-    const Vec3 t = Translation();
-    const Vec3 s = Scale();
-    Base::Mat4 m(Rotation().ToMat3());
-    for (int row = 0; row < 3; ++row) {
-      m.m[row * 4 + 0] *= s.x;
-      m.m[row * 4 + 1] *= s.y;
-      m.m[row * 4 + 2] *= s.z;
-    }
-    m.m[3] = t.x;
-    m.m[7] = t.y;
-    m.m[11] = t.z;
-    m_worldMatrix = m;
-    m_dirty = false;
-  }
+  RefreshWorld();
   return m_worldMatrix;
 }
 
 void Transform::MarkWorldMatrixDirty() {
   m_dirty = true;
-  if (m_suppressNotification) return;
-  const GameObject* owner = GetOwner();
-  if (!owner) return;
-  // A listener may re-parent while the change spreads: walk a copy of the child list.
-  const std::vector<Base::Handle> children = owner->m_children;
-  for (Base::Handle handle : children)
-    if (GameObject* child = m_space->GetGameObject(handle)) child->GetHooks().Call("DirtyWorldMatrix");
+  if (m_suppressNotification || m_subtreeMarked) return;
+  m_subtreeMarked = true;
+  MarkDescendantsDirty(true);
 }
 
-void Transform::OnDirtyParentRotation() {
-  m_parentRotationChanged = true;
-  MarkWorldMatrixDirty();
+void Transform::MarkDescendantsDirty(bool fireHooks) {
+  GameObject* owner = GetOwner();
+  if (!owner) return;
+  // Each child Transform is marked before its hook fires, so that its own listener finds its subtree
+  // marked and returns at once: the walk stays here, however deep the tree, and meets each object once.
+  owner->WalkDescendants([fireHooks](GameObject& child) {
+    Transform* transform = child.GetComponent<Transform>();
+    bool enter = false;
+    if (transform) {
+      transform->m_dirty = true;
+      enter = !transform->m_subtreeMarked && !transform->m_suppressNotification;
+      if (enter) transform->m_subtreeMarked = true;
+    }
+    if (fireHooks) child.GetHooks().Call("DirtyWorldMatrix");
+    return enter;
+  });
 }
+
+void Transform::OnDirtyParentRotation() { MarkWorldMatrixDirty(); }
 
 void Transform::Parented() {
   const Transform* parent = GetParentTransform();
@@ -294,14 +370,11 @@ void Transform::Parented() {
 }
 
 void Transform::UnParented() {
-  // The old parent link still stands: the world values become the local ones.
-  m_suppressNotification = true;
-  m_translation = Translation();
-  MarkWorldMatrixDirty();
-  m_scale = Scale();
-  MarkWorldMatrixDirty();
-  m_suppressNotification = false;
-  Quaternion world = Rotation();
+  // The old parent link still stands: the world values, computed once, become the local ones.
+  RefreshWorld();
+  m_translation = m_worldTranslation;
+  m_scale = m_worldScale;
+  Quaternion world = m_worldRotation;
   m_rotation = world.Normalize();
   MarkWorldMatrixDirty();
 }

@@ -25,12 +25,15 @@ class Transform : public GameComponent {
   Base::Vec3 Forward() const;
   Base::Vec3 Up() const;
   Base::Vec3 Right() const;
+  // The world setters first re-base on the parent whenever the stored parent rotation no longer undoes
+  // the parent's world rotation (a parent turned since, or values read from a file), so that each sets
+  // exactly the world value asked for. Non-finite values are logged and change nothing.
   void SetTranslation(Base::Vec3 translation);
   void SetRotation(Base::Quaternion rotation);
   // A component of the parent's world scale that is 0 leaves that component of the local scale as it is.
   void SetScale(Base::Vec3 scale);
 
-  // Local values, relative to the parent.
+  // Local values, relative to the parent. Non-finite values are logged and change nothing.
   Base::Vec3 LocalTranslation() const { return m_translation; }
   Base::Quaternion LocalRotation() const { return m_rotation; }
   Base::Vec3 LocalScale() const { return m_scale; }
@@ -55,10 +58,14 @@ class Transform : public GameComponent {
 
   // The world matrix (row-major, translation in elements 3, 7, 11), rebuilt first when dirty.
   Base::Mat4 GetWorldMatrix() const;
-  // Marks the world matrix dirty and tells the children's Transforms ("DirtyWorldMatrix").
+  // Marks the world matrix dirty and tells the children's Transforms ("DirtyWorldMatrix"), depth first.
+  // A subtree already told since its root was last rebuilt is not walked again.
   void MarkWorldMatrixDirty();
   // The parent object's Transform, or null.
   Transform* GetParentTransform() const;
+
+  // The Transform stops being its children's parent Transform: they are marked dirty (no hook fires).
+  ~Transform() override;
 
   // Listeners on the owner's hook table.
   void OnDirtyParentRotation();
@@ -81,12 +88,27 @@ class Transform : public GameComponent {
   Base::Quaternion m_parentRotation;
 
  private:
-  // Re-expresses the local values against the parent's current world rotation; world values unchanged.
+  // Re-expresses the local values against the parent's current world rotation when the stored parent
+  // rotation does not undo it; world values unchanged.
   void RebaseOnParent(const Transform& parent);
+  // Rebuilds the cached world values of this Transform and of its dirty ancestors, root-most first, each
+  // from its parent's cached values: every Transform is computed once per change, however deep.
+  void RefreshWorld() const;
+  void ComputeWorld(const Transform* parent) const;
+  // Marks the Transforms below dirty, depth first in child-list order, firing "DirtyWorldMatrix" on each
+  // child object reached when asked to.
+  void MarkDescendantsDirty(bool fireHooks);
 
+  // World values and matrix, valid while not dirty. A clean Transform's ancestors are clean too, and a
+  // Transform whose subtree was marked has every descendant dirty until it is rebuilt: marking keeps both.
   mutable Base::Mat4 m_worldMatrix;
+  mutable Base::Quaternion m_worldRotation;
+  mutable Base::Vec3 m_worldTranslation{0.0f, 0.0f, 0.0f};
+  mutable Base::Vec3 m_worldScale{1.0f, 1.0f, 1.0f};
+  mutable Base::Handle m_worldParent = Base::kNullHandle;  // the parent Transform they were computed under
+  mutable const Transform* m_refreshBelow = nullptr;  // the next one down while a chain is rebuilt
   mutable bool m_dirty = true;
-  bool m_parentRotationChanged = false;
+  mutable bool m_subtreeMarked = false;
   bool m_suppressNotification = false;
 };
 

@@ -151,6 +151,78 @@ TEST_F(GameObjectTest, MarkedObjectsDieAtTheEndOfTheFrameLastMarkedFirst) {
   EXPECT_EQ(child->m_parent, Base::kNullHandle);
 }
 
+TEST_F(GameObjectTest, AChainAsDeepAsASpaceHoldsIsInitialisedPlacedAndDestroyed) {
+  constexpr int kDepth = int(Core::GameSpace::kObjectsPerPage * Core::GameSpace::kMaxPages);
+  auto buildChain = [&] {
+    std::vector<GameObject*> chain;
+    for (int i = 0; i < kDepth; ++i) {
+      chain.push_back(Named(("Link " + std::to_string(i)).c_str()));
+      Add<Transform>(chain.back())->SetLocalTranslation({0.0f, 1.0f, 0.0f});
+      if (i > 0) chain.back()->SetParent(chain[size_t(i) - 1]);
+    }
+    return chain;
+  };
+  std::vector<GameObject*> chain = buildChain();
+  ScriptCalls().clear();
+  chain.front()->InitializeChildren();
+  ASSERT_EQ(ScriptCalls().size(), size_t(kDepth - 1));  // every descendant once, the deepest first
+  EXPECT_EQ(ScriptCalls().front(), "game:InitObject(\"Unnamed Space\", " + std::to_string(chain.back()->GetSelf()) + ")");
+  EXPECT_EQ(ScriptCalls().back(), "game:InitObject(\"Unnamed Space\", " + std::to_string(chain[1]->GetSelf()) + ")");
+  chain.front()->Initialize();
+  EXPECT_EQ(chain.back()->GetComponent<Transform>()->Translation(), Base::Vec3(0.0f, float(kDepth), 0.0f));
+  chain.front()->GetComponent<Transform>()->SetTranslation({0.0f, -1.0f, 0.0f});
+  EXPECT_EQ(chain.back()->GetComponent<Transform>()->Translation(), Base::Vec3(0.0f, float(kDepth - 2), 0.0f));
+
+  Recorder onSpace{&heard_, "space"};
+  space_->GetHooks().AddSystemListener("ObjectDestroyed", &onSpace, Make<&Recorder::Destroyed>("Recorder::Destroyed"));
+  space_->Destroy(chain.front());
+  ASSERT_EQ(heard_.size(), size_t(kDepth));  // children before their parent
+  EXPECT_EQ(heard_.front(), "space:Link " + std::to_string(kDepth - 1));
+  EXPECT_EQ(heard_.back(), "space:Link 0");
+  space_->DestroyPendingObjects(false);
+  EXPECT_EQ(space_->GetObjectCount(), 0u);
+
+  // Torn down with its space: deepest first, each one unparented from a live parent.
+  chain = buildChain();
+  chain.front()->Initialize();
+  chain.front()->InitializeChildren();
+  EXPECT_EQ(chain.back()->GetComponent<Transform>()->Translation(), Base::Vec3(0.0f, float(kDepth), 0.0f));
+  space_.reset();
+}
+
+TEST_F(GameObjectTest, ParentLoopsReadFromAFileAreCutAtTheirFirstObject) {
+  // Links as a damaged file could give them: D hangs on the loop A-B, E-F is a loop, G its own parent,
+  // and X was listed under B before the read.
+  GameObject* d = Named("D");
+  GameObject* e = Named("E");
+  GameObject* a = Named("A");
+  GameObject* b = Named("B");
+  GameObject* f = Named("F");
+  GameObject* g = Named("G");
+  GameObject* x = Named("X");
+  d->m_parent = a->GetSelf();
+  e->m_parent = f->GetSelf();
+  a->m_parent = b->GetSelf();
+  b->m_parent = a->GetSelf();
+  f->m_parent = e->GetSelf();
+  g->m_parent = g->GetSelf();
+  x->m_parent = b->GetSelf();
+  b->m_children.push_back(x->GetSelf());
+
+  log_.Take();
+  space_->InitializeObjects();
+  EXPECT_EQ(log_.Take(),
+            "[ Error ][Core] Object g1_1:0 of space \"Unnamed Space\" is its own ancestor: its parent link is dropped\n"
+            "[ Error ][Core] Object g2_2:0 of space \"Unnamed Space\" is its own ancestor: its parent link is dropped\n"
+            "[ Error ][Core] Object g5_5:0 of space \"Unnamed Space\" is its own ancestor: its parent link is dropped\n");
+  for (GameObject* root : {e, a, g}) EXPECT_EQ(root->Parent(), nullptr);
+  EXPECT_EQ(a->m_children, (std::vector<Base::Handle>{d->GetSelf(), b->GetSelf()}));
+  EXPECT_EQ(e->m_children, (std::vector<Base::Handle>{f->GetSelf()}));
+  EXPECT_EQ(b->m_children, (std::vector<Base::Handle>{x->GetSelf()}));
+  EXPECT_TRUE(g->m_children.empty());
+  EXPECT_TRUE(x->IsInitialized());
+}
+
 TEST_F(GameObjectTest, AttachingOverAComponentDestroysTheOldOneWithAWarning) {
   GameObject* object = Named("Top");
   auto* transform = Add<Transform>(object);
