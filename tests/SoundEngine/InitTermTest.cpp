@@ -1,0 +1,163 @@
+// Start and stop of the sound engine: defaults, every refusal with what it leaves behind, a second
+// Init that changes nothing, Term twice, Init after Term, the named audio thread and extensions.
+#include <cstring>
+
+#include "MemoryMgr/Tlsf.h"
+
+#include "SoundTestSupport.h"
+
+namespace {
+
+using namespace SN;
+
+class InitTermTest : public SoundTest::EngineFixture {};
+
+TEST_F(InitTermTest, DefaultsBringUpTheEngineWithA16MiBDefaultPool) {
+  SnPlatformInitSettings platform;
+  SoundEngine::GetDefaultPlatformInitSettings(platform);
+  platform.sinkBufferCount = 1;
+  ASSERT_EQ(SoundEngine::Init(nullptr, &platform), SN_Success);
+  EXPECT_EQ(platform.sinkBufferCount, 4u);  // written back raised
+  EXPECT_TRUE(SoundEngine::IsInitialized());
+  MemoryMgr::PoolMemInfo info;
+  ASSERT_EQ(MemoryMgr::GetPoolMemoryUsed(g_DefaultPoolId, info), SN_Success);
+  EXPECT_EQ(info.totalBytes + uint32_t(SN::Tlsf::kOverheadBytes), 16777216u);
+  EXPECT_NE(g_pObjectIndex, nullptr);
+  EXPECT_NE(g_pAudioMgr, nullptr);
+  EXPECT_EQ(g_pAudioMgr->RingBytes(), 262144u);
+  EXPECT_EQ(lower_.inits, 1);
+
+  SoundEngine::Term();
+  EXPECT_FALSE(SoundEngine::IsInitialized());
+  EXPECT_EQ(g_DefaultPoolId, kInvalidPoolId);
+  EXPECT_EQ(g_pAudioMgr, nullptr);
+  EXPECT_EQ(AudioThread::ThreadId(), 0u);
+  EXPECT_EQ(MemoryMgr::GetNumPools(), 0);
+  SoundEngine::Term();  // harmless
+  ASSERT_EQ(SoundEngine::Init(nullptr, nullptr), SN_Success);  // from scratch
+}
+
+TEST_F(InitTermTest, EveryRefusalLeavesNothingBehind) {
+  settings_.samplesPerFrame = 1000;
+  settings_.maxPaths = 77;
+  SnInitSettings copy = settings_;
+  EXPECT_EQ(SoundEngine::Init(&copy, nullptr), SN_InvalidParameter);
+  EXPECT_EQ(copy.maxPaths, 77u);  // the copied settings still come back
+  EXPECT_EQ(g_DefaultPoolId, kInvalidPoolId);
+
+  copy = settings_;
+  copy.samplesPerFrame = 512;
+  copy.commandQueueBytes = 4 * (kLargestFixedMessage + 4);  // a fixed writer could find no room
+  EXPECT_EQ(SoundEngine::Init(&copy, nullptr), SN_InvalidParameter);
+
+  copy = settings_;
+  copy.samplesPerFrame = 1024;
+  copy.defaultPoolBytes = 65;  // asks for 64 bytes: too small for a heap
+  EXPECT_EQ(SoundEngine::Init(&copy, nullptr), SN_InsufficientMemory);
+  EXPECT_EQ(g_DefaultPoolId, kInvalidPoolId);
+  EXPECT_EQ(MemoryMgr::GetNumPools(), 0);
+
+  lower_.initResult = SN_Failure;
+  EXPECT_EQ(SoundEngine::Init(nullptr, nullptr), SN_Failure);
+  EXPECT_EQ(g_pObjectIndex, nullptr);
+  EXPECT_EQ(g_DefaultPoolId, kInvalidPoolId);
+  lower_.initResult = SN_Success;
+
+  ISnStreamMgr::m_pStreamMgr = nullptr;
+  EXPECT_EQ(SoundEngine::Init(nullptr, nullptr), SN_StreamMgrNotInitialized);
+  ISnStreamMgr::m_pStreamMgr = &streamMgr_;
+  EXPECT_FALSE(SoundEngine::IsInitialized());
+}
+
+TEST_F(InitTermTest, WithoutMemoryManagerOrVoicePipelineInitRefuses) {
+  MemoryMgr::Term();
+  EXPECT_EQ(SoundEngine::Init(nullptr, nullptr), SN_MemoryMgrNotInitialized);
+  SnMemSettings memory{20};
+  ASSERT_EQ(MemoryMgr::Init(&memory), SN_Success);
+
+  // The product installs no voice pipeline yet: Init stops at the voice manager, logged.
+  LowerEngine::Install(nullptr);
+  EXPECT_EQ(SoundEngine::Init(nullptr, nullptr), SN_Failure);
+  EXPECT_NE(log_.Take().find("voice pipeline is not available"), std::string::npos);
+  EXPECT_EQ(g_DefaultPoolId, kInvalidPoolId);
+  EXPECT_EQ(MemoryMgr::GetNumPools(), 0);
+}
+
+TEST_F(InitTermTest, ASecondInitKeepsTheLiveSettingsAndReportsThem) {
+  settings_.maxTransitions = 12;
+  InitSynchronous();
+  SnInitSettings second;
+  SoundEngine::GetDefaultInitSettings(second);
+  second.samplesPerFrame = 256;
+  EXPECT_EQ(SoundEngine::Init(&second, nullptr), SN_Failure);
+  EXPECT_EQ(SoundEngine::Settings().samplesPerFrame, 1024u);
+  EXPECT_EQ(second.samplesPerFrame, 1024u);
+  EXPECT_EQ(second.maxTransitions, 12u);
+  EXPECT_EQ(lower_.inits, 1);
+  EXPECT_TRUE(SoundEngine::IsInitialized());
+}
+
+TEST_F(InitTermTest, AnExistingDefaultPoolOutlivesAFailedInit) {
+  g_DefaultPoolId = MemoryMgr::CreatePool(nullptr, 1 << 20, 64, SnMemPool_AllocHook, 0);
+  ASSERT_NE(g_DefaultPoolId, kInvalidPoolId);
+  const SnMemPoolId existing = g_DefaultPoolId;
+  lower_.initResult = SN_Failure;
+  EXPECT_EQ(SoundEngine::Init(nullptr, nullptr), SN_Failure);
+  EXPECT_EQ(g_DefaultPoolId, existing);
+  EXPECT_EQ(MemoryMgr::CheckPoolId(existing), SN_Success);
+  MemoryMgr::DestroyPool(existing);
+  g_DefaultPoolId = kInvalidPoolId;
+}
+
+std::vector<int>* g_calls = nullptr;
+void ExtensionA(bool last) { g_calls->push_back(last ? 10 : 1); }
+void ExtensionB(bool last) { g_calls->push_back(last ? 20 : 2); }
+
+TEST_F(InitTermTest, ExtensionsRunLastFirstEachFrameAndOnceMoreAtTerm) {
+  std::vector<int> calls;
+  g_calls = &calls;
+  InitSynchronous();
+  EXPECT_EQ(SoundEngine::RemoveBehavioralExtension(&ExtensionA), SN_Failure);
+  ASSERT_EQ(SoundEngine::AddBehavioralExtension(&ExtensionA), SN_Success);
+  ASSERT_EQ(SoundEngine::AddBehavioralExtension(&ExtensionB), SN_Success);
+  SoundEngine::RenderAudio();
+  EXPECT_EQ(calls, (std::vector<int>{2, 1}));
+  EXPECT_EQ(SoundEngine::RemoveBehavioralExtension(&ExtensionB), SN_Success);
+  SoundEngine::Term();
+  EXPECT_EQ(calls, (std::vector<int>{2, 1, 10}));
+  g_calls = nullptr;
+}
+
+TEST_F(InitTermTest, TheAudioThreadIsNamedAndPacedByTheMainOutput) {
+  struct Probe {
+    static void Extension(bool) {
+      char name[32];
+      Platform::CurrentThreadName(name, sizeof name);
+      std::lock_guard<std::mutex> guard(Lock());
+      Name() = name;
+      Ran().Set();
+    }
+    static std::mutex& Lock() {
+      static std::mutex lock;
+      return lock;
+    }
+    static std::string& Name() {
+      static std::string name;
+      return name;
+    }
+    static Platform::Event& Ran() {
+      static Platform::Event ran(Platform::Event::Reset::Manual);
+      return ran;
+    }
+  };
+  Probe::Ran().Clear();
+  lower_.waitMs = 1;  // the thread renders without being woken
+  ASSERT_EQ(SoundEngine::Init(nullptr, nullptr), SN_Success);
+  ASSERT_EQ(SoundEngine::AddBehavioralExtension(&Probe::Extension), SN_Success);
+  ASSERT_EQ(Probe::Ran().Wait(30000), Platform::WaitResult::Signalled);
+  SoundEngine::RemoveBehavioralExtension(&Probe::Extension);
+  std::lock_guard<std::mutex> guard(Probe::Lock());
+  EXPECT_EQ(Probe::Name(), "SN::EventManage");
+}
+
+}  // namespace
