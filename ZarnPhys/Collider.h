@@ -179,6 +179,60 @@ class ColliderPolytope : public ColliderBase {
   Base::Vec3 halfExtents_;
 };
 
+// Inline: GJK and EPA ask for a support point a few dozen times per pair.
+inline Base::Vec3 ColliderBase::LocalSupport(const Base::Vec3& d) const {
+  switch (kind_) {
+    case ColliderKind_Capsule: {
+      const auto* c = static_cast<const ColliderCapsule*>(this);
+      Base::Vec3 p = d * c->radius_;
+      p.y += d.y > 0.0f ? c->halfHeight_ : -c->halfHeight_;
+      return p;
+    }
+    case ColliderKind_Cube:
+    case ColliderKind_Ground: {
+      const Base::Vec3& h = static_cast<const ColliderBoxLike*>(this)->halfExtents_;
+      return {d.x < 0.0f ? -h.x : h.x, d.y < 0.0f ? -h.y : h.y, d.z < 0.0f ? -h.z : h.z};
+    }
+    case ColliderKind_Polytope: {
+      const auto& vertices = static_cast<const ColliderPolytope*>(this)->vertices_;
+      if (vertices.empty()) return {};
+      size_t best = 0;
+      float bestDot = vertices[0].Dot(d);
+      for (size_t i = 1; i < vertices.size(); ++i) {
+        const float dot = vertices[i].Dot(d);
+        if (dot > bestDot) {
+          bestDot = dot;
+          best = i;
+        }
+      }
+      return vertices[best];
+    }
+    case ColliderKind_Slant: {
+      const Base::Vec3& h = static_cast<const ColliderBoxLike*>(this)->halfExtents_;
+      Base::Vec3 p{h.x * (d.x < 0.0f ? -1.0f : 1.0f), -h.y, h.z};
+      if (d.y > 0.0f) {
+        if (d.Dot(Base::Vec3(0.0f, 2.0f * h.y, -2.0f * h.z)) >= 0.0f) p = {p.x, h.y, -h.z};
+      } else if (d.z < 0.0f) {
+        p.z = -h.z;
+      }
+      return p;
+    }
+    case ColliderKind_Sphere:
+      return d * static_cast<const ColliderSphere*>(this)->radius_;
+    default:
+      return {};
+  }
+}
+
+inline Base::Vec3 ColliderBase::Support(const Base::Vec3& direction) const {
+  const Base::Mat3& r = entity_->orientation;
+  // Transpose(r) * direction without building the transpose.
+  const Base::Vec3 local{r.m[0] * direction.x + r.m[3] * direction.y + r.m[6] * direction.z,
+                         r.m[1] * direction.x + r.m[4] * direction.y + r.m[7] * direction.z,
+                         r.m[2] * direction.x + r.m[5] * direction.y + r.m[8] * direction.z};
+  return r * LocalSupport(local) + entity_->position;
+}
+
 template <typename F>
 void ColliderBase::ForEachPair(uint32_t set, F&& f) const {
   const PairSet& s = sets_[set];

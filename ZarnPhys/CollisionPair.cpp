@@ -1,4 +1,4 @@
-// GJK overlap test, EPA depth search and the contact solve of one pair of colliders.
+// GJK overlap test and EPA depth search of one pair of colliders.
 #include "ZarnPhys/CollisionPair.h"
 
 #include <algorithm>
@@ -21,12 +21,6 @@ const Base::Vec3 kDown(0.0f, -1.0f, 0.0f);
 RigidBody* BodyOf(const ColliderBase* collider) {
   const Entity* entity = collider->GetEntity();
   return entity ? entity->rigidBody : nullptr;
-}
-
-// The body the solver may move: present and not immovable.
-RigidBody* MovableBodyOf(const ColliderBase* collider) {
-  RigidBody* body = BodyOf(collider);
-  return body && !body->IsImmovable() ? body : nullptr;
 }
 
 // A round shape is a core (a point or a segment) grown by a radius.
@@ -96,100 +90,105 @@ SupportPoint CollisionPair::MinkowskiSupport(Base::Vec3 direction) const {
 }
 
 bool CollisionPair::Collide() {
+  GjkEpaScratch scratch;
+  return Collide(scratch);
+}
+
+bool CollisionPair::Collide(GjkEpaScratch& s) {
   const ColliderKind a = colliderA_->GetKind(), b = colliderB_->GetKind();
   if (a == ColliderKind_Ground && b == ColliderKind_Capsule) {
     std::swap(colliderA_, colliderB_);
-    return CapsuleGround();
+    return CapsuleGround(s);
   }
-  if (a == ColliderKind_Capsule && b == ColliderKind_Ground) return CapsuleGround();
-  return GJK();
+  if (a == ColliderKind_Capsule && b == ColliderKind_Ground) return CapsuleGround(s);
+  return GJK(s);
 }
 
-bool CollisionPair::Intersects() {
-  for (SupportPoint& s : simplex_) s = {};
+bool CollisionPair::Intersects(GjkEpaScratch& s) {
+  for (SupportPoint& point : s.simplex) point = {};
   Base::Vec3 direction(1.0f, 0.0f, 0.0f);
-  simplex_[0] = MinkowskiSupport(direction);
-  simplexCount_ = 1;
-  direction = -simplex_[0].point;
+  s.simplex[0] = MinkowskiSupport(direction);
+  s.simplexCount = 1;
+  direction = -s.simplex[0].point;
   for (int i = 0; i < kMaxGjkIterations; ++i) {
     direction.Normalize();
     const SupportPoint p = MinkowskiSupport(direction);
     if (p.point.Dot(direction) < 0.0f) return false;
-    for (int k = std::min(simplexCount_, 3); k > 0; --k) simplex_[k] = simplex_[k - 1];
-    simplex_[0] = p;
-    simplexCount_ = std::min(simplexCount_ + 1, 4);
-    if (DoSimplex(direction)) return true;
+    for (int k = std::min(s.simplexCount, 3); k > 0; --k) s.simplex[k] = s.simplex[k - 1];
+    s.simplex[0] = p;
+    s.simplexCount = std::min(s.simplexCount + 1, 4);
+    if (DoSimplex(s, direction)) return true;
   }
   return false;
 }
 
-bool CollisionPair::Triangle(Base::Vec3& d) {
-  const SupportPoint a = simplex_[0], b = simplex_[1], c = simplex_[2];
+bool CollisionPair::Triangle(GjkEpaScratch& s, Base::Vec3& d) {
+  const SupportPoint a = s.simplex[0], b = s.simplex[1], c = s.simplex[2];
   const Base::Vec3 ab = b.point - a.point, ac = c.point - a.point, ao = -a.point;
   const Base::Vec3 n = ab.Cross(ac);
   if (ab.Cross(n).Dot(ao) > 0.0f) {
     if (ab.Dot(ao) > 0.0f) {
       d = ab.Cross(ao.Cross(ab));
-      simplexCount_ = 2;
+      s.simplexCount = 2;
     } else {
       d = ao;
-      simplexCount_ = 1;
+      s.simplexCount = 1;
     }
     return false;
   }
   if (n.Cross(ac).Dot(ao) > 0.0f) {
     if (ac.Dot(ao) > 0.0f) {
       d = ac.Cross(ao.Cross(ac));
-      simplex_[1] = c;
-      simplexCount_ = 2;
+      s.simplex[1] = c;
+      s.simplexCount = 2;
     } else {
       d = ao;
-      simplexCount_ = 1;
+      s.simplexCount = 1;
     }
     return false;
   }
   // The winding is kept so that the next tetrahedron's side faces point outwards.
   if (n.Dot(ao) >= 0.0f) {
     d = n;
-    simplex_[0] = b;
-    simplex_[1] = a;
+    s.simplex[0] = b;
+    s.simplex[1] = a;
   } else {
     d = -n;
   }
-  simplexCount_ = 3;
+  s.simplexCount = 3;
   return false;
 }
 
-bool CollisionPair::DoSimplex(Base::Vec3& d) {
-  const Base::Vec3 a = simplex_[0].point, ao = -a;
-  switch (simplexCount_) {
+bool CollisionPair::DoSimplex(GjkEpaScratch& s, Base::Vec3& d) {
+  const Base::Vec3 a = s.simplex[0].point, ao = -a;
+  switch (s.simplexCount) {
     case 2: {
-      const Base::Vec3 ab = simplex_[1].point - a;
+      const Base::Vec3 ab = s.simplex[1].point - a;
       if (ab.Dot(ao) > 0.0f) {
         d = ab.Cross(ao).Cross(ab);
         if (d.LengthSquared() == 0.0f) d.y += 1e-6f;
       } else {
-        simplexCount_ = 1;
+        s.simplexCount = 1;
         d = ao;
       }
       return false;
     }
     case 3:
-      return Triangle(d);
+      return Triangle(s, d);
     case 4: {
-      const SupportPoint sa = simplex_[0], sb = simplex_[1], sc = simplex_[2], sd = simplex_[3];
+      const SupportPoint sa = s.simplex[0], sb = s.simplex[1], sc = s.simplex[2], sd = s.simplex[3];
       const Base::Vec3 ab = sb.point - a, ac = sc.point - a, ad = sd.point - a;
       if (ac.Cross(ab).Dot(ao) > 0.0f) {
-        simplex_[0] = sa, simplex_[1] = sc, simplex_[2] = sb;
+        s.simplex[0] = sa, s.simplex[1] = sc, s.simplex[2] = sb;
       } else if (ad.Cross(ac).Dot(ao) > 0.0f) {
-        simplex_[0] = sa, simplex_[1] = sd, simplex_[2] = sc;
+        s.simplex[0] = sa, s.simplex[1] = sd, s.simplex[2] = sc;
       } else if (ab.Cross(ad).Dot(ao) > 0.0f) {
-        simplex_[0] = sa, simplex_[1] = sb, simplex_[2] = sd;
+        s.simplex[0] = sa, s.simplex[1] = sb, s.simplex[2] = sd;
       } else {
         return true;
       }
-      simplexCount_ = 3;
-      return Triangle(d);
+      s.simplexCount = 3;
+      return Triangle(s, d);
     }
     default:
       d = ao;
@@ -240,13 +239,13 @@ void CollisionPair::RecordSupport() {
   }
 }
 
-bool CollisionPair::GJK() {
-  if (!Intersects()) return false;
+bool CollisionPair::GJK(GjkEpaScratch& s) {
+  if (!Intersects(s)) return false;
   OnContact();
   if (!colliderA_->GetGhost() && !colliderB_->GetGhost()) {
     if (!RoundContact()) {
-      SetupPolytope();
-      if (!EPA()) return false;
+      SetupPolytope(s);
+      if (!EPA(s)) return false;
     }
   }
   RecordEvent();
@@ -302,9 +301,9 @@ bool CollisionPair::RoundContact() {
   return true;
 }
 
-bool CollisionPair::CapsuleGround() {
+bool CollisionPair::CapsuleGround(GjkEpaScratch& s) {
   const RigidBody* body = BodyOf(colliderA_);
-  if (!body || !body->rotationLocked) return GJK();
+  if (!body || !body->rotationLocked) return GJK(s);
   // A locked capsule stands upright: its lowest point against the ground's top is the whole test.
   const Base::Vec3 lowest = colliderA_->Support(kDown);
   const float groundTop = colliderB_->Support(-kDown).y;
@@ -313,20 +312,20 @@ bool CollisionPair::CapsuleGround() {
   return true;
 }
 
-void CollisionPair::SetupPolytope() {
-  vertexCount_ = faceCount_ = edgeCount_ = 0;
-  for (int i = 0; i < 4; ++i) vertices_[vertexCount_++] = simplex_[i];
+void CollisionPair::SetupPolytope(GjkEpaScratch& s) {
+  s.vertexCount = s.faceCount = s.edgeCount = 0;
+  for (int i = 0; i < 4; ++i) s.vertices[s.vertexCount++] = s.simplex[i];
   static constexpr uint32_t kFaces[4][3] = {{0, 1, 2}, {0, 2, 3}, {0, 3, 1}, {1, 2, 3}};
   for (const auto& f : kFaces) {
-    Face& face = faces_[faceCount_++];
+    Face& face = s.faces[s.faceCount++];
     face = Face();
     face.a = f[0], face.b = f[1], face.c = f[2];
   }
 }
 
-void CollisionPair::ComputeFace(Face& face) const {
-  const Base::Vec3& a = vertices_[face.a].point;
-  Base::Vec3 normal = (vertices_[face.b].point - a).Cross(vertices_[face.c].point - a);
+void CollisionPair::ComputeFace(const GjkEpaScratch& s, Face& face) const {
+  const Base::Vec3& a = s.vertices[face.a].point;
+  Base::Vec3 normal = (s.vertices[face.b].point - a).Cross(s.vertices[face.c].point - a);
   face.computed = true;
   if (normal.LengthSquared() <= FLT_MIN) {
     // A sliver tells nothing about the direction of the contact; it is never the closest face.
@@ -336,9 +335,9 @@ void CollisionPair::ComputeFace(Face& face) const {
   }
   normal.Normalize();
   float distance = normal.Dot(a);
-  for (uint32_t i = 0; i < vertexCount_; ++i) {
+  for (uint32_t i = 0; i < s.vertexCount; ++i) {
     if (i == face.a || i == face.b || i == face.c) continue;
-    if (normal.Dot(vertices_[i].point) - distance > kFaceFrontTolerance) {
+    if (normal.Dot(s.vertices[i].point) - distance > kFaceFrontTolerance) {
       normal = -normal;
       distance = -distance;
       break;
@@ -348,27 +347,27 @@ void CollisionPair::ComputeFace(Face& face) const {
   face.distance = distance;
 }
 
-bool CollisionPair::EPA() {
+bool CollisionPair::EPA(GjkEpaScratch& s) {
   uint32_t closest = 0;
   for (int supports = 1;; ++supports) {
-    if (faceCount_ == 0) return false;
+    if (s.faceCount == 0) return false;
     closest = 0;
-    for (uint32_t i = 0; i < faceCount_; ++i) {
-      if (!faces_[i].computed) ComputeFace(faces_[i]);
-      if (faces_[i].distance < faces_[closest].distance) closest = i;
+    for (uint32_t i = 0; i < s.faceCount; ++i) {
+      if (!s.faces[i].computed) ComputeFace(s, s.faces[i]);
+      if (s.faces[i].distance < s.faces[closest].distance) closest = i;
     }
-    const Face face = faces_[closest];
+    const Face face = s.faces[closest];
     if (face.distance == FLT_MAX) return false;
     const SupportPoint p = MinkowskiSupport(face.normal);
     if (p.point.Dot(face.normal) - face.distance < kEpaTolerance) break;
     // Out of expansions or of vertex room: the closest face so far is the answer.
-    if (supports > kMaxExpansions || vertexCount_ == kMaxVertices) break;
+    if (supports > kMaxExpansions || s.vertexCount == GjkEpaScratch::kMaxVertices) break;
 
-    const uint32_t newest = vertexCount_;
-    vertices_[vertexCount_++] = p;
-    edgeCount_ = 0;
-    for (uint32_t i = 0; i < faceCount_;) {
-      const Face& f = faces_[i];
+    const uint32_t newest = s.vertexCount;
+    s.vertices[s.vertexCount++] = p;
+    s.edgeCount = 0;
+    for (uint32_t i = 0; i < s.faceCount;) {
+      const Face& f = s.faces[i];
       if (f.distance != FLT_MAX && f.normal.Dot(p.point) - f.distance <= 0.0f) {
         ++i;
         continue;
@@ -376,33 +375,33 @@ bool CollisionPair::EPA() {
       const uint32_t pairs[3][2] = {{f.a, f.b}, {f.b, f.c}, {f.c, f.a}};
       for (const auto& e : pairs) {
         bool found = false;
-        for (uint32_t k = 0; k < edgeCount_; ++k) {
-          Edge& stored = edges_[k];
+        for (uint32_t k = 0; k < s.edgeCount; ++k) {
+          GjkEpaScratch::Edge& stored = s.edges[k];
           if ((stored.a == e[0] && stored.b == e[1]) || (stored.a == e[1] && stored.b == e[0])) {
             ++stored.uses;
             found = true;
             break;
           }
         }
-        if (!found && edgeCount_ < kMaxEdges) edges_[edgeCount_++] = {1, e[0], e[1]};
+        if (!found && s.edgeCount < GjkEpaScratch::kMaxEdges) s.edges[s.edgeCount++] = {1, e[0], e[1]};
       }
-      faces_[i] = faces_[--faceCount_];
+      s.faces[i] = s.faces[--s.faceCount];
     }
-    for (uint32_t k = 0; k < edgeCount_ && faceCount_ < kMaxFaces; ++k) {
-      if (edges_[k].uses != 1) continue;
-      Face& f = faces_[faceCount_++];
+    for (uint32_t k = 0; k < s.edgeCount && s.faceCount < GjkEpaScratch::kMaxFaces; ++k) {
+      if (s.edges[k].uses != 1) continue;
+      Face& f = s.faces[s.faceCount++];
       f = Face();
-      f.a = edges_[k].a, f.b = edges_[k].b, f.c = newest;
+      f.a = s.edges[k].a, f.b = s.edges[k].b, f.c = newest;
     }
-    edgeCount_ = 0;
+    s.edgeCount = 0;
   }
 
-  const Face& face = faces_[closest];
+  const Face& face = s.faces[closest];
 
   // Barycentric coordinates of the origin's projection on the face, in its Minkowski points.
-  const SupportPoint& a = vertices_[face.a];
-  const SupportPoint& b = vertices_[face.b];
-  const SupportPoint& c = vertices_[face.c];
+  const SupportPoint& a = s.vertices[face.a];
+  const SupportPoint& b = s.vertices[face.b];
+  const SupportPoint& c = s.vertices[face.c];
   const Base::Vec3 q = face.normal * face.distance;
   const Base::Vec3 v0 = b.point - a.point, v1 = c.point - a.point, v2 = q - a.point;
   const float d00 = v0.Dot(v0), d01 = v0.Dot(v1), d11 = v1.Dot(v1), d20 = v2.Dot(v0), d21 = v2.Dot(v1);
@@ -421,86 +420,6 @@ bool CollisionPair::EPA() {
   }
   SetContact(face.normal, face.distance, a.onA * u + b.onA * v + c.onA * w, a.onB * u + b.onB * v + c.onB * w);
   return true;
-}
-
-void CollisionPair::Solve(float dt) {
-  RigidBody* bodyA = MovableBodyOf(colliderA_);
-  RigidBody* bodyB = MovableBodyOf(colliderB_);
-  const Base::Mat3 zero = [] {
-    Base::Mat3 m;
-    for (float& x : m.m) x = 0.0f;
-    return m;
-  }();
-  const Base::Vec3 vA = bodyA ? bodyA->velocity : Base::Vec3(), wA = bodyA ? bodyA->angularVelocity : Base::Vec3();
-  const Base::Vec3 vB = bodyB ? bodyB->velocity : Base::Vec3(), wB = bodyB ? bodyB->angularVelocity : Base::Vec3();
-  const float imA = bodyA ? bodyA->inverseMass : 0.0f, imB = bodyB ? bodyB->inverseMass : 0.0f;
-  const Base::Mat3& iiA = bodyA ? bodyA->inverseInertia : zero;
-  const Base::Mat3& iiB = bodyB ? bodyB->inverseInertia : zero;
-
-  const Base::Vec3 rA = contactA_ - colliderA_->GetEntity()->position;
-  const Base::Vec3 rB = contactB_ - colliderB_->GetEntity()->position;
-  const Base::Vec12 jacobian(-normal_, -rA.Cross(normal_), normal_, rB.Cross(normal_));
-  const Base::Vec12 velocities(vA, wA, vB, wB);
-  Base::Vec12 mj;
-  mj.SetMassDiagonal(imA, iiA, imB, iiB);
-  mj *= jacobian;
-  const float k = jacobian.Dot(mj);
-  if (!(k > 0.0f)) return;
-
-  float bias = (-0.3f / dt) * std::max(depth_ - 0.15f, 0.0f);
-  const Base::Vec3 u = (vB + wB.Cross(rB)) - (vA + wA.Cross(rA));
-  const float un = u.Dot(normal_);
-  bias += (un - 0.7f) * 0.1f;
-
-  const float lambda = (warmStartImpulse_ != 0.0f && firstPass_) ? warmStartImpulse_
-                                                                 : -(jacobian.Dot(velocities) + bias) / k;
-  const float old = accumulatedImpulse_;
-  accumulatedImpulse_ = old + lambda;
-  if (accumulatedImpulse_ <= 0.0f) accumulatedImpulse_ = 0.0f;
-  const float delta = accumulatedImpulse_ - old;
-
-  // Friction along world x and z, applied as a velocity; it is capped at the change that brings the
-  // tangential speed at the contact to rest, so that light bodies do not overshoot from pass to pass.
-  const auto friction = [&](float speed, const Base::Vec3& t) {
-    float f = speed;
-    if (delta * delta * friction_ * friction_ < speed * speed) f = delta * speed > 0.0f ? friction_ * delta : -friction_ * delta;
-    float response = 0.0f;
-    if (bodyA) response += imA + (iiA * rA.Cross(t)).Cross(rA).Dot(t);
-    if (bodyB) response += imB + (iiB * rB.Cross(t)).Cross(rB).Dot(t);
-    if (response * std::fabs(f) > std::fabs(speed)) f = speed / response;
-    return f;
-  };
-  const Base::Vec3 fx(friction(u.x, Base::Vec3(1.0f, 0.0f, 0.0f)), 0.0f, 0.0f);
-  const Base::Vec3 fz(0.0f, 0.0f, friction(u.z, Base::Vec3(0.0f, 0.0f, 1.0f)));
-  firstPass_ = false;
-
-  const Base::Vec12 p = mj * delta;
-  const Base::Vec3 dvA(p.v[0], p.v[1], p.v[2]), dwA(p.v[3], p.v[4], p.v[5]);
-  const Base::Vec3 dvB(p.v[6], p.v[7], p.v[8]), dwB(p.v[9], p.v[10], p.v[11]);
-  if (bodyA) {
-    bodyA->velocity += dvA;
-    bodyA->angularVelocity += dwA;
-    bodyA->velocity += bodyA->inverseMassMatrix * fx + bodyA->inverseMassMatrix * fz;
-    bodyA->angularVelocity += iiA * rA.Cross(fx) + iiA * rA.Cross(fz);
-    bodyA->velocity.x *= 0.999f;
-    bodyA->velocity.z *= 0.999f;
-  }
-  if (bodyB) {
-    bodyB->velocity += dvB;
-    bodyB->angularVelocity += dwB;
-    bodyB->velocity -= bodyB->inverseMassMatrix * fx + bodyB->inverseMassMatrix * fz;
-    bodyB->angularVelocity -= iiB * rB.Cross(fx) + iiB * rB.Cross(fz);
-    bodyB->velocity.x *= 0.999f;
-    bodyB->velocity.z *= 0.999f;
-  }
-  if (bodyA || bodyB) {
-    manifoldA_.appliedVelocity += dvA;
-    manifoldA_.relativeVelocity = u;
-  }
-  if (bodyB) {
-    manifoldB_.appliedVelocity += dvB;
-    manifoldB_.relativeVelocity = -u;
-  }
 }
 
 }  // namespace ZarnPhys

@@ -1,5 +1,5 @@
-// One candidate pair of colliders for one step: the GJK overlap test, the EPA depth search, the
-// contact it yields and the sequential-impulse solve of that contact.
+// One candidate pair of colliders for one step: the GJK overlap test, the EPA depth search and the
+// contact they yield, which the contact solver resolves.
 #pragma once
 
 #include <cstdint>
@@ -17,35 +17,44 @@ struct SupportPoint {
   Base::Vec3 onB;
 };
 
-class CollisionPair {
- public:
+// The simplex and polytope of one test. Only the test reads them, so one set serves every pair of a
+// step (the narrow phase's own) instead of each pair carrying and copying its own.
+struct GjkEpaScratch {
   static constexpr int kMaxVertices = 10;
   static constexpr int kMaxFaces = 20;
   static constexpr int kMaxEdges = 20;
-  static constexpr int kMaxExpansions = 7;
-  static constexpr int kMaxGjkIterations = 10;
 
   struct Face {
-    bool computed = false;
-    uint32_t a = 0, b = 0, c = 0;
+    bool computed;
+    uint32_t a, b, c;
     Base::Vec3 normal;
-    float distance = 0.0f;
+    float distance;
   };
   struct Edge {
-    uint32_t uses = 0;
-    uint32_t a = 0, b = 0;
+    uint32_t uses;
+    uint32_t a, b;
   };
+
+  SupportPoint simplex[4];
+  int32_t simplexCount = 0;
+  SupportPoint vertices[kMaxVertices];
+  Face faces[kMaxFaces];
+  Edge edges[kMaxEdges];
+  uint32_t vertexCount = 0, faceCount = 0, edgeCount = 0;
+};
+
+class CollisionPair {
+ public:
+  static constexpr int kMaxExpansions = 7;
+  static constexpr int kMaxGjkIterations = 10;
 
   CollisionPair(ColliderBase* a, ColliderBase* b);
   void SetColliders(ColliderBase* a, ColliderBase* b);
 
   // The kind-pair test with its side effects (waking, touching, events, support recording).
+  bool Collide(GjkEpaScratch& scratch);
   bool Collide();
-  bool GJK();
-  bool EPA();
-  bool CapsuleGround();
   SupportPoint MinkowskiSupport(Base::Vec3 direction) const;
-  void Solve(float dt);
 
   ColliderBase* GetColliderA() const { return colliderA_; }
   ColliderBase* GetColliderB() const { return colliderB_; }
@@ -60,26 +69,26 @@ class CollisionPair {
   bool needsResolution = false;
 
  private:
-  bool Intersects();
+  friend class ContactSolver;
+  using Face = GjkEpaScratch::Face;
+
+  bool GJK(GjkEpaScratch& s);
+  bool EPA(GjkEpaScratch& s);
+  bool CapsuleGround(GjkEpaScratch& s);
+  bool Intersects(GjkEpaScratch& s);
   void OnContact();
   void RecordEvent();
   void RecordSupport();
   // Simplex reduction; returns true when the origin is enclosed.
-  bool DoSimplex(Base::Vec3& direction);
-  bool Triangle(Base::Vec3& direction);
+  bool DoSimplex(GjkEpaScratch& s, Base::Vec3& direction);
+  bool Triangle(GjkEpaScratch& s, Base::Vec3& direction);
   // Spheres and capsules against each other, and spheres against boxes, meet at their cores'
   // closest points: exact where a polytope of ten vertices would only approximate the curve.
   bool RoundContact();
   void SetContact(const Base::Vec3& normal, float depth, const Base::Vec3& onA, const Base::Vec3& onB);
-  void SetupPolytope();
-  void ComputeFace(Face& face) const;
+  void SetupPolytope(GjkEpaScratch& s);
+  void ComputeFace(const GjkEpaScratch& s, Face& face) const;
 
-  SupportPoint simplex_[4];
-  int32_t simplexCount_ = 0;
-  SupportPoint vertices_[kMaxVertices];
-  Face faces_[kMaxFaces];
-  Edge edges_[kMaxEdges];
-  uint32_t vertexCount_ = 0, faceCount_ = 0, edgeCount_ = 0;
   float accumulatedImpulse_ = 0.0f;
   float warmStartImpulse_ = 0.0f;
   bool firstPass_ = true;

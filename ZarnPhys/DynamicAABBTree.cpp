@@ -3,16 +3,13 @@
 
 #include <algorithm>
 #include <functional>
+#include <tuple>
 
 #include "Base/Assert.h"
 #include "Base/MathUtil.h"
 #include "ZarnPhys/DebugDrawer.h"
 
 namespace ZarnPhys {
-
-namespace {
-const DynamicAABBTree::Node kSentinel{};
-}  // namespace
 
 bool DynamicAABBTree::Overlaps(const Box& a, const Box& b) {
   return a.min.x <= b.max.x && a.max.x >= b.min.x && a.min.y <= b.max.y && a.max.y >= b.min.y &&
@@ -31,10 +28,6 @@ Box DynamicAABBTree::Union(const Box& a, const Box& b) {
 
 float DynamicAABBTree::VolumeOf(const Box& b) {
   return (b.max.x - b.min.x) * (b.max.y - b.min.y) * (b.max.z - b.min.z);
-}
-
-const DynamicAABBTree::Node& DynamicAABBTree::NodeOrSentinel(uint32_t index) const {
-  return index == kNone ? kSentinel : nodes_[index];
 }
 
 Box DynamicAABBTree::FatBoxOf(const ColliderBase* collider) const {
@@ -223,41 +216,58 @@ void DynamicAABBTree::Reinsert() {
 void DynamicAABBTree::FindPairs(PairSink& sink) {
   if (root_ == kNone || nodes_[root_].IsLeaf()) return;
   sink_ = &sink;
-  for (Node& node : nodes_) node.visited = false;
-  CrossPairs(nodes_[root_].children[0], nodes_[root_].children[1]);
+  searchNodes_.resize(nodes_.size());
+  for (size_t i = 0; i < nodes_.size(); ++i) {
+    Node& node = nodes_[i];
+    node.visited = false;
+    searchNodes_[i] = {node.box, {node.children[0], node.children[1]}};
+  }
+  SubtreePairs(root_);
   sink_ = nullptr;
 }
 
+// Each internal node's pairs are searched once, children first: the order in which the pairs
+// reach the sink is the order of the contacts the solver works through.
+void DynamicAABBTree::SubtreePairs(uint32_t index) {
+  const SearchNode& node = searchNodes_[index];
+  const uint32_t first = node.children[0], second = node.children[1];
+  if (first == kNone && second == kNone) return;
+  if (first != kNone) SubtreePairs(first);
+  if (second != kNone) SubtreePairs(second);
+  nodes_[index].visited = true;
+  CrossPairs(first, second);
+}
+
+// The pairs with one leaf under x and one under y. A stack stands in for the recursion: what is
+// pushed last is searched first, so the pairs come in the order a depth-first recursion finds them.
 void DynamicAABBTree::CrossPairs(uint32_t x, uint32_t y) {
-  for (;;) {
-    for (const uint32_t n : {x, y}) {
-      if (n != kNone && !nodes_[n].IsLeaf() && !nodes_[n].visited) {
-        CrossPairs(nodes_[n].children[0], nodes_[n].children[1]);
-        nodes_[n].visited = true;
-      }
-    }
-    const Node& nx = NodeOrSentinel(x);
-    const Node& ny = NodeOrSentinel(y);
-    if (x == kNone || y == kNone || !Overlaps(nx.box, ny.box)) return;
-    const bool leafX = nx.IsLeaf(), leafY = ny.IsLeaf();
+  crossStack_.clear();
+  crossStack_.push_back({x, y});
+  while (!crossStack_.empty()) {
+    std::tie(x, y) = crossStack_.back();
+    crossStack_.pop_back();
+    if (x == kNone || y == kNone) continue;
+    const SearchNode& nx = searchNodes_[x];
+    const SearchNode& ny = searchNodes_[y];
+    if (!Overlaps(nx.box, ny.box)) continue;
+    const bool leafX = nx.children[0] == kNone && nx.children[1] == kNone;
+    const bool leafY = ny.children[0] == kNone && ny.children[1] == kNone;
     if (leafX && leafY) {
       ++testedPairs_;
-      sink_->AddPair(nx.collider, ny.collider);
-      return;
-    }
-    if (leafX) {
-      CrossPairs(x, ny.children[0]);
-      y = ny.children[1];
+      sink_->AddPair(nodes_[x].collider, nodes_[y].collider);
+    } else if (leafX) {
+      crossStack_.push_back({x, ny.children[1]});
+      crossStack_.push_back({x, ny.children[0]});
     } else if (leafY) {
-      CrossPairs(y, nx.children[0]);
-      x = nx.children[1];
+      // The leaf leads in the pairs with the first child and follows in those with the second.
+      crossStack_.push_back({nx.children[1], y});
+      crossStack_.push_back({y, nx.children[0]});
     } else {
       const uint32_t x0 = nx.children[0], x1 = nx.children[1], y0 = ny.children[0], y1 = ny.children[1];
-      CrossPairs(x0, y0);
-      CrossPairs(x0, y1);
-      CrossPairs(x1, y0);
-      x = x1;
-      y = y1;
+      crossStack_.push_back({x1, y1});
+      crossStack_.push_back({x1, y0});
+      crossStack_.push_back({x0, y1});
+      crossStack_.push_back({x0, y0});
     }
   }
 }

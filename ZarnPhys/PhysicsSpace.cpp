@@ -383,7 +383,7 @@ void PhysicsSpace::AppendPairEvent(CollisionPair& pair, EventList list) {
 
 void PhysicsSpace::NarrowPhase() {
   candidates_.ForEach([this](CollisionPair* pair) {
-    if (!pair->Collide()) return;
+    if (!pair->Collide(scratch_)) return;
     if (colliding_.Full()) {
       ReportFullPool(collidingFullReported_, "colliding pair");
       return;
@@ -398,12 +398,12 @@ void PhysicsSpace::NarrowPhase() {
 }
 
 void PhysicsSpace::Resolve() {
-  for (int pass = 0; pass < kSolverPasses; ++pass) {
-    colliding_.ForEach([this](CollisionPair* pair) {
-      if (pair->needsResolution && !pair->GetColliderA()->GetGhost() && !pair->GetColliderB()->GetGhost())
-        pair->Solve(stepTime_);
-    });
-  }
+  colliding_.ForEach([this](CollisionPair* pair) {
+    if (pair->needsResolution && !pair->GetColliderA()->GetGhost() && !pair->GetColliderB()->GetGhost())
+      solver_.Add(*pair, stepTime_);
+  });
+  for (int pass = 0; pass < kSolverPasses; ++pass) solver_.Pass();
+  solver_.Finish();
   colliding_.ForEach([](CollisionPair* pair) {
     ColliderBase* a = pair->GetColliderA();
     ColliderBase* b = pair->GetColliderB();

@@ -9,6 +9,7 @@
 #include "ZarnPhys/Collider.h"
 #include "ZarnPhys/CollisionEvent.h"
 #include "ZarnPhys/CollisionPair.h"
+#include "ZarnPhys/ContactSolver.h"
 #include "ZarnPhys/DynamicAABBTree.h"
 #include "ZarnPhys/Entity.h"
 #include "ZarnPhys/ObjectPool.h"
@@ -91,6 +92,8 @@ class PhysicsSpace : private PairSink {
   ObjectPool<ColliderGround> grounds_;
   ObjectPool<CollisionPair> candidates_;
   ObjectPool<CollisionPair> colliding_;
+  GjkEpaScratch scratch_;
+  ContactSolver solver_;
   std::vector<ColliderBase*> detachedColliders_;
   std::vector<RigidBody*> detachedBodies_;
   std::vector<Entity*> detachedEntities_;

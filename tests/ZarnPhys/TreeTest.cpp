@@ -19,8 +19,12 @@ using ZarnPhys::DynamicAABBTree;
 
 class CollectingSink : public ZarnPhys::PairSink {
  public:
-  void AddPair(ColliderBase* a, ColliderBase* b) override { pairs.insert(std::minmax(a, b)); }
+  void AddPair(ColliderBase* a, ColliderBase* b) override {
+    pairs.insert(std::minmax(a, b));
+    ++calls;
+  }
   std::set<std::pair<ColliderBase*, ColliderBase*>> pairs;
+  size_t calls = 0;
 };
 
 TEST(DynamicAABBTree, FirstLeavesAndIndexReuse) {
@@ -77,7 +81,7 @@ TEST(DynamicAABBTree, RandomInsertMoveRemoveKeepsTheTreeSound) {
     }
     ASSERT_EQ(leaves, live.size());
 
-    // The pair search equals the brute-force overlap of the leaves' fat boxes.
+    // The pair search equals the brute-force overlap of the leaves' fat boxes, each pair once.
     CollectingSink sink;
     tree.FindPairs(sink);
     std::set<std::pair<ColliderBase*, ColliderBase*>> expected;
@@ -89,6 +93,7 @@ TEST(DynamicAABBTree, RandomInsertMoveRemoveKeepsTheTreeSound) {
       }
     }
     ASSERT_EQ(sink.pairs, expected) << "round " << round;
+    ASSERT_EQ(sink.calls, expected.size()) << "round " << round;
   }
 }
 
