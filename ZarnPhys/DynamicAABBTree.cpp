@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <functional>
-#include <tuple>
 
 #include "Base/Assert.h"
 #include "Base/MathUtil.h"
@@ -238,36 +237,56 @@ void DynamicAABBTree::SubtreePairs(uint32_t index) {
   CrossPairs(first, second);
 }
 
+namespace {
+
+// Overlap without early outs: the search tests some ten boxes per pair it finds, and a branch per
+// axis would be mispredicted about as often as it is taken.
+bool OverlapsBranchless(const Box& a, const Box& b) {
+  return (a.min.x <= b.max.x) & (a.max.x >= b.min.x) & (a.min.y <= b.max.y) & (a.max.y >= b.min.y) &
+         (a.min.z <= b.max.z) & (a.max.z >= b.min.z);
+}
+
+}  // namespace
+
 // The pairs with one leaf under x and one under y. A stack stands in for the recursion: what is
 // pushed last is searched first, so the pairs come in the order a depth-first recursion finds them.
+// Only overlapping node pairs are pushed, so every pair taken off the stack is searched.
 void DynamicAABBTree::CrossPairs(uint32_t x, uint32_t y) {
-  crossStack_.clear();
-  crossStack_.push_back({x, y});
-  while (!crossStack_.empty()) {
-    std::tie(x, y) = crossStack_.back();
-    crossStack_.pop_back();
-    if (x == kNone || y == kNone) continue;
+  if (x == kNone || y == kNone || !Overlaps(searchNodes_[x].box, searchNodes_[y].box)) return;
+  using NodePair = std::pair<uint32_t, uint32_t>;
+  size_t top = 0;
+  if (crossStack_.size() < 64) crossStack_.resize(64);
+  crossStack_[top++] = {x, y};
+  const auto push = [this, &top](uint32_t a, uint32_t b) {
+    crossStack_[top] = {a, b};
+    top += a != kNone && b != kNone && OverlapsBranchless(searchNodes_[a].box, searchNodes_[b].box);
+  };
+  while (top > 0) {
+    // Room for the four pushes below.
+    if (crossStack_.size() < top + 4) crossStack_.resize(crossStack_.size() * 2);
+    const NodePair current = crossStack_[--top];
+    x = current.first;
+    y = current.second;
     const SearchNode& nx = searchNodes_[x];
     const SearchNode& ny = searchNodes_[y];
-    if (!Overlaps(nx.box, ny.box)) continue;
     const bool leafX = nx.children[0] == kNone && nx.children[1] == kNone;
     const bool leafY = ny.children[0] == kNone && ny.children[1] == kNone;
     if (leafX && leafY) {
       ++testedPairs_;
       sink_->AddPair(nodes_[x].collider, nodes_[y].collider);
     } else if (leafX) {
-      crossStack_.push_back({x, ny.children[1]});
-      crossStack_.push_back({x, ny.children[0]});
+      push(x, ny.children[1]);
+      push(x, ny.children[0]);
     } else if (leafY) {
       // The leaf leads in the pairs with the first child and follows in those with the second.
-      crossStack_.push_back({nx.children[1], y});
-      crossStack_.push_back({y, nx.children[0]});
+      push(nx.children[1], y);
+      push(y, nx.children[0]);
     } else {
       const uint32_t x0 = nx.children[0], x1 = nx.children[1], y0 = ny.children[0], y1 = ny.children[1];
-      crossStack_.push_back({x1, y1});
-      crossStack_.push_back({x1, y0});
-      crossStack_.push_back({x0, y1});
-      crossStack_.push_back({x0, y0});
+      push(x1, y1);
+      push(x1, y0);
+      push(x0, y1);
+      push(x0, y0);
     }
   }
 }
