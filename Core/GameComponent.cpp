@@ -1,7 +1,9 @@
 // The component base: type names and ids, reflection equality and copy, owner lookups, registration.
 #include "Core/GameComponent.h"
 
+#include <array>
 #include <cstdlib>
+#include <string_view>
 
 #include "Base/Reflection/Registration.h"
 #include "Core/GameObject.h"
@@ -31,12 +33,16 @@ const char* ComponentTypeName(uint32_t type) {
 }
 
 uint32_t ComponentTypeFromName(std::string_view name) {
-  const Base::Enum& names = ComponentTypeEnum();
-  // One lookup per block name: an unknown name reads as 0 too, and only the first value's own name
-  // really is 0.
-  const int32_t value = names.GetValue(name);
-  if (value == 0 && name != kComponentTypeNames[0]) return ComponentType_Count;
-  return value >= 0 && value < int32_t(ComponentType_Count) ? uint32_t(value) : ComponentType_Count;
+  // Every component block of a file asks: a handful of names compared by size first costs less than
+  // hashing the name. The enumeration is built from the same list, so the answers are its values.
+  static const auto names = [] {
+    std::array<std::string_view, ComponentType_Count> all;
+    for (uint32_t type = 0; type < ComponentType_Count; ++type) all[type] = kComponentTypeNames[type];
+    return all;
+  }();
+  for (uint32_t type = 0; type < ComponentType_Count; ++type)
+    if (names[type] == name) return type;
+  return ComponentType_Count;
 }
 
 GameComponent::GameComponent() : Generic(GenericType_GameComponent) {}

@@ -593,8 +593,8 @@ Base::Handle ReadHandle(File& file) {
   // The type name goes by on a walk of its own, as every value's does.
   Serializer own;
   std::string_view typeName;
-  int index = -1;
-  if (!own.ReadName(file, 0, typeName) || file.Scan("%d", &index) != 1) return Base::kNullHandle;
+  int32_t index = -1;
+  if (!own.ReadName(file, 0, typeName) || file.ScanValue(index) != 1) return Base::kNullHandle;
   const SpaceLoadContext* context = SpaceLoadContext::Current();
   if (!context || index < 0 || size_t(index) >= context->objects.size()) return Base::kNullHandle;
   return context->objects[size_t(index)];

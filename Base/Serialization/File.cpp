@@ -10,6 +10,11 @@
 #include <clocale>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "Base/Log.h"
 
@@ -42,14 +47,33 @@ constexpr std::array<bool, 256> kBlanks = [] {
 }();
 bool IsBlank(int c) { return c != EOF && kBlanks[static_cast<unsigned char>(c)]; }
 
-// The first character in [p, end) that is not blank / that is blank, or end. Scalar on purpose: the
-// engine's files are regular enough for the branch predictor to run ahead, which beats any
-// sixteen-bytes-at-a-time search whose every step waits for the one before.
+#if defined(__SSE2__)
+// Bit i set when byte i of the sixteen at p is blank: ' ', or '\t' .. '\r' (9 .. 13).
+unsigned BlankMask16(const char* p) {
+  const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  const __m128i space = _mm_cmpeq_epi8(bytes, _mm_set1_epi8(' '));
+  const __m128i control = _mm_sub_epi8(bytes, _mm_set1_epi8(9));
+  const __m128i inControlRange = _mm_cmpeq_epi8(_mm_min_epu8(control, _mm_set1_epi8(4)), control);
+  return unsigned(_mm_movemask_epi8(_mm_or_si128(space, inControlRange)));
+}
+#endif
+
+// The first character in [p, end) that is not blank / that is blank, or end. Sixteen bytes at a time
+// where they are there: a line's indentation or a token then ends without a mispredicted branch per
+// byte; the last few bytes of the window go one by one.
 const char* SkipBlanks(const char* p, const char* end) {
+#if defined(__SSE2__)
+  for (; end - p >= 16; p += 16)
+    if (const unsigned other = ~BlankMask16(p) & 0xFFFFu) return p + __builtin_ctz(other);
+#endif
   while (p < end && IsBlank(static_cast<unsigned char>(*p))) ++p;
   return p;
 }
 const char* SkipNonBlanks(const char* p, const char* end) {
+#if defined(__SSE2__)
+  for (; end - p >= 16; p += 16)
+    if (const unsigned blanks = BlankMask16(p)) return p + __builtin_ctz(blanks);
+#endif
   while (p < end && !IsBlank(static_cast<unsigned char>(*p))) ++p;
   return p;
 }
@@ -149,12 +173,103 @@ struct Cursor {
   bool hitEnd = false;  // some read found no byte
 };
 
+constexpr uint64_t kPowersOfTen[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
+
+// The value of eight decimal digits, one per byte (0 .. 9), the first in the lowest byte.
+uint64_t EightDigitsValue(uint64_t digits) {
+  digits = digits * 10 + (digits >> 8);
+  return (((digits & 0x000000FF000000FFu) * (100 + (uint64_t(1000000) << 32))) +
+          (((digits >> 16) & 0x000000FF000000FFu) * (1 + (uint64_t(10000) << 32)))) >>
+         32;
+}
+
+// The run of digits from p on, appended to `mantissa` (mantissa * 10 + digit for each; past 19 digits
+// the caller counts again). Eight bytes at a time while eight are there: a "%f" number's six decimals
+// and its integer part each take one step.
+const unsigned char* TakeDigits(const unsigned char* p, const unsigned char* end, uint64_t& mantissa) {
+  while (end - p >= 8) {
+    uint64_t word;
+    std::memcpy(&word, p, sizeof(word));
+    const uint64_t digits = word - 0x3030303030303030u;
+    // A byte's top bit is set when it is below '0' or above '9'; a borrow or carry from such a byte
+    // changes only the bytes after it, so the first marked byte is the first that is no digit.
+    const uint64_t others = ((word + 0x4646464646464646u) | digits) & 0x8080808080808080u;
+    if (others == 0) {
+      mantissa = mantissa * kPowersOfTen[8] + EightDigitsValue(digits);
+      p += 8;
+      continue;
+    }
+    const int count = __builtin_ctzll(others) >> 3;
+    if (count > 0) mantissa = mantissa * kPowersOfTen[count] + EightDigitsValue(digits << (8 * (8 - count)));
+    return p + count;
+  }
+  for (; p < end && IsDigit(*p); ++p) mantissa = mantissa * 10 + uint64_t(*p - '0');
+  return p;
+}
+
+// The digits at p as one number when fewer than eight of them come before something else: their count
+// (0 .. 7), and their value; 8 when all eight bytes are digits.
+int DigitsInWord(const unsigned char* p, uint64_t& value) {
+  uint64_t word;
+  std::memcpy(&word, p, sizeof(word));
+  const uint64_t digits = word - 0x3030303030303030u;
+  const uint64_t others = ((word + 0x4646464646464646u) | digits) & 0x8080808080808080u;
+  if (others == 0) return 8;
+  const int count = __builtin_ctzll(others) >> 3;
+  value = count > 0 ? EightDigitsValue(digits << (8 * (8 - count))) : 0;
+  return count;
+}
+
+constexpr int kNotPlain = INT_MIN + 1;
+
+// The shape "%f" writes, [-+]digits.digits with fewer than eight digits on each side, read straight
+// from two words of the text when the window holds enough beyond it. kNotPlain for anything else
+// (or a value the exact conversion cannot give), which the general reading below then takes.
+template <class T>
+[[gnu::always_inline]] inline int ScanPlainNumber(Cursor& in, T* out) {
+  const unsigned char* p = in.at - 1;
+  if (in.end - p < 24) return kNotPlain;
+  const bool negative = *p == '-';
+  if (*p == '-' || *p == '+') ++p;
+  uint64_t integer;
+  const int integerDigits = DigitsInWord(p, integer);
+  if (integerDigits == 0 || integerDigits == 8 || p[integerDigits] != '.') return kNotPlain;
+  const unsigned char* const fraction = p + integerDigits + 1;
+  uint64_t decimals;
+  const int fractionDigits = DigitsInWord(fraction, decimals);
+  if (fractionDigits == 8 || Lower(fraction[fractionDigits]) == 'e') return kNotPlain;
+  const uint64_t mantissa = integer * kPowersOfTen[fractionDigits] + decimals;
+  T value;
+  constexpr uint64_t kExact = sizeof(T) == sizeof(float) ? uint64_t(1) << 24 : uint64_t(1) << 53;
+  if (mantissa <= kExact) {
+    // Digits and power of ten both exact: one correctly rounded division, as DecimalDigits::Convert does.
+    if constexpr (sizeof(T) == sizeof(float))
+      value = T(mantissa) / kFloatPowers[fractionDigits];
+    else
+      value = T(mantissa) / kDoublePowers[fractionDigits];
+  } else {
+    DecimalDigits number;
+    number.mantissa = mantissa;
+    number.scale = -fractionDigits;
+    bool converted;
+    if constexpr (sizeof(T) == sizeof(float))
+      converted = number.Convert(value, kExact, kFloatPowers);
+    else
+      converted = number.Convert(value, kExact, kDoublePowers);
+    if (!converted) return kNotPlain;
+  }
+  in.at = fraction + fractionDigits;
+  if (out) *out = negative ? -value : value;
+  return 1;
+}
+
 // A float or double conversion from the character just read: takes what glibc's scanf gathers (a sign,
 // digits with one point, then after a digit an exponent mark with its sign and digits) and converts it
 // as strtof / strtod would. Like scanf, it looks at one character past the number: at the end of the
 // text that sets the end-of-file flag.
 template <class T>
 int ScanNumber(Cursor& in, T* out) {
+  if (const int scanned = ScanPlainNumber(in, out); scanned != kNotPlain) return scanned;
   const unsigned char* p = in.at - 1;
   const unsigned char* const start = p;
   const unsigned char* const end = in.end;
@@ -173,12 +288,12 @@ int ScanNumber(Cursor& in, T* out) {
     // stand; longer runs are counted again digit by digit to keep their first 19 significant ones.
     uint64_t mantissa = 0;
     const unsigned char* const integer = p;
-    for (; p < end && IsDigit(*p); ++p) mantissa = mantissa * 10 + uint64_t(*p - '0');
+    p = TakeDigits(p, end, mantissa);
     const unsigned char* const integerEnd = p;
     const unsigned char* fraction = p;
     if (p < end && *p == '.') {
       fraction = ++p;
-      for (; p < end && IsDigit(*p); ++p) mantissa = mantissa * 10 + uint64_t(*p - '0');
+      p = TakeDigits(p, end, mantissa);
     }
     const ptrdiff_t fractionDigits = p - fraction;
     const ptrdiff_t digits = (integerEnd - integer) + fractionDigits;
@@ -215,6 +330,55 @@ int ScanNumber(Cursor& in, T* out) {
   }
   if (out) *out = value;
   return 1;
+}
+
+// A "%d" (int) or "%u" (unsigned) conversion from the character just read: a sign and digits, and one
+// look past them (the end-of-file flag at the end of the text). 0 when no digit follows, else 1 (the
+// value stored unless `out` is null).
+template <class T>
+int ScanInteger(Cursor& in, int c, T* out) {
+  const unsigned char* p = in.at - 1;
+  const bool negative = c == '-';
+  if (c == '-' || c == '+') ++p;
+  const unsigned char* const digits = p;
+  // As strtol / strtoul on the digits: clamped to the 64-bit range, then cut to 32 bits.
+  uint64_t magnitude = 0;
+  bool overflow = false;
+  for (; p < in.end && IsDigit(*p); ++p) {
+    const uint64_t digit = uint64_t(*p - '0');
+    if (magnitude > (UINT64_MAX - digit) / 10)
+      overflow = true;
+    else
+      magnitude = magnitude * 10 + digit;
+  }
+  in.at = p;
+  if (p == in.end) in.atEnd = in.hitEnd = true;
+  if (p == digits) return 0;
+  if (!out) return 1;
+  if constexpr (std::is_signed_v<T>) {
+    int64_t value;
+    if (negative)
+      value = overflow || magnitude > uint64_t(INT64_MAX) + 1 ? INT64_MIN : int64_t(0 - magnitude);
+    else
+      value = overflow || magnitude > uint64_t(INT64_MAX) ? INT64_MAX : int64_t(magnitude);
+    *out = T(value);
+  } else {
+    const uint64_t value = overflow ? UINT64_MAX : negative ? 0 - magnitude : magnitude;
+    *out = T(value);
+  }
+  return 1;
+}
+
+// Scan("%d"), Scan("%u"), Scan("%f") or Scan("%lf") by the type of `out`, without a format to walk.
+template <class T>
+int ScanSingle(Cursor& in, T* out) {
+  in.SkipBlanks();
+  const int c = in.Get();
+  if (c == EOF) return EOF;
+  if constexpr (std::is_floating_point_v<T>)
+    return ScanNumber(in, out);
+  else
+    return ScanInteger(in, c, out);
 }
 
 // What glibc's fscanf does for white space, literal characters and the conversions %c, %s, %d, %u and
@@ -313,37 +477,10 @@ int ScanText(Cursor& in, const char* format, va_list args) {
       }
       case 'd':
       case 'u': {
-        // A sign and digits, and one look past them (the end-of-file flag at the end of the text).
-        const unsigned char* p = in.at - 1;
-        const bool negative = c == '-';
-        if (c == '-' || c == '+') ++p;
-        const unsigned char* const digits = p;
-        // As strtol / strtoul on the digits: clamped to the 64-bit range, then cut to 32 bits.
-        uint64_t magnitude = 0;
-        bool overflow = false;
-        for (; p < in.end && IsDigit(*p); ++p) {
-          const uint64_t digit = uint64_t(*p - '0');
-          if (magnitude > (UINT64_MAX - digit) / 10)
-            overflow = true;
-          else
-            magnitude = magnitude * 10 + digit;
-        }
-        in.at = p;
-        if (p == in.end) in.atEnd = in.hitEnd = true;
-        if (p == digits) return done;
-        if (suppress) break;
-        if (conversion == 'd') {
-          int64_t value;
-          if (negative)
-            value = overflow || magnitude > uint64_t(INT64_MAX) + 1 ? INT64_MIN : int64_t(0 - magnitude);
-          else
-            value = overflow || magnitude > uint64_t(INT64_MAX) ? INT64_MAX : int64_t(magnitude);
-          *va_arg(args, int*) = int(value);
-        } else {
-          const uint64_t value = overflow ? UINT64_MAX : negative ? 0 - magnitude : magnitude;
-          *va_arg(args, unsigned*) = unsigned(value);
-        }
-        ++done;
+        const int scanned = conversion == 'd' ? ScanInteger(in, c, suppress ? nullptr : va_arg(args, int*))
+                                              : ScanInteger(in, c, suppress ? nullptr : va_arg(args, unsigned*));
+        if (scanned == 0) return done;
+        if (!suppress) ++done;
         break;
       }
       default: {
@@ -381,9 +518,11 @@ int ScanBraced(Cursor& in, float* const* values, int count) {
         return done;
       }
     }
-    in.SkipBlanks();
+    // Mostly the one blank after a comma: no wider search for it.
+    while (in.at < in.end && IsBlank(*in.at)) ++in.at;
     if (in.Get() == EOF) return inputError();
-    const int scanned = ScanNumber(in, values[i]);
+    int scanned = ScanPlainNumber(in, values[i]);
+    if (scanned == kNotPlain) scanned = ScanNumber(in, values[i]);
     if (scanned == kUnsupported) return kUnsupported;
     if (scanned == 0) return done;
     ++done;
@@ -539,6 +678,19 @@ int File::ScanLoaded(const char* format, va_list args) {
   return ScanLoaded([&](Cursor& in) { return ScanText(in, format, args); });
 }
 
+template <class T, class Fallback>
+int File::ScanSingleValue(T& value, Fallback&& withFormat) {
+  if (!reading_) return withFormat();
+  const int count = ScanLoaded([&](Cursor& in) { return ScanSingle(in, &value); });
+  return count != kUnsupported ? count : withFormat();
+}
+
+// What the window cannot answer (and a file that is not being read) goes through the format.
+int File::ScanValue(int32_t& value) { return ScanSingleValue(value, [&] { return Scan("%d", &value); }); }
+int File::ScanValue(uint32_t& value) { return ScanSingleValue(value, [&] { return Scan("%u", &value); }); }
+int File::ScanValue(float& value) { return ScanSingleValue(value, [&] { return Scan("%f", &value); }); }
+int File::ScanValue(double& value) { return ScanSingleValue(value, [&] { return Scan("%lf", &value); }); }
+
 int File::ScanBracedFloats(float* const* values, int count) {
   if (!values || count < 2 || count > 4) return 0;
   if (reading_) {
@@ -581,6 +733,18 @@ int File::ScanWithStdio(const char* format, va_list args) {
 }
 
 bool File::ReadTokenView(std::string_view& token, size_t longest) {
+  if (reading_ && longest > 0 && longest < kLookahead) {
+    // Nearly every token: after its blanks at least a lookahead of bytes is in the window, so the token
+    // ends inside it and no refill, end of input or cut can come into play.
+    const char* window = window_.get();
+    const char* from = SkipBlanks(window + at_, window + filled_);
+    if (size_t(window + filled_ - from) >= kLookahead) {
+      const char* end = SkipNonBlanks(from + 1, from + longest);
+      token = std::string_view(from, size_t(end - from));
+      at_ = size_t(end - window);
+      return true;
+    }
+  }
   token = {};
   if (!stream_ || longest == 0) return false;
   if (!reading_) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -46,6 +47,12 @@ class File {
   // Scan(" {%f, %f}") .. Scan(" {%f, %f, %f, %f}") into values[0 .. count-1] (count 2 to 4), with the
   // same answer, consumption and end-of-file flag, without walking a format: the braced value forms.
   int ScanBracedFloats(float* const* values, int count);
+  // Scan("%d"), Scan("%u"), Scan("%f") and Scan("%lf") into one value, with the same answer, consumption
+  // and end-of-file flag, without walking a format.
+  int ScanValue(int32_t& value);
+  int ScanValue(uint32_t& value);
+  int ScanValue(float& value);
+  int ScanValue(double& value);
 
   // Passes over blanks and tabs of the current line; then takes `c` when it comes next (true).
   bool TakeOnLine(char c);
@@ -110,6 +117,10 @@ class File {
   template <class Scanner>
   int ScanLoaded(Scanner scan);
   int ScanWithStdio(const char* format, va_list args);
+  // One value through the window's scanner, or through `withFormat` (the same Scan with its format)
+  // where the scanner leaves it to the C library.
+  template <class T, class Fallback>
+  int ScanSingleValue(T& value, Fallback&& withFormat);
   // Up to and including the delimiter, appending to `text` unless it is null.
   bool TakeUntil(char delimiter, std::string* text);
 

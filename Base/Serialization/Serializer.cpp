@@ -54,14 +54,11 @@ void ReadInstance(File& file, const Variant& value) {
 
 ORV_ON_LOAD { TypeInfo::SetInstanceSerializers(&WriteInstance, &ReadInstance); }
 
-// A member name against a token, without measuring the name first. A token may hold NUL bytes (files
-// are outside input): the name's terminator ends the comparison, never a read past it.
+// A member name against a token. A token may hold NUL bytes (files are outside input): the name is
+// measured only up to one past the token's length, so its terminator ends the comparison and nothing
+// past it is read; names of another length are refused without comparing a byte.
 bool NameIs(const char* name, std::string_view token) {
-  for (const char c : token) {
-    if (*name == '\0' || *name != c) return false;
-    ++name;
-  }
-  return *name == '\0';
+  return strnlen(name, token.size() + 1) == token.size() && std::memcmp(name, token.data(), token.size()) == 0;
 }
 
 void ReportWrongType(const File& file, const Variant& value, const TypeInfo& found) {

@@ -6,6 +6,7 @@
 
 #include "Base/Handle.h"
 #include "Base/Math.h"
+#include "Base/Reflection/TypeRegistry.h"
 #include "Base/Serialization/Serializer.h"
 #include "Base/Log.h"
 
@@ -31,7 +32,11 @@ void SkipTypeName(File& file) {
 // Braced readers insist on their own type; a mismatch is logged and the value is left alone.
 bool ReadOwnTypeName(File& file, const Variant& value) {
   Serializer own;
-  if (own.ReadType(file, 0) == value.type) return true;
+  std::string_view name;
+  // The type's own name needs no lookup: only another name is looked up, for a record it may also go by.
+  if (own.ReadName(file, 0, name) &&
+      (name == value.type->name || Reflection::TypeRegistry::GetInstance().FindType(name) == value.type))
+    return true;
   BASE_LOG(Error, "Attempted to deseralize \"%s\" from different wrong type!", NameOf(value));
   return false;
 }
@@ -70,7 +75,7 @@ void WriteInt(File& file, const Variant& value) {
 void ReadInt(File& file, const Variant& value) {
   if (!value.IsValid()) return;
   SkipTypeName(file);
-  file.Scan("%d", &ValueOf<int32_t>(value));
+  file.ScanValue(ValueOf<int32_t>(value));
 }
 
 void WriteUnsigned(File& file, const Variant& value) {
@@ -80,7 +85,7 @@ void WriteUnsigned(File& file, const Variant& value) {
 void ReadUnsigned(File& file, const Variant& value) {
   if (!value.IsValid()) return;
   SkipTypeName(file);
-  file.Scan("%u", &ValueOf<uint32_t>(value));
+  file.ScanValue(ValueOf<uint32_t>(value));
 }
 
 void WriteFloat(File& file, const Variant& value) {
@@ -90,7 +95,7 @@ void WriteFloat(File& file, const Variant& value) {
 void ReadFloat(File& file, const Variant& value) {
   if (!value.IsValid()) return;
   SkipTypeName(file);
-  file.Scan("%f", &ValueOf<float>(value));
+  file.ScanValue(ValueOf<float>(value));
 }
 
 void WriteDouble(File& file, const Variant& value) {
@@ -100,7 +105,7 @@ void WriteDouble(File& file, const Variant& value) {
 void ReadDouble(File& file, const Variant& value) {
   if (!value.IsValid()) return;
   SkipTypeName(file);
-  file.Scan("%lf", &ValueOf<double>(value));
+  file.ScanValue(ValueOf<double>(value));
 }
 
 void WriteBool(File& file, const Variant& value) {
@@ -196,7 +201,7 @@ void ReadHandle(File& file, const Variant& value) {
   if (!value.IsValid()) return;
   SkipTypeName(file);
   int32_t bits = 0;
-  if (file.Scan("%d", &bits) == 1) ValueOf<Handle>(value) = Handle(static_cast<uint32_t>(bits));
+  if (file.ScanValue(bits) == 1) ValueOf<Handle>(value) = Handle(static_cast<uint32_t>(bits));
 }
 
 }  // namespace Base::ValueText
