@@ -1,4 +1,5 @@
-// SDL windows made ready for the graphics layer's OpenGL context.
+// SDL windows made ready for the graphics layer's OpenGL context, and their messages turned into
+// the engine's window events.
 #include "Platform/Window.h"
 
 #include "Platform/Graphics/GlContext.h"
@@ -7,7 +8,100 @@
 
 namespace Platform {
 
+namespace {
+
+bool IsFor(uint32_t windowId, const SDL_Window* window) {
+  // Input reaches a window of ours with id 0 when no window has the keyboard focus.
+  return windowId == 0 || windowId == SDL_GetWindowID(const_cast<SDL_Window*>(window));
+}
+
+// SDL numbers buttons from 1 (left, middle, right, then the side buttons); the engine takes left,
+// right, middle as 0, 1, 2. The side buttons have no message of their own: -1.
+int32_t ButtonNumber(uint8_t sdlButton) {
+  switch (sdlButton) {
+    case SDL_BUTTON_LEFT:
+      return 0;
+    case SDL_BUTTON_RIGHT:
+      return 1;
+    case SDL_BUTTON_MIDDLE:
+      return 2;
+    default:
+      return -1;
+  }
+}
+
+void Translate(const SDL_Event& in, SDL_Window* window, WindowEvent& out) {
+  out = WindowEvent();
+  switch (in.type) {
+    case SDL_WINDOWEVENT:
+      if (in.window.windowID != SDL_GetWindowID(window)) return;
+      switch (in.window.event) {
+        case SDL_WINDOWEVENT_CLOSE:
+          out.kind = WindowEvent::CloseRequest;
+          break;
+        case SDL_WINDOWEVENT_FOCUS_GAINED:
+          out.kind = WindowEvent::FocusGained;
+          break;
+        case SDL_WINDOWEVENT_FOCUS_LOST:
+          out.kind = WindowEvent::FocusLost;
+          break;
+        case SDL_WINDOWEVENT_SIZE_CHANGED:
+          out.kind = WindowEvent::Resized;
+          out.x = in.window.data1;
+          out.y = in.window.data2;
+          break;
+        case SDL_WINDOWEVENT_MINIMIZED:
+          out.kind = WindowEvent::Minimized;
+          break;
+        case SDL_WINDOWEVENT_RESTORED:
+          out.kind = WindowEvent::Restored;
+          break;
+        case SDL_WINDOWEVENT_ENTER:
+          out.kind = WindowEvent::MouseEnter;
+          break;
+        case SDL_WINDOWEVENT_LEAVE:
+          out.kind = WindowEvent::MouseLeave;
+          break;
+        default:
+          break;
+      }
+      return;
+    case SDL_KEYDOWN:
+    case SDL_KEYUP:
+      if (!IsFor(in.key.windowID, window)) return;
+      out.kind = in.type == SDL_KEYDOWN ? WindowEvent::KeyDown : WindowEvent::KeyUp;
+      out.key = VirtualKeyFromKeyCode(in.key.keysym.sym);
+      return;
+    case SDL_MOUSEMOTION:
+      if (!IsFor(in.motion.windowID, window)) return;
+      out.kind = WindowEvent::MouseMove;
+      out.x = in.motion.x;
+      out.y = in.motion.y;
+      return;
+    case SDL_MOUSEBUTTONDOWN:
+    case SDL_MOUSEBUTTONUP:
+      if (!IsFor(in.button.windowID, window) || ButtonNumber(in.button.button) < 0) return;
+      out.kind = in.type == SDL_MOUSEBUTTONDOWN ? WindowEvent::ButtonDown : WindowEvent::ButtonUp;
+      out.x = in.button.x;
+      out.y = in.button.y;
+      out.button = ButtonNumber(in.button.button);
+      return;
+    case SDL_MOUSEWHEEL:
+      if (!IsFor(in.wheel.windowID, window) || in.wheel.y == 0) return;
+      out.kind = WindowEvent::Wheel;
+      out.wheel = in.wheel.direction == SDL_MOUSEWHEEL_FLIPPED ? -in.wheel.y : in.wheel.y;
+      return;
+    default:
+      return;
+  }
+}
+
+}  // namespace
+
 Window* Window::Create(const char* title, int width, int height, uint32_t flags, std::string* error) {
+  // Ctrl+C in the terminal ends the game as it ends any program, instead of becoming a message
+  // that only the window could answer.
+  SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
   // The video subsystem is counted: each window holds it, as the graphics context does.
   if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
     if (error) *error = std::string("video initialisation failed: ") + SDL_GetError();
@@ -18,6 +112,7 @@ Window* Window::Create(const char* title, int width, int height, uint32_t flags,
   uint32_t sdlFlags = SDL_WINDOW_OPENGL;
   if (flags & Hidden) sdlFlags |= SDL_WINDOW_HIDDEN;
   if (flags & Resizable) sdlFlags |= SDL_WINDOW_RESIZABLE;
+  if (flags & Borderless) sdlFlags |= SDL_WINDOW_BORDERLESS;
   SDL_Window* window =
       SDL_CreateWindow(title ? title : "", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, width, height, sdlFlags);
   if (!window) {
@@ -48,12 +143,57 @@ void Window::GetOuterSize(int* width, int* height) const {
 
 void Window::SetSize(int width, int height) { SDL_SetWindowSize(window_, width, height); }
 
+void Window::GetPosition(int* x, int* y) const { SDL_GetWindowPosition(window_, x, y); }
+
+void Window::SetPosition(int x, int y) { SDL_SetWindowPosition(window_, x, y); }
+
 bool Window::SetFullScreen(bool fullScreen) {
   return SDL_SetWindowFullscreen(window_, fullScreen ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0) == 0;
 }
 
 bool Window::IsFullScreen() const { return (SDL_GetWindowFlags(window_) & SDL_WINDOW_FULLSCREEN) != 0; }
 
+void Window::SetTitle(const char* title) { SDL_SetWindowTitle(window_, title ? title : ""); }
+
+void Window::Show() { SDL_ShowWindow(window_); }
+
+void Window::Minimize() { SDL_MinimizeWindow(window_); }
+
+void Window::Restore() { SDL_RestoreWindow(window_); }
+
+bool Window::HasInputFocus() const { return (SDL_GetWindowFlags(window_) & SDL_WINDOW_INPUT_FOCUS) != 0; }
+
 uint32_t Window::GetId() const { return SDL_GetWindowID(window_); }
+
+bool Window::PollEvent(WindowEvent& event) {
+  SDL_Event message;
+  if (SDL_PollEvent(&message) == 0) {
+    event = WindowEvent();
+    return false;
+  }
+  Translate(message, window_, event);
+  return true;
+}
+
+void Window::ShowCursor(bool show) { SDL_ShowCursor(show ? SDL_ENABLE : SDL_DISABLE); }
+
+void Window::GetCursorPosition(int* x, int* y) {
+  int cx = 0, cy = 0;
+  if (SDL_WasInit(SDL_INIT_VIDEO)) SDL_GetGlobalMouseState(&cx, &cy);
+  if (x) *x = cx;
+  if (y) *y = cy;
+}
+
+void Window::SetCursorPosition(int x, int y) {
+  if (SDL_WasInit(SDL_INIT_VIDEO)) SDL_WarpMouseGlobal(x, y);
+}
+
+bool Window::GetDesktopSize(int* width, int* height) {
+  SDL_DisplayMode mode{};
+  const bool known = SDL_WasInit(SDL_INIT_VIDEO) && SDL_GetDesktopDisplayMode(0, &mode) == 0;
+  if (width) *width = known ? mode.w : 0;
+  if (height) *height = known ? mode.h : 0;
+  return known;
+}
 
 }  // namespace Platform

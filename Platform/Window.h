@@ -9,11 +9,40 @@ struct SDL_Window;
 
 namespace Platform {
 
+// One message of the window system, already in the engine's terms: keys as virtual-key numbers,
+// mouse buttons 0 left, 1 right, 2 middle, wheel in whole notches (forward positive).
+struct WindowEvent {
+  enum Kind : uint32_t {
+    None,          // nothing for this window (another window's message, or one the game ignores)
+    CloseRequest,  // the user asked to close the window
+    FocusGained,
+    FocusLost,
+    Resized,       // x, y: the new client size
+    Minimized,     // the window system minimised the window
+    Restored,      // ... or brought it back
+    KeyDown,       // key: virtual-key number (a held key repeats)
+    KeyUp,
+    MouseMove,     // x, y: client coordinates
+    ButtonDown,    // x, y, button
+    ButtonUp,
+    Wheel,         // wheel: notches
+    MouseEnter,
+    MouseLeave,
+  };
+  Kind kind = None;
+  int32_t x = 0;
+  int32_t y = 0;
+  int32_t key = 0;
+  int32_t button = 0;
+  int32_t wheel = 0;
+};
+
 class Window {
  public:
   enum Flags : uint32_t {
-    Hidden = 1u << 0,     // not shown (tests, and windows shown once they are laid out)
-    Resizable = 1u << 1,  // the user may drag its borders
+    Hidden = 1u << 0,      // not shown (tests, and windows shown once they are laid out)
+    Resizable = 1u << 1,   // the user may drag its borders
+    Borderless = 1u << 2,  // no frame or title bar
   };
 
   // Every window can be presented into by a swap chain. Null, with `error` filled, when the
@@ -28,11 +57,31 @@ class Window {
   // The whole window, borders included where the window system draws them.
   void GetOuterSize(int* width, int* height) const;
   void SetSize(int width, int height);
-  // False when the window system refuses the switch.
+  // The top-left corner of the client area on the desktop.
+  void GetPosition(int* x, int* y) const;
+  void SetPosition(int x, int y);
+  // False when the window system refuses the switch. Full screen is the desktop's own mode.
   bool SetFullScreen(bool fullScreen);
   bool IsFullScreen() const;
+  void SetTitle(const char* title);
+  void Show();
+  void Minimize();
+  void Restore();
+  bool HasInputFocus() const;
   // The id the window system tags this window's events with.
   uint32_t GetId() const;
+
+  // Takes at most one message from the queue of the calling thread. False when the queue was
+  // empty; true with kind None for a message that is not this window's or that the game ignores.
+  bool PollEvent(WindowEvent& event);
+
+  // The pointer is shared by every window of the program.
+  static void ShowCursor(bool show);
+  // In desktop coordinates.
+  static void GetCursorPosition(int* x, int* y);
+  static void SetCursorPosition(int x, int y);
+  // The size of the desktop the first display shows; false (0 x 0) without a video system.
+  static bool GetDesktopSize(int* width, int* height);
 
   // For the platform layers only (swap chains, events).
   SDL_Window* Native() const { return window_; }
@@ -41,5 +90,9 @@ class Window {
   explicit Window(SDL_Window* window) : window_(window) {}
   SDL_Window* window_;
 };
+
+// The virtual-key number of a window-system key code, 0 for a key that has none. Both shift keys
+// give the one shift number, likewise control and alt, as key messages name them.
+int32_t VirtualKeyFromKeyCode(int32_t keyCode);
 
 }  // namespace Platform

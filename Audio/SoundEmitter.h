@@ -1,0 +1,42 @@
+// The sound-emitter component: gives its object a voice in the sound engine under an id of its own,
+// lets scripts post named events on it, and carries the script switches for the global mutes.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "Core/GameComponent.h"
+
+namespace Audio {
+
+class SoundSystem;
+
+class SoundEmitter : public Core::GameComponent {
+ public:
+  static constexpr uint32_t kComponentType = Core::ComponentType_SoundEmitter;
+
+  // Draws the next id (1, 2, 3 ... in construction order, never reused). A copy keeps its source's.
+  SoundEmitter();
+  SoundEmitter(const SoundEmitter&) = default;
+
+  // Remembers the sound system the mute switches go to.
+  void Initialize() override;
+  GameComponent& Assign(const GameComponent& other) override;
+
+  void PostEvent(const std::string& name);
+  // Nothing (false) on an emitter that was never initialised.
+  bool GetBGMMuted() const;
+  void SetBGMMuted(bool muted);
+  bool GetAudioMuted() const;
+  void SetAudioMuted(bool muted);
+
+  uint32_t GetGameObjectId() const { return m_gameObjectId; }
+  const std::string& GetName() const { return m_name; }
+
+  // Fields after the base, in this order.
+  uint32_t m_gameObjectId;
+  std::string m_name = "Placeholder";
+  SoundSystem* m_soundSystem = nullptr;
+};
+
+}  // namespace Audio

@@ -1,0 +1,123 @@
+// The program's initialisation order, main loop and shutdown order.
+#include "Vantor/Program.h"
+
+#include <chrono>
+#include <thread>
+
+#include "Audio/SoundSystem.h"
+#include "Base/DebugTimer.h"
+#include "Core/InputManager.h"
+#include "Core/SkyNet.h"
+#include "Gameplay/GameLogic.h"
+#include "Vantor/ControllerGamepadSource.h"
+#include "Vantor/Win32InputBackend.h"
+#include "Vantor/Window32.h"
+#include "Vantor/WindowPresenter.h"
+
+namespace Vantor {
+
+namespace {
+
+constexpr unsigned kTargetFramerate = 60;
+constexpr unsigned kDtSway = 0;
+constexpr uint32_t kResizeWidth = 1920;
+constexpr uint32_t kResizeHeight = 1080;
+
+}  // namespace
+
+Program::Program() = default;
+
+Program::~Program() {
+  if (m_initialised) Shutdown();
+}
+
+void Program::AddPhysicsSystem() {}
+
+void Program::AddGraphicsSystem() {
+  m_presenter = new WindowPresenter();
+  GetEngine().AddSystem(m_presenter);
+}
+
+void Program::Init() {
+  if (m_initialised) return;
+  m_initialised = true;
+  Core::Engine& engine = GetEngine();
+
+  m_settings.width = 1280;
+  m_settings.height = 720;
+  m_settings.title = "Orvanel";
+  m_settings.nativeHandle = nullptr;
+  m_settings.mode = Base::WindowSettings::kModeFullscreen;
+
+  // Without controller support the pads read as never connected.
+  m_gamepads = ControllerGamepadSource::Open();
+  if (!m_gamepads) m_gamepads = std::make_unique<Base::NullGamepadSource>();
+  m_input = std::make_unique<Win32InputBackend>(m_gamepads.get());
+
+  m_frameRate = Core::FrameRateController();
+  m_frameRate.SetTargetFramerate(kTargetFramerate);
+  m_frameRate.SetDtSway(kDtSway);
+
+  engine.AddSystem(new Core::InputManager(m_input.get()));
+  engine.AddSystem(new Core::SkyNet());
+  engine.AddSystem(new Gameplay::GameLogic());
+  AddPhysicsSystem();
+  AddGraphicsSystem();
+
+  m_window = std::make_unique<Window32>(m_settings, m_input.get());
+  if (m_presenter) m_presenter->SetWindow(m_window.get());
+
+  engine.AddSystem(new Audio::SoundSystem());
+  engine.SetUseFixedDt(false);
+  engine.Init();
+
+  m_window->GetDesktopSize();
+  // Changes nothing while the window is full screen.
+  m_window->Resize(kResizeWidth, kResizeHeight);
+  engine.GetHooks().Call("PostWindowInit");
+  engine.ChangeLevel(kFirstLevel);
+}
+
+Program::Pass Program::RunPass() {
+  Core::Engine& engine = GetEngine();
+  Base::DebugTimer::GetInstance().NewFrame();
+  engine.Step(0.0f);
+  const bool minimized = m_window && m_window->IsMinimized();
+  if (m_frameRate.IsFrameDue() && !minimized) {
+    m_frameRate.BeginFrame();
+    const float dt = m_frameRate.GetFrameTime() / 1000000.0f;
+    engine.FrameStep(dt);
+    m_frameRate.EndFrame();
+    m_input->GetKeyboard()->Update();
+    m_input->GetMouse()->Update();
+    if (m_window) m_window->PumpMessages();
+    return Pass::Frame;
+  }
+  // No sleep while the window shows: the next frame begins at the tick it is due.
+  if (minimized) std::this_thread::sleep_for(std::chrono::milliseconds(kMinimizedSleepMilliseconds));
+  if (m_window) m_window->PumpMessages();
+  return minimized ? Pass::Sleep : Pass::Poll;
+}
+
+void Program::Loop() {
+  while (GetEngine().IsRunning()) RunPass();
+}
+
+int Program::Shutdown() {
+  if (!m_initialised) return 0;
+  m_initialised = false;
+  GetEngine().Teardown();
+  m_presenter = nullptr;
+  m_window.reset();
+  m_input.reset();
+  m_gamepads.reset();
+  return 0;
+}
+
+int Program::Run() {
+  Init();
+  Loop();
+  return Shutdown();
+}
+
+}  // namespace Vantor

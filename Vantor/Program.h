@@ -1,0 +1,70 @@
+// The life of the game on its one thread: initialisation in its fixed order, the paced main loop and
+// the ordered shutdown. The entry (Vantor/Game/Main.cpp) installs the crash handler and runs one.
+#pragma once
+
+#include <memory>
+
+#include "Base/Input/GamepadSource.h"
+#include "Core/Engine.h"
+#include "Vantor/Window.h"
+
+namespace Vantor {
+
+class Window32;
+class Win32InputBackend;
+class WindowPresenter;
+
+class Program {
+ public:
+  static constexpr const char* kFirstLevel = "Splash";
+  // While minimised the loop renders nothing and sleeps this long per pass.
+  static constexpr int kMinimizedSleepMilliseconds = 10;
+
+  // What one pass of the main loop did.
+  enum class Pass { Frame, Poll, Sleep };
+
+  Program();
+  // Shuts down when Shutdown has not run.
+  ~Program();
+  Program(const Program&) = delete;
+  Program& operator=(const Program&) = delete;
+
+  // The input devices, the frame pacing at 60 Hz, the systems in their order, the window (full
+  // screen, 1280 x 720 "Orvanel"), the engine with its scripts, then "PostWindowInit" and the request
+  // for the first level, which loads at the end of the first frame step.
+  void Init();
+  // One pass: a new profiler frame and the engine hook "Step"; then, when a frame is due and the
+  // window is not minimised, one frame step with the measured frame time, the keyboard and mouse
+  // updates and one window message; otherwise one window message (after a sleep while minimised).
+  Pass RunPass();
+  // Passes until a script clears the engine's running flag.
+  void Loop();
+  // Every game space deleted, the systems shut down and destroyed in order, the scripts closed, then the
+  // window and the input devices. Returns the program's exit code, 0.
+  int Shutdown();
+  // Init, Loop and Shutdown.
+  int Run();
+
+  Core::Engine& GetEngine() { return Core::Engine::GetInstance(); }
+  Window32* GetWindow() { return m_window.get(); }
+  Win32InputBackend* GetInput() { return m_input.get(); }
+  Core::FrameRateController& GetFrameRateController() { return m_frameRate; }
+  WindowPresenter* GetPresenter() { return m_presenter; }
+
+ private:
+  // The physics system's place in the order (the fourth system): it joins with its components.
+  void AddPhysicsSystem();
+  // The graphics system's place (the fifth): until the renderer's system lands, a presenter that
+  // clears and shows the window's canvas takes it.
+  void AddGraphicsSystem();
+
+  Base::WindowSettings m_settings;
+  std::unique_ptr<Base::GamepadSource> m_gamepads;
+  std::unique_ptr<Win32InputBackend> m_input;
+  Core::FrameRateController m_frameRate{};
+  std::unique_ptr<Window32> m_window;
+  WindowPresenter* m_presenter = nullptr;  // owned by the engine
+  bool m_initialised = false;
+};
+
+}  // namespace Vantor

@@ -1,0 +1,35 @@
+-- Moving between the game's levels: Space, Return or the pad's A button goes from "Splash" to
+-- "Sandbox", Backspace or the pad's B button goes back, and Escape, the pad's Back button or closing
+-- the window quits the game.
+
+local levels = {
+  SplashScreen = { next = "Sandbox" },
+  SandboxWorld = { previous = "Splash" },
+}
+
+local function current()
+  for space, level in pairs(levels) do
+    if game.spaces[space] then return level end
+  end
+end
+
+local function pressed(key) return keyboard:KeyPressedEx(key) end
+local function padPressed(button) return gamepad:_ButtonPressed(0, button) end
+
+Hook:Add("LogicUpdate", "Levels", function()
+  if pressed(Keys.Escape) or padPressed(GamepadButtons.Back) then
+    core:Quit()
+    return
+  end
+  local level = current()
+  if not level then return end
+  if level.next and (pressed(Keys.Space) or pressed(Keys.Return) or padPressed(GamepadButtons.A)) then
+    core:LoadLevel(level.next)
+  elseif level.previous and (pressed(Keys.Backspace) or padPressed(GamepadButtons.B)) then
+    core:LoadLevel(level.previous)
+  end
+end)
+
+Hook:Add("GameWindowClose", "Levels", function()
+  core:Quit()
+end)
