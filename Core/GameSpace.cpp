@@ -122,10 +122,13 @@ Base::PBManager* GameSpace::GetComponentPool(uint32_t type, uint32_t size) {
 // --- Objects and components ---------------------------------------------------------------------------
 
 GameObject* GameSpace::CreateObject() {
+  return NewObject(Base::TraceLog::GetInstance().GetLevel() >= Base::TraceLevel_Verbose);
+}
+
+GameObject* GameSpace::NewObject(bool logCreation) {
   void* block = m_objectPool.Allocate();
   if (!block) {
-    CORE_LOG(Error, "Could not create an object in space \"%s\": no free block",
-                 m_name.c_str());
+    CORE_LOG(Error, "Could not create an object in space \"%s\": no free block", m_name.c_str());
     return nullptr;
   }
   GameObject* object = ::new (block) GameObject();
@@ -133,8 +136,7 @@ GameObject* GameSpace::CreateObject() {
   if (handle == Base::kNullHandle) {
     object->~GameObject();
     m_objectPool.Free(block);
-    CORE_LOG(Error, "Could not create an object in space \"%s\": no free handle",
-                 m_name.c_str());
+    CORE_LOG(Error, "Could not create an object in space \"%s\": no free handle", m_name.c_str());
     return nullptr;
   }
   object->m_self = handle;
@@ -144,16 +146,17 @@ GameObject* GameSpace::CreateObject() {
   object->m_guid = m_nextGuid++;
   object->m_alive = true;
   // Spaces are loaded object by object: the name is formatted only when the line can be printed.
-  if (Base::TraceLog::GetInstance().GetLevel() >= Base::TraceLevel_Verbose)
-    CORE_LOG(Verbose, "Created object %s from space \"%s\"", ObjectLogName(*object).c_str(),
-                 m_name.c_str());
+  if (logCreation)
+    CORE_LOG(Verbose, "Created object %s from space \"%s\"", ObjectLogName(*object).c_str(), m_name.c_str());
   return object;
 }
 
 void GameSpace::CreateObjects(uint32_t count, std::vector<Base::Handle>& handles) {
+  // The whole run at once: room for every handle up front, the trace level asked once.
   handles.reserve(handles.size() + count);
+  const bool logCreation = Base::TraceLog::GetInstance().GetLevel() >= Base::TraceLevel_Verbose;
   for (uint32_t i = 0; i < count; ++i) {
-    GameObject* object = CreateObject();
+    GameObject* object = NewObject(logCreation);
     if (!object) return;  // logged; later indices name no object
     handles.push_back(object->m_self);
   }

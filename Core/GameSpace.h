@@ -161,6 +161,8 @@ class GameSpace {
   enum HandleKind : uint8_t { HandleKind_None = 0, HandleKind_Object = 1, HandleKind_Component = 2 };
 
   void InitComponentPools();
+  // CreateObject, with the Verbose line only when `logCreation` is set.
+  GameObject* NewObject(bool logCreation);
   Base::Handle AddHandle(void* data, HandleKind kind);
   void DestroyLeftoverComponents();
 

@@ -248,6 +248,37 @@ TEST_F(FactoryTest, ASpaceFileManyTimesTheReadingWindowLoadsWhole) {
   }
 }
 
+TEST_F(FactoryTest, ACountLineMakesItsObjectsInOneRunUpToWhatTheSpaceHolds) {
+  auto space = NewSpace("Counted");
+  const GameObject* first = space->CreateObject();
+  ASSERT_NE(first, nullptr);
+  std::vector<Base::Handle> handles{Base::kNullHandle};
+  log_.Take();
+  space->CreateObjects(GameSpace::kMaxObjects, handles);
+  // Appended after what the list held, one object short: the space had one already.
+  ASSERT_EQ(handles.size(), size_t(GameSpace::kMaxObjects));
+  EXPECT_EQ(handles[0], Base::kNullHandle);
+  for (size_t i = 1; i < handles.size(); ++i) {
+    const GameObject* object = space->GetGameObject(handles[i]);
+    ASSERT_NE(object, nullptr) << i;
+    ASSERT_EQ(object->m_guid, first->m_guid + i);
+    ASSERT_EQ(object->GetSpace(), space.get());
+    ASSERT_EQ(object->GetSelf(), handles[i]);
+  }
+  // Each object made is logged as one made alone is; the shortfall once, at the end.
+  const std::string log = log_.Take();
+  const std::string shortfall =
+      "[ Error ][Base] Can't Allocate New Page: Max logical pages has been reached\n"
+      "[ Error ][Core] Could not create an object in space \"Counted\": no free block\n";
+  ASSERT_GE(log.size(), shortfall.size());
+  EXPECT_EQ(log.substr(log.size() - shortfall.size()), shortfall);
+  size_t created = 0;
+  for (size_t at = log.find("Created object "); at != std::string::npos; at = log.find("Created object ", at + 1))
+    ++created;
+  EXPECT_EQ(created, size_t(GameSpace::kMaxObjects) - 1);
+  EXPECT_EQ(space->GetObjectCount(), GameSpace::kMaxObjects);
+}
+
 TEST_F(FactoryTest, LevelNamesAreSeparatedByBlanksAndLineEnds) {
   const std::string a = TempPath("orv_level_a.space");
   const std::string b = TempPath("orv_level_b.space");
