@@ -10,6 +10,7 @@ packages=(
   libsdl2-dev libepoxy-dev libegl1 libegl-mesa0 libgl1-mesa-dri libpng-dev glslang-tools
   libglm-dev
   libbullet-dev
+  xvfb
 )
 
 # `install-deps.sh fuzz` adds what `make fuzz` needs: clang (16: the first to build the engine's C++20)

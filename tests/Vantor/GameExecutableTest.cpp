@@ -1,0 +1,193 @@
+// The real executable in a content tree of the test's own: a script that quits after a few frames
+// ends the run in order with exit code 0, levels naming sound emitters load, and under a virtual
+// display the window shows its frames.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "Vantor/WindowPresenter.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadText(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void WriteText(const fs::path& path, const std::string& text) {
+  fs::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+class GameExecutableTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    dir_ = fs::temp_directory_path() / ("orv_game_" + std::to_string(getpid()) + "_" + info->name());
+    fs::remove_all(dir_);
+    // The game's own levels and engine scripts; the game folder is the test's.
+    fs::create_directories(dir_ / "content/lua");
+    fs::copy("content/data", dir_ / "content/data", fs::copy_options::recursive);
+    fs::copy("content/lua/engine", dir_ / "content/lua/engine", fs::copy_options::recursive);
+    fs::copy("content/lua/game", dir_ / "content/lua/game", fs::copy_options::recursive);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  // Starts the game in the tree with the given environment additions; its output goes to out.txt.
+  pid_t Start(const std::vector<std::pair<std::string, std::string>>& environment) {
+    const pid_t child = fork();
+    if (child == 0) {
+      if (chdir(dir_.c_str()) != 0) _exit(120);
+      for (const auto& [name, value] : environment) setenv(name.c_str(), value.c_str(), 1);
+      if (!freopen("out.txt", "w", stdout) || !freopen("out.txt", "a", stderr)) _exit(121);
+      execl(ORV_GAME_EXECUTABLE, ORV_GAME_EXECUTABLE, static_cast<char*>(nullptr));
+      _exit(122);
+    }
+    return child;
+  }
+  // The child's wait status; a run that outlives the limit is killed.
+  static int Wait(pid_t child, int seconds = 120) {
+    int status = 0;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (waitpid(child, &status, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() > end) {
+        kill(child, SIGKILL);
+        waitpid(child, &status, 0);
+        ADD_FAILURE() << "the game did not end in time";
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return status;
+  }
+  std::string Output() { return ReadText(dir_ / "out.txt"); }
+
+  fs::path dir_;
+};
+
+// The position of `line` in the output, failing when it is missing.
+size_t Find(const std::string& output, const std::string& line) {
+  const size_t at = output.find(line);
+  EXPECT_NE(at, std::string::npos) << "missing: " << line;
+  return at;
+}
+
+TEST_F(GameExecutableTest, AScriptsQuitEndsTheRunInOrderWithExitCodeZero) {
+  // The first level gets a space whose object carries a sound emitter.
+  WriteText(dir_ / "content/data/levels/Splash.level", "Splash\r\nSplashScreen Voices\r\n");
+  WriteText(dir_ / "content/data/spaces/Voices.space",
+            "Voices\r\nGameObject\r\n{\r\n  m_name string \"Speaker\"\r\n  m_archetype string \"\"\r\n"
+            "  m_guid unsigned 0\r\n  m_parent Handle -1\r\n  SoundEmitter\r\n  {\r\n  }\r\n}\r\n");
+  WriteText(dir_ / "content/lua/game/zz_quit.lua", R"(
+local frames = 0
+local function say(text) trace:LogMsg(3, 6, text) end
+Hook:Add("PostFrameStep", "quit", function()
+  frames = frames + 1
+  say("frame " .. frames)
+  if frames == 2 then
+    local speaker = game.spaces.Voices.space:FindObject("Speaker")
+    local emitter = speaker:GetCPPComponent(ComponentDB.SoundEmitter)
+    emitter:SetAudioMuted(true)
+    say("muted " .. tostring(emitter:GetAudioMuted()))
+    emitter:PostEvent("Play_Intro")
+  end
+  if frames == 5 then core:Quit() end
+end)
+Hook:Add("GameSpaceDeleted", "quit", function(name) say("deleted " .. name) end)
+)");
+  const int status = Wait(Start({}));
+  const std::string output = Output();
+  ASSERT_TRUE(WIFEXITED(status)) << status << "\n" << output;
+  EXPECT_EQ(WEXITSTATUS(status), 0) << output;
+
+  EXPECT_EQ(output.find("Skipped a block of unknown component type"), std::string::npos) << output;
+  Find(output, "[ Info  ][Lua] muted true\n");
+  Find(output, "[ Error ][Audio] Sound Event \"Play_Intro\" post failure.\n");
+  // The pass that quit ends; then the spaces go, then the systems in their order.
+  const size_t last = Find(output, "[ Info  ][Lua] frame 5\n");
+  EXPECT_EQ(output.find("frame 6"), std::string::npos);
+  const size_t deleting = Find(output, "[ Info  ][Core] Deleting GameSpace: \"SplashScreen\"\n");
+  const size_t deleted = Find(output, "[ Info  ][Lua] deleted Voices\n");
+  const size_t graphics = Find(output, "[ Info  ][Graphics] Shutting down Graphics Master\n");
+  EXPECT_LT(last, deleting);
+  EXPECT_LT(deleting, graphics);
+  EXPECT_LT(deleted, graphics);
+}
+
+// Takes the virtual display's screen while the game runs and checks that the window's frames reach
+// it. Until the renderer draws the levels, what shows is the window's cleared frame.
+TEST_F(GameExecutableTest, UnderAVirtualDisplayTheWindowShowsItsFrames) {
+  if (!fs::exists("/usr/bin/Xvfb")) GTEST_SKIP() << "Xvfb is not installed";
+  int display = 70 + getpid() % 100;
+  while (fs::exists("/tmp/.X11-unix/X" + std::to_string(display))) ++display;
+  const fs::path screen = dir_ / "screen";
+  fs::create_directories(screen);
+  const pid_t server = fork();
+  if (server == 0) {
+    if (!freopen("/dev/null", "w", stderr)) _exit(121);
+    const std::string name = ":" + std::to_string(display);
+    execl("/usr/bin/Xvfb", "Xvfb", name.c_str(), "-screen", "0", "1280x720x24", "-fbdir", screen.c_str(),
+          "-nolisten", "tcp", "-br", static_cast<char*>(nullptr));
+    _exit(122);
+  }
+  for (int i = 0; i < 500 && !fs::exists("/tmp/.X11-unix/X" + std::to_string(display)); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+
+  WriteText(dir_ / "content/lua/game/zz_shown.lua", R"(
+local frames = 0
+Hook:Add("PostFrameStep", "shown", function()
+  frames = frames + 1
+  if frames == 30 then io.open("shown", "w"):close() end
+  if frames == 240 then core:Quit() end
+end)
+)");
+  // The X client libraries keep a message-bus connection to the end: not the game's to free.
+  WriteText(dir_ / "lsan.supp", ReadText("tests/lsan.supp") + "leak:libdbus-1.so\n");
+  const pid_t game = Start({{"DISPLAY", ":" + std::to_string(display)},
+                            {"SDL_VIDEODRIVER", "x11"},
+                            {"LSAN_OPTIONS", "suppressions=" + (dir_ / "lsan.supp").string() + ":print_suppressions=0"}});
+  for (int i = 0; i < 3000 && !fs::exists(dir_ / "shown"); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  const std::string image = ReadText(screen / "Xvfb_screen0");
+  const int status = Wait(game);
+  kill(server, SIGTERM);
+  waitpid(server, nullptr, 0);
+  ASSERT_TRUE(fs::exists(dir_ / "shown")) << Output();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << Output();
+
+  // The screen file is an X window dump: a big-endian header, a colour map, then the pixels.
+  auto word = [&](size_t index) {
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(image.data()) + index * 4;
+    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+  };
+  ASSERT_GT(image.size(), 100u);
+  const uint32_t headerSize = word(0), width = word(4), height = word(5), bitsPerPixel = word(11);
+  const uint32_t bytesPerLine = word(12), colours = word(19);
+  ASSERT_EQ(bitsPerPixel, 32u);
+  const size_t pixels = headerSize + colours * 12;
+  ASSERT_GE(image.size(), pixels + size_t(bytesPerLine) * height);
+  const float* clear = Vantor::WindowPresenter::kClearColour;
+  auto near = [](int got, float want) { return std::abs(got - int(want * 255.0f + 0.5f)) <= 3; };
+  size_t matching = 0, total = 0;
+  for (uint32_t y = 0; y < height; y += 8)
+    for (uint32_t x = 0; x < width; x += 8) {
+      const unsigned char* p = reinterpret_cast<const unsigned char*>(image.data()) + pixels + y * bytesPerLine + x * 4;
+      ++total;
+      if (near(p[2], clear[0]) && near(p[1], clear[1]) && near(p[0], clear[2])) ++matching;
+    }
+  EXPECT_GT(matching * 2, total) << matching << " of " << total << " pixels show the cleared frame";
+}
+
+}  // namespace
