@@ -1,0 +1,144 @@
+// Start-up and steady frames of the game. Exec to the first presented frame of "Splash" runs the real
+// executable in a content tree whose script reports that frame and quits; the share of start-up spent
+// loading scripts is timed in process between the engine's hooks around them; the steady frame is one
+// unpaced pass of the main loop on "Splash", against the clear and present that pass ends with.
+// Run under a 1280 x 720 display for frames of that size (xvfb-run -s "-screen 0 1280x720x24").
+#include <benchmark/benchmark.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "Base/TraceLog.h"
+#include "Core/Hooks.h"
+#include "Graphics/Canvas.h"
+#include "Graphics/GraphicsMaster.h"
+#include "Vantor/Program.h"
+#include "Vantor/Window32.h"
+#include "Vantor/WindowPresenter.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+// A copy of the content tree with a script that writes "splash-presented" and quits on the first frame
+// step that ends with "Splash" shown.
+fs::path MakeTree() {
+  const fs::path dir = fs::temp_directory_path() / ("orv_startup_" + std::to_string(getpid()));
+  fs::remove_all(dir);
+  fs::create_directories(dir / "content");
+  fs::copy("content/data", dir / "content/data", fs::copy_options::recursive);
+  fs::copy("content/lua", dir / "content/lua", fs::copy_options::recursive);
+  std::ofstream(dir / "content/lua/game/zz_startup.lua") << R"(
+Hook:Add("PostFrameStep", "startup", function()
+  if game.spaces.SplashScreen then
+    io.write("splash-presented\n")
+    io.flush()
+    core:Quit()
+  end
+end)
+)";
+  return dir;
+}
+
+void ExecToFirstSplashFrame(benchmark::State& state) {
+  const fs::path dir = MakeTree();
+  for (auto _ : state) {
+    int out[2];
+    if (pipe(out) != 0) state.SkipWithError("no pipe");
+    const auto start = Clock::now();
+    const pid_t child = fork();
+    if (child == 0) {
+      if (chdir(dir.c_str()) != 0) _exit(120);
+      dup2(out[1], 1);
+      close(out[0]);
+      execl(ORV_GAME_EXECUTABLE, ORV_GAME_EXECUTABLE, static_cast<char*>(nullptr));
+      _exit(122);
+    }
+    close(out[1]);
+    std::string seen;
+    char buffer[65536];
+    double seconds = 0;
+    for (ssize_t n; (n = read(out[0], buffer, sizeof(buffer))) > 0;) {
+      seen.append(buffer, size_t(n));
+      if (seen.find("splash-presented") != std::string::npos) {
+        seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        break;
+      }
+      if (seen.size() > 1 << 20) seen.erase(0, seen.size() - 64);
+    }
+    while (read(out[0], buffer, sizeof(buffer)) > 0) {
+    }
+    close(out[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (seconds == 0) state.SkipWithError("the game never presented Splash");
+    state.SetIterationTime(seconds);
+  }
+  fs::remove_all(dir);
+}
+BENCHMARK(ExecToFirstSplashFrame)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
+
+// Timestamps of the engine hooks that bracket script loading.
+struct Stamps {
+  Clock::time_point systems, scripts;
+  void Systems() { systems = Clock::now(); }
+  void Scripts() { scripts = Clock::now(); }
+};
+
+void InitInProcess(benchmark::State& state) {
+  Base::TraceLog::GetInstance().SetLevel(Base::TraceLevel_Error);
+  double scriptSeconds = 0, totalSeconds = 0;
+  for (auto _ : state) {
+    Stamps stamps;
+    Core::Hooks& hooks = Core::Engine::GetInstance().GetHooks();
+    static const Base::Function systems(Base::MakeSignature<&Stamps::Systems>(), &Base::Thunk<&Stamps::Systems>,
+                                        "Stamps::Systems");
+    static const Base::Function scripts(Base::MakeSignature<&Stamps::Scripts>(), &Base::Thunk<&Stamps::Scripts>,
+                                        "Stamps::Scripts");
+    hooks.AddSystemListener("SystemPostInit", &stamps, systems);
+    hooks.AddSystemListener("EnginePostInit", &stamps, scripts);
+    Vantor::Program program;
+    const auto start = Clock::now();
+    program.Init();
+    const auto end = Clock::now();
+    state.PauseTiming();
+    scriptSeconds += std::chrono::duration<double>(stamps.scripts - stamps.systems).count();
+    totalSeconds += std::chrono::duration<double>(end - start).count();
+    program.Shutdown();
+    state.ResumeTiming();
+  }
+  state.counters["script_share"] = totalSeconds > 0 ? scriptSeconds / totalSeconds : 0;
+}
+BENCHMARK(InitInProcess)->Unit(benchmark::kMillisecond)->Iterations(10);
+
+// One unpaced pass of the main loop on "Splash"; with arg 1 only the clear and present of the canvas.
+void SteadyFrame(benchmark::State& state) {
+  Base::TraceLog::GetInstance().SetLevel(Base::TraceLevel_Error);
+  Vantor::Program program;
+  program.Init();
+  program.GetFrameRateController().SetTargetFramerate(0);
+  for (int i = 0; i < 30; ++i) program.RunPass();
+  Graphics::GraphicsMaster& master = Graphics::GraphicsMaster::GetInstance();
+  const int canvas = program.GetWindow()->GetCanvasId();
+  const float* c = Vantor::WindowPresenter::kClearColour;
+  for (auto _ : state) {
+    if (state.range(0) == 0) {
+      program.RunPass();
+    } else {
+      master.Clear(canvas, Base::Vec4(c[0], c[1], c[2], c[3]));
+      master.Present(canvas);
+    }
+  }
+  const Base::Vec2 size = master.GetCanvas(canvas) ? master.GetCanvas(canvas)->GetFrameSize() : Base::Vec2();
+  state.counters["width"] = size.x;
+  state.counters["height"] = size.y;
+  program.Shutdown();
+}
+BENCHMARK(SteadyFrame)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond)->Repetitions(3)->ReportAggregatesOnly();
+
+}  // namespace
