@@ -1,0 +1,75 @@
+// Writes the binary sample content of the game under a content folder: the fallback mesh and a few
+// static meshes, a skinned mesh with its animations, the white texture, a checker texture and a sky
+// cube map.   MakeContent <content folder>
+#include "tools/ContentWriters/MeshWriter.h"
+#include "tools/ContentWriters/TextureWriters.h"
+
+#include <cstdio>
+#include <string>
+
+using namespace ContentWriters;
+
+namespace {
+
+bool Mesh(const std::string& root, const char* name, const MeshFileData& mesh) {
+  return WriteFileBytes(root + "/meshes/" + name, WriteMeshBytes(mesh));
+}
+
+// RGBA8 texels of one face of the sky, with a colour per face and a gradient down it.
+std::vector<uint8_t> SkyFace(uint32_t face, uint32_t size) {
+  static const uint8_t kTint[6][3] = {{200, 90, 90}, {90, 200, 90}, {110, 160, 240}, {60, 50, 40}, {90, 90, 200}, {200, 200, 90}};
+  std::vector<uint8_t> texels;
+  for (uint32_t y = 0; y < size; ++y)
+    for (uint32_t x = 0; x < size; ++x) {
+      const float shade = 0.6f + 0.4f * float(size - y) / float(size);
+      for (int c = 0; c < 3; ++c) texels.push_back(uint8_t(float(kTint[face][c]) * shade));
+      texels.push_back(255);
+    }
+  return texels;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: MakeContent <content folder>\n");
+    return 2;
+  }
+  const std::string root = argv[1];
+  bool ok = Mesh(root, "default.cong", MakeBox(1, 1, 1)) && Mesh(root, "Crate.cong", MakeBox(1, 1, 1)) &&
+            Mesh(root, "Plank.cong", MakeBox(4, 0.2f, 1)) && Mesh(root, "Plane.cong", MakePlane(10)) &&
+            Mesh(root, "Pyramid.cong", MakePyramid(1));
+
+  const uint32_t bones = 5;
+  ok = ok && Mesh(root, "Worm.cong", MakeSkinnedBar(16, bones)) &&
+       WriteFileBytes(root + "/animations/Worm.conga",
+                      WriteAnimationBytes({MakeBendClip("Idle", bones, 30, 0.1f), MakeBendClip("Wiggle", bones, 20, 0.6f),
+                                           MakeBendClip("Curl", bones, 45, 1.2f)}));
+
+  PngDesc white;
+  white.width = white.height = 4;
+  ok = ok && WritePng(root + "/textures/White.png", white, std::vector<uint8_t>(4 * 4 * 4, 255));
+  PngDesc checker;
+  checker.width = checker.height = 64;
+  checker.kind = PngKind::Rgb;
+  std::vector<uint8_t> rows;
+  for (uint32_t y = 0; y < 64; ++y)
+    for (uint32_t x = 0; x < 64; ++x)
+      for (int c = 0; c < 3; ++c) rows.push_back(((x / 8 + y / 8) % 2) ? 230 : 40);
+  ok = ok && WritePng(root + "/textures/Checker.png", checker, rows);
+
+  DdsDesc sky;
+  sky.width = sky.height = 16;
+  sky.cube = true;
+  std::vector<uint8_t> faces;
+  for (uint32_t f = 0; f < 6; ++f) {
+    const std::vector<uint8_t> face = SkyFace(f, 16);
+    faces.insert(faces.end(), face.begin(), face.end());
+  }
+  ok = ok && WriteFileBytes(root + "/textures/Sky.dds", WriteDdsBytes(sky, faces));
+  if (!ok) {
+    std::fprintf(stderr, "MakeContent: could not write the content under %s\n", root.c_str());
+    return 1;
+  }
+  return 0;
+}
