@@ -183,41 +183,32 @@ uint64_t EightDigitsValue(uint64_t digits) {
          32;
 }
 
+// The digits at the start of the eight bytes at p: their count (8 when all eight are digits) and value.
+int DigitsInWord(const unsigned char* p, uint64_t& value) {
+  uint64_t word;
+  std::memcpy(&word, p, sizeof(word));
+  const uint64_t digits = word - 0x3030303030303030u;
+  // A byte's top bit is set when it is below '0' or above '9'; a borrow or carry from such a byte
+  // changes only the bytes after it, so the first marked byte is the first that is no digit.
+  const uint64_t others = ((word + 0x4646464646464646u) | digits) & 0x8080808080808080u;
+  const int count = others == 0 ? 8 : __builtin_ctzll(others) >> 3;
+  value = count > 0 ? EightDigitsValue(digits << (8 * (8 - count))) : 0;
+  return count;
+}
+
 // The run of digits from p on, appended to `mantissa` (mantissa * 10 + digit for each; past 19 digits
 // the caller counts again). Eight bytes at a time while eight are there: a "%f" number's six decimals
 // and its integer part each take one step.
 const unsigned char* TakeDigits(const unsigned char* p, const unsigned char* end, uint64_t& mantissa) {
   while (end - p >= 8) {
-    uint64_t word;
-    std::memcpy(&word, p, sizeof(word));
-    const uint64_t digits = word - 0x3030303030303030u;
-    // A byte's top bit is set when it is below '0' or above '9'; a borrow or carry from such a byte
-    // changes only the bytes after it, so the first marked byte is the first that is no digit.
-    const uint64_t others = ((word + 0x4646464646464646u) | digits) & 0x8080808080808080u;
-    if (others == 0) {
-      mantissa = mantissa * kPowersOfTen[8] + EightDigitsValue(digits);
-      p += 8;
-      continue;
-    }
-    const int count = __builtin_ctzll(others) >> 3;
-    if (count > 0) mantissa = mantissa * kPowersOfTen[count] + EightDigitsValue(digits << (8 * (8 - count)));
-    return p + count;
+    uint64_t value;
+    const int count = DigitsInWord(p, value);
+    mantissa = mantissa * kPowersOfTen[count] + value;
+    p += count;
+    if (count < 8) return p;
   }
   for (; p < end && IsDigit(*p); ++p) mantissa = mantissa * 10 + uint64_t(*p - '0');
   return p;
-}
-
-// The digits at p as one number when fewer than eight of them come before something else: their count
-// (0 .. 7), and their value; 8 when all eight bytes are digits.
-int DigitsInWord(const unsigned char* p, uint64_t& value) {
-  uint64_t word;
-  std::memcpy(&word, p, sizeof(word));
-  const uint64_t digits = word - 0x3030303030303030u;
-  const uint64_t others = ((word + 0x4646464646464646u) | digits) & 0x8080808080808080u;
-  if (others == 0) return 8;
-  const int count = __builtin_ctzll(others) >> 3;
-  value = count > 0 ? EightDigitsValue(digits << (8 * (8 - count))) : 0;
-  return count;
 }
 
 constexpr int kNotPlain = INT_MIN + 1;

@@ -66,6 +66,17 @@ TEST_F(FileTest, ScansConsumeAssignAndCountAsFscanfDoes) {
   const char* formats[] = {"%d", "%u", "%f", "%lf", " %c", "%c", "%255s", " {%f, %f, %f}", "%d:%s", "%*d %f", "x"};
   for (const char* input : inputs)
     for (const char* format : formats) ExpectSameAsFscanf(input, format);
+  // Again with the window holding far more than the value or token: reads that take the whole of it from
+  // the window at once, without looking at its end.
+  const std::string more = std::string(2 * File::kLookahead, ' ') + "end";
+  for (const char* input : inputs)
+    for (const char* format : formats) ExpectSameAsFscanf(input + more, format);
+  for (const char* number : {"-1234567.1234567", "16777217.000000", "0.0000001", "99999999.5", "7.", "-0.000000",
+                             "3.40282e38", "12345678.1", "1.12345678", "+2.5", "9.999999e5"})
+    for (const char* format : {"%f", "%lf", " {%f, %f, %f}"}) {
+      ExpectSameAsFscanf(number + more, format);
+      ExpectSameAsFscanf("{" + std::string(number) + ", " + number + "," + number + "}" + more, format);
+    }
 }
 #pragma GCC diagnostic pop
 
