@@ -11,6 +11,8 @@
 
 #include "Base/Assert.h"
 #include "Platform/Clock.h"
+#include "SoundEngine/GameSyncs/FrontEndManagers.h"
+#include "SoundEngine/GameSyncs/ModulatorRegistry.h"
 #include "SoundEngine/Lower/FrameFormat.h"
 #include "SoundEngine/Lower/LowerEngine.h"
 #include "SoundEngine/Log.h"
@@ -332,12 +334,17 @@ void CSnAudioMgr::Perform() {
   for (;;) {
     const bool processedFrame = ProcessMessages(false);
     ProcessDueActions();
-    if (processedFrame) LowerEngine::ApplyMessageSideEffects();
+    if (processedFrame) {
+      LowerEngine::ApplyMessageSideEffects();
+      UpdateGameObjectPositioning();
+    }
     if (LowerEngine::WantsDeferredDeviceWork()) LowerEngine::DoDeferredDeviceWork();
     if (frames == 0) break;
     SoundEngine::CallBehavioralExtensions(false);
+    ProcessGameSyncFrame(m_frame + 1);
     VoiceManager::UpdateLimiters();
     LowerEngine::PrepareFrame();
+    if (g_pModulatorRegistry) g_pModulatorRegistry->ProcessFrame();
     LowerEngine::Perform();
     VoiceManager::ProcessQueuedInstanceCommands();
     ++m_frame;

@@ -6,6 +6,7 @@
 #include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/Containers.h"
 #include "SoundEngine/CpuInfo.h"
+#include "SoundEngine/GameSyncs/FrontEndManagers.h"
 #include "SoundEngine/Log.h"
 #include "SoundEngine/Messages.h"
 #include "SoundEngine/ObjectIndex.h"
@@ -60,7 +61,7 @@ SNRESULT CreateManagers() {
     g_pObjectIndex = PoolNew<CSnObjectIndex>(g_DefaultPoolId);
     if (!g_pObjectIndex) return SN_InsufficientMemory;
   }
-  return SN_Success;
+  return CreateGameSyncManagers(state.settings);
 }
 
 void FreeExtensions() { State().extensions.Term(); }
@@ -71,6 +72,7 @@ void TermSteps(bool destroyPool) {
   state.initialized = false;
   LowerEngine::TermMotionEngine();
   if (g_pAudioMgr) g_pAudioMgr->StopThread();
+  TermModulatorContents();
   LowerEngine::DestroyAllVoicePipelines();
   SoundEngine::CallBehavioralExtensions(true);
   FreeExtensions();
@@ -84,6 +86,7 @@ void TermSteps(bool destroyPool) {
     MemoryMgr::Free(g_DefaultPoolId, state.firstBankPlatform);
     state.firstBankPlatform = nullptr;
   }
+  TermGameSyncManagers();
   if (g_pObjectIndex) {
     PoolDelete(g_DefaultPoolId, g_pObjectIndex);
     g_pObjectIndex = nullptr;

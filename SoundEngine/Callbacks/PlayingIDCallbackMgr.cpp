@@ -1,0 +1,290 @@
+// The playing-id table: counts that decide when a playing id ends, the callbacks it asked for, and
+// cancellation that returns only when no other thread still runs a callback with the cookie.
+#include "SoundEngine/Callbacks/PlayingIDCallbackMgr.h"
+
+#include "SoundEngine/Callbacks/PlayPositionStore.h"
+#include "SoundEngine/GameSyncs/RTPCMgr.h"
+#include "SoundEngine/GameSyncs/RegistryMgr.h"
+#include "SoundEngine/Lower/AudioThread.h"
+#include "SoundEngine/Modulators/ModulatorObjects.h"
+#include "SoundEngine/ObjectIndex.h"
+#include "SoundEngine/PoolObject.h"
+
+namespace SN {
+
+CSnPlayingIDCallbackMgr* g_pPlayingIDCallbackMgr = nullptr;
+
+namespace {
+// Callbacks this thread is running now (a callback may cancel, or end another playing id).
+thread_local uint32_t t_runningHere = 0;
+}  // namespace
+
+SNRESULT CSnPlayingIDCallbackMgr::Init() {
+  for (Entry*& head : m_buckets) head = nullptr;
+  m_count = 0;
+  m_running = 0;
+  return SN_Success;
+}
+
+void CSnPlayingIDCallbackMgr::Term() {
+  Platform::ReentrantGuard guard(m_lock);
+  for (Entry*& head : m_buckets) {
+    while (Entry* entry = head) {
+      head = entry->next;
+      if (entry->externalSources) entry->externalSources->Release();
+      entry->modulators.Term();
+      entry->parameters.Term();
+      PoolDelete(g_DefaultPoolId, entry);
+    }
+  }
+  m_count = 0;
+}
+
+CSnPlayingIDCallbackMgr::Entry* CSnPlayingIDCallbackMgr::FindLocked(uint32_t playingId) {
+  for (Entry* entry = m_buckets[playingId % kBuckets]; entry; entry = entry->next)
+    if (entry->playingId == playingId) return entry;
+  return nullptr;
+}
+
+SNRESULT CSnPlayingIDCallbackMgr::AddPlayingID(const SnPlayingIdParams& params, SnCallbackFunc callback, void* cookie,
+                                               uint32_t flags, uint32_t eventId) {
+  Platform::ReentrantGuard guard(m_lock);
+  Entry* entry = PoolNew<Entry>(g_DefaultPoolId);
+  if (!entry) return SN_Failure;
+  entry->playbackCount = 0;
+  entry->pendingCount = 1;
+  entry->eventId = eventId;
+  entry->gameObjectId = params.gameObjectId;
+  for (uint32_t i = 0; i < 3; ++i) entry->custom[i] = params.custom[i];
+  entry->externalSources = params.externalSources;
+  if (entry->externalSources) entry->externalSources->AddRef();
+  entry->playingId = params.playingId;
+  entry->callback = callback;
+  entry->cookie = cookie;
+  entry->flags = callback ? flags : flags & ~kFlagsWithoutCallback;
+  Entry*& head = m_buckets[params.playingId % kBuckets];
+  entry->next = head;
+  head = entry;
+  ++m_count;
+  return SN_Success;
+}
+
+void CSnPlayingIDCallbackMgr::AddPendingActionRef(uint32_t playingId) {
+  Platform::ReentrantGuard guard(m_lock);
+  if (Entry* entry = FindLocked(playingId)) ++entry->pendingCount;
+}
+
+void CSnPlayingIDCallbackMgr::ReleasePendingActionRef(uint32_t playingId) {
+  std::unique_lock<Platform::ReentrantLock> lock(m_lock);
+  Entry* entry = FindLocked(playingId);
+  if (!entry || entry->pendingCount == 0) return;
+  if (--entry->pendingCount == 0 && entry->playbackCount == 0) FinaliseAndUnlock(entry, lock);
+}
+
+SNRESULT CSnPlayingIDCallbackMgr::AddPlaybackRef(uint32_t playingId, uint32_t* flags) {
+  Platform::ReentrantGuard guard(m_lock);
+  if (playingId == 0) return SN_Success;
+  if (Entry* entry = FindLocked(playingId)) {
+    ++entry->playbackCount;
+    if (flags) *flags = entry->flags;
+  }
+  return SN_Success;
+}
+
+void CSnPlayingIDCallbackMgr::ReleasePlaybackRef(uint32_t playingId) {
+  std::unique_lock<Platform::ReentrantLock> lock(m_lock);
+  Entry* entry = FindLocked(playingId);
+  if (!entry || entry->playbackCount == 0) return;
+  if (--entry->playbackCount == 0 && entry->pendingCount == 0) FinaliseAndUnlock(entry, lock);
+}
+
+uint32_t CSnPlayingIDCallbackMgr::GetGameObjectFromPlayingID(uint32_t playingId) {
+  Platform::ReentrantGuard guard(m_lock);
+  Entry* entry = FindLocked(playingId);
+  return entry ? entry->gameObjectId : kInvalidGameObjectId;
+}
+
+bool CSnPlayingIDCallbackMgr::IsPlayingIdActive(uint32_t playingId) {
+  Platform::ReentrantGuard guard(m_lock);
+  return FindLocked(playingId) != nullptr;
+}
+
+bool CSnPlayingIDCallbackMgr::RegisterValueOwner(uint32_t playingId, uint32_t id, bool modulator) {
+  Platform::ReentrantGuard guard(m_lock);
+  Entry* entry = FindLocked(playingId);
+  if (!entry) return false;
+  return modulator ? entry->modulators.Add(id) : entry->parameters.Add(id);
+}
+
+void CSnPlayingIDCallbackMgr::FinaliseAndUnlock(Entry* entry, std::unique_lock<Platform::ReentrantLock>& lock) {
+  const uint32_t playingId = entry->playingId;
+  if (g_pPlayPositionStore) {
+    if (entry->flags & SnCallback_EnableGetSourcePlayPosition) g_pPlayPositionStore->RemovePlayingId(playingId);
+    if (entry->flags & SnCallback_EnableGetSourceStreamBuffering) g_pPlayPositionStore->RemoveBuffering(playingId);
+  }
+  SnEventCallbackInfo info{};
+  info.cookie = entry->cookie;
+  info.gameObjectId = entry->gameObjectId;
+  info.playingId = playingId;
+  info.eventId = entry->eventId;
+  const SnCallbackFunc callback = entry->callback;
+  const uint32_t flags = entry->flags;
+
+  for (Entry** link = &m_buckets[playingId % kBuckets]; *link; link = &(*link)->next) {
+    if (*link == entry) {
+      *link = entry->next;
+      break;
+    }
+  }
+  --m_count;
+
+  CSnRegisteredObj* object = g_pRegistryMgr ? g_pRegistryMgr->Find(entry->gameObjectId) : nullptr;
+  const SnRTPCKey key = SnRTPCKey::ForObjectAndPlayingId(object, playingId);
+  if (g_pRTPCMgr)
+    for (uint32_t i = 0; i < entry->parameters.Count(); ++i) g_pRTPCMgr->RemoveValuesOfOwner(entry->parameters[i], key);
+  for (uint32_t i = 0; i < entry->modulators.Count(); ++i) ModulatorObjects::DropContexts(entry->modulators[i], key);
+  if (entry->externalSources) entry->externalSources->Release();
+  entry->modulators.Term();
+  entry->parameters.Term();
+  PoolDelete(g_DefaultPoolId, entry);
+
+  lock.unlock();
+  if (callback && (flags & SnCallback_EndOfEvent)) Call(callback, SnCallback_EndOfEvent, &info);
+}
+
+void CSnPlayingIDCallbackMgr::Call(SnCallbackFunc callback, uint32_t type, SnCallbackInfo* info) {
+  {
+    std::lock_guard<std::mutex> guard(m_runningLock);
+    ++m_running;
+  }
+  ++t_runningHere;
+  callback(type, info);
+  --t_runningHere;
+  std::lock_guard<std::mutex> guard(m_runningLock);
+  --m_running;
+  m_runningChanged.notify_all();
+}
+
+template <typename Fill>
+void CSnPlayingIDCallbackMgr::Notify(uint32_t playingId, uint32_t type, Fill&& fill) {
+  std::unique_lock<Platform::ReentrantLock> lock(m_lock);
+  Entry* entry = FindLocked(playingId);
+  if (!entry || !entry->callback || !(entry->flags & type)) return;
+  const SnCallbackFunc callback = entry->callback;
+  SnCallbackInfo* info = fill(*entry);
+  lock.unlock();
+  Call(callback, type, info);
+}
+
+namespace {
+template <typename Info, typename Entry>
+void FillEvent(Info& info, const Entry& entry) {
+  info.cookie = entry.cookie;
+  info.gameObjectId = entry.gameObjectId;
+  info.playingId = entry.playingId;
+  info.eventId = entry.eventId;
+}
+}  // namespace
+
+void CSnPlayingIDCallbackMgr::NotifyEvent(uint32_t type, uint32_t playingId, SnEventCallbackInfo& info) {
+  Notify(playingId, type, [&](const Entry& entry) {
+    FillEvent(info, entry);
+    return &info;
+  });
+}
+
+void CSnPlayingIDCallbackMgr::NotifyMarker(uint32_t playingId, uint32_t identifier, uint32_t position,
+                                           const char* label) {
+  SnMarkerCallbackInfo info{};
+  Notify(playingId, SnCallback_Marker, [&](const Entry& entry) {
+    FillEvent(info, entry);
+    info.identifier = identifier;
+    info.position = position;
+    info.label = label;
+    return &info;
+  });
+}
+
+void CSnPlayingIDCallbackMgr::NotifyMarkerBatch(uint32_t playingId, void* batch) {
+  if (!batch) return;
+  const uint16_t count = *static_cast<const uint16_t*>(batch);
+  const auto* markers = reinterpret_cast<const SnMarker*>(static_cast<const uint8_t*>(batch) + alignof(SnMarker));
+  for (uint16_t i = 0; i < count; ++i)
+    NotifyMarker(playingId, markers[i].identifier, markers[i].position, markers[i].label);
+  MemoryMgr::Free(g_DefaultPoolId, batch);
+}
+
+void CSnPlayingIDCallbackMgr::NotifyDuration(uint32_t playingId, float duration, float estimated,
+                                             uint32_t audioNodeId, uint32_t mediaId, float pitchRatio) {
+  SnDurationCallbackInfo info{};
+  const float ratio = pitchRatio > 0.0f ? pitchRatio : 1.0f;
+  Notify(playingId, SnCallback_Duration, [&](const Entry& entry) {
+    FillEvent(info, entry);
+    info.duration = duration / ratio;
+    info.estimatedDuration = estimated / ratio;
+    info.audioNodeId = audioNodeId;
+    info.mediaId = mediaId;
+    return &info;
+  });
+}
+
+void CSnPlayingIDCallbackMgr::NotifyStarvation(uint32_t playingId) {
+  SnEventCallbackInfo info{};
+  NotifyEvent(SnCallback_Starvation, playingId, info);
+}
+
+void CSnPlayingIDCallbackMgr::NotifyMIDIEvent(uint32_t playingId, const uint8_t midiEvent[4]) {
+  SnMIDIEventCallbackInfo info{};
+  Notify(playingId, SnCallback_MIDIEvent, [&](const Entry& entry) {
+    FillEvent(info, entry);
+    for (int i = 0; i < 4; ++i) info.midiEvent[i] = midiEvent[i];
+    return &info;
+  });
+}
+
+void CSnPlayingIDCallbackMgr::NotifyDynamicSequenceItem(uint32_t playingId, uint32_t audioNodeId, void* customInfo) {
+  SnDynamicSequenceItemCallbackInfo info{};
+  Notify(playingId, SnCallback_EndOfDynamicSequenceItem, [&](const Entry& entry) {
+    info.cookie = entry.cookie;
+    info.gameObjectId = entry.gameObjectId;
+    info.playingId = entry.playingId;
+    info.audioNodeId = audioNodeId;
+    info.customInfo = customInfo;
+    return &info;
+  });
+}
+
+void CSnPlayingIDCallbackMgr::WaitForOtherCallbacks() {
+  // The audio thread would wait for itself or for a thread that waits on it.
+  if (Platform::CurrentThreadId() == AudioThread::ThreadId()) return;
+  std::unique_lock<std::mutex> lock(m_runningLock);
+  const uint32_t mine = t_runningHere;
+  m_runningChanged.wait(lock, [&] { return m_running <= mine; });
+}
+
+void CSnPlayingIDCallbackMgr::CancelEventCallback(uint32_t playingId) {
+  {
+    Platform::ReentrantGuard guard(m_lock);
+    if (Entry* entry = FindLocked(playingId)) {
+      entry->callback = nullptr;
+      entry->flags &= ~0xFFFFFu;
+    }
+  }
+  WaitForOtherCallbacks();
+}
+
+void CSnPlayingIDCallbackMgr::CancelEventCallbackCookie(void* cookie) {
+  {
+    Platform::ReentrantGuard guard(m_lock);
+    for (Entry* head : m_buckets) {
+      for (Entry* entry = head; entry; entry = entry->next) {
+        if (entry->cookie != cookie) continue;
+        entry->callback = nullptr;
+        entry->flags &= ~0xFFFFFu;
+      }
+    }
+  }
+  WaitForOtherCallbacks();
+}
+
+}  // namespace SN

@@ -1,0 +1,103 @@
+// Playing ids and the game's callbacks: one entry per posted event or dynamic sequence with its
+// callback, cookie and flags, counted down by its pending actions and playbacks; the end of a playing
+// id cleans up what was keyed by it. Callbacks run without the table's lock.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+
+#include "MemoryMgr/SnResult.h"
+#include "Platform/Threading.h"
+#include "SoundEngine/Callbacks/CallbackTypes.h"
+#include "SoundEngine/Callbacks/PlayingIdCounts.h"
+#include "SoundEngine/GameSyncs/SortedU32Array.h"
+
+namespace SN {
+
+class CSnRefCountedObject;
+
+struct SnPlayingIdParams {
+  uint32_t gameObjectId = 0;
+  uint32_t playingId = 0;
+  uint32_t custom[3] = {};
+  CSnRefCountedObject* externalSources = nullptr;  // referenced by the entry
+};
+
+class CSnPlayingIDCallbackMgr final : public ISnPlayingIdPendingCounts {
+ public:
+  static constexpr uint32_t kBuckets = 31;
+  static constexpr uint32_t kFlagsWithoutCallback = 0x000FDFFBu;
+
+  SNRESULT Init();
+  void Term();
+
+  SNRESULT AddPlayingID(const SnPlayingIdParams& params, SnCallbackFunc callback, void* cookie, uint32_t flags,
+                        uint32_t eventId);
+  void AddPendingActionRef(uint32_t playingId);
+  void ReleasePendingActionRef(uint32_t playingId);
+  // Copies the entry's flags out; 1 even for an unknown id, which changes nothing.
+  SNRESULT AddPlaybackRef(uint32_t playingId, uint32_t* flags);
+  void ReleasePlaybackRef(uint32_t playingId);
+  uint32_t GetGameObjectFromPlayingID(uint32_t playingId);
+  bool IsPlayingIdActive(uint32_t playingId);
+  bool RegisterValueOwner(uint32_t playingId, uint32_t id, bool modulator);
+
+  // Each sends one callback when the entry asked for the type.
+  void NotifyEvent(uint32_t type, uint32_t playingId, SnEventCallbackInfo& info);
+  void NotifyMarker(uint32_t playingId, uint32_t identifier, uint32_t position, const char* label);
+  // A u16 count followed by the markers; the batch is freed (default pool) afterwards.
+  void NotifyMarkerBatch(uint32_t playingId, void* batch);
+  void NotifyDuration(uint32_t playingId, float duration, float estimated, uint32_t audioNodeId, uint32_t mediaId,
+                      float pitchRatio);
+  void NotifyStarvation(uint32_t playingId);
+  void NotifyMIDIEvent(uint32_t playingId, const uint8_t midiEvent[4]);
+  void NotifyDynamicSequenceItem(uint32_t playingId, uint32_t audioNodeId, void* customInfo);
+
+  void CancelEventCallback(uint32_t playingId);
+  void CancelEventCallbackCookie(void* cookie);
+
+  uint32_t Count() const { return m_count; }
+
+  // The pending-action scheduler's view.
+  void AddPendingAction(uint32_t playingId) override { AddPendingActionRef(playingId); }
+  void RemovePendingAction(uint32_t playingId) override { ReleasePendingActionRef(playingId); }
+
+ private:
+  struct Entry {
+    SnSortedU32Array modulators;
+    SnSortedU32Array parameters;
+    uint32_t playbackCount;
+    uint32_t pendingCount;
+    uint32_t eventId;
+    uint32_t gameObjectId;
+    uint32_t custom[3];
+    CSnRefCountedObject* externalSources;
+    uint32_t playingId;
+    SnCallbackFunc callback;
+    void* cookie;
+    uint32_t flags;
+    Entry* next;
+  };
+  Entry* FindLocked(uint32_t playingId);
+  // Called with the lock held once; returns with it released.
+  void FinaliseAndUnlock(Entry* entry, std::unique_lock<Platform::ReentrantLock>& lock);
+  // Runs the callback without the lock, counted as running.
+  void Call(SnCallbackFunc callback, uint32_t type, SnCallbackInfo* info);
+  void WaitForOtherCallbacks();
+  template <typename Fill>
+  void Notify(uint32_t playingId, uint32_t type, Fill&& fill);
+
+  Entry* m_buckets[kBuckets] = {};
+  uint32_t m_count = 0;
+  Platform::ReentrantLock m_lock;
+  // Callbacks running on any thread, and the signal that none is.
+  std::mutex m_runningLock;
+  std::condition_variable m_runningChanged;
+  uint32_t m_running = 0;
+};
+
+// Null while the sound engine is not initialised.
+extern CSnPlayingIDCallbackMgr* g_pPlayingIDCallbackMgr;
+
+}  // namespace SN

@@ -1,0 +1,73 @@
+// Curve shapes, the fast power-of-ten and logarithm approximations, and the point graphs that map a
+// game parameter's value to a property value. Every value change over time goes through these.
+#pragma once
+
+#include <cstdint>
+
+namespace SN {
+
+enum SnCurveInterpolation : uint32_t {
+  SnCurve_Log3 = 0,
+  SnCurve_Sine = 1,
+  SnCurve_Log1 = 2,
+  SnCurve_InvSCurve = 3,
+  SnCurve_Linear = 4,
+  SnCurve_SCurve = 5,
+  SnCurve_Exp1 = 6,
+  SnCurve_SineRecip = 7,
+  SnCurve_Exp3 = 8,
+  SnCurve_Constant = 9,
+};
+
+enum SnCurveScaling : uint32_t {
+  SnCurveScaling_None = 0,
+  SnCurveScaling_Unsupported = 1,
+  SnCurveScaling_dB = 2,
+  SnCurveScaling_Log = 3,
+  SnCurveScaling_dBToLin = 4,
+};
+
+namespace SnFastMath {
+
+// 10^e from the float's exponent and a quadratic on its mantissa; 0 below e = -37.
+float Pow10(float e);
+// log10 and 20 log10 from the float's exponent and a short series on its mantissa; 0 gives about -764 dB.
+float Log10(float x);
+inline float LinearToDb(float linear) { return 20.0f * Log10(linear); }
+inline float DbToLinear(float dB) { return Pow10(dB * 0.05f); }
+
+// Polynomials of the curve shapes, valid over [0, pi].
+float Sin(float x);
+float HalfSin(float x);
+float HalfOneMinusCos(float x);
+float Cos(float x);
+
+}  // namespace SnFastMath
+
+// The value of shape `shape` at t in [0, 1] from a to b; 0 for a shape outside 0-8.
+float InterpolateShape(uint32_t shape, float t, float a, float b);
+
+// A falling move mirrors its shape so that a fade out is the reverse of the fade in.
+inline uint32_t MirroredShape(uint32_t shape) {
+  return shape == SnCurve_InvSCurve || shape == SnCurve_SCurve || shape > SnCurve_Exp3 ? shape : 8 - shape;
+}
+
+struct SnRTPCGraphPoint {
+  float x;
+  float y;
+  uint32_t interpolation;
+};
+
+// Points sorted by x, as banks store them. The graph does not own its points.
+struct CSnCurveGraph {
+  SnRTPCGraphPoint* points = nullptr;
+  uint32_t pointCount = 0;
+  uint32_t scaling = SnCurveScaling_None;
+
+  // The value at x after scaling; `segment`, when given, receives the index of the segment used.
+  float Evaluate(float x, uint32_t* segment = nullptr) const;
+};
+
+float ApplyCurveScaling(uint32_t scaling, float y);
+
+}  // namespace SN

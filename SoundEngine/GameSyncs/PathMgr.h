@@ -1,0 +1,120 @@
+// 3D position paths: a path plays vertex lists for the sounds that use it, lives while it has users
+// or holders, and keeps the lists it already played in a shared record.
+#pragma once
+
+#include <cstdint>
+
+#include "MemoryMgr/SnResult.h"
+#include "SoundEngine/Containers.h"
+
+namespace SN {
+
+struct SnPathVertex {
+  float position[3];
+  uint32_t durationMs;
+};
+
+// One vertex list of a play list.
+struct SnPathListItem {
+  const SnPathVertex* vertices;
+  uint32_t vertexCount;
+};
+
+// Which lists a path has played, shared between a path and the saved state of its sound.
+struct SnPathPlayedList {
+  uint32_t refCount;
+  uint8_t* played;  // one byte per list
+  uint32_t count;
+};
+
+SnPathPlayedList* CreatePlayedList(uint32_t listCount);
+void AddRefPlayedList(SnPathPlayedList* record);
+void ReleasePlayedList(SnPathPlayedList* record);
+
+struct SnPathSavedState {
+  uint16_t listIndex;
+  SnPathPlayedList* playedList;  // one reference when not null
+};
+
+constexpr SNRESULT SN_PathNotPlaying = SNRESULT(38);
+constexpr SNRESULT SN_PathNotPaused = SNRESULT(39);
+constexpr SNRESULT SN_PathUserNotAdded = SNRESULT(40);
+constexpr SNRESULT SN_PathUserNotFound = SNRESULT(41);
+
+enum SnPathState : uint32_t { SnPathState_Idle = 0, SnPathState_Playing = 1, SnPathState_Paused = 2 };
+
+class CSnPositionPath {
+ public:
+  enum Flags : uint8_t { Flag_DontSaveState = 2 };
+  static constexpr uint8_t kMaxUsers = 8;
+
+  ~CSnPositionPath();
+
+  // 31 without lists; 2 when the path is not idle.
+  SNRESULT SetPlayList(const SnPathListItem* lists, uint32_t listCount, uint32_t modeFlags, uint8_t flags,
+                       SnPathSavedState* savedState);
+  SNRESULT PlayFromSavedState(SnPathSavedState* savedState);
+  SNRESULT Pause();   // 38 unless playing
+  SNRESULT Resume();  // 39 unless paused
+  void AssignPlayedList(SnPathPlayedList* record);
+  void AddHolder() { ++m_holderCount; }
+  void Terminate();
+
+  uint32_t State() const { return m_state; }
+  bool IsPrepared() const { return m_prepared; }
+  SnPathPlayedList* PlayedList() const { return m_pPlayedList; }
+  uint16_t ListIndex() const { return m_listIndex; }
+  const SnPathListItem* CurrentList() const { return m_pCurrentList; }
+  const SnPathListItem* Lists() const { return m_pLists; }
+  uint32_t ListCount() const { return m_listCount; }
+  uint32_t ModeFlags() const { return m_modeFlags; }
+  uint8_t Flags() const { return m_flags; }
+  uint8_t HolderCount() const { return m_holderCount; }
+  uint8_t UserCount() const { return m_userCount; }
+  uint32_t LaunchFrame() const { return m_launchFrame; }
+
+ private:
+  friend class CSnPathMgr;
+
+  uint32_t m_state = SnPathState_Idle;
+  SnPathPlayedList* m_pPlayedList = nullptr;
+  uint16_t m_listIndex = 0;
+  const SnPathListItem* m_pCurrentList = nullptr;
+  uint8_t m_flags = 0;
+  uint8_t m_holderCount = 0;
+  uint8_t m_userCount = 0;
+  SnArray<uint32_t> m_users;
+  const SnPathListItem* m_pLists = nullptr;
+  uint32_t m_listCount = 0;
+  uint32_t m_modeFlags = 0;
+  bool m_prepared = false;
+  uint32_t m_launchFrame = 0;
+};
+
+class CSnPathMgr {
+ public:
+  SNRESULT Init(uint32_t maximum);
+  void Term();
+
+  CSnPositionPath* CreatePath();
+  SNRESULT AddPathUser(CSnPositionPath* path, uint32_t userId);
+  SNRESULT RemovePathUser(CSnPositionPath* path, uint32_t userId);
+  void ReleasePathHolder(CSnPositionPath* path);
+  SNRESULT DeletePath(CSnPositionPath* path);
+  void ProcessFrame(uint32_t frame);
+
+  uint32_t Count() const { return m_count; }
+
+ private:
+  void DeleteIfUnused(CSnPositionPath* path);
+
+  CSnPositionPath** m_pPaths = nullptr;
+  uint32_t m_count = 0;
+  uint32_t m_capacity = 0;
+  uint32_t m_maximum = 0;
+};
+
+// Null while the sound engine is not initialised.
+extern CSnPathMgr* g_pPathMgr;
+
+}  // namespace SN

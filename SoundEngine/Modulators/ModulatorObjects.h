@@ -1,0 +1,43 @@
+// What the game syncs ask of modulator objects: whether one exists, its value for a key, its
+// per-key contexts, its parameters (subscription kind 5) and its frame processing. The modulators
+// install themselves; until they do, no modulator exists and every value reads 0.
+#pragma once
+
+#include <cstdint>
+
+#include "MemoryMgr/SnResult.h"
+#include "SoundEngine/GameSyncs/RTPCKey.h"
+
+namespace SN {
+
+class ISnModulatorParamTarget {
+ public:
+  virtual void SetModulatorParam(uint32_t propertyId, float value, const SnRTPCKey& key) = 0;
+
+ protected:
+  ~ISnModulatorParamTarget() = default;
+};
+
+class ISnModulatorObjects {
+ public:
+  virtual ~ISnModulatorObjects() = default;
+  virtual bool Exists(uint32_t modulatorId) = 0;
+  virtual float ValueForKey(uint32_t modulatorId, const SnRTPCKey& key) = 0;
+  // The modulator's context for the key, created when absent; null when it cannot be made.
+  virtual void* GetOrCreateContext(uint32_t modulatorId, const SnRTPCKey& key) = 0;
+  virtual void DropContexts(uint32_t modulatorId, const SnRTPCKey& key) = 0;
+  virtual void ProcessFrame() = 0;
+};
+
+namespace ModulatorObjects {
+
+// Null uninstalls.
+void Install(ISnModulatorObjects* objects);
+bool Exists(uint32_t modulatorId);
+float ValueForKey(uint32_t modulatorId, const SnRTPCKey& key);
+void* GetOrCreateContext(uint32_t modulatorId, const SnRTPCKey& key);
+void DropContexts(uint32_t modulatorId, const SnRTPCKey& key);
+void ProcessFrame();
+
+}  // namespace ModulatorObjects
+}  // namespace SN
