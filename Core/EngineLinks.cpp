@@ -46,7 +46,7 @@ ScriptHost* SetScriptHost(ScriptHost* host) {
 ScriptHost* GetScriptHost() { return g_scriptHost; }
 
 void ScriptHost::PublishLibrary(const char* name, const Variant& object, const char* description) {
-  if (!name || !IsInitialised()) return;
+  if (!name || !IsInitialized()) return;
   SetGlobal(name, object);
   Base::FunctionRegistry& registry = Base::FunctionRegistry::GetInstance();
   // A state opened again (a new run in one process) must not list the library twice.

@@ -38,7 +38,7 @@ class ScriptHost {
 
   // Opens the script state; nothing when it is open.
   virtual void Init() {}
-  virtual bool IsInitialised() const { return false; }
+  virtual bool IsInitialized() const { return false; }
   // Runs the scripts the engine's own calls rely on ("engine/interface.lua") and builds "ComponentDB".
   virtual void PostInit() {}
   // Runs every script below a folder of the script root.

@@ -9,7 +9,7 @@
 namespace Lua {
 
 int Environment::PushFunctionByName(const char* name, std::string_view* lastName, bool* isMethod) {
-  lua_State* state = state_;
+  lua_State* state = m_state;
   const int base = lua_gettop(state) + 1;
   const std::string_view full = name ? name : "";
   std::string_view rest = full;
@@ -61,20 +61,20 @@ int Environment::PushFunctionByName(const char* name, std::string_view* lastName
 
 void Environment::ReportUncallable(const char* name, std::string_view path, int luaType) {
   // Per-frame callers ("gui.Draw", "skynet:Update") would repeat this every frame: once per name.
-  if (!reportedNames_.insert(name).second) return;
+  if (!m_reportedNames.insert(name).second) return;
   LUA_LOG(Warning, "Couldn't call lua function %s: %.*s is %s, not a table", name, int(path.size()), path.data(),
-          lua_typename(state_, luaType));
+          lua_typename(m_state, luaType));
 }
 
 bool Environment::CallFunction(const char* name, const Variant* args, unsigned argCount, Variant* result) {
-  lua_State* state = state_;
+  lua_State* state = m_state;
   if (!state || !name) {
-    if (reportedNames_.insert(name ? name : "").second)
+    if (m_reportedNames.insert(name ? name : "").second)
       LUA_LOG(Warning, "Couldn't call lua function %s: there is no lua state", name ? name : "");
     return false;
   }
   const int top = lua_gettop(state);
-  lua_rawgeti(state, LUA_REGISTRYINDEX, handlerRef_);
+  lua_rawgeti(state, LUA_REGISTRYINDEX, m_handlerRef);
   bool isMethod = false;
   if (PushFunctionByName(name, nullptr, &isMethod) == 0) {
     lua_settop(state, top);

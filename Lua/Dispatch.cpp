@@ -47,18 +47,18 @@ size_t StorageSize(const Base::Signature& signature) {
 // once its value exists, so that the teardown destroys exactly what was built.
 class Storage {
  public:
-  explicit Storage(char* block) : next_(block) {}
+  explicit Storage(char* block) : m_next(block) {}
 
   void* Construct(const TypeInfo* type, bool needed) {
     if (!needed) return nullptr;
-    void* slot = next_;
-    next_ += SlotSize(type->size);
+    void* slot = m_next;
+    m_next += SlotSize(type->size);
     type->PlacementNew(slot);
     return slot;
   }
 
  private:
-  char* next_;
+  char* m_next;
 };
 
 void Destroy(const TypeInfo* type, void* slot) {

@@ -104,33 +104,33 @@ Environment::~Environment() {
 }
 
 void Environment::Init() {
-  if (initialised_) return;
-  initialised_ = 1;
+  if (m_initialized) return;
+  m_initialized = 1;
 
   boost::system::error_code error;
   const std::string workingDirectory = fs::current_path(error).string();
-  relativeRoot_ = "content/lua/";
+  m_relativeRoot = "content/lua/";
 
   LUA_LOG(Info, "Creating new lua state");
-  state_ = luaL_newstate();
-  if (!state_) {
+  m_state = luaL_newstate();
+  if (!m_state) {
     LUA_LOG(Error, "Couldn't create a lua state");
-    initialised_ = 0;
+    m_initialized = 0;
     return;
   }
   LUA_LOG(Verbose, "Setting up new lua state");
   // A new state has run nothing yet: scripts of an earlier state must be able to run again.
-  loadedScripts_.clear();
-  reportedNames_.clear();
-  lua_atpanic(state_, &Panic);
+  m_loadedScripts.clear();
+  m_reportedNames.clear();
+  lua_atpanic(m_state, &Panic);
 
   DeclareMetatables();
-  luaL_openlibs(state_);
-  SetPath(workingDirectory + "/" + relativeRoot_);
+  luaL_openlibs(m_state);
+  SetPath(workingDirectory + "/" + m_relativeRoot);
   DefineMetatables();
   BindAll();
-  PushErrorHandler(state_);
-  handlerRef_ = luaL_ref(state_, LUA_REGISTRYINDEX);
+  PushErrorHandler(m_state);
+  m_handlerRef = luaL_ref(m_state, LUA_REGISTRYINDEX);
 
   using Base::Reflection::TypeOf;
   PublishLibrary("interface", Variant(TypeOf<Environment*>(), this), "Lua Interface functions.");
@@ -143,7 +143,7 @@ void Environment::Init() {
 }
 
 void Environment::DeclareMetatables() {
-  lua_State* state = state_;
+  lua_State* state = m_state;
   lua_newtable(state);
   SetRawGlobal(state, "_R");
   for (const TypeInfo* record : SortedRecords()) {
@@ -168,7 +168,7 @@ void Environment::DeclareMetatables() {
 }
 
 void Environment::DefineMetatables() {
-  lua_State* state = state_;
+  lua_State* state = m_state;
   std::unordered_set<std::string> withFields;
   for (const TypeInfo* record : SortedRecords()) {
     lua_getfield(state, LUA_REGISTRYINDEX, record->metatableName.c_str());
@@ -200,7 +200,7 @@ void Environment::BindAll() {
 }
 
 void Environment::BindFunction(const Base::FunctionRegistry::Entry& entry) {
-  lua_State* state = state_;
+  lua_State* state = m_state;
   if (!state || !entry.function) return;
   const char* luaName = entry.name.c_str();
   const TypeInfo* thisType = entry.function->GetSignature().GetThisType();
@@ -257,44 +257,44 @@ void Environment::BindFunction(const Base::FunctionRegistry::Entry& entry) {
 }
 
 void Environment::SetGlobal(const char* name, const Variant& value) {
-  if (!state_ || !name) return;
-  PushVariant(state_, value);
-  SetRawGlobal(state_, name);
+  if (!m_state || !name) return;
+  PushVariant(m_state, value);
+  SetRawGlobal(m_state, name);
 }
 
 void Environment::SetPath(const std::string& root) {
   LUA_LOG(Verbose, "Setting lua path to: %s", root.c_str());
-  absoluteRoot_ = root;
-  if (!state_) return;
-  GetRawGlobal(state_, "package");
-  if (lua_istable(state_, -1)) {
+  m_absoluteRoot = root;
+  if (!m_state) return;
+  GetRawGlobal(m_state, "package");
+  if (lua_istable(m_state, -1)) {
     const std::string path = root + "?.lua";
-    lua_pushstring(state_, path.c_str());
-    lua_setfield(state_, -2, "path");
+    lua_pushstring(m_state, path.c_str());
+    lua_setfield(m_state, -2, "path");
   }
-  lua_pop(state_, 1);
+  lua_pop(m_state, 1);
 }
 
 void Environment::PostInit() {
   LoadScript("engine/interface.lua", false);
-  if (!state_) return;
+  if (!m_state) return;
   const Base::Enum& types = Core::ComponentTypeEnum();
-  lua_newtable(state_);
+  lua_newtable(m_state);
   // The native component types only: the enumeration's closing count is no component.
   const uint32_t count = std::min<uint32_t>(types.GetValueCount(), Core::ComponentType_Count);
   for (uint32_t i = 0; i < count; ++i) {
-    lua_pushnumber(state_, i);
-    lua_setfield(state_, -2, types.GetValueName(i).c_str());
+    lua_pushnumber(m_state, i);
+    lua_setfield(m_state, -2, types.GetValueName(i).c_str());
   }
-  SetRawGlobal(state_, "ComponentDB");
+  SetRawGlobal(m_state, "ComponentDB");
 }
 
 void Environment::Close() {
-  if (!initialised_) return;
-  initialised_ = 0;
-  if (state_) lua_close(state_);
-  state_ = nullptr;
-  handlerRef_ = LUA_NOREF;
+  if (!m_initialized) return;
+  m_initialized = 0;
+  if (m_state) lua_close(m_state);
+  m_state = nullptr;
+  m_handlerRef = LUA_NOREF;
   // The types were the closed state's scripts' own.
   LuaComponentRegistry::GetInstance().Clear();
 }
@@ -302,20 +302,20 @@ void Environment::Close() {
 void Environment::AddSubpath(const char* path) {
   if (!path) return;
   LUA_LOG(Verbose, "Added sub path %s", path);
-  subPaths_.emplace_back(path);
+  m_subPaths.emplace_back(path);
 }
 
 void Environment::LoadScript(const char* name, bool flag) {
-  if (!state_ || !name) return;
+  if (!m_state || !name) return;
   const std::string wanted = ForwardSlashes(name);
   std::string found;
   if (Exists(wanted)) {
     found = wanted;
-  } else if (Exists(relativeRoot_ + wanted)) {
-    found = relativeRoot_ + wanted;
+  } else if (Exists(m_relativeRoot + wanted)) {
+    found = m_relativeRoot + wanted;
   } else {
-    for (const std::string& sub : subPaths_) {
-      const std::string candidate = relativeRoot_ + ForwardSlashes(sub) + wanted;
+    for (const std::string& sub : m_subPaths) {
+      const std::string candidate = m_relativeRoot + ForwardSlashes(sub) + wanted;
       if (Exists(candidate)) {
         found = candidate;
         break;
@@ -328,13 +328,13 @@ void Environment::LoadScript(const char* name, bool flag) {
   }
 
   const std::string absolute = CanonicalPath(found);
-  for (const LoadedScript& script : loadedScripts_)
+  for (const LoadedScript& script : m_loadedScripts)
     if (script.absolutePath == absolute) return;
 
   LUA_LOG(Verbose, "Loading lua script: %s", name);
-  loadedScripts_.push_back({absolute, found, flag, LastWriteTime(found)});
+  m_loadedScripts.push_back({absolute, found, flag, LastWriteTime(found)});
 
-  lua_State* state = state_;
+  lua_State* state = m_state;
   const int top = lua_gettop(state);
   int status = luaL_loadfile(state, found.c_str());
   if (status == 0) status = lua_pcall(state, 0, LUA_MULTRET, 0);
@@ -346,16 +346,16 @@ void Environment::LoadScript(const char* name, bool flag) {
 }
 
 void Environment::LoadFolder(const char* folder) {
-  if (!state_ || !folder) return;
+  if (!m_state || !folder) return;
   const std::string wanted = ForwardSlashes(folder);
   std::string found;
   if (IsDirectory(wanted)) {
     found = wanted;
-  } else if (IsDirectory(relativeRoot_ + wanted)) {
-    found = relativeRoot_ + wanted;
+  } else if (IsDirectory(m_relativeRoot + wanted)) {
+    found = m_relativeRoot + wanted;
   } else {
-    for (const std::string& sub : subPaths_) {
-      const std::string candidate = relativeRoot_ + ForwardSlashes(sub) + wanted;
+    for (const std::string& sub : m_subPaths) {
+      const std::string candidate = m_relativeRoot + ForwardSlashes(sub) + wanted;
       if (IsDirectory(candidate)) {
         found = candidate;
         break;

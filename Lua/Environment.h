@@ -44,8 +44,8 @@ class Environment final : public Core::ScriptHost {
   void PostInit() override;
   // Closes the state and forgets the script component types it announced.
   void Close() override;
-  bool IsInitialised() const override { return initialised_ != 0; }
-  lua_State* GetState() const { return state_; }
+  bool IsInitialized() const override { return m_initialized != 0; }
+  lua_State* GetState() const { return m_state; }
 
   // Finds and runs a script once: the name as given, under the script root, then under each sub path.
   // '\' and '/' both separate folders; file names are case-sensitive.
@@ -62,9 +62,9 @@ class Environment final : public Core::ScriptHost {
   // of script component types (LuaComponentRegistry); `list` only holds its place in the signature.
   void HandleLuaComponentList(int count, int list);
 
-  const std::vector<LoadedScript>& GetLoadedScripts() const { return loadedScripts_; }
-  const std::vector<std::string>& GetSubpaths() const { return subPaths_; }
-  const std::string& GetScriptRoot() const { return absoluteRoot_; }
+  const std::vector<LoadedScript>& GetLoadedScripts() const { return m_loadedScripts; }
+  const std::vector<std::string>& GetSubpaths() const { return m_subPaths; }
+  const std::string& GetScriptRoot() const { return m_absoluteRoot; }
 
   // Engine -> Lua. Calls a function by name: "Hook:Call" (the ':' passes Hook as self), "gui.Draw",
   // "skynet:Update" or a plain global. Arguments are pushed through their records; `result`, when
@@ -93,14 +93,14 @@ class Environment final : public Core::ScriptHost {
   void LoadFolderTree(const std::string& directory, std::unordered_set<std::string>& visited);
   void ReportUncallable(const char* name, std::string_view path, int luaType);
 
-  uint32_t initialised_ = 0;
-  std::vector<LoadedScript> loadedScripts_;
-  std::vector<std::string> subPaths_;
-  std::string absoluteRoot_;
-  std::string relativeRoot_;
-  lua_State* state_ = nullptr;
-  int handlerRef_ = LUA_NOREF;  // the message handler, kept in the registry for the calls into Lua
-  std::unordered_set<std::string> reportedNames_;  // names of uncallable functions already logged
+  uint32_t m_initialized = 0;
+  std::vector<LoadedScript> m_loadedScripts;
+  std::vector<std::string> m_subPaths;
+  std::string m_absoluteRoot;
+  std::string m_relativeRoot;
+  lua_State* m_state = nullptr;
+  int m_handlerRef = LUA_NOREF;  // the message handler, kept in the registry for the calls into Lua
+  std::unordered_set<std::string> m_reportedNames;  // names of uncallable functions already logged
 };
 
 }  // namespace Lua

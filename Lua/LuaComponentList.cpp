@@ -90,8 +90,8 @@ Base::Reflection::TypeInfo* ListPlaceholder() {
 
 // The list is the last argument of the call.
 void Environment::HandleLuaComponentList(int count, int) {
-  if (!state_) return;
-  LuaComponentRegistry::GetInstance().ReadList(state_, count, lua_gettop(state_));
+  if (!m_state) return;
+  LuaComponentRegistry::GetInstance().ReadList(m_state, count, lua_gettop(m_state));
 }
 
 LuaComponentRegistry& LuaComponentRegistry::GetInstance() {

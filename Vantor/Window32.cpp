@@ -67,7 +67,7 @@ void Window32::PumpMessages() {
 
 void Window32::Raise(const char* event) {
   if (Core::Hooks* hooks = Core::GetEngineHooks()) hooks->Call(event);
-  if (Core::Scripts().IsInitialised()) Core::Scripts().Call("Hook:Call", event);
+  if (Core::Scripts().IsInitialized()) Core::Scripts().Call("Hook:Call", event);
 }
 
 void Window32::Show(bool show) {

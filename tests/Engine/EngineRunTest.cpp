@@ -195,7 +195,7 @@ TEST_F(EngineRunTest, AScriptEndsTheRunAndTeardownFollowsInOrder) {
             (std::vector<std::string>{"GameSpaceDeleted SandboxWorld", "game:RemoveGameSpace SandboxWorld",
                                       "GameSpaceDeleted SandboxSky", "game:RemoveGameSpace SandboxSky", "probe:shutdown",
                                       "probe:destroyed"}));
-  EXPECT_FALSE(Lua::Environment::GetInstance().IsInitialised());
+  EXPECT_FALSE(Lua::Environment::GetInstance().IsInitialized());
   EXPECT_EQ(Core::InputManager::GetInstance(), nullptr);
 
   // Nothing is left to reach: a script call now does nothing, and a second teardown is harmless.

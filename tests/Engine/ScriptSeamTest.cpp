@@ -45,7 +45,7 @@ TEST_F(ScriptSeamTest, ASystemAboveTheCorePublishesAndCallsThroughTheScriptHost)
 
   // Closed with the engine: the calls then reach nothing and say so.
   engine_->Teardown();
-  EXPECT_FALSE(Core::Scripts().IsInitialised());
+  EXPECT_FALSE(Core::Scripts().IsInitialized());
   EXPECT_FALSE(Core::Scripts().Call("Hook:Call", "Draw"));
 }
 

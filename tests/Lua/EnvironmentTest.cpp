@@ -172,7 +172,7 @@ TEST(LuaEnvironment, CloseThenInitRunsScriptsAgain) {
   env.Init();
   env.PostInit();
   env.Close();
-  EXPECT_FALSE(env.IsInitialised());
+  EXPECT_FALSE(env.IsInitialized());
   env.Init();
   env.PostInit();
   lua_getfield(env.GetState(), LUA_GLOBALSINDEX, "Vector3");

@@ -33,7 +33,7 @@ class HookRecorder {
 class ScriptRecorder : public Core::ScriptHost {
  public:
   explicit ScriptRecorder(std::vector<std::string>& log) : m_log(log) {}
-  bool IsInitialised() const override { return true; }
+  bool IsInitialized() const override { return true; }
   bool CallFunction(const char* name, const Variant* args, unsigned argCount, Variant* result) override;
 
  private:
