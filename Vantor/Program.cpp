@@ -9,6 +9,7 @@
 #include "Core/InputManager.h"
 #include "Core/SkyNet.h"
 #include "Gameplay/GameLogic.h"
+#include "Graphics/AssetTypeRegistry.h"
 #include "Vantor/ControllerGamepadSource.h"
 #include "Vantor/Win32InputBackend.h"
 #include "Vantor/Window32.h"
@@ -42,6 +43,10 @@ void Program::Init() {
   if (m_initialised) return;
   m_initialised = true;
   Core::Engine& engine = GetEngine();
+
+  // File extensions name the asset types levels and scripts load by; particle settings read as enums.
+  Base::RegisterDefaultExtensions();
+  Graphics::RegisterParticleEnumTypes();
 
   m_settings.width = 1280;
   m_settings.height = 720;
