@@ -3,17 +3,10 @@
 
 #include <unistd.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <system_error>
 
 namespace Core {
-
-std::string ToContentPath(std::string_view name) {
-  std::string path(name);
-  std::replace(path.begin(), path.end(), '\\', '/');
-  return path;
-}
 
 bool IsReadableFile(const std::string& path) {
   if (path.empty()) return false;

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "Platform/ContentPath.h"
+
 namespace Core {
 
 // Paths are relative to the working directory.
@@ -17,8 +19,8 @@ inline constexpr std::string_view kLevelExtension = ".level";
 inline constexpr std::string_view kSpaceFolder = "content/data/spaces/";
 inline constexpr std::string_view kSpaceExtension = ".space";
 
-// The name with every '\' turned into '/'.
-std::string ToContentPath(std::string_view name);
+// The name with every '\' turned into '/' (the conversion lives below the sound libraries).
+using Platform::ToContentPath;
 
 // The converted name itself when it names an existing regular file, else folder + name + extension.
 // Folders do not count: a folder that happens to share a content name must not hide the content file.

@@ -1,0 +1,223 @@
+// Streams: a caller's handle on one open file of a device. A standard stream moves one explicit
+// request at a time; an automatic stream is filled by the device ahead of its reader.
+#pragma once
+
+#include <cstdint>
+
+#include "Platform/Threading.h"
+#include "StreamMgr/IOMemory.h"
+#include "StreamMgr/ISnStreamMgr.h"
+
+namespace SN {
+
+class CSnStreamDevice;
+class CSnStreamTask;
+
+// One transfer between the device and a stream: the request the hook sees and the block it fills.
+struct SnStreamTransfer {
+  SnTransferRequest request;
+  SnIOBlock* block;
+  CSnStreamTask* stream;
+  uint64_t streamPosition;    // offset inside the file (without the package offset)
+  uint32_t countedBytes;      // bytes that count as the stream's data
+  uint32_t generation;        // the stream's generation when the transfer was made
+  bool write;
+  bool fromCache;
+};
+
+enum class SnTransferOffer { Made, None, NoMemory };
+
+// What a deferred open needs on the device's thread.
+struct SnDeferredOpen {
+  char16_t* name;             // owned copy; null when opened by id
+  uint32_t fileId;
+  SnFileLookupFlags flags;
+  bool hasFlags;
+  SnOpenMode mode;
+};
+
+class CSnStreamTask {
+ public:
+  CSnStreamTask(CSnStreamDevice* device, SnFileDescriptor* descriptor, bool automatic);
+  virtual ~CSnStreamTask();
+  virtual bool CanBeDestroyed();
+  // Stops the stream in its error state.
+  virtual void Kill() = 0;
+  virtual SNRESULT OnFileOpened() = 0;
+  // Called with the device lock held.
+  virtual SnTransferOffer CreateTransfer(SnStreamTransfer& transfer, bool cacheOnly) = 0;
+  virtual void CompleteTransfer(SnStreamTransfer& transfer, SNRESULT result) = 0;
+  virtual float EffectiveDeadline(uint64_t clock) = 0;
+  // True when a transfer could be made now.
+  virtual bool NeedsIO() = 0;
+  // Active: a pending request, or an automatic stream running towards more data.
+  virtual bool IsCandidate() = 0;
+
+  bool IsAutomatic() const { return automatic_; }
+  bool IsCaching() const { return caching_; }
+  bool IsMarkedForDestruction() const { return markedForDestruction_; }
+  bool IsFileOpen() const { return fileOpen_; }
+  int8_t Priority() const { return priority_; }
+  uint64_t LastTime() const { return lastTime_; }
+  SnFileDescriptor& Descriptor() { return *descriptor_; }
+  SnDeferredOpen* DeferredOpenRecord() { return deferred_; }
+  void SetDeferredOpen(SnDeferredOpen* record) { deferred_ = record; }
+  // Frees the deferred-open record; a failed open (result other than 1) puts the stream in error.
+  void FinishDeferredOpen(SNRESULT openResult);
+  // The file was opened synchronously: the stream owns it from now on.
+  SNRESULT FileOpenedAtCreation();
+  // No longer counted as waiting on the device (the device is about to free the stream).
+  void Unregister();
+  Platform::ReentrantLock& Lock() { return lock_; }
+  // Wakes a caller blocked on the stream.
+  void WakeWaiter();
+  void MarkForDestruction();
+
+  CSnStreamTask* next = nullptr;  // the device's list
+
+ protected:
+  // Blocks, without the stream lock, until WakeWaiter. Called with the stream lock held once.
+  void WaitForWake();
+  // Registers or unregisters the stream as waiting on its device.
+  void SetWaiting(bool waiting);
+  void SetNameCopy(const char16_t* name, SNRESULT& result);
+  uint32_t FileBlockSize() const { return blockSize_; }
+  // 1 when the block size fits the device's granularity; else marked for destruction, 2.
+  SNRESULT TakeBlockSize();
+
+  CSnStreamDevice* device_;
+  SnFileDescriptor* descriptor_;
+  SnDeferredOpen* deferred_ = nullptr;
+  char16_t* name_ = nullptr;
+  Platform::ReentrantLock lock_;
+  Platform::Event wake_{Platform::Event::Reset::Manual};
+  bool waiter_ = false;
+  uint64_t lastTime_ = 0;
+  int8_t priority_ = 50;
+  uint32_t blockSize_ = 1;
+  bool automatic_;
+  bool endOfFile_ = false;
+  bool markedForDestruction_ = false;
+  bool fileOpen_ = false;
+  bool countedWaiting_ = false;
+  bool caching_ = false;
+  uint32_t inFlight_ = 0;
+};
+
+class CSnStandardStream : public CSnStreamTask, public ISnStandardStream {
+ public:
+  CSnStandardStream(CSnStreamDevice* device, SnFileDescriptor* descriptor, SnOpenMode mode);
+
+  // ISnStandardStream
+  void Destroy() override;
+  void GetInfo(SnStreamInfo& info) override;
+  SnFileDescriptor* GetFileDescriptor() override { return descriptor_; }
+  SNRESULT SetName(const char16_t* name) override;
+  uint32_t GetBlockSize() override { return blockSize_; }
+  SNRESULT Read(void* buffer, uint32_t size, bool wait, int8_t priority, float deadlineMs, uint32_t& outSize) override;
+  SNRESULT Write(void* buffer, uint32_t size, bool wait, int8_t priority, float deadlineMs, uint32_t& outSize) override;
+  uint64_t GetPosition(bool* endOfFile) override;
+  SNRESULT SetPosition(int64_t move, SnMoveMethod method, int64_t* realMove) override;
+  void Cancel() override;
+  void* GetData(uint32_t& size) override;
+  SnStmStatus GetStatus() override;
+
+  // CSnStreamTask
+  void Kill() override;
+  SNRESULT OnFileOpened() override;
+  SnTransferOffer CreateTransfer(SnStreamTransfer& transfer, bool cacheOnly) override;
+  void CompleteTransfer(SnStreamTransfer& transfer, SNRESULT result) override;
+  float EffectiveDeadline(uint64_t clock) override;
+  bool NeedsIO() override;
+  bool IsCandidate() override;
+
+ private:
+  SNRESULT Transfer(void* buffer, uint32_t size, bool wait, int8_t priority, float deadlineMs, uint32_t& outSize,
+                    bool write);
+  void SetStatus(SnStmStatus status);
+  void UpdateWaiting();
+
+  SnOpenMode mode_;
+  uint64_t position_ = 0;
+  SnStmStatus status_ = SnStmStatus_Idle;
+  uint8_t* buffer_ = nullptr;
+  uint32_t requested_ = 0;
+  uint32_t issued_ = 0;
+  uint32_t transferred_ = 0;
+  float deadlineMs_ = 0.0f;
+  bool writing_ = false;
+  uint32_t generation_ = 0;
+};
+
+class CSnAutomaticStream : public CSnStreamTask, public ISnAutomaticStream {
+ public:
+  CSnAutomaticStream(CSnStreamDevice* device, SnFileDescriptor* descriptor, int32_t cacheId,
+                     const SnAutoStmHeuristics& heuristics, const SnAutoStmBufSettings* bufferSettings);
+  ~CSnAutomaticStream() override;
+
+  // ISnAutomaticStream
+  void Destroy() override;
+  void GetInfo(SnStreamInfo& info) override;
+  SnFileDescriptor* GetFileDescriptor() override { return descriptor_; }
+  void GetHeuristics(SnAutoStmHeuristics& heuristics) override;
+  SNRESULT SetHeuristics(const SnAutoStmHeuristics& heuristics) override;
+  SNRESULT SetMinimalBufferSize(uint32_t bytes) override;
+  SNRESULT SetName(const char16_t* name) override;
+  uint32_t GetBlockSize() override { return blockSize_; }
+  SNRESULT QueryBufferingStatus(uint32_t& availableBytes) override;
+  uint32_t GetNominalBuffering() override;
+  SNRESULT Activate() override;
+  SNRESULT Deactivate() override;
+  uint64_t GetPosition(bool* endOfFile) override;
+  SNRESULT SetPosition(int64_t move, SnMoveMethod method, int64_t* realMove) override;
+  SNRESULT GetBuffer(void*& buffer, uint32_t& size, bool wait) override;
+  SNRESULT ReleaseBuffer() override;
+
+  // CSnStreamTask
+  bool CanBeDestroyed() override;
+  void Kill() override;
+  SNRESULT OnFileOpened() override;
+  SnTransferOffer CreateTransfer(SnStreamTransfer& transfer, bool cacheOnly) override;
+  void CompleteTransfer(SnStreamTransfer& transfer, SNRESULT result) override;
+  float EffectiveDeadline(uint64_t clock) override;
+  bool NeedsIO() override;
+  bool IsCandidate() override;
+
+  // Caching streams keep the first `bytes` of their file pinned in the cache.
+  void MakeCaching(uint32_t bytes);
+  uint32_t GetHeldBytes();
+  uint32_t MissingBytes();
+  void ReevaluateBuffering();
+  // Frees whole unread buffers, newest first, until `bytes` are freed (device lock held).
+  uint32_t ReleaseBytes(uint32_t bytes);
+  void SetPriority(int8_t priority);
+
+ private:
+  SNRESULT ApplyBufferConstraints();
+  // Buffers not yet handed to the reader go back (device lock held).
+  void DropUnreadBuffers();
+  bool HasMoreToRead() const;
+  uint32_t Available() const;
+
+  int32_t cacheId_;
+  SnAutoStmHeuristics heuristics_;
+  SnAutoStmBufSettings constraints_{};
+  bool hasConstraints_ = false;
+  uint32_t transferSize_ = 0;
+  uint32_t bufferSize_ = 0;
+  uint64_t position_ = 0;
+  SnIOBlock** buffers_ = nullptr;  // ring, oldest first
+  uint32_t capacity_ = 0;
+  uint32_t first_ = 0;
+  uint32_t count_ = 0;
+  uint32_t handedOut_ = 0;
+  uint32_t bytesBuffered_ = 0;
+  uint32_t pinnedSize_ = 0;
+  uint32_t generation_ = 0;
+  bool running_ = false;
+  bool active_ = false;
+  bool error_ = false;
+  bool needsIO_ = false;
+};
+
+}  // namespace SN
