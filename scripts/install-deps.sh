@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libluajit-5.1-dev libboost-filesystem-dev
   libsdl2-dev libepoxy-dev libegl1 libegl-mesa0 libgl1-mesa-dri libpng-dev glslang-tools
+  libfreetype-dev fonts-dejavu-core
   libglm-dev
   libbullet-dev
   xvfb
