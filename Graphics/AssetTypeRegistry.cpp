@@ -3,6 +3,7 @@
 
 #include "Base/Reflection/Registration.h"
 #include "Base/Serialization/ValueText.h"
+#include "Graphics/Font.h"
 #include "Graphics/Material.h"
 #include "Graphics/Mesh.h"
 #include "Graphics/Texture.h"
@@ -23,8 +24,7 @@ void RegisterDefaultExtensions() {
   AssetTypeRegistry& registry = AssetTypeRegistry::GetInstance();
   registry.RegisterExtension<Graphics::Mesh>(".cong", 1);
   registry.RegisterExtension<Graphics::Material>(".mat", 2);
-  // The font resource binds its loader here once it exists; until then the type is known alone.
-  registry.RegisterExtension(".spritefont", 5);
+  registry.RegisterExtension<Graphics::Font>(".spritefont", 5);
   registry.RegisterExtension<Graphics::Tex2D>(".png", 3);
   registry.RegisterExtension(".arche", 4);
 }
