@@ -1,12 +1,13 @@
 // The command queue and the audio manager's pass. Writers move the write position with a
 // compare-and-swap and are counted while they fill their message; the reader trusts only frames
 // closed after every writer before the frame end had finished, or, when a writer finds the ring
-// full, the bytes written before it waited for the other writers.
+// full, the bytes reserved before it began to wait for the other writers.
 #include "SoundEngine/AudioMgr.h"
 
 #include <chrono>
 #include <cstddef>
 #include <cstring>
+#include <immintrin.h>
 #include <thread>
 
 #include "Base/Assert.h"
@@ -33,6 +34,11 @@ constexpr uint32_t kMaxMessageField = 0xFFFF;
 constexpr uint32_t kPreallocatedPendingNodes = 32;
 // Fixed messages are decoded from a copy on the stack; larger ones from a copy in the default pool.
 constexpr uint32_t kInlineMessageBytes = 256;
+constexpr uint32_t kReadAheadBytes = 256;
+// Pauses after a lost race on the write position, doubled up to the last: writers that back off
+// leave the winner its cache line for a few messages instead of all fighting for every one.
+constexpr uint32_t kFirstBackoff = 4;
+constexpr uint32_t kLastBackoff = 64;
 static_assert(kLargestFixedMessage <= kInlineMessageBytes, "every fixed message decodes from the stack");
 
 SnMessageHandler g_handlers[SnMsg_TypeCount] = {};
@@ -67,9 +73,9 @@ SNRESULT CSnAudioMgr::Init() {
   m_pBase = static_cast<uint8_t*>(MemoryMgr::Malign(g_DefaultPoolId, bytes, kMessageAlign));
   if (!m_pBase) return SN_Failure;
   m_size = bytes;
-  m_pEnd = m_pBase + bytes;
-  m_pRead = m_pBase;
-  m_pWrite = m_pBase;
+  m_read = 0;
+  m_write = 0;
+  m_readSeen = 0;
   if (!m_dueActions.Init(kPreallocatedPendingNodes, PendingList::kUnlimited) ||
       !m_pausedActions.Init(kPreallocatedPendingNodes, PendingList::kUnlimited))
     return SN_InsufficientMemory;
@@ -84,8 +90,8 @@ void CSnAudioMgr::Term() {
   m_pausedActions.Term();
   m_dueActions.Term();
   MemoryMgr::Free(g_DefaultPoolId, m_pBase);
-  m_pBase = m_pEnd = nullptr;
-  m_pRead = m_pWrite = nullptr;
+  m_pBase = nullptr;
+  m_read = m_write = m_readSeen = 0;
   m_size = 0;
 }
 
@@ -98,37 +104,109 @@ uint32_t CSnAudioMgr::MaxMessageBytes() const {
   return belowQuarter < belowField ? belowQuarter : belowField;
 }
 
+uint64_t CSnAudioMgr::Distance(uint64_t from, uint64_t to) const {
+  return uint64_t(uint32_t((to >> 32) - (from >> 32))) * m_size + Offset(to) - Offset(from);
+}
+
+uint64_t CSnAudioMgr::Advance(uint64_t position, uint32_t bytes) const {
+  return Offset(position) + uint64_t(bytes) >= m_size ? NextLap(position) : position + bytes;
+}
+
 SnMsgHeader* CSnAudioMgr::TryReserve(uint32_t size) {
+  const uint64_t need = uint64_t(size) + kSpareBytes;
+  // The read position first: the write position read after it is never behind it.
+  uint64_t read = m_readSeen.load(std::memory_order_acquire);
+  uint64_t write = m_write.load(std::memory_order_relaxed);
+  uint32_t backoff = kFirstBackoff;
+  const auto lostRace = [&] {
+    for (uint32_t i = 0; i < backoff; ++i) _mm_pause();
+    if (backoff < kLastBackoff) backoff *= 2;
+    write = m_write.load(std::memory_order_relaxed);
+  };
   for (;;) {
-    uint8_t* w = m_pWrite.load(std::memory_order_acquire);
-    uint8_t* r = m_pRead.load(std::memory_order_acquire);
-    if (r <= w) {
-      if (size + kSpareBytes < uint32_t(m_pEnd - w)) {
-        if (m_pWrite.compare_exchange_weak(w, w + size, std::memory_order_acq_rel)) return reinterpret_cast<SnMsgHeader*>(w);
+    const uint32_t at = Offset(write);
+    const uint64_t tail = m_size - at;
+    const uint64_t used = Distance(read, write);
+    // The tail [write, end) and, when the reader is in the lap behind, the head [base, read).
+    const uint64_t free = used < m_size ? m_size - used : 0;
+    if (need < tail && need < free) {
+      if (m_write.compare_exchange_weak(write, write + size, std::memory_order_acq_rel, std::memory_order_relaxed))
+        return reinterpret_cast<SnMsgHeader*>(m_pBase + at);
+      lostRace();
+      continue;
+    }
+    if (free > tail && need < free - tail) {
+      if (!m_write.compare_exchange_weak(write, NextLap(write) + size, std::memory_order_acq_rel,
+                                         std::memory_order_relaxed)) {
+        lostRace();
         continue;
       }
-      if (size + kSpareBytes >= uint32_t(r - m_pBase)) return nullptr;
-      if (!m_pWrite.compare_exchange_weak(w, m_pBase + size, std::memory_order_acq_rel)) continue;
       // The reader meets this marker at the old tail and goes back to the base.
-      if (w + kHeaderBytes <= m_pEnd) {
-        SnMsgHeader* marker = reinterpret_cast<SnMsgHeader*>(w);
+      if (tail >= kHeaderBytes) {
+        SnMsgHeader* marker = reinterpret_cast<SnMsgHeader*>(m_pBase + at);
         marker->size = kHeaderBytes;
         marker->type = SnMsg_WrapMarker;
         marker->unused = 0;
       }
       return reinterpret_cast<SnMsgHeader*>(m_pBase);
     }
-    if (size + kSpareBytes >= uint32_t(r - w)) return nullptr;
-    if (m_pWrite.compare_exchange_weak(w, w + size, std::memory_order_acq_rel)) return reinterpret_cast<SnMsgHeader*>(w);
+    // Too little room by the read position last seen: look at the reader's own.
+    const uint64_t current = m_read.load(std::memory_order_acquire);
+    if (current == read) return nullptr;
+    read = current;
+    m_readSeen.store(current, std::memory_order_release);
+    write = m_write.load(std::memory_order_relaxed);
   }
 }
 
+namespace {
+
+// A writer slot owned by the thread for its lifetime, or the shared one when all are taken.
+std::atomic<bool> g_slotTaken[CSnAudioMgr::kWriterSlots];
+struct WriterSlotClaim {
+  uint32_t slot = CSnAudioMgr::kWriterSlots;
+  WriterSlotClaim() {
+    for (uint32_t i = 0; i < CSnAudioMgr::kWriterSlots; ++i)
+      if (!g_slotTaken[i].exchange(true, std::memory_order_acq_rel)) {
+        slot = i;
+        break;
+      }
+  }
+  ~WriterSlotClaim() {
+    if (slot < CSnAudioMgr::kWriterSlots) g_slotTaken[slot].store(false, std::memory_order_release);
+  }
+};
+thread_local WriterSlotClaim t_writerSlot;
+
+}  // namespace
+
+void CSnAudioMgr::CountWriter(int32_t change) {
+  const uint32_t slot = t_writerSlot.slot;
+  std::atomic<int32_t>& count = m_writers[slot].count;
+  if (slot == kWriterSlots) {
+    count.fetch_add(change, std::memory_order_acq_rel);
+  } else {
+    // Only this thread writes its slot. A rise is published by the compare-and-swap on the write
+    // position that follows it, a fall releases the message written before it.
+    count.store(count.load(std::memory_order_relaxed) + change,
+                change > 0 ? std::memory_order_relaxed : std::memory_order_release);
+  }
+}
+
+void CSnAudioMgr::FinishMessage() { CountWriter(-1); }
+
 void CSnAudioMgr::WaitForWriters() const {
-  for (uint32_t attempt = 0; m_writers.load(std::memory_order_acquire) != 0; ++attempt) {
-    if (attempt < 128)
-      std::this_thread::yield();
-    else
-      std::this_thread::sleep_for(std::chrono::milliseconds(attempt / 128));
+  // Every writer that reserved before this call is counted in its slot until it finishes, so a
+  // slot seen empty once, after the call began, holds none of them: the slots are waited for one
+  // at a time and new writers never keep the wait going.
+  uint32_t attempt = 0;
+  for (const WriterCount& slot : m_writers) {
+    for (; slot.count.load(std::memory_order_acquire) != 0; ++attempt) {
+      if (attempt < 128)
+        std::this_thread::yield();
+      else
+        std::this_thread::sleep_for(std::chrono::milliseconds(attempt / 128));
+    }
   }
 }
 
@@ -138,16 +216,15 @@ SnMsgHeader* CSnAudioMgr::ReserveMessage(uint16_t type, uint32_t size) {
     SOUND_LOG(Error, "Message of type %u and %u bytes does not fit the command queue", unsigned(type), size);
     return nullptr;
   }
-  m_writers.fetch_add(1, std::memory_order_acq_rel);
+  CountWriter(1);
   SnMsgHeader* message;
   while (!(message = TryReserve(size))) {
-    m_writers.fetch_sub(1, std::memory_order_acq_rel);
+    CountWriter(-1);
     {
       Platform::ReentrantGuard guard(GlobalAudioLock());
-      WaitForWriters();
       ProcessMessages(true);
     }
-    m_writers.fetch_add(1, std::memory_order_acq_rel);
+    CountWriter(1);
   }
   message->size = uint16_t(size);
   message->type = type;
@@ -156,7 +233,7 @@ SnMsgHeader* CSnAudioMgr::ReserveMessage(uint16_t type, uint32_t size) {
 }
 
 SNRESULT CSnAudioMgr::RenderAudio(bool allowSynchronous) {
-  const bool queued = m_pRead.load(std::memory_order_acquire) != m_pWrite.load(std::memory_order_acquire);
+  const bool queued = m_read.load(std::memory_order_acquire) != m_write.load(std::memory_order_acquire);
   if (queued) {
     ReserveMessage(SnMsg_EndOfFrame, kHeaderBytes);
     FinishMessage();
@@ -171,52 +248,53 @@ SNRESULT CSnAudioMgr::RenderAudio(bool allowSynchronous) {
   return SN_Success;
 }
 
-uint32_t CSnAudioMgr::BytesBetween(const uint8_t* from, const uint8_t* to) const {
-  return to >= from ? uint32_t(to - from) : uint32_t((m_pEnd - from) + (to - m_pBase));
-}
-
 void CSnAudioMgr::Dispatch(const SnMsgHeader& message) {
   if (!IsServedType(message.type)) return;
   if (SnMessageHandler handler = g_handlers[message.type]) handler(*this, message);
 }
 
 bool CSnAudioMgr::ProcessMessages(bool makeRoom) {
-  const uint8_t* limit = m_pWrite.load(std::memory_order_acquire);
-  const uint32_t inUse = BytesBetween(m_pRead.load(std::memory_order_acquire), limit);
+  const uint64_t limit = m_write.load(std::memory_order_acquire);
+  const uint64_t inUse = Distance(m_read.load(std::memory_order_relaxed), limit);
   if (inUse == 0) return false;
-  uint32_t goal = 0;
+  uint64_t goal = 0;
   if (!makeRoom) {
     if (m_closedFrames.load(std::memory_order_acquire) == 0) return false;
   } else {
     if (inUse <= m_size / 2) return false;
     goal = inUse / 2;
+    // Draining to make room trusts only the messages reserved before `limit` was read, once their
+    // writers are done; later ones may still be half-written.
+    WaitForWriters();
   }
   const uint32_t generation = ++m_drainGeneration;
-  uint32_t processed = 0;
+  uint64_t processed = 0;
   alignas(8) uint8_t inlineCopy[kInlineMessageBytes];
 
   for (;;) {
     // The read position is read afresh each time: a handler may have drained the ring meanwhile.
-    uint8_t* read = m_pRead.load(std::memory_order_relaxed);
+    const uint64_t read = m_read.load(std::memory_order_relaxed);
     if (makeRoom ? (generation != m_drainGeneration || read == limit)
                  : m_closedFrames.load(std::memory_order_acquire) == 0)
       break;
-    if (uint32_t(m_pEnd - read) < kHeaderBytes) {
-      m_pRead.store(m_pBase, std::memory_order_release);
+    const uint32_t at = Offset(read);
+    if (m_size - at < kHeaderBytes) {
+      m_read.store(NextLap(read), std::memory_order_release);
       continue;
     }
-    const SnMsgHeader* header = reinterpret_cast<const SnMsgHeader*>(read);
+    const SnMsgHeader* header = reinterpret_cast<const SnMsgHeader*>(m_pBase + at);
+    // The lines ahead were last written on the writers' cores: ask for them early.
+    if (at + kReadAheadBytes < m_size) __builtin_prefetch(m_pBase + at + kReadAheadBytes);
     if (header->type == SnMsg_WrapMarker) {
-      m_pRead.store(m_pBase, std::memory_order_release);
+      m_read.store(NextLap(read), std::memory_order_release);
       continue;
     }
     const uint32_t size = RoundMessageSize(header->size < kHeaderBytes ? kHeaderBytes : header->size);
-    uint8_t* next = read + size;
-    if (next >= m_pEnd) next = m_pBase;
+    const uint64_t next = Advance(read, size);
 
     if (header->type == SnMsg_EndOfFrame) {
       if (m_closedFrames.load(std::memory_order_acquire) == 0) return true;
-      m_pRead.store(next, std::memory_order_release);
+      m_read.store(next, std::memory_order_release);
       m_closedFrames.fetch_sub(1, std::memory_order_acq_rel);
     } else if (IsServedType(header->type) && g_handlers[header->type]) {
       // Decoded from a copy, with the read position already past it: the handler may post, and a
@@ -226,15 +304,15 @@ bool CSnAudioMgr::ProcessMessages(bool makeRoom) {
       if (!copy) {
         SOUND_LOG(Error, "No memory to decode a message of type %u (%u bytes); it is skipped",
                   unsigned(header->type), size);
-        m_pRead.store(next, std::memory_order_release);
+        m_read.store(next, std::memory_order_release);
       } else {
-        memcpy(copy, read, size);
-        m_pRead.store(next, std::memory_order_release);
+        memcpy(copy, header, size);
+        m_read.store(next, std::memory_order_release);
         Dispatch(*reinterpret_cast<const SnMsgHeader*>(copy));
         if (copy != inlineCopy) MemoryMgr::Free(g_DefaultPoolId, copy);
       }
     } else {
-      m_pRead.store(next, std::memory_order_release);
+      m_read.store(next, std::memory_order_release);
     }
     ++m_processedMessages;
     if (makeRoom) {
@@ -247,16 +325,17 @@ bool CSnAudioMgr::ProcessMessages(bool makeRoom) {
 
 void CSnAudioMgr::FlushRing() {
   // Whatever is still queued is dropped; the objects the messages hold are given back.
-  uint8_t* read = m_pRead.load();
-  const uint8_t* write = m_pWrite.load();
+  uint64_t read = m_read.load();
+  const uint64_t write = m_write.load();
   while (read != write) {
-    if (uint32_t(m_pEnd - read) < kHeaderBytes) {
-      read = m_pBase;
+    const uint32_t at = Offset(read);
+    if (m_size - at < kHeaderBytes) {
+      read = NextLap(read);
       continue;
     }
-    const SnMsgHeader* header = reinterpret_cast<const SnMsgHeader*>(read);
+    const SnMsgHeader* header = reinterpret_cast<const SnMsgHeader*>(m_pBase + at);
     if (header->type == SnMsg_WrapMarker) {
-      read = m_pBase;
+      read = NextLap(read);
       continue;
     }
     switch (header->type) {
@@ -282,10 +361,10 @@ void CSnAudioMgr::FlushRing() {
       default:
         break;
     }
-    read += RoundMessageSize(header->size < kHeaderBytes ? kHeaderBytes : header->size);
-    if (read >= m_pEnd) read = m_pBase;
+    read = Advance(read, RoundMessageSize(header->size < kHeaderBytes ? kHeaderBytes : header->size));
   }
-  m_pRead = m_pWrite.load();
+  m_read = write;
+  m_readSeen = write;
   m_closedFrames = 0;
 }
 

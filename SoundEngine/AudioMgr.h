@@ -38,9 +38,9 @@ class CSnAudioMgr {
 
   // A message of `size` bytes (rounded up to 8) with its header written, or null when the message
   // is over 65535 bytes or a quarter of the ring or more. The caller writes the payload, then calls
-  // FinishMessage. When the ring is full the writer drains part of it itself.
+  // FinishMessage on the same thread. When the ring is full the writer drains part of it itself.
   SnMsgHeader* ReserveMessage(uint16_t type, uint32_t size);
-  void FinishMessage() { m_writers.fetch_sub(1, std::memory_order_release); }
+  void FinishMessage();
   template <typename Message>
   Message* Reserve(uint16_t type) {
     return reinterpret_cast<Message*>(ReserveMessage(type, MessageSize<Message>()));
@@ -76,6 +76,9 @@ class CSnAudioMgr {
   uint32_t ExecutedActionCount() const { return m_executedActions; }
   uint64_t ProcessedMessageCount() const { return m_processedMessages; }
 
+  // Threads that can each own a slot of the writers count (see below).
+  static constexpr uint32_t kWriterSlots = 16;
+
  private:
   struct PendingNode {
     uint32_t key;  // due frame, or the action's target id in the paused list
@@ -83,9 +86,24 @@ class CSnAudioMgr {
   };
   using PendingList = SnPooledList<PendingNode>;
 
+  // Ring positions count bytes from the start: the lap in the high word, the offset in the ring in
+  // the low one. They only grow, so a writer may hold an old read position: it only under-counts
+  // the free space.
+  static uint32_t Offset(uint64_t position) { return uint32_t(position); }
+  uint64_t Distance(uint64_t from, uint64_t to) const;
+  uint64_t Advance(uint64_t position, uint32_t bytes) const;
+  static uint64_t NextLap(uint64_t position) { return ((position >> 32) + 1) << 32; }
+  // The count of writers between reservation and completion is kept in slots: each writing thread
+  // owns one while there are no more threads than slots, and counts itself there with plain
+  // stores on a cache line no other thread writes; threads beyond that share the last slot and
+  // count with atomic additions. The one shared line a writer touches per message is the write
+  // position's.
+  struct alignas(64) WriterCount {
+    std::atomic<int32_t> count{0};
+  };
+  void CountWriter(int32_t change);
   SnMsgHeader* TryReserve(uint32_t size);
   void WaitForWriters() const;
-  uint32_t BytesBetween(const uint8_t* from, const uint8_t* to) const;
   void Dispatch(const SnMsgHeader& message);
   void FlushRing();
 
@@ -102,27 +120,30 @@ class CSnAudioMgr {
   void CancelWhere(PendingList& list, Match&& match);
   void Pause(PendingList::Item* prev, PendingList::Item* item);
 
-  // The reader's position and the writers' pair (write position and count of writers, always
-  // touched together) sit on cache lines of their own: the two sides never slow each other down.
-  alignas(64) std::atomic<uint8_t*> m_pRead{nullptr};
-  alignas(64) std::atomic<uint8_t*> m_pWrite{nullptr};
-  std::atomic<int32_t> m_writers{0};
+  // Each side's hot fields sit on cache lines of their own. The writers' line holds the write
+  // position and the read position last seen by a writer, which writers refresh from the reader's
+  // line only when it leaves too little room. The reader's position is stored after every message
+  // but read by writers about once a lap, so its line stays put.
+  alignas(64) std::atomic<uint64_t> m_write{0};
+  std::atomic<uint64_t> m_readSeen{0};
+  WriterCount m_writers[kWriterSlots + 1];
+  alignas(64) std::atomic<uint64_t> m_read{0};
+  std::atomic<int32_t> m_closedFrames{0};
+  // Bumped by every drain, so a drain interrupted by a nested one knows its count is stale.
+  uint32_t m_drainGeneration = 0;
+  uint64_t m_processedMessages = 0;
+  // Set by Init, then only read.
   alignas(64) uint8_t* m_pBase = nullptr;
-  uint8_t* m_pEnd = nullptr;
   uint32_t m_size = 0;
-  PendingList m_dueActions;
+  alignas(64) PendingList m_dueActions;
   PendingList m_pausedActions;
   uint32_t m_frame = 0;
-  std::atomic<int32_t> m_closedFrames{0};
   Platform::Event m_wakeEvent{Platform::Event::Reset::Auto};
   AudioThread m_thread;
   int64_t m_lastRenderTicks = 0;
   uint32_t m_idlePasses = 0;
   float m_carriedFrames = 0.0f;
-  // Bumped by every drain, so a drain interrupted by a nested one knows its count is stale.
-  uint32_t m_drainGeneration = 0;
   uint32_t m_executedActions = 0;
-  uint64_t m_processedMessages = 0;
 };
 
 // Null while the sound engine is not initialised.

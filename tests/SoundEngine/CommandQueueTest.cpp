@@ -46,9 +46,31 @@ void Record(CSnAudioMgr&, const SnMsgHeader& header) {
 
 class CommandQueueTest : public SoundTest::EngineFixture {
  protected:
+  static constexpr uint32_t kMostWriters = CSnAudioMgr::kWriterSlots + 4;
+  // Writers on their own threads while the audio thread drains; each closes a frame every
+  // `renderEvery` posts, or never (0): then the ring is emptied only by writers finding it full.
+  void RunWriters(uint32_t writerCount, uint32_t perWriter, uint32_t renderEvery) {
+    received_.expected = writerCount * perWriter;
+    std::vector<std::thread> writers;
+    for (uint32_t w = 0; w < writerCount; ++w) {
+      writers.emplace_back([w, perWriter, renderEvery] {
+        for (uint32_t i = 0; i < perWriter; ++i) {
+          Post(*g_pAudioMgr, w, i);
+          if (renderEvery && i % renderEvery == renderEvery - 1) SoundEngine::RenderAudio();
+        }
+      });
+    }
+    for (std::thread& writer : writers) writer.join();
+    SoundEngine::RenderAudio();
+    ASSERT_EQ(received_.done.Wait(30000), Platform::WaitResult::Signalled) << received_.total << " received";
+    EXPECT_EQ(received_.torn, 0u);
+    EXPECT_EQ(received_.outOfOrder, 0u);
+    for (uint32_t w = 0; w < writerCount; ++w) EXPECT_EQ(received_.perWriter[w].size(), perWriter) << "writer " << w;
+  }
+
   void SetUp() override {
     EngineFixture::SetUp();
-    received_.perWriter.resize(8);
+    received_.perWriter.resize(kMostWriters);
     g_received = &received_;
     previous_ = SetMessageHandler(SnMsg_SetRTPC, &Record);
   }
@@ -109,24 +131,17 @@ TEST_F(CommandQueueTest, RenderAudioWithoutMessagesStillRunsThePassSynchronously
 TEST_F(CommandQueueTest, WritersOnFourThreadsFillWrapAndOverflowWhileTheAudioThreadDrains) {
   settings_.commandQueueBytes = 2048;
   ASSERT_EQ(SoundEngine::Init(&settings_, nullptr), SN_Success);
-  constexpr uint32_t kWriters = 4, kPerWriter = 5000;
-  received_.expected = kWriters * kPerWriter;
-  std::vector<std::thread> writers;
-  for (uint32_t w = 0; w < kWriters; ++w) {
-    writers.emplace_back([w] {
-      for (uint32_t i = 0; i < kPerWriter; ++i) {
-        Post(*g_pAudioMgr, w, i);
-        if (i % 16 == 15) SoundEngine::RenderAudio();
-      }
-    });
-  }
-  for (std::thread& writer : writers) writer.join();
-  SoundEngine::RenderAudio();
-  ASSERT_EQ(received_.done.Wait(30000), Platform::WaitResult::Signalled) << received_.total << " received";
-  EXPECT_EQ(received_.torn, 0u);
-  EXPECT_EQ(received_.outOfOrder, 0u);
-  for (uint32_t w = 0; w < kWriters; ++w) EXPECT_EQ(received_.perWriter[w].size(), kPerWriter);
+  RunWriters(4, 5000, 16);
   EXPECT_GE(lower_.sinkBegins, 1);
+}
+
+// More writing threads than the writers count has slots of their own, and no frame closed until
+// the end: every message before the last frame is drained by a writer that found the ring full,
+// while the others keep reserving behind it.
+TEST_F(CommandQueueTest, MoreWritersThanSlotsDrainTheRingThemselves) {
+  settings_.commandQueueBytes = 2048;
+  ASSERT_EQ(SoundEngine::Init(&settings_, nullptr), SN_Success);
+  RunWriters(kMostWriters, 1500, 0);
 }
 
 // A handler that posts more than the ring holds while the pass is reading it.
