@@ -22,11 +22,11 @@ Base::Mat3 Diagonal(float x, float y, float z) {
 }  // namespace
 
 void ColliderBase::ReadCommon(const ColliderDescription& description) {
-  ghost_ = (description.flags & ColliderFlag_Ghost) != 0;
-  ignoreRaycast_ = (description.flags & ColliderFlag_IgnoreRaycast) != 0;
-  ignoreCollisionEvent_ = (description.flags & ColliderFlag_IgnoreCollisionEvent) != 0;
-  groupMask_ = description.groupMask;
-  boundingHalfExtents_ = description.boundingHalfExtents;
+  m_ghost = (description.flags & ColliderFlag_Ghost) != 0;
+  m_ignoreRaycast = (description.flags & ColliderFlag_IgnoreRaycast) != 0;
+  m_ignoreCollisionEvent = (description.flags & ColliderFlag_IgnoreCollisionEvent) != 0;
+  m_groupMask = description.groupMask;
+  m_boundingHalfExtents = description.boundingHalfExtents;
 }
 
 void ColliderBase::SetFromDescription(const ColliderDescription& description) { ReadCommon(description); }
@@ -35,18 +35,18 @@ Base::Mat3 ColliderBase::InertiaTensor(float) const { return Base::Mat3(); }
 
 void ColliderCapsule::SetFromDescription(const ColliderDescription& description) {
   ReadCommon(description);
-  radius_ = description.shape[0];
-  halfHeight_ = description.shape[1];
-  kind_ = ColliderKind_Capsule;
+  m_radius = description.shape[0];
+  m_halfHeight = description.shape[1];
+  m_kind = ColliderKind_Capsule;
 }
 
 float ColliderCapsule::Volume() const {
-  return 2.0f * kPi * radius_ * radius_ * halfHeight_ + kFourThirdsPi * radius_ * radius_ * radius_;
+  return 2.0f * kPi * m_radius * m_radius * m_halfHeight + kFourThirdsPi * m_radius * m_radius * m_radius;
 }
 
 Base::Mat3 ColliderCapsule::InertiaTensor(float density) const {
-  const float r = radius_;
-  const float h = 2.0f * halfHeight_;
+  const float r = m_radius;
+  const float h = 2.0f * m_halfHeight;
   const float ms = kFourThirdsPi * r * r * r * density;
   const float mc = 2.0f * (kPi * r * r * h) * density;
   const float side = (2.0f * r * r / 5.0f + h * h / 2.0f + 3.0f * h * r / 8.0f) * mc + (r * r / 4.0f + h * h / 12.0f) * ms;
@@ -56,66 +56,66 @@ Base::Mat3 ColliderCapsule::InertiaTensor(float density) const {
 
 void ColliderBoxLike::SetFromDescription(const ColliderDescription& description) {
   ReadCommon(description);
-  halfExtents_ = {description.shape[0], description.shape[1], description.shape[2]};
+  m_halfExtents = {description.shape[0], description.shape[1], description.shape[2]};
 }
 
-float ColliderCube::Volume() const { return 8.0f * halfExtents_.x * halfExtents_.y * halfExtents_.z; }
+float ColliderCube::Volume() const { return 8.0f * m_halfExtents.x * m_halfExtents.y * m_halfExtents.z; }
 
 Base::Mat3 ColliderCube::InertiaTensor(float density) const {
   const float k = Volume() * density * 0.5f;
-  const float x = 2.0f * halfExtents_.x, y = 2.0f * halfExtents_.y, z = 2.0f * halfExtents_.z;
+  const float x = 2.0f * m_halfExtents.x, y = 2.0f * m_halfExtents.y, z = 2.0f * m_halfExtents.z;
   return Diagonal((y * y + z * z) * k, (x * x + z * z) * k, (x * x + y * y) * k);
 }
 
-float ColliderSlant::Volume() const { return 0.5f * halfExtents_.x * halfExtents_.y * halfExtents_.z; }
+float ColliderSlant::Volume() const { return 0.5f * m_halfExtents.x * m_halfExtents.y * m_halfExtents.z; }
 
 void ColliderSphere::SetFromDescription(const ColliderDescription& description) {
   ReadCommon(description);
-  radius_ = description.shape[0];
+  m_radius = description.shape[0];
 }
 
-float ColliderSphere::Volume() const { return kFourThirdsPi * radius_ * radius_ * radius_; }
+float ColliderSphere::Volume() const { return kFourThirdsPi * m_radius * m_radius * m_radius; }
 
 Base::Mat3 ColliderSphere::InertiaTensor(float density) const {
-  const float i = 0.4f * Volume() * density * radius_ * radius_;
+  const float i = 0.4f * Volume() * density * m_radius * m_radius;
   return Diagonal(i, i, i);
 }
 
 void ColliderPolytope::SetFromDescription(const ColliderDescription& description) {
   ReadCommon(description);
-  vertices_.clear();
+  m_vertices.clear();
   if (description.vertices && description.vertexCount > 0)
-    vertices_.assign(description.vertices, description.vertices + description.vertexCount);
+    m_vertices.assign(description.vertices, description.vertices + description.vertexCount);
   // The box the vertices span, so that the broad phase and the rays see the whole shape even when
   // the description leaves its extents empty.
   Base::Vec3 spanned;
-  for (const Base::Vec3& v : vertices_) {
+  for (const Base::Vec3& v : m_vertices) {
     spanned.x = std::max(spanned.x, std::fabs(v.x));
     spanned.y = std::max(spanned.y, std::fabs(v.y));
     spanned.z = std::max(spanned.z, std::fabs(v.z));
   }
-  halfExtents_ = description.boundingHalfExtents;
-  if (halfExtents_ == Base::Vec3()) halfExtents_ = spanned;
-  boundingHalfExtents_ = {std::max(halfExtents_.x, spanned.x), std::max(halfExtents_.y, spanned.y),
-                          std::max(halfExtents_.z, spanned.z)};
-  kind_ = ColliderKind_Polytope;
+  m_halfExtents = description.boundingHalfExtents;
+  if (m_halfExtents == Base::Vec3()) m_halfExtents = spanned;
+  m_boundingHalfExtents = {std::max(m_halfExtents.x, spanned.x), std::max(m_halfExtents.y, spanned.y),
+                           std::max(m_halfExtents.z, spanned.z)};
+  m_kind = ColliderKind_Polytope;
 }
 
 float ColliderPolytope::Volume() const {
-  return 0.5f * (2.0f * halfExtents_.x) * (2.0f * halfExtents_.y) * (2.0f * halfExtents_.z);
+  return 0.5f * (2.0f * m_halfExtents.x) * (2.0f * m_halfExtents.y) * (2.0f * m_halfExtents.z);
 }
 
 Box ColliderBase::ComputeBounds() const {
-  const Base::Mat3& r = entity_->orientation;
-  const Base::Vec3& e = boundingHalfExtents_;
+  const Base::Mat3& r = m_entity->orientation;
+  const Base::Vec3& e = m_boundingHalfExtents;
   const Base::Vec3 extents{std::fabs(r(0, 0)) * e.x + std::fabs(r(0, 1)) * e.y + std::fabs(r(0, 2)) * e.z,
                            std::fabs(r(1, 0)) * e.x + std::fabs(r(1, 1)) * e.y + std::fabs(r(1, 2)) * e.z,
                            std::fabs(r(2, 0)) * e.x + std::fabs(r(2, 1)) * e.y + std::fabs(r(2, 2)) * e.z};
-  return {entity_->position - extents, entity_->position + extents};
+  return {m_entity->position - extents, m_entity->position + extents};
 }
 
 void ColliderBase::AddPair(ColliderBase* other, float impulse, uint32_t set) {
-  PairSet& s = sets_[set];
+  PairSet& s = m_sets[set];
   if (!s.overflowed) {
     if (s.count < PairSet::kInline) {
       s.entries[s.count++] = {other, impulse};
@@ -130,7 +130,7 @@ void ColliderBase::AddPair(ColliderBase* other, float impulse, uint32_t set) {
 }
 
 bool ColliderBase::FindPair(const ColliderBase* other, uint32_t set, float* impulse) const {
-  const PairSet& s = sets_[set];
+  const PairSet& s = m_sets[set];
   if (s.overflowed) {
     const auto it = s.map.find(const_cast<ColliderBase*>(other));
     if (it == s.map.end()) return false;
@@ -147,7 +147,7 @@ bool ColliderBase::FindPair(const ColliderBase* other, uint32_t set, float* impu
 }
 
 void ColliderBase::RemovePair(const ColliderBase* other, uint32_t set) {
-  PairSet& s = sets_[set];
+  PairSet& s = m_sets[set];
   if (s.overflowed) {
     s.map.erase(const_cast<ColliderBase*>(other));
     s.count = int32_t(s.map.size());
@@ -163,9 +163,9 @@ void ColliderBase::RemovePair(const ColliderBase* other, uint32_t set) {
 }
 
 void ColliderBase::SwapPairSets() {
-  previousSet_ = currentSet_;
-  currentSet_ ^= 1u;
-  PairSet& s = sets_[currentSet_];
+  m_previousSet = m_currentSet;
+  m_currentSet ^= 1u;
+  PairSet& s = m_sets[m_currentSet];
   s.count = 0;
   s.overflowed = false;
   s.goneCount = 0;
@@ -174,7 +174,7 @@ void ColliderBase::SwapPairSets() {
 void ColliderBase::PurgePairs(const std::vector<const ColliderBase*>& gone, bool keepEndings) {
   const auto isGone = [&gone](const ColliderBase* c) { return std::binary_search(gone.begin(), gone.end(), c); };
   for (uint32_t set = 0; set < 2; ++set) {
-    PairSet& s = sets_[set];
+    PairSet& s = m_sets[set];
     int32_t removed = 0;
     if (s.overflowed) {
       removed = int32_t(std::erase_if(s.map, [&](const auto& entry) { return isGone(entry.first); }));
@@ -190,7 +190,7 @@ void ColliderBase::PurgePairs(const std::vector<const ColliderBase*>& gone, bool
       s.count = kept;
     }
     // Only the current set still has its endings ahead of it; the previous one was reported already.
-    if (keepEndings && set == currentSet_) s.goneCount += removed;
+    if (keepEndings && set == m_currentSet) s.goneCount += removed;
   }
 }
 

@@ -39,13 +39,13 @@ class ColliderBase {
  public:
   static constexpr float kFatMargin = 0.2f;
 
-  explicit ColliderBase(ColliderKind kind) : kind_(kind) {}
+  explicit ColliderBase(ColliderKind kind) : m_kind(kind) {}
   virtual ~ColliderBase() = default;
   ColliderBase(const ColliderBase&) = delete;
   ColliderBase& operator=(const ColliderBase&) = delete;
 
   virtual void SetFromDescription(const ColliderDescription& description);
-  void SetEntity(Entity* entity) { entity_ = entity; }
+  void SetEntity(Entity* entity) { m_entity = entity; }
   virtual float Volume() const = 0;
   // Diagonal inertia in the collider's frame; kinds without a formula give the identity.
   virtual Base::Mat3 InertiaTensor(float density) const;
@@ -53,27 +53,27 @@ class ColliderBase {
   Base::Vec3 Support(const Base::Vec3& direction) const;
   Box ComputeBounds() const;
 
-  ColliderKind GetKind() const { return kind_; }
-  Entity* GetEntity() const { return entity_; }
-  bool GetGhost() const { return ghost_; }
-  void SetGhost(bool ghost) { ghost_ = ghost; }
-  bool GetIgnoreRaycast() const { return ignoreRaycast_; }
-  void SetIgnoreRaycast(bool ignore) { ignoreRaycast_ = ignore; }
-  bool GetIgnoreCollisionEvent() const { return ignoreCollisionEvent_; }
-  uint32_t GetGroupMask() const { return groupMask_; }
-  void SetCollisionGroup(uint32_t mask) { groupMask_ = mask; }
-  bool IsActive() const { return active_; }
-  void SetActive(bool active) { active_ = active; }
-  const Base::Vec3& GetBoundingHalfExtents() const { return boundingHalfExtents_; }
+  ColliderKind GetKind() const { return m_kind; }
+  Entity* GetEntity() const { return m_entity; }
+  bool GetGhost() const { return m_ghost; }
+  void SetGhost(bool ghost) { m_ghost = ghost; }
+  bool GetIgnoreRaycast() const { return m_ignoreRaycast; }
+  void SetIgnoreRaycast(bool ignore) { m_ignoreRaycast = ignore; }
+  bool GetIgnoreCollisionEvent() const { return m_ignoreCollisionEvent; }
+  uint32_t GetGroupMask() const { return m_groupMask; }
+  void SetCollisionGroup(uint32_t mask) { m_groupMask = mask; }
+  bool IsActive() const { return m_active; }
+  void SetActive(bool active) { m_active = active; }
+  const Base::Vec3& GetBoundingHalfExtents() const { return m_boundingHalfExtents; }
 
   // Pair sets: index 0 or 1; the step swaps them so that "previous" holds the last step's contacts.
   void AddPair(ColliderBase* other, float impulse, uint32_t set);
   bool FindPair(const ColliderBase* other, uint32_t set, float* impulse = nullptr) const;
   void RemovePair(const ColliderBase* other, uint32_t set);
   void SwapPairSets();
-  uint32_t CurrentSet() const { return currentSet_; }
-  uint32_t PreviousSet() const { return previousSet_; }
-  const PairSet& GetPairSet(uint32_t set) const { return sets_[set]; }
+  uint32_t CurrentSet() const { return m_currentSet; }
+  uint32_t PreviousSet() const { return m_previousSet; }
+  const PairSet& GetPairSet(uint32_t set) const { return m_sets[set]; }
   // Drops every entry naming one of `gone` (sorted); with `keepEndings`, each still reports its end.
   void PurgePairs(const std::vector<const ColliderBase*>& gone, bool keepEndings);
   // Calls f(other) for each entry of the set (other null for a destroyed collider).
@@ -88,17 +88,17 @@ class ColliderBase {
   void ReadCommon(const ColliderDescription& description);
   Base::Vec3 LocalSupport(const Base::Vec3& d) const;
 
-  PairSet sets_[2];
-  ColliderKind kind_;
-  bool ghost_ = false;
-  Entity* entity_ = nullptr;
-  uint32_t currentSet_ = 0;
-  uint32_t previousSet_ = 0;
-  bool ignoreRaycast_ = false;
-  Base::Vec3 boundingHalfExtents_;
-  uint32_t groupMask_ = 0xFFFFFFFFu;
-  bool active_ = false;
-  bool ignoreCollisionEvent_ = false;
+  PairSet m_sets[2];
+  ColliderKind m_kind;
+  bool m_ghost = false;
+  Entity* m_entity = nullptr;
+  uint32_t m_currentSet = 0;
+  uint32_t m_previousSet = 0;
+  bool m_ignoreRaycast = false;
+  Base::Vec3 m_boundingHalfExtents;
+  uint32_t m_groupMask = 0xFFFFFFFFu;
+  bool m_active = false;
+  bool m_ignoreCollisionEvent = false;
 };
 
 class ColliderCapsule : public ColliderBase {
@@ -107,15 +107,15 @@ class ColliderCapsule : public ColliderBase {
   void SetFromDescription(const ColliderDescription& description) override;
   float Volume() const override;
   Base::Mat3 InertiaTensor(float density) const override;
-  void SetRadius(float radius) { radius_ = radius; }
-  void SetHalfHeight(float halfHeight) { halfHeight_ = halfHeight; }
-  float GetRadius() const { return radius_; }
-  float GetHalfHeight() const { return halfHeight_; }
+  void SetRadius(float radius) { m_radius = radius; }
+  void SetHalfHeight(float halfHeight) { m_halfHeight = halfHeight; }
+  float GetRadius() const { return m_radius; }
+  float GetHalfHeight() const { return m_halfHeight; }
 
  private:
   friend class ColliderBase;
-  float radius_ = 0.0f;
-  float halfHeight_ = 0.0f;
+  float m_radius = 0.0f;
+  float m_halfHeight = 0.0f;
 };
 
 // Cube, ground and slant are all described by half extents.
@@ -123,12 +123,12 @@ class ColliderBoxLike : public ColliderBase {
  public:
   using ColliderBase::ColliderBase;
   void SetFromDescription(const ColliderDescription& description) override;
-  void SetHalfExtents(const Base::Vec3& halfExtents) { halfExtents_ = halfExtents; }
-  const Base::Vec3& GetHalfExtents() const { return halfExtents_; }
+  void SetHalfExtents(const Base::Vec3& halfExtents) { m_halfExtents = halfExtents; }
+  const Base::Vec3& GetHalfExtents() const { return m_halfExtents; }
 
  protected:
   friend class ColliderBase;
-  Base::Vec3 halfExtents_;
+  Base::Vec3 m_halfExtents;
 };
 
 class ColliderCube : public ColliderBoxLike {
@@ -157,12 +157,12 @@ class ColliderSphere : public ColliderBase {
   void SetFromDescription(const ColliderDescription& description) override;
   float Volume() const override;
   Base::Mat3 InertiaTensor(float density) const override;
-  void SetRadius(float radius) { radius_ = radius; }
-  float GetRadius() const { return radius_; }
+  void SetRadius(float radius) { m_radius = radius; }
+  float GetRadius() const { return m_radius; }
 
  private:
   friend class ColliderBase;
-  float radius_ = 0.0f;
+  float m_radius = 0.0f;
 };
 
 class ColliderPolytope : public ColliderBase {
@@ -170,31 +170,31 @@ class ColliderPolytope : public ColliderBase {
   ColliderPolytope() : ColliderBase(ColliderKind_Polytope) {}
   void SetFromDescription(const ColliderDescription& description) override;
   float Volume() const override;
-  const std::vector<Base::Vec3>& GetVertices() const { return vertices_; }
-  const Base::Vec3& GetHalfExtents() const { return halfExtents_; }
+  const std::vector<Base::Vec3>& GetVertices() const { return m_vertices; }
+  const Base::Vec3& GetHalfExtents() const { return m_halfExtents; }
 
  private:
   friend class ColliderBase;
-  std::vector<Base::Vec3> vertices_;  // the collider's own copy, local space
-  Base::Vec3 halfExtents_;
+  std::vector<Base::Vec3> m_vertices;  // the collider's own copy, local space
+  Base::Vec3 m_halfExtents;
 };
 
 // Inline: GJK and EPA ask for a support point a few dozen times per pair.
 inline Base::Vec3 ColliderBase::LocalSupport(const Base::Vec3& d) const {
-  switch (kind_) {
+  switch (m_kind) {
     case ColliderKind_Capsule: {
       const auto* c = static_cast<const ColliderCapsule*>(this);
-      Base::Vec3 p = d * c->radius_;
-      p.y += d.y > 0.0f ? c->halfHeight_ : -c->halfHeight_;
+      Base::Vec3 p = d * c->m_radius;
+      p.y += d.y > 0.0f ? c->m_halfHeight : -c->m_halfHeight;
       return p;
     }
     case ColliderKind_Cube:
     case ColliderKind_Ground: {
-      const Base::Vec3& h = static_cast<const ColliderBoxLike*>(this)->halfExtents_;
+      const Base::Vec3& h = static_cast<const ColliderBoxLike*>(this)->m_halfExtents;
       return {d.x < 0.0f ? -h.x : h.x, d.y < 0.0f ? -h.y : h.y, d.z < 0.0f ? -h.z : h.z};
     }
     case ColliderKind_Polytope: {
-      const auto& vertices = static_cast<const ColliderPolytope*>(this)->vertices_;
+      const auto& vertices = static_cast<const ColliderPolytope*>(this)->m_vertices;
       if (vertices.empty()) return {};
       size_t best = 0;
       float bestDot = vertices[0].Dot(d);
@@ -208,7 +208,7 @@ inline Base::Vec3 ColliderBase::LocalSupport(const Base::Vec3& d) const {
       return vertices[best];
     }
     case ColliderKind_Slant: {
-      const Base::Vec3& h = static_cast<const ColliderBoxLike*>(this)->halfExtents_;
+      const Base::Vec3& h = static_cast<const ColliderBoxLike*>(this)->m_halfExtents;
       Base::Vec3 p{h.x * (d.x < 0.0f ? -1.0f : 1.0f), -h.y, h.z};
       if (d.y > 0.0f) {
         if (d.Dot(Base::Vec3(0.0f, 2.0f * h.y, -2.0f * h.z)) >= 0.0f) p = {p.x, h.y, -h.z};
@@ -217,25 +217,24 @@ inline Base::Vec3 ColliderBase::LocalSupport(const Base::Vec3& d) const {
       }
       return p;
     }
-    case ColliderKind_Sphere:
-      return d * static_cast<const ColliderSphere*>(this)->radius_;
+    case ColliderKind_Sphere: return d * static_cast<const ColliderSphere*>(this)->m_radius;
     default:
       return {};
   }
 }
 
 inline Base::Vec3 ColliderBase::Support(const Base::Vec3& direction) const {
-  const Base::Mat3& r = entity_->orientation;
+  const Base::Mat3& r = m_entity->orientation;
   // Transpose(r) * direction without building the transpose.
   const Base::Vec3 local{r.m[0] * direction.x + r.m[3] * direction.y + r.m[6] * direction.z,
                          r.m[1] * direction.x + r.m[4] * direction.y + r.m[7] * direction.z,
                          r.m[2] * direction.x + r.m[5] * direction.y + r.m[8] * direction.z};
-  return r * LocalSupport(local) + entity_->position;
+  return r * LocalSupport(local) + m_entity->position;
 }
 
 template <typename F>
 void ColliderBase::ForEachPair(uint32_t set, F&& f) const {
-  const PairSet& s = sets_[set];
+  const PairSet& s = m_sets[set];
   if (s.overflowed) {
     for (const auto& [other, impulse] : s.map) f(other);
   } else {

@@ -75,17 +75,17 @@ void ClosestPoints(const RoundCore& a, const RoundCore& b, Base::Vec3* onA, Base
 
 }  // namespace
 
-CollisionPair::CollisionPair(ColliderBase* a, ColliderBase* b) : colliderA_(a), colliderB_(b) {}
+CollisionPair::CollisionPair(ColliderBase* a, ColliderBase* b) : m_colliderA(a), m_colliderB(b) {}
 
 void CollisionPair::SetColliders(ColliderBase* a, ColliderBase* b) {
-  colliderA_ = a;
-  colliderB_ = b;
+  m_colliderA = a;
+  m_colliderB = b;
 }
 
 SupportPoint CollisionPair::MinkowskiSupport(Base::Vec3 direction) const {
   direction.Normalize();
-  const Base::Vec3 onA = colliderA_->Support(direction);
-  const Base::Vec3 onB = colliderB_->Support(-direction);
+  const Base::Vec3 onA = m_colliderA->Support(direction);
+  const Base::Vec3 onB = m_colliderB->Support(-direction);
   return {onA - onB, onA, onB};
 }
 
@@ -95,9 +95,9 @@ bool CollisionPair::Collide() {
 }
 
 bool CollisionPair::Collide(GjkEpaScratch& s) {
-  const ColliderKind a = colliderA_->GetKind(), b = colliderB_->GetKind();
+  const ColliderKind a = m_colliderA->GetKind(), b = m_colliderB->GetKind();
   if (a == ColliderKind_Ground && b == ColliderKind_Capsule) {
-    std::swap(colliderA_, colliderB_);
+    std::swap(m_colliderA, m_colliderB);
     return CapsuleGround(s);
   }
   if (a == ColliderKind_Capsule && b == ColliderKind_Ground) return CapsuleGround(s);
@@ -197,7 +197,7 @@ bool CollisionPair::DoSimplex(GjkEpaScratch& s, Base::Vec3& d) {
 }
 
 void CollisionPair::OnContact() {
-  for (RigidBody* body : {BodyOf(colliderA_), BodyOf(colliderB_)}) {
+  for (RigidBody* body : {BodyOf(m_colliderA), BodyOf(m_colliderB)}) {
     if (!body) continue;
     if (body->asleep) {
       if (body->wakeCounter == 3) {
@@ -212,12 +212,12 @@ void CollisionPair::OnContact() {
 }
 
 void CollisionPair::RecordEvent() {
-  PhysicsSpace* space = colliderA_->GetEntity()->space;
+  PhysicsSpace* space = m_colliderA->GetEntity()->space;
   float impulse = 0.0f;
-  if (colliderA_->FindPair(colliderB_, colliderA_->PreviousSet(), &impulse)) {
-    warmStartImpulse_ = impulse;
-    colliderA_->RemovePair(colliderB_, colliderA_->PreviousSet());
-    colliderB_->RemovePair(colliderA_, colliderB_->PreviousSet());
+  if (m_colliderA->FindPair(m_colliderB, m_colliderA->PreviousSet(), &impulse)) {
+    m_warmStartImpulse = impulse;
+    m_colliderA->RemovePair(m_colliderB, m_colliderA->PreviousSet());
+    m_colliderB->RemovePair(m_colliderA, m_colliderB->PreviousSet());
     space->AppendPairEvent(*this, PhysicsSpace::EventList_Persist);
   } else {
     space->AppendPairEvent(*this, PhysicsSpace::EventList_Start);
@@ -225,15 +225,15 @@ void CollisionPair::RecordEvent() {
 }
 
 void CollisionPair::RecordSupport() {
-  const float down = normal_.Dot(kDown);
+  const float down = m_normal.Dot(kDown);
   if (down < 0.0f) {
-    if (RigidBody* b = BodyOf(colliderB_)) {
-      b->supportEntity = colliderA_->GetEntity();
+    if (RigidBody* b = BodyOf(m_colliderB)) {
+      b->supportEntity = m_colliderA->GetEntity();
       b->supportPosition = b->supportEntity->position;
     }
   } else if (down > 0.0f) {
-    if (RigidBody* a = BodyOf(colliderA_)) {
-      a->supportEntity = colliderB_->GetEntity();
+    if (RigidBody* a = BodyOf(m_colliderA)) {
+      a->supportEntity = m_colliderB->GetEntity();
       a->supportPosition = a->supportEntity->position;
     }
   }
@@ -242,7 +242,7 @@ void CollisionPair::RecordSupport() {
 bool CollisionPair::GJK(GjkEpaScratch& s) {
   if (!Intersects(s)) return false;
   OnContact();
-  if (!colliderA_->GetGhost() && !colliderB_->GetGhost()) {
+  if (!m_colliderA->GetGhost() && !m_colliderB->GetGhost()) {
     if (!RoundContact()) {
       SetupPolytope(s);
       if (!EPA(s)) return false;
@@ -254,19 +254,19 @@ bool CollisionPair::GJK(GjkEpaScratch& s) {
 }
 
 void CollisionPair::SetContact(const Base::Vec3& normal, float depth, const Base::Vec3& onA, const Base::Vec3& onB) {
-  normal_ = normal;
-  depth_ = std::max(depth, 0.0f);
-  contactA_ = onA;
-  contactB_ = onB;
-  manifoldA_.normal = normal_;
-  manifoldA_.contactPoint = contactA_;
-  manifoldB_.normal = -normal_;
-  manifoldB_.contactPoint = contactB_;
+  m_normal = normal;
+  m_depth = std::max(depth, 0.0f);
+  m_contactA = onA;
+  m_contactB = onB;
+  m_manifoldA.normal = m_normal;
+  m_manifoldA.contactPoint = m_contactA;
+  m_manifoldB.normal = -m_normal;
+  m_manifoldB.contactPoint = m_contactB;
 }
 
 bool CollisionPair::RoundContact() {
   RoundCore a, b;
-  const bool roundA = GetRoundCore(colliderA_, &a), roundB = GetRoundCore(colliderB_, &b);
+  const bool roundA = GetRoundCore(m_colliderA, &a), roundB = GetRoundCore(m_colliderB, &b);
   if (roundA && roundB) {
     Base::Vec3 onA, onB;
     ClosestPoints(a, b, &onA, &onB);
@@ -278,9 +278,9 @@ bool CollisionPair::RoundContact() {
     return true;
   }
   // A sphere against a box whose inside does not hold the sphere's centre.
-  const bool sphereA = roundA && colliderA_->GetKind() == ColliderKind_Sphere;
-  const bool sphereB = roundB && colliderB_->GetKind() == ColliderKind_Sphere;
-  const ColliderBase* box = sphereA ? colliderB_ : sphereB ? colliderA_ : nullptr;
+  const bool sphereA = roundA && m_colliderA->GetKind() == ColliderKind_Sphere;
+  const bool sphereB = roundB && m_colliderB->GetKind() == ColliderKind_Sphere;
+  const ColliderBase* box = sphereA ? m_colliderB : sphereB ? m_colliderA : nullptr;
   if (!box || (box->GetKind() != ColliderKind_Cube && box->GetKind() != ColliderKind_Ground)) return false;
   const RoundCore& sphere = sphereA ? a : b;
   const Entity* boxEntity = box->GetEntity();
@@ -302,11 +302,11 @@ bool CollisionPair::RoundContact() {
 }
 
 bool CollisionPair::CapsuleGround(GjkEpaScratch& s) {
-  const RigidBody* body = BodyOf(colliderA_);
+  const RigidBody* body = BodyOf(m_colliderA);
   if (!body || !body->rotationLocked) return GJK(s);
   // A locked capsule stands upright: its lowest point against the ground's top is the whole test.
-  const Base::Vec3 lowest = colliderA_->Support(kDown);
-  const float groundTop = colliderB_->Support(-kDown).y;
+  const Base::Vec3 lowest = m_colliderA->Support(kDown);
+  const float groundTop = m_colliderB->Support(-kDown).y;
   SetContact(kDown, groundTop - lowest.y, lowest, lowest);
   RecordEvent();
   return true;

@@ -56,16 +56,16 @@ class CollisionPair {
   bool Collide();
   SupportPoint MinkowskiSupport(Base::Vec3 direction) const;
 
-  ColliderBase* GetColliderA() const { return colliderA_; }
-  ColliderBase* GetColliderB() const { return colliderB_; }
-  const Base::Vec3& GetNormal() const { return normal_; }
-  float GetDepth() const { return depth_; }
-  const Base::Vec3& GetContactA() const { return contactA_; }
-  const Base::Vec3& GetContactB() const { return contactB_; }
-  float GetAccumulatedImpulse() const { return accumulatedImpulse_; }
-  float GetWarmStartImpulse() const { return warmStartImpulse_; }
-  Physics::SystemManifold* GetManifoldA() { return &manifoldA_; }
-  Physics::SystemManifold* GetManifoldB() { return &manifoldB_; }
+  ColliderBase* GetColliderA() const { return m_colliderA; }
+  ColliderBase* GetColliderB() const { return m_colliderB; }
+  const Base::Vec3& GetNormal() const { return m_normal; }
+  float GetDepth() const { return m_depth; }
+  const Base::Vec3& GetContactA() const { return m_contactA; }
+  const Base::Vec3& GetContactB() const { return m_contactB; }
+  float GetAccumulatedImpulse() const { return m_accumulatedImpulse; }
+  float GetWarmStartImpulse() const { return m_warmStartImpulse; }
+  Physics::SystemManifold* GetManifoldA() { return &m_manifoldA; }
+  Physics::SystemManifold* GetManifoldB() { return &m_manifoldB; }
   bool needsResolution = false;
 
  private:
@@ -89,18 +89,18 @@ class CollisionPair {
   void SetupPolytope(GjkEpaScratch& s);
   void ComputeFace(const GjkEpaScratch& s, Face& face) const;
 
-  float accumulatedImpulse_ = 0.0f;
-  float warmStartImpulse_ = 0.0f;
-  bool firstPass_ = true;
-  ColliderBase* colliderA_ = nullptr;
-  ColliderBase* colliderB_ = nullptr;
-  Physics::SystemManifold manifoldA_;
-  Physics::SystemManifold manifoldB_;
-  Base::Vec3 contactA_;
-  Base::Vec3 contactB_;
-  float depth_ = 0.0f;
-  float friction_ = 0.3f;
-  Base::Vec3 normal_;  // from A towards B
+  float m_accumulatedImpulse = 0.0f;
+  float m_warmStartImpulse = 0.0f;
+  bool m_firstPass = true;
+  ColliderBase* m_colliderA = nullptr;
+  ColliderBase* m_colliderB = nullptr;
+  Physics::SystemManifold m_manifoldA;
+  Physics::SystemManifold m_manifoldB;
+  Base::Vec3 m_contactA;
+  Base::Vec3 m_contactB;
+  float m_depth = 0.0f;
+  float m_friction = 0.3f;
+  Base::Vec3 m_normal;  // from A towards B
 };
 
 }  // namespace ZarnPhys

@@ -30,8 +30,8 @@ Base::Mat3 ZeroMatrix() {
 void ContactSolver::Add(CollisionPair& pair, float dt) {
   Row row;
   row.pair = &pair;
-  row.bodyA = MovableBodyOf(pair.colliderA_);
-  row.bodyB = MovableBodyOf(pair.colliderB_);
+  row.bodyA = MovableBodyOf(pair.m_colliderA);
+  row.bodyB = MovableBodyOf(pair.m_colliderB);
   RigidBody* const bodyA = row.bodyA;
   RigidBody* const bodyB = row.bodyB;
   static const Base::Mat3 kZero = ZeroMatrix();
@@ -40,10 +40,10 @@ void ContactSolver::Add(CollisionPair& pair, float dt) {
   const Base::Mat3& iiB = bodyB ? bodyB->inverseInertia : kZero;
 
   // Positions, contacts and mass properties stay put through the passes: only velocities change.
-  const Base::Vec3& n = pair.normal_;
+  const Base::Vec3& n = pair.m_normal;
   row.normal = n;
-  row.rA = pair.contactA_ - pair.colliderA_->GetEntity()->position;
-  row.rB = pair.contactB_ - pair.colliderB_->GetEntity()->position;
+  row.rA = pair.m_contactA - pair.m_colliderA->GetEntity()->position;
+  row.rB = pair.m_contactB - pair.m_colliderB->GetEntity()->position;
   const Base::Vec3& rA = row.rA;
   const Base::Vec3& rB = row.rB;
   row.jacobian = Base::Vec12(-n, -rA.Cross(n), n, rB.Cross(n));
@@ -52,7 +52,7 @@ void ContactSolver::Add(CollisionPair& pair, float dt) {
   row.k = row.jacobian.Dot(row.massJacobian);
   if (!(row.k > 0.0f)) return;
 
-  row.positionBias = (-0.3f / dt) * std::max(pair.depth_ - 0.15f, 0.0f);
+  row.positionBias = (-0.3f / dt) * std::max(pair.m_depth - 0.15f, 0.0f);
   const auto response = [&](const Base::Vec3& t) {
     float r = 0.0f;
     if (bodyA) r += imA + (iiA * rA.Cross(t)).Cross(rA).Dot(t);
@@ -61,18 +61,18 @@ void ContactSolver::Add(CollisionPair& pair, float dt) {
   };
   row.responseX = response(Base::Vec3(1.0f, 0.0f, 0.0f));
   row.responseZ = response(Base::Vec3(0.0f, 0.0f, 1.0f));
-  row.friction = pair.friction_;
-  row.accumulated = pair.accumulatedImpulse_;
-  row.warmStart = pair.warmStartImpulse_;
-  row.firstPass = pair.firstPass_;
-  row.appliedA = pair.manifoldA_.appliedVelocity;
-  row.appliedB = pair.manifoldB_.appliedVelocity;
-  row.relative = pair.manifoldA_.relativeVelocity;
-  rows_.push_back(row);
+  row.friction = pair.m_friction;
+  row.accumulated = pair.m_accumulatedImpulse;
+  row.warmStart = pair.m_warmStartImpulse;
+  row.firstPass = pair.m_firstPass;
+  row.appliedA = pair.m_manifoldA.appliedVelocity;
+  row.appliedB = pair.m_manifoldB.appliedVelocity;
+  row.relative = pair.m_manifoldA.relativeVelocity;
+  m_rows.push_back(row);
 }
 
 void ContactSolver::Pass() {
-  for (Row& row : rows_) {
+  for (Row& row : m_rows) {
     RigidBody* const bodyA = row.bodyA;
     RigidBody* const bodyB = row.bodyB;
     const Base::Vec3 vA = bodyA ? bodyA->velocity : Base::Vec3(), wA = bodyA ? bodyA->angularVelocity : Base::Vec3();
@@ -136,18 +136,18 @@ void ContactSolver::Pass() {
 }
 
 void ContactSolver::Finish() {
-  for (const Row& row : rows_) {
+  for (const Row& row : m_rows) {
     CollisionPair& pair = *row.pair;
-    pair.accumulatedImpulse_ = row.accumulated;
-    pair.firstPass_ = row.firstPass;
-    pair.manifoldA_.appliedVelocity = row.appliedA;
-    pair.manifoldA_.relativeVelocity = row.relative;
+    pair.m_accumulatedImpulse = row.accumulated;
+    pair.m_firstPass = row.firstPass;
+    pair.m_manifoldA.appliedVelocity = row.appliedA;
+    pair.m_manifoldA.relativeVelocity = row.relative;
     if (row.bodyB) {
-      pair.manifoldB_.appliedVelocity = row.appliedB;
-      pair.manifoldB_.relativeVelocity = -row.relative;
+      pair.m_manifoldB.appliedVelocity = row.appliedB;
+      pair.m_manifoldB.relativeVelocity = -row.relative;
     }
   }
-  rows_.clear();
+  m_rows.clear();
 }
 
 }  // namespace ZarnPhys

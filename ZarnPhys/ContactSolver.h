@@ -46,7 +46,7 @@ class ContactSolver {
     Base::Vec3 relative;
   };
 
-  std::vector<Row> rows_;
+  std::vector<Row> m_rows;
 };
 
 }  // namespace ZarnPhys

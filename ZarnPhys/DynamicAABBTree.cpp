@@ -39,25 +39,25 @@ Box DynamicAABBTree::FatBoxOf(const ColliderBase* collider) const {
 
 uint32_t DynamicAABBTree::AllocateNode(const Node& node) {
   uint32_t index;
-  if (!freeHeap_.empty()) {
-    std::pop_heap(freeHeap_.begin(), freeHeap_.end(), std::greater<>());
-    index = freeHeap_.back();
-    freeHeap_.pop_back();
-    nodes_[index] = node;
+  if (!m_freeHeap.empty()) {
+    std::pop_heap(m_freeHeap.begin(), m_freeHeap.end(), std::greater<>());
+    index = m_freeHeap.back();
+    m_freeHeap.pop_back();
+    m_nodes[index] = node;
   } else {
-    index = uint32_t(nodes_.size());
-    nodes_.push_back(node);
+    index = uint32_t(m_nodes.size());
+    m_nodes.push_back(node);
   }
-  nodes_[index].self = index;
-  nodes_[index].allocated = true;
+  m_nodes[index].self = index;
+  m_nodes[index].allocated = true;
   return index;
 }
 
 void DynamicAABBTree::FreeNode(uint32_t index) {
-  Node& node = nodes_[index];
+  Node& node = m_nodes[index];
   node = Node();
-  freeHeap_.push_back(index);
-  std::push_heap(freeHeap_.begin(), freeHeap_.end(), std::greater<>());
+  m_freeHeap.push_back(index);
+  std::push_heap(m_freeHeap.begin(), m_freeHeap.end(), std::greater<>());
 }
 
 uint32_t DynamicAABBTree::AddCollider(ColliderBase* collider) {
@@ -73,61 +73,61 @@ uint32_t DynamicAABBTree::AddCollider(ColliderBase* collider) {
 }
 
 void DynamicAABBTree::InsertLeaf(uint32_t leaf) {
-  if (root_ == kNone) {
-    root_ = leaf;
-    nodes_[leaf].parent = kNone;
+  if (m_root == kNone) {
+    m_root = leaf;
+    m_nodes[leaf].parent = kNone;
     return;
   }
-  Insert(root_, leaf);
+  Insert(m_root, leaf);
 }
 
 void DynamicAABBTree::Insert(uint32_t at, uint32_t leaf) {
   uint32_t current = at;
-  while (!nodes_[current].IsLeaf()) {
-    const Node& node = nodes_[current];
+  while (!m_nodes[current].IsLeaf()) {
+    const Node& node = m_nodes[current];
     // An only child leaves its free slot to the new leaf.
     for (int slot = 0; slot < 2; ++slot) {
       if (node.children[slot] == kNone) {
-        nodes_[current].children[slot] = leaf;
-        nodes_[leaf].parent = current;
+        m_nodes[current].children[slot] = leaf;
+        m_nodes[leaf].parent = current;
         Refit(current);
         return;
       }
     }
-    const Box& box = nodes_[leaf].box;
-    const float cost0 = VolumeOf(Union(box, nodes_[node.children[0]].box));
-    const float cost1 = VolumeOf(Union(box, nodes_[node.children[1]].box));
+    const Box& box = m_nodes[leaf].box;
+    const float cost0 = VolumeOf(Union(box, m_nodes[node.children[0]].box));
+    const float cost1 = VolumeOf(Union(box, m_nodes[node.children[1]].box));
     current = cost1 < cost0 ? node.children[1] : node.children[0];
   }
 
-  const uint32_t parent = nodes_[current].parent;
+  const uint32_t parent = m_nodes[current].parent;
   Node internal;
   internal.parent = parent;
   internal.children[0] = current;
   internal.children[1] = leaf;
   const uint32_t made = AllocateNode(internal);
   if (parent == kNone) {
-    root_ = made;
+    m_root = made;
   } else {
-    Node& p = nodes_[parent];
+    Node& p = m_nodes[parent];
     p.children[p.children[0] == current ? 0 : 1] = made;
   }
-  nodes_[current].parent = made;
-  nodes_[leaf].parent = made;
+  m_nodes[current].parent = made;
+  m_nodes[leaf].parent = made;
   Refit(leaf);
 }
 
 void DynamicAABBTree::Refit(uint32_t index) {
-  for (uint32_t i = index; i != kNone; i = nodes_[i].parent) {
-    Node& node = nodes_[i];
+  for (uint32_t i = index; i != kNone; i = m_nodes[i].parent) {
+    Node& node = m_nodes[i];
     if (node.IsLeaf()) {
       if (node.collider) node.box = FatBoxOf(node.collider);
     } else if (node.children[0] == kNone) {
-      node.box = nodes_[node.children[1]].box;
+      node.box = m_nodes[node.children[1]].box;
     } else if (node.children[1] == kNone) {
-      node.box = nodes_[node.children[0]].box;
+      node.box = m_nodes[node.children[0]].box;
     } else {
-      node.box = Union(nodes_[node.children[0]].box, nodes_[node.children[1]].box);
+      node.box = Union(m_nodes[node.children[0]].box, m_nodes[node.children[1]].box);
     }
     node.volume = VolumeOf(node.box);
   }
@@ -135,33 +135,33 @@ void DynamicAABBTree::Refit(uint32_t index) {
 
 uint32_t DynamicAABBTree::Remove(uint32_t leaf, uint32_t* sibling) {
   *sibling = kNone;
-  const uint32_t parent = nodes_[leaf].parent;
-  nodes_[leaf].parent = kNone;
+  const uint32_t parent = m_nodes[leaf].parent;
+  m_nodes[leaf].parent = kNone;
   if (parent == kNone) {
-    root_ = kNone;
+    m_root = kNone;
     return kNone;
   }
-  const Node& p = nodes_[parent];
+  const Node& p = m_nodes[parent];
   const uint32_t other = p.children[0] == leaf ? p.children[1] : p.children[0];
   const uint32_t grandparent = p.parent;
   if (grandparent == kNone) {
-    root_ = other;
+    m_root = other;
   } else {
-    Node& g = nodes_[grandparent];
+    Node& g = m_nodes[grandparent];
     g.children[g.children[0] == parent ? 0 : 1] = other;
   }
-  if (other != kNone) nodes_[other].parent = grandparent;
+  if (other != kNone) m_nodes[other].parent = grandparent;
   // An only child leaves its grandparent with one child less, which refitting from it handles.
   *sibling = other != kNone ? other : grandparent;
   return parent;
 }
 
 void DynamicAABBTree::RemoveLeaf(uint32_t leaf) {
-  if (leaf >= nodes_.size() || !nodes_[leaf].allocated || !nodes_[leaf].IsLeaf()) return;
+  if (leaf >= m_nodes.size() || !m_nodes[leaf].allocated || !m_nodes[leaf].IsLeaf()) return;
   uint32_t sibling;
   const uint32_t parent = Remove(leaf, &sibling);
   if (sibling != kNone) Refit(sibling);
-  if (ColliderBase* collider = nodes_[leaf].collider) {
+  if (ColliderBase* collider = m_nodes[leaf].collider) {
     collider->leafIndex = kNone;
     collider->tree = nullptr;
   }
@@ -170,17 +170,17 @@ void DynamicAABBTree::RemoveLeaf(uint32_t leaf) {
 }
 
 void DynamicAABBTree::Reinsert() {
-  testedPairs_ = 0;
-  if (root_ == kNone) return;
+  m_testedPairs = 0;
+  if (m_root == kNone) return;
 
-  reinsertList_.clear();
-  std::vector<uint32_t> stack{root_};
+  m_reinsertList.clear();
+  std::vector<uint32_t> stack{m_root};
   while (!stack.empty()) {
     const uint32_t index = stack.back();
     stack.pop_back();
-    const Node& node = nodes_[index];
+    const Node& node = m_nodes[index];
     if (node.IsLeaf()) {
-      if (!Contains(node.box, node.collider->ComputeBounds())) reinsertList_.push_back(index);
+      if (!Contains(node.box, node.collider->ComputeBounds())) m_reinsertList.push_back(index);
       continue;
     }
     if (node.children[1] != kNone) stack.push_back(node.children[1]);
@@ -188,52 +188,52 @@ void DynamicAABBTree::Reinsert() {
   }
 
   // One leaf more per step keeps improving a tree that nothing else would touch.
-  if (!nodes_[root_].IsLeaf()) {
-    for (size_t i = size_t(Base::Rand15()) % nodes_.size(); i < nodes_.size(); ++i) {
-      if (nodes_[i].self != kNone && nodes_[i].IsLeaf()) {
-        reinsertList_.push_back(uint32_t(i));
+  if (!m_nodes[m_root].IsLeaf()) {
+    for (size_t i = size_t(Base::Rand15()) % m_nodes.size(); i < m_nodes.size(); ++i) {
+      if (m_nodes[i].self != kNone && m_nodes[i].IsLeaf()) {
+        m_reinsertList.push_back(uint32_t(i));
         break;
       }
     }
   }
 
-  for (const uint32_t leaf : reinsertList_) {
+  for (const uint32_t leaf : m_reinsertList) {
     uint32_t sibling;
     const uint32_t parent = Remove(leaf, &sibling);
     if (sibling != kNone) Refit(sibling);
     if (parent != kNone) FreeNode(parent);
-    if (root_ == kNone) {
-      root_ = leaf;
+    if (m_root == kNone) {
+      m_root = leaf;
       Refit(leaf);
     } else {
-      Insert(root_, leaf);
+      Insert(m_root, leaf);
       Refit(leaf);
     }
   }
 }
 
 void DynamicAABBTree::FindPairs(PairSink& sink) {
-  if (root_ == kNone || nodes_[root_].IsLeaf()) return;
-  sink_ = &sink;
-  searchNodes_.resize(nodes_.size());
-  for (size_t i = 0; i < nodes_.size(); ++i) {
-    Node& node = nodes_[i];
+  if (m_root == kNone || m_nodes[m_root].IsLeaf()) return;
+  m_sink = &sink;
+  m_searchNodes.resize(m_nodes.size());
+  for (size_t i = 0; i < m_nodes.size(); ++i) {
+    Node& node = m_nodes[i];
     node.visited = false;
-    searchNodes_[i] = {node.box, {node.children[0], node.children[1]}};
+    m_searchNodes[i] = {node.box, {node.children[0], node.children[1]}};
   }
-  SubtreePairs(root_);
-  sink_ = nullptr;
+  SubtreePairs(m_root);
+  m_sink = nullptr;
 }
 
 // Each internal node's pairs are searched once, children first: the order in which the pairs
 // reach the sink is the order of the contacts the solver works through.
 void DynamicAABBTree::SubtreePairs(uint32_t index) {
-  const SearchNode& node = searchNodes_[index];
+  const SearchNode& node = m_searchNodes[index];
   const uint32_t first = node.children[0], second = node.children[1];
   if (first == kNone && second == kNone) return;
   if (first != kNone) SubtreePairs(first);
   if (second != kNone) SubtreePairs(second);
-  nodes_[index].visited = true;
+  m_nodes[index].visited = true;
   CrossPairs(first, second);
 }
 
@@ -252,28 +252,28 @@ bool OverlapsBranchless(const Box& a, const Box& b) {
 // pushed last is searched first, so the pairs come in the order a depth-first recursion finds them.
 // Only overlapping node pairs are pushed, so every pair taken off the stack is searched.
 void DynamicAABBTree::CrossPairs(uint32_t x, uint32_t y) {
-  if (x == kNone || y == kNone || !Overlaps(searchNodes_[x].box, searchNodes_[y].box)) return;
+  if (x == kNone || y == kNone || !Overlaps(m_searchNodes[x].box, m_searchNodes[y].box)) return;
   using NodePair = std::pair<uint32_t, uint32_t>;
   size_t top = 0;
-  if (crossStack_.size() < 64) crossStack_.resize(64);
-  crossStack_[top++] = {x, y};
+  if (m_crossStack.size() < 64) m_crossStack.resize(64);
+  m_crossStack[top++] = {x, y};
   const auto push = [this, &top](uint32_t a, uint32_t b) {
-    crossStack_[top] = {a, b};
-    top += a != kNone && b != kNone && OverlapsBranchless(searchNodes_[a].box, searchNodes_[b].box);
+    m_crossStack[top] = {a, b};
+    top += a != kNone && b != kNone && OverlapsBranchless(m_searchNodes[a].box, m_searchNodes[b].box);
   };
   while (top > 0) {
     // Room for the four pushes below.
-    if (crossStack_.size() < top + 4) crossStack_.resize(crossStack_.size() * 2);
-    const NodePair current = crossStack_[--top];
+    if (m_crossStack.size() < top + 4) m_crossStack.resize(m_crossStack.size() * 2);
+    const NodePair current = m_crossStack[--top];
     x = current.first;
     y = current.second;
-    const SearchNode& nx = searchNodes_[x];
-    const SearchNode& ny = searchNodes_[y];
+    const SearchNode& nx = m_searchNodes[x];
+    const SearchNode& ny = m_searchNodes[y];
     const bool leafX = nx.children[0] == kNone && nx.children[1] == kNone;
     const bool leafY = ny.children[0] == kNone && ny.children[1] == kNone;
     if (leafX && leafY) {
-      ++testedPairs_;
-      sink_->AddPair(nodes_[x].collider, nodes_[y].collider);
+      ++m_testedPairs;
+      m_sink->AddPair(m_nodes[x].collider, m_nodes[y].collider);
     } else if (leafX) {
       push(x, ny.children[1]);
       push(x, ny.children[0]);
@@ -293,10 +293,10 @@ void DynamicAABBTree::CrossPairs(uint32_t x, uint32_t y) {
 
 void DynamicAABBTree::DrawNodes() const {
   DebugDrawer* drawer = GetDebugDrawer();
-  if (!drawer || root_ == kNone) return;
-  std::vector<uint32_t> stack{root_};
+  if (!drawer || m_root == kNone) return;
+  std::vector<uint32_t> stack{m_root};
   while (!stack.empty()) {
-    const Node& node = nodes_[stack.back()];
+    const Node& node = m_nodes[stack.back()];
     stack.pop_back();
     drawer->DrawCube((node.box.min + node.box.max) * 0.5f, node.box.max - node.box.min, Base::Mat4(),
                      Base::Vec3(0.2f, 0.2f, 0.9f), false);
@@ -306,18 +306,18 @@ void DynamicAABBTree::DrawNodes() const {
 }
 
 bool DynamicAABBTree::Validate() const {
-  std::vector<uint8_t> seen(nodes_.size(), 0);
+  std::vector<uint8_t> seen(m_nodes.size(), 0);
   size_t reached = 0;
-  if (root_ != kNone) {
-    if (root_ >= nodes_.size() || nodes_[root_].parent != kNone) return false;
-    std::vector<uint32_t> stack{root_};
+  if (m_root != kNone) {
+    if (m_root >= m_nodes.size() || m_nodes[m_root].parent != kNone) return false;
+    std::vector<uint32_t> stack{m_root};
     while (!stack.empty()) {
       const uint32_t index = stack.back();
       stack.pop_back();
-      if (index >= nodes_.size() || seen[index]) return false;
+      if (index >= m_nodes.size() || seen[index]) return false;
       seen[index] = 1;
       ++reached;
-      const Node& node = nodes_[index];
+      const Node& node = m_nodes[index];
       if (!node.allocated || node.self != index) return false;
       if (node.IsLeaf()) {
         if (!node.collider || node.collider->leafIndex != index || node.collider->tree != this) return false;
@@ -325,18 +325,18 @@ bool DynamicAABBTree::Validate() const {
       }
       if (node.children[0] == kNone || node.children[1] == kNone) return false;
       for (const uint32_t child : node.children) {
-        if (child >= nodes_.size() || nodes_[child].parent != index) return false;
+        if (child >= m_nodes.size() || m_nodes[child].parent != index) return false;
         stack.push_back(child);
       }
-      const Box expected = Union(nodes_[node.children[0]].box, nodes_[node.children[1]].box);
+      const Box expected = Union(m_nodes[node.children[0]].box, m_nodes[node.children[1]].box);
       if (expected.min != node.box.min || expected.max != node.box.max) return false;
     }
   }
-  for (const uint32_t index : freeHeap_) {
-    if (index >= nodes_.size() || seen[index] || nodes_[index].allocated) return false;
+  for (const uint32_t index : m_freeHeap) {
+    if (index >= m_nodes.size() || seen[index] || m_nodes[index].allocated) return false;
     seen[index] = 2;
   }
-  return reached + freeHeap_.size() == nodes_.size();
+  return reached + m_freeHeap.size() == m_nodes.size();
 }
 
 }  // namespace ZarnPhys

@@ -45,9 +45,9 @@ class DynamicAABBTree {
   // Draws every node's box through the installed debug drawer.
   void DrawNodes() const;
 
-  uint32_t GetRoot() const { return root_; }
-  const std::vector<Node>& GetNodes() const { return nodes_; }
-  uint32_t GetTestedPairCount() const { return testedPairs_; }
+  uint32_t GetRoot() const { return m_root; }
+  const std::vector<Node>& GetNodes() const { return m_nodes; }
+  uint32_t GetTestedPairCount() const { return m_testedPairs; }
   // Checks links, boxes and the free list; true when the tree is consistent.
   bool Validate() const;
 
@@ -70,20 +70,20 @@ class DynamicAABBTree {
   void CrossPairs(uint32_t x, uint32_t y);
   Box FatBoxOf(const ColliderBase* collider) const;
 
-  std::vector<Node> nodes_;
-  uint32_t testedPairs_ = 0;
-  uint32_t root_ = kNone;
-  std::vector<uint32_t> freeHeap_;  // min-heap: the smallest free index is reused first
-  std::vector<uint32_t> reinsertList_;
-  PairSink* sink_ = nullptr;
+  std::vector<Node> m_nodes;
+  uint32_t m_testedPairs = 0;
+  uint32_t m_root = kNone;
+  std::vector<uint32_t> m_freeHeap;  // min-heap: the smallest free index is reused first
+  std::vector<uint32_t> m_reinsertList;
+  PairSink* m_sink = nullptr;
   // What the pair search reads of each node, copied from the nodes before each search: half a
   // cache line per node instead of a whole one, so that more of the tree stays in the first cache.
   struct SearchNode {
     Box box;
     uint32_t children[2];
   };
-  std::vector<SearchNode> searchNodes_;
-  std::vector<std::pair<uint32_t, uint32_t>> crossStack_;
+  std::vector<SearchNode> m_searchNodes;
+  std::vector<std::pair<uint32_t, uint32_t>> m_crossStack;
 };
 
 }  // namespace ZarnPhys

@@ -25,7 +25,7 @@ class ObjectPool {
     config.headerKind = Base::PBManager::Header_None;
     config.headerSize = 0;
     config.alignment = alignof(T);
-    pool_.Init(sizeof(T), config);
+    m_pool.Init(sizeof(T), config);
   }
   ~ObjectPool() { DestroyAll(); }
   ObjectPool(const ObjectPool&) = delete;
@@ -36,27 +36,27 @@ class ObjectPool {
   template <typename... Args>
   T* Create(Args&&... args) {
     if (Full()) return nullptr;
-    void* block = pool_.Allocate();
+    void* block = m_pool.Allocate();
     return block ? new (block) T(std::forward<Args>(args)...) : nullptr;
   }
   void Destroy(T* object) {
     if (!object) return;
     object->~T();
-    pool_.Free(object);
+    m_pool.Free(object);
   }
   void DestroyAll() {
-    pool_.ForEachBlock([this](void* block) { Destroy(static_cast<T*>(block)); });
+    m_pool.ForEachBlock([this](void* block) { Destroy(static_cast<T*>(block)); });
   }
-  bool Full() const { return pool_.GetObjectsInUse() >= kCapacity; }
-  uint32_t Count() const { return pool_.GetObjectsInUse(); }
+  bool Full() const { return m_pool.GetObjectsInUse() >= kCapacity; }
+  uint32_t Count() const { return m_pool.GetObjectsInUse(); }
   // f(T*) for every live object in hand-out order; f may destroy the object it is given only.
   template <typename F>
   void ForEach(F&& f) const {
-    pool_.ForEachBlock([&f](void* block) { f(static_cast<T*>(block)); });
+    m_pool.ForEachBlock([&f](void* block) { f(static_cast<T*>(block)); });
   }
 
  private:
-  Base::PBManager pool_;
+  Base::PBManager m_pool;
 };
 
 }  // namespace ZarnPhys

@@ -104,16 +104,16 @@ PhysicsSpace::~PhysicsSpace() {
 
 void PhysicsSpace::Initialize(float stepTime) {
   PHYS_LOG(Verbose, "Physics Engine Initialized!");
-  stepTime_ = stepTime;
+  m_stepTime = stepTime;
 }
 
 uint32_t PhysicsSpace::GetColliderCount() const {
-  return spheres_.Count() + cubes_.Count() + capsules_.Count() + polytopes_.Count() + slants_.Count() +
-         grounds_.Count();
+  return m_spheres.Count() + m_cubes.Count() + m_capsules.Count() + m_polytopes.Count() + m_slants.Count() +
+         m_grounds.Count();
 }
 
 Entity* PhysicsSpace::CreateEntity(const EntityTransform* transform) {
-  Entity* entity = entities_.Create();
+  Entity* entity = m_entities.Create();
   if (!entity) {
     PHYS_LOG(Error, "Entity pool is full: no entity created");
     return nullptr;
@@ -124,30 +124,30 @@ Entity* PhysicsSpace::CreateEntity(const EntityTransform* transform) {
   }
   entity->space = this;
   // A new entity may sit where a released one was: its records are live again.
-  std::erase(releasedEntities_, entity);
+  std::erase(m_releasedEntities, entity);
   return entity;
 }
 
 ColliderBase* PhysicsSpace::CreateColliderOfKind(ColliderKind kind) {
   switch (kind) {
-    case ColliderKind_Capsule: return capsules_.Create();
-    case ColliderKind_Cube: return cubes_.Create();
-    case ColliderKind_Polytope: return polytopes_.Create();
-    case ColliderKind_Slant: return slants_.Create();
-    case ColliderKind_Sphere: return spheres_.Create();
-    case ColliderKind_Ground: return grounds_.Create();
+    case ColliderKind_Capsule: return m_capsules.Create();
+    case ColliderKind_Cube: return m_cubes.Create();
+    case ColliderKind_Polytope: return m_polytopes.Create();
+    case ColliderKind_Slant: return m_slants.Create();
+    case ColliderKind_Sphere: return m_spheres.Create();
+    case ColliderKind_Ground: return m_grounds.Create();
     default: return nullptr;
   }
 }
 
 void PhysicsSpace::DestroyCollider(ColliderBase* collider) {
   switch (collider->GetKind()) {
-    case ColliderKind_Capsule: capsules_.Destroy(static_cast<ColliderCapsule*>(collider)); break;
-    case ColliderKind_Cube: cubes_.Destroy(static_cast<ColliderCube*>(collider)); break;
-    case ColliderKind_Polytope: polytopes_.Destroy(static_cast<ColliderPolytope*>(collider)); break;
-    case ColliderKind_Slant: slants_.Destroy(static_cast<ColliderSlant*>(collider)); break;
-    case ColliderKind_Sphere: spheres_.Destroy(static_cast<ColliderSphere*>(collider)); break;
-    case ColliderKind_Ground: grounds_.Destroy(static_cast<ColliderGround*>(collider)); break;
+    case ColliderKind_Capsule: m_capsules.Destroy(static_cast<ColliderCapsule*>(collider)); break;
+    case ColliderKind_Cube: m_cubes.Destroy(static_cast<ColliderCube*>(collider)); break;
+    case ColliderKind_Polytope: m_polytopes.Destroy(static_cast<ColliderPolytope*>(collider)); break;
+    case ColliderKind_Slant: m_slants.Destroy(static_cast<ColliderSlant*>(collider)); break;
+    case ColliderKind_Sphere: m_spheres.Destroy(static_cast<ColliderSphere*>(collider)); break;
+    case ColliderKind_Ground: m_grounds.Destroy(static_cast<ColliderGround*>(collider)); break;
     default: break;
   }
 }
@@ -184,7 +184,7 @@ Entity* PhysicsSpace::AddCollider(Entity** slot, const ColliderDescription& desc
     }
     if (slot) *slot = entity;
   }
-  Revive(entity, detachedEntities_);
+  Revive(entity, m_detachedEntities);
   collider->SetActive(true);
   collider->SetEntity(entity);
   collider->SetFromDescription(description);
@@ -201,7 +201,7 @@ Entity* PhysicsSpace::AddRigidBody(Entity** slot, const RigidBodyDescription& de
     PHYS_LOG(Error, "Adding Duplicate RigidBody");
     return nullptr;
   }
-  RigidBody* body = bodies_.Create();
+  RigidBody* body = m_bodies.Create();
   if (!body) {
     PHYS_LOG(Error, "Rigid body pool is full: no rigid body created");
     return nullptr;
@@ -209,12 +209,12 @@ Entity* PhysicsSpace::AddRigidBody(Entity** slot, const RigidBodyDescription& de
   if (!existed) {
     entity = CreateEntity(nullptr);
     if (!entity) {
-      bodies_.Destroy(body);
+      m_bodies.Destroy(body);
       return nullptr;
     }
     if (slot) *slot = entity;
   }
-  Revive(entity, detachedEntities_);
+  Revive(entity, m_detachedEntities);
   body->Reset();
   body->inSpace = true;
   body->entity = entity;
@@ -229,7 +229,7 @@ Entity* PhysicsSpace::CreateCollider(Entity** slot, const ColliderDescription& d
   if (!entity) return nullptr;
   // The pose comes first so that the leaf is made around the collider where it really is.
   Place(*entity, transform);
-  tree_.AddCollider(entity->collider);
+  m_tree.AddCollider(entity->collider);
   return entity;
 }
 
@@ -243,7 +243,7 @@ Entity* PhysicsSpace::CreateRigidBody(Entity** slot, const RigidBodyDescription&
 void PhysicsSpace::ReleaseEntity(Entity* entity) {
   if (entity->collider || entity->rigidBody || entity->releasing) return;
   entity->releasing = true;
-  detachedEntities_.push_back(entity);
+  m_detachedEntities.push_back(entity);
 }
 
 void PhysicsSpace::RemoveCollider(Entity* entity) {
@@ -258,7 +258,7 @@ void PhysicsSpace::RemoveCollider(Entity* entity) {
   }
   if (collider->tree) collider->tree->RemoveLeaf(collider->leafIndex);
   collider->SetActive(false);
-  detachedColliders_.push_back(collider);
+  m_detachedColliders.push_back(collider);
   entity->collider = nullptr;
   entity->colliderKind = ColliderKind_None;
   ReleaseEntity(entity);
@@ -275,7 +275,7 @@ void PhysicsSpace::RemoveRigidBody(Entity* entity) {
     return;
   }
   body->inSpace = false;
-  detachedBodies_.push_back(body);
+  m_detachedBodies.push_back(body);
   entity->rigidBody = nullptr;
   ReleaseEntity(entity);
 }
@@ -284,7 +284,7 @@ void PhysicsSpace::SetTransforms(const EntityTransform* records, int32_t count) 
   for (int32_t i = 0; i < count; ++i) {
     const EntityTransform& record = records[i];
     Entity* entity = record.entity;
-    if (!entity || std::find(releasedEntities_.begin(), releasedEntities_.end(), entity) != releasedEntities_.end())
+    if (!entity || std::find(m_releasedEntities.begin(), m_releasedEntities.end(), entity) != m_releasedEntities.end())
       continue;
     entity->position = record.position;
     entity->orientation = record.orientation;
@@ -296,7 +296,7 @@ void PhysicsSpace::GetTransforms(EntityTransform* records, int32_t count) {
   for (int32_t i = 0; i < count; ++i) {
     EntityTransform& record = records[i];
     Entity* entity = record.entity;
-    if (!entity || std::find(releasedEntities_.begin(), releasedEntities_.end(), entity) != releasedEntities_.end())
+    if (!entity || std::find(m_releasedEntities.begin(), m_releasedEntities.end(), entity) != m_releasedEntities.end())
       continue;
     record.position = entity->position;
     record.orientation = entity->orientation;
@@ -318,19 +318,19 @@ void PhysicsSpace::AddPair(ColliderBase* a, ColliderBase* b) {
   const Entity* eb = b->GetEntity();
   if (ea->rigidBody && eb->rigidBody && ea->rigidBody->asleep && eb->rigidBody->asleep) return;
   if (IsImmovable(ea) && IsImmovable(eb)) return;
-  if (candidates_.Full()) {
-    ReportFullPool(candidatesFullReported_, "candidate pair");
+  if (m_candidates.Full()) {
+    ReportFullPool(m_candidatesFullReported, "candidate pair");
     return;
   }
-  candidates_.Create(a, b);
+  m_candidates.Create(a, b);
 }
 
 template <typename F>
 void PhysicsSpace::ForEachSwappingCollider(F&& f) {
-  cubes_.ForEach([&f](ColliderCube* c) { f(*c); });
-  spheres_.ForEach([&f](ColliderSphere* c) { f(*c); });
-  capsules_.ForEach([&f](ColliderCapsule* c) { f(*c); });
-  slants_.ForEach([&f](ColliderSlant* c) { f(*c); });
+  m_cubes.ForEach([&f](ColliderCube* c) { f(*c); });
+  m_spheres.ForEach([&f](ColliderSphere* c) { f(*c); });
+  m_capsules.ForEach([&f](ColliderCapsule* c) { f(*c); });
+  m_slants.ForEach([&f](ColliderSlant* c) { f(*c); });
 }
 
 void PhysicsSpace::ListPairs() {
@@ -340,10 +340,10 @@ void PhysicsSpace::ListPairs() {
       if (c->IsActive()) out.push_back(c);
     });
   };
-  collect(spheres_, spheres);
-  collect(cubes_, cubes);
-  collect(capsules_, capsules);
-  collect(slants_, slants);
+  collect(m_spheres, spheres);
+  collect(m_cubes, cubes);
+  collect(m_capsules, capsules);
+  collect(m_slants, slants);
   const auto pair = [this](ColliderBase* a, ColliderBase* b, bool checkSameEntity) {
     const Entity* ea = a->GetEntity();
     const Entity* eb = b->GetEntity();
@@ -352,11 +352,11 @@ void PhysicsSpace::ListPairs() {
       PHYS_LOG(Error, "There are duplicate entities in list");
       return;
     }
-    if (candidates_.Full()) {
-      ReportFullPool(candidatesFullReported_, "candidate pair");
+    if (m_candidates.Full()) {
+      ReportFullPool(m_candidatesFullReported, "candidate pair");
       return;
     }
-    candidates_.Create(a, b);
+    m_candidates.Create(a, b);
   };
   for (size_t i = 0; i < spheres.size(); ++i) {
     for (size_t j = i + 1; j < spheres.size(); ++j) pair(spheres[i], spheres[j], false);
@@ -378,17 +378,18 @@ void PhysicsSpace::ListPairs() {
 }
 
 void PhysicsSpace::AppendPairEvent(CollisionPair& pair, EventList list) {
-  events_[list].push_back(MakeEvent(pair.GetColliderA(), pair.GetColliderB(), pair.GetManifoldA(), pair.GetManifoldB()));
+  m_events[list].push_back(
+      MakeEvent(pair.GetColliderA(), pair.GetColliderB(), pair.GetManifoldA(), pair.GetManifoldB()));
 }
 
 void PhysicsSpace::NarrowPhase() {
-  candidates_.ForEach([this](CollisionPair* pair) {
-    if (!pair->Collide(scratch_)) return;
-    if (colliding_.Full()) {
-      ReportFullPool(collidingFullReported_, "colliding pair");
+  m_candidates.ForEach([this](CollisionPair* pair) {
+    if (!pair->Collide(m_scratch)) return;
+    if (m_colliding.Full()) {
+      ReportFullPool(m_collidingFullReported, "colliding pair");
       return;
     }
-    CollisionPair* copy = colliding_.Create(*pair);
+    CollisionPair* copy = m_colliding.Create(*pair);
     if (!copy) return;
     const ColliderBase* a = copy->GetColliderA();
     const ColliderBase* b = copy->GetColliderB();
@@ -398,13 +399,13 @@ void PhysicsSpace::NarrowPhase() {
 }
 
 void PhysicsSpace::Resolve() {
-  colliding_.ForEach([this](CollisionPair* pair) {
+  m_colliding.ForEach([this](CollisionPair* pair) {
     if (pair->needsResolution && !pair->GetColliderA()->GetGhost() && !pair->GetColliderB()->GetGhost())
-      solver_.Add(*pair, stepTime_);
+      m_solver.Add(*pair, m_stepTime);
   });
-  for (int pass = 0; pass < kSolverPasses; ++pass) solver_.Pass();
-  solver_.Finish();
-  colliding_.ForEach([](CollisionPair* pair) {
+  for (int pass = 0; pass < kSolverPasses; ++pass) m_solver.Pass();
+  m_solver.Finish();
+  m_colliding.ForEach([](CollisionPair* pair) {
     ColliderBase* a = pair->GetColliderA();
     ColliderBase* b = pair->GetColliderB();
     a->AddPair(b, pair->GetAccumulatedImpulse(), a->CurrentSet());
@@ -414,7 +415,7 @@ void PhysicsSpace::Resolve() {
 
 void PhysicsSpace::Integrate(RigidBody& body) {
   if (!body.inSpace) return;
-  const float dt = stepTime_;
+  const float dt = m_stepTime;
   if (body.supportEntity && body.asleep &&
       (body.supportPosition - body.supportEntity->position).LengthSquared() > kSupportMovedSquared) {
     body.Wake();
@@ -452,84 +453,84 @@ void PhysicsSpace::Integrate(RigidBody& body) {
 void PhysicsSpace::ReportEndedContacts(ColliderBase& collider) {
   collider.ForEachPair(collider.PreviousSet(), [&](ColliderBase* other) {
     const bool live = other && other->IsActive();
-    events_[EventList_End].push_back(MakeEvent(&collider, live ? other : nullptr, nullptr, nullptr));
+    m_events[EventList_End].push_back(MakeEvent(&collider, live ? other : nullptr, nullptr, nullptr));
     if (live) other->RemovePair(&collider, other->PreviousSet());
   });
 }
 
 void PhysicsSpace::RunCallbacks() {
-  colliding_.ForEach([this](CollisionPair* pair) {
+  m_colliding.ForEach([this](CollisionPair* pair) {
     ColliderBase* a = pair->GetColliderA();
     ColliderBase* b = pair->GetColliderB();
     if (a->GetIgnoreCollisionEvent() || b->GetIgnoreCollisionEvent()) return;
-    events_[EventList_Collision].push_back(MakeEvent(a, b, pair->GetManifoldA(), pair->GetManifoldB()));
+    m_events[EventList_Collision].push_back(MakeEvent(a, b, pair->GetManifoldA(), pair->GetManifoldB()));
   });
   ForEachSwappingCollider([this](ColliderBase& c) {
     if (c.IsActive()) ReportEndedContacts(c);
   });
   // Drawn after the step, when the pairs the events point into are gone.
-  contactDraws_.clear();
+  m_contactDraws.clear();
   if (GetDebugDrawer()) {
-    for (const Physics::SystemCollisionEvent& event : events_[EventList_Collision])
-      contactDraws_.push_back({*event.ManifoldA, *event.ManifoldB});
+    for (const Physics::SystemCollisionEvent& event : m_events[EventList_Collision])
+      m_contactDraws.push_back({*event.ManifoldA, *event.ManifoldB});
   }
   const Callbacks& callbacks = GetCallbacks();
   for (int list = 0; list < EventList_Count; ++list) {
-    if (callbacks.list[list]) callbacks.list[list](&events_[list]);
+    if (callbacks.list[list]) callbacks.list[list](&m_events[list]);
   }
 }
 
 void PhysicsSpace::FlushRemovals() {
-  if (!detachedColliders_.empty()) {
-    std::vector<const ColliderBase*> gone(detachedColliders_.begin(), detachedColliders_.end());
+  if (!m_detachedColliders.empty()) {
+    std::vector<const ColliderBase*> gone(m_detachedColliders.begin(), m_detachedColliders.end());
     std::sort(gone.begin(), gone.end());
     const auto purge = [&gone](ColliderBase* c, bool swapping) {
       if (c->IsActive()) c->PurgePairs(gone, swapping);
     };
     ForEachSwappingCollider([&](ColliderBase& c) { purge(&c, true); });
-    polytopes_.ForEach([&](ColliderBase* c) { purge(c, false); });
-    grounds_.ForEach([&](ColliderBase* c) { purge(c, false); });
-    for (ColliderBase* collider : detachedColliders_) DestroyCollider(collider);
-    detachedColliders_.clear();
+    m_polytopes.ForEach([&](ColliderBase* c) { purge(c, false); });
+    m_grounds.ForEach([&](ColliderBase* c) { purge(c, false); });
+    for (ColliderBase* collider : m_detachedColliders) DestroyCollider(collider);
+    m_detachedColliders.clear();
   }
-  for (RigidBody* body : detachedBodies_) bodies_.Destroy(body);
-  detachedBodies_.clear();
+  for (RigidBody* body : m_detachedBodies) m_bodies.Destroy(body);
+  m_detachedBodies.clear();
 
-  if (detachedEntities_.empty()) return;
-  std::sort(detachedEntities_.begin(), detachedEntities_.end());
+  if (m_detachedEntities.empty()) return;
+  std::sort(m_detachedEntities.begin(), m_detachedEntities.end());
   // A body resting on an entity that goes must not keep its address: it wakes and falls instead.
-  bodies_.ForEach([this](RigidBody* body) {
+  m_bodies.ForEach([this](RigidBody* body) {
     if (body->supportEntity &&
-        std::binary_search(detachedEntities_.begin(), detachedEntities_.end(), body->supportEntity)) {
+        std::binary_search(m_detachedEntities.begin(), m_detachedEntities.end(), body->supportEntity)) {
       body->supportEntity = nullptr;
       body->Wake();
     }
   });
-  for (Entity* entity : detachedEntities_) {
-    entities_.Destroy(entity);
-    releasedEntities_.push_back(entity);
+  for (Entity* entity : m_detachedEntities) {
+    m_entities.Destroy(entity);
+    m_releasedEntities.push_back(entity);
   }
-  detachedEntities_.clear();
+  m_detachedEntities.clear();
 }
 
 void PhysicsSpace::ClearStep() {
-  candidates_.DestroyAll();
-  colliding_.DestroyAll();
-  for (CollisionEvents& events : events_) events.clear();
+  m_candidates.DestroyAll();
+  m_colliding.DestroyAll();
+  for (CollisionEvents& events : m_events) events.clear();
 }
 
 void PhysicsSpace::Step() {
-  releasedEntities_.clear();
-  candidatesFullReported_ = collidingFullReported_ = false;
+  m_releasedEntities.clear();
+  m_candidatesFullReported = m_collidingFullReported = false;
   Base::DebugTimer& timer = Base::DebugTimer::GetInstance();
 
   timer.StartTimer("Run Step");
   ForEachSwappingCollider([](ColliderBase& c) { c.SwapPairSets(); });
 
   timer.ChainTimer("Broad Phase");
-  if (treeMode_) {
-    tree_.Reinsert();
-    tree_.FindPairs(*this);
+  if (m_treeMode) {
+    m_tree.Reinsert();
+    m_tree.FindPairs(*this);
   } else {
     ListPairs();
   }
@@ -541,7 +542,7 @@ void PhysicsSpace::Step() {
   Resolve();
 
   timer.ChainTimer("Integration");
-  bodies_.ForEach([this](RigidBody* body) { Integrate(*body); });
+  m_bodies.ForEach([this](RigidBody* body) { Integrate(*body); });
 
   timer.ChainTimer("Callbacks");
   RunCallbacks();
@@ -555,7 +556,7 @@ void PhysicsSpace::DrawContacts() const {
   DebugDrawer* drawer = GetDebugDrawer();
   if (!drawer) return;
   const Base::Vec3 white(1.0f, 1.0f, 1.0f), grey(0.7f, 0.7f, 0.7f);
-  for (const auto& [a, b] : contactDraws_) {
+  for (const auto& [a, b] : m_contactDraws) {
     drawer->DrawPoint(a.contactPoint, white, false);
     drawer->DrawPoint(b.contactPoint, grey, false);
     drawer->DrawLine(a.contactPoint, a.contactPoint + a.normal, white);

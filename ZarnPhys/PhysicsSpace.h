@@ -27,11 +27,11 @@ class PhysicsSpace : private PairSink {
   PhysicsSpace& operator=(const PhysicsSpace&) = delete;
 
   void Initialize(float stepTime);
-  void SetStepTime(float stepTime) { stepTime_ = stepTime; }
-  float GetStepTime() const { return stepTime_; }
+  void SetStepTime(float stepTime) { m_stepTime = stepTime; }
+  float GetStepTime() const { return m_stepTime; }
   // List mode (false) pairs the colliders kind by kind instead of through the tree.
-  void SetTreeMode(bool on) { treeMode_ = on; }
-  bool GetTreeMode() const { return treeMode_; }
+  void SetTreeMode(bool on) { m_treeMode = on; }
+  bool GetTreeMode() const { return m_treeMode; }
 
   // `slot` holds the object's entity, or null to make a new one (written back into the slot).
   // Each returns the entity, or null (logged) when nothing was added.
@@ -51,12 +51,12 @@ class PhysicsSpace : private PairSink {
   void Step();
   void DrawContacts() const;
 
-  DynamicAABBTree& GetTree() { return tree_; }
-  uint32_t GetEntityCount() const { return entities_.Count(); }
-  uint32_t GetRigidBodyCount() const { return bodies_.Count(); }
+  DynamicAABBTree& GetTree() { return m_tree; }
+  uint32_t GetEntityCount() const { return m_entities.Count(); }
+  uint32_t GetRigidBodyCount() const { return m_bodies.Count(); }
   uint32_t GetColliderCount() const;
   // The events of the running step; valid only inside the callbacks.
-  const CollisionEvents& GetEvents(EventList list) const { return events_[list]; }
+  const CollisionEvents& GetEvents(EventList list) const { return m_events[list]; }
 
   // Used by the narrow phase.
   void AppendPairEvent(CollisionPair& pair, EventList list);
@@ -79,31 +79,31 @@ class PhysicsSpace : private PairSink {
   void ClearStep();
   bool ReportFullPool(bool& reported, const char* what);
 
-  DynamicAABBTree tree_;
-  bool treeMode_ = true;
-  CollisionEvents events_[EventList_Count];
-  ObjectPool<Entity> entities_;
-  ObjectPool<RigidBody> bodies_;
-  ObjectPool<ColliderSphere> spheres_;
-  ObjectPool<ColliderCube> cubes_;
-  ObjectPool<ColliderCapsule> capsules_;
-  ObjectPool<ColliderPolytope> polytopes_;
-  ObjectPool<ColliderSlant> slants_;
-  ObjectPool<ColliderGround> grounds_;
-  ObjectPool<CollisionPair> candidates_;
-  ObjectPool<CollisionPair> colliding_;
-  GjkEpaScratch scratch_;
-  ContactSolver solver_;
-  std::vector<ColliderBase*> detachedColliders_;
-  std::vector<RigidBody*> detachedBodies_;
-  std::vector<Entity*> detachedEntities_;
+  DynamicAABBTree m_tree;
+  bool m_treeMode = true;
+  CollisionEvents m_events[EventList_Count];
+  ObjectPool<Entity> m_entities;
+  ObjectPool<RigidBody> m_bodies;
+  ObjectPool<ColliderSphere> m_spheres;
+  ObjectPool<ColliderCube> m_cubes;
+  ObjectPool<ColliderCapsule> m_capsules;
+  ObjectPool<ColliderPolytope> m_polytopes;
+  ObjectPool<ColliderSlant> m_slants;
+  ObjectPool<ColliderGround> m_grounds;
+  ObjectPool<CollisionPair> m_candidates;
+  ObjectPool<CollisionPair> m_colliding;
+  GjkEpaScratch m_scratch;
+  ContactSolver m_solver;
+  std::vector<ColliderBase*> m_detachedColliders;
+  std::vector<RigidBody*> m_detachedBodies;
+  std::vector<Entity*> m_detachedEntities;
   // Entities the last step gave back, so that the write-back after it does not touch them.
-  std::vector<Entity*> releasedEntities_;
+  std::vector<Entity*> m_releasedEntities;
   // The manifolds of the last step's collision events, kept for DrawContacts.
-  std::vector<std::pair<Physics::SystemManifold, Physics::SystemManifold>> contactDraws_;
-  float stepTime_ = 1.0f / 60.0f;
-  bool candidatesFullReported_ = false;
-  bool collidingFullReported_ = false;
+  std::vector<std::pair<Physics::SystemManifold, Physics::SystemManifold>> m_contactDraws;
+  float m_stepTime = 1.0f / 60.0f;
+  bool m_candidatesFullReported = false;
+  bool m_collidingFullReported = false;
 };
 
 }  // namespace ZarnPhys
