@@ -26,8 +26,8 @@ namespace {
 // locale is left alone).
 class CLocaleScope {
  public:
-  CLocaleScope() : previous_(uselocale(Locale())) {}
-  ~CLocaleScope() { uselocale(previous_); }
+  CLocaleScope() : m_previous(uselocale(Locale())) {}
+  ~CLocaleScope() { uselocale(m_previous); }
   CLocaleScope(const CLocaleScope&) = delete;
   CLocaleScope& operator=(const CLocaleScope&) = delete;
 
@@ -36,7 +36,7 @@ class CLocaleScope {
     static const locale_t c = newlocale(LC_ALL_MASK, "C", locale_t(0));
     return c ? c : LC_GLOBAL_LOCALE;
   }
-  locale_t previous_;
+  locale_t m_previous;
 };
 
 // White space as the "C" locale's isspace sees it, which is what fscanf's "%s" stops at.
@@ -532,35 +532,35 @@ File::~File() { Close(); }
 void File::Open(std::string_view path, int mode) {
   // Reopening must not leak the stream that is still open.
   Close();
-  path_.assign(path);
+  m_path.assign(path);
   if (const char* flags = ModeString(mode)) {
-    stream_ = std::fopen(path_.c_str(), flags);
-    if (stream_) {
+    m_stream = std::fopen(m_path.c_str(), flags);
+    if (m_stream) {
       if (mode == Mode_Read) {
         // The window is the buffer: the stream's own would only be a second copy of every byte.
-        std::setvbuf(stream_, nullptr, _IONBF, 0);
-        if (!window_) window_ = std::make_unique_for_overwrite<char[]>(kWindowSize);
-        reading_ = true;
+        std::setvbuf(m_stream, nullptr, _IONBF, 0);
+        if (!m_window) m_window = std::make_unique_for_overwrite<char[]>(kWindowSize);
+        m_reading = true;
         Reposition(0);
       } else {
-        std::setvbuf(stream_, buffer_, _IOFBF, sizeof(buffer_));
+        std::setvbuf(m_stream, m_buffer, _IOFBF, sizeof(m_buffer));
       }
     }
   }
   if (IsGood())
-    BASE_LOG(Verbose, "Opened file: %s", path_.c_str());
+    BASE_LOG(Verbose, "Opened file: %s", m_path.c_str());
   else
-    BASE_LOG(Error, "Failed to open file: %s", path_.c_str());
+    BASE_LOG(Error, "Failed to open file: %s", m_path.c_str());
 }
 
 void File::Close() {
-  if (!stream_ || stream_ == stdout) return;
-  std::fclose(stream_);
-  stream_ = nullptr;
-  base_ = 0;
-  filled_ = at_ = 0;
-  exhausted_ = reading_ = atEnd_ = failed_ = readError_ = false;
-  BASE_LOG(Verbose, "Closed file: %s", path_.c_str());
+  if (!m_stream || m_stream == stdout) return;
+  std::fclose(m_stream);
+  m_stream = nullptr;
+  m_base = 0;
+  m_filled = m_at = 0;
+  m_exhausted = m_reading = m_atEnd = m_failed = m_readError = false;
+  BASE_LOG(Verbose, "Closed file: %s", m_path.c_str());
 }
 
 bool File::Exists(const char* path) {
@@ -573,57 +573,57 @@ bool File::Exists(const char* path) {
 
 bool File::StreamIsGood() const {
   // A read error counts as the end of input, so that no reader waits for tokens that never come.
-  return stream_ && !feof_unlocked(stream_) && !ferror_unlocked(stream_);
+  return m_stream && !feof_unlocked(m_stream) && !ferror_unlocked(m_stream);
 }
 
 // --- The reading window -----------------------------------------------------------------------------------
 
 void File::Reposition(long position) {
-  base_ = position;
-  filled_ = at_ = 0;
-  exhausted_ = readError_ = false;
-  clearerr_unlocked(stream_);
+  m_base = position;
+  m_filled = m_at = 0;
+  m_exhausted = m_readError = false;
+  clearerr_unlocked(m_stream);
 }
 
 void File::Refill() {
-  if (at_ >= filled_) {
-    base_ += long(at_);
-    at_ = filled_ = 0;
-  } else if (at_ > 0) {
+  if (m_at >= m_filled) {
+    m_base += long(m_at);
+    m_at = m_filled = 0;
+  } else if (m_at > 0) {
     // The unread tail moves to the front; it is shorter than kLookahead.
-    std::memmove(window_.get(), window_.get() + at_, filled_ - at_);
-    base_ += long(at_);
-    filled_ -= at_;
-    at_ = 0;
+    std::memmove(m_window.get(), m_window.get() + m_at, m_filled - m_at);
+    m_base += long(m_at);
+    m_filled -= m_at;
+    m_at = 0;
   }
-  const size_t wanted = kWindowSize - filled_;
-  const size_t got = fread_unlocked(window_.get() + filled_, 1, wanted, stream_);
-  filled_ += got;
+  const size_t wanted = kWindowSize - m_filled;
+  const size_t got = fread_unlocked(m_window.get() + m_filled, 1, wanted, m_stream);
+  m_filled += got;
   if (got < wanted) {
     // A read error shows where the stream would have shown it: when the reads get there.
-    exhausted_ = true;
-    readError_ = ferror_unlocked(stream_) != 0;
-    clearerr_unlocked(stream_);
+    m_exhausted = true;
+    m_readError = ferror_unlocked(m_stream) != 0;
+    clearerr_unlocked(m_stream);
   }
 }
 
 // --- Writing ----------------------------------------------------------------------------------------------
 
 void File::Write(const char* format, ...) {
-  if (!stream_) return;
+  if (!m_stream) return;
   CLocaleScope c;
   va_list args;
   va_start(args, format);
-  std::vfprintf(stream_, format, args);
+  std::vfprintf(m_stream, format, args);
   va_end(args);
   // A file opened for reading refuses writes with its stream's error flag.
-  if (reading_ && ferror_unlocked(stream_)) failed_ = true;
+  if (m_reading && ferror_unlocked(m_stream)) m_failed = true;
 }
 
 void File::WriteText(std::string_view text) {
-  if (!stream_ || text.empty()) return;
-  fwrite_unlocked(text.data(), 1, text.size(), stream_);
-  if (reading_ && ferror_unlocked(stream_)) failed_ = true;
+  if (!m_stream || text.empty()) return;
+  fwrite_unlocked(text.data(), 1, text.size(), m_stream);
+  if (m_reading && ferror_unlocked(m_stream)) m_failed = true;
 }
 
 // --- Reading ----------------------------------------------------------------------------------------------
@@ -632,7 +632,7 @@ int File::Scan(const char* format, ...) {
   va_list args;
   va_start(args, format);
   int count = EOF;
-  if (reading_) {
+  if (m_reading) {
     // What ScanLoaded leaves to the C library is scanned again from the same starting point (the values
     // already assigned are assigned the same again).
     va_list attempt;
@@ -640,7 +640,7 @@ int File::Scan(const char* format, ...) {
     count = ScanLoaded(format, attempt);
     va_end(attempt);
     if (count == kUnsupported) count = ScanWithStdio(format, args);
-  } else if (stream_) {
+  } else if (m_stream) {
     count = ScanWithStdio(format, args);
   }
   va_end(args);
@@ -650,18 +650,18 @@ int File::Scan(const char* format, ...) {
 template <class Scanner>
 int File::ScanLoaded(Scanner scan) {
   Fill();
-  const auto* window = reinterpret_cast<const unsigned char*>(window_.get());
-  Cursor in{window + at_, window + filled_, atEnd_};
+  const auto* window = reinterpret_cast<const unsigned char*>(m_window.get());
+  Cursor in{window + m_at, window + m_filled, m_atEnd};
   const int count = scan(in);
   if (count == kUnsupported) return count;
   // A conversion that ran into the window's end while the file goes on (thousands of blanks or digits)
   // is the C library's, from the same starting point.
-  if (in.hitEnd && !exhausted_) return kUnsupported;
-  at_ = size_t(in.at - window);
-  if (readError_)
-    failed_ = failed_ || in.hitEnd;
+  if (in.hitEnd && !m_exhausted) return kUnsupported;
+  m_at = size_t(in.at - window);
+  if (m_readError)
+    m_failed = m_failed || in.hitEnd;
   else
-    atEnd_ = in.atEnd;
+    m_atEnd = in.atEnd;
   return count;
 }
 
@@ -671,7 +671,7 @@ int File::ScanLoaded(const char* format, va_list args) {
 
 template <class T, class Fallback>
 int File::ScanSingleValue(T& value, Fallback&& withFormat) {
-  if (!reading_) return withFormat();
+  if (!m_reading) return withFormat();
   const int count = ScanLoaded([&](Cursor& in) { return ScanSingle(in, &value); });
   return count != kUnsupported ? count : withFormat();
 }
@@ -684,7 +684,7 @@ int File::ScanValue(double& value) { return ScanSingleValue(value, [&] { return 
 
 int File::ScanBracedFloats(float* const* values, int count) {
   if (!values || count < 2 || count > 4) return 0;
-  if (reading_) {
+  if (m_reading) {
     const int scanned = ScanLoaded([&](Cursor& in) { return ScanBraced(in, values, count); });
     if (scanned != kUnsupported) return scanned;
   }
@@ -701,80 +701,80 @@ int File::ScanBracedFloats(float* const* values, int count) {
 
 int File::ScanWithStdio(const char* format, va_list args) {
   CLocaleScope c;
-  if (!reading_) return std::vfscanf(stream_, format, args);
+  if (!m_reading) return std::vfscanf(m_stream, format, args);
   // The stream itself, put at this file's position; the window starts again where the scan stopped.
   const long start = Position();
-  if (std::fseek(stream_, start, SEEK_SET) != 0) {
+  if (std::fseek(m_stream, start, SEEK_SET) != 0) {
     HitEnd();
     return EOF;
   }
-  const int count = std::vfscanf(stream_, format, args);
-  const bool ended = feof_unlocked(stream_) != 0;
-  const bool failed = ferror_unlocked(stream_) != 0;
-  const long stop = std::ftell(stream_);
+  const int count = std::vfscanf(m_stream, format, args);
+  const bool ended = feof_unlocked(m_stream) != 0;
+  const bool failed = ferror_unlocked(m_stream) != 0;
+  const long stop = std::ftell(m_stream);
   Reposition(stop >= 0 ? stop : start);
   if (failed) {
-    failed_ = true;
+    m_failed = true;
   } else if (ended) {
     // Nothing more to come: a read at the end of input sets the flag as the stream did.
-    atEnd_ = true;
-    exhausted_ = true;
+    m_atEnd = true;
+    m_exhausted = true;
   }
   return count;
 }
 
 bool File::ReadTokenView(std::string_view& token, size_t longest) {
-  if (reading_ && longest > 0 && longest < kLookahead) {
+  if (m_reading && longest > 0 && longest < kLookahead) {
     // Nearly every token: after its blanks at least a lookahead of bytes is in the window, so the token
     // ends inside it and no refill, end of input or cut can come into play.
-    const char* window = window_.get();
-    const char* from = SkipBlanks(window + at_, window + filled_);
-    if (size_t(window + filled_ - from) >= kLookahead) {
+    const char* window = m_window.get();
+    const char* from = SkipBlanks(window + m_at, window + m_filled);
+    if (size_t(window + m_filled - from) >= kLookahead) {
       const char* end = SkipNonBlanks(from + 1, from + longest);
       token = std::string_view(from, size_t(end - from));
-      at_ = size_t(end - window);
+      m_at = size_t(end - window);
       return true;
     }
   }
   token = {};
-  if (!stream_ || longest == 0) return false;
-  if (!reading_) {
-    getc_unlocked(stream_);  // a stream open for writing fails the read and keeps the error
+  if (!m_stream || longest == 0) return false;
+  if (!m_reading) {
+    getc_unlocked(m_stream);  // a stream open for writing fails the read and keeps the error
     return false;
   }
   Fill();
-  const char* window = window_.get();
-  size_t at = size_t(SkipBlanks(window + at_, window + filled_) - window);
-  if (filled_ - at < kLookahead && !exhausted_) {
+  const char* window = m_window.get();
+  size_t at = size_t(SkipBlanks(window + m_at, window + m_filled) - window);
+  if (m_filled - at < kLookahead && !m_exhausted) {
     // Blanks up to the end of the window, or a token near it: on with a refilled window.
-    at_ = at;
+    m_at = at;
     for (;;) {
       Fill();
-      window = window_.get();
-      at_ = size_t(SkipBlanks(window + at_, window + filled_) - window);
-      if (at_ < filled_ || exhausted_) break;
+      window = m_window.get();
+      m_at = size_t(SkipBlanks(window + m_at, window + m_filled) - window);
+      if (m_at < m_filled || m_exhausted) break;
     }
     Fill();  // the token starts within the lookahead of a fresh window
-    window = window_.get();
-    at = at_;
+    window = m_window.get();
+    at = m_at;
   }
-  if (at == filled_) {
-    at_ = at;
+  if (at == m_filled) {
+    m_at = at;
     HitEnd();
     return false;
   }
   // Like fscanf's "%255s": the blank after a token stays unread; a token cut at the longest length
   // reads no further.
-  const size_t limit = filled_ - at > longest ? at + longest : filled_;
+  const size_t limit = m_filled - at > longest ? at + longest : m_filled;
   const size_t end = size_t(SkipNonBlanks(window + at + 1, window + limit) - window);
   token = std::string_view(window + at, end - at);
-  at_ = end;
-  if (end == filled_ && exhausted_ && end - at < longest) HitEnd();
+  m_at = end;
+  if (end == m_filled && m_exhausted && end - at < longest) HitEnd();
   return true;
 }
 
 bool File::ReadToken(char* token, size_t capacity) {
-  if (!stream_ || capacity < 2) return false;
+  if (!m_stream || capacity < 2) return false;
   std::string_view view;
   if (!ReadTokenView(view, capacity - 1)) return false;
   std::memcpy(token, view.data(), view.size());
@@ -784,26 +784,26 @@ bool File::ReadToken(char* token, size_t capacity) {
 
 bool File::TakeUntil(char delimiter, std::string* text) {
   if (text) text->clear();
-  if (!stream_) return false;
-  if (!reading_) {
-    getc_unlocked(stream_);
+  if (!m_stream) return false;
+  if (!m_reading) {
+    getc_unlocked(m_stream);
     return false;
   }
   // Window by window: a text longer than the window arrives in pieces.
   for (;;) {
     Fill();
-    if (at_ >= filled_) {
+    if (m_at >= m_filled) {
       HitEnd();
       return false;
     }
-    const char* from = window_.get() + at_;
-    const size_t left = filled_ - at_;
+    const char* from = m_window.get() + m_at;
+    const size_t left = m_filled - m_at;
     const void* found = std::memchr(from, delimiter, left);
     const size_t length = found ? size_t(static_cast<const char*>(found) - from) : left;
     if (text) text->append(from, length);
-    at_ += length;
+    m_at += length;
     if (found) {
-      ++at_;
+      ++m_at;
       return true;
     }
   }
@@ -814,16 +814,16 @@ bool File::ReadUntil(char delimiter, std::string& text) { return TakeUntil(delim
 bool File::SkipUntil(char delimiter) { return TakeUntil(delimiter, nullptr); }
 
 bool File::TakeOnLine(char c) {
-  if (!stream_ || !reading_) return false;
+  if (!m_stream || !m_reading) return false;
   for (;;) {
     Fill();
-    while (at_ < filled_ && (window_[at_] == ' ' || window_[at_] == '\t')) ++at_;
-    if (at_ < filled_) break;
-    if (exhausted_) return false;
+    while (m_at < m_filled && (m_window[m_at] == ' ' || m_window[m_at] == '\t')) ++m_at;
+    if (m_at < m_filled) break;
+    if (m_exhausted) return false;
   }
-  if (window_[at_] != c) return false;
-  ++at_;
-  atEnd_ = false;
+  if (m_window[m_at] != c) return false;
+  ++m_at;
+  m_atEnd = false;
   return true;
 }
 
@@ -835,15 +835,15 @@ std::string File::ReadUntil(char delimiter) {
 
 std::string File::ReadUntilAny(std::string_view delimiters) {
   std::string text;
-  if (!stream_) return text;
-  if (!reading_) {
-    getc_unlocked(stream_);
+  if (!m_stream) return text;
+  if (!m_reading) {
+    getc_unlocked(m_stream);
     return text;
   }
   for (;;) {
     Fill();
-    if (at_ >= filled_) break;
-    const char c = window_[at_++];
+    if (m_at >= m_filled) break;
+    const char c = m_window[m_at++];
     if (delimiters.find(c) != std::string_view::npos) return text;
     text += c;
   }
@@ -854,9 +854,9 @@ std::string File::ReadUntilAny(std::string_view delimiters) {
 // --- Positions --------------------------------------------------------------------------------------------
 
 void File::Seek(long offset) {
-  if (!stream_) return;
-  if (!reading_) {
-    std::fseek(stream_, offset, SEEK_CUR);
+  if (!m_stream) return;
+  if (!m_reading) {
+    std::fseek(m_stream, offset, SEEK_CUR);
     return;
   }
   long target;
@@ -865,40 +865,40 @@ void File::Seek(long offset) {
 }
 
 long File::Tell() const {
-  if (!stream_) return -1L;
-  return reading_ ? Position() : std::ftell(stream_);
+  if (!m_stream) return -1L;
+  return m_reading ? Position() : std::ftell(m_stream);
 }
 
 void File::SeekTo(long position) {
-  if (!stream_ || position < 0) return;
-  if (!reading_) {
-    std::fseek(stream_, position, SEEK_SET);
+  if (!m_stream || position < 0) return;
+  if (!m_reading) {
+    std::fseek(m_stream, position, SEEK_SET);
     return;
   }
-  atEnd_ = false;
+  m_atEnd = false;
   // Inside the window: no trip to the stream.
-  if (position >= base_ && position <= base_ + long(filled_)) {
-    at_ = size_t(position - base_);
+  if (position >= m_base && position <= m_base + long(m_filled)) {
+    m_at = size_t(position - m_base);
     return;
   }
-  if (std::fseek(stream_, position, SEEK_SET) == 0) {
+  if (std::fseek(m_stream, position, SEEK_SET) == 0) {
     Reposition(position);
     return;
   }
   // A stream that cannot seek: the position lies past what it can give.
   Reposition(position);
-  exhausted_ = true;
+  m_exhausted = true;
 }
 
 void File::SeekToEnd() {
-  if (!stream_) return;
-  if (!reading_) {
-    std::fseek(stream_, 0, SEEK_END);
+  if (!m_stream) return;
+  if (!m_reading) {
+    std::fseek(m_stream, 0, SEEK_END);
     return;
   }
-  atEnd_ = false;
-  if (std::fseek(stream_, 0, SEEK_END) == 0) {
-    const long end = std::ftell(stream_);
+  m_atEnd = false;
+  if (std::fseek(m_stream, 0, SEEK_END) == 0) {
+    const long end = std::ftell(m_stream);
     Reposition(end >= 0 ? end : Position());
   }
 }

@@ -37,7 +37,7 @@ class File {
   void Close();
   static bool Exists(const char* path);
   // A stream is open and has hit neither end of file nor a read error.
-  bool IsGood() const { return reading_ ? !atEnd_ && !failed_ : StreamIsGood(); }
+  bool IsGood() const { return m_reading ? !m_atEnd && !m_failed : StreamIsGood(); }
 
   // fprintf / fscanf on the stream, always with the "C" locale's number format. A closed file
   // writes nothing and scans as end of input (EOF).
@@ -80,10 +80,10 @@ class File {
   // Passes over everything up to and including the delimiter; false when the end of the file came first.
   bool SkipUntil(char delimiter);
 
-  const std::string& GetPath() const { return path_; }
+  const std::string& GetPath() const { return m_path; }
   // The stream itself. A file opened for reading reads ahead of this file's position into its window:
   // moves on the stream do not move this file's reads (use Seek / SeekTo / SeekToEnd).
-  FILE* GetStream() const { return stream_; }
+  FILE* GetStream() const { return m_stream; }
 
   // Reading window: refilled whenever fewer than kLookahead unread bytes are left in it, so that a
   // token (at most 255 bytes) or a number never has to be put together from two fills.
@@ -92,8 +92,8 @@ class File {
 
   // The serializer working on this file right now, so that a type's own text function can reach its
   // depth and context; null outside Serializer::SerializeInstance / DeserializeInstance.
-  Serializer* GetSerializer() const { return serializer_; }
-  void SetSerializer(Serializer* serializer) { serializer_ = serializer; }
+  Serializer* GetSerializer() const { return m_serializer; }
+  void SetSerializer(Serializer* serializer) { m_serializer = serializer; }
 
  private:
   // Reading works on a window of the file's bytes with the stream's own bookkeeping: a position that
@@ -102,15 +102,15 @@ class File {
   // Brings at least kLookahead unread bytes into the window, or everything left of the file. The check
   // is inline: nearly every read finds enough bytes ahead already.
   void Fill() {
-    if (!exhausted_ && filled_ - at_ < kLookahead) Refill();
+    if (!m_exhausted && m_filled - m_at < kLookahead) Refill();
   }
   void Refill();
   // Moves the window to a file position: the next read fills it from there.
   void Reposition(long position);
-  long Position() const { return base_ + long(at_); }
+  long Position() const { return m_base + long(m_at); }
   bool StreamIsGood() const;
   // A read that found no byte: the end-of-file flag, or the read error the filling met there.
-  void HitEnd() { (readError_ ? failed_ : atEnd_) = true; }
+  void HitEnd() { (m_readError ? m_failed : m_atEnd) = true; }
   int ScanLoaded(const char* format, va_list args);
   // Runs a scanner (int(Cursor&)) over the window at this file's position and keeps its consumption
   // and end-of-file flag; defined and used in File.cpp only.
@@ -124,20 +124,20 @@ class File {
   // Up to and including the delimiter, appending to `text` unless it is null.
   bool TakeUntil(char delimiter, std::string* text);
 
-  FILE* stream_ = nullptr;
-  char buffer_[32768];  // the stream's own buffer: writes go to the disk in large blocks
-  std::string path_;
-  Serializer* serializer_ = nullptr;
+  FILE* m_stream = nullptr;
+  char m_buffer[32768];  // the stream's own buffer: writes go to the disk in large blocks
+  std::string m_path;
+  Serializer* m_serializer = nullptr;
 
-  std::unique_ptr<char[]> window_;  // a file opened for reading: kWindowSize bytes, kept across opens
-  long base_ = 0;                   // file position of window_[0]
-  size_t filled_ = 0;               // bytes of the window read from the file
-  size_t at_ = 0;                   // the read position in the window; the file position is base_ + at_
-  bool exhausted_ = false;          // the stream has nothing past the window's bytes
-  bool reading_ = false;            // an open file whose reads work on the window
-  bool atEnd_ = false;              // the end-of-file flag: set by a read that found no byte, cleared by seeks
-  bool failed_ = false;             // the read error flag (also set by a write to a file opened for reading)
-  bool readError_ = false;          // the stream stopped with an error where the window's bytes end
+  std::unique_ptr<char[]> m_window;  // a file opened for reading: kWindowSize bytes, kept across opens
+  long m_base = 0;                   // file position of m_window[0]
+  size_t m_filled = 0;               // bytes of the window read from the file
+  size_t m_at = 0;                   // the read position in the window; the file position is m_base + m_at
+  bool m_exhausted = false;          // the stream has nothing past the window's bytes
+  bool m_reading = false;            // an open file whose reads work on the window
+  bool m_atEnd = false;              // the end-of-file flag: set by a read that found no byte, cleared by seeks
+  bool m_failed = false;             // the read error flag (also set by a write to a file opened for reading)
+  bool m_readError = false;          // the stream stopped with an error where the window's bytes end
 };
 
 }  // namespace Base

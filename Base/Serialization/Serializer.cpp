@@ -20,16 +20,16 @@ using Reflection::Variant;
 // members and types with their own text functions share its depth and context.
 class AttachScope {
  public:
-  AttachScope(File& file, Serializer* serializer) : file_(file), previous_(file.GetSerializer()) {
+  AttachScope(File& file, Serializer* serializer) : m_file(file), m_previous(file.GetSerializer()) {
     file.SetSerializer(serializer);
   }
-  ~AttachScope() { file_.SetSerializer(previous_); }
+  ~AttachScope() { m_file.SetSerializer(m_previous); }
   AttachScope(const AttachScope&) = delete;
   AttachScope& operator=(const AttachScope&) = delete;
 
  private:
-  File& file_;
-  Serializer* previous_;
+  File& m_file;
+  Serializer* m_previous;
 };
 
 // How a type without its own text functions is written and read: as a nested instance, by the
@@ -86,20 +86,20 @@ void Serializer::WriteIndent(File& file, int32_t count) {
 void Serializer::SerializeInstance(File& file, const Variant& value) {
   if (!value.IsValid()) return;
   AttachScope attach(file, this);
-  const int32_t depth = depth_;
+  const int32_t depth = m_depth;
   file.WriteText(value.type->name);
   file.WriteText(File::kLineEnd);
   WriteIndent(file, depth);
   file.WriteText("{\r\n");
-  depth_ = depth + 1;
+  m_depth = depth + 1;
   for (const Member& member : value.type->members) {
     if (!member.type || !member.name) continue;
-    WriteIndent(file, depth_);
+    WriteIndent(file, m_depth);
     file.WriteText(member.name);
     file.WriteText(" ");
     member.type->Serialize(file, FieldOf(value, member));
   }
-  depth_ = depth;
+  m_depth = depth;
   WriteIndent(file, depth);
   file.WriteText("}\r\n");
 }
@@ -117,19 +117,19 @@ void Serializer::ReadValue(File& file, const Variant& value) {
 }
 
 Serializer::TokenKind Serializer::NextToken(File& file, std::string_view& token) {
-  if (pendingSize_ > 0) {
-    token = std::string_view(pending_, pendingSize_);
-    pendingSize_ = 0;  // the bytes stay until the next PutBack, which no caller makes while holding this view
+  if (m_pendingSize > 0) {
+    token = std::string_view(m_pending, m_pendingSize);
+    m_pendingSize = 0;  // the bytes stay until the next PutBack, which no caller makes while holding this view
   } else if (!file.ReadTokenView(token, kLongestToken)) {
     return Token_End;
   }
   if (token.size() == 1) {
     if (token[0] == '{') {
-      ++depth_;
+      ++m_depth;
       return Token_Open;
     }
     if (token[0] == '}') {
-      --depth_;
+      --m_depth;
       return Token_Close;
     }
   }
@@ -137,17 +137,17 @@ Serializer::TokenKind Serializer::NextToken(File& file, std::string_view& token)
 }
 
 void Serializer::PutBack(std::string_view token) {
-  ORV_ASSERT(pendingSize_ == 0 && token.size() <= kLongestToken);
+  ORV_ASSERT(m_pendingSize == 0 && token.size() <= kLongestToken);
   const size_t size = std::min(token.size(), kLongestToken);
-  std::memmove(pending_, token.data(), size);  // the token may be the put-back one itself
-  pendingSize_ = size;
+  std::memmove(m_pending, token.data(), size);  // the token may be the put-back one itself
+  m_pendingSize = size;
   // A brace given back is counted again when it is read again.
-  if (size == 1 && token[0] == '{') --depth_;
-  if (size == 1 && token[0] == '}') ++depth_;
+  if (size == 1 && token[0] == '{') --m_depth;
+  if (size == 1 && token[0] == '}') ++m_depth;
 }
 
 bool Serializer::ReadName(File& file, int32_t stopDepth, std::string_view& name) {
-  stopped_ = false;
+  m_stopped = false;
   for (;;) {
     switch (NextToken(file, name)) {
       case Token_End:
@@ -155,14 +155,14 @@ bool Serializer::ReadName(File& file, int32_t stopDepth, std::string_view& name)
       case Token_Open:
         break;
       case Token_Close:
-        if (depth_ == stopDepth) {
-          stopped_ = true;
+        if (m_depth == stopDepth) {
+          m_stopped = true;
           return false;
         }
         break;
       case Token_Name:
         // A put-back name stands before whatever the file holds next.
-        return file.IsGood() || name.data() == pending_;
+        return file.IsGood() || name.data() == m_pending;
     }
   }
 }
@@ -170,17 +170,17 @@ bool Serializer::ReadName(File& file, int32_t stopDepth, std::string_view& name)
 bool Serializer::SkipToDepth(File& file, int32_t depth) {
   bool clean = true;
   std::string_view token;
-  while (depth_ > depth) {
+  while (m_depth > depth) {
     const TokenKind kind = NextToken(file, token);
     if (kind == Token_End) break;
     if (kind == Token_Name) clean = false;
   }
-  depth_ = depth;
+  m_depth = depth;
   return clean;
 }
 
 bool Serializer::SkipBlock(File& file) {
-  const int32_t depth = depth_;
+  const int32_t depth = m_depth;
   std::string_view token;
   const TokenKind kind = NextToken(file, token);
   if (kind == Token_Open) {
@@ -217,7 +217,7 @@ const Member* Serializer::ReadMember(File& file, const std::vector<Member>& memb
 }
 
 void Serializer::DeserializeInstance(File& file, const Variant& value) {
-  if (nesting_ == 0) reportedEndOfInput_ = false;
+  if (m_nesting == 0) m_reportedEndOfInput = false;
   const char* typeName = value.type ? value.type->name.c_str() : "";
   const char* path = file.GetPath().c_str();
   const TypeInfo* found = ReadType(file, 0);
@@ -233,7 +233,7 @@ void Serializer::DeserializeInstance(File& file, const Variant& value) {
 }
 
 void Serializer::DeserializeBody(File& file, const Variant& value, const TypeInfo* found) {
-  if (nesting_ == 0) reportedEndOfInput_ = false;
+  if (m_nesting == 0) m_reportedEndOfInput = false;
   if (found && found != value.type) {
     ReportWrongType(file, value, *found);
     SkipBlock(file);
@@ -245,13 +245,13 @@ void Serializer::DeserializeBody(File& file, const Variant& value, const TypeInf
     return;
   }
   AttachScope attach(file, this);
-  ++nesting_;
+  ++m_nesting;
   DeserializeMembers(file, value);
-  --nesting_;
+  --m_nesting;
 }
 
 void Serializer::DeserializeMembers(File& file, const Variant& value) {
-  const int32_t depth = depth_;
+  const int32_t depth = m_depth;
   const std::vector<Member>& members = value.type->members;
   size_t next = 0;
   std::string_view name;
@@ -260,22 +260,22 @@ void Serializer::DeserializeMembers(File& file, const Variant& value) {
       const Member* member = FindMember(members, name, next);
       if (member && member->type) {
         // Value readers read the file directly: nothing may wait in the walker.
-        ORV_ASSERT(pendingSize_ == 0);
+        ORV_ASSERT(m_pendingSize == 0);
         member->type->Deserialize(file, FieldOf(value, *member));
       }
       continue;  // a name that names no member is passed over
     }
-    if (stopped_) break;
+    if (m_stopped) break;
     // Without this the loop would wait forever for the closing brace of a truncated file.
     if (!file.IsGood()) {
-      if (!reportedEndOfInput_)
+      if (!m_reportedEndOfInput)
         BASE_LOG(Error, "Unexpected end of file while deserializing an instance of \"%s\" in file: %s",
                  value.type->name.c_str(), file.GetPath().c_str());
-      reportedEndOfInput_ = true;
-      depth_ = depth;
+      m_reportedEndOfInput = true;
+      m_depth = depth;
       return;
     }
-  } while (depth_ != depth);
+  } while (m_depth != depth);
 }
 
 }  // namespace Base

@@ -19,7 +19,7 @@ class Serializer {
   static constexpr size_t kLongestToken = 255;
 
   // `context` belongs to the caller (the factory keeps its load tables there); GetContext returns it.
-  explicit Serializer(void* context = nullptr) : context_(context) {}
+  explicit Serializer(void* context = nullptr) : m_context(context) {}
 
   // Writes the type name and the member block at the current depth (the caller has placed the
   // indentation before the type name).
@@ -45,7 +45,7 @@ class Serializer {
   // One token of lookahead without moving the file: the next NextToken gives this token (copied) again.
   // Only for a caller whose next step is the walker, never a value reader.
   void PutBack(std::string_view token);
-  bool HasPutBack() const { return pendingSize_ > 0; }
+  bool HasPutBack() const { return m_pendingSize > 0; }
   // Tokens up to a name, counting braces. False when a "}" brings the depth to `stopDepth`
   // (StoppedAtDepth) or the input ends; a name that ends the input is no name either.
   bool ReadName(File& file, int32_t stopDepth, std::string_view& name);
@@ -73,42 +73,42 @@ class Serializer {
   // Two blanks per level.
   static void WriteIndent(File& file, int32_t count);
 
-  void* GetContext() const { return context_; }
-  void SetContext(void* context) { context_ = context; }
+  void* GetContext() const { return m_context; }
+  void SetContext(void* context) { m_context = context; }
   // Braces open while reading; indentation level while writing.
-  int32_t GetDepth() const { return depth_; }
-  void SetDepth(int32_t depth) { depth_ = depth; }
+  int32_t GetDepth() const { return m_depth; }
+  void SetDepth(int32_t depth) { m_depth = depth; }
   // Whether the last ReadName / ReadType / ReadMember gave nothing because a "}" closed the block at
   // its stop depth (rather than at the end of input or on an unknown name).
-  bool StoppedAtDepth() const { return stopped_; }
+  bool StoppedAtDepth() const { return m_stopped; }
 
  private:
   void DeserializeMembers(File& file, const Reflection::Variant& value);
 
-  int32_t depth_ = 0;
-  void* context_ = nullptr;
-  int32_t nesting_ = 0;              // instance reads in progress (nested members)
-  bool reportedEndOfInput_ = false;  // one report per top-level read
-  bool stopped_ = false;
+  int32_t m_depth = 0;
+  void* m_context = nullptr;
+  int32_t m_nesting = 0;              // instance reads in progress (nested members)
+  bool m_reportedEndOfInput = false;  // one report per top-level read
+  bool m_stopped = false;
   // The put-back token (a reused buffer: tokens are at most kLongestToken long).
-  size_t pendingSize_ = 0;
-  char pending_[kLongestToken];
+  size_t m_pendingSize = 0;
+  char m_pending[kLongestToken];
 };
 
 // Points a file at a serializer for the length of a read or write, so that the value writers and readers
 // of nested members share its depth and context.
 class SerializerScope {
  public:
-  SerializerScope(File& file, Serializer& serializer) : file_(file), previous_(file.GetSerializer()) {
+  SerializerScope(File& file, Serializer& serializer) : m_file(file), m_previous(file.GetSerializer()) {
     file.SetSerializer(&serializer);
   }
-  ~SerializerScope() { file_.SetSerializer(previous_); }
+  ~SerializerScope() { m_file.SetSerializer(m_previous); }
   SerializerScope(const SerializerScope&) = delete;
   SerializerScope& operator=(const SerializerScope&) = delete;
 
  private:
-  File& file_;
-  Serializer* previous_;
+  File& m_file;
+  Serializer* m_previous;
 };
 
 }  // namespace Base
