@@ -7,16 +7,15 @@
 #include <cstdint>
 #include <cstring>
 
-#include "Base/Reflection/EngineEnums.h"
 #include "Base/Reflection/Registration.h"
 #include "Base/Reflection/TypeRegistry.h"
 #include "Base/Serialization/File.h"
 #include "Base/Serialization/Serializer.h"
 #include "Base/TraceLog.h"
-#include "Core/Log.h"
 #include "Core/ComponentCreator.h"
 #include "Core/EngineLinks.h"
 #include "Core/GameObject.h"
+#include "Core/Log.h"
 #include "Core/ObjectText.h"
 #include "Core/SpaceComponent.h"
 
@@ -43,11 +42,11 @@ Base::PBManager::Config PoolConfig(uint32_t alignment) {
 
 SpaceLoadContext* SpaceLoadContext::Current() { return g_currentContext; }
 
-SpaceLoadContext::Scope::Scope(SpaceLoadContext& context) : previous_(g_currentContext) {
+SpaceLoadContext::Scope::Scope(SpaceLoadContext& context) : m_previous(g_currentContext) {
   g_currentContext = &context;
 }
 
-SpaceLoadContext::Scope::~Scope() { g_currentContext = previous_; }
+SpaceLoadContext::Scope::~Scope() { g_currentContext = m_previous; }
 
 GameSpace::GameSpace() : GameSpace("Unnamed Space") {}
 

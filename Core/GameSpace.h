@@ -12,6 +12,7 @@
 #include "Base/PBManager.h"
 #include "Core/GameComponent.h"
 #include "Core/Hooks.h"
+#include "Core/SpaceComponent.h"
 
 namespace Base {
 class File;
@@ -49,7 +50,7 @@ struct SpaceLoadContext {
     Scope& operator=(const Scope&) = delete;
 
    private:
-    SpaceLoadContext* previous_;
+    SpaceLoadContext* m_previous;
   };
 };
 
@@ -61,7 +62,7 @@ class GameSpace {
   static constexpr uint32_t kMaxPages = 20;
   static constexpr uint32_t kPoolPadBytes = 4;
   static constexpr uint32_t kMaxObjects = kObjectsPerPage * kMaxPages;
-  static constexpr uint32_t kSpaceComponentTypes = 1;  // "SpaceComponentType" values
+  static constexpr uint32_t kSpaceComponentTypes = SpaceComponentType_Count;
 
   GameSpace();
   explicit GameSpace(std::string_view name);

@@ -93,50 +93,50 @@ Base::Function* InternFunction(const Base::Function& fn) {
 class Hooks::Store {
  public:
   static Store& Join(const Base::HandleManager* handles) {
-    Store* store = last_ && last_->handles_ == handles ? last_ : nullptr;
-    for (Store* each = first_; !store && each; each = each->next_)
-      if (each->handles_ == handles) store = each;
+    Store* store = m_last && m_last->m_handles == handles ? m_last : nullptr;
+    for (Store* each = m_first; !store && each; each = each->m_next)
+      if (each->m_handles == handles) store = each;
     if (!store) {
       store = new Store(handles);
-      store->next_ = first_;
-      first_ = store;
+      store->m_next = m_first;
+      m_first = store;
     }
-    ++store->tables_;
-    last_ = store;
+    ++store->m_tables;
+    m_last = store;
     return *store;
   }
 
   void Leave() {
-    ORV_ASSERT(tables_ > 0);
-    if (--tables_ > 0) return;
-    for (Store** link = &first_; *link; link = &(*link)->next_) {
+    ORV_ASSERT(m_tables > 0);
+    if (--m_tables > 0) return;
+    for (Store** link = &m_first; *link; link = &(*link)->m_next) {
       if (*link == this) {
-        *link = next_;
+        *link = m_next;
         break;
       }
     }
-    if (last_ == this) last_ = nullptr;
+    if (m_last == this) m_last = nullptr;
     delete this;
   }
 
   void* Allocate() {
-    if (Slot* slot = free_) {
-      free_ = slot->next;
+    if (Slot* slot = m_free) {
+      m_free = slot->next;
       return slot;
     }
-    if (left_ == 0) {
-      Chunk* chunk = static_cast<Chunk*>(::operator new(sizeof(Chunk) + sizeof(Slot) * nextChunk_));
-      chunk->next = chunks_;
-      chunks_ = chunk;
-      cursor_ = reinterpret_cast<Slot*>(chunk + 1);
-      left_ = nextChunk_;
-      nextChunk_ = std::min(nextChunk_ * 2, kLargestChunk);
+    if (m_left == 0) {
+      Chunk* chunk = static_cast<Chunk*>(::operator new(sizeof(Chunk) + sizeof(Slot) * m_nextChunk));
+      chunk->next = m_chunks;
+      m_chunks = chunk;
+      m_cursor = reinterpret_cast<Slot*>(chunk + 1);
+      m_left = m_nextChunk;
+      m_nextChunk = std::min(m_nextChunk * 2, kLargestChunk);
     }
-    --left_;
-    return cursor_++;
+    --m_left;
+    return m_cursor++;
   }
 
-  void Free(void* record) { free_ = ::new (record) Slot{free_}; }
+  void Free(void* record) { m_free = ::new (record) Slot{m_free}; }
 
  private:
   union Slot {
@@ -150,104 +150,104 @@ class Hooks::Store {
   static constexpr uint32_t kFirstChunk = 16;
   static constexpr uint32_t kLargestChunk = 1024;
 
-  explicit Store(const Base::HandleManager* handles) : handles_(handles) {}
+  explicit Store(const Base::HandleManager* handles) : m_handles(handles) {}
   ~Store() {
-    while (chunks_) {
-      Chunk* next = chunks_->next;
-      ::operator delete(chunks_);
-      chunks_ = next;
+    while (m_chunks) {
+      Chunk* next = m_chunks->next;
+      ::operator delete(m_chunks);
+      m_chunks = next;
     }
   }
 
-  static inline Store* first_ = nullptr;
-  static inline Store* last_ = nullptr;  // the store joined last: objects of one space join in a row
+  static inline Store* m_first = nullptr;
+  static inline Store* m_last = nullptr;  // the store joined last: objects of one space join in a row
 
-  const Base::HandleManager* handles_;
-  Store* next_ = nullptr;
-  Chunk* chunks_ = nullptr;
-  Slot* free_ = nullptr;
-  Slot* cursor_ = nullptr;  // the newest chunk's first unused slot
-  uint32_t left_ = 0;       // unused slots there
-  uint32_t nextChunk_ = kFirstChunk;
-  uint32_t tables_ = 0;
+  const Base::HandleManager* m_handles;
+  Store* m_next = nullptr;
+  Chunk* m_chunks = nullptr;
+  Slot* m_free = nullptr;
+  Slot* m_cursor = nullptr;  // the newest chunk's first unused slot
+  uint32_t m_left = 0;       // unused slots there
+  uint32_t m_nextChunk = kFirstChunk;
+  uint32_t m_tables = 0;
 };
 
 // --- Events -------------------------------------------------------------------------------------------
 
 Hook::~Hook() {
-  if (listeners_ != inline_) delete[] listeners_;
+  if (m_listeners != m_inline) delete[] m_listeners;
 }
 
 uint32_t Hook::LowerBound(uint64_t key) const {
-  const Listener* found = std::lower_bound(listeners_, listeners_ + size_, key,
+  const Listener* found = std::lower_bound(m_listeners, m_listeners + m_size, key,
                                            [](const Listener& listener, uint64_t k) { return listener.key < k; });
-  return uint32_t(found - listeners_);
+  return uint32_t(found - m_listeners);
 }
 
 void Hook::Insert(uint32_t index, const Listener& listener) {
-  ORV_ASSERT(index <= size_);
-  ORV_ASSERT(index == 0 || listeners_[index - 1].key < listener.key);
-  ORV_ASSERT(index == size_ || listener.key < listeners_[index].key);
-  if (size_ == capacity_) {
-    const uint32_t capacity = std::max(capacity_ * 2, 4u);
+  ORV_ASSERT(index <= m_size);
+  ORV_ASSERT(index == 0 || m_listeners[index - 1].key < listener.key);
+  ORV_ASSERT(index == m_size || listener.key < m_listeners[index].key);
+  if (m_size == m_capacity) {
+    const uint32_t capacity = std::max(m_capacity * 2, 4u);
     Listener* grown = new Listener[capacity];
-    std::copy(listeners_, listeners_ + size_, grown);
-    if (listeners_ != inline_) delete[] listeners_;
-    listeners_ = grown;
-    capacity_ = capacity;
+    std::copy(m_listeners, m_listeners + m_size, grown);
+    if (m_listeners != m_inline) delete[] m_listeners;
+    m_listeners = grown;
+    m_capacity = capacity;
   }
-  if (index < size_) {
-    std::copy_backward(listeners_ + index, listeners_ + size_, listeners_ + size_ + 1);
-    ++layout_;
+  if (index < m_size) {
+    std::copy_backward(m_listeners + index, m_listeners + m_size, m_listeners + m_size + 1);
+    ++m_layout;
   }
-  listeners_[index] = listener;
-  ++size_;
+  m_listeners[index] = listener;
+  ++m_size;
 }
 
 void Hook::Drop(uint32_t index) {
-  ORV_ASSERT(index < size_ && !listeners_[index].removed);
-  listeners_[index].removed = true;
-  ++removed_;
-  if (activeWalks_ > 0) return;
+  ORV_ASSERT(index < m_size && !m_listeners[index].removed);
+  m_listeners[index].removed = true;
+  ++m_removed;
+  if (m_activeWalks > 0) return;
   // Components go in reverse order of their coming when a space is emptied: trimming the end keeps
   // that linear.
-  while (size_ > 0 && listeners_[size_ - 1].removed) {
-    --size_;
-    --removed_;
+  while (m_size > 0 && m_listeners[m_size - 1].removed) {
+    --m_size;
+    --m_removed;
   }
   // Elsewhere a removal leaves a gap that walks skip, until gaps are half the listeners.
-  if (removed_ * 2 > size_) Compact();
+  if (m_removed * 2 > m_size) Compact();
 }
 
 void Hook::DropAll() {
-  if (activeWalks_ == 0) {
-    size_ = 0;
-    removed_ = 0;
+  if (m_activeWalks == 0) {
+    m_size = 0;
+    m_removed = 0;
     return;
   }
-  for (uint32_t i = 0; i < size_; ++i) {
-    if (listeners_[i].removed) continue;
-    listeners_[i].removed = true;
-    ++removed_;
+  for (uint32_t i = 0; i < m_size; ++i) {
+    if (m_listeners[i].removed) continue;
+    m_listeners[i].removed = true;
+    ++m_removed;
   }
 }
 
 void Hook::Compact() {
-  ORV_ASSERT(activeWalks_ == 0);
-  Listener* end = std::remove_if(listeners_, listeners_ + size_, [](const Listener& l) { return l.removed; });
-  size_ = uint32_t(end - listeners_);
-  removed_ = 0;
-  ++layout_;
+  ORV_ASSERT(m_activeWalks == 0);
+  Listener* end = std::remove_if(m_listeners, m_listeners + m_size, [](const Listener& l) { return l.removed; });
+  m_size = uint32_t(end - m_listeners);
+  m_removed = 0;
+  ++m_layout;
 }
 
 void Hook::EndWalk() {
-  ORV_ASSERT(activeWalks_ == 0);
-  if (hasLateListeners_) {
-    for (uint32_t i = 0; i < size_; ++i) listeners_[i].bornInWalk = 0;
-    hasLateListeners_ = false;
+  ORV_ASSERT(m_activeWalks == 0);
+  if (m_hasLateListeners) {
+    for (uint32_t i = 0; i < m_size; ++i) m_listeners[i].bornInWalk = 0;
+    m_hasLateListeners = false;
   }
-  walksStarted_ = 0;
-  if (removed_ > 0) Compact();
+  m_walksStarted = 0;
+  if (m_removed > 0) Compact();
 }
 
 // --- Tables -------------------------------------------------------------------------------------------
@@ -256,43 +256,43 @@ void Hook::EndWalk() {
 // through them.
 class Hooks::WalkScope {
  public:
-  WalkScope(Hooks& hooks, Hook& hook) : hooks_(hooks), hook_(hook), walk_(++hook.walksStarted_) {
-    ++hook_.activeWalks_;
-    ++hooks_.activeCalls_;
+  WalkScope(Hooks& hooks, Hook& hook) : m_hooks(hooks), m_hook(hook), m_walk(++hook.m_walksStarted) {
+    ++m_hook.m_activeWalks;
+    ++m_hooks.m_activeCalls;
   }
   ~WalkScope() {
-    ORV_ASSERT(hook_.activeWalks_ > 0 && hooks_.activeCalls_ > 0);
-    if (--hook_.activeWalks_ == 0) hook_.EndWalk();
-    if (--hooks_.activeCalls_ == 0 && hooks_.retired_) {
-      hooks_.Release(hooks_.retired_);
-      hooks_.retired_ = nullptr;
-      hooks_.LeaveStoreWhenEmpty();
+    ORV_ASSERT(m_hook.m_activeWalks > 0 && m_hooks.m_activeCalls > 0);
+    if (--m_hook.m_activeWalks == 0) m_hook.EndWalk();
+    if (--m_hooks.m_activeCalls == 0 && m_hooks.m_retired) {
+      m_hooks.Release(m_hooks.m_retired);
+      m_hooks.m_retired = nullptr;
+      m_hooks.LeaveStoreWhenEmpty();
     }
   }
   WalkScope(const WalkScope&) = delete;
   WalkScope& operator=(const WalkScope&) = delete;
 
   // Listeners registered during this walk or a later one carry at least this number.
-  uint32_t Walk() const { return walk_; }
+  uint32_t Walk() const { return m_walk; }
 
  private:
-  Hooks& hooks_;
-  Hook& hook_;
-  uint32_t walk_;
+  Hooks& m_hooks;
+  Hook& m_hook;
+  uint32_t m_walk;
 };
 
-Hooks::Hooks(const Base::HandleManager* handles) : handles_(handles) {}
+Hooks::Hooks(const Base::HandleManager* handles) : m_handles(handles) {}
 
 Hooks::~Hooks() {
-  ORV_ASSERT(activeCalls_ == 0);
-  Release(records_);
-  Release(retired_);
-  records_ = retired_ = nullptr;
+  ORV_ASSERT(m_activeCalls == 0);
+  Release(m_records);
+  Release(m_retired);
+  m_records = m_retired = nullptr;
   LeaveStoreWhenEmpty();
 }
 
 Hook* Hooks::FindRecord(std::string_view name) const {
-  for (Hook* hook = records_; hook; hook = hook->next_)
+  for (Hook* hook = m_records; hook; hook = hook->m_next)
     if (hook->Named(name)) return hook;
   return nullptr;
 }
@@ -301,27 +301,27 @@ const Hook* Hooks::Find(std::string_view name) const { return FindRecord(name); 
 
 Hook& Hooks::Record(std::string_view name) {
   if (Hook* hook = FindRecord(name)) return *hook;
-  if (!store_) store_ = &Store::Join(handles_);
-  Hook* hook = ::new (store_->Allocate()) Hook(InternName(name));
-  hook->next_ = records_;
-  records_ = hook;
+  if (!m_store) m_store = &Store::Join(m_handles);
+  Hook* hook = ::new (m_store->Allocate()) Hook(InternName(name));
+  hook->m_next = m_records;
+  m_records = hook;
   return *hook;
 }
 
 void Hooks::Release(Hook* records) {
   while (records) {
-    ORV_ASSERT(records->activeWalks_ == 0);
-    Hook* next = records->next_;
+    ORV_ASSERT(records->m_activeWalks == 0);
+    Hook* next = records->m_next;
     records->~Hook();
-    store_->Free(records);
+    m_store->Free(records);
     records = next;
   }
 }
 
 void Hooks::LeaveStoreWhenEmpty() {
-  if (!store_ || records_ || retired_) return;
-  store_->Leave();
-  store_ = nullptr;
+  if (!m_store || m_records || m_retired) return;
+  m_store->Leave();
+  m_store = nullptr;
 }
 
 namespace {
@@ -336,17 +336,17 @@ uint32_t BirthOf(uint32_t activeWalks, uint32_t walksStarted, bool& late) {
 void Hooks::AddSystemListener(std::string_view name, void* owner, const Base::Function& fn) {
   Hook& hook = Record(name);
   // Sequence numbers only grow: the new listener goes last.
-  const uint32_t born = BirthOf(hook.activeWalks_, hook.walksStarted_, hook.hasLateListeners_);
-  hook.Insert(hook.size_, {kSystemKeyBase + ++g_systemSequence, owner, InternFunction(fn), born, false});
+  const uint32_t born = BirthOf(hook.m_activeWalks, hook.m_walksStarted, hook.m_hasLateListeners);
+  hook.Insert(hook.m_size, {kSystemKeyBase + ++g_systemSequence, owner, InternFunction(fn), born, false});
 }
 
 void Hooks::RemoveSystemListener(std::string_view name, const void* owner) {
   Hook* hook = FindRecord(name);
   if (!hook) return;
   // From the end, so that trimming or compacting behind a removal never moves what is still to see.
-  for (uint32_t i = hook->size_; i-- > hook->LowerBound(kSystemKeyBase);) {
-    if (i >= hook->size_) continue;
-    const Hook::Listener& listener = hook->listeners_[i];
+  for (uint32_t i = hook->m_size; i-- > hook->LowerBound(kSystemKeyBase);) {
+    if (i >= hook->m_size) continue;
+    const Hook::Listener& listener = hook->m_listeners[i];
     if (listener.owner == owner && !listener.removed) hook->Drop(i);
   }
 }
@@ -355,45 +355,45 @@ void Hooks::AddComponentListener(std::string_view name, Base::Handle owner, cons
   Hook& hook = Record(name);
   const uint64_t key = ComponentKey(owner);
   // Components made one after another mostly register in handle order: try the end before searching.
-  uint32_t index = hook.size_;
-  if (index > 0 && hook.listeners_[index - 1].key >= key) index = hook.LowerBound(key);
-  if (index < hook.size_ && hook.listeners_[index].key == key) {
-    Hook::Listener& listener = hook.listeners_[index];
+  uint32_t index = hook.m_size;
+  if (index > 0 && hook.m_listeners[index - 1].key >= key) index = hook.LowerBound(key);
+  if (index < hook.m_size && hook.m_listeners[index].key == key) {
+    Hook::Listener& listener = hook.m_listeners[index];
     listener.function = InternFunction(fn);
     if (listener.removed) {
       // Removed and added again: like any new listener, it waits for the calls that follow.
       listener.removed = false;
-      --hook.removed_;
-      listener.bornInWalk = BirthOf(hook.activeWalks_, hook.walksStarted_, hook.hasLateListeners_);
+      --hook.m_removed;
+      listener.bornInWalk = BirthOf(hook.m_activeWalks, hook.m_walksStarted, hook.m_hasLateListeners);
     }
     return;
   }
-  const uint32_t born = BirthOf(hook.activeWalks_, hook.walksStarted_, hook.hasLateListeners_);
+  const uint32_t born = BirthOf(hook.m_activeWalks, hook.m_walksStarted, hook.m_hasLateListeners);
   hook.Insert(index, {key, nullptr, InternFunction(fn), born, false});
 }
 
 void Hooks::RemoveComponentListener(std::string_view name, Base::Handle owner) {
   Hook* hook = FindRecord(name);
-  if (!hook || hook->size_ == 0) return;
+  if (!hook || hook->m_size == 0) return;
   const uint64_t key = ComponentKey(owner);
-  const uint32_t index = hook->listeners_[hook->size_ - 1].key == key ? hook->size_ - 1 : hook->LowerBound(key);
-  if (index < hook->size_ && hook->listeners_[index].key == key && !hook->listeners_[index].removed)
+  const uint32_t index = hook->m_listeners[hook->m_size - 1].key == key ? hook->m_size - 1 : hook->LowerBound(key);
+  if (index < hook->m_size && hook->m_listeners[index].key == key && !hook->m_listeners[index].removed)
     hook->Drop(index);
 }
 
 void Hooks::Clear(bool deleteRecords) {
-  if (deleteRecords && activeCalls_ == 0) {
-    Release(records_);
+  if (deleteRecords && m_activeCalls == 0) {
+    Release(m_records);
   } else {
-    for (Hook* hook = records_; hook; hook = hook->next_) hook->DropAll();
-    if (!deleteRecords || !records_) return;
+    for (Hook* hook = m_records; hook; hook = hook->m_next) hook->DropAll();
+    if (!deleteRecords || !m_records) return;
     // A running call may still be walking one of them: they go when the outermost call returns.
-    Hook* last = records_;
-    while (last->next_) last = last->next_;
-    last->next_ = retired_;
-    retired_ = records_;
+    Hook* last = m_records;
+    while (last->m_next) last = last->m_next;
+    last->m_next = m_retired;
+    m_retired = m_records;
   }
-  records_ = nullptr;
+  m_records = nullptr;
   LeaveStoreWhenEmpty();
 }
 
@@ -402,19 +402,19 @@ void Hooks::Walk(Hook& hook, Invoker invoke, const void* args) {
   const uint32_t walk = scope.Walk();
   // Nothing is erased while a walk runs; an insertion in the middle shifts what follows, and the walk
   // then goes on after the last key it saw.
-  uint32_t layout = hook.layout_;
+  uint32_t layout = hook.m_layout;
   uint64_t lastKey = 0;
   bool started = false;
   for (uint32_t i = 0;; ++i) {
-    if (hook.layout_ != layout) {
-      layout = hook.layout_;
-      i = started ? std::upper_bound(hook.listeners_, hook.listeners_ + hook.size_, lastKey,
+    if (hook.m_layout != layout) {
+      layout = hook.m_layout;
+      i = started ? std::upper_bound(hook.m_listeners, hook.m_listeners + hook.m_size, lastKey,
                                      [](uint64_t k, const Hook::Listener& l) { return k < l.key; }) -
-                        hook.listeners_
+                        hook.m_listeners
                   : 0;
     }
-    if (i >= hook.size_) break;
-    Hook::Listener& listener = hook.listeners_[i];
+    if (i >= hook.m_size) break;
+    Hook::Listener& listener = hook.m_listeners[i];
     ORV_ASSERT(!started || listener.key > lastKey);
     lastKey = listener.key;
     started = true;
@@ -423,7 +423,7 @@ void Hooks::Walk(Hook& hook, Invoker invoke, const void* args) {
     void* object = listener.owner;
     if (!IsSystemKey(listener.key)) {
       const Base::Handle handle(static_cast<uint32_t>(listener.key));
-      object = handles_ ? handles_->Resolve(handle) : nullptr;
+      object = m_handles ? m_handles->Resolve(handle) : nullptr;
       if (!object) {
         // Its component is gone: once the slot's generation wraps, the handle would name a stranger.
         CORE_LOG(Warning, "Hook \"%s\": dropped listener %s of handle 0x%08X, which no longer resolves",

@@ -23,9 +23,9 @@ class Hook {
   Hook(const Hook&) = delete;
   Hook& operator=(const Hook&) = delete;
 
-  const std::string& GetName() const { return *name_; }
+  const std::string& GetName() const { return *m_name; }
   // Listeners a call would consider now; ones removed during a running call are not counted.
-  size_t ListenerCount() const { return size_ - removed_; }
+  size_t ListenerCount() const { return m_size - m_removed; }
 
  private:
   friend class Hooks;
@@ -40,8 +40,8 @@ class Hook {
   // Most events of an object's table have one listener: its Transform.
   static constexpr uint32_t kInlineListeners = 1;
 
-  explicit Hook(const std::string* name) : name_(name), nameSize_(uint32_t(name->size())) {}
-  bool Named(std::string_view name) const { return nameSize_ == name.size() && *name_ == name; }
+  explicit Hook(const std::string* name) : m_name(name), m_nameSize(uint32_t(name->size())) {}
+  bool Named(std::string_view name) const { return m_nameSize == name.size() && *m_name == name; }
   ~Hook();
 
   // The first listener whose key is not below `key`.
@@ -53,18 +53,18 @@ class Hook {
   void Compact();
   void EndWalk();
 
-  const std::string* name_;  // interned: every table names its events with the same strings
-  Hook* next_ = nullptr;     // the table's next event
-  Listener* listeners_ = inline_;
-  uint32_t size_ = 0;
-  uint32_t capacity_ = kInlineListeners;
-  uint32_t removed_ = 0;       // listeners marked removed
-  uint32_t layout_ = 0;        // changes when listeners shift: a walk then finds its place again by key
-  uint32_t walksStarted_ = 0;  // since no walk last ran
-  uint32_t activeWalks_ = 0;
-  uint32_t nameSize_;              // kept here: most names differ in size, without a look at the text
-  bool hasLateListeners_ = false;  // some bornInWalk is set
-  Listener inline_[kInlineListeners];
+  const std::string* m_name;  // interned: every table names its events with the same strings
+  Hook* m_next = nullptr;     // the table's next event
+  Listener* m_listeners = m_inline;
+  uint32_t m_size = 0;
+  uint32_t m_capacity = kInlineListeners;
+  uint32_t m_removed = 0;       // listeners marked removed
+  uint32_t m_layout = 0;        // changes when listeners shift: a walk then finds its place again by key
+  uint32_t m_walksStarted = 0;  // since no walk last ran
+  uint32_t m_activeWalks = 0;
+  uint32_t m_nameSize;              // kept here: most names differ in size, without a look at the text
+  bool m_hasLateListeners = false;  // some bornInWalk is set
+  Listener m_inline[kInlineListeners];
 };
 
 // The table that the engine, every game space and every game object own. Component handles resolve
@@ -78,8 +78,8 @@ class Hooks {
   Hooks(const Hooks&) = delete;
   Hooks& operator=(const Hooks&) = delete;
 
-  void SetHandleManager(const Base::HandleManager* handles) { handles_ = handles; }
-  const Base::HandleManager* GetHandleManager() const { return handles_; }
+  void SetHandleManager(const Base::HandleManager* handles) { m_handles = handles; }
+  const Base::HandleManager* GetHandleManager() const { return m_handles; }
 
   // Adds `fn` under a new sequence number: listeners run in the order they registered, across names.
   void AddSystemListener(std::string_view name, void* owner, const Base::Function& fn);
@@ -115,11 +115,11 @@ class Hooks {
   void Release(Hook* records);
   void LeaveStoreWhenEmpty();
 
-  const Base::HandleManager* handles_;
-  Store* store_ = nullptr;   // where this table's events live; joined at the first listener
-  Hook* records_ = nullptr;  // the events, newest first
-  Hook* retired_ = nullptr;  // events cleared away during a call: freed when the outermost call returns
-  uint32_t activeCalls_ = 0;
+  const Base::HandleManager* m_handles;
+  Store* m_store = nullptr;   // where this table's events live; joined at the first listener
+  Hook* m_records = nullptr;  // the events, newest first
+  Hook* m_retired = nullptr;  // events cleared away during a call: freed when the outermost call returns
+  uint32_t m_activeCalls = 0;
 };
 
 template <class... A>
