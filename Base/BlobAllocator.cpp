@@ -4,7 +4,7 @@
 #include <new>
 #include <utility>
 
-#include "Base/TraceLog.h"
+#include "Base/Log.h"
 
 namespace Base {
 namespace {
@@ -15,11 +15,11 @@ bool IsPowerOfTwo(uint32_t value) { return value != 0 && (value & (value - 1)) =
 
 }  // namespace
 
-BlobAllocator::BlobAllocator(uint32_t blobSize) : blobSize_(blobSize) {}
+BlobAllocator::BlobAllocator(uint32_t blobSize) : m_blobSize(blobSize) {}
 
 BlobAllocator::~BlobAllocator() { ReleaseBlobs(); }
 
-BlobAllocator::BlobAllocator(BlobAllocator&& other) noexcept : blobSize_(0) { Swap(other); }
+BlobAllocator::BlobAllocator(BlobAllocator&& other) noexcept : m_blobSize(0) { Swap(other); }
 
 BlobAllocator& BlobAllocator::operator=(BlobAllocator&& other) noexcept {
   if (this != &other) {
@@ -31,21 +31,20 @@ BlobAllocator& BlobAllocator::operator=(BlobAllocator&& other) noexcept {
 
 bool BlobAllocator::AddBlob() {
   char* base = nullptr;
-  while (!(base = new (std::nothrow) char[blobSize_])) {
-    blobSize_ /= 2;
-    if (blobSize_ < kSmallestBlob) {
-      TraceLog::GetInstance().Print(TraceLevel_Error, TraceModule_Base,
-                                    "Blob allocator failed to allocate blob of size %u", blobSize_);
+  while (!(base = new (std::nothrow) char[m_blobSize])) {
+    m_blobSize /= 2;
+    if (m_blobSize < kSmallestBlob) {
+      BASE_LOG(Error, "Blob allocator failed to allocate blob of size %u", m_blobSize);
       return false;
     }
   }
   try {
-    blobs_.push_back(Blob{base, base, blobSize_});
+    m_blobs.push_back(Blob{base, base, m_blobSize});
   } catch (const std::bad_alloc&) {
     delete[] base;
     return false;
   }
-  totalCapacity_ += blobSize_;
+  m_totalCapacity += m_blobSize;
   return true;
 }
 
@@ -55,56 +54,56 @@ void* BlobAllocator::TakeFrom(Blob& blob, uint32_t bytes, uint32_t alignment) {
   const uintptr_t end = reinterpret_cast<uintptr_t>(blob.base) + blob.size;
   if (start > end || end - start < bytes) return nullptr;
   blob.fill = blob.base + (start - reinterpret_cast<uintptr_t>(blob.base)) + bytes;
-  bytesUsed_ += uint32_t(start - fill) + bytes;
+  m_bytesUsed += uint32_t(start - fill) + bytes;
   return blob.base + (start - reinterpret_cast<uintptr_t>(blob.base));
 }
 
 void* BlobAllocator::Allocate(uint32_t bytes, uint32_t alignment) {
   if (!IsPowerOfTwo(alignment) || alignment > kDefaultAlignment) alignment = kDefaultAlignment;
-  if (bytes > blobSize_) blobSize_ = bytes;
+  if (bytes > m_blobSize) m_blobSize = bytes;
 
   // Blobs kept from before a Reset are used in turn before a new one is requested.
-  while (current_ < blobs_.size()) {
-    if (void* block = TakeFrom(blobs_[current_], bytes, alignment)) return block;
-    if (current_ + 1 == blobs_.size()) break;
-    ++current_;
+  while (m_current < m_blobs.size()) {
+    if (void* block = TakeFrom(m_blobs[m_current], bytes, alignment)) return block;
+    if (m_current + 1 == m_blobs.size()) break;
+    ++m_current;
   }
   if (AddBlob()) {
-    current_ = uint32_t(blobs_.size() - 1);
+    m_current = uint32_t(m_blobs.size() - 1);
     // A fresh blob starts on the heap's own alignment, so a request up to its size fits.
-    if (void* block = TakeFrom(blobs_[current_], bytes, alignment)) return block;
+    if (void* block = TakeFrom(m_blobs[m_current], bytes, alignment)) return block;
   }
-  TraceLog::GetInstance().Print(TraceLevel_Error, TraceModule_Base, "BlobAllocator: System out of memory!");
+  BASE_LOG(Error, "BlobAllocator: System out of memory!");
   return nullptr;
 }
 
 void BlobAllocator::Reset() {
-  bytesUsed_ = 0;
-  current_ = 0;
-  for (Blob& blob : blobs_) blob.fill = blob.base;
+  m_bytesUsed = 0;
+  m_current = 0;
+  for (Blob& blob : m_blobs) blob.fill = blob.base;
 }
 
 void BlobAllocator::Consolidate() {
-  if (totalCapacity_ <= blobSize_) return;
-  blobSize_ = totalCapacity_;
+  if (m_totalCapacity <= m_blobSize) return;
+  m_blobSize = m_totalCapacity;
   ReleaseBlobs();
   AddBlob();
 }
 
 void BlobAllocator::ReleaseBlobs() {
-  for (Blob& blob : blobs_) delete[] blob.base;
-  blobs_.clear();
-  bytesUsed_ = 0;
-  totalCapacity_ = 0;
-  current_ = 0;
+  for (Blob& blob : m_blobs) delete[] blob.base;
+  m_blobs.clear();
+  m_bytesUsed = 0;
+  m_totalCapacity = 0;
+  m_current = 0;
 }
 
 void BlobAllocator::Swap(BlobAllocator& other) noexcept {
-  blobs_.swap(other.blobs_);
-  std::swap(blobSize_, other.blobSize_);
-  std::swap(bytesUsed_, other.bytesUsed_);
-  std::swap(totalCapacity_, other.totalCapacity_);
-  std::swap(current_, other.current_);
+  m_blobs.swap(other.m_blobs);
+  std::swap(m_blobSize, other.m_blobSize);
+  std::swap(m_bytesUsed, other.m_bytesUsed);
+  std::swap(m_totalCapacity, other.m_totalCapacity);
+  std::swap(m_current, other.m_current);
 }
 
 BlobAllocator& GlobalBlobAllocator() {

@@ -33,10 +33,10 @@ class BlobAllocator {
   // After Reset: replaces several blobs by one that holds them all, so the next round needs one blob.
   void Consolidate();
 
-  uint32_t GetBlobSize() const { return blobSize_; }
-  uint32_t GetBytesUsed() const { return bytesUsed_; }
-  uint32_t GetTotalCapacity() const { return totalCapacity_; }
-  uint32_t GetBlobCount() const { return uint32_t(blobs_.size()); }
+  uint32_t GetBlobSize() const { return m_blobSize; }
+  uint32_t GetBytesUsed() const { return m_bytesUsed; }
+  uint32_t GetTotalCapacity() const { return m_totalCapacity; }
+  uint32_t GetBlobCount() const { return uint32_t(m_blobs.size()); }
 
  private:
   struct Blob {
@@ -49,11 +49,11 @@ class BlobAllocator {
   void ReleaseBlobs();
   void Swap(BlobAllocator& other) noexcept;
 
-  std::vector<Blob> blobs_;
-  uint32_t blobSize_;
-  uint32_t bytesUsed_ = 0;
-  uint32_t totalCapacity_ = 0;
-  uint32_t current_ = 0;
+  std::vector<Blob> m_blobs;
+  uint32_t m_blobSize;
+  uint32_t m_bytesUsed = 0;
+  uint32_t m_totalCapacity = 0;
+  uint32_t m_current = 0;
 };
 
 // The process-wide blob store of reflection member groups and other names that live until exit:

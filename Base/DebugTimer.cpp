@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "Base/Handle.h"
+#include "Base/Log.h"
 #include "Base/Reflection/Registration.h"
-#include "Base/TraceLog.h"
 #include "Platform/Clock.h"
 
 namespace Base {
@@ -19,7 +19,7 @@ constexpr int64_t kTicksPerMillisecond = 10000;
 // Scripts can hand over nil; that names no timer.
 bool HasName(const char* name) {
   if (name) return true;
-  TraceLog::GetInstance().Print(TraceLevel_Error, TraceModule_Base, "Debug timer called without a name");
+  BASE_LOG(Error, "Debug timer called without a name");
   return false;
 }
 
@@ -48,7 +48,7 @@ DebugTimer::Timer* DebugTimer::FindOrCreate(const char* name) {
   const uint32_t hash = HashName(name);
   if (Timer* timer = Find(name, hash)) return timer;
 
-  TraceLog::GetInstance().Print(TraceLevel_Info, TraceModule_Base, "Creating new debug timer %s", name);
+  BASE_LOG(Info, "Creating new debug timer %s", name);
   const size_t bytes = std::strlen(name) + 1;
   char* copy = static_cast<char*>(m_names.Allocate(static_cast<uint32_t>(bytes), 1));
   if (!copy) return nullptr;  // the allocator has said why
@@ -110,8 +110,7 @@ void DebugTimer::Pause(Timer& timer, int64_t now) {
 DebugTimer::Timer* DebugTimer::FindStartable(const char* name) {
   Timer* timer = FindOrCreate(name);
   if (timer && timer->running) {
-    TraceLog::GetInstance().Print(TraceLevel_Error, TraceModule_Base,
-                                  "Attempted to start a debug timer that is already running: %s", name);
+    BASE_LOG(Error, "Attempted to start a debug timer that is already running: %s", name);
     return nullptr;
   }
   return timer;
@@ -153,8 +152,7 @@ void DebugTimer::PauseTimer(const char* name) {
   Timer* timer = FindOrCreate(name);
   if (!timer) return;
   if (!timer->running) {
-    TraceLog::GetInstance().Print(TraceLevel_Error, TraceModule_Base,
-                                  "Attempted to pause a debug timer that isn't running: %s", name);
+    BASE_LOG(Error, "Attempted to pause a debug timer that isn't running: %s", name);
     return;
   }
   Pause(*timer, Platform::TicksNow());
@@ -205,18 +203,14 @@ unsigned DebugTimer::GetTimerDuration(const char* name) {
 bool DebugTimer::IsTimerRunning(const char* name) {
   Timer* timer = FindExisting(name);
   if (timer) return timer->running;
-  if (name)
-    TraceLog::GetInstance().Print(TraceLevel_Error, TraceModule_Base,
-                                  "Tried to check if invalid timer %s is running.", name);
+  if (name) BASE_LOG(Error, "Tried to check if invalid timer %s is running.", name);
   return false;
 }
 
 bool DebugTimer::IsTimerPaused(const char* name) {
   Timer* timer = FindExisting(name);
   if (timer) return timer->paused;
-  if (name)
-    TraceLog::GetInstance().Print(TraceLevel_Error, TraceModule_Base,
-                                  "Tried to check if invalid timer %s is paused.", name);
+  if (name) BASE_LOG(Error, "Tried to check if invalid timer %s is paused.", name);
   return false;
 }
 

@@ -3,8 +3,8 @@
 
 #include <algorithm>
 
+#include "Base/Log.h"
 #include "Base/Reflection/TypeInfo.h"
-#include "Base/TraceLog.h"
 
 namespace Base {
 namespace {
@@ -24,15 +24,15 @@ FunctionRegistry& FunctionRegistry::GetInstance() {
 }
 
 FunctionRegistry::~FunctionRegistry() {
-  for (Category* category : categories_) delete category;
+  for (Category* category : m_categories) delete category;
 }
 
-void FunctionRegistry::PushDescription(const char* text) { pendingDescriptions_.emplace_back(text ? text : ""); }
+void FunctionRegistry::PushDescription(const char* text) { m_pendingDescriptions.emplace_back(text ? text : ""); }
 
 std::string FunctionRegistry::TakeDescription() {
-  if (pendingDescriptions_.empty()) return std::string();
-  std::string text = std::move(pendingDescriptions_.back());
-  pendingDescriptions_.pop_back();
+  if (m_pendingDescriptions.empty()) return std::string();
+  std::string text = std::move(m_pendingDescriptions.back());
+  m_pendingDescriptions.pop_back();
   return text;
 }
 
@@ -42,11 +42,9 @@ void FunctionRegistry::RegisterMethod(Function* function, std::string_view quali
   Entry entry{function, ScriptName(qualifiedName, luaName), thisType ? thisType->name : std::string(),
               TakeDescription()};
 
-  TraceLog& log = TraceLog::GetInstance();
-  log.Print(TraceLevel_Verbose, TraceModule_Base, "Registered Method %s with name \"%s\" in category %s",
-            qualified.c_str(), entry.name.c_str(), entry.category.c_str());
-  if (!thisType)
-    log.Print(TraceLevel_Warning, TraceModule_Base, "Method %s is not actually a method!", entry.name.c_str());
+  BASE_LOG(Verbose, "Registered Method %s with name \"%s\" in category %s", qualified.c_str(), entry.name.c_str(),
+           entry.category.c_str());
+  if (!thisType) BASE_LOG(Warning, "Method %s is not actually a method!", entry.name.c_str());
   Append(std::move(entry));
 }
 
@@ -58,17 +56,14 @@ void FunctionRegistry::RegisterFunction(Function* function, std::string_view qua
   Entry entry{function, ScriptName(qualifiedName, luaName),
               colon == std::string_view::npos ? std::string() : qualified.substr(0, colon), TakeDescription()};
 
-  TraceLog& log = TraceLog::GetInstance();
   if (entry.category.empty())
-    log.Print(TraceLevel_Verbose, TraceModule_Base, "Registered function %s with name %s in no category",
-              qualified.c_str(), entry.name.c_str());
+    BASE_LOG(Verbose, "Registered function %s with name %s in no category", qualified.c_str(), entry.name.c_str());
   else
-    log.Print(TraceLevel_Verbose, TraceModule_Base, "Registered function %s with name %s in category %s",
-              qualified.c_str(), entry.name.c_str(), entry.category.c_str());
+    BASE_LOG(Verbose, "Registered function %s with name %s in category %s", qualified.c_str(), entry.name.c_str(),
+             entry.category.c_str());
   if (function->IsMethod())
-    log.Print(TraceLevel_Warning, TraceModule_Base,
-              "Function %s is a member function but is being registered with the wrong function!",
-              entry.name.c_str());
+    BASE_LOG(Warning, "Function %s is a member function but is being registered with the wrong function!",
+             entry.name.c_str());
   Append(std::move(entry));
 }
 
@@ -78,43 +73,41 @@ bool FunctionRegistry::IsDuplicate(const Entry& entry) const {
            (other.function == entry.function || other.name == entry.name ||
             other.function->GetThunk() == entry.function->GetThunk());
   };
-  if (entry.category.empty()) return std::any_of(entries_.begin(), entries_.end(), same);
+  if (entry.category.empty()) return std::any_of(m_entries.begin(), m_entries.end(), same);
   const std::vector<Entry>* category = GetCategoryEntries(entry.category);
   return category && std::any_of(category->begin(), category->end(), same);
 }
 
 void FunctionRegistry::Append(Entry&& entry) {
-  if (IsDuplicate(entry))
-    TraceLog::GetInstance().Print(TraceLevel_Warning, TraceModule_Base,
-                                  "Possible registration of the same function twice!");
-  if (!entry.category.empty()) entriesByCategory_[entry.category].push_back(entry);
-  entries_.push_back(std::move(entry));
+  if (IsDuplicate(entry)) BASE_LOG(Warning, "Possible registration of the same function twice!");
+  if (!entry.category.empty()) m_entriesByCategory[entry.category].push_back(entry);
+  m_entries.push_back(std::move(entry));
 }
 
 void FunctionRegistry::RegisterCategory(Reflection::TypeInfo* type, const char* name, uint8_t flag,
                                         const char* description) {
   Category* category = new Category{type, description ? description : "", name ? name : "",
                                     type ? type->name : std::string(), flag};
-  categories_.push_back(category);
+  m_categories.push_back(category);
   std::string key = category->typeName;
   if (!key.empty() && key.back() == '*') key.pop_back();
-  categoriesByTypeName_[key] = category;
-  categoriesByName_[category->name] = category;
+  m_categoriesByTypeName[key] = category;
+  m_categoriesByName[category->name] = category;
 }
 
 const std::vector<FunctionRegistry::Entry>* FunctionRegistry::GetCategoryEntries(std::string_view category) const {
-  const auto found = entriesByCategory_.find(category);
-  return found == entriesByCategory_.end() ? nullptr : &found->second;
+  const auto found = m_entriesByCategory.find(category);
+  return found == m_entriesByCategory.end() ? nullptr : &found->second;
 }
 
 const FunctionRegistry::Category* FunctionRegistry::FindCategory(std::string_view libraryName) const {
-  const auto found = categoriesByName_.find(libraryName);
-  return found == categoriesByName_.end() ? nullptr : found->second;
+  const auto found = m_categoriesByName.find(libraryName);
+  return found == m_categoriesByName.end() ? nullptr : found->second;
 }
 
 const FunctionRegistry::Category* FunctionRegistry::FindCategoryByType(std::string_view typeName) const {
-  const auto found = categoriesByTypeName_.find(typeName);
-  return found == categoriesByTypeName_.end() ? nullptr : found->second;
+  const auto found = m_categoriesByTypeName.find(typeName);
+  return found == m_categoriesByTypeName.end() ? nullptr : found->second;
 }
 
 void RegisterBinding(Function& function, std::string_view qualifiedName, const char* luaName,

@@ -43,16 +43,16 @@ class FunctionRegistry {
   void RegisterFunction(Function* function, std::string_view qualifiedName, const char* luaName = nullptr);
   void RegisterCategory(Reflection::TypeInfo* type, const char* name, uint8_t flag, const char* description);
 
-  const std::vector<Entry>& GetEntries() const { return entries_; }
+  const std::vector<Entry>& GetEntries() const { return m_entries; }
   // The entries of one category in registration order, or null when it has none.
   const std::vector<Entry>* GetCategoryEntries(std::string_view category) const;
   const std::map<std::string, std::vector<Entry>, std::less<>>& GetEntriesByCategory() const {
-    return entriesByCategory_;
+    return m_entriesByCategory;
   }
   const Category* FindCategory(std::string_view libraryName) const;
   // By the type's registered name without a trailing '*' ("Engine" for "Engine*").
   const Category* FindCategoryByType(std::string_view typeName) const;
-  const std::vector<Category*>& GetCategories() const { return categories_; }
+  const std::vector<Category*>& GetCategories() const { return m_categories; }
 
  private:
   FunctionRegistry() = default;
@@ -60,12 +60,12 @@ class FunctionRegistry {
   bool IsDuplicate(const Entry& entry) const;
   void Append(Entry&& entry);
 
-  std::vector<Entry> entries_;
-  std::map<std::string, std::vector<Entry>, std::less<>> entriesByCategory_;
-  std::map<std::string, Category*, std::less<>> categoriesByTypeName_;
-  std::map<std::string, Category*, std::less<>> categoriesByName_;
-  std::vector<Category*> categories_;  // owned
-  std::deque<std::string> pendingDescriptions_;
+  std::vector<Entry> m_entries;
+  std::map<std::string, std::vector<Entry>, std::less<>> m_entriesByCategory;
+  std::map<std::string, Category*, std::less<>> m_categoriesByTypeName;
+  std::map<std::string, Category*, std::less<>> m_categoriesByName;
+  std::vector<Category*> m_categories;  // owned
+  std::deque<std::string> m_pendingDescriptions;
 };
 
 // Registers a bound function with the registry and, for a method, with its class's record: the

@@ -1,10 +1,10 @@
 // Quaternion conversions, interpolation and look-at rotations.
 #include "Base/Quaternion.h"
 
-#include "Base/MathUtil.h"
-#include "Base/TraceLog.h"
-
 #include <cmath>
+
+#include "Base/Log.h"
+#include "Base/MathUtil.h"
 
 namespace Base {
 
@@ -137,9 +137,9 @@ void Quaternion::LookAtV(Vec3 from, Vec3 to, Vec3 axis) {
     return n > 0.0f && std::isfinite(n);
   };
   if (!usable(from) || !usable(to)) {
-    TraceLog::GetInstance().Print(TraceLevel_Warning, TraceModule_Base,
-                                  "Quaternion:LookAt needs two non-zero finite directions; "
-                                  "rotation left unchanged.");
+    BASE_LOG(Warning,
+             "Quaternion:LookAt needs two non-zero finite directions; "
+             "rotation left unchanged.");
     return;
   }
   LookAt(from, to, axis);

@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "Base/TraceLog.h"
+#include "Base/Log.h"
 
 namespace Base {
 
@@ -25,17 +25,13 @@ GamepadSource* NoPads() {
 
 bool PadInRange(int pad) {
   if (pad >= 0 && pad < Gamepad::kPadCount) return true;
-  TraceLog::GetInstance().Print(TraceLevel_Warning, TraceModule_Base,
-                                "Gamepad index %d is out of range (0..%d)", pad,
-                                Gamepad::kPadCount - 1);
+  BASE_LOG(Warning, "Gamepad index %d is out of range (0..%d)", pad, Gamepad::kPadCount - 1);
   return false;
 }
 
 bool ButtonInRange(GamepadButton button) {
   if (button >= 0 && button < GamepadButton_Count) return true;
-  TraceLog::GetInstance().Print(TraceLevel_Warning, TraceModule_Base,
-                                "Gamepad button %d is out of range (0..%d)", int(button),
-                                GamepadButton_Count - 1);
+  BASE_LOG(Warning, "Gamepad button %d is out of range (0..%d)", int(button), GamepadButton_Count - 1);
   return false;
 }
 

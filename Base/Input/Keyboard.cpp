@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "Base/TraceLog.h"
+#include "Base/Log.h"
 
 namespace Base {
 
@@ -11,9 +11,7 @@ namespace {
 
 bool KeyInRange(int64_t key) {
   if (key >= 0 && key < Key_Count) return true;
-  TraceLog::GetInstance().Print(TraceLevel_Warning, TraceModule_Base,
-                                "Key code %lld is out of range (0..%d)",
-                                static_cast<long long>(key), Key_Count - 1);
+  BASE_LOG(Warning, "Key code %lld is out of range (0..%d)", static_cast<long long>(key), Key_Count - 1);
   return false;
 }
 

@@ -1,7 +1,7 @@
 // Mouse device: events move the current state; Update makes it the previous one.
 #include "Base/Input/Mouse.h"
 
-#include "Base/TraceLog.h"
+#include "Base/Log.h"
 
 namespace Base {
 
@@ -13,9 +13,7 @@ void Notify(const InputCallbackList& callbacks, const InputEvent& event) {
 
 bool ButtonInRange(int button) {
   if (button >= 0 && button < kMouseButtonCount) return true;
-  TraceLog::GetInstance().Print(TraceLevel_Warning, TraceModule_Base,
-                                "Mouse button %d is out of range (0..%d)", button,
-                                kMouseButtonCount - 1);
+  BASE_LOG(Warning, "Mouse button %d is out of range (0..%d)", button, kMouseButtonCount - 1);
   return false;
 }
 
