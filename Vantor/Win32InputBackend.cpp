@@ -3,7 +3,7 @@
 
 #include <array>
 
-#include "Base/TraceLog.h"
+#include "Base/Log.h"
 
 namespace Vantor {
 
@@ -64,9 +64,7 @@ static_assert(kKeyTable[48] == Key_Num0 && kKeyTable[90] == Key_Z);
 int32_t Win32InputBackend::ConvertKeyCode(int32_t virtualKey) {
   const int32_t key =
       virtualKey >= 0 && virtualKey < int32_t(kKeyTable.size()) ? kKeyTable[virtualKey] : kNoKey;
-  if (key == kNoKey)
-    TraceLog::GetInstance().Print(TraceLevel_Warning, TraceModule_Base,
-                                  "Could not convert win32KeyCode %d", virtualKey);
+  if (key == kNoKey) BASE_LOG(Warning, "Could not convert win32KeyCode %d", virtualKey);
   return key;
 }
 
