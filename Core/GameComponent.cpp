@@ -8,6 +8,7 @@
 #include "Base/Reflection/Registration.h"
 #include "Core/GameObject.h"
 #include "Core/GameSpace.h"
+#include "Core/SpaceComponent.h"
 #include "Core/Transform.h"
 
 namespace Core {
@@ -15,11 +16,7 @@ namespace Core {
 namespace {
 
 // The component type names by id, then the count's name and the end of the list.
-constexpr const char* kComponentTypeNames[] = {
-#define ORV_COMPONENT_TYPE_NAME(name) #name,
-    ORV_COMPONENT_TYPES(ORV_COMPONENT_TYPE_NAME)
-#undef ORV_COMPONENT_TYPE_NAME
-    "countComponents", nullptr};
+constexpr const char* kComponentTypeNames[] = {ORV_COMPONENT_TYPES(ORV_ENUM_NAME) "countComponents", nullptr};
 
 }  // namespace
 
@@ -102,7 +99,13 @@ void InstallComponentOps(Base::Reflection::TypeInfo* record) {
 
 }  // namespace Core
 
-// The enumeration is built at load, before any text names a component type.
-ORV_ON_LOAD { Core::ComponentTypeEnum(); }
+// Core's enumerations are built at load, before any text names a type, and in one place so that their
+// order stays fixed whatever the link order of Core's units: after the base library's "AssetTypes" come
+// "ComponentType", "Generics" and "SpaceComponentType".
+ORV_ON_LOAD {
+  Core::ComponentTypeEnum();
+  Core::GenericsEnum();
+  Core::SpaceComponentTypeEnum();
+}
 
 ORV_REFLECT_CLASS(Core::GameComponent) { Core::InstallComponentOps(type.Record()); }

@@ -4,17 +4,25 @@
 #include <cstdint>
 
 #include "Base/Handle.h"
+#include "Base/Reflection/Enum.h"
 
 namespace Core {
 
 class GameSpace;
 
-// Values of the reflected enumeration "Generics".
+// The kinds of generic in "Generics" order: the one list their ids and the reflected enumeration are built
+// from.
+#define ORV_GENERIC_TYPES(X) X(GameComponent) X(GameObject)
+
 enum GenericType : uint32_t {
-  GenericType_GameComponent = 0,
-  GenericType_GameObject = 1,
-  GenericType_Abstract = 2,
+#define ORV_GENERIC_TYPE_ID(name) GenericType_##name,
+  ORV_GENERIC_TYPES(ORV_GENERIC_TYPE_ID)
+#undef ORV_GENERIC_TYPE_ID
+  GenericType_Abstract,  // the list's last name, in the count's place: no generic is of this kind
 };
+
+// The reflected enumeration "Generics": the names of the list above, "Abstract" last.
+const Base::Enum& GenericsEnum();
 
 // Not polymorphic: a game object starts with it, a component holds it right after its virtual table.
 struct Generic {

@@ -6,7 +6,6 @@
 #include <string>
 #include <string_view>
 
-#include "Base/Reflection/EngineEnums.h"
 #include "Base/Reflection/Registration.h"
 #include "Base/Reflection/TypeRegistry.h"
 #include "Base/Serialization/File.h"
@@ -392,7 +391,7 @@ GameComponent* ReadComponent(File& file, Serializer& serializer, GameSpace& spac
 }
 
 SpaceComponent* ReadSpaceComponent(File& file, Serializer& serializer, GameSpace& space, int32_t stopDepth) {
-  const Base::Enum& names = Base::Enums::SpaceComponentType();
+  const Base::Enum& names = SpaceComponentTypeEnum();
   std::string_view name;
   while (serializer.ReadName(file, stopDepth, name)) {
     const SavedName saved(name);

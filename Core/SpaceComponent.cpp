@@ -3,12 +3,15 @@
 
 #include <array>
 
-#include "Base/Reflection/EngineEnums.h"
 #include "Base/Reflection/Registration.h"
-#include "Base/TraceLog.h"
+#include "Core/Log.h"
 
 namespace Core {
 namespace {
+
+// The space component type names by id, then the count's name and the end of the list.
+constexpr const char* kSpaceComponentTypeNames[] = {ORV_SPACE_COMPONENT_TYPES(ORV_ENUM_NAME) "countSpaceComponents",
+                                                     nullptr};
 
 std::array<SpaceCompCreator*, SpaceComponentType_Count>& Creators() {
   static std::array<SpaceCompCreator*, SpaceComponentType_Count> creators{};
@@ -17,18 +20,25 @@ std::array<SpaceCompCreator*, SpaceComponentType_Count>& Creators() {
 
 }  // namespace
 
+const Base::Enum& SpaceComponentTypeEnum() {
+  static const Base::Enum values("SpaceComponentType", kSpaceComponentTypeNames);
+  return values;
+}
+
+const char* SpaceComponentTypeName(uint32_t type) {
+  return kSpaceComponentTypeNames[type < SpaceComponentType_Count ? type : SpaceComponentType_Count];
+}
+
 void SpaceCompCreator::Destroy(GameSpace*, SpaceComponent* component) const { delete component; }
 
 void SpaceComponentRegistry::Register(SpaceCompCreator& creator) {
   if (creator.m_type >= SpaceComponentType_Count) {
-    Base::TraceLog::GetInstance().Print(Base::TraceLevel_Error, Base::TraceModule_Core,
-                                        "Attempted to register a SpaceComponentCreator for type %u", creator.m_type);
+    CORE_LOG(Error, "Attempted to register a SpaceComponentCreator for type %u", creator.m_type);
     return;
   }
   Creators()[creator.m_type] = &creator;
-  Base::TraceLog::GetInstance().Print(Base::TraceLevel_Verbose, Base::TraceModule_Core,
-                                      "Registered SpaceComponentCreator for %s components.",
-                                      Base::Enums::SpaceComponentType().GetValueName(creator.m_type).c_str());
+  CORE_LOG(Verbose, "Registered SpaceComponentCreator for %s components.",
+           SpaceComponentTypeName(creator.m_type));
 }
 
 SpaceCompCreator* SpaceComponentRegistry::GetCreator(uint32_t type) {

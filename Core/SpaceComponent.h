@@ -6,17 +6,29 @@
 #include <string>
 #include <type_traits>
 
+#include "Base/Reflection/Enum.h"
 #include "Base/Reflection/TypeInfo.h"
 
 namespace Core {
 
 class GameSpace;
 
-// Values of the reflected enumeration "SpaceComponentType".
+// The space component classes in "SpaceComponentType" order: the one list their type ids, their names
+// (the block names in space files) and the reflected enumeration are built from.
+#define ORV_SPACE_COMPONENT_TYPES(X) X(TestSpaceComp)
+
+// A space's slot for each space component class.
 enum SpaceComponentType : uint32_t {
-  SpaceComponentType_TestSpaceComp = 0,
-  SpaceComponentType_Count = 1,
+#define ORV_SPACE_COMPONENT_TYPE_ID(name) SpaceComponentType_##name,
+  ORV_SPACE_COMPONENT_TYPES(ORV_SPACE_COMPONENT_TYPE_ID)
+#undef ORV_SPACE_COMPONENT_TYPE_ID
+  SpaceComponentType_Count,
 };
+
+// The reflected enumeration "SpaceComponentType": the names of the list above, "countSpaceComponents" last.
+const Base::Enum& SpaceComponentTypeEnum();
+// The "SpaceComponentType" name of an id, or "countSpaceComponents" for any id out of range.
+const char* SpaceComponentTypeName(uint32_t type);
 
 class SpaceComponent {
  public:

@@ -1,5 +1,6 @@
-// The reflected enumerations of the base library: built on first use, and all of them before main.
-// Areas above it build their own (Core: "ComponentType", from its list of component classes).
+// The reflected enumeration of the base library: built on first use, and before main.
+// Areas above it build their own from their own lists (Core: "ComponentType", "Generics",
+// "SpaceComponentType").
 #include "Base/Reflection/EngineEnums.h"
 
 #include "Base/Reflection/Registration.h"
@@ -12,20 +13,6 @@ const Enum& AssetTypes() {
   return values;
 }
 
-const Enum& Generics() {
-  static const Enum values("Generics", {"GameComponent", "GameObject", "Abstract"});
-  return values;
-}
-
-const Enum& SpaceComponentType() {
-  static const Enum values("SpaceComponentType", {"TestSpaceComp", "countSpaceComponents"});
-  return values;
-}
-
-ORV_ON_LOAD {
-  AssetTypes();
-  Generics();
-  SpaceComponentType();
-}
+ORV_ON_LOAD { AssetTypes(); }
 
 }  // namespace Base::Enums

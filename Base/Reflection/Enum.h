@@ -9,6 +9,10 @@
 #include <unordered_map>
 #include <vector>
 
+// Spells one entry of an X-macro list of value names as its text: `{MY_LIST(ORV_ENUM_NAME) "countMine",
+// nullptr}` is the list an Enum is built from, so the enumeration and the C++ enum share one list.
+#define ORV_ENUM_NAME(name) #name,
+
 namespace Base {
 
 class Enum {

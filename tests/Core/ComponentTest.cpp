@@ -2,9 +2,11 @@
 // and copy, detached components, and full pools and handle tables answered with null.
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 #include "Base/Reflection/TypeRegistry.h"
+#include "Core/SpaceComponent.h"
 #include "Core/Spinner.h"
 #include "Core/Transform.h"
 #include "ObjectModelSupport.h"
@@ -59,6 +61,32 @@ TEST(CoreValueTypes, ObjectAndSpaceListsAreRegisteredWithTheirPointerTypes) {
   EXPECT_EQ(TypeOf<std::vector<Core::GameObject*>*>()->metatableName,
             TypeOf<std::vector<Core::GameObject*>>()->metatableName);
   EXPECT_EQ(TypeOf<std::vector<Core::GameSpace*>*>()->metatableName, "GameSpace*>");
+}
+
+// The kinds of generic and the space component types are Core's lists too, each closed by the name that
+// stands in the count's place.
+TEST(CoreEnums, GenericsAndSpaceComponentTypesAreBuiltFromTheirLists) {
+  const Base::Enum& generics = Core::GenericsEnum();
+  EXPECT_EQ(generics.GetName(), "Generics");
+  EXPECT_EQ(generics.GetValueNames(), (std::vector<std::string>{"GameComponent", "GameObject"}));
+  EXPECT_EQ(generics.GetValue("GameObject"), int32_t(Core::GenericType_GameObject));
+  EXPECT_TRUE(generics.HasValue("Abstract"));
+  EXPECT_EQ(generics.GetValue("Abstract"), int32_t(Core::GenericType_Abstract));
+
+  const Base::Enum& spaceTypes = Core::SpaceComponentTypeEnum();
+  EXPECT_EQ(spaceTypes.GetName(), "SpaceComponentType");
+  EXPECT_EQ(spaceTypes.GetValueCount(), uint32_t(Core::SpaceComponentType_Count));
+  EXPECT_EQ(spaceTypes.GetValue("countSpaceComponents"), int32_t(Core::SpaceComponentType_Count));
+  for (uint32_t id = 0; id < Core::SpaceComponentType_Count; ++id) {
+    EXPECT_EQ(spaceTypes.GetValueName(id), Core::SpaceComponentTypeName(id));
+    // Every space component type has its creator, of a class reflected under the same name.
+    const Core::SpaceCompCreator* creator = Core::SpaceComponentRegistry::GetCreator(id);
+    ASSERT_NE(creator, nullptr);
+    EXPECT_EQ(creator->m_typeInfo->name, Core::SpaceComponentTypeName(id));
+  }
+  EXPECT_STREQ(Core::SpaceComponentTypeName(Core::SpaceComponentType_TestSpaceComp), "TestSpaceComp");
+  EXPECT_STREQ(Core::SpaceComponentTypeName(4000), "countSpaceComponents");
+  EXPECT_EQ(Core::GameSpace::kSpaceComponentTypes, uint32_t(Core::SpaceComponentType_Count));
 }
 
 TEST_F(ComponentTest, CreatedComponentsResolveUntilDestroyedAndSlotsComeBackNewer) {
