@@ -10,7 +10,6 @@
 #include "Base/Reflection/Registration.h"
 #include "Base/Serialization/File.h"
 #include "Base/Serialization/Serializer.h"
-#include "Base/TraceLog.h"
 #include "Core/ComponentCreator.h"
 #include "Core/EngineLinks.h"
 #include "Core/GameSpace.h"
@@ -20,8 +19,6 @@
 
 namespace Core {
 namespace {
-
-#define ORV_CORE_LOG(level, ...) Base::TraceLog::GetInstance().Print(level, Base::TraceModule_Core, __VA_ARGS__)
 
 using Base::Reflection::TypeInfo;
 using Base::Reflection::Variant;
@@ -379,14 +376,13 @@ void GameObject::SetParent(GameObject* parent) {
     return;
   }
   if (!m_space || parent->m_space != m_space) {
-    ORV_CORE_LOG(Base::TraceLevel_Warning, "Attempted to parent object %s to an object of another space",
-                 ObjectLogName(*this).c_str());
+    CORE_LOG(Warning, "Attempted to parent object %s to an object of another space", ObjectLogName(*this).c_str());
     return;
   }
   if (parent->m_self == m_parent) return;
   if (parent == this || IsDescendant(parent)) {
-    ORV_CORE_LOG(Base::TraceLevel_Warning, "Attempted to parent object %s to itself or to one of its descendants",
-                 ObjectLogName(*this).c_str());
+    CORE_LOG(Warning, "Attempted to parent object %s to itself or to one of its descendants",
+             ObjectLogName(*this).c_str());
     return;
   }
   UnParent();
