@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <vector>
 
 namespace Graphics {
 
@@ -32,10 +33,13 @@ bool Font::LoadDirectory(const std::string& name, bool firstAttempt) {
   std::error_code error;
   if (!name.empty() && std::filesystem::is_directory(path, error)) {
     Device* device = GetDevice();
-    for (const auto& entry : std::filesystem::directory_iterator(path, error)) {
-      const std::string fileName = entry.path().filename().string();
-      if (entry.path().extension().string() != m_extension || fileName.find(name) == std::string::npos) continue;
-      const std::string fullPath = entry.path().generic_string();
+    std::vector<std::filesystem::path> entries;
+    for (std::filesystem::directory_iterator it(path, error), end; !error && it != end; it.increment(error))
+      entries.push_back(it->path());
+    for (const std::filesystem::path& entry : entries) {
+      const std::string fileName = entry.filename().string();
+      if (entry.extension().string() != m_extension || fileName.find(name) == std::string::npos) continue;
+      const std::string fullPath = entry.generic_string();
       // A file without a size in its name would scale text by infinity: it is not a size.
       const float size = SizeFromFileName(fileName);
       if (size <= 0) {
