@@ -11,6 +11,7 @@
 #include "SoundEngine/Messages.h"
 #include "SoundEngine/ObjectIndex.h"
 #include "SoundEngine/PoolObject.h"
+#include "SoundEngine/SoundEngineApi.h"
 #include "StreamMgr/ISnStreamMgr.h"
 
 namespace SN {
@@ -29,8 +30,6 @@ struct EngineState {
   SnInitSettings settings{};
   bool initialized = false;
   double ticksPerMs = double(Platform::kTicksPerSecond) / 1000.0;
-  uint32_t voiceLimitPrecedence = 3;
-  uint32_t volumeThresholdPrecedence = 3;
   char* firstBankPlatform = nullptr;  // owned copy; the bank API fills it
   SnArray<SnBehavioralExtension> extensions;
 };
@@ -137,8 +136,7 @@ SNRESULT Init(SnInitSettings* settings, SnPlatformInitSettings* platformSettings
     if (platformSettings) *platformSettings = LowerEngine::PlatformSettings();
     return SN_Failure;
   }
-  state.voiceLimitPrecedence = 3;
-  state.volumeThresholdPrecedence = 3;
+  SoundEngine::ResetApiState();
   state.firstBankPlatform = nullptr;
   if (!CSnCpuInfo::GetInstance().HasFeature(CSnCpuInfo::Feature_SSE)) return SN_NoSSE;
   if (!MemoryMgr::IsInitialized()) return SN_MemoryMgrNotInitialized;

@@ -1,13 +1,29 @@
-// Name hashing: a 260-byte copy, lowered, hashed with 32-bit FNV-1 (multiply, then XOR the byte).
+// The name hash, and the game-object, event, position, listener and output calls: checked on the
+// caller's thread, queued for the audio thread, or read directly where they only look.
 #include "SoundEngine/SoundEngineApi.h"
 
+#include <cstring>
 #include <string>
 
 #include "Platform/TextNarrowing.h"
+#include "SoundEngine/ApiQueue.h"
+#include "SoundEngine/Callbacks/PlayPositionStore.h"
+#include "SoundEngine/Callbacks/PlayingIDCallbackMgr.h"
+#include "SoundEngine/ExternalSources.h"
+#include "SoundEngine/SnMath.h"
 
-namespace SN::SoundEngine {
+namespace SN {
+
+std::atomic<uint32_t> g_PlayingID{0};
+
+namespace SoundEngine {
 
 namespace {
+
+constexpr uint32_t kAllObjects = 0xFFFFFFFFu;
+// Narrow names count up to 259 bytes, 16-bit ones up to 258 code units (the copy is 260 bytes).
+constexpr size_t kNarrowNameCut = 259;
+constexpr size_t kWideNameCut = 258;
 
 uint32_t HashLowered(const char* name, size_t maxChars) {
   uint32_t hash = 2166136261u;
@@ -19,14 +35,560 @@ uint32_t HashLowered(const char* name, size_t maxChars) {
   return hash;
 }
 
+uint32_t NextPlayingId() { return g_PlayingID.fetch_add(1, std::memory_order_relaxed) + 1; }
+
+// The event with one reference, or null (logged).
+CSnIndexedObject* FindEvent(uint32_t eventId, const char* caller) {
+  CSnIndexedObject* event = g_pObjectIndex ? g_pObjectIndex->List(SnIndex_Events).FindAndAddRef(eventId) : nullptr;
+  if (!event) SOUND_LOG(Warning, "%s: event %u is not loaded", caller, eventId);
+  return event;
+}
+
+template <typename Char>
+char16_t* CopyWide(const Char* text, size_t length) {
+  char16_t* copy =
+      static_cast<char16_t*>(MemoryMgr::Malign(g_DefaultPoolId, (length + 1) * sizeof(char16_t), alignof(char16_t)));
+  if (!copy) return nullptr;
+  for (size_t i = 0; i < length; ++i) copy[i] = char16_t(text[i]);
+  copy[length] = 0;
+  return copy;
+}
+
+// Message 31 or 36 for an event that holds a reference until the handler is done.
+template <typename Message, typename Fill>
+SNRESULT PostOnEvent(uint16_t type, uint32_t eventId, const char* caller, Fill&& fill) {
+  CSnAudioMgr* manager = ApiQueue::Running(caller);
+  if (!manager) return SN_Failure;
+  CSnIndexedObject* event = FindEvent(eventId, caller);
+  if (!event) return SN_Failure;
+  Message* message = ApiQueue::Reserve<Message>(*manager, type, caller);
+  if (!message) {
+    event->Release();
+    return SN_InvalidParameter;
+  }
+  message->event = event;
+  fill(*message);
+  manager->FinishMessage();
+  return SN_Success;
+}
+
+SNRESULT SeekOnEventImpl(uint32_t eventId, uint32_t gameObject, int32_t milliseconds, float fraction,
+                         bool isFraction, bool nearestMarker, uint32_t playingId) {
+  return PostOnEvent<SnMsgSeekOnEvent>(SnMsg_SeekOnEvent, eventId, "SeekOnEvent", [&](SnMsgSeekOnEvent& m) {
+    m.gameObject = gameObject;
+    if (isFraction)
+      m.position.fraction = fraction;
+    else
+      m.position.milliseconds = milliseconds;
+    m.playingId = playingId;
+    m.isFraction = isFraction;
+    m.seekToNearestMarker = nearestMarker;
+  });
+}
+
+ISnOutputServices* DeviceReader(const char* caller) {
+  ISnOutputServices* services = OutputServices();
+  if (!services) SOUND_LOG(Warning, "%s: the voice pipeline's outputs are not available", caller);
+  return services;
+}
+
 }  // namespace
 
-uint32_t GetIDFromString(const char* name) { return name ? HashLowered(name, 259) : 0; }
+uint32_t GetIDFromString(const char* name) { return name ? HashLowered(name, kNarrowNameCut) : 0; }
 
 uint32_t GetIDFromString(const char16_t* name) {
   if (!name) return 0;
-  const std::string narrow = Platform::NarrowText(name);
-  return HashLowered(narrow.c_str(), 258);
+  char16_t cut[kWideNameCut + 1];
+  size_t length = 0;
+  while (length < kWideNameCut && name[length]) {
+    cut[length] = name[length];
+    ++length;
+  }
+  cut[length] = 0;
+  const std::string narrow = Platform::NarrowText(cut);
+  return HashLowered(narrow.c_str(), kNarrowNameCut);
 }
 
-}  // namespace SN::SoundEngine
+// ---- Game objects ----
+
+SNRESULT RegisterGameObj(uint32_t gameObject, uint32_t listenerMask) {
+  if (gameObject == 0 || gameObject == kAllObjects || listenerMask > 0xFF) {
+    SOUND_LOG(Error, "RegisterGameObj: game object %u with listener mask 0x%X is refused", gameObject, listenerMask);
+    return SN_InvalidParameter;
+  }
+  return ApiQueue::Post<SnMsgRegisterGameObj>(SnMsg_RegisterGameObj, "RegisterGameObj", [&](auto& m) {
+    m.gameObject = gameObject;
+    m.listenerMask = listenerMask;
+  });
+}
+
+SNRESULT RegisterGameObj(uint32_t gameObject, const char*, uint32_t listenerMask) {
+  return RegisterGameObj(gameObject, listenerMask);
+}
+
+SNRESULT UnregisterGameObj(uint32_t gameObject) {
+  if (gameObject == 0) return SN_Failure;
+  return ApiQueue::Post<SnMsgUnregisterGameObj>(SnMsg_UnregisterGameObj, "UnregisterGameObj",
+                                                [&](auto& m) { m.gameObject = gameObject; });
+}
+
+SNRESULT UnregisterAllGameObj() {
+  return ApiQueue::Post<SnMsgUnregisterGameObj>(SnMsg_UnregisterGameObj, "UnregisterAllGameObj",
+                                                [&](auto& m) { m.gameObject = kAllObjects; });
+}
+
+SNRESULT SetPositionInternal(uint32_t gameObject, const SnSoundPosition& position) {
+  return ApiQueue::Post<SnMsgSetPosition>(SnMsg_SetPosition, "SetPosition", [&](auto& m) {
+    m.gameObject = gameObject;
+    m.position = position;
+  });
+}
+
+SNRESULT SetPosition(uint32_t gameObject, const SnSoundPosition& position) {
+  if (gameObject == 0) return SN_Failure;
+  return SetPositionInternal(gameObject, position);
+}
+
+SNRESULT SetMultiplePositions(uint32_t gameObject, const SnSoundPosition* positions, uint16_t count,
+                              uint32_t multiPositionType) {
+  if (multiPositionType > 2 || (count > 0 && !positions) || count > kMaxMultiplePositions) {
+    SOUND_LOG(Error, "SetMultiplePositions: %u positions of type %u (array %s) are refused", unsigned(count),
+              multiPositionType, positions ? "given" : "null");
+    return SN_InvalidParameter;
+  }
+  CSnAudioMgr* manager = ApiQueue::Running("SetMultiplePositions");
+  if (!manager) return SN_Failure;
+  const uint32_t bytes = MultiplePositionsSize(count);
+  if (bytes > manager->RingBytes()) {
+    SOUND_LOG(Error, "SetMultiplePositions: %u positions do not fit the command queue", unsigned(count));
+    return SN_InvalidParameter;
+  }
+  auto* m = ApiQueue::Reserve<SnMsgSetMultiplePositions>(*manager, SnMsg_SetMultiplePositions,
+                                                         "SetMultiplePositions", bytes);
+  if (!m) return SN_InvalidParameter;
+  m->gameObject = gameObject;
+  m->count = count;
+  m->multiPositionType = multiPositionType;
+  if (count) std::memcpy(m + 1, positions, sizeof(SnSoundPosition) * count);
+  manager->FinishMessage();
+  return SN_Success;
+}
+
+SNRESULT SetActiveListeners(uint32_t gameObject, uint32_t listenerMask) {
+  if (listenerMask > 0xFF) {
+    SOUND_LOG(Error, "SetActiveListeners: listener mask 0x%X is over 8 listeners", listenerMask);
+    return SN_InvalidParameter;
+  }
+  return ApiQueue::Post<SnMsgSetActiveListeners>(SnMsg_SetActiveListeners, "SetActiveListeners", [&](auto& m) {
+    m.gameObject = gameObject;
+    m.listenerMask = listenerMask;
+  });
+}
+
+SNRESULT SetAttenuationScalingFactor(uint32_t gameObject, float factor) {
+  if (!(factor > 0.0f)) {
+    SOUND_LOG(Error, "SetAttenuationScalingFactor: factor %g is not above 0", double(factor));
+    return SN_InvalidParameter;
+  }
+  return ApiQueue::Post<SnMsgSetAttenuationScaling>(SnMsg_SetAttenuationScaling, "SetAttenuationScalingFactor",
+                                                    [&](auto& m) {
+                                                      m.gameObject = gameObject;
+                                                      m.factor = factor;
+                                                    });
+}
+
+// ---- Events ----
+
+uint32_t PostEvent(uint32_t eventId, uint32_t gameObject, uint32_t callbackFlags, SnCallbackFunc callback,
+                   void* cookie, uint32_t externalCount, const SnExternalSourceInfo* externalSources,
+                   uint32_t extraArgument) {
+  CSnAudioMgr* manager = ApiQueue::Running("PostEvent");
+  if (!manager) return 0;
+  CSnExternalSourceList* sources = nullptr;
+  if (externalCount && externalSources) {
+    sources = CSnExternalSourceList::Copy(externalSources, externalCount);
+    if (!sources) {
+      SOUND_LOG(Error, "PostEvent: no memory to copy %u external sources of event %u", externalCount, eventId);
+      return 0;
+    }
+  }
+  // Every way out below gives back what was taken so far.
+  auto fail = [&](CSnIndexedObject* event) -> uint32_t {
+    if (event) event->Release();
+    if (sources) sources->Release();
+    return 0;
+  };
+  CSnIndexedObject* event = FindEvent(eventId, "PostEvent");
+  if (!event) return fail(nullptr);
+  auto* m = ApiQueue::Reserve<SnMsgPostEvent>(*manager, SnMsg_PostEvent, "PostEvent");
+  if (!m) return fail(event);
+  m->event = event;
+  m->externalSources = sources;
+  const uint32_t playingId = NextPlayingId();
+  m->playingId = playingId;
+  m->lastArgument = extraArgument;
+  m->gameObject = gameObject;
+
+  SnPlayingIdParams params;
+  params.gameObjectId = gameObject;
+  params.playingId = playingId;
+  params.externalSources = sources;
+  if (!g_pPlayingIDCallbackMgr ||
+      g_pPlayingIDCallbackMgr->AddPlayingID(params, callback, cookie, callbackFlags, eventId) != SN_Success) {
+    SOUND_LOG(Error, "PostEvent: playing id %u of event %u cannot be registered", playingId, eventId);
+    m->header.type = SnMsg_Cancelled;
+    m->event = nullptr;
+    m->externalSources = nullptr;
+    manager->FinishMessage();
+    return fail(event);
+  }
+  manager->FinishMessage();
+  return playingId;
+}
+
+uint32_t PostEvent(const char* eventName, uint32_t gameObject, uint32_t callbackFlags, SnCallbackFunc callback,
+                   void* cookie, uint32_t externalCount, const SnExternalSourceInfo* externalSources,
+                   uint32_t extraArgument) {
+  return PostEvent(GetIDFromString(eventName), gameObject, callbackFlags, callback, cookie, externalCount,
+                   externalSources, extraArgument);
+}
+
+uint32_t PostEvent(const char16_t* eventName, uint32_t gameObject, uint32_t callbackFlags, SnCallbackFunc callback,
+                   void* cookie, uint32_t externalCount, const SnExternalSourceInfo* externalSources,
+                   uint32_t extraArgument) {
+  return PostEvent(GetIDFromString(eventName), gameObject, callbackFlags, callback, cookie, externalCount,
+                   externalSources, extraArgument);
+}
+
+SNRESULT ExecuteActionOnEvent(uint32_t eventId, uint32_t actionType, uint32_t gameObject, int32_t durationMs,
+                              SnCurveInterpolation curve, uint32_t playingId) {
+  return PostOnEvent<SnMsgExecuteActionOnEvent>(SnMsg_ExecuteActionOnEvent, eventId, "ExecuteActionOnEvent",
+                                                [&](SnMsgExecuteActionOnEvent& m) {
+                                                  m.gameObject = gameObject;
+                                                  m.actionType = actionType;
+                                                  m.transitionMs = durationMs;
+                                                  m.curve = curve;
+                                                  m.playingId = playingId;
+                                                });
+}
+SNRESULT ExecuteActionOnEvent(const char* eventName, uint32_t actionType, uint32_t gameObject, int32_t durationMs,
+                              SnCurveInterpolation curve, uint32_t playingId) {
+  return ExecuteActionOnEvent(GetIDFromString(eventName), actionType, gameObject, durationMs, curve, playingId);
+}
+SNRESULT ExecuteActionOnEvent(const char16_t* eventName, uint32_t actionType, uint32_t gameObject,
+                              int32_t durationMs, SnCurveInterpolation curve, uint32_t playingId) {
+  return ExecuteActionOnEvent(GetIDFromString(eventName), actionType, gameObject, durationMs, curve, playingId);
+}
+
+SNRESULT SeekOnEvent(uint32_t eventId, uint32_t gameObject, int32_t positionMs, bool nearestMarker,
+                     uint32_t playingId) {
+  return SeekOnEventImpl(eventId, gameObject, positionMs, 0.0f, false, nearestMarker, playingId);
+}
+SNRESULT SeekOnEvent(const char* eventName, uint32_t gameObject, int32_t positionMs, bool nearestMarker,
+                     uint32_t playingId) {
+  return SeekOnEvent(GetIDFromString(eventName), gameObject, positionMs, nearestMarker, playingId);
+}
+SNRESULT SeekOnEvent(const char16_t* eventName, uint32_t gameObject, int32_t positionMs, bool nearestMarker,
+                     uint32_t playingId) {
+  return SeekOnEvent(GetIDFromString(eventName), gameObject, positionMs, nearestMarker, playingId);
+}
+SNRESULT SeekOnEvent(uint32_t eventId, uint32_t gameObject, float fraction, bool nearestMarker, uint32_t playingId) {
+  return SeekOnEventImpl(eventId, gameObject, 0, fraction, true, nearestMarker, playingId);
+}
+SNRESULT SeekOnEvent(const char* eventName, uint32_t gameObject, float fraction, bool nearestMarker,
+                     uint32_t playingId) {
+  return SeekOnEvent(GetIDFromString(eventName), gameObject, fraction, nearestMarker, playingId);
+}
+SNRESULT SeekOnEvent(const char16_t* eventName, uint32_t gameObject, float fraction, bool nearestMarker,
+                     uint32_t playingId) {
+  return SeekOnEvent(GetIDFromString(eventName), gameObject, fraction, nearestMarker, playingId);
+}
+
+void StopPlayingID(uint32_t playingId, int32_t durationMs, SnCurveInterpolation curve) {
+  if (playingId == 0) return;
+  ApiQueue::Post<SnMsgStopPlayingID>(SnMsg_StopPlayingID, "StopPlayingID", [&](auto& m) {
+    m.playingId = playingId;
+    m.transitionMs = durationMs;
+    m.curve = curve;
+  });
+}
+
+SNRESULT StopAll(uint32_t gameObject) {
+  return ApiQueue::Post<SnMsgStopAll>(SnMsg_StopAll, "StopAll", [&](auto& m) { m.gameObject = gameObject; });
+}
+
+uint32_t PlaySourcePlugin(uint32_t pluginId, uint32_t companyId, uint32_t gameObject) {
+  uint32_t playingId = 0;
+  ApiQueue::Post<SnMsgSourcePlugin>(SnMsg_SourcePlugin, "PlaySourcePlugin", [&](auto& m) {
+    playingId = NextPlayingId();
+    m.gameObject = gameObject;
+    m.playingId = playingId;
+    m.pluginId = pluginId;
+    m.companyId = companyId;
+    m.stop = 0;
+  });
+  return playingId;
+}
+
+SNRESULT StopSourcePlugin(uint32_t pluginId, uint32_t companyId, uint32_t playingId) {
+  return ApiQueue::Post<SnMsgSourcePlugin>(SnMsg_SourcePlugin, "StopSourcePlugin", [&](auto& m) {
+    m.gameObject = kAllObjects;
+    m.playingId = playingId;
+    m.pluginId = pluginId;
+    m.companyId = companyId;
+    m.stop = 1;
+  });
+}
+
+void CancelEventCallback(uint32_t playingId) {
+  if (g_pPlayingIDCallbackMgr) g_pPlayingIDCallbackMgr->CancelEventCallback(playingId);
+}
+
+void CancelEventCallbackCookie(void* cookie) {
+  if (g_pPlayingIDCallbackMgr) g_pPlayingIDCallbackMgr->CancelEventCallbackCookie(cookie);
+}
+
+SNRESULT GetSourcePlayPosition(uint32_t playingId, uint32_t* positionMs, bool extrapolate) {
+  if (!positionMs) return SN_InvalidParameter;
+  if (!g_pPlayPositionStore) return SN_Failure;
+  return g_pPlayPositionStore->GetSourcePlayPosition(playingId, *positionMs, extrapolate);
+}
+
+SNRESULT GetSourceStreamBuffering(uint32_t playingId, int32_t& bufferingMs, bool& isBuffering) {
+  int32_t value = 0;
+  uint32_t status = 0;
+  const SNRESULT result =
+      g_pPlayPositionStore ? g_pPlayPositionStore->GetSourceStreamBuffering(playingId, value, status) : SN_Failure;
+  bufferingMs = result == SN_Success ? value : 0;
+  isBuffering = result == SN_Success && status == 1;
+  return result;
+}
+
+// ---- Listeners and outputs ----
+
+SNRESULT SetListenerPosition(const SnListenerPosition& position, uint32_t listener) {
+  SnListenerPosition p = position;
+  // The front vector loses its part along the (unit) top vector, so the two are at right angles.
+  Normalize(p.top);
+  const float along = p.top[0] * p.front[0] + p.top[1] * p.front[1] + p.top[2] * p.front[2];
+  for (int i = 0; i < 3; ++i) p.front[i] -= p.top[i] * along;
+  Normalize(p.front);
+  return ApiQueue::Post<SnMsgSetListenerPosition>(SnMsg_SetListenerPosition, "SetListenerPosition", [&](auto& m) {
+    m.listener = listener;
+    std::memcpy(m.front, p.front, sizeof p.front);
+    std::memcpy(m.top, p.top, sizeof p.top);
+    std::memcpy(m.position, p.position, sizeof p.position);
+  });
+}
+
+SNRESULT SetListenerScalingFactor(uint32_t listener, float factor) {
+  if (!(factor > 0.0f)) {
+    SOUND_LOG(Error, "SetListenerScalingFactor: factor %g is not above 0", double(factor));
+    return SN_InvalidParameter;
+  }
+  return ApiQueue::Post<SnMsgSetListenerScaling>(SnMsg_SetListenerScaling, "SetListenerScalingFactor", [&](auto& m) {
+    m.listener = listener;
+    m.factor = factor;
+  });
+}
+
+SNRESULT SetListenerSpatialization(uint32_t listener, bool spatialized, uint32_t channelConfig,
+                                   const float* volumeOffsets) {
+  CSnAudioMgr* manager = ApiQueue::Running("SetListenerSpatialization");
+  if (!manager) return SN_Failure;
+  auto* m =
+      ApiQueue::Reserve<SnMsgSetListenerSpatialization>(*manager, SnMsg_SetListenerSpatialization,
+                                                        "SetListenerSpatialization");
+  if (!m) return SN_InvalidParameter;
+  m->listener = listener;
+  m->channelConfig = channelConfig;
+  m->spatialized = spatialized;
+  // One offset per channel; a configuration without a channel count has none to carry.
+  const uint32_t channels = channelConfig & 0xFF;
+  if (volumeOffsets && channels) {
+    // 16 bytes for every 4 channels, 16-byte aligned, as the mixer reads them.
+    const uint32_t bytes = ((channels + 3) / 4) * 16;
+    float* block = static_cast<float*>(MemoryMgr::Malign(g_LEngineDefaultPoolId, bytes, 16));
+    if (!block) {
+      SOUND_LOG(Error, "SetListenerSpatialization: no memory for the volume offsets of %u channels", channels);
+      m->header.type = SnMsg_Cancelled;
+      manager->FinishMessage();
+      return SN_InsufficientMemory;
+    }
+    std::memset(block, 0, bytes);
+    std::memcpy(block, volumeOffsets, channels * sizeof(float));
+    m->volumeOffsets = block;
+    m->hasVolumeOffsets = 1;
+  }
+  manager->FinishMessage();
+  return SN_Success;
+}
+
+SNRESULT SetListenerPipeline(uint32_t listener, bool audio, bool motion) {
+  return ApiQueue::Post<SnMsgSetListenerPipeline>(SnMsg_SetListenerPipeline, "SetListenerPipeline", [&](auto& m) {
+    m.listener = listener;
+    m.audio = audio;
+    m.motion = motion;
+  });
+}
+
+SNRESULT AddSecondaryOutput(uint32_t deviceId, uint32_t outputType, uint32_t listenerMask) {
+  if (outputType == 32 || listenerMask > 0xFF || (outputType != 8 && outputType != 16 && outputType != 64)) {
+    SOUND_LOG(Error, "AddSecondaryOutput: output type %u with listener mask 0x%X is refused", outputType,
+              listenerMask);
+    return SN_InvalidParameter;
+  }
+  return ApiQueue::Post<SnMsgSecondaryOutput>(SnMsg_SecondaryOutput, "AddSecondaryOutput", [&](auto& m) {
+    m.listenerMask = listenerMask;
+    m.outputType = outputType;
+    m.deviceId = deviceId;
+    m.add = 1;
+  });
+}
+
+SNRESULT RemoveSecondaryOutput(uint32_t deviceId, uint32_t outputType) {
+  return ApiQueue::Post<SnMsgSecondaryOutput>(SnMsg_SecondaryOutput, "RemoveSecondaryOutput", [&](auto& m) {
+    m.outputType = outputType;
+    m.deviceId = deviceId;
+    m.add = 0;
+  });
+}
+
+SNRESULT SetSecondaryOutputVolume(uint32_t deviceId, uint32_t outputType, float volume) {
+  if (outputType == 32 && deviceId == 0) return SN_Failure;
+  return ApiQueue::Post<SnMsgSetSecondaryOutputVolume>(SnMsg_SetSecondaryOutputVolume, "SetSecondaryOutputVolume",
+                                                       [&](auto& m) {
+                                                         m.outputType = outputType;
+                                                         m.deviceId = deviceId;
+                                                         m.volume = volume;
+                                                       });
+}
+
+SNRESULT SetPanningRule(uint32_t rule, uint32_t outputType, uint32_t deviceId) {
+  return ApiQueue::Post<SnMsgSetPanningRule>(SnMsg_SetPanningRule, "SetPanningRule", [&](auto& m) {
+    m.deviceId = deviceId;
+    m.outputType = outputType;
+    m.rule = rule;
+  });
+}
+
+SNRESULT SetSpeakerAngles(const float* angles, uint32_t count, float heightAngle, uint32_t outputType,
+                          uint32_t deviceId) {
+  // Half of the six speakers of the widest layout the angles describe.
+  if (!angles || count < 3) {
+    SOUND_LOG(Error, "SetSpeakerAngles: %u angles (array %s) are refused", count, angles ? "given" : "null");
+    return SN_InvalidParameter;
+  }
+  CSnAudioMgr* manager = ApiQueue::Running("SetSpeakerAngles");
+  if (!manager) return SN_Failure;
+  auto* m = ApiQueue::Reserve<SnMsgSetSpeakerAngles>(*manager, SnMsg_SetSpeakerAngles, "SetSpeakerAngles");
+  if (!m) return SN_InvalidParameter;
+  float* copy = static_cast<float*>(MemoryMgr::Malign(g_DefaultPoolId, sizeof(float) * count, alignof(float)));
+  if (!copy) {
+    SOUND_LOG(Error, "SetSpeakerAngles: no memory to copy %u angles", count);
+    m->header.type = SnMsg_Cancelled;
+    manager->FinishMessage();
+    return SN_InsufficientMemory;
+  }
+  std::memcpy(copy, angles, sizeof(float) * count);
+  m->angles = copy;
+  m->count = count;
+  m->height = heightAngle;
+  m->outputType = outputType;
+  m->deviceId = deviceId;
+  manager->FinishMessage();
+  return SN_Success;
+}
+
+SNRESULT GetPanningRule(uint32_t& rule, uint32_t outputType, uint32_t deviceId) {
+  ISnOutputServices* services = DeviceReader("GetPanningRule");
+  return services && services->GetPanningRule(outputType, deviceId, rule) ? SN_Success : SN_Failure;
+}
+
+SNRESULT GetSpeakerAngles(float* angles, uint32_t& count, float& heightAngle, uint32_t outputType,
+                          uint32_t deviceId) {
+  ISnOutputServices* services = DeviceReader("GetSpeakerAngles");
+  return services && services->GetSpeakerAngles(outputType, deviceId, angles, count, heightAngle) ? SN_Success
+                                                                                                   : SN_Failure;
+}
+
+uint32_t GetSpeakerConfiguration(uint32_t outputType, uint32_t deviceId) {
+  ISnOutputServices* services = DeviceReader("GetSpeakerConfiguration");
+  return services ? services->GetSpeakerConfiguration(outputType, deviceId) : 0;
+}
+
+SNRESULT StartOutputCapture(const char16_t* fileName) {
+  if (!fileName) {
+    SOUND_LOG(Error, "StartOutputCapture: no file name");
+    return SN_InvalidParameter;
+  }
+  CSnAudioMgr* manager = ApiQueue::Running("StartOutputCapture");
+  if (!manager) return SN_Failure;
+  size_t length = 0;
+  while (fileName[length]) ++length;
+  char16_t* copy = CopyWide(fileName, length);
+  if (!copy) {
+    SOUND_LOG(Error, "StartOutputCapture: no memory to copy the file name");
+    return SN_InsufficientMemory;
+  }
+  auto* m = ApiQueue::Reserve<SnMsgOutputCapture>(*manager, SnMsg_OutputCapture, "StartOutputCapture");
+  if (!m) {
+    MemoryMgr::Free(g_DefaultPoolId, copy);
+    return SN_InvalidParameter;
+  }
+  m->fileName = copy;
+  manager->FinishMessage();
+  return SN_Success;
+}
+
+SNRESULT StopOutputCapture() {
+  return ApiQueue::Post<SnMsgOutputCapture>(SnMsg_OutputCapture, "StopOutputCapture", [](auto&) {});
+}
+
+SNRESULT AddOutputCaptureMarker(const char* text) {
+  CSnAudioMgr* manager = ApiQueue::Running("AddOutputCaptureMarker");
+  if (!manager) return SN_Failure;
+  if (!text || !*text) {
+    SOUND_LOG(Error, "AddOutputCaptureMarker: empty marker text");
+    return SN_InvalidParameter;
+  }
+  const size_t bytes = std::strlen(text) + 1;
+  char* copy = static_cast<char*>(MemoryMgr::Malloc(g_DefaultPoolId, bytes));
+  if (!copy) {
+    SOUND_LOG(Error, "AddOutputCaptureMarker: no memory to copy the marker text");
+    return SN_InsufficientMemory;
+  }
+  std::memcpy(copy, text, bytes);
+  auto* m = ApiQueue::Reserve<SnMsgOutputCaptureMarker>(*manager, SnMsg_OutputCaptureMarker, "AddOutputCaptureMarker");
+  if (!m) {
+    MemoryMgr::Free(g_DefaultPoolId, copy);
+    return SN_InvalidParameter;
+  }
+  m->text = copy;
+  manager->FinishMessage();
+  return SN_Success;
+}
+
+SNRESULT SetRandomSeed(uint32_t seed) {
+  return ApiQueue::Post<SnMsgSetRandomSeed>(SnMsg_SetRandomSeed, "SetRandomSeed", [&](auto& m) { m.seed = seed; });
+}
+
+SNRESULT MuteBackgroundMusic(bool mute) {
+  return ApiQueue::Post<SnMsgMuteBackgroundMusic>(SnMsg_MuteBackgroundMusic, "MuteBackgroundMusic",
+                                                  [&](auto& m) { m.mute = mute; });
+}
+
+SNRESULT Suspend(bool renderAnyway) {
+  Platform::ReentrantGuard guard(GlobalAudioLock());
+  ISnOutputServices* services = DeviceReader("Suspend");
+  return services ? services->Suspend(renderAnyway) : SN_Failure;
+}
+
+SNRESULT WakeupFromSuspend() {
+  Platform::ReentrantGuard guard(GlobalAudioLock());
+  ISnOutputServices* services = DeviceReader("WakeupFromSuspend");
+  return services ? services->WakeupFromSuspend() : SN_Failure;
+}
+
+}  // namespace SoundEngine
+}  // namespace SN

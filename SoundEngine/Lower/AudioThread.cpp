@@ -2,10 +2,10 @@
 // next frame.
 #include "SoundEngine/Lower/AudioThread.h"
 
-#include "Base/MathUtil.h"
 #include "Platform/Clock.h"
 #include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/Lower/LowerEngine.h"
+#include "SoundEngine/Lower/OutputServices.h"
 #include "SoundEngine/Lower/StartNamedThread.h"
 #include "SoundEngine/Log.h"
 
@@ -51,7 +51,7 @@ void AudioThread::Wake() {
 uint32_t AudioThread::Main(void* context) {
   AudioThread* self = static_cast<AudioThread*>(context);
   g_audioThreadId = Platform::CurrentThreadId();
-  Base::SeedRand15(uint32_t(Platform::TicksNow()));
+  LowerEngine::SeedRandom(0);
   LowerEngine::BeginOutputSinks();
 
   const void* device;

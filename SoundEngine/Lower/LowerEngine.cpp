@@ -73,5 +73,9 @@ void ProcessQueuedInstanceCommands() {
   if (BackEnd()) BackEnd()->ProcessQueuedInstanceCommands();
 }
 
+void SetMaxNumVoicesLimit(uint16_t count) {
+  if (BackEnd()) BackEnd()->SetMaxNumVoicesLimit(count);
+}
+
 }  // namespace VoiceManager
 }  // namespace SN

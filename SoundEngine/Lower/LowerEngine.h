@@ -30,6 +30,8 @@ class ISnLowerEngine {
   virtual void TermVoiceManager() = 0;
   virtual void UpdateLimiters() = 0;
   virtual void ProcessQueuedInstanceCommands() = 0;
+  // The engine-wide maximum number of voices.
+  virtual void SetMaxNumVoicesLimit(uint16_t) {}
 
   // Lower engine, once per audio-manager pass.
   virtual uint32_t CheckOutputDevices() = 0;
@@ -84,6 +86,7 @@ SNRESULT Init();
 void Term();
 void UpdateLimiters();
 void ProcessQueuedInstanceCommands();
+void SetMaxNumVoicesLimit(uint16_t count);
 
 }  // namespace VoiceManager
 }  // namespace SN

@@ -1,0 +1,44 @@
+// How the API writes a message: the engine must be running, the reservation may be refused (a
+// message over the queue's limits), the payload is cleared before the caller fills it.
+#pragma once
+
+#include <cstring>
+
+#include "SoundEngine/AudioMgr.h"
+#include "SoundEngine/Log.h"
+#include "SoundEngine/SoundEngine.h"
+
+namespace SN::ApiQueue {
+
+// The audio manager while the engine runs, else null (logged under the caller's name).
+inline CSnAudioMgr* Running(const char* caller) {
+  if (g_pAudioMgr && SoundEngine::IsInitialized()) return g_pAudioMgr;
+  SOUND_LOG(Warning, "%s: the sound engine is not initialised", caller);
+  return nullptr;
+}
+
+// A cleared message of `bytes` (header written), or null with the reason logged.
+template <typename Message>
+Message* Reserve(CSnAudioMgr& manager, uint16_t type, const char* caller, uint32_t bytes = MessageSize<Message>()) {
+  SnMsgHeader* header = manager.ReserveMessage(type, bytes);
+  if (!header) {
+    SOUND_LOG(Error, "%s: a message of %u bytes does not fit the command queue", caller, bytes);
+    return nullptr;
+  }
+  std::memset(reinterpret_cast<uint8_t*>(header) + sizeof(SnMsgHeader), 0, sizeof(Message) - sizeof(SnMsgHeader));
+  return reinterpret_cast<Message*>(header);
+}
+
+// Writes one fixed message: 2 when the engine is not running, 31 when the queue refuses it, else 1.
+template <typename Message, typename Fill>
+SNRESULT Post(uint16_t type, const char* caller, Fill&& fill) {
+  CSnAudioMgr* manager = Running(caller);
+  if (!manager) return SN_Failure;
+  Message* message = Reserve<Message>(*manager, type, caller);
+  if (!message) return SN_InvalidParameter;
+  fill(*message);
+  manager->FinishMessage();
+  return SN_Success;
+}
+
+}  // namespace SN::ApiQueue

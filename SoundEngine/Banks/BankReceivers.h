@@ -1,0 +1,31 @@
+// What the queued bank messages ask of the bank records and of the stream-cache pinning of events.
+#pragma once
+
+#include <cstdint>
+
+#include "SoundEngine/ObjectIndex.h"
+#include "SoundEngine/ServiceSlot.h"
+
+namespace SN {
+
+class CSnLoadedBank;
+
+class ISnBankRecordReceiver {
+ public:
+  virtual ~ISnBankRecordReceiver() = default;
+  // Once no voice uses the bank's data any more: the record's own end.
+  virtual void FinishBankRecord(CSnLoadedBank* bank) = 0;
+};
+
+class ISnStreamCachePinMgr {
+ public:
+  virtual ~ISnStreamCachePinMgr() = default;
+  virtual void PinEvent(CSnIndexedObject* event, uint32_t gameObject, uint8_t activePriority,
+                        uint8_t inactivePriority) = 0;
+  virtual void UnpinEvent(CSnIndexedObject* event, uint32_t gameObject) = 0;
+};
+
+inline ISnBankRecordReceiver*& BankRecordReceiver() { return ServiceSlot<ISnBankRecordReceiver>(); }
+inline ISnStreamCachePinMgr*& StreamCachePinMgr() { return ServiceSlot<ISnStreamCachePinMgr>(); }
+
+}  // namespace SN
