@@ -70,7 +70,7 @@ PBManager& PBManager::operator=(PBManager&& other) noexcept {
 }
 
 void PBManager::Init(uint32_t objectSize, const Config& config) {
-  if (listSize_ > 0) BASE_LOG(Warning, "Reinitialising PBManager while memory is still allocated.");
+  if (head_.newer != &head_) BASE_LOG(Warning, "Reinitialising PBManager while memory is still allocated.");
   Release();
   ComputeLayout(objectSize, config);
   if (config_.plainNew) return;
@@ -119,11 +119,12 @@ void PBManager::ComputeLayout(uint32_t objectSize, const Config& config) {
   // Pages too large for 32-bit offsets are refused by NewPage; the numbers below only need to fit.
   const uint64_t span = perPage ? (perPage - 1) * stride + 1 : 0;
   blocksSpan_ = uint32_t(std::min<uint64_t>(span, UINT32_MAX));
+  strideReciprocal_ = UINT64_MAX / stride_ + 1;  // the stride is at least a pointer wide
   slotShift_ = uint8_t(std::bit_width(stride_) - 1);
-  slotCount_ = span ? uint32_t(((span - 1) >> slotShift_) + 1) : 0;
-  // The words follow the laid-out bytes; the page boundary is the first power of two past them both.
-  wordsOffset_ = uint32_t(std::min<uint64_t>((pageSize_ + 3) & ~uint64_t(3), UINT32_MAX));
-  const uint64_t extent = uint64_t(wordsOffset_) + uint64_t(slotCount_) * sizeof(uint32_t);
+  slotCount_ = perPage ? uint32_t(((firstOffset_ + (perPage - 1) * stride) >> slotShift_) + 1) : 0;
+  // The entries follow the laid-out bytes; the page boundary is the first power of two past them both.
+  entriesOffset_ = uint32_t(std::min<uint64_t>((pageSize_ + sizeof(Entry) - 1) & ~uint64_t(sizeof(Entry) - 1), UINT32_MAX));
+  const uint64_t extent = uint64_t(entriesOffset_) + uint64_t(slotCount_) * sizeof(Entry);
   pageAlignment_ = alignof(std::max_align_t);
   while (pageAlignment_ < extent && pageAlignment_ < (size_t(1) << 40)) pageAlignment_ <<= 1;
   if (std::has_single_bit(config_.alignment) && config_.alignment > pageAlignment_) pageAlignment_ = config_.alignment;
@@ -136,15 +137,14 @@ void PBManager::NewPage() {
   const uint32_t perPage = config_.objectsPerPage;
   if (perPage == 0)
     throw MMException(MMException::Code_OutOfPages, "Can't Allocate New Page: Pages hold no objects");
-  // Offsets inside a page are 32-bit; list places take 31 bits, and the list holds twice the blocks.
-  if (pageSize_ > UINT32_MAX / 2 || uint64_t(capacity_) + perPage > kMaxPlace / 2)
+  // Offsets inside a page are 32-bit.
+  if (pageSize_ > UINT32_MAX / 2 || uint64_t(capacity_) + perPage > UINT32_MAX)
     throw MMException(MMException::Code_OutOfSystemMemory, kNoPageMemoryMessage);
 
-  const size_t bytes = wordsOffset_ + size_t(slotCount_) * sizeof(uint32_t);
+  const size_t bytes = entriesOffset_ + size_t(slotCount_) * sizeof(Entry);
   auto* page = static_cast<char*>(::operator new(bytes, std::align_val_t(pageAlignment_), std::nothrow));
   if (!page) throw MMException(MMException::Code_OutOfSystemMemory, kNoPageMemoryMessage);
   try {
-    handedOut_.resize(2 * (size_t(capacity_) + perPage));
     pages_.push_back(page);
     AddToPageSet(reinterpret_cast<uintptr_t>(page));
   } catch (const std::bad_alloc&) {
@@ -152,14 +152,12 @@ void PBManager::NewPage() {
     ::operator delete(page, std::align_val_t(pageAlignment_));
     throw MMException(MMException::Code_OutOfSystemMemory, kNoPageMemoryMessage);
   }
-  list_ = handedOut_.data();
-  listRoom_ = uint32_t(handedOut_.size());
   ++pagesInUse_;
   std::memcpy(page, &pageList_, kPageLinkSize);
   pageList_ = page;
+  // Every entry starts free.
+  std::memset(page + entriesOffset_, 0, size_t(slotCount_) * sizeof(Entry));
 
-  auto* const words = reinterpret_cast<uint32_t*>(page + wordsOffset_);
-  std::fill(words, words + slotCount_, kFreeBit);
   if (config_.debug) {
     const uint32_t header = config_.headerSize;
     const uint32_t pad = config_.padBytes;
@@ -207,11 +205,11 @@ void* PBManager::AllocateSlow(const char* label) {
   if (config_.plainNew) return AllocatePlain();
   ExternalHeader* record = nullptr;
   if (!PrepareAllocation(label, record)) return nullptr;
-  if (listSize_ == listRoom_) MakeRoom();
-  char* block = freeHead_;
+  char*& freeList = FreeList();
+  char* block = freeList;
   ++allocations_;
   if (block) {
-    freeHead_ = static_cast<char*>(NextFree(block));
+    freeList = static_cast<char*>(NextFree(block));
   } else {
     // Every block handed out before is in use again: the count reaches a new high.
     block = untouched_;
@@ -226,7 +224,7 @@ void* PBManager::AllocateSlow(const char* label) {
 
 bool PBManager::PrepareAllocation(const char* label, ExternalHeader*& record) {
   try {
-    if (!freeHead_ && !untouchedCount_) NewPage();
+    if (!FreeList() && !untouchedCount_) NewPage();
     // Made before the block leaves the free list, so a failure loses nothing.
     if (config_.headerKind == Header_External) record = NewExternalHeader(label);
     return true;
@@ -234,23 +232,6 @@ bool PBManager::PrepareAllocation(const char* label, ExternalHeader*& record) {
     BASE_LOG(Error, "%s", e.what());
     return false;
   }
-}
-
-// Called when the list is full. Its room is twice the blocks of all pages, so at least half of it is
-// nulls: squeezing them out moves each entry once for every block freed since the last time.
-void PBManager::MakeRoom() {
-  uint32_t place = 0;
-  for (uint32_t i = 0; i < listSize_; ++i) {
-    void* const block = list_[i];
-    if (!block) continue;
-    const auto address = reinterpret_cast<uintptr_t>(block);
-    uint32_t* const word = WordOf(address, PageOf(address));
-    ORV_ASSERT(*word == i);
-    *word = place;
-    list_[place++] = block;
-  }
-  ORV_ASSERT(place <= listRoom_ / 2);
-  listSize_ = place;
 }
 
 void* PBManager::AllocatePlain() {
@@ -265,15 +246,12 @@ void* PBManager::AllocatePlain() {
   return block;
 }
 
-// The word of the block at `block` when the address starts a block of one of this pool's pages;
+// The entry of the block at `block` when the address starts a block of one of this pool's pages;
 // nothing at or near the address is read before that is known.
-uint32_t* PBManager::CheckedWordOf(const void* block) const {
+PBManager::Entry* PBManager::CheckedEntryOf(const void* block) const {
   const auto address = reinterpret_cast<uintptr_t>(block);
   const uintptr_t page = PageOf(address);
-  if (!IsPage(page)) return nullptr;
-  const uintptr_t relative = address - page - firstOffset_;
-  if (relative >= blocksSpan_ || relative % stride_ != 0) return nullptr;
-  return WordOf(address, page);
+  return IsPage(page) ? EntryOf(address, page) : nullptr;
 }
 
 void PBManager::FreeSlow(void* block) {
@@ -282,22 +260,22 @@ void PBManager::FreeSlow(void* block) {
     FreePlain(block);
     return;
   }
-  uint32_t* const word = CheckedWordOf(block);
+  Entry* const entry = CheckedEntryOf(block);
   auto* const object = static_cast<char*>(block);
-  if (!AcceptFree(object, word)) return;
-  TakeBack(object, word, *word);
+  if (!AcceptFree(object, entry)) return;
+  // Later frees on the same page of a pool without checks take the inline path.
+  if (fast_) hotPage_ = PageOf(reinterpret_cast<uintptr_t>(block));
+  TakeBack(object, entry, FreeList());
 }
 
 // The checks of a free, in order: a block start of this pool, not free already, pads intact. A block
 // that passes has its debug fill and header cleared, ready to go back.
-bool PBManager::AcceptFree(char* object, const uint32_t* word) {
-  const bool free = word && *word == kFreeBit;
-  // A word that is neither free nor names this block's list entry was overwritten: refused as well.
-  if (!free && !(word && *word < listSize_ && list_[*word] == object)) {
+bool PBManager::AcceptFree(char* object, const Entry* entry) {
+  if (!entry) {
     BASE_LOG(Warning, "Block is improperly aligned or a bad address");
     return false;
   }
-  if (free) {
+  if (!entry->older) {
     BASE_LOG(Warning, "Block has already been deallocated");
     return false;
   }
@@ -321,9 +299,12 @@ void PBManager::FreePlain(void* block) {
 }
 
 void PBManager::FreeAll() {
-  // Walks by index, so a block that refuses to go (corrupt) is passed over and stays listed.
-  for (uint32_t i = listSize_; i-- > 0;)
-    if (i < listSize_ && list_[i]) Free(list_[i]);
+  // Newest first. A block that refuses to go (corrupt) stays in the ring and is passed over.
+  for (Entry* entry = head_.older; entry != &head_;) {
+    Entry* const older = entry->older;
+    Free(BlockOf(entry));
+    entry = older;
+  }
 }
 
 std::vector<void*> PBManager::GetBlocks() const {
@@ -377,34 +358,45 @@ void PBManager::Release() {
   for (char* page : pages_) ::operator delete(page, std::align_val_t(pageAlignment_));
   std::vector<char*>().swap(pages_);
   std::vector<uintptr_t>().swap(pageSetStorage_);
-  std::vector<void*>().swap(handedOut_);
   pageSet_ = kEmptyPageSet;
   pageSetMask_ = 0;
-  list_ = nullptr;
-  listSize_ = listRoom_ = 0;
+  hotPage_ = kNoPage;
+  ResetHead();
   pageList_ = nullptr;
-  freeHead_ = untouched_ = nullptr;
+  freeHead_ = slowFreeHead_ = untouched_ = nullptr;
   untouchedCount_ = 0;
   capacity_ = 0;
   pagesInUse_ = 0;
 }
 
+void PBManager::ResetHead() { head_.older = head_.newer = &head_; }
+
 void PBManager::Swap(PBManager& other) noexcept {
+  // The rings run through the head entries, which stay where they are: each ring's end blocks are
+  // pointed at the head that takes it.
+  const Entry mine = head_, theirs = other.head_;
+  const bool mineEmpty = mine.newer == &head_, theirsEmpty = theirs.newer == &other.head_;
+  const auto adopt = [](Entry& head, const Entry& ring, bool empty) {
+    head = empty ? Entry{&head, &head} : ring;
+    head.newer->older = &head;
+    head.older->newer = &head;
+  };
+  adopt(head_, theirs, theirsEmpty);
+  adopt(other.head_, mine, mineEmpty);
   std::swap(freeHead_, other.freeHead_);
-  std::swap(list_, other.list_);
-  std::swap(listSize_, other.listSize_);
-  std::swap(listRoom_, other.listRoom_);
+  std::swap(slowFreeHead_, other.slowFreeHead_);
+  std::swap(hotPage_, other.hotPage_);
+  std::swap(pageMask_, other.pageMask_);
+  std::swap(strideReciprocal_, other.strideReciprocal_);
+  std::swap(entriesOffset_, other.entriesOffset_);
+  std::swap(slotShift_, other.slotShift_);
+  std::swap(blocksSpan_, other.blocksSpan_);
+  std::swap(firstOffset_, other.firstOffset_);
   std::swap(allocations_, other.allocations_);
   std::swap(deallocations_, other.deallocations_);
-  std::swap(pageSet_, other.pageSet_);
-  std::swap(pageSetMask_, other.pageSetMask_);
-  std::swap(pageMask_, other.pageMask_);
-  std::swap(firstOffset_, other.firstOffset_);
-  std::swap(blocksSpan_, other.blocksSpan_);
-  std::swap(wordsOffset_, other.wordsOffset_);
-  std::swap(pageShift_, other.pageShift_);
-  std::swap(slotShift_, other.slotShift_);
+  std::swap(stride_, other.stride_);
   std::swap(fast_, other.fast_);
+  std::swap(pageShift_, other.pageShift_);
   std::swap(config_, other.config_);
   std::swap(objectSize_, other.objectSize_);
   std::swap(pageSize_, other.pageSize_);
@@ -413,13 +405,13 @@ void PBManager::Swap(PBManager& other) noexcept {
   std::swap(peakObjectsInUse_, other.peakObjectsInUse_);
   std::swap(inUseOffset_, other.inUseOffset_);
   std::swap(pooledOffset_, other.pooledOffset_);
-  std::swap(stride_, other.stride_);
   std::swap(slotCount_, other.slotCount_);
   std::swap(pageAlignment_, other.pageAlignment_);
   std::swap(pageList_, other.pageList_);
   pages_.swap(other.pages_);
   pageSetStorage_.swap(other.pageSetStorage_);
-  handedOut_.swap(other.handedOut_);
+  std::swap(pageSet_, other.pageSet_);
+  std::swap(pageSetMask_, other.pageSetMask_);
   std::swap(untouched_, other.untouched_);
   std::swap(untouchedCount_, other.untouchedCount_);
 }

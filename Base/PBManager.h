@@ -35,16 +35,21 @@ class MMException {
 // alignof; the pool cannot know the type, so it keeps the configured value as given.
 //
 // Free blocks are linked through their first word, last given back first handed out. The pool's own
-// bookkeeping stays out of the block layout: after the laid-out bytes of each page come its words,
-// one per block, holding the block's free bit or, while it is handed out, its place in the list of
-// blocks handed out. Pages start on a power-of-two boundary larger than the page and its words, so a
-// block's page is its address with the low bits cleared. Free looks that page up in the pool's own
-// set of pages before reading anything, and accepts the address only when its word names a list
-// entry holding exactly that address, so stray addresses, blocks of other pools, addresses inside a
-// block and second frees are logged and left alone in every build.
+// bookkeeping stays out of the block layout: after the laid-out bytes of each page come its entries.
+// An entry is a block's free mark and its place in the list of blocks handed out: while handed out,
+// it links to the entries of the blocks handed out just before and after it (a ring through the
+// pool's head entry, in allocation order); while free, its older link is null. Pages start on a
+// power-of-two boundary larger than the page and its entries, so a block's page is its address with
+// the low bits cleared, and its entry is the one of slot (offset in page) >> (highest bit of the
+// stride): distinct blocks get distinct slots without a division.
+//
+// Free accepts an address only when its page is one of this pool's (the page of the last free, or
+// the pool's set of pages), its offset starts a block and the block's entry is not free, reading
+// nothing at or near the address before the page is known. Stray addresses, blocks of other pools,
+// addresses inside a block and second frees are logged and left alone in every build.
 //
 // Allocate and Free of a pool without debug and without headers are a few loads and stores, inline;
-// debug, headers and plain new take the out-of-line path.
+// debug, headers, plain new and frees on another page than the last take the out-of-line path.
 class PBManager {
  public:
   enum HeaderKind : uint32_t { Header_None = 0, Header_Basic = 1, Header_External = 2 };
@@ -116,17 +121,24 @@ class PBManager {
   // is given, but no other, and allocates nothing.
   template <typename F>
   void ForEachBlock(F&& f) const {
-    for (uint32_t i = 0; i < listSize_; ++i)
-      if (void* const block = list_[i]) f(block);
+    for (const Entry* entry = head_.newer; entry != &head_;) {
+      const Entry* const newer = entry->newer;  // read first: f may free the block
+      f(BlockOf(entry));
+      entry = newer;
+    }
   }
   // The blocks handed out, in allocation order (a copy, safe to keep while freeing).
   std::vector<void*> GetBlocks() const;
 
  private:
-  // A block's bookkeeping word: the free bit, or its place in the list of blocks handed out. The free
-  // bit is above every place, so "place < list size" also says "not free".
-  static constexpr uint32_t kFreeBit = 0x80000000u;
-  static constexpr uint32_t kMaxPlace = kFreeBit - 1;
+  // A block's bookkeeping, after its page's laid-out bytes. While the block is handed out, `older` and
+  // `newer` link it into the ring of blocks handed out; a free block has a null `older`.
+  struct Entry {
+    Entry* older;
+    Entry* newer;
+  };
+  static constexpr uint32_t kEntryShift = 4;
+  static_assert(sizeof(Entry) == size_t(1) << kEntryShift, "entries are found by shifting the slot");
   // An empty entry of the page set: odd, so never a page start.
   static constexpr uintptr_t kNoPage = 1;
   static const uintptr_t kEmptyPageSet[1];
@@ -138,74 +150,98 @@ class PBManager {
   }
   static void SetNextFree(char* block, void* next) { std::memcpy(block, &next, sizeof(next)); }
 
-  // Each block owns the word of slot (offset - first offset) >> slotShift_, the shift being the
-  // stride's highest bit: distinct blocks get distinct slots without a division, and an address that
-  // lands on a block's slot without starting it is caught by the list entry, which holds the block.
-  uint32_t* WordOf(uintptr_t address, uintptr_t page) const {
-    return reinterpret_cast<uint32_t*>(page + wordsOffset_) + ((address - page - firstOffset_) >> slotShift_);
-  }
   uintptr_t PageOf(uintptr_t address) const { return address & pageMask_; }
   size_t PageSetIndex(uintptr_t page) const { return (page >> pageShift_) & pageSetMask_; }
   bool IsPage(uintptr_t page) const;
+  // The entry of the slot holding `address` of `page`.
+  Entry* SlotEntry(uintptr_t address, uintptr_t page) const {
+    return reinterpret_cast<Entry*>(page + entriesOffset_) + ((address - page) >> slotShift_);
+  }
+  // The entry of the block starting at `address` of `page`, or null when no block starts there. An
+  // offset below 2^32 times ceil(2^64 / stride) is below the multiplier (mod 2^64) exactly when the
+  // offset is a whole number of strides.
+  Entry* EntryOf(uintptr_t address, uintptr_t page) const {
+    const uintptr_t offset = address - page - firstOffset_;
+    if (offset >= blocksSpan_ || strideReciprocal_ * uint32_t(offset) >= strideReciprocal_) return nullptr;
+    return SlotEntry(address, page);
+  }
+  Entry* EntryOfBlock(const char* block) const {
+    const auto address = reinterpret_cast<uintptr_t>(block);
+    return SlotEntry(address, PageOf(address));
+  }
+  // The block of a slot starts in it: the first block start at or after the slot's first byte, a
+  // rounded-up division done as the high half of a multiplication by ceil(2^64 / stride).
+  void* BlockOf(const Entry* entry) const {
+    const auto address = reinterpret_cast<uintptr_t>(entry);
+    const uintptr_t page = PageOf(address);
+    const uintptr_t slot = (address - page - entriesOffset_) >> kEntryShift;
+    const auto upTo = uint32_t((slot << slotShift_) + stride_ - 1 - firstOffset_);
+    uint64_t index;
+#if defined(__SIZEOF_INT128__)
+    index = uint64_t((static_cast<unsigned __int128>(strideReciprocal_) * upTo) >> 64);
+#else
+    index = upTo / stride_;
+#endif
+    return reinterpret_cast<void*>(page + firstOffset_ + index * stride_);
+  }
 
   void Hand(char* block);
-  void TakeBack(char* block, uint32_t* word, uint32_t place);
-  void MakeRoom();
+  void TakeBack(char* block, Entry* entry, char*& freeList);
+  char*& FreeList() { return fast_ ? freeHead_ : slowFreeHead_; }
   void* AllocateSlow(const char* label);
   void FreeSlow(void* block);
   void ComputeLayout(uint32_t objectSize, const Config& config);
   void NewPage();
   void AddToPageSet(uintptr_t page);
   bool PrepareAllocation(const char* label, ExternalHeader*& record);
-  uint32_t* CheckedWordOf(const void* block) const;
-  bool AcceptFree(char* block, const uint32_t* word);
+  Entry* CheckedEntryOf(const void* block) const;
+  bool AcceptFree(char* block, const Entry* entry);
   void* AllocatePlain();
   void FreePlain(void* block);
   bool PadsIntact(const char* object) const;
   void WriteHeader(char* object, ExternalHeader* record);
   void ClearHeader(char* object);
   void Release();
+  void ResetHead();
   void Swap(PBManager& other) noexcept;
 
-  // Read by the inline paths.
+  // Read by the inline paths. Pools that take the out-of-line path keep freeHead_ null and hotPage_
+  // empty, so the inline paths test nothing else.
   char* freeHead_ = nullptr;
-  void** list_ = nullptr;  // list storage: handedOut_.data()
-  uint32_t listSize_ = 0;
-  uint32_t listRoom_ = 0;
+  Entry head_ = {&head_, &head_};  // older: the newest block handed out; newer: the oldest
+  uintptr_t hotPage_ = kNoPage;    // the page of the last free, known to be one of this pool's
+  uintptr_t pageMask_ = 0;         // clears the low bits of an address inside a page
+  uint64_t strideReciprocal_ = 0;  // ceil(2^64 / stride)
+  uint32_t firstOffset_ = 0;
+  uint32_t blocksSpan_ = 0;     // from the first block's start to past the last block's start
+  uint32_t entriesOffset_ = 0;  // from a page's start to its entries
   uint32_t allocations_ = 0;
   uint32_t deallocations_ = 0;
-  const uintptr_t* pageSet_ = kEmptyPageSet;  // pageSetStorage_.data(), or the empty set
-  size_t pageSetMask_ = 0;
-  uintptr_t pageMask_ = 0;    // clears the low bits of an address inside a page
-  uint32_t firstOffset_ = 0;
-  uint32_t blocksSpan_ = 0;   // from the first block's start to past the last block's start
-  uint32_t wordsOffset_ = 0;  // from a page's start to its bookkeeping words
-  uint8_t pageShift_ = 0;     // log2 of the page boundary
+  uint32_t stride_ = 0;
   uint8_t slotShift_ = 0;
-  bool fast_ = false;  // pooled, no debug, no header: Allocate and Free stay inline
+  uint8_t pageShift_ = 0;  // log2 of the page boundary
+  bool fast_ = false;      // pooled, no debug, no header: Allocate and Free stay inline
+  char* slowFreeHead_ = nullptr;  // the free list of the other pools
 
   Config config_;
   uint32_t objectSize_ = 0;
   size_t pageSize_ = 0;
-  uint32_t capacity_ = 0;  // blocks in all pages
+  uint32_t capacity_ = 0;     // blocks in all pages
   uint32_t pagesInUse_ = 0;
   uint32_t peakObjectsInUse_ = 0;
   // Objects in use = allocations - deallocations - inUseOffset_; blocks handed out from the pages =
   // allocations - deallocations - pooledOffset_ (plain-new blocks and dropped pages account for both).
   uint32_t inUseOffset_ = 0;
   uint32_t pooledOffset_ = 0;
-  uint32_t stride_ = 0;
-  uint32_t slotCount_ = 0;  // bookkeeping words per page
-  size_t pageAlignment_ = alignof(std::max_align_t);  // a power of two above the page and its words
+  uint32_t slotCount_ = 0;  // entries per page
+  size_t pageAlignment_ = alignof(std::max_align_t);  // a power of two above the page and its entries
   char* pageList_ = nullptr;  // newest page; each page's link word names the one before it
   std::vector<char*> pages_;  // the same pages, for releasing them
   // Page starts, open-addressed by their high bits: an address is looked up here before anything at
   // or near it is read.
   std::vector<uintptr_t> pageSetStorage_;
-  // The blocks handed out, in allocation order, in the first listSize_ entries; a freed block leaves
-  // a null behind, squeezed out when the list is full. Its room, twice the blocks of all pages, is
-  // made with each page, so a full list is always at least half nulls.
-  std::vector<void*> handedOut_;
+  const uintptr_t* pageSet_ = kEmptyPageSet;  // pageSetStorage_.data(), or the empty set
+  size_t pageSetMask_ = 0;
   // Free blocks: those given back (a stack through their first words, most recent on top), then the
   // never handed out rest of the newest page, from its last block down. A page is added only when
   // both are empty, so this is the one free list "last given back, first handed out".
@@ -213,25 +249,27 @@ class PBManager {
   uint32_t untouchedCount_ = 0;
 };
 
-// Records a block as handed out: its word takes its place at the end of the list.
+// Records a block as handed out: its entry becomes the newest of the ring.
 inline void PBManager::Hand(char* block) {
-  const auto address = reinterpret_cast<uintptr_t>(block);
-  uint32_t* const word = WordOf(address, PageOf(address));
-  ORV_ASSERT(*word == kFreeBit);  // the free list holds free blocks only
-  ORV_ASSERT(listSize_ < listRoom_);
-  *word = listSize_;
-  list_[listSize_++] = block;
+  Entry* const entry = EntryOfBlock(block);
+  ORV_ASSERT(!entry->older);  // the free list holds free blocks only
+  Entry* const newest = head_.older;
+  newest->newer = entry;
+  entry->older = newest;
+  entry->newer = &head_;
+  head_.older = entry;
 }
 
-// Takes a handed-out block off the list (a null stays in its place unless it was the last) and
-// pushes it on the free list.
-inline void PBManager::TakeBack(char* block, uint32_t* word, uint32_t place) {
-  ORV_ASSERT(place < listSize_ && list_[place] == block);
-  list_[place] = nullptr;
-  if (place + 1 == listSize_) listSize_ = place;
-  *word = kFreeBit;
-  SetNextFree(block, freeHead_);
-  freeHead_ = block;
+// Takes a handed-out block out of the ring and pushes it on the free list.
+inline void PBManager::TakeBack(char* block, Entry* entry, char*& freeList) {
+  Entry* const older = entry->older;
+  Entry* const newer = entry->newer;
+  ORV_ASSERT(older->newer == entry && newer->older == entry);
+  older->newer = newer;
+  newer->older = older;
+  entry->older = nullptr;
+  SetNextFree(block, freeList);
+  freeList = block;
   ++deallocations_;
 }
 
@@ -239,7 +277,7 @@ inline void* PBManager::Allocate(const char* label) {
   // No peak to raise here: a block never handed out is used only once all the others are in use, so
   // the count peaks exactly when one of those goes out, which the slow path records.
   char* const block = freeHead_;
-  if (!fast_ || !block || listSize_ == listRoom_) [[unlikely]]
+  if (!block) [[unlikely]]
     return AllocateSlow(label);
   freeHead_ = static_cast<char*>(NextFree(block));
   ++allocations_;
@@ -248,25 +286,15 @@ inline void* PBManager::Allocate(const char* label) {
 }
 
 inline void PBManager::Free(void* block) {
-  // The list entries are exactly the blocks handed out, so finding the block there proves it one of
-  // this pool's, handed out: first at the end of the list, where the newest block is, then at the
-  // place its word names, once its page is known to be one of this pool's. The slow path tells the
-  // other cases apart and logs them.
+  // On the page of the last free, a block start whose entry is not free is a handed-out block of this
+  // pool. The slow path looks other pages up and logs what is refused.
   const auto address = reinterpret_cast<uintptr_t>(block);
   const uintptr_t page = PageOf(address);
-  if (fast_) [[likely]] {
-    const uint32_t last = listSize_ - 1;
-    if (last < listSize_ && list_[last] == block) {
-      TakeBack(static_cast<char*>(block), WordOf(address, page), last);
+  if (page == hotPage_) [[likely]] {
+    Entry* const entry = EntryOf(address, page);
+    if (entry && entry->older) [[likely]] {
+      TakeBack(static_cast<char*>(block), entry, freeHead_);
       return;
-    }
-    if (pageSet_[PageSetIndex(page)] == page && address - page - firstOffset_ < blocksSpan_) {
-      uint32_t* const word = WordOf(address, page);
-      const uint32_t place = *word;
-      if (place < listSize_ && list_[place] == block) [[likely]] {
-        TakeBack(static_cast<char*>(block), word, place);
-        return;
-      }
     }
   }
   FreeSlow(block);
