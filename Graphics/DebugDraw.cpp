@@ -16,7 +16,11 @@ Mat4 EulerRotation(const Vec3& radians) { return Base::Quaternion(radians).ToMat
 // The unit meshes are one unit across: a radius becomes a diameter.
 Vec3 RoundScale(float radius, float height) { return {2.0f * radius, height, 2.0f * radius}; }
 
+DebugDraw::CanvasSource g_fallbackCanvas = nullptr;
+
 }  // namespace
+
+void DebugDraw::SetFallbackCanvas(CanvasSource source) { g_fallbackCanvas = source; }
 
 DebugDraw& DebugDraw::GetInstance() {
   static DebugDraw instance;
@@ -27,9 +31,10 @@ void DebugDraw::Submit(CanvasMap& map, int kind, const Vec3& position, const Mat
                        const Vec3& colour) {
   // Without a canvas no pass would ever draw or age the record: keeping it would only pile records
   // up. The one-shot lifetime is spent all the same, as the next submission is the one it was for.
-  if (m_canvas) {
+  Canvas* canvas = m_canvas ? m_canvas : (g_fallbackCanvas ? g_fallbackCanvas() : nullptr);
+  if (canvas) {
     const Mat4 world = Mat4::BuildTranslation(position) * rotation * Mat4::BuildScale(scale);
-    map[m_canvas][kind].push_back({Base::Vec4(colour, 1.0f), world.Transposed(), m_drawTime});
+    map[canvas][kind].push_back({Base::Vec4(colour, 1.0f), world.Transposed(), m_drawTime});
   }
   if (m_oneShot) {
     m_drawTime = 0.0f;

@@ -81,6 +81,12 @@ class DebugDraw {
   // A canvas that goes away takes its records with it, and new records no longer go to it.
   void ForgetCanvas(Canvas* canvas);
 
+  // Where records go while m_canvas is null: the renderer names the canvas it draws first (canvas 0),
+  // so that what scripts and components queue is drawn even when nothing ever sets m_canvas. With no
+  // source, or when it names no canvas, such records are dropped: no pass would draw or age them.
+  using CanvasSource = Canvas* (*)();
+  static void SetFallbackCanvas(CanvasSource source);
+
   // The canvas new records are filed under; set once a canvas to draw into exists (null until then).
   Canvas* m_canvas = nullptr;
   // Lifetime of the next records, in seconds; with m_oneShot it applies to the next record alone and

@@ -29,6 +29,13 @@ class RenderableObject {
 // A mesh drawn with a material, both chosen by file name from their resource collections.
 class BaseModel : public RenderableObject {
  public:
+  // The mesh "default.cong" and the material "default.mat", found or loaded.
+  BaseModel();
+
+  // Draws the mesh instanced: `instanceData` holds per instance the transposed world matrix and its
+  // transposed affine inverse (128 bytes), streamed to input slot 2. A depth-only draw binds no
+  // material. Nothing is drawn when the mesh or the material does not resolve.
+  void Draw(const void* instanceData, uint32_t instanceCount, bool depthOnly) override;
   // Models sort before every other kind; among models by material id, then mesh id, so that
   // models sharing them are drawn together.
   bool IsDrawnBefore(const RenderableObject* other) const override;
@@ -36,6 +43,10 @@ class BaseModel : public RenderableObject {
   bool IsAnimated() const { return m_bones != nullptr; }
   uint32_t GetMaterialID() const { return m_materialID; }
   uint32_t GetMeshID() const { return m_meshID; }
+  // Each refuses, with a warning, what its manager cannot find or load, and keeps what it had.
+  void SetMaterialByFilename(const std::string& name);
+  void SetMeshByFilename(const std::string& name);
+  void SetMeshID(uint32_t id);
 
   bool m_shadowReceiver = true;
   bool m_shadowCaster = true;

@@ -159,6 +159,7 @@ TEST_F(Canvases, DrawHandsTheFinishedListToTheRenderCoreOnceAndIsSilentOtherwise
   EXPECT_EQ(log_.Take(), "");
 
   Model late(3, 0), early(1, 9);
+  log_.Take();  // the models' default mesh and material load on first use
   canvas->Begin(nullptr);
   master_.SetDefaultCanvas(0);
   master_.Render(&late, 0);

@@ -1,0 +1,472 @@
+// The render core's set-up and shutdown, and the passes of one canvas draw.
+#include "Graphics/RenderCore.h"
+
+#include "Base/DebugTimer.h"
+#include "DirectX/CommonStates.h"
+#include "Graphics/BaseCamera.h"
+#include "Graphics/Canvas.h"
+#include "Graphics/DebugDraw.h"
+#include "Graphics/DepthBuffer.h"
+#include "Graphics/Device.h"
+#include "Graphics/Frame.h"
+#include "Graphics/GPUBuffer.h"
+#include "Graphics/GraphicsMaster.h"
+#include "Graphics/Light.h"
+#include "Graphics/Log.h"
+#include "Graphics/Material.h"
+#include "Graphics/Mesh.h"
+#include "Graphics/ProceduralMeshes.h"
+#include "Graphics/RenderStateSet.h"
+#include "Graphics/RenderTarget.h"
+#include "Graphics/RenderableObject.h"
+#include "Graphics/ResourceCollection.h"
+#include "Graphics/Shader.h"
+
+#include <cstring>
+
+namespace Graphics {
+
+namespace {
+
+constexpr uint32_t kTargetFormat = 2;  // R32G32B32A32_FLOAT
+constexpr uint32_t kModelRecordSize = 24;
+constexpr uint32_t kModelMatricesSize = 128;
+constexpr uint32_t kDebugRecordSize = sizeof(DebugDraw::Shape);
+
+// The per-instance record of a model as the vertex factories read it from input slot 1.
+struct ModelRecord {
+  uint32_t receivesShadow;
+  uint32_t castsShadow;
+  Base::Vec4 colour;
+};
+static_assert(sizeof(ModelRecord) == kModelRecordSize);
+
+const char* const kRequiredShaders[] = {"ObjectSpace_VS", "Fullbright_PS", "ToScreen_PS",
+                                        "Debug_VS",       "Debug_PS",      "DrawLib_PS"};
+
+BaseCamera* g_currentCamera = nullptr;
+int g_currentLayer = 1;
+Frame* g_currentFrame = nullptr;
+
+Platform::GpuContext* Context() { return GetDevice()->m_context; }
+
+Mesh* MeshById(uint32_t id) { return Base::Resources<Mesh>::Instance().GetResourceById(id); }
+
+void ClearTarget(Renderer::RenderTarget<1>& target, float r, float g, float b, float a) {
+  const float colour[4] = {r, g, b, a};
+  if (Platform::GpuRenderTargetView* view = target.GetRenderTargetView(0)) Context()->ClearRenderTargetView(view, colour);
+}
+
+void CanvasRendererEntry(RenderList& list, Frame& frame) { RenderCore::GetInstance().RenderCanvas(&list, &frame); }
+
+// Where a debug record queued before any canvas was named is filed: canvas 0 of the Graphics Master.
+Canvas* DebugFallbackCanvas() { return GraphicsMaster::GetInstance().GetCanvas(0); }
+
+}  // namespace
+
+Shader* FindLoadedShader(const char* name) {
+  Shader* shader = Base::Resources<Shader>::Instance().GetResourceByName(name);
+  return shader && shader->IsLoaded() ? shader : nullptr;
+}
+
+RenderCore& RenderCore::GetInstance() {
+  static RenderCore instance;
+  // A later run (after the graphics system's shutdown released everything) starts the renderer anew.
+  if (!instance.m_initialized && !instance.m_gBuffer) instance.Initialize();
+  static bool installed = false;
+  if (!installed) {
+    installed = true;
+    GraphicsMaster::GetInstance().SetCanvasRenderer(&CanvasRendererEntry);
+    DebugDraw::SetFallbackCanvas(&DebugFallbackCanvas);
+  }
+  return instance;
+}
+
+RenderCore::RenderCore() { Initialize(); }
+
+RenderCore::~RenderCore() = default;
+
+BaseCamera* RenderCore::GetCurrentCamera() { return g_currentCamera; }
+int RenderCore::GetCurrentLayer() { return g_currentLayer; }
+Frame* RenderCore::GetCurrentFrame() { return g_currentFrame; }
+
+void RenderCore::Initialize() {
+  GFX_LOG(Info, "Initializing Render Core");
+  m_initialized = false;
+  m_rasterizer = 3;
+  m_targetSize = Base::Vec2(0, 0);
+
+  m_gBuffer = std::make_unique<Renderer::GBuffer>(kTargetFormat, 1920, 1080);
+  m_lightTarget = std::make_unique<Renderer::RenderTarget<1>>(kTargetFormat, 1920, 1080);
+  m_smallTarget = std::make_unique<Renderer::RenderTarget<1>>(kTargetFormat, 32, 32);
+  ClearTarget(*m_smallTarget, 0, 0, 0, 1);
+
+  m_sharedVertexStream = std::make_unique<GPUBuffer>(GPUBuffer::Vertex, nullptr, 256, 0, 0, 0);
+  m_sharedLightBuffer = std::make_unique<GPUBuffer>(GPUBuffer::Constant, nullptr, 256, 0, 0, 0);
+  m_instanceMatrices = std::make_unique<GPUBuffer>(GPUBuffer::Constant, nullptr, 1024, 0, 0, 0);
+  m_instanceStream = std::make_unique<GPUBuffer>(GPUBuffer::Vertex, nullptr, 256, 0, 0, 0);
+  m_auxiliaryBuffer = std::make_unique<GPUBuffer>(GPUBuffer::Constant, nullptr, 256, 0, 0, 0);
+  m_directionalLightBuffer = std::make_unique<GPUBuffer>(GPUBuffer::Constant, nullptr, 256, 0, 0, 0);
+  m_cameraBuffer = std::make_unique<GPUBuffer>(GPUBuffer::Constant, nullptr, 256, 0, 0, 0);
+
+  if (!LoadResources()) return;
+
+  m_commonStates = std::make_unique<DirectX::CommonStates>(GetDevice()->m_device);
+  m_states = &RenderStateSet::GetInstance();
+
+  m_initialized = true;
+  GFX_LOG(Info, "Render Core Initialized");
+}
+
+bool RenderCore::LoadResources() {
+  Shader** const required[] = {&m_objectSpaceVS, &m_fullbrightPS, &m_toScreenPS, &m_debugVS, &m_debugPS, &m_drawLibPS};
+  for (Shader** shader : required) *shader = nullptr;
+  m_vertexFactoryVS = m_vertexFactoryAnimationVS = nullptr;
+  for (size_t i = 0; i < std::size(required); ++i) {
+    *required[i] = FindLoadedShader(kRequiredShaders[i]);
+    if (!*required[i]) {
+      GFX_LOG(Error, "Failed to Initialize Render Core");
+      return false;
+    }
+  }
+
+  m_meshes[QuadMesh] = CreateQuadMesh(1.0f);
+  m_meshes[CubeMesh] = CreateCubeMesh(1.0f);
+  m_meshes[LineMesh] = CreateLineMesh(1.0f);
+  m_meshes[SphereMesh] = CreateSphereMesh(1.0f, 6);
+  m_meshes[CylinderMesh] = CreateCylinderMesh(1.0f, 1.0f, 8);
+  m_meshes[ConeMesh] = CreateConeMesh(1.0f, 1.0f, 8);
+  m_meshes[TorusMesh] = CreateTorusMesh(1.0f, 0.02f, 12);
+  for (int i = 0; i < MeshCount; ++i) m_meshObjects[i] = MeshById(m_meshes[i]);
+
+  m_vertexFactoryVS = FindLoadedShader("VertexFactory_VS");
+  m_vertexFactoryAnimationVS = FindLoadedShader("VertexFactoryAnimation_VS");
+  return true;
+}
+
+bool RenderCore::ResourcesCurrent() const {
+  const Base::Resources<Shader>& shaders = Base::Resources<Shader>::Instance();
+  auto held = [&shaders](const char* name, const Shader* shader) {
+    const int32_t id = shaders.GetResourceID(name);
+    const Base::ResourceCollection::Entry* entry = id >= 0 ? shaders.GetEntry(uint32_t(id)) : nullptr;
+    return !shader || (entry && entry->resource == shader);
+  };
+  const Shader* const required[] = {m_objectSpaceVS, m_fullbrightPS, m_toScreenPS, m_debugVS, m_debugPS, m_drawLibPS};
+  for (size_t i = 0; i < std::size(required); ++i)
+    if (!held(kRequiredShaders[i], required[i])) return false;
+  if (!held("VertexFactory_VS", m_vertexFactoryVS) || !held("VertexFactoryAnimation_VS", m_vertexFactoryAnimationVS))
+    return false;
+  const Base::Resources<Mesh>& meshes = Base::Resources<Mesh>::Instance();
+  for (int i = 0; i < MeshCount; ++i) {
+    const Base::ResourceCollection::Entry* entry = meshes.GetEntry(m_meshes[i]);
+    if (!entry || entry->resource != m_meshObjects[i]) return false;
+  }
+  return true;
+}
+
+void RenderCore::Shutdown() {
+  GFX_LOG(Info, "Shutting down Render Core");
+  m_initialized = false;
+  m_gBuffer.reset();
+  m_lightTarget.reset();
+  m_smallTarget.reset();
+  m_sharedVertexStream.reset();
+  m_cameraBuffer.reset();
+  m_instanceMatrices.reset();
+  m_instanceStream.reset();
+  m_auxiliaryBuffer.reset();
+  m_directionalLightBuffer.reset();
+  m_sharedLightBuffer.reset();
+  if (m_states) m_states->Release();
+  m_states = nullptr;
+  m_commonStates.reset();
+  g_currentCamera = nullptr;
+  g_currentFrame = nullptr;
+  g_currentLayer = 1;
+  DestroyDevice();
+}
+
+void RenderCore::SetBlendState(int index) {
+  if (index < 0 || index >= RenderStateSet::kBlendCount || !m_states) return;
+  const float factor[4] = {1, 1, 1, 1};
+  Context()->SetBlendState(m_states->m_blendStates[index], factor, 0xffffffffu);
+}
+
+void RenderCore::SetSamplerState(int index) {
+  if (index < 0 || index >= RenderStateSet::kSamplerCount || !m_states) return;
+  Context()->SetSamplers(Platform::GpuShaderStage::Pixel, 0, 1, &m_states->m_samplerStates[index]);
+}
+
+void RenderCore::SetRasterizer(int index) {
+  if (m_rasterizer == index || !m_states) return;
+  Context()->SetRasterizerState(m_states->m_rasterizerStates[index]);
+  m_rasterizer = index;
+}
+
+void RenderCore::UploadCamera(BaseCamera* camera) {
+  if (!camera) return;
+  const Base::Mat4 viewProjection = camera->GetViewProjectionMatrix().Transposed();
+  m_cameraBuffer->Update(viewProjection.m, sizeof viewProjection, sizeof viewProjection, 0, 0);
+  m_cameraBuffer->Bind(true);
+}
+
+void RenderCore::SetTargetSize(const Base::Vec2& size) {
+  if (size.x == m_targetSize.x && size.y == m_targetSize.y) return;
+  m_gBuffer->Resize(uint32_t(size.x), uint32_t(size.y));
+  m_lightTarget->Resize(uint32_t(size.x), uint32_t(size.y));
+  m_targetSize = size;
+}
+
+void RenderCore::DrawQuad(Shader* vertexShader, Shader* pixelShader) {
+  Mesh* quad = MeshById(m_meshes[QuadMesh]);
+  if (!quad) return;
+  quad->BindBuffers(false);
+  pixelShader->Bind();
+  vertexShader->Bind();
+  Context()->DrawIndexed(quad->GetIndexCount(), 0, 0);
+}
+
+void RenderCore::RenderCanvas(RenderList* list, Frame* frame) {
+  if (!list || !frame) {
+    GFX_LOG(Error, "Trying to draw with invalid state/frame");
+    return;
+  }
+  // Drawing after a failed set-up would reach shaders and meshes that were never made.
+  if (!m_initialized) {
+    GFX_LOG(Error, "Render Core is not initialized: the canvas is not drawn");
+    return;
+  }
+  if (!ResourcesCurrent() && !LoadResources()) {
+    m_initialized = false;
+    return;
+  }
+  if (!frame->GetRenderTargetView() || !frame->GetDepthBuffer()) return;
+  Base::DebugTimer& timer = Base::DebugTimer::GetInstance();
+  m_rasterizer = 3;
+  SetRasterizer(0);
+  Context()->SetPrimitiveTopology(Platform::GpuTopology::TriangleList);
+  frame->SetFullViewport();
+  SetTargetSize(frame->GetSize());
+  g_currentFrame = frame;
+  m_lastBatchCount = 0;
+
+  timer.StartTimer("MultiPass");
+  if (!list->IsCleared()) MultiPass(*list, *frame);
+  timer.StopTimer("MultiPass");
+
+  g_currentCamera = list->GetCamera(1);
+  g_currentLayer = 1;
+  UploadCamera(g_currentCamera);
+  m_debugVS->Bind();
+  m_debugPS->Bind();
+  frame->BindTarget();
+  frame->GetDepthBuffer()->Clear();
+  timer.StartTimer("DebugDraw");
+  DrawDebugShapes(frame->GetID());
+  timer.StopTimer("DebugDraw");
+}
+
+void RenderCore::MultiPass(RenderList& list, Frame& frame) {
+  Base::DebugTimer& timer = Base::DebugTimer::GetInstance();
+  m_scratch.Reset();
+  m_scratch.Consolidate();
+  const Base::Vec4 clear = frame.GetClearColour();
+  ClearTarget(*m_lightTarget, clear.x, clear.y, clear.z, 1.0f);
+  SetSamplerState(0);
+  DepthBuffer* depth = frame.GetDepthBuffer();
+
+  for (int index = 0; index < RenderList::kLayerCount; ++index) {
+    depth->Clear();
+    depth->SetDepthState(1);
+    m_gBuffer->Clear();
+    const RenderList::Layer* layer = list.GetRecord(index);
+    if (!layer) continue;
+    const std::vector<ModelBatch> batches = BuildModelBatches(*layer);
+    const bool has2D = !layer->blocks.empty() || !layer->block.sprites.empty() || !layer->block.texts.empty();
+    if (batches.empty() && !has2D && layer->others.empty()) continue;
+    // A layer that nobody gave a camera has no view to be drawn through.
+    if (!layer->camera) {
+      GFX_LOG(Warning, "Layer %d has no camera and is not drawn", index);
+      continue;
+    }
+    g_currentCamera = layer->camera;
+    g_currentLayer = index;
+    m_lastBatchCount += uint32_t(batches.size());
+
+    timer.StartTimer("ShadowMaps");
+    RenderShadowMaps(layer->lights, batches, frame);
+    timer.StopTimer("ShadowMaps");
+
+    // Geometry into the G-buffer.
+    UploadCamera(layer->camera);
+    m_gBuffer->BindAsRenderTargets(depth);
+    DrawBatches(batches, false);
+
+    // Fullbright: the covered pixels of the accumulation target start from black.
+    m_lightTarget->BindAsRenderTargets(depth);
+    depth->SetDepthState(2);
+    m_smallTarget->BindAsShaderResources(1);
+    SetSamplerState(0);
+    DrawQuad(m_objectSpaceVS, m_fullbrightPS);
+
+    SetRasterizer(0);
+    m_gBuffer->BindAsShaderResources(0);
+    m_lightTarget->BindAsRenderTargets(depth);
+    timer.StartTimer("Lights");
+    RenderLights(layer->lights);
+    timer.StopTimer("Lights");
+    timer.StartTimer("ForwardPass");
+    RenderForward(layer->others, frame);
+    timer.StopTimer("ForwardPass");
+    // 2D drawing needs the sprite toolkit, which this build does not have yet; its blocks stay unread.
+    SetBlendState(0);
+  }
+  Compose(frame);
+}
+
+std::vector<RenderCore::ModelBatch> RenderCore::BuildModelBatches(const RenderList::Layer& layer) {
+  std::vector<ModelBatch> batches;
+  const std::vector<BaseModel*>& models = layer.models;
+  for (size_t begin = 0; begin < models.size() && models[begin];) {
+    BaseModel* first = models[begin];
+    size_t end = begin + 1;
+    if (!first->IsAnimated()) {
+      while (end < models.size() && models[end] && !models[end]->IsAnimated() &&
+             models[end]->m_meshID == first->m_meshID && models[end]->m_materialID == first->m_materialID)
+        ++end;
+    }
+    const uint32_t count = uint32_t(end - begin);
+    auto* matrices = static_cast<Base::Mat4*>(m_scratch.Allocate(count * kModelMatricesSize));
+    auto* records = static_cast<ModelRecord*>(m_scratch.Allocate(count * kModelRecordSize));
+    if (!matrices || !records) break;
+    for (uint32_t i = 0; i < count; ++i) {
+      BaseModel* model = models[begin + i];
+      const Base::Mat4& world = *model->GetWorldMatrix();
+      matrices[2 * i] = world.Transposed();
+      matrices[2 * i + 1] = world.AffineInverse().Transposed();
+      records[i] = {model->m_shadowReceiver ? 1u : 0u, model->m_shadowCaster ? 1u : 0u, model->m_color};
+    }
+    batches.push_back({first, records, count, matrices});
+    begin = end;
+  }
+  return batches;
+}
+
+void RenderCore::DrawBatches(const std::vector<ModelBatch>& batches, bool depthOnly) {
+  for (const ModelBatch& batch : batches) {
+    Shader* vertexShader = batch.first->IsAnimated() ? m_vertexFactoryAnimationVS : m_vertexFactoryVS;
+    if (!vertexShader) continue;
+    vertexShader->Bind();
+    m_instanceStream->Update(batch.records, batch.count * kModelRecordSize, kModelRecordSize, 1, 0);
+    m_instanceStream->Bind(true);
+    batch.first->Draw(batch.matrices, batch.count, depthOnly);
+  }
+}
+
+void RenderCore::RenderShadowMaps(const std::vector<Light*>& lights, const std::vector<ModelBatch>& batches,
+                                  Frame& frame) {
+  for (Light* light : lights) {
+    if (!light || light->GetLightType() != Light::Directional) continue;
+    auto* directional = static_cast<BaseDLight*>(light);
+    if (!directional->m_castsShadow) continue;
+    ClearTarget(*directional->m_shadowMap, 0, 0, 0, 1);
+    directional->m_shadowDepth.Clear();
+    directional->BeginShadowPass();
+    UploadCamera(&directional->m_shadowCamera);
+    DrawBatches(batches, true);
+  }
+  frame.SetFullViewport();
+}
+
+void RenderCore::RenderLights(const std::vector<Light*>& lights) {
+  if (lights.empty()) {
+    DrawQuad(m_objectSpaceVS, m_fullbrightPS);
+    return;
+  }
+  SetBlendState(5);
+  SetRasterizer(2);
+  // Every light is drawn: a directional light on its own, point and spot lights in runs of one kind.
+  for (size_t next = 0; next < lights.size();) {
+    Light* light = lights[next];
+    if (!light) {
+      ++next;
+      continue;
+    }
+    const uint32_t size = light->GetLightDataSize();
+    if (light->GetLightType() == Light::Directional) {
+      m_directionalLightBuffer->Update(light->GetLightData(), size, size, 1, 0);
+      m_directionalLightBuffer->Bind(false);
+      light->Draw(nullptr, 1, false);
+      ++next;
+      continue;
+    }
+    size_t end = next + 1;
+    while (end < lights.size() && lights[end] && lights[end]->GetLightType() == light->GetLightType() &&
+           lights[end]->GetLightDataSize() == size)
+      ++end;
+    const uint32_t run = uint32_t(end - next);
+    auto* matrices = static_cast<Base::Mat4*>(m_scratch.Allocate(run * uint32_t(sizeof(Base::Mat4))));
+    auto* records = static_cast<uint8_t*>(m_scratch.Allocate(run * size));
+    if (!matrices || !records) break;
+    for (uint32_t i = 0; i < run; ++i) {
+      matrices[i] = lights[next + i]->GetWorldMatrix()->Transposed();
+      std::memcpy(records + size_t(i) * size, lights[next + i]->GetLightData(), size);
+    }
+    m_instanceStream->Update(records, run * size, size, 1, 0);
+    m_instanceStream->Bind(true);
+    light->Draw(matrices, run, false);
+    next = end;
+  }
+  SetRasterizer(0);
+  SetBlendState(0);
+}
+
+void RenderCore::RenderForward(const std::vector<RenderableObject*>& others, Frame& frame) {
+  frame.GetDepthBuffer()->SetDepthState(3);
+  for (RenderableObject* renderable : others)
+    if (renderable) renderable->Draw(nullptr, 1, false);
+  SetBlendState(0);
+}
+
+void RenderCore::Compose(Frame& frame) {
+  DepthBuffer* depth = frame.GetDepthBuffer();
+  depth->Clear();
+  frame.SetViewport();
+  m_lightTarget->BindAsShaderResources(0);
+  frame.BindTarget();
+  depth->SetDepthState(1);
+  SetSamplerState(0);
+  DrawQuad(m_objectSpaceVS, m_toScreenPS);
+}
+
+void RenderCore::DrawDebugShapes(uint32_t frameId) {
+  DebugDraw& queue = DebugDraw::GetInstance();
+  Platform::GpuContext* context = Context();
+  const std::pair<DebugDraw::CanvasMap*, int> passes[] = {{&queue.m_solid, 0}, {&queue.m_wire, 1}};
+  for (const auto& [map, rasterizer] : passes) {
+    SetRasterizer(rasterizer);
+    for (auto& [canvas, shapes] : *map) {
+      if (!canvas || canvas->GetFrameID() != frameId) continue;
+      for (int kind = 0; kind < DebugDraw::ShapeKindCount; ++kind) {
+        std::vector<DebugDraw::Shape>& list = shapes[kind];
+        if (list.empty()) continue;
+        // The shape kinds follow the built-in meshes: line, quad, cube, sphere, cylinder, cone, torus.
+        static constexpr BuiltInMesh kMeshOfKind[] = {LineMesh, QuadMesh, CubeMesh, SphereMesh,
+                                                      CylinderMesh, ConeMesh, TorusMesh};
+        Mesh* mesh = MeshById(m_meshes[kMeshOfKind[kind]]);
+        if (mesh) {
+          if (kind == DebugDraw::Line) context->SetPrimitiveTopology(Platform::GpuTopology::LineList);
+          mesh->BindBuffers(false);
+          const uint32_t count = uint32_t(list.size());
+          m_instanceStream->Update(list.data(), count * kDebugRecordSize, kDebugRecordSize, 1, 0);
+          m_instanceStream->Bind(true);
+          context->DrawIndexedInstanced(mesh->GetIndexCount(), count, 0, 0, 0);
+          if (kind == DebugDraw::Line) context->SetPrimitiveTopology(Platform::GpuTopology::TriangleList);
+        }
+        DebugDraw::AgeList(list);
+      }
+    }
+  }
+}
+
+}  // namespace Graphics

@@ -1,0 +1,230 @@
+// The render core: its set-up and the refusals around it, and each pass of a canvas draw proved by the
+// pixels it leaves in a small offscreen frame.
+#include "Base/MathUtil.h"
+#include "Graphics/DebugDraw.h"
+#include "Graphics/DepthBuffer.h"
+#include "Graphics/Mesh.h"
+#include "tests/Graphics/RenderSceneSupport.h"
+
+#include <unistd.h>
+
+#include <filesystem>
+
+using namespace RenderTest;
+using Base::Vec3;
+using Base::Vec4;
+
+namespace {
+
+size_t Count(const std::string& text, const std::string& line) {
+  size_t n = 0;
+  for (size_t at = text.find(line); at != std::string::npos; at = text.find(line, at + 1)) ++n;
+  return n;
+}
+
+class RenderCoreSetUp : public ResourceTest::ResourceFixture {};
+
+TEST_F(RenderCoreSetUp, BuildsTargetsBuffersShadersAndMeshesInOrder) {
+  Graphics::RenderCore core;
+  const std::string log = log_.Take();
+  ASSERT_TRUE(core.IsInitialized());
+  const size_t begin = log.find("[ Info  ][Graphics] Initializing Render Core");
+  const size_t gBuffer = log.find("Creating GBuffer");
+  const size_t shaders = log.find("ObjectSpace_VS");
+  const size_t end = log.find("[ Info  ][Graphics] Render Core Initialized");
+  ASSERT_NE(begin, std::string::npos) << log;
+  EXPECT_LT(begin, gBuffer);
+  EXPECT_LT(gBuffer, shaders);
+  EXPECT_LT(shaders, end);
+  EXPECT_EQ(Count(log, "Initializing RenderTarget 1920 x 1080"), 2u) << log;
+  EXPECT_EQ(Count(log, "Initializing RenderTarget 32 x 32"), 1u);
+  EXPECT_EQ(Count(log, "Creating Vertex Buffer, (Size: 256, Stride: 0, Slot: 0, Offset: 0)"), 2u);
+  EXPECT_EQ(Count(log, "Creating Constant Buffer, (Size: 256, Stride: 0, Slot: 0, Offset: 0)"), 4u);
+  EXPECT_EQ(Count(log, "Creating Constant Buffer, (Size: 1024, Stride: 0, Slot: 0, Offset: 0)"), 1u);
+  for (auto mesh : {Graphics::RenderCore::QuadMesh, Graphics::RenderCore::TorusMesh})
+    EXPECT_NE(Base::Resources<Graphics::Mesh>::Instance().GetResourceById(core.GetMeshID(mesh)), nullptr);
+}
+
+// A content tree whose shader folder lacks one file: the set-up stops there and the core refuses to draw.
+TEST_F(RenderCoreSetUp, AMissingShaderStopsTheSetUpAndTheCoreRefusesToDraw) {
+  namespace fs = std::filesystem;
+  const fs::path home = fs::current_path();
+  const fs::path root = fs::temp_directory_path() / Unique("tree");
+  fs::create_directories(root / "content/shaders");
+  for (const auto& file : fs::directory_iterator(home / "content/shaders"))
+    if (file.path().extension() == ".cso" && file.path().stem() != "ToScreen_PS")
+      fs::create_symlink(file.path(), root / "content/shaders" / file.path().filename());
+  fs::current_path(root);
+  Base::Resources<Graphics::Shader>::Instance().Clear();
+  {
+    Graphics::RenderCore core;
+    const std::string log = log_.Take();
+    EXPECT_FALSE(core.IsInitialized());
+    EXPECT_NE(log.find("Failed to Initialize Render Core"), std::string::npos) << log;
+    EXPECT_EQ(log.find("Render Core Initialized"), std::string::npos);
+    EXPECT_EQ(log.find("Debug_VS"), std::string::npos);
+
+    Graphics::Frame frame(nullptr, 16, 16);
+    Graphics::RenderList list;
+    core.RenderCanvas(&list, &frame);
+    EXPECT_NE(log_.Take().find("[ Error ][Graphics] Render Core is not initialized"), std::string::npos);
+  }
+  fs::current_path(home);
+  fs::remove_all(root);
+}
+
+class RenderPasses : public SceneFixture {};
+
+TEST_F(RenderPasses, NullListsAndFramesAreRefused) {
+  Graphics::RenderList list;
+  core_->RenderCanvas(&list, nullptr);
+  core_->RenderCanvas(nullptr, frame_);
+  EXPECT_EQ(Count(log_.Take(), "[ Error ][Graphics] Trying to draw with invalid state/frame"), 2u);
+}
+
+TEST_F(RenderPasses, BackgroundIsTheClearColourAndAnUnlitModelShowsItsAlbedo) {
+  const Vec4 albedo(0.2f, 0.6f, 0.9f, 1.0f);
+  Model box("default.cong", Vec3(0, 0, 0), Vec3(4, 4, 4), albedo);
+  DrawFrame({&box});
+  std::vector<Pixel> px = ReadAndPresent();
+  EXPECT_TRUE(IsClear(At(px, 1, 1)));
+  EXPECT_TRUE(IsClear(At(px, 62, 62)));
+  const Pixel centre = At(px, 32, 32);
+  EXPECT_NEAR(centre.r, 51, 2);
+  EXPECT_NEAR(centre.g, 153, 2);
+  EXPECT_NEAR(centre.b, 230, 2);
+
+  // An empty list composes nothing: only the clear colour remains.
+  DrawFrame({});
+  px = ReadAndPresent();
+  EXPECT_TRUE(IsClear(At(px, 32, 32)));
+}
+
+TEST_F(RenderPasses, AModelOnTheRightOfTheSceneIsOnTheRightOfTheFrame) {
+  // An asymmetric scene fixes the matrix convention: +x right, +y up for a camera looking down +z.
+  Model right("default.cong", Vec3(3, 2, 0), Vec3(2, 2, 2), Vec4(1, 0, 0, 1));
+  DrawFrame({&right});
+  const std::vector<Pixel> px = ReadAndPresent();
+  const Pixel upperRight = At(px, 32 + 12, 32 - 8), lowerLeft = At(px, 32 - 12, 32 + 8);
+  EXPECT_GT(upperRight.r, 200);
+  EXPECT_LT(upperRight.g, 20);
+  EXPECT_TRUE(IsClear(lowerLeft));
+}
+
+TEST_F(RenderPasses, APointLightBrightensOnlyNearbyPixelsAndFollowsTheLight) {
+  Model wall("default.cong", Vec3(0, 0, 2), Vec3(20, 20, 1));
+  Graphics::BasePLight light;
+  light.m_data.m_position = Vec3(-3, 0, 0.5f);
+  light.m_data.m_radius = 3.0f;
+  light.m_data.m_attenuation = Vec3(1, 0, 0);
+  DrawFrame({&wall, &light});
+  std::vector<Pixel> px = ReadAndPresent();
+  const int leftLit = At(px, 20, 32).Brightness(), rightLit = At(px, 44, 32).Brightness();
+  EXPECT_GT(leftLit, 150);
+  EXPECT_EQ(rightLit, 0);
+
+  light.m_data.m_position = Vec3(3, 0, 0.5f);
+  DrawFrame({&wall, &light});
+  px = ReadAndPresent();
+  EXPECT_EQ(At(px, 20, 32).Brightness(), 0);
+  EXPECT_GT(At(px, 44, 32).Brightness(), 150);
+}
+
+TEST_F(RenderPasses, ASpotLightLightsInsideItsConeOnly) {
+  Model wall("default.cong", Vec3(0, 0, 2), Vec3(20, 20, 1));
+  Graphics::BaseSLight spot;
+  spot.m_data.m_position = Vec3(0, 0, -2);
+  spot.m_data.m_direction = Vec4(0, 0, 1, 0);
+  spot.m_data.m_attenuation = Vec3(1, 0, 0);
+  spot.m_innerAngle = 20.0f;
+  spot.m_outerAngle = 30.0f;
+  spot.m_data.m_innerCos = std::cos(Base::DegToRad(10.0f));
+  spot.m_data.m_outerCos = std::cos(Base::DegToRad(15.0f));
+  spot.m_beamLength = 10.0f;
+  DrawFrame({&wall, &spot});
+  const std::vector<Pixel> px = ReadAndPresent();
+  EXPECT_GT(At(px, 32, 32).Brightness(), 400);  // on the axis
+  EXPECT_EQ(At(px, 4, 32).Brightness(), 0);     // far outside the cone
+}
+
+TEST_F(RenderPasses, AShadowedRegionIsDarkerThanTheLitOne) {
+  Model wall("default.cong", Vec3(0, 0, 5), Vec3(30, 30, 1));
+  Model blocker("default.cong", Vec3(0, 0, 0), Vec3(2, 2, 2));
+  Graphics::BaseDLight sun;
+  Vec3 direction(1, 0, 1);
+  direction.Normalize();
+  sun.m_data.m_direction = direction;
+  sun.m_castsShadow = true;
+  sun.m_shadowCamera.SetPosition(direction * -40.0f);
+  sun.m_shadowCamera.LookAt(Vec3(0, 0, 0));
+  DrawFrame({&wall, &blocker, &sun});
+  const std::vector<Pixel> px = ReadAndPresent();
+  // The blocker's shadow falls on the wall to its right, about 3 units right of the axis (the wall
+  // 14.5 units from the camera).
+  const int shadowX = 32 + int(3.0f / (14.5f * 0.41421f) * 32.0f);
+  const int shadowed = At(px, shadowX, 32).Brightness(), lit = At(px, 10, 32).Brightness();
+  EXPECT_GT(lit, 300);
+  EXPECT_LT(shadowed, lit / 4);
+
+  // Without its shadow map the same light lights the wall there too.
+  sun.m_castsShadow = false;
+  DrawFrame({&wall, &blocker, &sun});
+  EXPECT_GT(ReadAndPresent()[size_t(32) * kSize + size_t(shadowX)].Brightness(), 300);
+}
+
+TEST_F(RenderPasses, ADebugShapeOfTwoHundredthsIsDrawnInTwoFramesAndQueuedWithoutACanvasOnCanvasZero) {
+  Graphics::DebugDraw& queue = Graphics::DebugDraw::GetInstance();
+  ASSERT_EQ(queue.m_canvas, nullptr);
+  queue.m_drawTime = 0.02f;
+  queue.m_oneShot = true;
+  queue.DrawCube(Vec3(0, 0, 0), Vec3(3, 3, 3), Base::Mat4(), Vec3(1, 0, 0), true);
+  ASSERT_EQ(queue.m_solid[canvas_][Graphics::DebugDraw::Cube].size(), 1u);
+  for (int frame = 0; frame < 3; ++frame) {
+    DrawFrame({});
+    const Pixel centre = At(ReadAndPresent(), 32, 32);
+    if (frame < 2) {
+      EXPECT_EQ(centre.r, 255) << frame;
+      EXPECT_EQ(centre.g, 0) << frame;
+    } else {
+      EXPECT_TRUE(IsClear(centre));
+    }
+  }
+  EXPECT_TRUE(queue.m_solid[canvas_][Graphics::DebugDraw::Cube].empty());
+  queue.ForgetCanvas(canvas_);
+}
+
+TEST_F(RenderPasses, ModelsOfOneMeshAndMaterialShareABatchUnlessAnimated) {
+  Model a("Worm.cong", Vec3(-2, 0, 0), Vec3(1, 1, 1)), b("Worm.cong", Vec3(2, 0, 0), Vec3(1, 1, 1));
+  DrawFrame({&a, &b});
+  EXPECT_EQ(core_->GetLastBatchCount(), 1u);
+  // The worm runs 4 units along +x from its origin.
+  std::vector<Pixel> px = ReadAndPresent();
+  EXPECT_GT(At(px, 28, 32).Brightness(), 600);
+  EXPECT_GT(At(px, 45, 32).Brightness(), 600);
+
+  std::vector<Base::Mat4> bones(8);
+  a.m_bones = b.m_bones = bones.data();
+  a.m_boneCount = b.m_boneCount = uint32_t(bones.size());
+  const uint64_t before = device_->Stats().draws;
+  DrawFrame({&a, &b});
+  EXPECT_EQ(core_->GetLastBatchCount(), 2u);
+  // Two model draws, the fullbright quad twice (no lights) and the composition.
+  EXPECT_EQ(device_->Stats().draws - before, 5u);
+  px = ReadAndPresent();
+  EXPECT_GT(At(px, 28, 32).Brightness(), 600);  // skinned by identity bones, in the same place
+  EXPECT_GT(At(px, 45, 32).Brightness(), 600);
+}
+
+TEST_F(RenderPasses, TargetsFollowTheFrameSizeOnlyWhenItChanges) {
+  DrawFrame({});
+  EXPECT_EQ(core_->GetTargetSize().x, float(kSize));
+  log_.Take();
+  DrawFrame({});
+  EXPECT_EQ(Count(log_.Take(), "Initializing RenderTarget"), 0u);
+  frame_->Resize(32, 16);
+  log_.Take();
+  DrawFrame({});
+  EXPECT_EQ(Count(log_.Take(), "Initializing RenderTarget 32 x 16"), 2u);
+}
+
+}  // namespace
