@@ -161,8 +161,8 @@ class SpriteBatch::Impl {
     QueuedSprite& sprite = m_queue[m_count];
     sprite.destination = destination;
     if (source) {
-      const Base::Vec4 rect(float(source->left), float(source->top), float(source->right - source->left),
-                            float(source->bottom - source->top));
+      const Base::Vec4 rect(float(source->left), float(source->top), float(int64_t(source->right) - source->left),
+                            float(int64_t(source->bottom) - source->top));
       sprite.source = rect;
       if (!(flags & kDestSizeInPixels)) {
         sprite.destination.z *= rect.z;

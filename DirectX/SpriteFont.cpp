@@ -67,6 +67,10 @@ class SpriteFontChar::Impl {
       throw SpriteError("");
   }
 
+  // Extents from file values: taken in 64 bits, where no pair of 32-bit edges overflows.
+  static float Width(const SpriteGlyph& g) { return float(int64_t(g.right) - g.left); }
+  static float Height(const SpriteGlyph& g) { return float(int64_t(g.bottom) - g.top); }
+
   const SpriteGlyph& LookupGlyph(uint8_t c) const {
     if (m_table[c].present) return m_table[c].glyph;
     if (m_default) return m_default->glyph;
@@ -87,19 +91,19 @@ class SpriteFontChar::Impl {
       if (c == '\r') continue;
       const SpriteGlyph& glyph = LookupGlyph(c);
       x = std::max(x + glyph.xOffset, 0.0f);
-      const int32_t width = glyph.right - glyph.left, height = glyph.bottom - glyph.top;
+      const float width = Width(glyph), height = Height(glyph);
       // The byte's test as a 16-bit character sign-extended from the byte.
       const bool blank = std::iswspace(wint_t(uint16_t(int16_t(int8_t(c))))) && width <= 1 && height <= 1;
       if (!blank) action(glyph, x, y);
-      x += float(width) + glyph.xAdvance;
+      x += width + glyph.xAdvance;
     }
   }
 
   Base::Vec4 Measure(const char* text) const {
     Base::Vec4 result(0, 0, 0, 0);
     WalkGlyphs(text, [&](const SpriteGlyph& glyph, float x, float y) {
-      const float w = float(glyph.right - glyph.left);
-      const float h = std::max(float(glyph.bottom - glyph.top) + glyph.yOffset, m_lineSpacing);
+      const float w = Width(glyph);
+      const float h = std::max(Height(glyph) + glyph.yOffset, m_lineSpacing);
       result.x = std::max(result.x, x + w);
       result.y = std::max(result.y, y + h);
     });
@@ -117,11 +121,11 @@ class SpriteFontChar::Impl {
       origin.y -= kMirror[f][1] * size.y;
     }
     WalkGlyphs(text, [&](const SpriteGlyph& glyph, float x, float y) {
-      const int32_t w = glyph.right - glyph.left, h = glyph.bottom - glyph.top;
+      const float w = Width(glyph), h = Height(glyph);
       Base::Vec2 glyphOrigin(kDirection[f][0] * x + origin.x, kDirection[f][1] * (y + glyph.yOffset) + origin.y);
       if (f != 0) {
-        glyphOrigin.x += kMirror[f][0] * float(w);
-        glyphOrigin.y += kMirror[f][1] * float(h);
+        glyphOrigin.x += kMirror[f][0] * w;
+        glyphOrigin.y += kMirror[f][1] * h;
       }
       const GpuRect source{glyph.left, glyph.top, glyph.right, glyph.bottom};
       batch->Draw(m_texture.Get(), position, &source, colour, rotation, glyphOrigin, scale, flip, depth);
