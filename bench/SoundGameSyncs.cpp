@@ -83,16 +83,21 @@ void BM_TransitionFrame(benchmark::State& state) {
 }
 BENCHMARK(BM_TransitionFrame);
 
+// The same transitions as plain arrays: each frame computes every value the same way (end check,
+// progress, shape, dB conversion), keeps it as the current value and tells its target.
 void BM_TransitionFrameBaseline(benchmark::State& state) {
   TransitionSetup setup;
   const uint32_t count = 2 * kPerList;
-  std::vector<float> from(count), to(count), out(count);
-  std::vector<uint32_t> shape(count), duration(count);
+  std::vector<Sink> sinks(count);
+  std::vector<ISnTransitionTarget*> target(count);
+  std::vector<float> from(count), to(count), current(count);
+  std::vector<uint32_t> kind(count, 1), shape(count), first(count, 0), duration(count);
   std::vector<uint8_t> dB(count);
   for (uint32_t n = 0; n < count; ++n) {
     const uint32_t i = n % kPerList;
+    target[n] = &sinks[n];
     dB[n] = setup.dB(i);
-    from[n] = dB[n] ? SnFastMath::DbToLinear(setup.from(i)) : setup.from(i);
+    from[n] = current[n] = dB[n] ? SnFastMath::DbToLinear(setup.from(i)) : setup.from(i);
     to[n] = dB[n] ? SnFastMath::DbToLinear(setup.to(i)) : setup.to(i);
     shape[n] = setup.shape(i);
     duration[n] = FramesForMs(kLongMs);
@@ -101,11 +106,18 @@ void BM_TransitionFrameBaseline(benchmark::State& state) {
   for (auto _ : state) {
     frame = frame % kFrameCycle + 1;
     for (uint32_t n = 0; n < count; ++n) {
-      const float t = float(frame) / float(duration[n]);
-      const float value = InterpolateShape(shape[n], t, from[n], to[n]);
-      out[n] = dB[n] ? SnFastMath::LinearToDb(value) : value;
+      const bool done = frame >= first[n] + duration[n];
+      float value = to[n];
+      if (!done) {
+        const float t = frame > first[n] ? float(frame - first[n]) / float(duration[n]) : 0.0f;
+        value = InterpolateShape(shape[n], t, from[n], to[n]);
+      }
+      if (dB[n]) value = SnFastMath::LinearToDb(value);
+      current[n] = value;
+      target[n]->TransitionUpdate(kind[n], value, done);
     }
-    benchmark::DoNotOptimize(out.data());
+    benchmark::DoNotOptimize(current.data());
+    benchmark::DoNotOptimize(sinks[7].last);
     benchmark::ClobberMemory();
   }
 }

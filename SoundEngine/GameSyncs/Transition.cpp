@@ -66,8 +66,7 @@ SNRESULT CSnTransition::Init(const SnTransitionParams& params, uint32_t frame) {
   m_duration = FramesForMs(params.timeMs);
   m_progress = 0.0f;
   if (params.exponential && params.timeMs) m_factor = ExponentialFactorFor(params.timeMs);
-  if (params.target && m_targets.IndexOf(params.target) < 0 && !m_targets.Add(params.target, kTargetGrowth))
-    return SN_Failure;
+  if (params.target && IndexOfTarget(params.target) < 0 && AddTarget(params.target) != SN_Success) return SN_Failure;
   return SN_Success;
 }
 
@@ -88,13 +87,27 @@ bool CSnTransition::Update(uint32_t frame) {
   if (m_flags & Flag_dB) value = SnFastMath::LinearToDb(value);
   m_current = value;
   m_flags |= Flag_Stepped;
-  // A target may leave while it is told; walk a count that shrinks with it.
-  for (uint32_t i = 0; i < m_targets.Count(); ++i) {
-    ISnTransitionTarget* target = m_targets[i];
-    target->TransitionUpdate(m_kind, value, done);
-    if (i < m_targets.Count() && m_targets[i] != target) --i;
-  }
+  if (m_moreTargets.Count() != 0)
+    TellSeveralTargets(value, done);
+  else if (m_firstTarget)
+    m_firstTarget->TransitionUpdate(m_kind, value, done);
   return done;
+}
+
+void CSnTransition::TellSeveralTargets(float value, bool done) {
+  // A target may leave while it is told; walk a count that shrinks with it.
+  for (uint32_t i = 0; i < TargetCount(); ++i) {
+    ISnTransitionTarget* target = TargetAt(i);
+    target->TransitionUpdate(m_kind, value, done);
+    if (i < TargetCount() && TargetAt(i) != target) --i;
+  }
+}
+
+int32_t CSnTransition::IndexOfTarget(ISnTransitionTarget* target) const {
+  if (!m_firstTarget) return -1;
+  if (m_firstTarget == target) return 0;
+  const int32_t index = m_moreTargets.IndexOf(target);
+  return index < 0 ? -1 : index + 1;
 }
 
 void CSnTransition::UpdateExponentialTime(uint32_t timeMs) {
@@ -149,15 +162,26 @@ void CSnTransition::Resume() {
 }
 
 SNRESULT CSnTransition::AddTarget(ISnTransitionTarget* target) {
-  if (m_targets.IndexOf(target) >= 0) return SN_Failure;
-  return m_targets.Add(target, kTargetGrowth) ? SN_Success : SN_Failure;
+  if (!target || IndexOfTarget(target) >= 0) return SN_Failure;
+  if (!m_firstTarget) {
+    m_firstTarget = target;
+    return SN_Success;
+  }
+  return m_moreTargets.Add(target, kTargetGrowth) ? SN_Success : SN_Failure;
 }
 
 SNRESULT CSnTransition::RemoveTarget(ISnTransitionTarget* target) {
-  const int32_t index = m_targets.IndexOf(target);
+  const int32_t index = IndexOfTarget(target);
   if (index < 0) return SNRESULT(29);
-  m_targets.RemoveAt(uint32_t(index));
-  if (m_targets.Count() == 0) m_state = SnTransitionState_ToRemove;
+  if (index > 0) {
+    m_moreTargets.RemoveAt(uint32_t(index - 1));
+  } else if (m_moreTargets.Count()) {
+    m_firstTarget = m_moreTargets[0];
+    m_moreTargets.RemoveAt(0);
+  } else {
+    m_firstTarget = nullptr;
+  }
+  if (TargetCount() == 0) m_state = SnTransitionState_ToRemove;
   return SN_Success;
 }
 

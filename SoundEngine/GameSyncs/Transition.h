@@ -68,11 +68,14 @@ class CSnTransition {
 
   void Pause();
   void Resume();
-  // 2 when present or out of memory.
+  // 2 when present, null or out of memory.
   SNRESULT AddTarget(ISnTransitionTarget* target);
   // 29 when absent; the last target leaving marks the transition for removal.
   SNRESULT RemoveTarget(ISnTransitionTarget* target);
-  void FreeTargetArray() { m_targets.Term(); }
+  void FreeTargetArray() {
+    m_firstTarget = nullptr;
+    m_moreTargets.Term();
+  }
 
   bool IsFadeOutKind() const { return m_kind == SnTransitionKind_StopFadeOut || m_kind == SnTransitionKind_PauseFadeOut; }
   uint32_t Kind() const { return m_kind; }
@@ -86,10 +89,16 @@ class CSnTransition {
   uint32_t State() const { return m_state; }
   uint8_t FlagBits() const { return m_flags; }
   float ExponentialFactor() const { return m_factor; }
-  uint32_t TargetCount() const { return m_targets.Count(); }
+  uint32_t TargetCount() const { return (m_firstTarget ? 1u : 0u) + m_moreTargets.Count(); }
 
  private:
   friend class CSnTransitionMgr;
+
+  ISnTransitionTarget* TargetAt(uint32_t index) const {
+    return index == 0 ? m_firstTarget : m_moreTargets[index - 1];
+  }
+  int32_t IndexOfTarget(ISnTransitionTarget* target) const;
+  void TellSeveralTargets(float value, bool done);
 
   uint32_t m_kind;
   float m_initial;
@@ -99,7 +108,10 @@ class CSnTransition {
   uint32_t m_duration;
   float m_progress;
   uint32_t m_pauseFrame;
-  SnArray<ISnTransitionTarget*> m_targets;
+  // The targets in order: nearly every transition drives one, kept here so a step reads no other
+  // block; the rest follow in the array. The array is empty while the first slot is.
+  ISnTransitionTarget* m_firstTarget = nullptr;
+  SnArray<ISnTransitionTarget*> m_moreTargets;
   uint32_t m_curve;
   uint32_t m_state;
   uint8_t m_flags;
