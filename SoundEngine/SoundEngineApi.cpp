@@ -26,11 +26,13 @@ constexpr size_t kNarrowNameCut = 259;
 constexpr size_t kWideNameCut = 258;
 
 uint32_t HashLowered(const char* name, size_t maxChars) {
+  // The length first, so the hash loop has one exit and the lowering stays off its chain.
+  const size_t length = strnlen(name, maxChars);
+  const uint8_t* bytes = reinterpret_cast<const uint8_t*>(name);
   uint32_t hash = 2166136261u;
-  for (size_t i = 0; i < maxChars && name[i]; ++i) {
-    uint8_t byte = uint8_t(name[i]);
-    if (byte >= 'A' && byte <= 'Z') byte = uint8_t(byte - 'A' + 'a');
-    hash = (hash * 16777619u) ^ byte;
+  for (size_t i = 0; i < length; ++i) {
+    const uint32_t byte = bytes[i];
+    hash = (hash * 16777619u) ^ (byte - 'A' < 26u ? byte + 32u : byte);
   }
   return hash;
 }
