@@ -10,10 +10,10 @@
 #include "Core/SkyNet.h"
 #include "Gameplay/GameLogic.h"
 #include "Graphics/AssetTypeRegistry.h"
+#include "Graphics/GraphicsSystem.h"
 #include "Vantor/ControllerGamepadSource.h"
 #include "Vantor/Win32InputBackend.h"
 #include "Vantor/Window32.h"
-#include "Vantor/WindowPresenter.h"
 
 namespace Vantor {
 
@@ -35,8 +35,8 @@ Program::~Program() {
 void Program::AddPhysicsSystem() {}
 
 void Program::AddGraphicsSystem() {
-  m_presenter = new WindowPresenter();
-  GetEngine().AddSystem(m_presenter);
+  m_graphics = new Graphics::GraphicsSystem();
+  GetEngine().AddSystem(m_graphics);
 }
 
 void Program::Init() {
@@ -70,7 +70,7 @@ void Program::Init() {
   AddGraphicsSystem();
 
   m_window = std::make_unique<Window32>(m_settings, m_input.get());
-  if (m_presenter) m_presenter->SetWindow(m_window.get());
+  if (m_graphics) m_graphics->m_window = m_window.get();
 
   engine.AddSystem(new Audio::SoundSystem());
   engine.SetUseFixedDt(false);
@@ -112,7 +112,7 @@ int Program::Shutdown() {
   if (!m_initialised) return 0;
   m_initialised = false;
   GetEngine().Teardown();
-  m_presenter = nullptr;
+  m_graphics = nullptr;
   m_window.reset();
   m_input.reset();
   m_gamepads.reset();

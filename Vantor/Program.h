@@ -8,11 +8,14 @@
 #include "Core/Engine.h"
 #include "Vantor/Window.h"
 
+namespace Graphics {
+class GraphicsSystem;
+}
+
 namespace Vantor {
 
 class Window32;
 class Win32InputBackend;
-class WindowPresenter;
 
 class Program {
  public:
@@ -49,7 +52,7 @@ class Program {
   Window32* GetWindow() { return m_window.get(); }
   Win32InputBackend* GetInput() { return m_input.get(); }
   Core::FrameRateController& GetFrameRateController() { return m_frameRate; }
-  WindowPresenter* GetPresenter() { return m_presenter; }
+  Graphics::GraphicsSystem* GetGraphicsSystem() { return m_graphics; }
 
  private:
   // The physics system's place in the order (the fourth system): it joins with its components.
@@ -63,7 +66,7 @@ class Program {
   std::unique_ptr<Win32InputBackend> m_input;
   Core::FrameRateController m_frameRate{};
   std::unique_ptr<Window32> m_window;
-  WindowPresenter* m_presenter = nullptr;  // owned by the engine
+  Graphics::GraphicsSystem* m_graphics = nullptr;  // owned by the engine
   bool m_initialised = false;
 };
 
