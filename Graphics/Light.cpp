@@ -112,6 +112,8 @@ BaseDLight::BaseDLight()
 
 BaseDLight::~BaseDLight() = default;
 
+Platform::GpuTexture2D* BaseDLight::GetShadowTexture() const { return m_shadowMap->GetTexture(0); }
+
 void BaseDLight::BeginShadowPass() {
   m_shadowMap->BindAsRenderTargets(&m_shadowDepth);
   GetDevice()->m_context->SetViewports(1, &m_shadowViewport);

@@ -61,6 +61,8 @@ class BaseDLight : public Light {
   uint32_t GetLightDataSize() const override { return sizeof(DLightData); }
   // The shadow map as the output with its depth buffer and viewport, and the depth writer.
   void BeginShadowPass();
+  // The shadow map's texture (depth under the light's camera, 0 where nothing was drawn).
+  Platform::GpuTexture2D* GetShadowTexture() const;
 
   BaseCamera m_shadowCamera;
   bool m_castsShadow = false;

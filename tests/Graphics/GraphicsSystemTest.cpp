@@ -4,6 +4,7 @@
 #include "Core/Engine.h"
 #include "Core/EngineLinks.h"
 #include "Core/GameSpace.h"
+#include "Graphics/DebugDraw.h"
 #include "Graphics/GraphicsSystem.h"
 #include "Vantor/Window.h"
 #include "tests/Graphics/RenderSceneSupport.h"
@@ -98,6 +99,53 @@ TEST_F(GraphicsSystemFrames, AFrameStepDrawsTheSpaceThroughTheEditorCameraAndCal
   EXPECT_NEAR(At(px, 32, 32).g, 153, 2);
   EXPECT_EQ(At(px, 1, 1).Brightness(), 0);  // the system clears to transparent black
   EXPECT_EQ(system_->GetScreenSize().x, 64.0f);
+}
+
+// One frame step of a whole scene: a lit wall with a shadow-casting block, a point light, a spot light
+// and a debug shape, each leaving its mark.
+TEST_F(GraphicsSystemFrames, AFrameStepDrawsModelsAllThreeLightKindsWithTheShadowMapAndDebugShapes) {
+  UseEditorCamera();
+  RenderTest::Model wall("default.cong", Vec3(0, 0, 5), Vec3(30, 30, 1));
+  RenderTest::Model block("default.cong", Vec3(0, 0, 0), Vec3(2, 2, 2));
+  Graphics::BaseDLight sun;
+  Vec3 direction(1, 0, 1);
+  direction.Normalize();
+  sun.m_data.m_direction = direction;
+  sun.m_data.m_diffuse = Vec4(1, 1, 1, 0.5f);
+  sun.m_castsShadow = true;
+  sun.m_shadowCamera.SetPosition(direction * -40.0f);
+  sun.m_shadowCamera.LookAt(Vec3(0, 0, 0));
+  Graphics::BasePLight lamp;
+  lamp.m_data.m_position = Vec3(-4, 4, 3.5f);
+  lamp.m_data.m_radius = 2.0f;
+  lamp.m_data.m_attenuation = Vec3(1, 0, 0);
+  lamp.m_data.m_diffuse = Vec4(1, 0, 0, 1);
+  Graphics::BaseSLight torch;
+  torch.m_data.m_position = Vec3(-4, -4, 2.5f);
+  torch.m_data.m_direction = Vec4(0, 0, 1, 0);
+  torch.m_data.m_attenuation = Vec3(1, 0, 0);
+  torch.m_data.m_diffuse = Vec4(0, 0, 1, 1);
+  torch.m_data.m_innerCos = 0.98f;
+  torch.m_data.m_outerCos = 0.95f;
+  torch.m_beamLength = 5.0f;
+  g_scene = {&wall, &block, &sun, &lamp, &torch};
+  Graphics::DebugDraw& queue = Graphics::DebugDraw::GetInstance();
+  queue.DrawCube(Vec3(4, -2, 0), Vec3(1, 1, 1), Base::Mat4(), Vec3(0, 1, 0), true);
+
+  engine_.FrameStep(0.016f);
+  const std::vector<RenderTest::Pixel> px = ReadBack();
+  // On the wall's face (z 4.5): lit left of the block, in its shadow right of it (the light runs
+  // along +x+z, so the shadow falls between x 2.5 and 6.5).
+  const RenderTest::Pixel lit = AtWorld(px, Vec3(-3, 0, 4.5f)), shadow = AtWorld(px, Vec3(4, 0, 4.5f));
+  EXPECT_GT(lit.Brightness(), 150);
+  EXPECT_LT(shadow.Brightness(), lit.Brightness() / 4);
+  const RenderTest::Pixel red = AtWorld(px, Vec3(-4, 4, 4.5f)), blue = AtWorld(px, Vec3(-4, -4, 4.5f));
+  EXPECT_GT(int(red.r), int(red.b) + 60);   // the point light is red
+  EXPECT_GT(int(blue.b), int(blue.r) + 60);  // the spot light is blue
+  const RenderTest::Pixel green = AtWorld(px, Vec3(4, -2, 0));
+  EXPECT_EQ(green.g, 255);  // the debug cube, drawn over the composed frame
+  EXPECT_EQ(green.r, 0);
+  queue.ForgetCanvas(canvas_);
 }
 
 TEST_F(GraphicsSystemFrames, ADeletedSpaceIsForgottenAndItsFrameBlanked) {

@@ -159,17 +159,16 @@ TEST_F(RenderPasses, AShadowedRegionIsDarkerThanTheLitOne) {
   sun.m_shadowCamera.LookAt(Vec3(0, 0, 0));
   DrawFrame({&wall, &blocker, &sun});
   const std::vector<Pixel> px = ReadAndPresent();
-  // The blocker's shadow falls on the wall to its right, about 3 units right of the axis (the wall
-  // 14.5 units from the camera).
-  const int shadowX = 32 + int(3.0f / (14.5f * 0.41421f) * 32.0f);
-  const int shadowed = At(px, shadowX, 32).Brightness(), lit = At(px, 10, 32).Brightness();
+  // On the wall's face (z 4.5) the light, running along +x+z, leaves the block's shadow between x 2.5
+  // and 6.5.
+  const int shadowed = AtWorld(px, Vec3(4, 0, 4.5f)).Brightness(), lit = AtWorld(px, Vec3(-3, 0, 4.5f)).Brightness();
   EXPECT_GT(lit, 300);
   EXPECT_LT(shadowed, lit / 4);
 
   // Without its shadow map the same light lights the wall there too.
   sun.m_castsShadow = false;
   DrawFrame({&wall, &blocker, &sun});
-  EXPECT_GT(ReadAndPresent()[size_t(32) * kSize + size_t(shadowX)].Brightness(), 300);
+  EXPECT_GT(AtWorld(ReadAndPresent(), Vec3(4, 0, 4.5f)).Brightness(), 300);
 }
 
 TEST_F(RenderPasses, ADebugShapeOfTwoHundredthsIsDrawnInTwoFramesAndQueuedWithoutACanvasOnCanvasZero) {

@@ -11,6 +11,7 @@
 #include "Graphics/RenderableObject.h"
 #include "tests/Graphics/ResourceTestSupport.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -81,6 +82,20 @@ class SceneFixture : public ResourceTest::ResourceFixture {
     return pixels;
   }
   static Pixel At(const std::vector<Pixel>& pixels, int x, int y) { return pixels[size_t(y) * kSize + size_t(x)]; }
+  // The pixel a world point lands on through the camera (row vector times the view-projection) and
+  // the viewport the frame is composed into (16:9 letter-boxed for this camera).
+  Pixel AtWorld(const std::vector<Pixel>& pixels, const Base::Vec3& world) {
+    const Base::Mat4 vp = camera_.GetViewProjectionMatrix();
+    const float v[4] = {world.x, world.y, world.z, 1.0f};
+    float clip[4] = {};
+    for (int j = 0; j < 4; ++j)
+      for (int i = 0; i < 4; ++i) clip[j] += v[i] * vp.m[i * 4 + j];
+    const Platform::GpuViewport& port = frame_->IsLetterBox() ? frame_->GetLetterBoxViewport() : frame_->GetFullViewport();
+    const int x = int(port.topLeftX + (clip[0] / clip[3] + 1.0f) * 0.5f * port.width);
+    const int y = int(port.topLeftY + (1.0f - clip[1] / clip[3]) * 0.5f * port.height);
+    EXPECT_TRUE(x >= 0 && x < kSize && y >= 0 && y < kSize) << world.x << ", " << world.y << ", " << world.z;
+    return At(pixels, std::clamp(x, 0, kSize - 1), std::clamp(y, 0, kSize - 1));
+  }
   static bool IsClear(const Pixel& p) {
     auto near = [](uint8_t v, float f) { return std::abs(int(v) - int(f * 255.0f + 0.5f)) <= 1; };
     return near(p.r, kClear[0]) && near(p.g, kClear[1]) && near(p.b, kClear[2]);

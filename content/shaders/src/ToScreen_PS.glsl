@@ -3,4 +3,4 @@
 layout(location = 0) in vec2 v_uv;
 layout(location = 0) out vec4 o_colour;
 layout(binding = 0) uniform sampler2D g_accumulation;
-void main() { o_colour = vec4(texture(g_accumulation, v_uv).rgb, 1.0); }
+void main() { o_colour = vec4(textureLod(g_accumulation, v_uv, 0.0).rgb, 1.0); }
