@@ -7,7 +7,6 @@
 #include <chrono>
 #include <cstddef>
 #include <cstring>
-#include <immintrin.h>
 #include <thread>
 
 #include "Base/Assert.h"
@@ -34,11 +33,6 @@ constexpr uint32_t kMaxMessageField = 0xFFFF;
 constexpr uint32_t kPreallocatedPendingNodes = 32;
 // Fixed messages are decoded from a copy on the stack; larger ones from a copy in the default pool.
 constexpr uint32_t kInlineMessageBytes = 256;
-constexpr uint32_t kReadAheadBytes = 256;
-// Pauses after a lost race on the write position, doubled up to the last: writers that back off
-// leave the winner its cache line for a few messages instead of all fighting for every one.
-constexpr uint32_t kFirstBackoff = 4;
-constexpr uint32_t kLastBackoff = 64;
 static_assert(kLargestFixedMessage <= kInlineMessageBytes, "every fixed message decodes from the stack");
 
 SnMessageHandler g_handlers[SnMsg_TypeCount] = {};
@@ -117,12 +111,6 @@ SnMsgHeader* CSnAudioMgr::TryReserve(uint32_t size) {
   // The read position first: the write position read after it is never behind it.
   uint64_t read = m_readSeen.load(std::memory_order_acquire);
   uint64_t write = m_write.load(std::memory_order_relaxed);
-  uint32_t backoff = kFirstBackoff;
-  const auto lostRace = [&] {
-    for (uint32_t i = 0; i < backoff; ++i) _mm_pause();
-    if (backoff < kLastBackoff) backoff *= 2;
-    write = m_write.load(std::memory_order_relaxed);
-  };
   for (;;) {
     const uint32_t at = Offset(write);
     const uint64_t tail = m_size - at;
@@ -132,15 +120,12 @@ SnMsgHeader* CSnAudioMgr::TryReserve(uint32_t size) {
     if (need < tail && need < free) {
       if (m_write.compare_exchange_weak(write, write + size, std::memory_order_acq_rel, std::memory_order_relaxed))
         return reinterpret_cast<SnMsgHeader*>(m_pBase + at);
-      lostRace();
       continue;
     }
     if (free > tail && need < free - tail) {
       if (!m_write.compare_exchange_weak(write, NextLap(write) + size, std::memory_order_acq_rel,
-                                         std::memory_order_relaxed)) {
-        lostRace();
+                                         std::memory_order_relaxed))
         continue;
-      }
       // The reader meets this marker at the old tail and goes back to the base.
       if (tail >= kHeaderBytes) {
         SnMsgHeader* marker = reinterpret_cast<SnMsgHeader*>(m_pBase + at);
@@ -283,8 +268,6 @@ bool CSnAudioMgr::ProcessMessages(bool makeRoom) {
       continue;
     }
     const SnMsgHeader* header = reinterpret_cast<const SnMsgHeader*>(m_pBase + at);
-    // The lines ahead were last written on the writers' cores: ask for them early.
-    if (at + kReadAheadBytes < m_size) __builtin_prefetch(m_pBase + at + kReadAheadBytes);
     if (header->type == SnMsg_WrapMarker) {
       m_read.store(NextLap(read), std::memory_order_release);
       continue;
