@@ -270,13 +270,10 @@ void OnStopAll(const SnMsgStopAll& m) {
     SOUND_LOG(Error, "StopAll: no stop action could be made");
     return;
   }
-  {
-    CSnPendingActionItem record(action, 0);
-    record.gameObject = object.get();
-    action->Execute(record);
-    record.action = nullptr;  // the reference is given back below, not by the record
-    record.gameObject = nullptr;
-  }
+  // A record of its own, for this one run; the action's reference is given back here, not by it.
+  CSnPendingActionItem record(action, 0);
+  record.gameObject = object.get();
+  action->Execute(record);
   action->Release();
 }
 

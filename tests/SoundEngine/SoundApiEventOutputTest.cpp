@@ -47,6 +47,22 @@ TEST_F(SoundApiEventTest, PostedEventsScheduleTheirActionsAndEndWithTheirCallbac
   event->Release();
 }
 
+void PostAgainFromTheCallback(uint32_t type, SnCallbackInfo*) {
+  if (type == SnCallback_EndOfEvent) SetRTPCValue(77u, 5.0f);
+}
+
+// The end-of-event callback runs inside the handler, under the audio lock, and may call the API.
+TEST_F(SoundApiEventTest, ACallbackReachedFromAHandlerMayCallTheApiAgain) {
+  Start();
+  CSnIndexedObject* event = AddIndexed(70, SnIndex_Events);
+  ASSERT_NE(PostEvent(70u, 0xFFFFFFFFu, SnCallback_EndOfEvent, &PostAgainFromTheCallback), 0u);
+  Frames(2);
+  float value = 0;
+  ASSERT_TRUE(g_pRTPCMgr->GetValue(77, SnRTPCKey{}, value));
+  EXPECT_EQ(value, 5.0f);
+  event->Release();
+}
+
 TEST_F(SoundApiEventTest, ExternalSourcesAreCopiedAndAlwaysGivenBack) {
   Start();
   CSnIndexedObject* event = AddIndexed(31, SnIndex_Events);
