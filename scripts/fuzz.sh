@@ -8,7 +8,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds=${FUZZ_SECONDS:-60}
-targets=${FUZZ_TARGETS:-"value_text object_text packed_shader asset_file texture_file sprite_font"}
+# Every target with a seed corpus.
+targets=${FUZZ_TARGETS:-$(ls tests/fuzz/corpus)}
 jobs=${JOBS:-$(nproc)}
 
 bash scripts/install-deps.sh fuzz
