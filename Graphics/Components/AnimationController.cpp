@@ -22,6 +22,26 @@ const Base::Mat4 kMirrorZ = Base::Mat4::BuildScale(1.0f, 1.0f, -1.0f);
 
 Base::Mat4 RotationMatrix(const Base::Quaternion& rotation) { return Base::Mat4(rotation.ToMat3Transposed()); }
 
+// translation(position) x rotation matrix, written out: the product only places the translation.
+Base::Mat4 BonePose(const Base::Vec3& position, const Base::Quaternion& rotation) {
+  Base::Mat4 pose = RotationMatrix(rotation);
+  pose(0, 3) = position.x;
+  pose(1, 3) = position.y;
+  pose(2, 3) = position.z;
+  return pose;
+}
+
+// a x b for an `a` whose last row is (0, 0, 0, 1), as every bone pose is: the last row of the
+// product is b's own.
+void AffineTimes(const Base::Mat4& a, const Base::Mat4& b, Base::Mat4& out) {
+  for (int r = 0; r < 3; ++r) {
+    const float* row = a.m + r * 4;
+    float* o = out.m + r * 4;
+    for (int c = 0; c < 4; ++c) o[c] = row[0] * b.m[c] + row[1] * b.m[4 + c] + row[2] * b.m[8 + c] + row[3] * b.m[12 + c];
+  }
+  for (int c = 0; c < 4; ++c) out.m[12 + c] = b.m[12 + c];
+}
+
 Base::Vec3 XYZ(const Base::Vec4& v) { return {v.x, v.y, v.z}; }
 
 // The frame shown at a time, taken in double precision so that no time overflows the count.
@@ -193,24 +213,26 @@ void AnimationController::LogicUpdate(float dt) {
   }
   if (m_paused && !m_poseDirty) return;
   if (m_previousTrack.keys && m_previousTrack.blendRemaining > 0.0f) {
+    // The blend weight moves on every update: so does the pose.
+    m_poseDirty = true;
     m_previousTrack.blendRemaining -= m_animationSpeed * dt;
     Advance(m_previousTrack, dt);
   }
   if (m_currentTrack.keys) Advance(m_currentTrack, dt);
-  if (m_poseDirty) {
-    BuildPose();
-    for (Base::Mat4& m : m_skinningMatrices) m = m.Transposed();
-  }
-  m_poseDirty = false;
+  if (m_poseDirty || m_trackChanged) BuildPose();
+  m_poseDirty = m_trackChanged = false;
 }
 
 void AnimationController::Advance(AnimationTrack& track, float dt) {
   track.time += m_animationSpeed * dt;
   if (!(track.time > Key(track, 0, track.frame).time)) return;
-  m_poseDirty = true;
+  // The pose is rebuilt when the frame shown changes, not on every update between two keys.
+  const uint32_t shown = track.frame;
   track.frame = FrameAt(track.time, track.frameCount);
+  if (track.frame != shown) m_poseDirty = true;
   const float last = Key(track, 0, track.frameCount - 1).time;
   if (!(track.time > last)) return;
+  m_poseDirty = true;
   if (m_looping) {
     // A timeline that never moves forward cannot be wrapped by stepping back: it rests on frame 0.
     if (!(last > 0.0f)) {
@@ -257,22 +279,29 @@ void AnimationController::BuildPose() {
       const KeyFrame& previous = Key(m_previousTrack, b, m_previousTrack.frame);
       const KeyFrame& current = Key(m_currentTrack, b, m_currentTrack.frame);
       const Base::Vec3 position = previous.position * t + current.position * (1.0f - t);
-      const Base::Quaternion rotation = current.rotation.Slerp(previous.rotation, t);
-      m_localPose[b] = Base::Mat4::BuildTranslation(position) * RotationMatrix(rotation);
+      m_localPose[b] = BonePose(position, current.rotation.Slerp(previous.rotation, t));
     }
   } else if (m_currentTrack.keys) {
     for (uint32_t b = 0; b < bones; ++b) {
       const KeyFrame& key = Key(m_currentTrack, b, m_currentTrack.frame);
-      m_localPose[b] = Base::Mat4::BuildTranslation(key.position) * RotationMatrix(key.rotation);
+      m_localPose[b] = BonePose(key.position, key.rotation);
     }
   } else {
-    for (Base::Mat4& m : m_skinningMatrices) m = kMirrorZ;
+    for (Base::Mat4& m : m_skinningMatrices) m = kMirrorZ;  // its own transpose
     return;
   }
-  for (uint32_t b = 0; b < bones; ++b)
-    m_globalPose[b] = m_parents[b] < 0 ? m_localPose[b] : m_globalPose[uint32_t(m_parents[b])] * m_localPose[b];
   const std::vector<Base::Mat4>& bind = m_animationData->GetBoneMatrices();
-  for (uint32_t b = 0; b < bones; ++b) m_skinningMatrices[b] = kMirrorZ * m_globalPose[b] * bind[b];
+  Base::Mat4 skin;
+  for (uint32_t b = 0; b < bones; ++b) {
+    if (m_parents[b] < 0)
+      m_globalPose[b] = m_localPose[b];
+    else
+      AffineTimes(m_globalPose[uint32_t(m_parents[b])], m_localPose[b], m_globalPose[b]);
+    // scale(1, 1, -1) x global x bind, handed to the GPU transposed.
+    AffineTimes(m_globalPose[b], bind[b], skin);
+    for (int c = 0; c < 4; ++c) skin.m[8 + c] = -skin.m[8 + c];
+    m_skinningMatrices[b] = skin.Transposed();
+  }
 }
 
 void AnimationController::Play(std::string name, bool loop, float blendTime) {
@@ -290,6 +319,7 @@ void AnimationController::Play(std::string name, bool loop, float blendTime) {
     LoadTrack(m_currentTrack, m_animationData->FindAnimationByHash(hash));
     m_looping = loop;
     m_animationData->SetCurrentAnimation(hash);
+    m_trackChanged = true;
   } else if (hash != m_currentHash) {
     m_previousHash = hash;
     LoadTrack(m_previousTrack, m_animationData->FindAnimationByHash(hash));
@@ -319,6 +349,7 @@ void AnimationController::Stop(float blendTime) {
   m_looping = true;
   m_currentTrack = AnimationTrack();
   if (!m_animationData) return;
+  m_trackChanged = true;
   m_animationData->SetCurrentAnimation(m_idleHash);
   // No idle animation: the current track stays empty and the pose settles on the bind pose.
   if (m_animationData->HasAnimation(m_idleAnimation.c_str()))

@@ -120,6 +120,8 @@ class AnimationController : public Core::GameComponent {
   // Parent of each bone as the pose is built: a file's parent that does not precede its child makes the
   // child a root.
   std::vector<int32_t> m_parents;
+  // A new animation took a track: its first frame is posed even before the frame index moves.
+  bool m_trackChanged = false;
   bool m_meshReported = false;  // the warnings about m_meshId's mesh have been logged
   bool m_modelMissingLogged = false;
   bool m_transformMissingLogged = false;
