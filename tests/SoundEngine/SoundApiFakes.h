@@ -8,6 +8,7 @@
 
 #include "SoundEngine/Actions/EventReceiver.h"
 #include "SoundEngine/Banks/BankReceivers.h"
+#include "SoundEngine/Callbacks/PlayingIDCallbackMgr.h"
 #include "SoundEngine/DynamicSequence/SequenceReceiver.h"
 #include "SoundEngine/Hierarchy/NodeReceiver.h"
 #include "SoundEngine/Lower/OutputServices.h"
@@ -119,7 +120,10 @@ class FakeEvents : public SN::ISnEventReceiver {
   void ScheduleEventActions(SN::CSnIndexedObject* event, SN::CSnRegisteredObj* object,
                             const SN::SnMsgPostEvent& m) override {
     log.Add("Schedule", event->ID(), object ? object->ID() : 0u, m.playingId, m.lastArgument);
+    // As a scheduled action would: the playing id lives on until the test lets it go.
+    if (holdPlayingIds) SN::g_pPlayingIDCallbackMgr->AddPendingActionRef(m.playingId);
   }
+  bool holdPlayingIds = false;
   void ExecuteActionOnEvent(SN::CSnIndexedObject* event, SN::CSnRegisteredObj* object, SN::SnActionOnEvent action,
                             const SN::TransParamsBase& t, uint32_t playingId) override {
     log.Add("ActionOnEvent", event->ID(), object ? object->ID() : 0u, uint32_t(action), t.durationMs,

@@ -176,6 +176,24 @@ TEST_F(SoundApiTest, ParametersStatesSwitchesAndTriggers) {
   Frames(60);
   ASSERT_TRUE(g_pRTPCMgr->GetValue(20, SnRTPCKey::ForObject(three), value));
   EXPECT_EQ(value, 100.0f);
+  EXPECT_EQ(ResetRTPCValue(20u, 3, 1000), SN_Success);  // back to the default over a second
+  Frames(1);
+  ASSERT_TRUE(g_pRTPCMgr->GetValue(20, SnRTPCKey::ForObject(three), value));
+  EXPECT_GT(value, 0.0f);
+  EXPECT_LT(value, 100.0f);
+
+  CSnIndexedObject* event = AddIndexed(400, SnIndex_Events);
+  events_.holdPlayingIds = true;
+  const uint32_t playing = PostEvent(400u, 3);
+  EXPECT_EQ(SetRTPCValueByPlayingID("Pitch", 0.5f, playing), SN_Success);
+  Frames(1);
+  ASSERT_TRUE(g_pRTPCMgr->GetValue(GetIDFromString("pitch"), SnRTPCKey::ForObjectAndPlayingId(three, playing), value));
+  EXPECT_EQ(value, 0.5f);
+  // Once the playing id ends, the values it owned go with it.
+  g_pPlayingIDCallbackMgr->ReleasePendingActionRef(playing);
+  EXPECT_FALSE(g_pRTPCMgr->HasExactValue(GetIDFromString("pitch"), SnRTPCKey::ForObjectAndPlayingId(three, playing)));
+  event->Release();
+
   EXPECT_EQ(ResetRTPCValue(u"Speed", 3), SN_Success);
   EXPECT_EQ(ResetRTPCValue(speed), SN_Success);
   Frames(1);
