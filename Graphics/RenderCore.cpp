@@ -3,6 +3,7 @@
 
 #include "Base/DebugTimer.h"
 #include "DirectX/CommonStates.h"
+#include "DirectX/SpriteBatch.h"
 #include "Graphics/BaseCamera.h"
 #include "Graphics/Canvas.h"
 #include "Graphics/DebugDraw.h"
@@ -47,6 +48,7 @@ const char* const kRequiredShaders[] = {"ObjectSpace_VS", "Fullbright_PS", "ToSc
 BaseCamera* g_currentCamera = nullptr;
 int g_currentLayer = 1;
 Frame* g_currentFrame = nullptr;
+RenderCore::DrawLibPass g_drawLibPass = nullptr;
 
 Platform::GpuContext* Context() { return GetDevice()->m_context; }
 
@@ -86,6 +88,8 @@ RenderCore::RenderCore() { Initialize(); }
 
 RenderCore::~RenderCore() = default;
 
+void RenderCore::SetDrawLibPass(DrawLibPass pass) { g_drawLibPass = pass; }
+
 BaseCamera* RenderCore::GetCurrentCamera() { return g_currentCamera; }
 int RenderCore::GetCurrentLayer() { return g_currentLayer; }
 Frame* RenderCore::GetCurrentFrame() { return g_currentFrame; }
@@ -113,6 +117,9 @@ void RenderCore::Initialize() {
 
   m_commonStates = std::make_unique<DirectX::CommonStates>(GetDevice()->m_device);
   m_states = &RenderStateSet::GetInstance();
+  // The sprite batch applies no viewport transform of its own: the matrix it is given is the whole one.
+  m_spriteBatch = std::make_unique<DirectX::SpriteBatch>(GetDevice()->m_context);
+  m_spriteBatch->SetRotation(DirectX::SpriteRotation_Unspecified);
 
   m_initialized = true;
   GFX_LOG(Info, "Render Core Initialized");
@@ -179,6 +186,7 @@ void RenderCore::Shutdown() {
   m_sharedLightBuffer.reset();
   if (m_states) m_states->Release();
   m_states = nullptr;
+  m_spriteBatch.reset();  // its device objects go before the device
   m_commonStates.reset();
   g_currentCamera = nullptr;
   g_currentFrame = nullptr;
@@ -318,8 +326,11 @@ void RenderCore::MultiPass(RenderList& list, Frame& frame) {
     timer.StartTimer("ForwardPass");
     RenderForward(layer->others, frame);
     timer.StopTimer("ForwardPass");
-    // 2D drawing needs the sprite toolkit, which this build does not have yet; its blocks stay unread.
+    timer.StartTimer("DrawLib");
+    if (has2D && g_drawLibPass && m_spriteBatch)
+      g_drawLibPass(*layer, layer->camera, *m_spriteBatch, *m_commonStates, m_drawLibPS);
     SetBlendState(0);
+    timer.StopTimer("DrawLib");
   }
   Compose(frame);
 }

@@ -23,6 +23,7 @@
 
 namespace DirectX {
 class CommonStates;
+class SpriteBatch;
 }
 
 namespace Graphics {
@@ -86,6 +87,16 @@ class RenderCore {
   Renderer::GBuffer* GetGBuffer() const { return m_gBuffer.get(); }
   uint32_t GetMeshID(BuiltInMesh mesh) const { return m_meshes[mesh]; }
   Base::Vec2 GetTargetSize() const { return m_targetSize; }
+  DirectX::SpriteBatch* GetSpriteBatch() const { return m_spriteBatch.get(); }
+  DirectX::CommonStates* GetCommonStates() const { return m_commonStates.get(); }
+
+  // The 2D step of each layer (its own DrawLib block and its 3D2D blocks), installed by the 2D
+  // drawing code; the render core calls it with the layer's camera, its sprite batch, its common
+  // states and "DrawLib_PS", and re-applies blend state 0 after it. Null draws no 2D.
+  using DrawLibPass = void (*)(const RenderList::Layer& layer, BaseCamera* camera, DirectX::SpriteBatch& batch,
+                               const DirectX::CommonStates& states, Shader* pixelShader);
+  static void SetDrawLibPass(DrawLibPass pass);
+
   // Model batches drawn by the last canvas draw, over all its layers.
   uint32_t GetLastBatchCount() const { return m_lastBatchCount; }
 
@@ -145,6 +156,8 @@ class RenderCore {
   int m_rasterizer = 3;  // a true cache; 3 is no state yet
   bool m_initialized = false;
   uint32_t m_lastBatchCount = 0;
+  // Destroyed first, then the scratch storage and the common states above it.
+  std::unique_ptr<DirectX::SpriteBatch> m_spriteBatch;
 };
 
 }  // namespace Graphics

@@ -214,6 +214,34 @@ TEST_F(RenderPasses, ModelsOfOneMeshAndMaterialShareABatchUnlessAnimated) {
   EXPECT_GT(At(px, 45, 32).Brightness(), 600);
 }
 
+struct DrawLibCall {
+  int calls = 0;
+  size_t sprites = 0;
+  Graphics::BaseCamera* camera = nullptr;
+  Graphics::Shader* shader = nullptr;
+} g_drawLib;
+
+TEST_F(RenderPasses, LayersWith2DRecordsHandThemToTheInstalledDrawLibPass) {
+  g_drawLib = {};
+  Graphics::RenderCore::SetDrawLibPass([](const Graphics::RenderList::Layer& layer, Graphics::BaseCamera* camera,
+                                          DirectX::SpriteBatch&, const DirectX::CommonStates&, Graphics::Shader* shader) {
+    ++g_drawLib.calls;
+    g_drawLib.sprites = layer.block.sprites.size();
+    g_drawLib.camera = camera;
+    g_drawLib.shader = shader;
+  });
+  master_.Clear(canvasId_, Vec4(0, 0, 0, 1));
+  canvas_->Begin(&camera_);
+  canvas_->AddRectCommand(3, Graphics::SpriteRecord{});
+  canvas_->End();
+  master_.Draw(canvasId_);
+  Graphics::RenderCore::SetDrawLibPass(nullptr);
+  EXPECT_EQ(g_drawLib.calls, 1);  // only layer 3 has anything to draw
+  EXPECT_EQ(g_drawLib.sprites, 1u);
+  EXPECT_EQ(g_drawLib.camera, canvas_->GetCamera2D());
+  EXPECT_EQ(g_drawLib.shader, Graphics::FindLoadedShader("DrawLib_PS"));
+}
+
 TEST_F(RenderPasses, TargetsFollowTheFrameSizeOnlyWhenItChanges) {
   DrawFrame({});
   EXPECT_EQ(core_->GetTargetSize().x, float(kSize));
