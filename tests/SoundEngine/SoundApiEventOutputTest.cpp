@@ -67,7 +67,7 @@ TEST_F(SoundApiEventTest, ExternalSourcesAreCopiedAndAlwaysGivenBack) {
   Start();
   CSnIndexedObject* event = AddIndexed(31, SnIndex_Events);
   const uint32_t baseline = PoolUsed(g_DefaultPoolId);
-  const SnExternalSourceInfo sources[2] = {{1, 2, u"voice_01.wem", nullptr, 0, 0}, {3, 4, nullptr, nullptr, 0, 9}};
+  const SnExternalSourceInfo sources[2] = {{1, 2, u"voice_01.snd", nullptr, 0, 0}, {3, 4, nullptr, nullptr, 0, 9}};
 
   // Absent event, by id and by name: the copy is released.
   EXPECT_EQ(PostEvent(32u, 0xFFFFFFFFu, 0, nullptr, nullptr, 2, sources), 0u);
