@@ -18,7 +18,7 @@ run: release
 test: deps
 	cmake -S . -B build/test -DCMAKE_BUILD_TYPE=Debug -DORV_SANITIZE=ON -DORV_WERROR=$(CI_WERROR)
 	cmake --build build/test -j $(JOBS)
-	cd build/test && ctest --output-on-failure -j $(JOBS)
+	cd build/test && ctest --output-on-failure --timeout 300 -j $(JOBS)
 
 bench: deps
 	cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DORV_BENCH=ON -DORV_TESTS=OFF
