@@ -20,6 +20,7 @@ namespace Graphics {
 namespace {
 
 GraphicsSystem* g_instance = nullptr;
+GraphicsSystem::DrawLibLink g_drawLib;
 
 // The engine's spaces and the game world use the space's hook table; the system listens on the
 // engine's under its own key.
@@ -46,6 +47,8 @@ GraphicsSystem::~GraphicsSystem() {
 
 GraphicsSystem* GraphicsSystem::GetInstance() { return g_instance; }
 
+void GraphicsSystem::SetDrawLibLink(const DrawLibLink& link) { g_drawLib = link; }
+
 void GraphicsSystem::Initialize(Core::Engine* engine) {
   using Base::Reflection::TypeOf;
   using Base::Reflection::Variant;
@@ -69,6 +72,7 @@ void GraphicsSystem::Initialize(Core::Engine* engine) {
   m_editorCamera = nullptr;
   m_editorMode = false;
   SetCameraScreenSize(&m_screenSize);
+  if (g_drawLib.initialize) g_drawLib.initialize();
 }
 
 void GraphicsSystem::Shutdown(Core::Engine* engine) {
@@ -121,6 +125,7 @@ void GraphicsSystem::FrameStep(float, Core::SpaceList* spaces) {
   timer.ChainTimer("GuiDraw");
   Core::Scripts().Call("gui.Draw");
   timer.ChainTimer("Render");
+  if (g_drawLib.flush) g_drawLib.flush();
   for (Core::GameSpace* space : *spaces) {
     // A hidden space recorded nothing this frame: its canvas is not drawn.
     if (!IsSpaceRegistered(space) || space->IsHidden()) continue;

@@ -42,6 +42,15 @@ class GraphicsSystem : public Core::System {
 
   static GraphicsSystem* GetInstance();
 
+  // How the script 2D drawing object joins the system: `initialize` builds it and publishes it to the
+  // scripts as "graphics" (from Initialize, before "SystemPostInit"), `flush` hands its recorded
+  // commands to the canvases (each frame, after the script draw calls, before the canvases are drawn).
+  struct DrawLibLink {
+    void (*initialize)() = nullptr;
+    void (*flush)() = nullptr;
+  };
+  static void SetDrawLibLink(const DrawLibLink& link);
+
   void Initialize(Core::Engine* engine) override;
   const char* GetName() const override { return "GRAPHICS"; }
   void Shutdown(Core::Engine* engine) override;

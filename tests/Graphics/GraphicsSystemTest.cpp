@@ -9,6 +9,7 @@
 #include "Vantor/Window.h"
 #include "tests/Graphics/RenderSceneSupport.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,8 @@ class FullScreenWindow : public Base::Window {
   bool m_fullscreen = false;
 };
 
+RecordingScripts* g_recorder = nullptr;
+
 // What the scene's space draws on its "Draw" hook.
 std::vector<Graphics::RenderableObject*> g_scene;
 void SubmitScene() {
@@ -51,6 +54,9 @@ class GraphicsSystemFrames : public RenderTest::SceneFixture {
   void SetUp() override {
     SceneFixture::SetUp();
     previous_ = Core::SetScriptHost(&scripts_);
+    g_recorder = &scripts_;
+    Graphics::GraphicsSystem::SetDrawLibLink({[] { g_recorder->calls.push_back("drawlib:init"); },
+                                              [] { g_recorder->calls.push_back("drawlib:flush"); }});
     system_ = new Graphics::GraphicsSystem();
     engine_.AddSystem(system_);
     engine_.Init();
@@ -61,6 +67,8 @@ class GraphicsSystemFrames : public RenderTest::SceneFixture {
   void TearDown() override {
     g_scene.clear();
     engine_.Teardown();  // the system releases canvases, frames, the render core and the device
+    Graphics::GraphicsSystem::SetDrawLibLink({});
+    g_recorder = nullptr;
     Core::SetScriptHost(previous_);
     ResourceTest::ResourceFixture::TearDown();
   }
@@ -79,6 +87,7 @@ class GraphicsSystemFrames : public RenderTest::SceneFixture {
 
 TEST_F(GraphicsSystemFrames, AFrameStepDrawsTheSpaceThroughTheEditorCameraAndCallsTheScriptsInOrder) {
   EXPECT_TRUE(system_->IsSpaceRegistered(space_));
+  EXPECT_EQ(std::count(scripts_.calls.begin(), scripts_.calls.end(), "drawlib:init"), 1);
   const Vec4 albedo(0.2f, 0.6f, 0.9f, 1.0f);
   RenderTest::Model box("default.cong", Vec3(0, 0, 0), Vec3(4, 4, 4), albedo);
   g_scene = {&box};
@@ -93,8 +102,9 @@ TEST_F(GraphicsSystemFrames, AFrameStepDrawsTheSpaceThroughTheEditorCameraAndCal
   engine_.FrameStep(0.016f);
   std::vector<std::string> drawCalls;
   for (const std::string& call : scripts_.calls)
-    if (call == "Hook:Call Draw" || call == "gui.Draw" || call.rfind("WindowResize", 0) == 0) drawCalls.push_back(call);
-  EXPECT_EQ(drawCalls, (std::vector<std::string>{"WindowResize 64x64", "Hook:Call Draw", "gui.Draw"}));
+    if (call == "Hook:Call Draw" || call == "gui.Draw" || call.rfind("WindowResize", 0) == 0 || call == "drawlib:flush")
+      drawCalls.push_back(call);
+  EXPECT_EQ(drawCalls, (std::vector<std::string>{"WindowResize 64x64", "Hook:Call Draw", "gui.Draw", "drawlib:flush"}));
   const std::vector<RenderTest::Pixel> px = ReadBack();
   EXPECT_NEAR(At(px, 32, 32).g, 153, 2);
   EXPECT_EQ(At(px, 1, 1).Brightness(), 0);  // the system clears to transparent black
@@ -160,6 +170,26 @@ TEST_F(GraphicsSystemFrames, ADeletedSpaceIsForgottenAndItsFrameBlanked) {
   EXPECT_FALSE(system_->IsSpaceRegistered(space_));
   EXPECT_TRUE(system_->GetSpaces().empty());
   EXPECT_EQ(At(ReadBack(), 32, 32).Brightness(), 0);
+}
+
+TEST_F(GraphicsSystemFrames, SkippedFramesAndHiddenSpacesDrawNothing) {
+  UseEditorCamera();
+  RenderTest::Model box("default.cong", Vec3(0, 0, 0), Vec3(4, 4, 4));
+  g_scene = {&box};
+  engine_.GetHooks().Call("SkipRender", true);
+  scripts_.calls.clear();
+  engine_.FrameStep(0.016f);
+  EXPECT_EQ(std::count(scripts_.calls.begin(), scripts_.calls.end(), "gui.Draw"), 0);
+  EXPECT_EQ(frame_->GetPendingPresents(), 0u);
+
+  engine_.GetHooks().Call("SkipRender", false);
+  space_->SetHidden(true);
+  engine_.FrameStep(0.016f);
+  EXPECT_EQ(std::count(scripts_.calls.begin(), scripts_.calls.end(), "gui.Draw"), 1);
+  EXPECT_EQ(At(ReadBack(), 32, 32).Brightness(), 0);  // cleared, the box never recorded
+  space_->SetHidden(false);
+  engine_.FrameStep(0.016f);
+  EXPECT_GT(At(ReadBack(), 32, 32).Brightness(), 700);
 }
 
 TEST_F(GraphicsSystemFrames, CamerasAndCanvasesOfUnknownSpacesAreRefusedWithTheirMessages) {
