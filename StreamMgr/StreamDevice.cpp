@@ -15,58 +15,66 @@ namespace SN {
 // Thread part
 
 void CSnIOSchedulerThread::StandardStreamWaiting() {
-  Platform::ReentrantGuard guard(threadLock_);
+  StreamGuard guard(threadLock_);
+  signals_.fetch_add(1, std::memory_order_release);
   if (++standardCount_ == 1) standardWaiting_.Set();
 }
 
 void CSnIOSchedulerThread::StandardStreamDone() {
-  Platform::ReentrantGuard guard(threadLock_);
+  StreamGuard guard(threadLock_);
   if (standardCount_ && --standardCount_ == 0) standardWaiting_.Clear();
 }
 
 void CSnIOSchedulerThread::AutomaticStreamWaiting() {
-  Platform::ReentrantGuard guard(threadLock_);
+  StreamGuard guard(threadLock_);
+  signals_.fetch_add(1, std::memory_order_release);
   if (++automaticCount_ == 1 && !automaticHeldBack_) automaticWaiting_.Set();
 }
 
 void CSnIOSchedulerThread::AutomaticStreamDone() {
-  Platform::ReentrantGuard guard(threadLock_);
+  StreamGuard guard(threadLock_);
   if (automaticCount_ && --automaticCount_ == 0) automaticWaiting_.Clear();
 }
 
 void CSnIOSchedulerThread::HoldBackAutomaticStreams() {
-  Platform::ReentrantGuard guard(threadLock_);
+  StreamGuard guard(threadLock_);
   automaticHeldBack_ = true;
   if (automaticCount_) automaticWaiting_.Clear();
 }
 
 void CSnIOSchedulerThread::ReleaseAutomaticStreams() {
-  Platform::ReentrantGuard guard(threadLock_);
+  if (!automaticHeldBack_.load(std::memory_order_acquire)) return;
+  StreamGuard guard(threadLock_);
   automaticHeldBack_ = false;
+  signals_.fetch_add(1, std::memory_order_release);
   if (automaticCount_) automaticWaiting_.Set();
 }
 
-bool CSnIOSchedulerThread::AutomaticStreamsHeldBack() {
-  Platform::ReentrantGuard guard(threadLock_);
-  return automaticHeldBack_;
+bool CSnIOSchedulerThread::AutomaticStreamsHeldBack() { return automaticHeldBack_.load(std::memory_order_acquire); }
+
+bool CSnIOSchedulerThread::ReadyForMore() {
+  if (stopping_.load(std::memory_order_acquire)) return false;
+  StreamGuard guard(threadLock_);
+  return inFlight_ < maxConcurrentIO_ && (standardCount_ || (automaticCount_ && !automaticHeldBack_));
 }
 
 void CSnIOSchedulerThread::TransferBegun() {
-  Platform::ReentrantGuard guard(threadLock_);
+  StreamGuard guard(threadLock_);
   if (++inFlight_ >= maxConcurrentIO_) gate_.Clear();
 }
 
 void CSnIOSchedulerThread::TransferEnded() {
-  Platform::ReentrantGuard guard(threadLock_);
+  StreamGuard guard(threadLock_);
   if (inFlight_ && --inFlight_ == maxConcurrentIO_ - 1) gate_.Set();
 }
 
 uint32_t CSnIOSchedulerThread::TransfersInFlight() {
-  Platform::ReentrantGuard guard(threadLock_);
+  StreamGuard guard(threadLock_);
   return inFlight_;
 }
 
 SNRESULT CSnIOSchedulerThread::CreateThread(int32_t priority, uint32_t affinityMask, uint32_t stackSize) {
+  stopping_ = false;
   stop_.Clear();
   gate_.Set();
   standardWaiting_.Clear();
@@ -80,6 +88,7 @@ SNRESULT CSnIOSchedulerThread::CreateThread(int32_t priority, uint32_t affinityM
 
 void CSnIOSchedulerThread::StopThread() {
   if (!thread_) return;
+  stopping_ = true;
   stop_.Set();
   Platform::JoinThread(thread_);
   thread_ = nullptr;
@@ -94,7 +103,25 @@ void CSnIOSchedulerThread::WaitForChange(uint32_t ms) {
 uint32_t CSnIOSchedulerThread::ThreadBody(void* context) {
   auto* device = static_cast<CSnIOSchedulerThread*>(context);
   device->OnThreadBegin();
+  bool watched = false;
   for (;;) {
+    if (device->ReadyForMore()) {
+      device->PerformIO();
+      watched = false;
+      continue;
+    }
+    if (!watched) {
+      // A reader that just got its data usually asks again within microseconds: watching for
+      // that briefly spares both threads a sleep and a wake-up per request.
+      watched = true;
+      const uint32_t seen = device->signals_.load(std::memory_order_acquire);
+      for (int spin = 0; spin < kSpinsBeforeSleep && device->signals_.load(std::memory_order_acquire) == seen &&
+                         !device->stopping_.load(std::memory_order_acquire);
+           ++spin)
+        StreamLock::Relax();
+      continue;
+    }
+    watched = false;
     Platform::Event* gateEvents[] = {&device->stop_, &device->gate_};
     int signalled = Platform::WaitAny(gateEvents, 2, Platform::kWaitForever);
     if (signalled == 1) {
@@ -111,7 +138,7 @@ uint32_t CSnIOSchedulerThread::ThreadBody(void* context) {
     if (signalled < 0) return 1;
     bool room;
     {
-      Platform::ReentrantGuard guard(device->threadLock_);
+      StreamGuard guard(device->threadLock_);
       room = device->inFlight_ < device->maxConcurrentIO_;
     }
     if (room) device->PerformIO();
@@ -148,7 +175,7 @@ void CSnStreamDevice::Destroy() {
   StopThread();
   // Streams the thread could not free (their owners never destroyed them) go with the device.
   {
-    Platform::ReentrantGuard guard(deviceLock_);
+    StreamGuard guard(deviceLock_);
     for (CSnStreamTask** list : {&streams_, &caching_})
       while (CSnStreamTask* stream = *list) {
         *list = stream->next;
@@ -164,7 +191,7 @@ void CSnStreamDevice::Destroy() {
 void CSnStreamDevice::OnThreadBegin() { clock_ = uint64_t(Platform::TicksNow()); }
 
 void CSnStreamDevice::LinkStream(CSnStreamTask* stream, bool caching) {
-  Platform::ReentrantGuard guard(deviceLock_);
+  StreamGuard guard(deviceLock_);
   CSnStreamTask*& head = caching ? caching_ : streams_;
   stream->next = head;
   head = stream;
@@ -189,7 +216,7 @@ bool CSnStreamDevice::FreeDestroyedStreams(CSnStreamTask*& list) {
     CSnStreamTask* stream = *link;
     bool go;
     {
-      Platform::ReentrantGuard guard(stream->Lock());
+      StreamGuard guard(stream->Lock());
       go = stream->IsMarkedForDestruction() && stream->CanBeDestroyed();
     }
     if (go && stream != serving_) {
@@ -204,21 +231,21 @@ bool CSnStreamDevice::FreeDestroyedStreams(CSnStreamTask*& list) {
 }
 
 bool CSnStreamDevice::CanExit() {
-  Platform::ReentrantGuard guard(deviceLock_);
+  StreamGuard guard(deviceLock_);
   FreeDestroyedStreams(streams_);
   FreeDestroyedStreams(caching_);
   return !streams_ && !caching_;
 }
 
 void CSnStreamDevice::ReclaimMemory(int8_t priority) {
-  Platform::ReentrantGuard guard(deviceLock_);
+  StreamGuard guard(deviceLock_);
   FreeDestroyedStreams(streams_);
   FreeDestroyedStreams(caching_);
   if (priority < 0) return;
   for (CSnStreamTask* list : {caching_, streams_}) {
     CSnStreamTask* lowest = nullptr;
     for (CSnStreamTask* stream = list; stream; stream = stream->next) {
-      Platform::ReentrantGuard streamGuard(stream->Lock());
+      StreamGuard streamGuard(stream->Lock());
       if (stream->IsMarkedForDestruction() || !stream->IsCandidate() || stream->Priority() >= priority) continue;
       if (!lowest || stream->Priority() < lowest->Priority()) lowest = stream;
     }
@@ -267,7 +294,7 @@ SNRESULT CSnStreamDevice::CreateCachingStream(SnFileDescriptor* descriptor, uint
 }
 
 uint32_t CSnStreamDevice::FreeCacheMemory() {
-  Platform::ReentrantGuard guard(deviceLock_);
+  StreamGuard guard(deviceLock_);
   const uint32_t usable = ioMemory_.Allocator().UsableSize();
   const uint32_t used = ioMemory_.BytesHandedOut() - ioMemory_.ReleasedCachedBytes();
   uint32_t free = usable > used ? usable - used : 0;
@@ -276,12 +303,12 @@ uint32_t CSnStreamDevice::FreeCacheMemory() {
 }
 
 void CSnStreamDevice::FlushCache() {
-  Platform::ReentrantGuard guard(deviceLock_);
+  StreamGuard guard(deviceLock_);
   ioMemory_.Flush();
 }
 
 bool CSnStreamDevice::ServeFromCache(CSnAutomaticStream* stream) {
-  Platform::ReentrantGuard guard(deviceLock_);
+  StreamGuard guard(deviceLock_);
   SnStreamTransfer transfer{};
   if (stream->CreateTransfer(transfer, true) != SnTransferOffer::Made) return false;
   stream->CompleteTransfer(transfer, SN_Success);
@@ -316,7 +343,7 @@ CSnAutomaticStream* CSnStreamDevice::ChooseCachingStream() {
     auto* caching = static_cast<CSnAutomaticStream*>(stream);
     if (destroyed) caching->ReevaluateBuffering();
     held += caching->GetHeldBytes();
-    Platform::ReentrantGuard guard(caching->Lock());
+    StreamGuard guard(caching->Lock());
     if (caching->NeedsIO() && (!picked || caching->Priority() > picked->Priority())) picked = caching;
   }
   if (picked) {
@@ -344,13 +371,13 @@ CSnAutomaticStream* CSnStreamDevice::ChooseCachingStream() {
 }
 
 CSnStreamTask* CSnStreamDevice::ChooseNextStream(float& deadlineMs) {
-  Platform::ReentrantGuard guard(deviceLock_);
+  StreamGuard guard(deviceLock_);
   clock_ = uint64_t(Platform::TicksNow());
   Choice best;
   if (AutomaticStreamsHeldBack()) {
     for (CSnStreamTask* stream = streams_; stream; stream = stream->next) {
       if (stream->IsAutomatic()) continue;
-      Platform::ReentrantGuard streamGuard(stream->Lock());
+      StreamGuard streamGuard(stream->Lock());
       if (!stream->NeedsIO()) continue;
       const float deadline = stream->EffectiveDeadline(clock_);
       if (!best.stream || Earlier(stream, deadline, best)) best = Choice{stream, true, deadline};
@@ -360,7 +387,7 @@ CSnStreamTask* CSnStreamDevice::ChooseNextStream(float& deadlineMs) {
   }
   FreeDestroyedStreams(streams_);
   for (CSnStreamTask* stream = streams_; stream; stream = stream->next) {
-    Platform::ReentrantGuard streamGuard(stream->Lock());
+    StreamGuard streamGuard(stream->Lock());
     if (!stream->IsCandidate()) continue;
     const bool needs = stream->NeedsIO();
     const float deadline = stream->EffectiveDeadline(clock_);
@@ -394,7 +421,7 @@ bool CSnStreamDevice::PrepareTransfer(CSnStreamTask* stream, SnStreamTransfer& t
   if (!OpenDeferred(stream)) return false;
   SnTransferOffer offer;
   {
-    Platform::ReentrantGuard guard(deviceLock_);
+    StreamGuard guard(deviceLock_);
     offer = stream->CreateTransfer(transfer, false);
   }
   if (offer == SnTransferOffer::Made) return true;
@@ -410,13 +437,13 @@ bool CSnStreamDevice::PrepareTransfer(CSnStreamTask* stream, SnStreamTransfer& t
 }
 
 void CSnStreamDevice::FinishTransfer(SnStreamTransfer& transfer, SNRESULT result) {
-  Platform::ReentrantGuard guard(deviceLock_);
-  if (result != SN_Success) ioMemory_.RemoveFromCache(transfer.block);
+  StreamGuard guard(deviceLock_);
+  if (result != SN_Success && transfer.block) ioMemory_.RemoveFromCache(transfer.block);
   transfer.stream->CompleteTransfer(transfer, result);
 }
 
 void CSnStreamDevice::DoneServing() {
-  Platform::ReentrantGuard guard(deviceLock_);
+  StreamGuard guard(deviceLock_);
   serving_ = nullptr;
 }
 
@@ -432,8 +459,8 @@ void CSnBlockingStreamDevice::PerformIO() {
   if (!transfer.fromCache) {
     SnTransferHints hints{deadline, stream->Priority()};
     auto* hook = static_cast<StreamMgr::ISnIOHookBlocking*>(hook_);
-    result = transfer.write ? hook->Write(stream->Descriptor(), hints, transfer.block->address, transfer.request)
-                            : hook->Read(stream->Descriptor(), hints, transfer.block->address, transfer.request);
+    result = transfer.write ? hook->Write(stream->Descriptor(), hints, transfer.address, transfer.request)
+                            : hook->Read(stream->Descriptor(), hints, transfer.address, transfer.request);
   }
   FinishTransfer(transfer, result);
 }
@@ -475,7 +502,7 @@ void CSnDeferredStreamDevice::PerformIO() {
   if (!stream) return;
   Record* record;
   {
-    Platform::ReentrantGuard guard(deviceLock_);
+    StreamGuard guard(deviceLock_);
     record = freeHead_;
     if (!record) {
       serving_ = nullptr;
@@ -489,7 +516,7 @@ void CSnDeferredStreamDevice::PerformIO() {
   const bool made = PrepareTransfer(stream, record->transfer);
   DoneServing();
   if (!made) {
-    Platform::ReentrantGuard guard(deviceLock_);
+    StreamGuard guard(deviceLock_);
     record->nextFree = freeHead_;
     freeHead_ = record;
     if (!freeTail_) freeTail_ = record;
@@ -498,14 +525,14 @@ void CSnDeferredStreamDevice::PerformIO() {
   }
   if (record->transfer.fromCache) {
     FinishTransfer(record->transfer, SN_Success);
-    Platform::ReentrantGuard guard(deviceLock_);
+    StreamGuard guard(deviceLock_);
     record->nextFree = freeHead_;
     freeHead_ = record;
     if (!freeTail_) freeTail_ = record;
     ++freeCount_;
     return;
   }
-  record->async = StreamMgr::SnAsyncTransfer{record->transfer.request, record->transfer.block->address, &OnComplete, record};
+  record->async = StreamMgr::SnAsyncTransfer{record->transfer.request, record->transfer.address, &OnComplete, record};
   TransferBegun();
   SnTransferHints hints{deadline, stream->Priority()};
   auto* hook = static_cast<StreamMgr::ISnIOHookDeferred*>(hook_);
@@ -519,7 +546,7 @@ void CSnDeferredStreamDevice::OnComplete(StreamMgr::SnAsyncTransfer* transfer, S
   CSnDeferredStreamDevice* device = record->device;
   device->FinishTransfer(record->transfer, result);
   {
-    Platform::ReentrantGuard guard(device->deviceLock_);
+    StreamGuard guard(device->deviceLock_);
     record->nextFree = nullptr;
     if (device->freeTail_)
       device->freeTail_->nextFree = record;

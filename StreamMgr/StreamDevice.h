@@ -7,10 +7,12 @@
 // on an event while holding a lock.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "Platform/Threading.h"
 #include "StreamMgr/IOMemory.h"
+#include "StreamMgr/StreamLock.h"
 #include "StreamMgr/LowLevelIO.h"
 #include "StreamMgr/Streams.h"
 
@@ -44,18 +46,27 @@ class CSnIOSchedulerThread {
 
   Platform::Thread* thread_ = nullptr;
   uint32_t maxConcurrentIO_ = 1;
-  Platform::ReentrantLock threadLock_;
+  StreamLock threadLock_;
   Platform::Event stop_{Platform::Event::Reset::Manual, false};
   Platform::Event gate_{Platform::Event::Reset::Manual, true};
   Platform::Event standardWaiting_{Platform::Event::Reset::Manual, false};
   Platform::Event automaticWaiting_{Platform::Event::Reset::Manual, false};
   uint32_t standardCount_ = 0;
   uint32_t automaticCount_ = 0;
-  bool automaticHeldBack_ = false;
+  // Read without the lock by the I/O memory on every released block: letting go is a no-op unless
+  // something was held back, and the lock is taken only then.
+  std::atomic<bool> automaticHeldBack_{false};
+  std::atomic<bool> stopping_{false};
+  // Bumped whenever work may have arrived; the thread watches it briefly before sleeping.
+  alignas(64) std::atomic<uint32_t> signals_{0};
+  static constexpr int kSpinsBeforeSleep = 2000;
   uint32_t inFlight_ = 0;
 
  private:
   static uint32_t ThreadBody(void* device);
+  // True when a transfer can be started now without waiting on an event: the thread chains
+  // transfers this way instead of going through its events for every block.
+  bool ReadyForMore();
 };
 
 class CSnStreamDevice : public CSnIOSchedulerThread {
@@ -91,7 +102,7 @@ class CSnStreamDevice : public CSnIOSchedulerThread {
   uint32_t MaxBlocks() const { return maxBlocks_; }
   uint32_t PinnedBytesInUse() const { return pinnedInUse_; }
   uint32_t FreeCacheMemory();
-  Platform::ReentrantLock& DeviceLock() { return deviceLock_; }
+  StreamLock& DeviceLock() { return deviceLock_; }
   CSnIOMemoryManager& IOMemory() { return ioMemory_; }
   // Counter ticks per millisecond, the sound engine's.
   static float TicksPerMs();
@@ -122,7 +133,7 @@ class CSnStreamDevice : public CSnIOSchedulerThread {
   CSnStreamTask* streams_ = nullptr;
   CSnStreamTask* caching_ = nullptr;
   CSnStreamTask* serving_ = nullptr;  // chosen by the thread, not to be freed under it
-  Platform::ReentrantLock deviceLock_;
+  StreamLock deviceLock_;
   CSnIOMemoryManager ioMemory_;
   uint32_t granularity_ = 0;
   float targetBufferingMs_ = 0.0f;

@@ -55,14 +55,29 @@ CSnStreamTask::~CSnStreamTask() {
 bool CSnStreamTask::CanBeDestroyed() { return inFlight_ == 0; }
 
 void CSnStreamTask::WakeWaiter() {
-  Platform::ReentrantGuard guard(lock_);
+  StreamGuard guard(lock_);
+  Changed();
+}
+
+void CSnStreamTask::Changed() {
+  changes_.fetch_add(1, std::memory_order_release);
   if (waiter_) {
     waiter_ = false;
     wake_.Set();
   }
 }
 
-void CSnStreamTask::WaitForWake() {
+void CSnStreamTask::WaitForWake(bool soon) {
+  // A transfer takes a few microseconds: a reader that drains its stream faster than the device
+  // fills it would otherwise sleep and be woken for every block. Watch for a change briefly
+  // first; every change counts under the lock, and the callers re-check their condition after
+  // any return.
+  const uint32_t seen = changes_.load(std::memory_order_acquire);
+  lock_.unlock();
+  for (int spin = 0; soon && spin < kSpinsBeforeSleep && changes_.load(std::memory_order_acquire) == seen; ++spin)
+    StreamLock::Relax();
+  lock_.lock();
+  if (changes_.load(std::memory_order_acquire) != seen) return;
   waiter_ = true;
   wake_.Clear();
   lock_.unlock();
@@ -87,14 +102,14 @@ void CSnStreamTask::SetWaiting(bool waiting) {
 }
 
 void CSnStreamTask::MarkForDestruction() {
-  Platform::ReentrantGuard guard(lock_);
+  StreamGuard guard(lock_);
   markedForDestruction_ = true;
   // The device's thread frees it; it must wake for that.
   SetWaiting(CanBeDestroyed() || NeedsIO());
 }
 
 void CSnStreamTask::SetNameCopy(const char16_t* name, SNRESULT& result) {
-  Platform::ReentrantGuard guard(lock_);
+  StreamGuard guard(lock_);
   const SnMemPoolId pool = StreamMgr::GetPoolID();
   result = SN_Success;
   char16_t* copy = nullptr;
@@ -123,19 +138,19 @@ SNRESULT CSnStreamTask::TakeBlockSize() {
 }
 
 SNRESULT CSnStreamTask::FileOpenedAtCreation() {
-  Platform::ReentrantGuard guard(lock_);
+  StreamGuard guard(lock_);
   fileOpen_ = true;
   return OnFileOpened();
 }
 
 void CSnStreamTask::Unregister() {
-  Platform::ReentrantGuard guard(lock_);
+  StreamGuard guard(lock_);
   SetWaiting(false);
 }
 
 void CSnStreamTask::FinishDeferredOpen(SNRESULT openResult) {
   const SnMemPoolId pool = StreamMgr::GetPoolID();
-  Platform::ReentrantGuard guard(lock_);
+  StreamGuard guard(lock_);
   if (deferred_) {
     MemoryMgr::Free(pool, deferred_->name);
     MemoryMgr::Free(pool, deferred_);
@@ -164,7 +179,7 @@ void CSnStandardStream::Destroy() {
 }
 
 void CSnStandardStream::GetInfo(SnStreamInfo& info) {
-  Platform::ReentrantGuard guard(lock_);
+  StreamGuard guard(lock_);
   info = SnStreamInfo{device_->DeviceId(), name_, uint64_t(descriptor_->fileSize > 0 ? descriptor_->fileSize : 0),
                       fileOpen_};
 }
@@ -186,22 +201,21 @@ SNRESULT CSnStandardStream::OnFileOpened() {
 void CSnStandardStream::SetStatus(SnStmStatus status) {
   status_ = status;
   if (status != SnStmStatus_Pending) {
-    if (waiter_) {
-      waiter_ = false;
-      wake_.Set();
-    }
+    Changed();
   }
   UpdateWaiting();
 }
 
 void CSnStandardStream::UpdateWaiting() {
-  SetWaiting((status_ == SnStmStatus_Pending && issued_ < requested_) ||
+  SetWaiting((status_ == SnStmStatus_Pending && issued_ < requested_ && !failed_) ||
              (markedForDestruction_ && CanBeDestroyed()));
 }
 
 void CSnStandardStream::Kill() {
-  Platform::ReentrantGuard guard(lock_);
-  SetStatus(SnStmStatus_Error);
+  StreamGuard guard(lock_);
+  failed_ = true;
+  // Transfers still in flight write into the caller's buffer: the error waits for the last one.
+  if (inFlight_ == 0 || status_ != SnStmStatus_Pending) SetStatus(SnStmStatus_Error);
 }
 
 SNRESULT CSnStandardStream::Read(void* buffer, uint32_t size, bool wait, int8_t priority, float deadlineMs,
@@ -218,7 +232,7 @@ SNRESULT CSnStandardStream::Transfer(void* buffer, uint32_t size, bool wait, int
                                      uint32_t& outSize, bool write) {
   outSize = 0;
   if (!buffer || priority < 0 || priority > 100 || deadlineMs < 0.0f) return SN_InvalidParameter;
-  Platform::ReentrantGuard guard(lock_);
+  StreamGuard guard(lock_);
   if (status_ == SnStmStatus_Pending || status_ == SnStmStatus_Error || markedForDestruction_) return SN_Failure;
   if (!write && size % blockSize_ != 0) return SN_Failure;
   if (!write && fileOpen_) {
@@ -238,6 +252,7 @@ SNRESULT CSnStandardStream::Transfer(void* buffer, uint32_t size, bool wait, int
   requested_ = size;
   issued_ = 0;
   transferred_ = 0;
+  failed_ = false;
   if (size == 0) {
     SetStatus(SnStmStatus_Completed);
     return SN_Success;
@@ -248,19 +263,21 @@ SNRESULT CSnStandardStream::Transfer(void* buffer, uint32_t size, bool wait, int
     outSize = size;
     return SN_Success;
   }
-  while (status_ == SnStmStatus_Pending) WaitForWake();
+  // Spinning pays only when the end is one transfer away; it would slow the device's thread on a
+  // shared core for longer requests.
+  while (status_ == SnStmStatus_Pending) WaitForWake(requested_ - transferred_ <= device_->Granularity());
   outSize = size;
   return status_ == SnStmStatus_Completed ? SN_Success : SN_Failure;
 }
 
 uint64_t CSnStandardStream::GetPosition(bool* endOfFile) {
-  Platform::ReentrantGuard guard(lock_);
+  StreamGuard guard(lock_);
   if (endOfFile) *endOfFile = fileOpen_ && position_ >= uint64_t(descriptor_->fileSize);
   return position_;
 }
 
 SNRESULT CSnStandardStream::SetPosition(int64_t move, SnMoveMethod method, int64_t* realMove) {
-  Platform::ReentrantGuard guard(lock_);
+  StreamGuard guard(lock_);
   if (status_ == SnStmStatus_Pending) return SN_Failure;
   const int64_t target = MoveTarget(move, method, position_, descriptor_->fileSize);
   if (target < 0) return SN_InvalidParameter;
@@ -274,27 +291,27 @@ SNRESULT CSnStandardStream::SetPosition(int64_t move, SnMoveMethod method, int64
 }
 
 void CSnStandardStream::Cancel() {
-  Platform::ReentrantGuard guard(lock_);
+  StreamGuard guard(lock_);
   if (status_ == SnStmStatus_Pending) {
     ++generation_;
     SetStatus(SnStmStatus_Cancelled);
   }
-  while (inFlight_ > 0) WaitForWake();
+  while (inFlight_ > 0) WaitForWake(true);
 }
 
 void* CSnStandardStream::GetData(uint32_t& size) {
-  Platform::ReentrantGuard guard(lock_);
+  StreamGuard guard(lock_);
   size = transferred_;
   return buffer_;
 }
 
 SnStmStatus CSnStandardStream::GetStatus() {
-  Platform::ReentrantGuard guard(lock_);
+  StreamGuard guard(lock_);
   return status_;
 }
 
 bool CSnStandardStream::NeedsIO() {
-  return status_ == SnStmStatus_Pending && issued_ < requested_ && !markedForDestruction_;
+  return status_ == SnStmStatus_Pending && issued_ < requested_ && !failed_ && !markedForDestruction_;
 }
 
 bool CSnStandardStream::IsCandidate() { return NeedsIO(); }
@@ -309,16 +326,16 @@ float CSnStandardStream::EffectiveDeadline(uint64_t clock) {
 }
 
 SnTransferOffer CSnStandardStream::CreateTransfer(SnStreamTransfer& transfer, bool cacheOnly) {
-  Platform::ReentrantGuard guard(lock_);
+  StreamGuard guard(lock_);
   if (cacheOnly || !NeedsIO()) return SnTransferOffer::None;
+  // The caller's buffer stays untouched by anyone else until the request ends (Cancel and the
+  // waits below let every transfer in flight finish first), so the hook moves the bytes straight
+  // to or from it, a granularity at a time, with no block of I/O memory and no copy.
   const uint32_t granularity = device_->Granularity();
   const uint32_t size = requested_ - issued_ < granularity ? requested_ - issued_ : granularity;
-  SnIOBlock* block = device_->IOMemory().AcquireTransferBlock(size, granularity);
-  if (!block) return SnTransferOffer::NoMemory;
   const uint64_t offset = position_ + issued_;
-  if (writing_) memcpy(block->address, buffer_ + issued_, size);
-  transfer = SnStreamTransfer{{uint64_t(descriptor_->firstBlock) * blockSize_ + offset, block->blockSize, size},
-                              block, this, issued_, size, generation_, writing_, false};
+  transfer = SnStreamTransfer{{uint64_t(descriptor_->firstBlock) * blockSize_ + offset, size, size},
+                              nullptr, buffer_ + issued_, this, issued_, size, generation_, writing_, false};
   issued_ += size;
   ++inFlight_;
   UpdateWaiting();
@@ -326,12 +343,10 @@ SnTransferOffer CSnStandardStream::CreateTransfer(SnStreamTransfer& transfer, bo
 }
 
 void CSnStandardStream::CompleteTransfer(SnStreamTransfer& transfer, SNRESULT result) {
-  Platform::ReentrantGuard guard(lock_);
+  StreamGuard guard(lock_);
   --inFlight_;
-  const bool current = transfer.generation == generation_ && status_ == SnStmStatus_Pending;
-  if (current) {
+  if (transfer.generation == generation_ && status_ == SnStmStatus_Pending) {
     if (result == SN_Success) {
-      if (!transfer.write) memcpy(buffer_ + transfer.streamPosition, transfer.block->address, transfer.countedBytes);
       transferred_ += transfer.countedBytes;
       if (transferred_ == requested_) {
         position_ += requested_;
@@ -339,15 +354,14 @@ void CSnStandardStream::CompleteTransfer(SnStreamTransfer& transfer, SNRESULT re
         SetStatus(SnStmStatus_Completed);
       }
     } else {
-      SetStatus(SnStmStatus_Error);
+      failed_ = true;
     }
+    // The caller learns of a failure only once no transfer still uses its buffer.
+    if (failed_ && inFlight_ == 0) SetStatus(SnStmStatus_Error);
   }
-  device_->IOMemory().ReleaseBlock(transfer.block);
-  transfer.block = nullptr;
-  if (waiter_) {
-    waiter_ = false;
-    wake_.Set();
-  }
+  // Callers wait for the end of their request, or for the last transfer of a cancelled one; the
+  // blocks in between wake nobody.
+  if (status_ != SnStmStatus_Pending && inFlight_ == 0) Changed();
   UpdateWaiting();
 }
 
@@ -378,7 +392,7 @@ void CSnAutomaticStream::MakeCaching(uint32_t bytes) {
 }
 
 void CSnAutomaticStream::SetPriority(int8_t priority) {
-  Platform::ReentrantGuard guard(lock_);
+  StreamGuard guard(lock_);
   priority_ = priority;
   heuristics_.priority = priority;
 }
@@ -450,7 +464,7 @@ uint32_t CSnAutomaticStream::GetNominalBuffering() {
 bool CSnAutomaticStream::CanBeDestroyed() { return inFlight_ == 0; }
 
 void CSnAutomaticStream::ReevaluateBuffering() {
-  Platform::ReentrantGuard guard(lock_);
+  StreamGuard guard(lock_);
   if (count_ == 0 && fileOpen_ && !HasMoreToRead() && inFlight_ == 0) {
     endOfFile_ = true;
     active_ = false;
@@ -475,25 +489,22 @@ bool CSnAutomaticStream::IsCandidate() {
 float CSnAutomaticStream::EffectiveDeadline(uint64_t) { return float(Available()) / heuristics_.throughput; }
 
 uint32_t CSnAutomaticStream::GetHeldBytes() {
-  Platform::ReentrantGuard guard(lock_);
+  StreamGuard guard(lock_);
   return bytesBuffered_;
 }
 
 uint32_t CSnAutomaticStream::MissingBytes() {
-  Platform::ReentrantGuard guard(lock_);
+  StreamGuard guard(lock_);
   const uint32_t nominal = GetNominalBuffering();
   return bytesBuffered_ < nominal ? nominal - bytesBuffered_ : 0;
 }
 
 void CSnAutomaticStream::Kill() {
-  Platform::ReentrantGuard guard(lock_);
+  StreamGuard guard(lock_);
   error_ = true;
   running_ = false;
   ReevaluateBuffering();
-  if (waiter_) {
-    waiter_ = false;
-    wake_.Set();
-  }
+  Changed();
 }
 
 void CSnAutomaticStream::DropUnreadBuffers() {
@@ -507,7 +518,7 @@ void CSnAutomaticStream::DropUnreadBuffers() {
 }
 
 uint32_t CSnAutomaticStream::ReleaseBytes(uint32_t bytes) {
-  Platform::ReentrantGuard guard(lock_);
+  StreamGuard guard(lock_);
   uint32_t freed = 0;
   while (freed < bytes && count_ > handedOut_) {
     const uint32_t last = (first_ + count_ - 1) % capacity_;
@@ -523,8 +534,8 @@ uint32_t CSnAutomaticStream::ReleaseBytes(uint32_t bytes) {
 }
 
 void CSnAutomaticStream::Destroy() {
-  Platform::ReentrantGuard deviceGuard(device_->DeviceLock());
-  Platform::ReentrantGuard guard(lock_);
+  StreamGuard deviceGuard(device_->DeviceLock());
+  StreamGuard guard(lock_);
   running_ = false;
   ++generation_;
   handedOut_ = 0;
@@ -534,19 +545,19 @@ void CSnAutomaticStream::Destroy() {
 }
 
 void CSnAutomaticStream::GetInfo(SnStreamInfo& info) {
-  Platform::ReentrantGuard guard(lock_);
+  StreamGuard guard(lock_);
   info = SnStreamInfo{device_->DeviceId(), name_, uint64_t(descriptor_->fileSize > 0 ? descriptor_->fileSize : 0),
                       fileOpen_};
 }
 
 void CSnAutomaticStream::GetHeuristics(SnAutoStmHeuristics& heuristics) {
-  Platform::ReentrantGuard guard(lock_);
+  StreamGuard guard(lock_);
   heuristics = heuristics_;
 }
 
 SNRESULT CSnAutomaticStream::SetHeuristics(const SnAutoStmHeuristics& heuristics) {
   if (heuristics.throughput < 0.0f || heuristics.priority < 0 || heuristics.priority > 100) return SN_InvalidParameter;
-  Platform::ReentrantGuard guard(lock_);
+  StreamGuard guard(lock_);
   heuristics_ = heuristics;
   if (heuristics_.throughput < 1.0f) heuristics_.throughput = 1.0f;
   heuristics_.loopStart = heuristics_.loopStart / blockSize_ * blockSize_;
@@ -558,7 +569,7 @@ SNRESULT CSnAutomaticStream::SetHeuristics(const SnAutoStmHeuristics& heuristics
 }
 
 SNRESULT CSnAutomaticStream::SetMinimalBufferSize(uint32_t bytes) {
-  Platform::ReentrantGuard guard(lock_);
+  StreamGuard guard(lock_);
   if (!hasConstraints_) constraints_ = SnAutoStmBufSettings{0, 0, 0};
   hasConstraints_ = true;
   constraints_.minBufferSize = bytes;
@@ -574,7 +585,7 @@ SNRESULT CSnAutomaticStream::SetName(const char16_t* name) {
 }
 
 SNRESULT CSnAutomaticStream::QueryBufferingStatus(uint32_t& availableBytes) {
-  Platform::ReentrantGuard guard(lock_);
+  StreamGuard guard(lock_);
   availableBytes = 0;
   if (error_) return SN_Failure;
   if (!fileOpen_) return SN_NoDataReady;
@@ -586,7 +597,7 @@ SNRESULT CSnAutomaticStream::QueryBufferingStatus(uint32_t& availableBytes) {
 }
 
 SNRESULT CSnAutomaticStream::Activate() {
-  Platform::ReentrantGuard guard(lock_);
+  StreamGuard guard(lock_);
   if (error_) return SN_Failure;
   if (!running_) {
     running_ = true;
@@ -598,8 +609,8 @@ SNRESULT CSnAutomaticStream::Activate() {
 }
 
 SNRESULT CSnAutomaticStream::Deactivate() {
-  Platform::ReentrantGuard deviceGuard(device_->DeviceLock());
-  Platform::ReentrantGuard guard(lock_);
+  StreamGuard deviceGuard(device_->DeviceLock());
+  StreamGuard guard(lock_);
   running_ = false;
   active_ = false;
   ++generation_;
@@ -610,7 +621,7 @@ SNRESULT CSnAutomaticStream::Deactivate() {
 }
 
 uint64_t CSnAutomaticStream::GetPosition(bool* endOfFile) {
-  Platform::ReentrantGuard guard(lock_);
+  StreamGuard guard(lock_);
   uint64_t position = handedOut_ < count_ ? buffers_[(first_ + handedOut_) % capacity_]->filePosition : position_;
   if (handedOut_ >= count_ && heuristics_.loopEnd && position >= heuristics_.loopEnd) position = heuristics_.loopStart;
   if (endOfFile) *endOfFile = fileOpen_ && position >= uint64_t(descriptor_->fileSize);
@@ -618,8 +629,8 @@ uint64_t CSnAutomaticStream::GetPosition(bool* endOfFile) {
 }
 
 SNRESULT CSnAutomaticStream::SetPosition(int64_t move, SnMoveMethod method, int64_t* realMove) {
-  Platform::ReentrantGuard deviceGuard(device_->DeviceLock());
-  Platform::ReentrantGuard guard(lock_);
+  StreamGuard deviceGuard(device_->DeviceLock());
+  StreamGuard guard(lock_);
   const uint64_t current = handedOut_ < count_ ? buffers_[(first_ + handedOut_) % capacity_]->filePosition : position_;
   const int64_t target = MoveTarget(move, method, current, descriptor_->fileSize);
   if (target < 0) return SN_InvalidParameter;
@@ -644,7 +655,7 @@ SNRESULT CSnAutomaticStream::GetBuffer(void*& buffer, uint32_t& size, bool wait)
   bool triedCache = false;
   for (;;) {
     {
-      Platform::ReentrantGuard guard(lock_);
+      StreamGuard guard(lock_);
       if (error_) return SN_Failure;
       if (handedOut_ < count_) {
         SnIOBlock* block = buffers_[(first_ + handedOut_) % capacity_];
@@ -659,20 +670,20 @@ SNRESULT CSnAutomaticStream::GetBuffer(void*& buffer, uint32_t& size, bool wait)
       triedCache = true;
       if (device_->ServeFromCache(this)) continue;
     }
-    Platform::ReentrantGuard guard(lock_);
+    StreamGuard guard(lock_);
     if (handedOut_ < count_) continue;
     if (error_) return SN_Failure;
     if (fileOpen_ && !HasMoreToRead() && inFlight_ == 0) return SN_NoMoreData;
     const bool expects = inFlight_ > 0 || (needsIO_ && !markedForDestruction_ && !device_->AutomaticStreamsHeldBack());
     if (!wait || !expects) return SN_NoDataReady;
-    WaitForWake();
+    WaitForWake(true);
     triedCache = false;
   }
 }
 
 SNRESULT CSnAutomaticStream::ReleaseBuffer() {
-  Platform::ReentrantGuard deviceGuard(device_->DeviceLock());
-  Platform::ReentrantGuard guard(lock_);
+  StreamGuard deviceGuard(device_->DeviceLock());
+  StreamGuard guard(lock_);
   if (handedOut_ == 0) return SN_Failure;
   SnIOBlock* block = buffers_[first_];
   first_ = (first_ + 1) % capacity_;
@@ -685,7 +696,7 @@ SNRESULT CSnAutomaticStream::ReleaseBuffer() {
 }
 
 SnTransferOffer CSnAutomaticStream::CreateTransfer(SnStreamTransfer& transfer, bool cacheOnly) {
-  Platform::ReentrantGuard guard(lock_);
+  StreamGuard guard(lock_);
   if (!active_ || markedForDestruction_ || inFlight_ || error_ || !fileOpen_) return SnTransferOffer::None;
   uint64_t position = position_;
   if (heuristics_.loopEnd && position >= heuristics_.loopEnd) position = heuristics_.loopStart;
@@ -711,7 +722,7 @@ SnTransferOffer CSnAutomaticStream::CreateTransfer(SnStreamTransfer& transfer, b
     counted = uint32_t(heuristics_.loopEnd - position);
   transfer = SnStreamTransfer{{uint64_t(descriptor_->firstBlock) * blockSize_ + position, block->blockSize,
                                uint32_t(size)},
-                              block, this, position, counted, generation_, false, fromCache};
+                              block, block->address, this, position, counted, generation_, false, fromCache};
   bytesBuffered_ += counted;
   position_ = position + counted;
   ++inFlight_;
@@ -721,9 +732,9 @@ SnTransferOffer CSnAutomaticStream::CreateTransfer(SnStreamTransfer& transfer, b
 }
 
 void CSnAutomaticStream::CompleteTransfer(SnStreamTransfer& transfer, SNRESULT result) {
-  Platform::ReentrantGuard guard(lock_);
+  StreamGuard guard(lock_);
   --inFlight_;
-  SnIOBlock* block = transfer.block;
+    SnIOBlock* block = transfer.block;
   transfer.block = nullptr;
   if (result == SN_Success && transfer.generation == generation_ && !markedForDestruction_) {
     if (!transfer.fromCache) {
@@ -740,10 +751,7 @@ void CSnAutomaticStream::CompleteTransfer(SnStreamTransfer& transfer, SNRESULT r
     if (result != SN_Success) error_ = true;
   }
   ReevaluateBuffering();
-  if (waiter_) {
-    waiter_ = false;
-    wake_.Set();
-  }
+  Changed();
 }
 
 }  // namespace SN

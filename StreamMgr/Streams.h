@@ -2,10 +2,12 @@
 // request at a time; an automatic stream is filled by the device ahead of its reader.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "Platform/Threading.h"
 #include "StreamMgr/IOMemory.h"
+#include "StreamMgr/StreamLock.h"
 #include "StreamMgr/ISnStreamMgr.h"
 
 namespace SN {
@@ -16,7 +18,8 @@ class CSnStreamTask;
 // One transfer between the device and a stream: the request the hook sees and the block it fills.
 struct SnStreamTransfer {
   SnTransferRequest request;
-  SnIOBlock* block;
+  SnIOBlock* block;           // null when the bytes move straight to or from the caller's buffer
+  uint8_t* address;           // where the hook reads into or writes from
   CSnStreamTask* stream;
   uint64_t streamPosition;    // offset inside the file (without the package offset)
   uint32_t countedBytes;      // bytes that count as the stream's data
@@ -68,16 +71,19 @@ class CSnStreamTask {
   SNRESULT FileOpenedAtCreation();
   // No longer counted as waiting on the device (the device is about to free the stream).
   void Unregister();
-  Platform::ReentrantLock& Lock() { return lock_; }
+  StreamLock& Lock() { return lock_; }
   // Wakes a caller blocked on the stream.
   void WakeWaiter();
+  // The same with the stream lock held.
+  void Changed();
   void MarkForDestruction();
 
   CSnStreamTask* next = nullptr;  // the device's list
 
  protected:
-  // Blocks, without the stream lock, until WakeWaiter. Called with the stream lock held once.
-  void WaitForWake();
+  // Blocks, without the stream lock, until WakeWaiter; when the change is expected `soon`, watches
+  // for it briefly before sleeping. Called with the stream lock held once; callers re-check.
+  void WaitForWake(bool soon);
   // Registers or unregisters the stream as waiting on its device.
   void SetWaiting(bool waiting);
   void SetNameCopy(const char16_t* name, SNRESULT& result);
@@ -89,7 +95,7 @@ class CSnStreamTask {
   SnFileDescriptor* descriptor_;
   SnDeferredOpen* deferred_ = nullptr;
   char16_t* name_ = nullptr;
-  Platform::ReentrantLock lock_;
+  StreamLock lock_;
   Platform::Event wake_{Platform::Event::Reset::Manual};
   bool waiter_ = false;
   uint64_t lastTime_ = 0;
@@ -102,6 +108,10 @@ class CSnStreamTask {
   bool countedWaiting_ = false;
   bool caching_ = false;
   uint32_t inFlight_ = 0;
+  // Bumped under the lock by every wake, watched by a spinning waiter; alone on its cache line so
+  // the watching does not slow the thread writing the stream's other fields.
+  alignas(64) std::atomic<uint32_t> changes_{0};
+  static constexpr int kSpinsBeforeSleep = 2000;
 };
 
 class CSnStandardStream : public CSnStreamTask, public ISnStandardStream {
@@ -146,6 +156,7 @@ class CSnStandardStream : public CSnStreamTask, public ISnStandardStream {
   uint32_t transferred_ = 0;
   float deadlineMs_ = 0.0f;
   bool writing_ = false;
+  bool failed_ = false;  // a transfer of the request failed; the error waits for the others in flight
   uint32_t generation_ = 0;
 };
 

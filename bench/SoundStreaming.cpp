@@ -150,7 +150,7 @@ void BM_TransferBlock16KiB(benchmark::State& state) {
   CSnIOMemoryManager& memory = device->IOMemory();
   for (auto _ : state) {
     // The device lock is part of what every block costs its callers.
-    Platform::ReentrantGuard guard(device->DeviceLock());
+    StreamGuard guard(device->DeviceLock());
     SnIOBlock* block = memory.AcquireTransferBlock(16384, 16384);
     benchmark::DoNotOptimize(block);
     memory.ReleaseBlock(block);
