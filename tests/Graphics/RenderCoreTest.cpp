@@ -214,6 +214,31 @@ TEST_F(RenderPasses, ModelsOfOneMeshAndMaterialShareABatchUnlessAnimated) {
   EXPECT_GT(At(px, 45, 32).Brightness(), 600);
 }
 
+TEST_F(RenderPasses, EveryLightIsDrawnWhateverHowManyDirectionalLightsComeFirst) {
+  Model wall("default.cong", Vec3(0, 0, 2), Vec3(20, 20, 1));
+  Graphics::BaseDLight first, second;
+  for (Graphics::BaseDLight* light : {&first, &second}) light->m_data.m_diffuse = Vec4(0.1f, 0.1f, 0.1f, 1.0f);
+  Graphics::BasePLight red;
+  red.m_data.m_position = Vec3(-3, 0, 0.5f);
+  red.m_data.m_radius = 3.0f;
+  red.m_data.m_attenuation = Vec3(1, 0, 0);
+  red.m_data.m_diffuse = Vec4(1, 0, 0, 1);
+  DrawFrame({&wall, &first, &second, &red});
+  const std::vector<Pixel> px = ReadAndPresent();
+  const Pixel nearRed = AtWorld(px, Vec3(-3, 0, 1.5f)), far = AtWorld(px, Vec3(3, 0, 1.5f));
+  EXPECT_GT(int(nearRed.r), int(nearRed.b) + 100);  // the point light after two directional ones
+  EXPECT_GT(int(far.b), 30);                        // both directional lights, 0.1 each
+  EXPECT_EQ(far.r, far.b);
+}
+
+TEST_F(RenderPasses, ALayerWithOnlyLightsIsNotDrawn) {
+  Graphics::BasePLight light;
+  const uint64_t before = device_->Stats().draws;
+  DrawFrame({&light});
+  EXPECT_EQ(device_->Stats().draws - before, 1u);  // the composition alone
+  EXPECT_EQ(core_->GetLastBatchCount(), 0u);
+}
+
 struct DrawLibCall {
   int calls = 0;
   size_t sprites = 0;
