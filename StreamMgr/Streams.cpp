@@ -263,9 +263,10 @@ SNRESULT CSnStandardStream::Transfer(void* buffer, uint32_t size, bool wait, int
     outSize = size;
     return SN_Success;
   }
-  // Spinning pays only when the end is one transfer away; it would slow the device's thread on a
-  // shared core for longer requests.
-  while (status_ == SnStmStatus_Pending) WaitForWake(requested_ - transferred_ <= device_->Granularity());
+  // Spinning pays only when the end is a few transfers away; it would slow the device's thread on
+  // a shared core for longer requests.
+  while (status_ == SnStmStatus_Pending)
+    WaitForWake(requested_ - transferred_ <= (kWakeAheadTransfers + 1) * device_->Granularity());
   outSize = size;
   return status_ == SnStmStatus_Completed ? SN_Success : SN_Failure;
 }
@@ -338,6 +339,9 @@ SnTransferOffer CSnStandardStream::CreateTransfer(SnStreamTransfer& transfer, bo
                               nullptr, buffer_ + issued_, this, issued_, size, generation_, writing_, false};
   issued_ += size;
   ++inFlight_;
+  // A sleeping caller takes longer to wake than the last few transfers take: wake it now, and it
+  // watches the end of its request come (see Transfer).
+  if (waiter_ && requested_ - issued_ <= kWakeAheadTransfers * granularity) Changed();
   UpdateWaiting();
   return SnTransferOffer::Made;
 }

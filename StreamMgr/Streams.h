@@ -157,6 +157,7 @@ class CSnStandardStream : public CSnStreamTask, public ISnStandardStream {
   float deadlineMs_ = 0.0f;
   bool writing_ = false;
   bool failed_ = false;  // a transfer of the request failed; the error waits for the others in flight
+  static constexpr uint32_t kWakeAheadTransfers = 4;
   uint32_t generation_ = 0;
 };
 

@@ -260,20 +260,4 @@ TEST_F(StreamsTest, DeferredOpensHappenOnTheIOThread) {
   stream->Destroy();
 }
 
-TEST_F(StreamsTest, DestroyDeviceJoinsItsThreadOnceTheLastStreamIsGone) {
-  WriteLoose("8.bnk", Pattern(1000, 8));
-  StartDevice();
-  SnFileLookupFlags flags = BankFlags();
-  ISnStandardStream* stream = nullptr;
-  ASSERT_EQ(Manager()->OpenStandardStream(8, &flags, SnOpenMode_Read, stream, true), SN_Success);
-  std::atomic<bool> destroyed{false};
-  std::thread stopper([&] {
-    io_.Term();
-    destroyed = true;
-  });
-  stream->Destroy();
-  stopper.join();
-  EXPECT_TRUE(destroyed);
-}
-
 }  // namespace
