@@ -12,6 +12,7 @@
 #include "tests/Graphics/ResourceTestSupport.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -50,9 +51,11 @@ class SceneFixture : public ResourceTest::ResourceFixture {
     camera_.LookAt(Base::Vec3(0, 0, 0));
     log_.Take();
   }
+  // The renderer goes with its device, as at the end of a run: the next test starts both anew, and no
+  // rasteriser threads outlive the test.
   void TearDown() override {
     master_.Shutdown();
-    context_->ClearState();  // the passes leave their last states bound, as a frame would
+    core_->Shutdown();
     ResourceFixture::TearDown();
   }
 
@@ -110,3 +113,7 @@ class SceneFixture : public ResourceTest::ResourceFixture {
 };
 
 }  // namespace RenderTest
+
+// The software rasteriser draws on the calling thread: the same pixels on every run, and no worker
+// threads left running when the process ends.
+[[maybe_unused]] inline const int kRenderTestSingleThreadRaster = setenv("LP_NUM_THREADS", "0", 0);
