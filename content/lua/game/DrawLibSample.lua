@@ -1,0 +1,95 @@
+-- The Splash screen's overlay, drawn through the 2D drawing library (the global "graphics"): a
+-- panel with a title, a spinning and a mirrored checker tile, a caption in a plane in the scene, and a
+-- point light that circles the scene's centre.
+
+DrawLibSample = DrawLibSample or { time = 0 }
+
+local sample = DrawLibSample
+
+function sample.Draw(dt)
+  local g = graphics
+  if not g then return end
+  sample.time = sample.time + (dt or 1 / 60)
+  local t = sample.time
+
+  g:ResetStates()
+  g:PushCanvas(0)
+  g:PushLayer(3)
+
+  -- A translucent panel behind the title, sized to the text.
+  local font = g:GetFontID("Arial")
+  g:SetFont(font)
+  g:SetTextSize(48)
+  g:SetTextScale(1, 1)
+  local title = "Orvanel"
+  local extent = g:MeasureString(title)
+  g:SetDepth(0.5)
+  g:SetDrawColor(20, 24, 40, 200)
+  g:DrawRect(80, 60, extent.x + 40, extent.y + 20)
+
+  g:SetDepth(0.25)
+  g:SetTextColor(255, 255, 255, 255)
+  g:SetTextPos(100, 70)
+  g:DrawSpriteText(title)
+
+  -- The press-a-key line fades in and out.
+  g:SetTextSize(24)
+  g:SetTextColor(230, 230, 160, 255)
+  g:SetAlphaMultiplier(128 + 127 * math.sin(t * 3))
+  g:SetTextPos(100, 70 + extent.y + 30)
+  g:DrawSpriteText("Press Space to start")
+
+  -- Checker tiles: one spinning, one mirrored through its UVs, one only partly sampled.
+  local checker = g:GetTextureID("Checker.png")
+  g:SetTexture(checker)
+  local size = g:GetTextureSize()
+  g:SetDrawColor(255, 255, 255, 255)
+  g:SetUVMin(0, 0)
+  g:SetUVMax(1, 1)
+  g:DrawTexturedRectRotated(1600, 200, 128, 128, (t * 90) % 360)
+  g:SetUVMin(1, 0)
+  g:SetUVMax(0, 1)
+  g:DrawTexturedRect(1600, 400, 128, 128)
+  g:SetUVMin(0.25, 0.25)
+  g:SetUVMax(0.75, 0.75)
+  g:SetPosition(1600, 600)
+  g:SetScale(size.x, size.y)
+  g:SetRotation(0)
+  g:DrawTexturedRect(1600, 600, size.x, size.y)
+  g:SetUVMin(0, 0)
+  g:SetUVMax(1, 1)
+  local depths = g:GetSpriteDepth() + g:GetFontDepth()
+
+  g:PopLayer()
+
+  -- A caption on a plane standing in the scene, seen through the scene camera.
+  g:PushLayer(1)
+  g:Start3D2D(Vector3.new(0, 3, 0), Vector3.new(0, 0, 0), 400, 100)
+  g:SetDrawColor(0, 0, 0, 160)
+  g:DrawRect(0, 0, 400, 100)
+  g:SetTextSize(32)
+  g:SetTextColor(255, 200, 80, 255)
+  g:SetTextPos(20, 30)
+  g:DrawSpriteText("Splash")
+  g:End3D2D()
+
+  -- A point light circling the centre, where the scene camera sees the screen's middle (and only
+  -- while the space has a camera to see it through).
+  local splash = game.spaces.SplashScreen
+  local cameraObject = splash and DrawLib.GetActiveCamera(splash.space)
+  local centre = g:ToWorld(Vector2.new(960, 540))
+  local onScreen = g:ToScreen(Vector3.new(0, 0, 0))
+  g:SetLightPosition(Vector3.new(centre.x + 4 * math.cos(t), 2, centre.z + 4 * math.sin(t)))
+  g:SetPointLightRadius(8)
+  g:SetLightAttenuation(Vector3.new(100, 10, 1))
+  g:SetLightDiffuse(Vector3.new(255, 180, 120), 2)
+  g:DrawPointLight()
+  g:PopLayer()
+
+  g:PopCanvas()
+  return depths, onScreen, cameraObject
+end
+
+Hook:Add("GUIDraw", "DrawLibSample", function()
+  if game.spaces.SplashScreen then sample.Draw() end
+end)
