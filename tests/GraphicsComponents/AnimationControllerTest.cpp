@@ -4,12 +4,11 @@
 #include <cmath>
 #include <memory>
 
-#include "Base/Reflection/Registration.h"
-#include "Core/ComponentCreator.h"
 #include "Core/GameObject.h"
 #include "Core/GameSpace.h"
 #include "Core/Transform.h"
 #include "Graphics/Components/AnimationController.h"
+#include "Graphics/Components/Model.h"
 #include "Graphics/RenderableObject.h"
 #include "tests/Graphics/ResourceTestSupport.h"
 
@@ -17,18 +16,6 @@ namespace {
 
 using namespace ContentWriters;
 using Graphics::AnimationController;
-
-// The drawing half of a model on a game object, at the model's type id, for the controller to find.
-class ModelStandIn : public Core::GameComponent, public Graphics::BaseModel {
- public:
-  static constexpr uint32_t kComponentType = Core::ComponentType_Model;
-};
-
-}  // namespace
-
-ORV_REFLECT_CLASS(ModelStandIn) { Core::InstallComponentOps(type.Record()); }
-
-namespace {
 
 constexpr float kFrame = 1.0f / 24.0f;
 const float kHalf = std::sqrt(0.5f);
@@ -54,15 +41,10 @@ class AnimationControllerTest : public ResourceTest::ResourceFixture {
  protected:
   void SetUp() override {
     ResourceFixture::SetUp();
-    previousModel_ = Core::ComponentRegistry::GetCreator(Core::ComponentType_Model);
-    static Core::ComponentCreatorType<ModelStandIn> creator(Core::ComponentType_Model);
-    Core::ComponentRegistry::Register(creator);
-    // A space sizes its pools from the creators registered when it is made.
     space_ = std::make_unique<Core::GameSpace>("Animation");
   }
   void TearDown() override {
     space_.reset();
-    if (previousModel_) Core::ComponentRegistry::Register(*previousModel_);
     ResourceFixture::TearDown();
   }
 
@@ -82,7 +64,7 @@ class AnimationControllerTest : public ResourceTest::ResourceFixture {
     Core::GameObject* object = space_->CreateObject();
     object->AttachComponent(space_->CreateComponent(Core::ComponentType_Transform));
     if (!mesh.empty()) {
-      auto* model = static_cast<ModelStandIn*>(space_->CreateComponent(Core::ComponentType_Model));
+      auto* model = static_cast<Graphics::Model*>(space_->CreateComponent(Core::ComponentType_Model));
       model->SetMeshByFilename(mesh);
       object->AttachComponent(model);
     }
@@ -112,7 +94,6 @@ class AnimationControllerTest : public ResourceTest::ResourceFixture {
     return n;
   }
 
-  Core::ComponentCreator* previousModel_ = nullptr;
   std::unique_ptr<Core::GameSpace> space_;
 };
 
@@ -131,6 +112,11 @@ TEST_F(AnimationControllerTest, SamplesTheKeysOfTheCurrentFrameDownTheChainAndSk
   const Base::Mat4 skin2 = controller->GetSkinningMatrices()[2].Transposed();
   ExpectNear(Apply(skin2, {4, 0, 1}), {1, 0, -1});
   ExpectNear(Apply(skin2, {4, 1, 0}), {0, 0, 0});
+  // The model takes the controller's matrices when it is drawn.
+  auto* model = controller->GetOwner()->GetComponent<Graphics::Model>();
+  space_->GetHooks().Call("Draw");
+  EXPECT_EQ(model->m_bones, controller->GetSkinningMatrices());
+  EXPECT_EQ(model->m_boneCount, 3u);
 
   // 60 updates a second: the frame follows the time at 24 frames a second and the loop wraps at the
   // last key (3/24 s), keeping the overshoot.
