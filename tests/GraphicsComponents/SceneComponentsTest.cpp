@@ -1,0 +1,305 @@
+// Models, lights and the skybox as components of game objects in a space the engine draws through its
+// active camera component: the frames read back, the components' settings, and their handling of lost
+// Transforms, bad layers, copies and repeated construction.
+#include <algorithm>
+#include <string>
+
+#include "Core/Engine.h"
+#include "Core/EngineLinks.h"
+#include "Core/GameObject.h"
+#include "Core/GameSpace.h"
+#include "Core/Transform.h"
+#include "Graphics/Components/Camera.h"
+#include "Graphics/Components/LightComponents.h"
+#include "Graphics/Components/Model.h"
+#include "Graphics/Components/Skybox.h"
+#include "Graphics/DebugDraw.h"
+#include "Graphics/GraphicsSystem.h"
+#include "Graphics/RenderList.h"
+#include "tests/Graphics/RenderSceneSupport.h"
+
+namespace {
+
+using Base::Quaternion;
+using Base::Vec3;
+using Base::Vec4;
+using RenderTest::Pixel;
+
+// The script environment the engine calls each frame: nothing runs.
+class SilentScripts : public Core::ScriptHost {
+ public:
+  bool CallFunction(const char*, const Variant*, unsigned, Variant*) override { return true; }
+};
+
+size_t Count(const std::string& text, const std::string& line) {
+  size_t n = 0;
+  for (size_t at = text.find(line); at != std::string::npos; at = text.find(line, at + 1)) ++n;
+  return n;
+}
+
+class SceneComponents : public RenderTest::SceneFixture {
+ protected:
+  void SetUp() override {
+    SceneFixture::SetUp();
+    previous_ = Core::SetScriptHost(&scripts_);
+    system_ = new Graphics::GraphicsSystem();
+    engine_.AddSystem(system_);
+    engine_.Init();
+    space_ = engine_.NewGameSpace("Scene");
+    engine_.GetHooks().Call("SetActiveCanvas", unsigned(canvasId_), space_);
+  }
+  void TearDown() override {
+    Graphics::DebugDraw::GetInstance().ForgetCanvas(canvas_);
+    engine_.Teardown();
+    Core::SetScriptHost(previous_);
+    ResourceTest::ResourceFixture::TearDown();
+  }
+
+  // An object with a Transform at `position` turned by `rotation` (and scaled), plus one component.
+  template <class C>
+  C* Add(Vec3 position, uint32_t type, Vec3 scale = {1, 1, 1}, Quaternion rotation = {1, 0, 0, 0}) {
+    Core::GameObject* object = space_->CreateObject();
+    auto* transform = static_cast<Core::Transform*>(space_->CreateComponent(Core::ComponentType_Transform));
+    object->AttachComponent(transform);
+    transform->SetTranslation(position);
+    transform->SetScale(scale);
+    transform->SetRotation(rotation);
+    auto* component = static_cast<C*>(space_->CreateComponent(type));
+    object->AttachComponent(component);
+    pending_.push_back(object);
+    return component;
+  }
+  void InitializeAll() {
+    for (Core::GameObject* object : pending_) object->Initialize();
+    pending_.clear();
+  }
+  // The camera component, active, at z -10 looking down +z.
+  Graphics::Camera* AddCamera(Vec3 position = {0, 0, -10}) {
+    auto* camera = Add<Graphics::Camera>(position, Core::ComponentType_Camera);
+    camera->m_isActive = true;
+    return camera;
+  }
+  // One engine frame; the fixture's camera takes the camera component's view for AtWorld.
+  std::vector<Pixel> Frame(Graphics::Camera* camera) {
+    engine_.FrameStep(0.016f);
+    camera_ = static_cast<const Graphics::BaseCamera&>(*camera);
+    return ReadBack();
+  }
+  static Core::Transform* TransformOf(Core::GameComponent* component) { return component->GetOwnerTransform(); }
+
+  // The layer records of one recording of the space's "Draw" hook.
+  Graphics::RenderList* Record() {
+    master_.SetDefaultCanvas(canvasId_);
+    canvas_->Begin(&camera_);
+    space_->GetHooks().Call("Draw");
+    canvas_->End();
+    return canvas_->TakeReadyList();
+  }
+
+  Core::Engine& engine_ = Core::Engine::GetInstance();
+  SilentScripts scripts_;
+  Core::ScriptHost* previous_ = nullptr;
+  Graphics::GraphicsSystem* system_ = nullptr;
+  Core::GameSpace* space_ = nullptr;
+  std::vector<Core::GameObject*> pending_;
+};
+
+// A wall lit by a shadow-casting sun behind a block, a red point light and a blue spot light, all
+// components of objects, seen through the active camera component; the lamps' marks move with them.
+TEST_F(SceneComponents, ModelsAndLightsDrawFromTheirObjectsWithTheShadowAndFollowTheirTransforms) {
+  Graphics::Camera* camera = AddCamera();
+  Add<Graphics::Model>(Vec3(0, 0, 5), Core::ComponentType_Model, Vec3(30, 30, 1));
+  Add<Graphics::Model>(Vec3(0, 0, 0), Core::ComponentType_Model, Vec3(2, 2, 2));
+  // The sun's rotation turns +z onto (1, 0, 1) / sqrt 2: an eighth of a turn about y.
+  const float s = std::sin(0.3926991f), c = std::cos(0.3926991f);
+  auto* sun = Add<Graphics::DirectionalLight>(Vec3(-40, 0, -40), Core::ComponentType_DirectionalLight, {1, 1, 1},
+                                              Quaternion(c, 0, -s, 0));
+  sun->SetIntensity(0.5f);
+  sun->SetCastsShadow(true);
+  auto* lamp = Add<Graphics::PointLight>(Vec3(-4, 4, 3.5f), Core::ComponentType_PointLight);
+  lamp->SetDiffuse(Vec3(255, 0, 0));
+  lamp->SetRadius(2.0f);
+  lamp->SetAtten(Vec3(1, 0, 0));
+  // The spot light shines down -y turned onto +z: a quarter turn about x.
+  const float h = std::sqrt(0.5f);
+  auto* torch = Add<Graphics::SpotLight>(Vec3(-4, -4, 2.5f), Core::ComponentType_SpotLight, {1, 1, 1},
+                                         Quaternion(h, h, 0, 0));
+  torch->SetDiffuse(Vec3(0, 0, 255));
+  torch->SetAtten(Vec3(1, 0, 0));
+  torch->SetInnerAngle(22.0f);
+  torch->SetOuterAngle(36.0f);
+  torch->SetBeamLength(5.0f);
+  InitializeAll();
+
+  std::vector<Pixel> px = Frame(camera);
+  EXPECT_NEAR(sun->m_data.m_direction.x, std::sqrt(0.5f), 1e-4f);
+  EXPECT_NEAR(torch->m_data.m_direction.z, 1.0f, 1e-4f);
+  const Pixel lit = AtWorld(px, Vec3(-3, 0, 4.5f)), shadow = AtWorld(px, Vec3(4, 0, 4.5f));
+  EXPECT_GT(lit.Brightness(), 150);
+  EXPECT_LT(shadow.Brightness(), lit.Brightness() / 4);
+  Pixel red = AtWorld(px, Vec3(-4, 4, 4.5f)), blue = AtWorld(px, Vec3(-4, -4, 4.5f));
+  EXPECT_GT(int(red.r), int(red.b) + 60);
+  EXPECT_GT(int(blue.b), int(blue.r) + 60);
+
+  // The lamps swap sides with their objects: their colours go with them.
+  TransformOf(lamp)->SetTranslation(Vec3(4, -4, 3.5f));
+  TransformOf(torch)->SetTranslation(Vec3(4, 4, 2.5f));
+  px = Frame(camera);
+  red = AtWorld(px, Vec3(4, -4, 4.5f));
+  blue = AtWorld(px, Vec3(4, 4, 4.5f));
+  EXPECT_GT(int(red.r), int(red.b) + 60);
+  EXPECT_GT(int(blue.b), int(blue.r) + 60);
+  const Pixel before = AtWorld(px, Vec3(-4, 4, 4.5f));
+  EXPECT_LT(int(before.r), int(red.r) - 60);
+}
+
+// The sky is centred on the camera wherever it is, whatever its own object does; models on layer 1
+// draw over it.
+TEST_F(SceneComponents, TheSkyFollowsTheCameraNotItsObjectAndModelsDrawOverIt) {
+  Graphics::Camera* camera = AddCamera();
+  auto* sky = Add<Graphics::Skybox>(Vec3(50, 0, 0), Core::ComponentType_Skybox);
+  auto* box = Add<Graphics::Model>(Vec3(-3, 0, 0), Core::ComponentType_Model, Vec3(2, 2, 2));
+  box->SetBlendColor(Vec3(0, 255, 0));
+  InitializeAll();
+  EXPECT_EQ(sky->m_materialName, "SkyBox.mat");
+
+  std::vector<Pixel> px = Frame(camera);
+  // Looking down +z: the sky's +z face, blue-tinted, fills what the box leaves.
+  const Pixel skyPixel = AtWorld(px, Vec3(3, 0, 0));
+  EXPECT_GT(int(skyPixel.b), int(skyPixel.r) + 40);
+  EXPECT_GT(skyPixel.Brightness(), 100);
+  const Pixel boxPixel = AtWorld(px, Vec3(-3, 0, -1.5f));
+  EXPECT_GT(int(boxPixel.g), int(boxPixel.b) + 60);
+
+  // The camera moves far off: the sky, 2.5 units round, is still all round it.
+  TransformOf(camera)->SetTranslation(Vec3(0, 0, -200));
+  TransformOf(sky)->SetTranslation(Vec3(0, 0, 0));
+  px = Frame(camera);
+  EXPECT_EQ(At(px, 32, 32).r, skyPixel.r);
+  EXPECT_EQ(At(px, 32, 32).b, skyPixel.b);
+}
+
+TEST_F(SceneComponents, ModelSettingsReachTheRenderableAndItsLayer) {
+  auto* model = Add<Graphics::Model>(Vec3(1, 2, 3), Core::ComponentType_Model);
+  // Written as a file read writes it, without the setter: the getter shows the base until Initialize.
+  model->m_CastsShadow = false;
+  EXPECT_TRUE(model->GetCastsShadow());
+  InitializeAll();
+  EXPECT_FALSE(model->GetCastsShadow());
+  EXPECT_FALSE(model->m_shadowCaster);
+  EXPECT_TRUE(model->GetRecievesShadow());
+  EXPECT_EQ(model->m_meshName, "default.cong");
+  EXPECT_EQ(model->m_materialName, "default.mat");
+  model->SetBlendColor(Vec3(255, 128, 0));
+  EXPECT_NEAR(model->m_color.y, 128.0f / 255.0f, 1e-6f);
+  EXPECT_EQ(model->m_color.w, 1.0f);
+  EXPECT_EQ(model->GetBlendColor().y, 128.0f);
+  model->SetRecievesShadow(false);
+  EXPECT_FALSE(model->m_shadowReceiver);
+
+  Graphics::RenderList* list = Record();
+  ASSERT_NE(list, nullptr);
+  ASSERT_EQ(list->GetRecord(1)->models.size(), 1u);
+  EXPECT_EQ(list->GetRecord(1)->models[0], static_cast<Graphics::BaseModel*>(model));
+  EXPECT_EQ((*model->GetWorldMatrix())(1, 3), 2.0f);
+  EXPECT_EQ(model->m_bones, nullptr);
+
+  // A layer outside the canvas's four, as a file or script may set it: refused once, the last good
+  // layer kept.
+  log_.Take();
+  model->m_layer = Graphics::CanvasLayer(2);
+  Record();
+  model->m_layer = Graphics::CanvasLayer(9);
+  list = Record();
+  EXPECT_EQ(uint32_t(model->m_layer), 2u);
+  EXPECT_EQ(list->GetRecord(2)->models.size(), 1u);
+  EXPECT_EQ(Count(log_.Take(), "canvas layer 9 is not 0 to 3, keeping layer 2"), 1u);
+}
+
+TEST_F(SceneComponents, LightSettingsAndTheDirectionsTheyTakeFromTheirObjects) {
+  const float h = std::sqrt(0.5f);
+  auto* sun = Add<Graphics::DirectionalLight>(Vec3(3, 4, 5), Core::ComponentType_DirectionalLight, {1, 1, 1},
+                                              Quaternion(h, 0, h, 0));
+  auto* lamp = Add<Graphics::PointLight>(Vec3(1, 2, 3), Core::ComponentType_PointLight);
+  auto* torch = Add<Graphics::SpotLight>(Vec3(0, 1, 0), Core::ComponentType_SpotLight);
+  InitializeAll();
+  sun->SetDiffuse(Vec3(255, 128, 0));
+  sun->SetIntensity(2.5f);
+  EXPECT_NEAR(sun->GetDiffuse().y, 0.50196f, 1e-5f);
+  EXPECT_EQ(sun->GetIntensity(), 2.5f);
+  sun->SetShadowColor(Vec3(255, 255, 255));
+  EXPECT_EQ(sun->GetShadowColor().w, 1.0f);
+  torch->SetInnerAngle(60.0f);
+  EXPECT_EQ(torch->GetInnerOuterAngles().x, 60.0f);
+  EXPECT_EQ(torch->m_data.m_innerCos, 0.0f);  // the cosines follow on the next draw
+
+  // Without shadows the sun's camera stays put; with them it sits on the object.
+  Graphics::RenderList* list = Record();
+  EXPECT_NEAR(sun->m_data.m_direction.x, -1.0f, 1e-5f);
+  EXPECT_EQ(sun->m_shadowCamera.GetPosition().x, 0.0f);
+  EXPECT_EQ(lamp->m_data.m_position.z, 3.0f);
+  EXPECT_EQ(torch->m_data.m_direction.y, -1.0f);
+  EXPECT_NEAR(torch->m_data.m_innerCos, 0.866025f, 1e-5f);
+  EXPECT_NEAR(torch->m_data.m_outerCos, 0.923880f, 1e-5f);
+  EXPECT_EQ(list->GetRecord(1)->lights.size(), 3u);
+  sun->SetCastsShadow(true);
+  Record();
+  EXPECT_EQ(sun->m_shadowCamera.GetPosition().y, 4.0f);
+}
+
+// A light copied through its type record renders into a shadow map of its own, and both are
+// released once each.
+TEST_F(SceneComponents, ACopiedDirectionalLightOwnsItsOwnShadowMap) {
+  auto* sun = Add<Graphics::DirectionalLight>(Vec3(0, 0, 0), Core::ComponentType_DirectionalLight);
+  InitializeAll();
+  sun->SetIntensity(0.25f);
+  sun->SetCastsShadow(true);
+  auto* copy = new Graphics::DirectionalLight(*sun);
+  EXPECT_NE(copy->m_shadowMap.get(), sun->m_shadowMap.get());
+  EXPECT_NE(copy->m_shadowMap.get(), nullptr);
+  EXPECT_EQ(copy->GetIntensity(), 0.25f);
+  EXPECT_TRUE(copy->GetCastsShadow());
+  Graphics::DirectionalLight assigned;
+  assigned = *copy;
+  EXPECT_NE(assigned.m_shadowMap.get(), copy->m_shadowMap.get());
+  EXPECT_EQ(assigned.GetIntensity(), 0.25f);
+  delete copy;
+  EXPECT_NE(sun->GetShadowTexture(), nullptr);
+}
+
+// Every component whose Transform is gone skips that frame's work and says so once; the lights keep
+// their last place.
+TEST_F(SceneComponents, ComponentsWithoutALiveTransformSkipTheirWorkAndReportItOnce) {
+  auto* model = Add<Graphics::Model>(Vec3(0, 0, 0), Core::ComponentType_Model);
+  auto* lamp = Add<Graphics::PointLight>(Vec3(7, 0, 0), Core::ComponentType_PointLight);
+  auto* sun = Add<Graphics::DirectionalLight>(Vec3(0, 0, 0), Core::ComponentType_DirectionalLight);
+  InitializeAll();
+  Record();
+  for (Core::GameComponent* component : std::initializer_list<Core::GameComponent*>{model, lamp, sun})
+    component->GetOwner()->RemoveComponent(Core::ComponentType_Transform);
+  log_.Take();
+  Graphics::RenderList* list = nullptr;
+  for (int i = 0; i < 3; ++i) list = Record();
+  sun->OnSelectedInEditor();
+  EXPECT_TRUE(list->GetRecord(1)->models.empty());
+  EXPECT_EQ(list->GetRecord(1)->lights.size(), 2u);
+  EXPECT_EQ(lamp->m_data.m_position.x, 7.0f);
+  const std::string text = log_.Take();
+  EXPECT_EQ(Count(text, "has no live Transform"), 3u) << text;
+}
+
+TEST_F(SceneComponents, SkyboxesShareOneSphereBuiltOnce) {
+  auto* first = Add<Graphics::Skybox>(Vec3(0, 0, 0), Core::ComponentType_Skybox);
+  const uint32_t afterFirst = Base::Resources<Graphics::Mesh>::Instance().GetEntryCount();
+  auto* second = Add<Graphics::Skybox>(Vec3(0, 0, 0), Core::ComponentType_Skybox);
+  Graphics::Skybox copy(*second);
+  EXPECT_EQ(Base::Resources<Graphics::Mesh>::Instance().GetEntryCount(), afterFirst);
+  EXPECT_EQ(first->GetMeshID(), second->GetMeshID());
+  EXPECT_EQ(copy.GetMeshID(), first->GetMeshID());
+  InitializeAll();
+  Graphics::RenderList* list = Record();
+  EXPECT_EQ(list->GetRecord(0)->models.size(), 2u);
+  EXPECT_EQ((*first->GetWorldMatrix())(0, 0), 5.0f);
+}
+
+}  // namespace
