@@ -9,6 +9,7 @@
 #include "Core/GameSpace.h"
 #include "Graphics/BaseCamera.h"
 #include "Graphics/Canvas.h"
+#include "Graphics/Components/Camera.h"
 #include "Graphics/Frame.h"
 #include "Graphics/GraphicsMaster.h"
 #include "Graphics/Log.h"
@@ -173,6 +174,8 @@ void GraphicsSystem::SetActiveCamera(Base::Handle camera, Core::GameSpace* space
     GFX_LOG(Error, "Attempting to activate camera with a null handle");
     return;
   }
+  // The camera it replaces is no longer the active one; the new camera marks itself.
+  if (auto* previous = dynamic_cast<Camera*>(space->GetComponent(view->second.camera))) previous->m_isActive = false;
   view->second.camera = camera;
 }
 

@@ -4,6 +4,7 @@
 #include "Core/Engine.h"
 #include "Core/EngineLinks.h"
 #include "Core/GameSpace.h"
+#include "Graphics/Components/Camera.h"
 #include "Graphics/DebugDraw.h"
 #include "Graphics/GraphicsSystem.h"
 #include "Vantor/Window.h"
@@ -156,6 +157,24 @@ TEST_F(GraphicsSystemFrames, AFrameStepDrawsModelsAllThreeLightKindsWithTheShado
   EXPECT_EQ(green.g, 255);  // the debug cube, drawn over the composed frame
   EXPECT_EQ(green.r, 0);
   queue.ForgetCanvas(canvas_);
+}
+
+TEST_F(GraphicsSystemFrames, TheSpaceIsDrawnThroughItsActiveCameraComponentAndAReplacedOneIsNoLongerActive) {
+  engine_.GetHooks().Call("SetActiveCanvas", unsigned(canvasId_), space_);
+  auto* first = static_cast<Graphics::Camera*>(space_->CreateComponent(Core::ComponentType_Camera));
+  auto* second = static_cast<Graphics::Camera*>(space_->CreateComponent(Core::ComponentType_Camera));
+  ASSERT_NE(first, nullptr);
+  ASSERT_NE(second, nullptr);
+  RenderTest::Model box("default.cong", Vec3(0, 0, 0), Vec3(4, 4, 4));
+  g_scene = {&box};
+  engine_.GetHooks().Call("SetActiveCamera", first->m_self, space_);
+  first->m_isActive = true;
+  engine_.FrameStep(0.016f);
+  EXPECT_GT(At(ReadBack(), 32, 32).Brightness(), 700);  // the default view looks at the origin
+
+  engine_.GetHooks().Call("SetActiveCamera", second->m_self, space_);
+  EXPECT_FALSE(first->m_isActive);
+  EXPECT_EQ(system_->GetActiveCamera(space_), second->m_self);
 }
 
 TEST_F(GraphicsSystemFrames, ADeletedSpaceIsForgottenAndItsFrameBlanked) {
