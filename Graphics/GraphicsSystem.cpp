@@ -14,7 +14,7 @@
 #include "Graphics/GraphicsMaster.h"
 #include "Graphics/Log.h"
 #include "Graphics/RenderCore.h"
-#include "Vantor/Window.h"
+#include "Base/Window.h"
 
 namespace Graphics {
 

@@ -9,19 +9,19 @@ namespace Graphics::Renderer {
 
 template <uint32_t N>
 RenderTarget<N>::RenderTarget(uint32_t format, uint32_t width, uint32_t height) {
-  this->m_size = {float(width), float(height)};
-  for (uint32_t& f : this->m_formats) f = format;
+  m_size = {float(width), float(height)};
+  for (uint32_t& f : m_formats) f = format;
   Create();
 }
 
 template <uint32_t N>
 RenderTarget<N>::~RenderTarget() {
-  ReleaseViews();
+  Release();
 }
 
 template <uint32_t N>
 void RenderTarget<N>::Create() {
-  const int width = int(this->m_size.x), height = int(this->m_size.y);
+  const int width = int(m_size.x), height = int(m_size.y);
   GFX_LOG(Verbose, "Initializing RenderTarget %i x %i", width, height);
   Platform::GpuDevice* device = GetDevice()->m_device;
   bool failed = device == nullptr;
@@ -31,26 +31,26 @@ void RenderTarget<N>::Create() {
     desc.height = uint32_t(height);
     desc.mipLevels = 1;
     desc.arraySize = 1;
-    desc.format = Platform::GpuFormat(this->m_formats[i]);
+    desc.format = Platform::GpuFormat(m_formats[i]);
     desc.usage = Platform::GpuUsage::Default;
     desc.bindFlags = Platform::GpuBind_RenderTarget | Platform::GpuBind_ShaderResource;
     failed |= Platform::GpuFailed(device->CreateTexture2D(desc, nullptr, &m_textures[i]));
     failed |= Platform::GpuFailed(device->CreateRenderTargetView(m_textures[i], nullptr, &m_renderTargetViews[i]));
     failed |=
-        Platform::GpuFailed(device->CreateShaderResourceView(m_textures[i], nullptr, &this->m_shaderResourceViews[i]));
+        Platform::GpuFailed(device->CreateShaderResourceView(m_textures[i], nullptr, &m_shaderResourceViews[i]));
   }
   // A target that could not be made binds as null views, which unbind their slots.
   if (failed) GFX_LOG(Error, "Failed to create RenderTarget %i x %i", width, height);
 }
 
 template <uint32_t N>
-void RenderTarget<N>::ReleaseViews() {
+void RenderTarget<N>::Release() {
   auto drop = [](auto*& object) {
     if (object) object->Release();
     object = nullptr;
   };
   for (uint32_t i = 0; i < N; ++i) {
-    drop(this->m_shaderResourceViews[i]);
+    drop(m_shaderResourceViews[i]);
     drop(m_renderTargetViews[i]);
     drop(m_textures[i]);
   }
@@ -75,13 +75,13 @@ void RenderTarget<N>::BindAsShaderResources(uint32_t slot) {
   if (!m_boundAsTexture) context->SetRenderTargets(0, nullptr, nullptr);
   m_textureSlot = slot;
   m_boundAsTexture = true;
-  context->SetShaderResources(Platform::GpuShaderStage::Pixel, slot, N, this->m_shaderResourceViews);
+  context->SetShaderResources(Platform::GpuShaderStage::Pixel, slot, N, m_shaderResourceViews);
 }
 
 template <uint32_t N>
 void RenderTarget<N>::Resize(uint32_t width, uint32_t height) {
-  this->m_size = {float(width), float(height)};
-  ReleaseViews();
+  m_size = {float(width), float(height)};
+  Release();
   Create();
 }
 

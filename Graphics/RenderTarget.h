@@ -2,14 +2,15 @@
 // and read back in later passes, never bound both ways at once. The G-buffer is the four-target one.
 //
 // One family answers to two sets of names; the operations here are called:
-//   GetShaderResource       (also known as GetShaderResourceView)
-//   ReleaseViews            (also known as Release)
+//   GetShaderResourceView   (also GetShaderResource, shared with loaded textures)
+//   Release                 (also ReleaseViews, shared with loaded textures)
 //   BindAsRenderTargets     (also known as BindAsRenderTarget)
 //   BindAsShaderResources   (also known as BindAsTexture)
 // GetFormat, GetSize and Resize are the same under both.
 #pragma once
 
 #include "Base/Vector.h"
+#include "Graphics/ShaderResource.h"
 #include "Platform/Graphics/GpuResources.h"
 
 #include <cstdint>
@@ -17,23 +18,6 @@
 namespace Graphics {
 
 class DepthBuffer;
-
-// What render targets share with loaded textures: per-texture formats and shader views, one size.
-template <uint32_t N>
-class ShaderResource {
- public:
-  virtual ~ShaderResource() = default;
-
-  virtual uint32_t GetFormat(uint32_t i) const = 0;
-  virtual Base::Vec2 GetSize() const = 0;
-  virtual Platform::GpuShaderResourceView* GetShaderResource(uint32_t i) const = 0;
-  virtual void ReleaseViews() = 0;
-
- protected:
-  uint32_t m_formats[N] = {};
-  Base::Vec2 m_size;
-  Platform::GpuShaderResourceView* m_shaderResourceViews[N] = {};
-};
 
 namespace Renderer {
 
@@ -46,13 +30,13 @@ class RenderTarget : public ShaderResource<N> {
   RenderTarget(const RenderTarget&) = delete;
   RenderTarget& operator=(const RenderTarget&) = delete;
 
-  uint32_t GetFormat(uint32_t i) const override { return this->m_formats[i]; }
-  Base::Vec2 GetSize() const override { return this->m_size; }
-  Platform::GpuShaderResourceView* GetShaderResource(uint32_t i) const override {
-    return this->m_shaderResourceViews[i];
+  uint32_t GetFormat(uint32_t i) const { return m_formats[i]; }
+  Base::Vec2 GetSize() const override { return m_size; }
+  Platform::GpuShaderResourceView* GetShaderResourceView(uint32_t i) const override {
+    return m_shaderResourceViews[i];
   }
   // Gives back every view and texture; the binding state is kept.
-  void ReleaseViews() override;
+  void Release() override;
   // The N targets as the output, with the depth buffer's view or none. Views last bound for
   // reading are unbound from the pixel shader first.
   virtual void BindAsRenderTargets(DepthBuffer* depth);
@@ -68,6 +52,10 @@ class RenderTarget : public ShaderResource<N> {
 
  protected:
   void Create();
+
+  uint32_t m_formats[N] = {};
+  Base::Vec2 m_size;
+  Platform::GpuShaderResourceView* m_shaderResourceViews[N] = {};
 
   Platform::GpuRenderTargetView* m_renderTargetViews[N] = {};
   Platform::GpuTexture2D* m_textures[N] = {};

@@ -3,21 +3,12 @@
 #pragma once
 
 #include "Base/Vector.h"
+#include "Graphics/ShaderResource.h"
 #include "Platform/Graphics/GpuResources.h"
 
 #include <string>
 
 namespace Graphics {
-
-template <int N>
-class ShaderResource {
- public:
-  virtual ~ShaderResource() = default;
-  virtual Platform::GpuResource* GetResource(int index) = 0;
-  virtual Base::Vec2 GetSize() = 0;
-  virtual Platform::GpuShaderResourceView* GetShaderResourceView(int index) = 0;
-  virtual void Release() = 0;
-};
 
 class Texture : public ShaderResource<1> {
  public:
@@ -26,9 +17,9 @@ class Texture : public ShaderResource<1> {
   Texture& operator=(const Texture&) = delete;
 
   // Textures keep no resource handle in this slot.
-  Platform::GpuResource* GetResource(int) override { return nullptr; }
-  Base::Vec2 GetSize() override { return m_size; }
-  Platform::GpuShaderResourceView* GetShaderResourceView(int) override { return m_view; }
+  Platform::GpuResource* GetResource(uint32_t) override { return nullptr; }
+  Base::Vec2 GetSize() const override { return m_size; }
+  Platform::GpuShaderResourceView* GetShaderResourceView(uint32_t) const override { return m_view; }
   void Release() override;
   virtual void Load(const std::string& path) = 0;
   // Sets the view on the pixel stage at `slot` alone.

@@ -6,7 +6,7 @@
 
 #include "Base/Input/GamepadSource.h"
 #include "Core/Engine.h"
-#include "Vantor/Window.h"
+#include "Base/Window.h"
 
 namespace Graphics {
 class GraphicsSystem;

@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "Platform/Window.h"
-#include "Vantor/Window.h"
+#include "Base/Window.h"
 
 namespace Vantor {
 

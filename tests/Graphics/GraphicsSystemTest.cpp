@@ -7,7 +7,7 @@
 #include "Graphics/Components/Camera.h"
 #include "Graphics/DebugDraw.h"
 #include "Graphics/GraphicsSystem.h"
-#include "Vantor/Window.h"
+#include "Base/Window.h"
 #include "tests/Graphics/RenderSceneSupport.h"
 
 #include <algorithm>

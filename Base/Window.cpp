@@ -1,5 +1,5 @@
 // The window interface's construction and its callback lists.
-#include "Vantor/Window.h"
+#include "Base/Window.h"
 
 #include "Base/Log.h"
 

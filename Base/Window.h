@@ -1,6 +1,6 @@
 // The platform-neutral game window: its settings, its size and title, and the callback lists through
-// which it reports pumps, resizes, close requests and focus changes. Vantor::Window32 is the one
-// implementation; the interface lives beside it because nothing below the entry needs it.
+// which it reports pumps, resizes, close requests and focus changes. The game's window implements it;
+// the graphics system reaches the window through it without naming the program above it.
 #pragma once
 
 #include <cstdint>
