@@ -1,6 +1,8 @@
 // The graphics system's hooks, frame step and script interface.
 #include "Graphics/GraphicsSystem.h"
 
+#include "Base/Serialization/ValueText.h"
+
 #include "Base/DebugTimer.h"
 #include "Base/Reflection/Registration.h"
 #include "Core/Engine.h"
@@ -230,7 +232,9 @@ bool GraphicsSystem::GetFullScreen() { return m_window && m_window->IsFullscreen
 
 ORV_ON_LOAD {
   Base::Reflection::EnsureRegistered<Graphics::BaseCamera>("Graphics::BaseCamera");
-  Base::Reflection::RegisterType<Graphics::CanvasLayer>("CanvasLayer", true);
+  // A layer is written and read as its number, as "unsigned" values are.
+  Base::Reflection::TypeInfo* layer = Base::Reflection::RegisterType<Graphics::CanvasLayer>("CanvasLayer", true);
+  Base::ValueText::SetTextFunctions(layer, &Base::ValueText::WriteUnsigned, &Base::ValueText::ReadUnsigned);
 }
 
 ORV_REFLECT_CLASS(Graphics::GraphicsSystem) {

@@ -139,7 +139,7 @@ TEST_F(FactoryTest, SampleContentIsWhatTheEngineWrites) {
     EXPECT_EQ(ReadFile(path), ReadFile(content)) << content;
   }
   // Levels have no writer in the engine: their text is given here.
-  const std::pair<const char*, const char*> levels[] = {{"Splash", "Splash\r\nSplashScreen\r\n"},
+  const std::pair<const char*, const char*> levels[] = {{"Splash", "Splash\r\nSplashStage SplashScreen\r\n"},
                                                         {"Sandbox", "Sandbox\r\nSandboxWorld SandboxSky\r\n"}};
   for (const auto& [name, text] : levels) {
     const std::string content = Factory::MakeContentPath(name, Factory::FileKind_Level);

@@ -13,7 +13,6 @@
 #include <sstream>
 #include <thread>
 
-#include "Vantor/WindowPresenter.h"
 
 namespace {
 
@@ -42,6 +41,10 @@ class GameExecutableTest : public ::testing::Test {
     fs::copy("content/data", dir_ / "content/data", fs::copy_options::recursive);
     fs::copy("content/lua/engine", dir_ / "content/lua/engine", fs::copy_options::recursive);
     fs::copy("content/lua/game", dir_ / "content/lua/game", fs::copy_options::recursive);
+    // What the renderer reads is shared, not copied: shaders, meshes, materials, textures and fonts.
+    for (const char* shared : {"shaders", "meshes", "animations", "materials", "textures", "font"})
+      if (fs::exists(fs::path("content") / shared))
+        fs::create_directory_symlink(fs::absolute(fs::path("content") / shared), dir_ / "content" / shared);
   }
   void TearDown() override { fs::remove_all(dir_); }
 
@@ -126,12 +129,9 @@ Hook:Add("GameSpaceDeleted", "quit", function(name) say("deleted " .. name) end)
   EXPECT_LT(deleted, graphics);
 }
 
-// Takes the virtual display's screen while the game runs and checks that the window's frames reach
-// it. Until the renderer draws the levels, what shows is the window's cleared frame.
+// Takes the virtual display's screen while the game runs and checks that the drawn frames reach it:
+// the Splash level's lit crate and overlay are not one blank colour.
 TEST_F(GameExecutableTest, UnderAVirtualDisplayTheWindowShowsItsFrames) {
-  // The graphics system draws a space only through its active camera, and no level names one until
-  // the camera component exists; until then no frame is presented and there is nothing to compare.
-  GTEST_SKIP() << "the levels have no active camera yet: the graphics system presents no frame";
   if (!fs::exists("/usr/bin/Xvfb")) GTEST_SKIP() << "Xvfb is not installed";
   int display = 70 + getpid() % 100;
   while (fs::exists("/tmp/.X11-unix/X" + std::to_string(display))) ++display;
@@ -153,7 +153,7 @@ local frames = 0
 Hook:Add("PostFrameStep", "shown", function()
   frames = frames + 1
   if frames == 30 then io.open("shown", "w"):close() end
-  if frames == 240 then core:Quit() end
+  if frames == 40 then core:Quit() end
 end)
 )");
   // The X client libraries keep a message-bus connection to the end: not the game's to free.
@@ -181,16 +181,14 @@ end)
   ASSERT_EQ(bitsPerPixel, 32u);
   const size_t pixels = headerSize + colours * 12;
   ASSERT_GE(image.size(), pixels + size_t(bytesPerLine) * height);
-  const float* clear = Vantor::WindowPresenter::kClearColour;
-  auto near = [](int got, float want) { return std::abs(got - int(want * 255.0f + 0.5f)) <= 3; };
-  size_t matching = 0, total = 0;
+  size_t lit = 0, total = 0;
   for (uint32_t y = 0; y < height; y += 8)
     for (uint32_t x = 0; x < width; x += 8) {
       const unsigned char* p = reinterpret_cast<const unsigned char*>(image.data()) + pixels + y * bytesPerLine + x * 4;
       ++total;
-      if (near(p[2], clear[0]) && near(p[1], clear[1]) && near(p[0], clear[2])) ++matching;
+      if (int(p[0]) + p[1] + p[2] > 24) ++lit;
     }
-  EXPECT_GT(matching * 2, total) << matching << " of " << total << " pixels show the cleared frame";
+  EXPECT_GT(lit * 100, total) << lit << " of " << total << " pixels show anything drawn";
 }
 
 }  // namespace
