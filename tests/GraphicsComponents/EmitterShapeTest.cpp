@@ -8,11 +8,11 @@
 #include <vector>
 
 #include "Base/MathUtil.h"
-#include "Base/PBManager.h"
 #include "Core/GameObject.h"
 #include "Core/GameSpace.h"
 #include "Core/Transform.h"
 #include "Graphics/Components/EmitterShape.h"
+#include "Graphics/Components/ParticleSystem.h"
 
 namespace {
 
@@ -22,19 +22,7 @@ constexpr float kTurn = 6.2831855f;
 
 // The settings and counters an emission step reads, with the particle system's defaults.
 struct Emitting {
-  Emitting() : m_particlePool(sizeof(Particle), PoolConfig()) {}
-  static Base::PBManager::Config PoolConfig() {
-    Base::PBManager::Config config;
-    config.objectsPerPage = 1000;
-    config.maxPages = 100;
-    config.debug = false;
-    config.padBytes = 4;
-    config.headerKind = Base::PBManager::Header_None;
-    config.alignment = 4;
-    return config;
-  }
-
-  Base::PBManager m_particlePool;
+  ParticlePool m_particlePool;
   bool m_isActive = true, m_followTrans = false, m_onShell = false, m_isRandomDirection = false;
   uint32_t m_particleCount = 100, m_emitLimit = 0, m_emittedCount = 0;
   float m_emitRate = 50, m_emitAccumulator = 0;

@@ -2,6 +2,8 @@
 // active camera component: the frames read back, the components' settings, and their handling of lost
 // Transforms, bad layers, copies and repeated construction.
 #include <algorithm>
+#include <cmath>
+#include <limits>
 #include <string>
 
 #include "Core/Engine.h"
@@ -12,6 +14,7 @@
 #include "Graphics/Components/Camera.h"
 #include "Graphics/Components/LightComponents.h"
 #include "Graphics/Components/Model.h"
+#include "Graphics/Components/ParticleSystem.h"
 #include "Graphics/Components/Skybox.h"
 #include "Graphics/DebugDraw.h"
 #include "Graphics/GraphicsSystem.h"
@@ -300,6 +303,120 @@ TEST_F(SceneComponents, SkyboxesShareOneSphereBuiltOnce) {
   Graphics::RenderList* list = Record();
   EXPECT_EQ(list->GetRecord(0)->models.size(), 2u);
   EXPECT_EQ((*first->GetWorldMatrix())(0, 0), 5.0f);
+}
+
+// A particle system drawn through the camera: its quads face the camera at the particles, in their
+// colour, on "White.png" when its own texture never loads.
+TEST_F(SceneComponents, ParticlesDrawAsCameraFacingQuadsInTheirColour) {
+  Graphics::Camera* camera = AddCamera();
+  auto* fire = Add<Graphics::ParticleSystem>(Vec3(2, 1, 0), Core::ComponentType_ParticleSystem);
+  fire->SetParticleCount(1);
+  fire->SetEmissionRate(600.0f);
+  fire->SetLifeTime(10.0f);
+  fire->SetStartSpeed(0.0f);
+  fire->SetScaleStart(Base::Vec2(2.0f, 2.0f));
+  fire->SetScaleEnd(Base::Vec2(2.0f, 2.0f));
+  fire->SetStartColor(Vec4(255, 0, 0, 255));
+  fire->SetColorEnd(Vec4(255, 0, 0, 255));
+  fire->SetBlendState(0);
+  InitializeAll();
+  space_->GetHooks().Call("LogicUpdate", 1.0f / 60.0f);
+  ASSERT_EQ(fire->m_particlePool.GetObjectsInUse(), 1u);
+  const std::vector<Pixel> px = Frame(camera);
+  const Pixel at = AtWorld(px, Vec3(2, 1, 0)), away = AtWorld(px, Vec3(-2, -1, 0));
+  EXPECT_GT(int(at.r), 200);
+  EXPECT_LT(int(at.g), 40);
+  EXPECT_LT(away.Brightness(), 30);
+}
+
+TEST_F(SceneComponents, ParticleSystemsEmitAgeAndPulseByTheirSettings) {
+  auto* system = Add<Graphics::ParticleSystem>(Vec3(0, 0, 0), Core::ComponentType_ParticleSystem);
+  InitializeAll();
+  auto step = [&](int updates) {
+    for (int i = 0; i < updates; ++i) space_->GetHooks().Call("LogicUpdate", 1.0f / 60.0f);
+  };
+  // 50 a second, each living a second.
+  step(60);
+  EXPECT_NEAR(double(system->m_particlePool.GetObjectsInUse()), 50.0, 2.0);
+  EXPECT_EQ(system->m_drawList.size(), size_t(system->m_particlePool.GetObjectsInUse()));
+  const Graphics::Particle& p = *system->m_drawList.front();
+  EXPECT_EQ(p.color.w, 255.0f);
+  EXPECT_EQ(p.scale.x, 1.0f);
+
+  // A copy takes the settings, not the particles; its own updates leave the source alone.
+  Graphics::ParticleSystem copy(*system);
+  EXPECT_EQ(copy.m_particlePool.GetObjectsInUse(), 0u);
+  EXPECT_TRUE(copy.m_drawList.empty());
+  EXPECT_EQ(copy.GetEmissionRate(), 50.0f);
+  const uint32_t alive = system->m_particlePool.GetObjectsInUse();
+  copy.Update(0.5f);
+  EXPECT_EQ(system->m_particlePool.GetObjectsInUse(), alive);
+
+  // Bursts of 20, two seconds apart.
+  system->SetParticleCount(100);
+  EXPECT_EQ(system->m_particlePool.GetObjectsInUse(), 0u);
+  system->SetLifeTime(0.5f);
+  system->SetEmitLimit(20);
+  system->SetLimitPulse(2.0f);
+  system->SetLimitPulse(-1.0f);
+  EXPECT_EQ(system->GetLimitPulse(), 2.0f);
+  step(60);
+  EXPECT_FALSE(system->GetActive());
+  EXPECT_EQ(system->m_emittedCount, 20u);
+  EXPECT_EQ(system->m_particlePool.GetObjectsInUse(), 0u);
+  // The burst ended at 0.4 s; the next starts two seconds later, at 2.4 s.
+  step(90);
+  EXPECT_GT(system->m_emittedCount, 0u);
+  EXPECT_LT(system->m_emittedCount, 20u);
+  step(30);
+  EXPECT_EQ(system->m_emittedCount, 20u);
+
+  system->EmitAllPerFrame();
+  EXPECT_EQ(system->GetEmissionRate(), 6000.0f);
+  system->SetColorEnd(Vec4(300, -5, 128, 255));
+  EXPECT_EQ(system->GetColorEnd().x, 255.0f);
+  EXPECT_EQ(system->GetColorEnd().y, 0.0f);
+  system->SetEmitterShape(3);
+  EXPECT_EQ(system->GetEmitterShape(), 0);
+  system->SetSpeedVariance(-2.0f);
+  EXPECT_EQ(system->GetSpeedVariance(), 2.0f);
+
+  // A layer outside the canvas's four is refused.
+  log_.Take();
+  system->SetLayer(Graphics::CanvasLayer(2));
+  system->SetLayer(Graphics::CanvasLayer(7));
+  EXPECT_EQ(uint32_t(system->GetLayer()), 2u);
+  EXPECT_EQ(Count(log_.Take(), "canvas layer 7 is not 0 to 3, keeping layer 2"), 1u);
+}
+
+TEST_F(SceneComponents, ParticlesSortFarFirstAndPositionsThatAreNotNumbersGoLast) {
+  const Vec3 eye(0, 0, 0);
+  std::vector<Graphics::Particle> particles(5);
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const Vec3 positions[5] = {{1, 0, 0}, {nan, 0, 0}, {5, 0, 0}, {0, nan, 0}, {3, 0, 0}};
+  std::vector<Graphics::Particle*> list;
+  for (int i = 0; i < 5; ++i) {
+    particles[size_t(i)].position = positions[i];
+    list.push_back(&particles[size_t(i)]);
+  }
+  std::sort(list.begin(), list.end(), [&](const Graphics::Particle* p, const Graphics::Particle* q) {
+    return Graphics::ParticleSystem::CompareDepth(p, q, eye);
+  });
+  EXPECT_EQ(list[0]->position.x, 5.0f);
+  EXPECT_EQ(list[1]->position.x, 3.0f);
+  EXPECT_EQ(list[2]->position.x, 1.0f);
+  EXPECT_TRUE(std::isnan(list[3]->position.x) || std::isnan(list[3]->position.y));
+  EXPECT_TRUE(std::isnan(list[4]->position.x) || std::isnan(list[4]->position.y));
+}
+
+TEST_F(SceneComponents, AParticleSystemWithoutATransformEmitsNothingAndSaysSoOnce) {
+  auto* system = Add<Graphics::ParticleSystem>(Vec3(0, 0, 0), Core::ComponentType_ParticleSystem);
+  InitializeAll();
+  system->GetOwner()->RemoveComponent(Core::ComponentType_Transform);
+  log_.Take();
+  for (int i = 0; i < 10; ++i) space_->GetHooks().Call("LogicUpdate", 0.1f);
+  EXPECT_EQ(system->m_particlePool.GetObjectsInUse(), 0u);
+  EXPECT_EQ(Count(log_.Take(), "has no live Transform"), 1u);
 }
 
 }  // namespace
