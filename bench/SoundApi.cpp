@@ -15,35 +15,14 @@
 #include "SoundEngine/SoundEngine.h"
 #include "SoundEngine/SoundEngineApi.h"
 #include "StreamMgr/ISnStreamMgr.h"
+#include "bench/SoundBenchSupport.h"
 
 namespace {
 
 using namespace SN;
+using SoundBench::NoStreams;
+using SoundBench::SilentLowerEngine;
 
-// The voice pipeline's side doing nothing: the pass costs only the front end's work.
-class QuietLower final : public ISnLowerEngine {
- public:
-  SNRESULT InitVoiceManager() override { return SN_Success; }
-  void TermVoiceManager() override {}
-  void UpdateLimiters() override {}
-  void ProcessQueuedInstanceCommands() override {}
-  uint32_t CheckOutputDevices() override { return 0; }
-  SnSuspendState SuspendState() override { return {}; }
-  SNRESULT EnterSuspendedMode(bool) override { return SN_Success; }
-  void ApplyMessageSideEffects() override {}
-  bool WantsDeferredDeviceWork() override { return false; }
-  void DoDeferredDeviceWork() override {}
-  void PrepareFrame() override {}
-  void Perform() override {}
-  void RenderAfterPass() override {}
-  void BeginOutputSinks() override {}
-  const void* MainOutputDevice() override { return this; }
-  uint32_t MainOutputWaitMs() override { return 0; }
-  void TermMotionEngine() override {}
-  void DestroyAllVoicePipelines() override {}
-};
-
-class NoStreams final : public ISnStreamMgr {};
 
 // The whole engine, synchronous: RenderAudio runs the pass on the benchmark's thread.
 struct EngineScope {
@@ -68,7 +47,7 @@ struct EngineScope {
     ISnStreamMgr::m_pStreamMgr = nullptr;
     MemoryMgr::Term();
   }
-  QuietLower lower;
+  SilentLowerEngine lower{0, true};
   NoStreams streams;
 };
 

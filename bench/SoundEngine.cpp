@@ -18,39 +18,19 @@
 #include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/SoundEngine.h"
 #include "StreamMgr/ISnStreamMgr.h"
+#include "bench/SoundBenchSupport.h"
 
 namespace {
 
 using namespace SN;
+using SoundBench::NoStreams;
+using SoundBench::SilentLowerEngine;
 
 constexpr uint32_t kWriters = 4;
 constexpr uint32_t kPerWriter = 50000;
 // The game thread closes a frame this often while the writers post.
 constexpr auto kRenderPeriod = std::chrono::microseconds(100);
 
-// The voice pipeline's side with nothing behind it: no frames, woken only by RenderAudio.
-class SilentLowerEngine : public ISnLowerEngine {
- public:
-  SNRESULT InitVoiceManager() override { return SN_Success; }
-  void TermVoiceManager() override {}
-  void UpdateLimiters() override {}
-  void ProcessQueuedInstanceCommands() override {}
-  uint32_t CheckOutputDevices() override { return 0; }
-  SnSuspendState SuspendState() override { return {}; }
-  SNRESULT EnterSuspendedMode(bool) override { return SN_Success; }
-  void ApplyMessageSideEffects() override {}
-  bool WantsDeferredDeviceWork() override { return false; }
-  void DoDeferredDeviceWork() override {}
-  void PrepareFrame() override {}
-  void Perform() override {}
-  void RenderAfterPass() override {}
-  void BeginOutputSinks() override {}
-  const void* MainOutputDevice() override { return nullptr; }
-  uint32_t MainOutputWaitMs() override { return Platform::kWaitForever; }
-  void TermMotionEngine() override {}
-  void DestroyAllVoicePipelines() override {}
-};
-class NoStreams : public ISnStreamMgr {};
 
 // The reader's work, the same for both queues.
 std::atomic<uint64_t> g_sum{0};
@@ -75,7 +55,7 @@ void RingPosting(benchmark::State& state) {
   SnMemSettings memory{20};
   MemoryMgr::Init(&memory);
   NoStreams streams;
-  SilentLowerEngine lower;
+  SilentLowerEngine lower{Platform::kWaitForever, false};
   ISnStreamMgr::m_pStreamMgr = &streams;
   LowerEngine::Install(&lower);
   if (SoundEngine::Init(nullptr, nullptr) != SN_Success) {

@@ -1,0 +1,44 @@
+// The sound benchmarks' stand-ins below the front end: a voice pipeline that renders nothing and a stream
+// manager with no devices, so a pass costs only the front end's own work.
+#pragma once
+
+#include <cstdint>
+
+#include "Platform/Threading.h"
+#include "SoundEngine/Lower/LowerEngine.h"
+#include "StreamMgr/ISnStreamMgr.h"
+
+namespace SoundBench {
+
+// `waitMs` is how long the audio thread sleeps between passes (kWaitForever: only RenderAudio wakes it);
+// `hasDevice` says whether a main output is reported.
+class SilentLowerEngine final : public SN::ISnLowerEngine {
+ public:
+  SilentLowerEngine(uint32_t waitMs, bool hasDevice) : m_waitMs(waitMs), m_hasDevice(hasDevice) {}
+  SN::SNRESULT InitVoiceManager() override { return SN::SN_Success; }
+  void TermVoiceManager() override {}
+  void UpdateLimiters() override {}
+  void ProcessQueuedInstanceCommands() override {}
+  uint32_t CheckOutputDevices() override { return 0; }
+  SN::SnSuspendState SuspendState() override { return {}; }
+  SN::SNRESULT EnterSuspendedMode(bool) override { return SN::SN_Success; }
+  void ApplyMessageSideEffects() override {}
+  bool WantsDeferredDeviceWork() override { return false; }
+  void DoDeferredDeviceWork() override {}
+  void PrepareFrame() override {}
+  void Perform() override {}
+  void RenderAfterPass() override {}
+  void BeginOutputSinks() override {}
+  const void* MainOutputDevice() override { return m_hasDevice ? this : nullptr; }
+  uint32_t MainOutputWaitMs() override { return m_waitMs; }
+  void TermMotionEngine() override {}
+  void DestroyAllVoicePipelines() override {}
+
+ private:
+  uint32_t m_waitMs;
+  bool m_hasDevice;
+};
+
+class NoStreams final : public SN::ISnStreamMgr {};
+
+}  // namespace SoundBench
