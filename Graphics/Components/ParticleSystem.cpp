@@ -3,6 +3,7 @@
 #include "Graphics/Components/ParticleSystem.h"
 
 #include <algorithm>
+#include <utility>
 #include <cmath>
 #include <limits>
 
@@ -238,12 +239,16 @@ Base::Vec4 ParticleSystem::Clamped(Base::Vec4 c) {
   return {Base::Clamp(c.x, 0, 255), Base::Clamp(c.y, 0, 255), Base::Clamp(c.z, 0, 255), Base::Clamp(c.w, 0, 255)};
 }
 
-bool ParticleSystem::CompareDepth(const Particle* p, const Particle* q, const Base::Vec3& eye) {
-  auto distance = [&](const Particle* particle) {
+void ParticleSystem::SortFarFirst(std::vector<Particle*>& list, const Base::Vec3& eye) {
+  thread_local std::vector<std::pair<float, Particle*>> keyed;
+  keyed.clear();
+  keyed.reserve(list.size());
+  for (Particle* particle : list) {
     const float d = (particle->position - eye).LengthSquared();
-    return std::isnan(d) ? -std::numeric_limits<float>::infinity() : d;
-  };
-  return distance(p) > distance(q);
+    keyed.emplace_back(std::isnan(d) ? -std::numeric_limits<float>::infinity() : d, particle);
+  }
+  std::sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+  for (size_t i = 0; i < keyed.size(); ++i) list[i] = keyed[i].second;
 }
 
 Tex2D* ParticleSystem::DrawTexture() {
@@ -270,8 +275,7 @@ void ParticleSystem::Draw(const void*, uint32_t, bool) {
   const Base::Vec3 eye = camera->GetPosition();
   Base::Vec3 axis = eye - camera->m_lookPoint;
   axis.Normalize();
-  std::sort(m_drawList.begin(), m_drawList.end(),
-            [&](const Particle* p, const Particle* q) { return CompareDepth(p, q, eye); });
+  SortFarFirst(m_drawList, eye);
   const Base::Mat4 view = camera->GetViewMatrix();
   Base::Vec3 origin(0, 0, 0);
   if (m_followTrans)

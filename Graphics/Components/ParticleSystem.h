@@ -80,8 +80,9 @@ class ParticleSystem : public Core::GameComponent, public RenderableObject {
   void Draw(const void* instanceData, uint32_t instanceCount, bool depthOnly) override;
   // Particle systems keep their submission order.
   bool IsDrawnBefore(const RenderableObject*) const override { return false; }
-  // Far first; particles whose distance is not a number come last.
-  static bool CompareDepth(const Particle* p, const Particle* q, const Base::Vec3& eye);
+  // Far first from `eye`; particles whose distance is not a number come last. Each distance is
+  // worked out once per sort, not once per comparison.
+  static void SortFarFirst(std::vector<Particle*>& list, const Base::Vec3& eye);
 
   bool GetActive() const { return m_isActive; }
   void SetActive(bool active);

@@ -399,9 +399,7 @@ TEST_F(SceneComponents, ParticlesSortFarFirstAndPositionsThatAreNotNumbersGoLast
     particles[size_t(i)].position = positions[i];
     list.push_back(&particles[size_t(i)]);
   }
-  std::sort(list.begin(), list.end(), [&](const Graphics::Particle* p, const Graphics::Particle* q) {
-    return Graphics::ParticleSystem::CompareDepth(p, q, eye);
-  });
+  Graphics::ParticleSystem::SortFarFirst(list, eye);
   EXPECT_EQ(list[0]->position.x, 5.0f);
   EXPECT_EQ(list[1]->position.x, 3.0f);
   EXPECT_EQ(list[2]->position.x, 1.0f);
