@@ -11,6 +11,7 @@
 #include "Gameplay/GameLogic.h"
 #include "Graphics/AssetTypeRegistry.h"
 #include "Graphics/GraphicsSystem.h"
+#include "Physics/PhysicsSystem.h"
 #include "Vantor/ControllerGamepadSource.h"
 #include "Vantor/Win32InputBackend.h"
 #include "Vantor/Window32.h"
@@ -32,7 +33,7 @@ Program::~Program() {
   if (m_initialised) Shutdown();
 }
 
-void Program::AddPhysicsSystem() {}
+void Program::AddPhysicsSystem() { GetEngine().AddSystem(new Physics::PhysicsSystem()); }
 
 void Program::AddGraphicsSystem() {
   m_graphics = new Graphics::GraphicsSystem();
