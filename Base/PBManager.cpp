@@ -70,10 +70,10 @@ PBManager& PBManager::operator=(PBManager&& other) noexcept {
 }
 
 void PBManager::Init(uint32_t objectSize, const Config& config) {
-  if (head_.newer != &head_) BASE_LOG(Warning, "Reinitialising PBManager while memory is still allocated.");
+  if (m_head.newer != &m_head) BASE_LOG(Warning, "Reinitialising PBManager while memory is still allocated.");
   Release();
   ComputeLayout(objectSize, config);
-  if (config_.plainNew) return;
+  if (m_config.plainNew) return;
   try {
     NewPage();
   } catch (const MMException& e) {
@@ -82,151 +82,153 @@ void PBManager::Init(uint32_t objectSize, const Config& config) {
 }
 
 void PBManager::ComputeLayout(uint32_t objectSize, const Config& config) {
-  config_ = config;
-  switch (config_.headerKind) {
-    case Header_None: config_.headerSize = 0; break;
-    case Header_Basic: config_.headerSize = kBasicHeaderSize; break;
-    case Header_External: config_.headerSize = kExternalHeaderSize; break;
+  m_config = config;
+  switch (m_config.headerKind) {
+    case Header_None: m_config.headerSize = 0; break;
+    case Header_Basic: m_config.headerSize = kBasicHeaderSize; break;
+    case Header_External: m_config.headerSize = kExternalHeaderSize; break;
     default:
-      BASE_LOG(Warning, "PBManager: unknown header kind %u, using none", config_.headerKind);
-      config_.headerKind = Header_None;
-      config_.headerSize = 0;
+      BASE_LOG(Warning, "PBManager: unknown header kind %u, using none", m_config.headerKind);
+      m_config.headerKind = Header_None;
+      m_config.headerSize = 0;
   }
   // The free list lives in the blocks' first word, so a block is at least a pointer wide.
-  objectSize_ = std::max<uint32_t>(objectSize, sizeof(void*));
+  m_objectSize = std::max<uint32_t>(objectSize, sizeof(void*));
 
-  const uint64_t header = config_.headerSize;
-  const uint64_t pad = config_.padBytes;
-  const uint64_t align = config_.alignment;
+  const uint64_t header = m_config.headerSize;
+  const uint64_t pad = m_config.padBytes;
+  const uint64_t align = m_config.alignment;
   if (align < 2) {
-    config_.leftAlignmentBytes = config_.interAlignmentBytes = 0;
+    m_config.leftAlignmentBytes = m_config.interAlignmentBytes = 0;
   } else {
     // A zero remainder still gives a full alignment of bytes: the layout is fixed by this formula.
-    config_.leftAlignmentBytes = uint32_t(align - (header + kPageLinkSize + pad) % align);
-    config_.interAlignmentBytes = uint32_t(align - (header + 2 * pad + objectSize_) % align);
+    m_config.leftAlignmentBytes = uint32_t(align - (header + kPageLinkSize + pad) % align);
+    m_config.interAlignmentBytes = uint32_t(align - (header + 2 * pad + m_objectSize) % align);
   }
-  const uint64_t left = config_.leftAlignmentBytes;
-  const uint64_t inter = config_.interAlignmentBytes;
-  const uint64_t perPage = config_.objectsPerPage;
-  const uint64_t stride = inter + objectSize_ + 2 * pad + header;
+  const uint64_t left = m_config.leftAlignmentBytes;
+  const uint64_t inter = m_config.interAlignmentBytes;
+  const uint64_t perPage = m_config.objectsPerPage;
+  const uint64_t stride = inter + m_objectSize + 2 * pad + header;
 
-  pageSize_ = size_t(kPageLinkSize + left + perPage * (header + objectSize_ + 2 * pad) +
+  m_pageSize = size_t(kPageLinkSize + left + perPage * (header + m_objectSize + 2 * pad) +
                      (perPage ? perPage - 1 : 0) * inter);
-  firstOffset_ = uint32_t(kPageLinkSize + left + header + pad);
-  stride_ = uint32_t(std::min<uint64_t>(stride, UINT32_MAX));
-  fast_ = !config_.plainNew && !config_.debug && config_.headerKind == Header_None;
+  m_firstOffset = uint32_t(kPageLinkSize + left + header + pad);
+  m_stride = uint32_t(std::min<uint64_t>(stride, UINT32_MAX));
+  m_fast = !m_config.plainNew && !m_config.debug && m_config.headerKind == Header_None;
 
   // Pages too large for 32-bit offsets are refused by NewPage; the numbers below only need to fit.
   const uint64_t span = perPage ? (perPage - 1) * stride + 1 : 0;
-  blocksSpan_ = uint32_t(std::min<uint64_t>(span, UINT32_MAX));
-  strideReciprocal_ = UINT64_MAX / stride_ + 1;  // the stride is at least a pointer wide
-  slotShift_ = uint8_t(std::bit_width(stride_) - 1);
-  slotCount_ = perPage ? uint32_t(((firstOffset_ + (perPage - 1) * stride) >> slotShift_) + 1) : 0;
+  m_blocksSpan = uint32_t(std::min<uint64_t>(span, UINT32_MAX));
+  m_strideReciprocal = UINT64_MAX / m_stride + 1;  // the stride is at least a pointer wide
+  m_slotShift = uint8_t(std::bit_width(m_stride) - 1);
+  m_slotCount = perPage ? uint32_t(((m_firstOffset + (perPage - 1) * stride) >> m_slotShift) + 1) : 0;
   // The entries follow the laid-out bytes; the page boundary is the first power of two past them both.
-  entriesOffset_ = uint32_t(std::min<uint64_t>((pageSize_ + sizeof(Entry) - 1) & ~uint64_t(sizeof(Entry) - 1), UINT32_MAX));
-  const uint64_t extent = uint64_t(entriesOffset_) + uint64_t(slotCount_) * sizeof(Entry);
-  pageAlignment_ = alignof(std::max_align_t);
-  while (pageAlignment_ < extent && pageAlignment_ < (size_t(1) << 40)) pageAlignment_ <<= 1;
-  if (std::has_single_bit(config_.alignment) && config_.alignment > pageAlignment_) pageAlignment_ = config_.alignment;
-  pageShift_ = uint8_t(std::countr_zero(pageAlignment_));
-  pageMask_ = ~uintptr_t(pageAlignment_ - 1);
+  m_entriesOffset =
+      uint32_t(std::min<uint64_t>((m_pageSize + sizeof(Entry) - 1) & ~uint64_t(sizeof(Entry) - 1), UINT32_MAX));
+  const uint64_t extent = uint64_t(m_entriesOffset) + uint64_t(m_slotCount) * sizeof(Entry);
+  m_pageAlignment = alignof(std::max_align_t);
+  while (m_pageAlignment < extent && m_pageAlignment < (size_t(1) << 40)) m_pageAlignment <<= 1;
+  if (std::has_single_bit(m_config.alignment) && m_config.alignment > m_pageAlignment)
+    m_pageAlignment = m_config.alignment;
+  m_pageShift = uint8_t(std::countr_zero(m_pageAlignment));
+  m_pageMask = ~uintptr_t(m_pageAlignment - 1);
 }
 
 void PBManager::NewPage() {
-  if (pagesInUse_ >= config_.maxPages) throw MMException(MMException::Code_OutOfPages, kMaxPagesMessage);
-  const uint32_t perPage = config_.objectsPerPage;
+  if (m_pagesInUse >= m_config.maxPages) throw MMException(MMException::Code_OutOfPages, kMaxPagesMessage);
+  const uint32_t perPage = m_config.objectsPerPage;
   if (perPage == 0)
     throw MMException(MMException::Code_OutOfPages, "Can't Allocate New Page: Pages hold no objects");
   // Offsets inside a page are 32-bit.
-  if (pageSize_ > UINT32_MAX / 2 || uint64_t(capacity_) + perPage > UINT32_MAX)
+  if (m_pageSize > UINT32_MAX / 2 || uint64_t(m_capacity) + perPage > UINT32_MAX)
     throw MMException(MMException::Code_OutOfSystemMemory, kNoPageMemoryMessage);
 
-  const size_t bytes = entriesOffset_ + size_t(slotCount_) * sizeof(Entry);
-  auto* page = static_cast<char*>(::operator new(bytes, std::align_val_t(pageAlignment_), std::nothrow));
+  const size_t bytes = m_entriesOffset + size_t(m_slotCount) * sizeof(Entry);
+  auto* page = static_cast<char*>(::operator new(bytes, std::align_val_t(m_pageAlignment), std::nothrow));
   if (!page) throw MMException(MMException::Code_OutOfSystemMemory, kNoPageMemoryMessage);
   try {
-    pages_.push_back(page);
+    m_pages.push_back(page);
     AddToPageSet(reinterpret_cast<uintptr_t>(page));
   } catch (const std::bad_alloc&) {
-    if (!pages_.empty() && pages_.back() == page) pages_.pop_back();
-    ::operator delete(page, std::align_val_t(pageAlignment_));
+    if (!m_pages.empty() && m_pages.back() == page) m_pages.pop_back();
+    ::operator delete(page, std::align_val_t(m_pageAlignment));
     throw MMException(MMException::Code_OutOfSystemMemory, kNoPageMemoryMessage);
   }
-  ++pagesInUse_;
-  std::memcpy(page, &pageList_, kPageLinkSize);
-  pageList_ = page;
+  ++m_pagesInUse;
+  std::memcpy(page, &m_pageList, kPageLinkSize);
+  m_pageList = page;
   // Every entry starts free.
-  std::memset(page + entriesOffset_, 0, size_t(slotCount_) * sizeof(Entry));
+  std::memset(page + m_entriesOffset, 0, size_t(m_slotCount) * sizeof(Entry));
 
-  if (config_.debug) {
-    const uint32_t header = config_.headerSize;
-    const uint32_t pad = config_.padBytes;
-    const uint32_t inter = config_.interAlignmentBytes;
-    std::memset(page + kPageLinkSize, kAlignFill, config_.leftAlignmentBytes);
+  if (m_config.debug) {
+    const uint32_t header = m_config.headerSize;
+    const uint32_t pad = m_config.padBytes;
+    const uint32_t inter = m_config.interAlignmentBytes;
+    std::memset(page + kPageLinkSize, kAlignFill, m_config.leftAlignmentBytes);
     for (uint32_t i = 0; i < perPage; ++i) {
-      char* const object = page + firstOffset_ + size_t(i) * stride_;
+      char* const object = page + m_firstOffset + size_t(i) * m_stride;
       if (i > 0) std::memset(object - pad - header - inter, kAlignFill, inter);
       std::memset(object - pad - header, 0, header);
       std::memset(object - pad, kPadFill, pad);
-      std::memset(object, kNewPageFill, objectSize_);
-      std::memset(object + objectSize_, kPadFill, pad);
+      std::memset(object, kNewPageFill, m_objectSize);
+      std::memset(object + m_objectSize, kPadFill, pad);
     }
   }
   // Pushed on the free list in address order, so handed out from the last block down; their first
   // words are written as they go out rather than all now, which would touch the whole page at once.
-  untouched_ = page + firstOffset_ + size_t(perPage - 1) * stride_;
-  untouchedCount_ = perPage;
-  capacity_ += perPage;
+  m_untouched = page + m_firstOffset + size_t(perPage - 1) * m_stride;
+  m_untouchedCount = perPage;
+  m_capacity += perPage;
 }
 
 // Adds a page start to the open-addressed set, which stays at most half full.
 void PBManager::AddToPageSet(uintptr_t page) {
-  if (2 * (pages_.size()) > pageSetStorage_.size()) {
-    std::vector<uintptr_t> grown(std::max<size_t>(4, 2 * pageSetStorage_.size()), kNoPage);
-    pageSetStorage_.swap(grown);
-    pageSet_ = pageSetStorage_.data();
-    pageSetMask_ = pageSetStorage_.size() - 1;
-    for (char* known : pages_)
+  if (2 * (m_pages.size()) > m_pageSetStorage.size()) {
+    std::vector<uintptr_t> grown(std::max<size_t>(4, 2 * m_pageSetStorage.size()), kNoPage);
+    m_pageSetStorage.swap(grown);
+    m_pageSet = m_pageSetStorage.data();
+    m_pageSetMask = m_pageSetStorage.size() - 1;
+    for (char* known : m_pages)
       if (reinterpret_cast<uintptr_t>(known) != page) AddToPageSet(reinterpret_cast<uintptr_t>(known));
   }
   size_t i = PageSetIndex(page);
-  while (pageSetStorage_[i] != kNoPage) i = (i + 1) & pageSetMask_;
-  pageSetStorage_[i] = page;
+  while (m_pageSetStorage[i] != kNoPage) i = (i + 1) & m_pageSetMask;
+  m_pageSetStorage[i] = page;
 }
 
 bool PBManager::IsPage(uintptr_t page) const {
-  for (size_t i = PageSetIndex(page);; i = (i + 1) & pageSetMask_) {
-    if (pageSet_[i] == page) return true;
-    if (pageSet_[i] == kNoPage) return false;
+  for (size_t i = PageSetIndex(page);; i = (i + 1) & m_pageSetMask) {
+    if (m_pageSet[i] == page) return true;
+    if (m_pageSet[i] == kNoPage) return false;
   }
 }
 
 void* PBManager::AllocateSlow(const char* label) {
-  if (config_.plainNew) return AllocatePlain();
+  if (m_config.plainNew) return AllocatePlain();
   ExternalHeader* record = nullptr;
   if (!PrepareAllocation(label, record)) return nullptr;
   char*& freeList = FreeList();
   char* block = freeList;
-  ++allocations_;
+  ++m_allocations;
   if (block) {
     freeList = static_cast<char*>(NextFree(block));
   } else {
     // Every block handed out before is in use again: the count reaches a new high.
-    block = untouched_;
-    untouched_ = --untouchedCount_ ? block - stride_ : nullptr;
-    peakObjectsInUse_ = std::max(peakObjectsInUse_, GetObjectsInUse());
+    block = m_untouched;
+    m_untouched = --m_untouchedCount ? block - m_stride : nullptr;
+    m_peakObjectsInUse = std::max(m_peakObjectsInUse, GetObjectsInUse());
   }
   Hand(block);
-  if (config_.debug) std::memset(block, kAllocatedFill, objectSize_);
+  if (m_config.debug) std::memset(block, kAllocatedFill, m_objectSize);
   WriteHeader(block, record);
   return block;
 }
 
 bool PBManager::PrepareAllocation(const char* label, ExternalHeader*& record) {
   try {
-    if (!FreeList() && !untouchedCount_) NewPage();
+    if (!FreeList() && !m_untouchedCount) NewPage();
     // Made before the block leaves the free list, so a failure loses nothing.
-    if (config_.headerKind == Header_External) record = NewExternalHeader(label);
+    if (m_config.headerKind == Header_External) record = NewExternalHeader(label);
     return true;
   } catch (const MMException& e) {
     BASE_LOG(Error, "%s", e.what());
@@ -235,14 +237,14 @@ bool PBManager::PrepareAllocation(const char* label, ExternalHeader*& record) {
 }
 
 void* PBManager::AllocatePlain() {
-  void* block = ::operator new(objectSize_, std::align_val_t(pageAlignment_), std::nothrow);
+  void* block = ::operator new(m_objectSize, std::align_val_t(m_pageAlignment), std::nothrow);
   if (!block) {
     BASE_LOG(Error, "Can't Allocate New Memory Using New: Insufficient System Memory");
     return nullptr;
   }
-  ++allocations_;
-  ++pooledOffset_;  // not from a page
-  peakObjectsInUse_ = std::max(peakObjectsInUse_, GetObjectsInUse());
+  ++m_allocations;
+  ++m_pooledOffset;  // not from a page
+  m_peakObjectsInUse = std::max(m_peakObjectsInUse, GetObjectsInUse());
   return block;
 }
 
@@ -256,7 +258,7 @@ PBManager::Entry* PBManager::CheckedEntryOf(const void* block) const {
 
 void PBManager::FreeSlow(void* block) {
   if (!block) return;
-  if (config_.plainNew) {
+  if (m_config.plainNew) {
     FreePlain(block);
     return;
   }
@@ -264,7 +266,7 @@ void PBManager::FreeSlow(void* block) {
   auto* const object = static_cast<char*>(block);
   if (!AcceptFree(object, entry)) return;
   // Later frees on the same page of a pool without checks take the inline path.
-  if (fast_) hotPage_ = PageOf(reinterpret_cast<uintptr_t>(block));
+  if (m_fast) m_hotPage = PageOf(reinterpret_cast<uintptr_t>(block));
   TakeBack(object, entry, FreeList());
 }
 
@@ -279,28 +281,28 @@ bool PBManager::AcceptFree(char* object, const Entry* entry) {
     BASE_LOG(Warning, "Block has already been deallocated");
     return false;
   }
-  if (config_.debug) {
+  if (m_config.debug) {
     if (!PadsIntact(object)) {
       BASE_LOG(Error, "Block is corrputed due to overflow/underflow");
       return false;
     }
-    std::memset(object, kFreedFill, objectSize_);
+    std::memset(object, kFreedFill, m_objectSize);
   }
-  if (config_.headerKind != Header_None) ClearHeader(object);
+  if (m_config.headerKind != Header_None) ClearHeader(object);
   return true;
 }
 
 void PBManager::FreePlain(void* block) {
-  ::operator delete(block, std::align_val_t(pageAlignment_));
+  ::operator delete(block, std::align_val_t(m_pageAlignment));
   // The in-use count stays at zero when more blocks come back than were counted out.
-  if (GetObjectsInUse() == 0) --inUseOffset_;
-  ++deallocations_;
-  --pooledOffset_;
+  if (GetObjectsInUse() == 0) --m_inUseOffset;
+  ++m_deallocations;
+  --m_pooledOffset;
 }
 
 void PBManager::FreeAll() {
   // Newest first. A block that refuses to go (corrupt) stays in the ring and is passed over.
-  for (Entry* entry = head_.older; entry != &head_;) {
+  for (Entry* entry = m_head.older; entry != &m_head;) {
     Entry* const older = entry->older;
     Free(BlockOf(entry));
     entry = older;
@@ -315,105 +317,105 @@ std::vector<void*> PBManager::GetBlocks() const {
 }
 
 bool PBManager::PadsIntact(const char* object) const {
-  const uint32_t pad = config_.padBytes;
+  const uint32_t pad = m_config.padBytes;
   for (uint32_t i = 0; i < pad; ++i) {
-    if (uint8_t(object[-1 - int64_t(i)]) != kPadFill || uint8_t(object[objectSize_ + i]) != kPadFill)
+    if (uint8_t(object[-1 - int64_t(i)]) != kPadFill || uint8_t(object[m_objectSize + i]) != kPadFill)
       return false;
   }
   return true;
 }
 
 void PBManager::WriteHeader(char* object, ExternalHeader* record) {
-  if (config_.headerKind == Header_None) return;
-  char* header = object - config_.padBytes - config_.headerSize;
-  if (config_.headerKind == Header_Basic) {
-    std::memcpy(header, &allocations_, sizeof(uint32_t));
+  if (m_config.headerKind == Header_None) return;
+  char* header = object - m_config.padBytes - m_config.headerSize;
+  if (m_config.headerKind == Header_Basic) {
+    std::memcpy(header, &m_allocations, sizeof(uint32_t));
     header[sizeof(uint32_t)] = 1;
-  } else if (config_.headerKind == Header_External) {
-    record->allocationNumber = allocations_;
+  } else if (m_config.headerKind == Header_External) {
+    record->allocationNumber = m_allocations;
     std::memcpy(header, &record, sizeof(record));
   }
 }
 
 void PBManager::ClearHeader(char* object) {
-  char* header = object - config_.padBytes - config_.headerSize;
-  if (config_.headerKind == Header_External) {
+  char* header = object - m_config.padBytes - m_config.headerSize;
+  if (m_config.headerKind == Header_External) {
     ExternalHeader* record = nullptr;
     std::memcpy(&record, header, sizeof(record));
     DeleteExternalHeader(record);
   }
-  std::memset(header, 0, config_.headerSize);
+  std::memset(header, 0, m_config.headerSize);
 }
 
 void PBManager::Release() {
   uint32_t handedOut = 0;
   ForEachBlock([&](void* block) {
-    if (config_.headerKind == Header_External) ClearHeader(static_cast<char*>(block));
+    if (m_config.headerKind == Header_External) ClearHeader(static_cast<char*>(block));
     ++handedOut;
   });
   // The blocks still handed out go with their pages: no longer in use, not deallocated either.
-  inUseOffset_ += std::min(handedOut, GetObjectsInUse());
-  pooledOffset_ += handedOut;
+  m_inUseOffset += std::min(handedOut, GetObjectsInUse());
+  m_pooledOffset += handedOut;
   // The array, not the link words: a block's underrun may have clobbered the first page's link.
-  for (char* page : pages_) ::operator delete(page, std::align_val_t(pageAlignment_));
-  std::vector<char*>().swap(pages_);
-  std::vector<uintptr_t>().swap(pageSetStorage_);
-  pageSet_ = kEmptyPageSet;
-  pageSetMask_ = 0;
-  hotPage_ = kNoPage;
+  for (char* page : m_pages) ::operator delete(page, std::align_val_t(m_pageAlignment));
+  std::vector<char*>().swap(m_pages);
+  std::vector<uintptr_t>().swap(m_pageSetStorage);
+  m_pageSet = kEmptyPageSet;
+  m_pageSetMask = 0;
+  m_hotPage = kNoPage;
   ResetHead();
-  pageList_ = nullptr;
-  freeHead_ = slowFreeHead_ = untouched_ = nullptr;
-  untouchedCount_ = 0;
-  capacity_ = 0;
-  pagesInUse_ = 0;
+  m_pageList = nullptr;
+  m_freeHead = m_slowFreeHead = m_untouched = nullptr;
+  m_untouchedCount = 0;
+  m_capacity = 0;
+  m_pagesInUse = 0;
 }
 
-void PBManager::ResetHead() { head_.older = head_.newer = &head_; }
+void PBManager::ResetHead() { m_head.older = m_head.newer = &m_head; }
 
 void PBManager::Swap(PBManager& other) noexcept {
   // The rings run through the head entries, which stay where they are: each ring's end blocks are
   // pointed at the head that takes it.
-  const Entry mine = head_, theirs = other.head_;
-  const bool mineEmpty = mine.newer == &head_, theirsEmpty = theirs.newer == &other.head_;
+  const Entry mine = m_head, theirs = other.m_head;
+  const bool mineEmpty = mine.newer == &m_head, theirsEmpty = theirs.newer == &other.m_head;
   const auto adopt = [](Entry& head, const Entry& ring, bool empty) {
     head = empty ? Entry{&head, &head} : ring;
     head.newer->older = &head;
     head.older->newer = &head;
   };
-  adopt(head_, theirs, theirsEmpty);
-  adopt(other.head_, mine, mineEmpty);
-  std::swap(freeHead_, other.freeHead_);
-  std::swap(slowFreeHead_, other.slowFreeHead_);
-  std::swap(hotPage_, other.hotPage_);
-  std::swap(pageMask_, other.pageMask_);
-  std::swap(strideReciprocal_, other.strideReciprocal_);
-  std::swap(entriesOffset_, other.entriesOffset_);
-  std::swap(slotShift_, other.slotShift_);
-  std::swap(blocksSpan_, other.blocksSpan_);
-  std::swap(firstOffset_, other.firstOffset_);
-  std::swap(allocations_, other.allocations_);
-  std::swap(deallocations_, other.deallocations_);
-  std::swap(stride_, other.stride_);
-  std::swap(fast_, other.fast_);
-  std::swap(pageShift_, other.pageShift_);
-  std::swap(config_, other.config_);
-  std::swap(objectSize_, other.objectSize_);
-  std::swap(pageSize_, other.pageSize_);
-  std::swap(capacity_, other.capacity_);
-  std::swap(pagesInUse_, other.pagesInUse_);
-  std::swap(peakObjectsInUse_, other.peakObjectsInUse_);
-  std::swap(inUseOffset_, other.inUseOffset_);
-  std::swap(pooledOffset_, other.pooledOffset_);
-  std::swap(slotCount_, other.slotCount_);
-  std::swap(pageAlignment_, other.pageAlignment_);
-  std::swap(pageList_, other.pageList_);
-  pages_.swap(other.pages_);
-  pageSetStorage_.swap(other.pageSetStorage_);
-  std::swap(pageSet_, other.pageSet_);
-  std::swap(pageSetMask_, other.pageSetMask_);
-  std::swap(untouched_, other.untouched_);
-  std::swap(untouchedCount_, other.untouchedCount_);
+  adopt(m_head, theirs, theirsEmpty);
+  adopt(other.m_head, mine, mineEmpty);
+  std::swap(m_freeHead, other.m_freeHead);
+  std::swap(m_slowFreeHead, other.m_slowFreeHead);
+  std::swap(m_hotPage, other.m_hotPage);
+  std::swap(m_pageMask, other.m_pageMask);
+  std::swap(m_strideReciprocal, other.m_strideReciprocal);
+  std::swap(m_entriesOffset, other.m_entriesOffset);
+  std::swap(m_slotShift, other.m_slotShift);
+  std::swap(m_blocksSpan, other.m_blocksSpan);
+  std::swap(m_firstOffset, other.m_firstOffset);
+  std::swap(m_allocations, other.m_allocations);
+  std::swap(m_deallocations, other.m_deallocations);
+  std::swap(m_stride, other.m_stride);
+  std::swap(m_fast, other.m_fast);
+  std::swap(m_pageShift, other.m_pageShift);
+  std::swap(m_config, other.m_config);
+  std::swap(m_objectSize, other.m_objectSize);
+  std::swap(m_pageSize, other.m_pageSize);
+  std::swap(m_capacity, other.m_capacity);
+  std::swap(m_pagesInUse, other.m_pagesInUse);
+  std::swap(m_peakObjectsInUse, other.m_peakObjectsInUse);
+  std::swap(m_inUseOffset, other.m_inUseOffset);
+  std::swap(m_pooledOffset, other.m_pooledOffset);
+  std::swap(m_slotCount, other.m_slotCount);
+  std::swap(m_pageAlignment, other.m_pageAlignment);
+  std::swap(m_pageList, other.m_pageList);
+  m_pages.swap(other.m_pages);
+  m_pageSetStorage.swap(other.m_pageSetStorage);
+  std::swap(m_pageSet, other.m_pageSet);
+  std::swap(m_pageSetMask, other.m_pageSetMask);
+  std::swap(m_untouched, other.m_untouched);
+  std::swap(m_untouchedCount, other.m_untouchedCount);
 }
 
 }  // namespace Base

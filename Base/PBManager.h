@@ -105,23 +105,23 @@ class PBManager {
   void FreeAll();
 
   // The hot paths count only allocations and deallocations; the other counts follow from them.
-  uint32_t GetObjectsInUse() const { return allocations_ - deallocations_ - inUseOffset_; }
-  uint32_t GetFreeObjects() const { return capacity_ - (allocations_ - deallocations_ - pooledOffset_); }
-  uint32_t GetPagesInUse() const { return pagesInUse_; }
-  uint32_t GetPeakObjectsInUse() const { return peakObjectsInUse_; }
-  uint32_t GetAllocations() const { return allocations_; }
-  uint32_t GetDeallocations() const { return deallocations_; }
-  uint32_t GetObjectSize() const { return objectSize_; }
-  size_t GetPageSize() const { return pageSize_; }
-  uint32_t GetFirstObjectOffset() const { return firstOffset_; }
-  uint32_t GetStride() const { return stride_; }
-  const Config& GetConfig() const { return config_; }
+  uint32_t GetObjectsInUse() const { return m_allocations - m_deallocations - m_inUseOffset; }
+  uint32_t GetFreeObjects() const { return m_capacity - (m_allocations - m_deallocations - m_pooledOffset); }
+  uint32_t GetPagesInUse() const { return m_pagesInUse; }
+  uint32_t GetPeakObjectsInUse() const { return m_peakObjectsInUse; }
+  uint32_t GetAllocations() const { return m_allocations; }
+  uint32_t GetDeallocations() const { return m_deallocations; }
+  uint32_t GetObjectSize() const { return m_objectSize; }
+  size_t GetPageSize() const { return m_pageSize; }
+  uint32_t GetFirstObjectOffset() const { return m_firstOffset; }
+  uint32_t GetStride() const { return m_stride; }
+  const Config& GetConfig() const { return m_config; }
 
   // Calls f(void* block) for every block handed out, in allocation order. f may free the block it
   // is given, but no other, and allocates nothing.
   template <typename F>
   void ForEachBlock(F&& f) const {
-    for (const Entry* entry = head_.newer; entry != &head_;) {
+    for (const Entry* entry = m_head.newer; entry != &m_head;) {
       const Entry* const newer = entry->newer;  // read first: f may free the block
       f(BlockOf(entry));
       entry = newer;
@@ -150,19 +150,19 @@ class PBManager {
   }
   static void SetNextFree(char* block, void* next) { std::memcpy(block, &next, sizeof(next)); }
 
-  uintptr_t PageOf(uintptr_t address) const { return address & pageMask_; }
-  size_t PageSetIndex(uintptr_t page) const { return (page >> pageShift_) & pageSetMask_; }
+  uintptr_t PageOf(uintptr_t address) const { return address & m_pageMask; }
+  size_t PageSetIndex(uintptr_t page) const { return (page >> m_pageShift) & m_pageSetMask; }
   bool IsPage(uintptr_t page) const;
   // The entry of the slot holding `address` of `page`.
   Entry* SlotEntry(uintptr_t address, uintptr_t page) const {
-    return reinterpret_cast<Entry*>(page + entriesOffset_) + ((address - page) >> slotShift_);
+    return reinterpret_cast<Entry*>(page + m_entriesOffset) + ((address - page) >> m_slotShift);
   }
   // The entry of the block starting at `address` of `page`, or null when no block starts there. An
   // offset below 2^32 times ceil(2^64 / stride) is below the multiplier (mod 2^64) exactly when the
   // offset is a whole number of strides.
   Entry* EntryOf(uintptr_t address, uintptr_t page) const {
-    const uintptr_t offset = address - page - firstOffset_;
-    if (offset >= blocksSpan_ || strideReciprocal_ * uint32_t(offset) >= strideReciprocal_) return nullptr;
+    const uintptr_t offset = address - page - m_firstOffset;
+    if (offset >= m_blocksSpan || m_strideReciprocal * uint32_t(offset) >= m_strideReciprocal) return nullptr;
     return SlotEntry(address, page);
   }
   Entry* EntryOfBlock(const char* block) const {
@@ -174,20 +174,20 @@ class PBManager {
   void* BlockOf(const Entry* entry) const {
     const auto address = reinterpret_cast<uintptr_t>(entry);
     const uintptr_t page = PageOf(address);
-    const uintptr_t slot = (address - page - entriesOffset_) >> kEntryShift;
-    const auto upTo = uint32_t((slot << slotShift_) + stride_ - 1 - firstOffset_);
+    const uintptr_t slot = (address - page - m_entriesOffset) >> kEntryShift;
+    const auto upTo = uint32_t((slot << m_slotShift) + m_stride - 1 - m_firstOffset);
     uint64_t index;
 #if defined(__SIZEOF_INT128__)
-    index = uint64_t((static_cast<unsigned __int128>(strideReciprocal_) * upTo) >> 64);
+    index = uint64_t((static_cast<unsigned __int128>(m_strideReciprocal) * upTo) >> 64);
 #else
-    index = upTo / stride_;
+    index = upTo / m_stride;
 #endif
-    return reinterpret_cast<void*>(page + firstOffset_ + index * stride_);
+    return reinterpret_cast<void*>(page + m_firstOffset + index * m_stride);
   }
 
   void Hand(char* block);
   void TakeBack(char* block, Entry* entry, char*& freeList);
-  char*& FreeList() { return fast_ ? freeHead_ : slowFreeHead_; }
+  char*& FreeList() { return m_fast ? m_freeHead : m_slowFreeHead; }
   void* AllocateSlow(const char* label);
   void FreeSlow(void* block);
   void ComputeLayout(uint32_t objectSize, const Config& config);
@@ -205,59 +205,59 @@ class PBManager {
   void ResetHead();
   void Swap(PBManager& other) noexcept;
 
-  // Read by the inline paths. Pools that take the out-of-line path keep freeHead_ null and hotPage_
+  // Read by the inline paths. Pools that take the out-of-line path keep m_freeHead null and m_hotPage
   // empty, so the inline paths test nothing else.
-  char* freeHead_ = nullptr;
-  Entry head_ = {&head_, &head_};  // older: the newest block handed out; newer: the oldest
-  uintptr_t hotPage_ = kNoPage;    // the page of the last free, known to be one of this pool's
-  uintptr_t pageMask_ = 0;         // clears the low bits of an address inside a page
-  uint64_t strideReciprocal_ = 0;  // ceil(2^64 / stride)
-  uint32_t firstOffset_ = 0;
-  uint32_t blocksSpan_ = 0;     // from the first block's start to past the last block's start
-  uint32_t entriesOffset_ = 0;  // from a page's start to its entries
-  uint32_t allocations_ = 0;
-  uint32_t deallocations_ = 0;
-  uint32_t stride_ = 0;
-  uint8_t slotShift_ = 0;
-  uint8_t pageShift_ = 0;  // log2 of the page boundary
-  bool fast_ = false;      // pooled, no debug, no header: Allocate and Free stay inline
-  char* slowFreeHead_ = nullptr;  // the free list of the other pools
+  char* m_freeHead = nullptr;
+  Entry m_head = {&m_head, &m_head};  // older: the newest block handed out; newer: the oldest
+  uintptr_t m_hotPage = kNoPage;    // the page of the last free, known to be one of this pool's
+  uintptr_t m_pageMask = 0;         // clears the low bits of an address inside a page
+  uint64_t m_strideReciprocal = 0;  // ceil(2^64 / stride)
+  uint32_t m_firstOffset = 0;
+  uint32_t m_blocksSpan = 0;     // from the first block's start to past the last block's start
+  uint32_t m_entriesOffset = 0;  // from a page's start to its entries
+  uint32_t m_allocations = 0;
+  uint32_t m_deallocations = 0;
+  uint32_t m_stride = 0;
+  uint8_t m_slotShift = 0;
+  uint8_t m_pageShift = 0;  // log2 of the page boundary
+  bool m_fast = false;      // pooled, no debug, no header: Allocate and Free stay inline
+  char* m_slowFreeHead = nullptr;  // the free list of the other pools
 
-  Config config_;
-  uint32_t objectSize_ = 0;
-  size_t pageSize_ = 0;
-  uint32_t capacity_ = 0;     // blocks in all pages
-  uint32_t pagesInUse_ = 0;
-  uint32_t peakObjectsInUse_ = 0;
-  // Objects in use = allocations - deallocations - inUseOffset_; blocks handed out from the pages =
-  // allocations - deallocations - pooledOffset_ (plain-new blocks and dropped pages account for both).
-  uint32_t inUseOffset_ = 0;
-  uint32_t pooledOffset_ = 0;
-  uint32_t slotCount_ = 0;  // entries per page
-  size_t pageAlignment_ = alignof(std::max_align_t);  // a power of two above the page and its entries
-  char* pageList_ = nullptr;  // newest page; each page's link word names the one before it
-  std::vector<char*> pages_;  // the same pages, for releasing them
+  Config m_config;
+  uint32_t m_objectSize = 0;
+  size_t m_pageSize = 0;
+  uint32_t m_capacity = 0;     // blocks in all pages
+  uint32_t m_pagesInUse = 0;
+  uint32_t m_peakObjectsInUse = 0;
+  // Objects in use = allocations - deallocations - m_inUseOffset; blocks handed out from the pages =
+  // allocations - deallocations - m_pooledOffset (plain-new blocks and dropped pages account for both).
+  uint32_t m_inUseOffset = 0;
+  uint32_t m_pooledOffset = 0;
+  uint32_t m_slotCount = 0;  // entries per page
+  size_t m_pageAlignment = alignof(std::max_align_t);  // a power of two above the page and its entries
+  char* m_pageList = nullptr;  // newest page; each page's link word names the one before it
+  std::vector<char*> m_pages;  // the same pages, for releasing them
   // Page starts, open-addressed by their high bits: an address is looked up here before anything at
   // or near it is read.
-  std::vector<uintptr_t> pageSetStorage_;
-  const uintptr_t* pageSet_ = kEmptyPageSet;  // pageSetStorage_.data(), or the empty set
-  size_t pageSetMask_ = 0;
+  std::vector<uintptr_t> m_pageSetStorage;
+  const uintptr_t* m_pageSet = kEmptyPageSet;  // m_pageSetStorage.data(), or the empty set
+  size_t m_pageSetMask = 0;
   // Free blocks: those given back (a stack through their first words, most recent on top), then the
   // never handed out rest of the newest page, from its last block down. A page is added only when
   // both are empty, so this is the one free list "last given back, first handed out".
-  char* untouched_ = nullptr;
-  uint32_t untouchedCount_ = 0;
+  char* m_untouched = nullptr;
+  uint32_t m_untouchedCount = 0;
 };
 
 // Records a block as handed out: its entry becomes the newest of the ring.
 inline void PBManager::Hand(char* block) {
   Entry* const entry = EntryOfBlock(block);
   ORV_ASSERT(!entry->older);  // the free list holds free blocks only
-  Entry* const newest = head_.older;
+  Entry* const newest = m_head.older;
   newest->newer = entry;
   entry->older = newest;
-  entry->newer = &head_;
-  head_.older = entry;
+  entry->newer = &m_head;
+  m_head.older = entry;
 }
 
 // Takes a handed-out block out of the ring and pushes it on the free list.
@@ -270,17 +270,17 @@ inline void PBManager::TakeBack(char* block, Entry* entry, char*& freeList) {
   entry->older = nullptr;
   SetNextFree(block, freeList);
   freeList = block;
-  ++deallocations_;
+  ++m_deallocations;
 }
 
 inline void* PBManager::Allocate(const char* label) {
   // No peak to raise here: a block never handed out is used only once all the others are in use, so
   // the count peaks exactly when one of those goes out, which the slow path records.
-  char* const block = freeHead_;
+  char* const block = m_freeHead;
   if (!block) [[unlikely]]
     return AllocateSlow(label);
-  freeHead_ = static_cast<char*>(NextFree(block));
-  ++allocations_;
+  m_freeHead = static_cast<char*>(NextFree(block));
+  ++m_allocations;
   Hand(block);
   return block;
 }
@@ -290,10 +290,10 @@ inline void PBManager::Free(void* block) {
   // pool. The slow path looks other pages up and logs what is refused.
   const auto address = reinterpret_cast<uintptr_t>(block);
   const uintptr_t page = PageOf(address);
-  if (page == hotPage_) [[likely]] {
+  if (page == m_hotPage) [[likely]] {
     Entry* const entry = EntryOf(address, page);
     if (entry && entry->older) [[likely]] {
-      TakeBack(static_cast<char*>(block), entry, freeHead_);
+      TakeBack(static_cast<char*>(block), entry, m_freeHead);
       return;
     }
   }

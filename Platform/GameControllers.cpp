@@ -44,14 +44,14 @@ GameControllers* GameControllers::Open(std::string* error) {
 }
 
 GameControllers::~GameControllers() {
-  for (SDL_GameController*& pad : pads_)
+  for (SDL_GameController*& pad : m_pads)
     if (pad) SDL_GameControllerClose(pad);
   SDL_QuitSubSystem(SDL_INIT_GAMECONTROLLER);
 }
 
 void GameControllers::Refresh() {
   SDL_GameControllerUpdate();
-  for (SDL_GameController*& pad : pads_) {
+  for (SDL_GameController*& pad : m_pads) {
     if (pad && !SDL_GameControllerGetAttached(pad)) {
       SDL_GameControllerClose(pad);
       pad = nullptr;
@@ -64,18 +64,18 @@ void GameControllers::Refresh() {
     bool open = false;
     int freeSlot = -1;
     for (int slot = 0; slot < kSlots; ++slot) {
-      if (pads_[slot] && SDL_JoystickInstanceID(SDL_GameControllerGetJoystick(pads_[slot])) == id) open = true;
-      if (!pads_[slot] && freeSlot < 0) freeSlot = slot;
+      if (m_pads[slot] && SDL_JoystickInstanceID(SDL_GameControllerGetJoystick(m_pads[slot])) == id) open = true;
+      if (!m_pads[slot] && freeSlot < 0) freeSlot = slot;
     }
     if (open || freeSlot < 0) continue;
-    pads_[freeSlot] = SDL_GameControllerOpen(index);
+    m_pads[freeSlot] = SDL_GameControllerOpen(index);
   }
 }
 
 bool GameControllers::Read(int slot, ControllerReading& reading) {
   if (slot < 0 || slot >= kSlots) return false;
   if (slot == 0) Refresh();
-  SDL_GameController* pad = pads_[slot];
+  SDL_GameController* pad = m_pads[slot];
   if (!pad) return false;
   reading = ControllerReading();
   for (const ButtonMask& entry : kButtons)
@@ -90,8 +90,8 @@ bool GameControllers::Read(int slot, ControllerReading& reading) {
 }
 
 void GameControllers::SetVibration(int slot, uint16_t left, uint16_t right) {
-  if (slot < 0 || slot >= kSlots || !pads_[slot]) return;
-  SDL_GameControllerRumble(pads_[slot], left, right, SDL_MAX_UINT32);
+  if (slot < 0 || slot >= kSlots || !m_pads[slot]) return;
+  SDL_GameControllerRumble(m_pads[slot], left, right, SDL_MAX_UINT32);
 }
 
 }  // namespace Platform

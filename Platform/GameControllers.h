@@ -43,7 +43,7 @@ class GameControllers {
   GameControllers() = default;
   void Refresh();
 
-  _SDL_GameController* pads_[kSlots] = {};
+  _SDL_GameController* m_pads[kSlots] = {};
 };
 
 }  // namespace Platform

@@ -89,106 +89,106 @@ uint32_t ImageBitsPerPixel(ImagePixelFormat format) {
 PngImage::~PngImage() { Close(); }
 
 void PngImage::Close() {
-  if (png_) {
-    png_structp png = static_cast<png_structp>(png_);
-    png_infop info = static_cast<png_infop>(info_);
+  if (m_png) {
+    png_structp png = static_cast<png_structp>(m_png);
+    png_infop info = static_cast<png_infop>(m_info);
     png_destroy_read_struct(&png, info ? &info : nullptr, nullptr);
   }
-  if (file_) std::fclose(file_);
-  png_ = info_ = nullptr;
-  file_ = nullptr;
-  width_ = height_ = 0;
-  format_ = ImagePixelFormat::Unknown;
-  srgb_ = decoded_ = false;
+  if (m_file) std::fclose(m_file);
+  m_png = m_info = nullptr;
+  m_file = nullptr;
+  m_width = m_height = 0;
+  m_format = ImagePixelFormat::Unknown;
+  m_srgb = m_decoded = false;
 }
 
 bool PngImage::Open(const std::string& path) {
   Close();
-  file_ = std::fopen(path.c_str(), "rb");
-  if (!file_) return false;
+  m_file = std::fopen(path.c_str(), "rb");
+  if (!m_file) return false;
   png_byte signature[8];
-  if (std::fread(signature, 1, 8, file_) != 8 || png_sig_cmp(signature, 0, 8) != 0) {
+  if (std::fread(signature, 1, 8, m_file) != 8 || png_sig_cmp(signature, 0, 8) != 0) {
     Close();
     return false;
   }
   png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, RaiseError, IgnoreWarning);
   png_infop info = png ? png_create_info_struct(png) : nullptr;
-  png_ = png;
-  info_ = info;
+  m_png = png;
+  m_info = info;
   png_uint_32 width = 0, height = 0;
   int depth = 0, colorType = 0;
   bool trns = false;
-  if (!info || !ReadHeader(png, info, file_, &width, &height, &depth, &colorType, &trns, &srgb_)) {
+  if (!info || !ReadHeader(png, info, m_file, &width, &height, &depth, &colorType, &trns, &m_srgb)) {
     Close();
     return false;
   }
-  width_ = width;
-  height_ = height;
-  depth_ = depth;
-  colorType_ = colorType;
-  trns_ = trns;
+  m_width = width;
+  m_height = height;
+  m_depth = depth;
+  m_colorType = colorType;
+  m_trns = trns;
   switch (colorType) {
     case PNG_COLOR_TYPE_GRAY:
-      if (trns) format_ = depth == 16 ? ImagePixelFormat::RGBA64 : ImagePixelFormat::BGRA32;
-      else format_ = depth == 1   ? ImagePixelFormat::BlackWhite
+      if (trns) m_format = depth == 16 ? ImagePixelFormat::RGBA64 : ImagePixelFormat::BGRA32;
+      else m_format = depth == 1   ? ImagePixelFormat::BlackWhite
                      : depth == 2 ? ImagePixelFormat::Gray2
                      : depth == 4 ? ImagePixelFormat::Gray4
                      : depth == 8 ? ImagePixelFormat::Gray8
                                   : ImagePixelFormat::Gray16;
       break;
     case PNG_COLOR_TYPE_PALETTE:
-      format_ = depth == 1   ? ImagePixelFormat::Indexed1
+      m_format = depth == 1   ? ImagePixelFormat::Indexed1
                 : depth == 2 ? ImagePixelFormat::Indexed2
                 : depth == 4 ? ImagePixelFormat::Indexed4
                              : ImagePixelFormat::Indexed8;
       break;
     case PNG_COLOR_TYPE_RGB:
-      if (trns) format_ = depth == 16 ? ImagePixelFormat::RGBA64 : ImagePixelFormat::BGRA32;
-      else format_ = depth == 16 ? ImagePixelFormat::RGB48 : ImagePixelFormat::BGR24;
+      if (trns) m_format = depth == 16 ? ImagePixelFormat::RGBA64 : ImagePixelFormat::BGRA32;
+      else m_format = depth == 16 ? ImagePixelFormat::RGB48 : ImagePixelFormat::BGR24;
       break;
     case PNG_COLOR_TYPE_RGB_ALPHA:
-    case PNG_COLOR_TYPE_GRAY_ALPHA: format_ = depth == 16 ? ImagePixelFormat::RGBA64 : ImagePixelFormat::BGRA32; break;
+    case PNG_COLOR_TYPE_GRAY_ALPHA: m_format = depth == 16 ? ImagePixelFormat::RGBA64 : ImagePixelFormat::BGRA32; break;
     default: Close(); return false;
   }
   return true;
 }
 
 bool PngImage::CopyPixels(ImagePixelFormat target, uint8_t* pixels, uint32_t rowPitch, size_t size) {
-  if (!png_ || decoded_ || !pixels) return false;
-  const bool gray = colorType_ == PNG_COLOR_TYPE_GRAY || colorType_ == PNG_COLOR_TYPE_GRAY_ALPHA;
+  if (!m_png || m_decoded || !pixels) return false;
+  const bool gray = m_colorType == PNG_COLOR_TYPE_GRAY || m_colorType == PNG_COLOR_TYPE_GRAY_ALPHA;
   uint32_t transforms = 0;
-  if (target == format_) {
-    switch (format_) {
+  if (target == m_format) {
+    switch (m_format) {
       case ImagePixelFormat::Gray16: transforms = Swap; break;
       case ImagePixelFormat::BGR24: transforms = Bgr; break;
       case ImagePixelFormat::RGB48: transforms = Swap; break;
       case ImagePixelFormat::BGRA32:
-        transforms = Bgr | (trns_ ? TrnsToAlpha : 0u) | (gray ? GrayToRgb | Expand124 : 0u);
+        transforms = Bgr | (m_trns ? TrnsToAlpha : 0u) | (gray ? GrayToRgb | Expand124 : 0u);
         break;
-      case ImagePixelFormat::RGBA64: transforms = Swap | (trns_ ? TrnsToAlpha : 0u) | (gray ? GrayToRgb : 0u); break;
+      case ImagePixelFormat::RGBA64: transforms = Swap | (m_trns ? TrnsToAlpha : 0u) | (gray ? GrayToRgb : 0u); break;
       default: break;  // packed gray and indices, 8-bit gray: the file's own bytes
     }
   } else if (target == ImagePixelFormat::Gray8 &&
-             (format_ == ImagePixelFormat::BlackWhite || format_ == ImagePixelFormat::Gray2 ||
-              format_ == ImagePixelFormat::Gray4)) {
+             (m_format == ImagePixelFormat::BlackWhite || m_format == ImagePixelFormat::Gray2 ||
+              m_format == ImagePixelFormat::Gray4)) {
     transforms = Expand124;
   } else if (target == ImagePixelFormat::RGBA32 &&
-             (format_ == ImagePixelFormat::Indexed1 || format_ == ImagePixelFormat::Indexed2 ||
-              format_ == ImagePixelFormat::Indexed4 || format_ == ImagePixelFormat::Indexed8)) {
-    transforms = PaletteToRgb | (trns_ ? TrnsToAlpha : 0u) | Filler8;
-  } else if (target == ImagePixelFormat::RGBA32 && format_ == ImagePixelFormat::BGR24) {
+             (m_format == ImagePixelFormat::Indexed1 || m_format == ImagePixelFormat::Indexed2 ||
+              m_format == ImagePixelFormat::Indexed4 || m_format == ImagePixelFormat::Indexed8)) {
+    transforms = PaletteToRgb | (m_trns ? TrnsToAlpha : 0u) | Filler8;
+  } else if (target == ImagePixelFormat::RGBA32 && m_format == ImagePixelFormat::BGR24) {
     transforms = Filler8;
-  } else if (target == ImagePixelFormat::RGBA64 && format_ == ImagePixelFormat::RGB48) {
+  } else if (target == ImagePixelFormat::RGBA64 && m_format == ImagePixelFormat::RGB48) {
     transforms = Swap | Filler16;
   } else {
     return false;
   }
-  const size_t rowBytes = (size_t(width_) * ImageBitsPerPixel(target) + 7) / 8;
-  if (rowPitch < rowBytes || size_t(rowPitch) * height_ > size) return false;
-  std::vector<png_bytep> rows(height_);
-  for (uint32_t y = 0; y < height_; ++y) rows[y] = pixels + size_t(y) * rowPitch;
-  decoded_ = true;
-  return Decode(static_cast<png_structp>(png_), static_cast<png_infop>(info_), transforms, rows.data(), rowBytes);
+  const size_t rowBytes = (size_t(m_width) * ImageBitsPerPixel(target) + 7) / 8;
+  if (rowPitch < rowBytes || size_t(rowPitch) * m_height > size) return false;
+  std::vector<png_bytep> rows(m_height);
+  for (uint32_t y = 0; y < m_height; ++y) rows[y] = pixels + size_t(y) * rowPitch;
+  m_decoded = true;
+  return Decode(static_cast<png_structp>(m_png), static_cast<png_infop>(m_info), transforms, rows.data(), rowBytes);
 }
 
 }  // namespace Platform

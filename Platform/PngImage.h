@@ -40,10 +40,10 @@ class PngImage {
 
   // Reads the file's header. False when the file cannot be opened or is not a readable PNG.
   bool Open(const std::string& path);
-  uint32_t Width() const { return width_; }
-  uint32_t Height() const { return height_; }
-  ImagePixelFormat Format() const { return format_; }
-  bool HasSrgbIntent() const { return srgb_; }
+  uint32_t Width() const { return m_width; }
+  uint32_t Height() const { return m_height; }
+  ImagePixelFormat Format() const { return m_format; }
+  bool HasSrgbIntent() const { return m_srgb; }
 
   // Decodes the image once into `pixels` (rows of `rowPitch` bytes, `size` bytes in all) as
   // `target`: the frame's own format, 8bppGray from lower gray depths, RGBA32 from indexed and
@@ -53,17 +53,17 @@ class PngImage {
  private:
   void Close();
 
-  void* png_ = nullptr;   // png_struct
-  void* info_ = nullptr;  // png_info
-  FILE* file_ = nullptr;
-  uint32_t width_ = 0;
-  uint32_t height_ = 0;
-  ImagePixelFormat format_ = ImagePixelFormat::Unknown;
-  int depth_ = 0;
-  int colorType_ = 0;
-  bool trns_ = false;
-  bool srgb_ = false;
-  bool decoded_ = false;
+  void* m_png = nullptr;   // png_struct
+  void* m_info = nullptr;  // png_info
+  FILE* m_file = nullptr;
+  uint32_t m_width = 0;
+  uint32_t m_height = 0;
+  ImagePixelFormat m_format = ImagePixelFormat::Unknown;
+  int m_depth = 0;
+  int m_colorType = 0;
+  bool m_trns = false;
+  bool m_srgb = false;
+  bool m_decoded = false;
 };
 
 }  // namespace Platform

@@ -21,13 +21,13 @@ struct Event::AnyWaiter {
 };
 
 void Event::Set() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  set_ = true;
-  if (manual_)
-    changed_.notify_all();
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_set = true;
+  if (m_manual)
+    m_changed.notify_all();
   else
-    changed_.notify_one();
-  for (AnyWaiter* waiter : anyWaiters_) {
+    m_changed.notify_one();
+  for (AnyWaiter* waiter : m_anyWaiters) {
     std::lock_guard<std::mutex> waiterLock(waiter->mutex);
     waiter->signalled = true;
     waiter->poked.notify_one();
@@ -35,26 +35,26 @@ void Event::Set() {
 }
 
 void Event::Clear() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  set_ = false;
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_set = false;
 }
 
 bool Event::TakeLocked() {
-  if (!set_) return false;
-  if (!manual_) set_ = false;
+  if (!m_set) return false;
+  if (!m_manual) m_set = false;
   return true;
 }
 
 bool Event::Take() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<std::mutex> lock(m_mutex);
   return TakeLocked();
 }
 
 WaitResult Event::Wait(uint32_t timeoutMs) {
-  std::unique_lock<std::mutex> lock(mutex_);
+  std::unique_lock<std::mutex> lock(m_mutex);
   if (timeoutMs == kWaitForever) {
-    changed_.wait(lock, [this] { return set_; });
-  } else if (!changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return set_; })) {
+    m_changed.wait(lock, [this] { return m_set; });
+  } else if (!m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return m_set; })) {
     return WaitResult::TimedOut;
   }
   TakeLocked();
@@ -66,8 +66,8 @@ int WaitAny(Event* const* events, int count, uint32_t timeoutMs) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   Event::AnyWaiter waiter;
   for (int i = 0; i < count; ++i) {
-    std::lock_guard<std::mutex> lock(events[i]->mutex_);
-    events[i]->anyWaiters_.push_back(&waiter);
+    std::lock_guard<std::mutex> lock(events[i]->m_mutex);
+    events[i]->m_anyWaiters.push_back(&waiter);
   }
   int taken = -1;
   for (;;) {
@@ -87,8 +87,8 @@ int WaitAny(Event* const* events, int count, uint32_t timeoutMs) {
     }
   }
   for (int i = 0; i < count; ++i) {
-    std::lock_guard<std::mutex> lock(events[i]->mutex_);
-    auto& list = events[i]->anyWaiters_;
+    std::lock_guard<std::mutex> lock(events[i]->m_mutex);
+    auto& list = events[i]->m_anyWaiters;
     list.erase(std::find(list.begin(), list.end(), &waiter));
   }
   return taken;

@@ -13,12 +13,12 @@ namespace Platform {
 // A lock its owner may take again: callbacks run under a lock re-enter code that takes it too.
 class ReentrantLock {
  public:
-  void lock() { mutex_.lock(); }
-  bool try_lock() { return mutex_.try_lock(); }
-  void unlock() { mutex_.unlock(); }
+  void lock() { m_mutex.lock(); }
+  bool try_lock() { return m_mutex.try_lock(); }
+  void unlock() { m_mutex.unlock(); }
 
  private:
-  std::recursive_mutex mutex_;
+  std::recursive_mutex m_mutex;
 };
 
 using ReentrantGuard = std::lock_guard<ReentrantLock>;
@@ -32,7 +32,7 @@ enum class WaitResult { Signalled, TimedOut };
 class Event {
  public:
   enum class Reset { Auto, Manual };
-  explicit Event(Reset mode, bool initiallySet = false) : manual_(mode == Reset::Manual), set_(initiallySet) {}
+  explicit Event(Reset mode, bool initiallySet = false) : m_manual(mode == Reset::Manual), m_set(initiallySet) {}
   Event(const Event&) = delete;
   Event& operator=(const Event&) = delete;
 
@@ -43,15 +43,15 @@ class Event {
  private:
   friend int WaitAny(Event* const* events, int count, uint32_t timeoutMs);
   struct AnyWaiter;
-  // True when the event is open; an auto-reset event closes as it is taken. Caller holds mutex_.
+  // True when the event is open; an auto-reset event closes as it is taken. Caller holds m_mutex.
   bool TakeLocked();
   bool Take();
 
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<AnyWaiter*> anyWaiters_;
-  const bool manual_;
-  bool set_;
+  std::mutex m_mutex;
+  std::condition_variable m_changed;
+  std::vector<AnyWaiter*> m_anyWaiters;
+  const bool m_manual;
+  bool m_set;
 };
 
 constexpr int kMaxWaitAny = 3;

@@ -126,44 +126,44 @@ Window* Window::Create(const char* title, int width, int height, uint32_t flags,
 Window::~Window() {
   // After a global SDL_Quit the window is gone already.
   if (SDL_WasInit(SDL_INIT_VIDEO)) {
-    SDL_DestroyWindow(window_);
+    SDL_DestroyWindow(m_window);
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
   }
 }
 
-void Window::GetSize(int* width, int* height) const { SDL_GetWindowSize(window_, width, height); }
+void Window::GetSize(int* width, int* height) const { SDL_GetWindowSize(m_window, width, height); }
 
 void Window::GetOuterSize(int* width, int* height) const {
   int w = 0, h = 0, top = 0, left = 0, bottom = 0, right = 0;
-  SDL_GetWindowSize(window_, &w, &h);
-  if (SDL_GetWindowBordersSize(window_, &top, &left, &bottom, &right) != 0) top = left = bottom = right = 0;
+  SDL_GetWindowSize(m_window, &w, &h);
+  if (SDL_GetWindowBordersSize(m_window, &top, &left, &bottom, &right) != 0) top = left = bottom = right = 0;
   if (width) *width = w + left + right;
   if (height) *height = h + top + bottom;
 }
 
-void Window::SetSize(int width, int height) { SDL_SetWindowSize(window_, width, height); }
+void Window::SetSize(int width, int height) { SDL_SetWindowSize(m_window, width, height); }
 
-void Window::GetPosition(int* x, int* y) const { SDL_GetWindowPosition(window_, x, y); }
+void Window::GetPosition(int* x, int* y) const { SDL_GetWindowPosition(m_window, x, y); }
 
-void Window::SetPosition(int x, int y) { SDL_SetWindowPosition(window_, x, y); }
+void Window::SetPosition(int x, int y) { SDL_SetWindowPosition(m_window, x, y); }
 
 bool Window::SetFullScreen(bool fullScreen) {
-  return SDL_SetWindowFullscreen(window_, fullScreen ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0) == 0;
+  return SDL_SetWindowFullscreen(m_window, fullScreen ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0) == 0;
 }
 
-bool Window::IsFullScreen() const { return (SDL_GetWindowFlags(window_) & SDL_WINDOW_FULLSCREEN) != 0; }
+bool Window::IsFullScreen() const { return (SDL_GetWindowFlags(m_window) & SDL_WINDOW_FULLSCREEN) != 0; }
 
-void Window::SetTitle(const char* title) { SDL_SetWindowTitle(window_, title ? title : ""); }
+void Window::SetTitle(const char* title) { SDL_SetWindowTitle(m_window, title ? title : ""); }
 
-void Window::Show() { SDL_ShowWindow(window_); }
+void Window::Show() { SDL_ShowWindow(m_window); }
 
-void Window::Minimize() { SDL_MinimizeWindow(window_); }
+void Window::Minimize() { SDL_MinimizeWindow(m_window); }
 
-void Window::Restore() { SDL_RestoreWindow(window_); }
+void Window::Restore() { SDL_RestoreWindow(m_window); }
 
-bool Window::HasInputFocus() const { return (SDL_GetWindowFlags(window_) & SDL_WINDOW_INPUT_FOCUS) != 0; }
+bool Window::HasInputFocus() const { return (SDL_GetWindowFlags(m_window) & SDL_WINDOW_INPUT_FOCUS) != 0; }
 
-uint32_t Window::GetId() const { return SDL_GetWindowID(window_); }
+uint32_t Window::GetId() const { return SDL_GetWindowID(m_window); }
 
 bool Window::PollEvent(WindowEvent& event) {
   SDL_Event message;
@@ -171,7 +171,7 @@ bool Window::PollEvent(WindowEvent& event) {
     event = WindowEvent();
     return false;
   }
-  Translate(message, window_, event);
+  Translate(message, m_window, event);
   return true;
 }
 

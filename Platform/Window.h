@@ -84,11 +84,11 @@ class Window {
   static bool GetDesktopSize(int* width, int* height);
 
   // For the platform layers only (swap chains, events).
-  SDL_Window* Native() const { return window_; }
+  SDL_Window* Native() const { return m_window; }
 
  private:
-  explicit Window(SDL_Window* window) : window_(window) {}
-  SDL_Window* window_;
+  explicit Window(SDL_Window* window) : m_window(window) {}
+  SDL_Window* m_window;
 };
 
 // The virtual-key number of a window-system key code, 0 for a key that has none. Both shift keys

@@ -43,29 +43,29 @@ SNRESULT CSnBuddyAllocator::Init(uint8_t* base, uint32_t size, uint32_t largestB
   if (smallestBlock < sizeof(uint8_t*) + sizeof(uint32_t)) return SN_Failure;
   const uint32_t orders = Log2(largestBlock) - Log2(smallestBlock) + 1;
   if (orders > 32) return SN_Failure;
-  base_ = base;
-  largest_ = largestBlock;
-  smallest_ = smallestBlock;
-  smallestOrder_ = Log2(smallestBlock);
-  orders_ = orders;
-  usable_ = size / largestBlock * largestBlock;
-  if (usable_ == 0) return SN_Failure;
-  for (uint32_t offset = 0; offset < usable_; offset += largestBlock) Insert(orders_ - 1, base_ + offset);
+  m_base = base;
+  m_largest = largestBlock;
+  m_smallest = smallestBlock;
+  m_smallestOrder = Log2(smallestBlock);
+  m_orders = orders;
+  m_usable = size / largestBlock * largestBlock;
+  if (m_usable == 0) return SN_Failure;
+  for (uint32_t offset = 0; offset < m_usable; offset += largestBlock) Insert(m_orders - 1, m_base + offset);
   return SN_Success;
 }
 
 void CSnBuddyAllocator::Term() { *this = CSnBuddyAllocator(); }
 
-uint32_t CSnBuddyAllocator::OrderOf(uint32_t blockSize) const { return Log2(blockSize) - smallestOrder_; }
+uint32_t CSnBuddyAllocator::OrderOf(uint32_t blockSize) const { return Log2(blockSize) - m_smallestOrder; }
 
 uint32_t CSnBuddyAllocator::FreeBytes() const {
   uint32_t bytes = 0;
-  for (uint32_t order = 0; order < orders_; ++order) bytes += lists_[order].count * (smallest_ << order);
+  for (uint32_t order = 0; order < m_orders; ++order) bytes += m_lists[order].count * (m_smallest << order);
   return bytes;
 }
 
 void CSnBuddyAllocator::Insert(uint32_t order, uint8_t* block) {
-  FreeList& list = lists_[order];
+  FreeList& list = m_lists[order];
   if (!list.head || block < list.head) {
     SetNext(block, list.head);
     list.head = block;
@@ -84,7 +84,7 @@ void CSnBuddyAllocator::Insert(uint32_t order, uint8_t* block) {
 }
 
 bool CSnBuddyAllocator::Remove(uint32_t order, uint8_t* block) {
-  FreeList& list = lists_[order];
+  FreeList& list = m_lists[order];
   uint8_t* previous = nullptr;
   for (uint8_t* at = list.head; at && at <= block; previous = at, at = NextOf(at)) {
     if (at != block) continue;
@@ -101,7 +101,7 @@ bool CSnBuddyAllocator::Remove(uint32_t order, uint8_t* block) {
 }
 
 uint8_t* CSnBuddyAllocator::PopHead(uint32_t order) {
-  FreeList& list = lists_[order];
+  FreeList& list = m_lists[order];
   uint8_t* block = list.head;
   if (!block) return nullptr;
   list.head = NextOf(block);
@@ -111,14 +111,14 @@ uint8_t* CSnBuddyAllocator::PopHead(uint32_t order) {
 }
 
 uint8_t* CSnBuddyAllocator::Allocate(uint32_t size) {
-  if (size == 0 || size > largest_) return nullptr;
+  if (size == 0 || size > m_largest) return nullptr;
   size = RoundToSmallest(size);
   uint32_t order = 0;
-  while ((smallest_ << order) < size) ++order;
-  for (; order < orders_; ++order) {
+  while ((m_smallest << order) < size) ++order;
+  for (; order < m_orders; ++order) {
     uint8_t* block = PopHead(order);
     if (!block) continue;
-    const uint32_t blockSize = smallest_ << order;
+    const uint32_t blockSize = m_smallest << order;
     if (blockSize > size) Free(block + size, blockSize - size);
     return block;
   }
@@ -127,29 +127,29 @@ uint8_t* CSnBuddyAllocator::Allocate(uint32_t size) {
 
 void CSnBuddyAllocator::Free(uint8_t* address, uint32_t size) {
   size = RoundToSmallest(size);
-  uint32_t offset = uint32_t(address - base_);
+  uint32_t offset = uint32_t(address - m_base);
   const uint32_t end = offset + size;
   while (offset < end) {
     // The largest aligned power of two that starts here and fits.
-    uint32_t piece = largest_;
-    while (piece > smallest_ && ((offset & (piece - 1)) || offset + piece > end)) piece >>= 1;
+    uint32_t piece = m_largest;
+    while (piece > m_smallest && ((offset & (piece - 1)) || offset + piece > end)) piece >>= 1;
     const uint32_t next = offset + piece;
     uint32_t at = offset;
     uint32_t order = OrderOf(piece);
-    while (order + 1 < orders_) {
-      const uint32_t buddy = at ^ (smallest_ << order);
-      if (buddy + (smallest_ << order) > usable_ || !Remove(order, base_ + buddy)) break;
+    while (order + 1 < m_orders) {
+      const uint32_t buddy = at ^ (m_smallest << order);
+      if (buddy + (m_smallest << order) > m_usable || !Remove(order, m_base + buddy)) break;
       at = at < buddy ? at : buddy;
       ++order;
     }
-    Insert(order, base_ + at);
+    Insert(order, m_base + at);
     offset = next;
   }
 }
 
 SNRESULT CSnIOMemoryManager::Init(const SnDeviceSettings& settings, CSnIOSchedulerThread* device) {
-  device_ = device;
-  useCache_ = false;
+  m_device = device;
+  m_useCache = false;
   if (settings.granularity == 0) return SN_InvalidParameter;
   const uint32_t blocks = settings.ioMemorySize / settings.granularity;
   const uint32_t region = blocks * settings.granularity;
@@ -161,84 +161,84 @@ SNRESULT CSnIOMemoryManager::Init(const SnDeviceSettings& settings, CSnIOSchedul
     if (largest > 0x80000000u) return SN_Failure;
     uint8_t* memory = static_cast<uint8_t*>(settings.ioMemory);
     if (Log2(uint32_t(largest)) - Log2(alignment) + 1 > 32) return SN_Failure;
-    pool_ = MemoryMgr::CreatePool(memory, region, region, settings.poolAttributes | SnMemPool_FixedBlocks, alignment);
-    if (pool_ == kInvalidPoolId) return SN_Failure;
-    MemoryMgr::SetPoolName(pool_, "Stream I/O");
-    uint8_t* base = static_cast<uint8_t*>(MemoryMgr::GetBlock(pool_));
-    if (!base || buddy_.Init(base, region, uint32_t(largest), alignment) != SN_Success) {
+    m_pool = MemoryMgr::CreatePool(memory, region, region, settings.poolAttributes | SnMemPool_FixedBlocks, alignment);
+    if (m_pool == kInvalidPoolId) return SN_Failure;
+    MemoryMgr::SetPoolName(m_pool, "Stream I/O");
+    uint8_t* base = static_cast<uint8_t*>(MemoryMgr::GetBlock(m_pool));
+    if (!base || m_buddy.Init(base, region, uint32_t(largest), alignment) != SN_Success) {
       Term();
       return SN_Failure;
     }
   }
-  if (pool_ == kInvalidPoolId) return settings.ioMemorySize == 0 ? SN_Success : SN_Failure;
+  if (m_pool == kInvalidPoolId) return settings.ioMemorySize == 0 ? SN_Success : SN_Failure;
   const SnMemPoolId records = StreamMgr::GetPoolID();
   if (blocks) {
-    blockArray_ = static_cast<SnIOBlock**>(MemoryMgr::Malloc(records, blocks * sizeof(SnIOBlock*)));
-    if (!blockArray_) {
+    m_blockArray = static_cast<SnIOBlock**>(MemoryMgr::Malloc(records, blocks * sizeof(SnIOBlock*)));
+    if (!m_blockArray) {
       Term();
       return SN_Failure;
     }
-    memset(blockArray_, 0, blocks * sizeof(SnIOBlock*));
+    memset(m_blockArray, 0, blocks * sizeof(SnIOBlock*));
   }
-  useCache_ = settings.useStreamCache;
+  m_useCache = settings.useStreamCache;
   return SN_Success;
 }
 
 void CSnIOMemoryManager::Term() {
   const SnMemPoolId records = StreamMgr::GetPoolID();
-  while (releasedHead_) {
-    SnIOBlock* block = releasedHead_;
-    releasedHead_ = block->nextReleased;
+  while (m_releasedHead) {
+    SnIOBlock* block = m_releasedHead;
+    m_releasedHead = block->nextReleased;
     MemoryMgr::Free(records, block);
   }
-  releasedTail_ = nullptr;
-  releasedCount_ = releasedBytes_ = 0;
-  while (spareRecords_) {
-    SnIOBlock* record = spareRecords_;
-    spareRecords_ = record->nextReleased;
+  m_releasedTail = nullptr;
+  m_releasedCount = m_releasedBytes = 0;
+  while (m_spareRecords) {
+    SnIOBlock* record = m_spareRecords;
+    m_spareRecords = record->nextReleased;
     MemoryMgr::Free(records, record);
   }
-  if (index_) MemoryMgr::Free(records, index_);
-  index_ = nullptr;
-  indexCount_ = indexCapacity_ = 0;
-  if (blockArray_) MemoryMgr::Free(records, blockArray_);
-  blockArray_ = nullptr;
-  buddy_.Term();
-  if (pool_ != kInvalidPoolId) MemoryMgr::DestroyPool(pool_);
-  pool_ = kInvalidPoolId;
-  handedOut_ = 0;
+  if (m_index) MemoryMgr::Free(records, m_index);
+  m_index = nullptr;
+  m_indexCount = m_indexCapacity = 0;
+  if (m_blockArray) MemoryMgr::Free(records, m_blockArray);
+  m_blockArray = nullptr;
+  m_buddy.Term();
+  if (m_pool != kInvalidPoolId) MemoryMgr::DestroyPool(m_pool);
+  m_pool = kInvalidPoolId;
+  m_handedOut = 0;
 }
 
 void CSnIOMemoryManager::HoldBack() {
-  if (device_) device_->HoldBackAutomaticStreams();
+  if (m_device) m_device->HoldBackAutomaticStreams();
 }
 
 void CSnIOMemoryManager::LetGo() {
-  if (device_) device_->ReleaseAutomaticStreams();
+  if (m_device) m_device->ReleaseAutomaticStreams();
 }
 
 SnIOBlock* CSnIOMemoryManager::AllocateBlock(uint32_t size) {
-  uint8_t* address = buddy_.Allocate(size);
+  uint8_t* address = m_buddy.Allocate(size);
   if (!address) return nullptr;
-  SnIOBlock* record = spareRecords_;
+  SnIOBlock* record = m_spareRecords;
   if (record)
-    spareRecords_ = record->nextReleased;
+    m_spareRecords = record->nextReleased;
   else
     record = static_cast<SnIOBlock*>(MemoryMgr::Malloc(StreamMgr::GetPoolID(), sizeof(SnIOBlock)));
   if (!record) {
-    buddy_.Free(address, size);
+    m_buddy.Free(address, size);
     return nullptr;
   }
   *record = SnIOBlock{0, address, 0, size, -1, 0, nullptr};
-  handedOut_ += buddy_.RoundToSmallest(size);
+  m_handedOut += m_buddy.RoundToSmallest(size);
   return record;
 }
 
 void CSnIOMemoryManager::FreeBlock(SnIOBlock* block) {
-  buddy_.Free(block->address, block->blockSize);
-  handedOut_ -= buddy_.RoundToSmallest(block->blockSize);
-  block->nextReleased = spareRecords_;
-  spareRecords_ = block;
+  m_buddy.Free(block->address, block->blockSize);
+  m_handedOut -= m_buddy.RoundToSmallest(block->blockSize);
+  block->nextReleased = m_spareRecords;
+  m_spareRecords = block;
 }
 
 SnIOBlock* CSnIOMemoryManager::AcquireTransferBlock(uint32_t size, uint32_t granularity) {
@@ -248,7 +248,7 @@ SnIOBlock* CSnIOMemoryManager::AcquireTransferBlock(uint32_t size, uint32_t gran
       block->useCount = 1;
       return block;
     }
-    SnIOBlock* recycled = releasedHead_;
+    SnIOBlock* recycled = m_releasedHead;
     if (!recycled) {
       HoldBack();
       return nullptr;
@@ -269,15 +269,15 @@ void CSnIOMemoryManager::ReleaseBlock(SnIOBlock* block) {
   if (!block) return;
   ORV_ASSERT(block->useCount > 0);
   if (--block->useCount == 0) {
-    if (useCache_ && block->cacheId != -1) {
+    if (m_useCache && block->cacheId != -1) {
       block->nextReleased = nullptr;
-      if (releasedTail_)
-        releasedTail_->nextReleased = block;
+      if (m_releasedTail)
+        m_releasedTail->nextReleased = block;
       else
-        releasedHead_ = block;
-      releasedTail_ = block;
-      ++releasedCount_;
-      releasedBytes_ += block->blockSize;
+        m_releasedHead = block;
+      m_releasedTail = block;
+      ++m_releasedCount;
+      m_releasedBytes += block->blockSize;
     } else {
       FreeBlock(block);
     }
@@ -287,26 +287,26 @@ void CSnIOMemoryManager::ReleaseBlock(SnIOBlock* block) {
 
 void CSnIOMemoryManager::UnlinkReleased(SnIOBlock* block) {
   SnIOBlock* previous = nullptr;
-  for (SnIOBlock* at = releasedHead_; at; previous = at, at = at->nextReleased) {
+  for (SnIOBlock* at = m_releasedHead; at; previous = at, at = at->nextReleased) {
     if (at != block) continue;
     if (previous)
       previous->nextReleased = at->nextReleased;
     else
-      releasedHead_ = at->nextReleased;
-    if (releasedTail_ == at) releasedTail_ = previous;
-    --releasedCount_;
-    releasedBytes_ -= at->blockSize;
+      m_releasedHead = at->nextReleased;
+    if (m_releasedTail == at) m_releasedTail = previous;
+    --m_releasedCount;
+    m_releasedBytes -= at->blockSize;
     at->nextReleased = nullptr;
     return;
   }
 }
 
 int32_t CSnIOMemoryManager::IndexSearch(int32_t cacheId, uint64_t position, uint32_t dataSize, bool& found) const {
-  uint32_t low = 0, high = indexCount_;
+  uint32_t low = 0, high = m_indexCount;
   found = false;
   while (low < high) {
     const uint32_t mid = (low + high) / 2;
-    const SnIOBlock* at = index_[mid];
+    const SnIOBlock* at = m_index[mid];
     const bool less = at->cacheId != cacheId         ? at->cacheId < cacheId
                       : at->filePosition != position ? at->filePosition < position
                                                      : at->dataSize < dataSize;
@@ -315,23 +315,23 @@ int32_t CSnIOMemoryManager::IndexSearch(int32_t cacheId, uint64_t position, uint
     else
       high = mid;
   }
-  if (low < indexCount_ && index_[low]->cacheId == cacheId && index_[low]->filePosition == position &&
-      index_[low]->dataSize == dataSize)
+  if (low < m_indexCount && m_index[low]->cacheId == cacheId && m_index[low]->filePosition == position &&
+      m_index[low]->dataSize == dataSize)
     found = true;
   return int32_t(low);
 }
 
 void CSnIOMemoryManager::IndexRemoveAt(uint32_t at) {
-  memmove(index_ + at, index_ + at + 1, (indexCount_ - at - 1) * sizeof(SnIOBlock*));
-  --indexCount_;
+  memmove(m_index + at, m_index + at + 1, (m_indexCount - at - 1) * sizeof(SnIOBlock*));
+  --m_indexCount;
 }
 
 SnIOBlock* CSnIOMemoryManager::LookupCache(int32_t cacheId, uint64_t position, uint32_t size) {
-  if (!useCache_ || cacheId == -1) return nullptr;
+  if (!m_useCache || cacheId == -1) return nullptr;
   bool found = false;
   // The first record of (cache id, position); records of the same start are sorted by size.
-  for (uint32_t at = uint32_t(IndexSearch(cacheId, position, 0, found)); at < indexCount_; ++at) {
-    SnIOBlock* block = index_[at];
+  for (uint32_t at = uint32_t(IndexSearch(cacheId, position, 0, found)); at < m_indexCount; ++at) {
+    SnIOBlock* block = m_index[at];
     if (block->cacheId != cacheId || block->filePosition != position) break;
     if (block->dataSize < size || block->useCount == 0xFF) continue;
     if (block->useCount == 0) UnlinkReleased(block);
@@ -342,34 +342,34 @@ SnIOBlock* CSnIOMemoryManager::LookupCache(int32_t cacheId, uint64_t position, u
 }
 
 void CSnIOMemoryManager::InsertCache(SnIOBlock* block) {
-  if (!useCache_) block->cacheId = -1;
+  if (!m_useCache) block->cacheId = -1;
   if (block->cacheId == -1) return;
   bool found = false;
   const int32_t at = IndexSearch(block->cacheId, block->filePosition, block->dataSize, found);
-  if (found && index_[at] == block) return;
-  if (indexCount_ == indexCapacity_) {
-    const uint32_t capacity = indexCapacity_ ? indexCapacity_ * 2 : 16;
+  if (found && m_index[at] == block) return;
+  if (m_indexCount == m_indexCapacity) {
+    const uint32_t capacity = m_indexCapacity ? m_indexCapacity * 2 : 16;
     auto* grown = static_cast<SnIOBlock**>(MemoryMgr::Malloc(StreamMgr::GetPoolID(), capacity * sizeof(SnIOBlock*)));
     if (!grown) {
       block->cacheId = -1;
       return;
     }
-    if (index_) {
-      memcpy(grown, index_, indexCount_ * sizeof(SnIOBlock*));
-      MemoryMgr::Free(StreamMgr::GetPoolID(), index_);
+    if (m_index) {
+      memcpy(grown, m_index, m_indexCount * sizeof(SnIOBlock*));
+      MemoryMgr::Free(StreamMgr::GetPoolID(), m_index);
     }
-    index_ = grown;
-    indexCapacity_ = capacity;
+    m_index = grown;
+    m_indexCapacity = capacity;
   }
-  memmove(index_ + at + 1, index_ + at, (indexCount_ - uint32_t(at)) * sizeof(SnIOBlock*));
-  index_[at] = block;
-  ++indexCount_;
+  memmove(m_index + at + 1, m_index + at, (m_indexCount - uint32_t(at)) * sizeof(SnIOBlock*));
+  m_index[at] = block;
+  ++m_indexCount;
 }
 
 void CSnIOMemoryManager::RemoveFromCache(SnIOBlock* block) {
   if (block->cacheId == -1) return;
-  for (uint32_t at = 0; at < indexCount_; ++at)
-    if (index_[at] == block) {
+  for (uint32_t at = 0; at < m_indexCount; ++at)
+    if (m_index[at] == block) {
       IndexRemoveAt(at);
       break;
     }
@@ -377,9 +377,9 @@ void CSnIOMemoryManager::RemoveFromCache(SnIOBlock* block) {
 }
 
 void CSnIOMemoryManager::Flush() {
-  if (!useCache_) return;
-  for (uint32_t at = 0; at < indexCount_; ++at) {
-    SnIOBlock* block = index_[at];
+  if (!m_useCache) return;
+  for (uint32_t at = 0; at < m_indexCount; ++at) {
+    SnIOBlock* block = m_index[at];
     block->cacheId = -1;
     if (block->useCount == 0) {
       UnlinkReleased(block);
@@ -387,7 +387,7 @@ void CSnIOMemoryManager::Flush() {
       LetGo();
     }
   }
-  indexCount_ = 0;
+  m_indexCount = 0;
 }
 
 }  // namespace SN

@@ -33,13 +33,13 @@ class CSnBuddyAllocator {
   uint8_t* Allocate(uint32_t size);
   void Free(uint8_t* address, uint32_t size);
 
-  uint32_t UsableSize() const { return usable_; }
-  uint32_t LargestBlock() const { return largest_; }
-  uint32_t SmallestBlock() const { return smallest_; }
-  uint32_t FreeCount(uint32_t order) const { return order < orders_ ? lists_[order].count : 0; }
-  uint32_t Orders() const { return orders_; }
+  uint32_t UsableSize() const { return m_usable; }
+  uint32_t LargestBlock() const { return m_largest; }
+  uint32_t SmallestBlock() const { return m_smallest; }
+  uint32_t FreeCount(uint32_t order) const { return order < m_orders ? m_lists[order].count : 0; }
+  uint32_t Orders() const { return m_orders; }
   uint32_t FreeBytes() const;
-  uint32_t RoundToSmallest(uint32_t size) const { return (size + smallest_ - 1) / smallest_ * smallest_; }
+  uint32_t RoundToSmallest(uint32_t size) const { return (size + m_smallest - 1) / m_smallest * m_smallest; }
 
  private:
   struct FreeList {
@@ -52,13 +52,13 @@ class CSnBuddyAllocator {
   bool Remove(uint32_t order, uint8_t* block);
   uint8_t* PopHead(uint32_t order);
 
-  uint8_t* base_ = nullptr;
-  uint32_t usable_ = 0;
-  uint32_t largest_ = 0;
-  uint32_t smallest_ = 0;
-  uint32_t smallestOrder_ = 0;
-  uint32_t orders_ = 0;
-  FreeList lists_[32] = {};
+  uint8_t* m_base = nullptr;
+  uint32_t m_usable = 0;
+  uint32_t m_largest = 0;
+  uint32_t m_smallest = 0;
+  uint32_t m_smallestOrder = 0;
+  uint32_t m_orders = 0;
+  FreeList m_lists[32] = {};
 };
 
 class CSnIOMemoryManager {
@@ -84,12 +84,12 @@ class CSnIOMemoryManager {
   void RemoveFromCache(SnIOBlock* block);
   void Flush();
 
-  bool UsesCache() const { return useCache_; }
-  uint32_t BytesHandedOut() const { return handedOut_; }
-  uint32_t ReleasedCachedBytes() const { return releasedBytes_; }
-  uint32_t CacheCount() const { return indexCount_; }
-  const CSnBuddyAllocator& Allocator() const { return buddy_; }
-  bool HasMemory() const { return buddy_.UsableSize() != 0; }
+  bool UsesCache() const { return m_useCache; }
+  uint32_t BytesHandedOut() const { return m_handedOut; }
+  uint32_t ReleasedCachedBytes() const { return m_releasedBytes; }
+  uint32_t CacheCount() const { return m_indexCount; }
+  const CSnBuddyAllocator& Allocator() const { return m_buddy; }
+  bool HasMemory() const { return m_buddy.UsableSize() != 0; }
 
  private:
   SnIOBlock* AllocateBlock(uint32_t size);
@@ -100,20 +100,20 @@ class CSnIOMemoryManager {
   void HoldBack();
   void LetGo();
 
-  CSnIOSchedulerThread* device_ = nullptr;
-  SnMemPoolId pool_ = kInvalidPoolId;
-  SnIOBlock* releasedHead_ = nullptr;
-  SnIOBlock* releasedTail_ = nullptr;
-  uint32_t releasedCount_ = 0;
-  uint32_t releasedBytes_ = 0;
-  uint32_t handedOut_ = 0;
-  SnIOBlock** index_ = nullptr;
-  uint32_t indexCount_ = 0;
-  uint32_t indexCapacity_ = 0;
-  SnIOBlock** blockArray_ = nullptr;
-  SnIOBlock* spareRecords_ = nullptr;  // freed records kept for the next block
-  CSnBuddyAllocator buddy_;
-  bool useCache_ = false;
+  CSnIOSchedulerThread* m_device = nullptr;
+  SnMemPoolId m_pool = kInvalidPoolId;
+  SnIOBlock* m_releasedHead = nullptr;
+  SnIOBlock* m_releasedTail = nullptr;
+  uint32_t m_releasedCount = 0;
+  uint32_t m_releasedBytes = 0;
+  uint32_t m_handedOut = 0;
+  SnIOBlock** m_index = nullptr;
+  uint32_t m_indexCount = 0;
+  uint32_t m_indexCapacity = 0;
+  SnIOBlock** m_blockArray = nullptr;
+  SnIOBlock* m_spareRecords = nullptr;  // freed records kept for the next block
+  CSnBuddyAllocator m_buddy;
+  bool m_useCache = false;
 };
 
 }  // namespace SN

@@ -15,88 +15,88 @@ namespace SN {
 // Thread part
 
 void CSnIOSchedulerThread::StandardStreamWaiting() {
-  StreamGuard guard(threadLock_);
-  signals_.fetch_add(1, std::memory_order_release);
-  if (++standardCount_ == 1) standardWaiting_.Set();
+  StreamGuard guard(m_threadLock);
+  m_signals.fetch_add(1, std::memory_order_release);
+  if (++m_standardCount == 1) m_standardWaiting.Set();
 }
 
 void CSnIOSchedulerThread::StandardStreamDone() {
-  StreamGuard guard(threadLock_);
-  if (standardCount_ && --standardCount_ == 0) standardWaiting_.Clear();
+  StreamGuard guard(m_threadLock);
+  if (m_standardCount && --m_standardCount == 0) m_standardWaiting.Clear();
 }
 
 void CSnIOSchedulerThread::AutomaticStreamWaiting() {
-  StreamGuard guard(threadLock_);
-  signals_.fetch_add(1, std::memory_order_release);
-  if (++automaticCount_ == 1 && !automaticHeldBack_) automaticWaiting_.Set();
+  StreamGuard guard(m_threadLock);
+  m_signals.fetch_add(1, std::memory_order_release);
+  if (++m_automaticCount == 1 && !m_automaticHeldBack) m_automaticWaiting.Set();
 }
 
 void CSnIOSchedulerThread::AutomaticStreamDone() {
-  StreamGuard guard(threadLock_);
-  if (automaticCount_ && --automaticCount_ == 0) automaticWaiting_.Clear();
+  StreamGuard guard(m_threadLock);
+  if (m_automaticCount && --m_automaticCount == 0) m_automaticWaiting.Clear();
 }
 
 void CSnIOSchedulerThread::HoldBackAutomaticStreams() {
-  StreamGuard guard(threadLock_);
-  automaticHeldBack_ = true;
-  if (automaticCount_) automaticWaiting_.Clear();
+  StreamGuard guard(m_threadLock);
+  m_automaticHeldBack = true;
+  if (m_automaticCount) m_automaticWaiting.Clear();
 }
 
 void CSnIOSchedulerThread::ReleaseAutomaticStreams() {
-  if (!automaticHeldBack_.load(std::memory_order_acquire)) return;
-  StreamGuard guard(threadLock_);
-  automaticHeldBack_ = false;
-  signals_.fetch_add(1, std::memory_order_release);
-  if (automaticCount_) automaticWaiting_.Set();
+  if (!m_automaticHeldBack.load(std::memory_order_acquire)) return;
+  StreamGuard guard(m_threadLock);
+  m_automaticHeldBack = false;
+  m_signals.fetch_add(1, std::memory_order_release);
+  if (m_automaticCount) m_automaticWaiting.Set();
 }
 
-bool CSnIOSchedulerThread::AutomaticStreamsHeldBack() { return automaticHeldBack_.load(std::memory_order_acquire); }
+bool CSnIOSchedulerThread::AutomaticStreamsHeldBack() { return m_automaticHeldBack.load(std::memory_order_acquire); }
 
 bool CSnIOSchedulerThread::ReadyForMore() {
-  if (stopping_.load(std::memory_order_acquire)) return false;
-  StreamGuard guard(threadLock_);
-  return inFlight_ < maxConcurrentIO_ && (standardCount_ || (automaticCount_ && !automaticHeldBack_));
+  if (m_stopping.load(std::memory_order_acquire)) return false;
+  StreamGuard guard(m_threadLock);
+  return m_inFlight < m_maxConcurrentIO && (m_standardCount || (m_automaticCount && !m_automaticHeldBack));
 }
 
 void CSnIOSchedulerThread::TransferBegun() {
-  StreamGuard guard(threadLock_);
-  if (++inFlight_ >= maxConcurrentIO_) gate_.Clear();
+  StreamGuard guard(m_threadLock);
+  if (++m_inFlight >= m_maxConcurrentIO) m_gate.Clear();
 }
 
 void CSnIOSchedulerThread::TransferEnded() {
-  StreamGuard guard(threadLock_);
-  if (inFlight_ && --inFlight_ == maxConcurrentIO_ - 1) gate_.Set();
+  StreamGuard guard(m_threadLock);
+  if (m_inFlight && --m_inFlight == m_maxConcurrentIO - 1) m_gate.Set();
 }
 
 uint32_t CSnIOSchedulerThread::TransfersInFlight() {
-  StreamGuard guard(threadLock_);
-  return inFlight_;
+  StreamGuard guard(m_threadLock);
+  return m_inFlight;
 }
 
 SNRESULT CSnIOSchedulerThread::CreateThread(int32_t priority, uint32_t affinityMask, uint32_t stackSize) {
-  stopping_ = false;
-  stop_.Clear();
-  gate_.Set();
-  standardWaiting_.Clear();
-  automaticWaiting_.Clear();
-  standardCount_ = automaticCount_ = inFlight_ = 0;
-  automaticHeldBack_ = false;
+  m_stopping = false;
+  m_stop.Clear();
+  m_gate.Set();
+  m_standardWaiting.Clear();
+  m_automaticWaiting.Clear();
+  m_standardCount = m_automaticCount = m_inFlight = 0;
+  m_automaticHeldBack = false;
   const SnThreadSettings settings{priority, affinityMask, stackSize};
-  StartNamedThread(&ThreadBody, this, settings, &thread_, "SN::IOThread");
-  return thread_ ? SN_Success : SN_Failure;
+  StartNamedThread(&ThreadBody, this, settings, &m_thread, "SN::IOThread");
+  return m_thread ? SN_Success : SN_Failure;
 }
 
 void CSnIOSchedulerThread::StopThread() {
-  if (!thread_) return;
-  stopping_ = true;
-  stop_.Set();
-  Platform::JoinThread(thread_);
-  thread_ = nullptr;
-  standardCount_ = automaticCount_ = inFlight_ = 0;
+  if (!m_thread) return;
+  m_stopping = true;
+  m_stop.Set();
+  Platform::JoinThread(m_thread);
+  m_thread = nullptr;
+  m_standardCount = m_automaticCount = m_inFlight = 0;
 }
 
 void CSnIOSchedulerThread::WaitForChange(uint32_t ms) {
-  Platform::Event* events[] = {&stop_};
+  Platform::Event* events[] = {&m_stop};
   Platform::WaitAny(events, 1, ms);
 }
 
@@ -114,32 +114,32 @@ uint32_t CSnIOSchedulerThread::ThreadBody(void* context) {
       // A reader that just got its data usually asks again within microseconds: watching for
       // that briefly spares both threads a sleep and a wake-up per request.
       watched = true;
-      const uint32_t seen = device->signals_.load(std::memory_order_acquire);
-      for (int spin = 0; spin < kSpinsBeforeSleep && device->signals_.load(std::memory_order_acquire) == seen &&
-                         !device->stopping_.load(std::memory_order_acquire);
+      const uint32_t seen = device->m_signals.load(std::memory_order_acquire);
+      for (int spin = 0; spin < kSpinsBeforeSleep && device->m_signals.load(std::memory_order_acquire) == seen &&
+                         !device->m_stopping.load(std::memory_order_acquire);
            ++spin)
         StreamLock::Relax();
       continue;
     }
     watched = false;
-    Platform::Event* gateEvents[] = {&device->stop_, &device->gate_};
+    Platform::Event* gateEvents[] = {&device->m_stop, &device->m_gate};
     int signalled = Platform::WaitAny(gateEvents, 2, Platform::kWaitForever);
     if (signalled == 1) {
-      Platform::Event* workEvents[] = {&device->stop_, &device->standardWaiting_, &device->automaticWaiting_};
+      Platform::Event* workEvents[] = {&device->m_stop, &device->m_standardWaiting, &device->m_automaticWaiting};
       signalled = Platform::WaitAny(workEvents, 3, Platform::kWaitForever);
     }
     if (signalled == 0) {
       if (device->CanExit()) return 0;
       // Streams still alive keep the thread polling until their owners destroy them.
-      Platform::Event* change[] = {&device->standardWaiting_, &device->automaticWaiting_};
+      Platform::Event* change[] = {&device->m_standardWaiting, &device->m_automaticWaiting};
       Platform::WaitAny(change, 2, 100);
       continue;
     }
     if (signalled < 0) return 1;
     bool room;
     {
-      StreamGuard guard(device->threadLock_);
-      room = device->inFlight_ < device->maxConcurrentIO_;
+      StreamGuard guard(device->m_threadLock);
+      room = device->m_inFlight < device->m_maxConcurrentIO;
     }
     if (room) device->PerformIO();
   }
@@ -153,21 +153,22 @@ float CSnStreamDevice::TicksPerMs() { return float(SoundEngine::TicksPerMillisec
 SNRESULT CSnStreamDevice::Init(const SnDeviceSettings& settings, uint32_t deviceId) {
   if (settings.granularity == 0 || (settings.ioMemorySize != 0 && settings.targetAutoStmBufferLength < 0.0f))
     return SN_InvalidParameter;
-  if (!(settings.schedulerTypeFlags & SnScheduler_Blocking) && (settings.schedulerTypeFlags & SnScheduler_DeferredLinedUp) &&
+  if (!(settings.schedulerTypeFlags & SnScheduler_Blocking) &&
+      (settings.schedulerTypeFlags & SnScheduler_DeferredLinedUp) &&
       (settings.maxConcurrentIO < 1 || settings.maxConcurrentIO > 1024))
     return SN_InvalidParameter;
-  granularity_ = settings.granularity;
-  targetBufferingMs_ = settings.targetAutoStmBufferLength;
-  maxConcurrentIO_ = (settings.schedulerTypeFlags & SnScheduler_Blocking) ? 1 : settings.maxConcurrentIO;
-  deviceId_ = deviceId;
-  maxPinnedBytes_ = settings.maxCachePinnedBytes;
-  maxBlocks_ = settings.ioMemorySize / settings.granularity;
-  if (ioMemory_.Init(settings, this) != SN_Success) {
-    ioMemory_.Term();
+  m_granularity = settings.granularity;
+  m_targetBufferingMs = settings.targetAutoStmBufferLength;
+  m_maxConcurrentIO = (settings.schedulerTypeFlags & SnScheduler_Blocking) ? 1 : settings.maxConcurrentIO;
+  m_deviceId = deviceId;
+  m_maxPinnedBytes = settings.maxCachePinnedBytes;
+  m_maxBlocks = settings.ioMemorySize / settings.granularity;
+  if (m_ioMemory.Init(settings, this) != SN_Success) {
+    m_ioMemory.Term();
     return SN_Failure;
   }
   const SNRESULT result = CreateThread(settings.threadPriority, settings.threadAffinityMask, settings.threadStackSize);
-  if (result != SN_Success) ioMemory_.Term();
+  if (result != SN_Success) m_ioMemory.Term();
   return result;
 }
 
@@ -175,24 +176,24 @@ void CSnStreamDevice::Destroy() {
   StopThread();
   // Streams the thread could not free (their owners never destroyed them) go with the device.
   {
-    StreamGuard guard(deviceLock_);
-    for (CSnStreamTask** list : {&streams_, &caching_})
+    StreamGuard guard(m_deviceLock);
+    for (CSnStreamTask** list : {&m_streams, &m_caching})
       while (CSnStreamTask* stream = *list) {
         *list = stream->next;
         FreeStream(stream);
       }
   }
-  ioMemory_.Term();
+  m_ioMemory.Term();
   const SnMemPoolId pool = StreamMgr::GetPoolID();
   this->~CSnStreamDevice();
   MemoryMgr::Free(pool, this);
 }
 
-void CSnStreamDevice::OnThreadBegin() { clock_ = uint64_t(Platform::TicksNow()); }
+void CSnStreamDevice::OnThreadBegin() { m_clock = uint64_t(Platform::TicksNow()); }
 
 void CSnStreamDevice::LinkStream(CSnStreamTask* stream, bool caching) {
-  StreamGuard guard(deviceLock_);
-  CSnStreamTask*& head = caching ? caching_ : streams_;
+  StreamGuard guard(m_deviceLock);
+  CSnStreamTask*& head = caching ? m_caching : m_streams;
   stream->next = head;
   head = stream;
 }
@@ -219,7 +220,7 @@ bool CSnStreamDevice::FreeDestroyedStreams(CSnStreamTask*& list) {
       StreamGuard guard(stream->Lock());
       go = stream->IsMarkedForDestruction() && stream->CanBeDestroyed();
     }
-    if (go && stream != serving_) {
+    if (go && stream != m_serving) {
       *link = stream->next;
       FreeStream(stream);
       freed = true;
@@ -231,18 +232,18 @@ bool CSnStreamDevice::FreeDestroyedStreams(CSnStreamTask*& list) {
 }
 
 bool CSnStreamDevice::CanExit() {
-  StreamGuard guard(deviceLock_);
-  FreeDestroyedStreams(streams_);
-  FreeDestroyedStreams(caching_);
-  return !streams_ && !caching_;
+  StreamGuard guard(m_deviceLock);
+  FreeDestroyedStreams(m_streams);
+  FreeDestroyedStreams(m_caching);
+  return !m_streams && !m_caching;
 }
 
 void CSnStreamDevice::ReclaimMemory(int8_t priority) {
-  StreamGuard guard(deviceLock_);
-  FreeDestroyedStreams(streams_);
-  FreeDestroyedStreams(caching_);
+  StreamGuard guard(m_deviceLock);
+  FreeDestroyedStreams(m_streams);
+  FreeDestroyedStreams(m_caching);
   if (priority < 0) return;
-  for (CSnStreamTask* list : {caching_, streams_}) {
+  for (CSnStreamTask* list : {m_caching, m_streams}) {
     CSnStreamTask* lowest = nullptr;
     for (CSnStreamTask* stream = list; stream; stream = stream->next) {
       StreamGuard streamGuard(stream->Lock());
@@ -294,21 +295,21 @@ SNRESULT CSnStreamDevice::CreateCachingStream(SnFileDescriptor* descriptor, uint
 }
 
 uint32_t CSnStreamDevice::FreeCacheMemory() {
-  StreamGuard guard(deviceLock_);
-  const uint32_t usable = ioMemory_.Allocator().UsableSize();
-  const uint32_t used = ioMemory_.BytesHandedOut() - ioMemory_.ReleasedCachedBytes();
+  StreamGuard guard(m_deviceLock);
+  const uint32_t usable = m_ioMemory.Allocator().UsableSize();
+  const uint32_t used = m_ioMemory.BytesHandedOut() - m_ioMemory.ReleasedCachedBytes();
   uint32_t free = usable > used ? usable - used : 0;
-  const uint32_t budget = maxPinnedBytes_ > pinnedInUse_ ? maxPinnedBytes_ - pinnedInUse_ : 0;
+  const uint32_t budget = m_maxPinnedBytes > m_pinnedInUse ? m_maxPinnedBytes - m_pinnedInUse : 0;
   return free < budget ? free : budget;
 }
 
 void CSnStreamDevice::FlushCache() {
-  StreamGuard guard(deviceLock_);
-  ioMemory_.Flush();
+  StreamGuard guard(m_deviceLock);
+  m_ioMemory.Flush();
 }
 
 bool CSnStreamDevice::ServeFromCache(CSnAutomaticStream* stream) {
-  StreamGuard guard(deviceLock_);
+  StreamGuard guard(m_deviceLock);
   SnStreamTransfer transfer{};
   if (stream->CreateTransfer(transfer, true) != SnTransferOffer::Made) return false;
   stream->CompleteTransfer(transfer, SN_Success);
@@ -336,10 +337,10 @@ bool Earlier(CSnStreamTask* candidate, float deadline, const Choice& best) {
 }  // namespace
 
 CSnAutomaticStream* CSnStreamDevice::ChooseCachingStream() {
-  const bool destroyed = FreeDestroyedStreams(caching_);
+  const bool destroyed = FreeDestroyedStreams(m_caching);
   uint32_t held = 0;
   CSnAutomaticStream* picked = nullptr;
-  for (CSnStreamTask* stream = caching_; stream; stream = stream->next) {
+  for (CSnStreamTask* stream = m_caching; stream; stream = stream->next) {
     auto* caching = static_cast<CSnAutomaticStream*>(stream);
     if (destroyed) caching->ReevaluateBuffering();
     held += caching->GetHeldBytes();
@@ -348,58 +349,58 @@ CSnAutomaticStream* CSnStreamDevice::ChooseCachingStream() {
   }
   if (picked) {
     uint32_t missing = picked->MissingBytes();
-    while (uint64_t(missing) + held > maxPinnedBytes_) {
+    while (uint64_t(missing) + held > m_maxPinnedBytes) {
       CSnAutomaticStream* lowest = nullptr;
-      for (CSnStreamTask* stream = caching_; stream; stream = stream->next) {
+      for (CSnStreamTask* stream = m_caching; stream; stream = stream->next) {
         auto* caching = static_cast<CSnAutomaticStream*>(stream);
         if (caching == picked || caching->Priority() >= picked->Priority() || caching->GetHeldBytes() == 0) continue;
         if (!lowest || caching->Priority() < lowest->Priority()) lowest = caching;
       }
       if (!lowest) break;
-      const uint32_t excess = uint32_t(uint64_t(missing) + held - maxPinnedBytes_);
+      const uint32_t excess = uint32_t(uint64_t(missing) + held - m_maxPinnedBytes);
       const uint32_t freed = lowest->ReleaseBytes(excess);
       held -= freed < held ? freed : held;
       if (freed == 0) break;
     }
-    if (uint64_t(missing) + held > maxPinnedBytes_) {
+    if (uint64_t(missing) + held > m_maxPinnedBytes) {
       held -= picked->ReleaseBytes(0);
       picked = nullptr;
     }
   }
-  pinnedInUse_ = held;
+  m_pinnedInUse = held;
   return picked;
 }
 
 CSnStreamTask* CSnStreamDevice::ChooseNextStream(float& deadlineMs) {
-  StreamGuard guard(deviceLock_);
-  clock_ = uint64_t(Platform::TicksNow());
+  StreamGuard guard(m_deviceLock);
+  m_clock = uint64_t(Platform::TicksNow());
   Choice best;
   if (AutomaticStreamsHeldBack()) {
-    for (CSnStreamTask* stream = streams_; stream; stream = stream->next) {
+    for (CSnStreamTask* stream = m_streams; stream; stream = stream->next) {
       if (stream->IsAutomatic()) continue;
       StreamGuard streamGuard(stream->Lock());
       if (!stream->NeedsIO()) continue;
-      const float deadline = stream->EffectiveDeadline(clock_);
+      const float deadline = stream->EffectiveDeadline(m_clock);
       if (!best.stream || Earlier(stream, deadline, best)) best = Choice{stream, true, deadline};
     }
     deadlineMs = best.deadline;
-    return serving_ = best.stream;
+    return m_serving = best.stream;
   }
-  FreeDestroyedStreams(streams_);
-  for (CSnStreamTask* stream = streams_; stream; stream = stream->next) {
+  FreeDestroyedStreams(m_streams);
+  for (CSnStreamTask* stream = m_streams; stream; stream = stream->next) {
     StreamGuard streamGuard(stream->Lock());
     if (!stream->IsCandidate()) continue;
     const bool needs = stream->NeedsIO();
-    const float deadline = stream->EffectiveDeadline(clock_);
+    const float deadline = stream->EffectiveDeadline(m_clock);
     if (!best.stream || (needs && !best.needsIO) || (needs == best.needsIO && Earlier(stream, deadline, best)))
       best = Choice{stream, needs, deadline};
   }
   if (best.stream && best.needsIO) {
     deadlineMs = best.deadline;
-    return serving_ = best.stream;
+    return m_serving = best.stream;
   }
   deadlineMs = 0.0f;
-  return serving_ = ChooseCachingStream();
+  return m_serving = ChooseCachingStream();
 }
 
 bool CSnStreamDevice::OpenDeferred(CSnStreamTask* stream) {
@@ -421,11 +422,11 @@ bool CSnStreamDevice::PrepareTransfer(CSnStreamTask* stream, SnStreamTransfer& t
   if (!OpenDeferred(stream)) return false;
   SnTransferOffer offer;
   {
-    StreamGuard guard(deviceLock_);
+    StreamGuard guard(m_deviceLock);
     offer = stream->CreateTransfer(transfer, false);
   }
   if (offer == SnTransferOffer::Made) return true;
-  if (offer == SnTransferOffer::NoMemory && ioMemory_.HasMemory()) {
+  if (offer == SnTransferOffer::NoMemory && m_ioMemory.HasMemory()) {
     // Blocks come back when readers release them; a reader waiting on this stream re-checks.
     stream->WakeWaiter();
     if (!stream->IsAutomatic()) WaitForChange(1);
@@ -437,14 +438,14 @@ bool CSnStreamDevice::PrepareTransfer(CSnStreamTask* stream, SnStreamTransfer& t
 }
 
 void CSnStreamDevice::FinishTransfer(SnStreamTransfer& transfer, SNRESULT result) {
-  StreamGuard guard(deviceLock_);
-  if (result != SN_Success && transfer.block) ioMemory_.RemoveFromCache(transfer.block);
+  StreamGuard guard(m_deviceLock);
+  if (result != SN_Success && transfer.block) m_ioMemory.RemoveFromCache(transfer.block);
   transfer.stream->CompleteTransfer(transfer, result);
 }
 
 void CSnStreamDevice::DoneServing() {
-  StreamGuard guard(deviceLock_);
-  serving_ = nullptr;
+  StreamGuard guard(m_deviceLock);
+  m_serving = nullptr;
 }
 
 void CSnBlockingStreamDevice::PerformIO() {
@@ -458,7 +459,7 @@ void CSnBlockingStreamDevice::PerformIO() {
   SNRESULT result = SN_Success;
   if (!transfer.fromCache) {
     SnTransferHints hints{deadline, stream->Priority()};
-    auto* hook = static_cast<StreamMgr::ISnIOHookBlocking*>(hook_);
+    auto* hook = static_cast<StreamMgr::ISnIOHookBlocking*>(m_hook);
     result = transfer.write ? hook->Write(stream->Descriptor(), hints, transfer.address, transfer.request)
                             : hook->Read(stream->Descriptor(), hints, transfer.address, transfer.request);
   }
@@ -471,28 +472,28 @@ void CSnBlockingStreamDevice::PerformIO() {
 SNRESULT CSnDeferredStreamDevice::Init(const SnDeviceSettings& settings, uint32_t deviceId) {
   if (settings.maxConcurrentIO == 0) return SN_InvalidParameter;
   const uint32_t count = settings.maxConcurrentIO;
-  records_ = static_cast<Record*>(MemoryMgr::Malloc(StreamMgr::GetPoolID(), count * sizeof(Record)));
-  if (!records_) return SN_Failure;
+  m_records = static_cast<Record*>(MemoryMgr::Malloc(StreamMgr::GetPoolID(), count * sizeof(Record)));
+  if (!m_records) return SN_Failure;
   for (uint32_t i = 0; i < count; ++i) {
-    records_[i] = Record{};
-    records_[i].device = this;
-    records_[i].nextFree = i + 1 < count ? &records_[i + 1] : nullptr;
+    m_records[i] = Record{};
+    m_records[i].device = this;
+    m_records[i].nextFree = i + 1 < count ? &m_records[i + 1] : nullptr;
   }
-  freeHead_ = records_;
-  freeTail_ = &records_[count - 1];
-  freeCount_ = count;
+  m_freeHead = m_records;
+  m_freeTail = &m_records[count - 1];
+  m_freeCount = count;
   const SNRESULT result = CSnStreamDevice::Init(settings, deviceId);
   if (result != SN_Success) {
-    MemoryMgr::Free(StreamMgr::GetPoolID(), records_);
-    records_ = nullptr;
+    MemoryMgr::Free(StreamMgr::GetPoolID(), m_records);
+    m_records = nullptr;
   }
   return result;
 }
 
 void CSnDeferredStreamDevice::Destroy() {
   StopThread();
-  MemoryMgr::Free(StreamMgr::GetPoolID(), records_);
-  records_ = nullptr;
+  MemoryMgr::Free(StreamMgr::GetPoolID(), m_records);
+  m_records = nullptr;
   CSnStreamDevice::Destroy();
 }
 
@@ -502,40 +503,40 @@ void CSnDeferredStreamDevice::PerformIO() {
   if (!stream) return;
   Record* record;
   {
-    StreamGuard guard(deviceLock_);
-    record = freeHead_;
+    StreamGuard guard(m_deviceLock);
+    record = m_freeHead;
     if (!record) {
-      serving_ = nullptr;
+      m_serving = nullptr;
       return;
     }
-    freeHead_ = record->nextFree;
-    if (!freeHead_) freeTail_ = nullptr;
-    --freeCount_;
+    m_freeHead = record->nextFree;
+    if (!m_freeHead) m_freeTail = nullptr;
+    --m_freeCount;
   }
   record->transfer = SnStreamTransfer{};
   const bool made = PrepareTransfer(stream, record->transfer);
   DoneServing();
   if (!made) {
-    StreamGuard guard(deviceLock_);
-    record->nextFree = freeHead_;
-    freeHead_ = record;
-    if (!freeTail_) freeTail_ = record;
-    ++freeCount_;
+    StreamGuard guard(m_deviceLock);
+    record->nextFree = m_freeHead;
+    m_freeHead = record;
+    if (!m_freeTail) m_freeTail = record;
+    ++m_freeCount;
     return;
   }
   if (record->transfer.fromCache) {
     FinishTransfer(record->transfer, SN_Success);
-    StreamGuard guard(deviceLock_);
-    record->nextFree = freeHead_;
-    freeHead_ = record;
-    if (!freeTail_) freeTail_ = record;
-    ++freeCount_;
+    StreamGuard guard(m_deviceLock);
+    record->nextFree = m_freeHead;
+    m_freeHead = record;
+    if (!m_freeTail) m_freeTail = record;
+    ++m_freeCount;
     return;
   }
   record->async = StreamMgr::SnAsyncTransfer{record->transfer.request, record->transfer.address, &OnComplete, record};
   TransferBegun();
   SnTransferHints hints{deadline, stream->Priority()};
-  auto* hook = static_cast<StreamMgr::ISnIOHookDeferred*>(hook_);
+  auto* hook = static_cast<StreamMgr::ISnIOHookDeferred*>(m_hook);
   const SNRESULT taken = record->transfer.write ? hook->WriteAsync(stream->Descriptor(), hints, record->async)
                                                 : hook->ReadAsync(stream->Descriptor(), hints, record->async);
   if (taken != SN_Success) OnComplete(&record->async, SN_Failure);
@@ -546,14 +547,14 @@ void CSnDeferredStreamDevice::OnComplete(StreamMgr::SnAsyncTransfer* transfer, S
   CSnDeferredStreamDevice* device = record->device;
   device->FinishTransfer(record->transfer, result);
   {
-    StreamGuard guard(device->deviceLock_);
+    StreamGuard guard(device->m_deviceLock);
     record->nextFree = nullptr;
-    if (device->freeTail_)
-      device->freeTail_->nextFree = record;
+    if (device->m_freeTail)
+      device->m_freeTail->nextFree = record;
     else
-      device->freeHead_ = record;
-    device->freeTail_ = record;
-    ++device->freeCount_;
+      device->m_freeHead = record;
+    device->m_freeTail = record;
+    ++device->m_freeCount;
   }
   device->TransferEnded();
 }

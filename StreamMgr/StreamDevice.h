@@ -44,23 +44,23 @@ class CSnIOSchedulerThread {
   // Sleeps the thread until memory comes back or a stream changes, at most `ms`.
   void WaitForChange(uint32_t ms);
 
-  Platform::Thread* thread_ = nullptr;
-  uint32_t maxConcurrentIO_ = 1;
-  StreamLock threadLock_;
-  Platform::Event stop_{Platform::Event::Reset::Manual, false};
-  Platform::Event gate_{Platform::Event::Reset::Manual, true};
-  Platform::Event standardWaiting_{Platform::Event::Reset::Manual, false};
-  Platform::Event automaticWaiting_{Platform::Event::Reset::Manual, false};
-  uint32_t standardCount_ = 0;
-  uint32_t automaticCount_ = 0;
+  Platform::Thread* m_thread = nullptr;
+  uint32_t m_maxConcurrentIO = 1;
+  StreamLock m_threadLock;
+  Platform::Event m_stop{Platform::Event::Reset::Manual, false};
+  Platform::Event m_gate{Platform::Event::Reset::Manual, true};
+  Platform::Event m_standardWaiting{Platform::Event::Reset::Manual, false};
+  Platform::Event m_automaticWaiting{Platform::Event::Reset::Manual, false};
+  uint32_t m_standardCount = 0;
+  uint32_t m_automaticCount = 0;
   // Read without the lock by the I/O memory on every released block: letting go is a no-op unless
   // something was held back, and the lock is taken only then.
-  std::atomic<bool> automaticHeldBack_{false};
-  std::atomic<bool> stopping_{false};
+  std::atomic<bool> m_automaticHeldBack{false};
+  std::atomic<bool> m_stopping{false};
   // Bumped whenever work may have arrived; the thread watches it briefly before sleeping.
-  alignas(64) std::atomic<uint32_t> signals_{0};
+  alignas(64) std::atomic<uint32_t> m_signals{0};
   static constexpr int kSpinsBeforeSleep = 2000;
-  uint32_t inFlight_ = 0;
+  uint32_t m_inFlight = 0;
 
  private:
   static uint32_t ThreadBody(void* device);
@@ -71,7 +71,7 @@ class CSnIOSchedulerThread {
 
 class CSnStreamDevice : public CSnIOSchedulerThread {
  public:
-  explicit CSnStreamDevice(StreamMgr::ISnLowLevelIOHook* hook) : hook_(hook) {}
+  explicit CSnStreamDevice(StreamMgr::ISnLowLevelIOHook* hook) : m_hook(hook) {}
   ~CSnStreamDevice() override = default;
 
   virtual SNRESULT Init(const SnDeviceSettings& settings, uint32_t deviceId);
@@ -94,16 +94,16 @@ class CSnStreamDevice : public CSnIOSchedulerThread {
   // The scheduler's choice of the next stream to serve; null when none. Device lock taken here.
   CSnStreamTask* ChooseNextStream(float& deadlineMs);
 
-  StreamMgr::ISnLowLevelIOHook* Hook() const { return hook_; }
-  uint32_t Granularity() const { return granularity_; }
-  float TargetBufferingMs() const { return targetBufferingMs_; }
-  uint64_t Clock() const { return clock_; }
-  uint32_t DeviceId() const { return deviceId_; }
-  uint32_t MaxBlocks() const { return maxBlocks_; }
-  uint32_t PinnedBytesInUse() const { return pinnedInUse_; }
+  StreamMgr::ISnLowLevelIOHook* Hook() const { return m_hook; }
+  uint32_t Granularity() const { return m_granularity; }
+  float TargetBufferingMs() const { return m_targetBufferingMs; }
+  uint64_t Clock() const { return m_clock; }
+  uint32_t DeviceId() const { return m_deviceId; }
+  uint32_t MaxBlocks() const { return m_maxBlocks; }
+  uint32_t PinnedBytesInUse() const { return m_pinnedInUse; }
   uint32_t FreeCacheMemory();
-  StreamLock& DeviceLock() { return deviceLock_; }
-  CSnIOMemoryManager& IOMemory() { return ioMemory_; }
+  StreamLock& DeviceLock() { return m_deviceLock; }
+  CSnIOMemoryManager& IOMemory() { return m_ioMemory; }
   // Counter ticks per millisecond, the sound engine's.
   static float TicksPerMs();
 
@@ -128,19 +128,19 @@ class CSnStreamDevice : public CSnIOSchedulerThread {
   template <typename Stream, typename... Args>
   Stream* NewStream(int8_t priority, Args&&... args);
 
-  StreamMgr::ISnLowLevelIOHook* hook_;
-  uint64_t clock_ = 0;
-  CSnStreamTask* streams_ = nullptr;
-  CSnStreamTask* caching_ = nullptr;
-  CSnStreamTask* serving_ = nullptr;  // chosen by the thread, not to be freed under it
-  StreamLock deviceLock_;
-  CSnIOMemoryManager ioMemory_;
-  uint32_t granularity_ = 0;
-  float targetBufferingMs_ = 0.0f;
-  uint32_t deviceId_ = kInvalidDeviceId;
-  uint32_t maxPinnedBytes_ = 0;
-  uint32_t pinnedInUse_ = 0;
-  uint32_t maxBlocks_ = 0;
+  StreamMgr::ISnLowLevelIOHook* m_hook;
+  uint64_t m_clock = 0;
+  CSnStreamTask* m_streams = nullptr;
+  CSnStreamTask* m_caching = nullptr;
+  CSnStreamTask* m_serving = nullptr;  // chosen by the thread, not to be freed under it
+  StreamLock m_deviceLock;
+  CSnIOMemoryManager m_ioMemory;
+  uint32_t m_granularity = 0;
+  float m_targetBufferingMs = 0.0f;
+  uint32_t m_deviceId = kInvalidDeviceId;
+  uint32_t m_maxPinnedBytes = 0;
+  uint32_t m_pinnedInUse = 0;
+  uint32_t m_maxBlocks = 0;
 };
 
 class CSnBlockingStreamDevice : public CSnStreamDevice {
@@ -165,10 +165,10 @@ class CSnDeferredStreamDevice : public CSnStreamDevice {
   };
   static void OnComplete(StreamMgr::SnAsyncTransfer* transfer, SNRESULT result);
 
-  Record* records_ = nullptr;
-  Record* freeHead_ = nullptr;
-  Record* freeTail_ = nullptr;
-  uint32_t freeCount_ = 0;
+  Record* m_records = nullptr;
+  Record* m_freeHead = nullptr;
+  Record* m_freeTail = nullptr;
+  uint32_t m_freeCount = 0;
 };
 
 }  // namespace SN

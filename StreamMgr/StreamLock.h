@@ -14,13 +14,13 @@ class StreamLock {
  public:
   void lock() {
     for (int spin = 0; spin < kSpins; ++spin) {
-      if (mutex_.try_lock()) return;
+      if (m_mutex.try_lock()) return;
       Relax();
     }
-    mutex_.lock();
+    m_mutex.lock();
   }
-  bool try_lock() { return mutex_.try_lock(); }
-  void unlock() { mutex_.unlock(); }
+  bool try_lock() { return m_mutex.try_lock(); }
+  void unlock() { m_mutex.unlock(); }
   // One short pause of a spinning wait.
   static void Relax() {
 #if defined(__x86_64__) || defined(__i386__)
@@ -31,7 +31,7 @@ class StreamLock {
  private:
   static constexpr int kSpins = 64;
   // Re-entrant: a stream's and the device's operations call one another under their locks.
-  std::recursive_mutex mutex_;
+  std::recursive_mutex m_mutex;
 };
 
 using StreamGuard = std::lock_guard<StreamLock>;

@@ -182,14 +182,14 @@ void RemoveLanguageChangeObserver(void* cookie) {
 
 CSnStreamManager::~CSnStreamManager() {
   // Caching streams go while their devices still exist; their threads free them.
-  for (uint32_t i = 0; i < pinCount_; ++i) {
-    pins_[i].record->stream->Destroy();
-    MemoryMgr::Free(StreamMgr::GetPoolID(), pins_[i].record->priorities);
-    MemoryMgr::Free(StreamMgr::GetPoolID(), pins_[i].record);
+  for (uint32_t i = 0; i < m_pinCount; ++i) {
+    m_pins[i].record->stream->Destroy();
+    MemoryMgr::Free(StreamMgr::GetPoolID(), m_pins[i].record->priorities);
+    MemoryMgr::Free(StreamMgr::GetPoolID(), m_pins[i].record);
   }
-  MemoryMgr::Free(StreamMgr::GetPoolID(), pins_);
-  pins_ = nullptr;
-  pinCount_ = pinCapacity_ = 0;
+  MemoryMgr::Free(StreamMgr::GetPoolID(), m_pins);
+  m_pins = nullptr;
+  m_pinCount = m_pinCapacity = 0;
 }
 
 void CSnStreamManager::Destroy() {
@@ -216,7 +216,8 @@ SNRESULT CSnStreamManager::Open(const OpenRequest& request, CSnStreamTask*& stre
   const bool automatic = request.heuristics != nullptr;
   if (automatic) {
     const SnAutoStmHeuristics& heuristics = *request.heuristics;
-    if (heuristics.throughput < 0.0f || heuristics.priority < 0 || heuristics.priority > 100) return SN_InvalidParameter;
+    if (heuristics.throughput < 0.0f || heuristics.priority < 0 || heuristics.priority > 100)
+      return SN_InvalidParameter;
   }
   StreamMgr::ISnFileLocationResolver* resolver = StreamMgr::GetFileLocationResolver();
   if (!resolver) return SN_Failure;
@@ -359,8 +360,8 @@ SNRESULT CSnStreamManager::CreateCachingStream(uint32_t fileId, SnFileLookupFlag
 }
 
 CSnStreamManager::PinEntry* CSnStreamManager::FindPin(uint32_t fileId) {
-  for (uint32_t i = 0; i < pinCount_; ++i)
-    if (pins_[i].fileId == fileId) return &pins_[i];
+  for (uint32_t i = 0; i < m_pinCount; ++i)
+    if (m_pins[i].fileId == fileId) return &m_pins[i];
   return nullptr;
 }
 
@@ -372,9 +373,9 @@ void CSnStreamManager::ApplyHighestPriority(PinRecord& record) {
 }
 
 void CSnStreamManager::RemovePin(uint32_t fileId) {
-  for (uint32_t i = 0; i < pinCount_; ++i)
-    if (pins_[i].fileId == fileId) {
-      pins_[i] = pins_[--pinCount_];
+  for (uint32_t i = 0; i < m_pinCount; ++i)
+    if (m_pins[i].fileId == fileId) {
+      m_pins[i] = m_pins[--m_pinCount];
       return;
     }
 }
@@ -391,9 +392,9 @@ SNRESULT CSnStreamManager::PinFileInCache(uint32_t fileId, SnFileLookupFlags* fl
     ApplyHighestPriority(record);
     return SN_Success;
   }
-  if (pinCount_ == pinCapacity_) {
-    if (!GrowByOne(pins_, pinCount_)) return SN_Failure;
-    ++pinCapacity_;
+  if (m_pinCount == m_pinCapacity) {
+    if (!GrowByOne(m_pins, m_pinCount)) return SN_Failure;
+    ++m_pinCapacity;
   }
   auto* record = static_cast<PinRecord*>(MemoryMgr::Malloc(pool, sizeof(PinRecord)));
   if (!record) return SN_Failure;
@@ -407,7 +408,7 @@ SNRESULT CSnStreamManager::PinFileInCache(uint32_t fileId, SnFileLookupFlags* fl
   record->stream = stream;
   record->capacity = 1;
   record->priorities[record->count++] = priority;
-  pins_[pinCount_++] = PinEntry{fileId, record};
+  m_pins[m_pinCount++] = PinEntry{fileId, record};
   char digits[11];
   snprintf(digits, sizeof digits, "%u", fileId);
   char16_t name[11] = {};

@@ -63,9 +63,9 @@ class CSnStreamManager : public ISnStreamMgr {
   void ApplyHighestPriority(PinRecord& record);
   void RemovePin(uint32_t fileId);
 
-  PinEntry* pins_ = nullptr;
-  uint32_t pinCount_ = 0;
-  uint32_t pinCapacity_ = 0;
+  PinEntry* m_pins = nullptr;
+  uint32_t m_pinCount = 0;
+  uint32_t m_pinCapacity = 0;
 };
 
 namespace StreamMgr {

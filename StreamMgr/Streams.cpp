@@ -37,33 +37,33 @@ int64_t MoveTarget(int64_t move, SnMoveMethod method, uint64_t current, int64_t 
 }  // namespace
 
 CSnStreamTask::CSnStreamTask(CSnStreamDevice* device, SnFileDescriptor* descriptor, bool automatic)
-    : device_(device), descriptor_(descriptor), automatic_(automatic) {
-  lastTime_ = device->Clock();
+    : m_device(device), m_descriptor(descriptor), m_automatic(automatic) {
+  m_lastTime = device->Clock();
 }
 
 CSnStreamTask::~CSnStreamTask() {
   const SnMemPoolId pool = StreamMgr::GetPoolID();
-  if (fileOpen_ && descriptor_) device_->Hook()->Close(*descriptor_);
-  if (deferred_) {
-    MemoryMgr::Free(pool, deferred_->name);
-    MemoryMgr::Free(pool, deferred_);
+  if (m_fileOpen && m_descriptor) m_device->Hook()->Close(*m_descriptor);
+  if (m_deferred) {
+    MemoryMgr::Free(pool, m_deferred->name);
+    MemoryMgr::Free(pool, m_deferred);
   }
-  MemoryMgr::Free(pool, descriptor_);
-  MemoryMgr::Free(pool, name_);
+  MemoryMgr::Free(pool, m_descriptor);
+  MemoryMgr::Free(pool, m_name);
 }
 
-bool CSnStreamTask::CanBeDestroyed() { return inFlight_ == 0; }
+bool CSnStreamTask::CanBeDestroyed() { return m_inFlight == 0; }
 
 void CSnStreamTask::WakeWaiter() {
-  StreamGuard guard(lock_);
+  StreamGuard guard(m_lock);
   Changed();
 }
 
 void CSnStreamTask::Changed() {
-  changes_.fetch_add(1, std::memory_order_release);
-  if (waiter_) {
-    waiter_ = false;
-    wake_.Set();
+  m_changes.fetch_add(1, std::memory_order_release);
+  if (m_waiter) {
+    m_waiter = false;
+    m_wake.Set();
   }
 }
 
@@ -72,44 +72,44 @@ void CSnStreamTask::WaitForWake(bool soon) {
   // fills it would otherwise sleep and be woken for every block. Watch for a change briefly
   // first; every change counts under the lock, and the callers re-check their condition after
   // any return.
-  const uint32_t seen = changes_.load(std::memory_order_acquire);
-  lock_.unlock();
-  for (int spin = 0; soon && spin < kSpinsBeforeSleep && changes_.load(std::memory_order_acquire) == seen; ++spin)
+  const uint32_t seen = m_changes.load(std::memory_order_acquire);
+  m_lock.unlock();
+  for (int spin = 0; soon && spin < kSpinsBeforeSleep && m_changes.load(std::memory_order_acquire) == seen; ++spin)
     StreamLock::Relax();
-  lock_.lock();
-  if (changes_.load(std::memory_order_acquire) != seen) return;
-  waiter_ = true;
-  wake_.Clear();
-  lock_.unlock();
-  wake_.Wait(Platform::kWaitForever);
-  lock_.lock();
+  m_lock.lock();
+  if (m_changes.load(std::memory_order_acquire) != seen) return;
+  m_waiter = true;
+  m_wake.Clear();
+  m_lock.unlock();
+  m_wake.Wait(Platform::kWaitForever);
+  m_lock.lock();
 }
 
 void CSnStreamTask::SetWaiting(bool waiting) {
-  if (waiting == countedWaiting_) return;
-  countedWaiting_ = waiting;
-  if (automatic_) {
+  if (waiting == m_countedWaiting) return;
+  m_countedWaiting = waiting;
+  if (m_automatic) {
     if (waiting)
-      device_->AutomaticStreamWaiting();
+      m_device->AutomaticStreamWaiting();
     else
-      device_->AutomaticStreamDone();
+      m_device->AutomaticStreamDone();
   } else {
     if (waiting)
-      device_->StandardStreamWaiting();
+      m_device->StandardStreamWaiting();
     else
-      device_->StandardStreamDone();
+      m_device->StandardStreamDone();
   }
 }
 
 void CSnStreamTask::MarkForDestruction() {
-  StreamGuard guard(lock_);
-  markedForDestruction_ = true;
+  StreamGuard guard(m_lock);
+  m_markedForDestruction = true;
   // The device's thread frees it; it must wake for that.
   SetWaiting(CanBeDestroyed() || NeedsIO());
 }
 
 void CSnStreamTask::SetNameCopy(const char16_t* name, SNRESULT& result) {
-  StreamGuard guard(lock_);
+  StreamGuard guard(m_lock);
   const SnMemPoolId pool = StreamMgr::GetPoolID();
   result = SN_Success;
   char16_t* copy = nullptr;
@@ -123,47 +123,47 @@ void CSnStreamTask::SetNameCopy(const char16_t* name, SNRESULT& result) {
     }
     memcpy(copy, name, (length + 1) * sizeof(char16_t));
   }
-  MemoryMgr::Free(pool, name_);
-  name_ = copy;
+  MemoryMgr::Free(pool, m_name);
+  m_name = copy;
 }
 
 SNRESULT CSnStreamTask::TakeBlockSize() {
-  const uint32_t granularity = device_->Granularity();
-  blockSize_ = device_->Hook()->GetFileBlockSize(*descriptor_);
-  if (blockSize_ == 0 || blockSize_ > granularity || granularity % blockSize_ != 0) {
-    markedForDestruction_ = true;
+  const uint32_t granularity = m_device->Granularity();
+  m_blockSize = m_device->Hook()->GetFileBlockSize(*m_descriptor);
+  if (m_blockSize == 0 || m_blockSize > granularity || granularity % m_blockSize != 0) {
+    m_markedForDestruction = true;
     return SN_Failure;
   }
   return SN_Success;
 }
 
 SNRESULT CSnStreamTask::FileOpenedAtCreation() {
-  StreamGuard guard(lock_);
-  fileOpen_ = true;
+  StreamGuard guard(m_lock);
+  m_fileOpen = true;
   return OnFileOpened();
 }
 
 void CSnStreamTask::Unregister() {
-  StreamGuard guard(lock_);
+  StreamGuard guard(m_lock);
   SetWaiting(false);
 }
 
 void CSnStreamTask::FinishDeferredOpen(SNRESULT openResult) {
   const SnMemPoolId pool = StreamMgr::GetPoolID();
-  StreamGuard guard(lock_);
-  if (deferred_) {
-    MemoryMgr::Free(pool, deferred_->name);
-    MemoryMgr::Free(pool, deferred_);
-    deferred_ = nullptr;
+  StreamGuard guard(m_lock);
+  if (m_deferred) {
+    MemoryMgr::Free(pool, m_deferred->name);
+    MemoryMgr::Free(pool, m_deferred);
+    m_deferred = nullptr;
   }
   // The caller still holds the stream: a failed set-up leaves it in its error state, never freed
   // under the caller's hands.
-  const bool markedByOwner = markedForDestruction_;
+  const bool markedByOwner = m_markedForDestruction;
   if (openResult == SN_Success) {
-    fileOpen_ = true;
+    m_fileOpen = true;
     if (OnFileOpened() == SN_Success) return;
   }
-  markedForDestruction_ = markedByOwner;
+  m_markedForDestruction = markedByOwner;
   Kill();
 }
 
@@ -171,7 +171,7 @@ void CSnStreamTask::FinishDeferredOpen(SNRESULT openResult) {
 // Standard stream
 
 CSnStandardStream::CSnStandardStream(CSnStreamDevice* device, SnFileDescriptor* descriptor, SnOpenMode mode)
-    : CSnStreamTask(device, descriptor, false), mode_(mode) {}
+    : CSnStreamTask(device, descriptor, false), m_mode(mode) {}
 
 void CSnStandardStream::Destroy() {
   Cancel();
@@ -179,9 +179,9 @@ void CSnStandardStream::Destroy() {
 }
 
 void CSnStandardStream::GetInfo(SnStreamInfo& info) {
-  StreamGuard guard(lock_);
-  info = SnStreamInfo{device_->DeviceId(), name_, uint64_t(descriptor_->fileSize > 0 ? descriptor_->fileSize : 0),
-                      fileOpen_};
+  StreamGuard guard(m_lock);
+  info = SnStreamInfo{m_device->DeviceId(), m_name, uint64_t(m_descriptor->fileSize > 0 ? m_descriptor->fileSize : 0),
+                      m_fileOpen};
 }
 
 SNRESULT CSnStandardStream::SetName(const char16_t* name) {
@@ -191,15 +191,15 @@ SNRESULT CSnStandardStream::SetName(const char16_t* name) {
 }
 
 SNRESULT CSnStandardStream::OnFileOpened() {
-  if (descriptor_->fileSize < 0) {
-    markedForDestruction_ = true;
+  if (m_descriptor->fileSize < 0) {
+    m_markedForDestruction = true;
     return SN_InvalidParameter;
   }
   return TakeBlockSize();
 }
 
 void CSnStandardStream::SetStatus(SnStmStatus status) {
-  status_ = status;
+  m_status = status;
   if (status != SnStmStatus_Pending) {
     Changed();
   }
@@ -207,15 +207,15 @@ void CSnStandardStream::SetStatus(SnStmStatus status) {
 }
 
 void CSnStandardStream::UpdateWaiting() {
-  SetWaiting((status_ == SnStmStatus_Pending && issued_ < requested_ && !failed_) ||
-             (markedForDestruction_ && CanBeDestroyed()));
+  SetWaiting((m_status == SnStmStatus_Pending && m_issued < m_requested && !m_failed) ||
+             (m_markedForDestruction && CanBeDestroyed()));
 }
 
 void CSnStandardStream::Kill() {
-  StreamGuard guard(lock_);
-  failed_ = true;
+  StreamGuard guard(m_lock);
+  m_failed = true;
   // Transfers still in flight write into the caller's buffer: the error waits for the last one.
-  if (inFlight_ == 0 || status_ != SnStmStatus_Pending) SetStatus(SnStmStatus_Error);
+  if (m_inFlight == 0 || m_status != SnStmStatus_Pending) SetStatus(SnStmStatus_Error);
 }
 
 SNRESULT CSnStandardStream::Read(void* buffer, uint32_t size, bool wait, int8_t priority, float deadlineMs,
@@ -232,32 +232,32 @@ SNRESULT CSnStandardStream::Transfer(void* buffer, uint32_t size, bool wait, int
                                      uint32_t& outSize, bool write) {
   outSize = 0;
   if (!buffer || priority < 0 || priority > 100 || deadlineMs < 0.0f) return SN_InvalidParameter;
-  StreamGuard guard(lock_);
-  if (status_ == SnStmStatus_Pending || status_ == SnStmStatus_Error || markedForDestruction_) return SN_Failure;
-  if (!write && size % blockSize_ != 0) return SN_Failure;
-  if (!write && fileOpen_) {
-    const uint64_t fileSize = uint64_t(descriptor_->fileSize);
-    const uint64_t left = position_ < fileSize ? fileSize - position_ : 0;
+  StreamGuard guard(m_lock);
+  if (m_status == SnStmStatus_Pending || m_status == SnStmStatus_Error || m_markedForDestruction) return SN_Failure;
+  if (!write && size % m_blockSize != 0) return SN_Failure;
+  if (!write && m_fileOpen) {
+    const uint64_t fileSize = uint64_t(m_descriptor->fileSize);
+    const uint64_t left = m_position < fileSize ? fileSize - m_position : 0;
     if (size >= left) {
       size = uint32_t(left);
-      endOfFile_ = true;
+      m_endOfFile = true;
     } else {
-      endOfFile_ = false;
+      m_endOfFile = false;
     }
   }
-  writing_ = write;
-  priority_ = priority;
-  deadlineMs_ = deadlineMs;
-  buffer_ = static_cast<uint8_t*>(buffer);
-  requested_ = size;
-  issued_ = 0;
-  transferred_ = 0;
-  failed_ = false;
+  m_writing = write;
+  m_priority = priority;
+  m_deadlineMs = deadlineMs;
+  m_buffer = static_cast<uint8_t*>(buffer);
+  m_requested = size;
+  m_issued = 0;
+  m_transferred = 0;
+  m_failed = false;
   if (size == 0) {
     SetStatus(SnStmStatus_Completed);
     return SN_Success;
   }
-  lastTime_ = uint64_t(Platform::TicksNow());
+  m_lastTime = uint64_t(Platform::TicksNow());
   SetStatus(SnStmStatus_Pending);
   if (!wait) {
     outSize = size;
@@ -265,107 +265,107 @@ SNRESULT CSnStandardStream::Transfer(void* buffer, uint32_t size, bool wait, int
   }
   // Spinning pays only when the end is a few transfers away; it would slow the device's thread on
   // a shared core for longer requests.
-  while (status_ == SnStmStatus_Pending)
-    WaitForWake(requested_ - transferred_ <= (kWakeAheadTransfers + 1) * device_->Granularity());
+  while (m_status == SnStmStatus_Pending)
+    WaitForWake(m_requested - m_transferred <= (kWakeAheadTransfers + 1) * m_device->Granularity());
   outSize = size;
-  return status_ == SnStmStatus_Completed ? SN_Success : SN_Failure;
+  return m_status == SnStmStatus_Completed ? SN_Success : SN_Failure;
 }
 
 uint64_t CSnStandardStream::GetPosition(bool* endOfFile) {
-  StreamGuard guard(lock_);
-  if (endOfFile) *endOfFile = fileOpen_ && position_ >= uint64_t(descriptor_->fileSize);
-  return position_;
+  StreamGuard guard(m_lock);
+  if (endOfFile) *endOfFile = m_fileOpen && m_position >= uint64_t(m_descriptor->fileSize);
+  return m_position;
 }
 
 SNRESULT CSnStandardStream::SetPosition(int64_t move, SnMoveMethod method, int64_t* realMove) {
-  StreamGuard guard(lock_);
-  if (status_ == SnStmStatus_Pending) return SN_Failure;
-  const int64_t target = MoveTarget(move, method, position_, descriptor_->fileSize);
+  StreamGuard guard(m_lock);
+  if (m_status == SnStmStatus_Pending) return SN_Failure;
+  const int64_t target = MoveTarget(move, method, m_position, m_descriptor->fileSize);
   if (target < 0) return SN_InvalidParameter;
-  const uint64_t rounded = uint64_t(target) / blockSize_ * blockSize_;
-  int64_t real = int64_t(rounded) - int64_t(position_);
-  if (method == SnMove_End) real = int64_t(rounded) - descriptor_->fileSize;
-  position_ = rounded;
-  if (fileOpen_) endOfFile_ = position_ >= uint64_t(descriptor_->fileSize);
+  const uint64_t rounded = uint64_t(target) / m_blockSize * m_blockSize;
+  int64_t real = int64_t(rounded) - int64_t(m_position);
+  if (method == SnMove_End) real = int64_t(rounded) - m_descriptor->fileSize;
+  m_position = rounded;
+  if (m_fileOpen) m_endOfFile = m_position >= uint64_t(m_descriptor->fileSize);
   if (realMove) *realMove = real;
   return SN_Success;
 }
 
 void CSnStandardStream::Cancel() {
-  StreamGuard guard(lock_);
-  if (status_ == SnStmStatus_Pending) {
-    ++generation_;
+  StreamGuard guard(m_lock);
+  if (m_status == SnStmStatus_Pending) {
+    ++m_generation;
     SetStatus(SnStmStatus_Cancelled);
   }
-  while (inFlight_ > 0) WaitForWake(true);
+  while (m_inFlight > 0) WaitForWake(true);
 }
 
 void* CSnStandardStream::GetData(uint32_t& size) {
-  StreamGuard guard(lock_);
-  size = transferred_;
-  return buffer_;
+  StreamGuard guard(m_lock);
+  size = m_transferred;
+  return m_buffer;
 }
 
 SnStmStatus CSnStandardStream::GetStatus() {
-  StreamGuard guard(lock_);
-  return status_;
+  StreamGuard guard(m_lock);
+  return m_status;
 }
 
 bool CSnStandardStream::NeedsIO() {
-  return status_ == SnStmStatus_Pending && issued_ < requested_ && !failed_ && !markedForDestruction_;
+  return m_status == SnStmStatus_Pending && m_issued < m_requested && !m_failed && !m_markedForDestruction;
 }
 
 bool CSnStandardStream::IsCandidate() { return NeedsIO(); }
 
 float CSnStandardStream::EffectiveDeadline(uint64_t clock) {
-  const uint32_t granularity = device_->Granularity();
-  const uint32_t left = requested_ - issued_;
+  const uint32_t granularity = m_device->Granularity();
+  const uint32_t left = m_requested - m_issued;
   const uint32_t transfers = left ? (left + granularity - 1) / granularity : 1;
-  const float elapsed = float(clock > lastTime_ ? clock - lastTime_ : 0) / CSnStreamDevice::TicksPerMs();
-  const float deadline = deadlineMs_ / float(transfers) - elapsed;
+  const float elapsed = float(clock > m_lastTime ? clock - m_lastTime : 0) / CSnStreamDevice::TicksPerMs();
+  const float deadline = m_deadlineMs / float(transfers) - elapsed;
   return deadline > 0.0f ? deadline : 0.0f;
 }
 
 SnTransferOffer CSnStandardStream::CreateTransfer(SnStreamTransfer& transfer, bool cacheOnly) {
-  StreamGuard guard(lock_);
+  StreamGuard guard(m_lock);
   if (cacheOnly || !NeedsIO()) return SnTransferOffer::None;
   // The caller's buffer stays untouched by anyone else until the request ends (Cancel and the
   // waits below let every transfer in flight finish first), so the hook moves the bytes straight
   // to or from it, a granularity at a time, with no block of I/O memory and no copy.
-  const uint32_t granularity = device_->Granularity();
-  const uint32_t size = requested_ - issued_ < granularity ? requested_ - issued_ : granularity;
-  const uint64_t offset = position_ + issued_;
-  transfer = SnStreamTransfer{{uint64_t(descriptor_->firstBlock) * blockSize_ + offset, size, size},
-                              nullptr, buffer_ + issued_, this, issued_, size, generation_, writing_, false};
-  issued_ += size;
-  ++inFlight_;
+  const uint32_t granularity = m_device->Granularity();
+  const uint32_t size = m_requested - m_issued < granularity ? m_requested - m_issued : granularity;
+  const uint64_t offset = m_position + m_issued;
+  transfer = SnStreamTransfer{{uint64_t(m_descriptor->firstBlock) * m_blockSize + offset, size, size},
+                              nullptr, m_buffer + m_issued, this, m_issued, size, m_generation, m_writing, false};
+  m_issued += size;
+  ++m_inFlight;
   // A sleeping caller takes longer to wake than the last few transfers take: wake it now, and it
   // watches the end of its request come (see Transfer).
-  if (waiter_ && requested_ - issued_ <= kWakeAheadTransfers * granularity) Changed();
+  if (m_waiter && m_requested - m_issued <= kWakeAheadTransfers * granularity) Changed();
   UpdateWaiting();
   return SnTransferOffer::Made;
 }
 
 void CSnStandardStream::CompleteTransfer(SnStreamTransfer& transfer, SNRESULT result) {
-  StreamGuard guard(lock_);
-  --inFlight_;
-  if (transfer.generation == generation_ && status_ == SnStmStatus_Pending) {
+  StreamGuard guard(m_lock);
+  --m_inFlight;
+  if (transfer.generation == m_generation && m_status == SnStmStatus_Pending) {
     if (result == SN_Success) {
-      transferred_ += transfer.countedBytes;
-      if (transferred_ == requested_) {
-        position_ += requested_;
-        if (writing_ && int64_t(position_) > descriptor_->fileSize) descriptor_->fileSize = int64_t(position_);
+      m_transferred += transfer.countedBytes;
+      if (m_transferred == m_requested) {
+        m_position += m_requested;
+        if (m_writing && int64_t(m_position) > m_descriptor->fileSize) m_descriptor->fileSize = int64_t(m_position);
         SetStatus(SnStmStatus_Completed);
       }
     } else {
-      failed_ = true;
+      m_failed = true;
     }
     // The caller learns of a failure only once no transfer still uses its buffer.
-    if (failed_ && inFlight_ == 0) SetStatus(SnStmStatus_Error);
+    if (m_failed && m_inFlight == 0) SetStatus(SnStmStatus_Error);
   }
   // Callers wait for the end of their request, or for the last transfer of a cancelled one; the
   // blocks in between wake nobody.
-  if (status_ != SnStmStatus_Pending && inFlight_ == 0) Changed();
+  if (m_status != SnStmStatus_Pending && m_inFlight == 0) Changed();
   UpdateWaiting();
 }
 
@@ -375,51 +375,51 @@ void CSnStandardStream::CompleteTransfer(SnStreamTransfer& transfer, SNRESULT re
 CSnAutomaticStream::CSnAutomaticStream(CSnStreamDevice* device, SnFileDescriptor* descriptor, int32_t cacheId,
                                        const SnAutoStmHeuristics& heuristics,
                                        const SnAutoStmBufSettings* bufferSettings)
-    : CSnStreamTask(device, descriptor, true), cacheId_(cacheId), heuristics_(heuristics) {
+    : CSnStreamTask(device, descriptor, true), m_cacheId(cacheId), m_heuristics(heuristics) {
   if (bufferSettings) {
-    constraints_ = *bufferSettings;
-    hasConstraints_ = true;
+    m_constraints = *bufferSettings;
+    m_hasConstraints = true;
   }
-  priority_ = heuristics.priority;
-  capacity_ = device->MaxBlocks() + 1;
-  buffers_ = static_cast<SnIOBlock**>(MemoryMgr::Malloc(StreamMgr::GetPoolID(), capacity_ * sizeof(SnIOBlock*)));
-  if (!buffers_) capacity_ = 0;
+  m_priority = heuristics.priority;
+  m_capacity = device->MaxBlocks() + 1;
+  m_buffers = static_cast<SnIOBlock**>(MemoryMgr::Malloc(StreamMgr::GetPoolID(), m_capacity * sizeof(SnIOBlock*)));
+  if (!m_buffers) m_capacity = 0;
 }
 
-CSnAutomaticStream::~CSnAutomaticStream() { MemoryMgr::Free(StreamMgr::GetPoolID(), buffers_); }
+CSnAutomaticStream::~CSnAutomaticStream() { MemoryMgr::Free(StreamMgr::GetPoolID(), m_buffers); }
 
 void CSnAutomaticStream::MakeCaching(uint32_t bytes) {
-  caching_ = true;
-  const uint32_t block = bufferSize_ ? bufferSize_ : blockSize_;
+  m_caching = true;
+  const uint32_t block = m_bufferSize ? m_bufferSize : m_blockSize;
   uint32_t pinned = (bytes + block - 1) / block * block;
-  pinnedSize_ = pinned < 2048 ? 2048 : pinned;
+  m_pinnedSize = pinned < 2048 ? 2048 : pinned;
 }
 
 void CSnAutomaticStream::SetPriority(int8_t priority) {
-  StreamGuard guard(lock_);
-  priority_ = priority;
-  heuristics_.priority = priority;
+  StreamGuard guard(m_lock);
+  m_priority = priority;
+  m_heuristics.priority = priority;
 }
 
 SNRESULT CSnAutomaticStream::OnFileOpened() {
-  if (!buffers_) {
-    markedForDestruction_ = true;
+  if (!m_buffers) {
+    m_markedForDestruction = true;
     return SN_InsufficientMemory;
   }
-  if (descriptor_->fileSize < 0) {
-    markedForDestruction_ = true;
+  if (m_descriptor->fileSize < 0) {
+    m_markedForDestruction = true;
     return SN_InvalidParameter;
   }
   if (TakeBlockSize() != SN_Success) return SN_Failure;
-  if (heuristics_.throughput < 1.0f) heuristics_.throughput = 1.0f;
-  heuristics_.loopStart = heuristics_.loopStart / blockSize_ * blockSize_;
-  if (heuristics_.loopEnd > descriptor_->fileSize) heuristics_.loopEnd = uint32_t(descriptor_->fileSize);
-  if (heuristics_.minNumBuffers == 0) heuristics_.minNumBuffers = 1;
-  position_ = 0;
-  endOfFile_ = descriptor_->fileSize == 0;
+  if (m_heuristics.throughput < 1.0f) m_heuristics.throughput = 1.0f;
+  m_heuristics.loopStart = m_heuristics.loopStart / m_blockSize * m_blockSize;
+  if (m_heuristics.loopEnd > m_descriptor->fileSize) m_heuristics.loopEnd = uint32_t(m_descriptor->fileSize);
+  if (m_heuristics.minNumBuffers == 0) m_heuristics.minNumBuffers = 1;
+  m_position = 0;
+  m_endOfFile = m_descriptor->fileSize == 0;
   const SNRESULT result = ApplyBufferConstraints();
   if (result != SN_Success) {
-    markedForDestruction_ = true;
+    m_markedForDestruction = true;
     return result;
   }
   ReevaluateBuffering();
@@ -427,156 +427,157 @@ SNRESULT CSnAutomaticStream::OnFileOpened() {
 }
 
 SNRESULT CSnAutomaticStream::ApplyBufferConstraints() {
-  const uint32_t granularity = device_->Granularity();
-  uint32_t block = blockSize_;
-  if (hasConstraints_ && constraints_.blockSize) {
-    const uint64_t lcm = uint64_t(block) / Gcd(block, constraints_.blockSize) * constraints_.blockSize;
+  const uint32_t granularity = m_device->Granularity();
+  uint32_t block = m_blockSize;
+  if (m_hasConstraints && m_constraints.blockSize) {
+    const uint64_t lcm = uint64_t(block) / Gcd(block, m_constraints.blockSize) * m_constraints.blockSize;
     if (lcm > granularity) return SN_Failure;
     block = uint32_t(lcm);
   }
-  transferSize_ = granularity / block * block;
-  bufferSize_ = block;
-  if (transferSize_ == 0) return SN_Failure;
-  if (!hasConstraints_) return SN_Success;
-  if (constraints_.bufferSize == 0) {
-    if (constraints_.minBufferSize == 0 || constraints_.minBufferSize <= block) return SN_Success;
-    bufferSize_ = (constraints_.minBufferSize + block - 1) / block * block;
-    return bufferSize_ <= transferSize_ ? SN_Success : SN_Failure;
+  m_transferSize = granularity / block * block;
+  m_bufferSize = block;
+  if (m_transferSize == 0) return SN_Failure;
+  if (!m_hasConstraints) return SN_Success;
+  if (m_constraints.bufferSize == 0) {
+    if (m_constraints.minBufferSize == 0 || m_constraints.minBufferSize <= block) return SN_Success;
+    m_bufferSize = (m_constraints.minBufferSize + block - 1) / block * block;
+    return m_bufferSize <= m_transferSize ? SN_Success : SN_Failure;
   }
-  if (constraints_.bufferSize > granularity || constraints_.bufferSize % block != 0) return SN_Failure;
-  transferSize_ = bufferSize_ = constraints_.bufferSize;
+  if (m_constraints.bufferSize > granularity || m_constraints.bufferSize % block != 0) return SN_Failure;
+  m_transferSize = m_bufferSize = m_constraints.bufferSize;
   return SN_Success;
 }
 
 bool CSnAutomaticStream::HasMoreToRead() const {
-  if (!fileOpen_) return true;
-  if (caching_) return position_ < pinnedSize_ && position_ < uint64_t(descriptor_->fileSize);
-  return heuristics_.loopEnd != 0 || position_ < uint64_t(descriptor_->fileSize);
+  if (!m_fileOpen) return true;
+  if (m_caching) return m_position < m_pinnedSize && m_position < uint64_t(m_descriptor->fileSize);
+  return m_heuristics.loopEnd != 0 || m_position < uint64_t(m_descriptor->fileSize);
 }
 
 uint32_t CSnAutomaticStream::Available() const {
   uint32_t bytes = 0;
-  for (uint32_t i = handedOut_; i < count_; ++i) bytes += buffers_[(first_ + i) % capacity_]->dataSize;
+  for (uint32_t i = m_handedOut; i < m_count; ++i) bytes += m_buffers[(m_first + i) % m_capacity]->dataSize;
   return bytes;
 }
 
 uint32_t CSnAutomaticStream::GetNominalBuffering() {
-  if (caching_) return pinnedSize_;
-  return uint32_t(device_->TargetBufferingMs() * heuristics_.throughput);
+  if (m_caching) return m_pinnedSize;
+  return uint32_t(m_device->TargetBufferingMs() * m_heuristics.throughput);
 }
 
-bool CSnAutomaticStream::CanBeDestroyed() { return inFlight_ == 0; }
+bool CSnAutomaticStream::CanBeDestroyed() { return m_inFlight == 0; }
 
 void CSnAutomaticStream::ReevaluateBuffering() {
-  StreamGuard guard(lock_);
-  if (count_ == 0 && fileOpen_ && !HasMoreToRead() && inFlight_ == 0) {
-    endOfFile_ = true;
-    active_ = false;
+  StreamGuard guard(m_lock);
+  if (m_count == 0 && m_fileOpen && !HasMoreToRead() && m_inFlight == 0) {
+    m_endOfFile = true;
+    m_active = false;
   } else {
-    endOfFile_ = false;
-    active_ = running_ && !markedForDestruction_ && !error_;
+    m_endOfFile = false;
+    m_active = m_running && !m_markedForDestruction && !m_error;
   }
-  needsIO_ = (active_ && bytesBuffered_ < GetNominalBuffering() && HasMoreToRead()) ||
-             (markedForDestruction_ && CanBeDestroyed());
-  SetWaiting(needsIO_ && inFlight_ == 0);
+  m_needsIO = (m_active && m_bytesBuffered < GetNominalBuffering() && HasMoreToRead()) ||
+             (m_markedForDestruction && CanBeDestroyed());
+  SetWaiting(m_needsIO && m_inFlight == 0);
 }
 
 bool CSnAutomaticStream::NeedsIO() {
-  return active_ && !markedForDestruction_ && inFlight_ == 0 && bytesBuffered_ < GetNominalBuffering() &&
+  return m_active && !m_markedForDestruction && m_inFlight == 0 && m_bytesBuffered < GetNominalBuffering() &&
          HasMoreToRead();
 }
 
 bool CSnAutomaticStream::IsCandidate() {
-  return running_ && active_ && !endOfFile_ && !markedForDestruction_ && inFlight_ == 0 && HasMoreToRead();
+  return m_running && m_active && !m_endOfFile && !m_markedForDestruction && m_inFlight == 0 && HasMoreToRead();
 }
 
-float CSnAutomaticStream::EffectiveDeadline(uint64_t) { return float(Available()) / heuristics_.throughput; }
+float CSnAutomaticStream::EffectiveDeadline(uint64_t) { return float(Available()) / m_heuristics.throughput; }
 
 uint32_t CSnAutomaticStream::GetHeldBytes() {
-  StreamGuard guard(lock_);
-  return bytesBuffered_;
+  StreamGuard guard(m_lock);
+  return m_bytesBuffered;
 }
 
 uint32_t CSnAutomaticStream::MissingBytes() {
-  StreamGuard guard(lock_);
+  StreamGuard guard(m_lock);
   const uint32_t nominal = GetNominalBuffering();
-  return bytesBuffered_ < nominal ? nominal - bytesBuffered_ : 0;
+  return m_bytesBuffered < nominal ? nominal - m_bytesBuffered : 0;
 }
 
 void CSnAutomaticStream::Kill() {
-  StreamGuard guard(lock_);
-  error_ = true;
-  running_ = false;
+  StreamGuard guard(m_lock);
+  m_error = true;
+  m_running = false;
   ReevaluateBuffering();
   Changed();
 }
 
 void CSnAutomaticStream::DropUnreadBuffers() {
-  while (count_ > handedOut_) {
-    const uint32_t last = (first_ + count_ - 1) % capacity_;
-    SnIOBlock* block = buffers_[last];
-    bytesBuffered_ -= block->dataSize;
-    device_->IOMemory().ReleaseBlock(block);
-    --count_;
+  while (m_count > m_handedOut) {
+    const uint32_t last = (m_first + m_count - 1) % m_capacity;
+    SnIOBlock* block = m_buffers[last];
+    m_bytesBuffered -= block->dataSize;
+    m_device->IOMemory().ReleaseBlock(block);
+    --m_count;
   }
 }
 
 uint32_t CSnAutomaticStream::ReleaseBytes(uint32_t bytes) {
-  StreamGuard guard(lock_);
+  StreamGuard guard(m_lock);
   uint32_t freed = 0;
-  while (freed < bytes && count_ > handedOut_) {
-    const uint32_t last = (first_ + count_ - 1) % capacity_;
-    SnIOBlock* block = buffers_[last];
+  while (freed < bytes && m_count > m_handedOut) {
+    const uint32_t last = (m_first + m_count - 1) % m_capacity;
+    SnIOBlock* block = m_buffers[last];
     freed += block->dataSize;
-    bytesBuffered_ -= block->dataSize;
-    position_ = block->filePosition;
-    device_->IOMemory().ReleaseBlock(block);
-    --count_;
+    m_bytesBuffered -= block->dataSize;
+    m_position = block->filePosition;
+    m_device->IOMemory().ReleaseBlock(block);
+    --m_count;
   }
   ReevaluateBuffering();
   return freed;
 }
 
 void CSnAutomaticStream::Destroy() {
-  StreamGuard deviceGuard(device_->DeviceLock());
-  StreamGuard guard(lock_);
-  running_ = false;
-  ++generation_;
-  handedOut_ = 0;
+  StreamGuard deviceGuard(m_device->DeviceLock());
+  StreamGuard guard(m_lock);
+  m_running = false;
+  ++m_generation;
+  m_handedOut = 0;
   DropUnreadBuffers();
-  markedForDestruction_ = true;
+  m_markedForDestruction = true;
   ReevaluateBuffering();
 }
 
 void CSnAutomaticStream::GetInfo(SnStreamInfo& info) {
-  StreamGuard guard(lock_);
-  info = SnStreamInfo{device_->DeviceId(), name_, uint64_t(descriptor_->fileSize > 0 ? descriptor_->fileSize : 0),
-                      fileOpen_};
+  StreamGuard guard(m_lock);
+  info = SnStreamInfo{m_device->DeviceId(), m_name, uint64_t(m_descriptor->fileSize > 0 ? m_descriptor->fileSize : 0),
+                      m_fileOpen};
 }
 
 void CSnAutomaticStream::GetHeuristics(SnAutoStmHeuristics& heuristics) {
-  StreamGuard guard(lock_);
-  heuristics = heuristics_;
+  StreamGuard guard(m_lock);
+  heuristics = m_heuristics;
 }
 
 SNRESULT CSnAutomaticStream::SetHeuristics(const SnAutoStmHeuristics& heuristics) {
   if (heuristics.throughput < 0.0f || heuristics.priority < 0 || heuristics.priority > 100) return SN_InvalidParameter;
-  StreamGuard guard(lock_);
-  heuristics_ = heuristics;
-  if (heuristics_.throughput < 1.0f) heuristics_.throughput = 1.0f;
-  heuristics_.loopStart = heuristics_.loopStart / blockSize_ * blockSize_;
-  if (fileOpen_ && heuristics_.loopEnd > descriptor_->fileSize) heuristics_.loopEnd = uint32_t(descriptor_->fileSize);
-  if (heuristics_.minNumBuffers == 0) heuristics_.minNumBuffers = 1;
-  priority_ = heuristics_.priority;
+  StreamGuard guard(m_lock);
+  m_heuristics = heuristics;
+  if (m_heuristics.throughput < 1.0f) m_heuristics.throughput = 1.0f;
+  m_heuristics.loopStart = m_heuristics.loopStart / m_blockSize * m_blockSize;
+  if (m_fileOpen && m_heuristics.loopEnd > m_descriptor->fileSize)
+    m_heuristics.loopEnd = uint32_t(m_descriptor->fileSize);
+  if (m_heuristics.minNumBuffers == 0) m_heuristics.minNumBuffers = 1;
+  m_priority = m_heuristics.priority;
   ReevaluateBuffering();
   return SN_Success;
 }
 
 SNRESULT CSnAutomaticStream::SetMinimalBufferSize(uint32_t bytes) {
-  StreamGuard guard(lock_);
-  if (!hasConstraints_) constraints_ = SnAutoStmBufSettings{0, 0, 0};
-  hasConstraints_ = true;
-  constraints_.minBufferSize = bytes;
+  StreamGuard guard(m_lock);
+  if (!m_hasConstraints) m_constraints = SnAutoStmBufSettings{0, 0, 0};
+  m_hasConstraints = true;
+  m_constraints.minBufferSize = bytes;
   const SNRESULT result = ApplyBufferConstraints();
   if (result != SN_Success) Kill();
   return result;
@@ -589,64 +590,67 @@ SNRESULT CSnAutomaticStream::SetName(const char16_t* name) {
 }
 
 SNRESULT CSnAutomaticStream::QueryBufferingStatus(uint32_t& availableBytes) {
-  StreamGuard guard(lock_);
+  StreamGuard guard(m_lock);
   availableBytes = 0;
-  if (error_) return SN_Failure;
-  if (!fileOpen_) return SN_NoDataReady;
+  if (m_error) return SN_Failure;
+  if (!m_fileOpen) return SN_NoDataReady;
   availableBytes = Available();
-  if (!needsIO_ && inFlight_ == 0 && (bytesBuffered_ >= GetNominalBuffering() || !HasMoreToRead()))
+  if (!m_needsIO && m_inFlight == 0 && (m_bytesBuffered >= GetNominalBuffering() || !HasMoreToRead()))
     return SN_NoMoreData;
-  if (device_->AutomaticStreamsHeldBack()) return SN_NoMoreData;
+  if (m_device->AutomaticStreamsHeldBack()) return SN_NoMoreData;
   return availableBytes ? SN_DataReady : SN_NoDataReady;
 }
 
 SNRESULT CSnAutomaticStream::Activate() {
-  StreamGuard guard(lock_);
-  if (error_) return SN_Failure;
-  if (!running_) {
-    running_ = true;
-    lastTime_ = device_->Clock();
+  StreamGuard guard(m_lock);
+  if (m_error) return SN_Failure;
+  if (!m_running) {
+    m_running = true;
+    m_lastTime = m_device->Clock();
     ReevaluateBuffering();
-    device_->ReleaseAutomaticStreams();
+    m_device->ReleaseAutomaticStreams();
   }
   return SN_Success;
 }
 
 SNRESULT CSnAutomaticStream::Deactivate() {
-  StreamGuard deviceGuard(device_->DeviceLock());
-  StreamGuard guard(lock_);
-  running_ = false;
-  active_ = false;
-  ++generation_;
+  StreamGuard deviceGuard(m_device->DeviceLock());
+  StreamGuard guard(m_lock);
+  m_running = false;
+  m_active = false;
+  ++m_generation;
   DropUnreadBuffers();
-  if (count_ == 0 && inFlight_ == 0) position_ = position_ / blockSize_ * blockSize_;
+  if (m_count == 0 && m_inFlight == 0) m_position = m_position / m_blockSize * m_blockSize;
   ReevaluateBuffering();
   return SN_Success;
 }
 
 uint64_t CSnAutomaticStream::GetPosition(bool* endOfFile) {
-  StreamGuard guard(lock_);
-  uint64_t position = handedOut_ < count_ ? buffers_[(first_ + handedOut_) % capacity_]->filePosition : position_;
-  if (handedOut_ >= count_ && heuristics_.loopEnd && position >= heuristics_.loopEnd) position = heuristics_.loopStart;
-  if (endOfFile) *endOfFile = fileOpen_ && position >= uint64_t(descriptor_->fileSize);
+  StreamGuard guard(m_lock);
+  uint64_t position =
+      m_handedOut < m_count ? m_buffers[(m_first + m_handedOut) % m_capacity]->filePosition : m_position;
+  if (m_handedOut >= m_count && m_heuristics.loopEnd && position >= m_heuristics.loopEnd)
+    position = m_heuristics.loopStart;
+  if (endOfFile) *endOfFile = m_fileOpen && position >= uint64_t(m_descriptor->fileSize);
   return position;
 }
 
 SNRESULT CSnAutomaticStream::SetPosition(int64_t move, SnMoveMethod method, int64_t* realMove) {
-  StreamGuard deviceGuard(device_->DeviceLock());
-  StreamGuard guard(lock_);
-  const uint64_t current = handedOut_ < count_ ? buffers_[(first_ + handedOut_) % capacity_]->filePosition : position_;
-  const int64_t target = MoveTarget(move, method, current, descriptor_->fileSize);
+  StreamGuard deviceGuard(m_device->DeviceLock());
+  StreamGuard guard(m_lock);
+  const uint64_t current =
+      m_handedOut < m_count ? m_buffers[(m_first + m_handedOut) % m_capacity]->filePosition : m_position;
+  const int64_t target = MoveTarget(move, method, current, m_descriptor->fileSize);
   if (target < 0) return SN_InvalidParameter;
-  const uint64_t rounded = uint64_t(target) / blockSize_ * blockSize_;
+  const uint64_t rounded = uint64_t(target) / m_blockSize * m_blockSize;
   int64_t real = int64_t(rounded) - int64_t(current);
-  if (method == SnMove_End) real = int64_t(rounded) - descriptor_->fileSize;
+  if (method == SnMove_End) real = int64_t(rounded) - m_descriptor->fileSize;
   // Unread buffers that already start at the new position still follow it.
-  const bool keep = handedOut_ < count_ && buffers_[(first_ + handedOut_) % capacity_]->filePosition == rounded;
+  const bool keep = m_handedOut < m_count && m_buffers[(m_first + m_handedOut) % m_capacity]->filePosition == rounded;
   if (!keep) {
     DropUnreadBuffers();
-    ++generation_;
-    position_ = rounded;
+    ++m_generation;
+    m_position = rounded;
   }
   ReevaluateBuffering();
   if (realMove) *realMove = real;
@@ -659,26 +663,28 @@ SNRESULT CSnAutomaticStream::GetBuffer(void*& buffer, uint32_t& size, bool wait)
   bool triedCache = false;
   for (;;) {
     {
-      StreamGuard guard(lock_);
-      if (error_) return SN_Failure;
-      if (handedOut_ < count_) {
-        SnIOBlock* block = buffers_[(first_ + handedOut_) % capacity_];
-        ++handedOut_;
+      StreamGuard guard(m_lock);
+      if (m_error) return SN_Failure;
+      if (m_handedOut < m_count) {
+        SnIOBlock* block = m_buffers[(m_first + m_handedOut) % m_capacity];
+        ++m_handedOut;
         buffer = block->address;
         size = block->dataSize;
-        const bool last = heuristics_.loopEnd == 0 && block->filePosition + block->dataSize >= uint64_t(descriptor_->fileSize);
+        const bool last =
+            m_heuristics.loopEnd == 0 && block->filePosition + block->dataSize >= uint64_t(m_descriptor->fileSize);
         return last ? SN_NoMoreData : SN_DataReady;
       }
     }
-    if (!triedCache && fileOpen_ && device_->IOMemory().UsesCache()) {
+    if (!triedCache && m_fileOpen && m_device->IOMemory().UsesCache()) {
       triedCache = true;
-      if (device_->ServeFromCache(this)) continue;
+      if (m_device->ServeFromCache(this)) continue;
     }
-    StreamGuard guard(lock_);
-    if (handedOut_ < count_) continue;
-    if (error_) return SN_Failure;
-    if (fileOpen_ && !HasMoreToRead() && inFlight_ == 0) return SN_NoMoreData;
-    const bool expects = inFlight_ > 0 || (needsIO_ && !markedForDestruction_ && !device_->AutomaticStreamsHeldBack());
+    StreamGuard guard(m_lock);
+    if (m_handedOut < m_count) continue;
+    if (m_error) return SN_Failure;
+    if (m_fileOpen && !HasMoreToRead() && m_inFlight == 0) return SN_NoMoreData;
+    const bool expects =
+        m_inFlight > 0 || (m_needsIO && !m_markedForDestruction && !m_device->AutomaticStreamsHeldBack());
     if (!wait || !expects) return SN_NoDataReady;
     WaitForWake(true);
     triedCache = false;
@@ -686,73 +692,73 @@ SNRESULT CSnAutomaticStream::GetBuffer(void*& buffer, uint32_t& size, bool wait)
 }
 
 SNRESULT CSnAutomaticStream::ReleaseBuffer() {
-  StreamGuard deviceGuard(device_->DeviceLock());
-  StreamGuard guard(lock_);
-  if (handedOut_ == 0) return SN_Failure;
-  SnIOBlock* block = buffers_[first_];
-  first_ = (first_ + 1) % capacity_;
-  --count_;
-  --handedOut_;
-  bytesBuffered_ -= block->dataSize;
-  device_->IOMemory().ReleaseBlock(block);
+  StreamGuard deviceGuard(m_device->DeviceLock());
+  StreamGuard guard(m_lock);
+  if (m_handedOut == 0) return SN_Failure;
+  SnIOBlock* block = m_buffers[m_first];
+  m_first = (m_first + 1) % m_capacity;
+  --m_count;
+  --m_handedOut;
+  m_bytesBuffered -= block->dataSize;
+  m_device->IOMemory().ReleaseBlock(block);
   ReevaluateBuffering();
   return SN_Success;
 }
 
 SnTransferOffer CSnAutomaticStream::CreateTransfer(SnStreamTransfer& transfer, bool cacheOnly) {
-  StreamGuard guard(lock_);
-  if (!active_ || markedForDestruction_ || inFlight_ || error_ || !fileOpen_) return SnTransferOffer::None;
-  uint64_t position = position_;
-  if (heuristics_.loopEnd && position >= heuristics_.loopEnd) position = heuristics_.loopStart;
-  const uint64_t fileSize = uint64_t(descriptor_->fileSize);
+  StreamGuard guard(m_lock);
+  if (!m_active || m_markedForDestruction || m_inFlight || m_error || !m_fileOpen) return SnTransferOffer::None;
+  uint64_t position = m_position;
+  if (m_heuristics.loopEnd && position >= m_heuristics.loopEnd) position = m_heuristics.loopStart;
+  const uint64_t fileSize = uint64_t(m_descriptor->fileSize);
   if (position >= fileSize) return SnTransferOffer::None;
-  uint64_t size = transferSize_;
+  uint64_t size = m_transferSize;
   if (position + size >= fileSize) size = fileSize - position;
-  if (caching_) {
-    if (position >= pinnedSize_) return SnTransferOffer::None;
-    if (position + size > pinnedSize_) size = pinnedSize_ - position;
+  if (m_caching) {
+    if (position >= m_pinnedSize) return SnTransferOffer::None;
+    if (position + size > m_pinnedSize) size = m_pinnedSize - position;
   }
-  if (count_ >= capacity_) return SnTransferOffer::None;
+  if (m_count >= m_capacity) return SnTransferOffer::None;
   bool fromCache = true;
-  SnIOBlock* block = device_->IOMemory().LookupCache(cacheId_, position, uint32_t(size));
+  SnIOBlock* block = m_device->IOMemory().LookupCache(m_cacheId, position, uint32_t(size));
   if (!block) {
     if (cacheOnly) return SnTransferOffer::None;
     fromCache = false;
-    block = device_->IOMemory().AcquireTransferBlock(uint32_t(size), device_->Granularity());
+    block = m_device->IOMemory().AcquireTransferBlock(uint32_t(size), m_device->Granularity());
     if (!block) return SnTransferOffer::NoMemory;
   }
   uint32_t counted = uint32_t(size);
-  if (heuristics_.loopEnd && position < heuristics_.loopEnd && position + size > heuristics_.loopEnd)
-    counted = uint32_t(heuristics_.loopEnd - position);
-  transfer = SnStreamTransfer{{uint64_t(descriptor_->firstBlock) * blockSize_ + position, block->blockSize,
+  if (m_heuristics.loopEnd && position < m_heuristics.loopEnd && position + size > m_heuristics.loopEnd)
+    counted = uint32_t(m_heuristics.loopEnd - position);
+  transfer = SnStreamTransfer{{uint64_t(m_descriptor->firstBlock) * m_blockSize + position, block->blockSize,
                                uint32_t(size)},
-                              block, block->address, this, position, counted, generation_, false, fromCache};
-  bytesBuffered_ += counted;
-  position_ = position + counted;
-  ++inFlight_;
-  lastTime_ = device_->Clock();
+                              block, block->address, this, position, counted, m_generation, false, fromCache};
+  m_bytesBuffered += counted;
+  m_position = position + counted;
+  ++m_inFlight;
+  m_lastTime = m_device->Clock();
   ReevaluateBuffering();
   return SnTransferOffer::Made;
 }
 
 void CSnAutomaticStream::CompleteTransfer(SnStreamTransfer& transfer, SNRESULT result) {
-  StreamGuard guard(lock_);
-  --inFlight_;
+  StreamGuard guard(m_lock);
+  --m_inFlight;
     SnIOBlock* block = transfer.block;
   transfer.block = nullptr;
-  if (result == SN_Success && transfer.generation == generation_ && !markedForDestruction_) {
+  if (result == SN_Success && transfer.generation == m_generation && !m_markedForDestruction) {
     if (!transfer.fromCache) {
       block->filePosition = transfer.streamPosition;
       block->dataSize = transfer.countedBytes;
-      block->cacheId = cacheId_;
-      device_->IOMemory().InsertCache(block);
+      block->cacheId = m_cacheId;
+      m_device->IOMemory().InsertCache(block);
     }
-    buffers_[(first_ + count_) % capacity_] = block;
-    ++count_;
+    m_buffers[(m_first + m_count) % m_capacity] = block;
+    ++m_count;
   } else {
-    bytesBuffered_ -= transfer.countedBytes;
-    device_->IOMemory().ReleaseBlock(block);
-    if (result != SN_Success) error_ = true;
+    m_bytesBuffered -= transfer.countedBytes;
+    m_device->IOMemory().ReleaseBlock(block);
+    if (result != SN_Success) m_error = true;
   }
   ReevaluateBuffering();
   Changed();

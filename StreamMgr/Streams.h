@@ -56,22 +56,22 @@ class CSnStreamTask {
   // Active: a pending request, or an automatic stream running towards more data.
   virtual bool IsCandidate() = 0;
 
-  bool IsAutomatic() const { return automatic_; }
-  bool IsCaching() const { return caching_; }
-  bool IsMarkedForDestruction() const { return markedForDestruction_; }
-  bool IsFileOpen() const { return fileOpen_; }
-  int8_t Priority() const { return priority_; }
-  uint64_t LastTime() const { return lastTime_; }
-  SnFileDescriptor& Descriptor() { return *descriptor_; }
-  SnDeferredOpen* DeferredOpenRecord() { return deferred_; }
-  void SetDeferredOpen(SnDeferredOpen* record) { deferred_ = record; }
+  bool IsAutomatic() const { return m_automatic; }
+  bool IsCaching() const { return m_caching; }
+  bool IsMarkedForDestruction() const { return m_markedForDestruction; }
+  bool IsFileOpen() const { return m_fileOpen; }
+  int8_t Priority() const { return m_priority; }
+  uint64_t LastTime() const { return m_lastTime; }
+  SnFileDescriptor& Descriptor() { return *m_descriptor; }
+  SnDeferredOpen* DeferredOpenRecord() { return m_deferred; }
+  void SetDeferredOpen(SnDeferredOpen* record) { m_deferred = record; }
   // Frees the deferred-open record; a failed open (result other than 1) puts the stream in error.
   void FinishDeferredOpen(SNRESULT openResult);
   // The file was opened synchronously: the stream owns it from now on.
   SNRESULT FileOpenedAtCreation();
   // No longer counted as waiting on the device (the device is about to free the stream).
   void Unregister();
-  StreamLock& Lock() { return lock_; }
+  StreamLock& Lock() { return m_lock; }
   // Wakes a caller blocked on the stream.
   void WakeWaiter();
   // The same with the stream lock held.
@@ -87,30 +87,30 @@ class CSnStreamTask {
   // Registers or unregisters the stream as waiting on its device.
   void SetWaiting(bool waiting);
   void SetNameCopy(const char16_t* name, SNRESULT& result);
-  uint32_t FileBlockSize() const { return blockSize_; }
+  uint32_t FileBlockSize() const { return m_blockSize; }
   // 1 when the block size fits the device's granularity; else marked for destruction, 2.
   SNRESULT TakeBlockSize();
 
-  CSnStreamDevice* device_;
-  SnFileDescriptor* descriptor_;
-  SnDeferredOpen* deferred_ = nullptr;
-  char16_t* name_ = nullptr;
-  StreamLock lock_;
-  Platform::Event wake_{Platform::Event::Reset::Manual};
-  bool waiter_ = false;
-  uint64_t lastTime_ = 0;
-  int8_t priority_ = 50;
-  uint32_t blockSize_ = 1;
-  bool automatic_;
-  bool endOfFile_ = false;
-  bool markedForDestruction_ = false;
-  bool fileOpen_ = false;
-  bool countedWaiting_ = false;
-  bool caching_ = false;
-  uint32_t inFlight_ = 0;
+  CSnStreamDevice* m_device;
+  SnFileDescriptor* m_descriptor;
+  SnDeferredOpen* m_deferred = nullptr;
+  char16_t* m_name = nullptr;
+  StreamLock m_lock;
+  Platform::Event m_wake{Platform::Event::Reset::Manual};
+  bool m_waiter = false;
+  uint64_t m_lastTime = 0;
+  int8_t m_priority = 50;
+  uint32_t m_blockSize = 1;
+  bool m_automatic;
+  bool m_endOfFile = false;
+  bool m_markedForDestruction = false;
+  bool m_fileOpen = false;
+  bool m_countedWaiting = false;
+  bool m_caching = false;
+  uint32_t m_inFlight = 0;
   // Bumped under the lock by every wake, watched by a spinning waiter; alone on its cache line so
   // the watching does not slow the thread writing the stream's other fields.
-  alignas(64) std::atomic<uint32_t> changes_{0};
+  alignas(64) std::atomic<uint32_t> m_changes{0};
   static constexpr int kSpinsBeforeSleep = 2000;
 };
 
@@ -121,9 +121,9 @@ class CSnStandardStream : public CSnStreamTask, public ISnStandardStream {
   // ISnStandardStream
   void Destroy() override;
   void GetInfo(SnStreamInfo& info) override;
-  SnFileDescriptor* GetFileDescriptor() override { return descriptor_; }
+  SnFileDescriptor* GetFileDescriptor() override { return m_descriptor; }
   SNRESULT SetName(const char16_t* name) override;
-  uint32_t GetBlockSize() override { return blockSize_; }
+  uint32_t GetBlockSize() override { return m_blockSize; }
   SNRESULT Read(void* buffer, uint32_t size, bool wait, int8_t priority, float deadlineMs, uint32_t& outSize) override;
   SNRESULT Write(void* buffer, uint32_t size, bool wait, int8_t priority, float deadlineMs, uint32_t& outSize) override;
   uint64_t GetPosition(bool* endOfFile) override;
@@ -147,18 +147,18 @@ class CSnStandardStream : public CSnStreamTask, public ISnStandardStream {
   void SetStatus(SnStmStatus status);
   void UpdateWaiting();
 
-  SnOpenMode mode_;
-  uint64_t position_ = 0;
-  SnStmStatus status_ = SnStmStatus_Idle;
-  uint8_t* buffer_ = nullptr;
-  uint32_t requested_ = 0;
-  uint32_t issued_ = 0;
-  uint32_t transferred_ = 0;
-  float deadlineMs_ = 0.0f;
-  bool writing_ = false;
-  bool failed_ = false;  // a transfer of the request failed; the error waits for the others in flight
+  SnOpenMode m_mode;
+  uint64_t m_position = 0;
+  SnStmStatus m_status = SnStmStatus_Idle;
+  uint8_t* m_buffer = nullptr;
+  uint32_t m_requested = 0;
+  uint32_t m_issued = 0;
+  uint32_t m_transferred = 0;
+  float m_deadlineMs = 0.0f;
+  bool m_writing = false;
+  bool m_failed = false;  // a transfer of the request failed; the error waits for the others in flight
   static constexpr uint32_t kWakeAheadTransfers = 4;
-  uint32_t generation_ = 0;
+  uint32_t m_generation = 0;
 };
 
 class CSnAutomaticStream : public CSnStreamTask, public ISnAutomaticStream {
@@ -170,12 +170,12 @@ class CSnAutomaticStream : public CSnStreamTask, public ISnAutomaticStream {
   // ISnAutomaticStream
   void Destroy() override;
   void GetInfo(SnStreamInfo& info) override;
-  SnFileDescriptor* GetFileDescriptor() override { return descriptor_; }
+  SnFileDescriptor* GetFileDescriptor() override { return m_descriptor; }
   void GetHeuristics(SnAutoStmHeuristics& heuristics) override;
   SNRESULT SetHeuristics(const SnAutoStmHeuristics& heuristics) override;
   SNRESULT SetMinimalBufferSize(uint32_t bytes) override;
   SNRESULT SetName(const char16_t* name) override;
-  uint32_t GetBlockSize() override { return blockSize_; }
+  uint32_t GetBlockSize() override { return m_blockSize; }
   SNRESULT QueryBufferingStatus(uint32_t& availableBytes) override;
   uint32_t GetNominalBuffering() override;
   SNRESULT Activate() override;
@@ -211,25 +211,25 @@ class CSnAutomaticStream : public CSnStreamTask, public ISnAutomaticStream {
   bool HasMoreToRead() const;
   uint32_t Available() const;
 
-  int32_t cacheId_;
-  SnAutoStmHeuristics heuristics_;
-  SnAutoStmBufSettings constraints_{};
-  bool hasConstraints_ = false;
-  uint32_t transferSize_ = 0;
-  uint32_t bufferSize_ = 0;
-  uint64_t position_ = 0;
-  SnIOBlock** buffers_ = nullptr;  // ring, oldest first
-  uint32_t capacity_ = 0;
-  uint32_t first_ = 0;
-  uint32_t count_ = 0;
-  uint32_t handedOut_ = 0;
-  uint32_t bytesBuffered_ = 0;
-  uint32_t pinnedSize_ = 0;
-  uint32_t generation_ = 0;
-  bool running_ = false;
-  bool active_ = false;
-  bool error_ = false;
-  bool needsIO_ = false;
+  int32_t m_cacheId;
+  SnAutoStmHeuristics m_heuristics;
+  SnAutoStmBufSettings m_constraints{};
+  bool m_hasConstraints = false;
+  uint32_t m_transferSize = 0;
+  uint32_t m_bufferSize = 0;
+  uint64_t m_position = 0;
+  SnIOBlock** m_buffers = nullptr;  // ring, oldest first
+  uint32_t m_capacity = 0;
+  uint32_t m_first = 0;
+  uint32_t m_count = 0;
+  uint32_t m_handedOut = 0;
+  uint32_t m_bytesBuffered = 0;
+  uint32_t m_pinnedSize = 0;
+  uint32_t m_generation = 0;
+  bool m_running = false;
+  bool m_active = false;
+  bool m_error = false;
+  bool m_needsIO = false;
 };
 
 }  // namespace SN

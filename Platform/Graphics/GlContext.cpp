@@ -11,7 +11,7 @@
 
 namespace Platform {
 
-thread_local GlContext* GlContext::current_ = nullptr;
+thread_local GlContext* GlContext::m_current = nullptr;
 
 namespace {
 
@@ -60,15 +60,15 @@ GlContext* GlContext::Create(GpuDriverType type, std::string* error) {
   SetWindowAttributes();
 
   auto* gl = new GlContext;
-  gl->hidden_ = SDL_CreateWindow("gpu", 0, 0, 1, 1, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
-  if (gl->hidden_) gl->context_ = SDL_GL_CreateContext(gl->hidden_);
-  if (!gl->context_) {
+  gl->m_hidden = SDL_CreateWindow("gpu", 0, 0, 1, 1, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
+  if (gl->m_hidden) gl->m_context = SDL_GL_CreateContext(gl->m_hidden);
+  if (!gl->m_context) {
     *error = std::string("no OpenGL 4.5 core context: ") + SDL_GetError();
     delete gl;
     return nullptr;
   }
-  gl->drawable_ = gl->hidden_;
-  current_ = gl;
+  gl->m_drawable = gl->m_hidden;
+  m_current = gl;
   KeepDriverLoaded();
   if (epoxy_gl_version() < 45 || !epoxy_is_desktop_gl()) {
     *error = "the OpenGL context is older than 4.5";
@@ -90,35 +90,35 @@ void GlContext::SetWindowAttributes() {
 GlContext::~GlContext() {
   // After a global SDL_Quit the context and windows are gone already.
   if (SDL_WasInit(SDL_INIT_VIDEO)) {
-    if (context_) {
-      SDL_GL_MakeCurrent(hidden_, nullptr);
-      SDL_GL_DeleteContext(context_);
+    if (m_context) {
+      SDL_GL_MakeCurrent(m_hidden, nullptr);
+      SDL_GL_DeleteContext(m_context);
     }
-    if (hidden_) SDL_DestroyWindow(hidden_);
+    if (m_hidden) SDL_DestroyWindow(m_hidden);
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
   }
-  if (current_ == this) current_ = nullptr;
+  if (m_current == this) m_current = nullptr;
 }
 
 void GlContext::MakeCurrent() {
-  SDL_GL_MakeCurrent(drawable_, context_);
-  current_ = this;
+  SDL_GL_MakeCurrent(m_drawable, m_context);
+  m_current = this;
 }
 
 bool GlContext::MakeCurrentOn(SDL_Window* window) {
-  if (current_ == this && drawable_ == window) return true;
-  if (SDL_GL_MakeCurrent(window, context_) != 0) {
+  if (m_current == this && m_drawable == window) return true;
+  if (SDL_GL_MakeCurrent(window, m_context) != 0) {
     MakeCurrent();
     return false;
   }
-  drawable_ = window;
-  current_ = this;
+  m_drawable = window;
+  m_current = this;
   return true;
 }
 
 void GlContext::ForgetWindow(SDL_Window* window) {
-  if (drawable_ != window) return;
-  drawable_ = hidden_;
+  if (m_drawable != window) return;
+  m_drawable = m_hidden;
   MakeCurrent();
 }
 

@@ -22,7 +22,7 @@ class GlContext {
 
   // Every GL call of a device goes through here first; the common case is one compare.
   void Ensure() {
-    if (current_ != this) MakeCurrent();
+    if (m_current != this) MakeCurrent();
   }
   // Makes the context current on `window` (a present target); false when SDL refuses.
   bool MakeCurrentOn(SDL_Window* window);
@@ -34,10 +34,10 @@ class GlContext {
   GlContext() = default;
   void MakeCurrent();
 
-  SDL_Window* hidden_ = nullptr;    // the drawable while no window is presented to
-  SDL_Window* drawable_ = nullptr;
-  void* context_ = nullptr;
-  static thread_local GlContext* current_;
+  SDL_Window* m_hidden = nullptr;    // the drawable while no window is presented to
+  SDL_Window* m_drawable = nullptr;
+  void* m_context = nullptr;
+  static thread_local GlContext* m_current;
 };
 
 }  // namespace Platform

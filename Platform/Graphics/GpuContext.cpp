@@ -80,7 +80,7 @@ void Toggle(GLenum cap, bool on) { on ? glEnable(cap) : glDisable(cap); }
 
 }  // namespace
 
-GpuContext::GpuContext(GpuDevice* device) : device_(device) {}
+GpuContext::GpuContext(GpuDevice* device) : m_device(device) {}
 
 GpuContext::~GpuContext() = default;
 
@@ -101,56 +101,56 @@ void GpuContext::InitGlState() {
   glCullFace(GL_BACK);
   glFrontFace(FrontFace(false));
   glBlendColor(0, 0, 0, 0);
-  appliedBlendFactor_[0] = appliedBlendFactor_[1] = appliedBlendFactor_[2] = appliedBlendFactor_[3] = 0;
-  appliedStencilRef_ = 0;
-  appliedDepthState_ = nullptr;
-  appliedRasterState_ = nullptr;
-  appliedBlendState_ = nullptr;
-  appliedBlendHasPixelShader_ = true;
+  m_appliedBlendFactor[0] = m_appliedBlendFactor[1] = m_appliedBlendFactor[2] = m_appliedBlendFactor[3] = 0;
+  m_appliedStencilRef = 0;
+  m_appliedDepthState = nullptr;
+  m_appliedRasterState = nullptr;
+  m_appliedBlendState = nullptr;
+  m_appliedBlendHasPixelShader = true;
 }
 
 void GpuContext::GetDevice(GpuDevice** out) {
-  device_->AddRef();
-  *out = device_;
+  m_device->AddRef();
+  *out = m_device;
 }
 
 // ---- bindings ------------------------------------------------------------------------------
 
 void GpuContext::SetInputLayout(GpuInputLayout* layout) {
-  layout_ = layout;
-  dirty_ |= kDirtyInput;
+  m_layout = layout;
+  m_dirty |= kDirtyInput;
 }
 
 void GpuContext::SetVertexBuffers(uint32_t startSlot, uint32_t count, GpuBuffer* const* buffers,
                                   const uint32_t* strides, const uint32_t* offsets) {
   for (uint32_t i = 0; i < count && startSlot + i < kGpuVertexSlots; ++i) {
     uint32_t s = startSlot + i;
-    vertexBuffers_[s] = buffers ? buffers[i] : nullptr;
-    strides_[s] = strides ? strides[i] : 0;
-    offsets_[s] = offsets ? offsets[i] : 0;
+    m_vertexBuffers[s] = buffers ? buffers[i] : nullptr;
+    m_strides[s] = strides ? strides[i] : 0;
+    m_offsets[s] = offsets ? offsets[i] : 0;
   }
-  dirty_ |= kDirtyInput;
+  m_dirty |= kDirtyInput;
 }
 
 void GpuContext::SetIndexBuffer(GpuBuffer* buffer, GpuFormat format, uint32_t offset) {
-  indexBuffer_ = buffer;
+  m_indexBuffer = buffer;
   bool shorts = format == GpuFormat_R16_UInt;
-  indexType_ = shorts ? GL_UNSIGNED_SHORT : GL_UNSIGNED_INT;
-  indexSize_ = shorts ? 2 : 4;
-  indexOffset_ = offset;
-  dirty_ |= kDirtyInput;
+  m_indexType = shorts ? GL_UNSIGNED_SHORT : GL_UNSIGNED_INT;
+  m_indexSize = shorts ? 2 : 4;
+  m_indexOffset = offset;
+  m_dirty |= kDirtyInput;
 }
 
 void GpuContext::SetVertexShader(GpuVertexShader* shader) {
-  if (shader == vertexShader_.Get()) return;
-  vertexShader_ = shader;
-  dirty_ |= kDirtyProgram;
+  if (shader == m_vertexShader.Get()) return;
+  m_vertexShader = shader;
+  m_dirty |= kDirtyProgram;
 }
 
 void GpuContext::SetPixelShader(GpuPixelShader* shader) {
-  if (shader == pixelShader_.Get()) return;
-  pixelShader_ = shader;
-  dirty_ |= kDirtyProgram;
+  if (shader == m_pixelShader.Get()) return;
+  m_pixelShader = shader;
+  m_dirty |= kDirtyProgram;
 }
 
 void GpuContext::SetConstantBuffers(GpuShaderStage stage, uint32_t startSlot, uint32_t count,
@@ -161,8 +161,8 @@ void GpuContext::SetConstantBuffers(GpuShaderStage stage, uint32_t startSlot, ui
     GpuBuffer* b = buffers ? buffers[i] : nullptr;
     if (constants_[st][s].Get() == b) continue;  // rebinding per draw is common and free
     constants_[st][s] = b;
-    dirtyConstants_ |= 1u << (st * kGpuConstantSlots + s);
-    dirty_ |= kDirtyConstants;
+    m_dirtyConstants |= 1u << (st * kGpuConstantSlots + s);
+    m_dirty |= kDirtyConstants;
   }
 }
 
@@ -171,7 +171,7 @@ void GpuContext::SetShaderResources(GpuShaderStage stage, uint32_t startSlot, ui
   uint32_t st = uint32_t(stage);
   for (uint32_t i = 0; i < count && startSlot + i < kGpuResourceSlots; ++i)
     resources_[st][startSlot + i] = views ? views[i] : nullptr;
-  dirty_ |= kDirtyTextures;
+  m_dirty |= kDirtyTextures;
 }
 
 void GpuContext::GetShaderResources(GpuShaderStage stage, uint32_t startSlot, uint32_t count,
@@ -189,160 +189,160 @@ void GpuContext::SetSamplers(GpuShaderStage stage, uint32_t startSlot, uint32_t 
   uint32_t st = uint32_t(stage);
   for (uint32_t i = 0; i < count && startSlot + i < kGpuSamplerSlots; ++i)
     samplers_[st][startSlot + i] = samplers ? samplers[i] : nullptr;
-  dirty_ |= kDirtyTextures;
+  m_dirty |= kDirtyTextures;
 }
 
 void GpuContext::SetRenderTargets(uint32_t count, GpuRenderTargetView* const* views, GpuDepthStencilView* depth) {
-  for (uint32_t i = 0; i < kGpuRenderTargets; ++i) targets_[i] = (views && i < count) ? views[i] : nullptr;
-  depthTarget_ = depth;
-  dirty_ |= kDirtyTargets;
+  for (uint32_t i = 0; i < kGpuRenderTargets; ++i) m_targets[i] = (views && i < count) ? views[i] : nullptr;
+  m_depthTarget = depth;
+  m_dirty |= kDirtyTargets;
 }
 
 void GpuContext::GetRenderTargets(uint32_t count, GpuRenderTargetView** views, GpuDepthStencilView** depth) const {
   for (uint32_t i = 0; views && i < count; ++i) {
-    GpuRenderTargetView* view = i < kGpuRenderTargets ? targets_[i].Get() : nullptr;
+    GpuRenderTargetView* view = i < kGpuRenderTargets ? m_targets[i].Get() : nullptr;
     if (view) view->AddRef();
     views[i] = view;
   }
   if (depth) {
-    *depth = depthTarget_.Get();
+    *depth = m_depthTarget.Get();
     if (*depth) (*depth)->AddRef();
   }
 }
 
 void GpuContext::SetBlendState(GpuBlendState* state, const float factor[4], uint32_t) {
-  blend_ = state;
-  for (int i = 0; i < 4; ++i) blendFactor_[i] = factor ? factor[i] : 1.0f;
-  dirty_ |= kDirtyBlend;
+  m_blend = state;
+  for (int i = 0; i < 4; ++i) m_blendFactor[i] = factor ? factor[i] : 1.0f;
+  m_dirty |= kDirtyBlend;
 }
 
 void GpuContext::SetDepthStencilState(GpuDepthStencilState* state, uint32_t stencilRef) {
-  depthStencil_ = state;
-  stencilRef_ = stencilRef & 0xff;
-  dirty_ |= kDirtyDepth;
+  m_depthStencil = state;
+  m_stencilRef = stencilRef & 0xff;
+  m_dirty |= kDirtyDepth;
 }
 
 void GpuContext::SetRasterizerState(GpuRasterizerState* state) {
-  rasterizer_ = state;
-  dirty_ |= kDirtyRaster;
+  m_rasterizer = state;
+  m_dirty |= kDirtyRaster;
 }
 
 void GpuContext::SetViewports(uint32_t count, const GpuViewport* viewports) {
-  viewportCount_ = std::min(count, kGpuViewports);
-  for (uint32_t i = 0; i < viewportCount_; ++i) viewports_[i] = viewports[i];
-  dirty_ |= kDirtyViewports;
+  m_viewportCount = std::min(count, kGpuViewports);
+  for (uint32_t i = 0; i < m_viewportCount; ++i) m_viewports[i] = viewports[i];
+  m_dirty |= kDirtyViewports;
 }
 
 void GpuContext::GetViewports(uint32_t* count, GpuViewport* viewports) const {
   if (!count) return;
   if (!viewports) {
-    *count = viewportCount_;
+    *count = m_viewportCount;
     return;
   }
-  *count = std::min(*count, viewportCount_);
-  for (uint32_t i = 0; i < *count; ++i) viewports[i] = viewports_[i];
+  *count = std::min(*count, m_viewportCount);
+  for (uint32_t i = 0; i < *count; ++i) viewports[i] = m_viewports[i];
 }
 
 void GpuContext::SetScissorRects(uint32_t count, const GpuRect* rects) {
-  scissorCount_ = std::min(count, kGpuViewports);
-  for (uint32_t i = 0; i < scissorCount_; ++i) scissors_[i] = rects[i];
-  dirty_ |= kDirtyScissors;
+  m_scissorCount = std::min(count, kGpuViewports);
+  for (uint32_t i = 0; i < m_scissorCount; ++i) m_scissors[i] = rects[i];
+  m_dirty |= kDirtyScissors;
 }
 
 void GpuContext::ClearState() {
-  layout_.Reset();
+  m_layout.Reset();
   for (uint32_t i = 0; i < kGpuVertexSlots; ++i) {
-    vertexBuffers_[i].Reset();
-    strides_[i] = offsets_[i] = 0;
+    m_vertexBuffers[i].Reset();
+    m_strides[i] = m_offsets[i] = 0;
   }
-  indexBuffer_.Reset();
-  topology_ = GpuTopology::Undefined;
-  vertexShader_.Reset();
-  pixelShader_.Reset();
+  m_indexBuffer.Reset();
+  m_topology = GpuTopology::Undefined;
+  m_vertexShader.Reset();
+  m_pixelShader.Reset();
   for (int st = 0; st < 2; ++st) {
     for (auto& c : constants_[st]) c.Reset();
     for (auto& r : resources_[st]) r.Reset();
     for (auto& s : samplers_[st]) s.Reset();
   }
-  for (auto& t : targets_) t.Reset();
-  depthTarget_.Reset();
-  blend_.Reset();
-  blendFactor_[0] = blendFactor_[1] = blendFactor_[2] = blendFactor_[3] = 1;
-  depthStencil_.Reset();
-  stencilRef_ = 0;
-  rasterizer_.Reset();
-  viewportCount_ = scissorCount_ = 0;
-  dirtyConstants_ = (1u << (2 * kGpuConstantSlots)) - 1;
-  dirty_ = kDirtyAll;
+  for (auto& t : m_targets) t.Reset();
+  m_depthTarget.Reset();
+  m_blend.Reset();
+  m_blendFactor[0] = m_blendFactor[1] = m_blendFactor[2] = m_blendFactor[3] = 1;
+  m_depthStencil.Reset();
+  m_stencilRef = 0;
+  m_rasterizer.Reset();
+  m_viewportCount = m_scissorCount = 0;
+  m_dirtyConstants = (1u << (2 * kGpuConstantSlots)) - 1;
+  m_dirty = kDirtyAll;
 }
 
 // ---- applying ------------------------------------------------------------------------------
 
 bool GpuContext::PrepareDraw() {
-  if (!vertexShader_ || topology_ == GpuTopology::Undefined) return false;
-  if (dirty_) {
-    if (dirty_ & kDirtyProgram) ApplyProgram();
-    if (!program_ || !program_->valid) return false;
-    if (dirty_ & kDirtyInput) ApplyInput();
-    if (dirty_ & kDirtyTargets) ApplyTargets();
-    if (dirty_ & kDirtyViewports) {
-      for (uint32_t i = 0; i < viewportCount_; ++i) {
-        const GpuViewport& v = viewports_[i];
+  if (!m_vertexShader || m_topology == GpuTopology::Undefined) return false;
+  if (m_dirty) {
+    if (m_dirty & kDirtyProgram) ApplyProgram();
+    if (!m_program || !m_program->valid) return false;
+    if (m_dirty & kDirtyInput) ApplyInput();
+    if (m_dirty & kDirtyTargets) ApplyTargets();
+    if (m_dirty & kDirtyViewports) {
+      for (uint32_t i = 0; i < m_viewportCount; ++i) {
+        const GpuViewport& v = m_viewports[i];
         glViewportIndexedf(i, v.topLeftX, v.topLeftY, v.width, v.height);
         glDepthRangeIndexed(i, v.minDepth, v.maxDepth);
       }
     }
-    if (dirty_ & kDirtyScissors) {
-      for (uint32_t i = 0; i < scissorCount_; ++i) {
-        const GpuRect& r = scissors_[i];
+    if (m_dirty & kDirtyScissors) {
+      for (uint32_t i = 0; i < m_scissorCount; ++i) {
+        const GpuRect& r = m_scissors[i];
         glScissorIndexed(i, r.left, r.top, std::max(0, r.right - r.left), std::max(0, r.bottom - r.top));
       }
     }
-    if (dirty_ & kDirtyBlend) ApplyBlend();
-    if (dirty_ & kDirtyDepth) ApplyDepthStencil();
-    if (dirty_ & kDirtyRaster) ApplyRasterizer();
-    if (dirty_ & kDirtyConstants) ApplyConstants();
-    if (dirty_ & kDirtyTextures) ApplyTextures();
-    dirty_ = 0;
+    if (m_dirty & kDirtyBlend) ApplyBlend();
+    if (m_dirty & kDirtyDepth) ApplyDepthStencil();
+    if (m_dirty & kDirtyRaster) ApplyRasterizer();
+    if (m_dirty & kDirtyConstants) ApplyConstants();
+    if (m_dirty & kDirtyTextures) ApplyTextures();
+    m_dirty = 0;
   }
-  return program_ && program_->valid;
+  return m_program && m_program->valid;
 }
 
 void GpuContext::ApplyProgram() {
-  program_ = device_->FindProgram(vertexShader_.Get(), pixelShader_.Get());
-  if (program_->valid && program_->serial != appliedProgram_) {
-    glUseProgram(program_->name);
-    appliedProgram_ = program_->serial;
-    dirty_ |= kDirtyTextures;
+  m_program = m_device->FindProgram(m_vertexShader.Get(), m_pixelShader.Get());
+  if (m_program->valid && m_program->serial != m_appliedProgram) {
+    glUseProgram(m_program->name);
+    m_appliedProgram = m_program->serial;
+    m_dirty |= kDirtyTextures;
   }
   // Without a pixel shader nothing reaches the colour targets.
-  if (bool(pixelShader_) != appliedBlendHasPixelShader_) dirty_ |= kDirtyBlend;
+  if (bool(m_pixelShader) != m_appliedBlendHasPixelShader) m_dirty |= kDirtyBlend;
 }
 
 void GpuContext::ApplyInput() {
-  GpuInputLayout* layout = layout_ ? layout_.Get() : device_->emptyLayout_.Get();
-  if (layout->Serial() != appliedLayout_) {
-    glBindVertexArray(layout->vao_);
-    appliedLayout_ = layout->Serial();
+  GpuInputLayout* layout = m_layout ? m_layout.Get() : m_device->m_emptyLayout.Get();
+  if (layout->Serial() != m_appliedLayout) {
+    glBindVertexArray(layout->m_vao);
+    m_appliedLayout = layout->Serial();
   }
-  for (uint32_t mask = layout->slotMask_; mask; mask &= mask - 1) {
+  for (uint32_t mask = layout->m_slotMask; mask; mask &= mask - 1) {
     uint32_t s = uint32_t(__builtin_ctz(mask));
-    GpuBuffer* b = vertexBuffers_[s].Get();
+    GpuBuffer* b = m_vertexBuffers[s].Get();
     uint64_t serial = b ? b->Serial() : 1;
-    if (layout->boundSerial_[s] != serial || layout->boundOffset_[s] != offsets_[s] ||
-        layout->boundStride_[s] != strides_[s]) {
+    if (layout->m_boundSerial[s] != serial || layout->m_boundOffset[s] != m_offsets[s] ||
+        layout->m_boundStride[s] != m_strides[s]) {
       // A slot without a buffer reads zeros, which callers rely on.
-      glVertexArrayVertexBuffer(layout->vao_, s, b ? b->name_ : device_->zeroBuffer_, b ? offsets_[s] : 0,
-                                b ? strides_[s] : 0);
-      layout->boundSerial_[s] = serial;
-      layout->boundOffset_[s] = offsets_[s];
-      layout->boundStride_[s] = strides_[s];
+      glVertexArrayVertexBuffer(layout->m_vao, s, b ? b->m_name : m_device->m_zeroBuffer, b ? m_offsets[s] : 0,
+                                b ? m_strides[s] : 0);
+      layout->m_boundSerial[s] = serial;
+      layout->m_boundOffset[s] = m_offsets[s];
+      layout->m_boundStride[s] = m_strides[s];
     }
   }
-  uint64_t indexSerial = indexBuffer_ ? indexBuffer_->Serial() : 1;
-  if (layout->boundIndexSerial_ != indexSerial) {
-    glVertexArrayElementBuffer(layout->vao_, indexBuffer_ ? indexBuffer_->name_ : 0);
-    layout->boundIndexSerial_ = indexSerial;
+  uint64_t indexSerial = m_indexBuffer ? m_indexBuffer->Serial() : 1;
+  if (layout->m_boundIndexSerial != indexSerial) {
+    glVertexArrayElementBuffer(layout->m_vao, m_indexBuffer ? m_indexBuffer->m_name : 0);
+    layout->m_boundIndexSerial = indexSerial;
   }
 }
 
@@ -351,34 +351,34 @@ void GpuContext::ApplyTargets() {
   bool any = false;
   GpuRenderTargetView* views[kGpuRenderTargets];
   for (uint32_t i = 0; i < kGpuRenderTargets; ++i) {
-    views[i] = targets_[i].Get();
+    views[i] = m_targets[i].Get();
     key[i] = views[i] ? views[i]->Serial() : 0;
     any |= views[i] != nullptr;
   }
-  key[8] = depthTarget_ ? depthTarget_->Serial() : 0;
-  any |= bool(depthTarget_);
-  if (appliedFramebuffer_ != ~0u && std::equal(key.begin(), key.end(), appliedTargetsKey_)) return;
-  GlName fbo = any ? device_->FindFramebuffer(key, views, depthTarget_.Get()) : 0;
+  key[8] = m_depthTarget ? m_depthTarget->Serial() : 0;
+  any |= bool(m_depthTarget);
+  if (m_appliedFramebuffer != ~0u && std::equal(key.begin(), key.end(), m_appliedTargetsKey)) return;
+  GlName fbo = any ? m_device->FindFramebuffer(key, views, m_depthTarget.Get()) : 0;
   glBindFramebuffer(GL_FRAMEBUFFER, fbo);
-  appliedFramebuffer_ = fbo;
-  std::copy(key.begin(), key.end(), appliedTargetsKey_);
+  m_appliedFramebuffer = fbo;
+  std::copy(key.begin(), key.end(), m_appliedTargetsKey);
 }
 
 void GpuContext::ApplyBlend() {
-  bool hasPs = bool(pixelShader_);
-  if (blend_.Get() == appliedBlendState_ && hasPs == appliedBlendHasPixelShader_ &&
-      std::memcmp(blendFactor_, appliedBlendFactor_, sizeof blendFactor_) == 0)
+  bool hasPs = bool(m_pixelShader);
+  if (m_blend.Get() == m_appliedBlendState && hasPs == m_appliedBlendHasPixelShader &&
+      std::memcmp(m_blendFactor, m_appliedBlendFactor, sizeof m_blendFactor) == 0)
     return;
-  ++device_->stats_.stateApplies;
-  const GpuBlendDesc& want = blend_ ? blend_->desc_ : kDefaultBlend;
-  if (want.alphaToCoverageEnable != appliedBlend_.alphaToCoverageEnable) {
+  ++m_device->m_stats.stateApplies;
+  const GpuBlendDesc& want = m_blend ? m_blend->m_desc : kDefaultBlend;
+  if (want.alphaToCoverageEnable != m_appliedBlend.alphaToCoverageEnable) {
     Toggle(GL_SAMPLE_ALPHA_TO_COVERAGE, want.alphaToCoverageEnable);
-    appliedBlend_.alphaToCoverageEnable = want.alphaToCoverageEnable;
+    m_appliedBlend.alphaToCoverageEnable = want.alphaToCoverageEnable;
   }
-  if (!want.independentBlendEnable && appliedBlendUniform_) {
+  if (!want.independentBlendEnable && m_appliedBlendUniform) {
     // One set of calls covers all eight targets.
     const GpuRenderTargetBlendDesc& w = want.renderTarget[0];
-    GpuRenderTargetBlendDesc& h = appliedBlend_.renderTarget[0];
+    GpuRenderTargetBlendDesc& h = m_appliedBlend.renderTarget[0];
     uint8_t mask = hasPs ? w.renderTargetWriteMask : 0;
     if (w.blendEnable) {
       if (!SameFunction(w, h)) {
@@ -396,11 +396,11 @@ void GpuContext::ApplyBlend() {
       glColorMask(mask & 1, (mask >> 1) & 1, (mask >> 2) & 1, (mask >> 3) & 1);
       h.renderTargetWriteMask = mask;
     }
-    for (int i = 1; i < 8; ++i) appliedBlend_.renderTarget[i] = h;
+    for (int i = 1; i < 8; ++i) m_appliedBlend.renderTarget[i] = h;
   } else {
     for (GLuint i = 0; i < 8; ++i) {
       const GpuRenderTargetBlendDesc& w = want.renderTarget[want.independentBlendEnable ? i : 0];
-      GpuRenderTargetBlendDesc& h = appliedBlend_.renderTarget[i];
+      GpuRenderTargetBlendDesc& h = m_appliedBlend.renderTarget[i];
       uint8_t mask = hasPs ? w.renderTargetWriteMask : 0;
       if (w.blendEnable) {
         if (!SameFunction(w, h)) {
@@ -419,58 +419,58 @@ void GpuContext::ApplyBlend() {
         h.renderTargetWriteMask = mask;
       }
     }
-    appliedBlendUniform_ = !want.independentBlendEnable;
+    m_appliedBlendUniform = !want.independentBlendEnable;
   }
-  if (std::memcmp(blendFactor_, appliedBlendFactor_, sizeof blendFactor_) != 0) {
-    glBlendColor(blendFactor_[0], blendFactor_[1], blendFactor_[2], blendFactor_[3]);
-    std::memcpy(appliedBlendFactor_, blendFactor_, sizeof blendFactor_);
+  if (std::memcmp(m_blendFactor, m_appliedBlendFactor, sizeof m_blendFactor) != 0) {
+    glBlendColor(m_blendFactor[0], m_blendFactor[1], m_blendFactor[2], m_blendFactor[3]);
+    std::memcpy(m_appliedBlendFactor, m_blendFactor, sizeof m_blendFactor);
   }
-  appliedBlendState_ = blend_.Get();
-  appliedBlendHasPixelShader_ = hasPs;
+  m_appliedBlendState = m_blend.Get();
+  m_appliedBlendHasPixelShader = hasPs;
 }
 
 void GpuContext::ApplyDepthStencil() {
-  if (depthStencil_.Get() == appliedDepthState_ && stencilRef_ == appliedStencilRef_) return;
-  ++device_->stats_.stateApplies;
-  const GpuDepthStencilDesc& w = depthStencil_ ? depthStencil_->desc_ : kDefaultDepth;
-  GpuDepthStencilDesc& h = appliedDepth_;
+  if (m_depthStencil.Get() == m_appliedDepthState && m_stencilRef == m_appliedStencilRef) return;
+  ++m_device->m_stats.stateApplies;
+  const GpuDepthStencilDesc& w = m_depthStencil ? m_depthStencil->m_desc : kDefaultDepth;
+  GpuDepthStencilDesc& h = m_appliedDepth;
   if (w.depthEnable != h.depthEnable) Toggle(GL_DEPTH_TEST, w.depthEnable);
   h.depthEnable = w.depthEnable;
   if (w.depthEnable) {
     if (w.depthFunc != h.depthFunc) glDepthFunc(Compare(w.depthFunc));
     h.depthFunc = w.depthFunc;
     bool write = w.depthWriteMask == GpuDepthWriteMask::All;
-    if (write != glDepthWrite_) glDepthMask(write);
-    glDepthWrite_ = write;
+    if (write != m_glDepthWrite) glDepthMask(write);
+    m_glDepthWrite = write;
   }
   if (w.stencilEnable != h.stencilEnable) Toggle(GL_STENCIL_TEST, w.stencilEnable);
   h.stencilEnable = w.stencilEnable;
   if (w.stencilEnable) {
-    bool refChanged = stencilRef_ != appliedStencilRef_ || w.stencilReadMask != h.stencilReadMask;
+    bool refChanged = m_stencilRef != m_appliedStencilRef || w.stencilReadMask != h.stencilReadMask;
     const GpuStencilOpDesc* faces[2] = {&w.frontFace, &w.backFace};
     GpuStencilOpDesc* have[2] = {&h.frontFace, &h.backFace};
     const GLenum glFaces[2] = {GL_FRONT, GL_BACK};
     for (int f = 0; f < 2; ++f) {
       if (SameFace(*faces[f], *have[f]) && !refChanged) continue;
-      glStencilFuncSeparate(glFaces[f], Compare(faces[f]->stencilFunc), GLint(stencilRef_), w.stencilReadMask);
+      glStencilFuncSeparate(glFaces[f], Compare(faces[f]->stencilFunc), GLint(m_stencilRef), w.stencilReadMask);
       glStencilOpSeparate(glFaces[f], StencilOp(faces[f]->stencilFailOp), StencilOp(faces[f]->stencilDepthFailOp),
                           StencilOp(faces[f]->stencilPassOp));
       *have[f] = *faces[f];
     }
     h.stencilReadMask = w.stencilReadMask;
-    appliedStencilRef_ = stencilRef_;
-    if (w.stencilWriteMask != glStencilWrite_) glStencilMask(w.stencilWriteMask);
-    glStencilWrite_ = w.stencilWriteMask;
+    m_appliedStencilRef = m_stencilRef;
+    if (w.stencilWriteMask != m_glStencilWrite) glStencilMask(w.stencilWriteMask);
+    m_glStencilWrite = w.stencilWriteMask;
   }
-  appliedDepthState_ = depthStencil_.Get();
-  if (!w.stencilEnable) appliedStencilRef_ = stencilRef_;
+  m_appliedDepthState = m_depthStencil.Get();
+  if (!w.stencilEnable) m_appliedStencilRef = m_stencilRef;
 }
 
 void GpuContext::ApplyRasterizer() {
-  if (rasterizer_.Get() == appliedRasterState_) return;
-  ++device_->stats_.stateApplies;
-  const GpuRasterizerDesc& w = rasterizer_ ? rasterizer_->desc_ : kDefaultRaster;
-  GpuRasterizerDesc& h = appliedRaster_;
+  if (m_rasterizer.Get() == m_appliedRasterState) return;
+  ++m_device->m_stats.stateApplies;
+  const GpuRasterizerDesc& w = m_rasterizer ? m_rasterizer->m_desc : kDefaultRaster;
+  GpuRasterizerDesc& h = m_appliedRaster;
   if (w.fillMode != h.fillMode)
     glPolygonMode(GL_FRONT_AND_BACK, w.fillMode == GpuFillMode::Wireframe ? GL_LINE : GL_FILL);
   if (w.cullMode != h.cullMode) {
@@ -479,8 +479,8 @@ void GpuContext::ApplyRasterizer() {
     } else {
       if (h.cullMode == GpuCullMode::None) glEnable(GL_CULL_FACE);
       GLenum face = w.cullMode == GpuCullMode::Front ? GL_FRONT : GL_BACK;
-      if (face != glCullFace_) glCullFace(face);
-      glCullFace_ = face;
+      if (face != m_glCullFace) glCullFace(face);
+      m_glCullFace = face;
     }
   }
   if (w.frontCounterClockwise != h.frontCounterClockwise) glFrontFace(FrontFace(w.frontCounterClockwise));
@@ -492,30 +492,30 @@ void GpuContext::ApplyRasterizer() {
     bool on = w.depthBias != 0 || w.slopeScaledDepthBias != 0;
     Toggle(GL_POLYGON_OFFSET_FILL, on);
     Toggle(GL_POLYGON_OFFSET_LINE, on);
-    if (on && device_->hasPolygonOffsetClamp_)
+    if (on && m_device->m_hasPolygonOffsetClamp)
       glPolygonOffsetClamp(w.slopeScaledDepthBias, float(w.depthBias), w.depthBiasClamp);
     else if (on)
       glPolygonOffset(w.slopeScaledDepthBias, float(w.depthBias));
   }
   h = w;
-  appliedRasterState_ = rasterizer_.Get();
+  m_appliedRasterState = m_rasterizer.Get();
 }
 
 void GpuContext::ApplyConstants() {
-  for (uint32_t mask = dirtyConstants_; mask; mask &= mask - 1) {
+  for (uint32_t mask = m_dirtyConstants; mask; mask &= mask - 1) {
     uint32_t binding = uint32_t(__builtin_ctz(mask));
     GpuBuffer* b = constants_[binding / kGpuConstantSlots][binding % kGpuConstantSlots].Get();
     uint64_t serial = b ? b->Serial() : 0;
-    if (appliedConstants_[binding] == serial) continue;
-    glBindBufferBase(GL_UNIFORM_BUFFER, binding, b ? b->name_ : 0);
-    appliedConstants_[binding] = serial;
+    if (m_appliedConstants[binding] == serial) continue;
+    glBindBufferBase(GL_UNIFORM_BUFFER, binding, b ? b->m_name : 0);
+    m_appliedConstants[binding] = serial;
   }
-  dirtyConstants_ = 0;
+  m_dirtyConstants = 0;
 }
 
 GlName GpuContext::SamplerName(GpuSamplerState* sampler) {
-  if (sampler->name_) return sampler->name_;
-  const GpuSamplerDesc& d = sampler->desc_;
+  if (sampler->m_name) return sampler->m_name;
+  const GpuSamplerDesc& d = sampler->m_desc;
   GlName s = 0;
   glCreateSamplers(1, &s);
   GLenum minFilter = GL_LINEAR_MIPMAP_LINEAR, magFilter = GL_LINEAR;
@@ -540,34 +540,34 @@ GlName GpuContext::SamplerName(GpuSamplerState* sampler) {
   bool comparison = d.filter >= GpuFilter::ComparisonMinMagMipPoint;
   glSamplerParameteri(s, GL_TEXTURE_COMPARE_MODE, comparison ? GL_COMPARE_REF_TO_TEXTURE : GL_NONE);
   glSamplerParameteri(s, GL_TEXTURE_COMPARE_FUNC, GLint(Compare(d.comparisonFunc)));
-  sampler->name_ = s;
+  sampler->m_name = s;
   return s;
 }
 
 void GpuContext::ApplyTextures() {
-  for (const GpuDevice::TextureUse& use : program_->textures) {
+  for (const GpuDevice::TextureUse& use : m_program->textures) {
     GpuShaderResourceView* view = resources_[use.stage][use.slot].Get();
     GlName name;
     uint64_t serial;
-    if (view && view->target_ == use.target) {
-      name = view->name_;
+    if (view && view->m_target == use.target) {
+      name = view->m_name;
       serial = view->Serial();
     } else {
       // Unbound (or of the wrong kind): samples as zero.
       int kind = use.target == GL_TEXTURE_2D ? 0 : use.target == GL_TEXTURE_2D_ARRAY ? 1
                  : use.target == GL_TEXTURE_CUBE_MAP ? 2 : 3;
-      name = device_->zeroTextures_[kind];
+      name = m_device->m_zeroTextures[kind];
       serial = uint64_t(kind) + 1;
     }
-    if (appliedTextures_[use.unit] != serial) {
+    if (m_appliedTextures[use.unit] != serial) {
       glBindTextureUnit(use.unit, name);
-      appliedTextures_[use.unit] = serial;
+      m_appliedTextures[use.unit] = serial;
     }
     GpuSamplerState* sampler = samplers_[use.stage][use.samplerSlot].Get();
-    GlName samplerName = sampler ? SamplerName(sampler) : device_->defaultSampler_;
-    if (appliedSamplers_[use.unit] != samplerName) {
+    GlName samplerName = sampler ? SamplerName(sampler) : m_device->m_defaultSampler;
+    if (m_appliedSamplers[use.unit] != samplerName) {
       glBindSampler(use.unit, samplerName);
-      appliedSamplers_[use.unit] = samplerName;
+      m_appliedSamplers[use.unit] = samplerName;
     }
   }
 }
@@ -575,55 +575,55 @@ void GpuContext::ApplyTextures() {
 // ---- clears, transfers, draws --------------------------------------------------------------
 
 void GpuContext::BeginRawWrite() {
-  if (appliedRaster_.scissorEnable) glDisable(GL_SCISSOR_TEST);
-  if (appliedBlend_.renderTarget[0].renderTargetWriteMask != GpuColorWrite_All) glColorMaski(0, 1, 1, 1, 1);
-  if (!glDepthWrite_) glDepthMask(GL_TRUE);
-  if (glStencilWrite_ != 0xff) glStencilMask(0xff);
+  if (m_appliedRaster.scissorEnable) glDisable(GL_SCISSOR_TEST);
+  if (m_appliedBlend.renderTarget[0].renderTargetWriteMask != GpuColorWrite_All) glColorMaski(0, 1, 1, 1, 1);
+  if (!m_glDepthWrite) glDepthMask(GL_TRUE);
+  if (m_glStencilWrite != 0xff) glStencilMask(0xff);
 }
 
 void GpuContext::EndRawWrite() {
-  if (appliedRaster_.scissorEnable) glEnable(GL_SCISSOR_TEST);
-  uint8_t mask = appliedBlend_.renderTarget[0].renderTargetWriteMask;
+  if (m_appliedRaster.scissorEnable) glEnable(GL_SCISSOR_TEST);
+  uint8_t mask = m_appliedBlend.renderTarget[0].renderTargetWriteMask;
   if (mask != GpuColorWrite_All) glColorMaski(0, mask & 1, (mask >> 1) & 1, (mask >> 2) & 1, (mask >> 3) & 1);
-  if (!glDepthWrite_) glDepthMask(GL_FALSE);
-  if (glStencilWrite_ != 0xff) glStencilMask(glStencilWrite_);
+  if (!m_glDepthWrite) glDepthMask(GL_FALSE);
+  if (m_glStencilWrite != 0xff) glStencilMask(m_glStencilWrite);
 }
 
 void GpuContext::ClearRenderTargetView(GpuRenderTargetView* view, const float colour[4]) {
   if (!view || !colour) return;
-  device_->Gl().Ensure();
-  if (!view->clearFbo_)
-    view->clearFbo_ = device_->MakeViewFramebuffer(view->texture_.Get(), view->desc_.mipSlice,
-                                                    view->desc_.firstArraySlice, false);
+  m_device->Gl().Ensure();
+  if (!view->m_clearFbo)
+    view->m_clearFbo = m_device->MakeViewFramebuffer(view->m_texture.Get(), view->m_desc.mipSlice,
+                                                    view->m_desc.firstArraySlice, false);
   BeginRawWrite();
-  if (view->texture_->info_->flags & GlFormat_Integer) {
+  if (view->m_texture->m_info->flags & GlFormat_Integer) {
     const GLuint v[4] = {GLuint(colour[0]), GLuint(colour[1]), GLuint(colour[2]), GLuint(colour[3])};
-    glClearNamedFramebufferuiv(view->clearFbo_, GL_COLOR, 0, v);
+    glClearNamedFramebufferuiv(view->m_clearFbo, GL_COLOR, 0, v);
   } else {
-    glClearNamedFramebufferfv(view->clearFbo_, GL_COLOR, 0, colour);
+    glClearNamedFramebufferfv(view->m_clearFbo, GL_COLOR, 0, colour);
   }
   EndRawWrite();
-  ++device_->stats_.clears;
+  ++m_device->m_stats.clears;
 }
 
 void GpuContext::ClearDepthStencilView(GpuDepthStencilView* view, uint32_t flags, float depth, uint8_t stencil) {
   if (!view || !(flags & (GpuClear_Depth | GpuClear_Stencil))) return;
-  device_->Gl().Ensure();
-  if (!view->clearFbo_)
-    view->clearFbo_ = device_->MakeViewFramebuffer(view->texture_.Get(), view->desc_.mipSlice,
-                                                    view->desc_.firstArraySlice, true);
-  bool hasStencil = view->texture_->info_->flags & GlFormat_Stencil;
+  m_device->Gl().Ensure();
+  if (!view->m_clearFbo)
+    view->m_clearFbo = m_device->MakeViewFramebuffer(view->m_texture.Get(), view->m_desc.mipSlice,
+                                                    view->m_desc.firstArraySlice, true);
+  bool hasStencil = view->m_texture->m_info->flags & GlFormat_Stencil;
   depth = std::clamp(depth, 0.0f, 1.0f);
   GLint s = stencil;
   BeginRawWrite();
   if ((flags & GpuClear_Depth) && (flags & GpuClear_Stencil) && hasStencil)
-    glClearNamedFramebufferfi(view->clearFbo_, GL_DEPTH_STENCIL, 0, depth, s);
+    glClearNamedFramebufferfi(view->m_clearFbo, GL_DEPTH_STENCIL, 0, depth, s);
   else if (flags & GpuClear_Depth)
-    glClearNamedFramebufferfv(view->clearFbo_, GL_DEPTH, 0, &depth);
+    glClearNamedFramebufferfv(view->m_clearFbo, GL_DEPTH, 0, &depth);
   else if (hasStencil)
-    glClearNamedFramebufferiv(view->clearFbo_, GL_STENCIL, 0, &s);
+    glClearNamedFramebufferiv(view->m_clearFbo, GL_STENCIL, 0, &s);
   EndRawWrite();
-  ++device_->stats_.clears;
+  ++m_device->m_stats.clears;
 }
 
 GpuResult GpuContext::Map(GpuResource* resource, uint32_t subresource, GpuMap type, uint32_t,
@@ -631,7 +631,7 @@ GpuResult GpuContext::Map(GpuResource* resource, uint32_t subresource, GpuMap ty
   if (!resource || !mapped || subresource != 0 || resource->Kind() != GpuResourceKind::Buffer)
     return kGpuInvalidArg;
   auto* buffer = static_cast<GpuBuffer*>(resource);
-  const GpuBufferDesc& d = buffer->desc_;
+  const GpuBufferDesc& d = buffer->m_desc;
   GLbitfield access;
   if (type == GpuMap::WriteDiscard || type == GpuMap::WriteNoOverwrite) {
     if (d.usage != GpuUsage::Dynamic || !(d.cpuAccessFlags & GpuCpuAccess_Write)) return kGpuInvalidArg;
@@ -642,40 +642,40 @@ GpuResult GpuContext::Map(GpuResource* resource, uint32_t subresource, GpuMap ty
     access = (type == GpuMap::Read ? GL_MAP_READ_BIT : 0) | (type == GpuMap::Write ? GL_MAP_WRITE_BIT : 0) |
              (type == GpuMap::ReadWrite ? GL_MAP_READ_BIT | GL_MAP_WRITE_BIT : 0);
   }
-  if (buffer->mapped_) return kGpuInvalidCall;
-  device_->Gl().Ensure();
-  void* data = glMapNamedBufferRange(buffer->name_, 0, d.byteWidth, access);
+  if (buffer->m_mapped) return kGpuInvalidCall;
+  m_device->Gl().Ensure();
+  void* data = glMapNamedBufferRange(buffer->m_name, 0, d.byteWidth, access);
   if (!data) return kGpuFail;
-  buffer->mapped_ = true;
+  buffer->m_mapped = true;
   mapped->data = data;
   mapped->rowPitch = mapped->depthPitch = d.byteWidth;
-  ++device_->stats_.maps;
+  ++m_device->m_stats.maps;
   return kGpuOk;
 }
 
 void GpuContext::Unmap(GpuResource* resource, uint32_t) {
   if (!resource || resource->Kind() != GpuResourceKind::Buffer) return;
   auto* buffer = static_cast<GpuBuffer*>(resource);
-  if (!buffer->mapped_) return;
-  device_->Gl().Ensure();
-  glUnmapNamedBuffer(buffer->name_);
-  buffer->mapped_ = false;
+  if (!buffer->m_mapped) return;
+  m_device->Gl().Ensure();
+  glUnmapNamedBuffer(buffer->m_name);
+  buffer->m_mapped = false;
 }
 
 void GpuContext::UpdateSubresource(GpuResource* resource, uint32_t subresource, const GpuBox* box,
                                    const void* data, uint32_t rowPitch, uint32_t) {
   if (!resource || !data) return;
-  device_->Gl().Ensure();
+  m_device->Gl().Ensure();
   if (resource->Kind() == GpuResourceKind::Buffer) {
     auto* buffer = static_cast<GpuBuffer*>(resource);
     uint32_t begin = box ? box->left : 0;
-    uint32_t end = box ? box->right : buffer->desc_.byteWidth;
-    if (end > buffer->desc_.byteWidth || begin >= end || buffer->mapped_) return;
-    glNamedBufferSubData(buffer->name_, begin, end - begin, data);
+    uint32_t end = box ? box->right : buffer->m_desc.byteWidth;
+    if (end > buffer->m_desc.byteWidth || begin >= end || buffer->m_mapped) return;
+    glNamedBufferSubData(buffer->m_name, begin, end - begin, data);
     return;
   }
   auto* texture = static_cast<GpuTexture2D*>(resource);
-  const GpuTexture2DDesc& d = texture->desc_;
+  const GpuTexture2DDesc& d = texture->m_desc;
   if (subresource >= d.mipLevels * d.arraySize) return;
   uint32_t mip = subresource % d.mipLevels, layer = subresource / d.mipLevels;
   uint32_t w = std::max(1u, d.width >> mip), h = std::max(1u, d.height >> mip);
@@ -687,51 +687,51 @@ void GpuContext::UpdateSubresource(GpuResource* resource, uint32_t subresource, 
     w = box->right - box->left;
     h = box->bottom - box->top;
   }
-  device_->UploadTexture(texture, mip, layer, x, y, w, h, data, rowPitch);
+  m_device->UploadTexture(texture, mip, layer, x, y, w, h, data, rowPitch);
 }
 
 void GpuContext::GenerateMips(GpuShaderResourceView* view) {
   if (!view) return;
-  device_->Gl().Ensure();
-  glGenerateTextureMipmap(view->name_);
+  m_device->Gl().Ensure();
+  glGenerateTextureMipmap(view->m_name);
 }
 
 void GpuContext::Draw(uint32_t vertexCount, uint32_t startVertex) {
-  device_->Gl().Ensure();
+  m_device->Gl().Ensure();
   if (!PrepareDraw()) return;
-  glDrawArrays(DrawMode(topology_), GLint(startVertex), GLsizei(vertexCount));
-  ++device_->stats_.draws;
+  glDrawArrays(DrawMode(m_topology), GLint(startVertex), GLsizei(vertexCount));
+  ++m_device->m_stats.draws;
 }
 
 void GpuContext::DrawInstanced(uint32_t vertexCount, uint32_t instanceCount, uint32_t startVertex,
                                uint32_t startInstance) {
-  device_->Gl().Ensure();
+  m_device->Gl().Ensure();
   if (!PrepareDraw()) return;
-  glDrawArraysInstancedBaseInstance(DrawMode(topology_), GLint(startVertex), GLsizei(vertexCount),
+  glDrawArraysInstancedBaseInstance(DrawMode(m_topology), GLint(startVertex), GLsizei(vertexCount),
                                     GLsizei(instanceCount), startInstance);
-  ++device_->stats_.draws;
+  ++m_device->m_stats.draws;
 }
 
 void GpuContext::DrawIndexed(uint32_t indexCount, uint32_t startIndex, int32_t baseVertex) {
-  device_->Gl().Ensure();
-  if (!indexBuffer_ || !PrepareDraw()) return;
-  auto* first = reinterpret_cast<const void*>(uintptr_t(indexOffset_) + uintptr_t(startIndex) * indexSize_);
-  glDrawElementsBaseVertex(DrawMode(topology_), GLsizei(indexCount), indexType_, first, baseVertex);
-  ++device_->stats_.draws;
+  m_device->Gl().Ensure();
+  if (!m_indexBuffer || !PrepareDraw()) return;
+  auto* first = reinterpret_cast<const void*>(uintptr_t(m_indexOffset) + uintptr_t(startIndex) * m_indexSize);
+  glDrawElementsBaseVertex(DrawMode(m_topology), GLsizei(indexCount), m_indexType, first, baseVertex);
+  ++m_device->m_stats.draws;
 }
 
 void GpuContext::DrawIndexedInstanced(uint32_t indexCount, uint32_t instanceCount, uint32_t startIndex,
                                       int32_t baseVertex, uint32_t startInstance) {
-  device_->Gl().Ensure();
-  if (!indexBuffer_ || !PrepareDraw()) return;
-  auto* first = reinterpret_cast<const void*>(uintptr_t(indexOffset_) + uintptr_t(startIndex) * indexSize_);
-  glDrawElementsInstancedBaseVertexBaseInstance(DrawMode(topology_), GLsizei(indexCount), indexType_, first,
+  m_device->Gl().Ensure();
+  if (!m_indexBuffer || !PrepareDraw()) return;
+  auto* first = reinterpret_cast<const void*>(uintptr_t(m_indexOffset) + uintptr_t(startIndex) * m_indexSize);
+  glDrawElementsInstancedBaseVertexBaseInstance(DrawMode(m_topology), GLsizei(indexCount), m_indexType, first,
                                                 GLsizei(instanceCount), baseVertex, startInstance);
-  ++device_->stats_.draws;
+  ++m_device->m_stats.draws;
 }
 
 void GpuContext::Flush() {
-  device_->Gl().Ensure();
+  m_device->Gl().Ensure();
   glFlush();
 }
 

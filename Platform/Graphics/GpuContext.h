@@ -14,8 +14,8 @@ constexpr uint32_t kGpuViewports = 16;
 class GpuContext {
  public:
   // The context lives and dies with its device and shares its count.
-  uint32_t AddRef() { return device_->AddRef(); }
-  uint32_t Release() { return device_->Release(); }
+  uint32_t AddRef() { return m_device->AddRef(); }
+  uint32_t Release() { return m_device->Release(); }
   void GetDevice(GpuDevice** out);
   bool IsDeferred() const { return false; }
 
@@ -24,7 +24,7 @@ class GpuContext {
                         const uint32_t* strides, const uint32_t* offsets);
   // Formats R16_UInt or R32_UInt.
   void SetIndexBuffer(GpuBuffer* buffer, GpuFormat format, uint32_t offset);
-  void SetPrimitiveTopology(GpuTopology topology) { topology_ = topology; }
+  void SetPrimitiveTopology(GpuTopology topology) { m_topology = topology; }
 
   void SetVertexShader(GpuVertexShader* shader);
   void SetPixelShader(GpuPixelShader* shader);
@@ -98,7 +98,7 @@ class GpuContext {
   void BeginRawWrite();
   void EndRawWrite();
   // Something outside the binding model (a present, a framebuffer deletion) touched GL.
-  void ForgetFramebufferBinding() { appliedFramebuffer_ = ~0u; dirty_ |= kDirtyTargets; }
+  void ForgetFramebufferBinding() { m_appliedFramebuffer = ~0u; m_dirty |= kDirtyTargets; }
 
   enum : uint32_t {
     kDirtyProgram = 1 << 0,
@@ -114,59 +114,59 @@ class GpuContext {
     kDirtyAll = (1 << 10) - 1,
   };
 
-  GpuDevice* device_;
-  uint32_t dirty_ = kDirtyAll;
+  GpuDevice* m_device;
+  uint32_t m_dirty = kDirtyAll;
 
   // Bindings as the caller made them.
-  GpuRef<GpuInputLayout> layout_;
-  GpuRef<GpuBuffer> vertexBuffers_[kGpuVertexSlots];
-  uint32_t strides_[kGpuVertexSlots] = {};
-  uint32_t offsets_[kGpuVertexSlots] = {};
-  GpuRef<GpuBuffer> indexBuffer_;
-  GlEnum indexType_ = 0;
-  uint32_t indexSize_ = 4;
-  uint32_t indexOffset_ = 0;
-  GpuTopology topology_ = GpuTopology::Undefined;
-  GpuRef<GpuVertexShader> vertexShader_;
-  GpuRef<GpuPixelShader> pixelShader_;
+  GpuRef<GpuInputLayout> m_layout;
+  GpuRef<GpuBuffer> m_vertexBuffers[kGpuVertexSlots];
+  uint32_t m_strides[kGpuVertexSlots] = {};
+  uint32_t m_offsets[kGpuVertexSlots] = {};
+  GpuRef<GpuBuffer> m_indexBuffer;
+  GlEnum m_indexType = 0;
+  uint32_t m_indexSize = 4;
+  uint32_t m_indexOffset = 0;
+  GpuTopology m_topology = GpuTopology::Undefined;
+  GpuRef<GpuVertexShader> m_vertexShader;
+  GpuRef<GpuPixelShader> m_pixelShader;
   GpuRef<GpuBuffer> constants_[2][kGpuConstantSlots];
   GpuRef<GpuShaderResourceView> resources_[2][kGpuResourceSlots];
   GpuRef<GpuSamplerState> samplers_[2][kGpuSamplerSlots];
-  GpuRef<GpuRenderTargetView> targets_[kGpuRenderTargets];
-  GpuRef<GpuDepthStencilView> depthTarget_;
-  GpuRef<GpuBlendState> blend_;
-  float blendFactor_[4] = {1, 1, 1, 1};
-  GpuRef<GpuDepthStencilState> depthStencil_;
-  uint32_t stencilRef_ = 0;
-  GpuRef<GpuRasterizerState> rasterizer_;
-  GpuViewport viewports_[kGpuViewports];
-  uint32_t viewportCount_ = 0;
-  GpuRect scissors_[kGpuViewports];
-  uint32_t scissorCount_ = 0;
+  GpuRef<GpuRenderTargetView> m_targets[kGpuRenderTargets];
+  GpuRef<GpuDepthStencilView> m_depthTarget;
+  GpuRef<GpuBlendState> m_blend;
+  float m_blendFactor[4] = {1, 1, 1, 1};
+  GpuRef<GpuDepthStencilState> m_depthStencil;
+  uint32_t m_stencilRef = 0;
+  GpuRef<GpuRasterizerState> m_rasterizer;
+  GpuViewport m_viewports[kGpuViewports];
+  uint32_t m_viewportCount = 0;
+  GpuRect m_scissors[kGpuViewports];
+  uint32_t m_scissorCount = 0;
 
   // What GL holds now.
-  GpuDevice::Program* program_ = nullptr;
-  uint64_t appliedProgram_ = 0;
-  uint64_t appliedLayout_ = 0;
-  GlName appliedFramebuffer_ = ~0u;
-  uint64_t appliedTargetsKey_[9] = {};
-  uint64_t appliedConstants_[2 * kGpuConstantSlots] = {};
-  uint32_t dirtyConstants_ = 0;  // bit per GL binding (stage * 14 + slot)
-  uint64_t appliedTextures_[32] = {};
-  GlName appliedSamplers_[32] = {};
-  const void* appliedBlendState_ = nullptr;
-  bool appliedBlendHasPixelShader_ = false;
-  float appliedBlendFactor_[4] = {-1, -1, -1, -1};
-  GpuBlendDesc appliedBlend_;
-  const void* appliedDepthState_ = reinterpret_cast<const void*>(1);
-  uint32_t appliedStencilRef_ = ~0u;
-  GpuDepthStencilDesc appliedDepth_;
-  const void* appliedRasterState_ = reinterpret_cast<const void*>(1);
-  GpuRasterizerDesc appliedRaster_;
-  bool appliedBlendUniform_ = true;  // all eight targets hold the same blend
-  bool glDepthWrite_ = true;         // GL's depth mask, which clears have to lift
-  uint8_t glStencilWrite_ = 0xff;
-  GlEnum glCullFace_ = 0x0405;  // GL_BACK, kept while culling is off
+  GpuDevice::Program* m_program = nullptr;
+  uint64_t m_appliedProgram = 0;
+  uint64_t m_appliedLayout = 0;
+  GlName m_appliedFramebuffer = ~0u;
+  uint64_t m_appliedTargetsKey[9] = {};
+  uint64_t m_appliedConstants[2 * kGpuConstantSlots] = {};
+  uint32_t m_dirtyConstants = 0;  // bit per GL binding (stage * 14 + slot)
+  uint64_t m_appliedTextures[32] = {};
+  GlName m_appliedSamplers[32] = {};
+  const void* m_appliedBlendState = nullptr;
+  bool m_appliedBlendHasPixelShader = false;
+  float m_appliedBlendFactor[4] = {-1, -1, -1, -1};
+  GpuBlendDesc m_appliedBlend;
+  const void* m_appliedDepthState = reinterpret_cast<const void*>(1);
+  uint32_t m_appliedStencilRef = ~0u;
+  GpuDepthStencilDesc m_appliedDepth;
+  const void* m_appliedRasterState = reinterpret_cast<const void*>(1);
+  GpuRasterizerDesc m_appliedRaster;
+  bool m_appliedBlendUniform = true;  // all eight targets hold the same blend
+  bool m_glDepthWrite = true;         // GL's depth mask, which clears have to lift
+  uint8_t m_glStencilWrite = 0xff;
+  GlEnum m_glCullFace = 0x0405;  // GL_BACK, kept while culling is off
 };
 
 }  // namespace Platform

@@ -123,41 +123,41 @@ GpuTestHooks& GetGpuTestHooks() {
 
 // ---- objects -------------------------------------------------------------------------------
 
-GpuObject::GpuObject(GpuDeviceLink* link) : serial_(g_nextSerial.fetch_add(1)), link_(link) {
-  link_->AddRef();
+GpuObject::GpuObject(GpuDeviceLink* link) : m_serial(g_nextSerial.fetch_add(1)), m_link(link) {
+  m_link->AddRef();
 }
 
-GpuObject::~GpuObject() { link_->Release(); }
+GpuObject::~GpuObject() { m_link->Release(); }
 
 GpuBuffer::~GpuBuffer() {
   if (GpuDevice* d = LiveDevice()) {
     d->Gl().Ensure();
-    if (mapped_) glUnmapNamedBuffer(name_);
-    glDeleteBuffers(1, &name_);
+    if (m_mapped) glUnmapNamedBuffer(m_name);
+    glDeleteBuffers(1, &m_name);
   }
 }
 
 GpuTexture2D::~GpuTexture2D() {
   if (GpuDevice* d = LiveDevice()) {
     d->Gl().Ensure();
-    glDeleteTextures(1, &name_);
+    glDeleteTextures(1, &m_name);
   }
 }
 
 void GpuShaderResourceView::GetResource(GpuResource** out) const {
-  *out = texture_.Get();
+  *out = m_texture.Get();
   if (*out) (*out)->AddRef();
 }
 
 GpuShaderResourceView::~GpuShaderResourceView() {
-  if (GpuDevice* d = LiveDevice(); d && ownsName_) {
+  if (GpuDevice* d = LiveDevice(); d && m_ownsName) {
     d->Gl().Ensure();
-    glDeleteTextures(1, &name_);
+    glDeleteTextures(1, &m_name);
   }
 }
 
 void GpuRenderTargetView::GetResource(GpuResource** out) const {
-  *out = texture_.Get();
+  *out = m_texture.Get();
   if (*out) (*out)->AddRef();
 }
 
@@ -165,12 +165,12 @@ GpuRenderTargetView::~GpuRenderTargetView() {
   if (GpuDevice* d = LiveDevice()) {
     d->Gl().Ensure();
     d->ForgetView(Serial());
-    if (clearFbo_) glDeleteFramebuffers(1, &clearFbo_);
+    if (m_clearFbo) glDeleteFramebuffers(1, &m_clearFbo);
   }
 }
 
 void GpuDepthStencilView::GetResource(GpuResource** out) const {
-  *out = texture_.Get();
+  *out = m_texture.Get();
   if (*out) (*out)->AddRef();
 }
 
@@ -178,7 +178,7 @@ GpuDepthStencilView::~GpuDepthStencilView() {
   if (GpuDevice* d = LiveDevice()) {
     d->Gl().Ensure();
     d->ForgetView(Serial());
-    if (clearFbo_) glDeleteFramebuffers(1, &clearFbo_);
+    if (m_clearFbo) glDeleteFramebuffers(1, &m_clearFbo);
   }
 }
 
@@ -186,21 +186,21 @@ GpuShader::~GpuShader() {
   if (GpuDevice* d = LiveDevice()) {
     d->Gl().Ensure();
     d->ForgetShader(Serial());
-    glDeleteShader(name_);
+    glDeleteShader(m_name);
   }
 }
 
 GpuInputLayout::~GpuInputLayout() {
   if (GpuDevice* d = LiveDevice()) {
     d->Gl().Ensure();
-    glDeleteVertexArrays(1, &vao_);
+    glDeleteVertexArrays(1, &m_vao);
   }
 }
 
 GpuSamplerState::~GpuSamplerState() {
-  if (GpuDevice* d = LiveDevice(); d && name_) {
+  if (GpuDevice* d = LiveDevice(); d && m_name) {
     d->Gl().Ensure();
-    glDeleteSamplers(1, &name_);
+    glDeleteSamplers(1, &m_name);
   }
 }
 
@@ -235,7 +235,7 @@ GpuResult CreateGpuDevice(GpuDriverType type, const GpuFeatureLevel* levels, uin
   if (achieved) *achieved = level;
   if (context) {
     created->AddRef();
-    *context = created->context_.get();
+    *context = created->m_context.get();
   }
   if (device)
     *device = created;
@@ -245,78 +245,78 @@ GpuResult CreateGpuDevice(GpuDriverType type, const GpuFeatureLevel* levels, uin
 }
 
 bool GpuDevice::Init(GlContext* gl, GpuFeatureLevel level) {
-  gl_ = gl;
-  level_ = level;
-  link_ = new GpuDeviceLink;
-  link_->device = this;
-  gl_->Ensure();
-  hasPolygonOffsetClamp_ = epoxy_has_gl_extension("GL_ARB_polygon_offset_clamp") ||
+  m_gl = gl;
+  m_level = level;
+  m_link = new GpuDeviceLink;
+  m_link->device = this;
+  m_gl->Ensure();
+  m_hasPolygonOffsetClamp = epoxy_has_gl_extension("GL_ARB_polygon_offset_clamp") ||
                            epoxy_has_gl_extension("GL_EXT_polygon_offset_clamp");
 
   // What unbound shader-resource slots sample: zero in every channel.
   const uint8_t zeros[4 * 6] = {};
   const GlEnum targets[4] = {GL_TEXTURE_2D, GL_TEXTURE_2D_ARRAY, GL_TEXTURE_CUBE_MAP, GL_TEXTURE_CUBE_MAP_ARRAY};
   for (int i = 0; i < 4; ++i) {
-    glCreateTextures(targets[i], 1, &zeroTextures_[i]);
+    glCreateTextures(targets[i], 1, &m_zeroTextures[i]);
     if (i == 0) {
-      glTextureStorage2D(zeroTextures_[i], 1, GL_RGBA8, 1, 1);
-      glTextureSubImage2D(zeroTextures_[i], 0, 0, 0, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, zeros);
+      glTextureStorage2D(m_zeroTextures[i], 1, GL_RGBA8, 1, 1);
+      glTextureSubImage2D(m_zeroTextures[i], 0, 0, 0, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, zeros);
     } else if (i == 2) {
-      glTextureStorage2D(zeroTextures_[i], 1, GL_RGBA8, 1, 1);
-      glTextureSubImage3D(zeroTextures_[i], 0, 0, 0, 0, 1, 1, 6, GL_RGBA, GL_UNSIGNED_BYTE, zeros);
+      glTextureStorage2D(m_zeroTextures[i], 1, GL_RGBA8, 1, 1);
+      glTextureSubImage3D(m_zeroTextures[i], 0, 0, 0, 0, 1, 1, 6, GL_RGBA, GL_UNSIGNED_BYTE, zeros);
     } else {
       GLsizei layers = i == 1 ? 1 : 6;
-      glTextureStorage3D(zeroTextures_[i], 1, GL_RGBA8, 1, 1, layers);
-      glTextureSubImage3D(zeroTextures_[i], 0, 0, 0, 0, 1, 1, layers, GL_RGBA, GL_UNSIGNED_BYTE, zeros);
+      glTextureStorage3D(m_zeroTextures[i], 1, GL_RGBA8, 1, 1, layers);
+      glTextureSubImage3D(m_zeroTextures[i], 0, 0, 0, 0, 1, 1, layers, GL_RGBA, GL_UNSIGNED_BYTE, zeros);
     }
   }
-  glCreateBuffers(1, &zeroBuffer_);
+  glCreateBuffers(1, &m_zeroBuffer);
   const uint8_t zeroVertex[64] = {};
-  glNamedBufferData(zeroBuffer_, sizeof zeroVertex, zeroVertex, GL_STATIC_DRAW);
+  glNamedBufferData(m_zeroBuffer, sizeof zeroVertex, zeroVertex, GL_STATIC_DRAW);
 
-  context_.reset(new GpuContext(this));
-  context_->InitGlState();
+  m_context.reset(new GpuContext(this));
+  m_context->InitGlState();
 
-  auto* empty = new GpuInputLayout(link_);
-  glCreateVertexArrays(1, &empty->vao_);
-  emptyLayout_.Attach(empty);
+  auto* empty = new GpuInputLayout(m_link);
+  glCreateVertexArrays(1, &empty->m_vao);
+  m_emptyLayout.Attach(empty);
 
   GpuSamplerState* sampler = nullptr;
   CreateSamplerState(GpuSamplerDesc{}, &sampler);
-  defaultSampler_ = context_->SamplerName(sampler);
-  sampler->name_ = 0;  // the device keeps the GL object for itself
+  m_defaultSampler = m_context->SamplerName(sampler);
+  sampler->m_name = 0;  // the device keeps the GL object for itself
   sampler->Release();
   return glGetError() == GL_NO_ERROR;
 }
 
 uint32_t GpuDevice::Release() {
-  uint32_t left = refs_.fetch_sub(1, std::memory_order_acq_rel) - 1;
+  uint32_t left = m_refs.fetch_sub(1, std::memory_order_acq_rel) - 1;
   if (left == 0) delete this;
   return left;
 }
 
 GpuDevice::~GpuDevice() {
-  if (gl_) gl_->Ensure();
-  emptyLayout_.Reset();
-  context_.reset();  // releases every bound object while GL is still usable
-  if (gl_) {
-    for (auto& [key, program] : programs_)
+  if (m_gl) m_gl->Ensure();
+  m_emptyLayout.Reset();
+  m_context.reset();  // releases every bound object while GL is still usable
+  if (m_gl) {
+    for (auto& [key, program] : m_programs)
       if (program.name) glDeleteProgram(program.name);
-    for (auto& [key, fbo] : framebuffers_) glDeleteFramebuffers(1, &fbo);
-    glDeleteTextures(4, zeroTextures_);
-    glDeleteBuffers(1, &zeroBuffer_);
-    glDeleteSamplers(1, &defaultSampler_);
+    for (auto& [key, fbo] : m_framebuffers) glDeleteFramebuffers(1, &fbo);
+    glDeleteTextures(4, m_zeroTextures);
+    glDeleteBuffers(1, &m_zeroBuffer);
+    glDeleteSamplers(1, &m_defaultSampler);
   }
-  if (link_) {
-    link_->device = nullptr;  // objects still held elsewhere no longer touch GL
-    link_->Release();
+  if (m_link) {
+    m_link->device = nullptr;  // objects still held elsewhere no longer touch GL
+    m_link->Release();
   }
-  delete gl_;
+  delete m_gl;
 }
 
 void GpuDevice::GetImmediateContext(GpuContext** out) {
   AddRef();
-  *out = context_.get();
+  *out = m_context.get();
 }
 
 // ---- object creation -----------------------------------------------------------------------
@@ -328,13 +328,13 @@ GpuResult GpuDevice::CreateBuffer(const GpuBufferDesc& desc, const GpuSubresourc
   if (desc.byteWidth == 0) return kGpuInvalidArg;
   if (desc.usage == GpuUsage::Dynamic && !(desc.cpuAccessFlags & GpuCpuAccess_Write)) return kGpuInvalidArg;
   if (desc.usage == GpuUsage::Immutable && (!init || !init->sysMem)) return kGpuInvalidArg;
-  gl_->Ensure();
-  auto* buffer = new GpuBuffer(link_, desc);
-  glCreateBuffers(1, &buffer->name_);
+  m_gl->Ensure();
+  auto* buffer = new GpuBuffer(m_link, desc);
+  glCreateBuffers(1, &buffer->m_name);
   GLenum usage = desc.usage == GpuUsage::Dynamic   ? GL_DYNAMIC_DRAW
                  : desc.usage == GpuUsage::Staging ? GL_STREAM_READ
                                                    : GL_STATIC_DRAW;
-  glNamedBufferData(buffer->name_, desc.byteWidth, init ? init->sysMem : nullptr, usage);
+  glNamedBufferData(buffer->m_name, desc.byteWidth, init ? init->sysMem : nullptr, usage);
   if (glGetError() != GL_NO_ERROR) {
     buffer->Release();
     return kGpuOutOfMemory;
@@ -363,21 +363,21 @@ GpuResult GpuDevice::CreateTexture2D(const GpuTexture2DDesc& descIn, const GpuSu
   desc.mipLevels = desc.mipLevels == 0 ? full : desc.mipLevels;
   if (desc.mipLevels > full) return kGpuInvalidArg;
 
-  gl_->Ensure();
-  auto* texture = new GpuTexture2D(link_, desc);
-  texture->info_ = info;
-  texture->target_ = TargetFor(NaturalDimension(desc));
-  glCreateTextures(texture->target_, 1, &texture->name_);
-  if (texture->target_ == GL_TEXTURE_2D || texture->target_ == GL_TEXTURE_CUBE_MAP)
-    glTextureStorage2D(texture->name_, desc.mipLevels, info->internalFormat, desc.width, desc.height);
+  m_gl->Ensure();
+  auto* texture = new GpuTexture2D(m_link, desc);
+  texture->m_info = info;
+  texture->m_target = TargetFor(NaturalDimension(desc));
+  glCreateTextures(texture->m_target, 1, &texture->m_name);
+  if (texture->m_target == GL_TEXTURE_2D || texture->m_target == GL_TEXTURE_CUBE_MAP)
+    glTextureStorage2D(texture->m_name, desc.mipLevels, info->internalFormat, desc.width, desc.height);
   else
-    glTextureStorage3D(texture->name_, desc.mipLevels, info->internalFormat, desc.width, desc.height,
+    glTextureStorage3D(texture->m_name, desc.mipLevels, info->internalFormat, desc.width, desc.height,
                        desc.arraySize);
   if (glGetError() != GL_NO_ERROR) {
     texture->Release();
     return kGpuOutOfMemory;
   }
-  SetSwizzle(texture->name_, *info);
+  SetSwizzle(texture->m_name, *info);
   if (init) {
     for (uint32_t slice = 0; slice < desc.arraySize; ++slice) {
       for (uint32_t mip = 0; mip < desc.mipLevels; ++mip) {
@@ -394,7 +394,7 @@ GpuResult GpuDevice::CreateTexture2D(const GpuTexture2DDesc& descIn, const GpuSu
 
 void GpuDevice::UploadTexture(GpuTexture2D* texture, uint32_t mip, uint32_t layer, uint32_t x,
                               uint32_t y, uint32_t w, uint32_t h, const void* data, uint32_t rowPitch) {
-  const GlFormatInfo& info = *texture->info_;
+  const GlFormatInfo& info = *texture->m_info;
   uint32_t rowBytes, rows;
   GlSurfaceInfo(info, w, h, &rowBytes, &rows);
   const uint8_t* src = static_cast<const uint8_t*>(data);
@@ -407,18 +407,18 @@ void GpuDevice::UploadTexture(GpuTexture2D* texture, uint32_t mip, uint32_t laye
     if (depthStencil) RotateDepthStencil(packed.data(), packed.size(), true);
     src = packed.data();
   }
-  gl_->Ensure();
-  bool flat = texture->target_ == GL_TEXTURE_2D;
+  m_gl->Ensure();
+  bool flat = texture->m_target == GL_TEXTURE_2D;
   if (info.flags & GlFormat_Compressed) {
     GLsizei bytes = GLsizei(rowBytes * rows);
     if (flat)
-      glCompressedTextureSubImage2D(texture->name_, mip, x, y, w, h, info.internalFormat, bytes, src);
+      glCompressedTextureSubImage2D(texture->m_name, mip, x, y, w, h, info.internalFormat, bytes, src);
     else
-      glCompressedTextureSubImage3D(texture->name_, mip, x, y, layer, w, h, 1, info.internalFormat, bytes, src);
+      glCompressedTextureSubImage3D(texture->m_name, mip, x, y, layer, w, h, 1, info.internalFormat, bytes, src);
   } else if (flat) {
-    glTextureSubImage2D(texture->name_, mip, x, y, w, h, info.uploadFormat, info.uploadType, src);
+    glTextureSubImage2D(texture->m_name, mip, x, y, w, h, info.uploadFormat, info.uploadType, src);
   } else {
-    glTextureSubImage3D(texture->name_, mip, x, y, layer, w, h, 1, info.uploadFormat, info.uploadType, src);
+    glTextureSubImage3D(texture->m_name, mip, x, y, layer, w, h, 1, info.uploadFormat, info.uploadType, src);
   }
 }
 
@@ -428,7 +428,7 @@ GpuResult GpuDevice::CreateShaderResourceView(GpuResource* resource, const GpuSh
   *out = nullptr;
   if (!resource || resource->Kind() != GpuResourceKind::Texture2D) return kGpuInvalidArg;
   auto* texture = static_cast<GpuTexture2D*>(resource);
-  const GpuTexture2DDesc& td = texture->desc_;
+  const GpuTexture2DDesc& td = texture->m_desc;
   if (!(td.bindFlags & GpuBind_ShaderResource)) return kGpuInvalidArg;
 
   GpuShaderResourceViewDesc desc;
@@ -451,28 +451,28 @@ GpuResult GpuDevice::CreateShaderResourceView(GpuResource* resource, const GpuSh
       desc.dimension == GpuViewDimension::Unknown)
     return kGpuInvalidArg;
 
-  gl_->Ensure();
-  auto* view = new GpuShaderResourceView(link_);
-  view->texture_ = texture;
-  view->desc_ = desc;
-  view->target_ = TargetFor(desc.dimension);
-  bool whole = view->target_ == texture->target_ && desc.mostDetailedMip == 0 &&
+  m_gl->Ensure();
+  auto* view = new GpuShaderResourceView(m_link);
+  view->m_texture = texture;
+  view->m_desc = desc;
+  view->m_target = TargetFor(desc.dimension);
+  bool whole = view->m_target == texture->m_target && desc.mostDetailedMip == 0 &&
                desc.mipLevels == td.mipLevels && desc.firstArraySlice == 0 && layers == td.arraySize &&
-               info->internalFormat == texture->info_->internalFormat &&
+               info->internalFormat == texture->m_info->internalFormat &&
                (info->flags & (GlFormat_AlphaOnly | GlFormat_OpaqueAlpha)) ==
-                   (texture->info_->flags & (GlFormat_AlphaOnly | GlFormat_OpaqueAlpha));
+                   (texture->m_info->flags & (GlFormat_AlphaOnly | GlFormat_OpaqueAlpha));
   if (whole) {
-    view->name_ = texture->name_;
+    view->m_name = texture->m_name;
   } else {
-    glGenTextures(1, &view->name_);
-    view->ownsName_ = true;
-    glTextureView(view->name_, view->target_, texture->name_, info->internalFormat, desc.mostDetailedMip,
+    glGenTextures(1, &view->m_name);
+    view->m_ownsName = true;
+    glTextureView(view->m_name, view->m_target, texture->m_name, info->internalFormat, desc.mostDetailedMip,
                   desc.mipLevels, desc.firstArraySlice, layers);
     if (glGetError() != GL_NO_ERROR) {
       view->Release();
       return kGpuInvalidArg;
     }
-    SetSwizzle(view->name_, *info);
+    SetSwizzle(view->m_name, *info);
   }
   *out = view;
   return kGpuOk;
@@ -484,14 +484,14 @@ GpuResult GpuDevice::CreateRenderTargetView(GpuResource* resource, const GpuRend
   *out = nullptr;
   if (!resource || resource->Kind() != GpuResourceKind::Texture2D) return kGpuInvalidArg;
   auto* texture = static_cast<GpuTexture2D*>(resource);
-  if (!(texture->desc_.bindFlags & GpuBind_RenderTarget)) return kGpuInvalidArg;
+  if (!(texture->m_desc.bindFlags & GpuBind_RenderTarget)) return kGpuInvalidArg;
   GpuRenderTargetViewDesc d = desc ? *desc : GpuRenderTargetViewDesc{};
-  if (d.format == GpuFormat_Unknown) d.format = texture->desc_.format;
-  if (d.mipSlice >= texture->desc_.mipLevels || d.firstArraySlice >= texture->desc_.arraySize)
+  if (d.format == GpuFormat_Unknown) d.format = texture->m_desc.format;
+  if (d.mipSlice >= texture->m_desc.mipLevels || d.firstArraySlice >= texture->m_desc.arraySize)
     return kGpuInvalidArg;
-  auto* view = new GpuRenderTargetView(link_);
-  view->texture_ = texture;
-  view->desc_ = d;
+  auto* view = new GpuRenderTargetView(m_link);
+  view->m_texture = texture;
+  view->m_desc = d;
   *out = view;
   return kGpuOk;
 }
@@ -502,14 +502,14 @@ GpuResult GpuDevice::CreateDepthStencilView(GpuResource* resource, const GpuDept
   *out = nullptr;
   if (!resource || resource->Kind() != GpuResourceKind::Texture2D) return kGpuInvalidArg;
   auto* texture = static_cast<GpuTexture2D*>(resource);
-  if (!(texture->desc_.bindFlags & GpuBind_DepthStencil)) return kGpuInvalidArg;
+  if (!(texture->m_desc.bindFlags & GpuBind_DepthStencil)) return kGpuInvalidArg;
   GpuDepthStencilViewDesc d = desc ? *desc : GpuDepthStencilViewDesc{};
-  if (d.format == GpuFormat_Unknown) d.format = texture->desc_.format;
-  if (d.mipSlice >= texture->desc_.mipLevels || d.firstArraySlice >= texture->desc_.arraySize)
+  if (d.format == GpuFormat_Unknown) d.format = texture->m_desc.format;
+  if (d.mipSlice >= texture->m_desc.mipLevels || d.firstArraySlice >= texture->m_desc.arraySize)
     return kGpuInvalidArg;
-  auto* view = new GpuDepthStencilView(link_);
-  view->texture_ = texture;
-  view->desc_ = d;
+  auto* view = new GpuDepthStencilView(m_link);
+  view->m_texture = texture;
+  view->m_desc = d;
   *out = view;
   return kGpuOk;
 }
@@ -543,12 +543,12 @@ GpuResult GpuDevice::CreateVertexShader(const void* code, size_t size, GpuVertex
   std::string error;
   if (!ParseShaderContainer(code, size, &container, &error) || container.stage != GpuShaderStage::Vertex)
     return kGpuInvalidArg;
-  gl_->Ensure();
+  m_gl->Ensure();
   GlName name = CompileShader(GpuShaderStage::Vertex, container.source);
   if (!name) return kGpuInvalidArg;
-  auto* shader = new GpuVertexShader(link_);
-  shader->name_ = name;
-  shader->inputs_ = std::move(container.inputs);
+  auto* shader = new GpuVertexShader(m_link);
+  shader->m_name = name;
+  shader->m_inputs = std::move(container.inputs);
   *out = shader;
   return kGpuOk;
 }
@@ -560,11 +560,11 @@ GpuResult GpuDevice::CreatePixelShader(const void* code, size_t size, GpuPixelSh
   std::string error;
   if (!ParseShaderContainer(code, size, &container, &error) || container.stage != GpuShaderStage::Pixel)
     return kGpuInvalidArg;
-  gl_->Ensure();
+  m_gl->Ensure();
   GlName name = CompileShader(GpuShaderStage::Pixel, container.source);
   if (!name) return kGpuInvalidArg;
-  auto* shader = new GpuPixelShader(link_);
-  shader->name_ = name;
+  auto* shader = new GpuPixelShader(m_link);
+  shader->m_name = name;
   *out = shader;
   return kGpuOk;
 }
@@ -578,9 +578,9 @@ GpuResult GpuDevice::CreateInputLayout(const GpuInputElementDesc* elements, uint
 
   std::vector<bool> matched(signature.size(), false);
   uint32_t nextOffset[kGpuVertexSlots] = {};
-  gl_->Ensure();
-  auto* layout = new GpuInputLayout(link_);
-  glCreateVertexArrays(1, &layout->vao_);
+  m_gl->Ensure();
+  auto* layout = new GpuInputLayout(m_link);
+  glCreateVertexArrays(1, &layout->m_vao);
   for (uint32_t i = 0; i < count; ++i) {
     const GpuInputElementDesc& e = elements[i];
     const GlFormatInfo* info = FindGlFormat(e.format);
@@ -600,18 +600,18 @@ GpuResult GpuDevice::CreateInputLayout(const GpuInputElementDesc* elements, uint
     matched[size_t(sig - signature.begin())] = true;
     GLuint location = sig->location;
     if (info->flags & GlFormat_Integer)
-      glVertexArrayAttribIFormat(layout->vao_, location, info->vertexSize, info->vertexType, offset);
+      glVertexArrayAttribIFormat(layout->m_vao, location, info->vertexSize, info->vertexType, offset);
     else
-      glVertexArrayAttribFormat(layout->vao_, location, info->vertexSize, info->vertexType,
+      glVertexArrayAttribFormat(layout->m_vao, location, info->vertexSize, info->vertexType,
                                 info->vertexNormalized, offset);
-    glVertexArrayAttribBinding(layout->vao_, location, e.inputSlot);
-    glEnableVertexArrayAttrib(layout->vao_, location);
+    glVertexArrayAttribBinding(layout->m_vao, location, e.inputSlot);
+    glEnableVertexArrayAttrib(layout->m_vao, location);
     // A per-instance step rate of 0 repeats the first element for every instance.
     GLuint divisor = e.inputSlotClass == GpuInputClass::PerInstance
                          ? (e.instanceDataStepRate ? e.instanceDataStepRate : 0xffffffffu)
                          : 0;
-    glVertexArrayBindingDivisor(layout->vao_, e.inputSlot, divisor);
-    layout->slotMask_ |= 1u << e.inputSlot;
+    glVertexArrayBindingDivisor(layout->m_vao, e.inputSlot, divisor);
+    layout->m_slotMask |= 1u << e.inputSlot;
   }
   for (size_t i = 0; i < signature.size(); ++i) {
     if (!matched[i]) {
@@ -629,7 +629,7 @@ GpuResult GpuDevice::CreateBlendState(const GpuBlendDesc& desc, GpuBlendState** 
   if (!out) return kGpuInvalidArg;
   *out = nullptr;
   if (GetGpuTestHooks().failStateObjects) return kGpuOutOfMemory;
-  *out = new GpuBlendState(link_, desc);
+  *out = new GpuBlendState(m_link, desc);
   return kGpuOk;
 }
 
@@ -637,7 +637,7 @@ GpuResult GpuDevice::CreateRasterizerState(const GpuRasterizerDesc& desc, GpuRas
   if (!out) return kGpuInvalidArg;
   *out = nullptr;
   if (GetGpuTestHooks().failStateObjects) return kGpuOutOfMemory;
-  *out = new GpuRasterizerState(link_, desc);
+  *out = new GpuRasterizerState(m_link, desc);
   return kGpuOk;
 }
 
@@ -645,7 +645,7 @@ GpuResult GpuDevice::CreateDepthStencilState(const GpuDepthStencilDesc& desc, Gp
   if (!out) return kGpuInvalidArg;
   *out = nullptr;
   if (GetGpuTestHooks().failStateObjects) return kGpuOutOfMemory;
-  *out = new GpuDepthStencilState(link_, desc);
+  *out = new GpuDepthStencilState(m_link, desc);
   return kGpuOk;
 }
 
@@ -655,7 +655,7 @@ GpuResult GpuDevice::CreateSamplerState(const GpuSamplerDesc& desc, GpuSamplerSt
   if (GetGpuTestHooks().failStateObjects) return kGpuOutOfMemory;
   GpuSamplerDesc d = desc;
   d.maxAnisotropy = std::clamp(d.maxAnisotropy, 1u, 16u);
-  *out = new GpuSamplerState(link_, d);
+  *out = new GpuSamplerState(m_link, d);
   return kGpuOk;
 }
 
@@ -677,11 +677,11 @@ GpuResult GpuDevice::CreateSwapChain(const GpuSwapChainDesc& descIn, GpuSwapChai
   const GlFormatInfo* info = FindGlFormat(desc.format);
   if (desc.width == 0 || desc.height == 0 || !info || !(info->flags & GlFormat_Renderable))
     return kGpuInvalidArg;
-  if (window && !gl_->MakeCurrentOn(window)) {
+  if (window && !m_gl->MakeCurrentOn(window)) {
     GpuMessage(true, "swap chain: %s", SDL_GetError());
     return kGpuFail;
   }
-  auto* chain = new GpuSwapChain(link_, desc);
+  auto* chain = new GpuSwapChain(m_link, desc);
   if (GpuResult r = chain->CreateBackBuffer(); GpuFailed(r)) {
     chain->Release();
     return r;
@@ -711,19 +711,19 @@ GpuResult GpuDevice::CheckFormatSupport(GpuFormat format, uint32_t* support) con
 // ---- caches --------------------------------------------------------------------------------
 
 GpuDevice::Program* GpuDevice::FindProgram(GpuShader* vs, GpuShader* ps) {
-  auto [it, inserted] = programs_.try_emplace({vs->Serial(), ps ? ps->Serial() : 0});
+  auto [it, inserted] = m_programs.try_emplace({vs->Serial(), ps ? ps->Serial() : 0});
   if (inserted) LinkProgram(it->second, vs, ps);
   return &it->second;
 }
 
 void GpuDevice::LinkProgram(Program& p, GpuShader* vs, GpuShader* ps) {
-  ++stats_.programLinks;
+  ++m_stats.programLinks;
   p.serial = g_nextSerial.fetch_add(1);
   p.vs = vs->Serial();
   p.ps = ps ? ps->Serial() : 0;
   GlName program = glCreateProgram();
-  glAttachShader(program, vs->name_);
-  if (ps) glAttachShader(program, ps->name_);
+  glAttachShader(program, vs->m_name);
+  if (ps) glAttachShader(program, ps->m_name);
   glLinkProgram(program);
   GLint ok = 0;
   glGetProgramiv(program, GL_LINK_STATUS, &ok);
@@ -781,19 +781,19 @@ GlName GpuDevice::MakeViewFramebuffer(GpuTexture2D* texture, uint32_t mip, uint3
   GlName fbo = 0;
   glCreateFramebuffers(1, &fbo);
   GLenum attachment = !depth ? GL_COLOR_ATTACHMENT0
-                      : (texture->info_->flags & GlFormat_Stencil) ? GL_DEPTH_STENCIL_ATTACHMENT
+                      : (texture->m_info->flags & GlFormat_Stencil) ? GL_DEPTH_STENCIL_ATTACHMENT
                                                                    : GL_DEPTH_ATTACHMENT;
-  if (texture->target_ == GL_TEXTURE_2D)
-    glNamedFramebufferTexture(fbo, attachment, texture->name_, mip);
+  if (texture->m_target == GL_TEXTURE_2D)
+    glNamedFramebufferTexture(fbo, attachment, texture->m_name, mip);
   else
-    glNamedFramebufferTextureLayer(fbo, attachment, texture->name_, mip, layer);
+    glNamedFramebufferTextureLayer(fbo, attachment, texture->m_name, mip, layer);
   glNamedFramebufferDrawBuffer(fbo, depth ? GL_NONE : GL_COLOR_ATTACHMENT0);
   return fbo;
 }
 
 GlName GpuDevice::FindFramebuffer(const FramebufferKey& key, GpuRenderTargetView* const* rtvs,
                                   GpuDepthStencilView* dsv) {
-  if (auto it = framebuffers_.find(key); it != framebuffers_.end()) return it->second;
+  if (auto it = m_framebuffers.find(key); it != m_framebuffers.end()) return it->second;
   GlName fbo = 0;
   glCreateFramebuffers(1, &fbo);
   GLenum buffers[kGpuRenderTargets];
@@ -802,12 +802,12 @@ GlName GpuDevice::FindFramebuffer(const FramebufferKey& key, GpuRenderTargetView
     buffers[i] = GL_NONE;
     if (GpuRenderTargetView* v = rtvs[i]) {
       used = GLsizei(i + 1);
-      GpuTexture2D* t = v->texture_.Get();
-      if (t->target_ == GL_TEXTURE_2D)
-        glNamedFramebufferTexture(fbo, GL_COLOR_ATTACHMENT0 + i, t->name_, v->desc_.mipSlice);
+      GpuTexture2D* t = v->m_texture.Get();
+      if (t->m_target == GL_TEXTURE_2D)
+        glNamedFramebufferTexture(fbo, GL_COLOR_ATTACHMENT0 + i, t->m_name, v->m_desc.mipSlice);
       else
-        glNamedFramebufferTextureLayer(fbo, GL_COLOR_ATTACHMENT0 + i, t->name_, v->desc_.mipSlice,
-                                       v->desc_.firstArraySlice);
+        glNamedFramebufferTextureLayer(fbo, GL_COLOR_ATTACHMENT0 + i, t->m_name, v->m_desc.mipSlice,
+                                       v->m_desc.firstArraySlice);
       buffers[i] = GL_COLOR_ATTACHMENT0 + i;
     }
   }
@@ -816,25 +816,25 @@ GlName GpuDevice::FindFramebuffer(const FramebufferKey& key, GpuRenderTargetView
   else
     glNamedFramebufferDrawBuffer(fbo, GL_NONE);
   if (dsv) {
-    GpuTexture2D* t = dsv->texture_.Get();
-    GLenum attachment = (t->info_->flags & GlFormat_Stencil) ? GL_DEPTH_STENCIL_ATTACHMENT : GL_DEPTH_ATTACHMENT;
-    if (t->target_ == GL_TEXTURE_2D)
-      glNamedFramebufferTexture(fbo, attachment, t->name_, dsv->desc_.mipSlice);
+    GpuTexture2D* t = dsv->m_texture.Get();
+    GLenum attachment = (t->m_info->flags & GlFormat_Stencil) ? GL_DEPTH_STENCIL_ATTACHMENT : GL_DEPTH_ATTACHMENT;
+    if (t->m_target == GL_TEXTURE_2D)
+      glNamedFramebufferTexture(fbo, attachment, t->m_name, dsv->m_desc.mipSlice);
     else
-      glNamedFramebufferTextureLayer(fbo, attachment, t->name_, dsv->desc_.mipSlice, dsv->desc_.firstArraySlice);
+      glNamedFramebufferTextureLayer(fbo, attachment, t->m_name, dsv->m_desc.mipSlice, dsv->m_desc.firstArraySlice);
   }
   GLenum status = glCheckNamedFramebufferStatus(fbo, GL_DRAW_FRAMEBUFFER);
   if (status != GL_FRAMEBUFFER_COMPLETE) GpuMessage(true, "render targets cannot be bound together (0x%x)", status);
-  framebuffers_.emplace(key, fbo);
+  m_framebuffers.emplace(key, fbo);
   return fbo;
 }
 
 void GpuDevice::ForgetView(uint64_t serial) {
-  for (auto it = framebuffers_.begin(); it != framebuffers_.end();) {
+  for (auto it = m_framebuffers.begin(); it != m_framebuffers.end();) {
     if (std::find(it->first.begin(), it->first.end(), serial) != it->first.end()) {
-      if (context_ && context_->appliedFramebuffer_ == it->second) context_->ForgetFramebufferBinding();
+      if (m_context && m_context->m_appliedFramebuffer == it->second) m_context->ForgetFramebufferBinding();
       glDeleteFramebuffers(1, &it->second);
-      it = framebuffers_.erase(it);
+      it = m_framebuffers.erase(it);
     } else {
       ++it;
     }
@@ -842,15 +842,15 @@ void GpuDevice::ForgetView(uint64_t serial) {
 }
 
 void GpuDevice::ForgetShader(uint64_t serial) {
-  for (auto it = programs_.begin(); it != programs_.end();) {
+  for (auto it = m_programs.begin(); it != m_programs.end();) {
     if (it->second.vs == serial || it->second.ps == serial) {
-      if (context_ && context_->program_ == &it->second) {
-        context_->program_ = nullptr;
-        context_->appliedProgram_ = 0;
-        context_->dirty_ |= GpuContext::kDirtyProgram;
+      if (m_context && m_context->m_program == &it->second) {
+        m_context->m_program = nullptr;
+        m_context->m_appliedProgram = 0;
+        m_context->m_dirty |= GpuContext::kDirtyProgram;
       }
       if (it->second.name) glDeleteProgram(it->second.name);
-      it = programs_.erase(it);
+      it = m_programs.erase(it);
     } else {
       ++it;
     }
@@ -861,30 +861,30 @@ void GpuDevice::ForgetShader(uint64_t serial) {
 
 GpuResult GpuDevice::ReadTexels(GpuTexture2D* texture, uint32_t subresource, std::vector<uint8_t>* out) {
   if (!texture || !out) return kGpuInvalidArg;
-  const GpuTexture2DDesc& d = texture->desc_;
+  const GpuTexture2DDesc& d = texture->m_desc;
   if (subresource >= d.mipLevels * d.arraySize) return kGpuInvalidArg;
   uint32_t mip = subresource % d.mipLevels, layer = subresource / d.mipLevels;
   uint32_t w = std::max(1u, d.width >> mip), h = std::max(1u, d.height >> mip);
-  const GlFormatInfo& info = *texture->info_;
+  const GlFormatInfo& info = *texture->m_info;
   uint32_t rowBytes, rows;
   GlSurfaceInfo(info, w, h, &rowBytes, &rows);
   out->assign(size_t(rowBytes) * rows, 0);
-  gl_->Ensure();
+  m_gl->Ensure();
   GLsizei bytes = GLsizei(out->size());
   if (info.flags & GlFormat_Compressed)
-    glGetCompressedTextureSubImage(texture->name_, mip, 0, 0, layer, w, h, 1, bytes, out->data());
+    glGetCompressedTextureSubImage(texture->m_name, mip, 0, 0, layer, w, h, 1, bytes, out->data());
   else
-    glGetTextureSubImage(texture->name_, mip, 0, 0, layer, w, h, 1, info.uploadFormat, info.uploadType,
+    glGetTextureSubImage(texture->m_name, mip, 0, 0, layer, w, h, 1, info.uploadFormat, info.uploadType,
                          bytes, out->data());
   if (info.format == GpuFormat_D24_UNorm_S8_UInt) RotateDepthStencil(out->data(), out->size(), false);
   return glGetError() == GL_NO_ERROR ? kGpuOk : kGpuFail;
 }
 
 GpuResult GpuDevice::ReadBuffer(GpuBuffer* buffer, std::vector<uint8_t>* out) {
-  if (!buffer || !out || buffer->mapped_) return kGpuInvalidArg;
-  out->assign(buffer->desc_.byteWidth, 0);
-  gl_->Ensure();
-  glGetNamedBufferSubData(buffer->name_, 0, GLsizeiptr(out->size()), out->data());
+  if (!buffer || !out || buffer->m_mapped) return kGpuInvalidArg;
+  out->assign(buffer->m_desc.byteWidth, 0);
+  m_gl->Ensure();
+  glGetNamedBufferSubData(buffer->m_name, 0, GLsizeiptr(out->size()), out->data());
   return kGpuOk;
 }
 

@@ -46,7 +46,7 @@ GpuResult CreateGpuDevice(GpuDriverType type, const GpuFeatureLevel* levels, uin
 
 class GpuDevice {
  public:
-  uint32_t AddRef() { return refs_.fetch_add(1, std::memory_order_relaxed) + 1; }
+  uint32_t AddRef() { return m_refs.fetch_add(1, std::memory_order_relaxed) + 1; }
   uint32_t Release();
 
   GpuResult CreateBuffer(const GpuBufferDesc& desc, const GpuSubresourceData* init, GpuBuffer** out);
@@ -69,7 +69,7 @@ class GpuDevice {
   GpuResult CreateSamplerState(const GpuSamplerDesc& desc, GpuSamplerState** out);
   GpuResult CreateSwapChain(const GpuSwapChainDesc& desc, GpuSwapChain** out);
 
-  GpuFeatureLevel GetFeatureLevel() const { return level_; }
+  GpuFeatureLevel GetFeatureLevel() const { return m_level; }
   GpuResult CheckFormatSupport(GpuFormat format, uint32_t* support) const;
   void GetImmediateContext(GpuContext** out);
 
@@ -78,7 +78,7 @@ class GpuDevice {
   GpuResult ReadTexels(GpuTexture2D* texture, uint32_t subresource, std::vector<uint8_t>* out);
   // The whole contents of a buffer that is not mapped.
   GpuResult ReadBuffer(GpuBuffer* buffer, std::vector<uint8_t>* out);
-  const GpuStats& Stats() const { return stats_; }
+  const GpuStats& Stats() const { return m_stats; }
 
   GpuDevice(const GpuDevice&) = delete;
   GpuDevice& operator=(const GpuDevice&) = delete;
@@ -131,7 +131,7 @@ class GpuDevice {
   ~GpuDevice();
   bool Init(GlContext* gl, GpuFeatureLevel level);
 
-  GlContext& Gl() { return *gl_; }
+  GlContext& Gl() { return *m_gl; }
   Program* FindProgram(GpuShader* vs, GpuShader* ps);
   void LinkProgram(Program& p, GpuShader* vs, GpuShader* ps);
   GlName FindFramebuffer(const FramebufferKey& key, GpuRenderTargetView* const* rtvs,
@@ -143,20 +143,20 @@ class GpuDevice {
   void ForgetView(uint64_t serial);
   void ForgetShader(uint64_t serial);
 
-  std::atomic<uint32_t> refs_{1};
-  GpuDeviceLink* link_ = nullptr;
-  GlContext* gl_ = nullptr;
-  std::unique_ptr<GpuContext> context_;
-  GpuFeatureLevel level_ = GpuFeatureLevel_11_0;
-  GpuStats stats_;
-  bool hasPolygonOffsetClamp_ = false;
+  std::atomic<uint32_t> m_refs{1};
+  GpuDeviceLink* m_link = nullptr;
+  GlContext* m_gl = nullptr;
+  std::unique_ptr<GpuContext> m_context;
+  GpuFeatureLevel m_level = GpuFeatureLevel_11_0;
+  GpuStats m_stats;
+  bool m_hasPolygonOffsetClamp = false;
 
-  std::unordered_map<std::pair<uint64_t, uint64_t>, Program, PairHash> programs_;
-  std::unordered_map<FramebufferKey, GlName, KeyHash> framebuffers_;
-  GlName zeroTextures_[4] = {};  // 2D, 2D array, cube, cube array: what unbound slots sample
-  GlName zeroBuffer_ = 0;        // what unbound vertex slots read
-  GlName defaultSampler_ = 0;    // linear, clamp: the state of an unbound sampler slot
-  GpuRef<GpuInputLayout> emptyLayout_;
+  std::unordered_map<std::pair<uint64_t, uint64_t>, Program, PairHash> m_programs;
+  std::unordered_map<FramebufferKey, GlName, KeyHash> m_framebuffers;
+  GlName m_zeroTextures[4] = {};  // 2D, 2D array, cube, cube array: what unbound slots sample
+  GlName m_zeroBuffer = 0;        // what unbound vertex slots read
+  GlName m_defaultSampler = 0;    // linear, clamp: the state of an unbound sampler slot
+  GpuRef<GpuInputLayout> m_emptyLayout;
 };
 
 }  // namespace Platform

@@ -18,45 +18,47 @@ enum class GpuResourceKind : uint32_t { Buffer, Texture2D };
 
 class GpuResource : public GpuObject {
  public:
-  GpuResourceKind Kind() const { return kind_; }
+  GpuResourceKind Kind() const { return m_kind; }
 
  protected:
-  GpuResource(GpuDeviceLink* link, GpuResourceKind kind) : GpuObject(link), kind_(kind) {}
+  GpuResource(GpuDeviceLink* link, GpuResourceKind kind) : GpuObject(link), m_kind(kind) {}
 
  private:
-  GpuResourceKind kind_;
+  GpuResourceKind m_kind;
 };
 
 class GpuBuffer final : public GpuResource {
  public:
-  const GpuBufferDesc& GetDesc() const { return desc_; }
+  const GpuBufferDesc& GetDesc() const { return m_desc; }
 
  private:
   friend class GpuDevice;
   friend class GpuContext;
-  GpuBuffer(GpuDeviceLink* link, const GpuBufferDesc& desc) : GpuResource(link, GpuResourceKind::Buffer), desc_(desc) {}
+  GpuBuffer(GpuDeviceLink* link, const GpuBufferDesc& desc)
+      : GpuResource(link, GpuResourceKind::Buffer), m_desc(desc) {}
   ~GpuBuffer() override;
 
-  GpuBufferDesc desc_;
-  GlName name_ = 0;
-  bool mapped_ = false;
+  GpuBufferDesc m_desc;
+  GlName m_name = 0;
+  bool m_mapped = false;
 };
 
 class GpuTexture2D final : public GpuResource {
  public:
-  const GpuTexture2DDesc& GetDesc() const { return desc_; }
+  const GpuTexture2DDesc& GetDesc() const { return m_desc; }
 
  private:
   friend class GpuDevice;
   friend class GpuContext;
   friend class GpuSwapChain;
-  GpuTexture2D(GpuDeviceLink* link, const GpuTexture2DDesc& desc) : GpuResource(link, GpuResourceKind::Texture2D), desc_(desc) {}
+  GpuTexture2D(GpuDeviceLink* link, const GpuTexture2DDesc& desc)
+      : GpuResource(link, GpuResourceKind::Texture2D), m_desc(desc) {}
   ~GpuTexture2D() override;
 
-  GpuTexture2DDesc desc_;  // mipLevels holds the real count, also when 0 was asked for
-  const GlFormatInfo* info_ = nullptr;
-  GlName name_ = 0;
-  GlEnum target_ = 0;
+  GpuTexture2DDesc m_desc;  // mipLevels holds the real count, also when 0 was asked for
+  const GlFormatInfo* m_info = nullptr;
+  GlName m_name = 0;
+  GlEnum m_target = 0;
 };
 
 // The texture behind a resource, or null for a buffer.
@@ -68,7 +70,7 @@ class GpuShaderResourceView final : public GpuObject {
  public:
   // Adds a reference, as every out-pointer of the layer does.
   void GetResource(GpuResource** out) const;
-  const GpuShaderResourceViewDesc& GetDesc() const { return desc_; }
+  const GpuShaderResourceViewDesc& GetDesc() const { return m_desc; }
 
  private:
   friend class GpuDevice;
@@ -76,17 +78,17 @@ class GpuShaderResourceView final : public GpuObject {
   explicit GpuShaderResourceView(GpuDeviceLink* link) : GpuObject(link) {}
   ~GpuShaderResourceView() override;
 
-  GpuRef<GpuTexture2D> texture_;
-  GpuShaderResourceViewDesc desc_;
-  GlName name_ = 0;      // the texture's own name, or a texture view of it
-  GlEnum target_ = 0;
-  bool ownsName_ = false;
+  GpuRef<GpuTexture2D> m_texture;
+  GpuShaderResourceViewDesc m_desc;
+  GlName m_name = 0;      // the texture's own name, or a texture view of it
+  GlEnum m_target = 0;
+  bool m_ownsName = false;
 };
 
 class GpuRenderTargetView final : public GpuObject {
  public:
   void GetResource(GpuResource** out) const;
-  const GpuRenderTargetViewDesc& GetDesc() const { return desc_; }
+  const GpuRenderTargetViewDesc& GetDesc() const { return m_desc; }
 
  private:
   friend class GpuDevice;
@@ -95,15 +97,15 @@ class GpuRenderTargetView final : public GpuObject {
   explicit GpuRenderTargetView(GpuDeviceLink* link) : GpuObject(link) {}
   ~GpuRenderTargetView() override;
 
-  GpuRef<GpuTexture2D> texture_;
-  GpuRenderTargetViewDesc desc_;
-  GlName clearFbo_ = 0;  // this view alone, made on the first clear
+  GpuRef<GpuTexture2D> m_texture;
+  GpuRenderTargetViewDesc m_desc;
+  GlName m_clearFbo = 0;  // this view alone, made on the first clear
 };
 
 class GpuDepthStencilView final : public GpuObject {
  public:
   void GetResource(GpuResource** out) const;
-  const GpuDepthStencilViewDesc& GetDesc() const { return desc_; }
+  const GpuDepthStencilViewDesc& GetDesc() const { return m_desc; }
 
  private:
   friend class GpuDevice;
@@ -111,25 +113,25 @@ class GpuDepthStencilView final : public GpuObject {
   explicit GpuDepthStencilView(GpuDeviceLink* link) : GpuObject(link) {}
   ~GpuDepthStencilView() override;
 
-  GpuRef<GpuTexture2D> texture_;
-  GpuDepthStencilViewDesc desc_;
-  GlName clearFbo_ = 0;
+  GpuRef<GpuTexture2D> m_texture;
+  GpuDepthStencilViewDesc m_desc;
+  GlName m_clearFbo = 0;
 };
 
 class GpuShader : public GpuObject {
  public:
-  GpuShaderStage Stage() const { return stage_; }
-  const std::vector<ShaderInputParameter>& Inputs() const { return inputs_; }
+  GpuShaderStage Stage() const { return m_stage; }
+  const std::vector<ShaderInputParameter>& Inputs() const { return m_inputs; }
 
  protected:
   friend class GpuDevice;
   friend class GpuContext;
-  GpuShader(GpuDeviceLink* link, GpuShaderStage stage) : GpuObject(link), stage_(stage) {}
+  GpuShader(GpuDeviceLink* link, GpuShaderStage stage) : GpuObject(link), m_stage(stage) {}
   ~GpuShader() override;
 
-  GpuShaderStage stage_;
-  std::vector<ShaderInputParameter> inputs_;
-  GlName name_ = 0;
+  GpuShaderStage m_stage;
+  std::vector<ShaderInputParameter> m_inputs;
+  GlName m_name = 0;
 };
 
 class GpuVertexShader final : public GpuShader {
@@ -153,61 +155,61 @@ class GpuInputLayout final : public GpuObject {
   explicit GpuInputLayout(GpuDeviceLink* link) : GpuObject(link) {}
   ~GpuInputLayout() override;
 
-  GlName vao_ = 0;
-  uint32_t slotMask_ = 0;  // input slots the layout reads
+  GlName m_vao = 0;
+  uint32_t m_slotMask = 0;  // input slots the layout reads
   // What the vertex array currently points at, so unchanged slots cost nothing.
-  uint64_t boundSerial_[kGpuVertexSlots] = {};
-  uint32_t boundOffset_[kGpuVertexSlots] = {};
-  uint32_t boundStride_[kGpuVertexSlots] = {};
-  uint64_t boundIndexSerial_ = 0;
+  uint64_t m_boundSerial[kGpuVertexSlots] = {};
+  uint32_t m_boundOffset[kGpuVertexSlots] = {};
+  uint32_t m_boundStride[kGpuVertexSlots] = {};
+  uint64_t m_boundIndexSerial = 0;
 };
 
 // State objects are plain descriptions (no GL object), so creating them is thread-safe; a
 // sampler gets its GL object on first use by the context.
 class GpuBlendState final : public GpuObject {
  public:
-  const GpuBlendDesc& GetDesc() const { return desc_; }
+  const GpuBlendDesc& GetDesc() const { return m_desc; }
 
  private:
   friend class GpuDevice;
   friend class GpuContext;
-  GpuBlendState(GpuDeviceLink* link, const GpuBlendDesc& desc) : GpuObject(link), desc_(desc) {}
-  GpuBlendDesc desc_;
+  GpuBlendState(GpuDeviceLink* link, const GpuBlendDesc& desc) : GpuObject(link), m_desc(desc) {}
+  GpuBlendDesc m_desc;
 };
 
 class GpuRasterizerState final : public GpuObject {
  public:
-  const GpuRasterizerDesc& GetDesc() const { return desc_; }
+  const GpuRasterizerDesc& GetDesc() const { return m_desc; }
 
  private:
   friend class GpuDevice;
   friend class GpuContext;
-  GpuRasterizerState(GpuDeviceLink* link, const GpuRasterizerDesc& desc) : GpuObject(link), desc_(desc) {}
-  GpuRasterizerDesc desc_;
+  GpuRasterizerState(GpuDeviceLink* link, const GpuRasterizerDesc& desc) : GpuObject(link), m_desc(desc) {}
+  GpuRasterizerDesc m_desc;
 };
 
 class GpuDepthStencilState final : public GpuObject {
  public:
-  const GpuDepthStencilDesc& GetDesc() const { return desc_; }
+  const GpuDepthStencilDesc& GetDesc() const { return m_desc; }
 
  private:
   friend class GpuDevice;
   friend class GpuContext;
-  GpuDepthStencilState(GpuDeviceLink* link, const GpuDepthStencilDesc& desc) : GpuObject(link), desc_(desc) {}
-  GpuDepthStencilDesc desc_;
+  GpuDepthStencilState(GpuDeviceLink* link, const GpuDepthStencilDesc& desc) : GpuObject(link), m_desc(desc) {}
+  GpuDepthStencilDesc m_desc;
 };
 
 class GpuSamplerState final : public GpuObject {
  public:
-  const GpuSamplerDesc& GetDesc() const { return desc_; }
+  const GpuSamplerDesc& GetDesc() const { return m_desc; }
 
  private:
   friend class GpuDevice;
   friend class GpuContext;
-  GpuSamplerState(GpuDeviceLink* link, const GpuSamplerDesc& desc) : GpuObject(link), desc_(desc) {}
+  GpuSamplerState(GpuDeviceLink* link, const GpuSamplerDesc& desc) : GpuObject(link), m_desc(desc) {}
   ~GpuSamplerState() override;
-  GpuSamplerDesc desc_;
-  GlName name_ = 0;
+  GpuSamplerDesc m_desc;
+  GlName m_name = 0;
 };
 
 }  // namespace Platform

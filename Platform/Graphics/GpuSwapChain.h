@@ -16,21 +16,21 @@ class GpuSwapChain final : public GpuObject {
   // referenced from outside (a view or a GetBuffer reference).
   GpuResult ResizeBuffers(uint32_t count, uint32_t width, uint32_t height, GpuFormat format, uint32_t flags);
   GpuResult SetFullscreenState(bool fullscreen);
-  bool GetFullscreenState() const { return fullscreen_; }
-  const GpuSwapChainDesc& GetDesc() const { return desc_; }
+  bool GetFullscreenState() const { return m_fullscreen; }
+  const GpuSwapChainDesc& GetDesc() const { return m_desc; }
 
  private:
   friend class GpuDevice;
-  GpuSwapChain(GpuDeviceLink* link, const GpuSwapChainDesc& desc) : GpuObject(link), desc_(desc) {}
+  GpuSwapChain(GpuDeviceLink* link, const GpuSwapChainDesc& desc) : GpuObject(link), m_desc(desc) {}
   ~GpuSwapChain() override;
   GpuResult CreateBackBuffer();
   void DropReadFramebuffer();
 
-  GpuSwapChainDesc desc_;
-  GpuRef<GpuTexture2D> backBuffer_;
-  GlName readFbo_ = 0;
-  bool fullscreen_ = false;
-  int syncInterval_ = -1;
+  GpuSwapChainDesc m_desc;
+  GpuRef<GpuTexture2D> m_backBuffer;
+  GlName m_readFbo = 0;
+  bool m_fullscreen = false;
+  int m_syncInterval = -1;
 };
 
 }  // namespace Platform
