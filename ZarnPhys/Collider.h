@@ -13,6 +13,7 @@
 namespace ZarnPhys {
 
 class DynamicAABBTree;
+struct Plane;
 
 struct Box {
   Base::Vec3 min;
@@ -52,6 +53,9 @@ class ColliderBase {
   // The farthest world point in the unit direction `direction` (world space).
   Base::Vec3 Support(const Base::Vec3& direction) const;
   Box ComputeBounds() const;
+  // Against six planes: 0 inside every plane, 1 wholly outside one, 2 cut by one. Writes the last
+  // plane normal (Raycast.h).
+  int32_t TestPlanes(const Plane planes[6]) const;
 
   ColliderKind GetKind() const { return m_kind; }
   Entity* GetEntity() const { return m_entity; }
@@ -60,6 +64,7 @@ class ColliderBase {
   bool GetIgnoreRaycast() const { return m_ignoreRaycast; }
   void SetIgnoreRaycast(bool ignore) { m_ignoreRaycast = ignore; }
   bool GetIgnoreCollisionEvent() const { return m_ignoreCollisionEvent; }
+  void SetIgnoreCollisionEvent(bool ignore) { m_ignoreCollisionEvent = ignore; }
   uint32_t GetGroupMask() const { return m_groupMask; }
   void SetCollisionGroup(uint32_t mask) { m_groupMask = mask; }
   bool IsActive() const { return m_active; }

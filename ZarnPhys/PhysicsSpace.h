@@ -13,6 +13,7 @@
 #include "ZarnPhys/DynamicAABBTree.h"
 #include "ZarnPhys/Entity.h"
 #include "ZarnPhys/ObjectPool.h"
+#include "ZarnPhys/Raycast.h"
 #include "ZarnPhys/RigidBody.h"
 
 namespace ZarnPhys {
@@ -49,6 +50,11 @@ class PhysicsSpace : private PairSink {
   void GetTransforms(EntityTransform* records, int32_t count);
 
   void Step();
+  // The nearest collider the ray hits, skipping colliders that ignore rays, the listed entities and
+  // (unless the mask is all bits) colliders outside the mask. Distances are in units of `direction`.
+  Physics::SystemRaycastResult& Raycast(Physics::SystemRaycastResult& result, const Base::Vec3& origin,
+                                        const Base::Vec3& direction, const Entity* const* ignore,
+                                        int32_t ignoreCount, uint32_t mask);
   void DrawContacts() const;
 
   DynamicAABBTree& GetTree() { return m_tree; }
