@@ -9,6 +9,15 @@
 #include "Core/GameComponent.h"
 #include "ZarnPhys/Entity.h"
 
+namespace Core {
+class GameObject;
+class Transform;
+}  // namespace Core
+
+namespace ZarnPhys {
+class RigidBody;
+}
+
 namespace Physics {
 
 class RigidBody : public Core::GameComponent {
@@ -31,6 +40,33 @@ class RigidBody : public Core::GameComponent {
   void DetachCollider() { m_hasCollider = false; }
   bool HasCollider() const { return m_hasCollider; }
 
+  // Script accessors. Linked, they go through the library body (getters refresh their field first);
+  // unlinked (before Initialize, or once the body is gone) they work on the fields alone.
+  float GetDensity();
+  void SetDensity(float density);
+  bool GetStatic();
+  void SetStatic(bool isStatic);
+  Base::Vec3 GetVelocity();
+  void SetVelocity(Base::Vec3 velocity);
+  Base::Vec3 GetAngularVelocity();
+  void SetAngularVelocity(Base::Vec3 velocity);
+  bool GetRotationLock();
+  void SetRotationLock(bool locked);
+  bool GetSleep();
+  void SetSleep(bool canSleep);
+  float GetGravMod();
+  void SetGravMod(float modifier);
+  // Both wake the body; they act on the next step. Nothing happens without a library body.
+  void ApplyLinearForce(Base::Vec3 force);
+  void ApplyLinearImpulse(Base::Vec3 impulse);
+
+  // Space hook listeners.
+  void PrepareForStep();
+  void DeleteZarnRigid();
+
+  // The library body this component drives, or null while unlinked.
+  ZarnPhys::RigidBody* GetLibraryBody() const;
+
   // Fields after the base, in this order.
   Base::Handle m_transform = Base::kNullHandle;
   uint32_t m_colliderKind = Core::ComponentType_Count;
@@ -44,6 +80,14 @@ class RigidBody : public Core::GameComponent {
   Base::Vec3 m_angularVelocity{0.0f, 0.0f, 0.0f};
   float m_density = 1.0f;
   bool m_static = false;
+  // A lost owner or Transform is logged once, not every step.
+  bool m_missingReported = false;
+
+ private:
+  Core::GameObject* ResolveOwner();
+  Core::Transform* ResolveTransform();
+  bool BuildRecord(ZarnPhys::EntityTransform& record);
+  void ReportMissing(const char* what);
 };
 
 }  // namespace Physics
