@@ -339,4 +339,27 @@ bool DynamicAABBTree::Validate() const {
   return reached + m_freeHeap.size() == m_nodes.size();
 }
 
+// A stack stands in for the recursion: the second child is pushed first so that the first child's
+// subtree is listed before it, as a recursive walk would list it.
+void DynamicAABBTree::RaycastNodes(const Ray& ray) {
+  m_raycastCandidates.clear();
+  if (m_root == kNone) return;
+  m_raycastStack.clear();
+  m_raycastStack.push_back(m_root);
+  while (!m_raycastStack.empty()) {
+    const uint32_t index = m_raycastStack.back();
+    m_raycastStack.pop_back();
+    const Node& node = m_nodes[index];
+    ORV_ASSERT(node.allocated);
+    const Physics::SystemRaycastResult crossing = RayBox(ray, node.box, true);
+    if (!crossing.colliding) continue;
+    if (node.IsLeaf()) {
+      if (node.collider) m_raycastCandidates.push_back({node.collider->GetEntity(), crossing.depth});
+      continue;
+    }
+    if (node.children[1] != kNone) m_raycastStack.push_back(node.children[1]);
+    if (node.children[0] != kNone) m_raycastStack.push_back(node.children[0]);
+  }
+}
+
 }  // namespace ZarnPhys

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "ZarnPhys/Collider.h"
+#include "ZarnPhys/Raycast.h"
 
 namespace ZarnPhys {
 
@@ -42,6 +43,14 @@ class DynamicAABBTree {
   // Re-homes the leaves whose collider left its fat box, plus one leaf picked at random.
   void Reinsert();
   void FindPairs(PairSink& sink);
+  // A leaf whose fat box a ray crosses or starts in, and the distance to that box.
+  struct RaycastCandidate {
+    Entity* entity = nullptr;
+    float distance = 0.0f;
+  };
+  // Replaces the candidate list with the leaves the ray reaches, in depth-first order, first child first.
+  void RaycastNodes(const Ray& ray);
+  const std::vector<RaycastCandidate>& GetRaycastCandidates() const { return m_raycastCandidates; }
   // Draws every node's box through the installed debug drawer.
   void DrawNodes() const;
 
@@ -84,6 +93,8 @@ class DynamicAABBTree {
   };
   std::vector<SearchNode> m_searchNodes;
   std::vector<std::pair<uint32_t, uint32_t>> m_crossStack;
+  std::vector<RaycastCandidate> m_raycastCandidates;
+  std::vector<uint32_t> m_raycastStack;
 };
 
 }  // namespace ZarnPhys

@@ -47,3 +47,26 @@ struct SystemRaycastResult {
 };
 
 }  // namespace Physics
+
+namespace ZarnPhys {
+
+struct Box;
+class ColliderBase;
+class ColliderBoxLike;
+class ColliderCapsule;
+class ColliderSlant;
+class ColliderSphere;
+
+// Exact tests of one ray against one shape, for a ray whose direction has unit length. Each gives the
+// distance along the ray and the hit flag; the caller works out the point. A ray that starts inside a
+// solid shape does not hit it: the surface it would report lies behind the origin.
+Physics::SystemRaycastResult RayBox(const Ray& ray, const Box& box, bool insideCounts);
+Physics::SystemRaycastResult RayCube(const Ray& ray, const ColliderBoxLike& cube);
+Physics::SystemRaycastResult RaySphere(const Ray& ray, const Base::Vec3& centre, float radius);
+Physics::SystemRaycastResult RaySphere(const Ray& ray, const ColliderSphere& sphere);
+Physics::SystemRaycastResult RayCapsule(const Ray& ray, const ColliderCapsule& capsule);
+Physics::SystemRaycastResult RaySlant(const Ray& ray, const ColliderSlant& slant);
+// The test of the collider's kind; polytopes and grounds are tested by their world box.
+Physics::SystemRaycastResult RayCollider(const Ray& ray, const ColliderBase& collider);
+
+}  // namespace ZarnPhys
