@@ -60,7 +60,10 @@ Base::Mat3 ToPhysicsFrame(const Base::Mat3& orientation) {
 
 PhysicsSystem::PhysicsSystem() = default;
 
-PhysicsSystem::~PhysicsSystem() = default;
+PhysicsSystem::~PhysicsSystem() {
+  // The receivers are process-wide: a later world must not report into a system that is gone.
+  if (m_callbacksRegistered) ZarnPhys::RegisterCallbacks(nullptr, nullptr, nullptr, nullptr);
+}
 
 ZarnPhys::PhysicsSpace* PhysicsSystem::FindSpace(Core::GameSpace* space) {
   const auto entry = Spaces().find(space);
@@ -78,6 +81,8 @@ void PhysicsSystem::Initialize(Core::Engine* engine) {
   using Base::Reflection::TypeOf;
   using Base::Reflection::Variant;
   Core::Scripts().PublishLibrary("physics", Variant(TypeOf<PhysicsSystem*>(), this), "Physics systems api functions.");
+  ZarnPhys::RegisterCallbacks(&OnCollision, &OnCollisionStart, &OnCollisionPersist, &OnCollisionEnd);
+  m_callbacksRegistered = true;
   if (!engine) return;
   Listen<&PhysicsSystem::FrameStep>(*engine, this, "FrameStep", "PhysicsSystem::FrameStep");
   Listen<&PhysicsSystem::GameSpaceCreated>(*engine, this, "GameSpaceCreated", "PhysicsSystem::GameSpaceCreated");
@@ -196,5 +201,7 @@ void PhysicsSystem::WriteBack() {
 
 ORV_REFLECT_CLASS(Physics::PhysicsSystem) {
   using Physics::PhysicsSystem;
+  type.Method<&PhysicsSystem::CompositeCollisionGroups>("PhysicsSystem::CompositeCollisionGroups", nullptr,
+                                                        "Takes two groups and pukes out a mask");
   type.Method<&PhysicsSystem::SwitchDebugDraw>("PhysicsSystem::SwitchDebugDraw", "SwitchDebugDraw");
 }

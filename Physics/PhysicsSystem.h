@@ -9,7 +9,9 @@
 
 #include "Base/Vector.h"
 #include "Core/System.h"
+#include "ZarnPhys/CollisionEvent.h"
 #include "ZarnPhys/Entity.h"
+#include "ZarnPhys/Raycast.h"
 
 namespace Core {
 class GameSpace;
@@ -37,8 +39,32 @@ class PhysicsSystem : public Core::System {
   // Also a script method.
   void SwitchDebugDraw(bool on) { m_debugDraw = on; }
 
+  // Script queries. Points and directions are in the engine's frame; a direction need not be of unit
+  // length, depths are measured along the unit direction.
+  SystemRaycastResult Raycast(Core::GameSpace* space, Base::Vec3 origin, Base::Vec3 direction) const;
+  SystemRaycastResult RaycastInCollisionGroup(Core::GameSpace* space, Base::Vec3 origin, Base::Vec3 direction,
+                                              int32_t group) const;
+  SystemRaycastResult RaycastWithCollisionMask(Core::GameSpace* space, Base::Vec3 origin, Base::Vec3 direction,
+                                               int32_t mask) const;
+  // The mask holding both groups (every bit when either is -1).
+  int32_t CompositeCollisionGroups(int32_t a, int32_t b) const;
+  // The normal the last camera-frustum test leaned on; (0, 0, 0) before any.
+  Base::Vec3 GetLastPlaneNormal() const;
+  // The nearest hit among the colliders in `mask`; the default result when the space has no world.
+  static SystemRaycastResult RaycastInternal(Core::GameSpace* space, Base::Vec3 origin, Base::Vec3 direction,
+                                             uint32_t mask);
+
   // The collision mask of a group: every bit for -1, else the group's own bit.
   static uint32_t GroupToMask(int32_t group);
+
+  // The receivers of the library's four event arrays, registered by Initialize.
+  static void OnCollision(ZarnPhys::CollisionEvents* events);
+  static void OnCollisionStart(ZarnPhys::CollisionEvents* events);
+  static void OnCollisionPersist(ZarnPhys::CollisionEvents* events);
+  static void OnCollisionEnd(ZarnPhys::CollisionEvents* events);
+  // Hands each event to both objects' hooks named `name`, then the array to the script function
+  // "CollisionEventHandler".
+  static void DeliverCollisionEvents(const char* name, const std::vector<SystemCollisionEvent>* events);
 
   // The world of a game space, or null; never adds an entry.
   static ZarnPhys::PhysicsSpace* FindSpace(Core::GameSpace* space);
@@ -50,6 +76,8 @@ class PhysicsSystem : public Core::System {
 
  private:
   void WriteBack();
+
+  bool m_callbacksRegistered = false;
 };
 
 // Frames: the physics library's z axis is the negative of the engine's.
