@@ -74,10 +74,12 @@ void RigidBody::Initialize() {
   }
 
   if (ColliderBase* collider = FindCollider(owner)) {
-    m_hasCollider = true;
     m_colliderKind = collider->GetColliderType();
     m_entity = collider->GetEntity();
     collider->SetAttachedToBody(true);
+    // Only a collider already in the world hands over the shared pose; one that has yet to initialise
+    // says so itself when it joins, and one that never joins must not silence this body's report.
+    if (m_entity) m_hasCollider = true;
     // The record's pointers replace the entity's: keep the collider's in it.
     record.userData.collider = collider;
     record.entity = m_entity;
