@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "Base/Handle.h"
+#include "Base/Matrix.h"
 #include "Base/Vector.h"
 #include "Core/GameComponent.h"
 #include "ZarnPhys/Entity.h"
@@ -13,6 +14,7 @@
 namespace Core {
 class GameObject;
 class GameSpace;
+class Transform;
 }  // namespace Core
 
 namespace Graphics {
@@ -24,6 +26,8 @@ class ColliderBase;
 }
 
 namespace Physics {
+
+class RigidBody;
 
 class ColliderBase : public Core::GameComponent {
  public:
@@ -49,6 +53,30 @@ class ColliderBase : public Core::GameComponent {
   bool IsAttachedToBody() const { return m_attachedToBody; }
   void SetAttachedToBody(bool attached) { m_attachedToBody = attached; }
 
+  // Hook handlers on the game space's table.
+  void UpdateScale();
+  void PrepareForStep();
+  void DeleteZarnCollider();
+
+  // Script methods. The setters store the field and write the library collider when there is one.
+  bool GetGhost();
+  void SetGhost(bool ghost);
+  bool GetIgnoreWhenRaycasting() const { return m_ignoreWhenRaycasting; }
+  void SetIgnoreWhenRaycasting(bool ignore);
+  int32_t GetCollisionGroup() const { return m_collisionGroup; }
+  void SetCollisionGroup(int32_t group);
+  bool GetIgnoreCollisionEvent();
+  void SetIgnoreCollisionEvent(bool ignore);
+  // 0 outside the camera's view, 1 cut by its edge, 2 inside; -1 without a camera or library collider.
+  int32_t QueryAgainstCamera(Core::GameSpace* space, Graphics::Camera* camera);
+  void SetDDColour(Base::Vec3 colour) { m_debugDrawColour = colour; }
+
+  // The pose record handed to the world: owner pointers, entity, position and orientation in the
+  // library's frame. False (nothing filled) when the owner's Transform is gone.
+  bool BuildTransformRecord(ZarnPhys::EntityTransform& record);
+  // The empty description with this collider's flags and collision mask.
+  ZarnPhys::ColliderDescription FillCommonDescription() const;
+
   // Fields after the base, in this order (see the .cpp for their meaning).
   Base::Vec3 m_debugDrawColour{0.1f, 0.7f, 0.1f};
   Base::Handle m_transform = Base::kNullHandle;
@@ -62,6 +90,23 @@ class ColliderBase : public Core::GameComponent {
   bool m_ignoreWhenRaycasting = false;
   bool m_ignoreCollisionEvent = false;
   int32_t m_collisionGroup = 0;
+
+ protected:
+  // What a collider found missing; each is reported once per collider.
+  enum Missing : uint8_t { Missing_Owner = 1, Missing_Transform = 2, Missing_Model = 4, Missing_World = 8 };
+  // Logs "<kind> <handle> has no <what>" the first time `missing` is reported; always returns null.
+  std::nullptr_t ReportMissing(Missing missing, const char* what);
+  // The live Transform behind m_transform, or null (reported).
+  Core::Transform* ResolveTransform();
+  // The owner's live rigid body, or null.
+  RigidBody* FindRigidBody() const;
+  // After a shape change: the entity's library body recomputes its mass.
+  void UpdateBodyMass() const;
+  // Where the debug shape goes: the Transform's translation plus the world offset, and its rotation.
+  // False when the Transform is gone.
+  bool DebugPose(Base::Vec3& centre, Base::Mat3& rotation);
+
+  uint8_t m_missingReported = 0;
 };
 
 // The first live collider component of the object, tried by kind: capsule, sphere, cube, slant,
