@@ -4,6 +4,8 @@
 #include "Core/GameObject.h"
 #include "Lua/Convert.h"
 #include "Physics/PhysicsSystem.h"
+#include "ZarnPhys/Log.h"
+#include "ZarnPhys/PhysicsSpace.h"
 
 namespace Physics {
 
@@ -21,6 +23,37 @@ void PushRaycastResult(lua_State* state, const Variant& value) {
 }
 
 }  // namespace
+
+SystemRaycastResult PhysicsSystem::RaycastInternal(Core::GameSpace* space, Base::Vec3 origin, Base::Vec3 direction,
+                                                   uint32_t mask) {
+  if (direction.Length() != 1.0f) direction.Normalize();
+  // A space without a world gets no entry: a script asking about it must not add one.
+  ZarnPhys::PhysicsSpace* world = FindSpace(space);
+  SystemRaycastResult result;
+  if (!world) {
+    PHYS_LOG(Verbose, "Null physics space pointer while raycasting!");
+    return result;
+  }
+  world->Raycast(result, ToPhysicsFrame(origin), ToPhysicsFrame(direction), nullptr, 0, mask);
+  result.collisionPoint = ToPhysicsFrame(result.collisionPoint);
+  return result;
+}
+
+SystemRaycastResult PhysicsSystem::Raycast(Core::GameSpace* space, Base::Vec3 origin, Base::Vec3 direction) const {
+  return RaycastInternal(space, origin, direction, 0xFFFFFFFFu);
+}
+
+SystemRaycastResult PhysicsSystem::RaycastInCollisionGroup(Core::GameSpace* space, Base::Vec3 origin,
+                                                           Base::Vec3 direction, int32_t group) const {
+  return RaycastInternal(space, origin, direction, GroupToMask(group));
+}
+
+SystemRaycastResult PhysicsSystem::RaycastWithCollisionMask(Core::GameSpace* space, Base::Vec3 origin,
+                                                            Base::Vec3 direction, int32_t mask) const {
+  return RaycastInternal(space, origin, direction, uint32_t(mask));
+}
+
+Base::Vec3 PhysicsSystem::GetLastPlaneNormal() const { return ZarnPhys::GetLastPlaneNormal(); }
 
 int32_t PhysicsSystem::CompositeCollisionGroups(int32_t a, int32_t b) const {
   return int32_t(GroupToMask(a) | GroupToMask(b));

@@ -201,7 +201,14 @@ void PhysicsSystem::WriteBack() {
 
 ORV_REFLECT_CLASS(Physics::PhysicsSystem) {
   using Physics::PhysicsSystem;
+  type.Method<&PhysicsSystem::Raycast>("PhysicsSystem::Raycast", "Raycast",
+                                       "Casts a ray in a space from an origin, traveling in a specified direction ");
+  type.Method<&PhysicsSystem::RaycastInCollisionGroup>("PhysicsSystem::RaycastInCollisionGroup", "RaycastByGroup",
+                                                       "Raycast but only within a specified collision group");
+  type.Method<&PhysicsSystem::RaycastWithCollisionMask>("PhysicsSystem::RaycastWithCollisionMask", "RaycastByMask",
+                                                        "Raycast but only within a specified collision mask");
   type.Method<&PhysicsSystem::CompositeCollisionGroups>("PhysicsSystem::CompositeCollisionGroups", nullptr,
                                                         "Takes two groups and pukes out a mask");
   type.Method<&PhysicsSystem::SwitchDebugDraw>("PhysicsSystem::SwitchDebugDraw", "SwitchDebugDraw");
+  type.Method<&PhysicsSystem::GetLastPlaneNormal>("PhysicsSystem::GetLastPlaneNormal");
 }

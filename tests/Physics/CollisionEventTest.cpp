@@ -4,21 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <memory>
-#include <tuple>
 #include <string>
+#include <tuple>
 #include <vector>
 
-#include "Base/TraceLog.h"
-#include "Core/EngineLinks.h"
-#include "Core/GameObject.h"
-#include "Core/GameSpace.h"
-#include "Core/Transform.h"
-#include "Lua/Environment.h"
 #include "Physics/CollisionEvents.h"
-#include "Physics/PhysicsSystem.h"
-#include "ZarnPhys/PhysicsSpace.h"
-#include "tests/Support/LogCapture.h"
+#include "ScriptedWorld.h"
 
 namespace {
 
@@ -60,13 +51,10 @@ struct Listener {
   }
 };
 
-class CollisionEventTest : public ::testing::Test {
+class CollisionEventTest : public ScriptedWorld {
  protected:
   void SetUp() override {
-    Base::TraceLog::GetInstance().SetLevel(Base::TraceLevel_Verbose);
-    env_.Init();
-    env_.PostInit();
-    previousHost_ = Core::SetScriptHost(&env_);
+    ScriptedWorld::SetUp();
     ASSERT_EQ(Run(R"(
       handled = ""
       function CollisionEventHandler(events, name)
@@ -74,61 +62,6 @@ class CollisionEventTest : public ::testing::Test {
         lastEvents = events
       end)"),
               "");
-    space_ = std::make_unique<Core::GameSpace>("Level");
-    space_->Activate();
-    Core::AddLiveSpace(space_.get());
-    list_.push_back(space_.get());
-    system_.GameSpaceCreated(space_.get());
-    world_ = PhysicsSystem::FindSpace(space_.get());
-    system_.Initialize(nullptr);
-    env_.SetGlobal("space", Base::Reflection::Variant(Base::Reflection::TypeOf<Core::GameSpace*>(), space_.get()));
-    log_.Take();
-  }
-  void TearDown() override {
-    system_.GameSpaceDeleted(space_.get());
-    Core::RemoveLiveSpace(space_.get());
-    Core::SetScriptHost(previousHost_);
-    env_.Close();
-  }
-
-  std::string Run(const std::string& code) {
-    lua_State* L = env_.GetState();
-    const int top = lua_gettop(L);
-    std::string error;
-    if (luaL_loadstring(L, code.c_str()) != 0 || lua_pcall(L, 0, 0, 0) != 0) error = lua_tostring(L, -1);
-    lua_settop(L, top);
-    return error;
-  }
-  std::string Eval(const std::string& expression) {
-    if (std::string error = Run("__eval = tostring(" + expression + ")"); !error.empty()) return error;
-    lua_State* L = env_.GetState();
-    lua_getglobal(L, "__eval");
-    std::string text = lua_tostring(L, -1);
-    lua_pop(L, 1);
-    return text;
-  }
-
-  Core::GameObject* AddObject(const char* name) {
-    Core::GameObject* object = space_->CreateObject();
-    object->AttachComponent(space_->CreateComponent(Core::ComponentType_Transform));
-    object->Initialize();
-    object->Name(name);
-    return object;
-  }
-
-  // A sphere of radius 1 (with a body when asked) at a physics-frame position, owned by `object`.
-  ZarnPhys::Entity* AddSphere(Core::GameObject* object, Base::Vec3 position, bool body) {
-    ZarnPhys::EntityTransform at;
-    at.userData.object = object;
-    at.position = position;
-    ZarnPhys::ColliderDescription sphere;
-    sphere.kind = ZarnPhys::ColliderKind_Sphere;
-    sphere.shape[0] = 1.0f;
-    sphere.boundingHalfExtents = Base::Vec3(1.0f, 1.0f, 1.0f);
-    ZarnPhys::Entity* entity = nullptr;
-    world_->CreateCollider(&entity, sphere, at);
-    if (body) world_->CreateRigidBody(&entity, ZarnPhys::RigidBodyDescription(), at);
-    return entity;
   }
 
   // Objects "A" and "B" with spheres of radius 1 at physics-frame z 0 and `bz`; A's hooks always
@@ -157,12 +90,6 @@ class CollisionEventTest : public ::testing::Test {
     return event;
   }
 
-  OrvTest::LogCapture log_;
-  Lua::Environment env_;
-  Core::ScriptHost* previousHost_ = nullptr;
-  PhysicsSystem system_;
-  std::unique_ptr<Core::GameSpace> space_;
-  Core::SpaceList list_;
   Core::GameObject* a_ = nullptr;
   Core::GameObject* b_ = nullptr;
   ZarnPhys::Entity* ea_ = nullptr;
@@ -170,7 +97,6 @@ class CollisionEventTest : public ::testing::Test {
   Listener onA_, onB_;
 
  public:
-  ZarnPhys::PhysicsSpace* world_ = nullptr;
   ZarnPhys::Entity* doomed_ = nullptr;  // removed by a listener from inside a delivery
 };
 
