@@ -39,6 +39,18 @@ SystemRaycastResult Hit(float distance) {
   return result;
 }
 
+// Narrows [tNear, tFar] to the ray's stretch between two faces of a box on one axis; false when
+// the ray runs parallel to the faces outside them.
+inline bool Slab(float origin, float direction, float inverse, float min, float max, float& tNear, float& tFar) {
+  // A direction so small that its inverse overflows is as parallel as a zero one.
+  if (direction == 0.0f || !std::isfinite(inverse)) return origin >= min && origin <= max;
+  const float t1 = (min - origin) * inverse;
+  const float t2 = (max - origin) * inverse;
+  tNear = std::max(tNear, std::min(t1, t2));
+  tFar = std::min(tFar, std::max(t1, t2));
+  return true;
+}
+
 // The ray in the frame of an entity: origin and unit direction through the inverse orientation.
 Ray ToLocal(const Ray& ray, const Entity& entity) {
   const Base::Mat3 toLocal = entity.orientation.Inverse();
@@ -75,23 +87,13 @@ SystemRaycastResult RayBox(const Ray& ray, const Box& box, bool insideCounts) {
     return result;
   }
 
-  Ray withInverse = ray;
-  if (!withInverse.inverseReady) withInverse.ComputeInverse();
+  const Base::Vec3& d = ray.direction;
+  const Base::Vec3 inv = ray.inverseReady ? ray.inverse : Ray(o, d).inverse;
   float tNear = -FLT_MAX;
   float tFar = FLT_MAX;
-  const auto slab = [&tNear, &tFar](float origin, float direction, float inverse, float min, float max) {
-    // A direction so small that its inverse overflows is as parallel as a zero one.
-    if (direction == 0.0f || !std::isfinite(inverse)) return origin >= min && origin <= max;
-    const float t1 = (min - origin) * inverse;
-    const float t2 = (max - origin) * inverse;
-    tNear = std::max(tNear, std::min(t1, t2));
-    tFar = std::min(tFar, std::max(t1, t2));
-    return true;
-  };
-  const Base::Vec3& d = withInverse.direction;
-  const Base::Vec3& inv = withInverse.inverse;
-  if (!slab(o.x, d.x, inv.x, box.min.x, box.max.x) || !slab(o.y, d.y, inv.y, box.min.y, box.max.y) ||
-      !slab(o.z, d.z, inv.z, box.min.z, box.max.z))
+  if (!Slab(o.x, d.x, inv.x, box.min.x, box.max.x, tNear, tFar) ||
+      !Slab(o.y, d.y, inv.y, box.min.y, box.max.y, tNear, tFar) ||
+      !Slab(o.z, d.z, inv.z, box.min.z, box.max.z, tNear, tFar))
     return result;
   if (tFar >= tNear && tNear >= 0.0f) return Hit(tNear);
   return result;
