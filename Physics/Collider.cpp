@@ -98,9 +98,12 @@ void ColliderBase::Initialize() {
       // A refused collider (the entity already carries a shape) must hold no entity: the shape on it
       // is another collider's, which this one's setters and removal would otherwise change.
       m_entity = world->CreateCollider(&slot, description, record);
-      if (!m_entity)
+      if (!m_entity) {
         PHYS_LOG(Warning, "%s %u was not added to the physics world; it keeps its settings only", KindName(*this),
                  uint32_t(m_self));
+        // The body may have taken this collider for its own before the refusal.
+        m_attachedToBody = false;
+      }
     }
   }
   // Only a collider that joined the body's entity (or made the entity the body will join) speaks for
@@ -123,8 +126,10 @@ void ColliderBase::Uninitialize() {
   m_entity = nullptr;
   if (m_space) RemoveSpaceListeners(m_space->GetHooks(), m_self);
   if (Core::GameObject* owner = GetOwner()) owner->GetHooks().RemoveComponentListener("DrawCollider", m_self);
+  // Only the collider the body speaks through may tell it that its collider left.
   if (m_attachedToBody) {
-    if (RigidBody* body = FindRigidBody()) body->DetachCollider();
+    RigidBody* body = FindRigidBody();
+    if (body && body->m_colliderKind == GetColliderType()) body->DetachCollider();
   }
 }
 
