@@ -17,6 +17,11 @@
 #include "Core/GameObject.h"
 #include "Core/GameSpace.h"
 #include "Core/Transform.h"
+#include "Graphics/Components/Model.h"
+#include "Graphics/Mesh.h"
+#include "Graphics/Material.h"
+#include "Graphics/ResourceCollection.h"
+#include "Physics/ColliderKinds.h"
 #include "Physics/PhysicsSystem.h"
 #include "Physics/RigidBody.h"
 #include "ZarnPhys/ObjectPool.h"
@@ -48,6 +53,9 @@ class RigidBodyTest : public ::testing::Test {
   void TearDown() override {
     for (auto& space : spaces_) system_.GameSpaceDeleted(space.get());
     PhysicsSystem::TransformList().clear();
+    // The polytope's hull comes from a model's mesh, which loads its material too.
+    Base::Resources<Graphics::Mesh>::Instance().Clear();
+    Base::Resources<Graphics::Material>::Instance().Clear();
   }
 
   Core::GameSpace* AddSpace(bool withWorld = true) {
@@ -59,17 +67,23 @@ class RigidBodyTest : public ::testing::Test {
     return space;
   }
 
-  // An object at `at` with a Transform (unless told otherwise) and a rigid body, not yet initialised.
-  RigidBody* AddBody(Core::GameSpace* space, Base::Vec3 at, bool withTransform = true) {
+  // An object at `at` with a Transform (unless told otherwise), not yet initialised.
+  Core::GameObject* AddObject(Core::GameSpace* space, Base::Vec3 at, bool withTransform = true) {
     Core::GameObject* object = space->CreateObject();
-    if (withTransform) {
-      auto* transform = static_cast<Core::Transform*>(space->CreateComponent(Core::ComponentType_Transform));
-      object->AttachComponent(transform);
-      transform->SetTranslation(at);
-    }
-    auto* body = static_cast<RigidBody*>(space->CreateComponent(Core::ComponentType_RigidBody));
-    object->AttachComponent(body);
-    return body;
+    if (withTransform) Attach<Core::Transform>(object)->SetTranslation(at);
+    return object;
+  }
+
+  template <class T>
+  T* Attach(Core::GameObject* object) {
+    auto* component = static_cast<T*>(object->GetSpace()->CreateComponent(T::kComponentType));
+    object->AttachComponent(component);
+    return component;
+  }
+
+  // Such an object with a rigid body.
+  RigidBody* AddBody(Core::GameSpace* space, Base::Vec3 at, bool withTransform = true) {
+    return Attach<RigidBody>(AddObject(space, at, withTransform));
   }
 
   RigidBody* AddLiveBody(Core::GameSpace* space, Base::Vec3 at) {
@@ -310,6 +324,89 @@ TEST_F(RigidBodyTest, AFullBodyPoolLeavesTheComponentUnlinked) {
   ExpectVec(body->GetVelocity(), 1, 0, 0);
   Step();
   EXPECT_TRUE(PhysicsSystem::TransformList().empty());
+}
+
+TEST_F(RigidBodyTest, ABodyAndACubeShareOneEntityWhicheverInitialisesFirst) {
+  Core::GameSpace* space = AddSpace();
+  ZarnPhys::PhysicsSpace* world = PhysicsSystem::FindSpace(space);
+  // The object's own order: the body first, then its collider joins it.
+  RigidBody* bodyFirst = AddBody(space, Base::Vec3(0, 10, 0));
+  auto* joiningCube = Attach<Physics::ColliderCube>(bodyFirst->GetOwner());
+  bodyFirst->GetOwner()->Initialize();
+  ASSERT_NE(bodyFirst->GetEntity(), nullptr);
+  EXPECT_EQ(joiningCube->GetEntity(), bodyFirst->GetEntity());
+  EXPECT_TRUE(bodyFirst->HasCollider());
+  EXPECT_EQ(bodyFirst->m_colliderKind, uint32_t(Core::ComponentType_ColliderCube));
+  EXPECT_TRUE(joiningCube->IsAttachedToBody());
+
+  // The collider first, the body joining it later.
+  Core::GameObject* later = AddObject(space, Base::Vec3(5, 10, 0));
+  auto* waitingCube = Attach<Physics::ColliderCube>(later);
+  later->Initialize();
+  ASSERT_NE(waitingCube->GetEntity(), nullptr);
+  RigidBody* bodyLater = Attach<RigidBody>(later);
+  bodyLater->Initialize();
+  EXPECT_EQ(bodyLater->GetEntity(), waitingCube->GetEntity());
+  EXPECT_TRUE(bodyLater->HasCollider());
+  EXPECT_TRUE(waitingCube->IsAttachedToBody());
+  // Joining keeps the collider on the entity's owner pointers.
+  EXPECT_EQ(bodyLater->GetEntity()->userData.collider, static_cast<Physics::ColliderBase*>(waitingCube));
+  EXPECT_EQ(world->GetEntityCount(), 2u);
+
+  // The colliders hand over the poses; the bodies stay quiet.
+  Step();
+  EXPECT_EQ(PhysicsSystem::TransformList().size(), 2u);
+  for (const ZarnPhys::EntityTransform& record : PhysicsSystem::TransformList())
+    EXPECT_NE(record.userData.collider, nullptr);
+
+  // Without its collider a body reports its own pose again.
+  bodyFirst->GetOwner()->RemoveComponent(Core::ComponentType_ColliderCube);
+  EXPECT_FALSE(bodyFirst->HasCollider());
+  Step();
+  EXPECT_EQ(PhysicsSystem::TransformList().size(), 2u);
+  const Base::Vec3 before = bodyFirst->GetOwnerTransform()->Translation();
+  Step();
+  EXPECT_LT(bodyFirst->GetOwnerTransform()->Translation().y, before.y);
+
+  // A body that leaves lets its collider know.
+  later->RemoveComponent(Core::ComponentType_RigidBody);
+  EXPECT_FALSE(waitingCube->IsAttachedToBody());
+}
+
+TEST_F(RigidBodyTest, ABodyInitialisedAfterAPolytopeJoinsItsEntity) {
+  Core::GameSpace* space = AddSpace();
+  ZarnPhys::PhysicsSpace* world = PhysicsSystem::FindSpace(space);
+  Core::GameObject* object = AddObject(space, Base::Vec3(0, 0, 0));
+  Attach<Graphics::Model>(object)->m_meshName = "Pyramid.cong";
+  auto* hull = Attach<Physics::ColliderPolytope>(object);
+  object->Initialize();
+  ASSERT_NE(hull->GetEntity(), nullptr) << log_.Take();
+  const uint32_t entities = world->GetEntityCount();
+
+  RigidBody* body = Attach<RigidBody>(object);
+  body->Initialize();
+  EXPECT_EQ(body->GetEntity(), hull->GetEntity());
+  EXPECT_EQ(world->GetEntityCount(), entities);
+  EXPECT_EQ(body->m_colliderKind, uint32_t(Core::ComponentType_ColliderPolytope));
+  EXPECT_TRUE(hull->IsAttachedToBody());
+  Step();
+  EXPECT_EQ(PhysicsSystem::TransformList().size(), 1u);
+
+}
+
+TEST_F(RigidBodyTest, AColliderThatNeverJoinsLeavesTheBodyReportingItsOwnPose) {
+  Core::GameSpace* space = AddSpace();
+  // A polytope without a model to take its hull from has no shape and stays out of the world.
+  RigidBody* body = AddBody(space, Base::Vec3(0, 10, 0));
+  auto* hull = Attach<Physics::ColliderPolytope>(body->GetOwner());
+  body->GetOwner()->Initialize();
+  ASSERT_NE(body->GetEntity(), nullptr);
+  EXPECT_EQ(hull->GetEntity(), nullptr);
+  EXPECT_FALSE(body->HasCollider());
+
+  Step(3);
+  EXPECT_EQ(PhysicsSystem::TransformList().size(), 1u);
+  EXPECT_LT(body->GetOwnerTransform()->Translation().y, 10.0f);
 }
 
 TEST(RigidBodyRegistration, MembersInOrderWithTheirAccessorsAndThePushesUnderTheirScriptNames) {
