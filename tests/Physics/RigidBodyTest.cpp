@@ -225,8 +225,18 @@ TEST_F(RigidBodyTest, PushesWakeASleeperSpinDoesNotAndTheLockStopsSpin) {
   library->Sleep();
   body->SetAngularVelocity(Base::Vec3(1, 0, 0));
   EXPECT_TRUE(library->IsAsleep());
-  body->ApplyLinearForce(Base::Vec3(0, 1, 0));
+  // Pushed through the script binding, as a script's ApplyForce reaches it.
+  const Base::Function* bound = nullptr;
+  for (const auto& [function, name] : Base::Reflection::TypeOf<RigidBody>()->methods)
+    if (name == "ApplyForce") bound = function;
+  ASSERT_NE(bound, nullptr);
+  Base::Function push = *bound;
+  push.SetObject(Base::Reflection::MakeVariant(*body));
+  Base::Vec3 force(0, 1, 2);
+  Base::Reflection::Variant arg = Base::Reflection::MakeVariant(force), none;
+  push.Invoke(none, &arg, 1);
   EXPECT_FALSE(library->IsAsleep());
+  ExpectVec(library->forceAccumulator, 0, 1, -2);
   library->Sleep();
   body->ApplyLinearImpulse(Base::Vec3(0, 1, 0));
   EXPECT_FALSE(library->IsAsleep());
