@@ -98,19 +98,19 @@ void ColliderBase::Initialize() {
       // A refused collider (the entity already carries a shape) must hold no entity: the shape on it
       // is another collider's, which this one's setters and removal would otherwise change.
       m_entity = world->CreateCollider(&slot, description, record);
-      if (!m_entity) {
+      if (!m_entity)
         PHYS_LOG(Warning, "%s %u was not added to the physics world; it keeps its settings only", KindName(*this),
                  uint32_t(m_self));
-        // The body may have taken this collider for its own before the refusal.
-        m_attachedToBody = false;
-      }
     }
   }
   // Only a collider that joined the body's entity (or made the entity the body will join) speaks for
-  // the body: a refused one must not overwrite the kind the body recorded.
+  // the body: a refused one must not overwrite the kind the body recorded, though the body may have
+  // taken it for its own before the refusal.
   if (body && (m_entity || !world)) {
     m_attachedToBody = true;
     body->AttachCollider(GetColliderType());
+  } else if (world) {
+    m_attachedToBody = false;
   }
 
   AddSpaceListeners(m_space->GetHooks(), m_self);

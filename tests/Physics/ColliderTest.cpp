@@ -253,6 +253,26 @@ TEST_F(ColliderTest, ASpaceWithoutAWorldOrAnObjectWithoutATransformLeavesTheColl
   EXPECT_NE(text.find("has no live Transform"), std::string::npos);
 }
 
+TEST_F(ColliderTest, AColliderWithoutOwnerOrLibraryColliderSkipsItsWorkAndSaysSoOnce) {
+  Core::GameObject* eye = AddObject({0, 0, 0});
+  auto* camera = Attach<Graphics::Camera>(eye);
+  eye->Initialize();
+  auto* stray = static_cast<Physics::ColliderPolytope*>(space_->CreateComponent(Core::ComponentType_ColliderPolytope));
+  for (int i = 0; i < 2; ++i) {
+    stray->Initialize();
+    stray->UpdateScale();
+    stray->PrepareForStep();
+    stray->RenderShape();
+    EXPECT_EQ(stray->BuildDescription().kind, ZarnPhys::ColliderKind_None);
+    EXPECT_EQ(stray->QueryAgainstCamera(space_, camera), -1);
+    stray->Uninitialize();
+  }
+  EXPECT_TRUE(PhysicsSystem::TransformList().empty());
+  const std::string text = log_.Take();
+  EXPECT_NE(text.find("has no live owner"), std::string::npos);
+  EXPECT_EQ(text.find("has no live owner"), text.rfind("has no live owner"));
+}
+
 TEST_F(ColliderTest, DeletingTheSpaceRemovesTheColliderFirstAndUninitializeLeavesTheWorldAlone) {
   Core::GameObject* object = AddObject({0, 0, 0});
   auto* box = Attach<Physics::ColliderCube>(object);
