@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "Core/EngineLinks.h"
 #include "Core/GameObject.h"
 #include "Core/GameSpace.h"
 #include "Core/Transform.h"
@@ -16,6 +17,8 @@
 #include "Graphics/Material.h"
 #include "Graphics/Mesh.h"
 #include "Graphics/ResourceCollection.h"
+#include "Lua/Convert.h"
+#include "Lua/Environment.h"
 #include "Physics/ColliderKinds.h"
 #include "Physics/PhysicsSystem.h"
 #include "Physics/RigidBody.h"
@@ -173,6 +176,31 @@ TEST_F(ColliderTest, FlagsAndGroupsReachTheLibraryAndGettersReadItBack) {
     EXPECT_EQ(methods(type).find("RenderShape "), std::string::npos) << type->name;
     EXPECT_NE(methods(type).find("QueryAgainstCamera "), std::string::npos) << type->name;
   }
+}
+
+TEST_F(ColliderTest, ScriptsSeeAColliderAsItsOwnKind) {
+  auto* box = Single<Physics::ColliderCube>({0, 0, 0});
+  // Scripts reach components of the spaces an engine owns.
+  Core::AddLiveSpace(space_);
+  Lua::Environment env;
+  env.Init();
+  env.PostInit();
+  lua_State* L = env.GetState();
+  Lua::PushVariant(L, Base::Reflection::Variant(Base::Reflection::TypeOf<Physics::ColliderBase*>(), box));
+  lua_setglobal(L, "collider");
+  const char* script =
+      "collider:SetCollisionGroup(5) group = collider:GetCollisionGroup() "
+      "query = collider:QueryAgainstCamera(nil, nil) collider:RenderShape()";
+  ASSERT_EQ(luaL_loadstring(L, script), 0);
+  EXPECT_EQ(lua_pcall(L, 0, 0, 0), 0) << lua_tostring(L, -1);
+  lua_getglobal(L, "group");
+  EXPECT_EQ(lua_tonumber(L, -1), 5);
+  lua_getglobal(L, "query");
+  EXPECT_EQ(lua_tonumber(L, -1), -1);
+  lua_pop(L, 2);
+  env.Close();
+  Core::RemoveLiveSpace(space_);
+  EXPECT_EQ(box->GetLibraryCollider()->GetGroupMask(), 32u);
 }
 
 TEST_F(ColliderTest, AScaleChangeRebuildsTheShapeOnceAtTheNextStep) {
