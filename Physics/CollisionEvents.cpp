@@ -77,9 +77,7 @@ void PhysicsSystem::OnCollisionEnd(ZarnPhys::CollisionEvents* events) {
 void PhysicsSystem::DeliverCollisionEvents(const char* name, const Events* events) {
   if (!events || events->empty()) return;
   SystemManifold zero;
-  for (size_t i = 0; i < events->size(); ++i) {
-    // By index, re-read each turn: the array is the library's, listeners only remove colliders.
-    const SystemCollisionEvent& event = (*events)[i];
+  for (const SystemCollisionEvent& event : *events) {
     // An event whose collider went is dropped alone; the events after it still belong to live objects.
     if (!IsLive(event)) continue;
     if (event.ManifoldA) event.ManifoldA->ConvertToEngineFrame();
