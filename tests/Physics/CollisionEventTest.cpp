@@ -8,7 +8,10 @@
 #include <tuple>
 #include <vector>
 
+#include "Core/Transform.h"
+#include "Physics/ColliderKinds.h"
 #include "Physics/CollisionEvents.h"
+#include "Physics/RigidBody.h"
 #include "ScriptedWorld.h"
 
 namespace {
@@ -62,6 +65,16 @@ class CollisionEventTest : public ScriptedWorld {
         lastEvents = events
       end)"),
               "");
+  }
+
+  // An object at an engine-frame position with a sphere collider and a rigid body as components.
+  Core::GameObject* AddBodyObject(const char* name, Base::Vec3 position) {
+    Core::GameObject* object = AddObject(name);
+    object->GetComponent<Core::Transform>()->SetTranslation(position);
+    for (uint32_t type : {Core::ComponentType_RigidBody, Core::ComponentType_ColliderSphere})
+      object->AttachComponent(space_->CreateComponent(type));
+    object->Initialize();
+    return object;
   }
 
   // Objects "A" and "B" with spheres of radius 1 at physics-frame z 0 and `bz`; A's hooks always
@@ -135,6 +148,44 @@ TEST_F(CollisionEventTest, TouchingBodiesReachBothObjectsAndTheScriptInTheEngine
   EXPECT_TRUE(pair == "AB" || pair == "BA") << pair;
   EXPECT_EQ(Eval("lastEvents[1].ManifoldA ~= nil and lastEvents[1].ManifoldB ~= nil"), "true");
   EXPECT_EQ(log_.Take().find("[ Error ]"), std::string::npos);
+}
+
+TEST_F(CollisionEventTest, ComponentsOnEitherSideAreNamedInTheInfoAndTheScriptsTable) {
+  a_ = AddBodyObject("A", {0.0f, 0.0f, 0.0f});
+  b_ = AddBodyObject("B", {0.0f, 0.0f, -1.5f});
+  onA_.ListenTo(*a_);
+  system_.FrameStep(1.0f / 60.0f, &list_);
+
+  ASSERT_FALSE(onA_.calls.empty());
+  const ObjectCollisionInfo& info = onA_.calls[0].info;
+  EXPECT_EQ(info.otherObject, b_);
+  EXPECT_EQ(info.ownCollider, Physics::FindCollider(a_));
+  EXPECT_EQ(info.otherCollider, Physics::FindCollider(b_));
+  EXPECT_EQ(info.ownRigidBody, a_->GetComponent<Physics::RigidBody>());
+  EXPECT_EQ(info.otherRigidBody, b_->GetComponent<Physics::RigidBody>());
+  EXPECT_EQ(Eval("handled"), "OnCollision:1;OnCollisionStart:1;");
+  for (const char* field : {"ColliderA", "ColliderB", "RigidBodyA", "RigidBodyB"})
+    EXPECT_EQ(Eval(std::string("type(lastEvents[1].") + field + ")"), "userdata") << field;
+}
+
+TEST_F(CollisionEventTest, AListenerThatDestroysTheOtherColliderEndsThatEventForEveryone) {
+  a_ = AddBodyObject("A", {0.0f, 0.0f, 0.0f});
+  b_ = AddBodyObject("B", {0.0f, 0.0f, -1.5f});
+  // Whichever side hears first takes the other's collider away.
+  for (auto [listener, other] : {std::pair(&onA_, b_), std::pair(&onB_, a_)}) {
+    listener->context = other;
+    listener->onCall = [](Listener& self) {
+      static_cast<Core::GameObject*>(self.context)->RemoveComponent(Core::ComponentType_ColliderSphere);
+    };
+  }
+  onA_.ListenTo(*a_);
+  onB_.ListenTo(*b_);
+  system_.FrameStep(1.0f / 60.0f, &list_);
+
+  // One "OnCollision" call in all; the start array's event is gone too, and the script hears neither.
+  ASSERT_EQ(onA_.calls.size() + onB_.calls.size(), 1u);
+  EXPECT_EQ((onA_.calls.empty() ? onB_ : onA_).calls[0].name, "OnCollision");
+  EXPECT_EQ(Eval("handled"), "");
 }
 
 TEST_F(CollisionEventTest, AnEventWhoseColliderWentIsSkippedAndTheRestStillDelivered) {
