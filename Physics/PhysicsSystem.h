@@ -1,6 +1,7 @@
 // The per-frame physics system: one physics world per game space, stepped every frame with the poses
-// of the objects copied in before the step and back into their Transforms after it. It is the script
-// global "physics".
+// of the objects copied in before the step and back into their Transforms after it. It hands the
+// library's collision events to objects and scripts, and is the script global "physics" (ray casts and
+// collision groups).
 #pragma once
 
 #include <cstdint>
