@@ -16,6 +16,7 @@
 #include "Core/Transform.h"
 #include "Graphics/DebugDraw.h"
 #include "Graphics/GraphicsMaster.h"
+#include "Physics/Collider.h"
 #include "ZarnPhys/Log.h"
 #include "ZarnPhys/PhysicsSpace.h"
 
@@ -46,6 +47,18 @@ float TraceAngle(const Base::Mat3& m) {
   // Float error can push the cosine just past 1 for an unrotated body; acos of that is NaN.
   const float cosine = std::clamp((m[0] + m[4] + m[8] - 1.0f) * 0.5f, -1.0f, 1.0f);
   return std::acos(cosine);
+}
+
+// The collider a record names, when it is still one of the object's components: a collision listener
+// may have removed it since the record was made.
+const ColliderBase* LiveCollider(const Core::GameObject& object, const void* collider) {
+  static_assert(Core::ComponentType_ColliderPolytope - Core::ComponentType_ColliderCube == 5, "six collider kinds");
+  if (!collider) return nullptr;
+  for (uint32_t type = Core::ComponentType_ColliderCube; type <= Core::ComponentType_ColliderPolytope; ++type) {
+    Core::GameComponent* component = object.GetComponent(int(type));
+    if (component && component == collider) return static_cast<const ColliderBase*>(component);
+  }
+  return nullptr;
 }
 
 }  // namespace
@@ -192,8 +205,15 @@ void PhysicsSystem::WriteBack() {
         rotation.RotateAroundAxis(axis, angle);
       }
     }
-    transform->SetTranslation(ToPhysicsFrame(record.position));
+    // The entity sits at the centre of the record's collider: take that collider's own offset off, as
+    // turned by the new rotation, or the object drifts by it every frame.
     transform->SetRotation(rotation);
+    Base::Vec3 position = ToPhysicsFrame(record.position);
+    if (const ColliderBase* collider = LiveCollider(*object, record.userData.collider)) {
+      const Base::Vec3 offset = collider->GetWorldOffset();
+      position = Base::Vec3(position.x - offset.x, position.y - offset.y, position.z - offset.z);
+    }
+    transform->SetTranslation(position);
   }
 }
 

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "Base/Quaternion.h"
 #include "Core/EngineLinks.h"
 #include "Core/GameObject.h"
 #include "Core/GameSpace.h"
@@ -379,6 +380,31 @@ TEST_F(PolytopeTest, TheHullIsTheMeshMirroredAndIgnoresScale) {
   Step();
   ExpectVec(library->GetHalfExtents(), {0.5f, 0.5f, 0.5f});
   ExpectVec(library->GetVertices()[0], {polytope->m_points[0].x, polytope->m_points[0].y, -polytope->m_points[0].z});
+}
+
+// A collider off the object's centre: the world places the shape at the offset, and the object's
+// Transform gets the shape's pose back without it, so nothing drifts frame after frame.
+TEST_F(PolytopeTest, AnOffsetColliderLeavesItsObjectWhereItIs) {
+  Core::GameObject* pyramid = AddObject({4, 2, 1});
+  Attach<Graphics::Model>(pyramid)->m_meshName = "Pyramid.cong";
+  Attach<Physics::ColliderPolytope>(pyramid)->m_offset = Vec3(0, 0, 3);
+  pyramid->Initialize();
+  Core::GameObject* crate = AddObject({-4, 2, 1}, {2, 2, 2});
+  Attach<Physics::ColliderCube>(crate)->m_offset = Vec3(1, 0.5f, 0);
+  crate->Initialize();
+  Base::Quaternion turn;
+  turn.RotateAroundAxis({0, 1, 0}, 1.0f);
+  crate->GetComponent<Core::Transform>()->SetRotation(turn);
+  Step(30);
+  ExpectVec(pyramid->GetComponent<Core::Transform>()->Translation(), {4, 2, 1});
+  ExpectVec(crate->GetComponent<Core::Transform>()->Translation(), {-4, 2, 1});
+  // The shape itself sits at the offset, turned and scaled with the object.
+  const Vec3 offset = static_cast<Physics::ColliderBase*>(crate->GetComponent(Core::ComponentType_ColliderCube))
+                          ->GetWorldOffset();
+  const ZarnPhys::Entity* entity = Box(static_cast<Physics::ColliderBase*>(
+                                           crate->GetComponent(Core::ComponentType_ColliderCube)))->GetEntity();
+  ExpectVec(entity->position, Physics::ToPhysicsFrame(Vec3(-4 + offset.x, 2 + offset.y, 1 + offset.z)));
+  EXPECT_NEAR(offset.y, 1.0f, 1e-5f);
 }
 
 TEST_F(PolytopeTest, WithoutAModelNothingIsAdded) {
