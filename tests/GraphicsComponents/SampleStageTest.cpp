@@ -2,8 +2,6 @@
 // what the engine writes (ORV_WRITE_SAMPLE_CONTENT=1 rewrites it), then loaded and drawn: the Splash
 // level opens on it, so its camera is the one the level is seen through.
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "Base/Serialization/File.h"
@@ -18,22 +16,12 @@
 #include "Graphics/Components/Model.h"
 #include "Graphics/GraphicsSystem.h"
 #include "tests/Graphics/RenderSceneSupport.h"
+#include "tests/Support/SilentScripts.h"
+#include "tests/Support/TextFiles.h"
 
 namespace {
 
 using Base::Vec3;
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::stringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
-class SilentScripts : public Core::ScriptHost {
- public:
-  bool CallFunction(const char*, const Variant*, unsigned, Variant*) override { return true; }
-};
 
 class SampleStage : public RenderTest::SceneFixture {
  protected:
@@ -62,7 +50,7 @@ class SampleStage : public RenderTest::SceneFixture {
   }
 
   Core::Engine& engine_ = Core::Engine::GetInstance();
-  SilentScripts scripts_;
+  OrvTest::SilentScripts scripts_;
   Core::ScriptHost* previous_ = nullptr;
 };
 
@@ -88,7 +76,7 @@ TEST_F(SampleStage, TheStageIsWhatTheEngineWritesAndShowsItsCrate) {
     Core::SpaceLoadContext context;
     stage.WriteText(file, context);
   }
-  EXPECT_EQ(ReadAll(path), ReadAll(content));
+  EXPECT_EQ(OrvTest::ReadFile(path), OrvTest::ReadFile(content));
   engine_.DeleteGameSpace(&stage);
   engine_.FrameStep(0.016f);
 

@@ -20,6 +20,7 @@
 #include "Graphics/GraphicsSystem.h"
 #include "Graphics/RenderList.h"
 #include "tests/Graphics/RenderSceneSupport.h"
+#include "tests/Support/SilentScripts.h"
 
 namespace {
 
@@ -27,12 +28,6 @@ using Base::Quaternion;
 using Base::Vec3;
 using Base::Vec4;
 using RenderTest::Pixel;
-
-// The script environment the engine calls each frame: nothing runs.
-class SilentScripts : public Core::ScriptHost {
- public:
-  bool CallFunction(const char*, const Variant*, unsigned, Variant*) override { return true; }
-};
 
 size_t Count(const std::string& text, const std::string& line) {
   size_t n = 0;
@@ -100,7 +95,7 @@ class SceneComponents : public RenderTest::SceneFixture {
   }
 
   Core::Engine& engine_ = Core::Engine::GetInstance();
-  SilentScripts scripts_;
+  OrvTest::SilentScripts scripts_;
   Core::ScriptHost* previous_ = nullptr;
   Graphics::GraphicsSystem* system_ = nullptr;
   Core::GameSpace* space_ = nullptr;

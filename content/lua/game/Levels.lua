@@ -1,10 +1,11 @@
--- Moving between the game's levels: Space, Return or the pad's A button goes from "Splash" to
--- "Sandbox", Backspace or the pad's B button goes back, and Escape, the pad's Back button or closing
--- the window quits the game.
+-- Moving between the game's levels: Space, Return or the pad's A button goes on from "Splash" to
+-- "Playground" and from there to "Sandbox", Backspace or the pad's B button goes back, and Escape,
+-- the pad's Back button or closing the window quits the game.
 
 local levels = {
-  SplashScreen = { next = "Sandbox" },
-  SandboxWorld = { previous = "Splash" },
+  SplashScreen = { next = "Playground" },
+  Playground = { previous = "Splash", next = "Sandbox" },
+  SandboxWorld = { previous = "Playground" },
 }
 
 local function current()
