@@ -17,6 +17,7 @@
 #include "Graphics/DebugDraw.h"
 #include "Graphics/GraphicsMaster.h"
 #include "Physics/Collider.h"
+#include "ZarnPhys/DebugDrawer.h"
 #include "ZarnPhys/Log.h"
 #include "ZarnPhys/PhysicsSpace.h"
 
@@ -49,6 +50,28 @@ float TraceAngle(const Base::Mat3& m) {
   return std::acos(cosine);
 }
 
+// The library's debug drawing (tree boxes, contact points and normals) queued for the engine in the
+// engine's frame: the library draws in its own mirrored one.
+class QueueDrawer final : public ZarnPhys::DebugDrawer {
+ public:
+  void DrawLine(const Base::Vec3& from, const Base::Vec3& to, const Base::Vec3& colour) override {
+    Graphics::DebugDraw::GetInstance().DrawLine(ToPhysicsFrame(from), ToPhysicsFrame(to), colour);
+  }
+  void DrawPoint(const Base::Vec3& position, const Base::Vec3& colour, bool solid) override {
+    Graphics::DebugDraw::GetInstance().DrawPoint(ToPhysicsFrame(position), colour, solid);
+  }
+  // The library draws only axis-aligned boxes (identity rotation), which mirror onto themselves.
+  void DrawCube(const Base::Vec3& position, const Base::Vec3& size, const Base::Mat4& rotation,
+                const Base::Vec3& colour, bool solid) override {
+    Graphics::DebugDraw::GetInstance().DrawCube(ToPhysicsFrame(position), size, rotation, colour, solid);
+  }
+};
+
+QueueDrawer& Drawer() {
+  static QueueDrawer drawer;
+  return drawer;
+}
+
 // The collider a record names, when it is still one of the object's components: a collision listener
 // may have removed it since the record was made.
 const ColliderBase* LiveCollider(const Core::GameObject& object, const void* collider) {
@@ -73,7 +96,17 @@ Base::Mat3 ToPhysicsFrame(const Base::Mat3& orientation) {
 
 PhysicsSystem::PhysicsSystem() = default;
 
+void PhysicsSystem::SwitchDebugDraw(bool on) {
+  m_debugDraw = on;
+  if (on) {
+    ZarnPhys::SetDebugDrawer(&Drawer());
+  } else if (ZarnPhys::GetDebugDrawer() == &Drawer()) {
+    ZarnPhys::SetDebugDrawer(nullptr);
+  }
+}
+
 PhysicsSystem::~PhysicsSystem() {
+  if (m_debugDraw && ZarnPhys::GetDebugDrawer() == &Drawer()) ZarnPhys::SetDebugDrawer(nullptr);
   // The receivers are process-wide: a later world must not report into a system that is gone.
   if (m_callbacksRegistered) ZarnPhys::RegisterCallbacks(nullptr, nullptr, nullptr, nullptr);
 }

@@ -38,7 +38,8 @@ class PhysicsSystem : public Core::System {
   void GameSpaceDeleted(Core::GameSpace* space);
   void GameSpaceLoaded(Core::GameSpace* space);
   // Also a script method.
-  void SwitchDebugDraw(bool on) { m_debugDraw = on; }
+  // While on, the library's own drawing (tree boxes, contacts) goes to the engine's debug-draw queue too.
+  void SwitchDebugDraw(bool on);
 
   // Script queries. Points and directions are in the engine's frame; a direction need not be of unit
   // length, depths are measured along the unit direction.

@@ -3,6 +3,7 @@
 // and what a refused, unlinked or deleted collider leaves alone.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <deque>
 #include <memory>
 #include <string>
@@ -244,6 +245,48 @@ TEST_F(ColliderTest, DebugShapesFollowTheTransformAndTheKind) {
   ASSERT_EQ(Wire(Graphics::DebugDraw::Sphere).size(), 2u);
   ExpectVec(Place(Wire(Graphics::DebugDraw::Sphere)[0], {0, 0, 0}), {0, 10.25f, 0});
   ExpectVec(Place(Wire(Graphics::DebugDraw::Sphere)[1], {0, 0, 0}), {0, 9.75f, 0});
+}
+
+// With debug drawing on, the step also queues the library's tree boxes and contacts, where they are in
+// the engine's frame; off, nothing is queued.
+TEST_F(ColliderTest, DebugDrawingShowsTreeBoxesAndContactsWhereTheyAre) {
+  Graphics::DebugDraw::GetInstance().m_canvas = kCanvas;
+  system_.m_canvasBound = true;
+  Core::GameObject* ground = AddObject({0, 0, 5});
+  Attach<Physics::ColliderGround>(ground)->m_dimensions = Vec3(20, 1, 20);
+  ground->Initialize();
+  Core::GameObject* crate = AddObject({0, 0.95f, 5});
+  Attach<Physics::RigidBody>(crate);
+  Attach<Physics::ColliderCube>(crate);
+  crate->Initialize();
+  Step(2);
+  EXPECT_TRUE(Wire(Graphics::DebugDraw::Cube).empty());
+  EXPECT_TRUE(Wire(Graphics::DebugDraw::Line).empty());
+
+  system_.SwitchDebugDraw(true);
+  Step();
+  int treeBoxes = 0, points = 0;
+  for (const Graphics::DebugDraw::Shape& shape : Wire(Graphics::DebugDraw::Cube)) {
+    const Vec3 centre = Place(shape, {0, 0, 0});
+    if (std::abs(shape.colour.z - 0.9f) < 1e-5f && std::abs(shape.colour.x - 0.2f) < 1e-5f) {
+      ++treeBoxes;
+      EXPECT_NEAR(centre.z, 5.0f, 0.5f) << "tree boxes in the engine's frame";
+    } else if (shape.colour.x == 1.0f && shape.colour.y == 1.0f) {
+      ++points;
+      EXPECT_NEAR(centre.z, 5.0f, 0.6f) << "contacts in the engine's frame";
+      EXPECT_NEAR(centre.y, 0.5f, 0.2f);
+    }
+  }
+  EXPECT_EQ(treeBoxes, 3) << "the root and two leaves";
+  EXPECT_GE(points, 1);
+  EXPECT_FALSE(Wire(Graphics::DebugDraw::Line).empty());
+
+  system_.SwitchDebugDraw(false);
+  Wire(Graphics::DebugDraw::Cube).clear();
+  Wire(Graphics::DebugDraw::Line).clear();
+  Step();
+  EXPECT_TRUE(Wire(Graphics::DebugDraw::Cube).empty());
+  EXPECT_TRUE(Wire(Graphics::DebugDraw::Line).empty());
 }
 
 TEST_F(ColliderTest, QueryAgainstCameraTellsInsideOutsideAndCut) {
