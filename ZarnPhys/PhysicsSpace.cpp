@@ -391,6 +391,15 @@ void PhysicsSpace::NarrowPhase() {
     }
     CollisionPair* copy = m_colliding.Create(*pair);
     if (!copy) return;
+    // The pair's start or persist event was recorded on the candidate; it must carry the manifolds the
+    // solver fills, the same ones as the pair's collision event, or its velocities stay zero.
+    for (const EventList list : {EventList_Start, EventList_Persist}) {
+      CollisionEvents& events = m_events[list];
+      if (!events.empty() && events.back().ManifoldA == pair->GetManifoldA()) {
+        events.back().ManifoldA = copy->GetManifoldA();
+        events.back().ManifoldB = copy->GetManifoldB();
+      }
+    }
     const ColliderBase* a = copy->GetColliderA();
     const ColliderBase* b = copy->GetColliderB();
     copy->needsResolution = !(IsImmovable(a->GetEntity()) && IsImmovable(b->GetEntity())) && !a->GetGhost() &&

@@ -1,5 +1,7 @@
 // The space's step as the game sees it: event sequences, removals from inside the callbacks, the
 // write-back of transforms, and full pools.
+#include <algorithm>
+#include <cmath>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -53,6 +55,36 @@ TEST(PhysicsSpace, StartPersistEndSequence) {
   EXPECT_EQ(Events(PhysicsSpace::EventList_End).size(), 1u);
   EXPECT_EQ(Events(PhysicsSpace::EventList_End)[0].ObjectA, &object);
   EXPECT_EQ(Events(PhysicsSpace::EventList_End)[0].ManifoldA, nullptr);
+}
+
+// A new contact's start event and its collision event share their manifolds, which carry the velocity
+// change the solver gave each side.
+TEST(PhysicsSpace, AStartingContactSharesTheManifoldsTheSolverFills) {
+  Scene scene;
+  scene.Ground(0.0f);
+  ZarnPhys::Entity* ball = scene.Sphere({0, 0.45f, 0}, 0.5f);
+  ball->rigidBody->SetVelocity({0, -3.0f, 0});
+  static float applied;
+  applied = 0.0f;
+  PhysTest::CallbackHook() = [](PhysicsSpace::EventList list, ZarnPhys::CollisionEvents* events) {
+    if (list != PhysicsSpace::EventList_Start) return;
+    for (const Physics::SystemCollisionEvent& event : *events) {
+      for (const Physics::SystemManifold* m : {event.ManifoldA, event.ManifoldB})
+        applied = std::max(applied, std::abs(m->appliedVelocity.y));
+    }
+  };
+  scene.Steps(1);
+  ASSERT_EQ(Events(PhysicsSpace::EventList_Start).size(), 1u);
+  ASSERT_EQ(Events(PhysicsSpace::EventList_Collision).size(), 1u);
+  EXPECT_EQ(Events(PhysicsSpace::EventList_Start)[0].ManifoldA, Events(PhysicsSpace::EventList_Collision)[0].ManifoldA);
+  EXPECT_EQ(Events(PhysicsSpace::EventList_Start)[0].ManifoldB, Events(PhysicsSpace::EventList_Collision)[0].ManifoldB);
+  EXPECT_GT(applied, 1.0f);
+
+  PhysTest::Record().Clear();
+  scene.Steps(1);
+  ASSERT_EQ(Events(PhysicsSpace::EventList_Persist).size(), 1u);
+  EXPECT_EQ(Events(PhysicsSpace::EventList_Persist)[0].ManifoldA,
+            Events(PhysicsSpace::EventList_Collision)[0].ManifoldA);
 }
 
 TEST(PhysicsSpace, IgnoredCollisionEventsStillStartAndEnd) {
