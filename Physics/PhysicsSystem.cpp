@@ -198,6 +198,8 @@ void PhysicsSystem::FrameStep(float dt, Core::SpaceList* spaces) {
       timers.ChainTimer("GetTransforms", true);
       world->SetTransforms(records.data(), int32_t(records.size()));
       world->Step();
+      // Paused, not left running: the next space chains into it again.
+      timers.PauseTimer("GetTransforms");
       timers.StartTimer("SetTransforms");
       world->GetTransforms(records.data(), int32_t(records.size()));
       timers.ChainTimer("Convert Transforms");

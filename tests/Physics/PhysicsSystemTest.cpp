@@ -119,6 +119,17 @@ TEST_F(PhysicsSystemTest, ASpaceWithoutAWorldIsReportedAndTheOthersStillStep) {
   EXPECT_EQ(PhysicsSystem::FindSpace(bare), nullptr);
 }
 
+// Several worlds in one frame share the profiler's sections: each space enters them again without a
+// section being reported as already running, and all are closed when the frame is done.
+TEST_F(PhysicsSystemTest, SeveralWorldsStepInOneFrameWithTheirSectionsClosed) {
+  for (const char* name : {"First", "Second", "Third"}) NewProbe().ListenTo(*AddSpace(name, true));
+  log_.Take();
+  for (int frame = 0; frame < 3; ++frame) system_.FrameStep(1.0f / 60.0f, &list_);
+  EXPECT_EQ(log_.Take().find("[ Error ]"), std::string::npos);
+  EXPECT_FALSE(AnySectionOpen());
+  for (const Probe& probe : probes_) EXPECT_EQ(probe.prepare, 3);
+}
+
 TEST_F(PhysicsSystemTest, WorldsLiveFromCreationToDeletionAndADuplicateCreationKeepsTheFirst) {
   Core::GameSpace* space = AddSpace("Level", true);
   ZarnPhys::PhysicsSpace* world = PhysicsSystem::FindSpace(space);

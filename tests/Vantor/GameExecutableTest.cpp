@@ -129,6 +129,35 @@ Hook:Add("GameSpaceDeleted", "quit", function(name) say("deleted " .. name) end)
   EXPECT_LT(deleted, graphics);
 }
 
+// The game goes on to the Playground as a key press would take it: its crates fall under physics, the
+// game's collision handler hears them land, a push through a ray from the camera reaches a crate, and
+// the physics debug shapes are drawn with the level.
+TEST_F(GameExecutableTest, ThePlaygroundPlaysWithPhysics) {
+  WriteText(dir_ / "content/lua/game/zz_play.lua", R"(
+local frames = 0
+local function say(text) trace:LogMsg(3, 6, text) end
+Hook:Add("PostFrameStep", "play", function()
+  frames = frames + 1
+  if frames == 2 then core:LoadLevel("Playground") end
+  local record = game.spaces.Playground
+  if frames == 60 and record then
+    say("landed " .. tostring(playground.touches.Tumbler ~= nil) .. " " .. tostring(playground.touches.Floor ~= nil))
+    say("pushed " .. tostring(playground.Push(record.space, 8)))
+    physics:SwitchDebugDraw(true)
+  end
+  if frames == 64 then core:Quit() end
+end)
+)");
+  const int status = Wait(Start({}));
+  const std::string output = Output();
+  ASSERT_TRUE(WIFEXITED(status)) << status << "\n" << output;
+  EXPECT_EQ(WEXITSTATUS(status), 0) << output;
+  Find(output, "[ Info  ][Lua] landed true true\n");
+  Find(output, "[ Info  ][Lua] pushed Tower1\n");
+  EXPECT_EQ(output.find("[ Error ]"), std::string::npos) << output;
+  EXPECT_EQ(output.find("[Warning]"), std::string::npos) << output;
+}
+
 // Takes the virtual display's screen while the game runs and checks that the drawn frames reach it:
 // the Splash level's lit crate and overlay are not one blank colour.
 TEST_F(GameExecutableTest, UnderAVirtualDisplayTheWindowShowsItsFrames) {
