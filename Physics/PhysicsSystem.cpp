@@ -38,6 +38,10 @@ void Listen(Core::Engine& engine, PhysicsSystem* system, const char* hook, const
 }
 
 constexpr float kInitialStep = 1.0f / 60.0f;
+// The longest single step of a world, and the most pieces a frame is cut into (the engine's frame time
+// is at most 0.1 s).
+constexpr float kLongestStep = 0.02f;
+constexpr int kMostPieces = 5;
 
 // The sections the step may leave open, closed every frame whatever happened inside it.
 constexpr const char* kSections[] = {"PrepForStep", "GetTransforms", "SetTransforms", "Convert Transforms",
@@ -188,7 +192,11 @@ void PhysicsSystem::FrameStep(float dt, Core::SpaceList* spaces) {
       PHYS_LOG(Verbose, "Null physics space pointer!");
       continue;
     }
-    world->SetStepTime(dt);
+    // A long frame is stepped in equal pieces of at most kLongestStep: the solver's position correction
+    // and contact allowance are made for short steps, and one 0.1 s step sinks resting bodies into the
+    // floor and topples stacks, which a slow machine would otherwise see every frame.
+    const int pieces = std::clamp(int(std::ceil(dt / kLongestStep - 1e-3f)), 1, kMostPieces);
+    world->SetStepTime(dt / float(pieces));
     world->GetTree().DrawNodes();
 
     if (!space->Paused()) {
@@ -197,7 +205,11 @@ void PhysicsSystem::FrameStep(float dt, Core::SpaceList* spaces) {
       space->GetHooks().Call("PrepareForStep");
       timers.ChainTimer("GetTransforms", true);
       world->SetTransforms(records.data(), int32_t(records.size()));
-      world->Step();
+      for (int piece = 0; piece < pieces; ++piece) {
+        // Between pieces the records forget entities a piece released, before any can be reused.
+        if (piece > 0) world->GetTransforms(records.data(), int32_t(records.size()));
+        world->Step();
+      }
       // Paused, not left running: the next space chains into it again.
       timers.PauseTimer("GetTransforms");
       timers.StartTimer("SetTransforms");

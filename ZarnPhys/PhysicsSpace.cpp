@@ -296,8 +296,12 @@ void PhysicsSpace::GetTransforms(EntityTransform* records, int32_t count) {
   for (int32_t i = 0; i < count; ++i) {
     EntityTransform& record = records[i];
     Entity* entity = record.entity;
-    if (!entity || std::find(m_releasedEntities.begin(), m_releasedEntities.end(), entity) != m_releasedEntities.end())
+    if (!entity) continue;
+    if (std::find(m_releasedEntities.begin(), m_releasedEntities.end(), entity) != m_releasedEntities.end()) {
+      // Gone with the step: the record must not reach its pool slot again, which a new entity may take.
+      record.entity = nullptr;
       continue;
+    }
     record.position = entity->position;
     record.orientation = entity->orientation;
     entity->userData = record.userData;

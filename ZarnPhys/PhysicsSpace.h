@@ -46,7 +46,7 @@ class PhysicsSpace : private PairSink {
   void RemoveRigidBody(Entity* entity);
 
   void SetTransforms(const EntityTransform* records, int32_t count);
-  // Skips records whose entity was released by the last step.
+  // Skips records whose entity was released by the last step, and clears their entity.
   void GetTransforms(EntityTransform* records, int32_t count);
 
   void Step();

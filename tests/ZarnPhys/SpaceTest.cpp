@@ -126,6 +126,7 @@ TEST(PhysicsSpace, RemovalInsideCallbacksIsDeferredAndSkippedOnWriteBack) {
   EXPECT_EQ(scene.space.GetEntityCount(), entities - 1);
   scene.space.GetTransforms(records, 2);
   EXPECT_EQ(records[0].position, Vec3(7, 7, 7));
+  EXPECT_EQ(records[0].entity, nullptr) << "the record lets go of the released entity";
   EXPECT_NEAR(records[1].position.x, 5.0f, 1e-4f);
 
   // The ground forgot the removed sphere: a new body in its slot starts its own contact.
