@@ -25,6 +25,7 @@
 #include "Physics/PhysicsSystem.h"
 #include "Physics/RigidBody.h"
 #include "ZarnPhys/PhysicsSpace.h"
+#include "tests/Physics/PhysicsWorlds.h"
 #include "tests/Support/LogCapture.h"
 
 namespace {
@@ -36,28 +37,17 @@ using Physics::PhysicsSystem;
 alignas(8) char g_canvasStorage[1];
 Graphics::Canvas* const kCanvas = reinterpret_cast<Graphics::Canvas*>(&g_canvasStorage[0]);
 
-class ColliderTest : public ::testing::Test {
+class ColliderTest : public PhysicsTest::Worlds {
  protected:
   void SetUp() override {
-    Base::TraceLog::GetInstance().SetLevel(Base::TraceLevel_Verbose);
+    Worlds::SetUp();
     space_ = AddSpace("Level", true);
   }
   void TearDown() override {
     Graphics::DebugDraw& queue = Graphics::DebugDraw::GetInstance();
     queue.ForgetCanvas(kCanvas);
     queue.m_canvas = nullptr;
-    for (auto& space : spaces_) system_.GameSpaceDeleted(space.get());
-    spaces_.clear();
-    PhysicsSystem::TransformList().clear();
-  }
-
-  Core::GameSpace* AddSpace(const char* name, bool withWorld) {
-    spaces_.push_back(std::make_unique<Core::GameSpace>(name));
-    Core::GameSpace* space = spaces_.back().get();
-    space->Activate();
-    if (withWorld) system_.GameSpaceCreated(space);
-    list_.push_back(space);
-    return space;
+    Worlds::TearDown();
   }
 
   // An object with a Transform (unless `withTransform` is false); initialise it with Initialize().
@@ -74,20 +64,11 @@ class ColliderTest : public ::testing::Test {
     return object;
   }
   template <class T>
-  T* Attach(Core::GameObject* object) {
-    auto* component = static_cast<T*>(object->GetSpace()->CreateComponent(T::kComponentType));
-    object->AttachComponent(component);
-    return component;
-  }
-  template <class T>
   T* Single(Vec3 position, Vec3 scale = {1, 1, 1}) {
     Core::GameObject* object = AddObject(position, scale);
     T* collider = Attach<T>(object);
     object->Initialize();
     return collider;
-  }
-  void Step(int frames = 1) {
-    for (int i = 0; i < frames; ++i) system_.FrameStep(1.0f / 60.0f, &list_);
   }
   static const ZarnPhys::ColliderBoxLike* Box(Physics::ColliderBase* c) {
     return static_cast<const ZarnPhys::ColliderBoxLike*>(c->GetLibraryCollider());
@@ -101,10 +82,6 @@ class ColliderTest : public ::testing::Test {
     return Graphics::DebugDraw::GetInstance().m_wire[kCanvas][kind];
   }
 
-  OrvTest::LogCapture log_;
-  PhysicsSystem system_;
-  std::vector<std::unique_ptr<Core::GameSpace>> spaces_;
-  Core::SpaceList list_;
   Core::GameSpace* space_ = nullptr;
 };
 
@@ -396,14 +373,7 @@ TEST_F(ColliderTest, AFallingBoxLandsOnTheGround) {
 }
 
 // The hull comes from the model's mesh as the content tool wrote it.
-class PolytopeTest : public ColliderTest {
- protected:
-  void TearDown() override {
-    ColliderTest::TearDown();
-    Base::Resources<Graphics::Mesh>::Instance().Clear();
-    Base::Resources<Graphics::Material>::Instance().Clear();
-  }
-};
+class PolytopeTest : public ColliderTest {};
 
 TEST_F(PolytopeTest, TheHullIsTheMeshMirroredAndIgnoresScale) {
   Core::GameObject* object = AddObject({0, 0, 0});

@@ -15,6 +15,7 @@
 #include "Core/Transform.h"
 #include "Physics/PhysicsSystem.h"
 #include "ZarnPhys/PhysicsSpace.h"
+#include "tests/Physics/PhysicsWorlds.h"
 #include "tests/Support/LogCapture.h"
 
 namespace {
@@ -49,21 +50,11 @@ struct Probe {
   }
 };
 
-class PhysicsSystemTest : public ::testing::Test {
+class PhysicsSystemTest : public PhysicsTest::Worlds {
  protected:
-  void SetUp() override { Base::TraceLog::GetInstance().SetLevel(Base::TraceLevel_Verbose); }
   void TearDown() override {
-    for (auto& space : spaces_) system_.GameSpaceDeleted(space.get());
-    PhysicsSystem::TransformList().clear();
-  }
-
-  Core::GameSpace* AddSpace(const char* name, bool withWorld) {
-    spaces_.push_back(std::make_unique<Core::GameSpace>(name));
-    Core::GameSpace* space = spaces_.back().get();
-    space->Activate();
-    if (withWorld) system_.GameSpaceCreated(space);
-    list_.push_back(space);
-    return space;
+    Worlds::TearDown();
+    probes_.clear();
   }
 
   // An object with a Transform and a body of `description` in the space's world, posed at `position`
@@ -94,10 +85,6 @@ class PhysicsSystemTest : public ::testing::Test {
   // Outlive the spaces: deleting a space in TearDown still calls their listeners.
   Probe& NewProbe() { return probes_.emplace_back(); }
   std::deque<Probe> probes_;
-  OrvTest::LogCapture log_;
-  PhysicsSystem system_;
-  std::vector<std::unique_ptr<Core::GameSpace>> spaces_;
-  Core::SpaceList list_;
 };
 
 TEST_F(PhysicsSystemTest, ASpaceWithoutAWorldIsReportedAndTheOthersStillStep) {

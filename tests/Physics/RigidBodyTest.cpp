@@ -26,14 +26,13 @@
 #include "Physics/RigidBody.h"
 #include "ZarnPhys/ObjectPool.h"
 #include "ZarnPhys/PhysicsSpace.h"
+#include "tests/Physics/PhysicsWorlds.h"
 #include "tests/Support/LogCapture.h"
 
 namespace {
 
 using Physics::PhysicsSystem;
 using Physics::RigidBody;
-
-constexpr float kDt = 1.0f / 60.0f;
 
 size_t Count(const std::string& text, const std::string& what) {
   size_t n = 0;
@@ -47,25 +46,8 @@ void ExpectVec(Base::Vec3 v, float x, float y, float z) {
   EXPECT_FLOAT_EQ(v.z, z);
 }
 
-class RigidBodyTest : public ::testing::Test {
+class RigidBodyTest : public PhysicsTest::Worlds {
  protected:
-  void SetUp() override { Base::TraceLog::GetInstance().SetLevel(Base::TraceLevel_Verbose); }
-  void TearDown() override {
-    for (auto& space : spaces_) system_.GameSpaceDeleted(space.get());
-    PhysicsSystem::TransformList().clear();
-    // The polytope's hull comes from a model's mesh, which loads its material too.
-    Base::Resources<Graphics::Mesh>::Instance().Clear();
-    Base::Resources<Graphics::Material>::Instance().Clear();
-  }
-
-  Core::GameSpace* AddSpace(bool withWorld = true) {
-    spaces_.push_back(std::make_unique<Core::GameSpace>("Level"));
-    Core::GameSpace* space = spaces_.back().get();
-    space->Activate();
-    if (withWorld) system_.GameSpaceCreated(space);
-    list_.push_back(space);
-    return space;
-  }
 
   // An object at `at` with a Transform (unless told otherwise), not yet initialised.
   Core::GameObject* AddObject(Core::GameSpace* space, Base::Vec3 at, bool withTransform = true) {
@@ -74,12 +56,6 @@ class RigidBodyTest : public ::testing::Test {
     return object;
   }
 
-  template <class T>
-  T* Attach(Core::GameObject* object) {
-    auto* component = static_cast<T*>(object->GetSpace()->CreateComponent(T::kComponentType));
-    object->AttachComponent(component);
-    return component;
-  }
 
   // Such an object with a rigid body.
   RigidBody* AddBody(Core::GameSpace* space, Base::Vec3 at, bool withTransform = true) {
@@ -92,14 +68,7 @@ class RigidBodyTest : public ::testing::Test {
     return body;
   }
 
-  void Step(int frames = 1) {
-    for (int i = 0; i < frames; ++i) system_.FrameStep(kDt, &list_);
-  }
 
-  OrvTest::LogCapture log_;
-  PhysicsSystem system_;
-  std::vector<std::unique_ptr<Core::GameSpace>> spaces_;
-  Core::SpaceList list_;
 };
 
 TEST_F(RigidBodyTest, ABodyFallsWithItsTransformAndAForcePushesItInTheEngineFrame) {
@@ -287,7 +256,7 @@ TEST_F(RigidBodyTest, ABodyIsReleasedOnceWhetherItsWorldGoesFirstOrItDoes) {
 
 TEST_F(RigidBodyTest, ABodyWithoutAWorldOwnerOrTransformStaysOnItsFieldsAndSaysSoOnce) {
   // No physics world for the space.
-  Core::GameSpace* bare = AddSpace(false);
+  Core::GameSpace* bare = AddSpace("Bare", false);
   RigidBody* worldless = AddLiveBody(bare, Base::Vec3(0, 1, 0));
   EXPECT_EQ(worldless->GetEntity(), nullptr);
   EXPECT_NE(log_.Take().find("has no physics space"), std::string::npos);
