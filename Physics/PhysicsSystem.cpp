@@ -195,7 +195,8 @@ void PhysicsSystem::FrameStep(float dt, Core::SpaceList* spaces) {
     // A long frame is stepped in equal pieces of at most kLongestStep: the solver's position correction
     // and contact allowance are made for short steps, and one 0.1 s step sinks resting bodies into the
     // floor and topples stacks, which a slow machine would otherwise see every frame.
-    const int pieces = std::clamp(int(std::ceil(dt / kLongestStep - 1e-3f)), 1, kMostPieces);
+    const int pieces =
+        dt > 0.0f ? std::max(1, int(std::ceil(std::min(dt, kLongestStep * kMostPieces) / kLongestStep - 1e-3f))) : 1;
     world->SetStepTime(dt / float(pieces));
     world->GetTree().DrawNodes();
 
