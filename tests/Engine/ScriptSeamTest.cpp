@@ -68,5 +68,17 @@ TEST_F(ScriptSeamTest, ReportsSurviveErrorObjectsWithoutAText) {
   EXPECT_NE(log.find("[ Error ][Lua] skynet task failed: (table without a text form)"), std::string::npos) << log;
 }
 
+TEST_F(ScriptSeamTest, EveryOneOfTenThousandListenersOnOneEventIsCalled) {
+  engine_->Init();
+  ASSERT_EQ(Run(R"(
+    heard, last = 0, 0
+    for i = 1, 10000 do Hook:Add('Crowd', i, function() heard = heard + 1; last = i end) end
+    Hook:Call('Crowd')
+  )"), "");
+  EXPECT_EQ(Eval("heard"), "10000");
+  EXPECT_EQ(Eval("last"), "10000");  // in the order they were added
+  EXPECT_EQ(TakeLog().find("[ Error ]"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace EngineTest

@@ -51,7 +51,9 @@ function Hook:Call(event, ...)
   local listeners = self.events[event]
   if not listeners or #listeners == 0 then return end
   local args, count = { ... }, select("#", ...)
-  local snapshot = { unpack(listeners) }
+  -- Copied one by one: unpack puts every listener on the stack, which holds only some thousands.
+  local snapshot = {}
+  for i = 1, #listeners do snapshot[i] = listeners[i] end
   for _, listener in ipairs(snapshot) do
     if not listener.removed then
       local ok, message = xpcall(function() return listener.fn(unpack(args, 1, count)) end, debug.traceback)
