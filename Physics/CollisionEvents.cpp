@@ -48,6 +48,12 @@ void PushField(lua_State* state, const char* field, const TypeInfo* type, T* val
   lua_setfield(state, -2, field);
 }
 
+// A script gets its own copy of a manifold: the step's storage is rewritten by the next step and freed
+// with its world, and a script may keep what it was given past both.
+void PushManifoldCopy(lua_State* state, const Variant& value) {
+  Lua::PushValueUserdata(state, Variant(TypeOf<SystemManifold>(), value.data));
+}
+
 void PushEvent(lua_State* state, const Variant& value) {
   const auto& event = *static_cast<const SystemCollisionEvent*>(value.data);
   lua_createtable(state, 0, 8);
@@ -144,4 +150,6 @@ ORV_ON_LOAD {
   Base::Reflection::RegisterType<Events>("std::vector<Physics::SystemCollisionEvent>", false);
   Base::Reflection::RegisterPointerType<Events>("std::vector<Physics::SystemCollisionEvent>*");
   Lua::InstallArrayConverters<Physics::SystemCollisionEvent>();
+  Base::Reflection::TypeOf<Physics::SystemManifold>()->toLua = &Physics::PushManifoldCopy;
+  Base::Reflection::TypeOf<Physics::SystemManifold*>()->toLua = &Physics::PushManifoldCopy;
 }

@@ -279,6 +279,49 @@ TEST_F(CollisionEventTest, AManifoldInTwoArraysOfAStepIsConvertedOnce) {
   EXPECT_EQ(text.find("[Warning]"), std::string::npos) << text;
 }
 
+TEST_F(CollisionEventTest, AManifoldAScriptKeepsStaysWhatItWasWhenTheStorageIsReused) {
+  AddPair(10.0f, false);
+  SystemManifold manifoldA, manifoldB;
+  manifoldA.contactPoint = Base::Vec3(1.0f, 2.0f, 3.0f);
+  manifoldA.normal = Base::Vec3(0.0f, 1.0f, 0.0f);
+  manifoldA.appliedVelocity = Base::Vec3(4.0f, 5.0f, 6.0f);
+  manifoldA.relativeVelocity = Base::Vec3(-1.0f, -2.0f, -3.0f);
+  std::vector<SystemCollisionEvent> events{Event(ea_, eb_, &manifoldA, &manifoldB)};
+  PhysicsSystem::DeliverCollisionEvents("OnCollision", &events);
+  ASSERT_EQ(Run("kept = lastEvents[1].ManifoldA"), "");
+
+  // The next step writes other contacts into the same storage.
+  manifoldA = SystemManifold();
+  manifoldA.contactPoint = Base::Vec3(7.0f, 7.0f, 7.0f);
+
+  // Seen in the engine frame as it was delivered (z negated).
+  EXPECT_EQ(Eval("kept:GetContact().x .. ' ' .. kept:GetContact().y .. ' ' .. kept:GetContact().z"), "1 2 -3");
+  EXPECT_EQ(Eval("kept:GetCollisionNormal().y"), "1");
+  EXPECT_EQ(Eval("kept:GetAppliedVelocity().z"), "-6");
+  EXPECT_EQ(Eval("kept:GetRelativeVelocity().z"), "3");
+}
+
+TEST_F(CollisionEventTest, AManifoldAScriptKeepsIsStillReadableAfterItsWorldWent) {
+  AddPair(1.5f, true);
+  system_.FrameStep(1.0f / 60.0f, &list_);
+  ASSERT_EQ(Run(R"(
+    kept = lastEvents[1].ManifoldA
+    keptZ = kept:GetContact().z
+    keptNormalZ = kept:GetCollisionNormal().z)"),
+            "");
+  // The contact lies between the centres at engine z 0 and -1.5, along z.
+  EXPECT_EQ(Eval("keptZ <= 0 and keptZ >= -1.5 and math.abs(math.abs(keptNormalZ) - 1) < 1e-3"), "true");
+
+  // A level change: the world and every pair it stepped go; the space gets a new world.
+  system_.GameSpaceDeleted(space_.get());
+  system_.GameSpaceCreated(space_.get());
+  world_ = PhysicsSystem::FindSpace(space_.get());
+  log_.Take();
+
+  EXPECT_EQ(Eval("kept:GetContact().z == keptZ and kept:GetCollisionNormal().z == keptNormalZ"), "true");
+  EXPECT_EQ(log_.Take().find("[ Error ]"), std::string::npos);
+}
+
 TEST_F(CollisionEventTest, TheSystemGoneNoLongerReceivesTheLibrarysEvents) {
   AddPair(1.5f, true);
   {
