@@ -3,6 +3,8 @@
 // holds no library collider (refused, unlinked or removed) keeps its fields and touches nothing.
 #include "Physics/Collider.h"
 
+#include <cmath>
+
 #include "Base/Quaternion.h"
 #include "Base/Reflection/Registration.h"
 #include "Core/GameObject.h"
@@ -51,6 +53,18 @@ std::nullptr_t ColliderBase::ReportMissing(Missing missing, const char* what) {
   return nullptr;
 }
 
+bool ColliderBase::AcceptSize(bool valid, const char* setter) const {
+  if (!valid) PHYS_LOG(Warning, "%s::%s needs a finite size above 0; left unchanged.", KindName(*this), setter);
+  return valid;
+}
+
+bool ColliderBase::KeepSize(bool valid, const char* field) const {
+  if (!valid)
+    PHYS_LOG(Warning, "%s %u: its %s is not a finite size above 0; the shape keeps its default", KindName(*this),
+             uint32_t(m_self), field);
+  return valid;
+}
+
 Core::Transform* ColliderBase::ResolveTransform() {
   Core::GameComponent* component = m_space ? m_space->GetComponent(m_transform) : nullptr;
   if (!component || component->m_componentType != Core::ComponentType_Transform)
@@ -81,6 +95,12 @@ void ColliderBase::Initialize() {
   Core::Transform* transform = ResolveTransform();
   if (!transform) return;
   m_cachedScale = transform->Scale();
+  // A pose or size that is not finite would put the body where no contact ever reaches it.
+  KeepValidShape();
+  if (!(std::isfinite(m_offset.x) && std::isfinite(m_offset.y) && std::isfinite(m_offset.z))) {
+    PHYS_LOG(Warning, "%s %u: its m_offset is not finite; it keeps no offset", KindName(*this), uint32_t(m_self));
+    m_offset = Base::Vec3(0.0f, 0.0f, 0.0f);
+  }
 
   RigidBody* body = FindRigidBody();
   ZarnPhys::Entity* slot = body ? body->GetEntity() : nullptr;

@@ -41,6 +41,9 @@ class ColliderBase : public Core::GameComponent {
   virtual void RenderShape() {}
   // The library description of the kind's shape from the fields and the cached scale.
   virtual ZarnPhys::ColliderDescription BuildDescription();
+  // Sizes read from a level file have not been through the setters: one that is not a finite size
+  // above 0 is logged and the shape keeps its default there.
+  virtual void KeepValidShape() {}
   // The kind's component type id.
   virtual uint32_t GetColliderType() const { return Core::ComponentType_ColliderPolytope; }
 
@@ -105,6 +108,11 @@ class ColliderBase : public Core::GameComponent {
   // Where the debug shape goes: the Transform's translation plus the world offset, and its rotation.
   // False when the Transform is gone.
   bool DebugPose(Base::Vec3& centre, Base::Mat3& rotation);
+  // For the setters: false, after the warning "<kind>::<setter> needs a finite size above 0; left
+  // unchanged.", when `valid` is false.
+  bool AcceptSize(bool valid, const char* setter) const;
+  // For KeepValidShape: false, after a warning naming the field, when `valid` is false.
+  bool KeepSize(bool valid, const char* field) const;
 
   uint8_t m_missingReported = 0;
 };

@@ -2,6 +2,7 @@
 // its registration (component creator, reflected members, bound methods with their help texts).
 #include "Physics/ColliderKinds.h"
 
+#include <cmath>
 #include <cstring>
 
 #include "Base/Quaternion.h"
@@ -25,6 +26,11 @@ using Base::Mat4;
 using Base::Vec3;
 
 Graphics::DebugDraw& Queue() { return Graphics::DebugDraw::GetInstance(); }
+
+// A length the library can build a shape from: NaN fails both comparisons.
+bool IsSize(float length) { return length > 0.0f && std::isfinite(length); }
+bool IsSize(const Vec3& edges) { return IsSize(edges.x) && IsSize(edges.y) && IsSize(edges.z); }
+bool IsHeight(float length) { return length >= 0.0f && std::isfinite(length); }
 
 // A face record opens with its three corners.
 void FaceCorners(const Graphics::MeshFace& face, Vec3 corners[3]) {
@@ -60,12 +66,19 @@ void ColliderCapsule::WriteDimensions() {
   UpdateBodyMass();
 }
 
+void ColliderCapsule::KeepValidShape() {
+  if (!KeepSize(IsSize(m_radius), "m_radius")) m_radius = 1.0f;
+  if (!KeepSize(IsHeight(m_cylinderHeight), "m_cylinderHeight")) m_cylinderHeight = 0.5f;
+}
+
 void ColliderCapsule::SetRadius(float radius) {
+  if (!AcceptSize(IsSize(radius), "SetRadius")) return;
   m_radius = radius;
   WriteDimensions();
 }
 
 void ColliderCapsule::SetHalfHeight(float height) {
+  if (!AcceptSize(IsHeight(height), "SetHalfHeight")) return;
   m_cylinderHeight = height;
   WriteDimensions();
 }
@@ -94,7 +107,12 @@ ZarnPhys::ColliderDescription BoxShapedCollider::DescribeBox(ZarnPhys::ColliderK
   return description;
 }
 
+void BoxShapedCollider::KeepValidShape() {
+  if (!KeepSize(IsSize(m_dimensions), "m_dimensions")) m_dimensions = Vec3(1.0f, 1.0f, 1.0f);
+}
+
 void BoxShapedCollider::SetDimensions(Vec3 dimensions) {
+  if (!AcceptSize(IsSize(dimensions), "SetDimensions")) return;
   m_dimensions = dimensions;
   ZarnPhys::ColliderBase* collider = GetLibraryCollider();
   if (!collider) return;
@@ -139,7 +157,12 @@ ZarnPhys::ColliderDescription ColliderSphere::BuildDescription() {
   return description;
 }
 
+void ColliderSphere::KeepValidShape() {
+  if (!KeepSize(IsSize(m_radius), "m_radius")) m_radius = 1.0f;
+}
+
 void ColliderSphere::SetRadius(float radius) {
+  if (!AcceptSize(IsSize(radius), "SetRadius")) return;
   m_radius = radius;
   ZarnPhys::ColliderBase* collider = GetLibraryCollider();
   if (!collider || collider->GetKind() != ZarnPhys::ColliderKind_Sphere) return;

@@ -17,8 +17,11 @@ class ColliderCapsule : public ColliderBase {
 
   void RenderShape() override;
   ZarnPhys::ColliderDescription BuildDescription() override;
+  void KeepValidShape() override;
   uint32_t GetColliderType() const override { return kComponentType; }
 
+  // Both refuse a size that is not finite, a radius of 0 or less and a negative height (a height of
+  // 0 leaves a sphere).
   void SetRadius(float radius);
   // The full length of the cylinder part before scaling.
   void SetHalfHeight(float height);
@@ -38,6 +41,8 @@ class BoxShapedCollider : public ColliderBase {
  public:
   // Draws the box; the slant draws its wedge instead.
   void RenderShape() override;
+  void KeepValidShape() override;
+  // Refuses any edge that is not a finite length above 0.
   void SetDimensions(Base::Vec3 dimensions);
 
   Base::Vec3 m_dimensions{1.0f, 1.0f, 1.0f};
@@ -81,8 +86,10 @@ class ColliderSphere : public ColliderBase {
 
   void RenderShape() override;
   ZarnPhys::ColliderDescription BuildDescription() override;
+  void KeepValidShape() override;
   uint32_t GetColliderType() const override { return kComponentType; }
 
+  // Refuses a radius that is not a finite size above 0.
   void SetRadius(float radius);
 
   float m_radius = 1.0f;

@@ -3,6 +3,8 @@
 // frame, and its registration.
 #include "Physics/RigidBody.h"
 
+#include <cmath>
+
 #include "Base/Quaternion.h"
 #include "Base/Reflection/Registration.h"
 #include "Core/ComponentCreator.h"
@@ -18,6 +20,23 @@
 namespace Physics {
 
 using Graphics::Listener;
+
+namespace {
+
+bool IsFinite(const Base::Vec3& v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
+
+// Values from scripts: a NaN or an infinity reaches the solver, and the body leaves the world for good
+// (through the floor, never to come back).
+bool Refused(bool acceptable, const char* setter) {
+  if (acceptable) return false;
+  PHYS_LOG(Warning, "RigidBody::%s needs finite values; left unchanged.", setter);
+  return true;
+}
+
+// Densities of 0 make a body static; below that a body would have negative mass.
+bool IsDensity(float density) { return std::isfinite(density) && density >= 0.0f; }
+
+}  // namespace
 
 void RigidBody::ReportMissing(const char* what) {
   if (m_missingReported) return;
@@ -61,7 +80,21 @@ bool RigidBody::BuildRecord(ZarnPhys::EntityTransform& record) {
   return true;
 }
 
+void RigidBody::KeepFiniteSettings() {
+  auto keep = [this](bool acceptable, const char* field) {
+    if (!acceptable)
+      PHYS_LOG(Warning, "RigidBody %u: its %s is not a finite value; it takes the default", uint32_t(m_self), field);
+    return acceptable;
+  };
+  if (!keep(IsFinite(m_velocity), "m_velocity")) m_velocity = Base::Vec3(0.0f, 0.0f, 0.0f);
+  if (!keep(IsFinite(m_angularVelocity), "m_angularVelocity")) m_angularVelocity = Base::Vec3(0.0f, 0.0f, 0.0f);
+  if (!keep(std::isfinite(m_gravMod), "m_gravMod")) m_gravMod = 1.0f;
+  if (!keep(IsDensity(m_density), "m_density")) m_density = 1.0f;
+}
+
 void RigidBody::Initialize() {
+  // Settings read from a level file have not been through the setters.
+  KeepFiniteSettings();
   Core::GameObject* owner = ResolveOwner();
   if (!owner) return;
   m_transform = owner->m_components[Core::ComponentType_Transform];
@@ -145,6 +178,7 @@ float RigidBody::GetDensity() {
 }
 
 void RigidBody::SetDensity(float density) {
+  if (Refused(IsDensity(density), "SetDensity")) return;
   if (ZarnPhys::RigidBody* body = GetLibraryBody()) {
     body->SetDensity(density);
     m_static = body->IsImmovable();
@@ -171,6 +205,7 @@ Base::Vec3 RigidBody::GetVelocity() {
 }
 
 void RigidBody::SetVelocity(Base::Vec3 velocity) {
+  if (Refused(IsFinite(velocity), "SetVelocity")) return;
   m_velocity = velocity;
   if (ZarnPhys::RigidBody* body = GetLibraryBody()) body->SetVelocity(ToPhysicsFrame(velocity));
 }
@@ -181,6 +216,7 @@ Base::Vec3 RigidBody::GetAngularVelocity() {
 }
 
 void RigidBody::SetAngularVelocity(Base::Vec3 velocity) {
+  if (Refused(IsFinite(velocity), "SetAngularVelocity")) return;
   m_angularVelocity = velocity;
   // Written as it stands: a sleeping body keeps sleeping.
   if (ZarnPhys::RigidBody* body = GetLibraryBody()) body->angularVelocity = velocity;
@@ -212,15 +248,18 @@ float RigidBody::GetGravMod() {
 }
 
 void RigidBody::SetGravMod(float modifier) {
+  if (Refused(std::isfinite(modifier), "SetGravMod")) return;
   m_gravMod = modifier;
   if (ZarnPhys::RigidBody* body = GetLibraryBody()) body->SetGravMod(modifier);
 }
 
 void RigidBody::ApplyLinearForce(Base::Vec3 force) {
+  if (Refused(IsFinite(force), "ApplyLinearForce")) return;
   if (ZarnPhys::RigidBody* body = GetLibraryBody()) body->AddForce(ToPhysicsFrame(force));
 }
 
 void RigidBody::ApplyLinearImpulse(Base::Vec3 impulse) {
+  if (Refused(IsFinite(impulse), "ApplyLinearImpulse")) return;
   if (ZarnPhys::RigidBody* body = GetLibraryBody()) body->AddImpulse(ToPhysicsFrame(impulse));
 }
 

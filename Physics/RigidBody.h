@@ -41,7 +41,8 @@ class RigidBody : public Core::GameComponent {
   bool HasCollider() const { return m_hasCollider; }
 
   // Script accessors. Linked, they go through the library body (getters refresh their field first);
-  // unlinked (before Initialize, or once the body is gone) they work on the fields alone.
+  // unlinked (before Initialize, or once the body is gone) they work on the fields alone. A value that
+  // is not finite (or a negative density) is refused with a warning and changes nothing.
   float GetDensity();
   void SetDensity(float density);
   bool GetStatic();
@@ -88,6 +89,9 @@ class RigidBody : public Core::GameComponent {
   Core::Transform* ResolveTransform();
   bool BuildRecord(ZarnPhys::EntityTransform& record);
   void ReportMissing(const char* what);
+  // A setting that is not finite (or a negative density), as a level file may hold, is logged and
+  // goes back to its default.
+  void KeepFiniteSettings();
 };
 
 }  // namespace Physics
