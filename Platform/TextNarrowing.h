@@ -9,5 +9,7 @@ namespace Platform {
 // zero; a null text gives an empty string.
 std::string NarrowText(const char16_t* text);
 std::string NarrowText(const std::u16string& text);
+// The reverse: each byte becomes the 16-bit character of the same value.
+std::u16string WidenText(const char* text);
 
 }  // namespace Platform

@@ -2,8 +2,11 @@
 // their fixed order (a failure tears down all that exists), and the audio manager with its thread.
 #include "SoundEngine/SoundEngine.h"
 
+#include <cstring>
+
 #include "Platform/Clock.h"
 #include "SoundEngine/AudioMgr.h"
+#include "SoundEngine/Banks/BankFormat.h"
 #include "SoundEngine/Containers.h"
 #include "SoundEngine/CpuInfo.h"
 #include "SoundEngine/GameSyncs/FrontEndManagers.h"
@@ -30,7 +33,8 @@ struct EngineState {
   SnInitSettings settings{};
   bool initialized = false;
   double ticksPerMs = double(Platform::kTicksPerSecond) / 1000.0;
-  char* firstBankPlatform = nullptr;  // owned copy; the bank API fills it
+  char* firstBankPlatform = nullptr;  // owned, terminated copy; the first bank loaded fills it
+  uint32_t firstBankPlatformLength = 0;
   SnArray<SnBehavioralExtension> extensions;
 };
 
@@ -85,6 +89,7 @@ void TermSteps(bool destroyPool) {
     MemoryMgr::Free(g_DefaultPoolId, state.firstBankPlatform);
     state.firstBankPlatform = nullptr;
   }
+  state.firstBankPlatformLength = 0;
   TermGameSyncManagers();
   if (g_pObjectIndex) {
     PoolDelete(g_DefaultPoolId, g_pObjectIndex);
@@ -138,6 +143,7 @@ SNRESULT Init(SnInitSettings* settings, SnPlatformInitSettings* platformSettings
   }
   SoundEngine::ResetApiState();
   state.firstBankPlatform = nullptr;
+  state.firstBankPlatformLength = 0;
   if (!CSnCpuInfo::GetInstance().HasFeature(CSnCpuInfo::Feature_SSE)) return SN_NoSSE;
   if (!MemoryMgr::IsInitialized()) return SN_MemoryMgrNotInitialized;
   if (!ISnStreamMgr::m_pStreamMgr) return SN_StreamMgrNotInitialized;
@@ -207,6 +213,25 @@ void CallBehavioralExtensions(bool lastCall) {
   // An extension may remove itself (or another) while it runs.
   for (uint32_t i = extensions.Count(); i-- > 0;)
     if (i < extensions.Count()) extensions[i](lastCall);
+}
+
+SNRESULT MatchBankPlatform(const char* platform, uint32_t length) {
+  EngineState& state = State();
+  if (!platform) length = 0;
+  if (state.firstBankPlatform) {
+    if (length == state.firstBankPlatformLength && memcmp(platform, state.firstBankPlatform, length) == 0)
+      return SN_Success;
+    SOUND_LOG(Error, "The bank's platform \"%.*s\" is not \"%s\", the platform of the first bank loaded",
+              int(length), platform ? platform : "", state.firstBankPlatform);
+    return SN_PlatformMismatch;
+  }
+  auto* copy = static_cast<char*>(MemoryMgr::Malloc(g_DefaultPoolId, size_t(length) + 1));
+  if (!copy) return SN_InsufficientMemory;
+  if (length) memcpy(copy, platform, length);
+  copy[length] = 0;
+  state.firstBankPlatform = copy;
+  state.firstBankPlatformLength = length;
+  return SN_Success;
 }
 
 const SnInitSettings& Settings() { return State().settings; }

@@ -57,6 +57,11 @@ SNRESULT AddBehavioralExtension(SnBehavioralExtension extension);
 SNRESULT RemoveBehavioralExtension(SnBehavioralExtension extension);
 void CallBehavioralExtensions(bool lastCall);
 
+// Bank thread only. The first bank's platform string (`length` characters, not terminated) is kept
+// until Term; a later bank must name the same one (SN_PlatformMismatch, 83). SN_InsufficientMemory
+// when the first string cannot be kept.
+SNRESULT MatchBankPlatform(const char* platform, uint32_t length);
+
 // The engine's copy of its settings, valid while initialised.
 const SnInitSettings& Settings();
 double TicksPerMillisecond();

@@ -11,6 +11,7 @@
 #include "SoundEngine/GameSyncs/StateMgr.h"
 #include "SoundEngine/GameSyncs/SwitchMgr.h"
 #include "SoundEngine/GameSyncs/Transition.h"
+#include "SoundEngine/Lower/EnvironmentCurves.h"
 #include "SoundEngine/PoolObject.h"
 #include "SoundEngine/SoundEngine.h"
 
@@ -37,6 +38,7 @@ void Destroy(T*& global) {
 
 SNRESULT CreateGameSyncManagers(const SnInitSettings& settings) {
   SNRESULT result = Create(g_pRTPCMgr, [](CSnRTPCMgr& m) { return m.Init(); });
+  if (result == SN_Success) result = Create(g_pEnvironmentCurves, [](CSnEnvironmentCurves& c) { return c.Init(); });
   if (result == SN_Success) {
     result = Create(g_pPlayingIDCallbackMgr, [](CSnPlayingIDCallbackMgr& m) { return m.Init(); });
     if (g_pPlayingIDCallbackMgr) g_pPlayingIdPendingCounts = g_pPlayingIDCallbackMgr;
@@ -63,6 +65,7 @@ void TermGameSyncManagers() {
   if (g_pPlayingIdPendingCounts == g_pPlayingIDCallbackMgr) g_pPlayingIdPendingCounts = nullptr;
   Destroy(g_pPlayingIDCallbackMgr);
   Destroy(g_pPlayPositionStore);
+  Destroy(g_pEnvironmentCurves);
   Destroy(g_pSwitchMgr);
   Destroy(g_pStateMgr);
   Destroy(g_pRTPCMgr);

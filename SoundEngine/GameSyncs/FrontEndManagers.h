@@ -11,7 +11,8 @@ struct SnInitSettings;
 SNRESULT CreateGameSyncManagers(const SnInitSettings& settings);
 // Before the voices go: the modulator links are dropped.
 void TermModulatorContents();
-// Paths, transitions, registry, callbacks, positions, then switches, states, parameters and links.
+// Paths, transitions, registry, callbacks, positions, environment curves, then switches, states,
+// parameters and links.
 void TermGameSyncManagers();
 
 // Once per audio frame, with the frame being rendered.

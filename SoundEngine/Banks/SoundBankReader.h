@@ -1,0 +1,73 @@
+// The byte source of a bank load: a memory image, or a standard stream read through an aligned buffer
+// with the throughput and priority the game set for bank loading. Bank thread only.
+#pragma once
+
+#include <cstdint>
+
+#include "MemoryMgr/SnResult.h"
+
+namespace SN {
+
+class ISnStandardStream;
+
+class CSnSoundBankReader {
+ public:
+  static constexpr uint32_t kMinBufferBytes = 32768;
+  static constexpr uint32_t kBufferAlignment = 32;
+  static constexpr float kDefaultThroughput = 1048.576f;  // bytes per millisecond
+  static constexpr uint8_t kDefaultPriority = 50;
+
+  // SN_Failure when already initialised.
+  SNRESULT Init();
+  // Frees the read buffer.
+  SNRESULT Term();
+  // SN_InvalidParameter for a negative throughput or a priority above 100. A throughput of 0 sets no
+  // deadline on the reads.
+  SNRESULT SetIOSettings(float throughputBytesPerMs, uint8_t priority);
+
+  // A failed open leaves the reader closed. The initial offset is where reading starts.
+  SNRESULT OpenByID(uint32_t fileId, uint32_t initialOffset, uint32_t codecId, void* customParam, bool useLanguage);
+  // `name` is Latin-1 and case-sensitive ("Init.bnk").
+  SNRESULT OpenByName(const char* name, uint32_t initialOffset, bool useLanguage);
+  // Reads from the caller's block from now on; the block is never copied.
+  SNRESULT SetMemory(const void* data, uint32_t size);
+  void Reset();
+  SNRESULT Close();
+
+  // Up to `size` bytes; `count` says how many arrived.
+  SNRESULT Read(void* destination, uint32_t size, uint32_t& count);
+  // SN_ShortRead when fewer than `size` bytes arrived.
+  SNRESULT ReadExact(void* destination, uint32_t size);
+  SNRESULT Skip(uint32_t size, uint32_t& count);
+  // The next `size` bytes in place (memory image, or enough buffered) or in a temporary block that
+  // ReleaseData frees; null when out of memory or when the bank ends first.
+  const uint8_t* GetData(uint32_t size);
+  void ReleaseData();
+
+  // Bytes taken from the bank since it was opened (initial offset included).
+  uint64_t Position() const { return m_position; }
+  bool IsStreaming() const { return m_stream != nullptr; }
+  uint32_t BufferCapacity() const { return m_bufferCapacity; }
+
+ private:
+  SNRESULT OpenStream(ISnStandardStream* stream, uint32_t initialOffset);
+  SNRESULT StreamRead(void* destination, uint32_t size, uint32_t& count);
+  // One buffer's worth of whole blocks from the stream; `m_buffered` says what arrived.
+  SNRESULT FillBuffer();
+  void Consume(uint32_t size);
+
+  uint8_t* m_readBuffer = nullptr;
+  uint32_t m_bufferCapacity = 0;
+  const uint8_t* m_cursor = nullptr;
+  uint32_t m_buffered = 0;  // also the bytes left in a memory image
+  uint32_t m_blockSize = 0;
+  void* m_tempBlock = nullptr;
+  const uint8_t* m_memory = nullptr;
+  ISnStandardStream* m_stream = nullptr;
+  float m_throughput = kDefaultThroughput;
+  uint8_t m_priority = kDefaultPriority;
+  uint8_t m_initialized = 0;
+  uint64_t m_position = 0;  // lets the chunk loop keep every chunk reader inside its chunk
+};
+
+}  // namespace SN

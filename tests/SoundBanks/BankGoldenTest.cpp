@@ -1,0 +1,189 @@
+// The bank writer's output against bytes laid out by hand from the bank format, and the chunk loop
+// reading those same banks back.
+#include <cstring>
+
+#include <gtest/gtest.h>
+
+#include "tests/SoundBanks/BankTestSupport.h"
+#include "tools/SoundBank/ToneMedia.h"
+
+namespace {
+
+using BankTest::Build;
+
+// Expected bytes, written field by field with the values worked out by hand.
+struct Bytes {
+  std::vector<uint8_t> b;
+  Bytes& Tag(const char* tag) {
+    b.insert(b.end(), tag, tag + 4);
+    return *this;
+  }
+  Bytes& U8(uint8_t v) {
+    b.push_back(v);
+    return *this;
+  }
+  Bytes& U16(uint16_t v) { return U8(uint8_t(v)).U8(uint8_t(v >> 8)); }
+  Bytes& U32(uint32_t v) { return U16(uint16_t(v)).U16(uint16_t(v >> 16)); }
+  Bytes& Text(const char* text) {
+    b.insert(b.end(), text, text + strlen(text));
+    return *this;
+  }
+  Bytes& Zeros(size_t n) {
+    b.insert(b.end(), n, 0);
+    return *this;
+  }
+  Bytes& Append(const std::vector<uint8_t>& more) {
+    b.insert(b.end(), more.begin(), more.end());
+    return *this;
+  }
+};
+
+// The hash of "TestBank", "Init" and "GeneralBank" (32-bit FNV-1 of the lower-case name).
+constexpr uint32_t kTestBankId = 0xC42E767B;
+constexpr uint32_t kInitId = 0x50C63A23;
+constexpr uint32_t kGeneralBankId = 0x3E87719D;
+
+// Float bit patterns: -12.0, 1.0, 10.0, 5.0, 2.0, 3.0, 0.5.
+constexpr uint32_t kMinus12 = 0xC1400000, kOne = 0x3F800000, kTen = 0x41200000, kFive = 0x40A00000,
+                   kTwo = 0x40000000, kThree = 0x40400000, kHalf = 0x3F000000;
+
+Bytes Header(uint32_t id = kTestBankId) { return Bytes().Tag("BKHD").U32(20).U32(113).U32(id).Zeros(12); }
+
+TEST(BankGolden, HeaderAloneIsTwentyEightBytesWithTheIdAtOffsetTwelve) {
+  const std::vector<uint8_t> bank = Build("");
+  EXPECT_EQ(bank, Header().b);
+  ASSERT_EQ(bank.size(), 28u);
+  uint32_t tag = 0, id = 0;
+  memcpy(&tag, bank.data(), 4);
+  memcpy(&id, bank.data() + 12, 4);
+  EXPECT_EQ(tag, 0x44484B42u);
+  EXPECT_EQ(id, kTestBankId);
+  EXPECT_EQ(SN::BankIdOfImage(bank.data(), 28), kTestBankId);
+  EXPECT_EQ(SN::BankIdOfImage(bank.data(), 27), 0u);
+}
+
+// A state group with a transition, a switch group of two points following a parameter, a parameter.
+const char* const kSettingsText =
+    "threshold -12\nvoices 40\nstategroup @7 300\ntransition @7 @1 @2 150\n"
+    "switchgroup @9 @11 2\nswitchpoint @9 0 @21 4\nswitchpoint @9 10 @22 9\n"
+    "parameter @11 5 1 2 3 4\n";
+
+Bytes SettingsChunk() {
+  return Bytes()
+      .Tag("STMG").U32(100)
+      .U32(kMinus12).U16(40)
+      .U32(1).U32(7).U32(300).U32(1).U32(1).U32(2).U32(150)
+      .U32(1).U32(9).U32(11).U8(2).U32(2).U32(0).U32(21).U32(4).U32(kTen).U32(22).U32(9)
+      .U32(1).U32(11).U32(kFive).U32(1).U32(kTwo).U32(kThree).U8(4);
+}
+
+TEST(BankGolden, SettingsChunk) {
+  EXPECT_EQ(Build(kSettingsText), Header().Append(SettingsChunk().b).b);
+}
+
+const char* const kEnvironmentText =
+    "envcurve 0 0 1 2\nenvpoint 0 0 0 0 4\nenvpoint 0 0 1 -12 4\nenvcurve 1 2 1 0\nenvpoint 1 2 0.5 1 9\n";
+
+TEST(BankGolden, EnvironmentChunkHoldsSixCurves) {
+  const Bytes expected = Header()
+                             .Tag("ENVS").U32(60)
+                             .U8(1).U8(2).U16(2).U32(0).U32(0).U32(4).U32(kOne).U32(kMinus12).U32(4)
+                             .Zeros(4).Zeros(4).Zeros(4).Zeros(4)
+                             .U8(1).U8(0).U16(1).U32(kHalf).U32(kOne).U32(9);
+  EXPECT_EQ(Build(kEnvironmentText), expected.b);
+}
+
+TEST(BankGolden, PlatformChunk) {
+  EXPECT_EQ(Build("platform Linux"), Header().Tag("PLAT").U32(9).U32(5).Text("Linux").b);
+}
+
+TEST(BankGolden, TwoMediaLieOnSixteenByteBoundariesInDataAndInTheFile) {
+  Tools::ToneDesc a, b;
+  a.sampleRate = b.sampleRate = 8000;
+  a.frames = b.frames = 8;
+  a.frequency = 1000.0f;
+  b.frequency = 500.0f;
+  const std::vector<uint8_t> first = Tools::WriteToneMedia(a), second = Tools::WriteToneMedia(b);
+  ASSERT_EQ(first.size(), 84u);  // 12 + "fmt " 48 + "data" 8 + 16 sample bytes
+  const std::vector<uint8_t> bank = Build("tone First 8000 1 1 1000\ntone Second 8000 1 1 500\n");
+  // BKHD 28 + DIDX 32 leave DATA's payload at 68; a padding chunk of 4 moves it to 80.
+  const Bytes expected = Header()
+                             .Tag("DIDX").U32(24)
+                             .U32(BankTest::Id("First")).U32(0).U32(84)
+                             .U32(BankTest::Id("Second")).U32(96).U32(84)
+                             .Tag("PAD ").U32(4).Zeros(4)
+                             .Tag("DATA").U32(180)
+                             .Append(first).Zeros(12).Append(second);
+  EXPECT_EQ(bank, expected.b);
+}
+
+TEST(BankGolden, EventOfTwoActions) {
+  const Bytes expected = Header().Tag("HIRC").U32(25).U32(1).U8(4).U32(16).U32(100).U32(2).U32(201).U32(202);
+  EXPECT_EQ(Build("event @100 @201 @202"), expected.b);
+}
+
+TEST(BankGolden, BankNames) {
+  const Bytes expected = Header()
+                             .Tag("STID").U32(33)
+                             .U32(1).U32(2)
+                             .U32(kInitId).U8(4).Text("Init")
+                             .U32(kGeneralBankId).U8(11).Text("GeneralBank");
+  EXPECT_EQ(Build("bankname Init\nbankname GeneralBank"), expected.b);
+}
+
+TEST(BankGolden, ToneMediaHeaderWithMarkersAndALoop) {
+  Tools::ToneDesc tone;
+  tone.sampleRate = 8000;
+  tone.frames = 8;
+  tone.frequency = 1000.0f;
+  tone.markers = {{1, 2, "Go"}, {2, 6, ""}};
+  tone.loop = true;
+  tone.loopStart = 0;
+  tone.loopEnd = 7;
+  const Bytes expected =
+      Bytes()
+          .Tag("RIFF").U32(4 + 48 + 60 + 28 + 68 + 24).Tag("WAVE")
+          .Tag("fmt ").U32(40).U16(0xFFFE).U16(1).U32(8000).U32(16000).U16(2).U16(16).U16(22).U16(16).U32(4)
+          .U32(1).U32(0x00100000).U32(0xAA000080).U32(0x719B3800)
+          .Tag("cue ").U32(52).U32(2)
+          .U32(1).U32(2).Tag("data").U32(0).U32(0).U32(2)
+          .U32(2).U32(6).Tag("data").U32(0).U32(0).U32(6)
+          .Tag("LIST").U32(20).Tag("adtl").Tag("labl").U32(7).U32(1).Text("Go").U8(0).U8(0)
+          .Tag("smpl").U32(60).U32(0).U32(0).U32(125000).U32(60).Zeros(12).U32(1).U32(0)
+          .U32(0).U32(0).U32(0).U32(7).U32(0).U32(0)
+          .Tag("data").U32(16);
+  const std::vector<uint8_t> media = Tools::WriteToneMedia(tone);
+  ASSERT_EQ(media.size(), expected.b.size() + 16);
+  EXPECT_EQ(std::vector<uint8_t>(media.begin(), media.begin() + expected.b.size()), expected.b);
+  // A 1000 Hz sine at 8000 Hz: an eighth of a turn per frame at half of full scale.
+  const int16_t samples[8] = {0, 11585, 16383, 11585, 0, -11585, -16383, -11585};
+  EXPECT_EQ(memcmp(media.data() + expected.b.size(), samples, sizeof samples), 0);
+}
+
+class BankGoldenLoad : public BankTest::BankFixture {};
+
+TEST_F(BankGoldenLoad, TheChunkLoopReadsEveryGoldenBank) {
+  const std::vector<uint8_t> all = Build(std::string("platform Linux\n") + kSettingsText + kEnvironmentText +
+                                         "tone First 8000 1 1 1000\ntone Second 8000 1 1 500\n"
+                                         "event @100 @201 @202\nbankname Init\n");
+  BankTest::RecordingBank bank;
+  ASSERT_EQ(LoadImage(all, bank), SN::SN_Success) << log_.Take();
+  EXPECT_EQ(header_.bankId, kTestBankId);
+  EXPECT_EQ(header_.version, 113u);
+  ASSERT_EQ(bank.objects.size(), 1u);
+  EXPECT_EQ(bank.objects[0].type, 4);
+  EXPECT_EQ(bank.objects[0].id, 100u);
+  EXPECT_EQ(bank.objects[0].payload, (Bytes().U32(100).U32(2).U32(201).U32(202).b));
+  EXPECT_EQ(bank.reserved, 1u);
+  ASSERT_EQ(bank.index.size(), 2u);
+  EXPECT_EQ(bank.index[1].offset, 96u);
+  EXPECT_EQ(bank.data.size(), 180u);
+  Tools::ToneDesc second;
+  second.sampleRate = 8000;
+  second.frames = 8;
+  second.frequency = 500.0f;
+  EXPECT_EQ(bank.Media(BankTest::Id("Second")), Tools::WriteToneMedia(second));
+  EXPECT_EQ(bank.names[kInitId], "Init");
+}
+
+}  // namespace

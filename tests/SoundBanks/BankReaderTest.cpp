@@ -1,0 +1,266 @@
+// The bank reader over memory images and over standard streams: a device with 2048-byte blocks seen
+// through a counting low-level hook, and the game's banks read from a scratch "Sound/Banks/" folder.
+#include <fstream>
+#include <iterator>
+#include <mutex>
+
+#include <gtest/gtest.h>
+
+#include "SoundEngine/Lower/EnvironmentCurves.h"
+#include "StreamMgr/LowLevelIO.h"
+#include "tests/SoundBanks/BankTestSupport.h"
+
+namespace {
+
+using namespace SN;
+using BankTest::RecordingBank;
+
+std::vector<uint8_t> Pattern(size_t size) {
+  std::vector<uint8_t> bytes(size);
+  for (size_t i = 0; i < size; ++i) bytes[i] = uint8_t((i * 7 + (i >> 9)) & 0xFF);
+  return bytes;
+}
+
+// One file in memory behind a blocking device of 2048-byte blocks; every transfer is recorded.
+class CountingHook : public StreamMgr::ISnIOHookBlocking, public StreamMgr::ISnFileLocationResolver {
+ public:
+  struct Transfer {
+    uint64_t position;
+    uint32_t size;
+    bool operator==(const Transfer&) const = default;
+  };
+
+  SNRESULT OpenById(uint32_t, SnOpenMode, SnFileLookupFlags*, bool& syncOpen, SnFileDescriptor& d) override {
+    return Open(syncOpen, d);
+  }
+  SNRESULT OpenByName(const char16_t*, SnOpenMode, SnFileLookupFlags*, bool& syncOpen, SnFileDescriptor& d) override {
+    return Open(syncOpen, d);
+  }
+  SNRESULT Read(SnFileDescriptor&, SnTransferHints&, void* buffer, SnTransferRequest& request) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    transfers.push_back({request.filePosition, request.requestedSize});
+    if (request.filePosition + request.requestedSize > file.size()) return SN_Failure;
+    memcpy(buffer, file.data() + request.filePosition, request.requestedSize);
+    return SN_Success;
+  }
+  SNRESULT Write(SnFileDescriptor&, SnTransferHints&, void*, SnTransferRequest&) override { return SN_Failure; }
+  SNRESULT Close(SnFileDescriptor&) override { return SN_Success; }
+  uint32_t GetFileBlockSize(SnFileDescriptor&) override { return 2048; }
+  void DescribeDevice(SnDeviceInfo& info) override { info = SnDeviceInfo{deviceId, true, false, {u'm'}, 2}; }
+  uint32_t GetDeviceParam() override { return 0; }
+
+  std::vector<Transfer> Transfers() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return transfers;
+  }
+
+  std::vector<uint8_t> file;
+  uint32_t deviceId = kInvalidDeviceId;
+  std::mutex mutex;
+  std::vector<Transfer> transfers;
+
+ private:
+  SNRESULT Open(bool& syncOpen, SnFileDescriptor& d) {
+    syncOpen = true;
+    d = SnFileDescriptor{int64_t(file.size()), 0, 0, nullptr, 1, deviceId};
+    return SN_Success;
+  }
+};
+
+// The reader alone, on a stream manager whose one device is the counting hook.
+class BankReaderBlockTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SnStreamMgrSettings settings;
+    StreamMgr::GetDefaultSettings(settings);
+    ASSERT_NE(StreamMgr::Create(settings), nullptr);
+    SnDeviceSettings device;
+    StreamMgr::GetDefaultDeviceSettings(device);
+    device.granularity = 128 * 1024;  // one transfer carries a whole direct read
+    hook_.deviceId = StreamMgr::CreateDevice(device, &hook_);
+    ASSERT_NE(hook_.deviceId, kInvalidDeviceId);
+    StreamMgr::SetFileLocationResolver(&hook_);
+    pool_ = MemoryMgr::CreatePool(nullptr, 1024 * 1024, 64, SnMemPool_AllocHook, 0);
+    ASSERT_NE(pool_, kInvalidPoolId);
+    previousPool_ = g_DefaultPoolId;
+    g_DefaultPoolId = pool_;
+    ASSERT_EQ(reader_.Init(), SN_Success);
+  }
+  void TearDown() override {
+    reader_.Term();
+    g_DefaultPoolId = previousPool_;
+    MemoryMgr::DestroyPool(pool_);
+    StreamMgr::SetFileLocationResolver(nullptr);
+    StreamMgr::DestroyDevice(hook_.deviceId);
+    ISnStreamMgr::m_pStreamMgr->Destroy();
+  }
+
+  OrvTest::LogCapture log_;
+  SoundTest::MemoryScope memory_;
+  CountingHook hook_;
+  SnMemPoolId pool_ = kInvalidPoolId, previousPool_ = kInvalidPoolId;
+  CSnSoundBankReader reader_;
+};
+
+TEST_F(BankReaderBlockTest, ALargeReadGoesStraightToItsDestinationInWholeBlocks) {
+  hook_.file = Pattern(48 * 2048 + 32768 + 5000);
+  ASSERT_EQ(reader_.OpenByID(42, 0, 0, nullptr, false), SN_Success);
+  EXPECT_EQ(reader_.BufferCapacity(), 32768u);
+  uint32_t count = 99;
+  EXPECT_EQ(reader_.Read(nullptr, 0, count), SN_Success);
+  EXPECT_EQ(count, 0u);
+  EXPECT_TRUE(hook_.Transfers().empty());
+
+  std::vector<uint8_t> out(48 * 2048 + 10);
+  ASSERT_EQ(reader_.Read(out.data(), uint32_t(out.size()), count), SN_Success);
+  EXPECT_EQ(count, out.size());
+  EXPECT_EQ(out, std::vector<uint8_t>(hook_.file.begin(), hook_.file.begin() + out.size()));
+  // One direct read of the 48 whole blocks, then one buffer of 16 blocks for the last ten bytes.
+  const std::vector<CountingHook::Transfer> expected{{0, 48 * 2048}, {48 * 2048, 32768}};
+  EXPECT_EQ(hook_.Transfers(), expected);
+
+  // The rest of that buffer serves the next small reads.
+  uint8_t more[20];
+  ASSERT_EQ(reader_.ReadExact(more, sizeof more), SN_Success);
+  EXPECT_EQ(memcmp(more, hook_.file.data() + out.size(), sizeof more), 0);
+  EXPECT_EQ(hook_.Transfers().size(), 2u);
+  EXPECT_EQ(reader_.Position(), out.size() + sizeof more);
+}
+
+TEST_F(BankReaderBlockTest, SkipsMoveTheStreamAndDataComesAlignedOrInPlace) {
+  hook_.file = Pattern(200000);
+  ASSERT_EQ(reader_.OpenByName("Init.bnk", 0, false), SN_Success);
+  uint32_t count = 0;
+  // 100000 bytes: the stream moves 48 blocks, the buffer takes the remaining 1696.
+  ASSERT_EQ(reader_.Skip(100000, count), SN_Success);
+  EXPECT_EQ(count, 100000u);
+  uint8_t byte = 0;
+  ASSERT_EQ(reader_.ReadExact(&byte, 1), SN_Success);
+  EXPECT_EQ(byte, hook_.file[100000]);
+  const std::vector<CountingHook::Transfer> expected{{98304, 32768}};
+  EXPECT_EQ(hook_.Transfers(), expected);
+
+  // Enough buffered: a pointer into the buffer. Not enough: a block whose streamed part is 32-aligned.
+  const uint8_t* inPlace = reader_.GetData(100);
+  ASSERT_NE(inPlace, nullptr);
+  EXPECT_EQ(memcmp(inPlace, hook_.file.data() + 100001, 100), 0);
+  const uint32_t buffered = 98304 + 32768 - 100101;
+  const uint8_t* copied = reader_.GetData(50000);
+  ASSERT_NE(copied, nullptr);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(copied + buffered) % 32, 0u);
+  EXPECT_EQ(memcmp(copied, hook_.file.data() + 100101, 50000), 0);
+  reader_.ReleaseData();
+
+  // Past the end: a skip comes up short and says so.
+  EXPECT_EQ(reader_.Skip(60000, count), SN_Failure);
+  EXPECT_LT(count, 60000u);
+}
+
+TEST_F(BankReaderBlockTest, AnInitialOffsetStartsInsideABlock) {
+  hook_.file = Pattern(10000);
+  ASSERT_EQ(reader_.OpenByID(7, 5000, 0, nullptr, false), SN_Success);
+  uint8_t bytes[4];
+  ASSERT_EQ(reader_.ReadExact(bytes, 4), SN_Success);
+  EXPECT_EQ(memcmp(bytes, hook_.file.data() + 5000, 4), 0);
+  EXPECT_EQ(reader_.Position(), 5004u);
+  reader_.Close();
+  EXPECT_EQ(reader_.OpenByID(7, 20000, 0, nullptr, false), SN_Failure);
+  EXPECT_FALSE(reader_.IsStreaming());
+}
+
+TEST_F(BankReaderBlockTest, SettingsAndMemoryImages) {
+  EXPECT_EQ(reader_.Init(), SN_Failure);
+  EXPECT_EQ(reader_.SetIOSettings(0.0f, 100), SN_Success);
+  EXPECT_EQ(reader_.SetIOSettings(-1.0f, 50), SN_InvalidParameter);
+  EXPECT_EQ(reader_.SetIOSettings(10.0f, 101), SN_InvalidParameter);
+
+  // With no deadline the reads still complete.
+  hook_.file = Pattern(4096);
+  ASSERT_EQ(reader_.OpenByID(1, 0, 0, nullptr, false), SN_Success);
+  uint8_t bytes[8];
+  EXPECT_EQ(reader_.ReadExact(bytes, 8), SN_Success);
+  reader_.Close();
+
+  const std::vector<uint8_t> image = Pattern(30);
+  reader_.SetMemory(image.data(), 30);
+  uint32_t count = 0;
+  ASSERT_EQ(reader_.Skip(20, count), SN_Success);
+  uint8_t out[20] = {};
+  EXPECT_EQ(reader_.Read(out, 20, count), SN_Success);
+  EXPECT_EQ(count, 10u);
+  EXPECT_EQ(memcmp(out, image.data() + 20, 10), 0);
+  reader_.SetMemory(image.data(), 30);
+  EXPECT_EQ(reader_.GetData(12), image.data());  // the image itself, never a copy
+  EXPECT_EQ(reader_.GetData(8), image.data() + 12);
+  EXPECT_EQ(reader_.GetData(11), nullptr);
+  EXPECT_EQ(reader_.ReadExact(out, 20), SN_ShortRead);
+  EXPECT_TRUE(hook_.Transfers().size() == 1u);
+}
+
+// The game's banks, from memory and from files, with the real managers.
+class GameBanksTest : public BankTest::BankFixture {};
+
+TEST_F(GameBanksTest, BothGameBanksLoadFromMemoryAndFromFiles) {
+  const std::vector<uint8_t> init = BankTest::ContentBank("Init");
+  const std::vector<uint8_t> general = BankTest::ContentBank("GeneralBank");
+  // The build wrote the same bytes.
+  for (const auto& [name, bytes] : {std::pair{"Init", &init}, std::pair{"GeneralBank", &general}}) {
+    std::ifstream in(std::string("Sound/Banks/") + name + ".bnk", std::ios::binary);
+    ASSERT_TRUE(in) << name;
+    EXPECT_EQ(std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), *bytes);
+  }
+  WriteBankFile("Init.bnk", init);
+  WriteBankFile("GeneralBank.bnk", general);
+
+  RecordingBank fromMemory, fromFile, byId;
+  ASSERT_EQ(LoadImage(init, fromMemory), SN_Success) << log_.Take();
+  EXPECT_EQ(header_.bankId, BankTest::Id("Init"));
+  EXPECT_EQ(SoundEngine::MaxNumVoicesLimit(), 64);
+  EXPECT_EQ(SoundEngine::VolumeThresholdDB(), -80.0f);
+  EXPECT_TRUE(g_pEnvironmentCurves->IsCurveEnabled(1, 1));
+  ASSERT_EQ(LoadFile("Init.bnk", fromFile), SN_Success) << log_.Take();
+  EXPECT_EQ(fromFile.names, fromMemory.names);
+  EXPECT_EQ(LoadFile("init.bnk", fromFile), SN_FileNotFound);  // names are case-sensitive
+
+  RecordingBank general1, general2;
+  ASSERT_EQ(LoadImage(general, general1), SN_Success) << log_.Take();
+  ASSERT_EQ(LoadFile("GeneralBank.bnk", general2), SN_Success) << log_.Take();
+  ASSERT_EQ(general1.index.size(), 3u);
+  EXPECT_EQ(general2.data, general1.data);
+  EXPECT_EQ(general2.names.at(BankTest::Id("GeneralBank")), "GeneralBank");
+  for (const SnMediaIndexEntry& entry : general1.index) {
+    EXPECT_EQ(entry.offset % 16, 0u);
+    const std::vector<uint8_t> media = general1.Media(entry.mediaId);
+    ASSERT_GE(media.size(), 12u);
+    EXPECT_EQ(memcmp(media.data(), "RIFF", 4), 0);
+    EXPECT_EQ(memcmp(media.data() + 8, "WAVE", 4), 0);
+  }
+  // The looping tone carries its markers and loop.
+  const std::vector<uint8_t> hum = general1.Media(BankTest::Id("Hum"));
+  const std::string text(hum.begin(), hum.end());
+  EXPECT_NE(text.find("cue "), std::string::npos);
+  EXPECT_NE(text.find("labl"), std::string::npos);
+  EXPECT_NE(text.find("smpl"), std::string::npos);
+
+  // Opened by id: "<id>.bnk" under the base folder.
+  WriteBankFile(std::to_string(BankTest::Id("GeneralBank")) + ".bnk", general);
+  ASSERT_EQ(reader_.OpenByID(BankTest::Id("GeneralBank"), 0, 0, nullptr, true), SN_Success);
+  EXPECT_EQ(ReadBankChunks(reader_, byId, SnBankLoad_Normal, header_), SN_Success);
+  reader_.Close();
+  EXPECT_EQ(byId.data, general1.data);
+}
+
+TEST_F(GameBanksTest, TheMalformedCorpusGivesTheSameResultsThroughStreams) {
+  const std::vector<std::pair<std::string, SNRESULT>> cases{
+      {"version 112", SN_WrongBankVersion}, {"headersize 16\nbankname Init", SN_ShortRead},
+      {"bankname Init\nappend 414243", SN_InvalidFile}, {"chunk ENVS", SN_Failure},
+      {"chunk STMG 0000a0c2 4000 ffffffff", SN_InvalidFile}, {"platform Linux\nbankname Init\ncut 5", SN_InvalidFile},
+      {"chunk ZZZZ 00112233445566778899\nbankname Init", SN_Success}};
+  for (const auto& [text, expected] : cases) {
+    WriteBankFile("Case.bnk", BankTest::Build(text));
+    RecordingBank bank;
+    EXPECT_EQ(LoadFile("Case.bnk", bank), expected) << text;
+  }
+}
+
+}  // namespace
