@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <limits>
 #include <new>
 
 #include "Base/Matrix.h"
@@ -148,20 +149,32 @@ void DrawStartValues(const System& s, const Base::Mat3& r, Particle& p) {
   p.colorEnd = colour(s.m_colorEnd + Base::RandomVec4(-s.m_colorEndVariance, s.m_colorEndVariance));
 }
 
+// The whole particles of `due` and, in `carry`, the fraction left for the next step. A due count that
+// is not a number or is negative gives none; one beyond what uint32_t holds (which has no defined
+// conversion) gives the most there is. Neither carries anything.
+inline uint32_t WholeParticlesDue(float due, float& carry) {
+  carry = 0.0f;
+  if (!(due >= 0.0f)) return 0;
+  if (!(due < 4294967296.0f)) return std::numeric_limits<uint32_t>::max();
+  const uint32_t whole = uint32_t(due);
+  carry = due - float(whole);
+  return whole;
+}
+
 // One emission step of a particle system at its owner's transform: how many particles are due, then
 // each one placed by the system's shape, given its start values and appended to the draw list. The
 // system provides the settings and counters by their member names, `m_particlePool` (Allocate,
-// GetObjectsInUse), `m_drawList` and `m_emitter`.
+// GetObjectsInUse), `m_drawList` and `m_emitter`. False when the pool could not give a particle: the
+// step stops at that first failure, and the particles made so far count as emitted.
 template <class System>
-void Emit(System& s, float dt, const Core::Transform& transform) {
-  const float due = s.m_emitRate * dt + s.m_emitAccumulator;
-  uint32_t n = uint32_t(due);
-  s.m_emitAccumulator = due - float(n);
+bool Emit(System& s, float dt, const Core::Transform& transform) {
+  uint32_t n = WholeParticlesDue(s.m_emitRate * dt + s.m_emitAccumulator, s.m_emitAccumulator);
   const uint32_t alive = s.m_particlePool.GetObjectsInUse();
-  if (alive + n >= s.m_particleCount) n = alive >= s.m_particleCount ? 0 : s.m_particleCount - alive;
-  if (s.m_emitLimit != 0 && s.m_emitLimit <= s.m_emittedCount + n) {
+  n = std::min(n, alive >= s.m_particleCount ? 0u : s.m_particleCount - alive);
+  const uint32_t left = s.m_emittedCount >= s.m_emitLimit ? 0u : s.m_emitLimit - s.m_emittedCount;
+  if (s.m_emitLimit != 0 && left <= n) {
     s.m_isActive = false;
-    n = s.m_emittedCount >= s.m_emitLimit ? 0 : s.m_emitLimit - s.m_emittedCount;
+    n = left;
   }
   s.m_shapeData.uniformCount = int32_t(s.m_emitLimit - 1);
   const Base::Mat3 r = transform.Rotation().ToMat3();
@@ -169,8 +182,8 @@ void Emit(System& s, float dt, const Core::Transform& transform) {
   for (uint32_t i = 0; i < n; ++i) {
     void* block = s.m_particlePool.Allocate();
     if (!block) {
-      --n;  // the failed attempt still counts as a pass: the step ends early
-      continue;
+      s.m_emittedCount += i;
+      return false;
     }
     Particle& p = *::new (block) Particle();
     if (++s.m_shapeData.uniformIndex > s.m_shapeData.uniformCount) s.m_shapeData.uniformIndex = 0;
@@ -184,6 +197,7 @@ void Emit(System& s, float dt, const Core::Transform& transform) {
     s.m_drawList.push_back(&p);
   }
   s.m_emittedCount += n;
+  return true;
 }
 
 }  // namespace Graphics

@@ -37,7 +37,7 @@ constexpr const char* kFallbackTexture = "White.png";
 Base::PBManager::Config PoolConfig() {
   Base::PBManager::Config config;
   config.objectsPerPage = 1000;
-  config.maxPages = 100;
+  config.maxPages = Graphics::ParticlePool::kMostParticles / config.objectsPerPage;
   config.debug = false;
   config.padBytes = 4;
   config.headerKind = Base::PBManager::Header_None;
@@ -74,6 +74,7 @@ ParticleSystem& ParticleSystem::operator=(const ParticleSystem& other) {
 }
 
 void ParticleSystem::Initialize() {
+  KeepValidEmission();
   if (m_startActive) m_isActive = true;
   Core::GameObject* owner = ResolveOwner(*this, kKind, m_missing);
   if (owner) m_transform = owner->m_components[Core::ComponentType_Transform];
@@ -145,8 +146,13 @@ void ParticleSystem::Update(float dt) {
   });
   if (m_isActive) {
     // Without a Transform there is nowhere to emit from.
-    if (Core::Transform* transform = ResolveTransform(*this, m_transform, kKind, m_missing))
-      Emit(*this, dt, *transform);
+    if (Core::Transform* transform = ResolveTransform(*this, m_transform, kKind, m_missing)) {
+      if (!Emit(*this, dt, *transform) && !m_poolFullReported) {
+        m_poolFullReported = true;
+        GFX_LOG(Warning, "ParticleSystem %u: no room for another particle after %u; emission waits for room",
+                uint32_t(m_self), m_particlePool.GetObjectsInUse());
+      }
+    }
   } else if (m_limitPulse > 0.0f && m_emitLimit != 0) {
     m_pulseTimer += dt;
     if (m_pulseTimer >= m_limitPulse) {
@@ -198,8 +204,42 @@ void ParticleSystem::SetActive(bool active) {
 }
 
 void ParticleSystem::SetParticleCount(int count) {
+  if (count < 0) {
+    GFX_LOG(Warning, "ParticleSystem::SetParticleCount needs a count of at least 0; left unchanged.");
+    return;
+  }
   m_particleCount = uint32_t(count);
+  if (m_particleCount > ParticlePool::kMostParticles) {
+    GFX_LOG(Warning, "ParticleSystem::SetParticleCount: a system holds at most %u particles; the count is %u.",
+            ParticlePool::kMostParticles, ParticlePool::kMostParticles);
+    m_particleCount = ParticlePool::kMostParticles;
+  }
   Clear();
+}
+
+void ParticleSystem::SetEmissionRate(float rate) {
+  if (!(rate >= 0.0f) || !std::isfinite(rate)) {
+    GFX_LOG(Warning, "ParticleSystem::SetEmissionRate needs a finite rate of at least 0; left unchanged.");
+    return;
+  }
+  m_emitRate = rate;
+}
+
+void ParticleSystem::KeepValidEmission() {
+  // The file holds the count unsigned: a negative one written there reads back above every int.
+  if (m_particleCount > uint32_t(std::numeric_limits<int32_t>::max())) {
+    GFX_LOG(Warning, "ParticleSystem %u: its m_particleCount is negative; it keeps 100", uint32_t(m_self));
+    m_particleCount = 100;
+  } else if (m_particleCount > ParticlePool::kMostParticles) {
+    GFX_LOG(Warning, "ParticleSystem %u: its m_particleCount %u is more than a system holds; it keeps %u",
+            uint32_t(m_self), m_particleCount, ParticlePool::kMostParticles);
+    m_particleCount = ParticlePool::kMostParticles;
+  }
+  if (!(m_emitRate >= 0.0f) || !std::isfinite(m_emitRate)) {
+    GFX_LOG(Warning, "ParticleSystem %u: its m_emitRate is not a finite rate of at least 0; it keeps 50",
+            uint32_t(m_self));
+    m_emitRate = 50.0f;
+  }
 }
 
 void ParticleSystem::SetEmitLimit(unsigned limit) {

@@ -32,6 +32,9 @@ static_assert(sizeof(ParticleInstance) == 80);
 // The live particles' blocks. A copy is an empty pool of its own: particles are never shared.
 class ParticlePool : public Base::PBManager {
  public:
+  // The most particles one system's pool holds (100 pages of 1,000); larger counts are cut to it.
+  static constexpr uint32_t kMostParticles = 100000;
+
   ParticlePool();
   ParticlePool(const ParticlePool&) : ParticlePool() {}
   ParticlePool& operator=(const ParticlePool&) {
@@ -89,13 +92,15 @@ class ParticleSystem : public Core::GameComponent, public RenderableObject {
   bool GetFollowTrans() const { return m_followTrans; }
   void SetFollowTrans(bool follow) { m_followTrans = follow; }
   int GetParticleCount() const { return int(m_particleCount); }
+  // A negative count is refused; one above ParticlePool::kMostParticles becomes that. Both say so.
   void SetParticleCount(int count);
   unsigned GetEmitLimit() const { return m_emitLimit; }
   void SetEmitLimit(unsigned limit);
   float GetLimitPulse() const { return m_limitPulse; }
   void SetLimitPulse(float pulse);
   float GetEmissionRate() const { return m_emitRate; }
-  void SetEmissionRate(float rate) { m_emitRate = rate; }
+  // Particles a second; a rate that is not a finite number of at least 0 is refused with a warning.
+  void SetEmissionRate(float rate);
   float GetLifeTime() const { return m_lifeTime; }
   void SetLifeTime(float v) { m_lifeTime = v; }
   float GetLifeVariance() const { return m_lifeTimeVariance; }
@@ -226,11 +231,15 @@ class ParticleSystem : public Core::GameComponent, public RenderableObject {
  private:
   static Base::Vec4 Clamped(Base::Vec4 c);
   void Clear();
+  // The count and rate as a level file gave them, which no setter saw: each one out of range is logged
+  // and replaced.
+  void KeepValidEmission();
   // The texture the particles are drawn with: their own once it resolved, else "White.png"; null
   // when neither loads.
   Tex2D* DrawTexture();
 
   bool m_textureResolved = false;
+  bool m_poolFullReported = false;  // a full pool is named once, not every step
   MissingReport m_missing;
   LayerGuard m_layerGuard{1};
 };

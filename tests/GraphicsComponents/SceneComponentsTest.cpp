@@ -6,7 +6,9 @@
 #include <limits>
 #include <string>
 
+#include "Base/Serialization/File.h"
 #include "Core/Engine.h"
+#include "Core/Factory.h"
 #include "Core/EngineLinks.h"
 #include "Core/GameObject.h"
 #include "Core/GameSpace.h"
@@ -410,6 +412,108 @@ TEST_F(SceneComponents, AParticleSystemWithoutATransformEmitsNothingAndSaysSoOnc
   for (int i = 0; i < 10; ++i) space_->GetHooks().Call("LogicUpdate", 0.1f);
   EXPECT_EQ(system->m_particlePool.GetObjectsInUse(), 0u);
   EXPECT_EQ(Count(log_.Take(), "has no live Transform"), 1u);
+}
+
+// Counts and rates as scripts set them: a negative count is refused (it would have read back as
+// 4294967295), a count past what a pool holds is cut to it, and rates that are no finite number of at
+// least 0 are refused.
+TEST_F(SceneComponents, ParticleCountsAndRatesFromScriptsAreChecked) {
+  auto* system = Add<Graphics::ParticleSystem>(Vec3(0, 0, 0), Core::ComponentType_ParticleSystem);
+  InitializeAll();
+  log_.Take();
+  system->SetParticleCount(-1);
+  EXPECT_EQ(system->GetParticleCount(), 100);
+  system->SetParticleCount(5000000);
+  EXPECT_EQ(system->GetParticleCount(), 100000);
+  for (float rate : {std::numeric_limits<float>::quiet_NaN(), -5.0f, std::numeric_limits<float>::infinity()}) {
+    system->SetEmissionRate(rate);
+    EXPECT_EQ(system->GetEmissionRate(), 50.0f) << rate;
+  }
+  const std::string log = log_.Take();
+  EXPECT_EQ(Count(log, "ParticleSystem::SetParticleCount needs a count of at least 0; left unchanged."), 1u);
+  EXPECT_EQ(Count(log, "a system holds at most 100000 particles; the count is 100000."), 1u);
+  EXPECT_EQ(Count(log, "ParticleSystem::SetEmissionRate needs a finite rate of at least 0; left unchanged."), 3u);
+
+  // 2^32 + 512 due in one step: more than any count, so the pool fills to the count.
+  system->SetEmissionRate(4294967808.0f);
+  system->Update(1.0f);
+  EXPECT_EQ(system->m_particlePool.GetObjectsInUse(), 100000u);
+  EXPECT_EQ(system->m_emitAccumulator, 0.0f);
+}
+
+// A count written past its setter, above what the pool holds: emission stops at the first particle
+// the pool cannot give and says so once, however many steps ask again.
+TEST_F(SceneComponents, AParticleSystemPastItsPoolStopsAtTheFirstFailureAndSaysSoOnce) {
+  auto* system = Add<Graphics::ParticleSystem>(Vec3(0, 0, 0), Core::ComponentType_ParticleSystem);
+  InitializeAll();
+  system->SetLifeTime(10.0f);
+  system->SetEmissionRate(1e9f);
+  system->m_particleCount = 300000;
+  log_.Take();
+  for (int i = 0; i < 3; ++i) space_->GetHooks().Call("LogicUpdate", 1.0f / 60.0f);
+  EXPECT_EQ(system->m_particlePool.GetObjectsInUse(), 100000u);
+  EXPECT_EQ(system->m_emittedCount, 100000u);
+  const std::string log = log_.Take();
+  EXPECT_EQ(Count(log, "no room for another particle after 100000; emission waits for room"), 1u);
+  EXPECT_LE(Count(log, "Can't Allocate New Page"), 3u);  // the pool's own line, at most once a step
+}
+
+// Counts and rates as a level file holds them, which no setter has seen: a count written negative
+// (read back unsigned), one above the pool, and rates that are not a number, negative or huge.
+TEST_F(SceneComponents, ParticleCountsAndRatesFromALevelFileAreChecked) {
+  struct Case {
+    const char* name;
+    uint32_t count;
+    float rate;
+    uint32_t expectedCount;
+    uint32_t expectedAlive;  // after one second
+  };
+  const Case cases[] = {
+      {"Negative", 4294967295u, std::numeric_limits<float>::quiet_NaN(), 100, 50},
+      {"Crowded", 300000, 1e9f, 100000, 100000},
+      {"Backwards", 100, -100.0f, 100, 50},
+  };
+  Core::GameSpace& built = *engine_.NewGameSpace("Sparks");
+  for (const Case& c : cases) {
+    Core::GameObject* object = built.CreateObject();
+    object->Name(c.name);
+    object->AttachComponent(built.CreateComponent(Core::ComponentType_Transform));
+    auto* system = static_cast<Graphics::ParticleSystem*>(built.CreateComponent(Core::ComponentType_ParticleSystem));
+    system->m_particleCount = c.count;
+    system->m_emitRate = c.rate;
+    system->m_lifeTime = 10.0f;
+    object->AttachComponent(system);
+  }
+  const std::string path = ::testing::TempDir() + "orv_particle_limits.space";
+  {
+    Base::File file;
+    file.Open(path, Base::File::Mode_Write);
+    Core::SpaceLoadContext context;
+    built.WriteText(file, context);
+  }
+  engine_.DeleteGameSpace(&built);
+  engine_.FrameStep(0.016f);
+  log_.Take();
+
+  Core::GameSpace* loaded = Core::Factory::GetInstance().LoadSpace(path.c_str(), engine_);
+  ASSERT_NE(loaded, nullptr);
+  const std::string log = log_.Take();
+  EXPECT_EQ(Count(log, "its m_particleCount is negative; it keeps 100"), 1u) << log;
+  EXPECT_EQ(Count(log, "its m_particleCount 300000 is more than a system holds; it keeps 100000"), 1u);
+  EXPECT_EQ(Count(log, "its m_emitRate is not a finite rate of at least 0; it keeps 50"), 2u);
+  size_t seen = 0;
+  for (Core::GameObject* object : loaded->GetObjects())
+    for (const Case& c : cases) {
+      if (std::string(object->GetName()) != c.name) continue;
+      ++seen;
+      auto* system = object->GetComponent<Graphics::ParticleSystem>();
+      ASSERT_NE(system, nullptr) << c.name;
+      EXPECT_EQ(uint32_t(system->GetParticleCount()), c.expectedCount) << c.name;
+      system->Update(1.0f);
+      EXPECT_EQ(system->m_particlePool.GetObjectsInUse(), c.expectedAlive) << c.name;
+    }
+  EXPECT_EQ(seen, 3u);
+  engine_.DeleteGameSpace(loaded);
 }
 
 }  // namespace
