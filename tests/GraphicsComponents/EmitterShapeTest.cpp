@@ -62,12 +62,100 @@ class EmitterShapes : public ::testing::Test {
   Core::Transform* transform_ = nullptr;
 };
 
+// The engine's draws mirrored: each is a uniform double from a Mersenne Twister scaled onto [lo, hi),
+// and the box's face an integer of 0 to 5 from the same generator, so the same seed tells where a
+// shape must put each particle and which way it must send it.
+class MirroredDraws {
+ public:
+  explicit MirroredDraws(uint32_t seed) : generator_(seed) {}
+  float Next(float lo, float hi) {
+    const double u = std::uniform_real_distribution<double>(0.0, 1.0)(generator_);
+    return float(double(lo) + u * (double(hi) - double(lo)));
+  }
+  int Face() { return std::uniform_int_distribution<int>(0, 5)(generator_); }
+
+ private:
+  std::mt19937 generator_;
+};
+
+void ExpectNear(const Base::Vec3& actual, const Base::Vec3& expected, float tolerance, size_t i) {
+  EXPECT_NEAR(actual.x, expected.x, tolerance) << "particle " << i;
+  EXPECT_NEAR(actual.y, expected.y, tolerance) << "particle " << i;
+  EXPECT_NEAR(actual.z, expected.z, tolerance) << "particle " << i;
+}
+
+Base::Vec3 Unit(const Base::Vec3& v) { return v * (1.0f / std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z)); }
+
 TEST_F(EmitterShapes, TheSameSeedPlacesTheSameParticles) {
-  ShapeData shape;
-  const std::vector<Base::Vec3> first = Sample(EmitterShape_Sphere, false, shape, 50);
-  Base::SeedRandom(1234);
-  const std::vector<Base::Vec3> again = Sample(EmitterShape_Sphere, false, shape, 50);
-  for (size_t i = 0; i < first.size(); ++i) EXPECT_EQ(first[i].x, again[i].x) << i;
+  // A sphere's volume from an emitter at (5, -2, 3) turned a quarter about y, which takes a point
+  // (x, y, z) of the shape to (-z, y, x); particles start outwards from the centre.
+  transform_->SetLocalTranslation({5, -2, 3});
+  transform_->SetLocalRotation(Base::Quaternion(std::sqrt(0.5f), 0, std::sqrt(0.5f), 0));
+  Emitting sphere;
+  sphere.m_emitter = &EmitterShape::ForType(EmitterShape_Sphere);
+  sphere.m_shapeData.radius = 2;
+  sphere.m_emitRate = 20;
+  Base::SeedRandom(99);
+  Emit(sphere, 1.0f, *transform_);
+  ASSERT_EQ(sphere.m_drawList.size(), 20u);
+  MirroredDraws draws(99);
+  for (size_t i = 0; i < 20; ++i) {
+    // theta from the pole (z), phi around it, then the distance from the centre.
+    const float theta = Base::DegToRad(draws.Next(0, 180)), phi = Base::DegToRad(draws.Next(0, 360));
+    const float length = draws.Next(0, 2);
+    const Base::Vec3 local(std::cos(phi) * std::sin(theta) * length, std::sin(phi) * std::sin(theta) * length,
+                           std::cos(theta) * length);
+    const Base::Vec3 turned(-local.z, local.y, local.x);
+    ExpectNear(sphere.m_drawList[i]->position, turned + Base::Vec3(5, -2, 3), 1e-5f, i);
+    ExpectNear(sphere.m_drawList[i]->direction, Unit(turned), 2e-3f, i);  // one refined reciprocal root
+  }
+
+  // A box's shell at (1, 2, 3) unturned, with random directions: a face pair, a side and the two free
+  // coordinates in x, y, z order, then the direction's three components.
+  transform_->SetLocalTranslation({1, 2, 3});
+  transform_->SetLocalRotation(Base::Quaternion(1, 0, 0, 0));
+  Emitting box;
+  box.m_shapeData.dimension = {2, 4, 6};
+  box.m_onShell = true;
+  box.m_isRandomDirection = true;
+  box.m_emitRate = 30;
+  Base::SeedRandom(7);
+  Emit(box, 1.0f, *transform_);
+  ASSERT_EQ(box.m_drawList.size(), 30u);
+  MirroredDraws boxDraws(7);
+  for (size_t i = 0; i < 30; ++i) {
+    const int face = boxDraws.Face();
+    const float side = face % 2 ? 0.5f : -0.5f;
+    Base::Vec3 local;
+    if (face / 2 == 0) {
+      const float x = boxDraws.Next(-1, 1), z = boxDraws.Next(-3, 3);
+      local = {x, side * 4, z};
+    } else if (face / 2 == 1) {
+      const float y = boxDraws.Next(-2, 2), z = boxDraws.Next(-3, 3);
+      local = {side * 2, y, z};
+    } else {
+      const float x = boxDraws.Next(-1, 1), y = boxDraws.Next(-2, 2);
+      local = {x, y, side * 6};
+    }
+    const float dx = boxDraws.Next(-1, 1), dy = boxDraws.Next(-1, 1), dz = boxDraws.Next(-1, 1);
+    ExpectNear(box.m_drawList[i]->position, local + Base::Vec3(1, 2, 3), 1e-5f, i);
+    ExpectNear(box.m_drawList[i]->direction, Unit({dx, dy, dz}), 2e-3f, i);
+  }
+
+  // The seed again: every particle again, to the last bit of every component.
+  Emitting again;
+  again.m_shapeData = box.m_shapeData;
+  again.m_shapeData.uniformIndex = 0;
+  again.m_onShell = true;
+  again.m_isRandomDirection = true;
+  again.m_emitRate = 30;
+  Base::SeedRandom(7);
+  Emit(again, 1.0f, *transform_);
+  ASSERT_EQ(again.m_drawList.size(), 30u);
+  for (size_t i = 0; i < 30; ++i) {
+    EXPECT_EQ(again.m_drawList[i]->position, box.m_drawList[i]->position) << i;
+    EXPECT_EQ(again.m_drawList[i]->direction, box.m_drawList[i]->direction) << i;
+  }
 }
 
 TEST_F(EmitterShapes, EachShapeKeepsItsParticlesOnOrInsideIt) {
