@@ -1,7 +1,8 @@
 // Fuzz target of spaces whose objects carry colliders and rigid bodies: the input is a space file,
 // loaded through the factory into a space that has a physics world, as the game loads its levels, and
-// then stepped for a few frames, so that whatever shapes, offsets, scales and body settings a level
-// file names reach the physics world and its step.
+// then stepped for a few frames with the components' logic updates, so that whatever shapes, offsets,
+// scales, body settings and particle emission a level file names reach the physics world, its step and
+// the components' own steps.
 #include <memory>
 #include <string>
 #include <vector>
@@ -57,7 +58,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       space->Activate();
       physics.GameSpaceLoaded(space);
     }
-    for (int frame = 0; frame < 4; ++frame) physics.FrameStep(1.0f / 60.0f, &host.List());
+    for (int frame = 0; frame < 4; ++frame) {
+      physics.FrameStep(1.0f / 60.0f, &host.List());
+      // The components' own logic steps (particle emission among them) on what the file gave them.
+      for (Core::GameSpace* space : host.List()) space->GetHooks().Call("LogicUpdate", 1.0f / 60.0f);
+    }
   }
   Physics::PhysicsSystem::TransformList().clear();
   Core::Factory::GetInstance().ClearArchetypes();
