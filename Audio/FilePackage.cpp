@@ -1,5 +1,6 @@
 // Package headers read through a standard stream and checked in 64-bit arithmetic before their
-// tables are trusted; entries found by binary search on (id or key, language).
+// tables are trusted; entries found by binary search on (id or key, language), an entry whose data
+// cannot be served refused alone.
 #include "Audio/FilePackage.h"
 
 #include <cstring>
@@ -15,6 +16,8 @@ using namespace PackageFormat;
 namespace {
 
 constexpr uint32_t kHeaderPriority = 50;
+// Refused entries named one by one when a package loads; the rest are only counted.
+constexpr uint64_t kRefusalsNamed = 8;
 
 uint64_t RoundUp(uint64_t value, uint64_t multiple) { return (value + multiple - 1) / multiple * multiple; }
 
@@ -23,9 +26,12 @@ constexpr uint64_t kObjectBytes = sizeof(CSnDiskPackage) > 64 ? (sizeof(CSnDiskP
 
 }  // namespace
 
-bool CSnFilePackageLUT::Setup(const uint8_t* header, uint64_t headerBytes, uint64_t fileBytes) {
+bool CSnFilePackageLUT::Setup(const uint8_t* header, uint64_t headerBytes, uint64_t fileBytes,
+                              const char* packageName) {
   *this = CSnFilePackageLUT();
   if (headerBytes < kFixedHeaderBytes || headerBytes > fileBytes) return false;
+  m_headerBytes = headerBytes;
+  m_fileBytes = fileBytes;
   if (ReadU32(header + 8) < kVersion) return false;
   uint64_t sizes[4];
   uint64_t total = kFixedHeaderBytes;
@@ -62,7 +68,44 @@ bool CSnFilePackageLUT::Setup(const uint8_t* header, uint64_t headerBytes, uint6
       }
     if (!terminated) return false;
   }
+  // A refused entry is named once here (a few at most, then their count); lookups skip it.
+  const char* name = packageName ? packageName : "";
+  const char* kinds[3] = {"bank", "streamed file", "external source"};
+  const Table* files[3] = {&m_banks, &m_streamedFiles, &m_externals};
+  uint64_t refused = 0;
+  for (int i = 0; i < 3; ++i) {
+    const bool external = i == 2;
+    const uint32_t bytes = external ? sizeof(ExternalEntry) : sizeof(FileEntry);
+    for (uint32_t e = 0; e < files[i]->count; ++e) {
+      const uint8_t* entry = files[i]->entries + uint64_t(e) * bytes;
+      const FileEntry fields = external ? ReadExternalEntry(entry) : ReadFileEntry(entry);
+      const char* refusal = RefusalOf(fields);
+      if (!refusal || ++refused > kRefusalsNamed) continue;
+      AUDIO_LOG(Error, "LoadPackage: \"%s\" refuses %s %llu (language %u): %s", name, kinds[i],
+                static_cast<unsigned long long>(external ? ReadU64(entry) : fields.fileId), fields.languageId,
+                refusal);
+    }
+  }
+  if (refused > kRefusalsNamed)
+    AUDIO_LOG(Error, "LoadPackage: \"%s\" refuses %llu more entries", name,
+              static_cast<unsigned long long>(refused - kRefusalsNamed));
   return true;
+}
+
+const char* CSnFilePackageLUT::RefusalOf(const FileEntry& entry) const {
+  // A block size of 0 would make the file a loose one to the hook: read from the wrong place, and
+  // closed on the package's own shared handle.
+  if (entry.blockSize == 0 || (entry.blockSize & (entry.blockSize - 1)) != 0)
+    return "its block size is not a power of two";
+  const uint64_t start = uint64_t(entry.firstBlock) * entry.blockSize;
+  if (start < m_headerBytes) return "its data starts inside the header";
+  if (start + entry.fileSize > m_fileBytes) return "its data runs past the end of the file";
+  return nullptr;
+}
+
+const uint8_t* CSnFilePackageLUT::Served(const uint8_t* entry, bool external) const {
+  if (!entry) return nullptr;
+  return RefusalOf(external ? ReadExternalEntry(entry) : ReadFileEntry(entry)) ? nullptr : entry;
 }
 
 SN::SNRESULT CSnFilePackageLUT::SetCurrentLanguage(const char16_t* language) {
@@ -115,13 +158,13 @@ const uint8_t* CSnFilePackageLUT::Search(const Table& table, uint32_t entryBytes
 }
 
 const uint8_t* CSnFilePackageLUT::LookupBank(uint32_t fileId, uint32_t languageId) const {
-  return Search(m_banks, sizeof(FileEntry), fileId, languageId, false);
+  return Served(Search(m_banks, sizeof(FileEntry), fileId, languageId, false), false);
 }
 const uint8_t* CSnFilePackageLUT::LookupStreamedFile(uint32_t fileId, uint32_t languageId) const {
-  return Search(m_streamedFiles, sizeof(FileEntry), fileId, languageId, false);
+  return Served(Search(m_streamedFiles, sizeof(FileEntry), fileId, languageId, false), false);
 }
 const uint8_t* CSnFilePackageLUT::LookupExternal(uint64_t key, uint32_t languageId) const {
-  return Search(m_externals, sizeof(ExternalEntry), key, languageId, true);
+  return Served(Search(m_externals, sizeof(ExternalEntry), key, languageId, true), true);
 }
 
 FileEntry CSnFilePackageLUT::ReadFileEntry(const uint8_t* entry) {
@@ -240,7 +283,7 @@ SN::SNRESULT CSnDiskPackage::Load(const char16_t* name, SN::SnMemPoolId poolId, 
       return SN::SN_Failure;
     }
   }
-  if (!created->m_lut.Setup(header, headerBytes, fileBytes)) {
+  if (!created->m_lut.Setup(header, headerBytes, fileBytes, Platform::NarrowText(name).c_str())) {
     AUDIO_LOG(Warning, "LoadPackage: the tables of \"%s\" do not fit its header", Platform::NarrowText(name).c_str());
     created->Destroy();
     return SN::SN_Failure;

@@ -15,7 +15,10 @@ class CSnFilePackageLUT {
   // False when the header breaks the format: version 0, H + 8 beyond the file or below the fixed
   // header plus the tables, a table too small for its count, or a language name (with its
   // terminator) outside the map. `header` holds `headerBytes` (H + 8) bytes.
-  bool Setup(const uint8_t* header, uint64_t headerBytes, uint64_t fileBytes);
+  // An entry whose data cannot be served (block size 0 or not a power of two, first block inside
+  // the header, data past the end of the file) is refused alone, with an error naming
+  // `packageName`: lookups never find it, and the rest of the package stays usable.
+  bool Setup(const uint8_t* header, uint64_t headerBytes, uint64_t fileBytes, const char* packageName = "");
   // The current language id becomes 0, then the id of `language` (lower-cased A-Z) when the map
   // has it. 22 when it does not and the map holds several languages; else 1.
   SN::SNRESULT SetCurrentLanguage(const char16_t* language);
@@ -37,10 +40,16 @@ class CSnFilePackageLUT {
     uint32_t count = 0;
   };
   static const uint8_t* Search(const Table& table, uint32_t entryBytes, uint64_t key, uint32_t languageId, bool wideKey);
+  // Why the entry's data cannot be served, or null when it can.
+  const char* RefusalOf(const PackageFormat::FileEntry& entry) const;
+  // The found entry, or null when it is refused.
+  const uint8_t* Served(const uint8_t* entry, bool external) const;
 
   uint16_t m_currentLanguageId = 0;
   const uint8_t* m_languageMap = nullptr;
   uint32_t m_languageMapBytes = 0;
+  uint64_t m_headerBytes = 0;
+  uint64_t m_fileBytes = 0;
   Table m_languages;
   Table m_banks;
   Table m_streamedFiles;

@@ -7,6 +7,7 @@
 
 #include "Audio/DefaultIOHookBlocking.h"
 #include "Audio/FilePackage.h"
+#include "Base/Assert.h"
 #include "SoundEngine/SoundEngineApi.h"
 
 namespace Audio {
@@ -53,6 +54,8 @@ class CSnFilePackageLowLevelIO : public Hook {
     return Hook::OpenByName(name, mode, flags, syncOpen, descriptor);
   }
 
+  // A file inside a package shares the package's handle and leaves it open. Its package block size
+  // is what tells it apart, which is why the package refuses entries of block size 0 as it loads.
   SN::SNRESULT Close(SN::SnFileDescriptor& descriptor) override {
     return descriptor.packageBlockSize ? SN::SN_Success : Hook::Close(descriptor);
   }
@@ -141,6 +144,7 @@ class CSnFilePackageLowLevelIO : public Hook {
 
   SN::SNRESULT Found(Package* package, const PackageFormat::FileEntry& entry, bool& syncOpen,
                      SN::SnFileDescriptor& descriptor) {
+    ORV_ASSERT(entry.blockSize != 0);  // refused as the package loaded: Close would take it for a loose file
     descriptor.fileSize = int64_t(entry.fileSize);
     descriptor.firstBlock = entry.firstBlock;
     descriptor.packageBlockSize = entry.blockSize;

@@ -157,21 +157,70 @@ TEST_F(PackageTest, CorruptPackagesAreRefusedAndLeaveNoStream) {
   io_.Term();
 }
 
-TEST_F(PackageTest, AnEntryPastTheEndOfItsPackageFailsInsteadOfHandingOutStaleBytes) {
+TEST_F(PackageTest, AnEntryPastTheEndOfItsPackageIsRefusedAndTheRestIsServed) {
   StartDevice();
-  Tools::PackageContents contents = Contents();
+  const Tools::PackageContents contents = Contents();
   std::vector<uint8_t> bytes = Tools::WritePackage(contents);
-  bytes.resize(bytes.size() - 40);  // the last file loses its tail
+  bytes.resize(bytes.size() - 40);  // the last file, the external source, loses its tail
   uint32_t id = 0;
   ASSERT_EQ(Load(Write("Short.pck", bytes), id), SN_PartialSuccess);
+  const std::string logged = log_.Take();
+  EXPECT_NE(logged.find("\"Short.pck\" refuses external source"), std::string::npos) << logged;
+  EXPECT_NE(logged.find("past the end of the file"), std::string::npos) << logged;
   ISnStandardStream* stream = nullptr;
   SnFileLookupFlags external{1, 0, 0, nullptr, false, false, -1};
-  ASSERT_EQ(Manager()->OpenStandardStream(u"Ext/Line.snm", &external, SnOpenMode_Read, stream, true), SN_Success);
-  std::vector<uint8_t> buffer(96);
-  uint32_t got = 0;
-  EXPECT_EQ(stream->Read(buffer.data(), 96, true, 50, 0.0f, got), SN_Failure);
-  EXPECT_EQ(stream->GetStatus(), SnStmStatus_Error);
-  stream->Destroy();
+  EXPECT_EQ(Manager()->OpenStandardStream(u"Ext/Line.snm", &external, SnOpenMode_Read, stream, true),
+            SN_FileNotFound);
+  EXPECT_EQ(ReadById(501, SnFileLookupFlags{0, 3, 0, nullptr, false, false, -1}), contents.streamedFiles[1].bytes);
+}
+
+TEST_F(PackageTest, EntriesWhoseDataCannotBeServedAreRefusedAloneAsThePackageLoads) {
+  StartDevice();
+  const Tools::PackageContents contents = Contents();
+  const std::vector<uint8_t> good = Tools::WritePackage(contents);
+  // The header of Contents(): 28 fixed bytes, a language map of 4 + 2 x 8 + 16 + 14 bytes padded to
+  // 52, the bank table of 4 + 4 x 20, then the streamed-file table, whose first entry (media 500)
+  // starts 4 bytes in: at 168. The header ends at 236, so files start at block 15 of 16 bytes.
+  constexpr size_t kMedia500 = 28 + 52 + 84 + 4;
+  ASSERT_EQ(Audio::PackageFormat::ReadU32(&good[kMedia500]), 500u);
+  ASSERT_EQ(Audio::PackageFormat::ReadU32(&good[kMedia500 + 4]), 16u);
+  const uint32_t firstBlock = Audio::PackageFormat::ReadU32(&good[kMedia500 + 12]);
+  struct Case {
+    const char* name;
+    size_t field;  // from the entry's start
+    uint32_t value;
+    const char* reason;
+  };
+  const Case cases[] = {
+      {"block size 0", 4, 0, "not a power of two"},
+      {"block size 24", 4, 24, "not a power of two"},
+      {"first block in the header", 12, 14, "starts inside the header"},
+      {"size past the end", 8, 0x7FFFFFFF, "past the end of the file"},
+      // 2^28 blocks of 16 bytes are 2^32 bytes: in 32 bits the data would land back on its own place.
+      {"offset past 32 bits", 12, firstBlock + (1u << 28), "past the end of the file"},
+  };
+  // A refused entry leaves the open to the loose file of the same id.
+  const std::vector<uint8_t> loose = Pattern(24, 77);
+  WriteLoose("500.snm", loose);
+  const SnFileLookupFlags media{0, 3, 0, nullptr, false, false, -1};
+  for (const Case& test : cases) {
+    std::vector<uint8_t> bytes = good;
+    Audio::PackageFormat::WriteU32(&bytes[kMedia500 + test.field], test.value);
+    uint32_t id = 0;
+    ASSERT_EQ(Load(Write("Damaged.pck", bytes), id), SN_PartialSuccess) << test.name;
+    const std::string logged = log_.Take();
+    EXPECT_NE(logged.find("[Audio]"), std::string::npos) << test.name;
+    EXPECT_NE(logged.find("\"Damaged.pck\" refuses streamed file 500 (language 0)"), std::string::npos)
+        << test.name << ": " << logged;
+    EXPECT_NE(logged.find(test.reason), std::string::npos) << test.name << ": " << logged;
+    EXPECT_EQ(ReadById(500, media), loose) << test.name;
+    // The package's other files are served from its shared handle, which the loose file left alone.
+    EXPECT_EQ(ReadById(501, media), contents.streamedFiles[1].bytes) << test.name;
+    EXPECT_EQ(ReadById(contents.banks[1].id, SnFileLookupFlags{0, 0, 0, nullptr, false, false, -1}),
+              contents.banks[1].bytes)
+        << test.name;
+    EXPECT_EQ(io_.UnloadPackage(id), SN_Success);
+  }
 }
 
 TEST_F(PackageTest, PathsComposeUnderTheBaseAndLanguageFolders) {

@@ -1,5 +1,6 @@
 // Fuzz target of the sound file package reader: a package header checked and, when accepted, its
-// language map and tables searched, all within the header's own bytes.
+// language map and tables searched, all within the header's own bytes; every entry a lookup finds
+// must be one whose data the package can serve.
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -8,6 +9,19 @@
 #include "tests/fuzz/FuzzSupport.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) { return OrvFuzz::QuietLog(); }
+
+namespace {
+
+// A found entry of block size 0 would be taken for a loose file and close the package's handle; one
+// outside the file's data would hand out header bytes or fail every read.
+void RequireServable(const Audio::PackageFormat::FileEntry& entry, uint64_t headerBytes, uint64_t fileBytes) {
+  const uint64_t start = uint64_t(entry.firstBlock) * entry.blockSize;
+  if (entry.blockSize == 0 || (entry.blockSize & (entry.blockSize - 1)) != 0 || start < headerBytes ||
+      start + entry.fileSize > fileBytes)
+    __builtin_trap();
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 8) return 0;
@@ -21,9 +35,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint32_t ids[] = {0, 1, 500, 0xFFFFFFFFu, Audio::PackageFormat::ReadU32(data + size - 4)};
   for (uint32_t id : ids) {
     for (uint32_t language = 0; language < 3; ++language) {
-      if (const uint8_t* entry = lut.LookupBank(id, language)) Audio::CSnFilePackageLUT::ReadFileEntry(entry);
-      if (const uint8_t* entry = lut.LookupStreamedFile(id, language)) Audio::CSnFilePackageLUT::ReadFileEntry(entry);
-      if (const uint8_t* entry = lut.LookupExternal(id, language)) Audio::CSnFilePackageLUT::ReadExternalEntry(entry);
+      if (const uint8_t* entry = lut.LookupBank(id, language))
+        RequireServable(Audio::CSnFilePackageLUT::ReadFileEntry(entry), headerBytes, size);
+      if (const uint8_t* entry = lut.LookupStreamedFile(id, language))
+        RequireServable(Audio::CSnFilePackageLUT::ReadFileEntry(entry), headerBytes, size);
+      if (const uint8_t* entry = lut.LookupExternal(id, language))
+        RequireServable(Audio::CSnFilePackageLUT::ReadExternalEntry(entry), headerBytes, size);
     }
   }
   return 0;
