@@ -1,9 +1,9 @@
 // Content tool: packs sound banks, streamed media and external sources into one package file.
 //   SoundPack <out> [--block N] [--language name=id] [--bank id[:lang]=file] [--media id[:lang]=file]
 //             [--external name[:lang]=file]
+// Numbers are whole decimals; anything the game could not read as meant is refused with the reason,
+// exit code 2 and no file written.
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -21,7 +21,28 @@ bool ReadFile(const std::string& path, std::vector<uint8_t>& bytes) {
 
 std::u16string Widen(const std::string& text) { return std::u16string(text.begin(), text.end()); }
 
-// "key[:lang]=file" into its parts; false when there is no '='.
+// A whole decimal number from 0 to `max`: no sign, no spaces, nothing after the digits.
+bool ParseNumber(const std::string& text, uint64_t max, uint32_t& value) {
+  if (text.empty()) return false;
+  uint64_t number = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    number = number * 10 + uint64_t(c - '0');
+    if (number > max) return false;
+  }
+  value = uint32_t(number);
+  return true;
+}
+
+// The tool's answer to bad arguments: the reason, nothing written, a non-zero exit.
+int Refuse(const std::string& reason) {
+  fprintf(stderr, "SoundPack: %s\n", reason.c_str());
+  return 2;
+}
+
+std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+
+// "key[:lang]=file" into its parts; false when there is no '=' or the language is not a number.
 bool Split(const std::string& argument, std::string& key, uint32_t& language, std::string& file) {
   const size_t equals = argument.find('=');
   if (equals == std::string::npos) return false;
@@ -30,7 +51,7 @@ bool Split(const std::string& argument, std::string& key, uint32_t& language, st
   language = 0;
   const size_t colon = key.rfind(':');
   if (colon != std::string::npos) {
-    language = uint32_t(strtoul(key.c_str() + colon + 1, nullptr, 10));
+    if (!ParseNumber(key.substr(colon + 1), 0xFFFF, language)) return false;
     key.resize(colon);
   }
   return true;
@@ -45,36 +66,43 @@ int main(int argc, char** argv) {
     return 2;
   }
   Tools::PackageContents contents;
-  for (int i = 2; i + 1 < argc; i += 2) {
-    const std::string option = argv[i], value = argv[i + 1];
+  for (int i = 2; i < argc; i += 2) {
+    const std::string option = argv[i];
+    if (option != "--block" && option != "--language" && option != "--bank" && option != "--media" &&
+        option != "--external")
+      return Refuse("unknown option " + Quoted(option));
+    if (i + 1 >= argc) return Refuse("option " + Quoted(option) + " has no value");
+    const std::string value = argv[i + 1];
     if (option == "--block") {
-      contents.blockSize = uint32_t(strtoul(value.c_str(), nullptr, 10));
+      if (!ParseNumber(value, 0xFFFFFFFFu, contents.blockSize))
+        return Refuse("bad block size " + Quoted(value) + ": a power of two is needed");
       continue;
     }
     if (option == "--language") {
       const size_t equals = value.find('=');
-      if (equals == std::string::npos) return fprintf(stderr, "SoundPack: bad language \"%s\"\n", value.c_str()), 2;
-      contents.languages.emplace_back(Widen(value.substr(0, equals)),
-                                      uint32_t(strtoul(value.c_str() + equals + 1, nullptr, 10)));
+      uint32_t id = 0;
+      if (equals == std::string::npos || equals == 0 || !ParseNumber(value.substr(equals + 1), 0xFFFF, id) || id == 0)
+        return Refuse("bad language " + Quoted(value) + ": name=id, the id from 1 to 65535");
+      contents.languages.emplace_back(Widen(value.substr(0, equals)), id);
       continue;
     }
     std::string key, file;
     uint32_t language = 0;
+    if (!Split(value, key, language, file))
+      return Refuse("bad file " + Quoted(value) + ": key[:language]=file, the language from 0 to 65535");
+    uint32_t id = 0;
+    if (option != "--external" && !ParseNumber(key, 0xFFFFFFFFu, id))
+      return Refuse("bad id " + Quoted(key) + " in " + Quoted(value) + ": a number from 0 to 4294967295");
     std::vector<uint8_t> bytes;
-    if (!Split(value, key, language, file) || !ReadFile(file, bytes)) {
-      fprintf(stderr, "SoundPack: cannot read \"%s\"\n", value.c_str());
-      return 2;
-    }
-    if (option == "--bank" || option == "--media") {
-      Tools::PackagedFile packaged{uint32_t(strtoul(key.c_str(), nullptr, 10)), language, std::move(bytes)};
-      (option == "--bank" ? contents.banks : contents.streamedFiles).push_back(std::move(packaged));
-    } else if (option == "--external") {
+    if (!ReadFile(file, bytes)) return Refuse("cannot read " + Quoted(file));
+    if (option == "--external")
       contents.externals.push_back(Tools::PackagedExternal{Widen(key), language, std::move(bytes)});
-    } else {
-      fprintf(stderr, "SoundPack: unknown option \"%s\"\n", option.c_str());
-      return 2;
-    }
+    else
+      (option == "--bank" ? contents.banks : contents.streamedFiles)
+          .push_back(Tools::PackagedFile{id, language, std::move(bytes)});
   }
+  if (const std::string problem = Tools::ContentsProblem(contents); !problem.empty())
+    return Refuse(problem);
   if (!Tools::WritePackageFile(argv[1], contents)) {
     fprintf(stderr, "SoundPack: cannot write \"%s\"\n", argv[1]);
     return 1;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <set>
 
 #include "Audio/FilePackageFormat.h"
 
@@ -39,7 +40,89 @@ struct Placed {
   uint32_t firstBlock = 0;
 };
 
+std::string Narrow(const std::u16string& text) {
+  std::string narrow;
+  for (char16_t c : text) narrow += c < 0x80 ? char(c) : '?';
+  return narrow;
+}
+
 }  // namespace
+
+std::string ContentsProblem(const PackageContents& contents) {
+  char text[256];
+  const uint32_t block = contents.blockSize;
+  if (block == 0 || (block & (block - 1)) != 0 || block > kMaxPackageBlockSize) {
+    snprintf(text, sizeof text, "block size %u is not a power of two from 1 to %u", block, kMaxPackageBlockSize);
+    return text;
+  }
+  std::set<std::u16string> languageNames;
+  std::set<uint32_t> languageIds;
+  uint64_t mapBytes = 4;
+  for (const auto& [name, id] : contents.languages) {
+    // The reader keeps the current language in 16 bits, and 0 stands for no language.
+    if (id == 0 || id > 0xFFFF) {
+      snprintf(text, sizeof text, "language \"%s\" has id %u, not one from 1 to 65535", Narrow(name).c_str(), id);
+      return text;
+    }
+    if (!languageNames.insert(Lowered(name)).second) {
+      snprintf(text, sizeof text, "language \"%s\" is given twice", Narrow(name).c_str());
+      return text;
+    }
+    if (!languageIds.insert(id).second) {
+      snprintf(text, sizeof text, "language id %u is given twice", id);
+      return text;
+    }
+    mapBytes += sizeof(LanguageEntry) + (name.size() + 1) * 2;
+  }
+  // Files of a language the map lacks could never be found: the current language comes from the map.
+  auto languageKnown = [&](uint32_t id) { return id == 0 || languageIds.count(id) != 0; };
+  uint64_t end = kFixedHeaderBytes + mapBytes + 3 + 12 +
+                 (contents.banks.size() + contents.streamedFiles.size()) * sizeof(FileEntry) +
+                 contents.externals.size() * sizeof(ExternalEntry);
+  if (end > 0xFFFFFFFFu) return "the header would pass 4 GB";
+  end = (end + block - 1) / block * block;
+  auto fileProblem = [&](const char* kind, const std::string& name, uint32_t language, size_t bytes) -> std::string {
+    if (!languageKnown(language)) {
+      snprintf(text, sizeof text, "%s %s is of language %u, which the language map lacks", kind, name.c_str(),
+               language);
+      return text;
+    }
+    if (bytes > 0xFFFFFFFFu) {
+      snprintf(text, sizeof text, "%s %s is larger than 4 GB", kind, name.c_str());
+      return text;
+    }
+    end += (uint64_t(bytes) + block - 1) / block * block;
+    return "";
+  };
+  const std::pair<const char*, const std::vector<PackagedFile>*> tables[2] = {{"bank", &contents.banks},
+                                                                              {"media", &contents.streamedFiles}};
+  for (const auto& [kind, files] : tables) {
+    std::set<std::pair<uint32_t, uint32_t>> seen;
+    for (const PackagedFile& file : *files) {
+      const std::string name = std::to_string(file.id);
+      if (!seen.insert({file.id, file.languageId}).second) {
+        snprintf(text, sizeof text, "%s %s of language %u is given twice", kind, name.c_str(), file.languageId);
+        return text;
+      }
+      if (std::string problem = fileProblem(kind, name, file.languageId, file.bytes.size()); !problem.empty())
+        return problem;
+    }
+  }
+  std::set<std::pair<uint64_t, uint32_t>> seen;
+  for (const PackagedExternal& file : contents.externals) {
+    const std::string name = "\"" + Narrow(file.name) + "\"";
+    // Externals are found by the hash of their name alone: two names of one hash are one entry.
+    if (!seen.insert({HashName64(file.name.c_str()), file.languageId}).second) {
+      snprintf(text, sizeof text, "external %s of language %u is given twice (or shares its name's hash)",
+               name.c_str(), file.languageId);
+      return text;
+    }
+    if (std::string problem = fileProblem("external", name, file.languageId, file.bytes.size()); !problem.empty())
+      return problem;
+  }
+  if (end / block > 0xFFFFFFFFu) return "the package holds more blocks than 32 bits can count";
+  return "";
+}
 
 std::vector<uint8_t> WritePackage(const PackageContents& contents) {
   const uint32_t block = contents.blockSize ? contents.blockSize : 1;
