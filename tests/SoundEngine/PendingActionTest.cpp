@@ -67,8 +67,32 @@ TEST_F(PendingActionTest, DelaysBecomeFramesAndAnOffsetAndEqualFramesKeepTheirOr
 }
 
 TEST_F(PendingActionTest, ContinuePlaybackRunsOneFrameOfLookAheadEarly) {
-  Schedule(Action(1, 1024, SnAction_ContinuePlayback), 0);
+  // One frame and 100 samples away: the frame of look-ahead leaves none, so it runs now and starts
+  // 1124 samples into the frame instead of 100 into the next.
+  FakeAction* soon = Action(1, 1024 + 100, SnAction_ContinuePlayback);
+  Schedule(soon, 0);
+  EXPECT_EQ(ran_, (std::vector<uint32_t>{1}));
+  EXPECT_EQ(soon->lastOffset, 1124u);
+  EXPECT_EQ(soon->executedAtFrame, 0u);
+
+  // Three frames and 7 samples away: due after two frames, 1031 samples into the frame.
+  FakeAction* later = Action(2, 3 * 1024 + 7, SnAction_ContinuePlayback);
+  Schedule(later, 0);
+  Frames(1);
   EXPECT_EQ(ran_.size(), 1u);
+  Frames(1);
+  EXPECT_EQ(ran_, (std::vector<uint32_t>{1, 2}));
+  EXPECT_EQ(later->lastOffset, 1031u);
+  EXPECT_EQ(later->executedAtFrame, 2u);
+
+  // A plain play of the same delay keeps its frames: it waits for the third.
+  FakeAction* play = Action(3, 3 * 1024 + 7);
+  Schedule(play, 0);
+  Frames(2);
+  EXPECT_EQ(ran_.size(), 2u);
+  Frames(1);
+  EXPECT_EQ(play->lastOffset, 7u);
+  EXPECT_EQ(play->executedAtFrame, 5u);
 }
 
 TEST_F(PendingActionTest, PausedTwiceNeedsTwoResumesAndIsShiftedByThePause) {

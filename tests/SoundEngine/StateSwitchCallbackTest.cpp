@@ -1,5 +1,7 @@
 // States, triggers, prepared game syncs, switches, playing-id callbacks and play positions through
 // their managers, with the engine running synchronously.
+#include <fstream>
+#include <string>
 #include <thread>
 
 #include "Platform/Clock.h"
@@ -236,19 +238,38 @@ TEST_F(SoundCallbackTest, APlayingIdEndsAfterItsLastActionAndPlayback) {
   EXPECT_EQ(flags, uint32_t(SnCallback_EnableGetSourcePlayPosition));
 }
 
+// Whether thread `tid` of this process is asleep in the kernel, as a thread blocked on a lock or a
+// condition is ('S' after the name in its stat line). Without /proc it counts as asleep, so that
+// no caller waits for ever on it.
+bool ThreadSleeps(uint64_t tid) {
+  std::ifstream stat("/proc/self/task/" + std::to_string(tid) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line)) return true;
+  const size_t name = line.rfind(')');
+  return name == std::string::npos || name + 2 >= line.size() || line[name + 2] == 'S';
+}
+
 TEST_F(SoundCallbackTest, CancelWaitsForACallbackRunningElsewhereButNotForItself) {
   CSnPlayingIDCallbackMgr& callbacks = *g_pPlayingIDCallbackMgr;
   Post(7, SnCallback_Marker);
   CallbackLog::Get().block = true;
   std::thread audio([&] { callbacks.NotifyMarker(7, 1, 0, nullptr); });
   CallbackLog::Get().entered.Wait(Platform::kWaitForever);
+  std::atomic<uint64_t> canceller{0};
   std::atomic<bool> returned{false};
   std::thread game([&] {
+    canceller = Platform::CurrentThreadId();
     callbacks.CancelEventCallback(7);
     returned = true;
   });
-  // The cancel cannot return while the callback runs; it does once the callback has returned.
-  EXPECT_FALSE(returned.load());
+  // The callback stays held until the cancel has taken the entry's callback away (its flags show
+  // it) and then either returned or gone to sleep: it has nothing left to sleep on but the callback.
+  for (uint32_t flags = SnCallback_Marker; flags & SnCallback_Marker; std::this_thread::yield()) {
+    callbacks.AddPlaybackRef(7, &flags);
+    callbacks.ReleasePlaybackRef(7);  // the posting's own reference keeps the entry
+  }
+  while (!returned.load() && !ThreadSleeps(canceller.load())) std::this_thread::yield();
+  EXPECT_FALSE(returned.load()) << "the cancel returned while the callback still ran";
   CallbackLog::Get().release.Set();
   audio.join();
   game.join();

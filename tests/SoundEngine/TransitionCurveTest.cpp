@@ -67,20 +67,23 @@ class SoundTransitionTest : public SoundTest::GameSyncFixture {
 };
 
 TEST_F(SoundTransitionTest, FadesKeepTheirLengthAtEveryFrameSize) {
-  for (uint32_t samples : {256u, 1024u, 2048u}) {
+  // At 48 kHz a frame lasts 5.33, 21.33 and 42.67 ms, counted as 5, 21 and 42 whole ms; a fade of
+  // 100 ms takes the frames that cover it: 20, 5 (105 ms) and 3 (126 ms).
+  const std::pair<uint32_t, uint32_t> sizes[] = {{256, 20}, {1024, 5}, {2048, 3}};
+  for (const auto& [samples, expected] : sizes) {
     SN::SoundEngine::Term();
     Start(samples);
+    ASSERT_EQ(SN::LowerEngine::SampleRate(), 48000u);
     RecordingTarget target;
     CSnTransition* fade = Add(target, 0.0f, 1.0f, 100);
     ASSERT_NE(fade, nullptr);
-    const uint32_t frameMs = SN::LowerEngine::FrameDurationMs();
-    EXPECT_EQ(fade->DurationFrames(), (100 + frameMs - 1) / frameMs) << samples;
-    int frames = 0;
+    EXPECT_EQ(fade->DurationFrames(), expected) << samples;
+    uint32_t frames = 0;
     while (!target.finished && frames < 1000) {
       Frames(1);
       ++frames;
     }
-    EXPECT_EQ(uint32_t(frames), (100 + frameMs - 1) / frameMs);
+    EXPECT_EQ(frames, expected) << samples;
     EXPECT_EQ(target.values.back(), 1.0f);
     EXPECT_EQ(g_pTransitionMgr->OrdinaryCount(), 0u);
   }
