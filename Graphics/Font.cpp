@@ -12,7 +12,7 @@
 
 namespace Graphics {
 
-Font::Font(const char* name) { m_loaded = LoadDirectory(name ? name : "", true); }
+Font::Font(const char* name) { m_loaded = LoadDirectory(name ? name : ""); }
 
 Font::~Font() = default;
 
@@ -27,7 +27,7 @@ float Font::SizeFromFileName(const std::string& fileName) {
   return size;
 }
 
-bool Font::LoadDirectory(const std::string& name, bool firstAttempt) {
+bool Font::LoadDirectory(const std::string& name) {
   GFX_LOG(Verbose, "Loading font %s", name.c_str());
   const std::string path = m_directory + name;
   std::error_code error;
@@ -61,12 +61,14 @@ bool Font::LoadDirectory(const std::string& name, bool firstAttempt) {
     std::sort(m_sizes.begin(), m_sizes.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     return true;
   }
-  if (!firstAttempt) {
+  GFX_LOG(Warning, "Could not find fontName %s defaulting to Arial", name.c_str());
+  if (name == kFallbackName) {
     GFX_LOG(Error, "Could not find Arial font");
     return false;
   }
-  GFX_LOG(Warning, "Could not find fontName %s defaulting to Arial", name.c_str());
-  return LoadDirectory("Arial", false);
+  // Every missing name would otherwise hold a whole copy of the fallback's sizes.
+  m_standIn = kFallbackName;
+  return false;
 }
 
 std::pair<float, DirectX::SpriteFontChar*> Font::GetFontForSize(float size) const {

@@ -1,5 +1,6 @@
 // A font resource: the directory "content/font/<name>" of one typeface rasterised at several sizes,
-// one ".spritefont" file per size; text at any size uses the nearest larger size, scaled.
+// one ".spritefont" file per size; text at any size uses the nearest larger size, scaled. A name
+// without a directory stands for the fallback font, which the font manager shares.
 #pragma once
 
 #include "Base/Vector.h"
@@ -24,6 +25,14 @@ class Font {
 
   bool IsLoaded() const { return m_loaded; }
 
+  // The font that every font name without a directory stands for.
+  static constexpr const char* kFallbackName = "Arial";
+  // A font without a directory does not load but names the fallback: the font manager maps its name
+  // to the one shared fallback font instead of loading a copy of it per name. Null otherwise.
+  const char* StandInName() const { return m_standIn; }
+  // Names that load neither way keep no entry of the font manager.
+  static constexpr bool kKeepsFailedNames = false;
+
   // (scale, sprite font): the first size strictly above `size`, else the largest, with
   // scale = size / that size. (0, null) for a font with no sizes.
   std::pair<float, DirectX::SpriteFontChar*> GetFontForSize(float size) const;
@@ -46,8 +55,9 @@ class Font {
   std::string m_unused;
 
  private:
-  bool LoadDirectory(const std::string& name, bool firstAttempt);
+  bool LoadDirectory(const std::string& name);
   bool m_warnedMissingGlyph = false;
+  const char* m_standIn = nullptr;
 };
 
 }  // namespace Graphics

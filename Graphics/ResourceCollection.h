@@ -69,6 +69,14 @@ class ResourceManager {
 
 // The manager of one asset type T. T is built from the entry's name and is valid when its
 // IsLoaded() says so; destruction is T's own (virtual where T has a virtual destructor).
+//
+// A name that does not load keeps its entry (not loaded) and every later lookup of it adds another,
+// unless T says otherwise with either of these optional members:
+//   static constexpr bool kKeepsFailedNames = false;  such a name gets no entry and no map slot
+//       (a later lookup tries and reports again), so unloadable names cost nothing kept;
+//   const char* StandInName() const;  on an asset that did not load: the name (a literal) of the
+//       shared asset its name resolves to, or null. The name is mapped to that asset's entry: no
+//       entry and no asset of its own, and it is not reported as an invalid file.
 template <class T>
 class Resources : public ResourceCollection {
  public:
@@ -86,18 +94,17 @@ class Resources : public ResourceCollection {
   void DeleteResource(T* resource) { delete resource; }
 
   void* LoadEntry(Entry& entry) override {
-    ORV_TRACE(Base, Verbose, "Allocating new Resource in Resource Manager");
-    T* resource = new T(entry.name.c_str());
-    const bool valid = resource->IsLoaded();
-    if (!valid) DeleteResource(resource);
-    return FinishLoad(entry, valid ? resource : nullptr, valid);
+    const char* standIn = nullptr;
+    return Load(entry, &standIn);
   }
   void* AddResourceVoid(const char* name) override {
     Entry entry;
     entry.name = name ? name : "";
     entry.fileName = FinalPathElement(entry.name);
-    void* resource = LoadEntry(entry);
-    AddEntry(std::move(entry));
+    const char* standIn = nullptr;
+    void* resource = Load(entry, &standIn);
+    if (!resource && standIn) return ResolveToStandIn(entry.name, standIn);
+    if (resource || KeepsFailedNames()) AddEntry(std::move(entry));
     return resource;
   }
   void DeleteResourceVoid(void* resource) override { DeleteResource(static_cast<T*>(resource)); }
@@ -106,6 +113,37 @@ class Resources : public ResourceCollection {
 
  private:
   Resources() { ResourceManager::GetInstance().m_collections.push_back(this); }
+
+  static constexpr bool KeepsFailedNames() {
+    if constexpr (requires { T::kKeepsFailedNames; })
+      return T::kKeepsFailedNames;
+    else
+      return true;
+  }
+
+  // Builds the asset of an entry; one that did not load but names a stand-in (`standIn` set) is
+  // no invalid file.
+  void* Load(Entry& entry, const char** standIn) {
+    ORV_TRACE(Base, Verbose, "Allocating new Resource in Resource Manager");
+    T* resource = new T(entry.name.c_str());
+    const bool valid = resource->IsLoaded();
+    if (!valid) {
+      if constexpr (requires(const T& asset) { asset.StandInName(); }) *standIn = resource->StandInName();
+      DeleteResource(resource);
+      if (*standIn) return nullptr;
+    }
+    return FinishLoad(entry, valid ? resource : nullptr, valid);
+  }
+
+  // The shared asset `standIn` names, with `name` mapped to its entry; null when it does not load.
+  void* ResolveToStandIn(const std::string& name, const char* standIn) {
+    if (name == standIn) return nullptr;  // a stand-in that stands for itself has nothing to share
+    T* shared = GetResourceByName(standIn);
+    const int32_t index = GetResourceID(standIn);
+    if (!shared || index < 0 || m_entries[size_t(index)].resource != shared) return nullptr;
+    if (!name.empty()) m_nameMap.try_emplace(name, index);
+    return shared;
+  }
 };
 
 }  // namespace Base

@@ -25,6 +25,9 @@ class Texture : public ShaderResource<1> {
   // Sets the view on the pixel stage at `slot` alone.
   virtual void Bind(uint32_t slot);
   virtual bool IsLoaded() const { return m_loaded; }
+  // A name that does not load keeps no entry of the texture managers (its error is logged on each
+  // try): scripts asking for many missing files must not grow them.
+  static constexpr bool kKeepsFailedNames = false;
 
   Base::Vec2 m_size{0, 0};
   Platform::GpuShaderResourceView* m_view = nullptr;

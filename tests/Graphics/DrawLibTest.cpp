@@ -68,6 +68,25 @@ TEST_F(DrawLibTest, ColoursArePremultipliedAndAlphaMultiplierKeepsZeroAlpha) {
   EXPECT_EQ(draw_.GetTextState().colour.w, 1.0f);
 }
 
+TEST_F(DrawLibTest, MissingFontsAreTheArialIdAndMissingTexturesNoId) {
+  const uint32_t arial = draw_.GetFontId("Arial");
+  const uint32_t fontEntries = Base::Resources<Graphics::Font>::Instance().GetEntryCount();
+  const uint32_t textureEntries = Base::Resources<Graphics::Tex2D>::Instance().GetEntryCount();
+  for (int name = 0; name < 50; ++name) {
+    EXPECT_EQ(draw_.GetFontId(("OrvTest_NoFace" + std::to_string(name)).c_str()), arial);
+    EXPECT_EQ(draw_.GetTextureID(("OrvTest_none" + std::to_string(name) + ".png").c_str()), uint32_t(-1));
+  }
+  EXPECT_EQ(Base::Resources<Graphics::Font>::Instance().GetEntryCount(), fontEntries);
+  EXPECT_EQ(Base::Resources<Graphics::Tex2D>::Instance().GetEntryCount(), textureEntries);
+  const std::string log = log_.Take();
+  EXPECT_NE(log.find("Could not find fontName OrvTest_NoFace49 defaulting to Arial"), std::string::npos);
+  EXPECT_NE(log.find("Failed to Create Texture from, content/textures/OrvTest_none49.png"), std::string::npos);
+
+  // A sprite of no texture records nothing a draw could resolve, and measures as nothing.
+  draw_.SetTexture(draw_.GetTextureID("OrvTest_none.png"));
+  EXPECT_EQ(draw_.GetTextureSize(), Base::Vec2(0, 0));
+}
+
 TEST_F(DrawLibTest, StacksDefaultAndRefuseLayersOutOfRange) {
   EXPECT_EQ(draw_.PopLayer(), 3u);
   EXPECT_EQ(draw_.PopCanvas(), 0u);

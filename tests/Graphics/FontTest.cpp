@@ -1,5 +1,5 @@
 // Font directories written with the content writer: sizes found and picked, files skipped with
-// their warning, the fall-back to Arial, and text measured at a requested size.
+// their warning, missing names sharing the one Arial font, and text measured at a requested size.
 #include "DirectX/SpriteFont.h"
 #include "Graphics/Font.h"
 #include "tests/Graphics/ResourceTestSupport.h"
@@ -79,18 +79,37 @@ TEST_F(FontTest, FilesWithoutASizeOrUnreadableAreSkippedWithAWarning) {
   EXPECT_TRUE(std::isfinite(font.GetFontForSize(100).first));
 }
 
-TEST_F(FontTest, MissingDirectoryFallsBackToArialAndEmptyOneIsRefused) {
+TEST_F(FontTest, MissingDirectoriesShareTheOneFallbackAndAnEmptyOneIsRefused) {
+  auto& fonts = Base::Resources<Graphics::Font>::Instance();
+  Graphics::Font* arial = fonts.GetResourceByName("Arial");
+  ASSERT_NE(arial, nullptr);  // the build's Arial directory
+  EXPECT_EQ(arial->m_sizes.size(), 7u);
   log_.Take();
-  Graphics::Font fallback("NoSuchFace");
-  EXPECT_NE(log_.Take().find("Could not find fontName NoSuchFace defaulting to Arial"), std::string::npos);
-  ASSERT_TRUE(fallback.IsLoaded());  // the build's Arial directory
-  EXPECT_EQ(fallback.m_sizes.size(), 7u);
+  // Every missing name resolves to that font: no entry, no copy of its sizes, each name reported.
+  for (const char* missing : {"NoSuchFace", "NoOtherFace"}) {
+    EXPECT_EQ(fonts.GetResourceByName(missing), arial) << missing;
+    EXPECT_EQ(fonts.GetResourceID(missing), fonts.GetResourceID("Arial")) << missing;
+    EXPECT_NE(log_.Take().find(std::string("Could not find fontName ") + missing + " defaulting to Arial"),
+              std::string::npos);
+  }
+  EXPECT_EQ(fonts.GetResourceByName("NoSuchFace"), arial);  // found by name now, without a new report
+  EXPECT_EQ(log_.Take().find("Could not find fontName"), std::string::npos);
+  EXPECT_EQ(fonts.GetEntryCount(), 1u);
+  // Made by itself, such a font holds nothing and names its stand-in.
+  Graphics::Font alone("NoSuchFace");
+  EXPECT_FALSE(alone.IsLoaded());
+  EXPECT_TRUE(alone.m_sizes.empty());
+  EXPECT_STREQ(alone.StandInName(), "Arial");
 
   MakeDirectory({});
   Graphics::Font empty(name_.c_str());
   EXPECT_FALSE(empty.IsLoaded());
+  EXPECT_EQ(empty.StandInName(), nullptr);
   EXPECT_NE(log_.Take().find("No Font files found in Font Directory content/font/" + name_), std::string::npos);
-  EXPECT_EQ(Base::Resources<Graphics::Font>::Instance().GetResourceByName(name_), nullptr);
+  EXPECT_EQ(fonts.GetResourceByName(name_), nullptr);
+  EXPECT_EQ(fonts.GetResourceByName(name_), nullptr);
+  EXPECT_EQ(fonts.GetEntryCount(), 1u);  // a refused name keeps no entry
+  EXPECT_EQ(fonts.GetResourceID(name_), -1);
 }
 
 TEST_F(FontTest, MissingGlyphsAreLeftOutAndLoggedOnce) {
