@@ -1,7 +1,6 @@
-// DDS reading: header validation, the pixel-format mapping, level sizes, and texture creation with
-// device-built mip chains when the file holds one level. The graphics layer has two-dimensional
-// textures (arrays and cubes included); one-dimensional files become textures one texel high and
-// volume textures are refused as unsupported.
+// DDS reading: header validation, the pixel-format mapping, level sizes, and texture creation (one-
+// and two-dimensional textures with their arrays, cubes, and volumes) with device-built mip chains
+// when the file holds one level.
 #include "Graphics/DDSTextureLoader.h"
 
 #include <algorithm>
@@ -243,46 +242,89 @@ HRESULT FillDDSInitData(uint32_t width, uint32_t height, uint32_t depth, uint32_
   return index > 0 ? kGpuOk : kGpuFail;
 }
 
-HRESULT CreateDDSResources(GpuDevice* device, uint32_t resDim, uint32_t width, uint32_t height, uint32_t /*depth*/,
+HRESULT CreateDDSResources(GpuDevice* device, uint32_t resDim, uint32_t width, uint32_t height, uint32_t depth,
                            uint32_t mipCount, uint32_t arraySize, uint32_t format, GpuUsage usage, uint32_t bindFlags,
                            uint32_t cpuAccessFlags, uint32_t miscFlags, bool forceSRGB, bool isCubeMap,
                            const GpuSubresourceData* initData, GpuResource** texture,
                            GpuShaderResourceView** textureView) {
   if (!device) return E_POINTER_;
   if (forceSRGB) format = MakeSRGBFormat(format);
-  if (resDim != DDS_DIMENSION_TEXTURE1D && resDim != DDS_DIMENSION_TEXTURE2D) return kGpuNotSupported;
+  const uint32_t plainMisc = miscFlags & ~uint32_t(GpuMisc_TextureCube);
 
-  GpuTexture2DDesc desc;
-  desc.width = width;
-  desc.height = resDim == DDS_DIMENSION_TEXTURE1D ? 1 : height;
-  desc.mipLevels = mipCount;
-  desc.arraySize = arraySize;
-  desc.format = GpuFormat(format);
-  desc.usage = usage;
-  desc.bindFlags = bindFlags;
-  desc.cpuAccessFlags = cpuAccessFlags;
-  desc.miscFlags = (isCubeMap && resDim == DDS_DIMENSION_TEXTURE2D) ? (miscFlags | GpuMisc_TextureCube)
-                                                                    : (miscFlags & ~uint32_t(GpuMisc_TextureCube));
-  GpuRef<GpuTexture2D> tex;
-  HRESULT hr = device->CreateTexture2D(desc, initData, tex.GetAddressOf());
+  GpuRef<GpuResource> tex;
+  GpuShaderResourceViewDesc view;
+  view.format = GpuFormat(format);
+  HRESULT hr = kGpuNotSupported;
+  switch (resDim) {
+    case DDS_DIMENSION_TEXTURE1D: {
+      GpuTexture1DDesc desc;
+      desc.width = width;
+      desc.mipLevels = mipCount;
+      desc.arraySize = arraySize;
+      desc.format = GpuFormat(format);
+      desc.usage = usage;
+      desc.bindFlags = bindFlags;
+      desc.cpuAccessFlags = cpuAccessFlags;
+      desc.miscFlags = plainMisc;
+      GpuTexture1D* created = nullptr;
+      hr = device->CreateTexture1D(desc, initData, &created);
+      tex.Attach(created);
+      view.dimension = arraySize > 1 ? GpuViewDimension::Texture1DArray : GpuViewDimension::Texture1D;
+      view.arraySize = arraySize;
+      break;
+    }
+    case DDS_DIMENSION_TEXTURE2D: {
+      GpuTexture2DDesc desc;
+      desc.width = width;
+      desc.height = height;
+      desc.mipLevels = mipCount;
+      desc.arraySize = arraySize;
+      desc.format = GpuFormat(format);
+      desc.usage = usage;
+      desc.bindFlags = bindFlags;
+      desc.cpuAccessFlags = cpuAccessFlags;
+      desc.miscFlags = isCubeMap ? (miscFlags | GpuMisc_TextureCube) : plainMisc;
+      GpuTexture2D* created = nullptr;
+      hr = device->CreateTexture2D(desc, initData, &created);
+      tex.Attach(created);
+      if (isCubeMap && arraySize > 6) {
+        view.dimension = GpuViewDimension::TextureCubeArray;
+        view.arraySize = arraySize / 6;
+      } else if (isCubeMap) {
+        view.dimension = GpuViewDimension::TextureCube;
+        view.arraySize = 6;
+      } else if (arraySize > 1) {
+        view.dimension = GpuViewDimension::Texture2DArray;
+        view.arraySize = arraySize;
+      } else {
+        view.dimension = GpuViewDimension::Texture2D;
+      }
+      break;
+    }
+    case DDS_DIMENSION_TEXTURE3D: {
+      GpuTexture3DDesc desc;
+      desc.width = width;
+      desc.height = height;
+      desc.depth = depth;
+      desc.mipLevels = mipCount;
+      desc.format = GpuFormat(format);
+      desc.usage = usage;
+      desc.bindFlags = bindFlags;
+      desc.cpuAccessFlags = cpuAccessFlags;
+      desc.miscFlags = plainMisc;
+      GpuTexture3D* created = nullptr;
+      hr = device->CreateTexture3D(desc, initData, &created);
+      tex.Attach(created);
+      view.dimension = GpuViewDimension::Texture3D;
+      break;
+    }
+    default:
+      return kGpuNotSupported;
+  }
   if (GpuFailed(hr)) return hr;
 
   if (textureView) {
-    GpuShaderResourceViewDesc view;
-    view.format = desc.format;
-    view.mipLevels = mipCount == 0 ? 0xffffffffu : tex->GetDesc().mipLevels;
-    if (isCubeMap && arraySize > 6) {
-      view.dimension = GpuViewDimension::TextureCubeArray;
-      view.arraySize = arraySize / 6;
-    } else if (isCubeMap) {
-      view.dimension = GpuViewDimension::TextureCube;
-      view.arraySize = 6;
-    } else if (arraySize > 1) {
-      view.dimension = GpuViewDimension::Texture2DArray;
-      view.arraySize = arraySize;
-    } else {
-      view.dimension = GpuViewDimension::Texture2D;
-    }
+    view.mipLevels = mipCount == 0 ? 0xffffffffu : AsTexture(tex.Get())->Shape().mipLevels;
     hr = device->CreateShaderResourceView(tex.Get(), &view, textureView);
     if (GpuFailed(hr)) return hr;
   }
@@ -372,40 +414,37 @@ HRESULT CreateTextureFromDDSData(GpuDevice* device, GpuContext* context, const D
       if (arraySize > 2048 || width > 16384 || height > 16384) return kGpuNotSupported;
       break;
     default:
-      // Volume textures: within the limits or not, the graphics layer has none to make.
-      return kGpuNotSupported;
+      if (width > 2048 || height > 2048 || depth > 2048) return kGpuNotSupported;
+      break;
   }
 
   uint32_t support = 0;
   const bool autogen = mipCount == 1 && context && textureView &&
                        !GpuFailed(device->CheckFormatSupport(GpuFormat(format), &support)) &&
-                       (support & GpuSupport_MipAutogen);
+                       (support & GpuSupport_MipAutogen) &&
+                       (resDim != DDS_DIMENSION_TEXTURE3D || device->GetFeatureLevel() >= GpuFeatureLevel_10_0);
   if (autogen) {
+    // The file must hold the whole top level (every item, every slice of a volume) before storage
+    // for the declared size is made: a short file must not cost a full-size chain first.
+    size_t numBytes = 0, rowBytes = 0;
+    SurfaceInfo(width, height, format, &numBytes, &rowBytes, nullptr);
+    const uint64_t topBytes = uint64_t(numBytes) * (resDim == DDS_DIMENSION_TEXTURE3D ? depth : arraySize);
+    if (topBytes > bitSize) return kErrorHandleEof;
     GpuResource* tex = nullptr;
     GpuShaderResourceView* view = nullptr;
     HRESULT hr = CreateDDSResources(device, resDim, width, height, depth, 0, arraySize, format, usage,
                                     bindFlags | GpuBind_RenderTarget, cpuAccessFlags, miscFlags | GpuMisc_GenerateMips,
                                     forceSRGB, isCubeMap, nullptr, &tex, &view);
     if (GpuFailed(hr)) return hr;
-    size_t numBytes = 0, rowBytes = 0;
-    SurfaceInfo(width, height, format, &numBytes, &rowBytes, nullptr);
-    auto fail = [&](HRESULT code) {
-      view->Release();
-      tex->Release();
-      return code;
-    };
-    if (numBytes > bitSize) return fail(kErrorHandleEof);
-    if (arraySize > 1) {
+    if (resDim == DDS_DIMENSION_TEXTURE3D) {
+      context->UpdateSubresource(tex, 0, nullptr, bitData, uint32_t(rowBytes), uint32_t(numBytes));
+    } else if (arraySize > 1) {
       // Each item's top level lives at item x (the texture's own mip count): the chain the device
       // built, whatever the view was asked to show.
-      const uint32_t mipLevels = AsTexture2D(tex)->GetDesc().mipLevels;
-      const uint8_t* src = bitData;
-      const uint8_t* end = bitData + bitSize;
-      for (uint32_t item = 0; item < arraySize; ++item) {
-        if (numBytes > size_t(end - src)) return fail(kErrorHandleEof);
-        context->UpdateSubresource(tex, item * mipLevels, nullptr, src, uint32_t(rowBytes), uint32_t(numBytes));
-        src += numBytes;
-      }
+      const uint32_t mipLevels = AsTexture(tex)->Shape().mipLevels;
+      for (uint32_t item = 0; item < arraySize; ++item)
+        context->UpdateSubresource(tex, item * mipLevels, nullptr, bitData + size_t(item) * numBytes,
+                                   uint32_t(rowBytes), uint32_t(numBytes));
     } else {
       context->UpdateSubresource(tex, 0, nullptr, bitData, uint32_t(rowBytes), uint32_t(numBytes));
     }
@@ -421,9 +460,10 @@ HRESULT CreateTextureFromDDSData(GpuDevice* device, GpuContext* context, const D
                                   texture, textureView);
   if (GpuFailed(hr) && !maxsize && mipCount > 1) {
     const GpuFeatureLevel level = device->GetFeatureLevel();
-    if (level >= GpuFeatureLevel_10_0) maxsize = 8192;
-    else if (level >= GpuFeatureLevel_9_3) maxsize = 4096;
-    else maxsize = isCubeMap ? 512 : 2048;
+    const bool volume = resDim == DDS_DIMENSION_TEXTURE3D;
+    if (level >= GpuFeatureLevel_10_0) maxsize = volume ? 2048 : 8192;
+    else if (level >= GpuFeatureLevel_9_3) maxsize = volume ? 256 : 4096;
+    else maxsize = volume ? 256 : isCubeMap ? 512 : 2048;
     hr = CreateWithInitData(device, resDim, width, height, depth, mipCount, arraySize, format, maxsize, usage,
                             bindFlags, cpuAccessFlags, miscFlags, forceSRGB, isCubeMap, bitData, bitSize, texture,
                             textureView);

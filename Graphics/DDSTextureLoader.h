@@ -1,6 +1,6 @@
-// Turns DDS files (with or without the DX10 extension header; 2D textures, arrays and cube maps)
-// into textures of the graphics layer with their shader-resource views. Results are the layer's
-// platform-style result codes; nothing is logged here, the callers log.
+// Turns DDS files (with or without the DX10 extension header; 1D and 2D textures, their arrays, cube
+// maps and volumes) into textures of the graphics layer with their shader-resource views. Results
+// are the layer's platform-style result codes; nothing is logged here, the callers log.
 #pragma once
 
 #include "Platform/Graphics/GpuContext.h"

@@ -27,13 +27,13 @@ void Texture::LoadWith(const std::string& path, Loader loader) {
   // Paths are ASCII: one wide character per byte.
   const std::wstring wide(path.begin(), path.end());
   const int32_t result = loader(wide, &m_texture, &m_view);
-  Platform::GpuTexture2D* texture = Platform::AsTexture2D(m_texture);
+  Platform::GpuTexture* texture = Platform::AsTexture(m_texture);
   if (Platform::GpuFailed(result) || !texture) {
     GFX_LOG(Error, "Failed to Create Texture from, %s", path.c_str());
     Release();
     return;
   }
-  m_size = Base::Vec2(float(texture->GetDesc().width), float(texture->GetDesc().height));
+  m_size = Base::Vec2(float(texture->Shape().width), float(texture->Shape().height));
   m_loaded = true;
 }
 

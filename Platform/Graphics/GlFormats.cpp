@@ -53,6 +53,8 @@ const GlFormatInfo kFormats[] = {
     {GpuFormat_BC4_SNorm, GL_COMPRESSED_SIGNED_RED_RGTC1, 0, 0, 8, C, 0, 0, false},
     {GpuFormat_BC5_UNorm, GL_COMPRESSED_RG_RGTC2, 0, 0, 16, C, 0, 0, false},
     {GpuFormat_BC5_SNorm, GL_COMPRESSED_SIGNED_RG_RGTC2, 0, 0, 16, C, 0, 0, false},
+    // Red in the high five bits, blue in the low five: GL's 5-6-5 packing of RGB.
+    {GpuFormat_B5G6R5_UNorm, GL_RGB565, GL_RGB, GL_UNSIGNED_SHORT_5_6_5, 2, R, 0, 0, false},
     {GpuFormat_B8G8R8A8_UNorm, GL_RGBA8, GL_BGRA, GL_UNSIGNED_BYTE, 4, R | V, GL_BGRA, GL_UNSIGNED_BYTE, true},
     {GpuFormat_B8G8R8X8_UNorm, GL_RGBA8, GL_BGRA, GL_UNSIGNED_BYTE, 4, R | X, 0, 0, false},
     {GpuFormat_B8G8R8A8_UNorm_SRGB, GL_SRGB8_ALPHA8, GL_BGRA, GL_UNSIGNED_BYTE, 4, SR | R, 0, 0, false},

@@ -554,8 +554,7 @@ void GpuContext::ApplyTextures() {
       serial = view->Serial();
     } else {
       // Unbound (or of the wrong kind): samples as zero.
-      int kind = use.target == GL_TEXTURE_2D ? 0 : use.target == GL_TEXTURE_2D_ARRAY ? 1
-                 : use.target == GL_TEXTURE_CUBE_MAP ? 2 : 3;
+      const int kind = GpuDevice::ZeroTextureKind(use.target);
       name = m_device->m_zeroTextures[kind];
       serial = uint64_t(kind) + 1;
     }
@@ -663,7 +662,7 @@ void GpuContext::Unmap(GpuResource* resource, uint32_t) {
 }
 
 void GpuContext::UpdateSubresource(GpuResource* resource, uint32_t subresource, const GpuBox* box,
-                                   const void* data, uint32_t rowPitch, uint32_t) {
+                                   const void* data, uint32_t rowPitch, uint32_t depthPitch) {
   if (!resource || !data) return;
   m_device->Gl().Ensure();
   if (resource->Kind() == GpuResourceKind::Buffer) {
@@ -674,20 +673,16 @@ void GpuContext::UpdateSubresource(GpuResource* resource, uint32_t subresource, 
     glNamedBufferSubData(buffer->m_name, begin, end - begin, data);
     return;
   }
-  auto* texture = static_cast<GpuTexture2D*>(resource);
-  const GpuTexture2DDesc& d = texture->m_desc;
-  if (subresource >= d.mipLevels * d.arraySize) return;
-  uint32_t mip = subresource % d.mipLevels, layer = subresource / d.mipLevels;
-  uint32_t w = std::max(1u, d.width >> mip), h = std::max(1u, d.height >> mip);
-  uint32_t x = 0, y = 0;
-  if (box) {
-    if (box->right > w || box->bottom > h || box->left >= box->right || box->top >= box->bottom) return;
-    x = box->left;
-    y = box->top;
-    w = box->right - box->left;
-    h = box->bottom - box->top;
-  }
-  m_device->UploadTexture(texture, mip, layer, x, y, w, h, data, rowPitch);
+  GpuTexture* texture = AsTexture(resource);
+  const GpuTextureShape& s = texture->m_shape;
+  if (subresource >= s.mipLevels * s.arraySize) return;
+  uint32_t mip = subresource % s.mipLevels, layer = subresource / s.mipLevels;
+  const GpuBox level{0, 0, 0, std::max(1u, s.width >> mip), std::max(1u, s.height >> mip),
+                     std::max(1u, s.depth >> mip)};
+  if (box && (box->right > level.right || box->bottom > level.bottom || box->back > level.back ||
+              box->left >= box->right || box->top >= box->bottom || box->front >= box->back))
+    return;
+  m_device->UploadTexture(texture, mip, layer, box ? *box : level, data, rowPitch, depthPitch);
 }
 
 void GpuContext::GenerateMips(GpuShaderResourceView* view) {

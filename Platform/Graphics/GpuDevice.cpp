@@ -23,9 +23,9 @@ namespace {
 std::atomic<uint64_t> g_nextSerial{16};  // below 16: the device's own zero objects
 GpuMessageSink g_sink = nullptr;
 
-uint32_t MipCount(uint32_t w, uint32_t h) {
+uint32_t MipCount(uint32_t w, uint32_t h, uint32_t d = 1) {
   uint32_t n = 1;
-  for (uint32_t m = std::max(w, h); m > 1; m >>= 1) ++n;
+  for (uint32_t m = std::max({w, h, d}); m > 1; m >>= 1) ++n;
   return n;
 }
 
@@ -34,6 +34,9 @@ GlEnum TargetFor(GpuViewDimension d) {
     case GpuViewDimension::Texture2DArray: return GL_TEXTURE_2D_ARRAY;
     case GpuViewDimension::TextureCube: return GL_TEXTURE_CUBE_MAP;
     case GpuViewDimension::TextureCubeArray: return GL_TEXTURE_CUBE_MAP_ARRAY;
+    case GpuViewDimension::Texture1D: return GL_TEXTURE_1D;
+    case GpuViewDimension::Texture1DArray: return GL_TEXTURE_1D_ARRAY;
+    case GpuViewDimension::Texture3D: return GL_TEXTURE_3D;
     default: return GL_TEXTURE_2D;
   }
 }
@@ -42,6 +45,38 @@ GpuViewDimension NaturalDimension(const GpuTexture2DDesc& d) {
   if (d.miscFlags & GpuMisc_TextureCube)
     return d.arraySize == 6 ? GpuViewDimension::TextureCube : GpuViewDimension::TextureCubeArray;
   return d.arraySize > 1 ? GpuViewDimension::Texture2DArray : GpuViewDimension::Texture2D;
+}
+
+// The view a texture gets when none is described: all of it, as the kind it was made.
+GpuViewDimension NaturalDimension(GpuTexture* texture) {
+  switch (texture->Kind()) {
+    case GpuResourceKind::Texture1D:
+      return texture->Shape().arraySize > 1 ? GpuViewDimension::Texture1DArray : GpuViewDimension::Texture1D;
+    case GpuResourceKind::Texture3D: return GpuViewDimension::Texture3D;
+    default: return NaturalDimension(static_cast<GpuTexture2D*>(texture)->GetDesc());
+  }
+}
+
+bool DimensionFitsKind(GpuViewDimension d, GpuResourceKind kind) {
+  switch (d) {
+    case GpuViewDimension::Texture1D: case GpuViewDimension::Texture1DArray: return kind == GpuResourceKind::Texture1D;
+    case GpuViewDimension::Texture3D: return kind == GpuResourceKind::Texture3D;
+    case GpuViewDimension::Unknown: return false;
+    default: return kind == GpuResourceKind::Texture2D;
+  }
+}
+
+// Targets whose array items are the third coordinate of GL's image calls.
+bool LayeredIn3D(GlEnum target) {
+  return target == GL_TEXTURE_2D_ARRAY || target == GL_TEXTURE_CUBE_MAP || target == GL_TEXTURE_CUBE_MAP_ARRAY;
+}
+
+// What every texture kind checks of its use before storage is made.
+GpuResult CheckTextureUse(const GlFormatInfo& info, uint32_t bindFlags, GpuUsage usage, const GpuSubresourceData* init) {
+  if ((bindFlags & GpuBind_RenderTarget) && !(info.flags & GlFormat_Renderable)) return kGpuInvalidArg;
+  if ((bindFlags & GpuBind_DepthStencil) && !(info.flags & GlFormat_Depth)) return kGpuInvalidArg;
+  if (usage == GpuUsage::Immutable && !init) return kGpuInvalidArg;
+  return kGpuOk;
 }
 
 void SetSwizzle(GlName texture, const GlFormatInfo& info) {
@@ -66,6 +101,13 @@ void RotateDepthStencil(uint8_t* data, size_t bytes, bool toGl) {
 
 GlEnum SamplerTarget(GLenum type) {
   switch (type) {
+    case GL_SAMPLER_1D: case GL_SAMPLER_1D_SHADOW: case GL_INT_SAMPLER_1D: case GL_UNSIGNED_INT_SAMPLER_1D:
+      return GL_TEXTURE_1D;
+    case GL_SAMPLER_1D_ARRAY: case GL_SAMPLER_1D_ARRAY_SHADOW: case GL_INT_SAMPLER_1D_ARRAY:
+    case GL_UNSIGNED_INT_SAMPLER_1D_ARRAY:
+      return GL_TEXTURE_1D_ARRAY;
+    case GL_SAMPLER_3D: case GL_INT_SAMPLER_3D: case GL_UNSIGNED_INT_SAMPLER_3D:
+      return GL_TEXTURE_3D;
     case GL_SAMPLER_2D: case GL_SAMPLER_2D_SHADOW: case GL_INT_SAMPLER_2D: case GL_UNSIGNED_INT_SAMPLER_2D:
       return GL_TEXTURE_2D;
     case GL_SAMPLER_2D_ARRAY: case GL_SAMPLER_2D_ARRAY_SHADOW: case GL_INT_SAMPLER_2D_ARRAY:
@@ -137,7 +179,7 @@ GpuBuffer::~GpuBuffer() {
   }
 }
 
-GpuTexture2D::~GpuTexture2D() {
+GpuTexture::~GpuTexture() {
   if (GpuDevice* d = LiveDevice()) {
     d->Gl().Ensure();
     glDeleteTextures(1, &m_name);
@@ -254,21 +296,21 @@ bool GpuDevice::Init(GlContext* gl, GpuFeatureLevel level) {
                            epoxy_has_gl_extension("GL_EXT_polygon_offset_clamp");
 
   // What unbound shader-resource slots sample: zero in every channel.
-  const uint8_t zeros[4 * 6] = {};
-  const GlEnum targets[4] = {GL_TEXTURE_2D, GL_TEXTURE_2D_ARRAY, GL_TEXTURE_CUBE_MAP, GL_TEXTURE_CUBE_MAP_ARRAY};
-  for (int i = 0; i < 4; ++i) {
-    glCreateTextures(targets[i], 1, &m_zeroTextures[i]);
-    if (i == 0) {
-      glTextureStorage2D(m_zeroTextures[i], 1, GL_RGBA8, 1, 1);
-      glTextureSubImage2D(m_zeroTextures[i], 0, 0, 0, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, zeros);
-    } else if (i == 2) {
-      glTextureStorage2D(m_zeroTextures[i], 1, GL_RGBA8, 1, 1);
-      glTextureSubImage3D(m_zeroTextures[i], 0, 0, 0, 0, 1, 1, 6, GL_RGBA, GL_UNSIGNED_BYTE, zeros);
-    } else {
-      GLsizei layers = i == 1 ? 1 : 6;
-      glTextureStorage3D(m_zeroTextures[i], 1, GL_RGBA8, 1, 1, layers);
-      glTextureSubImage3D(m_zeroTextures[i], 0, 0, 0, 0, 1, 1, layers, GL_RGBA, GL_UNSIGNED_BYTE, zeros);
+  const uint8_t zeros[4] = {};
+  const GlEnum targets[kZeroTextureKinds] = {GL_TEXTURE_2D, GL_TEXTURE_2D_ARRAY, GL_TEXTURE_CUBE_MAP,
+                                             GL_TEXTURE_CUBE_MAP_ARRAY, GL_TEXTURE_1D, GL_TEXTURE_1D_ARRAY,
+                                             GL_TEXTURE_3D};
+  for (int i = 0; i < kZeroTextureKinds; ++i) {
+    GlName& name = m_zeroTextures[i];
+    glCreateTextures(targets[i], 1, &name);
+    switch (targets[i]) {
+      case GL_TEXTURE_1D: glTextureStorage1D(name, 1, GL_RGBA8, 1); break;
+      case GL_TEXTURE_2D: case GL_TEXTURE_CUBE_MAP: case GL_TEXTURE_1D_ARRAY:
+        glTextureStorage2D(name, 1, GL_RGBA8, 1, 1);
+        break;
+      default: glTextureStorage3D(name, 1, GL_RGBA8, 1, 1, targets[i] == GL_TEXTURE_CUBE_MAP_ARRAY ? 6 : 1);
     }
+    glClearTexImage(name, 0, GL_RGBA, GL_UNSIGNED_BYTE, zeros);
   }
   glCreateBuffers(1, &m_zeroBuffer);
   const uint8_t zeroVertex[64] = {};
@@ -303,7 +345,7 @@ GpuDevice::~GpuDevice() {
     for (auto& [key, program] : m_programs)
       if (program.name) glDeleteProgram(program.name);
     for (auto& [key, fbo] : m_framebuffers) glDeleteFramebuffers(1, &fbo);
-    glDeleteTextures(4, m_zeroTextures);
+    glDeleteTextures(kZeroTextureKinds, m_zeroTextures);
     glDeleteBuffers(1, &m_zeroBuffer);
     glDeleteSamplers(1, &m_defaultSampler);
   }
@@ -312,6 +354,18 @@ GpuDevice::~GpuDevice() {
     m_link->Release();
   }
   delete m_gl;
+}
+
+int GpuDevice::ZeroTextureKind(GlEnum target) {
+  switch (target) {
+    case GL_TEXTURE_2D_ARRAY: return 1;
+    case GL_TEXTURE_CUBE_MAP: return 2;
+    case GL_TEXTURE_CUBE_MAP_ARRAY: return 3;
+    case GL_TEXTURE_1D: return 4;
+    case GL_TEXTURE_1D_ARRAY: return 5;
+    case GL_TEXTURE_3D: return 6;
+    default: return 0;
+  }
 }
 
 void GpuDevice::GetImmediateContext(GpuContext** out) {
@@ -343,6 +397,33 @@ GpuResult GpuDevice::CreateBuffer(const GpuBufferDesc& desc, const GpuSubresourc
   return kGpuOk;
 }
 
+GpuResult GpuDevice::CreateTexture1D(const GpuTexture1DDesc& descIn, const GpuSubresourceData* init,
+                                     GpuTexture1D** out) {
+  if (!out) return kGpuInvalidArg;
+  *out = nullptr;
+  const GlFormatInfo* info = FindGlFormat(descIn.format);
+  // GL stores block-compressed and depth formats in two dimensions at least.
+  if (!info || (info->flags & (GlFormat_Compressed | GlFormat_Depth))) return kGpuNotSupported;
+  GpuTexture1DDesc desc = descIn;
+  if (desc.width == 0 || desc.width > 16384 || desc.arraySize == 0 || desc.arraySize > 2048 ||
+      (desc.miscFlags & GpuMisc_TextureCube))
+    return kGpuInvalidArg;
+  if (GpuResult r = CheckTextureUse(*info, desc.bindFlags, desc.usage, init); GpuFailed(r)) return r;
+  const uint32_t full = MipCount(desc.width, 1);
+  desc.mipLevels = desc.mipLevels == 0 ? full : desc.mipLevels;
+  if (desc.mipLevels > full) return kGpuInvalidArg;
+
+  auto* texture = new GpuTexture1D(m_link, desc);
+  texture->m_shape = {desc.width, 1, 1, desc.mipLevels, desc.arraySize, desc.bindFlags};
+  if (GpuResult r = MakeTextureStorage(texture, desc.arraySize > 1 ? GL_TEXTURE_1D_ARRAY : GL_TEXTURE_1D, *info, init);
+      GpuFailed(r)) {
+    texture->Release();
+    return r;
+  }
+  *out = texture;
+  return kGpuOk;
+}
+
 GpuResult GpuDevice::CreateTexture2D(const GpuTexture2DDesc& descIn, const GpuSubresourceData* init,
                                      GpuTexture2D** out) {
   if (!out) return kGpuInvalidArg;
@@ -356,69 +437,130 @@ GpuResult GpuDevice::CreateTexture2D(const GpuTexture2DDesc& descIn, const GpuSu
   if (desc.sampleCount != 1) return kGpuNotSupported;
   bool cube = desc.miscFlags & GpuMisc_TextureCube;
   if (cube && (desc.arraySize % 6 != 0 || desc.width != desc.height)) return kGpuInvalidArg;
-  if ((desc.bindFlags & GpuBind_RenderTarget) && !(info->flags & GlFormat_Renderable)) return kGpuInvalidArg;
-  if ((desc.bindFlags & GpuBind_DepthStencil) && !(info->flags & GlFormat_Depth)) return kGpuInvalidArg;
-  if (desc.usage == GpuUsage::Immutable && !init) return kGpuInvalidArg;
+  if (GpuResult r = CheckTextureUse(*info, desc.bindFlags, desc.usage, init); GpuFailed(r)) return r;
   uint32_t full = MipCount(desc.width, desc.height);
   desc.mipLevels = desc.mipLevels == 0 ? full : desc.mipLevels;
   if (desc.mipLevels > full) return kGpuInvalidArg;
 
-  m_gl->Ensure();
   auto* texture = new GpuTexture2D(m_link, desc);
-  texture->m_info = info;
-  texture->m_target = TargetFor(NaturalDimension(desc));
-  glCreateTextures(texture->m_target, 1, &texture->m_name);
-  if (texture->m_target == GL_TEXTURE_2D || texture->m_target == GL_TEXTURE_CUBE_MAP)
-    glTextureStorage2D(texture->m_name, desc.mipLevels, info->internalFormat, desc.width, desc.height);
-  else
-    glTextureStorage3D(texture->m_name, desc.mipLevels, info->internalFormat, desc.width, desc.height,
-                       desc.arraySize);
-  if (glGetError() != GL_NO_ERROR) {
+  texture->m_shape = {desc.width, desc.height, 1, desc.mipLevels, desc.arraySize, desc.bindFlags};
+  if (GpuResult r = MakeTextureStorage(texture, TargetFor(NaturalDimension(desc)), *info, init); GpuFailed(r)) {
     texture->Release();
-    return kGpuOutOfMemory;
-  }
-  SetSwizzle(texture->m_name, *info);
-  if (init) {
-    for (uint32_t slice = 0; slice < desc.arraySize; ++slice) {
-      for (uint32_t mip = 0; mip < desc.mipLevels; ++mip) {
-        const GpuSubresourceData& data = init[slice * desc.mipLevels + mip];
-        if (!data.sysMem) continue;
-        UploadTexture(texture, mip, slice, 0, 0, std::max(1u, desc.width >> mip),
-                      std::max(1u, desc.height >> mip), data.sysMem, data.sysMemPitch);
-      }
-    }
+    return r;
   }
   *out = texture;
   return kGpuOk;
 }
 
-void GpuDevice::UploadTexture(GpuTexture2D* texture, uint32_t mip, uint32_t layer, uint32_t x,
-                              uint32_t y, uint32_t w, uint32_t h, const void* data, uint32_t rowPitch) {
+GpuResult GpuDevice::CreateTexture3D(const GpuTexture3DDesc& descIn, const GpuSubresourceData* init,
+                                     GpuTexture3D** out) {
+  if (!out) return kGpuInvalidArg;
+  *out = nullptr;
+  const GlFormatInfo* info = FindGlFormat(descIn.format);
+  if (!info || (info->flags & GlFormat_Depth)) return kGpuNotSupported;
+  GpuTexture3DDesc desc = descIn;
+  if (desc.width == 0 || desc.height == 0 || desc.depth == 0 || desc.width > 2048 || desc.height > 2048 ||
+      desc.depth > 2048 || (desc.miscFlags & GpuMisc_TextureCube))
+    return kGpuInvalidArg;
+  if (GpuResult r = CheckTextureUse(*info, desc.bindFlags, desc.usage, init); GpuFailed(r)) return r;
+  const uint32_t full = MipCount(desc.width, desc.height, desc.depth);
+  desc.mipLevels = desc.mipLevels == 0 ? full : desc.mipLevels;
+  if (desc.mipLevels > full) return kGpuInvalidArg;
+
+  auto* texture = new GpuTexture3D(m_link, desc);
+  texture->m_shape = {desc.width, desc.height, desc.depth, desc.mipLevels, 1, desc.bindFlags};
+  if (GpuResult r = MakeTextureStorage(texture, GL_TEXTURE_3D, *info, init); GpuFailed(r)) {
+    texture->Release();
+    return r;
+  }
+  *out = texture;
+  return kGpuOk;
+}
+
+GpuResult GpuDevice::MakeTextureStorage(GpuTexture* texture, GlEnum target, const GlFormatInfo& info,
+                                        const GpuSubresourceData* init) {
+  const GpuTextureShape& s = texture->m_shape;
+  m_gl->Ensure();
+  texture->m_info = &info;
+  texture->m_target = target;
+  glCreateTextures(target, 1, &texture->m_name);
+  const GLsizei mips = GLsizei(s.mipLevels);
+  switch (target) {
+    case GL_TEXTURE_1D: glTextureStorage1D(texture->m_name, mips, info.internalFormat, s.width); break;
+    case GL_TEXTURE_1D_ARRAY:
+      glTextureStorage2D(texture->m_name, mips, info.internalFormat, s.width, s.arraySize);
+      break;
+    case GL_TEXTURE_2D: case GL_TEXTURE_CUBE_MAP:
+      glTextureStorage2D(texture->m_name, mips, info.internalFormat, s.width, s.height);
+      break;
+    case GL_TEXTURE_3D:
+      glTextureStorage3D(texture->m_name, mips, info.internalFormat, s.width, s.height, s.depth);
+      break;
+    default: glTextureStorage3D(texture->m_name, mips, info.internalFormat, s.width, s.height, s.arraySize);
+  }
+  if (GLenum error = glGetError(); error != GL_NO_ERROR) {
+    // A block format GL keeps out of volumes is an operation it refuses, not a lack of memory.
+    return error == GL_OUT_OF_MEMORY ? kGpuOutOfMemory : kGpuNotSupported;
+  }
+  SetSwizzle(texture->m_name, info);
+  if (init) {
+    for (uint32_t item = 0; item < s.arraySize; ++item) {
+      for (uint32_t mip = 0; mip < s.mipLevels; ++mip) {
+        const GpuSubresourceData& data = init[item * s.mipLevels + mip];
+        if (!data.sysMem) continue;
+        const GpuBox level{0, 0, 0, std::max(1u, s.width >> mip), std::max(1u, s.height >> mip),
+                           std::max(1u, s.depth >> mip)};
+        UploadTexture(texture, mip, item, level, data.sysMem, data.sysMemPitch, data.sysMemSlicePitch);
+      }
+    }
+  }
+  return kGpuOk;
+}
+
+void GpuDevice::UploadTexture(GpuTexture* texture, uint32_t mip, uint32_t layer, const GpuBox& box,
+                              const void* data, uint32_t rowPitch, uint32_t depthPitch) {
   const GlFormatInfo& info = *texture->m_info;
+  const uint32_t x = box.left, y = box.top, z = box.front;
+  const uint32_t w = box.right - box.left, h = box.bottom - box.top, d = box.back - box.front;
   uint32_t rowBytes, rows;
   GlSurfaceInfo(info, w, h, &rowBytes, &rows);
+  const uint32_t pitch = rowPitch ? rowPitch : rowBytes;
+  const size_t slicePitch = depthPitch ? depthPitch : size_t(pitch) * rows;
   const uint8_t* src = static_cast<const uint8_t*>(data);
   std::vector<uint8_t> packed;
-  bool depthStencil = info.format == GpuFormat_D24_UNorm_S8_UInt;
-  if ((rowPitch && rowPitch != rowBytes) || depthStencil) {
-    uint32_t pitch = rowPitch ? rowPitch : rowBytes;
-    packed.resize(size_t(rowBytes) * rows);
-    for (uint32_t r = 0; r < rows; ++r) std::memcpy(&packed[size_t(r) * rowBytes], src + size_t(r) * pitch, rowBytes);
+  const bool depthStencil = info.format == GpuFormat_D24_UNorm_S8_UInt;
+  if (pitch != rowBytes || (d > 1 && slicePitch != size_t(rowBytes) * rows) || depthStencil) {
+    packed.resize(size_t(rowBytes) * rows * d);
+    uint8_t* to = packed.data();
+    for (uint32_t slice = 0; slice < d; ++slice)
+      for (uint32_t r = 0; r < rows; ++r, to += rowBytes)
+        std::memcpy(to, src + slice * slicePitch + size_t(r) * pitch, rowBytes);
     if (depthStencil) RotateDepthStencil(packed.data(), packed.size(), true);
     src = packed.data();
   }
   m_gl->Ensure();
-  bool flat = texture->m_target == GL_TEXTURE_2D;
+  const GLuint name = texture->m_name;
+  const GlEnum target = texture->m_target;
   if (info.flags & GlFormat_Compressed) {
-    GLsizei bytes = GLsizei(rowBytes * rows);
-    if (flat)
-      glCompressedTextureSubImage2D(texture->m_name, mip, x, y, w, h, info.internalFormat, bytes, src);
+    const GLsizei bytes = GLsizei(size_t(rowBytes) * rows * d);
+    if (target == GL_TEXTURE_2D)
+      glCompressedTextureSubImage2D(name, mip, x, y, w, h, info.internalFormat, bytes, src);
+    else if (target == GL_TEXTURE_3D)
+      glCompressedTextureSubImage3D(name, mip, x, y, z, w, h, d, info.internalFormat, bytes, src);
     else
-      glCompressedTextureSubImage3D(texture->m_name, mip, x, y, layer, w, h, 1, info.internalFormat, bytes, src);
-  } else if (flat) {
-    glTextureSubImage2D(texture->m_name, mip, x, y, w, h, info.uploadFormat, info.uploadType, src);
-  } else {
-    glTextureSubImage3D(texture->m_name, mip, x, y, layer, w, h, 1, info.uploadFormat, info.uploadType, src);
+      glCompressedTextureSubImage3D(name, mip, x, y, layer, w, h, 1, info.internalFormat, bytes, src);
+    return;
+  }
+  switch (target) {
+    case GL_TEXTURE_1D: glTextureSubImage1D(name, mip, x, w, info.uploadFormat, info.uploadType, src); break;
+    case GL_TEXTURE_1D_ARRAY:
+      glTextureSubImage2D(name, mip, x, layer, w, 1, info.uploadFormat, info.uploadType, src);
+      break;
+    case GL_TEXTURE_2D: glTextureSubImage2D(name, mip, x, y, w, h, info.uploadFormat, info.uploadType, src); break;
+    case GL_TEXTURE_3D:
+      glTextureSubImage3D(name, mip, x, y, z, w, h, d, info.uploadFormat, info.uploadType, src);
+      break;
+    default: glTextureSubImage3D(name, mip, x, y, layer, w, h, 1, info.uploadFormat, info.uploadType, src);
   }
 }
 
@@ -426,29 +568,30 @@ GpuResult GpuDevice::CreateShaderResourceView(GpuResource* resource, const GpuSh
                                               GpuShaderResourceView** out) {
   if (!out) return kGpuInvalidArg;
   *out = nullptr;
-  if (!resource || resource->Kind() != GpuResourceKind::Texture2D) return kGpuInvalidArg;
-  auto* texture = static_cast<GpuTexture2D*>(resource);
-  const GpuTexture2DDesc& td = texture->m_desc;
-  if (!(td.bindFlags & GpuBind_ShaderResource)) return kGpuInvalidArg;
+  GpuTexture* texture = AsTexture(resource);
+  if (!texture) return kGpuInvalidArg;
+  const GpuTextureShape& shape = texture->m_shape;
+  if (!(shape.bindFlags & GpuBind_ShaderResource)) return kGpuInvalidArg;
 
   GpuShaderResourceViewDesc desc;
   if (descIn) {
     desc = *descIn;
   } else {
-    desc.dimension = NaturalDimension(td);
-    desc.arraySize = desc.dimension == GpuViewDimension::TextureCubeArray ? td.arraySize / 6 : td.arraySize;
+    desc.dimension = NaturalDimension(texture);
+    desc.arraySize = desc.dimension == GpuViewDimension::TextureCubeArray ? shape.arraySize / 6 : shape.arraySize;
   }
-  if (desc.format == GpuFormat_Unknown) desc.format = td.format;
-  if (desc.mipLevels == 0xffffffffu && desc.mostDetailedMip < td.mipLevels)
-    desc.mipLevels = td.mipLevels - desc.mostDetailedMip;
-  uint32_t layers = desc.dimension == GpuViewDimension::Texture2D          ? 1
+  if (desc.format == GpuFormat_Unknown) desc.format = texture->m_info->format;
+  if (desc.mipLevels == 0xffffffffu && desc.mostDetailedMip < shape.mipLevels)
+    desc.mipLevels = shape.mipLevels - desc.mostDetailedMip;
+  uint32_t layers = desc.dimension == GpuViewDimension::Texture2D || desc.dimension == GpuViewDimension::Texture1D ||
+                            desc.dimension == GpuViewDimension::Texture3D
+                        ? 1
                     : desc.dimension == GpuViewDimension::TextureCube      ? 6
                     : desc.dimension == GpuViewDimension::TextureCubeArray ? desc.arraySize * 6
                                                                            : desc.arraySize;
   const GlFormatInfo* info = FindGlFormat(desc.format);
-  if (!info || desc.mipLevels == 0 || desc.mostDetailedMip + desc.mipLevels > td.mipLevels ||
-      layers == 0 || desc.firstArraySlice + layers > td.arraySize ||
-      desc.dimension == GpuViewDimension::Unknown)
+  if (!info || desc.mipLevels == 0 || desc.mostDetailedMip + desc.mipLevels > shape.mipLevels ||
+      layers == 0 || desc.firstArraySlice + layers > shape.arraySize || !DimensionFitsKind(desc.dimension, texture->Kind()))
     return kGpuInvalidArg;
 
   m_gl->Ensure();
@@ -457,7 +600,7 @@ GpuResult GpuDevice::CreateShaderResourceView(GpuResource* resource, const GpuSh
   view->m_desc = desc;
   view->m_target = TargetFor(desc.dimension);
   bool whole = view->m_target == texture->m_target && desc.mostDetailedMip == 0 &&
-               desc.mipLevels == td.mipLevels && desc.firstArraySlice == 0 && layers == td.arraySize &&
+               desc.mipLevels == shape.mipLevels && desc.firstArraySlice == 0 && layers == shape.arraySize &&
                info->internalFormat == texture->m_info->internalFormat &&
                (info->flags & (GlFormat_AlphaOnly | GlFormat_OpaqueAlpha)) ==
                    (texture->m_info->flags & (GlFormat_AlphaOnly | GlFormat_OpaqueAlpha));
@@ -696,6 +839,7 @@ GpuResult GpuDevice::CheckFormatSupport(GpuFormat format, uint32_t* support) con
   const GlFormatInfo* info = FindGlFormat(format);
   if (!info) return kGpuFail;
   uint32_t s = GpuSupport_Texture2D | GpuSupport_TextureCube;
+  if (!(info->flags & (GlFormat_Compressed | GlFormat_Depth))) s |= GpuSupport_Texture1D | GpuSupport_Texture3D;
   if (!(info->flags & GlFormat_Depth)) s |= GpuSupport_ShaderSample;
   if (info->flags & GlFormat_Vertex) s |= GpuSupport_Buffer | GpuSupport_VertexBuffer;
   if (format == GpuFormat_R16_UInt || format == GpuFormat_R32_UInt) s |= GpuSupport_IndexBuffer;
@@ -859,23 +1003,26 @@ void GpuDevice::ForgetShader(uint64_t serial) {
 
 // ---- test hooks ----------------------------------------------------------------------------
 
-GpuResult GpuDevice::ReadTexels(GpuTexture2D* texture, uint32_t subresource, std::vector<uint8_t>* out) {
+GpuResult GpuDevice::ReadTexels(GpuTexture* texture, uint32_t subresource, std::vector<uint8_t>* out) {
   if (!texture || !out) return kGpuInvalidArg;
-  const GpuTexture2DDesc& d = texture->m_desc;
-  if (subresource >= d.mipLevels * d.arraySize) return kGpuInvalidArg;
-  uint32_t mip = subresource % d.mipLevels, layer = subresource / d.mipLevels;
-  uint32_t w = std::max(1u, d.width >> mip), h = std::max(1u, d.height >> mip);
+  const GpuTextureShape& s = texture->m_shape;
+  if (subresource >= s.mipLevels * s.arraySize) return kGpuInvalidArg;
+  uint32_t mip = subresource % s.mipLevels, layer = subresource / s.mipLevels;
+  uint32_t w = std::max(1u, s.width >> mip), h = std::max(1u, s.height >> mip), d = std::max(1u, s.depth >> mip);
   const GlFormatInfo& info = *texture->m_info;
   uint32_t rowBytes, rows;
   GlSurfaceInfo(info, w, h, &rowBytes, &rows);
-  out->assign(size_t(rowBytes) * rows, 0);
+  out->assign(size_t(rowBytes) * rows * d, 0);
+  // The item is the second coordinate of a 1D array and the third of layered 2D kinds.
+  const GLint y = texture->m_target == GL_TEXTURE_1D_ARRAY ? GLint(layer) : 0;
+  const GLint z = LayeredIn3D(texture->m_target) ? GLint(layer) : 0;
   m_gl->Ensure();
   GLsizei bytes = GLsizei(out->size());
   if (info.flags & GlFormat_Compressed)
-    glGetCompressedTextureSubImage(texture->m_name, mip, 0, 0, layer, w, h, 1, bytes, out->data());
+    glGetCompressedTextureSubImage(texture->m_name, mip, 0, y, z, w, h, d, bytes, out->data());
   else
-    glGetTextureSubImage(texture->m_name, mip, 0, 0, layer, w, h, 1, info.uploadFormat, info.uploadType,
-                         bytes, out->data());
+    glGetTextureSubImage(texture->m_name, mip, 0, y, z, w, h, d, info.uploadFormat, info.uploadType, bytes,
+                         out->data());
   if (info.format == GpuFormat_D24_UNorm_S8_UInt) RotateDepthStencil(out->data(), out->size(), false);
   return glGetError() == GL_NO_ERROR ? kGpuOk : kGpuFail;
 }

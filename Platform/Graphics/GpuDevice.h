@@ -50,9 +50,14 @@ class GpuDevice {
   uint32_t Release();
 
   GpuResult CreateBuffer(const GpuBufferDesc& desc, const GpuSubresourceData* init, GpuBuffer** out);
-  // `init` holds one entry per subresource, mip levels of slice 0 first.
+  // `init` holds one entry per subresource, mip levels of slice 0 first. One-dimensional textures
+  // take no block-compressed or depth format; volumes take what GL stores in three dimensions.
+  GpuResult CreateTexture1D(const GpuTexture1DDesc& desc, const GpuSubresourceData* init,
+                            GpuTexture1D** out);
   GpuResult CreateTexture2D(const GpuTexture2DDesc& desc, const GpuSubresourceData* init,
                             GpuTexture2D** out);
+  GpuResult CreateTexture3D(const GpuTexture3DDesc& desc, const GpuSubresourceData* init,
+                            GpuTexture3D** out);
   GpuResult CreateShaderResourceView(GpuResource* resource, const GpuShaderResourceViewDesc* desc,
                                      GpuShaderResourceView** out);
   GpuResult CreateRenderTargetView(GpuResource* resource, const GpuRenderTargetViewDesc* desc,
@@ -73,9 +78,9 @@ class GpuDevice {
   GpuResult CheckFormatSupport(GpuFormat format, uint32_t* support) const;
   void GetImmediateContext(GpuContext** out);
 
-  // Test hooks. Texels of one subresource, rows top first, in the format's own byte layout
-  // (blocks for compressed formats; depth in the low 24 bits for D24S8).
-  GpuResult ReadTexels(GpuTexture2D* texture, uint32_t subresource, std::vector<uint8_t>* out);
+  // Test hooks. Texels of one subresource, rows top first (a volume's slices front first), in the
+  // format's own byte layout (blocks for compressed formats; depth in the low 24 bits for D24S8).
+  GpuResult ReadTexels(GpuTexture* texture, uint32_t subresource, std::vector<uint8_t>* out);
   // The whole contents of a buffer that is not mapped.
   GpuResult ReadBuffer(GpuBuffer* buffer, std::vector<uint8_t>* out);
   const GpuStats& Stats() const { return m_stats; }
@@ -87,7 +92,7 @@ class GpuDevice {
   friend class GpuContext;
   friend class GpuSwapChain;
   friend class GpuBuffer;
-  friend class GpuTexture2D;
+  friend class GpuTexture;
   friend class GpuShaderResourceView;
   friend class GpuRenderTargetView;
   friend class GpuDepthStencilView;
@@ -137,8 +142,13 @@ class GpuDevice {
   GlName FindFramebuffer(const FramebufferKey& key, GpuRenderTargetView* const* rtvs,
                          GpuDepthStencilView* dsv);
   GlName MakeViewFramebuffer(GpuTexture2D* texture, uint32_t mip, uint32_t layer, bool depth);
-  void UploadTexture(GpuTexture2D* texture, uint32_t mip, uint32_t layer, uint32_t x, uint32_t y,
-                     uint32_t w, uint32_t h, const void* data, uint32_t rowPitch);
+  // Gives a new texture its GL storage of `target` and the initial data of its subresources.
+  GpuResult MakeTextureStorage(GpuTexture* texture, GlEnum target, const GlFormatInfo& info,
+                               const GpuSubresourceData* init);
+  // Writes `box` (texels of the level; front and back select a volume's slices) of one
+  // subresource. Pitches of 0 mean tightly packed rows and slices.
+  void UploadTexture(GpuTexture* texture, uint32_t mip, uint32_t layer, const GpuBox& box, const void* data,
+                     uint32_t rowPitch, uint32_t depthPitch);
   // Called by dying objects while the device lives.
   void ForgetView(uint64_t serial);
   void ForgetShader(uint64_t serial);
@@ -153,7 +163,11 @@ class GpuDevice {
 
   std::unordered_map<std::pair<uint64_t, uint64_t>, Program, PairHash> m_programs;
   std::unordered_map<FramebufferKey, GlName, KeyHash> m_framebuffers;
-  GlName m_zeroTextures[4] = {};  // 2D, 2D array, cube, cube array: what unbound slots sample
+  // What unbound slots (or slots holding a view of another kind) sample, one per sampler kind:
+  // 2D, 2D array, cube, cube array, 1D, 1D array, 3D.
+  static constexpr int kZeroTextureKinds = 7;
+  static int ZeroTextureKind(GlEnum target);
+  GlName m_zeroTextures[kZeroTextureKinds] = {};
   GlName m_zeroBuffer = 0;        // what unbound vertex slots read
   GlName m_defaultSampler = 0;    // linear, clamp: the state of an unbound sampler slot
   GpuRef<GpuInputLayout> m_emptyLayout;

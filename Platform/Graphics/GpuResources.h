@@ -14,7 +14,7 @@ struct GlFormatInfo;
 using GlName = uint32_t;  // a GL object name; kept out of this header's includes
 using GlEnum = uint32_t;
 
-enum class GpuResourceKind : uint32_t { Buffer, Texture2D };
+enum class GpuResourceKind : uint32_t { Buffer, Texture1D, Texture2D, Texture3D };
 
 class GpuResource : public GpuObject {
  public:
@@ -43,7 +43,52 @@ class GpuBuffer final : public GpuResource {
   bool m_mapped = false;
 };
 
-class GpuTexture2D final : public GpuResource {
+// The extent every texture kind reduces to, with how it may be bound: a one-dimensional texture is
+// one texel high, a volume has one array item, a cube counts its faces as items.
+struct GpuTextureShape {
+  uint32_t width = 1;
+  uint32_t height = 1;
+  uint32_t depth = 1;
+  uint32_t mipLevels = 1;  // the real count, also when 0 (the full chain) was asked for
+  uint32_t arraySize = 1;
+  uint32_t bindFlags = 0;
+};
+
+// What the three texture kinds share: GL storage of one format and its shape. Subresource i is
+// mip level i % mipLevels of array item i / mipLevels, as for every kind.
+class GpuTexture : public GpuResource {
+ public:
+  const GpuTextureShape& Shape() const { return m_shape; }
+
+ protected:
+  GpuTexture(GpuDeviceLink* link, GpuResourceKind kind) : GpuResource(link, kind) {}
+  ~GpuTexture() override;
+
+ private:
+  friend class GpuDevice;
+  friend class GpuContext;
+  friend class GpuSwapChain;
+
+  GpuTextureShape m_shape;
+  const GlFormatInfo* m_info = nullptr;
+  GlName m_name = 0;
+  GlEnum m_target = 0;
+};
+
+class GpuTexture1D final : public GpuTexture {
+ public:
+  const GpuTexture1DDesc& GetDesc() const { return m_desc; }
+
+ private:
+  friend class GpuDevice;
+  GpuTexture1D(GpuDeviceLink* link, const GpuTexture1DDesc& desc)
+      : GpuTexture(link, GpuResourceKind::Texture1D), m_desc(desc) {}
+  ~GpuTexture1D() override = default;
+
+  GpuTexture1DDesc m_desc;  // mipLevels holds the real count, also when 0 was asked for
+};
+
+class GpuTexture2D final : public GpuTexture {
  public:
   const GpuTexture2DDesc& GetDesc() const { return m_desc; }
 
@@ -52,18 +97,38 @@ class GpuTexture2D final : public GpuResource {
   friend class GpuContext;
   friend class GpuSwapChain;
   GpuTexture2D(GpuDeviceLink* link, const GpuTexture2DDesc& desc)
-      : GpuResource(link, GpuResourceKind::Texture2D), m_desc(desc) {}
-  ~GpuTexture2D() override;
+      : GpuTexture(link, GpuResourceKind::Texture2D), m_desc(desc) {}
+  ~GpuTexture2D() override = default;
 
   GpuTexture2DDesc m_desc;  // mipLevels holds the real count, also when 0 was asked for
-  const GlFormatInfo* m_info = nullptr;
-  GlName m_name = 0;
-  GlEnum m_target = 0;
 };
 
-// The texture behind a resource, or null for a buffer.
+class GpuTexture3D final : public GpuTexture {
+ public:
+  const GpuTexture3DDesc& GetDesc() const { return m_desc; }
+
+ private:
+  friend class GpuDevice;
+  GpuTexture3D(GpuDeviceLink* link, const GpuTexture3DDesc& desc)
+      : GpuTexture(link, GpuResourceKind::Texture3D), m_desc(desc) {}
+  ~GpuTexture3D() override = default;
+
+  GpuTexture3DDesc m_desc;  // mipLevels holds the real count, also when 0 was asked for
+};
+
+// The texture behind a resource of any kind, or null for a buffer.
+inline GpuTexture* AsTexture(GpuResource* resource) {
+  return resource && resource->Kind() != GpuResourceKind::Buffer ? static_cast<GpuTexture*>(resource) : nullptr;
+}
+// The texture behind a resource when it is of that kind, else null.
+inline GpuTexture1D* AsTexture1D(GpuResource* resource) {
+  return resource && resource->Kind() == GpuResourceKind::Texture1D ? static_cast<GpuTexture1D*>(resource) : nullptr;
+}
 inline GpuTexture2D* AsTexture2D(GpuResource* resource) {
   return resource && resource->Kind() == GpuResourceKind::Texture2D ? static_cast<GpuTexture2D*>(resource) : nullptr;
+}
+inline GpuTexture3D* AsTexture3D(GpuResource* resource) {
+  return resource && resource->Kind() == GpuResourceKind::Texture3D ? static_cast<GpuTexture3D*>(resource) : nullptr;
 }
 
 class GpuShaderResourceView final : public GpuObject {
@@ -78,7 +143,7 @@ class GpuShaderResourceView final : public GpuObject {
   explicit GpuShaderResourceView(GpuDeviceLink* link) : GpuObject(link) {}
   ~GpuShaderResourceView() override;
 
-  GpuRef<GpuTexture2D> m_texture;
+  GpuRef<GpuTexture> m_texture;
   GpuShaderResourceViewDesc m_desc;
   GlName m_name = 0;      // the texture's own name, or a texture view of it
   GlEnum m_target = 0;

@@ -63,6 +63,7 @@ enum GpuFormat : uint32_t {
   GpuFormat_BC4_SNorm = 81,
   GpuFormat_BC5_UNorm = 83,
   GpuFormat_BC5_SNorm = 84,
+  GpuFormat_B5G6R5_UNorm = 85,
   GpuFormat_B8G8R8A8_UNorm = 87,
   GpuFormat_B8G8R8X8_UNorm = 88,
   GpuFormat_B8G8R8A8_UNorm_SRGB = 91,
@@ -111,7 +112,9 @@ enum GpuFormatSupport : uint32_t {
   GpuSupport_Buffer = 0x1,
   GpuSupport_VertexBuffer = 0x2,
   GpuSupport_IndexBuffer = 0x4,
+  GpuSupport_Texture1D = 0x10,
   GpuSupport_Texture2D = 0x20,
+  GpuSupport_Texture3D = 0x40,
   GpuSupport_TextureCube = 0x80,
   GpuSupport_ShaderSample = 0x400,
   GpuSupport_MipAutogen = 0x20000,
@@ -123,7 +126,9 @@ enum GpuFormatSupport : uint32_t {
 enum class GpuShaderStage : uint32_t { Vertex = 0, Pixel = 1 };
 enum class GpuTopology : uint32_t { Undefined, PointList, LineList, LineStrip, TriangleList, TriangleStrip };
 enum class GpuInputClass : uint32_t { PerVertex, PerInstance };
-enum class GpuViewDimension : uint32_t { Unknown, Texture2D, Texture2DArray, TextureCube, TextureCubeArray };
+enum class GpuViewDimension : uint32_t {
+  Unknown, Texture2D, Texture2DArray, TextureCube, TextureCubeArray, Texture1D, Texture1DArray, Texture3D,
+};
 
 enum class GpuBlend : uint32_t {
   Zero, One, SrcColor, InvSrcColor, SrcAlpha, InvSrcAlpha, DestAlpha, InvDestAlpha, DestColor,
@@ -161,6 +166,17 @@ struct GpuSubresourceData {
   uint32_t sysMemSlicePitch = 0;
 };
 
+struct GpuTexture1DDesc {
+  uint32_t width = 0;
+  uint32_t mipLevels = 1;         // 0: the full chain
+  uint32_t arraySize = 1;
+  GpuFormat format = GpuFormat_Unknown;
+  GpuUsage usage = GpuUsage::Default;
+  uint32_t bindFlags = 0;
+  uint32_t cpuAccessFlags = 0;
+  uint32_t miscFlags = 0;
+};
+
 struct GpuTexture2DDesc {
   uint32_t width = 0;
   uint32_t height = 0;
@@ -169,6 +185,19 @@ struct GpuTexture2DDesc {
   GpuFormat format = GpuFormat_Unknown;
   uint32_t sampleCount = 1;
   uint32_t sampleQuality = 0;
+  GpuUsage usage = GpuUsage::Default;
+  uint32_t bindFlags = 0;
+  uint32_t cpuAccessFlags = 0;
+  uint32_t miscFlags = 0;
+};
+
+// A volume: depth slices of width x height texels, each level halving all three.
+struct GpuTexture3DDesc {
+  uint32_t width = 0;
+  uint32_t height = 0;
+  uint32_t depth = 0;
+  uint32_t mipLevels = 1;         // 0: the full chain
+  GpuFormat format = GpuFormat_Unknown;
   GpuUsage usage = GpuUsage::Default;
   uint32_t bindFlags = 0;
   uint32_t cpuAccessFlags = 0;

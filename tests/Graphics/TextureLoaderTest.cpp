@@ -1,5 +1,6 @@
-// DDS and PNG files written by the content writers, loaded into textures whose texels are read back
-// from the device; the loaders' refusals of broken files; and the texture resources.
+// DDS and PNG files written by the content writers, loaded into textures of every kind whose texels
+// are read back from the device; the loaders' refusals of broken files; and the texture resources.
+#include "DirectX/SpriteBatch.h"
 #include "Graphics/DDSTextureLoader.h"
 #include "Graphics/WICTextureLoader.h"
 #include "tests/Graphics/ResourceTestSupport.h"
@@ -146,6 +147,157 @@ TEST_F(TextureFiles, BrokenDdsFilesAreRefusedWithTheirCodes) {
   EXPECT_EQ(LoadDds(good).result, Platform::kGpuOk);
 }
 
+TEST_F(TextureFiles, OneDimensionalFilesAndTheirArraysKeepEveryLevel) {
+  for (uint32_t items : {1u, 3u}) {
+    DdsDesc desc;
+    desc.width = 8;
+    desc.mipCount = 4;  // 8, 4, 2, 1 texels
+    desc.arraySize = items;
+    desc.dx10 = true;
+    desc.dimension = DdsDimension::Texture1D;
+    const std::vector<uint8_t> data = Pattern(DdsDataBytes(desc), uint8_t(items));
+    ASSERT_EQ(data.size(), (8 + 4 + 2 + 1) * 4u * items);
+    Loaded loaded = LoadDds(WriteDdsBytes(desc, data));
+    ASSERT_EQ(loaded.result, Platform::kGpuOk) << items;
+    Platform::GpuTexture1D* line = Platform::AsTexture1D(loaded.texture.Get());
+    ASSERT_NE(line, nullptr) << "a 1D file is no 2D texture";
+    EXPECT_EQ(line->GetDesc().width, 8u);
+    EXPECT_EQ(line->GetDesc().mipLevels, 4u);
+    EXPECT_EQ(line->GetDesc().arraySize, items);
+    EXPECT_EQ(loaded.view->GetDesc().dimension,
+              items > 1 ? Platform::GpuViewDimension::Texture1DArray : Platform::GpuViewDimension::Texture1D);
+    size_t at = 0;
+    for (uint32_t item = 0; item < items; ++item) {
+      for (uint32_t mip = 0; mip < 4; ++mip) {
+        const size_t bytes = (8u >> mip) * 4u;
+        std::vector<uint8_t> texels;
+        ASSERT_EQ(device_->ReadTexels(line, item * 4 + mip, &texels), Platform::kGpuOk);
+        EXPECT_EQ(texels, std::vector<uint8_t>(data.begin() + at, data.begin() + at + bytes)) << item << " " << mip;
+        at += bytes;
+      }
+    }
+  }
+
+  // A one-dimensional file whose header says it is two texels high is invalid.
+  DdsDesc tall;
+  tall.width = 4;
+  tall.height = 2;
+  tall.dx10 = true;
+  tall.dimension = DdsDimension::Texture1D;
+  EXPECT_EQ(LoadDds(WriteDdsBytes(tall, Pattern(DdsDataBytes(tall), 1))).result, DirectX::kErrorInvalidData);
+}
+
+TEST_F(TextureFiles, VolumesKeepEverySliceOfEveryLevel) {
+  for (bool dx10 : {false, true}) {
+    DdsDesc desc;
+    desc.width = 4;
+    desc.height = 2;
+    desc.depth = 4;
+    desc.mipCount = 3;  // 4x2x4, 2x1x2, 1x1x1
+    desc.dx10 = dx10;
+    const std::vector<uint8_t> data = Pattern(DdsDataBytes(desc), 40);
+    ASSERT_EQ(data.size(), (4 * 2 * 4 + 2 * 1 * 2 + 1) * 4u);
+    Loaded loaded = LoadDds(WriteDdsBytes(desc, data));
+    ASSERT_EQ(loaded.result, Platform::kGpuOk) << dx10;
+    Platform::GpuTexture3D* volume = Platform::AsTexture3D(loaded.texture.Get());
+    ASSERT_NE(volume, nullptr);
+    EXPECT_EQ(volume->GetDesc().depth, 4u);
+    EXPECT_EQ(volume->GetDesc().mipLevels, 3u);
+    EXPECT_EQ(loaded.view->GetDesc().dimension, Platform::GpuViewDimension::Texture3D);
+    const size_t levelBytes[3] = {128, 16, 4};
+    size_t at = 0;
+    for (uint32_t mip = 0; mip < 3; ++mip) {
+      std::vector<uint8_t> texels;
+      ASSERT_EQ(device_->ReadTexels(volume, mip, &texels), Platform::kGpuOk);
+      EXPECT_EQ(texels, std::vector<uint8_t>(data.begin() + at, data.begin() + at + levelBytes[mip])) << mip;
+      at += levelBytes[mip];
+    }
+  }
+
+  // One level and a context: the device builds the chain from the whole first level.
+  DdsDesc single;
+  single.width = single.height = single.depth = 4;
+  const std::vector<uint8_t> data = Pattern(DdsDataBytes(single), 2);
+  ASSERT_EQ(data.size(), 256u);
+  Loaded built = LoadDds(WriteDdsBytes(single, data), true);
+  ASSERT_EQ(built.result, Platform::kGpuOk);
+  Platform::GpuTexture3D* volume = Platform::AsTexture3D(built.texture.Get());
+  ASSERT_NE(volume, nullptr);
+  EXPECT_EQ(volume->GetDesc().mipLevels, 3u);
+  std::vector<uint8_t> top;
+  ASSERT_EQ(device_->ReadTexels(volume, 0, &top), Platform::kGpuOk);
+  EXPECT_EQ(top, data);
+  // A file holding the first slice of that level but not the others is short, with or without a context.
+  const std::vector<uint8_t> whole = WriteDdsBytes(single, data);
+  const std::vector<uint8_t> oneSlice(whole.begin(), whole.end() - 3 * 64);
+  EXPECT_EQ(LoadDds(oneSlice, true).result, DirectX::kErrorHandleEof);
+  EXPECT_EQ(LoadDds(oneSlice).result, DirectX::kErrorHandleEof);
+}
+
+TEST_F(TextureFiles, BrokenVolumeFilesAreRefusedWithTheirCodes) {
+  DdsDesc desc;
+  desc.width = desc.height = desc.depth = 2;
+  desc.dx10 = true;
+  const std::vector<uint8_t> good = WriteDdsBytes(desc, Pattern(DdsDataBytes(desc), 1));
+  auto with = [&](size_t offset, uint32_t value) {
+    std::vector<uint8_t> bytes = good;
+    std::memcpy(bytes.data() + offset, &value, 4);
+    return bytes;
+  };
+  EXPECT_EQ(LoadDds(good).result, Platform::kGpuOk);
+  EXPECT_EQ(LoadDds(with(128 + 12, 2)).result, Platform::kGpuNotSupported);  // an array of volumes
+  uint32_t flags = 0;
+  std::memcpy(&flags, good.data() + 4 + 4, 4);
+  EXPECT_EQ(LoadDds(with(4 + 4, flags & ~DirectX::DDS_HEADER_FLAGS_VOLUME)).result, DirectX::kErrorInvalidData);
+  EXPECT_EQ(LoadDds(with(4 + 12, 2049)).result, Platform::kGpuNotSupported);  // wider than a volume may be
+  EXPECT_EQ(LoadDds(with(4 + 20, 2049)).result, Platform::kGpuNotSupported);  // deeper
+}
+
+TEST_F(TextureFiles, B5G6R5FilesKeepTheirPackedTexels) {
+  for (bool dx10 : {false, true}) {
+    DdsDesc desc;
+    desc.width = 4;
+    desc.height = 2;
+    desc.mipCount = 2;
+    desc.format = DdsFormat::B5G6R5;
+    desc.dx10 = dx10;
+    const std::vector<uint8_t> data = Pattern(DdsDataBytes(desc), 7);
+    ASSERT_EQ(data.size(), (4 * 2 + 2 * 1) * 2u);
+    Loaded loaded = LoadDds(WriteDdsBytes(desc, data));
+    ASSERT_EQ(loaded.result, Platform::kGpuOk) << dx10;
+    ASSERT_EQ(loaded.Tex()->GetDesc().format, Platform::GpuFormat_B5G6R5_UNorm);
+    EXPECT_EQ(Texels(loaded, 0), std::vector<uint8_t>(data.begin(), data.begin() + 16));
+    EXPECT_EQ(Texels(loaded, 1), std::vector<uint8_t>(data.begin() + 16, data.end()));
+  }
+}
+
+TEST_F(TextureFiles, TheSpriteBatchDrawsOnlyTwoDimensionalTextures) {
+  DdsDesc line;
+  line.width = 4;
+  line.dx10 = true;
+  line.dimension = DdsDimension::Texture1D;
+  DdsDesc volume;
+  volume.width = volume.height = volume.depth = 2;
+  DdsDesc flat;
+  flat.width = flat.height = 2;
+  for (const DdsDesc* desc : {&line, &volume, &flat}) {
+    Loaded loaded = LoadDds(WriteDdsBytes(*desc, Pattern(DdsDataBytes(*desc), 3)));
+    ASSERT_EQ(loaded.result, Platform::kGpuOk);
+    DirectX::SpriteBatch batch(context_.Get());
+    batch.SetRotation(DirectX::SpriteRotation_Unspecified);
+    batch.Begin();
+    batch.Draw(loaded.view.Get(), Base::Vec2(0, 0), nullptr, Base::Vec4(1, 1, 1, 1), 0, Base::Vec2(0, 0),
+               Base::Vec2(1, 1));
+    std::string refusal = "(drawn)";
+    try {
+      batch.End();
+    } catch (const DirectX::SpriteError& error) {
+      refusal = error.what();
+    }
+    EXPECT_EQ(refusal, desc == &flat ? "(drawn)" : "SpriteBatch can only draw Texture2D resources");
+  }
+}
+
 TEST_F(TextureFiles, PngKindsBecomeTheFormatsOfTheTables) {
   PngDesc rgba;
   rgba.width = 3;
@@ -243,6 +395,24 @@ TEST_F(TextureFiles, OversizedImagesAreScaledAndChainsNeedAContext) {
   EXPECT_TRUE(Platform::GpuFailed(DirectX::LoadWICTextureFile(device_.Get(), context_.Get(), Wide(notPng).c_str(),
                                                               d.texture.GetAddressOf(), d.view.GetAddressOf())));
   EXPECT_EQ(d.view.Get(), nullptr);
+}
+
+TEST_F(TextureFiles, MissingTexturesKeepNoEntryAndAreReportedOnEveryTry) {
+  auto& flat = Base::Resources<Graphics::Tex2D>::Instance();
+  auto& cubes = Base::Resources<Graphics::TexCube>::Instance();
+  const uint32_t flatEntries = flat.GetEntryCount(), cubeEntries = cubes.GetEntryCount();
+  log_.Take();
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    EXPECT_EQ(flat.GetResourceByName("OrvTest_none.png"), nullptr);
+    EXPECT_NE(log_.Take().find("Failed to Create Texture from, content/textures/OrvTest_none.png"), std::string::npos);
+    EXPECT_EQ(cubes.GetResourceByName("OrvTest_none.dds"), nullptr);
+    EXPECT_NE(log_.Take().find("Failed to Create Texture from, content/textures/OrvTest_none.dds"), std::string::npos);
+  }
+  EXPECT_EQ(flat.GetEntryCount(), flatEntries);
+  EXPECT_EQ(cubes.GetEntryCount(), cubeEntries);
+  EXPECT_EQ(flat.GetResourceID("OrvTest_none.png"), -1);
+  ASSERT_NE(flat.GetResourceByName("White.png"), nullptr);
+  EXPECT_EQ(flat.GetEntryCount(), flatEntries + 1);
 }
 
 TEST_F(TextureFiles, TextureResourcesLoadByNameAndBindOneSlot) {

@@ -426,6 +426,146 @@ void main() { o_colour = texture(g_texture, gl_FragCoord.xy / 8.0); }
   EXPECT_EQ(px[20].a, 0.0f);
 }
 
+TEST_F(GpuPipeline, LinesVolumesAndPackedTexturesSampleTheirTexels) {
+  MakeTarget(8);
+  UseColourPipeline();
+  GpuSamplerDesc point;
+  point.filter = GpuFilter::MinMagMipPoint;
+  GpuRef<GpuSamplerState> sampler;
+  ASSERT_EQ(device_->CreateSamplerState(point, sampler.GetAddressOf()), kGpuOk);
+  GpuSamplerState* s = sampler.Get();
+  context_->SetSamplers(GpuShaderStage::Pixel, 0, 1, &s);
+  auto drawWith = [&](const char* source, GpuResource* texture) {
+    ps_ = PixelShader(source);
+    context_->SetPixelShader(ps_.Get());
+    GpuRef<GpuShaderResourceView> srv;
+    EXPECT_EQ(device_->CreateShaderResourceView(texture, nullptr, srv.GetAddressOf()), kGpuOk);
+    GpuShaderResourceView* v = srv.Get();
+    context_->SetShaderResources(GpuShaderStage::Pixel, 0, 1, &v);
+    const float ones[4] = {1, 1, 1, 1};
+    context_->ClearRenderTargetView(rtv_.Get(), ones);
+    DrawVertices(Quad(-1, -1, 1, 1, 0.5f, {}));
+    return ReadFloats(target_.Get());
+  };
+
+  // A line of eight texels (0xAABBGGRR): each column of the target shows its own texel.
+  const uint32_t texels[8] = {0xff0000ffu, 0xff00ff00u, 0xffff0000u, 0x80ffffffu,
+                              0x00000000u, 0xff808080u, 0x40102030u, 0xffffff00u};
+  GpuTexture1DDesc lineDesc;
+  lineDesc.width = 8;
+  lineDesc.format = GpuFormat_R8G8B8A8_UNorm;
+  lineDesc.bindFlags = GpuBind_ShaderResource;
+  GpuSubresourceData lineData{texels, 0, 0};
+  GpuRef<GpuTexture1D> line;
+  ASSERT_EQ(device_->CreateTexture1D(lineDesc, &lineData, line.GetAddressOf()), kGpuOk);
+  std::vector<Rgba> px = drawWith(R"(#version 450
+layout(binding = 0) uniform sampler1D g_line;
+layout(location = 0) out vec4 o_colour;
+void main() { o_colour = texture(g_line, gl_FragCoord.x / 8.0); }
+)", line.Get());
+  auto channel = [](uint32_t texel, int c) { return float((texel >> (8 * c)) & 0xff) / 255.0f; };
+  for (uint32_t x = 0; x < 8; ++x)
+    for (uint32_t y : {0u, 7u})
+      ASSERT_TRUE(Near(At(px, x, y), {channel(texels[x], 0), channel(texels[x], 1), channel(texels[x], 2),
+                                      channel(texels[x], 3)}, 1e-6f))
+          << x << "," << y;
+
+  // A volume of two 8 x 8 slices: the back one is rewritten through a box, the front one keeps its
+  // grey. The shader reads the back slice.
+  GpuTexture3DDesc volumeDesc;
+  volumeDesc.width = volumeDesc.height = 8;
+  volumeDesc.depth = 2;
+  volumeDesc.format = GpuFormat_R8G8B8A8_UNorm;
+  volumeDesc.bindFlags = GpuBind_ShaderResource;
+  std::vector<uint32_t> slices(8 * 8 * 2, 0xff404040u);
+  GpuSubresourceData volumeData{slices.data(), 8 * 4, 8 * 8 * 4};
+  GpuRef<GpuTexture3D> volume;
+  ASSERT_EQ(device_->CreateTexture3D(volumeDesc, &volumeData, volume.GetAddressOf()), kGpuOk);
+  std::vector<uint32_t> back(8 * 8);
+  for (uint32_t i = 0; i < 64; ++i) back[i] = 0xff000000u | (i * 4) | ((255 - i * 4) << 8);
+  const GpuBox backSlice{0, 0, 1, 8, 8, 2};
+  context_->UpdateSubresource(volume.Get(), 0, &backSlice, back.data(), 8 * 4, 8 * 8 * 4);
+  px = drawWith(R"(#version 450
+layout(binding = 0) uniform sampler3D g_volume;
+layout(location = 0) out vec4 o_colour;
+void main() { o_colour = texture(g_volume, vec3(gl_FragCoord.xy / 8.0, 0.75)); }
+)", volume.Get());
+  for (uint32_t i = 0; i < 64; ++i)
+    ASSERT_TRUE(Near(px[i], {float(i * 4) / 255.0f, float(255 - i * 4) / 255.0f, 0, 1}, 1e-6f)) << i;
+  std::vector<uint8_t> stored;
+  ASSERT_EQ(device_->ReadTexels(volume.Get(), 0, &stored), kGpuOk);
+  ASSERT_EQ(stored.size(), 8u * 8u * 2u * 4u);
+  EXPECT_EQ(std::memcmp(stored.data(), slices.data(), 256), 0);  // the front slice as it was made
+  EXPECT_EQ(std::memcmp(stored.data() + 256, back.data(), 256), 0);
+
+  // 5-6-5 texels: red in the high five bits, blue in the low five.
+  const uint16_t packed[4] = {0xF800, 0x07E0, 0x001F, 0x8410};
+  GpuTexture2DDesc packedDesc;
+  packedDesc.width = 4;
+  packedDesc.height = 1;
+  packedDesc.format = GpuFormat_B5G6R5_UNorm;
+  packedDesc.bindFlags = GpuBind_ShaderResource;
+  GpuSubresourceData packedData{packed, 8, 0};
+  GpuRef<GpuTexture2D> flat;
+  ASSERT_EQ(device_->CreateTexture2D(packedDesc, &packedData, flat.GetAddressOf()), kGpuOk);
+  px = drawWith(R"(#version 450
+layout(binding = 0) uniform sampler2D g_flat;
+layout(location = 0) out vec4 o_colour;
+void main() { o_colour = texture(g_flat, vec2(gl_FragCoord.x / 8.0, 0.5)); }
+)", flat.Get());
+  const Rgba want[4] = {{1, 0, 0, 1}, {0, 1, 0, 1}, {0, 0, 1, 1}, {16 / 31.0f, 32 / 63.0f, 16 / 31.0f, 1}};
+  // A driver may keep the channels eight bits deep (16 of 31 as 132 of 255): within half a step of 255.
+  for (uint32_t x = 0; x < 8; ++x) ASSERT_TRUE(Near(At(px, x, 3), want[x / 2], 2.5e-3f)) << x;
+
+  // A view of another kind samples zero, as an empty slot does.
+  px = drawWith(R"(#version 450
+layout(binding = 0) uniform sampler1D g_line;
+layout(location = 0) out vec4 o_colour;
+void main() { o_colour = texture(g_line, gl_FragCoord.x / 8.0); }
+)", flat.Get());
+  EXPECT_TRUE(Near(At(px, 1, 1), {0, 0, 0, 0}, 0));
+}
+
+TEST_F(GpuPipeline, LinesAndVolumesRefuseWhatTheyCannotHold) {
+  GpuTexture1DDesc line;
+  line.width = 8;
+  line.format = GpuFormat_BC1_UNorm;
+  line.bindFlags = GpuBind_ShaderResource;
+  GpuRef<GpuTexture1D> compressedLine;
+  EXPECT_EQ(device_->CreateTexture1D(line, nullptr, compressedLine.GetAddressOf()), kGpuNotSupported);
+  line.format = GpuFormat_R8G8B8A8_UNorm;
+  line.mipLevels = 5;  // 8 texels have four levels
+  EXPECT_EQ(device_->CreateTexture1D(line, nullptr, compressedLine.GetAddressOf()), kGpuInvalidArg);
+  line.mipLevels = 0;
+  line.bindFlags |= GpuBind_RenderTarget;
+  GpuRef<GpuTexture1D> full;
+  ASSERT_EQ(device_->CreateTexture1D(line, nullptr, full.GetAddressOf()), kGpuOk);
+  EXPECT_EQ(full->GetDesc().mipLevels, 4u);
+  GpuRef<GpuRenderTargetView> rtv;
+  EXPECT_EQ(device_->CreateRenderTargetView(full.Get(), nullptr, rtv.GetAddressOf()), kGpuInvalidArg);
+
+  GpuTexture3DDesc volume;
+  volume.width = volume.height = 4;
+  volume.depth = 2049;
+  volume.format = GpuFormat_R8G8B8A8_UNorm;
+  volume.bindFlags = GpuBind_ShaderResource;
+  GpuRef<GpuTexture3D> deep;
+  EXPECT_EQ(device_->CreateTexture3D(volume, nullptr, deep.GetAddressOf()), kGpuInvalidArg);
+  volume.depth = 16;
+  volume.mipLevels = 0;  // the depth sets the chain: 16, 8, 4, 2, 1
+  ASSERT_EQ(device_->CreateTexture3D(volume, nullptr, deep.GetAddressOf()), kGpuOk);
+  EXPECT_EQ(deep->GetDesc().mipLevels, 5u);
+  GpuShaderResourceViewDesc asFlat;
+  asFlat.dimension = GpuViewDimension::Texture2D;
+  GpuRef<GpuShaderResourceView> view;
+  EXPECT_EQ(device_->CreateShaderResourceView(deep.Get(), &asFlat, view.GetAddressOf()), kGpuInvalidArg);
+  uint32_t support = 0;
+  ASSERT_EQ(device_->CheckFormatSupport(GpuFormat_B5G6R5_UNorm, &support), kGpuOk);
+  EXPECT_EQ(support & (GpuSupport_Texture1D | GpuSupport_Texture3D), GpuSupport_Texture1D | GpuSupport_Texture3D);
+  ASSERT_EQ(device_->CheckFormatSupport(GpuFormat_BC1_UNorm, &support), kGpuOk);
+  EXPECT_EQ(support & GpuSupport_Texture1D, 0u);
+}
+
 TEST_F(GpuPipeline, SrgbTargetsEncodeClearsAndWrites) {
   MakeTarget(8, GpuFormat_R8G8B8A8_UNorm_SRGB);
   UseColourPipeline();

@@ -57,13 +57,14 @@ bool WritePngRows(png_structp png, png_infop info, FILE* file, const PngDesc& de
 
 uint32_t DdsLevelBytes(DdsFormat format, uint32_t width, uint32_t height) {
   if (format == DdsFormat::BC1) return std::max(1u, (width + 3) / 4) * std::max(1u, (height + 3) / 4) * 8;
-  return width * height * 4;
+  return width * height * (format == DdsFormat::B5G6R5 ? 2 : 4);
 }
 
 uint32_t DdsDataBytes(const DdsDesc& desc) {
   uint32_t level = 0;
   for (uint32_t m = 0; m < desc.mipCount; ++m)
-    level += DdsLevelBytes(desc.format, std::max(1u, desc.width >> m), std::max(1u, desc.height >> m));
+    level += DdsLevelBytes(desc.format, std::max(1u, desc.width >> m), std::max(1u, desc.height >> m)) *
+             std::max(1u, desc.depth >> m);
   return level * desc.arraySize * (desc.cube ? 6 : 1);
 }
 
@@ -71,11 +72,13 @@ std::vector<uint8_t> WriteDdsBytes(const DdsDesc& desc, const std::vector<uint8_
   std::vector<uint8_t> out;
   Put(out, FourCC('D', 'D', 'S', ' '));
   Put(out, uint32_t(124));
-  Put(out, uint32_t(0x1 | 0x2 | 0x4 | 0x1000 | (desc.mipCount > 1 ? 0x20000 : 0)));  // caps, height, width, format, mips
+  const bool volume = desc.depth > 1 || desc.dimension == DdsDimension::Texture3D;
+  // caps, height, width, format, mips, depth
+  Put(out, uint32_t(0x1 | 0x2 | 0x4 | 0x1000 | (desc.mipCount > 1 ? 0x20000 : 0) | (volume ? 0x800000 : 0)));
   Put(out, desc.height);
   Put(out, desc.width);
   Put(out, DdsLevelBytes(desc.format, desc.width, desc.height));
-  Put(out, uint32_t(0));  // depth
+  Put(out, volume ? desc.depth : uint32_t(0));
   Put(out, desc.mipCount);
   for (int i = 0; i < 11; ++i) Put(out, uint32_t(0));
   // Pixel format.
@@ -88,6 +91,14 @@ std::vector<uint8_t> WriteDdsBytes(const DdsDesc& desc, const std::vector<uint8_
     Put(out, uint32_t(0x4));
     Put(out, FourCC('D', 'X', 'T', '1'));
     for (int i = 0; i < 5; ++i) Put(out, uint32_t(0));
+  } else if (desc.format == DdsFormat::B5G6R5) {
+    Put(out, uint32_t(0x40));  // RGB without alpha
+    Put(out, uint32_t(0));
+    Put(out, uint32_t(16));
+    Put(out, uint32_t(0xF800));
+    Put(out, uint32_t(0x7E0));
+    Put(out, uint32_t(0x1F));
+    Put(out, uint32_t(0));
   } else {
     const bool rgba = desc.format == DdsFormat::RGBA8;
     Put(out, uint32_t(0x40 | 0x1));  // RGB with alpha
@@ -98,12 +109,12 @@ std::vector<uint8_t> WriteDdsBytes(const DdsDesc& desc, const std::vector<uint8_
     Put(out, uint32_t(rgba ? 0xFF0000 : 0xFF));
     Put(out, uint32_t(0xFF000000));
   }
-  Put(out, uint32_t(0x1000 | (desc.mipCount > 1 ? 0x400008 : 0) | (desc.cube ? 0x8 : 0)));  // caps
-  Put(out, uint32_t(desc.cube ? 0x200 | 0xFE00 : 0));                                        // caps2
+  Put(out, uint32_t(0x1000 | (desc.mipCount > 1 ? 0x400008 : 0) | (desc.cube || volume ? 0x8 : 0)));  // caps
+  Put(out, uint32_t((desc.cube ? 0x200 | 0xFE00 : 0) | (volume ? 0x200000 : 0)));                      // caps2
   for (int i = 0; i < 3; ++i) Put(out, uint32_t(0));
   if (desc.dx10) {
     Put(out, uint32_t(desc.format));
-    Put(out, uint32_t(3));  // two-dimensional
+    Put(out, uint32_t(volume ? DdsDimension::Texture3D : desc.dimension));
     Put(out, uint32_t(desc.cube ? 0x4 : 0));
     Put(out, desc.arraySize);
     Put(out, uint32_t(0));
