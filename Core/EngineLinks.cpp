@@ -45,13 +45,15 @@ ScriptHost* SetScriptHost(ScriptHost* host) {
 
 ScriptHost* GetScriptHost() { return g_scriptHost; }
 
-void ScriptHost::PublishLibrary(const char* name, const Variant& object, const char* description) {
+void ScriptHost::PublishLibrary(const char* name, const Variant& object, const char* description,
+                                const char* category, uint8_t flag) {
   if (!name || !IsInitialized()) return;
   SetGlobal(name, object);
+  if (!category) category = name;
   Base::FunctionRegistry& registry = Base::FunctionRegistry::GetInstance();
   // A state opened again (a new run in one process) must not list the library twice.
-  if (!registry.FindCategory(name) && object.type)
-    registry.RegisterCategory(const_cast<Base::Reflection::TypeInfo*>(object.type), name, 0, description);
+  if (!registry.FindCategory(category) && object.type)
+    registry.RegisterCategory(const_cast<Base::Reflection::TypeInfo*>(object.type), category, flag, description);
 }
 
 // --- Live spaces ------------------------------------------------------------------------------------------

@@ -56,8 +56,10 @@ class ScriptHost {
 
   bool CallFunction(const char* name, Variant* result = nullptr) { return CallFunction(name, nullptr, 0, result); }
   // A library: the global `name` holding `object`, listed in the function registry as a category of
-  // the object's type with its description. Nothing while the state is closed.
-  void PublishLibrary(const char* name, const Variant& object, const char* description);
+  // the object's type with its description, under `category` (the global's name when null) with
+  // `flag`. Nothing while the state is closed.
+  void PublishLibrary(const char* name, const Variant& object, const char* description,
+                      const char* category = nullptr, uint8_t flag = 0);
 
   // Typed calls: Call("Hook:Call", "PreFrameStep", dt); CallForResult(text, "game:AddComponent", ...).
   // Strings go as "const char*" (literals and char pointers) or "std::string"; other arguments by their

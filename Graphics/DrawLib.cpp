@@ -294,7 +294,11 @@ namespace {
 // it each frame between the scripts' drawing and the canvases' render.
 void InitializeDrawLib() {
   DrawLib& drawLib = DrawLib::GetInstance();
-  Core::Scripts().SetGlobal("graphics", Base::Reflection::Variant(Base::Reflection::TypeOf<DrawLib*>(), &drawLib));
+  // Its help is listed as "surface.", flagged apart from the libraries named as their globals.
+  Core::Scripts().PublishLibrary("graphics", Base::Reflection::Variant(Base::Reflection::TypeOf<DrawLib*>(), &drawLib),
+                                 "The surface library contains a variety of 2D draw calls. Actual draw calls use "
+                                 "preceding Setter calls for attributes.",
+                                 "surface.", 1);
 }
 
 void FlushDrawLib() { DrawLib::GetInstance().Flush(); }

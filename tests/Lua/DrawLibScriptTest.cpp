@@ -1,9 +1,11 @@
-// The 2D drawing library as scripts see it: the sample overlay script run frame after frame against
-// a real canvas, every bound name used, and memory that stays flat.
+// The 2D drawing library as scripts see it: published by the graphics system as it initialises, the
+// sample overlay script run frame after frame against a real canvas, every bound name used, and
+// memory that stays flat.
 #include "Graphics/Canvas.h"
 #include "Graphics/DrawLib.h"
 #include "Graphics/Font.h"
 #include "Graphics/GraphicsMaster.h"
+#include "Graphics/GraphicsSystem.h"
 #include "Graphics/ResourceCollection.h"
 #include "Graphics/Texture.h"
 #include "LuaFixture.h"
@@ -12,6 +14,32 @@
 #include <sstream>
 
 namespace {
+
+class GraphicsLibrary : public LuaFixture {};
+
+TEST_F(GraphicsLibrary, TheGraphicsSystemPublishesItForScriptsAsTheSurfaceLibrary) {
+  Core::ScriptHost* previous = Core::SetScriptHost(&env_);
+  EXPECT_EQ(Eval("type(graphics)"), "nil");
+  {
+    Graphics::GraphicsSystem system;
+    system.Initialize(nullptr);
+    EXPECT_EQ(Eval("type(graphics), type(graphics:GetSpriteDepth())"), "userdata number");
+    EXPECT_EQ(Run("graphics:SetDepth(0.25)"), "");
+    EXPECT_FLOAT_EQ(Graphics::DrawLib::GetInstance().GetSpriteDepth(), 0.25f);
+    Graphics::DrawLib::GetInstance().ResetStates();
+
+    const Base::FunctionRegistry::Category* surface = Base::FunctionRegistry::GetInstance().FindCategory("surface.");
+    ASSERT_NE(surface, nullptr);
+    EXPECT_EQ(surface->flag, 1);
+    EXPECT_EQ(surface->typeName, "DrawLib*");
+    EXPECT_EQ(surface->description,
+              "The surface library contains a variety of 2D draw calls. Actual draw calls use preceding Setter calls "
+              "for attributes.");
+    EXPECT_EQ(Base::FunctionRegistry::GetInstance().FindCategory("graphics"), nullptr);
+    system.Shutdown(nullptr);
+  }
+  Core::SetScriptHost(previous);
+}
 
 class DrawLibScript : public LuaFixture {
  protected:
