@@ -23,21 +23,22 @@ namespace {
 constexpr uint32_t kShadowMapFormat = 41;    // R32_FLOAT
 constexpr uint32_t kShadowDepthFormat = 45;  // D24_UNORM_S8_UINT
 
-// Both kinds of light volume are built once and shared; a later device rebuilds them.
+// The two light volumes, with the mesh each id named when it was built: an id alone could name
+// another mesh once the mesh manager was emptied.
 struct VolumeMesh {
   uint32_t id = 0;
   const void* mesh = nullptr;
 };
 VolumeMesh g_pointMesh, g_spotMesh;
 
-uint32_t Volume(VolumeMesh& volume, uint32_t (*build)()) {
+VolumeMesh Built(uint32_t id) {
+  const Base::ResourceCollection::Entry* entry = Base::Resources<Mesh>::Instance().GetEntry(id);
+  return {id, entry ? entry->resource : nullptr};
+}
+
+bool Current(const VolumeMesh& volume) {
   const Base::ResourceCollection::Entry* entry = Base::Resources<Mesh>::Instance().GetEntry(volume.id);
-  if (!volume.mesh || !entry || entry->resource != volume.mesh) {
-    volume.id = build();
-    entry = Base::Resources<Mesh>::Instance().GetEntry(volume.id);
-    volume.mesh = entry ? entry->resource : nullptr;
-  }
-  return volume.id;
+  return volume.mesh && entry && entry->resource == volume.mesh;
 }
 
 // The eye position of the camera being drawn through, to the per-light pixel constants.
@@ -49,9 +50,10 @@ void UploadEye(GPUBuffer* lightBuffer) {
 }
 
 // The instanced volume draw shared by point and spot lights: per-light matrices in input slot 2.
-void DrawVolume(Light& light, uint32_t meshId, const void* matrices, uint32_t count) {
+void DrawVolume(Light& light, const VolumeMesh& volume, const void* matrices, uint32_t count) {
+  if (!Current(volume)) return;
   RenderCore& core = RenderCore::GetInstance();
-  Mesh* mesh = Base::Resources<Mesh>::Instance().GetResourceById(meshId);
+  Mesh* mesh = Base::Resources<Mesh>::Instance().GetResourceById(volume.id);
   if (!mesh || !light.m_vertexShader || !light.m_pixelShader || !matrices || count == 0) return;
   UploadEye(core.GetSharedLightBuffer());
   light.m_vertexShader->Bind();
@@ -74,13 +76,17 @@ bool Light::IsDrawnBefore(const RenderableObject* other) const {
   return light && m_lightType < light->m_lightType;
 }
 
-uint32_t GetPointLightMesh() {
-  return Volume(g_pointMesh, [] { return CreateSphereMesh(1.0f, 16, true); });
+void BuildLightVolumes() {
+  // Drawn from inside, so that a camera within a light's reach still sees its volume.
+  g_pointMesh = Built(CreateSphereMesh(1.0f, 16, true));
+  g_spotMesh = Built(CreateConeMesh(1.0f, 1.0f, 32, true));
 }
 
-uint32_t GetSpotLightMesh() {
-  return Volume(g_spotMesh, [] { return CreateConeMesh(1.0f, 1.0f, 32, true); });
-}
+bool LightVolumesCurrent() { return Current(g_pointMesh) && Current(g_spotMesh); }
+
+uint32_t GetPointLightMesh() { return Current(g_pointMesh) ? g_pointMesh.id : uint32_t(-1); }
+
+uint32_t GetSpotLightMesh() { return Current(g_spotMesh) ? g_spotMesh.id : uint32_t(-1); }
 
 // --- Directional ------------------------------------------------------------------------------------
 
@@ -175,7 +181,7 @@ Base::Mat4* BasePLight::GetWorldMatrix() {
 }
 
 void BasePLight::Draw(const void* instanceData, uint32_t instanceCount, bool) {
-  DrawVolume(*this, GetPointLightMesh(), instanceData, instanceCount);
+  DrawVolume(*this, g_pointMesh, instanceData, instanceCount);
 }
 
 // --- Spot -------------------------------------------------------------------------------------------
@@ -212,7 +218,7 @@ Base::Mat4* BaseSLight::GetWorldMatrix() {
 }
 
 void BaseSLight::Draw(const void* instanceData, uint32_t instanceCount, bool) {
-  DrawVolume(*this, GetSpotLightMesh(), instanceData, instanceCount);
+  DrawVolume(*this, g_spotMesh, instanceData, instanceCount);
 }
 
 }  // namespace Graphics

@@ -128,7 +128,13 @@ static_assert(sizeof(BasePLight::PLightData) == 44);
 static_assert(sizeof(BaseSLight::SLightData) == 68);
 static_assert(offsetof(BaseSLight::SLightData, m_direction) == 16 && offsetof(BaseSLight::SLightData, m_diffuse) == 48);
 
-// The light volumes' meshes, built on first use.
+// The light volumes' meshes, the point-light sphere and the spot-light cone, shared by every light
+// of their kind. The renderer builds them with its own meshes when it is set up, before any light
+// exists (and again with a later set-up); drawing a light never builds them.
+void BuildLightVolumes();
+// Whether both are still the meshes their ids name (an emptied mesh manager has lost them).
+bool LightVolumesCurrent();
+// The mesh id of each volume, or uint32_t(-1) while it is not built.
 uint32_t GetPointLightMesh();
 uint32_t GetSpotLightMesh();
 

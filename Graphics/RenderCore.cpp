@@ -145,6 +145,7 @@ bool RenderCore::LoadResources() {
   m_meshes[ConeMesh] = CreateConeMesh(1.0f, 1.0f, 8);
   m_meshes[TorusMesh] = CreateTorusMesh(1.0f, 0.02f, 12);
   for (int i = 0; i < MeshCount; ++i) m_meshObjects[i] = MeshById(m_meshes[i]);
+  BuildLightVolumes();
 
   m_vertexFactoryVS = FindLoadedShader("VertexFactory_VS");
   m_vertexFactoryAnimationVS = FindLoadedShader("VertexFactoryAnimation_VS");
@@ -168,7 +169,7 @@ bool RenderCore::ResourcesCurrent() const {
     const Base::ResourceCollection::Entry* entry = meshes.GetEntry(m_meshes[i]);
     if (!entry || entry->resource != m_meshObjects[i]) return false;
   }
-  return true;
+  return LightVolumesCurrent();
 }
 
 void RenderCore::Shutdown() {
@@ -191,6 +192,9 @@ void RenderCore::Shutdown() {
   g_currentCamera = nullptr;
   g_currentFrame = nullptr;
   g_currentLayer = 1;
+  // Every loaded asset holds objects of this device. They go with it: a render core made after it in
+  // the same process would otherwise be handed shaders and buffers of a device that is gone.
+  for (Base::ResourceCollection* collection : Base::ResourceManager::GetInstance().m_collections) collection->Clear();
   DestroyDevice();
 }
 

@@ -45,6 +45,35 @@ TEST_F(RenderCoreSetUp, BuildsTargetsBuffersShadersAndMeshesInOrder) {
     EXPECT_NE(Base::Resources<Graphics::Mesh>::Instance().GetResourceById(core.GetMeshID(mesh)), nullptr);
 }
 
+TEST_F(RenderCoreSetUp, LightVolumesAreBuiltWithTheRendererBeforeAnyLight) {
+  auto& meshes = Base::Resources<Graphics::Mesh>::Instance();
+  Graphics::RenderCore core;
+  ASSERT_TRUE(core.IsInitialized());
+  const uint32_t entries = meshes.GetEntryCount();
+  const uint32_t sphere = Graphics::GetPointLightMesh(), cone = Graphics::GetSpotLightMesh();
+  ASSERT_LT(sphere, entries);
+  ASSERT_LT(cone, entries);
+  // Sphere of 16 bands: 17 rings of 33 vertices, 16 x 33 quads. Cone of 32 sides: an apex and a rim
+  // vertex at each of 33 steps round (the last closes the ring) and 32 for the cap; 33 side and 30
+  // cap triangles.
+  EXPECT_EQ(meshes.GetResourceById(sphere)->GetVertexCount(), 17u * 33u);
+  EXPECT_EQ(meshes.GetResourceById(sphere)->GetIndexCount(), 16u * 33u * 6u);
+  EXPECT_EQ(meshes.GetResourceById(cone)->GetVertexCount(), 2u * 33u + 32u);
+  EXPECT_EQ(meshes.GetResourceById(cone)->GetIndexCount(), (33u + 30u) * 3u);
+
+  // Lights made and asked for their volumes afterwards build nothing more.
+  Graphics::BasePLight point;
+  Graphics::BaseSLight spot;
+  EXPECT_EQ(Graphics::GetPointLightMesh(), sphere);
+  EXPECT_EQ(Graphics::GetSpotLightMesh(), cone);
+  EXPECT_EQ(meshes.GetEntryCount(), entries);
+
+  // An emptied mesh manager has lost them: no id names a volume until the renderer builds them again.
+  meshes.Clear();
+  EXPECT_EQ(Graphics::GetPointLightMesh(), uint32_t(-1));
+  EXPECT_EQ(meshes.GetEntryCount(), 0u);
+}
+
 // A content tree whose shader folder lacks one file: the set-up stops there and the core refuses to draw.
 TEST_F(RenderCoreSetUp, AMissingShaderStopsTheSetUpAndTheCoreRefusesToDraw) {
   namespace fs = std::filesystem;
