@@ -48,8 +48,9 @@ SNRESULT SkipWhole(CSnSoundBankReader& reader, uint32_t size, const char* what) 
 }
 
 // Brings the reader to `end` after a reader of a chunk or an object stopped short of it.
-SNRESULT GoOnAt(CSnSoundBankReader& reader, uint64_t end, const char* what) {
+inline SNRESULT GoOnAt(CSnSoundBankReader& reader, uint64_t end, const char* what) {
   const uint64_t position = reader.Position();
+  if (position == end) return SN_Success;
   if (position > end) {
     SOUND_LOG(Error, "Bank: the reader of %s went %llu bytes past its end", what,
               static_cast<unsigned long long>(position - end));
@@ -94,15 +95,15 @@ SNRESULT ReadHierarchy(CSnSoundBankReader& reader, CSnLoadedBank& bank, uint32_t
   const SnExtraHircObjectLoader hook = SoundEngine::ExtraHircObjectLoader();
   for (uint32_t i = 0; i < count; ++i) {
     const uint64_t left = chunkEnd - reader.Position();
-    uint8_t raw[kHircObjectHeaderBytes];
     if (left < kHircObjectHeaderBytes) {
       SOUND_LOG(Error, "Bank chunk HIRC: object %u of %u starts past the chunk's end", i, count);
       return SN_InvalidFile;
     }
-    result = reader.ReadExact(raw, kHircObjectHeaderBytes);
+    // Field by field: each lands in its own variable in one load.
+    SnHircObjectHeader header{0, 0};
+    result = reader.ReadExact(&header.type, sizeof header.type);
+    if (result == SN_Success) result = reader.ReadExact(&header.size, sizeof header.size);
     if (result != SN_Success) return result;
-    SnHircObjectHeader header{raw[0], 0};
-    memcpy(&header.size, raw + 1, sizeof header.size);
     if (header.size > left - kHircObjectHeaderBytes || header.size < sizeof(uint32_t)) {
       SOUND_LOG(Error, "Bank chunk HIRC: object %u of type %u has a size of %u bytes with %llu left", i,
                 unsigned(header.type), header.size, static_cast<unsigned long long>(left - kHircObjectHeaderBytes));

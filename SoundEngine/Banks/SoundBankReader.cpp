@@ -134,6 +134,7 @@ SNRESULT CSnSoundBankReader::OpenStream(ISnStandardStream* stream, uint32_t init
 
 SNRESULT CSnSoundBankReader::SetMemory(const void* data, uint32_t size) {
   m_memory = static_cast<const uint8_t*>(data);
+  m_memoryStart = m_memory;
   m_buffered = data ? size : 0;
   m_position = 0;
   return SN_Success;
@@ -155,15 +156,6 @@ SNRESULT CSnSoundBankReader::Close() {
   return SN_Success;
 }
 
-void CSnSoundBankReader::Consume(uint32_t size) {
-  if (m_memory)
-    m_memory += size;
-  else
-    m_cursor += size;
-  m_buffered -= size;
-  m_position += size;
-}
-
 SNRESULT CSnSoundBankReader::StreamRead(void* destination, uint32_t size, uint32_t& count) {
   count = 0;
   const float deadline = m_throughput > 0.0f ? float(size) / m_throughput : kNoDeadlineMs;
@@ -182,16 +174,9 @@ SNRESULT CSnSoundBankReader::FillBuffer() {
   return result;
 }
 
-SNRESULT CSnSoundBankReader::Read(void* destination, uint32_t size, uint32_t& count) {
+SNRESULT CSnSoundBankReader::ReadStream(void* destination, uint32_t size, uint32_t& count) {
   count = 0;
   auto* out = static_cast<uint8_t*>(destination);
-  if (m_memory) {
-    const uint32_t taken = size < m_buffered ? size : m_buffered;
-    if (taken) memcpy(out, m_memory, taken);
-    Consume(taken);
-    count = taken;
-    return SN_Success;
-  }
   if (!m_stream) return size ? SN_Failure : SN_Success;
   while (size > 0) {
     if (m_buffered) {
@@ -226,21 +211,8 @@ SNRESULT CSnSoundBankReader::Read(void* destination, uint32_t size, uint32_t& co
   return SN_Success;
 }
 
-SNRESULT CSnSoundBankReader::ReadExact(void* destination, uint32_t size) {
-  uint32_t count = 0;
-  const SNRESULT result = Read(destination, size, count);
-  if (result != SN_Success) return result;
-  return count == size ? SN_Success : SN_ShortRead;
-}
-
-SNRESULT CSnSoundBankReader::Skip(uint32_t size, uint32_t& count) {
+SNRESULT CSnSoundBankReader::SkipStream(uint32_t size, uint32_t& count) {
   count = 0;
-  if (m_memory) {
-    const uint32_t taken = size < m_buffered ? size : m_buffered;
-    Consume(taken);
-    count = taken;
-    return SN_Success;
-  }
   if (!m_stream) return size ? SN_Failure : SN_Success;
   const uint32_t fromBuffer = size < m_buffered ? size : m_buffered;
   Consume(fromBuffer);
@@ -265,13 +237,7 @@ SNRESULT CSnSoundBankReader::Skip(uint32_t size, uint32_t& count) {
   return taken == left ? SN_Success : SN_Failure;
 }
 
-const uint8_t* CSnSoundBankReader::GetData(uint32_t size) {
-  if (m_memory || (m_stream && m_buffered >= size)) {
-    if (m_buffered < size) return nullptr;
-    const uint8_t* data = m_memory ? m_memory : m_cursor;
-    Consume(size);
-    return data;
-  }
+const uint8_t* CSnSoundBankReader::GetStreamData(uint32_t size) {
   if (!m_stream) return nullptr;
   ReleaseData();
   // The buffered bytes are copied first; the lead puts the stream's share on a 32-byte boundary.

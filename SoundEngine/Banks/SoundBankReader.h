@@ -3,8 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #include "MemoryMgr/SnResult.h"
+#include "SoundEngine/Banks/BankFormat.h"
 
 namespace SN {
 
@@ -35,26 +37,65 @@ class CSnSoundBankReader {
   SNRESULT Close();
 
   // Up to `size` bytes; `count` says how many arrived.
-  SNRESULT Read(void* destination, uint32_t size, uint32_t& count);
+  SNRESULT Read(void* destination, uint32_t size, uint32_t& count) {
+    if (!m_memory) return ReadStream(destination, size, count);
+    // A field's size is known where it is read: the whole-field copy becomes a plain load.
+    count = size <= m_buffered ? size : m_buffered;
+    if (size <= m_buffered)
+      memcpy(destination, m_memory, size);
+    else if (count)
+      memcpy(destination, m_memory, count);
+    Consume(count);
+    return SN_Success;
+  }
   // SN_ShortRead when fewer than `size` bytes arrived.
-  SNRESULT ReadExact(void* destination, uint32_t size);
-  SNRESULT Skip(uint32_t size, uint32_t& count);
+  SNRESULT ReadExact(void* destination, uint32_t size) {
+    uint32_t count = 0;
+    const SNRESULT result = Read(destination, size, count);
+    if (result != SN_Success) return result;
+    return count == size ? SN_Success : SN_ShortRead;
+  }
+  SNRESULT Skip(uint32_t size, uint32_t& count) {
+    if (!m_memory) return SkipStream(size, count);
+    count = size < m_buffered ? size : m_buffered;
+    Consume(count);
+    return SN_Success;
+  }
   // The next `size` bytes in place (memory image, or enough buffered) or in a temporary block that
   // ReleaseData frees; null when out of memory or when the bank ends first.
-  const uint8_t* GetData(uint32_t size);
+  const uint8_t* GetData(uint32_t size) {
+    if (m_memory || (m_stream && m_buffered >= size)) {
+      if (m_buffered < size) return nullptr;
+      const uint8_t* data = m_memory ? m_memory : m_cursor;
+      Consume(size);
+      return data;
+    }
+    return GetStreamData(size);
+  }
   void ReleaseData();
 
   // Bytes taken from the bank since it was opened (initial offset included).
-  uint64_t Position() const { return m_position; }
+  uint64_t Position() const { return m_memory ? uint64_t(m_memory - m_memoryStart) : m_position; }
   bool IsStreaming() const { return m_stream != nullptr; }
   uint32_t BufferCapacity() const { return m_bufferCapacity; }
 
  private:
   SNRESULT OpenStream(ISnStandardStream* stream, uint32_t initialOffset);
+  SNRESULT ReadStream(void* destination, uint32_t size, uint32_t& count);
+  SNRESULT SkipStream(uint32_t size, uint32_t& count);
+  const uint8_t* GetStreamData(uint32_t size);
   SNRESULT StreamRead(void* destination, uint32_t size, uint32_t& count);
   // One buffer's worth of whole blocks from the stream; `m_buffered` says what arrived.
   SNRESULT FillBuffer();
-  void Consume(uint32_t size);
+  void Consume(uint32_t size) {
+    if (m_memory) {
+      m_memory += size;
+    } else {
+      m_cursor += size;
+      m_position += size;
+    }
+    m_buffered -= size;
+  }
 
   uint8_t* m_readBuffer = nullptr;
   uint32_t m_bufferCapacity = 0;
@@ -67,7 +108,10 @@ class CSnSoundBankReader {
   float m_throughput = kDefaultThroughput;
   uint8_t m_priority = kDefaultPriority;
   uint8_t m_initialized = 0;
-  uint64_t m_position = 0;  // lets the chunk loop keep every chunk reader inside its chunk
+  // Where the reader is in the bank, which lets the chunk loop keep every chunk reader inside its
+  // chunk: counted for a stream, measured from the image's start for an image.
+  uint64_t m_position = 0;
+  const uint8_t* m_memoryStart = nullptr;
 };
 
 }  // namespace SN
