@@ -189,7 +189,7 @@ void CSnStreamDevice::Destroy() {
   MemoryMgr::Free(pool, this);
 }
 
-void CSnStreamDevice::OnThreadBegin() { m_clock = uint64_t(Platform::TicksNow()); }
+void CSnStreamDevice::OnThreadBegin() { m_clock.store(uint64_t(Platform::TicksNow()), std::memory_order_relaxed); }
 
 void CSnStreamDevice::LinkStream(CSnStreamTask* stream, bool caching) {
   StreamGuard guard(m_deviceLock);
@@ -373,14 +373,15 @@ CSnAutomaticStream* CSnStreamDevice::ChooseCachingStream() {
 
 CSnStreamTask* CSnStreamDevice::ChooseNextStream(float& deadlineMs) {
   StreamGuard guard(m_deviceLock);
-  m_clock = uint64_t(Platform::TicksNow());
+  const uint64_t now = uint64_t(Platform::TicksNow());
+  m_clock.store(now, std::memory_order_relaxed);
   Choice best;
   if (AutomaticStreamsHeldBack()) {
     for (CSnStreamTask* stream = m_streams; stream; stream = stream->next) {
       if (stream->IsAutomatic()) continue;
       StreamGuard streamGuard(stream->Lock());
       if (!stream->NeedsIO()) continue;
-      const float deadline = stream->EffectiveDeadline(m_clock);
+      const float deadline = stream->EffectiveDeadline(now);
       if (!best.stream || Earlier(stream, deadline, best)) best = Choice{stream, true, deadline};
     }
     deadlineMs = best.deadline;
@@ -391,7 +392,7 @@ CSnStreamTask* CSnStreamDevice::ChooseNextStream(float& deadlineMs) {
     StreamGuard streamGuard(stream->Lock());
     if (!stream->IsCandidate()) continue;
     const bool needs = stream->NeedsIO();
-    const float deadline = stream->EffectiveDeadline(m_clock);
+    const float deadline = stream->EffectiveDeadline(now);
     if (!best.stream || (needs && !best.needsIO) || (needs == best.needsIO && Earlier(stream, deadline, best)))
       best = Choice{stream, needs, deadline};
   }

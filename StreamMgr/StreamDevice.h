@@ -97,7 +97,8 @@ class CSnStreamDevice : public CSnIOSchedulerThread {
   StreamMgr::ISnLowLevelIOHook* Hook() const { return m_hook; }
   uint32_t Granularity() const { return m_granularity; }
   float TargetBufferingMs() const { return m_targetBufferingMs; }
-  uint64_t Clock() const { return m_clock; }
+  // Any thread: the tick count the I/O thread last scheduled at.
+  uint64_t Clock() const { return m_clock.load(std::memory_order_relaxed); }
   uint32_t DeviceId() const { return m_deviceId; }
   uint32_t MaxBlocks() const { return m_maxBlocks; }
   uint32_t PinnedBytesInUse() const { return m_pinnedInUse; }
@@ -129,7 +130,9 @@ class CSnStreamDevice : public CSnIOSchedulerThread {
   Stream* NewStream(int8_t priority, Args&&... args);
 
   StreamMgr::ISnLowLevelIOHook* m_hook;
-  uint64_t m_clock = 0;
+  // Written by the I/O thread as it schedules, read by streams created or activated on the game's
+  // threads; only the value itself passes between them.
+  std::atomic<uint64_t> m_clock{0};
   CSnStreamTask* m_streams = nullptr;
   CSnStreamTask* m_caching = nullptr;
   CSnStreamTask* m_serving = nullptr;  // chosen by the thread, not to be freed under it

@@ -139,8 +139,9 @@ class DeviceThreadTest : public StreamTest::StreamFixture {
       StreamMgr::DestroyDevice(hook_->deviceId);
       hook_.reset();
     }
-    Platform::SetTickSource(nullptr);
     StreamFixture::TearDown();
+    // Only once no device thread is left to read the clock.
+    Platform::SetTickSource(nullptr);
   }
   // A deferred device over the queued hook, which also resolves the files.
   CSnStreamDevice* StartDeferred(uint32_t maxInFlight) {
