@@ -278,8 +278,9 @@ void DynamicAABBTree::CrossPairs(uint32_t x, uint32_t y) {
       push(x, ny.children[1]);
       push(x, ny.children[0]);
     } else if (leafY) {
-      // The leaf leads in the pairs with the first child and follows in those with the second.
-      push(nx.children[1], y);
+      // The leaf leads in its pairs with both children, as a leaf met first does: which collider is A
+      // decides the side each object's event is told from and the way the manifold's normal points.
+      push(y, nx.children[1]);
       push(y, nx.children[0]);
     } else {
       const uint32_t x0 = nx.children[0], x1 = nx.children[1], y0 = ny.children[0], y1 = ny.children[1];

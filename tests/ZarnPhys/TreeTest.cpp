@@ -102,14 +102,55 @@ TEST(DynamicAABBTree, SlowMovementStaysInItsLeaf) {
   scene.Sphere({10, 0, 0}, 0.5f, false);
   ZarnPhys::Entity* a = scene.Sphere({0, 0, 0}, 0.5f, false);
   DynamicAABBTree& tree = scene.space.GetTree();
-  const ZarnPhys::Box before = tree.GetNodes()[a->collider->leafIndex].box;
+  // Leaves 0 and 1 under the root, node 2.
+  ASSERT_EQ(a->collider->leafIndex, 1u);
+  ASSERT_EQ(tree.GetRoot(), 2u);
+  const auto leafBox = [&] { return tree.GetNodes()[a->collider->leafIndex].box; };
+
+  // The step's one random pick scans up from draw % node count. Seeded with 1, the draw is
+  // (1 * 214013 + 2531011) >> 16 = 41, and 41 % 3 = 2 starts at the root, past every leaf: no pick.
   a->position.x += 0.15f;
-  // A random pick may still move it; its box is then rebuilt around the same place, not grown.
+  Base::SeedRand15(1);
   tree.Reinsert();
-  const ZarnPhys::Box after = tree.GetNodes()[a->collider->leafIndex].box;
-  const bool kept = after.min == before.min;
-  const bool rebuilt = std::abs(after.min.x - (before.min.x + 0.15f)) < 1e-5f;
-  EXPECT_TRUE(kept || rebuilt);
+  // Still inside its box grown by 0.2 around where it was: the leaf keeps that box.
+  EXPECT_FLOAT_EQ(leafBox().min.x, -0.7f);
+  EXPECT_FLOAT_EQ(leafBox().max.x, 0.7f);
+  EXPECT_FLOAT_EQ(leafBox().max.y, 0.7f);
+
+  // Past the margin (its right side at 0.75): the leaf is built again around where it is.
+  a->position.x += 0.1f;
+  Base::SeedRand15(1);
+  tree.Reinsert();
+  EXPECT_FLOAT_EQ(leafBox().min.x, -0.45f);
+  EXPECT_FLOAT_EQ(leafBox().max.x, 0.95f);
+  EXPECT_TRUE(tree.Validate());
+}
+
+// A pair is handed on with its colliders in the order the search meets them: a leaf facing a subtree
+// leads in its pairs with both of the subtree's children. Which collider comes first decides the side
+// each object's collision event is told from and the way the manifold's normal points.
+TEST(DynamicAABBTree, ALeafFacingASubtreeLeadsInItsPairs) {
+  PhysTest::Scene scene;
+  ZarnPhys::Entity* a = scene.Sphere({0, 0, 0}, 0.5f, false);
+  ZarnPhys::Entity* b = scene.Sphere({0.9f, 0, 0}, 0.5f, false);
+  ZarnPhys::Entity* c = scene.Sphere({0.1f, 0, 0}, 0.5f, false);
+  DynamicAABBTree& tree = scene.space.GetTree();
+  // c joins a, its cheaper neighbour: the root holds (a c) first and b second.
+  const DynamicAABBTree::Node& root = tree.GetNodes()[tree.GetRoot()];
+  ASSERT_EQ(root.children[1], b->collider->leafIndex);
+  const DynamicAABBTree::Node& ac = tree.GetNodes()[root.children[0]];
+  ASSERT_EQ(ac.children[0], a->collider->leafIndex);
+  ASSERT_EQ(ac.children[1], c->collider->leafIndex);
+
+  struct OrderedSink : ZarnPhys::PairSink {
+    void AddPair(ColliderBase* first, ColliderBase* second) override { pairs.emplace_back(first, second); }
+    std::vector<std::pair<ColliderBase*, ColliderBase*>> pairs;
+  } sink;
+  tree.FindPairs(sink);
+  // The pairs inside (a c) first; then b, the leaf, against a and then against c.
+  const std::vector<std::pair<ColliderBase*, ColliderBase*>> expected = {
+      {a->collider, c->collider}, {b->collider, a->collider}, {b->collider, c->collider}};
+  EXPECT_EQ(sink.pairs, expected);
 }
 
 TEST(DynamicAABBTree, PolytopeBoxSpansItsVertices) {
