@@ -57,6 +57,16 @@ Ray ToLocal(const Ray& ray, const Entity& entity) {
   return Ray(toLocal * (ray.origin - entity.position), (toLocal * ray.direction).Normalized());
 }
 
+// Where a ray leaves a sphere its line meets; false when the line passes it by.
+bool SphereExit(const Ray& ray, const Base::Vec3& centre, float radius, float& t) {
+  const Base::Vec3 toCentre = centre - ray.origin;
+  const float tca = toCentre.Dot(ray.direction);
+  const float e2 = toCentre.LengthSquared() - tca * tca;
+  if (e2 > radius * radius) return false;
+  t = tca + std::sqrt(std::max(radius * radius - e2, 0.0f));
+  return true;
+}
+
 }  // namespace
 
 Ray::Ray(const Base::Vec3& origin_, const Base::Vec3& direction_) : origin(origin_), direction(direction_) {
@@ -106,16 +116,17 @@ SystemRaycastResult RayCube(const Ray& ray, const ColliderBoxLike& cube) {
   return result;
 }
 
+// The near crossing of the ray's line with the sphere, as a distance from the origin. From inside, with
+// the centre ahead, that crossing lies behind the origin and its distance is still reported: a ray is
+// stopped by the sphere it starts in unless it already points away from the centre.
 SystemRaycastResult RaySphere(const Ray& ray, const Base::Vec3& centre, float radius) {
   SystemRaycastResult result;
   const Base::Vec3 toCentre = centre - ray.origin;
-  const float r2 = radius * radius;
-  // From inside, the near surface lies behind the origin: not a hit, as for the exact boxes.
-  if (toCentre.LengthSquared() < r2) return result;
   const float tca = toCentre.Dot(ray.direction);
   if (tca <= 0.0f) return result;
   const Base::Vec3 closest = ray.origin + ray.direction * tca;
   const float e2 = (closest - centre).LengthSquared();
+  const float r2 = radius * radius;
   if (e2 > r2) return result;
   const Base::Vec3 surface = closest - ray.direction * std::sqrt(r2 - e2);
   return Hit((surface - ray.origin).Length());
@@ -129,7 +140,9 @@ SystemRaycastResult RaySphere(const Ray& ray, const ColliderSphere& sphere) {
 
 // The side is the cylinder around the axis from (0, -h, 0) to (0, +h, 0), met where the ray first
 // reaches its radius; the ends are the two cap spheres. Solving for the cylinder itself (rather than
-// testing one sphere where the ray crosses the axis plane) keeps slanted rays on the surface.
+// testing one sphere where the ray crosses the axis plane) keeps slanted rays on the surface. A ray
+// that starts inside is stopped where it leaves: the capsule is convex, so that is the farthest of the
+// places where it leaves the side and the two cap spheres.
 SystemRaycastResult RayCapsule(const Ray& ray, const ColliderCapsule& capsule) {
   SystemRaycastResult result;
   const Ray local = ToLocal(ray, *capsule.GetEntity());
@@ -139,7 +152,7 @@ SystemRaycastResult RayCapsule(const Ray& ray, const ColliderCapsule& capsule) {
   const float r = capsule.GetRadius();
 
   const Base::Vec3 nearestOnAxis(0.0f, Base::Clamp(o.y, -h, h), 0.0f);
-  if ((o - nearestOnAxis).LengthSquared() < r * r) return result;
+  const bool inside = (o - nearestOnAxis).LengthSquared() < r * r;
 
   const float a = d.x * d.x + d.z * d.z;
   if (a >= kParallelEpsilon) {
@@ -147,14 +160,21 @@ SystemRaycastResult RayCapsule(const Ray& ray, const ColliderCapsule& capsule) {
     const float c = o.x * o.x + o.z * o.z - r * r;
     const float discriminant = b * b - a * c;
     if (discriminant >= 0.0f) {
-      const float t = (-b - std::sqrt(discriminant)) / a;
+      const float root = std::sqrt(discriminant);
+      const float t = (inside ? -b + root : -b - root) / a;
       const float y = o.y + d.y * t;
       if (t >= 0.0f && y >= -h && y <= h) result = Hit(t);
     }
   }
 
   for (const float end : {h, -h}) {
-    const SystemRaycastResult cap = RaySphere(local, {0.0f, end, 0.0f}, r);
+    const Base::Vec3 centre(0.0f, end, 0.0f);
+    if (inside) {
+      float t = 0.0f;
+      if (SphereExit(local, centre, r, t) && t >= 0.0f && (!result.colliding || t > result.depth)) result = Hit(t);
+      continue;
+    }
+    const SystemRaycastResult cap = RaySphere(local, centre, r);
     if (cap.colliding && cap.depth < result.depth) result = cap;
   }
   if (result.colliding) result.entity = capsule.GetEntity();

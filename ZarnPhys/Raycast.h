@@ -58,8 +58,9 @@ class ColliderSlant;
 class ColliderSphere;
 
 // Exact tests of one ray against one shape, for a ray whose direction has unit length. Each gives the
-// distance along the ray and the hit flag; the caller works out the point. A ray that starts inside a
-// solid shape does not hit it: the surface it would report lies behind the origin.
+// distance along the ray and the hit flag; the caller works out the point. A ray that starts inside an
+// exact box does not hit it; one that starts inside a sphere hits it at the distance back to the near
+// surface while the centre lies ahead, and one that starts inside a capsule hits it where it leaves.
 Physics::SystemRaycastResult RayBox(const Ray& ray, const Box& box, bool insideCounts);
 Physics::SystemRaycastResult RayCube(const Ray& ray, const ColliderBoxLike& cube);
 Physics::SystemRaycastResult RaySphere(const Ray& ray, const Base::Vec3& centre, float radius);

@@ -128,27 +128,67 @@ TEST(Raycast, StartingInsideACubeIsNoHitButTheWalkListsIt) {
   EXPECT_FALSE(Listed(scene, aside));
 }
 
-// The near surface of a shape the ray starts in lies behind the origin; it must not be reported.
-TEST(Raycast, StartingInsideASphereOrCapsuleIsNoHitForIt) {
+// From inside a sphere whose centre lies ahead, the ray is stopped at the distance back to the near
+// surface behind its origin; one that already points away from the centre, or starts at it, passes.
+TEST(Raycast, StartingInsideASphereHitsItWhileItsCentreIsAhead) {
   Scene scene;
   Entity* sphere = scene.Sphere({0, 0, 0.5f}, 1.0f, false);
   Entity* behindIt = scene.Sphere({0, 0, 10}, 1.0f, false);
+  Entity* beforeIt = scene.Sphere({0, 0, -10}, 1.0f, false);
+  // The near surface is at z = -0.5: 0.5 back from the origin.
   const SystemRaycastResult r = Cast(scene, {0, 0, 0}, {0, 0, 1});
-  EXPECT_EQ(r.entity, behindIt);
-  EXPECT_FLOAT_EQ(r.depth, 9.0f);
-  EXPECT_TRUE(Listed(scene, sphere));
+  EXPECT_EQ(r.entity, sphere);
+  EXPECT_FLOAT_EQ(r.depth, 0.5f);
+  ExpectNear(r.collisionPoint, {0, 0, 0.5f});
+  // Off the centre line: the line passes 0.6 from the centre, meeting the surface 0.8 either side of
+  // z = 0.5, so at z = -0.3 behind the origin.
+  Scene offset;
+  Entity* aside = offset.Sphere({0.6f, 0, 0.5f}, 1.0f, false);
+  const SystemRaycastResult o = Cast(offset, {0, 0, 0}, {0, 0, 1});
+  EXPECT_EQ(o.entity, aside);
+  EXPECT_NEAR(o.depth, 0.3f, 1e-5f);
 
-  Scene capsules;
-  capsules.Capsule({0, 0, 0}, 0.5f, 1.0f, false);
-  ExpectMiss(Cast(capsules, {0, 0, 0}, {0, 1, 0}));         // on the axis, inside the side
-  ExpectMiss(Cast(capsules, {0, 1.2f, 0}, {0, -1, 0}));     // inside the top cap, looking down
-  ExpectMiss(Cast(capsules, {0.3f, -0.5f, 0}, {-1, 0, 0}));  // off the axis, across the side
-  EXPECT_TRUE(Cast(capsules, {0, 0, -3}, {0, 0, 1}).colliding);
+  // Pointing away from the centre: the sphere behind is the one hit.
+  const SystemRaycastResult away = Cast(scene, {0, 0, 0}, {0, 0, -1});
+  EXPECT_EQ(away.entity, beforeIt);
+  EXPECT_FLOAT_EQ(away.depth, 9.0f);
+  ExpectMiss(Cast(offset, {0.6f, 0, 0.5f}, {1, 0, 0}));  // from the centre itself
 
   // On the surface is not inside: the hit is at the origin.
   const SystemRaycastResult touching = Cast(scene, {0, 0, 9}, {0, 0, 1});
   EXPECT_EQ(touching.entity, behindIt);
   EXPECT_NEAR(touching.depth, 0.0f, 1e-6f);
+}
+
+// From inside a capsule (radius 0.5, axis from y = -1 to y = 1), the ray is stopped where it leaves.
+TEST(Raycast, StartingInsideACapsuleHitsWhereTheRayLeavesIt) {
+  Scene scene;
+  Entity* capsule = scene.Capsule({0, 0, 0}, 0.5f, 1.0f, false);
+  // Up the axis, out through the top of the upper cap at y = 1.5.
+  const SystemRaycastResult up = Cast(scene, {0, 0, 0}, {0, 1, 0});
+  EXPECT_EQ(up.entity, capsule);
+  EXPECT_NEAR(up.depth, 1.5f, 1e-5f);
+  ExpectNear(up.collisionPoint, {0, 1.5f, 0});
+  // From inside the upper cap, down the whole length to y = -1.5.
+  EXPECT_NEAR(Cast(scene, {0, 1.2f, 0}, {0, -1, 0}).depth, 2.7f, 1e-5f);
+  // Across the side from off the axis: out at x = -0.5.
+  const SystemRaycastResult across = Cast(scene, {0.3f, -0.5f, 0}, {-1, 0, 0});
+  EXPECT_NEAR(across.depth, 0.8f, 1e-5f);
+  ExpectNear(across.collisionPoint, {-0.5f, -0.5f, 0});
+  // Slanted from the centre: out through the side at (0.5, 0.5, 0), 0.5 * sqrt(2) away.
+  const SystemRaycastResult slanted = Cast(scene, {0, 0, 0}, Vec3(1, 1, 0).Normalized());
+  EXPECT_NEAR(slanted.depth, 0.70710678f, 1e-5f);
+  ExpectNear(slanted.collisionPoint, {0.5f, 0.5f, 0});
+  // Sideways inside the upper cap, 0.2 above the cap's centre: out through the cap sphere, sqrt(0.21)
+  // away (the side's cylinder is left further out, above its top).
+  EXPECT_NEAR(Cast(scene, {0, 1.2f, 0}, {1, 0, 0}).depth, 0.45825757f, 1e-5f);
+
+  // Lying along x, it is left at x = 1.5.
+  Scene lying;
+  lying.Collider(ZarnPhys::ColliderKind_Capsule, {0.5f, 1.0f, 0}, {1.5f, 1.5f, 1.5f},
+                 Scene::At({0, 0, 0}, Base::Mat3(Base::kPi / 2, Vec3(0, 0, 1))));
+  EXPECT_NEAR(Cast(lying, {0, 0, 0}, {1, 0, 0}).depth, 1.5f, 1e-5f);
+  EXPECT_NEAR(Cast(lying, {0, 0, 0}, {0, -1, 0}).depth, 0.5f, 1e-5f);
 }
 
 TEST(Raycast, CapsuleSideAndEnds) {
