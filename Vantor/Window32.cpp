@@ -49,14 +49,23 @@ Window32::Window32(const Base::WindowSettings& settings, Win32InputBackend* inpu
   AddCloseCallback([] {
     if (Core::Hooks* hooks = Core::GetEngineHooks()) hooks->Call("GameWindowClose");
   });
-  AddCloseCallback([] { Core::Scripts().Call("Hook:Call", "GameWindowClose"); });
+  AddCloseCallback([] {
+    if (Core::Scripts().IsInitialized()) Core::Scripts().Call("Hook:Call", "GameWindowClose");
+  });
 
   if (m_mode == Base::WindowSettings::kModeFullscreen) SetFullscreen(true);
 }
 
+// The window's destroy path: a full-screen window gives the desktop back to its canvas first, then the
+// close callbacks run as for a close request. At the game's end the Graphics Master has already let go
+// of the canvas (its frame presents into this window) and the scripts are closed, so both steps find
+// nothing to do there and say nothing.
 Window32::~Window32() {
-  // A canvas outliving its window would present into a window that is gone.
-  if (Graphics::Canvas* canvas = CanvasOf(m_canvasId)) canvas->SetFullScreen(false);
+  if (m_fullscreen && CanvasOf(m_canvasId)) {
+    ResizeCanvasToDesktop();
+    SetCanvasFullscreen(false);
+  }
+  RunCloseCallbacks();
 }
 
 void Window32::PumpMessages() {

@@ -19,7 +19,9 @@ class Window32 : public Base::Window {
   // desktop's top-left corner, and switches to full screen for mode 16. A window the platform cannot
   // make is logged ("Window failed to create") and the rest goes on with an offscreen canvas.
   Window32(const Base::WindowSettings& settings, Win32InputBackend* input);
-  // The canvas's frame presents into the platform window: shut the Graphics Master down first.
+  // The destroy path: a full-screen window leaves full screen on its canvas, while the canvas is still
+  // there, then the close callbacks run. The canvas's frame presents into the platform window, so the
+  // Graphics Master must let go of it before the window is gone (the game shuts the master down first).
   ~Window32() override;
 
   // Runs the pump callbacks, then takes at most one message from the queue and handles it.

@@ -4,9 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include "Audio/SoundSystem.h"
 #include "Core/GameSpace.h"
 #include "Core/Hooks.h"
+#include "Core/InputManager.h"
 #include "Core/System.h"
+#include "Graphics/GraphicsMaster.h"
 #include "Platform/Clock.h"
 #include "Vantor/Win32InputBackend.h"
 #include "Vantor/Window32.h"
@@ -38,6 +41,39 @@ class FrameProbe : public Core::System {
   std::vector<float> dts;
   int64_t workTicks = 0;
   int steps = 0;
+};
+
+// What the program's teardown had done when the last system shut down, and when the window went.
+struct TeardownSeen {
+  bool lastSystemShutDown = false;
+  bool inputSystemGone = false;
+  bool soundSystemGone = false;
+  bool canvasGone = false;
+  bool windowThereForSystems = false;
+  bool devicesThereForSystems = false;
+  bool windowClosed = false;
+  size_t systemsLeftForWindow = 0;
+  bool devicesThereForWindow = false;
+};
+
+// Added after every other system, so the engine shuts it down last.
+class LastSystemProbe : public Core::System {
+ public:
+  LastSystemProbe(Program& program, TeardownSeen& seen) : m_program(program), m_seen(seen) {}
+  const char* GetName() const override { return "LastSystemProbe"; }
+  void Shutdown(Core::Engine*) override {
+    m_seen.lastSystemShutDown = true;
+    m_seen.inputSystemGone = Core::InputManager::GetInstance() == nullptr;
+    m_seen.soundSystemGone = Audio::SoundSystem::GetInstance() == nullptr;
+    Vantor::Window32* window = m_program.GetWindow();
+    m_seen.windowThereForSystems = window != nullptr;
+    m_seen.canvasGone = window && !Graphics::GraphicsMaster::GetInstance().GetCanvas(window->GetCanvasId());
+    m_seen.devicesThereForSystems = m_program.GetInput() != nullptr;
+  }
+
+ private:
+  Program& m_program;
+  TeardownSeen& m_seen;
 };
 
 class ProgramTest : public ::testing::Test {
@@ -118,6 +154,40 @@ TEST_F(ProgramTest, ClosingTheWindowDoesNotEndTheLoopButAScriptQuitDoes) {
   EXPECT_EQ(program_.RunPass(), Program::Pass::Frame);
   EXPECT_FALSE(program_.GetEngine().IsRunning());
   EXPECT_EQ(probe_->dts.size(), 3u);
+}
+
+// The six systems in the order that sets their initialisation, frame steps and shutdown; at the end
+// the systems go first, each shut down and destroyed in that order, then the window, then the input
+// devices.
+TEST_F(ProgramTest, SystemsRunInTheirFixedOrderAndGoBeforeTheWindowAndTheDevices) {
+  std::vector<std::string> names;
+  for (const Core::System* system : program_.GetEngine().GetSystems()) names.push_back(system->GetName());
+  EXPECT_EQ(names, (std::vector<std::string>{"InputManager", "SkyNet", "GameLogic", "PhysicsSystem", "GRAPHICS",
+                                             "SoundSystem", "FrameProbe"}));
+
+  TeardownSeen seen;
+  program_.GetEngine().AddSystem(new LastSystemProbe(program_, seen));
+  program_.GetWindow()->AddCloseCallback([this, &seen] {
+    seen.windowClosed = true;
+    seen.systemsLeftForWindow = program_.GetEngine().GetSystems().size();
+    seen.devicesThereForWindow = program_.GetInput() != nullptr;
+  });
+  EXPECT_EQ(program_.RunPass(), Program::Pass::Frame);
+  EXPECT_EQ(program_.Shutdown(), 0);
+
+  ASSERT_TRUE(seen.lastSystemShutDown);
+  // Shut down last, after the first system and the sixth had gone and the graphics had let go of the
+  // window's canvas.
+  EXPECT_TRUE(seen.inputSystemGone);
+  EXPECT_TRUE(seen.soundSystemGone);
+  EXPECT_TRUE(seen.canvasGone);
+  EXPECT_TRUE(seen.windowThereForSystems);
+  EXPECT_TRUE(seen.devicesThereForSystems);
+  ASSERT_TRUE(seen.windowClosed);
+  EXPECT_EQ(seen.systemsLeftForWindow, 0u);
+  EXPECT_TRUE(seen.devicesThereForWindow);
+  EXPECT_EQ(program_.GetWindow(), nullptr);
+  EXPECT_EQ(program_.GetInput(), nullptr);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "Core/EngineLinks.h"
 #include "Graphics/Canvas.h"
 #include "Graphics/Device.h"
+#include "Graphics/Frame.h"
 #include "Graphics/GraphicsMaster.h"
 #include "Vantor/Win32InputBackend.h"
 #include "tests/Support/LogCapture.h"
@@ -218,6 +219,54 @@ TEST_F(Window32Test, AMissingCanvasIsReportedAndTheWindowStateStillChanges) {
   EXPECT_TRUE(window.IsMinimized());
   EXPECT_TRUE(window.IsCursorShown());
   EXPECT_NE(capture_.Take().find("Invalid canvas being used with Window32"), std::string::npos);
+}
+
+// Destroying the window: a full-screen one gives its canvas the desktop size and takes it out of full
+// screen before the close is reported on both channels; a windowed one leaves its canvas as it is.
+TEST_F(Window32Test, DestroyingTheWindowLeavesFullScreenThenReportsTheClose) {
+  for (const uint32_t mode : {Base::WindowSettings::kModeFullscreen, 0u}) {
+    Window32& window = Make(mode);
+    SDL_DisplayMode desktop{};
+    ASSERT_EQ(SDL_GetDesktopDisplayMode(0, &desktop), 0);
+    ASSERT_NE(desktop.w, 640);
+    Graphics::Canvas* canvas = Graphics::GraphicsMaster::GetInstance().GetCanvas(window.GetCanvasId());
+    ASSERT_NE(canvas, nullptr);
+    Graphics::Frame* frame = Graphics::GraphicsMaster::GetInstance().GetFrame(int(canvas->GetFrameID()));
+    ASSERT_NE(frame, nullptr);
+    canvas->Resize(640, 360);
+    ASSERT_EQ(frame->IsFullScreen(), mode != 0);
+
+    bool fullScreenAtClose = true;
+    Base::Vec2 sizeAtClose;
+    window.AddCloseCallback([&] {
+      fullScreenAtClose = frame->IsFullScreen();
+      sizeAtClose = frame->GetSize();
+      log_.push_back("own close callback");
+      // The frame presents into the window: it goes before the window does.
+      Graphics::GraphicsMaster::GetInstance().Shutdown();
+    });
+    window_.reset();
+    EXPECT_EQ(Take(), (std::vector<std::string>{"hook:GameWindowClose", "lua:Hook:Call GameWindowClose",
+                                                "own close callback"}))
+        << mode;
+    EXPECT_FALSE(fullScreenAtClose) << mode;
+    if (mode != 0)
+      EXPECT_EQ(sizeAtClose, Base::Vec2(float(desktop.w), float(desktop.h)));
+    else
+      EXPECT_EQ(sizeAtClose, Base::Vec2(640, 360));
+    EXPECT_EQ(capture_.Take().find("Invalid canvas"), std::string::npos) << mode;
+  }
+}
+
+// At the game's end the canvas has gone with the Graphics Master before the window goes: nothing to
+// leave full screen, nothing to report about it, and the close callbacks still run.
+TEST_F(Window32Test, DestroyingAWindowWhoseCanvasWentFirstReportsOnlyTheClose) {
+  Make(Base::WindowSettings::kModeFullscreen);
+  Graphics::GraphicsMaster::GetInstance().Shutdown();
+  capture_.Take();
+  window_.reset();
+  EXPECT_EQ(Take(), (std::vector<std::string>{"hook:GameWindowClose", "lua:Hook:Call GameWindowClose"}));
+  EXPECT_EQ(capture_.Take(), "");
 }
 
 }  // namespace
