@@ -411,13 +411,18 @@ TEST_F(PolytopeTest, AnOffsetColliderLeavesItsObjectWhereItIs) {
   Step(30);
   ExpectVec(pyramid->GetComponent<Core::Transform>()->Translation(), {4, 2, 1});
   ExpectVec(crate->GetComponent<Core::Transform>()->Translation(), {-4, 2, 1});
-  // The shape itself sits at the offset, turned and scaled with the object.
-  const Vec3 offset = static_cast<Physics::ColliderBase*>(crate->GetComponent(Core::ComponentType_ColliderCube))
-                          ->GetWorldOffset();
+  // The shape itself sits at the offset, scaled and turned with the object: (1, 0.5, 0) scaled by 2 is
+  // (2, 1, 0); the engine's matrix of a turn by 1 radian about y takes (1, 0, 0) to (cos 1, 0, sin 1),
+  // so the shape is (2 cos 1, 1, 2 sin 1) = (1.0806046, 1, 1.6829420) from the object's origin, at
+  // (-2.9193954, 3, 2.6829420), whose z the library's frame mirrors.
   const ZarnPhys::Entity* entity = Box(static_cast<Physics::ColliderBase*>(
                                            crate->GetComponent(Core::ComponentType_ColliderCube)))->GetEntity();
-  ExpectVec(entity->position, Physics::ToPhysicsFrame(Vec3(-4 + offset.x, 2 + offset.y, 1 + offset.z)));
-  EXPECT_NEAR(offset.y, 1.0f, 1e-5f);
+  ExpectVec(entity->position, {-2.9193954f, 3.0f, -2.6829420f});
+  // Unturned and unscaled, the pyramid's shape is 3 further along z: (4, 2, 4), mirrored.
+  const ZarnPhys::Entity* hull =
+      static_cast<Physics::ColliderBase*>(pyramid->GetComponent(Core::ComponentType_ColliderPolytope))->GetEntity();
+  ASSERT_NE(hull, nullptr);
+  ExpectVec(hull->position, {4.0f, 2.0f, -4.0f});
 }
 
 TEST_F(PolytopeTest, WithoutAModelNothingIsAdded) {
