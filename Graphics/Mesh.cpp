@@ -110,18 +110,22 @@ bool LoadAnimations(const std::string& meshPath, Graphics::Mesh& mesh, uint32_t 
   BinaryFile file;
   file.Open(AnimationHeader(), path);
   auto* header = static_cast<AnimationHeader*>(file.m_header);
+  if (!file.m_valid || !header) {
+    GFX_LOG(Warning, "Could not load animation data associated with %s", meshPath.c_str());
+    return false;
+  }
+  // Said once the file opened, so that a file whose key frames then turn out short is named in the log.
+  GFX_LOG(Verbose, "Loading animation file %s ...", path.c_str());
   uint64_t frames = 0;
-  if (header)
-    for (uint32_t count : header->m_frameCounts) frames += count;
+  for (uint32_t count : header->m_frameCounts) frames += count;
   const uint64_t bytes = frames * boneCount * sizeof(Graphics::KeyFrame);
   const uint8_t* keys = nullptr;
-  if (file.m_valid && header && header->m_dataOffset != 0 && bytes <= std::numeric_limits<uint32_t>::max())
+  if (header->m_dataOffset != 0 && bytes <= std::numeric_limits<uint32_t>::max())
     keys = Section(file, header->m_dataOffset, bytes);
   if (!keys) {
     GFX_LOG(Warning, "Could not load animation data associated with %s", meshPath.c_str());
     return false;
   }
-  GFX_LOG(Verbose, "Loading animation file %s ...", path.c_str());
   Graphics::AnimationData& data = mesh.m_animationData;
   auto* block = static_cast<Graphics::KeyFrame*>(data.m_keyFrameStorage.Allocate(uint32_t(bytes ? bytes : 1)));
   if (!block) {
