@@ -235,6 +235,7 @@ SNRESULT MatchBankPlatform(const char* platform, uint32_t length) {
 }
 
 const SnInitSettings& Settings() { return State().settings; }
+void SetMainOutputChannelConfig(uint32_t channelConfig) { State().settings.mainOutputSettings.channelConfig = channelConfig; }
 double TicksPerMillisecond() { return State().ticksPerMs; }
 
 }  // namespace SoundEngine

@@ -64,6 +64,8 @@ SNRESULT MatchBankPlatform(const char* platform, uint32_t length);
 
 // The engine's copy of its settings, valid while initialised.
 const SnInitSettings& Settings();
+// The lower engine writes back the layout the main output settled on.
+void SetMainOutputChannelConfig(uint32_t channelConfig);
 double TicksPerMillisecond();
 
 }  // namespace SoundEngine

@@ -449,6 +449,8 @@ SNRESULT AddSecondaryOutput(uint32_t deviceId, uint32_t outputType, uint32_t lis
 }
 
 SNRESULT RemoveSecondaryOutput(uint32_t deviceId, uint32_t outputType) {
+  // The main device renders the master bus and paces the frames: it stays.
+  if (outputType == 32 && deviceId == 0) return SN_Failure;
   return ApiQueue::Post<SnMsgSecondaryOutput>(SnMsg_SecondaryOutput, "RemoveSecondaryOutput", [&](auto& m) {
     m.outputType = outputType;
     m.deviceId = deviceId;
@@ -503,18 +505,22 @@ SNRESULT SetSpeakerAngles(const float* angles, uint32_t count, float heightAngle
 }
 
 SNRESULT GetPanningRule(uint32_t& rule, uint32_t outputType, uint32_t deviceId) {
+  // The audio thread adds and frees devices under this lock.
+  Platform::ReentrantGuard guard(GlobalAudioLock());
   ISnOutputServices* services = DeviceReader("GetPanningRule");
   return services && services->GetPanningRule(outputType, deviceId, rule) ? SN_Success : SN_Failure;
 }
 
 SNRESULT GetSpeakerAngles(float* angles, uint32_t& count, float& heightAngle, uint32_t outputType,
                           uint32_t deviceId) {
+  Platform::ReentrantGuard guard(GlobalAudioLock());
   ISnOutputServices* services = DeviceReader("GetSpeakerAngles");
   return services && services->GetSpeakerAngles(outputType, deviceId, angles, count, heightAngle) ? SN_Success
                                                                                                    : SN_Failure;
 }
 
 uint32_t GetSpeakerConfiguration(uint32_t outputType, uint32_t deviceId) {
+  Platform::ReentrantGuard guard(GlobalAudioLock());
   ISnOutputServices* services = DeviceReader("GetSpeakerConfiguration");
   return services ? services->GetSpeakerConfiguration(outputType, deviceId) : 0;
 }

@@ -1,9 +1,10 @@
-// Forwarding to the installed voice-pipeline back end; with none, passes render nothing and the
-// audio thread waits until it is woken.
+// Forwarding to the installed voice-pipeline back end: the real lower engine unless a test put its
+// own in first; with none (outside Init and Term), passes render nothing.
 #include "SoundEngine/Lower/LowerEngine.h"
 
 #include "Platform/Threading.h"
 #include "SoundEngine/Log.h"
+#include "SoundEngine/Lower/LowerEngineCore.h"
 
 namespace SN {
 namespace {
@@ -20,7 +21,7 @@ namespace LowerEngine {
 void Install(ISnLowerEngine* backEnd) { BackEnd() = backEnd; }
 ISnLowerEngine* Installed() { return BackEnd(); }
 
-void GetDefaultOutputSettings(SnOutputSettings& settings) { settings = SnOutputSettings{0, 0, 0}; }
+void GetDefaultOutputSettings(SnOutputSettings& settings) { settings = SnOutputSettings{0, 0, nullptr}; }
 uint32_t CheckOutputDevices() { return BackEnd() ? BackEnd()->CheckOutputDevices() : 0; }
 SnSuspendState SuspendState() { return BackEnd() ? BackEnd()->SuspendState() : SnSuspendState{}; }
 SNRESULT EnterSuspendedMode(bool render) { return BackEnd() ? BackEnd()->EnterSuspendedMode(render) : SN_Failure; }
@@ -57,14 +58,13 @@ void DestroyAllVoicePipelines() {
 namespace VoiceManager {
 
 SNRESULT Init() {
-  if (!BackEnd()) {
-    SOUND_LOG(Error, "VoiceManager::Init: the voice pipeline is not available; the sound engine cannot start");
-    return SN_Failure;
-  }
+  // Tests install their own back ends first; otherwise the real lower engine takes the slots.
+  LowerEngine::InstallIntoEmptySlots();
   return BackEnd()->InitVoiceManager();
 }
 void Term() {
   if (BackEnd()) BackEnd()->TermVoiceManager();
+  LowerEngine::UninstallOwnSlots();
 }
 void UpdateLimiters() {
   if (BackEnd()) BackEnd()->UpdateLimiters();

@@ -1,6 +1,6 @@
 // What the front end asks of the voice pipeline: the calls of the lower engine and of the voice
-// manager, through one installed back end. Until the voice pipeline exists nothing is installed,
-// and the voice manager's initialisation refuses with a logged line.
+// manager, through one installed back end. The voice manager's initialisation installs the real
+// lower engine when nothing else was installed.
 #pragma once
 
 #include <cstdint>
@@ -9,10 +9,14 @@
 
 namespace SN {
 
+class CSnSink;
+// A device's own sink maker (tests, tools); it gets the pool of plug-in allocations.
+using SnCustomSinkFactory = CSnSink* (*)(int32_t pluginPool);
+
 struct SnOutputSettings {
-  uint32_t word0;
-  uint32_t channelConfig;  // low byte: channel count, 0 for the device's own
-  uint32_t word2;
+  uint32_t panningRule;           // 0 speakers, 1 headphones
+  uint32_t channelConfig;         // low byte: channel count, 0 for the device's own
+  SnCustomSinkFactory customSinkFactory;  // null: a platform sink
 };
 
 struct SnSuspendState {

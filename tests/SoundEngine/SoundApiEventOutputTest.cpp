@@ -176,7 +176,8 @@ TEST_F(SoundApiEventTest, ListenersOutputsAndCapture) {
   EXPECT_EQ(SetListenerScalingFactor(0, 2.0f), SN_Success);
   EXPECT_EQ(SetListenerPipeline(3, true, false), SN_Success);
   EXPECT_EQ(AddSecondaryOutput(5, 16, 3), SN_Success);
-  EXPECT_EQ(RemoveSecondaryOutput(0, 32), SN_Success);  // checks nothing
+  EXPECT_EQ(RemoveSecondaryOutput(0, 32), SN_Failure);  // the main device stays: nothing queued
+  EXPECT_EQ(RemoveSecondaryOutput(1, 32), SN_Success);
   EXPECT_EQ(SetSecondaryOutputVolume(5, 16, 0.25f), SN_Success);
   EXPECT_EQ(SetPanningRule(1, 16, 5), SN_Success);
   EXPECT_EQ(SetSpeakerAngles(offsets, 3, 30.0f, 16, 5), SN_Success);
@@ -186,7 +187,7 @@ TEST_F(SoundApiEventTest, ListenersOutputsAndCapture) {
   Frames(1);
   EXPECT_EQ(outputs_.log.lines, (std::vector<std::string>{
                                     "ListenerScaling 0 2.000000", "Pipeline 3 1 0", "AddOutput 16 5 3",
-                                    "RemoveOutput 32 0", "OutputVolume 16 5 0.250000", "PanningRule 16 5 1",
+                                    "RemoveOutput 32 1", "OutputVolume 16 5 0.250000", "PanningRule 16 5 1",
                                     "SpeakerAngles 16 5 3 30.000000", "StartCapture", "Marker", "StopCapture"}));
   EXPECT_EQ(outputs_.lastAngles, (std::vector<float>{1, 2, 3}));
   EXPECT_EQ(outputs_.lastCapture, u"capture.wav");

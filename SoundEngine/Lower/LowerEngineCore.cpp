@@ -1,0 +1,321 @@
+// The lower engine's Init and Term, its frame, suspended mode and the output messages' back ends.
+#include "SoundEngine/Lower/LowerEngineCore.h"
+
+#include <xmmintrin.h>
+
+#include <atomic>
+
+#include "Platform/Threading.h"
+#include "SoundEngine/AudioMgr.h"
+#include "SoundEngine/Log.h"
+#include "SoundEngine/Lower/FrameFormat.h"
+#include "SoundEngine/Lower/LowerEngine.h"
+#include "SoundEngine/Lower/OutputDevice.h"
+#include "SoundEngine/Lower/OutputServices.h"
+#include "SoundEngine/Lower/PlatformSettings.h"
+#include "SoundEngine/Lower/Sink.h"
+#include "SoundEngine/Lower/StartNamedThread.h"
+#include "SoundEngine/SoundEngine.h"
+#include "StreamMgr/ISnStreamMgr.h"
+
+namespace SN::LowerEngine {
+namespace {
+
+constexpr uint32_t kFlushToZero = 0x8000;
+constexpr uint32_t kDefaultPoolBytes = 0x1000000;
+constexpr uint32_t kPoolBlockSize = 64;
+constexpr uint32_t kPoolAlignment = 16;
+constexpr uint32_t kAllListeners = 255;
+constexpr uint32_t kNoFrame = 0xFFFFFFFFu;
+constexpr uint32_t kStarvationNoteFrames = 8;
+
+struct CoreState {
+  // Written on the thread that holds the global audio lock; the timer thread reads only `modeActive`.
+  std::atomic<bool> suspended{false};
+  std::atomic<bool> renderWhileSuspended{false};
+  std::atomic<bool> modeActive{false};
+  Platform::Thread* timerThread = nullptr;
+  Platform::Event timerStop{Platform::Event::Reset::Auto};
+  bool createdPool = false;
+  uint32_t lastStarvationFrame = kNoFrame;
+};
+
+CoreState& Core() {
+  static CoreState state;
+  return state;
+}
+
+// Wakes the audio thread once a frame duration while suspended mode renders by elapsed time.
+uint32_t SuspendTimerMain(void*) {
+  CoreState& core = Core();
+  do {
+    core.timerStop.Wait(FrameDurationMs());
+    if (g_pAudioMgr) g_pAudioMgr->WakeThread();
+  } while (core.modeActive.load(std::memory_order_acquire));
+  return 0;
+}
+
+void StopSuspendTimer() {
+  CoreState& core = Core();
+  core.modeActive = false;
+  if (!core.timerThread) return;
+  core.timerStop.Set();
+  Platform::JoinThread(core.timerThread);
+  core.timerThread = nullptr;
+  core.timerStop.Clear();
+}
+
+void LogOnce(std::atomic<bool>& said, const char* what) {
+  if (!said.exchange(true)) SOUND_LOG(Warning, "%s: not handled by this voice pipeline yet", what);
+}
+
+// The real back end the front end calls: one object for both interfaces.
+class CSnLowerEngine final : public ISnLowerEngine, public ISnOutputServices {
+ public:
+  // ISnLowerEngine
+  SNRESULT InitVoiceManager() override { return LowerEngine::Init(); }
+  void TermVoiceManager() override { LowerEngine::Term(); }
+  void UpdateLimiters() override {}
+  void ProcessQueuedInstanceCommands() override {}
+  uint32_t CheckOutputDevices() override { return CheckOutputDeviceList(); }
+  SnSuspendState SuspendState() override {
+    const CoreState& core = Core();
+    return SnSuspendState{core.suspended, core.renderWhileSuspended, core.modeActive};
+  }
+  SNRESULT EnterSuspendedMode(bool render) override { return EnterSuspendedModeNow(render); }
+  void ApplyMessageSideEffects() override {}
+  bool WantsDeferredDeviceWork() override { return false; }
+  void DoDeferredDeviceWork() override {}
+  void PrepareFrame() override {}
+  void Perform() override { PerformFrame(); }
+  void RenderAfterPass() override {}
+  void BeginOutputSinks() override { BeginDeviceSinks(); }
+  const void* MainOutputDevice() override { return MainDevice(); }
+  uint32_t MainOutputWaitMs() override {
+    CSnOutputDevice* main = MainDevice();
+    return main && main->Sink() ? main->Sink()->GetWaitTime() : Platform::kWaitForever;
+  }
+  void TermMotionEngine() override {}
+  void DestroyAllVoicePipelines() override {}
+
+  // ISnOutputServices
+  void SetListenerPosition(uint32_t, const SnListenerPosition&) override { LogOnce(m_listenerSaid, "Listeners"); }
+  void SetListenerSpatialization(uint32_t, bool, uint32_t, const float*) override {
+    LogOnce(m_listenerSaid, "Listeners");
+  }
+  void SetListenerPipeline(uint32_t, bool, bool) override { LogOnce(m_listenerSaid, "Listeners"); }
+  void SetListenerScalingFactor(uint32_t, float) override { LogOnce(m_listenerSaid, "Listeners"); }
+
+  void SetSecondaryOutputVolume(uint32_t outputType, uint32_t deviceId, float volume) override {
+    if (CSnOutputDevice* device = FindOutputDevice(outputType, deviceId)) device->SetVolume(volume);
+  }
+  void AddSecondaryOutput(uint32_t outputType, uint32_t deviceId, uint32_t listenerMask) override {
+    SnOutputSettings settings;
+    GetDefaultOutputSettings(settings);
+    if (AddOutputDeviceIfAbsent(settings, outputType, deviceId, listenerMask) != SN_Success) return;
+    CSnOutputDevice* device = FindOutputDevice(outputType == SnOutput_SecondaryAlias ? outputType : outputType, deviceId);
+    if (device && device->Sink()) device->Sink()->Play();
+  }
+  void RemoveSecondaryOutput(uint32_t outputType, uint32_t deviceId) override {
+    if (outputType == SnOutput_Main && deviceId == 0) {
+      // The main device stays: the frame count and the master bus hang on it.
+      SOUND_LOG(Warning, "RemoveSecondaryOutput: the main output cannot be removed");
+      return;
+    }
+    RemoveOutputDevice(outputType, deviceId);
+  }
+  void SetPanningRule(uint32_t outputType, uint32_t deviceId, uint32_t rule) override {
+    if (CSnOutputDevice* device = FindOutputDevice(outputType, deviceId)) device->SetPanningRule(rule);
+  }
+  void SetSpeakerAngles(uint32_t outputType, uint32_t deviceId, const float* angles, uint32_t count,
+                        float heightAngle) override {
+    CSnOutputDevice* device = FindOutputDevice(outputType, deviceId);
+    if (device && angles && ConfigType(device->ChannelConfig()) == kConfigTypeStandard)
+      device->SetSpeakerAngles(angles, count, heightAngle);
+  }
+  bool GetPanningRule(uint32_t outputType, uint32_t deviceId, uint32_t& rule) override {
+    CSnOutputDevice* device = FindOutputDevice(outputType, deviceId);
+    if (!device) return false;
+    rule = device->PanningRule();
+    return true;
+  }
+  bool GetSpeakerAngles(uint32_t outputType, uint32_t deviceId, float* angles, uint32_t& count,
+                        float& heightAngle) override {
+    CSnOutputDevice* device = FindOutputDevice(outputType, deviceId);
+    return device && device->GetSpeakerAngles(angles, count, heightAngle) == SN_Success;
+  }
+  uint32_t GetSpeakerConfiguration(uint32_t outputType, uint32_t deviceId) override {
+    CSnOutputDevice* device = FindOutputDevice(outputType, deviceId);
+    return device && device->Sink() ? device->ChannelConfig() : 0;
+  }
+
+  void AddPlayerMotionDevice(uint32_t, void*, uint32_t) override { LogOnce(m_motionSaid, "Motion devices"); }
+  void RemovePlayerMotionDevice(uint32_t) override { LogOnce(m_motionSaid, "Motion devices"); }
+  void SetPlayerListener(uint8_t, uint8_t) override { LogOnce(m_motionSaid, "Motion devices"); }
+  void SetPlayerVolume(uint32_t, float) override { LogOnce(m_motionSaid, "Motion devices"); }
+
+  void StartOutputCapture(const char16_t* fileName) override { LowerEngine::StartOutputCapture(fileName); }
+  void StopOutputCapture() override { LowerEngine::StopOutputCapture(); }
+  void AddOutputCaptureMarker(const char* text) override { LowerEngine::AddOutputCaptureMarker(text); }
+
+  void SetBackgroundMusicMuted(bool) override { LogOnce(m_busSaid, "Background music buses"); }
+  SNRESULT Suspend(bool renderAnyway) override { return LowerEngine::Suspend(renderAnyway); }
+  SNRESULT WakeupFromSuspend() override { return LowerEngine::WakeupFromSuspend(); }
+
+  void StopPlayingID(uint32_t, int32_t, uint32_t) override { LogOnce(m_voiceSaid, "Voices"); }
+  void StopVoicesUsingBankData(CSnLoadedBank*) override { LogOnce(m_voiceSaid, "Voices"); }
+
+ private:
+  std::atomic<bool> m_listenerSaid{false}, m_motionSaid{false}, m_busSaid{false}, m_voiceSaid{false};
+};
+
+CSnLowerEngine& Engine() {
+  static CSnLowerEngine engine;
+  return engine;
+}
+
+// Slots this engine filled itself at Init, emptied again at Term.
+struct InstalledSlots {
+  bool lower = false;
+  bool outputs = false;
+};
+InstalledSlots& OwnSlots() {
+  static InstalledSlots slots;
+  return slots;
+}
+
+}  // namespace
+
+ISnLowerEngine& RealLowerEngine() { return Engine(); }
+ISnOutputServices& RealOutputServices() { return Engine(); }
+
+void InstallIntoEmptySlots() {
+  if (!LowerEngine::Installed()) {
+    LowerEngine::Install(&Engine());
+    OwnSlots().lower = true;
+  }
+  if (!OutputServices()) {
+    OutputServices() = &Engine();
+    OwnSlots().outputs = true;
+  }
+}
+
+void UninstallOwnSlots() {
+  if (OwnSlots().lower && LowerEngine::Installed() == &Engine()) LowerEngine::Install(nullptr);
+  if (OwnSlots().outputs && OutputServices() == &Engine()) OutputServices() = nullptr;
+  OwnSlots() = InstalledSlots{};
+}
+
+SNRESULT Init() {
+  const SnPlatformInitSettings& platform = PlatformSettings();
+  SetSampleRate(platform.sampleRateMode == 1 ? 24000 : 48000);
+  SetSamplesPerFrame(SoundEngine::Settings().samplesPerFrame);
+  CoreState& core = Core();
+  core.suspended = core.renderWhileSuspended = core.modeActive = false;
+  core.timerThread = nullptr;
+  core.lastStarvationFrame = kNoFrame;
+  if (!MemoryMgr::IsInitialized() || !ISnStreamMgr::m_pStreamMgr) return SN_Failure;
+  if (g_LEngineDefaultPoolId == kInvalidPoolId) {
+    const uint32_t bytes = platform.lowerEnginePoolBytes > 64 ? platform.lowerEnginePoolBytes : kDefaultPoolBytes;
+    g_LEngineDefaultPoolId = MemoryMgr::CreatePool(nullptr, bytes, kPoolBlockSize, SnMemPool_AllocHook, kPoolAlignment);
+    if (g_LEngineDefaultPoolId == kInvalidPoolId) return SN_InsufficientMemory;
+    core.createdPool = true;
+  }
+  const SnInitSettings& settings = SoundEngine::Settings();
+  if (AddMainOutputDevice(settings.mainOutputSettings, settings.mainOutputKind, kAllListeners) != SN_Success) {
+    SOUND_LOG(Error, "LowerEngine::Init: the main output device could not be made");
+    return SN_Failure;
+  }
+  SoundEngine::SetMainOutputChannelConfig(MainDevice()->ChannelConfig());
+  return SN_Success;
+}
+
+void Term() {
+  StopSuspendTimer();
+  TermOutputDevices();
+  CoreState& core = Core();
+  core.suspended = core.renderWhileSuspended = false;
+  if (core.createdPool && g_LEngineDefaultPoolId != kInvalidPoolId) {
+    MemoryMgr::DestroyPool(g_LEngineDefaultPoolId);
+    g_LEngineDefaultPoolId = kInvalidPoolId;
+  }
+  core.createdPool = false;
+}
+
+void PerformFrame() {
+  const uint32_t savedCsr = _mm_getcsr();
+  _mm_setcsr(savedCsr | kFlushToZero);
+  CoreState& core = Core();
+  // Starved sinks are acknowledged; one is taken note of at most once every few frames.
+  const uint32_t frame = g_pAudioMgr ? g_pAudioMgr->CurrentFrame() : 0;
+  for (CSnOutputDevice* d = FirstOutputDevice(); d; d = d->Next()) {
+    CSnSink* sink = d->Sink();
+    if (!sink || !sink->IsStarved()) continue;
+    sink->ResetStarved();
+    if (core.lastStarvationFrame == kNoFrame || frame - core.lastStarvationFrame >= kStarvationNoteFrames) {
+      core.lastStarvationFrame = frame;
+      break;
+    }
+  }
+  const bool render = !core.suspended || core.renderWhileSuspended;
+  if (render) EndOutputFrame();
+  EndMasterVolumeFrame();
+  _mm_setcsr((_mm_getcsr() & ~kFlushToZero) | (savedCsr & kFlushToZero));
+}
+
+bool IsSuspendRequested() { return Core().suspended; }
+bool IsSuspendedModeActive() { return Core().modeActive; }
+bool IsSuspendTimerRunning() { return Core().timerThread != nullptr; }
+uint32_t LastStarvationFrame() { return Core().lastStarvationFrame; }
+
+void WakeAudioThread() {
+  if (g_pAudioMgr) g_pAudioMgr->WakeThread();
+}
+
+SNRESULT EnterSuspendedModeNow(bool render) {
+  CoreState& core = Core();
+  const bool wasActive = core.modeActive;
+  if (render && !core.timerThread) {
+    core.modeActive = true;
+    StartNamedThread(&SuspendTimerMain, nullptr, PlatformSettings().audioThread, &core.timerThread, "SN Suspended");
+    if (!core.timerThread) {
+      SOUND_LOG(Error, "The timer thread \"SN Suspended\" could not be created");
+      return SN_Failure;
+    }
+  }
+  if (wasActive) return SN_Success;
+  const SNRESULT result = SwitchDevicesToDummySinks();
+  core.modeActive = result == SN_Success;
+  if (result == SN_Success && SoundEngine::IsInitialized()) WakeAudioThread();
+  return result;
+}
+
+SNRESULT LeaveSuspendedMode() {
+  if (RestoreDeviceSinks() != SN_Success) return SN_Failure;
+  Core().modeActive = false;
+  WakeAudioThread();
+  StopSuspendTimer();
+  return SN_Success;
+}
+
+namespace {
+
+SNRESULT SuspendSwitch(bool suspend, bool render) {
+  CoreState& core = Core();
+  if (suspend == core.suspended) {
+    if (!core.suspended || !core.renderWhileSuspended || render) {
+      core.renderWhileSuspended = render;
+      return SN_NothingChanged;
+    }
+  }
+  core.renderWhileSuspended = render;
+  core.suspended = suspend;
+  return suspend ? EnterSuspendedModeNow(render) : LeaveSuspendedMode();
+}
+
+}  // namespace
+
+SNRESULT Suspend(bool renderWhileSuspended) { return SuspendSwitch(true, renderWhileSuspended); }
+SNRESULT WakeupFromSuspend() { return SuspendSwitch(false, true); }
+
+}  // namespace SN::LowerEngine

@@ -1,0 +1,258 @@
+// Mix and output kernels: SSE forms four samples at a time, plain forms with the same operations in
+// the same order, so both round alike (the vector conversion and lrintf both round ties to even).
+#include "SoundEngine/Lower/MixKernels.h"
+
+#include <xmmintrin.h>
+#include <emmintrin.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "SoundEngine/Lower/FrameFormat.h"
+
+namespace SN::MixKernels {
+namespace {
+
+inline float RampStep(const SnGainRamp& ramp, float previousGain, float nextGain) {
+  return (nextGain - previousGain) * ramp.reciprocal;
+}
+
+inline float Limit16(float value) {
+  return value < -32768.0f ? -32768.0f : (value > 32767.0f ? 32767.0f : value);
+}
+
+// Four consecutive frame gains from frame t on: previous + (t + i) x step, as the plain loop forms them.
+inline __m128 RampGains(float previousGain, float step, uint32_t t) {
+  const __m128 index = _mm_add_ps(_mm_set1_ps(float(t)), _mm_setr_ps(0.0f, 1.0f, 2.0f, 3.0f));
+  return _mm_add_ps(_mm_set1_ps(previousGain), _mm_mul_ps(index, _mm_set1_ps(step)));
+}
+
+void InterleaveStereo(const float* left, const float* right, float* out, uint32_t frames, float previousGain,
+                      float step) {
+  uint32_t t = 0;
+  for (; t + 4 <= frames; t += 4) {
+    // Exact float indices: frame counts never reach 2^24.
+    const __m128 gains = RampGains(previousGain, step, t);
+    const __m128 l = _mm_mul_ps(_mm_loadu_ps(left + t), gains);
+    const __m128 r = _mm_mul_ps(_mm_loadu_ps(right + t), gains);
+    _mm_storeu_ps(out + 2 * t, _mm_unpacklo_ps(l, r));
+    _mm_storeu_ps(out + 2 * t + 4, _mm_unpackhi_ps(l, r));
+  }
+  for (; t < frames; ++t) {
+    const float gain = previousGain + float(t) * step;
+    out[2 * t] = left[t] * gain;
+    out[2 * t + 1] = right[t] * gain;
+  }
+}
+
+// Six or eight channels: four frames of each plane, transposed into frames four channels at a time.
+void InterleaveWide(const float* const* planes, uint32_t channels, float* out, uint32_t frames, float previousGain,
+                    float step) {
+  uint32_t t = 0;
+  for (; t + 4 <= frames; t += 4) {
+    const __m128 gains = RampGains(previousGain, step, t);
+    __m128 a0 = _mm_mul_ps(_mm_loadu_ps(planes[0] + t), gains);
+    __m128 a1 = _mm_mul_ps(_mm_loadu_ps(planes[1] + t), gains);
+    __m128 a2 = _mm_mul_ps(_mm_loadu_ps(planes[2] + t), gains);
+    __m128 a3 = _mm_mul_ps(_mm_loadu_ps(planes[3] + t), gains);
+    __m128 b0 = _mm_mul_ps(_mm_loadu_ps(planes[4] + t), gains);
+    __m128 b1 = _mm_mul_ps(_mm_loadu_ps(planes[5] + t), gains);
+    __m128 b2 = channels == 8 ? _mm_mul_ps(_mm_loadu_ps(planes[6] + t), gains) : _mm_setzero_ps();
+    __m128 b3 = channels == 8 ? _mm_mul_ps(_mm_loadu_ps(planes[7] + t), gains) : _mm_setzero_ps();
+    _MM_TRANSPOSE4_PS(a0, a1, a2, a3);
+    _MM_TRANSPOSE4_PS(b0, b1, b2, b3);
+    float* frame = out + size_t(t) * channels;
+    const __m128 lows[4] = {a0, a1, a2, a3};
+    const __m128 highs[4] = {b0, b1, b2, b3};
+    for (uint32_t i = 0; i < 4; ++i, frame += channels) {
+      _mm_storeu_ps(frame, lows[i]);
+      if (channels == 8)
+        _mm_storeu_ps(frame + 4, highs[i]);
+      else
+        _mm_storel_pi(reinterpret_cast<__m64*>(frame + 4), highs[i]);
+    }
+  }
+  for (; t < frames; ++t) {
+    const float gain = previousGain + float(t) * step;
+    for (uint32_t c = 0; c < channels; ++c) out[size_t(t) * channels + c] = planes[c][t] * gain;
+  }
+}
+
+void InterleaveGeneric(const float* const* planes, uint32_t channels, float* out, uint32_t frames,
+                       float previousGain, float step) {
+  for (uint32_t t = 0; t < frames; ++t) {
+    const float gain = previousGain + float(t) * step;
+    const __m128 gains = _mm_set1_ps(gain);
+    float* frame = out + size_t(t) * channels;
+    uint32_t c = 0;
+    for (; c + 4 <= channels; c += 4) {
+      const __m128 samples = _mm_setr_ps(planes[c][t], planes[c + 1][t], planes[c + 2][t], planes[c + 3][t]);
+      _mm_storeu_ps(frame + c, _mm_mul_ps(samples, gains));
+    }
+    for (; c < channels; ++c) frame[c] = planes[c][t] * gain;
+  }
+}
+
+}  // namespace
+
+void ChannelPlaneOffsets(SnChannelConfig config, uint32_t planeFrames, uint32_t* offsets) {
+  const uint32_t channels = ChannelCount(config);
+  if (!HasLfe(config)) {
+    for (uint32_t k = 0; k < channels; ++k) offsets[k] = k * planeFrames;
+    return;
+  }
+  // The LFE sits after the front speakers the mask has (left, right, centre) and is stored last.
+  const uint32_t lfeAt = MaskChannelCount(ChannelMask(config) & (kSpeakerFrontLeft | kSpeakerFrontRight | kSpeakerCenter));
+  for (uint32_t k = 0; k < channels; ++k) {
+    const uint32_t plane = k < lfeAt ? k : (k == lfeAt ? channels - 1 : k - 1);
+    offsets[k] = plane * planeFrames;
+  }
+}
+
+void AddRamped(const float* in, float* out, float initialGain, float step, uint32_t frames) {
+  uint32_t t = 0;
+  for (; t + 4 <= frames; t += 4) {
+    const __m128 gains = RampGains(initialGain, step, t);
+    _mm_storeu_ps(out + t, _mm_add_ps(_mm_loadu_ps(out + t), _mm_mul_ps(_mm_loadu_ps(in + t), gains)));
+  }
+  for (; t < frames; ++t) out[t] += in[t] * (initialGain + float(t) * step);
+}
+
+void AddWithMatrix(SnMixBuffer& out, const SnMixBuffer& in, const float* previousMatrix, const float* nextMatrix,
+                   float previousGain, float nextGain, uint32_t frames) {
+  const uint32_t inChannels = ChannelCount(in.channelConfig);
+  const uint32_t outChannels = ChannelCount(out.channelConfig);
+  const bool inLfe = HasLfe(in.channelConfig) && inChannels > 0;
+  const bool outLfe = HasLfe(out.channelConfig) && outChannels > 0;
+  const uint32_t inMain = inChannels - (inLfe ? 1 : 0);
+  const uint32_t outMain = outChannels - (outLfe ? 1 : 0);
+  const uint32_t rowStride = (outChannels + 3) / 4 * 4;
+  const float reciprocal = frames ? 1.0f / float(frames) : 0.0f;
+  auto addPair = [&](uint32_t i, uint32_t o) {
+    const float g0 = previousMatrix[i * rowStride + o] * previousGain;
+    const float step = (nextGain * nextMatrix[i * rowStride + o] - g0) * reciprocal;
+    AddRamped(in.samples + size_t(i) * in.maxFrames, out.samples + size_t(o) * out.maxFrames, g0, step, frames);
+  };
+  for (uint32_t i = 0; i < inMain; ++i)
+    for (uint32_t o = 0; o < outMain; ++o) addPair(i, o);
+  if (inLfe && outLfe) addPair(inChannels - 1, outChannels - 1);
+  out.validFrames = uint16_t(frames);
+}
+
+void InterleaveWithRampPlain(const SnGainRamp& ramp, const SnMixBuffer& in, float* out, float previousGain,
+                             float nextGain) {
+  const uint32_t channels = ChannelCount(in.channelConfig);
+  uint32_t offsets[256];
+  ChannelPlaneOffsets(in.channelConfig, in.maxFrames, offsets);
+  const float step = RampStep(ramp, previousGain, nextGain);
+  for (uint32_t t = 0; t < ramp.frames; ++t) {
+    const float gain = previousGain + float(t) * step;
+    for (uint32_t c = 0; c < channels; ++c) out[size_t(t) * channels + c] = in.samples[offsets[c] + t] * gain;
+  }
+}
+
+void InterleaveWithRamp(const SnGainRamp& ramp, const SnMixBuffer& in, float* out, float previousGain,
+                        float nextGain) {
+  const uint32_t channels = ChannelCount(in.channelConfig);
+  if (channels == 0) return;
+  uint32_t offsets[256];
+  ChannelPlaneOffsets(in.channelConfig, in.maxFrames, offsets);
+  const float* planes[256];
+  for (uint32_t c = 0; c < channels; ++c) planes[c] = in.samples + offsets[c];
+  const float step = RampStep(ramp, previousGain, nextGain);
+  if (channels == 2)
+    InterleaveStereo(planes[0], planes[1], out, ramp.frames, previousGain, step);
+  else if (channels == 6 || channels == 8)
+    InterleaveWide(planes, channels, out, ramp.frames, previousGain, step);
+  else
+    InterleaveGeneric(planes, channels, out, ramp.frames, previousGain, step);
+}
+
+void ToInt16WithRampPlain(const float* in, uint32_t planeFrames, int16_t* out, uint32_t frames,
+                          SnChannelConfig config, uint32_t outChannels, float previousGain, float nextGain) {
+  const uint32_t channels = ChannelCount(config);
+  uint32_t offsets[256];
+  ChannelPlaneOffsets(config, planeFrames, offsets);
+  const float step = frames ? (nextGain - previousGain) / float(frames) : 0.0f;
+  for (uint32_t t = 0; t < frames; ++t) {
+    const float gain = previousGain + float(t) * step;
+    for (uint32_t c = 0; c < outChannels; ++c) {
+      const float value = c < channels ? in[offsets[c] + t] * gain * 32767.0f : 0.0f;
+      out[size_t(t) * outChannels + c] = int16_t(lrintf(Limit16(value)));
+    }
+  }
+}
+
+void ToInt16WithRamp(const float* in, uint32_t planeFrames, int16_t* out, uint32_t frames, SnChannelConfig config,
+                     uint32_t outChannels, float previousGain, float nextGain) {
+  const uint32_t channels = ChannelCount(config);
+  const uint32_t used = channels < outChannels ? channels : outChannels;
+  uint32_t offsets[256];
+  ChannelPlaneOffsets(config, planeFrames, offsets);
+  const float step = frames ? (nextGain - previousGain) / float(frames) : 0.0f;
+  const __m128 scale = _mm_set1_ps(32767.0f);
+  const __m128 low = _mm_set1_ps(-32768.0f);
+  const __m128 high = _mm_set1_ps(32767.0f);
+  uint32_t t = 0;
+  for (; t + 4 <= frames; t += 4) {
+    const __m128 gains = RampGains(previousGain, step, t);
+    int16_t* frame = out + size_t(t) * outChannels;
+    for (uint32_t c = 0; c < used; ++c) {
+      const __m128 values = _mm_mul_ps(_mm_mul_ps(_mm_loadu_ps(in + offsets[c] + t), gains), scale);
+      alignas(16) int32_t rounded[4];
+      _mm_store_si128(reinterpret_cast<__m128i*>(rounded), _mm_cvtps_epi32(_mm_min_ps(_mm_max_ps(values, low), high)));
+      frame[c] = int16_t(rounded[0]);
+      frame[outChannels + c] = int16_t(rounded[1]);
+      frame[2 * outChannels + c] = int16_t(rounded[2]);
+      frame[3 * outChannels + c] = int16_t(rounded[3]);
+    }
+    for (uint32_t c = used; c < outChannels; ++c)
+      for (uint32_t i = 0; i < 4; ++i) frame[i * outChannels + c] = 0;
+  }
+  for (; t < frames; ++t) {
+    const float gain = previousGain + float(t) * step;
+    for (uint32_t c = 0; c < outChannels; ++c) {
+      const float value = c < used ? in[offsets[c] + t] * gain * 32767.0f : 0.0f;
+      out[size_t(t) * outChannels + c] = int16_t(lrintf(Limit16(value)));
+    }
+  }
+}
+
+}  // namespace SN::MixKernels
+
+namespace SN {
+namespace {
+
+// 2^(x x 0.12432813) from the float bits of a scaled x and a quadratic on the mantissa.
+float FastPow2Scaled(float x) {
+  const int32_t bits = int32_t(x * 1042939.9375f + 1065353216.0f);
+  float whole;
+  std::memcpy(&whole, &bits, sizeof whole);
+  const int32_t mantissaBits = (bits & 0x007FFFFF) | 0x3F800000;
+  const int32_t exponentBits = bits & 0x7F800000;
+  float mantissa, exponent;
+  std::memcpy(&mantissa, &mantissaBits, sizeof mantissa);
+  std::memcpy(&exponent, &exponentBits, sizeof exponent);
+  (void)whole;
+  return ((mantissa * 0.32518977f + 0.020805772f) * mantissa + 0.65304345f) * exponent;
+}
+
+}  // namespace
+
+float FilterCutoff(float value, bool motion) {
+  const float limit = 0.45f * float(LowerEngine::SampleRate());
+  float hertz;
+  if (motion) {
+    const uint32_t samples = LowerEngine::SamplesPerFrame();
+    const uint16_t rate = samples ? uint16_t(uint32_t(float(LowerEngine::SampleRate()) / float(samples) * 8.0f)) : 0;
+    const float half = float(rate) * 0.5f;
+    hertz = half - (half - 1.0f) * 0.01f * value;
+  } else if (value < 30.0f) {
+    hertz = 7000.0f + (30.0f - value) * 433.3333f;
+  } else {
+    hertz = 16.797443f * FastPow2Scaled(100.0f - value);
+  }
+  return hertz > limit ? limit : hertz;
+}
+
+}  // namespace SN

@@ -1,0 +1,102 @@
+// The real lower engine under Init and Term: frame format, its pool, the main device, with and
+// without the audio thread, Init after Term, and the slots it fills only when they are empty.
+#include "MemoryMgr/Tlsf.h"
+
+#include "OutputTestSupport.h"
+
+namespace {
+
+using namespace SN;
+using OutputTest::OutputFixture;
+
+class LowerEngineInitTest : public OutputFixture {};
+
+TEST_F(LowerEngineInitTest, DefaultsGiveTheFrameFormatAPoolAndAMainDevice) {
+  const int32_t streamPools = MemoryMgr::GetNumPools();
+  ASSERT_EQ(SoundEngine::Init(&settings_, &platform_), SN_Success);
+  EXPECT_EQ(LowerEngine::Installed(), &LowerEngine::RealLowerEngine());
+  EXPECT_EQ(OutputServices(), &LowerEngine::RealOutputServices());
+  EXPECT_EQ(LowerEngine::SampleRate(), 48000u);
+  EXPECT_EQ(LowerEngine::SamplesPerFrame(), 1024u);
+  EXPECT_EQ(LowerEngine::FrameDurationMs(), 21u);
+  EXPECT_EQ(LowerEngine::RateFactor(), 128u);
+  EXPECT_NE(g_LEngineDefaultPoolId, kInvalidPoolId);
+
+  CSnOutputDevice* main = LowerEngine::MainDevice();
+  ASSERT_NE(main, nullptr);
+  EXPECT_EQ(LowerEngine::OutputDeviceCount(), 1u);
+  EXPECT_EQ(main->OutputType(), 32u);
+  EXPECT_EQ(main->DeviceId(), 0u);
+  EXPECT_EQ(main->ListenerMask(), 255u);
+  ASSERT_NE(main->Sink(), nullptr);
+  // Stereo: two channels, standard type, front left and right.
+  EXPECT_EQ(main->ChannelConfig(), 0x3102u);
+  EXPECT_EQ(SoundEngine::Settings().mainOutputSettings.channelConfig, 0x3102u);
+  EXPECT_EQ(SoundEngine::GetSpeakerConfiguration(32, 0), 0x3102u);
+
+  SoundEngine::Term();
+  EXPECT_EQ(g_LEngineDefaultPoolId, kInvalidPoolId);
+  EXPECT_EQ(LowerEngine::MainDevice(), nullptr);
+  EXPECT_EQ(LowerEngine::Installed(), nullptr);
+  EXPECT_EQ(OutputServices(), nullptr);
+  EXPECT_EQ(MemoryMgr::GetNumPools(), streamPools);
+
+  // Again from scratch, now with the audio thread.
+  settings_.useAudioThread = 1;
+  ASSERT_EQ(SoundEngine::Init(&settings_, &platform_), SN_Success);
+  EXPECT_NE(LowerEngine::MainDevice(), nullptr);
+  SoundEngine::Term();
+  EXPECT_EQ(AudioThread::ThreadId(), 0u);
+  EXPECT_EQ(MemoryMgr::GetNumPools(), streamPools);
+}
+
+TEST_F(LowerEngineInitTest, RateModeOneRunsAt24kHzWithTheFramesAsked) {
+  platform_.sampleRateMode = 1;
+  settings_.samplesPerFrame = 2048;
+  ASSERT_EQ(SoundEngine::Init(&settings_, &platform_), SN_Success);
+  EXPECT_EQ(LowerEngine::SampleRate(), 24000u);
+  EXPECT_EQ(LowerEngine::RateFactor(), 64u);
+  EXPECT_EQ(LowerEngine::SamplesPerFrame(), 2048u);
+  EXPECT_EQ(LowerEngine::FrameDurationMs(), 85u);  // 2048 / 24 ms
+  SoundEngine::Term();
+
+  for (uint32_t samples : {256u, 512u}) {
+    platform_.sampleRateMode = 0;
+    settings_.samplesPerFrame = samples;
+    ASSERT_EQ(SoundEngine::Init(&settings_, &platform_), SN_Success);
+    EXPECT_EQ(LowerEngine::SamplesPerFrame(), samples);
+    EXPECT_EQ(LowerEngine::FrameDurationMs(), samples == 256 ? 5u : 10u);
+    SoundEngine::Term();
+  }
+}
+
+TEST_F(LowerEngineInitTest, AnInstalledBackEndIsKeptAndOutlivesTerm) {
+  // A test's own back end (here the real one, put in by hand) is neither replaced nor removed.
+  LowerEngine::Install(&LowerEngine::RealLowerEngine());
+  ASSERT_EQ(SoundEngine::Init(&settings_, &platform_), SN_Success);
+  SoundEngine::Term();
+  EXPECT_EQ(LowerEngine::Installed(), &LowerEngine::RealLowerEngine());
+  EXPECT_EQ(OutputServices(), nullptr);  // this one the engine filled itself
+  LowerEngine::Install(nullptr);
+}
+
+TEST_F(LowerEngineInitTest, WithoutAStreamManagerTheLowerEngineRefusesAndLeavesNoPool) {
+  // Init checks the stream manager first; the lower engine checks again for its own callers.
+  const int32_t streamPools = MemoryMgr::GetNumPools();
+  ISnStreamMgr* streams = ISnStreamMgr::m_pStreamMgr;
+  ISnStreamMgr::m_pStreamMgr = nullptr;
+  EXPECT_EQ(SoundEngine::Init(&settings_, &platform_), SN_StreamMgrNotInitialized);
+  ISnStreamMgr::m_pStreamMgr = streams;
+  EXPECT_EQ(g_LEngineDefaultPoolId, kInvalidPoolId);
+  EXPECT_EQ(MemoryMgr::GetNumPools(), streamPools);
+}
+
+TEST_F(LowerEngineInitTest, APlatformPoolSizeOf64BytesOrLessGivesTheDefaultPool) {
+  platform_.lowerEnginePoolBytes = 64;
+  ASSERT_EQ(SoundEngine::Init(&settings_, &platform_), SN_Success);
+  MemoryMgr::PoolMemInfo info;
+  ASSERT_EQ(MemoryMgr::GetPoolMemoryUsed(g_LEngineDefaultPoolId, info), SN_Success);
+  EXPECT_EQ(info.totalBytes + uint32_t(SN::Tlsf::kOverheadBytes), 16777216u);
+}
+
+}  // namespace

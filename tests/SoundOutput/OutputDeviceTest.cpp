@@ -1,0 +1,235 @@
+// Output devices driven through rendered frames: a tone handed to the main device reaches a memory
+// sink with the device and master ramps, silence when nothing is passed, layouts other than the
+// sink's, secondary outputs, the main device that stays, speaker angles, a lost device with its
+// retries and recovery, and the silent sink's clock.
+#include "OutputTestSupport.h"
+
+#include "SoundEngine/Lower/SpeakerAngles.h"
+
+namespace {
+
+using namespace SN;
+using OutputTest::ManualClock;
+using OutputTest::OutputFixture;
+using OutputTest::SinkLog;
+using OutputTest::Tone;
+
+class OutputDeviceTest : public OutputFixture {};
+
+float StereoTone(uint32_t channel, uint32_t) { return channel == 0 ? 0.5f : -0.25f; }
+float PlaneIndexTone(uint32_t channel, uint32_t t) { return float(channel * 1000 + t); }
+
+TEST_F(OutputDeviceTest, AToneReachesTheSinkWithTheMasterRampThenSteady) {
+  InitWithMemorySink();
+  EXPECT_EQ(SinkLog().plays, 1);
+  Tone().Set(StandardConfig(kMaskStereo), 1024, &StereoTone);
+  LowerEngine::SetMasterVolume(0.5f);
+  Render();
+  ASSERT_EQ(SinkLog().frames.size(), 1u);
+  const std::vector<float>& first = SinkLog().frames[0];
+  ASSERT_EQ(first.size(), 2048u);
+  // Gain runs from 1 to 0.5 over the frame: 1 - t / 2048 at frame t (exact in binary).
+  EXPECT_EQ(first[0], 0.5f);
+  EXPECT_EQ(first[1], -0.25f);
+  EXPECT_EQ(first[2 * 512], 0.375f);
+  EXPECT_EQ(first[2 * 512 + 1], -0.1875f);
+  EXPECT_EQ(first[2 * 1023], 0.5f * (1.0f - 1023.0f / 2048.0f));
+  // The next frame starts where the ramp ended and stays there.
+  Render();
+  ASSERT_EQ(SinkLog().frames.size(), 2u);
+  for (uint32_t t = 0; t < 1024; t += 97) {
+    EXPECT_EQ(SinkLog().frames[1][2 * t], 0.25f);
+    EXPECT_EQ(SinkLog().frames[1][2 * t + 1], -0.125f);
+  }
+  EXPECT_EQ(SinkLog().silentFrames, 0);
+  // Nothing handed over: the sink writes silence instead.
+  Tone().enabled = false;
+  Render(2);
+  EXPECT_EQ(SinkLog().silentFrames, 2);
+  EXPECT_EQ(SinkLog().frames.size(), 2u);
+  EXPECT_EQ(g_pAudioMgr->CurrentFrame(), 4u);
+}
+
+TEST_F(OutputDeviceTest, AFiveOneMixOnAStereoSinkKeepsItsLayoutWithTheLfeFourth) {
+  InitWithMemorySink();
+  Tone().Set(StandardConfig(kMask51), 1024, &PlaneIndexTone);
+  Render();
+  ASSERT_EQ(SinkLog().frames.size(), 1u);
+  EXPECT_EQ(SinkLog().layouts[0], StandardConfig(kMask51));
+  const std::vector<float>& frame = SinkLog().frames[0];
+  ASSERT_EQ(frame.size(), 6u * 1024);
+  // Planes FL FR FC SL SR LFE become frames FL FR FC LFE SL SR.
+  const float expected[6] = {0, 1000, 2000, 5000, 3000, 4000};
+  for (uint32_t t : {0u, 7u, 1023u})
+    for (uint32_t c = 0; c < 6; ++c) EXPECT_EQ(frame[t * 6 + c], expected[c] + float(t)) << t << " " << c;
+}
+
+TEST_F(OutputDeviceTest, AMixWiderThanAFrameIsNotPlayedAndSaidOnce) {
+  InitWithMemorySink();
+  Tone().Set(AnonymousConfig(10), 1024, &PlaneIndexTone);
+  log_.Take();
+  Render(3);
+  ASSERT_EQ(SinkLog().frames.size(), 3u);
+  for (const std::vector<float>& frame : SinkLog().frames) EXPECT_TRUE(frame.empty());
+  const std::string said = log_.Take();
+  const size_t first = said.find("wider than a frame");
+  EXPECT_NE(first, std::string::npos);
+  EXPECT_EQ(said.find("wider than a frame", first + 1), std::string::npos);
+}
+
+TEST_F(OutputDeviceTest, SecondaryOutputsOfTypeEightRunSilentAndTheMainDeviceStays) {
+  InitWithMemorySink();
+  ASSERT_EQ(SoundEngine::AddSecondaryOutput(5, 8, 0x2), SN_Success);
+  ASSERT_EQ(SoundEngine::AddSecondaryOutput(6, 16, 0), SN_Success);
+  EXPECT_EQ(SoundEngine::RemoveSecondaryOutput(0, 32), SN_Failure);
+  Render();
+  ASSERT_EQ(LowerEngine::OutputDeviceCount(), 3u);
+  CSnOutputDevice* secondary = LowerEngine::FindOutputDevice(8, 5);
+  ASSERT_NE(secondary, nullptr);
+  ASSERT_NE(secondary->Sink(), nullptr);
+  EXPECT_EQ(secondary->Sink()->Kind(), uint32_t(SnSinkKind_Silent));
+  EXPECT_EQ(secondary->State(), SnDeviceState::Silent);
+  EXPECT_EQ(secondary->ListenerMask(), 0x2u);
+  EXPECT_EQ(LowerEngine::MainDevice()->ListenerMask(), 0xFDu);  // gave listener 1 away
+  ASSERT_NE(LowerEngine::FindOutputDevice(16, 6), nullptr);
+  // The main sink is a plug-in: the silent sinks take stereo.
+  EXPECT_EQ(SoundEngine::GetSpeakerConfiguration(8, 5), 0x3102u);
+  EXPECT_EQ(SoundEngine::GetSpeakerConfiguration(8, 99), 0u);
+  // Still paced by the main device alone.
+  Render(3);
+  EXPECT_EQ(g_pAudioMgr->CurrentFrame(), 4u);
+
+  ASSERT_EQ(SoundEngine::RemoveSecondaryOutput(5, 8), SN_Success);
+  Render();
+  EXPECT_EQ(LowerEngine::FindOutputDevice(8, 5), nullptr);
+  EXPECT_EQ(LowerEngine::OutputDeviceCount(), 2u);
+  EXPECT_NE(LowerEngine::MainDevice(), nullptr);
+}
+
+TEST_F(OutputDeviceTest, SpeakerAnglesHaveTheirDefaultsAndTakeNewOnes) {
+  InitWithMemorySink(StandardConfig(kMask51));
+  uint32_t count = 0;
+  float height = 0.0f;
+  ASSERT_EQ(SoundEngine::GetSpeakerAngles(nullptr, count, height, 32, 0), SN_Success);
+  EXPECT_EQ(count, 3u);
+  EXPECT_EQ(height, 45.0f);
+  // 30, 110 and 142.5 degrees in 512ths of a circle: 43, 156 and 203 (rounded), read back.
+  float angles[3] = {};
+  count = 3;
+  ASSERT_EQ(SoundEngine::GetSpeakerAngles(angles, count, height, 32, 0), SN_Success);
+  EXPECT_EQ(angles[0], 43.0f * 360.0f / 512.0f);
+  EXPECT_EQ(angles[1], 156.0f * 360.0f / 512.0f);
+  EXPECT_EQ(angles[2], 203.0f * 360.0f / 512.0f);
+  uint32_t rule = 7;
+  EXPECT_EQ(SoundEngine::GetPanningRule(rule, 32, 0), SN_Success);
+  EXPECT_EQ(rule, 0u);
+  EXPECT_EQ(SoundEngine::GetPanningRule(rule, 64, 3), SN_Failure);
+
+  CSnOutputDevice* main = LowerEngine::MainDevice();
+  const float four[4] = {20.0f, 60.0f, 100.0f, 170.0f};
+  EXPECT_EQ(main->SetSpeakerAngles(four, 4, 90.5f), SN_InvalidParameter);
+  EXPECT_EQ(main->SetSpeakerAngles(four, 4, 90.0f), SN_Success);
+  const float backwards[2] = {60.0f, 20.0f};
+  EXPECT_EQ(main->SetSpeakerAngles(backwards, 2, 0.0f), SN_Failure);
+  count = 1;
+  ASSERT_EQ(SoundEngine::GetSpeakerAngles(angles, count, height, 32, 0), SN_Success);
+  EXPECT_EQ(count, 1u);
+  EXPECT_EQ(angles[0], 28.0f * 360.0f / 512.0f);  // 20 degrees: 28.44 + 0.5 units
+  EXPECT_EQ(height, 90.0f);
+}
+
+TEST_F(OutputDeviceTest, DefaultAnglesFollowTheSpeakers) {
+  float degrees[3];
+  float height = 0.0f;
+  CSnSpeakerPan::DefaultSpeakerAngles(StandardConfig(kMaskStereo), degrees, height);
+  EXPECT_EQ(degrees[0], 45.0f);
+  EXPECT_EQ(degrees[1], 110.0f);
+  CSnSpeakerPan::DefaultSpeakerAngles(StandardConfig(kMask71), degrees, height);
+  EXPECT_EQ(degrees[0], 30.0f);
+  EXPECT_EQ(degrees[1], 100.0f);
+  EXPECT_EQ(degrees[2], 142.5f);
+  EXPECT_EQ(height, 45.0f);
+  uint32_t units[3];
+  uint32_t spacing = 0;
+  ASSERT_EQ(CSnSpeakerPan::DegreesToAngles(degrees, 3, units, spacing), SN_Success);
+  // 43, 142, 203: gaps 43, 99, 61 and twice 53 to the back.
+  EXPECT_EQ(units[1], 142u);
+  EXPECT_EQ(spacing, 43u);
+  const float quarter[1] = {90.0f};
+  EXPECT_EQ(CSnSpeakerPan::DegreesToAngles(quarter, 1, units, spacing), SN_Failure);
+}
+
+TEST_F(OutputDeviceTest, ALostDeviceFallsToTheClockRetriesOnFourOfThirtyTwoFramesAndRecovers) {
+  InitWithMemorySink();
+  Render();
+  EXPECT_EQ(g_pAudioMgr->CurrentFrame(), 1u);
+  SinkLog().lost = true;
+  SinkLog().refuseInit = true;
+  const int madeBefore = SinkLog().made;
+  // Frame 1 may recreate: one new sink is tried and refused; the device falls to the silent sink
+  // and suspended mode begins.
+  ASSERT_EQ(SoundEngine::RenderAudio(), SN_Success);
+  EXPECT_EQ(SinkLog().made, madeBefore + 1);
+  EXPECT_TRUE(LowerEngine::IsSuspendedModeActive());
+  EXPECT_TRUE(LowerEngine::IsSuspendTimerRunning());
+  EXPECT_FALSE(LowerEngine::IsSuspendRequested());
+  EXPECT_EQ(LowerEngine::MainDevice()->Sink()->Kind(), uint32_t(SnSinkKind_Silent));
+
+  // One frame of clock per pass, frames 2 to 65: a new sink is tried on frames 0-3 of every 32,
+  // that is on 2, 3, 32 to 35, 64 and 65.
+  for (int pass = 0; pass < 64; ++pass) {
+    const uint32_t frame = g_pAudioMgr->CurrentFrame();
+    ManualClock::AdvanceTicks(213334);  // a little over 1024 / 48000 s
+    ASSERT_EQ(SoundEngine::RenderAudio(), SN_Success);
+    EXPECT_EQ(g_pAudioMgr->CurrentFrame(), frame + 1) << pass;
+  }
+  EXPECT_EQ(SinkLog().made, madeBefore + 1 + 8);
+  EXPECT_TRUE(LowerEngine::IsSuspendedModeActive());
+
+  // The device is back: the next allowed frame plays it again and suspended mode ends.
+  SinkLog().lost = false;
+  SinkLog().refuseInit = false;
+  Tone().Set(StandardConfig(kMaskStereo), 1024, &StereoTone);
+  const size_t framesBefore = SinkLog().frames.size();
+  for (int pass = 0; pass < 32 && LowerEngine::IsSuspendedModeActive(); ++pass) {
+    ManualClock::AdvanceTicks(213334);
+    ASSERT_EQ(SoundEngine::RenderAudio(), SN_Success);
+  }
+  EXPECT_FALSE(LowerEngine::IsSuspendedModeActive());
+  EXPECT_FALSE(LowerEngine::IsSuspendTimerRunning());
+  EXPECT_EQ(LowerEngine::MainDevice()->State(), SnDeviceState::OwnSink);
+  Render();
+  EXPECT_GT(SinkLog().frames.size(), framesBefore);
+  EXPECT_EQ(SinkLog().frames.back()[0], 0.5f);
+}
+
+TEST_F(OutputDeviceTest, TheSilentSinkCountsWholeFramesWithoutDrift) {
+  ASSERT_EQ(SoundEngine::Init(&settings_, &platform_), SN_Success);
+  CSnSinkDummy sink(StandardConfig(kMaskStereo));
+  uint32_t frames = 99;
+  ASSERT_EQ(sink.IsDataNeeded(frames), SN_Success);
+  EXPECT_EQ(frames, 0u);
+  ManualClock::AdvanceMs(21);
+  sink.IsDataNeeded(frames);
+  EXPECT_EQ(frames, 0u);  // a frame is 21.333 ms
+  ManualClock::AdvanceMs(1);
+  sink.IsDataNeeded(frames);
+  EXPECT_EQ(frames, 1u);
+  // A thousand steps of 21 ms, each rounding away 0.333 ms of a frame that must not be lost.
+  uint64_t total = 1;
+  for (int i = 0; i < 1000; ++i) {
+    ManualClock::AdvanceMs(21);
+    sink.IsDataNeeded(frames);
+    total += frames;
+  }
+  // 21.022 s at 46.875 frames a second: 985.4 frames, 985 of them whole.
+  EXPECT_EQ(total, 985u);
+  // Ten hours on: (36000 + 21.022) s x 46.875 = 1688485.4 frames due since creation.
+  ManualClock::AdvanceTicks(int64_t(36000) * Platform::kTicksPerSecond);
+  sink.IsDataNeeded(frames);
+  total += frames;
+  EXPECT_EQ(total, 1688485u);
+  EXPECT_EQ(sink.GetWaitTime(), 5u);
+}
+
+}  // namespace

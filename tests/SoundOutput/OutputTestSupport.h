@@ -1,0 +1,210 @@
+// Test helpers of the sound output: memory, a real stream manager writing under a scratch folder, a
+// clock the test moves, a memory sink made by a device's custom factory, frame callbacks that hand
+// a mix to the main device, and an independent reader of capture files.
+#pragma once
+
+#include <unistd.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "Audio/DefaultIOHookBlocking.h"
+#include "MemoryMgr/MemoryMgr.h"
+#include "Platform/Clock.h"
+#include "Platform/VirtualMemory.h"
+#include "SoundEngine/AudioMgr.h"
+#include "SoundEngine/Lower/FrameFormat.h"
+#include "SoundEngine/Lower/LowerEngine.h"
+#include "SoundEngine/Lower/LowerEngineCore.h"
+#include "SoundEngine/Lower/OutputDevice.h"
+#include "SoundEngine/Lower/OutputServices.h"
+#include "SoundEngine/Lower/Sink.h"
+#include "SoundEngine/SoundEngine.h"
+#include "SoundEngine/SoundEngineApi.h"
+#include "StreamMgr/StreamManager.h"
+#include "tests/Support/LogCapture.h"
+
+namespace OutputTest {
+
+// A clock that moves only when the test says so.
+struct ManualClock {
+  static std::atomic<int64_t>& Ticks() {
+    static std::atomic<int64_t> ticks{1000};
+    return ticks;
+  }
+  static int64_t Now() { return Ticks().load(); }
+  static void AdvanceTicks(int64_t ticks) { Ticks() += ticks; }
+  static void AdvanceMs(int64_t ms) { Ticks() += ms * (Platform::kTicksPerSecond / 1000); }
+};
+
+// What the memory sink got: every frame written, interleaved, with its layout.
+struct MemorySinkLog {
+  std::vector<std::vector<float>> frames;
+  std::vector<SN::SnChannelConfig> layouts;
+  int silentFrames = 0;
+  int made = 0;
+  int plays = 0;
+  int terms = 0;
+  uint32_t framesNeeded = 1;      // what IsDataNeeded reports
+  bool lost = false;              // IsDataNeeded reports a lost device
+  bool refuseInit = false;
+  SN::SnChannelConfig config = SN::StandardConfig(SN::kMaskStereo);
+  SN::CSnOutputDevice* context = nullptr;
+};
+inline MemorySinkLog& SinkLog() {
+  static MemorySinkLog log;
+  return log;
+}
+
+// A plug-in sink that keeps what it is handed.
+class MemorySink final : public SN::CSnSink {
+ public:
+  MemorySink() : CSnSink(0) {}
+  static SN::CSnSink* Make(int32_t) {
+    ++SinkLog().made;
+    return new MemorySink;
+  }
+  void Term(SN::SnMemPoolId) override {
+    ++SinkLog().terms;
+    delete this;
+  }
+  SN::SNRESULT Init(SN::SnMemPoolId, SN::CSnOutputDevice* context, SN::SnSinkFormat& format) override {
+    if (SinkLog().refuseInit) return SN::SN_Failure;
+    SinkLog().context = context;
+    format.channelConfig = SinkLog().config;
+    m_channelConfig = SinkLog().config;
+    return AllocFrameBuffer(SinkLog().config);
+  }
+  SN::SNRESULT Play() override {
+    ++SinkLog().plays;
+    return SN::SN_Success;
+  }
+  SN::SNRESULT IsDataNeeded(uint32_t& frames) override {
+    frames = SinkLog().lost ? 0 : SinkLog().framesNeeded;
+    return SinkLog().lost ? SN::SN_Failure : SN::SN_Success;
+  }
+  void WriteFrame() override {
+    const uint32_t channels = SN::ChannelCount(m_frameBuffer.channelConfig);
+    SinkLog().frames.emplace_back(m_frameBuffer.samples, m_frameBuffer.samples + channels * m_frameBuffer.validFrames);
+    SinkLog().layouts.push_back(m_frameBuffer.channelConfig);
+  }
+  void WriteSilence() override { ++SinkLog().silentFrames; }
+  uint32_t GetWaitTime() override { return 1; }
+};
+
+// What the frame callback hands to the main device each frame.
+struct ToneSource {
+  SN::SnMixBuffer buffer;
+  std::vector<float> storage;
+  bool enabled = false;
+  void Set(SN::SnChannelConfig config, uint16_t frames, float (*sample)(uint32_t channel, uint32_t t)) {
+    const uint32_t channels = SN::ChannelCount(config);
+    storage.assign(size_t(channels) * frames, 0.0f);
+    for (uint32_t c = 0; c < channels; ++c)
+      for (uint32_t t = 0; t < frames; ++t) storage[size_t(c) * frames + t] = sample(c, t);
+    buffer.channelConfig = config;
+    buffer.maxFrames = frames;
+    buffer.validFrames = frames;
+    enabled = true;
+  }
+};
+inline ToneSource& Tone() {
+  static ToneSource tone;
+  return tone;
+}
+inline void PassToneToMainDevice(bool lastCall) {
+  if (lastCall || !Tone().enabled) return;
+  SN::CSnOutputDevice* main = SN::LowerEngine::MainDevice();
+  if (!main) return;
+  SN::SnMixBuffer mix = Tone().buffer;
+  mix.samples = Tone().storage.data();
+  mix.previousGain = 1.0f;
+  mix.nextGain = 1.0f;
+  main->PassData(mix);
+}
+
+inline std::u16string Wide(const std::string& text) { return std::u16string(text.begin(), text.end()); }
+
+inline std::vector<uint8_t> ReadFileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// The real engine over memory hooks and a stream manager with the game's blocking file hook, files
+// written under a scratch folder; the clock replaced; every global put back at the end.
+class OutputFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    previousHooks_ = SN::GetMemoryHooks();
+    SN::SnMemoryHooks hooks;
+    hooks.alloc = &malloc;
+    hooks.free = &free;
+    hooks.virtualAlloc = [](size_t bytes) { return Platform::VirtualAllocate(bytes); };
+    hooks.virtualFree = [](void* pointer, size_t bytes) { Platform::VirtualRelease(pointer, bytes); };
+    SN::SetMemoryHooks(hooks);
+    SN::SnMemSettings memory{20};
+    ASSERT_EQ(SN::MemoryMgr::Init(&memory), SN::SN_Success);
+    char pattern[] = "/tmp/orv-output-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    root_ = pattern;
+    SN::SnStreamMgrSettings streamSettings;
+    SN::StreamMgr::GetDefaultSettings(streamSettings);
+    ASSERT_NE(SN::StreamMgr::Create(streamSettings), nullptr);
+    SN::SnDeviceSettings device{};
+    SN::StreamMgr::GetDefaultDeviceSettings(device);
+    ASSERT_EQ(io_.Init(device, false), SN::SN_Success);
+    std::string folder = root_ + "/";
+    for (char& c : folder)
+      if (c == '/') c = '\\';
+    ASSERT_EQ(io_.SetBaseFolder(Wide(folder).c_str()), SN::SN_Success);
+    ManualClock::Ticks() = 1000;
+    Platform::SetTickSource(&ManualClock::Now);
+    SinkLog() = MemorySinkLog{};
+    Tone() = ToneSource{};
+    SN::SoundEngine::GetDefaultInitSettings(settings_);
+    settings_.useAudioThread = 0;
+    SN::LowerEngine::GetDefaultPlatformInitSettings(platform_);
+  }
+  void TearDown() override {
+    SN::SoundEngine::RemoveBehavioralExtension(&PassToneToMainDevice);
+    SN::SoundEngine::Term();
+    io_.Term();
+    if (SN::ISnStreamMgr::m_pStreamMgr) SN::ISnStreamMgr::m_pStreamMgr->Destroy();
+    SN::MemoryMgr::Term();
+    SN::SetMemoryHooks(previousHooks_);
+    Platform::SetTickSource(nullptr);
+    SN::LowerEngine::SetSampleRate(48000);
+    SN::LowerEngine::SetSamplesPerFrame(1024);
+    std::filesystem::remove_all(root_);
+  }
+  // The main device on the memory sink; frames are rendered by RenderAudio on the test's thread.
+  void InitWithMemorySink(SN::SnChannelConfig config = SN::StandardConfig(SN::kMaskStereo)) {
+    SinkLog().config = config;
+    settings_.mainOutputSettings.customSinkFactory = &MemorySink::Make;
+    ASSERT_EQ(SN::SoundEngine::Init(&settings_, &platform_), SN::SN_Success);
+    ASSERT_EQ(SN::SoundEngine::AddBehavioralExtension(&PassToneToMainDevice), SN::SN_Success);
+  }
+  // One pass, with `frames` frames wanted by the memory sink.
+  void Render(uint32_t frames = 1) {
+    SinkLog().framesNeeded = frames;
+    ASSERT_EQ(SN::SoundEngine::RenderAudio(), SN::SN_Success);
+  }
+  std::string Path(const std::string& name) const { return root_ + "/" + name; }
+
+  OrvTest::LogCapture log_;
+  SN::SnMemoryHooks previousHooks_;
+  Audio::CSnDefaultIOHookBlocking io_;
+  SN::SnInitSettings settings_{};
+  SN::SnPlatformInitSettings platform_{};
+  std::string root_;
+};
+
+}  // namespace OutputTest
