@@ -5,8 +5,10 @@
 #include "SoundEngine/GameSyncs/RTPCMgr.h"
 #include "SoundEngine/GameSyncs/StateMgr.h"
 #include "SoundEngine/GameSyncs/SwitchMgr.h"
+#include "SoundEngine/GameSyncs/Transition.h"
 #include "SoundEngine/Lower/EnvironmentCurves.h"
 #include "tests/SoundBanks/BankTestSupport.h"
+#include "tests/SoundEngine/GameSyncFakes.h"
 
 namespace {
 
@@ -50,6 +52,35 @@ TEST_F(BankGlobalSettingsTest, SettingsReachTheGameSyncManagers) {
   ASSERT_TRUE(g_pRTPCMgr->GetValue(11, key, value));
   EXPECT_EQ(value, 0.75f);
   EXPECT_EQ(g_pRTPCMgr->GetDefaultValue(12), -1.0f);
+}
+
+// Frames a state change's property moves take, one rendered frame at a time.
+int FramesUntilSettled() {
+  int frames = 0;
+  while (g_pTransitionMgr->StateCount() > 0 && frames < 100) {
+    if (SoundEngine::RenderAudio() != SN_Success) return -1;
+    ++frames;
+  }
+  return frames;
+}
+
+TEST_F(BankGlobalSettingsTest, StateGroupsTakeTheBanksTransitionTimes) {
+  RecordingBank bank;
+  ASSERT_EQ(LoadImage(Build("stategroup @7 210\ntransition @7 @1 @2 84\n"), bank), SN_Success);
+  SoundTest::FakeStateNode node;
+  node.sets[1].count = 1;
+  node.sets[1].entries[0] = {0, 1.0f};
+  SoundTest::FakeStateUser user(&node);
+  ASSERT_EQ(g_pStateMgr->RegisterStateUser(7, &user), SN_Success);
+  // Frames of 1024 samples at 48 kHz: 210 ms is 10 frames, 84 ms is 4.
+  g_pStateMgr->SetState(7, 1, false, false);  // from none: the group's default time
+  EXPECT_EQ(FramesUntilSettled(), 10);
+  EXPECT_NEAR(user.applied[0], 1.0f, 0.05f);  // a volume, through the fast decibel conversion
+  g_pStateMgr->SetState(7, 2, false, false);  // the bank's transition
+  EXPECT_EQ(FramesUntilSettled(), 4);
+  g_pStateMgr->SetState(7, 1, false, false);  // stored one way only: the default again
+  EXPECT_EQ(FramesUntilSettled(), 10);
+  g_pStateMgr->UnregisterStateUser(7, &user);
 }
 
 TEST_F(BankGlobalSettingsTest, LimitsSetThroughTheApiFirstWin) {
