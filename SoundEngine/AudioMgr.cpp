@@ -15,6 +15,7 @@
 #include "SoundEngine/GameSyncs/ModulatorRegistry.h"
 #include "SoundEngine/Lower/FrameFormat.h"
 #include "SoundEngine/Lower/LowerEngine.h"
+#include "SoundEngine/Lower/OutputServices.h"
 #include "SoundEngine/Log.h"
 #include "SoundEngine/ObjectIndex.h"
 #include "SoundEngine/PoolObject.h"
@@ -333,6 +334,25 @@ void CSnAudioMgr::FlushRing() {
         if (command->sequence) command->sequence->Release();
         break;
       }
+      case SnMsg_PinEvent: {
+        const auto* pin = reinterpret_cast<const SnMsgPinEvent*>(header);
+        if (pin->event) pin->event->Release();
+        break;
+      }
+      // Copies made by the API for their handlers, each in the pool it came from.
+      case SnMsg_SetListenerSpatialization:
+        MemoryMgr::Falign(g_LEngineDefaultPoolId,
+                          reinterpret_cast<const SnMsgSetListenerSpatialization*>(header)->volumeOffsets);
+        break;
+      case SnMsg_OutputCapture:
+        MemoryMgr::Free(g_DefaultPoolId, reinterpret_cast<const SnMsgOutputCapture*>(header)->fileName);
+        break;
+      case SnMsg_OutputCaptureMarker:
+        MemoryMgr::Free(g_DefaultPoolId, reinterpret_cast<const SnMsgOutputCaptureMarker*>(header)->text);
+        break;
+      case SnMsg_SetSpeakerAngles:
+        MemoryMgr::Free(g_DefaultPoolId, reinterpret_cast<const SnMsgSetSpeakerAngles*>(header)->angles);
+        break;
       case SnMsg_ExecuteActionOnEvent:
       case SnMsg_SeekOnEvent: {
         // Both carry their event first.

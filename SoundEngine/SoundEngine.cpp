@@ -79,6 +79,8 @@ void TermSteps(bool destroyPool) {
   LowerEngine::DestroyAllVoicePipelines();
   SoundEngine::CallBehavioralExtensions(true);
   FreeExtensions();
+  // Unread messages give back what they own while the lower engine's pool still exists.
+  if (g_pAudioMgr) g_pAudioMgr->Term();
   VoiceManager::Term();
   if (g_pAudioMgr) {
     PoolDelete(g_DefaultPoolId, g_pAudioMgr);

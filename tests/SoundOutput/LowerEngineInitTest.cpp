@@ -100,3 +100,51 @@ TEST_F(LowerEngineInitTest, APlatformPoolSizeOf64BytesOrLessGivesTheDefaultPool)
 }
 
 }  // namespace
+
+namespace {
+
+using namespace SN;
+
+class UnreadMessagesTest : public OutputTest::OutputFixture {
+ protected:
+  void QueueEveryCopyingMessage() {
+    const float offsets[2] = {-3.0f, -6.0f};
+    const float angles[3] = {30.0f, 100.0f, 140.0f};
+    ASSERT_EQ(SoundEngine::SetListenerSpatialization(0, true, AnonymousConfig(2), offsets), SN_Success);
+    ASSERT_EQ(SoundEngine::StartOutputCapture(u"never.wav"), SN_Success);
+    ASSERT_EQ(SoundEngine::AddOutputCaptureMarker("never"), SN_Success);
+    ASSERT_EQ(SoundEngine::SetSpeakerAngles(angles, 3, 0.0f, 32, 0), SN_Success);
+  }
+  static uint32_t Used(SnMemPoolId pool) {
+    MemoryMgr::PoolMemInfo info;
+    EXPECT_EQ(MemoryMgr::GetPoolMemoryUsed(pool, info), SN_Success);
+    return info.usedBytes;
+  }
+};
+
+TEST_F(UnreadMessagesTest, MessagesDroppedUnreadGiveBackTheirCopies) {
+  // What the pools hold once the audio manager has ended, without and then with unread copies.
+  uint32_t defaultUsed[2], lowerUsed[2];
+  for (int queued = 0; queued < 2; ++queued) {
+    ASSERT_EQ(SoundEngine::Init(&settings_, &platform_), SN_Success);
+    ASSERT_EQ(SoundEngine::RenderAudio(), SN_Success);
+    if (queued) QueueEveryCopyingMessage();
+    g_pAudioMgr->Term();
+    defaultUsed[queued] = Used(g_DefaultPoolId);
+    lowerUsed[queued] = Used(g_LEngineDefaultPoolId);
+    SoundEngine::Term();
+  }
+  EXPECT_EQ(defaultUsed[1], defaultUsed[0]);
+  EXPECT_EQ(lowerUsed[1], lowerUsed[0]);
+}
+
+TEST_F(UnreadMessagesTest, TermDropsTheRingWhileBothPoolsExist) {
+  ASSERT_EQ(SoundEngine::Init(&settings_, &platform_), SN_Success);
+  QueueEveryCopyingMessage();
+  log_.Take();
+  SoundEngine::Term();
+  EXPECT_EQ(log_.Take().find("invalid memory pool"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(Path("never.wav")));
+}
+
+}  // namespace
