@@ -158,10 +158,7 @@ SNRESULT ReadHeader(CSnSoundBankReader& reader, SnBankHeader& header) {
   return SN_Success;
 }
 
-}  // namespace
-
-SNRESULT ReadBankChunks(CSnSoundBankReader& reader, CSnLoadedBank& bank, SnBankLoadMode mode, SnBankHeader& header) {
-  header = SnBankHeader{};
+SNRESULT ReadChunks(CSnSoundBankReader& reader, CSnLoadedBank& bank, SnBankLoadMode mode, SnBankHeader& header) {
   SNRESULT result = ReadHeader(reader, header);
   if (result != SN_Success) return result;
   SnBankLoadScope scope(bank, reader);
@@ -193,6 +190,18 @@ SNRESULT ReadBankChunks(CSnSoundBankReader& reader, CSnLoadedBank& bank, SnBankL
     result = GoOnAt(reader, chunkEnd, "a chunk");
     if (result != SN_Success) return result;
   }
+}
+
+}  // namespace
+
+SNRESULT ReadBankChunks(CSnSoundBankReader& reader, CSnLoadedBank& bank, SnBankLoadMode mode, SnBankHeader& header) {
+  header = SnBankHeader{};
+  const SNRESULT result = ReadChunks(reader, bank, mode, header);
+  // The chunk readers name what was wrong; this says where the load stopped.
+  if (result != SN_Success)
+    SOUND_LOG(Error, "Bank %u: the load stops at byte %llu with result %d", header.bankId,
+              static_cast<unsigned long long>(reader.Position()), int(result));
+  return result;
 }
 
 }  // namespace SN
