@@ -1,0 +1,174 @@
+// The looping 16-bit output over an SDL playback device, and the clock-driven null device.
+#include "Platform/AudioOutput.h"
+
+#include <SDL2/SDL.h>
+
+#include <atomic>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "Platform/Clock.h"
+
+namespace Platform {
+namespace {
+
+std::atomic<bool>& NullLost() {
+  static std::atomic<bool> lost{false};
+  return lost;
+}
+
+void CopyIntoRing(uint8_t* ring, uint32_t ringBytes, uint32_t offset, const void* data, uint32_t bytes) {
+  const auto* from = static_cast<const uint8_t*>(data);
+  offset %= ringBytes;
+  while (bytes) {
+    const uint32_t run = bytes < ringBytes - offset ? bytes : ringBytes - offset;
+    std::memcpy(ring + offset, from, run);
+    from += run;
+    bytes -= run;
+    offset = 0;
+  }
+}
+
+// Plays nothing: its play cursor moves one frame for every frame of engine-clock time since Start.
+class NullAudioOutput final : public AudioOutput {
+ public:
+  NullAudioOutput(uint32_t sampleRate, uint32_t channels, uint32_t frameSamples, uint32_t ringBytes)
+      : AudioOutput(sampleRate, channels, ringBytes, true), m_frameSamples(frameSamples) {}
+  bool Start() override {
+    m_startTicks = TicksNow();
+    m_playing = true;
+    return true;
+  }
+  void Stop() override { m_playing = false; }
+  bool GetCursors(uint32_t& play, uint32_t& write) override {
+    if (NullLost().load(std::memory_order_relaxed)) return false;
+    const uint32_t blockAlign = m_channels * 2;
+    if (!m_playing) {
+      play = write = 0;
+      return true;
+    }
+    const int64_t now = TicksNow();
+    const uint64_t elapsed = now > m_startTicks ? uint64_t(now - m_startTicks) : 0;
+    const unsigned __int128 samples = (unsigned __int128)elapsed * m_sampleRate / uint64_t(kTicksPerSecond);
+    const uint64_t frames = uint64_t(samples / m_frameSamples);
+    const uint64_t frameBytes = uint64_t(m_frameSamples) * blockAlign;
+    play = uint32_t(frames * frameBytes % m_ringBytes);
+    // The platform is always a sample ahead of what it plays.
+    write = uint32_t((play + blockAlign) % m_ringBytes);
+    return true;
+  }
+  void Write(uint32_t, const void*, uint32_t) override {}
+
+ private:
+  uint32_t m_frameSamples;
+  int64_t m_startTicks = 0;
+  bool m_playing = false;
+};
+
+class SdlAudioOutput final : public AudioOutput {
+ public:
+  SdlAudioOutput(uint32_t sampleRate, uint32_t channels, uint32_t ringBytes)
+      : AudioOutput(sampleRate, channels, ringBytes, false), m_ring(ringBytes, 0) {}
+  ~SdlAudioOutput() override {
+    if (m_device) SDL_CloseAudioDevice(m_device);
+    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+  }
+
+  bool Open(uint32_t frameSamples) {
+    SDL_AudioSpec want{};
+    want.freq = int(m_sampleRate);
+    want.format = AUDIO_S16SYS;
+    want.channels = uint8_t(m_channels);
+    want.samples = uint16_t(frameSamples);
+    want.callback = &SdlAudioOutput::Callback;
+    want.userdata = this;
+    SDL_AudioSpec have{};
+    m_device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+    return m_device != 0;
+  }
+  bool Start() override {
+    m_read.store(0, std::memory_order_relaxed);
+    SDL_PauseAudioDevice(m_device, 0);
+    return SDL_GetAudioDeviceStatus(m_device) == SDL_AUDIO_PLAYING;
+  }
+  void Stop() override { SDL_PauseAudioDevice(m_device, 1); }
+  bool GetCursors(uint32_t& play, uint32_t& write) override {
+    if (SDL_GetAudioDeviceStatus(m_device) != SDL_AUDIO_PLAYING) return false;
+    play = m_read.load(std::memory_order_acquire);
+    write = (play + m_channels * 2) % m_ringBytes;
+    return true;
+  }
+  void Write(uint32_t offset, const void* data, uint32_t bytes) override {
+    CopyIntoRing(m_ring.data(), m_ringBytes, offset, data, bytes);
+    // Publishes the bytes to the callback, which takes this count before it reads.
+    m_written.fetch_add(bytes, std::memory_order_release);
+  }
+
+ private:
+  // SDL's thread: copies the next bytes of the ring out and moves the play cursor.
+  static void Callback(void* context, Uint8* stream, int length) {
+    auto* self = static_cast<SdlAudioOutput*>(context);
+    (void)self->m_written.load(std::memory_order_acquire);
+    uint32_t at = self->m_read.load(std::memory_order_relaxed);
+    for (uint32_t left = uint32_t(length); left;) {
+      const uint32_t run = left < self->m_ringBytes - at ? left : self->m_ringBytes - at;
+      std::memcpy(stream, self->m_ring.data() + at, run);
+      stream += run;
+      left -= run;
+      at = (at + run) % self->m_ringBytes;
+    }
+    self->m_read.store(at, std::memory_order_release);
+  }
+
+  std::vector<uint8_t> m_ring;
+  SDL_AudioDeviceID m_device = 0;
+  std::atomic<uint32_t> m_read{0};
+  std::atomic<uint64_t> m_written{0};
+};
+
+// True when SDL offers a playback device that really plays.
+bool SdlPlaybackAvailable() {
+  if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
+  const char* driver = SDL_GetCurrentAudioDriver();
+  const bool usable = driver && std::strcmp(driver, "dummy") != 0 && SDL_GetNumAudioDevices(0) > 0;
+  if (!usable) SDL_QuitSubSystem(SDL_INIT_AUDIO);
+  return usable;
+}
+
+}  // namespace
+
+uint32_t DefaultAudioOutputChannels() {
+  if (!SdlPlaybackAvailable()) return 2;
+  SDL_AudioSpec spec{};
+  char* name = nullptr;
+  const uint32_t channels = SDL_GetDefaultAudioInfo(&name, &spec, 0) == 0 ? spec.channels : 2;
+  SDL_free(name);
+  SDL_QuitSubSystem(SDL_INIT_AUDIO);
+  return channels ? channels : 2;
+}
+
+AudioOutput* OpenAudioOutput(uint32_t sampleRate, uint32_t channels, uint32_t frameSamples, uint32_t ringBytes) {
+  if (!sampleRate || !channels || channels > 255 || !frameSamples || !ringBytes) return nullptr;
+  if (SdlPlaybackAvailable()) {
+    auto* output = new (std::nothrow) SdlAudioOutput(sampleRate, channels, ringBytes);
+    if (!output) {
+      SDL_QuitSubSystem(SDL_INIT_AUDIO);
+      return nullptr;
+    }
+    if (output->Open(frameSamples)) return output;
+    delete output;  // the device refused the format as asked
+    return nullptr;
+  }
+  return new (std::nothrow) NullAudioOutput(sampleRate, channels, frameSamples, ringBytes);
+}
+
+void CloseAudioOutput(AudioOutput* output) {
+  if (!output) return;
+  output->Stop();
+  delete output;
+}
+
+void SetNullAudioOutputsLost(bool lost) { NullLost().store(lost, std::memory_order_relaxed); }
+
+}  // namespace Platform

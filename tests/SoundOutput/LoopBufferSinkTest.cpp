@@ -1,0 +1,162 @@
+// The platform sink under SDL's dummy driver, that is over the null output: a frame for every frame
+// of clock, rings of whole frames, a device that reports loss and comes back, and the conversion
+// of frames of one layout into another.
+#include "OutputTestSupport.h"
+
+#include "Platform/AudioOutput.h"
+#include "SoundEngine/Lower/Platform/LoopBufferSink.h"
+
+namespace {
+
+using namespace SN;
+using OutputTest::ManualClock;
+using OutputTest::OutputFixture;
+
+class LoopBufferSinkTest : public OutputFixture {
+ protected:
+  void TearDown() override {
+    Platform::SetNullAudioOutputsLost(false);
+    OutputFixture::TearDown();
+  }
+  CSnLoopBufferSink* MainSink() {
+    CSnOutputDevice* main = LowerEngine::MainDevice();
+    return main ? dynamic_cast<CSnLoopBufferSink*>(main->Sink()) : nullptr;
+  }
+  // Moves the clock by `frames` frames of `samples` at `rate`, rounded up to a whole tick.
+  static void AdvanceFrames(uint32_t frames, uint32_t samples, uint32_t rate) {
+    const int64_t ticks = (int64_t(frames) * samples * Platform::kTicksPerSecond + rate - 1) / rate;
+    ManualClock::AdvanceTicks(ticks);
+  }
+};
+
+TEST_F(LoopBufferSinkTest, TheMainDeviceRendersAFrameForEveryFrameOfClock) {
+  ASSERT_EQ(SoundEngine::Init(&settings_, &platform_), SN_Success);
+  CSnLoopBufferSink* sink = MainSink();
+  ASSERT_NE(sink, nullptr);
+  EXPECT_EQ(sink->Kind(), uint32_t(SnSinkKind_LoopBuffer));
+  EXPECT_EQ(sink->ChannelConfig(), StandardConfig(kMaskStereo));  // the null output's own count
+  EXPECT_EQ(sink->RingBytes(), 4u * 2 * 2048);                    // four buffers of 2048 bytes a channel
+  EXPECT_EQ(sink->GetWaitTime(), 5u);
+  EXPECT_EQ(LowerEngine::MainOutputWaitMs(), 5u);
+  ASSERT_EQ(SoundEngine::RenderAudio(), SN_Success);
+  EXPECT_EQ(g_pAudioMgr->CurrentFrame(), 0u);  // nothing played yet
+  for (uint32_t frame = 1; frame <= 100; ++frame) {
+    AdvanceFrames(1, 1024, 48000);
+    ASSERT_EQ(SoundEngine::RenderAudio(), SN_Success);
+    ASSERT_EQ(g_pAudioMgr->CurrentFrame(), frame);
+  }
+  EXPECT_EQ(sink->WriteOffset(), 100u * 4096 % 16384);
+  EXPECT_EQ(LowerEngine::LastStarvationFrame(), 0xFFFFFFFFu);
+  // Three frames of clock at once give three frames.
+  AdvanceFrames(3, 1024, 48000);
+  ASSERT_EQ(SoundEngine::RenderAudio(), SN_Success);
+  EXPECT_EQ(g_pAudioMgr->CurrentFrame(), 103u);
+}
+
+TEST_F(LoopBufferSinkTest, At24kHzAnd2048SamplesAnOddBufferCountKeepsWholeFrames) {
+  platform_.sampleRateMode = 1;
+  platform_.sinkBufferCount = 5;
+  settings_.samplesPerFrame = 2048;
+  ASSERT_EQ(SoundEngine::Init(&settings_, &platform_), SN_Success);
+  EXPECT_EQ(LowerEngine::SampleRate(), 24000u);
+  EXPECT_EQ(LowerEngine::RateFactor(), 64u);
+  CSnLoopBufferSink* sink = MainSink();
+  ASSERT_NE(sink, nullptr);
+  // 5 x 2 x 2048 = 20480 bytes asked: two and a half frames of 8192, rounded up to three.
+  EXPECT_EQ(sink->RingBytes(), 24576u);
+  EXPECT_EQ(sink->GetWaitTime(), 21u);  // a quarter of 85.3 ms
+  for (uint32_t frame = 1; frame <= 50; ++frame) {
+    AdvanceFrames(1, 2048, 24000);
+    ASSERT_EQ(SoundEngine::RenderAudio(), SN_Success);
+    ASSERT_EQ(g_pAudioMgr->CurrentFrame(), frame);
+  }
+  EXPECT_EQ(sink->WriteOffset(), 50u * 8192 % 24576);
+}
+
+TEST_F(LoopBufferSinkTest, ALostOutputFallsToTheClockAndIsPlayedAgainWhenBack) {
+  ASSERT_EQ(SoundEngine::Init(&settings_, &platform_), SN_Success);
+  for (int i = 0; i < 5; ++i) {
+    AdvanceFrames(1, 1024, 48000);
+    ASSERT_EQ(SoundEngine::RenderAudio(), SN_Success);
+  }
+  Platform::SetNullAudioOutputsLost(true);
+  AdvanceFrames(1, 1024, 48000);
+  ASSERT_EQ(SoundEngine::RenderAudio(), SN_Success);
+  EXPECT_TRUE(LowerEngine::IsSuspendedModeActive());
+  EXPECT_EQ(LowerEngine::MainDevice()->Sink()->Kind(), uint32_t(SnSinkKind_Silent));
+  // Frames go on by the clock.
+  const uint32_t before = g_pAudioMgr->CurrentFrame();
+  AdvanceFrames(2, 1024, 48000);
+  ASSERT_EQ(SoundEngine::RenderAudio(), SN_Success);
+  EXPECT_EQ(g_pAudioMgr->CurrentFrame(), before + 2);
+
+  Platform::SetNullAudioOutputsLost(false);
+  for (int pass = 0; pass < 40 && LowerEngine::IsSuspendedModeActive(); ++pass) {
+    AdvanceFrames(1, 1024, 48000);
+    ASSERT_EQ(SoundEngine::RenderAudio(), SN_Success);
+  }
+  EXPECT_FALSE(LowerEngine::IsSuspendedModeActive());
+  ASSERT_NE(MainSink(), nullptr);
+  // Back on its sink only on a frame that allows a new one: 32 to 35.
+  EXPECT_GE(g_pAudioMgr->CurrentFrame(), 32u);
+  EXPECT_LE(g_pAudioMgr->CurrentFrame(), 37u);
+}
+
+TEST_F(LoopBufferSinkTest, AFiveOneMaskIsKeptAndOthersBecomeStereo) {
+  settings_.mainOutputSettings.channelConfig = StandardConfig(kMask51);
+  ASSERT_EQ(SoundEngine::Init(&settings_, &platform_), SN_Success);
+  ASSERT_NE(MainSink(), nullptr);
+  EXPECT_EQ(MainSink()->ChannelConfig(), StandardConfig(kMask51));
+  EXPECT_EQ(SoundEngine::Settings().mainOutputSettings.channelConfig, StandardConfig(kMask51));
+  EXPECT_EQ(MainSink()->RingBytes(), 4u * 6 * 2048);
+  SoundEngine::Term();
+  settings_.mainOutputSettings.channelConfig = StandardConfig(0x7);
+  ASSERT_EQ(SoundEngine::Init(&settings_, &platform_), SN_Success);
+  ASSERT_NE(MainSink(), nullptr);
+  EXPECT_EQ(MainSink()->ChannelConfig(), StandardConfig(kMaskStereo));
+}
+
+int16_t Scaled(float value) { return int16_t(lrintf(value * 32767.0f)); }
+
+TEST(LoopBufferConvert, FramesOfOneLayoutBecomeFramesOfAnother) {
+  // 5.1 frames (FL FR FC LFE SL SR) onto stereo: centre and surrounds at 0.707, LFE dropped.
+  const float fiveOne[2 * 6] = {0.1f, 0.2f, 0.3f, 0.9f, 0.4f, 0.5f, 1.0f, -1.0f, 1.0f, 1.0f, 1.0f, -1.0f};
+  int16_t stereo[4];
+  CSnLoopBufferSink::ConvertFrame(fiveOne, StandardConfig(kMask51), stereo, StandardConfig(kMaskStereo), 2);
+  EXPECT_EQ(stereo[0], Scaled(0.1f + 0.707f * 0.3f + 0.707f * 0.4f));
+  EXPECT_EQ(stereo[1], Scaled(0.2f + 0.707f * 0.3f + 0.707f * 0.5f));
+  EXPECT_EQ(stereo[2], 32767);   // 1 + 0.707 + 0.707, limited
+  EXPECT_EQ(stereo[3], -32767);  // -1 + 0.707 - 0.707 = -1
+
+  // A centre-only frame onto stereo: both sides at 0.707.
+  const float centre[1] = {0.5f};
+  CSnLoopBufferSink::ConvertFrame(centre, StandardConfig(kSpeakerCenter), stereo, StandardConfig(kMaskStereo), 1);
+  EXPECT_EQ(stereo[0], Scaled(0.707f * 0.5f));
+  EXPECT_EQ(stereo[1], Scaled(0.707f * 0.5f));
+
+  // Stereo onto 5.1: the front pair, the rest silent.
+  const float pair[2] = {0.25f, -0.5f};
+  int16_t six[6];
+  std::fill(six, six + 6, int16_t(1234));
+  CSnLoopBufferSink::ConvertFrame(pair, StandardConfig(kMaskStereo), six, StandardConfig(kMask51), 1);
+  const int16_t sixExpected[6] = {Scaled(0.25f), Scaled(-0.5f), 0, 0, 0, 0};
+  for (int c = 0; c < 6; ++c) EXPECT_EQ(six[c], sixExpected[c]) << c;
+
+  // 7.1 (FL FR FC LFE BL BR SL SR) onto 5.1 (FL FR FC LFE SL SR): the back pair folds into the front.
+  const float sevenOne[8] = {0.1f, 0.2f, 0.3f, 0.4f, 0.05f, 0.06f, 0.7f, 0.8f};
+  CSnLoopBufferSink::ConvertFrame(sevenOne, StandardConfig(kMask71), six, StandardConfig(kMask51), 1);
+  EXPECT_EQ(six[0], Scaled(0.1f + 0.707f * 0.05f));
+  EXPECT_EQ(six[1], Scaled(0.2f + 0.707f * 0.06f));
+  EXPECT_EQ(six[2], Scaled(0.3f));
+  EXPECT_EQ(six[3], Scaled(0.4f));
+  EXPECT_EQ(six[4], Scaled(0.7f));
+  EXPECT_EQ(six[5], Scaled(0.8f));
+
+  // The same layout is copied, limited and rounded: 0.5 x 32767 = 16383.5 rounds to even.
+  const float same[2] = {0.5f, -2.0f};
+  CSnLoopBufferSink::ConvertFrame(same, StandardConfig(kMaskStereo), stereo, StandardConfig(kMaskStereo), 1);
+  EXPECT_EQ(stereo[0], 16384);
+  EXPECT_EQ(stereo[1], -32767);
+}
+
+}  // namespace
