@@ -4,6 +4,9 @@
 #include "Graphics/Log.h"
 #include "Graphics/RenderStateSet.h"
 
+#include "Base/Reflection/Registration.h"
+#include "Platform/Shutdown.h"
+
 #include <cstdlib>
 
 namespace Graphics {
@@ -106,3 +109,7 @@ void DestroyDevice() {
 }
 
 }  // namespace Graphics
+
+// The program-wide device lives until the platform shuts down at the end of `main`, not until exit:
+// the driver's threads it keeps must be gone before the process ends.
+ORV_ON_LOAD { Platform::AddShutdownStep(&Graphics::DestroyDevice); }

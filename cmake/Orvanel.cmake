@@ -34,11 +34,16 @@ function(orv_link target)
 endfunction()
 
 # orv_test(Name SOURCES ... LINK EngineLib ...): a GoogleTest binary whose cases are listed in CTest.
+# Every test binary has the one main of tests/Support/TestMain.cpp, which shuts the platform down.
 function(orv_test name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LINK;LIBS" ${ARGN})
+  if(NOT TARGET OrvTestMain)
+    add_library(OrvTestMain OBJECT ${CMAKE_SOURCE_DIR}/tests/Support/TestMain.cpp)
+    target_link_libraries(OrvTestMain PUBLIC GTest::gtest)
+  endif()
   add_executable(${name} ${ARG_SOURCES})
   orv_link(${name} ${ARG_LINK})
-  target_link_libraries(${name} PRIVATE GTest::gtest GTest::gmock GTest::gtest_main ${ARG_LIBS})
+  target_link_libraries(${name} PRIVATE OrvTestMain GTest::gtest GTest::gmock ${ARG_LIBS})
   gtest_discover_tests(${name} WORKING_DIRECTORY ${CMAKE_SOURCE_DIR} DISCOVERY_TIMEOUT 60
                        PROPERTIES ENVIRONMENT "SDL_VIDEODRIVER=offscreen;SDL_AUDIODRIVER=dummy;LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0")
 endfunction()

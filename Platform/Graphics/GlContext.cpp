@@ -7,6 +7,7 @@
 #include <dlfcn.h>
 #include <link.h>
 
+#include <atomic>
 #include <cstring>
 
 namespace Platform {
@@ -14,6 +15,8 @@ namespace Platform {
 thread_local GlContext* GlContext::m_current = nullptr;
 
 namespace {
+
+std::atomic<int> g_liveContexts{0};
 
 // Software rendering is SDL's offscreen driver; it can only be had while no other video
 // driver is running (the game window would be torn down by a re-initialisation).
@@ -60,6 +63,7 @@ GlContext* GlContext::Create(GpuDriverType type, std::string* error) {
   SetWindowAttributes();
 
   auto* gl = new GlContext;
+  ++g_liveContexts;
   gl->m_hidden = SDL_CreateWindow("gpu", 0, 0, 1, 1, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
   if (gl->m_hidden) gl->m_context = SDL_GL_CreateContext(gl->m_hidden);
   if (!gl->m_context) {
@@ -87,7 +91,10 @@ void GlContext::SetWindowAttributes() {
   SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, 0);
 }
 
+int GlContext::LiveCount() { return g_liveContexts.load(); }
+
 GlContext::~GlContext() {
+  --g_liveContexts;
   // After a global SDL_Quit the context and windows are gone already.
   if (SDL_WasInit(SDL_INIT_VIDEO)) {
     if (m_context) {

@@ -15,6 +15,8 @@ class GlContext {
   static GlContext* Create(GpuDriverType type, std::string* error);
   // The surface every window presented into must have: set before an SDL window is made.
   static void SetWindowAttributes();
+  // Contexts not yet destroyed: each holds the driver, and with it the driver's threads.
+  static int LiveCount();
   ~GlContext();
 
   GlContext(const GlContext&) = delete;

@@ -7,6 +7,7 @@
 #include <iterator>
 #include <vector>
 
+#include "Platform/Shutdown.h"
 #include "tests/fuzz/FuzzSupport.h"
 
 namespace fs = std::filesystem;
@@ -39,5 +40,6 @@ int main(int argc, char** argv) {
     LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
   }
   std::printf("replayed %zu inputs\n", inputs.size());
+  Platform::Shutdown();  // a reader that made the renderer's device leaves no driver thread behind
   return 0;
 }
