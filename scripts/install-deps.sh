@@ -11,7 +11,9 @@ packages=(
   libfreetype-dev fonts-dejavu-core
   libglm-dev
   libbullet-dev
+  libopenal-dev
   xvfb
+  locales
 )
 
 # `install-deps.sh fuzz` adds what `make fuzz` needs: clang (16: the first to build the engine's C++20)
@@ -20,17 +22,29 @@ if [ "${1:-}" = fuzz ]; then
   packages+=(clang-16 libclang-rt-16-dev)
 fi
 
+# The serializer's tests write numbers under a locale whose decimal point is a comma.
+comma_locale=de_DE.UTF-8
+has_comma_locale() { locale -a 2>/dev/null | grep -qix 'de_DE\.utf-\?8'; }
+
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+[ ${#missing[@]} -eq 0 ] && has_comma_locale && exit 0
 
-echo "Installing: ${missing[*]}"
 if [ "$(id -u)" -ne 0 ]; then
-  echo "error: these packages are missing and installing them needs root: ${missing[*]}" >&2
+  [ ${#missing[@]} -ne 0 ] && echo "error: these packages are missing and installing them needs root: ${missing[*]}" >&2
+  has_comma_locale || echo "error: the locale $comma_locale is missing and generating it needs root" >&2
   exit 1
 fi
-export DEBIAN_FRONTEND=noninteractive
-apt-get update -qq
-apt-get install -y -qq --no-install-recommends "${missing[@]}"
+if [ ${#missing[@]} -ne 0 ]; then
+  echo "Installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+if ! has_comma_locale; then
+  echo "Generating the locale $comma_locale"
+  # localedef answers 1 for mere warnings; whether the locale now exists is what counts.
+  localedef -i de_DE -c -f UTF-8 "$comma_locale" || has_comma_locale
+fi
