@@ -11,7 +11,6 @@ packages=(
   libfreetype-dev fonts-dejavu-core
   libglm-dev
   libbullet-dev
-  libopenal-dev
   xvfb
   locales
 )
