@@ -137,10 +137,11 @@ uint32_t BankTagOf(const std::string& text) {
 }
 
 std::vector<uint8_t> EventPayload(uint32_t eventId, const std::vector<uint32_t>& actionIds) {
-  std::vector<uint8_t> out;
-  Put(out, eventId);
-  Put(out, uint32_t(actionIds.size()));
-  for (uint32_t id : actionIds) Put(out, id);
+  // All words: laid out at once rather than appended one by one onto an empty vector.
+  std::vector<uint32_t> words{eventId, uint32_t(actionIds.size())};
+  words.insert(words.end(), actionIds.begin(), actionIds.end());
+  std::vector<uint8_t> out(words.size() * sizeof(uint32_t));
+  memcpy(out.data(), words.data(), out.size());
   return out;
 }
 
