@@ -11,6 +11,7 @@ packages=(
   libfreetype-dev fonts-dejavu-core
   libglm-dev
   libbullet-dev
+  libopenal-dev
   xvfb
   locales
 )
