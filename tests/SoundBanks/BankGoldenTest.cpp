@@ -160,6 +160,38 @@ TEST(BankGolden, ToneMediaHeaderWithMarkersAndALoop) {
   EXPECT_EQ(memcmp(media.data() + expected.b.size(), samples, sizeof samples), 0);
 }
 
+TEST(BankGolden, LooseTonesStayOutOfTheBank) {
+  Tools::BankDescription bank;
+  std::string error;
+  ASSERT_TRUE(Tools::ParseBankText("tone Far 8000 1 1 1000 loose\nmarker Far 5 3 Here", "TestBank", bank, error))
+      << error;
+  EXPECT_EQ(Tools::WriteBank(bank), Header().b);
+  ASSERT_EQ(bank.media.size(), 1u);
+  EXPECT_TRUE(bank.media[0].loose);
+  EXPECT_EQ(bank.media[0].id, 0x468F679Cu);  // the hash of "Far"
+  Tools::ToneDesc far;
+  far.sampleRate = 8000;
+  far.frames = 8;
+  far.frequency = 1000.0f;
+  far.markers = {{5, 3, "Here"}};
+  EXPECT_EQ(bank.media[0].bytes, Tools::WriteToneMedia(far));
+}
+
+TEST(BankGolden, BadDescriptionsNameTheirLine) {
+  Tools::BankDescription bank;
+  std::string error;
+  EXPECT_FALSE(Tools::ParseBankText("platform Linux\ntone A 8000 0 1 440", "B", bank, error));
+  EXPECT_EQ(error, "line 2: a tone has 1 to 8 channels");
+  EXPECT_FALSE(Tools::ParseBankText("transition G A B 10", "B", bank, error));
+  EXPECT_EQ(error, "line 1: state group \"G\" is not declared");
+  EXPECT_FALSE(Tools::ParseBankText("# fine\n\nvoices many", "B", bank, error));
+  EXPECT_EQ(error, "line 3: \"many\" is not a whole number");
+  EXPECT_FALSE(Tools::ParseBankText("chunk LONGER 00", "B", bank, error));
+  EXPECT_FALSE(Tools::ParseBankText("object 4 @1 0g", "B", bank, error));
+  EXPECT_FALSE(Tools::ParseBankText("sing", "B", bank, error));
+  EXPECT_EQ(error, "line 1: unknown directive \"sing\"");
+}
+
 class BankGoldenLoad : public BankTest::BankFixture {};
 
 TEST_F(BankGoldenLoad, TheChunkLoopReadsEveryGoldenBank) {

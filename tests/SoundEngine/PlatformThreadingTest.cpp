@@ -85,6 +85,10 @@ TEST(PlatformThreadingTest, VirtualMemoryAndNarrowing) {
   EXPECT_EQ(NarrowText(u"Init.bnk"), "Init.bnk");
   EXPECT_EQ(NarrowText(u"caf\u00e9 \u4e2d"), std::string("caf\xe9 ?"));
   EXPECT_EQ(NarrowText(static_cast<const char16_t*>(nullptr)), "");
+  // Widening is Latin-1 too: a byte above 127 is its own character, not a negative one.
+  EXPECT_EQ(WidenText("caf\xe9.bnk"), std::u16string(u"caf\u00e9.bnk"));
+  EXPECT_EQ(NarrowText(WidenText("Init\xff")), std::string("Init\xff"));
+  EXPECT_EQ(WidenText(nullptr), std::u16string());
 }
 
 }  // namespace
