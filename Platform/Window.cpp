@@ -98,6 +98,23 @@ void Translate(const SDL_Event& in, SDL_Window* window, WindowEvent& out) {
 
 }  // namespace
 
+bool Window::DisplayAvailable(std::string* error) {
+  SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+  if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+    if (error) *error = SDL_GetError();
+    return false;
+  }
+  // The drivers without a screen are SDL's last resort: taken unasked, they mean there is no display.
+  const std::string driver = SDL_GetCurrentVideoDriver() ? SDL_GetCurrentVideoDriver() : "";
+  const char* requested = SDL_GetHint(SDL_HINT_VIDEODRIVER);  // the variable SDL_VIDEODRIVER as well
+  const bool headless = driver == "offscreen" || driver == "dummy";
+  const bool asked = requested && SDL_strcasestr(requested, driver.c_str()) != nullptr;
+  SDL_QuitSubSystem(SDL_INIT_VIDEO);
+  if (!headless || asked) return true;
+  if (error) *error = "no display was found, only SDL's " + driver + " driver";
+  return false;
+}
+
 Window* Window::Create(const char* title, int width, int height, uint32_t flags, std::string* error) {
   // Ctrl+C in the terminal ends the game as it ends any program, instead of becoming a message
   // that only the window could answer.

@@ -48,6 +48,10 @@ class Window {
   // Every window can be presented into by a swap chain. Null, with `error` filled, when the
   // video system or the window cannot be had.
   static Window* Create(const char* title, int width, int height, uint32_t flags, std::string* error);
+  // Whether a window made here can be shown: the video system starts on a display, or on a driver
+  // without one (SDL's offscreen driver) that was asked for by name. False, with `error` filled, when
+  // there is no display, where SDL itself would fall back to drawing offscreen unseen.
+  static bool DisplayAvailable(std::string* error);
   ~Window();
   Window(const Window&) = delete;
   Window& operator=(const Window&) = delete;

@@ -2,16 +2,19 @@
 #include "Vantor/Program.h"
 
 #include <chrono>
+#include <string>
 #include <thread>
 
 #include "Audio/SoundSystem.h"
 #include "Base/DebugTimer.h"
+#include "Base/Log.h"
 #include "Core/InputManager.h"
 #include "Core/SkyNet.h"
 #include "Gameplay/GameLogic.h"
 #include "Graphics/AssetTypeRegistry.h"
 #include "Graphics/GraphicsSystem.h"
 #include "Physics/PhysicsSystem.h"
+#include "Platform/Window.h"
 #include "Vantor/ControllerGamepadSource.h"
 #include "Vantor/Win32InputBackend.h"
 #include "Vantor/Window32.h"
@@ -24,6 +27,16 @@ constexpr unsigned kTargetFramerate = 60;
 constexpr unsigned kDtSway = 0;
 constexpr uint32_t kResizeWidth = 1920;
 constexpr uint32_t kResizeHeight = 1080;
+
+// Without a window nothing is seen and nothing could close the game: it says why, and how to run
+// without a display, in one line.
+void LogNoWindow(const char* reason) {
+  BASE_LOG(Error,
+           "No window can be shown (%s): the game needs a display. Without one, run it under a virtual display "
+           "(xvfb-run -s \"-screen 0 1280x720x24\" build/release/bin/Orvanel) or with SDL's offscreen driver "
+           "(SDL_VIDEODRIVER=offscreen build/release/bin/Orvanel).",
+           reason);
+}
 
 }  // namespace
 
@@ -121,7 +134,18 @@ int Program::Shutdown() {
 }
 
 int Program::Run() {
+  // Checked before anything starts, so that the reason is the one line printed.
+  std::string error;
+  if (!Platform::Window::DisplayAvailable(&error)) {
+    LogNoWindow(error.empty() ? "no video driver" : error.c_str());
+    return kNoDisplayExitCode;
+  }
   Init();
+  if (!m_window || !m_window->GetPlatformWindow()) {
+    LogNoWindow("the window was refused");
+    Shutdown();
+    return kNoDisplayExitCode;
+  }
   Loop();
   return Shutdown();
 }

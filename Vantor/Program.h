@@ -22,6 +22,8 @@ class Program {
   static constexpr const char* kFirstLevel = "Splash";
   // While minimised the loop renders nothing and sleeps this long per pass.
   static constexpr int kMinimizedSleepMilliseconds = 10;
+  // What Run returns when no window can be made.
+  static constexpr int kNoDisplayExitCode = 1;
 
   // What one pass of the main loop did.
   enum class Pass { Frame, Poll, Sleep };
@@ -45,7 +47,9 @@ class Program {
   // Every game space deleted, the systems shut down and destroyed in order, the scripts closed, then the
   // window and the input devices. Returns the program's exit code, 0.
   int Shutdown();
-  // Init, Loop and Shutdown.
+  // Init, Loop and Shutdown. When no window can be made (no display), one error line says so and how
+  // to run the game without one, and Run returns kNoDisplayExitCode: before Init when the video
+  // system does not start, after it (with Shutdown) when the window itself is refused.
   int Run();
 
   Core::Engine& GetEngine() { return Core::Engine::GetInstance(); }

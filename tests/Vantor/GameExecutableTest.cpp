@@ -48,12 +48,14 @@ class GameExecutableTest : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(dir_); }
 
-  // Starts the game in the tree with the given environment additions; its output goes to out.txt.
+  // Starts the game in the tree with the given environment changes (an empty value takes the variable
+  // away); its output goes to out.txt.
   pid_t Start(const std::vector<std::pair<std::string, std::string>>& environment) {
     const pid_t child = fork();
     if (child == 0) {
       if (chdir(dir_.c_str()) != 0) _exit(120);
-      for (const auto& [name, value] : environment) setenv(name.c_str(), value.c_str(), 1);
+      for (const auto& [name, value] : environment)
+        value.empty() ? unsetenv(name.c_str()) : setenv(name.c_str(), value.c_str(), 1);
       if (!freopen("out.txt", "w", stdout) || !freopen("out.txt", "a", stderr)) _exit(121);
       execl(ORV_GAME_EXECUTABLE, ORV_GAME_EXECUTABLE, static_cast<char*>(nullptr));
       _exit(122);
@@ -159,6 +161,45 @@ end)
   Find(output, "[ Info  ][Lua] below Tumbler\n");
   EXPECT_EQ(output.find("[ Error ]"), std::string::npos) << output;
   EXPECT_EQ(output.find("[Warning]"), std::string::npos) << output;
+}
+
+// With no display SDL would fall back to drawing offscreen, and the game would play unseen with nothing
+// able to end it. It says so in one error line, naming both ways to run without a display, and ends
+// with exit code 1 before any system starts.
+TEST_F(GameExecutableTest, WithoutADisplayItSaysSoInOneLineAndEnds) {
+  const int status = Wait(Start({{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"SDL_VIDEODRIVER", ""}}), 60);
+  const std::string output = Output();
+  ASSERT_TRUE(WIFEXITED(status)) << status << "\n" << output;
+  EXPECT_EQ(WEXITSTATUS(status), 1) << output;
+
+  const size_t error = Find(output, "[ Error ][Base] No window can be shown (");
+  ASSERT_NE(error, std::string::npos) << output;
+  EXPECT_EQ(output.find("[ Error ]", error + 1), std::string::npos) << output;
+  const std::string line = output.substr(error, output.find('\n', error) - error);
+  EXPECT_NE(line.find("the game needs a display"), std::string::npos) << line;
+  EXPECT_NE(line.find("xvfb-run -s \"-screen 0 1280x720x24\" build/release/bin/Orvanel"), std::string::npos) << line;
+  EXPECT_NE(line.find("SDL_VIDEODRIVER=offscreen build/release/bin/Orvanel"), std::string::npos) << line;
+  // Nothing was started: no renderer, no scripts, no level.
+  EXPECT_EQ(output.find("Render Core"), std::string::npos) << output;
+  EXPECT_EQ(output.find("Loading lua script"), std::string::npos) << output;
+  EXPECT_EQ(output.find("Splash.level"), std::string::npos) << output;
+}
+
+// Naming SDL's offscreen driver is running without a display on purpose: the game plays.
+TEST_F(GameExecutableTest, TheOffscreenDriverAskedForByNameIsNoMissingDisplay) {
+  WriteText(dir_ / "content/lua/game/zz_quit.lua", R"(
+local frames = 0
+Hook:Add("PostFrameStep", "quit", function()
+  frames = frames + 1
+  if frames == 3 then core:Quit() end
+end)
+)");
+  const int status = Wait(Start({{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"SDL_VIDEODRIVER", "offscreen"}}));
+  const std::string output = Output();
+  ASSERT_TRUE(WIFEXITED(status)) << status << "\n" << output;
+  EXPECT_EQ(WEXITSTATUS(status), 0) << output;
+  EXPECT_EQ(output.find("No window can be shown"), std::string::npos) << output;
+  EXPECT_EQ(output.find("[ Error ]"), std::string::npos) << output;
 }
 
 // Takes the virtual display's screen while the game runs and checks that the drawn frames reach it:
