@@ -132,8 +132,18 @@ SystemRaycastResult RaySphere(const Ray& ray, const Base::Vec3& centre, float ra
   return Hit((surface - ray.origin).Length());
 }
 
+// A ray that starts inside the sphere is stopped where it leaves, as a capsule's is: the near-surface
+// distance of the outside test would lie behind the origin and name a point inside the sphere.
 SystemRaycastResult RaySphere(const Ray& ray, const ColliderSphere& sphere) {
-  SystemRaycastResult result = RaySphere(ray, sphere.GetEntity()->position, sphere.GetRadius());
+  const Base::Vec3& centre = sphere.GetEntity()->position;
+  const float radius = sphere.GetRadius();
+  SystemRaycastResult result;
+  float exit = 0.0f;
+  if ((ray.origin - centre).LengthSquared() < radius * radius) {
+    if (SphereExit(ray, centre, radius, exit)) result = Hit(exit);
+  } else {
+    result = RaySphere(ray, centre, radius);
+  }
   if (result.colliding) result.entity = sphere.GetEntity();
   return result;
 }

@@ -130,29 +130,32 @@ TEST(Raycast, StartingInsideACubeIsNoHitButTheWalkListsIt) {
 
 // From inside a sphere whose centre lies ahead, the ray is stopped at the distance back to the near
 // surface behind its origin; one that already points away from the centre, or starts at it, passes.
-TEST(Raycast, StartingInsideASphereHitsItWhileItsCentreIsAhead) {
+TEST(Raycast, StartingInsideASphereHitsWhereTheRayLeavesIt) {
   Scene scene;
   Entity* sphere = scene.Sphere({0, 0, 0.5f}, 1.0f, false);
   Entity* behindIt = scene.Sphere({0, 0, 10}, 1.0f, false);
-  Entity* beforeIt = scene.Sphere({0, 0, -10}, 1.0f, false);
-  // The near surface is at z = -0.5: 0.5 back from the origin.
+  scene.Sphere({0, 0, -10}, 1.0f, false);
+  // Along the centre line the far surface is at z = 1.5.
   const SystemRaycastResult r = Cast(scene, {0, 0, 0}, {0, 0, 1});
   EXPECT_EQ(r.entity, sphere);
-  EXPECT_FLOAT_EQ(r.depth, 0.5f);
-  ExpectNear(r.collisionPoint, {0, 0, 0.5f});
+  EXPECT_FLOAT_EQ(r.depth, 1.5f);
+  ExpectNear(r.collisionPoint, {0, 0, 1.5f});
   // Off the centre line: the line passes 0.6 from the centre, meeting the surface 0.8 either side of
-  // z = 0.5, so at z = -0.3 behind the origin.
+  // z = 0.5, so it leaves at z = 1.3.
   Scene offset;
   Entity* aside = offset.Sphere({0.6f, 0, 0.5f}, 1.0f, false);
   const SystemRaycastResult o = Cast(offset, {0, 0, 0}, {0, 0, 1});
   EXPECT_EQ(o.entity, aside);
-  EXPECT_NEAR(o.depth, 0.3f, 1e-5f);
+  EXPECT_NEAR(o.depth, 1.3f, 1e-5f);
 
-  // Pointing away from the centre: the sphere behind is the one hit.
+  // Pointing away from the centre, or from the centre itself, the ray still leaves through the surface:
+  // 0.5 back to z = -0.5, and a radius out from the centre.
   const SystemRaycastResult away = Cast(scene, {0, 0, 0}, {0, 0, -1});
-  EXPECT_EQ(away.entity, beforeIt);
-  EXPECT_FLOAT_EQ(away.depth, 9.0f);
-  ExpectMiss(Cast(offset, {0.6f, 0, 0.5f}, {1, 0, 0}));  // from the centre itself
+  EXPECT_EQ(away.entity, sphere);
+  EXPECT_FLOAT_EQ(away.depth, 0.5f);
+  const SystemRaycastResult fromCentre = Cast(offset, {0.6f, 0, 0.5f}, {1, 0, 0});
+  EXPECT_EQ(fromCentre.entity, aside);
+  EXPECT_NEAR(fromCentre.depth, 1.0f, 1e-6f);
 
   // On the surface is not inside: the hit is at the origin.
   const SystemRaycastResult touching = Cast(scene, {0, 0, 9}, {0, 0, 1});
