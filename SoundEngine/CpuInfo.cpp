@@ -1,16 +1,47 @@
-// Processor features: every x86-64 processor has SSE; elsewhere the compiler tells.
+// Processor features from cpuid; without the cache leaf, 1024 KB of L2 in 64-byte lines.
 #include "SoundEngine/CpuInfo.h"
 
-namespace SN {
-
-CSnCpuInfo::CSnCpuInfo() {
-#if defined(__x86_64__) || defined(__SSE__)
-  m_features |= Feature_SSE;
+#if defined(__x86_64__) || defined(__i386__)
+#include <cpuid.h>
 #endif
+
+namespace SN {
+namespace {
+
+constexpr uint32_t kCacheLeaf = 0x80000006u;
+
+SnCpuidAnswers AskProcessor() {
+  SnCpuidAnswers answers;
+#if defined(__x86_64__) || defined(__i386__)
+  uint32_t a = 0, b = 0, c = 0, d = 0;
+  answers.maxLeaf = __get_cpuid_max(0, nullptr);
+  if (answers.maxLeaf >= 1 && __get_cpuid(1, &a, &b, &c, &d)) {
+    answers.leaf1Ecx = c;
+    answers.leaf1Edx = d;
+  }
+  answers.maxExtendedLeaf = __get_cpuid_max(0x80000000u, nullptr);
+  if (answers.maxExtendedLeaf >= kCacheLeaf && __get_cpuid(kCacheLeaf, &a, &b, &c, &d)) answers.cacheLeafEcx = c;
+#endif
+  return answers;
+}
+
+}  // namespace
+
+CSnCpuInfo::CSnCpuInfo(const SnCpuidAnswers& answers) {
+  if (answers.maxLeaf >= 1) {
+    if (answers.leaf1Edx & (1u << 25)) m_features |= Feature_SSE;
+    if (answers.leaf1Edx & (1u << 26)) m_features |= Feature_SSE2;
+    if (answers.leaf1Ecx & (1u << 0)) m_features |= Feature_SSE3;
+    if (answers.leaf1Ecx & (1u << 9)) m_features |= Feature_SSSE3;
+  }
+  if (answers.maxExtendedLeaf >= kCacheLeaf) {
+    m_l2CacheKb = answers.cacheLeafEcx >> 16;
+    m_cacheLineBytes = answers.cacheLeafEcx & 0xFF;
+  }
 }
 
 CSnCpuInfo& CSnCpuInfo::GetInstance() {
-  static CSnCpuInfo instance;
+  static CSnCpuInfo instance(AskProcessor());
   return instance;
 }
 

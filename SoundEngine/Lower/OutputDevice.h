@@ -8,8 +8,10 @@
 #include <cstdint>
 
 #include "MemoryMgr/SnResult.h"
+#include "SoundEngine/CpuInfo.h"
 #include "SoundEngine/Lower/LowerEngine.h"
 #include "SoundEngine/Lower/MixBuffer.h"
+#include "StreamMgr/ISnStreamMgr.h"
 
 namespace SN {
 
@@ -66,6 +68,8 @@ class CSnOutputDevice {
   bool IsMainOutput() const { return m_isMain; }
   SNRESULT SignalAudioThread();
   uint32_t GetNumSinkBuffers() const;
+  const CSnCpuInfo& GetCpuInfo() const { return CSnCpuInfo::GetInstance(); }
+  ISnStreamMgr* GetStreamMgr() const { return ISnStreamMgr::m_pStreamMgr; }
   void GetOutputID(uint32_t& deviceId, uint32_t& outputType) const {
     deviceId = m_deviceId;
     outputType = m_outputType;
