@@ -18,6 +18,8 @@
 #include "Graphics/RenderCore.h"
 #include "Base/Window.h"
 
+#include <utility>
+
 namespace Graphics {
 
 namespace {
@@ -50,7 +52,9 @@ GraphicsSystem::~GraphicsSystem() {
 
 GraphicsSystem* GraphicsSystem::GetInstance() { return g_instance; }
 
-void GraphicsSystem::SetDrawLibLink(const DrawLibLink& link) { g_drawLib = link; }
+GraphicsSystem::DrawLibLink GraphicsSystem::SetDrawLibLink(const DrawLibLink& link) {
+  return std::exchange(g_drawLib, link);
+}
 
 void GraphicsSystem::Initialize(Core::Engine* engine) {
   using Base::Reflection::TypeOf;

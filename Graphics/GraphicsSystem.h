@@ -49,7 +49,8 @@ class GraphicsSystem : public Core::System {
     void (*initialize)() = nullptr;
     void (*flush)() = nullptr;
   };
-  static void SetDrawLibLink(const DrawLibLink& link);
+  // Returns the link installed before, so that a stand-in can put it back.
+  static DrawLibLink SetDrawLibLink(const DrawLibLink& link);
 
   void Initialize(Core::Engine* engine) override;
   const char* GetName() const override { return "GRAPHICS"; }

@@ -24,6 +24,7 @@
 #include "Graphics/Shader.h"
 
 #include <cstring>
+#include <utility>
 
 namespace Graphics {
 
@@ -88,7 +89,7 @@ RenderCore::RenderCore() { Initialize(); }
 
 RenderCore::~RenderCore() = default;
 
-void RenderCore::SetDrawLibPass(DrawLibPass pass) { g_drawLibPass = pass; }
+RenderCore::DrawLibPass RenderCore::SetDrawLibPass(DrawLibPass pass) { return std::exchange(g_drawLibPass, pass); }
 
 BaseCamera* RenderCore::GetCurrentCamera() { return g_currentCamera; }
 int RenderCore::GetCurrentLayer() { return g_currentLayer; }

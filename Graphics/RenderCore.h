@@ -92,10 +92,11 @@ class RenderCore {
 
   // The 2D step of each layer (its own DrawLib block and its 3D2D blocks), installed by the 2D
   // drawing code; the render core calls it with the layer's camera, its sprite batch, its common
-  // states and "DrawLib_PS", and re-applies blend state 0 after it. Null draws no 2D.
+  // states and "DrawLib_PS", and re-applies blend state 0 after it. Null draws no 2D. Returns the
+  // pass installed before, so that a stand-in can put it back.
   using DrawLibPass = void (*)(const RenderList::Layer& layer, BaseCamera* camera, DirectX::SpriteBatch& batch,
                                const DirectX::CommonStates& states, Shader* pixelShader);
-  static void SetDrawLibPass(DrawLibPass pass);
+  static DrawLibPass SetDrawLibPass(DrawLibPass pass);
 
   // Model batches drawn by the last canvas draw, over all its layers.
   uint32_t GetLastBatchCount() const { return m_lastBatchCount; }

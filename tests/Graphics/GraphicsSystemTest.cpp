@@ -56,8 +56,8 @@ class GraphicsSystemFrames : public RenderTest::SceneFixture {
     SceneFixture::SetUp();
     previous_ = Core::SetScriptHost(&scripts_);
     g_recorder = &scripts_;
-    Graphics::GraphicsSystem::SetDrawLibLink({[] { g_recorder->calls.push_back("drawlib:init"); },
-                                              [] { g_recorder->calls.push_back("drawlib:flush"); }});
+    previousLink_ = Graphics::GraphicsSystem::SetDrawLibLink(
+        {[] { g_recorder->calls.push_back("drawlib:init"); }, [] { g_recorder->calls.push_back("drawlib:flush"); }});
     system_ = new Graphics::GraphicsSystem();
     engine_.AddSystem(system_);
     engine_.Init();
@@ -68,7 +68,7 @@ class GraphicsSystemFrames : public RenderTest::SceneFixture {
   void TearDown() override {
     g_scene.clear();
     engine_.Teardown();  // the system releases canvases, frames, the render core and the device
-    Graphics::GraphicsSystem::SetDrawLibLink({});
+    Graphics::GraphicsSystem::SetDrawLibLink(previousLink_);
     g_recorder = nullptr;
     Core::SetScriptHost(previous_);
     ResourceTest::ResourceFixture::TearDown();
@@ -82,6 +82,7 @@ class GraphicsSystemFrames : public RenderTest::SceneFixture {
   Core::Engine& engine_ = Core::Engine::GetInstance();
   RecordingScripts scripts_;
   Core::ScriptHost* previous_ = nullptr;
+  Graphics::GraphicsSystem::DrawLibLink previousLink_;
   Graphics::GraphicsSystem* system_ = nullptr;
   Core::GameSpace* space_ = nullptr;
 };

@@ -277,19 +277,20 @@ struct DrawLibCall {
 
 TEST_F(RenderPasses, LayersWith2DRecordsHandThemToTheInstalledDrawLibPass) {
   g_drawLib = {};
-  Graphics::RenderCore::SetDrawLibPass([](const Graphics::RenderList::Layer& layer, Graphics::BaseCamera* camera,
-                                          DirectX::SpriteBatch&, const DirectX::CommonStates&, Graphics::Shader* shader) {
+  auto record = [](const Graphics::RenderList::Layer& layer, Graphics::BaseCamera* camera, DirectX::SpriteBatch&,
+                   const DirectX::CommonStates&, Graphics::Shader* shader) {
     ++g_drawLib.calls;
     g_drawLib.sprites = layer.block.sprites.size();
     g_drawLib.camera = camera;
     g_drawLib.shader = shader;
-  });
+  };
+  const Graphics::RenderCore::DrawLibPass installed = Graphics::RenderCore::SetDrawLibPass(record);
   master_.Clear(canvasId_, Vec4(0, 0, 0, 1));
   canvas_->Begin(&camera_);
   canvas_->AddRectCommand(3, Graphics::SpriteRecord{});
   canvas_->End();
   master_.Draw(canvasId_);
-  Graphics::RenderCore::SetDrawLibPass(nullptr);
+  Graphics::RenderCore::SetDrawLibPass(installed);
   EXPECT_EQ(g_drawLib.calls, 1);  // only layer 3 has anything to draw
   EXPECT_EQ(g_drawLib.sprites, 1u);
   EXPECT_EQ(g_drawLib.camera, canvas_->GetCamera2D());
