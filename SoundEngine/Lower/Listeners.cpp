@@ -37,6 +37,7 @@ ISnListenerServices*& Installed() {
 }  // namespace
 
 void InstallListenerServices(ISnListenerServices* services) { Installed() = services; }
+ISnListenerServices* InstalledListenerServices() { return Installed(); }
 
 float ComputeEmitterRay(uint32_t listener, const SnSoundPosition& emitter, float scaling, SnEmitterListenerRay& ray) {
   if (ISnListenerServices* services = Installed()) return services->ComputeEmitterRay(listener, emitter, scaling, ray);

@@ -47,6 +47,7 @@ namespace LowerEngine {
 
 // Null uninstalls. Without listeners every ray has distance 0 and straight-ahead angles.
 void InstallListenerServices(ISnListenerServices* services);
+ISnListenerServices* InstalledListenerServices();
 float ComputeEmitterRay(uint32_t listener, const SnSoundPosition& emitter, float scaling, SnEmitterListenerRay& ray);
 void SetGameObjectActiveListeners(CSnRegisteredObj* object, uint32_t oldMask, uint32_t newMask);
 

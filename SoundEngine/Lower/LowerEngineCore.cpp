@@ -9,6 +9,7 @@
 #include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/Log.h"
 #include "SoundEngine/Lower/FrameFormat.h"
+#include "SoundEngine/Lower/ListenerTable.h"
 #include "SoundEngine/Lower/LowerEngine.h"
 #include "SoundEngine/Lower/OutputDevice.h"
 #include "SoundEngine/Lower/OutputServices.h"
@@ -83,7 +84,8 @@ class CSnLowerEngine final : public ISnLowerEngine, public ISnOutputServices {
     return SnSuspendState{core.suspended, core.renderWhileSuspended, core.modeActive};
   }
   SNRESULT EnterSuspendedMode(bool render) override { return EnterSuspendedModeNow(render); }
-  void ApplyMessageSideEffects() override {}
+  // After a frame's messages: the objects that hear a changed listener are positioned again.
+  void ApplyMessageSideEffects() override { ListenerTable().Flush(); }
   bool WantsDeferredDeviceWork() override { return false; }
   void DoDeferredDeviceWork() override {}
   void PrepareFrame() override {}
@@ -99,12 +101,19 @@ class CSnLowerEngine final : public ISnLowerEngine, public ISnOutputServices {
   void DestroyAllVoicePipelines() override {}
 
   // ISnOutputServices
-  void SetListenerPosition(uint32_t, const SnListenerPosition&) override { LogOnce(m_listenerSaid, "Listeners"); }
-  void SetListenerSpatialization(uint32_t, bool, uint32_t, const float*) override {
-    LogOnce(m_listenerSaid, "Listeners");
+  void SetListenerPosition(uint32_t listener, const SnListenerPosition& position) override {
+    ListenerTable().SetPosition(listener, position);
   }
-  void SetListenerPipeline(uint32_t, bool, bool) override { LogOnce(m_listenerSaid, "Listeners"); }
-  void SetListenerScalingFactor(uint32_t, float) override { LogOnce(m_listenerSaid, "Listeners"); }
+  void SetListenerSpatialization(uint32_t listener, bool spatialized, uint32_t config,
+                                 const float* volumesDb) override {
+    ListenerTable().SetSpatialization(listener, spatialized, config, volumesDb);
+  }
+  void SetListenerPipeline(uint32_t listener, bool audio, bool motion) override {
+    ListenerTable().SetPipeline(listener, audio, motion);
+  }
+  void SetListenerScalingFactor(uint32_t listener, float factor) override {
+    ListenerTable().SetScalingFactor(listener, factor);
+  }
 
   void SetSecondaryOutputVolume(uint32_t outputType, uint32_t deviceId, float volume) override {
     if (CSnOutputDevice* device = FindOutputDevice(outputType, deviceId)) device->SetVolume(volume);
@@ -125,7 +134,10 @@ class CSnLowerEngine final : public ISnLowerEngine, public ISnOutputServices {
     RemoveOutputDevice(outputType, deviceId);
   }
   void SetPanningRule(uint32_t outputType, uint32_t deviceId, uint32_t rule) override {
-    if (CSnOutputDevice* device = FindOutputDevice(outputType, deviceId)) device->SetPanningRule(rule);
+    CSnOutputDevice* device = FindOutputDevice(outputType, deviceId);
+    if (!device) return;
+    device->SetPanningRule(rule);
+    ListenerTable().RefreshAllMatrices();
   }
   void SetSpeakerAngles(uint32_t outputType, uint32_t deviceId, const float* angles, uint32_t count,
                         float heightAngle) override {
@@ -166,7 +178,7 @@ class CSnLowerEngine final : public ISnLowerEngine, public ISnOutputServices {
   void StopVoicesUsingBankData(CSnLoadedBank*) override { LogOnce(m_voiceSaid, "Voices"); }
 
  private:
-  std::atomic<bool> m_listenerSaid{false}, m_motionSaid{false}, m_busSaid{false}, m_voiceSaid{false};
+  std::atomic<bool> m_motionSaid{false}, m_busSaid{false}, m_voiceSaid{false};
 };
 
 CSnLowerEngine& Engine() {
@@ -178,6 +190,7 @@ CSnLowerEngine& Engine() {
 struct InstalledSlots {
   bool lower = false;
   bool outputs = false;
+  bool listeners = false;
 };
 InstalledSlots& OwnSlots() {
   static InstalledSlots slots;
@@ -190,19 +203,24 @@ ISnLowerEngine& RealLowerEngine() { return Engine(); }
 ISnOutputServices& RealOutputServices() { return Engine(); }
 
 void InstallIntoEmptySlots() {
-  if (!LowerEngine::Installed()) {
-    LowerEngine::Install(&Engine());
-    OwnSlots().lower = true;
-  }
+  // Another back end runs the frame: its own services (or none) go with it.
+  if (LowerEngine::Installed()) return;
+  LowerEngine::Install(&Engine());
+  OwnSlots().lower = true;
   if (!OutputServices()) {
     OutputServices() = &Engine();
     OwnSlots().outputs = true;
+  }
+  if (!InstalledListenerServices()) {
+    InstallListenerServices(&ListenerTable());
+    OwnSlots().listeners = true;
   }
 }
 
 void UninstallOwnSlots() {
   if (OwnSlots().lower && LowerEngine::Installed() == &Engine()) LowerEngine::Install(nullptr);
   if (OwnSlots().outputs && OutputServices() == &Engine()) OutputServices() = nullptr;
+  if (OwnSlots().listeners && InstalledListenerServices() == &ListenerTable()) InstallListenerServices(nullptr);
   OwnSlots() = InstalledSlots{};
 }
 
@@ -221,6 +239,7 @@ SNRESULT Init() {
     if (g_LEngineDefaultPoolId == kInvalidPoolId) return SN_InsufficientMemory;
     core.createdPool = true;
   }
+  ListenerTable().Init();
   const SnInitSettings& settings = SoundEngine::Settings();
   if (AddMainOutputDevice(settings.mainOutputSettings, settings.mainOutputKind, kAllListeners) != SN_Success) {
     SOUND_LOG(Error, "LowerEngine::Init: the main output device could not be made");
@@ -233,6 +252,7 @@ SNRESULT Init() {
 void Term() {
   StopSuspendTimer();
   TermOutputDevices();
+  ListenerTable().Term();
   CoreState& core = Core();
   core.suspended = core.renderWhileSuspended = false;
   if (core.createdPool && g_LEngineDefaultPoolId != kInvalidPoolId) {

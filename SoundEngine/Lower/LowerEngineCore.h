@@ -17,7 +17,8 @@ namespace LowerEngine {
 
 ISnLowerEngine& RealLowerEngine();
 ISnOutputServices& RealOutputServices();
-// Puts the real back end into every slot still empty; Term's counterpart empties only those.
+// With no back end installed, puts the real one into its slot and into every service slot still
+// empty; Term's counterpart empties only those.
 void InstallIntoEmptySlots();
 void UninstallOwnSlots();
 

@@ -11,6 +11,7 @@
 #include "SoundEngine/Log.h"
 #include "SoundEngine/Lower/CaptureFile.h"
 #include "SoundEngine/Lower/FrameFormat.h"
+#include "SoundEngine/Lower/ListenerTable.h"
 #include "SoundEngine/Lower/LowerEngineCore.h"
 #include "SoundEngine/Lower/MixKernels.h"
 #include "SoundEngine/Lower/OutputServices.h"
@@ -334,6 +335,7 @@ SNRESULT AddOutputDevice(uint32_t outputType, uint32_t deviceId, const SnOutputS
   if (listenerMask) {
     if (list.head && list.head != device) list.head->m_listenerMask &= ~listenerMask;
     device->m_listenerMask = listenerMask;
+    ListenerTable().SetOutputDevice(listenerMask, outputType, deviceId);
   }
   if (list.captureName) OpenDeviceCapture(device);
   return SN_Success;

@@ -71,12 +71,13 @@ TEST_F(LowerEngineInitTest, RateModeOneRunsAt24kHzWithTheFramesAsked) {
 }
 
 TEST_F(LowerEngineInitTest, AnInstalledBackEndIsKeptAndOutlivesTerm) {
-  // A test's own back end (here the real one, put in by hand) is neither replaced nor removed.
+  // A back end installed beforehand (here the real one, by hand) is neither replaced nor removed,
+  // and no service slot is filled for it.
   LowerEngine::Install(&LowerEngine::RealLowerEngine());
   ASSERT_EQ(SoundEngine::Init(&settings_, &platform_), SN_Success);
   SoundEngine::Term();
   EXPECT_EQ(LowerEngine::Installed(), &LowerEngine::RealLowerEngine());
-  EXPECT_EQ(OutputServices(), nullptr);  // this one the engine filled itself
+  EXPECT_EQ(OutputServices(), nullptr);  // the services go with whoever installed the back end
   LowerEngine::Install(nullptr);
 }
 
