@@ -1,13 +1,17 @@
 // Start-up and steady frames of the game. Exec to the first presented frame of "Splash" runs the real
-// executable in a content tree whose script reports that frame and quits; the share of start-up spent
-// loading scripts is timed in process between the engine's hooks around them; the steady frame is one
-// unpaced pass of the main loop on "Splash", against the clear and present that pass ends with.
-// Run under a 1280 x 720 display for frames of that size (xvfb-run -s "-screen 0 1280x720x24").
+// executable on the whole of the game's content, with one script more that reports that frame and
+// quits; the share of start-up spent loading scripts is timed in process between the engine's hooks
+// around them; the steady frame is one unpaced pass of the main loop on "Splash", against the clear
+// and present that pass ends with. An error line from the game fails the benchmark: a start-up that
+// loads no shaders or a frame that draws nothing is quicker than the real one.
+// Run under a 1280 x 720 display for frames of that size (xvfb-run -s "-screen 0 1280x720x24"); without
+// a display the game draws through SDL's offscreen driver.
 #include <benchmark/benchmark.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -19,20 +23,33 @@
 #include "Vantor/Program.h"
 #include "Vantor/Window32.h"
 #include "Vantor/WindowPresenter.h"
+#include "bench/TraceWatch.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-// A copy of the content tree with a script that writes "splash-presented" and quits on the first frame
-// step that ends with "Splash" shown.
+// Without a display the game and the in-process program draw through SDL's offscreen driver.
+void UseOffscreenWithoutDisplay() {
+  if (!getenv("DISPLAY") && !getenv("WAYLAND_DISPLAY")) setenv("SDL_VIDEODRIVER", "offscreen", 0);
+}
+
+// The content tree with one script more, which writes "splash-presented" and quits on the first frame
+// step that ends with "Splash" shown. Levels and scripts are copied (the script joins the game's);
+// everything else the game loads (shaders, meshes, animations, materials, textures, fonts) is the
+// repository's own, linked.
 fs::path MakeTree() {
   const fs::path dir = fs::temp_directory_path() / ("orv_startup_" + std::to_string(getpid()));
   fs::remove_all(dir);
   fs::create_directories(dir / "content");
-  fs::copy("content/data", dir / "content/data", fs::copy_options::recursive);
-  fs::copy("content/lua", dir / "content/lua", fs::copy_options::recursive);
+  for (const fs::directory_entry& entry : fs::directory_iterator("content")) {
+    const fs::path name = entry.path().filename();
+    if (name == "data" || name == "lua")
+      fs::copy(entry.path(), dir / "content" / name, fs::copy_options::recursive);
+    else
+      fs::create_directory_symlink(fs::absolute(entry.path()), dir / "content" / name);
+  }
   std::ofstream(dir / "content/lua/game/zz_startup.lua") << R"(
 Hook:Add("PostFrameStep", "startup", function()
   if game.spaces.SplashScreen then
@@ -46,6 +63,7 @@ end)
 }
 
 void ExecToFirstSplashFrame(benchmark::State& state) {
+  UseOffscreenWithoutDisplay();
   const fs::path dir = MakeTree();
   for (auto _ : state) {
     int out[2];
@@ -60,23 +78,24 @@ void ExecToFirstSplashFrame(benchmark::State& state) {
       _exit(122);
     }
     close(out[1]);
+    // The game's whole output is kept: an error line anywhere in it, before or after the frame, fails the run.
     std::string seen;
     char buffer[65536];
     double seconds = 0;
     for (ssize_t n; (n = read(out[0], buffer, sizeof(buffer))) > 0;) {
+      const size_t from = seen.size() < 32 ? 0 : seen.size() - 32;
       seen.append(buffer, size_t(n));
-      if (seen.find("splash-presented") != std::string::npos) {
+      if (seconds == 0 && seen.find("splash-presented", from) != std::string::npos)
         seconds = std::chrono::duration<double>(Clock::now() - start).count();
-        break;
-      }
-      if (seen.size() > 1 << 20) seen.erase(0, seen.size() - 64);
-    }
-    while (read(out[0], buffer, sizeof(buffer)) > 0) {
     }
     close(out[0]);
     int status = 0;
     waitpid(child, &status, 0);
-    if (seconds == 0) state.SkipWithError("the game never presented Splash");
+    if (!OrvBench::FailOnErrorLine(state, seen)) break;
+    if (seconds == 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+      state.SkipWithError("the game never presented Splash, or did not end cleanly");
+      break;
+    }
     state.SetIterationTime(seconds);
   }
   fs::remove_all(dir);
@@ -91,6 +110,8 @@ struct Stamps {
 };
 
 void InitInProcess(benchmark::State& state) {
+  UseOffscreenWithoutDisplay();
+  OrvBench::TraceWatch watch;
   Base::TraceLog::GetInstance().SetLevel(Base::TraceLevel_Error);
   double scriptSeconds = 0, totalSeconds = 0;
   for (auto _ : state) {
@@ -113,11 +134,14 @@ void InitInProcess(benchmark::State& state) {
     state.ResumeTiming();
   }
   state.counters["script_share"] = totalSeconds > 0 ? scriptSeconds / totalSeconds : 0;
+  watch.Check(state);
 }
 BENCHMARK(InitInProcess)->Unit(benchmark::kMillisecond)->Iterations(10);
 
 // One unpaced pass of the main loop on "Splash"; with arg 1 only the clear and present of the canvas.
 void SteadyFrame(benchmark::State& state) {
+  UseOffscreenWithoutDisplay();
+  OrvBench::TraceWatch watch;
   Base::TraceLog::GetInstance().SetLevel(Base::TraceLevel_Error);
   Vantor::Program program;
   program.Init();
@@ -138,6 +162,7 @@ void SteadyFrame(benchmark::State& state) {
   state.counters["width"] = size.x;
   state.counters["height"] = size.y;
   program.Shutdown();
+  watch.Check(state);
 }
 BENCHMARK(SteadyFrame)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond)->Repetitions(3)->ReportAggregatesOnly();
 

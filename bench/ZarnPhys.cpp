@@ -1,5 +1,8 @@
 // Time per 60 Hz step of the physics library against a reference rigid-body library running the same
-// scenes: 1,000 boxes in 200 stacks of five and a ten-level box pyramid, each on a static ground.
+// scenes: 1,000 boxes in 200 stacks of five and a ten-level box pyramid, each on a static ground. Each
+// scene runs with sleeping allowed (arg sleep:1) and with every body kept awake (sleep:0): a library
+// whose bodies fall asleep sooner steps less, so the two forms are read side by side, with the bodies
+// asleep at the end of the timed window and the contact points each step held.
 #include <memory>
 #include <vector>
 
@@ -8,6 +11,7 @@
 
 #include "Base/TraceLog.h"
 #include "ZarnPhys/PhysicsSpace.h"
+#include "bench/TraceWatch.h"
 
 namespace {
 
@@ -41,9 +45,14 @@ std::vector<BoxPlacement> Pyramid() {
   return boxes;
 }
 
+// The library's collision receiver counts the step's colliding pairs: one contact point each.
+int g_zarnContacts = 0;
+void CountZarnContacts(ZarnPhys::CollisionEvents* events) { g_zarnContacts += int(events->size()); }
+
 class ZarnScene {
  public:
-  explicit ZarnScene(const std::vector<BoxPlacement>& boxes) {
+  ZarnScene(const std::vector<BoxPlacement>& boxes, bool sleeping) {
+    ZarnPhys::RegisterCallbacks(CountZarnContacts, nullptr, nullptr, nullptr);
     space_.Initialize(kStep);
     ZarnPhys::ColliderDescription ground;
     ground.kind = ZarnPhys::ColliderKind_Ground;
@@ -61,16 +70,31 @@ class ZarnScene {
     box.boundingHalfExtents = {kHalf, kHalf, kHalf};
     ZarnPhys::RigidBodyDescription body;
     body.density = 1.0f;
+    body.canSleep = sleeping ? 1 : 0;
     for (const BoxPlacement& p : boxes) {
       entity = nullptr;
       at.position = {p.x, p.y, p.z};
       space_.CreateCollider(&entity, box, at);
       space_.AddRigidBody(&entity, body);
+      boxes_.push_back(entity);
     }
   }
+  ~ZarnScene() { ZarnPhys::RegisterCallbacks(nullptr, nullptr, nullptr, nullptr); }
   void Step() {
     space_.SetStepTime(kStep);
     space_.Step();
+  }
+  // Contact points counted since the last call.
+  int TakeContacts() {
+    const int contacts = g_zarnContacts;
+    g_zarnContacts = 0;
+    return contacts;
+  }
+  int Sleeping() const {
+    int sleeping = 0;
+    for (const ZarnPhys::Entity* entity : boxes_)
+      if (entity && entity->rigidBody && entity->rigidBody->IsAsleep()) ++sleeping;
+    return sleeping;
   }
   // Whether the last step made every pair its boxes asked for.
   bool WithinDesign() {
@@ -79,22 +103,41 @@ class ZarnScene {
 
  private:
   ZarnPhys::PhysicsSpace space_;
+  std::vector<ZarnPhys::Entity*> boxes_;
 };
 
 class BulletScene {
  public:
-  explicit BulletScene(const std::vector<BoxPlacement>& boxes)
+  BulletScene(const std::vector<BoxPlacement>& boxes, bool sleeping)
       : dispatcher_(&configuration_), world_(&dispatcher_, &broadphase_, &solver_, &configuration_),
         groundShape_(btVector3(100.0f, 0.5f, 100.0f)), boxShape_(btVector3(kHalf, kHalf, kHalf)) {
     world_.setGravity(btVector3(0.0f, -6.0f, 0.0f));
     Add(&groundShape_, 0.0f, btVector3(0.0f, -0.5f, 0.0f));
-    for (const BoxPlacement& p : boxes) Add(&boxShape_, 1.0f, btVector3(p.x, p.y, p.z));
+    for (const BoxPlacement& p : boxes) {
+      Add(&boxShape_, 1.0f, btVector3(p.x, p.y, p.z));
+      if (!sleeping) bodies_.back()->setActivationState(DISABLE_DEACTIVATION);
+    }
   }
   ~BulletScene() {
     for (auto& body : bodies_) world_.removeRigidBody(body.get());
   }
-  void Step() { world_.stepSimulation(kStep, 0); }
+  void Step() {
+    world_.stepSimulation(kStep, 0);
+    for (int i = 0; i < dispatcher_.getNumManifolds(); ++i)
+      contacts_ += dispatcher_.getManifoldByIndexInternal(i)->getNumContacts();
+  }
   bool WithinDesign() { return true; }
+  int TakeContacts() {
+    const int contacts = contacts_;
+    contacts_ = 0;
+    return contacts;
+  }
+  int Sleeping() const {
+    int sleeping = 0;
+    for (size_t i = 1; i < bodies_.size(); ++i)  // the ground is not counted
+      if (bodies_[i]->getActivationState() == ISLAND_SLEEPING) ++sleeping;
+    return sleeping;
+  }
 
  private:
   void Add(btCollisionShape* shape, float mass, const btVector3& at) {
@@ -118,34 +161,50 @@ class BulletScene {
   btBoxShape boxShape_;
   std::vector<std::unique_ptr<btDefaultMotionState>> motions_;
   std::vector<std::unique_ptr<btRigidBody>> bodies_;
+  int contacts_ = 0;
 };
 
 // Each iteration builds the scene and lets it settle for a second (untimed), then times 240 steps
 // of it, so both libraries step the same window of the scene's life. The "step" counter is the time
-// per step; medians are taken over the repetitions.
+// per step; "asleep" the boxes asleep when the window ends (of "boxes"); "contacts" the contact points
+// held per step over the window (counting them is timed too: one pass over the step's pairs).
+// Medians are taken over the repetitions.
 template <typename Scene>
 void StepScene(benchmark::State& state, std::vector<BoxPlacement> (*layout)()) {
   Base::TraceLog& log = Base::TraceLog::GetInstance();
   const Base::TraceLevel previousLevel = log.GetLevel();
   log.SetLevel(Base::TraceLevel_Warning);
+  OrvBench::TraceWatch watch;
   const std::vector<BoxPlacement> boxes = layout();
+  const bool sleeping = state.range(0) != 0;
   std::unique_ptr<Scene> scene;
   bool withinDesign = true;
+  double asleep = 0, contacts = 0;
   for (auto _ : state) {
     state.PauseTiming();
     scene.reset();
-    scene = std::make_unique<Scene>(boxes);
+    scene = std::make_unique<Scene>(boxes, sleeping);
     for (int i = 0; i < kWarmSteps; ++i) scene->Step();
+    scene->TakeContacts();
     state.ResumeTiming();
     for (int i = 0; i < kTimedSteps; ++i) {
       scene->Step();
       withinDesign = withinDesign && scene->WithinDesign();
     }
+    state.PauseTiming();
+    asleep += scene->Sleeping();
+    contacts += double(scene->TakeContacts()) / kTimedSteps;
+    state.ResumeTiming();
   }
   scene.reset();
+  const double iterations = double(state.iterations());
   state.counters["step"] = benchmark::Counter(double(kTimedSteps), benchmark::Counter::kIsIterationInvariantRate |
                                                                        benchmark::Counter::kInvert);
+  state.counters["boxes"] = double(boxes.size());
+  state.counters["asleep"] = iterations > 0 ? asleep / iterations : 0;
+  state.counters["contacts"] = iterations > 0 ? contacts / iterations : 0;
   if (!withinDesign) state.SkipWithError("the scene made more pairs than the pair pool holds");
+  watch.Check(state);
   log.SetLevel(previousLevel);
 }
 
@@ -154,9 +213,9 @@ void BulletStacks(benchmark::State& state) { StepScene<BulletScene>(state, Stack
 void ZarnPhysPyramid(benchmark::State& state) { StepScene<ZarnScene>(state, Pyramid); }
 void BulletPyramid(benchmark::State& state) { StepScene<BulletScene>(state, Pyramid); }
 
-BENCHMARK(ZarnPhysStacks)->Unit(benchmark::kMillisecond)->Repetitions(7)->DisplayAggregatesOnly();
-BENCHMARK(BulletStacks)->Unit(benchmark::kMillisecond)->Repetitions(7)->DisplayAggregatesOnly();
-BENCHMARK(ZarnPhysPyramid)->Unit(benchmark::kMillisecond)->Repetitions(7)->DisplayAggregatesOnly();
-BENCHMARK(BulletPyramid)->Unit(benchmark::kMillisecond)->Repetitions(7)->DisplayAggregatesOnly();
+BENCHMARK(ZarnPhysStacks)->ArgName("sleep")->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->Repetitions(7)->DisplayAggregatesOnly();
+BENCHMARK(BulletStacks)->ArgName("sleep")->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->Repetitions(7)->DisplayAggregatesOnly();
+BENCHMARK(ZarnPhysPyramid)->ArgName("sleep")->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->Repetitions(7)->DisplayAggregatesOnly();
+BENCHMARK(BulletPyramid)->ArgName("sleep")->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->Repetitions(7)->DisplayAggregatesOnly();
 
 }  // namespace
