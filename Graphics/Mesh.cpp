@@ -98,10 +98,13 @@ std::string AnimationPath(const std::string& meshPath) {
   const size_t from = slash == std::string::npos ? 0 : slash;
   size_t dot = meshPath.find_last_of('.');
   if (dot == std::string::npos || dot < from) dot = meshPath.size();
-  std::string stem = meshPath.substr(from, dot - from);
-  if (stem.empty() || (stem[0] != '/' && stem[0] != '\\')) stem.insert(0, "/");
-  stem[0] = '/';
-  return std::string(kAnimationFolder) + stem + ".conga";
+  // The stem's own separator, either way round, becomes the one '/' after the folder.
+  const bool separated = dot > from && (meshPath[from] == '/' || meshPath[from] == '\\');
+  std::string path(kAnimationFolder);
+  path += '/';
+  path.append(meshPath, separated ? from + 1 : from, dot - from - (separated ? 1 : 0));
+  path += ".conga";
+  return path;
 }
 
 // Reads the animation file of a skinned mesh; false (with the warning) leaves it unanimated.

@@ -2,21 +2,28 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace ContentWriters {
 
+// Grown then copied into: a range insert of a few bytes into a fresh vector trips the optimiser's
+// overflow warnings in the release build.
+inline void PutBytes(std::vector<uint8_t>& out, const void* bytes, size_t count) {
+  if (count == 0) return;
+  const size_t at = out.size();
+  out.resize(at + count);
+  std::memcpy(out.data() + at, bytes, count);
+}
+
 template <class T>
 void Put(std::vector<uint8_t>& out, const T& value) {
-  const auto* p = reinterpret_cast<const uint8_t*>(&value);
-  out.insert(out.end(), p, p + sizeof(T));
+  PutBytes(out, &value, sizeof(T));
 }
 
 template <class T>
 void PutAll(std::vector<uint8_t>& out, const std::vector<T>& values) {
-  if (values.empty()) return;
-  const auto* p = reinterpret_cast<const uint8_t*>(values.data());
-  out.insert(out.end(), p, p + values.size() * sizeof(T));
+  PutBytes(out, values.data(), values.size() * sizeof(T));
 }
 
 }  // namespace ContentWriters

@@ -9,8 +9,7 @@ namespace ContentWriters {
 
 std::vector<uint8_t> WriteSpriteFontBytes(const SpriteFontDesc& desc) {
   std::vector<uint8_t> out;
-  const char magic[] = "SPRTFONT";
-  out.insert(out.end(), magic, magic + 8);
+  PutBytes(out, "SPRTFONT", 8);
   Put<uint32_t>(out, uint32_t(desc.glyphs.size()));
   for (const SpriteFontGlyph& g : desc.glyphs) Put(out, g);
   Put<float>(out, desc.lineSpacing);

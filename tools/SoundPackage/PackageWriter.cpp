@@ -110,7 +110,10 @@ std::string ContentsProblem(const PackageContents& contents) {
   }
   std::set<std::pair<uint64_t, uint32_t>> seen;
   for (const PackagedExternal& file : contents.externals) {
-    const std::string name = "\"" + Narrow(file.name) + "\"";
+    // Built up in place: a quote prepended to a temporary trips the release build's overlap warning.
+    std::string name = "\"";
+    name += Narrow(file.name);
+    name += '"';
     // Externals are found by the hash of their name alone: two names of one hash are one entry.
     if (!seen.insert({HashName64(file.name.c_str()), file.languageId}).second) {
       snprintf(text, sizeof text, "external %s of language %u is given twice (or shares its name's hash)",
