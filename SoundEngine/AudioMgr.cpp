@@ -16,6 +16,7 @@
 #include "SoundEngine/Lower/FrameFormat.h"
 #include "SoundEngine/Lower/LowerEngine.h"
 #include "SoundEngine/Lower/OutputServices.h"
+#include "SoundEngine/Lower/VoiceCommands.h"
 #include "SoundEngine/Log.h"
 #include "SoundEngine/ObjectIndex.h"
 #include "SoundEngine/PoolObject.h"
@@ -275,6 +276,8 @@ bool CSnAudioMgr::ProcessMessages(bool makeRoom) {
     }
     const uint32_t size = RoundMessageSize(header->size < kHeaderBytes ? kHeaderBytes : header->size);
     const uint64_t next = Advance(read, size);
+    // Read before the slot is handed back to the writers.
+    const bool isMessage = header->type != SnMsg_EndOfFrame;
 
     if (header->type == SnMsg_EndOfFrame) {
       if (m_closedFrames.load(std::memory_order_acquire) == 0) return true;
@@ -299,6 +302,8 @@ bool CSnAudioMgr::ProcessMessages(bool makeRoom) {
       m_read.store(next, std::memory_order_release);
     }
     ++m_processedMessages;
+    // The voices one message begins share a group key and begin in the same frame.
+    if (isMessage) LowerEngine::IncrementVoiceGroupKey();
     if (makeRoom) {
       processed += size;
       if (processed >= goal) break;

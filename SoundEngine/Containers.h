@@ -94,11 +94,13 @@ class SnPooledList {
   SnPooledList& operator=(const SnPooledList&) = delete;
   ~SnPooledList() { Term(); }
 
-  bool Init(uint32_t preallocated, uint32_t maxCount) {
+  // Items come from `pool`; the default pool when none is named.
+  bool Init(uint32_t preallocated, uint32_t maxCount, SnMemPoolId pool = kInvalidPoolId) {
+    m_pool = pool;
     m_maxCount = maxCount;
     m_blockCount = preallocated;
     if (preallocated) {
-      m_block = static_cast<Item*>(MemoryMgr::Malign(g_DefaultPoolId, sizeof(Item) * preallocated, alignof(Item)));
+      m_block = static_cast<Item*>(MemoryMgr::Malign(Pool(), sizeof(Item) * preallocated, alignof(Item)));
       if (!m_block) return false;
       for (uint32_t i = 0; i < preallocated; ++i) m_block[i].next = i + 1 < preallocated ? &m_block[i + 1] : nullptr;
       m_free = m_block;
@@ -107,7 +109,7 @@ class SnPooledList {
   }
   void Term() {
     while (m_head) Remove(nullptr, m_head);
-    if (m_block) MemoryMgr::Free(g_DefaultPoolId, m_block);
+    if (m_block) MemoryMgr::Free(Pool(), m_block);
     m_block = nullptr;
     m_free = nullptr;
     m_blockCount = 0;
@@ -120,7 +122,7 @@ class SnPooledList {
       m_free = item->next;
     } else {
       if (m_count >= m_maxCount) return nullptr;
-      item = static_cast<Item*>(MemoryMgr::Malign(g_DefaultPoolId, sizeof(Item), alignof(Item)));
+      item = static_cast<Item*>(MemoryMgr::Malign(Pool(), sizeof(Item), alignof(Item)));
       if (!item) return nullptr;
     }
     item->payload = payload;
@@ -142,7 +144,7 @@ class SnPooledList {
       item->next = m_free;
       m_free = item;
     } else {
-      MemoryMgr::Free(g_DefaultPoolId, item);
+      MemoryMgr::Free(Pool(), item);
     }
   }
 
@@ -152,6 +154,8 @@ class SnPooledList {
   bool IsPreallocated(const Item* item) const { return item >= m_block && item < m_block + m_blockCount; }
 
  private:
+  SnMemPoolId Pool() const { return m_pool == kInvalidPoolId ? g_DefaultPoolId : m_pool; }
+
   Item* m_head = nullptr;
   Item* m_tail = nullptr;
   Item* m_free = nullptr;
@@ -159,6 +163,7 @@ class SnPooledList {
   uint32_t m_maxCount = kUnlimited;
   uint32_t m_count = 0;
   Item* m_block = nullptr;
+  SnMemPoolId m_pool = kInvalidPoolId;  // none named: the default pool
 };
 
 }  // namespace SN

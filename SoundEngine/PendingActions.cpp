@@ -8,6 +8,7 @@
 #include "SoundEngine/PendingAction.h"
 #include "SoundEngine/PoolObject.h"
 #include "SoundEngine/SoundEngine.h"
+#include "SoundEngine/Lower/VoiceCommands.h"
 
 namespace SN {
 
@@ -107,6 +108,7 @@ void CSnAudioMgr::ExecuteRecord(CSnPendingActionItem* record, bool fromDueList) 
   record->action->Release();
   DestroyRecord(record);
   ++m_executedActions;
+  LowerEngine::IncrementVoiceGroupKey();
 }
 
 void CSnAudioMgr::ProcessDueActions() {

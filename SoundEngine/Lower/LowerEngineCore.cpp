@@ -16,6 +16,7 @@
 #include "SoundEngine/Lower/PlatformSettings.h"
 #include "SoundEngine/Lower/Sink.h"
 #include "SoundEngine/Lower/StartNamedThread.h"
+#include "SoundEngine/Lower/VoiceCommands.h"
 #include "SoundEngine/SoundEngine.h"
 #include "StreamMgr/ISnStreamMgr.h"
 
@@ -85,10 +86,15 @@ class CSnLowerEngine final : public ISnLowerEngine, public ISnOutputServices {
   }
   SNRESULT EnterSuspendedMode(bool render) override { return EnterSuspendedModeNow(render); }
   // After a frame's messages: the objects that hear a changed listener are positioned again.
-  void ApplyMessageSideEffects() override { ListenerTable().Flush(); }
+  // After a frame's messages: the objects that hear a changed listener are positioned again, and
+  // the voices those messages began are launched.
+  void ApplyMessageSideEffects() override {
+    ListenerTable().Flush();
+    LaunchQueuedVoices();
+  }
   bool WantsDeferredDeviceWork() override { return false; }
   void DoDeferredDeviceWork() override {}
-  void PrepareFrame() override {}
+  void PrepareFrame() override { BeginQueuedVoices(); }
   void Perform() override { PerformFrame(); }
   void RenderAfterPass() override {}
   void BeginOutputSinks() override { BeginDeviceSinks(); }
@@ -98,7 +104,7 @@ class CSnLowerEngine final : public ISnLowerEngine, public ISnOutputServices {
     return main && main->Sink() ? main->Sink()->GetWaitTime() : Platform::kWaitForever;
   }
   void TermMotionEngine() override {}
-  void DestroyAllVoicePipelines() override {}
+  void DestroyAllVoicePipelines() override { DestroyAllPipelines(); }
 
   // ISnOutputServices
   void SetListenerPosition(uint32_t listener, const SnListenerPosition& position) override {
@@ -246,11 +252,12 @@ SNRESULT Init() {
     return SN_Failure;
   }
   SoundEngine::SetMainOutputChannelConfig(MainDevice()->ChannelConfig());
-  return SN_Success;
+  return InitVoiceCommands();
 }
 
 void Term() {
   StopSuspendTimer();
+  TermVoiceCommands();
   TermOutputDevices();
   ListenerTable().Term();
   CoreState& core = Core();
@@ -278,6 +285,8 @@ void PerformFrame() {
     }
   }
   const bool render = !core.suspended || core.renderWhileSuspended;
+  AdvanceWaitingPipelines();
+  RunActivePipelines(render);
   if (render) EndOutputFrame();
   EndMasterVolumeFrame();
   _mm_setcsr((_mm_getcsr() & ~kFlushToZero) | (savedCsr & kFlushToZero));

@@ -1,0 +1,54 @@
+// The lower engine's voices: the queue of voice commands the playback instances post (begin,
+// begin paused, pause, resume, stop looping, seek), grouped by the key of the message or action
+// that queued them so that the voices of one action begin in the same frame; the pipelines that
+// wait for their source's data; and the active pipelines run once a frame. Audio thread, under the
+// global audio lock.
+#pragma once
+
+#include <cstdint>
+
+#include "MemoryMgr/SnResult.h"
+#include "SoundEngine/Lower/VoicePipelineLink.h"
+
+namespace SN {
+
+enum SnVoiceCommandKind : uint8_t {
+  SnVoiceCommand_Begin = 0,
+  SnVoiceCommand_BeginPaused = 1,
+  SnVoiceCommand_Pause = 2,
+  SnVoiceCommand_Resume = 3,
+  SnVoiceCommand_StopLooping = 4,
+  SnVoiceCommand_Seek = 5,
+};
+
+namespace LowerEngine {
+
+// Null uninstalls: without a factory every begin stops its instance.
+void SetVoicePipelineFactory(ISnVoicePipelineFactory* factory);
+
+SNRESULT InitVoiceCommands();
+void TermVoiceCommands();
+
+// 1, or 2 when no item can be had. Begins set the launch-pending flag.
+SNRESULT QueueVoiceCommand(SnVoiceCommandKind kind, ISnVoiceInstance* instance);
+// After every processed message and executed pending action.
+void IncrementVoiceGroupKey();
+uint32_t VoiceGroupKey();
+uint32_t QueuedVoiceCommandCount();
+bool LaunchPending();
+
+// The launch pass, when launches are pending (at message time and before each frame).
+void LaunchQueuedVoices();
+// Before each frame: the launch pass when pending, then the command pass group by group.
+void BeginQueuedVoices();
+// Each frame: waiting pipelines counted down, then every active pipeline run in list order.
+void AdvanceWaitingPipelines();
+void RunActivePipelines(bool render);
+// At Term: the active pipelines, then the waiting ones, destroyed.
+void DestroyAllPipelines();
+
+uint32_t ActivePipelineCount();
+uint32_t WaitingPipelineCount();
+
+}  // namespace LowerEngine
+}  // namespace SN

@@ -1,0 +1,90 @@
+// What the lower engine's frame and voice command queue ask of a playback instance and of a voice
+// pipeline: the instance's stop, pause, offset and pitch, and the pipeline's launch, commands and
+// frame. The playback instances and pipelines implement these; a factory installed by the voice
+// pipeline makes pipelines. Audio thread, under the global audio lock.
+#pragma once
+
+#include <cstdint>
+
+#include "MemoryMgr/SnResult.h"
+
+namespace SN {
+
+class ISnVoicePipeline;
+
+// Status words of a frame travelling along a voice pipeline.
+enum SnVoiceStatus : uint32_t {
+  SnVoice_NeedsData = 43,
+  SnVoice_DataReady = 45,
+  SnVoice_DataReadyFinished = 17,
+  SnVoice_NoMoreDataForNow = 46,
+};
+constexpr SNRESULT SN_JoinedPipeline = SNRESULT(5);
+constexpr SNRESULT SN_NotReadyYet = SNRESULT(63);
+
+struct SnVoiceFrameState {
+  uint32_t status = SnVoice_NeedsData;
+  uint32_t requestedFrames = 0;
+};
+
+class ISnVoiceInstance {
+ public:
+  virtual ~ISnVoiceInstance() = default;
+  // Marked stopped and holding no pending offset.
+  virtual bool IsStoppedWithoutOffset() const = 0;
+  virtual bool IsPaused() const = 0;
+  // Motion (feedback) instances run 8 samples a frame.
+  virtual bool IsMotion() const = 0;
+  virtual float PitchRatio() const = 0;
+  // Samples still to skip before the source begins; counts down while not negative.
+  virtual int32_t InitialOffset() const = 0;
+  virtual void SetInitialOffset(int32_t samples) = 0;
+  virtual void Stop() = 0;
+  // The pipeline that plays it, once one was made.
+  virtual ISnVoicePipeline* Pipeline() const = 0;
+  // A pipeline already playing one source that can take this instance as its second, or null.
+  virtual ISnVoicePipeline* PipelineForSecondSource() const = 0;
+};
+
+class ISnVoicePipeline {
+ public:
+  enum State : uint32_t { Created = 0, Playing = 1, Finished = 2 };
+  virtual ~ISnVoicePipeline() = default;
+
+  // 1 ready, 63 (SN_NotReadyYet) when the source's data is not there yet, anything else refused.
+  virtual SNRESULT Init(ISnVoiceInstance* instance, uint32_t outputRate) = 0;
+  // Asks the source again after 63: 63, 1 or 2.
+  virtual SNRESULT TryLaunch() = 0;
+  virtual SNRESULT AddSecondSource(ISnVoiceInstance* instance) = 0;
+  virtual SNRESULT ConnectBuses() = 0;
+
+  virtual void Begin() = 0;
+  virtual void Pause() = 0;
+  virtual void Resume() = 0;
+  virtual void StopLooping(ISnVoiceInstance* instance) = 0;
+  virtual void Seek() = 0;
+
+  virtual State GetState() const = 0;
+  virtual ISnVoiceInstance* FirstSource() const = 0;
+  virtual ISnVoiceInstance* SecondSource() const = 0;
+  virtual bool SourceCanDeliver() = 0;
+  virtual void RunFrame(SnVoiceFrameState& frame) = 0;
+  virtual void EndSource() = 0;
+  virtual void ReleaseFrameBuffer() = 0;
+  virtual void EndOfFrame() = 0;
+  // Runs its destroy operation, its destructor and gives its memory back.
+  virtual void Destroy() = 0;
+
+  // The lower engine's list link and launch mark.
+  ISnVoicePipeline* m_pNextInList = nullptr;
+  bool m_launched = false;
+};
+
+class ISnVoicePipelineFactory {
+ public:
+  virtual ~ISnVoicePipelineFactory() = default;
+  // A new pipeline from the lower engine's pool, not yet initialised; null when out of memory.
+  virtual ISnVoicePipeline* Create() = 0;
+};
+
+}  // namespace SN
