@@ -4,6 +4,8 @@
 #include "tools/ContentWriters/MeshWriter.h"
 #include "tools/ContentWriters/TextureWriters.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <string>
 
@@ -15,14 +17,22 @@ bool Mesh(const std::string& root, const char* name, const MeshFileData& mesh) {
   return WriteFileBytes(root + "/meshes/" + name, WriteMeshBytes(mesh));
 }
 
-// RGBA8 texels of one face of the sky, with a colour per face and a gradient down it.
+// RGBA8 texels of one face of the sky cube (faces +x, -x, +y, -y, +z, -z; rows from the top): a clear
+// sky, deep blue overhead and pale about the horizon, over a hazy green ground.
 std::vector<uint8_t> SkyFace(uint32_t face, uint32_t size) {
-  static const uint8_t kTint[6][3] = {{200, 90, 90}, {90, 200, 90}, {110, 160, 240}, {60, 50, 40}, {90, 90, 200}, {200, 200, 90}};
+  static const float kZenith[3] = {60, 110, 200}, kHorizon[3] = {170, 205, 250}, kGround[3] = {100, 115, 80};
+  const float band = 0.15f;  // the rows either side of the horizon keep its colour
   std::vector<uint8_t> texels;
   for (uint32_t y = 0; y < size; ++y)
     for (uint32_t x = 0; x < size; ++x) {
-      const float shade = 0.6f + 0.4f * float(size - y) / float(size);
-      for (int c = 0; c < 3; ++c) texels.push_back(uint8_t(float(kTint[face][c]) * shade));
+      const float t = (float(y) + 0.5f) / float(size) * 2.0f - 1.0f;
+      // How high the texel sits: the top face is all sky, the bottom all ground, and a side face goes
+      // by its row alone, so that a row is one colour all the way round.
+      const float height = face == 2 ? 1.0f : face == 3 ? -1.0f : -t;
+      const float* to = height >= 0.0f ? kZenith : kGround;
+      const float away = std::max(std::abs(height) - band, 0.0f) / (1.0f - band);
+      const float blend = height >= 0.0f ? std::pow(away, 0.7f) : std::min(1.0f, away * 2.5f);
+      for (int c = 0; c < 3; ++c) texels.push_back(uint8_t(kHorizon[c] + (to[c] - kHorizon[c]) * blend + 0.5f));
       texels.push_back(255);
     }
   return texels;

@@ -16,6 +16,7 @@
 #include "Graphics/Components/Model.h"
 #include "Graphics/GraphicsSystem.h"
 #include "tests/Graphics/RenderSceneSupport.h"
+#include "tests/Support/LevelBuilder.h"
 #include "tests/Support/SilentScripts.h"
 #include "tests/Support/TextFiles.h"
 
@@ -56,7 +57,7 @@ class SampleStage : public RenderTest::SceneFixture {
 
 TEST_F(SampleStage, TheStageIsWhatTheEngineWritesAndShowsItsCrate) {
   Core::GameSpace& stage = *engine_.NewGameSpace("SplashStage");
-  Add<Graphics::Camera>(stage, "StageCamera", {0.0f, 1.0f, -6.0f}, Core::ComponentType_Camera)->m_isActive = true;
+  OrvTest::AddCamera(stage, "StageCamera", {0.0f, 2.0f, -7.0f}, {0.0f, 0.5f, 0.0f});
   auto* crate = Add<Graphics::Model>(stage, "Crate", {0.0f, 0.5f, 0.0f}, Core::ComponentType_Model);
   crate->m_meshName = "Crate.cong";
   crate->m_materialName = "Checker.mat";
@@ -64,8 +65,12 @@ TEST_F(SampleStage, TheStageIsWhatTheEngineWritesAndShowsItsCrate) {
   spinner->SetRotationAxis({0.0f, 1.0f, 0.0f});
   spinner->SetRotationSpeed(40.0f);
   crate->GetOwner()->AttachComponent(spinner);
-  Add<Graphics::DirectionalLight>(stage, "Sun", {0.0f, 10.0f, -5.0f}, Core::ComponentType_DirectionalLight);
+  // A sun from the front left: the crate's shadow falls back and to the right on the floor.
+  OrvTest::AddSun(stage, "Sun", {0.4f, -0.75f, 0.55f}, {0.0f, 0.0f, 0.0f}, 16.0f);
   Add<Graphics::PointLight>(stage, "Lamp", {2.0f, 2.0f, -2.0f}, Core::ComponentType_PointLight);
+  OrvTest::Look(OrvTest::AddObject(stage, "Floor", {0.0f, -0.5f, 12.0f}, {40.0f, 1.0f, 40.0f}), "Crate.cong",
+                "default.mat", {205.0f, 200.0f, 185.0f});
+  OrvTest::AddSky(stage);
 
   const std::string content = std::string(Core::kSpaceFolder) + "SplashStage" + std::string(Core::kSpaceExtension);
   const bool rewrite = std::getenv("ORV_WRITE_SAMPLE_CONTENT") != nullptr;

@@ -21,6 +21,7 @@
 #include "Physics/ColliderKinds.h"
 #include "Physics/PhysicsSystem.h"
 #include "Physics/RigidBody.h"
+#include "tests/Support/LevelBuilder.h"
 #include "tests/Support/LogCapture.h"
 #include "tests/Support/SilentScripts.h"
 #include "tests/Support/TextFiles.h"
@@ -57,10 +58,11 @@ class Playground : public ::testing::Test {
     object->AttachComponent(component);
     return component;
   }
-  void Look(Core::GameObject* object, const char* mesh, const char* material) {
+  Graphics::Model* Look(Core::GameObject* object, const char* mesh, const char* material) {
     auto* model = Attach<Graphics::Model>(object, Core::ComponentType_Model);
     model->m_meshName = mesh;
     model->m_materialName = material;
+    return model;
   }
   // A crate that falls: box collider, rigid body and the crate mesh.
   Core::GameObject* Crate(Core::GameSpace& space, const char* name, Vec3 position) {
@@ -72,11 +74,11 @@ class Playground : public ::testing::Test {
   }
 
   void BuildPlayground(Core::GameSpace& space) {
-    Attach<Graphics::Camera>(Add(space, "PlayCamera", {0.0f, 1.5f, -12.0f}), Core::ComponentType_Camera)->m_isActive =
-        true;
-    Attach<Graphics::DirectionalLight>(Add(space, "Sun", {0.0f, 10.0f, -5.0f}), Core::ComponentType_DirectionalLight);
+    OrvTest::AddCamera(space, "PlayCamera", {0.0f, 4.5f, -13.0f}, {0.0f, 1.0f, 0.0f});
+    // The sun from the front left, so the stack's shadow falls back and to the right of it.
+    OrvTest::AddSun(space, "Sun", {0.4f, -0.75f, 0.55f}, {0.0f, 0.0f, 0.0f}, 18.0f);
     Core::GameObject* floor = Add(space, "Floor", {0.0f, -0.5f, 0.0f}, {16.0f, 1.0f, 16.0f});
-    Look(floor, "Crate.cong", "default.mat");
+    Look(floor, "Crate.cong", "default.mat")->SetBlendColor({215.0f, 210.0f, 200.0f});
     Attach<Physics::ColliderGround>(floor, Core::ComponentType_ColliderGround);
     for (int i = 0; i < 3; ++i) {
       const std::string name = "Tower" + std::to_string(i);
@@ -90,6 +92,10 @@ class Playground : public ::testing::Test {
     Look(pyramid, "Pyramid.cong", "Checker.mat");
     Attach<Physics::ColliderPolytope>(pyramid, Core::ComponentType_ColliderPolytope);
     Attach<Physics::RigidBody>(pyramid, Core::ComponentType_RigidBody);
+    // Scenery without bodies: the grass the floor stands on, and the sky.
+    Look(Add(space, "Field", {0.0f, -1.0f, 12.0f}, {44.0f, 1.0f, 44.0f}), "Crate.cong", "default.mat")
+        ->SetBlendColor({150.0f, 185.0f, 115.0f});
+    OrvTest::AddSky(space);
   }
 
   Vec3 Position(Core::GameSpace* space, const char* name) {

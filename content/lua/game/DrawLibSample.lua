@@ -1,6 +1,7 @@
 -- The Splash screen's overlay, drawn through the 2D drawing library (the global "graphics"): a
 -- panel with a title, a spinning and a mirrored checker tile, a caption in a plane in the scene, and a
--- point light that circles the scene's centre.
+-- point light that circles the scene's centre. The screen layer is laid out for a drawn area 1080 lines
+-- tall and scaled to the one the engine reports.
 
 DrawLibSample = DrawLibSample or { time = 0 }
 
@@ -11,6 +12,7 @@ function sample.Draw(dt)
   if not g then return end
   sample.time = sample.time + (dt or 1 / 60)
   local t = sample.time
+  local s = (gui and (gui.height or 0) > 0) and gui.height / 1080 or 1
 
   g:ResetStates()
   g:PushCanvas(0)
@@ -19,24 +21,24 @@ function sample.Draw(dt)
   -- A translucent panel behind the title, sized to the text.
   local font = g:GetFontID("Arial")
   g:SetFont(font)
-  g:SetTextSize(48)
+  g:SetTextSize(48 * s)
   g:SetTextScale(1, 1)
   local title = "Orvanel"
   local extent = g:MeasureString(title)
   g:SetDepth(0.5)
   g:SetDrawColor(20, 24, 40, 200)
-  g:DrawRect(80, 60, extent.x + 40, extent.y + 20)
+  g:DrawRect(80 * s, 60 * s, extent.x + 40 * s, extent.y + 20 * s)
 
   g:SetDepth(0.25)
   g:SetTextColor(255, 255, 255, 255)
-  g:SetTextPos(100, 70)
+  g:SetTextPos(100 * s, 70 * s)
   g:DrawSpriteText(title)
 
   -- The press-a-key line fades in and out.
-  g:SetTextSize(24)
+  g:SetTextSize(24 * s)
   g:SetTextColor(230, 230, 160, 255)
   g:SetAlphaMultiplier(128 + 127 * math.sin(t * 3))
-  g:SetTextPos(100, 70 + extent.y + 30)
+  g:SetTextPos(100 * s, 70 * s + extent.y + 30 * s)
   g:DrawSpriteText("Press Space to start")
 
   -- Checker tiles: one spinning, one mirrored through its UVs, one only partly sampled.
@@ -46,16 +48,16 @@ function sample.Draw(dt)
   g:SetDrawColor(255, 255, 255, 255)
   g:SetUVMin(0, 0)
   g:SetUVMax(1, 1)
-  g:DrawTexturedRectRotated(1600, 200, 128, 128, (t * 90) % 360)
+  g:DrawTexturedRectRotated(1600 * s, 200 * s, 128 * s, 128 * s, (t * 90) % 360)
   g:SetUVMin(1, 0)
   g:SetUVMax(0, 1)
-  g:DrawTexturedRect(1600, 400, 128, 128)
+  g:DrawTexturedRect(1600 * s, 400 * s, 128 * s, 128 * s)
   g:SetUVMin(0.25, 0.25)
   g:SetUVMax(0.75, 0.75)
-  g:SetPosition(1600, 600)
-  g:SetScale(size.x, size.y)
+  g:SetPosition(1600 * s, 600 * s)
+  g:SetScale(size.x * s, size.y * s)
   g:SetRotation(0)
-  g:DrawTexturedRect(1600, 600, size.x, size.y)
+  g:DrawTexturedRect(1600 * s, 600 * s, size.x * s, size.y * s)
   g:SetUVMin(0, 0)
   g:SetUVMax(1, 1)
   local depths = g:GetSpriteDepth() + g:GetFontDepth()
@@ -64,12 +66,14 @@ function sample.Draw(dt)
 
   -- A caption on a plane standing in the scene, seen through the scene camera.
   g:PushLayer(1)
-  g:Start3D2D(Vector3.new(0, 3, 0), Vector3.new(0, 0, 0), 400, 100)
+  -- The plane is measured in world units (text sizes in two-hundredths of one): a sign three wide
+  -- above the crate.
+  g:Start3D2D(Vector3.new(0, 2.2, 0), Vector3.new(0, 0, 0), 3, 0.75)
   g:SetDrawColor(0, 0, 0, 160)
-  g:DrawRect(0, 0, 400, 100)
-  g:SetTextSize(32)
+  g:DrawRect(0, 0, 3, 0.75)
+  g:SetTextSize(96)
   g:SetTextColor(255, 200, 80, 255)
-  g:SetTextPos(20, 30)
+  g:SetTextPos(0.7, 0.1)
   g:DrawSpriteText("Splash")
   g:End3D2D()
 
@@ -77,7 +81,7 @@ function sample.Draw(dt)
   -- while the space has a camera to see it through).
   local splash = game.spaces.SplashScreen
   local cameraObject = splash and DrawLib.GetActiveCamera(splash.space)
-  local centre = g:ToWorld(Vector2.new(960, 540))
+  local centre = g:ToWorld(Vector2.new(960 * s, 540 * s))
   local onScreen = g:ToScreen(Vector3.new(0, 0, 0))
   g:SetLightPosition(Vector3.new(centre.x + 4 * math.cos(t), 2, centre.z + 4 * math.sin(t)))
   g:SetPointLightRadius(8)
