@@ -1,0 +1,248 @@
+// Each of the game's levels as a player first meets it, rendered by the game in process (its systems,
+// scripts and window, headless) at a small size with a fixed frame time: the sky above the horizon, a
+// lit and a shadowed patch of ground, each model where it stands (its pixels change when it is taken
+// away) and the overlay text. ORV_WRITE_SCREENSHOTS=<folder> also writes each picture there as
+// <Level>.png (`make screenshots`).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "Core/GameObject.h"
+#include "Core/GameSpace.h"
+#include "Core/Transform.h"
+#include "Graphics/BaseCamera.h"
+#include "Graphics/Canvas.h"
+#include "Graphics/Device.h"
+#include "Graphics/Frame.h"
+#include "Graphics/GraphicsMaster.h"
+#include "Graphics/GraphicsSystem.h"
+#include "Vantor/Program.h"
+#include "Vantor/Window32.h"
+#include "tests/Support/LogCapture.h"
+#include "tools/ContentWriters/TextureWriters.h"
+
+namespace {
+
+using Base::Vec3;
+
+constexpr int kWidth = 480;
+constexpr int kHeight = 270;  // 16:9, so the picture fills the frame without bars
+
+struct Pixel {
+  uint8_t r, g, b, a;
+  int Brightness() const { return int(r) + int(g) + int(b); }
+  int Distance(const Pixel& o) const { return std::abs(r - o.r) + std::abs(g - o.g) + std::abs(b - o.b); }
+};
+
+std::ostream& operator<<(std::ostream& out, const Pixel& p) {
+  return out << "(" << int(p.r) << ", " << int(p.g) << ", " << int(p.b) << ")";
+}
+
+using Picture = std::vector<Pixel>;
+
+class LevelPictures : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    program_.Init();
+    // A small window of its own rather than the desktop: the frame is the picture.
+    Vantor::Window32* window = program_.GetWindow();
+    ASSERT_NE(window, nullptr);
+    window->SetFullscreen(false);
+    window->Resize(kWidth, kHeight);
+    canvas_ = window->GetCanvasId();
+  }
+  void TearDown() override { program_.Shutdown(); }
+
+  Core::Engine& Engine() { return program_.GetEngine(); }
+
+  // Opens the level and plays `frames` frames of a sixtieth of a second; no error or warning is logged.
+  void Open(const char* level, int frames) {
+    log_.Take();
+    Engine().ChangeLevel(level);
+    Step(frames + 1);
+    const std::string log = log_.Take();
+    EXPECT_EQ(log.find("[ Error ]"), std::string::npos) << log;
+    EXPECT_EQ(log.find("[Warning]"), std::string::npos) << log;
+  }
+  void Step(int frames) {
+    for (int i = 0; i < frames; ++i) Engine().FrameStep(1.0f / 60.0f);
+  }
+
+  // The window's last drawn frame.
+  Picture Take(const char* level) {
+    Graphics::GraphicsMaster& master = Graphics::GraphicsMaster::GetInstance();
+    Graphics::Canvas* canvas = master.GetCanvas(canvas_);
+    Graphics::Frame* frame = canvas ? master.GetFrame(int(canvas->GetFrameID())) : nullptr;
+    if (!frame) {
+      ADD_FAILURE() << "the window has no frame";
+      return Picture(size_t(kWidth) * kHeight);
+    }
+    Platform::GpuTexture2D* texture = nullptr;
+    EXPECT_EQ(frame->GetSwapChain()->GetBuffer(0, &texture), Platform::kGpuOk);
+    std::vector<uint8_t> bytes;
+    EXPECT_EQ(Graphics::GetDevice()->m_device->ReadTexels(texture, 0, &bytes), Platform::kGpuOk);
+    if (texture) texture->Release();
+    Picture picture(size_t(kWidth) * kHeight);
+    if (bytes.size() != picture.size() * sizeof(Pixel)) {
+      ADD_FAILURE() << "the frame holds " << bytes.size() << " bytes, not " << kWidth << " x " << kHeight;
+      return picture;
+    }
+    std::memcpy(picture.data(), bytes.data(), bytes.size());
+    if (level) Save(picture, level);
+    return picture;
+  }
+
+  static void Save(const Picture& picture, const char* level) {
+    const char* folder = std::getenv("ORV_WRITE_SCREENSHOTS");
+    if (!folder || !*folder) return;
+    ContentWriters::PngDesc desc;
+    desc.width = kWidth;
+    desc.height = kHeight;
+    desc.kind = ContentWriters::PngKind::Rgb;
+    std::vector<uint8_t> rows;
+    for (const Pixel& p : picture) rows.insert(rows.end(), {p.r, p.g, p.b});
+    const std::string path = std::string(folder) + "/" + level + ".png";
+    EXPECT_TRUE(ContentWriters::WritePng(path, desc, rows)) << path;
+  }
+
+  static Pixel At(const Picture& picture, int x, int y) {
+    return picture[size_t(std::clamp(y, 0, kHeight - 1)) * kWidth + size_t(std::clamp(x, 0, kWidth - 1))];
+  }
+
+  Core::GameSpace* Space(const char* name) {
+    Core::GameSpace* space = Engine().GetGameSpace(name);
+    EXPECT_NE(space, nullptr) << name;
+    return space;
+  }
+
+  // Where a world point lands through the space's active camera (row vector times view-projection).
+  void Project(Core::GameSpace* space, Vec3 world, int* x, int* y) {
+    *x = *y = -1;
+    Graphics::GraphicsSystem* graphics = Graphics::GraphicsSystem::GetInstance();
+    auto* camera = space && graphics ? dynamic_cast<Graphics::BaseCamera*>(space->GetComponent(
+                                           graphics->GetActiveCamera(space)))
+                                     : nullptr;
+    ASSERT_NE(camera, nullptr) << "the level is seen through a camera";
+    const Base::Mat4 vp = camera->GetViewProjectionMatrix();
+    const float v[4] = {world.x, world.y, world.z, 1.0f};
+    float clip[4] = {};
+    for (int j = 0; j < 4; ++j)
+      for (int i = 0; i < 4; ++i) clip[j] += v[i] * vp.m[i * 4 + j];
+    ASSERT_GT(clip[3], 0.0f) << "in front of the camera";
+    *x = int((clip[0] / clip[3] + 1.0f) * 0.5f * kWidth);
+    *y = int((1.0f - clip[1] / clip[3]) * 0.5f * kHeight);
+    EXPECT_TRUE(*x >= 0 && *x < kWidth && *y >= 0 && *y < kHeight)
+        << world.x << ", " << world.y << ", " << world.z << " is off the picture";
+  }
+  Pixel AtWorld(const Picture& picture, Core::GameSpace* space, Vec3 world) {
+    int x = 0, y = 0;
+    Project(space, world, &x, &y);
+    return At(picture, x, y);
+  }
+  Vec3 Position(Core::GameSpace* space, const char* object) {
+    Core::GameObject* found = space ? space->FindGameObject(object) : nullptr;
+    EXPECT_NE(found, nullptr) << object;
+    return found ? found->GetComponent<Core::Transform>()->Translation() : Vec3();
+  }
+
+  // A clear sky across the top of the picture: blue over red, bright, and the same all along.
+  static void ExpectSky(const Picture& picture, int fromX, int toX) {
+    for (int x = fromX; x < toX; x += 8) {
+      const Pixel sky = At(picture, x, 3);
+      EXPECT_GT(int(sky.b), int(sky.r) + 30) << "sky at " << x << ": " << sky;
+      EXPECT_GT(int(sky.b), 170) << "sky at " << x << ": " << sky;
+    }
+  }
+  // The sun lights the open ground and the shadow of what stands in its way is clearly darker, yet
+  // not black: shade under an open sky.
+  void ExpectLitAndShadowed(const Picture& picture, Core::GameSpace* space, Vec3 open, Vec3 shaded) {
+    const Pixel lit = AtWorld(picture, space, open), shadow = AtWorld(picture, space, shaded);
+    EXPECT_GT(lit.Brightness(), 300) << "lit ground " << lit;
+    EXPECT_LT(shadow.Brightness() * 10, lit.Brightness() * 6) << "shadow " << shadow << " against " << lit;
+    EXPECT_GT(shadow.Brightness(), 60) << "shadow " << shadow;
+  }
+  // Each object's pixel at `where` changes clearly once the object is gone.
+  void ExpectDrawnWhereTheyStand(Core::GameSpace* space, const std::vector<std::pair<const char*, Vec3>>& objects) {
+    const Picture before = Take(nullptr);
+    std::vector<Pixel> seen;
+    for (const auto& [name, where] : objects) {
+      seen.push_back(AtWorld(before, space, where));
+      space->Destroy(space->FindGameObject(name));
+    }
+    Step(2);
+    const Picture after = Take(nullptr);
+    for (size_t i = 0; i < objects.size(); ++i) {
+      const Pixel without = AtWorld(after, space, objects[i].second);
+      EXPECT_GT(seen[i].Distance(without), 40) << objects[i].first << ": " << seen[i] << " with, " << without
+                                               << " without";
+    }
+  }
+  // Overlay text: light grey to white ink inside the box (x0, y0)-(x1, y1) on a darker panel; the sky
+  // there is far bluer than grey, the ground far darker.
+  static void ExpectText(const Picture& picture, int x0, int y0, int x1, int y1) {
+    int ink = 0, dark = 0;
+    for (int y = y0; y < y1; ++y)
+      for (int x = x0; x < x1; ++x) {
+        const Pixel p = At(picture, x, y);
+        const int low = std::min({p.r, p.g, p.b}), high = std::max({p.r, p.g, p.b});
+        if (low > 165 && high - low < 30) ++ink;
+        if (p.Brightness() < 200) ++dark;
+      }
+    EXPECT_GE(ink, 6) << "text pixels";
+    EXPECT_GE(dark, 20) << "panel pixels";
+  }
+
+  OrvTest::LogCapture log_;
+  Vantor::Program program_;
+  int canvas_ = -1;
+};
+
+// The crate spins on a floor under a sun from the front left; its shadow lies back and to the right.
+TEST_F(LevelPictures, SplashShowsItsStageUnderTheSkyWithTheTitle) {
+  Open("Splash", 4);
+  const Picture picture = Take("Splash");
+  Core::GameSpace* stage = Space("SplashStage");
+  ASSERT_NE(stage, nullptr);
+  ExpectSky(picture, kWidth / 3, kWidth * 3 / 4);
+  // The sun shines along (0.4, -0.75, 0.55): from the shadow point the way back to it passes 0.9 up
+  // within 0.4 of the crate's axis, inside it whichever way it has turned.
+  ExpectLitAndShadowed(picture, stage, {-2.5f, 0.0f, -2.0f}, {0.85f, 0.0f, 0.75f});
+  ExpectText(picture, 0, 0, kWidth / 4, kHeight / 8);
+  ExpectDrawnWhereTheyStand(stage, {{"Crate", {0.0f, 0.5f, -0.5f}}});
+}
+
+// The stack stands, the tumbler is still falling and the controls show at the top left.
+TEST_F(LevelPictures, PlaygroundShowsTheStackItsShadowAndTheControls) {
+  Open("Playground", 8);
+  const Picture picture = Take("Playground");
+  Core::GameSpace* playground = Space("Playground");
+  ASSERT_NE(playground, nullptr);
+  ExpectSky(picture, kWidth / 2, kWidth);
+  // The way back along the sun (0.4, -0.75, 0.55) from the shadow point meets the stack's axis 1.5 up.
+  ExpectLitAndShadowed(picture, playground, {-4.0f, 0.0f, -5.0f}, {0.8f, 0.0f, 1.1f});
+  ExpectText(picture, 0, 0, kWidth / 3, kHeight / 4);
+  ExpectDrawnWhereTheyStand(playground, {{"Tower1", {0.0f, 1.5f, -0.5f}},
+                                         {"Tumbler", Position(playground, "Tumbler")},
+                                         {"Pyramid", Position(playground, "Pyramid")}});
+}
+
+// The sandbox's ground, worm, turntable and windmill under the sky space's sun and sky.
+TEST_F(LevelPictures, SandboxShowsItsSceneUnderTheSkySpacesSun) {
+  Open("Sandbox", 4);
+  const Picture picture = Take("Sandbox");
+  Core::GameSpace* world = Space("SandboxWorld");
+  ASSERT_NE(world, nullptr);
+  ExpectSky(picture, 0, kWidth);
+  // The way back along the sun (0.4, -0.75, 0.55) from the shadow point meets the windmill tower's
+  // axis 2.5 up; the tower stands at (7, 0, 10), its front face at z 9.4.
+  ExpectLitAndShadowed(picture, world, {-3.0f, 0.0f, -5.0f}, {8.33f, 0.0f, 11.83f});
+  ExpectDrawnWhereTheyStand(world, {{"Worm", {-7.7f, 0.25f, 1.0f}},
+                                    {"Tower", {7.45f, 1.0f, 9.4f}},
+                                    {"Turntable", Position(world, "Turntable")}});
+}
+
+}  // namespace
