@@ -588,14 +588,12 @@ SNRESULT MuteBackgroundMusic(bool mute) {
 
 SNRESULT Suspend(bool renderAnyway) {
   Platform::ReentrantGuard guard(GlobalAudioLock());
-  ISnOutputServices* services = DeviceReader("Suspend");
-  return services ? services->Suspend(renderAnyway) : SN_Failure;
+  return LowerEngine::Suspend(renderAnyway);
 }
 
 SNRESULT WakeupFromSuspend() {
   Platform::ReentrantGuard guard(GlobalAudioLock());
-  ISnOutputServices* services = DeviceReader("WakeupFromSuspend");
-  return services ? services->WakeupFromSuspend() : SN_Failure;
+  return LowerEngine::WakeupFromSuspend();
 }
 
 }  // namespace SoundEngine

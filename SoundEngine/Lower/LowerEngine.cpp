@@ -25,6 +25,8 @@ void GetDefaultOutputSettings(SnOutputSettings& settings) { settings = SnOutputS
 uint32_t CheckOutputDevices() { return BackEnd() ? BackEnd()->CheckOutputDevices() : 0; }
 SnSuspendState SuspendState() { return BackEnd() ? BackEnd()->SuspendState() : SnSuspendState{}; }
 SNRESULT EnterSuspendedMode(bool render) { return BackEnd() ? BackEnd()->EnterSuspendedMode(render) : SN_Failure; }
+SNRESULT Suspend(bool render) { return BackEnd() ? BackEnd()->Suspend(render) : SN_Failure; }
+SNRESULT WakeupFromSuspend() { return BackEnd() ? BackEnd()->WakeupFromSuspend() : SN_Failure; }
 void ApplyMessageSideEffects() {
   if (BackEnd()) BackEnd()->ApplyMessageSideEffects();
 }

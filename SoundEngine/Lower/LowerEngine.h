@@ -41,6 +41,9 @@ class ISnLowerEngine {
   virtual uint32_t CheckOutputDevices() = 0;
   virtual SnSuspendState SuspendState() = 0;
   virtual SNRESULT EnterSuspendedMode(bool render) = 0;
+  // The application's suspend and wake-up, under the global audio lock: 3 when nothing changes.
+  virtual SNRESULT Suspend(bool) { return SN_Failure; }
+  virtual SNRESULT WakeupFromSuspend() { return SN_Failure; }
   virtual void ApplyMessageSideEffects() = 0;
   virtual bool WantsDeferredDeviceWork() = 0;
   virtual void DoDeferredDeviceWork() = 0;
@@ -70,6 +73,9 @@ void GetDefaultOutputSettings(SnOutputSettings& settings);
 uint32_t CheckOutputDevices();
 SnSuspendState SuspendState();
 SNRESULT EnterSuspendedMode(bool render);
+// 2 while no back end is installed.
+SNRESULT Suspend(bool renderWhileSuspended);
+SNRESULT WakeupFromSuspend();
 void ApplyMessageSideEffects();
 bool WantsDeferredDeviceWork();
 void DoDeferredDeviceWork();

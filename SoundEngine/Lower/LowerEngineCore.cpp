@@ -71,6 +71,8 @@ void LogOnce(std::atomic<bool>& said, const char* what) {
   if (!said.exchange(true)) SOUND_LOG(Warning, "%s: not handled by this voice pipeline yet", what);
 }
 
+SNRESULT SuspendSwitch(bool suspend, bool render);
+
 // The real back end the front end calls: one object for both interfaces.
 class CSnLowerEngine final : public ISnLowerEngine, public ISnOutputServices {
  public:
@@ -85,6 +87,8 @@ class CSnLowerEngine final : public ISnLowerEngine, public ISnOutputServices {
     return SnSuspendState{core.suspended, core.renderWhileSuspended, core.modeActive};
   }
   SNRESULT EnterSuspendedMode(bool render) override { return EnterSuspendedModeNow(render); }
+  SNRESULT Suspend(bool render) override { return SuspendSwitch(true, render); }
+  SNRESULT WakeupFromSuspend() override { return SuspendSwitch(false, true); }
   // After a frame's messages: the objects that hear a changed listener are positioned again.
   // After a frame's messages: the objects that hear a changed listener are positioned again, and
   // the voices those messages began are launched.
@@ -177,8 +181,6 @@ class CSnLowerEngine final : public ISnLowerEngine, public ISnOutputServices {
   void AddOutputCaptureMarker(const char* text) override { LowerEngine::AddOutputCaptureMarker(text); }
 
   void SetBackgroundMusicMuted(bool) override { LogOnce(m_busSaid, "Background music buses"); }
-  SNRESULT Suspend(bool renderAnyway) override { return LowerEngine::Suspend(renderAnyway); }
-  SNRESULT WakeupFromSuspend() override { return LowerEngine::WakeupFromSuspend(); }
 
   void StopPlayingID(uint32_t, int32_t, uint32_t) override { LogOnce(m_voiceSaid, "Voices"); }
   void StopVoicesUsingBankData(CSnLoadedBank*) override { LogOnce(m_voiceSaid, "Voices"); }
@@ -344,7 +346,5 @@ SNRESULT SuspendSwitch(bool suspend, bool render) {
 
 }  // namespace
 
-SNRESULT Suspend(bool renderWhileSuspended) { return SuspendSwitch(true, renderWhileSuspended); }
-SNRESULT WakeupFromSuspend() { return SuspendSwitch(false, true); }
 
 }  // namespace SN::LowerEngine

@@ -31,9 +31,8 @@ void PerformFrame();
 // Suspend state: as the application asked, and whether the outputs are in suspended mode.
 bool IsSuspendRequested();
 bool IsSuspendedModeActive();
-// The suspend switch: 3 when nothing changes, 1, or 2 (devices or timer thread failed).
-SNRESULT Suspend(bool renderWhileSuspended);
-SNRESULT WakeupFromSuspend();
+// Suspended mode itself; the suspend switch behind `LowerEngine::Suspend` and `WakeupFromSuspend`
+// gives 3 when nothing changes, 1, or 2 (devices or timer thread failed).
 SNRESULT EnterSuspendedModeNow(bool render);
 SNRESULT LeaveSuspendedMode();
 bool IsSuspendTimerRunning();

@@ -1,6 +1,6 @@
 // What the queued listener, output, capture and motion messages and the direct output getters ask of
 // the voice pipeline: its listener store, its output devices, output capture, the motion engine,
-// background-music muting, suspension and the voices of a playing id or a bank.
+// background-music muting and the voices of a playing id or a bank.
 #pragma once
 
 #include <cstdint>
@@ -62,8 +62,6 @@ class ISnOutputServices {
 
   // Volume 0 or 1 on every bus flagged as background music.
   virtual void SetBackgroundMusicMuted(bool muted) = 0;
-  virtual SNRESULT Suspend(bool renderAnyway) = 0;
-  virtual SNRESULT WakeupFromSuspend() = 0;
 
   // Voices.
   virtual void StopPlayingID(uint32_t playingId, int32_t transitionMs, uint32_t curve) = 0;

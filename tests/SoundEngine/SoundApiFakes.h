@@ -88,14 +88,6 @@ class FakeOutputs : public SN::ISnOutputServices {
     log.Add("Marker");
   }
   void SetBackgroundMusicMuted(bool muted) override { log.Add("BackgroundMusic", int(muted)); }
-  SN::SNRESULT Suspend(bool render) override {
-    log.Add("Suspend", int(render));
-    return SN::SN_Success;
-  }
-  SN::SNRESULT WakeupFromSuspend() override {
-    log.Add("Wakeup");
-    return SN::SN_Success;
-  }
   void StopPlayingID(uint32_t playingId, int32_t ms, uint32_t curve) override { log.Add("StopPlayingID", playingId, ms, curve); }
   void StopVoicesUsingBankData(SN::CSnLoadedBank*) override { log.Add("StopBankVoices"); }
 };

@@ -106,6 +106,17 @@ class FakeLowerEngine : public SN::ISnLowerEngine {
     std::lock_guard<std::mutex> lock(stateLock);
     return suspend;
   }
+  SN::SNRESULT Suspend(bool render) override {
+    std::lock_guard<std::mutex> lock(stateLock);
+    suspend.suspended = true;
+    suspend.renderWhileSuspended = render;
+    return SN::SN_Success;
+  }
+  SN::SNRESULT WakeupFromSuspend() override {
+    std::lock_guard<std::mutex> lock(stateLock);
+    suspend.suspended = false;
+    return SN::SN_Success;
+  }
   SN::SNRESULT EnterSuspendedMode(bool render) override {
     ++enterSuspended;
     std::lock_guard<std::mutex> lock(stateLock);
