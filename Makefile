@@ -3,7 +3,7 @@
 JOBS ?= $(shell nproc)
 CI_WERROR := $(if $(CI),ON,OFF)
 
-.PHONY: deps run test bench fuzz screenshots release clean
+.PHONY: deps run test test-threads bench fuzz screenshots release clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -20,6 +20,14 @@ test: deps
 	cmake -S . -B build/test -DCMAKE_BUILD_TYPE=Debug -DORV_SANITIZE=ON -DORV_WERROR=$(CI_WERROR)
 	cmake --build build/test -j $(JOBS)
 	cd build/test && ctest --output-on-failure --timeout 300 -j $(JOBS)
+	$(MAKE) --no-print-directory test-threads
+
+# The tests of the sound engine's threads again under ThreadSanitizer, built alone in build/tsan. The
+# build runs through scripts/tsan-run.sh as well: it runs the sanitized content tools.
+test-threads: deps
+	cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=Debug -DORV_TSAN=ON -DORV_WERROR=$(CI_WERROR)
+	scripts/tsan-run.sh cmake --build build/tsan -j $(JOBS) --target ThreadTests
+	cd build/tsan && ctest --output-on-failure --timeout 300 -j $(JOBS)
 
 bench: deps
 	cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DORV_BENCH=ON -DORV_TESTS=OFF

@@ -1,6 +1,7 @@
 // Monotonic tick clock behind a replaceable source.
 #include "Platform/Clock.h"
 
+#include <atomic>
 #include <chrono>
 
 namespace Platform {
@@ -11,15 +12,16 @@ int64_t SteadyTicks() {
   return std::chrono::duration_cast<Tick>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-TickSource& Source() {
-  static TickSource source = &SteadyTicks;
+// Atomic: the sound engine's threads read the clock while a test may replace it.
+std::atomic<TickSource>& Source() {
+  static std::atomic<TickSource> source{&SteadyTicks};
   return source;
 }
 
 }  // namespace
 
-int64_t TicksNow() { return Source()(); }
+int64_t TicksNow() { return Source().load(std::memory_order_acquire)(); }
 
-void SetTickSource(TickSource source) { Source() = source ? source : &SteadyTicks; }
+void SetTickSource(TickSource source) { Source().store(source ? source : &SteadyTicks, std::memory_order_release); }
 
 }  // namespace Platform

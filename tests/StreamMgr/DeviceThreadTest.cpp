@@ -272,6 +272,35 @@ TEST_F(DeviceThreadTest, SchedulerPicksByDeadlineThenPriorityAsTheClockMoves) {
   for (ISnStandardStream* stream : {holder, late, soon, low, high}) stream->Destroy();
 }
 
+TEST_F(DeviceThreadTest, TheClockReplacedWhileTheDeviceThreadRunsSchedulesFromThen) {
+  WriteLoose("26.bnk", Pattern(16384, 26));
+  WriteLoose("27.bnk", Pattern(16384, 27));
+  CSnStreamDevice* device = StartDeferred(1);
+  ASSERT_NE(device, nullptr);
+  // The thread began on the steady clock and may be reading it right now.
+  SoundTest::ManualClock::Ticks() = 7000000;
+  Platform::SetTickSource(&HandTicks);
+  ISnStandardStream* holder = Open(26);
+  std::vector<uint8_t> held(16384), buffer(16384);
+  uint32_t got = 0;
+  ASSERT_EQ(holder->Read(held.data(), 16384, false, 50, 0.0f, got), SN_Success);
+  hook_->WaitLined(1);  // the thread chose it under the hand clock and holds the only slot
+  ISnStandardStream* timed = Open(27);
+  ASSERT_EQ(timed->Read(buffer.data(), 16384, false, 50, 40.0f, got), SN_Success);
+  float deadline = -1.0f;
+  EXPECT_EQ(device->ChooseNextStream(deadline), dynamic_cast<CSnStreamTask*>(timed));
+  EXPECT_FLOAT_EQ(deadline, 40.0f);
+  SoundTest::ManualClock::AdvanceMs(25);
+  EXPECT_EQ(device->ChooseNextStream(deadline), dynamic_cast<CSnStreamTask*>(timed));
+  EXPECT_FLOAT_EQ(deadline, 15.0f);
+  hook_->Let(~0u);
+  while (holder->GetStatus() == SnStmStatus_Pending || timed->GetStatus() == SnStmStatus_Pending)
+    std::this_thread::yield();
+  EXPECT_EQ(buffer, Pattern(16384, 27));
+  holder->Destroy();
+  timed->Destroy();
+}
+
 TEST_F(DeviceThreadTest, ReadersOnSeveralThreadsShareTheIOThread) {
   constexpr int kFiles = 6;
   std::vector<std::vector<uint8_t>> files;

@@ -1,0 +1,15 @@
+# The ThreadSanitizer configuration's tests: only the binaries whose tests run the sound engine's
+# threads (audio thread, bank thread, the stream devices' I/O threads, the suspended-render timer),
+# with the libraries they link. `ThreadTests` builds them all.
+find_package(GTest REQUIRED)
+include(GoogleTest)
+
+add_custom_target(ThreadTests)
+foreach(folder SoundEngine StreamMgr SoundBanks SoundOutput)
+  set(source ${CMAKE_SOURCE_DIR}/tests/${folder})
+  if(EXISTS ${source}/CMakeLists.txt)
+    add_subdirectory(${source} ${CMAKE_BINARY_DIR}/tests/${folder})
+    get_property(binaries DIRECTORY ${source} PROPERTY BUILDSYSTEM_TARGETS)
+    add_dependencies(ThreadTests ${binaries})
+  endif()
+endforeach()
