@@ -425,6 +425,12 @@ bool CSnStreamDevice::PrepareTransfer(CSnStreamTask* stream, SnStreamTransfer& t
   {
     StreamGuard guard(m_deviceLock);
     offer = stream->CreateTransfer(transfer, false);
+    if (offer == SnTransferOffer::None) {
+      // Since this thread chose it, the stream's reader may have been served from the cache and
+      // need nothing more: that is no fault of the stream.
+      StreamGuard streamGuard(stream->Lock());
+      if (!stream->NeedsIO()) return false;
+    }
   }
   if (offer == SnTransferOffer::Made) return true;
   if (offer == SnTransferOffer::NoMemory && m_ioMemory.HasMemory()) {

@@ -456,7 +456,8 @@ SNRESULT CSnStreamManager::GetPinnedFileBufferStatus(uint32_t fileId, float& per
   if (!entry) return SN_Failure;
   CSnAutomaticStream* stream = entry->record->stream;
   const uint32_t wanted = stream->GetNominalBuffering();
-  const uint32_t held = stream->GetHeldBytes();
+  // Only bytes already read count: a reader told the file is all in memory must find it there.
+  const uint32_t held = stream->GetBytesInMemory();
   percentBuffered = wanted ? float(held) / float(wanted) * 100.0f : 100.0f;
   CSnStreamDevice* device = StreamMgr::GetDevice(stream->GetFileDescriptor()->deviceId);
   cacheFull = device && stream->MissingBytes() > device->FreeCacheMemory();

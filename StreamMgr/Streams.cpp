@@ -497,6 +497,11 @@ uint32_t CSnAutomaticStream::GetHeldBytes() {
   return m_bytesBuffered;
 }
 
+uint32_t CSnAutomaticStream::GetBytesInMemory() {
+  StreamGuard guard(m_lock);
+  return m_bytesBuffered - m_bytesInFlight;
+}
+
 uint32_t CSnAutomaticStream::MissingBytes() {
   StreamGuard guard(m_lock);
   const uint32_t nominal = GetNominalBuffering();
@@ -734,6 +739,7 @@ SnTransferOffer CSnAutomaticStream::CreateTransfer(SnStreamTransfer& transfer, b
                                uint32_t(size)},
                               block, block->address, this, position, counted, m_generation, false, fromCache};
   m_bytesBuffered += counted;
+  m_bytesInFlight += counted;
   m_position = position + counted;
   ++m_inFlight;
   m_lastTime = m_device->Clock();
@@ -744,7 +750,8 @@ SnTransferOffer CSnAutomaticStream::CreateTransfer(SnStreamTransfer& transfer, b
 void CSnAutomaticStream::CompleteTransfer(SnStreamTransfer& transfer, SNRESULT result) {
   StreamGuard guard(m_lock);
   --m_inFlight;
-    SnIOBlock* block = transfer.block;
+  m_bytesInFlight -= transfer.countedBytes;
+  SnIOBlock* block = transfer.block;
   transfer.block = nullptr;
   if (result == SN_Success && transfer.generation == m_generation && !m_markedForDestruction) {
     if (!transfer.fromCache) {

@@ -60,7 +60,7 @@ class CSnStreamTask {
   bool IsCaching() const { return m_caching; }
   bool IsMarkedForDestruction() const { return m_markedForDestruction; }
   bool IsFileOpen() const { return m_fileOpen; }
-  int8_t Priority() const { return m_priority; }
+  int8_t Priority() const { return m_priority.load(std::memory_order_relaxed); }
   uint64_t LastTime() const { return m_lastTime; }
   SnFileDescriptor& Descriptor() { return *m_descriptor; }
   SnDeferredOpen* DeferredOpenRecord() { return m_deferred; }
@@ -99,7 +99,8 @@ class CSnStreamTask {
   Platform::Event m_wake{Platform::Event::Reset::Manual};
   bool m_waiter = false;
   uint64_t m_lastTime = 0;
-  int8_t m_priority = 50;
+  // Set under the stream lock; the device thread reads it for its transfer hints without it.
+  std::atomic<int8_t> m_priority{50};
   uint32_t m_blockSize = 1;
   bool m_automatic;
   bool m_endOfFile = false;
@@ -197,7 +198,10 @@ class CSnAutomaticStream : public CSnStreamTask, public ISnAutomaticStream {
 
   // Caching streams keep the first `bytes` of their file pinned in the cache.
   void MakeCaching(uint32_t bytes);
+  // Bytes buffered or on their way (what the stream holds of the cache memory).
   uint32_t GetHeldBytes();
+  // Bytes whose transfers have completed: what is really in memory to read.
+  uint32_t GetBytesInMemory();
   uint32_t MissingBytes();
   void ReevaluateBuffering();
   // Frees whole unread buffers, newest first, until `bytes` are freed (device lock held).
@@ -223,7 +227,8 @@ class CSnAutomaticStream : public CSnStreamTask, public ISnAutomaticStream {
   uint32_t m_first = 0;
   uint32_t m_count = 0;
   uint32_t m_handedOut = 0;
-  uint32_t m_bytesBuffered = 0;
+  uint32_t m_bytesBuffered = 0;  // counts the transfer in flight too
+  uint32_t m_bytesInFlight = 0;
   uint32_t m_pinnedSize = 0;
   uint32_t m_generation = 0;
   bool m_running = false;

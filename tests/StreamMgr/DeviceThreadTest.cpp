@@ -301,6 +301,28 @@ TEST_F(DeviceThreadTest, TheClockReplacedWhileTheDeviceThreadRunsSchedulesFromTh
   timed->Destroy();
 }
 
+TEST_F(DeviceThreadTest, APinnedFileIsBufferedOnlyAsFarAsItsTransfersHaveCompleted) {
+  WriteLoose("61.bnk", Pattern(40000, 61));
+  device_.useStreamCache = true;
+  ASSERT_NE(StartDeferred(8), nullptr);
+  SnFileLookupFlags flags = MediaFlags();
+  ASSERT_EQ(Manager()->PinFileInCache(61, &flags, 50), SN_Success);
+  float percent = -1.0f;
+  bool full = true;
+  // 40000 bytes in transfers of 16384, 16384 and 7232, one at a time: the last one is held.
+  hook_->Let(2);
+  hook_->WaitLined(3);
+  ASSERT_EQ(Manager()->GetPinnedFileBufferStatus(61, percent, full), SN_Success);
+  EXPECT_FLOAT_EQ(percent, 81.92f);  // 32768 of 40000
+  EXPECT_FALSE(full);
+  hook_->Let(1);
+  while (Manager()->GetPinnedFileBufferStatus(61, percent, full) == SN_Success && percent < 100.0f)
+    std::this_thread::yield();
+  EXPECT_FLOAT_EQ(percent, 100.0f);
+  EXPECT_EQ(hook_->Queued(), 0u);
+  EXPECT_EQ(Manager()->UnpinFileFromCache(61, 50), SN_Success);
+}
+
 TEST_F(DeviceThreadTest, ReadersOnSeveralThreadsShareTheIOThread) {
   constexpr int kFiles = 6;
   std::vector<std::vector<uint8_t>> files;

@@ -204,7 +204,7 @@ TEST_F(StreamsTest, PinnedFilesStayCachedAndServeLaterStreams) {
     void* data = nullptr;
     uint32_t bytes = 0;
     result = stream->GetBuffer(data, bytes, true);
-    ASSERT_TRUE(result == SN_DataReady || result == SN_NoMoreData);
+    ASSERT_TRUE(result == SN_DataReady || result == SN_NoMoreData) << "result " << int(result) << " after " << read.size();
     read.insert(read.end(), static_cast<uint8_t*>(data), static_cast<uint8_t*>(data) + bytes);
     stream->ReleaseBuffer();
   }
