@@ -3,9 +3,11 @@
 // wait on any of a few events.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 namespace Platform {
@@ -13,11 +15,43 @@ namespace Platform {
 // A lock its owner may take again: callbacks run under a lock re-enter code that takes it too.
 class ReentrantLock {
  public:
-  void lock() { m_mutex.lock(); }
-  bool try_lock() { return m_mutex.try_lock(); }
-  void unlock() { m_mutex.unlock(); }
+  void lock() {
+    m_mutex.lock();
+    NoteEntered();
+  }
+  bool try_lock() {
+    if (!m_mutex.try_lock()) return false;
+    NoteEntered();
+    return true;
+  }
+  void unlock() {
+    NoteLeaving();
+    m_mutex.unlock();
+  }
+  // For debug-build asserts of functions that expect the lock held; release builds answer true.
+  bool IsHeldByCurrentThread() const {
+#ifdef NDEBUG
+    return true;
+#else
+    return m_owner.load(std::memory_order_relaxed) == std::this_thread::get_id();
+#endif
+  }
 
  private:
+#ifdef NDEBUG
+  void NoteEntered() {}
+  void NoteLeaving() {}
+#else
+  // Only the holder writes these, while it holds the lock.
+  void NoteEntered() {
+    if (m_depth++ == 0) m_owner.store(std::this_thread::get_id(), std::memory_order_relaxed);
+  }
+  void NoteLeaving() {
+    if (--m_depth == 0) m_owner.store(std::thread::id(), std::memory_order_relaxed);
+  }
+  std::atomic<std::thread::id> m_owner{};
+  uint32_t m_depth = 0;
+#endif
   std::recursive_mutex m_mutex;
 };
 

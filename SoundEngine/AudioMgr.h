@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "MemoryMgr/SnResult.h"
+#include "Base/Assert.h"
 #include "Platform/Threading.h"
 #include "SoundEngine/Containers.h"
 #include "SoundEngine/Lower/AudioThread.h"
@@ -19,6 +20,8 @@ class CSnPendingActionItem;
 
 // The lock that serialises the audio manager's pass with the API calls that touch live state.
 Platform::ReentrantLock& GlobalAudioLock();
+// Debug builds: the calling thread holds the global audio lock.
+#define SN_ASSERT_AUDIO_LOCK_HELD() ORV_ASSERT(::SN::GlobalAudioLock().IsHeldByCurrentThread())
 
 // Applies one decoded message on the audio thread; the message is a copy, valid during the call.
 using SnMessageHandler = void (*)(CSnAudioMgr& manager, const SnMsgHeader& message);

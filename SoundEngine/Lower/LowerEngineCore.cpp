@@ -272,6 +272,7 @@ void Term() {
 }
 
 void PerformFrame() {
+  SN_ASSERT_AUDIO_LOCK_HELD();
   const uint32_t savedCsr = _mm_getcsr();
   _mm_setcsr(savedCsr | kFlushToZero);
   CoreState& core = Core();
@@ -332,6 +333,7 @@ SNRESULT LeaveSuspendedMode() {
 namespace {
 
 SNRESULT SuspendSwitch(bool suspend, bool render) {
+  SN_ASSERT_AUDIO_LOCK_HELD();
   CoreState& core = Core();
   if (suspend == core.suspended) {
     if (!core.suspended || !core.renderWhileSuspended || render) {

@@ -349,12 +349,14 @@ SNRESULT AddMainOutputDevice(const SnOutputSettings& settings, uint32_t sinkType
 
 SNRESULT AddOutputDeviceIfAbsent(const SnOutputSettings& settings, uint32_t outputType, uint32_t deviceId,
                                  uint32_t listenerMask) {
+  SN_ASSERT_AUDIO_LOCK_HELD();
   if (outputType == SnOutput_Main && deviceId == 0) return SN_Failure;
   if (FindOutputDevice(outputType, deviceId)) return SN_Success;
   return AddOutputDevice(outputType, deviceId, settings, outputType, listenerMask, false);
 }
 
 SNRESULT RemoveOutputDevice(uint32_t outputType, uint32_t deviceId) {
+  SN_ASSERT_AUDIO_LOCK_HELD();
   DeviceList& list = Devices();
   CSnOutputDevice* previous = nullptr;
   for (CSnOutputDevice* d = list.head; d; previous = d, d = d->m_pNext) {
@@ -415,10 +417,12 @@ void BeginDeviceSinks() {
 }
 
 void EndOutputFrame() {
+  SN_ASSERT_AUDIO_LOCK_HELD();
   for (CSnOutputDevice* d = Devices().head; d; d = d->m_pNext) d->EndFrame();
 }
 
 uint32_t CheckOutputDeviceList() {
+  SN_ASSERT_AUDIO_LOCK_HELD();
   DeviceList& list = Devices();
   if (list.deviceChanged.exchange(false) && list.head && list.head->m_state != SnDeviceState::Lost) {
     list.head->m_state = SnDeviceState::Lost;
@@ -499,6 +503,7 @@ SNRESULT RestoreDeviceSinks() {
 }
 
 void StartOutputCapture(const char16_t* fileName) {
+  SN_ASSERT_AUDIO_LOCK_HELD();
   DeviceList& list = Devices();
   if (list.captureName || !fileName || !fileName[0]) return;
   const size_t length = NameLength(fileName);
@@ -519,6 +524,7 @@ void StartOutputCapture(const char16_t* fileName) {
 }
 
 void StopOutputCapture() {
+  SN_ASSERT_AUDIO_LOCK_HELD();
   DeviceList& list = Devices();
   for (CSnOutputDevice* d = list.head; d; d = d->m_pNext) d->CloseCapture();
   MemoryMgr::Free(g_DefaultPoolId, list.captureName);

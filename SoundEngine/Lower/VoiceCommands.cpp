@@ -5,6 +5,7 @@
 #include <initializer_list>
 
 #include "Base/Assert.h"
+#include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/Containers.h"
 #include "SoundEngine/Log.h"
 #include "SoundEngine/Lower/FrameFormat.h"
@@ -164,6 +165,7 @@ void TermVoiceCommands() {
 }
 
 SNRESULT QueueVoiceCommand(SnVoiceCommandKind kind, ISnVoiceInstance* instance) {
+  SN_ASSERT_AUDIO_LOCK_HELD();
   VoiceState& state = Voices();
   if (!instance) return SN_InvalidParameter;
   if (!state.queue.Append(SnVoiceCommand{instance, state.groupKey, uint8_t(kind), 0})) return SN_Failure;
@@ -179,6 +181,7 @@ uint32_t ActivePipelineCount() { return Voices().active.count; }
 uint32_t WaitingPipelineCount() { return Voices().waiting.count; }
 
 void LaunchQueuedVoices() {
+  SN_ASSERT_AUDIO_LOCK_HELD();
   VoiceState& state = Voices();
   if (!state.launchPending) return;
   CommandItem* previous = nullptr;
@@ -229,6 +232,7 @@ void LaunchQueuedVoices() {
 }
 
 void BeginQueuedVoices() {
+  SN_ASSERT_AUDIO_LOCK_HELD();
   VoiceState& state = Voices();
   LaunchQueuedVoices();
   CommandItem* previous = nullptr;
@@ -293,6 +297,7 @@ void BeginQueuedVoices() {
 }
 
 void AdvanceWaitingPipelines() {
+  SN_ASSERT_AUDIO_LOCK_HELD();
   VoiceState& state = Voices();
   ISnVoicePipeline* previous = nullptr;
   for (ISnVoicePipeline* pipeline = state.waiting.head; pipeline;) {
@@ -314,6 +319,7 @@ void AdvanceWaitingPipelines() {
 }
 
 void RunActivePipelines(bool render) {
+  SN_ASSERT_AUDIO_LOCK_HELD();
   VoiceState& state = Voices();
   ISnVoicePipeline* previous = nullptr;
   for (ISnVoicePipeline* pipeline = state.active.head; pipeline;) {

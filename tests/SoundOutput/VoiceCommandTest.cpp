@@ -108,6 +108,7 @@ class VoiceCommandTest : public OutputFixture {
   }
   // Queued as one action's voices: all under the current group key.
   void Queue(SnVoiceCommandKind kind, FakeInstance& instance) {
+    Platform::ReentrantGuard guard(GlobalAudioLock());
     ASSERT_EQ(LowerEngine::QueueVoiceCommand(kind, &instance), SN_Success);
   }
   std::vector<std::string> TakeEvents() {
