@@ -11,6 +11,7 @@
 
 #include "Base/Assert.h"
 #include "Platform/Clock.h"
+#include "SoundEngine/Banks/BankReceivers.h"
 #include "SoundEngine/GameSyncs/FrontEndManagers.h"
 #include "SoundEngine/GameSyncs/ModulatorRegistry.h"
 #include "SoundEngine/Lower/FrameFormat.h"
@@ -332,6 +333,11 @@ void CSnAudioMgr::FlushRing() {
         const auto* post = reinterpret_cast<const SnMsgPostEvent*>(header);
         if (post->event) post->event->Release();
         if (post->externalSources) post->externalSources->Release();
+        break;
+      }
+      case SnMsg_StopBankVoices: {
+        const auto* stop = reinterpret_cast<const SnMsgStopBankVoices*>(header);
+        if (ISnBankRecordReceiver* banks = BankRecordReceiver()) banks->DropBankRecord(stop->bank);
         break;
       }
       case SnMsg_DynamicSequenceCommand: {

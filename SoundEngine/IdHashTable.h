@@ -127,4 +127,52 @@ class SnIdHashTable193 {
   uint32_t m_count = 0;
 };
 
+// The 193-bucket table keyed by an id and a pointer together (a bank loaded from a file and the same
+// bank loaded from an image are two records). Intrusive: a record carries its own link, so lookups
+// and removals allocate nothing; T exposes `PairId()`, `PairPointer()` and `NextInBucket()`. No lock
+// of its own.
+template <typename T>
+class SnIdPairHashTable193 {
+ public:
+  // Pointer-wide sum, reduced in 64 bits.
+  static uint32_t BucketOfPair(uint32_t id, const void* pointer) {
+    return uint32_t((uint64_t(id) + uint64_t(reinterpret_cast<uintptr_t>(pointer))) % kIndexBuckets);
+  }
+
+  T* Find(uint32_t id, const void* pointer) const {
+    for (T* item = m_buckets[BucketOfPair(id, pointer)]; item; item = item->NextInBucket())
+      if (item->PairId() == id && item->PairPointer() == pointer) return item;
+    return nullptr;
+  }
+  void Insert(T* item) {
+    T*& head = m_buckets[BucketOfPair(item->PairId(), item->PairPointer())];
+    item->NextInBucket() = head;
+    head = item;
+    ++m_count;
+  }
+  // False when this item is not in the table.
+  bool Remove(T* item) {
+    for (T** link = &m_buckets[BucketOfPair(item->PairId(), item->PairPointer())]; *link;
+         link = &(*link)->NextInBucket()) {
+      if (*link != item) continue;
+      *link = item->NextInBucket();
+      item->NextInBucket() = nullptr;
+      --m_count;
+      return true;
+    }
+    return false;
+  }
+  uint32_t Count() const { return m_count; }
+  // Buckets 0 to 192, each newest first; the visitor may not change the table.
+  template <typename Visit>
+  void ForEach(Visit&& visit) const {
+    for (T* head : m_buckets)
+      for (T* item = head; item; item = item->NextInBucket()) visit(item);
+  }
+
+ private:
+  T* m_buckets[kIndexBuckets] = {};
+  uint32_t m_count = 0;
+};
+
 }  // namespace SN

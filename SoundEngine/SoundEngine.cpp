@@ -7,6 +7,7 @@
 #include "Platform/Clock.h"
 #include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/Banks/BankFormat.h"
+#include "SoundEngine/Banks/ThreadedBankManager.h"
 #include "SoundEngine/Containers.h"
 #include "SoundEngine/CpuInfo.h"
 #include "SoundEngine/GameSyncs/FrontEndManagers.h"
@@ -75,6 +76,7 @@ void TermSteps(bool destroyPool) {
   state.initialized = false;
   LowerEngine::TermMotionEngine();
   if (g_pAudioMgr) g_pAudioMgr->StopThread();
+  StopBankManager();
   TermModulatorContents();
   LowerEngine::DestroyAllVoicePipelines();
   SoundEngine::CallBehavioralExtensions(true);
@@ -86,6 +88,7 @@ void TermSteps(bool destroyPool) {
     PoolDelete(g_DefaultPoolId, g_pAudioMgr);
     g_pAudioMgr = nullptr;
   }
+  DestroyBankManager();
   if (g_pObjectIndex) g_pObjectIndex->ReleaseRuntimeObjects();
   if (state.firstBankPlatform) {
     MemoryMgr::Free(g_DefaultPoolId, state.firstBankPlatform);

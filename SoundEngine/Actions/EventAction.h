@@ -46,6 +46,7 @@ class CSnEventAction : public CSnIndexedObject {
   bool TargetIsBus() const { return m_flags & kTargetIsBus; }
 
  protected:
+  friend class CSnEvent;  // chains its actions through m_pNextInEvent
   static constexpr uint8_t kTargetIsBus = 0x40;
 
   CSnEventAction* m_pNextInEvent = nullptr;

@@ -15,6 +15,8 @@ class ISnBankRecordReceiver {
   virtual ~ISnBankRecordReceiver() = default;
   // Once no voice uses the bank's data any more: the record's own end.
   virtual void FinishBankRecord(CSnLoadedBank* bank) = 0;
+  // The message was never read: the record's load reference goes without its callback.
+  virtual void DropBankRecord(CSnLoadedBank*) {}
 };
 
 class ISnStreamCachePinMgr {

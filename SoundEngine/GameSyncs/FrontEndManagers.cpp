@@ -1,6 +1,7 @@
 // Creation and teardown of the game-sync managers, and their per-frame work, in the engine's order.
 #include "SoundEngine/GameSyncs/FrontEndManagers.h"
 
+#include "SoundEngine/Banks/ThreadedBankManager.h"
 #include "SoundEngine/Callbacks/BusCallbackMgr.h"
 #include "SoundEngine/Callbacks/PlayPositionStore.h"
 #include "SoundEngine/Callbacks/PlayingIDCallbackMgr.h"
@@ -39,6 +40,7 @@ void Destroy(T*& global) {
 SNRESULT CreateGameSyncManagers(const SnInitSettings& settings) {
   SNRESULT result = Create(g_pRTPCMgr, [](CSnRTPCMgr& m) { return m.Init(); });
   if (result == SN_Success) result = Create(g_pEnvironmentCurves, [](CSnEnvironmentCurves& c) { return c.Init(); });
+  if (result == SN_Success) result = CreateBankManager(settings.useBankThread != 0);
   if (result == SN_Success) {
     result = Create(g_pPlayingIDCallbackMgr, [](CSnPlayingIDCallbackMgr& m) { return m.Init(); });
     if (g_pPlayingIDCallbackMgr) g_pPlayingIdPendingCounts = g_pPlayingIDCallbackMgr;

@@ -139,6 +139,7 @@ class BankFixture : public ::testing::Test {
     SN::LowerEngine::Install(&lower_);
     SN::SoundEngine::GetDefaultInitSettings(settings_);
     settings_.useAudioThread = 0;
+    AdjustSettings(settings_);
     ASSERT_EQ(SN::SoundEngine::Init(&settings_, nullptr), SN::SN_Success);
     ASSERT_EQ(reader_.Init(), SN::SN_Success);
   }
@@ -152,6 +153,8 @@ class BankFixture : public ::testing::Test {
     if (SN::ISnStreamMgr::m_pStreamMgr) SN::ISnStreamMgr::m_pStreamMgr->Destroy();
     std::filesystem::remove_all(root_);
   }
+  // Before the engine starts: a fixture's own settings.
+  virtual void AdjustSettings(SN::SnInitSettings&) {}
   void WriteBankFile(const std::string& name, const std::vector<uint8_t>& bytes) {
     ASSERT_TRUE(Tools::WriteBytesFile(banks_ + name, bytes));
   }

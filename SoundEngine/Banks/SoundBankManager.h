@@ -1,0 +1,268 @@
+// The bank manager: the records of loaded banks and the pair-keyed list they stand in, the media
+// table that hands media bytes to playing sources, the bank-name table, and the commands that load
+// and unload banks. The plain manager runs a command on the caller's thread; the threaded one
+// (ThreadedBankManager.h) queues it for the bank thread.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "MemoryMgr/MemoryMgr.h"
+#include "Platform/Threading.h"
+#include "SoundEngine/Banks/BankFormat.h"
+#include "SoundEngine/Banks/BankReceivers.h"
+#include "SoundEngine/Banks/LoadedBank.h"
+#include "SoundEngine/Banks/SoundBankReader.h"
+#include "SoundEngine/IdHashTable.h"
+
+namespace SN {
+
+constexpr SNRESULT SN_BankNotLoaded = SNRESULT(54);      // an unload of a bank that is not in the list
+constexpr SNRESULT SN_BankAlreadyLoaded = SNRESULT(69);  // a second explicit load of the same bank
+
+// (id, image, result, pool id, cookie): the id is the bank's for bank commands; the image only for a
+// bank loaded in place; the pool id the command's for loads and unloads, else -1.
+using SnBankCallback = void (*)(uint32_t id, const void* image, SNRESULT result, int32_t poolId, void* cookie);
+
+enum SnBankCommandType : uint32_t {
+  SnBankCommand_Load = 0,
+  SnBankCommand_Unload = 1,
+  SnBankCommand_ClearBanks = 8,
+  SnBankCommand_ReleaseMedia = 10,
+};
+
+enum SnBankSourceKind : uint32_t {
+  SnBankSource_Name = 0,     // opened by the name recorded for the bank id
+  SnBankSource_Id = 1,       // opened by id
+  SnBankSource_InPlace = 2,  // a caller's image whose media stay where they lie
+  SnBankSource_Copied = 3,   // a caller's image whose media are copied
+};
+
+// One bank command, in the order of its words; the words that may hold pointers are pointer-wide.
+struct SnBankCommand {
+  uint32_t type = 0;
+  SnBankCallback callback = nullptr;
+  void* cookie = nullptr;
+  uint32_t sourceKind = 0;
+  uint32_t bankId = 0;     // or the media id of a release
+  intptr_t poolId = -1;    // the DATA pool of a load (-1: a pool of its own)
+  const void* image = nullptr;
+  uint32_t imageSize = 0;
+  void* extra = nullptr;
+};
+
+// What a bank's HIRC objects of one type are made from. Kinds join by type as the engine's object
+// classes exist; a type without a kind is passed over by its size.
+struct SnHircKind {
+  SnIndexList list;
+  // Makes the object from its payload (which starts with its id), not yet in the index.
+  SNRESULT (*create)(const uint8_t* payload, uint32_t size, CSnIndexedObject*& object);
+  // An object already loaded is kept as it is unless this answers true; it is then read again in place.
+  bool (*readsAgain)(CSnIndexedObject* object);
+  SNRESULT (*readAgain)(CSnIndexedObject* object, const uint8_t* payload, uint32_t size);
+};
+// Returns the kind it replaces; null removes the type's kind. Events (type 4) have theirs from the start.
+const SnHircKind* SetHircKind(uint8_t type, const SnHircKind* kind);
+
+// True for the completion the *Wait calls pass: a caller blocks on it.
+bool IsWaitingCallback(SnBankCallback callback);
+
+// The lock of the loaded-bank list and of every bank record's release; taken after GlobalAudioLock(),
+// never before it.
+Platform::ReentrantLock& BankListLock();
+
+class CSnSoundBankManager;
+
+// One loaded or prepared bank: its objects, media index and DATA block.
+class CSnBankRecord final : public CSnLoadedBank {
+ public:
+  static constexpr uint8_t kStateUnloading = 0x01;
+  static constexpr uint8_t kFlagLoaded = 0x01;
+  static constexpr uint8_t kFlagOwnsIndex = 0x02;
+  static constexpr uint8_t kFlagMediaPrepared = 0x04;
+
+  CSnBankRecord(CSnSoundBankManager& manager, uint32_t bankId, const void* image)
+      : m_bankId(bankId), m_image(image), m_manager(&manager) {}
+  ~CSnBankRecord() override;
+
+  SNRESULT ReserveObjects(uint32_t count) override;
+  SNRESULT LoadObject(uint8_t type, uint32_t size, CSnSoundBankReader& reader) override;
+  void AddObject(CSnIndexedObject* object) override;
+  SNRESULT LoadMediaIndex(const SnMediaIndexView& index) override;
+  SNRESULT LoadMediaData(CSnSoundBankReader& reader, uint32_t size, SnBankLoadMode mode) override;
+  SNRESULT AddBankName(uint32_t bankId, const char* name, uint32_t length) override;
+
+  // The pair-keyed list's view of the record.
+  uint32_t PairId() const { return m_bankId; }
+  const void* PairPointer() const { return m_image; }
+  CSnBankRecord*& NextInBucket() { return m_pNextInBucket; }
+
+  uint32_t BankId() const { return m_bankId; }
+  bool IsUnloading() const { return m_stateFlags & kStateUnloading; }
+  bool IsLoaded() const { return m_bankFlags & kFlagLoaded; }
+  uint32_t ObjectCount() const { return m_objectCount; }
+  CSnIndexedObject* Object(uint32_t index) const { return m_objects[index]; }
+  uint32_t MediaIndexCount() const { return m_indexCount; }
+  const uint8_t* Data() const { return m_pData; }
+  uint32_t DataSize() const { return m_dataSize; }
+  int32_t UseCount() const { return m_useCount.load(); }
+
+ private:
+  friend class CSnSoundBankManager;
+  SnMediaIndexEntry IndexEntry(uint32_t i) const;
+  // Releases every object the bank holds, under the audio lock.
+  void ReleaseObjects();
+  // Frees the DATA block (and a pool of its own) and an owned index.
+  void FreeMedia();
+  SNRESULT ReadMediaEntries(CSnSoundBankReader& reader, uint32_t size);
+
+  uint8_t m_stateFlags = 0;
+  uint32_t m_bankId;
+  const void* m_image;
+  CSnBankRecord* m_pNextInBucket = nullptr;
+  uint8_t* m_pData = nullptr;
+  const uint8_t* m_pIndex = nullptr;
+  uint32_t m_dataSize = 0;
+  int32_t m_poolId = kInvalidPoolId;
+  uint8_t m_ownPool = 0;
+  uint32_t m_indexHandled = 0;
+  uint32_t m_indexCount = 0;
+  SnBankCallback m_callback = nullptr;
+  void* m_cookie = nullptr;
+  CSnIndexedObject** m_objects = nullptr;
+  uint32_t m_objectCount = 0;
+  uint32_t m_objectCapacity = 0;
+  std::atomic<int32_t> m_useCount{0};
+  std::atomic<int32_t> m_refCount{0};
+  uint8_t m_bankFlags = 0;
+  uint32_t m_preparationCount = 0;
+  CSnSoundBankManager* m_manager;
+  uint8_t m_sourceKind = 0;
+  uint32_t m_typesSaid[8] = {};  // HIRC types without a kind, logged once per load
+  bool m_dataSeen = false;
+};
+
+// What GetMedia hands out.
+struct SnMediaRef {
+  const uint8_t* data = nullptr;
+  uint32_t size = 0;
+  CSnBankRecord* bank = nullptr;  // the bank whose data it is, or null
+};
+
+struct SnMediaItem {
+  uint32_t mediaId;
+  const void* data;
+  uint32_t size;
+};
+
+class CSnSoundBankManager : public ISnBankRecordReceiver {
+ public:
+  CSnSoundBankManager();
+  ~CSnSoundBankManager() override;
+  CSnSoundBankManager(const CSnSoundBankManager&) = delete;
+  CSnSoundBankManager& operator=(const CSnSoundBankManager&) = delete;
+
+  virtual SNRESULT Init();
+  virtual void Term();
+  // Plain manager: runs the command now and returns its result.
+  virtual SNRESULT QueueCommand(const SnBankCommand& command);
+  virtual void CallCallback(const SnBankCommand& command, uint32_t id, SNRESULT result, int32_t poolId);
+  virtual void StopThread() {}
+  virtual void CancelCookie(void*) {}
+
+  // Runs one command on the calling thread; the callback gets its outcome.
+  SNRESULT ExecuteCommand(const SnBankCommand& command);
+  SNRESULT LastResult() const { return m_lastResult; }
+
+  // The game's calls, each ending in the command's callback. A name is cut at its last '.'.
+  SNRESULT LoadBank(const char* name, SnBankCallback callback, void* cookie, int32_t poolId, uint32_t* bankId);
+  SNRESULT LoadBank(uint32_t bankId, SnBankCallback callback, void* cookie, int32_t poolId);
+  SNRESULT LoadBankImage(const void* image, uint32_t size, bool copyMedia, SnBankCallback callback, void* cookie,
+                         int32_t poolId, uint32_t* bankId);
+  SNRESULT UnloadBank(uint32_t bankId, const void* image, SnBankCallback callback, void* cookie);
+  SNRESULT ClearBanks(SnBankCallback callback, void* cookie);
+  // The same, waiting for the outcome: the load's or unload's own result.
+  SNRESULT LoadBankWait(const char* name, int32_t poolId, uint32_t* bankId);
+  SNRESULT LoadBankWait(uint32_t bankId, int32_t poolId);
+  SNRESULT LoadBankImageWait(const void* image, uint32_t size, bool copyMedia, int32_t poolId, uint32_t* bankId);
+  SNRESULT UnloadBankWait(uint32_t bankId, const void* image);
+
+  // Any thread; takes the bank-list lock, then the bank lock. A reference to the media, or null.
+  SnMediaRef GetMedia(uint32_t mediaId);
+  void ReleaseMedia(uint32_t mediaId, CSnBankRecord* bank);
+  // Media the game provides: SN_Failure for a null array or a null or empty item, and then nothing
+  // of the call stays.
+  SNRESULT SetMedia(const SnMediaItem* items, uint32_t count);
+  SNRESULT UnsetMedia(const SnMediaItem* items, uint32_t count);
+  uint32_t MediaReferences(uint32_t mediaId);
+
+  // Records `name` (".bnk" included) for the bank id unless one is recorded.
+  SNRESULT AddBankFileName(uint32_t bankId, const char* name, uint32_t length);
+  const char* BankFileName(uint32_t bankId);
+
+  // Any thread, under the bank-list lock: the record of a bank, or null.
+  CSnBankRecord* FindBank(uint32_t bankId, const void* image = nullptr);
+  uint32_t BankCount();
+  uint16_t MotionFlag() const { return m_motionFlag; }
+  SNRESULT SetBankLoadIOSettings(float throughputBytesPerMs, uint8_t priority);
+
+  // Audio thread (message 24), or the caller's when the audio manager cannot take it.
+  void FinishBankRecord(CSnLoadedBank* bank) override;
+  // An unload message never read (the engine stops): the load reference goes without a callback.
+  void DropBankRecord(CSnLoadedBank* bank) override;
+
+ protected:
+  // The thread that waits in the *Wait calls must not be the one running the commands.
+  virtual bool RunsCommandsOnThisThread() const { return false; }
+  // Queues the command with a completion that wakes this caller, and waits for it.
+  SNRESULT QueueAndWait(SnBankCommand command);
+
+ private:
+  friend class CSnBankRecord;
+  struct MediaSource {
+    CSnBankRecord* bank;  // null for media the game set, known by their data pointer
+    const uint8_t* data;
+    uint32_t size;
+  };
+  struct MediaEntry {
+    uint8_t* ownData;
+    uint32_t ownSize;
+    MediaSource* sources;
+    uint32_t sourceCount;
+    uint32_t refCount;
+  };
+
+  SNRESULT LoadBankCommand(const SnBankCommand& command);
+  SNRESULT UnloadBankCommand(const SnBankCommand& command);
+  SNRESULT ClearBanksCommand();
+  SNRESULT ReleaseMediaCommand(uint32_t mediaId);
+  SNRESULT OpenBank(CSnBankRecord& record, const SnBankCommand& command);
+  // Posts the record's end to the audio thread; the callback follows when its use count reaches 0.
+  void PostUnload(CSnBankRecord* record);
+  void DropUse(CSnBankRecord* record);
+  void EndRecord(CSnBankRecord* record);
+  void DestroyRecord(CSnBankRecord* record);
+  SNRESULT AddMediaSource(uint32_t mediaId, CSnBankRecord* bank, const uint8_t* data, uint32_t size);
+  // The source of the bank, or (bank null) the game's source with that data pointer.
+  void RemoveMediaSource(uint32_t mediaId, CSnBankRecord* bank, const uint8_t* data);
+  // Caller holds the bank lock: one reference less, the entry erased at none.
+  void DropMediaReference(SnIdHashTable193<MediaEntry>::Iterator it);
+  SNRESULT AddBankMediaSources(CSnBankRecord& record);
+  void RemoveBankMediaSources(CSnBankRecord& record);
+
+  CSnSoundBankReader m_reader;
+  Platform::ReentrantLock m_bankLock;
+  SnIdPairHashTable193<CSnBankRecord> m_banks;
+  CSnBankRecord* m_unloading = nullptr;  // out of the list, waiting for their last use; bank-list lock
+  SnIdHashTable193<MediaEntry> m_media;
+  SnIdHashTable193<char*> m_names;
+  uint16_t m_motionFlag = 0;
+  SNRESULT m_lastResult = SN_Success;
+  bool m_initialized = false;
+  bool m_installedReceiver = false;
+};
+
+// Null while the sound engine is not initialised.
+extern CSnSoundBankManager* g_pBankManager;
+
+}  // namespace SN

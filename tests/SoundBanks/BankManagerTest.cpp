@@ -1,0 +1,321 @@
+// The bank manager through its commands, with and without the bank thread: loads by name, id and
+// image, unloads through the audio thread's message, media handed out and given back, refused loads
+// leaving the object index as it was, and the faults of bank input it stops.
+#include <atomic>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "SoundEngine/Actions/Event.h"
+#include "SoundEngine/Banks/ThreadedBankManager.h"
+#include "tests/SoundBanks/BankTestSupport.h"
+#include "tests/SoundEngine/SoundApiFakes.h"
+
+namespace {
+
+using BankTest::Build;
+using BankTest::Id;
+
+// A test action: payload id, u16 action type, u32 target.
+class TestAction final : public SN::CSnEventAction {
+ public:
+  TestAction(uint32_t id, uint16_t type) : CSnEventAction(id, type) {}
+  SN::SNRESULT Execute(SN::CSnPendingActionItem&) override { return SN::SN_Success; }
+  uint32_t DelaySamples() override { return 0; }
+};
+
+SN::SNRESULT CreateTestAction(const uint8_t* payload, uint32_t size, SN::CSnIndexedObject*& object) {
+  uint32_t id = 0, target = 0;
+  uint16_t type = 0;
+  SN::SnBankCursor cursor(payload, size);
+  if (!cursor.Take(id) || !cursor.Take(type) || !cursor.Take(target)) return SN::SN_Failure;
+  auto* action = SN::PoolNew<TestAction>(SN::g_DefaultPoolId, id, type);
+  if (!action) return SN::SN_InsufficientMemory;
+  action->SetTarget(target, false);
+  object = action;
+  return SN::SN_Success;
+}
+const SN::SnHircKind kActionKind{SN::SnIndex_Actions, &CreateTestAction, nullptr, nullptr};
+
+// Objects of this kind always fail to be made.
+SN::SNRESULT RefuseObject(const uint8_t*, uint32_t, SN::CSnIndexedObject*&) { return SN::SN_Failure; }
+const SN::SnHircKind kFailingKind{SN::SnIndex_Nodes, &RefuseObject, nullptr, nullptr};
+
+// "object 3 <name> <type lo> <type hi> <target 4 bytes>"
+std::string Action(const char* name, uint16_t type, uint32_t target = 0) {
+  char line[160];
+  snprintf(line, sizeof line, "object 3 %s %02x %02x %02x %02x %02x %02x\n", name, type & 0xFF, type >> 8, target & 0xFF,
+           (target >> 8) & 0xFF, (target >> 16) & 0xFF, target >> 24);
+  return line;
+}
+
+struct CallbackLog {
+  struct Call {
+    uint32_t id;
+    const void* image;
+    SN::SNRESULT result;
+    int32_t pool;
+  };
+  std::mutex mutex;
+  std::vector<Call> calls;
+  static void Record(uint32_t id, const void* image, SN::SNRESULT result, int32_t pool, void* cookie) {
+    auto* log = static_cast<CallbackLog*>(cookie);
+    std::lock_guard<std::mutex> lock(log->mutex);
+    log->calls.push_back({id, image, result, pool});
+  }
+  size_t Count() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return calls.size();
+  }
+};
+
+class BankManagerTest : public BankTest::BankFixture, public ::testing::WithParamInterface<int> {
+ protected:
+  void AdjustSettings(SN::SnInitSettings& settings) override { settings.useBankThread = uint8_t(GetParam()); }
+  void SetUp() override {
+    BankFixture::SetUp();
+    previousAction_ = SN::SetHircKind(3, &kActionKind);
+    SN::OutputServices() = &outputs_;
+    ASSERT_NE(SN::g_pBankManager, nullptr);
+  }
+  void TearDown() override {
+    SN::SetHircKind(3, previousAction_);
+    SN::SetHircKind(7, nullptr);
+    BankFixture::TearDown();
+    SN::OutputServices() = nullptr;
+  }
+  SN::CSnSoundBankManager& Banks() { return *SN::g_pBankManager; }
+  uint32_t Objects(SN::SnIndexList list) { return SN::g_pObjectIndex->List(list).Count(); }
+  bool HasEvent(const char* name) {
+    SN::CSnIndexedObject* event = SN::g_pObjectIndex->List(SN::SnIndex_Events).FindAndAddRef(Id(name));
+    if (event) event->Release();
+    return event != nullptr;
+  }
+  // The media bytes a bank holds, as the chunk loop hands them out.
+  std::vector<uint8_t> MediaOf(const std::vector<uint8_t>& bank, const char* tone) {
+    BankTest::RecordingBank recorded;
+    EXPECT_EQ(LoadImage(bank, recorded), SN::SN_Success);
+    return recorded.Media(Id(tone));
+  }
+
+  SN::ISnOutputServices* previousOutputs_ = nullptr;
+  SoundTest::FakeOutputs outputs_;
+  const SN::SnHircKind* previousAction_ = nullptr;
+};
+
+const std::string kMainBank = Action("Hit", 0x0403, 77) + Action("Chain", 0x2103) +
+                              "event Play_Hit Hit Chain\ntone HitTone 48000 1 10 440\n";
+
+TEST_P(BankManagerTest, ABankLoadsByNameOnceAndOneUnloadUnloadsIt) {
+  const std::vector<uint8_t> bank = Build(kMainBank, "Main");
+  WriteBankFile("Main.bnk", bank);
+  uint32_t bankId = 0;
+  EXPECT_EQ(Banks().LoadBankWait("Main.bnk", -1, &bankId), SN::SN_Success);
+  EXPECT_EQ(bankId, Id("Main"));
+  EXPECT_TRUE(HasEvent("Play_Hit"));
+  EXPECT_EQ(Objects(SN::SnIndex_Actions), 2u);
+  EXPECT_STREQ(Banks().BankFileName(bankId), "Main.bnk");
+
+  // Handed out bytes for bytes as the bank holds them.
+  const SN::SnMediaRef media = Banks().GetMedia(Id("HitTone"));
+  ASSERT_NE(media.data, nullptr);
+  EXPECT_EQ(std::vector<uint8_t>(media.data, media.data + media.size), MediaOf(bank, "HitTone"));
+  Banks().ReleaseMedia(Id("HitTone"), media.bank);
+
+  EXPECT_EQ(Banks().LoadBankWait("Main.bnk", -1, nullptr), SN::SN_BankAlreadyLoaded);
+  EXPECT_EQ(Banks().UnloadBankWait(bankId, nullptr), SN::SN_Success);
+  EXPECT_FALSE(HasEvent("Play_Hit"));
+  EXPECT_EQ(Objects(SN::SnIndex_Actions), 0u);
+  EXPECT_EQ(Banks().GetMedia(Id("HitTone")).data, nullptr);
+  EXPECT_EQ(Banks().UnloadBankWait(bankId, nullptr), SN::SN_BankNotLoaded);
+}
+
+TEST_P(BankManagerTest, ABankLoadsByIdAndFromImagesInPlaceAndCopied) {
+  const std::vector<uint8_t> bank = Build(kMainBank, "Main");
+  WriteBankFile(std::to_string(Id("Main")) + ".bnk", bank);
+  EXPECT_EQ(Banks().LoadBankWait(Id("Main"), -1), SN::SN_Success);
+  EXPECT_TRUE(HasEvent("Play_Hit"));
+  // The same bank from an image is a bank of its own key; its objects are shared.
+  alignas(16) static uint8_t image[4096];
+  ASSERT_LE(bank.size(), sizeof image);
+  memcpy(image, bank.data(), bank.size());
+  uint32_t imageId = 0;
+  EXPECT_EQ(Banks().LoadBankImageWait(image, uint32_t(bank.size()), false, -1, &imageId), SN::SN_Success);
+  EXPECT_EQ(imageId, Id("Main"));
+  EXPECT_EQ(Banks().BankCount(), 2u);
+  EXPECT_EQ(Banks().UnloadBankWait(Id("Main"), nullptr), SN::SN_Success);
+  EXPECT_TRUE(HasEvent("Play_Hit"));  // the image bank still holds it
+
+  // In place, the media are handed out from the image itself.
+  const SN::SnMediaRef inPlace = Banks().GetMedia(Id("HitTone"));
+  EXPECT_GE(inPlace.data, image);
+  EXPECT_LT(inPlace.data, image + bank.size());
+  Banks().ReleaseMedia(Id("HitTone"), inPlace.bank);
+  EXPECT_EQ(Banks().UnloadBankWait(Id("Main"), image), SN::SN_Success);
+  EXPECT_FALSE(HasEvent("Play_Hit"));
+
+  // Copied, they live in memory of their own with the same bytes.
+  EXPECT_EQ(Banks().LoadBankImageWait(image, uint32_t(bank.size()), true, -1, nullptr), SN::SN_Success);
+  const SN::SnMediaRef copied = Banks().GetMedia(Id("HitTone"));
+  ASSERT_NE(copied.data, nullptr);
+  EXPECT_TRUE(copied.data < image || copied.data >= image + bank.size());
+  EXPECT_EQ(std::vector<uint8_t>(copied.data, copied.data + copied.size), MediaOf(bank, "HitTone"));
+  Banks().ReleaseMedia(Id("HitTone"), copied.bank);
+  EXPECT_EQ(Banks().UnloadBankWait(Id("Main"), nullptr), SN::SN_Success);
+  EXPECT_EQ(Banks().BankCount(), 0u);
+}
+
+TEST_P(BankManagerTest, CallbacksGiveTheBankTheResultAndTheCookie) {
+  WriteBankFile("Main.bnk", Build(kMainBank, "Main"));
+  CallbackLog log;
+  uint32_t bankId = 0;
+  EXPECT_EQ(Banks().LoadBank("Main.bnk", &CallbackLog::Record, &log, -1, &bankId), SN::SN_Success);
+  EXPECT_EQ(Banks().LoadBank("Main.bnk", &CallbackLog::Record, &log, -1, nullptr), SN::SN_Success);
+  EXPECT_EQ(Banks().UnloadBank(bankId, nullptr, &CallbackLog::Record, &log), SN::SN_Success);
+  // Run at once, the command gives its own result; queued, the callback alone has it.
+  EXPECT_EQ(Banks().UnloadBank(Id("Other"), nullptr, &CallbackLog::Record, &log),
+            GetParam() ? SN::SN_Success : SN::SN_BankNotLoaded);
+  // A waiting call behind them sees them all done.
+  EXPECT_EQ(Banks().UnloadBankWait(Id("Other"), nullptr), SN::SN_BankNotLoaded);
+  ASSERT_EQ(log.Count(), 4u);
+  EXPECT_EQ(log.calls[0].id, bankId);
+  EXPECT_EQ(log.calls[0].result, SN::SN_Success);
+  EXPECT_EQ(log.calls[1].result, SN::SN_BankAlreadyLoaded);
+  EXPECT_EQ(log.calls[2].result, SN::SN_Success);
+  EXPECT_EQ(log.calls[3].id, Id("Other"));
+  EXPECT_EQ(log.calls[3].result, SN::SN_BankNotLoaded);
+  EXPECT_EQ(log.calls[0].image, nullptr);
+}
+
+TEST_P(BankManagerTest, RefusedLoadsLeaveTheObjectIndexAsItWas) {
+  SN::SetHircKind(7, &kFailingKind);
+  const std::string actions = Action("Kept", 0x0403);
+  WriteBankFile("Zero.bnk", Build(actions + "event Play_Zero Kept @0\n", "Zero"));
+  WriteBankFile("Missing.bnk", Build(actions + "event Play_Missing Kept Elsewhere\n", "Missing"));
+  WriteBankFile("Failing.bnk", Build(actions + "event Play_Fine Kept\nobject 7 Broken 00\n", "Failing"));
+  // The count claims more ids than the object holds.
+  WriteBankFile("Count.bnk", Build(actions + "object 4 Play_Long 09 00 00 00\n", "Count"));
+  EXPECT_EQ(Banks().LoadBankWait("Zero.bnk", -1, nullptr), SN::SN_ZeroActionId);
+  EXPECT_EQ(Banks().LoadBankWait("Missing.bnk", -1, nullptr), SN::SN_Failure);
+  EXPECT_EQ(Banks().LoadBankWait("Failing.bnk", -1, nullptr), SN::SN_Failure);
+  EXPECT_EQ(Banks().LoadBankWait("Count.bnk", -1, nullptr), SN::SN_Failure);
+  EXPECT_EQ(Objects(SN::SnIndex_Actions), 0u);
+  EXPECT_EQ(Objects(SN::SnIndex_Events), 0u);
+  EXPECT_EQ(Banks().BankCount(), 0u);
+  EXPECT_EQ(Banks().LoadBankWait("Unknown.bnk", -1, nullptr), SN::SN_FileNotFound);
+}
+
+TEST_P(BankManagerTest, ObjectsOfTwoBanksSurviveTheFirstUnload) {
+  WriteBankFile("A.bnk", Build(Action("Shared", 0x0403) + "event Play_A Shared\n", "A"));
+  WriteBankFile("B.bnk", Build(Action("Shared", 0x0403) + "event Play_B Shared\n", "B"));
+  EXPECT_EQ(Banks().LoadBankWait("A.bnk", -1, nullptr), SN::SN_Success);
+  EXPECT_EQ(Banks().LoadBankWait("B.bnk", -1, nullptr), SN::SN_Success);
+  EXPECT_EQ(Banks().UnloadBankWait(Id("A"), nullptr), SN::SN_Success);
+  EXPECT_FALSE(HasEvent("Play_A"));
+  EXPECT_TRUE(HasEvent("Play_B"));
+  EXPECT_EQ(Objects(SN::SnIndex_Actions), 1u);
+  EXPECT_EQ(Banks().UnloadBankWait(Id("B"), nullptr), SN::SN_Success);
+  EXPECT_EQ(Objects(SN::SnIndex_Actions), 0u);
+}
+
+TEST_P(BankManagerTest, AnUnloadCallsBackAfterTheVoicesStopAndTheLastMediaReferenceGoes) {
+  WriteBankFile("Main.bnk", Build(kMainBank, "Main"));
+  ASSERT_EQ(Banks().LoadBankWait("Main.bnk", -1, nullptr), SN::SN_Success);
+  const SN::SnMediaRef held = Banks().GetMedia(Id("HitTone"));
+  ASSERT_NE(held.bank, nullptr);
+  CallbackLog log;
+  ASSERT_EQ(Banks().UnloadBank(Id("Main"), nullptr, &CallbackLog::Record, &log), SN::SN_Success);
+  // The unload's message reaches the audio pass (run here by the bank thread or the caller); a
+  // waiting call behind it makes sure the command ran.
+  EXPECT_EQ(Banks().UnloadBankWait(Id("Main"), nullptr), SN::SN_BankNotLoaded);
+  EXPECT_EQ(outputs_.log.lines, std::vector<std::string>{"StopBankVoices"});
+  EXPECT_EQ(log.Count(), 0u);
+  // An unloading bank's media are not handed out any more.
+  EXPECT_EQ(Banks().GetMedia(Id("HitTone")).data, nullptr);
+  Banks().ReleaseMedia(Id("HitTone"), held.bank);
+  ASSERT_EQ(log.Count(), 1u);
+  EXPECT_EQ(log.calls[0].result, SN::SN_Success);
+  EXPECT_EQ(Banks().MediaReferences(Id("HitTone")), 0u);
+}
+
+TEST_P(BankManagerTest, MediaIndexEntriesPastTheirDataFailTheLoad) {
+  // One entry of 100 bytes at offset 0 over a DATA of 16 bytes; then an index without DATA.
+  const std::string entry = "chunk DIDX 01 00 00 00 00 00 00 00 64 00 00 00\n";
+  WriteBankFile("Past.bnk", Build(entry + "chunk DATA 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00\n", "Past"));
+  WriteBankFile("NoData.bnk", Build(entry, "NoData"));
+  EXPECT_EQ(Banks().LoadBankWait("Past.bnk", -1, nullptr), SN::SN_InvalidFile);
+  EXPECT_EQ(Banks().LoadBankWait("NoData.bnk", -1, nullptr), SN::SN_InvalidFile);
+  EXPECT_EQ(Banks().MediaReferences(1), 0u);
+  EXPECT_EQ(Banks().GetMedia(1).data, nullptr);
+}
+
+TEST_P(BankManagerTest, APoolOfBlocksSmallerThanTheDataRefusesTheLoad) {
+  const std::vector<uint8_t> bank = Build(kMainBank, "Main");
+  WriteBankFile("Main.bnk", bank);
+  const SN::SnMemPoolId small = SN::MemoryMgr::CreatePool(nullptr, 256, 64, SN::SnMemPool_AllocHook | SN::SnMemPool_FixedBlocks, 16);
+  ASSERT_NE(small, SN::kInvalidPoolId);
+  EXPECT_EQ(Banks().LoadBankWait("Main.bnk", small, nullptr), SN::SN_InsufficientMemory);
+  EXPECT_FALSE(HasEvent("Play_Hit"));
+  // A pool of one block large enough takes the DATA.
+  const SN::SnMemPoolId large = SN::MemoryMgr::CreatePool(nullptr, 8192, 8192, SN::SnMemPool_AllocHook | SN::SnMemPool_FixedBlocks, 16);
+  ASSERT_NE(large, SN::kInvalidPoolId);
+  EXPECT_EQ(Banks().LoadBankWait("Main.bnk", large, nullptr), SN::SN_Success);
+  const SN::SnMediaRef media = Banks().GetMedia(Id("HitTone"));
+  EXPECT_EQ(std::vector<uint8_t>(media.data, media.data + media.size), MediaOf(bank, "HitTone"));
+  Banks().ReleaseMedia(Id("HitTone"), media.bank);
+  EXPECT_EQ(Banks().UnloadBankWait(Id("Main"), nullptr), SN::SN_Success);
+  EXPECT_EQ(SN::MemoryMgr::DestroyPool(small), SN::SN_Success);
+  EXPECT_EQ(SN::MemoryMgr::DestroyPool(large), SN::SN_Success);
+}
+
+TEST_P(BankManagerTest, SetMediaWithANullItemLeavesNoTrace) {
+  static const uint8_t bytes[4] = {1, 2, 3, 4};
+  const SN::SnMediaItem items[2] = {{500, bytes, 4}, {501, nullptr, 4}};
+  EXPECT_EQ(Banks().SetMedia(items, 2), SN::SN_Failure);
+  EXPECT_EQ(Banks().MediaReferences(500), 0u);
+  EXPECT_EQ(Banks().SetMedia(nullptr, 1), SN::SN_Failure);
+  EXPECT_EQ(Banks().SetMedia(items, 1), SN::SN_Success);
+  const SN::SnMediaRef media = Banks().GetMedia(500);
+  EXPECT_EQ(media.data, bytes);
+  EXPECT_EQ(media.size, 4u);
+  Banks().ReleaseMedia(500, media.bank);
+  EXPECT_EQ(Banks().UnsetMedia(items, 1), SN::SN_Success);
+  EXPECT_EQ(Banks().GetMedia(500).data, nullptr);
+}
+
+TEST_P(BankManagerTest, ClearBanksUnloadsEveryLoadedBank) {
+  WriteBankFile("A.bnk", Build(Action("One", 0x0403) + "event Play_A One\n", "A"));
+  WriteBankFile("B.bnk", Build(Action("Two", 0x0403) + "event Play_B Two\n", "B"));
+  EXPECT_EQ(Banks().LoadBankWait("A.bnk", -1, nullptr), SN::SN_Success);
+  EXPECT_EQ(Banks().LoadBankWait("B.bnk", -1, nullptr), SN::SN_Success);
+  CallbackLog log;
+  EXPECT_EQ(Banks().ClearBanks(&CallbackLog::Record, &log), SN::SN_Success);
+  EXPECT_EQ(Banks().UnloadBankWait(Id("A"), nullptr), SN::SN_BankNotLoaded);
+  EXPECT_EQ(log.Count(), 1u);
+  EXPECT_EQ(Objects(SN::SnIndex_Events), 0u);
+  EXPECT_EQ(Banks().BankCount(), 0u);
+}
+
+TEST_P(BankManagerTest, TermWithBanksLoadedAndUnloadingLetsEverythingGo) {
+  WriteBankFile("Main.bnk", Build(kMainBank, "Main"));
+  WriteBankFile("A.bnk", Build(Action("One", 0x0403) + "tone ATone 48000 1 5 220\nevent Play_A One\n", "A"));
+  const int32_t poolsBefore = SN::MemoryMgr::GetNumPools();
+  ASSERT_EQ(Banks().LoadBankWait("Main.bnk", -1, nullptr), SN::SN_Success);
+  ASSERT_EQ(Banks().LoadBankWait("A.bnk", -1, nullptr), SN::SN_Success);
+  EXPECT_EQ(SN::MemoryMgr::GetNumPools(), poolsBefore + 2);  // a DATA pool of each bank's own
+  const SN::SnMediaRef held = Banks().GetMedia(Id("HitTone"));
+  ASSERT_NE(held.data, nullptr);
+  CallbackLog log;
+  ASSERT_EQ(Banks().UnloadBank(Id("Main"), nullptr, &CallbackLog::Record, &log), SN::SN_Success);
+  EXPECT_EQ(Banks().UnloadBankWait(Id("Main"), nullptr), SN::SN_BankNotLoaded);
+  SN::SoundEngine::Term();
+  // No callback after the engine went; the banks' pools and the default pool are gone.
+  EXPECT_EQ(log.Count(), 0u);
+  EXPECT_EQ(SN::MemoryMgr::GetNumPools(), poolsBefore - 1);
+  EXPECT_EQ(SN::g_pBankManager, nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(BankThread, BankManagerTest, ::testing::Values(0, 1),
+                         [](const ::testing::TestParamInfo<int>& info) { return info.param ? "Threaded" : "Caller"; });
+
+}  // namespace
