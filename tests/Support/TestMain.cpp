@@ -1,25 +1,54 @@
-// The main of every test binary: the tests, then the platform shut down before `main` returns.
+// The main of every test binary: a scratch folder of its own, the tests, then the platform shut down
+// before `main` returns.
 #include "Platform/Shutdown.h"
 #include "tests/Support/LiveThreads.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <stdlib.h>
+#include <unistd.h>
 
-#if defined(__SANITIZE_THREAD__)
-#include <sanitizer/common_interface_defs.h>
-#endif
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+namespace {
+
+std::string g_scratch;
+pid_t g_scratchOwner = 0;
+
+// A death test's forked child exits through here too: only the process that made the folder removes it.
+void RemoveScratchFolder() {
+  if (getpid() != g_scratchOwner) return;
+  std::error_code error;
+  std::filesystem::remove_all(g_scratch, error);
+}
+
+// Tests name their scratch files after what they hold, and test binaries of other builds run at the
+// same time on the same machine: each process gets a folder of its own for the temporary directory
+// (the C++ library's and the test framework's both), removed at exit, also when a test ends the
+// process early with `exit`.
+void MakeScratchFolder() {
+  std::error_code error;
+  std::string folder = (std::filesystem::temp_directory_path(error) / "orv_test_XXXXXX").string();
+  if (error || !mkdtemp(folder.data())) return;
+  setenv("TMPDIR", folder.c_str(), 1);
+  setenv("TEST_TMPDIR", folder.c_str(), 1);
+  g_scratch = folder;
+  g_scratchOwner = getpid();
+  std::atexit(RemoveScratchFolder);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
+  MakeScratchFolder();
   ::testing::InitGoogleTest(&argc, argv);
   int result = RUN_ALL_TESTS();
   // A device an area keeps for the whole run would otherwise keep the software rasteriser's
   // threads running into exit, where the leak checker stops the world around them.
   Platform::Shutdown();
-#if defined(__SANITIZE_THREAD__)
-  // ThreadSanitizer's own background thread is none of the code's: this stops and joins it.
-  __sanitizer_sandbox_on_notify(nullptr);
-#endif
   // Whatever still runs now runs through exit as well: a fault of the code that started it.
   const std::vector<std::string> left = OrvTest::OtherLiveThreads();
   if (!left.empty()) {
