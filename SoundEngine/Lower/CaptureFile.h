@@ -43,7 +43,9 @@ class CSnCaptureFile {
   SNRESULT WriteData(const void* data, uint32_t size);
   void FreeMarkers();
 
+  // The file's first bytes exactly, written at open and again at close.
   uint8_t m_header[kCaptureHeaderBytes] = {};
+  static_assert(sizeof(m_header) == 46, "the RIFF, fmt and data headers of a 16-bit PCM file");
   SnArray<Marker> m_markers;
   uint32_t m_lastMarkerId = 0;
   uint32_t m_dataBytes = 0;

@@ -203,6 +203,38 @@ TEST_F(OutputDeviceTest, ALostDeviceFallsToTheClockRetriesOnFourOfThirtyTwoFrame
   EXPECT_EQ(SinkLog().frames.back()[0], 0.5f);
 }
 
+TEST_F(OutputDeviceTest, FramesRunWithFlushToZeroAndGiveTheCallersSettingBack) {
+  InitWithMemorySink();
+  Tone().Set(StandardConfig(kMaskStereo), 1024, &StereoTone);
+  const uint32_t saved = _mm_getcsr();
+  _mm_setcsr(saved & ~0x8000u);
+  Render();
+  EXPECT_EQ(_mm_getcsr() & 0x8000u, 0u);
+  // The caller's other bits (here round toward zero) are left as they are.
+  _mm_setcsr((saved | 0x8000u | 0x6000u));
+  Render();
+  const uint32_t after = _mm_getcsr();
+  _mm_setcsr(saved);
+  EXPECT_EQ(after & 0xE000u, 0xE000u);
+  ASSERT_EQ(SinkLog().flushToZeroWhileWriting.size(), 2u);
+  EXPECT_EQ(SinkLog().flushToZeroWhileWriting[0], 0x8000u);
+  EXPECT_EQ(SinkLog().flushToZeroWhileWriting[1], 0x8000u);
+}
+
+TEST_F(OutputDeviceTest, ADeviceChangeMakesTheMainSinkAgainOnAnAllowedFrame) {
+  InitWithMemorySink();
+  Render(2);
+  const int made = SinkLog().made;
+  LowerEngine::NotifyDeviceChanged();
+  EXPECT_EQ(LowerEngine::MainDevice()->State(), SnDeviceState::OwnSink);  // seen at the next check
+  Render();  // frame 2: a new sink may be made
+  EXPECT_EQ(SinkLog().made, made + 1);
+  EXPECT_EQ(LowerEngine::MainDevice()->State(), SnDeviceState::OwnSink);
+  EXPECT_FALSE(LowerEngine::IsSuspendedModeActive());
+  Render(40);
+  EXPECT_EQ(SinkLog().made, made + 1);  // once only
+}
+
 TEST_F(OutputDeviceTest, TheSilentSinkCountsWholeFramesWithoutDrift) {
   ASSERT_EQ(SoundEngine::Init(&settings_, &platform_), SN_Success);
   CSnSinkDummy sink(StandardConfig(kMaskStereo));

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <unistd.h>
+#include <xmmintrin.h>
 
 #include <atomic>
 #include <cmath>
@@ -56,6 +57,7 @@ struct MemorySinkLog {
   uint32_t framesNeeded = 1;      // what IsDataNeeded reports
   bool lost = false;              // IsDataNeeded reports a lost device
   bool refuseInit = false;
+  std::vector<uint32_t> flushToZeroWhileWriting;  // the MXCSR flush-to-zero bit at each write
   SN::SnChannelConfig config = SN::StandardConfig(SN::kMaskStereo);
   SN::CSnOutputDevice* context = nullptr;
 };
@@ -92,6 +94,7 @@ class MemorySink final : public SN::CSnSink {
     return SinkLog().lost ? SN::SN_Failure : SN::SN_Success;
   }
   void WriteFrame() override {
+    SinkLog().flushToZeroWhileWriting.push_back(_mm_getcsr() & 0x8000u);
     const uint32_t channels = SN::ChannelCount(m_frameBuffer.channelConfig);
     SinkLog().frames.emplace_back(m_frameBuffer.samples, m_frameBuffer.samples + channels * m_frameBuffer.validFrames);
     SinkLog().layouts.push_back(m_frameBuffer.channelConfig);
