@@ -148,15 +148,18 @@ void CSnPlayingIDCallbackMgr::FinaliseAndUnlock(Entry* entry, std::unique_lock<P
   entry->parameters.Term();
   PoolDelete(g_DefaultPoolId, entry);
 
+  const bool calls = callback && (flags & SnCallback_EndOfEvent);
+  if (calls) CountCallback();
   lock.unlock();
-  if (callback && (flags & SnCallback_EndOfEvent)) Call(callback, SnCallback_EndOfEvent, &info);
+  if (calls) Call(callback, SnCallback_EndOfEvent, &info);
+}
+
+void CSnPlayingIDCallbackMgr::CountCallback() {
+  std::lock_guard<std::mutex> guard(m_runningLock);
+  ++m_running;
 }
 
 void CSnPlayingIDCallbackMgr::Call(SnCallbackFunc callback, uint32_t type, SnCallbackInfo* info) {
-  {
-    std::lock_guard<std::mutex> guard(m_runningLock);
-    ++m_running;
-  }
   ++t_runningHere;
   callback(type, info);
   --t_runningHere;
@@ -172,6 +175,7 @@ void CSnPlayingIDCallbackMgr::Notify(uint32_t playingId, uint32_t type, Fill&& f
   if (!entry || !entry->callback || !(entry->flags & type)) return;
   const SnCallbackFunc callback = entry->callback;
   SnCallbackInfo* info = fill(*entry);
+  CountCallback();
   lock.unlock();
   Call(callback, type, info);
 }

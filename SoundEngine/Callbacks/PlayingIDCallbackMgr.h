@@ -83,6 +83,10 @@ class CSnPlayingIDCallbackMgr final : public ISnPlayingIdPendingCounts {
   // Called with the lock held once; returns with it released.
   void FinaliseAndUnlock(Entry* entry, std::unique_lock<Platform::ReentrantLock>& lock);
   // Runs the callback without the lock, counted as running.
+  // Counts a callback as running; called before the entry lock goes, so that a cancel taking that
+  // lock next waits for this callback.
+  void CountCallback();
+  // Runs a callback CountCallback counted.
   void Call(SnCallbackFunc callback, uint32_t type, SnCallbackInfo* info);
   void WaitForOtherCallbacks();
   template <typename Fill>

@@ -2,6 +2,8 @@
 // image, unloads through the audio thread's message, media handed out and given back, refused loads
 // leaving the object index as it was, and the faults of bank input it stops.
 #include <atomic>
+#include <fstream>
+#include <mutex>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -315,7 +317,168 @@ TEST_P(BankManagerTest, TermWithBanksLoadedAndUnloadingLetsEverythingGo) {
   EXPECT_EQ(SN::g_pBankManager, nullptr);
 }
 
+// An outside loader (as the music engine's) that makes two objects of each object it is given,
+// though the bank made room for one.
+class TestNode final : public SN::CSnIndexedObject {
+ public:
+  explicit TestNode(uint32_t id) : CSnIndexedObject(id, SN::SnIndex_Nodes) {}
+};
+SN::SNRESULT TwoObjectsEach(const SN::SnHircObjectHeader& header, SN::CSnLoadedBank* bank, uint32_t) {
+  SN::CSnSoundBankReader* reader = bank->LoadingReader();
+  const uint8_t* payload = reader->GetData(header.size);
+  if (!payload) return SN::SN_Failure;
+  uint32_t id = 0;
+  memcpy(&id, payload, sizeof id);
+  reader->ReleaseData();
+  for (uint32_t i = 0; i < 2; ++i) {
+    auto* node = SN::PoolNew<TestNode>(SN::g_DefaultPoolId, id + i);
+    if (!node) return SN::SN_InsufficientMemory;
+    SN::g_pObjectIndex->List(SN::SnIndex_Nodes).Insert(node);
+    bank->AddObject(node);
+  }
+  return SN::SN_Success;
+}
+
+TEST_P(BankManagerTest, AnObjectFindingTheObjectListFullIsLetGo) {
+  SN::SoundEngine::SetExtraHircObjectLoader(&TwoObjectsEach);
+  WriteBankFile("Music.bnk", Build("object 11 @600 00\n", "Music"));
+  ASSERT_EQ(Banks().LoadBankWait("Music.bnk", -1, nullptr), SN::SN_Success);
+  EXPECT_EQ(Objects(SN::SnIndex_Nodes), 1u);  // the one the bank had room for
+  EXPECT_EQ(Banks().UnloadBankWait(Id("Music"), nullptr), SN::SN_Success);
+  EXPECT_EQ(Objects(SN::SnIndex_Nodes), 0u);
+}
+
 INSTANTIATE_TEST_SUITE_P(BankThread, BankManagerTest, ::testing::Values(0, 1),
                          [](const ::testing::TestParamInfo<int>& info) { return info.param ? "Threaded" : "Caller"; });
+
+}  // namespace
+
+namespace {
+
+// Whether thread `tid` of this process sleeps in the kernel (blocked on a lock or a condition).
+// Without /proc it counts as asleep, so that no caller waits for ever on it.
+bool ThreadSleeps(uint64_t tid) {
+  std::ifstream stat("/proc/self/task/" + std::to_string(tid) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line)) return true;
+  const size_t name = line.rfind(')');
+  return name == std::string::npos || name + 2 >= line.size() || line[name + 2] == 'S';
+}
+
+class BankThreadTest : public BankTest::BankFixture {
+ protected:
+  void AdjustSettings(SN::SnInitSettings& settings) override { settings.useBankThread = 1; }
+  SN::CSnThreadedSoundBankManager& Banks() { return *static_cast<SN::CSnThreadedSoundBankManager*>(SN::g_pBankManager); }
+  void SetUp() override {
+    BankFixture::SetUp();
+    previousAction_ = SN::SetHircKind(3, &kActionKind);
+  }
+  void TearDown() override {
+    SN::SetHircKind(3, previousAction_);
+    BankFixture::TearDown();
+  }
+  bool HasEventNamed(const char* name) {
+    SN::CSnIndexedObject* event = SN::g_pObjectIndex->List(SN::SnIndex_Events).FindAndAddRef(Id(name));
+    if (event) event->Release();
+    return event != nullptr;
+  }
+  const SN::SnHircKind* previousAction_ = nullptr;
+};
+
+TEST_F(BankThreadTest, ElevenCommandsQueuedBeforeTheThreadRunsRunInOrder) {
+  Banks().HoldThread();
+  CallbackLog log;
+  for (uint32_t i = 0; i < 11; ++i) ASSERT_EQ(Banks().UnloadBank(100 + i, nullptr, &CallbackLog::Record, &log), SN::SN_Success);
+  EXPECT_EQ(Banks().QueuedCount(), 11u);  // ten nodes of the block and one from the pool
+  Banks().ReleaseThread();
+  EXPECT_EQ(Banks().UnloadBankWait(1, nullptr), SN::SN_BankNotLoaded);
+  ASSERT_EQ(log.Count(), 11u);
+  for (uint32_t i = 0; i < 11; ++i) EXPECT_EQ(log.calls[i].id, 100 + i);
+}
+
+TEST_F(BankThreadTest, AWaitingLoadReturnsTheLoadsOwnResult) {
+  WriteBankFile("Old.bnk", Build("version 112\nevent Play_Old\n", "Old"));
+  EXPECT_EQ(Banks().LoadBankWait("Old.bnk", -1, nullptr), SN::SN_WrongBankVersion);
+}
+
+TEST_F(BankThreadTest, StoppingWithCommandsQueuedReleasesWaitersAndWithdrawsCookies) {
+  WriteBankFile("A.bnk", Build(Action("One", 0x0403) + "event Play_A One\n", "A"));
+  Banks().HoldThread();
+  CallbackLog log;
+  ASSERT_EQ(Banks().LoadBank("A.bnk", &CallbackLog::Record, &log, -1, nullptr), SN::SN_Success);
+  std::atomic<int> waited{0};
+  std::thread waiter([&] { waited = int(Banks().LoadBankWait(Id("A"), -1)); });
+  while (Banks().QueuedCount() < 2) std::this_thread::yield();
+  Banks().StopThread();
+  waiter.join();
+  EXPECT_EQ(waited.load(), int(SN::SN_Failure));
+  EXPECT_EQ(log.Count(), 0u);
+  EXPECT_FALSE(HasEventNamed("Play_A"));
+  // The cookie's entry went with its command: a cancel returns at once.
+  Banks().CancelCookie(&log);
+  // Nothing runs any more: a command is refused.
+  EXPECT_EQ(Banks().LoadBank(Id("A"), &CallbackLog::Record, &log, -1), SN::SN_Failure);
+}
+
+struct BlockingCallback {
+  Platform::Event entered{Platform::Event::Reset::Manual};
+  Platform::Event release{Platform::Event::Reset::Manual};
+  std::atomic<bool> finished{false};
+  static void Run(uint32_t, const void*, SN::SNRESULT, int32_t, void* cookie) {
+    auto* self = static_cast<BlockingCallback*>(cookie);
+    self->entered.Set();
+    self->release.Wait(Platform::kWaitForever);
+    self->finished = true;
+  }
+};
+
+TEST_F(BankThreadTest, ACancelWaitsForARunningCallback) {
+  BlockingCallback callback;
+  ASSERT_EQ(Banks().UnloadBank(5, nullptr, &BlockingCallback::Run, &callback), SN::SN_Success);
+  callback.entered.Wait(Platform::kWaitForever);
+  std::atomic<uint64_t> canceller{0};
+  std::atomic<bool> returned{false};
+  std::thread game([&] {
+    canceller = Platform::CurrentThreadId();
+    Banks().CancelCookie(&callback);
+    returned = true;
+  });
+  while (!canceller.load()) std::this_thread::yield();
+  while (!returned.load() && !ThreadSleeps(canceller.load())) std::this_thread::yield();
+  EXPECT_FALSE(returned.load()) << "the cancel returned while the callback still ran";
+  callback.release.Set();
+  game.join();
+  EXPECT_TRUE(callback.finished.load());
+}
+
+// The cookie set alone, on threads of the test's own.
+class PendingCookieSetTest : public BankTest::BankFixture {};
+
+void CancelInside(uint32_t, const void*, SN::SNRESULT, int32_t, void* cookie);
+struct InsideCancel {
+  SN::CSnPendingCookieSet* set;
+  int calls = 0;
+};
+void CancelInside(uint32_t, const void*, SN::SNRESULT, int32_t, void* cookie) {
+  auto* self = static_cast<InsideCancel*>(cookie);
+  ++self->calls;
+  self->set->CancelAndWait(cookie, false);  // not the bank thread, yet it must not wait for itself
+}
+
+TEST_F(PendingCookieSetTest, CancelledCallbacksAreNotCalledAndACancelInsideOneReturns) {
+  SN::CSnPendingCookieSet set;
+  InsideCancel inside{&set};
+  ASSERT_EQ(set.AddPending(&inside), SN::SN_Success);
+  ASSERT_EQ(set.AddPending(&inside), SN::SN_Success);
+  set.DoCallback(&CancelInside, 1, nullptr, SN::SN_Success, -1, &inside);
+  EXPECT_EQ(inside.calls, 1);
+  // The second was cancelled from inside the first.
+  set.DoCallback(&CancelInside, 1, nullptr, SN::SN_Success, -1, &inside);
+  EXPECT_EQ(inside.calls, 1);
+  EXPECT_EQ(set.PendingCount(&inside), 0u);
+  // A cookie without an entry calls nothing.
+  set.DoCallback(&CancelInside, 1, nullptr, SN::SN_Success, -1, &inside);
+  EXPECT_EQ(inside.calls, 1);
+}
 
 }  // namespace
