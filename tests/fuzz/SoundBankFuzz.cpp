@@ -1,6 +1,7 @@
 // Fuzz target of the bank chunk loop: an image read from memory into a bank that takes every object,
 // the media index and the media, with a running sound engine for the global chunks, in a normal and a
-// structure-only load, with and without a music hook.
+// structure-only load, with and without a music hook; then loaded and unloaded by the engine's bank
+// manager, in place and copied.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -9,6 +10,7 @@
 #include "Platform/VirtualMemory.h"
 #include "SoundEngine/Banks/BankChunks.h"
 #include "SoundEngine/Banks/LoadedBank.h"
+#include "SoundEngine/Banks/SoundBankManager.h"
 #include "SoundEngine/Banks/SoundBankReader.h"
 #include "SoundEngine/GameSyncHooks.h"
 #include "SoundEngine/SoundEngine.h"
@@ -90,6 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   SN::SnInitSettings settings;
   SN::SoundEngine::GetDefaultInitSettings(settings);
   settings.useAudioThread = 0;
+  settings.useBankThread = 0;
   settings.defaultPoolBytes = 4 * 1024 * 1024;
   if (SN::SoundEngine::Init(&settings, nullptr) != SN::SN_Success) abort();
   // An exact copy, so that a read past the image lands outside it.
@@ -106,6 +109,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   SN::SoundEngine::SetExtraHircObjectLoader(nullptr);
   reader.Term();
+  // The real records: whatever a load made, its unload (or its failure) gives back.
+  if (SN::g_pBankManager && size >= 28) {
+    for (bool copied : {false, true}) {
+      uint32_t bankId = 0;
+      if (SN::g_pBankManager->LoadBankImageWait(image.data(), uint32_t(image.size()), copied, -1, &bankId) ==
+          SN::SN_Success)
+        SN::g_pBankManager->UnloadBankWait(bankId, copied ? nullptr : image.data());
+    }
+  }
   SN::SoundEngine::Term();
   return 0;
 }
