@@ -265,3 +265,38 @@ TEST_F(OutputDeviceTest, TheSilentSinkCountsWholeFramesWithoutDrift) {
 }
 
 }  // namespace
+
+namespace {
+
+using namespace SN;
+
+class DeviceReaderTest : public OutputTest::OutputFixture {};
+
+// Game threads read the device list while the audio thread adds and frees devices.
+TEST_F(DeviceReaderTest, ReadersOnAnotherThreadMeetOnlyWholeDevices) {
+  InitWithMemorySink();
+  std::atomic<bool> done{false};
+  std::atomic<uint32_t> seen{0};
+  std::thread reader([&] {
+    while (!done.load()) {
+      uint32_t count = 0;
+      float height = 0.0f;
+      if (SoundEngine::GetSpeakerConfiguration(8, 3) == 0x3102u) ++seen;
+      if (SoundEngine::GetSpeakerAngles(nullptr, count, height, 8, 3) == SN_Success && count == 3) ++seen;
+      uint32_t rule = 0;
+      SoundEngine::GetPanningRule(rule, 8, 3);
+    }
+  });
+  for (int cycle = 0; cycle < 50; ++cycle) {
+    ASSERT_EQ(SoundEngine::AddSecondaryOutput(3, 8, 0), SN_Success);
+    Render();
+    ASSERT_EQ(SoundEngine::RemoveSecondaryOutput(3, 8), SN_Success);
+    Render();
+  }
+  done = true;
+  reader.join();
+  EXPECT_EQ(LowerEngine::FindOutputDevice(8, 3), nullptr);
+  EXPECT_EQ(LowerEngine::OutputDeviceCount(), 1u);
+}
+
+}  // namespace
