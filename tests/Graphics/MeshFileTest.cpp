@@ -5,6 +5,9 @@
 #include "tests/Graphics/ResourceTestSupport.h"
 
 #include <cstring>
+#include <map>
+#include <string>
+#include <tuple>
 
 namespace {
 
@@ -129,6 +132,50 @@ TEST_F(MeshFiles, SkinnedMeshAndAnimationsRoundTripThroughTheWriter) {
   EXPECT_EQ(mesh->GetIndexCount(), source.indices.size());
   EXPECT_EQ(mesh->GetPointList().size(), source.vertices.size());
   EXPECT_NE(mesh->m_skinnedVertexBuffer, nullptr);
+}
+
+// Every face of the sample shapes, as the mesh manager reads their files: its three corners carry one
+// unit normal, lie in the face's plane `half` out along that normal from the shape's axis (the bar's
+// lies along x, so the distance is taken across it), and are wound counter-clockwise seen from
+// outside. Each of the bar's four sides has two triangles per segment.
+TEST_F(MeshFiles, EveryFaceOfTheSampleShapesCarriesItsOwnOutwardNormalAndWinding) {
+  const std::vector<uint8_t> animation = WriteAnimationBytes({MakeBendClip("Idle", 2, 2, 0.1f)});
+  struct Shape {
+    const char* name;
+    MeshFileData data;
+    float half;
+  };
+  const uint32_t segments = 3;
+  for (const Shape& shape : {Shape{"Bar", MakeSkinnedBar(segments, 2), 0.25f}, Shape{"Box", MakeBox(1, 1, 1), 0.5f}}) {
+    SCOPED_TRACE(shape.name);
+    const bool bar = std::string(shape.name) == "Bar";
+    const std::string name = WriteMesh(shape.name, WriteMeshBytes(shape.data), bar ? &animation : nullptr);
+    Graphics::Mesh* mesh = Base::Resources<Graphics::Mesh>::Instance().GetResourceByName(name);
+    ASSERT_NE(mesh, nullptr);
+    ASSERT_EQ(mesh->m_indices.size() % 3, 0u);
+    std::map<std::tuple<float, float, float>, int> sides;
+    for (size_t t = 0; t < mesh->m_indices.size(); t += 3) {
+      const Base::Vec4& n = mesh->m_vertices[mesh->m_indices[t]].normal;
+      const Base::Vec3 normal(n.x, n.y, n.z);
+      ++sides[{n.x, n.y, n.z}];
+      EXPECT_NEAR(normal.Length(), 1.0f, 1e-6f) << "triangle " << t / 3;
+      Base::Vec3 p[3];
+      for (int i = 0; i < 3; ++i) {
+        const Graphics::MeshVertex& v = mesh->m_vertices[mesh->m_indices[t + size_t(i)]];
+        EXPECT_EQ(v.normal, n) << "triangle " << t / 3 << " corner " << i;
+        p[i] = Base::Vec3(v.position.x, v.position.y, v.position.z);
+        const Base::Vec3 across = bar ? Base::Vec3(0, p[i].y, p[i].z) : p[i];
+        EXPECT_NEAR(across.Dot(normal), shape.half, 1e-6f) << "triangle " << t / 3 << " corner " << i;
+      }
+      EXPECT_GT((p[1] - p[0]).Cross(p[2] - p[0]).Dot(normal), 0.0f) << "triangle " << t / 3;
+    }
+    if (bar) {
+      const std::map<std::tuple<float, float, float>, int> four = {
+          {{0.0f, 0.0f, -1.0f}, 2 * segments}, {{0.0f, 1.0f, 0.0f}, 2 * segments},
+          {{0.0f, 0.0f, 1.0f}, 2 * segments}, {{0.0f, -1.0f, 0.0f}, 2 * segments}};
+      EXPECT_EQ(sides, four);
+    }
+  }
 }
 
 TEST_F(MeshFiles, AbsentAnimationNamesAreNotFoundWithAWarning) {

@@ -148,7 +148,10 @@ MeshFileData MakeSkinnedBar(uint32_t segments, uint32_t bones) {
   segments = std::max(segments, 1u);
   bones = std::max(bones, 1u);
   const float length = 4.0f, half = 0.25f;
+  // The corners of a section in (y, z), going round from the bottom front; face k runs from corner k
+  // to corner k + 1 and faces -z, +y, +z and -y in turn.
   const float ring[4][2] = {{-half, -half}, {half, -half}, {half, half}, {-half, half}};
+  const float faceNormal[4][2] = {{0, -1}, {1, 0}, {0, 1}, {-1, 0}};
   for (uint32_t s = 0; s <= segments; ++s) {
     const float t = float(s) / float(segments);
     const float x = t * length;
@@ -157,17 +160,28 @@ MeshFileData MakeSkinnedBar(uint32_t segments, uint32_t bones) {
     const uint32_t b0 = std::min(uint32_t(along), bones - 1);
     const uint32_t b1 = std::min(b0 + 1, bones - 1);
     const float w1 = along - float(b0);
+    // Each corner twice, once for each face it bounds, so that every face is flat-shaded by its own
+    // normal: the first four serve the faces across z (0 and 2), the last four those across y (1 and 3).
     for (int side = 0; side < 2; ++side)
-      for (const auto& c : ring) {
-        const float ny = side ? c[0] / half : 0, nz = side ? 0 : c[1] / half;
-        mesh.vertices.push_back(V(x, c[0], c[1], t, float(side), 0, ny * 0.7071f, nz * 0.7071f));
+      for (uint32_t c = 0; c < 4; ++c) {
+        const uint32_t face = side == 0 ? (c < 2 ? 0 : 2) : (c == 1 || c == 2 ? 1 : 3);
+        const bool starts = c == face;  // v runs across the face from its first corner to its second
+        const float* n = faceNormal[face];
+        const float* across = faceNormal[(face + 1) % 4];
+        mesh.vertices.push_back({{x, ring[c][0], ring[c][1]},
+                                 {t, starts ? 0.0f : 1.0f},
+                                 {0, n[0], n[1]},
+                                 {1, 0, 0},
+                                 {0, across[0], across[1]}});
         mesh.skin.push_back({{b0, b1, 0, 0}, {1 - w1, w1, 0, 0}});
       }
     if (s == segments) break;
     const uint32_t at = s * 8, next = (s + 1) * 8;
     for (uint32_t k = 0; k < 4; ++k) {
-      const uint32_t k1 = (k + 1) % 4;
-      mesh.indices.insert(mesh.indices.end(), {at + k, next + k, next + k1, at + k, next + k1, at + k1});
+      const uint32_t k1 = (k + 1) % 4, copy = (k % 2) * 4;
+      // Wound as the boxes are: counter-clockwise seen from outside.
+      mesh.indices.insert(mesh.indices.end(), {at + copy + k, next + copy + k1, next + copy + k, at + copy + k,
+                                               at + copy + k1, next + copy + k1});
     }
   }
   for (uint32_t b = 0; b < bones; ++b) {

@@ -63,8 +63,9 @@ bool WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 MeshFileData MakeBox(float sizeX, float sizeY, float sizeZ);
 MeshFileData MakePlane(float size);
 MeshFileData MakePyramid(float size);
-// A bar along x of `segments` box sections, skinned to `bones` bones laid end to end, each bone
-// parented to the one before; about 8 x (segments + 1) vertices.
+// A bar along x of `segments` box sections (four flat sides, each with its own outward normal; open
+// ends), skinned to `bones` bones laid end to end, each bone parented to the one before;
+// 8 x (segments + 1) vertices.
 MeshFileData MakeSkinnedBar(uint32_t segments, uint32_t bones);
 // A clip of `frames` frames bending every bone about z by up to `amplitude` radians.
 AnimationClip MakeBendClip(const std::string& name, uint32_t bones, uint32_t frames, float amplitude);

@@ -1,8 +1,9 @@
 // Skinned model instances of the geometry and shadow passes. Slot 0: the 112-byte skinned vertex
 // (four bone indices and weights; the tangent is not read, which keeps the inputs within the sixteen
-// attributes a vertex shader may have); slots 1 and 2 as for static models. The bone matrices (vertex
-// constant slot 1) are uploaded as the engine stores them, so GLSL reads each one transposed and a
-// row vector times it applies the engine's matrix.
+// attributes a vertex shader may have); slots 1 and 2 as for static models. The animation controller
+// keeps each bone matrix transposed and the bone matrices (vertex constant slot 1) are uploaded as it
+// keeps them, so GLSL's column-major reading gives back the engine's column-vector matrix: it
+// multiplies a column vector on its right, as the world matrix does.
 #version 450
 layout(location = 0) in vec4 in_POSITION;
 layout(location = 1) in vec4 in_TEXCOORD;
@@ -26,8 +27,8 @@ void main() {
   vec4 normal = vec4(0.0);
   for (int i = 0; i < 4; ++i) {
     mat4 bone = g_bones[min(in_BLENDINDICES[i], 127u)];
-    position += in_BLENDWEIGHT[i] * (vec4(in_POSITION.xyz, 1.0) * bone);
-    normal += in_BLENDWEIGHT[i] * (vec4(in_NORMAL.xyz, 0.0) * bone);
+    position += in_BLENDWEIGHT[i] * (bone * vec4(in_POSITION.xyz, 1.0));
+    normal += in_BLENDWEIGHT[i] * (bone * vec4(in_NORMAL.xyz, 0.0));
   }
   if (dot(in_BLENDWEIGHT, vec4(1.0)) <= 0.0) {
     position = vec4(in_POSITION.xyz, 1.0);
