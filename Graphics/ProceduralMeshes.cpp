@@ -3,6 +3,7 @@
 #include "Graphics/ProceduralMeshes.h"
 
 #include "Graphics/Log.h"
+#include "Graphics/RenderCore.h"
 #include "Graphics/ResourceCollection.h"
 
 #include <algorithm>
@@ -241,8 +242,9 @@ uint32_t CreateQuadMesh(float size, bool inverted) {
 }
 
 uint32_t GetQuadMesh() {
-  static const uint32_t id = CreateQuadMesh(1);
-  return id;
+  // The render core's quad, built with its device: an id kept here from first use would outlive the
+  // render core's shutdown, which empties the mesh manager, and name another mesh or none afterwards.
+  return RenderCore::GetInstance().GetMeshID(RenderCore::QuadMesh);
 }
 
 }  // namespace Graphics

@@ -17,7 +17,7 @@ uint32_t CreateSphereMesh(float diameter, uint32_t tessellation, bool inverted =
 uint32_t CreateTorusMesh(float diameter, float thickness, uint32_t tessellation, bool inverted = false);
 uint32_t CreateQuadMesh(float size, bool inverted = false);
 
-// The shared unit quad, built on first use.
+// The shared unit quad (size 1): the render core's, made again with each of its devices.
 uint32_t GetQuadMesh();
 
 void CreateCylinderCap(std::vector<MeshVertex>& vertices, std::vector<uint32_t>& indices, uint32_t tessellation,

@@ -1,6 +1,6 @@
 // Writes the binary sample content of the game under a content folder: the fallback mesh and a few
-// static meshes, a skinned mesh with its animations, the white texture, a checker texture and a sky
-// cube map.   MakeContent <content folder>
+// static meshes, a skinned mesh with its animations, the white texture, a checker texture, the
+// particles' soft round sprite and a sky cube map.   MakeContent <content folder>
 #include "tools/ContentWriters/MeshWriter.h"
 #include "tools/ContentWriters/TextureWriters.h"
 
@@ -38,6 +38,22 @@ std::vector<uint8_t> SkyFace(uint32_t face, uint32_t size) {
   return texels;
 }
 
+// RGBA8 texels of the particles' default sprite: a white disc that fades from full at its centre to
+// nothing at its rim, and nothing outside it. Particles blend with premultiplied alpha, so the colour
+// fades with the alpha.
+std::vector<uint8_t> SoftDot(uint32_t size) {
+  std::vector<uint8_t> texels;
+  const float centre = float(size) / 2.0f;
+  for (uint32_t y = 0; y < size; ++y)
+    for (uint32_t x = 0; x < size; ++x) {
+      const float dx = (float(x) + 0.5f - centre) / centre, dy = (float(y) + 0.5f - centre) / centre;
+      const float inside = std::max(1.0f - (dx * dx + dy * dy), 0.0f);
+      const uint8_t a = uint8_t(inside * inside * 255.0f + 0.5f);
+      for (int c = 0; c < 4; ++c) texels.push_back(a);
+    }
+  return texels;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -67,6 +83,9 @@ int main(int argc, char** argv) {
     for (uint32_t x = 0; x < 64; ++x)
       for (int c = 0; c < 3; ++c) rows.push_back(((x / 8 + y / 8) % 2) ? 230 : 40);
   ok = ok && WritePng(root + "/textures/Checker.png", checker, rows);
+  PngDesc dot;
+  dot.width = dot.height = 64;
+  ok = ok && WritePng(root + "/textures/normal_4.png", dot, SoftDot(64));
 
   DdsDesc sky;
   sky.width = sky.height = 16;

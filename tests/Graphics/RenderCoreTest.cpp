@@ -4,6 +4,7 @@
 #include "Graphics/DebugDraw.h"
 #include "Graphics/DepthBuffer.h"
 #include "Graphics/Mesh.h"
+#include "Graphics/ProceduralMeshes.h"
 #include "tests/Graphics/RenderSceneSupport.h"
 
 #include <unistd.h>
@@ -100,6 +101,28 @@ TEST_F(RenderCoreSetUp, AMissingShaderStopsTheSetUpAndTheCoreRefusesToDraw) {
   }
   fs::current_path(home);
   fs::remove_all(root);
+}
+
+// The shared unit quad that particles are drawn with, corners at (+-1, +-1, 0), is still a quad once
+// the render core has shut down (emptying the mesh manager) and started again behind a mesh loaded
+// first.
+TEST_F(RenderCoreSetUp, TheSharedQuadIsAQuadAgainAfterTheRenderCoreStartsAnew) {
+  Base::Resources<Graphics::Mesh>& meshes = Base::Resources<Graphics::Mesh>::Instance();
+  auto expectUnitQuad = [&meshes](uint32_t id) {
+    Graphics::Mesh* quad = meshes.GetResourceById(id);
+    ASSERT_NE(quad, nullptr);
+    EXPECT_EQ(quad->GetVertexCount(), 4u);
+    EXPECT_EQ(quad->GetIndexCount(), 6u);
+    EXPECT_EQ(quad->m_boundsMin, Vec3(-1, -1, 0));
+    EXPECT_EQ(quad->m_boundsMax, Vec3(1, 1, 0));
+  };
+  Graphics::RenderCore& core = Graphics::RenderCore::GetInstance();
+  ASSERT_TRUE(core.IsInitialized());
+  expectUnitQuad(Graphics::GetQuadMesh());
+  core.Shutdown();
+  ASSERT_NE(meshes.GetResourceByName("Crate.cong"), nullptr);
+  ASSERT_TRUE(Graphics::RenderCore::GetInstance().IsInitialized());
+  expectUnitQuad(Graphics::GetQuadMesh());
 }
 
 class RenderPasses : public SceneFixture {};

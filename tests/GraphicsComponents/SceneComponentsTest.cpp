@@ -316,6 +316,7 @@ TEST_F(SceneComponents, ParticlesDrawAsCameraFacingQuadsInTheirColour) {
   fire->SetStartColor(Vec4(255, 0, 0, 255));
   fire->SetColorEnd(Vec4(255, 0, 0, 255));
   fire->SetBlendState(0);
+  fire->SetTexture("NoSuchSprite.png");
   InitializeAll();
   space_->GetHooks().Call("LogicUpdate", 1.0f / 60.0f);
   ASSERT_EQ(fire->m_particlePool.GetObjectsInUse(), 1u);
@@ -324,6 +325,44 @@ TEST_F(SceneComponents, ParticlesDrawAsCameraFacingQuadsInTheirColour) {
   EXPECT_GT(int(at.r), 200);
   EXPECT_LT(int(at.g), 40);
   EXPECT_LT(away.Brightness(), 30);
+}
+
+// A particle system left at its defaults finds its own texture, the content's soft round sprite: a
+// quad bright at its particle, half as bright half way out, and nothing drawn in its corners.
+TEST_F(SceneComponents, AParticleSystemAtItsDefaultsDrawsItsSoftRoundSpriteWithoutAComplaint) {
+  Graphics::Camera* camera = AddCamera();
+  auto* sparks = Add<Graphics::ParticleSystem>(Vec3(0, 0, 0), Core::ComponentType_ParticleSystem);
+  InitializeAll();
+  for (int i = 0; i < 3; ++i) {
+    space_->GetHooks().Call("LogicUpdate", 1.0f / 60.0f);
+    Frame(camera);
+  }
+  const std::string log = log_.Take();
+  EXPECT_EQ(log.find("[ Error ]"), std::string::npos) << log;
+  EXPECT_EQ(log.find("[Warning]"), std::string::npos) << log;
+  EXPECT_EQ(sparks->GetTexture(), "normal_4.png");
+
+  // One still particle whose quad, facing the camera straight on, reaches three units each way.
+  sparks->SetParticleCount(1);
+  sparks->SetEmissionRate(600.0f);
+  sparks->SetLifeTime(10.0f);
+  sparks->SetStartSpeed(0.0f);
+  sparks->SetScaleStart(Base::Vec2(3.0f, 3.0f));
+  sparks->SetScaleEnd(Base::Vec2(3.0f, 3.0f));
+  space_->GetHooks().Call("LogicUpdate", 1.0f / 60.0f);
+  ASSERT_EQ(sparks->m_drawList.size(), 1u);
+  const Vec3 at = sparks->m_drawList.front()->position;
+  const std::vector<Pixel> px = Frame(camera);
+  // The sprite's alpha, and its colour with it, is (1 - r^2)^2 at r radii out: 1 at the centre,
+  // 0.5625 half way (143 of 255), 0 past the rim, which the quad's corners (r 1.2) lie beyond.
+  const Pixel centre = AtWorld(px, at), half = AtWorld(px, at + Vec3(1.5f, 0, 0));
+  const Pixel corner = AtWorld(px, at + Vec3(2.6f, 2.6f, 0)), belowLeft = AtWorld(px, at + Vec3(-2.6f, -2.6f, 0));
+  EXPECT_GT(int(centre.r), 235);
+  EXPECT_NEAR(int(half.r), 143, 20);
+  EXPECT_EQ(half.r, half.b);
+  EXPECT_LT(corner.Brightness(), 15);
+  EXPECT_LT(belowLeft.Brightness(), 15);
+  EXPECT_EQ(log_.Take().find("[ Error ]"), std::string::npos);
 }
 
 TEST_F(SceneComponents, ParticleSystemsEmitAgeAndPulseByTheirSettings) {
