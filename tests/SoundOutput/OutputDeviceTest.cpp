@@ -235,6 +235,25 @@ TEST_F(OutputDeviceTest, ADeviceChangeMakesTheMainSinkAgainOnAnAllowedFrame) {
   EXPECT_EQ(SinkLog().made, made + 1);  // once only
 }
 
+TEST_F(OutputDeviceTest, AStarvedSinkIsAcknowledgedAndNotedAtMostOnceInEightFrames) {
+  InitWithMemorySink();
+  Render(5);
+  EXPECT_EQ(LowerEngine::LastStarvationFrame(), 0xFFFFFFFFu);
+  SinkLog().starved = true;
+  Render();  // frame 5
+  EXPECT_FALSE(SinkLog().starved);
+  EXPECT_EQ(LowerEngine::LastStarvationFrame(), 5u);
+  Render();
+  SinkLog().starved = true;
+  Render();  // frame 7: acknowledged, not noted
+  EXPECT_FALSE(SinkLog().starved);
+  EXPECT_EQ(LowerEngine::LastStarvationFrame(), 5u);
+  Render(5);
+  SinkLog().starved = true;
+  Render();  // frame 13: eight frames on
+  EXPECT_EQ(LowerEngine::LastStarvationFrame(), 13u);
+}
+
 TEST_F(OutputDeviceTest, TheSilentSinkCountsWholeFramesWithoutDrift) {
   ASSERT_EQ(SoundEngine::Init(&settings_, &platform_), SN_Success);
   CSnSinkDummy sink(StandardConfig(kMaskStereo));

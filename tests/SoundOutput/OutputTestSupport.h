@@ -58,6 +58,7 @@ struct MemorySinkLog {
   uint32_t framesNeeded = 1;      // what IsDataNeeded reports
   bool lost = false;              // IsDataNeeded reports a lost device
   bool refuseInit = false;
+  bool starved = false;  // what IsStarved reports until the device acknowledges it
   std::vector<uint32_t> flushToZeroWhileWriting;  // the MXCSR flush-to-zero bit at each write
   SN::SnChannelConfig config = SN::StandardConfig(SN::kMaskStereo);
   SN::CSnOutputDevice* context = nullptr;
@@ -101,6 +102,8 @@ class MemorySink final : public SN::CSnSink {
     SinkLog().layouts.push_back(m_frameBuffer.channelConfig);
   }
   void WriteSilence() override { ++SinkLog().silentFrames; }
+  bool IsStarved() override { return SinkLog().starved; }
+  void ResetStarved() override { SinkLog().starved = false; }
   uint32_t GetWaitTime() override { return 1; }
 };
 
