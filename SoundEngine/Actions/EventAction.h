@@ -40,6 +40,10 @@ class CSnEventAction : public CSnIndexedObject {
   virtual void NotifyPendingEnded(const CSnPendingActionItem&) {}
   // A continue-playback action's own check of whether it wants the pending notification.
   virtual bool WantsPendingNotification() { return false; }
+  // What preparing the action's event prepares besides its target: the bank a play action names
+  // and the event a play-event action names (0: none).
+  virtual uint32_t NamedBankId() const { return 0; }
+  virtual uint32_t NamedEventId() const { return 0; }
 
   uint16_t ActionType() const { return m_actionType; }
   uint32_t TargetId() const { return m_targetId; }

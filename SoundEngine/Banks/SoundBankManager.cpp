@@ -148,12 +148,15 @@ void CSnBankRecord::ReleaseObjects() {
 SnMediaIndexEntry CSnBankRecord::IndexEntry(uint32_t i) const { return SnMediaIndexView{m_pIndex, m_indexCount}[i]; }
 
 SNRESULT CSnBankRecord::LoadMediaIndex(const SnMediaIndexView& index) {
-  if (m_pIndex) {
+  if (m_indexSeen) {
     SOUND_LOG(Error, "Bank %u holds a second media index", m_bankId);
     return SN_InvalidFile;
   }
-  m_indexCount = index.count;
+  m_indexSeen = true;
   m_indexHandled = 0;
+  // A record read again (loaded after a preparation, or the reverse) keeps the index it has.
+  if (m_pIndex) return index.count == m_indexCount ? SN_Success : SN_InvalidFile;
+  m_indexCount = index.count;
   if (!index.count) return SN_Success;
   if (m_sourceKind == SnBankSource_InPlace) {
     m_pIndex = index.bytes;  // the image outlives the bank
@@ -271,6 +274,14 @@ SNRESULT CSnBankRecord::AddBankName(uint32_t bankId, const char* name, uint32_t 
 }
 
 void CSnBankRecord::FreeMedia() {
+  FreeData();
+  if (m_bankFlags & kFlagOwnsIndex) MemoryMgr::Free(g_DefaultPoolId, const_cast<uint8_t*>(m_pIndex));
+  m_bankFlags &= uint8_t(~kFlagOwnsIndex);
+  m_pIndex = nullptr;
+  m_indexCount = 0;
+}
+
+void CSnBankRecord::FreeData() {
   if (m_pData && m_poolId != kInvalidPoolId) {
     if (MemoryMgr::GetPoolAttributes(m_poolId) & SnMemPool_FixedBlocks)
       MemoryMgr::ReleaseBlock(m_poolId, m_pData);
@@ -280,10 +291,7 @@ void CSnBankRecord::FreeMedia() {
   m_pData = nullptr;
   if (m_ownPool) MemoryMgr::DestroyPool(m_poolId);
   m_ownPool = 0;
-  if (m_bankFlags & kFlagOwnsIndex) MemoryMgr::Free(g_DefaultPoolId, const_cast<uint8_t*>(m_pIndex));
-  m_bankFlags &= uint8_t(~kFlagOwnsIndex);
-  m_pIndex = nullptr;
-  m_indexCount = 0;
+  m_dataSize = 0;
 }
 
 // ---- the manager ----
@@ -370,11 +378,35 @@ SNRESULT CSnSoundBankManager::ExecuteCommand(const SnBankCommand& command) {
       result = ClearBanksCommand();
       CallCallback(command, 0, result, -1);
       break;
+    case SnBankCommand_PrepareEvents:
+    case SnBankCommand_UnprepareEvents:
+      result = command.type == SnBankCommand_PrepareEvents ? PrepareEventsCommand(command)
+                                                           : UnprepareEventsCommand(command);
+      CallCallback(command, command.bankId == 1 ? uint32_t(command.poolId) : 0, result, -1);
+      FreeCommand(command);
+      break;
+    case SnBankCommand_PrepareGameSyncs:
+      result = PrepareGameSyncsCommand(command);
+      CallCallback(command, 0, result, -1);
+      FreeCommand(command);
+      break;
+    case SnBankCommand_ClearPreparedEvents:
+      result = ClearPreparedEventsCommand();
+      CallCallback(command, 0, result, -1);
+      break;
+    case SnBankCommand_PrepareBank:
+      result = PrepareBankCommand(command.bankId, command.sourceKind == 1, true);
+      CallCallback(command, command.bankId, result, -1);
+      break;
+    case SnBankCommand_UnprepareBank:
+      result = UnprepareBankCommand(command.bankId, true);
+      CallCallback(command, command.bankId, result, -1);
+      break;
     case SnBankCommand_ReleaseMedia:
       result = ReleaseMediaCommand(command.bankId);
       CallCallback(command, command.bankId, result, -1);
       break;
-    default: break;  // a command this manager does not know does nothing
+    default: CallCallback(command, 0, SN_Success, -1); break;  // a command this manager does not know does nothing
   }
   m_lastResult = result;
   return result;
@@ -414,6 +446,7 @@ SNRESULT CSnSoundBankManager::LoadBankCommand(const SnBankCommand& command) {
     record->m_sourceKind = uint8_t(command.sourceKind);
     record->m_poolId = poolId;
     record->m_dataSeen = false;
+    record->m_indexSeen = false;
     memset(record->m_typesSaid, 0, sizeof record->m_typesSaid);
     result = OpenBank(*record, command);
   }
@@ -514,16 +547,6 @@ void CSnSoundBankManager::DropUse(CSnBankRecord* record) {
 
 void CSnSoundBankManager::EndRecord(CSnBankRecord* record) {
   RemoveBankMediaSources(*record);
-  {
-    Platform::ReentrantGuard list(BankListLock());
-    for (CSnBankRecord** link = &m_unloading; *link; link = &(*link)->m_pNextInBucket) {
-      if (*link != record) continue;
-      *link = record->m_pNextInBucket;
-      record->m_pNextInBucket = nullptr;
-      break;
-    }
-    record->FreeMedia();
-  }
   SnBankCommand done;
   done.callback = record->m_callback;
   done.cookie = record->m_cookie;
@@ -532,7 +555,22 @@ void CSnSoundBankManager::EndRecord(CSnBankRecord* record) {
   const uint32_t bankId = record->m_bankId;
   const int32_t poolId = record->m_ownPool ? kInvalidPoolId : record->m_poolId;
   record->m_callback = nullptr;
-  if (record->m_refCount.load() == 0) DestroyRecord(record);
+  bool destroy = false;
+  {
+    Platform::ReentrantGuard list(BankListLock());
+    for (CSnBankRecord** link = &m_unloading; *link; link = &(*link)->m_pNextInBucket) {
+      if (*link != record) continue;
+      *link = record->m_pNextInBucket;
+      record->m_pNextInBucket = nullptr;
+      break;
+    }
+    record->FreeData();
+    record->m_stateFlags &= uint8_t(~CSnBankRecord::kStateUnloading);
+    // Preparations still hold it: back in the list as a prepared bank.
+    destroy = record->m_refCount.load() == 0;
+    if (!destroy) m_banks.Insert(record);
+  }
+  if (destroy) DestroyRecord(record);
   CallCallback(done, bankId, SN_Success, poolId);
 }
 

@@ -13,6 +13,7 @@
 #include "SoundEngine/Banks/BankReceivers.h"
 #include "SoundEngine/Banks/LoadedBank.h"
 #include "SoundEngine/Banks/SoundBankReader.h"
+#include "SoundEngine/Containers.h"
 #include "SoundEngine/IdHashTable.h"
 
 namespace SN {
@@ -27,6 +28,13 @@ using SnBankCallback = void (*)(uint32_t id, const void* image, SNRESULT result,
 enum SnBankCommandType : uint32_t {
   SnBankCommand_Load = 0,
   SnBankCommand_Unload = 1,
+  SnBankCommand_PrepareEvents = 2,      // bankId: count; poolId: the id, or an id array of the pool's
+  SnBankCommand_UnprepareEvents = 3,
+  SnBankCommand_PrepareGameSyncs = 4,   // sourceKind: group type; bankId: group; image: non-null to prepare;
+                                        // imageSize: count; extra: the id, or an id array of the pool's
+  SnBankCommand_ClearPreparedEvents = 5,
+  SnBankCommand_PrepareBank = 6,        // sourceKind: 1 structure and media, else structure only
+  SnBankCommand_UnprepareBank = 7,
   SnBankCommand_ClearBanks = 8,
   SnBankCommand_ReleaseMedia = 10,
 };
@@ -71,6 +79,7 @@ bool IsWaitingCallback(SnBankCallback callback);
 // never before it.
 Platform::ReentrantLock& BankListLock();
 
+class CSnEvent;
 class CSnSoundBankManager;
 
 // One loaded or prepared bank: its objects, media index and DATA block.
@@ -114,6 +123,8 @@ class CSnBankRecord final : public CSnLoadedBank {
   void ReleaseObjects();
   // Frees the DATA block (and a pool of its own) and an owned index.
   void FreeMedia();
+  // The DATA block alone: a prepared bank keeps its index.
+  void FreeData();
   SNRESULT ReadMediaEntries(CSnSoundBankReader& reader, uint32_t size);
 
   uint8_t m_stateFlags = 0;
@@ -140,6 +151,7 @@ class CSnBankRecord final : public CSnLoadedBank {
   uint8_t m_sourceKind = 0;
   uint32_t m_typesSaid[8] = {};  // HIRC types without a kind, logged once per load
   bool m_dataSeen = false;
+  bool m_indexSeen = false;
 };
 
 // What GetMedia hands out.
@@ -147,6 +159,15 @@ struct SnMediaRef {
   const uint8_t* data = nullptr;
   uint32_t size = 0;
   CSnBankRecord* bank = nullptr;  // the bank whose data it is, or null
+};
+
+// The media a node asks to have loaded before it plays.
+struct SnMediaRequest {
+  uint32_t mediaId = 0;
+  uint32_t fileId = 0xFFFFFFFFu;
+  uint32_t size = 0;
+  uint32_t flags = 0;      // bit 0: the file is language-specific
+  uint32_t codecId = 0;    // upper 16 bits non-zero: the file is a media file of its own id
 };
 
 struct SnMediaItem {
@@ -187,6 +208,22 @@ class CSnSoundBankManager : public ISnBankRecordReceiver {
   SNRESULT LoadBankImageWait(const void* image, uint32_t size, bool copyMedia, int32_t poolId, uint32_t* bankId);
   SNRESULT UnloadBankWait(uint32_t bankId, const void* image);
 
+  // Preparation. Id arrays are the caller's; the command keeps a copy of its own.
+  SNRESULT PrepareBank(uint32_t bankId, bool withMedia, SnBankCallback callback, void* cookie);
+  SNRESULT UnprepareBank(uint32_t bankId, SnBankCallback callback, void* cookie);
+  SNRESULT PrepareEvents(bool prepare, const uint32_t* ids, uint32_t count, SnBankCallback callback, void* cookie);
+  SNRESULT PrepareGameSyncs(bool prepare, uint32_t groupType, uint32_t groupId, const uint32_t* ids, uint32_t count,
+                            SnBankCallback callback, void* cookie);
+  SNRESULT ClearPreparedEvents(SnBankCallback callback, void* cookie);
+  // Command 10: one reference of a media entry goes; SN_Failure while others remain.
+  SNRESULT ReleaseMediaReference(uint32_t mediaId, SnBankCallback callback, void* cookie);
+  // Queues the command with a completion that wakes this caller, and waits for its result.
+  SNRESULT QueueAndWait(SnBankCommand command);
+  // A node's media request: staged while a preparation command runs, loaded at once otherwise.
+  SNRESULT PrepareMedia(const SnMediaRequest& request);
+  void UnprepareMedia(uint32_t mediaId) { ReleaseMedia(mediaId, nullptr); }
+  uint32_t EventPreparationCount(uint32_t eventId);
+
   // Any thread; takes the bank-list lock, then the bank lock. A reference to the media, or null.
   SnMediaRef GetMedia(uint32_t mediaId);
   void ReleaseMedia(uint32_t mediaId, CSnBankRecord* bank);
@@ -214,8 +251,8 @@ class CSnSoundBankManager : public ISnBankRecordReceiver {
  protected:
   // The thread that waits in the *Wait calls must not be the one running the commands.
   virtual bool RunsCommandsOnThisThread() const { return false; }
-  // Queues the command with a completion that wakes this caller, and waits for it.
-  SNRESULT QueueAndWait(SnBankCommand command);
+  // What a command that will not run owns: the id array of a preparation.
+  static void FreeCommand(const SnBankCommand& command);
 
  private:
   friend class CSnBankRecord;
@@ -232,7 +269,27 @@ class CSnSoundBankManager : public ISnBankRecordReceiver {
     uint32_t refCount;
   };
 
+  // One step of a preparation command, undone in reverse when a later one fails.
+  struct UndoStep {
+    enum Kind : uint8_t { Event, Node, Bank, GameSync, Media } kind;
+    uint32_t id;
+    CSnIndexedObject* event;
+  };
+  using UndoLog = SnArray<UndoStep>;
+
   SNRESULT LoadBankCommand(const SnBankCommand& command);
+  SNRESULT PrepareBankCommand(uint32_t bankId, bool withMedia, bool explicitPreparation);
+  SNRESULT UnprepareBankCommand(uint32_t bankId, bool explicitPreparation);
+  SNRESULT PrepareEventsCommand(const SnBankCommand& command);
+  SNRESULT UnprepareEventsCommand(const SnBankCommand& command);
+  SNRESULT PrepareGameSyncsCommand(const SnBankCommand& command);
+  SNRESULT ClearPreparedEventsCommand();
+  SNRESULT PrepareEvent(CSnEvent* event, UndoLog& undo);
+  void UnprepareEventActions(CSnEvent* event);
+  void Undo(UndoLog& undo);
+  SNRESULT LoadStagedMedia(UndoLog& undo);
+  SNRESULT LoadMediaNow(const SnMediaRequest& request);
+  void ReleaseRecordReference(CSnBankRecord* record);
   SNRESULT UnloadBankCommand(const SnBankCommand& command);
   SNRESULT ClearBanksCommand();
   SNRESULT ReleaseMediaCommand(uint32_t mediaId);
@@ -257,6 +314,8 @@ class CSnSoundBankManager : public ISnBankRecordReceiver {
   SnIdHashTable193<MediaEntry> m_media;
   SnIdHashTable193<char*> m_names;
   uint16_t m_motionFlag = 0;
+  SnArray<SnMediaRequest> m_staged;  // sorted by media id, one per id
+  bool m_staging = false;
   SNRESULT m_lastResult = SN_Success;
   bool m_initialized = false;
   bool m_installedReceiver = false;

@@ -57,11 +57,15 @@ SNRESULT CSnThreadedSoundBankManager::QueueCommand(const SnBankCommand& command)
   Platform::ReentrantGuard guard(m_queueLock);
   if (!m_thread || m_stop.load()) {
     SOUND_LOG(Error, "Bank command %u: the bank thread does not run", command.type);
+    FreeCommand(command);
     return SN_Failure;
   }
   if (command.callback) {
     const SNRESULT added = m_cookies.AddPending(command.cookie);
-    if (added != SN_Success) return added;
+    if (added != SN_Success) {
+      FreeCommand(command);
+      return added;
+    }
   }
   Node* node = m_free;
   if (node)
@@ -71,6 +75,7 @@ SNRESULT CSnThreadedSoundBankManager::QueueCommand(const SnBankCommand& command)
   if (!node) {
     // The cookie's entry goes again: a later cancel must not wait for a callback that never comes.
     if (command.callback) m_cookies.RemovePending(command.cookie);
+    FreeCommand(command);
     return SN_InsufficientMemory;
   }
   node->next = nullptr;
@@ -147,6 +152,8 @@ void CSnThreadedSoundBankManager::DropQueue() {
       if (!m_head) m_tail = nullptr;
       FreeNode(node);
     }
+    // What a run would have freed goes too.
+    FreeCommand(command);
     if (!command.callback) continue;
     if (IsWaitingCallback(command.callback)) {
       // A caller blocked on this command is told it will not run.

@@ -1,0 +1,23 @@
+// What bank preparation asks of hierarchy nodes: loading the media a node plays before it plays,
+// and letting them go again.
+#pragma once
+
+#include <cstdint>
+
+#include "MemoryMgr/SnResult.h"
+#include "SoundEngine/ServiceSlot.h"
+
+namespace SN {
+
+class ISnNodePreparation {
+ public:
+  virtual ~ISnNodePreparation() = default;
+  // The node of `nodeId` loads its media (through the bank manager's PrepareMedia) and keeps a
+  // reference of its own; SN_Failure when no such node is loaded.
+  virtual SNRESULT PrepareNodeData(uint32_t nodeId) = 0;
+  virtual void UnprepareNodeData(uint32_t nodeId) = 0;
+};
+
+inline ISnNodePreparation*& NodePreparation() { return ServiceSlot<ISnNodePreparation>(); }
+
+}  // namespace SN
