@@ -348,6 +348,31 @@ TEST_P(BankManagerTest, AnObjectFindingTheObjectListFullIsLetGo) {
   EXPECT_EQ(Objects(SN::SnIndex_Nodes), 0u);
 }
 
+TEST_P(BankManagerTest, LoadsAndUnloadsRunWhileAnotherThreadTakesTheirMedia) {
+  const std::vector<uint8_t> bank = Build(kMainBank, "Main");
+  WriteBankFile("Main.bnk", bank);
+  const std::vector<uint8_t> expected = MediaOf(bank, "HitTone");
+  std::atomic<bool> done{false};
+  std::atomic<uint32_t> wrong{0};
+  std::thread voice([&] {
+    while (!done.load()) {
+      const SN::SnMediaRef media = Banks().GetMedia(Id("HitTone"));
+      if (media.data && std::vector<uint8_t>(media.data, media.data + media.size) != expected) ++wrong;
+      if (media.data) Banks().ReleaseMedia(Id("HitTone"), media.bank);
+      std::this_thread::yield();
+    }
+  });
+  for (int round = 0; round < 20; ++round) {
+    ASSERT_EQ(Banks().LoadBankWait("Main.bnk", -1, nullptr), SN::SN_Success);
+    ASSERT_EQ(Banks().UnloadBankWait(Id("Main"), nullptr), SN::SN_Success);
+  }
+  done = true;
+  voice.join();
+  EXPECT_EQ(wrong.load(), 0u);
+  EXPECT_EQ(Banks().MediaReferences(Id("HitTone")), 0u);
+  EXPECT_EQ(Banks().BankCount(), 0u);
+}
+
 INSTANTIATE_TEST_SUITE_P(BankThread, BankManagerTest, ::testing::Values(0, 1),
                          [](const ::testing::TestParamInfo<int>& info) { return info.param ? "Threaded" : "Caller"; });
 
