@@ -508,7 +508,11 @@ SNRESULT CSnSoundBankManager::UnloadBankCommand(const SnBankCommand& command) {
       return SN_Failure;
     }
     m_banks.Remove(record);
-    record->m_stateFlags |= CSnBankRecord::kStateUnloading;
+    {
+      // GetMedia reads the flag under the bank lock alone.
+      Platform::ReentrantGuard guard(m_bankLock);
+      record->m_stateFlags |= CSnBankRecord::kStateUnloading;
+    }
     record->m_bankFlags &= uint8_t(~CSnBankRecord::kFlagLoaded);
     record->m_callback = command.callback;
     record->m_cookie = command.cookie;
@@ -592,6 +596,7 @@ SNRESULT CSnSoundBankManager::ClearBanksCommand() {
       });
       for (uint32_t i = 0; i < count; ++i) {
         m_banks.Remove(loaded[i]);
+        Platform::ReentrantGuard guard(m_bankLock);
         loaded[i]->m_stateFlags |= CSnBankRecord::kStateUnloading;
         loaded[i]->m_bankFlags &= uint8_t(~CSnBankRecord::kFlagLoaded);
         loaded[i]->m_callback = nullptr;
@@ -692,8 +697,9 @@ void CSnSoundBankManager::RemoveBankMediaSources(CSnBankRecord& record) {
 }
 
 SnMediaRef CSnSoundBankManager::GetMedia(uint32_t mediaId) {
+  // The bank lock alone: a bank's unloading flag is raised under it, and a bank's sources leave the
+  // table under it before the bank goes, so a source found here belongs to a live bank.
   SnMediaRef ref;
-  Platform::ReentrantGuard list(BankListLock());
   Platform::ReentrantGuard guard(m_bankLock);
   MediaEntry* entry = m_media.Find(mediaId);
   if (!entry) return ref;

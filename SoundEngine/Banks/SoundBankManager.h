@@ -224,7 +224,7 @@ class CSnSoundBankManager : public ISnBankRecordReceiver {
   void UnprepareMedia(uint32_t mediaId) { ReleaseMedia(mediaId, nullptr); }
   uint32_t EventPreparationCount(uint32_t eventId);
 
-  // Any thread; takes the bank-list lock, then the bank lock. A reference to the media, or null.
+  // Any thread; takes the bank lock. A reference to the media, or null.
   SnMediaRef GetMedia(uint32_t mediaId);
   void ReleaseMedia(uint32_t mediaId, CSnBankRecord* bank);
   // Media the game provides: SN_Failure for a null array or a null or empty item, and then nothing
