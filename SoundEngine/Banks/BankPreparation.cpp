@@ -239,6 +239,7 @@ void CSnSoundBankManager::UnprepareEventActions(CSnEvent* event) {
 }
 
 void CSnSoundBankManager::Undo(UndoLog& undo) {
+  m_undoing = true;
   for (uint32_t i = undo.Count(); i-- > 0;) {
     const UndoStep& step = undo[i];
     switch (step.kind) {
@@ -256,6 +257,7 @@ void CSnSoundBankManager::Undo(UndoLog& undo) {
       case UndoStep::GameSync: break;
     }
   }
+  m_undoing = false;
   undo.Term();
 }
 
@@ -351,7 +353,9 @@ SNRESULT CSnSoundBankManager::PrepareGameSyncsCommand(const SnBankCommand& comma
   m_staged.Term();
   if (result != SN_Success && prepare) {
     Undo(undo);
+    m_undoing = true;
     while (done) g_pStateMgr->PrepareGameSyncValue(command.sourceKind, command.bankId, ids[--done], false);
+    m_undoing = false;
   }
   return result;
 }
@@ -362,18 +366,24 @@ SNRESULT CSnSoundBankManager::PrepareMedia(const SnMediaRequest& request) {
   if (!m_staging) return LoadMediaNow(request);
   // One request per media id, in id order.
   uint32_t at = 0;
-  while (at < m_staged.Count() && m_staged[at].mediaId < request.mediaId) ++at;
-  if (at < m_staged.Count() && m_staged[at].mediaId == request.mediaId) return SN_Success;
-  return m_staged.InsertAt(at, request) ? SN_Success : SN_InsufficientMemory;
+  while (at < m_staged.Count() && m_staged[at].request.mediaId < request.mediaId) ++at;
+  if (at < m_staged.Count() && m_staged[at].request.mediaId == request.mediaId) {
+    ++m_staged[at].requests;
+    return SN_Success;
+  }
+  return m_staged.InsertAt(at, StagedMedia{request, 1}) ? SN_Success : SN_InsufficientMemory;
 }
 
 SNRESULT CSnSoundBankManager::LoadStagedMedia(UndoLog& undo) {
-  for (const SnMediaRequest& request : m_staged) {
-    const SNRESULT result = LoadMediaNow(request);
-    if (result != SN_Success) return result;
-    if (!undo.Add(UndoStep{UndoStep::Media, request.mediaId, nullptr})) {
-      ReleaseMedia(request.mediaId, nullptr);
-      return SN_InsufficientMemory;
+  // Loaded once; every further request of the same media takes a reference of its own.
+  for (const StagedMedia& staged : m_staged) {
+    for (uint32_t i = 0; i < staged.requests; ++i) {
+      const SNRESULT result = LoadMediaNow(staged.request);
+      if (result != SN_Success) return result;
+      if (!undo.Add(UndoStep{UndoStep::Media, staged.request.mediaId, nullptr})) {
+        ReleaseMedia(staged.request.mediaId, nullptr);
+        return SN_InsufficientMemory;
+      }
     }
   }
   return SN_Success;

@@ -221,7 +221,11 @@ class CSnSoundBankManager : public ISnBankRecordReceiver {
   SNRESULT QueueAndWait(SnBankCommand command);
   // A node's media request: staged while a preparation command runs, loaded at once otherwise.
   SNRESULT PrepareMedia(const SnMediaRequest& request);
-  void UnprepareMedia(uint32_t mediaId) { ReleaseMedia(mediaId, nullptr); }
+  // A prepared node's media goes. Skipped while a command undoes itself: the references its staged
+  // media took are given back by the command, one per request.
+  void UnprepareMedia(uint32_t mediaId) {
+    if (!m_undoing) ReleaseMedia(mediaId, nullptr);
+  }
   uint32_t EventPreparationCount(uint32_t eventId);
 
   // Any thread; takes the bank lock. A reference to the media, or null.
@@ -314,8 +318,13 @@ class CSnSoundBankManager : public ISnBankRecordReceiver {
   SnIdHashTable193<MediaEntry> m_media;
   SnIdHashTable193<char*> m_names;
   uint16_t m_motionFlag = 0;
-  SnArray<SnMediaRequest> m_staged;  // sorted by media id, one per id
+  struct StagedMedia {
+    SnMediaRequest request;
+    uint32_t requests;  // each requester gives one reference back when it is unprepared
+  };
+  SnArray<StagedMedia> m_staged;  // sorted by media id, one per id
   bool m_staging = false;
+  bool m_undoing = false;
   SNRESULT m_lastResult = SN_Success;
   bool m_initialized = false;
   bool m_installedReceiver = false;

@@ -5,6 +5,7 @@
 
 #include "SoundEngine/Actions/Event.h"
 #include "SoundEngine/Banks/ThreadedBankManager.h"
+#include "SoundEngine/GameSyncs/StateMgr.h"
 #include "SoundEngine/Hierarchy/NodePreparation.h"
 #include "SoundEngine/PoolObject.h"
 #include "tests/SoundBanks/BankTestSupport.h"
@@ -287,6 +288,74 @@ TEST_P(BankPreparationTest, CommandTenReleasesOneMediaReference) {
   SN::SnBankCommand unknown;
   unknown.type = 9;
   EXPECT_EQ(Wait(unknown), SN::SN_Success);
+}
+
+TEST_P(BankPreparationTest, TwoEventsAskingForOneMediaEachKeepItUntilTheirOwnUnprepare) {
+  WriteLoose(920, {5, 5, 5, 5});
+  WriteBankFile("Levels.bnk", Build(Leaf("A", 920, 4, true) + Leaf("B", 920, 4, true) + Play("PA", "A", nullptr) +
+                                        Play("PB", "B", nullptr) + "event E1 PA\nevent E2 PB\n",
+                                    "Levels"));
+  ASSERT_EQ(Banks().LoadBankWait("Levels.bnk", -1, nullptr), SN::SN_Success);
+  EXPECT_EQ(PrepareEventsWait(true, {Id("E1"), Id("E2")}), SN::SN_Success);
+  EXPECT_EQ(Banks().MediaReferences(920), 2u);
+  EXPECT_EQ(PrepareEventsWait(false, {Id("E1")}), SN::SN_Success);
+  EXPECT_EQ(Banks().MediaReferences(920), 1u);  // E2 still plays it
+  EXPECT_EQ(PrepareEventsWait(false, {Id("E2")}), SN::SN_Success);
+  EXPECT_EQ(Banks().MediaReferences(920), 0u);
+}
+
+// A game-sync group whose values each load the media of their id, as a switch container's children do.
+class ValueMedia final : public SN::ISnPreparedGameSyncListener {
+ public:
+  SN::SNRESULT PrepareGameSyncValue(uint32_t valueId, bool prepare) override {
+    if (!prepare) {
+      SN::g_pBankManager->UnprepareMedia(valueId);
+      return SN::SN_Success;
+    }
+    SN::SnMediaRequest request;
+    request.mediaId = request.fileId = valueId;
+    request.size = 2;
+    request.codecId = 0x10000;
+    return SN::g_pBankManager->PrepareMedia(request);
+  }
+};
+
+TEST_P(BankPreparationTest, GameSyncValuesPrepareTheirMediaAndAFailureUndoesEveryValue) {
+  ValueMedia listener;
+  ASSERT_EQ(SN::g_pStateMgr->AddPreparedListener(1, 77, &listener), SN::SN_Success);
+  WriteLoose(930, {1, 2});
+  WriteLoose(931, {3, 4});
+  // The game holds 931 itself: a failing command must not take its reference.
+  static const uint8_t own[2] = {9, 9};
+  const SN::SnMediaItem item{931, own, 2};
+  ASSERT_EQ(Banks().SetMedia(&item, 1), SN::SN_Success);
+  const uint32_t good[1] = {930};
+  SN::SnBankCommand command;
+  command.type = SN::SnBankCommand_PrepareGameSyncs;
+  command.sourceKind = 1;
+  command.bankId = 77;
+  command.image = this;
+  command.imageSize = 1;
+  command.extra = reinterpret_cast<void*>(uintptr_t(good[0]));
+  EXPECT_EQ(Wait(command), SN::SN_Success);
+  EXPECT_EQ(Banks().MediaReferences(930), 1u);
+  // 931 loads, 932 has no file: both values are undone and 931 keeps only the game's reference.
+  auto* ids = static_cast<uint32_t*>(SN::MemoryMgr::Malloc(SN::g_DefaultPoolId, 8));
+  ids[0] = 931;
+  ids[1] = 932;
+  command.imageSize = 2;
+  command.extra = ids;
+  EXPECT_NE(Wait(command), SN::SN_Success);
+  EXPECT_EQ(Banks().MediaReferences(931), 1u);
+  EXPECT_EQ(Banks().MediaReferences(932), 0u);
+  EXPECT_EQ(Banks().MediaReferences(930), 1u);
+  // Unpreparing lets the first value's media go.
+  command.image = nullptr;
+  command.imageSize = 1;
+  command.extra = reinterpret_cast<void*>(uintptr_t(good[0]));
+  EXPECT_EQ(Wait(command), SN::SN_Success);
+  EXPECT_EQ(Banks().MediaReferences(930), 0u);
+  SN::g_pStateMgr->RemovePreparedListener(1, 77, &listener);
 }
 
 INSTANTIATE_TEST_SUITE_P(BankThread, BankPreparationTest, ::testing::Values(0, 1),
