@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <thread>
@@ -130,6 +131,22 @@ class QueuedHook : public StreamMgr::ISnIOHookDeferred, public StreamMgr::ISnFil
   std::thread worker_;
 };
 
+// Passes each transfer on only once the test opens the gate, which shares no lock with the test:
+// the device thread stays inside its read, ordered against the test's calls by nothing else. Keeps
+// the priority each transfer was handed.
+class GatedHook : public QueuedHook {
+ public:
+  using QueuedHook::QueuedHook;
+  SNRESULT ReadAsync(SnFileDescriptor& descriptor, SnTransferHints& hints, StreamMgr::SnAsyncTransfer& transfer) override {
+    priorities.push_back(hints.priority);
+    reading.store(true, std::memory_order_relaxed);
+    while (!open.load(std::memory_order_relaxed)) std::this_thread::yield();
+    return QueuedHook::ReadAsync(descriptor, hints, transfer);
+  }
+  std::atomic<bool> reading{false}, open{false};
+  std::vector<int> priorities;  // the device thread's until its transfers have completed
+};
+
 class DeviceThreadTest : public StreamTest::StreamFixture {
  protected:
   void TearDown() override {
@@ -144,8 +161,8 @@ class DeviceThreadTest : public StreamTest::StreamFixture {
     Platform::SetTickSource(nullptr);
   }
   // A deferred device over the queued hook, which also resolves the files.
-  CSnStreamDevice* StartDeferred(uint32_t maxInFlight) {
-    hook_ = std::make_unique<QueuedHook>(banks_);
+  CSnStreamDevice* StartDeferred(uint32_t maxInFlight, std::unique_ptr<QueuedHook> hook = nullptr) {
+    hook_ = hook ? std::move(hook) : std::make_unique<QueuedHook>(banks_);
     SnDeviceSettings settings = device_;
     settings.schedulerTypeFlags = SnScheduler_DeferredLinedUp;
     settings.maxConcurrentIO = maxInFlight;
@@ -321,6 +338,29 @@ TEST_F(DeviceThreadTest, APinnedFileIsBufferedOnlyAsFarAsItsTransfersHaveComplet
   EXPECT_FLOAT_EQ(percent, 100.0f);
   EXPECT_EQ(hook_->Queued(), 0u);
   EXPECT_EQ(Manager()->UnpinFileFromCache(61, 50), SN_Success);
+}
+
+TEST_F(DeviceThreadTest, APinsPriorityChangedWhileTheDeviceThreadReadsReachesTheNextTransfer) {
+  WriteLoose("62.bnk", Pattern(2 * 16384, 62));
+  device_.useStreamCache = true;
+  auto owned = std::make_unique<GatedHook>(banks_);
+  GatedHook* gated = owned.get();
+  ASSERT_NE(StartDeferred(8, std::move(owned)), nullptr);
+  SnFileLookupFlags flags = MediaFlags();
+  ASSERT_EQ(Manager()->PinFileInCache(62, &flags, 20), SN_Success);
+  while (!gated->reading.load(std::memory_order_relaxed)) std::this_thread::yield();
+  // The thread took the priority for its first transfer's hints and waits inside the read.
+  EXPECT_EQ(Manager()->UpdatePinPriority(62, 70, 20), SN_Success);
+  gated->open.store(true, std::memory_order_relaxed);
+  hook_->Let(~0u);
+  float percent = 0.0f;
+  bool full = true;
+  while (Manager()->GetPinnedFileBufferStatus(62, percent, full) == SN_Success && percent < 100.0f)
+    std::this_thread::yield();
+  EXPECT_FLOAT_EQ(percent, 100.0f);
+  EXPECT_EQ(gated->priorities, (std::vector<int>{20, 70}));
+  EXPECT_EQ(Manager()->UnpinFileFromCache(62, 20), SN_Failure);
+  EXPECT_EQ(Manager()->UnpinFileFromCache(62, 70), SN_Success);
 }
 
 TEST_F(DeviceThreadTest, ReadersOnSeveralThreadsShareTheIOThread) {
