@@ -130,11 +130,18 @@ void CSnThreadedSoundBankManager::Run() {
 }
 
 void CSnThreadedSoundBankManager::StopThread() {
-  if (m_thread) {
+  Platform::Thread* thread = nullptr;
+  {
+    // From here on the queue refuses commands.
+    Platform::ReentrantGuard guard(m_queueLock);
+    thread = m_thread;
     m_stop = 1;
+  }
+  if (thread) {
     m_wake.Set();
     m_hold.Set();
-    Platform::JoinThread(m_thread);
+    Platform::JoinThread(thread);
+    Platform::ReentrantGuard guard(m_queueLock);
     m_thread = nullptr;
   }
   DropQueue();
