@@ -181,7 +181,21 @@ void CSnAudioMgr::CountWriter(int32_t change) {
   }
 }
 
-void CSnAudioMgr::FinishMessage() { CountWriter(-1); }
+#ifndef NDEBUG
+namespace {
+// Reservations this thread holds open. A second one could deadlock: a full ring makes its writer
+// drain the ring, which waits for every open reservation, this thread's first one included.
+thread_local uint32_t t_openReservations = 0;
+}  // namespace
+#endif
+
+void CSnAudioMgr::FinishMessage() {
+#ifndef NDEBUG
+  ORV_ASSERT(t_openReservations == 1);
+  --t_openReservations;
+#endif
+  CountWriter(-1);
+}
 
 void CSnAudioMgr::WaitForWriters() const {
   // Every writer that reserved before this call is counted in its slot until it finishes, so a
@@ -204,6 +218,7 @@ SnMsgHeader* CSnAudioMgr::ReserveMessage(uint16_t type, uint32_t size) {
     SOUND_LOG(Error, "Message of type %u and %u bytes does not fit the command queue", unsigned(type), size);
     return nullptr;
   }
+  ORV_ASSERT(t_openReservations == 0);
   CountWriter(1);
   SnMsgHeader* message;
   while (!(message = TryReserve(size))) {
@@ -217,6 +232,9 @@ SnMsgHeader* CSnAudioMgr::ReserveMessage(uint16_t type, uint32_t size) {
   message->size = uint16_t(size);
   message->type = type;
   message->unused = 0;
+#ifndef NDEBUG
+  ++t_openReservations;
+#endif
   return message;
 }
 

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "SoundEngine/Actions/Event.h"
+#include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/Banks/ThreadedBankManager.h"
 #include "tests/SoundBanks/BankTestSupport.h"
 #include "tests/SoundEngine/SoundApiFakes.h"
@@ -474,6 +475,28 @@ TEST_F(BankThreadTest, ACancelWaitsForARunningCallback) {
   callback.release.Set();
   game.join();
   EXPECT_TRUE(callback.finished.load());
+}
+
+// A writer of the audio manager's ring that reserved a message must finish it before the next: with
+// the ring full, its second reservation would wait for its own first one.
+TEST_F(BankThreadTest, ASecondOpenReservationOnOneThreadStopsADebugBuild) {
+#ifdef NDEBUG
+  GTEST_SKIP() << "the check is a debug build's";
+#else
+  const std::string style = GTEST_FLAG_GET(death_test_style);
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_DEATH(
+      {
+        SN::g_pAudioMgr->ReserveMessage(SN::SnMsg_StopBankVoices, sizeof(SN::SnMsgStopBankVoices));
+        SN::g_pAudioMgr->ReserveMessage(SN::SnMsg_StopBankVoices, sizeof(SN::SnMsgStopBankVoices));
+      },
+      "t_openReservations");
+  GTEST_FLAG_SET(death_test_style, style);
+  // One at a time is the rule, and holds.
+  SN::SnMsgHeader* message = SN::g_pAudioMgr->ReserveMessage(SN::SnMsg_EndOfFrame, 8);
+  ASSERT_NE(message, nullptr);
+  SN::g_pAudioMgr->FinishMessage();
+#endif
 }
 
 // The cookie set alone, on threads of the test's own.
