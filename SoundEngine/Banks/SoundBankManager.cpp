@@ -9,6 +9,7 @@
 #include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/Banks/BankChunks.h"
 #include "SoundEngine/Log.h"
+#include "SoundEngine/Lower/AudioThread.h"
 #include "SoundEngine/Messages.h"
 #include "SoundEngine/PoolObject.h"
 #include "SoundEngine/SoundEngine.h"
@@ -895,6 +896,11 @@ SNRESULT CSnSoundBankManager::ClearBanks(SnBankCallback callback, void* cookie) 
   command.callback = callback;
   command.cookie = cookie;
   return QueueCommand(command);
+}
+
+bool CSnSoundBankManager::RunsCommandsOnThisThread() const {
+  const uint64_t audio = AudioThread::ThreadId();
+  return audio != 0 && audio == Platform::CurrentThreadId();
 }
 
 SNRESULT CSnSoundBankManager::QueueAndWait(SnBankCommand command) {

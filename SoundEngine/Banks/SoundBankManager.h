@@ -253,8 +253,9 @@ class CSnSoundBankManager : public ISnBankRecordReceiver {
   void DropBankRecord(CSnLoadedBank* bank) override;
 
  protected:
-  // The thread that waits in the *Wait calls must not be the one running the commands.
-  virtual bool RunsCommandsOnThisThread() const { return false; }
+  // A waiting call on the thread that runs the commands, or on the audio thread that finishes
+  // unloads, would wait for itself.
+  virtual bool RunsCommandsOnThisThread() const;
   // What a command that will not run owns: the id array of a preparation.
   static void FreeCommand(const SnBankCommand& command);
 

@@ -43,7 +43,9 @@ class CSnThreadedSoundBankManager final : public CSnSoundBankManager {
   }
 
  protected:
-  bool RunsCommandsOnThisThread() const override { return IsBankThread(); }
+  bool RunsCommandsOnThisThread() const override {
+    return IsBankThread() || CSnSoundBankManager::RunsCommandsOnThisThread();
+  }
 
  private:
   struct Node {

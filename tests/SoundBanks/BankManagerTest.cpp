@@ -10,6 +10,7 @@
 
 #include "SoundEngine/Actions/Event.h"
 #include "SoundEngine/AudioMgr.h"
+#include "SoundEngine/Lower/AudioThread.h"
 #include "SoundEngine/Banks/ThreadedBankManager.h"
 #include "tests/SoundBanks/BankTestSupport.h"
 #include "tests/SoundEngine/SoundApiFakes.h"
@@ -497,6 +498,37 @@ TEST_F(BankThreadTest, ASecondOpenReservationOnOneThreadStopsADebugBuild) {
   ASSERT_NE(message, nullptr);
   SN::g_pAudioMgr->FinishMessage();
 #endif
+}
+
+// With the real audio thread, which finishes unloads and so runs their callbacks.
+class AudioThreadBankTest : public BankThreadTest {
+ protected:
+  void AdjustSettings(SN::SnInitSettings& settings) override {
+    settings.useBankThread = 1;
+    settings.useAudioThread = 1;
+  }
+};
+
+struct WaitingInsideCallback {
+  Platform::Event done{Platform::Event::Reset::Manual};
+  std::atomic<int> waited{0};
+  std::atomic<bool> onAudioThread{false};
+  static void Run(uint32_t, const void*, SN::SNRESULT, int32_t, void* cookie) {
+    auto* self = static_cast<WaitingInsideCallback*>(cookie);
+    self->onAudioThread = Platform::CurrentThreadId() == SN::AudioThread::ThreadId();
+    self->waited = int(SN::g_pBankManager->LoadBankWait(Id("A"), -1));
+    self->done.Set();
+  }
+};
+
+TEST_F(AudioThreadBankTest, AWaitingCallInsideAnUnloadCallbackOnTheAudioThreadIsRefused) {
+  WriteBankFile("A.bnk", Build(Action("One", 0x0403) + "event Play_A One\n", "A"));
+  ASSERT_EQ(Banks().LoadBankWait("A.bnk", -1, nullptr), SN::SN_Success);
+  WaitingInsideCallback callback;
+  ASSERT_EQ(Banks().UnloadBank(Id("A"), nullptr, &WaitingInsideCallback::Run, &callback), SN::SN_Success);
+  callback.done.Wait(Platform::kWaitForever);
+  EXPECT_TRUE(callback.onAudioThread.load());
+  EXPECT_EQ(callback.waited.load(), int(SN::SN_Failure));
 }
 
 // The cookie set alone, on threads of the test's own.
