@@ -317,6 +317,8 @@ SNRESULT CSnSoundBankManager::Init() {
 
 void CSnSoundBankManager::Term() {
   if (!m_initialized) return;
+  // Prepared events give back the references they keep, before the banks let their objects go.
+  if (g_pObjectIndex) ClearPreparedEventsCommand();
   // Every record still here goes without a callback: its objects, its media and its sources.
   for (;;) {
     CSnBankRecord* record = nullptr;

@@ -1,6 +1,8 @@
 // Preparation through the bank manager's commands: banks read for their structure or their media,
 // events whose play actions prepare their banks and their nodes' media (staged and loaded once), the
 // undo of a failing command, cycles of play-event actions, and the release of one media reference.
+#include <atomic>
+
 #include <gtest/gtest.h>
 
 #include "SoundEngine/Actions/Event.h"
@@ -16,9 +18,12 @@ using BankTest::Build;
 using BankTest::Id;
 
 // Payload: id, u16 type, u32 target, u32 bank (play: the bank it prepares; play-event: target is the event).
+std::atomic<int> g_actionsAlive{0};
+
 class PrepAction final : public SN::CSnEventAction {
  public:
-  PrepAction(uint32_t id, uint16_t type, uint32_t bank) : CSnEventAction(id, type), bank_(bank) {}
+  PrepAction(uint32_t id, uint16_t type, uint32_t bank) : CSnEventAction(id, type), bank_(bank) { ++g_actionsAlive; }
+  ~PrepAction() override { --g_actionsAlive; }
   SN::SNRESULT Execute(SN::CSnPendingActionItem&) override { return SN::SN_Success; }
   uint32_t DelaySamples() override { return 0; }
   uint32_t NamedBankId() const override { return bank_; }
@@ -356,6 +361,19 @@ TEST_P(BankPreparationTest, GameSyncValuesPrepareTheirMediaAndAFailureUndoesEver
   EXPECT_EQ(Wait(command), SN::SN_Success);
   EXPECT_EQ(Banks().MediaReferences(930), 0u);
   SN::g_pStateMgr->RemovePreparedListener(1, 77, &listener);
+}
+
+TEST_P(BankPreparationTest, TermWithEventsAndBanksPreparedLetsEveryObjectGo) {
+  WriteLoose(940, {1, 2, 3, 4});
+  WriteBankFile("Levels.bnk", Build(Leaf("A", 940, 4, true) + Play("PA", "A", nullptr) + "event E1 PA\n", "Levels"));
+  WriteBankFile(std::to_string(Id("Extra")) + ".bnk", Build(Play("PX", "A", nullptr) + "event EX PX\n", "Extra"));
+  const int before = g_actionsAlive.load();
+  ASSERT_EQ(Banks().LoadBankWait("Levels.bnk", -1, nullptr), SN::SN_Success);
+  ASSERT_EQ(PrepareEventsWait(true, {Id("E1")}), SN::SN_Success);
+  ASSERT_EQ(BankWait(SN::SnBankCommand_PrepareBank, "Extra", 0), SN::SN_Success);
+  EXPECT_EQ(g_actionsAlive.load(), before + 2);
+  SN::SoundEngine::Term();
+  EXPECT_EQ(g_actionsAlive.load(), before);
 }
 
 INSTANTIATE_TEST_SUITE_P(BankThread, BankPreparationTest, ::testing::Values(0, 1),
