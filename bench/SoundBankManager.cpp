@@ -38,14 +38,7 @@ constexpr uint32_t kTableMedia = 1000;
 // both sides find it in the page cache) and 1,000 media the game set.
 struct Engine {
   Engine() : lower(0, false) {
-    SnMemoryHooks hooks;
-    hooks.alloc = &malloc;
-    hooks.free = &free;
-    hooks.virtualAlloc = [](size_t bytes) { return Platform::VirtualAllocate(bytes); };
-    hooks.virtualFree = [](void* pointer, size_t bytes) { Platform::VirtualRelease(pointer, bytes); };
-    SetMemoryHooks(hooks);
-    SnMemSettings memory{20};
-    MemoryMgr::Init(&memory);
+    SoundBench::InitMemory();
     SnStreamMgrSettings streamSettings;
     StreamMgr::GetDefaultSettings(streamSettings);
     StreamMgr::Create(streamSettings);

@@ -18,6 +18,7 @@
 #include "Audio/DefaultIOHookBlocking.h"
 #include "MemoryMgr/MemoryMgr.h"
 #include "Platform/VirtualMemory.h"
+#include "bench/SoundBenchSupport.h"
 #include "SoundEngine/Banks/BankChunks.h"
 #include "SoundEngine/Banks/LoadedBank.h"
 #include "SoundEngine/Banks/SoundBankReader.h"
@@ -65,14 +66,7 @@ class BenchBank final : public CSnLoadedBank {
 // once so that both sides find it in the page cache) and the object bank in memory.
 struct Banks {
   Banks() {
-    SnMemoryHooks hooks;
-    hooks.alloc = &malloc;
-    hooks.free = &free;
-    hooks.virtualAlloc = [](size_t bytes) { return Platform::VirtualAllocate(bytes); };
-    hooks.virtualFree = [](void* pointer, size_t bytes) { Platform::VirtualRelease(pointer, bytes); };
-    SetMemoryHooks(hooks);
-    SnMemSettings memory{20};
-    MemoryMgr::Init(&memory);
+    SoundBench::InitMemory();
     g_DefaultPoolId = MemoryMgr::CreatePool(nullptr, 8u << 20, 64, SnMemPool_AllocHook, 0);
     SnStreamMgrSettings settings;
     StreamMgr::GetDefaultSettings(settings);

@@ -3,12 +3,27 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
 
+#include "MemoryMgr/MemoryMgr.h"
 #include "Platform/Threading.h"
+#include "Platform/VirtualMemory.h"
 #include "SoundEngine/Lower/LowerEngine.h"
 #include "StreamMgr/ISnStreamMgr.h"
 
 namespace SoundBench {
+
+// The memory manager as the game sets it up: the C heap, the platform's virtual memory, 20 pools.
+inline void InitMemory() {
+  SN::SnMemoryHooks hooks;
+  hooks.alloc = &malloc;
+  hooks.free = &free;
+  hooks.virtualAlloc = [](size_t bytes) { return Platform::VirtualAllocate(bytes); };
+  hooks.virtualFree = [](void* pointer, size_t bytes) { Platform::VirtualRelease(pointer, bytes); };
+  SN::SetMemoryHooks(hooks);
+  SN::SnMemSettings memory{20};
+  SN::MemoryMgr::Init(&memory);
+}
 
 // `waitMs` is how long the audio thread sleeps between passes (kWaitForever: only RenderAudio wakes it);
 // `hasDevice` says whether a main output is reported.

@@ -14,7 +14,7 @@
 
 #include "MemoryMgr/MemoryMgr.h"
 #include "Platform/VirtualMemory.h"
-#include "SoundBenchSupport.h"
+#include "bench/SoundBenchSupport.h"
 #include "SoundEngine/Lower/LowerEngineCore.h"
 #include "SoundEngine/Lower/MixKernels.h"
 #include "SoundEngine/Lower/OutputDevice.h"
@@ -114,14 +114,7 @@ BENCHMARK_CAPTURE(ToInt16WithRamp, FiveOnePlain, true);
 class EngineScope {
  public:
   EngineScope() {
-    SnMemoryHooks hooks;
-    hooks.alloc = &malloc;
-    hooks.free = &free;
-    hooks.virtualAlloc = [](size_t bytes) { return Platform::VirtualAllocate(bytes); };
-    hooks.virtualFree = [](void* pointer, size_t bytes) { Platform::VirtualRelease(pointer, bytes); };
-    SetMemoryHooks(hooks);
-    SnMemSettings memory{20};
-    MemoryMgr::Init(&memory);
+    SoundBench::InitMemory();
     ISnStreamMgr::m_pStreamMgr = &m_streams;
     SnInitSettings settings;
     SoundEngine::GetDefaultInitSettings(settings);

@@ -15,6 +15,7 @@
 #include "Audio/FilePackageLowLevelIO.h"
 #include "MemoryMgr/MemoryMgr.h"
 #include "Platform/VirtualMemory.h"
+#include "bench/SoundBenchSupport.h"
 #include "StreamMgr/StreamDevice.h"
 #include "StreamMgr/StreamManager.h"
 
@@ -28,14 +29,7 @@ constexpr size_t kFileBytes = 64u << 20;
 // in the page cache.
 struct Streaming {
   Streaming() {
-    SnMemoryHooks hooks;
-    hooks.alloc = &malloc;
-    hooks.free = &free;
-    hooks.virtualAlloc = [](size_t bytes) { return Platform::VirtualAllocate(bytes); };
-    hooks.virtualFree = [](void* pointer, size_t bytes) { Platform::VirtualRelease(pointer, bytes); };
-    SetMemoryHooks(hooks);
-    SnMemSettings memory{20};
-    MemoryMgr::Init(&memory);
+    SoundBench::InitMemory();
     SnStreamMgrSettings settings;
     StreamMgr::GetDefaultSettings(settings);
     StreamMgr::Create(settings);
