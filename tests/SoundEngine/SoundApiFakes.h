@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "SoundEngine/Actions/Event.h"
 #include "SoundEngine/Actions/EventReceiver.h"
 #include "SoundEngine/Banks/BankReceivers.h"
 #include "SoundEngine/Callbacks/PlayingIDCallbackMgr.h"
@@ -194,7 +195,10 @@ class ApiFixture : public GameSyncFixture {
   }
   // An indexed object (event, node, bus, sequence) the test keeps one extra reference on.
   SN::CSnIndexedObject* AddIndexed(uint32_t id, SN::SnIndexList list) {
-    auto* object = SN::PoolNew<SN::CSnIndexedObject>(SN::g_DefaultPoolId, id, list);
+    // The event list holds events only: the bank manager walks it as such.
+    SN::CSnIndexedObject* object = list == SN::SnIndex_Events
+                                       ? SN::PoolNew<SN::CSnEvent>(SN::g_DefaultPoolId, id)
+                                       : SN::PoolNew<SN::CSnIndexedObject>(SN::g_DefaultPoolId, id, list);
     SN::g_pObjectIndex->List(list).Insert(object);
     object->AddRef();
     return object;
