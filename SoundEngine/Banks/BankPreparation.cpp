@@ -362,16 +362,16 @@ SNRESULT CSnSoundBankManager::PrepareGameSyncsCommand(const SnBankCommand& comma
 
 // ---- media ----
 
-SNRESULT CSnSoundBankManager::PrepareMedia(const SnMediaRequest& request) {
+SNRESULT CSnSoundBankManager::PrepareMedia(const CSnSourceDesc& request) {
   if (!m_staging) return LoadMediaNow(request);
   // One request per media id, in id order.
   uint32_t at = 0;
-  while (at < m_staged.Count() && m_staged[at].request.mediaId < request.mediaId) ++at;
-  if (at < m_staged.Count() && m_staged[at].request.mediaId == request.mediaId) {
+  while (at < m_staged.Count() && m_staged[at].request.sourceId < request.sourceId) ++at;
+  if (at < m_staged.Count() && m_staged[at].request.sourceId == request.sourceId) {
     ++m_staged[at].requests;
     return SN_Success;
   }
-  return m_staged.InsertAt(at, StagedMedia{request, 1}) ? SN_Success : SN_InsufficientMemory;
+  return m_staged.InsertAt(at, StagedMedia{request.MediaOnly(), 1}) ? SN_Success : SN_InsufficientMemory;
 }
 
 SNRESULT CSnSoundBankManager::LoadStagedMedia(UndoLog& undo) {
@@ -380,8 +380,8 @@ SNRESULT CSnSoundBankManager::LoadStagedMedia(UndoLog& undo) {
     for (uint32_t i = 0; i < staged.requests; ++i) {
       const SNRESULT result = LoadMediaNow(staged.request);
       if (result != SN_Success) return result;
-      if (!undo.Add(UndoStep{UndoStep::Media, staged.request.mediaId, nullptr})) {
-        ReleaseMedia(staged.request.mediaId, nullptr);
+      if (!undo.Add(UndoStep{UndoStep::Media, staged.request.sourceId, nullptr})) {
+        ReleaseMedia(staged.request.sourceId, nullptr);
         return SN_InsufficientMemory;
       }
     }
@@ -389,12 +389,12 @@ SNRESULT CSnSoundBankManager::LoadStagedMedia(UndoLog& undo) {
   return SN_Success;
 }
 
-SNRESULT CSnSoundBankManager::LoadMediaNow(const SnMediaRequest& request) {
+SNRESULT CSnSoundBankManager::LoadMediaNow(const CSnSourceDesc& request) {
   const SnMemPoolId pool = SoundEngine::Settings().preparedDataPoolId;
   {
     Platform::ReentrantGuard list(BankListLock());
     Platform::ReentrantGuard guard(m_bankLock);
-    MediaEntry* entry = m_media.Find(request.mediaId);
+    MediaEntry* entry = m_media.Find(request.sourceId);
     if (entry && entry->ownData) {
       ++entry->refCount;
       return SN_Success;
@@ -415,12 +415,12 @@ SNRESULT CSnSoundBankManager::LoadMediaNow(const SnMediaRequest& request) {
     }
   }
   if (pool == kInvalidPoolId) {
-    SOUND_LOG(Error, "Media %u cannot be prepared: no pool is set for prepared media", request.mediaId);
+    SOUND_LOG(Error, "Media %u cannot be prepared: no pool is set for prepared media", request.sourceId);
     return SN_InsufficientMemory;
   }
   CSnSoundBankReader reader;
   SNRESULT result = reader.Init();
-  const bool language = request.flags & 1;
+  const bool language = request.flags & CSnSourceDesc::kLanguageFile;
   if (result == SN_Success) {
     const char* name = (request.codecId >> 16) ? nullptr : BankFileName(request.fileId);
     result = name ? reader.OpenByName(name, 0, language)
@@ -428,18 +428,20 @@ SNRESULT CSnSoundBankManager::LoadMediaNow(const SnMediaRequest& request) {
   }
   uint8_t* bytes = nullptr;
   if (result == SN_Success) {
-    bytes = static_cast<uint8_t*>(MemoryMgr::Malign(pool, request.size ? request.size : 1, kMediaAlignment));
+    const uint32_t size = request.mediaSize ? request.mediaSize : 1;
+    bytes = static_cast<uint8_t*>(MemoryMgr::Malign(pool, size, kMediaAlignment));
     result = bytes ? SN_Success : SN_InsufficientMemory;
   }
-  if (result == SN_Success && request.size && reader.ReadExact(bytes, request.size) != SN_Success) {
-    SOUND_LOG(Error, "Media %u: its file %u holds fewer than %u bytes", request.mediaId, request.fileId, request.size);
+  if (result == SN_Success && request.mediaSize && reader.ReadExact(bytes, request.mediaSize) != SN_Success) {
+    SOUND_LOG(Error, "Media %u: its file %u holds fewer than %u bytes", request.sourceId, request.fileId,
+              request.mediaSize);
     result = SN_Failure;
   }
   reader.Close();
   reader.Term();
   if (result == SN_Success) {
     Platform::ReentrantGuard guard(m_bankLock);
-    MediaEntry* entry = m_media.FindOrInsert(request.mediaId);
+    MediaEntry* entry = m_media.FindOrInsert(request.sourceId);
     if (!entry) {
       result = SN_InsufficientMemory;
     } else if (entry->ownData) {
@@ -448,7 +450,7 @@ SNRESULT CSnSoundBankManager::LoadMediaNow(const SnMediaRequest& request) {
       return SN_Success;
     } else {
       entry->ownData = bytes;
-      entry->ownSize = request.size;
+      entry->ownSize = request.mediaSize;
       ++entry->refCount;
       return SN_Success;
     }

@@ -13,6 +13,7 @@
 #include "SoundEngine/Banks/BankReceivers.h"
 #include "SoundEngine/Banks/LoadedBank.h"
 #include "SoundEngine/Banks/SoundBankReader.h"
+#include "SoundEngine/Banks/SourceDesc.h"
 #include "SoundEngine/Containers.h"
 #include "SoundEngine/IdHashTable.h"
 
@@ -161,15 +162,6 @@ struct SnMediaRef {
   CSnBankRecord* bank = nullptr;  // the bank whose data it is, or null
 };
 
-// The media a node asks to have loaded before it plays.
-struct SnMediaRequest {
-  uint32_t mediaId = 0;
-  uint32_t fileId = 0xFFFFFFFFu;
-  uint32_t size = 0;
-  uint32_t flags = 0;      // bit 0: the file is language-specific
-  uint32_t codecId = 0;    // upper 16 bits non-zero: the file is a media file of its own id
-};
-
 struct SnMediaItem {
   uint32_t mediaId;
   const void* data;
@@ -219,8 +211,9 @@ class CSnSoundBankManager : public ISnBankRecordReceiver {
   SNRESULT ReleaseMediaReference(uint32_t mediaId, SnBankCallback callback, void* cookie);
   // Queues the command with a completion that wakes this caller, and waits for its result.
   SNRESULT QueueAndWait(SnBankCommand command);
-  // A node's media request: staged while a preparation command runs, loaded at once otherwise.
-  SNRESULT PrepareMedia(const SnMediaRequest& request);
+  // A node's media (its descriptor's source id, file id, size, language bit and codec): staged while a
+  // preparation command runs, loaded at once otherwise. The descriptor's data is not kept.
+  SNRESULT PrepareMedia(const CSnSourceDesc& request);
   // A prepared node's media goes. Skipped while a command undoes itself: the references its staged
   // media took are given back by the command, one per request.
   void UnprepareMedia(uint32_t mediaId) {
@@ -293,7 +286,7 @@ class CSnSoundBankManager : public ISnBankRecordReceiver {
   void UnprepareEventActions(CSnEvent* event);
   void Undo(UndoLog& undo);
   SNRESULT LoadStagedMedia(UndoLog& undo);
-  SNRESULT LoadMediaNow(const SnMediaRequest& request);
+  SNRESULT LoadMediaNow(const CSnSourceDesc& request);
   void ReleaseRecordReference(CSnBankRecord* record);
   SNRESULT UnloadBankCommand(const SnBankCommand& command);
   SNRESULT ClearBanksCommand();
@@ -320,7 +313,7 @@ class CSnSoundBankManager : public ISnBankRecordReceiver {
   SnIdHashTable193<char*> m_names;
   uint16_t m_motionFlag = 0;
   struct StagedMedia {
-    SnMediaRequest request;
+    CSnSourceDesc request;  // holds no data of its own
     uint32_t requests;  // each requester gives one reference back when it is unprepared
   };
   SnArray<StagedMedia> m_staged;  // sorted by media id, one per id

@@ -2,8 +2,10 @@
 // image, unloads through the audio thread's message, media handed out and given back, refused loads
 // leaving the object index as it was, and the faults of bank input it stops.
 #include <atomic>
+#include <cstring>
 #include <fstream>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -11,6 +13,7 @@
 #include "SoundEngine/Actions/Event.h"
 #include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/Lower/AudioThread.h"
+#include "SoundEngine/Banks/SourceDesc.h"
 #include "SoundEngine/Banks/ThreadedBankManager.h"
 #include "tests/SoundBanks/BankTestSupport.h"
 #include "tests/SoundEngine/SoundApiFakes.h"
@@ -317,6 +320,94 @@ TEST_P(BankManagerTest, TermWithBanksLoadedAndUnloadingLetsEverythingGo) {
   EXPECT_EQ(log.Count(), 0u);
   EXPECT_EQ(SN::MemoryMgr::GetNumPools(), poolsBefore - 1);
   EXPECT_EQ(SN::g_pBankManager, nullptr);
+}
+
+uint32_t DefaultPoolUsed() {
+  SN::MemoryMgr::PoolMemInfo info;
+  EXPECT_EQ(SN::MemoryMgr::GetPoolMemoryUsed(SN::g_DefaultPoolId, info), SN::SN_Success);
+  return info.usedBytes;
+}
+
+TEST_P(BankManagerTest, ASourceDescriptorTakesItsMediaFromTheBankAndGivesItBack) {
+  const std::vector<uint8_t> bank = Build(kMainBank, "Main");
+  WriteBankFile("Main.bnk", bank);
+  ASSERT_EQ(Banks().LoadBankWait("Main.bnk", -1, nullptr), SN::SN_Success);
+  const std::vector<uint8_t> expected = MediaOf(bank, "HitTone");
+  SN::CSnSourceDesc source;
+  source.SetMediaSource(0x10000, Id("HitTone"), 0xFFFFFFFFu, uint32_t(expected.size()), 0x0C);
+  EXPECT_EQ(source.flags, 0x8Cu);  // in memory, provided by a bank
+  EXPECT_EQ(source.StorageType(), SN::CSnSourceDesc::Storage_InMemory);
+  const uint8_t* bytes = nullptr;
+  uint32_t size = 0;
+  SN::CSnBankRecord* holder = nullptr;
+  ASSERT_TRUE(source.GetMedia(bytes, size, holder));
+  EXPECT_EQ(std::vector<uint8_t>(bytes, bytes + size), expected);
+  EXPECT_EQ(holder, Banks().FindBank(Id("Main")));
+  EXPECT_EQ(Banks().MediaReferences(Id("HitTone")), 2u);  // the bank's source and the descriptor's
+  // The bank waits for the descriptor's media before it calls back.
+  CallbackLog log;
+  ASSERT_EQ(Banks().UnloadBank(Id("Main"), nullptr, &CallbackLog::Record, &log), SN::SN_Success);
+  EXPECT_EQ(Banks().UnloadBankWait(Id("Main"), nullptr), SN::SN_BankNotLoaded);
+  EXPECT_EQ(log.Count(), 0u);
+  const uint8_t* again = nullptr;
+  SN::CSnBankRecord* none = nullptr;
+  EXPECT_FALSE(source.GetMedia(again, size, none));
+  EXPECT_EQ(again, nullptr);
+  source.ReleaseMedia(holder);
+  EXPECT_EQ(log.Count(), 1u);
+  EXPECT_EQ(Banks().MediaReferences(Id("HitTone")), 0u);
+  source.Clear();
+}
+
+TEST_P(BankManagerTest, ASourceDescriptorFreesOnlyTheBlockItOwns) {
+  const uint32_t before = DefaultPoolUsed();
+  // Bytes the caller keeps, in the storage bits of a streamed file (flags & 0x7C == 4): not the
+  // descriptor's to free, and handed out without a reference of the media table.
+  auto* callers = static_cast<uint8_t*>(SN::MemoryMgr::Malign(SN::g_DefaultPoolId, 64, 16));
+  ASSERT_NE(callers, nullptr);
+  memset(callers, 0x5A, 64);
+  SN::CSnSourceDesc source;
+  source.SetMediaSource(0x20000, 900, 900, 64, 0x04, callers);
+  const uint8_t* bytes = nullptr;
+  uint32_t size = 0;
+  SN::CSnBankRecord* holder = nullptr;
+  ASSERT_TRUE(source.GetMedia(bytes, size, holder));
+  EXPECT_EQ(bytes, callers);
+  EXPECT_EQ(size, 64u);
+  EXPECT_EQ(Banks().MediaReferences(900), 0u);
+  EXPECT_EQ(source.PrepareMedia(), SN::SN_Success);  // nothing to load for bytes it carries
+  EXPECT_EQ(Banks().MediaReferences(900), 0u);
+  const uint32_t withCallers = DefaultPoolUsed();
+  source.Clear();
+  EXPECT_EQ(DefaultPoolUsed(), withCallers);
+  EXPECT_EQ(callers[63], 0x5A);
+  EXPECT_EQ(source.data, nullptr);
+  EXPECT_EQ(source.fileId, 0xFFFFFFFFu);
+  EXPECT_EQ(source.codecId, 0xFFFFFFFFu);
+  EXPECT_EQ(source.flags, 0u);
+  SN::MemoryMgr::Free(SN::g_DefaultPoolId, callers);
+  EXPECT_EQ(DefaultPoolUsed(), before);
+
+  // An external source owns a copy of its name; a clone owns one of its own.
+  char16_t name[] = u"Voice.snm";
+  EXPECT_EQ(source.SetExternalSource(0x30000, name, 7, 8, true, false), SN::SN_Success);
+  EXPECT_EQ(source.flags, 0x584u);  // external by name, provided, streamed, no file of its own
+  EXPECT_TRUE(source.owned);
+  ASSERT_NE(source.data, nullptr);
+  EXPECT_NE(source.data, reinterpret_cast<const uint8_t*>(name));
+  name[0] = u'X';
+  EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(source.data)), u"Voice.snm");
+  SN::CSnSourceDesc* clone = source.Clone();
+  ASSERT_NE(clone, nullptr);
+  EXPECT_NE(clone->data, source.data);
+  EXPECT_EQ(clone->sourceId, 7u);
+  EXPECT_EQ(clone->fileId, 8u);
+  source.Clear();
+  EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(clone->data)), u"Voice.snm");
+  SN::CSnSourceDesc::Destroy(clone);
+  EXPECT_EQ(DefaultPoolUsed(), before);
+  EXPECT_EQ(source.SetExternalSource(0x30000, nullptr, 7, 8, false, false), SN::SN_InvalidParameter);
+  EXPECT_FALSE(source.owned);
 }
 
 // An outside loader (as the music engine's) that makes two objects of each object it is given,

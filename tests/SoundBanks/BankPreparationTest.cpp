@@ -48,19 +48,19 @@ SN::SNRESULT CreatePrepAction(const uint8_t* payload, uint32_t size, SN::CSnInde
 // A leaf holding one media: payload id, media id, size, u32 1 when the media is a loose file of its id.
 class MediaLeaf final : public SN::CSnIndexedObject {
  public:
-  MediaLeaf(uint32_t id, const SN::SnMediaRequest& request) : CSnIndexedObject(id, SN::SnIndex_Nodes), request(request) {}
-  SN::SnMediaRequest request;
+  MediaLeaf(uint32_t id, const SN::CSnSourceDesc& source) : CSnIndexedObject(id, SN::SnIndex_Nodes), source(source) {}
+  ~MediaLeaf() override { source.Clear(); }
+  SN::CSnSourceDesc source;
 };
 
 SN::SNRESULT CreateLeaf(const uint8_t* payload, uint32_t size, SN::CSnIndexedObject*& object) {
-  uint32_t id = 0, loose = 0;
-  SN::SnMediaRequest request;
+  uint32_t id = 0, mediaId = 0, mediaSize = 0, loose = 0;
   SN::SnBankCursor cursor(payload, size);
-  if (!cursor.Take(id) || !cursor.Take(request.mediaId) || !cursor.Take(request.size) || !cursor.Take(loose))
+  if (!cursor.Take(id) || !cursor.Take(mediaId) || !cursor.Take(mediaSize) || !cursor.Take(loose))
     return SN::SN_Failure;
-  request.fileId = request.mediaId;
-  request.codecId = loose ? 0x10000u : 0;
-  object = SN::PoolNew<MediaLeaf>(SN::g_DefaultPoolId, id, request);
+  SN::CSnSourceDesc source;
+  source.SetMediaSource(loose ? 0x10000u : 0, mediaId, mediaId, mediaSize, 0);
+  object = SN::PoolNew<MediaLeaf>(SN::g_DefaultPoolId, id, source);
   return object ? SN::SN_Success : SN::SN_InsufficientMemory;
 }
 
@@ -74,14 +74,14 @@ class LeafPreparation final : public SN::ISnNodePreparation {
   SN::SNRESULT PrepareNodeData(uint32_t nodeId) override {
     SN::CSnIndexedObject* node = SN::g_pObjectIndex->List(SN::SnIndex_Nodes).FindAndAddRef(nodeId);
     if (!node) return SN::SN_Failure;
-    const SN::SNRESULT result = SN::g_pBankManager->PrepareMedia(static_cast<MediaLeaf*>(node)->request);
+    const SN::SNRESULT result = static_cast<MediaLeaf*>(node)->source.PrepareMedia();
     if (result != SN::SN_Success) node->Release();
     return result;
   }
   void UnprepareNodeData(uint32_t nodeId) override {
     SN::CSnIndexedObject* node = SN::g_pObjectIndex->List(SN::SnIndex_Nodes).FindAndAddRef(nodeId);
     if (!node) return;
-    SN::g_pBankManager->UnprepareMedia(static_cast<MediaLeaf*>(node)->request.mediaId);
+    static_cast<MediaLeaf*>(node)->source.ReleaseBankMedia();
     node->Release();  // the look-up's
     node->Release();  // the preparation's
   }
@@ -251,7 +251,7 @@ TEST_P(BankPreparationTest, PlayEventActionsLeadingBackEndAndUnprepareTogether) 
 }
 
 TEST_P(BankPreparationTest, StagedMediaComeFromLoadedBanksAndClearingPreparedEventsLetsThemGo) {
-  const std::vector<uint8_t> bank = Build(Leaf("L", Id("Tone"), 0, false) + Play("P", "L", nullptr) +
+  const std::vector<uint8_t> bank = Build(Leaf("L", Id("Tone"), 4, false) + Play("P", "L", nullptr) +
                                               "event E P\ntone Tone 48000 1 5 330\n",
                                           "Tones");
   WriteBankFile("Tones.bnk", bank);
@@ -317,11 +317,9 @@ class ValueMedia final : public SN::ISnPreparedGameSyncListener {
       SN::g_pBankManager->UnprepareMedia(valueId);
       return SN::SN_Success;
     }
-    SN::SnMediaRequest request;
-    request.mediaId = request.fileId = valueId;
-    request.size = 2;
-    request.codecId = 0x10000;
-    return SN::g_pBankManager->PrepareMedia(request);
+    SN::CSnSourceDesc source;
+    source.SetMediaSource(0x10000, valueId, valueId, 2, 0);
+    return source.PrepareMedia();
   }
 };
 
