@@ -8,6 +8,7 @@
 #include "SoundEngine/Actions/Event.h"
 #include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/Banks/BankChunks.h"
+#include "SoundEngine/Hierarchy/BusDefaults.h"
 #include "SoundEngine/Log.h"
 #include "SoundEngine/Lower/AudioThread.h"
 #include "SoundEngine/Messages.h"
@@ -123,6 +124,8 @@ SNRESULT CSnBankRecord::LoadObject(uint8_t type, uint32_t size, CSnSoundBankRead
     }
   } else {
     Platform::ReentrantGuard audio(GlobalAudioLock());
+    // A bank's master bus replaces the ones loaded before it, unless the game keeps its buses.
+    if (type == kHircMasterBusType && !m_manager->m_keepBuses && BusDefaults()) BusDefaults()->ClearMasterBuses();
     result = kind->create(payload, size, object);
     // Entered only once whole: a lookup never finds an object half read.
     if (result == SN_Success && object) list.Insert(object);
@@ -455,9 +458,18 @@ SNRESULT CSnSoundBankManager::LoadBankCommand(const SnBankCommand& command) {
   }
   const uint32_t objectsBefore = record ? record->m_objectCount : 0;
   if (result == SN_Success) {
+    // The default motion bus is set aside while the bank is read: a bank bringing its own keeps
+    // that one, else the one set aside is put back.
+    CSnIndexedObject* motionBus = nullptr;
+    if (!m_keepBuses && BusDefaults()) motionBus = BusDefaults()->TakeDefaultMotionBus();
     SnBankHeader header{};
     result = ReadBankChunks(m_reader, *record, SnBankLoad_Normal, header);
     m_reader.Close();
+    if (motionBus) {
+      Platform::ReentrantGuard audio(GlobalAudioLock());
+      BusDefaults()->RestoreDefaultMotionBus(motionBus);
+      motionBus->Release();
+    }
     if (header.version == kBankVersion) m_motionFlag = header.motionFlag;
     // A media index without its DATA would hand out bytes beyond the bank.
     if (result == SN_Success && !record->m_dataSeen && record->m_indexCount) {

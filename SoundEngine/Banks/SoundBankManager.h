@@ -21,6 +21,8 @@ namespace SN {
 
 constexpr SNRESULT SN_BankNotLoaded = SNRESULT(54);      // an unload of a bank that is not in the list
 constexpr SNRESULT SN_BankAlreadyLoaded = SNRESULT(69);  // a second explicit load of the same bank
+// The HIRC type of a master or mix bus: a new one clears the master buses before it is made.
+constexpr uint8_t kHircMasterBusType = 8;
 
 // (id, image, result, pool id, cookie): the id is the bank's for bank commands; the image only for a
 // bank loaded in place; the pool id the command's for loads and unloads, else -1.
@@ -238,6 +240,8 @@ class CSnSoundBankManager : public ISnBankRecordReceiver {
   CSnBankRecord* FindBank(uint32_t bankId, const void* image = nullptr);
   uint32_t BankCount();
   uint16_t MotionFlag() const { return m_motionFlag; }
+  // While set, loads leave the default motion bus and the master buses as they are.
+  void SetKeepBuses(bool keep) { m_keepBuses = keep; }
   SNRESULT SetBankLoadIOSettings(float throughputBytesPerMs, uint8_t priority);
 
   // Audio thread (message 24), or the caller's when the audio manager cannot take it.
@@ -312,6 +316,7 @@ class CSnSoundBankManager : public ISnBankRecordReceiver {
   SnIdHashTable193<MediaEntry> m_media;
   SnIdHashTable193<char*> m_names;
   uint16_t m_motionFlag = 0;
+  bool m_keepBuses = false;
   struct StagedMedia {
     CSnSourceDesc request;  // holds no data of its own
     uint32_t requests;  // each requester gives one reference back when it is unprepared
