@@ -833,17 +833,18 @@ SNRESULT CSnSoundBankManager::SetBankLoadIOSettings(float throughputBytesPerMs, 
 
 // ---- the game's calls ----
 
-SNRESULT CSnSoundBankManager::LoadBank(const char* name, SnBankCallback callback, void* cookie, int32_t poolId,
-                                       uint32_t* bankId) {
+// A bank named by file: its id is the hash of the name without extension, and the name is kept for opening it.
+SNRESULT CSnSoundBankManager::NameLoadCommand(const char* caller, const char* name, int32_t poolId, uint32_t* bankId,
+                                              SnBankCommand& command) {
   if (!name || !*name) {
-    SOUND_LOG(Error, "LoadBank: no bank name");
+    SOUND_LOG(Error, "%s: no bank name", caller);
     return SN_InvalidParameter;
   }
   const char* dot = strrchr(name, '.');
   const uint32_t stem = dot ? uint32_t(dot - name) : uint32_t(strlen(name));
   char buffer[256];
   if (stem >= sizeof buffer) {
-    SOUND_LOG(Error, "LoadBank: the bank name %s is too long", name);
+    SOUND_LOG(Error, "%s: the bank name %s is too long", caller, name);
     return SN_InvalidParameter;
   }
   memcpy(buffer, name, stem);
@@ -852,13 +853,20 @@ SNRESULT CSnSoundBankManager::LoadBank(const char* name, SnBankCallback callback
   if (bankId) *bankId = id;
   const SNRESULT named = AddBankFileName(id, buffer, stem);
   if (named != SN_Success) return named;
-  SnBankCommand command;
   command.type = SnBankCommand_Load;
-  command.callback = callback;
-  command.cookie = cookie;
   command.sourceKind = SnBankSource_Name;
   command.bankId = id;
   command.poolId = poolId;
+  return SN_Success;
+}
+
+SNRESULT CSnSoundBankManager::LoadBank(const char* name, SnBankCallback callback, void* cookie, int32_t poolId,
+                                       uint32_t* bankId) {
+  SnBankCommand command;
+  const SNRESULT made = NameLoadCommand("LoadBank", name, poolId, bankId, command);
+  if (made != SN_Success) return made;
+  command.callback = callback;
+  command.cookie = cookie;
   return QueueCommand(command);
 }
 
@@ -933,22 +941,9 @@ SNRESULT CSnSoundBankManager::QueueAndWait(SnBankCommand command) {
 }
 
 SNRESULT CSnSoundBankManager::LoadBankWait(const char* name, int32_t poolId, uint32_t* bankId) {
-  if (!name || !*name) return SN_InvalidParameter;
-  const char* dot = strrchr(name, '.');
-  const uint32_t stem = dot ? uint32_t(dot - name) : uint32_t(strlen(name));
-  char buffer[256];
-  if (stem >= sizeof buffer) return SN_InvalidParameter;
-  memcpy(buffer, name, stem);
-  buffer[stem] = '\0';
-  const uint32_t id = SoundEngine::GetIDFromString(buffer);
-  if (bankId) *bankId = id;
-  const SNRESULT named = AddBankFileName(id, buffer, stem);
-  if (named != SN_Success) return named;
   SnBankCommand command;
-  command.type = SnBankCommand_Load;
-  command.sourceKind = SnBankSource_Name;
-  command.bankId = id;
-  command.poolId = poolId;
+  const SNRESULT made = NameLoadCommand("LoadBankWait", name, poolId, bankId, command);
+  if (made != SN_Success) return made;
   return QueueAndWait(command);
 }
 

@@ -234,6 +234,8 @@ class CSnSoundBankManager : public ISnBankRecordReceiver {
 
   // Records `name` (".bnk" included) for the bank id unless one is recorded.
   SNRESULT AddBankFileName(uint32_t bankId, const char* name, uint32_t length);
+  SNRESULT NameLoadCommand(const char* caller, const char* name, int32_t poolId, uint32_t* bankId,
+                           SnBankCommand& command);
   const char* BankFileName(uint32_t bankId);
 
   // Any thread, under the bank-list lock: the record of a bank, or null.
