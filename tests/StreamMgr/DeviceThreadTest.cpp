@@ -89,6 +89,11 @@ class QueuedHook : public StreamMgr::ISnIOHookDeferred, public StreamMgr::ISnFil
     }
     changed_.notify_all();
   }
+  // Waits until the worker has completed `count` transfers in all (handed each back to the device).
+  void WaitDone(uint32_t count) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return done_ >= count; });
+  }
   uint32_t Queued() {
     std::lock_guard<std::mutex> lock(mutex_);
     return uint32_t(queue_.size());
@@ -119,6 +124,8 @@ class QueuedHook : public StreamMgr::ISnIOHookDeferred, public StreamMgr::ISnFil
       const ssize_t got = pread(next.fd, next.transfer->buffer, request.requestedSize, off_t(request.filePosition));
       next.transfer->complete(next.transfer, !fail && got == ssize_t(request.requestedSize) ? SN_Success : SN_Failure);
       lock.lock();
+      ++done_;
+      changed_.notify_all();
     }
   }
 
@@ -126,7 +133,7 @@ class QueuedHook : public StreamMgr::ISnIOHookDeferred, public StreamMgr::ISnFil
   std::mutex mutex_;
   std::condition_variable changed_;
   std::deque<Pending> queue_;
-  uint32_t lined_ = 0, mostQueued_ = 0, open_ = 0, failures_ = 0;
+  uint32_t lined_ = 0, mostQueued_ = 0, open_ = 0, failures_ = 0, done_ = 0;
   bool quit_ = false;
   std::thread worker_;
 };
@@ -217,7 +224,7 @@ TEST_F(DeviceThreadTest, AFailedTransferIsReportedOnlyOnceNoneStillFillsTheBuffe
   ASSERT_EQ(stream->Read(buffer.data(), uint32_t(buffer.size()), false, 50, 0.0f, got), SN_Success);
   hook_->WaitLined(8);
   hook_->Let(1, 1);  // the first fails, seven more still hold the caller's buffer
-  std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  hook_->WaitDone(1);
   EXPECT_EQ(stream->GetStatus(), SnStmStatus_Pending);
   EXPECT_EQ(hook_->Queued(), 7u);  // nothing more is lined up for a failed request
   hook_->Let(~0u);

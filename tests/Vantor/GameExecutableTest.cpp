@@ -236,7 +236,9 @@ end)
   const pid_t game = Start({{"DISPLAY", ":" + std::to_string(display)},
                             {"SDL_VIDEODRIVER", "x11"},
                             {"LSAN_OPTIONS", "suppressions=" + (dir_ / "lsan.supp").string() + ":print_suppressions=0"}});
-  for (int i = 0; i < 3000 && !fs::exists(dir_ / "shown"); ++i)
+  // A software-rendered frame under a loaded machine can take seconds: the game gets as long as any game
+  // run (it is killed at 270 s), and a game that never shows its frames is still caught.
+  for (int i = 0; i < 25000 && !fs::exists(dir_ / "shown"); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   const std::string image = ReadText(screen / "Xvfb_screen0");
   const int status = Wait(game);
