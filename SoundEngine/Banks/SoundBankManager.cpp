@@ -477,7 +477,14 @@ SNRESULT CSnSoundBankManager::LoadBankCommand(const SnBankCommand& command) {
         if (record->IndexEntry(i).mediaId != 0) result = SN_InvalidFile;
       if (result != SN_Success) SOUND_LOG(Error, "Bank %u has a media index but no DATA", bankId);
     }
-    if (result == SN_Success) result = AddBankMediaSources(*record);
+    if (result == SN_Success) {
+      // The load's own use is held before any of its media can be found: a thread taking and giving
+      // back one of them must not drop the last use of a bank still being loaded. A failed
+      // publication is undone under the one bank lock, so no one saw it.
+      record->m_useCount.fetch_add(1);
+      result = AddBankMediaSources(*record);
+      if (result != SN_Success) record->m_useCount.fetch_sub(1);
+    }
   } else if (record) {
     SOUND_LOG(Error, "Bank %u could not be opened (result %d)", bankId, int(result));
   }
@@ -497,7 +504,6 @@ SNRESULT CSnSoundBankManager::LoadBankCommand(const SnBankCommand& command) {
     return result;
   }
   record->m_bankFlags |= CSnBankRecord::kFlagLoaded;
-  record->m_useCount.fetch_add(1);
   {
     Platform::ReentrantGuard list(BankListLock());
     m_banks.Insert(record);

@@ -466,6 +466,38 @@ TEST_P(BankManagerTest, LoadsAndUnloadsRunWhileAnotherThreadTakesTheirMedia) {
   EXPECT_EQ(Banks().BankCount(), 0u);
 }
 
+// The race of a load with voices, made frequent: images load in place (no file to read), and two
+// threads take and give back a media as fast as they can, so that one of them often takes it in
+// the moment between the media appearing and the load's own hold on its bank.
+TEST_P(BankManagerTest, ABankIsHeldBeforeAnotherThreadCanTakeItsMedia) {
+  const std::vector<uint8_t> bank = Build(kMainBank, "Main");
+  alignas(16) static uint8_t image[4096];
+  ASSERT_LE(bank.size(), sizeof image);
+  memcpy(image, bank.data(), bank.size());
+  std::atomic<bool> done{false};
+  std::atomic<uint32_t> taken{0};
+  auto voice = [&] {
+    while (!done.load(std::memory_order_relaxed)) {
+      const SN::SnMediaRef media = Banks().GetMedia(Id("HitTone"));
+      if (!media.data) continue;
+      taken.fetch_add(1, std::memory_order_relaxed);
+      Banks().ReleaseMedia(Id("HitTone"), media.bank);
+    }
+  };
+  std::thread first(voice), second(voice);
+  // At least until a voice took the media once.
+  bool failed = false;
+  for (int round = 0; !failed && (round < 400 || taken.load() == 0); ++round)
+    failed = Banks().LoadBankImageWait(image, uint32_t(bank.size()), false, -1, nullptr) != SN::SN_Success ||
+             Banks().UnloadBankWait(Id("Main"), image) != SN::SN_Success;
+  done = true;
+  first.join();
+  second.join();
+  EXPECT_FALSE(failed);
+  EXPECT_EQ(Banks().MediaReferences(Id("HitTone")), 0u);
+  EXPECT_EQ(Banks().BankCount(), 0u);
+}
+
 INSTANTIATE_TEST_SUITE_P(BankThread, BankManagerTest, ::testing::Values(0, 1),
                          [](const ::testing::TestParamInfo<int>& info) { return info.param ? "Threaded" : "Caller"; });
 
