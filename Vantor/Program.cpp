@@ -142,7 +142,9 @@ int Program::Run() {
   }
   Init();
   if (!m_window || !m_window->GetPlatformWindow()) {
-    LogNoWindow("the window was refused");
+    // The window system's own reason is what tells a display without OpenGL from one that went away.
+    const std::string reason = m_window ? m_window->GetCreationError() : std::string();
+    LogNoWindow(reason.empty() ? "the window was refused" : reason.c_str());
     Shutdown();
     return kNoDisplayExitCode;
   }

@@ -24,10 +24,9 @@ uint16_t Word(int32_t value) { return uint16_t(value); }
 
 Window32::Window32(const Base::WindowSettings& settings, Win32InputBackend* input)
     : Base::Window(settings), m_input(input) {
-  std::string error;
   uint32_t flags = Platform::Window::Hidden;  // shown once it is placed
   if (m_mode == Base::WindowSettings::kModeBorderless) flags |= Platform::Window::Borderless;
-  m_window.reset(Platform::Window::Create(m_title.c_str(), int(m_width), int(m_height), flags, &error));
+  m_window.reset(Platform::Window::Create(m_title.c_str(), int(m_width), int(m_height), flags, &m_creationError));
   if (!m_window) BASE_LOG(Error, "Window failed to create");
   m_nativeHandle = m_window.get();
 

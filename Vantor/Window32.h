@@ -5,6 +5,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "Platform/Window.h"
 #include "Base/Window.h"
@@ -51,6 +52,8 @@ class Window32 : public Base::Window {
   int GetCanvasId() const { return m_canvasId; }
   Base::Vec2 GetLastClickPosition() const { return m_lastClick; }
   Platform::Window* GetPlatformWindow() const { return m_window.get(); }
+  // Why the platform refused the window, in its own words (empty when the window was made).
+  const std::string& GetCreationError() const { return m_creationError; }
 
  private:
   void OnFocusChange(bool focused);
@@ -69,6 +72,7 @@ class Window32 : public Base::Window {
   bool m_mouseTracking = false;
   Base::Vec2 m_lastClick{0.0f, 0.0f};
   bool m_minimized = false;
+  std::string m_creationError;
 };
 
 }  // namespace Vantor

@@ -11,7 +11,9 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <string>
 #include <thread>
+#include <vector>
 
 
 namespace {
@@ -80,6 +82,59 @@ class GameExecutableTest : public ::testing::Test {
     return status;
   }
   std::string Output() { return ReadText(dir_ / "out.txt"); }
+
+  // An X server of the test's own. It picks a free display number itself and writes it to a pipe once it
+  // takes connections, so that test processes running side by side never race for one. The game
+  // connects to the display twice (it checks for one first, then makes its window): without -noreset the
+  // server resets when its last client leaves, and a connection made during that reset is dropped.
+  struct VirtualDisplay {
+    pid_t server = -1;
+    std::string name;  // empty when the server did not start
+  };
+  static VirtualDisplay StartVirtualDisplay(const std::vector<std::string>& options) {
+    int ready[2];
+    if (pipe(ready) != 0) return {};
+    std::vector<std::string> words = {"Xvfb", "-displayfd", std::to_string(ready[1]), "-screen", "0", "1280x720x24",
+                                      "-noreset", "-nolisten", "tcp", "-br"};
+    words.insert(words.end(), options.begin(), options.end());
+    VirtualDisplay display;
+    display.server = fork();
+    if (display.server == 0) {
+      close(ready[0]);
+      if (!freopen("/dev/null", "w", stderr)) _exit(121);
+      std::vector<char*> arguments;
+      for (std::string& word : words) arguments.push_back(word.data());
+      arguments.push_back(nullptr);
+      execv("/usr/bin/Xvfb", arguments.data());
+      _exit(122);
+    }
+    close(ready[1]);
+    std::string number;
+    char c;
+    while (read(ready[0], &c, 1) == 1 && c != '\n') number += c;
+    close(ready[0]);
+    if (!number.empty()) {
+      display.name = ":" + number;
+    } else if (display.server > 0) {
+      kill(display.server, SIGTERM);
+      waitpid(display.server, nullptr, 0);
+      display.server = -1;
+    }
+    return display;
+  }
+  static void StopVirtualDisplay(const VirtualDisplay& display) {
+    if (display.server <= 0) return;
+    kill(display.server, SIGTERM);
+    waitpid(display.server, nullptr, 0);
+  }
+  // The game on that display through SDL's X11 driver.
+  pid_t StartUnder(const VirtualDisplay& display) {
+    // The X client libraries keep a message-bus connection to the end: not the game's to free.
+    WriteText(dir_ / "lsan.supp", ReadText("tests/lsan.supp") + "leak:libdbus-1.so\n");
+    return Start({{"DISPLAY", display.name},
+                  {"SDL_VIDEODRIVER", "x11"},
+                  {"LSAN_OPTIONS", "suppressions=" + (dir_ / "lsan.supp").string() + ":print_suppressions=0"}});
+  }
 
   fs::path dir_;
 };
@@ -208,20 +263,10 @@ end)
 // the Splash level's lit crate and overlay are not one blank colour.
 TEST_F(GameExecutableTest, UnderAVirtualDisplayTheWindowShowsItsFrames) {
   if (!fs::exists("/usr/bin/Xvfb")) GTEST_SKIP() << "Xvfb is not installed";
-  int display = 70 + getpid() % 100;
-  while (fs::exists("/tmp/.X11-unix/X" + std::to_string(display))) ++display;
   const fs::path screen = dir_ / "screen";
   fs::create_directories(screen);
-  const pid_t server = fork();
-  if (server == 0) {
-    if (!freopen("/dev/null", "w", stderr)) _exit(121);
-    const std::string name = ":" + std::to_string(display);
-    execl("/usr/bin/Xvfb", "Xvfb", name.c_str(), "-screen", "0", "1280x720x24", "-fbdir", screen.c_str(),
-          "-nolisten", "tcp", "-br", static_cast<char*>(nullptr));
-    _exit(122);
-  }
-  for (int i = 0; i < 500 && !fs::exists("/tmp/.X11-unix/X" + std::to_string(display)); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  const VirtualDisplay display = StartVirtualDisplay({"-fbdir", screen.string()});
+  ASSERT_FALSE(display.name.empty()) << "Xvfb did not start";
 
   WriteText(dir_ / "content/lua/game/zz_shown.lua", R"(
 local frames = 0
@@ -231,19 +276,22 @@ Hook:Add("PostFrameStep", "shown", function()
   if frames == 40 then core:Quit() end
 end)
 )");
-  // The X client libraries keep a message-bus connection to the end: not the game's to free.
-  WriteText(dir_ / "lsan.supp", ReadText("tests/lsan.supp") + "leak:libdbus-1.so\n");
-  const pid_t game = Start({{"DISPLAY", ":" + std::to_string(display)},
-                            {"SDL_VIDEODRIVER", "x11"},
-                            {"LSAN_OPTIONS", "suppressions=" + (dir_ / "lsan.supp").string() + ":print_suppressions=0"}});
+  const pid_t game = StartUnder(display);
   // A software-rendered frame under a loaded machine can take seconds: the game gets as long as any game
-  // run (it is killed at 270 s), and a game that never shows its frames is still caught.
-  for (int i = 0; i < 25000 && !fs::exists(dir_ / "shown"); ++i)
+  // run (it is killed at 270 s), and a game that never shows its frames is still caught. A game that
+  // ends before it shows them ends the wait as well.
+  int status = 0;
+  bool ended = false;
+  for (int i = 0; i < 25000 && !fs::exists(dir_ / "shown"); ++i) {
+    if (waitpid(game, &status, WNOHANG) == game) {
+      ended = true;
+      break;
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
   const std::string image = ReadText(screen / "Xvfb_screen0");
-  const int status = Wait(game);
-  kill(server, SIGTERM);
-  waitpid(server, nullptr, 0);
+  if (!ended) status = Wait(game);
+  StopVirtualDisplay(display);
   ASSERT_TRUE(fs::exists(dir_ / "shown")) << Output();
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << Output();
 
@@ -266,6 +314,28 @@ end)
       if (int(p[0]) + p[1] + p[2] > 24) ++lit;
     }
   EXPECT_GT(lit * 100, total) << lit << " of " << total << " pixels show anything drawn";
+}
+
+// A display that takes the game's connection but cannot give its window OpenGL (a server without the
+// GLX extension): the one line the game ends with carries the window system's own reason.
+TEST_F(GameExecutableTest, AWindowTheDisplayRefusesIsExplainedInTheWindowSystemsWords) {
+  if (!fs::exists("/usr/bin/Xvfb")) GTEST_SKIP() << "Xvfb is not installed";
+  const VirtualDisplay display = StartVirtualDisplay({"-extension", "GLX"});
+  ASSERT_FALSE(display.name.empty()) << "Xvfb did not start";
+  const int status = Wait(StartUnder(display), 60);
+  StopVirtualDisplay(display);
+  const std::string output = Output();
+  ASSERT_TRUE(WIFEXITED(status)) << status << "\n" << output;
+  EXPECT_EQ(WEXITSTATUS(status), 1) << output;
+
+  Find(output, "[ Error ][Base] Window failed to create\n");
+  const size_t error = Find(output, "[ Error ][Base] No window can be shown (window creation failed: ");
+  ASSERT_NE(error, std::string::npos) << output;
+  const std::string line = output.substr(error, output.find('\n', error) - error);
+  // SDL's words stand between the prefix and the advice.
+  const size_t words = line.find("failed: ") + 8, advice = line.find("): the game needs a display");
+  ASSERT_NE(advice, std::string::npos) << line;
+  EXPECT_GT(advice, words) << line;
 }
 
 }  // namespace
