@@ -335,12 +335,28 @@ void CollisionPair::ComputeFace(const GjkEpaScratch& s, Face& face) const {
   }
   normal.Normalize();
   float distance = normal.Dot(a);
+  bool sided = false;
   for (uint32_t i = 0; i < s.vertexCount; ++i) {
     if (i == face.a || i == face.b || i == face.c) continue;
-    if (normal.Dot(s.vertices[i].point) - distance > kFaceFrontTolerance) {
+    const float height = normal.Dot(s.vertices[i].point) - distance;
+    if (height > kFaceFrontTolerance) {
       normal = -normal;
       distance = -distance;
+      sided = true;
       break;
+    }
+    if (height < -kFaceFrontTolerance) sided = true;
+  }
+  if (!sided) {
+    // Every other vertex lies in the face's plane: the simplex of two touching faces is flat, with the
+    // origin on the shapes' boundary. When the shapes end at the plane on one side, that side is the
+    // outside; the winding alone would point half such faces inwards and end the search on a far side
+    // face. A flat simplex deeper inside keeps the winding.
+    const float beyond = MinkowskiSupport(normal).point.Dot(normal) - distance;
+    const float behind = MinkowskiSupport(-normal).point.Dot(-normal) + distance;
+    if (behind < beyond && behind < kEpaTolerance) {
+      normal = -normal;
+      distance = -distance;
     }
   }
   face.normal = normal;

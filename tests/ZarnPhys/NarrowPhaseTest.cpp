@@ -105,6 +105,52 @@ TEST(NarrowPhase, BoxesFaceToFace) {
   EXPECT_LE(std::fabs(c.contactA.x - 0.3f), 0.5f + 1e-3f);
 }
 
+// Pairs of unit boxes a settling pyramid produced: each upper box rests half a width aside on the one
+// below it, turned by a few thousandths of a radian, their faces 0.0001 deep at most. The simplex of
+// such a touch is flat; the contact is still the vertical one, not a side face half a box deep.
+TEST(NarrowPhase, BoxesJustTouchingFaceToFaceKeepTheVerticalNormal) {
+  struct Pose {
+    Vec3 position;
+    float rows[9];
+  };
+  struct Case {
+    Pose a, b;
+    Vec3 normal;  // from A towards B
+  };
+  const Case cases[] = {
+      {{{6.006021f, 4.481658f, 0.002690f},
+        {0.999997f, -0.000460f, 0.002446f, 0.000459f, 1.0f, 0.000191f, -0.002446f, -0.000190f, 0.999997f}},
+       {{6.507914f, 3.481584f, 0.002196f},
+        {0.999996f, -0.000660f, 0.002663f, 0.000657f, 0.999999f, 0.000965f, -0.002663f, -0.000963f, 0.999996f}},
+       {0, -1, 0}},
+      {{{5.500609f, 3.342207f, 0.008994f},
+        {0.999893f, -0.003781f, -0.014142f, 0.003768f, 0.999992f, -0.000985f, 0.014146f, 0.000932f, 0.999900f}},
+       {{4.991294f, 4.343648f, 0.000280f},
+        {0.999898f, 0.002311f, -0.014104f, -0.002313f, 0.999997f, -0.000081f, 0.014104f, 0.000113f, 0.999901f}},
+       {0, 1, 0}},
+      {{{6.581975f, 5.342868f, 0.014865f},
+        {0.999764f, -0.006956f, 0.020560f, 0.006973f, 0.999975f, -0.000767f, -0.020554f, 0.000910f, 0.999788f}},
+       {{7.062335f, 4.346047f, -0.008800f},
+        {0.999764f, -0.008583f, 0.019951f, 0.008606f, 0.999962f, -0.001072f, -0.019941f, 0.001244f, 0.999800f}},
+       {0, -1, 0}},
+  };
+  const auto matrix = [](const float* rows) {
+    Base::Mat3 m;
+    for (int i = 0; i < 9; ++i) m.m[i] = rows[i];
+    return m;
+  };
+  for (const Case& test : cases) {
+    Scene scene;
+    ZarnPhys::Entity* a = scene.Box(test.a.position, {0.5f, 0.5f, 0.5f}, false, matrix(test.a.rows));
+    ZarnPhys::Entity* b = scene.Box(test.b.position, {0.5f, 0.5f, 0.5f}, false, matrix(test.b.rows));
+    const Contact c = Probe(a, b);
+    ASSERT_TRUE(c.hit) << test.a.position.x;
+    // The boxes are turned by up to 1.4 degrees, so their faces may be too.
+    EXPECT_LT(AngleDegrees(c.normal, test.normal), 2.0f) << test.a.position.x;
+    EXPECT_LT(c.depth, 0.01f) << test.a.position.x;
+  }
+}
+
 TEST(NarrowPhase, BoxesEdgeToEdge) {
   Scene scene;
   const float root2 = std::sqrt(2.0f);
