@@ -61,6 +61,9 @@ ParticleSystem::ParticleSystem() {
   }
 }
 
+// A pool destroyed with blocks still handed out reports them as lost memory.
+ParticleSystem::~ParticleSystem() { Clear(); }
+
 ParticleSystem& ParticleSystem::operator=(const ParticleSystem& other) {
   Assign(other);
   Clear();
