@@ -1,7 +1,5 @@
 // The chunk loop over the malformed corpus and over hand-made cases: result codes, every chunk reader
 // held inside its chunk, load modes routing the media, and the music hook.
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -12,27 +10,9 @@
 namespace {
 
 using BankTest::Build;
+using BankTest::Corpus;
+using BankTest::CorpusEntry;
 using BankTest::RecordingBank;
-
-struct CorpusEntry {
-  std::string name;
-  std::string text;
-  int expected;
-};
-
-// tests/SoundBanks/corpus/<name>.txt, each opening with "# expect <result>".
-std::vector<CorpusEntry> Corpus() {
-  std::vector<CorpusEntry> entries;
-  for (const auto& file : std::filesystem::directory_iterator("tests/SoundBanks/corpus")) {
-    std::ifstream in(file.path());
-    CorpusEntry entry{file.path().stem().string(),
-                      std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), 0};
-    const size_t at = entry.text.find("# expect ");
-    if (at == 0) entry.expected = atoi(entry.text.c_str() + 9);
-    entries.push_back(entry);
-  }
-  return entries;
-}
 
 class BankChunkLoopTest : public BankTest::BankFixture {};
 
