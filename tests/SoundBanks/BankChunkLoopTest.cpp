@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "SoundEngine/Banks/SoundBankManager.h"
 #include "tests/SoundBanks/BankTestSupport.h"
 
 namespace {
@@ -176,6 +177,29 @@ TEST_F(BankChunkLoopTest, TheLoopGoesOnAfterAChunkItDoesNotKnow) {
   EXPECT_EQ(bank.names.size(), 1u);
   RecordingBank cut;
   EXPECT_EQ(LoadImage(Build("chunk ZZZZ 00112233445566778899\ncut 3"), cut), SN::SN_InvalidFile);
+}
+
+TEST_F(BankChunkLoopTest, TypesNothingLoadsArePassedOverWithOneWarningEachLoad) {
+  const std::vector<uint8_t> image = Build("object 7 @1 00\nobject 14 @2 00\nobject 7 @3 00\nobject 7 @4 00\nevent @100");
+  auto count = [](const std::string& text, const std::string& line) {
+    size_t found = 0;
+    for (size_t at = text.find(line); at != std::string::npos; at = text.find(line, at + 1)) ++found;
+    return found;
+  };
+  const uint32_t bankId = BankTest::Id("TestBank");
+  const std::string id = std::to_string(bankId);
+  for (int load = 0; load < 2; ++load) {
+    log_.Take();
+    uint32_t loaded = 0;
+    ASSERT_EQ(SN::g_pBankManager->LoadBankImageWait(image.data(), uint32_t(image.size()), true, -1, &loaded),
+              SN::SN_Success);
+    EXPECT_EQ(loaded, bankId);
+    const std::string text = log_.Take();
+    EXPECT_EQ(count(text, "Bank " + id + ": objects of type 7 are passed over: nothing loads them"), 1u) << text;
+    EXPECT_EQ(count(text, "Bank " + id + ": objects of type 14 are passed over: nothing loads them"), 1u) << text;
+    EXPECT_EQ(count(text, "passed over"), 2u) << text;
+    EXPECT_EQ(SN::g_pBankManager->UnloadBankWait(bankId, nullptr), SN::SN_Success);
+  }
 }
 
 }  // namespace

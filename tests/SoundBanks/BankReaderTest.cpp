@@ -1,6 +1,7 @@
 // The bank reader over memory images and over standard streams: a device with 2048-byte blocks seen
 // through a counting low-level hook, and the game's banks read from a scratch "Sound/Banks/" folder.
 #include <cfloat>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -340,6 +341,40 @@ TEST_F(GameBanksTest, TheMalformedCorpusGivesTheSameResultsThroughStreams) {
     RecordingBank bank;
     EXPECT_EQ(LoadFile("Case.bnk", bank), expected) << text;
   }
+}
+
+TEST_F(GameBanksTest, ALanguageBankIsLookedForInTheLanguageFolderThenInTheBaseFolder) {
+  const std::u16string previous = StreamMgr::GetCurrentLanguage();
+  ASSERT_EQ(StreamMgr::SetCurrentLanguage(u"French"), SN_Success);
+  std::filesystem::create_directories(banks_ + "French");
+  const uint32_t voiceId = BankTest::Id("Voice"), sharedId = BankTest::Id("Shared");
+  WriteBankFile("French/Voice.bnk", BankTest::Build("bankname French"));
+  WriteBankFile("French/" + std::to_string(voiceId) + ".bnk", BankTest::Build("bankname French"));
+  WriteBankFile("Voice.bnk", BankTest::Build("bankname Base"));
+  WriteBankFile(std::to_string(voiceId) + ".bnk", BankTest::Build("bankname Base"));
+  WriteBankFile("Shared.bnk", BankTest::Build("bankname Base"));
+  WriteBankFile(std::to_string(sharedId) + ".bnk", BankTest::Build("bankname Base"));
+
+  // Which bank a reader opened on: the one name it holds.
+  auto nameRead = [&](SNRESULT opened) -> std::string {
+    if (opened != SN_Success) return "result " + std::to_string(int(opened));
+    RecordingBank bank;
+    const SNRESULT result = ReadBankChunks(reader_, bank, SnBankLoad_Normal, header_);
+    reader_.Close();
+    if (result != SN_Success || bank.names.size() != 1) return "load " + std::to_string(int(result));
+    return bank.names.begin()->second;
+  };
+  EXPECT_EQ(nameRead(reader_.OpenByName("Voice.bnk", 0, true)), "French");
+  EXPECT_EQ(nameRead(reader_.OpenByName("Voice.bnk", 0, false)), "Base");
+  EXPECT_EQ(nameRead(reader_.OpenByID(voiceId, 0, 0, nullptr, true)), "French");
+  EXPECT_EQ(nameRead(reader_.OpenByID(voiceId, 0, 0, nullptr, false)), "Base");
+  // Not in the language's folder: asked again without the language.
+  EXPECT_EQ(nameRead(reader_.OpenByName("Shared.bnk", 0, true)), "Base");
+  EXPECT_EQ(nameRead(reader_.OpenByID(sharedId, 0, 0, nullptr, true)), "Base");
+  // In neither: the second answer stands, and the reader stays closed.
+  EXPECT_EQ(nameRead(reader_.OpenByName("Nowhere.bnk", 0, true)), "result " + std::to_string(int(SN_FileNotFound)));
+  EXPECT_FALSE(reader_.IsStreaming());
+  EXPECT_EQ(StreamMgr::SetCurrentLanguage(previous.c_str()), SN_Success);
 }
 
 // Every corpus bank and both game banks from memory, from a file through the game's hook, and through
