@@ -11,8 +11,8 @@
 #include <gtest/gtest.h>
 
 #include "SoundEngine/Lower/EnvironmentCurves.h"
-#include "StreamMgr/LowLevelIO.h"
 #include "tests/SoundBanks/BankTestSupport.h"
+#include "tests/SoundBanks/MemoryFileHook.h"
 
 namespace {
 
@@ -25,60 +25,7 @@ std::vector<uint8_t> Pattern(size_t size) {
   return bytes;
 }
 
-// One file in memory behind a blocking device of 2048-byte blocks (or another size); every transfer is recorded.
-class CountingHook : public StreamMgr::ISnIOHookBlocking, public StreamMgr::ISnFileLocationResolver {
- public:
-  struct Transfer {
-    uint64_t position;
-    uint32_t size;
-    bool operator==(const Transfer&) const = default;
-  };
-
-  SNRESULT OpenById(uint32_t, SnOpenMode, SnFileLookupFlags*, bool& syncOpen, SnFileDescriptor& d) override {
-    return Open(syncOpen, d);
-  }
-  SNRESULT OpenByName(const char16_t*, SnOpenMode, SnFileLookupFlags*, bool& syncOpen, SnFileDescriptor& d) override {
-    return Open(syncOpen, d);
-  }
-  SNRESULT Read(SnFileDescriptor&, SnTransferHints& hint, void* buffer, SnTransferRequest& request) override {
-    std::lock_guard<std::mutex> lock(mutex);
-    transfers.push_back({request.filePosition, request.requestedSize});
-    hints.push_back(hint);
-    if (request.filePosition + request.requestedSize > file.size()) return SN_Failure;
-    memcpy(buffer, file.data() + request.filePosition, request.requestedSize);
-    return SN_Success;
-  }
-  SNRESULT Write(SnFileDescriptor&, SnTransferHints&, void*, SnTransferRequest&) override { return SN_Failure; }
-  SNRESULT Close(SnFileDescriptor&) override { return SN_Success; }
-  uint32_t GetFileBlockSize(SnFileDescriptor&) override { return blockSize; }
-  void DescribeDevice(SnDeviceInfo& info) override { info = SnDeviceInfo{deviceId, true, false, {u'm'}, 2}; }
-  uint32_t GetDeviceParam() override { return 0; }
-
-  std::vector<Transfer> Transfers() {
-    std::lock_guard<std::mutex> lock(mutex);
-    return transfers;
-  }
-  std::vector<SnTransferHints> Hints() {
-    std::lock_guard<std::mutex> lock(mutex);
-    return hints;
-  }
-
-  std::vector<uint8_t> file;
-  uint32_t blockSize = 2048;
-  uint32_t deviceId = kInvalidDeviceId;
-  std::mutex mutex;
-  std::vector<Transfer> transfers;
-  std::vector<SnTransferHints> hints;
-
- private:
-  SNRESULT Open(bool& syncOpen, SnFileDescriptor& d) {
-    syncOpen = true;
-    d = SnFileDescriptor{int64_t(file.size()), 0, 0, nullptr, 1, deviceId};
-    return SN_Success;
-  }
-};
-
-// The reader alone, on a stream manager whose one device is the counting hook.
+// The reader alone, on a stream manager whose one device is a file in memory.
 class BankReaderBlockTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -108,7 +55,7 @@ class BankReaderBlockTest : public ::testing::Test {
 
   OrvTest::LogCapture log_;
   SoundTest::MemoryScope memory_;
-  CountingHook hook_;
+  BankTest::MemoryFileHook hook_;
   SnMemPoolId pool_ = kInvalidPoolId, previousPool_ = kInvalidPoolId;
   CSnSoundBankReader reader_;
 };
@@ -127,7 +74,7 @@ TEST_F(BankReaderBlockTest, ALargeReadGoesStraightToItsDestinationInWholeBlocks)
   EXPECT_EQ(count, out.size());
   EXPECT_EQ(out, std::vector<uint8_t>(hook_.file.begin(), hook_.file.begin() + out.size()));
   // One direct read of the 48 whole blocks, then one buffer of 16 blocks for the last ten bytes.
-  const std::vector<CountingHook::Transfer> expected{{0, 48 * 2048}, {48 * 2048, 32768}};
+  const std::vector<BankTest::MemoryFileHook::Transfer> expected{{0, 48 * 2048}, {48 * 2048, 32768}};
   EXPECT_EQ(hook_.Transfers(), expected);
 
   // The rest of that buffer serves the next small reads.
@@ -148,7 +95,7 @@ TEST_F(BankReaderBlockTest, SkipsMoveTheStreamAndDataComesAlignedOrInPlace) {
   uint8_t byte = 0;
   ASSERT_EQ(reader_.ReadExact(&byte, 1), SN_Success);
   EXPECT_EQ(byte, hook_.file[100000]);
-  const std::vector<CountingHook::Transfer> expected{{98304, 32768}};
+  const std::vector<BankTest::MemoryFileHook::Transfer> expected{{98304, 32768}};
   EXPECT_EQ(hook_.Transfers(), expected);
 
   // Enough buffered: a pointer into the buffer. Not enough: a block whose streamed part is 32-aligned.
@@ -386,14 +333,14 @@ class SameBankEveryWayTest : public BankTest::BankFixture {
     bytes_.blockSize = 1;
     SnDeviceSettings device;
     StreamMgr::GetDefaultDeviceSettings(device);
-    for (CountingHook* hook : {&blocks_, &bytes_}) {
+    for (BankTest::MemoryFileHook* hook : {&blocks_, &bytes_}) {
       hook->deviceId = StreamMgr::CreateDevice(device, hook);
       ASSERT_NE(hook->deviceId, kInvalidDeviceId);
     }
   }
   void TearDown() override {
     StreamMgr::SetFileLocationResolver(&io_);
-    for (CountingHook* hook : {&blocks_, &bytes_})
+    for (BankTest::MemoryFileHook* hook : {&blocks_, &bytes_})
       if (hook->deviceId != kInvalidDeviceId) StreamMgr::DestroyDevice(hook->deviceId);
     BankFixture::TearDown();
   }
@@ -427,7 +374,7 @@ class SameBankEveryWayTest : public BankTest::BankFixture {
     const SNRESULT result = LoadFile("Case.bnk", bank, mode);
     return Describe(result, bank);
   }
-  std::string FromHook(CountingHook& hook, const std::vector<uint8_t>& image, SnBankLoadMode mode) {
+  std::string FromHook(BankTest::MemoryFileHook& hook, const std::vector<uint8_t>& image, SnBankLoadMode mode) {
     hook.file = image;
     StreamMgr::SetFileLocationResolver(&hook);
     RecordingBank bank;
@@ -436,7 +383,7 @@ class SameBankEveryWayTest : public BankTest::BankFixture {
     return Describe(result, bank);
   }
 
-  CountingHook blocks_, bytes_;
+  BankTest::MemoryFileHook blocks_, bytes_;
 };
 
 TEST_F(SameBankEveryWayTest, EveryBankSaysTheSameFromMemoryAndThroughStreams) {
