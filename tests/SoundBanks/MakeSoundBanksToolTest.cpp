@@ -1,13 +1,12 @@
 // The bank builder run as content authors run it: descriptions it would write wrongly are refused with
 // their file and line, a non-zero exit and no file at all; what it writes is read back by the chunk loop.
-#include <sys/wait.h>
-
-#include <cstdio>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 
 #include "tests/SoundBanks/BankTestSupport.h"
+#include "tests/Support/RunTool.h"
 
 namespace {
 
@@ -29,13 +28,7 @@ class MakeSoundBanksToolTest : public BankTest::BankFixture {
   int Run(const std::vector<std::string>& names, std::string& printed) {
     std::string command = std::string(ORV_MAKE_SOUND_BANKS) + " " + output_;
     for (const std::string& name : names) command += " '" + input_ + name + "'";
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    if (!pipe) return -1;
-    printed.clear();
-    char buffer[4096];
-    while (size_t got = fread(buffer, 1, sizeof buffer, pipe)) printed.append(buffer, got);
-    const int status = pclose(pipe);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return OrvTest::RunTool(command, printed);
   }
   std::vector<std::string> Written() const {
     std::vector<std::string> names;
