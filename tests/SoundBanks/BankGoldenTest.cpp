@@ -234,17 +234,6 @@ TEST_F(BankGoldenLoad, TheChunkLoopReadsEveryGoldenBank) {
       EXPECT_EQ(fromFile.media[BankTest::Id("Second")], Tools::WriteToneMedia(second));
     }
   }
-  // Each golden chunk alone, from memory and from a file.
-  for (const char* text : {kSettingsText, kEnvironmentText, "platform Linux", "event @100 @201 @202",
-                           "bankname Init\nbankname GeneralBank"}) {
-    const std::vector<uint8_t> image = Build(text);
-    WriteBankFile("Chunk.bnk", image);
-    BankTest::RecordingBank fromMemory, fromFile;
-    EXPECT_EQ(LoadImage(image, fromMemory), SN::SN_Success) << text;
-    EXPECT_EQ(LoadFile("Chunk.bnk", fromFile), SN::SN_Success) << text;
-    EXPECT_EQ(fromFile.objects, fromMemory.objects) << text;
-    EXPECT_EQ(fromFile.names, fromMemory.names) << text;
-  }
 }
 
 }  // namespace

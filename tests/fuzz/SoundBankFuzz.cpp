@@ -144,8 +144,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // An exact copy, so that a read past the image lands outside it.
   std::vector<uint8_t> image(data, data + size);
   // A file says what its bytes in memory say. Streamed chunks are copied into the engine's pool, which
-  // holds inputs of up to a megabyte.
-  if (size <= 1024 * 1024) {
+  // holds inputs of up to a megabyte; an empty file does not open for reading at all.
+  if (size > 0 && size <= 1024 * 1024) {
     for (SN::SnBankLoadMode mode : {SN::SnBankLoad_Normal, SN::SnBankLoad_MediaOnly}) {
       const SN::SNRESULT fromMemory = ReadOnce(image, mode, 0);
       for (uint32_t blockSize : {1u, 2048u}) {
