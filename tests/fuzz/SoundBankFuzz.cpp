@@ -9,6 +9,7 @@
 #include <cstring>
 #include <vector>
 
+#include "Platform/Shutdown.h"
 #include "Platform/VirtualMemory.h"
 #include "SoundEngine/Banks/BankChunks.h"
 #include "SoundEngine/Banks/LoadedBank.h"
@@ -89,22 +90,63 @@ void StartEngine() {
   if (SN::SoundEngine::Init(&settings, nullptr) != SN::SN_Success) abort();
 }
 
+// A stream manager whose one device serves the input as a file: made once, kept for the run and given
+// back at shutdown. The bank manager's loads keep the stand-in, which serves no files.
+class FileStreams {
+ public:
+  static FileStreams& Get() {
+    static FileStreams streams;
+    return streams;
+  }
+  // Reading from `image` through the real manager for the length of a scope.
+  class Use {
+   public:
+    Use(const std::vector<uint8_t>& image, uint32_t blockSize) {
+      FileStreams& streams = Get();
+      streams.m_file.file = image;
+      streams.m_file.blockSize = blockSize;
+      SN::ISnStreamMgr::m_pStreamMgr = streams.m_manager;
+    }
+    ~Use() { SN::ISnStreamMgr::m_pStreamMgr = &NoStreams(); }
+    Use(const Use&) = delete;
+    Use& operator=(const Use&) = delete;
+  };
+
+ private:
+  FileStreams() {
+    SN::SnStreamMgrSettings settings;
+    SN::StreamMgr::GetDefaultSettings(settings);
+    SN::ISnStreamMgr::m_pStreamMgr = nullptr;  // the stand-in steps aside while the manager is made
+    m_manager = SN::StreamMgr::Create(settings);
+    if (!m_manager) abort();
+    SN::SnDeviceSettings device;
+    SN::StreamMgr::GetDefaultDeviceSettings(device);
+    device.ioMemorySize = 256 * 1024;
+    m_file.deviceId = SN::StreamMgr::CreateDevice(device, &m_file);
+    if (m_file.deviceId == SN::kInvalidDeviceId) abort();
+    SN::StreamMgr::SetFileLocationResolver(&m_file);
+    SN::ISnStreamMgr::m_pStreamMgr = &NoStreams();
+    Platform::AddShutdownStep(&Release);
+  }
+  static void Release() {
+    FileStreams& streams = Get();
+    if (!streams.m_manager) return;
+    SN::ISnStreamMgr::m_pStreamMgr = streams.m_manager;
+    SN::StreamMgr::SetFileLocationResolver(nullptr);
+    SN::StreamMgr::DestroyDevice(streams.m_file.deviceId);
+    streams.m_manager->Destroy();
+    streams.m_manager = nullptr;
+    SN::ISnStreamMgr::m_pStreamMgr = &NoStreams();
+  }
+
+  BankTest::MemoryFileHook m_file;
+  SN::ISnStreamMgr* m_manager = nullptr;
+};
+
 // The chunk loop's result for the image read from memory (`blockSize` 0) or as a file through a
 // standard stream of `blockSize`-byte blocks, each on an engine of its own.
 SN::SNRESULT ReadOnce(const std::vector<uint8_t>& image, SN::SnBankLoadMode mode, uint32_t blockSize) {
-  SN::SnStreamMgrSettings streamSettings;
-  SN::StreamMgr::GetDefaultSettings(streamSettings);
-  SN::ISnStreamMgr::m_pStreamMgr = nullptr;  // the stand-in steps aside for the real manager
-  if (!SN::StreamMgr::Create(streamSettings)) abort();
-  BankTest::MemoryFileHook file;
-  file.file = image;
-  file.blockSize = blockSize ? blockSize : 1;
-  SN::SnDeviceSettings device;
-  SN::StreamMgr::GetDefaultDeviceSettings(device);
-  device.ioMemorySize = 256 * 1024;
-  file.deviceId = SN::StreamMgr::CreateDevice(device, &file);
-  if (file.deviceId == SN::kInvalidDeviceId) abort();
-  SN::StreamMgr::SetFileLocationResolver(&file);
+  FileStreams::Use streams(image, blockSize ? blockSize : 1);
   StartEngine();
   SN::CSnSoundBankReader reader;
   reader.Init();
@@ -117,10 +159,6 @@ SN::SNRESULT ReadOnce(const std::vector<uint8_t>& image, SN::SnBankLoadMode mode
   const SN::SNRESULT result = SN::ReadBankChunks(reader, bank, mode, header);
   reader.Term();
   SN::SoundEngine::Term();
-  SN::StreamMgr::SetFileLocationResolver(nullptr);
-  SN::StreamMgr::DestroyDevice(file.deviceId);
-  SN::ISnStreamMgr::m_pStreamMgr->Destroy();
-  SN::ISnStreamMgr::m_pStreamMgr = &NoStreams();
   return result;
 }
 
