@@ -105,6 +105,8 @@ class FileStreams {
       FileStreams& streams = Get();
       streams.m_file.file = image;
       streams.m_file.blockSize = blockSize;
+      streams.m_file.transfers.clear();  // the record of one input's reads only
+      streams.m_file.hints.clear();
       SN::ISnStreamMgr::m_pStreamMgr = streams.m_manager;
     }
     ~Use() { SN::ISnStreamMgr::m_pStreamMgr = &NoStreams(); }
