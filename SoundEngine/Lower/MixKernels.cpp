@@ -93,6 +93,73 @@ void InterleaveGeneric(const float* const* planes, uint32_t channels, float* out
   }
 }
 
+// One played sample: the ramped value limited to -1..1, then scaled and rounded. The limits are
+// taken as the vector maximum and minimum take them, so a NaN becomes -1 in both forms.
+inline int16_t PlayedSample(float value) {
+  value = value > -1.0f ? value : -1.0f;
+  value = value < 1.0f ? value : 1.0f;
+  return int16_t(lrintf(value * 32767.0f));
+}
+
+inline __m128i PlayedSamples(__m128 values) {
+  const __m128 limited = _mm_min_ps(_mm_max_ps(values, _mm_set1_ps(-1.0f)), _mm_set1_ps(1.0f));
+  return _mm_cvtps_epi32(_mm_mul_ps(limited, _mm_set1_ps(32767.0f)));
+}
+
+void StereoToInt16(const float* left, const float* right, int16_t* out, uint32_t frames, float previousGain,
+                   float step) {
+  uint32_t t = 0;
+  for (; t + 4 <= frames; t += 4) {
+    const __m128 gains = RampGains(previousGain, step, t);
+    const __m128i l = PlayedSamples(_mm_mul_ps(_mm_loadu_ps(left + t), gains));
+    const __m128i r = PlayedSamples(_mm_mul_ps(_mm_loadu_ps(right + t), gains));
+    const __m128i packed = _mm_packs_epi32(_mm_unpacklo_epi32(l, r), _mm_unpackhi_epi32(l, r));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * t), packed);
+  }
+  for (; t < frames; ++t) {
+    const float gain = previousGain + float(t) * step;
+    out[2 * t] = PlayedSample(left[t] * gain);
+    out[2 * t + 1] = PlayedSample(right[t] * gain);
+  }
+}
+
+// Six or eight channels: transposed four frames at a time as InterleaveWide does, each frame
+// converted and packed whole.
+void WideToInt16(const float* const* planes, uint32_t channels, int16_t* out, uint32_t frames, float previousGain,
+                 float step) {
+  uint32_t t = 0;
+  for (; t + 4 <= frames; t += 4) {
+    const __m128 gains = RampGains(previousGain, step, t);
+    __m128 a0 = _mm_mul_ps(_mm_loadu_ps(planes[0] + t), gains);
+    __m128 a1 = _mm_mul_ps(_mm_loadu_ps(planes[1] + t), gains);
+    __m128 a2 = _mm_mul_ps(_mm_loadu_ps(planes[2] + t), gains);
+    __m128 a3 = _mm_mul_ps(_mm_loadu_ps(planes[3] + t), gains);
+    __m128 b0 = _mm_mul_ps(_mm_loadu_ps(planes[4] + t), gains);
+    __m128 b1 = _mm_mul_ps(_mm_loadu_ps(planes[5] + t), gains);
+    __m128 b2 = channels == 8 ? _mm_mul_ps(_mm_loadu_ps(planes[6] + t), gains) : _mm_setzero_ps();
+    __m128 b3 = channels == 8 ? _mm_mul_ps(_mm_loadu_ps(planes[7] + t), gains) : _mm_setzero_ps();
+    _MM_TRANSPOSE4_PS(a0, a1, a2, a3);
+    _MM_TRANSPOSE4_PS(b0, b1, b2, b3);
+    const __m128 lows[4] = {a0, a1, a2, a3};
+    const __m128 highs[4] = {b0, b1, b2, b3};
+    int16_t* frame = out + size_t(t) * channels;
+    for (uint32_t i = 0; i < 4; ++i, frame += channels) {
+      const __m128i packed = _mm_packs_epi32(PlayedSamples(lows[i]), PlayedSamples(highs[i]));
+      if (channels == 8) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(frame), packed);
+      } else {
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(frame), packed);
+        const int32_t lastPair = _mm_cvtsi128_si32(_mm_srli_si128(packed, 8));
+        std::memcpy(frame + 4, &lastPair, sizeof lastPair);
+      }
+    }
+  }
+  for (; t < frames; ++t) {
+    const float gain = previousGain + float(t) * step;
+    for (uint32_t c = 0; c < channels; ++c) out[size_t(t) * channels + c] = PlayedSample(planes[c][t] * gain);
+  }
+}
+
 }  // namespace
 
 void ChannelPlaneOffsets(SnChannelConfig config, uint32_t planeFrames, uint32_t* offsets) {
@@ -203,6 +270,37 @@ void InterleaveWithRamp(const SnGainRamp& ramp, const SnMixBuffer& in, float* ou
     InterleaveWide(planes, channels, out, ramp.frames, previousGain, step);
   else
     InterleaveGeneric(planes, channels, out, ramp.frames, previousGain, step);
+}
+
+void InterleaveToInt16WithRampPlain(const SnGainRamp& ramp, const SnMixBuffer& in, int16_t* out,
+                                    float previousGain, float nextGain) {
+  const uint32_t channels = ChannelCount(in.channelConfig);
+  uint32_t offsets[256];
+  ChannelPlaneOffsets(in.channelConfig, in.maxFrames, offsets);
+  const float step = RampStep(ramp, previousGain, nextGain);
+  for (uint32_t t = 0; t < ramp.frames; ++t) {
+    const float gain = previousGain + float(t) * step;
+    for (uint32_t c = 0; c < channels; ++c)
+      out[size_t(t) * channels + c] = PlayedSample(in.samples[offsets[c] + t] * gain);
+  }
+}
+
+void InterleaveToInt16WithRamp(const SnGainRamp& ramp, const SnMixBuffer& in, int16_t* out, float previousGain,
+                               float nextGain) {
+  const uint32_t channels = ChannelCount(in.channelConfig);
+  if (channels != 2 && channels != 6 && channels != 8) {
+    InterleaveToInt16WithRampPlain(ramp, in, out, previousGain, nextGain);
+    return;
+  }
+  uint32_t offsets[8];
+  ChannelPlaneOffsets(in.channelConfig, in.maxFrames, offsets);
+  const float* planes[8];
+  for (uint32_t c = 0; c < channels; ++c) planes[c] = in.samples + offsets[c];
+  const float step = RampStep(ramp, previousGain, nextGain);
+  if (channels == 2)
+    StereoToInt16(planes[0], planes[1], out, ramp.frames, previousGain, step);
+  else
+    WideToInt16(planes, channels, out, ramp.frames, previousGain, step);
 }
 
 void ToInt16WithRampPlain(const float* in, uint32_t planeFrames, int16_t* out, uint32_t frames,

@@ -32,6 +32,14 @@ void InterleaveWithRamp(const SnGainRamp& ramp, const SnMixBuffer& in, float* ou
 void InterleaveWithRampPlain(const SnGainRamp& ramp, const SnMixBuffer& in, float* out, float previousGain,
                              float nextGain);
 
+// `ramp.frames` frames of `in` ramped as InterleaveWithRamp does, limited to -1..1, scaled by 32767
+// and rounded to nearest (ties to even) into interleaved 16-bit frames of the same layout: the
+// interleave, conversion and packing of a platform frame in one pass.
+void InterleaveToInt16WithRamp(const SnGainRamp& ramp, const SnMixBuffer& in, int16_t* out, float previousGain,
+                               float nextGain);
+void InterleaveToInt16WithRampPlain(const SnGainRamp& ramp, const SnMixBuffer& in, int16_t* out,
+                                    float previousGain, float nextGain);
+
 // Planar samples (planes `planeFrames` apart, channels of `config`) to interleaved 16-bit frames of
 // `outChannels` samples: sample x gain(t) x 32767, limited to -32768..32767, rounded to nearest
 // (ties to even). Output channels the input lacks are silent; input channels beyond are dropped.
