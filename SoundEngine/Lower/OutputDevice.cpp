@@ -36,6 +36,7 @@ struct DeviceList {
   uint32_t captureDigitAt = 0;
   // Capture names past the first device carry a decimal number where the digit goes.
   uint32_t captureNumber = 0;
+  bool markerCutSaid = false;  // once per capture
 };
 
 namespace {
@@ -536,6 +537,7 @@ void StartOutputCapture(const char16_t* fileName) {
   list.captureName = name;
   list.captureDigitAt = uint32_t(at);
   list.captureNumber = 0;
+  list.markerCutSaid = false;
   for (CSnOutputDevice* d = list.head; d; d = d->m_pNext) OpenDeviceCapture(d);
 }
 
@@ -551,8 +553,13 @@ void StopOutputCapture() {
 void AddOutputCaptureMarker(const char* text) {
   if (!text) return;
   char local[256];
-  std::strncpy(local, text, sizeof local - 1);
-  local[sizeof local - 1] = 0;
+  const size_t length = strnlen(text, sizeof local);
+  if (length == sizeof local && Devices().captureName && !Devices().markerCutSaid) {
+    SOUND_LOG(Warning, "AddOutputCaptureMarker: markers are cut to %zu characters", sizeof local - 1);
+    Devices().markerCutSaid = true;
+  }
+  std::memcpy(local, text, length < sizeof local ? length : sizeof local - 1);
+  local[length < sizeof local ? length : sizeof local - 1] = 0;
   for (CSnOutputDevice* d = Devices().head; d; d = d->m_pNext) d->AddCaptureMarker(local);
 }
 

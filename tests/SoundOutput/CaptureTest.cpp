@@ -176,6 +176,35 @@ TEST_F(CaptureTest, EveryDeviceCapturesUnderItsOwnNumber) {
   EXPECT_EQ(ReadFileBytes(Path("11take")).size(), 46u + 4096);
 }
 
+TEST_F(CaptureTest, MarkersLongerThan255CharactersAreCutAndSaidOnce) {
+  InitWithMemorySink();
+  ASSERT_EQ(SoundEngine::StartOutputCapture(u"long.wav"), SN_Success);
+  Render();
+  log_.Take();
+  const std::string longText(300, 'x');
+  ASSERT_EQ(SoundEngine::AddOutputCaptureMarker(longText.c_str()), SN_Success);
+  Render();
+  ASSERT_EQ(SoundEngine::AddOutputCaptureMarker((std::string(255, 'y') + "z").c_str()), SN_Success);
+  ASSERT_EQ(SoundEngine::AddOutputCaptureMarker(std::string(255, 'w').c_str()), SN_Success);
+  Render();
+  ASSERT_EQ(SoundEngine::StopOutputCapture(), SN_Success);
+  Render();
+  const std::string said = log_.Take();
+  const size_t first = said.find("markers are cut to 255 characters");
+  EXPECT_NE(first, std::string::npos);
+  EXPECT_EQ(said.find("markers are cut to 255 characters", first + 1), std::string::npos);
+  WavChunks wav(ReadFileBytes(Path("long.wav")));
+  ASSERT_TRUE(wav.valid);
+  const std::vector<uint8_t>* list = wav.Find("LIST");
+  ASSERT_NE(list, nullptr);
+  // "adtl", then a label of 255 x's at frame 1024 and one of 255 y's and 255 w's joined at 2048.
+  const std::string labels(list->begin(), list->end());
+  EXPECT_NE(labels.find(std::string(255, 'x') + std::string(1, '\0')), std::string::npos);
+  EXPECT_EQ(labels.find(std::string(256, 'x')), std::string::npos);
+  EXPECT_NE(labels.find(std::string(255, 'y') + std::string(255, 'w')), std::string::npos);
+  EXPECT_EQ(labels.find('z'), std::string::npos);
+}
+
 TEST_F(CaptureTest, TermClosesARunningCaptureWithItsSizes) {
   InitWithMemorySink();
   Tone().Set(StandardConfig(kMaskStereo), 1024, &StereoTone);
