@@ -18,6 +18,11 @@ std::atomic<bool>& NullLost() {
   return lost;
 }
 
+std::atomic<uint32_t>& NullMaxChannels() {
+  static std::atomic<uint32_t> channels{0};
+  return channels;
+}
+
 void CopyIntoRing(uint8_t* ring, uint32_t ringBytes, uint32_t offset, const void* data, uint32_t bytes) {
   const auto* from = static_cast<const uint8_t*>(data);
   offset %= ringBytes;
@@ -170,6 +175,8 @@ AudioOutput* OpenAudioOutput(uint32_t sampleRate, uint32_t channels, uint32_t fr
     delete output;  // the device refused the format as asked
     return nullptr;
   }
+  const uint32_t most = NullMaxChannels().load(std::memory_order_relaxed);
+  if (most && channels > most) return nullptr;
   return new (std::nothrow) NullAudioOutput(sampleRate, channels, frameSamples, ringBytes);
 }
 
@@ -185,5 +192,6 @@ void EndAudioOutputThread() {
 }
 
 void SetNullAudioOutputsLost(bool lost) { NullLost().store(lost, std::memory_order_relaxed); }
+void SetNullAudioOutputMaxChannels(uint32_t channels) { NullMaxChannels().store(channels, std::memory_order_relaxed); }
 
 }  // namespace Platform

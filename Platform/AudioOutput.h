@@ -56,5 +56,7 @@ void EndAudioOutputThread();
 
 // Tests: every null device reports a lost device while set.
 void SetNullAudioOutputsLost(bool lost);
+// Tests: null devices refuse more channels than this (0: any count, as after start-up).
+void SetNullAudioOutputMaxChannels(uint32_t channels);
 
 }  // namespace Platform

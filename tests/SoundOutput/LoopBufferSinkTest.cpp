@@ -16,6 +16,7 @@ class LoopBufferSinkTest : public OutputFixture {
  protected:
   void TearDown() override {
     Platform::SetNullAudioOutputsLost(false);
+    Platform::SetNullAudioOutputMaxChannels(0);
     OutputFixture::TearDown();
   }
   CSnLoopBufferSink* MainSink() {
@@ -182,6 +183,47 @@ TEST_F(LoopBufferSinkTest, AddingAnOutputThatExistsKeepsItsPlayCursor) {
   ASSERT_EQ(LowerEngine::FindOutputDevice(64, 1), secondary);
   ASSERT_TRUE(sink->Output()->GetCursors(play, write));
   EXPECT_EQ(play, 2u * 4096);
+}
+
+TEST_F(LoopBufferSinkTest, SevenOneFallsBackToFiveOneThenStereoThenTheSilentSink) {
+  settings_.mainOutputSettings.channelConfig = StandardConfig(kMask71);
+  Platform::SetNullAudioOutputMaxChannels(6);
+  ASSERT_EQ(SoundEngine::Init(&settings_, &platform_), SN_Success);
+  ASSERT_NE(MainSink(), nullptr);
+  EXPECT_EQ(MainSink()->ChannelConfig(), StandardConfig(kMask51));
+  EXPECT_EQ(MainSink()->RingBytes(), 4u * 6 * 2048);
+  SoundEngine::Term();
+  Platform::SetNullAudioOutputMaxChannels(2);
+  ASSERT_EQ(SoundEngine::Init(&settings_, &platform_), SN_Success);
+  ASSERT_NE(MainSink(), nullptr);
+  EXPECT_EQ(MainSink()->ChannelConfig(), StandardConfig(kMaskStereo));
+  SoundEngine::Term();
+  // Nothing opens: the main device runs on the silent sink in the layout asked for.
+  Platform::SetNullAudioOutputMaxChannels(1);
+  ASSERT_EQ(SoundEngine::Init(&settings_, &platform_), SN_Success);
+  EXPECT_EQ(MainSink(), nullptr);
+  ASSERT_NE(LowerEngine::MainDevice()->Sink(), nullptr);
+  EXPECT_EQ(LowerEngine::MainDevice()->Sink()->Kind(), uint32_t(SnSinkKind_Silent));
+  EXPECT_EQ(LowerEngine::MainDevice()->ChannelConfig(), StandardConfig(kMaskStereo));  // the silent sink's own
+}
+
+TEST_F(LoopBufferSinkTest, OnceAPlatformSinkWorkedOutputsAskingForAnyKindGetIt) {
+  ASSERT_EQ(SoundEngine::Init(&settings_, &platform_), SN_Success);
+  ASSERT_NE(MainSink(), nullptr);
+  EXPECT_EQ(SinkFactory::RememberedKinds(), uint32_t(SnSinkKind_LoopBuffer));
+  // Type 64 names no kind: it takes the remembered one. Type 8 asks for the silent sink.
+  ASSERT_EQ(SoundEngine::AddSecondaryOutput(1, 64, 0), SN_Success);
+  ASSERT_EQ(SoundEngine::AddSecondaryOutput(2, 8, 0), SN_Success);
+  ASSERT_EQ(SoundEngine::RenderAudio(), SN_Success);
+  ASSERT_NE(LowerEngine::FindOutputDevice(64, 1), nullptr);
+  EXPECT_EQ(LowerEngine::FindOutputDevice(64, 1)->Sink()->Kind(), uint32_t(SnSinkKind_LoopBuffer));
+  EXPECT_EQ(LowerEngine::FindOutputDevice(8, 2)->Sink()->Kind(), uint32_t(SnSinkKind_Silent));
+  // A platform sink that cannot open leaves what is remembered as it was.
+  Platform::SetNullAudioOutputMaxChannels(1);
+  ASSERT_EQ(SoundEngine::AddSecondaryOutput(3, 64, 0), SN_Success);
+  ASSERT_EQ(SoundEngine::RenderAudio(), SN_Success);
+  EXPECT_EQ(LowerEngine::FindOutputDevice(64, 3)->Sink()->Kind(), uint32_t(SnSinkKind_Silent));
+  EXPECT_EQ(SinkFactory::RememberedKinds(), uint32_t(SnSinkKind_LoopBuffer));
 }
 
 int16_t Scaled(float value) { return int16_t(lrintf(value * 32767.0f)); }
