@@ -38,25 +38,39 @@ void InterleaveStereo(const float* __restrict left, const float* __restrict righ
   }
 }
 
+// Four frames from frame t of six or eight planes, ramped: channels 0-3 of frame i in lows[i], the
+// rest in highs[i] (zero past the sixth channel).
+inline void RampedFramesOfFour(const float* const* planes, uint32_t channels, uint32_t t, float previousGain,
+                               float step, __m128* lows, __m128* highs) {
+  const __m128 gains = RampGains(previousGain, step, t);
+  __m128 a0 = _mm_mul_ps(_mm_loadu_ps(planes[0] + t), gains);
+  __m128 a1 = _mm_mul_ps(_mm_loadu_ps(planes[1] + t), gains);
+  __m128 a2 = _mm_mul_ps(_mm_loadu_ps(planes[2] + t), gains);
+  __m128 a3 = _mm_mul_ps(_mm_loadu_ps(planes[3] + t), gains);
+  __m128 b0 = _mm_mul_ps(_mm_loadu_ps(planes[4] + t), gains);
+  __m128 b1 = _mm_mul_ps(_mm_loadu_ps(planes[5] + t), gains);
+  __m128 b2 = channels == 8 ? _mm_mul_ps(_mm_loadu_ps(planes[6] + t), gains) : _mm_setzero_ps();
+  __m128 b3 = channels == 8 ? _mm_mul_ps(_mm_loadu_ps(planes[7] + t), gains) : _mm_setzero_ps();
+  _MM_TRANSPOSE4_PS(a0, a1, a2, a3);
+  _MM_TRANSPOSE4_PS(b0, b1, b2, b3);
+  lows[0] = a0;
+  lows[1] = a1;
+  lows[2] = a2;
+  lows[3] = a3;
+  highs[0] = b0;
+  highs[1] = b1;
+  highs[2] = b2;
+  highs[3] = b3;
+}
+
 // Six or eight channels: four frames of each plane, transposed into frames four channels at a time.
 void InterleaveWide(const float* const* planes, uint32_t channels, float* out, uint32_t frames, float previousGain,
                     float step) {
   uint32_t t = 0;
   for (; t + 4 <= frames; t += 4) {
-    const __m128 gains = RampGains(previousGain, step, t);
-    __m128 a0 = _mm_mul_ps(_mm_loadu_ps(planes[0] + t), gains);
-    __m128 a1 = _mm_mul_ps(_mm_loadu_ps(planes[1] + t), gains);
-    __m128 a2 = _mm_mul_ps(_mm_loadu_ps(planes[2] + t), gains);
-    __m128 a3 = _mm_mul_ps(_mm_loadu_ps(planes[3] + t), gains);
-    __m128 b0 = _mm_mul_ps(_mm_loadu_ps(planes[4] + t), gains);
-    __m128 b1 = _mm_mul_ps(_mm_loadu_ps(planes[5] + t), gains);
-    __m128 b2 = channels == 8 ? _mm_mul_ps(_mm_loadu_ps(planes[6] + t), gains) : _mm_setzero_ps();
-    __m128 b3 = channels == 8 ? _mm_mul_ps(_mm_loadu_ps(planes[7] + t), gains) : _mm_setzero_ps();
-    _MM_TRANSPOSE4_PS(a0, a1, a2, a3);
-    _MM_TRANSPOSE4_PS(b0, b1, b2, b3);
+    __m128 lows[4], highs[4];
+    RampedFramesOfFour(planes, channels, t, previousGain, step, lows, highs);
     float* frame = out + size_t(t) * channels;
-    const __m128 lows[4] = {a0, a1, a2, a3};
-    const __m128 highs[4] = {b0, b1, b2, b3};
     for (uint32_t i = 0; i < 4; ++i, frame += channels) {
       _mm_storeu_ps(frame, lows[i]);
       if (channels == 8)
@@ -122,19 +136,8 @@ void WideToInt16(const float* const* planes, uint32_t channels, int16_t* out, ui
                  float step) {
   uint32_t t = 0;
   for (; t + 4 <= frames; t += 4) {
-    const __m128 gains = RampGains(previousGain, step, t);
-    __m128 a0 = _mm_mul_ps(_mm_loadu_ps(planes[0] + t), gains);
-    __m128 a1 = _mm_mul_ps(_mm_loadu_ps(planes[1] + t), gains);
-    __m128 a2 = _mm_mul_ps(_mm_loadu_ps(planes[2] + t), gains);
-    __m128 a3 = _mm_mul_ps(_mm_loadu_ps(planes[3] + t), gains);
-    __m128 b0 = _mm_mul_ps(_mm_loadu_ps(planes[4] + t), gains);
-    __m128 b1 = _mm_mul_ps(_mm_loadu_ps(planes[5] + t), gains);
-    __m128 b2 = channels == 8 ? _mm_mul_ps(_mm_loadu_ps(planes[6] + t), gains) : _mm_setzero_ps();
-    __m128 b3 = channels == 8 ? _mm_mul_ps(_mm_loadu_ps(planes[7] + t), gains) : _mm_setzero_ps();
-    _MM_TRANSPOSE4_PS(a0, a1, a2, a3);
-    _MM_TRANSPOSE4_PS(b0, b1, b2, b3);
-    const __m128 lows[4] = {a0, a1, a2, a3};
-    const __m128 highs[4] = {b0, b1, b2, b3};
+    __m128 lows[4], highs[4];
+    RampedFramesOfFour(planes, channels, t, previousGain, step, lows, highs);
     int16_t* frame = out + size_t(t) * channels;
     for (uint32_t i = 0; i < 4; ++i, frame += channels) {
       const __m128i packed = _mm_packs_epi32(PlayedSamples(lows[i]), PlayedSamples(highs[i]));
