@@ -85,18 +85,19 @@ class DiskDriverTest : public OutputFixture {
 
 TEST_F(DiskDriverTest, TheFileHoldsTheRingsLeadInThenTheCaptureThenSilence) {
   DiskDriver disk(Path("played.raw"));
-  // A ring of 32 frames: 680 ms of play before a slow pass could starve it.
-  platform_.sinkBufferCount = 32;
+  // A ring of 48 frames: a second of play before a slow pass could starve it.
+  platform_.sinkBufferCount = 48;
   ASSERT_EQ(SoundEngine::Init(&settings_, &platform_), SN_Success);
   CSnLoopBufferSink* sink = MainSink();
   ASSERT_NE(sink, nullptr);
   ASSERT_FALSE(sink->Output()->IsNullDevice());
   const uint32_t ring = sink->RingBytes();
-  ASSERT_EQ(ring, 32u * 4096);
+  ASSERT_EQ(ring, 48u * 4096);
   ASSERT_EQ(SoundEngine::AddBehavioralExtension(&PassRampToMainDevice), SN_Success);
   ASSERT_EQ(SoundEngine::StartOutputCapture(u"capture.wav"), SN_Success);
-  // Frames are rendered as the device plays them, until 16 are written.
-  while (g_pAudioMgr->CurrentFrame() < 16) {
+  // Frames are rendered as the device plays them, until more than a ring of them is written: the
+  // whole ring then holds frames that were played, none of which may be heard again.
+  while (g_pAudioMgr->CurrentFrame() < 56) {
     ASSERT_EQ(SoundEngine::RenderAudio(), SN_Success);
     std::this_thread::yield();
   }
