@@ -1,7 +1,8 @@
 // The sample loops at the end of the voice pipeline: a planar buffer added into another through a
-// ramped gain matrix, interleaving into a sink's frame buffer, 16-bit conversion for the capture,
-// and the voice filters' cutoff mapping. Every kernel has a vector form and a plain form that give
-// the same bits; the plain forms are public so that tests and benchmarks can set them side by side.
+// ramped gain matrix, interleaving into a sink's float frame or straight into the platform's 16-bit
+// frame, planar 16-bit conversion, and the voice filters' cutoff mapping. Every kernel has a vector
+// form and a plain form that give the same bits; the plain forms are public so that tests and
+// benchmarks can set them side by side.
 // Any thread; no kernel allocates or keeps state.
 #pragma once
 

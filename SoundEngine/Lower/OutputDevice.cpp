@@ -14,7 +14,6 @@
 #include "SoundEngine/Lower/FrameFormat.h"
 #include "SoundEngine/Lower/ListenerTable.h"
 #include "SoundEngine/Lower/LowerEngineCore.h"
-#include "SoundEngine/Lower/MixKernels.h"
 #include "SoundEngine/Lower/OutputServices.h"
 #include "SoundEngine/Lower/PlatformSettings.h"
 #include "SoundEngine/Lower/Sink.h"
