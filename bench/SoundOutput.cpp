@@ -43,8 +43,9 @@ struct Planes {
 };
 
 // The plain loop: the formula as written, one pair of planes at a time, left to the vectoriser.
-// Not inlined, as the kernel is not: neither side folds the benchmark's constants into its loop.
-__attribute__((noinline)) void PlainAddWithMatrix(SnMixBuffer& out, const SnMixBuffer& in, const float* previous, const float* next,
+// Not inlined nor specialised, as the kernel is not: neither side folds the benchmark's constants
+// (the frame count) into its loop.
+__attribute__((noipa)) void PlainAddWithMatrix(SnMixBuffer& out, const SnMixBuffer& in, const float* previous, const float* next,
                         float previousGain, float nextGain, uint32_t frames) {
   const uint32_t inN = ChannelCount(in.channelConfig), outN = ChannelCount(out.channelConfig);
   const uint32_t inMain = inN - (HasLfe(in.channelConfig) ? 1 : 0);
@@ -56,43 +57,49 @@ __attribute__((noinline)) void PlainAddWithMatrix(SnMixBuffer& out, const SnMixB
       const float step = (nextGain * next[i * stride + o] - g0) / float(frames);
       const float* __restrict src = in.samples + size_t(i) * in.maxFrames;
       float* __restrict dst = out.samples + size_t(o) * out.maxFrames;
-      for (uint32_t t = 0; t < frames; ++t) dst[t] += src[t] * (g0 + float(t) * step);
+      for (int32_t t = 0; t < int32_t(frames); ++t) dst[t] += src[t] * (g0 + float(t) * step);
     }
 }
 
 // Plain interleaving: a hand loop for stereo, a loop over the plane pointers for the rest.
-__attribute__((noinline)) void PlainInterleave(const SnMixBuffer& in, float* __restrict out, uint32_t frames, float previousGain,
-                     float nextGain) {
+__attribute__((noipa)) void PlainInterleaveStereo(const float* __restrict left, const float* __restrict right,
+                                                  float* __restrict out, uint32_t frames, float previousGain,
+                                                  float step) {
+  for (int32_t t = 0; t < int32_t(frames); ++t) {
+    const float gain = previousGain + float(t) * step;
+    out[2 * t] = left[t] * gain;
+    out[2 * t + 1] = right[t] * gain;
+  }
+}
+
+__attribute__((noipa)) void PlainInterleave(const SnMixBuffer& in, float* __restrict out, uint32_t frames,
+                                            float previousGain, float nextGain) {
   const uint32_t channels = ChannelCount(in.channelConfig);
   uint32_t offsets[8];
   MixKernels::ChannelPlaneOffsets(in.channelConfig, in.maxFrames, offsets);
   const float step = (nextGain - previousGain) / float(frames);
   if (channels == 2) {
-    const float* __restrict left = in.samples + offsets[0];
-    const float* __restrict right = in.samples + offsets[1];
-    for (uint32_t t = 0; t < frames; ++t) {
-      const float gain = previousGain + float(t) * step;
-      out[2 * t] = left[t] * gain;
-      out[2 * t + 1] = right[t] * gain;
-    }
+    PlainInterleaveStereo(in.samples + offsets[0], in.samples + offsets[1], out, frames, previousGain, step);
     return;
   }
   for (uint32_t c = 0; c < channels; ++c) {
     const float* __restrict plane = in.samples + offsets[c];
-    for (uint32_t t = 0; t < frames; ++t) out[size_t(t) * channels + c] = plane[t] * (previousGain + float(t) * step);
+    for (int32_t t = 0; t < int32_t(frames); ++t) out[size_t(t) * channels + c] = plane[t] * (previousGain + float(t) * step);
   }
 }
 
+// Frame indices are signed 32-bit: an unsigned one could wrap at 2 x t and needs a two-step
+// conversion to float, both of which keep the vectoriser away.
 // Rounding to nearest even without a call: the magic constant pushes the fraction out.
 inline int32_t RoundInline(float value) { return int32_t((value + 12582912.0f) - 12582912.0f); }
 
 // Plain 16-bit conversion with inline rounding, plane by plane.
-__attribute__((noinline)) void PlainToInt16(const float* in, int16_t* __restrict out, uint32_t frames, uint32_t channels, float previousGain,
+__attribute__((noipa)) void PlainToInt16(const float* in, int16_t* __restrict out, uint32_t frames, uint32_t channels, float previousGain,
                   float nextGain) {
   const float step = (nextGain - previousGain) / float(frames);
   for (uint32_t c = 0; c < channels; ++c) {
     const float* __restrict plane = in + size_t(c) * frames;
-    for (uint32_t t = 0; t < frames; ++t) {
+    for (int32_t t = 0; t < int32_t(frames); ++t) {
       float value = plane[t] * (previousGain + float(t) * step) * 32767.0f;
       value = value < -32768.0f ? -32768.0f : (value > 32767.0f ? 32767.0f : value);
       out[size_t(t) * channels + c] = int16_t(RoundInline(value));
@@ -101,12 +108,12 @@ __attribute__((noinline)) void PlainToInt16(const float* in, int16_t* __restrict
 }
 
 // The platform frame as a plain loop: a hand stereo loop interleaving, limiting and rounding inline.
-__attribute__((noinline)) void PlainStereoToInt16(const SnMixBuffer& in, int16_t* __restrict out, uint32_t frames, float previousGain,
+__attribute__((noipa)) void PlainStereoToInt16(const SnMixBuffer& in, int16_t* __restrict out, uint32_t frames, float previousGain,
                         float nextGain) {
   const float* __restrict left = in.samples;
   const float* __restrict right = in.samples + in.maxFrames;
   const float step = (nextGain - previousGain) / float(frames);
-  for (uint32_t t = 0; t < frames; ++t) {
+  for (int32_t t = 0; t < int32_t(frames); ++t) {
     const float gain = previousGain + float(t) * step;
     float l = left[t] * gain, r = right[t] * gain;
     l = l < -1.0f ? -1.0f : (l > 1.0f ? 1.0f : l);

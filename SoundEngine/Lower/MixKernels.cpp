@@ -172,18 +172,10 @@ void ChannelPlaneOffsets(SnChannelConfig config, uint32_t planeFrames, uint32_t*
   }
 }
 
-void AddRamped(const float* in, float* out, float initialGain, float step, uint32_t frames) {
-  const __m128 g0 = _mm_set1_ps(initialGain);
-  const __m128 steps = _mm_set1_ps(step);
-  const __m128 four = _mm_set1_ps(4.0f);
-  __m128 index = _mm_setr_ps(0.0f, 1.0f, 2.0f, 3.0f);
-  uint32_t t = 0;
-  for (; t + 4 <= frames; t += 4) {
-    const __m128 gains = _mm_add_ps(g0, _mm_mul_ps(index, steps));
-    _mm_storeu_ps(out + t, _mm_add_ps(_mm_loadu_ps(out + t), _mm_mul_ps(_mm_loadu_ps(in + t), gains)));
-    index = _mm_add_ps(index, four);
-  }
-  for (; t < frames; ++t) out[t] += in[t] * (initialGain + float(t) * step);
+// A plain loop: the planes never overlap, and a signed index converts to float in one vector step
+// and cannot wrap, so the compiler vectorises it at least as well as a hand-written kernel.
+void AddRamped(const float* __restrict in, float* __restrict out, float initialGain, float step, uint32_t frames) {
+  for (int32_t t = 0; t < int32_t(frames); ++t) out[t] += in[t] * (initialGain + float(t) * step);
 }
 
 void AddWithMatrix(SnMixBuffer& out, const SnMixBuffer& in, const float* previousMatrix, const float* nextMatrix,
@@ -200,36 +192,14 @@ void AddWithMatrix(SnMixBuffer& out, const SnMixBuffer& in, const float* previou
     g0 = previousMatrix[i * rowStride + o] * previousGain;
     step = (nextGain * nextMatrix[i * rowStride + o] - g0) * reciprocal;
   };
-  // Each output plane is read and written once while every input adds into it, in input order:
-  // the same sums, in the same order, as one ramped add per pair.
-  __m128 g0s[256], steps[256];
-  for (uint32_t o = 0; o < outMain; ++o) {
-    float* target = out.samples + size_t(o) * out.maxFrames;
-    for (uint32_t i = 0; i < inMain; ++i) {
+  // One ramped add per pair of planes, each output taking its inputs in order: a plain loop the
+  // compiler vectorises at least as well as a hand-written one.
+  for (uint32_t i = 0; i < inMain; ++i)
+    for (uint32_t o = 0; o < outMain; ++o) {
       float g0, step;
       rampOf(i, o, g0, step);
-      g0s[i] = _mm_set1_ps(g0);
-      steps[i] = _mm_set1_ps(step);
+      AddRamped(in.samples + size_t(i) * in.maxFrames, out.samples + size_t(o) * out.maxFrames, g0, step, frames);
     }
-    __m128 index = _mm_setr_ps(0.0f, 1.0f, 2.0f, 3.0f);
-    const __m128 four = _mm_set1_ps(4.0f);
-    uint32_t t = 0;
-    for (; t + 4 <= frames; t += 4) {
-      __m128 sum = _mm_loadu_ps(target + t);
-      for (uint32_t i = 0; i < inMain; ++i) {
-        const __m128 gains = _mm_add_ps(g0s[i], _mm_mul_ps(index, steps[i]));
-        sum = _mm_add_ps(sum, _mm_mul_ps(_mm_loadu_ps(in.samples + size_t(i) * in.maxFrames + t), gains));
-      }
-      _mm_storeu_ps(target + t, sum);
-      index = _mm_add_ps(index, four);
-    }
-    for (; t < frames; ++t)
-      for (uint32_t i = 0; i < inMain; ++i) {
-        float g0, step;
-        rampOf(i, o, g0, step);
-        target[t] += in.samples[size_t(i) * in.maxFrames + t] * (g0 + float(t) * step);
-      }
-  }
   if (inLfe && outLfe) {
     float g0, step;
     rampOf(inChannels - 1, outChannels - 1, g0, step);

@@ -17,7 +17,7 @@ namespace SN::MixKernels {
 // Writes ChannelCount(config) offsets.
 void ChannelPlaneOffsets(SnChannelConfig config, uint32_t planeFrames, uint32_t* offsets);
 
-// out[t] += in[t] x (initialGain + t x step), four samples at a time.
+// out[t] += in[t] x (initialGain + t x step); `in` and `out` do not overlap.
 void AddRamped(const float* in, float* out, float initialGain, float step, uint32_t frames);
 
 // Output planes += input planes x the matrix gains ramped from (previous matrix x previous gain) to
