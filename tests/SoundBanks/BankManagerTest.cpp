@@ -213,15 +213,41 @@ TEST_P(BankManagerTest, RefusedLoadsLeaveTheObjectIndexAsItWas) {
 }
 
 TEST_P(BankManagerTest, ObjectsOfTwoBanksSurviveTheFirstUnload) {
-  WriteBankFile("A.bnk", Build(Action("Shared", 0x0403) + "event Play_A Shared\n", "A"));
-  WriteBankFile("B.bnk", Build(Action("Shared", 0x0403) + "event Play_B Shared\n", "B"));
+  // Both banks carry the shared event with its action; each has an event of its own.
+  const std::string shared = Action("Shared", 0x0403) + "event Play_Shared Shared\n";
+  WriteBankFile("A.bnk", Build(shared + Action("OnlyA", 0x0403) + "event Play_A OnlyA\n", "A"));
+  WriteBankFile("B.bnk", Build(shared + Action("OnlyB", 0x0403) + "event Play_B OnlyB\n", "B"));
   EXPECT_EQ(Banks().LoadBankWait("A.bnk", -1, nullptr), SN::SN_Success);
   EXPECT_EQ(Banks().LoadBankWait("B.bnk", -1, nullptr), SN::SN_Success);
   EXPECT_EQ(Banks().UnloadBankWait(Id("A"), nullptr), SN::SN_Success);
   EXPECT_FALSE(HasEvent("Play_A"));
   EXPECT_TRUE(HasEvent("Play_B"));
-  EXPECT_EQ(Objects(SN::SnIndex_Actions), 1u);
+  EXPECT_TRUE(HasEvent("Play_Shared"));
+  EXPECT_EQ(Objects(SN::SnIndex_Actions), 2u);
   EXPECT_EQ(Banks().UnloadBankWait(Id("B"), nullptr), SN::SN_Success);
+  EXPECT_EQ(Objects(SN::SnIndex_Actions), 0u);
+}
+
+// An action has one link to the next of its event: a second event naming it is refused, and the
+// first event's chain stays as it was. Listed twice by one event, it keeps its first place.
+TEST_P(BankManagerTest, AnActionChainedByOneEventIsRefusedForAnother) {
+  WriteBankFile("A.bnk", Build(Action("Shared", 0x0403) + "event Play_A Shared Shared\n", "A"));
+  WriteBankFile("B.bnk", Build(Action("Shared", 0x0403) + Action("Own", 0x0403) + "event Play_B Shared Own\n", "B"));
+  ASSERT_EQ(Banks().LoadBankWait("A.bnk", -1, nullptr), SN::SN_Success);
+  log_.Take();
+  EXPECT_EQ(Banks().LoadBankWait("B.bnk", -1, nullptr), SN::SN_Failure);
+  EXPECT_NE(log_.Take().find("uses action " + std::to_string(Id("Shared")) + ", which event"), std::string::npos);
+  EXPECT_FALSE(HasEvent("Play_B"));
+  auto* event = static_cast<SN::CSnEvent*>(SN::g_pObjectIndex->List(SN::SnIndex_Events).FindAndAddRef(Id("Play_A")));
+  ASSERT_NE(event, nullptr);
+  std::vector<uint32_t> chain;
+  for (SN::CSnEventAction* action = event->FirstAction(); action && chain.size() < 4;
+       action = SN::CSnEvent::NextAction(action))
+    chain.push_back(action->ID());
+  event->Release();
+  EXPECT_EQ(chain, std::vector<uint32_t>{Id("Shared")});
+  EXPECT_EQ(Objects(SN::SnIndex_Actions), 1u);
+  EXPECT_EQ(Banks().UnloadBankWait(Id("A"), nullptr), SN::SN_Success);
   EXPECT_EQ(Objects(SN::SnIndex_Actions), 0u);
 }
 
