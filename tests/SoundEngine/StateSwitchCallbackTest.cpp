@@ -285,6 +285,55 @@ TEST_F(SoundCallbackTest, CancelWaitsForACallbackRunningElsewhereButNotForItself
   EXPECT_EQ(CallbackLog::Get().calls.size(), 2u);
 }
 
+// Sources whose last release, run by a playing id's end inside its table's lock, holds that thread
+// there until the test lets it go.
+struct HeldSources final : CSnRefCountedObject {
+  uint32_t AddRef() override { return ++refs; }
+  uint32_t Release() override {
+    if (--refs == 0) {
+      entered.Set();
+      release.Wait(Platform::kWaitForever);
+    }
+    return refs;
+  }
+  std::atomic<uint32_t> refs{0};
+  Platform::Event entered{Platform::Event::Reset::Manual};
+  Platform::Event release{Platform::Event::Reset::Manual};
+};
+
+// A cancel queued behind the thread that ends a playing id: that thread counts the end-of-event
+// callback as running before it lets the table's lock go, so the cancel, taking the lock next,
+// waits for the callback it can no longer stop.
+TEST_F(SoundCallbackTest, ACancelBehindAnEndingPlayingIdWaitsForItsCallback) {
+  CSnPlayingIDCallbackMgr& callbacks = *g_pPlayingIDCallbackMgr;
+  HeldSources sources;
+  SnPlayingIdParams params;
+  params.playingId = 12;
+  params.externalSources = &sources;
+  ASSERT_EQ(callbacks.AddPlayingID(params, RecordCallback, this, SnCallback_EndOfEvent, 1012), SN_Success);
+  CallbackLog::Get().block = true;
+  std::thread audio([&] { callbacks.ReleasePendingActionRef(12); });  // the posting's: the end
+  sources.entered.Wait(Platform::kWaitForever);
+  std::atomic<uint64_t> canceller{0};
+  std::atomic<bool> returned{false};
+  std::thread game([&] {
+    canceller = Platform::CurrentThreadId();
+    callbacks.CancelEventCallback(12);
+    returned = true;
+  });
+  // The cancel sleeps on the table's lock, which the ending thread holds.
+  while (!canceller.load() || !ThreadSleeps(canceller.load())) std::this_thread::yield();
+  EXPECT_FALSE(returned.load());
+  sources.release.Set();
+  CallbackLog::Get().entered.Wait(Platform::kWaitForever);
+  while (!returned.load() && !ThreadSleeps(canceller.load())) std::this_thread::yield();
+  EXPECT_FALSE(returned.load()) << "the cancel returned while the end-of-event callback still ran";
+  CallbackLog::Get().release.Set();
+  audio.join();
+  game.join();
+  EXPECT_EQ(CallbackLog::Get().calls, (std::vector<std::pair<uint32_t, uint32_t>>{{SnCallback_EndOfEvent, 12}}));
+}
+
 TEST_F(SoundCallbackTest, PositionsExtrapolateUnderAReplacedClock) {
   Platform::SetTickSource(&SoundTest::ManualClock::Now);
   CSnPlayPositionStore& store = *g_pPlayPositionStore;
