@@ -725,7 +725,7 @@ void CSnSoundBankManager::RemoveMediaSource(uint32_t mediaId, CSnBankRecord* ban
   }
 }
 
-void CSnSoundBankManager::DropMediaReference(SnIdHashTable193<MediaEntry>::Iterator it) {
+void CSnSoundBankManager::DropMediaReference(const SnIdHashTable193<MediaEntry>::Iterator& it) {
   ORV_ASSERT(m_bankLock.IsHeldByCurrentThread());
   MediaEntry& entry = it.node->value;
   ORV_ASSERT(entry.refCount > 0);

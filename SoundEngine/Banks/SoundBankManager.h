@@ -322,7 +322,7 @@ class CSnSoundBankManager : public ISnBankRecordReceiver {
   // The source of the bank, or (bank null) the game's source with that data pointer.
   void RemoveMediaSource(uint32_t mediaId, CSnBankRecord* bank, const uint8_t* data);
   // Caller holds the bank lock: one reference less, the entry erased at none.
-  void DropMediaReference(SnIdHashTable193<MediaEntry>::Iterator it);
+  void DropMediaReference(const SnIdHashTable193<MediaEntry>::Iterator& it);
   SNRESULT AddBankMediaSources(CSnBankRecord& record);
   void RemoveBankMediaSources(CSnBankRecord& record);
 
