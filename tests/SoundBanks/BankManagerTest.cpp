@@ -786,28 +786,34 @@ TEST_F(BankThreadTest, ASecondOpenReservationOnOneThreadStopsADebugBuild) {
 #endif
 }
 
-// Inside a bank callback, on the bank thread: a waiting call would wait for the thread it runs on,
-// and Term would stop and free that thread's own manager. Both are refused; the engine goes on.
-struct InsideBankCallback {
-  Platform::Event done{Platform::Event::Reset::Manual};
-  std::atomic<int> waited{0};
-  std::atomic<bool> onBankThread{false};
+// A callback that makes a waiting call (and, if asked, calls Term) and notes whether it ran on the
+// thread it was meant for.
+struct InsideCallback {
+  explicit InsideCallback(bool (*onThread)(), bool callsTerm = false) : onThread(onThread), callsTerm(callsTerm) {}
   static void Run(uint32_t, const void*, SN::SNRESULT, int32_t, void* cookie) {
-    auto* self = static_cast<InsideBankCallback*>(cookie);
-    self->onBankThread = static_cast<SN::CSnThreadedSoundBankManager*>(SN::g_pBankManager)->IsBankThread();
+    auto* self = static_cast<InsideCallback*>(cookie);
+    self->onExpectedThread = self->onThread();
     self->waited = int(SN::g_pBankManager->LoadBankWait(Id("A"), -1));
-    SN::SoundEngine::Term();
+    if (self->callsTerm) SN::SoundEngine::Term();
     self->done.Set();
   }
+  bool (*onThread)();
+  bool callsTerm;
+  Platform::Event done{Platform::Event::Reset::Manual};
+  std::atomic<int> waited{0};
+  std::atomic<bool> onExpectedThread{false};
 };
 
+// Inside a bank callback, on the bank thread: a waiting call would wait for the thread it runs on,
+// and Term would stop and free that thread's own manager. Both are refused; the engine goes on.
 TEST_F(BankThreadTest, AWaitingCallAndTermInsideABankCallbackAreRefused) {
   WriteBankFile("A.bnk", Build(Action("One", 0x0403) + "event Play_A One\n", "A"));
-  InsideBankCallback callback;
+  InsideCallback callback([] { return static_cast<SN::CSnThreadedSoundBankManager*>(SN::g_pBankManager)->IsBankThread(); },
+                          true);
   log_.Take();
-  ASSERT_EQ(Banks().UnloadBank(Id("A"), nullptr, &InsideBankCallback::Run, &callback), SN::SN_Success);
+  ASSERT_EQ(Banks().UnloadBank(Id("A"), nullptr, &InsideCallback::Run, &callback), SN::SN_Success);
   callback.done.Wait(Platform::kWaitForever);
-  EXPECT_TRUE(callback.onBankThread.load());
+  EXPECT_TRUE(callback.onExpectedThread.load());
   EXPECT_EQ(callback.waited.load(), int(SN::SN_Failure));
   const std::string log = log_.Take();
   EXPECT_NE(log.find("would wait for itself"), std::string::npos);
@@ -876,25 +882,13 @@ class AudioThreadBankTest : public BankThreadTest {
   }
 };
 
-struct WaitingInsideCallback {
-  Platform::Event done{Platform::Event::Reset::Manual};
-  std::atomic<int> waited{0};
-  std::atomic<bool> onAudioThread{false};
-  static void Run(uint32_t, const void*, SN::SNRESULT, int32_t, void* cookie) {
-    auto* self = static_cast<WaitingInsideCallback*>(cookie);
-    self->onAudioThread = Platform::CurrentThreadId() == SN::AudioThread::ThreadId();
-    self->waited = int(SN::g_pBankManager->LoadBankWait(Id("A"), -1));
-    self->done.Set();
-  }
-};
-
 TEST_F(AudioThreadBankTest, AWaitingCallInsideAnUnloadCallbackOnTheAudioThreadIsRefused) {
   WriteBankFile("A.bnk", Build(Action("One", 0x0403) + "event Play_A One\n", "A"));
   ASSERT_EQ(Banks().LoadBankWait("A.bnk", -1, nullptr), SN::SN_Success);
-  WaitingInsideCallback callback;
-  ASSERT_EQ(Banks().UnloadBank(Id("A"), nullptr, &WaitingInsideCallback::Run, &callback), SN::SN_Success);
+  InsideCallback callback([] { return Platform::CurrentThreadId() == SN::AudioThread::ThreadId(); });
+  ASSERT_EQ(Banks().UnloadBank(Id("A"), nullptr, &InsideCallback::Run, &callback), SN::SN_Success);
   callback.done.Wait(Platform::kWaitForever);
-  EXPECT_TRUE(callback.onAudioThread.load());
+  EXPECT_TRUE(callback.onExpectedThread.load());
   EXPECT_EQ(callback.waited.load(), int(SN::SN_Failure));
 }
 
