@@ -193,8 +193,9 @@ bool IsInitialized() { return State().initialized; }
 void Term() {
   // From a bank callback or inside an audio pass, the engine would stop and free the very thread
   // and objects that are running the call.
-  if ((g_pBankManager && g_pBankManager->IsBankThread()) || CSnAudioMgr::InAudioPassOnThisThread()) {
-    SOUND_LOG(Error, "Term: called on the bank thread or inside an audio pass; the engine keeps running");
+  if ((g_pBankManager && g_pBankManager->IsBankThread()) || SnBankCallbackScope::InCallbackOnThisThread() ||
+      CSnAudioMgr::InAudioPassOnThisThread()) {
+    SOUND_LOG(Error, "Term: called on the bank thread, inside a bank callback or inside an audio pass; the engine keeps running");
     return;
   }
   TermSteps(true);

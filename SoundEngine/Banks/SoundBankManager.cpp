@@ -51,9 +51,17 @@ void SyncCallback(uint32_t, const void*, SNRESULT result, int32_t poolId, void* 
   call->done.Set();
 }
 
+// Bank callbacks this thread is running: the code under one (a command, an unload's end, the cookie
+// set) goes on using the manager when it returns.
+thread_local uint32_t t_bankCallbacks = 0;
+
 }  // namespace
 
 bool IsWaitingCallback(SnBankCallback callback) { return callback == &SyncCallback; }
+
+SnBankCallbackScope::SnBankCallbackScope() { ++t_bankCallbacks; }
+SnBankCallbackScope::~SnBankCallbackScope() { --t_bankCallbacks; }
+bool SnBankCallbackScope::InCallbackOnThisThread() { return t_bankCallbacks != 0; }
 
 const SnHircKind* SetHircKind(uint8_t type, const SnHircKind* kind) {
   const SnHircKind* previous = KindSlot(type);
@@ -398,6 +406,7 @@ void CSnSoundBankManager::Term() {
 SNRESULT CSnSoundBankManager::QueueCommand(const SnBankCommand& command) { return ExecuteCommand(command); }
 
 void CSnSoundBankManager::CallCallback(const SnBankCommand& command, uint32_t id, SNRESULT result, int32_t poolId) {
+  SnBankCallbackScope scope;
   if (command.callback)
     command.callback(id, command.sourceKind == SnBankSource_InPlace ? command.image : nullptr, result, poolId,
                      command.cookie);

@@ -78,6 +78,16 @@ const SnHircKind* SetHircKind(uint8_t type, const SnHircKind* kind);
 // True for the completion the *Wait calls pass: a caller blocks on it.
 bool IsWaitingCallback(SnBankCallback callback);
 
+// Marks the calling thread as running a bank callback for the scope's life.
+class SnBankCallbackScope {
+ public:
+  SnBankCallbackScope();
+  ~SnBankCallbackScope();
+  SnBankCallbackScope(const SnBankCallbackScope&) = delete;
+  SnBankCallbackScope& operator=(const SnBankCallbackScope&) = delete;
+  static bool InCallbackOnThisThread();
+};
+
 // The lock of the loaded-bank list and of every bank record's release; taken after GlobalAudioLock(),
 // never before it.
 Platform::ReentrantLock& BankListLock();
