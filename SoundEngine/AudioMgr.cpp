@@ -181,6 +181,19 @@ void CSnAudioMgr::CountWriter(int32_t change) {
   }
 }
 
+namespace {
+// Audio passes this thread is inside: a pass may start another (a handler's post drains the ring).
+thread_local uint32_t t_audioPasses = 0;
+struct AudioPassScope {
+  AudioPassScope() { ++t_audioPasses; }
+  ~AudioPassScope() { --t_audioPasses; }
+  AudioPassScope(const AudioPassScope&) = delete;
+  AudioPassScope& operator=(const AudioPassScope&) = delete;
+};
+}  // namespace
+
+bool CSnAudioMgr::InAudioPassOnThisThread() { return t_audioPasses != 0; }
+
 #ifndef NDEBUG
 namespace {
 // Reservations this thread holds open. A second one could deadlock: a full ring makes its writer
@@ -225,6 +238,7 @@ SnMsgHeader* CSnAudioMgr::ReserveMessage(uint16_t type, uint32_t size) {
     CountWriter(-1);
     {
       Platform::ReentrantGuard guard(GlobalAudioLock());
+      AudioPassScope pass;
       ProcessMessages(true);
     }
     CountWriter(1);
@@ -402,6 +416,7 @@ void CSnAudioMgr::FlushRing() {
 
 void CSnAudioMgr::Perform() {
   Platform::ReentrantGuard guard(GlobalAudioLock());
+  AudioPassScope pass;
   const int64_t now = Platform::TicksNow();
   const double ticksPerMs = SoundEngine::TicksPerMillisecond();
   uint32_t frames = LowerEngine::CheckOutputDevices();

@@ -54,6 +54,9 @@ class CSnAudioMgr {
   SNRESULT RenderAudio(bool allowSynchronous);
   void Perform();
   bool ProcessMessages(bool makeRoom);
+  // Any thread: whether it is inside an audio pass (a frame, or a drain that makes room in the
+  // ring), where message handlers and what they call run under GlobalAudioLock().
+  static bool InAudioPassOnThisThread();
 
   SNRESULT LaunchThread();
   void StopThread();

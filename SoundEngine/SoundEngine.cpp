@@ -192,7 +192,16 @@ SNRESULT Init(SnInitSettings* settings, SnPlatformInitSettings* platformSettings
 
 bool IsInitialized() { return State().initialized; }
 
-void Term() { TermSteps(true); }
+void Term() {
+  // From a bank callback or inside an audio pass, the engine would stop and free the very thread
+  // and objects that are running the call.
+  if ((g_pBankManager && g_pBankManager->IsBankThread()) || SnBankCallbackScope::InCallbackOnThisThread() ||
+      CSnAudioMgr::InAudioPassOnThisThread()) {
+    SOUND_LOG(Error, "Term: called on the bank thread, inside a bank callback or inside an audio pass; the engine keeps running");
+    return;
+  }
+  TermSteps(true);
+}
 
 SNRESULT RenderAudio() {
   if (!State().initialized || !g_pAudioMgr) return SN_Failure;

@@ -18,6 +18,7 @@ void CSnEvent::ReleaseActions() {
   while (action) {
     CSnEventAction* next = action->m_pNextInEvent;
     action->m_pNextInEvent = nullptr;
+    action->m_pChainOwner = nullptr;
     action->Release();
     action = next;
   }
@@ -39,11 +40,21 @@ SNRESULT CSnEvent::SetActions(const uint32_t* ids, uint32_t count) {
       return SN_Failure;
     }
     CSnEventAction* action = static_cast<CSnEventAction*>(found);
-    // An action already chained (listed twice) keeps the first place: the chain has one link per action.
-    if (action->m_pNextInEvent || tail == &action->m_pNextInEvent) {
+    // Listed twice, an action keeps its first place: the chain has one link per action.
+    if (action->m_pChainOwner == this) {
       action->Release();
       continue;
     }
+    // Chained by another event, its one link is taken: relinking it would cut that chain or graft
+    // this one onto it.
+    if (action->m_pChainOwner) {
+      SOUND_LOG(Error, "Event %u uses action %u, which event %u uses already", ID(), ids[i],
+                action->m_pChainOwner->ID());
+      action->Release();
+      ReleaseActions();
+      return SN_Failure;
+    }
+    action->m_pChainOwner = this;
     *tail = action;
     tail = &action->m_pNextInEvent;
   }

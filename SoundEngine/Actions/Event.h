@@ -18,7 +18,8 @@ class CSnEvent final : public CSnIndexedObject {
   ~CSnEvent() override;
 
   // Chains the actions of `ids` in play order, each looked up in the action list. SN_ZeroActionId for
-  // an id of 0, SN_Failure for an action not loaded; on failure the event keeps no action.
+  // an id of 0, SN_Failure for an action not loaded or chained by another event (whose chain stays as
+  // it is); on failure the event keeps no action.
   SNRESULT SetActions(const uint32_t* ids, uint32_t count);
   CSnEventAction* FirstAction() const { return m_pFirstAction; }
   static CSnEventAction* NextAction(const CSnEventAction* action) { return action->m_pNextInEvent; }

@@ -9,6 +9,7 @@
 
 namespace SN {
 
+class CSnEvent;
 class CSnPendingActionItem;
 
 // Action types the scheduler treats apart (high byte class, low byte scope).
@@ -59,6 +60,8 @@ class CSnEventAction : public CSnIndexedObject {
   uint32_t m_targetId = 0;
   uint16_t m_actionType;
   uint8_t m_flags = 0x04;
+  // The event whose chain holds the action: an action has one next link, so one event at most.
+  const CSnEvent* m_pChainOwner = nullptr;
 };
 
 }  // namespace SN

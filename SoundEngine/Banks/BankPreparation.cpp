@@ -110,6 +110,7 @@ SNRESULT CSnSoundBankManager::PrepareBankCommand(uint32_t bankId, bool withMedia
     mode = withMedia ? SnBankLoad_MediaOnly : SnBankLoad_StructureOnly;
   }
   record->m_sourceKind = SnBankSource_Name;
+  record->m_sourceBytes = 0;
   record->m_dataSeen = false;
   record->m_indexSeen = false;
   memset(record->m_typesSaid, 0, sizeof record->m_typesSaid);
@@ -120,7 +121,7 @@ SNRESULT CSnSoundBankManager::PrepareBankCommand(uint32_t bankId, bool withMedia
     SnBankHeader header{};
     result = ReadBankChunks(m_reader, *record, mode, header);
     m_reader.Close();
-    if (header.version == kBankVersion) m_motionFlag = header.motionFlag;
+    NoteMotionFlag(header);
     if (result == SN_Success && mode != SnBankLoad_StructureOnly && record->m_indexCount && !record->m_dataSeen) {
       SOUND_LOG(Error, "Bank %u has a media index but no DATA", bankId);
       result = SN_InvalidFile;

@@ -37,20 +37,31 @@ const SnHircKind*& KindSlot(uint8_t type) {
   return kinds[type];
 }
 
+// The record of a waiting call, on its caller's stack: result, event, pool id.
 struct SyncCall {
-  Platform::Event done{Platform::Event::Reset::Auto};
   SNRESULT result = SN_Failure;
+  Platform::Event done{Platform::Event::Reset::Auto};
+  int32_t poolId = kInvalidPoolId;
 };
 
-void SyncCallback(uint32_t, const void*, SNRESULT result, int32_t, void* cookie) {
+void SyncCallback(uint32_t, const void*, SNRESULT result, int32_t poolId, void* cookie) {
   SyncCall* call = static_cast<SyncCall*>(cookie);
   call->result = result;
+  call->poolId = poolId;
   call->done.Set();
 }
+
+// Bank callbacks this thread is running: the code under one (a command, an unload's end, the cookie
+// set) goes on using the manager when it returns.
+thread_local uint32_t t_bankCallbacks = 0;
 
 }  // namespace
 
 bool IsWaitingCallback(SnBankCallback callback) { return callback == &SyncCallback; }
+
+SnBankCallbackScope::SnBankCallbackScope() { ++t_bankCallbacks; }
+SnBankCallbackScope::~SnBankCallbackScope() { --t_bankCallbacks; }
+bool SnBankCallbackScope::InCallbackOnThisThread() { return t_bankCallbacks != 0; }
 
 const SnHircKind* SetHircKind(uint8_t type, const SnHircKind* kind) {
   const SnHircKind* previous = KindSlot(type);
@@ -157,14 +168,18 @@ SNRESULT CSnBankRecord::LoadMediaIndex(const SnMediaIndexView& index) {
     return SN_InvalidFile;
   }
   m_indexSeen = true;
+  // A record read again (loaded after a preparation, or the reverse) keeps the index it has, and
+  // the count of entries whose prepared media it holds: they are given back by that count.
+  if (m_pIndex) {
+    if (index.count != m_indexCount) return SN_InvalidFile;
+    return m_dataSeen ? CheckIndexAgainstData() : SN_Success;
+  }
   m_indexHandled = 0;
-  // A record read again (loaded after a preparation, or the reverse) keeps the index it has.
-  if (m_pIndex) return index.count == m_indexCount ? SN_Success : SN_InvalidFile;
   m_indexCount = index.count;
   if (!index.count) return SN_Success;
   if (m_sourceKind == SnBankSource_InPlace) {
     m_pIndex = index.bytes;  // the image outlives the bank
-    return SN_Success;
+    return m_dataSeen ? CheckIndexAgainstData() : SN_Success;
   }
   const size_t bytes = size_t(index.count) * sizeof(SnMediaIndexEntry);
   auto* copy = static_cast<uint8_t*>(MemoryMgr::Malloc(g_DefaultPoolId, bytes));
@@ -175,6 +190,20 @@ SNRESULT CSnBankRecord::LoadMediaIndex(const SnMediaIndexView& index) {
   memcpy(copy, index.bytes, bytes);
   m_pIndex = copy;
   m_bankFlags |= kFlagOwnsIndex;
+  // An index after its DATA is checked here, one before it when the DATA comes.
+  return m_dataSeen ? CheckIndexAgainstData() : SN_Success;
+}
+
+SNRESULT CSnBankRecord::CheckIndexAgainstData() const {
+  // Every entry must lie inside DATA before any byte is handed out.
+  for (uint32_t i = 0; i < m_indexCount; ++i) {
+    const SnMediaIndexEntry entry = IndexEntry(i);
+    if (uint64_t(entry.offset) + entry.size > m_dataSize) {
+      SOUND_LOG(Error, "Bank %u: media %u at %u with %u bytes lies past its DATA of %u bytes", m_bankId, entry.mediaId,
+                entry.offset, entry.size, m_dataSize);
+      return SN_InvalidFile;
+    }
+  }
   return SN_Success;
 }
 
@@ -185,15 +214,13 @@ SNRESULT CSnBankRecord::LoadMediaData(CSnSoundBankReader& reader, uint32_t size,
   }
   m_dataSeen = true;
   m_dataSize = size;
-  // Every entry must lie inside DATA before any byte is handed out.
-  for (uint32_t i = 0; i < m_indexCount; ++i) {
-    const SnMediaIndexEntry entry = IndexEntry(i);
-    if (uint64_t(entry.offset) + entry.size > size) {
-      SOUND_LOG(Error, "Bank %u: media %u at %u with %u bytes lies past its DATA of %u bytes", m_bankId, entry.mediaId,
-                entry.offset, entry.size, size);
-      return SN_InvalidFile;
-    }
+  // A size the source cannot hold is refused before anything is allocated for it.
+  if (m_sourceBytes && (reader.Position() > m_sourceBytes || size > m_sourceBytes - reader.Position())) {
+    SOUND_LOG(Error, "Bank %u: its DATA of %u bytes runs past the end of the bank", m_bankId, size);
+    return SN_InvalidFile;
   }
+  const SNRESULT checked = CheckIndexAgainstData();
+  if (checked != SN_Success) return checked;
   if (mode != SnBankLoad_Normal) return ReadMediaEntries(reader, size);
   if (size == 0) return SN_Success;
   if (m_sourceKind == SnBankSource_InPlace && m_image) {
@@ -274,6 +301,15 @@ SNRESULT CSnBankRecord::ReadMediaEntries(CSnSoundBankReader& reader, uint32_t si
 }
 
 SNRESULT CSnBankRecord::AddBankName(uint32_t bankId, const char* name, uint32_t length) {
+  // A bank names other banks by plain file name: a path could steer a later open anywhere.
+  bool plain = length != 0;
+  for (uint32_t i = 0; i < length && plain; ++i)
+    plain = name[i] != '/' && name[i] != '\\' && name[i] != '\0';
+  for (uint32_t i = 0; i + 1 < length && plain; ++i) plain = !(name[i] == '.' && name[i + 1] == '.');
+  if (!plain) {
+    SOUND_LOG(Warning, "Bank %u: the name of bank %u is not a plain file name; it is ignored", m_bankId, bankId);
+    return SN_Success;
+  }
   return m_manager->AddBankFileName(bankId, name, length);
 }
 
@@ -370,6 +406,7 @@ void CSnSoundBankManager::Term() {
 SNRESULT CSnSoundBankManager::QueueCommand(const SnBankCommand& command) { return ExecuteCommand(command); }
 
 void CSnSoundBankManager::CallCallback(const SnBankCommand& command, uint32_t id, SNRESULT result, int32_t poolId) {
+  SnBankCallbackScope scope;
   if (command.callback)
     command.callback(id, command.sourceKind == SnBankSource_InPlace ? command.image : nullptr, result, poolId,
                      command.cookie);
@@ -418,6 +455,11 @@ SNRESULT CSnSoundBankManager::ExecuteCommand(const SnBankCommand& command) {
   return result;
 }
 
+void CSnSoundBankManager::NoteMotionFlag(const SnBankHeader& header) {
+  // Once the header was read, whatever the result: a bank of another version included.
+  if (header.version != 0) m_motionFlag = header.motionFlag;
+}
+
 SNRESULT CSnSoundBankManager::OpenBank(CSnBankRecord& record, const SnBankCommand& command) {
   switch (command.sourceKind) {
     case SnBankSource_InPlace:
@@ -435,21 +477,25 @@ SNRESULT CSnSoundBankManager::LoadBankCommand(const SnBankCommand& command) {
   const void* key = command.sourceKind == SnBankSource_InPlace ? command.image : nullptr;
   const int32_t poolId = int32_t(command.poolId);
   CSnBankRecord* record = nullptr;
+  bool loadedAlready = false;
   {
     Platform::ReentrantGuard list(BankListLock());
     record = m_banks.Find(bankId, key);
-    if (record && record->IsLoaded()) {
-      SOUND_LOG(Warning, "Bank %u is loaded already", bankId);
-      CallCallback(command, bankId, SN_BankAlreadyLoaded, poolId);
-      return SN_Success;
-    }
-    if (record) m_banks.Remove(record);  // a prepared record; back in the list once loaded
+    loadedAlready = record && record->IsLoaded();
+    if (record && !loadedAlready) m_banks.Remove(record);  // a prepared record; back in the list once loaded
+  }
+  // Callbacks run with no lock of the manager held: one may call anything of the engine.
+  if (loadedAlready) {
+    SOUND_LOG(Warning, "Bank %u is loaded already", bankId);
+    CallCallback(command, bankId, SN_BankAlreadyLoaded, poolId);
+    return SN_Success;
   }
   const bool created = !record;
   if (created) record = PoolNew<CSnBankRecord>(g_DefaultPoolId, *this, bankId, key);
   SNRESULT result = record ? SN_Success : SN_InsufficientMemory;
   if (record) {
     record->m_sourceKind = uint8_t(command.sourceKind);
+    record->m_sourceBytes = fromImage ? command.imageSize : 0;
     record->m_poolId = poolId;
     record->m_dataSeen = false;
     record->m_indexSeen = false;
@@ -470,7 +516,7 @@ SNRESULT CSnSoundBankManager::LoadBankCommand(const SnBankCommand& command) {
       BusDefaults()->RestoreDefaultMotionBus(motionBus);
       motionBus->Release();
     }
-    if (header.version == kBankVersion) m_motionFlag = header.motionFlag;
+    NoteMotionFlag(header);
     // A media index without its DATA would hand out bytes beyond the bank.
     if (result == SN_Success && !record->m_dataSeen && record->m_indexCount) {
       for (uint32_t i = 0; i < record->m_indexCount && result == SN_Success; ++i)
@@ -512,33 +558,40 @@ SNRESULT CSnSoundBankManager::LoadBankCommand(const SnBankCommand& command) {
   return SN_Success;
 }
 
-SNRESULT CSnSoundBankManager::UnloadBankCommand(const SnBankCommand& command) {
+SNRESULT CSnSoundBankManager::UnloadBankCommand(const SnBankCommand& command, int32_t* poolOut) {
   const uint32_t bankId = command.bankId;
   const int32_t poolId = int32_t(command.poolId);
   CSnBankRecord* record = nullptr;
+  SNRESULT refused = SN_Success;
   {
     Platform::ReentrantGuard list(BankListLock());
     record = m_banks.Find(bankId, command.image);
-    if (!record) {
+    if (!record)
+      refused = SN_BankNotLoaded;
+    else if (!record->IsLoaded())
+      refused = SN_Failure;  // only prepared
+    if (refused == SN_Success) {
+      if (poolOut) *poolOut = record->CallerPoolId();
+      m_banks.Remove(record);
+      {
+        // GetMedia reads the flag under the bank lock alone.
+        Platform::ReentrantGuard guard(m_bankLock);
+        record->m_stateFlags |= CSnBankRecord::kStateUnloading;
+      }
+      record->m_bankFlags &= uint8_t(~CSnBankRecord::kFlagLoaded);
+      record->m_callback = command.callback;
+      record->m_cookie = command.cookie;
+      record->m_pNextInBucket = m_unloading;
+      m_unloading = record;
+    }
+  }
+  if (refused != SN_Success) {
+    if (refused == SN_BankNotLoaded)
       SOUND_LOG(Warning, "Bank %u is not loaded: nothing to unload", bankId);
-      CallCallback(command, bankId, SN_BankNotLoaded, poolId);
-      return SN_BankNotLoaded;
-    }
-    if (!record->IsLoaded()) {
-      CallCallback(command, bankId, SN_Failure, poolId);
-      return SN_Failure;
-    }
-    m_banks.Remove(record);
-    {
-      // GetMedia reads the flag under the bank lock alone.
-      Platform::ReentrantGuard guard(m_bankLock);
-      record->m_stateFlags |= CSnBankRecord::kStateUnloading;
-    }
-    record->m_bankFlags &= uint8_t(~CSnBankRecord::kFlagLoaded);
-    record->m_callback = command.callback;
-    record->m_cookie = command.cookie;
-    record->m_pNextInBucket = m_unloading;
-    m_unloading = record;
+    else
+      SOUND_LOG(Warning, "Bank %u is only prepared: an unload does not unload it", bankId);
+    CallCallback(command, bankId, refused, poolId);
+    return refused;
   }
   record->ReleaseObjects();
   PostUnload(record);
@@ -578,7 +631,7 @@ void CSnSoundBankManager::EndRecord(CSnBankRecord* record) {
   done.sourceKind = record->m_sourceKind;
   done.image = record->m_image;
   const uint32_t bankId = record->m_bankId;
-  const int32_t poolId = record->m_ownPool ? kInvalidPoolId : record->m_poolId;
+  const int32_t poolId = record->CallerPoolId();
   record->m_callback = nullptr;
   bool destroy = false;
   {
@@ -681,7 +734,7 @@ void CSnSoundBankManager::RemoveMediaSource(uint32_t mediaId, CSnBankRecord* ban
   }
 }
 
-void CSnSoundBankManager::DropMediaReference(SnIdHashTable193<MediaEntry>::Iterator it) {
+void CSnSoundBankManager::DropMediaReference(const SnIdHashTable193<MediaEntry>::Iterator& it) {
   ORV_ASSERT(m_bankLock.IsHeldByCurrentThread());
   MediaEntry& entry = it.node->value;
   ORV_ASSERT(entry.refCount > 0);
@@ -927,15 +980,21 @@ SNRESULT CSnSoundBankManager::ClearBanks(SnBankCallback callback, void* cookie) 
 }
 
 bool CSnSoundBankManager::RunsCommandsOnThisThread() const {
+  // Inside an audio pass this thread holds GlobalAudioLock(), which a load takes to make objects,
+  // and unload callbacks run there; the audio thread itself runs only passes.
   const uint64_t audio = AudioThread::ThreadId();
-  return audio != 0 && audio == Platform::CurrentThreadId();
+  return CSnAudioMgr::InAudioPassOnThisThread() || (audio != 0 && audio == Platform::CurrentThreadId());
 }
 
-SNRESULT CSnSoundBankManager::QueueAndWait(SnBankCommand command) {
-  if (RunsCommandsOnThisThread()) {
-    SOUND_LOG(Error, "A waiting bank call on the thread that runs the bank commands would wait for itself");
-    return SN_Failure;
-  }
+bool CSnSoundBankManager::RefusesWaitingHere() const {
+  if (!RunsCommandsOnThisThread()) return false;
+  SOUND_LOG(Error, "A waiting bank call on the thread that runs the bank commands or an audio pass would wait for itself");
+  return true;
+}
+
+SNRESULT CSnSoundBankManager::QueueAndWait(SnBankCommand command, int32_t* poolId) {
+  if (poolId) *poolId = kInvalidPoolId;
+  if (RefusesWaitingHere()) return SN_Failure;
   SyncCall call;
   command.callback = &SyncCallback;
   command.cookie = &call;
@@ -943,7 +1002,17 @@ SNRESULT CSnSoundBankManager::QueueAndWait(SnBankCommand command) {
   const SNRESULT queued = QueueCommand(command);
   if (queued != SN_Success) return queued;
   call.done.Wait(Platform::kWaitForever);
+  if (poolId) *poolId = call.poolId;
   return call.result;
+}
+
+SNRESULT CSnSoundBankManager::UnloadBankSync(const SnBankCommand& command, int32_t* poolId) {
+  // Run now and without a callback: the unload's end may wait for media this very thread holds.
+  SnBankCommand run = command;
+  run.callback = nullptr;
+  run.cookie = nullptr;
+  m_lastResult = UnloadBankCommand(run, poolId);
+  return m_lastResult;
 }
 
 SNRESULT CSnSoundBankManager::LoadBankWait(const char* name, int32_t poolId, uint32_t* bankId) {
@@ -977,13 +1046,15 @@ SNRESULT CSnSoundBankManager::LoadBankImageWait(const void* image, uint32_t size
   return QueueAndWait(command);
 }
 
-SNRESULT CSnSoundBankManager::UnloadBankWait(uint32_t bankId, const void* image) {
+SNRESULT CSnSoundBankManager::UnloadBankWait(uint32_t bankId, const void* image, int32_t* poolId) {
+  if (poolId) *poolId = kInvalidPoolId;
+  if (RefusesWaitingHere()) return SN_Failure;
   SnBankCommand command;
   command.type = SnBankCommand_Unload;
   command.sourceKind = image ? SnBankSource_InPlace : SnBankSource_Id;
   command.bankId = bankId;
   command.image = image;
-  return QueueAndWait(command);
+  return UnloadBankSync(command, poolId);
 }
 
 }  // namespace SN

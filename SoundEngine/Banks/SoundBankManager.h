@@ -78,6 +78,16 @@ const SnHircKind* SetHircKind(uint8_t type, const SnHircKind* kind);
 // True for the completion the *Wait calls pass: a caller blocks on it.
 bool IsWaitingCallback(SnBankCallback callback);
 
+// Marks the calling thread as running a bank callback for the scope's life.
+class SnBankCallbackScope {
+ public:
+  SnBankCallbackScope();
+  ~SnBankCallbackScope();
+  SnBankCallbackScope(const SnBankCallbackScope&) = delete;
+  SnBankCallbackScope& operator=(const SnBankCallbackScope&) = delete;
+  static bool InCallbackOnThisThread();
+};
+
 // The lock of the loaded-bank list and of every bank record's release; taken after GlobalAudioLock(),
 // never before it.
 Platform::ReentrantLock& BankListLock();
@@ -118,6 +128,8 @@ class CSnBankRecord final : public CSnLoadedBank {
   const uint8_t* Data() const { return m_pData; }
   uint32_t DataSize() const { return m_dataSize; }
   int32_t UseCount() const { return m_useCount.load(); }
+  // The pool a caller gave for the DATA, or -1 for a pool of the bank's own.
+  int32_t CallerPoolId() const { return m_ownPool ? kInvalidPoolId : m_poolId; }
 
  private:
   friend class CSnSoundBankManager;
@@ -129,6 +141,8 @@ class CSnBankRecord final : public CSnLoadedBank {
   // The DATA block alone: a prepared bank keeps its index.
   void FreeData();
   SNRESULT ReadMediaEntries(CSnSoundBankReader& reader, uint32_t size);
+  // SN_InvalidFile when an index entry lies past the DATA chunk read.
+  SNRESULT CheckIndexAgainstData() const;
 
   uint8_t m_stateFlags = 0;
   uint32_t m_bankId;
@@ -155,6 +169,7 @@ class CSnBankRecord final : public CSnLoadedBank {
   uint32_t m_typesSaid[8] = {};  // HIRC types without a kind, logged once per load
   bool m_dataSeen = false;
   bool m_indexSeen = false;
+  uint64_t m_sourceBytes = 0;   // the bytes an image source holds (0: a file, not known)
 };
 
 // What GetMedia hands out.
@@ -184,6 +199,8 @@ class CSnSoundBankManager : public ISnBankRecordReceiver {
   virtual void CallCallback(const SnBankCommand& command, uint32_t id, SNRESULT result, int32_t poolId);
   virtual void StopThread() {}
   virtual void CancelCookie(void*) {}
+  // Whether the calling thread is the bank thread (never, for the plain manager).
+  virtual bool IsBankThread() const { return false; }
 
   // Runs one command on the calling thread; the callback gets its outcome.
   SNRESULT ExecuteCommand(const SnBankCommand& command);
@@ -200,7 +217,10 @@ class CSnSoundBankManager : public ISnBankRecordReceiver {
   SNRESULT LoadBankWait(const char* name, int32_t poolId, uint32_t* bankId);
   SNRESULT LoadBankWait(uint32_t bankId, int32_t poolId);
   SNRESULT LoadBankImageWait(const void* image, uint32_t size, bool copyMedia, int32_t poolId, uint32_t* bankId);
-  SNRESULT UnloadBankWait(uint32_t bankId, const void* image);
+  // The unload's result and, through `poolId`, the pool its DATA lay in (-1: a pool of its own). The
+  // threaded manager waits for the unload's end on the audio thread (the last media given back); the
+  // plain one runs the unload without waiting for its end.
+  SNRESULT UnloadBankWait(uint32_t bankId, const void* image, int32_t* poolId = nullptr);
 
   // Preparation. Id arrays are the caller's; the command keeps a copy of its own.
   SNRESULT PrepareBank(uint32_t bankId, bool withMedia, SnBankCallback callback, void* cookie);
@@ -212,7 +232,7 @@ class CSnSoundBankManager : public ISnBankRecordReceiver {
   // Command 10: one reference of a media entry goes; SN_Failure while others remain.
   SNRESULT ReleaseMediaReference(uint32_t mediaId, SnBankCallback callback, void* cookie);
   // Queues the command with a completion that wakes this caller, and waits for its result.
-  SNRESULT QueueAndWait(SnBankCommand command);
+  SNRESULT QueueAndWait(SnBankCommand command, int32_t* poolId = nullptr);
   // A node's media (its descriptor's source id, file id, size, language bit and codec): staged while a
   // preparation command runs, loaded at once otherwise. The descriptor's data is not kept.
   SNRESULT PrepareMedia(const CSnSourceDesc& request);
@@ -255,6 +275,10 @@ class CSnSoundBankManager : public ISnBankRecordReceiver {
   // A waiting call on the thread that runs the commands, or on the audio thread that finishes
   // unloads, would wait for itself.
   virtual bool RunsCommandsOnThisThread() const;
+  // Logs and answers true where a waiting call would wait for itself.
+  bool RefusesWaitingHere() const;
+  // The synchronous unload: see UnloadBankWait.
+  virtual SNRESULT UnloadBankSync(const SnBankCommand& command, int32_t* poolId);
   // What a command that will not run owns: the id array of a preparation.
   static void FreeCommand(const SnBankCommand& command);
 
@@ -294,10 +318,11 @@ class CSnSoundBankManager : public ISnBankRecordReceiver {
   SNRESULT LoadStagedMedia(UndoLog& undo);
   SNRESULT LoadMediaNow(const CSnSourceDesc& request);
   void ReleaseRecordReference(CSnBankRecord* record);
-  SNRESULT UnloadBankCommand(const SnBankCommand& command);
+  SNRESULT UnloadBankCommand(const SnBankCommand& command, int32_t* poolOut = nullptr);
   SNRESULT ClearBanksCommand();
   SNRESULT ReleaseMediaCommand(uint32_t mediaId);
   SNRESULT OpenBank(CSnBankRecord& record, const SnBankCommand& command);
+  void NoteMotionFlag(const SnBankHeader& header);
   // Posts the record's end to the audio thread; the callback follows when its use count reaches 0.
   void PostUnload(CSnBankRecord* record);
   void DropUse(CSnBankRecord* record);
@@ -307,7 +332,7 @@ class CSnSoundBankManager : public ISnBankRecordReceiver {
   // The source of the bank, or (bank null) the game's source with that data pointer.
   void RemoveMediaSource(uint32_t mediaId, CSnBankRecord* bank, const uint8_t* data);
   // Caller holds the bank lock: one reference less, the entry erased at none.
-  void DropMediaReference(SnIdHashTable193<MediaEntry>::Iterator it);
+  void DropMediaReference(const SnIdHashTable193<MediaEntry>::Iterator& it);
   SNRESULT AddBankMediaSources(CSnBankRecord& record);
   void RemoveBankMediaSources(CSnBankRecord& record);
 

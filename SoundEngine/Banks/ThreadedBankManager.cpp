@@ -92,6 +92,7 @@ SNRESULT CSnThreadedSoundBankManager::QueueCommand(const SnBankCommand& command)
 
 void CSnThreadedSoundBankManager::CallCallback(const SnBankCommand& command, uint32_t id, SNRESULT result,
                                                int32_t poolId) {
+  SnBankCallbackScope scope;
   m_cookies.DoCallback(command.callback, id, command.sourceKind == SnBankSource_InPlace ? command.image : nullptr,
                        result, poolId, command.cookie);
 }

@@ -36,7 +36,7 @@ class CSnThreadedSoundBankManager final : public CSnSoundBankManager {
   // For tests: holds the thread before its first command, so that commands pile up.
   void HoldThread();
   void ReleaseThread();
-  bool IsBankThread() const;
+  bool IsBankThread() const override;
   uint32_t QueuedCount() {
     Platform::ReentrantGuard guard(m_queueLock);
     return m_nodeCount;
@@ -45,6 +45,10 @@ class CSnThreadedSoundBankManager final : public CSnSoundBankManager {
  protected:
   bool RunsCommandsOnThisThread() const override {
     return IsBankThread() || CSnSoundBankManager::RunsCommandsOnThisThread();
+  }
+  // Queued with the waiting completion: returns once the audio thread ended the bank.
+  SNRESULT UnloadBankSync(const SnBankCommand& command, int32_t* poolId) override {
+    return QueueAndWait(command, poolId);
   }
 
  private:

@@ -213,15 +213,41 @@ TEST_P(BankManagerTest, RefusedLoadsLeaveTheObjectIndexAsItWas) {
 }
 
 TEST_P(BankManagerTest, ObjectsOfTwoBanksSurviveTheFirstUnload) {
-  WriteBankFile("A.bnk", Build(Action("Shared", 0x0403) + "event Play_A Shared\n", "A"));
-  WriteBankFile("B.bnk", Build(Action("Shared", 0x0403) + "event Play_B Shared\n", "B"));
+  // Both banks carry the shared event with its action; each has an event of its own.
+  const std::string shared = Action("Shared", 0x0403) + "event Play_Shared Shared\n";
+  WriteBankFile("A.bnk", Build(shared + Action("OnlyA", 0x0403) + "event Play_A OnlyA\n", "A"));
+  WriteBankFile("B.bnk", Build(shared + Action("OnlyB", 0x0403) + "event Play_B OnlyB\n", "B"));
   EXPECT_EQ(Banks().LoadBankWait("A.bnk", -1, nullptr), SN::SN_Success);
   EXPECT_EQ(Banks().LoadBankWait("B.bnk", -1, nullptr), SN::SN_Success);
   EXPECT_EQ(Banks().UnloadBankWait(Id("A"), nullptr), SN::SN_Success);
   EXPECT_FALSE(HasEvent("Play_A"));
   EXPECT_TRUE(HasEvent("Play_B"));
-  EXPECT_EQ(Objects(SN::SnIndex_Actions), 1u);
+  EXPECT_TRUE(HasEvent("Play_Shared"));
+  EXPECT_EQ(Objects(SN::SnIndex_Actions), 2u);
   EXPECT_EQ(Banks().UnloadBankWait(Id("B"), nullptr), SN::SN_Success);
+  EXPECT_EQ(Objects(SN::SnIndex_Actions), 0u);
+}
+
+// An action has one link to the next of its event: a second event naming it is refused, and the
+// first event's chain stays as it was. Listed twice by one event, it keeps its first place.
+TEST_P(BankManagerTest, AnActionChainedByOneEventIsRefusedForAnother) {
+  WriteBankFile("A.bnk", Build(Action("Shared", 0x0403) + "event Play_A Shared Shared\n", "A"));
+  WriteBankFile("B.bnk", Build(Action("Shared", 0x0403) + Action("Own", 0x0403) + "event Play_B Shared Own\n", "B"));
+  ASSERT_EQ(Banks().LoadBankWait("A.bnk", -1, nullptr), SN::SN_Success);
+  log_.Take();
+  EXPECT_EQ(Banks().LoadBankWait("B.bnk", -1, nullptr), SN::SN_Failure);
+  EXPECT_NE(log_.Take().find("uses action " + std::to_string(Id("Shared")) + ", which event"), std::string::npos);
+  EXPECT_FALSE(HasEvent("Play_B"));
+  auto* event = static_cast<SN::CSnEvent*>(SN::g_pObjectIndex->List(SN::SnIndex_Events).FindAndAddRef(Id("Play_A")));
+  ASSERT_NE(event, nullptr);
+  std::vector<uint32_t> chain;
+  for (SN::CSnEventAction* action = event->FirstAction(); action && chain.size() < 4;
+       action = SN::CSnEvent::NextAction(action))
+    chain.push_back(action->ID());
+  event->Release();
+  EXPECT_EQ(chain, std::vector<uint32_t>{Id("Shared")});
+  EXPECT_EQ(Objects(SN::SnIndex_Actions), 1u);
+  EXPECT_EQ(Banks().UnloadBankWait(Id("A"), nullptr), SN::SN_Success);
   EXPECT_EQ(Objects(SN::SnIndex_Actions), 0u);
 }
 
@@ -254,6 +280,159 @@ TEST_P(BankManagerTest, MediaIndexEntriesPastTheirDataFailTheLoad) {
   EXPECT_EQ(Banks().LoadBankWait("NoData.bnk", -1, nullptr), SN::SN_InvalidFile);
   EXPECT_EQ(Banks().MediaReferences(1), 0u);
   EXPECT_EQ(Banks().GetMedia(1).data, nullptr);
+}
+
+// Term from inside a bank callback would free the manager that runs the callback, on whichever
+// thread it runs: refused.
+void TermInside(uint32_t, const void*, SN::SNRESULT, int32_t, void* cookie) {
+  SN::SoundEngine::Term();
+  *static_cast<std::atomic<bool>*>(cookie) = SN::g_pBankManager != nullptr;
+}
+
+TEST_P(BankManagerTest, TermInsideABankCallbackIsRefused) {
+  WriteBankFile("Main.bnk", Build(kMainBank, "Main"));
+  std::atomic<bool> kept{false};
+  ASSERT_EQ(Banks().LoadBank("Main.bnk", &TermInside, &kept, -1, nullptr), SN::SN_Success);
+  EXPECT_EQ(Banks().UnloadBankWait(Id("Main"), nullptr), SN::SN_Success);  // behind the load
+  EXPECT_TRUE(kept.load());
+  EXPECT_FALSE(HasEvent("Play_Hit"));
+}
+
+// A bank of the fuzz seeds, as the bank writer wrote it.
+std::vector<uint8_t> Seed(const std::string& name) {
+  std::ifstream in("tests/fuzz/corpus/sound_bank/" + name + ".bnk", std::ios::binary);
+  EXPECT_TRUE(in) << name;
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// An image copy aligned as an in-place load needs it.
+struct AlignedImage {
+  explicit AlignedImage(const std::vector<uint8_t>& bytes) : size(uint32_t(bytes.size())) {
+    EXPECT_LE(bytes.size(), sizeof data);
+    memcpy(data, bytes.data(), std::min(bytes.size(), sizeof data));
+  }
+  alignas(16) uint8_t data[4096];
+  uint32_t size;
+};
+
+// The index checked against DATA whichever comes second: loaded in place, copied or from a file.
+TEST_P(BankManagerTest, AMediaIndexAfterItsDataIsCheckedToo) {
+  const std::vector<uint8_t> bank = Seed("media-index-after-data");
+  AlignedImage image(bank);
+  WriteBankFile("After.bnk", bank);
+  EXPECT_EQ(Banks().LoadBankImageWait(image.data, image.size, false, -1, nullptr), SN::SN_InvalidFile);
+  EXPECT_EQ(Banks().LoadBankImageWait(image.data, image.size, true, -1, nullptr), SN::SN_InvalidFile);
+  EXPECT_EQ(Banks().LoadBankWait("After.bnk", -1, nullptr), SN::SN_InvalidFile);
+  EXPECT_EQ(Banks().GetMedia(1).data, nullptr);
+  EXPECT_EQ(Banks().BankCount(), 0u);
+}
+
+// A DATA chunk claiming 4 GiB in a 40-byte image: refused before any memory is asked for it.
+TEST_P(BankManagerTest, ADataSizePastTheImageIsRefusedBeforeAnythingIsAllocated) {
+  AlignedImage image(Seed("data-size-4-gib"));
+  const int32_t pools = SN::MemoryMgr::GetNumPools();
+  const int allocations = SoundTest::Counts().allocs.load();
+  for (bool copied : {false, true})
+    EXPECT_EQ(Banks().LoadBankImageWait(image.data, image.size, copied, -1, nullptr), SN::SN_InvalidFile) << copied;
+  EXPECT_EQ(SoundTest::Counts().allocs.load(), allocations);
+  EXPECT_EQ(SN::MemoryMgr::GetNumPools(), pools);
+  EXPECT_EQ(Banks().BankCount(), 0u);
+}
+
+// Each callback asks another thread to take the bank-list lock: a callback run inside the lock
+// would keep that thread out (and a call of its own taking the audio lock could deadlock).
+struct LockProbe {
+  std::mutex mutex;
+  std::vector<std::pair<SN::SNRESULT, bool>> calls;
+  static void Run(uint32_t, const void*, SN::SNRESULT result, int32_t, void* cookie) {
+    bool free = false;
+    std::thread other([&] {
+      if (!SN::BankListLock().try_lock()) return;
+      free = true;
+      SN::BankListLock().unlock();
+    });
+    other.join();
+    auto* self = static_cast<LockProbe*>(cookie);
+    std::lock_guard<std::mutex> lock(self->mutex);
+    self->calls.push_back({result, free});
+  }
+};
+
+TEST_P(BankManagerTest, CallbacksRunWithNoLockOfTheManagerHeld) {
+  WriteBankFile("Main.bnk", Build(kMainBank, "Main"));
+  WriteBankFile(std::to_string(Id("Prepared")) + ".bnk", Build("event Play_Prepared\n", "Prepared"));
+  LockProbe probe;
+  ASSERT_EQ(Banks().LoadBank("Main.bnk", &LockProbe::Run, &probe, -1, nullptr), SN::SN_Success);
+  ASSERT_EQ(Banks().LoadBank("Main.bnk", &LockProbe::Run, &probe, -1, nullptr), SN::SN_Success);
+  Banks().UnloadBank(Id("Other"), nullptr, &LockProbe::Run, &probe);
+  ASSERT_EQ(Banks().PrepareBank(Id("Prepared"), false, &LockProbe::Run, &probe), SN::SN_Success);
+  Banks().UnloadBank(Id("Prepared"), nullptr, &LockProbe::Run, &probe);
+  ASSERT_EQ(Banks().UnloadBank(Id("Main"), nullptr, &LockProbe::Run, &probe), SN::SN_Success);
+  EXPECT_EQ(Banks().UnloadBankWait(Id("Main"), nullptr), SN::SN_BankNotLoaded);  // all ran before it
+  const std::vector<std::pair<SN::SNRESULT, bool>> expected{
+      {SN::SN_Success, true},         {SN::SN_BankAlreadyLoaded, true}, {SN::SN_BankNotLoaded, true},
+      {SN::SN_Success, true},         {SN::SN_Failure, true},           {SN::SN_Success, true}};
+  EXPECT_EQ(probe.calls, expected);
+  ASSERT_EQ(Banks().UnprepareBank(Id("Prepared"), nullptr, nullptr), SN::SN_Success);
+}
+
+// A bank names other banks by plain file names only: a path would steer a later open anywhere.
+TEST_P(BankManagerTest, NamesFromBanksArePlainFileNames) {
+  const std::vector<uint8_t> outside = Build("event Play_Outside\n", "../Outside");
+  ASSERT_TRUE(Tools::WriteBytesFile(root_ + "/Sound/Outside.bnk", outside));
+  WriteBankFile("Names.bnk", Seed("bank-name-with-path"));
+  log_.Take();
+  ASSERT_EQ(Banks().LoadBankWait("Names.bnk", -1, nullptr), SN::SN_Success);
+  EXPECT_NE(log_.Take().find("is not a plain file name"), std::string::npos);
+  EXPECT_EQ(Banks().BankFileName(Id("../Outside")), nullptr);
+  EXPECT_EQ(Banks().BankFileName(Id("..\\Outside")), nullptr);
+  EXPECT_STREQ(Banks().BankFileName(Id("Plain")), "Plain.bnk");
+  // Prepared by id, the bank is looked for in the banks' folder alone.
+  SN::SnBankCommand prepare;
+  prepare.type = SN::SnBankCommand_PrepareBank;
+  prepare.bankId = Id("../Outside");
+  EXPECT_EQ(Banks().QueueAndWait(prepare), SN::SN_FileNotFound);
+  EXPECT_EQ(Banks().UnloadBankWait(Id("Names"), nullptr), SN::SN_Success);
+  EXPECT_FALSE(HasEvent("Play_Outside"));
+}
+
+// The motion flag of a bank's header is recorded whatever the load's result.
+TEST_P(BankManagerTest, ABankOfAnotherVersionStillRecordsItsMotionFlag) {
+  WriteBankFile("Old.bnk", Build("version 112\nmotion 1\nevent Play_Old\n", "Old"));
+  EXPECT_EQ(Banks().LoadBankWait("Old.bnk", -1, nullptr), SN::SN_WrongBankVersion);
+  EXPECT_EQ(Banks().MotionFlag(), 1);
+  WriteBankFile("New.bnk", Build("motion 0\nevent Play_New\n", "New"));
+  EXPECT_EQ(Banks().LoadBankWait("New.bnk", -1, nullptr), SN::SN_Success);
+  EXPECT_EQ(Banks().MotionFlag(), 0);
+  EXPECT_EQ(Banks().UnloadBankWait(Id("New"), nullptr), SN::SN_Success);
+}
+
+// The synchronous unload gives the pool the bank's DATA lay in. The threaded manager returns once
+// the bank ended; the plain one runs the unload and returns, though this thread still holds a media
+// of the bank (waiting for the end here would wait for ever).
+TEST_P(BankManagerTest, ASynchronousUnloadGivesItsPool) {
+  WriteBankFile("Main.bnk", Build(kMainBank, "Main"));
+  const SN::SnMemPoolId pool = SN::MemoryMgr::CreatePool(nullptr, 8192, 8192, SN::SnMemPool_AllocHook | SN::SnMemPool_FixedBlocks, 16);
+  ASSERT_NE(pool, SN::kInvalidPoolId);
+  ASSERT_EQ(Banks().LoadBankWait("Main.bnk", pool, nullptr), SN::SN_Success);
+  int32_t unloadedFrom = -5;
+  EXPECT_EQ(Banks().UnloadBankWait(Id("Main"), nullptr, &unloadedFrom), SN::SN_Success);
+  EXPECT_EQ(unloadedFrom, pool);
+  ASSERT_EQ(Banks().LoadBankWait("Main.bnk", -1, nullptr), SN::SN_Success);
+  EXPECT_EQ(Banks().UnloadBankWait(Id("Main"), nullptr, &unloadedFrom), SN::SN_Success);
+  EXPECT_EQ(unloadedFrom, -1);  // a pool of its own
+  EXPECT_EQ(Banks().UnloadBankWait(Id("Main"), nullptr, &unloadedFrom), SN::SN_BankNotLoaded);
+  EXPECT_EQ(unloadedFrom, -1);
+  if (!GetParam()) {
+    ASSERT_EQ(Banks().LoadBankWait("Main.bnk", -1, nullptr), SN::SN_Success);
+    const SN::SnMediaRef held = Banks().GetMedia(Id("HitTone"));
+    ASSERT_NE(held.bank, nullptr);
+    EXPECT_EQ(Banks().UnloadBankWait(Id("Main"), nullptr), SN::SN_Success);
+    EXPECT_EQ(Banks().GetMedia(Id("HitTone")).data, nullptr);
+    Banks().ReleaseMedia(Id("HitTone"), held.bank);
+    EXPECT_EQ(Banks().MediaReferences(Id("HitTone")), 0u);
+  }
+  EXPECT_EQ(SN::MemoryMgr::DestroyPool(pool), SN::SN_Success);
 }
 
 TEST_P(BankManagerTest, APoolOfBlocksSmallerThanTheDataRefusesTheLoad) {
@@ -623,6 +802,93 @@ TEST_F(BankThreadTest, ASecondOpenReservationOnOneThreadStopsADebugBuild) {
 #endif
 }
 
+// A callback that makes a waiting call (and, if asked, calls Term) and notes whether it ran on the
+// thread it was meant for.
+struct InsideCallback {
+  explicit InsideCallback(bool (*onThread)(), bool callsTerm = false) : onThread(onThread), callsTerm(callsTerm) {}
+  static void Run(uint32_t, const void*, SN::SNRESULT, int32_t, void* cookie) {
+    auto* self = static_cast<InsideCallback*>(cookie);
+    self->onExpectedThread = self->onThread();
+    self->waited = int(SN::g_pBankManager->LoadBankWait(Id("A"), -1));
+    if (self->callsTerm) SN::SoundEngine::Term();
+    self->done.Set();
+  }
+  bool (*onThread)();
+  bool callsTerm;
+  Platform::Event done{Platform::Event::Reset::Manual};
+  std::atomic<int> waited{0};
+  std::atomic<bool> onExpectedThread{false};
+};
+
+// Inside a bank callback, on the bank thread: a waiting call would wait for the thread it runs on,
+// and Term would stop and free that thread's own manager. Both are refused; the engine goes on.
+TEST_F(BankThreadTest, AWaitingCallAndTermInsideABankCallbackAreRefused) {
+  WriteBankFile("A.bnk", Build(Action("One", 0x0403) + "event Play_A One\n", "A"));
+  InsideCallback callback([] { return static_cast<SN::CSnThreadedSoundBankManager*>(SN::g_pBankManager)->IsBankThread(); },
+                          true);
+  log_.Take();
+  ASSERT_EQ(Banks().UnloadBank(Id("A"), nullptr, &InsideCallback::Run, &callback), SN::SN_Success);
+  callback.done.Wait(Platform::kWaitForever);
+  EXPECT_TRUE(callback.onExpectedThread.load());
+  EXPECT_EQ(callback.waited.load(), int(SN::SN_Failure));
+  const std::string log = log_.Take();
+  EXPECT_NE(log.find("would wait for itself"), std::string::npos);
+  EXPECT_NE(log.find("Term: called on the bank thread, inside a bank callback"), std::string::npos);
+  // Still running: the bank thread takes the next command.
+  ASSERT_NE(SN::g_pBankManager, nullptr);
+  EXPECT_EQ(Banks().LoadBankWait("A.bnk", -1, nullptr), SN::SN_Success);
+  EXPECT_TRUE(HasEventNamed("Play_A"));
+}
+
+// Without an audio thread the game renders: an unload's end can then come inside the game thread's
+// audio pass, under the audio lock that a load on the bank thread takes. A waiting call there is
+// refused instead of waiting for the bank thread that waits for it.
+struct PassRelease {
+  static PassRelease*& Current() {
+    static PassRelease* current = nullptr;
+    return current;
+  }
+  static void Extension(bool lastCall) {
+    PassRelease* self = Current();
+    // Only in the game thread's pass: the bank thread renders too, after each unload it runs.
+    if (lastCall || !self || Platform::CurrentThreadId() != self->game || !self->held.bank) return;
+    SN::g_pBankManager->ReleaseMedia(Id("HitTone"), self->held.bank);
+    self->held = SN::SnMediaRef{};
+  }
+  static void Unloaded(uint32_t, const void*, SN::SNRESULT, int32_t, void* cookie) {
+    auto* self = static_cast<PassRelease*>(cookie);
+    self->inPass = SN::CSnAudioMgr::InAudioPassOnThisThread();
+    self->waited = int(SN::g_pBankManager->LoadBankWait(Id("A"), -1));
+    self->called = true;
+  }
+  SN::SnMediaRef held;
+  uint64_t game = Platform::CurrentThreadId();
+  std::atomic<bool> called{false};
+  bool inPass = false;
+  int waited = 0;
+};
+
+TEST_F(BankThreadTest, AWaitingCallInsideAnAudioPassOfTheGameThreadIsRefused) {
+  WriteBankFile("A.bnk", Build(Action("One", 0x0403) + "event Play_A One\n", "A"));
+  WriteBankFile("Main.bnk", Build(kMainBank, "Main"));
+  ASSERT_EQ(Banks().LoadBankWait("Main.bnk", -1, nullptr), SN::SN_Success);
+  PassRelease release;
+  release.held = Banks().GetMedia(Id("HitTone"));
+  ASSERT_NE(release.held.bank, nullptr);
+  PassRelease::Current() = &release;
+  ASSERT_EQ(SN::SoundEngine::AddBehavioralExtension(&PassRelease::Extension), SN::SN_Success);
+  ASSERT_EQ(Banks().UnloadBank(Id("Main"), nullptr, &PassRelease::Unloaded, &release), SN::SN_Success);
+  EXPECT_EQ(Banks().UnloadBankWait(Id("Main"), nullptr), SN::SN_BankNotLoaded);  // the unload ran
+  EXPECT_FALSE(release.called.load());  // this thread still holds the media
+  ASSERT_EQ(SN::SoundEngine::RenderAudio(), SN::SN_Success);
+  EXPECT_TRUE(release.called.load());
+  EXPECT_TRUE(release.inPass);
+  EXPECT_EQ(release.waited, int(SN::SN_Failure));
+  EXPECT_EQ(SN::SoundEngine::RemoveBehavioralExtension(&PassRelease::Extension), SN::SN_Success);
+  PassRelease::Current() = nullptr;
+  EXPECT_FALSE(HasEventNamed("Play_A"));
+}
+
 // With the real audio thread, which finishes unloads and so runs their callbacks.
 class AudioThreadBankTest : public BankThreadTest {
  protected:
@@ -632,25 +898,13 @@ class AudioThreadBankTest : public BankThreadTest {
   }
 };
 
-struct WaitingInsideCallback {
-  Platform::Event done{Platform::Event::Reset::Manual};
-  std::atomic<int> waited{0};
-  std::atomic<bool> onAudioThread{false};
-  static void Run(uint32_t, const void*, SN::SNRESULT, int32_t, void* cookie) {
-    auto* self = static_cast<WaitingInsideCallback*>(cookie);
-    self->onAudioThread = Platform::CurrentThreadId() == SN::AudioThread::ThreadId();
-    self->waited = int(SN::g_pBankManager->LoadBankWait(Id("A"), -1));
-    self->done.Set();
-  }
-};
-
 TEST_F(AudioThreadBankTest, AWaitingCallInsideAnUnloadCallbackOnTheAudioThreadIsRefused) {
   WriteBankFile("A.bnk", Build(Action("One", 0x0403) + "event Play_A One\n", "A"));
   ASSERT_EQ(Banks().LoadBankWait("A.bnk", -1, nullptr), SN::SN_Success);
-  WaitingInsideCallback callback;
-  ASSERT_EQ(Banks().UnloadBank(Id("A"), nullptr, &WaitingInsideCallback::Run, &callback), SN::SN_Success);
+  InsideCallback callback([] { return Platform::CurrentThreadId() == SN::AudioThread::ThreadId(); });
+  ASSERT_EQ(Banks().UnloadBank(Id("A"), nullptr, &InsideCallback::Run, &callback), SN::SN_Success);
   callback.done.Wait(Platform::kWaitForever);
-  EXPECT_TRUE(callback.onAudioThread.load());
+  EXPECT_TRUE(callback.onExpectedThread.load());
   EXPECT_EQ(callback.waited.load(), int(SN::SN_Failure));
 }
 

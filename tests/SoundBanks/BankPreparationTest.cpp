@@ -194,6 +194,29 @@ TEST_P(BankPreparationTest, ABankIsPreparedForItsStructureOrItsMedia) {
   EXPECT_EQ(Events(), 0u);
 }
 
+// Prepared with its media, then loaded: the load reads the same index again, and the unprepare
+// still gives back every prepared media, whose block of the prepared pool goes with the unload.
+TEST_P(BankPreparationTest, ABankPreparedWithItsMediaThenLoadedGivesThePreparedMediaBack) {
+  WriteBankFile("Media.bnk", Build(Play("Go", "Nothing", nullptr) + "event Play_Go Go\ntone Hum 48000 1 10 220\n", "Media"));
+  SN::MemoryMgr::PoolMemInfo before, during, after;
+  ASSERT_EQ(SN::MemoryMgr::GetPoolMemoryUsed(pool_, before), SN::SN_Success);
+  ASSERT_EQ(Banks().LoadBankWait("Media.bnk", -1, nullptr), SN::SN_Success);  // records the name
+  ASSERT_EQ(Banks().UnloadBankWait(Id("Media"), nullptr), SN::SN_Success);
+  ASSERT_EQ(BankWait(SN::SnBankCommand_PrepareBank, "Media", 1), SN::SN_Success);
+  ASSERT_EQ(SN::MemoryMgr::GetPoolMemoryUsed(pool_, during), SN::SN_Success);
+  EXPECT_GT(during.usedBytes, before.usedBytes);
+  ASSERT_EQ(Banks().LoadBankWait("Media.bnk", -1, nullptr), SN::SN_Success);
+  EXPECT_EQ(Banks().MediaReferences(Id("Hum")), 2u);  // the prepared copy and the loaded bank's source
+  EXPECT_EQ(BankWait(SN::SnBankCommand_UnprepareBank, "Media"), SN::SN_Success);
+  EXPECT_EQ(Banks().MediaReferences(Id("Hum")), 1u);
+  EXPECT_EQ(Banks().UnloadBankWait(Id("Media"), nullptr), SN::SN_Success);
+  EXPECT_EQ(Banks().MediaReferences(Id("Hum")), 0u);
+  EXPECT_EQ(Banks().BankCount(), 0u);
+  // The copy goes with the entry's last reference.
+  ASSERT_EQ(SN::MemoryMgr::GetPoolMemoryUsed(pool_, after), SN::SN_Success);
+  EXPECT_EQ(after.usedBytes, before.usedBytes);
+}
+
 TEST_P(BankPreparationTest, AnEventPreparedTwiceAndUnpreparedOnceKeepsItsMedia) {
   WriteLoose(900, {1, 2, 3, 4, 5, 6, 7, 8});
   WriteBankFile("Levels.bnk", Build(Leaf("Step", 900, 8, true) + Play("Walk", "Step", "Sounds") + "event Play_Step Walk\n", "Levels"));

@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -100,8 +101,16 @@ class RecordingBank : public SN::CSnLoadedBank {
     ++dataCalls;
     dataMode = mode;
     if (mode == SN::SnBankLoad_Normal) {
-      data.resize(size);
-      return reader.ReadExact(data.data(), size);
+      // Piece by piece: a size the bank cannot hold ends at its end, not in a 4 GiB allocation.
+      data.clear();
+      for (uint32_t done = 0; done < size;) {
+        const uint32_t piece = std::min<uint32_t>(size - done, 1u << 16);
+        data.resize(size_t(done) + piece);
+        const SN::SNRESULT result = reader.ReadExact(data.data() + done, piece);
+        if (result != SN::SN_Success) return result;
+        done += piece;
+      }
+      return SN::SN_Success;
     }
     // Entry by entry, in the order the media lie.
     uint32_t at = 0;

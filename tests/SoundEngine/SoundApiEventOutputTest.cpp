@@ -260,6 +260,42 @@ TEST_F(SoundApiEventTest, BackgroundMusicSeedSuspendAndTheMixingMessages) {
   node->Release();
 }
 
+// An action whose end is seen: an event gives its actions back when it goes.
+class WatchedAction final : public CSnEventAction {
+ public:
+  WatchedAction(uint32_t id, bool& gone) : CSnEventAction(id, SnAction_Play), gone_(gone) {}
+  ~WatchedAction() override { gone_ = true; }
+  SNRESULT Execute(CSnPendingActionItem&) override { return SN_Success; }
+  uint32_t DelaySamples() override { return 0; }
+
+ private:
+  bool& gone_;
+};
+
+// A pin message still in the ring when the engine stops gives back the event it holds.
+TEST_F(SoundApiEventTest, AnUnreadPinMessageGivesItsEventBackAtTerm) {
+  Start();
+  bool gone = false;
+  auto* action = PoolNew<WatchedAction>(g_DefaultPoolId, 92u, gone);
+  ASSERT_NE(action, nullptr);
+  g_pObjectIndex->List(SnIndex_Actions).Insert(action);
+  auto* event = CSnEvent::CreateEvent(91);
+  ASSERT_NE(event, nullptr);
+  const uint32_t ids[] = {92};
+  ASSERT_EQ(event->SetActions(ids, 1), SN_Success);
+  action->Release();  // its creation's: the event holds it now
+  g_pObjectIndex->List(SnIndex_Events).Insert(event);
+  auto* pin = g_pAudioMgr->Reserve<SnMsgPinEvent>(SnMsg_PinEvent);
+  ASSERT_NE(pin, nullptr);
+  std::memset(reinterpret_cast<uint8_t*>(pin) + sizeof(SnMsgHeader), 0, sizeof(*pin) - sizeof(SnMsgHeader));
+  pin->event = event;  // with the creation's reference
+  pin->pin = 1;
+  g_pAudioMgr->FinishMessage();
+  EXPECT_FALSE(gone);
+  SN::SoundEngine::Term();
+  EXPECT_TRUE(gone);
+}
+
 // Writers of these come with the bank, sequence, pinning and motion calls; their handlers are here.
 TEST_F(SoundApiEventTest, MessagesWhoseWritersComeLater) {
   Start();

@@ -249,31 +249,40 @@ bool ThreadSleeps(uint64_t tid) {
   return name == std::string::npos || name + 2 >= line.size() || line[name + 2] == 'S';
 }
 
+// A game thread cancelling: whether it returned, and whether it sleeps (then it waits on something).
+struct CancellingThread {
+  template <typename Cancel>
+  explicit CancellingThread(Cancel cancel)
+      : thread([this, cancel] {
+          id = Platform::CurrentThreadId();
+          cancel();
+          returned = true;
+        }) {}
+  bool ReturnedOrSleeps() const { return returned.load() || (id.load() && ThreadSleeps(id.load())); }
+  std::atomic<uint64_t> id{0};
+  std::atomic<bool> returned{false};
+  std::thread thread;
+};
+
 TEST_F(SoundCallbackTest, CancelWaitsForACallbackRunningElsewhereButNotForItself) {
   CSnPlayingIDCallbackMgr& callbacks = *g_pPlayingIDCallbackMgr;
   Post(7, SnCallback_Marker);
   CallbackLog::Get().block = true;
   std::thread audio([&] { callbacks.NotifyMarker(7, 1, 0, nullptr); });
   CallbackLog::Get().entered.Wait(Platform::kWaitForever);
-  std::atomic<uint64_t> canceller{0};
-  std::atomic<bool> returned{false};
-  std::thread game([&] {
-    canceller = Platform::CurrentThreadId();
-    callbacks.CancelEventCallback(7);
-    returned = true;
-  });
+  CancellingThread game([&] { callbacks.CancelEventCallback(7); });
   // The callback stays held until the cancel has taken the entry's callback away (its flags show
   // it) and then either returned or gone to sleep: it has nothing left to sleep on but the callback.
   for (uint32_t flags = SnCallback_Marker; flags & SnCallback_Marker; std::this_thread::yield()) {
     callbacks.AddPlaybackRef(7, &flags);
     callbacks.ReleasePlaybackRef(7);  // the posting's own reference keeps the entry
   }
-  while (!returned.load() && !ThreadSleeps(canceller.load())) std::this_thread::yield();
-  EXPECT_FALSE(returned.load()) << "the cancel returned while the callback still ran";
+  while (!game.ReturnedOrSleeps()) std::this_thread::yield();
+  EXPECT_FALSE(game.returned.load()) << "the cancel returned while the callback still ran";
   CallbackLog::Get().release.Set();
   audio.join();
-  game.join();
-  EXPECT_TRUE(returned.load());
+  game.thread.join();
+  EXPECT_TRUE(game.returned.load());
   callbacks.NotifyMarker(7, 2, 0, nullptr);
   EXPECT_EQ(CallbackLog::Get().calls.size(), 1u);
 
@@ -283,6 +292,49 @@ TEST_F(SoundCallbackTest, CancelWaitsForACallbackRunningElsewhereButNotForItself
   Post(8, SnCallback_Marker);
   callbacks.NotifyMarker(8, 1, 0, nullptr);
   EXPECT_EQ(CallbackLog::Get().calls.size(), 2u);
+}
+
+// Sources whose last release, run by a playing id's end inside its table's lock, holds that thread
+// there until the test lets it go.
+struct HeldSources final : CSnRefCountedObject {
+  uint32_t AddRef() override { return ++refs; }
+  uint32_t Release() override {
+    if (--refs == 0) {
+      entered.Set();
+      release.Wait(Platform::kWaitForever);
+    }
+    return refs;
+  }
+  std::atomic<uint32_t> refs{0};
+  Platform::Event entered{Platform::Event::Reset::Manual};
+  Platform::Event release{Platform::Event::Reset::Manual};
+};
+
+// A cancel queued behind the thread that ends a playing id: that thread counts the end-of-event
+// callback as running before it lets the table's lock go, so the cancel, taking the lock next,
+// waits for the callback it can no longer stop.
+TEST_F(SoundCallbackTest, ACancelBehindAnEndingPlayingIdWaitsForItsCallback) {
+  CSnPlayingIDCallbackMgr& callbacks = *g_pPlayingIDCallbackMgr;
+  HeldSources sources;
+  SnPlayingIdParams params;
+  params.playingId = 12;
+  params.externalSources = &sources;
+  ASSERT_EQ(callbacks.AddPlayingID(params, RecordCallback, this, SnCallback_EndOfEvent, 1012), SN_Success);
+  CallbackLog::Get().block = true;
+  std::thread audio([&] { callbacks.ReleasePendingActionRef(12); });  // the posting's: the end
+  sources.entered.Wait(Platform::kWaitForever);
+  CancellingThread game([&] { callbacks.CancelEventCallback(12); });
+  // The cancel sleeps on the table's lock, which the ending thread holds.
+  while (!game.ReturnedOrSleeps()) std::this_thread::yield();
+  EXPECT_FALSE(game.returned.load());
+  sources.release.Set();
+  CallbackLog::Get().entered.Wait(Platform::kWaitForever);
+  while (!game.ReturnedOrSleeps()) std::this_thread::yield();
+  EXPECT_FALSE(game.returned.load()) << "the cancel returned while the end-of-event callback still ran";
+  CallbackLog::Get().release.Set();
+  audio.join();
+  game.thread.join();
+  EXPECT_EQ(CallbackLog::Get().calls, (std::vector<std::pair<uint32_t, uint32_t>>{{SnCallback_EndOfEvent, 12}}));
 }
 
 TEST_F(SoundCallbackTest, PositionsExtrapolateUnderAReplacedClock) {
