@@ -78,6 +78,22 @@ const char* SkipNonBlanks(const char* p, const char* end) {
   return p;
 }
 bool IsDigit(int c) { return unsigned(c - '0') <= 9u; }
+
+// memcmp(a, b, size) == 0 for the short names of the text, without a call: two overlapping loads of
+// each side cover any length from 4 to 16.
+bool SameBytes(const char* a, const char* b, size_t size) {
+  const auto same = [](const char* x, const char* y, auto word) {
+    decltype(word) u, v;
+    std::memcpy(&u, x, sizeof(u));
+    std::memcpy(&v, y, sizeof(v));
+    return u == v;
+  };
+  if (size >= 8 && size <= 16)
+    return same(a, b, uint64_t()) && same(a + size - 8, b + size - 8, uint64_t());
+  if (size >= 4 && size < 8)
+    return same(a, b, uint32_t()) && same(a + size - 4, b + size - 4, uint32_t());
+  return std::memcmp(a, b, size) == 0;
+}
 // For letters only: the lower-case letter for either case (EOF stays EOF).
 int Lower(int c) { return c | 0x20; }
 
@@ -211,46 +227,72 @@ const unsigned char* TakeDigits(const unsigned char* p, const unsigned char* end
   return p;
 }
 
+// The decimals at p (`count` digits, fewer than eight) without their trailing zeros: how many are left,
+// and their value in `value`. "%f" writes six decimals, mostly ending in zeros (20.000000 is 20): without
+// them the value is put together from fewer digits and nearly every such number takes the one exact step.
+int DecimalsWithoutTrailingZeros(const unsigned char* p, int count, uint64_t& value) {
+  uint64_t word;
+  std::memcpy(&word, p, sizeof(word));
+  const uint64_t digits = (word - 0x3030303030303030u) & (count > 0 ? ~uint64_t(0) >> (8 * (8 - count)) : 0);
+  // The top bit of each byte that holds a digit other than 0; the last of them ends the kept decimals.
+  const uint64_t nonZero = (((digits & 0x7F7F7F7F7F7F7F7Fu) + 0x7F7F7F7F7F7F7F7Fu) | digits) & 0x8080808080808080u;
+  const int kept = nonZero == 0 ? 0 : (63 - __builtin_clzll(nonZero)) / 8 + 1;
+  value = kept > 0 ? EightDigitsValue(digits << (8 * (8 - kept))) : 0;
+  return kept;
+}
+
 constexpr int kNotPlain = INT_MIN + 1;
 
 // The shape "%f" writes, [-+]digits.digits with fewer than eight digits on each side, read straight
-// from two words of the text when the window holds enough beyond it. kNotPlain for anything else
-// (or a value the exact conversion cannot give), which the general reading below then takes.
+// from two words of the text at p, which must have 24 bytes to read. The end of the number, or null for
+// anything else (or a value the exact conversion cannot give), which the general reading then takes.
 template <class T>
-[[gnu::always_inline]] inline int ScanPlainNumber(Cursor& in, T* out) {
-  const unsigned char* p = in.at - 1;
-  if (in.end - p < 24) return kNotPlain;
+[[gnu::always_inline]] inline const unsigned char* PlainNumberAt(const unsigned char* p, T& out) {
   const bool negative = *p == '-';
   if (*p == '-' || *p == '+') ++p;
   uint64_t integer;
   const int integerDigits = DigitsInWord(p, integer);
-  if (integerDigits == 0 || integerDigits == 8 || p[integerDigits] != '.') return kNotPlain;
+  if (integerDigits == 0 || integerDigits == 8 || p[integerDigits] != '.') return nullptr;
   const unsigned char* const fraction = p + integerDigits + 1;
   uint64_t decimals;
   const int fractionDigits = DigitsInWord(fraction, decimals);
-  if (fractionDigits == 8 || Lower(fraction[fractionDigits]) == 'e') return kNotPlain;
-  const uint64_t mantissa = integer * kPowersOfTen[fractionDigits] + decimals;
+  if (fractionDigits == 8 || Lower(fraction[fractionDigits]) == 'e') return nullptr;
+  // The same number with its trailing zeros gone: the same correctly rounded value.
+  const int kept = DecimalsWithoutTrailingZeros(fraction, fractionDigits, decimals);
+  const uint64_t mantissa = integer * kPowersOfTen[kept] + decimals;
   T value;
   constexpr uint64_t kExact = sizeof(T) == sizeof(float) ? uint64_t(1) << 24 : uint64_t(1) << 53;
   if (mantissa <= kExact) {
     // Digits and power of ten both exact: one correctly rounded division, as DecimalDigits::Convert does.
     if constexpr (sizeof(T) == sizeof(float))
-      value = T(mantissa) / kFloatPowers[fractionDigits];
+      value = T(mantissa) / kFloatPowers[kept];
     else
-      value = T(mantissa) / kDoublePowers[fractionDigits];
+      value = T(mantissa) / kDoublePowers[kept];
   } else {
     DecimalDigits number;
     number.mantissa = mantissa;
-    number.scale = -fractionDigits;
+    number.scale = -kept;
     bool converted;
     if constexpr (sizeof(T) == sizeof(float))
       converted = number.Convert(value, kExact, kFloatPowers);
     else
       converted = number.Convert(value, kExact, kDoublePowers);
-    if (!converted) return kNotPlain;
+    if (!converted) return nullptr;
   }
-  in.at = fraction + fractionDigits;
-  if (out) *out = negative ? -value : value;
+  out = negative ? -value : value;
+  return fraction + fractionDigits;
+}
+
+// PlainNumberAt from the character just read; kNotPlain where it gives nothing.
+template <class T>
+[[gnu::always_inline]] inline int ScanPlainNumber(Cursor& in, T* out) {
+  const unsigned char* p = in.at - 1;
+  if (in.end - p < 24) return kNotPlain;
+  T value;
+  const unsigned char* const end = PlainNumberAt(p, value);
+  if (!end) return kNotPlain;
+  in.at = end;
+  if (out) *out = value;
   return 1;
 }
 
@@ -488,9 +530,36 @@ int ScanText(Cursor& in, const char* format, va_list args) {
   return done;
 }
 
+// " {%f, %f, ...}" as the writers put it: blanks, "{", plain numbers each after ", " but the first,
+// "}", far enough from the end of the loaded bytes that no read comes near it. Reads it as ScanBraced
+// would and gives true; anything else is left unread (false) for ScanBraced's own walk.
+bool ScanPlainBraced(Cursor& in, float* const* values, int count) {
+  // Room for the blanks looked at below and for each number's two words.
+  constexpr ptrdiff_t kRoom = 16 + 4 * 26 + 1;
+  const unsigned char* p = in.at;
+  if (in.end - p < kRoom) return false;
+  if (*p == ' ') ++p;
+  if (*p != '{') return false;
+  ++p;
+  float read[4];
+  for (int i = 0; i < count; ++i) {
+    if (i > 0) {
+      if (p[0] != ',' || p[1] != ' ') return false;
+      p += 2;
+    }
+    p = PlainNumberAt(p, read[i]);
+    if (!p) return false;
+  }
+  if (*p != '}') return false;
+  for (int i = 0; i < count; ++i) *values[i] = read[i];
+  in.at = p + 1;
+  return true;
+}
+
 // ScanText's walk of " {%f, %f, ...}" with `count` conversions, without reading a format: the braced
 // forms of vectors and quaternions are the bulk of a space file's numbers.
 int ScanBraced(Cursor& in, float* const* values, int count) {
+  if (ScanPlainBraced(in, values, count)) return count;
   int done = 0;
   const auto inputError = [&done] { return done == 0 ? EOF : done; };
   int c = in.Get();
@@ -770,6 +839,43 @@ bool File::ReadTokenView(std::string_view& token, size_t longest) {
   token = std::string_view(window + at, end - at);
   m_at = end;
   if (end == m_filled && m_exhausted && end - at < longest) HitEnd();
+  return true;
+}
+
+bool File::TakeToken(std::string_view expected, size_t longest) {
+  // A file at its end or failed reads no name: the general reading says how.
+  const size_t size = expected.size();
+  if (!m_reading || m_atEnd || m_failed || size == 0 || size > longest || size >= kLookahead) return false;
+  Fill();
+  const char* window = m_window.get();
+#if defined(__SSE2__)
+  // Mostly the blanks before the name, the name and the blank after it are all in the next sixteen bytes:
+  // one look at them finds where the name starts and where the token there ends.
+  if (m_filled - m_at >= kLookahead + 16) {
+    const char* const at = window + m_at;
+    const unsigned blanks = BlankMask16(at);
+    const unsigned skip = unsigned(__builtin_ctz(~blanks));  // below 17: bit 16 of ~blanks is set
+    if (skip + size < 16) {
+      if (((blanks >> skip) & ((2u << size) - 1)) != 1u << size || !SameBytes(at + skip, expected.data(), size))
+        return false;
+      m_at += skip + size;
+      return true;
+    }
+  }
+#endif
+  const char* from = SkipBlanks(window + m_at, window + m_filled);
+  if (size_t(window + m_filled - from) < kLookahead) return false;
+  // The token read there ends at its first blank: it is the name when that blank comes right after the
+  // name's length of equal bytes (a name with a blank in it is never one token).
+  bool endsThere;
+#if defined(__SSE2__)
+  if (size < 16)  // the window holds at least a lookahead of bytes from here
+    endsThere = (BlankMask16(from) & ((2u << size) - 1)) == 1u << size;
+  else
+#endif
+    endsThere = SkipNonBlanks(from + 1, from + size + 1) == from + size;
+  if (!endsThere || !SameBytes(from, expected.data(), size)) return false;
+  m_at = size_t(from + size - window);
   return true;
 }
 

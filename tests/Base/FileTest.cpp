@@ -170,4 +170,37 @@ TEST_F(FileTest, FilesLargerThanTheReadingWindowReadAsTheStreamDid) {
   std::fclose(stream);
 }
 
+// A name the reader expects next is taken only when it is the whole next token, exactly as far as
+// ReadTokenView would read; otherwise nothing is read. Each text is followed by more of the file, as
+// names in a real file are.
+TEST_F(FileTest, AnExpectedNameIsTakenOnlyAsTheWholeNextToken) {
+  const std::string more = std::string(8192, ' ') + "x";
+  const std::pair<std::string, std::string> cases[] = {
+      {"  m_id int", "m_id"},   {"m_idx int", "m_id"},      {"m_i int", "m_id"},       {"\r\n\t m_id\r\n", "m_id"},
+      {"{ m_id", "m_id"},       {"{ m_id", "{"},           {"m id x", "m id"},        {"ab", ""},
+      {"m_position Vec3", "m_position"},                   {"  m_aMuchLongerMemberName int", "m_aMuchLongerMemberName"},
+      {"  m_aMuchLongerMemberNam int", "m_aMuchLongerMemberName"}, {std::string("m_\0d int", 8), std::string("m_\0d", 4)},
+      {"               Quaternion {", "Quaternion"},      {"                Quaternion {", "Quaternion"},
+  };
+  for (const auto& [text, expected] : cases) {
+    SCOPED_TRACE("text \"" + text + "\", expected \"" + expected + "\"");
+    Put(text + more);
+    File taking;
+    File reading;
+    taking.Open(path_, File::Mode_Read);
+    reading.Open(path_, File::Mode_Read);
+    std::string_view token;
+    ASSERT_TRUE(reading.ReadTokenView(token));
+    const bool took = taking.TakeToken(expected);
+    EXPECT_EQ(took, !expected.empty() && token == expected);
+    EXPECT_EQ(taking.Tell(), took ? reading.Tell() : 0);
+  }
+  // Near the end of the file the general reading decides: nothing is taken.
+  Put("m_id int 5");
+  File file;
+  file.Open(path_, File::Mode_Read);
+  EXPECT_FALSE(file.TakeToken("m_id"));
+  EXPECT_EQ(file.Tell(), 0);
+}
+
 }  // namespace
