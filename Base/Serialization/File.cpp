@@ -257,11 +257,16 @@ template <class T>
   uint64_t decimals;
   const int fractionDigits = DigitsInWord(fraction, decimals);
   if (fractionDigits == 8 || Lower(fraction[fractionDigits]) == 'e') return nullptr;
-  // The same number with its trailing zeros gone: the same correctly rounded value.
-  const int kept = DecimalsWithoutTrailingZeros(fraction, fractionDigits, decimals);
-  const uint64_t mantissa = integer * kPowersOfTen[kept] + decimals;
-  T value;
   constexpr uint64_t kExact = sizeof(T) == sizeof(float) ? uint64_t(1) << 24 : uint64_t(1) << 53;
+  int kept = fractionDigits;
+  uint64_t mantissa = integer * kPowersOfTen[kept] + decimals;
+  // Too many digits for the exact step: the same number with its trailing zeros gone has the same
+  // correctly rounded value, and mostly fewer.
+  if (mantissa > kExact) {
+    kept = DecimalsWithoutTrailingZeros(fraction, fractionDigits, decimals);
+    mantissa = integer * kPowersOfTen[kept] + decimals;
+  }
+  T value;
   if (mantissa <= kExact) {
     // Digits and power of ten both exact: one correctly rounded division, as DecimalDigits::Convert does.
     if constexpr (sizeof(T) == sizeof(float))
@@ -554,36 +559,34 @@ int ScanText(Cursor& in, const char* format, va_list args) {
   return done;
 }
 
-// " {%f, %f, ...}" as the writers put it: blanks, "{", plain numbers each after ", " but the first,
-// "}", far enough from the end of the loaded bytes that no read comes near it. Reads it as ScanBraced
-// would and gives true; anything else is left unread (false) for ScanBraced's own walk.
-bool ScanPlainBraced(Cursor& in, float* const* values, int count) {
-  // Room for the blanks looked at below and for each number's two words.
-  constexpr ptrdiff_t kRoom = 16 + 4 * 26 + 1;
-  const unsigned char* p = in.at;
-  if (in.end - p < kRoom) return false;
+// The bytes PlainBracedAt may look at: the blank and brace before the numbers and each number's words.
+constexpr size_t kPlainBracedRoom = 16 + 4 * 26 + 1;
+
+// " {%f, %f, ...}" as the writers put it at p (which must have kPlainBracedRoom bytes to read): at most
+// one blank, "{", plain numbers each after ", " but the first, "}". Stores the numbers as ScanBraced
+// would read them and gives the end of the text read; null (nothing stored) for anything else, which
+// ScanBraced's own walk then reads.
+const unsigned char* PlainBracedAt(const unsigned char* p, float* const* values, int count) {
   if (*p == ' ') ++p;
-  if (*p != '{') return false;
+  if (*p != '{') return nullptr;
   ++p;
   float read[4];
   for (int i = 0; i < count; ++i) {
     if (i > 0) {
-      if (p[0] != ',' || p[1] != ' ') return false;
+      if (p[0] != ',' || p[1] != ' ') return nullptr;
       p += 2;
     }
     p = PlainNumberAt(p, read[i]);
-    if (!p) return false;
+    if (!p) return nullptr;
   }
-  if (*p != '}') return false;
+  if (*p != '}') return nullptr;
   for (int i = 0; i < count; ++i) *values[i] = read[i];
-  in.at = p + 1;
-  return true;
+  return p + 1;
 }
 
 // ScanText's walk of " {%f, %f, ...}" with `count` conversions, without reading a format: the braced
 // forms of vectors and quaternions are the bulk of a space file's numbers.
 int ScanBraced(Cursor& in, float* const* values, int count) {
-  if (ScanPlainBraced(in, values, count)) return count;
   int done = 0;
   const auto inputError = [&done] { return done == 0 ? EOF : done; };
   int c = in.Get();
@@ -795,6 +798,14 @@ int File::ScanValue(double& value) { return ScanSingleValue(value, [&] { return 
 int File::ScanBracedFloats(float* const* values, int count) {
   if (!values || count < 2 || count > 4) return 0;
   if (m_reading) {
+    Fill();
+    if (m_filled - m_at >= kPlainBracedRoom) {
+      const auto* window = reinterpret_cast<const unsigned char*>(m_window.get());
+      if (const unsigned char* end = PlainBracedAt(window + m_at, values, count)) {
+        m_at = size_t(end - window);
+        return count;
+      }
+    }
     const int scanned = ScanLoaded([&](Cursor& in) { return ScanBraced(in, values, count); });
     if (scanned != kUnsupported) return scanned;
   }
