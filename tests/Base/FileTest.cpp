@@ -171,59 +171,40 @@ TEST_F(FileTest, FilesLargerThanTheReadingWindowReadAsTheStreamDid) {
   std::fclose(stream);
 }
 
+// `reads` values of type T in a row from the start of the file, by ScanValue and by fscanf with
+// `format`: answers, every byte of the values, positions.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+template <class T>
+void ExpectValuesAsFscanf(const std::string& path, const char* format, int reads) {
+  SCOPED_TRACE(format);
+  File file;
+  file.Open(path, File::Mode_Read);
+  FILE* stream = std::fopen(path.c_str(), "r");
+  ASSERT_NE(stream, nullptr);
+  for (int read = 0; read < reads; ++read) {
+    T mine = T(-1), theirs = T(-1);
+    EXPECT_EQ(file.ScanValue(mine), std::fscanf(stream, format, &theirs)) << read;
+    EXPECT_EQ(std::memcmp(&mine, &theirs, sizeof(T)), 0) << read << ": " << mine << " " << theirs;
+    EXPECT_EQ(file.Tell(), std::ftell(stream)) << read;
+  }
+  std::fclose(stream);
+}
+#pragma GCC diagnostic pop
+
 // Single values where the file goes on past them, as in any real file: the same answers, values and
 // positions as fscanf with "%d", "%u", "%f" and "%lf", for the numbers as the writers put them and for
 // every other shape, one after another in one file.
 TEST_F(FileTest, SingleValuesReadAsFscanfWhereTheFileGoesOn) {
   const std::string more = std::string(8192, ' ') + "x";
-  const std::string integers =
-      " 5 -7 +8 12345678 -12345678 123456789 4294967295 4294967296 -4294967297 999999999999999"
-      " 9999999999999999 99999999999999999999 -2147483649 00000000012 0 -0\r\n  77";
-  const std::string numbers =
-      " 1.000000 -2.500000 +0.125000 16777217.000000 9999.000000 -0.000000 0.100000 1234567.890000 12345678.5"
-      " 1e3 -2.5e-3 .5 7. 3 123456789012345678901234.5 0.000000000000000000001\r\n  4.25";
-  Put(integers + more);
-  {
-    File file;
-    file.Open(path_, File::Mode_Read);
-    FILE* stream = std::fopen(path_.c_str(), "r");
-    ASSERT_NE(stream, nullptr);
-    for (int read = 0; read < 17; ++read) {
-      int32_t mine = -1, theirs = -1;
-      EXPECT_EQ(file.ScanValue(mine), std::fscanf(stream, "%d", &theirs)) << read;
-      EXPECT_EQ(mine, theirs) << read;
-      EXPECT_EQ(file.Tell(), std::ftell(stream)) << read;
-    }
-    file.SeekTo(0);
-    std::fseek(stream, 0, SEEK_SET);
-    for (int read = 0; read < 17; ++read) {
-      uint32_t mine = 1, theirs = 1;
-      EXPECT_EQ(file.ScanValue(mine), std::fscanf(stream, "%u", &theirs)) << read;
-      EXPECT_EQ(mine, theirs) << read;
-      EXPECT_EQ(file.Tell(), std::ftell(stream)) << read;
-    }
-    std::fclose(stream);
-  }
-  Put(numbers + more);
-  File file;
-  file.Open(path_, File::Mode_Read);
-  FILE* stream = std::fopen(path_.c_str(), "r");
-  ASSERT_NE(stream, nullptr);
-  for (int read = 0; read < 17; ++read) {
-    float mine = -1.0f, theirs = -1.0f;
-    EXPECT_EQ(file.ScanValue(mine), std::fscanf(stream, "%f", &theirs)) << read;
-    EXPECT_EQ(std::memcmp(&mine, &theirs, sizeof(mine)), 0) << read << ": " << mine << " " << theirs;
-    EXPECT_EQ(file.Tell(), std::ftell(stream)) << read;
-  }
-  file.SeekTo(0);
-  std::fseek(stream, 0, SEEK_SET);
-  for (int read = 0; read < 17; ++read) {
-    double mine = -1.0, theirs = -1.0;
-    EXPECT_EQ(file.ScanValue(mine), std::fscanf(stream, "%lf", &theirs)) << read;
-    EXPECT_EQ(std::memcmp(&mine, &theirs, sizeof(mine)), 0) << read << ": " << mine << " " << theirs;
-    EXPECT_EQ(file.Tell(), std::ftell(stream)) << read;
-  }
-  std::fclose(stream);
+  Put(" 5 -7 +8 12345678 -12345678 123456789 4294967295 4294967296 -4294967297 999999999999999"
+      " 9999999999999999 99999999999999999999 -2147483649 00000000012 0 -0\r\n  77" + more);
+  ExpectValuesAsFscanf<int32_t>(path_, "%d", 17);
+  ExpectValuesAsFscanf<uint32_t>(path_, "%u", 17);
+  Put(" 1.000000 -2.500000 +0.125000 16777217.000000 9999.000000 -0.000000 0.100000 1234567.890000 12345678.5"
+      " 1e3 -2.5e-3 .5 7. 3 123456789012345678901234.5 0.000000000000000000001\r\n  4.25" + more);
+  ExpectValuesAsFscanf<float>(path_, "%f", 17);
+  ExpectValuesAsFscanf<double>(path_, "%lf", 17);
 }
 
 // A name the reader expects next is taken only when it is the whole next token, exactly as far as
