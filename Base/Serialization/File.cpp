@@ -78,6 +78,22 @@ const char* SkipNonBlanks(const char* p, const char* end) {
   return p;
 }
 bool IsDigit(int c) { return unsigned(c - '0') <= 9u; }
+
+// memcmp(a, b, size) == 0 for the short names of the text, without a call: two overlapping loads of
+// each side cover any length from 4 to 16.
+bool SameBytes(const char* a, const char* b, size_t size) {
+  const auto same = [](const char* x, const char* y, auto word) {
+    decltype(word) u, v;
+    std::memcpy(&u, x, sizeof(u));
+    std::memcpy(&v, y, sizeof(v));
+    return u == v;
+  };
+  if (size >= 8 && size <= 16)
+    return same(a, b, uint64_t()) && same(a + size - 8, b + size - 8, uint64_t());
+  if (size >= 4 && size < 8)
+    return same(a, b, uint32_t()) && same(a + size - 4, b + size - 4, uint32_t());
+  return std::memcmp(a, b, size) == 0;
+}
 // For letters only: the lower-case letter for either case (EOF stays EOF).
 int Lower(int c) { return c | 0x20; }
 
@@ -211,46 +227,77 @@ const unsigned char* TakeDigits(const unsigned char* p, const unsigned char* end
   return p;
 }
 
+// The decimals at p (`count` digits, fewer than eight) without their trailing zeros: how many are left,
+// and their value in `value`. "%f" writes six decimals, mostly ending in zeros (20.000000 is 20): without
+// them the value is put together from fewer digits and nearly every such number takes the one exact step.
+int DecimalsWithoutTrailingZeros(const unsigned char* p, int count, uint64_t& value) {
+  uint64_t word;
+  std::memcpy(&word, p, sizeof(word));
+  const uint64_t digits = (word - 0x3030303030303030u) & (count > 0 ? ~uint64_t(0) >> (8 * (8 - count)) : 0);
+  // The top bit of each byte that holds a digit other than 0; the last of them ends the kept decimals.
+  const uint64_t nonZero = (((digits & 0x7F7F7F7F7F7F7F7Fu) + 0x7F7F7F7F7F7F7F7Fu) | digits) & 0x8080808080808080u;
+  const int kept = nonZero == 0 ? 0 : (63 - __builtin_clzll(nonZero)) / 8 + 1;
+  value = kept > 0 ? EightDigitsValue(digits << (8 * (8 - kept))) : 0;
+  return kept;
+}
+
 constexpr int kNotPlain = INT_MIN + 1;
 
 // The shape "%f" writes, [-+]digits.digits with fewer than eight digits on each side, read straight
-// from two words of the text when the window holds enough beyond it. kNotPlain for anything else
-// (or a value the exact conversion cannot give), which the general reading below then takes.
+// from two words of the text at p, which must have 24 bytes to read. The end of the number, or null for
+// anything else (or a value the exact conversion cannot give), which the general reading then takes.
 template <class T>
-[[gnu::always_inline]] inline int ScanPlainNumber(Cursor& in, T* out) {
-  const unsigned char* p = in.at - 1;
-  if (in.end - p < 24) return kNotPlain;
+[[gnu::always_inline]] inline const unsigned char* PlainNumberAt(const unsigned char* p, T& out) {
   const bool negative = *p == '-';
   if (*p == '-' || *p == '+') ++p;
   uint64_t integer;
   const int integerDigits = DigitsInWord(p, integer);
-  if (integerDigits == 0 || integerDigits == 8 || p[integerDigits] != '.') return kNotPlain;
+  if (integerDigits == 0 || integerDigits == 8 || p[integerDigits] != '.') return nullptr;
   const unsigned char* const fraction = p + integerDigits + 1;
   uint64_t decimals;
   const int fractionDigits = DigitsInWord(fraction, decimals);
-  if (fractionDigits == 8 || Lower(fraction[fractionDigits]) == 'e') return kNotPlain;
-  const uint64_t mantissa = integer * kPowersOfTen[fractionDigits] + decimals;
-  T value;
+  if (fractionDigits == 8 || Lower(fraction[fractionDigits]) == 'e') return nullptr;
   constexpr uint64_t kExact = sizeof(T) == sizeof(float) ? uint64_t(1) << 24 : uint64_t(1) << 53;
+  int kept = fractionDigits;
+  uint64_t mantissa = integer * kPowersOfTen[kept] + decimals;
+  // Too many digits for the exact step: the same number with its trailing zeros gone has the same
+  // correctly rounded value, and mostly fewer.
+  if (mantissa > kExact) {
+    kept = DecimalsWithoutTrailingZeros(fraction, fractionDigits, decimals);
+    mantissa = integer * kPowersOfTen[kept] + decimals;
+  }
+  T value;
   if (mantissa <= kExact) {
     // Digits and power of ten both exact: one correctly rounded division, as DecimalDigits::Convert does.
     if constexpr (sizeof(T) == sizeof(float))
-      value = T(mantissa) / kFloatPowers[fractionDigits];
+      value = T(mantissa) / kFloatPowers[kept];
     else
-      value = T(mantissa) / kDoublePowers[fractionDigits];
+      value = T(mantissa) / kDoublePowers[kept];
   } else {
     DecimalDigits number;
     number.mantissa = mantissa;
-    number.scale = -fractionDigits;
+    number.scale = -kept;
     bool converted;
     if constexpr (sizeof(T) == sizeof(float))
       converted = number.Convert(value, kExact, kFloatPowers);
     else
       converted = number.Convert(value, kExact, kDoublePowers);
-    if (!converted) return kNotPlain;
+    if (!converted) return nullptr;
   }
-  in.at = fraction + fractionDigits;
-  if (out) *out = negative ? -value : value;
+  out = negative ? -value : value;
+  return fraction + fractionDigits;
+}
+
+// PlainNumberAt from the character just read; kNotPlain where it gives nothing.
+template <class T>
+[[gnu::always_inline]] inline int ScanPlainNumber(Cursor& in, T* out) {
+  const unsigned char* p = in.at - 1;
+  if (in.end - p < 24) return kNotPlain;
+  T value;
+  const unsigned char* const end = PlainNumberAt(p, value);
+  if (!end) return kNotPlain;
+  in.at = end;
+  if (out) *out = value;
   return 1;
 }
 
@@ -358,6 +405,30 @@ int ScanInteger(Cursor& in, int c, T* out) {
     *out = T(value);
   }
   return 1;
+}
+
+// A "%d" or "%u" number as the writers put it, [-+] and up to fifteen digits, read from two words of
+// the text at p (which must have 24 bytes to read) and cut to T as ScanInteger does. The end of the
+// number, or null where it is not that shape.
+template <class T>
+const unsigned char* PlainIntegerAt(const unsigned char* p, T& out) {
+  const bool negative = *p == '-';
+  if (*p == '-' || *p == '+') ++p;
+  uint64_t magnitude;
+  int digits = DigitsInWord(p, magnitude);
+  if (digits == 0) return nullptr;
+  if (digits == 8) {
+    uint64_t low;
+    const int more = DigitsInWord(p + 8, low);
+    if (more == 8) return nullptr;
+    magnitude = magnitude * kPowersOfTen[more] + low;
+    digits += more;
+  }
+  if constexpr (std::is_signed_v<T>)
+    out = T(negative ? -int64_t(magnitude) : int64_t(magnitude));
+  else
+    out = T(negative ? 0 - magnitude : magnitude);
+  return p + digits;
 }
 
 // Scan("%d"), Scan("%u"), Scan("%f") or Scan("%lf") by the type of `out`, without a format to walk.
@@ -486,6 +557,31 @@ int ScanText(Cursor& in, const char* format, va_list args) {
   }
   if (skipSpace) in.SkipBlanks();
   return done;
+}
+
+// The bytes PlainBracedAt may look at: the blank and brace before the numbers and each number's words.
+constexpr size_t kPlainBracedRoom = 16 + 4 * 26 + 1;
+
+// " {%f, %f, ...}" as the writers put it at p (which must have kPlainBracedRoom bytes to read): at most
+// one blank, "{", plain numbers each after ", " but the first, "}". Stores the numbers as ScanBraced
+// would read them and gives the end of the text read; null (nothing stored) for anything else, which
+// ScanBraced's own walk then reads.
+const unsigned char* PlainBracedAt(const unsigned char* p, float* const* values, int count) {
+  if (*p == ' ') ++p;
+  if (*p != '{') return nullptr;
+  ++p;
+  float read[4];
+  for (int i = 0; i < count; ++i) {
+    if (i > 0) {
+      if (p[0] != ',' || p[1] != ' ') return nullptr;
+      p += 2;
+    }
+    p = PlainNumberAt(p, read[i]);
+    if (!p) return nullptr;
+  }
+  if (*p != '}') return nullptr;
+  for (int i = 0; i < count; ++i) *values[i] = read[i];
+  return p + 1;
 }
 
 // ScanText's walk of " {%f, %f, ...}" with `count` conversions, without reading a format: the braced
@@ -672,6 +768,23 @@ int File::ScanLoaded(const char* format, va_list args) {
 template <class T, class Fallback>
 int File::ScanSingleValue(T& value, Fallback&& withFormat) {
   if (!m_reading) return withFormat();
+  // The form the writers put, one blank and a plain number, far from the window's end: read at once,
+  // as the scan below would read it.
+  Fill();
+  if (m_filled - m_at >= 64 && m_window[m_at] == ' ') {
+    const auto* at = reinterpret_cast<const unsigned char*>(m_window.get()) + m_at + 1;
+    T read;
+    const unsigned char* end;
+    if constexpr (std::is_floating_point_v<T>)
+      end = PlainNumberAt(at, read);
+    else
+      end = PlainIntegerAt(at, read);
+    if (end) {
+      value = read;
+      m_at = size_t(end - reinterpret_cast<const unsigned char*>(m_window.get()));
+      return 1;
+    }
+  }
   const int count = ScanLoaded([&](Cursor& in) { return ScanSingle(in, &value); });
   return count != kUnsupported ? count : withFormat();
 }
@@ -685,6 +798,14 @@ int File::ScanValue(double& value) { return ScanSingleValue(value, [&] { return 
 int File::ScanBracedFloats(float* const* values, int count) {
   if (!values || count < 2 || count > 4) return 0;
   if (m_reading) {
+    Fill();
+    if (m_filled - m_at >= kPlainBracedRoom) {
+      const auto* window = reinterpret_cast<const unsigned char*>(m_window.get());
+      if (const unsigned char* end = PlainBracedAt(window + m_at, values, count)) {
+        m_at = size_t(end - window);
+        return count;
+      }
+    }
     const int scanned = ScanLoaded([&](Cursor& in) { return ScanBraced(in, values, count); });
     if (scanned != kUnsupported) return scanned;
   }
@@ -770,6 +891,43 @@ bool File::ReadTokenView(std::string_view& token, size_t longest) {
   token = std::string_view(window + at, end - at);
   m_at = end;
   if (end == m_filled && m_exhausted && end - at < longest) HitEnd();
+  return true;
+}
+
+bool File::TakeToken(std::string_view expected, size_t longest) {
+  // A file at its end or failed reads no name: the general reading says how.
+  const size_t size = expected.size();
+  if (!m_reading || m_atEnd || m_failed || size == 0 || size > longest || size >= kLookahead) return false;
+  Fill();
+  const char* window = m_window.get();
+#if defined(__SSE2__)
+  // Mostly the blanks before the name, the name and the blank after it are all in the next sixteen bytes:
+  // one look at them finds where the name starts and where the token there ends.
+  if (m_filled - m_at >= kLookahead + 16) {
+    const char* const at = window + m_at;
+    const unsigned blanks = BlankMask16(at);
+    const unsigned skip = unsigned(__builtin_ctz(~blanks));  // below 17: bit 16 of ~blanks is set
+    if (skip + size < 16) {
+      if (((blanks >> skip) & ((2u << size) - 1)) != 1u << size || !SameBytes(at + skip, expected.data(), size))
+        return false;
+      m_at += skip + size;
+      return true;
+    }
+  }
+#endif
+  const char* from = SkipBlanks(window + m_at, window + m_filled);
+  if (size_t(window + m_filled - from) < kLookahead) return false;
+  // The token read there ends at its first blank: it is the name when that blank comes right after the
+  // name's length of equal bytes (a name with a blank in it is never one token).
+  bool endsThere;
+#if defined(__SSE2__)
+  if (size < 16)  // the window holds at least a lookahead of bytes from here
+    endsThere = (BlankMask16(from) & ((2u << size) - 1)) == 1u << size;
+  else
+#endif
+    endsThere = SkipNonBlanks(from + 1, from + size + 1) == from + size;
+  if (!endsThere || !SameBytes(from, expected.data(), size)) return false;
+  m_at = size_t(from + size - window);
   return true;
 }
 

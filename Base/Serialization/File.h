@@ -71,6 +71,12 @@ class File {
   // next read, seek or Close. Empty (and false) at the end of input.
   bool ReadTokenView(std::string_view& token, size_t longest = 255);
 
+  // Reads the next token when it is `expected`: true, with the same consumption as ReadTokenView(token,
+  // longest) giving that token. Otherwise false with nothing consumed, also where the window cannot tell
+  // at once (near its end): the caller then reads the token the general way. For readers that know what
+  // the next name usually is (the serializer's members in their declared order, a value's type name).
+  bool TakeToken(std::string_view expected, size_t longest = 255);
+
   // The characters up to the delimiter (consumed, not returned) or to the end of the file.
   std::string ReadUntil(char delimiter);
   std::string ReadUntilAny(std::string_view delimiters);
@@ -130,9 +136,12 @@ class File {
   Serializer* m_serializer = nullptr;
 
   std::unique_ptr<char[]> m_window;  // a file opened for reading: kWindowSize bytes, kept across opens
+  // The read position and the end of the filled bytes are kept apart: next to each other, the compiler
+  // loads both with one wide load, which has to wait for the narrow store of the read position before
+  // it (every read stores it), on every read.
+  size_t m_at = 0;                   // the read position in the window; the file position is m_base + m_at
   long m_base = 0;                   // file position of m_window[0]
   size_t m_filled = 0;               // bytes of the window read from the file
-  size_t m_at = 0;                   // the read position in the window; the file position is m_base + m_at
   bool m_exhausted = false;          // the stream has nothing past the window's bytes
   bool m_reading = false;            // an open file whose reads work on the window
   bool m_atEnd = false;              // the end-of-file flag: set by a read that found no byte, cleared by seeks

@@ -256,6 +256,15 @@ void Serializer::DeserializeMembers(File& file, const Variant& value) {
   size_t next = 0;
   std::string_view name;
   do {
+    // Files list the members in their declared order: the next one is usually the one expected.
+    if (m_pendingSize == 0 && next < members.size()) {
+      const Member& expected = members[next];
+      if (expected.name && expected.type && file.TakeToken(expected.name, kLongestToken)) {
+        ++next;
+        expected.type->Deserialize(file, FieldOf(value, expected));
+        continue;
+      }
+    }
     if (ReadName(file, depth, name)) {
       const Member* member = FindMember(members, name, next);
       if (member && member->type) {

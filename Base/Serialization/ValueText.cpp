@@ -22,8 +22,9 @@ const char* NameOf(const Variant& value) { return value.type->name.c_str(); }
 
 // Scalar readers do not compare the type name they pass over, so they do not look it up either. They
 // count braces on their own (a walker of their own), apart from the serializer reading the enclosing
-// instance.
-void SkipTypeName(File& file) {
+// instance. The name they mostly find there, their own, is taken without the walker.
+void SkipTypeName(File& file, const Variant& value) {
+  if (file.TakeToken(value.type->name, Serializer::kLongestToken)) return;
   Serializer own;
   std::string_view name;
   own.ReadName(file, 0, name);
@@ -31,6 +32,7 @@ void SkipTypeName(File& file) {
 
 // Braced readers insist on their own type; a mismatch is logged and the value is left alone.
 bool ReadOwnTypeName(File& file, const Variant& value) {
+  if (file.TakeToken(value.type->name, Serializer::kLongestToken)) return true;
   Serializer own;
   std::string_view name;
   // The type's own name needs no lookup: only another name is looked up, for a record it may also go by.
@@ -64,7 +66,7 @@ void WriteChar(File& file, const Variant& value) {
 
 void ReadChar(File& file, const Variant& value) {
   if (!value.IsValid()) return;
-  SkipTypeName(file);
+  SkipTypeName(file, value);
   file.Scan(" %c", &ValueOf<char>(value));
 }
 
@@ -74,7 +76,7 @@ void WriteInt(File& file, const Variant& value) {
 
 void ReadInt(File& file, const Variant& value) {
   if (!value.IsValid()) return;
-  SkipTypeName(file);
+  SkipTypeName(file, value);
   file.ScanValue(ValueOf<int32_t>(value));
 }
 
@@ -84,7 +86,7 @@ void WriteUnsigned(File& file, const Variant& value) {
 
 void ReadUnsigned(File& file, const Variant& value) {
   if (!value.IsValid()) return;
-  SkipTypeName(file);
+  SkipTypeName(file, value);
   file.ScanValue(ValueOf<uint32_t>(value));
 }
 
@@ -94,7 +96,7 @@ void WriteFloat(File& file, const Variant& value) {
 
 void ReadFloat(File& file, const Variant& value) {
   if (!value.IsValid()) return;
-  SkipTypeName(file);
+  SkipTypeName(file, value);
   file.ScanValue(ValueOf<float>(value));
 }
 
@@ -104,7 +106,7 @@ void WriteDouble(File& file, const Variant& value) {
 
 void ReadDouble(File& file, const Variant& value) {
   if (!value.IsValid()) return;
-  SkipTypeName(file);
+  SkipTypeName(file, value);
   file.ScanValue(ValueOf<double>(value));
 }
 
@@ -114,7 +116,7 @@ void WriteBool(File& file, const Variant& value) {
 
 void ReadBool(File& file, const Variant& value) {
   if (!value.IsValid()) return;
-  SkipTypeName(file);
+  SkipTypeName(file, value);
   std::string_view word;
   if (file.ReadTokenView(word, Serializer::kLongestToken)) ValueOf<bool>(value) = word == "true";
 }
@@ -199,7 +201,7 @@ void WriteHandle(File& file, const Variant& value) {
 
 void ReadHandle(File& file, const Variant& value) {
   if (!value.IsValid()) return;
-  SkipTypeName(file);
+  SkipTypeName(file, value);
   int32_t bits = 0;
   if (file.ScanValue(bits) == 1) ValueOf<Handle>(value) = Handle(static_cast<uint32_t>(bits));
 }

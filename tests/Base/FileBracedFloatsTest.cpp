@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -50,6 +52,29 @@ class FileBracedFloatsTest : public ::testing::Test {
     }
   }
 
+  // `reads` reads in a row by File and by fscanf on the same file: answers, values and positions.
+  void ExpectSameAsFscanf(const std::string& input, int count, int reads = 2) {
+    SCOPED_TRACE("input \"" + input.substr(0, 60) + "\", " + std::to_string(count) + " numbers");
+    std::ofstream(path_, std::ios::binary) << input;
+    File mine;
+    mine.Open(path_, File::Mode_Read);
+    FILE* theirs = std::fopen(path_.c_str(), "r");
+    ASSERT_NE(theirs, nullptr);
+    for (int read = 0; read < reads; ++read) {
+      float got[4] = {-1.0f, -1.0f, -1.0f, -1.0f};
+      float want[4] = {-1.0f, -1.0f, -1.0f, -1.0f};
+      float* const values[] = {&got[0], &got[1], &got[2], &got[3]};
+      int expected = 0;
+      if (count == 2) expected = std::fscanf(theirs, " {%f, %f}", &want[0], &want[1]);
+      if (count == 3) expected = std::fscanf(theirs, " {%f, %f, %f}", &want[0], &want[1], &want[2]);
+      if (count == 4) expected = std::fscanf(theirs, " {%f, %f, %f, %f}", &want[0], &want[1], &want[2], &want[3]);
+      ASSERT_EQ(mine.ScanBracedFloats(values, count), expected) << "read " << read;
+      ASSERT_EQ(std::memcmp(got, want, sizeof(got)), 0) << "read " << read << ": " << got[0] << " " << want[0];
+      ASSERT_EQ(mine.Tell(), std::ftell(theirs)) << "read " << read;
+    }
+    std::fclose(theirs);
+  }
+
   std::string path_;
   Base::TraceLevel level_ = Base::TraceLevel_Verbose;
 };
@@ -76,6 +101,38 @@ TEST_F(FileBracedFloatsTest, RefusesBadCountsAndClosedFiles) {
   EXPECT_EQ(file.ScanBracedFloats(nullptr, 3), 0);
   EXPECT_EQ(file.Tell(), 0);
   EXPECT_EQ(value, -1.0f);
+}
+
+// Where the file goes on past the value, as in any real file: the same answers, values and positions as
+// the C library's fscanf with the matching format, for the forms the writers use (with their trailing
+// zeros, past the 24 bits a float holds exactly, both signs) and every way of departing from them.
+TEST_F(FileBracedFloatsTest, ReadsAsTheCLibraryWhereTheFileGoesOn) {
+  const std::string more = "\r\n" + std::string(8192, ' ') + "x";
+  const char* inputs[] = {"{1.000000, -2.500000, 3.000000, 4.125000}", " {20.000000, 9999.000000, -0.000000, 0.100000}",
+                          "{16777217.000000, 16777216.000000, 123456.789000, 0.000001}",
+                          "{1234567.000000, 99999999.000000, 1.5, 2}", "{+1.250000, -7.000000, 0.500000, 1.000000}",
+                          "\t{1.0, 2.0, 3.0, 4.0}", "  {1.0, 2.0, 3.0, 4.0}", "{ 1.0, 2.0, 3.0, 4.0}",
+                          "{1.0,  2.0, 3.0, 4.0}", "{1.0 , 2.0, 3.0, 4.0}", "{1.0, 2.0, 3.0, 4.0 }",
+                          "{1.0, 2.0e1, 3.0, 4.0}", "{1.0,2.0,3.0,4.0}", "{1.0, 2.0, 3.0]", "{1., .5, 3.0, 4.0}",
+                          "{1.0, 2.0, 3.0, 4.0, 5.0}"};
+  for (const char* input : inputs)
+    for (int count = 2; count <= 4; ++count) ExpectSameAsFscanf(input + more, count);
+  // Many numbers as "%f" writes them, of every size a float takes there.
+  std::string many;
+  uint32_t seed = 12345;
+  const auto next = [&seed] { return seed = seed * 1664525u + 1013904223u; };
+  for (int i = 0; i < 3000; ++i) {
+    float values[4];
+    for (float& value : values) {
+      std::memcpy(&value, &(seed = next()), sizeof(value));
+      if (!(std::fabs(value) < 1e9f)) value = float(next() % 100000000u) / float(1u << (next() % 24));
+    }
+    char line[200];
+    std::snprintf(line, sizeof(line), "{%f, %f, %f, %f}\r\n", double(values[0]), double(values[1]), double(values[2]),
+                  double(values[3]));
+    many += line;
+  }
+  ExpectSameAsFscanf(many + more, 4, 3000);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -168,6 +169,75 @@ TEST_F(FileTest, FilesLargerThanTheReadingWindowReadAsTheStreamDid) {
   EXPECT_STREQ(mine, theirs);
   EXPECT_EQ(file.Tell(), std::ftell(stream));
   std::fclose(stream);
+}
+
+// `reads` values of type T in a row from the start of the file, by ScanValue and by fscanf with
+// `format`: answers, every byte of the values, positions.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+template <class T>
+void ExpectValuesAsFscanf(const std::string& path, const char* format, int reads) {
+  SCOPED_TRACE(format);
+  File file;
+  file.Open(path, File::Mode_Read);
+  FILE* stream = std::fopen(path.c_str(), "r");
+  ASSERT_NE(stream, nullptr);
+  for (int read = 0; read < reads; ++read) {
+    T mine = T(-1), theirs = T(-1);
+    EXPECT_EQ(file.ScanValue(mine), std::fscanf(stream, format, &theirs)) << read;
+    EXPECT_EQ(std::memcmp(&mine, &theirs, sizeof(T)), 0) << read << ": " << mine << " " << theirs;
+    EXPECT_EQ(file.Tell(), std::ftell(stream)) << read;
+  }
+  std::fclose(stream);
+}
+#pragma GCC diagnostic pop
+
+// Single values where the file goes on past them, as in any real file: the same answers, values and
+// positions as fscanf with "%d", "%u", "%f" and "%lf", for the numbers as the writers put them and for
+// every other shape, one after another in one file.
+TEST_F(FileTest, SingleValuesReadAsFscanfWhereTheFileGoesOn) {
+  const std::string more = std::string(8192, ' ') + "x";
+  Put(" 5 -7 +8 12345678 -12345678 123456789 4294967295 4294967296 -4294967297 999999999999999"
+      " 9999999999999999 99999999999999999999 -2147483649 00000000012 0 -0\r\n  77" + more);
+  ExpectValuesAsFscanf<int32_t>(path_, "%d", 17);
+  ExpectValuesAsFscanf<uint32_t>(path_, "%u", 17);
+  Put(" 1.000000 -2.500000 +0.125000 16777217.000000 9999.000000 -0.000000 0.100000 1234567.890000 12345678.5"
+      " 1e3 -2.5e-3 .5 7. 3 123456789012345678901234.5 0.000000000000000000001\r\n  4.25" + more);
+  ExpectValuesAsFscanf<float>(path_, "%f", 17);
+  ExpectValuesAsFscanf<double>(path_, "%lf", 17);
+}
+
+// A name the reader expects next is taken only when it is the whole next token, exactly as far as
+// ReadTokenView would read; otherwise nothing is read. Each text is followed by more of the file, as
+// names in a real file are.
+TEST_F(FileTest, AnExpectedNameIsTakenOnlyAsTheWholeNextToken) {
+  const std::string more = std::string(8192, ' ') + "x";
+  const std::pair<std::string, std::string> cases[] = {
+      {"  m_id int", "m_id"},   {"m_idx int", "m_id"},      {"m_i int", "m_id"},       {"\r\n\t m_id\r\n", "m_id"},
+      {"{ m_id", "m_id"},       {"{ m_id", "{"},           {"m id x", "m id"},        {"ab", ""},
+      {"m_position Vec3", "m_position"},                   {"  m_aMuchLongerMemberName int", "m_aMuchLongerMemberName"},
+      {"  m_aMuchLongerMemberNam int", "m_aMuchLongerMemberName"}, {std::string("m_\0d int", 8), std::string("m_\0d", 4)},
+      {"               Quaternion {", "Quaternion"},      {"                Quaternion {", "Quaternion"},
+  };
+  for (const auto& [text, expected] : cases) {
+    SCOPED_TRACE("text \"" + text + "\", expected \"" + expected + "\"");
+    Put(text + more);
+    File taking;
+    File reading;
+    taking.Open(path_, File::Mode_Read);
+    reading.Open(path_, File::Mode_Read);
+    std::string_view token;
+    ASSERT_TRUE(reading.ReadTokenView(token));
+    const bool took = taking.TakeToken(expected);
+    EXPECT_EQ(took, !expected.empty() && token == expected);
+    EXPECT_EQ(taking.Tell(), took ? reading.Tell() : 0);
+  }
+  // Near the end of the file the general reading decides: nothing is taken.
+  Put("m_id int 5");
+  File file;
+  file.Open(path_, File::Mode_Read);
+  EXPECT_FALSE(file.TakeToken("m_id"));
+  EXPECT_EQ(file.Tell(), 0);
 }
 
 }  // namespace

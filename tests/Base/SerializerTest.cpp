@@ -266,6 +266,35 @@ TEST_F(SerializerTest, InstancesOfAnotherOrUnknownTypeAreLoggedAndChangeNothing)
                 path_ + "\n");
 }
 
+// A real file goes on past the instance being read (the next object, the rest of a space). Each text
+// reads the same, with the same errors, whether it ends the file or 8 KiB more follow: members in their
+// order and out of it, names that only start like a member's or a type's, blanks of every kind.
+TEST_F(SerializerTest, TextReadsTheSameWhereTheFileGoesOnPastIt) {
+  const std::string written = Write(FullSample());
+  const std::string texts[] = {
+      written,
+      "TextSample\r\n{\r\n  m_intx int 5\r\n  m_in int 6\r\n  m_int\tint\t7\r\n  m_unsigned unsignedx 8\r\n"
+      "  m_v3 Vec3x {1.0, 2.0, 3.0}\r\n  m_v2   Vec2   {3.500000, 4.000000}\r\n}\r\n",
+      "TextSample\n{\n  m_q Quaternion {4.000000, 3.000000, 2.000000, 1.000000}\n  m_part TextPart\n  {\n"
+      "    m_label string \"moved\"\n    m_count int 11\n  }\n  m_float float 16777217.000000\n"
+      "  m_int int -3\n  m_char char Q\n}\n",
+      "TextSample\r\n{\r\n  m_v4 Vec4 {1.0, 2.0 , 3.0, 4.0}\r\n  m_v3 Vec3 { 5.0, 6.0, 7.0}\r\n"
+      "  m_v2 Vec2 {8.0, 9.0 }\r\n  m_double double 0.100000\r\n  m_unsigned unsigned 12\r\n}\r\n",
+      std::string("TextSample\r\n{\r\n  m_on\0\0 bool false\r\n  m_int int 9\r\n}\r\n", 46),
+  };
+  const std::string more = "\r\n" + std::string(8192, ' ') + "\r\n";
+  for (const std::string& text : texts) {
+    SCOPED_TRACE(text);
+    const TextSample alone = Read(text, FullSample());
+    const std::string aloneErrors = TakeErrors();
+    const TextSample followed = Read(text + more, FullSample());
+    ExpectSame(followed, alone);
+    EXPECT_EQ(TakeErrors(), aloneErrors);
+  }
+  // And what the writer wrote comes back whole.
+  ExpectSame(Read(written + more), FullSample());
+}
+
 TEST_F(SerializerTest, EveryTruncatedCopyEndsWithAnError) {
   const std::string text = Write(FullSample());
   const size_t closing = text.rfind('}');
