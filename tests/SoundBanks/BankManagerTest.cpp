@@ -349,7 +349,8 @@ TEST_P(BankManagerTest, SizesPastTheFileAreRefusedBeforeAnythingIsAllocated) {
   SN::StreamMgr::GetDefaultDeviceSettings(settings);
   device.deviceId = SN::StreamMgr::CreateDevice(settings, &device);
   ASSERT_NE(device.deviceId, SN::kInvalidDeviceId);
-  for (const char* seed : {"data-size-4-gib", "data-size-4-gib-after-index", "hierarchy-count-past-end"}) {
+  for (const char* seed : {"data-size-4-gib", "data-size-4-gib-after-index", "hierarchy-count-past-end",
+                           "media-index-past-end"}) {
     const std::vector<uint8_t> bank = Seed(seed);
     ASSERT_GE(bank.size(), 16u) << seed;
     uint32_t bankId = 0;
