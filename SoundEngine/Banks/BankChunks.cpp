@@ -84,8 +84,12 @@ SNRESULT ReadHierarchy(CSnSoundBankReader& reader, CSnLoadedBank& bank, uint32_t
   }
   SNRESULT result = reader.ReadExact(&count, sizeof count);
   if (result != SN_Success) return result;
-  if (count > (size - sizeof count) / kHircObjectHeaderBytes) {
-    SOUND_LOG(Error, "Bank chunk HIRC: %u objects cannot fit in %u bytes", count, size);
+  // The object list is sized by the count: it is held against the bytes the bank really has left.
+  const uint64_t inBank = reader.BytesLeft();
+  const uint64_t held = size - sizeof count < inBank ? size - sizeof count : inBank;
+  if (count > held / kHircObjectHeaderBytes) {
+    SOUND_LOG(Error, "Bank chunk HIRC: %u objects cannot fit in %llu bytes", count,
+              static_cast<unsigned long long>(held));
     return SN_InvalidFile;
   }
   if (count && bank.ReserveObjects(count) != SN_Success) {

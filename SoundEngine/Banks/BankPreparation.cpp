@@ -110,7 +110,6 @@ SNRESULT CSnSoundBankManager::PrepareBankCommand(uint32_t bankId, bool withMedia
     mode = withMedia ? SnBankLoad_MediaOnly : SnBankLoad_StructureOnly;
   }
   record->m_sourceKind = SnBankSource_Name;
-  record->m_sourceBytes = 0;
   record->m_dataSeen = false;
   record->m_indexSeen = false;
   memset(record->m_typesSaid, 0, sizeof record->m_typesSaid);
@@ -428,12 +427,15 @@ SNRESULT CSnSoundBankManager::LoadMediaNow(const CSnSourceDesc& request) {
                   : reader.OpenByID(request.fileId, 0, request.codecId, nullptr, language);
   }
   uint8_t* bytes = nullptr;
-  if (result == SN_Success) {
+  // A size the file cannot hold is refused before the pool is asked for it.
+  bool whole = result != SN_Success || request.mediaSize <= reader.BytesLeft();
+  if (result == SN_Success && whole) {
     const uint32_t size = request.mediaSize ? request.mediaSize : 1;
     bytes = static_cast<uint8_t*>(MemoryMgr::Malign(pool, size, kMediaAlignment));
     result = bytes ? SN_Success : SN_InsufficientMemory;
+    if (bytes && request.mediaSize) whole = reader.ReadExact(bytes, request.mediaSize) == SN_Success;
   }
-  if (result == SN_Success && request.mediaSize && reader.ReadExact(bytes, request.mediaSize) != SN_Success) {
+  if (!whole) {
     SOUND_LOG(Error, "Media %u: its file %u holds fewer than %u bytes", request.sourceId, request.fileId,
               request.mediaSize);
     result = SN_Failure;

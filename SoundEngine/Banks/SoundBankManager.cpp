@@ -215,7 +215,7 @@ SNRESULT CSnBankRecord::LoadMediaData(CSnSoundBankReader& reader, uint32_t size,
   m_dataSeen = true;
   m_dataSize = size;
   // A size the source cannot hold is refused before anything is allocated for it.
-  if (m_sourceBytes && (reader.Position() > m_sourceBytes || size > m_sourceBytes - reader.Position())) {
+  if (size > reader.BytesLeft()) {
     SOUND_LOG(Error, "Bank %u: its DATA of %u bytes runs past the end of the bank", m_bankId, size);
     return SN_InvalidFile;
   }
@@ -495,7 +495,6 @@ SNRESULT CSnSoundBankManager::LoadBankCommand(const SnBankCommand& command) {
   SNRESULT result = record ? SN_Success : SN_InsufficientMemory;
   if (record) {
     record->m_sourceKind = uint8_t(command.sourceKind);
-    record->m_sourceBytes = fromImage ? command.imageSize : 0;
     record->m_poolId = poolId;
     record->m_dataSeen = false;
     record->m_indexSeen = false;

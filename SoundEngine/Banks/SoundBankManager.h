@@ -169,7 +169,6 @@ class CSnBankRecord final : public CSnLoadedBank {
   uint32_t m_typesSaid[8] = {};  // HIRC types without a kind, logged once per load
   bool m_dataSeen = false;
   bool m_indexSeen = false;
-  uint64_t m_sourceBytes = 0;   // the bytes an image source holds (0: a file, not known)
 };
 
 // What GetMedia hands out.

@@ -258,6 +258,11 @@ SNRESULT CSnSoundBankReader::SkipStream(uint32_t size, uint32_t& count) {
 const uint8_t* CSnSoundBankReader::GetStreamData(uint32_t size) {
   if (!m_stream) return nullptr;
   ReleaseData();
+  if (size > BytesLeft()) {
+    SOUND_LOG(Error, "Bank reader: %u bytes of bank data are asked for where the bank holds %llu", size,
+              static_cast<unsigned long long>(BytesLeft()));
+    return nullptr;
+  }
   // The buffered bytes are copied first; the lead puts the stream's share on a 32-byte boundary.
   const uint32_t lead = (kBufferAlignment - m_buffered % kBufferAlignment) % kBufferAlignment;
   void* block = MemoryMgr::Malign(g_DefaultPoolId, size_t(size) + lead, kBufferAlignment);

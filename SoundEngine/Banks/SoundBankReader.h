@@ -79,6 +79,13 @@ class CSnSoundBankReader {
 
   // Bytes taken from the bank since it was opened (initial offset included).
   uint64_t Position() const { return m_memory ? uint64_t(m_memory - m_memoryStart) : m_position; }
+  // Bytes the bank still holds after the reader's position: what is left of an image, or of a file
+  // as its stream reports its size. A size read from the bank is held against this before anything is
+  // allocated for it.
+  uint64_t BytesLeft() {
+    if (m_memory) return m_buffered;
+    return m_stream ? m_buffered + StreamBytesLeft() : 0;
+  }
   bool IsStreaming() const { return m_stream != nullptr; }
   uint32_t BufferCapacity() const { return m_bufferCapacity; }
 

@@ -16,6 +16,7 @@
 #include "SoundEngine/Banks/SourceDesc.h"
 #include "SoundEngine/Banks/ThreadedBankManager.h"
 #include "tests/SoundBanks/BankTestSupport.h"
+#include "tests/SoundBanks/MemoryFileHook.h"
 #include "tests/SoundEngine/SoundApiFakes.h"
 
 namespace {
@@ -337,6 +338,46 @@ TEST_P(BankManagerTest, ADataSizePastTheImageIsRefusedBeforeAnythingIsAllocated)
   EXPECT_EQ(SoundTest::Counts().allocs.load(), allocations);
   EXPECT_EQ(SN::MemoryMgr::GetNumPools(), pools);
   EXPECT_EQ(Banks().BankCount(), 0u);
+}
+
+// Banks whose sizes claim 4 GiB in a few bytes, from an image and as files by name and by id: through
+// the game's hook (blocks of 1 byte) and a device of 2048-byte or 1-byte blocks. Every way refuses them
+// alike, before any memory is asked for what the sizes claim.
+TEST_P(BankManagerTest, SizesPastTheFileAreRefusedBeforeAnythingIsAllocated) {
+  BankTest::MemoryFileHook device;
+  SN::SnDeviceSettings settings;
+  SN::StreamMgr::GetDefaultDeviceSettings(settings);
+  device.deviceId = SN::StreamMgr::CreateDevice(settings, &device);
+  ASSERT_NE(device.deviceId, SN::kInvalidDeviceId);
+  for (const char* seed : {"data-size-4-gib", "data-size-4-gib-after-index", "hierarchy-count-past-end",
+                           "media-index-past-end"}) {
+    const std::vector<uint8_t> bank = Seed(seed);
+    ASSERT_GE(bank.size(), 16u) << seed;
+    uint32_t bankId = 0;
+    memcpy(&bankId, bank.data() + 12, sizeof bankId);
+    WriteBankFile("Claims.bnk", bank);
+    WriteBankFile(std::to_string(bankId) + ".bnk", bank);
+    device.file = bank;
+    AlignedImage image(bank);
+    const int32_t pools = SN::MemoryMgr::GetNumPools();
+    const int allocations = SoundTest::Counts().allocs.load();
+    for (bool copied : {false, true})
+      EXPECT_EQ(Banks().LoadBankImageWait(image.data, image.size, copied, -1, nullptr), SN::SN_InvalidFile) << seed;
+    EXPECT_EQ(Banks().LoadBankWait("Claims.bnk", -1, nullptr), SN::SN_InvalidFile) << seed;
+    EXPECT_EQ(Banks().LoadBankWait(bankId, -1), SN::SN_InvalidFile) << seed;
+    SN::StreamMgr::SetFileLocationResolver(&device);
+    for (uint32_t block : {2048u, 1u}) {
+      device.blockSize = block;
+      const std::string way = std::string(seed) + ", blocks of " + std::to_string(block);
+      EXPECT_EQ(Banks().LoadBankWait("Claims.bnk", -1, nullptr), SN::SN_InvalidFile) << way;
+      EXPECT_EQ(Banks().LoadBankWait(bankId, -1), SN::SN_InvalidFile) << way;
+    }
+    SN::StreamMgr::SetFileLocationResolver(&io_);
+    EXPECT_EQ(SoundTest::Counts().allocs.load(), allocations) << seed;
+    EXPECT_EQ(SN::MemoryMgr::GetNumPools(), pools) << seed;
+    EXPECT_EQ(Banks().BankCount(), 0u);
+  }
+  SN::StreamMgr::DestroyDevice(device.deviceId);
 }
 
 // Each callback asks another thread to take the bank-list lock: a callback run inside the lock

@@ -397,6 +397,21 @@ TEST_P(BankPreparationTest, TermWithEventsAndBanksPreparedLetsEveryObjectGo) {
   EXPECT_EQ(g_actionsAlive.load(), before);
 }
 
+// A media size past the end of its file fails as a short file does, not as a pool out of memory.
+TEST_P(BankPreparationTest, AMediaSizePastItsFileFailsBeforeThePoolIsAsked) {
+  WriteLoose(950, {1, 2, 3, 4});
+  WriteBankFile("Levels.bnk", Build(Leaf("Short", 950, 8, true) + Leaf("Huge", 950, 0xFFFFFF00u, true) +
+                                        Play("PS", "Short", nullptr) + Play("PH", "Huge", nullptr) +
+                                        "event E1 PS\nevent E2 PH\n",
+                                    "Levels"));
+  ASSERT_EQ(Banks().LoadBankWait("Levels.bnk", -1, nullptr), SN::SN_Success);
+  for (const char* event : {"E1", "E2"}) {
+    EXPECT_EQ(PrepareEventsWait(true, {Id(event)}), SN::SN_Failure) << event;
+    EXPECT_EQ(Banks().EventPreparationCount(Id(event)), 0u) << event;
+    EXPECT_EQ(Banks().MediaReferences(950), 0u) << event;
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(BankThread, BankPreparationTest, ::testing::Values(0, 1),
                          [](const ::testing::TestParamInfo<int>& info) { return info.param ? "Threaded" : "Caller"; });
 

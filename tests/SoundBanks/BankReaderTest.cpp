@@ -197,6 +197,44 @@ TEST_F(BankReaderBlockTest, AStreamEndsWhereItsFileDoesAsAnImageOfTheSameBytes) 
   }
 }
 
+// What is left of a bank, from a file or an image of the same bytes. Data asked for past the end is
+// refused with nothing read, taken or allocated for it, and the reader stays where it was.
+TEST_F(BankReaderBlockTest, ABankTellsWhatItHoldsAndDataPastItIsNeverFetched) {
+  for (uint32_t block : {2048u, 1u}) {
+    SCOPED_TRACE("blocks of " + std::to_string(block));
+    hook_.blockSize = block;
+    hook_.file = Pattern(50000);
+    const std::vector<uint8_t> image = hook_.file;
+    for (bool fromFile : {true, false}) {
+      SCOPED_TRACE(fromFile ? "file" : "image");
+      uint32_t count = 0;
+      if (fromFile) {
+        ASSERT_EQ(reader_.OpenByID(1, 100, 0, nullptr, false), SN_Success);
+      } else {
+        reader_.SetMemory(image.data(), uint32_t(image.size()));
+        ASSERT_EQ(reader_.Skip(100, count), SN_Success);
+      }
+      EXPECT_EQ(reader_.BytesLeft(), 49900u);
+      const size_t transfers = hook_.Transfers().size();
+      log_.Take();
+      EXPECT_EQ(reader_.GetData(49901), nullptr);
+      EXPECT_EQ(reader_.GetData(0xFFFFFFF0u), nullptr);
+      EXPECT_EQ(hook_.Transfers().size(), transfers);
+      EXPECT_EQ(log_.Take().find("no memory"), std::string::npos);
+      EXPECT_EQ(reader_.Position(), 100u);
+      ASSERT_EQ(reader_.Skip(40000, count), SN_Success);
+      EXPECT_EQ(reader_.BytesLeft(), 9900u);
+      const uint8_t* data = reader_.GetData(9900);
+      ASSERT_NE(data, nullptr);
+      EXPECT_EQ(memcmp(data, image.data() + 40100, 9900), 0);
+      reader_.ReleaseData();
+      EXPECT_EQ(reader_.BytesLeft(), 0u);
+      reader_.Close();
+    }
+    EXPECT_EQ(reader_.BytesLeft(), 0u);  // nothing open
+  }
+}
+
 TEST_F(BankReaderBlockTest, ThroughputZeroAsksForNoDeadline) {
   hook_.file = Pattern(100000);
   uint8_t bytes[8];
