@@ -398,7 +398,8 @@ SNRESULT CSnHierarchyNode::SetStatePropertySet(uint32_t groupId, uint32_t proper
   CSnStateGroupLink* link = AddStateGroupLink(groupId, 0, false);
   if (!link) return SN_InsufficientMemory;
   const SNRESULT result = link->SetStateProperties(propertySetId, stateId);
-  if (result == SN_Success && refresh) RefreshStateValues();
+  // A failed mapping may have dropped the state's old set: the values follow either way.
+  if (refresh) RefreshStateValues();
   return result;
 }
 
