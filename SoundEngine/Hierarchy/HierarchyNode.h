@@ -78,6 +78,9 @@ struct SnNodeActivity {
            children.Count() == 0;
   }
   ObjectEntry* FindObject(CSnRegisteredObj* gameObject);
+  const ObjectEntry* FindObject(CSnRegisteredObj* gameObject) const {
+    return const_cast<SnNodeActivity*>(this)->FindObject(gameObject);
+  }
 
   CSnPlaybackLimiter limiter;
   SnArray<ObjectEntry> objects;
