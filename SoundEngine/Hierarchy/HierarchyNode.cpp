@@ -356,21 +356,50 @@ void CSnHierarchyNode::RemoveTarget(CSnTargetLink* link, bool forward) {
   if (forward && m_outputBus) m_outputBus->RemoveTarget(link, true);
 }
 
+// The targets to tell, copied first: a target may leave (or end) while it is told. Most changes reach
+// a few targets; more go to the default pool.
+class SnTargetCopy {
+ public:
+  ~SnTargetCopy() { m_more.Term(); }
+  void Add(CSnTargetLink* link) {
+    if (m_count < kLocal)
+      m_local[m_count++] = link;
+    else if (m_more.Add(link, 16))
+      ++m_count;
+  }
+  uint32_t Count() const { return m_count; }
+  CSnTargetLink* operator[](uint32_t i) const { return i < kLocal ? m_local[i] : m_more[i - kLocal]; }
+
+ private:
+  static constexpr uint32_t kLocal = 32;
+  CSnTargetLink* m_local[kLocal];
+  uint32_t m_count = 0;
+  SnArray<CSnTargetLink*> m_more;
+};
+
+template <typename Tell>
+void CSnHierarchyNode::TellCopied(const SnTargetCopy& copy, Tell&& tell) {
+  const uint32_t stamp = m_targets->ChangeStamp();
+  for (uint32_t i = 0; i < copy.Count(); ++i) {
+    CSnTargetLink* link = copy[i];
+    // Only after the set changed is each link looked for again.
+    if (!m_targets || (m_targets->ChangeStamp() != stamp && !m_targets->HasEntry(link))) continue;
+    tell(link);
+  }
+}
+
 void CSnHierarchyNode::UpdateRTPC(uint32_t parameterId, const SnRTPCKey& key, float value, float delta, const void*) {
   if (!m_targets) return;
-  // Told from a copy: a target may leave (or end) while it is told.
-  SnArray<CSnTargetLink*> told;
-  m_targets->ForEachMatching(parameterId, key, [&](const CSnRTPCTargetSet::Entry& entry) { told.Add(entry.link, 8); });
-  for (CSnTargetLink* link : told)
-    if (m_targets && m_targets->HasEntry(link)) link->SetParamValue(parameterId, value, delta);
+  SnTargetCopy copy;
+  m_targets->ForEachMatching(parameterId, key, [&](const CSnRTPCTargetSet::Entry& entry) { copy.Add(entry.link); });
+  TellCopied(copy, [&](CSnTargetLink* link) { link->SetParamValue(parameterId, value, delta); });
 }
 
 void CSnHierarchyNode::CallEveryTarget() {
   if (!m_targets) return;
-  SnArray<CSnTargetLink*> told;
-  for (uint32_t i = 0; i < m_targets->Count(); ++i) told.Add((*m_targets)[i].link, 8);
-  for (CSnTargetLink* link : told)
-    if (m_targets && m_targets->HasEntry(link)) link->Notify();
+  SnTargetCopy copy;
+  for (uint32_t i = 0; i < m_targets->Count(); ++i) copy.Add((*m_targets)[i].link);
+  TellCopied(copy, [](CSnTargetLink* link) { link->Notify(); });
 }
 
 // ---- states ----

@@ -22,6 +22,7 @@ namespace SN {
 
 class CSnPropTransitionSet;
 class CSnStateGroupLink;
+class SnTargetCopy;
 
 // What stop, pause, resume and seek hand a node.
 struct SnActionParams {
@@ -271,6 +272,8 @@ class CSnHierarchyNode : public CSnIndexedObject, public ISnNodeRTPCSubscriber, 
   SNRESULT NotifyActionKind(uint32_t kind, CSnRegisteredObj* gameObject, uint32_t playingId, int32_t ms,
                             uint32_t curve);
   void ReregisterLinks();
+  template <typename Tell>
+  void TellCopied(const SnTargetCopy& copy, Tell&& tell);
 };
 
 }  // namespace SN

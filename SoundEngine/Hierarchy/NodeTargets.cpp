@@ -93,6 +93,7 @@ bool CSnRTPCTargetSet::SetEntry(CSnTargetLink* link, uint64_t mask) {
     uint32_t at = LowerBound(link->Key());
     while (at < m_entries.Count() && !KeyLess(link->Key(), m_entries[at].key)) ++at;
     if (!m_entries.InsertAt(at, Entry{link->Key(), mask, link})) return false;
+    ++m_changes;
   }
   RecomputeCommonMask();
   return true;
@@ -102,6 +103,7 @@ bool CSnRTPCTargetSet::RemoveEntry(CSnTargetLink* link) {
   const int32_t index = IndexOf(link);
   if (index < 0) return false;
   m_entries.RemoveAt(uint32_t(index));
+  ++m_changes;
   RecomputeCommonMask();
   return true;
 }

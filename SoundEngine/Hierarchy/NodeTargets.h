@@ -59,6 +59,8 @@ class CSnRTPCTargetSet {
   // The and of every entry's mask; all ones without entries.
   uint64_t CommonMask() const { return m_commonMask; }
   uint32_t Count() const { return m_entries.Count(); }
+  // Grows with every entry added or removed: a notification that saw no change trusts its copy.
+  uint32_t ChangeStamp() const { return m_changes; }
   const Entry& operator[](uint32_t index) const { return m_entries[index]; }
 
   // Adds the link's entry or replaces its mask. False when out of memory (nothing is kept then).
@@ -96,6 +98,7 @@ class CSnRTPCTargetSet {
   uint64_t m_parameterMask = 0;
   uint64_t m_commonMask = ~uint64_t(0);
   SnArray<Entry> m_entries;
+  uint32_t m_changes = 0;
 };
 
 }  // namespace SN

@@ -154,17 +154,23 @@ float CSnPropertyNode::SecondarySecondValue(const SnRTPCKey& key) const {
   return FloatProperty(SnProp_SecondarySecond) + RTPCValue(30, key) + RandomOffset(SnProp_SecondarySecond);
 }
 
-void CSnPropertyNode::AddOwnValues(SnSoundParams& params, uint32_t mask, const SnRTPCKey& key,
-                                   const CSnPropTransitionSet* set) {
+void CSnPropertyNode::AddOwnValues(SnSoundParams& params, uint32_t mask, const CSnPropTransitionSet* set) {
   if (!set) return;
-  if (mask & SnParamGroup_Volume) params.volume += set->ValueOr(SnProp_Volume, 0.0f);
-  if (mask & SnParamGroup_Pitch) params.pitch += set->ValueOr(SnProp_Pitch, 0.0f);
-  if (mask & SnParamGroup_LowPass) params.lowPass += set->ValueOr(SnProp_LowPass, 0.0f);
-  if (mask & SnParamGroup_HighPass) params.highPass += set->ValueOr(SnProp_HighPass, 0.0f);
+  // One pass over the set: its ids are few and unsorted.
+  float gain = 1.0f;
+  for (uint32_t i = 0; i < set->Count(); ++i) {
+    const float value = set->ValueAt(i).value;
+    switch (set->IdAt(i)) {
+      case SnProp_Volume: if (mask & SnParamGroup_Volume) params.volume += value; break;
+      case SnProp_Pitch: if (mask & SnParamGroup_Pitch) params.pitch += value; break;
+      case SnProp_LowPass: if (mask & SnParamGroup_LowPass) params.lowPass += value; break;
+      case SnProp_HighPass: if (mask & SnParamGroup_HighPass) params.highPass += value; break;
+      case SnProp_GainFactor: gain = value; break;
+      default: break;
+    }
+  }
   // Exactly 1 is no factor at all.
-  const float gain = set->ValueOr(SnProp_GainFactor, 1.0f);
-  if (gain != 1.0f) ApplyGainFactor(set->GameObject() ? set->GameObject() : nullptr, gain);
-  (void)key;
+  if (gain != 1.0f) ApplyGainFactor(set->GameObject(), gain);
 }
 
 void CSnPropertyNode::GetSoundParams(SnSoundParams& params, uint32_t mask, const SnRTPCKey& key,
@@ -179,16 +185,39 @@ void CSnPropertyNode::GetSoundParams(SnSoundParams& params, uint32_t mask, const
       if (mask & SnParamGroup_State5) params.stateValue += link->Value(5);
     }
   }
-  // 2. Own constant and curve values.
+  // 2. Own constant and curve values; the additive properties all default to 0, so one pass over
+  // the bundle finds those the node has.
+  const SnPropertyBlob4& bundle = Properties();
+  for (uint32_t i = 0; i < bundle.Count(); ++i) {
+    float value;
+    switch (bundle.IdAt(i)) {
+      case SnProp_Volume:
+        if (mask & SnParamGroup_Volume) params.volume += (memcpy(&value, bundle.ValueAt(i), 4), value);
+        break;
+      case SnProp_SecondGain:
+        if (mask & SnParamGroup_Volume) params.secondGain += (memcpy(&value, bundle.ValueAt(i), 4), value);
+        break;
+      case SnProp_Pitch:
+        if (mask & SnParamGroup_Pitch) params.pitch += (memcpy(&value, bundle.ValueAt(i), 4), value);
+        break;
+      case SnProp_LowPass:
+        if (mask & SnParamGroup_LowPass) params.lowPass += (memcpy(&value, bundle.ValueAt(i), 4), value);
+        break;
+      case SnProp_HighPass:
+        if (mask & SnParamGroup_HighPass) params.highPass += (memcpy(&value, bundle.ValueAt(i), 4), value);
+        break;
+      default: break;
+    }
+  }
   if (mask & SnParamGroup_Volume) {
-    params.volume += FloatProperty(SnProp_Volume) + RTPCValue(0, key);
+    params.volume += RTPCValue(0, key);
     if (!(params.outputFlags & 1) && ((m_outputFlags & kOverridesOutputSettings) || !Parent()))
       params.outputFlags = uint8_t(1 | (m_outputFlags & 2));
-    params.secondGain += FloatProperty(SnProp_SecondGain) + RTPCValue(36, key);
+    params.secondGain += RTPCValue(36, key);
   }
-  if (mask & SnParamGroup_Pitch) params.pitch += FloatProperty(SnProp_Pitch) + RTPCValue(2, key);
-  if (mask & SnParamGroup_LowPass) params.lowPass += FloatProperty(SnProp_LowPass) + RTPCValue(3, key);
-  if (mask & SnParamGroup_HighPass) params.highPass += FloatProperty(SnProp_HighPass) + RTPCValue(4, key);
+  if (mask & SnParamGroup_Pitch) params.pitch += RTPCValue(2, key);
+  if (mask & SnParamGroup_LowPass) params.lowPass += RTPCValue(3, key);
+  if (mask & SnParamGroup_HighPass) params.highPass += RTPCValue(4, key);
   // 3. Property 32 from the first node that decides it.
   if ((mask & SnParamGroup_Group32) && !(params.group32Flags & 1) && ((m_sendFlags & kOverridesGroup32) || !Parent())) {
     params.group32 = HasCurve(35) ? RTPCValue(35, key) : FloatProperty(SnProp_Group32);
@@ -203,8 +232,8 @@ void CSnPropertyNode::GetSoundParams(SnSoundParams& params, uint32_t mask, const
     random->highPass += RandomOffset(SnProp_HighPass);
   }
   // 5. Run-time values, for all game objects and for the key's.
-  AddOwnValues(params, mask, key, GlobalValueSet());
-  if (key.gameObject) AddOwnValues(params, mask, key, FindValueSet(key.gameObject));
+  AddOwnValues(params, mask, GlobalValueSet());
+  if (key.gameObject) AddOwnValues(params, mask, FindValueSet(key.gameObject));
   // 6. Sends from the first node that decides them.
   if (!params.userSendsTaken && ((m_sendFlags & kOverridesUserSends) || !Parent())) {
     params.userSendsTaken = 1;

@@ -193,7 +193,7 @@ class CSnPropertyNode : public CSnHierarchyNode, public ISnPropTransitionOwner {
     CSnRegisteredObj* gameObject;
     CSnPropTransitionSet* values;
   };
-  void AddOwnValues(SnSoundParams& params, uint32_t mask, const SnRTPCKey& key, const CSnPropTransitionSet* set);
+  void AddOwnValues(SnSoundParams& params, uint32_t mask, const CSnPropTransitionSet* set);
 
   SnArray<ObjectValues> m_objectValues;
   SnPositioningParams* m_positioning = nullptr;
