@@ -1,6 +1,9 @@
 // Hierarchy nodes loaded from builder banks: links to parents and buses by id, the secondary output
 // under the motion flag, teardown, activity records, table defaults, effect slots and the common node
 // parameters as the builder writes them and the reader takes them.
+#include <atomic>
+#include <thread>
+
 #include "tests/SoundBanks/NodeTestKinds.h"
 
 namespace {
@@ -247,6 +250,105 @@ TEST_F(SoundNodeBaseTest, ShortFormsOfTheBlocksAndTheTenBitMaximum) {
   std::vector<uint8_t> bytes;
   Tools::PutNodeParams(bytes, params, false);
   EXPECT_EQ(bytes.size(), 2u + 1 + 8 + 1 + 2 + 1 + 1 + 6 + 4 + 2);
+}
+
+}  // namespace
+
+namespace {
+
+using namespace NodeTest;
+
+class SoundNodeBaseMoreTest : public NodeFixture {};
+
+TEST_F(SoundNodeBaseMoreTest, ReferencesComeAndGoOnSeveralThreadsAndTheLastTearsDown) {
+  ASSERT_EQ(LoadBank({{kParentType, 60, {}}, {kLeafType, 70, Linked(0, 60)}}), SN::SN_Success);
+  TestNode* leaf = Node(70);
+  int destroyed = 0;
+  leaf->destroyed = &destroyed;
+  std::atomic<int> ready{0};
+  std::atomic<bool> go{false};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 3; ++t) {
+    threads.emplace_back([&, t] {
+      // Each holds a reference across its loop, so the node lives until the last one lets go.
+      leaf->AddRef();
+      ++ready;
+      while (!go.load()) std::this_thread::yield();
+      for (int i = 0; i < 2000; ++i) {
+        if (SN::CSnIndexedObject* found = SN::g_pObjectIndex->FindNodeAndAddRef(70, false)) found->Release();
+        leaf->AddRef();
+        leaf->Release();
+      }
+      if (t != 0) leaf->Release();
+    });
+  }
+  while (ready.load() < 3) std::this_thread::yield();
+  // The bank lets go while the threads run; thread 0 keeps its reference to the end.
+  go = true;
+  ASSERT_EQ(SN::g_pBankManager->UnloadBankWait(loaded_.back(), nullptr), SN::SN_Success);
+  loaded_.pop_back();
+  for (size_t t = 1; t < threads.size(); ++t) threads[t].join();
+  EXPECT_EQ(destroyed, 0);
+  threads[0].join();
+  leaf->Release();  // thread 0's, given back here
+  EXPECT_EQ(destroyed, 1);
+  EXPECT_EQ(Node(60), nullptr);
+}
+
+TEST_F(SoundNodeBaseMoreTest, ActionsPreparationSyncTypesAndLiveChanges) {
+  Tools::BankSettings settings;
+  settings.stateGroups = {{5, 0, {}}, {6, 0, {}}};
+  Tools::BankNodeParams bus;
+  bus.stateGroups = {{6, 3, {}}};
+  Tools::BankNodeParams root;
+  root.stateGroups = {{5, 0, {}}};
+  Tools::BankNodeParams leaf = Linked(50, 60);
+  leaf.stateGroups = {{5, 2, {}}, {6, 1, {}}};
+  ASSERT_EQ(LoadBank({{kBusType, 50, bus}, {kParentType, 60, root}, {kLeafType, 70, leaf}}, 0, {}, &settings),
+            SN::SN_Success);
+  TestNode* node = Node(70);
+  SN::CSnRegisteredObj* seven = GameObject(7);
+  node->Stop(seven, 12, 300, 4);
+  node->Pause(nullptr, 0, 0, 0);
+  node->Resume(nullptr, 5, 10, 1);
+  ASSERT_EQ(node->actions.size(), 3u);
+  EXPECT_EQ(node->actions[0].kind, uint32_t(SN::SnActionParams::Stop));
+  EXPECT_EQ(node->actions[0].gameObject, seven);
+  EXPECT_EQ(node->actions[0].playingId, 12u);
+  EXPECT_EQ(node->actions[0].transitionMs, 300);
+  EXPECT_EQ(node->actions[1].kind, uint32_t(SN::SnActionParams::Pause));
+  EXPECT_EQ(node->actions[2].kind, uint32_t(SN::SnActionParams::Resume));
+  EXPECT_EQ(node->actions[2].extra, 0u);
+
+  // Sync types: the node, then the bus chain once, then the parents; a 0 ends the walk with {0}.
+  SN::SnArray<uint32_t> types;
+  EXPECT_FALSE(node->CollectSyncTypes(6, types));
+  ASSERT_EQ(types.Count(), 2u);
+  EXPECT_EQ(types[0], 1u);
+  EXPECT_EQ(types[1], 3u);
+  types.Term();
+  EXPECT_TRUE(node->CollectSyncTypes(5, types));
+  ASSERT_EQ(types.Count(), 1u);
+  EXPECT_EQ(types[0], 0u);
+  types.Term();
+
+  // Preparation keeps the look-up's reference on success; an unknown id fails.
+  const uint32_t refs = node->RefCount();
+  EXPECT_EQ(SN::CSnHierarchyNode::PrepareNodeData(70), SN::SN_Success);
+  EXPECT_EQ(node->RefCount(), refs + 1);
+  SN::CSnHierarchyNode::UnprepareNodeData(70);
+  EXPECT_EQ(node->RefCount(), refs);
+  EXPECT_EQ(SN::CSnHierarchyNode::PrepareNodeData(4321), SN::SN_Failure);
+
+  // With something active, a float change goes to the playing objects as a change of its parameter.
+  ASSERT_TRUE(node->ActivityUp(0));
+  EXPECT_EQ(node->SetFloatProperty(SN::SnProp_Volume, -4.0f), SN::SN_Success);
+  EXPECT_EQ(node->SetFloatProperty(SN::SnProp_OutputBus1, 2.0f), SN::SN_Success);
+  ASSERT_EQ(node->changes.size(), 2u);
+  EXPECT_EQ(node->changes[0].parameterId, 0u);
+  EXPECT_EQ(node->changes[0].value, -4.0f);  // the difference from the default 0
+  EXPECT_EQ(node->changes[1].parameterId, 61u);  // handled: the node has an output bus
+  node->ActivityDown(0);
 }
 
 }  // namespace
