@@ -5,9 +5,9 @@
 // std::multimap::equal_range over the same targets.
 #include <benchmark/benchmark.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
-#include <cmath>
 #include <map>
 #include <memory>
 #include <vector>
@@ -113,7 +113,8 @@ Tools::BankNodeCurve Curve(uint32_t rtpc, uint8_t parameter, float low, float hi
   curve.rtpcId = rtpc;
   curve.parameterId = parameter;
   curve.curveId = parameter + 1;
-  curve.points = {{0.0f, low, SnCurve_Linear}, {50.0f, (low + high) * 0.3f, SnCurve_Linear}, {100.0f, high, SnCurve_Linear}};
+  curve.points = {
+      {0.0f, low, SnCurve_Linear}, {50.0f, (low + high) * 0.3f, SnCurve_Linear}, {100.0f, high, SnCurve_Linear}};
   return curve;
 }
 
@@ -135,8 +136,8 @@ Tools::BankDescription ChainBank() {
   for (uint32_t level = 0; level < kLevels; ++level) {
     Tools::BankNodeParams params;
     params.parentId = level ? kFirstId + level - 1 : 0;
-    params.properties = {Tools::BankNodeProperty::Float(0, kVolume),    Tools::BankNodeProperty::Float(2, kPitch),
-                         Tools::BankNodeProperty::Float(3, kLowPass),   Tools::BankNodeProperty::Float(4, kHighPass),
+    params.properties = {Tools::BankNodeProperty::Float(0, kVolume),      Tools::BankNodeProperty::Float(2, kPitch),
+                         Tools::BankNodeProperty::Float(3, kLowPass),     Tools::BankNodeProperty::Float(4, kHighPass),
                          Tools::BankNodeProperty::Float(33, kSecondGain), Tools::BankNodeProperty::Float(6, 60.0f)};
     params.ranges = {{0, -1.0f, 1.0f}};
     params.stateGroups = {{5, 0, {{10, 400}}}};
@@ -145,6 +146,11 @@ Tools::BankDescription ChainBank() {
     bank.objects.push_back({type, Tools::NodePayload(kFirstId + level, {}, params, false)});
   }
   return bank;
+}
+
+// Every level's constant, state and run-time volume, and its curve at the parameter's 40.
+float ExpectedChainVolume() {
+  return kLevels * (kVolume + kStateVolume + kRuntimeVolume) + kLevels * (-12.0f * 0.3f * 0.8f);
 }
 
 // The chain loaded, its states, parameters and run-time values set.
@@ -179,8 +185,8 @@ void BM_NodeSoundParams(benchmark::State& state) {
     benchmark::DoNotOptimize(params);
     benchmark::DoNotOptimize(random);
   }
-  const float expected = kLevels * (kVolume + kStateVolume + kRuntimeVolume) + kLevels * (-12.0f * 0.3f * 0.8f);
-  if (std::abs(params.volume - expected) > 0.01f) state.SkipWithError("the chain's volume is not the expected sum");
+  if (std::abs(params.volume - ExpectedChainVolume()) > 0.01f)
+    state.SkipWithError("the chain's volume is not the expected sum");
 }
 BENCHMARK(BM_NodeSoundParams);
 
@@ -196,9 +202,19 @@ void BM_NodeSoundParamsBaseline(benchmark::State& state) {
   };
   std::vector<Level> levels(kLevels);
   for (uint32_t level = 0; level < kLevels; ++level)
-    levels[level] = {kVolume,        kPitch,        kLowPass, kHighPass, kSecondGain,
-                     12.0f,          kStateVolume,  kStatePitch, kRuntimeVolume, kRuntimePitch,
-                     -1.0f,          1.0f,          Engine::Node(kFirstId + level)->RTPCSubscriber()};
+    levels[level] = {kVolume,
+                     kPitch,
+                     kLowPass,
+                     kHighPass,
+                     kSecondGain,
+                     12.0f,
+                     kStateVolume,
+                     kStatePitch,
+                     kRuntimeVolume,
+                     kRuntimePitch,
+                     -1.0f,
+                     1.0f,
+                     Engine::Node(kFirstId + level)->RTPCSubscriber()};
   Base::SeedRand15(1);
   const SnRTPCKey key;
   SnSoundParams params;
@@ -218,8 +234,8 @@ void BM_NodeSoundParamsBaseline(benchmark::State& state) {
     benchmark::DoNotOptimize(params);
     benchmark::DoNotOptimize(random);
   }
-  const float expected = kLevels * (kVolume + kStateVolume + kRuntimeVolume) + kLevels * (-12.0f * 0.3f * 0.8f);
-  if (std::abs(params.volume - expected) > 0.01f) state.SkipWithError("the baseline's volume is not the expected sum");
+  if (std::abs(params.volume - ExpectedChainVolume()) > 0.01f)
+    state.SkipWithError("the baseline's volume is not the expected sum");
 }
 BENCHMARK(BM_NodeSoundParamsBaseline);
 

@@ -118,8 +118,8 @@ SNRESULT CSnHierarchyNode::AddChildById(uint32_t childId) {
 
 // ---- actions ----
 
-SNRESULT CSnHierarchyNode::NotifyActionKind(uint32_t kind, CSnRegisteredObj* gameObject, uint32_t playingId,
-                                            int32_t ms, uint32_t curve) {
+SNRESULT CSnHierarchyNode::NotifyActionKind(uint32_t kind, CSnRegisteredObj* gameObject, uint32_t playingId, int32_t ms,
+                                            uint32_t curve) {
   SnActionParams params;
   params.kind = kind;
   params.gameObject = gameObject;

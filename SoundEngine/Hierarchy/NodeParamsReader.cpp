@@ -35,12 +35,12 @@ class PayloadCursor {
   const uint8_t* m_end;
 };
 
-#define READ_OR_FAIL(cursor, value, what)                                           \
-  do {                                                                              \
-    if (!(cursor).Read(value)) {                                                    \
+#define READ_OR_FAIL(cursor, value, what)                                             \
+  do {                                                                                \
+    if (!(cursor).Read(value)) {                                                      \
       SOUND_LOG(Error, "Node %u: the %s run past the end of the object", ID(), what); \
-      return SN_Failure;                                                            \
-    }                                                                               \
+      return SN_Failure;                                                              \
+    }                                                                                 \
   } while (0)
 }  // namespace
 
@@ -56,7 +56,8 @@ SNRESULT CSnPropertyNode::ReadBaseParams(const uint8_t*& cursor, const uint8_t* 
   uint32_t busId, parentId;
   READ_OR_FAIL(in, busId, "output bus id");
   if (busId) {
-    auto* bus = g_pObjectIndex ? static_cast<CSnHierarchyNode*>(g_pObjectIndex->FindNodeAndAddRef(busId, true)) : nullptr;
+    auto* bus =
+        g_pObjectIndex ? static_cast<CSnHierarchyNode*>(g_pObjectIndex->FindNodeAndAddRef(busId, true)) : nullptr;
     if (!bus) {
       SOUND_LOG(Error, "Node %u: output bus %u is not loaded", ID(), busId);
       return SN_Failure;
@@ -68,8 +69,9 @@ SNRESULT CSnPropertyNode::ReadBaseParams(const uint8_t*& cursor, const uint8_t* 
   READ_OR_FAIL(in, parentId, "parent id");
   if (parentId) {
     // A parent not loaded (yet) is no fault: it adds its children by id as it loads.
-    if (auto* parent = g_pObjectIndex ? static_cast<CSnHierarchyNode*>(g_pObjectIndex->FindNodeAndAddRef(parentId, IsBus()))
-                                      : nullptr) {
+    if (auto* parent = g_pObjectIndex
+                           ? static_cast<CSnHierarchyNode*>(g_pObjectIndex->FindNodeAndAddRef(parentId, IsBus()))
+                           : nullptr) {
       if (parent->AddChild(this) == SN_Success) SetParent(parent);
       parent->Release();
     }
@@ -83,9 +85,9 @@ SNRESULT CSnPropertyNode::ReadBaseParams(const uint8_t*& cursor, const uint8_t* 
   SetMidiFlags(uint8_t((priorityBits >> 2) & 0x0F));
   if (oldPriority != (FlagsA() & (kOverridesPriority | kPriorityDistance))) ValuesChanged();
 
-  for (auto reader : {&CSnPropertyNode::ReadProperties, &CSnPropertyNode::ReadPositioning,
-                      &CSnPropertyNode::ReadAuxSends, &CSnPropertyNode::ReadAdvanced,
-                      &CSnPropertyNode::ReadStateGroups, &CSnPropertyNode::ReadCurves}) {
+  for (auto reader :
+       {&CSnPropertyNode::ReadProperties, &CSnPropertyNode::ReadPositioning, &CSnPropertyNode::ReadAuxSends,
+        &CSnPropertyNode::ReadAdvanced, &CSnPropertyNode::ReadStateGroups, &CSnPropertyNode::ReadCurves}) {
     result = (this->*reader)(cursor, end);
     if (result != SN_Success) return result;
   }
@@ -94,8 +96,9 @@ SNRESULT CSnPropertyNode::ReadBaseParams(const uint8_t*& cursor, const uint8_t* 
     uint32_t secondaryId;
     READ_OR_FAIL(in, secondaryId, "secondary output id");
     if (secondaryId) {
-      auto* output = g_pObjectIndex ? static_cast<CSnHierarchyNode*>(g_pObjectIndex->FindNodeAndAddRef(secondaryId, true))
-                                    : nullptr;
+      auto* output = g_pObjectIndex
+                         ? static_cast<CSnHierarchyNode*>(g_pObjectIndex->FindNodeAndAddRef(secondaryId, true))
+                         : nullptr;
       if (!output) {
         SOUND_LOG(Error, "Node %u: secondary output %u is not loaded", ID(), secondaryId);
         return SN_Failure;
@@ -135,7 +138,8 @@ SNRESULT CSnPropertyNode::ReadEffects(const uint8_t*& cursor, const uint8_t* end
       return SN_InvalidParameter;
     }
     SNRESULT result = MarkSlotRendered(slot, rendered);
-    if (result == SN_Success && !effectsOnly && !rendered && effectId) result = SetEffectSlot(slot, effectId, shared, 0);
+    if (result == SN_Success && !effectsOnly && !rendered && effectId)
+      result = SetEffectSlot(slot, effectId, shared, 0);
     if (result != SN_Success) return result;
   }
   if (!effectsOnly) SetBypassBits(bypass, 0xFF);
@@ -203,9 +207,10 @@ SNRESULT CSnPropertyNode::ReadPositioning(const uint8_t*& cursor, const uint8_t*
   memcpy(static_cast<void*>(vertices.begin()), vertexBytes, sizeof(SnPathVertex) * vertexCount);
   memcpy(ranges.begin(), itemBytes, 8 * size_t(itemCount));
   memcpy(random.begin(), randomBytes, 12 * size_t(itemCount));
-  const SNRESULT result = m_positioning->SetPath(vertices.begin(), vertexCount, ranges.begin(), random.begin(), itemCount,
-                                                 m_positioning->pathTransitionMs);
-  if (result != SN_Success) SOUND_LOG(Error, "Node %u: its path items do not lie within its %u vertices", ID(), vertexCount);
+  const SNRESULT result = m_positioning->SetPath(vertices.begin(), vertexCount, ranges.begin(), random.begin(),
+                                                 itemCount, m_positioning->pathTransitionMs);
+  if (result != SN_Success)
+    SOUND_LOG(Error, "Node %u: its path items do not lie within its %u vertices", ID(), vertexCount);
   return result;
 }
 
@@ -258,7 +263,8 @@ SNRESULT CSnPropertyNode::ReadStateGroups(const uint8_t*& cursor, const uint8_t*
     READ_OR_FAIL(in, states, "state groups");
     const uint8_t* mapping = in.Take(uint64_t(states) * 8);
     if (!mapping) {
-      SOUND_LOG(Error, "Node %u: the %u states of group %u run past the end of the object", ID(), unsigned(states), groupId);
+      SOUND_LOG(Error, "Node %u: the %u states of group %u run past the end of the object", ID(), unsigned(states),
+                groupId);
       return SN_Failure;
     }
     CSnStateGroupLink* link = AddStateGroupLink(groupId, syncType, false);

@@ -59,8 +59,8 @@ class CSnPlaybackLimiter {
   // instance to stop (or null when the new play may simply start), or SN_LimitReached when the new
   // play is the one that loses.
   static SNRESULT EnforceForNewInstance(const SnPriorityArray<ISnLimitedPlayback>& instances, uint16_t maximum,
-                                        float priority, CSnRegisteredObj* gameObject, bool oldestFirst,
-                                        bool goVirtual, ISnLimitedPlayback*& giveWay);
+                                        float priority, CSnRegisteredObj* gameObject, bool oldestFirst, bool goVirtual,
+                                        ISnLimitedPlayback*& giveWay);
   SNRESULT EnforceForNewInstance(float priority, CSnRegisteredObj* gameObject, ISnLimitedPlayback*& giveWay) const {
     return EnforceForNewInstance(m_instances, m_maximum, priority, gameObject, m_instances.OldestFirst(), m_goVirtual,
                                  giveWay);

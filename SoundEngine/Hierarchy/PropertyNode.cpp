@@ -143,7 +143,9 @@ float CSnPropertyNode::RandomOffset(uint32_t id) const {
   return range.min + float(Base::Rand15()) * 3.051851e-05f * span;
 }
 
-SNRESULT CSnPropertyNode::SetRange(uint8_t id, float min, float max) { return m_ranges.Set(id, SnPropertyRange{min, max}); }
+SNRESULT CSnPropertyNode::SetRange(uint8_t id, float min, float max) {
+  return m_ranges.Set(id, SnPropertyRange{min, max});
+}
 
 float CSnPropertyNode::SecondaryFirstValue(const SnRTPCKey& key) const {
   const float value = HasCurve(29) ? RTPCValue(29, key) : FloatProperty(SnProp_SecondaryFirst);
@@ -161,10 +163,18 @@ void CSnPropertyNode::AddOwnValues(SnSoundParams& params, uint32_t mask, const C
   for (uint32_t i = 0; i < set->Count(); ++i) {
     const float value = set->ValueAt(i).value;
     switch (set->IdAt(i)) {
-      case SnProp_Volume: if (mask & SnParamGroup_Volume) params.volume += value; break;
-      case SnProp_Pitch: if (mask & SnParamGroup_Pitch) params.pitch += value; break;
-      case SnProp_LowPass: if (mask & SnParamGroup_LowPass) params.lowPass += value; break;
-      case SnProp_HighPass: if (mask & SnParamGroup_HighPass) params.highPass += value; break;
+      case SnProp_Volume:
+        if (mask & SnParamGroup_Volume) params.volume += value;
+        break;
+      case SnProp_Pitch:
+        if (mask & SnParamGroup_Pitch) params.pitch += value;
+        break;
+      case SnProp_LowPass:
+        if (mask & SnParamGroup_LowPass) params.lowPass += value;
+        break;
+      case SnProp_HighPass:
+        if (mask & SnParamGroup_HighPass) params.highPass += value;
+        break;
       case SnProp_GainFactor: gain = value; break;
       default: break;
     }
@@ -393,9 +403,9 @@ SNRESULT CSnPropertyNode::CountInstance(SnCountRecord& record) {
     } else {
       SnNodeActivity::ObjectEntry* entry = activity->FindObject(record.gameObject);
       if (!entry) {
-        auto* own = PoolNew<CSnPlaybackLimiter>(g_DefaultPoolId, this, MaxInstances(),
-                                                bool(FlagsA() & kLimiterOldestFirst), bool(FlagsA() & kLimiterGoVirtual),
-                                                CSnPlaybackLimiter::Kind_Node);
+        auto* own =
+            PoolNew<CSnPlaybackLimiter>(g_DefaultPoolId, this, MaxInstances(), bool(FlagsA() & kLimiterOldestFirst),
+                                        bool(FlagsA() & kLimiterGoVirtual), CSnPlaybackLimiter::Kind_Node);
         entry = own ? activity->objects.Add({record.gameObject, own, 0, 0}, 4) : nullptr;
         if (!entry) {
           PoolDelete(g_DefaultPoolId, own);
@@ -425,7 +435,8 @@ SNRESULT CSnPropertyNode::CountInstance(SnCountRecord& record) {
   auto* bus = static_cast<CSnPropertyNode*>(OutputBus());
   auto* secondary = static_cast<CSnPropertyNode*>(SecondaryOutput());
   auto* parent = static_cast<CSnPropertyNode*>(Parent());
-  for (CSnPropertyNode* up : {(record.pathMask & 1) ? bus : nullptr, (record.pathMask & 2) ? secondary : nullptr, parent}) {
+  for (CSnPropertyNode* up :
+       {(record.pathMask & 1) ? bus : nullptr, (record.pathMask & 2) ? secondary : nullptr, parent}) {
     if (!up) continue;
     const SNRESULT above = up->CountInstance(record);
     if (above != SN_Success && result == SN_Success) result = above;
@@ -467,8 +478,8 @@ void CSnPropertyNode::CountVirtual(SnCountRecord& record) {
     else if (SnNodeActivity::ObjectEntry* entry = activity->FindObject(record.gameObject))
       ++entry->virtualInstances;
   }
-  for (CSnHierarchyNode* up : {(record.pathMask & 1) ? OutputBus() : nullptr,
-                               (record.pathMask & 2) ? SecondaryOutput() : nullptr, Parent()})
+  for (CSnHierarchyNode* up :
+       {(record.pathMask & 1) ? OutputBus() : nullptr, (record.pathMask & 2) ? SecondaryOutput() : nullptr, Parent()})
     if (up) static_cast<CSnPropertyNode*>(up)->CountVirtual(record);
 }
 
@@ -496,8 +507,8 @@ SNRESULT CSnPropertyNode::UncountVirtual(SnCountRecord& record) {
         record.giveWay = giveWay;
     }
   }
-  for (CSnHierarchyNode* up : {(record.pathMask & 1) ? OutputBus() : nullptr,
-                               (record.pathMask & 2) ? SecondaryOutput() : nullptr, Parent()})
+  for (CSnHierarchyNode* up :
+       {(record.pathMask & 1) ? OutputBus() : nullptr, (record.pathMask & 2) ? SecondaryOutput() : nullptr, Parent()})
     if (up) static_cast<CSnPropertyNode*>(up)->UncountVirtual(record);
   return SN_Success;
 }
@@ -506,7 +517,8 @@ SNRESULT CSnPropertyNode::UncountVirtual(SnCountRecord& record) {
 
 void CSnPropertyNode::GetPriority(const SnRTPCKey& key, float& priority, float& distanceOffset) const {
   const CSnPropertyNode* node = this;
-  while (node->Parent() && !(node->FlagsA() & kOverridesPriority)) node = static_cast<const CSnPropertyNode*>(node->Parent());
+  while (node->Parent() && !(node->FlagsA() & kOverridesPriority))
+    node = static_cast<const CSnPropertyNode*>(node->Parent());
   priority = node->HasCurve(8) ? node->RTPCValue(8, key) : node->FloatProperty(SnProp_Priority);
   distanceOffset = (node->FlagsA() & kPriorityDistance) ? node->FloatProperty(SnProp_PriorityDistanceOffset) : 0.0f;
 }
@@ -521,13 +533,15 @@ uint8_t CSnPropertyNode::GetVoiceBehaviour(uint8_t& virtualBehaviour) const {
 
 const CSnPropertyNode* CSnPropertyNode::MidiSettingsNode(uint8_t overrideBit) const {
   const CSnPropertyNode* node = this;
-  while (node->Parent() && !(node->MidiFlags() & overrideBit)) node = static_cast<const CSnPropertyNode*>(node->Parent());
+  while (node->Parent() && !(node->MidiFlags() & overrideBit))
+    node = static_cast<const CSnPropertyNode*>(node->Parent());
   return node;
 }
 
 const CSnPropertyNode* CSnPropertyNode::PositioningNode() const {
   const CSnPropertyNode* node = this;
-  while (node->Parent() && !(node->FlagsB() & kHasPositioning)) node = static_cast<const CSnPropertyNode*>(node->Parent());
+  while (node->Parent() && !(node->FlagsB() & kHasPositioning))
+    node = static_cast<const CSnPropertyNode*>(node->Parent());
   return node;
 }
 

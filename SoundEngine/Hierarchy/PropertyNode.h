@@ -55,9 +55,9 @@ enum SnParamGroup : uint32_t {
 struct SnCountRecord {
   float priority = 50.0f;
   CSnRegisteredObj* gameObject = nullptr;
-  CSnPlaybackLimiter* limiter = nullptr;       // out: the first limiter that counted it
-  ISnLimitedPlayback* giveWay = nullptr;       // out: the instance a limit chose to make room
-  uint16_t pathMask = 3;                       // bit 0 output bus, bit 1 secondary output
+  CSnPlaybackLimiter* limiter = nullptr;  // out: the first limiter that counted it
+  ISnLimitedPlayback* giveWay = nullptr;  // out: the instance a limit chose to make room
+  uint16_t pathMask = 3;                  // bit 0 output bus, bit 1 secondary output
   uint16_t enforced = 0;
   uint8_t counted = 0;
 };

@@ -21,7 +21,9 @@ Tools::BankNodeParams Linked(uint32_t bus, uint32_t parent) {
 }
 
 TEST_F(SoundNodeBaseTest, NodesLinkToBusesAndParentsByIdAndAnAbsentBusFailsTheLoad) {
-  ASSERT_EQ(LoadBank({{kBusType, 50, {}}, {kParentType, 60, Linked(50, 0)}, {kLeafType, 70, Linked(0, 60)},
+  ASSERT_EQ(LoadBank({{kBusType, 50, {}},
+                      {kParentType, 60, Linked(50, 0)},
+                      {kLeafType, 70, Linked(0, 60)},
                       {kLeafType, 71, Linked(0, 999)}}),
             SN::SN_Success);
   TestNode* bus = Node(50, true);
@@ -77,8 +79,7 @@ TEST_F(SoundNodeBaseTest, ReleaseTakesTheNodeOutOfTheIndexFirstAndLetsGoOfWhatIt
 }
 
 TEST_F(SoundNodeBaseTest, AddingAChildByIdAndActivityRecords) {
-  ASSERT_EQ(LoadBank({{kBusType, 50, {}}, {kParentType, 60, {}}, {kLeafType, 70, Linked(0, 60)},
-                      {kLeafType, 71, {}}}),
+  ASSERT_EQ(LoadBank({{kBusType, 50, {}}, {kParentType, 60, {}}, {kLeafType, 70, Linked(0, 60)}, {kLeafType, 71, {}}}),
             SN::SN_Success);
   TestNode* parent = Node(60);
   TestNode* leaf = Node(70);
@@ -216,16 +217,16 @@ TEST_F(SoundNodeBaseTest, TheBuilderWritesTheCommonParametersByteForByte) {
   params.secondaryOutputId = 0x51;
   const std::vector<uint8_t> expected = {
       0x01, 0x01, 0x02, 0x01, 0x44, 0x33, 0x22, 0x11, 0x01, 0x00,  // effects
-      0x01, 0x50, 0, 0, 0, 0x60, 0, 0, 0, 0x07,                     // attachment, bus, parent, priority
-      0x01, 0x06, 0x00, 0x00, 0xA0, 0x42,                           // properties {6: 80.0}
-      0x01, 0x00, 0x00, 0x00, 0x40, 0xC0, 0x00, 0x00, 0x40, 0x40,   // ranges {0: -3, 3}
-      0x09, 0x01, 0x77, 0, 0, 0,                                    // positioning: 3D, type 1
-      0x08, 0, 0, 0, 0, 0, 0, 0, 0, 0x99, 0, 0, 0, 0, 0, 0, 0,      // sends
-      0x09, 0x02, 0x04, 0x00, 0x01, 0x03,                           // advanced
-      0x01, 0, 0, 0, 0xAB, 0, 0, 0, 0x01, 0x01, 0x00, 0x10, 0, 0, 0, 0x20, 0, 0, 0,  // states
-      0x01, 0x00, 0x33, 0, 0, 0, 0x00, 0x00, 0x02, 0x44, 0, 0, 0, 0x00, 0x01, 0x00,  // curve header
-      0, 0, 0, 0, 0, 0, 0, 0, 0x04, 0, 0, 0,                        // its point
-      0x51, 0, 0, 0};                                               // secondary output
+      0x01, 0x50, 0,    0,    0,    0x60, 0,    0,    0,    0x07,  // attachment, bus, parent, priority
+      0x01, 0x06, 0x00, 0x00, 0xA0, 0x42,                          // properties {6: 80.0}
+      0x01, 0x00, 0x00, 0x00, 0x40, 0xC0, 0x00, 0x00, 0x40, 0x40,  // ranges {0: -3, 3}
+      0x09, 0x01, 0x77, 0,    0,    0,                             // positioning: 3D, type 1
+      0x08, 0,    0,    0,    0,    0,    0,    0,    0,    0x99, 0,    0,    0, 0,    0,    0,    0,        // sends
+      0x09, 0x02, 0x04, 0x00, 0x01, 0x03,                                                                    // advanced
+      0x01, 0,    0,    0,    0xAB, 0,    0,    0,    0x01, 0x01, 0x00, 0x10, 0, 0,    0,    0x20, 0, 0, 0,  // states
+      0x01, 0x00, 0x33, 0,    0,    0,    0x00, 0x00, 0x02, 0x44, 0,    0,    0, 0x00, 0x01, 0x00,  // curve header
+      0,    0,    0,    0,    0,    0,    0,    0,    0x04, 0,    0,    0,                          // its point
+      0x51, 0,    0,    0};                                                                         // secondary output
   std::vector<uint8_t> written;
   Tools::PutNodeParams(written, params, true);
   EXPECT_EQ(written, expected);
@@ -237,7 +238,7 @@ TEST_F(SoundNodeBaseTest, TheBuilderWritesTheCommonParametersByteForByte) {
 TEST_F(SoundNodeBaseTest, ShortFormsOfTheBlocksAndTheTenBitMaximum) {
   Tools::BankNodeParams params;
   params.maxInstances = 1024;
-  params.sendFlags = 0x05;  // no ids follow
+  params.sendFlags = 0x05;         // no ids follow
   params.positioning.bits = 0x02;  // bit 0 clear: a single byte
   ASSERT_EQ(LoadBank({{kLeafType, 70, params}}), SN::SN_Success);
   TestNode* leaf = Node(70);
@@ -346,7 +347,7 @@ TEST_F(SoundNodeBaseMoreTest, ActionsPreparationSyncTypesAndLiveChanges) {
   EXPECT_EQ(node->SetFloatProperty(SN::SnProp_OutputBus1, 2.0f), SN::SN_Success);
   ASSERT_EQ(node->changes.size(), 2u);
   EXPECT_EQ(node->changes[0].parameterId, 0u);
-  EXPECT_EQ(node->changes[0].value, -4.0f);  // the difference from the default 0
+  EXPECT_EQ(node->changes[0].value, -4.0f);      // the difference from the default 0
   EXPECT_EQ(node->changes[1].parameterId, 61u);  // handled: the node has an output bus
   node->ActivityDown(0);
 }

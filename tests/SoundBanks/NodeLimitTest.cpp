@@ -49,8 +49,11 @@ class SoundNodeLimitTest : public NodeFixture {
 TEST_F(SoundNodeLimitTest, TheNewestGivesWayOrLosesByTheOrderFlag) {
   Tools::BankNodeParams leaf;
   leaf.parentId = 60;
-  ASSERT_EQ(LoadBank({{kParentType, 60, Limited(2, 0x04)}, {kLeafType, 70, leaf}, {kParentType, 61, Limited(2, 0x05)},
-                      {kLeafType, 71, [] {
+  ASSERT_EQ(LoadBank({{kParentType, 60, Limited(2, 0x04)},
+                      {kLeafType, 70, leaf},
+                      {kParentType, 61, Limited(2, 0x05)},
+                      {kLeafType, 71,
+                       [] {
                          Tools::BankNodeParams p;
                          p.parentId = 61;
                          return p;

@@ -106,8 +106,8 @@ TEST_F(SoundNodeParamsTest, SendsAdvancedSettingsStatesAndCurvesAreTaken) {
   params.priorityFlags = 0x3F;
   params.stateGroups = {{5, 2, {{10, 400}}}};
   params.curves = {LinearCurve(7, 0, 0.0f, -12.0f)};
-  ASSERT_EQ(LoadBank({{kLeafType, 70, params}}, 0, {{1, Tools::StatePropertiesPayload(400, {Tools::BankNodeProperty::Float(0, -4.0f)})}},
-                     &settings),
+  ASSERT_EQ(LoadBank({{kLeafType, 70, params}}, 0,
+                     {{1, Tools::StatePropertiesPayload(400, {Tools::BankNodeProperty::Float(0, -4.0f)})}}, &settings),
             SN::SN_Success);
   TestNode* leaf = Node(70);
   ASSERT_NE(leaf->AuxBusIds(), nullptr);
@@ -116,8 +116,8 @@ TEST_F(SoundNodeParamsTest, SendsAdvancedSettingsStatesAndCurvesAreTaken) {
   EXPECT_EQ(leaf->AuxBusIds()[3], 33u);
   EXPECT_EQ(leaf->SendFlags() & 0xF0, 0x70 | 0x80);
   EXPECT_EQ(leaf->FlagsA() & 0x3F, CSnHierarchyNode::kLimiterOldestFirst | CSnHierarchyNode::kLimiterGoVirtual |
-                                        CSnHierarchyNode::kLimitsGlobally | CSnHierarchyNode::kEnforcesOwnLimit |
-                                        CSnHierarchyNode::kOverridesVoiceBehaviour);
+                                       CSnHierarchyNode::kLimitsGlobally | CSnHierarchyNode::kEnforcesOwnLimit |
+                                       CSnHierarchyNode::kOverridesVoiceBehaviour);
   EXPECT_EQ(leaf->MaxInstances(), 5);
   uint8_t virtualBehaviour = 0;
   EXPECT_EQ(leaf->GetVoiceBehaviour(virtualBehaviour), 0x0A);

@@ -86,8 +86,9 @@ TEST_F(SoundNodePlayRoadTest, AnInitialDelayIsHandedOnInSamplesOrGrowsTheFrameOf
   negative.properties = {Tools::BankNodeProperty::Float(59, -1.0f)};
   Tools::BankNodeParams ranged;
   ranged.ranges = {{59, 0.5f, 0.5f}};
-  ASSERT_EQ(LoadBank({{kLeafType, 70, {}}, {kLeafType, 71, delayed}, {kLeafType, 72, negative}, {kLeafType, 73, ranged}}),
-            SN::SN_Success);
+  ASSERT_EQ(
+      LoadBank({{kLeafType, 70, {}}, {kLeafType, 71, delayed}, {kLeafType, 72, negative}, {kLeafType, 73, ranged}}),
+      SN::SN_Success);
   CSnPlayParams params;
   // No delay, or none above 0: at once.
   EXPECT_EQ(Node(70)->Play(params), SN::SN_Success);

@@ -69,8 +69,8 @@ class TestNode : public SN::CSnPropertyNode {
   uint32_t m_category;
 };
 
-inline SN::SNRESULT CreateKind(const uint8_t* payload, uint32_t size, SN::CSnIndexedObject*& object,
-                               uint32_t category, bool takesChildren) {
+inline SN::SNRESULT CreateKind(const uint8_t* payload, uint32_t size, SN::CSnIndexedObject*& object, uint32_t category,
+                               bool takesChildren) {
   object = nullptr;
   if (size < 4) return SN::SN_Failure;
   uint32_t id;
@@ -85,14 +85,17 @@ inline SN::SNRESULT CreateKind(const uint8_t* payload, uint32_t size, SN::CSnInd
 }
 
 inline const SN::SnHircKind kLeafKind = {
-    SN::SnIndex_Nodes, [](const uint8_t* p, uint32_t s, SN::CSnIndexedObject*& o) { return CreateKind(p, s, o, 11, false); },
-    nullptr, nullptr};
+    SN::SnIndex_Nodes,
+    [](const uint8_t* p, uint32_t s, SN::CSnIndexedObject*& o) { return CreateKind(p, s, o, 11, false); }, nullptr,
+    nullptr};
 inline const SN::SnHircKind kParentKind = {
-    SN::SnIndex_Nodes, [](const uint8_t* p, uint32_t s, SN::CSnIndexedObject*& o) { return CreateKind(p, s, o, 1, true); },
-    nullptr, nullptr};
+    SN::SnIndex_Nodes,
+    [](const uint8_t* p, uint32_t s, SN::CSnIndexedObject*& o) { return CreateKind(p, s, o, 1, true); }, nullptr,
+    nullptr};
 inline const SN::SnHircKind kBusKind = {
-    SN::SnIndex_Busses, [](const uint8_t* p, uint32_t s, SN::CSnIndexedObject*& o) { return CreateKind(p, s, o, 0, true); },
-    nullptr, nullptr};
+    SN::SnIndex_Busses,
+    [](const uint8_t* p, uint32_t s, SN::CSnIndexedObject*& o) { return CreateKind(p, s, o, 0, true); }, nullptr,
+    nullptr};
 
 // The engine with the test kinds registered; banks are built from objects and loaded as images.
 class NodeFixture : public BankTest::BankFixture {
@@ -118,7 +121,8 @@ class NodeFixture : public BankTest::BankFixture {
   };
   // Loads a bank of the objects (and raw objects) in order; its result.
   SN::SNRESULT LoadBank(const std::vector<Object>& objects, uint16_t motionFlag = 0,
-                        const std::vector<Tools::BankObject>& before = {}, const Tools::BankSettings* settings = nullptr) {
+                        const std::vector<Tools::BankObject>& before = {},
+                        const Tools::BankSettings* settings = nullptr) {
     Tools::BankDescription bank;
     bank.bankId = 1000 + uint32_t(loaded_.size());
     bank.motionFlag = motionFlag;
@@ -157,7 +161,8 @@ class NodeFixture : public BankTest::BankFixture {
   const SN::SnHircKind* previous_[3] = {};
 };
 
-inline Tools::BankNodeCurve LinearCurve(uint32_t rtpcId, uint8_t parameterId, float y0, float y1, uint32_t curveId = 1) {
+inline Tools::BankNodeCurve LinearCurve(uint32_t rtpcId, uint8_t parameterId, float y0, float y1,
+                                        uint32_t curveId = 1) {
   Tools::BankNodeCurve curve;
   curve.rtpcId = rtpcId;
   curve.parameterId = parameterId;

@@ -34,7 +34,8 @@ class SoundPropertyValueSetTest : public SoundTest::GameSyncFixture {};
 TEST_F(SoundPropertyValueSetTest, BlobValuesMoveToTheNextWordWithTheFourthProperty) {
   Start();
   SnPropertyBlob8 blob;
-  for (uint8_t id = 0; id < 3; ++id) ASSERT_EQ(blob.Set(uint8_t(10 + id), SnPropertyRange{float(id), float(id) + 0.5f}), SN_Success);
+  for (uint8_t id = 0; id < 3; ++id)
+    ASSERT_EQ(blob.Set(uint8_t(10 + id), SnPropertyRange{float(id), float(id) + 0.5f}), SN_Success);
   EXPECT_EQ(SnPropertyBlob8::ValueOffset(3), 4u);
   float first = 0;
   memcpy(&first, blob.Block() + 4, sizeof first);

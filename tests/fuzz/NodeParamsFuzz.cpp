@@ -6,7 +6,6 @@
 #include <cstring>
 #include <vector>
 
-#include "Platform/VirtualMemory.h"
 #include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/Banks/SoundBankManager.h"
 #include "SoundEngine/Hierarchy/PropertyNode.h"
@@ -63,14 +62,7 @@ SoundBench::SilentLowerEngine& LowerEngine() {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  SN::SnMemoryHooks hooks;
-  hooks.alloc = &malloc;
-  hooks.free = &free;
-  hooks.virtualAlloc = [](size_t bytes) { return Platform::VirtualAllocate(bytes); };
-  hooks.virtualFree = [](void* pointer, size_t bytes) { Platform::VirtualRelease(pointer, bytes); };
-  SN::SetMemoryHooks(hooks);
-  SN::SnMemSettings settings{20};
-  SN::MemoryMgr::Init(&settings);
+  SoundBench::InitMemory();
   static SoundBench::NoStreams streams;
   SN::ISnStreamMgr::m_pStreamMgr = &streams;
   SN::LowerEngine::Install(&LowerEngine());
@@ -90,7 +82,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<uint8_t> image(data, data + size);
   if (SN::g_pBankManager && size >= 28) {
     uint32_t bankId = 0;
-    if (SN::g_pBankManager->LoadBankImageWait(image.data(), uint32_t(image.size()), true, -1, &bankId) == SN::SN_Success)
+    if (SN::g_pBankManager->LoadBankImageWait(image.data(), uint32_t(image.size()), true, -1, &bankId) ==
+        SN::SN_Success)
       SN::g_pBankManager->UnloadBankWait(bankId, nullptr);
   }
   // An exact copy of the bytes after the header, so that a read past them lands outside.

@@ -105,12 +105,7 @@ void PutNodeParams(std::vector<uint8_t>& out, const BankNodeParams& params, bool
     Put(out, curve.parameterId);
     Put(out, curve.curveId);
     Put(out, curve.scaling);
-    Put(out, uint16_t(curve.points.size()));
-    for (const BankCurvePoint& point : curve.points) {
-      Put(out, point.x);
-      Put(out, point.y);
-      Put(out, point.interpolation);
-    }
+    PutCurvePoints(out, curve.points);
   }
   if (motionFlag) Put(out, params.secondaryOutputId);
 }
