@@ -49,11 +49,11 @@ SNRESULT CSnPropertyNode::ReadBaseParams(const uint8_t*& cursor, const uint8_t* 
   if (result != SN_Success || effectsOnly) return result;
   PayloadCursor in(cursor, end);
 
-  uint8_t attachment;
+  uint8_t attachment = 0;
   READ_OR_FAIL(in, attachment, "attachment flags");
   SetFlagA(kOverridesAttachment, attachment & 1);
 
-  uint32_t busId, parentId;
+  uint32_t busId = 0, parentId = 0;
   READ_OR_FAIL(in, busId, "output bus id");
   if (busId) {
     auto* bus =
@@ -77,7 +77,7 @@ SNRESULT CSnPropertyNode::ReadBaseParams(const uint8_t*& cursor, const uint8_t* 
     }
   }
 
-  uint8_t priorityBits;
+  uint8_t priorityBits = 0;
   READ_OR_FAIL(in, priorityBits, "priority flags");
   const uint8_t oldPriority = FlagsA() & (kOverridesPriority | kPriorityDistance);
   SetFlagA(kOverridesPriority, priorityBits & 1);
@@ -93,7 +93,7 @@ SNRESULT CSnPropertyNode::ReadBaseParams(const uint8_t*& cursor, const uint8_t* 
   }
 
   if (LoadingBankMotionFlag()) {
-    uint32_t secondaryId;
+    uint32_t secondaryId = 0;
     READ_OR_FAIL(in, secondaryId, "secondary output id");
     if (secondaryId) {
       auto* output = g_pObjectIndex
@@ -127,8 +127,9 @@ SNRESULT CSnPropertyNode::ReadEffects(const uint8_t*& cursor, const uint8_t* end
   }
   if (!effectsOnly) SetFlagB(kOverridesEffects, overrides);
   for (uint32_t i = 0; i < count; ++i) {
-    uint8_t slot, shared, rendered;
-    uint32_t effectId;
+    // Room for every record was checked above.
+    uint8_t slot = 0, shared = 0, rendered = 0;
+    uint32_t effectId = 0;
     in.Read(slot);
     in.Read(effectId);
     in.Read(shared);
@@ -157,7 +158,7 @@ SNRESULT CSnPropertyNode::ReadProperties(const uint8_t*& cursor, const uint8_t* 
 
 SNRESULT CSnPropertyNode::ReadPositioning(const uint8_t*& cursor, const uint8_t* end) {
   PayloadCursor in(cursor, end);
-  uint8_t bits;
+  uint8_t bits = 0;
   READ_OR_FAIL(in, bits, "positioning flags");
   SetFlagB(kHasPositioning, bits & 0x01);
   if (!(bits & 0x01)) return SN_Success;
@@ -168,7 +169,7 @@ SNRESULT CSnPropertyNode::ReadPositioning(const uint8_t*& cursor, const uint8_t*
   if (!(bits & 0x08)) return SN_Success;
   if (!m_positioning && !(m_positioning = PoolNew<SnPositioningParams>(g_DefaultPoolId))) return SN_InsufficientMemory;
   m_sendFlags = uint8_t((m_sendFlags & ~0x03) | 1);
-  uint8_t type;
+  uint8_t type = 0;
   READ_OR_FAIL(in, type, "3D positioning type");
   m_sendFlags = uint8_t((m_sendFlags & ~0x0C) | ((type & 0x03) << 2));
   READ_OR_FAIL(in, m_positioning->attenuationId, "attenuation id");
@@ -177,13 +178,13 @@ SNRESULT CSnPropertyNode::ReadPositioning(const uint8_t*& cursor, const uint8_t*
     m_positioning->flags = uint8_t((m_positioning->flags & ~0x08) | (((bits >> 6) & 1) << 3));
     return SN_Success;
   }
-  uint8_t pathMode;
+  uint8_t pathMode = 0;
   READ_OR_FAIL(in, pathMode, "path mode");
   m_positioning->pathMode = pathMode;
   m_positioning->flags = uint8_t((m_positioning->flags & ~0x20) | (((bits >> 5) & 1) << 5));
   READ_OR_FAIL(in, m_positioning->pathTransitionMs, "path transition time");
   m_positioning->flags = uint8_t((m_positioning->flags & ~0x10) | (((bits >> 7) & 1) << 4));
-  uint32_t vertexCount, itemCount;
+  uint32_t vertexCount = 0, itemCount = 0;
   READ_OR_FAIL(in, vertexCount, "path vertex count");
   const uint8_t* vertexBytes = in.Take(uint64_t(vertexCount) * sizeof(SnPathVertex));
   if (!vertexBytes) {
@@ -216,12 +217,12 @@ SNRESULT CSnPropertyNode::ReadPositioning(const uint8_t*& cursor, const uint8_t*
 
 SNRESULT CSnPropertyNode::ReadAuxSends(const uint8_t*& cursor, const uint8_t* end) {
   PayloadCursor in(cursor, end);
-  uint8_t bits;
+  uint8_t bits = 0;
   READ_OR_FAIL(in, bits, "send flags");
   m_sendFlags = uint8_t((m_sendFlags & ~0x70) | ((bits & 0x07) << 4));
   if (!(bits & 0x08)) return SN_Success;
   for (uint32_t i = 0; i < 4; ++i) {
-    uint32_t busId;
+    uint32_t busId = 0;
     READ_OR_FAIL(in, busId, "auxiliary bus ids");
     const SNRESULT result = SetAuxBusId(i, busId);
     if (result != SN_Success) return result;
@@ -231,8 +232,8 @@ SNRESULT CSnPropertyNode::ReadAuxSends(const uint8_t*& cursor, const uint8_t* en
 
 SNRESULT CSnPropertyNode::ReadAdvanced(const uint8_t*& cursor, const uint8_t* end) {
   PayloadCursor in(cursor, end);
-  uint8_t bits, virtualBehaviour, behaviour, extra;
-  uint16_t maximum;
+  uint8_t bits = 0, virtualBehaviour = 0, behaviour = 0, extra = 0;
+  uint16_t maximum = 0;
   READ_OR_FAIL(in, bits, "advanced settings");
   READ_OR_FAIL(in, virtualBehaviour, "advanced settings");
   READ_OR_FAIL(in, maximum, "advanced settings");
@@ -252,12 +253,12 @@ SNRESULT CSnPropertyNode::ReadAdvanced(const uint8_t*& cursor, const uint8_t* en
 
 SNRESULT CSnPropertyNode::ReadStateGroups(const uint8_t*& cursor, const uint8_t* end) {
   PayloadCursor in(cursor, end);
-  uint32_t groups;
+  uint32_t groups = 0;
   READ_OR_FAIL(in, groups, "state group count");
   for (uint32_t g = 0; g < groups; ++g) {
-    uint32_t groupId;
-    uint8_t syncType;
-    uint16_t states;
+    uint32_t groupId = 0;
+    uint8_t syncType = 0;
+    uint16_t states = 0;
     READ_OR_FAIL(in, groupId, "state groups");
     READ_OR_FAIL(in, syncType, "state groups");
     READ_OR_FAIL(in, states, "state groups");
@@ -271,7 +272,7 @@ SNRESULT CSnPropertyNode::ReadStateGroups(const uint8_t*& cursor, const uint8_t*
     if (!link) continue;  // logged; the node plays without the group
     link->SetSyncType(syncType);
     for (uint32_t s = 0; s < states; ++s) {
-      uint32_t stateId, setId;
+      uint32_t stateId = 0, setId = 0;
       memcpy(&stateId, mapping + 8 * s, 4);
       memcpy(&setId, mapping + 8 * s + 4, 4);
       link->SetStateProperties(setId, stateId);
@@ -283,12 +284,12 @@ SNRESULT CSnPropertyNode::ReadStateGroups(const uint8_t*& cursor, const uint8_t*
 
 SNRESULT CSnPropertyNode::ReadCurves(const uint8_t*& cursor, const uint8_t* end) {
   PayloadCursor in(cursor, end);
-  uint16_t count;
+  uint16_t count = 0;
   READ_OR_FAIL(in, count, "curve count");
   for (uint32_t c = 0; c < count; ++c) {
-    uint32_t rtpcId, curveId;
-    uint8_t type, accumulation, parameterId, scaling;
-    uint16_t pointCount;
+    uint32_t rtpcId = 0, curveId = 0;
+    uint8_t type = 0, accumulation = 0, parameterId = 0, scaling = 0;
+    uint16_t pointCount = 0;
     READ_OR_FAIL(in, rtpcId, "curves");
     READ_OR_FAIL(in, type, "curves");
     READ_OR_FAIL(in, accumulation, "curves");

@@ -114,7 +114,7 @@ std::vector<uint8_t> NodePayload(uint32_t id, const std::vector<uint8_t>& leadin
                                  bool motionFlag) {
   std::vector<uint8_t> out;
   Put(out, id);
-  out.insert(out.end(), leading.begin(), leading.end());
+  ContentWriters::PutBytes(out, leading.data(), leading.size());
   PutNodeParams(out, params, motionFlag);
   return out;
 }
