@@ -1,6 +1,7 @@
 // Image-file textures: format choice, sRGB tagging, area-average down-scaling and creation.
 #include "Graphics/WICTextureLoader.h"
 
+#include <algorithm>
 #include <memory>
 #include <new>
 #include <vector>
@@ -104,13 +105,14 @@ HRESULT CreateTextureFromWICFrame(GpuDevice* device, GpuContext* context, PngIma
   }
   uint32_t twidth = width, theight = height;
   if (width > maxsize || height > maxsize) {
+    // A long thin image keeps its short side: scaled by the ratio it would truncate to no texels.
     const float ratio = float(height) / float(width);
     if (width > height) {
       twidth = uint32_t(maxsize);
-      theight = uint32_t(float(maxsize) * ratio);
+      theight = std::max(1u, uint32_t(float(maxsize) * ratio));
     } else {
       theight = uint32_t(maxsize);
-      twidth = uint32_t(float(maxsize) / ratio);
+      twidth = std::max(1u, uint32_t(float(maxsize) / ratio));
     }
   }
 

@@ -53,16 +53,22 @@ std::nullptr_t ColliderBase::ReportMissing(Missing missing, const char* what) {
   return nullptr;
 }
 
-bool ColliderBase::AcceptSize(bool valid, const char* setter) const {
-  if (!valid) PHYS_LOG(Warning, "%s::%s needs a finite size above 0; left unchanged.", KindName(*this), setter);
-  return valid;
+bool ColliderBase::AcceptSize(ValueFit fit, const char* setter) const {
+  if (fit == ValueFit::Unfit)
+    PHYS_LOG(Warning, "%s::%s needs a finite size above 0; left unchanged.", KindName(*this), setter);
+  else if (fit == ValueFit::TooLarge)
+    PHYS_LOG(Warning, "%s::%s needs a size of at most 1e18; left unchanged.", KindName(*this), setter);
+  return fit == ValueFit::Fit;
 }
 
-bool ColliderBase::KeepSize(bool valid, const char* field) const {
-  if (!valid)
+bool ColliderBase::KeepSize(ValueFit fit, const char* field) const {
+  if (fit == ValueFit::Unfit)
     PHYS_LOG(Warning, "%s %u: its %s is not a finite size above 0; the shape keeps its default", KindName(*this),
              uint32_t(m_self), field);
-  return valid;
+  else if (fit == ValueFit::TooLarge)
+    PHYS_LOG(Warning, "%s %u: its %s is above 1e18; the shape keeps its default", KindName(*this), uint32_t(m_self),
+             field);
+  return fit == ValueFit::Fit;
 }
 
 Core::Transform* ColliderBase::ResolveTransform() {
@@ -97,8 +103,9 @@ void ColliderBase::Initialize() {
   m_cachedScale = transform->Scale();
   // A pose or size that is not finite would put the body where no contact ever reaches it.
   KeepValidShape();
-  if (!(std::isfinite(m_offset.x) && std::isfinite(m_offset.y) && std::isfinite(m_offset.z))) {
-    PHYS_LOG(Warning, "%s %u: its m_offset is not finite; it keeps no offset", KindName(*this), uint32_t(m_self));
+  if (const ValueFit fit = FitOf(m_offset); fit != ValueFit::Fit) {
+    PHYS_LOG(Warning, "%s %u: its m_offset is %s; it keeps no offset", KindName(*this), uint32_t(m_self),
+             fit == ValueFit::Unfit ? "not finite" : "above 1e18");
     m_offset = Base::Vec3(0.0f, 0.0f, 0.0f);
   }
 

@@ -9,6 +9,7 @@
 #include "Base/Matrix.h"
 #include "Base/Vector.h"
 #include "Core/GameComponent.h"
+#include "Physics/SolverValues.h"
 #include "ZarnPhys/Entity.h"
 
 namespace Core {
@@ -109,10 +110,10 @@ class ColliderBase : public Core::GameComponent {
   // False when the Transform is gone.
   bool DebugPose(Base::Vec3& centre, Base::Mat3& rotation);
   // For the setters: false, after the warning "<kind>::<setter> needs a finite size above 0; left
-  // unchanged.", when `valid` is false.
-  bool AcceptSize(bool valid, const char* setter) const;
-  // For KeepValidShape: false, after a warning naming the field, when `valid` is false.
-  bool KeepSize(bool valid, const char* field) const;
+  // unchanged." (or "... a size of at most 1e18 ..."), unless `fit` is Fit.
+  bool AcceptSize(ValueFit fit, const char* setter) const;
+  // For KeepValidShape: false, after a warning naming the field, unless `fit` is Fit.
+  bool KeepSize(ValueFit fit, const char* field) const;
 
   uint8_t m_missingReported = 0;
 };

@@ -27,10 +27,14 @@ using Base::Vec3;
 
 Graphics::DebugDraw& Queue() { return Graphics::DebugDraw::GetInstance(); }
 
-// A length the library can build a shape from: NaN fails both comparisons.
-bool IsSize(float length) { return length > 0.0f && std::isfinite(length); }
-bool IsSize(const Vec3& edges) { return IsSize(edges.x) && IsSize(edges.y) && IsSize(edges.z); }
-bool IsHeight(float length) { return length >= 0.0f && std::isfinite(length); }
+// A length the library can build a shape from and take its volume and inertia of: NaN fails both
+// comparisons.
+bool Positive(float length) { return length > 0.0f && std::isfinite(length); }
+ValueFit SizeFit(float length) { return FitOf(Positive(length), {length}); }
+ValueFit SizeFit(const Vec3& edges) {
+  return FitOf(Positive(edges.x) && Positive(edges.y) && Positive(edges.z), {edges.x, edges.y, edges.z});
+}
+ValueFit HeightFit(float length) { return FitOf(length >= 0.0f && std::isfinite(length), {length}); }
 
 // A face record opens with its three corners.
 void FaceCorners(const Graphics::MeshFace& face, Vec3 corners[3]) {
@@ -67,18 +71,18 @@ void ColliderCapsule::WriteDimensions() {
 }
 
 void ColliderCapsule::KeepValidShape() {
-  if (!KeepSize(IsSize(m_radius), "m_radius")) m_radius = 1.0f;
-  if (!KeepSize(IsHeight(m_cylinderHeight), "m_cylinderHeight")) m_cylinderHeight = 0.5f;
+  if (!KeepSize(SizeFit(m_radius), "m_radius")) m_radius = 1.0f;
+  if (!KeepSize(HeightFit(m_cylinderHeight), "m_cylinderHeight")) m_cylinderHeight = 0.5f;
 }
 
 void ColliderCapsule::SetRadius(float radius) {
-  if (!AcceptSize(IsSize(radius), "SetRadius")) return;
+  if (!AcceptSize(SizeFit(radius), "SetRadius")) return;
   m_radius = radius;
   WriteDimensions();
 }
 
 void ColliderCapsule::SetHalfHeight(float height) {
-  if (!AcceptSize(IsHeight(height), "SetHalfHeight")) return;
+  if (!AcceptSize(HeightFit(height), "SetHalfHeight")) return;
   m_cylinderHeight = height;
   WriteDimensions();
 }
@@ -108,11 +112,11 @@ ZarnPhys::ColliderDescription BoxShapedCollider::DescribeBox(ZarnPhys::ColliderK
 }
 
 void BoxShapedCollider::KeepValidShape() {
-  if (!KeepSize(IsSize(m_dimensions), "m_dimensions")) m_dimensions = Vec3(1.0f, 1.0f, 1.0f);
+  if (!KeepSize(SizeFit(m_dimensions), "m_dimensions")) m_dimensions = Vec3(1.0f, 1.0f, 1.0f);
 }
 
 void BoxShapedCollider::SetDimensions(Vec3 dimensions) {
-  if (!AcceptSize(IsSize(dimensions), "SetDimensions")) return;
+  if (!AcceptSize(SizeFit(dimensions), "SetDimensions")) return;
   m_dimensions = dimensions;
   ZarnPhys::ColliderBase* collider = GetLibraryCollider();
   if (!collider) return;
@@ -158,11 +162,11 @@ ZarnPhys::ColliderDescription ColliderSphere::BuildDescription() {
 }
 
 void ColliderSphere::KeepValidShape() {
-  if (!KeepSize(IsSize(m_radius), "m_radius")) m_radius = 1.0f;
+  if (!KeepSize(SizeFit(m_radius), "m_radius")) m_radius = 1.0f;
 }
 
 void ColliderSphere::SetRadius(float radius) {
-  if (!AcceptSize(IsSize(radius), "SetRadius")) return;
+  if (!AcceptSize(SizeFit(radius), "SetRadius")) return;
   m_radius = radius;
   ZarnPhys::ColliderBase* collider = GetLibraryCollider();
   if (!collider || collider->GetKind() != ZarnPhys::ColliderKind_Sphere) return;

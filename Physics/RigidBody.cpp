@@ -14,6 +14,7 @@
 #include "Graphics/Components/ComponentSupport.h"
 #include "Physics/Collider.h"
 #include "Physics/PhysicsSystem.h"
+#include "Physics/SolverValues.h"
 #include "ZarnPhys/Log.h"
 #include "ZarnPhys/PhysicsSpace.h"
 
@@ -23,18 +24,19 @@ using Graphics::Listener;
 
 namespace {
 
-bool IsFinite(const Base::Vec3& v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
-
-// Values from scripts: a NaN or an infinity reaches the solver, and the body leaves the world for good
-// (through the floor, never to come back).
-bool Refused(bool acceptable, const char* setter) {
-  if (acceptable) return false;
-  PHYS_LOG(Warning, "RigidBody::%s needs finite values; left unchanged.", setter);
+// Values from scripts: a NaN, an infinity or a value whose products overflow reaches the solver, and
+// the body leaves the world for good (through the floor, never to come back).
+bool Refused(ValueFit fit, const char* setter) {
+  if (fit == ValueFit::Fit) return false;
+  if (fit == ValueFit::Unfit)
+    PHYS_LOG(Warning, "RigidBody::%s needs finite values; left unchanged.", setter);
+  else
+    PHYS_LOG(Warning, "RigidBody::%s needs values of at most 1e18 in magnitude; left unchanged.", setter);
   return true;
 }
 
 // Densities of 0 make a body static; below that a body would have negative mass.
-bool IsDensity(float density) { return std::isfinite(density) && density >= 0.0f; }
+ValueFit DensityFit(float density) { return FitOf(std::isfinite(density) && density >= 0.0f, {density}); }
 
 }  // namespace
 
@@ -81,15 +83,18 @@ bool RigidBody::BuildRecord(ZarnPhys::EntityTransform& record) {
 }
 
 void RigidBody::KeepFiniteSettings() {
-  auto keep = [this](bool acceptable, const char* field) {
-    if (!acceptable)
+  auto keep = [this](ValueFit fit, const char* field) {
+    if (fit == ValueFit::Unfit)
       PHYS_LOG(Warning, "RigidBody %u: its %s is not a finite value; it takes the default", uint32_t(m_self), field);
-    return acceptable;
+    else if (fit == ValueFit::TooLarge)
+      PHYS_LOG(Warning, "RigidBody %u: its %s is above 1e18 in magnitude; it takes the default", uint32_t(m_self),
+               field);
+    return fit == ValueFit::Fit;
   };
-  if (!keep(IsFinite(m_velocity), "m_velocity")) m_velocity = Base::Vec3(0.0f, 0.0f, 0.0f);
-  if (!keep(IsFinite(m_angularVelocity), "m_angularVelocity")) m_angularVelocity = Base::Vec3(0.0f, 0.0f, 0.0f);
-  if (!keep(std::isfinite(m_gravMod), "m_gravMod")) m_gravMod = 1.0f;
-  if (!keep(IsDensity(m_density), "m_density")) m_density = 1.0f;
+  if (!keep(FitOf(m_velocity), "m_velocity")) m_velocity = Base::Vec3(0.0f, 0.0f, 0.0f);
+  if (!keep(FitOf(m_angularVelocity), "m_angularVelocity")) m_angularVelocity = Base::Vec3(0.0f, 0.0f, 0.0f);
+  if (!keep(FitOf(m_gravMod), "m_gravMod")) m_gravMod = 1.0f;
+  if (!keep(DensityFit(m_density), "m_density")) m_density = 1.0f;
 }
 
 void RigidBody::Initialize() {
@@ -178,7 +183,7 @@ float RigidBody::GetDensity() {
 }
 
 void RigidBody::SetDensity(float density) {
-  if (Refused(IsDensity(density), "SetDensity")) return;
+  if (Refused(DensityFit(density), "SetDensity")) return;
   if (ZarnPhys::RigidBody* body = GetLibraryBody()) {
     body->SetDensity(density);
     m_static = body->IsImmovable();
@@ -205,7 +210,7 @@ Base::Vec3 RigidBody::GetVelocity() {
 }
 
 void RigidBody::SetVelocity(Base::Vec3 velocity) {
-  if (Refused(IsFinite(velocity), "SetVelocity")) return;
+  if (Refused(FitOf(velocity), "SetVelocity")) return;
   m_velocity = velocity;
   if (ZarnPhys::RigidBody* body = GetLibraryBody()) body->SetVelocity(ToPhysicsFrame(velocity));
 }
@@ -216,7 +221,7 @@ Base::Vec3 RigidBody::GetAngularVelocity() {
 }
 
 void RigidBody::SetAngularVelocity(Base::Vec3 velocity) {
-  if (Refused(IsFinite(velocity), "SetAngularVelocity")) return;
+  if (Refused(FitOf(velocity), "SetAngularVelocity")) return;
   m_angularVelocity = velocity;
   // Written as it stands: a sleeping body keeps sleeping.
   if (ZarnPhys::RigidBody* body = GetLibraryBody()) body->angularVelocity = velocity;
@@ -248,18 +253,18 @@ float RigidBody::GetGravMod() {
 }
 
 void RigidBody::SetGravMod(float modifier) {
-  if (Refused(std::isfinite(modifier), "SetGravMod")) return;
+  if (Refused(FitOf(modifier), "SetGravMod")) return;
   m_gravMod = modifier;
   if (ZarnPhys::RigidBody* body = GetLibraryBody()) body->SetGravMod(modifier);
 }
 
 void RigidBody::ApplyLinearForce(Base::Vec3 force) {
-  if (Refused(IsFinite(force), "ApplyLinearForce")) return;
+  if (Refused(FitOf(force), "ApplyLinearForce")) return;
   if (ZarnPhys::RigidBody* body = GetLibraryBody()) body->AddForce(ToPhysicsFrame(force));
 }
 
 void RigidBody::ApplyLinearImpulse(Base::Vec3 impulse) {
-  if (Refused(IsFinite(impulse), "ApplyLinearImpulse")) return;
+  if (Refused(FitOf(impulse), "ApplyLinearImpulse")) return;
   if (ZarnPhys::RigidBody* body = GetLibraryBody()) body->AddImpulse(ToPhysicsFrame(impulse));
 }
 

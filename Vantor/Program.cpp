@@ -15,6 +15,7 @@
 #include "Graphics/GraphicsSystem.h"
 #include "Physics/PhysicsSystem.h"
 #include "Platform/Window.h"
+#include "Vantor/ContentRoot.h"
 #include "Vantor/ControllerGamepadSource.h"
 #include "Vantor/Win32InputBackend.h"
 #include "Vantor/Window32.h"
@@ -33,7 +34,7 @@ constexpr uint32_t kResizeHeight = 1080;
 void LogNoWindow(const char* reason) {
   BASE_LOG(Error,
            "No window can be shown (%s): the game needs a display. Without one, run it under a virtual display "
-           "(xvfb-run -s \"-screen 0 1280x720x24\" build/release/bin/Orvanel) or with SDL's offscreen driver "
+           "(xvfb-run -a -s \"-screen 0 1280x720x24\" build/release/bin/Orvanel) or with SDL's offscreen driver "
            "(SDL_VIDEODRIVER=offscreen build/release/bin/Orvanel).",
            reason);
 }
@@ -135,6 +136,7 @@ int Program::Shutdown() {
 
 int Program::Run() {
   // Checked before anything starts, so that the reason is the one line printed.
+  if (!EnterContentRoot()) return kNoContentExitCode;
   std::string error;
   if (!Platform::Window::DisplayAvailable(&error)) {
     LogNoWindow(error.empty() ? "no video driver" : error.c_str());

@@ -24,6 +24,9 @@ class Program {
   static constexpr int kMinimizedSleepMilliseconds = 10;
   // What Run returns when no window can be made.
   static constexpr int kNoDisplayExitCode = 1;
+  // What Run returns when neither the working directory nor a folder above the executable holds the
+  // content.
+  static constexpr int kNoContentExitCode = 1;
 
   // What one pass of the main loop did.
   enum class Pass { Frame, Poll, Sleep };
@@ -47,9 +50,11 @@ class Program {
   // Every game space deleted, the systems shut down and destroyed in order, the scripts closed, then the
   // window and the input devices. Returns the program's exit code, 0.
   int Shutdown();
-  // Init, Loop and Shutdown. When no window can be made (no display), one error line says so and how
-  // to run the game without one, and Run returns kNoDisplayExitCode: before Init when the video
-  // system does not start, after it (with Shutdown) when the window itself is refused.
+  // Init, Loop and Shutdown, in the folder that holds the content (EnterContentRoot): without one, one
+  // error line says where to run the game and Run returns kNoContentExitCode. When no window can be
+  // made (no display), one error line says so and how to run the game without one, and Run returns
+  // kNoDisplayExitCode: before Init when the video system does not start, after it (with Shutdown)
+  // when the window itself is refused.
   int Run();
 
   Core::Engine& GetEngine() { return Core::Engine::GetInstance(); }

@@ -4,7 +4,7 @@
 // around them; the steady frame is one unpaced pass of the main loop on "Splash", against the clear
 // and present that pass ends with. An error line from the game fails the benchmark: a start-up that
 // loads no shaders or a frame that draws nothing is quicker than the real one.
-// Run under a 1280 x 720 display for frames of that size (xvfb-run -s "-screen 0 1280x720x24"); without
+// Run under a 1280 x 720 display for frames of that size (xvfb-run -a -s "-screen 0 1280x720x24"); without
 // a display the game draws through SDL's offscreen driver.
 #include <benchmark/benchmark.h>
 #include <sys/wait.h>

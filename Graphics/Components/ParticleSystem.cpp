@@ -61,6 +61,9 @@ ParticleSystem::ParticleSystem() {
   }
 }
 
+// A pool destroyed with blocks still handed out reports them as lost memory.
+ParticleSystem::~ParticleSystem() { Clear(); }
+
 ParticleSystem& ParticleSystem::operator=(const ParticleSystem& other) {
   Assign(other);
   Clear();
@@ -316,13 +319,17 @@ void ParticleSystem::Draw(const void*, uint32_t, bool) {
   Base::Vec3 axis = eye - camera->m_lookPoint;
   axis.Normalize();
   SortFarFirst(m_drawList, eye);
-  const Base::Mat4 view = camera->GetViewMatrix();
+  // The view's rotation alone turns the quad to the camera: the row-vector view's 3x3, multiplying a
+  // column vector, takes the camera's right and up axes into the world. Its translation row would
+  // reach the corner's w and move each particle by an amount that depends on where the camera is.
+  Base::Mat4 facing = camera->GetViewMatrix();
+  facing.m[12] = facing.m[13] = facing.m[14] = 0.0f;
   Base::Vec3 origin(0, 0, 0);
   if (m_followTrans)
     if (Core::Transform* transform = ResolveTransform(*this, m_transform, kKind, m_missing)) origin = transform->Translation();
   for (const Particle* p : m_drawList) {
     const Base::Mat4 roll = Base::Mat4::BuildRotation(-p->rotation, axis);
-    const Base::Mat4 world = Base::Mat4::BuildTranslation(p->position + origin) * roll * view *
+    const Base::Mat4 world = Base::Mat4::BuildTranslation(p->position + origin) * roll * facing *
                              Base::Mat4::BuildScale(p->scale.x, p->scale.y, 1.0f);
     m_instances.push_back({p->color / 255.0f, world.Transposed()});
   }

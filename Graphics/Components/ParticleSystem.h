@@ -64,6 +64,8 @@ class ParticleSystem : public Core::GameComponent, public RenderableObject {
   ParticleSystem();
   // Settings only: the copy starts without particles.
   ParticleSystem(const ParticleSystem&) = default;
+  // Gives every live particle back to the pool before the pool goes.
+  ~ParticleSystem() override;
   ParticleSystem& operator=(const ParticleSystem& other);
 
   void Initialize() override;

@@ -147,9 +147,13 @@ SNRESULT ReadHeader(CSnSoundBankReader& reader, SnBankHeader& header) {
     return SN_ShortRead;
   }
   ApplyBankHeaderMask(header);
+  // A header whose chunk runs past the end of the bank is short, whether the bank is a file or an image.
   uint32_t skipped = 0;
   result = reader.Skip(chunk.size - kBankHeaderBytes, skipped);
-  if (result == SN_Success && skipped < chunk.size - kBankHeaderBytes) result = SN_ShortRead;
+  if (skipped < chunk.size - kBankHeaderBytes) {
+    SOUND_LOG(Error, "Bank: the bank ends inside its header chunk of %u bytes", chunk.size);
+    return SN_ShortRead;
+  }
   if (result != SN_Success) return result;
   if (header.version != kBankVersion) {
     SOUND_LOG(Error, "Bank %u has format version %u, not %u", header.bankId, header.version, kBankVersion);

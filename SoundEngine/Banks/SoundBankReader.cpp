@@ -124,7 +124,8 @@ SNRESULT CSnSoundBankReader::OpenStream(ISnStandardStream* stream, uint32_t init
   const uint32_t rest = initialOffset - uint32_t(moved);
   uint32_t skipped = 0;
   result = Skip(rest, skipped);
-  if (result != SN_Success || skipped < rest) {
+  // A stream takes a position past the end of its file without complaint.
+  if (result != SN_Success || skipped < rest || initialOffset > StreamFileSize()) {
     SOUND_LOG(Error, "Bank reader: the bank ends before its initial offset %u", initialOffset);
     Close();
     return SN_Failure;
@@ -202,13 +203,22 @@ SNRESULT CSnSoundBankReader::ReadStream(void* destination, uint32_t size, uint32
     size -= got;
     count += got;
     m_position += got;
-    if (got < direct && size >= m_bufferCapacity) {
-      SOUND_LOG(Error, "Bank reader: the bank ended %u bytes before a read's end", size);
-      return SN_Failure;
-    }
-    if (got == 0) break;
+    // The bank ends inside the request: what arrived is all there is, as with an image.
+    if (got < direct) break;
   }
   return SN_Success;
+}
+
+uint64_t CSnSoundBankReader::StreamFileSize() {
+  SnStreamInfo info{};
+  m_stream->GetInfo(info);
+  return info.size;
+}
+
+uint64_t CSnSoundBankReader::StreamBytesLeft() {
+  const uint64_t size = StreamFileSize();
+  const uint64_t at = m_stream->GetPosition(nullptr);
+  return size > at ? size - at : 0;
 }
 
 SNRESULT CSnSoundBankReader::SkipStream(uint32_t size, uint32_t& count) {
@@ -218,6 +228,12 @@ SNRESULT CSnSoundBankReader::SkipStream(uint32_t size, uint32_t& count) {
   Consume(fromBuffer);
   count = fromBuffer;
   uint32_t left = size - fromBuffer;
+  if (left == 0) return SN_Success;
+  // The buffer is empty, so the stream stands where the reader does. A stream moves past the end of
+  // its file without complaint: the file's size bounds the skip, as an image's does.
+  const uint64_t inFile = StreamBytesLeft();
+  bool endsFirst = left > inFile;
+  if (endsFirst) left = uint32_t(inFile);
   // Whole blocks are passed over by moving the stream; the rest comes through the buffer.
   while (left > m_bufferCapacity) {
     int64_t moved = 0;
@@ -228,13 +244,15 @@ SNRESULT CSnSoundBankReader::SkipStream(uint32_t size, uint32_t& count) {
     count += uint32_t(moved);
     m_position += uint64_t(moved);
   }
-  if (left == 0) return SN_Success;
-  const SNRESULT result = FillBuffer();
-  if (result != SN_Success) return result;
-  const uint32_t taken = left < m_buffered ? left : m_buffered;
-  Consume(taken);
-  count += taken;
-  return taken == left ? SN_Success : SN_Failure;
+  if (left > 0) {
+    const SNRESULT result = FillBuffer();
+    if (result != SN_Success) return result;
+    const uint32_t taken = left < m_buffered ? left : m_buffered;
+    Consume(taken);
+    count += taken;
+    endsFirst = endsFirst || taken < left;
+  }
+  return endsFirst ? SN_Failure : SN_Success;
 }
 
 const uint8_t* CSnSoundBankReader::GetStreamData(uint32_t size) {

@@ -36,7 +36,8 @@ class CSnSoundBankReader {
   void Reset();
   SNRESULT Close();
 
-  // Up to `size` bytes; `count` says how many arrived.
+  // Up to `size` bytes; `count` says how many arrived, fewer only when the bank ends first. A stream
+  // and an image of the same bytes give the same: stream errors are the only other results.
   SNRESULT Read(void* destination, uint32_t size, uint32_t& count) {
     if (!m_memory) return ReadStream(destination, size, count);
     // A field's size is known where it is read: the whole-field copy becomes a plain load.
@@ -55,6 +56,8 @@ class CSnSoundBankReader {
     if (result != SN_Success) return result;
     return count == size ? SN_Success : SN_ShortRead;
   }
+  // `count` says how many bytes were passed over; fewer than `size` when the bank ends first, which a
+  // stream also answers with SN_Failure.
   SNRESULT Skip(uint32_t size, uint32_t& count) {
     if (!m_memory) return SkipStream(size, count);
     count = size < m_buffered ? size : m_buffered;
@@ -84,6 +87,9 @@ class CSnSoundBankReader {
   SNRESULT ReadStream(void* destination, uint32_t size, uint32_t& count);
   SNRESULT SkipStream(uint32_t size, uint32_t& count);
   const uint8_t* GetStreamData(uint32_t size);
+  uint64_t StreamFileSize();
+  // Bytes of the file after the stream's position.
+  uint64_t StreamBytesLeft();
   SNRESULT StreamRead(void* destination, uint32_t size, uint32_t& count);
   // One buffer's worth of whole blocks from the stream; `m_buffered` says what arrived.
   SNRESULT FillBuffer();

@@ -17,7 +17,7 @@ SNRESULT CSnEnvironmentCurves::Init() {
 
 void CSnEnvironmentCurves::Term() {
   for (CSnCurveGraph& graph : m_curves) {
-    if (graph.points) MemoryMgr::Free(g_DefaultPoolId, graph.points);
+    if (graph.points) MemoryMgr::Falign(g_DefaultPoolId, graph.points);
     graph = CSnCurveGraph{};
   }
 }
@@ -30,7 +30,7 @@ SNRESULT CSnEnvironmentCurves::SetCurve(uint32_t group, uint32_t curve, uint32_t
   if (!copy) return SN_InsufficientMemory;
   memcpy(copy, points, sizeof(SnRTPCGraphPoint) * count);
   CSnCurveGraph& graph = m_curves[group * kCurvesPerGroup + curve];
-  if (graph.points) MemoryMgr::Free(g_DefaultPoolId, graph.points);
+  if (graph.points) MemoryMgr::Falign(g_DefaultPoolId, graph.points);
   graph.points = copy;
   graph.pointCount = count;
   graph.scaling = scaling;

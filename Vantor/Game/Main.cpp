@@ -1,7 +1,21 @@
-// The game's entry: the crash handler first, then the program's whole life. No arguments are read.
+// The game's entry: the log level first, then the crash handler, then the program's whole life. No
+// arguments are read; ORV_LOG_LEVEL chooses how much is logged (Info and above by default).
+#include <cstdlib>
+
 #include "Platform/CrashDump.h"
 #include "Platform/Shutdown.h"
+#include "Vantor/LogLevel.h"
 #include "Vantor/Program.h"
+
+namespace {
+
+// Chosen before the registrations at load run, so that their Verbose lines are held back too.
+struct LogLevelFirst {
+  LogLevelFirst() { Vantor::ChooseLogLevel(std::getenv(Vantor::kLogLevelVariable)); }
+};
+LogLevelFirst g_logLevelFirst __attribute__((init_priority(101)));
+
+}  // namespace
 
 int main() {
   Platform::InstallCrashHandler();

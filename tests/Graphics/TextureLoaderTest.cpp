@@ -397,6 +397,22 @@ TEST_F(TextureFiles, OversizedImagesAreScaledAndChainsNeedAContext) {
   EXPECT_EQ(d.view.Get(), nullptr);
 }
 
+// Images longer than the device's largest side on one axis and a single texel on the other: the long
+// side is scaled to the limit and the short one stays a texel, each texel the mean of the ones it covers.
+TEST_F(TextureFiles, LongThinImagesKeepTheirShortSideWhenScaled) {
+  for (bool wide : {true, false}) {
+    PngDesc desc;
+    desc.width = wide ? 20000 : 1;
+    desc.height = wide ? 1 : 20000;
+    desc.kind = PngKind::Gray;
+    Loaded loaded = LoadPng(desc, std::vector<uint8_t>(20000, 90));
+    ASSERT_EQ(loaded.result, Platform::kGpuOk) << (wide ? "20000x1" : "1x20000");
+    EXPECT_EQ(loaded.Tex()->GetDesc().width, wide ? 16384u : 1u);
+    EXPECT_EQ(loaded.Tex()->GetDesc().height, wide ? 1u : 16384u);
+    EXPECT_EQ(Texels(loaded, 0), std::vector<uint8_t>(16384, 90));
+  }
+}
+
 TEST_F(TextureFiles, MissingTexturesKeepNoEntryAndAreReportedOnEveryTry) {
   auto& flat = Base::Resources<Graphics::Tex2D>::Instance();
   auto& cubes = Base::Resources<Graphics::TexCube>::Instance();

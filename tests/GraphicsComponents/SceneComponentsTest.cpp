@@ -85,6 +85,24 @@ class SceneComponents : public RenderTest::SceneFixture {
     camera_ = static_cast<const Graphics::BaseCamera&>(*camera);
     return ReadBack();
   }
+  // A system that keeps one particle born near `at`, red, still and `scale` each way from its centre, on
+  // "White.png" as its own texture never loads; everything initialised and the particle born.
+  Graphics::ParticleSystem* AddOneStillRedParticle(Vec3 at, float scale) {
+    auto* fire = Add<Graphics::ParticleSystem>(at, Core::ComponentType_ParticleSystem);
+    fire->SetParticleCount(1);
+    fire->SetEmissionRate(600.0f);
+    fire->SetLifeTime(10.0f);
+    fire->SetStartSpeed(0.0f);
+    fire->SetScaleStart(Base::Vec2(scale, scale));
+    fire->SetScaleEnd(Base::Vec2(scale, scale));
+    fire->SetStartColor(Vec4(255, 0, 0, 255));
+    fire->SetColorEnd(Vec4(255, 0, 0, 255));
+    fire->SetBlendState(0);
+    fire->SetTexture("NoSuchSprite.png");
+    InitializeAll();
+    space_->GetHooks().Call("LogicUpdate", 1.0f / 60.0f);
+    return fire;
+  }
   static Core::Transform* TransformOf(Core::GameComponent* component) { return component->GetOwnerTransform(); }
 
   // The layer records of one recording of the space's "Draw" hook.
@@ -306,25 +324,42 @@ TEST_F(SceneComponents, SkyboxesShareOneSphereBuiltOnce) {
 // colour, on "White.png" when its own texture never loads.
 TEST_F(SceneComponents, ParticlesDrawAsCameraFacingQuadsInTheirColour) {
   Graphics::Camera* camera = AddCamera();
-  auto* fire = Add<Graphics::ParticleSystem>(Vec3(2, 1, 0), Core::ComponentType_ParticleSystem);
-  fire->SetParticleCount(1);
-  fire->SetEmissionRate(600.0f);
-  fire->SetLifeTime(10.0f);
-  fire->SetStartSpeed(0.0f);
-  fire->SetScaleStart(Base::Vec2(2.0f, 2.0f));
-  fire->SetScaleEnd(Base::Vec2(2.0f, 2.0f));
-  fire->SetStartColor(Vec4(255, 0, 0, 255));
-  fire->SetColorEnd(Vec4(255, 0, 0, 255));
-  fire->SetBlendState(0);
-  fire->SetTexture("NoSuchSprite.png");
-  InitializeAll();
-  space_->GetHooks().Call("LogicUpdate", 1.0f / 60.0f);
+  auto* fire = AddOneStillRedParticle(Vec3(2, 1, 0), 2.0f);
   ASSERT_EQ(fire->m_particlePool.GetObjectsInUse(), 1u);
   const std::vector<Pixel> px = Frame(camera);
   const Pixel at = AtWorld(px, Vec3(2, 1, 0)), away = AtWorld(px, Vec3(-2, -1, 0));
   EXPECT_GT(int(at.r), 200);
   EXPECT_LT(int(at.g), 40);
   EXPECT_LT(away.Brightness(), 30);
+}
+
+// One still particle seen from two places away from every axis through it, from the front and from the
+// side: each time its quad stands at the particle and faces the camera, so it reaches along the
+// camera's own right and up, and nothing is drawn well beyond it.
+TEST_F(SceneComponents, ParticlesFaceTheCameraAndStandWhereTheyAreFromEveryPose) {
+  Graphics::Camera* camera = AddCamera();
+  auto* fire = AddOneStillRedParticle(Vec3(2, 1, 3), 1.5f);
+  ASSERT_EQ(fire->m_drawList.size(), 1u);
+  const Vec3 at = fire->m_drawList.front()->position;
+  auto red = [](const Pixel& p) { return p.r > 200 && p.g < 40 && p.b < 40; };
+  for (const Vec3 eye : {Vec3(5, 4, -8), Vec3(13, 5, 6)}) {
+    // UpdateCamera stands for the game logic's frame update, which this engine runs without: the
+    // camera takes its Transform's place, turns it to the particle, and takes the turn.
+    TransformOf(camera)->SetTranslation(eye);
+    camera->UpdateCamera();
+    camera->LookAt(at);
+    camera->UpdateCamera();
+    Frame(camera);  // one frame for the moved camera to reach the renderer
+    const std::vector<Pixel> px = Frame(camera);
+    const Vec3 right = camera_.m_right, up = Base::Cross(camera_.m_forward, camera_.m_right);
+    const std::string pose = "seen from " + std::to_string(eye.x) + ", " + std::to_string(eye.y) + ", " +
+                             std::to_string(eye.z);
+    EXPECT_TRUE(red(AtWorld(px, at))) << pose;
+    for (const Vec3 edge : {right, right * -1.0f, up, up * -1.0f}) {
+      EXPECT_TRUE(red(AtWorld(px, at + edge * 1.1f))) << pose;
+      EXPECT_FALSE(red(AtWorld(px, at + edge * 2.5f))) << pose;
+    }
+  }
 }
 
 // A particle system left at its defaults finds its own texture, the content's soft round sprite: a

@@ -96,7 +96,7 @@ TEST_F(DrawLibScript, SampleUsesEveryBoundNameAndRecordsItsDrawing) {
   Graphics::RenderList::Layer* screen = list.GetRecord(3);
   Graphics::RenderList::Layer* scene = list.GetRecord(1);
   EXPECT_EQ(screen->block.sprites.size(), 4u);
-  EXPECT_EQ(screen->block.texts.size(), 2u);
+  EXPECT_EQ(screen->block.texts.size(), 3u);  // the title, the prompt and the way out
   ASSERT_EQ(scene->blocks.size(), 1u);
   EXPECT_EQ(scene->blocks[0].sprites.size(), 1u);
   EXPECT_EQ(scene->blocks[0].texts.size(), 1u);

@@ -99,6 +99,68 @@ TEST_F(UnfitValuesTest, ScriptValuesThatAreNotFiniteAreRefusedAndTheCrateStillLa
   EXPECT_EQ(body->GetVelocity().x, body->GetVelocity().x) << "a number";
 }
 
+// Values that are finite but whose squares and products overflow (1e38 squared is infinite) are refused
+// as infinite ones are, from scripts and from a level file, saying how large a value may be; the bound
+// itself is taken.
+TEST_F(UnfitValuesTest, ValuesWhoseProductsOverflowAreRefusedAndTheCrateStillLands) {
+  constexpr float kHuge = 1e38f, kJustOver = 1.01e18f;
+  Core::GameSpace* space = AddSpace();
+  AddGround(space);
+  Core::GameObject* crate = AddObject(space, "Crate", {0, 3, 0});
+  auto* body = Attach<Physics::RigidBody>(crate);
+  auto* cube = Attach<Physics::ColliderCube>(crate);
+  cube->m_offset = Vec3(0, kHuge, 0);
+  Core::GameObject* ball = AddObject(space, "Ball", {5, 3, 0});
+  Attach<Physics::RigidBody>(ball)->m_velocity = Vec3(kJustOver, 0, 0);
+  auto* sphere = Attach<Physics::ColliderSphere>(ball);
+  sphere->m_radius = kHuge;
+  Core::GameObject* pill = AddObject(space, "Pill", {-5, 3, 0});
+  auto* capsule = Attach<Physics::ColliderCapsule>(pill);
+  log_.Take();
+  for (Core::GameObject* object : space->GetObjects()) object->Initialize();
+  std::string log = log_.Take();
+  EXPECT_EQ(Count(log, "its m_offset is above 1e18; it keeps no offset"), 1u) << log;
+  EXPECT_EQ(Count(log, "its m_radius is above 1e18; the shape keeps its default"), 1u) << log;
+  EXPECT_EQ(Count(log, "its m_velocity is above 1e18 in magnitude; it takes the default"), 1u) << log;
+  EXPECT_EQ(cube->m_offset, Vec3(0, 0, 0));
+  EXPECT_EQ(sphere->m_radius, 1.0f);
+
+  body->ApplyLinearForce(Vec3(kHuge, 0, 0));
+  body->ApplyLinearImpulse(Vec3(0, -kJustOver, 0));
+  body->SetVelocity(Vec3(0, 0, kHuge));
+  body->SetAngularVelocity(Vec3(0, -kHuge, 0));
+  body->SetGravMod(-kHuge);
+  body->SetDensity(kHuge);
+  cube->SetDimensions(Vec3(1, kHuge, 1));
+  sphere->SetRadius(kJustOver);
+  capsule->SetRadius(kHuge);
+  capsule->SetHalfHeight(kHuge);
+  log = log_.Take();
+  for (const char* setter : {"ApplyLinearForce", "ApplyLinearImpulse", "SetVelocity", "SetAngularVelocity",
+                             "SetGravMod", "SetDensity"})
+    EXPECT_EQ(Count(log, std::string("RigidBody::") + setter + " needs values of at most 1e18 in magnitude; left unchanged."),
+              1u)
+        << setter << "\n" << log;
+  for (const char* setter : {"ColliderCube::SetDimensions", "ColliderSphere::SetRadius", "ColliderCapsule::SetRadius",
+                             "ColliderCapsule::SetHalfHeight"})
+    EXPECT_EQ(Count(log, std::string(setter) + " needs a size of at most 1e18; left unchanged."), 1u) << setter;
+  EXPECT_EQ(body->GetGravMod(), 1.0f);
+  EXPECT_EQ(body->GetDensity(), 1.0f);
+  EXPECT_EQ(cube->m_dimensions, Vec3(1, 1, 1));
+  EXPECT_EQ(sphere->m_radius, 1.0f);
+  EXPECT_EQ(capsule->m_radius, 1.0f);
+
+  body->SetGravMod(1e18f);
+  EXPECT_EQ(body->GetGravMod(), 1e18f);
+  body->SetGravMod(1.0f);
+  EXPECT_EQ(log_.Take().find("[Warning]"), std::string::npos);
+
+  Step(120);
+  EXPECT_NEAR(Height(space, "Crate"), 1.0f, 0.2f);
+  EXPECT_NEAR(Height(space, "Ball"), 1.5f, 0.2f);
+  EXPECT_NEAR(space->FindGameObject("Ball")->GetComponent<Core::Transform>()->Translation().x, 5.0f, 0.2f);
+}
+
 // A level file as the engine writes it, holding sizes, an offset and body settings no setter would
 // take: each is logged as the level loads and goes back to its default, and the bodies land.
 TEST_F(UnfitValuesTest, ALevelFilesUnfitSizesPosesAndSettingsAreLoggedAndTakeTheirDefaults) {

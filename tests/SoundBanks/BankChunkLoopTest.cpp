@@ -1,38 +1,19 @@
 // The chunk loop over the malformed corpus and over hand-made cases: result codes, every chunk reader
 // held inside its chunk, load modes routing the media, and the music hook.
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 
 #include <gtest/gtest.h>
 
+#include "SoundEngine/Banks/SoundBankManager.h"
 #include "tests/SoundBanks/BankTestSupport.h"
 
 namespace {
 
 using BankTest::Build;
+using BankTest::Corpus;
+using BankTest::CorpusEntry;
 using BankTest::RecordingBank;
-
-struct CorpusEntry {
-  std::string name;
-  std::string text;
-  int expected;
-};
-
-// tests/SoundBanks/corpus/<name>.txt, each opening with "# expect <result>".
-std::vector<CorpusEntry> Corpus() {
-  std::vector<CorpusEntry> entries;
-  for (const auto& file : std::filesystem::directory_iterator("tests/SoundBanks/corpus")) {
-    std::ifstream in(file.path());
-    CorpusEntry entry{file.path().stem().string(),
-                      std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), 0};
-    const size_t at = entry.text.find("# expect ");
-    if (at == 0) entry.expected = atoi(entry.text.c_str() + 9);
-    entries.push_back(entry);
-  }
-  return entries;
-}
 
 class BankChunkLoopTest : public BankTest::BankFixture {};
 
@@ -196,6 +177,29 @@ TEST_F(BankChunkLoopTest, TheLoopGoesOnAfterAChunkItDoesNotKnow) {
   EXPECT_EQ(bank.names.size(), 1u);
   RecordingBank cut;
   EXPECT_EQ(LoadImage(Build("chunk ZZZZ 00112233445566778899\ncut 3"), cut), SN::SN_InvalidFile);
+}
+
+TEST_F(BankChunkLoopTest, TypesNothingLoadsArePassedOverWithOneWarningEachLoad) {
+  const std::vector<uint8_t> image = Build("object 7 @1 00\nobject 14 @2 00\nobject 7 @3 00\nobject 7 @4 00\nevent @100");
+  auto count = [](const std::string& text, const std::string& line) {
+    size_t found = 0;
+    for (size_t at = text.find(line); at != std::string::npos; at = text.find(line, at + 1)) ++found;
+    return found;
+  };
+  const uint32_t bankId = BankTest::Id("TestBank");
+  const std::string id = std::to_string(bankId);
+  for (int load = 0; load < 2; ++load) {
+    log_.Take();
+    uint32_t loaded = 0;
+    ASSERT_EQ(SN::g_pBankManager->LoadBankImageWait(image.data(), uint32_t(image.size()), true, -1, &loaded),
+              SN::SN_Success);
+    EXPECT_EQ(loaded, bankId);
+    const std::string text = log_.Take();
+    EXPECT_EQ(count(text, "Bank " + id + ": objects of type 7 are passed over: nothing loads them"), 1u) << text;
+    EXPECT_EQ(count(text, "Bank " + id + ": objects of type 14 are passed over: nothing loads them"), 1u) << text;
+    EXPECT_EQ(count(text, "passed over"), 2u) << text;
+    EXPECT_EQ(SN::g_pBankManager->UnloadBankWait(bankId, nullptr), SN::SN_Success);
+  }
 }
 
 }  // namespace

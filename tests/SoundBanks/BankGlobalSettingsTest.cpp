@@ -1,5 +1,7 @@
 // What the global chunks change in a running engine: the game-sync managers from STMG, the limits at
 // the bank's precedence, the environment curves from ENVS and the platform every bank must share.
+#include <vector>
+
 #include <gtest/gtest.h>
 
 #include "SoundEngine/GameSyncs/RTPCMgr.h"
@@ -142,6 +144,59 @@ TEST_F(BankGlobalSettingsTest, EveryBankNamesTheFirstBanksPlatform) {
   ASSERT_EQ(reader_.Init(), SN_Success);
   RecordingBank after;
   EXPECT_EQ(LoadImage(Build("platform Other"), after), SN_Success);
+}
+
+// Takes every block of the default pool there is for its lifetime.
+class PoolHog {
+ public:
+  PoolHog() {
+    for (size_t size = 1 << 20; size >= 8; size /= 2)
+      while (void* block = MemoryMgr::Malloc(g_DefaultPoolId, size)) blocks_.push_back(block);
+  }
+  ~PoolHog() {
+    for (void* block : blocks_) MemoryMgr::Free(g_DefaultPoolId, block);
+  }
+  PoolHog(const PoolHog&) = delete;
+  PoolHog& operator=(const PoolHog&) = delete;
+
+ private:
+  std::vector<void*> blocks_;
+};
+
+TEST_F(BankGlobalSettingsTest, CurvesAndTheFirstPlatformWithoutMemoryGiveInsufficientMemory) {
+  const std::vector<uint8_t> curves = Build("envcurve 0 1 1 0\nenvpoint 0 1 0 2 4\nenvpoint 0 1 1 3 4\n");
+  const std::vector<uint8_t> linuxBank = Build("platform Linux");
+  {
+    PoolHog hog;
+    RecordingBank curvesBank, platformBank;
+    EXPECT_EQ(LoadImage(curves, curvesBank), SN_InsufficientMemory);
+    EXPECT_NE(log_.Take().find("Bank chunk ENVS: no memory for the 2 points of curve 1 of group 0"), std::string::npos);
+    EXPECT_EQ(LoadImage(linuxBank, platformBank), SN_InsufficientMemory);
+  }
+  EXPECT_EQ(g_pEnvironmentCurves->Curve(0, 1)->pointCount, 0u);
+  // The platform that found no memory was not taken as the first: the next bank's is.
+  RecordingBank other, again, curvesAgain;
+  EXPECT_EQ(LoadImage(Build("platform Other"), other), SN_Success);
+  EXPECT_EQ(LoadImage(linuxBank, again), SN_PlatformMismatch);
+  EXPECT_EQ(LoadImage(curves, curvesAgain), SN_Success);
+  EXPECT_EQ(g_pEnvironmentCurves->Curve(0, 1)->pointCount, 2u);
+}
+
+TEST_F(BankGlobalSettingsTest, GlobalChunksWithoutTheEngineFailAndSaySo) {
+  reader_.Term();
+  SoundEngine::Term();
+  RecordingBank curves, settings, empty;
+  EXPECT_EQ(LoadImage(Build("envcurve 0 0 1 0\nenvpoint 0 0 0 1 4\n"), curves), SN_Failure);
+  EXPECT_NE(log_.Take().find("Bank chunk ENVS: the sound engine is not initialised"), std::string::npos);
+  EXPECT_EQ(LoadImage(Build("stategroup @7 300\n"), settings), SN_Failure);
+  EXPECT_NE(log_.Take().find("Bank chunk STMG: state group 7 could not be added"), std::string::npos);
+  // An empty environment chunk fails whether or not there is an engine.
+  EXPECT_EQ(LoadImage(Build("chunk ENVS"), empty), SN_Failure);
+  ASSERT_EQ(SoundEngine::Init(&settings_, nullptr), SN_Success);
+  ASSERT_EQ(reader_.Init(), SN_Success);
+  RecordingBank emptyWithEngine;
+  EXPECT_EQ(LoadImage(Build("chunk ENVS"), emptyWithEngine), SN_Failure);
+  EXPECT_NE(log_.Take().find("Bank chunk ENVS is empty"), std::string::npos);
 }
 
 }  // namespace

@@ -216,6 +216,24 @@ TEST_F(BankGoldenLoad, TheChunkLoopReadsEveryGoldenBank) {
   second.frequency = 500.0f;
   EXPECT_EQ(bank.Media(BankTest::Id("Second")), Tools::WriteToneMedia(second));
   EXPECT_EQ(bank.names[kInitId], "Init");
+
+  // The same bytes from a file, through a stream: the same header and the same things read.
+  WriteBankFile("Golden.bnk", all);
+  for (SN::SnBankLoadMode mode : {SN::SnBankLoad_Normal, SN::SnBankLoad_MediaOnly}) {
+    BankTest::RecordingBank fromFile;
+    header_ = SN::SnBankHeader{};
+    ASSERT_EQ(LoadFile("Golden.bnk", fromFile, mode), SN::SN_Success) << log_.Take();
+    EXPECT_EQ(header_.bankId, kTestBankId);
+    EXPECT_EQ(fromFile.objects, bank.objects);
+    ASSERT_EQ(fromFile.index.size(), 2u);
+    EXPECT_EQ(fromFile.index[1].offset, 96u);
+    EXPECT_EQ(fromFile.names, bank.names);
+    if (mode == SN::SnBankLoad_Normal) {
+      EXPECT_EQ(fromFile.data, bank.data);
+    } else {
+      EXPECT_EQ(fromFile.media[BankTest::Id("Second")], Tools::WriteToneMedia(second));
+    }
+  }
 }
 
 }  // namespace

@@ -1,14 +1,18 @@
 // The bank reader over memory images and over standard streams: a device with 2048-byte blocks seen
 // through a counting low-level hook, and the game's banks read from a scratch "Sound/Banks/" folder.
+#include <cfloat>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <mutex>
+#include <string_view>
 
 #include <gtest/gtest.h>
 
 #include "SoundEngine/Lower/EnvironmentCurves.h"
-#include "StreamMgr/LowLevelIO.h"
 #include "tests/SoundBanks/BankTestSupport.h"
+#include "tests/SoundBanks/MemoryFileHook.h"
 
 namespace {
 
@@ -21,53 +25,7 @@ std::vector<uint8_t> Pattern(size_t size) {
   return bytes;
 }
 
-// One file in memory behind a blocking device of 2048-byte blocks; every transfer is recorded.
-class CountingHook : public StreamMgr::ISnIOHookBlocking, public StreamMgr::ISnFileLocationResolver {
- public:
-  struct Transfer {
-    uint64_t position;
-    uint32_t size;
-    bool operator==(const Transfer&) const = default;
-  };
-
-  SNRESULT OpenById(uint32_t, SnOpenMode, SnFileLookupFlags*, bool& syncOpen, SnFileDescriptor& d) override {
-    return Open(syncOpen, d);
-  }
-  SNRESULT OpenByName(const char16_t*, SnOpenMode, SnFileLookupFlags*, bool& syncOpen, SnFileDescriptor& d) override {
-    return Open(syncOpen, d);
-  }
-  SNRESULT Read(SnFileDescriptor&, SnTransferHints&, void* buffer, SnTransferRequest& request) override {
-    std::lock_guard<std::mutex> lock(mutex);
-    transfers.push_back({request.filePosition, request.requestedSize});
-    if (request.filePosition + request.requestedSize > file.size()) return SN_Failure;
-    memcpy(buffer, file.data() + request.filePosition, request.requestedSize);
-    return SN_Success;
-  }
-  SNRESULT Write(SnFileDescriptor&, SnTransferHints&, void*, SnTransferRequest&) override { return SN_Failure; }
-  SNRESULT Close(SnFileDescriptor&) override { return SN_Success; }
-  uint32_t GetFileBlockSize(SnFileDescriptor&) override { return 2048; }
-  void DescribeDevice(SnDeviceInfo& info) override { info = SnDeviceInfo{deviceId, true, false, {u'm'}, 2}; }
-  uint32_t GetDeviceParam() override { return 0; }
-
-  std::vector<Transfer> Transfers() {
-    std::lock_guard<std::mutex> lock(mutex);
-    return transfers;
-  }
-
-  std::vector<uint8_t> file;
-  uint32_t deviceId = kInvalidDeviceId;
-  std::mutex mutex;
-  std::vector<Transfer> transfers;
-
- private:
-  SNRESULT Open(bool& syncOpen, SnFileDescriptor& d) {
-    syncOpen = true;
-    d = SnFileDescriptor{int64_t(file.size()), 0, 0, nullptr, 1, deviceId};
-    return SN_Success;
-  }
-};
-
-// The reader alone, on a stream manager whose one device is the counting hook.
+// The reader alone, on a stream manager whose one device is a file in memory.
 class BankReaderBlockTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -97,7 +55,7 @@ class BankReaderBlockTest : public ::testing::Test {
 
   OrvTest::LogCapture log_;
   SoundTest::MemoryScope memory_;
-  CountingHook hook_;
+  BankTest::MemoryFileHook hook_;
   SnMemPoolId pool_ = kInvalidPoolId, previousPool_ = kInvalidPoolId;
   CSnSoundBankReader reader_;
 };
@@ -116,7 +74,7 @@ TEST_F(BankReaderBlockTest, ALargeReadGoesStraightToItsDestinationInWholeBlocks)
   EXPECT_EQ(count, out.size());
   EXPECT_EQ(out, std::vector<uint8_t>(hook_.file.begin(), hook_.file.begin() + out.size()));
   // One direct read of the 48 whole blocks, then one buffer of 16 blocks for the last ten bytes.
-  const std::vector<CountingHook::Transfer> expected{{0, 48 * 2048}, {48 * 2048, 32768}};
+  const std::vector<BankTest::MemoryFileHook::Transfer> expected{{0, 48 * 2048}, {48 * 2048, 32768}};
   EXPECT_EQ(hook_.Transfers(), expected);
 
   // The rest of that buffer serves the next small reads.
@@ -137,7 +95,7 @@ TEST_F(BankReaderBlockTest, SkipsMoveTheStreamAndDataComesAlignedOrInPlace) {
   uint8_t byte = 0;
   ASSERT_EQ(reader_.ReadExact(&byte, 1), SN_Success);
   EXPECT_EQ(byte, hook_.file[100000]);
-  const std::vector<CountingHook::Transfer> expected{{98304, 32768}};
+  const std::vector<BankTest::MemoryFileHook::Transfer> expected{{98304, 32768}};
   EXPECT_EQ(hook_.Transfers(), expected);
 
   // Enough buffered: a pointer into the buffer. Not enough: a block whose streamed part is 32-aligned.
@@ -195,6 +153,75 @@ TEST_F(BankReaderBlockTest, SettingsAndMemoryImages) {
   EXPECT_EQ(reader_.GetData(11), nullptr);
   EXPECT_EQ(reader_.ReadExact(out, 20), SN_ShortRead);
   EXPECT_TRUE(hook_.Transfers().size() == 1u);
+}
+
+TEST_F(BankReaderBlockTest, AStreamEndsWhereItsFileDoesAsAnImageOfTheSameBytes) {
+  for (uint32_t block : {2048u, 1u}) {
+    SCOPED_TRACE("blocks of " + std::to_string(block));
+    hook_.blockSize = block;
+    hook_.file = Pattern(50000);
+    const std::vector<uint8_t> image = hook_.file;
+    // A skip far past the end passes over what there is and says it came up short, from either source.
+    uint32_t count = 0;
+    ASSERT_EQ(reader_.OpenByID(1, 0, 0, nullptr, false), SN_Success);
+    ASSERT_EQ(reader_.Skip(10, count), SN_Success);
+    EXPECT_EQ(reader_.Skip(100000, count), SN_Failure);
+    EXPECT_EQ(count, 49990u);
+    EXPECT_EQ(reader_.Position(), 50000u);
+    reader_.Close();
+    reader_.SetMemory(image.data(), uint32_t(image.size()));
+    ASSERT_EQ(reader_.Skip(10, count), SN_Success);
+    reader_.Skip(100000, count);
+    EXPECT_EQ(count, 49990u);
+
+    // A read larger than the buffer that runs past the end delivers what there is, as an image does.
+    std::vector<uint8_t> out(80000);
+    ASSERT_EQ(reader_.OpenByID(1, 0, 0, nullptr, false), SN_Success);
+    EXPECT_EQ(reader_.Read(out.data(), uint32_t(out.size()), count), SN_Success);
+    EXPECT_EQ(count, 50000u);
+    EXPECT_EQ(memcmp(out.data(), image.data(), 50000), 0);
+    reader_.Close();
+    ASSERT_EQ(reader_.OpenByID(1, 0, 0, nullptr, false), SN_Success);
+    EXPECT_EQ(reader_.ReadExact(out.data(), uint32_t(out.size())), SN_ShortRead);
+    reader_.Close();
+    reader_.SetMemory(image.data(), uint32_t(image.size()));
+    EXPECT_EQ(reader_.ReadExact(out.data(), uint32_t(out.size())), SN_ShortRead);
+
+    // An initial offset past the end is refused, even where the stream could stand there.
+    EXPECT_EQ(reader_.OpenByID(1, 60000, 0, nullptr, false), SN_Failure);
+    EXPECT_FALSE(reader_.IsStreaming());
+    ASSERT_EQ(reader_.OpenByID(1, 50000, 0, nullptr, false), SN_Success);
+    EXPECT_EQ(reader_.Read(out.data(), 8, count), SN_Success);
+    EXPECT_EQ(count, 0u);
+    reader_.Close();
+  }
+}
+
+TEST_F(BankReaderBlockTest, ThroughputZeroAsksForNoDeadline) {
+  hook_.file = Pattern(100000);
+  uint8_t bytes[8];
+  // The default: a buffer of 32768 bytes at 1048.576 bytes a millisecond is due within 31.25 ms.
+  ASSERT_EQ(reader_.OpenByID(1, 0, 0, nullptr, false), SN_Success);
+  ASSERT_EQ(reader_.ReadExact(bytes, sizeof bytes), SN_Success);
+  reader_.Close();
+  ASSERT_EQ(hook_.Hints().size(), 1u);
+  EXPECT_LE(hook_.Hints()[0].deadlineMs, 31.25f);
+  EXPECT_EQ(hook_.Hints()[0].priority, 50);
+
+  // Throughput 0: the latest deadline there is, which still orders against other requests.
+  ASSERT_EQ(reader_.SetIOSettings(0.0f, 100), SN_Success);
+  ASSERT_EQ(reader_.OpenByID(1, 0, 0, nullptr, false), SN_Success);
+  ASSERT_EQ(reader_.ReadExact(bytes, sizeof bytes), SN_Success);
+  std::vector<uint8_t> large(70000);
+  ASSERT_EQ(reader_.ReadExact(large.data(), uint32_t(large.size())), SN_Success);
+  reader_.Close();
+  // A buffer, a direct read of 18 blocks and a buffer for the last 376 bytes.
+  const std::vector<SnTransferHints> hints = hook_.Hints();
+  ASSERT_EQ(hints.size(), 4u);
+  for (size_t i = 1; i < hints.size(); ++i) {
+    EXPECT_EQ(hints[i].deadlineMs, FLT_MAX) << i;
+    EXPECT_EQ(hints[i].priority, 100) << i;
+  }
 }
 
 // The game's banks, from memory and from files, with the real managers.
@@ -260,6 +287,117 @@ TEST_F(GameBanksTest, TheMalformedCorpusGivesTheSameResultsThroughStreams) {
     WriteBankFile("Case.bnk", BankTest::Build(text));
     RecordingBank bank;
     EXPECT_EQ(LoadFile("Case.bnk", bank), expected) << text;
+  }
+}
+
+TEST_F(GameBanksTest, ALanguageBankIsLookedForInTheLanguageFolderThenInTheBaseFolder) {
+  const std::u16string previous = StreamMgr::GetCurrentLanguage();
+  ASSERT_EQ(StreamMgr::SetCurrentLanguage(u"French"), SN_Success);
+  std::filesystem::create_directories(banks_ + "French");
+  const uint32_t voiceId = BankTest::Id("Voice"), sharedId = BankTest::Id("Shared");
+  WriteBankFile("French/Voice.bnk", BankTest::Build("bankname French"));
+  WriteBankFile("French/" + std::to_string(voiceId) + ".bnk", BankTest::Build("bankname French"));
+  WriteBankFile("Voice.bnk", BankTest::Build("bankname Base"));
+  WriteBankFile(std::to_string(voiceId) + ".bnk", BankTest::Build("bankname Base"));
+  WriteBankFile("Shared.bnk", BankTest::Build("bankname Base"));
+  WriteBankFile(std::to_string(sharedId) + ".bnk", BankTest::Build("bankname Base"));
+
+  // Which bank a reader opened on: the one name it holds.
+  auto nameRead = [&](SNRESULT opened) -> std::string {
+    if (opened != SN_Success) return "result " + std::to_string(int(opened));
+    RecordingBank bank;
+    const SNRESULT result = ReadBankChunks(reader_, bank, SnBankLoad_Normal, header_);
+    reader_.Close();
+    if (result != SN_Success || bank.names.size() != 1) return "load " + std::to_string(int(result));
+    return bank.names.begin()->second;
+  };
+  EXPECT_EQ(nameRead(reader_.OpenByName("Voice.bnk", 0, true)), "French");
+  EXPECT_EQ(nameRead(reader_.OpenByName("Voice.bnk", 0, false)), "Base");
+  EXPECT_EQ(nameRead(reader_.OpenByID(voiceId, 0, 0, nullptr, true)), "French");
+  EXPECT_EQ(nameRead(reader_.OpenByID(voiceId, 0, 0, nullptr, false)), "Base");
+  // Not in the language's folder: asked again without the language.
+  EXPECT_EQ(nameRead(reader_.OpenByName("Shared.bnk", 0, true)), "Base");
+  EXPECT_EQ(nameRead(reader_.OpenByID(sharedId, 0, 0, nullptr, true)), "Base");
+  // In neither: the second answer stands, and the reader stays closed.
+  EXPECT_EQ(nameRead(reader_.OpenByName("Nowhere.bnk", 0, true)), "result " + std::to_string(int(SN_FileNotFound)));
+  EXPECT_FALSE(reader_.IsStreaming());
+  EXPECT_EQ(StreamMgr::SetCurrentLanguage(previous.c_str()), SN_Success);
+}
+
+// Every corpus bank and both game banks from memory, from a file through the game's hook, and through
+// devices of 2048-byte and of 1-byte blocks, in each load mode: the same result and the same things read.
+class SameBankEveryWayTest : public BankTest::BankFixture {
+ protected:
+  void SetUp() override {
+    BankFixture::SetUp();
+    bytes_.blockSize = 1;
+    SnDeviceSettings device;
+    StreamMgr::GetDefaultDeviceSettings(device);
+    for (BankTest::MemoryFileHook* hook : {&blocks_, &bytes_}) {
+      hook->deviceId = StreamMgr::CreateDevice(device, hook);
+      ASSERT_NE(hook->deviceId, kInvalidDeviceId);
+    }
+  }
+  void TearDown() override {
+    StreamMgr::SetFileLocationResolver(&io_);
+    for (BankTest::MemoryFileHook* hook : {&blocks_, &bytes_})
+      if (hook->deviceId != kInvalidDeviceId) StreamMgr::DestroyDevice(hook->deviceId);
+    BankFixture::TearDown();
+  }
+
+  // What a load gave and everything the bank was handed, as text that shows where two loads part.
+  static std::string Describe(SNRESULT result, const RecordingBank& bank) {
+    auto hash = [](const std::vector<uint8_t>& bytes) {
+      return std::to_string(bytes.size()) + ":" +
+             std::to_string(std::hash<std::string_view>()(
+                 std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size())));
+    };
+    std::string text = "result " + std::to_string(int(result)) + ", reserved " + std::to_string(bank.reserved);
+    for (const RecordingBank::Object& object : bank.objects)
+      text += ", object " + std::to_string(object.type) + "/" + std::to_string(object.id) + " " + hash(object.payload);
+    for (const SnMediaIndexEntry& entry : bank.index)
+      text += ", entry " + std::to_string(entry.mediaId) + "@" + std::to_string(entry.offset) + "+" +
+              std::to_string(entry.size);
+    text += ", data " + hash(bank.data);
+    for (const auto& [id, bytes] : bank.media) text += ", media " + std::to_string(id) + " " + hash(bytes);
+    for (const auto& [id, name] : bank.names) text += ", name " + std::to_string(id) + "=" + name;
+    return text;
+  }
+  std::string FromMemory(const std::vector<uint8_t>& image, SnBankLoadMode mode) {
+    RecordingBank bank;
+    const SNRESULT result = LoadImage(image, bank, mode);
+    return Describe(result, bank);
+  }
+  std::string FromGameFile(const std::vector<uint8_t>& image, SnBankLoadMode mode) {
+    WriteBankFile("Case.bnk", image);
+    RecordingBank bank;
+    const SNRESULT result = LoadFile("Case.bnk", bank, mode);
+    return Describe(result, bank);
+  }
+  std::string FromHook(BankTest::MemoryFileHook& hook, const std::vector<uint8_t>& image, SnBankLoadMode mode) {
+    hook.file = image;
+    StreamMgr::SetFileLocationResolver(&hook);
+    RecordingBank bank;
+    const SNRESULT result = LoadFile("Case.bnk", bank, mode);
+    StreamMgr::SetFileLocationResolver(&io_);
+    return Describe(result, bank);
+  }
+
+  BankTest::MemoryFileHook blocks_, bytes_;
+};
+
+TEST_F(SameBankEveryWayTest, EveryBankSaysTheSameFromMemoryAndThroughStreams) {
+  std::vector<std::pair<std::string, std::vector<uint8_t>>> banks{{"Init", BankTest::ContentBank("Init")},
+                                                                   {"GeneralBank", BankTest::ContentBank("GeneralBank")}};
+  for (const BankTest::CorpusEntry& entry : BankTest::Corpus())
+    banks.emplace_back(entry.name, BankTest::Build(entry.text, entry.name));
+  for (const auto& [name, image] : banks) {
+    for (SnBankLoadMode mode : {SnBankLoad_Normal, SnBankLoad_MediaOnly, SnBankLoad_StructureOnly}) {
+      const std::string memory = FromMemory(image, mode);
+      EXPECT_EQ(FromGameFile(image, mode), memory) << name << ", mode " << mode;
+      EXPECT_EQ(FromHook(blocks_, image, mode), memory) << name << ", mode " << mode << ", blocks of 2048";
+      EXPECT_EQ(FromHook(bytes_, image, mode), memory) << name << ", mode " << mode << ", blocks of 1";
+    }
   }
 }
 

@@ -5,8 +5,11 @@
 
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
@@ -44,6 +47,26 @@ inline std::vector<uint8_t> ContentBank(const std::string& name) {
   return Tools::WriteBank(bank);
 }
 
+struct CorpusEntry {
+  std::string name;
+  std::string text;
+  int expected;
+};
+
+// tests/SoundBanks/corpus/<name>.txt, each opening with "# expect <result>".
+inline std::vector<CorpusEntry> Corpus() {
+  std::vector<CorpusEntry> entries;
+  for (const auto& file : std::filesystem::directory_iterator("tests/SoundBanks/corpus")) {
+    std::ifstream in(file.path());
+    CorpusEntry entry{file.path().stem().string(),
+                      std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), 0};
+    const size_t at = entry.text.find("# expect ");
+    if (at == 0) entry.expected = atoi(entry.text.c_str() + 9);
+    entries.push_back(entry);
+  }
+  return entries;
+}
+
 // Records every call of the chunk loop; objects are read whole through GetData.
 class RecordingBank : public SN::CSnLoadedBank {
  public:
@@ -51,6 +74,7 @@ class RecordingBank : public SN::CSnLoadedBank {
     uint8_t type;
     uint32_t id;
     std::vector<uint8_t> payload;
+    bool operator==(const Object&) const = default;
   };
 
   SN::SNRESULT ReserveObjects(uint32_t count) override {

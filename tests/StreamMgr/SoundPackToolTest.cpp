@@ -1,11 +1,9 @@
 // The SoundPack tool run as content authors run it: the package it writes is read back through the
 // game's packages, and arguments the game would misread are refused with a message and no file.
-#include <sys/wait.h>
-
-#include <cstdio>
 #include <filesystem>
 
 #include "tests/StreamMgr/StreamTestSupport.h"
+#include "tests/Support/RunTool.h"
 
 namespace {
 
@@ -24,14 +22,7 @@ class SoundPackToolTest : public StreamTest::StreamFixture {
   }
   // Runs the tool from the scratch folder, writing `output_`; its exit code and what it printed.
   int Run(const std::string& arguments, std::string& printed) {
-    const std::string command = "cd " + root_ + " && " + ORV_SOUND_PACK + " " + output_ + " " + arguments + " 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return -1;
-    printed.clear();
-    char buffer[256];
-    while (size_t got = fread(buffer, 1, sizeof buffer, pipe)) printed.append(buffer, got);
-    const int status = pclose(pipe);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return OrvTest::RunTool("cd " + root_ + " && " + ORV_SOUND_PACK + " " + output_ + " " + arguments, printed);
   }
 
   std::vector<std::vector<uint8_t>> inputs_;  // a.bin, b.bin, c.bin, d.bin

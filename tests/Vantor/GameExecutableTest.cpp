@@ -1,6 +1,7 @@
 // The real executable in a content tree of the test's own: a script that quits after a few frames
-// ends the run in order with exit code 0, levels naming sound emitters load, and under a virtual
-// display the window shows its frames.
+// ends the run in order with exit code 0, levels naming sound emitters load, under a virtual display
+// the window shows its frames, started from another folder it runs where its content is, and it logs
+// Info and above unless ORV_LOG_LEVEL asks for more.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -50,16 +51,18 @@ class GameExecutableTest : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(dir_); }
 
-  // Starts the game in the tree with the given environment changes (an empty value takes the variable
-  // away); its output goes to out.txt.
-  pid_t Start(const std::vector<std::pair<std::string, std::string>>& environment) {
+  // Starts the game (or `executable`) in the tree (or `folder`) with the given environment changes (an
+  // empty value takes the variable away); its output goes to the tree's out.txt.
+  pid_t Start(const std::vector<std::pair<std::string, std::string>>& environment,
+              const fs::path& executable = ORV_GAME_EXECUTABLE, const fs::path& folder = {}) {
+    const fs::path output = dir_ / "out.txt";
     const pid_t child = fork();
     if (child == 0) {
-      if (chdir(dir_.c_str()) != 0) _exit(120);
+      if (chdir((folder.empty() ? dir_ : folder).c_str()) != 0) _exit(120);
       for (const auto& [name, value] : environment)
         value.empty() ? unsetenv(name.c_str()) : setenv(name.c_str(), value.c_str(), 1);
-      if (!freopen("out.txt", "w", stdout) || !freopen("out.txt", "a", stderr)) _exit(121);
-      execl(ORV_GAME_EXECUTABLE, ORV_GAME_EXECUTABLE, static_cast<char*>(nullptr));
+      if (!freopen(output.c_str(), "w", stdout) || !freopen(output.c_str(), "a", stderr)) _exit(121);
+      execl(executable.c_str(), executable.c_str(), static_cast<char*>(nullptr));
       _exit(122);
     }
     return child;
@@ -234,12 +237,53 @@ TEST_F(GameExecutableTest, WithoutADisplayItSaysSoInOneLineAndEnds) {
   EXPECT_EQ(output.find("[ Error ]", error + 1), std::string::npos) << output;
   const std::string line = output.substr(error, output.find('\n', error) - error);
   EXPECT_NE(line.find("the game needs a display"), std::string::npos) << line;
-  EXPECT_NE(line.find("xvfb-run -s \"-screen 0 1280x720x24\" build/release/bin/Orvanel"), std::string::npos) << line;
+  EXPECT_NE(line.find("xvfb-run -a -s \"-screen 0 1280x720x24\" build/release/bin/Orvanel"), std::string::npos) << line;
   EXPECT_NE(line.find("SDL_VIDEODRIVER=offscreen build/release/bin/Orvanel"), std::string::npos) << line;
   // Nothing was started: no renderer, no scripts, no level.
   EXPECT_EQ(output.find("Render Core"), std::string::npos) << output;
   EXPECT_EQ(output.find("Loading lua script"), std::string::npos) << output;
   EXPECT_EQ(output.find("Splash.level"), std::string::npos) << output;
+  // Nor anything below Info, from the registrations at load on.
+  EXPECT_EQ(output.find("[Verbose]"), std::string::npos) << output.substr(0, 2000);
+}
+
+// Started from a folder of its own, the game finds its content above its executable (a build keeps it in
+// build/<configuration>/bin) and runs there; ORV_LOG_LEVEL asks for every line. With no content there
+// either, it says in one line where to run it and ends with exit code 1.
+TEST_F(GameExecutableTest, StartedFromAnotherFolderItRunsWhereItsContentIs) {
+  const fs::path executable = dir_ / "build/bin/Orvanel", elsewhere = dir_ / "elsewhere";
+  fs::create_directories(executable.parent_path());
+  fs::create_directories(elsewhere);
+  std::error_code linked;
+  fs::create_hard_link(ORV_GAME_EXECUTABLE, executable, linked);
+  if (linked) fs::copy_file(ORV_GAME_EXECUTABLE, executable);
+  WriteText(dir_ / "content/lua/game/zz_quit.lua", R"(
+local frames = 0
+Hook:Add("PostFrameStep", "quit", function()
+  frames = frames + 1
+  if frames == 2 then io.open("ran here", "w"):close() end
+  if frames == 3 then core:Quit() end
+end)
+)");
+  int status = Wait(Start({{"ORV_LOG_LEVEL", "verbose"}}, executable, elsewhere));
+  std::string output = Output();
+  ASSERT_TRUE(WIFEXITED(status)) << status << "\n" << output;
+  EXPECT_EQ(WEXITSTATUS(status), 0) << output;
+  EXPECT_TRUE(fs::exists(dir_ / "ran here")) << output;
+  Find(output, "[ Info  ][Base] The game's content is in " + fs::canonical(dir_).string() + ": running there\n");
+  EXPECT_NE(output.find("[Verbose]"), std::string::npos);
+  EXPECT_EQ(output.find("[ Error ]"), std::string::npos) << output;
+
+  fs::rename(dir_ / "content", dir_ / "moved");
+  status = Wait(Start({}, executable, elsewhere), 60);
+  output = Output();
+  ASSERT_TRUE(WIFEXITED(status)) << status << "\n" << output;
+  EXPECT_EQ(WEXITSTATUS(status), 1) << output;
+  const size_t error = Find(output, "[ Error ][Base] The game's content (content/data/levels/Splash.level) is neither");
+  ASSERT_NE(error, std::string::npos) << output;
+  EXPECT_EQ(output.find("[ Error ]", error + 1), std::string::npos) << output;
+  EXPECT_NE(output.find("run the game from the repository root", error), std::string::npos) << output;
+  EXPECT_EQ(output.find("Render Core"), std::string::npos) << output;
 }
 
 // Naming SDL's offscreen driver is running without a display on purpose: the game plays.

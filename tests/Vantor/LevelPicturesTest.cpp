@@ -1,16 +1,19 @@
 // Each of the game's levels as a player first meets it, rendered by the game in process (its systems,
 // scripts and window, headless) at a small size with a fixed frame time: the sky above the horizon, a
 // lit and a shadowed patch of ground, each model where it stands (its pixels change when it is taken
-// away) and the overlay text. ORV_WRITE_SCREENSHOTS=<folder> also writes each picture there as
-// <Level>.png (`make screenshots`).
+// away) and the overlay text, readable against what lies behind it. Every random source is seeded as
+// each level opens, so a picture is the same bytes on every run. ORV_WRITE_SCREENSHOTS=<folder> also
+// writes each picture there as <Level>.png (`make screenshots`).
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "Base/MathUtil.h"
 #include "Core/GameObject.h"
 #include "Core/GameSpace.h"
 #include "Core/Transform.h"
@@ -36,7 +39,20 @@ struct Pixel {
   uint8_t r, g, b, a;
   int Brightness() const { return int(r) + int(g) + int(b); }
   int Distance(const Pixel& o) const { return std::abs(r - o.r) + std::abs(g - o.g) + std::abs(b - o.b); }
+  // Relative luminance of the sRGB colour, 0 to 1, as contrast ratios are defined on.
+  double Luminance() const {
+    auto linear = [](uint8_t v) {
+      const double c = v / 255.0;
+      return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * linear(r) + 0.7152 * linear(g) + 0.0722 * linear(b);
+  }
 };
+
+double Contrast(const Pixel& a, const Pixel& b) {
+  const double x = a.Luminance() + 0.05, y = b.Luminance() + 0.05;
+  return std::max(x, y) / std::min(x, y);
+}
 
 std::ostream& operator<<(std::ostream& out, const Pixel& p) {
   return out << "(" << int(p.r) << ", " << int(p.g) << ", " << int(p.b) << ")";
@@ -60,8 +76,11 @@ class LevelPictures : public ::testing::Test {
   Core::Engine& Engine() { return program_.GetEngine(); }
 
   // Opens the level and plays `frames` frames of a sixtieth of a second; no error or warning is logged.
+  // The random sources start from the same seeds each time, so the same frames draw the same picture.
   void Open(const char* level, int frames) {
     log_.Take();
+    Base::SeedRandom(kPictureSeed);
+    Base::SeedRand15(1);
     Engine().ChangeLevel(level);
     Step(frames + 1);
     const std::string log = log_.Take();
@@ -196,6 +215,36 @@ class LevelPictures : public ::testing::Test {
     EXPECT_GE(dark, 20) << "panel pixels";
   }
 
+  // How a line of overlay text inside the box (x0, y0)-(x1, y1) stands out from what lies behind it:
+  // the contrast of its brightest ink pixel (`warm`: tinted like the Splash prompt, else light grey to
+  // white) with the brightest pixel of the strip just left of its first ink, on its rows. The rows
+  // the ink spans go to `top` and `bottom`.
+  static double TextContrast(const Picture& picture, int x0, int y0, int x1, int y1, bool warm, int* top,
+                             int* bottom) {
+    *top = y1, *bottom = y0 - 1;
+    int left = x1;
+    Pixel ink{0, 0, 0, 255};
+    for (int y = y0; y < y1; ++y)
+      for (int x = x0; x < x1; ++x) {
+        const Pixel p = At(picture, x, y);
+        const int low = std::min({p.r, p.g, p.b}), high = std::max({p.r, p.g, p.b});
+        if (warm ? (p.r < 120 || int(p.r) - int(p.b) < 40) : (low < 90 || high - low >= 30)) continue;
+        *top = std::min(*top, y), *bottom = std::max(*bottom, y), left = std::min(left, x);
+        if (p.Luminance() > ink.Luminance()) ink = p;
+      }
+    if (*bottom < *top) {
+      ADD_FAILURE() << "no " << (warm ? "warm" : "light") << " text in the box";
+      return 0.0;
+    }
+    Pixel behind{0, 0, 0, 255};
+    for (int y = *top; y <= *bottom; ++y)
+      for (int x = left - 4; x < left - 1; ++x)
+        if (At(picture, x, y).Luminance() > behind.Luminance()) behind = At(picture, x, y);
+    return Contrast(ink, behind);
+  }
+
+  static constexpr uint32_t kPictureSeed = 20261207;
+
   OrvTest::LogCapture log_;
   Vantor::Program program_;
   int canvas_ = -1;
@@ -212,7 +261,15 @@ TEST_F(LevelPictures, SplashShowsItsStageUnderTheSkyWithTheTitle) {
   // within 0.4 of the crate's axis, inside it whichever way it has turned.
   ExpectLitAndShadowed(picture, stage, {-2.5f, 0.0f, -2.0f}, {0.85f, 0.0f, 0.75f});
   ExpectText(picture, 0, 0, kWidth / 4, kHeight / 8);
+  // The prompt, and the way out below it, read at 4.5:1 or better against the panel behind them.
+  int top = 0, bottom = 0, quitTop = 0, quitBottom = 0;
+  EXPECT_GE(TextContrast(picture, 0, 0, kWidth / 3, kHeight / 4, true, &top, &bottom), 4.5) << "the prompt";
+  EXPECT_GE(TextContrast(picture, 0, bottom + 3, kWidth / 3, bottom + 16, false, &quitTop, &quitBottom), 4.5)
+      << "the way out";
   ExpectDrawnWhereTheyStand(stage, {{"Crate", {0.0f, 0.5f, -0.5f}}});
+  // A moment later, as readable.
+  Step(24);
+  EXPECT_GE(TextContrast(Take(nullptr), 0, 0, kWidth / 3, kHeight / 4, true, &top, &bottom), 4.5) << "the prompt";
 }
 
 // The stack stands, the tumbler is still falling and the controls show at the top left.
@@ -240,9 +297,24 @@ TEST_F(LevelPictures, SandboxShowsItsSceneUnderTheSkySpacesSun) {
   // The way back along the sun (0.4, -0.75, 0.55) from the shadow point meets the windmill tower's
   // axis 2.5 up; the tower stands at (7, 0, 10), its front face at z 9.4.
   ExpectLitAndShadowed(picture, world, {-3.0f, 0.0f, -5.0f}, {8.33f, 0.0f, 11.83f});
+  ExpectText(picture, 0, 0, kWidth / 3, kHeight / 4);  // its keys
   ExpectDrawnWhereTheyStand(world, {{"Worm", {-7.7f, 0.25f, 1.0f}},
                                     {"Tower", {7.45f, 1.0f, 9.4f}},
                                     {"Turntable", Position(world, "Turntable")}});
+}
+
+// Leaving the Sandbox for Splash and coming back logs no warning (its fountain's particles go back to
+// their pool before the pool goes), and the level, opened afresh from the same seeds, draws the same
+// picture to the byte.
+TEST_F(LevelPictures, ARoundTripFromTheSandboxWarnsOfNothingAndDrawsTheSamePicture) {
+  Open("Sandbox", 4);
+  const Picture first = Take(nullptr);
+  Open("Splash", 1);
+  Open("Sandbox", 4);
+  const Picture again = Take(nullptr);
+  size_t differing = 0;
+  for (size_t i = 0; i < first.size(); ++i) differing += first[i].Distance(again[i]) != 0;
+  EXPECT_EQ(differing, 0u) << "pixels that differ between two openings";
 }
 
 }  // namespace

@@ -1,12 +1,15 @@
 // Fuzz target of the bank chunk loop: an image read from memory into a bank that takes every object,
 // the media index and the media, with a running sound engine for the global chunks, in a normal and a
-// structure-only load, with and without a music hook; then loaded and unloaded by the engine's bank
-// manager, in place and copied.
+// structure-only load, with and without a music hook; the same bytes read as a file through standard
+// streams of 1- and 2048-byte blocks, which must give what memory gives; then loaded and unloaded by
+// the engine's bank manager, in place and copied.
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
+#include "Platform/Shutdown.h"
 #include "Platform/VirtualMemory.h"
 #include "SoundEngine/Banks/BankChunks.h"
 #include "SoundEngine/Banks/LoadedBank.h"
@@ -14,7 +17,9 @@
 #include "SoundEngine/Banks/SoundBankReader.h"
 #include "SoundEngine/GameSyncHooks.h"
 #include "SoundEngine/SoundEngine.h"
+#include "StreamMgr/StreamManager.h"
 #include "bench/SoundBenchSupport.h"
+#include "tests/SoundBanks/MemoryFileHook.h"
 #include "tests/fuzz/FuzzSupport.h"
 
 namespace {
@@ -70,6 +75,95 @@ SoundBench::SilentLowerEngine& LowerEngine() {
   return engine;
 }
 
+SoundBench::NoStreams& NoStreams() {
+  static SoundBench::NoStreams streams;
+  return streams;
+}
+
+// Every input meets a fresh engine: nothing an earlier bank set (platform, groups) carries over.
+void StartEngine() {
+  SN::SnInitSettings settings;
+  SN::SoundEngine::GetDefaultInitSettings(settings);
+  settings.useAudioThread = 0;
+  settings.useBankThread = 0;
+  settings.defaultPoolBytes = 4 * 1024 * 1024;
+  if (SN::SoundEngine::Init(&settings, nullptr) != SN::SN_Success) abort();
+}
+
+// A stream manager whose one device serves the input as a file: made once, kept for the run and given
+// back at shutdown. The bank manager's loads keep the stand-in, which serves no files.
+class FileStreams {
+ public:
+  static FileStreams& Get() {
+    static FileStreams streams;
+    return streams;
+  }
+  // Reading from `image` through the real manager for the length of a scope.
+  class Use {
+   public:
+    Use(const std::vector<uint8_t>& image, uint32_t blockSize) {
+      FileStreams& streams = Get();
+      streams.m_file.file = image;
+      streams.m_file.blockSize = blockSize;
+      streams.m_file.transfers.clear();  // the record of one input's reads only
+      streams.m_file.hints.clear();
+      SN::ISnStreamMgr::m_pStreamMgr = streams.m_manager;
+    }
+    ~Use() { SN::ISnStreamMgr::m_pStreamMgr = &NoStreams(); }
+    Use(const Use&) = delete;
+    Use& operator=(const Use&) = delete;
+  };
+
+ private:
+  FileStreams() {
+    SN::SnStreamMgrSettings settings;
+    SN::StreamMgr::GetDefaultSettings(settings);
+    SN::ISnStreamMgr::m_pStreamMgr = nullptr;  // the stand-in steps aside while the manager is made
+    m_manager = SN::StreamMgr::Create(settings);
+    if (!m_manager) abort();
+    SN::SnDeviceSettings device;
+    SN::StreamMgr::GetDefaultDeviceSettings(device);
+    device.ioMemorySize = 256 * 1024;
+    m_file.deviceId = SN::StreamMgr::CreateDevice(device, &m_file);
+    if (m_file.deviceId == SN::kInvalidDeviceId) abort();
+    SN::StreamMgr::SetFileLocationResolver(&m_file);
+    SN::ISnStreamMgr::m_pStreamMgr = &NoStreams();
+    Platform::AddShutdownStep(&Release);
+  }
+  static void Release() {
+    FileStreams& streams = Get();
+    if (!streams.m_manager) return;
+    SN::ISnStreamMgr::m_pStreamMgr = streams.m_manager;
+    SN::StreamMgr::SetFileLocationResolver(nullptr);
+    SN::StreamMgr::DestroyDevice(streams.m_file.deviceId);
+    streams.m_manager->Destroy();
+    streams.m_manager = nullptr;
+    SN::ISnStreamMgr::m_pStreamMgr = &NoStreams();
+  }
+
+  BankTest::MemoryFileHook m_file;
+  SN::ISnStreamMgr* m_manager = nullptr;
+};
+
+// The chunk loop's result for the image read from memory (`blockSize` 0) or as a file through a
+// standard stream of `blockSize`-byte blocks, each on an engine of its own.
+SN::SNRESULT ReadOnce(const std::vector<uint8_t>& image, SN::SnBankLoadMode mode, uint32_t blockSize) {
+  FileStreams::Use streams(image, blockSize ? blockSize : 1);
+  StartEngine();
+  SN::CSnSoundBankReader reader;
+  reader.Init();
+  TakingBank bank;
+  SN::SnBankHeader header{};
+  if (blockSize == 0)
+    reader.SetMemory(image.data(), uint32_t(image.size()));
+  else if (reader.OpenByName("Fuzz.bnk", 0, false) != SN::SN_Success)
+    abort();
+  const SN::SNRESULT result = SN::ReadBankChunks(reader, bank, mode, header);
+  reader.Term();
+  SN::SoundEngine::Term();
+  return result;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -81,22 +175,30 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   SN::SetMemoryHooks(hooks);
   SN::SnMemSettings settings{20};
   SN::MemoryMgr::Init(&settings);
-  static SoundBench::NoStreams streams;
-  SN::ISnStreamMgr::m_pStreamMgr = &streams;
+  SN::ISnStreamMgr::m_pStreamMgr = &NoStreams();
   SN::LowerEngine::Install(&LowerEngine());
   return OrvFuzz::QuietLog();
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  // Every input meets a fresh engine: nothing an earlier bank set (platform, groups) carries over.
-  SN::SnInitSettings settings;
-  SN::SoundEngine::GetDefaultInitSettings(settings);
-  settings.useAudioThread = 0;
-  settings.useBankThread = 0;
-  settings.defaultPoolBytes = 4 * 1024 * 1024;
-  if (SN::SoundEngine::Init(&settings, nullptr) != SN::SN_Success) abort();
   // An exact copy, so that a read past the image lands outside it.
   std::vector<uint8_t> image(data, data + size);
+  // A file says what its bytes in memory say. Streamed chunks are copied into the engine's pool, which
+  // holds inputs of up to a megabyte; an empty file does not open for reading at all.
+  if (size > 0 && size <= 1024 * 1024) {
+    for (SN::SnBankLoadMode mode : {SN::SnBankLoad_Normal, SN::SnBankLoad_MediaOnly}) {
+      const SN::SNRESULT fromMemory = ReadOnce(image, mode, 0);
+      for (uint32_t blockSize : {1u, 2048u}) {
+        const SN::SNRESULT fromStream = ReadOnce(image, mode, blockSize);
+        if (fromStream != fromMemory) {
+          fprintf(stderr, "load mode %d: memory gives %d, a stream of %u-byte blocks %d\n", int(mode), int(fromMemory),
+                  blockSize, int(fromStream));
+          abort();
+        }
+      }
+    }
+  }
+  StartEngine();
   SN::CSnSoundBankReader reader;
   reader.Init();
   for (SN::SnBankLoadMode mode : {SN::SnBankLoad_Normal, SN::SnBankLoad_StructureOnly, SN::SnBankLoad_MediaOnly}) {

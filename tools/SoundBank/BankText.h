@@ -1,6 +1,6 @@
 // The text description of a bank: one directive per line, '#' starting a comment. Names become ids
-// through the engine's name hash; "@123" is the id 123 itself. Chunks are written in the order their
-// first directive appears.
+// through the engine's name hash; "@123" is the id 123 itself; whole numbers are plain decimals. Chunks
+// are written in the order their first directive appears. An id enters each of its lists once.
 //
 //   platform <text>                          PLAT
 //   threshold <dB> | voices <n>              STMG, with
@@ -25,6 +25,8 @@
 
 namespace Tools {
 
+// The bank a description file makes: its file name up to the last '.', as the engine cuts ".bnk".
+std::string BankNameOfPath(const std::string& path);
 // Fills `bank` (its id from `bankName`); false with `error` naming the line on a bad description.
 bool ParseBankText(const std::string& text, const std::string& bankName, BankDescription& bank, std::string& error);
 bool ReadBankTextFile(const std::string& path, BankDescription& bank, std::string& error);

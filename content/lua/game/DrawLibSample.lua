@@ -1,7 +1,8 @@
--- The Splash screen's overlay, drawn through the 2D drawing library (the global "graphics"): a
--- panel with a title, a spinning and a mirrored checker tile, a caption in a plane in the scene, and a
--- point light that circles the scene's centre. The screen layer is laid out for a drawn area 1080 lines
--- tall and scaled to the one the engine reports.
+-- The Splash screen's overlay, drawn through the 2D drawing library (the global "graphics"): a panel
+-- with the title, the prompt and the way out, three checker tiles that show the library's textured
+-- drawing (one spinning as it fades in and out, one mirrored through its UVs, one only partly sampled),
+-- a caption in a plane in the scene, and a point light that circles the scene's centre. The screen
+-- layer is laid out for a drawn area 1080 lines tall and scaled to the one the engine reports.
 
 DrawLibSample = DrawLibSample or { time = 0 }
 
@@ -18,28 +19,34 @@ function sample.Draw(dt)
   g:PushCanvas(0)
   g:PushLayer(3)
 
-  -- A translucent panel behind the title, sized to the text.
+  -- The title, the prompt and the way out on one dark translucent panel sized to them, so that they
+  -- read clearly (light on dark, well past 4.5:1) whatever the sky or the stage behind them.
   local font = g:GetFontID("Arial")
   g:SetFont(font)
-  g:SetTextSize(48 * s)
   g:SetTextScale(1, 1)
-  local title = "Orvanel"
+  local title, prompt, quit = "Orvanel", "Press Space to start", "Esc   quit"
+  g:SetTextSize(30 * s)
+  local line = g:MeasureString(prompt)
+  g:SetTextSize(48 * s)
   local extent = g:MeasureString(title)
+  local promptY = 70 * s + extent.y + 16 * s
+  local quitY = promptY + line.y + 8 * s
   g:SetDepth(0.5)
-  g:SetDrawColor(20, 24, 40, 200)
-  g:DrawRect(80 * s, 60 * s, extent.x + 40 * s, extent.y + 20 * s)
+  g:SetDrawColor(20, 24, 40, 220)
+  g:DrawRect(80 * s, 60 * s, math.max(extent.x, line.x) + 40 * s, quitY + line.y + 20 * s - 60 * s)
 
   g:SetDepth(0.25)
   g:SetTextColor(255, 255, 255, 255)
   g:SetTextPos(100 * s, 70 * s)
   g:DrawSpriteText(title)
 
-  -- The press-a-key line fades in and out.
-  g:SetTextSize(24 * s)
-  g:SetTextColor(230, 230, 160, 255)
-  g:SetAlphaMultiplier(128 + 127 * math.sin(t * 3))
-  g:SetTextPos(100 * s, 70 * s + extent.y + 30 * s)
-  g:DrawSpriteText("Press Space to start")
+  g:SetTextSize(30 * s)
+  g:SetTextColor(255, 240, 170, 255)
+  g:SetTextPos(100 * s, promptY)
+  g:DrawSpriteText(prompt)
+  g:SetTextColor(240, 240, 240, 255)
+  g:SetTextPos(100 * s, quitY)
+  g:DrawSpriteText(quit)
 
   -- Checker tiles: one spinning, one mirrored through its UVs, one only partly sampled.
   local checker = g:GetTextureID("Checker.png")
@@ -48,7 +55,10 @@ function sample.Draw(dt)
   g:SetDrawColor(255, 255, 255, 255)
   g:SetUVMin(0, 0)
   g:SetUVMax(1, 1)
+  -- The spinning tile fades in and out as it turns.
+  g:SetAlphaMultiplier(128 + 127 * math.sin(t * 3))
   g:DrawTexturedRectRotated(1600 * s, 200 * s, 128 * s, 128 * s, (t * 90) % 360)
+  g:SetAlphaMultiplier(255)
   g:SetUVMin(1, 0)
   g:SetUVMax(0, 1)
   g:DrawTexturedRect(1600 * s, 400 * s, 128 * s, 128 * s)

@@ -40,7 +40,7 @@ Hook:Add("LogicUpdate", "Playground", function()
   if keyboard:KeyPressedEx(Keys.F) then playground.Push(record.space, 8) end
 end)
 
--- The controls, in a panel at the screen's top left, sized to the drawn area as 1080 lines tall.
+-- The controls, in the key panel at the screen's top left (KeyPanel.lua).
 playground.controls = {
   "Playground",
   "F   push up what the camera looks at",
@@ -49,33 +49,7 @@ playground.controls = {
   "Backspace   back to Splash      Esc   quit",
 }
 
-function playground.DrawControls()
-  local g = graphics
-  if not g then return end
-  local scale = (gui.height or 0) > 0 and gui.height / 1080 or 1
-  local size = 30 * scale
-  local line = size * 1.35
-  local margin = 36 * scale
-  g:ResetStates()
-  g:PushCanvas(0)
-  g:PushLayer(3)
-  g:SetFont(g:GetFontID("Arial"))
-  g:SetTextSize(size)
-  g:SetTextScale(1, 1)
-  local width = 0
-  for _, text in ipairs(playground.controls) do width = math.max(width, g:MeasureString(text).x) end
-  g:SetDepth(0.5)
-  g:SetDrawColor(15, 20, 35, 200)
-  g:DrawRect(margin - size * 0.5, margin - size * 0.5, width + size, #playground.controls * line + size * 0.6)
-  g:SetDepth(0.25)
-  for i, text in ipairs(playground.controls) do
-    if i == 1 then g:SetTextColor(255, 210, 120, 255) else g:SetTextColor(240, 240, 240, 255) end
-    g:SetTextPos(margin, margin + (i - 1) * line)
-    g:DrawSpriteText(text)
-  end
-  g:PopLayer()
-  g:PopCanvas()
-end
+function playground.DrawControls() keyPanel.Draw(playground.controls) end
 
 Hook:Add("GUIDraw", "Playground", function()
   if game.spaces.Playground then playground.DrawControls() end

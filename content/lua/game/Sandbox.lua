@@ -1,5 +1,6 @@
 -- The Sandbox level: the worm plays its clips in turn, a few seconds each, blending from one into the
--- next. The turn starts afresh each time the level opens.
+-- next. The turn starts afresh each time the level opens. Its keys show in the key panel at the
+-- screen's top left.
 
 sandbox = { clips = { "Wiggle", "Curl", "Idle" }, clip = 1, time = 0, period = 4 }
 
@@ -16,4 +17,14 @@ Hook:Add("LogicUpdate", "Sandbox", function(dt)
   local worm = record.space:FindObject("Worm")
   local animation = worm and worm:GetCPPComponent(ComponentDB.AnimationController)
   if animation then animation:Play(sandbox.clips[sandbox.clip], true, 0.5) end
+end)
+
+sandbox.controls = {
+  "Sandbox",
+  "Backspace   back to the Playground",
+  "Esc   quit",
+}
+
+Hook:Add("GUIDraw", "Sandbox", function()
+  if game.spaces.SandboxWorld then keyPanel.Draw(sandbox.controls) end
 end)

@@ -1,0 +1,154 @@
+// The bank builder run as content authors run it: descriptions it would write wrongly are refused with
+// their file and line, a non-zero exit and no file at all; what it writes is read back by the chunk loop.
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "tests/SoundBanks/BankTestSupport.h"
+#include "tests/Support/RunTool.h"
+
+namespace {
+
+using BankTest::RecordingBank;
+
+class MakeSoundBanksToolTest : public BankTest::BankFixture {
+ protected:
+  void SetUp() override {
+    BankFixture::SetUp();
+    input_ = root_ + "/in/";
+    output_ = root_ + "/out/";
+    std::filesystem::create_directories(input_);
+    std::filesystem::create_directories(output_);
+  }
+  void Describe(const std::string& name, const std::string& text) {
+    std::ofstream(input_ + name, std::ios::binary) << text;
+  }
+  // Runs the tool on the named descriptions of the input folder; its exit code and what it printed.
+  int Run(const std::vector<std::string>& names, std::string& printed) {
+    std::string command = std::string(ORV_MAKE_SOUND_BANKS) + " " + output_;
+    for (const std::string& name : names) command += " '" + input_ + name + "'";
+    return OrvTest::RunTool(command, printed);
+  }
+  std::vector<std::string> Written() const {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(output_)) names.push_back(entry.path().filename());
+    return names;
+  }
+  std::vector<uint8_t> Output(const std::string& name) const {
+    std::ifstream in(output_ + name, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+
+  std::string input_, output_;
+};
+
+TEST_F(MakeSoundBanksToolTest, BadDescriptionsAreRefusedWithTheirLineAndNoFile) {
+  struct Case {
+    std::string text;
+    std::string message;
+  };
+  std::string manyPoints = "envcurve 0 0 1 0\n";
+  for (int i = 0; i < 65536; ++i) manyPoints += "envpoint 0 0 " + std::to_string(i) + " 0 0\n";
+  // 23 tones of a minute of eight channels at 192 kHz fit under 4 GiB; the 24th does not.
+  std::string largeMedia;
+  for (int i = 0; i < 24; ++i) largeMedia += "tone T" + std::to_string(i) + " 192000 8 60000 440\n";
+  const Case cases[] = {
+      // A header of 4 GiB used to be written whole, with exit 0.
+      {"platform Linux\nheadersize 4294967295", "line 2: \"4294967295\" is more than a header chunk's 65536 bytes"},
+      // A 16-bit point count wrote 65536 points as 0.
+      {manyPoints, "line 65537: a curve holds at most 65535 points"},
+      {largeMedia, "line 24: tone \"T23\" takes the bank's media past 4 GiB"},
+      {"event Play_A @1\nevent Play_A @2", "line 2: event \"Play_A\" is given twice (first on line 1)"},
+      {"object 4 @5\nevent @5", "line 2: event \"@5\" is given twice (first on line 1)"},
+      // A sound and a container share the list of hierarchy nodes; an action of that id does not.
+      {"object 3 @9\nobject 2 @9\nobject 5 @9", "line 3: object \"@9\" is given twice (first on line 2)"},
+      {"parameter Speed 0 0 0 0 0\nparameter speed 1 0 0 0 0",
+       "line 2: parameter \"speed\" is given twice (first on line 1)"},
+      {"platform Linux\nplatform Windows", "line 2: the platform is given twice (first on line 1)"},
+      {"bankname Init\n\nbankname init", "line 3: bank name \"init\" is given twice (first on line 1)"},
+      {"tone Beep 8000 1 10 440\ntone beep 8000 1 10 440",
+       "line 2: the media id of tone \"beep\" is given twice (first on line 1)"},
+      // -1 was read as 4294967295, 010 as 8, 0x10 as 16; NaN and infinity were taken as values.
+      {"voices -1", "line 1: \"-1\" is not a whole number"},
+      {"voices 010", "line 1: \"010\" is not a whole number"},
+      {"voices 0x10", "line 1: \"0x10\" is not a whole number"},
+      {"voices 12x", "line 1: \"12x\" is not a whole number"},
+      {"threshold nan", "line 1: \"nan\" is not a number"},
+      {"threshold -inf", "line 1: \"-inf\" is not a number"},
+      {"threshold 1e39", "line 1: \"1e39\" is not a number"},
+      {"event Play @-5", "line 1: \"-5\" is not a whole number"},
+      {"chunk ZZZZ -1", "line 1: \"-1\" is not hex"},
+      {"motion 65536", "line 1: \"65536\" does not fit in 16 bits"},
+      {"\n\nevent", "line 3: \"event\" takes 1 or more values"},
+      {"tone Hum 8000 1 10 440\nloop Hum 5 200", "line 1: tone \"Hum\": the loop lies outside the tone"},
+  };
+  for (const Case& test : cases) {
+    // A good description first: the run writes nothing, not even its bank.
+    Describe("Fine.txt", "platform Linux\nevent Play_Fine\n");
+    Describe("Bad.txt", test.text);
+    std::string printed;
+    EXPECT_EQ(Run({"Fine.txt", "Bad.txt"}, printed), 2) << test.message;
+    EXPECT_NE(printed.find("MakeSoundBanks: " + input_ + "Bad.txt: " + test.message), std::string::npos)
+        << test.message << "\n" << printed.substr(printed.size() > 2000 ? printed.size() - 2000 : 0);
+    EXPECT_TRUE(Written().empty()) << test.message;
+  }
+}
+
+TEST_F(MakeSoundBanksToolTest, FoldersAndBanksMadeTwiceAreRefused) {
+  std::filesystem::create_directories(input_ + "Folder.txt");
+  std::string printed;
+  EXPECT_EQ(Run({"Folder.txt"}, printed), 2);
+  EXPECT_NE(printed.find("\"" + input_ + "Folder.txt\" is a folder, not a bank description"), std::string::npos)
+      << printed;
+
+  std::filesystem::create_directories(input_ + "other");
+  Describe("Init.txt", "platform Linux\n");
+  Describe("other/Init.txt", "platform Linux\nvoices 10\n");
+  Describe("init.bank", "platform Linux\n");
+  EXPECT_EQ(Run({"Init.txt", "other/Init.txt"}, printed), 2);
+  EXPECT_NE(printed.find(input_ + "other/Init.txt: bank \"Init\" is also made from " + input_ + "Init.txt"),
+            std::string::npos)
+      << printed;
+  // Names that differ in case hash to one id, and so to one bank.
+  EXPECT_EQ(Run({"Init.txt", "init.bank"}, printed), 2);
+  EXPECT_NE(printed.find("bank \"init\" is also made from"), std::string::npos) << printed;
+  EXPECT_EQ(Run({"Missing.txt"}, printed), 2);
+  EXPECT_NE(printed.find("cannot read \"" + input_ + "Missing.txt\""), std::string::npos) << printed;
+  EXPECT_TRUE(Written().empty());
+}
+
+TEST_F(MakeSoundBanksToolTest, WhatItWritesLoadsAsDescribed) {
+  // The name ends at the last '.', as the engine cuts a bank's file name.
+  std::string actions;
+  for (int i = 1; i <= 999; ++i) actions += " @" + std::to_string(i);
+  std::string points = "envcurve 1 2 1 0\n";
+  for (int i = 0; i < 65535; ++i) points += "envpoint 1 2 " + std::to_string(i) + " 1 4\n";
+  Describe("Music.v2.txt", "platform Linux\nevent Play_Long" + actions + "\ntone Far 8000 1 1 1000 loose\n" + points);
+  std::string printed;
+  ASSERT_EQ(Run({"Music.v2.txt"}, printed), 0) << printed;
+  const uint32_t farId = BankTest::Id("Far");
+  std::vector<std::string> written = Written();
+  std::sort(written.begin(), written.end());
+  EXPECT_EQ(written, (std::vector<std::string>{std::to_string(farId) + ".snm", "Music.v2.bnk"}));
+
+  const std::vector<uint8_t> bank = Output("Music.v2.bnk");
+  RecordingBank loaded;
+  ASSERT_EQ(LoadImage(bank, loaded), SN::SN_Success) << log_.Take();
+  EXPECT_EQ(header_.bankId, BankTest::Id("Music.v2"));
+  ASSERT_EQ(loaded.objects.size(), 1u);
+  EXPECT_EQ(loaded.objects[0].payload.size(), 8u + 999u * 4u);
+  uint32_t count = 0, last = 0;
+  memcpy(&count, loaded.objects[0].payload.data() + 4, 4);
+  memcpy(&last, loaded.objects[0].payload.data() + 8 + 998 * 4, 4);
+  EXPECT_EQ(count, 999u);
+  EXPECT_EQ(last, 999u);
+  // The last curve holds all of its 65535 points: the count stored right after its two flag bytes.
+  const size_t envs = std::string(bank.begin(), bank.end()).find("ENVS");
+  ASSERT_NE(envs, std::string::npos);
+  uint16_t stored = 0;
+  memcpy(&stored, bank.data() + envs + 8 + 5 * 4 + 2, 2);
+  EXPECT_EQ(stored, 65535);
+}
+
+}  // namespace
