@@ -326,6 +326,52 @@ SNRESULT CSnPropertyNode::Unmute(CSnRegisteredObj* gameObject, const TransParams
   return set->SetWithTransition(SnProp_GainFactor, 1.0f, false, params);
 }
 
+void CSnPropertyNode::UnmuteAll(const TransParamsBase& params) {
+  Unmute(nullptr, params);
+  for (uint32_t i = 0; i < m_objectValues.Count(); ++i) Unmute(m_objectValues[i].gameObject, params);
+}
+
+void CSnPropertyNode::ResetRuntimeValues(uint8_t id, const TransParamsBase& params) {
+  const float neutral = id == SnProp_GainFactor ? 1.0f : 0.0f;
+  for (uint32_t i = 0; i < m_objectValues.Count(); ++i) {
+    CSnPropTransitionSet* set = m_objectValues[i].values;
+    if (set->Has(id) && set->ValueOr(id, neutral) != neutral) set->SetWithTransition(id, neutral, true, TransParamsBase{});
+  }
+  if (CSnPropTransitionSet* global = GlobalValueSet(); global && global->ValueOr(id, neutral) != neutral)
+    global->SetWithTransition(id, neutral, false, params);
+}
+
+void CSnPropertyNode::AccumulateSecondaryOutput(SecondaryOutputValues& values, const SnRTPCKey& key) {
+  if (CSnHierarchyNode* secondary = SecondaryOutput()) {
+    values.first += SecondaryFirstValue(key);
+    values.second += SecondarySecondValue(key);
+    if (!values.target) {
+      values.target = secondary;
+      static_cast<CSnPropertyNode*>(secondary)->AccumulateSecondaryOutput(values, key);
+    }
+    const CSnHierarchyNode* node = this;
+    while (node && !node->OutputBus()) node = node->Parent();
+    for (const CSnHierarchyNode* bus = node ? node->OutputBus() : nullptr; bus; bus = bus->Parent()) {
+      values.busVolume += bus->FloatProperty(SnProp_Volume);
+      const SnNodeFxSlots* fx = bus->FxSlots();
+      if (fx && (fx->slots[0].effectId || fx->slots[1].effectId || fx->slots[2].effectId || fx->slots[3].effectId))
+        break;
+    }
+  }
+  if (const CSnPropTransitionSet* global = GlobalValueSet()) values.first += global->ValueOr(SnProp_SecondaryFirst, 0.0f);
+  if (key.gameObject)
+    if (const CSnPropTransitionSet* own = FindValueSet(key.gameObject))
+      values.first += own->ValueOr(SnProp_SecondaryFirst, 0.0f);
+  if (auto* parent = static_cast<CSnPropertyNode*>(Parent())) parent->AccumulateSecondaryOutput(values, key);
+}
+
+void CSnPropertyNode::CurveRemoved(uint32_t parameterId) {
+  if (parameterId == 20 || parameterId == 21)
+    PositioningParameterUpdate(FloatProperty(parameterId == 20 ? SnProp_PositionA : SnProp_PositionB), parameterId);
+  else if (parameterId == 37 || parameterId == 38)
+    PositioningParameterUpdate(0.0f, parameterId);
+}
+
 void CSnPropertyNode::SetGainFactorTarget(CSnRegisteredObj* gameObject, float target, const TransParamsBase&) {
   ApplyGainFactor(gameObject, target);
 }

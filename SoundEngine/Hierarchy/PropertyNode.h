@@ -135,11 +135,27 @@ class CSnPropertyNode : public CSnHierarchyNode, public ISnPropTransitionOwner {
   SNRESULT SetRuntimeValue(CSnRegisteredObj* gameObject, uint8_t id, float value, const TransParamsBase& params);
   SNRESULT Mute(CSnRegisteredObj* gameObject, const TransParamsBase& params);
   SNRESULT Unmute(CSnRegisteredObj* gameObject, const TransParamsBase& params);
+  // Unmutes all game objects: the set of all, then every object's set whose factor is not 1.
+  void UnmuteAll(const TransParamsBase& params);
+  // Every object's non-zero value of the property goes to 0 at once, then the value of all objects
+  // through the transition.
+  void ResetRuntimeValues(uint8_t id, const TransParamsBase& params);
   void DropGameObjectValues(CSnRegisteredObj* gameObject) override;
+
+  // The values a play sends to the secondary output, gathered up the parents.
+  struct SecondaryOutputValues {
+    float first = 0.0f;
+    float second = 0.0f;
+    float busVolume = 0.0f;  // the volumes of the buses above, up to one with effects
+    CSnHierarchyNode* target = nullptr;
+  };
+  virtual void AccumulateSecondaryOutput(SecondaryOutputValues& values, const SnRTPCKey& key);
 
   // ---- properties and parameters ----
   SNRESULT SetFloatProperty(uint8_t id, float value) override;
   virtual void PositioningParameterUpdate(float, uint32_t) {}
+  // The positioning values a removed curve decided fall back to the node's own.
+  void CurveRemoved(uint32_t parameterId) override;
   uint64_t OverrideMask() const override;
   uint64_t SupportedMask() const override { return 0xE000005Full | (uint64_t(0x10) << 32); }
   bool HandlesParameter(uint32_t parameterId) const override;

@@ -200,4 +200,46 @@ TEST_F(SoundNodeAccumulationTest, SendsComeFromTheDecidingNodeAndOnlyTheFirstBus
   EXPECT_EQ(params.gameSendTaken, 1);
 }
 
+TEST_F(SoundNodeAccumulationTest, SecondaryOutputValuesResetsAndRemovedPositioningCurves) {
+  Tools::BankNodeParams bus;
+  bus.properties = {Tools::BankNodeProperty::Float(0, -1.0f)};
+  Tools::BankNodeParams leaf;
+  leaf.outputBusId = 50;
+  leaf.secondaryOutputId = 51;
+  leaf.properties = {Tools::BankNodeProperty::Float(8, 2.0f), Tools::BankNodeProperty::Float(9, 1.0f),
+                     Tools::BankNodeProperty::Float(11, 7.0f)};
+  leaf.curves = {LinearCurve(7, 20, 0.0f, 1.0f), LinearCurve(8, 38, 0.0f, 1.0f, 2)};
+  ASSERT_EQ(LoadBank({{kBusType, 50, bus}, {kBusType, 51, {}}, {kLeafType, 70, leaf}}, 1), SN::SN_Success);
+  TestNode* node = Node(70);
+  SN::CSnRegisteredObj* seven = GameObject(7);
+  const SN::TransParamsBase now;
+  ASSERT_EQ(node->SetRuntimeValue(nullptr, SN::SnProp_SecondaryFirst, 0.5f, now), SN::SN_Success);
+  ASSERT_EQ(node->SetRuntimeValue(seven, SN::SnProp_SecondaryFirst, 0.25f, now), SN::SN_Success);
+  SN::CSnPropertyNode::SecondaryOutputValues values;
+  node->AccumulateSecondaryOutput(values, SN::SnRTPCKey::ForObject(seven));
+  EXPECT_EQ(values.target, Node(51, true));
+  EXPECT_EQ(values.first, 2.75f);
+  EXPECT_EQ(values.second, 1.0f);
+  EXPECT_EQ(values.busVolume, -1.0f);
+
+  // Every object's value goes to 0, and the value of all.
+  ASSERT_EQ(node->SetRuntimeValue(seven, SN::SnProp_Volume, -3.0f, now), SN::SN_Success);
+  ASSERT_EQ(node->SetRuntimeValue(nullptr, SN::SnProp_Volume, -2.0f, now), SN::SN_Success);
+  node->ResetRuntimeValues(SN::SnProp_Volume, now);
+  EXPECT_EQ(Gather(node, kAll, seven).volume, -1.0f);  // the output bus's own
+  ASSERT_EQ(node->Mute(nullptr, now), SN::SN_Success);
+  ASSERT_EQ(node->Mute(seven, now), SN::SN_Success);
+  node->UnmuteAll(now);
+  node->gains.clear();
+  Gather(node, kAll, seven);
+  EXPECT_TRUE(node->gains.empty());
+
+  // A removed positioning curve gives the node's own value back, or 0 for the distance-scaled ones.
+  node->RemoveCurve(20);
+  node->RemoveCurve(38);
+  ASSERT_EQ(node->positioning.size(), 2u);
+  EXPECT_EQ(node->positioning[0], (std::pair<uint32_t, float>{20, 7.0f}));
+  EXPECT_EQ(node->positioning[1], (std::pair<uint32_t, float>{38, 0.0f}));
+}
+
 }  // namespace

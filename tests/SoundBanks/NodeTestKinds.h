@@ -40,6 +40,7 @@ class TestNode : public SN::CSnPropertyNode {
   void EffectSlotChanged(uint32_t slot) override { effectSlots.push_back(slot); }
   void BypassChanged() override { ++bypassChanges; }
   void ApplyGainFactor(SN::CSnRegisteredObj* object, float gain) override { gains.push_back({object, gain}); }
+  void PositioningParameterUpdate(float value, uint32_t parameter) override { positioning.push_back({parameter, value}); }
   SN::SNRESULT AddChild(SN::CSnHierarchyNode* child) override {
     if (!m_takesChildren) return SN::CSnPropertyNode::AddChild(child);
     children.push_back(child);
@@ -58,6 +59,7 @@ class TestNode : public SN::CSnPropertyNode {
   std::vector<SN::SnParamChange> changes;
   std::vector<uint32_t> effectSlots;
   std::vector<std::pair<SN::CSnRegisteredObj*, float>> gains;
+  std::vector<std::pair<uint32_t, float>> positioning;
   std::vector<SN::CSnHierarchyNode*> children;
   int valuesChanged = 0;
   int bypassChanges = 0;
