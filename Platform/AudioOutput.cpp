@@ -18,6 +18,11 @@ std::atomic<bool>& NullLost() {
   return lost;
 }
 
+std::atomic<uint32_t>& NullMaxChannels() {
+  static std::atomic<uint32_t> channels{0};
+  return channels;
+}
+
 void CopyIntoRing(uint8_t* ring, uint32_t ringBytes, uint32_t offset, const void* data, uint32_t bytes) {
   const auto* from = static_cast<const uint8_t*>(data);
   offset %= ringBytes;
@@ -36,6 +41,7 @@ class NullAudioOutput final : public AudioOutput {
   NullAudioOutput(uint32_t sampleRate, uint32_t channels, uint32_t frameSamples, uint32_t ringBytes)
       : AudioOutput(sampleRate, channels, ringBytes, true), m_frameSamples(frameSamples) {}
   bool Start() override {
+    if (m_playing) return true;
     m_startTicks = TicksNow();
     m_playing = true;
     return true;
@@ -48,17 +54,20 @@ class NullAudioOutput final : public AudioOutput {
       play = write = 0;
       return true;
     }
-    const int64_t now = TicksNow();
-    const uint64_t elapsed = now > m_startTicks ? uint64_t(now - m_startTicks) : 0;
-    const unsigned __int128 samples = (unsigned __int128)elapsed * m_sampleRate / uint64_t(kTicksPerSecond);
-    const uint64_t frames = uint64_t(samples / m_frameSamples);
-    const uint64_t frameBytes = uint64_t(m_frameSamples) * blockAlign;
-    play = uint32_t(frames * frameBytes % m_ringBytes);
+    play = uint32_t(PlayedBytes() % m_ringBytes);
     // The platform is always a sample ahead of what it plays.
     write = uint32_t((play + blockAlign) % m_ringBytes);
     return true;
   }
   void Write(uint32_t, const void*, uint32_t) override {}
+  uint64_t PlayedBytes() override {
+    if (!m_playing) return 0;
+    const int64_t now = TicksNow();
+    const uint64_t elapsed = now > m_startTicks ? uint64_t(now - m_startTicks) : 0;
+    const unsigned __int128 samples = (unsigned __int128)elapsed * m_sampleRate / uint64_t(kTicksPerSecond);
+    const uint64_t frames = uint64_t(samples / m_frameSamples);
+    return frames * m_frameSamples * m_channels * 2;
+  }
 
  private:
   uint32_t m_frameSamples;
@@ -88,7 +97,9 @@ class SdlAudioOutput final : public AudioOutput {
     return m_device != 0;
   }
   bool Start() override {
+    if (SDL_GetAudioDeviceStatus(m_device) == SDL_AUDIO_PLAYING) return true;
     m_read.store(0, std::memory_order_relaxed);
+    m_played.store(0, std::memory_order_relaxed);
     SDL_PauseAudioDevice(m_device, 0);
     return SDL_GetAudioDeviceStatus(m_device) == SDL_AUDIO_PLAYING;
   }
@@ -104,9 +115,10 @@ class SdlAudioOutput final : public AudioOutput {
     // Publishes the bytes to the callback, which takes this count before it reads.
     m_written.fetch_add(bytes, std::memory_order_release);
   }
+  uint64_t PlayedBytes() override { return m_played.load(std::memory_order_acquire); }
 
  private:
-  // SDL's thread: copies the next bytes of the ring out and moves the play cursor.
+  // SDL's thread: copies the next bytes of the ring out, clears them and moves the play cursor.
   static void Callback(void* context, Uint8* stream, int length) {
     auto* self = static_cast<SdlAudioOutput*>(context);
     (void)self->m_written.load(std::memory_order_acquire);
@@ -114,17 +126,20 @@ class SdlAudioOutput final : public AudioOutput {
     for (uint32_t left = uint32_t(length); left;) {
       const uint32_t run = left < self->m_ringBytes - at ? left : self->m_ringBytes - at;
       std::memcpy(stream, self->m_ring.data() + at, run);
+      std::memset(self->m_ring.data() + at, 0, run);
       stream += run;
       left -= run;
       at = (at + run) % self->m_ringBytes;
     }
     self->m_read.store(at, std::memory_order_release);
+    self->m_played.fetch_add(uint64_t(length), std::memory_order_release);
   }
 
   std::vector<uint8_t> m_ring;
   SDL_AudioDeviceID m_device = 0;
   std::atomic<uint32_t> m_read{0};
   std::atomic<uint64_t> m_written{0};
+  std::atomic<uint64_t> m_played{0};
 };
 
 // True when SDL offers a playback device that really plays.
@@ -160,6 +175,8 @@ AudioOutput* OpenAudioOutput(uint32_t sampleRate, uint32_t channels, uint32_t fr
     delete output;  // the device refused the format as asked
     return nullptr;
   }
+  const uint32_t most = NullMaxChannels().load(std::memory_order_relaxed);
+  if (most && channels > most) return nullptr;
   return new (std::nothrow) NullAudioOutput(sampleRate, channels, frameSamples, ringBytes);
 }
 
@@ -169,6 +186,12 @@ void CloseAudioOutput(AudioOutput* output) {
   delete output;
 }
 
+void EndAudioOutputThread() {
+  // SDL keeps an error text per thread it has seen; only the thread itself can free it.
+  SDL_TLSCleanup();
+}
+
 void SetNullAudioOutputsLost(bool lost) { NullLost().store(lost, std::memory_order_relaxed); }
+void SetNullAudioOutputMaxChannels(uint32_t channels) { NullMaxChannels().store(channels, std::memory_order_relaxed); }
 
 }  // namespace Platform

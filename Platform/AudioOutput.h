@@ -3,7 +3,8 @@
 // read before the next one is safe). Over an SDL playback device where one exists; otherwise, and
 // under SDL's "dummy" driver, a null device whose play cursor follows the engine clock in whole
 // frames. Opening, starting, writing and closing belong to one thread; an SDL device's callback
-// only copies out of the ring.
+// only copies out of the ring and clears what it copied, so a writer that falls behind is heard as
+// silence rather than as the ring's old frames.
 #pragma once
 
 #include <cstdint>
@@ -13,7 +14,8 @@ namespace Platform {
 class AudioOutput {
  public:
   virtual ~AudioOutput() = default;
-  // Begins playing the ring from its start; false when the platform refuses.
+  // Begins playing the ring from its start; false when the platform refuses. An output already
+  // playing goes on where it is.
   virtual bool Start() = 0;
   virtual void Stop() = 0;
   // Byte offsets into the ring; once playing they are never both 0. False when the device is lost
@@ -21,6 +23,9 @@ class AudioOutput {
   virtual bool GetCursors(uint32_t& play, uint32_t& write) = 0;
   // Copies `bytes` into the ring from `offset`, going round the end.
   virtual void Write(uint32_t offset, const void* data, uint32_t bytes) = 0;
+  // Bytes the platform has taken from the ring since Start, never wrapping: a writer whose own
+  // count is below it was overtaken.
+  virtual uint64_t PlayedBytes() = 0;
 
   uint32_t RingBytes() const { return m_ringBytes; }
   uint32_t Channels() const { return m_channels; }
@@ -45,7 +50,13 @@ uint32_t DefaultAudioOutputChannels();
 AudioOutput* OpenAudioOutput(uint32_t sampleRate, uint32_t channels, uint32_t frameSamples, uint32_t ringBytes);
 void CloseAudioOutput(AudioOutput* output);
 
+// At the end of a thread that opened, played or polled an output: gives back what the platform
+// library kept for that thread.
+void EndAudioOutputThread();
+
 // Tests: every null device reports a lost device while set.
 void SetNullAudioOutputsLost(bool lost);
+// Tests: null devices refuse more channels than this (0: any count, as after start-up).
+void SetNullAudioOutputMaxChannels(uint32_t channels);
 
 }  // namespace Platform

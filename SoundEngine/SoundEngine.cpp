@@ -2,6 +2,7 @@
 // their fixed order (a failure tears down all that exists), and the audio manager with its thread.
 #include "SoundEngine/SoundEngine.h"
 
+#include <atomic>
 #include <cstring>
 
 #include "Platform/Clock.h"
@@ -32,7 +33,8 @@ constexpr uint32_t kMinCommandQueueBytes = 4 * (kLargestFixedMessage + 4);
 
 struct EngineState {
   SnInitSettings settings{};
-  bool initialized = false;
+  // Read by the audio thread's device check while Init, still running, may yet set it.
+  std::atomic<bool> initialized{false};
   double ticksPerMs = double(Platform::kTicksPerSecond) / 1000.0;
   char* firstBankPlatform = nullptr;  // owned, terminated copy; the first bank loaded fills it
   uint32_t firstBankPlatformLength = 0;

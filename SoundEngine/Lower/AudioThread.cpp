@@ -2,6 +2,7 @@
 // next frame.
 #include "SoundEngine/Lower/AudioThread.h"
 
+#include "Platform/AudioOutput.h"
 #include "Platform/Clock.h"
 #include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/Lower/LowerEngine.h"
@@ -73,6 +74,8 @@ uint32_t AudioThread::Main(void* context) {
     }
     self->m_pWakeEvent->Wait(waitMs);
   } while (!self->m_stop);
+  // The platform library keeps per-thread state for the outputs this thread opened and polled.
+  Platform::EndAudioOutputThread();
   return 0;
 }
 

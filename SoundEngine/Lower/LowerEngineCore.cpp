@@ -17,6 +17,7 @@
 #include "SoundEngine/Lower/Sink.h"
 #include "SoundEngine/Lower/StartNamedThread.h"
 #include "SoundEngine/Lower/VoiceCommands.h"
+#include "SoundEngine/Lower/VoiceManager.h"
 #include "SoundEngine/SoundEngine.h"
 #include "StreamMgr/ISnStreamMgr.h"
 
@@ -77,10 +78,17 @@ SNRESULT SuspendSwitch(bool suspend, bool render);
 class CSnLowerEngine final : public ISnLowerEngine, public ISnOutputServices {
  public:
   // ISnLowerEngine
-  SNRESULT InitVoiceManager() override { return LowerEngine::Init(); }
-  void TermVoiceManager() override { LowerEngine::Term(); }
-  void UpdateLimiters() override {}
-  void ProcessQueuedInstanceCommands() override {}
+  SNRESULT InitVoiceManager() override {
+    const SNRESULT result = VoiceManager::InitInstanceBookkeeping();
+    return result == SN_Success ? LowerEngine::Init() : result;
+  }
+  void TermVoiceManager() override {
+    LowerEngine::Term();
+    VoiceManager::TermInstanceBookkeeping();
+  }
+  void UpdateLimiters() override { VoiceManager::ApplyLimiters(); }
+  void ProcessQueuedInstanceCommands() override { VoiceManager::RunQueuedInstanceCommands(); }
+  void SetMaxNumVoicesLimit(uint16_t count) override { VoiceManager::SetGlobalMaximum(count); }
   uint32_t CheckOutputDevices() override { return CheckOutputDeviceList(); }
   SnSuspendState SuspendState() override {
     const CoreState& core = Core();

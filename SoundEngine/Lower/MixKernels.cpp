@@ -1,5 +1,6 @@
-// Mix and output kernels: SSE forms four samples at a time, plain forms with the same operations in
-// the same order, so both round alike (the vector conversion and lrintf both round ties to even).
+// Mix and output kernels: SSE forms where they beat the compiler's vectorising of a plain loop by half
+// again, plain loops elsewhere; each with the same operations in the same order as its plain form,
+// so both round alike (the vector conversion and lrintf both round ties to even).
 #include "SoundEngine/Lower/MixKernels.h"
 
 #include <xmmintrin.h>
@@ -27,22 +28,39 @@ inline __m128 RampGains(float previousGain, float step, uint32_t t) {
   return _mm_add_ps(_mm_set1_ps(previousGain), _mm_mul_ps(index, _mm_set1_ps(step)));
 }
 
-void InterleaveStereo(const float* left, const float* right, float* out, uint32_t frames, float previousGain,
-                      float step) {
-  uint32_t t = 0;
-  for (; t + 4 <= frames; t += 4) {
-    // Exact float indices: frame counts never reach 2^24.
-    const __m128 gains = RampGains(previousGain, step, t);
-    const __m128 l = _mm_mul_ps(_mm_loadu_ps(left + t), gains);
-    const __m128 r = _mm_mul_ps(_mm_loadu_ps(right + t), gains);
-    _mm_storeu_ps(out + 2 * t, _mm_unpacklo_ps(l, r));
-    _mm_storeu_ps(out + 2 * t + 4, _mm_unpackhi_ps(l, r));
-  }
-  for (; t < frames; ++t) {
+// A plain loop: the compiler's vectorising of it beats hand-written unpacking for two channels.
+void InterleaveStereo(const float* __restrict left, const float* __restrict right, float* __restrict out,
+                      uint32_t frames, float previousGain, float step) {
+  for (uint32_t t = 0; t < frames; ++t) {
     const float gain = previousGain + float(t) * step;
     out[2 * t] = left[t] * gain;
     out[2 * t + 1] = right[t] * gain;
   }
+}
+
+// Four frames from frame t of six or eight planes, ramped: channels 0-3 of frame i in lows[i], the
+// rest in highs[i] (zero past the sixth channel).
+inline void RampedFramesOfFour(const float* const* planes, uint32_t channels, uint32_t t, float previousGain,
+                               float step, __m128* lows, __m128* highs) {
+  const __m128 gains = RampGains(previousGain, step, t);
+  __m128 a0 = _mm_mul_ps(_mm_loadu_ps(planes[0] + t), gains);
+  __m128 a1 = _mm_mul_ps(_mm_loadu_ps(planes[1] + t), gains);
+  __m128 a2 = _mm_mul_ps(_mm_loadu_ps(planes[2] + t), gains);
+  __m128 a3 = _mm_mul_ps(_mm_loadu_ps(planes[3] + t), gains);
+  __m128 b0 = _mm_mul_ps(_mm_loadu_ps(planes[4] + t), gains);
+  __m128 b1 = _mm_mul_ps(_mm_loadu_ps(planes[5] + t), gains);
+  __m128 b2 = channels == 8 ? _mm_mul_ps(_mm_loadu_ps(planes[6] + t), gains) : _mm_setzero_ps();
+  __m128 b3 = channels == 8 ? _mm_mul_ps(_mm_loadu_ps(planes[7] + t), gains) : _mm_setzero_ps();
+  _MM_TRANSPOSE4_PS(a0, a1, a2, a3);
+  _MM_TRANSPOSE4_PS(b0, b1, b2, b3);
+  lows[0] = a0;
+  lows[1] = a1;
+  lows[2] = a2;
+  lows[3] = a3;
+  highs[0] = b0;
+  highs[1] = b1;
+  highs[2] = b2;
+  highs[3] = b3;
 }
 
 // Six or eight channels: four frames of each plane, transposed into frames four channels at a time.
@@ -50,20 +68,9 @@ void InterleaveWide(const float* const* planes, uint32_t channels, float* out, u
                     float step) {
   uint32_t t = 0;
   for (; t + 4 <= frames; t += 4) {
-    const __m128 gains = RampGains(previousGain, step, t);
-    __m128 a0 = _mm_mul_ps(_mm_loadu_ps(planes[0] + t), gains);
-    __m128 a1 = _mm_mul_ps(_mm_loadu_ps(planes[1] + t), gains);
-    __m128 a2 = _mm_mul_ps(_mm_loadu_ps(planes[2] + t), gains);
-    __m128 a3 = _mm_mul_ps(_mm_loadu_ps(planes[3] + t), gains);
-    __m128 b0 = _mm_mul_ps(_mm_loadu_ps(planes[4] + t), gains);
-    __m128 b1 = _mm_mul_ps(_mm_loadu_ps(planes[5] + t), gains);
-    __m128 b2 = channels == 8 ? _mm_mul_ps(_mm_loadu_ps(planes[6] + t), gains) : _mm_setzero_ps();
-    __m128 b3 = channels == 8 ? _mm_mul_ps(_mm_loadu_ps(planes[7] + t), gains) : _mm_setzero_ps();
-    _MM_TRANSPOSE4_PS(a0, a1, a2, a3);
-    _MM_TRANSPOSE4_PS(b0, b1, b2, b3);
+    __m128 lows[4], highs[4];
+    RampedFramesOfFour(planes, channels, t, previousGain, step, lows, highs);
     float* frame = out + size_t(t) * channels;
-    const __m128 lows[4] = {a0, a1, a2, a3};
-    const __m128 highs[4] = {b0, b1, b2, b3};
     for (uint32_t i = 0; i < 4; ++i, frame += channels) {
       _mm_storeu_ps(frame, lows[i]);
       if (channels == 8)
@@ -93,6 +100,62 @@ void InterleaveGeneric(const float* const* planes, uint32_t channels, float* out
   }
 }
 
+// One played sample: the ramped value limited to -1..1, then scaled and rounded. The limits are
+// taken as the vector maximum and minimum take them, so a NaN becomes -1 in both forms.
+inline int16_t PlayedSample(float value) {
+  value = value > -1.0f ? value : -1.0f;
+  value = value < 1.0f ? value : 1.0f;
+  return int16_t(lrintf(value * 32767.0f));
+}
+
+inline __m128i PlayedSamples(__m128 values) {
+  const __m128 limited = _mm_min_ps(_mm_max_ps(values, _mm_set1_ps(-1.0f)), _mm_set1_ps(1.0f));
+  return _mm_cvtps_epi32(_mm_mul_ps(limited, _mm_set1_ps(32767.0f)));
+}
+
+void StereoToInt16(const float* left, const float* right, int16_t* out, uint32_t frames, float previousGain,
+                   float step) {
+  uint32_t t = 0;
+  for (; t + 4 <= frames; t += 4) {
+    const __m128 gains = RampGains(previousGain, step, t);
+    const __m128i l = PlayedSamples(_mm_mul_ps(_mm_loadu_ps(left + t), gains));
+    const __m128i r = PlayedSamples(_mm_mul_ps(_mm_loadu_ps(right + t), gains));
+    const __m128i packed = _mm_packs_epi32(_mm_unpacklo_epi32(l, r), _mm_unpackhi_epi32(l, r));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * t), packed);
+  }
+  for (; t < frames; ++t) {
+    const float gain = previousGain + float(t) * step;
+    out[2 * t] = PlayedSample(left[t] * gain);
+    out[2 * t + 1] = PlayedSample(right[t] * gain);
+  }
+}
+
+// Six or eight channels: transposed four frames at a time as InterleaveWide does, each frame
+// converted and packed whole.
+void WideToInt16(const float* const* planes, uint32_t channels, int16_t* out, uint32_t frames, float previousGain,
+                 float step) {
+  uint32_t t = 0;
+  for (; t + 4 <= frames; t += 4) {
+    __m128 lows[4], highs[4];
+    RampedFramesOfFour(planes, channels, t, previousGain, step, lows, highs);
+    int16_t* frame = out + size_t(t) * channels;
+    for (uint32_t i = 0; i < 4; ++i, frame += channels) {
+      const __m128i packed = _mm_packs_epi32(PlayedSamples(lows[i]), PlayedSamples(highs[i]));
+      if (channels == 8) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(frame), packed);
+      } else {
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(frame), packed);
+        const int32_t lastPair = _mm_cvtsi128_si32(_mm_srli_si128(packed, 8));
+        std::memcpy(frame + 4, &lastPair, sizeof lastPair);
+      }
+    }
+  }
+  for (; t < frames; ++t) {
+    const float gain = previousGain + float(t) * step;
+    for (uint32_t c = 0; c < channels; ++c) out[size_t(t) * channels + c] = PlayedSample(planes[c][t] * gain);
+  }
+}
+
 }  // namespace
 
 void ChannelPlaneOffsets(SnChannelConfig config, uint32_t planeFrames, uint32_t* offsets) {
@@ -109,18 +172,10 @@ void ChannelPlaneOffsets(SnChannelConfig config, uint32_t planeFrames, uint32_t*
   }
 }
 
-void AddRamped(const float* in, float* out, float initialGain, float step, uint32_t frames) {
-  const __m128 g0 = _mm_set1_ps(initialGain);
-  const __m128 steps = _mm_set1_ps(step);
-  const __m128 four = _mm_set1_ps(4.0f);
-  __m128 index = _mm_setr_ps(0.0f, 1.0f, 2.0f, 3.0f);
-  uint32_t t = 0;
-  for (; t + 4 <= frames; t += 4) {
-    const __m128 gains = _mm_add_ps(g0, _mm_mul_ps(index, steps));
-    _mm_storeu_ps(out + t, _mm_add_ps(_mm_loadu_ps(out + t), _mm_mul_ps(_mm_loadu_ps(in + t), gains)));
-    index = _mm_add_ps(index, four);
-  }
-  for (; t < frames; ++t) out[t] += in[t] * (initialGain + float(t) * step);
+// A plain loop: the planes never overlap, and a signed index converts to float in one vector step
+// and cannot wrap, so the compiler vectorises it at least as well as a hand-written kernel.
+void AddRamped(const float* __restrict in, float* __restrict out, float initialGain, float step, uint32_t frames) {
+  for (int32_t t = 0; t < int32_t(frames); ++t) out[t] += in[t] * (initialGain + float(t) * step);
 }
 
 void AddWithMatrix(SnMixBuffer& out, const SnMixBuffer& in, const float* previousMatrix, const float* nextMatrix,
@@ -137,36 +192,14 @@ void AddWithMatrix(SnMixBuffer& out, const SnMixBuffer& in, const float* previou
     g0 = previousMatrix[i * rowStride + o] * previousGain;
     step = (nextGain * nextMatrix[i * rowStride + o] - g0) * reciprocal;
   };
-  // Each output plane is read and written once while every input adds into it, in input order:
-  // the same sums, in the same order, as one ramped add per pair.
-  __m128 g0s[256], steps[256];
-  for (uint32_t o = 0; o < outMain; ++o) {
-    float* target = out.samples + size_t(o) * out.maxFrames;
-    for (uint32_t i = 0; i < inMain; ++i) {
+  // One ramped add per pair of planes, each output taking its inputs in order: a plain loop the
+  // compiler vectorises at least as well as a hand-written one.
+  for (uint32_t i = 0; i < inMain; ++i)
+    for (uint32_t o = 0; o < outMain; ++o) {
       float g0, step;
       rampOf(i, o, g0, step);
-      g0s[i] = _mm_set1_ps(g0);
-      steps[i] = _mm_set1_ps(step);
+      AddRamped(in.samples + size_t(i) * in.maxFrames, out.samples + size_t(o) * out.maxFrames, g0, step, frames);
     }
-    __m128 index = _mm_setr_ps(0.0f, 1.0f, 2.0f, 3.0f);
-    const __m128 four = _mm_set1_ps(4.0f);
-    uint32_t t = 0;
-    for (; t + 4 <= frames; t += 4) {
-      __m128 sum = _mm_loadu_ps(target + t);
-      for (uint32_t i = 0; i < inMain; ++i) {
-        const __m128 gains = _mm_add_ps(g0s[i], _mm_mul_ps(index, steps[i]));
-        sum = _mm_add_ps(sum, _mm_mul_ps(_mm_loadu_ps(in.samples + size_t(i) * in.maxFrames + t), gains));
-      }
-      _mm_storeu_ps(target + t, sum);
-      index = _mm_add_ps(index, four);
-    }
-    for (; t < frames; ++t)
-      for (uint32_t i = 0; i < inMain; ++i) {
-        float g0, step;
-        rampOf(i, o, g0, step);
-        target[t] += in.samples[size_t(i) * in.maxFrames + t] * (g0 + float(t) * step);
-      }
-  }
   if (inLfe && outLfe) {
     float g0, step;
     rampOf(inChannels - 1, outChannels - 1, g0, step);
@@ -203,6 +236,37 @@ void InterleaveWithRamp(const SnGainRamp& ramp, const SnMixBuffer& in, float* ou
     InterleaveWide(planes, channels, out, ramp.frames, previousGain, step);
   else
     InterleaveGeneric(planes, channels, out, ramp.frames, previousGain, step);
+}
+
+void InterleaveToInt16WithRampPlain(const SnGainRamp& ramp, const SnMixBuffer& in, int16_t* out,
+                                    float previousGain, float nextGain) {
+  const uint32_t channels = ChannelCount(in.channelConfig);
+  uint32_t offsets[256];
+  ChannelPlaneOffsets(in.channelConfig, in.maxFrames, offsets);
+  const float step = RampStep(ramp, previousGain, nextGain);
+  for (uint32_t t = 0; t < ramp.frames; ++t) {
+    const float gain = previousGain + float(t) * step;
+    for (uint32_t c = 0; c < channels; ++c)
+      out[size_t(t) * channels + c] = PlayedSample(in.samples[offsets[c] + t] * gain);
+  }
+}
+
+void InterleaveToInt16WithRamp(const SnGainRamp& ramp, const SnMixBuffer& in, int16_t* out, float previousGain,
+                               float nextGain) {
+  const uint32_t channels = ChannelCount(in.channelConfig);
+  if (channels != 2 && channels != 6 && channels != 8) {
+    InterleaveToInt16WithRampPlain(ramp, in, out, previousGain, nextGain);
+    return;
+  }
+  uint32_t offsets[8];
+  ChannelPlaneOffsets(in.channelConfig, in.maxFrames, offsets);
+  const float* planes[8];
+  for (uint32_t c = 0; c < channels; ++c) planes[c] = in.samples + offsets[c];
+  const float step = RampStep(ramp, previousGain, nextGain);
+  if (channels == 2)
+    StereoToInt16(planes[0], planes[1], out, ramp.frames, previousGain, step);
+  else
+    WideToInt16(planes, channels, out, ramp.frames, previousGain, step);
 }
 
 void ToInt16WithRampPlain(const float* in, uint32_t planeFrames, int16_t* out, uint32_t frames,

@@ -1,7 +1,8 @@
 // The sample loops at the end of the voice pipeline: a planar buffer added into another through a
-// ramped gain matrix, interleaving into a sink's frame buffer, 16-bit conversion for the capture,
-// and the voice filters' cutoff mapping. Every kernel has a vector form and a plain form that give
-// the same bits; the plain forms are public so that tests and benchmarks can set them side by side.
+// ramped gain matrix, interleaving into a sink's float frame or straight into the platform's 16-bit
+// frame, planar 16-bit conversion, and the voice filters' cutoff mapping. Every kernel has a vector
+// form and a plain form that give the same bits; the plain forms are public so that tests and
+// benchmarks can set them side by side.
 // Any thread; no kernel allocates or keeps state.
 #pragma once
 
@@ -16,7 +17,7 @@ namespace SN::MixKernels {
 // Writes ChannelCount(config) offsets.
 void ChannelPlaneOffsets(SnChannelConfig config, uint32_t planeFrames, uint32_t* offsets);
 
-// out[t] += in[t] x (initialGain + t x step), four samples at a time.
+// out[t] += in[t] x (initialGain + t x step); `in` and `out` do not overlap.
 void AddRamped(const float* in, float* out, float initialGain, float step, uint32_t frames);
 
 // Output planes += input planes x the matrix gains ramped from (previous matrix x previous gain) to
@@ -31,6 +32,14 @@ void InterleaveWithRamp(const SnGainRamp& ramp, const SnMixBuffer& in, float* ou
                         float nextGain);
 void InterleaveWithRampPlain(const SnGainRamp& ramp, const SnMixBuffer& in, float* out, float previousGain,
                              float nextGain);
+
+// `ramp.frames` frames of `in` ramped as InterleaveWithRamp does, limited to -1..1, scaled by 32767
+// and rounded to nearest (ties to even) into interleaved 16-bit frames of the same layout: the
+// interleave, conversion and packing of a platform frame in one pass.
+void InterleaveToInt16WithRamp(const SnGainRamp& ramp, const SnMixBuffer& in, int16_t* out, float previousGain,
+                               float nextGain);
+void InterleaveToInt16WithRampPlain(const SnGainRamp& ramp, const SnMixBuffer& in, int16_t* out,
+                                    float previousGain, float nextGain);
 
 // Planar samples (planes `planeFrames` apart, channels of `config`) to interleaved 16-bit frames of
 // `outChannels` samples: sample x gain(t) x 32767, limited to -32768..32767, rounded to nearest

@@ -10,10 +10,10 @@
 #include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/Log.h"
 #include "SoundEngine/Lower/CaptureFile.h"
+#include "SoundEngine/Lower/FrameConvert.h"
 #include "SoundEngine/Lower/FrameFormat.h"
 #include "SoundEngine/Lower/ListenerTable.h"
 #include "SoundEngine/Lower/LowerEngineCore.h"
-#include "SoundEngine/Lower/MixKernels.h"
 #include "SoundEngine/Lower/OutputServices.h"
 #include "SoundEngine/Lower/PlatformSettings.h"
 #include "SoundEngine/Lower/Sink.h"
@@ -35,6 +35,7 @@ struct DeviceList {
   uint32_t captureDigitAt = 0;
   // Capture names past the first device carry a decimal number where the digit goes.
   uint32_t captureNumber = 0;
+  bool markerCutSaid = false;  // once per capture
 };
 
 namespace {
@@ -149,12 +150,17 @@ void CSnOutputDevice::PassData(SnMixBuffer& mix) {
   const DeviceList& list = Devices();
   mix.previousGain *= m_previousVolume * list.previousMasterVolume;
   mix.nextGain *= m_volume * list.masterVolume;
+  // The capture takes the frame as the platform sink plays it, speaker by speaker; a mix the sink
+  // does not play leaves the capture's frame silent too.
   if (m_pCaptureBuffer && mix.validFrames) {
     const uint32_t frames = mix.maxFrames < m_pCaptureBuffer->maxFrames ? mix.maxFrames : m_pCaptureBuffer->maxFrames;
-    MixKernels::ToInt16WithRamp(mix.samples, mix.maxFrames, reinterpret_cast<int16_t*>(m_pCaptureBuffer->samples),
-                                frames, mix.channelConfig, ChannelCount(m_pCaptureBuffer->channelConfig),
-                                mix.previousGain, mix.nextGain);
-    m_pCaptureBuffer->validFrames = mix.validFrames;
+    auto* out = reinterpret_cast<int16_t*>(m_pCaptureBuffer->samples);
+    const SnChannelConfig layout = m_pCaptureBuffer->channelConfig;
+    if (FrameConvert::MixToInt16(mix, frames, mix.previousGain, mix.nextGain, layout, m_pCaptureScratch, out)) {
+      const uint32_t channels = ChannelCount(layout);
+      std::memset(out + size_t(frames) * channels, 0, size_t(m_pCaptureBuffer->maxFrames - frames) * channels * 2);
+      m_pCaptureBuffer->validFrames = mix.validFrames;
+    }
   }
   if (m_pSink) m_pSink->PassData(mix, mix.previousGain, mix.nextGain);
 }
@@ -224,24 +230,32 @@ SNRESULT CSnOutputDevice::OpenCapture(const char16_t* fileName) {
   const uint32_t channels = ChannelCount(m_channelConfig);
   const uint32_t frames = LowerEngine::SamplesPerFrame();
   if (channels == 0) return SN_Failure;
+  if (channels > kMaxFrameChannels) return SN_Failure;
   auto* buffer = PoolNew<SnMixBuffer>(g_LEngineDefaultPoolId);
   void* samples = buffer ? MemoryMgr::Malign(g_LEngineDefaultPoolId, size_t(channels) * frames * 2, 16) : nullptr;
-  if (!samples) {
+  void* scratch =
+      samples ? MemoryMgr::Malign(g_LEngineDefaultPoolId, size_t(kMaxFrameChannels) * frames * sizeof(float), 16)
+              : nullptr;
+  if (!scratch) {
+    if (samples) MemoryMgr::Falign(g_LEngineDefaultPoolId, samples);
     if (buffer) PoolDelete(g_LEngineDefaultPoolId, buffer);
     return SN_InsufficientMemory;
   }
   buffer->samples = static_cast<float*>(samples);
-  buffer->channelConfig = AnonymousConfig(channels);
+  // The layout the file was opened with, whatever sink the device takes later.
+  buffer->channelConfig = m_channelConfig;
   buffer->state = kBufferNeedsData;
   buffer->maxFrames = uint16_t(frames);
   buffer->validFrames = 0;
   m_pCapture = CSnCaptureFile::Create(fileName, uint16_t(channels), LowerEngine::SampleRate(), 16, 1);
   if (!m_pCapture) {
+    MemoryMgr::Falign(g_LEngineDefaultPoolId, scratch);
     MemoryMgr::Falign(g_LEngineDefaultPoolId, samples);
     PoolDelete(g_LEngineDefaultPoolId, buffer);
     return SN_Failure;
   }
   m_pCaptureBuffer = buffer;
+  m_pCaptureScratch = static_cast<float*>(scratch);
   return SN_Success;
 }
 
@@ -250,8 +264,10 @@ void CSnOutputDevice::CloseCapture() {
   m_pCapture = nullptr;
   if (m_pCaptureBuffer) {
     MemoryMgr::Falign(g_LEngineDefaultPoolId, m_pCaptureBuffer->samples);
+    MemoryMgr::Falign(g_LEngineDefaultPoolId, m_pCaptureScratch);
     PoolDelete(g_LEngineDefaultPoolId, m_pCaptureBuffer);
     m_pCaptureBuffer = nullptr;
+    m_pCaptureScratch = nullptr;
   }
 }
 
@@ -520,6 +536,7 @@ void StartOutputCapture(const char16_t* fileName) {
   list.captureName = name;
   list.captureDigitAt = uint32_t(at);
   list.captureNumber = 0;
+  list.markerCutSaid = false;
   for (CSnOutputDevice* d = list.head; d; d = d->m_pNext) OpenDeviceCapture(d);
 }
 
@@ -535,8 +552,13 @@ void StopOutputCapture() {
 void AddOutputCaptureMarker(const char* text) {
   if (!text) return;
   char local[256];
-  std::strncpy(local, text, sizeof local - 1);
-  local[sizeof local - 1] = 0;
+  const size_t length = strnlen(text, sizeof local);
+  if (length == sizeof local && Devices().captureName && !Devices().markerCutSaid) {
+    SOUND_LOG(Warning, "AddOutputCaptureMarker: markers are cut to %zu characters", sizeof local - 1);
+    Devices().markerCutSaid = true;
+  }
+  std::memcpy(local, text, length < sizeof local ? length : sizeof local - 1);
+  local[length < sizeof local ? length : sizeof local - 1] = 0;
   for (CSnOutputDevice* d = Devices().head; d; d = d->m_pNext) d->AddCaptureMarker(local);
 }
 

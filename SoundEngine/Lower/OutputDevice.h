@@ -54,7 +54,8 @@ class CSnOutputDevice {
   // Capture write (silence when nothing was passed), the sink's end of frame, the volume ramp.
   void EndFrame();
 
-  // Degrees; 31 for a height outside -90..90, 2 when refused or out of memory.
+  // Degrees; `SN_InvalidParameter` for a height outside -90..90 or a NaN angle, 2 when refused or
+  // out of memory.
   SNRESULT SetSpeakerAngles(const float* degrees, uint32_t count, float heightDegrees);
   SNRESULT GetSpeakerAngles(float* degrees, uint32_t& count, float& heightDegrees) const;
 
@@ -112,7 +113,8 @@ class CSnOutputDevice {
   float m_previousVolume = 1.0f;
   float m_volume = 1.0f;
   CSnCaptureFile* m_pCapture = nullptr;
-  SnMixBuffer* m_pCaptureBuffer = nullptr;  // interleaved 16-bit, the device's channels
+  SnMixBuffer* m_pCaptureBuffer = nullptr;  // interleaved 16-bit, the device's layout at its opening
+  float* m_pCaptureScratch = nullptr;       // a float frame for mixes of another layout
   bool m_isMain;
   SnDeviceState m_state = SnDeviceState::Lost;
 };

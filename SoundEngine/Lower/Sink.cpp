@@ -43,17 +43,22 @@ SnMixBuffer* CSnSink::GetFrameBuffer() {
   return &m_frameBuffer;
 }
 
+bool CSnSink::RefusesWiderMix(const SnMixBuffer& mix) {
+  if (ChannelCount(mix.channelConfig) <= kMaxFrameChannels) return false;
+  if (!m_widerMixLogged)
+    SOUND_LOG(Warning, "Output sink: a mix of %u channels is wider than a frame of %u and is not played",
+              ChannelCount(mix.channelConfig), kMaxFrameChannels);
+  m_widerMixLogged = true;
+  return true;
+}
+
 void CSnSink::PassData(const SnMixBuffer& mix, float previousGain, float nextGain) {
-  if (mix.validFrames == 0) return;
+  // Not passed: the end of frame writes silence in its place.
+  if (mix.validFrames == 0 || RefusesWiderMix(mix)) return;
   SnMixBuffer* frame = GetFrameBuffer();
   if (frame->samples) {
     const uint32_t frames = mix.maxFrames < frame->maxFrames ? mix.maxFrames : frame->maxFrames;
-    if (ChannelCount(mix.channelConfig) > kMaxFrameChannels) {
-      if (!m_widerMixLogged)
-        SOUND_LOG(Warning, "Output sink: a mix of %u channels is wider than a frame of %u and is not played",
-                  ChannelCount(mix.channelConfig), kMaxFrameChannels);
-      m_widerMixLogged = true;
-    } else if (frames) {
+    if (frames) {
       frame->channelConfig = mix.channelConfig;
       const SnGainRamp ramp{uint16_t(frames), 1.0f / float(mix.maxFrames)};
       MixKernels::InterleaveWithRamp(ramp, mix, frame->samples, previousGain, nextGain);

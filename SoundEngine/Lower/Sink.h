@@ -67,6 +67,8 @@ class CSnSink {
   // Room for kMaxFrameChannels interleaved channels of a frame: the frame buffer takes the layout of
   // each mix passed, which need not be the sink's. 16-byte aligned, zeroed, lower-engine pool.
   SNRESULT AllocFrameBuffer(SnChannelConfig config);
+  // A mix wider than a frame is not played (the frame stays silent); said once per sink.
+  bool RefusesWiderMix(const SnMixBuffer& mix);
 
   SnChannelConfig m_channelConfig = 0;
   SnMixBuffer m_frameBuffer;  // interleaved f32

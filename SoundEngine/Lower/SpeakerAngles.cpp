@@ -1,6 +1,8 @@
 // Speaker angle defaults and conversions.
 #include "SoundEngine/Lower/SpeakerAngles.h"
 
+#include <cmath>
+
 namespace SN {
 
 void CSnSpeakerPan::DefaultSpeakerAngles(SnChannelConfig config, float* degrees, float& heightDegrees) {
@@ -18,6 +20,9 @@ void CSnSpeakerPan::DefaultSpeakerAngles(SnChannelConfig config, float* degrees,
 
 SNRESULT CSnSpeakerPan::DegreesToAngles(const float* degrees, uint32_t count, uint32_t* units, uint32_t& minSpacing) {
   const uint32_t half = kAngleUnitsPerCircle / 2;
+  // A NaN compares false with every limit below and has no integer to become.
+  for (uint32_t i = 0; i < count; ++i)
+    if (std::isnan(degrees[i])) return SN_InvalidParameter;
   for (uint32_t i = 0; i < count; ++i) {
     const float value = degrees[i] * float(kAngleUnitsPerCircle) / 360.0f + 0.5f;
     // Negative angles and angles past half a circle are both refused below.

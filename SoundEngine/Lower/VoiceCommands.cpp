@@ -175,6 +175,8 @@ SNRESULT QueueVoiceCommand(SnVoiceCommandKind kind, ISnVoiceInstance* instance) 
 
 void IncrementVoiceGroupKey() { ++Voices().groupKey; }
 uint32_t VoiceGroupKey() { return Voices().groupKey; }
+void RemoveQueuedVoiceCommands(const ISnVoiceInstance* instance) { RemoveCommandsOf(instance); }
+
 uint32_t QueuedVoiceCommandCount() { return Voices().queue.Count(); }
 bool LaunchPending() { return Voices().launchPending; }
 uint32_t ActivePipelineCount() { return Voices().active.count; }

@@ -35,6 +35,8 @@ SNRESULT QueueVoiceCommand(SnVoiceCommandKind kind, ISnVoiceInstance* instance);
 void IncrementVoiceGroupKey();
 uint32_t VoiceGroupKey();
 uint32_t QueuedVoiceCommandCount();
+// Drops the queued commands of an instance that goes.
+void RemoveQueuedVoiceCommands(const ISnVoiceInstance* instance);
 bool LaunchPending();
 
 // The launch pass, when launches are pending (at message time and before each frame).

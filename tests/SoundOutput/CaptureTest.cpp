@@ -112,14 +112,18 @@ TEST_F(CaptureTest, ThreeFramesAndJoinedMarkersGiveTheFileByteForByte) {
   EXPECT_EQ(wav.riffSize + 8, file.size());
 }
 
-TEST_F(CaptureTest, AMixOfAnotherLayoutIsCapturedInTheDevicesChannels) {
+TEST_F(CaptureTest, AMixOfAnotherLayoutIsCapturedSpeakerBySpeakerAsThePlatformPlaysIt) {
   InitWithMemorySink();
   ASSERT_EQ(SoundEngine::StartOutputCapture(u"centre.wav"), SN_Success);
-  // A centre-only mix on a stereo device: the left channel takes it, the right stays silent.
+  // A centre-only mix on a stereo device: the centre folds into both sides at 0.707.
   Tone().Set(StandardConfig(kSpeakerCenter), 1024, &CentreTone);
   Render();
-  // A 7.1 mix on the same device: its first two channels are kept, the rest dropped.
+  // A 7.1 mix (planes FL FR FC BL BR SL SR LFE) on the same device: centre, back and side speakers
+  // fold into their sides, the LFE is dropped.
   Tone().Set(StandardConfig(kMask71), 1024, &StereoTone);
+  Render();
+  // A mix wider than a frame is not played, and the capture keeps a silent frame in its place.
+  Tone().Set(AnonymousConfig(10), 1024, &StereoTone);
   Render();
   ASSERT_EQ(SoundEngine::StopOutputCapture(), SN_Success);
   Render();
@@ -127,15 +131,18 @@ TEST_F(CaptureTest, AMixOfAnotherLayoutIsCapturedInTheDevicesChannels) {
   ASSERT_TRUE(wav.valid);
   const std::vector<uint8_t>* data = wav.Find("data");
   ASSERT_NE(data, nullptr);
-  ASSERT_EQ(data->size(), 2u * 1024 * 4);
-  // 0.75 x 32767 = 24575.25 -> 24575; -1.5 is limited to -32768.
-  EXPECT_EQ(Sample(*data, 0), 24575);
-  EXPECT_EQ(Sample(*data, 1), 0);
-  EXPECT_EQ(Sample(*data, 2), -32768);
-  EXPECT_EQ(Sample(*data, 3), 0);
-  EXPECT_EQ(Sample(*data, 2 * 1024), 16384);
-  EXPECT_EQ(Sample(*data, 2 * 1024 + 1), -8192);
-  EXPECT_EQ(Sample(*data, 2 * 2047 + 1), -8192);
+  ASSERT_EQ(data->size(), 3u * 1024 * 4);
+  // 0.707 x 0.75 x 32767 = 17374.7; 0.707 x -1.5 is limited to -1, that is -32767.
+  EXPECT_EQ(Sample(*data, 0), 17375);
+  EXPECT_EQ(Sample(*data, 1), 17375);
+  EXPECT_EQ(Sample(*data, 2), -32767);
+  EXPECT_EQ(Sample(*data, 3), -32767);
+  // Left 0.5 + 0.707 x 3 x -0.25 = -0.03025 (-991.2); right -0.25 + 0.707 x 3 x -0.25 = -0.78025
+  // (-25566.4).
+  EXPECT_EQ(Sample(*data, 2 * 1024), -991);
+  EXPECT_EQ(Sample(*data, 2 * 1024 + 1), -25566);
+  EXPECT_EQ(Sample(*data, 2 * 2047 + 1), -25566);
+  for (size_t i = 2 * 2048; i < 2 * 3072; ++i) ASSERT_EQ(Sample(*data, i), 0) << i;
 }
 
 TEST_F(CaptureTest, EveryDeviceCapturesUnderItsOwnNumber) {
@@ -167,6 +174,35 @@ TEST_F(CaptureTest, EveryDeviceCapturesUnderItsOwnNumber) {
   EXPECT_EQ(ReadFileBytes(Path("take")).size(), 46u + 2 * 4096);
   EXPECT_EQ(ReadFileBytes(Path("1take")).size(), 46u + 2 * 4096);
   EXPECT_EQ(ReadFileBytes(Path("11take")).size(), 46u + 4096);
+}
+
+TEST_F(CaptureTest, MarkersLongerThan255CharactersAreCutAndSaidOnce) {
+  InitWithMemorySink();
+  ASSERT_EQ(SoundEngine::StartOutputCapture(u"long.wav"), SN_Success);
+  Render();
+  log_.Take();
+  const std::string longText(300, 'x');
+  ASSERT_EQ(SoundEngine::AddOutputCaptureMarker(longText.c_str()), SN_Success);
+  Render();
+  ASSERT_EQ(SoundEngine::AddOutputCaptureMarker((std::string(255, 'y') + "z").c_str()), SN_Success);
+  ASSERT_EQ(SoundEngine::AddOutputCaptureMarker(std::string(255, 'w').c_str()), SN_Success);
+  Render();
+  ASSERT_EQ(SoundEngine::StopOutputCapture(), SN_Success);
+  Render();
+  const std::string said = log_.Take();
+  const size_t first = said.find("markers are cut to 255 characters");
+  EXPECT_NE(first, std::string::npos);
+  EXPECT_EQ(said.find("markers are cut to 255 characters", first + 1), std::string::npos);
+  WavChunks wav(ReadFileBytes(Path("long.wav")));
+  ASSERT_TRUE(wav.valid);
+  const std::vector<uint8_t>* list = wav.Find("LIST");
+  ASSERT_NE(list, nullptr);
+  // "adtl", then a label of 255 x's at frame 1024 and one of 255 y's and 255 w's joined at 2048.
+  const std::string labels(list->begin(), list->end());
+  EXPECT_NE(labels.find(std::string(255, 'x') + std::string(1, '\0')), std::string::npos);
+  EXPECT_EQ(labels.find(std::string(256, 'x')), std::string::npos);
+  EXPECT_NE(labels.find(std::string(255, 'y') + std::string(255, 'w')), std::string::npos);
+  EXPECT_EQ(labels.find('z'), std::string::npos);
 }
 
 TEST_F(CaptureTest, TermClosesARunningCaptureWithItsSizes) {

@@ -16,6 +16,7 @@ class LoopBufferSinkTest : public OutputFixture {
  protected:
   void TearDown() override {
     Platform::SetNullAudioOutputsLost(false);
+    Platform::SetNullAudioOutputMaxChannels(0);
     OutputFixture::TearDown();
   }
   CSnLoopBufferSink* MainSink() {
@@ -114,6 +115,115 @@ TEST_F(LoopBufferSinkTest, AFiveOneMaskIsKeptAndOthersBecomeStereo) {
   ASSERT_EQ(SoundEngine::Init(&settings_, &platform_), SN_Success);
   ASSERT_NE(MainSink(), nullptr);
   EXPECT_EQ(MainSink()->ChannelConfig(), StandardConfig(kMaskStereo));
+}
+
+TEST_F(LoopBufferSinkTest, AStallLongerThanTheRingIsNotedAndTheNextFramesGoJustAheadOfThePlatform) {
+  ASSERT_EQ(SoundEngine::Init(&settings_, &platform_), SN_Success);
+  CSnLoopBufferSink* sink = MainSink();
+  ASSERT_NE(sink, nullptr);
+  for (uint32_t frame = 1; frame <= 10; ++frame) {
+    AdvanceFrames(1, 1024, 48000);
+    ASSERT_EQ(SoundEngine::RenderAudio(), SN_Success);
+  }
+  ASSERT_EQ(g_pAudioMgr->CurrentFrame(), 10u);
+  EXPECT_EQ(LowerEngine::LastStarvationFrame(), 0xFFFFFFFFu);
+  // The ring holds four frames; 120 ms is 5.6 frames: the platform played 15 frames against the
+  // 14 written (the ring's silent lead-in counts as four).
+  ManualClock::AdvanceMs(120);
+  ASSERT_EQ(SoundEngine::RenderAudio(), SN_Success);
+  EXPECT_EQ(LowerEngine::LastStarvationFrame(), 10u);
+  EXPECT_FALSE(sink->IsStarved());  // acknowledged by the frame
+  // The platform reads frame 15 now; frame 16 on is free: three frames, the write offset at
+  // frame 19 of the stream.
+  EXPECT_EQ(g_pAudioMgr->CurrentFrame(), 13u);
+  EXPECT_EQ(sink->WriteOffset(), 19u * 4096 % 16384);
+  // Steady again: a frame for every frame of clock, nothing more noted.
+  for (uint32_t frame = 14; frame <= 30; ++frame) {
+    AdvanceFrames(1, 1024, 48000);
+    ASSERT_EQ(SoundEngine::RenderAudio(), SN_Success);
+    ASSERT_EQ(g_pAudioMgr->CurrentFrame(), frame);
+  }
+  EXPECT_EQ(LowerEngine::LastStarvationFrame(), 10u);
+  // 400 ms: 18.75 frames.
+  ManualClock::AdvanceMs(400);
+  ASSERT_EQ(SoundEngine::RenderAudio(), SN_Success);
+  EXPECT_EQ(LowerEngine::LastStarvationFrame(), 30u);
+  EXPECT_EQ(g_pAudioMgr->CurrentFrame(), 33u);
+}
+
+TEST_F(LoopBufferSinkTest, AMixWiderThanAFrameIsPlayedAsSilenceWithoutSkippingTheFrame) {
+  ASSERT_EQ(SoundEngine::Init(&settings_, &platform_), SN_Success);
+  ASSERT_EQ(SoundEngine::AddBehavioralExtension(&OutputTest::PassToneToMainDevice), SN_Success);
+  OutputTest::Tone().Set(AnonymousConfig(10), 1024, [](uint32_t, uint32_t) { return 0.5f; });
+  CSnLoopBufferSink* sink = MainSink();
+  ASSERT_NE(sink, nullptr);
+  for (uint32_t frame = 1; frame <= 3; ++frame) {
+    AdvanceFrames(1, 1024, 48000);
+    ASSERT_EQ(SoundEngine::RenderAudio(), SN_Success);
+  }
+  EXPECT_EQ(g_pAudioMgr->CurrentFrame(), 3u);
+  EXPECT_EQ(sink->WriteOffset(), 3u * 4096);
+  EXPECT_EQ(LowerEngine::LastStarvationFrame(), 0xFFFFFFFFu);
+}
+
+TEST_F(LoopBufferSinkTest, AddingAnOutputThatExistsKeepsItsPlayCursor) {
+  ASSERT_EQ(SoundEngine::Init(&settings_, &platform_), SN_Success);
+  ASSERT_EQ(SoundEngine::AddSecondaryOutput(1, 64, 0), SN_Success);
+  ASSERT_EQ(SoundEngine::RenderAudio(), SN_Success);
+  CSnOutputDevice* secondary = LowerEngine::FindOutputDevice(64, 1);
+  ASSERT_NE(secondary, nullptr);
+  auto* sink = dynamic_cast<CSnLoopBufferSink*>(secondary->Sink());
+  ASSERT_NE(sink, nullptr);
+  AdvanceFrames(2, 1024, 48000);
+  uint32_t play = 0, write = 0;
+  ASSERT_TRUE(sink->Output()->GetCursors(play, write));
+  EXPECT_EQ(play, 2u * 4096);
+  ASSERT_EQ(SoundEngine::AddSecondaryOutput(1, 64, 0), SN_Success);
+  ASSERT_EQ(SoundEngine::RenderAudio(), SN_Success);
+  ASSERT_EQ(LowerEngine::FindOutputDevice(64, 1), secondary);
+  ASSERT_TRUE(sink->Output()->GetCursors(play, write));
+  EXPECT_EQ(play, 2u * 4096);
+}
+
+TEST_F(LoopBufferSinkTest, SevenOneFallsBackToFiveOneThenStereoThenTheSilentSink) {
+  settings_.mainOutputSettings.channelConfig = StandardConfig(kMask71);
+  Platform::SetNullAudioOutputMaxChannels(6);
+  ASSERT_EQ(SoundEngine::Init(&settings_, &platform_), SN_Success);
+  ASSERT_NE(MainSink(), nullptr);
+  EXPECT_EQ(MainSink()->ChannelConfig(), StandardConfig(kMask51));
+  EXPECT_EQ(MainSink()->RingBytes(), 4u * 6 * 2048);
+  SoundEngine::Term();
+  Platform::SetNullAudioOutputMaxChannels(2);
+  ASSERT_EQ(SoundEngine::Init(&settings_, &platform_), SN_Success);
+  ASSERT_NE(MainSink(), nullptr);
+  EXPECT_EQ(MainSink()->ChannelConfig(), StandardConfig(kMaskStereo));
+  SoundEngine::Term();
+  // Nothing opens: the main device runs on the silent sink in the layout asked for.
+  Platform::SetNullAudioOutputMaxChannels(1);
+  ASSERT_EQ(SoundEngine::Init(&settings_, &platform_), SN_Success);
+  EXPECT_EQ(MainSink(), nullptr);
+  ASSERT_NE(LowerEngine::MainDevice()->Sink(), nullptr);
+  EXPECT_EQ(LowerEngine::MainDevice()->Sink()->Kind(), uint32_t(SnSinkKind_Silent));
+  EXPECT_EQ(LowerEngine::MainDevice()->ChannelConfig(), StandardConfig(kMaskStereo));  // the silent sink's own
+}
+
+TEST_F(LoopBufferSinkTest, OnceAPlatformSinkWorkedOutputsAskingForAnyKindGetIt) {
+  ASSERT_EQ(SoundEngine::Init(&settings_, &platform_), SN_Success);
+  ASSERT_NE(MainSink(), nullptr);
+  EXPECT_EQ(SinkFactory::RememberedKinds(), uint32_t(SnSinkKind_LoopBuffer));
+  // Type 64 names no kind: it takes the remembered one. Type 8 asks for the silent sink.
+  ASSERT_EQ(SoundEngine::AddSecondaryOutput(1, 64, 0), SN_Success);
+  ASSERT_EQ(SoundEngine::AddSecondaryOutput(2, 8, 0), SN_Success);
+  ASSERT_EQ(SoundEngine::RenderAudio(), SN_Success);
+  ASSERT_NE(LowerEngine::FindOutputDevice(64, 1), nullptr);
+  EXPECT_EQ(LowerEngine::FindOutputDevice(64, 1)->Sink()->Kind(), uint32_t(SnSinkKind_LoopBuffer));
+  EXPECT_EQ(LowerEngine::FindOutputDevice(8, 2)->Sink()->Kind(), uint32_t(SnSinkKind_Silent));
+  // A platform sink that cannot open leaves what is remembered as it was.
+  Platform::SetNullAudioOutputMaxChannels(1);
+  ASSERT_EQ(SoundEngine::AddSecondaryOutput(3, 64, 0), SN_Success);
+  ASSERT_EQ(SoundEngine::RenderAudio(), SN_Success);
+  EXPECT_EQ(LowerEngine::FindOutputDevice(64, 3)->Sink()->Kind(), uint32_t(SnSinkKind_Silent));
+  EXPECT_EQ(SinkFactory::RememberedKinds(), uint32_t(SnSinkKind_LoopBuffer));
 }
 
 int16_t Scaled(float value) { return int16_t(lrintf(value * 32767.0f)); }

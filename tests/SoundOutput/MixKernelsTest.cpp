@@ -195,3 +195,63 @@ TEST_F(FilterCutoffTest, ValuesMapOntoTheCurveAndItsLimits) {
 }
 
 }  // namespace
+
+namespace {
+
+using namespace SN;
+
+// The played sample worked out in double precision: limited to -1..1, scaled, rounded half to even.
+int16_t PlayedModel(double value) {
+  value = value < -1.0 ? -1.0 : (value > 1.0 ? 1.0 : value);
+  return int16_t(std::nearbyint(value * 32767.0));
+}
+
+TEST(MixKernels, FusedInterleaveToSixteenBitsMatchesThePlainFormAndTheModel) {
+  const SnChannelConfig layouts[] = {StandardConfig(kMaskStereo), StandardConfig(kMask51), StandardConfig(kMask71),
+                                     AnonymousConfig(3)};
+  for (SnChannelConfig config : layouts) {
+    const uint32_t channels = ChannelCount(config);
+    // 1021 frames: the vector loops leave a tail. Samples up to 1.5 reach the limits.
+    std::vector<float> samples(size_t(channels) * 1021);
+    std::mt19937 random(config);
+    std::uniform_real_distribution<float> value(-1.5f, 1.5f);
+    for (float& s : samples) s = value(random);
+    SnMixBuffer in{};
+    in.samples = samples.data();
+    in.channelConfig = config;
+    in.maxFrames = in.validFrames = 1021;
+    const SnGainRamp ramp{1021, 1.0f / 1021.0f};
+    std::vector<int16_t> fast(size_t(channels) * 1021), plain(fast.size());
+    MixKernels::InterleaveToInt16WithRamp(ramp, in, fast.data(), 0.5f, 1.0f);
+    MixKernels::InterleaveToInt16WithRampPlain(ramp, in, plain.data(), 0.5f, 1.0f);
+    EXPECT_EQ(fast, plain) << std::hex << config;
+    const std::vector<uint32_t> order = ExpectedPlaneOrder(config);
+    int differing = 0;
+    for (uint32_t t = 0; t < 1021; ++t)
+      for (uint32_t c = 0; c < channels; ++c) {
+        const double gain = 0.5 + double(t) * 0.5 / 1021.0;
+        const int16_t expected = PlayedModel(double(samples[order[c] * 1021 + t]) * gain);
+        // Single precision may land a half-way case on the other side: one step at most.
+        ASSERT_LE(std::abs(fast[t * channels + c] - expected), 1) << t << " " << c;
+        differing += fast[t * channels + c] != expected;
+      }
+    EXPECT_LT(differing, int(channels) * 1021 / 100) << std::hex << config;
+  }
+}
+
+TEST(MixKernels, FusedSixteenBitsLimitsAtPlusAndMinus32767AndTakesNaNAsTheLowLimit) {
+  std::vector<float> samples = {2.0f, -2.0f, 1.0f, -1.0f, std::nanf(""), 0.5f, 0.0f, -0.5f};
+  SnMixBuffer in{};
+  in.samples = samples.data();
+  in.channelConfig = StandardConfig(kMaskStereo);
+  in.maxFrames = in.validFrames = 4;
+  std::vector<int16_t> fast(8), plain(8);
+  MixKernels::InterleaveToInt16WithRamp(SnGainRamp{4, 0.25f}, in, fast.data(), 1.0f, 1.0f);
+  MixKernels::InterleaveToInt16WithRampPlain(SnGainRamp{4, 0.25f}, in, plain.data(), 1.0f, 1.0f);
+  // Left plane 2, -2, 1, -1; right plane NaN, 0.5, 0, -0.5 (16383.5 rounds to the even 16384).
+  const std::vector<int16_t> expected = {32767, -32767, -32767, 16384, 32767, 0, -32767, -16384};
+  EXPECT_EQ(fast, expected);
+  EXPECT_EQ(plain, expected);
+}
+
+}  // namespace

@@ -50,6 +50,50 @@ TEST_F(OutputDeviceTest, AToneReachesTheSinkWithTheMasterRampThenSteady) {
   EXPECT_EQ(g_pAudioMgr->CurrentFrame(), 4u);
 }
 
+// The tone handed to the secondary device (8, 1) as well.
+void PassToneToSecondary(bool lastCall) {
+  CSnOutputDevice* device = LowerEngine::FindOutputDevice(8, 1);
+  if (lastCall || !device || !Tone().enabled) return;
+  SnMixBuffer mix = Tone().buffer;
+  mix.samples = Tone().storage.data();
+  mix.previousGain = mix.nextGain = 1.0f;
+  device->PassData(mix);
+}
+
+TEST_F(OutputDeviceTest, ADeviceVolumeRampsOverOneFrameTogetherWithTheMasterVolume) {
+  InitWithMemorySink();
+  ASSERT_EQ(SoundEngine::AddBehavioralExtension(&PassToneToSecondary), SN_Success);
+  ASSERT_EQ(SoundEngine::AddSecondaryOutput(1, 8, 0), SN_Success);
+  ASSERT_EQ(SoundEngine::StartOutputCapture(u"ramp.wav"), SN_Success);
+  Tone().Set(StandardConfig(kMaskStereo), 1024, &StereoTone);
+  EXPECT_EQ(SoundEngine::SetSecondaryOutputVolume(0, 32, 0.5f), SN_Failure);  // the main device has none
+  ASSERT_EQ(SoundEngine::SetSecondaryOutputVolume(1, 8, 0.5f), SN_Success);
+  Render();
+  ASSERT_EQ(SoundEngine::SetSecondaryOutputVolume(1, 8, 0.25f), SN_Success);
+  LowerEngine::SetMasterVolume(0.5f);
+  Render();
+  Render();
+  ASSERT_EQ(SoundEngine::StopOutputCapture(), SN_Success);
+  Render();
+  SoundEngine::RemoveBehavioralExtension(&PassToneToSecondary);
+  const std::vector<uint8_t> file = OutputTest::ReadFileBytes(Path("ramp1.wav"));
+  ASSERT_EQ(file.size(), 46u + 3 * 4096);
+  auto left = [&](uint32_t frame, uint32_t t) {
+    const size_t at = 46 + (size_t(frame) * 1024 + t) * 4;
+    return int16_t(file[at] | file[at + 1] << 8);
+  };
+  // Gains worked out by hand, within one step of rounding: frame 0 from 1 to 0.5 (the device),
+  // frame 1 from 0.5 to 0.25 x 0.5 (device and master), frame 2 steady at 0.125.
+  auto expected = [](double gain) { return int(std::lrint(0.5 * gain * 32767.0)); };
+  for (uint32_t t : {0u, 1u, 512u, 1023u}) {
+    EXPECT_NEAR(left(0, t), expected(1.0 - 0.5 * t / 1024.0), 1) << t;
+    EXPECT_NEAR(left(1, t), expected(0.5 - 0.375 * t / 1024.0), 1) << t;
+    EXPECT_NEAR(left(2, t), expected(0.125), 1) << t;
+  }
+  // The main device kept its volume: only the master ramp reached it.
+  EXPECT_EQ(SinkLog().frames[0][2 * 512], 0.5f);
+}
+
 TEST_F(OutputDeviceTest, AFiveOneMixOnAStereoSinkKeepsItsLayoutWithTheLfeFourth) {
   InitWithMemorySink();
   Tone().Set(StandardConfig(kMask51), 1024, &PlaneIndexTone);
@@ -69,8 +113,9 @@ TEST_F(OutputDeviceTest, AMixWiderThanAFrameIsNotPlayedAndSaidOnce) {
   Tone().Set(AnonymousConfig(10), 1024, &PlaneIndexTone);
   log_.Take();
   Render(3);
-  ASSERT_EQ(SinkLog().frames.size(), 3u);
-  for (const std::vector<float>& frame : SinkLog().frames) EXPECT_TRUE(frame.empty());
+  // Each such frame is silence, never a frame skipped.
+  EXPECT_EQ(SinkLog().frames.size(), 0u);
+  EXPECT_EQ(SinkLog().silentFrames, 3);
   const std::string said = log_.Take();
   const size_t first = said.find("wider than a frame");
   EXPECT_NE(first, std::string::npos);
@@ -129,6 +174,12 @@ TEST_F(OutputDeviceTest, SpeakerAnglesHaveTheirDefaultsAndTakeNewOnes) {
   const float four[4] = {20.0f, 60.0f, 100.0f, 170.0f};
   EXPECT_EQ(main->SetSpeakerAngles(four, 4, 90.5f), SN_InvalidParameter);
   EXPECT_EQ(main->SetSpeakerAngles(four, 4, 90.0f), SN_Success);
+  // A NaN angle is refused as a wrong argument and the angles stay.
+  const float notANumber[3] = {20.0f, std::nanf(""), 100.0f};
+  EXPECT_EQ(main->SetSpeakerAngles(notANumber, 3, 0.0f), SN_InvalidParameter);
+  uint32_t units[1];
+  uint32_t spacing = 0;
+  EXPECT_EQ(CSnSpeakerPan::DegreesToAngles(notANumber + 1, 1, units, spacing), SN_InvalidParameter);
   const float backwards[2] = {60.0f, 20.0f};
   EXPECT_EQ(main->SetSpeakerAngles(backwards, 2, 0.0f), SN_Failure);
   count = 1;

@@ -1,10 +1,13 @@
 // The platform sink (kind 2): frames converted to 16-bit and written into the platform output's
-// looping ring at a write offset only the sink moves, paced by the ring's play and write cursors.
+// looping ring at a write offset only the sink moves, paced by how far the platform has played.
+// A platform that overtakes the last frame written is starved: it plays silence, and the next
+// frames go in just ahead of it.
 // Audio thread, under the global audio lock.
 #pragma once
 
 #include <cstdint>
 
+#include "SoundEngine/Lower/FrameConvert.h"
 #include "SoundEngine/Lower/Sink.h"
 
 namespace Platform {
@@ -24,6 +27,8 @@ class CSnLoopBufferSink final : public CSnSink {
 
   SNRESULT Play() override;
   SNRESULT IsDataNeeded(uint32_t& frames) override;
+  // Interleaves, converts and packs the mix into the 16-bit frame in one pass.
+  void PassData(const SnMixBuffer& mix, float previousGain, float nextGain) override;
   bool IsStarved() override { return m_starved; }
   void ResetStarved() override { m_starved = false; }
   void WriteFrame() override;
@@ -32,14 +37,13 @@ class CSnLoopBufferSink final : public CSnSink {
 
   uint32_t RingBytes() const;
   uint32_t WriteOffset() const { return m_writeOffset; }
+  Platform::AudioOutput* Output() const { return m_pOutput; }
 
-  // The frame buffer (`in`, interleaved f32 of layout `inConfig`) as 16-bit frames of `outConfig`:
-  // the same layout is copied; otherwise every output speaker takes the input speaker of its mask
-  // bit, input speakers the output lacks fold into front left and right (centre to both, left and
-  // right surrounds to their side, all at 0.707; the LFE is dropped), and the rest is silent.
-  // Samples are limited to -1..1, scaled by 32767 and rounded to nearest.
+  // Interleaved f32 frames as this sink plays them (FrameConvert::InterleavedToInt16).
   static void ConvertFrame(const float* in, SnChannelConfig inConfig, int16_t* out, SnChannelConfig outConfig,
-                           uint32_t frames);
+                           uint32_t frames) {
+    FrameConvert::InterleavedToInt16(in, inConfig, out, outConfig, frames);
+  }
 
  private:
   bool OpenOutput(uint32_t channelMask);
@@ -47,7 +51,9 @@ class CSnLoopBufferSink final : public CSnSink {
   Platform::AudioOutput* m_pOutput = nullptr;
   int16_t* m_pScratch = nullptr;  // one converted frame, lower-engine pool
   uint32_t m_writeOffset = 0;
-  uint32_t m_lastPlay = 0;
+  // Where the platform's stream reaches the end of what was written, in the bytes it counts as
+  // played since it started.
+  uint64_t m_streamEnd = 0;
   uint32_t m_blockAlign = 0;
   bool m_starved = false;
 };

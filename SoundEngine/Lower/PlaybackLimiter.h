@@ -1,0 +1,60 @@
+// A limit on the number of instances playing: the instances it counts, sorted by descending
+// priority, with its maximum, its tie order and whether it sends instances over the limit to their
+// virtual-voice behaviour. The engine-wide limiter and the node limiters are all of this kind.
+// Audio thread, under the global audio lock.
+#pragma once
+
+#include <cstdint>
+
+#include "MemoryMgr/SnResult.h"
+
+namespace SN {
+
+class CSnPlaybackInstance;
+class CSnRegisteredObj;
+
+constexpr SNRESULT SN_PlayAsVirtual = SNRESULT(80);
+
+class CSnPlaybackLimiter {
+ public:
+  CSnPlaybackLimiter(uint16_t maximum, bool olderFirst, bool useVirtualBehaviour)
+      : m_maximum(maximum), m_tieOrder(olderFirst ? 1 : 0), m_useVirtualBehaviour(useVirtualBehaviour ? 1 : 0) {}
+  ~CSnPlaybackLimiter() { Term(); }
+  CSnPlaybackLimiter(const CSnPlaybackLimiter&) = delete;
+  CSnPlaybackLimiter& operator=(const CSnPlaybackLimiter&) = delete;
+
+  // Frees the array (default pool).
+  void Term();
+
+  // Inserts by descending priority; equal priorities by creation order as the tie order says.
+  // False when the array cannot grow.
+  bool Add(CSnPlaybackInstance* instance);
+  // False when the instance is not in the array.
+  bool Remove(CSnPlaybackInstance* instance);
+
+  // May one more instance of priority `newPriority` play? 1 yes (perhaps after `*outGivesWay` was
+  // chosen to give way, and killed unless left to the frame's limiter pass), 80 as a virtual
+  // voice, 2 no. `gameObject` null: every instance is eligible.
+  SNRESULT EnforceForNewInstance(uint16_t maximum, float newPriority, const CSnRegisteredObj* gameObject,
+                                 bool newLosesTies, bool useVirtualBehaviour, CSnPlaybackInstance** outGivesWay,
+                                 uint8_t stopReason);
+  // The frame's pass: instances past the maximum that count are stopped with `stopReason` or sent
+  // to their virtual-voice behaviour. A maximum of 0 is no limit.
+  void ApplyLimit(uint8_t stopReason);
+
+  uint32_t Count() const { return m_count; }
+  CSnPlaybackInstance* At(uint32_t index) const { return m_instances[index]; }
+  uint16_t Maximum() const { return m_maximum; }
+  void SetMaximum(uint16_t maximum) { m_maximum = maximum; }
+  bool UsesVirtualBehaviour() const { return m_useVirtualBehaviour != 0; }
+
+  CSnPlaybackInstance** m_instances = nullptr;
+  uint32_t m_count = 0;
+  uint32_t m_capacity = 0;
+  uint16_t m_maximum;
+  uint8_t m_tieOrder;             // 1: older instances first among equals
+  uint8_t m_useVirtualBehaviour;
+  CSnPlaybackLimiter* m_pNextActive = nullptr;  // the voice manager's list of active limiters
+};
+
+}  // namespace SN

@@ -1,0 +1,60 @@
+// The voice manager's bookkeeping of running instances: the active-instance list with the count of
+// virtual ones, the engine-wide limiter (256 voices), the lists of active node limiters of kinds 1
+// and 2, the frame's limiter pass, and the queue of deferred instance commands (64 pooled nodes,
+// more from the default pool). Audio thread, under the global audio lock; Init and Term with the
+// lower engine's.
+#pragma once
+
+#include <cstdint>
+
+#include "MemoryMgr/SnResult.h"
+
+namespace SN {
+
+class CSnPlaybackInstance;
+class CSnPlaybackLimiter;
+
+namespace VoiceManager {
+
+constexpr uint16_t kDefaultMaxVoices = 256;
+constexpr uint32_t kPooledInstanceCommands = 64;
+
+// Empties the lists and counts and takes the command pool; `SN_InsufficientMemory` without it.
+SNRESULT InitInstanceBookkeeping();
+// Retires every active instance, frees the command queue, empties the limiters' lists.
+void TermInstanceBookkeeping();
+
+// Appends a launched instance to the active list.
+void AddActiveInstance(CSnPlaybackInstance* instance);
+uint32_t ActiveInstanceCount();
+uint32_t ExcludedInstanceCount();
+// An instance turned virtual: no longer counted against the engine-wide maximum.
+void ExcludeInstance();
+// An instance back from virtual: counted again, and with `enforce` the engine-wide limiter
+// chooses one to give way when that takes the count past the maximum.
+void RecountInstance(bool enforce);
+
+CSnPlaybackLimiter& GlobalLimiter();
+void SetGlobalMaximum(uint16_t maximum);
+
+// The node limiters holding instances, each kind pushed at the head with its first instance.
+void LinkActiveLimiterKind1(CSnPlaybackLimiter* limiter);
+void LinkActiveLimiterKind2(CSnPlaybackLimiter* limiter);
+void UnlinkActiveLimiterKind1(CSnPlaybackLimiter* limiter);
+void UnlinkActiveLimiterKind2(CSnPlaybackLimiter* limiter);
+CSnPlaybackLimiter* FirstActiveLimiterKind1();
+CSnPlaybackLimiter* FirstActiveLimiterKind2();
+
+// Per frame, after transitions and paths: last frame's limiting remembered, then every kind-1,
+// kind-2 and the engine-wide limiter applied.
+void ApplyLimiters();
+
+// Defers a command to the end of the pass; when no node can be had the queue is run first.
+// `SN_InsufficientMemory` when even then none can be had.
+SNRESULT QueueInstanceCommand(CSnPlaybackInstance* instance, uint32_t kind, uint32_t parameter, float time);
+// Runs the queue in order; an instance whose context was detached is retired.
+void RunQueuedInstanceCommands();
+uint32_t QueuedInstanceCommandCount();
+
+}  // namespace VoiceManager
+}  // namespace SN
