@@ -18,6 +18,10 @@ SnNodeActivity::~SnNodeActivity() {
   for (ObjectEntry& entry : objects) PoolDelete(g_DefaultPoolId, entry.limiter);
 }
 
+CSnNodeLimiter::Kind SnNodeActivity::LimiterKindOf(const CSnHierarchyNode* node) {
+  return node->IsBus() ? CSnNodeLimiter::Kind_Bus : CSnNodeLimiter::Kind_Node;
+}
+
 SnNodeActivity::ObjectEntry* SnNodeActivity::FindObject(CSnRegisteredObj* gameObject) {
   for (ObjectEntry& entry : objects)
     if (entry.gameObject == gameObject) return &entry;
@@ -253,18 +257,18 @@ void CSnHierarchyNode::SetFlagA(uint8_t bit, bool on) {
   if (old == m_flagsA || !m_activity) return;
   // The limiters of the record take the new policy at once.
   auto apply = [&](CSnPlaybackLimiter& limiter) {
-    if (bit == kLimiterOldestFirst) limiter.SetOldestFirst(on);
-    if (bit == kLimiterGoVirtual) limiter.SetGoVirtual(on);
+    if (bit == kLimiterOldestFirst) limiter.SetOlderFirst(on);
+    if (bit == kLimiterGoVirtual) limiter.SetUseVirtualBehaviour(on);
   };
-  apply(m_activity->limiter);
-  for (SnNodeActivity::ObjectEntry& entry : m_activity->objects) apply(*entry.limiter);
+  apply(m_activity->limiter.Limiter());
+  for (SnNodeActivity::ObjectEntry& entry : m_activity->objects) apply(entry.limiter->Limiter());
 }
 
 void CSnHierarchyNode::SetMaxInstances(uint16_t maximum) {
   m_limits = uint16_t((m_limits & ~kMaxInstancesMask) | (maximum & kMaxInstancesMask));
   if (!m_activity) return;
-  m_activity->limiter.SetMaximum(MaxInstances());
-  for (SnNodeActivity::ObjectEntry& entry : m_activity->objects) entry.limiter->SetMaximum(MaxInstances());
+  m_activity->limiter.Limiter().SetMaximum(MaxInstances());
+  for (SnNodeActivity::ObjectEntry& entry : m_activity->objects) entry.limiter->Limiter().SetMaximum(MaxInstances());
 }
 
 // ---- game parameters ----

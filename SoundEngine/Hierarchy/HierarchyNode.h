@@ -14,7 +14,7 @@
 #include "SoundEngine/GameSyncs/Curves.h"
 #include "SoundEngine/Hierarchy/GameSyncUsers.h"
 #include "SoundEngine/Hierarchy/NodeTargets.h"
-#include "SoundEngine/Hierarchy/PlaybackLimiter.h"
+#include "SoundEngine/Hierarchy/NodeLimiter.h"
 #include "SoundEngine/Hierarchy/PropertyBlob.h"
 #include "SoundEngine/ObjectIndex.h"
 
@@ -67,12 +67,14 @@ struct SnNodeFxSlots {
 struct SnNodeActivity {
   struct ObjectEntry {
     CSnRegisteredObj* gameObject;
-    CSnPlaybackLimiter* limiter;
+    CSnNodeLimiter* limiter;
     uint16_t instances;
     uint16_t virtualInstances;
   };
   SnNodeActivity(CSnHierarchyNode* node, uint16_t maximum, bool oldestFirst, bool goVirtual, bool globalLimit)
-      : limiter(node, maximum, oldestFirst, goVirtual, CSnPlaybackLimiter::Kind_Node), limitsGlobally(globalLimit) {}
+      : limiter(node, maximum, oldestFirst, goVirtual, LimiterKindOf(node)), limitsGlobally(globalLimit) {}
+  // A bus's limiters are of the bus kind.
+  static CSnNodeLimiter::Kind LimiterKindOf(const CSnHierarchyNode* node);
   ~SnNodeActivity();
   bool Empty() const {
     return playing == 0 && activeChildren == 0 && globalCount == 0 && globalVirtual == 0 && objects.Count() == 0 &&
@@ -83,7 +85,7 @@ struct SnNodeActivity {
     return const_cast<SnNodeActivity*>(this)->FindObject(gameObject);
   }
 
-  CSnPlaybackLimiter limiter;
+  CSnNodeLimiter limiter;
   SnArray<ObjectEntry> objects;
   SnArray<CSnHierarchyNode*> children;  // registered as active below
   int16_t playing = 0;

@@ -441,7 +441,7 @@ SNRESULT CSnPropertyNode::CountInstance(SnCountRecord& record) {
   ++activity->playing;
   SNRESULT result = SN_Success;
   if ((FlagsA() & kEnforcesOwnLimit) || !Parent()) {
-    CSnPlaybackLimiter* limiter = &activity->limiter;
+    CSnNodeLimiter* limiter = &activity->limiter;
     int32_t count, virtualCount;
     if (activity->limitsGlobally) {
       count = ++activity->globalCount;
@@ -449,9 +449,8 @@ SNRESULT CSnPropertyNode::CountInstance(SnCountRecord& record) {
     } else {
       SnNodeActivity::ObjectEntry* entry = activity->FindObject(record.gameObject);
       if (!entry) {
-        auto* own =
-            PoolNew<CSnPlaybackLimiter>(g_DefaultPoolId, this, MaxInstances(), bool(FlagsA() & kLimiterOldestFirst),
-                                        bool(FlagsA() & kLimiterGoVirtual), CSnPlaybackLimiter::Kind_Node);
+        auto* own = PoolNew<CSnNodeLimiter>(g_DefaultPoolId, this, MaxInstances(), bool(FlagsA() & kLimiterOldestFirst),
+                                            bool(FlagsA() & kLimiterGoVirtual), SnNodeActivity::LimiterKindOf(this));
         entry = own ? activity->objects.Add({record.gameObject, own, 0, 0}, 4) : nullptr;
         if (!entry) {
           PoolDelete(g_DefaultPoolId, own);
@@ -468,11 +467,13 @@ SNRESULT CSnPropertyNode::CountInstance(SnCountRecord& record) {
     record.counted = 1;
     const uint16_t maximum = EffectiveMaximum();
     if (maximum && count - virtualCount - int32_t(record.enforced) > maximum) {
-      ISnLimitedPlayback* giveWay = nullptr;
-      if (limiter->EnforceForNewInstance(record.priority, activity->limitsGlobally ? nullptr : record.gameObject,
-                                         giveWay) != SN_Success) {
-        result = SN_LimitReached;
-      } else {
+      CSnPlaybackInstance* giveWay = nullptr;
+      const SNRESULT verdict = limiter->Limiter().EnforceForNewInstance(
+          maximum, record.priority, activity->limitsGlobally ? nullptr : record.gameObject,
+          FlagsA() & kLimiterOldestFirst, FlagsA() & kLimiterGoVirtual, &giveWay, kStopReasonNodeLimit);
+      if (verdict != SN_Success) {
+        result = verdict;
+      } else if (giveWay) {
         record.giveWay = giveWay;
         ++record.enforced;
       }
@@ -481,8 +482,7 @@ SNRESULT CSnPropertyNode::CountInstance(SnCountRecord& record) {
   auto* bus = static_cast<CSnPropertyNode*>(OutputBus());
   auto* secondary = static_cast<CSnPropertyNode*>(SecondaryOutput());
   auto* parent = static_cast<CSnPropertyNode*>(Parent());
-  for (CSnPropertyNode* up :
-       {(record.pathMask & 1) ? bus : nullptr, (record.pathMask & 2) ? secondary : nullptr, parent}) {
+  for (CSnPropertyNode* up : {(record.pathMask & 1) ? bus : nullptr, (record.pathMask & 2) ? secondary : nullptr, parent}) {
     if (!up) continue;
     const SNRESULT above = up->CountInstance(record);
     if (above != SN_Success && result == SN_Success) result = above;
@@ -533,7 +533,7 @@ SNRESULT CSnPropertyNode::UncountVirtual(SnCountRecord& record) {
   SnNodeActivity* activity = ActivityRecord();
   if (activity && ((FlagsA() & kEnforcesOwnLimit) || !Parent())) {
     int32_t count = 0, virtualCount = 0;
-    CSnPlaybackLimiter* limiter = &activity->limiter;
+    CSnNodeLimiter* limiter = &activity->limiter;
     if (activity->limitsGlobally) {
       if (activity->globalVirtual > 0) --activity->globalVirtual;
       count = activity->globalCount;
@@ -547,9 +547,11 @@ SNRESULT CSnPropertyNode::UncountVirtual(SnCountRecord& record) {
     // The freed place: the limiter may choose who takes it.
     const uint16_t maximum = EffectiveMaximum();
     if (maximum && count - virtualCount > maximum) {
-      ISnLimitedPlayback* giveWay = nullptr;
-      if (limiter->EnforceForNewInstance(kCountingPriority, activity->limitsGlobally ? nullptr : record.gameObject,
-                                         giveWay) == SN_Success)
+      CSnPlaybackInstance* giveWay = nullptr;
+      if (limiter->Limiter().EnforceForNewInstance(maximum, kCountingPriority,
+                                                   activity->limitsGlobally ? nullptr : record.gameObject,
+                                                   FlagsA() & kLimiterOldestFirst, FlagsA() & kLimiterGoVirtual,
+                                                   &giveWay, kStopReasonNodeLimit) == SN_Success)
         record.giveWay = giveWay;
     }
   }

@@ -55,8 +55,8 @@ enum SnParamGroup : uint32_t {
 struct SnCountRecord {
   float priority = 50.0f;
   CSnRegisteredObj* gameObject = nullptr;
-  CSnPlaybackLimiter* limiter = nullptr;  // out: the first limiter that counted it
-  ISnLimitedPlayback* giveWay = nullptr;  // out: the instance a limit chose to make room
+  CSnNodeLimiter* limiter = nullptr;        // out: the first limiter that counted it
+  CSnPlaybackInstance* giveWay = nullptr;  // out: the instance a limit chose to make room
   uint16_t pathMask = 3;                  // bit 0 output bus, bit 1 secondary output
   uint16_t enforced = 0;
   uint8_t counted = 0;
@@ -161,7 +161,8 @@ class CSnPropertyNode : public CSnHierarchyNode, public ISnPropTransitionOwner {
   bool HandlesParameter(uint32_t parameterId) const override;
 
   // ---- limits ----
-  // SN_Success, SN_LimitReached when a limit refused the play, SN_Failure when a record could not be made.
+  // SN_Success; the first refusal of a limit on the way up (SN_PlayAsVirtual: only as a virtual voice,
+  // SN_Failure: not at all); SN_InsufficientMemory or SN_Failure when a record could not be made.
   virtual SNRESULT CountInstance(SnCountRecord& record);
   virtual void UncountInstance(SnCountRecord& record);
   virtual void CountVirtual(SnCountRecord& record);
