@@ -45,15 +45,7 @@ class BenchNode final : public CSnPropertyNode {
 
 template <uint32_t kCategory>
 SNRESULT Create(const uint8_t* payload, uint32_t size, CSnIndexedObject*& object) {
-  object = nullptr;
-  uint32_t id;
-  memcpy(&id, payload, 4);
-  Platform::ReentrantGuard audio(GlobalAudioLock());
-  auto* node = PoolNew<BenchNode>(g_DefaultPoolId, id, kCategory);
-  if (!node) return SN_InsufficientMemory;
-  object = node;
-  const uint8_t* cursor = payload + 4;
-  return node->ReadBaseParams(cursor, payload + size, false);
+  return CreateNodeFromPayload<BenchNode>(payload, size, object, kCategory);
 }
 const SnHircKind kLeaf = {SnIndex_Nodes, &Create<11>, nullptr, nullptr};
 const SnHircKind kParent = {SnIndex_Nodes, &Create<1>, nullptr, nullptr};

@@ -6,9 +6,11 @@
 
 #include <cstdint>
 
+#include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/Hierarchy/HierarchyNode.h"
 #include "SoundEngine/Hierarchy/PropTransitionSet.h"
 #include "SoundEngine/PlayParams.h"
+#include "SoundEngine/PoolObject.h"
 
 namespace SN {
 
@@ -220,6 +222,23 @@ class CSnPropertyNode : public CSnHierarchyNode, public ISnPropTransitionOwner {
   uint8_t m_sendFlags = 4;
   uint8_t m_outputFlags = 0;
 };
+
+// The creation function of a kind whose payload is its id then the common node parameters: made in
+// the default pool and read under GlobalAudioLock(), not yet in the index (the bank loader enters it).
+// On failure `object` still holds what was made, for the loader to release.
+template <typename Node, typename... Args>
+SNRESULT CreateNodeFromPayload(const uint8_t* payload, uint32_t size, CSnIndexedObject*& object, Args&&... args) {
+  object = nullptr;
+  if (size < sizeof(uint32_t)) return SN_Failure;
+  uint32_t id;
+  memcpy(&id, payload, sizeof id);
+  Platform::ReentrantGuard audio(GlobalAudioLock());
+  Node* node = PoolNew<Node>(g_DefaultPoolId, id, std::forward<Args>(args)...);
+  if (!node) return SN_InsufficientMemory;
+  object = node;
+  const uint8_t* cursor = payload + sizeof id;
+  return node->ReadBaseParams(cursor, payload + size, false);
+}
 
 // Seconds to samples at the output rate, rounded half away from zero; saturated, NaN as 0.
 int32_t SecondsToSamples(float seconds);

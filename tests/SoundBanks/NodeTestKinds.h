@@ -28,7 +28,8 @@ constexpr uint8_t kBusType = 16;
 
 class TestNode : public SN::CSnPropertyNode {
  public:
-  TestNode(uint32_t id, uint32_t category) : CSnPropertyNode(id, IsBusCategory(category)), m_category(category) {}
+  TestNode(uint32_t id, uint32_t category, bool takesChildren = false)
+      : CSnPropertyNode(id, IsBusCategory(category)), m_takesChildren(takesChildren), m_category(category) {}
   uint32_t NodeCategory() const override { return m_category; }
   SN::SNRESULT PlayNode(SN::CSnPlayParams& params) override {
     plays.push_back(params);
@@ -65,25 +66,15 @@ class TestNode : public SN::CSnPropertyNode {
   int bypassChanges = 0;
   bool foundWhileGoing = false;
   int* destroyed = nullptr;
-  bool m_takesChildren = false;
+  bool m_takesChildren;
 
  private:
   uint32_t m_category;
 };
 
-inline SN::SNRESULT CreateKind(const uint8_t* payload, uint32_t size, SN::CSnIndexedObject*& object, uint32_t category,
-                               bool takesChildren) {
-  object = nullptr;
-  if (size < 4) return SN::SN_Failure;
-  uint32_t id;
-  memcpy(&id, payload, 4);
-  Platform::ReentrantGuard audio(SN::GlobalAudioLock());
-  auto* node = SN::PoolNew<TestNode>(SN::g_DefaultPoolId, id, category);
-  if (!node) return SN::SN_InsufficientMemory;
-  node->m_takesChildren = takesChildren;
-  object = node;
-  const uint8_t* cursor = payload + 4;
-  return node->ReadBaseParams(cursor, payload + size, false);
+inline SN::SNRESULT CreateKind(const uint8_t* payload, uint32_t size, SN::CSnIndexedObject*& object,
+                               uint32_t category, bool takesChildren) {
+  return SN::CreateNodeFromPayload<TestNode>(payload, size, object, category, takesChildren);
 }
 
 inline const SN::SnHircKind kLeafKind = {

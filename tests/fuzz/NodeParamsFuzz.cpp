@@ -38,16 +38,7 @@ class PlainNode final : public SN::CSnPropertyNode {
 
 template <uint32_t kCategory>
 SN::SNRESULT Create(const uint8_t* payload, uint32_t size, SN::CSnIndexedObject*& object) {
-  object = nullptr;
-  if (size < 4) return SN::SN_Failure;
-  uint32_t id;
-  memcpy(&id, payload, 4);
-  Platform::ReentrantGuard audio(SN::GlobalAudioLock());
-  auto* node = SN::PoolNew<PlainNode>(SN::g_DefaultPoolId, id, kCategory);
-  if (!node) return SN::SN_InsufficientMemory;
-  object = node;
-  const uint8_t* cursor = payload + 4;
-  return node->ReadBaseParams(cursor, payload + size, false);
+  return SN::CreateNodeFromPayload<PlainNode>(payload, size, object, kCategory);
 }
 
 const SN::SnHircKind kLeaf = {SN::SnIndex_Nodes, &Create<11>, nullptr, nullptr};
