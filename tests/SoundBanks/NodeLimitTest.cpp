@@ -150,7 +150,10 @@ TEST_F(SoundNodeLimitTest, ParameterNineChangesTheMaximumAndTheFrameLimitStopsOr
   limiter.Limiter().PriorityChanged(&a);
   EXPECT_EQ(limiter.Limiter().At(2), &a);  // after the 50 that is newer, before the 20
   EXPECT_EQ(limiter.Limiter().At(3), &e);
-  for (FakeInstance* instance : {&a, &b, &c, &e}) limiter.Remove(instance);
+  FakeInstance n(NAN, 6);  // joins as a 50, the newest of them
+  ASSERT_TRUE(limiter.Add(&n));
+  EXPECT_EQ(limiter.Limiter().At(1), &n);
+  for (FakeInstance* instance : {&a, &b, &c, &e, &n}) limiter.Remove(instance);
   EXPECT_EQ(SN::VoiceManager::FirstActiveLimiterKind1(), nullptr);
 }
 
