@@ -166,4 +166,90 @@ class SnPooledList {
   SnMemPoolId m_pool = kInvalidPoolId;  // none named: the default pool
 };
 
+// Playing objects kept ordered for a limiter: priority descending, then sequence number, oldest
+// first (ascending) or newest first by the owner's order flag. `T` answers Priority() (f32) and
+// SequenceNumber() (u32); a priority that is not finite sorts as 50.
+template <typename T>
+class SnPriorityArray {
+ public:
+  static constexpr uint32_t kGrowth = 8;
+
+  explicit SnPriorityArray(bool oldestFirst = false) : m_oldestFirst(oldestFirst) {}
+
+  // False when the array cannot grow; it is unchanged then.
+  bool Insert(T* item) {
+    uint32_t index = PlaceOf(item, 0, m_items.Count());
+    if (m_items.Count() == m_items.Capacity() && !m_items.GrowBy(kGrowth)) return false;
+    return m_items.InsertAt(index, item) != nullptr;
+  }
+  bool Remove(T* item) {
+    const int32_t index = m_items.IndexOf(item);
+    if (index < 0) return false;
+    m_items.RemoveAt(uint32_t(index));
+    return true;
+  }
+  // Every entry inserted again, after many priorities changed or the order flag did.
+  void Resort() {
+    const uint32_t count = m_items.Count();
+    for (uint32_t i = 1; i < count; ++i) {
+      T* item = m_items[i];
+      const uint32_t place = PlaceOf(item, 0, i);
+      memmove(static_cast<void*>(&m_items[place + 1]), &m_items[place], sizeof(T*) * (i - place));
+      m_items[place] = item;
+    }
+  }
+  // One entry whose priority changed moves up or down to its place.
+  void Move(T* item) {
+    const int32_t found = m_items.IndexOf(item);
+    if (found < 0) return;
+    uint32_t index = uint32_t(found);
+    while (index > 0 && Before(item, m_items[index - 1])) {
+      m_items[index] = m_items[index - 1];
+      --index;
+    }
+    while (index + 1 < m_items.Count() && Before(m_items[index + 1], item)) {
+      m_items[index] = m_items[index + 1];
+      ++index;
+    }
+    m_items[index] = item;
+  }
+  void SetOldestFirst(bool oldestFirst) {
+    if (oldestFirst == m_oldestFirst) return;
+    m_oldestFirst = oldestFirst;
+    Resort();
+  }
+  bool OldestFirst() const { return m_oldestFirst; }
+
+  uint32_t Count() const { return m_items.Count(); }
+  T* operator[](uint32_t index) const { return m_items[index]; }
+  void Term() { m_items.Term(); }
+
+  static float SortPriority(const T* item) {
+    const float priority = item->Priority();
+    return priority - priority == 0.0f ? priority : 50.0f;
+  }
+  // `a` belongs before `b`.
+  bool Before(const T* a, const T* b) const {
+    const float pa = SortPriority(a), pb = SortPriority(b);
+    if (pa != pb) return pa > pb;
+    return m_oldestFirst ? a->SequenceNumber() < b->SequenceNumber() : a->SequenceNumber() > b->SequenceNumber();
+  }
+
+ private:
+  // The first place in [low, high) whose entry `item` goes before: after every equal entry.
+  uint32_t PlaceOf(const T* item, uint32_t low, uint32_t high) const {
+    while (low < high) {
+      const uint32_t mid = low + (high - low) / 2;
+      if (Before(item, m_items[mid]))
+        high = mid;
+      else
+        low = mid + 1;
+    }
+    return low;
+  }
+
+  SnArray<T*> m_items;
+  bool m_oldestFirst;
+};
+
 }  // namespace SN

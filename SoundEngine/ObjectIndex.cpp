@@ -31,7 +31,10 @@ uint32_t CSnIndexedObject::Release() {
       list.RemoveItem(this);
     }
   }
-  if (count == 0) PoolDelete(g_DefaultPoolId, this);
+  if (count == 0) {
+    BeforeDestroy();
+    PoolDelete(g_DefaultPoolId, this);
+  }
   return count;
 }
 

@@ -47,6 +47,10 @@ class CSnIndexedObject : public CSnRefCountedObject {
   SnIndexList List() const { return m_list; }
   uint32_t RefCount() const { return m_refCount; }
 
+ protected:
+  // The last reference went and the object is out of its list; no list lock is held.
+  virtual void BeforeDestroy() {}
+
  private:
   friend class CSnObjectIndexList;
   CSnIndexedObject* m_pNextInBucket = nullptr;

@@ -166,9 +166,24 @@ SNRESULT ReadHeader(CSnSoundBankReader& reader, SnBankHeader& header) {
   return SN_Success;
 }
 
+thread_local uint16_t t_loadingMotionFlag = 0;
+
+// The flag is known to the object readers from the header on, for this load only.
+class MotionFlagScope {
+ public:
+  explicit MotionFlagScope(uint16_t flag) : m_previous(t_loadingMotionFlag) { t_loadingMotionFlag = flag; }
+  ~MotionFlagScope() { t_loadingMotionFlag = m_previous; }
+  MotionFlagScope(const MotionFlagScope&) = delete;
+  MotionFlagScope& operator=(const MotionFlagScope&) = delete;
+
+ private:
+  uint16_t m_previous;
+};
+
 SNRESULT ReadChunks(CSnSoundBankReader& reader, CSnLoadedBank& bank, SnBankLoadMode mode, SnBankHeader& header) {
   SNRESULT result = ReadHeader(reader, header);
   if (result != SN_Success) return result;
+  MotionFlagScope motion(header.motionFlag);
   SnBankLoadScope scope(bank, reader);
   for (;;) {
     SnBankChunkHeader chunk{};
@@ -201,6 +216,8 @@ SNRESULT ReadChunks(CSnSoundBankReader& reader, CSnLoadedBank& bank, SnBankLoadM
 }
 
 }  // namespace
+
+uint16_t LoadingBankMotionFlag() { return t_loadingMotionFlag; }
 
 SNRESULT ReadBankChunks(CSnSoundBankReader& reader, CSnLoadedBank& bank, SnBankLoadMode mode, SnBankHeader& header) {
   header = SnBankHeader{};

@@ -17,6 +17,10 @@ class CSnSoundBankReader;
 // BankFormat.h for the bank-specific results.
 SNRESULT ReadBankChunks(CSnSoundBankReader& reader, CSnLoadedBank& bank, SnBankLoadMode mode, SnBankHeader& header);
 
+// The motion flag of the bank whose chunks the calling thread is reading (its node records then carry
+// a secondary output id); 0 outside a load.
+uint16_t LoadingBankMotionFlag();
+
 // The id of an in-memory bank image: the word at file offset 12, or 0 for an image under 28 bytes.
 uint32_t BankIdOfImage(const void* image, uint32_t size);
 

@@ -55,6 +55,10 @@ class CSnPlaybackInstance {
       m_limitedThisFrame = true;
   }
 
+  // The limiters' order.
+  float Priority() const { return m_priority; }
+  uint32_t SequenceNumber() const { return m_sequenceNumber; }
+
   CSnPlaybackInstance* m_pNextActive = nullptr;
   CSnRegisteredObj* m_pGameObject = nullptr;
   float m_priority = 50.0f;

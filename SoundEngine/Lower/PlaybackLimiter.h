@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "MemoryMgr/SnResult.h"
+#include "SoundEngine/Containers.h"
 
 namespace SN {
 
@@ -18,7 +19,7 @@ constexpr SNRESULT SN_PlayAsVirtual = SNRESULT(80);
 class CSnPlaybackLimiter {
  public:
   CSnPlaybackLimiter(uint16_t maximum, bool olderFirst, bool useVirtualBehaviour)
-      : m_maximum(maximum), m_tieOrder(olderFirst ? 1 : 0), m_useVirtualBehaviour(useVirtualBehaviour ? 1 : 0) {}
+      : m_instances(olderFirst), m_maximum(maximum), m_useVirtualBehaviour(useVirtualBehaviour ? 1 : 0) {}
   ~CSnPlaybackLimiter() { Term(); }
   CSnPlaybackLimiter(const CSnPlaybackLimiter&) = delete;
   CSnPlaybackLimiter& operator=(const CSnPlaybackLimiter&) = delete;
@@ -31,6 +32,12 @@ class CSnPlaybackLimiter {
   bool Add(CSnPlaybackInstance* instance);
   // False when the instance is not in the array.
   bool Remove(CSnPlaybackInstance* instance);
+  // The instance's priority changed: it moves to its place. A priority that is not finite sorts as 50.
+  void PriorityChanged(CSnPlaybackInstance* instance);
+  // The tie order changed: the array is sorted again.
+  void SetOlderFirst(bool olderFirst);
+  bool OlderFirst() const;
+  void SetUseVirtualBehaviour(bool use) { m_useVirtualBehaviour = use ? 1 : 0; }
 
   // May one more instance of priority `newPriority` play? 1 yes (perhaps after `*outGivesWay` was
   // chosen to give way, and killed unless left to the frame's limiter pass), 80 as a virtual
@@ -42,17 +49,14 @@ class CSnPlaybackLimiter {
   // to their virtual-voice behaviour. A maximum of 0 is no limit.
   void ApplyLimit(uint8_t stopReason);
 
-  uint32_t Count() const { return m_count; }
+  uint32_t Count() const { return m_instances.Count(); }
   CSnPlaybackInstance* At(uint32_t index) const { return m_instances[index]; }
   uint16_t Maximum() const { return m_maximum; }
   void SetMaximum(uint16_t maximum) { m_maximum = maximum; }
   bool UsesVirtualBehaviour() const { return m_useVirtualBehaviour != 0; }
 
-  CSnPlaybackInstance** m_instances = nullptr;
-  uint32_t m_count = 0;
-  uint32_t m_capacity = 0;
+  SnPriorityArray<CSnPlaybackInstance> m_instances;  // its order flag: older instances first among equals
   uint16_t m_maximum;
-  uint8_t m_tieOrder;             // 1: older instances first among equals
   uint8_t m_useVirtualBehaviour;
   CSnPlaybackLimiter* m_pNextActive = nullptr;  // the voice manager's list of active limiters
 };

@@ -65,12 +65,7 @@ std::vector<uint8_t> EnvironmentPayload(const BankEnvironment& environment) {
   for (const BankEnvironmentCurve& curve : environment.curves) {
     Put(out, curve.enabled);
     Put(out, curve.scaling);
-    Put(out, uint16_t(curve.points.size()));
-    for (const BankCurvePoint& point : curve.points) {
-      Put(out, point.x);
-      Put(out, point.y);
-      Put(out, point.interpolation);
-    }
+    PutCurvePoints(out, curve.points);
   }
   return out;
 }
@@ -143,6 +138,15 @@ std::vector<uint8_t> EventPayload(uint32_t eventId, const std::vector<uint32_t>&
   std::vector<uint8_t> out(words.size() * sizeof(uint32_t));
   memcpy(out.data(), words.data(), out.size());
   return out;
+}
+
+void PutCurvePoints(std::vector<uint8_t>& out, const std::vector<BankCurvePoint>& points) {
+  Put(out, uint16_t(points.size()));
+  for (const BankCurvePoint& point : points) {
+    Put(out, point.x);
+    Put(out, point.y);
+    Put(out, point.interpolation);
+  }
 }
 
 std::vector<uint8_t> WriteBank(const BankDescription& bank) {

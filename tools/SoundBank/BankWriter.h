@@ -116,6 +116,8 @@ constexpr uint32_t kBankWriterMediaAlignment = 16;
 uint32_t BankTagOf(const std::string& text);
 
 std::vector<uint8_t> WriteBank(const BankDescription& bank);
+// A curve's u16 point count and its 12-byte points, as environment and node curves store them.
+void PutCurvePoints(std::vector<uint8_t>& out, const std::vector<BankCurvePoint>& points);
 // Event payload: id, action count, action ids in play order.
 std::vector<uint8_t> EventPayload(uint32_t eventId, const std::vector<uint32_t>& actionIds);
 

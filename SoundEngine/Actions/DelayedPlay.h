@@ -1,0 +1,24 @@
+// The continue-playback action that carries a play past its initial delay: what a node asks of it.
+#pragma once
+
+#include <cstdint>
+
+#include "MemoryMgr/SnResult.h"
+#include "SoundEngine/ServiceSlot.h"
+
+namespace SN {
+
+class CSnHierarchyNode;
+struct CSnPlayParams;
+
+class ISnDelayedPlayScheduler {
+ public:
+  virtual ~ISnDelayedPlayScheduler() = default;
+  // Queues the play of `node` to run `delaySamples` from now, with the play's transition, play-list,
+  // MIDI play mode, playing id and frame offset.
+  virtual SNRESULT ScheduleDelayedPlay(CSnHierarchyNode* node, const CSnPlayParams& params, int32_t delaySamples) = 0;
+};
+
+inline ISnDelayedPlayScheduler*& DelayedPlayScheduler() { return ServiceSlot<ISnDelayedPlayScheduler>(); }
+
+}  // namespace SN

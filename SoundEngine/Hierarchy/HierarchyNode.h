@@ -1,0 +1,281 @@
+// The base of every node of the sound hierarchy: id-indexed and reference counted, linked by id to a
+// parent, an output bus and a secondary output; holds the constant property bundle, the effect
+// slots, the activity record, the state-group links and the game-parameter targets it serves.
+//
+// Threads: references are taken and dropped on any thread under the node's index-list lock. Nodes
+// are built on the bank thread under GlobalAudioLock(); everything else is the audio thread's.
+// Lock order: GlobalAudioLock(), then an index-list lock; Release takes no lock while it tears down.
+#pragma once
+
+#include <cstdint>
+
+#include "MemoryMgr/SnResult.h"
+#include "SoundEngine/Containers.h"
+#include "SoundEngine/GameSyncs/Curves.h"
+#include "SoundEngine/Hierarchy/GameSyncUsers.h"
+#include "SoundEngine/Hierarchy/NodeTargets.h"
+#include "SoundEngine/Hierarchy/NodeLimiter.h"
+#include "SoundEngine/Hierarchy/PropertyBlob.h"
+#include "SoundEngine/ObjectIndex.h"
+
+namespace SN {
+
+class CSnPropTransitionSet;
+class CSnStateGroupLink;
+class SnTargetCopy;
+
+// What stop, pause, resume and seek hand a node.
+struct SnActionParams {
+  enum Kind : uint32_t { Stop = 0, Pause = 1, Resume = 2, Seek = 4 };
+  uint32_t kind = Stop;
+  CSnRegisteredObj* gameObject = nullptr;  // null: all
+  uint32_t playingId = 0;                  // 0: all
+  int32_t transitionMs = 0;
+  uint32_t fadeCurve = 0;
+  uint8_t flag = 0;
+  uint16_t word = 0;
+  uint8_t byte = 0;
+  uint32_t extra = 0;
+  union {
+    int32_t ms;
+    float fraction;
+  } seek = {0};
+  uint8_t seekFlags = 0;  // bit 0 by fraction, bit 1 to the nearest marker
+};
+
+// A parameter change told to the playing objects below a node.
+struct SnParamChange {
+  uint32_t parameterId;
+  SnRTPCKey key;
+  uint8_t flag;
+  uint8_t extraFlag;
+  float value;
+};
+
+struct SnNodeFxSlots {
+  struct Slot {
+    uint32_t effectId;
+    uint8_t rendered;
+    uint8_t shared;
+  };
+  int32_t overrideLevel = 0;
+  Slot slots[4] = {};
+  uint8_t bypass = 0;
+};
+
+// Created when a node first becomes active, freed when nothing below or in it plays any more.
+struct SnNodeActivity {
+  struct ObjectEntry {
+    CSnRegisteredObj* gameObject;
+    CSnNodeLimiter* limiter;
+    uint16_t instances;
+    uint16_t virtualInstances;
+  };
+  SnNodeActivity(CSnHierarchyNode* node, uint16_t maximum, bool oldestFirst, bool goVirtual, bool globalLimit)
+      : limiter(node, maximum, oldestFirst, goVirtual, LimiterKindOf(node)), limitsGlobally(globalLimit) {}
+  // A bus's limiters are of the bus kind.
+  static CSnNodeLimiter::Kind LimiterKindOf(const CSnHierarchyNode* node);
+  ~SnNodeActivity();
+  bool Empty() const {
+    return playing == 0 && activeChildren == 0 && globalCount == 0 && globalVirtual == 0 && objects.Count() == 0 &&
+           children.Count() == 0;
+  }
+  ObjectEntry* FindObject(CSnRegisteredObj* gameObject);
+  const ObjectEntry* FindObject(CSnRegisteredObj* gameObject) const {
+    return const_cast<SnNodeActivity*>(this)->FindObject(gameObject);
+  }
+
+  CSnNodeLimiter limiter;
+  SnArray<ObjectEntry> objects;
+  SnArray<CSnHierarchyNode*> children;  // registered as active below
+  int16_t playing = 0;
+  int16_t activeChildren = 0;
+  int16_t globalCount = 0;
+  int16_t globalVirtual = 0;
+  bool limitsGlobally;  // fixed at creation
+};
+
+class CSnHierarchyNode : public CSnIndexedObject, public ISnNodeRTPCSubscriber, public ISnGameObjectValueHolder {
+ public:
+  // Flags A
+  static constexpr uint8_t kLimiterOldestFirst = 0x01;
+  static constexpr uint8_t kLimiterGoVirtual = 0x02;
+  static constexpr uint8_t kOverridesVoiceBehaviour = 0x04;
+  static constexpr uint8_t kEnforcesOwnLimit = 0x08;
+  static constexpr uint8_t kOverridesAttachment = 0x10;
+  static constexpr uint8_t kLimitsGlobally = 0x20;
+  static constexpr uint8_t kPriorityDistance = 0x40;
+  static constexpr uint8_t kOverridesPriority = 0x80;
+  // Flags B
+  static constexpr uint8_t kStateValuesApply = 0x01;
+  static constexpr uint8_t kDestroyed = 0x02;
+  static constexpr uint8_t kIsBus = 0x04;
+  static constexpr uint8_t kDerivedOverride = 0x10;
+  static constexpr uint8_t kHasPositioning = 0x20;
+  static constexpr uint8_t kPositionOption = 0x40;
+  static constexpr uint8_t kOverridesEffects = 0x80;
+  // MIDI flags
+  static constexpr uint8_t kMidiOverridesEvents = 0x01;
+  static constexpr uint8_t kMidiOverridesTracking = 0x02;
+  static constexpr uint8_t kMidiTracking = 0x04;
+  static constexpr uint8_t kMidiOption = 0x08;
+
+  static constexpr uint16_t kMaxInstancesMask = 0x03FF;
+
+  enum Category : uint32_t {
+    Category_Bus = 0,
+    Category_ActorMixer = 1,
+    Category_RandomSequence = 2,
+    Category_Sound = 3,
+    Category_Switch = 4,
+    Category_Layer = 5,
+    Category_BusKind10 = 10,
+    Category_Leaf = 11,
+    Category_BusKind12 = 12,
+  };
+  static bool IsBusCategory(uint32_t category) { return category == 0 || category == 10 || category == 12; }
+
+  CSnHierarchyNode(uint32_t id, bool isBus);
+  ~CSnHierarchyNode() override;
+
+  virtual uint32_t MonitorType() const { return 0; }
+  virtual uint32_t NodeCategory() const = 0;
+
+  // ---- links ----
+  // The node holds one reference on its parent, its output bus and its secondary output.
+  virtual void SetParent(CSnHierarchyNode* parent);
+  virtual void SetOutputBus(CSnHierarchyNode* bus);
+  // The base takes no children: SN_Failure.
+  virtual SNRESULT AddChild(CSnHierarchyNode* child);
+  // SN_InvalidPoolId for id 0 (nothing to add), SN_IdNotFound when no node has the id.
+  SNRESULT AddChildById(uint32_t childId);
+  virtual void RemoveChild(CSnHierarchyNode*) {}
+  void SetSecondaryOutput(CSnHierarchyNode* output);
+  CSnHierarchyNode* Parent() const { return m_parent; }
+  CSnHierarchyNode* OutputBus() const { return m_outputBus; }
+  CSnHierarchyNode* SecondaryOutput() const { return m_secondaryOutput ? *m_secondaryOutput : nullptr; }
+
+  // ---- actions ----
+  virtual void ExecuteAction(const SnActionParams& params) = 0;
+  void Stop(CSnRegisteredObj* gameObject, uint32_t playingId, int32_t transitionMs, uint32_t curve);
+  void Pause(CSnRegisteredObj* gameObject, uint32_t playingId, int32_t transitionMs, uint32_t curve);
+  void Resume(CSnRegisteredObj* gameObject, uint32_t playingId, int32_t transitionMs, uint32_t curve);
+
+  // ---- parameter changes ----
+  virtual void DeliverParameterChange(const SnParamChange& change) = 0;
+  // Tells the playing objects below when this node handles the parameter.
+  void ParameterChanged(uint32_t parameterId, const SnRTPCKey& key, float value, bool extraFlag);
+  virtual bool HandlesParameter(uint32_t) const { return true; }
+  virtual void CurveAdded(uint32_t) {}
+  virtual void CurveRemoved(uint32_t) {}
+  virtual void ValuesChanged() {}
+  virtual void EffectSlotChanged(uint32_t) {}
+  virtual void BypassChanged() {}
+
+  // ---- activity ----
+  // Bit 0 goes up the output-bus road, bit 1 the secondary output's; false when a record could not
+  // be made somewhere.
+  virtual bool ActivityUp(uint32_t mask);
+  virtual void ActivityDown(uint32_t mask);
+  const SnNodeActivity* Activity() const { return m_activity; }
+
+  // ---- properties ----
+  float FloatProperty(uint32_t id) const;
+  int32_t IntProperty(uint32_t id) const;
+  bool HasProperty(uint32_t id) const { return m_properties.Has(id); }
+  // SN_Success (changed or not); SN_Failure when the bundle cannot grow.
+  virtual SNRESULT SetIntProperty(uint8_t id, int32_t value);
+  virtual SNRESULT SetFloatProperty(uint8_t id, float value);
+  // The value slot of property (index + 60), null when absent.
+  const uint8_t* ExtendedPropertySlot(uint32_t index) const;
+  const SnPropertyBlob4& Properties() const { return m_properties; }
+
+  // ---- game parameters ----
+  // The parameters this node decides (bit n = parameter n) and those every node on a road adds.
+  virtual uint64_t OverrideMask() const;
+  virtual uint64_t SupportedMask() const { return 0; }
+  SNRESULT AddCurve(uint32_t rtpcId, uint32_t rtpcType, uint32_t accumulation, uint32_t parameterId, uint32_t curveId,
+                    uint32_t scaling, const SnRTPCGraphPoint* points, uint32_t pointCount);
+  void RemoveCurve(uint32_t parameterId);
+  bool HasCurve(uint32_t parameterId) const;
+  uint64_t ParameterMask() const;
+  // The curves' value for the key; 0 without a curve.
+  float RTPCValue(uint32_t parameterId, const SnRTPCKey& key) const;
+  void AddTarget(CSnTargetLink* link, uint64_t wanted, uint64_t provided, bool forward);
+  void RemoveTarget(CSnTargetLink* link, bool forward);
+  void UpdateRTPC(uint32_t parameterId, const SnRTPCKey& key, float value, float delta, const void* filter) override;
+  void CallEveryTarget();
+  const CSnRTPCTargetSet* Targets() const { return m_targets; }
+  void* RTPCSubscriber() { return static_cast<ISnNodeRTPCSubscriber*>(this); }
+
+  // ---- states ----
+  // The link for the group, made and registered with the state manager when absent; null when that fails.
+  CSnStateGroupLink* AddStateGroupLink(uint32_t groupId, uint8_t syncType, bool refresh);
+  SNRESULT SetStatePropertySet(uint32_t groupId, uint32_t propertySetId, uint32_t stateId, bool refresh);
+  void RefreshStateValues();
+  void EndStateTransitions();
+  CSnStateGroupLink* StateLinks() const { return m_stateLinks; }
+  // Sync types of `groupId` along the node, its bus chain and its parents; true when a 0 ended it.
+  bool CollectSyncTypes(uint32_t groupId, SnArray<uint32_t>& types);
+
+  // ---- effects ----
+  SNRESULT SetEffectSlot(uint32_t slot, uint32_t effectId, bool shared, int32_t level);
+  SNRESULT MarkSlotRendered(uint32_t slot, bool rendered);
+  void SetBypassBits(uint8_t bits, uint8_t mask);
+  const SnNodeFxSlots* FxSlots() const { return m_fx; }
+
+  // ---- flags ----
+  uint8_t FlagsA() const { return m_flagsA; }
+  uint8_t FlagsB() const { return m_flagsB; }
+  uint8_t MidiFlags() const { return m_midiFlags; }
+  uint16_t MaxInstances() const { return m_limits & kMaxInstancesMask; }
+  bool IsBus() const { return m_flagsB & kIsBus; }
+  void SetFlagA(uint8_t bit, bool on);
+  void SetFlagB(uint8_t bit, bool on) { m_flagsB = uint8_t(on ? m_flagsB | bit : m_flagsB & ~bit); }
+  void SetMidiFlags(uint8_t bits) { m_midiFlags = uint8_t((m_midiFlags & 0xF0) | (bits & 0x0F)); }
+  virtual void SetMaxInstances(uint16_t maximum);
+
+  // The node that hands this one its run-time values for all game objects (made on demand).
+  CSnPropTransitionSet* GlobalValueSet() const { return m_globalValues; }
+
+  void DropGameObjectValues(CSnRegisteredObj*) override {}
+
+  // Loads or unloads the media of the node of `id`; SN_Failure when no node has it.
+  static SNRESULT PrepareNodeData(uint32_t id);
+  static void UnprepareNodeData(uint32_t id);
+  virtual SNRESULT PrepareData() { return SN_Success; }
+  virtual void UnprepareData() {}
+
+ protected:
+  void BeforeDestroy() override;
+  SnNodeActivity* EnsureActivity();
+  void FreeActivityIfEmpty();
+  bool AddActiveChild(CSnHierarchyNode* child);
+  void RemoveActiveChild(CSnHierarchyNode* child);
+  CSnPropTransitionSet* EnsureGlobalValueSet(class ISnPropTransitionOwner* owner);
+  SnNodeActivity* ActivityRecord() { return m_activity; }
+  SnPropertyBlob4& MutableProperties() { return m_properties; }
+
+  CSnRTPCTargetSet* m_targets = nullptr;
+  CSnStateGroupLink* m_stateLinks = nullptr;
+  CSnPropTransitionSet* m_globalValues = nullptr;
+  SnNodeFxSlots* m_fx = nullptr;
+  SnNodeActivity* m_activity = nullptr;
+  CSnHierarchyNode* m_parent = nullptr;
+  CSnHierarchyNode* m_outputBus = nullptr;
+  SnPropertyBlob4 m_properties;
+  uint16_t m_limits = 0;
+  uint8_t m_flagsA = kLimitsGlobally;
+  uint8_t m_flagsB = kStateValuesApply;
+  uint8_t m_midiFlags = 0;
+  CSnHierarchyNode** m_secondaryOutput = nullptr;
+
+ private:
+  SNRESULT NotifyActionKind(uint32_t kind, CSnRegisteredObj* gameObject, uint32_t playingId, int32_t ms,
+                            uint32_t curve);
+  void ReregisterLinks();
+  template <typename Tell>
+  void TellCopied(const SnTargetCopy& copy, Tell&& tell);
+};
+
+}  // namespace SN

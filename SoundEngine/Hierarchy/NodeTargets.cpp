@@ -1,0 +1,111 @@
+// Target links and the sorted target set of a node.
+#include "SoundEngine/Hierarchy/NodeTargets.h"
+
+#include "SoundEngine/Hierarchy/HierarchyNode.h"
+
+namespace SN {
+
+namespace {
+CSnTargetLink*& LinkListHead() {
+  static CSnTargetLink* head = nullptr;
+  return head;
+}
+
+uint64_t SortField(const SnRTPCKey& key, uint32_t level) {
+  const uint64_t field = key.Field(level);
+  if (level == 3) return (field + 1) % 32;
+  if (level == 4) return (field + 1) % 256;
+  return field;
+}
+}  // namespace
+
+CSnTargetLink::CSnTargetLink(const SnRTPCKey& key) : m_key(key) {
+  m_next = LinkListHead();
+  LinkListHead() = this;
+}
+
+CSnTargetLink::~CSnTargetLink() {
+  Detach();
+  for (CSnTargetLink** link = &LinkListHead(); *link; link = &(*link)->m_next) {
+    if (*link == this) {
+      *link = m_next;
+      break;
+    }
+  }
+}
+
+CSnTargetLink* CSnTargetLink::First() { return LinkListHead(); }
+
+void CSnTargetLink::Attach(CSnHierarchyNode* node) {
+  if (!node || m_target) return;
+  m_target = node;
+  node->AddTarget(this, WantedMask(), 0, true);
+}
+
+void CSnTargetLink::Detach() {
+  if (!m_target) return;
+  m_target->RemoveTarget(this, true);
+  m_target = nullptr;
+}
+
+void CSnTargetLink::Reattach() {
+  CSnHierarchyNode* node = m_target;
+  Detach();
+  Attach(node);
+}
+
+bool CSnRTPCTargetSet::KeyLess(const SnRTPCKey& a, const SnRTPCKey& b) {
+  for (uint32_t level = 0; level < SnRTPCKey::kLevels; ++level) {
+    const uint64_t fa = SortField(a, level), fb = SortField(b, level);
+    if (fa != fb) return fa < fb;
+  }
+  return false;
+}
+
+int32_t CSnRTPCTargetSet::IndexOf(const CSnTargetLink* link) const {
+  for (uint32_t i = 0; i < m_entries.Count(); ++i)
+    if (m_entries[i].link == link) return int32_t(i);
+  return -1;
+}
+
+uint32_t CSnRTPCTargetSet::LowerBound(const SnRTPCKey& key) const {
+  uint32_t low = 0, high = m_entries.Count();
+  while (low < high) {
+    const uint32_t mid = low + (high - low) / 2;
+    if (KeyLess(m_entries[mid].key, key))
+      low = mid + 1;
+    else
+      high = mid;
+  }
+  return low;
+}
+
+void CSnRTPCTargetSet::RecomputeCommonMask() {
+  m_commonMask = ~uint64_t(0);
+  for (uint32_t i = 0; i < m_entries.Count(); ++i) m_commonMask &= m_entries[i].mask;
+}
+
+bool CSnRTPCTargetSet::SetEntry(CSnTargetLink* link, uint64_t mask) {
+  const int32_t index = IndexOf(link);
+  if (index >= 0) {
+    m_entries[uint32_t(index)].mask = mask;
+  } else {
+    uint32_t at = LowerBound(link->Key());
+    while (at < m_entries.Count() && !KeyLess(link->Key(), m_entries[at].key)) ++at;
+    if (!m_entries.InsertAt(at, Entry{link->Key(), mask, link})) return false;
+    ++m_changes;
+  }
+  RecomputeCommonMask();
+  return true;
+}
+
+bool CSnRTPCTargetSet::RemoveEntry(CSnTargetLink* link) {
+  const int32_t index = IndexOf(link);
+  if (index < 0) return false;
+  m_entries.RemoveAt(uint32_t(index));
+  ++m_changes;
+  RecomputeCommonMask();
+  return true;
+}
+
+}  // namespace SN

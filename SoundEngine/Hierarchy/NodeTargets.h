@@ -1,0 +1,104 @@
+// The playing objects that follow a node's game parameters: keyed target links, and the sorted set
+// of targets a node serves with the parameters it has curves for. Audio thread only.
+#pragma once
+
+#include <cstdint>
+
+#include "SoundEngine/Containers.h"
+#include "SoundEngine/GameSyncs/RTPCKey.h"
+
+namespace SN {
+
+class CSnHierarchyNode;
+
+// Parameter n of a node's curves is bit n of a 64-bit mask.
+constexpr uint64_t ParameterBit(uint32_t parameterId) { return parameterId < 64 ? uint64_t(1) << parameterId : 0; }
+
+// A playing object's link to the node that serves its parameters. Every link is on one global list
+// from construction to destruction, so a node that gains a curve can have the links register again.
+class CSnTargetLink {
+ public:
+  explicit CSnTargetLink(const SnRTPCKey& key);
+  virtual ~CSnTargetLink();
+  CSnTargetLink(const CSnTargetLink&) = delete;
+  CSnTargetLink& operator=(const CSnTargetLink&) = delete;
+
+  virtual void SetParamValue(uint32_t parameterId, float value, float delta) = 0;
+  virtual void Notify() {}
+  // The parameters this link wants served.
+  virtual uint64_t WantedMask() const = 0;
+
+  // Registers with `node` and the nodes above it; keeps `node` as its target.
+  void Attach(CSnHierarchyNode* node);
+  void Detach();
+  // Detaches and attaches again to the same node: a node on its road gained a parameter.
+  void Reattach();
+
+  const SnRTPCKey& Key() const { return m_key; }
+  CSnHierarchyNode* Target() const { return m_target; }
+  CSnTargetLink* Next() const { return m_next; }
+  static CSnTargetLink* First();
+
+ private:
+  CSnTargetLink* m_next = nullptr;
+  SnRTPCKey m_key;
+  CSnHierarchyNode* m_target = nullptr;
+};
+
+// A node's targets sorted by key, and the parameters it has curves for.
+class CSnRTPCTargetSet {
+ public:
+  struct Entry {
+    SnRTPCKey key;
+    uint64_t mask;
+    CSnTargetLink* link;
+  };
+
+  uint64_t ParameterMask() const { return m_parameterMask; }
+  void SetParameterMask(uint64_t mask) { m_parameterMask = mask; }
+  // The and of every entry's mask; all ones without entries.
+  uint64_t CommonMask() const { return m_commonMask; }
+  uint32_t Count() const { return m_entries.Count(); }
+  // Grows with every entry added or removed: a notification that saw no change trusts its copy.
+  uint32_t ChangeStamp() const { return m_changes; }
+  const Entry& operator[](uint32_t index) const { return m_entries[index]; }
+
+  // Adds the link's entry or replaces its mask. False when out of memory (nothing is kept then).
+  bool SetEntry(CSnTargetLink* link, uint64_t mask);
+  // False when the link has no entry.
+  bool RemoveEntry(CSnTargetLink* link);
+  bool HasEntry(const CSnTargetLink* link) const { return IndexOf(link) >= 0; }
+
+  // Every target of the key (its 0 and 255 fields match anything; the empty key reaches all) whose
+  // mask holds the parameter. `skip` may turn a target down.
+  template <typename Tell>
+  void ForEachMatching(uint32_t parameterId, const SnRTPCKey& key, Tell&& tell) const {
+    const uint64_t bit = ParameterBit(parameterId);
+    if (key.IsGlobal()) {
+      for (uint32_t i = 0; i < m_entries.Count(); ++i)
+        if (m_entries[i].mask & bit) tell(m_entries[i]);
+      return;
+    }
+    // From the first entry not below the key, over the entries of the key's leading field.
+    for (uint32_t i = key.gameObject ? LowerBound(key) : 0; i < m_entries.Count(); ++i) {
+      const Entry& entry = m_entries[i];
+      if (key.gameObject && entry.key.gameObject != key.gameObject) break;
+      if ((entry.mask & bit) && entry.key.Matches(key)) tell(entry);
+    }
+  }
+
+  // Keys in the set's order: wildcards (0, or 255 for channel and note) before every real value.
+  static bool KeyLess(const SnRTPCKey& a, const SnRTPCKey& b);
+
+ private:
+  int32_t IndexOf(const CSnTargetLink* link) const;
+  uint32_t LowerBound(const SnRTPCKey& key) const;
+  void RecomputeCommonMask();
+
+  uint64_t m_parameterMask = 0;
+  uint64_t m_commonMask = ~uint64_t(0);
+  SnArray<Entry> m_entries;
+  uint32_t m_changes = 0;
+};
+
+}  // namespace SN

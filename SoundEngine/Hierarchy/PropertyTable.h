@@ -1,0 +1,54 @@
+// The node properties: their ids, table defaults and the game parameter each one follows.
+#pragma once
+
+#include <cstdint>
+
+namespace SN {
+
+enum SnPropertyId : uint8_t {
+  SnProp_Volume = 0,
+  SnProp_Pitch = 2,
+  SnProp_LowPass = 3,
+  SnProp_HighPass = 4,
+  SnProp_StateValue = 5,
+  SnProp_Priority = 6,
+  SnProp_PriorityDistanceOffset = 7,
+  SnProp_SecondaryFirst = 8,
+  SnProp_SecondarySecond = 9,
+  SnProp_GainFactor = 10,
+  SnProp_PositionA = 11,
+  SnProp_PositionB = 12,
+  SnProp_PositionC = 13,
+  SnProp_UserSend0 = 18,
+  SnProp_GameSend = 22,
+  SnProp_OutputBus0 = 23,
+  SnProp_OutputBus1 = 24,
+  SnProp_OutputBus2 = 25,
+  SnProp_Group32 = 32,
+  SnProp_SecondGain = 33,
+  SnProp_MidiTrackingRoot = 45,
+  SnProp_MidiPlayMode = 46,
+  SnProp_MidiTranspose = 47,
+  SnProp_MidiVelocityOffset = 48,
+  SnProp_MidiKeyMin = 49,
+  SnProp_MidiKeyMax = 50,
+  SnProp_MidiVelocityMin = 51,
+  SnProp_MidiVelocityMax = 52,
+  SnProp_MidiChannelMask = 53,
+  SnProp_AttachedMixer = 57,
+  SnProp_LoopCount = 58,
+  SnProp_InitialDelay = 59,
+  SnProp_TableCount = 60,
+};
+
+// The parameter a property follows; kNoParameter for none.
+constexpr uint32_t kNoParameter = 64;
+uint32_t ParameterOfProperty(uint32_t propertyId);
+
+// Table defaults: as float for the float properties, as integer for the integer ones.
+float FloatPropertyDefault(uint32_t propertyId);
+int32_t IntPropertyDefault(uint32_t propertyId);
+// True for the properties stored as integers (40-53 and 57).
+bool IsIntProperty(uint32_t propertyId);
+
+}  // namespace SN

@@ -1,0 +1,62 @@
+// The play-parameters record a play request carries down the hierarchy to the voice manager: who
+// plays, with what MIDI event, from which frame, continuing what, and with which transition.
+#pragma once
+
+#include <cstdint>
+
+#include "SoundEngine/GameSyncs/ValueChange.h"
+
+namespace SN {
+
+class CSnRegisteredObj;
+class CSnPlaybackInstance;
+
+// A MIDI event packed in one word: status (0 = none), channel, note, velocity.
+struct SnMidiEvent {
+  uint8_t status = 0;
+  uint8_t channel = 0xFF;
+  uint8_t note = 0xFF;
+  uint8_t velocity = 0xFF;
+
+  static constexpr uint8_t kNoteOff = 0x80;
+  static constexpr uint8_t kNoteOn = 0x90;
+  static constexpr uint8_t kAftertouch = 0xA0;
+
+  bool IsNoteOn() const { return status == kNoteOn && velocity > 0 && velocity != 0xFF; }
+  // The events that name a note (others match any note).
+  bool CarriesNote() const { return status == kNoteOff || status == kNoteOn || status == kAftertouch; }
+};
+static_assert(sizeof(SnMidiEvent) == 4, "one word");
+
+struct CSnPlayParams {
+  static constexpr uint8_t kFlagDelayed = 0x01;      // a delayed play coming back: proceeds at once
+  static constexpr uint8_t kFlagFirstPlay = 0x02;
+  static constexpr uint8_t kFlagModulators = 0x04;   // passed to the modulators
+  static constexpr uint8_t kFlagPaused = 0x08;
+
+  CSnPlayParams() = default;
+
+  // The MIDI target of an event, 0 when the record carries none.
+  uint32_t GetMidiTargetID() const { return midiEvent.status ? midiTargetId : 0; }
+  bool IsDelayed() const { return flags & kFlagDelayed; }
+  // Continues an existing playback instance (a play-list or cross-fade going on).
+  bool ContinuesInstance() const { return originContext != nullptr; }
+
+  void* parentContext = nullptr;     // non-null: the play comes from a parent context
+  void* instanceCreator = nullptr;
+  CSnRegisteredObj* gameObject = nullptr;
+  uint32_t playWord = 0;
+  void* externalSources = nullptr;
+  uint32_t playingId = 0;
+  uint32_t playMode = 0;             // 1: from the beginning
+  uint32_t modulatorContext = 0;
+  SnMidiEvent midiEvent;
+  uint32_t midiTargetId = 0;
+  uint8_t flags = kFlagFirstPlay;
+  int32_t frameOffset = 0;           // samples
+  void* continuousPlaylist = nullptr;
+  CSnPlaybackInstance* originContext = nullptr;
+  TransParamsBase transition;
+};
+
+}  // namespace SN

@@ -1,0 +1,160 @@
+// Instance limits of nodes with recording playback instances: counting globally and per game
+// object, the limiter's choice of who gives way, the voice manager's list of active limiters, the
+// maximum following parameter 9, and the frame's limit that stops or sends to the virtual voice.
+#include "SoundEngine/Lower/PlaybackInstance.h"
+#include "SoundEngine/Lower/VoiceManager.h"
+#include "tests/SoundBanks/NodeTestKinds.h"
+
+namespace {
+
+using namespace NodeTest;
+using SN::CSnPlaybackLimiter;
+using SN::SnCountRecord;
+
+struct FakeInstance final : SN::CSnPlaybackInstance {
+  FakeInstance(float priority, uint32_t sequence, SN::CSnRegisteredObj* object = nullptr,
+               uint8_t behaviour = SN::SnVirtual_Kill) {
+    m_priority = priority;
+    m_sequenceNumber = sequence;
+    m_pGameObject = object;
+    m_virtualBehaviour = behaviour;
+  }
+  void StopNow() override { ++stops; }
+  void OnInstanceCommand(uint32_t, uint32_t, float) override {}
+  void Term(uint32_t) override {}
+  void Destroy() override {}
+  int stops = 0;
+};
+
+class SoundNodeLimitTest : public NodeFixture {
+ protected:
+  // Counts the play from the leaf up; the instance joins the limiter that counted it when it may play.
+  SN::SNRESULT Start(TestNode* leaf, FakeInstance& instance, SnCountRecord* out = nullptr) {
+    Platform::ReentrantGuard audio(SN::GlobalAudioLock());
+    SnCountRecord record;
+    record.priority = instance.m_priority;
+    record.gameObject = instance.m_pGameObject;
+    const SN::SNRESULT result = leaf->CountInstance(record);
+    if (result == SN::SN_Success && record.limiter) record.limiter->Add(&instance);
+    if (out) *out = record;
+    return result;
+  }
+  void End(TestNode* leaf, SN::CSnRegisteredObj* object = nullptr) {
+    Platform::ReentrantGuard audio(SN::GlobalAudioLock());
+    SnCountRecord record;
+    record.gameObject = object;
+    leaf->UncountInstance(record);
+  }
+  Tools::BankNodeParams Limited(uint16_t maximum, uint8_t flags, uint32_t parent = 0) {
+    Tools::BankNodeParams params;
+    params.maxInstances = maximum;
+    params.advancedFlags = flags;
+    params.parentId = parent;
+    return params;
+  }
+};
+
+TEST_F(SoundNodeLimitTest, TheOldestGivesWayOrTheNewcomerLosesByTheOrderFlag) {
+  ASSERT_EQ(LoadBank({{kParentType, 60, Limited(2, 0x04)}, {kLeafType, 70, Limited(0, 0x04, 60)},
+                      {kParentType, 61, Limited(2, 0x05)}, {kLeafType, 71, Limited(0, 0x04, 61)}}),
+            SN::SN_Success);
+  FakeInstance a(50, 1), b(50, 2), c(50, 3), d(80, 4);
+  SnCountRecord record;
+  ASSERT_EQ(Start(Node(70), a), SN::SN_Success);
+  EXPECT_EQ(SN::VoiceManager::FirstActiveLimiterKind1(), &Node(60)->Activity()->limiter.Limiter());
+  ASSERT_EQ(Start(Node(70), b), SN::SN_Success);
+  // Newest first: the oldest of the lowest priority makes room, stopped for the node's limit.
+  EXPECT_EQ(Start(Node(70), c, &record), SN::SN_Success);
+  EXPECT_EQ(record.giveWay, &a);
+  EXPECT_EQ(record.enforced, 1);
+  EXPECT_TRUE(a.m_stopping);
+  EXPECT_EQ(a.m_stopReason, 1);
+  EXPECT_EQ(Node(60)->Activity()->globalCount, 3);
+  EXPECT_EQ(Node(70)->Activity()->playing, 3);
+  // Oldest first: a newcomer of equal priority loses; a higher one takes the place of the newest.
+  FakeInstance e(50, 5), f(50, 6), g(50, 7);
+  ASSERT_EQ(Start(Node(71), e), SN::SN_Success);
+  ASSERT_EQ(Start(Node(71), f), SN::SN_Success);
+  EXPECT_EQ(Start(Node(71), g), SN::SN_Failure);
+  End(Node(71));  // the refused play gives its count back
+  EXPECT_EQ(Start(Node(71), d, &record), SN::SN_Success);
+  EXPECT_EQ(record.giveWay, &f);
+  // Everything ends: the counts fall back, the records go and their limiters leave the list.
+  for (int i = 0; i < 3; ++i) End(Node(70));
+  for (int i = 0; i < 3; ++i) End(Node(71));
+  EXPECT_EQ(Node(60)->Activity(), nullptr);
+  EXPECT_EQ(Node(70)->Activity(), nullptr);
+  EXPECT_EQ(SN::VoiceManager::FirstActiveLimiterKind1(), nullptr);
+}
+
+TEST_F(SoundNodeLimitTest, PerObjectLimitsCountEachGameObjectApart) {
+  ASSERT_EQ(LoadBank({{kLeafType, 70, Limited(1, 0x00)}}), SN::SN_Success);
+  SN::CSnRegisteredObj* seven = GameObject(7);
+  SN::CSnRegisteredObj* eight = GameObject(8);
+  FakeInstance a(50, 1, seven), b(50, 2, eight), c(40, 3, seven), d(60, 4, seven);
+  ASSERT_EQ(Start(Node(70), a), SN::SN_Success);
+  ASSERT_EQ(Start(Node(70), b), SN::SN_Success);
+  EXPECT_EQ(Node(70)->Activity()->objects.Count(), 2u);
+  EXPECT_EQ(Start(Node(70), c), SN::SN_Failure);  // lower than the one of 7 playing
+  End(Node(70), seven);
+  SnCountRecord record;
+  EXPECT_EQ(Start(Node(70), d, &record), SN::SN_Success);
+  EXPECT_EQ(record.giveWay, &a);
+  // A virtual voice back in the count takes a place: the limiter chooses who gives way for it.
+  Platform::ReentrantGuard audio(SN::GlobalAudioLock());
+  SnCountRecord virtualRecord;
+  virtualRecord.gameObject = seven;
+  Node(70)->CountVirtual(virtualRecord);
+  EXPECT_EQ(Node(70)->Activity()->FindObject(seven)->virtualInstances, 1);
+  EXPECT_EQ(Node(70)->UncountVirtual(virtualRecord), SN::SN_Success);
+  EXPECT_EQ(virtualRecord.giveWay, &d);
+  // The entry of 8 goes with its last instance.
+  SnCountRecord end;
+  end.gameObject = eight;
+  Node(70)->UncountInstance(end);
+  EXPECT_EQ(Node(70)->Activity()->objects.Count(), 1u);
+}
+
+TEST_F(SoundNodeLimitTest, ParameterNineChangesTheMaximumAndTheFrameLimitStopsOrGoesVirtual) {
+  Tools::BankNodeParams root = Limited(3, 0x04 | 0x08);
+  root.curves = {LinearCurve(11, 9, 0.0f, 100.0f)};
+  ASSERT_EQ(LoadBank({{kLeafType, 70, root}}), SN::SN_Success);
+  SN::g_pRTPCMgr->SetRTPCImmediate(11, 3.0f, SN::SnRTPCKey{});
+  FakeInstance a(90, 1), b(70, 2, nullptr, SN::SnVirtual_BecomeVirtual), c(50, 3);
+  for (FakeInstance* instance : {&a, &b, &c}) ASSERT_EQ(Start(Node(70), *instance), SN::SN_Success);
+  auto& limiter = const_cast<SN::CSnNodeLimiter&>(Node(70)->Activity()->limiter);
+  EXPECT_TRUE(limiter.FollowsParameter());
+  EXPECT_EQ(Node(70)->EffectiveMaximum(), 3);
+  // The game parameter at 2 makes the curve's 2 the maximum: the lowest priority stops.
+  SN::g_pRTPCMgr->SetRTPCImmediate(11, 2.0f, SN::SnRTPCKey{});
+  EXPECT_EQ(limiter.Limiter().Maximum(), 2);
+  EXPECT_EQ(Node(70)->EffectiveMaximum(), 2);
+  limiter.Limiter().ApplyLimit(SN::kStopReasonNodeLimit);
+  EXPECT_EQ(c.stops, 1);
+  EXPECT_EQ(a.stops + b.stops, 0);
+  // With the virtual-voice behaviour the next one over the limit goes virtual for the frame.
+  Node(70)->SetFlagA(SN::CSnHierarchyNode::kLimiterGoVirtual, true);
+  SN::g_pRTPCMgr->SetRTPCImmediate(11, 1.0f, SN::SnRTPCKey{});
+  limiter.Limiter().ApplyLimit(SN::kStopReasonNodeLimit);
+  EXPECT_TRUE(b.m_limitedThisFrame);
+  EXPECT_EQ(b.stops, 0);
+  // A priority change moves an instance; a priority that is not finite sorts as 50.
+  a.m_priority = 10;
+  limiter.Limiter().PriorityChanged(&a);
+  EXPECT_EQ(limiter.Limiter().At(0), &b);
+  EXPECT_EQ(limiter.Limiter().At(2), &a);
+  Platform::ReentrantGuard audio(SN::GlobalAudioLock());
+  FakeInstance e(20, 5);
+  ASSERT_TRUE(limiter.Add(&e));
+  a.m_priority = NAN;
+  limiter.Limiter().PriorityChanged(&a);
+  EXPECT_EQ(limiter.Limiter().At(2), &a);  // after the 50 that is newer, before the 20
+  EXPECT_EQ(limiter.Limiter().At(3), &e);
+  FakeInstance n(NAN, 6);  // joins as a 50, the newest of them
+  ASSERT_TRUE(limiter.Add(&n));
+  EXPECT_EQ(limiter.Limiter().At(1), &n);
+  for (FakeInstance* instance : {&a, &b, &c, &e, &n}) limiter.Remove(instance);
+  EXPECT_EQ(SN::VoiceManager::FirstActiveLimiterKind1(), nullptr);
+}
+
+}  // namespace

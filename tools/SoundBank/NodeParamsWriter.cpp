@@ -1,0 +1,129 @@
+// The common node parameters, field by field, little-endian and unpadded.
+#include "tools/SoundBank/NodeParamsWriter.h"
+
+#include <cstring>
+
+#include "tools/ContentWriters/Bytes.h"
+
+namespace Tools {
+
+using ContentWriters::Put;
+
+BankNodeProperty BankNodeProperty::Float(uint8_t id, float value) {
+  BankNodeProperty property;
+  property.id = id;
+  memcpy(&property.bits, &value, sizeof value);
+  return property;
+}
+
+BankNodeProperty BankNodeProperty::Int(uint8_t id, int32_t value) {
+  BankNodeProperty property;
+  property.id = id;
+  memcpy(&property.bits, &value, sizeof value);
+  return property;
+}
+
+namespace {
+void PutProperties(std::vector<uint8_t>& out, const std::vector<BankNodeProperty>& properties) {
+  Put(out, uint8_t(properties.size()));
+  for (const BankNodeProperty& property : properties) Put(out, property.id);
+  for (const BankNodeProperty& property : properties) Put(out, property.bits);
+}
+
+void PutPositioning(std::vector<uint8_t>& out, const BankNodePositioning& positioning) {
+  Put(out, positioning.bits);
+  if (!(positioning.bits & 0x01) || !(positioning.bits & 0x08)) return;
+  Put(out, positioning.type);
+  Put(out, positioning.attenuationId);
+  if ((positioning.type & 0x03) == 1) return;
+  Put(out, positioning.pathMode);
+  Put(out, positioning.pathTransitionMs);
+  Put(out, uint32_t(positioning.vertices.size()));
+  for (const BankPathVertex& vertex : positioning.vertices) {
+    Put(out, vertex.x);
+    Put(out, vertex.y);
+    Put(out, vertex.z);
+    Put(out, vertex.durationMs);
+  }
+  Put(out, uint32_t(positioning.items.size()));
+  for (const BankPathItem& item : positioning.items) {
+    Put(out, item.firstVertex);
+    Put(out, item.vertexCount);
+  }
+  for (const BankPathItem& item : positioning.items)
+    for (float range : item.ranges) Put(out, range);
+}
+}  // namespace
+
+void PutNodeParams(std::vector<uint8_t>& out, const BankNodeParams& params, bool motionFlag) {
+  Put(out, params.overridesEffects);
+  Put(out, uint8_t(params.effects.size()));
+  if (!params.effects.empty()) {
+    Put(out, params.bypassBits);
+    for (const BankNodeEffect& effect : params.effects) {
+      Put(out, effect.slot);
+      Put(out, effect.effectId);
+      Put(out, effect.shared);
+      Put(out, effect.rendered);
+    }
+  }
+  Put(out, params.attachmentFlags);
+  Put(out, params.outputBusId);
+  Put(out, params.parentId);
+  Put(out, params.priorityFlags);
+  PutProperties(out, params.properties);
+  Put(out, uint8_t(params.ranges.size()));
+  for (const BankNodeRange& range : params.ranges) Put(out, range.id);
+  for (const BankNodeRange& range : params.ranges) {
+    Put(out, range.min);
+    Put(out, range.max);
+  }
+  PutPositioning(out, params.positioning);
+  Put(out, params.sendFlags);
+  if (params.sendFlags & 0x08)
+    for (uint32_t id : params.auxBusIds) Put(out, id);
+  Put(out, params.advancedFlags);
+  Put(out, params.virtualBehaviour);
+  Put(out, params.maxInstances);
+  Put(out, params.behaviour);
+  Put(out, params.outputFlags);
+  Put(out, uint32_t(params.stateGroups.size()));
+  for (const BankNodeStateGroup& group : params.stateGroups) {
+    Put(out, group.id);
+    Put(out, group.syncType);
+    Put(out, uint16_t(group.states.size()));
+    for (const auto& [state, set] : group.states) {
+      Put(out, state);
+      Put(out, set);
+    }
+  }
+  Put(out, uint16_t(params.curves.size()));
+  for (const BankNodeCurve& curve : params.curves) {
+    Put(out, curve.rtpcId);
+    Put(out, curve.rtpcType);
+    Put(out, curve.accumulation);
+    Put(out, curve.parameterId);
+    Put(out, curve.curveId);
+    Put(out, curve.scaling);
+    PutCurvePoints(out, curve.points);
+  }
+  if (motionFlag) Put(out, params.secondaryOutputId);
+}
+
+std::vector<uint8_t> NodePayload(uint32_t id, const std::vector<uint8_t>& leading, const BankNodeParams& params,
+                                 bool motionFlag) {
+  std::vector<uint8_t> out;
+  Put(out, id);
+  ContentWriters::PutBytes(out, leading.data(), leading.size());
+  PutNodeParams(out, params, motionFlag);
+  return out;
+}
+
+std::vector<uint8_t> StatePropertiesPayload(uint32_t id, const std::vector<BankNodeProperty>& properties) {
+  std::vector<uint8_t> out;
+  Put(out, id);
+  PutProperties(out, properties);
+  return out;
+}
+
+}  // namespace Tools
