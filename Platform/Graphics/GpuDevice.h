@@ -6,6 +6,7 @@
 #include <array>
 #include <atomic>
 #include <memory>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -19,7 +20,8 @@ class GpuSwapChain;
 struct GpuStats {
   uint64_t draws = 0;
   uint64_t presents = 0;
-  uint64_t clears = 0;
+  uint64_t clears = 0;        // issued to GL: repeated clears with nothing drawn between count once
+  uint64_t clearsOnOwn = 0;   // of those, issued through the view's own framebuffer rather than the bound one
   uint64_t maps = 0;
   uint64_t programLinks = 0;
   uint64_t stateApplies = 0;  // blend, depth-stencil or rasterizer states pushed to GL
@@ -38,6 +40,15 @@ struct GpuTestHooks {
   bool failStateObjects = false;
 };
 GpuTestHooks& GetGpuTestHooks();
+
+// Whether a GL renderer string names a rasteriser that runs on the CPU.
+bool IsSoftwareRenderer(const char* renderer);
+// The most anisotropy a sampler gets on a device. A software rasteriser gathers a pixel's whole
+// anisotropic footprint on one of its threads: on thin or edge-on triangles under x16 that is tens of
+// thousands of texels for one pixel, and a frame takes seconds. It gets x2, which stays bounded;
+// hardware gets all that samplers ask for (x16 at most).
+constexpr uint32_t kSoftwareMaxAnisotropy = 2;
+uint32_t DeviceMaxAnisotropy(const char* renderer);
 
 // Creates a device and its immediate context. `levels` (may be null: 11_0 only) are tried in
 // order; the first the device can offer is reported in `achieved`.
@@ -84,6 +95,9 @@ class GpuDevice {
   // The whole contents of a buffer that is not mapped.
   GpuResult ReadBuffer(GpuBuffer* buffer, std::vector<uint8_t>* out);
   const GpuStats& Stats() const { return m_stats; }
+  // The driver's renderer string, and the anisotropy samplers are capped at on it.
+  const std::string& RendererName() const { return m_rendererName; }
+  uint32_t MaxAnisotropy() const { return m_maxAnisotropy; }
 
   GpuDevice(const GpuDevice&) = delete;
   GpuDevice& operator=(const GpuDevice&) = delete;
@@ -160,6 +174,8 @@ class GpuDevice {
   GpuFeatureLevel m_level = GpuFeatureLevel_11_0;
   GpuStats m_stats;
   bool m_hasPolygonOffsetClamp = false;
+  std::string m_rendererName;
+  uint32_t m_maxAnisotropy = 16;
 
   std::unordered_map<std::pair<uint64_t, uint64_t>, Program, PairHash> m_programs;
   std::unordered_map<FramebufferKey, GlName, KeyHash> m_framebuffers;
