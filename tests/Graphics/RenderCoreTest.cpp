@@ -371,6 +371,35 @@ TEST_F(RenderPasses, TheCompositionCopiesEveryTexelOfTheLitPictureToItsOwnPixel)
   EXPECT_GT(edges, 10);  // the picture has hard edges a blur would soften
 }
 
+TEST_F(RenderPasses, AnInstalledObserverIsToldTheEndOfEveryPassInOrder) {
+  static std::vector<std::string> seen;
+  seen.clear();
+  const Graphics::RenderCore::PassObserver before = Graphics::RenderCore::SetPassObserver(
+      [](const char* pass, int layer) { seen.push_back(std::string(pass) + " " + std::to_string(layer)); });
+  Model box("default.cong", Vec3(0, 0, 0), Vec3(2, 2, 2));
+  Model far("default.cong", Vec3(0, 0, 3), Vec3(2, 2, 2));
+  Graphics::BasePLight light;
+  DrawFrame({&box, &light});
+  canvas_->Begin(&camera_);
+  canvas_->Submit(&box, 0);
+  canvas_->Submit(&far, 2);
+  canvas_->End();
+  master_.Draw(canvasId_);
+  Graphics::RenderCore::SetPassObserver(before);
+  ReadAndPresent();
+  DrawFrame({&box});  // no observer: nothing told
+  ReadAndPresent();
+
+  const std::vector<std::string> layer0 = {"shadow maps 0", "g-buffer 0", "fullbright 0", "lights 0", "forward 0", "2d 0"};
+  std::vector<std::string> want = {"begin -1"};
+  want.insert(want.end(), layer0.begin(), layer0.end());
+  want.insert(want.end(), {"compose -1", "debug shapes -1", "begin -1"});
+  want.insert(want.end(), layer0.begin(), layer0.end());
+  for (const std::string& pass : layer0) want.push_back(pass.substr(0, pass.size() - 1) + "2");
+  want.insert(want.end(), {"compose -1", "debug shapes -1"});
+  EXPECT_EQ(seen, want);
+}
+
 TEST_F(RenderPasses, TargetsFollowTheFrameSizeOnlyWhenItChanges) {
   DrawFrame({});
   EXPECT_EQ(core_->GetTargetSize().x, float(kSize));
