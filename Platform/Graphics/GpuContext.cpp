@@ -602,11 +602,7 @@ void GpuContext::ClearRenderTargetView(GpuRenderTargetView* view, const float co
   if (!view || !colour) return;
   GpuTexture* texture = view->m_texture.Get();
   // Another view of the texture may overlap this one: its clear goes first, in call order.
-  if (texture->m_pendingClears > (view->m_clearPending ? 1u : 0u)) {
-    m_device->Gl().Ensure();
-    for (size_t i = m_pendingColour.size(); i-- > 0;)
-      if (m_pendingColour[i] != view && m_pendingColour[i]->m_texture.Get() == texture) ResolveClear(m_pendingColour[i]);
-  }
+  ResolveClearsOf(m_pendingColour, texture, view);
   std::copy(colour, colour + 4, view->m_clearColour);
   if (!view->m_clearPending) {
     view->m_clearPending = true;
@@ -620,11 +616,7 @@ void GpuContext::ClearDepthStencilView(GpuDepthStencilView* view, uint32_t flags
   flags &= GpuClear_Depth | GpuClear_Stencil;
   if (!view || !flags) return;
   GpuTexture* texture = view->m_texture.Get();
-  if (texture->m_pendingClears > (view->m_clearFlags ? 1u : 0u)) {
-    m_device->Gl().Ensure();
-    for (size_t i = m_pendingDepth.size(); i-- > 0;)
-      if (m_pendingDepth[i] != view && m_pendingDepth[i]->m_texture.Get() == texture) ResolveClear(m_pendingDepth[i]);
-  }
+  ResolveClearsOf(m_pendingDepth, texture, view);
   if (flags & GpuClear_Depth) view->m_clearDepth = std::clamp(depth, 0.0f, 1.0f);
   if (flags & GpuClear_Stencil) view->m_clearStencil = stencil;
   if (!view->m_clearFlags) {
@@ -666,35 +658,36 @@ void GpuContext::IssueDepthClear(GpuDepthStencilView* view, GlName framebuffer) 
   ++m_device->m_stats.clears;
 }
 
-void GpuContext::ResolveClear(GpuRenderTargetView* view) {
-  if (!view->m_clearPending) return;
+template <class View, class Issue>
+void GpuContext::ClearOnOwn(View* view, bool depth, Issue issue) {
   if (!view->m_clearFbo)
     view->m_clearFbo = m_device->MakeViewFramebuffer(view->m_texture.Get(), view->m_desc.mipSlice,
-                                                    view->m_desc.firstArraySlice, false);
+                                                    view->m_desc.firstArraySlice, depth);
   BeginRawWrite();
-  IssueColourClear(view, view->m_clearFbo, 0);
+  issue(view->m_clearFbo);
   EndRawWrite();
   ++m_device->m_stats.clearsOnOwn;
+}
+
+void GpuContext::ResolveClear(GpuRenderTargetView* view) {
+  if (view->m_clearPending) ClearOnOwn(view, false, [&](GlName fbo) { IssueColourClear(view, fbo, 0); });
 }
 
 void GpuContext::ResolveClear(GpuDepthStencilView* view) {
-  if (!view->m_clearFlags) return;
-  if (!view->m_clearFbo)
-    view->m_clearFbo = m_device->MakeViewFramebuffer(view->m_texture.Get(), view->m_desc.mipSlice,
-                                                    view->m_desc.firstArraySlice, true);
-  BeginRawWrite();
-  IssueDepthClear(view, view->m_clearFbo);
-  EndRawWrite();
-  ++m_device->m_stats.clearsOnOwn;
+  if (view->m_clearFlags) ClearOnOwn(view, true, [&](GlName fbo) { IssueDepthClear(view, fbo); });
+}
+
+template <class View>
+void GpuContext::ResolveClearsOf(std::vector<View*>& pending, GpuTexture* texture, const View* except) {
+  if (!texture || !texture->m_pendingClears) return;
+  m_device->Gl().Ensure();
+  for (size_t i = pending.size(); i-- > 0;)
+    if (pending[i] != except && pending[i]->m_texture.Get() == texture) ResolveClear(pending[i]);
 }
 
 void GpuContext::ResolveClears(GpuTexture* texture) {
-  if (!texture || !texture->m_pendingClears) return;
-  m_device->Gl().Ensure();
-  for (size_t i = m_pendingColour.size(); i-- > 0 && texture->m_pendingClears;)
-    if (m_pendingColour[i]->m_texture.Get() == texture) ResolveClear(m_pendingColour[i]);
-  for (size_t i = m_pendingDepth.size(); i-- > 0 && texture->m_pendingClears;)
-    if (m_pendingDepth[i]->m_texture.Get() == texture) ResolveClear(m_pendingDepth[i]);
+  ResolveClearsOf(m_pendingColour, texture, static_cast<GpuRenderTargetView*>(nullptr));
+  ResolveClearsOf(m_pendingDepth, texture, static_cast<GpuDepthStencilView*>(nullptr));
 }
 
 void GpuContext::IssueBoundClears() {

@@ -104,8 +104,13 @@ class GpuContext {
   void EndRawWrite();
   // Issues the clears still waiting on views of `texture`, each through its view's own framebuffer.
   void ResolveClears(GpuTexture* texture);
+  template <class View>
+  void ResolveClearsOf(std::vector<View*>& pending, GpuTexture* texture, const View* except);
   void ResolveClear(GpuRenderTargetView* view);
   void ResolveClear(GpuDepthStencilView* view);
+  // Issues a view's waiting clear (through `issue`) on a framebuffer of that view alone.
+  template <class View, class Issue>
+  void ClearOnOwn(View* view, bool depth, Issue issue);
   // Issues the waiting clears of the bound views on the bound framebuffer.
   void IssueBoundClears();
   void IssueColourClear(GpuRenderTargetView* view, GlName framebuffer, int drawBuffer);
