@@ -24,6 +24,7 @@
 #include <epoxy/gl.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <chrono>
 #include <cstdlib>
 #include <map>
@@ -256,16 +257,20 @@ void SandboxLongRun(benchmark::State& state, double minutes) {
   double worst = 0, total = 0;
   int frames = 0, stalls = 0;
   for (auto _ : state) {
-    const Clock::time_point end = Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                                      std::chrono::duration<double>(minutes * 60.0));
-    for (Clock::time_point start = Clock::now(); start < end; ++frames) {
+    const Clock::time_point begin = Clock::now();
+    const Clock::time_point end = begin + std::chrono::duration_cast<Clock::duration>(
+                                              std::chrono::duration<double>(minutes * 60.0));
+    for (Clock::time_point start = begin; start < end; ++frames) {
       program.RunPass();
       glFinish();
       const Clock::time_point now = Clock::now();
       const double seconds = Seconds(start, now);
       worst = std::max(worst, seconds);
       total += seconds;
-      stalls += seconds > 0.5;
+      if (seconds > 0.5) {
+        ++stalls;
+        std::fprintf(stderr, "frame %d, %.1f s into the run: %.0f ms\n", frames, Seconds(begin, start), 1000 * seconds);
+      }
       start = now;
     }
   }
@@ -278,6 +283,8 @@ void SandboxLongRun(benchmark::State& state, double minutes) {
   state.counters["width"] = size.x;
   state.counters["height"] = size.y;
   state.counters["raster_threads"] = RasterThreads();
+  std::fprintf(stderr, "%d frames, %.1f ms each, the worst %.0f ms, %d over 500 ms\n", frames,
+               frames ? 1000.0 * total / frames : 0.0, 1000.0 * worst, stalls);
   if (stalls) state.SkipWithError("a frame took over 500 ms");
   watch.Check(state);
 }
