@@ -153,11 +153,13 @@ struct PassClock {
     static PassClock* current = nullptr;
     return current;
   }
-  static void Observe(const char* pass, int) {
+  static void Observe(const char* pass, int layer) {
     PassClock* clock = Current();
     glFinish();
     const Clock::time_point now = Clock::now();
-    clock->seconds[std::string(pass) == "begin" ? "game" : pass] += Seconds(clock->last, now);
+    const double seconds = Seconds(clock->last, now);
+    clock->seconds[std::string(pass) == "begin" ? "game" : pass] += seconds;
+    if (layer >= 0) clock->layerSeconds[layer] += seconds;
     clock->last = now;
   }
   void FrameStart() { last = Clock::now(); }
@@ -166,13 +168,12 @@ struct PassClock {
     seconds["present"] += Seconds(last, now);
   }
   std::map<std::string, double> seconds;
+  std::map<int, double> layerSeconds;
   Clock::time_point last;
 };
 
 const char* const kLevels[] = {"Splash", "Playground", "Sandbox"};
 
-// One level at a time, settled before frames are timed. Arg 0 picks the level, arg 1 waits for the device after each pass. Counters: "frame_ms" (the
-// mean), "worst_ms", "fps" from the mean, and with arg 1 each pass's share of the frame ("share_<pass>").
 // The game started as the executable starts it (through SDL's offscreen driver when there is no
 // display), in a 1280 x 720 window, unpaced, moved to `level` and given time to settle.
 void StartLevel(Vantor::Program& program, const char* level) {
@@ -193,6 +194,10 @@ Base::Vec2 FrameSize(Vantor::Program& program) {
   return canvas ? canvas->GetFrameSize() : Base::Vec2();
 }
 
+// One level at a time, settled before frames are timed. Arg 0 picks the level, arg 1 waits for the
+// device after each pass. Counters: "frame_ms" (the mean), "worst_ms", "fps" from the mean, and with
+// arg 1 each pass's share of the frame ("share_<pass>", over all layers) and each layer's
+// ("share_layer<n>", its passes together).
 void LevelFrame(benchmark::State& state) {
   const char* level = kLevels[state.range(0)];
   const bool perPass = state.range(1) != 0;
@@ -233,6 +238,9 @@ void LevelFrame(benchmark::State& state) {
         std::replace(name.begin(), name.end(), '-', '_');
         state.counters[name] = seconds / total;
       }
+    if (perPass)
+      for (const auto& [layer, seconds] : clock.layerSeconds)
+        state.counters["share_layer" + std::to_string(layer)] = seconds / total;
   }
   state.counters["width"] = size.x;
   state.counters["height"] = size.y;
