@@ -44,10 +44,11 @@ GpuTestHooks& GetGpuTestHooks();
 // Whether a GL renderer string names a rasteriser that runs on the CPU.
 bool IsSoftwareRenderer(const char* renderer);
 // The most anisotropy a sampler gets on a device. A software rasteriser gathers a pixel's whole
-// anisotropic footprint on one of its threads: on thin or edge-on triangles under x16 that is tens of
-// thousands of texels for one pixel, and a frame takes seconds. It gets x2, which stays bounded;
-// hardware gets all that samplers ask for (x16 at most).
-constexpr uint32_t kSoftwareMaxAnisotropy = 2;
+// anisotropic footprint on one of its threads. On thin or edge-on triangles over small textures the
+// level of detail runs past the last mip level, so no cap on the ratio bounds that footprint: tens of
+// thousands of texels for one pixel, and frames of seconds, under x2 as under x16. There anisotropic
+// samplers filter trilinearly; hardware gets what samplers ask for (x16 at most).
+constexpr uint32_t kSoftwareMaxAnisotropy = 1;
 uint32_t DeviceMaxAnisotropy(const char* renderer);
 
 // Creates a device and its immediate context. `levels` (may be null: 11_0 only) are tried in
