@@ -50,6 +50,11 @@ BaseCamera* g_currentCamera = nullptr;
 int g_currentLayer = 1;
 Frame* g_currentFrame = nullptr;
 RenderCore::DrawLibPass g_drawLibPass = nullptr;
+RenderCore::PassObserver g_passObserver = nullptr;
+
+void PassEnd(const char* pass, int layer) {
+  if (g_passObserver) g_passObserver(pass, layer);
+}
 
 Platform::GpuContext* Context() { return GetDevice()->m_context; }
 
@@ -90,6 +95,10 @@ RenderCore::RenderCore() { Initialize(); }
 RenderCore::~RenderCore() = default;
 
 RenderCore::DrawLibPass RenderCore::SetDrawLibPass(DrawLibPass pass) { return std::exchange(g_drawLibPass, pass); }
+
+RenderCore::PassObserver RenderCore::SetPassObserver(PassObserver observer) {
+  return std::exchange(g_passObserver, observer);
+}
 
 BaseCamera* RenderCore::GetCurrentCamera() { return g_currentCamera; }
 int RenderCore::GetCurrentLayer() { return g_currentLayer; }
@@ -255,6 +264,7 @@ void RenderCore::RenderCanvas(RenderList* list, Frame* frame) {
   }
   if (!frame->GetRenderTargetView() || !frame->GetDepthBuffer()) return;
   Base::DebugTimer& timer = Base::DebugTimer::GetInstance();
+  PassEnd("begin", -1);
   m_rasterizer = 3;
   SetRasterizer(0);
   Context()->SetPrimitiveTopology(Platform::GpuTopology::TriangleList);
@@ -276,6 +286,7 @@ void RenderCore::RenderCanvas(RenderList* list, Frame* frame) {
   frame->GetDepthBuffer()->Clear();
   timer.StartTimer("DebugDraw");
   DrawDebugShapes(frame->GetID());
+  PassEnd("debug shapes", -1);
   timer.StopTimer("DebugDraw");
 }
 
@@ -308,12 +319,14 @@ void RenderCore::MultiPass(RenderList& list, Frame& frame) {
 
     timer.StartTimer("ShadowMaps");
     RenderShadowMaps(layer->lights, batches, frame);
+    PassEnd("shadow maps", index);
     timer.StopTimer("ShadowMaps");
 
     // Geometry into the G-buffer.
     UploadCamera(layer->camera);
     m_gBuffer->BindAsRenderTargets(depth);
     DrawBatches(batches, false);
+    PassEnd("g-buffer", index);
 
     // Fullbright: the covered pixels of the accumulation target start from black.
     m_lightTarget->BindAsRenderTargets(depth);
@@ -321,23 +334,28 @@ void RenderCore::MultiPass(RenderList& list, Frame& frame) {
     m_smallTarget->BindAsShaderResources(1);
     SetSamplerState(0);
     DrawQuad(m_objectSpaceVS, m_fullbrightPS);
+    PassEnd("fullbright", index);
 
     SetRasterizer(0);
     m_gBuffer->BindAsShaderResources(0);
     m_lightTarget->BindAsRenderTargets(depth);
     timer.StartTimer("Lights");
     RenderLights(layer->lights);
+    PassEnd("lights", index);
     timer.StopTimer("Lights");
     timer.StartTimer("ForwardPass");
     RenderForward(layer->others, frame);
+    PassEnd("forward", index);
     timer.StopTimer("ForwardPass");
     timer.StartTimer("DrawLib");
     if (has2D && g_drawLibPass && m_spriteBatch)
       g_drawLibPass(*layer, layer->camera, *m_spriteBatch, *m_commonStates, m_drawLibPS);
     SetBlendState(0);
+    PassEnd("2d", index);
     timer.StopTimer("DrawLib");
   }
   Compose(frame);
+  PassEnd("compose", -1);
 }
 
 std::vector<RenderCore::ModelBatch> RenderCore::BuildModelBatches(const RenderList::Layer& layer) {

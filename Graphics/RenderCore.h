@@ -98,6 +98,13 @@ class RenderCore {
                                const DirectX::CommonStates& states, Shader* pixelShader);
   static DrawLibPass SetDrawLibPass(DrawLibPass pass);
 
+  // Told where a canvas draw starts ("begin", layer -1) and where each of its passes ends: per layer
+  // "shadow maps", "g-buffer", "fullbright", "lights", "forward" and "2d", then "compose" and "debug
+  // shapes" (layer -1). A profiler waits for the device there to time each pass. Null tells nothing.
+  // Returns the observer installed before.
+  using PassObserver = void (*)(const char* pass, int layer);
+  static PassObserver SetPassObserver(PassObserver observer);
+
   // Model batches drawn by the last canvas draw, over all its layers.
   uint32_t GetLastBatchCount() const { return m_lastBatchCount; }
 

@@ -357,11 +357,13 @@ void GpuContext::ApplyTargets() {
   }
   key[8] = m_depthTarget ? m_depthTarget->Serial() : 0;
   any |= bool(m_depthTarget);
-  if (m_appliedFramebuffer != ~0u && std::equal(key.begin(), key.end(), m_appliedTargetsKey)) return;
-  GlName fbo = any ? m_device->FindFramebuffer(key, views, m_depthTarget.Get()) : 0;
-  glBindFramebuffer(GL_FRAMEBUFFER, fbo);
-  m_appliedFramebuffer = fbo;
-  std::copy(key.begin(), key.end(), m_appliedTargetsKey);
+  if (m_appliedFramebuffer == ~0u || !std::equal(key.begin(), key.end(), m_appliedTargetsKey)) {
+    GlName fbo = any ? m_device->FindFramebuffer(key, views, m_depthTarget.Get()) : 0;
+    glBindFramebuffer(GL_FRAMEBUFFER, fbo);
+    m_appliedFramebuffer = fbo;
+    std::copy(key.begin(), key.end(), m_appliedTargetsKey);
+  }
+  IssueBoundClears();
 }
 
 void GpuContext::ApplyBlend() {
@@ -529,7 +531,8 @@ GlName GpuContext::SamplerName(GpuSamplerState* sampler) {
   glSamplerParameteri(s, GL_TEXTURE_MIN_FILTER, GLint(minFilter));
   glSamplerParameteri(s, GL_TEXTURE_MAG_FILTER, GLint(magFilter));
   bool anisotropic = d.filter == GpuFilter::Anisotropic || d.filter == GpuFilter::ComparisonAnisotropic;
-  glSamplerParameterf(s, GL_TEXTURE_MAX_ANISOTROPY, anisotropic ? float(d.maxAnisotropy) : 1.0f);
+  const uint32_t anisotropy = anisotropic ? std::min(d.maxAnisotropy, m_device->m_maxAnisotropy) : 1u;
+  glSamplerParameterf(s, GL_TEXTURE_MAX_ANISOTROPY, float(anisotropy));
   glSamplerParameteri(s, GL_TEXTURE_WRAP_S, GLint(AddressMode(d.addressU)));
   glSamplerParameteri(s, GL_TEXTURE_WRAP_T, GLint(AddressMode(d.addressV)));
   glSamplerParameteri(s, GL_TEXTURE_WRAP_R, GLint(AddressMode(d.addressW)));
@@ -550,6 +553,7 @@ void GpuContext::ApplyTextures() {
     GlName name;
     uint64_t serial;
     if (view && view->m_target == use.target) {
+      ResolveClears(view->m_texture.Get());
       name = view->m_name;
       serial = view->Serial();
     } else {
@@ -575,54 +579,137 @@ void GpuContext::ApplyTextures() {
 
 void GpuContext::BeginRawWrite() {
   if (m_appliedRaster.scissorEnable) glDisable(GL_SCISSOR_TEST);
-  if (m_appliedBlend.renderTarget[0].renderTargetWriteMask != GpuColorWrite_All) glColorMaski(0, 1, 1, 1, 1);
+  for (GLuint i = 0; i < kGpuRenderTargets; ++i)
+    if (m_appliedBlend.renderTarget[i].renderTargetWriteMask != GpuColorWrite_All) glColorMaski(i, 1, 1, 1, 1);
   if (!m_glDepthWrite) glDepthMask(GL_TRUE);
   if (m_glStencilWrite != 0xff) glStencilMask(0xff);
 }
 
 void GpuContext::EndRawWrite() {
   if (m_appliedRaster.scissorEnable) glEnable(GL_SCISSOR_TEST);
-  uint8_t mask = m_appliedBlend.renderTarget[0].renderTargetWriteMask;
-  if (mask != GpuColorWrite_All) glColorMaski(0, mask & 1, (mask >> 1) & 1, (mask >> 2) & 1, (mask >> 3) & 1);
+  for (GLuint i = 0; i < kGpuRenderTargets; ++i) {
+    uint8_t mask = m_appliedBlend.renderTarget[i].renderTargetWriteMask;
+    if (mask != GpuColorWrite_All) glColorMaski(i, mask & 1, (mask >> 1) & 1, (mask >> 2) & 1, (mask >> 3) & 1);
+  }
   if (!m_glDepthWrite) glDepthMask(GL_FALSE);
   if (m_glStencilWrite != 0xff) glStencilMask(m_glStencilWrite);
 }
 
+// A clear issued through a framebuffer of the view's own makes the software rasteriser finish what
+// it binned, then run a pass over the whole target for the clear alone; issued on the framebuffer the
+// next draw uses, it costs nearly nothing. Hence clears wait for their view's next draw.
 void GpuContext::ClearRenderTargetView(GpuRenderTargetView* view, const float colour[4]) {
   if (!view || !colour) return;
-  m_device->Gl().Ensure();
-  if (!view->m_clearFbo)
-    view->m_clearFbo = m_device->MakeViewFramebuffer(view->m_texture.Get(), view->m_desc.mipSlice,
-                                                    view->m_desc.firstArraySlice, false);
-  BeginRawWrite();
-  if (view->m_texture->m_info->flags & GlFormat_Integer) {
-    const GLuint v[4] = {GLuint(colour[0]), GLuint(colour[1]), GLuint(colour[2]), GLuint(colour[3])};
-    glClearNamedFramebufferuiv(view->m_clearFbo, GL_COLOR, 0, v);
-  } else {
-    glClearNamedFramebufferfv(view->m_clearFbo, GL_COLOR, 0, colour);
+  GpuTexture* texture = view->m_texture.Get();
+  // Another view of the texture may overlap this one: its clear goes first, in call order.
+  ResolveClearsOf(m_pendingColour, texture, view);
+  std::copy(colour, colour + 4, view->m_clearColour);
+  if (!view->m_clearPending) {
+    view->m_clearPending = true;
+    ++texture->m_pendingClears;
+    m_pendingColour.push_back(view);
   }
-  EndRawWrite();
-  ++m_device->m_stats.clears;
+  m_dirty |= kDirtyTargets | kDirtyTextures;
 }
 
 void GpuContext::ClearDepthStencilView(GpuDepthStencilView* view, uint32_t flags, float depth, uint8_t stencil) {
-  if (!view || !(flags & (GpuClear_Depth | GpuClear_Stencil))) return;
-  m_device->Gl().Ensure();
+  flags &= GpuClear_Depth | GpuClear_Stencil;
+  if (!view || !flags) return;
+  GpuTexture* texture = view->m_texture.Get();
+  ResolveClearsOf(m_pendingDepth, texture, view);
+  if (flags & GpuClear_Depth) view->m_clearDepth = std::clamp(depth, 0.0f, 1.0f);
+  if (flags & GpuClear_Stencil) view->m_clearStencil = stencil;
+  if (!view->m_clearFlags) {
+    ++texture->m_pendingClears;
+    m_pendingDepth.push_back(view);
+  }
+  view->m_clearFlags |= flags;
+  m_dirty |= kDirtyTargets | kDirtyTextures;
+}
+
+void GpuContext::IssueColourClear(GpuRenderTargetView* view, GlName framebuffer, int drawBuffer) {
+  const float* colour = view->m_clearColour;
+  if (view->m_texture->m_info->flags & GlFormat_Integer) {
+    const GLuint v[4] = {GLuint(colour[0]), GLuint(colour[1]), GLuint(colour[2]), GLuint(colour[3])};
+    glClearNamedFramebufferuiv(framebuffer, GL_COLOR, drawBuffer, v);
+  } else {
+    glClearNamedFramebufferfv(framebuffer, GL_COLOR, drawBuffer, colour);
+  }
+  view->m_clearPending = false;
+  --view->m_texture->m_pendingClears;
+  m_pendingColour.erase(std::find(m_pendingColour.begin(), m_pendingColour.end(), view));
+  ++m_device->m_stats.clears;
+}
+
+void GpuContext::IssueDepthClear(GpuDepthStencilView* view, GlName framebuffer) {
+  const uint32_t flags = view->m_clearFlags;
+  const bool hasStencil = view->m_texture->m_info->flags & GlFormat_Stencil;
+  const float depth = view->m_clearDepth;
+  const GLint stencil = view->m_clearStencil;
+  if ((flags & GpuClear_Depth) && (flags & GpuClear_Stencil) && hasStencil)
+    glClearNamedFramebufferfi(framebuffer, GL_DEPTH_STENCIL, 0, depth, stencil);
+  else if (flags & GpuClear_Depth)
+    glClearNamedFramebufferfv(framebuffer, GL_DEPTH, 0, &depth);
+  else if (hasStencil)
+    glClearNamedFramebufferiv(framebuffer, GL_STENCIL, 0, &stencil);
+  view->m_clearFlags = 0;
+  --view->m_texture->m_pendingClears;
+  m_pendingDepth.erase(std::find(m_pendingDepth.begin(), m_pendingDepth.end(), view));
+  ++m_device->m_stats.clears;
+}
+
+template <class View, class Issue>
+void GpuContext::ClearOnOwn(View* view, bool depth, Issue issue) {
   if (!view->m_clearFbo)
     view->m_clearFbo = m_device->MakeViewFramebuffer(view->m_texture.Get(), view->m_desc.mipSlice,
-                                                    view->m_desc.firstArraySlice, true);
-  bool hasStencil = view->m_texture->m_info->flags & GlFormat_Stencil;
-  depth = std::clamp(depth, 0.0f, 1.0f);
-  GLint s = stencil;
+                                                    view->m_desc.firstArraySlice, depth);
   BeginRawWrite();
-  if ((flags & GpuClear_Depth) && (flags & GpuClear_Stencil) && hasStencil)
-    glClearNamedFramebufferfi(view->m_clearFbo, GL_DEPTH_STENCIL, 0, depth, s);
-  else if (flags & GpuClear_Depth)
-    glClearNamedFramebufferfv(view->m_clearFbo, GL_DEPTH, 0, &depth);
-  else if (hasStencil)
-    glClearNamedFramebufferiv(view->m_clearFbo, GL_STENCIL, 0, &s);
+  issue(view->m_clearFbo);
   EndRawWrite();
-  ++m_device->m_stats.clears;
+  ++m_device->m_stats.clearsOnOwn;
+}
+
+void GpuContext::ResolveClear(GpuRenderTargetView* view) {
+  if (view->m_clearPending) ClearOnOwn(view, false, [&](GlName fbo) { IssueColourClear(view, fbo, 0); });
+}
+
+void GpuContext::ResolveClear(GpuDepthStencilView* view) {
+  if (view->m_clearFlags) ClearOnOwn(view, true, [&](GlName fbo) { IssueDepthClear(view, fbo); });
+}
+
+template <class View>
+void GpuContext::ResolveClearsOf(std::vector<View*>& pending, GpuTexture* texture, const View* except) {
+  if (!texture || !texture->m_pendingClears) return;
+  m_device->Gl().Ensure();
+  for (size_t i = pending.size(); i-- > 0;)
+    if (pending[i] != except && pending[i]->m_texture.Get() == texture) ResolveClear(pending[i]);
+}
+
+void GpuContext::ResolveClears(GpuTexture* texture) {
+  ResolveClearsOf(m_pendingColour, texture, static_cast<GpuRenderTargetView*>(nullptr));
+  ResolveClearsOf(m_pendingDepth, texture, static_cast<GpuDepthStencilView*>(nullptr));
+}
+
+void GpuContext::IssueBoundClears() {
+  if (m_pendingColour.empty() && m_pendingDepth.empty()) return;
+  // A waiting view of a bound texture that is not itself bound may overlap a bound one.
+  for (uint32_t i = 0; i < kGpuRenderTargets; ++i)
+    if (GpuRenderTargetView* view = m_targets[i].Get(); view && !view->m_clearPending) ResolveClears(view->m_texture.Get());
+  if (m_depthTarget && !m_depthTarget->m_clearFlags) ResolveClears(m_depthTarget->m_texture.Get());
+  bool raw = false;
+  for (uint32_t i = 0; i < kGpuRenderTargets; ++i) {
+    GpuRenderTargetView* view = m_targets[i].Get();
+    if (!view || !view->m_clearPending) continue;
+    if (!raw) BeginRawWrite();
+    raw = true;
+    IssueColourClear(view, m_appliedFramebuffer, int(i));
+  }
+  if (m_depthTarget && m_depthTarget->m_clearFlags) {
+    if (!raw) BeginRawWrite();
+    raw = true;
+    IssueDepthClear(m_depthTarget.Get(), m_appliedFramebuffer);
+  }
+  if (raw) EndRawWrite();
 }
 
 GpuResult GpuContext::Map(GpuResource* resource, uint32_t subresource, GpuMap type, uint32_t,
@@ -676,6 +763,7 @@ void GpuContext::UpdateSubresource(GpuResource* resource, uint32_t subresource, 
   GpuTexture* texture = AsTexture(resource);
   const GpuTextureShape& s = texture->m_shape;
   if (subresource >= s.mipLevels * s.arraySize) return;
+  ResolveClears(texture);
   uint32_t mip = subresource % s.mipLevels, layer = subresource / s.mipLevels;
   const GpuBox level{0, 0, 0, std::max(1u, s.width >> mip), std::max(1u, s.height >> mip),
                      std::max(1u, s.depth >> mip)};
@@ -688,6 +776,7 @@ void GpuContext::UpdateSubresource(GpuResource* resource, uint32_t subresource, 
 void GpuContext::GenerateMips(GpuShaderResourceView* view) {
   if (!view) return;
   m_device->Gl().Ensure();
+  ResolveClears(view->m_texture.Get());
   glGenerateTextureMipmap(view->m_name);
 }
 

@@ -50,7 +50,10 @@ class GpuContext {
   void GetViewports(uint32_t* count, GpuViewport* viewports) const;
   void SetScissorRects(uint32_t count, const GpuRect* rects);
 
-  // Clears ignore the scissor and every write mask.
+  // Clears ignore the scissor and every write mask. A clear waits until its view is next drawn to and
+  // is then issued on the framebuffer bound for that draw, where the driver folds it into the draw's
+  // own pass; a later clear of the same view replaces it. Anything that reads the texture first
+  // (sampling, read-back, an upload, mip generation, a present) gets it issued on its own before.
   void ClearRenderTargetView(GpuRenderTargetView* view, const float colour[4]);
   void ClearDepthStencilView(GpuDepthStencilView* view, uint32_t clearFlags, float depth, uint8_t stencil);
 
@@ -80,6 +83,8 @@ class GpuContext {
  private:
   friend class GpuDevice;
   friend class GpuSwapChain;
+  friend class GpuRenderTargetView;
+  friend class GpuDepthStencilView;
   explicit GpuContext(GpuDevice* device);
   void InitGlState();
 
@@ -97,6 +102,19 @@ class GpuContext {
   // Clears and presents write past the scissor and the colour mask; these lift and restore them.
   void BeginRawWrite();
   void EndRawWrite();
+  // Issues the clears still waiting on views of `texture`, each through its view's own framebuffer.
+  void ResolveClears(GpuTexture* texture);
+  template <class View>
+  void ResolveClearsOf(std::vector<View*>& pending, GpuTexture* texture, const View* except);
+  void ResolveClear(GpuRenderTargetView* view);
+  void ResolveClear(GpuDepthStencilView* view);
+  // Issues a view's waiting clear (through `issue`) on a framebuffer of that view alone.
+  template <class View, class Issue>
+  void ClearOnOwn(View* view, bool depth, Issue issue);
+  // Issues the waiting clears of the bound views on the bound framebuffer.
+  void IssueBoundClears();
+  void IssueColourClear(GpuRenderTargetView* view, GlName framebuffer, int drawBuffer);
+  void IssueDepthClear(GpuDepthStencilView* view, GlName framebuffer);
   // Something outside the binding model (a present, a framebuffer deletion) touched GL.
   void ForgetFramebufferBinding() { m_appliedFramebuffer = ~0u; m_dirty |= kDirtyTargets; }
 
@@ -167,6 +185,10 @@ class GpuContext {
   bool m_glDepthWrite = true;         // GL's depth mask, which clears have to lift
   uint8_t m_glStencilWrite = 0xff;
   GlEnum m_glCullFace = 0x0405;  // GL_BACK, kept while culling is off
+
+  // Views whose clear is not issued yet. Not references: a view that dies issues its clear first.
+  std::vector<GpuRenderTargetView*> m_pendingColour;
+  std::vector<GpuDepthStencilView*> m_pendingDepth;
 };
 
 }  // namespace Platform

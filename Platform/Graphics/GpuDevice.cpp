@@ -206,6 +206,8 @@ void GpuRenderTargetView::GetResource(GpuResource** out) const {
 GpuRenderTargetView::~GpuRenderTargetView() {
   if (GpuDevice* d = LiveDevice()) {
     d->Gl().Ensure();
+    // Its texture may still be read through other views.
+    if (d->m_context) d->m_context->ResolveClear(this);
     d->ForgetView(Serial());
     if (m_clearFbo) glDeleteFramebuffers(1, &m_clearFbo);
   }
@@ -219,6 +221,8 @@ void GpuDepthStencilView::GetResource(GpuResource** out) const {
 GpuDepthStencilView::~GpuDepthStencilView() {
   if (GpuDevice* d = LiveDevice()) {
     d->Gl().Ensure();
+    // Its texture may still be read through other views.
+    if (d->m_context) d->m_context->ResolveClear(this);
     d->ForgetView(Serial());
     if (m_clearFbo) glDeleteFramebuffers(1, &m_clearFbo);
   }
@@ -247,6 +251,18 @@ GpuSamplerState::~GpuSamplerState() {
 }
 
 // ---- device life ---------------------------------------------------------------------------
+
+bool IsSoftwareRenderer(const char* renderer) {
+  if (!renderer) return false;
+  static const char* const kSoftware[] = {"llvmpipe", "softpipe", "swrast", "Software Rasterizer", "SWR"};
+  for (const char* name : kSoftware)
+    if (std::strstr(renderer, name)) return true;
+  return false;
+}
+
+uint32_t DeviceMaxAnisotropy(const char* renderer) {
+  return IsSoftwareRenderer(renderer) ? kSoftwareMaxAnisotropy : 16u;
+}
 
 GpuResult CreateGpuDevice(GpuDriverType type, const GpuFeatureLevel* levels, uint32_t levelCount,
                           GpuDevice** device, GpuFeatureLevel* achieved, GpuContext** context) {
@@ -294,6 +310,9 @@ bool GpuDevice::Init(GlContext* gl, GpuFeatureLevel level) {
   m_gl->Ensure();
   m_hasPolygonOffsetClamp = epoxy_has_gl_extension("GL_ARB_polygon_offset_clamp") ||
                            epoxy_has_gl_extension("GL_EXT_polygon_offset_clamp");
+  const auto* renderer = reinterpret_cast<const char*>(glGetString(GL_RENDERER));
+  m_rendererName = renderer ? renderer : "";
+  m_maxAnisotropy = DeviceMaxAnisotropy(m_rendererName.c_str());
 
   // What unbound shader-resource slots sample: zero in every channel.
   const uint8_t zeros[4] = {};
@@ -1012,6 +1031,7 @@ GpuResult GpuDevice::ReadTexels(GpuTexture* texture, uint32_t subresource, std::
   const GlFormatInfo& info = *texture->m_info;
   uint32_t rowBytes, rows;
   GlSurfaceInfo(info, w, h, &rowBytes, &rows);
+  m_context->ResolveClears(texture);
   out->assign(size_t(rowBytes) * rows * d, 0);
   // The item is the second coordinate of a 1D array and the third of layered 2D kinds.
   const GLint y = texture->m_target == GL_TEXTURE_1D_ARRAY ? GLint(layer) : 0;

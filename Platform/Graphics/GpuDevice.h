@@ -6,6 +6,7 @@
 #include <array>
 #include <atomic>
 #include <memory>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -19,7 +20,8 @@ class GpuSwapChain;
 struct GpuStats {
   uint64_t draws = 0;
   uint64_t presents = 0;
-  uint64_t clears = 0;
+  uint64_t clears = 0;        // issued to GL: repeated clears with nothing drawn between count once
+  uint64_t clearsOnOwn = 0;   // of those, issued through the view's own framebuffer rather than the bound one
   uint64_t maps = 0;
   uint64_t programLinks = 0;
   uint64_t stateApplies = 0;  // blend, depth-stencil or rasterizer states pushed to GL
@@ -38,6 +40,16 @@ struct GpuTestHooks {
   bool failStateObjects = false;
 };
 GpuTestHooks& GetGpuTestHooks();
+
+// Whether a GL renderer string names a rasteriser that runs on the CPU.
+bool IsSoftwareRenderer(const char* renderer);
+// The most anisotropy a sampler gets on a device. A software rasteriser gathers a pixel's whole
+// anisotropic footprint on one of its threads. On thin or edge-on triangles over small textures the
+// level of detail runs past the last mip level, so no cap on the ratio bounds that footprint: tens of
+// thousands of texels for one pixel, and frames of seconds, under x2 as under x16. There anisotropic
+// samplers filter trilinearly; hardware gets what samplers ask for (x16 at most).
+constexpr uint32_t kSoftwareMaxAnisotropy = 1;
+uint32_t DeviceMaxAnisotropy(const char* renderer);
 
 // Creates a device and its immediate context. `levels` (may be null: 11_0 only) are tried in
 // order; the first the device can offer is reported in `achieved`.
@@ -84,6 +96,9 @@ class GpuDevice {
   // The whole contents of a buffer that is not mapped.
   GpuResult ReadBuffer(GpuBuffer* buffer, std::vector<uint8_t>* out);
   const GpuStats& Stats() const { return m_stats; }
+  // The driver's renderer string, and the anisotropy samplers are capped at on it.
+  const std::string& RendererName() const { return m_rendererName; }
+  uint32_t MaxAnisotropy() const { return m_maxAnisotropy; }
 
   GpuDevice(const GpuDevice&) = delete;
   GpuDevice& operator=(const GpuDevice&) = delete;
@@ -160,6 +175,8 @@ class GpuDevice {
   GpuFeatureLevel m_level = GpuFeatureLevel_11_0;
   GpuStats m_stats;
   bool m_hasPolygonOffsetClamp = false;
+  std::string m_rendererName;
+  uint32_t m_maxAnisotropy = 16;
 
   std::unordered_map<std::pair<uint64_t, uint64_t>, Program, PairHash> m_programs;
   std::unordered_map<FramebufferKey, GlName, KeyHash> m_framebuffers;

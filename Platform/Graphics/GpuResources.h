@@ -73,6 +73,7 @@ class GpuTexture : public GpuResource {
   const GlFormatInfo* m_info = nullptr;
   GlName m_name = 0;
   GlEnum m_target = 0;
+  uint32_t m_pendingClears = 0;  // views of it whose clear the context has not issued yet
 };
 
 class GpuTexture1D final : public GpuTexture {
@@ -164,7 +165,9 @@ class GpuRenderTargetView final : public GpuObject {
 
   GpuRef<GpuTexture2D> m_texture;
   GpuRenderTargetViewDesc m_desc;
-  GlName m_clearFbo = 0;  // this view alone, made on the first clear
+  GlName m_clearFbo = 0;  // this view alone, made on the first clear issued on its own
+  bool m_clearPending = false;
+  float m_clearColour[4] = {};
 };
 
 class GpuDepthStencilView final : public GpuObject {
@@ -181,6 +184,9 @@ class GpuDepthStencilView final : public GpuObject {
   GpuRef<GpuTexture2D> m_texture;
   GpuDepthStencilViewDesc m_desc;
   GlName m_clearFbo = 0;
+  uint32_t m_clearFlags = 0;  // GpuClear_Depth and GpuClear_Stencil not issued yet
+  float m_clearDepth = 1.0f;
+  uint8_t m_clearStencil = 0;
 };
 
 class GpuShader : public GpuObject {

@@ -46,6 +46,7 @@ GpuResult GpuSwapChain::GetBuffer(uint32_t index, GpuTexture2D** out) {
 GpuResult GpuSwapChain::Present(uint32_t syncInterval, uint32_t) {
   GpuDevice* d = LiveDevice();
   if (!d || !m_backBuffer) return kGpuFail;
+  d->m_context->ResolveClears(m_backBuffer.Get());
   SDL_Window* window = m_desc.outputWindow ? m_desc.outputWindow->Native() : nullptr;
   if (window) {
     GlContext& gl = d->Gl();

@@ -5,10 +5,12 @@
 #include "Graphics/DepthBuffer.h"
 #include "Graphics/Mesh.h"
 #include "Graphics/ProceduralMeshes.h"
+#include "Graphics/RenderTarget.h"
 #include "tests/Graphics/RenderSceneSupport.h"
 
 #include <unistd.h>
 
+#include <cmath>
 #include <filesystem>
 
 using namespace RenderTest;
@@ -320,6 +322,82 @@ TEST_F(RenderPasses, LayersWith2DRecordsHandThemToTheInstalledDrawLibPass) {
   EXPECT_EQ(g_drawLib.sprites, 1u);
   EXPECT_EQ(g_drawLib.camera, canvas_->GetCamera2D());
   EXPECT_EQ(g_drawLib.shader, Graphics::FindLoadedShader("DrawLib_PS"));
+}
+
+TEST_F(RenderPasses, TheCompositionCopiesEveryTexelOfTheLitPictureToItsOwnPixel) {
+  // A 16:9 frame fills its letter-box: the accumulation target and the viewport are one size.
+  constexpr int kWidth = 96, kHeight = 54;
+  frame_->Resize(kWidth, kHeight);
+  Model wall("default.cong", Vec3(0, 0, 2), Vec3(20, 20, 1), Vec4(0.9f, 0.8f, 0.7f, 1));
+  Model box("default.cong", Vec3(-1.3f, 0.4f, 0), Vec3(2, 2, 2), Vec4(1, 0.2f, 0.1f, 1));
+  Graphics::BasePLight light;
+  light.m_data.m_position = Vec3(1, -1, 0.5f);
+  light.m_data.m_radius = 5.0f;
+  light.m_data.m_attenuation = Vec3(1, 0, 0);
+  DrawFrame({&wall, &box, &light});
+
+  std::vector<uint8_t> accumulation;
+  ASSERT_EQ(device_->ReadTexels(core_->GetLightTarget()->GetTexture(0), 0, &accumulation), Platform::kGpuOk);
+  ASSERT_EQ(accumulation.size(), size_t(kWidth) * kHeight * 16);
+  Platform::GpuTexture2D* back = nullptr;
+  ASSERT_EQ(frame_->GetSwapChain()->GetBuffer(0, &back), Platform::kGpuOk);
+  std::vector<uint8_t> picture;
+  EXPECT_EQ(device_->ReadTexels(back, 0, &picture), Platform::kGpuOk);
+  back->Release();
+  ASSERT_EQ(picture.size(), size_t(kWidth) * kHeight * 4);
+  master_.Present(canvasId_);
+
+  // Each byte is its texel's value rounded (the back buffer is plain 8-bit): no neighbour blends in.
+  int edges = 0, wrong = 0;
+  for (int y = 0; y < kHeight; ++y) {
+    for (int x = 0; x < kWidth; ++x) {
+      const size_t i = size_t(y) * kWidth + size_t(x);
+      float texel[4];
+      std::memcpy(texel, &accumulation[i * 16], sizeof texel);
+      for (int c = 0; c < 3; ++c) {
+        const int want = int(std::lround(std::clamp(texel[c], 0.0f, 1.0f) * 255.0f));
+        if (std::abs(int(picture[i * 4 + size_t(c)]) - want) > 1 && ++wrong <= 5)
+          ADD_FAILURE() << "pixel " << x << ", " << y << " channel " << c << ": " << int(picture[i * 4 + size_t(c)])
+                        << " for a texel of " << want;
+      }
+      if (x > 0) {
+        float left[4];
+        std::memcpy(left, &accumulation[(i - 1) * 16], sizeof left);
+        edges += std::abs(texel[0] - left[0]) > 0.1f;
+      }
+    }
+  }
+  EXPECT_EQ(wrong, 0);
+  EXPECT_GT(edges, 10);  // the picture has hard edges a blur would soften
+}
+
+TEST_F(RenderPasses, AnInstalledObserverIsToldTheEndOfEveryPassInOrder) {
+  static std::vector<std::string> seen;
+  seen.clear();
+  const Graphics::RenderCore::PassObserver before = Graphics::RenderCore::SetPassObserver(
+      [](const char* pass, int layer) { seen.push_back(std::string(pass) + " " + std::to_string(layer)); });
+  Model box("default.cong", Vec3(0, 0, 0), Vec3(2, 2, 2));
+  Model far("default.cong", Vec3(0, 0, 3), Vec3(2, 2, 2));
+  Graphics::BasePLight light;
+  DrawFrame({&box, &light});
+  canvas_->Begin(&camera_);
+  canvas_->Submit(&box, 0);
+  canvas_->Submit(&far, 2);
+  canvas_->End();
+  master_.Draw(canvasId_);
+  Graphics::RenderCore::SetPassObserver(before);
+  ReadAndPresent();
+  DrawFrame({&box});  // no observer: nothing told
+  ReadAndPresent();
+
+  const std::vector<std::string> layer0 = {"shadow maps 0", "g-buffer 0", "fullbright 0", "lights 0", "forward 0", "2d 0"};
+  std::vector<std::string> want = {"begin -1"};
+  want.insert(want.end(), layer0.begin(), layer0.end());
+  want.insert(want.end(), {"compose -1", "debug shapes -1", "begin -1"});
+  want.insert(want.end(), layer0.begin(), layer0.end());
+  for (const std::string& pass : layer0) want.push_back(pass.substr(0, pass.size() - 1) + "2");
+  want.insert(want.end(), {"compose -1", "debug shapes -1"});
+  EXPECT_EQ(seen, want);
 }
 
 TEST_F(RenderPasses, TargetsFollowTheFrameSizeOnlyWhenItChanges) {

@@ -19,7 +19,7 @@ layout(std140, binding = 1) uniform DirectionalLight {
 layout(binding = 0) uniform sampler2D g_position;
 layout(binding = 1) uniform sampler2D g_albedo;
 layout(binding = 2) uniform sampler2D g_normal;
-layout(binding = 4) uniform sampler2D g_shadowMap;  // read through sampler 0, which the light sets to clamp
+layout(binding = 4) uniform sampler2D g_shadowMap;
 void main() {
   ivec2 pixel = ivec2(gl_FragCoord.xy);
   vec3 position = texelFetch(g_position, pixel, 0).xyz;
@@ -32,7 +32,10 @@ void main() {
   float lit = 1.0;
   if (normal.w > 0.5 && all(greaterThanEqual(uv, vec2(0.0))) && all(lessThanEqual(uv, vec2(1.0))) &&
       ndc.z <= 1.0) {
-    float stored = textureLod(g_shadowMap, uv, 0.0).r;  // the map has one level that was drawn
+    // The texel under the point, fetched: no filter runs over the map's one drawn level.
+    ivec2 size = textureSize(g_shadowMap, 0);
+    ivec2 texel = min(ivec2(uv * vec2(size)), size - 1);
+    float stored = texelFetch(g_shadowMap, texel, 0).r;
     lit = ndc.z - 0.002 <= stored ? 1.0 : 0.0;
   }
   vec3 light = g_diffuse.rgb * g_diffuse.w * lambert;
