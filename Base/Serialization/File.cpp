@@ -991,7 +991,21 @@ bool File::TakeToken(std::string_view expected, size_t longest) {
     if (skip + size < 16) {
       if (((blanks >> skip) & ((2u << size) - 1)) != 1u << size || !SameBytes(at + skip, expected.data(), size))
         return false;
-      m_at += skip + size;
+      // Every read starts from where the last one stopped. Worked out from a count of blanks known
+      // beforehand (one after a member's name, as many as before the last name at a line's start), that
+      // place does not wait for these bytes to be loaded and looked at: only the branch that checks the
+      // guess does, and it mostly guesses right.
+      size_t guessed = m_at + m_lineSkip + size;
+      // Worked out before the check: in its branch the compiler would otherwise count from `skip`.
+      asm volatile("" : "+r"(guessed));
+      if (skip == 1) {
+        m_at += 1 + size;
+      } else if (skip == m_lineSkip) {
+        m_at = guessed;
+      } else {
+        m_at += skip + size;
+        m_lineSkip = skip;
+      }
       return true;
     }
   }

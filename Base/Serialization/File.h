@@ -147,6 +147,7 @@ class File {
   bool m_atEnd = false;              // the end-of-file flag: set by a read that found no byte, cleared by seeks
   bool m_failed = false;             // the read error flag (also set by a write to a file opened for reading)
   bool m_readError = false;          // the stream stopped with an error where the window's bytes end
+  unsigned m_lineSkip = 0;           // the blanks before the last name TakeToken took after more than one
 };
 
 }  // namespace Base
