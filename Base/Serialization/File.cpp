@@ -81,7 +81,7 @@ bool IsDigit(int c) { return unsigned(c - '0') <= 9u; }
 
 // memcmp(a, b, size) == 0 for the short names of the text, without a call: two overlapping loads of
 // each side cover any length from 4 to 16.
-bool SameBytes(const char* a, const char* b, size_t size) {
+[[gnu::always_inline]] inline bool SameBytes(const char* a, const char* b, size_t size) {
   const auto same = [](const char* x, const char* y, auto word) {
     decltype(word) u, v;
     std::memcpy(&u, x, sizeof(u));
@@ -92,6 +92,8 @@ bool SameBytes(const char* a, const char* b, size_t size) {
     return same(a, b, uint64_t()) && same(a + size - 8, b + size - 8, uint64_t());
   if (size >= 4 && size < 8)
     return same(a, b, uint32_t()) && same(a + size - 4, b + size - 4, uint32_t());
+  // The first, middle and last bytes are all the bytes of 1 to 3.
+  if (size >= 1 && size < 4) return a[0] == b[0] && a[size / 2] == b[size / 2] && a[size - 1] == b[size - 1];
   return std::memcmp(a, b, size) == 0;
 }
 // For letters only: the lower-case letter for either case (EOF stays EOF).
@@ -645,9 +647,6 @@ const unsigned char* PlainBracedInSixtyFour(const unsigned char* p, float* const
 // would read them and gives the end of the text read; null (nothing stored) for anything else, which
 // ScanBraced's own walk then reads.
 const unsigned char* PlainBracedAt(const unsigned char* p, float* const* values, int count) {
-#if defined(__SSE2__)
-  if (const unsigned char* end = PlainBracedInSixtyFour(p, values, count)) return end;
-#endif
   if (*p == ' ') ++p;
   if (*p != '{') return nullptr;
   ++p;
@@ -848,11 +847,9 @@ int File::ScanLoaded(const char* format, va_list args) {
 
 template <class T, class Fallback>
 int File::ScanSingleValue(T& value, Fallback&& withFormat) {
-  if (!m_reading) return withFormat();
   // The form the writers put, one blank and a plain number, far from the window's end: read at once,
-  // as the scan below would read it.
-  Fill();
-  if (m_filled - m_at >= 64 && m_window[m_at] == ' ') {
+  // as the scan below would read it. The rest is kept out of line, so that this part is a short call.
+  if (m_reading && m_filled - m_at >= 64 && m_window[m_at] == ' ') {
     const auto* at = reinterpret_cast<const unsigned char*>(m_window.get()) + m_at + 1;
     T read;
     const unsigned char* end;
@@ -866,8 +863,12 @@ int File::ScanSingleValue(T& value, Fallback&& withFormat) {
       return 1;
     }
   }
-  const int count = ScanLoaded([&](Cursor& in) { return ScanSingle(in, &value); });
-  return count != kUnsupported ? count : withFormat();
+  const auto scan = [&]() __attribute__((noinline)) {
+    if (!m_reading) return withFormat();
+    const int count = ScanLoaded([&](Cursor& in) { return ScanSingle(in, &value); });
+    return count != kUnsupported ? count : withFormat();
+  };
+  return scan();
 }
 
 // What the window cannot answer (and a file that is not being read) goes through the format.
@@ -877,6 +878,21 @@ int File::ScanValue(float& value) { return ScanSingleValue(value, [&] { return S
 int File::ScanValue(double& value) { return ScanSingleValue(value, [&] { return Scan("%lf", &value); }); }
 
 int File::ScanBracedFloats(float* const* values, int count) {
+#if defined(__SSE2__)
+  // The form the writers put, far from the window's end: read at once, as the walks below would read
+  // it. The rest is another function, so that this part is a short call.
+  if (m_reading && values && count >= 2 && count <= 4 && m_filled - m_at >= kPlainBracedRoom) {
+    const auto* window = reinterpret_cast<const unsigned char*>(m_window.get());
+    if (const unsigned char* end = PlainBracedInSixtyFour(window + m_at, values, count)) {
+      m_at = size_t(end - window);
+      return count;
+    }
+  }
+#endif
+  return ScanBracedFromAnywhere(values, count);
+}
+
+int File::ScanBracedFromAnywhere(float* const* values, int count) {
   if (!values || count < 2 || count > 4) return 0;
   if (m_reading) {
     Fill();
@@ -976,16 +992,14 @@ bool File::ReadTokenView(std::string_view& token, size_t longest) {
 }
 
 bool File::TakeToken(std::string_view expected, size_t longest) {
-  // A file at its end or failed reads no name: the general reading says how.
   const size_t size = expected.size();
-  if (!m_reading || m_atEnd || m_failed || size == 0 || size > longest || size >= kLookahead) return false;
-  Fill();
-  const char* window = m_window.get();
 #if defined(__SSE2__)
-  // Mostly the blanks before the name, the name and the blank after it are all in the next sixteen bytes:
-  // one look at them finds where the name starts and where the token there ends.
-  if (m_filled - m_at >= kLookahead + 16) {
-    const char* const at = window + m_at;
+  // Mostly the blanks before the name, the name and the blank after it are all in the next sixteen bytes,
+  // far from the window's end: one look at them finds where the name starts and where the token there
+  // ends. This part is kept small (the rest is another function), so that the call costs little more.
+  if (m_reading && !m_atEnd && !m_failed && size - 1 < std::min<size_t>(longest, 15) &&
+      m_filled - m_at >= kLookahead + 16) {
+    const char* const at = m_window.get() + m_at;
     const unsigned blanks = BlankMask16(at);
     const unsigned skip = unsigned(__builtin_ctz(~blanks));  // below 17: bit 16 of ~blanks is set
     if (skip + size < 16) {
@@ -1010,6 +1024,15 @@ bool File::TakeToken(std::string_view expected, size_t longest) {
     }
   }
 #endif
+  return TakeTokenFromAnywhere(expected, longest);
+}
+
+bool File::TakeTokenFromAnywhere(std::string_view expected, size_t longest) {
+  // A file at its end or failed reads no name: the general reading says how.
+  const size_t size = expected.size();
+  if (!m_reading || m_atEnd || m_failed || size == 0 || size > longest || size >= kLookahead) return false;
+  Fill();
+  const char* window = m_window.get();
   const char* from = SkipBlanks(window + m_at, window + m_filled);
   if (size_t(window + m_filled - from) < kLookahead) return false;
   // The token read there ends at its first blank: it is the name when that blank comes right after the

@@ -127,6 +127,10 @@ class File {
   // where the scanner leaves it to the C library.
   template <class T, class Fallback>
   int ScanSingleValue(T& value, Fallback&& withFormat);
+  // ScanBracedFloats for every form and place of the text.
+  [[gnu::noinline]] int ScanBracedFromAnywhere(float* const* values, int count);
+  // TakeToken where its first look cannot decide: near the window's end, long names and runs of blanks.
+  [[gnu::noinline]] bool TakeTokenFromAnywhere(std::string_view expected, size_t longest);
   // Up to and including the delimiter, appending to `text` unless it is null.
   bool TakeUntil(char delimiter, std::string* text);
 
