@@ -219,6 +219,8 @@ TEST_F(FileTest, AnExpectedNameIsTakenOnlyAsTheWholeNextToken) {
       {"m_position Vec3", "m_position"},                   {"  m_aMuchLongerMemberName int", "m_aMuchLongerMemberName"},
       {"  m_aMuchLongerMemberNam int", "m_aMuchLongerMemberName"}, {std::string("m_\0d int", 8), std::string("m_\0d", 4)},
       {"               Quaternion {", "Quaternion"},      {"                Quaternion {", "Quaternion"},
+      {"  iXt 5", "int"},       {"  Xnt 5", "int"},         {"  inX 5", "int"},        {"  nt 5", "int"},
+      {" { x", "}"},            {" ab x", "aX"},            {" Xb x", "ab"},
   };
   for (const auto& [text, expected] : cases) {
     SCOPED_TRACE("text \"" + text + "\", expected \"" + expected + "\"");
