@@ -12,11 +12,8 @@
 #include <cstring>
 #include <type_traits>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "Base/Log.h"
+#include "Base/Serialization/TextBytes.h"
 
 namespace Base {
 namespace {
@@ -48,15 +45,10 @@ constexpr std::array<bool, 256> kBlanks = [] {
 bool IsBlank(int c) { return c != EOF && kBlanks[static_cast<unsigned char>(c)]; }
 
 #if defined(__SSE2__)
-// Bit i set when byte i of the sixteen at p is blank: ' ', or '\t' .. '\r' (9 .. 13).
-unsigned BlankMask16(const char* p) {
-  const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-  const __m128i space = _mm_cmpeq_epi8(bytes, _mm_set1_epi8(' '));
-  const __m128i control = _mm_sub_epi8(bytes, _mm_set1_epi8(9));
-  const __m128i inControlRange = _mm_cmpeq_epi8(_mm_min_epu8(control, _mm_set1_epi8(4)), control);
-  return unsigned(_mm_movemask_epi8(_mm_or_si128(space, inControlRange)));
-}
+using TextBytes::BlankMask16;
 #endif
+using TextBytes::SameBytes;
+
 
 // The first character in [p, end) that is not blank / that is blank, or end. Sixteen bytes at a time
 // where they are there: a line's indentation or a token then ends without a mispredicted branch per
@@ -79,23 +71,6 @@ const char* SkipNonBlanks(const char* p, const char* end) {
 }
 bool IsDigit(int c) { return unsigned(c - '0') <= 9u; }
 
-// memcmp(a, b, size) == 0 for the short names of the text, without a call: two overlapping loads of
-// each side cover any length from 4 to 16.
-[[gnu::always_inline]] inline bool SameBytes(const char* a, const char* b, size_t size) {
-  const auto same = [](const char* x, const char* y, auto word) {
-    decltype(word) u, v;
-    std::memcpy(&u, x, sizeof(u));
-    std::memcpy(&v, y, sizeof(v));
-    return u == v;
-  };
-  if (size >= 8 && size <= 16)
-    return same(a, b, uint64_t()) && same(a + size - 8, b + size - 8, uint64_t());
-  if (size >= 4 && size < 8)
-    return same(a, b, uint32_t()) && same(a + size - 4, b + size - 4, uint32_t());
-  // The first, middle and last bytes are all the bytes of 1 to 3.
-  if (size >= 1 && size < 4) return a[0] == b[0] && a[size / 2] == b[size / 2] && a[size - 1] == b[size - 1];
-  return std::memcmp(a, b, size) == 0;
-}
 // For letters only: the lower-case letter for either case (EOF stays EOF).
 int Lower(int c) { return c | 0x20; }
 
@@ -989,42 +964,6 @@ bool File::ReadTokenView(std::string_view& token, size_t longest) {
   m_at = end;
   if (end == m_filled && m_exhausted && end - at < longest) HitEnd();
   return true;
-}
-
-bool File::TakeToken(std::string_view expected, size_t longest) {
-  const size_t size = expected.size();
-#if defined(__SSE2__)
-  // Mostly the blanks before the name, the name and the blank after it are all in the next sixteen bytes,
-  // far from the window's end: one look at them finds where the name starts and where the token there
-  // ends. This part is kept small (the rest is another function), so that the call costs little more.
-  if (m_reading && !m_atEnd && !m_failed && size - 1 < std::min<size_t>(longest, 15) &&
-      m_filled - m_at >= kLookahead + 16) {
-    const char* const at = m_window.get() + m_at;
-    const unsigned blanks = BlankMask16(at);
-    const unsigned skip = unsigned(__builtin_ctz(~blanks));  // below 17: bit 16 of ~blanks is set
-    if (skip + size < 16) {
-      if (((blanks >> skip) & ((2u << size) - 1)) != 1u << size || !SameBytes(at + skip, expected.data(), size))
-        return false;
-      // Every read starts from where the last one stopped. Worked out from a count of blanks known
-      // beforehand (one after a member's name, as many as before the last name at a line's start), that
-      // place does not wait for these bytes to be loaded and looked at: only the branch that checks the
-      // guess does, and it mostly guesses right.
-      size_t guessed = m_at + m_lineSkip + size;
-      // Worked out before the check: in its branch the compiler would otherwise count from `skip`.
-      asm volatile("" : "+r"(guessed));
-      if (skip == 1) {
-        m_at += 1 + size;
-      } else if (skip == m_lineSkip) {
-        m_at = guessed;
-      } else {
-        m_at += skip + size;
-        m_lineSkip = skip;
-      }
-      return true;
-    }
-  }
-#endif
-  return TakeTokenFromAnywhere(expected, longest);
 }
 
 bool File::TakeTokenFromAnywhere(std::string_view expected, size_t longest) {
