@@ -160,7 +160,7 @@ TEST_F(FileBracedFloatsTest, ReadsAsTheCLibraryOnNearlyPlainLines) {
       if (i > 0) text += part(", ", {",", " , ", ",  ", ",\t", ";", ""});
       text += part(next(3) ? "" : "-", {"+", "--", "-+", "+-"});
       text += part(digits(1, 7), {"", "00000000", "123456789", "9999999999"});
-      text += part("." + digits(0, 7), {"", ".", ".12345678", ".123456789", "e5", ".5E-2", ".5e", "x"});
+      text += part(std::string(".") + digits(0, 7), {"", ".", ".12345678", ".123456789", "e5", ".5E-2", ".5e", "x"});
     }
     return text + part("}", {" }", "]", "", ",}"});
   };
