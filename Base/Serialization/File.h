@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "Base/Serialization/TextBytes.h"
+
 namespace Base {
 
 class Serializer;
@@ -127,6 +129,10 @@ class File {
   // where the scanner leaves it to the C library.
   template <class T, class Fallback>
   int ScanSingleValue(T& value, Fallback&& withFormat);
+  // ScanBracedFloats for every form and place of the text.
+  [[gnu::noinline]] int ScanBracedFromAnywhere(float* const* values, int count);
+  // TakeToken where its first look cannot decide: near the window's end, long names and runs of blanks.
+  [[gnu::noinline]] bool TakeTokenFromAnywhere(std::string_view expected, size_t longest);
   // Up to and including the delimiter, appending to `text` unless it is null.
   bool TakeUntil(char delimiter, std::string* text);
 
@@ -147,6 +153,45 @@ class File {
   bool m_atEnd = false;              // the end-of-file flag: set by a read that found no byte, cleared by seeks
   bool m_failed = false;             // the read error flag (also set by a write to a file opened for reading)
   bool m_readError = false;          // the stream stopped with an error where the window's bytes end
+  unsigned m_lineSkip = 0;           // the blanks before the last name TakeToken took after more than one
 };
+
+inline bool File::TakeToken(std::string_view expected, size_t longest) {
+  const size_t size = expected.size();
+#if defined(__SSE2__)
+  // Mostly the blanks before the name, the name and the blank after it are all in the next sixteen bytes,
+  // far from the window's end: one look at them finds where the name starts and where the token there
+  // ends. This part is inline in its callers (the rest is another function): the serializer takes two
+  // names a line.
+  if (m_reading && !m_atEnd && !m_failed && size - 1 < (longest < 15 ? longest : 15) &&
+      m_filled - m_at >= kLookahead + 16) {
+    const char* const at = m_window.get() + m_at;
+    const unsigned blanks = TextBytes::BlankMask16(at);
+    const unsigned skip = unsigned(__builtin_ctz(~blanks));  // below 17: bit 16 of ~blanks is set
+    if (skip + size < 16) {
+      if (((blanks >> skip) & ((2u << size) - 1)) != 1u << size ||
+          !TextBytes::SameBytes(at + skip, expected.data(), size))
+        return false;
+      // Every read starts from where the last one stopped. Worked out from a count of blanks known
+      // beforehand (one after a member's name, as many as before the last name at a line's start), that
+      // place does not wait for these bytes to be loaded and looked at: only the branch that checks the
+      // guess does, and it mostly guesses right.
+      size_t guessed = m_at + m_lineSkip + size;
+      // Worked out before the check: in its branch the compiler would otherwise count from `skip`.
+      asm volatile("" : "+r"(guessed));
+      if (skip == 1) {
+        m_at += 1 + size;
+      } else if (skip == m_lineSkip) {
+        m_at = guessed;
+      } else {
+        m_at += skip + size;
+        m_lineSkip = skip;
+      }
+      return true;
+    }
+  }
+#endif
+  return TakeTokenFromAnywhere(expected, longest);
+}
 
 }  // namespace Base

@@ -220,7 +220,10 @@ void Serializer::DeserializeInstance(File& file, const Variant& value) {
   if (m_nesting == 0) m_reportedEndOfInput = false;
   const char* typeName = value.type ? value.type->name.c_str() : "";
   const char* path = file.GetPath().c_str();
-  const TypeInfo* found = ReadType(file, 0);
+  // Mostly the text names the variant's own type: taken without the walker, and needing no lookup.
+  const TypeInfo* found = m_pendingSize == 0 && value.type && file.TakeToken(value.type->name, kLongestToken)
+                              ? value.type
+                              : ReadType(file, 0);
   if (!found) {
     BASE_LOG(Error, "No type info found when deserializing an instance of \"%s\" in file: %s", typeName, path);
     return;
@@ -255,6 +258,9 @@ void Serializer::DeserializeMembers(File& file, const Variant& value) {
   const std::vector<Member>& members = value.type->members;
   size_t next = 0;
   std::string_view name;
+  // The block's braces and its members mostly come where they are expected: those are taken without the
+  // walker, counted as it counts them.
+  if (m_pendingSize == 0 && file.TakeToken("{", kLongestToken)) ++m_depth;
   do {
     // Files list the members in their declared order: the next one is usually the one expected.
     if (m_pendingSize == 0 && next < members.size()) {
@@ -264,6 +270,12 @@ void Serializer::DeserializeMembers(File& file, const Variant& value) {
         expected.type->Deserialize(file, FieldOf(value, expected));
         continue;
       }
+    } else if (m_pendingSize == 0 && file.TakeToken("}", kLongestToken)) {
+      if (--m_depth == depth) {
+        m_stopped = true;
+        break;
+      }
+      continue;
     }
     if (ReadName(file, depth, name)) {
       const Member* member = FindMember(members, name, next);

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <initializer_list>
 #include <string>
 
 #include "Base/Serialization/File.h"
@@ -133,6 +134,45 @@ TEST_F(FileBracedFloatsTest, ReadsAsTheCLibraryWhereTheFileGoesOn) {
     many += line;
   }
   ExpectSameAsFscanf(many + more, 4, 3000);
+}
+
+// Lines near the form the writers put, with every part varied in length and shape: digit runs from none
+// to nine on either side of the point, signs, stray exponents, separators and blanks of every kind, and
+// lines long enough to end anywhere around the first sixty-four bytes. Each line is read as fscanf reads it.
+TEST_F(FileBracedFloatsTest, ReadsAsTheCLibraryOnNearlyPlainLines) {
+  uint32_t seed = 2024;
+  const auto next = [&seed](uint32_t below) {
+    seed = seed * 1664525u + 1013904223u;
+    return (seed >> 8) % below;
+  };
+  const auto digits = [&next](uint32_t least, uint32_t most) {
+    std::string run;
+    for (uint32_t n = least + next(most - least + 1); n > 0; --n) run += char('0' + next(10));
+    return run;
+  };
+  // Each part mostly as the writers put it, else one of its departures.
+  const auto part = [&next](const std::string& plain, std::initializer_list<const char*> departures) {
+    return next(8) != 0 ? plain : std::string(departures.begin()[next(uint32_t(departures.size()))]);
+  };
+  const auto value = [&](int count) {
+    std::string text = part(next(2) ? "{" : " {", {"  {", "\t{", "{ ", "[", ""});
+    for (int i = 0; i < count + (next(30) == 0 ? 1 : 0); ++i) {
+      if (i > 0) text += part(", ", {",", " , ", ",  ", ",\t", ";", ""});
+      text += part(next(3) ? "" : "-", {"+", "--", "-+", "+-"});
+      text += part(digits(1, 7), {"", "00000000", "123456789", "9999999999"});
+      text += part(std::string(".") + digits(0, 7), {"", ".", ".12345678", ".123456789", "e5", ".5E-2", ".5e", "x"});
+    }
+    return text + part("}", {" }", "]", "", ",}"});
+  };
+  const std::string more = "\r\n" + std::string(8192, ' ') + "x";
+  for (int count = 2; count <= 4; ++count)
+    for (int i = 0; i < 400; ++i) {
+      // Two values, the second on the next line or right after the first: the second read starts where
+      // the first stopped.
+      const std::string first = value(count);
+      ExpectSameAsFscanf(first + (next(3) == 0 ? "" : "\r\n") + value(count) + more, count);
+      if (HasFatalFailure()) return;
+    }
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "Base/Serialization/File.h"
 #include "Base/TraceLog.h"
@@ -218,6 +219,8 @@ TEST_F(FileTest, AnExpectedNameIsTakenOnlyAsTheWholeNextToken) {
       {"m_position Vec3", "m_position"},                   {"  m_aMuchLongerMemberName int", "m_aMuchLongerMemberName"},
       {"  m_aMuchLongerMemberNam int", "m_aMuchLongerMemberName"}, {std::string("m_\0d int", 8), std::string("m_\0d", 4)},
       {"               Quaternion {", "Quaternion"},      {"                Quaternion {", "Quaternion"},
+      {"  iXt 5", "int"},       {"  Xnt 5", "int"},         {"  inX 5", "int"},        {"  nt 5", "int"},
+      {" { x", "}"},            {" ab x", "aX"},            {" Xb x", "ab"},
   };
   for (const auto& [text, expected] : cases) {
     SCOPED_TRACE("text \"" + text + "\", expected \"" + expected + "\"");
@@ -232,6 +235,35 @@ TEST_F(FileTest, AnExpectedNameIsTakenOnlyAsTheWholeNextToken) {
     EXPECT_EQ(took, !expected.empty() && token == expected);
     EXPECT_EQ(taking.Tell(), took ? reading.Tell() : 0);
   }
+  // Names one after another, each after its own run of blanks (as many as the last one's or not): every
+  // take ends where reading the token ends.
+  std::string names;
+  std::vector<std::string> expected;
+  uint32_t seed = 77;
+  const auto next = [&seed](uint32_t below) {
+    seed = seed * 1664525u + 1013904223u;
+    return (seed >> 8) % below;
+  };
+  const char* const blanks[] = {" ", "\r\n  ", "\r\n    ", "\n", "\t", "  ", "\r\n", ""};
+  const char* const words[] = {"m_id", "int", "m_position", "Vec3", "{", "}", "Quaternion", "m_aMuchLongerMemberName"};
+  for (int i = 0; i < 2000; ++i) {
+    expected.push_back(words[next(8)]);
+    names += blanks[next(i % 3 == 0 ? 8 : 3)] + expected.back();
+  }
+  Put(names + more);
+  File taking;
+  File reading;
+  taking.Open(path_, File::Mode_Read);
+  reading.Open(path_, File::Mode_Read);
+  for (const std::string& name : expected) {
+    std::string_view token;
+    ASSERT_TRUE(reading.ReadTokenView(token));
+    // A name glued to the one before it is part of that token: the token read is taken whole.
+    ASSERT_TRUE(taking.TakeToken(token)) << token;
+    ASSERT_EQ(taking.Tell(), reading.Tell()) << name;
+    if (reading.Tell() == long(names.size())) break;
+  }
+
   // Near the end of the file the general reading decides: nothing is taken.
   Put("m_id int 5");
   File file;

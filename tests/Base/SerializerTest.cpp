@@ -281,6 +281,14 @@ TEST_F(SerializerTest, TextReadsTheSameWhereTheFileGoesOnPastIt) {
       "TextSample\r\n{\r\n  m_v4 Vec4 {1.0, 2.0 , 3.0, 4.0}\r\n  m_v3 Vec3 { 5.0, 6.0, 7.0}\r\n"
       "  m_v2 Vec2 {8.0, 9.0 }\r\n  m_double double 0.100000\r\n  m_unsigned unsigned 12\r\n}\r\n",
       std::string("TextSample\r\n{\r\n  m_on\0\0 bool false\r\n  m_int int 9\r\n}\r\n", 46),
+      // Braces where they are not expected: blocks after the last member, before the type name, none.
+      written.substr(0, written.rfind('}')) + "{ { }\r\n  m_level TraceLevel 1\r\n  }\r\n  m_level TraceLevel 4\r\n}\r\n",
+      written.substr(0, written.rfind('}')) + "}\r\n  m_int int 5\r\n}\r\n",
+      "{ TextSample\r\n{\r\n  m_int int 4\r\n}\r\n  m_unsigned unsigned 6\r\n}\r\n",
+      "TextSample\r\n{\r\n}\r\n  m_int int 4\r\n}\r\n",
+      "TextSample\r\n  m_int int 4\r\n  m_unsigned unsigned 6\r\n",
+      "TextSample{\r\n  m_int int 4\r\n}\r\n",
+      "TextSample TextSample\r\n{\r\n  m_int int 4\r\n}\r\n",
   };
   const std::string more = "\r\n" + std::string(8192, ' ') + "\r\n";
   for (const std::string& text : texts) {
