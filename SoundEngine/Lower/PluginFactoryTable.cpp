@@ -45,65 +45,46 @@ Entry* Find(SnArray<Entry>& table, uint32_t key) {
   return nullptr;
 }
 
-// Doubling keeps registration of many plug-ins linear.
+// The first registration of a key stays; a refused one is logged with the caller's name. Doubling
+// keeps registering many plug-ins linear.
 template <typename Entry>
-bool Append(SnArray<Entry>& table, const Entry& entry) {
-  return table.Add(entry, table.Capacity() ? table.Capacity() : 4) != nullptr;
+SNRESULT Register(const char* caller, SnArray<Entry>& table, const Entry& entry, bool factoriesGiven,
+                  uint32_t firstId, uint32_t secondId) {
+  Platform::ReentrantGuard guard(GlobalAudioLock());
+  if (Find(table, entry.key)) {
+    SOUND_LOG(Error, "%s: %u of company %u is already registered", caller, secondId, firstId);
+    return SN_Failure;
+  }
+  if (!factoriesGiven) {
+    SOUND_LOG(Error, "%s: %u of company %u lacks a factory it needs", caller, secondId, firstId);
+    return SN_InvalidParameter;
+  }
+  if (!table.Add(entry, table.Capacity() ? table.Capacity() : 4)) {
+    SOUND_LOG(Error, "%s: no memory to register %u of company %u", caller, secondId, firstId);
+    return SN_Failure;
+  }
+  return SN_Success;
 }
 
 }  // namespace
 
 SNRESULT CSnPluginFactoryTable::AddPlugin(uint32_t type, uint32_t firstId, uint32_t secondId,
                                           SnCreatePluginFn create, SnCreatePluginParamFn paramCreate) {
-  Platform::ReentrantGuard guard(GlobalAudioLock());
-  SnArray<PluginEntry>& table = TheTables().plugins;
-  const uint32_t key = PluginKey(type, firstId, secondId);
-  if (Find(table, key)) {
-    SOUND_LOG(Error, "RegisterPlugin: plug-in %u of company %u (type %u) is already registered", secondId, firstId,
-              type);
-    return SN_Failure;
-  }
-  if (!paramCreate) {
-    SOUND_LOG(Error, "RegisterPlugin: plug-in %u of company %u has no parameter-create function", secondId, firstId);
-    return SN_InvalidParameter;
-  }
-  if (!Append(table, PluginEntry{key, create, paramCreate})) {
-    SOUND_LOG(Error, "RegisterPlugin: no memory for plug-in %u of company %u", secondId, firstId);
-    return SN_Failure;
-  }
-  return SN_Success;
+  // The instance factory may be missing: a plug-in with parameters only.
+  return Register("RegisterPlugin", TheTables().plugins,
+                  PluginEntry{PluginKey(type, firstId, secondId), create, paramCreate}, paramCreate != nullptr,
+                  firstId, secondId);
 }
 
 SNRESULT CSnPluginFactoryTable::AddCodec(uint32_t firstId, uint32_t secondId, SnCreateCodecFn fileSource,
                                          SnCreateCodecFn bankSource) {
-  Platform::ReentrantGuard guard(GlobalAudioLock());
-  SnArray<CodecEntry>& table = TheTables().codecs;
-  const uint32_t key = CodecKey(firstId, secondId);
-  if (Find(table, key)) {
-    SOUND_LOG(Error, "RegisterCodec: codec %u of company %u is already registered", secondId, firstId);
-    return SN_Failure;
-  }
-  if (!fileSource || !bankSource) {
-    SOUND_LOG(Error, "RegisterCodec: codec %u of company %u lacks a factory", secondId, firstId);
-    return SN_InvalidParameter;
-  }
-  if (!Append(table, CodecEntry{key, fileSource, bankSource})) {
-    SOUND_LOG(Error, "RegisterCodec: no memory for codec %u of company %u", secondId, firstId);
-    return SN_Failure;
-  }
-  return SN_Success;
+  return Register("RegisterCodec", TheTables().codecs, CodecEntry{CodecKey(firstId, secondId), fileSource, bankSource},
+                  fileSource && bankSource, firstId, secondId);
 }
 
 void CSnPluginFactoryTable::AddMotionDevice(uint32_t firstId, uint32_t secondId, SnCreateMotionDeviceFn create) {
-  Platform::ReentrantGuard guard(GlobalAudioLock());
-  SnArray<MotionDeviceEntry>& table = TheTables().motionDevices;
-  const uint32_t key = MotionDeviceKey(firstId, secondId);
-  if (Find(table, key)) {
-    SOUND_LOG(Error, "RegisterMotionDevice: device %u of company %u is already registered", secondId, firstId);
-    return;
-  }
-  if (!Append(table, MotionDeviceEntry{key, create}))
-    SOUND_LOG(Error, "RegisterMotionDevice: no memory for device %u of company %u", secondId, firstId);
+  Register("RegisterMotionDevice", TheTables().motionDevices,
+           MotionDeviceEntry{MotionDeviceKey(firstId, secondId), create}, true, firstId, secondId);
 }
 
 SNRESULT CSnPluginFactoryTable::CreatePlugin(ISnPluginMemAlloc* allocator, uint32_t key, ISnPlugin*& plugin) {
