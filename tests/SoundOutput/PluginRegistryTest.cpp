@@ -9,11 +9,6 @@
 #include "SoundEngine/Effects/PluginMemAlloc.h"
 #include "SoundEngine/Lower/PluginFactoryTable.h"
 
-namespace SN {
-// The codecs handed out here are tokens that only the test reads.
-class ISnSoftwareCodec {};
-}  // namespace SN
-
 namespace {
 
 using namespace SN;
@@ -74,13 +69,14 @@ ISnPluginParam* MakeParam(ISnPluginMemAlloc*) {
 }
 ISnPluginParam* MakeNoParam(ISnPluginMemAlloc*) { return nullptr; }
 
+// The codecs handed out here are tokens that only the test compares.
 ISnSoftwareCodec* FileCodec(void*) {
-  static ISnSoftwareCodec codec;
-  return &codec;
+  static int token;
+  return reinterpret_cast<ISnSoftwareCodec*>(&token);
 }
 ISnSoftwareCodec* BankCodec(void*) {
-  static ISnSoftwareCodec codec;
-  return &codec;
+  static int token;
+  return reinterpret_cast<ISnSoftwareCodec*>(&token);
 }
 
 class PluginRegistryTest : public OutputFixture {
