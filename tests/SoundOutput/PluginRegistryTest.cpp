@@ -44,19 +44,16 @@ struct TestPlugin : ISnMotionDevicePlugin {
   void* device = nullptr;
 };
 
-template <int Maker>
-TestPlugin* Make(ISnPluginMemAlloc* allocator) {
+// A factory of plug-ins (Interface ISnPlugin) or motion devices that tells which one made them.
+template <typename Interface, int Maker>
+Interface* Make(ISnPluginMemAlloc* allocator) {
   void* memory = allocator->Malloc(sizeof(TestPlugin));
   return memory ? new (memory) TestPlugin(Maker) : nullptr;
 }
 template <int Maker>
-ISnPlugin* MakePlugin(ISnPluginMemAlloc* allocator) {
-  return Make<Maker>(allocator);
-}
+constexpr SnCreatePluginFn Plugin = &Make<ISnPlugin, Maker>;
 template <int Maker>
-ISnMotionDevicePlugin* MakeDevice(ISnPluginMemAlloc* allocator) {
-  return Make<Maker>(allocator);
-}
+constexpr SnCreateMotionDeviceFn Device = &Make<ISnMotionDevicePlugin, Maker>;
 ISnPlugin* MakeNothing(ISnPluginMemAlloc*) { return nullptr; }
 
 struct TestParam : ISnPluginParam {
@@ -70,14 +67,13 @@ ISnPluginParam* MakeParam(ISnPluginMemAlloc*) {
 ISnPluginParam* MakeNoParam(ISnPluginMemAlloc*) { return nullptr; }
 
 // The codecs handed out here are tokens that only the test compares.
-ISnSoftwareCodec* FileCodec(void*) {
+template <int Source>
+ISnSoftwareCodec* Codec(void*) {
   static int token;
   return reinterpret_cast<ISnSoftwareCodec*>(&token);
 }
-ISnSoftwareCodec* BankCodec(void*) {
-  static int token;
-  return reinterpret_cast<ISnSoftwareCodec*>(&token);
-}
+constexpr auto FileCodec = &Codec<1>;
+constexpr auto BankCodec = &Codec<3>;
 
 class PluginRegistryTest : public OutputFixture {
  protected:
@@ -108,22 +104,22 @@ TEST_F(PluginRegistryTest, KeysPackBothIdsAndTheType) {
 }
 
 TEST_F(PluginRegistryTest, TheFirstRegistrationOfAKeyStays) {
-  EXPECT_EQ(SoundEngine::RegisterPlugin(SnPluginType_Effect, 0, 7, &MakePlugin<1>, &MakeParam), SN_Success);
-  EXPECT_EQ(SoundEngine::RegisterPlugin(SnPluginType_Effect, 0, 7, &MakePlugin<2>, &MakeParam), SN_Failure);
+  EXPECT_EQ(SoundEngine::RegisterPlugin(SnPluginType_Effect, 0, 7, Plugin<1>, &MakeParam), SN_Success);
+  EXPECT_EQ(SoundEngine::RegisterPlugin(SnPluginType_Effect, 0, 7, Plugin<2>, &MakeParam), SN_Failure);
   // Types equal in their low four bits, and ids that wrap, share the key.
-  EXPECT_EQ(SoundEngine::RegisterPlugin(SnPluginType(SnPluginType_Effect + 16), 0, 7, &MakePlugin<3>, &MakeParam),
+  EXPECT_EQ(SoundEngine::RegisterPlugin(SnPluginType(SnPluginType_Effect + 16), 0, 7, Plugin<3>, &MakeParam),
             SN_Failure);
-  EXPECT_EQ(SoundEngine::RegisterPlugin(SnPluginType_Effect, 0, 7 + 0x100000, &MakePlugin<4>, &MakeParam), SN_Failure);
+  EXPECT_EQ(SoundEngine::RegisterPlugin(SnPluginType_Effect, 0, 7 + 0x100000, Plugin<4>, &MakeParam), SN_Failure);
   EXPECT_EQ(CreatedBy(PluginKey(SnPluginType_Effect, 0, 7)), 1);
   // The same ids with another type are another plug-in.
-  EXPECT_EQ(SoundEngine::RegisterPlugin(SnPluginType_Mixer, 0, 7, &MakePlugin<5>, &MakeParam), SN_Success);
+  EXPECT_EQ(SoundEngine::RegisterPlugin(SnPluginType_Mixer, 0, 7, Plugin<5>, &MakeParam), SN_Success);
   EXPECT_EQ(CreatedBy(PluginKey(SnPluginType_Mixer, 0, 7)), 5);
   EXPECT_EQ(CreatedBy(PluginKey(SnPluginType_Source, 0, 7)), -1);
   EXPECT_NE(log_.Take().find("already registered"), std::string::npos);
 }
 
 TEST_F(PluginRegistryTest, APluginNeedsAParameterFactoryButMayLackAnInstanceFactory) {
-  EXPECT_EQ(SoundEngine::RegisterPlugin(SnPluginType_Effect, 1, 8, &MakePlugin<1>, nullptr), SN_InvalidParameter);
+  EXPECT_EQ(SoundEngine::RegisterPlugin(SnPluginType_Effect, 1, 8, Plugin<1>, nullptr), SN_InvalidParameter);
   EXPECT_EQ(CreatedBy(PluginKey(SnPluginType_Effect, 1, 8)), -1);
   // Parameters only: registered, its parameters made, an instance refused rather than called through null.
   EXPECT_EQ(SoundEngine::RegisterPlugin(SnPluginType_Effect, 1, 9, nullptr, &MakeParam), SN_Success);
@@ -146,11 +142,11 @@ TEST_F(PluginRegistryTest, APluginNeedsAParameterFactoryButMayLackAnInstanceFact
 }
 
 TEST_F(PluginRegistryTest, CodecsComeFromTheFactoryOfTheirSourceKind) {
-  EXPECT_EQ(SoundEngine::RegisterCodec(0, 4, &FileCodec, nullptr), SN_InvalidParameter);
-  EXPECT_EQ(SoundEngine::RegisterCodec(0, 4, nullptr, &BankCodec), SN_InvalidParameter);
+  EXPECT_EQ(SoundEngine::RegisterCodec(0, 4, FileCodec, nullptr), SN_InvalidParameter);
+  EXPECT_EQ(SoundEngine::RegisterCodec(0, 4, nullptr, BankCodec), SN_InvalidParameter);
   EXPECT_EQ(CSnPluginFactoryTable::CreateCodec(nullptr, 1, CodecKey(0, 4)), nullptr);
-  EXPECT_EQ(SoundEngine::RegisterCodec(0, 4, &FileCodec, &BankCodec), SN_Success);
-  EXPECT_EQ(SoundEngine::RegisterCodec(0, 4, &BankCodec, &FileCodec), SN_Failure);
+  EXPECT_EQ(SoundEngine::RegisterCodec(0, 4, FileCodec, BankCodec), SN_Success);
+  EXPECT_EQ(SoundEngine::RegisterCodec(0, 4, BankCodec, FileCodec), SN_Failure);
   EXPECT_EQ(CSnPluginFactoryTable::CreateCodec(nullptr, 1, CodecKey(0, 4)), FileCodec(nullptr));
   EXPECT_EQ(CSnPluginFactoryTable::CreateCodec(nullptr, 3, CodecKey(0, 4)), BankCodec(nullptr));
   EXPECT_EQ(CSnPluginFactoryTable::CreateCodec(nullptr, 0, CodecKey(0, 4)), BankCodec(nullptr));
@@ -163,8 +159,8 @@ TEST_F(PluginRegistryTest, AMotionDeviceIsInitialisedOrTerminatedAgain) {
   const int settings = 0;
   ISnMotionDevicePlugin* device = nullptr;
   EXPECT_EQ(CSnPluginFactoryTable::CreateMotionDevice(0, 406, &settings, 1, device, &apiDevice), SN_Failure);
-  MotionEngine::RegisterMotionDevice(0, 406, &MakeDevice<1>);
-  MotionEngine::RegisterMotionDevice(0, 406, &MakeDevice<2>);  // ignored: the first stays
+  MotionEngine::RegisterMotionDevice(0, 406, Device<1>);
+  MotionEngine::RegisterMotionDevice(0, 406, Device<2>);  // ignored: the first stays
   ASSERT_EQ(CSnPluginFactoryTable::CreateMotionDevice(0, 406, &settings, 1, device, &apiDevice), SN_Success);
   auto* made = static_cast<TestPlugin*>(device);
   EXPECT_EQ(made->maker, 1);
@@ -185,16 +181,16 @@ TEST_F(PluginRegistryTest, AMotionDeviceIsInitialisedOrTerminatedAgain) {
 }
 
 TEST_F(PluginRegistryTest, TermForgetsEveryRegistration) {
-  ASSERT_EQ(SoundEngine::RegisterPlugin(SnPluginType_Effect, 0, 7, &MakePlugin<1>, &MakeParam), SN_Success);
-  ASSERT_EQ(SoundEngine::RegisterCodec(0, 4, &FileCodec, &BankCodec), SN_Success);
-  MotionEngine::RegisterMotionDevice(0, 406, &MakeDevice<1>);
+  ASSERT_EQ(SoundEngine::RegisterPlugin(SnPluginType_Effect, 0, 7, Plugin<1>, &MakeParam), SN_Success);
+  ASSERT_EQ(SoundEngine::RegisterCodec(0, 4, FileCodec, BankCodec), SN_Success);
+  MotionEngine::RegisterMotionDevice(0, 406, Device<1>);
   SoundEngine::Term();
   InitWithMemorySink();
   EXPECT_EQ(CreatedBy(PluginKey(SnPluginType_Effect, 0, 7)), -1);
   EXPECT_EQ(CSnPluginFactoryTable::CreateCodec(nullptr, 1, CodecKey(0, 4)), nullptr);
   ISnMotionDevicePlugin* device = nullptr;
   EXPECT_EQ(CSnPluginFactoryTable::CreateMotionDevice(0, 406, nullptr, 0, device, nullptr), SN_Failure);
-  EXPECT_EQ(SoundEngine::RegisterPlugin(SnPluginType_Effect, 0, 7, &MakePlugin<2>, &MakeParam), SN_Success);
+  EXPECT_EQ(SoundEngine::RegisterPlugin(SnPluginType_Effect, 0, 7, Plugin<2>, &MakeParam), SN_Success);
   EXPECT_EQ(CreatedBy(PluginKey(SnPluginType_Effect, 0, 7)), 2);
 }
 
@@ -206,7 +202,7 @@ TEST_F(PluginRegistryTest, RegistrationWhileTheAudioThreadScansIsSafe) {
   std::atomic<bool> done{false};
   std::thread game([&] {
     for (uint32_t id = 0; id < kPlugins; ++id) {
-      if (SoundEngine::RegisterPlugin(SnPluginType_Effect, 0, 1000 + id, &MakePlugin<1>, &MakeParam) != SN_Success)
+      if (SoundEngine::RegisterPlugin(SnPluginType_Effect, 0, 1000 + id, Plugin<1>, &MakeParam) != SN_Success)
         break;
       registered.store(id + 1, std::memory_order_release);
     }
