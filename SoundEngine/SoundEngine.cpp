@@ -12,6 +12,7 @@
 #include "SoundEngine/Containers.h"
 #include "SoundEngine/CpuInfo.h"
 #include "SoundEngine/GameSyncs/FrontEndManagers.h"
+#include "SoundEngine/Lower/PluginFactoryTable.h"
 #include "SoundEngine/Log.h"
 #include "SoundEngine/Messages.h"
 #include "SoundEngine/ObjectIndex.h"
@@ -86,6 +87,8 @@ void TermSteps(bool destroyPool) {
   // Unread messages give back what they own while the lower engine's pool still exists.
   if (g_pAudioMgr) g_pAudioMgr->Term();
   VoiceManager::Term();
+  // Also when another back end ran the frame: the tables live in the default pool, going below.
+  CSnPluginFactoryTable::Term();
   if (g_pAudioMgr) {
     PoolDelete(g_DefaultPoolId, g_pAudioMgr);
     g_pAudioMgr = nullptr;

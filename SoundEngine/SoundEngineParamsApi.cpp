@@ -1,10 +1,10 @@
 // Game parameters, switches, states, triggers, sends and obstruction (queued), and the engine-wide
 // voice limit and volume threshold (applied at once, under a precedence shared with the banks).
-#include <bit>
 #include <cmath>
 
 #include "SoundEngine/ApiQueue.h"
 #include "SoundEngine/Callbacks/PlayingIDCallbackMgr.h"
+#include "SoundEngine/GameSyncs/Curves.h"
 #include "SoundEngine/Lower/LowerEngine.h"
 #include "SoundEngine/MessageHandlers.h"
 #include "SoundEngine/SoundEngineApi.h"
@@ -31,15 +31,6 @@ struct Limits {
 Limits& TheLimits() {
   static Limits limits;
   return limits;
-}
-
-// The mixer's own quick conversion of decibels, on the float's bits.
-float FastDecibelsToLinear(float x) {
-  if (x < -37.0f) return 0.0f;
-  const int32_t i = int32_t(x * 27866352.0f + 1065353216.0f);
-  const float m = std::bit_cast<float>((uint32_t(i) & 0x7FFFFFu) | 0x3F800000u);
-  const float exponent = std::bit_cast<float>(uint32_t(i) & 0xFF800000u);
-  return ((m * 0.32518977f + 0.020805772f) * m + 0.65304345f) * exponent;
 }
 
 // By-name forms: a name hashing to 0 is refused with 15.
@@ -289,7 +280,7 @@ SNRESULT ApplyVolumeThreshold(float decibels, uint32_t level) {
   limits.thresholdLevel = level;
   const float x = decibels / 20.0f;
   const float exact = std::pow(10.0f, x);
-  const float approximate = FastDecibelsToLinear(x);
+  const float approximate = SnFastMath::Pow10(x);
   limits.thresholdLinear = exact > approximate ? exact : approximate;
   limits.thresholdDB = decibels;
   return SN_Success;

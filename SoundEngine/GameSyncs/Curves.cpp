@@ -8,8 +8,8 @@ namespace SN {
 namespace SnFastMath {
 
 float Pow10(float e) {
-  if (e < -37.0f) return 0.0f;
-  if (e > 38.0f) e = 38.0f;  // beyond a float's range the bits would wrap
+  if (!(e >= -37.0f)) return 0.0f;  // also not a number, which no integer conversion may take
+  if (e > 38.0f) e = 38.0f;         // beyond a float's range the bits would wrap
   const int32_t bits = int32_t(27866352.0f * e + 1065353216.0f);
   const float power = std::bit_cast<float>(uint32_t(bits) & 0x7F800000u);
   const float m = std::bit_cast<float>((uint32_t(bits) & 0x007FFFFFu) | 0x3F800000u);

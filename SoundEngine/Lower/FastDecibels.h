@@ -4,7 +4,8 @@
 
 namespace SN::VoiceParams {
 
-// 10^(dB / 20) to within a few tenths of a percent; 0 when dB x 0.05 is below -37.
+// 10^(dB / 20) to within 0.23 percent (0.02 dB); 0 when dB x 0.05 is below -37 or not a number, and
+// no more than about 10^38 however loud.
 float FastDbToLinear(float dB);
 
 }  // namespace SN::VoiceParams

@@ -14,6 +14,7 @@
 #include "SoundEngine/Lower/OutputDevice.h"
 #include "SoundEngine/Lower/OutputServices.h"
 #include "SoundEngine/Lower/PlatformSettings.h"
+#include "SoundEngine/Lower/PluginFactoryTable.h"
 #include "SoundEngine/Lower/Sink.h"
 #include "SoundEngine/Lower/StartNamedThread.h"
 #include "SoundEngine/Lower/VoiceCommands.h"
@@ -268,6 +269,7 @@ SNRESULT Init() {
 void Term() {
   StopSuspendTimer();
   TermVoiceCommands();
+  CSnPluginFactoryTable::Term();
   TermOutputDevices();
   ListenerTable().Term();
   CoreState& core = Core();

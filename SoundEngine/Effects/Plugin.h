@@ -1,0 +1,76 @@
+// The interfaces of the plug-ins a game registers (effects, mixers, sources, motion devices), the
+// allocator they are given, and the types of the factory functions that make them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "MemoryMgr/SnResult.h"
+
+namespace SN {
+
+// The low four bits of a plug-in type enter its registry key.
+enum SnPluginType : uint32_t {
+  SnPluginType_None = 0,
+  SnPluginType_Codec = 1,
+  SnPluginType_Source = 2,
+  SnPluginType_Effect = 3,
+  SnPluginType_MotionDevice = 4,
+  SnPluginType_MotionSource = 5,
+  SnPluginType_Mixer = 6,
+};
+
+// Every plug-in allocation and release goes through the one engine-wide allocator.
+class ISnPluginMemAlloc {
+ public:
+  virtual ~ISnPluginMemAlloc() = default;
+  virtual void* Malloc(size_t size) = 0;
+  virtual void Free(void* pointer) = 0;
+};
+
+struct SnPluginInfo {
+  uint32_t type;         // a mixer reports SnPluginType_Mixer
+  uint8_t inPlace;
+  uint8_t secondFlag;    // the engine refuses a plug-in that sets it
+};
+
+class ISnPlugin {
+ public:
+  // A plug-in releases itself through the allocator it was made with.
+  virtual SNRESULT Term(ISnPluginMemAlloc* allocator) = 0;
+  virtual SNRESULT Reset() = 0;
+  virtual SNRESULT QueryInfo(SnPluginInfo& info) = 0;
+
+ protected:
+  ~ISnPlugin() = default;
+};
+
+// A motion device is initialised with the platform settings, its player (0 to 3) and the device the
+// game handed to the API.
+class ISnMotionDevicePlugin : public ISnPlugin {
+ public:
+  virtual SNRESULT Init(ISnPluginMemAlloc* allocator, const void* platformSettings, uint32_t player,
+                        void* device) = 0;
+
+ protected:
+  ~ISnMotionDevicePlugin() = default;
+};
+
+class ISnPluginParam {
+ public:
+  virtual ISnPluginParam* Clone(ISnPluginMemAlloc* allocator) = 0;
+  virtual SNRESULT Term(ISnPluginMemAlloc* allocator) = 0;
+
+ protected:
+  ~ISnPluginParam() = default;
+};
+
+// Defined by the source stage; the registry only hands codecs out.
+class ISnSoftwareCodec;
+
+using SnCreatePluginFn = ISnPlugin* (*)(ISnPluginMemAlloc* allocator);
+using SnCreatePluginParamFn = ISnPluginParam* (*)(ISnPluginMemAlloc* allocator);
+using SnCreateMotionDeviceFn = ISnMotionDevicePlugin* (*)(ISnPluginMemAlloc* allocator);
+using SnCreateCodecFn = ISnSoftwareCodec* (*)(void* context);
+
+}  // namespace SN
