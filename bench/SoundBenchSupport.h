@@ -3,12 +3,15 @@
 #pragma once
 
 #include <cstdint>
+#include <cmath>
 #include <cstdlib>
+#include <vector>
 
 #include "MemoryMgr/MemoryMgr.h"
 #include "Platform/Threading.h"
 #include "Platform/VirtualMemory.h"
 #include "SoundEngine/Lower/LowerEngine.h"
+#include "SoundEngine/Lower/MixBuffer.h"
 #include "StreamMgr/ISnStreamMgr.h"
 
 namespace SoundBench {
@@ -55,5 +58,18 @@ class SilentLowerEngine final : public SN::ISnLowerEngine {
 };
 
 class NoStreams final : public SN::ISnStreamMgr {};
+
+// A planar mix buffer of `frames` frames holding a slow half-scale sine.
+struct Planes {
+  std::vector<float> samples;
+  SN::SnMixBuffer buffer;
+  explicit Planes(SN::SnChannelConfig config, uint16_t frames = 1024)
+      : samples(size_t(SN::ChannelCount(config)) * frames) {
+    for (size_t i = 0; i < samples.size(); ++i) samples[i] = std::sin(float(i) * 0.01f) * 0.5f;
+    buffer.samples = samples.data();
+    buffer.channelConfig = config;
+    buffer.maxFrames = buffer.validFrames = frames;
+  }
+};
 
 }  // namespace SoundBench

@@ -18,19 +18,9 @@ namespace {
 
 using namespace SN;
 
-constexpr uint16_t kFrames = 1024;
 constexpr uint32_t kAll = SnMeteringFlags_Peak | SnMeteringFlags_RMS | SnMeteringFlags_TruePeak | SnMeteringFlags_KPower;
 
-struct Planes {
-  std::vector<float> samples;
-  SnMixBuffer buffer;
-  explicit Planes(SnChannelConfig config) : samples(size_t(ChannelCount(config)) * kFrames) {
-    for (size_t i = 0; i < samples.size(); ++i) samples[i] = std::sin(float(i) * 0.013f) * 0.5f;
-    buffer.samples = samples.data();
-    buffer.channelConfig = config;
-    buffer.maxFrames = buffer.validFrames = kFrames;
-  }
-};
+using SoundBench::Planes;
 
 void EnsurePool() {
   static const bool ready = [] {

@@ -31,16 +31,7 @@ using namespace SN;
 
 constexpr uint16_t kFrames = 1024;
 
-struct Planes {
-  std::vector<float, std::allocator<float>> samples;
-  SnMixBuffer buffer;
-  explicit Planes(SnChannelConfig config) : samples(size_t(ChannelCount(config)) * kFrames) {
-    for (size_t i = 0; i < samples.size(); ++i) samples[i] = std::sin(float(i) * 0.01f) * 0.5f;
-    buffer.samples = samples.data();
-    buffer.channelConfig = config;
-    buffer.maxFrames = buffer.validFrames = kFrames;
-  }
-};
+using SoundBench::Planes;
 
 // The plain loop: the formula as written, one pair of planes at a time, left to the vectoriser.
 // Not inlined nor specialised, as the kernel is not: neither side folds the benchmark's constants

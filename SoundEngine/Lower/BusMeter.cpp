@@ -204,26 +204,11 @@ void CSnBusMeter::Compute(float gain, const SnMixBuffer& buffer) {
   const uint32_t channels = std::min(ChannelCount(buffer.channelConfig), m_channels);
   // A frame with nothing valid (or no samples) reads as zeros and leaves the true-peak history as it
   // was; a bus at gain 0 still measures, so its history stays that of the stream.
-  const bool silent = buffer.validFrames == 0 || buffer.samples == nullptr;
-  if (m_flags & SnMeteringFlags_Peak) {
-    if (silent)
-      std::memset(m_peak, 0, m_channels * sizeof(float));
-    else
-      ComputePeak(buffer, channels, scale);
-  }
-  if (m_flags & SnMeteringFlags_RMS) {
-    if (silent)
-      std::memset(m_rms, 0, m_channels * sizeof(float));
-    else
-      ComputeRms(buffer, channels, scale);
-  }
-  if (m_flags & SnMeteringFlags_TruePeak) {
-    // Silence keeps the history: the next sounding frame joins the last one that sounded.
-    if (silent)
-      std::memset(m_truePeak, 0, m_channels * sizeof(float));
-    else
-      ComputeTruePeak(buffer, channels, scale);
-  }
+  // Each pass measures the channels it is given and writes zero for the rest of the meter's.
+  const uint32_t measured = buffer.validFrames == 0 || buffer.samples == nullptr ? 0 : channels;
+  if (m_flags & SnMeteringFlags_Peak) ComputePeak(buffer, measured, scale);
+  if (m_flags & SnMeteringFlags_RMS) ComputeRms(buffer, measured, scale);
+  if (m_flags & SnMeteringFlags_TruePeak) ComputeTruePeak(buffer, measured, scale);
   if (m_flags & SnMeteringFlags_KPower) {
     if (buffer.samples == nullptr)
       m_kPower = 0.0f;
