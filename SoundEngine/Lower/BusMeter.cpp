@@ -202,10 +202,11 @@ void CSnBusMeter::Compute(float gain, const SnMixBuffer& buffer) {
   const float scale = gain * BusMeter::kMeterScale;
   // A buffer wider than the meter was made for is measured on the channels the meter has.
   const uint32_t channels = std::min(ChannelCount(buffer.channelConfig), m_channels);
-  // A frame with nothing valid (or no samples) reads as zeros and leaves the true-peak history as it
+  // A frame with nothing valid (or no room, or no samples) reads as zeros and leaves the true-peak history as it
   // was; a bus at gain 0 still measures, so its history stays that of the stream.
   // Each pass measures the channels it is given and writes zero for the rest of the meter's.
-  const uint32_t measured = buffer.validFrames == 0 || buffer.samples == nullptr ? 0 : channels;
+  const bool empty = buffer.validFrames == 0 || buffer.maxFrames == 0 || buffer.samples == nullptr;
+  const uint32_t measured = empty ? 0 : channels;
   if (m_flags & SnMeteringFlags_Peak) ComputePeak(buffer, measured, scale);
   if (m_flags & SnMeteringFlags_RMS) ComputeRms(buffer, measured, scale);
   if (m_flags & SnMeteringFlags_TruePeak) ComputeTruePeak(buffer, measured, scale);

@@ -148,6 +148,15 @@ TEST_F(BusMeterTest, ZeroValidFramesReportZerosAndKeepTheTruePeakHistory) {
   for (uint32_t c = 0; c < 2; ++c) EXPECT_EQ(silent->GetTruePeakValues()[c], skipping->GetTruePeakValues()[c]);
   EXPECT_EQ(silent->GetKWeightedPower(), sounding->GetKWeightedPower());
   EXPECT_NE(silent->GetKWeightedPower(), skipping->GetKWeightedPower());
+  // A buffer claiming valid frames in no room at all reads as zeros too, not as the lanes' start.
+  SN::SnMixBuffer roomless = last.buffer;
+  roomless.maxFrames = 0;
+  silent->Compute(1.0f, roomless);
+  for (uint32_t c = 0; c < 2; ++c) {
+    EXPECT_EQ(silent->GetPeakValues()[c], 0.0f);
+    EXPECT_EQ(silent->GetTruePeakValues()[c], 0.0f);
+  }
+  EXPECT_EQ(silent->GetKWeightedPower(), 0.0f);
   SN::CSnBusMeter::Delete(silent);
   SN::CSnBusMeter::Delete(skipping);
   SN::CSnBusMeter::Delete(sounding);
