@@ -177,6 +177,7 @@ SNRESULT CSnBusMeter::Create(uint32_t channels, uint32_t sampleRate, uint32_t fl
   if (flags & SnMeteringFlags_TruePeak) {
     if (!(m_truePeak = AllocZeroed(padded, channels))) return SN_Failure;
     if (!(m_truePeakHistory = AllocZeroed(kHistory * channels, kHistory * channels))) return SN_Failure;
+    BusMeter::TruePeakCoefficients();  // designed here rather than inside the first measured frame
   }
   if (flags & SnMeteringFlags_KPower) {
     const size_t bytes = sizeof(CSnBiquadRecord) * channels;
