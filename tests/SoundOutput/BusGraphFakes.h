@@ -420,6 +420,10 @@ class BusFixture : public OutputTest::OutputFixture {
     return node;
   }
   FakeVoice& Voice(FakeBusNode* bus, uint32_t priority = 50) { return voices_.emplace_back(bus, priority); }
+  // Definitions outlive the engine's Term, which clears the slots still holding them.
+  FakeDefinition& Definition(uint32_t effectId, uint32_t type, uint32_t pluginId, float gain) {
+    return definitions_.emplace_back(effectId, PluginKey(type, kCompany, pluginId), gain);
+  }
   // Begins the voices in one group; they run from the next rendered frame.
   void Play(std::initializer_list<FakeVoice*> voices) {
     Platform::ReentrantGuard guard(GlobalAudioLock());
@@ -443,6 +447,7 @@ class BusFixture : public OutputTest::OutputFixture {
   FakeVoiceFactory factory_;
   FakeDirectory directory_;
   ISnBusNodeDirectory* previousDirectory_ = nullptr;
+  std::deque<FakeDefinition> definitions_;
   std::deque<FakeBusNode> nodes_;
   std::deque<FakeVoice> voices_;
 };
