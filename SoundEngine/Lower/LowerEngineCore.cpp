@@ -193,7 +193,11 @@ class CSnLowerEngine final : public ISnLowerEngine, public ISnOutputServices {
   void SetBackgroundMusicMuted(bool) override { LogOnce(m_busSaid, "Background music buses"); }
 
   void StopPlayingID(uint32_t, int32_t, uint32_t) override { LogOnce(m_voiceSaid, "Voices"); }
-  void StopVoicesUsingBankData(CSnLoadedBank*) override { LogOnce(m_voiceSaid, "Voices"); }
+  // Bus effects holding the bank's media let them go now; voices are the voice pipeline's.
+  void StopVoicesUsingBankData(CSnLoadedBank* bank) override {
+    ReleaseBusEffectsUsingBankData(bank);
+    LogOnce(m_voiceSaid, "Voices");
+  }
 
  private:
   std::atomic<bool> m_motionSaid{false}, m_busSaid{false}, m_voiceSaid{false};
