@@ -92,8 +92,8 @@ class ISnVoiceConnections {
   virtual ISnVoicePipeline* Pipeline() = 0;
   // Effects not yet prepared are prepared now: SN_Success or the failure.
   virtual SNRESULT PrepareEffects() = 0;
-  // The instance takes its game object's listener mask (and registers for voice reporting when its
-  // flag asks); the mask is returned.
+  // The listener mask the instance takes from its game object; asked on connecting and on every
+  // routing of the voice's sends.
   virtual uint32_t TakeListenerMask() = 0;
   // Carries motion data and is not a motion voice itself.
   virtual bool FeedsMotion() const = 0;
@@ -106,7 +106,8 @@ class ISnVoiceConnections {
   virtual uint32_t Priority() const = 0;
 
   virtual bool RoutesToDevice(uint32_t deviceType, uint32_t deviceId) const = 0;
-  // Adds a connection to `bus` of `type` (SnConnectionType, maybe with kConnectionOtherBusKind).
+  // Adds a connection to `bus` of `type` (SnConnectionType, maybe with kConnectionOtherBusKind); a
+  // bus the voice already feeds keeps its connection (SN_Success): sends are routed every frame.
   virtual SNRESULT AddConnection(ISnMixBusInput* bus, uint32_t type) = 0;
   // Removes and frees every connection to the device and marks the gains for recomputation.
   virtual void RemoveDeviceConnections(uint32_t deviceType, uint32_t deviceId) = 0;

@@ -271,6 +271,15 @@ TEST_F(MixBusGraphTest, TheWindowCompressesAboveItsThresholdAndFollowsAtOnceWith
   EXPECT_NEAR(LowerEngine::UpdateBusWindow(*decaying), 18.75, 0.02);
   const double held = (1.0 - c) * 1.0 + c * std::pow(10.0, 18.75 / 20.0);
   EXPECT_NEAR(LowerEngine::UpdateBusWindow(*decaying), 20.0 * std::log10(held), 0.02);
+
+  // A ratio below 1 from a bank does not compress at all rather than dividing by zero.
+  FakeBusNode& broken = Node(3);
+  broken.window = true;
+  broken.ratio = 0.0f;
+  CSnMixBus* flat = LowerEngine::CreateMixBus(&broken, SnOutput_Main, 0, nullptr, false);
+  ASSERT_NE(flat, nullptr);
+  flat->ReportVoicePeak(116.0f);
+  EXPECT_FLOAT_EQ(LowerEngine::UpdateBusWindow(*flat), 96.0f);
 }
 
 }  // namespace

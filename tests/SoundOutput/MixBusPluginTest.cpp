@@ -71,6 +71,14 @@ TEST_F(MixBusPluginTest, EffectsAreMadeOnTheFirstInputAndBypassResetsThemOnce) {
   EXPECT_EQ(deviceType, uint32_t(SnOutput_Main));
   EXPECT_FALSE(effect->context->IsOnBusOfKind12());
   ExpectOutputTimes(0.5 * kUnity, 0);
+  {
+    Platform::ReentrantGuard guard(GlobalAudioLock());
+    std::vector<ISnPlugin*> found;
+    LowerEngine::ForEachEffectInstance(
+        100, [](ISnPlugin* plugin, void* cookie) { static_cast<std::vector<ISnPlugin*>*>(cookie)->push_back(plugin); },
+        &found);
+    EXPECT_EQ(found, std::vector<ISnPlugin*>{bus->EffectPlugin(0)});
+  }
 
   auto command = [](uint32_t value, uint32_t mask) {
     Platform::ReentrantGuard guard(GlobalAudioLock());
