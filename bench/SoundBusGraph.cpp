@@ -27,6 +27,7 @@
 #include "SoundEngine/Lower/VoiceCommands.h"
 #include "SoundEngine/SoundEngine.h"
 #include "bench/SoundBenchSupport.h"
+#include "tests/Support/ReadyVoice.h"
 
 namespace {
 
@@ -79,36 +80,11 @@ class PlainBusNode final : public ISnMixBusNode {
 
 // A bench-side voice: a stereo frame of a sine, its gain ramping by a tenth each frame, through an
 // identity matrix into its bus.
-class PlanarVoice final : public ISnVoiceInstance, public ISnVoicePipeline, public ISnVoiceConnections {
+class PlanarVoice final : public OrvTest::ReadyVoice {
  public:
   PlanarVoice(PlainBusNode* bus, uint32_t seed) : m_bus(bus), m_tone(kStereo, kFrames) {
     for (size_t i = 0; i < m_tone.samples.size(); ++i) m_tone.samples[i] = std::sin(float(i + seed) * 0.013f) * 0.1f;
   }
-  bool IsStoppedWithoutOffset() const override { return false; }
-  bool IsPaused() const override { return false; }
-  bool IsMotion() const override { return false; }
-  float PitchRatio() const override { return 1.0f; }
-  int32_t InitialOffset() const override { return -1; }
-  void SetInitialOffset(int32_t) override {}
-  void Stop() override {}
-  ISnVoicePipeline* Pipeline() const override { return m_made ? const_cast<PlanarVoice*>(this) : nullptr; }
-  ISnVoicePipeline* PipelineForSecondSource() const override { return nullptr; }
-  SNRESULT Init(ISnVoiceInstance*, uint32_t) override {
-    m_made = true;
-    return SN_Success;
-  }
-  SNRESULT TryLaunch() override { return SN_Success; }
-  SNRESULT AddSecondSource(ISnVoiceInstance*) override { return SN_Failure; }
-  SNRESULT ConnectBuses() override { return LowerEngine::ConnectVoicePipeline(*this); }
-  void Begin() override { m_state = Playing; }
-  void Pause() override {}
-  void Resume() override {}
-  void StopLooping(ISnVoiceInstance*) override {}
-  void Seek() override {}
-  State GetState() const override { return m_state; }
-  ISnVoiceInstance* FirstSource() const override { return const_cast<PlanarVoice*>(this); }
-  ISnVoiceInstance* SecondSource() const override { return nullptr; }
-  bool SourceCanDeliver() override { return true; }
   void RunFrame(SnVoiceFrameState& frame) override {
     frame.status = SnVoice_DataReady;
     SnVoiceMixInput input;
@@ -119,22 +95,14 @@ class PlanarVoice final : public ISnVoiceInstance, public ISnVoicePipeline, publ
     input.previousMatrix = input.nextMatrix = m_matrix;
     m_connection->ConsumeVoice(input);
   }
-  void EndSource() override {}
-  void ReleaseFrameBuffer() override {}
-  void EndOfFrame() override {}
   void Destroy() override {
     if (m_connection) m_connection->InputConnected(this, false);
     m_connection = nullptr;
-    m_made = false;
+    made = false;
   }
-  ISnVoiceConnections* Connections() override { return this; }
-  ISnVoicePipeline* Pipeline() override { return this; }
   SNRESULT PrepareEffects() override { return SN_Success; }
   uint32_t TakeListenerMask() override { return 1; }
-  bool FeedsMotion() const override { return false; }
-  uint32_t MotionPlayerMask() const override { return 0; }
   ISnMixBusNode* OutputBus() const override { return m_bus; }
-  CSnRegisteredObj* GameObject() const override { return nullptr; }
   uint32_t Priority() const override { return 50; }
   bool RoutesToDevice(uint32_t, uint32_t) const override { return m_connection != nullptr; }
   SNRESULT AddConnection(ISnMixBusInput* bus, uint32_t) override {
@@ -146,8 +114,6 @@ class PlanarVoice final : public ISnVoiceInstance, public ISnVoicePipeline, publ
   void RemoveDeviceConnections(uint32_t, uint32_t) override {}
   SnAuxSendTable& AuxSends() override { return m_sends; }
   void FirstGainPass() override {}
-  void SecondGainPass() override {}
-  void ForEachPluginOf(uint32_t, void (*)(ISnPlugin*, void*), void*) override {}
 
  private:
   PlainBusNode* m_bus;
@@ -155,8 +121,6 @@ class PlanarVoice final : public ISnVoiceInstance, public ISnVoicePipeline, publ
   ISnMixBusInput* m_connection = nullptr;
   alignas(16) float m_matrix[8] = {};
   float m_gain = 0.5f;
-  bool m_made = false;
-  State m_state = Created;
   SnAuxSendTable m_sends{};
 };
 

@@ -20,6 +20,7 @@
 #include "SoundEngine/Lower/SpeakerPan.h"
 #include "SoundEngine/Lower/VoiceCommands.h"
 #include "SoundEngine/Lower/VoicePipelineConnections.h"
+#include "tests/Support/ReadyVoice.h"
 
 namespace BusTest {
 
@@ -252,7 +253,7 @@ class FakeDirectory final : public ISnBusNodeDirectory {
 
 // A voice: `channels` planes of known samples a frame, its gain, and one connection per bus with
 // identity matrices. It is its own instance and pipeline.
-class FakeVoice final : public ISnVoiceInstance, public ISnVoicePipeline, public ISnVoiceConnections {
+class FakeVoice final : public OrvTest::ReadyVoice {
  public:
   struct Connection {
     ISnMixBusInput* bus;
@@ -262,34 +263,6 @@ class FakeVoice final : public ISnVoiceInstance, public ISnVoicePipeline, public
   FakeVoice(FakeBusNode* outputBus, uint32_t priority, SnChannelConfig config = StandardConfig(kMaskStereo))
       : outputBus(outputBus), priority(priority), config(config) {}
 
-  // ISnVoiceInstance
-  bool IsStoppedWithoutOffset() const override { return false; }
-  bool IsPaused() const override { return false; }
-  bool IsMotion() const override { return false; }
-  float PitchRatio() const override { return 1.0f; }
-  int32_t InitialOffset() const override { return -1; }
-  void SetInitialOffset(int32_t) override {}
-  void Stop() override {}
-  ISnVoicePipeline* Pipeline() const override { return pipelineMade ? const_cast<FakeVoice*>(this) : nullptr; }
-  ISnVoicePipeline* PipelineForSecondSource() const override { return nullptr; }
-
-  // ISnVoicePipeline
-  SNRESULT Init(ISnVoiceInstance*, uint32_t) override {
-    pipelineMade = true;
-    return SN_Success;
-  }
-  SNRESULT TryLaunch() override { return SN_Success; }
-  SNRESULT AddSecondSource(ISnVoiceInstance*) override { return SN_Failure; }
-  SNRESULT ConnectBuses() override { return LowerEngine::ConnectVoicePipeline(*this); }
-  void Begin() override { state = Playing; }
-  void Pause() override {}
-  void Resume() override {}
-  void StopLooping(ISnVoiceInstance*) override {}
-  void Seek() override {}
-  State GetState() const override { return state; }
-  ISnVoiceInstance* FirstSource() const override { return const_cast<FakeVoice*>(this); }
-  ISnVoiceInstance* SecondSource() const override { return nullptr; }
-  bool SourceCanDeliver() override { return true; }
   void RunFrame(SnVoiceFrameState& frame) override {
     frame.status = SnVoice_DataReady;
     if (silent) return;
@@ -313,8 +286,6 @@ class FakeVoice final : public ISnVoiceInstance, public ISnVoicePipeline, public
       connection.bus->ConsumeVoice(input);
     }
   }
-  void EndSource() override {}
-  void ReleaseFrameBuffer() override {}
   void EndOfFrame() override {
     if (finishAfterFrame) state = Finished;
   }
@@ -322,18 +293,12 @@ class FakeVoice final : public ISnVoiceInstance, public ISnVoicePipeline, public
     for (Connection& connection : connections) connection.bus->InputConnected(&connection, false);
     connections.clear();
     destroyed = true;
-    pipelineMade = false;
+    made = false;
   }
-  ISnVoiceConnections* Connections() override { return this; }
 
-  // ISnVoiceConnections
-  ISnVoicePipeline* Pipeline() override { return this; }
   SNRESULT PrepareEffects() override { return refuseEffects ? SN_Failure : SN_Success; }
   uint32_t TakeListenerMask() override { return listenerMask; }
-  bool FeedsMotion() const override { return false; }
-  uint32_t MotionPlayerMask() const override { return 0; }
   ISnMixBusNode* OutputBus() const override { return outputBus; }
-  CSnRegisteredObj* GameObject() const override { return nullptr; }
   uint32_t Priority() const override { return priority; }
   bool RoutesToDevice(uint32_t deviceType, uint32_t deviceId) const override {
     for (const Connection& c : connections)
@@ -361,8 +326,6 @@ class FakeVoice final : public ISnVoiceInstance, public ISnVoicePipeline, public
   void FirstGainPass() override {
     if (!gameSends.empty()) LowerEngine::MergeAuxSends(*this, gameSends.data(), false);
   }
-  void SecondGainPass() override {}
-  void ForEachPluginOf(uint32_t, void (*)(ISnPlugin*, void*), void*) override {}
 
   // Sample t of channel c: a ramp of small steps, different per channel.
   static float Sample(uint32_t c, uint32_t t) { return 0.25f + 0.001f * float(t % 97) - 0.1f * float(c); }
@@ -373,8 +336,7 @@ class FakeVoice final : public ISnVoiceInstance, public ISnVoicePipeline, public
   float gain = 1.0f;
   uint32_t listenerMask = 1;
   bool silent = false, finishAfterFrame = false, refuseEffects = false;
-  bool pipelineMade = false, destroyed = false;
-  State state = Created;
+  bool destroyed = false;
   uint32_t frameIndex = 0;
   std::vector<float> storage;
   std::vector<Connection> connections;
