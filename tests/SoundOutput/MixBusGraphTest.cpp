@@ -314,6 +314,11 @@ TEST_F(MixBusGraphTest, TheWindowCompressesAboveItsThresholdAndFollowsAtOnceWith
   ASSERT_NE(flat, nullptr);
   flat->ReportVoicePeak(116.0f);
   EXPECT_FLOAT_EQ(LowerEngine::UpdateBusWindow(*flat), 96.0f);
+
+  // A window still falling half a decibel or more above its target keeps its idle bus for the frame.
+  LowerEngine::RemoveIdleMixBuses();
+  ASSERT_EQ(LowerEngine::MixBusCount(), 1u);
+  EXPECT_EQ(LowerEngine::MixBusAt(0), decaying);
 }
 
 }  // namespace
