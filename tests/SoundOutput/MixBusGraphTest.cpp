@@ -233,6 +233,21 @@ TEST_F(MixBusGraphTest, VoicesAreRoutedByTheKindOfTheirBusAndOrderedByPriority) 
   EXPECT_TRUE(highNew.connections.empty());
 }
 
+TEST_F(MixBusGraphTest, ABusItsNodeRefusesIsNotMadeAndItsVoiceNotConnected) {
+  FakeBusNode& node = Node(1);
+  node.refuse = true;
+  FakeVoice& voice = Voice(&node);
+  Play({&voice});
+  Render();
+  EXPECT_EQ(LowerEngine::MixBusCount(), 0u);
+  EXPECT_EQ(LowerEngine::ActivePipelineCount(), 0u);
+  EXPECT_TRUE(voice.destroyed);
+  EXPECT_EQ(node.refs, 0);
+  // The node heard of the bus it refused, and of no other.
+  EXPECT_EQ(NodeEvents(), Lines{"made 1"});
+  EXPECT_NE(log_.Take().find("Bus 1 could not be made for output (32, 0)"), std::string::npos);
+}
+
 TEST_F(MixBusGraphTest, AVoiceWhoseEffectsFailIsNotConnected) {
   FakeBusNode& node = Node(1);
   FakeVoice& voice = Voice(&node);

@@ -78,6 +78,12 @@ TEST_F(MixBusPluginTest, EffectsAreMadeOnTheFirstInputAndBypassResetsThemOnce) {
         100, [](ISnPlugin* plugin, void* cookie) { static_cast<std::vector<ISnPlugin*>*>(cookie)->push_back(plugin); },
         &found);
     EXPECT_EQ(found, std::vector<ISnPlugin*>{bus->EffectPlugin(0)});
+    // The node's slot 1 now holds nothing: updating it clears the bus's.
+    node.effects[1] = nullptr;
+    LowerEngine::UpdateBusEffect(1, 1);
+    EXPECT_EQ(bus->EffectPlugin(1), nullptr);
+    EXPECT_EQ(unit.refs, 0);
+    EXPECT_EQ(unit.subscribed, 0);
   }
 
   auto command = [](uint32_t value, uint32_t mask) {
@@ -94,11 +100,11 @@ TEST_F(MixBusPluginTest, EffectsAreMadeOnTheFirstInputAndBypassResetsThemOnce) {
   Render();
   EXPECT_EQ(Plugins().resets, 3);
   ExpectOutputTimes(0.5 * kUnity, 3);
-  // The bus-wide bypass resets both, once.
+  // The bus-wide bypass resets every effect left (slot 0 alone now), once.
   command(0x10, 0x10);
   Render();
   Render();
-  EXPECT_EQ(Plugins().resets, 5);
+  EXPECT_EQ(Plugins().resets, 4);
   ExpectOutputTimes(kUnity, 5);
   command(0, 0x10);
 
