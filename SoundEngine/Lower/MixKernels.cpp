@@ -193,11 +193,13 @@ void AddWithMatrix(SnMixBuffer& out, const SnMixBuffer& in, const float* previou
     step = (nextGain * nextMatrix[i * rowStride + o] - g0) * reciprocal;
   };
   // One ramped add per pair of planes, each output taking its inputs in order: a plain loop the
-  // compiler vectorises at least as well as a hand-written one.
+  // compiler vectorises at least as well as a hand-written one. A pair silent at both ends of the
+  // ramp adds nothing and is skipped: speaker matrices are mostly such pairs.
   for (uint32_t i = 0; i < inMain; ++i)
     for (uint32_t o = 0; o < outMain; ++o) {
       float g0, step;
       rampOf(i, o, g0, step);
+      if (g0 == 0.0f && step == 0.0f) continue;
       AddRamped(in.samples + size_t(i) * in.maxFrames, out.samples + size_t(o) * out.maxFrames, g0, step, frames);
     }
   if (inLfe && outLfe) {
