@@ -72,6 +72,8 @@ class ISnVoicePipeline {
   virtual void EndSource() = 0;
   virtual void ReleaseFrameBuffer() = 0;
   virtual void EndOfFrame() = 0;
+  // Mask bits 0-3 copy value bits 0-3 into the bypass bits of the effect slots that hold an effect.
+  virtual void SetEffectBypass(uint32_t /*values*/, uint32_t /*mask*/) {}
   // Runs its destroy operation, its destructor and gives its memory back.
   virtual void Destroy() = 0;
 
