@@ -256,10 +256,9 @@ void CSnPlaybackInstance::SetPriority(float priority) {
 
 uint8_t CSnPlaybackInstance::GetVoiceBehaviour(uint8_t* extra) {
   if (!m_behaviourCached) {
-    uint8_t virtualBehaviour = 0;
-    // The node keeps the kill/virtual choice in its 3-bit field, the 4-bit one beside it.
-    m_cachedBehaviourExtra = m_node ? m_node->GetVoiceBehaviour(virtualBehaviour) : 0;
-    m_cachedBehaviour = virtualBehaviour;
+    uint8_t extraValue = 0;
+    m_cachedBehaviour = m_node ? m_node->GetVoiceBehaviour(extraValue) : uint8_t(SnVirtual_ContinueToPlay);
+    m_cachedBehaviourExtra = extraValue;
     m_behaviourCached = true;
     m_virtualBehaviour = m_cachedBehaviour;
   }

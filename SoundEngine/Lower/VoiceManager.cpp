@@ -305,9 +305,8 @@ SNRESULT PlayLeafNode(CSnPropertyNode* node, const CSnSourceDesc* source, CSnPla
     SOUND_LOG(Error, "PlayLeafNode: no node or no source to play");
     return SN_InvalidParameter;
   }
-  uint8_t virtualBehaviour = 0;
-  node->GetVoiceBehaviour(virtualBehaviour);
-  const bool mayGoVirtual = virtualBehaviour != SnVirtual_Kill;
+  uint8_t extra = 0;
+  const bool mayGoVirtual = node->GetVoiceBehaviour(extra) != SnVirtual_Kill;
 
   SnPriorityRecord priority;
   float maxDistance = 0.0f;
