@@ -191,7 +191,9 @@ class CSnLowerEngine final : public ISnLowerEngine, public ISnOutputServices {
 
   void SetBackgroundMusicMuted(bool) override { LogOnce(m_busSaid, "Background music buses"); }
 
-  void StopPlayingID(uint32_t, int32_t, uint32_t) override { LogOnce(m_voiceSaid, "Voices"); }
+  void StopPlayingID(uint32_t playingId, int32_t ms, uint32_t curve) override {
+    VoiceManager::StopPlayingID(playingId, ms, curve);
+  }
   void StopVoicesUsingBankData(CSnLoadedBank*) override { LogOnce(m_voiceSaid, "Voices"); }
 
  private:

@@ -299,6 +299,16 @@ SNRESULT CheckGlobalVoiceLimit(float priority) {
   return global.EnforceForNewInstance(global.Maximum(), priority, nullptr, true, true, nullptr, kStopReasonGlobalLimit);
 }
 
+void StopPlayingID(uint32_t playingId, int32_t transitionMs, uint32_t curve) {
+  SN_ASSERT_AUDIO_LOCK_HELD();
+  if (playingId == 0) return;
+  TransParamsBase fade;
+  fade.durationMs = transitionMs;
+  fade.shape = curve <= SnCurve_Exp3 ? SnCurveInterpolation(curve) : SnCurve_Linear;
+  for (CSnPlaybackInstance* i = Manager().activeHead; i; i = i->m_pNextActive)
+    if (i->PlayingId() == playingId && !i->IsStoppedNow()) i->Stop(fade, false);
+}
+
 SNRESULT PlayLeafNode(CSnPropertyNode* node, const CSnSourceDesc* source, CSnPlayParams& params) {
   SN_ASSERT_AUDIO_LOCK_HELD();
   if (!node || !source) {

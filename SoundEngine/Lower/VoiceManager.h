@@ -72,6 +72,8 @@ void ApplyLimiters();
 // refused (limits, memory, inaudible without virtual voices); SN_Failure when it could not be made or
 // an external source is not in the play's list.
 SNRESULT PlayLeafNode(CSnPropertyNode* node, const CSnSourceDesc* source, CSnPlayParams& params);
+// Stops every active instance of the playing id (0: none) with the fade; not an action's stop.
+void StopPlayingID(uint32_t playingId, int32_t transitionMs, uint32_t curve);
 // The play's priority: the node's (50 when not finite), clamped to 0..100.
 void ComputePlayPriority(SnPriorityRecord& record, const CSnPropertyNode* node, CSnRegisteredObj* gameObject,
                          float* outMaxDistance);
