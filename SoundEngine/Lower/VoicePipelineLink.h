@@ -11,6 +11,7 @@
 namespace SN {
 
 class ISnVoicePipeline;
+class ISnVoiceConnections;
 
 // Status words of a frame travelling along a voice pipeline.
 enum SnVoiceStatus : uint32_t {
@@ -76,6 +77,8 @@ class ISnVoicePipeline {
   virtual void SetEffectBypass(uint32_t /*values*/, uint32_t /*mask*/) {}
   // Runs its destroy operation, its destructor and gives its memory back.
   virtual void Destroy() = 0;
+  // Its side of the bus graph (VoicePipelineConnections.h); null for a pipeline with no buses.
+  virtual ISnVoiceConnections* Connections() { return nullptr; }
 
   // The lower engine's list link and launch mark.
   ISnVoicePipeline* m_pNextInList = nullptr;
