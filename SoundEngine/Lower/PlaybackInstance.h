@@ -70,7 +70,7 @@ struct SnPriorityRecord {
 };
 
 // One auxiliary send as the voice pipeline takes it: kind 1 game-defined, 2 user-defined.
-struct SnAuxSend {
+struct SnInstanceAuxSend {
   uint32_t busId = 0;
   float level = 0.0f;
   uint32_t kind = 0;
@@ -203,7 +203,7 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
   void ApplyIfKeyMatches(const SnInstanceParamFilter& filter);
   void SetEffectBypass(uint32_t values, uint32_t mask);
   // Up to 8 sends; fewer end with bus id 0. Returns the count.
-  uint32_t ComputeAuxSends(SnAuxSend (&sends)[kMaxInstanceAuxSends]) const;
+  uint32_t ComputeAuxSends(SnInstanceAuxSend (&sends)[kMaxInstanceAuxSends]) const;
   bool HasAuxSends() const;
   // Positioning, attenuation and path, then the audibility test: 3 with reason 41 when inaudible.
   SNRESULT PrepareForPlay(float initialValue, bool skipAudibilityTest, uint32_t* outReason);

@@ -284,7 +284,7 @@ void CSnPlaybackInstance::SetEffectBypass(uint32_t values, uint32_t mask) {
   if (mask & 0x10) m_bypassAllEffects = (values & 0x10) != 0;
 }
 
-uint32_t CSnPlaybackInstance::ComputeAuxSends(SnAuxSend (&sends)[kMaxInstanceAuxSends]) const {
+uint32_t CSnPlaybackInstance::ComputeAuxSends(SnInstanceAuxSend (&sends)[kMaxInstanceAuxSends]) const {
   uint32_t count = 0;
   if (m_block.useGameSends && m_pGameObject) {
     const float volume = VoiceParams::FastDbToLinear(m_block.gameSendVolume);
@@ -292,14 +292,14 @@ uint32_t CSnPlaybackInstance::ComputeAuxSends(SnAuxSend (&sends)[kMaxInstanceAux
       const SnAuxSendValue& send = m_pGameObject->AuxSend(i);
       if (send.auxBusId == 0) break;
       const float level = send.controlValue * volume;
-      if (level > kInaudibleLevel) sends[count++] = SnAuxSend{send.auxBusId, level, 1};
+      if (level > kInaudibleLevel) sends[count++] = SnInstanceAuxSend{send.auxBusId, level, 1};
     }
   }
   for (uint32_t i = 0; i < 4 && count < kMaxInstanceAuxSends; ++i) {
     if (m_block.userSendBusIds[i] == 0 || !(m_block.userSendLevels[i] > kSilentSendDb)) continue;
-    sends[count++] = SnAuxSend{m_block.userSendBusIds[i], VoiceParams::FastDbToLinear(m_block.userSendLevels[i]), 2};
+    sends[count++] = SnInstanceAuxSend{m_block.userSendBusIds[i], VoiceParams::FastDbToLinear(m_block.userSendLevels[i]), 2};
   }
-  if (count < kMaxInstanceAuxSends) sends[count] = SnAuxSend{};
+  if (count < kMaxInstanceAuxSends) sends[count] = SnInstanceAuxSend{};
   return count;
 }
 
