@@ -1,6 +1,10 @@
-// Bus callback registrations and their calls, and the seam that tells the voice pipeline about them.
+// Bus callback registrations and their calls, and the seam that tells the bus graph about them.
+//
+// Lock order: GlobalAudioLock(), then the registry lock. The audio thread calls the callbacks under
+// both, so a registration tells the bus graph only after its registry lock is released.
 #include "SoundEngine/Callbacks/BusCallbackMgr.h"
 
+#include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/Lower/BusCallbackFlags.h"
 
 namespace SN {
@@ -13,6 +17,7 @@ ISnBusCallbackFlags*& Receiver() {
 }
 }  // namespace
 void InstallBusCallbackFlags(ISnBusCallbackFlags* receiver) { Receiver() = receiver; }
+ISnBusCallbackFlags* InstalledBusCallbackFlags() { return Receiver(); }
 void SetBusVolumeCallbackFlag(uint32_t busId, bool hasCallback) {
   if (Receiver()) Receiver()->SetBusVolumeCallbackFlag(busId, hasCallback);
 }
@@ -27,31 +32,39 @@ CSnBusCallbackMgr& CSnBusCallbackMgr::Get() {
 }
 
 SNRESULT CSnBusCallbackMgr::RegisterBusVolumeCallback(uint32_t busId, SnBusVolumeCallback callback) {
-  Platform::ReentrantGuard guard(m_lock);
   SNRESULT result = SN_Success;
-  if (!callback) {
-    Remove(m_volume, busId);
-  } else if (Volume* entry = Find(m_volume, busId)) {
-    entry->callback = callback;
-  } else if (!m_volume.Add({busId, callback})) {
-    result = SN_InsufficientMemory;
+  bool registered;
+  {
+    Platform::ReentrantGuard guard(m_lock);
+    if (!callback) {
+      Remove(m_volume, busId);
+    } else if (Volume* entry = Find(m_volume, busId)) {
+      entry->callback = callback;
+    } else if (!m_volume.Add({busId, callback})) {
+      result = SN_InsufficientMemory;
+    }
+    registered = Find(m_volume, busId) != nullptr;
   }
-  LowerEngine::SetBusVolumeCallbackFlag(busId, Find(m_volume, busId) != nullptr);
+  Platform::ReentrantGuard audio(GlobalAudioLock());
+  LowerEngine::SetBusVolumeCallbackFlag(busId, registered);
   return result;
 }
 
 SNRESULT CSnBusCallbackMgr::RegisterBusMeteringCallback(uint32_t busId, SnBusMeteringCallback callback,
                                                         uint32_t flags) {
-  Platform::ReentrantGuard guard(m_lock);
   SNRESULT result = SN_Success;
-  if (!callback && flags) {
-    Remove(m_metering, busId);
-  } else if (Metering* entry = Find(m_metering, busId)) {
-    entry->callback = callback;
-    entry->flags = flags;
-  } else if (!m_metering.Add({busId, callback, flags})) {
-    result = SN_InsufficientMemory;
+  {
+    Platform::ReentrantGuard guard(m_lock);
+    if (!callback && flags) {
+      Remove(m_metering, busId);
+    } else if (Metering* entry = Find(m_metering, busId)) {
+      entry->callback = callback;
+      entry->flags = flags;
+    } else if (!m_metering.Add({busId, callback, flags})) {
+      result = SN_InsufficientMemory;
+    }
   }
+  Platform::ReentrantGuard audio(GlobalAudioLock());
   LowerEngine::SetBusMeteringFlags(busId, callback ? flags : 0);
   return result;
 }

@@ -10,6 +10,7 @@
 #include "SoundEngine/Log.h"
 #include "SoundEngine/Lower/FrameFormat.h"
 #include "SoundEngine/Lower/ListenerTable.h"
+#include "SoundEngine/Lower/MixBusGraph.h"
 #include "SoundEngine/Lower/LowerEngine.h"
 #include "SoundEngine/Lower/OutputDevice.h"
 #include "SoundEngine/Lower/OutputServices.h"
@@ -117,7 +118,7 @@ class CSnLowerEngine final : public ISnLowerEngine, public ISnOutputServices {
     return main && main->Sink() ? main->Sink()->GetWaitTime() : Platform::kWaitForever;
   }
   void TermMotionEngine() override {}
-  void DestroyAllVoicePipelines() override { DestroyAllPipelines(); }
+  void DestroyAllVoicePipelines() override { DestroyAllPipelines(&DestroyAllMixBuses); }
 
   // ISnOutputServices
   void SetListenerPosition(uint32_t listener, const SnListenerPosition& position) override {
@@ -265,12 +266,14 @@ SNRESULT Init() {
     return SN_Failure;
   }
   SoundEngine::SetMainOutputChannelConfig(MainDevice()->ChannelConfig());
-  return InitVoiceCommands();
+  const SNRESULT result = InitVoiceCommands();
+  return result == SN_Success ? InitBusGraph() : result;
 }
 
 void Term() {
   StopSuspendTimer();
   TermVoiceCommands();
+  TermBusGraph();
   CSnPluginFactoryTable::Term();
   TermOutputDevices();
   ListenerTable().Term();
@@ -301,9 +304,14 @@ void PerformFrame() {
   }
   const bool render = !core.suspended || core.renderWhileSuspended;
   AdvanceWaitingPipelines();
+  ComputeFrameGains();
   RunActivePipelines(render);
-  if (render) EndOutputFrame();
+  if (render) {
+    MixBusesDown();
+    EndOutputFrame();
+  }
   EndMasterVolumeFrame();
+  RemoveIdleMixBuses();
   _mm_setcsr((_mm_getcsr() & ~kFlushToZero) | (savedCsr & kFlushToZero));
 }
 

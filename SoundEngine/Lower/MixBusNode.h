@@ -73,7 +73,7 @@ class ISnMixBusNode {
   virtual ISnEffectDefinition* Effect(uint32_t slot, bool& bypass) = 0;
   // The mixer plug-in's definition with a reference for the caller; null for none.
   virtual ISnEffectDefinition* Mixer() = 0;
-  // Media id of (slot, index) among the node's effects; 0xFFFFFFFF for none.
+  // Media id of (slot, index) among the node's effects (slot 4: the mixer); 0xFFFFFFFF for none.
   virtual uint32_t MediaId(uint32_t slot, uint32_t index) const = 0;
   // The node's category (12: buses whose effects are told so) and flag byte (0x40 second hierarchy).
   virtual uint32_t Category() const = 0;

@@ -10,6 +10,7 @@
 #include "SoundEngine/Log.h"
 #include "SoundEngine/Lower/FrameFormat.h"
 #include "SoundEngine/Lower/OutputServices.h"
+#include "SoundEngine/Lower/VoicePipelineConnections.h"
 
 namespace SN {
 namespace {
@@ -42,6 +43,25 @@ struct PipelineList {
     if (tail == pipeline) tail = previous;
     pipeline->m_pNextInList = nullptr;
     --count;
+  }
+  // Before the first pipeline of the same or a higher priority: lowest first, newest first among
+  // equals. Pipelines without a bus side count 0.
+  void InsertByPriority(ISnVoicePipeline* pipeline) {
+    const uint32_t priority = PriorityOf(pipeline);
+    ISnVoicePipeline* previous = nullptr;
+    ISnVoicePipeline* p = head;
+    while (p && PriorityOf(p) < priority) {
+      previous = p;
+      p = p->m_pNextInList;
+    }
+    pipeline->m_pNextInList = p;
+    (previous ? previous->m_pNextInList : head) = pipeline;
+    if (!p) tail = pipeline;
+    ++count;
+  }
+  static uint32_t PriorityOf(ISnVoicePipeline* pipeline) {
+    ISnVoiceConnections* connections = pipeline->Connections();
+    return connections ? connections->Priority() : 0;
   }
   bool Remove(ISnVoicePipeline* pipeline) {
     ISnVoicePipeline* previous = nullptr;
@@ -93,7 +113,7 @@ uint32_t OutputRate(const ISnVoiceInstance* instance) {
 // Connects a pipeline whose source is ready and puts it among the active ones; false when refused.
 bool Activate(ISnVoicePipeline* pipeline) {
   if (pipeline->ConnectBuses() != SN_Success) return false;
-  Voices().active.Append(pipeline);
+  Voices().active.InsertByPriority(pipeline);
   pipeline->m_launched = true;
   return true;
 }
@@ -347,15 +367,18 @@ void RunActivePipelines(bool render) {
   }
 }
 
-void DestroyAllPipelines() {
+void DestroyAllPipelines(void (*between)()) {
   VoiceState& state = Voices();
   for (PipelineList* list : {&state.active, &state.waiting}) {
     while (ISnVoicePipeline* pipeline = list->head) {
       list->Unlink(nullptr, pipeline);
       pipeline->Destroy();
     }
+    if (list == &state.active && between) between();
   }
 }
+
+ISnVoicePipeline* FirstActivePipeline() { return Voices().active.head; }
 
 }  // namespace LowerEngine
 }  // namespace SN

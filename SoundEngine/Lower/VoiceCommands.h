@@ -46,8 +46,10 @@ void BeginQueuedVoices();
 // Each frame: waiting pipelines counted down, then every active pipeline run in list order.
 void AdvanceWaitingPipelines();
 void RunActivePipelines(bool render);
-// At Term: the active pipelines, then the waiting ones, destroyed.
-void DestroyAllPipelines();
+// At Term: the active pipelines, then `between` (the mix buses they fed), then the waiting ones.
+void DestroyAllPipelines(void (*between)() = nullptr);
+// The active list, from the lowest priority to the highest.
+ISnVoicePipeline* FirstActivePipeline();
 
 uint32_t ActivePipelineCount();
 uint32_t WaitingPipelineCount();

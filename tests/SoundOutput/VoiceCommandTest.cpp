@@ -143,7 +143,8 @@ TEST_F(VoiceCommandTest, OneActionsVoicesBeginInTheSameFrame) {
   EXPECT_EQ(TakeEvents(), Lines{});
   b.sourceReady = true;
   Render();
-  EXPECT_EQ(TakeEvents(), (Lines{"begin a", "begin b", "run a 1024", "run b 1024"}));
+  // Among voices of one priority the newest runs first.
+  EXPECT_EQ(TakeEvents(), (Lines{"begin a", "begin b", "run b 1024", "run a 1024"}));
   EXPECT_EQ(LowerEngine::WaitingPipelineCount(), 0u);
   EXPECT_EQ(LowerEngine::QueuedVoiceCommandCount(), 0u);
   EXPECT_EQ(PipelineOf(a)->rate, 48000u);
@@ -163,7 +164,7 @@ TEST_F(VoiceCommandTest, APauseQueuedBeforeItsBeginRunsAfterIt) {
   EXPECT_EQ(LowerEngine::QueuedVoiceCommandCount(), 2u);
   a.sourceReady = true;
   Render();
-  EXPECT_EQ(TakeEvents(), (Lines{"begin a", "pause a", "run c 1024", "run a 1024"}));
+  EXPECT_EQ(TakeEvents(), (Lines{"begin a", "pause a", "run a 1024", "run c 1024"}));
   EXPECT_EQ(LowerEngine::QueuedVoiceCommandCount(), 0u);
 }
 
@@ -193,12 +194,13 @@ TEST_F(VoiceCommandTest, AFinishedPipelineGoesInItsFrameAndTheNextStillRuns) {
   Queue(SnVoiceCommand_Begin, b);
   Render();
   TakeEvents();
-  PipelineOf(a)->finishWhileRunning = true;
+  // b, the newer, runs first.
+  PipelineOf(b)->finishWhileRunning = true;
   Render();
-  EXPECT_EQ(TakeEvents(), (Lines{"run a 1024", "destroy a", "run b 1024"}));
+  EXPECT_EQ(TakeEvents(), (Lines{"run b 1024", "destroy b", "run a 1024"}));
   EXPECT_EQ(LowerEngine::ActivePipelineCount(), 1u);
   SoundEngine::Term();
-  EXPECT_EQ(TakeEvents(), (Lines{"destroy b"}));
+  EXPECT_EQ(TakeEvents(), (Lines{"destroy a"}));
 }
 
 TEST_F(VoiceCommandTest, WaitingSourcesCountDownByPitchUnlessPausedAndStoppedOnesGo) {
