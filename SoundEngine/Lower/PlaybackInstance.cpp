@@ -125,6 +125,8 @@ void CSnPlaybackInstance::Term(uint32_t) {
   if (m_link.Target()) m_link.Detach();
 }
 
+uint32_t CSnPlaybackInstance::ListenerMask() const { return m_pGameObject ? m_pGameObject->ListenerMask() : 1u; }
+
 // ---- commands to the voice ----
 
 SNRESULT CSnPlaybackInstance::PostVoiceCommand(SnVoiceCommandKind kind) {

@@ -197,6 +197,12 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
   // The factor of `key` (its bit 31 the kind); exactly 1.0 removes it. False when out of memory.
   bool SetGainFactorEntry(float value, uint32_t key, bool replace);
   void RecomputeGain();
+  void RecomputeGainIfDirty() {
+    if (m_gainDirty) RecomputeGain();
+  }
+  bool ParametersComputed() const { return m_paramsComputed; }
+  // The listeners of its game object (listener 0 without one).
+  uint32_t ListenerMask() const;
   bool IsInaudible();
   void SetPriority(float priority);
   uint8_t GetVoiceBehaviour(uint8_t* extra = nullptr);
@@ -224,6 +230,7 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
   void Stop() override;
   ISnVoicePipeline* Pipeline() const override { return m_pipeline; }
   ISnVoicePipeline* PipelineForSecondSource() const override { return nullptr; }
+  CSnPlaybackInstance* PlaybackInstance() override { return this; }
 
   // ---- queries ----
   CSnPropertyNode* Node() const { return m_node; }

@@ -11,6 +11,7 @@
 #include "SoundEngine/Lower/PlaybackInstanceParams.h"
 #include "SoundEngine/Lower/PlaybackLimiter.h"
 #include "SoundEngine/Lower/VoiceCommands.h"
+#include "SoundEngine/Lower/VoicePipeline.h"
 #include "SoundEngine/Lower/PlatformSettings.h"
 #include "SoundEngine/ExternalSources.h"
 #include "SoundEngine/Hierarchy/NodeLimiter.h"
@@ -101,6 +102,7 @@ SNRESULT InitInstanceBookkeeping() {
   // A hook put in place by someone else (a test's recorder) stays where it is.
   if (!LowerEngine::InstalledInstanceValueOwnerHook())
     LowerEngine::InstallInstanceValueOwnerHook(&LowerEngine::RecordInstanceValueOwner);
+  if (!LowerEngine::VoicePipelineFactory()) LowerEngine::SetVoicePipelineFactory(&LowerEngine::RealVoicePipelineFactory());
   if (!state.commands.Init(kPooledInstanceCommands, SnPooledList<SnInstanceCommand>::kUnlimited, g_DefaultPoolId)) {
     // The queue stays empty; nodes will come one by one from the default pool.
     state.commands.Init(0, SnPooledList<SnInstanceCommand>::kUnlimited, g_DefaultPoolId);
@@ -126,6 +128,8 @@ void TermInstanceBookkeeping() {
   state.activeKind1 = state.activeKind2 = nullptr;
   if (LowerEngine::InstalledInstanceValueOwnerHook() == &LowerEngine::RecordInstanceValueOwner)
     LowerEngine::InstallInstanceValueOwnerHook(nullptr);
+  if (LowerEngine::VoicePipelineFactory() == &LowerEngine::RealVoicePipelineFactory())
+    LowerEngine::SetVoicePipelineFactory(nullptr);
 }
 
 void AddActiveInstance(CSnPlaybackInstance* instance) {

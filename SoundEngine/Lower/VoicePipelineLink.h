@@ -10,6 +10,7 @@
 
 namespace SN {
 
+class CSnPlaybackInstance;
 class ISnVoicePipeline;
 class ISnVoiceConnections;
 
@@ -45,6 +46,8 @@ class ISnVoiceInstance {
   virtual ISnVoicePipeline* Pipeline() const = 0;
   // A pipeline already playing one source that can take this instance as its second, or null.
   virtual ISnVoicePipeline* PipelineForSecondSource() const = 0;
+  // The playback instance behind the voice, for the real pipeline; null for other voices.
+  virtual CSnPlaybackInstance* PlaybackInstance() { return nullptr; }
 };
 
 class ISnVoicePipeline {

@@ -247,7 +247,7 @@ TEST_F(PlaybackInstanceTest, PlaysAreAdmittedByLimitsAudibilityAndEndWithoutASou
   EXPECT_EQ(SN::VoiceManager::ExcludedInstanceCount(), 0u);
   EXPECT_EQ(SN::VoiceManager::GlobalLimiter().Count(), 0u);
   EXPECT_EQ(Node(70)->Activity(), nullptr);
-  EXPECT_TRUE(Logged("Sound 70 of playing id 20 has no source to play"));
+  EXPECT_TRUE(Logged("Playing id 20: no source could be made for the voice"));
 }
 
 TEST_F(PlaybackInstanceTest, ExternalSourcesAreResolvedFromThePlayOrRefused) {
