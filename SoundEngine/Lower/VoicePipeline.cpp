@@ -76,8 +76,12 @@ void CSnVoicePipeline::Destroy() {
   CSnPlaybackInstance* instance = m_instance;
   this->~CSnVoicePipeline();
   MemoryMgr::Free(g_LEngineDefaultPoolId, this);
-  // Last: the instance is retired at the end of the pass and must find no pipeline.
-  if (instance) instance->DetachVoiceContext(0);
+  // Last: the instance is retired at the end of the pass and must find no pipeline. Term destroys
+  // pipelines outside any pass; the lock is re-entrant, so taking it here costs a pass nothing.
+  if (instance) {
+    Platform::ReentrantGuard audio(GlobalAudioLock());
+    instance->DetachVoiceContext(0);
+  }
 }
 
 SNRESULT CSnVoicePipeline::Init(ISnVoiceInstance* voice, uint32_t outputRate) {
