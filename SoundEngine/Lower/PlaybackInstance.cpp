@@ -53,6 +53,7 @@ CSnPlaybackInstance::CSnPlaybackInstance(const Args& args)
   m_priorityRecord = args.priority;
   m_priorityRecord.sequenceNumber = ++InstanceCounter();
   m_priority = m_priorityRecord.priority;
+  m_virtualBehaviour = m_cachedBehaviour = args.voiceBehaviour;
   m_sequenceNumber = m_priorityRecord.sequenceNumber;
   if (m_pGameObject) m_pGameObject->AddRef();
   if (m_node) m_node->AddRef();

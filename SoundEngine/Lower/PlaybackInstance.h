@@ -115,6 +115,8 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
     bool isMotion = false;
     int32_t seekOffset = 0;  // samples
     int32_t frameOffset = 0;
+    // Without a node (music, tools, tests): the behaviour over a voice limit.
+    uint8_t voiceBehaviour = SnVirtual_ContinueToPlay;
   };
 
   explicit CSnPlaybackInstance(const Args& args);

@@ -257,7 +257,7 @@ void CSnPlaybackInstance::SetPriority(float priority) {
 uint8_t CSnPlaybackInstance::GetVoiceBehaviour(uint8_t* extra) {
   if (!m_behaviourCached) {
     uint8_t extraValue = 0;
-    m_cachedBehaviour = m_node ? m_node->GetVoiceBehaviour(extraValue) : uint8_t(SnVirtual_ContinueToPlay);
+    if (m_node) m_cachedBehaviour = m_node->GetVoiceBehaviour(extraValue);
     m_cachedBehaviourExtra = extraValue;
     m_behaviourCached = true;
     m_virtualBehaviour = m_cachedBehaviour;

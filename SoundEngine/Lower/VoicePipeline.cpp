@@ -214,6 +214,14 @@ void CSnVoicePipeline::ForEachPluginOf(uint32_t effectId, void (*callback)(ISnPl
 void CSnVoicePipeline::FirstGainPass() {
   CSnPlaybackInstance& instance = *m_instance;
   if (!instance.ParametersComputed()) instance.ComputeParameters();
+  // Over a limit, or inaudible when its behaviour allows it, a voice goes virtual; it returns when
+  // neither holds, counted again against the engine-wide maximum.
+  const bool mayGoVirtual = instance.GetVoiceBehaviour() == SnVirtual_BecomeVirtual;
+  const bool goVirtual = instance.m_limitedThisFrame || (mayGoVirtual && instance.IsInaudible());
+  if (goVirtual && !instance.IsVirtual())
+    instance.EnterVirtual();
+  else if (!goVirtual && instance.IsVirtual())
+    instance.LeaveVirtual(true);
   instance.RecomputeGainIfDirty();
   // Volume and fades reach the voice once: the instance's linear gain (factors and both fades)
   // times its volume; the connections take the second volume alone.
@@ -310,6 +318,16 @@ void CSnVoicePipeline::RunFrame(SnVoiceFrameState& frame) {
   SN_ASSERT_AUDIO_LOCK_HELD();
   SnMixBuffer* buffer = &m_frame;
   uint32_t status;
+  if (m_instance->IsVirtual() && !m_sourceEnded) {
+    // Time passes for the source without data: it returns at the sample it would have reached, and
+    // without a ramp from the gains it had when it left.
+    m_source->SkipFrames(frame.requestedFrames);
+    m_firstFrameDone = false;
+    for (Connection* connection = m_connections; connection; connection = connection->next)
+      connection->firstFrameDone = false;
+    frame.status = m_lastStatus = SnVoice_DataReady;
+    return;
+  }
   if (!m_sourceEnded) {
     m_frame = SnMixBuffer{};
     status = uint32_t(m_source->GetBuffer(m_frame, frame.requestedFrames));

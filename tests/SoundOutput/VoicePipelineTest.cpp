@@ -155,10 +155,13 @@ class VoicePipelineTest : public OutputTest::OutputFixture {
     VoiceEffectProvider() = nullptr;
   }
   // A playing instance (no node) admitted and queued to begin with the next frame.
-  CSnPlaybackInstance* Start(uint32_t playingId = 7) {
+  CSnPlaybackInstance* Start(uint32_t playingId = 7, float priority = 50.0f,
+                             uint8_t behaviour = SnVirtual_ContinueToPlay) {
     Platform::ReentrantGuard audio(GlobalAudioLock());
     CSnPlaybackInstance::Args args;
     args.playingId = playingId;
+    args.priority.priority = priority;
+    args.voiceBehaviour = behaviour;
     auto* instance = PoolNew<CSnPlaybackInstance>(g_DefaultPoolId, args);
     EXPECT_EQ(instance->Init(nullptr, nullptr), SN_Success);
     instance->ParamChanged(64, 1.0f, 1.0f);   // speaker panning on
@@ -305,6 +308,32 @@ TEST_F(VoicePipelineTest, StopsEndTheVoiceAndRefusedSourcesEndThePlay) {
   Render();
   EXPECT_NE(log_.Take().find("Playing id 9: no source could be made for the voice"), std::string::npos);
   EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 1u);
+}
+
+TEST_F(VoicePipelineTest, AVirtualVoiceSkipsItsSourceAndReturnsAtTheRightSample) {
+  {
+    Platform::ReentrantGuard audio(GlobalAudioLock());
+    VoiceManager::SetGlobalMaximum(1);
+  }
+  Start(7, 60.0f, SnVirtual_BecomeVirtual);
+  CSnPlaybackInstance* low = Start(8, 40.0f, SnVirtual_BecomeVirtual);
+  Render();
+  Render();
+  EXPECT_TRUE(low->IsVirtual());
+  EXPECT_EQ(VoiceManager::ExcludedInstanceCount(), 1u);
+  // Only the louder voice sounds: its right channel is the source at 0.5.
+  std::vector<double> right = Channel(1);
+  EXPECT_NEAR(right[10], Sample(kFrames + 10) * 0.5, kDbTolerance);
+  SoundEngine::StopPlayingID(7);
+  Render();  // the first voice ends
+  Render();  // the second returns in frame 4, where its source has reached 3 frames
+  EXPECT_FALSE(low->IsVirtual());
+  EXPECT_EQ(VoiceManager::ExcludedInstanceCount(), 0u);
+  right = Channel(1);
+  for (uint32_t t = 0; t < kFrames; ++t)
+    EXPECT_NEAR(right[t], Sample(3 * kFrames + t) * 0.5, Sample(3 * kFrames + t) * 0.5 * kDbTolerance) << t;
+  Platform::ReentrantGuard audio(GlobalAudioLock());
+  VoiceManager::SetGlobalMaximum(VoiceManager::kDefaultMaxVoices);
 }
 
 TEST(VoiceInsertEffect, PaddingToWholeVectorsStaysInsideTheBuffer) {
