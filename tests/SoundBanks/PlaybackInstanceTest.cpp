@@ -42,11 +42,17 @@ SN::TransParamsBase Fade(int32_t ms, SN::SnCurveInterpolation shape) {
 class PlaybackInstanceTest : public NodeFixture {
  protected:
   // The real lower engine (on the silent device) runs the voice command queue and the instance pass.
-  void AdjustSettings(SN::SnInitSettings&) override { SN::LowerEngine::Install(nullptr); }
+  void AdjustSettings(SN::SnInitSettings& settings) override {
+    SN::LowerEngine::Install(nullptr);
+    settings.memoryThresholdRatio = 0.5f;
+  }
   void SetUp() override {
     NodeFixture::SetUp();
+    Tools::BankNodeParams higher = Sound(-6.0f);
+    higher.priorityFlags = 1;  // overrides the priority
+    higher.properties.push_back(Tools::BankNodeProperty::Float(SN::SnProp_Priority, 51.0f));
     ASSERT_EQ(LoadBank({{kLeafType, 70, Sound(-6.0f)}, {kLeafType, 71, Sound(-200.0f)},
-                        {kLeafType, 72, Sound(-200.0f, SN::SnVirtual_BecomeVirtual)}}),
+                        {kLeafType, 72, Sound(-200.0f, SN::SnVirtual_BecomeVirtual)}, {kLeafType, 73, higher}}),
               SN::SN_Success);
     source_.SetMediaSource(0x10000, 5, 0xFFFFFFFFu, 64, 0);
   }
@@ -248,6 +254,28 @@ TEST_F(PlaybackInstanceTest, PlaysAreAdmittedByLimitsAudibilityAndEndWithoutASou
   EXPECT_EQ(SN::VoiceManager::GlobalLimiter().Count(), 0u);
   EXPECT_EQ(Node(70)->Activity(), nullptr);
   EXPECT_TRUE(Logged("Playing id 20: no source could be made for the voice"));
+}
+
+TEST_F(PlaybackInstanceTest, OverTheMemoryThresholdOnlyAHigherPriorityPlaysAndTheLowestGoes) {
+  Platform::ReentrantGuard audio(SN::GlobalAudioLock());
+  ASSERT_EQ(PlayNode(70, 50), SN::SN_Success);
+  SN::CSnPlaybackInstance* lowest = nullptr;
+  ASSERT_EQ(SN::VoiceManager::GlobalLimiter().Count(), 1u);
+  lowest = SN::VoiceManager::GlobalLimiter().At(0);
+  // Fill the default pool past half its reserve.
+  SN::MemoryMgr::PoolMemInfo info;
+  ASSERT_EQ(SN::MemoryMgr::GetPoolMemoryUsed(SN::g_DefaultPoolId, info), SN::SN_Success);
+  ASSERT_LT(double(info.usedBytes) / double(info.totalBytes), 0.5);
+  void* filler = SN::MemoryMgr::Malloc(SN::g_DefaultPoolId, info.totalBytes / 2 + 1024);
+  ASSERT_NE(filler, nullptr);
+  EXPECT_EQ(PlayNode(70, 51), SN::SN_NothingChanged);  // equal priority: refused
+  EXPECT_FALSE(lowest->m_stopping);
+  EXPECT_EQ(PlayNode(73, 52), SN::SN_Success);  // one point higher: the lowest is killed for room
+  EXPECT_TRUE(lowest->m_stopping);
+  EXPECT_EQ(lowest->m_stopReason, 3);
+  SN::MemoryMgr::Free(SN::g_DefaultPoolId, filler);
+  RunVoicePass();
+  EXPECT_EQ(SN::VoiceManager::ActiveInstanceCount(), 0u);
 }
 
 TEST_F(PlaybackInstanceTest, ExternalSourcesAreResolvedFromThePlayOrRefused) {
