@@ -110,19 +110,21 @@ SNRESULT CSnVoicePipeline::ConnectBuses() { return LowerEngine::ConnectVoicePipe
 SNRESULT CSnVoicePipeline::PrepareEffects() {
   if (m_effectsPrepared) return SN_Success;
   m_effectsPrepared = true;
-  ISnVoiceEffectProvider* provider = VoiceEffectProvider();
   SnChannelConfig format = m_sourceFormat;
-  for (uint32_t slot = 0; provider && slot < kVoiceInsertSlots; ++slot) {
-    bool bypass = false;
-    ISnEffectDefinition* definition = provider->VoiceEffect(m_instance->Node(), slot, bypass);
-    if (!definition) continue;
-    m_inserts[slot] = CSnVoiceInsertEffect::Create(definition, slot, this, format,
-                                                   uint16_t(LowerEngine::SamplesPerFrame()));
-    if (m_inserts[slot]) m_inserts[slot]->m_bypassed = bypass;
-    definition->Release();
-  }
+  for (uint32_t slot = 0; slot < kVoiceInsertSlots; ++slot) MakeInsert(slot, format);
   m_outputFormat = format;
   return SN_Success;
+}
+
+void CSnVoicePipeline::MakeInsert(uint32_t slot, SnChannelConfig& format) {
+  ISnVoiceEffectProvider* provider = VoiceEffectProvider();
+  bool bypass = false;
+  ISnEffectDefinition* definition = provider ? provider->VoiceEffect(m_instance->Node(), slot, bypass) : nullptr;
+  if (!definition) return;
+  m_inserts[slot] = CSnVoiceInsertEffect::Create(definition, slot, this, format,
+                                                 uint16_t(LowerEngine::SamplesPerFrame()));
+  if (m_inserts[slot]) m_inserts[slot]->m_bypassed = bypass;
+  definition->Release();
 }
 
 void CSnVoicePipeline::RebuildFormat() {
@@ -139,14 +141,7 @@ void CSnVoicePipeline::ReplaceEffect(uint32_t slot) {
   SnChannelConfig format = m_sourceFormat;
   for (uint32_t i = 0; i < slot; ++i)
     if (m_inserts[i] && !m_inserts[i]->InPlace()) format = m_inserts[i]->OutputFormat();
-  bool bypass = false;
-  ISnVoiceEffectProvider* provider = VoiceEffectProvider();
-  if (ISnEffectDefinition* definition = provider ? provider->VoiceEffect(m_instance->Node(), slot, bypass) : nullptr) {
-    m_inserts[slot] = CSnVoiceInsertEffect::Create(definition, slot, this, format,
-                                                   uint16_t(LowerEngine::SamplesPerFrame()));
-    if (m_inserts[slot]) m_inserts[slot]->m_bypassed = bypass;
-    definition->Release();
-  }
+  MakeInsert(slot, format);
   RebuildFormat();
 }
 

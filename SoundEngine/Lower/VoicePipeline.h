@@ -97,6 +97,8 @@ class CSnVoicePipeline final : public ISnVoicePipeline, public ISnVoiceConnectio
   bool SizeMatrices(Connection& connection, uint32_t voiceChannels);
   void MixInto(Connection& connection, SnMixBuffer& buffer);
   void RebuildFormat();
+  // The slot's effect from the provider, made for frames of `format` (its output layout on return).
+  void MakeInsert(uint32_t slot, SnChannelConfig& format);
 
   CSnPlaybackInstance* m_instance = nullptr;
   ISnVoiceSource* m_source = nullptr;
