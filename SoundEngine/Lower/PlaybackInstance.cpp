@@ -150,13 +150,13 @@ void CSnPlaybackInstance::RequestFade(CSnTransition*& slot, uint32_t kind, float
   params.curve = fade.shape;
   params.dB = 0;
   params.mirror = kTransitionFlagsLinearMirrored >> 8;
-  CSnTransition* transition = g_pTransitionMgr ? g_pTransitionMgr->AddTransition(params, true, 0) : nullptr;
-  if (!transition) {
+  if (!g_pTransitionMgr) {
     // No fade to be had: the request completes at once, so a stop still stops.
     TransitionUpdate(kind, to, true);
     return;
   }
-  slot = transition;
+  // A transition the manager cannot make has already been completed on this target.
+  slot = g_pTransitionMgr->AddTransition(params, true, 0);
 }
 
 void CSnPlaybackInstance::ReleaseTransitions() {

@@ -11,6 +11,7 @@
 #include "SoundEngine/Lower/PlaybackLimiter.h"
 #include "SoundEngine/Lower/VoiceCommands.h"
 #include "SoundEngine/Lower/VoiceManager.h"
+#include "SoundEngine/Callbacks/PlayingIDCallbackMgr.h"
 #include "SoundEngine/ExternalSources.h"
 #include "SoundEngine/SoundEngine.h"
 #include "tests/SoundBanks/NodeTestKinds.h"
@@ -278,6 +279,18 @@ TEST_F(PlaybackInstanceTest, OverTheMemoryThresholdOnlyAHigherPriorityPlaysAndTh
   EXPECT_EQ(SN::VoiceManager::ActiveInstanceCount(), 0u);
 }
 
+TEST_F(PlaybackInstanceTest, APlayWithoutASourceEndsItsPlayingId) {
+  Platform::ReentrantGuard audio(SN::GlobalAudioLock());
+  SN::SnPlayingIdParams id;
+  id.playingId = 60;
+  ASSERT_EQ(SN::g_pPlayingIDCallbackMgr->AddPlayingID(id, nullptr, nullptr, 0, 1), SN::SN_Success);
+  ASSERT_EQ(PlayNode(70, 60), SN::SN_Success);
+  SN::g_pPlayingIDCallbackMgr->ReleasePendingActionRef(60);  // the event's action is done
+  EXPECT_TRUE(SN::g_pPlayingIDCallbackMgr->IsPlayingIdActive(60));
+  RunVoicePass();
+  EXPECT_FALSE(SN::g_pPlayingIDCallbackMgr->IsPlayingIdActive(60));
+}
+
 TEST_F(PlaybackInstanceTest, ExternalSourcesAreResolvedFromThePlayOrRefused) {
   Platform::ReentrantGuard audio(SN::GlobalAudioLock());
   SN::CSnSourceDesc external;
@@ -297,4 +310,36 @@ TEST_F(PlaybackInstanceTest, ExternalSourcesAreResolvedFromThePlayOrRefused) {
   EXPECT_EQ(SN::VoiceManager::ActiveInstanceCount(), 1u);
   RunVoicePass();
   EXPECT_EQ(SN::VoiceManager::ActiveInstanceCount(), 0u);
+}
+
+// With room for one transition only, a new fade takes the place of the one furthest along, which
+// completes at once: a stop still stops.
+class PlaybackInstanceOneTransitionTest : public PlaybackInstanceTest {
+ protected:
+  void AdjustSettings(SN::SnInitSettings& settings) override {
+    PlaybackInstanceTest::AdjustSettings(settings);
+    settings.maxTransitions = 1;
+  }
+};
+
+TEST_F(PlaybackInstanceOneTransitionTest, AFadeWithoutRoomCompletesTheOneItReplaces) {
+  Platform::ReentrantGuard audio(SN::GlobalAudioLock());
+  SN::g_pTransitionMgr->ProcessFrame(frame_);
+  CSnPlaybackInstance* first = Make();
+  CSnPlaybackInstance* second = Make();
+  for (CSnPlaybackInstance* instance : {first, second}) {
+    ASSERT_EQ(instance->Play(Fade(0, SN::SnCurve_Linear), false, false), SN::SN_Success);
+    instance->MarkSourcePlaying();
+  }
+  first->Stop(Fade(210, SN::SnCurve_Linear), true);
+  ASSERT_NE(first->PlayStopTransition(), nullptr);
+  EXPECT_FALSE(first->IsStoppedNow());
+  second->Stop(Fade(210, SN::SnCurve_Linear), true);
+  EXPECT_EQ(first->PlayStopTransition(), nullptr);
+  EXPECT_EQ(first->PlayStopFactor(), 0.0f);
+  EXPECT_TRUE(first->IsStoppedNow());
+  ASSERT_NE(second->PlayStopTransition(), nullptr);
+  EXPECT_EQ(SN::g_pTransitionMgr->OrdinaryCount(), 1u);
+  Step();
+  EXPECT_NEAR(second->PlayStopFactor(), 0.9f, 1e-6f);  // 210 ms: ten frames
 }

@@ -171,6 +171,14 @@ class VoicePipelineTest : public OutputTest::OutputFixture {
     VoiceManager::AddActiveInstance(instance);
     return instance;
   }
+  // Nothing but silence reached the sink after its first `frames` frames (an idle bus sends none).
+  static bool SilentSince(size_t frames) {
+    const auto& all = OutputTest::SinkLog().frames;
+    for (size_t f = frames; f < all.size(); ++f)
+      for (float v : all[f])
+        if (v != 0.0f) return false;
+    return true;
+  }
   // The last frame's channel c as doubles.
   std::vector<double> Channel(uint32_t c) const {
     const std::vector<float>& frame = OutputTest::SinkLog().frames.back();
@@ -308,6 +316,34 @@ TEST_F(VoicePipelineTest, StopsEndTheVoiceAndRefusedSourcesEndThePlay) {
   Render();
   EXPECT_NE(log_.Take().find("Playing id 9: no source could be made for the voice"), std::string::npos);
   EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 1u);
+}
+
+TEST_F(VoicePipelineTest, APausedVoiceHoldsItsSourceAndGoesOnWhereItStopped) {
+  CSnPlaybackInstance* instance = Start();
+  Render();
+  {
+    Platform::ReentrantGuard audio(GlobalAudioLock());
+    instance->Pause(TransParamsBase{});
+    instance->Pause(TransParamsBase{});
+  }
+  const size_t before = OutputTest::SinkLog().frames.size();
+  Render();
+  Render();
+  EXPECT_TRUE(SilentSince(before));
+  {
+    Platform::ReentrantGuard audio(GlobalAudioLock());
+    instance->Resume(TransParamsBase{}, false);
+  }
+  Render();
+  EXPECT_TRUE(SilentSince(before));  // one pause still holds it
+  {
+    Platform::ReentrantGuard audio(GlobalAudioLock());
+    instance->Resume(TransParamsBase{}, false);
+  }
+  Render();
+  const std::vector<double> right = Channel(1);
+  for (uint32_t t = 0; t < kFrames; ++t)
+    EXPECT_NEAR(right[t], Sample(kFrames + t) * 0.5, Sample(kFrames + t) * 0.5 * kDbTolerance) << t;
 }
 
 TEST_F(VoicePipelineTest, AVirtualVoiceSkipsItsSourceAndReturnsAtTheRightSample) {
