@@ -9,6 +9,7 @@
 #include "Base/Assert.h"
 #include "MemoryMgr/MemoryMgr.h"
 #include "SoundEngine/AudioMgr.h"
+#include "SoundEngine/GameSyncs/Curves.h"
 #include "SoundEngine/Hierarchy/PropertyNode.h"
 #include "SoundEngine/Log.h"
 #include "SoundEngine/Lower/FastDecibels.h"
@@ -236,6 +237,15 @@ void CSnVoicePipeline::FirstGainPass() {
         m_auxSends.sends[m_auxSends.count++] = SnAuxSend{sends[i].level, 0.0f, sends[i].busId, 0};
     }
     LowerEngine::MergeAuxSends(*this, game, false);
+  }
+}
+
+void CSnVoicePipeline::SecondGainPass() {
+  if (m_instance->IsVirtual()) return;
+  for (Connection* connection = m_connections; connection; connection = connection->next) {
+    if ((connection->type & 3) != SnConnection_Dry) continue;
+    const float level = m_nextGain * m_connectionVolume * connection->bus->DownstreamGain();
+    if (level > 0.0f) connection->bus->ReportVoicePeak(SnFastMath::LinearToDb(level));
   }
 }
 

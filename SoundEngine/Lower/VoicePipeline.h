@@ -79,7 +79,8 @@ class CSnVoicePipeline final : public ISnVoicePipeline, public ISnVoiceConnectio
   void RemoveDeviceConnections(uint32_t deviceType, uint32_t deviceId) override;
   SnAuxSendTable& AuxSends() override { return m_auxSends; }
   void FirstGainPass() override;
-  void SecondGainPass() override {}
+  // Reports the voice's level to the buses of its dry paths, for their dynamic-range windows.
+  void SecondGainPass() override;
   void ForEachPluginOf(uint32_t effectId, void (*callback)(ISnPlugin*, void*), void* cookie) override;
 
   // Replaces the effect of one slot while playing; the voice's layout follows the new chain.

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <deque>
 
+#include "SoundEngine/Lower/MixBus.h"
 #include "SoundEngine/Lower/MixBusGraph.h"
 #include "SoundEngine/Lower/PlaybackInstance.h"
 #include "SoundEngine/Lower/PlaybackLimiter.h"
@@ -214,6 +215,13 @@ TEST_F(VoicePipelineTest, AMonoVoiceIsPannedWithItsVolumesAndRampsOnAChange) {
   for (uint32_t t = 0; t < kFrames; ++t) {
     EXPECT_NEAR(left[t], Sample(t) * gain * std::sqrt(0.75), Sample(t) * gain * kDbTolerance) << t;
     EXPECT_NEAR(right[t], Sample(t) * gain * 0.5, Sample(t) * gain * kDbTolerance) << t;
+  }
+  // The voice's level reached its bus for the dynamic-range window.
+  {
+    Platform::ReentrantGuard audio(GlobalAudioLock());
+    CSnMixBus* master = LowerEngine::FindMixBus(kMasterBusId, 32, 0);
+    ASSERT_NE(master, nullptr);
+    EXPECT_NEAR(master->m_window.peakDb, 20.0 * std::log10(gain), 0.05);
   }
   // The volume rises 6 dB: the next frame ramps from the old gain to the new across its samples.
   {
