@@ -192,8 +192,10 @@ class CSnLowerEngine final : public ISnLowerEngine, public ISnOutputServices {
 
   void SetBackgroundMusicMuted(bool) override { LogOnce(m_busSaid, "Background music buses"); }
 
-  void StopPlayingID(uint32_t, int32_t, uint32_t) override { LogOnce(m_voiceSaid, "Voices"); }
-  // Bus effects holding the bank's media let them go now; voices are the voice pipeline's.
+  void StopPlayingID(uint32_t playingId, int32_t ms, uint32_t curve) override {
+    VoiceManager::StopPlayingID(playingId, ms, curve);
+  }
+  // Bus effects holding the bank's media let them go now; voices hold none yet.
   void StopVoicesUsingBankData(CSnLoadedBank* bank) override {
     ReleaseBusEffectsUsingBankData(bank);
     LogOnce(m_voiceSaid, "Voices");

@@ -1,15 +1,28 @@
-// The playback instance as the voice manager limits and retires it: its place in the active list,
-// its priority and creation order, its stopping and limiting flags and its virtual-voice behaviour,
-// and the operations the limiters and the deferred commands call. The full instance (source,
-// pipeline, fades, positioning) builds on this. Audio thread, under the global audio lock.
+// The playback instance: the engine-side object of one playing sound. It owns the play's game
+// object, playing id and source, its parameter block, gain factors and fades, its pause count and
+// virtual-voice state, and its registrations with the limiters and the playing-id manager; it
+// drives its voice through the lower engine's voice command queue. The limiters and the deferred
+// instance commands reach it through the fields and operations at the top of the class.
+// Audio thread, under the global audio lock.
 #pragma once
 
 #include <cstdint>
 
+#include "MemoryMgr/SnResult.h"
+#include "SoundEngine/Banks/SourceDesc.h"
+#include "SoundEngine/Containers.h"
+#include "SoundEngine/GameSyncs/Transition.h"
+#include "SoundEngine/Hierarchy/NodeTargets.h"
+#include "SoundEngine/Lower/PlaybackInstanceParams.h"
+#include "SoundEngine/Lower/VoiceCommands.h"
+#include "SoundEngine/Lower/VoicePipelineLink.h"
+#include "SoundEngine/PlayParams.h"
+
 namespace SN {
 
 class CSnRegisteredObj;
-class ISnVoiceInstance;
+class CSnPropertyNode;
+class CSnNodeLimiter;
 
 // What a node's inherited virtual-voice setting asks of an instance over its limit.
 enum SnVirtualBehaviour : uint8_t {
@@ -20,25 +33,109 @@ enum SnVirtualBehaviour : uint8_t {
 
 // Deferred commands the voice manager hands to an instance at the end of the audio pass.
 enum SnInstanceCommandKind : uint32_t {
-  SnInstanceCommand_FadeBegun = 3,         // carries a time
+  SnInstanceCommand_FadeBegun = 3,         // carries a time; to an instance: its source nears its end
   SnInstanceCommand_ContextDetached = 4,   // carries an argument; the instance is retired after it
 };
 
-class CSnPlaybackInstance {
- public:
-  virtual ~CSnPlaybackInstance() = default;
+// The action codes of `ExecuteActionOnInstance`.
+enum SnInstanceActionCode : uint32_t {
+  SnInstanceAction_Stop = 0,
+  SnInstanceAction_Pause = 1,
+  SnInstanceAction_Resume = 2,
+  SnInstanceAction_StopLooping = 3,
+  SnInstanceAction_ReleaseModulators = 5,
+};
 
+struct SnInstanceActionRecord {
+  uint32_t code = SnInstanceAction_Stop;
+  CSnRegisteredObj* gameObject = nullptr;  // null: any
+  uint32_t playingId = 0;                  // 0: any
+  TransParamsBase fade;
+  uint8_t force = 0;
+};
+
+// Matches an instance by its link key (0, null or 255: any) and hands it a parameter change.
+struct SnInstanceParamFilter {
+  uint32_t parameterId = 0;
+  SnRTPCKey key;
+  float value = 0.0f;
+};
+
+// The play's priority as the voice manager computed it.
+struct SnPriorityRecord {
+  float priority = 50.0f;
+  uint32_t sequenceNumber = 0;  // filled by the instance at construction
+  float basePriority = 50.0f;
+  float offsetAtMaxDistance = 0.0f;
+};
+
+// One auxiliary send as the voice pipeline takes it: kind 1 game-defined, 2 user-defined.
+struct SnInstanceAuxSend {
+  uint32_t busId = 0;
+  float level = 0.0f;
+  uint32_t kind = 0;
+};
+constexpr uint32_t kMaxInstanceAuxSends = 8;
+
+// The parameter block a node fills for an instance.
+struct SnInstanceParamBlock {
+  float volume = 0.0f;  // dB
+  float gain = 1.0f;    // linear
+  float params[3] = {};  // parameters 2, 3 and 4
+  float further[8] = {};  // the sixth is the second volume (dB)
+  float userSendLevels[4] = {};  // dB
+  uint32_t userSendBusIds[4] = {};
+  float gameSendVolume = 0.0f;  // dB
+  uint32_t useGameSends = 0;
+
+  float& SecondVolume() { return further[5]; }
+  float SecondVolume() const { return further[5]; }
+};
+
+class CSnPlaybackInstance : public ISnVoiceInstance,
+                            public ISnTransitionTarget,
+                            public ISnPlaybackInstanceParams {
+ public:
+  // The 4-bit pipeline state the voice pipeline keeps in the instance.
+  enum PipelineState : uint8_t { Pipeline_None = 0, Pipeline_SourcePlaying = 1, Pipeline_Launching = 3 };
+  // Reasons of `StopNow`: 0 and 2 release the transitions and the path.
+  static constexpr uint8_t kStopReleasesAll = 0;
+  // The pending state carried into a play.
+  enum PendingState : uint8_t { Pending_None = 0, Pending_Pause = 1, Pending_Stop = 2 };
+
+  struct Args {
+    CSnPropertyNode* node = nullptr;
+    const CSnSourceDesc* source = nullptr;
+    bool ownsSource = false;  // a resolved external source: cleared and freed with the instance
+    CSnRegisteredObj* gameObject = nullptr;
+    SnMidiEvent midiEvent;
+    uint32_t midiTargetId = 0;
+    uint32_t playingId = 0;
+    SnPriorityRecord priority;
+    bool isMotion = false;
+    int32_t seekOffset = 0;  // samples
+    int32_t frameOffset = 0;
+    // Without a node (music, tools, tests): the behaviour over a voice limit.
+    uint8_t voiceBehaviour = SnVirtual_ContinueToPlay;
+  };
+
+  explicit CSnPlaybackInstance(const Args& args);
+  ~CSnPlaybackInstance() override;
+  CSnPlaybackInstance(const CSnPlaybackInstance&) = delete;
+  CSnPlaybackInstance& operator=(const CSnPlaybackInstance&) = delete;
+
+  // ---- what the limiters and the voice manager's deferred commands call ----
   // Stops at once, without a fade; the voice manager has marked it stopping. The instance stays in
   // its limiters and the active list until it is retired: limiters walk their arrays around this.
-  virtual void StopNow() = 0;
+  virtual void StopNow() { StopNow(kStopReleasesAll, false); }
   // The notification handler of the deferred commands.
-  virtual void OnInstanceCommand(uint32_t kind, uint32_t parameter, float time) = 0;
-  // Releases what the instance holds (`flags` as the instance defines them).
-  virtual void Term(uint32_t flags) = 0;
-  // Runs the destructor and gives the memory back to where it came from.
-  virtual void Destroy() = 0;
-  // The voice it posts commands to the lower engine as, once it has one.
-  virtual ISnVoiceInstance* Voice() { return nullptr; }
+  virtual void OnInstanceCommand(uint32_t kind, uint32_t parameter, float time);
+  // Releases what the instance holds: its limiters, transitions, playing-id reference, node.
+  virtual void Term(uint32_t flags);
+  // Runs the destructor and gives the memory back to the default pool.
+  virtual void Destroy();
+  // The voice it posts commands to the lower engine as.
+  virtual ISnVoiceInstance* Voice() { return this; }
 
   // Marks it stopping with the reason (unless it already is) and stops it at once.
   void Kill(uint8_t stopReason) {
@@ -55,10 +152,120 @@ class CSnPlaybackInstance {
       m_limitedThisFrame = true;
   }
 
-  // The limiters' order.
   float Priority() const { return m_priority; }
   uint32_t SequenceNumber() const { return m_sequenceNumber; }
 
+  // ---- life ----
+  // Registers with its limiters (either may be null), the global limiter and the playing-id manager
+  // and attaches its parameter link. SN_Failure for playing id 0.
+  SNRESULT Init(CSnNodeLimiter* limiterA, CSnNodeLimiter* limiterB);
+  // Posts play (or play paused) to the voice command queue after starting a fade-in.
+  SNRESULT Play(const TransParamsBase& fade, bool beginPaused, bool newPlayBatch);
+  void Stop(const TransParamsBase& fade, bool fromAction);
+  void Pause(const TransParamsBase& fade);
+  void Resume(const TransParamsBase& fade, bool force);
+  virtual void StopNow(uint8_t reason, bool flag);
+  virtual void PauseNow(bool silently);
+  virtual void ResumeNow();
+  void StopImmediately();
+  void StopWithReason(uint8_t reason);
+  virtual void StopLooping();
+  virtual void SeekTime(uint32_t ms, bool snapToMarker);
+  virtual void SeekPercent(float fraction, bool snapToMarker);
+  void ExecuteActionOnInstance(const SnInstanceActionRecord& record);
+  // Leaves the limiters and the virtual state; once only.
+  void OnPlaybackEnded();
+  void EnterVirtual();
+  void LeaveVirtual(bool enforceLimit);
+  // The pipeline's marks.
+  void MarkSourcePlaying() { m_pipelineState = Pipeline_SourcePlaying; }
+  void MarkLaunching() { m_pipelineState = Pipeline_Launching; }
+  void MarkSourceStopped() { m_pipelineState = Pipeline_None; }
+  void NotifyNearEnd(uint32_t value);
+  void DetachVoiceContext(uint32_t arg);
+  void SetVoicePipeline(ISnVoicePipeline* pipeline) { m_pipeline = pipeline; }
+  // The node counted this play against its limits: the count is given back when the play ends.
+  void TakeNodeCount() { m_nodeCounted = true; }
+
+  // ---- parameters (the instance's parameter link and its gains) ----
+  // Driven parameter `paramId` moved to `value` by `delta`.
+  void ParamChanged(uint32_t paramId, float value, float delta);
+  void SetParamById(float value, uint32_t paramId);
+  void ResetParamFlags(bool clearAll);
+  static uint64_t GetSupportedParams();
+  // A game parameter (or modulator) holds a value keyed by this instance: it goes at Term.
+  bool AddOwnedValueId(uint32_t id, bool modulator);
+  virtual void ComputeParameters();
+  // The factor of `key` (its bit 31 the kind); exactly 1.0 removes it. False when out of memory.
+  bool SetGainFactorEntry(float value, uint32_t key, bool replace);
+  void RecomputeGain();
+  void RecomputeGainIfDirty() {
+    if (m_gainDirty) RecomputeGain();
+  }
+  bool ParametersComputed() const { return m_paramsComputed; }
+  // The listeners of its game object (listener 0 without one).
+  uint32_t ListenerMask() const;
+  bool IsInaudible();
+  void SetPriority(float priority);
+  uint8_t GetVoiceBehaviour(uint8_t* extra = nullptr);
+  void ApplyIfKeyMatches(const SnInstanceParamFilter& filter);
+  void SetEffectBypass(uint32_t values, uint32_t mask);
+  // Up to 8 sends; fewer end with bus id 0. Returns the count.
+  uint32_t ComputeAuxSends(SnInstanceAuxSend (&sends)[kMaxInstanceAuxSends]) const;
+  bool HasAuxSends() const;
+  // Positioning, attenuation and path, then the audibility test: 3 with reason 41 when inaudible.
+  SNRESULT PrepareForPlay(float initialValue, bool skipAudibilityTest, uint32_t* outReason);
+
+  // ISnPlaybackInstanceParams: a property that follows a game parameter for this instance.
+  void SetRTPCProperty(uint32_t propertyId, float value) override;
+  // ISnTransitionTarget
+  void TransitionUpdate(uint32_t kind, float value, bool done) override;
+
+  // ISnVoiceInstance
+  bool IsStoppedWithoutOffset() const override { return m_stoppedNow && m_pendingOffset < 0; }
+  bool IsPaused() const override { return m_paused; }
+  bool IsMotion() const override { return m_isMotion; }
+  float PitchRatio() const override { return m_playbackSpeed; }
+  int32_t InitialOffset() const override { return m_pendingOffset; }
+  void SetInitialOffset(int32_t samples) override { m_pendingOffset = samples; }
+  // The lower engine could not play the voice: it ends and is retired at the end of the pass.
+  void Stop() override;
+  ISnVoicePipeline* Pipeline() const override { return m_pipeline; }
+  ISnVoicePipeline* PipelineForSecondSource() const override { return nullptr; }
+  CSnPlaybackInstance* PlaybackInstance() override { return this; }
+
+  // ---- queries ----
+  CSnPropertyNode* Node() const { return m_node; }
+  uint32_t PlayingId() const { return m_playingId; }
+  const CSnSourceDesc* Source() const { return m_source; }
+  const SnInstanceParamBlock& Params() const { return m_block; }
+  float LinearGain() const { return m_block.gain; }
+  float Volume() const { return m_block.volume; }
+  float PlayStopFactor() const { return m_playStopFactor; }
+  float PauseResumeFactor() const { return m_pauseResumeFactor; }
+  uint32_t PauseCount() const { return m_pauseCount; }
+  uint16_t LoopCount() const { return m_loopCount; }
+  bool IsStoppedNow() const { return m_stoppedNow; }
+  bool IsStopping() const { return m_stopping; }
+  bool IsVirtual() const { return m_virtual; }
+  bool VirtualRequested() const { return m_virtualRequested; }
+  bool BypassesAllEffects() const { return m_bypassAllEffects; }
+  bool SeekPending() const { return m_seekPending; }
+  bool SeekIsPercent() const { return m_seekIsPercent; }
+  uint32_t SeekTarget() const { return m_seekTarget; }
+  uint8_t PipelineStateBits() const { return m_pipelineState; }
+  bool NearEnd() const { return m_nearEnd; }
+  CSnTransition* PlayStopTransition() const { return m_playStop; }
+  CSnTransition* PauseResumeTransition() const { return m_pauseResume; }
+  float PanLeftRight() const { return m_panLeftRight; }
+  float PanFrontRear() const { return m_panFrontRear; }
+  float PanCentre() const { return m_panCentre; }
+  bool PannerEnabled() const { return m_pannerEnabled; }
+  uint32_t GainFactorCount() const { return m_gainFactors.Count(); }
+  const SnRTPCKey& Key() const { return m_link.Key(); }
+  void SetPendingState(PendingState state) { m_pendingState = state; }
+
+  // The voice manager's list and limiter fields.
   CSnPlaybackInstance* m_pNextActive = nullptr;
   CSnRegisteredObj* m_pGameObject = nullptr;
   float m_priority = 50.0f;
@@ -70,6 +277,101 @@ class CSnPlaybackInstance {
   bool m_keptOutOfLimiting = false;
   bool m_excluded = false;  // virtual: not counted against the global maximum
   uint8_t m_virtualBehaviour = SnVirtual_ContinueToPlay;  // SnVirtualBehaviour, 4 bits
+
+ protected:
+  // A stand-in for the limiters' own tests: no node, no source, no registrations.
+  CSnPlaybackInstance();
+
+ private:
+  // The link through which the node's parameter curves reach the instance.
+  class ParamLink final : public CSnTargetLink {
+   public:
+    ParamLink(CSnPlaybackInstance* owner, const SnRTPCKey& key) : CSnTargetLink(key), m_owner(owner) {}
+    void SetParamValue(uint32_t parameterId, float value, float delta) override {
+      m_owner->ParamChanged(parameterId, value, delta);
+    }
+    uint64_t WantedMask() const override { return CSnPlaybackInstance::GetSupportedParams(); }
+
+   private:
+    CSnPlaybackInstance* m_owner;
+  };
+  struct GainFactor {
+    uint32_t key;
+    uint32_t flags;  // bit 0 kind, bit 1 kept when parameters are computed again
+    float factor;
+  };
+
+  SNRESULT PostVoiceCommand(SnVoiceCommandKind kind);
+  // Starts or turns the fade of one slot; without a transition the end value applies at once.
+  void RequestFade(CSnTransition*& slot, uint32_t kind, float from, float to, const TransParamsBase& fade);
+  void ReleaseTransitions();
+  void RemoveOwnedValues();
+  void PauseTransition(CSnTransition* transition);
+  void ResumeTransition(CSnTransition* transition);
+  static SnRTPCKey KeyFor(const Args& args, CSnPlaybackInstance* self);
+
+  ParamLink m_link;
+  SnArray<uint32_t> m_ownedValueIds[2];  // game parameters, modulators holding values keyed by it
+  SnArray<GainFactor> m_gainFactors;
+  float m_volumeOffset = 0.0f;
+  float m_paramOffsets[3] = {};
+  uint32_t m_playingId = 0;
+  CSnTransition* m_playStop = nullptr;
+  CSnTransition* m_pauseResume = nullptr;
+  CSnPropertyNode* m_node = nullptr;
+  const CSnSourceDesc* m_source = nullptr;
+  ISnVoicePipeline* m_pipeline = nullptr;
+  uint32_t m_channelConfig = 0x4001 | (1u << 8);
+  SnInstanceParamBlock m_block;
+  float m_baseVolume = 0.0f;
+  float m_baseParam[2] = {};
+  float m_rtpcDelta[2] = {};
+  float m_playbackSpeed = 1.0f;
+  float m_playStopFactor = 1.0f;
+  float m_pauseResumeFactor = 1.0f;
+  uint32_t m_seekTarget = 0;
+  uint16_t m_loopCount = 1;
+  SnPriorityRecord m_priorityRecord;
+  uint32_t m_pauseCount = 0;
+  float m_initialValue = 0.0f;
+  float m_panLeftRight = 0.0f;
+  float m_panFrontRear = 0.0f;
+  float m_panCentre = 100.0f;
+  bool m_pannerEnabled = false;
+  int32_t m_pendingOffset = -1;
+  CSnNodeLimiter* m_limiters[2] = {};
+
+  uint8_t m_pendingState = Pending_None;
+  uint8_t m_pipelineState = Pipeline_None;
+  uint8_t m_positioningMode = 0;
+  uint8_t m_cachedBehaviour = 0;
+  uint8_t m_cachedBehaviourExtra = 0;
+  bool m_behaviourCached = false;
+  bool m_paramsComputed = false;
+  bool m_modulatorsInstantiated = true;
+  bool m_nearEnd = false;
+  bool m_transitionsReleased = false;
+  bool m_endedAfterNearEnd = false;
+  bool m_stoppedNow = false;
+  bool m_paused = false;
+  bool m_launched = false;
+  bool m_reasonRecorded = false;
+  bool m_isMotion = false;
+  bool m_bypassAllEffects = false;
+  bool m_seekPending = false;
+  bool m_seekIsPercent = false;
+  bool m_snapToMarker = false;
+  bool m_virtualRequested = false;
+  bool m_virtual = false;
+  bool m_fadeInRunning = false;
+  bool m_gainDirty = true;
+  bool m_inLimiters = false;
+  bool m_ended = false;
+  bool m_playbackRefTaken = false;
+  bool m_retireQueued = false;
+  bool m_nodeCounted = false;
+  bool m_ownsSource = false;
+  bool m_real = true;  // false for the limiters' stand-ins
 };
 
 }  // namespace SN

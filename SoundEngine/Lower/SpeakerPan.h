@@ -17,8 +17,33 @@ constexpr uint32_t MatrixFloats(SnChannelConfig input, SnChannelConfig output) {
   return ChannelCount(input) * MatrixRowStride(output);
 }
 
+// The 2D panning values a voice's matrix of one output path was made from.
+struct SnPan2DValues {
+  float panLeftRight = 0.0f;   // percent, -100 left to 100 right
+  float panFrontRear = 0.0f;   // percent, -100 rear to 100 front
+  float centrePercent = 0.0f;  // the centre's share of the front image
+  bool panning = false;        // the speaker-panning flag
+  bool operator==(const SnPan2DValues&) const = default;
+};
+
+// One output path of a 2D voice as its matrix is computed.
+struct SnPan2DOutputPath {
+  bool dryPath = true;          // auxiliary paths take gain 1.0
+  bool allowsPanning = true;    // false: the previous matrix stays
+  bool wantsNewMatrix = false;  // the path asks for a matrix even when nothing changed
+  SnChannelConfig output = 0;
+  SnPan2DValues previous;       // what `previousMatrix` was made from; updated
+  const float* previousMatrix = nullptr;
+  float* matrix = nullptr;      // MatrixFloats(input, output)
+};
+
 class CSnSpeakerPan {
  public:
+  // The matrix of one output path of a 2D voice and the path's gain: the first ray's dry gain for a
+  // dry path (1.0 until rays exist), 1.0 for an auxiliary one. The previous matrix is kept when the
+  // path does not pan, or nothing changed and no update is forced or asked for.
+  static float ComputePan2DForOutput(const SnPan2DValues& voice, float rayDryGain, SnChannelConfig input, bool force,
+                                     SnPan2DOutputPath& path);
   // Three angles in degrees ascending from the front and the height angle.
   static void DefaultSpeakerAngles(SnChannelConfig config, float* degrees, float& heightDegrees);
   // 1; `SN_InvalidParameter` when an angle is NaN; 2 when an angle is half a circle or more, the first

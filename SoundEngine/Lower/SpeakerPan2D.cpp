@@ -258,6 +258,25 @@ void CSnSpeakerPan::Pan2D(float x, float y, float centre, bool panning, SnChanne
   RouteLFE(input, output, matrix);
 }
 
+float CSnSpeakerPan::ComputePan2DForOutput(const SnPan2DValues& voice, float rayDryGain, SnChannelConfig input,
+                                           bool force, SnPan2DOutputPath& path) {
+  const float gain = path.dryPath ? rayDryGain : 1.0f;
+  const uint32_t floats = MatrixFloats(input, path.output);
+  const bool unchanged = voice == path.previous && !force && !path.wantsNewMatrix;
+  if (!path.allowsPanning || unchanged) {
+    if (path.previousMatrix && path.previousMatrix != path.matrix)
+      std::copy(path.previousMatrix, path.previousMatrix + floats, path.matrix);
+    return gain;
+  }
+  const float x = Clamp01((voice.panLeftRight + 100.0f) * 0.005f);
+  const float y = Clamp01((voice.panFrontRear + 100.0f) * 0.005f);
+  // A centre percentage outside 0..100 from a game parameter would push the front pair negative.
+  const float c = Clamp01(voice.centrePercent * 0.01f);
+  Pan2D(x, y, c, voice.panning, input, path.output, path.matrix);
+  path.previous = voice;
+  return gain;
+}
+
 void CSnSpeakerPan::AssignToSpeakers(SnChannelConfig input, uint32_t inputMaskNoLfe, SnChannelConfig output,
                                      uint32_t outputMaskNoLfe, float centre, float* matrix) {
   if (!ChannelCount(input) || !ChannelCount(output)) return;

@@ -163,6 +163,7 @@ ISnVoicePipeline* TargetOf(const SnVoiceCommand& command) {
 namespace LowerEngine {
 
 void SetVoicePipelineFactory(ISnVoicePipelineFactory* factory) { Voices().factory = factory; }
+ISnVoicePipelineFactory* VoicePipelineFactory() { return Voices().factory; }
 
 SNRESULT InitVoiceCommands() {
   VoiceState& state = Voices();

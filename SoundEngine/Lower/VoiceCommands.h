@@ -25,6 +25,7 @@ namespace LowerEngine {
 
 // Null uninstalls: without a factory every begin stops its instance.
 void SetVoicePipelineFactory(ISnVoicePipelineFactory* factory);
+ISnVoicePipelineFactory* VoicePipelineFactory();
 
 SNRESULT InitVoiceCommands();
 void TermVoiceCommands();

@@ -1,13 +1,24 @@
 // The voice manager's active instances, limiter lists, limiter pass and deferred instance commands.
 #include "SoundEngine/Lower/VoiceManager.h"
 
+#include <cmath>
+
 #include "Base/Assert.h"
 #include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/Containers.h"
 #include "SoundEngine/Log.h"
 #include "SoundEngine/Lower/PlaybackInstance.h"
+#include "SoundEngine/Lower/PlaybackInstanceParams.h"
 #include "SoundEngine/Lower/PlaybackLimiter.h"
 #include "SoundEngine/Lower/VoiceCommands.h"
+#include "SoundEngine/Lower/VoicePipeline.h"
+#include "SoundEngine/Lower/PlatformSettings.h"
+#include "SoundEngine/ExternalSources.h"
+#include "SoundEngine/Hierarchy/NodeLimiter.h"
+#include "SoundEngine/Hierarchy/PropertyNode.h"
+#include "SoundEngine/PlayParams.h"
+#include "SoundEngine/PoolObject.h"
+#include "SoundEngine/SoundEngine.h"
 
 namespace SN::VoiceManager {
 namespace {
@@ -15,6 +26,9 @@ namespace {
 constexpr float kChooseLowest = 101.0f;
 constexpr uint8_t kStopReasonNodeLimit = 1;
 constexpr uint8_t kStopReasonGlobalLimit = 2;
+constexpr uint8_t kStopReasonMemory = 3;
+constexpr uint32_t kExternalSourceType = 0x0008;
+constexpr uint32_t kReasonInaudible = 41;
 
 struct SnInstanceCommand {
   CSnPlaybackInstance* instance;
@@ -85,6 +99,10 @@ SNRESULT InitInstanceBookkeeping() {
   state.activeCount = state.excludedCount = 0;
   state.activeKind1 = state.activeKind2 = nullptr;
   state.commands.Term();
+  // A hook put in place by someone else (a test's recorder) stays where it is.
+  if (!LowerEngine::InstalledInstanceValueOwnerHook())
+    LowerEngine::InstallInstanceValueOwnerHook(&LowerEngine::RecordInstanceValueOwner);
+  if (!LowerEngine::VoicePipelineFactory()) LowerEngine::SetVoicePipelineFactory(&LowerEngine::RealVoicePipelineFactory());
   if (!state.commands.Init(kPooledInstanceCommands, SnPooledList<SnInstanceCommand>::kUnlimited, g_DefaultPoolId)) {
     // The queue stays empty; nodes will come one by one from the default pool.
     state.commands.Init(0, SnPooledList<SnInstanceCommand>::kUnlimited, g_DefaultPoolId);
@@ -108,6 +126,10 @@ void TermInstanceBookkeeping() {
   state.commands.Term();
   state.globalLimiter.Term();
   state.activeKind1 = state.activeKind2 = nullptr;
+  if (LowerEngine::InstalledInstanceValueOwnerHook() == &LowerEngine::RecordInstanceValueOwner)
+    LowerEngine::InstallInstanceValueOwnerHook(nullptr);
+  if (LowerEngine::VoicePipelineFactory() == &LowerEngine::RealVoicePipelineFactory())
+    LowerEngine::SetVoicePipelineFactory(nullptr);
 }
 
 void AddActiveInstance(CSnPlaybackInstance* instance) {
@@ -194,5 +216,186 @@ void RunQueuedInstanceCommands() {
 }
 
 uint32_t QueuedInstanceCommandCount() { return Manager().commands.Count(); }
+
+// ---- admission ----
+
+namespace {
+
+bool PoolOverThreshold(SnMemPoolId pool, float threshold) {
+  if (!(threshold < 1.0f)) return false;
+  MemoryMgr::PoolMemInfo info;
+  if (MemoryMgr::GetPoolMemoryUsed(pool, info) != SN_Success || info.totalBytes == 0) return false;
+  return double(info.usedBytes) / double(info.totalBytes) > double(threshold);
+}
+
+// A copy of the source set from the play's external-source entry of the same cookie; null when the
+// play carries none (logged).
+CSnSourceDesc* ResolveExternalSource(const CSnSourceDesc* source, const CSnPlayParams& params) {
+  const auto* list = static_cast<const CSnExternalSourceList*>(params.externalSources);
+  const SnExternalSourceInfo* entry = nullptr;
+  for (uint32_t i = 0; list && i < list->Count(); ++i)
+    if ((*list)[i].cookie == source->sourceId) entry = &(*list)[i];
+  if (!entry) {
+    SOUND_LOG(Error, "External source %u is not in the posted event's list; the sound does not play", source->sourceId);
+    return nullptr;
+  }
+  CSnSourceDesc* copy = source->Clone();
+  if (!copy) return nullptr;
+  SNRESULT result = SN_Success;
+  if (entry->fileName) {
+    result = copy->SetExternalSource((entry->codecId << 16) | 1, entry->fileName, source->sourceId, entry->fileId,
+                                     false, false);
+  } else if (entry->inMemory && entry->inMemorySize) {
+    copy->SetMediaSource(entry->codecId << 16, source->sourceId, 0xFFFFFFFFu, entry->inMemorySize, 0,
+                         static_cast<const uint8_t*>(entry->inMemory));
+  } else if (entry->fileId) {
+    copy->SetMediaSource(entry->codecId << 16, source->sourceId, entry->fileId, 0,
+                         CSnSourceDesc::Storage_Streamed << CSnSourceDesc::kStorageShift);
+  } else {
+    result = SN_Failure;
+  }
+  if (result != SN_Success) {
+    SOUND_LOG(Error, "External source %u names no file, memory or file id; the sound does not play", source->sourceId);
+    CSnSourceDesc::Destroy(copy);
+    return nullptr;
+  }
+  return copy;
+}
+
+}  // namespace
+
+void ComputePlayPriority(SnPriorityRecord& record, const CSnPropertyNode* node, CSnRegisteredObj* gameObject,
+                         float* outMaxDistance) {
+  record.priority = 50.0f;
+  record.offsetAtMaxDistance = 0.0f;
+  float priority = 50.0f, offset = 0.0f;
+  if (node) node->GetPriority(SnRTPCKey::ForObject(gameObject), priority, offset);
+  if (std::isfinite(priority)) record.priority = priority < 0.0f ? 0.0f : (priority > 100.0f ? 100.0f : priority);
+  record.basePriority = record.priority;
+  if (std::isfinite(offset)) record.offsetAtMaxDistance = offset;
+  // Attenuations come with 3D positioning: a 2D play has no maximum distance to scale by.
+  if (outMaxDistance) *outMaxDistance = 0.0f;
+}
+
+bool MemoryThresholdAllowsPlay(float priority) {
+  const bool over = PoolOverThreshold(g_DefaultPoolId, SoundEngine::Settings().memoryThresholdRatio) ||
+                    PoolOverThreshold(g_LEngineDefaultPoolId, LowerEngine::PlatformSettings().memoryThresholdRatio);
+  if (!over) return true;
+  CSnPlaybackInstance* lowest = nullptr;
+  float lowestPriority = kChooseLowest;
+  for (CSnPlaybackInstance* i = Manager().activeHead; i; i = i->m_pNextActive) {
+    if (i->m_stopping || i->m_limitedThisFrame || i->m_excluded) continue;
+    if (i->m_priority <= lowestPriority) {
+      lowestPriority = i->m_priority;
+      lowest = i;
+    }
+  }
+  if (!lowest || lowestPriority >= priority) return false;
+  lowest->Kill(kStopReasonMemory);
+  return true;
+}
+
+SNRESULT CheckGlobalVoiceLimit(float priority) {
+  if (!MemoryThresholdAllowsPlay(priority)) return SN_Failure;
+  ManagerState& state = Manager();
+  CSnPlaybackLimiter& global = state.globalLimiter;
+  if (state.activeCount - state.excludedCount + 1 <= global.Maximum()) return SN_Success;
+  return global.EnforceForNewInstance(global.Maximum(), priority, nullptr, true, true, nullptr, kStopReasonGlobalLimit);
+}
+
+void StopPlayingID(uint32_t playingId, int32_t transitionMs, uint32_t curve) {
+  SN_ASSERT_AUDIO_LOCK_HELD();
+  if (playingId == 0) return;
+  TransParamsBase fade;
+  fade.durationMs = transitionMs;
+  fade.shape = curve <= SnCurve_Exp3 ? SnCurveInterpolation(curve) : SnCurve_Linear;
+  for (CSnPlaybackInstance* i = Manager().activeHead; i; i = i->m_pNextActive)
+    if (i->PlayingId() == playingId && !i->IsStoppedNow()) i->Stop(fade, false);
+}
+
+SNRESULT PlayLeafNode(CSnPropertyNode* node, const CSnSourceDesc* source, CSnPlayParams& params) {
+  SN_ASSERT_AUDIO_LOCK_HELD();
+  if (!node || !source) {
+    SOUND_LOG(Error, "PlayLeafNode: no node or no source to play");
+    return SN_InvalidParameter;
+  }
+  uint8_t extra = 0;
+  const bool mayGoVirtual = node->GetVoiceBehaviour(extra) != SnVirtual_Kill;
+
+  SnPriorityRecord priority;
+  float maxDistance = 0.0f;
+  ComputePlayPriority(priority, node, params.gameObject, &maxDistance);
+  const SNRESULT global = CheckGlobalVoiceLimit(priority.priority);
+  if (global == SN_Failure) return SN_NothingChanged;
+
+  CSnSourceDesc* ownSource = nullptr;
+  if ((source->codecId >> 16) & kExternalSourceType) {
+    ownSource = ResolveExternalSource(source, params);
+    if (!ownSource) return SN_Failure;
+    source = ownSource;
+  }
+
+  CSnPlaybackInstance* instance = nullptr;
+  if (auto* creator = static_cast<ISnPlaybackInstanceCreator*>(params.instanceCreator)) {
+    instance = creator->CreatePlaybackInstance(node, source, params, priority, ownSource != nullptr);
+  } else {
+    CSnPlaybackInstance::Args args;
+    args.node = node;
+    args.source = source;
+    args.ownsSource = ownSource != nullptr;
+    args.gameObject = params.gameObject;
+    args.midiEvent = params.midiEvent;
+    args.midiTargetId = params.GetMidiTargetID();
+    args.playingId = params.playingId;
+    args.priority = priority;
+    args.frameOffset = params.frameOffset;
+    instance = PoolNew<CSnPlaybackInstance>(g_DefaultPoolId, args);
+  }
+  if (!instance) {
+    SOUND_LOG(Error, "PlayLeafNode: no memory for the playback instance of sound %u", node->ID());
+    if (ownSource) CSnSourceDesc::Destroy(ownSource);
+    return SN_Failure;
+  }
+  instance->GetVoiceBehaviour();
+
+  // The node counts the play against its limits and names the limiter the instance joins.
+  SnCountRecord count;
+  count.priority = priority.priority;
+  count.gameObject = params.gameObject;
+  const SNRESULT limits = node->CountInstance(count);
+  instance->TakeNodeCount();
+  SNRESULT result = SN_Success;
+  bool asVirtual = false;
+  if (limits == SN_PlayAsVirtual || global == SN_PlayAsVirtual) {
+    if (mayGoVirtual)
+      asVirtual = true;
+    else
+      result = SN_NothingChanged;
+  } else if (limits != SN_Success) {
+    result = SN_NothingChanged;
+  }
+  if (result == SN_Success) result = instance->Init(count.limiter, nullptr);
+  if (result == SN_Success) {
+    uint32_t reason = 0;
+    if (instance->PrepareForPlay(0.0f, false, &reason) != SN_Success) {
+      if (reason == kReasonInaudible && mayGoVirtual)
+        asVirtual = true;
+      else
+        result = SN_NothingChanged;
+    }
+  }
+  if (result == SN_Success) {
+    TransParamsBase fade = params.transition;
+    result = instance->Play(fade, (params.flags & CSnPlayParams::kFlagPaused) != 0, false);
+  }
+  if (result != SN_Success) {
+    instance->Term(1);
+    instance->Destroy();
+    return result;
+  }
+  AddActiveInstance(instance);
+  if (asVirtual) instance->EnterVirtual();
+  return SN_Success;
+}
 
 }  // namespace SN::VoiceManager

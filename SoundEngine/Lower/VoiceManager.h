@@ -13,6 +13,24 @@ namespace SN {
 
 class CSnPlaybackInstance;
 class CSnPlaybackLimiter;
+class CSnPropertyNode;
+class CSnRegisteredObj;
+class CSnSourceDesc;
+struct CSnPlayParams;
+struct SnPriorityRecord;
+
+// What a play's creator object makes: the kind of playback instance its container wants (continuous,
+// music). Without one a play makes a standard instance.
+class ISnPlaybackInstanceCreator {
+ public:
+  // An instance from the default pool, or null when none can be made.
+  virtual CSnPlaybackInstance* CreatePlaybackInstance(CSnPropertyNode* node, const CSnSourceDesc* source,
+                                                      const CSnPlayParams& params, const SnPriorityRecord& priority,
+                                                      bool ownsSource) = 0;
+
+ protected:
+  ~ISnPlaybackInstanceCreator() = default;
+};
 
 namespace VoiceManager {
 
@@ -48,6 +66,21 @@ CSnPlaybackLimiter* FirstActiveLimiterKind2();
 // Per frame, after transitions and paths: last frame's limiting remembered, then every kind-1,
 // kind-2 and the engine-wide limiter applied.
 void ApplyLimiters();
+
+// Plays a sound node's source for the play's game object: priority, memory threshold and limits
+// admit it, a playback instance is made, registered and launched. SN_Success; SN_NothingChanged when
+// refused (limits, memory, inaudible without virtual voices); SN_Failure when it could not be made or
+// an external source is not in the play's list.
+SNRESULT PlayLeafNode(CSnPropertyNode* node, const CSnSourceDesc* source, CSnPlayParams& params);
+// Stops every active instance of the playing id (0: none) with the fade; not an action's stop.
+void StopPlayingID(uint32_t playingId, int32_t transitionMs, uint32_t curve);
+// The play's priority: the node's (50 when not finite), clamped to 0..100.
+void ComputePlayPriority(SnPriorityRecord& record, const CSnPropertyNode* node, CSnRegisteredObj* gameObject,
+                         float* outMaxDistance);
+// 1 allowed, 2 refused, 80 allowed as a virtual voice.
+SNRESULT CheckGlobalVoiceLimit(float priority);
+// False when a pool is over its threshold and no lower-priority instance can be killed for room.
+bool MemoryThresholdAllowsPlay(float priority);
 
 // Defers a command to the end of the pass; when no node can be had the queue is run first.
 // `SN_InsufficientMemory` when even then none can be had.

@@ -10,6 +10,7 @@
 
 namespace SN {
 
+class CSnPlaybackInstance;
 class ISnVoicePipeline;
 class ISnVoiceConnections;
 
@@ -45,6 +46,8 @@ class ISnVoiceInstance {
   virtual ISnVoicePipeline* Pipeline() const = 0;
   // A pipeline already playing one source that can take this instance as its second, or null.
   virtual ISnVoicePipeline* PipelineForSecondSource() const = 0;
+  // The playback instance behind the voice, for the real pipeline; null for other voices.
+  virtual CSnPlaybackInstance* PlaybackInstance() { return nullptr; }
 };
 
 class ISnVoicePipeline {
@@ -73,6 +76,8 @@ class ISnVoicePipeline {
   virtual void EndSource() = 0;
   virtual void ReleaseFrameBuffer() = 0;
   virtual void EndOfFrame() = 0;
+  // Mask bits 0-3 copy value bits 0-3 into the bypass bits of the effect slots that hold an effect.
+  virtual void SetEffectBypass(uint32_t /*values*/, uint32_t /*mask*/) {}
   // Runs its destroy operation, its destructor and gives its memory back.
   virtual void Destroy() = 0;
   // Its side of the bus graph (VoicePipelineConnections.h); null for a pipeline with no buses.

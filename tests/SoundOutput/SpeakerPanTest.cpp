@@ -129,3 +129,45 @@ TEST(SpeakerPan, OutOfRangeValuesAndBrokenConfigurationsGiveSafeMatrices) {
 }
 
 }  // namespace
+
+TEST(SpeakerPan, AnOutputPathPansOnChangeKeepsItsMatrixOtherwiseAndClampsTheCentre) {
+  const SnChannelConfig mono = StandardConfig(kMono), stereo = StandardConfig(kMaskStereo);
+  std::vector<float> previous(MatrixFloats(mono, stereo), 9.0f), matrix(previous.size(), -1.0f);
+  SnPan2DOutputPath path;
+  path.output = stereo;
+  path.previousMatrix = previous.data();
+  path.matrix = matrix.data();
+  SnPan2DValues voice;
+  voice.panLeftRight = -50.0f;  // x = 0.25
+  voice.panFrontRear = 100.0f;
+  voice.panning = true;
+  EXPECT_EQ(CSnSpeakerPan::ComputePan2DForOutput(voice, 0.5f, mono, false, path), 0.5f);
+  EXPECT_NEAR(matrix[0], std::sqrt(0.75f), 1e-6f);
+  EXPECT_NEAR(matrix[1], 0.5f, 1e-6f);
+  EXPECT_EQ(path.previous, voice);
+  // Nothing changed: the previous matrix is carried over, unless forced.
+  EXPECT_EQ(CSnSpeakerPan::ComputePan2DForOutput(voice, 0.5f, mono, false, path), 0.5f);
+  EXPECT_EQ(matrix[0], 9.0f);
+  CSnSpeakerPan::ComputePan2DForOutput(voice, 0.5f, mono, true, path);
+  EXPECT_NEAR(matrix[1], 0.5f, 1e-6f);
+  // An auxiliary path takes gain 1; a path that does not pan keeps the previous matrix.
+  path.dryPath = false;
+  path.allowsPanning = false;
+  voice.panLeftRight = 100.0f;
+  EXPECT_EQ(CSnSpeakerPan::ComputePan2DForOutput(voice, 0.5f, mono, true, path), 1.0f);
+  EXPECT_EQ(matrix[1], 9.0f);
+  // A centre past 100 percent pans as 100 onto a layout with a centre speaker.
+  const SnChannelConfig three = StandardConfig(0x7);
+  std::vector<float> wide(MatrixFloats(mono, three)), expected(wide.size());
+  SnPan2DOutputPath centred;
+  centred.output = three;
+  centred.matrix = wide.data();
+  SnPan2DValues loud;
+  loud.panFrontRear = 100.0f;
+  loud.centrePercent = 250.0f;
+  loud.panning = true;
+  CSnSpeakerPan::ComputePan2DForOutput(loud, 1.0f, mono, true, centred);
+  CSnSpeakerPan::Pan2D(0.5f, 1.0f, 1.0f, true, mono, three, expected.data());
+  for (size_t i = 0; i < wide.size(); ++i) EXPECT_FLOAT_EQ(wide[i], expected[i]) << i;
+  for (float v : wide) EXPECT_GE(v, 0.0f);
+}

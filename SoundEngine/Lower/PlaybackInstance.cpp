@@ -1,0 +1,433 @@
+// The playback instance's life: registration, play, stop, pause and resume with their fades, the
+// virtual state, the pipeline's notifications and the release of everything at the end.
+#include "SoundEngine/Lower/PlaybackInstance.h"
+
+#include <cmath>
+
+#include "Base/Assert.h"
+#include "SoundEngine/AudioMgr.h"
+#include "SoundEngine/Callbacks/PlayingIDCallbackMgr.h"
+#include "SoundEngine/GameSyncs/RegistryMgr.h"
+#include "SoundEngine/Hierarchy/NodeLimiter.h"
+#include "SoundEngine/Hierarchy/PropertyNode.h"
+#include "SoundEngine/Log.h"
+#include "SoundEngine/Lower/FrameFormat.h"
+#include "SoundEngine/Lower/PlaybackLimiter.h"
+#include "SoundEngine/Lower/VoiceCommands.h"
+#include "SoundEngine/Lower/VoiceManager.h"
+#include "SoundEngine/PoolObject.h"
+
+namespace SN {
+namespace {
+
+constexpr uint16_t kTransitionFlagsLinearMirrored = 256;
+
+uint32_t& InstanceCounter() {
+  static uint32_t counter = 0;
+  return counter;
+}
+
+}  // namespace
+
+SnRTPCKey CSnPlaybackInstance::KeyFor(const Args& args, CSnPlaybackInstance* self) {
+  SnRTPCKey key;
+  key.gameObject = args.gameObject;
+  key.playingId = args.playingId;
+  key.midiChannel = args.midiEvent.channel;
+  key.midiNote = args.midiEvent.CarriesNote() ? args.midiEvent.note : 255;
+  key.midiTargetId = args.midiEvent.status ? args.midiTargetId : 0;
+  key.playbackInstance = self;
+  return key;
+}
+
+CSnPlaybackInstance::CSnPlaybackInstance() : m_link(this, SnRTPCKey{}), m_real(false) {}
+
+CSnPlaybackInstance::CSnPlaybackInstance(const Args& args)
+    : m_pGameObject(args.gameObject),
+      m_link(this, KeyFor(args, this)),
+      m_playingId(args.playingId),
+      m_node(args.node),
+      m_source(args.source),
+      m_isMotion(args.isMotion),
+      m_ownsSource(args.ownsSource) {
+  m_priorityRecord = args.priority;
+  m_priorityRecord.sequenceNumber = ++InstanceCounter();
+  m_priority = m_priorityRecord.priority;
+  m_virtualBehaviour = m_cachedBehaviour = args.voiceBehaviour;
+  m_sequenceNumber = m_priorityRecord.sequenceNumber;
+  if (m_pGameObject) m_pGameObject->AddRef();
+  if (m_node) m_node->AddRef();
+  if (args.seekOffset) {
+    m_seekTarget = uint32_t(args.seekOffset);
+    m_seekPending = true;
+  }
+  m_pendingOffset = args.frameOffset > 0 ? args.frameOffset : -1;
+}
+
+CSnPlaybackInstance::~CSnPlaybackInstance() {
+  if (!m_real) return;
+  ReleaseTransitions();
+  if (m_node) m_node->Release();
+  if (m_pGameObject) m_pGameObject->Release();
+  if (m_ownsSource) CSnSourceDesc::Destroy(const_cast<CSnSourceDesc*>(m_source));
+}
+
+void CSnPlaybackInstance::Destroy() { PoolDelete(g_DefaultPoolId, this); }
+
+// ---- registration ----
+
+SNRESULT CSnPlaybackInstance::Init(CSnNodeLimiter* limiterA, CSnNodeLimiter* limiterB) {
+  SN_ASSERT_AUDIO_LOCK_HELD();
+  m_limiters[0] = limiterA;
+  m_limiters[1] = limiterB;
+  for (CSnNodeLimiter* limiter : m_limiters)
+    if (limiter && !limiter->Add(this)) return SN_InsufficientMemory;
+  if (!VoiceManager::GlobalLimiter().Add(this)) return SN_InsufficientMemory;
+  m_inLimiters = true;
+  if (m_playingId == 0) return SN_Failure;
+  if (g_pPlayingIDCallbackMgr) {
+    uint32_t flags = 0;
+    const SNRESULT result = g_pPlayingIDCallbackMgr->AddPlaybackRef(m_playingId, &flags);
+    if (result != SN_Success) return result;
+  }
+  m_playbackRefTaken = true;
+  if (m_node) m_link.Attach(m_node);
+  return SN_Success;
+}
+
+void CSnPlaybackInstance::OnPlaybackEnded() {
+  if (m_virtual) LeaveVirtual(false);
+  if (m_ended) return;
+  m_ended = true;
+  if (m_inLimiters) {
+    for (CSnNodeLimiter* limiter : m_limiters)
+      if (limiter) limiter->Remove(this);
+    VoiceManager::GlobalLimiter().Remove(this);
+    m_inLimiters = false;
+  }
+  if (m_nodeCounted && m_node) {
+    SnCountRecord record;
+    record.priority = 0.0f;
+    record.gameObject = m_pGameObject;
+    m_node->UncountInstance(record);
+    m_nodeCounted = false;
+  }
+}
+
+void CSnPlaybackInstance::Term(uint32_t) {
+  if (!m_real) return;
+  OnPlaybackEnded();
+  ReleaseTransitions();
+  m_nearEnd = false;
+  if (m_playbackRefTaken && g_pPlayingIDCallbackMgr) g_pPlayingIDCallbackMgr->ReleasePlaybackRef(m_playingId);
+  m_playbackRefTaken = false;
+  RemoveOwnedValues();
+  m_gainFactors.Term();
+  if (m_link.Target()) m_link.Detach();
+}
+
+uint32_t CSnPlaybackInstance::ListenerMask() const { return m_pGameObject ? m_pGameObject->ListenerMask() : 1u; }
+
+// ---- commands to the voice ----
+
+SNRESULT CSnPlaybackInstance::PostVoiceCommand(SnVoiceCommandKind kind) {
+  return LowerEngine::QueueVoiceCommand(kind, this);
+}
+
+void CSnPlaybackInstance::RequestFade(CSnTransition*& slot, uint32_t kind, float from, float to,
+                                      const TransParamsBase& fade) {
+  const uint32_t time = fade.durationMs > 0 ? uint32_t(fade.durationMs) : 0;
+  if (slot) {
+    slot->Retarget(kind, to, time, fade.shape, SnValueMeaning_Absolute);
+    return;
+  }
+  SnTransitionParams params;
+  params.target = this;
+  params.kind = kind;
+  params.initial = from;
+  params.end = to;
+  params.timeMs = time;
+  params.curve = fade.shape;
+  params.dB = 0;
+  params.mirror = kTransitionFlagsLinearMirrored >> 8;
+  if (!g_pTransitionMgr) {
+    // No fade to be had: the request completes at once, so a stop still stops.
+    TransitionUpdate(kind, to, true);
+    return;
+  }
+  // A transition the manager cannot make has already been completed on this target.
+  slot = g_pTransitionMgr->AddTransition(params, true, 0);
+}
+
+void CSnPlaybackInstance::ReleaseTransitions() {
+  for (CSnTransition** slot : {&m_playStop, &m_pauseResume}) {
+    if (*slot) (*slot)->RemoveTarget(this);
+    *slot = nullptr;
+  }
+}
+
+void CSnPlaybackInstance::PauseTransition(CSnTransition* transition) {
+  if (transition) transition->Pause();
+}
+
+void CSnPlaybackInstance::ResumeTransition(CSnTransition* transition) {
+  if (transition) transition->Resume();
+}
+
+void CSnPlaybackInstance::TransitionUpdate(uint32_t kind, float value, bool done) {
+  switch (kind) {
+    case SnTransitionKind_PlayFadeIn:
+      m_playStopFactor = value;
+      if (done) {
+        m_playStop = nullptr;
+        m_fadeInRunning = false;
+      }
+      break;
+    case SnTransitionKind_StopFadeOut:
+      m_playStopFactor = value;
+      if (done) {
+        m_playStop = nullptr;
+        StopNow(kStopReleasesAll, true);
+      }
+      break;
+    case SnTransitionKind_PauseFadeOut:
+      m_pauseResumeFactor = value;
+      if (done) {
+        m_pauseResume = nullptr;
+        PauseNow(true);
+      }
+      break;
+    case SnTransitionKind_ResumeFadeIn:
+      m_pauseResumeFactor = value;
+      if (done) m_pauseResume = nullptr;
+      break;
+    default: break;
+  }
+  m_gainDirty = true;
+}
+
+SNRESULT CSnPlaybackInstance::Play(const TransParamsBase& fade, bool beginPaused, bool newPlayBatch) {
+  SN_ASSERT_AUDIO_LOCK_HELD();
+  if (fade.durationMs > 0) {
+    m_playStopFactor = 0.0f;
+    m_gainDirty = true;
+    RequestFade(m_playStop, SnTransitionKind_PlayFadeIn, 0.0f, 1.0f, fade);
+    m_fadeInRunning = m_playStop != nullptr;
+  }
+  SNRESULT result;
+  if (beginPaused || m_pendingState == Pending_Pause) {
+    m_paused = true;
+    result = PostVoiceCommand(SnVoiceCommand_BeginPaused);
+    PauseTransition(m_playStop);
+  } else {
+    result = PostVoiceCommand(SnVoiceCommand_Begin);
+  }
+  if (result != SN_Success) return result;
+  if (m_pendingState == Pending_Stop) StopNow(kStopReleasesAll, false);
+  // The play-batch counter is the group key: the voices of one action begin in the same frame.
+  if (newPlayBatch) LowerEngine::IncrementVoiceGroupKey();
+  return SN_Success;
+}
+
+void CSnPlaybackInstance::Stop(const TransParamsBase& fade, bool fromAction) {
+  SN_ASSERT_AUDIO_LOCK_HELD();
+  if (m_paused || (m_pauseResume && m_pauseResume->IsFadeOutKind())) {
+    // A paused voice, or one fading to a pause, is already silent: it ends without a fade.
+    StopNow(kStopReleasesAll, false);
+    return;
+  }
+  m_stopping = true;
+  if (fade.durationMs > 0) {
+    const bool created = m_playStop == nullptr;
+    RequestFade(m_playStop, SnTransitionKind_StopFadeOut, m_playStopFactor, 0.0f, fade);
+    if (created) m_fadeInRunning = false;
+    return;
+  }
+  if (m_pipelineState == Pipeline_None && !m_launched) {
+    StopNow(kStopReleasesAll, true);
+  } else if (!m_playStop) {
+    // Not from an action the voice still ends: silencing it alone would leave a looping voice
+    // playing forever.
+    if (fromAction)
+      StopImmediately();
+    else
+      StopNow(kStopReleasesAll, false);
+  } else {
+    TransParamsBase now;
+    now.shape = SnCurve_Linear;
+    RequestFade(m_playStop, SnTransitionKind_StopFadeOut, m_playStopFactor, 0.0f, now);
+  }
+}
+
+void CSnPlaybackInstance::StopImmediately() {
+  if (!m_isMotion) {
+    m_playStopFactor = 0.0f;
+    m_block.gain = 0.0f;
+  }
+  if (!m_reasonRecorded) {
+    m_stopReason = 0;
+    m_reasonRecorded = true;
+  }
+  StopNow(kStopReleasesAll, false);
+}
+
+void CSnPlaybackInstance::StopWithReason(uint8_t reason) {
+  if (!m_reasonRecorded) {
+    m_stopReason = reason & 7;
+    m_reasonRecorded = true;
+  }
+  TransParamsBase now;
+  Stop(now, true);
+}
+
+void CSnPlaybackInstance::StopNow(uint8_t reason, bool) {
+  if (m_stoppedNow) return;
+  m_stoppedNow = true;
+  if (reason != 0 && reason != 2) return;
+  ReleaseTransitions();
+  m_nearEnd = false;
+  m_transitionsReleased = true;
+}
+
+void CSnPlaybackInstance::Pause(const TransParamsBase& fade) {
+  SN_ASSERT_AUDIO_LOCK_HELD();
+  ++m_pauseCount;
+  if (fade.durationMs > 0) {
+    RequestFade(m_pauseResume, SnTransitionKind_PauseFadeOut, m_pauseResumeFactor, 0.0f, fade);
+  } else if (m_pipelineState == Pipeline_None && !m_launched) {
+    PauseNow(false);
+  } else if (!m_pauseResume) {
+    PauseNow(false);
+  } else {
+    TransParamsBase now;
+    RequestFade(m_pauseResume, SnTransitionKind_PauseFadeOut, m_pauseResumeFactor, 0.0f, now);
+  }
+}
+
+void CSnPlaybackInstance::Resume(const TransParamsBase& fade, bool force) {
+  SN_ASSERT_AUDIO_LOCK_HELD();
+  if (!force && m_pauseCount > 1) {
+    --m_pauseCount;
+    return;
+  }
+  m_pauseCount = 0;
+  ResumeNow();
+  if (fade.durationMs > 0) {
+    RequestFade(m_pauseResume, SnTransitionKind_ResumeFadeIn, m_pauseResumeFactor, 1.0f, fade);
+  } else if (!m_pauseResume) {
+    m_pauseResumeFactor = 1.0f;
+    RecomputeGain();
+  } else {
+    TransParamsBase now;
+    RequestFade(m_pauseResume, SnTransitionKind_ResumeFadeIn, m_pauseResumeFactor, 1.0f, now);
+  }
+}
+
+void CSnPlaybackInstance::PauseNow(bool silently) {
+  if (m_paused || m_stoppedNow) return;
+  m_paused = true;
+  if (!m_isMotion) {
+    m_pauseResumeFactor = 0.0f;
+    m_block.gain = 0.0f;
+  }
+  if (!silently) PostVoiceCommand(SnVoiceCommand_Pause);
+  PauseTransition(m_playStop);
+}
+
+void CSnPlaybackInstance::ResumeNow() {
+  if (m_stoppedNow || !m_paused) return;
+  m_paused = false;
+  PostVoiceCommand(SnVoiceCommand_Resume);
+  ResumeTransition(m_playStop);
+}
+
+void CSnPlaybackInstance::StopLooping() {
+  m_loopCount = 1;
+  PostVoiceCommand(SnVoiceCommand_StopLooping);
+}
+
+void CSnPlaybackInstance::SeekTime(uint32_t ms, bool snapToMarker) {
+  // In 64 bits: a long seek at a high rate would wrap the field.
+  const uint64_t samples = uint64_t(ms) * (LowerEngine::SampleRate() / 1000);
+  m_seekTarget = samples > UINT32_MAX ? UINT32_MAX : uint32_t(samples);
+  m_seekPending = true;
+  m_seekIsPercent = false;
+  m_snapToMarker = snapToMarker;
+  PostVoiceCommand(SnVoiceCommand_Seek);
+}
+
+void CSnPlaybackInstance::SeekPercent(float fraction, bool snapToMarker) {
+  if (!std::isfinite(fraction)) {
+    SOUND_LOG(Error, "Seek: the fraction is not a number; the seek goes to the beginning");
+    fraction = 0.0f;
+  }
+  memcpy(&m_seekTarget, &fraction, sizeof fraction);
+  m_seekPending = true;
+  m_seekIsPercent = true;
+  m_snapToMarker = snapToMarker;
+  PostVoiceCommand(SnVoiceCommand_Seek);
+}
+
+void CSnPlaybackInstance::ExecuteActionOnInstance(const SnInstanceActionRecord& record) {
+  if (record.gameObject && record.gameObject != m_pGameObject) return;
+  if (record.playingId && record.playingId != m_playingId) return;
+  switch (record.code) {
+    case SnInstanceAction_Stop: Stop(record.fade, true); break;
+    case SnInstanceAction_Pause: Pause(record.fade); break;
+    case SnInstanceAction_Resume: Resume(record.fade, record.force != 0); break;
+    case SnInstanceAction_StopLooping: StopLooping(); break;
+    default: break;
+  }
+}
+
+// ---- virtual voices ----
+
+void CSnPlaybackInstance::EnterVirtual() {
+  if (m_virtual) return;
+  m_virtual = true;
+  m_excluded = true;
+  VoiceManager::ExcludeInstance();
+}
+
+void CSnPlaybackInstance::LeaveVirtual(bool enforceLimit) {
+  if (!m_virtual) return;
+  m_virtual = false;
+  m_excluded = false;
+  m_virtualRequested = false;
+  VoiceManager::RecountInstance(enforceLimit);
+}
+
+// ---- the pipeline's notifications ----
+
+void CSnPlaybackInstance::NotifyNearEnd(uint32_t value) {
+  m_pipelineState = Pipeline_Launching;
+  VoiceManager::QueueInstanceCommand(this, SnInstanceCommand_FadeBegun, value, 0.0f);
+}
+
+void CSnPlaybackInstance::DetachVoiceContext(uint32_t arg) {
+  m_pipeline = nullptr;
+  if (m_retireQueued) return;
+  m_retireQueued = true;
+  VoiceManager::QueueInstanceCommand(this, SnInstanceCommand_ContextDetached, arg, 0.0f);
+}
+
+void CSnPlaybackInstance::OnInstanceCommand(uint32_t kind, uint32_t parameter, float) {
+  if (kind == SnInstanceCommand_FadeBegun) {
+    m_nearEnd = true;
+  } else if (kind == SnInstanceCommand_ContextDetached && parameter == 1) {
+    m_nearEnd = false;
+    m_endedAfterNearEnd = true;
+  }
+}
+
+void CSnPlaybackInstance::Stop() {
+  // Until sources exist the lower engine has nothing to play: the play ends and its playing id
+  // with it, at the end of this pass.
+  if (!m_retireQueued)
+    SOUND_LOG(Error, "Sound %u of playing id %u has no source to play; the play ends",
+              m_node ? m_node->ID() : 0u, m_playingId);
+  StopNow(kStopReleasesAll, true);
+  DetachVoiceContext(0);
+}
+
+}  // namespace SN

@@ -1,0 +1,417 @@
+// The voice pipeline's frame (source, inserts, gains, matrices, mixing), its connections to mix
+// buses, and the factory the lower engine makes pipelines with.
+#include "SoundEngine/Lower/VoicePipeline.h"
+
+#include <cstring>
+#include <functional>
+#include <new>
+
+#include "Base/Assert.h"
+#include "MemoryMgr/MemoryMgr.h"
+#include "SoundEngine/AudioMgr.h"
+#include "SoundEngine/GameSyncs/Curves.h"
+#include "SoundEngine/Hierarchy/PropertyNode.h"
+#include "SoundEngine/Log.h"
+#include "SoundEngine/Lower/FastDecibels.h"
+#include "SoundEngine/Lower/FrameFormat.h"
+#include "SoundEngine/Lower/MixBusNode.h"
+#include "SoundEngine/Lower/OutputServices.h"
+#include "SoundEngine/Lower/PlaybackInstance.h"
+#include "SoundEngine/Lower/VoiceInsertEffect.h"
+#include "SoundEngine/Lower/VoiceSource.h"
+
+namespace SN {
+namespace {
+
+constexpr uint32_t kMotionDeviceType = 0x80;
+
+class CSnVoicePipelineFactory final : public ISnVoicePipelineFactory {
+ public:
+  ISnVoicePipeline* Create() override { return CSnVoicePipeline::New(); }
+};
+
+// The bus node of the nearest node, the sound or an ancestor, that names an output bus.
+ISnMixBusNode* FindOutputBus(const CSnHierarchyNode* node) {
+  ISnBusNodeDirectory* directory = BusNodeDirectory();
+  if (!directory) return nullptr;
+  for (; node; node = node->Parent())
+    if (const CSnHierarchyNode* bus = node->OutputBus()) return directory->FindBusNode(bus->ID());
+  return nullptr;
+}
+
+}  // namespace
+
+ISnVoiceSource* CreateVoiceSource(CSnPlaybackInstance& instance, uint32_t outputRate) {
+  ISnVoiceSourceFactory* factory = VoiceSourceFactory();
+  return factory ? factory->CreateVoiceSource(instance, outputRate) : nullptr;
+}
+
+namespace LowerEngine {
+ISnVoicePipelineFactory& RealVoicePipelineFactory() {
+  static CSnVoicePipelineFactory factory;
+  return factory;
+}
+}  // namespace LowerEngine
+
+CSnVoicePipeline* CSnVoicePipeline::New() {
+  void* memory = MemoryMgr::Malign(g_LEngineDefaultPoolId, sizeof(CSnVoicePipeline), 16);
+  return memory ? new (memory) CSnVoicePipeline() : nullptr;
+}
+
+CSnVoicePipeline::~CSnVoicePipeline() {
+  while (m_connections) {
+    Connection* connection = m_connections;
+    m_connections = connection->next;
+    DestroyConnection(connection);
+  }
+  for (CSnVoiceInsertEffect*& insert : m_inserts) {
+    if (insert) insert->Destroy();
+    insert = nullptr;
+  }
+  if (m_source) m_source->Destroy();
+  if (m_silence.samples) MemoryMgr::Free(g_LEngineDefaultPoolId, m_silence.samples);
+  if (m_outputBus) m_outputBus->Release();
+}
+
+void CSnVoicePipeline::Destroy() {
+  CSnPlaybackInstance* instance = m_instance;
+  this->~CSnVoicePipeline();
+  MemoryMgr::Free(g_LEngineDefaultPoolId, this);
+  // Last: the instance is retired at the end of the pass and must find no pipeline. Term destroys
+  // pipelines outside any pass; the lock is re-entrant, so taking it here costs a pass nothing.
+  if (instance) {
+    Platform::ReentrantGuard audio(GlobalAudioLock());
+    instance->DetachVoiceContext(0);
+  }
+}
+
+SNRESULT CSnVoicePipeline::Init(ISnVoiceInstance* voice, uint32_t outputRate) {
+  CSnPlaybackInstance* instance = voice ? voice->PlaybackInstance() : nullptr;
+  if (!instance) return SN_InvalidParameter;
+  m_instance = instance;
+  instance->SetVoicePipeline(this);
+  m_source = CreateVoiceSource(*instance, outputRate);
+  if (!m_source) {
+    SOUND_LOG(Error, "Playing id %u: no source could be made for the voice", instance->PlayingId());
+    return SN_Failure;
+  }
+  m_sourceFormat = m_outputFormat = m_source->Format();
+  m_outputBus = FindOutputBus(reinterpret_cast<const CSnHierarchyNode*>(instance->Node()));
+  return TryLaunch();
+}
+
+SNRESULT CSnVoicePipeline::TryLaunch() {
+  const SNRESULT result = m_source ? m_source->Prepare() : SN_Failure;
+  if (result == SN_Success) m_sourceFormat = m_outputFormat = m_source->Format();
+  return result;
+}
+
+SNRESULT CSnVoicePipeline::ConnectBuses() { return LowerEngine::ConnectVoicePipeline(*this); }
+
+SNRESULT CSnVoicePipeline::PrepareEffects() {
+  if (m_effectsPrepared) return SN_Success;
+  m_effectsPrepared = true;
+  SnChannelConfig format = m_sourceFormat;
+  for (uint32_t slot = 0; slot < kVoiceInsertSlots; ++slot) MakeInsert(slot, format);
+  m_outputFormat = format;
+  return SN_Success;
+}
+
+void CSnVoicePipeline::MakeInsert(uint32_t slot, SnChannelConfig& format) {
+  ISnVoiceEffectProvider* provider = VoiceEffectProvider();
+  bool bypass = false;
+  ISnEffectDefinition* definition = provider ? provider->VoiceEffect(m_instance->Node(), slot, bypass) : nullptr;
+  if (!definition) return;
+  m_inserts[slot] = CSnVoiceInsertEffect::Create(definition, slot, this, format,
+                                                 uint16_t(LowerEngine::SamplesPerFrame()));
+  if (m_inserts[slot]) m_inserts[slot]->m_bypassed = bypass;
+  definition->Release();
+}
+
+void CSnVoicePipeline::RebuildFormat() {
+  SnChannelConfig format = m_sourceFormat;
+  for (CSnVoiceInsertEffect* insert : m_inserts)
+    if (insert && !insert->InPlace()) format = insert->OutputFormat();
+  m_outputFormat = format;
+}
+
+void CSnVoicePipeline::ReplaceEffect(uint32_t slot) {
+  if (slot >= kVoiceInsertSlots) return;
+  if (m_inserts[slot]) m_inserts[slot]->Destroy();
+  m_inserts[slot] = nullptr;
+  SnChannelConfig format = m_sourceFormat;
+  for (uint32_t i = 0; i < slot; ++i)
+    if (m_inserts[i] && !m_inserts[i]->InPlace()) format = m_inserts[i]->OutputFormat();
+  MakeInsert(slot, format);
+  RebuildFormat();
+}
+
+void CSnVoicePipeline::SetEffectBypass(uint32_t values, uint32_t mask) {
+  for (uint32_t slot = 0; slot < kVoiceInsertSlots; ++slot)
+    if ((mask & (1u << slot)) && m_inserts[slot]) m_inserts[slot]->m_bypassed = (values & (1u << slot)) != 0;
+}
+
+uint32_t CSnVoicePipeline::TakeListenerMask() { return m_instance->ListenerMask(); }
+
+bool CSnVoicePipeline::IsMotion() const { return m_instance && m_instance->IsMotion(); }
+CSnRegisteredObj* CSnVoicePipeline::GameObject() const { return m_instance ? m_instance->m_pGameObject : nullptr; }
+uint32_t CSnVoicePipeline::Priority() const { return m_instance ? uint32_t(m_instance->Priority()) : 0; }
+ISnVoiceInstance* CSnVoicePipeline::FirstSource() const { return m_instance; }
+
+bool CSnVoicePipeline::RoutesToDevice(uint32_t deviceType, uint32_t deviceId) const {
+  for (const Connection* c = m_connections; c; c = c->next)
+    if (c->bus->DeviceType() == deviceType && c->bus->DeviceId() == deviceId && (c->type & 3) == SnConnection_Dry)
+      return true;
+  return false;
+}
+
+SNRESULT CSnVoicePipeline::AddConnection(ISnMixBusInput* bus, uint32_t type) {
+  if (!bus) return SN_InvalidParameter;
+  for (const Connection* c = m_connections; c; c = c->next)
+    if (c->bus == bus) return SN_Success;
+  void* memory = MemoryMgr::Malign(g_LEngineDefaultPoolId, sizeof(Connection), 16);
+  if (!memory) return SN_InsufficientMemory;
+  auto* connection = new (memory) Connection();
+  connection->bus = bus;
+  connection->type = type;
+  connection->next = m_connections;
+  m_connections = connection;
+  ++m_connectionCount;
+  bus->InputConnected(connection, true);
+  return SN_Success;
+}
+
+void CSnVoicePipeline::DestroyConnection(Connection* connection) {
+  connection->bus->InputConnected(connection, false);
+  for (float* matrix : {connection->previousMatrix, connection->nextMatrix})
+    if (matrix) MemoryMgr::Free(g_LEngineDefaultPoolId, matrix);
+  connection->~Connection();
+  MemoryMgr::Free(g_LEngineDefaultPoolId, connection);
+}
+
+void CSnVoicePipeline::RemoveDeviceConnections(uint32_t deviceType, uint32_t deviceId) {
+  for (Connection** link = &m_connections; *link;) {
+    Connection* connection = *link;
+    if (connection->bus->DeviceType() == deviceType && connection->bus->DeviceId() == deviceId) {
+      *link = connection->next;
+      --m_connectionCount;
+      DestroyConnection(connection);
+    } else {
+      link = &connection->next;
+    }
+  }
+}
+
+void CSnVoicePipeline::ForEachPluginOf(uint32_t effectId, void (*callback)(ISnPlugin*, void*), void* cookie) {
+  for (CSnVoiceInsertEffect* insert : m_inserts)
+    if (insert && insert->EffectId() == effectId) callback(insert->Plugin(), cookie);
+}
+
+void CSnVoicePipeline::FirstGainPass() {
+  CSnPlaybackInstance& instance = *m_instance;
+  if (!instance.ParametersComputed()) instance.ComputeParameters();
+  // Over a limit, or inaudible when its behaviour allows it, a voice goes virtual; it returns when
+  // neither holds, counted again against the engine-wide maximum.
+  const bool mayGoVirtual = instance.GetVoiceBehaviour() == SnVirtual_BecomeVirtual;
+  const bool goVirtual = instance.m_limitedThisFrame || (mayGoVirtual && instance.IsInaudible());
+  if (goVirtual && !instance.IsVirtual())
+    instance.EnterVirtual();
+  else if (!goVirtual && instance.IsVirtual())
+    instance.LeaveVirtual(true);
+  instance.RecomputeGainIfDirty();
+  // Volume and fades reach the voice once: the instance's linear gain (factors and both fades)
+  // times its volume; the connections take the second volume alone.
+  m_nextGain = instance.LinearGain() * VoiceParams::FastDbToLinear(instance.Volume());
+  m_connectionVolume = VoiceParams::FastDbToLinear(instance.Params().SecondVolume());
+  if (!m_firstFrameDone) m_previousGain = m_nextGain;
+  if (instance.HasAuxSends()) {
+    SnInstanceAuxSend sends[kMaxInstanceAuxSends];
+    const uint32_t count = instance.ComputeAuxSends(sends);
+    SnGameAuxSend game[kMaxAuxSends + 1] = {};
+    uint32_t games = 0;
+    m_auxSends.count = 0;
+    for (uint32_t i = 0; i < count; ++i) {
+      if (sends[i].kind == 1)
+        game[games++] = SnGameAuxSend{sends[i].busId, sends[i].level, 0};
+      else
+        m_auxSends.sends[m_auxSends.count++] = SnAuxSend{sends[i].level, 0.0f, sends[i].busId, 0};
+    }
+    LowerEngine::MergeAuxSends(*this, game, false);
+  }
+}
+
+void CSnVoicePipeline::SecondGainPass() {
+  if (m_instance->IsVirtual()) return;
+  for (Connection* connection = m_connections; connection; connection = connection->next) {
+    if ((connection->type & 3) != SnConnection_Dry) continue;
+    const float level = m_nextGain * m_connectionVolume * connection->bus->DownstreamGain();
+    if (level > 0.0f) connection->bus->ReportVoicePeak(SnFastMath::LinearToDb(level));
+  }
+}
+
+bool CSnVoicePipeline::SizeMatrices(Connection& connection, uint32_t voiceChannels) {
+  if (connection.matrixChannels == voiceChannels && connection.nextMatrix) return true;
+  for (float*& matrix : {std::ref(connection.previousMatrix), std::ref(connection.nextMatrix)}) {
+    if (matrix) MemoryMgr::Free(g_LEngineDefaultPoolId, matrix);
+    matrix = nullptr;
+  }
+  connection.previousVolume = connection.nextVolume = 0.0f;
+  connection.previousFactor = connection.nextFactor = 0.0f;
+  connection.firstFrameDone = false;
+  connection.panned = SnPan2DValues{};
+  const uint32_t floats = voiceChannels * MatrixRowStride(connection.bus->BusChannelConfig());
+  connection.matrixChannels = 0;
+  if (!floats) return false;
+  connection.previousMatrix = static_cast<float*>(MemoryMgr::Malign(g_LEngineDefaultPoolId, floats * sizeof(float), 16));
+  connection.nextMatrix = static_cast<float*>(MemoryMgr::Malign(g_LEngineDefaultPoolId, floats * sizeof(float), 16));
+  if (!connection.previousMatrix || !connection.nextMatrix) return false;
+  std::memset(connection.previousMatrix, 0, floats * sizeof(float));
+  std::memset(connection.nextMatrix, 0, floats * sizeof(float));
+  connection.matrixChannels = voiceChannels;
+  return true;
+}
+
+void CSnVoicePipeline::MixInto(Connection& connection, SnMixBuffer& buffer) {
+  ISnMixBusInput& bus = *connection.bus;
+  if (!SizeMatrices(connection, ChannelCount(buffer.channelConfig))) return;
+  std::swap(connection.previousMatrix, connection.nextMatrix);
+  connection.previousVolume = connection.nextVolume;
+  connection.previousFactor = connection.nextFactor;
+  const CSnPlaybackInstance& instance = *m_instance;
+  SnPan2DValues voice;
+  voice.panLeftRight = instance.PanLeftRight();
+  voice.panFrontRear = instance.PanFrontRear();
+  voice.centrePercent = instance.PanCentre();
+  voice.panning = instance.PannerEnabled();
+  SnPan2DOutputPath path;
+  path.dryPath = (connection.type & 3) == SnConnection_Dry;
+  path.output = bus.BusChannelConfig();
+  path.previous = connection.panned;
+  path.previousMatrix = connection.previousMatrix;
+  path.matrix = connection.nextMatrix;
+  // Until rays exist a 2D path's ray gain is 1.0.
+  const float pathGain = CSnSpeakerPan::ComputePan2DForOutput(voice, 1.0f, buffer.channelConfig,
+                                                              !connection.firstFrameDone, path);
+  connection.panned = path.previous;
+  connection.nextVolume = pathGain * m_connectionVolume * bus.DownstreamGain();
+  // The factor is the motion devices' share; other connections keep 0 and the bus ignores it.
+  connection.nextFactor = bus.DeviceType() == kMotionDeviceType ? 1.0f : 0.0f;
+  if (!connection.firstFrameDone) {
+    // No ramp into a first frame.
+    std::memcpy(connection.previousMatrix, connection.nextMatrix,
+                connection.matrixChannels * MatrixRowStride(path.output) * sizeof(float));
+    connection.previousVolume = connection.nextVolume;
+    connection.previousFactor = connection.nextFactor;
+    connection.firstFrameDone = true;
+  }
+  SnVoiceMixInput input;
+  input.buffer = &buffer;
+  input.voicePreviousGain = m_previousGain;
+  input.voiceNextGain = m_nextGain;
+  input.previousVolume = connection.previousVolume;
+  input.nextVolume = connection.nextVolume;
+  input.previousFactor = connection.previousFactor;
+  input.nextFactor = connection.nextFactor;
+  input.previousMatrix = connection.previousMatrix;
+  input.nextMatrix = connection.nextMatrix;
+  input.context = &connection;
+  bus.ConsumeVoice(input);
+  bus.KeepThisFrame();
+}
+
+void CSnVoicePipeline::RunFrame(SnVoiceFrameState& frame) {
+  SN_ASSERT_AUDIO_LOCK_HELD();
+  SnMixBuffer* buffer = &m_frame;
+  uint32_t status;
+  if (m_instance->IsVirtual() && !m_sourceEnded) {
+    // Time passes for the source without data: it returns at the sample it would have reached, and
+    // without a ramp from the gains it had when it left.
+    m_source->SkipFrames(frame.requestedFrames);
+    m_firstFrameDone = false;
+    for (Connection* connection = m_connections; connection; connection = connection->next)
+      connection->firstFrameDone = false;
+    frame.status = m_lastStatus = SnVoice_DataReady;
+    return;
+  }
+  if (!m_sourceEnded) {
+    m_frame = SnMixBuffer{};
+    status = uint32_t(m_source->GetBuffer(m_frame, frame.requestedFrames));
+    if (status == SnVoice_NoMoreDataForNow) {
+      frame.status = status;
+      return;
+    }
+    if (status != SnVoice_DataReady && status != SnVoice_DataReadyFinished) {
+      frame.status = status;
+      m_lastStatus = status;
+      return;
+    }
+    if (status == SnVoice_DataReadyFinished) m_sourceEnded = true;
+  } else {
+    // Past the source's end the inserts still sound their tails out of an empty frame.
+    const uint32_t floats = ChannelCount(m_sourceFormat) * LowerEngine::SamplesPerFrame();
+    if (!m_silence.samples && floats)
+      m_silence.samples = static_cast<float*>(MemoryMgr::Malign(g_LEngineDefaultPoolId, floats * sizeof(float), 16));
+    if (m_silence.samples) std::memset(m_silence.samples, 0, floats * sizeof(float));
+    m_silence.channelConfig = m_sourceFormat;
+    m_silence.maxFrames = uint16_t(LowerEngine::SamplesPerFrame());
+    m_silence.validFrames = 0;
+    buffer = &m_silence;
+    status = SnVoice_DataReadyFinished;
+  }
+  bool tail = false;
+  for (CSnVoiceInsertEffect* insert : m_inserts) {
+    if (!insert) continue;
+    insert->Process(buffer, status);
+    if (!insert->InPlace()) tail = !insert->Finished();
+  }
+  // A source that ended while an out-of-place insert still sounds keeps the voice going.
+  if (m_sourceEnded && tail) status = SnVoice_DataReady;
+  m_outputFormat = buffer->channelConfig;
+  if (buffer->validFrames)
+    for (Connection* connection = m_connections; connection; connection = connection->next) MixInto(*connection, *buffer);
+  m_previousGain = m_nextGain;
+  m_firstFrameDone = true;
+  frame.status = status;
+  m_lastStatus = status;
+}
+
+void CSnVoicePipeline::ReleaseFrameBuffer() {
+  if (m_source && !m_sourceEnded) m_source->ReleaseBuffer();
+}
+
+void CSnVoicePipeline::EndSource() {
+  m_sourceEnded = true;
+  m_state = Finished;
+}
+
+void CSnVoicePipeline::Begin() {
+  m_state = Playing;
+  m_instance->MarkSourcePlaying();
+}
+
+void CSnVoicePipeline::Pause() {
+  m_paused = true;
+  if (m_source) m_source->SetPaused(true);
+}
+
+void CSnVoicePipeline::Resume() {
+  m_paused = false;
+  if (m_source) m_source->SetPaused(false);
+}
+
+void CSnVoicePipeline::StopLooping(ISnVoiceInstance*) {
+  if (m_source) m_source->StopLooping();
+}
+
+void CSnVoicePipeline::Seek() {
+  if (m_source) m_source->Seek(m_instance->SeekTarget(), m_instance->SeekIsPercent(), false);
+}
+
+void CSnVoicePipeline::EndOfFrame() {
+  if (m_state != Playing) return;
+  if (m_instance->IsStoppedWithoutOffset() || m_lastStatus == SnVoice_DataReadyFinished ||
+      (m_lastStatus != SnVoice_DataReady && m_lastStatus != SnVoice_NeedsData))
+    m_state = Finished;
+}
+
+}  // namespace SN

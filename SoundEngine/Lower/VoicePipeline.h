@@ -1,0 +1,131 @@
+// The voice pipeline: the lower engine's object for one playing sound. It pulls its source one
+// frame at a time, runs the sound's insert effects, computes the voice's gains and 2D matrices and
+// adds the frame into the mix buses it is connected to (the dry path and the auxiliary sends per
+// output device). The lower engine makes one per launched playback instance through the installed
+// factory and destroys it when the sound ends. Audio thread, under the global audio lock.
+#pragma once
+
+#include <cstdint>
+
+#include "MemoryMgr/SnResult.h"
+#include "SoundEngine/Lower/MixBuffer.h"
+#include "SoundEngine/Lower/SpeakerPan.h"
+#include "SoundEngine/Lower/VoicePipelineConnections.h"
+#include "SoundEngine/Lower/VoicePipelineLink.h"
+
+namespace SN {
+
+class CSnPlaybackInstance;
+class CSnVoiceInsertEffect;
+class ISnVoiceSource;
+
+constexpr uint32_t kVoiceInsertSlots = 4;
+
+class CSnVoicePipeline final : public ISnVoicePipeline, public ISnVoiceConnections {
+ public:
+  // Output connection to one mix bus; 16-byte aligned in the lower engine's pool.
+  struct Connection {
+    float previousVolume = 0.0f;
+    float nextVolume = 0.0f;
+    float previousFactor = 0.0f;  // only a motion connection (type 0x80 device) keeps a factor
+    float nextFactor = 0.0f;
+    float* previousMatrix = nullptr;
+    float* nextMatrix = nullptr;
+    uint32_t matrixChannels = 0;  // the voice channels the matrices were sized for
+    Connection* next = nullptr;
+    ISnMixBusInput* bus = nullptr;
+    uint32_t type = SnConnection_Dry;
+    SnPan2DValues panned;
+    bool firstFrameDone = false;
+  };
+
+  // Made by the factory in the lower engine's pool; null when out of memory.
+  static CSnVoicePipeline* New();
+
+  // ISnVoicePipeline
+  SNRESULT Init(ISnVoiceInstance* instance, uint32_t outputRate) override;
+  SNRESULT TryLaunch() override;
+  SNRESULT AddSecondSource(ISnVoiceInstance*) override { return SN_Failure; }
+  SNRESULT ConnectBuses() override;
+  void Begin() override;
+  void Pause() override;
+  void Resume() override;
+  void StopLooping(ISnVoiceInstance* instance) override;
+  void Seek() override;
+  State GetState() const override { return m_state; }
+  ISnVoiceInstance* FirstSource() const override;
+  ISnVoiceInstance* SecondSource() const override { return nullptr; }
+  bool SourceCanDeliver() override { return !m_paused; }
+  void RunFrame(SnVoiceFrameState& frame) override;
+  void EndSource() override;
+  void ReleaseFrameBuffer() override;
+  void EndOfFrame() override;
+  void Destroy() override;
+  void SetEffectBypass(uint32_t values, uint32_t mask) override;
+  ISnVoiceConnections* Connections() override { return this; }
+
+  // ISnVoiceConnections
+  ISnVoicePipeline* Pipeline() override { return this; }
+  SNRESULT PrepareEffects() override;
+  uint32_t TakeListenerMask() override;
+  bool FeedsMotion() const override { return false; }
+  bool IsMotion() const override;
+  uint32_t MotionPlayerMask() const override { return 0; }
+  ISnMixBusNode* OutputBus() const override { return m_outputBus; }
+  CSnRegisteredObj* GameObject() const override;
+  uint32_t Priority() const override;
+  bool RoutesToDevice(uint32_t deviceType, uint32_t deviceId) const override;
+  SNRESULT AddConnection(ISnMixBusInput* bus, uint32_t type) override;
+  void RemoveDeviceConnections(uint32_t deviceType, uint32_t deviceId) override;
+  SnAuxSendTable& AuxSends() override { return m_auxSends; }
+  void FirstGainPass() override;
+  // Reports the voice's level to the buses of its dry paths, for their dynamic-range windows.
+  void SecondGainPass() override;
+  void ForEachPluginOf(uint32_t effectId, void (*callback)(ISnPlugin*, void*), void* cookie) override;
+
+  // Replaces the effect of one slot while playing; the voice's layout follows the new chain.
+  void ReplaceEffect(uint32_t slot);
+  uint32_t ConnectionCount() const { return m_connectionCount; }
+  const Connection* FirstConnection() const { return m_connections; }
+  SnChannelConfig OutputFormat() const { return m_outputFormat; }
+  const CSnVoiceInsertEffect* Insert(uint32_t slot) const { return slot < kVoiceInsertSlots ? m_inserts[slot] : nullptr; }
+  float VoiceGain() const { return m_nextGain; }
+
+ private:
+  CSnVoicePipeline() = default;
+  ~CSnVoicePipeline();
+  void DestroyConnection(Connection* connection);
+  bool SizeMatrices(Connection& connection, uint32_t voiceChannels);
+  void MixInto(Connection& connection, SnMixBuffer& buffer);
+  void RebuildFormat();
+  // The slot's effect from the provider, made for frames of `format` (its output layout on return).
+  void MakeInsert(uint32_t slot, SnChannelConfig& format);
+
+  CSnPlaybackInstance* m_instance = nullptr;
+  ISnVoiceSource* m_source = nullptr;
+  ISnMixBusNode* m_outputBus = nullptr;
+  float m_previousGain = 0.0f;
+  float m_nextGain = 0.0f;
+  float m_connectionVolume = 1.0f;
+  SnAuxSendTable m_auxSends{};
+  uint32_t m_connectionCount = 0;
+  Connection* m_connections = nullptr;
+  CSnVoiceInsertEffect* m_inserts[kVoiceInsertSlots] = {};
+  SnChannelConfig m_sourceFormat = 0;
+  SnChannelConfig m_outputFormat = 0;
+  SnMixBuffer m_frame;
+  SnMixBuffer m_silence;  // what the inserts are fed once the source has ended
+  State m_state = Created;
+  uint32_t m_lastStatus = SnVoice_NeedsData;
+  bool m_paused = false;
+  bool m_sourceEnded = false;
+  bool m_firstFrameDone = false;
+  bool m_effectsPrepared = false;
+};
+
+namespace LowerEngine {
+// The real pipelines' factory, put in place by the voice manager's Init when no other is installed.
+ISnVoicePipelineFactory& RealVoicePipelineFactory();
+}  // namespace LowerEngine
+
+}  // namespace SN

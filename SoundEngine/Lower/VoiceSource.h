@@ -1,0 +1,49 @@
+// The source stage as the voice pipeline pulls it: one frame of planar f32 samples at a time, with
+// the instance's seek, stop-looping, pause and virtual-voice skipping. The sources themselves (PCM,
+// ADPCM, plug-ins, streams) plug in through the source factory; until one is installed no source is
+// made and a play ends as soon as its voice is launched. Audio thread, under the global audio lock.
+#pragma once
+
+#include <cstdint>
+
+#include "MemoryMgr/SnResult.h"
+#include "SoundEngine/Lower/MixBuffer.h"
+#include "SoundEngine/ServiceSlot.h"
+
+namespace SN {
+
+class CSnPlaybackInstance;
+
+class ISnVoiceSource {
+ public:
+  virtual ~ISnVoiceSource() = default;
+  // SN_Success ready, SN_NotReadyYet (63) while its data is on its way; anything else refuses.
+  virtual SNRESULT Prepare() = 0;
+  virtual SnChannelConfig Format() const = 0;
+  // Up to `frames` frames into `buffer` (samples, channel config, valid frames set by the source; the
+  // buffer stays the source's until ReleaseBuffer): 45 data ready, 17 ready and finished, 46 no more
+  // data for now, anything else a failure.
+  virtual SNRESULT GetBuffer(SnMixBuffer& buffer, uint32_t frames) = 0;
+  virtual void ReleaseBuffer() = 0;
+  virtual void StopLooping() = 0;
+  // `target` in samples, or an f32 fraction's bits when `percent`.
+  virtual void Seek(uint32_t target, bool percent, bool snapToMarker) = 0;
+  // A virtual voice's time passes without data: the source moves on by `frames`.
+  virtual void SkipFrames(uint32_t frames) = 0;
+  virtual void SetPaused(bool paused) = 0;
+  // Destroys it and gives its memory back.
+  virtual void Destroy() = 0;
+};
+
+class ISnVoiceSourceFactory {
+ public:
+  virtual ~ISnVoiceSourceFactory() = default;
+  // The source of the instance's descriptor at the output rate; null when none can be made.
+  virtual ISnVoiceSource* CreateVoiceSource(CSnPlaybackInstance& instance, uint32_t outputRate) = 0;
+};
+inline ISnVoiceSourceFactory*& VoiceSourceFactory() { return ServiceSlot<ISnVoiceSourceFactory>(); }
+
+// Null without a factory or when the factory makes none.
+ISnVoiceSource* CreateVoiceSource(CSnPlaybackInstance& instance, uint32_t outputRate);
+
+}  // namespace SN

@@ -1,0 +1,184 @@
+// The voice side of one lower-engine frame through the real voice pipelines and mix buses:
+// - 64 mono voices 2D-panned into the stereo master bus (gain passes, pipelines, bus cleared), against a
+//   plain loop doing the same ramped gains and matrix adds from the same source buffers (read the pair
+//   as voices / plain; aim at most 1x; the counter is voices per second, / 1000 for per millisecond);
+// - 256 voices made virtual (inaudible, behaviour "become virtual"): the frame's limiter pass, gain
+//   passes and skipping, against the same voices audible (aim at most 0.1x).
+// Sources are bench-side, in memory, handing out their own samples without a copy.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <vector>
+
+#include "MemoryMgr/MemoryMgr.h"
+#include "SoundEngine/AudioMgr.h"
+#include "SoundEngine/Lower/MixBus.h"
+#include "SoundEngine/Lower/MixBusGraph.h"
+#include "SoundEngine/Lower/OutputServices.h"
+#include "SoundEngine/Lower/PlaybackInstance.h"
+#include "SoundEngine/Lower/VoiceCommands.h"
+#include "SoundEngine/Lower/VoiceManager.h"
+#include "SoundEngine/Lower/VoiceSource.h"
+#include "SoundEngine/PoolObject.h"
+#include "SoundEngine/SoundEngine.h"
+#include "bench/SoundBenchSupport.h"
+#include "bench/TraceWatch.h"
+
+namespace {
+
+using namespace SN;
+
+constexpr uint32_t kFrames = 1024;
+
+// A looping mono source over one shared block of samples.
+class MemorySource final : public ISnVoiceSource {
+ public:
+  explicit MemorySource(const std::vector<float>& samples) : m_samples(samples) {}
+  SNRESULT Prepare() override { return SN_Success; }
+  SnChannelConfig Format() const override { return StandardConfig(kSpeakerCenter); }
+  SNRESULT GetBuffer(SnMixBuffer& buffer, uint32_t frames) override {
+    buffer.samples = const_cast<float*>(m_samples.data());
+    buffer.channelConfig = Format();
+    buffer.maxFrames = uint16_t(frames);
+    buffer.validFrames = uint16_t(frames);
+    return SNRESULT(SnVoice_DataReady);
+  }
+  void ReleaseBuffer() override {}
+  void StopLooping() override {}
+  void Seek(uint32_t, bool, bool) override {}
+  void SkipFrames(uint32_t frames) override { m_position += frames; }
+  void SetPaused(bool) override {}
+  void Destroy() override { delete this; }
+
+ private:
+  const std::vector<float>& m_samples;
+  uint64_t m_position = 0;
+};
+
+class MemorySources final : public ISnVoiceSourceFactory {
+ public:
+  MemorySources() : samples(kFrames) {
+    for (uint32_t t = 0; t < kFrames; ++t) samples[t] = 0.25f * std::sin(float(t) * 0.05f);
+  }
+  ISnVoiceSource* CreateVoiceSource(CSnPlaybackInstance&, uint32_t) override { return new MemorySource(samples); }
+  std::vector<float> samples;
+};
+
+// The engine with `voices` playing voices panned across the front, launched and past their first frame.
+class VoiceScope {
+ public:
+  VoiceScope(uint32_t voices, float volumeDb, uint8_t behaviour) {
+    SoundBench::InitMemory();
+    ISnStreamMgr::m_pStreamMgr = &m_streams;
+    VoiceSourceFactory() = &m_sources;
+    SnInitSettings settings;
+    SoundEngine::GetDefaultInitSettings(settings);
+    settings.useAudioThread = 0;
+    settings.samplesPerFrame = kFrames;
+    m_ok = SoundEngine::Init(&settings, nullptr) == SN_Success;
+    if (!m_ok) return;
+    Platform::ReentrantGuard audio(GlobalAudioLock());
+    for (uint32_t i = 0; i < voices; ++i) {
+      CSnPlaybackInstance::Args args;
+      args.playingId = 100 + i;
+      args.voiceBehaviour = behaviour;
+      auto* instance = PoolNew<CSnPlaybackInstance>(g_DefaultPoolId, args);
+      m_ok = m_ok && instance && instance->Init(nullptr, nullptr) == SN_Success;
+      if (!instance) break;
+      instance->ComputeParameters();
+      instance->ParamChanged(0, volumeDb, volumeDb);
+      instance->ParamChanged(64, 1.0f, 1.0f);
+      const float pan = -100.0f + 200.0f * float(i) / float(voices);
+      instance->ParamChanged(20, pan, pan);
+      instance->ParamChanged(21, 100.0f, 100.0f);
+      m_ok = m_ok && instance->Play(TransParamsBase{}, false, false) == SN_Success;
+      VoiceManager::AddActiveInstance(instance);
+    }
+    LowerEngine::BeginQueuedVoices();
+    m_ok = m_ok && LowerEngine::ActivePipelineCount() == voices;
+    Frame();
+  }
+  ~VoiceScope() {
+    SoundEngine::Term();
+    VoiceSourceFactory() = nullptr;
+    ISnStreamMgr::m_pStreamMgr = nullptr;
+    MemoryMgr::Term();
+  }
+  // The voice side of a frame: the limiter pass, gain passes, pipelines, and the buses cleared.
+  void Frame() {
+    Platform::ReentrantGuard audio(GlobalAudioLock());
+    VoiceManager::ApplyLimiters();
+    LowerEngine::ComputeFrameGains();
+    LowerEngine::RunActivePipelines(true);
+    for (uint32_t i = 0; i < LowerEngine::MixBusCount(); ++i) LowerEngine::MixBusAt(i)->EndFrame();
+  }
+  bool Ok() const { return m_ok; }
+  const std::vector<float>& Samples() const { return m_sources.samples; }
+
+ private:
+  SoundBench::NoStreams m_streams;
+  MemorySources m_sources;
+  bool m_ok = false;
+};
+
+void VoicesIntoStereoBus(benchmark::State& state) {
+  OrvBench::TraceWatch watch;
+  VoiceScope scope(64, 0.0f, SnVirtual_ContinueToPlay);
+  if (!scope.Ok()) {
+    state.SkipWithError("the voices did not start");
+    return;
+  }
+  for (auto _ : state) scope.Frame();
+  state.counters["voices"] = benchmark::Counter(64, benchmark::Counter::kIsIterationInvariantRate);
+  watch.Check(state);
+}
+BENCHMARK(VoicesIntoStereoBus)->Unit(benchmark::kMicrosecond);
+
+// The same frame as plain loops: per voice, its gain ramp and pan pair added into a stereo bus that is
+// cleared each frame.
+__attribute__((noipa)) void PlainVoices(const float* in, const float (*pans)[2], uint32_t voices, float* left,
+                                         float* right, uint32_t frames) {
+  for (uint32_t t = 0; t < frames; ++t) left[t] = right[t] = 0.0f;
+  for (uint32_t v = 0; v < voices; ++v) {
+    const float g0l = pans[v][0], g0r = pans[v][1];
+    const float stepL = (pans[v][0] - g0l) / float(frames), stepR = (pans[v][1] - g0r) / float(frames);
+    for (uint32_t t = 0; t < frames; ++t) {
+      left[t] += in[t] * (g0l + stepL * float(t));
+      right[t] += in[t] * (g0r + stepR * float(t));
+    }
+  }
+}
+
+void VoicesIntoStereoBusPlain(benchmark::State& state) {
+  OrvBench::TraceWatch watch;
+  VoiceScope scope(0, 0.0f, SnVirtual_ContinueToPlay);  // the same source samples, as warm
+  std::vector<float> left(kFrames), right(kFrames);
+  std::vector<float[2]> pans(64);
+  for (uint32_t v = 0; v < 64; ++v) {
+    const float x = float(v) / 64.0f;
+    pans[v][0] = std::sqrt(1.0f - x);
+    pans[v][1] = std::sqrt(x);
+  }
+  for (auto _ : state) {
+    PlainVoices(scope.Samples().data(), pans.data(), 64, left.data(), right.data(), kFrames);
+    benchmark::ClobberMemory();
+  }
+  state.counters["voices"] = benchmark::Counter(64, benchmark::Counter::kIsIterationInvariantRate);
+  watch.Check(state);
+}
+BENCHMARK(VoicesIntoStereoBusPlain)->Unit(benchmark::kMicrosecond);
+
+void VirtualVoicesFrame(benchmark::State& state, bool audible) {
+  OrvBench::TraceWatch watch;
+  VoiceScope scope(256, audible ? 0.0f : -200.0f, SnVirtual_BecomeVirtual);
+  if (!scope.Ok() || (!audible && VoiceManager::ExcludedInstanceCount() != 256)) {
+    state.SkipWithError("the voices did not start as asked");
+    return;
+  }
+  for (auto _ : state) scope.Frame();
+  watch.Check(state);
+}
+BENCHMARK_CAPTURE(VirtualVoicesFrame, Virtual, false)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(VirtualVoicesFrame, Audible, true)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
