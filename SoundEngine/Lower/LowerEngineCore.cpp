@@ -16,6 +16,7 @@
 #include "SoundEngine/Lower/PlatformSettings.h"
 #include "SoundEngine/Lower/PluginFactoryTable.h"
 #include "SoundEngine/Lower/Sink.h"
+#include "SoundEngine/Lower/SpeakerPan.h"
 #include "SoundEngine/Lower/StartNamedThread.h"
 #include "SoundEngine/Lower/VoiceCommands.h"
 #include "SoundEngine/Lower/VoiceManager.h"
@@ -257,6 +258,7 @@ SNRESULT Init() {
     core.createdPool = true;
   }
   ListenerTable().Init();
+  CSnSpeakerPan::InitHeadphoneTable();
   const SnInitSettings& settings = SoundEngine::Settings();
   if (AddMainOutputDevice(settings.mainOutputSettings, settings.mainOutputKind, kAllListeners) != SN_Success) {
     SOUND_LOG(Error, "LowerEngine::Init: the main output device could not be made");
