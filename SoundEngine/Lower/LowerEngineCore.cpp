@@ -15,6 +15,7 @@
 #include "SoundEngine/Lower/OutputServices.h"
 #include "SoundEngine/Lower/PlatformSettings.h"
 #include "SoundEngine/Lower/PluginFactoryTable.h"
+#include "SoundEngine/Lower/PositionPathMotion.h"
 #include "SoundEngine/Lower/Sink.h"
 #include "SoundEngine/Lower/SpeakerPan.h"
 #include "SoundEngine/Lower/StartNamedThread.h"
@@ -209,6 +210,7 @@ struct InstalledSlots {
   bool lower = false;
   bool outputs = false;
   bool listeners = false;
+  bool pathMotion = false;
 };
 InstalledSlots& OwnSlots() {
   static InstalledSlots slots;
@@ -233,12 +235,20 @@ void InstallIntoEmptySlots() {
     InstallListenerServices(&ListenerTable());
     OwnSlots().listeners = true;
   }
+  if (!PathMotion()) {
+    InstallPathMotion(&PositionPathMotion());
+    OwnSlots().pathMotion = true;
+  }
 }
 
 void UninstallOwnSlots() {
   if (OwnSlots().lower && LowerEngine::Installed() == &Engine()) LowerEngine::Install(nullptr);
   if (OwnSlots().outputs && OutputServices() == &Engine()) OutputServices() = nullptr;
   if (OwnSlots().listeners && InstalledListenerServices() == &ListenerTable()) InstallListenerServices(nullptr);
+  if (OwnSlots().pathMotion && PathMotion() == &PositionPathMotion()) {
+    InstallPathMotion(nullptr);
+    PositionPathMotion().Term();
+  }
   OwnSlots() = InstalledSlots{};
 }
 
