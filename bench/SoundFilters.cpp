@@ -19,15 +19,6 @@ using namespace SN;
 constexpr uint32_t kChannels = 8;
 constexpr uint32_t kFrames = 1024;
 
-void EnsurePool() {
-  static const bool ready = [] {
-    SoundBench::InitMemory();
-    g_LEngineDefaultPoolId = MemoryMgr::CreatePool(nullptr, 1u << 20, 16, SnMemPool_AllocHook, 0);
-    return g_LEngineDefaultPoolId != kInvalidPoolId;
-  }();
-  (void)ready;
-}
-
 struct Section {
   float b0 = 1, b1 = 0, b2 = 0, negA1 = 0, negA2 = 0;
   void From(const CSnBiquadRecord& r) { b0 = r.b0, b1 = r.b1, b2 = r.b2, negA1 = r.negA1, negA2 = r.negA2; }
@@ -87,7 +78,7 @@ struct Planes {
 };
 
 void Filters(benchmark::State& state, bool plain, bool ramping) {
-  EnsurePool();
+  SoundBench::EnsureLowerEnginePool();
   Planes planes;
   CSnVoiceFilter filter;
   if (filter.Init(kChannels, false) != SN_Success) {

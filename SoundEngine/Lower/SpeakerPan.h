@@ -49,8 +49,8 @@ class CSnSpeakerPan {
   // Three angles in degrees ascending from the front and the height angle.
   static void DefaultSpeakerAngles(SnChannelConfig config, float* degrees, float& heightDegrees);
   // 1; `SN_InvalidParameter` when an angle is NaN; 2 when an angle is half a circle or more, the first
-  // is under one unit or a quarter or more, or the angles do not strictly increase. `minSpacing` is the smallest gap
-  // between neighbouring speakers.
+  // is under one unit or a quarter or more, or the angles do not strictly increase. `minSpacing` is the
+  // smallest gap between neighbouring speakers.
   static SNRESULT DegreesToAngles(const float* degrees, uint32_t count, uint32_t* units, uint32_t& minSpacing);
   static void AnglesToDegrees(const uint32_t* units, uint32_t count, float* degrees);
 

@@ -147,7 +147,8 @@ void CSnSpeakerSet::Destroy(ISnPluginMemAlloc& allocator, SnSpeakerSet* set) {
 SnSpeakerTriangle* CSnSpeakerSet::CollectTriangles(const SnSpeakerSet& set, uint32_t& count) {
   count = set.lists[0].count + set.lists[1].count;
   if (count == 0) return nullptr;
-  auto* all = static_cast<SnSpeakerTriangle*>(MemoryMgr::Malloc(g_LEngineDefaultPoolId, count * sizeof(SnSpeakerTriangle)));
+  auto* all =
+      static_cast<SnSpeakerTriangle*>(MemoryMgr::Malloc(g_LEngineDefaultPoolId, count * sizeof(SnSpeakerTriangle)));
   if (!all) {
     count = 0;
     return nullptr;

@@ -137,36 +137,39 @@ uint32_t HeadSamples(const float* samples, uint32_t count) {
   return std::min(misalignment ? (16u - misalignment) / 4u : 0u, count);
 }
 
+// A run: the recursion to the first 16-byte boundary, `blocks(memory, first, count)` over the whole
+// blocks of four, the recursion over what is left.
+template <typename Blocks>
+void WalkRun(const CSnBiquadRecord& record, SnBiquadMemory& memory, float* samples, uint32_t count, Blocks blocks) {
+  const uint32_t head = HeadSamples(samples, count);
+  CSnVoiceFilter::FilterRunScalar(record, memory, samples, head);
+  const uint32_t whole = (count - head) / 4;
+  if (whole) blocks(memory, samples + head, whole);
+  const uint32_t done = head + 4 * whole;
+  CSnVoiceFilter::FilterRunScalar(record, memory, samples + done, count - done);
+}
+
 }  // namespace
 
 void CSnVoiceFilter::FilterRunPlain(const CSnBiquadRecord& record, SnBiquadMemory& memory, float* samples,
                                     uint32_t count) {
-  const uint32_t head = HeadSamples(samples, count);
-  FilterRunScalar(record, memory, samples, head);
-  const uint32_t blocks = (count - head) / 4;
-  if (blocks) {
+  WalkRun(record, memory, samples, count, [&record](SnBiquadMemory& past, float* p, uint32_t blocks) {
     PlainBlock block;
     std::memcpy(block.c, record.blockForm, sizeof block.c);
-    block.x1 = memory.x1, block.x2 = memory.x2, block.y1 = memory.y1, block.y2 = memory.y2;
-    for (uint32_t b = 0; b < blocks; ++b) block.Run(samples + head + 4 * b);
-    memory = SnBiquadMemory{block.x1, block.x2, block.y1, block.y2};
-  }
-  const uint32_t done = head + 4 * blocks;
-  FilterRunScalar(record, memory, samples + done, count - done);
+    block.x1 = past.x1, block.x2 = past.x2, block.y1 = past.y1, block.y2 = past.y2;
+    for (uint32_t b = 0; b < blocks; ++b) block.Run(p + 4 * b);
+    past = SnBiquadMemory{block.x1, block.x2, block.y1, block.y2};
+  });
 }
 
 void CSnVoiceFilter::FilterRun(const CSnBiquadRecord& record, SnBiquadMemory& memory, float* samples,
                                uint32_t count) {
-  const uint32_t head = HeadSamples(samples, count);
-  FilterRunScalar(record, memory, samples, head);
-  const uint32_t blocks = (count - head) / 4;
-  if (blocks) {
+  WalkRun(record, memory, samples, count, [&record](SnBiquadMemory& past, float* p, uint32_t blocks) {
     __m128 c[8];
     for (int i = 0; i < 8; ++i) c[i] = _mm_loadu_ps(record.blockForm + 4 * i);
     // The past, each value in all four lanes.
-    __m128 x1 = _mm_set1_ps(memory.x1), x2 = _mm_set1_ps(memory.x2);
-    __m128 y1 = _mm_set1_ps(memory.y1), y2 = _mm_set1_ps(memory.y2);
-    float* p = samples + head;
+    __m128 x1 = _mm_set1_ps(past.x1), x2 = _mm_set1_ps(past.x2);
+    __m128 y1 = _mm_set1_ps(past.y1), y2 = _mm_set1_ps(past.y2);
     for (uint32_t b = 0; b < blocks; ++b, p += 4) {
       const __m128 in = _mm_load_ps(p);
       // The inputs' terms first; only the last two products wait on the block before.
@@ -180,11 +183,9 @@ void CSnVoiceFilter::FilterRun(const CSnBiquadRecord& record, SnBiquadMemory& me
       x1 = _mm_shuffle_ps(in, in, 0xFF), x2 = _mm_shuffle_ps(in, in, 0xAA);
       y1 = _mm_shuffle_ps(out, out, 0xFF), y2 = _mm_shuffle_ps(out, out, 0xAA);
     }
-    memory.x1 = _mm_cvtss_f32(x1), memory.x2 = _mm_cvtss_f32(x2);
-    memory.y1 = _mm_cvtss_f32(y1), memory.y2 = _mm_cvtss_f32(y2);
-  }
-  const uint32_t done = head + 4 * blocks;
-  FilterRunScalar(record, memory, samples + done, count - done);
+    past.x1 = _mm_cvtss_f32(x1), past.x2 = _mm_cvtss_f32(x2);
+    past.y1 = _mm_cvtss_f32(y1), past.y2 = _mm_cvtss_f32(y2);
+  });
 }
 
 void CSnVoiceFilter::RunStage(SnFilterParamState& state, CSnBiquadRecord& record, SnBiquadMemory* memory,

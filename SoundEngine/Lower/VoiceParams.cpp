@@ -6,6 +6,8 @@
 #include <cmath>
 
 #include "SoundEngine/AudioMgr.h"
+#include "SoundEngine/Callbacks/CallbackTypes.h"
+#include "SoundEngine/Callbacks/PlayingIDCallbackMgr.h"
 #include "SoundEngine/GameSyncs/Curves.h"
 #include "SoundEngine/Lower/EnvironmentCurves.h"
 #include "SoundEngine/Lower/FastDecibels.h"
@@ -142,6 +144,13 @@ void ComputeFilters(const SnVoiceGainParams& voice, const SnEmitterListenerRay* 
     filters.obstructionLowPass = Environment(Obstruction, LowPass, obstructionShare * 100.0f, 0.0f);
     filters.obstructionHighPass = Environment(Obstruction, HighPass, obstructionShare * 100.0f, 0.0f);
   }
+}
+
+void NotifyVolumeMatrix(uint32_t playingId, SnSpeakerVolumeMatrixRecord& record) {
+  if (!g_pPlayingIDCallbackMgr) return;
+  SnSpeakerVolumeMatrixCallbackInfo info{};
+  info.volumeMatrix = &record;
+  g_pPlayingIDCallbackMgr->NotifyEvent(SnCallback_SpeakerVolumeMatrix, playingId, info);
 }
 
 void ClearFeedbackGains(SnFeedbackGains& record) { std::fill(record.players, record.players + 4, 0.0f); }

@@ -61,6 +61,17 @@ struct SnOutputPathFilters {
   float obstructionHighPass = 0.0f;
 };
 
+// What the game's speaker-volume-matrix callback receives: an output path's matrices, each one row
+// per input channel of ceil(outputs / 4) x 4 gains, which it may change before they are mixed.
+struct SnSpeakerVolumeMatrixRecord {
+  uint32_t inputConfig;
+  uint32_t outputConfig;
+  float* currentGains;
+  float* previousGains;
+  void* outputPath;
+  void* mixerPluginData;
+};
+
 // Which motion players a listener feeds (the motion devices' table); until it is installed, none.
 class ISnListenerPlayerMap {
  public:
@@ -83,6 +94,9 @@ void ComputeRayVolumes(const SnVoiceGainParams& voice, SnEmitterListenerRay* ray
 // The filters of an output path that hears the listeners of `listenerMask`.
 void ComputeFilters(const SnVoiceGainParams& voice, const SnEmitterListenerRay* rays, uint32_t rayCount,
                     uint32_t listenerMask, SnOutputPathFilters& filters);
+
+// Hands the record to the game when `playingId` asked for speaker-volume-matrix callbacks.
+void NotifyVolumeMatrix(uint32_t playingId, SnSpeakerVolumeMatrixRecord& record);
 
 void ClearFeedbackGains(SnFeedbackGains& record);
 void AddFeedbackGain(SnFeedbackGains& record, uint32_t listener, float gain);

@@ -35,6 +35,7 @@ class PathMotionTest : public OutputFixture {
   void TearDown() override {
     lock_.reset();
     OutputFixture::TearDown();
+    Base::SeedRand15(1);  // the generator's start-up state
   }
   CSnPositionPath* Play(const SnPathListItem* lists, uint32_t count, uint32_t mode, uint8_t flags, uint32_t frame) {
     if (!lock_) lock_.emplace(GlobalAudioLock());

@@ -138,7 +138,8 @@ TEST_F(VoiceFilterTest, AChangeRampsInEightSubBlocksAndZeroRingsOutForFourFrames
   for (uint32_t step = 1, t = 0; step <= 8; ++step) {
     const Section design = Section::LowPass(FilterCutoff(50.0f * step * 0.125f, false), 48000.0);
     model.b0 = design.b0, model.b1 = design.b1, model.b2 = design.b2, model.a1 = design.a1, model.a2 = design.a2;
-    for (uint32_t i = 0; i < 128; ++i, ++t) worst = std::max(worst, std::fabs(model.Run(Signal(1024 + t)) - planes.At(0)[t]));
+    for (uint32_t i = 0; i < 128; ++i, ++t)
+      worst = std::max(worst, std::fabs(model.Run(Signal(1024 + t)) - planes.At(0)[t]));
   }
   EXPECT_LT(worst, 2e-4);
   EXPECT_EQ(filter.LowPassState().rampStep, 8);

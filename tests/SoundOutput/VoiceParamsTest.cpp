@@ -2,6 +2,7 @@
 // send, the cone half open, obstruction and occlusion per listener, and motion players' gains.
 #include "OutputTestSupport.h"
 
+#include "SoundEngine/Callbacks/PlayingIDCallbackMgr.h"
 #include "SoundEngine/GameSyncs/Curves.h"
 #include "SoundEngine/Lower/EnvironmentCurves.h"
 #include "SoundEngine/Lower/FastDecibels.h"
@@ -157,6 +158,34 @@ TEST_F(VoiceParamsTest, MotionPlayersTakeTheLoudestRayOfTheirListeners) {
   EXPECT_FLOAT_EQ(VoiceParams::PlayerGain(feedback, 0), VoiceParams::DbToLinearFullRange(6.0f) * feedback.players[0]);
   EXPECT_EQ(VoiceParams::PlayerGain(feedback, 4), 0.0f);
   ASSERT_EQ(LowerEngine::ListenerTable().SetPipeline(0, true, false), SN_Success);
+}
+
+TEST_F(VoiceParamsTest, TheGameSeesAMatrixOnlyWhenItsPlayingIdAskedForIt) {
+  struct Seen {
+    int calls = 0;
+    SnSpeakerVolumeMatrixRecord* record = nullptr;
+  } seen;
+  auto callback = [](uint32_t type, SnCallbackInfo* info) {
+    auto* matrixInfo = static_cast<SnSpeakerVolumeMatrixCallbackInfo*>(info);
+    auto* into = static_cast<Seen*>(info->cookie);
+    EXPECT_EQ(type, uint32_t(SnCallback_SpeakerVolumeMatrix));
+    ++into->calls;
+    into->record = static_cast<SnSpeakerVolumeMatrixRecord*>(matrixInfo->volumeMatrix);
+    into->record->currentGains[1] = 0.25f;  // the game may change what is mixed
+  };
+  SnPlayingIdParams asks, silent;
+  asks.playingId = 41, silent.playingId = 42;
+  ASSERT_EQ(g_pPlayingIDCallbackMgr->AddPlayingID(asks, callback, &seen, SnCallback_SpeakerVolumeMatrix, 1), SN_Success);
+  ASSERT_EQ(g_pPlayingIDCallbackMgr->AddPlayingID(silent, callback, &seen, SnCallback_EndOfEvent, 1), SN_Success);
+  float gains[8] = {1, 1, 0, 0, 0, 0, 0, 0};
+  SnSpeakerVolumeMatrixRecord record{StandardConfig(kSpeakerCenter), StandardConfig(kMaskStereo), gains, gains + 4,
+                                     nullptr, nullptr};
+  VoiceParams::NotifyVolumeMatrix(42, record);
+  EXPECT_EQ(seen.calls, 0);
+  VoiceParams::NotifyVolumeMatrix(41, record);
+  EXPECT_EQ(seen.calls, 1);
+  EXPECT_EQ(seen.record, &record);
+  EXPECT_EQ(gains[1], 0.25f);
 }
 
 }  // namespace
