@@ -9,6 +9,7 @@
 #include "SoundEngine/Lower/FastDecibels.h"
 #include "SoundEngine/Lower/ListenerTable.h"
 #include "SoundEngine/Lower/MixKernels.h"
+#include "SoundEngine/Lower/OutputDevice.h"
 #include "SoundEngine/Lower/PairGainTable.h"
 #include "SoundEngine/Lower/SpeakerAngles.h"
 
@@ -156,6 +157,32 @@ TEST_F(SpeakerPan3DTest, AToneRightOfAheadFollowsTheTangentLawOnSpeakersAndTheSi
   m = Matrix(Settings(kMonoIn, stereo), {Ray(0.0f)}, gain);
   EXPECT_NEAR(m[0], 0.70710677, 1e-6);
   EXPECT_NEAR(m[1], 0.70710677, 1e-6);
+}
+
+TEST_F(SpeakerPan3DTest, TablesFollowTheDevicesAnglesAndHeadphonesNeedAStereoOutput) {
+  InitWithMemorySink();
+  Platform::ReentrantGuard lock(GlobalAudioLock());
+  CSnOutputDevice& device = *LowerEngine::MainDevice();
+  const SnChannelConfig stereo = StandardConfig(kMaskStereo);
+  float gains[2];
+  ASSERT_EQ(CSnSpeakerPan::PanDirection(device, 22.5f * kDegrees, stereo, 0.0f, gains), SN_Success);
+  EXPECT_NEAR(gains[0] / gains[1], 0.414214, 1e-4);
+  // The pair at 30 degrees (43 units): the tangent law of the new aperture, worked out here.
+  const float thirty[3] = {30.0f, 110.0f, 142.5f};
+  ASSERT_EQ(device.SetSpeakerAngles(thirty, 3, 0.0f), SN_Success);
+  ASSERT_EQ(CSnSpeakerPan::PanDirection(device, 22.5f * kDegrees, stereo, 0.0f, gains), SN_Success);
+  const double h = 43 * kPi / 256, t = 32 * kPi / 256;
+  EXPECT_NEAR(gains[0] / gains[1], std::sin(h - t) / std::sin(h + t), 1e-4);
+  // The headphone law is for two speakers only: a 5.1 layout under rule 1 pans on its speakers.
+  device.SetPanningRule(1);
+  ASSERT_EQ(CSnSpeakerPan::PanDirection(device, 45.0f * kDegrees, stereo, 0.0f, gains), SN_Success);
+  EXPECT_NEAR(gains[0], 0.382683, 1e-4);
+  const SnChannelConfig surround = StandardConfig(kMask51);
+  float six[6];
+  ASSERT_EQ(CSnSpeakerPan::PanDirection(device, 45.0f * kDegrees, surround, 0.0f, six), SN_Success);
+  EXPECT_EQ(six[0] + six[2], 0.0f);  // nothing on the left or the centre
+  EXPECT_NEAR(six[1] * six[1] + six[4] * six[4], 1.0, 1e-5);  // FR and SR share it
+  EXPECT_EQ(CSnSpeakerPan::PanDirection(device, 0.0f, AnonymousConfig(2), 0.0f, gains), SN_Failure);
 }
 
 TEST_F(SpeakerPan3DTest, ListenersWithoutSpatialisationOrWithTheirOwnVolumesAndTheLfe) {
