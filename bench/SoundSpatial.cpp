@@ -152,7 +152,8 @@ struct FlatCurve {
   }
 };
 
-__attribute__((noipa)) void PlainFrame(const Plain& p, const Scene& scene, float* matrices, float* lowPass) {
+__attribute__((noipa)) void PlainFrame(const Plain& p, const Scene& scene, float* matrices, float* lowPass,
+                                       float* coneAngles) {
   const FlatCurve volume(scene.volumePoints), filter(scene.lowPassPoints), spreadCurve(scene.spreadPoints),
       focusCurve(scene.focusPoints);
   for (uint32_t v = 0; v < kVoices; ++v) {
@@ -169,6 +170,9 @@ __attribute__((noipa)) void PlainFrame(const Plain& p, const Scene& scene, float
       const float y = m[3] * d[0] + m[4] * d[1] + m[5] * d[2];
       const float z = m[6] * d[0] + m[7] * d[1] + m[8] * d[2];
       const float azimuth = std::atan2(x, z), elevation = std::asin(std::clamp(y / r, -1.0f, 1.0f));
+      const float* o = scene.emitters[v].orientation;
+      const float facing = -(o[0] * d[0] + o[1] * d[1] + o[2] * d[2]) / r;
+      coneAngles[v * kListeners + l] = std::acos(std::clamp(facing, -1.0f, 1.0f));
       const float gain = volume.At(r);
       lowest = std::min(lowest, filter.At(r));
       const float planar = r * std::cos(elevation);
@@ -195,10 +199,10 @@ void Spatial(benchmark::State& state, bool plain) {
   const Plain flat = MakePlain(scene);
   std::vector<float> matrices(kVoices * 8);
   std::vector<SnOutputPathFilters> filters(kVoices);
-  std::vector<float> lowPass(kVoices);
+  std::vector<float> lowPass(kVoices), coneAngles(kVoices * kListeners);
   for (auto _ : state) {
     if (plain)
-      PlainFrame(flat, scene, matrices.data(), lowPass.data());
+      PlainFrame(flat, scene, matrices.data(), lowPass.data(), coneAngles.data());
     else
       PannerFrame(scene, matrices.data(), filters.data());
     benchmark::DoNotOptimize(matrices.data());
