@@ -12,6 +12,7 @@
 #include "Platform/VirtualMemory.h"
 #include "SoundEngine/Lower/LowerEngine.h"
 #include "SoundEngine/Lower/MixBuffer.h"
+#include "SoundEngine/Lower/OutputServices.h"
 #include "StreamMgr/ISnStreamMgr.h"
 
 namespace SoundBench {
@@ -26,6 +27,16 @@ inline void InitMemory() {
   SN::SetMemoryHooks(hooks);
   SN::SnMemSettings memory{20};
   SN::MemoryMgr::Init(&memory);
+}
+
+// The memory manager and a megabyte lower-engine pool, once per benchmark binary.
+inline void EnsureLowerEnginePool() {
+  static const bool ready = [] {
+    InitMemory();
+    SN::g_LEngineDefaultPoolId = SN::MemoryMgr::CreatePool(nullptr, 1u << 20, 16, SN::SnMemPool_AllocHook, 0);
+    return SN::g_LEngineDefaultPoolId != SN::kInvalidPoolId;
+  }();
+  (void)ready;
 }
 
 // `waitMs` is how long the audio thread sleeps between passes (kWaitForever: only RenderAudio wakes it);

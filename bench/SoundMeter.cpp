@@ -22,15 +22,6 @@ constexpr uint32_t kAll = SnMeteringFlags_Peak | SnMeteringFlags_RMS | SnMeterin
 
 using SoundBench::Planes;
 
-void EnsurePool() {
-  static const bool ready = [] {
-    SoundBench::InitMemory();
-    g_LEngineDefaultPoolId = MemoryMgr::CreatePool(nullptr, 1u << 20, 16, SnMemPool_AllocHook, 0);
-    return g_LEngineDefaultPoolId != kInvalidPoolId;
-  }();
-  (void)ready;
-}
-
 // The plain meter: the same four measures, one sample and one phase at a time.
 struct PlainMeter {
   struct Stage {
@@ -105,7 +96,7 @@ __attribute__((noipa)) void PlainCompute(PlainMeter& m, float gain, const SnMixB
 }
 
 void Meter(benchmark::State& state, bool plain) {
-  EnsurePool();
+  SoundBench::EnsureLowerEnginePool();
   Planes planes(StandardConfig(kMask51));
   CSnBusMeter* meter = CSnBusMeter::New();
   if (!meter || meter->Create(6, 48000, kAll) != SN_Success) {

@@ -14,10 +14,11 @@ struct SnPathVertex {
   uint32_t durationMs;
 };
 
-// One vertex list of a play list.
+// One vertex list of a play list, with how far each of its vertices may stray at random.
 struct SnPathListItem {
   const SnPathVertex* vertices;
   uint32_t vertexCount;
+  float ranges[3] = {};  // along x, z and y
 };
 
 // Which lists a path has played, shared between a path and the saved state of its sound.
@@ -75,6 +76,7 @@ class CSnPositionPath {
 
  private:
   friend class CSnPathMgr;
+  friend class CSnPathMotion;  // moves the path on through its lists
 
   uint32_t m_state = SnPathState_Idle;
   SnPathPlayedList* m_pPlayedList = nullptr;

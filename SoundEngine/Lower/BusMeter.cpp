@@ -28,6 +28,21 @@ void CSnBiquadRecord::SetCoefficients(double b0d, double b1d, double b2d, double
   b2 = float(b2d / a0d);
   negA1 = float(-a1d / a0d);
   negA2 = float(-a2d / a0d);
+  // Each input alone through four steps of the recursion.
+  const double c[5] = {b0d / a0d, b1d / a0d, b2d / a0d, -a1d / a0d, -a2d / a0d};
+  for (int input = 0; input < 8; ++input) {
+    double x[6] = {};  // x2, x1, x[n], ..., x[n+3]
+    double y[6] = {};  // y2, y1, y[n], ..., y[n+3]
+    if (input < 4) x[2 + input] = 1.0;
+    if (input == 4) x[1] = 1.0;
+    if (input == 5) x[0] = 1.0;
+    if (input == 6) y[1] = 1.0;
+    if (input == 7) y[0] = 1.0;
+    for (int k = 2; k < 6; ++k) {
+      y[k] = c[0] * x[k] + c[1] * x[k - 1] + c[2] * x[k - 2] + c[3] * y[k - 1] + c[4] * y[k - 2];
+      blockForm[input * 4 + (k - 2)] = float(y[k]);
+    }
+  }
 }
 
 namespace BusMeter {

@@ -28,16 +28,19 @@ class ISnMetering {
   virtual float GetKWeightedPower() = 0;
 };
 
-// One channel of one biquad stage. The four-at-a-time block is reserved for a block form of the
-// section and is left unfilled; the meter runs the plain coefficients.
+// One channel of one biquad stage: the plain coefficients and their block form, which gives four
+// outputs y[n..n+3] at once from x[n..n+3], x1, x2, y1 and y2 (the meter runs the plain ones, the
+// voice filters the block form).
 struct CSnBiquadRecord {
+  // Column j (four floats) is what input j adds to y[n..n+3]; inputs in the order x[n], x[n+1],
+  // x[n+2], x[n+3], x1, x2, y1, y2.
   float blockForm[32];
   float b0, b1, b2;
   float negA1, negA2;
   float x1, x2, y1, y2;
 
   void Init();
-  // b and a as designed, a0 included; a0 is divided out.
+  // b and a as designed, a0 included; a0 is divided out. The block form is worked out in double.
   void SetCoefficients(double b0d, double b1d, double b2d, double a0d, double a1d, double a2d);
 };
 static_assert(sizeof(CSnBiquadRecord) == 41 * sizeof(float), "the filter record is 41 floats");

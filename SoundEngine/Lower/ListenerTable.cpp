@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "SoundEngine/GameSyncs/RegistryMgr.h"
+#include "SoundEngine/Log.h"
 #include "SoundEngine/Lower/FastDecibels.h"
 #include "SoundEngine/Lower/OutputDevice.h"
 
@@ -65,6 +66,11 @@ SNRESULT CSnListenerTable::SetPosition(uint32_t index, const SnListenerPosition&
 
 SNRESULT CSnListenerTable::SetScalingFactor(uint32_t index, float factor) {
   if (index >= kMaxListeners) return SN_InvalidParameter;
+  // Every distance would become 0: the curves' first point for every sound.
+  if (std::isinf(factor)) {
+    SOUND_LOG(Error, "SetListenerScalingFactor: listener %u cannot take an infinite factor", index);
+    return SN_InvalidParameter;
+  }
   m_listeners[index].scalingFactor = factor;
   m_listeners[index].changed = true;
   return SN_Success;
@@ -94,10 +100,16 @@ SNRESULT CSnListenerTable::SetSpatialization(uint32_t index, bool spatialized, u
   return SN_Success;
 }
 
-void CSnListenerTable::SetPipeline(uint32_t index, bool audio, bool feedback) {
-  const uint32_t bit = 1u << (index % 32);
+SNRESULT CSnListenerTable::SetPipeline(uint32_t index, bool audio, bool feedback) {
+  // Bits past the eighth name no listener; they would stay set in the masks the voices read.
+  if (index >= kMaxListeners) {
+    SOUND_LOG(Error, "SetListenerPipeline: there is no listener %u", index);
+    return SN_InvalidParameter;
+  }
+  const uint32_t bit = 1u << index;
   m_audioMask = audio ? m_audioMask | bit : m_audioMask & ~bit;
   m_feedbackMask = feedback ? m_feedbackMask | bit : m_feedbackMask & ~bit;
+  return SN_Success;
 }
 
 void CSnListenerTable::SetOutputDevice(uint32_t listenerMask, uint32_t outputType, uint32_t deviceId) {

@@ -34,11 +34,13 @@ class CSnListenerTable final : public ISnListenerServices {
   void Term();
 
   SNRESULT SetPosition(uint32_t listener, const SnListenerPosition& position);
+  // `SN_InvalidParameter` for a listener past 7 or an infinite factor.
   SNRESULT SetScalingFactor(uint32_t listener, float factor);
   // Volumes in dB, one per channel of `config`, or null. 31 for a listener past 7 or volumes with
   // no channel count (the old volumes are gone by then); 2 without memory.
   SNRESULT SetSpatialization(uint32_t listener, bool spatialized, uint32_t config, const float* volumesDb);
-  void SetPipeline(uint32_t listener, bool audio, bool feedback);
+  // `SN_InvalidParameter` for a listener past 7.
+  SNRESULT SetPipeline(uint32_t listener, bool audio, bool feedback);
   void SetOutputDevice(uint32_t listenerMask, uint32_t outputType, uint32_t deviceId);
   // After a panning rule changed: every matrix again from its vectors, every listener changed.
   void RefreshAllMatrices();

@@ -30,8 +30,9 @@ struct SnEmitterListenerRay {
   float azimuth;    // radians
   float elevation;  // radians
   float emitterAngle;
-  float factors[3];
-  uint8_t listenerBit;
+  float factors[3];    // dry, game-defined send and user-defined send gains
+  uint8_t listenerBit;  // the listener's index
+  float coneFactor;     // 0 inside the cone's inner angle to 1 outside its outer one
 };
 
 class ISnListenerServices {

@@ -16,7 +16,9 @@
 #include "SoundEngine/Lower/OutputServices.h"
 #include "SoundEngine/Lower/PlatformSettings.h"
 #include "SoundEngine/Lower/PluginFactoryTable.h"
+#include "SoundEngine/Lower/PositionPathMotion.h"
 #include "SoundEngine/Lower/Sink.h"
+#include "SoundEngine/Lower/SpeakerPan.h"
 #include "SoundEngine/Lower/StartNamedThread.h"
 #include "SoundEngine/Lower/VoiceCommands.h"
 #include "SoundEngine/Lower/VoiceManager.h"
@@ -215,6 +217,7 @@ struct InstalledSlots {
   bool lower = false;
   bool outputs = false;
   bool listeners = false;
+  bool pathMotion = false;
 };
 InstalledSlots& OwnSlots() {
   static InstalledSlots slots;
@@ -239,12 +242,20 @@ void InstallIntoEmptySlots() {
     InstallListenerServices(&ListenerTable());
     OwnSlots().listeners = true;
   }
+  if (!PathMotion()) {
+    InstallPathMotion(&PositionPathMotion());
+    OwnSlots().pathMotion = true;
+  }
 }
 
 void UninstallOwnSlots() {
   if (OwnSlots().lower && LowerEngine::Installed() == &Engine()) LowerEngine::Install(nullptr);
   if (OwnSlots().outputs && OutputServices() == &Engine()) OutputServices() = nullptr;
   if (OwnSlots().listeners && InstalledListenerServices() == &ListenerTable()) InstallListenerServices(nullptr);
+  if (OwnSlots().pathMotion && PathMotion() == &PositionPathMotion()) {
+    InstallPathMotion(nullptr);
+    PositionPathMotion().Term();
+  }
   OwnSlots() = InstalledSlots{};
 }
 
@@ -264,6 +275,7 @@ SNRESULT Init() {
     core.createdPool = true;
   }
   ListenerTable().Init();
+  CSnSpeakerPan::InitHeadphoneTable();
   const SnInitSettings& settings = SoundEngine::Settings();
   if (AddMainOutputDevice(settings.mainOutputSettings, settings.mainOutputKind, kAllListeners) != SN_Success) {
     SOUND_LOG(Error, "LowerEngine::Init: the main output device could not be made");

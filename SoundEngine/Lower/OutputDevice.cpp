@@ -15,6 +15,7 @@
 #include "SoundEngine/Lower/ListenerTable.h"
 #include "SoundEngine/Lower/LowerEngineCore.h"
 #include "SoundEngine/Lower/OutputServices.h"
+#include "SoundEngine/Lower/PairGainTable.h"
 #include "SoundEngine/Lower/PlatformSettings.h"
 #include "SoundEngine/Lower/Sink.h"
 #include "SoundEngine/Lower/SpeakerAngles.h"
@@ -66,6 +67,7 @@ CSnOutputDevice::~CSnOutputDevice() {
   CloseCapture();
   TermSink();
   if (m_pSpeakerAngles) MemoryMgr::Free(g_LEngineDefaultPoolId, m_pSpeakerAngles);
+  FreePairGainTables(m_pPairTables);
 }
 
 void CSnOutputDevice::TermSink() {
@@ -200,6 +202,8 @@ SNRESULT CSnOutputDevice::SetSpeakerAngles(const float* degrees, uint32_t count,
     m_speakerAngleCount = n;
     m_inverseMinSpacing = spacing ? 1.0f / float(spacing) : 0.0f;
     m_heightAngle = heightDegrees;
+    // The tables follow the angles: the next pan builds them again.
+    FreePairGainTables(m_pPairTables);
   } else {
     MemoryMgr::Free(g_LEngineDefaultPoolId, units);
   }

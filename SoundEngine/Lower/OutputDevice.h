@@ -17,6 +17,7 @@ namespace SN {
 
 class CSnCaptureFile;
 class CSnSink;
+struct SnPairGainTable;
 
 // Output types as the API passes them.
 enum SnAudioOutputType : uint32_t {
@@ -106,6 +107,7 @@ class CSnOutputDevice {
   uint32_t m_speakerAngleCount = 0;
   float m_inverseMinSpacing = 0.0f;
   float m_heightAngle = 0.0f;
+  SnPairGainTable* m_pPairTables = nullptr;  // built for the angles above, one per speaker mask
   uint32_t m_panningRule;
   SnOutputSettings m_settings;
   uint32_t m_sinkTypeWord;

@@ -29,7 +29,8 @@ SNRESULT CSnSpeakerPan::DegreesToAngles(const float* degrees, uint32_t count, ui
     units[i] = value < 0.0f ? half : (value >= float(half) ? half : uint32_t(value));
   }
   if (count == 0) return SN_Failure;
-  if (units[0] >= half / 2) return SN_Failure;
+  // A first angle under one unit leaves no spacing for spread to divide by.
+  if (units[0] >= half / 2 || units[0] == 0) return SN_Failure;
   uint32_t spacing = units[0];
   for (uint32_t i = 0; i < count; ++i) {
     if (units[i] >= half) return SN_Failure;

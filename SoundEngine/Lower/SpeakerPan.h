@@ -1,5 +1,7 @@
-// The speaker panner: speaker angles of a device, and the speaker matrices of what is not positioned
-// in 3D (the 2D panner, direct assignment, the standard downmix tables, the LFE route). Any thread.
+// The speaker panner: speaker angles of a device; the speaker matrices of what is not positioned in 3D
+// (the 2D panner, direct assignment, the standard downmix tables, the LFE route); and 3D panning (the
+// pair-gain tables, virtual sources, spread and focus, the matrix of a voice's rays). Any thread
+// unless a function says otherwise.
 //
 // A matrix has one row per input channel (the LFE, when present, last), each row the gains to the
 // output channels in their order, padded to a multiple of four floats (`MatrixRowStride`).
@@ -11,6 +13,31 @@
 #include "SoundEngine/Lower/MixBuffer.h"
 
 namespace SN {
+
+class CSnOutputDevice;
+struct CSnCurveGraph;
+struct SnEmitterListenerRay;
+struct SnPairGain;
+struct SnPanTables;
+
+// Which of a ray's gains an output path takes.
+enum class SnOutputPathKind : uint8_t { Dry = 0, GameDefinedSend = 1, UserDefinedSend = 2 };
+
+// What the 3D matrix of one output path of a voice depends on beside its rays.
+struct SnRayPanSettings {
+  SnChannelConfig input = 0;
+  SnChannelConfig output = 0;
+  uint32_t listenerMask = 0;  // the listeners the output path's bus hears
+  uint32_t outputType = 0;    // the device the path renders to
+  uint32_t deviceId = 0;
+  float centre = 0.0f;        // the centre's share, 0 to 1
+  bool allowSpatialization = true;  // the output path's own permission
+  bool spatialize3D = true;         // the positioning settings' 3D spatialisation flag
+  uint8_t multiPositionType = 0;    // 1: several sources, summed per listener
+  SnOutputPathKind kind = SnOutputPathKind::Dry;
+  const CSnCurveGraph* spreadCurve = nullptr;  // of the attenuation; null or empty when absent
+  const CSnCurveGraph* focusCurve = nullptr;
+};
 
 constexpr uint32_t MatrixRowStride(SnChannelConfig output) { return (ChannelCount(output) + 3) / 4 * 4; }
 constexpr uint32_t MatrixFloats(SnChannelConfig input, SnChannelConfig output) {
@@ -47,8 +74,8 @@ class CSnSpeakerPan {
   // Three angles in degrees ascending from the front and the height angle.
   static void DefaultSpeakerAngles(SnChannelConfig config, float* degrees, float& heightDegrees);
   // 1; `SN_InvalidParameter` when an angle is NaN; 2 when an angle is half a circle or more, the first
-  // is a quarter or more, or the angles do not strictly increase. `minSpacing` is the smallest gap
-  // between neighbouring speakers.
+  // is under one unit or a quarter or more, or the angles do not strictly increase. `minSpacing` is the
+  // smallest gap between neighbouring speakers.
   static SNRESULT DegreesToAngles(const float* degrees, uint32_t count, uint32_t* units, uint32_t& minSpacing);
   static void AnglesToDegrees(const uint32_t* units, uint32_t count, float* degrees);
 
@@ -74,6 +101,31 @@ class CSnSpeakerPan {
   // The input's LFE row (its last) goes to the output's LFE alone, or nowhere.
   static void RouteLFE(SnChannelConfig input, SnChannelConfig output, float* matrix);
   static void IdentityMatrix(SnChannelConfig input, SnChannelConfig output, float* matrix);
+  // Panning switched off for a mixer: the channels assigned (standard) or mapped one to one
+  // (anonymous); a matrix of silence when the kinds differ.
+  static void ComputeDirectAssignment(SnChannelConfig input, SnChannelConfig output, float centre, float* matrix);
+
+  // 3D panning. Angles are in 512ths of a circle, growing towards the listener's left; azimuths are
+  // in radians, positive to the right.
+  // The power gains of the speaker pairs of `mask` at every angle of a half circle, from ascending
+  // speaker angles (three, in units).
+  static void BuildPairGainTable(uint32_t mask, const uint32_t* angles, SnPairGain* gains);
+  static void InitHeadphoneTable();
+  // Adds the powers of one virtual source into `row` (one float per output channel).
+  static void AddVirtualSource(int32_t angle, float centre, const SnPanTables& tables, float* row);
+  // The rows of a source `spread` percent wide, its points drawn together by `focus` percent (both
+  // clamped to 0..100), around `azimuth`. `matrix` holds MatrixFloats(input, output).
+  static void PanSpread(float azimuth, float centre, float spread, float focus, float* matrix, SnChannelConfig input,
+                        SnChannelConfig output, const SnPanTables& tables);
+  // The matrix of one output path from a voice's rays, and the gain it is mixed with. `scratch` holds
+  // 2 x MatrixFloats(input, output). 1; 2 when the device has no tables to pan with (the matrix is
+  // then silent); 52 without memory. Audio thread, under the global audio lock.
+  static SNRESULT ComputeRayMatrices(const SnRayPanSettings& settings, const SnEmitterListenerRay* rays,
+                                     uint32_t rayCount, float* matrix, float* scratch, float& gain);
+  // One direction onto the speakers of `output` on `device`: amplitude gains, one per channel. The
+  // result of preparing the device's tables. Audio thread, under the global audio lock.
+  static SNRESULT PanDirection(CSnOutputDevice& device, float azimuth, SnChannelConfig output, float centre,
+                               float* gains);
 };
 
 }  // namespace SN

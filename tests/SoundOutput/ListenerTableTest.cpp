@@ -131,4 +131,21 @@ TEST_F(ListenerTableTest, APanningRuleMarksEveryListenerChanged) {
   EXPECT_EQ(rule, 1u);
 }
 
+TEST_F(ListenerTableTest, RaysBehindToTheLeftAndFromAListenerWhoseVectorsLean) {
+  InitWithMemorySink();
+  CSnListenerTable& table = LowerEngine::ListenerTable();
+  // Behind and to the left of a listener facing +z: x = -3, z = -3.
+  SnEmitterListenerRay ray{};
+  table.ComputeEmitterRay(0, SnSoundPosition{{-3, 0, -3}, {0, 0, 1}}, 1.0f, ray);
+  EXPECT_FLOAT_EQ(ray.azimuth, -2.3561945f);  // -135 degrees
+  EXPECT_FLOAT_EQ(ray.distance, std::sqrt(18.0f));
+  // The emitter faces +z; the listener lies 45 degrees off that, ahead and to its side.
+  EXPECT_NEAR(ray.emitterAngle, 0.7853982, 1e-6);
+  // A top vector leaning onto the front (the back end takes what it is given): |y| / r passes 1.
+  ASSERT_EQ(table.SetPosition(2, SnListenerPosition{{0, 0, 1}, {0, 1.5f, 0.2f}, {0, 0, 0}}), SN_Success);
+  table.ComputeEmitterRay(2, SnSoundPosition{{0, 2, 0.01f}, {0, 0, 1}}, 1.0f, ray);
+  EXPECT_FALSE(std::isnan(ray.elevation));
+  EXPECT_FLOAT_EQ(ray.elevation, 1.5707964f);
+}
+
 }  // namespace
