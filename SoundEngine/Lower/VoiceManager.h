@@ -5,14 +5,28 @@
 // lower engine's.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "MemoryMgr/SnResult.h"
+#include "SoundEngine/ServiceSlot.h"
 
 namespace SN {
 
 class CSnPlaybackInstance;
 class CSnPlaybackLimiter;
+class CSnPropertyNode;
+class CSnSourceDesc;
+struct CSnPlayParams;
+
+// Takes the leaf plays in place of the voice manager (a recorder in tests, a tool); null: the
+// voice manager plays them.
+class ISnLeafPlayer {
+ public:
+  virtual ~ISnLeafPlayer() = default;
+  virtual SNRESULT PlayLeafNode(CSnPropertyNode* node, const CSnSourceDesc& source, CSnPlayParams& params) = 0;
+};
+inline ISnLeafPlayer*& LeafPlayer() { return ServiceSlot<ISnLeafPlayer>(); }
 
 namespace VoiceManager {
 
@@ -55,6 +69,12 @@ SNRESULT QueueInstanceCommand(CSnPlaybackInstance* instance, uint32_t kind, uint
 // Runs the queue in order; an instance whose context was detached is retired.
 void RunQueuedInstanceCommands();
 uint32_t QueuedInstanceCommandCount();
+
+// A leaf (a sound, a motion source) asks for a playback instance of `source`. Audio thread.
+SNRESULT PlayLeafNode(CSnPropertyNode* node, const CSnSourceDesc& source, CSnPlayParams& params);
+// Until the playback instances exist a play without a leaf player fails, said once; this says
+// whether it was said.
+std::atomic<bool>& UnbuiltPlaySaid();
 
 }  // namespace VoiceManager
 }  // namespace SN

@@ -23,12 +23,39 @@ BankNodeProperty BankNodeProperty::Int(uint8_t id, int32_t value) {
   return property;
 }
 
-namespace {
 void PutProperties(std::vector<uint8_t>& out, const std::vector<BankNodeProperty>& properties) {
   Put(out, uint8_t(properties.size()));
   for (const BankNodeProperty& property : properties) Put(out, property.id);
   for (const BankNodeProperty& property : properties) Put(out, property.bits);
 }
+
+void PutStateGroups(std::vector<uint8_t>& out, const std::vector<BankNodeStateGroup>& groups) {
+  Put(out, uint32_t(groups.size()));
+  for (const BankNodeStateGroup& group : groups) {
+    Put(out, group.id);
+    Put(out, group.syncType);
+    Put(out, uint16_t(group.states.size()));
+    for (const auto& [state, set] : group.states) {
+      Put(out, state);
+      Put(out, set);
+    }
+  }
+}
+
+void PutNodeCurves(std::vector<uint8_t>& out, const std::vector<BankNodeCurve>& curves) {
+  Put(out, uint16_t(curves.size()));
+  for (const BankNodeCurve& curve : curves) {
+    Put(out, curve.rtpcId);
+    Put(out, curve.rtpcType);
+    Put(out, curve.accumulation);
+    Put(out, curve.parameterId);
+    Put(out, curve.curveId);
+    Put(out, curve.scaling);
+    PutCurvePoints(out, curve.points);
+  }
+}
+
+namespace {
 
 void PutPositioning(std::vector<uint8_t>& out, const BankNodePositioning& positioning) {
   Put(out, positioning.bits);
@@ -87,26 +114,8 @@ void PutNodeParams(std::vector<uint8_t>& out, const BankNodeParams& params, bool
   Put(out, params.maxInstances);
   Put(out, params.behaviour);
   Put(out, params.outputFlags);
-  Put(out, uint32_t(params.stateGroups.size()));
-  for (const BankNodeStateGroup& group : params.stateGroups) {
-    Put(out, group.id);
-    Put(out, group.syncType);
-    Put(out, uint16_t(group.states.size()));
-    for (const auto& [state, set] : group.states) {
-      Put(out, state);
-      Put(out, set);
-    }
-  }
-  Put(out, uint16_t(params.curves.size()));
-  for (const BankNodeCurve& curve : params.curves) {
-    Put(out, curve.rtpcId);
-    Put(out, curve.rtpcType);
-    Put(out, curve.accumulation);
-    Put(out, curve.parameterId);
-    Put(out, curve.curveId);
-    Put(out, curve.scaling);
-    PutCurvePoints(out, curve.points);
-  }
+  PutStateGroups(out, params.stateGroups);
+  PutNodeCurves(out, params.curves);
   if (motionFlag) Put(out, params.secondaryOutputId);
 }
 

@@ -1,0 +1,95 @@
+// The engine's own node kinds loaded from banks the bank writer builds: sounds, buses and
+// attenuations read by the real loaders, and a recorder of the leaf plays that reach the voice
+// manager, installed for the life of a fixture.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "SoundEngine/Banks/SoundBankManager.h"
+#include "SoundEngine/GameSyncs/RegistryMgr.h"
+#include "SoundEngine/Hierarchy/SoundNode.h"
+#include "SoundEngine/Lower/VoiceManager.h"
+#include "tests/SoundBanks/BankTestSupport.h"
+#include "tools/SoundBank/HierarchyWriter.h"
+
+namespace HierarchyTest {
+
+struct LeafPlay {
+  SN::CSnPropertyNode* node;
+  uint32_t sourceId;
+  SN::CSnRegisteredObj* gameObject;
+  uint32_t playingId;
+  SN::SnMidiEvent midi;
+};
+
+class RecordingLeafPlayer : public SN::ISnLeafPlayer {
+ public:
+  SN::SNRESULT PlayLeafNode(SN::CSnPropertyNode* node, const SN::CSnSourceDesc& source,
+                            SN::CSnPlayParams& params) override {
+    plays.push_back({node, source.sourceId, params.gameObject, params.playingId, params.midiEvent});
+    return result;
+  }
+  std::vector<LeafPlay> plays;
+  SN::SNRESULT result = SN::SN_Success;
+};
+
+class HierarchyFixture : public BankTest::BankFixture {
+ protected:
+  void SetUp() override {
+    BankFixture::SetUp();
+    previousPlayer_ = SN::LeafPlayer();
+    SN::LeafPlayer() = &player_;
+  }
+  void TearDown() override {
+    for (uint32_t bank : loaded_) SN::g_pBankManager->UnloadBankWait(bank, nullptr);
+    SN::LeafPlayer() = previousPlayer_;
+    SN::CSnSoundNode::ForgetMidiNotes();
+    BankFixture::TearDown();
+  }
+  // Loads a bank of the objects in order; its result.
+  SN::SNRESULT Load(const std::vector<Tools::BankObject>& objects) {
+    Tools::BankDescription bank;
+    bank.bankId = 2000 + uint32_t(images_.size());
+    bank.objects = objects;
+    bank.order.push_back({Tools::BankChunkKind::Hierarchy, 0});
+    images_.push_back(Tools::WriteBank(bank));
+    uint32_t id = 0;
+    const SN::SNRESULT result = SN::g_pBankManager->LoadBankImageWait(images_.back().data(),
+                                                                     uint32_t(images_.back().size()), true, -1, &id);
+    if (result == SN::SN_Success) loaded_.push_back(id);
+    return result;
+  }
+  template <typename Kind>
+  Kind* Find(uint32_t id, bool bus) {
+    SN::CSnIndexedObject* found = SN::g_pObjectIndex->FindNodeAndAddRef(id, bus);
+    if (found) found->Release();  // the bank holds one
+    return static_cast<Kind*>(found);
+  }
+  SN::CSnSoundNode* Sound(uint32_t id) { return Find<SN::CSnSoundNode>(id, false); }
+  SN::CSnRegisteredObj* GameObject(uint32_t id) { return SN::g_pRegistryMgr->RegisterGameObj(id, 1); }
+  bool Logged(const char* text) {
+    logged_ += log_.Take();
+    return logged_.find(text) != std::string::npos;
+  }
+
+  RecordingLeafPlayer player_;
+  SN::ISnLeafPlayer* previousPlayer_ = nullptr;
+  std::vector<std::vector<uint8_t>> images_;
+  std::vector<uint32_t> loaded_;
+  std::string logged_;
+};
+
+inline Tools::BankObject SoundObject(uint32_t id, const Tools::BankSource& source,
+                                     const Tools::BankNodeParams& params = {}) {
+  return {Tools::kBankSoundType, Tools::SoundPayload(id, source, params, false)};
+}
+
+inline Tools::BankSource MemorySource(uint32_t mediaId, uint32_t size) {
+  Tools::BankSource source;
+  source.sourceId = mediaId;
+  source.sizeOrFileId = size;
+  return source;
+}
+
+}  // namespace HierarchyTest
