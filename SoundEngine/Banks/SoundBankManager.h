@@ -167,6 +167,7 @@ class CSnBankRecord final : public CSnLoadedBank {
   CSnSoundBankManager* m_manager;
   uint8_t m_sourceKind = 0;
   uint32_t m_typesSaid[8] = {};  // HIRC types without a kind, logged once per load
+  bool m_mastersCleared = false;  // this load let go of the earlier master buses
   bool m_dataSeen = false;
   bool m_indexSeen = false;
 };

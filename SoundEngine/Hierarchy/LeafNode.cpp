@@ -66,4 +66,9 @@ void CSnLeafNode::DeliverParameterChange(const SnParamChange& change) {
     instance->ParameterChanged(change);
 }
 
+void CSnLeafNode::ApplyGainFactor(CSnRegisteredObj* gameObject, float gain) {
+  for (ISnLeafInstance* instance = m_instances; instance; instance = instance->m_pNextOfLeaf)
+    if (!gameObject || instance->InstanceGameObject() == gameObject) instance->SetGainFactor(gain);
+}
+
 }  // namespace SN

@@ -19,6 +19,8 @@ class ISnLeafInstance {
   virtual void SeekToTime(int32_t milliseconds, bool toNearestMarker) = 0;
   virtual void SeekToFraction(float fraction, bool toNearestMarker) = 0;
   virtual void ParameterChanged(const SnParamChange& change) = 0;
+  // The run-time gain of the nodes above (a muted bus, background music), 1 for none.
+  virtual void SetGainFactor(float gain) = 0;
 
   ISnLeafInstance* m_pNextOfLeaf = nullptr;
 
@@ -42,6 +44,8 @@ class CSnLeafNode : public CSnPropertyNode {
   // Stop, pause and resume go to every instance; a seek to those of its object and playing id.
   void ExecuteAction(const SnActionParams& params) override;
   void DeliverParameterChange(const SnParamChange& change) override;
+  // The instances of the game object (null: all) take the gain.
+  void ApplyGainFactor(CSnRegisteredObj* gameObject, float gain) override;
 
  private:
   ISnLeafInstance* m_instances = nullptr;

@@ -41,6 +41,11 @@ class CSnSoundNode final : public CSnLeafNode {
   SNRESULT PrepareData() override;
   void UnprepareData() override;
 
+  // The sound made at run time around a source plug-in.
+  void MakePluginSource(uint32_t classId) {
+    m_source.SetPluginSource(classId);
+    m_source.codecId = classId;
+  }
   bool HasSource() const { return m_source.sourceId != 0; }
   const CSnSourceDesc& Source() const { return m_source; }
   // The MIDI play mode a note entry records: 1 for property 46 of 2, else 2 with MIDI flags bit 3.

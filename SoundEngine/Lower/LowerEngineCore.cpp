@@ -189,13 +189,14 @@ class CSnLowerEngine final : public ISnLowerEngine, public ISnOutputServices {
   void StopOutputCapture() override { LowerEngine::StopOutputCapture(); }
   void AddOutputCaptureMarker(const char* text) override { LowerEngine::AddOutputCaptureMarker(text); }
 
-  void SetBackgroundMusicMuted(bool) override { LogOnce(m_busSaid, "Background music buses"); }
+  // The background-music buses silence their own children: nothing is left to the outputs.
+  void SetBackgroundMusicMuted(bool) override {}
 
   void StopPlayingID(uint32_t, int32_t, uint32_t) override { LogOnce(m_voiceSaid, "Voices"); }
   void StopVoicesUsingBankData(CSnLoadedBank*) override { LogOnce(m_voiceSaid, "Voices"); }
 
  private:
-  std::atomic<bool> m_motionSaid{false}, m_busSaid{false}, m_voiceSaid{false};
+  std::atomic<bool> m_motionSaid{false}, m_voiceSaid{false};
 };
 
 CSnLowerEngine& Engine() {

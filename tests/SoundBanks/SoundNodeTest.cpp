@@ -172,22 +172,6 @@ TEST_F(SoundNodeTest, NoteTrackingRaisesThePitchFromTheRootNote) {
   EXPECT_EQ(pitch(Sound(101), 64), 50.0f);
 }
 
-// An instance as the voice pipeline would attach it, recording what it hears.
-struct FakeInstance : SN::ISnLeafInstance {
-  FakeInstance(SN::CSnRegisteredObj* object, uint32_t id) : object(object), id(id) {}
-  SN::CSnRegisteredObj* InstanceGameObject() const override { return object; }
-  uint32_t InstancePlayingId() const override { return id; }
-  void ApplyAction(const SN::SnActionParams& params) override { kinds.push_back(params.kind); }
-  void SeekToTime(int32_t ms, bool marker) override { seeks.push_back({float(ms), marker}); }
-  void SeekToFraction(float fraction, bool marker) override { seeks.push_back({fraction, marker}); }
-  void ParameterChanged(const SN::SnParamChange& change) override { parameters.push_back(change.parameterId); }
-  SN::CSnRegisteredObj* object;
-  uint32_t id;
-  std::vector<uint32_t> kinds;
-  std::vector<std::pair<float, bool>> seeks;
-  std::vector<uint32_t> parameters;
-};
-
 TEST_F(SoundNodeTest, SeeksClampAndReachTheMatchingInstancesOthersReachAll) {
   ASSERT_EQ(Load({SoundObject(100, MemorySource(7, 4))}), SN::SN_Success);
   SN::CSnSoundNode* sound = Sound(100);
