@@ -99,7 +99,10 @@ class HierarchyFixture : public BankTest::BankFixture {
     bank.bankId = 2000 + uint32_t(images_.size());
     bank.objects = objects;
     bank.order.push_back({Tools::BankChunkKind::Hierarchy, 0});
-    images_.push_back(Tools::WriteBank(bank));
+    return Load(Tools::WriteBank(bank));
+  }
+  SN::SNRESULT Load(std::vector<uint8_t> image) {
+    images_.push_back(std::move(image));
     uint32_t id = 0;
     const SN::SNRESULT result = SN::g_pBankManager->LoadBankImageWait(images_.back().data(),
                                                                      uint32_t(images_.back().size()), true, -1, &id);
