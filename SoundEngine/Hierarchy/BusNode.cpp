@@ -108,13 +108,16 @@ void CSnBusParamTransitionTarget::TransitionUpdate(uint32_t kind, float newValue
   const float before = bus->GetDuckedValue(kind);
   value = newValue;
   if (done) transition = nullptr;
+  bus->RefreshDuckSum(kind);
   const float after = bus->GetDuckedValue(kind);
   if (after != before) bus->DuckedValueChanged(kind, after, after - before);
 }
 
 // ---- lifetime ----
 
-CSnBusNode::CSnBusNode(uint32_t id, uint32_t category) : CSnPropertyNode(id, true), m_category(category) {}
+CSnBusNode::CSnBusNode(uint32_t id, uint32_t category) : CSnPropertyNode(id, true), m_category(category) {
+  RefreshOwnMixStage();
+}
 
 CSnBusNode::~CSnBusNode() {
   for (SnArray<SnDuckEntry*>& list : m_ducks) {
@@ -226,7 +229,7 @@ SNRESULT CSnBusNode::ReadBusParams(const uint8_t*& cursor, const uint8_t* end) {
   memcpy(&fields.channelConfig, cursor + 4, 4);
   fields.state = cursor[8];
   cursor += kBytes;
-  m_mixStageOverrides = fields.mixStage & 0x03;
+  m_mixStageOverrides = fields.mixStage & 0x03;  // SetChannelConfig below refreshes the mix stage
   SetFlagA(kLimiterOldestFirst, fields.voice & 0x01);
   SetFlagA(kLimiterGoVirtual, fields.voice & 0x02);
   SetFlagA(kEnforcesOwnLimit, fields.voice & 0x04);
@@ -339,26 +342,44 @@ void CSnBusNode::SetChannelConfig(uint32_t config) {
     config = (mask << 12) | (kStandardConfigType << 8) | uint32_t(std::popcount(mask));
   }
   m_channelConfig = config;
+  RefreshOwnMixStage();
 }
 
-bool CSnBusNode::HasOwnMixStage() const {
+void CSnBusNode::RefreshOwnMixStage() {
   const SnNodeFxSlots* fx = FxSlots();
   const bool effects =
       fx && (fx->slots[0].effectId || fx->slots[1].effectId || fx->slots[2].effectId || fx->slots[3].effectId);
-  return effects || m_category == Category_BusKind12 || m_channelConfig || m_mixStageOverrides || !Parent() ||
-         (m_mixer && m_mixer->pluginId);
+  m_ownMixStage = effects || m_category == Category_BusKind12 || m_channelConfig || m_mixStageOverrides || !Parent() ||
+                  (m_mixer && m_mixer->pluginId);
+}
+
+void CSnBusNode::SetParent(CSnHierarchyNode* parent) {
+  CSnPropertyNode::SetParent(parent);
+  RefreshOwnMixStage();
+}
+
+float CSnBusNode::OwnEffectiveValue(const EffectiveQuery& query) const {
+  float value = Properties().GetOr(query.property, 0.0f);
+  if (query.stated && (FlagsB() & kStateValuesApply))
+    for (CSnStateGroupLink* link = StateLinks(); link; link = link->m_pNextLink) value += link->Value(query.property);
+  if (m_targets && (m_targets->ParameterMask() & query.curveBit)) value += RTPCValue(query.parameter, SnRTPCKey{});
+  if (const CSnPropTransitionSet* global = GlobalValueSet()) value += global->ValueOr(query.property, 0.0f);
+  if (query.ducked) value += GetDuckedValue(query.property);
+  return value;
 }
 
 float CSnBusNode::GetEffectiveProperty(uint32_t propertyId, bool wholeChain) const {
-  float value = Properties().GetOr(propertyId, 0.0f);
-  if ((FlagsB() & kStateValuesApply) && propertyId <= kBusVolume)
-    for (CSnStateGroupLink* link = StateLinks(); link; link = link->m_pNextLink) value += link->Value(propertyId);
-  const uint32_t parameter = propertyId == kBusVolume ? kBusVolume : ParameterOfProperty(propertyId);
-  if (parameter != kNoParameter && HasCurve(parameter)) value += RTPCValue(parameter, SnRTPCKey{});
-  if (const CSnPropTransitionSet* global = GlobalValueSet()) value += global->ValueOr(propertyId, 0.0f);
-  if (propertyId == SnProp_Volume || propertyId == kBusVolume) value += GetDuckedValue(propertyId);
-  const auto* parent = static_cast<const CSnBusNode*>(Parent());
-  if (parent && (wholeChain || !HasOwnMixStage())) value += parent->GetEffectiveProperty(propertyId, wholeChain);
+  // Which parts apply to the property is decided once for the whole walk.
+  EffectiveQuery query;
+  query.property = propertyId;
+  query.parameter = propertyId == kBusVolume ? kBusVolume : ParameterOfProperty(propertyId);
+  query.curveBit = ParameterBit(query.parameter);
+  query.stated = propertyId <= kBusVolume;
+  query.ducked = propertyId == SnProp_Volume || propertyId == kBusVolume;
+  float value = 0.0f;
+  for (const CSnBusNode* bus = this; bus;
+       bus = wholeChain || !bus->m_ownMixStage ? static_cast<const CSnBusNode*>(bus->Parent()) : nullptr)
+    value += bus->OwnEffectiveValue(query);
   return value;
 }
 
@@ -372,14 +393,24 @@ void CSnBusNode::GetSoundParams(SnSoundParams& params, uint32_t mask, const SnRT
                  {SnParamGroup_Pitch, SnProp_Pitch, &SnSoundParams::pitch},
                  {SnParamGroup_LowPass, SnProp_LowPass, &SnSoundParams::lowPass},
                  {SnParamGroup_HighPass, SnProp_HighPass, &SnSoundParams::highPass}};
-  const CSnPropTransitionSet* global = GlobalValueSet();
-  for (const auto& summed : kSummed) {
-    if (!(mask & summed.group)) continue;
-    float value = Properties().GetOr(summed.property, 0.0f) + RTPCValue(summed.property, key);
-    if (summed.property == SnProp_Volume) value += GetDuckedValue(SnProp_Volume);
-    if (global) value += global->ValueOr(summed.property, 0.0f);
-    params.*summed.field += value;
+  // One pass over the bank values and one over the run-time values: each holds few ids, unsorted.
+  const auto add = [&params, mask](uint32_t id, float value) {
+    for (const auto& summed : kSummed)
+      if (summed.property == id && (mask & summed.group)) params.*summed.field += value;
+  };
+  const SnPropertyBlob4& bank = Properties();
+  for (uint32_t i = 0; i < bank.Count(); ++i) {
+    float value;
+    memcpy(&value, bank.ValueAt(i), sizeof value);
+    add(bank.IdAt(i), value);
   }
+  if (const CSnPropTransitionSet* global = GlobalValueSet())
+    for (uint32_t i = 0; i < global->Count(); ++i) add(global->IdAt(i), global->ValueAt(i).value);
+  if (const uint64_t curves = ParameterMask(); curves & 0x1D)
+    for (const auto& summed : kSummed)
+      if ((mask & summed.group) && (curves & ParameterBit(summed.property)))
+        params.*summed.field += RTPCValue(summed.property, key);
+  if (mask & SnParamGroup_Volume) params.volume += GetDuckedValue(SnProp_Volume);
   if (auto* parent = static_cast<CSnPropertyNode*>(Parent()))
     parent->GetSoundParams(params, mask, key, random, computeRandom, false);
 }
@@ -476,6 +507,7 @@ void CSnBusNode::CurveAdded(uint32_t parameterId) {
 }
 
 void CSnBusNode::EffectSlotChanged(uint32_t slot) {
+  RefreshOwnMixStage();
   if (ISnBusMixCommands* mix = BusMixCommands()) mix->UpdateBusEffect(ID(), slot);
 }
 
@@ -506,6 +538,7 @@ SNRESULT CSnBusNode::SetMixerPlugin(uint32_t pluginId, bool shared, uint32_t pri
     MemoryMgr::Free(g_DefaultPoolId, m_mixer);
     m_mixer = nullptr;
   }
+  RefreshOwnMixStage();
   return SN_Success;
 }
 
@@ -653,10 +686,14 @@ void CSnBusNode::MoveDuckEntry(SnDuckEntry& entry, uint32_t property, float goal
 }
 
 float CSnBusNode::GetDuckedValue(uint32_t property) const {
-  float sum = 0.0f;
-  for (const SnDuckEntry* entry : const_cast<SnArray<SnDuckEntry*>&>(m_ducks[DuckList(property)]))
-    sum += entry->target.value;
+  const float sum = m_duckSums[DuckList(property)];
   return sum < m_maxDuckVolume ? m_maxDuckVolume : sum;
+}
+
+void CSnBusNode::RefreshDuckSum(uint32_t property) {
+  float sum = 0.0f;
+  for (const SnDuckEntry* entry : m_ducks[DuckList(property)]) sum += entry->target.value;
+  m_duckSums[DuckList(property)] = sum;
 }
 
 bool CSnBusNode::IsDucked() const {

@@ -94,7 +94,8 @@ class CSnBusNode final : public CSnPropertyNode {
   // Bank value, state offsets, game-parameter curve, run-time value and ducking of the property,
   // then the parent's when asked for the whole chain or when this bus has no mix stage of its own.
   float GetEffectiveProperty(uint32_t propertyId, bool wholeChain) const;
-  bool HasOwnMixStage() const;
+  bool HasOwnMixStage() const { return m_ownMixStage; }
+  void SetParent(CSnHierarchyNode* parent) override;
   uint32_t ChannelConfig() const { return m_channelConfig; }
   void SetChannelConfig(uint32_t config);
   // Stop, pause and resume: the active children, last first. Parameter changes: all of them, and
@@ -183,6 +184,19 @@ class CSnBusNode final : public CSnPropertyNode {
   void JoinBackgroundMusic();
   void LeaveBackgroundMusic();
   void ForEachActiveChild(bool lastFirst, void (*visit)(CSnHierarchyNode*, const void*), const void* context);
+  // This bus's own share of an effective property, without its parents'.
+  struct EffectiveQuery {
+    uint32_t property;
+    uint32_t parameter;  // the game parameter that drives it
+    uint64_t curveBit;
+    bool stated;  // states offset it
+    bool ducked;  // ducking lowers it
+  };
+  float OwnEffectiveValue(const EffectiveQuery& query) const;
+  // Kept as the things that decide it change: read on every effective-property walk.
+  void RefreshOwnMixStage();
+  friend class CSnBusParamTransitionTarget;
+  void RefreshDuckSum(uint32_t property);
 
   SnArray<CSnHierarchyNode*> m_children;  // routed here, by id
   SnBusMixer* m_mixer = nullptr;
@@ -192,9 +206,11 @@ class CSnBusNode final : public CSnPropertyNode {
   SnArray<SnDuckTarget> m_duckTargets;
   float m_maxDuckVolume = kDefaultMaxDuckVolume;
   SnArray<SnDuckEntry*> m_ducks[2];       // property 0, property 5
+  float m_duckSums[2] = {};                // of each list's entries, kept as they move
   CSnEventAction* m_recovery = nullptr;   // the recovery this bus queued, referenced
   uint32_t m_category;
   uint8_t m_mixStageOverrides = 0;
+  bool m_ownMixStage = true;  // no parent yet
   uint8_t m_state = kVolumePushed | 0x20;
 };
 
