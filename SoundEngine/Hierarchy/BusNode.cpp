@@ -600,11 +600,15 @@ void CSnBusNode::EndDucking() {
     auto* action = PoolNew<CSnDuckRecoveryAction>(g_DefaultPoolId, ID(), m_recoverySamples);
     auto* record = action ? PoolNew<CSnPendingActionItem>(g_DefaultPoolId, action, 0u) : nullptr;
     if (record) {
-      m_recovery = action;
-      m_state = uint8_t((m_state & ~kDuckStateMask) | Duck_Recovering);
-      ForEachDuckTarget([this](CSnBusNode& target, const SnDuckTarget& duck) { target.HoldDuck(ID(), duck.property); });
+      // A recovery is always a frame or more away: it waits in the due list, or the list refused it.
+      const uint32_t due = g_pAudioMgr->DuePendingCount();
       g_pAudioMgr->ScheduleAction(record);
-      return;
+      if (g_pAudioMgr->DuePendingCount() > due) {
+        m_recovery = action;
+        m_state = uint8_t((m_state & ~kDuckStateMask) | Duck_Recovering);
+        ForEachDuckTarget([this](CSnBusNode& target, const SnDuckTarget& duck) { target.HoldDuck(ID(), duck.property); });
+        return;
+      }
     }
     SOUND_LOG(Error, "Bus %u: no recovery could be queued; its targets recover at once", ID());
     if (action) action->Release();
