@@ -153,18 +153,7 @@ void CSnAttenuation::ClearRTPCs() {
 
 namespace {
 
-SNRESULT CreateAttenuation(const uint8_t* payload, uint32_t size, CSnIndexedObject*& object) {
-  object = nullptr;
-  if (size < sizeof(uint32_t)) return SN_Failure;
-  uint32_t id;
-  memcpy(&id, payload, sizeof id);
-  auto* attenuation = PoolNew<CSnAttenuation>(g_DefaultPoolId, id);
-  if (!attenuation) return SN_InsufficientMemory;
-  object = attenuation;
-  return attenuation->SetInitialValues(payload + sizeof id, size - uint32_t(sizeof id));
-}
-
-const SnHircKind kAttenuationKind = {SnIndex_Attenuations, CreateAttenuation, nullptr, nullptr};
+const SnHircKind kAttenuationKind = {SnIndex_Attenuations, CreateFromPayload<CSnAttenuation>, nullptr, nullptr};
 const bool kRegistered = (SetHircKind(kHircAttenuationType, &kAttenuationKind), true);
 
 }  // namespace

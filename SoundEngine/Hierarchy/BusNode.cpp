@@ -714,21 +714,19 @@ void CSnBusNode::DuckedValueChanged(uint32_t property, float value, float delta)
 
 // ---- master buses ----
 
-CSnBusNode* CSnBusNode::MasterBus() {
+namespace {
+// The master or the secondary, with a reference taken under the bus list's lock.
+CSnBusNode* HeldMaster(CSnBusNode* MasterBuses::*which) {
   if (!g_pObjectIndex) return nullptr;
   Platform::ReentrantGuard guard(BusListLock());
-  CSnBusNode* bus = Masters().master;
+  CSnBusNode* bus = Masters().*which;
   if (bus) bus->AddRef();
   return bus;
 }
+}  // namespace
 
-CSnBusNode* CSnBusNode::SecondaryMasterBus() {
-  if (!g_pObjectIndex) return nullptr;
-  Platform::ReentrantGuard guard(BusListLock());
-  CSnBusNode* bus = Masters().secondary;
-  if (bus) bus->AddRef();
-  return bus;
-}
+CSnBusNode* CSnBusNode::MasterBus() { return HeldMaster(&MasterBuses::master); }
+CSnBusNode* CSnBusNode::SecondaryMasterBus() { return HeldMaster(&MasterBuses::secondary); }
 
 void CSnBusNode::ClearMasterBuses() {
   if (!g_pObjectIndex) return;
@@ -794,15 +792,7 @@ namespace {
 
 template <uint32_t Category>
 SNRESULT CreateBus(const uint8_t* payload, uint32_t size, CSnIndexedObject*& object) {
-  object = nullptr;
-  if (size < sizeof(uint32_t)) return SN_Failure;
-  uint32_t id;
-  memcpy(&id, payload, sizeof id);
-  Platform::ReentrantGuard audio(GlobalAudioLock());
-  auto* bus = PoolNew<CSnBusNode>(g_DefaultPoolId, id, Category);
-  if (!bus) return SN_InsufficientMemory;
-  object = bus;
-  return bus->SetInitialValues(payload + sizeof id, size - uint32_t(sizeof id));
+  return CreateFromPayload<CSnBusNode>(payload, size, object, Category);
 }
 
 const SnHircKind kBusKind = {SnIndex_Busses, CreateBus<CSnHierarchyNode::Category_Bus>, nullptr, nullptr};

@@ -98,18 +98,6 @@ void CSnSoundNode::ForgetMidiNotes() { Notes().count = 0; }
 
 namespace {
 
-SNRESULT CreateSound(const uint8_t* payload, uint32_t size, CSnIndexedObject*& object) {
-  object = nullptr;
-  if (size < sizeof(uint32_t)) return SN_Failure;
-  uint32_t id;
-  memcpy(&id, payload, sizeof id);
-  Platform::ReentrantGuard audio(GlobalAudioLock());
-  auto* sound = PoolNew<CSnSoundNode>(g_DefaultPoolId, id);
-  if (!sound) return SN_InsufficientMemory;
-  object = sound;
-  return sound->SetInitialValues(payload + sizeof id, size - uint32_t(sizeof id), false);
-}
-
 // A sound whose media a bank provides is kept as loaded; any other is read again in place.
 bool SoundReadsAgain(CSnIndexedObject* object) {
   const uint32_t flags = static_cast<CSnSoundNode*>(object)->Source().flags;
@@ -120,7 +108,7 @@ SNRESULT ReadSoundAgain(CSnIndexedObject* object, const uint8_t* payload, uint32
   return static_cast<CSnSoundNode*>(object)->SetInitialValues(payload + 4, size - 4, true);
 }
 
-const SnHircKind kSoundKind = {SnIndex_Nodes, CreateSound, SoundReadsAgain, ReadSoundAgain};
+const SnHircKind kSoundKind = {SnIndex_Nodes, CreateFromPayload<CSnSoundNode>, SoundReadsAgain, ReadSoundAgain};
 const bool kRegistered = (SetHircKind(kHircSoundType, &kSoundKind), true);
 
 }  // namespace

@@ -33,7 +33,7 @@ class CSnSoundNode final : public CSnLeafNode {
 
   // The payload after the id: the source record, then the common node parameters (only their
   // effect block for a sound loaded before).
-  SNRESULT SetInitialValues(const uint8_t* data, uint32_t size, bool existed);
+  SNRESULT SetInitialValues(const uint8_t* data, uint32_t size, bool existed = false);
 
   SNRESULT PlayNode(CSnPlayParams& params) override;
   void GetSoundParams(SnSoundParams& params, uint32_t mask, const SnRTPCKey& key, SnRandomOffsets* random,

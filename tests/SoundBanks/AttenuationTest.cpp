@@ -109,12 +109,7 @@ TEST_F(AttenuationTest, PayloadsThatWouldOverrunTheSevenCurvesFailTheBank) {
 
 TEST_F(AttenuationTest, APayloadEndingAnywhereEarlyFailsTheBank) {
   const Tools::BankObject whole = Object(330, Typical());
-  for (size_t size = 4; size < whole.payload.size(); ++size) {
-    Tools::BankObject cut = whole;
-    cut.payload.resize(size);
-    ASSERT_EQ(Load({cut}), SN::SN_Failure) << size;
-    ASSERT_EQ(Attenuation(330), nullptr);
-  }
+  ExpectEveryCutFails(whole, [this] { return Attenuation(330) == nullptr; });
   EXPECT_EQ(Load({whole}), SN::SN_Success);
 }
 

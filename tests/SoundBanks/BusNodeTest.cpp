@@ -369,12 +369,7 @@ TEST_F(BusNodeTest, APayloadEndingAnywhereEarlyFailsTheBank) {
   full.stateGroups = {{11, 0, {}}};
   ASSERT_EQ(Load({BusObject(1)}), SN::SN_Success);
   const Tools::BankObject whole = BusObject(2, full);
-  for (size_t size = 4; size < whole.payload.size(); ++size) {
-    Tools::BankObject cut = whole;
-    cut.payload.resize(size);
-    ASSERT_NE(Load({cut}), SN::SN_Success) << size;
-    ASSERT_EQ(Bus(2), nullptr);
-  }
+  ExpectEveryCutFails(whole, [this] { return Bus(2) == nullptr; });
   ASSERT_EQ(Load({whole}), SN::SN_Success);
   EXPECT_EQ(Bus(2)->GetEffectiveProperty(5, false), -3.0f - 0.0f);
 }

@@ -109,6 +109,16 @@ class HierarchyFixture : public BankTest::BankFixture {
     if (result == SN::SN_Success) loaded_.push_back(id);
     return result;
   }
+  // Every cut of the object short of its end fails the bank, and `absent` finds nothing left behind.
+  template <typename Absent>
+  void ExpectEveryCutFails(const Tools::BankObject& whole, Absent&& absent) {
+    for (size_t size = 4; size < whole.payload.size(); ++size) {
+      Tools::BankObject cut = whole;
+      cut.payload.resize(size);
+      ASSERT_NE(Load({cut}), SN::SN_Success) << size;
+      ASSERT_TRUE(absent()) << size;
+    }
+  }
   template <typename Kind>
   Kind* Find(uint32_t id, bool bus) {
     SN::CSnIndexedObject* found = SN::g_pObjectIndex->FindNodeAndAddRef(id, bus);

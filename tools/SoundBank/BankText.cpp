@@ -150,6 +150,13 @@ class Parser {
     Uses(BankChunkKind::Hierarchy);
     return true;
   }
+  // An object in its line's place whose payload (its id for now) Finish writes; `index` is its place.
+  bool AddPending(uint8_t type, const std::string& name, uint32_t id, size_t& index) {
+    std::vector<uint8_t> placeholder(sizeof id);
+    memcpy(placeholder.data(), &id, sizeof id);
+    index = m_bank.objects.size();
+    return AddObject(type, name, std::move(placeholder));
+  }
   void Uses(BankChunkKind kind) {
     for (const BankChunkRef& chunk : m_bank.order)
       if (chunk.kind == kind) return;
@@ -264,10 +271,7 @@ bool Parser::Sound(const std::vector<std::string>& w) {
     if (!Real(w[5], dB)) return false;
     sound.params.properties.push_back(BankNodeProperty::Float(0, dB));
   }
-  std::vector<uint8_t> placeholder(sizeof sound.id);
-  memcpy(placeholder.data(), &sound.id, sizeof sound.id);
-  sound.object = m_bank.objects.size();
-  if (!AddObject(kBankSoundType, w[1], std::move(placeholder))) return false;
+  if (!AddPending(kBankSoundType, w[1], sound.id, sound.object)) return false;
   m_sounds.push_back(std::move(sound));
   return true;
 }
@@ -435,10 +439,7 @@ bool Parser::Line(const std::vector<std::string>& w) {
       for (int i = 0; i < 3; ++i)
         if (!Real(w[5 + i], attenuation.coneValues[i])) return false;
     }
-    std::vector<uint8_t> placeholder(sizeof pending.id);
-    memcpy(placeholder.data(), &pending.id, sizeof pending.id);
-    pending.object = m_bank.objects.size();
-    if (!AddObject(kBankAttenuationType, w[1], std::move(placeholder))) return false;
+    if (!AddPending(kBankAttenuationType, w[1], pending.id, pending.object)) return false;
     m_attenuations.push_back(std::move(pending));
     return true;
   }

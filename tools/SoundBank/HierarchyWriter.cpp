@@ -46,16 +46,7 @@ std::vector<uint8_t> BusPayload(uint32_t id, const BankBusParams& bus) {
     Put(out, duck.curve);
     Put(out, duck.property);
   }
-  Put(out, uint8_t(bus.effects.size()));
-  if (!bus.effects.empty()) {
-    Put(out, bus.bypassBits);
-    for (const BankNodeEffect& effect : bus.effects) {
-      Put(out, effect.slot);
-      Put(out, effect.effectId);
-      Put(out, effect.shared);
-      Put(out, effect.rendered);
-    }
-  }
+  PutEffects(out, bus.effects, bus.bypassBits);
   Put(out, bus.mixerId);
   Put(out, bus.mixerShared);
   Put(out, bus.lastFlag);

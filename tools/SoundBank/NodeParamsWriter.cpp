@@ -29,6 +29,18 @@ void PutProperties(std::vector<uint8_t>& out, const std::vector<BankNodeProperty
   for (const BankNodeProperty& property : properties) Put(out, property.bits);
 }
 
+void PutEffects(std::vector<uint8_t>& out, const std::vector<BankNodeEffect>& effects, uint8_t bypassBits) {
+  Put(out, uint8_t(effects.size()));
+  if (effects.empty()) return;
+  Put(out, bypassBits);
+  for (const BankNodeEffect& effect : effects) {
+    Put(out, effect.slot);
+    Put(out, effect.effectId);
+    Put(out, effect.shared);
+    Put(out, effect.rendered);
+  }
+}
+
 void PutStateGroups(std::vector<uint8_t>& out, const std::vector<BankNodeStateGroup>& groups) {
   Put(out, uint32_t(groups.size()));
   for (const BankNodeStateGroup& group : groups) {
@@ -84,16 +96,7 @@ void PutPositioning(std::vector<uint8_t>& out, const BankNodePositioning& positi
 
 void PutNodeParams(std::vector<uint8_t>& out, const BankNodeParams& params, bool motionFlag) {
   Put(out, params.overridesEffects);
-  Put(out, uint8_t(params.effects.size()));
-  if (!params.effects.empty()) {
-    Put(out, params.bypassBits);
-    for (const BankNodeEffect& effect : params.effects) {
-      Put(out, effect.slot);
-      Put(out, effect.effectId);
-      Put(out, effect.shared);
-      Put(out, effect.rendered);
-    }
-  }
+  PutEffects(out, params.effects, params.bypassBits);
   Put(out, params.attachmentFlags);
   Put(out, params.outputBusId);
   Put(out, params.parentId);
