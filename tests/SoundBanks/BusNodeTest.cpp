@@ -1,6 +1,7 @@
 // Buses read from banks: the master and secondary master, children and their refusals, channel
 // configurations, the effective properties along the chain, ducking with its floor and recovery,
 // background music, and the node messages that reach buses and sounds.
+#include "SoundEngine/GameSyncs/RTPCMgr.h"
 #include "SoundEngine/Hierarchy/PropertyTable.h"
 #include "SoundEngine/SoundEngine.h"
 #include "tests/SoundBanks/HierarchyTestSupport.h"
@@ -357,6 +358,31 @@ TEST_F(BusNodeTest, EffectsMixersAndSourcePluginsThroughTheirMessages) {
   Frames(1);
   EXPECT_EQ(playing.kinds, std::vector<uint32_t>{0});
   Sound(nodeId)->DetachInstance(&playing);
+}
+
+TEST_F(BusNodeTest, TheMixingGraphHearsOfBypassCurvesAndTheBusVolume) {
+  Tools::BankBusParams effects = Child(1);
+  effects.effects = {{1, 500, 0, 0}};
+  effects.bypassBits = 0x10;
+  effects.properties = {Tools::BankNodeProperty::Float(5, -4.0f)};
+  effects.curves = {{7, 0, 0, 25, 1, 0, {{0.0f, 0.0f, 4}, {1.0f, 1.0f, 4}}}};  // bypasses slot 1 above 0
+  Tools::BankBusParams ducker = Child(1);
+  ducker.ducks = {{2, -6.0f, 0, 0, 4, 5}};
+  ASSERT_EQ(SN::g_pRTPCMgr->SetRTPCImmediate(7, 1.0f, SN::SnRTPCKey{}), SN::SN_Success);
+  ASSERT_EQ(Load({BusObject(1), BusObject(2, effects), BusObject(3, ducker),
+                  SoundObject(30, MemorySource(7, 4), RoutedTo(3))}),
+            SN::SN_Success);
+  EXPECT_TRUE(Bus(2)->IsEffectBypassed(1));
+  EXPECT_TRUE(Bus(2)->AreAllEffectsBypassed());
+  using Bypass = std::array<uint32_t, 3>;
+  EXPECT_EQ(mix_.bypass, (std::vector<Bypass>{{2, 0x10, 0x1F}, {2, 0x02, 0x02}}));
+  // Ducking the bus volume of a bus that mixes itself pushes its new volume.
+  Begin(Sound(30));
+  ASSERT_FALSE(mix_.volumes.empty());
+  EXPECT_EQ(mix_.volumes.back(), (std::pair<uint32_t, float>{2, -10.0f}));
+  EXPECT_TRUE(Bus(2)->StateByte() & CSnBusNode::kVolumePushed);
+  End(Sound(30));
+  EXPECT_EQ(mix_.volumes.back(), (std::pair<uint32_t, float>{2, -4.0f}));
 }
 
 TEST_F(BusNodeTest, APayloadEndingAnywhereEarlyFailsTheBank) {
