@@ -12,6 +12,7 @@
 #include "SoundEngine/GameSyncs/RegistryMgr.h"
 #include "SoundEngine/GameSyncs/StateMgr.h"
 #include "SoundEngine/GameSyncs/SwitchMgr.h"
+#include "SoundEngine/Hierarchy/BusNode.h"
 #include "SoundEngine/Hierarchy/NodeReceiver.h"
 #include "SoundEngine/Log.h"
 #include "SoundEngine/Lower/OutputServices.h"
@@ -237,15 +238,11 @@ void OnSetSpeakerAngles(const SnMsgSetSpeakerAngles& m) {
 
 void OnSetRandomSeed(const SnMsgSetRandomSeed& m) { LowerEngine::SeedRandom(m.seed); }
 
-bool& BackgroundMusicMuted() {
-  static bool muted = false;
-  return muted;
-}
-
 void OnMuteBackgroundMusic(const SnMsgMuteBackgroundMusic& m) {
   const bool mute = m.mute != 0;
-  if (mute == BackgroundMusicMuted()) return;
-  BackgroundMusicMuted() = mute;
+  if (mute == CSnBusNode::BackgroundMusicMuted()) return;
+  // The buses silence their own children; the voice pipeline hears of it too.
+  CSnBusNode::SetBackgroundMusicMuted(mute);
   if (ISnOutputServices* outputs = OutputServices()) outputs->SetBackgroundMusicMuted(mute);
   const SnInitSettings& settings = Settings();
   if (settings.backgroundMusicCallback) settings.backgroundMusicCallback(mute, settings.backgroundMusicCookie);
@@ -364,7 +361,7 @@ void OnStopBankVoices(const SnMsgStopBankVoices& m) {
 }  // namespace
 
 void InstallMessageHandlers() {
-  BackgroundMusicMuted() = false;
+  CSnBusNode::SetBackgroundMusicMuted(false);
   // A handler put in place by someone else (a test's recorder, a tool) stays where it is.
   auto Install = [](uint16_t type, SnMessageHandler handler) {
     const SnMessageHandler previous = SetMessageHandler(type, handler);

@@ -12,6 +12,7 @@
 #include "SoundEngine/Containers.h"
 #include "SoundEngine/CpuInfo.h"
 #include "SoundEngine/GameSyncs/FrontEndManagers.h"
+#include "SoundEngine/Hierarchy/NodeReceiver.h"
 #include "SoundEngine/Lower/PluginFactoryTable.h"
 #include "SoundEngine/Log.h"
 #include "SoundEngine/Messages.h"
@@ -68,6 +69,7 @@ SNRESULT CreateManagers() {
     g_pObjectIndex = PoolNew<CSnObjectIndex>(g_DefaultPoolId);
     if (!g_pObjectIndex) return SN_InsufficientMemory;
   }
+  InstallHierarchyReceivers();
   return CreateGameSyncManagers(state.settings);
 }
 
@@ -106,6 +108,7 @@ void TermSteps(bool destroyPool) {
     g_pObjectIndex = nullptr;
   }
   FreeExtensions();
+  UninstallHierarchyReceivers();
   if (destroyPool && g_DefaultPoolId != kInvalidPoolId) {
     MemoryMgr::DestroyPool(g_DefaultPoolId);
     g_DefaultPoolId = kInvalidPoolId;

@@ -113,6 +113,7 @@ SNRESULT CSnSoundBankManager::PrepareBankCommand(uint32_t bankId, bool withMedia
   record->m_dataSeen = false;
   record->m_indexSeen = false;
   memset(record->m_typesSaid, 0, sizeof record->m_typesSaid);
+  record->m_mastersCleared = false;
   SnBankCommand open;
   open.sourceKind = SnBankSource_Name;
   SNRESULT result = OpenBank(*record, open);

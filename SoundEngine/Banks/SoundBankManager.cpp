@@ -135,8 +135,18 @@ SNRESULT CSnBankRecord::LoadObject(uint8_t type, uint32_t size, CSnSoundBankRead
     }
   } else {
     Platform::ReentrantGuard audio(GlobalAudioLock());
-    // A bank's master bus replaces the ones loaded before it, unless the game keeps its buses.
-    if (type == kHircMasterBusType && !m_manager->m_keepBuses && BusDefaults()) BusDefaults()->ClearMasterBuses();
+    // A bank's master bus replaces the ones loaded before it, unless the game keeps its buses. Once
+    // per load, before its first new parentless bus: cleared before every bus, the bank's own master
+    // would be lost as soon as a child bus followed it, and no second parentless bus could be the
+    // secondary.
+    if (type == kHircMasterBusType && !m_mastersCleared && !m_manager->m_keepBuses && BusDefaults()) {
+      uint32_t parentId = 0;
+      if (size >= 2 * sizeof(uint32_t)) memcpy(&parentId, payload + sizeof(uint32_t), sizeof parentId);
+      if (parentId == 0) {
+        BusDefaults()->ClearMasterBuses();
+        m_mastersCleared = true;
+      }
+    }
     result = kind->create(payload, size, object);
     // Entered only once whole: a lookup never finds an object half read.
     if (result == SN_Success && object) list.Insert(object);
@@ -499,6 +509,7 @@ SNRESULT CSnSoundBankManager::LoadBankCommand(const SnBankCommand& command) {
     record->m_dataSeen = false;
     record->m_indexSeen = false;
     memset(record->m_typesSaid, 0, sizeof record->m_typesSaid);
+    record->m_mastersCleared = false;
     result = OpenBank(*record, command);
   }
   const uint32_t objectsBefore = record ? record->m_objectCount : 0;

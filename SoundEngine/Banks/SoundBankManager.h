@@ -16,6 +16,7 @@
 #include "SoundEngine/Banks/SourceDesc.h"
 #include "SoundEngine/Containers.h"
 #include "SoundEngine/IdHashTable.h"
+#include "SoundEngine/PoolObject.h"
 
 namespace SN {
 
@@ -74,6 +75,21 @@ struct SnHircKind {
 };
 // Returns the kind it replaces; null removes the type's kind. Events (type 4) have theirs from the start.
 const SnHircKind* SetHircKind(uint8_t type, const SnHircKind* kind);
+
+// The creation function of a kind whose payload is its id, then what the kind's SetInitialValues
+// reads: made in the default pool, not yet in the index. On failure `object` holds what was made,
+// for the loader to release.
+template <typename Kind, typename... Args>
+SNRESULT CreateFromPayload(const uint8_t* payload, uint32_t size, CSnIndexedObject*& object, Args... args) {
+  object = nullptr;
+  uint32_t id = 0;
+  if (size < sizeof id) return SN_Failure;
+  memcpy(&id, payload, sizeof id);
+  Kind* made = PoolNew<Kind>(g_DefaultPoolId, id, args...);
+  if (!made) return SN_InsufficientMemory;
+  object = made;
+  return made->SetInitialValues(payload + sizeof id, size - uint32_t(sizeof id));
+}
 
 // True for the completion the *Wait calls pass: a caller blocks on it.
 bool IsWaitingCallback(SnBankCallback callback);
@@ -167,6 +183,7 @@ class CSnBankRecord final : public CSnLoadedBank {
   CSnSoundBankManager* m_manager;
   uint8_t m_sourceKind = 0;
   uint32_t m_typesSaid[8] = {};  // HIRC types without a kind, logged once per load
+  bool m_mastersCleared = false;  // this load let go of the earlier master buses
   bool m_dataSeen = false;
   bool m_indexSeen = false;
 };

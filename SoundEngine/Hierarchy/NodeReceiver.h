@@ -25,4 +25,9 @@ class ISnNodeReceiver {
 
 inline ISnNodeReceiver*& NodeReceiver() { return ServiceSlot<ISnNodeReceiver>(); }
 
+// The hierarchy's own node receiver and bus defaults go into the slots that are empty at Init, and
+// leave them at Term.
+void InstallHierarchyReceivers();
+void UninstallHierarchyReceivers();
+
 }  // namespace SN

@@ -134,9 +134,10 @@ class CSnPropertyNode : public CSnHierarchyNode, public ISnPropTransitionOwner {
   // The value set of a game object (null: of all), made on demand; null when out of memory.
   CSnPropTransitionSet* GetValueSet(CSnRegisteredObj* gameObject);
   CSnPropTransitionSet* FindValueSet(CSnRegisteredObj* gameObject) const;
-  SNRESULT SetRuntimeValue(CSnRegisteredObj* gameObject, uint8_t id, float value, const TransParamsBase& params);
-  SNRESULT Mute(CSnRegisteredObj* gameObject, const TransParamsBase& params);
-  SNRESULT Unmute(CSnRegisteredObj* gameObject, const TransParamsBase& params);
+  virtual SNRESULT SetRuntimeValue(CSnRegisteredObj* gameObject, uint8_t id, float value,
+                                   const TransParamsBase& params);
+  virtual SNRESULT Mute(CSnRegisteredObj* gameObject, const TransParamsBase& params);
+  virtual SNRESULT Unmute(CSnRegisteredObj* gameObject, const TransParamsBase& params);
   // Unmutes all game objects: the set of all, then every object's set whose factor is not 1.
   void UnmuteAll(const TransParamsBase& params);
   // Every object's non-zero value of the property goes to 0 at once, then the value of all objects

@@ -28,18 +28,8 @@ void CSnStateProperties::FillStateSet(SnStatePropertySet& set) const {
 }
 
 namespace {
-SNRESULT CreateStateProperties(const uint8_t* payload, uint32_t size, CSnIndexedObject*& object) {
-  object = nullptr;
-  if (size < 4) return SN_Failure;
-  uint32_t id;
-  memcpy(&id, payload, sizeof id);
-  auto* properties = PoolNew<CSnStateProperties>(g_DefaultPoolId, id);
-  if (!properties) return SN_InsufficientMemory;
-  object = properties;
-  return properties->SetInitialValues(payload + 4, size - 4);
-}
-
-const SnHircKind kStatePropertiesKind = {SnIndex_StateProperties, CreateStateProperties, nullptr, nullptr};
+const SnHircKind kStatePropertiesKind = {SnIndex_StateProperties, CreateFromPayload<CSnStateProperties>, nullptr,
+                                         nullptr};
 const bool kRegistered = (SetHircKind(kHircStatePropertiesType, &kStatePropertiesKind), true);
 }  // namespace
 

@@ -192,7 +192,8 @@ class CSnLowerEngine final : public ISnLowerEngine, public ISnOutputServices {
   void StopOutputCapture() override { LowerEngine::StopOutputCapture(); }
   void AddOutputCaptureMarker(const char* text) override { LowerEngine::AddOutputCaptureMarker(text); }
 
-  void SetBackgroundMusicMuted(bool) override { LogOnce(m_busSaid, "Background music buses"); }
+  // The background-music buses silence their own children: nothing is left to the outputs.
+  void SetBackgroundMusicMuted(bool) override {}
 
   void StopPlayingID(uint32_t playingId, int32_t ms, uint32_t curve) override {
     VoiceManager::StopPlayingID(playingId, ms, curve);
@@ -204,7 +205,7 @@ class CSnLowerEngine final : public ISnLowerEngine, public ISnOutputServices {
   }
 
  private:
-  std::atomic<bool> m_motionSaid{false}, m_busSaid{false}, m_voiceSaid{false};
+  std::atomic<bool> m_motionSaid{false}, m_voiceSaid{false};
 };
 
 CSnLowerEngine& Engine() {

@@ -314,11 +314,12 @@ void StopPlayingID(uint32_t playingId, int32_t transitionMs, uint32_t curve) {
 }
 
 SNRESULT PlayLeafNode(CSnPropertyNode* node, const CSnSourceDesc* source, CSnPlayParams& params) {
-  SN_ASSERT_AUDIO_LOCK_HELD();
   if (!node || !source) {
     SOUND_LOG(Error, "PlayLeafNode: no node or no source to play");
     return SN_InvalidParameter;
   }
+  if (ISnLeafPlayer* player = LeafPlayer()) return player->PlayLeafNode(node, *source, params);
+  SN_ASSERT_AUDIO_LOCK_HELD();
   uint8_t extra = 0;
   const bool mayGoVirtual = node->GetVoiceBehaviour(extra) != SnVirtual_Kill;
 

@@ -5,9 +5,11 @@
 // lower engine's.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "MemoryMgr/SnResult.h"
+#include "SoundEngine/ServiceSlot.h"
 
 namespace SN {
 
@@ -31,6 +33,15 @@ class ISnPlaybackInstanceCreator {
  protected:
   ~ISnPlaybackInstanceCreator() = default;
 };
+
+// Takes the leaf plays in place of the voice manager (a recorder in tests, a tool); null: the
+// voice manager plays them.
+class ISnLeafPlayer {
+ public:
+  virtual ~ISnLeafPlayer() = default;
+  virtual SNRESULT PlayLeafNode(CSnPropertyNode* node, const CSnSourceDesc& source, CSnPlayParams& params) = 0;
+};
+inline ISnLeafPlayer*& LeafPlayer() { return ServiceSlot<ISnLeafPlayer>(); }
 
 namespace VoiceManager {
 
@@ -70,7 +81,7 @@ void ApplyLimiters();
 // Plays a sound node's source for the play's game object: priority, memory threshold and limits
 // admit it, a playback instance is made, registered and launched. SN_Success; SN_NothingChanged when
 // refused (limits, memory, inaudible without virtual voices); SN_Failure when it could not be made or
-// an external source is not in the play's list.
+// an external source is not in the play's list. An installed leaf player takes the play instead.
 SNRESULT PlayLeafNode(CSnPropertyNode* node, const CSnSourceDesc* source, CSnPlayParams& params);
 // Stops every active instance of the playing id (0: none) with the fade; not an action's stop.
 void StopPlayingID(uint32_t playingId, int32_t transitionMs, uint32_t curve);
@@ -88,6 +99,7 @@ SNRESULT QueueInstanceCommand(CSnPlaybackInstance* instance, uint32_t kind, uint
 // Runs the queue in order; an instance whose context was detached is retired.
 void RunQueuedInstanceCommands();
 uint32_t QueuedInstanceCommandCount();
+
 
 }  // namespace VoiceManager
 }  // namespace SN

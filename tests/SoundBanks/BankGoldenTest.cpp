@@ -11,32 +11,7 @@ namespace {
 
 using BankTest::Build;
 
-// Expected bytes, written field by field with the values worked out by hand.
-struct Bytes {
-  std::vector<uint8_t> b;
-  Bytes& Tag(const char* tag) {
-    b.insert(b.end(), tag, tag + 4);
-    return *this;
-  }
-  Bytes& U8(uint8_t v) {
-    b.push_back(v);
-    return *this;
-  }
-  Bytes& U16(uint16_t v) { return U8(uint8_t(v)).U8(uint8_t(v >> 8)); }
-  Bytes& U32(uint32_t v) { return U16(uint16_t(v)).U16(uint16_t(v >> 16)); }
-  Bytes& Text(const char* text) {
-    b.insert(b.end(), text, text + strlen(text));
-    return *this;
-  }
-  Bytes& Zeros(size_t n) {
-    b.insert(b.end(), n, 0);
-    return *this;
-  }
-  Bytes& Append(const std::vector<uint8_t>& more) {
-    b.insert(b.end(), more.begin(), more.end());
-    return *this;
-  }
-};
+using BankTest::Bytes;
 
 // The hash of "TestBank", "Init" and "GeneralBank" (32-bit FNV-1 of the lower-case name).
 constexpr uint32_t kTestBankId = 0xC42E767B;

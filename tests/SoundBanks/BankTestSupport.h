@@ -32,6 +32,33 @@ namespace BankTest {
 
 inline uint32_t Id(const char* name) { return SN::SoundEngine::GetIDFromString(name); }
 
+// Expected bytes, written field by field with the values worked out by hand.
+struct Bytes {
+  std::vector<uint8_t> b;
+  Bytes& Tag(const char* tag) {
+    b.insert(b.end(), tag, tag + 4);
+    return *this;
+  }
+  Bytes& U8(uint8_t v) {
+    b.push_back(v);
+    return *this;
+  }
+  Bytes& U16(uint16_t v) { return U8(uint8_t(v)).U8(uint8_t(v >> 8)); }
+  Bytes& U32(uint32_t v) { return U16(uint16_t(v)).U16(uint16_t(v >> 16)); }
+  Bytes& Text(const char* text) {
+    b.insert(b.end(), text, text + strlen(text));
+    return *this;
+  }
+  Bytes& Zeros(size_t n) {
+    b.insert(b.end(), n, 0);
+    return *this;
+  }
+  Bytes& Append(const std::vector<uint8_t>& more) {
+    b.insert(b.end(), more.begin(), more.end());
+    return *this;
+  }
+};
+
 // A bank from description text, named `name` (its id the hash of the name).
 inline std::vector<uint8_t> Build(const std::string& text, const std::string& name = "TestBank") {
   Tools::BankDescription bank;

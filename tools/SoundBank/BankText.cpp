@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "SoundEngine/SoundEngineApi.h"
+#include "tools/SoundBank/HierarchyWriter.h"
 #include "tools/SoundBank/ToneMedia.h"
 
 namespace Tools {
@@ -51,6 +52,22 @@ uint64_t ToneMediaBound(const ToneDesc& tone) {
   for (const ToneMarker& marker : tone.markers) bytes += 48 + marker.label.size();
   return bytes;
 }
+
+// A sound or an attenuation: its place among the objects is kept from its line, its payload is
+// written once the bank's media and points are known.
+struct PendingSound {
+  size_t object;
+  uint32_t id;
+  std::string tone;
+  BankNodeParams params;
+  int line;
+};
+struct PendingAttenuation {
+  size_t object;
+  uint32_t id;
+  std::string name;
+  BankAttenuation attenuation;
+};
 
 class Parser {
  public:
@@ -133,6 +150,13 @@ class Parser {
     Uses(BankChunkKind::Hierarchy);
     return true;
   }
+  // An object in its line's place whose payload (its id for now) Finish writes; `index` is its place.
+  bool AddPending(uint8_t type, const std::string& name, uint32_t id, size_t& index) {
+    std::vector<uint8_t> placeholder(sizeof id);
+    memcpy(placeholder.data(), &id, sizeof id);
+    index = m_bank.objects.size();
+    return AddObject(type, name, std::move(placeholder));
+  }
   void Uses(BankChunkKind kind) {
     for (const BankChunkRef& chunk : m_bank.order)
       if (chunk.kind == kind) return;
@@ -163,6 +187,20 @@ class Parser {
     Uses(BankChunkKind::Environment);
     return &m_bank.environment.curves[g * 3 + c];
   }
+  bool Bus(const std::vector<std::string>& w);
+  bool Sound(const std::vector<std::string>& w);
+  PendingAttenuation* Attenuation(const std::string& name) {
+    for (PendingAttenuation& pending : m_attenuations)
+      if (pending.name == name) return &pending;
+    Fail("attenuation \"" + name + "\" is not declared");
+    return nullptr;
+  }
+  bool CurveIndex(const std::string& word, uint8_t& index) {
+    uint32_t value = 0;
+    if (!Small(word, 6, "is not a curve of the seven (0-6)", value)) return false;
+    index = uint8_t(value);
+    return true;
+  }
   bool Tag(const std::string& word) {
     if (word.size() == 4) return true;
     return Fail("a chunk tag has four characters");
@@ -175,7 +213,68 @@ class Parser {
   int m_platformLine = 0;
   std::map<std::pair<uint32_t, uint32_t>, int> m_objects;  // (object list, id)
   std::map<uint32_t, int> m_parameters, m_bankNames, m_toneIds;
+  std::vector<PendingSound> m_sounds;
+  std::vector<PendingAttenuation> m_attenuations;
 };
+
+bool Parser::Bus(const std::vector<std::string>& w) {
+  if (!Count(w, 3, kNoMost)) return false;
+  uint32_t id = 0;
+  BankBusParams bus;
+  uint8_t type = kBankBusType;
+  if (!Id(w[1], id) || (w[2] != "-" && !Id(w[2], bus.parentId))) return false;
+  for (size_t i = 3; i < w.size(); ++i) {
+    const std::string& option = w[i];
+    auto values = [&](size_t count) {
+      if (i + count < w.size()) return true;
+      return Fail("\"" + option + "\" takes " + std::to_string(count) + " values");
+    };
+    if (option == "ownmix") {
+      type = kBankOwnMixBusType;
+    } else if (option == "music") {
+      bus.voiceFlags |= 0x08;
+    } else if (option == "volume" || option == "busvolume") {
+      float dB = 0.0f;
+      if (!values(1) || !Real(w[++i], dB)) return false;
+      bus.properties.push_back(BankNodeProperty::Float(option == "volume" ? 0 : 5, dB));
+    } else if (option == "recovery") {
+      if (!values(1) || !Number(w[++i], bus.recoveryMs)) return false;
+    } else if (option == "maxduck") {
+      if (!values(1) || !Real(w[++i], bus.maxDuckVolume)) return false;
+    } else if (option == "channels") {
+      if (!values(1) || !Number(w[++i], bus.channelConfig)) return false;
+    } else if (option == "duck") {
+      BankDuck duck;
+      if (!values(6) || !Id(w[i + 1], duck.targetBusId) || !Real(w[i + 2], duck.volume) ||
+          !Number(w[i + 3], duck.fadeOutMs) || !Number(w[i + 4], duck.fadeInMs) || !Byte(w[i + 5], duck.curve) ||
+          !Byte(w[i + 6], duck.property))
+        return false;
+      if (duck.property != 0 && duck.property != 5) return Fail("a duck lowers property 0 or 5");
+      bus.ducks.push_back(duck);
+      i += 6;
+    } else {
+      return Fail("\"" + option + "\" is no bus option");
+    }
+  }
+  return AddObject(type, w[1], BusPayload(id, bus));
+}
+
+bool Parser::Sound(const std::vector<std::string>& w) {
+  if (!Count(w, 4, 6)) return false;
+  PendingSound sound;
+  sound.tone = w[2];
+  sound.line = m_line;
+  if (!Id(w[1], sound.id) || !Id(w[3], sound.params.outputBusId)) return false;
+  if (w.size() > 4) {
+    float dB = 0.0f;
+    if (w.size() != 6 || w[4] != "volume") return Fail("only \"volume <dB>\" may follow a sound's bus");
+    if (!Real(w[5], dB)) return false;
+    sound.params.properties.push_back(BankNodeProperty::Float(0, dB));
+  }
+  if (!AddPending(kBankSoundType, w[1], sound.id, sound.object)) return false;
+  m_sounds.push_back(std::move(sound));
+  return true;
+}
 
 bool Parser::Line(const std::vector<std::string>& w) {
   const std::string& op = w[0];
@@ -325,6 +424,51 @@ bool Parser::Line(const std::vector<std::string>& w) {
     if (!Hex(w, 3, payload)) return false;
     return AddObject(type, w[2], std::move(payload));
   }
+  if (op == "bus") return Bus(w);
+  if (op == "sound") return Sound(w);
+  if (op == "attenuation") {
+    if (w.size() != 2 && w.size() != 8) return Fail("\"attenuation\" takes a name, then nothing or a cone");
+    PendingAttenuation pending;
+    pending.name = w[1];
+    if (!Id(w[1], pending.id)) return false;
+    if (w.size() == 8) {
+      if (w[2] != "cone") return Fail("\"" + w[2] + "\": only \"cone\" may follow an attenuation's name");
+      BankAttenuation& attenuation = pending.attenuation;
+      attenuation.coneEnabled = 1;
+      if (!Real(w[3], attenuation.insideDegrees) || !Real(w[4], attenuation.outsideDegrees)) return false;
+      for (int i = 0; i < 3; ++i)
+        if (!Real(w[5 + i], attenuation.coneValues[i])) return false;
+    }
+    if (!AddPending(kBankAttenuationType, w[1], pending.id, pending.object)) return false;
+    m_attenuations.push_back(std::move(pending));
+    return true;
+  }
+  if (op == "attuse") {
+    PendingAttenuation* pending = nullptr;
+    uint32_t use = 0;
+    uint8_t curve = 0;
+    if (!Count(w, 4, 4) || !(pending = Attenuation(w[1])) || !Small(w[2], 6, "is not a use of the seven (0-6)", use) ||
+        !CurveIndex(w[3], curve))
+      return false;
+    pending->attenuation.curveUses[use] = curve;
+    return true;
+  }
+  if (op == "attcurve" || op == "attpoint") {
+    PendingAttenuation* pending = nullptr;
+    uint8_t index = 0;
+    if (!Count(w, op == "attcurve" ? 4 : 6, op == "attcurve" ? 4 : 6) || !(pending = Attenuation(w[1])) ||
+        !CurveIndex(w[2], index))
+      return false;
+    std::vector<BankAttenuationCurve>& curves = pending->attenuation.curves;
+    if (curves.size() <= index) curves.resize(index + 1u);
+    if (op == "attcurve") return Byte(w[3], curves[index].scaling);
+    BankCurvePoint point;
+    if (!Real(w[3], point.x) || !Real(w[4], point.y) || !Number(w[5], point.interpolation)) return false;
+    if (curves[index].points.size() == kMaxCurvePoints)
+      return Fail("a curve holds at most " + std::to_string(kMaxCurvePoints) + " points");
+    curves[index].points.push_back(point);
+    return true;
+  }
   if (op == "bankname") {
     BankName name{0, w.size() > 1 ? w[1] : ""};
     if (!Count(w, 2, 2) || !Id(w[1], name.bankId)) return false;
@@ -383,6 +527,22 @@ bool Parser::Finish() {
   for (Tone& tone : m_tones)
     m_bank.media.push_back(BankMedia{SN::SoundEngine::GetIDFromString(tone.name.c_str()), WriteToneMedia(tone.desc),
                                      tone.loose});
+  // A sound plays its tone as PCM from the bank's media, or streamed from the tone's loose file.
+  for (PendingSound& sound : m_sounds) {
+    m_line = sound.line;
+    const Tone* tone = FindTone(sound.tone);
+    if (!tone) return Fail("tone \"" + sound.tone + "\" is not declared");
+    const uint32_t mediaId = SN::SoundEngine::GetIDFromString(tone->name.c_str());
+    BankSource source;
+    source.sourceId = mediaId;
+    source.streamType = tone->loose ? 1 : 0;
+    source.sizeOrFileId = mediaId;
+    for (const BankMedia& media : m_bank.media)
+      if (media.id == mediaId && !tone->loose) source.sizeOrFileId = uint32_t(media.bytes.size());
+    m_bank.objects[sound.object].payload = SoundPayload(sound.id, source, sound.params, m_bank.motionFlag != 0);
+  }
+  for (PendingAttenuation& pending : m_attenuations)
+    m_bank.objects[pending.object].payload = AttenuationPayload(pending.id, pending.attenuation);
   return true;
 }
 

@@ -12,6 +12,13 @@
 //   marker <tone> <cue id> <frame> [label]   loop <tone> <first frame> <last frame>
 //   event <name> <action>...                 HIRC event (type 4)
 //   object <type> <name> [hex bytes...]      HIRC object of any type: its id, then the bytes
+//   bus <name> <parent bus or -> [option...]  HIRC bus (type 8); options: ownmix (type 20, a mix stage
+//     of its own), music (background music), volume <dB>, busvolume <dB>, recovery <ms>, maxduck <dB>,
+//     channels <config>, duck <bus> <dB> <fade-out ms> <fade-in ms> <curve> <property 0 or 5>
+//   sound <name> <tone> <output bus> [volume <dB>]   HIRC sound (type 2) of a tone of the bank
+//   attenuation <name> [cone <inside deg> <outside deg> <outside dB> <low-pass> <high-pass>]  HIRC type 14
+//   attuse <attenuation> <use 0-6> <curve 0-6>   attcurve <attenuation> <curve 0-6> <scaling>
+//   attpoint <attenuation> <curve> <x> <y> <interpolation>
 //   bankname <bank>                          STID
 //   chunk <TAG> [hex bytes...]               a chunk as given
 // Faults for the malformed corpus: headertag <TAG>, version <n>, headersize <n>, size <TAG> <declared size>,

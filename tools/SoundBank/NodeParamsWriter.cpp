@@ -23,12 +23,51 @@ BankNodeProperty BankNodeProperty::Int(uint8_t id, int32_t value) {
   return property;
 }
 
-namespace {
 void PutProperties(std::vector<uint8_t>& out, const std::vector<BankNodeProperty>& properties) {
   Put(out, uint8_t(properties.size()));
   for (const BankNodeProperty& property : properties) Put(out, property.id);
   for (const BankNodeProperty& property : properties) Put(out, property.bits);
 }
+
+void PutEffects(std::vector<uint8_t>& out, const std::vector<BankNodeEffect>& effects, uint8_t bypassBits) {
+  Put(out, uint8_t(effects.size()));
+  if (effects.empty()) return;
+  Put(out, bypassBits);
+  for (const BankNodeEffect& effect : effects) {
+    Put(out, effect.slot);
+    Put(out, effect.effectId);
+    Put(out, effect.shared);
+    Put(out, effect.rendered);
+  }
+}
+
+void PutStateGroups(std::vector<uint8_t>& out, const std::vector<BankNodeStateGroup>& groups) {
+  Put(out, uint32_t(groups.size()));
+  for (const BankNodeStateGroup& group : groups) {
+    Put(out, group.id);
+    Put(out, group.syncType);
+    Put(out, uint16_t(group.states.size()));
+    for (const auto& [state, set] : group.states) {
+      Put(out, state);
+      Put(out, set);
+    }
+  }
+}
+
+void PutNodeCurves(std::vector<uint8_t>& out, const std::vector<BankNodeCurve>& curves) {
+  Put(out, uint16_t(curves.size()));
+  for (const BankNodeCurve& curve : curves) {
+    Put(out, curve.rtpcId);
+    Put(out, curve.rtpcType);
+    Put(out, curve.accumulation);
+    Put(out, curve.parameterId);
+    Put(out, curve.curveId);
+    Put(out, curve.scaling);
+    PutCurvePoints(out, curve.points);
+  }
+}
+
+namespace {
 
 void PutPositioning(std::vector<uint8_t>& out, const BankNodePositioning& positioning) {
   Put(out, positioning.bits);
@@ -57,16 +96,7 @@ void PutPositioning(std::vector<uint8_t>& out, const BankNodePositioning& positi
 
 void PutNodeParams(std::vector<uint8_t>& out, const BankNodeParams& params, bool motionFlag) {
   Put(out, params.overridesEffects);
-  Put(out, uint8_t(params.effects.size()));
-  if (!params.effects.empty()) {
-    Put(out, params.bypassBits);
-    for (const BankNodeEffect& effect : params.effects) {
-      Put(out, effect.slot);
-      Put(out, effect.effectId);
-      Put(out, effect.shared);
-      Put(out, effect.rendered);
-    }
-  }
+  PutEffects(out, params.effects, params.bypassBits);
   Put(out, params.attachmentFlags);
   Put(out, params.outputBusId);
   Put(out, params.parentId);
@@ -87,26 +117,8 @@ void PutNodeParams(std::vector<uint8_t>& out, const BankNodeParams& params, bool
   Put(out, params.maxInstances);
   Put(out, params.behaviour);
   Put(out, params.outputFlags);
-  Put(out, uint32_t(params.stateGroups.size()));
-  for (const BankNodeStateGroup& group : params.stateGroups) {
-    Put(out, group.id);
-    Put(out, group.syncType);
-    Put(out, uint16_t(group.states.size()));
-    for (const auto& [state, set] : group.states) {
-      Put(out, state);
-      Put(out, set);
-    }
-  }
-  Put(out, uint16_t(params.curves.size()));
-  for (const BankNodeCurve& curve : params.curves) {
-    Put(out, curve.rtpcId);
-    Put(out, curve.rtpcType);
-    Put(out, curve.accumulation);
-    Put(out, curve.parameterId);
-    Put(out, curve.curveId);
-    Put(out, curve.scaling);
-    PutCurvePoints(out, curve.points);
-  }
+  PutStateGroups(out, params.stateGroups);
+  PutNodeCurves(out, params.curves);
   if (motionFlag) Put(out, params.secondaryOutputId);
 }
 

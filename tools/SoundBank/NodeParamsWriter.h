@@ -83,6 +83,12 @@ struct BankNodeParams {
 };
 
 void PutNodeParams(std::vector<uint8_t>& out, const BankNodeParams& params, bool motionFlag);
+// The blocks the other object kinds share: a property block, the state groups, the game-parameter curves.
+void PutProperties(std::vector<uint8_t>& out, const std::vector<BankNodeProperty>& properties);
+// The effect count, and with effects the bypass bits and each effect's slot, id, shared and rendered flags.
+void PutEffects(std::vector<uint8_t>& out, const std::vector<BankNodeEffect>& effects, uint8_t bypassBits);
+void PutStateGroups(std::vector<uint8_t>& out, const std::vector<BankNodeStateGroup>& groups);
+void PutNodeCurves(std::vector<uint8_t>& out, const std::vector<BankNodeCurve>& curves);
 // A hierarchy object's payload: its id, the kind's leading bytes, then the common parameters.
 std::vector<uint8_t> NodePayload(uint32_t id, const std::vector<uint8_t>& leading, const BankNodeParams& params,
                                  bool motionFlag);

@@ -1,0 +1,222 @@
+// Sounds read from banks: their source records, their plays reaching the voice manager, MIDI
+// note-ons publishing note, velocity and frequency, note tracking, seeks and the loop count.
+#include <cmath>
+
+#include "SoundEngine/GameSyncs/RTPCMgr.h"
+#include "SoundEngine/Hierarchy/PropertyTable.h"
+#include "tests/SoundBanks/HierarchyTestSupport.h"
+
+namespace {
+
+using namespace HierarchyTest;
+using SN::CSnPlayParams;
+using SN::CSnSourceDesc;
+using SN::SnMidiEvent;
+
+class SoundNodeTest : public HierarchyFixture {
+ protected:
+  CSnPlayParams NoteOn(uint8_t note, uint8_t velocity, uint32_t target = 77) {
+    CSnPlayParams params;
+    params.midiEvent = {SnMidiEvent::kNoteOn, 0, note, velocity};
+    params.midiTargetId = target;
+    return params;
+  }
+  float Published(uint32_t parameter, uint8_t note, uint32_t target = 77) {
+    SN::SnRTPCKey key;
+    key.midiTargetId = target;
+    key.midiChannel = 0;
+    key.midiNote = note;
+    float value = -1.0f;
+    return SN::g_pRTPCMgr->GetValue(parameter, key, value) ? value : -1.0f;
+  }
+};
+
+TEST_F(SoundNodeTest, SourceRecordsBecomeDescriptorsAndPlaysReachTheVoiceManager) {
+  Tools::BankSource streamed;
+  streamed.streamType = 1;
+  streamed.sourceId = 8;
+  streamed.sizeOrFileId = 9000;
+  streamed.flags = 1;
+  Tools::BankSource prefetched = streamed;
+  prefetched.streamType = 2;
+  prefetched.sourceId = 9;
+  Tools::BankSource plugin;
+  plugin.classId = 0x00640002;
+  plugin.sourceId = 10;
+  plugin.pluginParams = {1, 2, 3};
+  ASSERT_EQ(Load({SoundObject(100, MemorySource(7, 480)), SoundObject(101, streamed), SoundObject(102, prefetched),
+                  SoundObject(103, plugin)}),
+            SN::SN_Success);
+
+  const CSnSourceDesc& memory = Sound(100)->Source();
+  EXPECT_EQ(Sound(100)->NodeCategory(), 3u);
+  EXPECT_EQ(memory.sourceId, 7u);
+  EXPECT_EQ(memory.mediaSize, 480u);
+  EXPECT_EQ(memory.fileId, 0xFFFFFFFFu);
+  EXPECT_EQ(memory.codecId, 0x00010001u);
+  EXPECT_EQ(memory.StorageType(), uint32_t(CSnSourceDesc::Storage_InMemory));
+  const CSnSourceDesc& file = Sound(101)->Source();
+  EXPECT_EQ(file.StorageType(), uint32_t(CSnSourceDesc::Storage_Streamed));
+  EXPECT_EQ(file.fileId, 9000u);
+  EXPECT_EQ(file.flags & (CSnSourceDesc::kLanguageFile | CSnSourceDesc::kPrefetched), CSnSourceDesc::kLanguageFile);
+  EXPECT_EQ(Sound(102)->Source().flags & CSnSourceDesc::kPrefetched, CSnSourceDesc::kPrefetched);
+  EXPECT_EQ(Sound(103)->Source().StorageType(), uint32_t(CSnSourceDesc::Storage_Plugin));
+  EXPECT_TRUE(Sound(103)->HasSource());
+
+  CSnPlayParams params;
+  params.gameObject = GameObject(5);
+  params.playingId = 55;
+  ASSERT_EQ(Sound(100)->Play(params), SN::SN_Success);
+  ASSERT_EQ(player_.plays.size(), 1u);
+  EXPECT_EQ(player_.plays[0].node, Sound(100));
+  EXPECT_EQ(player_.plays[0].sourceId, 7u);
+  EXPECT_EQ(player_.plays[0].gameObject, params.gameObject);
+  EXPECT_EQ(player_.plays[0].playingId, 55u);
+  // The voice manager's answer is the play's.
+  player_.result = SN::SNRESULT(3);
+  EXPECT_EQ(Sound(101)->Play(params), SN::SNRESULT(3));
+}
+
+TEST_F(SoundNodeTest, ASourceNoSoundCanHaveFailsTheBank) {
+  Tools::BankSource unknownClass = MemorySource(7, 4);
+  unknownClass.classId = 0x00010003;
+  EXPECT_EQ(Load({SoundObject(110, unknownClass)}), SN::SN_Failure);
+  Tools::BankSource unknownStream = MemorySource(7, 4);
+  unknownStream.streamType = 3;
+  EXPECT_EQ(Load({SoundObject(111, unknownStream)}), SN::SN_Failure);
+  // Plug-in parameters said to be longer than the object.
+  Tools::BankSource plugin;
+  plugin.classId = 0x00640002;
+  plugin.sourceId = 12;
+  Tools::BankObject shortObject = SoundObject(112, plugin);
+  shortObject.payload[4 + 14] = 0xFF;  // the parameter size's low byte
+  EXPECT_EQ(Load({shortObject}), SN::SN_Failure);
+  EXPECT_EQ(Sound(110), nullptr);
+  EXPECT_EQ(Sound(111), nullptr);
+  EXPECT_EQ(Sound(112), nullptr);
+  EXPECT_TRUE(Logged("stream type 3 is unknown"));
+}
+
+TEST_F(SoundNodeTest, NoteOnsPublishNoteVelocityAndFrequencyForTheirKey) {
+  Tools::BankNodeParams turnedAway;
+  turnedAway.properties = {Tools::BankNodeProperty::Int(SN::SnProp_MidiPlayMode, 2)};
+  ASSERT_EQ(Load({SoundObject(100, MemorySource(7, 480)), SoundObject(101, MemorySource(8, 480), turnedAway)}),
+            SN::SN_Success);
+  CSnPlayParams params = NoteOn(69, 100);
+  ASSERT_EQ(Sound(100)->Play(params), SN::SN_Success);
+  EXPECT_EQ(Published(133, 69), 69.0f);
+  EXPECT_EQ(Published(129, 69), 100.0f);
+  EXPECT_EQ(Published(132, 69), 440.0f);
+  params = NoteOn(81, 90);
+  ASSERT_EQ(Sound(100)->Play(params), SN::SN_Success);
+  EXPECT_EQ(Published(132, 81), 880.0f);
+  EXPECT_EQ(SN::CSnSoundNode::MidiNoteFrequency(57), 220.0f);
+  EXPECT_NEAR(SN::CSnSoundNode::MidiNoteFrequency(60), 261.6256f, 1e-3f);
+  ASSERT_EQ(SN::CSnSoundNode::MidiNoteCount(), 2u);
+  EXPECT_EQ(SN::CSnSoundNode::MidiNote(0)->nodeId, 100u);
+  EXPECT_EQ(SN::CSnSoundNode::MidiNote(0)->channelAndNote, 69);
+  EXPECT_EQ(player_.plays.size(), 2u);
+
+  // Velocity 0 is no note-on: the sound plays and publishes nothing for note 70.
+  params = NoteOn(70, 0);
+  ASSERT_EQ(Sound(100)->Play(params), SN::SN_Success);
+  EXPECT_EQ(Published(133, 70), Published(133, 71));
+  EXPECT_EQ(player_.plays.size(), 3u);
+
+  // Play mode 2: the note is published and tracked, nothing plays.
+  params = NoteOn(72, 64);
+  EXPECT_EQ(Sound(101)->Play(params), SN::SN_MidiFiltered);
+  EXPECT_EQ(player_.plays.size(), 3u);
+  EXPECT_EQ(Published(133, 72), 72.0f);
+  ASSERT_EQ(SN::CSnSoundNode::MidiNoteCount(), 3u);
+  EXPECT_EQ(SN::CSnSoundNode::MidiNote(2)->playMode, 1u);
+}
+
+TEST_F(SoundNodeTest, NoteTrackingRaisesThePitchFromTheRootNote) {
+  Tools::BankNodeParams tracked;
+  tracked.priorityFlags = uint8_t((SN::CSnHierarchyNode::kMidiOverridesTracking | SN::CSnHierarchyNode::kMidiTracking)
+                                  << 2);
+  tracked.properties = {Tools::BankNodeProperty::Int(SN::SnProp_MidiTrackingRoot, 60),
+                        Tools::BankNodeProperty::Float(SN::SnProp_Pitch, 50.0f)};
+  Tools::BankNodeParams untracked;
+  untracked.properties = tracked.properties;
+  ASSERT_EQ(Load({SoundObject(100, MemorySource(7, 4), tracked), SoundObject(101, MemorySource(8, 4), untracked)}),
+            SN::SN_Success);
+  auto pitch = [](SN::CSnSoundNode* sound, uint32_t note) {
+    SN::SnSoundParams params;
+    SN::SnRTPCKey key;
+    key.midiNote = note;
+    sound->GetSoundParams(params, SN::SnParamGroup_Pitch, key, nullptr, false, true);
+    return params.pitch;
+  };
+  EXPECT_EQ(pitch(Sound(100), 64), 450.0f);
+  EXPECT_EQ(pitch(Sound(100), 55), -450.0f);
+  EXPECT_EQ(pitch(Sound(100), 255), 50.0f);
+  EXPECT_EQ(pitch(Sound(101), 64), 50.0f);
+}
+
+TEST_F(SoundNodeTest, SeeksClampAndReachTheMatchingInstancesOthersReachAll) {
+  ASSERT_EQ(Load({SoundObject(100, MemorySource(7, 4))}), SN::SN_Success);
+  SN::CSnSoundNode* sound = Sound(100);
+  SN::CSnRegisteredObj* a = GameObject(1);
+  SN::CSnRegisteredObj* b = GameObject(2);
+  FakeInstance first(a, 11), second(b, 12), third(a, 13);
+  for (FakeInstance* instance : {&first, &second, &third}) sound->AttachInstance(instance);
+
+  SN::SnActionParams seek;
+  seek.kind = SN::SnActionParams::Seek;
+  seek.gameObject = a;
+  seek.seek.ms = -250;
+  sound->ExecuteAction(seek);
+  EXPECT_EQ(first.seeks, (std::vector<std::pair<float, bool>>{{0.0f, false}}));
+  EXPECT_TRUE(second.seeks.empty());
+  EXPECT_EQ(third.seeks.size(), 1u);
+
+  seek.gameObject = nullptr;
+  seek.playingId = 12;
+  seek.seekFlags = 3;  // by fraction, to the nearest marker
+  seek.seek.fraction = 1.5f;
+  sound->ExecuteAction(seek);
+  seek.seek.fraction = std::nanf("");
+  sound->ExecuteAction(seek);
+  EXPECT_EQ(second.seeks, (std::vector<std::pair<float, bool>>{{1.0f, true}, {0.0f, true}}));
+
+  SN::SnActionParams pause;
+  pause.kind = SN::SnActionParams::Pause;
+  pause.playingId = 11;  // the instance decides whether it matches
+  sound->ExecuteAction(pause);
+  for (FakeInstance* instance : {&first, &second, &third}) EXPECT_EQ(instance->kinds, std::vector<uint32_t>{1});
+
+  sound->ParameterChanged(2, SN::SnRTPCKey{}, 100.0f, false);
+  EXPECT_EQ(third.parameters, std::vector<uint32_t>{2});
+
+  for (FakeInstance* instance : {&second, &first, &third}) sound->DetachInstance(instance);
+  EXPECT_EQ(sound->FirstInstance(), nullptr);
+}
+
+TEST_F(SoundNodeTest, TheLoopCountAddsItsRandomOffset) {
+  Tools::BankNodeParams fixed;
+  fixed.properties = {Tools::BankNodeProperty::Int(SN::SnProp_LoopCount, 3)};
+  fixed.ranges = {{SN::SnProp_LoopCount, 2.0f, 2.0f}};
+  Tools::BankNodeParams ranged = fixed;
+  ranged.ranges = {{SN::SnProp_LoopCount, 0.0f, 4.0f}};
+  Tools::BankNodeParams far = fixed;
+  far.ranges = {{SN::SnProp_LoopCount, -10.0f, -10.0f}};
+  ASSERT_EQ(Load({SoundObject(100, MemorySource(7, 4), fixed), SoundObject(101, MemorySource(7, 4), ranged),
+                  SoundObject(102, MemorySource(7, 4), far), SoundObject(103, MemorySource(7, 4))}),
+            SN::SN_Success);
+  EXPECT_EQ(Sound(100)->GetLoopCount(), 5);
+  bool low = false, high = false;
+  for (int i = 0; i < 400; ++i) {
+    const uint16_t count = Sound(101)->GetLoopCount();
+    ASSERT_GE(count, 3);
+    ASSERT_LE(count, 7);
+    low = low || count == 3;
+    high = high || count == 7;
+  }
+  EXPECT_TRUE(low && high);
+  EXPECT_EQ(Sound(102)->GetLoopCount(), 0);  // saturated, not wrapped to 65529
+  EXPECT_EQ(Sound(103)->GetLoopCount(), 1);
+}
+
+}  // namespace
