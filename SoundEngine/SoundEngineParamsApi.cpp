@@ -8,6 +8,7 @@
 #include "SoundEngine/Lower/LowerEngine.h"
 #include "SoundEngine/MessageHandlers.h"
 #include "SoundEngine/SoundEngineApi.h"
+#include "SoundEngine/SoundEngineBankApi.h"
 
 namespace SN::SoundEngine {
 
@@ -300,6 +301,7 @@ void ResetApiState() {
   limits.thresholdDB = kInitialThresholdDB;
   limits.thresholdLinear = kInitialThresholdLinear;
   InstallMessageHandlers();
+  ResetBankApiState();
 }
 
 }  // namespace SN::SoundEngine

@@ -403,7 +403,12 @@ void CSnSoundBankManager::Term() {
   m_initialized = false;
 }
 
-SNRESULT CSnSoundBankManager::QueueCommand(const SnBankCommand& command) { return ExecuteCommand(command); }
+SNRESULT CSnSoundBankManager::QueueCommand(const SnBankCommand& command) {
+  // Callers on several threads take turns: a command uses the one reader and the staging of the
+  // manager. Re-entrant, since a callback may hand on a command of its own.
+  Platform::ReentrantGuard turn(m_commandLock);
+  return ExecuteCommand(command);
+}
 
 void CSnSoundBankManager::CallCallback(const SnBankCommand& command, uint32_t id, SNRESULT result, int32_t poolId) {
   SnBankCallbackScope scope;
@@ -993,7 +998,10 @@ bool CSnSoundBankManager::RefusesWaitingHere() const {
 
 SNRESULT CSnSoundBankManager::QueueAndWait(SnBankCommand command, int32_t* poolId) {
   if (poolId) *poolId = kInvalidPoolId;
-  if (RefusesWaitingHere()) return SN_Failure;
+  if (RefusesWaitingHere()) {
+    FreeCommand(command);
+    return SN_Failure;
+  }
   SyncCall call;
   command.callback = &SyncCallback;
   command.cookie = &call;
@@ -1010,6 +1018,7 @@ SNRESULT CSnSoundBankManager::UnloadBankSync(const SnBankCommand& command, int32
   SnBankCommand run = command;
   run.callback = nullptr;
   run.cookie = nullptr;
+  Platform::ReentrantGuard turn(m_commandLock);
   m_lastResult = UnloadBankCommand(run, poolId);
   return m_lastResult;
 }
