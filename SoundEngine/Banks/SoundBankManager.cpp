@@ -8,6 +8,7 @@
 #include "SoundEngine/Actions/Event.h"
 #include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/Banks/BankChunks.h"
+#include "SoundEngine/DynamicDialogue/DialogueEvent.h"
 #include "SoundEngine/Hierarchy/BusDefaults.h"
 #include "SoundEngine/Log.h"
 #include "SoundEngine/Lower/AudioThread.h"
@@ -26,11 +27,13 @@ constexpr uint32_t kMediaAlignment = 16;
 constexpr uint32_t kOwnDataPoolAttributes = SnMemPool_AllocHook | SnMemPool_FixedBlocks;
 
 const SnHircKind kEventKind{SnIndex_Events, &ReadEventPayload, nullptr, nullptr};
+const SnHircKind kDialogueEventKind{SnIndex_DialogueEvents, &ReadDialogueEventPayload, nullptr, nullptr};
 
 const SnHircKind*& KindSlot(uint8_t type) {
   static const SnHircKind* kinds[256] = {};
   static bool filled = [] {
     kinds[4] = &kEventKind;
+    kinds[kHircDialogueEventType] = &kDialogueEventKind;
     return true;
   }();
   (void)filled;
