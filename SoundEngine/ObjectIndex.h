@@ -43,6 +43,9 @@ class CSnIndexedObject : public CSnRefCountedObject {
   uint32_t AddRef() override;
   uint32_t Release() override;
 
+  // Term's release of an object the engine still holds (ReleaseRuntimeObjects).
+  virtual void ReleaseAtTerm() { Release(); }
+
   uint32_t ID() const { return m_id; }
   SnIndexList List() const { return m_list; }
   uint32_t RefCount() const { return m_refCount; }

@@ -4,6 +4,7 @@
 
 #include "SoundEngine/ApiQueue.h"
 #include "SoundEngine/Callbacks/PlayingIDCallbackMgr.h"
+#include "SoundEngine/DynamicSequence/DynamicSequence.h"
 #include "SoundEngine/GameSyncs/Curves.h"
 #include "SoundEngine/Lower/LowerEngine.h"
 #include "SoundEngine/MessageHandlers.h"
@@ -302,6 +303,7 @@ void ResetApiState() {
   limits.thresholdLinear = kInitialThresholdLinear;
   InstallMessageHandlers();
   ResetBankApiState();
+  InstallSequenceReceiver();
 }
 
 }  // namespace SN::SoundEngine
