@@ -41,4 +41,30 @@ SNRESULT Post(uint16_t type, const char* caller, Fill&& fill) {
   return SN_Success;
 }
 
+// The event with one reference, or null (logged).
+inline CSnIndexedObject* FindEvent(uint32_t eventId, const char* caller) {
+  CSnIndexedObject* event = g_pObjectIndex ? g_pObjectIndex->List(SnIndex_Events).FindAndAddRef(eventId) : nullptr;
+  if (!event) SOUND_LOG(Warning, "%s: event %u is not loaded", caller, eventId);
+  return event;
+}
+
+// A message on an event that holds a reference until its handler is done: 2 when the engine is not
+// running or the event is not loaded, 31 when the queue refuses it (the reference given back).
+template <typename Message, typename Fill>
+SNRESULT PostOnEvent(uint16_t type, uint32_t eventId, const char* caller, Fill&& fill) {
+  CSnAudioMgr* manager = Running(caller);
+  if (!manager) return SN_Failure;
+  CSnIndexedObject* event = FindEvent(eventId, caller);
+  if (!event) return SN_Failure;
+  Message* message = Reserve<Message>(*manager, type, caller);
+  if (!message) {
+    event->Release();
+    return SN_InvalidParameter;
+  }
+  message->event = event;
+  fill(*message);
+  manager->FinishMessage();
+  return SN_Success;
+}
+
 }  // namespace SN::ApiQueue

@@ -39,13 +39,6 @@ uint32_t HashLowered(const char* name, size_t maxChars) {
 
 uint32_t NextPlayingId() { return g_PlayingID.fetch_add(1, std::memory_order_relaxed) + 1; }
 
-// The event with one reference, or null (logged).
-CSnIndexedObject* FindEvent(uint32_t eventId, const char* caller) {
-  CSnIndexedObject* event = g_pObjectIndex ? g_pObjectIndex->List(SnIndex_Events).FindAndAddRef(eventId) : nullptr;
-  if (!event) SOUND_LOG(Warning, "%s: event %u is not loaded", caller, eventId);
-  return event;
-}
-
 template <typename Char>
 char16_t* CopyWide(const Char* text, size_t length) {
   char16_t* copy =
@@ -56,27 +49,9 @@ char16_t* CopyWide(const Char* text, size_t length) {
   return copy;
 }
 
-// Message 31 or 36 for an event that holds a reference until the handler is done.
-template <typename Message, typename Fill>
-SNRESULT PostOnEvent(uint16_t type, uint32_t eventId, const char* caller, Fill&& fill) {
-  CSnAudioMgr* manager = ApiQueue::Running(caller);
-  if (!manager) return SN_Failure;
-  CSnIndexedObject* event = FindEvent(eventId, caller);
-  if (!event) return SN_Failure;
-  Message* message = ApiQueue::Reserve<Message>(*manager, type, caller);
-  if (!message) {
-    event->Release();
-    return SN_InvalidParameter;
-  }
-  message->event = event;
-  fill(*message);
-  manager->FinishMessage();
-  return SN_Success;
-}
-
 SNRESULT SeekOnEventImpl(uint32_t eventId, uint32_t gameObject, int32_t milliseconds, float fraction,
                          bool isFraction, bool nearestMarker, uint32_t playingId) {
-  return PostOnEvent<SnMsgSeekOnEvent>(SnMsg_SeekOnEvent, eventId, "SeekOnEvent", [&](SnMsgSeekOnEvent& m) {
+  return ApiQueue::PostOnEvent<SnMsgSeekOnEvent>(SnMsg_SeekOnEvent, eventId, "SeekOnEvent", [&](SnMsgSeekOnEvent& m) {
     m.gameObject = gameObject;
     if (isFraction)
       m.position.fraction = fraction;
@@ -220,7 +195,7 @@ uint32_t PostEvent(uint32_t eventId, uint32_t gameObject, uint32_t callbackFlags
     if (sources) sources->Release();
     return 0;
   };
-  CSnIndexedObject* event = FindEvent(eventId, "PostEvent");
+  CSnIndexedObject* event = ApiQueue::FindEvent(eventId, "PostEvent");
   if (!event) return fail(nullptr);
   auto* m = ApiQueue::Reserve<SnMsgPostEvent>(*manager, SnMsg_PostEvent, "PostEvent");
   if (!m) return fail(event);
@@ -264,7 +239,7 @@ uint32_t PostEvent(const char16_t* eventName, uint32_t gameObject, uint32_t call
 
 SNRESULT ExecuteActionOnEvent(uint32_t eventId, uint32_t actionType, uint32_t gameObject, int32_t durationMs,
                               SnCurveInterpolation curve, uint32_t playingId) {
-  return PostOnEvent<SnMsgExecuteActionOnEvent>(SnMsg_ExecuteActionOnEvent, eventId, "ExecuteActionOnEvent",
+  return ApiQueue::PostOnEvent<SnMsgExecuteActionOnEvent>(SnMsg_ExecuteActionOnEvent, eventId, "ExecuteActionOnEvent",
                                                 [&](SnMsgExecuteActionOnEvent& m) {
                                                   m.gameObject = gameObject;
                                                   m.actionType = actionType;

@@ -230,28 +230,26 @@ ISnStreamCachePinMgr* Pins(const char* caller) {
   return pins;
 }
 
-CSnIndexedObject* FindLoadedEvent(uint32_t eventId, const char* caller) {
-  CSnIndexedObject* event = g_pObjectIndex ? g_pObjectIndex->List(SnIndex_Events).FindAndAddRef(eventId) : nullptr;
-  if (!event) SOUND_LOG(Warning, "%s: event %u is not loaded", caller, eventId);
-  return event;
-}
-
 SNRESULT PostPin(uint32_t eventId, bool pin, uint8_t activePriority, uint8_t inactivePriority, const char* caller) {
   if (!Pins(caller)) return SN_Failure;
-  CSnIndexedObject* event = FindLoadedEvent(eventId, caller);
-  if (!event) return SN_Failure;
-  auto* m = ApiQueue::Reserve<SnMsgPinEvent>(*g_pAudioMgr, SnMsg_PinEvent, caller);
-  if (!m) {
-    event->Release();
+  return ApiQueue::PostOnEvent<SnMsgPinEvent>(SnMsg_PinEvent, eventId, caller, [&](SnMsgPinEvent& m) {
+    m.unused = 0xFFFFFFFFu;  // every game object
+    m.activePriority = activePriority;
+    m.inactivePriority = inactivePriority;
+    m.pin = pin;
+  });
+}
+
+// The media calls: SN_InvalidParameter for a null array, then the manager's own.
+SNRESULT MediaCall(const SnMediaItem* items, uint32_t count, const char* caller,
+                   SNRESULT (CSnSoundBankManager::*call)(const SnMediaItem*, uint32_t)) {
+  CSnSoundBankManager* banks = Banks(caller);
+  if (!banks) return SN_Failure;
+  if (!items) {
+    SOUND_LOG(Error, "%s: no media array", caller);
     return SN_InvalidParameter;
   }
-  m->event = event;
-  m->unused = 0xFFFFFFFFu;
-  m->activePriority = activePriority;
-  m->inactivePriority = inactivePriority;
-  m->pin = pin;
-  g_pAudioMgr->FinishMessage();
-  return SN_Success;
+  return (banks->*call)(items, count);
 }
 
 }  // namespace
@@ -473,23 +471,11 @@ SNRESULT SetBankLoadIOSettings(float throughputBytesPerMs, uint8_t priority) {
 }
 
 SNRESULT SetMedia(const SnMediaItem* items, uint32_t count) {
-  CSnSoundBankManager* banks = Banks("SetMedia");
-  if (!banks) return SN_Failure;
-  if (!items) {
-    SOUND_LOG(Error, "SetMedia: no media array");
-    return SN_InvalidParameter;
-  }
-  return banks->SetMedia(items, count);
+  return MediaCall(items, count, "SetMedia", &CSnSoundBankManager::SetMedia);
 }
 
 SNRESULT UnsetMedia(const SnMediaItem* items, uint32_t count) {
-  CSnSoundBankManager* banks = Banks("UnsetMedia");
-  if (!banks) return SN_Failure;
-  if (!items) {
-    SOUND_LOG(Error, "UnsetMedia: no media array");
-    return SN_InvalidParameter;
-  }
-  return banks->UnsetMedia(items, count);
+  return MediaCall(items, count, "UnsetMedia", &CSnSoundBankManager::UnsetMedia);
 }
 
 // ---- pins ----
@@ -515,7 +501,7 @@ SNRESULT GetBufferStatusForPinnedEvent(uint32_t eventId, float& percentBuffered,
   cachePinnedMemoryFull = false;
   ISnStreamCachePinMgr* pins = Pins("GetBufferStatusForPinnedEvent");
   if (!pins) return SN_Failure;
-  CSnIndexedObject* event = FindLoadedEvent(eventId, "GetBufferStatusForPinnedEvent");
+  CSnIndexedObject* event = ApiQueue::FindEvent(eventId, "GetBufferStatusForPinnedEvent");
   if (!event) return SN_Failure;
   const SNRESULT result = pins->GetBufferStatus(event, percentBuffered, cachePinnedMemoryFull);
   event->Release();
