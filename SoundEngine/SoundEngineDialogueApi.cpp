@@ -1,4 +1,4 @@
-// Dialogue resolution: the event looked up with a reference for the call, names turned into ids.
+// Dialogue resolution: the event resolved under its list's lock, names turned into ids first.
 #include "SoundEngine/SoundEngineDialogueApi.h"
 
 #include "SoundEngine/DynamicDialogue/DialogueEvent.h"
@@ -13,14 +13,19 @@ namespace {
 // Paths longer than this are no tree's: the tree refuses deeper ones at load.
 constexpr uint32_t kMaxArguments = 64;
 
-CSnDialogueEvent* FindDialogueEvent(uint32_t eventId) {
+// Runs `resolve` on the loaded event, under its list's lock; 0 when there is none.
+template <typename Resolve>
+uint32_t WithDialogueEvent(uint32_t eventId, Resolve&& resolve) {
   if (!g_pObjectIndex || !IsInitialized()) {
     SOUND_LOG(Warning, "ResolveDialogueEvent: the sound engine is not initialised");
-    return nullptr;
+    return 0;
   }
-  CSnIndexedObject* found = g_pObjectIndex->List(SnIndex_DialogueEvents).FindAndAddRef(eventId);
+  uint32_t node = 0;
+  const bool found = g_pObjectIndex->List(SnIndex_DialogueEvents).WithObject(eventId, [&](CSnIndexedObject* event) {
+    node = resolve(*static_cast<CSnDialogueEvent*>(event));
+  });
   if (!found) SOUND_LOG(Warning, "ResolveDialogueEvent: dialogue event %u is not loaded", eventId);
-  return static_cast<CSnDialogueEvent*>(found);
+  return node;
 }
 
 // The argument conversion: SN_Failure for a count that is not the tree's depth or a null name.
@@ -40,22 +45,17 @@ SNRESULT ArgumentIds(const CSnDialogueEvent& event, const Char* const* names, ui
 
 template <typename Char>
 uint32_t ResolveByNames(const Char* eventName, const Char* const* names, uint32_t count) {
-  CSnDialogueEvent* event = FindDialogueEvent(GetIDFromString(eventName));
-  if (!event) return 0;
-  uint32_t ids[kMaxArguments];
-  const uint32_t node = ArgumentIds(*event, names, count, ids) == SN_Success ? event->Tree().Resolve(ids, count) : 0;
-  event->Release();
-  return node;
+  return WithDialogueEvent(GetIDFromString(eventName), [&](const CSnDialogueEvent& event) {
+    uint32_t ids[kMaxArguments];
+    return ArgumentIds(event, names, count, ids) == SN_Success ? event.Tree().Resolve(ids, count) : 0u;
+  });
 }
 
 }  // namespace
 
 uint32_t ResolveDialogueEvent(uint32_t eventId, const uint32_t* argumentValueIds, uint32_t count, uint32_t) {
-  CSnDialogueEvent* event = FindDialogueEvent(eventId);
-  if (!event) return 0;
-  const uint32_t node = event->Tree().Resolve(argumentValueIds, count);
-  event->Release();
-  return node;
+  return WithDialogueEvent(eventId,
+                           [&](const CSnDialogueEvent& event) { return event.Tree().Resolve(argumentValueIds, count); });
 }
 
 uint32_t ResolveDialogueEvent(const char* eventName, const char* const* argumentValueNames, uint32_t count,

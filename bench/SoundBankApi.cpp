@@ -20,6 +20,7 @@
 #include "MemoryMgr/MemoryMgr.h"
 #include "SoundEngine/Banks/SoundBankManager.h"
 #include "SoundEngine/SoundEngine.h"
+#include "SoundEngine/SoundEngineApi.h"
 #include "SoundEngine/SoundEngineBankApi.h"
 #include "SoundEngine/SoundEngineDialogueApi.h"
 #include "bench/SoundBenchSupport.h"

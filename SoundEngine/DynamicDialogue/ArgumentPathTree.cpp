@@ -78,7 +78,8 @@ uint32_t CSnArgumentPathTree::FindChild(const SnArgumentNode& parent, uint32_t k
   uint32_t low = parent.FirstChild(), high = low + parent.ChildCount();
   while (low < high) {
     const uint32_t middle = low + (high - low) / 2;
-    const uint32_t found = Node(middle).key;
+    uint32_t found;  // the key alone: the first word of the node
+    memcpy(&found, m_nodes + size_t(middle) * sizeof(SnArgumentNode), sizeof found);
     if (found == key) return middle;
     if (found < key)
       low = middle + 1;
@@ -95,17 +96,29 @@ uint32_t CSnArgumentPathTree::DefaultChild(const SnArgumentNode& parent, uint32_
 }
 
 uint32_t CSnArgumentPathTree::BestMatch(uint32_t node, const uint32_t* path, uint32_t left) const {
+  // The exact branch all the way down first: the common case, without a call per level.
+  uint32_t exact = node;
+  uint32_t depth = 0;
+  for (; depth < left; ++depth) {
+    exact = FindChild(Node(exact), path[depth]);
+    if (exact == kNone) break;
+  }
+  if (depth == left) return exact;
+  return BestMatchFrom(node, path, left);
+}
+
+uint32_t CSnArgumentPathTree::BestMatchFrom(uint32_t node, const uint32_t* path, uint32_t left) const {
   const SnArgumentNode parent = Node(node);
   const uint32_t exact = FindChild(parent, path[0]);
   if (exact != kNone) {
     if (left == 1) return exact;
     // An exact branch that ends in nothing deeper down gives way to the default branch of this level.
-    const uint32_t found = BestMatch(exact, path + 1, left - 1);
+    const uint32_t found = BestMatchFrom(exact, path + 1, left - 1);
     if (found != kNone) return found;
   }
   const uint32_t fallback = DefaultChild(parent, path[0]);
   if (fallback == kNone || left == 1) return fallback;
-  return BestMatch(fallback, path + 1, left - 1);
+  return BestMatchFrom(fallback, path + 1, left - 1);
 }
 
 template <typename Visit>

@@ -58,6 +58,7 @@ class CSnArgumentPathTree {
   uint32_t FindChild(const SnArgumentNode& parent, uint32_t key) const;
   uint32_t DefaultChild(const SnArgumentNode& parent, uint32_t key) const;
   uint32_t BestMatch(uint32_t node, const uint32_t* path, uint32_t left) const;
+  uint32_t BestMatchFrom(uint32_t node, const uint32_t* path, uint32_t left) const;
   template <typename Visit>
   void CollectLeaves(uint32_t node, const uint32_t* path, uint32_t left, Visit&& visit) const;
   uint32_t WeightedDraw(const uint32_t* path, uint32_t length) const;
