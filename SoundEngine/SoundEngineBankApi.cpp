@@ -261,79 +261,72 @@ void ResetBankApiState() { g_pinManagerMissingSaid = false; }
 
 // ---- loads ----
 
+namespace {
+
+// Builds the load with `make`, which may refuse it, and hands it on: waited for, or queued with the
+// callback.
+template <typename Make>
+SNRESULT Load(bool waits, SnBankCallback callback, void* cookie, Make&& make) {
+  CSnSoundBankManager* banks = Banks("LoadBank");
+  if (!banks) return SN_Failure;
+  SnBankCommand command;
+  const SNRESULT made = make(*banks, command);
+  if (made != SN_Success) return made;
+  return waits ? Wait(*banks, command) : Queue(*banks, command, callback, cookie);
+}
+
+template <typename Char>
+SNRESULT LoadNamed(const Char* name, bool waits, SnBankCallback callback, void* cookie, int32_t poolId,
+                   uint32_t& bankId) {
+  return Load(waits, callback, cookie, [&](CSnSoundBankManager& banks, SnBankCommand& command) {
+    return NameLoadCommand(banks, name, poolId, bankId, command);
+  });
+}
+
+SNRESULT LoadImage(const void* image, uint32_t size, bool waits, SnBankCallback callback, void* cookie,
+                   int32_t poolId, bool copied, uint32_t& bankId) {
+  return Load(waits, callback, cookie, [&](CSnSoundBankManager&, SnBankCommand& command) {
+    return ImageLoadCommand(image, size, poolId, copied, bankId, command);
+  });
+}
+
+SNRESULT LoadById(uint32_t bankId, bool waits, SnBankCallback callback, void* cookie, int32_t poolId) {
+  return Load(waits, callback, cookie, [&](CSnSoundBankManager&, SnBankCommand& command) {
+    command = LoadCommand(SnBankSource_Id, bankId, poolId);
+    return SN_Success;
+  });
+}
+
+}  // namespace
+
 SNRESULT LoadBank(const char* name, int32_t poolId, uint32_t& bankId) {
-  CSnSoundBankManager* banks = Banks("LoadBank");
-  if (!banks) return SN_Failure;
-  SnBankCommand command;
-  const SNRESULT made = NameLoadCommand(*banks, name, poolId, bankId, command);
-  return made == SN_Success ? Wait(*banks, command) : made;
+  return LoadNamed(name, true, nullptr, nullptr, poolId, bankId);
 }
-
 SNRESULT LoadBank(const char16_t* name, int32_t poolId, uint32_t& bankId) {
-  CSnSoundBankManager* banks = Banks("LoadBank");
-  if (!banks) return SN_Failure;
-  SnBankCommand command;
-  const SNRESULT made = NameLoadCommand(*banks, name, poolId, bankId, command);
-  return made == SN_Success ? Wait(*banks, command) : made;
+  return LoadNamed(name, true, nullptr, nullptr, poolId, bankId);
 }
-
-SNRESULT LoadBank(uint32_t bankId, int32_t poolId) {
-  CSnSoundBankManager* banks = Banks("LoadBank");
-  return banks ? Wait(*banks, LoadCommand(SnBankSource_Id, bankId, poolId)) : SN_Failure;
-}
-
+SNRESULT LoadBank(uint32_t bankId, int32_t poolId) { return LoadById(bankId, true, nullptr, nullptr, poolId); }
 SNRESULT LoadBank(const void* image, uint32_t size, uint32_t& bankId) {
-  CSnSoundBankManager* banks = Banks("LoadBank");
-  if (!banks) return SN_Failure;
-  SnBankCommand command;
-  const SNRESULT made = ImageLoadCommand(image, size, kInvalidPoolId, false, bankId, command);
-  return made == SN_Success ? Wait(*banks, command) : made;
+  return LoadImage(image, size, true, nullptr, nullptr, kInvalidPoolId, false, bankId);
 }
-
 SNRESULT LoadBank(const void* image, uint32_t size, int32_t poolId, uint32_t& bankId) {
-  CSnSoundBankManager* banks = Banks("LoadBank");
-  if (!banks) return SN_Failure;
-  SnBankCommand command;
-  const SNRESULT made = ImageLoadCommand(image, size, poolId, true, bankId, command);
-  return made == SN_Success ? Wait(*banks, command) : made;
+  return LoadImage(image, size, true, nullptr, nullptr, poolId, true, bankId);
 }
-
 SNRESULT LoadBank(const char* name, SnBankCallback callback, void* cookie, int32_t poolId, uint32_t& bankId) {
-  CSnSoundBankManager* banks = Banks("LoadBank");
-  if (!banks) return SN_Failure;
-  SnBankCommand command;
-  const SNRESULT made = NameLoadCommand(*banks, name, poolId, bankId, command);
-  return made == SN_Success ? Queue(*banks, command, callback, cookie) : made;
+  return LoadNamed(name, false, callback, cookie, poolId, bankId);
 }
-
 SNRESULT LoadBank(const char16_t* name, SnBankCallback callback, void* cookie, int32_t poolId, uint32_t& bankId) {
-  CSnSoundBankManager* banks = Banks("LoadBank");
-  if (!banks) return SN_Failure;
-  SnBankCommand command;
-  const SNRESULT made = NameLoadCommand(*banks, name, poolId, bankId, command);
-  return made == SN_Success ? Queue(*banks, command, callback, cookie) : made;
+  return LoadNamed(name, false, callback, cookie, poolId, bankId);
 }
-
 SNRESULT LoadBank(uint32_t bankId, SnBankCallback callback, void* cookie, int32_t poolId) {
-  CSnSoundBankManager* banks = Banks("LoadBank");
-  return banks ? Queue(*banks, LoadCommand(SnBankSource_Id, bankId, poolId), callback, cookie) : SN_Failure;
+  return LoadById(bankId, false, callback, cookie, poolId);
 }
-
 SNRESULT LoadBank(const void* image, uint32_t size, SnBankCallback callback, void* cookie, uint32_t& bankId) {
-  CSnSoundBankManager* banks = Banks("LoadBank");
-  if (!banks) return SN_Failure;
-  SnBankCommand command;
-  const SNRESULT made = ImageLoadCommand(image, size, kInvalidPoolId, false, bankId, command);
-  return made == SN_Success ? Queue(*banks, command, callback, cookie) : made;
+  return LoadImage(image, size, false, callback, cookie, kInvalidPoolId, false, bankId);
 }
-
 SNRESULT LoadBank(const void* image, uint32_t size, SnBankCallback callback, void* cookie, int32_t poolId,
                   uint32_t& bankId) {
-  CSnSoundBankManager* banks = Banks("LoadBank");
-  if (!banks) return SN_Failure;
-  SnBankCommand command;
-  const SNRESULT made = ImageLoadCommand(image, size, poolId, true, bankId, command);
-  return made == SN_Success ? Queue(*banks, command, callback, cookie) : made;
+  return LoadImage(image, size, false, callback, cookie, poolId, true, bankId);
 }
 
 // ---- unloads ----
