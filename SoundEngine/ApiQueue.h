@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "SoundEngine/AudioMgr.h"
+#include "SoundEngine/Callbacks/PlayingIDCallbackMgr.h"
 #include "SoundEngine/Log.h"
 #include "SoundEngine/SoundEngine.h"
 
@@ -65,6 +66,25 @@ SNRESULT PostOnEvent(uint16_t type, uint32_t eventId, const char* caller, Fill&&
   fill(*message);
   manager->FinishMessage();
   return SN_Success;
+}
+
+// A new playing id; 0 is never one.
+uint32_t NextPlayingId();
+
+// Enters the playing id with the game's callback (an entry whose first count is the caller's); false,
+// logged, when the callback manager refuses it.
+inline bool RegisterPlayingId(uint32_t gameObject, uint32_t playingId, CSnRefCountedObject* externalSources,
+                              SnCallbackFunc callback, void* cookie, uint32_t flags, uint32_t eventId,
+                              const char* caller) {
+  SnPlayingIdParams params;
+  params.gameObjectId = gameObject;
+  params.playingId = playingId;
+  params.externalSources = externalSources;
+  if (g_pPlayingIDCallbackMgr &&
+      g_pPlayingIDCallbackMgr->AddPlayingID(params, callback, cookie, flags, eventId) == SN_Success)
+    return true;
+  SOUND_LOG(Error, "%s: playing id %u cannot be registered", caller, playingId);
+  return false;
 }
 
 }  // namespace SN::ApiQueue

@@ -37,8 +37,6 @@ uint32_t HashLowered(const char* name, size_t maxChars) {
   return hash;
 }
 
-uint32_t NextPlayingId() { return g_PlayingID.fetch_add(1, std::memory_order_relaxed) + 1; }
-
 template <typename Char>
 char16_t* CopyWide(const Char* text, size_t length) {
   char16_t* copy =
@@ -201,18 +199,13 @@ uint32_t PostEvent(uint32_t eventId, uint32_t gameObject, uint32_t callbackFlags
   if (!m) return fail(event);
   m->event = event;
   m->externalSources = sources;
-  const uint32_t playingId = NextPlayingId();
+  const uint32_t playingId = ApiQueue::NextPlayingId();
   m->playingId = playingId;
   m->lastArgument = extraArgument;
   m->gameObject = gameObject;
 
-  SnPlayingIdParams params;
-  params.gameObjectId = gameObject;
-  params.playingId = playingId;
-  params.externalSources = sources;
-  if (!g_pPlayingIDCallbackMgr ||
-      g_pPlayingIDCallbackMgr->AddPlayingID(params, callback, cookie, callbackFlags, eventId) != SN_Success) {
-    SOUND_LOG(Error, "PostEvent: playing id %u of event %u cannot be registered", playingId, eventId);
+  if (!ApiQueue::RegisterPlayingId(gameObject, playingId, sources, callback, cookie, callbackFlags, eventId,
+                                   "PostEvent")) {
     m->header.type = SnMsg_Cancelled;
     m->event = nullptr;
     m->externalSources = nullptr;
@@ -297,7 +290,7 @@ SNRESULT StopAll(uint32_t gameObject) {
 uint32_t PlaySourcePlugin(uint32_t pluginId, uint32_t companyId, uint32_t gameObject) {
   uint32_t playingId = 0;
   ApiQueue::Post<SnMsgSourcePlugin>(SnMsg_SourcePlugin, "PlaySourcePlugin", [&](auto& m) {
-    playingId = NextPlayingId();
+    playingId = ApiQueue::NextPlayingId();
     m.gameObject = gameObject;
     m.playingId = playingId;
     m.pluginId = pluginId;
@@ -572,4 +565,12 @@ SNRESULT WakeupFromSuspend() {
 }
 
 }  // namespace SoundEngine
+
+uint32_t ApiQueue::NextPlayingId() {
+  uint32_t id;
+  do id = g_PlayingID.fetch_add(1, std::memory_order_relaxed) + 1;
+  while (id == 0);
+  return id;
+}
+
 }  // namespace SN

@@ -3,7 +3,6 @@
 #include "SoundEngine/SoundEngineSequenceApi.h"
 
 #include "SoundEngine/ApiQueue.h"
-#include "SoundEngine/Callbacks/PlayingIDCallbackMgr.h"
 #include "SoundEngine/SoundEngineApi.h"
 
 namespace SN::SoundEngine {
@@ -57,7 +56,7 @@ uint32_t Open(uint32_t gameObject, uint32_t callbackFlags, SnCallbackFunc callba
               DynamicSequenceType type) {
   CSnAudioMgr* manager = ApiQueue::Running("DynamicSequence::Open");
   if (!manager) return 0;
-  const uint32_t playingId = g_PlayingID.fetch_add(1, std::memory_order_relaxed) + 1;
+  const uint32_t playingId = ApiQueue::NextPlayingId();
   CSnDynamicSequence* sequence = CSnDynamicSequence::Create(playingId, type);
   if (!sequence) {
     SOUND_LOG(Error, "DynamicSequence::Open: no memory for a sequence");
@@ -72,12 +71,8 @@ uint32_t Open(uint32_t gameObject, uint32_t callbackFlags, SnCallbackFunc callba
   m->gameObject = gameObject;
   m->playingId = playingId;
   m->sequence = sequence;
-  SnPlayingIdParams params;
-  params.gameObjectId = gameObject;
-  params.playingId = playingId;
-  if (!g_pPlayingIDCallbackMgr ||
-      g_pPlayingIDCallbackMgr->AddPlayingID(params, callback, cookie, callbackFlags, 0) != SN_Success) {
-    SOUND_LOG(Error, "DynamicSequence::Open: playing id %u cannot be registered", playingId);
+  if (!ApiQueue::RegisterPlayingId(gameObject, playingId, nullptr, callback, cookie, callbackFlags, 0,
+                                   "DynamicSequence::Open")) {
     m->header.type = SnMsg_Cancelled;
     m->sequence = nullptr;
     manager->FinishMessage();
