@@ -2,6 +2,7 @@
 // fall-back to default branches, the weighted draw and the probability roll.
 #include "SoundEngine/DynamicDialogue/ArgumentPathTree.h"
 
+#include <cstddef>
 #include <cstring>
 #include <initializer_list>
 
@@ -75,7 +76,11 @@ SNRESULT CSnArgumentPathTree::SetTree(const void* nodes, uint32_t size, uint32_t
 }
 
 uint32_t CSnArgumentPathTree::FindChild(const SnArgumentNode& parent, uint32_t key) const {
-  uint32_t low = parent.FirstChild(), high = low + parent.ChildCount();
+  return FindChild(parent.audioNodeOrChildren, key);
+}
+
+uint32_t CSnArgumentPathTree::FindChild(uint32_t children, uint32_t key) const {
+  uint32_t low = children & 0xFFFFu, high = low + (children >> 16);
   while (low < high) {
     const uint32_t middle = low + (high - low) / 2;
     uint32_t found;  // the key alone: the first word of the node
@@ -100,7 +105,10 @@ uint32_t CSnArgumentPathTree::BestMatch(uint32_t node, const uint32_t* path, uin
   uint32_t exact = node;
   uint32_t depth = 0;
   for (; depth < left; ++depth) {
-    exact = FindChild(Node(exact), path[depth]);
+    uint32_t children;  // the second word alone
+    memcpy(&children, m_nodes + size_t(exact) * sizeof(SnArgumentNode) + offsetof(SnArgumentNode, audioNodeOrChildren),
+           sizeof children);
+    exact = FindChild(children, path[depth]);
     if (exact == kNone) break;
   }
   if (depth == left) return exact;

@@ -56,6 +56,8 @@ class CSnArgumentPathTree {
   SnArgumentNode Node(uint32_t index) const;
   // The child of `parent` whose key is `key`, or kNone.
   uint32_t FindChild(const SnArgumentNode& parent, uint32_t key) const;
+  // The same from a parent's second word.
+  uint32_t FindChild(uint32_t children, uint32_t key) const;
   uint32_t DefaultChild(const SnArgumentNode& parent, uint32_t key) const;
   uint32_t BestMatch(uint32_t node, const uint32_t* path, uint32_t left) const;
   uint32_t BestMatchFrom(uint32_t node, const uint32_t* path, uint32_t left) const;
