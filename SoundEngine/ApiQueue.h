@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "SoundEngine/AudioMgr.h"
+#include "SoundEngine/Callbacks/PlayingIDCallbackMgr.h"
 #include "SoundEngine/Log.h"
 #include "SoundEngine/SoundEngine.h"
 
@@ -39,6 +40,51 @@ SNRESULT Post(uint16_t type, const char* caller, Fill&& fill) {
   fill(*message);
   manager->FinishMessage();
   return SN_Success;
+}
+
+// The event with one reference, or null (logged).
+inline CSnIndexedObject* FindEvent(uint32_t eventId, const char* caller) {
+  CSnIndexedObject* event = g_pObjectIndex ? g_pObjectIndex->List(SnIndex_Events).FindAndAddRef(eventId) : nullptr;
+  if (!event) SOUND_LOG(Warning, "%s: event %u is not loaded", caller, eventId);
+  return event;
+}
+
+// A message on an event that holds a reference until its handler is done: 2 when the engine is not
+// running or the event is not loaded, 31 when the queue refuses it (the reference given back).
+template <typename Message, typename Fill>
+SNRESULT PostOnEvent(uint16_t type, uint32_t eventId, const char* caller, Fill&& fill) {
+  CSnAudioMgr* manager = Running(caller);
+  if (!manager) return SN_Failure;
+  CSnIndexedObject* event = FindEvent(eventId, caller);
+  if (!event) return SN_Failure;
+  Message* message = Reserve<Message>(*manager, type, caller);
+  if (!message) {
+    event->Release();
+    return SN_InvalidParameter;
+  }
+  message->event = event;
+  fill(*message);
+  manager->FinishMessage();
+  return SN_Success;
+}
+
+// A new playing id; 0 is never one.
+uint32_t NextPlayingId();
+
+// Enters the playing id with the game's callback (an entry whose first count is the caller's); false,
+// logged, when the callback manager refuses it.
+inline bool RegisterPlayingId(uint32_t gameObject, uint32_t playingId, CSnRefCountedObject* externalSources,
+                              SnCallbackFunc callback, void* cookie, uint32_t flags, uint32_t eventId,
+                              const char* caller) {
+  SnPlayingIdParams params;
+  params.gameObjectId = gameObject;
+  params.playingId = playingId;
+  params.externalSources = externalSources;
+  if (g_pPlayingIDCallbackMgr &&
+      g_pPlayingIDCallbackMgr->AddPlayingID(params, callback, cookie, flags, eventId) == SN_Success)
+    return true;
+  SOUND_LOG(Error, "%s: playing id %u cannot be registered", caller, playingId);
+  return false;
 }
 
 }  // namespace SN::ApiQueue

@@ -24,7 +24,6 @@ namespace SN::SoundEngine {
 namespace {
 
 constexpr uint32_t kAllObjects = 0xFFFFFFFFu;
-constexpr uint32_t kMotionOutputType = 406;
 
 // A registered game object held for the length of a handler.
 class HeldObject {

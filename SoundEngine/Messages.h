@@ -140,6 +140,8 @@ struct SnMsgSecondaryOutput {
   uint32_t outputType, deviceId;
   uint8_t add;
 };
+// The output type of message 27 that selects a player's motion device.
+constexpr uint32_t kMotionOutputType = 406;
 struct SnMsgSetPlayerListener { SnMsgHeader header; uint8_t player, listener; };
 struct SnMsgSetPlayerVolume { SnMsgHeader header; float volume; uint32_t player; };
 struct SnMsgStopPlayingID { SnMsgHeader header; uint32_t playingId; int32_t transitionMs; uint32_t curve; };

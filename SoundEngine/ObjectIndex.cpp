@@ -74,7 +74,7 @@ void CSnObjectIndex::ReleaseRuntimeObjects() {
     List(which).ForEach([&](CSnIndexedObject* object) {
       if (!runtimeOnly || (object->ID() & 0x80000000u)) found.push_back(object);
     });
-    for (CSnIndexedObject* object : found) object->Release();
+    for (CSnIndexedObject* object : found) object->ReleaseAtTerm();
   };
   releaseWhere(SnIndex_DynamicSequences, false);
   releaseWhere(SnIndex_Nodes, true);

@@ -43,6 +43,9 @@ class CSnIndexedObject : public CSnRefCountedObject {
   uint32_t AddRef() override;
   uint32_t Release() override;
 
+  // Term's release of an object the engine still holds (ReleaseRuntimeObjects).
+  virtual void ReleaseAtTerm() { Release(); }
+
   uint32_t ID() const { return m_id; }
   SnIndexList List() const { return m_list; }
   uint32_t RefCount() const { return m_refCount; }
@@ -63,6 +66,19 @@ class CSnObjectIndexList {
  public:
   // Null when absent; otherwise the object with one more reference.
   CSnIndexedObject* FindAndAddRef(uint32_t id);
+  // Runs `visit` on the object under the list's lock, which keeps it from going meanwhile: one lock
+  // instead of the two of a reference taken and given back. False when absent. The visitor may not
+  // take another list's lock nor release the object.
+  template <typename Visit>
+  bool WithObject(uint32_t id, Visit&& visit) {
+    Platform::ReentrantGuard guard(m_lock);
+    for (CSnIndexedObject* object = m_buckets[BucketOf(id)]; object; object = object->m_pNextInBucket) {
+      if (object->m_id != id) continue;
+      visit(object);
+      return true;
+    }
+    return false;
+  }
   void Insert(CSnIndexedObject* object);
   // Unlinks this object (not merely one with its id, which a newer object may share while the old
   // one is being released); the caller holds the lock.

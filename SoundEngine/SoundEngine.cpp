@@ -11,6 +11,7 @@
 #include "SoundEngine/Banks/ThreadedBankManager.h"
 #include "SoundEngine/Containers.h"
 #include "SoundEngine/CpuInfo.h"
+#include "SoundEngine/DynamicSequence/DynamicSequence.h"
 #include "SoundEngine/GameSyncs/FrontEndManagers.h"
 #include "SoundEngine/Hierarchy/NodeReceiver.h"
 #include "SoundEngine/Lower/PluginFactoryTable.h"
@@ -97,6 +98,7 @@ void TermSteps(bool destroyPool) {
   }
   DestroyBankManager();
   if (g_pObjectIndex) g_pObjectIndex->ReleaseRuntimeObjects();
+  RemoveSequenceReceiver();
   if (state.firstBankPlatform) {
     MemoryMgr::Free(g_DefaultPoolId, state.firstBankPlatform);
     state.firstBankPlatform = nullptr;

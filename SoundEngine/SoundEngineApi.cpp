@@ -37,15 +37,6 @@ uint32_t HashLowered(const char* name, size_t maxChars) {
   return hash;
 }
 
-uint32_t NextPlayingId() { return g_PlayingID.fetch_add(1, std::memory_order_relaxed) + 1; }
-
-// The event with one reference, or null (logged).
-CSnIndexedObject* FindEvent(uint32_t eventId, const char* caller) {
-  CSnIndexedObject* event = g_pObjectIndex ? g_pObjectIndex->List(SnIndex_Events).FindAndAddRef(eventId) : nullptr;
-  if (!event) SOUND_LOG(Warning, "%s: event %u is not loaded", caller, eventId);
-  return event;
-}
-
 template <typename Char>
 char16_t* CopyWide(const Char* text, size_t length) {
   char16_t* copy =
@@ -56,27 +47,9 @@ char16_t* CopyWide(const Char* text, size_t length) {
   return copy;
 }
 
-// Message 31 or 36 for an event that holds a reference until the handler is done.
-template <typename Message, typename Fill>
-SNRESULT PostOnEvent(uint16_t type, uint32_t eventId, const char* caller, Fill&& fill) {
-  CSnAudioMgr* manager = ApiQueue::Running(caller);
-  if (!manager) return SN_Failure;
-  CSnIndexedObject* event = FindEvent(eventId, caller);
-  if (!event) return SN_Failure;
-  Message* message = ApiQueue::Reserve<Message>(*manager, type, caller);
-  if (!message) {
-    event->Release();
-    return SN_InvalidParameter;
-  }
-  message->event = event;
-  fill(*message);
-  manager->FinishMessage();
-  return SN_Success;
-}
-
 SNRESULT SeekOnEventImpl(uint32_t eventId, uint32_t gameObject, int32_t milliseconds, float fraction,
                          bool isFraction, bool nearestMarker, uint32_t playingId) {
-  return PostOnEvent<SnMsgSeekOnEvent>(SnMsg_SeekOnEvent, eventId, "SeekOnEvent", [&](SnMsgSeekOnEvent& m) {
+  return ApiQueue::PostOnEvent<SnMsgSeekOnEvent>(SnMsg_SeekOnEvent, eventId, "SeekOnEvent", [&](SnMsgSeekOnEvent& m) {
     m.gameObject = gameObject;
     if (isFraction)
       m.position.fraction = fraction;
@@ -220,24 +193,19 @@ uint32_t PostEvent(uint32_t eventId, uint32_t gameObject, uint32_t callbackFlags
     if (sources) sources->Release();
     return 0;
   };
-  CSnIndexedObject* event = FindEvent(eventId, "PostEvent");
+  CSnIndexedObject* event = ApiQueue::FindEvent(eventId, "PostEvent");
   if (!event) return fail(nullptr);
   auto* m = ApiQueue::Reserve<SnMsgPostEvent>(*manager, SnMsg_PostEvent, "PostEvent");
   if (!m) return fail(event);
   m->event = event;
   m->externalSources = sources;
-  const uint32_t playingId = NextPlayingId();
+  const uint32_t playingId = ApiQueue::NextPlayingId();
   m->playingId = playingId;
   m->lastArgument = extraArgument;
   m->gameObject = gameObject;
 
-  SnPlayingIdParams params;
-  params.gameObjectId = gameObject;
-  params.playingId = playingId;
-  params.externalSources = sources;
-  if (!g_pPlayingIDCallbackMgr ||
-      g_pPlayingIDCallbackMgr->AddPlayingID(params, callback, cookie, callbackFlags, eventId) != SN_Success) {
-    SOUND_LOG(Error, "PostEvent: playing id %u of event %u cannot be registered", playingId, eventId);
+  if (!ApiQueue::RegisterPlayingId(gameObject, playingId, sources, callback, cookie, callbackFlags, eventId,
+                                   "PostEvent")) {
     m->header.type = SnMsg_Cancelled;
     m->event = nullptr;
     m->externalSources = nullptr;
@@ -264,7 +232,7 @@ uint32_t PostEvent(const char16_t* eventName, uint32_t gameObject, uint32_t call
 
 SNRESULT ExecuteActionOnEvent(uint32_t eventId, uint32_t actionType, uint32_t gameObject, int32_t durationMs,
                               SnCurveInterpolation curve, uint32_t playingId) {
-  return PostOnEvent<SnMsgExecuteActionOnEvent>(SnMsg_ExecuteActionOnEvent, eventId, "ExecuteActionOnEvent",
+  return ApiQueue::PostOnEvent<SnMsgExecuteActionOnEvent>(SnMsg_ExecuteActionOnEvent, eventId, "ExecuteActionOnEvent",
                                                 [&](SnMsgExecuteActionOnEvent& m) {
                                                   m.gameObject = gameObject;
                                                   m.actionType = actionType;
@@ -322,7 +290,7 @@ SNRESULT StopAll(uint32_t gameObject) {
 uint32_t PlaySourcePlugin(uint32_t pluginId, uint32_t companyId, uint32_t gameObject) {
   uint32_t playingId = 0;
   ApiQueue::Post<SnMsgSourcePlugin>(SnMsg_SourcePlugin, "PlaySourcePlugin", [&](auto& m) {
-    playingId = NextPlayingId();
+    playingId = ApiQueue::NextPlayingId();
     m.gameObject = gameObject;
     m.playingId = playingId;
     m.pluginId = pluginId;
@@ -597,4 +565,12 @@ SNRESULT WakeupFromSuspend() {
 }
 
 }  // namespace SoundEngine
+
+uint32_t ApiQueue::NextPlayingId() {
+  uint32_t id;
+  do id = g_PlayingID.fetch_add(1, std::memory_order_relaxed) + 1;
+  while (id == 0);
+  return id;
+}
+
 }  // namespace SN

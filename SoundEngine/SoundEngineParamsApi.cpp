@@ -4,10 +4,12 @@
 
 #include "SoundEngine/ApiQueue.h"
 #include "SoundEngine/Callbacks/PlayingIDCallbackMgr.h"
+#include "SoundEngine/DynamicSequence/DynamicSequence.h"
 #include "SoundEngine/GameSyncs/Curves.h"
 #include "SoundEngine/Lower/LowerEngine.h"
 #include "SoundEngine/MessageHandlers.h"
 #include "SoundEngine/SoundEngineApi.h"
+#include "SoundEngine/SoundEngineBankApi.h"
 
 namespace SN::SoundEngine {
 
@@ -300,6 +302,8 @@ void ResetApiState() {
   limits.thresholdDB = kInitialThresholdDB;
   limits.thresholdLinear = kInitialThresholdLinear;
   InstallMessageHandlers();
+  ResetBankApiState();
+  InstallSequenceReceiver();
 }
 
 }  // namespace SN::SoundEngine

@@ -39,8 +39,9 @@ const uint32_t* CommandIds(uintptr_t word, uint32_t count, uint32_t& single) {
   return reinterpret_cast<const uint32_t*>(word);
 }
 
-// The id, or a pool copy of the array; 0 with `failed` set when the copy cannot be made.
-uintptr_t IdsWord(const uint32_t* ids, uint32_t count, bool& failed) {
+}  // namespace
+
+uintptr_t CSnSoundBankManager::CommandIdsWord(const uint32_t* ids, uint32_t count, bool& failed) {
   failed = false;
   if (count == 1) return ids[0];
   if (count == 0) return 0;
@@ -52,8 +53,6 @@ uintptr_t IdsWord(const uint32_t* ids, uint32_t count, bool& failed) {
   memcpy(copy, ids, sizeof(uint32_t) * count);
   return reinterpret_cast<uintptr_t>(copy);
 }
-
-}  // namespace
 
 void CSnSoundBankManager::FreeCommand(const SnBankCommand& command) {
   switch (command.type) {
@@ -493,7 +492,7 @@ SNRESULT CSnSoundBankManager::PrepareEvents(bool prepare, const uint32_t* ids, u
   command.callback = callback;
   command.cookie = cookie;
   command.bankId = count;
-  command.poolId = intptr_t(IdsWord(ids, count, failed));
+  command.poolId = intptr_t(CommandIdsWord(ids, count, failed));
   if (failed) return SN_InsufficientMemory;
   const SNRESULT result = QueueCommand(command);
   return result;
@@ -511,7 +510,7 @@ SNRESULT CSnSoundBankManager::PrepareGameSyncs(bool prepare, uint32_t groupType,
   command.bankId = groupId;
   command.image = prepare ? this : nullptr;
   command.imageSize = count;
-  command.extra = reinterpret_cast<void*>(IdsWord(ids, count, failed));
+  command.extra = reinterpret_cast<void*>(CommandIdsWord(ids, count, failed));
   if (failed) return SN_InsufficientMemory;
   return QueueCommand(command);
 }

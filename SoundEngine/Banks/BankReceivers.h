@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "MemoryMgr/SnResult.h"
 #include "SoundEngine/ObjectIndex.h"
 #include "SoundEngine/ServiceSlot.h"
 
@@ -25,6 +26,8 @@ class ISnStreamCachePinMgr {
   virtual void PinEvent(CSnIndexedObject* event, uint32_t gameObject, uint8_t activePriority,
                         uint8_t inactivePriority) = 0;
   virtual void UnpinEvent(CSnIndexedObject* event, uint32_t gameObject) = 0;
+  // Any thread, with the event referenced for the call: how much of its pinned streams is buffered.
+  virtual SNRESULT GetBufferStatus(CSnIndexedObject* event, float& percentBuffered, bool& cachePinnedMemoryFull) = 0;
 };
 
 inline ISnBankRecordReceiver*& BankRecordReceiver() { return ServiceSlot<ISnBankRecordReceiver>(); }

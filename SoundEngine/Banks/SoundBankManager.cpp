@@ -8,6 +8,7 @@
 #include "SoundEngine/Actions/Event.h"
 #include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/Banks/BankChunks.h"
+#include "SoundEngine/DynamicDialogue/DialogueEvent.h"
 #include "SoundEngine/Hierarchy/BusDefaults.h"
 #include "SoundEngine/Log.h"
 #include "SoundEngine/Lower/AudioThread.h"
@@ -26,11 +27,13 @@ constexpr uint32_t kMediaAlignment = 16;
 constexpr uint32_t kOwnDataPoolAttributes = SnMemPool_AllocHook | SnMemPool_FixedBlocks;
 
 const SnHircKind kEventKind{SnIndex_Events, &ReadEventPayload, nullptr, nullptr};
+const SnHircKind kDialogueEventKind{SnIndex_DialogueEvents, &ReadDialogueEventPayload, nullptr, nullptr};
 
 const SnHircKind*& KindSlot(uint8_t type) {
   static const SnHircKind* kinds[256] = {};
   static bool filled = [] {
     kinds[4] = &kEventKind;
+    kinds[kHircDialogueEventType] = &kDialogueEventKind;
     return true;
   }();
   (void)filled;
@@ -413,7 +416,12 @@ void CSnSoundBankManager::Term() {
   m_initialized = false;
 }
 
-SNRESULT CSnSoundBankManager::QueueCommand(const SnBankCommand& command) { return ExecuteCommand(command); }
+SNRESULT CSnSoundBankManager::QueueCommand(const SnBankCommand& command) {
+  // Callers on several threads take turns: a command uses the one reader and the staging of the
+  // manager. Re-entrant, since a callback may hand on a command of its own.
+  Platform::ReentrantGuard turn(m_commandLock);
+  return ExecuteCommand(command);
+}
 
 void CSnSoundBankManager::CallCallback(const SnBankCommand& command, uint32_t id, SNRESULT result, int32_t poolId) {
   SnBankCallbackScope scope;
@@ -1004,7 +1012,10 @@ bool CSnSoundBankManager::RefusesWaitingHere() const {
 
 SNRESULT CSnSoundBankManager::QueueAndWait(SnBankCommand command, int32_t* poolId) {
   if (poolId) *poolId = kInvalidPoolId;
-  if (RefusesWaitingHere()) return SN_Failure;
+  if (RefusesWaitingHere()) {
+    FreeCommand(command);
+    return SN_Failure;
+  }
   SyncCall call;
   command.callback = &SyncCallback;
   command.cookie = &call;
@@ -1021,6 +1032,7 @@ SNRESULT CSnSoundBankManager::UnloadBankSync(const SnBankCommand& command, int32
   SnBankCommand run = command;
   run.callback = nullptr;
   run.cookie = nullptr;
+  Platform::ReentrantGuard turn(m_commandLock);
   m_lastResult = UnloadBankCommand(run, poolId);
   return m_lastResult;
 }

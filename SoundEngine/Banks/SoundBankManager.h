@@ -73,7 +73,8 @@ struct SnHircKind {
   bool (*readsAgain)(CSnIndexedObject* object);
   SNRESULT (*readAgain)(CSnIndexedObject* object, const uint8_t* payload, uint32_t size);
 };
-// Returns the kind it replaces; null removes the type's kind. Events (type 4) have theirs from the start.
+// Returns the kind it replaces; null removes the type's kind. Events (type 4) and dialogue events
+// (type 15) have theirs from the start.
 const SnHircKind* SetHircKind(uint8_t type, const SnHircKind* kind);
 
 // The creation function of a kind whose payload is its id, then what the kind's SetInitialValues
@@ -210,7 +211,7 @@ class CSnSoundBankManager : public ISnBankRecordReceiver {
 
   virtual SNRESULT Init();
   virtual void Term();
-  // Plain manager: runs the command now and returns its result.
+  // Plain manager: runs the command now, after any other thread's command, and returns its result.
   virtual SNRESULT QueueCommand(const SnBankCommand& command);
   virtual void CallCallback(const SnBankCommand& command, uint32_t id, SNRESULT result, int32_t poolId);
   virtual void StopThread() {}
@@ -247,8 +248,12 @@ class CSnSoundBankManager : public ISnBankRecordReceiver {
   SNRESULT ClearPreparedEvents(SnBankCallback callback, void* cookie);
   // Command 10: one reference of a media entry goes; SN_Failure while others remain.
   SNRESULT ReleaseMediaReference(uint32_t mediaId, SnBankCallback callback, void* cookie);
-  // Queues the command with a completion that wakes this caller, and waits for its result.
+  // Queues the command with a completion that wakes this caller, and waits for its result. A command
+  // refused here gives back what it owns.
   SNRESULT QueueAndWait(SnBankCommand command, int32_t* poolId = nullptr);
+  // The word a preparation command carries for `count` ids: the one id itself, or a default-pool copy
+  // of the array that the command owns from then on. `failed` when the copy cannot be made.
+  static uintptr_t CommandIdsWord(const uint32_t* ids, uint32_t count, bool& failed);
   // A node's media (its descriptor's source id, file id, size, language bit and codec): staged while a
   // preparation command runs, loaded at once otherwise. The descriptor's data is not kept.
   SNRESULT PrepareMedia(const CSnSourceDesc& request);
@@ -353,6 +358,8 @@ class CSnSoundBankManager : public ISnBankRecordReceiver {
   void RemoveBankMediaSources(CSnBankRecord& record);
 
   CSnSoundBankReader m_reader;
+  // The plain manager's commands, one at a time; taken before GlobalAudioLock() and the bank-list lock.
+  Platform::ReentrantLock m_commandLock;
   Platform::ReentrantLock m_bankLock;
   SnIdPairHashTable193<CSnBankRecord> m_banks;
   CSnBankRecord* m_unloading = nullptr;  // out of the list, waiting for their last use; bank-list lock

@@ -160,6 +160,12 @@ class FakeLaterParts : public SN::ISnSequenceReceiver, public SN::ISnBankRecordR
     log.Add("Pin", event->ID(), active, inactive);
   }
   void UnpinEvent(SN::CSnIndexedObject* event, uint32_t) override { log.Add("Unpin", event->ID()); }
+  SN::SNRESULT GetBufferStatus(SN::CSnIndexedObject* event, float& percent, bool& full) override {
+    log.Add("Status", event->ID());
+    percent = 50.0f;
+    full = false;
+    return SN::SN_Success;
+  }
 };
 
 class LimitRecordingLower : public FakeLowerEngine {

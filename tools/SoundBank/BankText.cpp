@@ -14,12 +14,21 @@
 #include <utility>
 
 #include "SoundEngine/SoundEngineApi.h"
+#include "tools/SoundBank/DialogueWriter.h"
 #include "tools/SoundBank/HierarchyWriter.h"
 #include "tools/SoundBank/ToneMedia.h"
 
 namespace Tools {
 
 namespace {
+
+// A dialogue event whose tree is written once all its paths are read, into its place among the objects.
+struct Dialogue {
+  std::string name;
+  BankDialogueEvent event;
+  size_t object = 0;
+  int line = 0;
+};
 
 struct Tone {
   std::string name;
@@ -209,6 +218,7 @@ class Parser {
   BankDescription& m_bank;
   std::string& m_error;
   std::vector<Tone> m_tones;
+  std::vector<Dialogue> m_dialogues;
   int m_line = 0;
   int m_platformLine = 0;
   std::map<std::pair<uint32_t, uint32_t>, int> m_objects;  // (object list, id)
@@ -469,6 +479,46 @@ bool Parser::Line(const std::vector<std::string>& w) {
     curves[index].points.push_back(point);
     return true;
   }
+  if (op == "dialogue") {
+    if (!Count(w, 4, kNoMost)) return false;
+    Dialogue dialogue{w[1], {}, m_bank.objects.size(), m_line};
+    uint32_t probability = 0;
+    if (!Id(w[1], dialogue.event.id) || !Small(w[2], 100, "is not a percentage", probability) ||
+        !Byte(w[3], dialogue.event.mode))
+      return false;
+    dialogue.event.probability = uint8_t(probability);
+    dialogue.event.groups.resize(w.size() - 4);
+    for (size_t i = 4; i < w.size(); ++i)
+      if (!Id(w[i], dialogue.event.groups[i - 4])) return false;
+    std::vector<uint8_t> payload(sizeof dialogue.event.id);
+    memcpy(payload.data(), &dialogue.event.id, sizeof dialogue.event.id);
+    if (!AddObject(15, w[1], std::move(payload))) return false;
+    m_dialogues.push_back(std::move(dialogue));
+    return true;
+  }
+  if (op == "dialoguepath") {
+    if (!Count(w, 5, kNoMost)) return false;
+    Dialogue* dialogue = nullptr;
+    for (Dialogue& d : m_dialogues)
+      if (d.name == w[1]) dialogue = &d;
+    if (!dialogue) return Fail("dialogue event \"" + w[1] + "\" is not declared");
+    if (w.size() - 5 != dialogue->event.groups.size())
+      return Fail("a path of \"" + w[1] + "\" has " + std::to_string(dialogue->event.groups.size()) + " values");
+    BankDialoguePath path;
+    uint32_t weight = 0, probability = 0;
+    if (!Id(w[2], path.audioNode) || !Small(w[3], 100, "is not a weight of 0 to 100", weight) ||
+        !Small(w[4], 100, "is not a percentage", probability))
+      return false;
+    path.weight = uint16_t(weight);
+    path.probability = uint16_t(probability);
+    path.values.resize(w.size() - 5);
+    for (size_t i = 5; i < w.size(); ++i) {
+      if (w[i] == "*") continue;  // the default branch
+      if (!Id(w[i], path.values[i - 5])) return false;
+    }
+    dialogue->event.paths.push_back(path);
+    return true;
+  }
   if (op == "bankname") {
     BankName name{0, w.size() > 1 ? w[1] : ""};
     if (!Count(w, 2, 2) || !Id(w[1], name.bankId)) return false;
@@ -515,6 +565,12 @@ bool Parser::Line(const std::vector<std::string>& w) {
 }
 
 bool Parser::Finish() {
+  for (Dialogue& dialogue : m_dialogues) {
+    m_line = dialogue.line;
+    std::string error;
+    if (!DialogueEventPayload(dialogue.event, m_bank.objects[dialogue.object].payload, error))
+      return Fail("dialogue event \"" + dialogue.name + "\": " + error);
+  }
   uint64_t media = 0;
   for (Tone& tone : m_tones) {
     m_line = tone.line;

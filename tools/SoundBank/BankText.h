@@ -19,6 +19,8 @@
 //   attenuation <name> [cone <inside deg> <outside deg> <outside dB> <low-pass> <high-pass>]  HIRC type 14
 //   attuse <attenuation> <use 0-6> <curve 0-6>   attcurve <attenuation> <curve 0-6> <scaling>
 //   attpoint <attenuation> <curve> <x> <y> <interpolation>
+//   dialogue <name> <probability> <mode> <argument group>...   HIRC dialogue event (type 15)
+//   dialoguepath <dialogue> <audio node> <weight> <probability> <value>...   one leaf; "*" is the default
 //   bankname <bank>                          STID
 //   chunk <TAG> [hex bytes...]               a chunk as given
 // Faults for the malformed corpus: headertag <TAG>, version <n>, headersize <n>, size <TAG> <declared size>,
