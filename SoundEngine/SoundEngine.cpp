@@ -2,10 +2,13 @@
 // their fixed order (a failure tears down all that exists), and the audio manager with its thread.
 #include "SoundEngine/SoundEngine.h"
 
+#include "SoundEngine/Actions/EventScheduler.h"
+
 #include <atomic>
 #include <cstring>
 
 #include "Platform/Clock.h"
+#include "SoundEngine/Actions/EventScheduler.h"
 #include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/Banks/BankFormat.h"
 #include "SoundEngine/Banks/ThreadedBankManager.h"
@@ -86,6 +89,7 @@ void TermSteps(bool destroyPool) {
   FreeExtensions();
   // Unread messages give back what they own while the lower engine's pool still exists.
   if (g_pAudioMgr) g_pAudioMgr->Term();
+  if (EventReceiver() == &CSnEventScheduler::Instance()) EventReceiver() = nullptr;
   VoiceManager::Term();
   // Also when another back end ran the frame: the tables live in the default pool, going below.
   CSnPluginFactoryTable::Term();
@@ -181,7 +185,11 @@ SNRESULT Init(SnInitSettings* settings, SnPlatformInitSettings* platformSettings
         result = g_pAudioMgr ? g_pAudioMgr->Init() : SN_InsufficientMemory;
         if (result == SN_Success) result = g_pAudioMgr->LaunchThread();
       }
-      if (result == SN_Success) state.initialized = true;
+      if (result == SN_Success) {
+        state.initialized = true;
+        // A receiver put in place by someone else (a test's recorder, a tool) stays where it is.
+        if (!EventReceiver()) EventReceiver() = &CSnEventScheduler::Instance();
+      }
     }
     if (!state.initialized) TermSteps(!poolExisted);
   }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "Base/Assert.h"
+#include "SoundEngine/Actions/ActionClasses.h"
 #include "SoundEngine/Actions/Event.h"
 #include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/Banks/BankChunks.h"
@@ -26,10 +27,12 @@ constexpr uint32_t kMediaAlignment = 16;
 constexpr uint32_t kOwnDataPoolAttributes = SnMemPool_AllocHook | SnMemPool_FixedBlocks;
 
 const SnHircKind kEventKind{SnIndex_Events, &ReadEventPayload, nullptr, nullptr};
+const SnHircKind kActionKind{SnIndex_Actions, &ReadActionPayload, &ActionReadsAgain, &ReadActionAgain};
 
 const SnHircKind*& KindSlot(uint8_t type) {
   static const SnHircKind* kinds[256] = {};
   static bool filled = [] {
+    kinds[3] = &kActionKind;
     kinds[4] = &kEventKind;
     return true;
   }();

@@ -72,7 +72,7 @@ struct SnHircKind {
   bool (*readsAgain)(CSnIndexedObject* object);
   SNRESULT (*readAgain)(CSnIndexedObject* object, const uint8_t* payload, uint32_t size);
 };
-// Returns the kind it replaces; null removes the type's kind. Events (type 4) have theirs from the start.
+// Returns the kind it replaces; null removes the type's kind. Actions (type 3) and events (type 4) have theirs from the start.
 const SnHircKind* SetHircKind(uint8_t type, const SnHircKind* kind);
 
 // True for the completion the *Wait calls pass: a caller blocks on it.

@@ -23,12 +23,13 @@ BankNodeProperty BankNodeProperty::Int(uint8_t id, int32_t value) {
   return property;
 }
 
-namespace {
 void PutProperties(std::vector<uint8_t>& out, const std::vector<BankNodeProperty>& properties) {
   Put(out, uint8_t(properties.size()));
   for (const BankNodeProperty& property : properties) Put(out, property.id);
   for (const BankNodeProperty& property : properties) Put(out, property.bits);
 }
+
+namespace {
 
 void PutPositioning(std::vector<uint8_t>& out, const BankNodePositioning& positioning) {
   Put(out, positioning.bits);
