@@ -2,12 +2,14 @@
 // their fixed order (a failure tears down all that exists), and the audio manager with its thread.
 #include "SoundEngine/SoundEngine.h"
 
+#include "SoundEngine/Actions/DelayedPlay.h"
 #include "SoundEngine/Actions/EventScheduler.h"
 
 #include <atomic>
 #include <cstring>
 
 #include "Platform/Clock.h"
+#include "SoundEngine/Actions/DelayedPlay.h"
 #include "SoundEngine/Actions/EventScheduler.h"
 #include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/Banks/BankFormat.h"
@@ -90,6 +92,7 @@ void TermSteps(bool destroyPool) {
   // Unread messages give back what they own while the lower engine's pool still exists.
   if (g_pAudioMgr) g_pAudioMgr->Term();
   if (EventReceiver() == &CSnEventScheduler::Instance()) EventReceiver() = nullptr;
+  if (DelayedPlayScheduler() == &EngineDelayedPlayScheduler()) DelayedPlayScheduler() = nullptr;
   VoiceManager::Term();
   // Also when another back end ran the frame: the tables live in the default pool, going below.
   CSnPluginFactoryTable::Term();
@@ -189,6 +192,7 @@ SNRESULT Init(SnInitSettings* settings, SnPlatformInitSettings* platformSettings
         state.initialized = true;
         // A receiver put in place by someone else (a test's recorder, a tool) stays where it is.
         if (!EventReceiver()) EventReceiver() = &CSnEventScheduler::Instance();
+        if (!DelayedPlayScheduler()) DelayedPlayScheduler() = &EngineDelayedPlayScheduler();
       }
     }
     if (!state.initialized) TermSteps(!poolExisted);

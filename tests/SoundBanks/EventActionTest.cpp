@@ -3,6 +3,9 @@
 // and resume with their exceptions, run-time values, game syncs, nested events and their cycles.
 #include "Base/MathUtil.h"
 #include "SoundEngine/Actions/ActionClasses.h"
+#include "SoundEngine/Actions/ContinuePlaybackAction.h"
+#include "SoundEngine/Actions/ContinuousPlaylist.h"
+#include "SoundEngine/Actions/Event.h"
 #include "SoundEngine/Actions/EventScheduler.h"
 #include "SoundEngine/Callbacks/CallbackTypes.h"
 #include "SoundEngine/GameSyncs/SwitchMgr.h"
@@ -314,6 +317,119 @@ TEST_F(EventActionTest, PayloadsThatRunShortOrNameNoClassFailTheLoad) {
   EXPECT_NE(Load({}, {Action(11, 0x4003, 0)}, {}), SN::SN_Success);
   EXPECT_TRUE(Logged("which no action class serves"));
   EXPECT_EQ(SN::g_pObjectIndex->List(SN::SnIndex_Actions).Count(), 0u);
+}
+
+}  // namespace
+
+namespace {
+
+// An iteration state that counts its copies and where they go.
+struct CountedState : SN::ISnContinuationState {
+  explicit CountedState(int* live) : live(live) { ++*live; }
+  ~CountedState() override { --*live; }
+  SN::ISnContinuationState* Clone(SN::CSnHierarchyNode*) const override { return new CountedState(live); }
+  void Destroy() override { delete this; }
+  int* live;
+};
+
+class ContinuePlaybackTest : public EventActionTest {};
+
+TEST_F(ContinuePlaybackTest, AnInitialDelayRidesOnAContinueActionAndPlaysOnItsSample) {
+  Object leaf = Leaf(100);
+  leaf.params.properties = {Tools::BankNodeProperty::Float(59, 0.1f)};
+  BankAction play = Action(10, 0x0403, 100);
+  play.properties = {Tools::BankNodeProperty::Int(15, 20)};
+  ASSERT_EQ(Load({leaf}, {play}, {{1, {10}}}), SN::SN_Success);
+  const uint32_t before = SN::CSnContinuePlaybackAction::ContinuousPlayCount();
+  const uint32_t playingId = Post(1);
+  TestNode* node = Node(100);
+  EXPECT_TRUE(node->plays.empty());
+  EXPECT_EQ(SN::g_pAudioMgr->DuePendingCount(), 1u);
+  // 0.1 s is 4800 samples: 4 frames and 704, less the frame of look-ahead of continued plays, so it
+  // runs in frame 3 at 1728 samples.
+  Frames(1);
+  EXPECT_TRUE(node->plays.empty());
+  Frames(1);
+  ASSERT_EQ(node->plays.size(), 1u);
+  EXPECT_EQ(node->plays[0].frameOffset, 1024 + 704);
+  EXPECT_EQ(node->plays[0].playingId, playingId);
+  EXPECT_EQ(node->plays[0].gameObject, Obj());
+  EXPECT_EQ(node->plays[0].transition.durationMs, 20);
+  EXPECT_NE(node->plays[0].continuousPlaylist, nullptr);
+  EXPECT_EQ(SN::CSnContinuePlaybackAction::ContinuousPlayCount(), before + 1);
+  EXPECT_EQ(SN::g_pObjectIndex->List(SN::SnIndex_Actions).Count(), 1u);  // the engine's action is gone
+}
+
+TEST_F(ContinuePlaybackTest, PlaylistItemsHoldTheirNodesAndCloneTheirStates) {
+  ASSERT_EQ(Load({Leaf(100), Leaf(101)}, {}, {}), SN::SN_Success);
+  TestNode* a = Node(100);
+  TestNode* b = Node(101);
+  const uint32_t refs = a->RefCount();
+  int live = 0;
+  SN::CSnContinuousPlaylist* list = SN::CSnContinuousPlaylist::Create();
+  ASSERT_NE(list, nullptr);
+  SN::CSnContinuousPlaylistItem item;
+  item.Init();
+  item.node = a;
+  item.state = new CountedState(&live);
+  item.loopCount = 3;
+  item.flags = 0xFF;
+  ASSERT_EQ(list->Push(item), SN::SN_Success);
+  item.node = b;
+  ASSERT_EQ(list->Push(item), SN::SN_Success);
+  EXPECT_EQ(live, 3);
+  EXPECT_EQ(a->RefCount(), refs + 1);
+  EXPECT_EQ(list->At(0).loopCount, 3);
+  EXPECT_EQ(list->At(0).flags, 3);  // two bits
+  item.node = nullptr;  // the test's own item holds no reference
+  item.state->Destroy();
+  item.state = nullptr;
+
+  // A continue action shares the list; a node stopping under the chain drops its level and those below.
+  SN::CSnContinuePlaybackAction* action = SN::CSnContinuePlaybackAction::Create(SN::SnAction_ContinuePlayback, 0, list);
+  ASSERT_NE(action, nullptr);
+  EXPECT_EQ(list->RefCount(), 2u);
+  int owner = 0;
+  action->SetOwnerRef(&owner);
+  SN::CSnIndexedObject* effect = SN::CSnEvent::CreateEvent(55);
+  action->SetVoiceInfoOwner(effect);
+  EXPECT_EQ(effect->RefCount(), 2u);
+  EXPECT_FALSE(action->AdvancePastNode(b));
+  EXPECT_EQ(list->Count(), 1u);
+  EXPECT_TRUE(action->AdvancePastNode(a));
+  EXPECT_EQ(live, 0);
+  EXPECT_EQ(a->RefCount(), refs);
+  {
+    Platform::ReentrantGuard audio(SN::GlobalAudioLock());
+    SN::g_pAudioMgr->ClearContinuationOwnerRefs(&owner);  // not pending: its reference stays
+  }
+  EXPECT_EQ(action->OwnerRef(), &owner);
+  action->Release();
+  EXPECT_EQ(effect->RefCount(), 1u);
+  effect->Release();
+  list->Release();
+}
+
+TEST_F(ContinuePlaybackTest, AContinueActionJoinsAndLeavesItsFades) {
+  ASSERT_EQ(Load({Leaf(100)}, {}, {}), SN::SN_Success);
+  SN::CSnContinuePlaybackAction* action =
+      SN::CSnContinuePlaybackAction::Create(SN::SnAction_ContinuePlayback, 0, nullptr);
+  ASSERT_NE(action, nullptr);
+  SN::CSnTransition stop, pause;
+  SN::SnTransitionParams params;
+  params.kind = SN::SnTransitionKind_StopFadeOut;
+  params.timeMs = 100;
+  ASSERT_EQ(stop.Init(params, 0), SN::SN_Success);
+  params.kind = SN::SnTransitionKind_ResumeFadeIn;
+  ASSERT_EQ(pause.Init(params, 0), SN::SN_Success);
+  EXPECT_EQ(action->SetPlayStopTransition(&stop), SN::SN_Success);
+  EXPECT_EQ(action->SetPauseTransition(&pause), SN::SN_Success);
+  EXPECT_EQ(stop.TargetCount(), 1u);
+  action->ClearPauseTransition();  // not a fade-out: stays
+  EXPECT_EQ(pause.TargetCount(), 1u);
+  action->Release();
+  EXPECT_EQ(stop.TargetCount(), 0u);
+  EXPECT_EQ(pause.TargetCount(), 0u);
 }
 
 }  // namespace
