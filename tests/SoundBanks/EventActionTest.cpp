@@ -433,3 +433,58 @@ TEST_F(ContinuePlaybackTest, AContinueActionJoinsAndLeavesItsFades) {
 }
 
 }  // namespace
+
+namespace {
+
+class EventMessageTest : public EventActionTest {};
+
+TEST_F(EventMessageTest, StopAllStopsEveryRootAndTheObjectsPendingActions) {
+  BankAction late = Action(10, 0x0403, 100);
+  late.properties = {Tools::BankNodeProperty::Int(14, 200)};
+  ASSERT_EQ(Load({Leaf(100), Leaf(101)}, {late}, {{1, {10}}}), SN::SN_Success);
+  ASSERT_EQ(SN::SoundEngine::RegisterGameObj(8), SN::SN_Success);
+  Post(1);
+  Post(1, 8);
+  EXPECT_EQ(SN::g_pAudioMgr->DuePendingCount(), 2u);
+  ASSERT_EQ(SN::SoundEngine::StopAll(kObject), SN::SN_Success);
+  SN::SoundEngine::RenderAudio();
+  EXPECT_EQ(SN::g_pAudioMgr->DuePendingCount(), 1u);
+  for (uint32_t id : {100u, 101u}) {
+    ASSERT_EQ(Node(id)->actions.size(), 1u);
+    EXPECT_EQ(Node(id)->actions[0].kind, SnActionParams::Stop);
+    EXPECT_EQ(Node(id)->actions[0].gameObject, Obj());
+  }
+  ASSERT_EQ(SN::SoundEngine::StopAll(), SN::SN_Success);
+  SN::SoundEngine::RenderAudio();
+  EXPECT_EQ(SN::g_pAudioMgr->DuePendingCount(), 0u);
+  EXPECT_EQ(Node(100)->actions.back().gameObject, nullptr);
+}
+
+TEST_F(EventMessageTest, AnUnregisteredObjectRunsOnlyTheActionsNotScopedToAnObject) {
+  BankAction play = Action(10, 0x0403, 100), state = Action(11, 0x1202, 0);
+  state.groupId = 5;
+  state.valueId = 6;
+  Tools::BankSettings settings;
+  settings.stateGroups = {{5, 0, {}}};
+  ASSERT_EQ(Load({Leaf(100)}, {play, state}, {{1, {10, 11}}}, &settings), SN::SN_Success);
+  Post(1, 999);
+  EXPECT_TRUE(Node(100)->plays.empty());
+  EXPECT_EQ(SN::g_pStateMgr->GetCurrentState(5), 6u);
+}
+
+TEST_F(EventMessageTest, StoppingAnEventRemovesItsPendingPlaysAndStopsItsTargets) {
+  BankAction late = Action(10, 0x0403, 100);
+  late.properties = {Tools::BankNodeProperty::Int(14, 200)};
+  ASSERT_EQ(Load({Leaf(100)}, {late}, {{1, {10}}}), SN::SN_Success);
+  const uint32_t first = Post(1);
+  Post(1);
+  ASSERT_EQ(SN::SoundEngine::ExecuteActionOnEvent(1u, SN::SnActionOnEvent_Stop, kObject, 0, SN::SnCurve_Linear, first),
+            SN::SN_Success);
+  SN::SoundEngine::RenderAudio();
+  EXPECT_EQ(SN::g_pAudioMgr->DuePendingCount(), 1u);
+  ASSERT_EQ(Node(100)->actions.size(), 1u);
+  EXPECT_EQ(Node(100)->actions[0].kind, SnActionParams::Stop);
+  EXPECT_EQ(Node(100)->actions[0].playingId, first);
+}
+
+}  // namespace
