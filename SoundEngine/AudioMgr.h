@@ -146,7 +146,9 @@ class CSnAudioMgr {
   void ExecuteRecord(CSnPendingActionItem* record, bool fromDueList);
   void CancelRecord(CSnPendingActionItem* record);
   void DestroyRecord(CSnPendingActionItem* record);
+  // Both keep the per-object counts of records in the lists.
   bool InsertSorted(PendingList& list, uint32_t key, CSnPendingActionItem* record);
+  void Unlink(PendingList& list, PendingList::Item* prev, PendingList::Item* item);
   void NotifyPendingIfWanted(CSnPendingActionItem* record);
   template <typename Match>
   void PauseWhere(Match&& match);

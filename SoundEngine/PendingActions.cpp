@@ -70,6 +70,9 @@ bool AnyOnRoad(CSnHierarchyNode* target, Visit&& visit) {
   return false;
 }
 
+// An object with no record in the lists: a selection of its records finds none.
+bool NothingPendingFor(const CSnRegisteredObj* object) { return object && object->PendingActionCount() == 0; }
+
 }  // namespace
 
 CSnPendingActionItem::~CSnPendingActionItem() {
@@ -144,8 +147,20 @@ void CSnAudioMgr::CancelRecord(CSnPendingActionItem* record) {
 
 bool CSnAudioMgr::InsertSorted(PendingList& list, uint32_t key, CSnPendingActionItem* record) {
   PendingList::Item* prev = nullptr;
-  for (PendingList::Item* item = list.Head(); item && item->payload.key <= key; item = item->next) prev = item;
-  return list.Insert(prev, PendingNode{key, record}) != nullptr;
+  // Most records go after everything pending (a frame's posts share their delays): no walk then.
+  if (list.Tail() && list.Tail()->payload.key <= key)
+    prev = list.Tail();
+  else
+    for (PendingList::Item* item = list.Head(); item && item->payload.key <= key; item = item->next) prev = item;
+  if (!list.Insert(prev, PendingNode{key, record})) return false;
+  if (record->gameObject) record->gameObject->CountPendingAction(true);
+  return true;
+}
+
+void CSnAudioMgr::Unlink(PendingList& list, PendingList::Item* prev, PendingList::Item* item) {
+  CSnPendingActionItem* record = item->payload.record;
+  list.Remove(prev, item);
+  if (record->gameObject) record->gameObject->CountPendingAction(false);
 }
 
 void CSnAudioMgr::NotifyPendingIfWanted(CSnPendingActionItem* record) {
@@ -205,7 +220,7 @@ void CSnAudioMgr::ProcessDueActions() {
   while (PendingList::Item* head = m_dueActions.Head()) {
     if (int32_t(head->payload.key - m_frame) > 0) break;
     CSnPendingActionItem* record = head->payload.record;
-    m_dueActions.Remove(nullptr, head);
+    Unlink(m_dueActions, nullptr, head);
     ExecuteRecord(record, true);
   }
 }
@@ -222,7 +237,7 @@ void CSnAudioMgr::CancelWhere(PendingList& list, Match&& match) {
     for (PendingList::Item* item = list.Head(); item; prev = item, item = item->next) {
       CSnPendingActionItem* record = item->payload.record;
       if (!match(record)) continue;
-      list.Remove(prev, item);
+      Unlink(list, prev, item);
       CancelRecord(record);
       removed = true;
       break;
@@ -248,7 +263,7 @@ void CSnAudioMgr::RemovePendingActionsOfAction(CSnEventAction* action) {
 
 void CSnAudioMgr::Pause(PendingList::Item* prev, PendingList::Item* item) {
   CSnPendingActionItem* record = item->payload.record;
-  m_dueActions.Remove(prev, item);
+  Unlink(m_dueActions, prev, item);
   record->pauseCount = 0;
   record->pausedAtFrame = m_frame;
   if (!InsertSorted(m_pausedActions, record->action->TargetId(), record)) CancelRecord(record);
@@ -281,7 +296,7 @@ void CSnAudioMgr::ResumeWhere(Match&& match) {
       --record->pauseCount;
       prev = item;
     } else {
-      m_pausedActions.Remove(prev, item);
+      Unlink(m_pausedActions, prev, item);
       ResumePausedAction(record);
     }
     item = next;
@@ -327,6 +342,7 @@ void CSnAudioMgr::TellResumedContinuations(Match&& match) {
 
 void CSnAudioMgr::RemovePendingActionsUnderNodeForObject(CSnHierarchyNode* node, CSnRegisteredObj* object,
                                                          uint32_t playingId) {
+  if (NothingPendingFor(object)) return;
   CancelWhere(m_dueActions, [=](const CSnPendingActionItem* record) {
     return OfObject(record, object, playingId, true) && IsUnderNode(record->action, node);
   });
@@ -334,6 +350,7 @@ void CSnAudioMgr::RemovePendingActionsUnderNodeForObject(CSnHierarchyNode* node,
 
 void CSnAudioMgr::RemovePendingActionsExcept(CSnRegisteredObj* object, const SnActionException* exceptions,
                                              uint32_t count, uint32_t playingId) {
+  if (NothingPendingFor(object)) return;
   auto match = [=](const CSnPendingActionItem* record) {
     return OfObject(record, object, playingId, true) && !IsInExceptionList(record->action, exceptions, count);
   };
@@ -371,6 +388,7 @@ void CSnAudioMgr::RemovePendingAction(CSnPendingActionItem* target) {
 
 void CSnAudioMgr::PausePendingActionsUnderNode(CSnHierarchyNode* node, CSnRegisteredObj* object, uint32_t playingId,
                                                bool withResumes) {
+  if (NothingPendingFor(object)) return;
   PauseWhere([=](const CSnPendingActionItem* record) {
     return OfObject(record, object, playingId, withResumes) && IsUnderNode(record->action, node);
   });
@@ -378,6 +396,7 @@ void CSnAudioMgr::PausePendingActionsUnderNode(CSnHierarchyNode* node, CSnRegist
 
 void CSnAudioMgr::PausePendingActionsExcept(CSnRegisteredObj* object, const SnActionException* exceptions,
                                             uint32_t count, uint32_t playingId, bool withResumes) {
+  if (NothingPendingFor(object)) return;
   PauseWhere([=](const CSnPendingActionItem* record) {
     return OfObject(record, object, playingId, withResumes) && !IsInExceptionList(record->action, exceptions, count);
   });
@@ -385,6 +404,7 @@ void CSnAudioMgr::PausePendingActionsExcept(CSnRegisteredObj* object, const SnAc
 
 void CSnAudioMgr::ResumePendingActionsUnderNode(CSnHierarchyNode* node, CSnRegisteredObj* object,
                                                 uint32_t playingId) {
+  if (NothingPendingFor(object)) return;
   auto match = [=](const CSnPendingActionItem* record) {
     return OfObject(record, object, playingId, true) && IsUnderNode(record->action, node);
   };
@@ -394,6 +414,7 @@ void CSnAudioMgr::ResumePendingActionsUnderNode(CSnHierarchyNode* node, CSnRegis
 
 void CSnAudioMgr::ResumePendingActionsExcept(CSnRegisteredObj* object, const SnActionException* exceptions,
                                              uint32_t count, uint32_t playingId) {
+  if (NothingPendingFor(object)) return;
   auto match = [=](const CSnPendingActionItem* record) {
     return OfObject(record, object, playingId, true) && !IsInExceptionList(record->action, exceptions, count);
   };

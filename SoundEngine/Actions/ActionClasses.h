@@ -11,6 +11,7 @@ namespace SN {
 
 class CSnHierarchyNode;
 class CSnRegisteredObj;
+class SnNodeRefList;
 struct SnActionParams;
 
 // ---- actions with an exception list ----
@@ -34,9 +35,9 @@ class CSnActionExcept : public CSnEventAction {
   bool ScopeHasExceptions() const { return (Scope() & ~1u) == SnScope_AllExcept; }
   // The fewest nodes whose subtrees hold every node the scope reaches: the roots for "all", and for
   // "all but" the nodes beside the spared ones. Each comes with a reference the caller gives back.
-  void CollectScopeRoots(SnArray<CSnHierarchyNode*>& roots) const;
+  void CollectScopeRoots(SnNodeRefList& roots) const;
   // Every node and bus the scope reaches one by one, referenced.
-  void CollectScopeNodes(SnArray<CSnHierarchyNode*>& nodes, bool withBuses) const;
+  void CollectScopeNodes(SnNodeRefList& nodes, bool withBuses) const;
 
   SnArray<SnActionException> m_exceptions;
 };

@@ -2,6 +2,8 @@
 // bypass, node commands and play-list resets.
 #include "SoundEngine/Actions/ActionClasses.h"
 
+#include "SoundEngine/Actions/NodeRefList.h"
+
 #include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/Banks/BankFormat.h"
 #include "SoundEngine/Hierarchy/HierarchyNode.h"
@@ -15,24 +17,6 @@ namespace {
 // The target node with a reference, or null.
 CSnHierarchyNode* FindTarget(const CSnEventAction& action) {
   return static_cast<CSnHierarchyNode*>(g_pObjectIndex->FindNodeAndAddRef(action.TargetId(), action.TargetIsBus()));
-}
-
-void ReleaseAll(SnArray<CSnHierarchyNode*>& nodes) {
-  for (CSnHierarchyNode* node : nodes) node->Release();
-  nodes.Term();
-}
-
-bool Contains(const SnArray<CSnHierarchyNode*>& nodes, const CSnHierarchyNode* node) {
-  for (uint32_t i = 0; i < nodes.Count(); ++i)
-    if (nodes[i] == node) return true;
-  return false;
-}
-
-// Every node of one list, referenced, so that nothing runs under the list's lock.
-void CollectList(SnArray<CSnHierarchyNode*>& nodes, bool buses) {
-  g_pObjectIndex->GetNodeList(buses).ForEach([&nodes](CSnIndexedObject* object) {
-    if (nodes.Add(static_cast<CSnHierarchyNode*>(object), 16)) object->AddRef();
-  });
 }
 
 SNRESULT ReadCommonHead(SnBankCursor& cursor, CSnEventAction& action) {
@@ -89,34 +73,50 @@ CSnRegisteredObj* CSnActionExcept::ScopedObject(const CSnPendingActionItem& reco
   return (Scope() & 1) ? record.gameObject : nullptr;
 }
 
-void CSnActionExcept::CollectScopeRoots(SnArray<CSnHierarchyNode*>& roots) const {
-  SnArray<CSnHierarchyNode*> nodes;
-  CollectList(nodes, false);
+void CSnActionExcept::CollectScopeRoots(SnNodeRefList& roots) const {
+  CSnObjectIndexList& list = g_pObjectIndex->GetNodeList(false);
+  // Under the list's lock the nodes stay: the walks look without taking references.
+  Platform::ReentrantGuard guard(list.Lock());
   const bool spares = ScopeHasExceptions() && m_exceptions.Count() > 0;
   // A node with something spared below it cannot take the record: its other children take it.
-  SnArray<CSnHierarchyNode*> split;
-  if (spares) {
-    for (CSnHierarchyNode* node : nodes) {
-      if (!IsSpared(node)) continue;
-      for (CSnHierarchyNode* up = node->Parent(); up && !Contains(split, up); up = up->Parent()) split.Add(up, 16);
+  SnNodeRefList split(false);
+  auto splitAbove = [&split](const CSnHierarchyNode* node) {
+    for (CSnHierarchyNode* up = node->Parent(); up && !split.Contains(up); up = up->Parent()) split.Add(up);
+  };
+  bool sparesBuses = false;
+  for (uint32_t i = 0; spares && i < m_exceptions.Count(); ++i) sparesBuses |= m_exceptions[i].isBus != 0;
+  if (sparesBuses) {
+    // Nodes anywhere may route to a spared bus: each is looked at.
+    list.ForEach([&](CSnIndexedObject* object) {
+      const CSnHierarchyNode* node = static_cast<CSnHierarchyNode*>(object);
+      if (IsSpared(node)) splitAbove(node);
+    });
+  } else if (spares) {
+    // What lies below a spared node is spared too: above it, only the spared node's own parents split.
+    for (uint32_t i = 0; i < m_exceptions.Count(); ++i) {
+      CSnIndexedObject* found = list.FindAndAddRef(m_exceptions[i].id);
+      if (!found) continue;
+      splitAbove(static_cast<CSnHierarchyNode*>(found));
+      found->Release();
     }
   }
-  for (CSnHierarchyNode* node : nodes) {
-    if (spares && (IsSpared(node) || Contains(split, node))) continue;
+  list.ForEach([&](CSnIndexedObject* object) {
+    CSnHierarchyNode* node = static_cast<CSnHierarchyNode*>(object);
+    if (spares && (IsSpared(node) || split.Contains(node))) return;
     CSnHierarchyNode* parent = node->Parent();
-    if (parent && !Contains(split, parent)) continue;
-    if (roots.Add(node, 16)) node->AddRef();
-  }
-  ReleaseAll(nodes);
+    if (parent && !split.Contains(parent)) return;
+    roots.Add(node);
+  });
 }
 
-void CSnActionExcept::CollectScopeNodes(SnArray<CSnHierarchyNode*>& nodes, bool withBuses) const {
-  SnArray<CSnHierarchyNode*> all;
-  CollectList(all, false);
-  if (withBuses) CollectList(all, true);
-  for (CSnHierarchyNode* node : all)
-    if (!(ScopeHasExceptions() && IsException(node)) && nodes.Add(node, 16)) node->AddRef();
-  ReleaseAll(all);
+void CSnActionExcept::CollectScopeNodes(SnNodeRefList& nodes, bool withBuses) const {
+  for (bool buses : {false, true}) {
+    if (buses && !withBuses) break;
+    g_pObjectIndex->GetNodeList(buses).ForEach([&](CSnIndexedObject* object) {
+      CSnHierarchyNode* node = static_cast<CSnHierarchyNode*>(object);
+      if (!(ScopeHasExceptions() && IsException(node))) nodes.Add(node);
+    });
+  }
 }
 
 // ---- stop, pause, resume ----
@@ -141,10 +141,9 @@ SNRESULT CSnActionActive::SendToScope(const SnActionParams& params, const CSnPen
     SOUND_LOG(Error, "Action %u: type 0x%04X has no scope its class serves", ID(), unsigned(ActionType()));
     return SN_Failure;
   }
-  SnArray<CSnHierarchyNode*> roots;
+  SnNodeRefList roots;
   CollectScopeRoots(roots);
-  for (CSnHierarchyNode* node : roots) node->ExecuteAction(params);
-  ReleaseAll(roots);
+  for (uint32_t i = 0; i < roots.Count(); ++i) roots.At(i)->ExecuteAction(params);
   ActOnPending(nullptr, object);
   return SN_Success;
 }
@@ -258,10 +257,9 @@ SNRESULT CSnActionSeek::Execute(CSnPendingActionItem& record) {
     return SN_Success;
   }
   if (scope != SnScope_All && scope != SnScope_AllExcept) return SN_Failure;
-  SnArray<CSnHierarchyNode*> roots;
+  SnNodeRefList roots;
   CollectScopeRoots(roots);
-  for (CSnHierarchyNode* node : roots) node->ExecuteAction(params);
-  ReleaseAll(roots);
+  for (uint32_t i = 0; i < roots.Count(); ++i) roots.At(i)->ExecuteAction(params);
   return SN_Success;
 }
 
@@ -286,10 +284,9 @@ SNRESULT CSnActionBypassEffect::Execute(CSnPendingActionItem&) {
     return SN_Success;
   }
   if (sets || (scope != SnScope_All && scope != SnScope_AllExcept)) return SN_Failure;
-  SnArray<CSnHierarchyNode*> nodes;
+  SnNodeRefList nodes;
   CollectScopeNodes(nodes, true);
-  for (CSnHierarchyNode* node : nodes) node->SetBypassBits(0, 0xFF);
-  ReleaseAll(nodes);
+  for (uint32_t i = 0; i < nodes.Count(); ++i) nodes.At(i)->SetBypassBits(0, 0xFF);
   return SN_Success;
 }
 

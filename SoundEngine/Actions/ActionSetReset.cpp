@@ -2,6 +2,8 @@
 // target, on every node, or on every node but the exceptions.
 #include "SoundEngine/Actions/ActionClasses.h"
 
+#include "SoundEngine/Actions/NodeRefList.h"
+
 #include "SoundEngine/Banks/BankFormat.h"
 #include "SoundEngine/GameSyncs/RTPCMgr.h"
 #include "SoundEngine/Hierarchy/PropertyNode.h"
@@ -50,14 +52,13 @@ SNRESULT CSnActionSetReset::Execute(CSnPendingActionItem& record) {
     return SN_Failure;
   }
   if (Sets()) return SN_Failure;  // setting applies to a target only
-  SnArray<CSnHierarchyNode*> nodes;
+  SnNodeRefList nodes;
   CollectScopeNodes(nodes, true);
-  for (CSnHierarchyNode* node : nodes) {
+  for (uint32_t i = 0; i < nodes.Count(); ++i) {
     if (object)
-      ResetOn(node, object);
+      ResetOn(nodes.At(i), object);
     else
-      ResetOnAll(node);
-    node->Release();
+      ResetOnAll(nodes.At(i));
   }
   return SN_Success;
 }

@@ -248,11 +248,21 @@ TEST_F(PendingRemovalTest, ARecordKeepsItsObjectAliveAndPositionsItBeforeRunning
   EXPECT_EQ(log_, (Log{"run 1"}));
   EXPECT_FALSE(object->IsDirty());
 
+  // The object counts its records in the lists, paused or due; a removal for an object with none
+  // has nothing to look at.
   Schedule(Action(2, 10, 2 * kFrame), 0, object);
+  Schedule(Action(3, 10, 2 * kFrame), 0, object);
+  EXPECT_EQ(object->PendingActionCount(), 2u);
+  Locked([&](CSnAudioMgr& m) { m.PausePendingActionsUnderNode(nullptr, object, 0, false); });
+  EXPECT_EQ(object->PendingActionCount(), 2u);
+  Locked([&](CSnAudioMgr& m) { m.ResumePendingActionsUnderNode(nullptr, object, 0); });
+  Locked([&](CSnAudioMgr& m) { m.RemovePendingActionsByActionID(3, 0); });
+  EXPECT_EQ(object->PendingActionCount(), 1u);
   g_pRegistryMgr->UnregisterGameObj(44);
   EXPECT_EQ(g_pRegistryMgr->UnregisteredReferencedCount(), 1u);
+  EXPECT_EQ(object->PendingActionCount(), 1u);
   Frames(2);
-  EXPECT_EQ(log_, (Log{"run 1", "run 2"}));
+  EXPECT_EQ(log_, (Log{"run 1", "ended 3", "run 2"}));
   EXPECT_EQ(g_pRegistryMgr->UnregisteredReferencedCount(), 0u);
 }
 
