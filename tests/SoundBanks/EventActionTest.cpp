@@ -1,6 +1,8 @@
 // Events and their actions, written by the bank builder, loaded by the bank manager and posted through
 // the sound API: plays with their fade and probability, delays in samples, the scopes of stop, pause
 // and resume with their exceptions, run-time values, game syncs, nested events and their cycles.
+#include <thread>
+
 #include "Base/MathUtil.h"
 #include "SoundEngine/Actions/ActionClasses.h"
 #include "SoundEngine/Actions/ContinuePlaybackAction.h"
@@ -521,6 +523,43 @@ TEST_F(GameBankEventTest, TheGeneralBankBringsAPlayAndAStopEventForItsTones) {
   EXPECT_EQ(stop->ActionType(), 0x0103);
   EXPECT_EQ(stop->FadeTimeMs(), 100);
   EXPECT_EQ(stop->FadeCurve(), 4);
+}
+
+}  // namespace
+
+namespace {
+
+// The audio thread runs the actions while the test thread posts and looks on under the audio lock.
+class EventActionThreadTest : public EventActionTest {
+ protected:
+  void AdjustSettings(SN::SnInitSettings& settings) override { settings.useAudioThread = 1; }
+  size_t Plays(uint32_t node) {
+    Platform::ReentrantGuard audio(SN::GlobalAudioLock());
+    return Node(node)->plays.size();
+  }
+  // Renders until the node has played `count` times; false when a bounded number of passes did not do it.
+  bool RenderUntilPlayed(uint32_t node, size_t count) {
+    for (int pass = 0; pass < 100000; ++pass) {
+      if (Plays(node) >= count) return true;
+      SN::SoundEngine::RenderAudio();
+      std::this_thread::yield();
+    }
+    return false;
+  }
+};
+
+TEST_F(EventActionThreadTest, PostsFromTheGameThreadPlayAtOnceAndAfterTheirDelays) {
+  Object delayed = Leaf(101);
+  delayed.params.properties = {Tools::BankNodeProperty::Float(59, 0.05f)};
+  BankAction now = Action(10, 0x0403, 100), later = Action(11, 0x0403, 101), nested = Action(12, 0x2103, 2);
+  later.properties = {Tools::BankNodeProperty::Int(14, 30)};
+  BankAction again = Action(13, 0x0403, 100);
+  ASSERT_EQ(Load({Leaf(100), delayed}, {now, later, nested, again}, {{1, {10, 11, 12}}, {2, {13}}}), SN::SN_Success);
+  for (int i = 0; i < 20; ++i) SN::SoundEngine::PostEvent(1, kObject);
+  EXPECT_TRUE(RenderUntilPlayed(100, 40));
+  EXPECT_TRUE(RenderUntilPlayed(101, 20));
+  Platform::ReentrantGuard audio(SN::GlobalAudioLock());
+  EXPECT_EQ(SN::g_pAudioMgr->DuePendingCount(), 0u);
 }
 
 }  // namespace
