@@ -17,38 +17,14 @@
 #include "SoundEngine/PoolObject.h"
 #include "SoundEngine/SoundEngine.h"
 #include "SoundEngine/SoundEngineApi.h"
-#include "bench/SoundBenchSupport.h"
+#include "bench/SoundBenchNodes.h"
 #include "tools/SoundBank/ActionWriter.h"
 
 namespace {
 
 using namespace SN;
 
-// A leaf that counts its plays and the stops it is handed.
-class BenchLeaf final : public CSnPropertyNode {
- public:
-  BenchLeaf(uint32_t id, uint32_t category) : CSnPropertyNode(id, false), m_category(category) {}
-  uint32_t NodeCategory() const override { return m_category; }
-  SNRESULT PlayNode(CSnPlayParams&) override {
-    ++plays;
-    return SN_Success;
-  }
-  void ExecuteAction(const SnActionParams&) override { ++stops; }
-  void DeliverParameterChange(const SnParamChange&) override {}
-  SNRESULT AddChild(CSnHierarchyNode*) override { return SN_Success; }
-  uint64_t plays = 0;
-  uint64_t stops = 0;
-
- private:
-  uint32_t m_category;
-};
-
-template <uint32_t kCategory>
-SNRESULT Create(const uint8_t* payload, uint32_t size, CSnIndexedObject*& object) {
-  return CreateNodeFromPayload<BenchLeaf>(payload, size, object, kCategory);
-}
-const SnHircKind kLeaf = {SnIndex_Nodes, &Create<11>, nullptr, nullptr};
-const SnHircKind kParent = {SnIndex_Nodes, &Create<1>, nullptr, nullptr};
+using SoundBench::BenchNode;
 
 constexpr uint32_t kObjects = 2500;
 constexpr uint32_t kFirstObject = 5000;
@@ -58,40 +34,20 @@ constexpr uint32_t kEvent = 1;
 constexpr float kVolume = -3.0f;
 constexpr int32_t kDelayMs = 43;  // 2064 samples: two frames and 16
 
-// The engine without threads, rendering one frame a pass, a bank of a parent with its leaf, a spared
-// root, the four actions and their event, and the game objects.
+// The engine rendering one frame a pass, a bank of a parent with its leaf, a spared root, the four
+// actions and their event, and the game objects.
 class Engine {
+  SoundBench::NodeEngine m_engine{1, 1u << 20};  // made before and gone after everything below
+
  public:
-  Engine() : m_lower(0, true, 1) {
-    SoundBench::InitMemory();
-    ISnStreamMgr::m_pStreamMgr = &m_streams;
-    LowerEngine::Install(&m_lower);
-    m_previous[0] = SetHircKind(2, &kLeaf);
-    m_previous[1] = SetHircKind(7, &kParent);
-    SnInitSettings settings;
-    SoundEngine::GetDefaultInitSettings(settings);
-    settings.useAudioThread = 0;
-    settings.useBankThread = 0;
-    settings.commandQueueBytes = 1u << 20;
-    if (SoundEngine::Init(&settings, nullptr) != SN_Success) std::abort();
-    const std::vector<uint8_t> image = Tools::WriteBank(Bank());
-    if (g_pBankManager->LoadBankImageWait(image.data(), uint32_t(image.size()), true, -1, &m_bankId) != SN_Success)
-      std::abort();
+  Engine() {
+    if (!m_engine.Load(Bank())) std::abort();
     for (uint32_t i = 0; i < kObjects; ++i) objects.push_back(g_pRegistryMgr->RegisterGameObj(kFirstObject + i, 1));
-    leaf = Node(kLeafId);
-    parent = Node(kParentId);
-    spared = Node(kSparedId);
+    leaf = SoundBench::NodeEngine::Node(kLeafId);
+    parent = SoundBench::NodeEngine::Node(kParentId);
+    spared = SoundBench::NodeEngine::Node(kSparedId);
     group = g_pSwitchMgr->GetOrCreateSwitchGroup(kGroup);
     if (!leaf || !parent || !spared || !group) std::abort();
-  }
-  ~Engine() {
-    g_pBankManager->UnloadBankWait(m_bankId, nullptr);
-    SoundEngine::Term();
-    SetHircKind(2, m_previous[0]);
-    SetHircKind(7, m_previous[1]);
-    LowerEngine::Install(nullptr);
-    ISnStreamMgr::m_pStreamMgr = nullptr;
-    MemoryMgr::Term();
   }
   static Tools::BankDescription Bank() {
     Tools::BankDescription bank;
@@ -120,23 +76,11 @@ class Engine {
     bank.objects.push_back({4, Tools::EventPayload(kEvent, {10, 11, 12, 13})});
     return bank;
   }
-  static BenchLeaf* Node(uint32_t id) {
-    CSnIndexedObject* found = g_pObjectIndex->FindNodeAndAddRef(id, false);
-    if (found) found->Release();
-    return static_cast<BenchLeaf*>(found);
-  }
-
   std::vector<CSnRegisteredObj*> objects;
-  BenchLeaf* leaf = nullptr;
-  BenchLeaf* parent = nullptr;
-  BenchLeaf* spared = nullptr;
+  BenchNode* leaf = nullptr;
+  BenchNode* parent = nullptr;
+  BenchNode* spared = nullptr;
   CSnSwitchGroup* group = nullptr;
-
- private:
-  SoundBench::NoStreams m_streams;
-  SoundBench::SilentLowerEngine m_lower;
-  const SnHircKind* m_previous[2] = {};
-  uint32_t m_bankId = 0;
 };
 
 // Whether each object got its play, its volume, its switch and its stop (the parent's, as the root
@@ -148,8 +92,8 @@ bool AllDone(const Engine& engine, uint64_t rounds) {
     values = values && set && set->ValueOr(0, 0.0f) == kVolume &&
              g_pSwitchMgr->GetCurrentSwitch(kGroup, SnRTPCKey::ForObject(object)) == kSwitch;
   }
-  return values && engine.leaf->plays == rounds * kObjects && engine.parent->stops == rounds * kObjects &&
-         engine.spared->stops == 0;
+  return values && engine.leaf->plays == rounds * kObjects && engine.parent->actions == rounds * kObjects &&
+         engine.spared->actions == 0;
 }
 
 void BM_ActionsDueInOneFrame(benchmark::State& state) {
