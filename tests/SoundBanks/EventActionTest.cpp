@@ -1,6 +1,7 @@
 // Events and their actions, written by the bank builder, loaded by the bank manager and posted through
 // the sound API: plays with their fade and probability, delays in samples, the scopes of stop, pause
 // and resume with their exceptions, run-time values, game syncs, nested events and their cycles.
+#include <chrono>
 #include <thread>
 
 #include "Base/MathUtil.h"
@@ -529,22 +530,26 @@ TEST_F(GameBankEventTest, TheGeneralBankBringsAPlayAndAStopEventForItsTones) {
 
 namespace {
 
-// The audio thread runs the actions while the test thread posts and looks on under the audio lock.
+// The audio thread runs the actions while the test thread posts and looks on under the audio lock. The
+// thread passes on its own every millisecond, so delayed actions come due without further posts.
 class EventActionThreadTest : public EventActionTest {
  protected:
-  void AdjustSettings(SN::SnInitSettings& settings) override { settings.useAudioThread = 1; }
+  void AdjustSettings(SN::SnInitSettings& settings) override {
+    settings.useAudioThread = 1;
+    lower_.waitMs = 1;
+  }
   size_t Plays(uint32_t node) {
     Platform::ReentrantGuard audio(SN::GlobalAudioLock());
     return Node(node)->plays.size();
   }
-  // Renders until the node has played `count` times; false when a bounded number of passes did not do it.
-  bool RenderUntilPlayed(uint32_t node, size_t count) {
-    for (int pass = 0; pass < 100000; ++pass) {
-      if (Plays(node) >= count) return true;
-      SN::SoundEngine::RenderAudio();
+  // Waits until the node has played `count` times; false when a minute goes by without it.
+  bool WaitUntilPlayed(uint32_t node, size_t count) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    while (Plays(node) < count) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
       std::this_thread::yield();
     }
-    return false;
+    return true;
   }
 };
 
@@ -556,8 +561,9 @@ TEST_F(EventActionThreadTest, PostsFromTheGameThreadPlayAtOnceAndAfterTheirDelay
   BankAction again = Action(13, 0x0403, 100);
   ASSERT_EQ(Load({Leaf(100), delayed}, {now, later, nested, again}, {{1, {10, 11, 12}}, {2, {13}}}), SN::SN_Success);
   for (int i = 0; i < 20; ++i) SN::SoundEngine::PostEvent(1, kObject);
-  EXPECT_TRUE(RenderUntilPlayed(100, 40));
-  EXPECT_TRUE(RenderUntilPlayed(101, 20));
+  SN::SoundEngine::RenderAudio();
+  EXPECT_TRUE(WaitUntilPlayed(100, 40));
+  EXPECT_TRUE(WaitUntilPlayed(101, 20));
   Platform::ReentrantGuard audio(SN::GlobalAudioLock());
   EXPECT_EQ(SN::g_pAudioMgr->DuePendingCount(), 0u);
 }
