@@ -569,3 +569,60 @@ TEST_F(EventActionThreadTest, PostsFromTheGameThreadPlayAtOnceAndAfterTheirDelay
 }
 
 }  // namespace
+
+namespace {
+
+struct TriggerLog : SN::ISnGameSyncSubscriber {
+  void TriggerReceived(uint32_t triggerId) override { triggers.push_back(triggerId); }
+  void StateChanged(uint32_t, const SN::SnRTPCKey&, const void*) override {}
+  std::vector<uint32_t> triggers;
+};
+
+class NodeActionTest : public EventActionTest {};
+
+TEST_F(NodeActionTest, MuteUnmuteBypassNodeCommandsAndTriggers) {
+  BankAction mute = Action(10, 0x0603, 100), unmute = Action(11, 0x0703, 100), unmuteAll = Action(12, 0x0704, 0);
+  BankAction bypass = Action(13, 0x1A02, 100), unbypass = Action(14, 0x1B04, 0);
+  bypass.bypass = 1;
+  bypass.bypassMask = 0x05;
+  BankAction command = Action(15, 0x1F03, 100), badCommand = Action(16, 0x1F04, 100);
+  BankAction trigger = Action(17, 0x1D03, 321);
+  ASSERT_EQ(Load({Leaf(100)}, {mute, unmute, unmuteAll, bypass, unbypass, command, badCommand, trigger},
+                 {{1, {10}}, {2, {11}}, {3, {12}}, {4, {13}}, {5, {14}}, {6, {15, 16}}, {7, {17}}}),
+            SN::SN_Success);
+  TestNode* node = Node(100);
+  const uint8_t gainFactor = 10;
+  Post(1);
+  EXPECT_FLOAT_EQ(node->FindValueSet(Obj())->ValueOr(gainFactor, 1.0f), 0.0f);
+  Post(2);
+  EXPECT_FLOAT_EQ(node->FindValueSet(Obj())->ValueOr(gainFactor, 0.0f), 1.0f);
+  Post(1);
+  Post(3);
+  EXPECT_FLOAT_EQ(node->FindValueSet(Obj())->ValueOr(gainFactor, 0.0f), 1.0f);
+
+  Post(4);
+  ASSERT_NE(node->FxSlots(), nullptr);
+  EXPECT_EQ(node->FxSlots()->bypass, 0x05);
+  Post(5);
+  EXPECT_EQ(node->FxSlots()->bypass, 0);
+
+  // A node command reaches its target with the object and playing id; another scope is refused.
+  const uint32_t playingId = Post(6);
+  ASSERT_EQ(node->actions.size(), 1u);
+  EXPECT_EQ(uint32_t(node->actions[0].kind), SN::CSnActionNodeCommand::kNodeCommandKind);
+  EXPECT_EQ(node->actions[0].playingId, playingId);
+  EXPECT_EQ(node->actions[0].gameObject, Obj());
+  EXPECT_TRUE(Logged("a node command of type 0x1F04 has no target"));
+
+  TriggerLog log;
+  {
+    Platform::ReentrantGuard audio(SN::GlobalAudioLock());
+    ASSERT_EQ(SN::g_pStateMgr->AddTriggerSubscriber(&log, Obj()), SN::SN_Success);
+  }
+  Post(7);
+  EXPECT_EQ(log.triggers, std::vector<uint32_t>{321});
+  Platform::ReentrantGuard audio(SN::GlobalAudioLock());
+  SN::g_pStateMgr->RemoveTriggerSubscriber(&log);
+}
+
+}  // namespace
