@@ -109,6 +109,7 @@ void BM_ActionsDueInOneFrame(benchmark::State& state) {
     ++rounds;
   }
   if (g_pAudioMgr->DuePendingCount() != 0 || !AllDone(engine, rounds)) state.SkipWithError("not every action ran");
+  if (g_pPlayingIDCallbackMgr->Count() != 0) state.SkipWithError("playing ids are left");
 }
 BENCHMARK(BM_ActionsDueInOneFrame)->Unit(benchmark::kMicrosecond);
 
@@ -137,15 +138,20 @@ void BM_ActionsDueInOneFrameBaseline(benchmark::State& state) {
     state.ResumeTiming();
     for (uint32_t i = 0; i < kObjects; ++i) {
       CSnRegisteredObj* object = engine.objects[i];
+      // Each call gives back its hold on the playing id right after it, as each action does.
       CSnPlayParams params;
       params.gameObject = object;
+      params.playingId = ids[i];
       params.transition = fade;
       engine.leaf->Play(params);
+      g_pPlayingIDCallbackMgr->ReleasePendingActionRef(ids[i]);
       engine.leaf->SetRuntimeValue(object, 0, kVolume, fade);
+      g_pPlayingIDCallbackMgr->ReleasePendingActionRef(ids[i]);
       {
         CSnSwitchNotifyGuard pass(*g_pSwitchMgr);
         engine.group->SetSwitch(kSwitch, object);
       }
+      g_pPlayingIDCallbackMgr->ReleasePendingActionRef(ids[i]);
       SnActionParams stop;
       stop.gameObject = object;
       g_pObjectIndex->GetNodeList(false).ForEach([&](CSnIndexedObject* found) {
@@ -153,12 +159,13 @@ void BM_ActionsDueInOneFrameBaseline(benchmark::State& state) {
         if (!node->Parent() && node->ID() != kSparedId) node->ExecuteAction(stop);
       });
       g_pAudioMgr->RemovePendingActionsExcept(object, spared, 1, 0);
-      for (int hold = 0; hold < 4; ++hold) g_pPlayingIDCallbackMgr->ReleasePendingActionRef(ids[i]);
+      g_pPlayingIDCallbackMgr->ReleasePendingActionRef(ids[i]);
     }
     SoundEngine::RenderAudio();
     ++rounds;
   }
   if (!AllDone(engine, rounds)) state.SkipWithError("not every call was made");
+  if (g_pPlayingIDCallbackMgr->Count() != 0) state.SkipWithError("playing ids are left");
 }
 BENCHMARK(BM_ActionsDueInOneFrameBaseline)->Unit(benchmark::kMicrosecond);
 
