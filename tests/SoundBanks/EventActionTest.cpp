@@ -626,3 +626,55 @@ TEST_F(NodeActionTest, MuteUnmuteBypassNodeCommandsAndTriggers) {
 }
 
 }  // namespace
+
+namespace {
+
+struct EndLog {
+  static std::vector<uint32_t>& Ended() {
+    static std::vector<uint32_t> ended;
+    return ended;
+  }
+  static void Callback(uint32_t type, SN::SnCallbackInfo* info) {
+    if (type == SN::SnCallback_EndOfEvent) Ended().push_back(static_cast<SN::SnEventCallbackInfo*>(info)->playingId);
+  }
+};
+
+class SeekAndEndTest : public EventActionTest {
+ protected:
+  void TearDown() override {
+    EndLog::Ended().clear();
+    EventActionTest::TearDown();
+  }
+};
+
+TEST_F(SeekAndEndTest, SeekActionsCarryTheirModeAndFlagToTheTargetOrTheRoots) {
+  Object parent{kParentType, 50, {}};
+  BankAction byFraction = Action(10, 0x1E03, 60), byTime = Action(11, 0x1E04, 0);
+  byFraction.seekMode = 1;
+  byFraction.seekFlag = 1;
+  byFraction.value = 0.5f;
+  byTime.value = 1500.0f;
+  ASSERT_EQ(Load({parent, Leaf(60, 50)}, {byFraction, byTime}, {{1, {10}}, {2, {11}}}), SN::SN_Success);
+  Post(1);
+  ASSERT_EQ(Node(60)->actions.size(), 1u);
+  EXPECT_EQ(Node(60)->actions[0].kind, SnActionParams::Seek);
+  EXPECT_FLOAT_EQ(Node(60)->actions[0].seek.fraction, 0.5f);
+  EXPECT_EQ(Node(60)->actions[0].seekFlags, 3);
+  EXPECT_EQ(Node(60)->actions[0].gameObject, Obj());
+  Post(2);
+  ASSERT_EQ(Node(50)->actions.size(), 1u);
+  EXPECT_EQ(Node(50)->actions[0].seek.ms, 1500);
+  EXPECT_EQ(Node(50)->actions[0].seekFlags, 0);
+  EXPECT_EQ(Node(50)->actions[0].gameObject, nullptr);
+}
+
+TEST_F(SeekAndEndTest, APlayWhoseTargetIsMissingStillEndsItsPlayingId) {
+  ASSERT_EQ(Load({}, {Action(10, 0x0403, 999)}, {{1, {10}}}), SN::SN_Success);
+  const uint32_t playingId = SN::SoundEngine::PostEvent(1, kObject, SN::SnCallback_EndOfEvent, &EndLog::Callback);
+  ASSERT_NE(playingId, 0u);
+  SN::SoundEngine::RenderAudio();
+  EXPECT_TRUE(Logged("node 999 is not loaded"));
+  EXPECT_EQ(EndLog::Ended(), std::vector<uint32_t>{playingId});
+}
+
+}  // namespace
