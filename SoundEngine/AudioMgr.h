@@ -16,7 +16,10 @@ namespace SN {
 
 class CSnAudioMgr;
 class CSnEventAction;
+class CSnHierarchyNode;
 class CSnPendingActionItem;
+class CSnRegisteredObj;
+struct SnActionException;
 
 // The lock that serialises the audio manager's pass with the API calls that touch live state.
 Platform::ReentrantLock& GlobalAudioLock();
@@ -74,6 +77,33 @@ class CSnAudioMgr {
   void PausePendingActionsOfPlayingId(uint32_t playingId);
   void ResumePendingActionsOfAction(CSnEventAction* action, uint32_t playingId);
   void ResumePendingActionsOfPlayingId(uint32_t playingId);
+  // Selections of the stop, pause and resume actions. A null node, object or playing id 0 matches
+  // any; ducking recoveries (0x1820) are never touched. Pauses take resume actions (0x03xx) only
+  // when `withResumes` is set.
+  void RemovePendingActionsUnderNodeForObject(CSnHierarchyNode* node, CSnRegisteredObj* object, uint32_t playingId);
+  void RemovePendingActionsExcept(CSnRegisteredObj* object, const SnActionException* exceptions, uint32_t count,
+                                  uint32_t playingId);
+  // Due and paused play and continue-playback records whose target lies under the node.
+  void RemovePendingPlaysUnderNode(CSnHierarchyNode* node);
+  void RemovePendingActionsByActionID(uint32_t actionId, uint32_t playingId);
+  // The record from the paused list if it is there, else from the due list.
+  void RemovePendingAction(CSnPendingActionItem* record);
+  void PausePendingActionsUnderNode(CSnHierarchyNode* node, CSnRegisteredObj* object, uint32_t playingId,
+                                    bool withResumes);
+  void PausePendingActionsExcept(CSnRegisteredObj* object, const SnActionException* exceptions, uint32_t count,
+                                 uint32_t playingId, bool withResumes);
+  void ResumePendingActionsUnderNode(CSnHierarchyNode* node, CSnRegisteredObj* object, uint32_t playingId);
+  void ResumePendingActionsExcept(CSnRegisteredObj* object, const SnActionException* exceptions, uint32_t count,
+                                  uint32_t playingId);
+  // Puts a record that has left the paused list back into the due list, shifted by its pause.
+  SNRESULT ResumePausedAction(CSnPendingActionItem* record);
+  // Every pending continue-playback action lets go of its reference to `owner`.
+  void ClearContinuationOwnerRefs(const void* owner);
+  // Whether the action's target lies under the node: the node itself, one of the target's parents,
+  // or the output bus of the target (or of its nearest parent that has one) and that bus's parents.
+  static bool IsUnderNode(const CSnEventAction* action, const CSnHierarchyNode* node);
+  // Whether the action's target, one of its parents or one of its buses is listed.
+  static bool IsInExceptionList(const CSnEventAction* action, const SnActionException* exceptions, uint32_t count);
   uint32_t DuePendingCount() const { return m_dueActions.Count(); }
   uint32_t PausedPendingCount() const { return m_pausedActions.Count(); }
 
@@ -116,7 +146,9 @@ class CSnAudioMgr {
   void ExecuteRecord(CSnPendingActionItem* record, bool fromDueList);
   void CancelRecord(CSnPendingActionItem* record);
   void DestroyRecord(CSnPendingActionItem* record);
+  // Both keep the per-object counts of records in the lists.
   bool InsertSorted(PendingList& list, uint32_t key, CSnPendingActionItem* record);
+  void Unlink(PendingList& list, PendingList::Item* prev, PendingList::Item* item);
   void NotifyPendingIfWanted(CSnPendingActionItem* record);
   template <typename Match>
   void PauseWhere(Match&& match);
@@ -124,6 +156,8 @@ class CSnAudioMgr {
   void ResumeWhere(Match&& match);
   template <typename Match>
   void CancelWhere(PendingList& list, Match&& match);
+  template <typename Match>
+  void TellResumedContinuations(Match&& match);
   void Pause(PendingList::Item* prev, PendingList::Item* item);
 
   // Each side's hot fields sit on cache lines of their own. The writers' line holds the write

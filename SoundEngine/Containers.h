@@ -68,6 +68,7 @@ class SnArray {
   T& operator[](uint32_t index) { return m_items[index]; }
   const T& operator[](uint32_t index) const { return m_items[index]; }
   uint32_t Count() const { return m_count; }
+  const T* Data() const { return m_items; }
   uint32_t Capacity() const { return m_capacity; }
   T* begin() { return m_items; }
   T* end() { return m_items + m_count; }

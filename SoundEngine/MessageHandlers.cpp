@@ -267,8 +267,9 @@ void OnStopAll(const SnMsgStopAll& m) {
     return;
   }
   // A record of its own, for this one run; the action's reference is given back here, not by it.
+  // The record holds its object like any pending record, so it borrows nothing.
   CSnPendingActionItem record(action, 0);
-  record.gameObject = object.get();
+  record.HoldGameObject(object.get());
   action->Execute(record);
   action->Release();
 }

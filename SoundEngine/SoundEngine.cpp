@@ -2,10 +2,15 @@
 // their fixed order (a failure tears down all that exists), and the audio manager with its thread.
 #include "SoundEngine/SoundEngine.h"
 
+#include "SoundEngine/Actions/DelayedPlay.h"
+#include "SoundEngine/Actions/EventScheduler.h"
+
 #include <atomic>
 #include <cstring>
 
 #include "Platform/Clock.h"
+#include "SoundEngine/Actions/DelayedPlay.h"
+#include "SoundEngine/Actions/EventScheduler.h"
 #include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/Banks/BankFormat.h"
 #include "SoundEngine/Banks/ThreadedBankManager.h"
@@ -89,6 +94,8 @@ void TermSteps(bool destroyPool) {
   FreeExtensions();
   // Unread messages give back what they own while the lower engine's pool still exists.
   if (g_pAudioMgr) g_pAudioMgr->Term();
+  if (EventReceiver() == &CSnEventScheduler::Instance()) EventReceiver() = nullptr;
+  if (DelayedPlayScheduler() == &EngineDelayedPlayScheduler()) DelayedPlayScheduler() = nullptr;
   VoiceManager::Term();
   // Also when another back end ran the frame: the tables live in the default pool, going below.
   CSnPluginFactoryTable::Term();
@@ -186,7 +193,12 @@ SNRESULT Init(SnInitSettings* settings, SnPlatformInitSettings* platformSettings
         result = g_pAudioMgr ? g_pAudioMgr->Init() : SN_InsufficientMemory;
         if (result == SN_Success) result = g_pAudioMgr->LaunchThread();
       }
-      if (result == SN_Success) state.initialized = true;
+      if (result == SN_Success) {
+        state.initialized = true;
+        // A receiver put in place by someone else (a test's recorder, a tool) stays where it is.
+        if (!EventReceiver()) EventReceiver() = &CSnEventScheduler::Instance();
+        if (!DelayedPlayScheduler()) DelayedPlayScheduler() = &EngineDelayedPlayScheduler();
+      }
     }
     if (!state.initialized) TermSteps(!poolExisted);
   }

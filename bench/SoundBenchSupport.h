@@ -40,15 +40,16 @@ inline void EnsureLowerEnginePool() {
 }
 
 // `waitMs` is how long the audio thread sleeps between passes (kWaitForever: only RenderAudio wakes it);
-// `hasDevice` says whether a main output is reported.
+// `hasDevice` says whether a main output is reported; `framesPerPass` how many frames a pass renders.
 class SilentLowerEngine final : public SN::ISnLowerEngine {
  public:
-  SilentLowerEngine(uint32_t waitMs, bool hasDevice) : m_waitMs(waitMs), m_hasDevice(hasDevice) {}
+  SilentLowerEngine(uint32_t waitMs, bool hasDevice, uint32_t framesPerPass = 0)
+      : m_waitMs(waitMs), m_hasDevice(hasDevice), m_framesPerPass(framesPerPass) {}
   SN::SNRESULT InitVoiceManager() override { return SN::SN_Success; }
   void TermVoiceManager() override {}
   void UpdateLimiters() override {}
   void ProcessQueuedInstanceCommands() override {}
-  uint32_t CheckOutputDevices() override { return 0; }
+  uint32_t CheckOutputDevices() override { return m_framesPerPass; }
   SN::SnSuspendState SuspendState() override { return {}; }
   SN::SNRESULT EnterSuspendedMode(bool) override { return SN::SN_Success; }
   void ApplyMessageSideEffects() override {}
@@ -66,6 +67,7 @@ class SilentLowerEngine final : public SN::ISnLowerEngine {
  private:
   uint32_t m_waitMs;
   bool m_hasDevice;
+  uint32_t m_framesPerPass;
 };
 
 class NoStreams final : public SN::ISnStreamMgr {};

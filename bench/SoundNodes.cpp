@@ -23,77 +23,15 @@
 #include "SoundEngine/Hierarchy/StateGroupLink.h"
 #include "SoundEngine/PoolObject.h"
 #include "SoundEngine/SoundEngine.h"
-#include "bench/SoundBenchSupport.h"
+#include "bench/SoundBenchNodes.h"
 #include "tools/SoundBank/NodeParamsWriter.h"
 
 namespace {
 
 using namespace SN;
 
-class BenchNode final : public CSnPropertyNode {
- public:
-  BenchNode(uint32_t id, uint32_t category) : CSnPropertyNode(id, IsBusCategory(category)), m_category(category) {}
-  uint32_t NodeCategory() const override { return m_category; }
-  SNRESULT PlayNode(CSnPlayParams&) override { return SN_Success; }
-  void ExecuteAction(const SnActionParams&) override {}
-  void DeliverParameterChange(const SnParamChange&) override {}
-  SNRESULT AddChild(CSnHierarchyNode*) override { return SN_Success; }
-
- private:
-  uint32_t m_category;
-};
-
-template <uint32_t kCategory>
-SNRESULT Create(const uint8_t* payload, uint32_t size, CSnIndexedObject*& object) {
-  return CreateNodeFromPayload<BenchNode>(payload, size, object, kCategory);
-}
-const SnHircKind kLeaf = {SnIndex_Nodes, &Create<11>, nullptr, nullptr};
-const SnHircKind kParent = {SnIndex_Nodes, &Create<1>, nullptr, nullptr};
-
-// The engine up without threads, the node kinds registered, and a bank of nodes loaded.
-class Engine {
- public:
-  Engine() : m_lower(0, true) {
-    SoundBench::InitMemory();
-    ISnStreamMgr::m_pStreamMgr = &m_streams;
-    LowerEngine::Install(&m_lower);
-    m_previous[0] = SetHircKind(2, &kLeaf);
-    m_previous[1] = SetHircKind(7, &kParent);
-    SnInitSettings settings;
-    SoundEngine::GetDefaultInitSettings(settings);
-    settings.useAudioThread = 0;
-    settings.useBankThread = 0;
-    if (SoundEngine::Init(&settings, nullptr) != SN_Success) std::abort();
-  }
-  ~Engine() {
-    for (uint32_t bankId : m_bankIds) g_pBankManager->UnloadBankWait(bankId, nullptr);
-    SoundEngine::Term();
-    SetHircKind(2, m_previous[0]);
-    SetHircKind(7, m_previous[1]);
-    LowerEngine::Install(nullptr);
-    ISnStreamMgr::m_pStreamMgr = nullptr;
-    MemoryMgr::Term();
-  }
-  bool Load(const Tools::BankDescription& bank) {
-    const std::vector<uint8_t> image = Tools::WriteBank(bank);
-    uint32_t bankId = 0;
-    if (g_pBankManager->LoadBankImageWait(image.data(), uint32_t(image.size()), true, -1, &bankId) != SN_Success)
-      return false;
-    m_bankIds.push_back(bankId);
-    return true;
-  }
-  static BenchNode* Node(uint32_t id) {
-    CSnIndexedObject* found = g_pObjectIndex->FindNodeAndAddRef(id, false);
-    if (found) found->Release();
-    return static_cast<BenchNode*>(found);
-  }
-
- private:
-  SoundBench::NoStreams m_streams;
-  SoundBench::SilentLowerEngine m_lower;
-  const SnHircKind* m_previous[2] = {};
-  std::vector<uint32_t> m_bankIds;
-};
+using SoundBench::BenchNode;
+using Engine = SoundBench::NodeEngine;
 
 constexpr uint32_t kLevels = 8;
 constexpr uint32_t kFirstId = 100;

@@ -19,6 +19,11 @@ class ISnDelayedPlayScheduler {
   virtual SNRESULT ScheduleDelayedPlay(CSnHierarchyNode* node, const CSnPlayParams& params, int32_t delaySamples) = 0;
 };
 
+// The engine's carrier: a continue-playback action (id 0) queued as a pending action of the audio
+// manager, holding the play's node, transition, play-list (made when the play has none), MIDI event,
+// play mode, playing id and frame offset.
+ISnDelayedPlayScheduler& EngineDelayedPlayScheduler();
+
 inline ISnDelayedPlayScheduler*& DelayedPlayScheduler() { return ServiceSlot<ISnDelayedPlayScheduler>(); }
 
 }  // namespace SN

@@ -100,6 +100,14 @@ class SnBankCursor {
     return bytes;
   }
   uint32_t Left() const { return m_left; }
+  // Where the next byte is and where the object ends, for readers that walk raw blocks.
+  const uint8_t* Position() const { return m_data; }
+  const uint8_t* End() const { return m_data + m_left; }
+  // Moves to `to`, which lies between the current position and the end.
+  void MoveTo(const uint8_t* to) {
+    m_left -= uint32_t(to - m_data);
+    m_data = to;
+  }
 
  private:
   const uint8_t* m_data;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "Base/Assert.h"
+#include "SoundEngine/Actions/ActionClasses.h"
 #include "SoundEngine/Actions/Event.h"
 #include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/Banks/BankChunks.h"
@@ -28,10 +29,12 @@ constexpr uint32_t kOwnDataPoolAttributes = SnMemPool_AllocHook | SnMemPool_Fixe
 
 const SnHircKind kEventKind{SnIndex_Events, &ReadEventPayload, nullptr, nullptr};
 const SnHircKind kDialogueEventKind{SnIndex_DialogueEvents, &ReadDialogueEventPayload, nullptr, nullptr};
+const SnHircKind kActionKind{SnIndex_Actions, &ReadActionPayload, &ActionReadsAgain, &ReadActionAgain};
 
 const SnHircKind*& KindSlot(uint8_t type) {
   static const SnHircKind* kinds[256] = {};
   static bool filled = [] {
+    kinds[3] = &kActionKind;
     kinds[4] = &kEventKind;
     kinds[kHircDialogueEventType] = &kDialogueEventKind;
     return true;

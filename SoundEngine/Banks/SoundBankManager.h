@@ -73,8 +73,8 @@ struct SnHircKind {
   bool (*readsAgain)(CSnIndexedObject* object);
   SNRESULT (*readAgain)(CSnIndexedObject* object, const uint8_t* payload, uint32_t size);
 };
-// Returns the kind it replaces; null removes the type's kind. Events (type 4) and dialogue events
-// (type 15) have theirs from the start.
+// Returns the kind it replaces; null removes the type's kind. Actions (type 3), events (type 4) and
+// dialogue events (type 15) have theirs from the start.
 const SnHircKind* SetHircKind(uint8_t type, const SnHircKind* kind);
 
 // The creation function of a kind whose payload is its id, then what the kind's SetInitialValues

@@ -63,6 +63,11 @@ class CSnRegisteredObj {
   // Rebuilds the rays and publishes the nearest one, when the positioning is dirty.
   void UpdatePositioning();
 
+  // Pending-action records of this object in the audio manager's lists: a removal or pause for an
+  // object with none has nothing to walk.
+  uint32_t PendingActionCount() const { return m_pendingActions; }
+  void CountPendingAction(bool linked) { m_pendingActions = linked ? m_pendingActions + 1 : m_pendingActions - 1; }
+
   // Ids of game parameters and modulators holding values keyed by this object.
   SnSortedU32Array& ModulatorIds() { return m_modulators; }
   SnSortedU32Array& ParameterIds() { return m_parameters; }
@@ -83,6 +88,7 @@ class CSnRegisteredObj {
   SnArray<SnEmitterListenerRay> m_rays;
   uint32_t m_id;
   uint32_t m_flags = 1 | kDirtyBit;
+  uint32_t m_pendingActions = 0;
 };
 
 class CSnRegistryMgr {

@@ -212,3 +212,60 @@ TEST_F(BankGoldenLoad, TheChunkLoopReadsEveryGoldenBank) {
 }
 
 }  // namespace
+
+namespace {
+
+// One HIRC chunk of actions (type 3), each payload laid out by hand.
+Bytes ActionChunk(const std::vector<Bytes>& payloads) {
+  Bytes objects;
+  for (const Bytes& payload : payloads) objects.U8(3).U32(uint32_t(payload.b.size())).Append(payload.b);
+  return Header().Tag("HIRC").U32(uint32_t(4 + objects.b.size())).U32(uint32_t(payloads.size())).Append(objects.b);
+}
+
+constexpr uint32_t kFifty = 0x42480000, kMinus12F = 0xC1400000;
+
+TEST(BankGolden, PlayStopAndPauseActions) {
+  const Bytes play = Bytes()
+                         .U32(10).U16(0x0403).U32(100).U8(0)
+                         .U8(3).U8(14).U8(15).U8(16).U32(100).U32(20).U32(kFifty)
+                         .U8(1).U8(14).U32(10).U32(30)
+                         .U8(4).U32(7);
+  const Bytes stop = Bytes().U32(11).U16(0x0108).U32(0).U8(0).U8(0).U8(0).U8(1).U32(2).U32(60).U8(0).U32(2).U8(1);
+  const Bytes pause = Bytes().U32(12).U16(0x0202).U32(50).U8(1).U8(0).U8(0).U8(0).U8(1).U32(0);
+  ASSERT_EQ(play.b.size(), 42u);
+  EXPECT_EQ(Build("action @10 0x0403 @100 delay 100 fade 20 probability 50 delayrange 10 30 curve 4 bank @7\n"
+                  "action @11 0x0108 0 curve 1 except @60 exceptbus @2\n"
+                  "action @12 0x0202 @50 bus flag 1\n"),
+            ActionChunk({play, stop, pause}).b);
+}
+
+TEST(BankGolden, ValueStateParameterBypassSeekAndNestedActions) {
+  const Bytes volume = Bytes().U32(13).U16(0x0A03).U32(100).U8(0).U8(0).U8(0)
+                           .U8(0).U8(2).U32(kMinus12F).U32(kOne).U32(kTwo).U32(0);
+  const Bytes state = Bytes().U32(14).U16(0x1202).U32(0).U8(0).U8(0).U8(0).U32(5).U32(6);
+  const Bytes parameter = Bytes().U32(15).U16(0x1303).U32(77).U8(0).U8(0).U8(0)
+                              .U8(0).U8(1).U8(1).U32(kTen).U32(0).U32(0).U32(0);
+  const Bytes bypass = Bytes().U32(16).U16(0x1A02).U32(100).U8(0).U8(0).U8(0).U8(1).U8(3).U32(0);
+  const Bytes seek = Bytes().U32(17).U16(0x1E02).U32(100).U8(0).U8(0).U8(0)
+                         .U8(0).U8(1).U32(kHalf).U32(0).U32(0).U8(1).U32(0);
+  const Bytes nested = Bytes().U32(18).U16(0x2103).U32(1).U8(0).U8(0).U8(0);
+  EXPECT_EQ(Build("action @13 0x0A03 @100 meaning 2 value -12 1 2\n"
+                  "action @14 0x1202 0 group @5 @6\n"
+                  "action @15 0x1303 @77 flag 1 value 10 0 0\n"
+                  "action @16 0x1A02 @100 bypass 1 3\n"
+                  "action @17 0x1E02 @100 seek 1 1 value 0.5 0 0\n"
+                  "action @18 0x2103 @1\n"),
+            ActionChunk({volume, state, parameter, bypass, seek, nested}).b);
+}
+
+TEST(BankGolden, ActionLinesThatCannotBeWrittenAreRefused) {
+  for (const char* line : {"action @1 403 @2", "action @1 0x0403 @2 loud", "action @1 0x0403 @2 delay",
+                           "action @1 0x0403 @2 probability nan"}) {
+    Tools::BankDescription bank;
+    std::string error;
+    EXPECT_FALSE(Tools::ParseBankText(line, "TestBank", bank, error)) << line;
+    EXPECT_NE(error.find("line 1"), std::string::npos) << error;
+  }
+}
+
+}  // namespace

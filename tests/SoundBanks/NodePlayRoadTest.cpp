@@ -95,7 +95,8 @@ TEST_F(SoundNodePlayRoadTest, AnInitialDelayIsHandedOnInSamplesOrGrowsTheFrameOf
   EXPECT_EQ(Node(70)->plays.size(), 1u);
   EXPECT_EQ(Node(72)->Play(params), SN::SN_Success);
   EXPECT_EQ(Node(72)->plays.size(), 1u);
-  // Nothing carries delayed plays yet: the play fails and says so.
+  // With nothing to carry delayed plays, the play fails and says so.
+  SN::DelayedPlayScheduler() = nullptr;
   EXPECT_EQ(Node(71)->Play(params), SN::SN_Failure);
   EXPECT_TRUE(Logged("a delayed play cannot be queued"));
   RecordingScheduler scheduler;

@@ -16,6 +16,7 @@
 #include "SoundEngine/SoundEngineApi.h"
 #include "tools/SoundBank/DialogueWriter.h"
 #include "tools/SoundBank/HierarchyWriter.h"
+#include "tools/SoundBank/ActionWriter.h"
 #include "tools/SoundBank/ToneMedia.h"
 
 namespace Tools {
@@ -150,10 +151,79 @@ class Parser {
     if (fresh) return true;
     return Fail(what + " is given twice (first on line " + std::to_string(at->second) + ")");
   }
+  // action <name> <type, four hex digits> <target or 0> [option values...]
+  bool ParseAction(const std::vector<std::string>& w) {
+    if (!Count(w, 4, kNoMost)) return false;
+    BankAction action;
+    if (!Id(w[1], action.id)) return false;
+    const std::string& type = w[2];
+    if (type.size() != 6 || type.compare(0, 2, "0x") != 0 ||
+        type.find_first_not_of("0123456789abcdefABCDEF", 2) != std::string::npos)
+      return Fail("\"" + type + "\" is not an action type such as 0x0403");
+    action.type = uint16_t(strtoul(type.c_str() + 2, nullptr, 16));
+    if (w[3] != "0" && !Id(w[3], action.target)) return false;
+    for (size_t i = 4; i < w.size();) {
+      const std::string& option = w[i];
+      auto needs = [&](size_t n) {
+        if (i + n < w.size()) return true;
+        return Fail("action option \"" + option + "\" takes " + std::to_string(n) + " values");
+      };
+      uint32_t number = 0;
+      float real = 0.0f;
+      if (option == "bus") {
+        action.targetIsBus = 1;
+        i += 1;
+      } else if (option == "delay" || option == "fade") {
+        if (!needs(1) || !Number(w[i + 1], number)) return false;
+        action.properties.push_back(BankNodeProperty::Int(option == "delay" ? 14 : 15, int32_t(number)));
+        i += 2;
+      } else if (option == "delayrange") {
+        uint32_t high = 0;
+        if (!needs(2) || !Number(w[i + 1], number) || !Number(w[i + 2], high)) return false;
+        action.ranges.push_back(BankActionRange::Int(14, int32_t(number), int32_t(high)));
+        i += 3;
+      } else if (option == "probability") {
+        if (!needs(1) || !Real(w[i + 1], real)) return false;
+        action.properties.push_back(BankNodeProperty::Float(16, real));
+        i += 2;
+      } else if (option == "curve" || option == "flag" || option == "meaning") {
+        uint8_t byte = 0;
+        if (!needs(1) || !Byte(w[i + 1], byte)) return false;
+        (option == "curve" ? action.fadeCurve : option == "flag" ? action.flag : action.meaning) = byte;
+        i += 2;
+      } else if (option == "value") {
+        if (!needs(3) || !Real(w[i + 1], action.value) || !Real(w[i + 2], action.min) || !Real(w[i + 3], action.max))
+          return false;
+        i += 4;
+      } else if (option == "seek") {
+        if (!needs(2) || !Byte(w[i + 1], action.seekMode) || !Byte(w[i + 2], action.seekFlag)) return false;
+        i += 3;
+      } else if (option == "bypass") {
+        if (!needs(2) || !Byte(w[i + 1], action.bypass) || !Byte(w[i + 2], action.bypassMask)) return false;
+        i += 3;
+      } else if (option == "group") {
+        if (!needs(2) || !Id(w[i + 1], action.groupId) || !Id(w[i + 2], action.valueId)) return false;
+        i += 3;
+      } else if (option == "bank") {
+        if (!needs(1) || !Id(w[i + 1], action.bankId)) return false;
+        i += 2;
+      } else if (option == "except" || option == "exceptbus") {
+        BankActionException exception;
+        exception.isBus = option == "exceptbus" ? 1 : 0;
+        if (!needs(1) || !Id(w[i + 1], exception.id)) return false;
+        action.exceptions.push_back(exception);
+        i += 2;
+      } else {
+        return Fail("\"" + option + "\" is not an action option");
+      }
+    }
+    return AddObject(3, w[1], ActionPayload(action));
+  }
   bool AddObject(uint8_t type, const std::string& name, std::vector<uint8_t> payload) {
     uint32_t id = 0;
     memcpy(&id, payload.data(), sizeof id);
-    const std::string what = std::string(type == 4 ? "event" : "object") + " \"" + name + "\"";
+    const std::string what =
+        std::string(type == 4 ? "event" : type == 3 ? "action" : "object") + " \"" + name + "\"";
     if (!Once(m_objects, std::pair{ObjectListOf(type), id}, what)) return false;
     m_bank.objects.push_back(BankObject{type, std::move(payload)});
     Uses(BankChunkKind::Hierarchy);
@@ -424,6 +494,7 @@ bool Parser::Line(const std::vector<std::string>& w) {
       if (!Id(w[i], actions[i - 2])) return false;
     return AddObject(4, w[1], EventPayload(eventId, actions));
   }
+  if (op == "action") return ParseAction(w);
   if (op == "object") {
     if (!Count(w, 3, kNoMost)) return false;
     uint8_t type = 0;

@@ -11,6 +11,10 @@
 //   tone <name> <rate> <channels> <ms> <Hz> [loose]   DIDX and DATA (loose: "<id>.snm" beside the bank)
 //   marker <tone> <cue id> <frame> [label]   loop <tone> <first frame> <last frame>
 //   event <name> <action>...                 HIRC event (type 4)
+//   action <name> <type 0xNNNN> <target|0> [options]   HIRC action (type 3); options: bus, delay <ms>,
+//       delayrange <min> <max>, fade <ms>, curve <n>, probability <percent>, flag <n>, meaning <n>,
+//       value <v> <min> <max>, seek <mode> <flag>, bypass <on> <mask>, group <group> <state or switch>,
+//       bank <bank>, except <node>, exceptbus <bus>
 //   object <type> <name> [hex bytes...]      HIRC object of any type: its id, then the bytes
 //   bus <name> <parent bus or -> [option...]  HIRC bus (type 8); options: ownmix (type 20, a mix stage
 //     of its own), music (background music), volume <dB>, busvolume <dB>, recovery <ms>, maxduck <dB>,

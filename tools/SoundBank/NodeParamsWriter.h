@@ -82,6 +82,8 @@ struct BankNodeParams {
   uint32_t secondaryOutputId = 0;  // written only into a bank whose header has the motion flag
 };
 
+// A property block: u8 count, the ids, then the 4-byte values.
+void PutProperties(std::vector<uint8_t>& out, const std::vector<BankNodeProperty>& properties);
 void PutNodeParams(std::vector<uint8_t>& out, const BankNodeParams& params, bool motionFlag);
 // The blocks the other object kinds share: a property block, the state groups, the game-parameter curves.
 void PutProperties(std::vector<uint8_t>& out, const std::vector<BankNodeProperty>& properties);
