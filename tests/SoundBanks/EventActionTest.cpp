@@ -494,42 +494,6 @@ TEST_F(EventMessageTest, StoppingAnEventRemovesItsPendingPlaysAndStopsItsTargets
 
 namespace {
 
-class GameBankEventTest : public EventActionTest {};
-
-TEST_F(GameBankEventTest, TheGeneralBankBringsAPlayAndAStopEventForItsTones) {
-  images_.push_back(BankTest::ContentBank("GeneralBank"));
-  uint32_t bankId = 0;
-  ASSERT_EQ(SN::g_pBankManager->LoadBankImageWait(images_.back().data(), uint32_t(images_.back().size()), true, -1,
-                                                  &bankId),
-            SN::SN_Success);
-  loaded_.push_back(bankId);
-  auto firstAction = [](const char* eventName) -> SN::CSnEventAction* {
-    SN::CSnIndexedObject* event =
-        SN::g_pObjectIndex->List(SN::SnIndex_Events).FindAndAddRef(BankTest::Id(eventName));
-    if (!event) return nullptr;
-    SN::CSnEventAction* action = static_cast<SN::CSnEvent*>(event)->FirstAction();
-    event->Release();  // the bank keeps both
-    return action;
-  };
-  for (const char* tone : {"Beep", "Chord", "Hum"}) {
-    SN::CSnEventAction* play = firstAction((std::string("Play_") + tone).c_str());
-    ASSERT_NE(play, nullptr) << tone;
-    EXPECT_EQ(play->ActionType(), SN::SnAction_Play);
-    EXPECT_EQ(play->TargetId(), BankTest::Id(tone));
-    EXPECT_EQ(play->NamedBankId(), BankTest::Id("GeneralBank"));
-  }
-  EXPECT_EQ(firstAction("Play_Hum")->FadeTimeMs(), 50);
-  SN::CSnEventAction* stop = firstAction("Stop_Hum");
-  ASSERT_NE(stop, nullptr);
-  EXPECT_EQ(stop->ActionType(), 0x0103);
-  EXPECT_EQ(stop->FadeTimeMs(), 100);
-  EXPECT_EQ(stop->FadeCurve(), 4);
-}
-
-}  // namespace
-
-namespace {
-
 // The audio thread runs the actions while the test thread posts and looks on under the audio lock. The
 // thread passes on its own every millisecond, so delayed actions come due without further posts.
 class EventActionThreadTest : public EventActionTest {

@@ -1,5 +1,7 @@
 // The bank builder's buses, sounds and attenuations against bytes laid out by hand from the bank
 // format, the directives it refuses, and the game's banks read by the engine's own loaders.
+#include "SoundEngine/Actions/Event.h"
+#include "SoundEngine/Actions/EventAction.h"
 #include "SoundEngine/Hierarchy/Attenuation.h"
 #include "tests/SoundBanks/HierarchyTestSupport.h"
 
@@ -95,6 +97,32 @@ TEST(HierarchyGolden, BadHierarchyDirectivesNameTheirLine) {
 }
 
 class GameHierarchyTest : public HierarchyTest::HierarchyFixture {};
+
+TEST_F(GameHierarchyTest, TheGeneralBankBringsAPlayAndAStopEventForItsTones) {
+  ASSERT_EQ(Load(BankTest::ContentBank("Init")), SN::SN_Success) << log_.Take();
+  ASSERT_EQ(Load(BankTest::ContentBank("GeneralBank")), SN::SN_Success) << log_.Take();
+  auto firstAction = [](const char* eventName) -> SN::CSnEventAction* {
+    SN::CSnIndexedObject* event =
+        SN::g_pObjectIndex->List(SN::SnIndex_Events).FindAndAddRef(BankTest::Id(eventName));
+    if (!event) return nullptr;
+    SN::CSnEventAction* action = static_cast<SN::CSnEvent*>(event)->FirstAction();
+    event->Release();  // the bank keeps both
+    return action;
+  };
+  for (const char* tone : {"Beep", "Chord", "Hum"}) {
+    SN::CSnEventAction* play = firstAction((std::string("Play_") + tone).c_str());
+    ASSERT_NE(play, nullptr) << tone;
+    EXPECT_EQ(play->ActionType(), SN::SnAction_Play);
+    EXPECT_EQ(play->TargetId(), BankTest::Id(tone));
+    EXPECT_EQ(play->NamedBankId(), BankTest::Id("GeneralBank"));
+  }
+  EXPECT_EQ(firstAction("Play_Hum")->FadeTimeMs(), 50);
+  SN::CSnEventAction* stop = firstAction("Stop_Hum");
+  ASSERT_NE(stop, nullptr);
+  EXPECT_EQ(stop->ActionType(), 0x0103);
+  EXPECT_EQ(stop->FadeTimeMs(), 100);
+  EXPECT_EQ(stop->FadeCurve(), 4);
+}
 
 TEST_F(GameHierarchyTest, TheGameBanksBringTheirBusesSoundsAndAttenuation) {
   ASSERT_EQ(Load(BankTest::ContentBank("Init")), SN::SN_Success) << log_.Take();
