@@ -8,8 +8,10 @@
 //   switchgroup <group> <parameter> <scaling>  switchpoint <group> <value> <switch> <shape>
 //   parameter <name> <default> <ramp mode> <up> <down> <binding slot>
 //   envcurve <group 0-1> <curve 0-2> <enabled 0/1> <scaling>   envpoint <g> <c> <x> <y> <interpolation>  ENVS
-//   tone <name> <rate> <channels> <ms> <Hz> [loose]   DIDX and DATA (loose: "<id>.snm" beside the bank)
+//   tone <name> <rate> <channels> <ms> <Hz> [loose] [adpcm|float] [ramp|noise]
+//                                            DIDX and DATA (loose: "<id>.snm" beside the bank)
 //   marker <tone> <cue id> <frame> [label]   loop <tone> <first frame> <last frame>
+//   speakers <tone> <channel mask>
 //   event <name> <action>...                 HIRC event (type 4)
 //   object <type> <name> [hex bytes...]      HIRC object of any type: its id, then the bytes
 //   bankname <bank>                          STID
