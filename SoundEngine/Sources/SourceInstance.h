@@ -57,6 +57,8 @@ class ISnSourceInstance {
   // turns output frames into the instance's frames.
   virtual int32_t InitialOffset() const { return 0; }
   virtual float RateFactor() const { return 1.0f; }
+  // The source could not be made: the instance lets go of its voice.
+  virtual void DetachVoice() {}
 };
 
 }  // namespace SN
