@@ -306,6 +306,27 @@ bool Parser::Line(const std::vector<std::string>& w) {
     tone->desc.markers.push_back(marker);
     return true;
   }
+  if (op == "mediafault") {
+    if (!Count(w, 3, 3)) return false;
+    Tone* tone = FindTone(w[1]);
+    if (!tone) return Fail("tone \"" + w[1] + "\" is not declared");
+    if (!MediaFaultNamed(w[2], tone->desc.fault)) return Fail("\"" + w[2] + "\" is not a media fault");
+    return true;
+  }
+  if (op == "envelope") {
+    if (!Count(w, 5, kNoMost) || (w.size() - 3) % 2) return Fail("\"envelope\" takes a tone, a reference and frame and value pairs");
+    Tone* tone = FindTone(w[1]);
+    if (!tone) return Fail("tone \"" + w[1] + "\" is not declared");
+    if (!Real(w[2], tone->desc.envelopeReference)) return false;
+    for (size_t i = 3; i + 1 < w.size(); i += 2) {
+      EnvelopePoint point;
+      uint32_t value = 0;
+      if (!Number(w[i], point.frame) || !Small(w[i + 1], 0xFFFF, "does not fit in 16 bits", value)) return false;
+      point.attenuation = uint16_t(value);
+      tone->desc.envelope.push_back(point);
+    }
+    return true;
+  }
   if (op == "speakers") {
     if (!Count(w, 3, 3)) return false;
     Tone* tone = FindTone(w[1]);

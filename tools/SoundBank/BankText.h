@@ -11,7 +11,8 @@
 //   tone <name> <rate> <channels> <ms> <Hz> [loose] [adpcm|float] [ramp|noise]
 //                                            DIDX and DATA (loose: "<id>.snm" beside the bank)
 //   marker <tone> <cue id> <frame> [label]   loop <tone> <first frame> <last frame>
-//   speakers <tone> <channel mask>
+//   speakers <tone> <channel mask>           envelope <tone> <reference dB> <frame> <dB below>...
+//   mediafault <tone> <fault>                a malformed media (ToneMedia.h: "cue-count-past-chunk", ...)
 //   event <name> <action>...                 HIRC event (type 4)
 //   object <type> <name> [hex bytes...]      HIRC object of any type: its id, then the bytes
 //   bankname <bank>                          STID

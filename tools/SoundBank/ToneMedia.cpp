@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "SoundEngine/Sources/ImaAdpcm.h"
 #include "SoundEngine/Sources/MediaHeader.h"
@@ -161,6 +162,28 @@ std::vector<uint8_t> SampleBytes(const ToneDesc& tone, uint16_t channels) {
 }
 
 }  // namespace
+
+bool MediaFaultNamed(const std::string& name, MediaFault& fault) {
+  static const struct {
+    const char* name;
+    MediaFault fault;
+  } kNames[] = {
+      {"data-before-format", MediaFault::DataBeforeFormat}, {"cue-before-format", MediaFault::CueBeforeFormat},
+      {"cue-count-past-chunk", MediaFault::CueCountPastChunk}, {"short-label", MediaFault::ShortLabel},
+      {"loop-record-past-chunk", MediaFault::LoopRecordPastChunk},
+      {"envelope-past-chunk", MediaFault::EnvelopePastChunk}, {"short-format", MediaFault::ShortFormat},
+      {"block-align-zero", MediaFault::BlockAlignZero}, {"block-align-wide", MediaFault::BlockAlignWide},
+      {"no-channels", MediaFault::NoChannels}, {"rate-zero", MediaFault::RateZero}, {"bits-24", MediaFault::Bits24},
+      {"trailing-bytes", MediaFault::TrailingBytes}, {"partial-block-group", MediaFault::PartialBlockGroup},
+      {"step-index-past-88", MediaFault::StepIndexPast88}, {"cut-in-header", MediaFault::CutInHeader},
+  };
+  for (const auto& entry : kNames)
+    if (name == entry.name) {
+      fault = entry.fault;
+      return true;
+    }
+  return false;
+}
 
 uint32_t ToneChannelMask(const ToneDesc& tone) {
   if (tone.channelMask) return tone.channelMask;

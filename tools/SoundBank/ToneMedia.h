@@ -70,6 +70,8 @@ struct ToneDesc {
 };
 
 std::vector<uint8_t> WriteToneMedia(const ToneDesc& tone);
+// The fault of a name as bank descriptions give it ("cue-count-past-chunk"); false for none such.
+bool MediaFaultNamed(const std::string& name, MediaFault& fault);
 
 // The signal's 16-bit sample (what PCM media hold and what the ADPCM encoder is given).
 int16_t ToneSample(const ToneDesc& tone, uint32_t frame, uint16_t channel);
