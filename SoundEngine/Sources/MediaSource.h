@@ -28,6 +28,7 @@ class CSnMediaSource : public CSnVoiceSource {
   bool IsMediaSource() const override { return true; }
   float GetEnvelopeDb(uint32_t frames) override;
   uint32_t GetSampleRate() const override { return m_format.sampleRate; }
+  SnMediaFormat MediaFormat() const override { return m_format; }
   virtual SNRESULT OnLoopOrEnd(bool isEnd);
 
   uint32_t TotalLength() const { return m_totalLength; }

@@ -75,6 +75,7 @@ class CSnPluginSource final : public CSnVoiceSource, private ISnSourcePluginCont
   SNRESULT Seek() override;
   float GetEnvelopeDb(uint32_t frames) override;
   uint32_t GetSampleRate() const override { return m_format.sampleRate; }
+  SnMediaFormat MediaFormat() const override { return m_format; }
 
  private:
   uint16_t GetLoopCount() const override;

@@ -53,8 +53,9 @@ class ISnSourceInstance {
   // A streamed source waits for its stream to fill before its first buffer.
   virtual bool WaitsForBuffering() const { return false; }
   virtual void PostBufferingStatus(SNRESULT) {}
-  // The frames a play must wait before its source begins (initial delay), and the rate factor that
-  // turns output frames into the instance's frames.
+  // A play that begins inside its first frame: the stage opens that frame with
+  // round((F x RateFactor + InitialOffset) / RateFactor) frames of silence, F the frames of a frame.
+  virtual bool HasInitialOffset() const { return false; }
   virtual int32_t InitialOffset() const { return 0; }
   virtual float RateFactor() const { return 1.0f; }
   // The source could not be made: the instance lets go of its voice.

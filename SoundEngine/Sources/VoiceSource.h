@@ -58,6 +58,8 @@ class CSnVoiceSource {
     return 0.0f;
   }
   virtual uint32_t GetSampleRate() const { return 0; }
+  // The format the source wrote to its instance when it was prepared.
+  virtual SnMediaFormat MediaFormat() const { return SnMediaFormat{}; }
 
   bool IsPrepared() const { return m_flags & kPrepared; }
   ISnSourceInstance* Instance() const { return m_pInstance; }

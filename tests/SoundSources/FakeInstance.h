@@ -38,6 +38,7 @@ class FakeInstance : public SN::ISnSourceInstance {
   bool WaitsForBuffering() const override { return waitForBuffering; }
   void PostBufferingStatus(SN::SNRESULT status) override { buffering.push_back(status); }
   void DetachVoice() override { ++detached; }
+  bool HasInitialOffset() const override { return hasInitialOffset; }
   int32_t InitialOffset() const override { return initialOffset; }
   float RateFactor() const override { return rateFactor; }
 
@@ -49,6 +50,7 @@ class FakeInstance : public SN::ISnSourceInstance {
   bool wantsMarkers = true;
   bool tracksPosition = false;
   bool waitForBuffering = false;
+  bool hasInitialOffset = false;
   int32_t initialOffset = 0;
   float rateFactor = 1.0f;
   SN::SnSeekRequest seek;
