@@ -18,10 +18,11 @@ namespace {
 constexpr float kInt16ToFloat = 3.0517578e-5f;
 constexpr float kFixedToFloat = 4.656613e-10f;
 
-// Where channel c of the input begins (at the input offset) and how far apart its frames lie.
+// Where channel c of the input begins (at the input offset) and how far apart its frames lie. Samples
+// are loaded through memcpy: a streamed source's frames may begin on any byte of a stream buffer.
 struct InputView {
-  const int16_t* s16 = nullptr;
-  const float* f32 = nullptr;
+  const uint8_t* s16 = nullptr;
+  const uint8_t* f32 = nullptr;
   uint32_t stride = 1;
   uint32_t planeStride = 0;
   uint32_t frames = 0;
@@ -31,12 +32,22 @@ struct InputView {
     channels = r.m_channels;
     frames = in.validFrames;
     if (r.IsFloat()) {
-      f32 = static_cast<const float*>(in.data) + r.m_inputOffset;
+      f32 = static_cast<const uint8_t*>(in.data) + size_t(r.m_inputOffset) * sizeof(float);
       planeStride = in.maxFrames;
     } else {
-      s16 = static_cast<const int16_t*>(in.data) + size_t(r.m_inputOffset) * channels;
+      s16 = static_cast<const uint8_t*>(in.data) + size_t(r.m_inputOffset) * channels * sizeof(int16_t);
       stride = channels;
     }
+  }
+  int16_t S16(size_t index) const {
+    int16_t value;
+    memcpy(&value, s16 + index * sizeof(int16_t), sizeof value);
+    return value;
+  }
+  float F32(size_t index) const {
+    float value;
+    memcpy(&value, f32 + index * sizeof(float), sizeof value);
+    return value;
   }
 };
 
@@ -57,10 +68,10 @@ SNRESULT Finish(SnVoiceBuffer& in, SnVoiceBuffer& out, uint32_t requested, CSnPi
 void SaveFrame(const InputView& v, CSnPitchResampler& r, uint32_t frame) {
   if (v.s16) {
     int16_t* store = r.LastFrame16();
-    for (uint32_t c = 0; c < v.channels; ++c) store[c] = v.s16[size_t(frame) * v.stride + c];
+    for (uint32_t c = 0; c < v.channels; ++c) store[c] = v.S16(size_t(frame) * v.stride + c);
   } else {
     float* store = r.LastFrameFloat();
-    for (uint32_t c = 0; c < v.channels; ++c) store[c] = v.f32[size_t(c) * v.planeStride + frame];
+    for (uint32_t c = 0; c < v.channels; ++c) store[c] = v.F32(size_t(c) * v.planeStride + frame);
   }
 }
 
@@ -83,7 +94,7 @@ SNRESULT CopyInterleaved16(SnVoiceBuffer& in, SnVoiceBuffer& out, uint32_t reque
   const uint32_t n = CopyCount(in, requested, r);
   float* dst = static_cast<float*>(out.data) + size_t(r.m_outputOffset) * v.channels;
   const size_t samples = size_t(n) * v.channels;
-  for (size_t i = 0; i < samples; ++i) dst[i] = float(v.s16[i]) * kInt16ToFloat;
+  for (size_t i = 0; i < samples; ++i) dst[i] = float(v.S16(i)) * kInt16ToFloat;
   return CopyEnd(in, out, requested, r, v, n);
 }
 
@@ -93,8 +104,8 @@ SNRESULT CopyStereo16(SnVoiceBuffer& in, SnVoiceBuffer& out, uint32_t requested,
   float* left = OutputPlane(out, 0, r.m_outputOffset);
   float* right = OutputPlane(out, 1, r.m_outputOffset);
   for (uint32_t i = 0; i < n; ++i) {
-    left[i] = float(v.s16[2 * i]) * kInt16ToFloat;
-    right[i] = float(v.s16[2 * i + 1]) * kInt16ToFloat;
+    left[i] = float(v.S16(2 * size_t(i))) * kInt16ToFloat;
+    right[i] = float(v.S16(2 * size_t(i) + 1)) * kInt16ToFloat;
   }
   return CopyEnd(in, out, requested, r, v, n);
 }
@@ -108,14 +119,14 @@ SNRESULT CopyInterleaved16Sse2(SnVoiceBuffer& in, SnVoiceBuffer& out, uint32_t r
   const size_t samples = size_t(n) * v.channels;
   size_t i = 0;
   for (; i + 16 <= samples; i += 16) {
-    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v.s16 + i));
-    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v.s16 + i + 8));
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v.s16 + i * 2));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v.s16 + (i + 8) * 2));
     _mm_storeu_ps(dst + i, Int16Lanes(_mm_srai_epi32(_mm_unpacklo_epi16(a, a), 16)));
     _mm_storeu_ps(dst + i + 4, Int16Lanes(_mm_srai_epi32(_mm_unpackhi_epi16(a, a), 16)));
     _mm_storeu_ps(dst + i + 8, Int16Lanes(_mm_srai_epi32(_mm_unpacklo_epi16(b, b), 16)));
     _mm_storeu_ps(dst + i + 12, Int16Lanes(_mm_srai_epi32(_mm_unpackhi_epi16(b, b), 16)));
   }
-  for (; i < samples; ++i) dst[i] = float(v.s16[i]) * kInt16ToFloat;
+  for (; i < samples; ++i) dst[i] = float(v.S16(i)) * kInt16ToFloat;
   return CopyEnd(in, out, requested, r, v, n);
 }
 
@@ -128,14 +139,14 @@ SNRESULT CopyStereo16Sse2(SnVoiceBuffer& in, SnVoiceBuffer& out, uint32_t reques
   for (; i + 16 <= n; i += 16) {
     for (uint32_t q = 0; q < 16; q += 4) {
       // Four frames: left in the low halves of the 32-bit lanes, right in the high halves.
-      const __m128i frames = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v.s16 + 2 * (i + q)));
+      const __m128i frames = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v.s16 + 4 * size_t(i + q)));
       _mm_storeu_ps(left + i + q, Int16Lanes(_mm_srai_epi32(_mm_slli_epi32(frames, 16), 16)));
       _mm_storeu_ps(right + i + q, Int16Lanes(_mm_srai_epi32(frames, 16)));
     }
   }
   for (; i < n; ++i) {
-    left[i] = float(v.s16[2 * i]) * kInt16ToFloat;
-    right[i] = float(v.s16[2 * i + 1]) * kInt16ToFloat;
+    left[i] = float(v.S16(2 * size_t(i))) * kInt16ToFloat;
+    right[i] = float(v.S16(2 * size_t(i) + 1)) * kInt16ToFloat;
   }
   return CopyEnd(in, out, requested, r, v, n);
 }
@@ -144,7 +155,10 @@ SNRESULT CopyFloat(SnVoiceBuffer& in, SnVoiceBuffer& out, uint32_t requested, CS
   const InputView v(in, r);
   const uint32_t n = CopyCount(in, requested, r);
   for (uint32_t c = 0; c < v.channels; ++c)
-    if (n) memcpy(OutputPlane(out, c, r.m_outputOffset), v.f32 + size_t(c) * v.planeStride, n * sizeof(float));
+    if (n) {
+      memcpy(OutputPlane(out, c, r.m_outputOffset), v.f32 + size_t(c) * v.planeStride * sizeof(float),
+             n * sizeof(float));
+    }
   return CopyEnd(in, out, requested, r, v, n);
 }
 
@@ -161,8 +175,8 @@ struct Lerp16 {
   static float At(const InputView& v, Saved saved, uint32_t c, int64_t position) {
     const int64_t i = position >> 16;
     const int64_t f = position & 0xFFFF;
-    const int64_t a = FromSaved ? saved : v.s16[size_t(i - 1) * v.stride + c];
-    const int64_t b = v.s16[size_t(i) * v.stride + c];
+    const int64_t a = FromSaved ? saved : v.S16(size_t(i - 1) * v.stride + c);
+    const int64_t b = v.S16(size_t(i) * v.stride + c);
     return float((b - a) * f + a * 65536) * kFixedToFloat;
   }
 };
@@ -175,9 +189,9 @@ struct LerpFloat {
   static float At(const InputView& v, Saved saved, uint32_t c, int64_t position) {
     const int64_t i = position >> 16;
     const double f = double(position & 0xFFFF);
-    const float* plane = v.f32 + size_t(c) * v.planeStride;
-    const double a = FromSaved ? saved : plane[i - 1];
-    const double b = plane[i];
+    const size_t plane = size_t(c) * v.planeStride;
+    const double a = FromSaved ? saved : v.F32(plane + size_t(i - 1));
+    const double b = v.F32(plane + size_t(i));
     return float(a + (b - a) * f * (1.0 / 65536.0));
   }
 };

@@ -208,6 +208,16 @@ SNRESULT CSnStreamedMediaSource::CheckBuffering() {
 
 SNRESULT CSnStreamedMediaSource::NextStreamBuffer() {
   if (m_streamFlags & kLoopEndReached) return SN_NoMoreData;
+  // Buffers the stream read ahead around a loop that has since been let go of start elsewhere than
+  // where playback goes on: the stream is sent back there.
+  uint64_t at = m_pStream->GetPosition(nullptr);
+  if (at != m_nextPosition) {
+    const uint32_t block = m_pStream->GetBlockSize() ? m_pStream->GetBlockSize() : 1;
+    const uint64_t reached = m_nextPosition / block * block;
+    if (m_pStream->SetPosition(int64_t(reached), SnMove_Begin, nullptr) != SN_Success) return SN_Failure;
+    m_bytesToSkip += uint32_t(m_nextPosition - reached);
+    m_nextPosition = at = reached;
+  }
   void* data = nullptr;
   uint32_t size = 0;
   const SNRESULT got = m_pStream->GetBuffer(data, size, false);
@@ -218,8 +228,7 @@ SNRESULT CSnStreamedMediaSource::NextStreamBuffer() {
   }
   if ((got != SN_DataReady && got != SN_NoMoreData) || !data || size == 0) return SN_Failure;
   m_holdsStreamBuffer = true;
-  const uint64_t at = m_nextPosition;
-  m_nextPosition += size;
+  m_nextPosition = at + size;
   const uint32_t skip = m_bytesToSkip;
   m_bytesToSkip = 0;
   const SNRESULT advanced = AdvanceInStream(static_cast<const uint8_t*>(data), size, at, skip);
