@@ -89,10 +89,11 @@ void Resampler(benchmark::State& state) {
 BENCHMARK(Resampler)->Arg(0)->Arg(1)->Repetitions(5)->ReportAggregatesOnly(true)->Unit(benchmark::kMillisecond);
 
 // The same interpolation written plainly: position and step in 16.16, the frame before the buffer
-// kept, a full output handed on and begun again (a ramp restarting with it, as the subject's does).
+// kept, a full output handed on and begun again; ramping, each output buffer ramps from the fixed
+// step to the step of 10 cents over 1024 outputs by the same formula as the subject's.
 __attribute__((noipa)) void PlainBuffer(const int16_t* in, uint32_t n, float* out, uint32_t& written,
-                                        int64_t& position, int64_t step, int16_t* last, bool ramping,
-                                        uint32_t& counter) {
+                                        int64_t& position, int64_t step, int64_t target, int16_t* last,
+                                        bool ramping, uint32_t& counter) {
   float* left = out;
   float* right = out + kFrame;
   while ((position >> 16) < n) {
@@ -107,7 +108,12 @@ __attribute__((noipa)) void PlainBuffer(const int16_t* in, uint32_t n, float* ou
     left[written] = float((b0 - a0) * f + a0 * 65536) * 4.656613e-10f;
     right[written] = float((b1 - a1) * f + a1 * 65536) * 4.656613e-10f;
     ++written;
-    position += ramping && counter < 1024 ? step + int64_t(++counter >> 6) : step;
+    if (ramping && counter < 1024) {
+      counter += 1;  // 48000 / 48000 a step
+      position += ((step << 10) + (target - step) * int64_t(counter)) >> 10;
+    } else {
+      position += ramping ? target : step;
+    }
   }
   memcpy(last, in + size_t(n - 1) * 2, 4);
   position -= int64_t(n) << 16;
@@ -119,13 +125,14 @@ void PlainLoop(benchmark::State& state) {
   std::vector<float> out(2 * kFrame);
   const uint32_t frames = uint32_t(music.size() / 2);
   const int64_t step = int64_t(double(kRate) / 48000.0 * 65536.0 + 0.5);
+  const int64_t target = int64_t(std::pow(2.0, 10.0 / 1200.0) * double(kRate) / 48000.0 * 65536.0 + 0.5);
   for (auto _ : state) {
     int64_t position = 0x10000;
     int16_t last[2] = {0, 0};
     uint32_t written = 0, counter = 0;
     for (uint32_t at = 0; at < frames; at += kFrame)
       PlainBuffer(music.data() + size_t(at) * 2, std::min(kFrame, frames - at), out.data(), written, position, step,
-                  last, ramping, counter);
+                  target, last, ramping, counter);
   }
   state.SetItemsProcessed(int64_t(state.iterations()) * frames);
 }

@@ -32,28 +32,55 @@ int ImaAdpcmNext(int& predictor, int& index, uint32_t nibble) {
   return predictor;
 }
 
+namespace {
+
+// The index after each of the 89 indices and 8 magnitudes, clamped: one look-up instead of an add and
+// two compares per nibble.
+struct NextIndexTable {
+  uint8_t next[kImaMaxStepIndex + 1][8];
+  NextIndexTable() {
+    for (int i = 0; i <= kImaMaxStepIndex; ++i)
+      for (int m = 0; m < 8; ++m) {
+        const int n = i + ImaAdpcm::kIndexTable[m];
+        next[i][m] = uint8_t(n < 0 ? 0 : n > kImaMaxStepIndex ? kImaMaxStepIndex : n);
+      }
+  }
+};
+const NextIndexTable kNext;
+
+// The decoder's step: the same arithmetic as ImaAdpcmNext, with the magnitude worked unsigned.
+inline int Step(int& predictor, uint32_t& index, uint32_t nibble) {
+  const uint32_t magnitude = ((nibble & 7) * 2 + 1) * uint32_t(ImaAdpcm::kStepTable[index]) >> 3;
+  int p = predictor + ((nibble & 8) ? -int(magnitude) : int(magnitude));
+  p = p > 32767 ? 32767 : p;
+  p = p < -32768 ? -32768 : p;
+  predictor = p;
+  index = kNext.next[index][nibble & 7];
+  return p;
+}
+
+}  // namespace
+
 bool DecodeImaAdpcmBlocks(const uint8_t* in, int16_t* out, uint32_t blocks, uint32_t inStride, uint32_t outStride) {
   bool clamped = false;
   for (uint32_t b = 0; b < blocks; ++b, in += inStride) {
     int16_t first;
     memcpy(&first, in, sizeof first);
     int predictor = first;
-    int index = in[2];
+    uint32_t index = in[2];
     if (index > kImaMaxStepIndex) {
       index = kImaMaxStepIndex;
       clamped = true;
     }
-    *out = first;
-    out += outStride;
+    int16_t* o = out;
+    o[0] = first;
     const uint8_t* nibbles = in + 4;
     for (uint32_t i = 0; i < 31; ++i) {
-      *out = int16_t(ImaAdpcmNext(predictor, index, nibbles[i] & 15));
-      out += outStride;
-      *out = int16_t(ImaAdpcmNext(predictor, index, nibbles[i] >> 4));
-      out += outStride;
+      o[(2 * i + 1) * outStride] = int16_t(Step(predictor, index, nibbles[i] & 15));
+      o[(2 * i + 2) * outStride] = int16_t(Step(predictor, index, nibbles[i] >> 4));
     }
-    *out = int16_t(ImaAdpcmNext(predictor, index, nibbles[31] & 15));
-    out += outStride;
+    o[63 * outStride] = int16_t(Step(predictor, index, nibbles[31] & 15));
+    out += 64 * size_t(outStride);
   }
   return clamped;
 }

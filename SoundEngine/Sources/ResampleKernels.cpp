@@ -196,11 +196,6 @@ struct LerpFloat {
   }
 };
 
-template <class Lerp>
-float LerpAny(const InputView& v, typename Lerp::Saved saved, uint32_t c, int64_t position) {
-  return position < 0x10000 ? Lerp::template At<true>(v, saved, c, position)
-                            : Lerp::template At<false>(v, saved, c, position);
-}
 
 uint32_t PlaneFor(const CSnPitchResampler& r, uint32_t channel, bool mapped) {
   return mapped ? PlaneOfChannel(channel, r.m_channelConfig) : channel;
@@ -221,57 +216,65 @@ uint32_t FixedCount(const InputView& v, int64_t position, int64_t step, uint32_t
   return uint32_t(std::clamp<int64_t>(allowed, 0, room));
 }
 
-template <class Lerp, bool Mapped>
+// CH: the channel count when the kernel is made for one (1 or 2), 0 for any. Channels are the inner
+// loop, so a frame's position and fraction are worked out once for all of them.
+template <class Lerp, bool Mapped, int CH>
 SNRESULT FixedStep(SnVoiceBuffer& in, SnVoiceBuffer& out, uint32_t requested, CSnPitchResampler& r) {
   const InputView v(in, r);
+  const uint32_t channels = CH ? uint32_t(CH) : v.channels;
   const int64_t step = r.m_currentStep;
   const int64_t start = r.m_position;
   const uint32_t room = requested > r.m_outputOffset ? requested - r.m_outputOffset : 0;
   const uint32_t n = FixedCount(v, start, step, room);
   // Phase 1 leans on the saved frame; phase 2 on input frames only.
   const uint32_t first = start < 0x10000 ? uint32_t(std::min<int64_t>(n, (0x10000 - start + step - 1) / step)) : 0;
-  for (uint32_t c = 0; c < v.channels; ++c) {
-    float* dst = OutputPlane(out, PlaneFor(r, c, Mapped), r.m_outputOffset);
-    const typename Lerp::Saved saved = Lerp::SavedOf(r, c);
-    int64_t p = start;
-    uint32_t k = 0;
-    for (; k < first; ++k, p += step) dst[k] = Lerp::template At<true>(v, saved, c, p);
-    for (; k < n; ++k, p += step) dst[k] = Lerp::template At<false>(v, saved, c, p);
+  float* dst[256];
+  typename Lerp::Saved saved[256];
+  for (uint32_t c = 0; c < channels; ++c) {
+    dst[c] = OutputPlane(out, PlaneFor(r, c, Mapped), r.m_outputOffset);
+    saved[c] = Lerp::SavedOf(r, c);
   }
-  const uint32_t consumed = Consume(v, r, start + int64_t(n) * step);
+  int64_t p = start;
+  uint32_t k = 0;
+  for (; k < first; ++k, p += step)
+    for (uint32_t c = 0; c < channels; ++c) dst[c][k] = Lerp::template At<true>(v, saved[c], c, p);
+  for (; k < n; ++k, p += step)
+    for (uint32_t c = 0; c < channels; ++c) dst[c][k] = Lerp::template At<false>(v, saved[c], c, p);
+  const uint32_t consumed = Consume(v, r, p);
   return Finish(in, out, requested, r, n, consumed);
 }
 
 // The step after `k` ramp units of `d`: from S0 to S1 over 1024.
 int64_t RampStep(int64_t from, int64_t to, int64_t k) { return ((from << 10) + (to - from) * k) >> 10; }
 
-template <class Lerp, bool Mapped>
+template <class Lerp, bool Mapped, int CH>
 SNRESULT RampingStep(SnVoiceBuffer& in, SnVoiceBuffer& out, uint32_t requested, CSnPitchResampler& r) {
   const InputView v(in, r);
+  const uint32_t channels = CH ? uint32_t(CH) : v.channels;
   const int64_t from = r.m_currentStep, to = r.m_targetStep;
   const int64_t d = r.m_rampIncrement ? r.m_rampIncrement : 1;
-  const int64_t counter = r.m_rampCounter;
   const uint32_t room = requested > r.m_outputOffset ? requested - r.m_outputOffset : 0;
   // The last ramp unit is shortened so that the counter lands on 1024 whatever d divides.
-  const int64_t rampOutputs = counter >= kRampLength ? 0 : (int64_t(kRampLength) - counter + d - 1) / d;
+  const int64_t rampOutputs =
+      r.m_rampCounter >= kRampLength ? 0 : (int64_t(kRampLength) - r.m_rampCounter + d - 1) / d;
   const int64_t limit = std::min<int64_t>(room, rampOutputs);
   const int64_t end = int64_t(v.frames) << 16;
-  // Positions first: how many outputs stay on the input.
-  int64_t p = r.m_position, k = counter, n = 0;
-  while (n < limit && p < end) {
+  float* dst[256];
+  typename Lerp::Saved saved[256];
+  for (uint32_t c = 0; c < channels; ++c) {
+    dst[c] = OutputPlane(out, PlaneFor(r, c, Mapped), r.m_outputOffset);
+    saved[c] = Lerp::SavedOf(r, c);
+  }
+  int64_t p = r.m_position, k = r.m_rampCounter, n = 0;
+  for (; n < limit && p < end && p < 0x10000; ++n) {
+    for (uint32_t c = 0; c < channels; ++c) dst[c][n] = Lerp::template At<true>(v, saved[c], c, p);
     k = std::min<int64_t>(k + d, kRampLength);
     p += RampStep(from, to, k);
-    ++n;
   }
-  for (uint32_t c = 0; c < v.channels; ++c) {
-    float* dst = OutputPlane(out, PlaneFor(r, c, Mapped), r.m_outputOffset);
-    const typename Lerp::Saved saved = Lerp::SavedOf(r, c);
-    int64_t pc = r.m_position, kc = counter;
-    for (int64_t j = 0; j < n; ++j) {
-      dst[j] = LerpAny<Lerp>(v, saved, c, pc);
-      kc = std::min<int64_t>(kc + d, kRampLength);
-      pc += RampStep(from, to, kc);
-    }
+  for (; n < limit && p < end; ++n) {
+    for (uint32_t c = 0; c < channels; ++c) dst[c][n] = Lerp::template At<false>(v, saved[c], c, p);
+    k = std::min<int64_t>(k + d, kRampLength);
+    p += RampStep(from, to, k);
   }
   r.m_rampCounter = uint32_t(k);
   const uint32_t consumed = Consume(v, r, p);
@@ -285,14 +288,18 @@ SnResampleKernelTable MakeTable(bool vector) {
   t.entries[1] = vector ? CopyStereo16Sse2 : CopyStereo16;
   t.entries[2] = t.entries[3] = interleaved;
   for (int i = 4; i < 8; ++i) t.entries[i] = CopyFloat;
-  t.entries[8] = FixedStep<Lerp16, false>;
-  t.entries[9] = FixedStep<Lerp16, false>;
-  t.entries[10] = t.entries[11] = FixedStep<Lerp16, true>;
-  for (int i = 12; i < 16; ++i) t.entries[i] = FixedStep<LerpFloat, false>;
-  t.entries[16] = RampingStep<Lerp16, false>;
-  t.entries[17] = RampingStep<Lerp16, false>;
-  t.entries[18] = t.entries[19] = RampingStep<Lerp16, true>;
-  for (int i = 20; i < 24; ++i) t.entries[i] = RampingStep<LerpFloat, false>;
+  t.entries[8] = FixedStep<Lerp16, false, 1>;
+  t.entries[9] = FixedStep<Lerp16, false, 2>;
+  t.entries[10] = t.entries[11] = FixedStep<Lerp16, true, 0>;
+  t.entries[12] = FixedStep<LerpFloat, false, 1>;
+  t.entries[13] = FixedStep<LerpFloat, false, 2>;
+  t.entries[14] = t.entries[15] = FixedStep<LerpFloat, false, 0>;
+  t.entries[16] = RampingStep<Lerp16, false, 1>;
+  t.entries[17] = RampingStep<Lerp16, false, 2>;
+  t.entries[18] = t.entries[19] = RampingStep<Lerp16, true, 0>;
+  t.entries[20] = RampingStep<LerpFloat, false, 1>;
+  t.entries[21] = RampingStep<LerpFloat, false, 2>;
+  t.entries[22] = t.entries[23] = RampingStep<LerpFloat, false, 0>;
   return t;
 }
 
