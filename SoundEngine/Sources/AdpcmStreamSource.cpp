@@ -21,12 +21,7 @@ void CSnAdpcmStreamSource::FrameToByteOffset(uint32_t frame, uint32_t& startFram
 }
 
 void CSnAdpcmStreamSource::GetBuffer(SnVoiceBuffer& buffer) {
-  auto fail = [&](SNRESULT result) {
-    buffer.validFrames = 0;
-    buffer.markerCount = 0;
-    buffer.markers = nullptr;
-    buffer.result = result;
-  };
+  auto fail = [&](SNRESULT result) { EmptyBuffer(buffer, result); };
   if (!m_pStream || !(m_streamFlags & kHeaderProcessed)) return fail(SN_Failure);
   const SNRESULT buffering = CheckBuffering();
   if (buffering != SN_DataReady) return fail(buffering);
@@ -52,11 +47,7 @@ void CSnAdpcmStreamSource::GetBuffer(SnVoiceBuffer& buffer) {
         continue;
       }
       if (m_bytesLeft) {
-        const uint32_t n = groupBytes - m_carried < m_bytesLeft ? groupBytes - m_carried : m_bytesLeft;
-        memcpy(m_pCarry + m_carried, m_pBuffer + m_cursor, n);
-        m_carried += n;
-        m_cursor += n;
-        m_bytesLeft -= n;
+        TopUpCarry(groupBytes);
         continue;
       }
     } else if (m_bytesLeft >= groupBytes) {
@@ -69,12 +60,7 @@ void CSnAdpcmStreamSource::GetBuffer(SnVoiceBuffer& buffer) {
       produced += groups;
       continue;
     } else if (m_bytesLeft) {
-      if (!m_pCarry) m_pCarry = static_cast<uint8_t*>(MemoryMgr::Malloc(g_DefaultPoolId, groupBytes));
-      if (!m_pCarry) return fail(SN_Failure);
-      memcpy(m_pCarry, m_pBuffer + m_cursor, m_bytesLeft);
-      m_carried = m_bytesLeft;
-      m_cursor += m_bytesLeft;
-      m_bytesLeft = 0;
+      if (!StartCarry(groupBytes)) return fail(SN_Failure);
       continue;
     }
     if (produced) break;  // what is decoded goes out now rather than wait on the stream
@@ -99,9 +85,6 @@ void CSnAdpcmStreamSource::ReleaseBuffer() {
 
 void CSnAdpcmStreamSource::StopStream() {
   ReleaseBuffer();
-  m_carried = 0;
-  if (m_pCarry) MemoryMgr::Free(g_DefaultPoolId, m_pCarry);
-  m_pCarry = nullptr;
   CSnStreamedMediaSource::StopStream();
 }
 

@@ -1,9 +1,6 @@
 // The streamed PCM source: buffers point into the stream's buffers; a frame split between two stream
 // buffers is put together in a carry buffer and delivered alone.
-#include <cstring>
 
-#include "MemoryMgr/MemoryMgr.h"
-#include "SoundEngine/Containers.h"
 #include "SoundEngine/Sources/StreamedSources.h"
 
 namespace SN {
@@ -23,12 +20,7 @@ void CSnPcmStreamSource::FrameToByteOffset(uint32_t frame, uint32_t& startFrame,
 void CSnPcmStreamSource::GetBuffer(SnVoiceBuffer& buffer) {
   m_delivered = 0;
   m_fromCarry = false;
-  auto fail = [&](SNRESULT result) {
-    buffer.validFrames = 0;
-    buffer.markerCount = 0;
-    buffer.markers = nullptr;
-    buffer.result = result;
-  };
+  auto fail = [&](SNRESULT result) { EmptyBuffer(buffer, result); };
   if (!m_pStream || !(m_streamFlags & kHeaderProcessed)) return fail(SN_Failure);
   const SNRESULT buffering = CheckBuffering();
   if (buffering != SN_DataReady) return fail(buffering);
@@ -41,11 +33,7 @@ void CSnPcmStreamSource::GetBuffer(SnVoiceBuffer& buffer) {
         return;
       }
       if (m_bytesLeft) {
-        const uint32_t n = frameBytes - m_carried < m_bytesLeft ? frameBytes - m_carried : m_bytesLeft;
-        memcpy(m_pCarry + m_carried, m_pBuffer + m_cursor, n);
-        m_carried += n;
-        m_cursor += n;
-        m_bytesLeft -= n;
+        TopUpCarry(frameBytes);
         continue;
       }
     } else if (m_bytesLeft >= frameBytes) {
@@ -58,12 +46,7 @@ void CSnPcmStreamSource::GetBuffer(SnVoiceBuffer& buffer) {
       PrepareBuffer(const_cast<uint8_t*>(m_pBuffer + m_cursor), frames, buffer);
       return;
     } else if (m_bytesLeft) {
-      if (!m_pCarry) m_pCarry = static_cast<uint8_t*>(MemoryMgr::Malloc(g_DefaultPoolId, frameBytes));
-      if (!m_pCarry) return fail(SN_Failure);
-      memcpy(m_pCarry, m_pBuffer + m_cursor, m_bytesLeft);
-      m_carried = m_bytesLeft;
-      m_cursor += m_bytesLeft;
-      m_bytesLeft = 0;
+      if (!StartCarry(frameBytes)) return fail(SN_Failure);
       continue;
     }
     DropStreamBuffer();
@@ -95,9 +78,6 @@ void CSnPcmStreamSource::ReleaseBuffer() {
 
 void CSnPcmStreamSource::StopStream() {
   m_delivered = 0;
-  m_carried = 0;
-  if (m_pCarry) MemoryMgr::Free(g_DefaultPoolId, m_pCarry);
-  m_pCarry = nullptr;
   CSnStreamedMediaSource::StopStream();
 }
 

@@ -329,9 +329,36 @@ void CSnStreamedMediaSource::RelocateMedia(const uint8_t* newBase, const uint8_t
   if (m_streamFlags & kEnvelopeNotOwned && m_pEnvelope) m_pEnvelope = newBase + (m_pEnvelope - oldBase);
 }
 
+bool CSnStreamedMediaSource::StartCarry(uint32_t unitBytes) {
+  if (!m_pCarry) m_pCarry = static_cast<uint8_t*>(MemoryMgr::Malloc(g_DefaultPoolId, unitBytes));
+  if (!m_pCarry) return false;
+  memcpy(m_pCarry, m_pBuffer + m_cursor, m_bytesLeft);
+  m_carried = m_bytesLeft;
+  m_cursor += m_bytesLeft;
+  m_bytesLeft = 0;
+  return true;
+}
+
+void CSnStreamedMediaSource::TopUpCarry(uint32_t unitBytes) {
+  const uint32_t n = unitBytes - m_carried < m_bytesLeft ? unitBytes - m_carried : m_bytesLeft;
+  memcpy(m_pCarry + m_carried, m_pBuffer + m_cursor, n);
+  m_carried += n;
+  m_cursor += n;
+  m_bytesLeft -= n;
+}
+
+void CSnStreamedMediaSource::EmptyBuffer(SnVoiceBuffer& buffer, SNRESULT result) {
+  buffer.validFrames = 0;
+  buffer.markerCount = 0;
+  buffer.markers = nullptr;
+  buffer.result = result;
+}
+
 void CSnStreamedMediaSource::StopStream() {
   DropStreamBuffer();
   ClearCarry();
+  if (m_pCarry) MemoryMgr::Free(g_DefaultPoolId, m_pCarry);
+  m_pCarry = nullptr;
   if (m_pStream) m_pStream->Destroy();
   m_pStream = nullptr;
   if (m_pOwnedEnvelope) MemoryMgr::Free(g_DefaultPoolId, m_pOwnedEnvelope);

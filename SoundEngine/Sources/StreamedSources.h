@@ -42,8 +42,13 @@ class CSnStreamedMediaSource : public CSnMediaSource {
   // The bytes of a new stream buffer (or the prefetch) at file offset `filePosition`: skips what is
   // to be skipped and cuts it at the limit, issuing the next loop to the stream there.
   SNRESULT AdvanceInStream(const uint8_t* data, uint32_t size, uint64_t filePosition, uint32_t skip);
-  // Forgets a frame or block group held back between stream buffers.
-  virtual void ClearCarry() {}
+  // A frame or block group split between two stream buffers is put together in the carry buffer:
+  // the rest of the current buffer begins it (false without memory), the next buffers complete it.
+  bool StartCarry(uint32_t unitBytes);
+  void TopUpCarry(uint32_t unitBytes);
+  void ClearCarry() { m_carried = 0; }
+  // A buffer with no frames and `result`.
+  static void EmptyBuffer(SnVoiceBuffer& buffer, SNRESULT result);
   // 45 data ready, 46 still filling (the wait-for-buffering flag).
   SNRESULT CheckBuffering();
   // The next stream buffer when the current one is used up: 45, 46 (not there yet), 17 or 2.
@@ -75,6 +80,8 @@ class CSnStreamedMediaSource : public CSnMediaSource {
   uint8_t* m_pOwnedEnvelope = nullptr;
   bool m_starvationSeen = false;
   uint16_t m_formatTag = 0;  // what the codec reads
+  uint8_t* m_pCarry = nullptr;
+  uint32_t m_carried = 0;
 };
 
 class CSnPcmStreamSource final : public CSnStreamedMediaSource {
@@ -91,10 +98,6 @@ class CSnPcmStreamSource final : public CSnStreamedMediaSource {
   float Throughput() const override { return float(m_wave.blockAlign) * float(m_wave.sampleRate) * 0.001f; }
 
  private:
-  void ClearCarry() override { m_carried = 0; }
-
-  uint8_t* m_pCarry = nullptr;
-  uint32_t m_carried = 0;
   uint32_t m_delivered = 0;  // bytes of the buffer handed out, consumed at ReleaseBuffer
   bool m_fromCarry = false;
 };
@@ -115,11 +118,7 @@ class CSnAdpcmStreamSource final : public CSnStreamedMediaSource {
   }
 
  private:
-  void ClearCarry() override { m_carried = 0; }
-
   int16_t* m_pDecoded = nullptr;
-  uint8_t* m_pCarry = nullptr;
-  uint32_t m_carried = 0;
   bool m_stepIndexLogged = false;
 };
 
