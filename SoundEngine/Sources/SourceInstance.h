@@ -48,6 +48,11 @@ class ISnSourceInstance {
 
   virtual bool WantsMarkers() const { return false; }
   virtual void PostMarker(const SnMarker&) {}
+  // When a source begins: its duration (ms, 0 for ever or not known) and the same at the voice's pitch.
+  virtual void PostDuration(float duration, float estimated) {
+    (void)duration;
+    (void)estimated;
+  }
   virtual bool TracksPlayPosition() const { return false; }
   virtual void UpdatePlayPosition(uint32_t /*position*/, float /*rate*/, uint32_t /*total*/) {}
   // A streamed source waits for its stream to fill before its first buffer.

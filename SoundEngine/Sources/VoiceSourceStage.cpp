@@ -303,6 +303,13 @@ SNRESULT CSnVoiceSourceStage::SkipWhileVirtual(uint32_t& frames) {
   return m_endReached && m_input.validFrames == 0 && m_skipHeld == 0 ? SN_NoMoreData : SN_DataReady;
 }
 
+void CSnVoiceSourceStage::NotifyDuration() {
+  const float duration = m_pSource->IsPrepared() ? m_pSource->GetDuration() : 0.0f;
+  const float estimated = duration / std::pow(2.0f, m_pSource->GetPitch() * 0.00083333335f);
+  m_pInstance->PostDuration(duration, estimated);
+  if (m_pInstance->TracksPlayPosition()) m_pInstance->UpdatePlayPosition(0, 1.0f, 0);
+}
+
 void CSnVoiceSourceStage::VirtualOn(uint32_t mode) {
   if (mode != 2) {
     ReleaseInput();

@@ -33,6 +33,8 @@ class CSnVoiceSourceStage {
   // While the voice is virtual: `frames` output frames in, the frames it stood for out. 45 or 17.
   SNRESULT SkipWhileVirtual(uint32_t& frames);
 
+  // When a source begins: its duration as prepared, and as the pitch makes it last.
+  void NotifyDuration();
   void VirtualOn(uint32_t mode);
   void VirtualOff(uint32_t mode);
   void Seek();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "SoundEngine/Banks/SourceDesc.h"
@@ -33,6 +34,7 @@ class FakeInstance : public SN::ISnSourceInstance {
   }
   bool WantsMarkers() const override { return wantsMarkers; }
   void PostMarker(const SN::SnMarker& marker) override { markers.push_back(marker.id); }
+  void PostDuration(float duration, float estimated) override { durations.push_back({duration, estimated}); }
   bool TracksPlayPosition() const override { return tracksPosition; }
   void UpdatePlayPosition(uint32_t position, float, uint32_t) override { positions.push_back(position); }
   bool WaitsForBuffering() const override { return waitForBuffering; }
@@ -59,6 +61,7 @@ class FakeInstance : public SN::ISnSourceInstance {
   int detached = 0;
   std::vector<uint32_t> markers, positions;
   std::vector<SN::SNRESULT> buffering;
+  std::vector<std::pair<float, float>> durations;
 };
 
 }  // namespace SourceTest

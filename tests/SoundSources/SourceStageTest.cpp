@@ -130,6 +130,22 @@ TEST_F(SourceStageTest, AnOctaveUpDoublesTheFrequency) {
   for (size_t i = 0; i < voice.planes[0].size(); ++i) ASSERT_EQ(voice.planes[0][i], float(x[2 * i])) << i;
 }
 
+// Three passes of a loop at 24 kHz, an octave up: the duration and the time the pitch makes of it.
+TEST_F(SourceStageTest, DurationsAreToldWhenASourceBegins) {
+  Tools::ToneDesc tone = Tone(1, 2400, 24000);
+  tone.loop = true;
+  tone.loopStart = 400;
+  tone.loopEnd = 1599;
+  Voice voice(Tools::WriteToneMedia(tone));
+  voice.instance.loopCount = 3;
+  voice.instance.pitch = 1200.0f;
+  ASSERT_TRUE(voice.Start<SN::CSnPcmSource>());
+  voice.stage.NotifyDuration();
+  ASSERT_EQ(voice.instance.durations.size(), 1u);
+  EXPECT_FLOAT_EQ(voice.instance.durations[0].first, (2400.0f + 2.0f * 1200.0f) * 1000.0f / 24000.0f);
+  EXPECT_NEAR(voice.instance.durations[0].second, 100.0f, 1e-3);
+}
+
 TEST_F(SourceStageTest, SurroundCopiesComeOutWithTheLfeLast) {
   Tools::ToneDesc tone = Tone(6, 1500);
   tone.channelMask = 0x60F;
