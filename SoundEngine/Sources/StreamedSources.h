@@ -59,7 +59,9 @@ class CSnStreamedMediaSource : public CSnMediaSource {
   SNRESULT RepositionAt(uint32_t frame);
   bool LastPass() const { return m_loopCount != 0 && uint32_t(m_loopsIssued) + 1 >= m_loopCount; }
   // The end of the whole frames of data in the file.
-  uint64_t DataEnd() const { return uint64_t(m_dataOffset) + uint64_t(FramesIn(m_dataSize) / FramesPerUnit()) * m_wave.blockAlign; }
+  uint64_t DataEnd() const {
+    return uint64_t(m_dataOffset) + uint64_t(FramesIn(m_dataSize) / FramesPerUnit()) * m_wave.blockAlign;
+  }
   uint32_t FramesPerUnit() const { return IsAdpcm() ? kAdpcmBlockFrames : 1; }
   void SetStreamLoop();
   SNRESULT CopyEnvelope();

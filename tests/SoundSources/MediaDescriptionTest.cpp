@@ -54,10 +54,12 @@ TEST(MediaDescription, WhatCannotBeMadeIsRefused) {
     const char* error;
   } cases[] = {
       {"tone A 48000 2 5 440 float", "line 1: float tones are mono"},
-      {"tone A 48000 2 5 440 wav", "line 1: \"wav\": a tone is followed by \"loose\", \"adpcm\", \"float\", \"ramp\" or \"noise\""},
+      {"tone A 48000 2 5 440 wav",
+       "line 1: \"wav\": a tone is followed by \"loose\", \"adpcm\", \"float\", \"ramp\" or \"noise\""},
       {"tone A 48000 2 5 440\nspeakers A 7", "line 2: the speaker mask of tone \"A\" does not name its channels"},
       {"tone A 48000 1 5 440\nmediafault A lost", "line 2: \"lost\" is not a media fault"},
-      {"tone A 48000 1 5 440\nenvelope A 0 10", "line 2: \"envelope\" takes a tone, a reference and frame and value pairs"},
+      {"tone A 48000 1 5 440\nenvelope A 0 10",
+       "line 2: \"envelope\" takes a tone, a reference and frame and value pairs"},
       {"tone A 48000 1 5 440\nenvelope A 0 10 70000", "line 2: \"70000\" does not fit in 16 bits"},
   };
   for (const auto& c : cases) {

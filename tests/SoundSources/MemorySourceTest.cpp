@@ -125,7 +125,8 @@ TEST_F(MemorySourceTest, MarkersRideTheBuffersThatHoldThem) {
     SN::SnVoiceBuffer b;
     b.maxFrames = 128;
     source.GetBuffer(b);
-    for (uint16_t i = 0; i < b.markerCount; ++i) seen.push_back({b.markers[i].id, b.position.position + b.markers[i].offset});
+    for (uint16_t i = 0; i < b.markerCount; ++i)
+      seen.push_back({b.markers[i].id, b.position.position + b.markers[i].offset});
     b.FreeMarkers();
     if (b.result != SN::SN_DataReady) break;
   }

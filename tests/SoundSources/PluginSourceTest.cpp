@@ -234,7 +234,8 @@ TEST_F(PluginSourceTest, TheFactoryRefusesWhatIsNotThereAndDetaches) {
 }
 
 TEST(FastLinearToDb, FollowsTwentyLogTen) {
-  for (float x : {1.0f, 0.5f, 0.1f, 2.0f, 1e-3f, 0.75f, 31.6f}) EXPECT_NEAR(SN::FastLinearToDb(x), 20.0 * std::log10(x), 0.05) << x;
+  for (float x : {1.0f, 0.5f, 0.1f, 2.0f, 1e-3f, 0.75f, 31.6f})
+    EXPECT_NEAR(SN::FastLinearToDb(x), 20.0 * std::log10(x), 0.05) << x;
   EXPECT_LT(SN::FastLinearToDb(0.0f), -700.0f);
 }
 

@@ -68,7 +68,8 @@ struct Voice {
       const size_t base = planes.empty() ? 0 : planes[0].size();
       for (uint32_t c = 0; c < planes.size(); ++c)
         for (uint32_t i = 0; i < out.validFrames; ++i) planes[c].push_back(out.Plane(c)[i]);
-      for (uint16_t i = 0; i < out.markerCount; ++i) markers.push_back({out.markers[i].id, uint32_t(base + out.markers[i].offset)});
+      for (uint16_t i = 0; i < out.markerCount; ++i)
+        markers.push_back({out.markers[i].id, uint32_t(base + out.markers[i].offset)});
       out.FreeMarkers();
     }
     return result;

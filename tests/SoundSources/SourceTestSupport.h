@@ -70,7 +70,9 @@ struct WaveFile {
   bool ok = false;
 };
 
-inline uint32_t U32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
+inline uint32_t U32(const uint8_t* p) {
+  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
 inline uint16_t U16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
 
 inline WaveFile ReadWave(const std::vector<uint8_t>& bytes) {

@@ -86,7 +86,8 @@ std::vector<std::vector<float>> Play(FakeInstance& instance, uint16_t frames, SN
       std::this_thread::yield();  // the device thread has not filled the next buffer yet
       continue;
     }
-    for (uint32_t c = 0; c < planes.size(); ++c) planes[c].insert(planes[c].end(), out.Plane(c), out.Plane(c) + out.validFrames);
+    for (uint32_t c = 0; c < planes.size(); ++c)
+      planes[c].insert(planes[c].end(), out.Plane(c), out.Plane(c) + out.validFrames);
     out.FreeMarkers();
     if (r != SN::SN_DataReady) break;
   }

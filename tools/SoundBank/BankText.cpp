@@ -278,12 +278,18 @@ bool Parser::Line(const std::vector<std::string>& w) {
     if (tone.desc.sampleRate < 8000 || tone.desc.sampleRate > 192000) return Fail("a tone's rate is 8000 to 192000");
     if (ms > 60000) return Fail("a tone lasts at most a minute");
     for (size_t i = 6; i < w.size(); ++i) {
-      if (w[i] == "loose") tone.loose = true;
-      else if (w[i] == "adpcm") tone.desc.encoding = MediaEncoding::ImaAdpcm;
-      else if (w[i] == "float") tone.desc.encoding = MediaEncoding::Float32;
-      else if (w[i] == "ramp") tone.desc.signal = ToneSignal::Ramp;
-      else if (w[i] == "noise") tone.desc.signal = ToneSignal::Noise;
-      else return Fail("\"" + w[i] + "\": a tone is followed by \"loose\", \"adpcm\", \"float\", \"ramp\" or \"noise\"");
+      if (w[i] == "loose")
+        tone.loose = true;
+      else if (w[i] == "adpcm")
+        tone.desc.encoding = MediaEncoding::ImaAdpcm;
+      else if (w[i] == "float")
+        tone.desc.encoding = MediaEncoding::Float32;
+      else if (w[i] == "ramp")
+        tone.desc.signal = ToneSignal::Ramp;
+      else if (w[i] == "noise")
+        tone.desc.signal = ToneSignal::Noise;
+      else
+        return Fail("\"" + w[i] + "\": a tone is followed by \"loose\", \"adpcm\", \"float\", \"ramp\" or \"noise\"");
     }
     if (tone.desc.encoding == MediaEncoding::Float32 && channels != 1) return Fail("float tones are mono");
     if (FindTone(tone.name)) return Fail("tone \"" + tone.name + "\" is given twice");
@@ -314,7 +320,8 @@ bool Parser::Line(const std::vector<std::string>& w) {
     return true;
   }
   if (op == "envelope") {
-    if (!Count(w, 5, kNoMost) || (w.size() - 3) % 2) return Fail("\"envelope\" takes a tone, a reference and frame and value pairs");
+    if (!Count(w, 5, kNoMost) || (w.size() - 3) % 2)
+      return Fail("\"envelope\" takes a tone, a reference and frame and value pairs");
     Tone* tone = FindTone(w[1]);
     if (!tone) return Fail("tone \"" + w[1] + "\" is not declared");
     if (!Real(w[2], tone->desc.envelopeReference)) return false;
