@@ -243,6 +243,12 @@ TEST_F(MemorySourceTest, MediaThatCannotPlayAreRefused) {
   FakeInstance pcmMedia(Tools::WriteToneMedia(RampTone(1, 128)));
   SN::CSnAdpcmSource wrongAgain(&pcmMedia);
   EXPECT_EQ(wrongAgain.PrepareSource(), SN::SNRESULT(7));
+  // An "XWMA" form parses, but neither built-in source plays it.
+  Tools::ToneDesc xwma = RampTone(1, 128);
+  xwma.xwmaForm = true;
+  FakeInstance xwmaMedia(Tools::WriteToneMedia(xwma));
+  SN::CSnPcmSource xwmaSource(&xwmaMedia);
+  EXPECT_EQ(xwmaSource.PrepareSource(), SN::SNRESULT(7));
 }
 
 TEST_F(MemorySourceTest, MonoFloatMediaPlaysPlanar) {

@@ -26,6 +26,8 @@ constexpr uint8_t kPcmSubFormat[16] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10,
 constexpr uint8_t kFloatSubFormat[16] = {0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
                                          0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
 
+constexpr uint16_t kXwmaFormatTag = 0x0161;
+
 uint32_t Hash(uint32_t x) {
   x ^= x >> 16;
   x *= 0x7FEB352Du;
@@ -50,7 +52,9 @@ void PutFormat(std::vector<uint8_t>& out, const ToneDesc& tone, uint16_t channel
   const uint32_t rate = tone.fault == MediaFault::RateZero ? 0 : tone.sampleRate;
 
   std::vector<uint8_t> body;
-  Put(body, uint16_t(adpcm ? SN::kWaveFormatImaAdpcm : SN::kWaveFormatExtensible));
+  // An "XWMA" form carries the format tag of its codec; its samples stay the tone's, for the parser.
+  const uint16_t tag = tone.xwmaForm ? kXwmaFormatTag : adpcm ? SN::kWaveFormatImaAdpcm : SN::kWaveFormatExtensible;
+  Put(body, tag);
   Put(body, fileChannels);
   Put(body, rate);
   Put(body, uint32_t(adpcm ? uint64_t(rate) * blockAlign / 64 : uint64_t(rate) * blockAlign));

@@ -65,7 +65,7 @@ struct ToneDesc {
   bool loopRecords = true;  // false: a "smpl" that counts no loop
   std::vector<EnvelopePoint> envelope;  // an "akd " chunk when not empty
   float envelopeReference = 0.0f;
-  bool xwmaForm = false;
+  bool xwmaForm = false;  // "XWMA" with the WMA format tag: parsed, played by no built-in source
   MediaFault fault = MediaFault::None;
 };
 
