@@ -12,6 +12,7 @@ packages=(
   libglm-dev
   libbullet-dev
   libopenal-dev
+  libsamplerate0-dev
   xvfb
   locales
 )

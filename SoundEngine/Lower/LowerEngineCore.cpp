@@ -23,6 +23,7 @@
 #include "SoundEngine/Lower/VoiceCommands.h"
 #include "SoundEngine/Lower/VoiceManager.h"
 #include "SoundEngine/SoundEngine.h"
+#include "SoundEngine/Sources/ResampleKernels.h"
 #include "StreamMgr/ISnStreamMgr.h"
 
 namespace SN::LowerEngine {
@@ -266,6 +267,7 @@ SNRESULT Init() {
   SetSamplesPerFrame(SoundEngine::Settings().samplesPerFrame);
   CoreState& core = Core();
   core.suspended = core.renderWhileSuspended = core.modeActive = false;
+  SelectVectorKernels();  // the source stage's copies take their SSE2 forms where the processor has them
   core.timerThread = nullptr;
   core.lastStarvationFrame = kNoFrame;
   if (!MemoryMgr::IsInitialized() || !ISnStreamMgr::m_pStreamMgr) return SN_Failure;

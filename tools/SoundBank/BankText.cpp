@@ -58,7 +58,8 @@ uint32_t ObjectListOf(uint8_t type) {
 
 // An upper bound of a tone's bytes in DATA (header and alignment included), known before it is made.
 uint64_t ToneMediaBound(const ToneDesc& tone) {
-  uint64_t bytes = 256 + uint64_t(tone.frames) * tone.channels * 2 + kBankWriterMediaAlignment;
+  const uint64_t sampleBytes = tone.encoding == MediaEncoding::Float32 ? 4 : 2;  // ADPCM takes less than 16-bit
+  uint64_t bytes = 256 + uint64_t(tone.frames) * tone.channels * sampleBytes + kBankWriterMediaAlignment;
   for (const ToneMarker& marker : tone.markers) bytes += 48 + marker.label.size();
   return bytes;
 }
@@ -444,7 +445,7 @@ bool Parser::Line(const std::vector<std::string>& w) {
     return true;
   }
   if (op == "tone") {
-    if (!Count(w, 6, 7)) return false;
+    if (!Count(w, 6, 11)) return false;
     Tone tone;
     tone.name = w[1];
     tone.line = m_line;
@@ -455,14 +456,27 @@ bool Parser::Line(const std::vector<std::string>& w) {
     if (channels < 1 || channels > 8) return Fail("a tone has 1 to 8 channels");
     if (tone.desc.sampleRate < 8000 || tone.desc.sampleRate > 192000) return Fail("a tone's rate is 8000 to 192000");
     if (ms > 60000) return Fail("a tone lasts at most a minute");
-    if (w.size() == 7 && w[6] != "loose") return Fail("\"" + w[6] + "\": only \"loose\" may follow a tone");
+    for (size_t i = 6; i < w.size(); ++i) {
+      if (w[i] == "loose")
+        tone.loose = true;
+      else if (w[i] == "adpcm")
+        tone.desc.encoding = MediaEncoding::ImaAdpcm;
+      else if (w[i] == "float")
+        tone.desc.encoding = MediaEncoding::Float32;
+      else if (w[i] == "ramp")
+        tone.desc.signal = ToneSignal::Ramp;
+      else if (w[i] == "noise")
+        tone.desc.signal = ToneSignal::Noise;
+      else
+        return Fail("\"" + w[i] + "\": a tone is followed by \"loose\", \"adpcm\", \"float\", \"ramp\" or \"noise\"");
+    }
+    if (tone.desc.encoding == MediaEncoding::Float32 && channels != 1) return Fail("float tones are mono");
     if (FindTone(tone.name)) return Fail("tone \"" + tone.name + "\" is given twice");
     // Names that differ only in case hash to one media id.
     if (!Once(m_toneIds, SN::SoundEngine::GetIDFromString(tone.name.c_str()), "the media id of tone \"" + w[1] + "\""))
       return false;
     tone.desc.channels = uint16_t(channels);
     tone.desc.frames = uint32_t(uint64_t(tone.desc.sampleRate) * ms / 1000);
-    tone.loose = w.size() == 7;
     m_tones.push_back(tone);
     if (!tone.loose) Uses(BankChunkKind::Media);
     return true;
@@ -475,6 +489,39 @@ bool Parser::Line(const std::vector<std::string>& w) {
     if (!Number(w[2], marker.id) || !Number(w[3], marker.frame)) return false;
     if (w.size() == 5) marker.label = w[4];
     tone->desc.markers.push_back(marker);
+    return true;
+  }
+  if (op == "mediafault") {
+    if (!Count(w, 3, 3)) return false;
+    Tone* tone = FindTone(w[1]);
+    if (!tone) return Fail("tone \"" + w[1] + "\" is not declared");
+    if (!MediaFaultNamed(w[2], tone->desc.fault)) return Fail("\"" + w[2] + "\" is not a media fault");
+    return true;
+  }
+  if (op == "envelope") {
+    if (!Count(w, 5, kNoMost) || (w.size() - 3) % 2)
+      return Fail("\"envelope\" takes a tone, a reference and frame and value pairs");
+    Tone* tone = FindTone(w[1]);
+    if (!tone) return Fail("tone \"" + w[1] + "\" is not declared");
+    if (!Real(w[2], tone->desc.envelopeReference)) return false;
+    for (size_t i = 3; i + 1 < w.size(); i += 2) {
+      EnvelopePoint point;
+      uint32_t value = 0;
+      if (!Number(w[i], point.frame) || !Small(w[i + 1], 0xFFFF, "does not fit in 16 bits", value)) return false;
+      point.attenuation = uint16_t(value);
+      tone->desc.envelope.push_back(point);
+    }
+    return true;
+  }
+  if (op == "speakers") {
+    if (!Count(w, 3, 3)) return false;
+    Tone* tone = FindTone(w[1]);
+    if (!tone) return Fail("tone \"" + w[1] + "\" is not declared");
+    uint32_t mask = 0;
+    if (!Number(w[2], mask)) return false;
+    if (uint32_t(__builtin_popcount(mask)) != tone->desc.channels)
+      return Fail("the speaker mask of tone \"" + w[1] + "\" does not name its channels");
+    tone->desc.channelMask = mask;
     return true;
   }
   if (op == "loop") {

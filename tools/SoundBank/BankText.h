@@ -8,8 +8,11 @@
 //   switchgroup <group> <parameter> <scaling>  switchpoint <group> <value> <switch> <shape>
 //   parameter <name> <default> <ramp mode> <up> <down> <binding slot>
 //   envcurve <group 0-1> <curve 0-2> <enabled 0/1> <scaling>   envpoint <g> <c> <x> <y> <interpolation>  ENVS
-//   tone <name> <rate> <channels> <ms> <Hz> [loose]   DIDX and DATA (loose: "<id>.snm" beside the bank)
+//   tone <name> <rate> <channels> <ms> <Hz> [loose] [adpcm|float] [ramp|noise]
+//                                            DIDX and DATA (loose: "<id>.snm" beside the bank)
 //   marker <tone> <cue id> <frame> [label]   loop <tone> <first frame> <last frame>
+//   speakers <tone> <channel mask>           envelope <tone> <reference dB> <frame> <dB below>...
+//   mediafault <tone> <fault>                a malformed media (ToneMedia.h: "cue-count-past-chunk", ...)
 //   event <name> <action>...                 HIRC event (type 4)
 //   action <name> <type 0xNNNN> <target|0> [options]   HIRC action (type 3); options: bus, delay <ms>,
 //       delayrange <min> <max>, fade <ms>, curve <n>, probability <percent>, flag <n>, meaning <n>,

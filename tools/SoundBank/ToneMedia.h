@@ -1,5 +1,7 @@
-// Synthesised tones as the engine's media: 16-bit PCM in a RIFF WAVE with the extensible format tag,
-// optional cue points with labels and a sampler loop.
+// The engine's media written from test signals: RIFF "WAVE" with the extensible format tag (16-bit or
+// mono float PCM) or IMA-ADPCM blocks of our own encoder, with cue points and labels, a sampler loop, a
+// loudness envelope, a format record of any size from 24 bytes, and the malformed variants the
+// parser must refuse.
 #pragma once
 
 #include <cstdint>
@@ -14,19 +16,72 @@ struct ToneMarker {
   std::string label;  // none when empty
 };
 
+enum class MediaEncoding : uint8_t { Pcm16, Float32, ImaAdpcm };
+
+// Sine: channel c sounds (c + 1) times the frequency at half scale. Ramp: a sawtooth over the whole
+// 16-bit range, one step of 37 x (c + 1) per frame, which tells every frame apart. Noise: a fixed
+// sequence of each channel.
+enum class ToneSignal : uint8_t { Sine, Ramp, Noise };
+
+struct EnvelopePoint {
+  uint32_t frame = 0;
+  uint16_t attenuation = 0;  // dB below the reference
+};
+
+// What a malformed variant breaks; the rest of the media stays as described.
+enum class MediaFault : uint8_t {
+  None,
+  DataBeforeFormat,     // "data" ahead of "fmt "
+  CueBeforeFormat,
+  CueCountPastChunk,    // a "cue " point count larger than its chunk holds
+  ShortLabel,           // a "labl" of 2 bytes
+  LoopRecordPastChunk,  // a "smpl" whose sampler-data size puts the loop record past the chunk
+  EnvelopePastChunk,    // an "akd " point count larger than its chunk holds
+  ShortFormat,          // a "fmt " of 16 bytes
+  BlockAlignZero,
+  BlockAlignWide,       // one byte more than a frame (or a block group)
+  NoChannels,
+  RateZero,
+  Bits24,
+  TrailingBytes,        // 6 bytes after "data"
+  PartialBlockGroup,    // ADPCM data ending half way into a block group
+  StepIndexPast88,      // an ADPCM block header with step index 200
+  CutInHeader,          // the media ends inside the "cue " chunk
+};
+
 struct ToneDesc {
   uint32_t sampleRate = 48000;
   uint16_t channels = 1;
-  uint32_t frames = 0;
-  float frequency = 440.0f;  // channel c sounds (c + 1) times this
+  uint32_t frames = 0;  // ADPCM media hold whole blocks of 64: the last is completed with silence
+  float frequency = 440.0f;
+  MediaEncoding encoding = MediaEncoding::Pcm16;
+  ToneSignal signal = ToneSignal::Sine;
+  uint32_t channelMask = 0;  // 0: centre for mono, front pair for stereo, the low bits for more
+  uint32_t formatBytes = 0;  // 0: 40 for PCM, 24 for ADPCM; never below 24 but for ShortFormat
   std::vector<ToneMarker> markers;
   bool loop = false;
   uint32_t loopStart = 0;
   uint32_t loopEnd = 0;  // inclusive
+  bool loopRecords = true;  // false: a "smpl" that counts no loop
+  std::vector<EnvelopePoint> envelope;  // an "akd " chunk when not empty
+  float envelopeReference = 0.0f;
+  bool xwmaForm = false;  // "XWMA" with the WMA format tag: parsed, played by no built-in source
+  MediaFault fault = MediaFault::None;
 };
 
-// "RIFF" ... "WAVE": "fmt " (40 bytes, tag 0xFFFE), then "cue " and a "LIST" "adtl" of "labl" chunks
-// when there are markers, "smpl" when it loops, and "data".
 std::vector<uint8_t> WriteToneMedia(const ToneDesc& tone);
+// The fault of a name as bank descriptions give it ("cue-count-past-chunk"); false for none such.
+bool MediaFaultNamed(const std::string& name, MediaFault& fault);
+
+// The signal's 16-bit sample (what PCM media hold and what the ADPCM encoder is given).
+int16_t ToneSample(const ToneDesc& tone, uint32_t frame, uint16_t channel);
+// The float samples of mono float media.
+float ToneFloatSample(const ToneDesc& tone, uint32_t frame);
+// The channel mask written for the tone.
+uint32_t ToneChannelMask(const ToneDesc& tone);
+
+// IMA-ADPCM of interleaved 16-bit samples: frames / 64 rounded up block groups, each nibble the one
+// whose decoded value comes nearest the signal, worked out by the decoder's own step.
+std::vector<uint8_t> EncodeImaAdpcm(const std::vector<int16_t>& interleaved, uint16_t channels);
 
 }  // namespace Tools

@@ -1,0 +1,100 @@
+// The source that runs a source plug-in instead of media: the plug-in's source interface, what it may
+// ask of its voice, its parameter node in the object index, and the host that maps the source
+// operations onto it.
+#pragma once
+
+#include <cstdint>
+
+#include "SoundEngine/Effects/Plugin.h"
+#include "SoundEngine/ObjectIndex.h"
+#include "SoundEngine/Sources/VoiceSource.h"
+
+namespace SN {
+
+// What a source plug-in may ask of the voice it plays for.
+class ISnSourcePluginContext {
+ public:
+  // 1 when the sound does not loop, else its loop count (0 for ever).
+  virtual uint16_t GetLoopCount() const = 0;
+  virtual float GetPriority() const = 0;
+  // Media by id: {data, size}, or {null, 0}.
+  virtual void GetMedia(uint32_t id, const uint8_t*& data, uint32_t& size) const = 0;
+
+ protected:
+  ~ISnSourcePluginContext() = default;
+};
+
+// A generator registered as a source plug-in.
+class ISnSourcePlugin : public ISnPlugin {
+ public:
+  // May change the format offered (its rate, channels and layout).
+  virtual SNRESULT QueryFormat(SnMediaFormat& format) = 0;
+  virtual SNRESULT Init(ISnPluginMemAlloc* allocator, ISnSourcePluginContext* context, ISnPluginParam* params,
+                        SnMediaFormat& format) = 0;
+  // Fills up to maxFrames of the buffer and sets its state: 45 data ready, 43 more to come, 17 done.
+  virtual void Execute(SnVoiceBuffer& buffer) = 0;
+  virtual float GetDuration() const = 0;  // ms
+  virtual SNRESULT StopLooping() = 0;
+  // Moves on by `frames` without producing; 0 declines (the host then renders and drops them).
+  virtual SNRESULT TimeSkip(uint32_t& frames) = 0;
+  virtual SNRESULT Seek(float milliseconds) = 0;
+  virtual float GetEnvelope() const = 0;  // linear
+
+ protected:
+  ~ISnSourcePlugin() = default;
+};
+
+// The parameter node of a source plug-in (list 11 of the object index, keyed by the source id): the
+// plug-in's registry key, the parameter object each voice clones, and the voices playing it.
+class CSnSourcePluginNode : public CSnIndexedObject {
+ public:
+  explicit CSnSourcePluginNode(uint32_t id) : CSnIndexedObject(id, SnIndex_SourcePluginDefinitions) {}
+  virtual uint32_t PluginKey() const = 0;
+  virtual ISnPluginParam* Params() const = 0;
+  // The plug-in of a voice, so that parameter changes reach its clone.
+  virtual void AddVoice(ISnSourcePlugin* plugin, ISnPluginParam* params, ISnSourceInstance* instance) {
+    (void)plugin;
+    (void)params;
+    (void)instance;
+  }
+  virtual void RemoveVoice(ISnSourcePlugin* plugin) { (void)plugin; }
+};
+
+class CSnPluginSource final : public CSnVoiceSource, private ISnSourcePluginContext {
+ public:
+  explicit CSnPluginSource(ISnSourceInstance* instance);
+  ~CSnPluginSource() override;
+
+  void ReleaseBuffer() override {}
+  SNRESULT SkipFrames(uint32_t& frames) override;
+  SNRESULT PrepareSource() override;
+  void StopStream() override;
+  void GetBuffer(SnVoiceBuffer& buffer) override;
+  float GetDuration() const override { return m_pPlugin ? m_pPlugin->GetDuration() : 0.0f; }
+  SNRESULT StopLooping() override { return m_pPlugin ? m_pPlugin->StopLooping() : SN_Failure; }
+  SNRESULT Seek() override;
+  float GetEnvelopeDb(uint32_t frames) override;
+  uint32_t GetSampleRate() const override { return m_format.sampleRate; }
+  SnMediaFormat MediaFormat() const override { return m_format; }
+
+ private:
+  uint16_t GetLoopCount() const override;
+  float GetPriority() const override;
+  void GetMedia(uint32_t id, const uint8_t*& data, uint32_t& size) const override;
+  uint32_t OutputRate() const;
+
+  SnVoiceBuffer m_buffer;
+  bool m_planarBlock = false;
+  SnMediaFormat m_format;
+  CSnSourcePluginNode* m_pNode = nullptr;
+  ISnPluginParam* m_pParams = nullptr;
+  ISnSourcePlugin* m_pPlugin = nullptr;
+};
+
+// 20 log10(x + 1e-38) through the float's exponent and a short series for its mantissa.
+float FastLinearToDb(float linear);
+
+// The speaker layouts a plug-in may ask for.
+bool IsPluginChannelMaskAccepted(uint32_t mask);
+
+}  // namespace SN

@@ -1,0 +1,67 @@
+// The source factory: a playback instance's descriptor picks a plug-in, PCM or ADPCM source (in
+// memory or streamed), or a registered codec's.
+#include "SoundEngine/Banks/SourceDesc.h"
+#include "SoundEngine/Log.h"
+#include "SoundEngine/Lower/OutputServices.h"
+#include "SoundEngine/Lower/PluginFactoryTable.h"
+#include "SoundEngine/PoolObject.h"
+#include "SoundEngine/Sources/AdpcmSource.h"
+#include "SoundEngine/Sources/PcmSource.h"
+#include "SoundEngine/Sources/PluginSource.h"
+#include "SoundEngine/Sources/StreamedSources.h"
+
+namespace SN {
+
+void CSnVoiceSource::Destroy() {
+  this->~CSnVoiceSource();
+  MemoryMgr::Free(g_LEngineDefaultPoolId, this);
+}
+
+namespace {
+
+constexpr uint32_t kCodecPcm = 1;
+constexpr uint32_t kCodecAdpcm = 2;
+
+template <class T>
+CSnVoiceSource* Make(ISnSourceInstance* instance) {
+  return PoolNew<T>(g_LEngineDefaultPoolId, instance);
+}
+
+CSnVoiceSource* MakeSource(ISnSourceInstance* instance) {
+  const CSnSourceDesc& desc = instance->SourceDesc();
+  const uint32_t storage = desc.StorageType();
+  if (storage == CSnSourceDesc::Storage_Plugin) return Make<CSnPluginSource>(instance);
+  if (storage == CSnSourceDesc::Storage_None) {
+    SOUND_LOG(Error, "Source %u refused: it says nothing of where its bytes are kept", desc.sourceId);
+    return nullptr;
+  }
+  if (desc.codecId < 0x10000) {
+    SOUND_LOG(Error, "Source %u refused: codec id 0x%X", desc.sourceId, desc.codecId);
+    return nullptr;
+  }
+  const uint32_t codec = desc.codecId >> 16;
+  if (codec == kCodecPcm || codec == kCodecAdpcm) {
+    const bool pcm = codec == kCodecPcm;
+    if (storage == CSnSourceDesc::Storage_Streamed)
+      return pcm ? Make<CSnPcmStreamSource>(instance) : Make<CSnAdpcmStreamSource>(instance);
+    if (storage == CSnSourceDesc::Storage_InMemory)
+      return pcm ? Make<CSnPcmSource>(instance) : Make<CSnAdpcmSource>(instance);
+    SOUND_LOG(Error, "Source %u refused: storage %u for PCM or ADPCM", desc.sourceId, storage);
+    return nullptr;
+  }
+  // Other codecs exist only when the game registered them; the codec id is their registry key.
+  ISnSoftwareCodec* source = CSnPluginFactoryTable::CreateCodec(instance, storage, desc.codecId);
+  if (!source) SOUND_LOG(Error, "Source %u refused: codec 0x%X is not registered", desc.sourceId, desc.codecId);
+  return source;
+}
+
+}  // namespace
+
+CSnVoiceSource* CreateVoiceSource(ISnSourceInstance* instance) {
+  if (!instance) return nullptr;
+  CSnVoiceSource* source = MakeSource(instance);
+  if (!source) instance->DetachVoice();
+  return source;
+}
+
+}  // namespace SN

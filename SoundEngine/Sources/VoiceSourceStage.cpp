@@ -1,0 +1,362 @@
+// The source stage's frame: pitch, fetch, initial silence, seek remainder, resampling, markers and
+// position, the end of a source and the chaining of the next.
+#include "SoundEngine/Sources/VoiceSourceStage.h"
+
+#include <cassert>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "MemoryMgr/MemoryMgr.h"
+#include "SoundEngine/Containers.h"
+#include "SoundEngine/Log.h"
+#include "SoundEngine/Lower/FrameFormat.h"
+#include "SoundEngine/Lower/OutputServices.h"
+#include "SoundEngine/Lower/VoicePipelineLink.h"
+#include "SoundEngine/Sources/ResampleKernels.h"
+
+namespace SN {
+
+namespace {
+constexpr SNRESULT kNeedsData = SNRESULT(43);
+// A source that keeps giving buffers with nothing in them is not asked for ever within one frame.
+constexpr int kMostFetchesPerFrame = 64;
+
+uint32_t RoundHalfAway(double x) { return x <= 0.0 ? 0 : uint32_t(x + 0.5); }
+}  // namespace
+
+SNRESULT CSnVoiceSourceStage::Init(CSnVoiceSource* source, const SnMediaFormat& format, ISnSourceInstance* instance,
+                                   uint32_t outputRate) {
+  m_pSource = source;
+  m_pInstance = instance;
+  m_format = format;
+  m_outputRate = outputRate;
+  m_endReached = 0;
+  m_initialOffsetPending = 1;
+  return m_resampler.Init(format, outputRate);
+}
+
+uint32_t CSnVoiceSourceStage::FramesPerBuffer() const {
+  return m_pInstance && m_pInstance->IsMotion() ? 8 : LowerEngine::SamplesPerFrame();
+}
+
+SNRESULT CSnVoiceSourceStage::UpdatePitchAndFetch(SnVoiceBuffer& out) {
+  m_resampler.m_requestedFrames = out.maxFrames;
+  m_positionCaptured = 0;
+  m_resampler.SetPitch(m_pSource->GetPitch(), !m_pInstance->PitchImmediate());
+  if (m_input.validFrames) return Fetch(nullptr, out);
+  if (m_endReached) return m_pNextSource ? Fetch(nullptr, out) : Deliver(SN_NoMoreData, out);
+  return kNeedsData;
+}
+
+SNRESULT CSnVoiceSourceStage::RunFrame(SnVoiceBuffer& out) {
+  SNRESULT result = UpdatePitchAndFetch(out);
+  for (int fetches = 0; result == kNeedsData; ++fetches) {
+    if (fetches == kMostFetchesPerFrame) return SN_NoDataReady;
+    if (m_input.validFrames) {
+      result = Fetch(nullptr, out);
+      continue;
+    }
+    SnVoiceBuffer fresh;
+    fresh.maxFrames = uint16_t(FramesPerBuffer());
+    m_pSource->GetBuffer(fresh);
+    if (fresh.result == SN_NoDataReady && fresh.validFrames == 0) {
+      m_pSource->ReleaseBuffer();
+      return SN_NoDataReady;  // starvation: the pipeline reports it and the voice is silent
+    }
+    if (fresh.result != SN_DataReady && fresh.result != SN_NoMoreData) {
+      fresh.FreeMarkers();
+      m_pSource->ReleaseBuffer();
+      out.result = SN_Failure;
+      return SN_Failure;
+    }
+    result = Fetch(&fresh, out);
+  }
+  return result;
+}
+
+SNRESULT CSnVoiceSourceStage::Fetch(SnVoiceBuffer* input, SnVoiceBuffer& out) {
+  if (input) {
+    if (input->result == SN_NoMoreData) m_endReached = 1;
+    if (m_input.validFrames == 0) {
+      if (input->validFrames == 0) {
+        input->FreeMarkers();
+        m_pSource->ReleaseBuffer();
+        if (!m_endReached) return kNeedsData;
+      } else {
+        m_input = *input;
+        m_resampler.m_inputOffset = 0;
+      }
+    }
+  }
+  const uint32_t requested = m_resampler.m_requestedFrames;
+  if (!m_output.data || m_output.maxFrames < requested) {
+    const SnChannelConfig config = m_input.validFrames ? m_input.channelConfig : m_format.channelConfig;
+    if (m_output.AllocData(requested, config) != SN_Success) {
+      out.result = SN_Failure;
+      return SN_Failure;
+    }
+    m_resampler.m_outputOffset = 0;
+  }
+  if (m_initialOffsetPending) {
+    m_initialOffsetPending = 0;
+    if (m_pInstance->HasInitialOffset()) {
+      const double rate = m_pInstance->RateFactor() > 0.0f ? m_pInstance->RateFactor() : 1.0f;
+      uint32_t silence = RoundHalfAway((double(FramesPerBuffer()) * rate + m_pInstance->InitialOffset()) / rate);
+      assert(silence <= requested && "an initial offset stays inside its first frame");
+      if (silence > requested) silence = requested;
+      if (silence) {
+        const uint32_t channels = ChannelCount(m_output.channelConfig);
+        if (NeedsDeinterleave())
+          memset(m_output.data, 0, size_t(silence) * channels * sizeof(float));
+        else
+          for (uint32_t c = 0; c < channels; ++c) memset(m_output.Plane(c), 0, silence * sizeof(float));
+        m_resampler.m_outputOffset = silence;
+      }
+    }
+  }
+  SnSeekRequest& seek = m_pInstance->Seek();
+  if (seek.framesToDrop && !seek.pending && m_input.validFrames) {
+    if (seek.framesToDrop >= m_input.validFrames) {
+      seek.framesToDrop -= m_input.validFrames;
+      ReleaseInput();
+      return m_endReached ? (m_pNextSource ? ChainNextSource() : Deliver(SN_NoMoreData, out)) : kNeedsData;
+    }
+    m_resampler.m_inputOffset += seek.framesToDrop;
+    m_input.validFrames = uint16_t(m_input.validFrames - seek.framesToDrop);
+    seek.framesToDrop = 0;
+  }
+  SNRESULT result = kNeedsData;
+  if (m_input.validFrames) {
+    CapturePosition();
+    const uint32_t inputBefore = m_resampler.m_inputOffset, outputBefore = m_resampler.m_outputOffset;
+    const uint32_t positionBefore = m_resampler.m_state == SnResample_None ? kUnitStep : m_resampler.m_position;
+    result = m_resampler.Run(m_input, m_output);
+    MoveMarkers(inputBefore, outputBefore, positionBefore);
+  }
+  if (m_input.validFrames == 0) {
+    ReleaseInput();
+    if (m_endReached) {
+      if (m_pNextSource) {
+        result = ChainNextSource();
+        if (result == kNeedsData) return kNeedsData;
+        if (result != SN_DataReady && result != SN_NoMoreData) {
+          out.result = result;
+          return result;
+        }
+      } else {
+        result = SN_NoMoreData;
+      }
+    } else if (result == kNeedsData) {
+      return kNeedsData;
+    }
+  } else if (result == kNeedsData) {
+    return kNeedsData;
+  }
+  return Deliver(result, out);
+}
+
+void CSnVoiceSourceStage::CapturePosition() {
+  if (m_positionCaptured) return;
+  m_positionCaptured = 1;
+  m_position = SnBufferPosition{};
+  if (m_input.position.position == kNoPosition) return;
+  m_position.position = m_input.position.position + m_resampler.m_inputOffset;
+  m_position.rateFactor = float(m_resampler.m_currentStep) / 65536.0f / m_resampler.m_baseRatio;
+  m_position.totalLength = m_input.position.totalLength;
+  m_position.sampleRate = m_input.position.sampleRate;
+}
+
+void CSnVoiceSourceStage::MoveMarkers(uint32_t inputBefore, uint32_t outputBefore, uint32_t positionBefore) {
+  if (!m_input.markerCount) return;
+  const uint32_t consumedTo = m_input.validFrames ? m_resampler.m_inputOffset : 0xFFFFFFFFu;
+  const uint32_t step = m_resampler.m_currentStep ? m_resampler.m_currentStep : kUnitStep;
+  for (uint16_t i = 0; i < m_input.markerCount; ++i) {
+    SnMarkerNotification marker = m_input.markers[i];
+    if (marker.offset < inputBefore || marker.offset >= consumedTo) continue;
+    // The first output at or past the marker's frame, x[j + 1] counted from the position the run began at.
+    const int64_t distance = (int64_t(marker.offset - inputBefore) + 1) * kUnitStep - int64_t(positionBefore);
+    uint64_t at = outputBefore + uint64_t(distance > 0 ? (distance + step - 1) / step : 0);
+    if (m_resampler.m_outputOffset && at >= m_resampler.m_outputOffset) at = m_resampler.m_outputOffset - 1;
+    marker.offset = uint32_t(at);
+    auto* grown = static_cast<SnMarkerNotification*>(
+        MemoryMgr::Malloc(g_DefaultPoolId, sizeof(SnMarkerNotification) * (m_markerCount + 1u)));
+    if (!grown) continue;  // the marker is lost rather than the voice
+    if (m_markerCount) memcpy(grown, m_pMarkers, sizeof(SnMarkerNotification) * m_markerCount);
+    if (m_pMarkers) MemoryMgr::Free(g_DefaultPoolId, m_pMarkers);
+    m_pMarkers = grown;
+    m_pMarkers[m_markerCount++] = marker;
+  }
+}
+
+SNRESULT CSnVoiceSourceStage::Deliver(SNRESULT result, SnVoiceBuffer& out) {
+  const uint32_t frames = m_resampler.m_outputOffset;
+  if (frames && NeedsDeinterleave()) {
+    const uint32_t channels = ChannelCount(m_output.channelConfig);
+    if (!m_pScratch)
+      m_pScratch = static_cast<float*>(
+          MemoryMgr::Malign(g_LEngineDefaultPoolId, size_t(m_output.maxFrames) * channels * sizeof(float), 16));
+    if (!m_pScratch) {
+      out.result = SN_Failure;
+      return SN_Failure;
+    }
+    memcpy(m_pScratch, m_output.data, size_t(frames) * channels * sizeof(float));
+    DeinterleaveToPlanar(m_pScratch, static_cast<float*>(m_output.data), frames, m_output.channelConfig,
+                         m_output.maxFrames);
+  }
+  out.data = m_output.data;
+  out.channelConfig = m_output.channelConfig;
+  out.maxFrames = m_output.maxFrames;
+  out.validFrames = uint16_t(frames);
+  out.markers = m_pMarkers;
+  out.markerCount = m_markerCount;
+  out.position = m_position;
+  out.result = result;
+  m_pMarkers = nullptr;
+  m_markerCount = 0;
+  m_resampler.m_outputOffset = 0;
+  m_output.validFrames = 0;
+  return result;
+}
+
+SNRESULT CSnVoiceSourceStage::ChainNextSource() {
+  CSnVoiceSource* next = m_pNextSource;
+  ISnSourceInstance* nextInstance = m_pNextInstance;
+  if (!next->IsPrepared()) {
+    const SNRESULT prepared = next->PrepareSource();
+    if (prepared == SN_NotReadyYet) return SN_NoMoreData;
+    if (prepared != SN_Success) return SN_Failure;
+  }
+  const SnMediaFormat format = next->MediaFormat();
+  if (format.channelConfig != m_format.channelConfig) {
+    m_pNextSource = nullptr;
+    m_pNextInstance = nullptr;
+    return SN_NoMoreData;  // another layout: this source ends instead
+  }
+  const bool wasInterleaved = NeedsDeinterleave();
+  const uint32_t written = m_resampler.m_outputOffset;
+  const SNRESULT changed = m_resampler.ChangeFormat(format, next->GetPitch(), m_outputRate);
+  if (changed != SN_Success) return SN_Failure;
+  m_resampler.SetPitch(next->GetPitch(), false);
+  const bool nowInterleaved = NeedsDeinterleave();
+  if (written && wasInterleaved != nowInterleaved) {
+    // The part of this frame already written changes order with the need for the final de-interleave.
+    const uint32_t channels = ChannelCount(m_output.channelConfig);
+    std::vector<float> copy(static_cast<float*>(m_output.data),
+                            static_cast<float*>(m_output.data) + size_t(m_output.maxFrames) * channels);
+    if (wasInterleaved)
+      DeinterleaveToPlanar(copy.data(), static_cast<float*>(m_output.data), written, m_output.channelConfig,
+                           m_output.maxFrames);
+    else
+      InterleaveFromPlanar(copy.data(), static_cast<float*>(m_output.data), written, m_output.channelConfig,
+                           m_output.maxFrames);
+  }
+  m_pSource->StopStream();
+  m_pFinishedSource = m_pSource;
+  m_pSource = next;
+  m_pInstance = nextInstance;
+  m_format = format;
+  m_pNextSource = nullptr;
+  m_pNextInstance = nullptr;
+  m_endReached = 0;
+  return m_resampler.m_outputOffset >= m_resampler.m_requestedFrames ? SN_DataReady : kNeedsData;
+}
+
+SNRESULT CSnVoiceSourceStage::SkipWhileVirtual(uint32_t& frames) {
+  m_resampler.SetPitchImmediate(m_pSource->GetPitch());
+  const uint32_t step = m_resampler.m_currentStep ? m_resampler.m_currentStep : kUnitStep;
+  uint64_t wanted = uint64_t(double(step) / 65536.0 * frames + 0.5);
+  uint64_t taken = 0;
+  while (wanted > 0) {
+    if (m_input.validFrames == 0 && m_skipHeld == 0) {
+      if (m_endReached) break;
+      // Only the source frames still wanted: frames skipped past them would be lost on coming back.
+      uint32_t granted = uint32_t(wanted < 0xFFFFFFFFu ? wanted : 0xFFFFFFFFu);
+      const SNRESULT skipped = m_pSource->SkipFrames(granted);
+      if (skipped == SN_NoMoreData)
+        m_endReached = 1;
+      else if (skipped != SN_DataReady)
+        return skipped;
+      SnSeekRequest& seek = m_pInstance->Seek();
+      if (!seek.pending && seek.framesToDrop) {
+        granted -= seek.framesToDrop < granted ? seek.framesToDrop : granted;
+        seek = SnSeekRequest{};
+      }
+      m_skipHeld = granted;
+      if (granted == 0 && !m_endReached) break;  // the source gave nothing: no progress to wait for
+      continue;
+    }
+    uint32_t take = uint32_t(wanted < m_input.validFrames ? wanted : m_input.validFrames);
+    if (take) {
+      m_input.validFrames = uint16_t(m_input.validFrames - take);
+      m_resampler.m_inputOffset += take;
+      if (m_input.validFrames == 0) ReleaseInput();
+    } else {
+      take = uint32_t(wanted < m_skipHeld ? wanted : m_skipHeld);
+      m_skipHeld -= take;
+    }
+    wanted -= take;
+    taken += take;
+    if (m_endReached && m_input.validFrames == 0 && m_skipHeld == 0) break;
+  }
+  frames = uint32_t(double(taken) * 65536.0 / step + 0.5);
+  return m_endReached && m_input.validFrames == 0 && m_skipHeld == 0 ? SN_NoMoreData : SN_DataReady;
+}
+
+void CSnVoiceSourceStage::NotifyDuration() {
+  const float duration = m_pSource->IsPrepared() ? m_pSource->GetDuration() : 0.0f;
+  const float estimated = duration / std::pow(2.0f, m_pSource->GetPitch() * 0.00083333335f);
+  m_pInstance->PostDuration(duration, estimated);
+  if (m_pInstance->TracksPlayPosition()) m_pInstance->UpdatePlayPosition(0, 1.0f, 0);
+}
+
+void CSnVoiceSourceStage::VirtualOn(uint32_t mode) {
+  if (mode != 2) {
+    ReleaseInput();
+    m_skipHeld = 0;
+    m_resampler.ResetOffsets();
+    if (mode == 0) m_endReached = 0;
+  }
+  if (!m_endReached) m_pSource->VirtualOn(mode);
+}
+
+void CSnVoiceSourceStage::VirtualOff(uint32_t mode) {
+  if (mode == 1) {
+    ReleaseInput();
+    m_skipHeld = 0;
+  }
+  if (!m_endReached) m_pSource->VirtualOff(mode, m_pInstance->Seek().pending);
+}
+
+void CSnVoiceSourceStage::Seek() {
+  ReleaseInput();
+  m_skipHeld = 0;
+  m_resampler.ResetOffsets();
+  if (!m_endReached) m_pSource->ApplyPendingSeek();
+}
+
+void CSnVoiceSourceStage::ReleaseInput() {
+  if (m_input.data || m_input.markers) {
+    m_input.FreeMarkers();
+    if (m_pSource) m_pSource->ReleaseBuffer();
+  }
+  m_input = SnVoiceBuffer{};
+  m_resampler.m_inputOffset = 0;
+}
+
+void CSnVoiceSourceStage::Stop() {
+  ReleaseInput();
+  if (m_pSource) m_pSource->StopStream();
+}
+
+void CSnVoiceSourceStage::Release() {
+  ReleaseInput();
+  m_output.FreeData();
+  if (m_pScratch) MemoryMgr::Falign(g_LEngineDefaultPoolId, m_pScratch);
+  m_pScratch = nullptr;
+  if (m_pMarkers) MemoryMgr::Free(g_DefaultPoolId, m_pMarkers);
+  m_pMarkers = nullptr;
+  m_markerCount = 0;
+}
+
+}  // namespace SN

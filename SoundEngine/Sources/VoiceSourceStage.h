@@ -1,0 +1,89 @@
+// The first node of a voice pipeline: it pulls buffers from the voice's source, resamples them to
+// planar float at the output rate with the voice's pitch, moves their markers and position along,
+// skips while the voice is virtual, and chains a successor source without a gap. Audio thread.
+#pragma once
+
+#include <cstdint>
+
+#include "SoundEngine/Sources/PitchResampler.h"
+#include "SoundEngine/Sources/VoiceSource.h"
+
+namespace SN {
+
+class CSnVoiceSourceStage {
+ public:
+  CSnVoiceSourceStage() = default;
+  ~CSnVoiceSourceStage() { Release(); }
+  CSnVoiceSourceStage(const CSnVoiceSourceStage&) = delete;
+  CSnVoiceSourceStage& operator=(const CSnVoiceSourceStage&) = delete;
+
+  // A prepared source and its instance. The stage does not own the source: the pipeline destroys it.
+  SNRESULT Init(CSnVoiceSource* source, const SnMediaFormat& format, ISnSourceInstance* instance,
+                uint32_t outputRate);
+
+  // Per frame, before the source is asked: 43 when the pipeline must fetch a source buffer (at most
+  // FramesPerBuffer frames) and hand it to Fetch, else the frame's result in `out`.
+  SNRESULT UpdatePitchAndFetch(SnVoiceBuffer& out);
+  // Takes `input` over when the stage holds no frames (null: carry on with what it holds) and fills
+  // `out`: 45 ready, 43 more input needed, 17 the source ended, 2 failure.
+  SNRESULT Fetch(SnVoiceBuffer* input, SnVoiceBuffer& out);
+  // The pipeline's side of one frame: the pair above until the output is decided; 46 when the source
+  // has nothing yet (the voice is silent this frame).
+  SNRESULT RunFrame(SnVoiceBuffer& out);
+  // While the voice is virtual: `frames` output frames in, the frames it stood for out. 45 or 17.
+  SNRESULT SkipWhileVirtual(uint32_t& frames);
+
+  // When a source begins: its duration as prepared, and as the pitch makes it last.
+  void NotifyDuration();
+  void VirtualOn(uint32_t mode);
+  void VirtualOff(uint32_t mode);
+  void Seek();
+  // The successor of a continuous playlist, taken over at the end of the current source.
+  void AttachNext(CSnVoiceSource* source, ISnSourceInstance* instance) {
+    m_pNextSource = source;
+    m_pNextInstance = instance;
+  }
+  CSnVoiceSource* Source() const { return m_pSource; }
+  // The source a chain moved on from, stopped, for its maker to destroy; null when none.
+  CSnVoiceSource* TakeFinishedSource() {
+    CSnVoiceSource* finished = m_pFinishedSource;
+    m_pFinishedSource = nullptr;
+    return finished;
+  }
+  ISnSourceInstance* Instance() const { return m_pInstance; }
+  CSnPitchResampler& Resampler() { return m_resampler; }
+  uint32_t FramesPerBuffer() const;
+  void ReleaseInput();
+  void Stop();
+  void Release();
+
+ private:
+  SNRESULT Deliver(SNRESULT result, SnVoiceBuffer& out);
+  SNRESULT ChainNextSource();
+  void MoveMarkers(uint32_t inputBefore, uint32_t outputBefore, uint32_t positionBefore);
+  void CapturePosition();
+  bool NeedsDeinterleave() const {
+    return !m_resampler.IsFloat() && m_resampler.m_channels >= 3 && m_resampler.m_state == SnResample_None;
+  }
+
+  CSnVoiceSource* m_pSource = nullptr;
+  CSnPitchResampler m_resampler;
+  SnVoiceBuffer m_input;
+  SnVoiceBuffer m_output;
+  ISnSourceInstance* m_pInstance = nullptr;
+  uint8_t m_endReached = 0;
+  uint8_t m_positionCaptured = 0;
+  uint8_t m_initialOffsetPending = 0;
+  uint32_t m_outputRate = 48000;
+  SnMediaFormat m_format;
+  float* m_pScratch = nullptr;  // the interleaved copy a de-interleave reads from
+  SnBufferPosition m_position;
+  SnMarkerNotification* m_pMarkers = nullptr;
+  uint16_t m_markerCount = 0;
+  uint32_t m_skipHeld = 0;
+  CSnVoiceSource* m_pNextSource = nullptr;
+  ISnSourceInstance* m_pNextInstance = nullptr;
+  CSnVoiceSource* m_pFinishedSource = nullptr;
+};
+
+}  // namespace SN

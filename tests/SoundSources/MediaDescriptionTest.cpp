@@ -1,0 +1,73 @@
+// Media described in bank text: the tone options, speaker masks, envelopes and media faults give the
+// media the writer makes of the same description, and what cannot be made is refused with its line.
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "SoundEngine/SoundEngineApi.h"
+#include "tools/SoundBank/BankText.h"
+#include "tools/SoundBank/ToneMedia.h"
+
+namespace {
+
+TEST(MediaDescription, OptionsGiveTheWritersMedia) {
+  Tools::BankDescription bank;
+  std::string error;
+  ASSERT_TRUE(Tools::ParseBankText("tone Six 48000 6 10 440 loose noise\n"
+                                   "speakers Six 1551\n"
+                                   "envelope Six -2.5 0 0 200 12\n"
+                                   "tone Packed 24000 2 20 330 adpcm\n"
+                                   "mediafault Packed step-index-past-88\n"
+                                   "tone Plain 48000 1 5 220 float ramp\n",
+                                   "Media", bank, error))
+      << error;
+  ASSERT_EQ(bank.media.size(), 3u);
+  Tools::ToneDesc six;
+  six.channels = 6;
+  six.frames = 480;
+  six.signal = Tools::ToneSignal::Noise;
+  six.channelMask = 0x60F;
+  six.envelopeReference = -2.5f;
+  six.envelope = {{0, 0}, {200, 12}};
+  EXPECT_EQ(bank.media[0].id, SN::SoundEngine::GetIDFromString("Six"));
+  EXPECT_TRUE(bank.media[0].loose);
+  EXPECT_EQ(bank.media[0].bytes, Tools::WriteToneMedia(six));
+  Tools::ToneDesc packed;
+  packed.channels = 2;
+  packed.sampleRate = 24000;
+  packed.frames = 480;
+  packed.frequency = 330.0f;
+  packed.encoding = Tools::MediaEncoding::ImaAdpcm;
+  packed.fault = Tools::MediaFault::StepIndexPast88;
+  EXPECT_EQ(bank.media[1].bytes, Tools::WriteToneMedia(packed));
+  Tools::ToneDesc plain;
+  plain.frames = 240;
+  plain.frequency = 220.0f;
+  plain.encoding = Tools::MediaEncoding::Float32;
+  plain.signal = Tools::ToneSignal::Ramp;
+  EXPECT_EQ(bank.media[2].bytes, Tools::WriteToneMedia(plain));
+}
+
+TEST(MediaDescription, WhatCannotBeMadeIsRefused) {
+  const struct {
+    const char* text;
+    const char* error;
+  } cases[] = {
+      {"tone A 48000 2 5 440 float", "line 1: float tones are mono"},
+      {"tone A 48000 2 5 440 wav",
+       "line 1: \"wav\": a tone is followed by \"loose\", \"adpcm\", \"float\", \"ramp\" or \"noise\""},
+      {"tone A 48000 2 5 440\nspeakers A 7", "line 2: the speaker mask of tone \"A\" does not name its channels"},
+      {"tone A 48000 1 5 440\nmediafault A lost", "line 2: \"lost\" is not a media fault"},
+      {"tone A 48000 1 5 440\nenvelope A 0 10",
+       "line 2: \"envelope\" takes a tone, a reference and frame and value pairs"},
+      {"tone A 48000 1 5 440\nenvelope A 0 10 70000", "line 2: \"70000\" does not fit in 16 bits"},
+  };
+  for (const auto& c : cases) {
+    Tools::BankDescription bank;
+    std::string error;
+    EXPECT_FALSE(Tools::ParseBankText(c.text, "Media", bank, error)) << c.text;
+    EXPECT_EQ(error, c.error);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,288 @@
+// The source stage over real sources of generated media, frame by frame as a pipeline drives it:
+// output equal to a model of the kernels on the file read apart, pitch, surround planes, seek
+// remainders, markers at their output samples, initial silence, virtual voices resuming on the right
+// sample, chaining without a gap, and the 24 kHz, 2048-frame format of a motion voice.
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "SoundEngine/Lower/FrameFormat.h"
+#include "SoundEngine/Sources/AdpcmSource.h"
+#include "SoundEngine/Sources/PcmSource.h"
+#include "SoundEngine/Sources/VoiceSourceStage.h"
+#include "tests/SoundSources/FakeInstance.h"
+#include "tests/SoundSources/SourceTestSupport.h"
+#include "tools/SoundBank/ToneMedia.h"
+
+namespace {
+
+using SourceTest::FakeInstance;
+
+Tools::ToneDesc Tone(uint16_t channels, uint32_t frames, uint32_t rate = 48000) {
+  Tools::ToneDesc tone;
+  tone.channels = channels;
+  tone.frames = frames;
+  tone.sampleRate = rate;
+  tone.signal = Tools::ToneSignal::Noise;
+  return tone;
+}
+
+std::vector<double> FileChannel(const std::vector<uint8_t>& media, uint32_t channels, uint32_t c) {
+  const SourceTest::WaveFile wave = SourceTest::ReadWave(media);
+  std::vector<double> x;
+  for (size_t i = c * 2; i + 1 < wave.data.size(); i += 2 * channels)
+    x.push_back(int16_t(wave.data[i] | wave.data[i + 1] << 8) / 32768.0);
+  return x;
+}
+
+// A voice: its instance, its source and the stage, run frame by frame into planes.
+struct Voice {
+  FakeInstance instance;
+  SN::CSnVoiceSource* source = nullptr;
+  SN::CSnVoiceSourceStage stage;
+  std::vector<std::vector<float>> planes;
+  std::vector<SN::SNRESULT> results;
+  std::vector<std::pair<uint32_t, uint32_t>> markers;  // id, output sample
+
+  explicit Voice(std::vector<uint8_t> media, uint32_t codec = 0x10000) : instance(std::move(media), codec) {}
+  ~Voice() {
+    stage.Stop();
+    stage.Release();
+    delete source;
+  }
+  template <class Source>
+  bool Start(uint32_t outputRate = 48000) {
+    source = new Source(&instance);
+    if (source->PrepareSource() != SN::SN_Success) return false;
+    planes.assign(instance.format.Channels(), {});
+    return stage.Init(source, instance.format, &instance, outputRate) == SN::SN_Success;
+  }
+  SN::SNRESULT Frame(uint16_t frames) {
+    SN::SnVoiceBuffer out;
+    out.maxFrames = frames;
+    const SN::SNRESULT result = stage.RunFrame(out);
+    results.push_back(result);
+    if (result == SN::SN_DataReady || result == SN::SN_NoMoreData) {
+      const size_t base = planes.empty() ? 0 : planes[0].size();
+      for (uint32_t c = 0; c < planes.size(); ++c)
+        for (uint32_t i = 0; i < out.validFrames; ++i) planes[c].push_back(out.Plane(c)[i]);
+      for (uint16_t i = 0; i < out.markerCount; ++i)
+        markers.push_back({out.markers[i].id, uint32_t(base + out.markers[i].offset)});
+      out.FreeMarkers();
+    }
+    return result;
+  }
+  SN::SNRESULT RunToEnd(uint16_t frames, int most = 1000) {
+    SN::SNRESULT r = SN::SN_DataReady;
+    for (int i = 0; i < most && r == SN::SN_DataReady; ++i) r = Frame(frames);
+    return r;
+  }
+};
+
+class SourceStageTest : public SourceTest::PoolFixture {
+ protected:
+  void TearDown() override {
+    SN::LowerEngine::SetSampleRate(48000);
+    SN::LowerEngine::SetSamplesPerFrame(1024);
+    PoolFixture::TearDown();
+  }
+};
+
+TEST_F(SourceStageTest, EqualRatesPlayTheFileExactly) {
+  for (uint16_t channels : {1, 2}) {
+    Voice voice(Tools::WriteToneMedia(Tone(channels, 3000)));
+    ASSERT_TRUE(voice.Start<SN::CSnPcmSource>());
+    EXPECT_EQ(voice.RunToEnd(1024), SN::SN_NoMoreData);
+    EXPECT_EQ(voice.results, (std::vector<SN::SNRESULT>{SN::SN_DataReady, SN::SN_DataReady, SN::SN_NoMoreData}));
+    for (uint32_t c = 0; c < channels; ++c) {
+      const std::vector<double> x = FileChannel(voice.instance.media, channels, c);
+      ASSERT_EQ(voice.planes[c].size(), 3000u);
+      for (size_t i = 0; i < x.size(); ++i) ASSERT_EQ(voice.planes[c][i], float(x[i])) << i;
+    }
+  }
+}
+
+// 44.1 kHz media at 48 kHz: the stage equals the interpolation model over the whole file, through
+// source buffers of a frame each.
+TEST_F(SourceStageTest, MediaOfAnotherRateFollowsTheModel) {
+  Voice voice(Tools::WriteToneMedia(Tone(2, 5000, 44100)));
+  ASSERT_TRUE(voice.Start<SN::CSnPcmSource>());
+  voice.RunToEnd(1024);
+  const uint32_t step = voice.stage.Resampler().m_currentStep;
+  EXPECT_EQ(step, uint32_t(44100.0f / 48000.0f * 65536.0 + 0.5));
+  for (uint32_t c = 0; c < 2; ++c) {
+    const std::vector<double> model =
+        SourceTest::LerpModel::Run(FileChannel(voice.instance.media, 2, c), 0.0, 0x10000, step, 1u << 20);
+    ASSERT_EQ(voice.planes[c].size(), model.size());
+    for (size_t i = 0; i < model.size(); ++i) ASSERT_NEAR(voice.planes[c][i], model[i], 1e-6) << i;
+  }
+}
+
+// +1200 cents from the start doubles the rate: every other file sample exactly.
+TEST_F(SourceStageTest, AnOctaveUpDoublesTheFrequency) {
+  Voice voice(Tools::WriteToneMedia(Tone(1, 4000)));
+  voice.instance.pitch = 1200.0f;
+  ASSERT_TRUE(voice.Start<SN::CSnPcmSource>());
+  voice.RunToEnd(512);
+  const std::vector<double> x = FileChannel(voice.instance.media, 1, 0);
+  ASSERT_EQ(voice.planes[0].size(), 2000u);
+  for (size_t i = 0; i < voice.planes[0].size(); ++i) ASSERT_EQ(voice.planes[0][i], float(x[2 * i])) << i;
+}
+
+// Three passes of a loop at 24 kHz, an octave up: the duration and the time the pitch makes of it.
+TEST_F(SourceStageTest, DurationsAreToldWhenASourceBegins) {
+  Tools::ToneDesc tone = Tone(1, 2400, 24000);
+  tone.loop = true;
+  tone.loopStart = 400;
+  tone.loopEnd = 1599;
+  Voice voice(Tools::WriteToneMedia(tone));
+  voice.instance.loopCount = 3;
+  voice.instance.pitch = 1200.0f;
+  ASSERT_TRUE(voice.Start<SN::CSnPcmSource>());
+  voice.stage.NotifyDuration();
+  ASSERT_EQ(voice.instance.durations.size(), 1u);
+  EXPECT_FLOAT_EQ(voice.instance.durations[0].first, (2400.0f + 2.0f * 1200.0f) * 1000.0f / 24000.0f);
+  EXPECT_NEAR(voice.instance.durations[0].second, 100.0f, 1e-3);
+}
+
+TEST_F(SourceStageTest, SurroundCopiesComeOutWithTheLfeLast) {
+  Tools::ToneDesc tone = Tone(6, 1500);
+  tone.channelMask = 0x60F;
+  Voice voice(Tools::WriteToneMedia(tone));
+  ASSERT_TRUE(voice.Start<SN::CSnPcmSource>());
+  voice.RunToEnd(1024);
+  const uint32_t plane[6] = {0, 1, 2, 5, 3, 4};
+  for (uint32_t c = 0; c < 6; ++c) {
+    const std::vector<double> x = FileChannel(voice.instance.media, 6, c);
+    ASSERT_EQ(voice.planes[plane[c]].size(), x.size());
+    for (size_t i = 0; i < x.size(); ++i) ASSERT_EQ(voice.planes[plane[c]][i], float(x[i]));
+  }
+}
+
+TEST_F(SourceStageTest, AdpcmSeekDropsTheFramesInsideItsBlock) {
+  Tools::ToneDesc tone = Tone(2, 640);
+  tone.encoding = Tools::MediaEncoding::ImaAdpcm;
+  Voice voice(Tools::WriteToneMedia(tone), 0x20000);
+  voice.instance.seek = SN::SnSeekRequest{true, false, false, 0.0f, 100, 0};
+  ASSERT_TRUE(voice.Start<SN::CSnAdpcmSource>());
+  voice.RunToEnd(256);
+  const SourceTest::WaveFile wave = SourceTest::ReadWave(voice.instance.media);
+  const std::vector<int16_t> decoded = SourceTest::ReferenceDecode(wave.data.data(), wave.data.size(), 2);
+  ASSERT_EQ(voice.planes[1].size(), 540u);
+  for (size_t i = 0; i < 540; ++i) ASSERT_EQ(voice.planes[1][i], float(decoded[(100 + i) * 2 + 1]) * 3.0517578e-5f);
+}
+
+TEST_F(SourceStageTest, MarkersArriveAtTheirOutputSamples) {
+  Tools::ToneDesc tone = Tone(1, 3000);
+  tone.markers = {{1, 10, ""}, {2, 1500, "mid"}, {3, 2999, ""}};
+  Voice voice(Tools::WriteToneMedia(tone));
+  ASSERT_TRUE(voice.Start<SN::CSnPcmSource>());
+  voice.RunToEnd(1024);
+  EXPECT_EQ(voice.markers, (std::vector<std::pair<uint32_t, uint32_t>>{{1, 10}, {2, 1500}, {3, 2999}}));
+  // An octave down, marker frames land at twice their sample.
+  Voice slow(Tools::WriteToneMedia(tone));
+  slow.instance.pitch = -1200.0f;
+  ASSERT_TRUE(slow.Start<SN::CSnPcmSource>());
+  slow.RunToEnd(1024);
+  ASSERT_EQ(slow.markers.size(), 3u);
+  EXPECT_EQ(slow.markers[0].second, 20u);
+  EXPECT_EQ(slow.markers[1].second, 3000u);
+}
+
+TEST_F(SourceStageTest, AnInitialOffsetOpensWithSilence) {
+  Voice voice(Tools::WriteToneMedia(Tone(1, 2000)));
+  voice.instance.hasInitialOffset = true;
+  voice.instance.initialOffset = -(1024 - 300);  // begins 300 samples into its first frame
+  voice.instance.rateFactor = 1.0f;
+  ASSERT_TRUE(voice.Start<SN::CSnPcmSource>());
+  voice.Frame(1024);
+  const std::vector<double> x = FileChannel(voice.instance.media, 1, 0);
+  ASSERT_EQ(voice.planes[0].size(), 1024u);
+  for (size_t i = 0; i < 300; ++i) ASSERT_EQ(voice.planes[0][i], 0.0f);
+  for (size_t i = 300; i < 1024; ++i) ASSERT_EQ(voice.planes[0][i], float(x[i - 300]));
+}
+
+// Virtual for a while (mode 2: the source keeps its place), the voice comes back on the sample it
+// would have reached playing.
+TEST_F(SourceStageTest, AVirtualVoiceResumesOnTheRightSample) {
+  Voice voice(Tools::WriteToneMedia(Tone(1, 10000)));
+  ASSERT_TRUE(voice.Start<SN::CSnPcmSource>());
+  voice.Frame(1000);
+  voice.stage.VirtualOn(2);
+  for (int i = 0; i < 3; ++i) {
+    uint32_t frames = 1000;
+    EXPECT_EQ(voice.stage.SkipWhileVirtual(frames), SN::SN_DataReady);
+    EXPECT_EQ(frames, 1000u);
+  }
+  voice.stage.VirtualOff(2);
+  voice.Frame(1000);
+  const std::vector<double> x = FileChannel(voice.instance.media, 1, 0);
+  ASSERT_EQ(voice.planes[0].size(), 2000u);
+  for (size_t i = 0; i < 1000; ++i) ASSERT_EQ(voice.planes[0][1000 + i], float(x[4000 + i])) << i;
+}
+
+TEST_F(SourceStageTest, ChainedSourcesPlayWithoutAGap) {
+  const std::vector<uint8_t> first = Tools::WriteToneMedia(Tone(2, 1500));
+  Tools::ToneDesc secondTone = Tone(2, 900);
+  secondTone.signal = Tools::ToneSignal::Ramp;
+  FakeInstance nextInstance(Tools::WriteToneMedia(secondTone));
+  SN::CSnPcmSource next(&nextInstance);
+  Voice voice(first);
+  ASSERT_TRUE(voice.Start<SN::CSnPcmSource>());
+  voice.stage.AttachNext(&next, &nextInstance);
+  voice.RunToEnd(1024);
+  ASSERT_EQ(voice.planes[0].size(), 2400u);
+  const std::vector<double> a = FileChannel(first, 2, 1), b = FileChannel(nextInstance.media, 2, 1);
+  for (size_t i = 0; i < 1500; ++i) ASSERT_EQ(voice.planes[1][i], float(a[i]));
+  for (size_t i = 0; i < 900; ++i) ASSERT_EQ(voice.planes[1][1500 + i], float(b[i]));
+  EXPECT_EQ(voice.stage.Source(), &next);
+  SN::CSnVoiceSource* finished = voice.stage.TakeFinishedSource();
+  EXPECT_EQ(finished, voice.source);
+  voice.stage.Stop();
+  voice.source = nullptr;
+  delete finished;
+  voice.stage.Release();
+
+  // Another channel mask ends the first source instead.
+  Tools::ToneDesc other = Tone(2, 900);
+  other.channelMask = 0x5;
+  FakeInstance otherInstance(Tools::WriteToneMedia(other));
+  SN::CSnPcmSource otherSource(&otherInstance);
+  Voice alone(first);
+  ASSERT_TRUE(alone.Start<SN::CSnPcmSource>());
+  alone.stage.AttachNext(&otherSource, &otherInstance);
+  EXPECT_EQ(alone.RunToEnd(1024), SN::SN_NoMoreData);
+  EXPECT_EQ(alone.planes[0].size(), 1500u);
+  EXPECT_EQ(alone.stage.Source(), alone.source);
+  otherSource.StopStream();
+}
+
+// At 24 kHz and 2048 samples a frame a motion voice runs 8 frames at 93 Hz; a pitch change there ramps
+// 516 a step, which does not divide 1024: the ramp still ends and every frame returns.
+TEST_F(SourceStageTest, MotionVoicesAt24kHzRampToTheirEnd) {
+  SN::LowerEngine::SetSampleRate(24000);
+  SN::LowerEngine::SetSamplesPerFrame(2048);
+  Voice voice(Tools::WriteToneMedia(Tone(1, 400, 93)));
+  voice.instance.motion = true;
+  ASSERT_TRUE(voice.Start<SN::CSnPcmSource>(93));
+  EXPECT_EQ(voice.stage.FramesPerBuffer(), 8u);
+  voice.Frame(8);
+  voice.instance.pitch = 1200.0f;
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(voice.Frame(8), SN::SN_DataReady);
+  EXPECT_EQ(voice.stage.Resampler().m_state, SN::SnResample_Fixed);
+  EXPECT_EQ(voice.stage.Resampler().m_currentStep, 0x20000u);
+  EXPECT_EQ(voice.RunToEnd(8), SN::SN_NoMoreData);
+  // The same pitch change of a 1024-frame voice at 24 kHz ramps over 512 outputs.
+  Voice normal(Tools::WriteToneMedia(Tone(1, 4000, 24000)));
+  ASSERT_TRUE(normal.Start<SN::CSnPcmSource>(24000));
+  normal.Frame(256);
+  normal.instance.pitch = 1200.0f;
+  normal.Frame(256);
+  EXPECT_EQ(normal.stage.Resampler().m_state, SN::SnResample_Ramp);
+  normal.Frame(256);
+  EXPECT_EQ(normal.stage.Resampler().m_state, SN::SnResample_Fixed);
+}
+
+}  // namespace

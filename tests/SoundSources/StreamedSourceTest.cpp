@@ -1,0 +1,201 @@
+// Streamed PCM and ADPCM sources over loose "<id>.snm" files read by the stream manager's blocking
+// device in small buffers (259 bytes: frames and blocks split between buffers, loop ends inside
+// them): through the source stage, equal sample for sample to the same media played from memory.
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "Audio/DefaultIOHookBlocking.h"
+#include "SoundEngine/Lower/VoicePipelineLink.h"
+#include "SoundEngine/Sources/AdpcmSource.h"
+#include "SoundEngine/Sources/PcmSource.h"
+#include "SoundEngine/Sources/StreamedSources.h"
+#include "SoundEngine/Sources/VoiceSourceStage.h"
+#include "StreamMgr/StreamManager.h"
+#include "tests/SoundSources/FakeInstance.h"
+#include "tests/SoundSources/SourceTestSupport.h"
+#include "tools/SoundBank/ToneMedia.h"
+
+namespace {
+
+using SourceTest::FakeInstance;
+
+std::u16string Wide(const std::string& text) { return std::u16string(text.begin(), text.end()); }
+
+class StreamedSourceTest : public SourceTest::PoolFixture {
+ protected:
+  void SetUp() override {
+    PoolFixture::SetUp();
+    SN::SnMemoryHooks hooks = SN::GetMemoryHooks();
+    hooks.virtualAlloc = [](size_t bytes) { return Platform::VirtualAllocate(bytes); };
+    hooks.virtualFree = [](void* pointer, size_t bytes) { Platform::VirtualRelease(pointer, bytes); };
+    SN::SetMemoryHooks(hooks);
+    char pattern[] = "/tmp/orv-sources-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    root_ = pattern;
+    SN::SnStreamMgrSettings streamSettings;
+    SN::StreamMgr::GetDefaultSettings(streamSettings);
+    ASSERT_NE(SN::StreamMgr::Create(streamSettings), nullptr);
+    SN::SnDeviceSettings device{};
+    SN::StreamMgr::GetDefaultDeviceSettings(device);
+    device.granularity = 259;
+    device.ioMemorySize = 259 * 64;
+    ASSERT_EQ(io_.Init(device, false), SN::SN_Success);
+    std::string folder = root_ + "/";
+    ASSERT_EQ(io_.SetBaseFolder(Wide(folder).c_str()), SN::SN_Success);
+  }
+  void TearDown() override {
+    io_.Term();
+    if (SN::ISnStreamMgr::m_pStreamMgr) SN::ISnStreamMgr::m_pStreamMgr->Destroy();
+    std::filesystem::remove_all(root_);
+    PoolFixture::TearDown();
+  }
+  // Written where the device looks for media ids, as MakeSoundBanks writes loose media.
+  void WriteLoose(uint32_t id, const std::vector<uint8_t>& bytes) {
+    std::filesystem::create_directories(root_);
+    std::ofstream(root_ + "/" + std::to_string(id) + ".snm", std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+  }
+
+  Audio::CSnDefaultIOHookBlocking io_;
+  std::string root_;
+};
+
+// Plays a voice to its end through the stage; a source with nothing yet is asked again.
+template <class Source>
+std::vector<std::vector<float>> Play(FakeInstance& instance, uint16_t frames, SN::SNRESULT* prepared = nullptr,
+                                     int most = 2000) {
+  Source source(&instance);
+  SN::SNRESULT result = SN::SN_NotReadyYet;
+  while ((result = source.PrepareSource()) == SN::SN_NotReadyYet) std::this_thread::yield();
+  if (prepared) *prepared = result;
+  std::vector<std::vector<float>> planes;
+  if (result != SN::SN_Success) return planes;
+  SN::CSnVoiceSourceStage stage;
+  EXPECT_EQ(stage.Init(&source, instance.format, &instance, 48000), SN::SN_Success);
+  planes.assign(instance.format.Channels(), {});
+  for (int i = 0; i < most; ++i) {
+    SN::SnVoiceBuffer out;
+    out.maxFrames = frames;
+    const SN::SNRESULT r = stage.RunFrame(out);
+    if (r == SN::SN_NoDataReady) {
+      std::this_thread::yield();  // the device thread has not filled the next buffer yet
+      continue;
+    }
+    for (uint32_t c = 0; c < planes.size(); ++c)
+      planes[c].insert(planes[c].end(), out.Plane(c), out.Plane(c) + out.validFrames);
+    out.FreeMarkers();
+    if (r != SN::SN_DataReady) break;
+  }
+  stage.Stop();
+  stage.Release();
+  return planes;
+}
+
+// Equal planes, or where the first difference lies.
+void ExpectSamePlanes(const std::vector<std::vector<float>>& got, const std::vector<std::vector<float>>& expected) {
+  ASSERT_EQ(got.size(), expected.size());
+  for (size_t c = 0; c < got.size(); ++c) {
+    ASSERT_EQ(got[c].size(), expected[c].size()) << "plane " << c;
+    for (size_t i = 0; i < got[c].size(); ++i) ASSERT_EQ(got[c][i], expected[c][i]) << "plane " << c << " sample " << i;
+  }
+}
+
+FakeInstance StreamedInstance(uint32_t id, uint32_t codec) {
+  FakeInstance instance({}, codec, SN::CSnSourceDesc::Storage_Streamed);
+  instance.desc.fileId = id;
+  return instance;
+}
+
+TEST_F(StreamedSourceTest, StreamedPcmEqualsMemoryWithLoopsAndSplitFrames) {
+  Tools::ToneDesc tone;
+  tone.channels = 3;  // 6-byte frames do not divide the 259-byte buffers
+  tone.frames = 6000;
+  tone.sampleRate = 44100;
+  tone.signal = Tools::ToneSignal::Noise;
+  tone.loop = true;
+  tone.loopStart = 1001;
+  tone.loopEnd = 4321;
+  tone.markers = {{1, 5, "a"}};
+  const std::vector<uint8_t> media = Tools::WriteToneMedia(tone);
+  WriteLoose(1234, media);
+  for (uint16_t loops : {uint16_t(1), uint16_t(3)}) {
+    FakeInstance memory(media);
+    memory.loopCount = loops;
+    FakeInstance streamed = StreamedInstance(1234, 0x10000);
+    streamed.loopCount = loops;
+    const auto expected = Play<SN::CSnPcmSource>(memory, 1024);
+    const auto got = Play<SN::CSnPcmStreamSource>(streamed, 1024);
+    ASSERT_EQ(expected[0].size(), loops == 1 ? 6000u * 48000 / 44100 : 0u + expected[0].size());
+    ExpectSamePlanes(got, expected);
+  }
+}
+
+TEST_F(StreamedSourceTest, StreamedAdpcmEqualsMemoryWithLoopsAndSplitBlocks) {
+  Tools::ToneDesc tone;
+  tone.channels = 2;
+  tone.frames = 64 * 50;
+  tone.encoding = Tools::MediaEncoding::ImaAdpcm;
+  tone.loop = true;
+  tone.loopStart = 640;
+  tone.loopEnd = 64 * 30 - 1;
+  const std::vector<uint8_t> media = Tools::WriteToneMedia(tone);
+  WriteLoose(99, media);
+  for (uint16_t loops : {uint16_t(1), uint16_t(2)}) {
+    FakeInstance memory(media, 0x20000);
+    memory.loopCount = loops;
+    FakeInstance streamed = StreamedInstance(99, 0x20000);
+    streamed.loopCount = loops;
+    const auto expected = Play<SN::CSnAdpcmSource>(memory, 1024);
+    const auto got = Play<SN::CSnAdpcmStreamSource>(streamed, 1024);
+    ASSERT_FALSE(expected.empty());
+    EXPECT_EQ(expected[0].size(), (3200u + (loops - 1) * 1280u));
+    ExpectSamePlanes(got, expected);
+  }
+}
+
+TEST_F(StreamedSourceTest, PrefetchedBytesAndSeeksIntoLoopsMatchMemory) {
+  Tools::ToneDesc tone;
+  tone.channels = 1;
+  tone.frames = 1200;
+  tone.sampleRate = 24000;
+  tone.signal = Tools::ToneSignal::Ramp;
+  tone.loop = true;
+  tone.loopStart = 100;
+  tone.loopEnd = 999;
+  const std::vector<uint8_t> media = Tools::WriteToneMedia(tone);
+  WriteLoose(5, media);
+  FakeInstance memory(media);
+  memory.loopCount = 3;
+  memory.seek = SN::SnSeekRequest{true, false, false, 0.0f, 5000, 0};  // media frame 2500: 700 of the last pass
+  FakeInstance streamed = StreamedInstance(5, 0x10000);
+  streamed.loopCount = 3;
+  streamed.seek = memory.seek;
+  const auto expected = Play<SN::CSnPcmSource>(memory, 512);
+  EXPECT_EQ(expected[0].size(), (1200u - 700u - 1u) * 2u);
+  ExpectSamePlanes(Play<SN::CSnPcmStreamSource>(streamed, 512), expected);
+
+  FakeInstance whole(media);
+  whole.loopCount = 2;
+  FakeInstance prefetched = StreamedInstance(5, 0x10000);
+  prefetched.loopCount = 2;
+  prefetched.desc.flags |= SN::CSnSourceDesc::kPrefetched;
+  prefetched.prefetch.assign(media.begin(), media.begin() + 700);
+  ExpectSamePlanes(Play<SN::CSnPcmStreamSource>(prefetched, 512), Play<SN::CSnPcmSource>(whole, 512));
+}
+
+TEST_F(StreamedSourceTest, AMissingFileFailsTheSource) {
+  FakeInstance missing = StreamedInstance(4242, 0x10000);
+  SN::SNRESULT prepared = SN::SN_Success;
+  Play<SN::CSnPcmStreamSource>(missing, 512, &prepared);
+  EXPECT_EQ(prepared, SN::SN_Failure);
+  FakeInstance nameless({}, 0x10000, SN::CSnSourceDesc::Storage_Streamed);
+  SN::CSnPcmStreamSource source(&nameless);
+  EXPECT_EQ(source.PrepareSource(), SN::SN_Failure);
+}
+
+}  // namespace
