@@ -15,6 +15,7 @@
 #include "SoundEngine/Lower/PluginFactoryTable.h"
 #include "SoundEngine/Log.h"
 #include "SoundEngine/Messages.h"
+#include "SoundEngine/Modulators/ModulatorService.h"
 #include "SoundEngine/ObjectIndex.h"
 #include "SoundEngine/PoolObject.h"
 #include "SoundEngine/SoundEngineApi.h"
@@ -106,6 +107,7 @@ void TermSteps(bool destroyPool) {
     g_pObjectIndex = nullptr;
   }
   FreeExtensions();
+  UninstallDefaultModulatorObjects();
   if (destroyPool && g_DefaultPoolId != kInvalidPoolId) {
     MemoryMgr::DestroyPool(g_DefaultPoolId);
     g_DefaultPoolId = kInvalidPoolId;
@@ -173,6 +175,7 @@ SNRESULT Init(SnInitSettings* settings, SnPlatformInitSettings* platformSettings
     if (g_DefaultPoolId == kInvalidPoolId) result = SN_InsufficientMemory;
   }
   if (result == SN_Success) {
+    InstallDefaultModulatorObjects();
     result = CreateManagers();
     if (result == SN_Success) {
       result = VoiceManager::Init();

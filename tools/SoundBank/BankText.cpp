@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "SoundEngine/SoundEngineApi.h"
+#include "tools/SoundBank/NodeParamsWriter.h"
 #include "tools/SoundBank/ToneMedia.h"
 
 namespace Tools {
@@ -115,6 +116,34 @@ class Parser {
         return Fail("\"" + word + "\" is not hex");
       for (size_t j = 0; j < word.size(); j += 2) out.push_back(uint8_t(strtoul(word.substr(j, 2).c_str(), nullptr, 16)));
     }
+    return true;
+  }
+  // "<property>=<value>" or "<property>~<minimum>,<maximum>"; the scope, stop, waveform and trigger
+  // mode properties are whole numbers, the others reals.
+  bool ModulatorSetting(const std::string& word, BankModulator& modulator) {
+    const size_t mark = word.find_first_of("=~");
+    if (mark == std::string::npos) return Fail("\"" + word + "\" is neither <property>=<value> nor <property>~<min>,<max>");
+    uint8_t id = 0;
+    if (!Byte(word.substr(0, mark), id)) return false;
+    const std::string rest = word.substr(mark + 1);
+    if (word[mark] == '~') {
+      const size_t comma = rest.find(',');
+      BankNodeRange range;
+      range.id = id;
+      if (comma == std::string::npos) return Fail("the range \"" + word + "\" has no ','");
+      if (!Real(rest.substr(0, comma), range.min) || !Real(rest.substr(comma + 1), range.max)) return false;
+      modulator.ranges.push_back(range);
+      return true;
+    }
+    if (id == 0 || id == 1 || id == 5 || id == 15) {
+      uint32_t value = 0;
+      if (!Number(rest, value)) return false;
+      modulator.properties.push_back(BankNodeProperty::Int(id, int32_t(value)));
+      return true;
+    }
+    float value = 0.0f;
+    if (!Real(rest, value)) return false;
+    modulator.properties.push_back(BankNodeProperty::Float(id, value));
     return true;
   }
   // Remembers the line that first gave `key`; a second time is refused, naming both lines.
@@ -314,6 +343,14 @@ bool Parser::Line(const std::vector<std::string>& w) {
     for (size_t i = 2; i < w.size(); ++i)
       if (!Id(w[i], actions[i - 2])) return false;
     return AddObject(4, w[1], EventPayload(eventId, actions));
+  }
+  if (op == "lfo" || op == "envelope") {
+    if (!Count(w, 2, kNoMost)) return false;
+    BankModulator modulator;
+    if (!Id(w[1], modulator.id)) return false;
+    for (size_t i = 2; i < w.size(); ++i)
+      if (!ModulatorSetting(w[i], modulator)) return false;
+    return AddObject(op == "lfo" ? 21 : 22, w[1], ModulatorPayload(modulator));
   }
   if (op == "object") {
     if (!Count(w, 3, kNoMost)) return false;

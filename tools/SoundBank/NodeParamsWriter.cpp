@@ -30,6 +30,28 @@ void PutProperties(std::vector<uint8_t>& out, const std::vector<BankNodeProperty
   for (const BankNodeProperty& property : properties) Put(out, property.bits);
 }
 
+void PutRanges(std::vector<uint8_t>& out, const std::vector<BankNodeRange>& ranges) {
+  Put(out, uint8_t(ranges.size()));
+  for (const BankNodeRange& range : ranges) Put(out, range.id);
+  for (const BankNodeRange& range : ranges) {
+    Put(out, range.min);
+    Put(out, range.max);
+  }
+}
+
+void PutCurves(std::vector<uint8_t>& out, const std::vector<BankNodeCurve>& curves) {
+  Put(out, uint16_t(curves.size()));
+  for (const BankNodeCurve& curve : curves) {
+    Put(out, curve.rtpcId);
+    Put(out, curve.rtpcType);
+    Put(out, curve.accumulation);
+    Put(out, curve.parameterId);
+    Put(out, curve.curveId);
+    Put(out, curve.scaling);
+    PutCurvePoints(out, curve.points);
+  }
+}
+
 void PutPositioning(std::vector<uint8_t>& out, const BankNodePositioning& positioning) {
   Put(out, positioning.bits);
   if (!(positioning.bits & 0x01) || !(positioning.bits & 0x08)) return;
@@ -72,12 +94,7 @@ void PutNodeParams(std::vector<uint8_t>& out, const BankNodeParams& params, bool
   Put(out, params.parentId);
   Put(out, params.priorityFlags);
   PutProperties(out, params.properties);
-  Put(out, uint8_t(params.ranges.size()));
-  for (const BankNodeRange& range : params.ranges) Put(out, range.id);
-  for (const BankNodeRange& range : params.ranges) {
-    Put(out, range.min);
-    Put(out, range.max);
-  }
+  PutRanges(out, params.ranges);
   PutPositioning(out, params.positioning);
   Put(out, params.sendFlags);
   if (params.sendFlags & 0x08)
@@ -97,16 +114,7 @@ void PutNodeParams(std::vector<uint8_t>& out, const BankNodeParams& params, bool
       Put(out, set);
     }
   }
-  Put(out, uint16_t(params.curves.size()));
-  for (const BankNodeCurve& curve : params.curves) {
-    Put(out, curve.rtpcId);
-    Put(out, curve.rtpcType);
-    Put(out, curve.accumulation);
-    Put(out, curve.parameterId);
-    Put(out, curve.curveId);
-    Put(out, curve.scaling);
-    PutCurvePoints(out, curve.points);
-  }
+  PutCurves(out, params.curves);
   if (motionFlag) Put(out, params.secondaryOutputId);
 }
 
@@ -123,6 +131,15 @@ std::vector<uint8_t> StatePropertiesPayload(uint32_t id, const std::vector<BankN
   std::vector<uint8_t> out;
   Put(out, id);
   PutProperties(out, properties);
+  return out;
+}
+
+std::vector<uint8_t> ModulatorPayload(const BankModulator& modulator) {
+  std::vector<uint8_t> out;
+  Put(out, modulator.id);
+  PutProperties(out, modulator.properties);
+  PutRanges(out, modulator.ranges);
+  PutCurves(out, modulator.curves);
   return out;
 }
 
