@@ -1,0 +1,203 @@
+// The modulators' frame pass for 256 oscillators (mixed waveforms, smoothing 0.3) and 256 envelopes
+// writing 1024 samples each, against a plain loop of the same per-sample formulas over flat arrays
+// (read the pair as pass / plain; the pass's jobs, chunks and runs may cost at most 1.5x).
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <vector>
+
+#include "MemoryMgr/MemoryMgr.h"
+#include "SoundEngine/Lower/FrameFormat.h"
+#include "SoundEngine/Modulators/ModulatorObject.h"
+#include "SoundEngine/Modulators/ModulatorProcessor.h"
+#include "SoundEngine/ObjectIndex.h"
+#include "SoundEngine/PoolObject.h"
+#include "tools/SoundBank/NodeParamsWriter.h"
+
+namespace {
+
+using namespace SN;
+using Tools::BankNodeProperty;
+
+constexpr uint32_t kEach = 256;
+constexpr uint32_t kFrame = 1024;
+
+// The default pool and an object index: what bank objects need outside the engine.
+struct EngineScope {
+  EngineScope() {
+    SnMemoryHooks hooks;
+    hooks.alloc = &malloc;
+    hooks.free = &free;
+    SetMemoryHooks(hooks);
+    SnMemSettings settings{20};
+    MemoryMgr::Init(&settings);
+    g_DefaultPoolId = MemoryMgr::CreatePool(nullptr, 64u << 20, 64, SnMemPool_AllocHook, 0);
+    if (g_DefaultPoolId == kInvalidPoolId) std::abort();
+    g_pObjectIndex = PoolNew<CSnObjectIndex>(g_DefaultPoolId);
+  }
+  ~EngineScope() {
+    PoolDelete(g_DefaultPoolId, g_pObjectIndex);
+    g_pObjectIndex = nullptr;
+    MemoryMgr::DestroyPool(g_DefaultPoolId);
+    g_DefaultPoolId = kInvalidPoolId;
+    MemoryMgr::Term();
+  }
+};
+
+float Frequency(uint32_t i) { return 12.5f + float(i % 32) * 12.0f; }
+uint32_t Waveform(uint32_t i) { return i % 5; }
+
+// The bank objects, one global instance each, all writing samples.
+struct Modulators {
+  std::vector<CSnModulatorObject*> objects;
+  CSnModulatorProcessor list;
+
+  Modulators() {
+    for (uint32_t i = 0; i < 2 * kEach; ++i) {
+      const bool oscillator = i < kEach;
+      Tools::BankModulator bank;
+      bank.id = 1000 + i;
+      bank.properties = {BankNodeProperty::Int(0, 3)};
+      if (oscillator) {
+        bank.properties.push_back(BankNodeProperty::Float(2, 80.0f));
+        bank.properties.push_back(BankNodeProperty::Float(3, 0.0f));
+        bank.properties.push_back(BankNodeProperty::Float(4, Frequency(i)));
+        bank.properties.push_back(BankNodeProperty::Int(5, int32_t(Waveform(i))));
+        bank.properties.push_back(BankNodeProperty::Float(6, 30.0f));
+        bank.properties.push_back(BankNodeProperty::Float(7, 40.0f));
+      } else {
+        bank.properties.push_back(BankNodeProperty::Float(9, 0.02f + 0.001f * float(i % 7)));
+        bank.properties.push_back(BankNodeProperty::Float(11, 0.03f));
+        bank.properties.push_back(BankNodeProperty::Float(12, 50.0f));
+        bank.properties.push_back(BankNodeProperty::Float(13, 0.5f));
+        bank.properties.push_back(BankNodeProperty::Float(14, 0.2f));
+      }
+      const std::vector<uint8_t> payload = Tools::ModulatorPayload(bank);
+      CSnModulatorObject* object = CSnModulatorObject::Create(bank.id, oscillator ? 0 : 1);
+      if (!object || object->SetInitValues(payload.data() + 4, uint32_t(payload.size() - 4)) != SN_Success)
+        std::abort();
+      CSnModulatorInstance* instance = nullptr;
+      if (object->Instantiate(SnModulatorInstantiationParams{}, list, &instance) != SN_Success) std::abort();
+      instance->SetSamplesWanted(true);
+      if (!instance->SamplesPerFrameWanted()) std::abort();
+      objects.push_back(object);
+    }
+  }
+  ~Modulators() {
+    list.Term();
+    for (CSnModulatorObject* object : objects) object->Release();
+  }
+};
+
+inline float SinePoly(float x) {
+  const float x2 = x * x;
+  return ((((0.008306325f - 0.00018363654f * x2) * x2) - 0.16664828f) * x2 + 0.9999966f) * x;
+}
+
+// The same signals, one sample at a time over flat arrays.
+struct Plain {
+  std::vector<double> phase, increment;
+  std::vector<float> a, b, y, depth, pulse;
+  std::vector<uint32_t> waveform;
+  std::vector<uint32_t> half, decay, release, releaseAt;
+  std::vector<float> curve, sustain;
+  std::vector<float> out;
+  uint64_t elapsed = 0;
+
+  Plain() : out(size_t(2 * kEach) * kFrame) {
+    for (uint32_t i = 0; i < kEach; ++i) {
+      const double f = Frequency(i);
+      const double fc = 24000.0 * std::pow(2.0 * f / 48000.0, 0.3);
+      const double c = 2.0 - std::cos(2.0 * M_PI * fc / 48000.0);
+      const double k = c - std::sqrt(c * c - 1.0);
+      waveform.push_back(Waveform(i));
+      phase.push_back(Waveform(i) == 1 ? 0.25 : Waveform(i) == 3 ? 0.5 : 0.0);
+      increment.push_back(Waveform(i) == 0 ? 2.0 * M_PI * f / 48000.0 : f / 48000.0);
+      a.push_back(float(1.0 - k));
+      b.push_back(float(-k));
+      y.push_back(0.0f);
+      depth.push_back(0.8f);
+      pulse.push_back(0.4f);
+      const uint32_t attack = uint32_t(std::lround((0.02 + 0.001 * ((kEach + i) % 7)) * 48000.0));
+      half.push_back((attack / 2 + 2) & ~3u);
+      decay.push_back(1440);
+      release.push_back(9600);
+      releaseAt.push_back(24000 + 1440 + attack);
+      curve.push_back(0.005f);
+      sustain.push_back(0.5f);
+    }
+  }
+
+  void Frame() {
+    elapsed += kFrame;
+    for (uint32_t o = 0; o < kEach; ++o) {
+      float* dst = &out[size_t(o) * kFrame];
+      double p = phase[o];
+      float last = y[o];
+      const double period = waveform[o] == 0 ? double(6.2831855f) : 1.0;
+      for (uint32_t i = 0; i < kFrame; ++i) {
+        p += increment[o];
+        if (p >= period) p -= period;
+        float x;
+        switch (waveform[o]) {
+          case 0: {
+            const float s = p < M_PI / 2 ? SinePoly(float(p))
+                            : p < M_PI   ? SinePoly(float(M_PI - p))
+                            : p < 1.5 * M_PI ? -SinePoly(float(p - M_PI))
+                                             : -SinePoly(float(2.0 * M_PI - p));
+            dst[i] = (1.0f + s) * 0.5f * depth[o];
+            continue;
+          }
+          case 1: x = p < 0.5 ? float(2.0 * p) : float(2.0 * (1.0 - p)); break;
+          case 2: x = p < pulse[o] ? 1.0f : 0.0f; break;
+          case 3: x = float(p); break;
+          default: x = float(1.0 - p); break;
+        }
+        last = a[o] * (x * depth[o]) - b[o] * last;
+        dst[i] = last;
+      }
+      phase[o] = p;
+      y[o] = last;
+    }
+    for (uint32_t e = 0; e < kEach; ++e) {
+      float* dst = &out[size_t(kEach + e) * kFrame];
+      const int64_t h = half[e], d = decay[e], r = release[e], at = releaseAt[e];
+      const float c = curve[e], s = sustain[e];
+      auto held = [&](int64_t t) {
+        if (t < h) return c * float(t) / float(h);
+        if (t < 2 * h) return c + (1.0f - c) * float(t - h) / float(h);
+        if (t < 2 * h + d) return 1.0f + (s - 1.0f) * float(t - 2 * h) / float(d);
+        return s;
+      };
+      const float fromLevel = held(at);
+      for (uint32_t i = 0; i < kFrame; ++i) {
+        const int64_t t = int64_t(elapsed - kFrame + i);
+        dst[i] = t < at ? held(t) : t < at + r ? fromLevel * (1.0f - float(t - at) / float(r)) : 0.0f;
+      }
+    }
+  }
+};
+
+void BM_ModulatorFrame(benchmark::State& state) {
+  EngineScope engine;
+  Modulators modulators;
+  for (auto _ : state) {
+    if (modulators.list.ProcessModulators(kFrame) != SN_Success) state.SkipWithError("the frame pass failed");
+    benchmark::DoNotOptimize(modulators.list.Head()->Output()->value);
+    benchmark::ClobberMemory();
+  }
+}
+BENCHMARK(BM_ModulatorFrame);
+
+void BM_ModulatorFramePlain(benchmark::State& state) {
+  Plain plain;
+  for (auto _ : state) {
+    plain.Frame();
+    benchmark::DoNotOptimize(plain.out.data());
+    benchmark::ClobberMemory();
+  }
+}
+BENCHMARK(BM_ModulatorFramePlain);
+
+}  // namespace
