@@ -15,6 +15,7 @@
 #include "SoundEngine/Modulators/ModulatorService.h"
 #include "SoundEngine/PoolObject.h"
 #include "tests/SoundBanks/BankTestSupport.h"
+#include "tests/SoundModulators/SoundTestObjects.h"
 #include "tools/SoundBank/BankText.h"
 #include "tools/SoundBank/NodeParamsWriter.h"
 
@@ -38,12 +39,8 @@ struct StopRecorder final : ISnModulatorDrivenTargets {
   std::vector<NodeStop> nodes;
 };
 
-// A node as far as an instance holds it: a reference-counted object of the node list.
-struct HeldNode final : CSnIndexedObject {
-  explicit HeldNode(uint32_t id) : CSnIndexedObject(id, SnIndex_Nodes) {}
-};
-
-CSnPlaybackInstance* FakeVoice(uintptr_t n) { return reinterpret_cast<CSnPlaybackInstance*>(n * 64); }
+using ModulationTest::FakeVoice;
+using ModulationTest::HeldNode;
 
 class ModulatorTest : public BankTest::BankFixture {
  protected:
