@@ -6,19 +6,10 @@
 
 namespace SN {
 
-namespace {
-constexpr uint32_t kFirstSlots = 4;
-}
-
 CSnMidiNoteState::CSnMidiNoteState(const SnMidiEvent& noteOn, uint32_t targetId) : m_noteOn(noteOn), m_targetId(targetId) {}
 
 CSnMidiNoteState* CSnMidiNoteState::Create(const SnMidiEvent& noteOn, uint32_t targetId) {
-  CSnMidiNoteState* state = PoolNew<CSnMidiNoteState>(g_DefaultPoolId, noteOn, targetId);
-  if (state && (!state->m_voices.GrowBy(kFirstSlots) || !state->m_actions.GrowBy(kFirstSlots))) {
-    state->Release();
-    return nullptr;
-  }
-  return state;
+  return PoolNew<CSnMidiNoteState>(g_DefaultPoolId, noteOn, targetId);
 }
 
 void CSnMidiNoteState::Release() {
@@ -29,7 +20,7 @@ void CSnMidiNoteState::Release() {
 }
 
 bool CSnMidiNoteState::AddVoice(CSnPlaybackInstance* voice, VoiceKind kind, bool ignoresNoteOff) {
-  return m_voices.Add(Voice{voice, 0, uint8_t(kind), ignoresNoteOff}, kFirstSlots) != nullptr;
+  return m_voices.Add(Voice{voice, 0, uint8_t(kind), ignoresNoteOff}) != nullptr;
 }
 
 void CSnMidiNoteState::RemoveVoice(CSnPlaybackInstance* voice) {
@@ -37,7 +28,7 @@ void CSnMidiNoteState::RemoveVoice(CSnPlaybackInstance* voice) {
     if (m_voices[i].voice == voice) return m_voices.RemoveAt(i);
 }
 
-bool CSnMidiNoteState::AddAction(void* action) { return m_actions.Add(action, kFirstSlots) != nullptr; }
+bool CSnMidiNoteState::AddAction(void* action) { return m_actions.Add(action) != nullptr; }
 
 void CSnMidiNoteState::RemoveAction(void* action) {
   const int32_t index = m_actions.IndexOf(action);

@@ -37,8 +37,8 @@ class CSnMidiNoteState {
 
   const SnMidiEvent& NoteOn() const { return m_noteOn; }
   uint32_t TargetId() const { return m_targetId; }
-  SnArray<Voice>& Voices() { return m_voices; }
-  SnArray<void*>& Actions() { return m_actions; }
+  SnInlineArray<Voice, 4>& Voices() { return m_voices; }
+  SnInlineArray<void*, 4>& Actions() { return m_actions; }
   bool Silent() const { return m_voices.Count() == 0 && m_actions.Count() == 0; }
 
  private:
@@ -47,9 +47,9 @@ class CSnMidiNoteState {
   uint32_t m_refCount = 1;
   SnMidiEvent m_noteOn;
   uint32_t m_targetId;
-  // Four slots to begin with, as most notes have few voices; they grow past that.
-  SnArray<Voice> m_voices;
-  SnArray<void*> m_actions;
+  // Four slots in place, as most notes have few voices; they grow past that.
+  SnInlineArray<Voice, 4> m_voices;
+  SnInlineArray<void*, 4> m_actions;
 };
 
 }  // namespace SN

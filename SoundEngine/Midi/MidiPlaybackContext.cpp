@@ -1,6 +1,9 @@
 // MIDI playback contexts: scheduling, pairing, sustain, note play and stop, controllers.
 #include "SoundEngine/Midi/MidiPlaybackContext.h"
 
+#include <algorithm>
+
+#include "Base/Assert.h"
 #include "SoundEngine/Lower/FrameFormat.h"
 #include "SoundEngine/PoolObject.h"
 
@@ -9,6 +12,7 @@ namespace SN {
 namespace {
 constexpr uint32_t kCategoryBus = 0;
 constexpr uint32_t kCategoryControlOnly = 12;
+constexpr uint32_t kMostSpareEvents = 256;
 }  // namespace
 
 CSnMidiPlaybackContext::~CSnMidiPlaybackContext() {
@@ -17,11 +21,7 @@ CSnMidiPlaybackContext::~CSnMidiPlaybackContext() {
     EndTarget(*target);
     // A target whose events could not all finish still leaves.
     if (Entry* entry = FindEntry(*target)) {
-      while (CSnMidiNoteEvent* event = entry->head) {
-        entry->head = event->next;
-        FreeEvent(event);
-      }
-      entry->tail = nullptr;
+      FreePending(*entry);
       RemoveEmptyEntries();
     }
   }
@@ -31,6 +31,10 @@ CSnMidiPlaybackContext::~CSnMidiPlaybackContext() {
   }
   m_heldTail = nullptr;
   m_entries.Term();
+  while (CSnMidiNoteEvent* spare = m_spareEvents) {
+    m_spareEvents = spare->next;
+    PoolDelete(g_DefaultPoolId, spare);
+  }
 }
 
 CSnMidiPlaybackContext::Entry* CSnMidiPlaybackContext::FindEntry(const CSnMidiEventTarget& target) const {
@@ -42,16 +46,14 @@ CSnMidiPlaybackContext::Entry* CSnMidiPlaybackContext::FindEntry(const CSnMidiEv
 CSnMidiPlaybackContext::Entry* CSnMidiPlaybackContext::FindOrAddEntry(CSnMidiEventTarget& target) {
   if (Entry* entry = FindEntry(target)) return entry;
   // The entry keeps its target (and the sustain pedal's state) until the target is ended.
-  Entry* entry = m_entries.Add(Entry{&target, nullptr, nullptr, 0});
+  Entry* entry = m_entries.Add(Entry{&target, nullptr, 0, 0, 0, nullptr});
   if (entry) target.IncrementPendingCount();
   return entry;
 }
 
 uint32_t CSnMidiPlaybackContext::PendingCount(const CSnMidiEventTarget& target) const {
   const Entry* entry = FindEntry(target);
-  uint32_t count = 0;
-  for (const CSnMidiNoteEvent* event = entry ? entry->head : nullptr; event; event = event->next) ++count;
-  return count;
+  return entry ? entry->count : 0;
 }
 
 uint32_t CSnMidiPlaybackContext::HeldCount() const {
@@ -67,9 +69,15 @@ uint16_t CSnMidiPlaybackContext::SustainMask(const CSnMidiEventTarget& target) c
 
 CSnMidiNoteEvent* CSnMidiPlaybackContext::NewEvent(CSnMidiEventTarget& target, const SnMidiEvent& event,
                                                    int32_t offset, CSnMidiNoteState* note) {
-  auto* made = PoolNew<CSnMidiNoteEvent>(g_DefaultPoolId);
-  if (!made) return nullptr;
-  *made = CSnMidiNoteEvent{nullptr, 1, note, &target, event, offset, 0};
+  CSnMidiNoteEvent* made = m_spareEvents;
+  if (made) {
+    m_spareEvents = made->next;
+    --m_spareCount;
+  } else {
+    made = PoolNew<CSnMidiNoteEvent>(g_DefaultPoolId);
+    if (!made) return nullptr;
+  }
+  *made = CSnMidiNoteEvent{nullptr, nullptr, 1, note, &target, event, offset, 0};
   target.IncrementPendingCount();
   return made;
 }
@@ -77,19 +85,67 @@ CSnMidiNoteEvent* CSnMidiPlaybackContext::NewEvent(CSnMidiEventTarget& target, c
 void CSnMidiPlaybackContext::FreeEvent(CSnMidiNoteEvent* event) {
   if (event->note) event->note->Release();
   event->target->Release();
+  if (m_spareCount < kMostSpareEvents) {
+    event->next = m_spareEvents;
+    m_spareEvents = event;
+    ++m_spareCount;
+    return;
+  }
   PoolDelete(g_DefaultPoolId, event);
 }
 
-void CSnMidiPlaybackContext::InsertByOffset(Entry& entry, CSnMidiNoteEvent* event) {
-  CSnMidiNoteEvent* before = nullptr;
-  CSnMidiNoteEvent* at = entry.head;
-  while (at && at->frameOffset <= event->frameOffset) {
-    before = at;
-    at = at->next;
+bool CSnMidiPlaybackContext::InsertByOffset(Entry& entry, CSnMidiNoteEvent* event) {
+  if (entry.count == entry.capacity) {
+    const uint32_t capacity = entry.capacity ? entry.capacity * 2 : 16;
+    auto** grown = static_cast<CSnMidiNoteEvent**>(
+        MemoryMgr::Malign(g_DefaultPoolId, sizeof(CSnMidiNoteEvent*) * capacity, alignof(CSnMidiNoteEvent*)));
+    if (!grown) return false;
+    if (entry.count) memcpy(static_cast<void*>(grown), entry.pending, sizeof(CSnMidiNoteEvent*) * entry.count);
+    MemoryMgr::Free(g_DefaultPoolId, entry.pending);
+    entry.pending = grown;
+    entry.capacity = capacity;
   }
-  event->next = at;
-  if (before) before->next = event; else entry.head = event;
-  if (!at) entry.tail = event;
+  // After the events of the same offset.
+  CSnMidiNoteEvent** at = std::upper_bound(
+      entry.pending, entry.pending + entry.count, event,
+      [](const CSnMidiNoteEvent* a, const CSnMidiNoteEvent* b) { return a->frameOffset < b->frameOffset; });
+  memmove(static_cast<void*>(at + 1), at, sizeof(CSnMidiNoteEvent*) * size_t(entry.pending + entry.count - at));
+  *at = event;
+  ++entry.count;
+  return true;
+}
+
+void CSnMidiPlaybackContext::FreePending(Entry& entry) {
+  for (uint32_t i = 0; i < entry.count; ++i) FreeEvent(entry.pending[i]);
+  MemoryMgr::Free(g_DefaultPoolId, entry.pending);
+  entry.pending = nullptr;
+  entry.count = entry.capacity = 0;
+  entry.openHead = nullptr;
+}
+
+void CSnMidiPlaybackContext::AddOpen(Entry& entry, CSnMidiNoteEvent* noteOn) {
+  CSnMidiNoteEvent** link = &entry.openHead;
+  while (*link && (*link)->frameOffset <= noteOn->frameOffset) link = &(*link)->nextOpen;
+  noteOn->nextOpen = *link;
+  *link = noteOn;
+}
+
+void CSnMidiPlaybackContext::RemoveOpen(Entry& entry, CSnMidiNoteEvent* noteOn) {
+  for (CSnMidiNoteEvent** link = &entry.openHead; *link; link = &(*link)->nextOpen) {
+    if (*link != noteOn) continue;
+    *link = noteOn->nextOpen;
+    noteOn->nextOpen = nullptr;
+    return;
+  }
+}
+
+void CSnMidiPlaybackContext::CloseOpenNotes(Entry& entry, uint32_t channel, int32_t offset, int32_t at) {
+  for (CSnMidiNoteEvent* e = entry.openHead; e;) {
+    CSnMidiNoteEvent* next = e->nextOpen;
+    if ((channel == 255 || e->event.channel == channel) && e->frameOffset <= offset)
+      CloseNote(entry, *e, at < 0 ? e->frameOffset : at);
+    e = next;
+  }
 }
 
 void CSnMidiPlaybackContext::ProcessQueue(SnMidiEventQueue& queue, uint32_t frames) {
@@ -106,6 +162,7 @@ void CSnMidiPlaybackContext::ProcessQueue(SnMidiEventQueue& queue, uint32_t fram
 
 void CSnMidiPlaybackContext::Schedule(CSnMidiEventTarget& target, const SnMidiEvent& event, uint32_t frameOffset,
                                       bool sameTargetOnly, bool) {
+  ORV_ASSERT(!m_advancing);
   if (target.PlayingId()) m_playback.MidiCallback(target.PlayingId(), event);
   Entry* entry = FindOrAddEntry(target);
   if (!entry) return;
@@ -120,60 +177,54 @@ void CSnMidiPlaybackContext::Schedule(CSnMidiEventTarget& target, const SnMidiEv
     if (!note) return;
     CSnMidiNoteEvent* made = NewEvent(target, event, offset, note);
     if (!made) return note->Release();
-    InsertByOffset(*entry, made);
+    if (!InsertByOffset(*entry, made)) return FreeEvent(made);
+    AddOpen(*entry, made);
     return;
   }
   if (event.IsNoteOff()) {
     // The first open note-on of the same channel and note takes it; without one it goes.
-    CSnMidiNoteEvent* partner = nullptr;
     for (Entry& other : m_entries) {
       if (sameTargetOnly && other.target != &target) continue;
-      for (CSnMidiNoteEvent* e = other.head; e && !partner; e = e->next)
-        if (e->event.IsNoteOn() && !(e->flags & CSnMidiNoteEvent::kPairedOrFinished) &&
-            e->event.channel == event.channel && e->event.data1 == event.data1)
-          partner = e;
-      if (partner) break;
+      for (CSnMidiNoteEvent* e = other.openHead; e; e = e->nextOpen) {
+        if (e->event.channel != event.channel || e->event.data1 != event.data1) continue;
+        CloseNote(other, *e, offset);
+        return;
+      }
     }
-    if (!partner) return;
-    entry = FindEntry(target);  // the search may not move entries, but stay exact
-    CloseNote(*entry, *partner, offset);
     return;
   }
   CSnMidiNoteEvent* made = NewEvent(target, event, offset, nullptr);
   if (!made) return;
   made->flags = CSnMidiNoteEvent::kPlayed | CSnMidiNoteEvent::kNoteOffHandled | CSnMidiNoteEvent::kPairedOrFinished;
-  if (event.IsControlChange(SnMidiCC_AllNotesOff) || event.IsControlChange(SnMidiCC_AllSoundOff)) {
-    for (CSnMidiNoteEvent* e = entry->head; e; e = e->next)
-      if (e->event.IsNoteOn() && !(e->flags & CSnMidiNoteEvent::kPairedOrFinished) &&
-          e->event.channel == event.channel && e->frameOffset <= offset)
-        CloseNote(*entry, *e, e->frameOffset);
-  }
-  InsertByOffset(*entry, made);
+  if (event.IsControlChange(SnMidiCC_AllNotesOff) || event.IsControlChange(SnMidiCC_AllSoundOff))
+    CloseOpenNotes(*entry, event.channel, offset, -1);
+  if (!InsertByOffset(*entry, made)) FreeEvent(made);
 }
 
 void CSnMidiPlaybackContext::CloseNote(Entry& entry, CSnMidiNoteEvent& noteOn, int32_t offset) {
   SnMidiEvent off = noteOn.event;
   off.type = SnMidi_NoteOff;
-  CSnMidiNoteEvent* made = NewEvent(*noteOn.target, off, offset, noteOn.note);
+  CSnMidiNoteEvent* made = NewEvent(*noteOn.target, off, offset, nullptr);
   if (!made) return;
-  noteOn.note->AddRef();
   made->flags = CSnMidiNoteEvent::kPairedOrFinished;
+  if (!InsertByOffset(entry, made)) return FreeEvent(made);
+  made->note = noteOn.note;
+  made->note->AddRef();
   noteOn.flags |= CSnMidiNoteEvent::kPairedOrFinished;
-  // The note-off goes where its own target's events are kept.
-  Entry* owner = noteOn.target == entry.target ? &entry : FindEntry(*noteOn.target);
-  InsertByOffset(owner ? *owner : entry, made);
+  RemoveOpen(entry, &noteOn);
 }
 
 void CSnMidiPlaybackContext::Advance(uint32_t frames) {
   const int32_t perBuffer = int32_t(LowerEngine::SamplesPerFrame());
-  for (uint32_t i = 0; i < m_entries.Count(); ++i) {
-    CSnMidiNoteEvent* before = nullptr;
-    for (CSnMidiNoteEvent* event = m_entries[i].head; event;) {
-      CSnMidiNoteEvent* next = event->next;
+  const uint8_t done = CSnMidiNoteEvent::kNoteOffHandled | CSnMidiNoteEvent::kPairedOrFinished;
+  m_advancing = true;
+  for (Entry& entry : m_entries) {
+    uint32_t kept = 0;
+    for (uint32_t i = 0; i < entry.count; ++i) {
+      CSnMidiNoteEvent* event = entry.pending[i];
       const bool note = event->event.IsNote();
       // A held note-off keeps its place until the pedal lifts; its offset still runs down.
-      const uint16_t sustain = m_entries[i].sustainMask;
-      const bool held = event->event.IsNoteOff() && (sustain >> (event->event.channel & 15) & 1u);
+      const bool held = event->event.IsNoteOff() && (entry.sustainMask >> (event->event.channel & 15) & 1u);
       if (note && !held && event->target->GameObject()) {
         if (!(event->flags & CSnMidiNoteEvent::kNoteOffHandled) && event->frameOffset < perBuffer) {
           if (event->event.IsNoteOff()) StopNote(*event);
@@ -185,26 +236,22 @@ void CSnMidiPlaybackContext::Advance(uint32_t frames) {
         }
       }
       event->frameOffset = event->frameOffset > int32_t(frames) ? event->frameOffset - int32_t(frames) : 0;
-      Entry& entry = m_entries[i];  // after the calls out, which may have scheduled more
-      const uint8_t done = CSnMidiNoteEvent::kNoteOffHandled | CSnMidiNoteEvent::kPairedOrFinished;
-      if (!held && (!note || (event->flags & done) == done)) {
-        if (before) before->next = next; else entry.head = next;
-        if (entry.tail == event) entry.tail = before;
-        event->next = nullptr;
-        if (!note) {
-          ApplyController(entry, *event);
-          FreeEvent(event);
-        } else if (event->event.IsNoteOn()) {
-          FreeEvent(event);
-        } else {
-          Hold(event);
-        }
-      } else {
-        before = event;
+      if (held || (note && (event->flags & done) != done)) {
+        entry.pending[kept++] = event;
+        continue;
       }
-      event = next;
+      if (!note) {
+        ApplyController(entry, *event);
+        FreeEvent(event);
+      } else if (event->event.IsNoteOn()) {
+        FreeEvent(event);
+      } else {
+        Hold(event);
+      }
     }
+    entry.count = kept;
   }
+  m_advancing = false;
   PurgeHeld();
 }
 
@@ -287,12 +334,8 @@ void CSnMidiPlaybackContext::RemoveHeldNoteOff(CSnMidiNoteState* note) {
 }
 
 void CSnMidiPlaybackContext::AllNotesOff(CSnMidiEventTarget& target, uint32_t channel, uint32_t frameOffset) {
-  Entry* entry = FindEntry(target);
-  if (!entry) return;
-  for (CSnMidiNoteEvent* e = entry->head; e; e = e->next)
-    if (e->event.IsNoteOn() && !(e->flags & CSnMidiNoteEvent::kPairedOrFinished) &&
-        (channel == 255 || e->event.channel == channel) && uint32_t(e->frameOffset) <= frameOffset)
-      CloseNote(*entry, *e, e->frameOffset);
+  if (Entry* entry = FindEntry(target))
+    CloseOpenNotes(*entry, channel, int32_t(frameOffset > 0x7FFFFFFFu ? 0x7FFFFFFFu : frameOffset), -1);
 }
 
 void CSnMidiPlaybackContext::EndTarget(CSnMidiEventTarget& target) {
@@ -303,8 +346,7 @@ void CSnMidiPlaybackContext::EndTarget(CSnMidiEventTarget& target) {
       Schedule(target, SnMidiEvent{SnMidi_ControlChange, channel, SnMidiCC_Sustain, 0}, 0, true);
     if (Entry* entry = FindEntry(target)) {
       entry->sustainMask = 0;
-      for (CSnMidiNoteEvent* e = entry->head; e; e = e->next)
-        if (e->event.IsNoteOn() && !(e->flags & CSnMidiNoteEvent::kPairedOrFinished)) CloseNote(*entry, *e, 0);
+      CloseOpenNotes(*entry, 255, 0x7FFFFFFF, 0);
     }
     Advance(0);
   }
@@ -333,8 +375,8 @@ void CSnMidiPlaybackContext::PauseTarget(CSnMidiEventTarget& target) {
     for (void* action : note->Actions()) m_playback.PauseAction(action, target);
   };
   if (Entry* entry = FindEntry(target))
-    for (CSnMidiNoteEvent* e = entry->head; e; e = e->next)
-      if (e->event.IsNoteOn()) pause(e->note);
+    for (uint32_t i = 0; i < entry->count; ++i)
+      if (entry->pending[i]->event.IsNoteOn()) pause(entry->pending[i]->note);
   for (CSnMidiNoteEvent* held = m_heldHead; held; held = held->next)
     if (held->target == &target) pause(held->note);
 }
@@ -346,16 +388,17 @@ void CSnMidiPlaybackContext::ResumeTarget(CSnMidiEventTarget& target) {
     for (void* action : note->Actions()) m_playback.ResumeAction(action, target);
   };
   if (Entry* entry = FindEntry(target))
-    for (CSnMidiNoteEvent* e = entry->head; e; e = e->next)
-      if (e->event.IsNoteOn()) resume(e->note);
+    for (uint32_t i = 0; i < entry->count; ++i)
+      if (entry->pending[i]->event.IsNoteOn()) resume(entry->pending[i]->note);
   for (CSnMidiNoteEvent* held = m_heldHead; held; held = held->next)
     if (held->target == &target) resume(held->note);
 }
 
 void CSnMidiPlaybackContext::RemoveEmptyEntries() {
   for (uint32_t i = m_entries.Count(); i-- > 0;) {
-    if (m_entries[i].head) continue;
+    if (m_entries[i].count) continue;
     CSnMidiEventTarget* target = m_entries[i].target;
+    MemoryMgr::Free(g_DefaultPoolId, m_entries[i].pending);
     m_entries.RemoveAt(i);
     target->Release();
   }

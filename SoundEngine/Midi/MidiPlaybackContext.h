@@ -19,6 +19,7 @@ struct CSnMidiNoteEvent {
   static constexpr uint8_t kPairedOrFinished = 0x04;
 
   CSnMidiNoteEvent* next;
+  CSnMidiNoteEvent* nextOpen;  // among its target's note-ons still waiting for their note-off
   uint32_t refCount;
   CSnMidiNoteState* note;
   CSnMidiEventTarget* target;
@@ -39,7 +40,8 @@ class CSnMidiPlaybackContext {
   // take these over.
   virtual void OnFlaggedQueueNode(const SnMidiEventNode&) {}
 
-  // Schedules every node of the queue in order (each releasing its target), then advances.
+  // Schedules every node of the queue in order (each releasing its target), then advances. Not from
+  // inside the context's own calls out.
   void ProcessQueue(SnMidiEventQueue& queue, uint32_t frames);
   void Schedule(CSnMidiEventTarget& target, const SnMidiEvent& event, uint32_t frameOffset, bool sameTargetOnly = false,
                 bool fromQueue = false);
@@ -63,17 +65,28 @@ class CSnMidiPlaybackContext {
  private:
   struct Entry {
     CSnMidiEventTarget* target;
-    CSnMidiNoteEvent* tail;
-    CSnMidiNoteEvent* head;
+    // The pending events in offset order, as an array: an insertion is a search and a move, where
+    // a list would be walked for every message.
+    CSnMidiNoteEvent** pending;
+    uint32_t count;
+    uint32_t capacity;
     uint16_t sustainMask;
+    // The unpaired note-ons in offset order: a note-off looks for its partner among these alone.
+    CSnMidiNoteEvent* openHead;
   };
 
   Entry* FindEntry(const CSnMidiEventTarget& target) const;
   Entry* FindOrAddEntry(CSnMidiEventTarget& target);
   CSnMidiNoteEvent* NewEvent(CSnMidiEventTarget& target, const SnMidiEvent& event, int32_t offset, CSnMidiNoteState* note);
   void FreeEvent(CSnMidiNoteEvent* event);
-  static void InsertByOffset(Entry& entry, CSnMidiNoteEvent* event);
-  // A note-off at `offset` for a pending unpaired note-on.
+  // False when the entry cannot grow (the event is not taken).
+  static bool InsertByOffset(Entry& entry, CSnMidiNoteEvent* event);
+  void FreePending(Entry& entry);
+  static void AddOpen(Entry& entry, CSnMidiNoteEvent* noteOn);
+  static void RemoveOpen(Entry& entry, CSnMidiNoteEvent* noteOn);
+  // Closes the entry's open notes on `channel` (255: all) due up to `offset`, each at `at` (-1: its own).
+  void CloseOpenNotes(Entry& entry, uint32_t channel, int32_t offset, int32_t at);
+  // A note-off at `offset` for one of the entry's open note-ons, kept with it.
   void CloseNote(Entry& entry, CSnMidiNoteEvent& noteOn, int32_t offset);
   void StopNote(CSnMidiNoteEvent& noteOff);
   void PlayNote(CSnMidiNoteEvent& event);
@@ -85,6 +98,11 @@ class CSnMidiPlaybackContext {
   SnArray<Entry> m_entries;
   CSnMidiNoteEvent* m_heldHead = nullptr;
   CSnMidiNoteEvent* m_heldTail = nullptr;
+  // Finished events kept for the next ones: most notes last a frame or two.
+  CSnMidiNoteEvent* m_spareEvents = nullptr;
+  uint32_t m_spareCount = 0;
+  // The playback's calls do not schedule into the context that is advancing.
+  bool m_advancing = false;
 };
 
 }  // namespace SN
