@@ -13,6 +13,22 @@ namespace SN {
 
 extern SnMemPoolId g_DefaultPoolId;
 
+namespace ArrayItems {
+// Later entries move down, keeping their order.
+template <typename T>
+void RemoveAt(T* items, uint32_t& count, uint32_t index) {
+  if (index >= count) return;
+  memmove(static_cast<void*>(items + index), items + index + 1, sizeof(T) * (count - index - 1));
+  --count;
+}
+template <typename T>
+int32_t IndexOf(const T* items, uint32_t count, const T& value) {
+  for (uint32_t i = 0; i < count; ++i)
+    if (memcmp(&items[i], &value, sizeof(T)) == 0) return int32_t(i);
+  return -1;
+}
+}  // namespace ArrayItems
+
 // Plain entries (pointers, ids, small records) with a count and a capacity.
 template <typename T>
 class SnArray {
@@ -49,16 +65,8 @@ class SnArray {
     return &m_items[index];
   }
   // Later entries move down, keeping their order.
-  void RemoveAt(uint32_t index) {
-    if (index >= m_count) return;
-    memmove(static_cast<void*>(m_items + index), m_items + index + 1, sizeof(T) * (m_count - index - 1));
-    --m_count;
-  }
-  int32_t IndexOf(const T& value) const {
-    for (uint32_t i = 0; i < m_count; ++i)
-      if (memcmp(&m_items[i], &value, sizeof(T)) == 0) return int32_t(i);
-    return -1;
-  }
+  void RemoveAt(uint32_t index) { ArrayItems::RemoveAt(m_items, m_count, index); }
+  int32_t IndexOf(const T& value) const { return ArrayItems::IndexOf(m_items, m_count, value); }
   void Term() {
     if (m_items) MemoryMgr::Free(g_DefaultPoolId, m_items);
     m_items = nullptr;
@@ -104,16 +112,8 @@ class SnInlineArray {
     m_items[m_count] = value;
     return &m_items[m_count++];
   }
-  void RemoveAt(uint32_t index) {
-    if (index >= m_count) return;
-    memmove(static_cast<void*>(m_items + index), m_items + index + 1, sizeof(T) * (m_count - index - 1));
-    --m_count;
-  }
-  int32_t IndexOf(const T& value) const {
-    for (uint32_t i = 0; i < m_count; ++i)
-      if (memcmp(&m_items[i], &value, sizeof(T)) == 0) return int32_t(i);
-    return -1;
-  }
+  void RemoveAt(uint32_t index) { ArrayItems::RemoveAt(m_items, m_count, index); }
+  int32_t IndexOf(const T& value) const { return ArrayItems::IndexOf(m_items, m_count, value); }
   T& operator[](uint32_t index) { return m_items[index]; }
   uint32_t Count() const { return m_count; }
   T* begin() { return m_items; }

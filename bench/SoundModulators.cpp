@@ -19,6 +19,7 @@
 #include "SoundEngine/Modulators/ModulatorProcessor.h"
 #include "SoundEngine/ObjectIndex.h"
 #include "SoundEngine/PoolObject.h"
+#include "bench/SoundBenchSupport.h"
 #include "tools/SoundBank/NodeParamsWriter.h"
 
 namespace {
@@ -32,12 +33,7 @@ constexpr uint32_t kFrame = 1024;
 // The default pool and an object index: what bank objects need outside the engine.
 struct EngineScope {
   EngineScope() {
-    SnMemoryHooks hooks;
-    hooks.alloc = &malloc;
-    hooks.free = &free;
-    SetMemoryHooks(hooks);
-    SnMemSettings settings{20};
-    MemoryMgr::Init(&settings);
+    SoundBench::InitMemory();
     g_DefaultPoolId = MemoryMgr::CreatePool(nullptr, 64u << 20, 64, SnMemPool_AllocHook, 0);
     if (g_DefaultPoolId == kInvalidPoolId) std::abort();
     g_pObjectIndex = PoolNew<CSnObjectIndex>(g_DefaultPoolId);

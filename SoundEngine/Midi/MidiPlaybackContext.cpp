@@ -307,11 +307,12 @@ void CSnMidiPlaybackContext::Hold(CSnMidiNoteEvent* noteOff) {
   m_heldTail = noteOff;
 }
 
-void CSnMidiPlaybackContext::PurgeHeld() {
+template <typename Drops>
+void CSnMidiPlaybackContext::DropHeld(Drops drops) {
   CSnMidiNoteEvent* before = nullptr;
   for (CSnMidiNoteEvent* held = m_heldHead; held;) {
     CSnMidiNoteEvent* next = held->next;
-    if (!held->note || held->note->Silent()) {
+    if (drops(*held)) {
       if (before) before->next = next; else m_heldHead = next;
       if (m_heldTail == held) m_heldTail = before;
       FreeEvent(held);
@@ -322,15 +323,12 @@ void CSnMidiPlaybackContext::PurgeHeld() {
   }
 }
 
+void CSnMidiPlaybackContext::PurgeHeld() {
+  DropHeld([](CSnMidiNoteEvent& held) { return !held.note || held.note->Silent(); });
+}
+
 void CSnMidiPlaybackContext::RemoveHeldNoteOff(CSnMidiNoteState* note) {
-  CSnMidiNoteEvent* before = nullptr;
-  for (CSnMidiNoteEvent* held = m_heldHead; held; before = held, held = held->next) {
-    if (held->note != note) continue;
-    if (before) before->next = held->next; else m_heldHead = held->next;
-    if (m_heldTail == held) m_heldTail = before;
-    FreeEvent(held);
-    return;
-  }
+  DropHeld([note](CSnMidiNoteEvent& held) { return held.note == note; });
 }
 
 void CSnMidiPlaybackContext::AllNotesOff(CSnMidiEventTarget& target, uint32_t channel, uint32_t frameOffset) {
@@ -350,48 +348,33 @@ void CSnMidiPlaybackContext::EndTarget(CSnMidiEventTarget& target) {
     }
     Advance(0);
   }
-  CSnMidiNoteEvent* before = nullptr;
-  for (CSnMidiNoteEvent* held = m_heldHead; held;) {
-    CSnMidiNoteEvent* next = held->next;
-    if (held->target == &target) {
-      if (held->note)
-        for (CSnMidiNoteState::Voice& voice : held->note->Voices()) m_playback.StopVoice(voice.voice);
-      if (before) before->next = next; else m_heldHead = next;
-      if (m_heldTail == held) m_heldTail = before;
-      FreeEvent(held);
-    } else {
-      before = held;
-    }
-    held = next;
-  }
+  DropHeld([&](CSnMidiNoteEvent& held) {
+    if (held.target != &target) return false;
+    if (held.note)
+      for (CSnMidiNoteState::Voice& voice : held.note->Voices()) m_playback.StopVoice(voice.voice);
+    return true;
+  });
   RemoveEmptyEntries();
   target.Release();
 }
 
-void CSnMidiPlaybackContext::PauseTarget(CSnMidiEventTarget& target) {
-  auto pause = [&](CSnMidiNoteState* note) {
-    if (!note) return;
-    for (CSnMidiNoteState::Voice& voice : note->Voices()) m_playback.PauseVoice(voice.voice);
-    for (void* action : note->Actions()) m_playback.PauseAction(action, target);
-  };
-  if (Entry* entry = FindEntry(target))
-    for (uint32_t i = 0; i < entry->count; ++i)
-      if (entry->pending[i]->event.IsNoteOn()) pause(entry->pending[i]->note);
-  for (CSnMidiNoteEvent* held = m_heldHead; held; held = held->next)
-    if (held->target == &target) pause(held->note);
-}
+void CSnMidiPlaybackContext::PauseTarget(CSnMidiEventTarget& target) { SetTargetPaused(target, true); }
 
-void CSnMidiPlaybackContext::ResumeTarget(CSnMidiEventTarget& target) {
-  auto resume = [&](CSnMidiNoteState* note) {
+void CSnMidiPlaybackContext::ResumeTarget(CSnMidiEventTarget& target) { SetTargetPaused(target, false); }
+
+void CSnMidiPlaybackContext::SetTargetPaused(CSnMidiEventTarget& target, bool paused) {
+  auto apply = [&](CSnMidiNoteState* note) {
     if (!note) return;
-    for (CSnMidiNoteState::Voice& voice : note->Voices()) m_playback.ResumeVoice(voice.voice);
-    for (void* action : note->Actions()) m_playback.ResumeAction(action, target);
+    for (CSnMidiNoteState::Voice& voice : note->Voices())
+      paused ? m_playback.PauseVoice(voice.voice) : m_playback.ResumeVoice(voice.voice);
+    for (void* action : note->Actions())
+      paused ? m_playback.PauseAction(action, target) : m_playback.ResumeAction(action, target);
   };
   if (Entry* entry = FindEntry(target))
     for (uint32_t i = 0; i < entry->count; ++i)
-      if (entry->pending[i]->event.IsNoteOn()) resume(entry->pending[i]->note);
+      if (entry->pending[i]->event.IsNoteOn()) apply(entry->pending[i]->note);
   for (CSnMidiNoteEvent* held = m_heldHead; held; held = held->next)
-    if (held->target == &target) resume(held->note);
+    if (held->target == &target) apply(held->note);
 }
 
 void CSnMidiPlaybackContext::RemoveEmptyEntries() {

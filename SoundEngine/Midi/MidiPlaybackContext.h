@@ -92,7 +92,11 @@ class CSnMidiPlaybackContext {
   void PlayNote(CSnMidiNoteEvent& event);
   void ApplyController(Entry& entry, const CSnMidiNoteEvent& event);
   void Hold(CSnMidiNoteEvent* noteOff);
+  // Held note-offs for which `drops` answers true leave the held list and are freed.
+  template <typename Drops>
+  void DropHeld(Drops drops);
   void RemoveEmptyEntries();
+  void SetTargetPaused(CSnMidiEventTarget& target, bool paused);
 
   ISnMidiPlayback& m_playback;
   SnArray<Entry> m_entries;
