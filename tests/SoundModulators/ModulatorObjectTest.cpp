@@ -107,10 +107,12 @@ Tools::BankModulator Mod(uint32_t id, std::vector<BankNodeProperty> properties =
   return modulator;
 }
 
-TEST(ModulatorBankText, LfoAndEnvelopeLinesWriteTheirPayloadBytes) {
+TEST(ModulatorBankText, ModulatorLinesWriteTheirPayloadBytes) {
   Tools::BankDescription bank;
   std::string error;
-  ASSERT_TRUE(Tools::ParseBankText("lfo @77 0=2 4=2.5 5=1 2~-1,3\nenvelope @78\n", "Test", bank, error)) << error;
+  ASSERT_TRUE(Tools::ParseBankText("modulator lfo @77 0=2 4=2.5 5=1 2~-1,3\nmodulator envelope @78\n", "Test", bank,
+                                    error))
+      << error;
   ASSERT_EQ(bank.objects.size(), 2u);
   EXPECT_EQ(bank.objects[0].type, 21);
   EXPECT_EQ(bank.objects[1].type, 22);
@@ -119,7 +121,9 @@ TEST(ModulatorBankText, LfoAndEnvelopeLinesWriteTheirPayloadBytes) {
                                     1, 2, 0x00, 0x00, 0x80, 0xBF, 0x00, 0x00, 0x40, 0x40, 0, 0};
   EXPECT_EQ(bank.objects[0].payload, lfo);
   EXPECT_EQ(bank.objects[1].payload, (std::vector<uint8_t>{78, 0, 0, 0, 0, 0, 0, 0}));
-  EXPECT_FALSE(Tools::ParseBankText("lfo @79 4:2\n", "Test", bank, error));
+  EXPECT_FALSE(Tools::ParseBankText("modulator lfo @79 4:2\n", "Test", bank, error));
+  EXPECT_NE(error.find("line 1"), std::string::npos);
+  EXPECT_FALSE(Tools::ParseBankText("modulator sine @79\n", "Test", bank, error));
   EXPECT_NE(error.find("line 1"), std::string::npos);
 }
 

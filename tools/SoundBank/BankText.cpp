@@ -344,13 +344,14 @@ bool Parser::Line(const std::vector<std::string>& w) {
       if (!Id(w[i], actions[i - 2])) return false;
     return AddObject(4, w[1], EventPayload(eventId, actions));
   }
-  if (op == "lfo" || op == "envelope") {
-    if (!Count(w, 2, kNoMost)) return false;
+  if (op == "modulator") {
+    if (!Count(w, 3, kNoMost)) return false;
+    if (w[1] != "lfo" && w[1] != "envelope") return Fail("a modulator is an \"lfo\" or an \"envelope\"");
     BankModulator modulator;
-    if (!Id(w[1], modulator.id)) return false;
-    for (size_t i = 2; i < w.size(); ++i)
+    if (!Id(w[2], modulator.id)) return false;
+    for (size_t i = 3; i < w.size(); ++i)
       if (!ModulatorSetting(w[i], modulator)) return false;
-    return AddObject(op == "lfo" ? 21 : 22, w[1], ModulatorPayload(modulator));
+    return AddObject(w[1] == "lfo" ? 21 : 22, w[2], ModulatorPayload(modulator));
   }
   if (op == "object") {
     if (!Count(w, 3, kNoMost)) return false;

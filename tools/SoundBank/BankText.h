@@ -12,8 +12,8 @@
 //   marker <tone> <cue id> <frame> [label]   loop <tone> <first frame> <last frame>
 //   event <name> <action>...                 HIRC event (type 4)
 //   object <type> <name> [hex bytes...]      HIRC object of any type: its id, then the bytes
-//   lfo <name> [<property>=<value> | <property>~<min>,<max>]...       HIRC oscillator (type 21)
-//   envelope <name> [<property>=<value> | <property>~<min>,<max>]...  HIRC envelope (type 22)
+//   modulator lfo|envelope <name> [<property>=<value> | <property>~<min>,<max>]...
+//                                            HIRC oscillator (type 21) or envelope (type 22)
 //   bankname <bank>                          STID
 //   chunk <TAG> [hex bytes...]               a chunk as given
 // Faults for the malformed corpus: headertag <TAG>, version <n>, headersize <n>, size <TAG> <declared size>,
