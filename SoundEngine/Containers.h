@@ -13,6 +13,22 @@ namespace SN {
 
 extern SnMemPoolId g_DefaultPoolId;
 
+namespace ArrayItems {
+// Later entries move down, keeping their order.
+template <typename T>
+void RemoveAt(T* items, uint32_t& count, uint32_t index) {
+  if (index >= count) return;
+  memmove(static_cast<void*>(items + index), items + index + 1, sizeof(T) * (count - index - 1));
+  --count;
+}
+template <typename T>
+int32_t IndexOf(const T* items, uint32_t count, const T& value) {
+  for (uint32_t i = 0; i < count; ++i)
+    if (memcmp(&items[i], &value, sizeof(T)) == 0) return int32_t(i);
+  return -1;
+}
+}  // namespace ArrayItems
+
 // Plain entries (pointers, ids, small records) with a count and a capacity.
 template <typename T>
 class SnArray {
@@ -49,16 +65,8 @@ class SnArray {
     return &m_items[index];
   }
   // Later entries move down, keeping their order.
-  void RemoveAt(uint32_t index) {
-    if (index >= m_count) return;
-    memmove(static_cast<void*>(m_items + index), m_items + index + 1, sizeof(T) * (m_count - index - 1));
-    --m_count;
-  }
-  int32_t IndexOf(const T& value) const {
-    for (uint32_t i = 0; i < m_count; ++i)
-      if (memcmp(&m_items[i], &value, sizeof(T)) == 0) return int32_t(i);
-    return -1;
-  }
+  void RemoveAt(uint32_t index) { ArrayItems::RemoveAt(m_items, m_count, index); }
+  int32_t IndexOf(const T& value) const { return ArrayItems::IndexOf(m_items, m_count, value); }
   void Term() {
     if (m_items) MemoryMgr::Free(g_DefaultPoolId, m_items);
     m_items = nullptr;
@@ -77,6 +85,46 @@ class SnArray {
   T* m_items = nullptr;
   uint32_t m_count = 0;
   uint32_t m_capacity = 0;
+};
+
+// Up to N entries in place, more in the default pool: small lists that are made and dropped often
+// cost no allocation. Entries move by copying their bytes.
+template <typename T, uint32_t N>
+class SnInlineArray {
+  static_assert(std::is_trivially_copyable_v<T>, "entries move by copying their bytes");
+
+ public:
+  SnInlineArray() = default;
+  SnInlineArray(const SnInlineArray&) = delete;
+  SnInlineArray& operator=(const SnInlineArray&) = delete;
+  ~SnInlineArray() {
+    if (m_items != m_inline) MemoryMgr::Free(g_DefaultPoolId, m_items);
+  }
+  T* Add(const T& value) {
+    if (m_count == m_capacity) {
+      const uint32_t capacity = m_capacity * 2;
+      T* items = static_cast<T*>(MemoryMgr::Malign(g_DefaultPoolId, sizeof(T) * capacity, alignof(T)));
+      if (!items) return nullptr;
+      memcpy(static_cast<void*>(items), m_items, sizeof(T) * m_count);
+      if (m_items != m_inline) MemoryMgr::Free(g_DefaultPoolId, m_items);
+      m_items = items;
+      m_capacity = capacity;
+    }
+    m_items[m_count] = value;
+    return &m_items[m_count++];
+  }
+  void RemoveAt(uint32_t index) { ArrayItems::RemoveAt(m_items, m_count, index); }
+  int32_t IndexOf(const T& value) const { return ArrayItems::IndexOf(m_items, m_count, value); }
+  T& operator[](uint32_t index) { return m_items[index]; }
+  uint32_t Count() const { return m_count; }
+  T* begin() { return m_items; }
+  T* end() { return m_items + m_count; }
+
+ private:
+  T m_inline[N];
+  T* m_items = m_inline;
+  uint32_t m_count = 0;
+  uint32_t m_capacity = N;
 };
 
 // A singly linked list with a block of preallocated items and a free list; items beyond the block

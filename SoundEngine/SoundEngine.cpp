@@ -22,6 +22,7 @@
 #include "SoundEngine/Lower/PluginFactoryTable.h"
 #include "SoundEngine/Log.h"
 #include "SoundEngine/Messages.h"
+#include "SoundEngine/Modulators/ModulatorService.h"
 #include "SoundEngine/ObjectIndex.h"
 #include "SoundEngine/PoolObject.h"
 #include "SoundEngine/SoundEngineApi.h"
@@ -118,6 +119,7 @@ void TermSteps(bool destroyPool) {
   }
   FreeExtensions();
   UninstallHierarchyReceivers();
+  UninstallDefaultModulatorObjects();
   if (destroyPool && g_DefaultPoolId != kInvalidPoolId) {
     MemoryMgr::DestroyPool(g_DefaultPoolId);
     g_DefaultPoolId = kInvalidPoolId;
@@ -185,6 +187,7 @@ SNRESULT Init(SnInitSettings* settings, SnPlatformInitSettings* platformSettings
     if (g_DefaultPoolId == kInvalidPoolId) result = SN_InsufficientMemory;
   }
   if (result == SN_Success) {
+    InstallDefaultModulatorObjects();
     result = CreateManagers();
     if (result == SN_Success) {
       result = VoiceManager::Init();

@@ -5,7 +5,7 @@ find_package(GTest REQUIRED)
 include(GoogleTest)
 
 add_custom_target(ThreadTests)
-foreach(folder SoundEngine StreamMgr SoundBanks SoundOutput SoundSources)
+foreach(folder SoundEngine StreamMgr SoundBanks SoundModulators SoundOutput SoundSources)
   set(source ${CMAKE_SOURCE_DIR}/tests/${folder})
   if(EXISTS ${source}/CMakeLists.txt)
     add_subdirectory(${source} ${CMAKE_BINARY_DIR}/tests/${folder})

@@ -19,6 +19,7 @@ SNRESULT CSnModulatorRegistry::Init() {
 }
 
 void CSnModulatorRegistry::TermContents() {
+  ModulatorObjects::TermContents();
   for (Link*& head : m_buckets) {
     while (Link* link = head) {
       head = link->next;
@@ -97,9 +98,9 @@ SNRESULT CSnModulatorRegistry::InstantiateForKey(uint64_t target, const SnRTPCKe
 }
 
 void CSnModulatorRegistry::ProcessFrame() {
-  if (!g_pObjectIndex) return;
-  Platform::ReentrantGuard guard(g_pObjectIndex->List(SnIndex_Modulators).Lock());
-  ModulatorObjects::ProcessFrame();
+  // The modulators take their list's lock where they need it: what an ending instance stops must
+  // run outside it.
+  if (g_pObjectIndex) ModulatorObjects::ProcessFrame();
 }
 
 }  // namespace SN

@@ -21,7 +21,7 @@ class CSnModulatorRegistry {
 
   SNRESULT Init();
   void Term();
-  // What Term of the sound engine does before the voices go: every link dropped.
+  // What Term of the sound engine does before the voices go: every instance let go, every link dropped.
   void TermContents();
 
   SNRESULT Attach(uint64_t target, uint32_t modulatorId);
@@ -32,7 +32,7 @@ class CSnModulatorRegistry {
   // 2 when any context could not be made, else 1.
   SNRESULT InstantiateForKey(uint64_t target, const SnRTPCKey& key, ContextVisitor visitor = nullptr,
                              void* cookie = nullptr);
-  // Once per audio frame: the modulator objects of the index, under their list's lock.
+  // Once per audio frame: the modulators' generation and end-of-frame step.
   void ProcessFrame();
 
  private:

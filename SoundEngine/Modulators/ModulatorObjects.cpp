@@ -3,13 +3,14 @@
 
 namespace SN::ModulatorObjects {
 namespace {
-ISnModulatorObjects*& Installed() {
+ISnModulatorObjects*& Slot() {
   static ISnModulatorObjects* objects = nullptr;
   return objects;
 }
 }  // namespace
 
-void Install(ISnModulatorObjects* objects) { Installed() = objects; }
+void Install(ISnModulatorObjects* objects) { Slot() = objects; }
+ISnModulatorObjects* Installed() { return Slot(); }
 bool Exists(uint32_t modulatorId) { return Installed() && Installed()->Exists(modulatorId); }
 float ValueForKey(uint32_t modulatorId, const SnRTPCKey& key) {
   return Installed() ? Installed()->ValueForKey(modulatorId, key) : 0.0f;
@@ -22,6 +23,9 @@ void DropContexts(uint32_t modulatorId, const SnRTPCKey& key) {
 }
 void ProcessFrame() {
   if (Installed()) Installed()->ProcessFrame();
+}
+void TermContents() {
+  if (Installed()) Installed()->TermContents();
 }
 
 }  // namespace SN::ModulatorObjects

@@ -1,6 +1,7 @@
 // What the game syncs ask of modulator objects: whether one exists, its value for a key, its
-// per-key contexts, its parameters (subscription kind 5) and its frame processing. The modulators
-// install themselves; until they do, no modulator exists and every value reads 0.
+// per-key contexts, its parameters (subscription kind 5) and its frame processing. The engine's Init
+// installs the bank modulators when nothing else is; until then no modulator exists and every value
+// reads 0.
 #pragma once
 
 #include <cstdint>
@@ -27,17 +28,22 @@ class ISnModulatorObjects {
   virtual void* GetOrCreateContext(uint32_t modulatorId, const SnRTPCKey& key) = 0;
   virtual void DropContexts(uint32_t modulatorId, const SnRTPCKey& key) = 0;
   virtual void ProcessFrame() = 0;
+  // The engine's Term, before the voices go: every instance stops and is let go.
+  virtual void TermContents() {}
 };
 
 namespace ModulatorObjects {
 
 // Null uninstalls.
 void Install(ISnModulatorObjects* objects);
+// Null while none is installed.
+ISnModulatorObjects* Installed();
 bool Exists(uint32_t modulatorId);
 float ValueForKey(uint32_t modulatorId, const SnRTPCKey& key);
 void* GetOrCreateContext(uint32_t modulatorId, const SnRTPCKey& key);
 void DropContexts(uint32_t modulatorId, const SnRTPCKey& key);
 void ProcessFrame();
+void TermContents();
 
 }  // namespace ModulatorObjects
 }  // namespace SN

@@ -17,6 +17,7 @@
 #include "tools/SoundBank/DialogueWriter.h"
 #include "tools/SoundBank/HierarchyWriter.h"
 #include "tools/SoundBank/ActionWriter.h"
+#include "tools/SoundBank/NodeParamsWriter.h"
 #include "tools/SoundBank/ToneMedia.h"
 
 namespace Tools {
@@ -143,6 +144,34 @@ class Parser {
         return Fail("\"" + word + "\" is not hex");
       for (size_t j = 0; j < word.size(); j += 2) out.push_back(uint8_t(strtoul(word.substr(j, 2).c_str(), nullptr, 16)));
     }
+    return true;
+  }
+  // "<property>=<value>" or "<property>~<minimum>,<maximum>"; the scope, stop, waveform and trigger
+  // mode properties are whole numbers, the others reals.
+  bool ModulatorSetting(const std::string& word, BankModulator& modulator) {
+    const size_t mark = word.find_first_of("=~");
+    if (mark == std::string::npos) return Fail("\"" + word + "\" is neither <property>=<value> nor <property>~<min>,<max>");
+    uint8_t id = 0;
+    if (!Byte(word.substr(0, mark), id)) return false;
+    const std::string rest = word.substr(mark + 1);
+    if (word[mark] == '~') {
+      const size_t comma = rest.find(',');
+      BankNodeRange range;
+      range.id = id;
+      if (comma == std::string::npos) return Fail("the range \"" + word + "\" has no ','");
+      if (!Real(rest.substr(0, comma), range.min) || !Real(rest.substr(comma + 1), range.max)) return false;
+      modulator.ranges.push_back(range);
+      return true;
+    }
+    if (id == 0 || id == 1 || id == 5 || id == 15) {
+      uint32_t value = 0;
+      if (!Number(rest, value)) return false;
+      modulator.properties.push_back(BankNodeProperty::Int(id, int32_t(value)));
+      return true;
+    }
+    float value = 0.0f;
+    if (!Real(rest, value)) return false;
+    modulator.properties.push_back(BankNodeProperty::Float(id, value));
     return true;
   }
   // Remembers the line that first gave `key`; a second time is refused, naming both lines.
@@ -542,6 +571,15 @@ bool Parser::Line(const std::vector<std::string>& w) {
     return AddObject(4, w[1], EventPayload(eventId, actions));
   }
   if (op == "action") return ParseAction(w);
+  if (op == "modulator") {
+    if (!Count(w, 3, kNoMost)) return false;
+    if (w[1] != "lfo" && w[1] != "envelope") return Fail("a modulator is an \"lfo\" or an \"envelope\"");
+    BankModulator modulator;
+    if (!Id(w[2], modulator.id)) return false;
+    for (size_t i = 3; i < w.size(); ++i)
+      if (!ModulatorSetting(w[i], modulator)) return false;
+    return AddObject(w[1] == "lfo" ? 21 : 22, w[2], ModulatorPayload(modulator));
+  }
   if (op == "object") {
     if (!Count(w, 3, kNoMost)) return false;
     uint8_t type = 0;

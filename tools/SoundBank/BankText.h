@@ -28,6 +28,8 @@
 //   attpoint <attenuation> <curve> <x> <y> <interpolation>
 //   dialogue <name> <probability> <mode> <argument group>...   HIRC dialogue event (type 15)
 //   dialoguepath <dialogue> <audio node> <weight> <probability> <value>...   one leaf; "*" is the default
+//   modulator lfo|envelope <name> [<property>=<value> | <property>~<min>,<max>]...
+//                                            HIRC oscillator (type 21) or envelope (type 22)
 //   bankname <bank>                          STID
 //   chunk <TAG> [hex bytes...]               a chunk as given
 // Faults for the malformed corpus: headertag <TAG>, version <n>, headersize <n>, size <TAG> <declared size>,

@@ -54,6 +54,15 @@ void PutStateGroups(std::vector<uint8_t>& out, const std::vector<BankNodeStateGr
   }
 }
 
+static void PutRanges(std::vector<uint8_t>& out, const std::vector<BankNodeRange>& ranges) {
+  Put(out, uint8_t(ranges.size()));
+  for (const BankNodeRange& range : ranges) Put(out, range.id);
+  for (const BankNodeRange& range : ranges) {
+    Put(out, range.min);
+    Put(out, range.max);
+  }
+}
+
 void PutNodeCurves(std::vector<uint8_t>& out, const std::vector<BankNodeCurve>& curves) {
   Put(out, uint16_t(curves.size()));
   for (const BankNodeCurve& curve : curves) {
@@ -102,12 +111,7 @@ void PutNodeParams(std::vector<uint8_t>& out, const BankNodeParams& params, bool
   Put(out, params.parentId);
   Put(out, params.priorityFlags);
   PutProperties(out, params.properties);
-  Put(out, uint8_t(params.ranges.size()));
-  for (const BankNodeRange& range : params.ranges) Put(out, range.id);
-  for (const BankNodeRange& range : params.ranges) {
-    Put(out, range.min);
-    Put(out, range.max);
-  }
+  PutRanges(out, params.ranges);
   PutPositioning(out, params.positioning);
   Put(out, params.sendFlags);
   if (params.sendFlags & 0x08)
@@ -135,6 +139,15 @@ std::vector<uint8_t> StatePropertiesPayload(uint32_t id, const std::vector<BankN
   std::vector<uint8_t> out;
   Put(out, id);
   PutProperties(out, properties);
+  return out;
+}
+
+std::vector<uint8_t> ModulatorPayload(const BankModulator& modulator) {
+  std::vector<uint8_t> out;
+  Put(out, modulator.id);
+  PutProperties(out, modulator.properties);
+  PutRanges(out, modulator.ranges);
+  PutNodeCurves(out, modulator.curves);
   return out;
 }
 

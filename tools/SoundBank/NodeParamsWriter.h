@@ -1,5 +1,5 @@
 // Writes the common node parameters every hierarchy object of a bank carries after its own leading
-// fields, and the payload of a state-property object.
+// fields, and the payloads of state-property objects and modulators.
 #pragma once
 
 #include <cstdint>
@@ -96,5 +96,15 @@ std::vector<uint8_t> NodePayload(uint32_t id, const std::vector<uint8_t>& leadin
                                  bool motionFlag);
 // A state-property object: its id and one property block.
 std::vector<uint8_t> StatePropertiesPayload(uint32_t id, const std::vector<BankNodeProperty>& properties);
+
+// An oscillator (type 21) or envelope (type 22): property values, their ranges, then the curves
+// that drive its parameters.
+struct BankModulator {
+  uint32_t id = 0;
+  std::vector<BankNodeProperty> properties;
+  std::vector<BankNodeRange> ranges;
+  std::vector<BankNodeCurve> curves;
+};
+std::vector<uint8_t> ModulatorPayload(const BankModulator& modulator);
 
 }  // namespace Tools

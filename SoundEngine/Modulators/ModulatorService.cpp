@@ -1,0 +1,85 @@
+// The bank modulators installed behind the game syncs' seam.
+#include "SoundEngine/Modulators/ModulatorService.h"
+
+#include "SoundEngine/Lower/FrameFormat.h"
+#include "SoundEngine/Modulators/ModulatorObject.h"
+#include "SoundEngine/ObjectIndex.h"
+
+namespace SN {
+
+CSnModulatorService& DefaultModulatorObjects() {
+  static CSnModulatorService service;
+  return service;
+}
+
+CSnModulatorProcessor* ModulatorProcessingList() { return &DefaultModulatorObjects().List(); }
+
+void InstallDefaultModulatorObjects() {
+  if (!ModulatorObjects::Installed()) ModulatorObjects::Install(&DefaultModulatorObjects());
+}
+
+void UninstallDefaultModulatorObjects() {
+  if (ModulatorObjects::Installed() == &DefaultModulatorObjects()) ModulatorObjects::Install(nullptr);
+}
+
+CSnModulatorObject* FindModulatorAndAddRef(uint32_t modulatorId) {
+  if (!g_pObjectIndex) return nullptr;
+  return static_cast<CSnModulatorObject*>(g_pObjectIndex->List(SnIndex_Modulators).FindAndAddRef(modulatorId));
+}
+
+bool CSnModulatorService::Exists(uint32_t modulatorId) {
+  CSnModulatorObject* object = FindModulatorAndAddRef(modulatorId);
+  if (!object) return false;
+  object->Release();
+  return true;
+}
+
+float CSnModulatorService::ValueForKey(uint32_t modulatorId, const SnRTPCKey& key) {
+  CSnModulatorObject* object = FindModulatorAndAddRef(modulatorId);
+  if (!object) return 0.0f;
+  SnRTPCKey scope = key;
+  float value = 0.0f;
+  object->GetCurrentValue(scope, value);
+  object->Release();
+  return value;
+}
+
+void* CSnModulatorService::GetOrCreateContext(uint32_t modulatorId, const SnRTPCKey& key) {
+  CSnModulatorObject* object = FindModulatorAndAddRef(modulatorId);
+  if (!object) return nullptr;
+  SnModulatorInstantiationParams params;
+  params.gameObject = key.gameObject;
+  params.playingId = key.playingId;
+  params.midiTargetId = key.midiTargetId;
+  params.playbackInstance = key.playbackInstance;
+  if (key.midiNote != 255) {
+    params.midi.status = kMidiNoteOn;
+    params.midi.channel = uint8_t(key.midiChannel);
+    params.midi.note = uint8_t(key.midiNote);
+    params.midi.velocity = 127;
+  }
+  CSnModulatorInstance* instance = nullptr;
+  object->Instantiate(params, m_list, &instance);
+  object->Release();
+  return instance;
+}
+
+void CSnModulatorService::DropContexts(uint32_t modulatorId, const SnRTPCKey& key) {
+  CSnModulatorObject* object = FindModulatorAndAddRef(modulatorId);
+  if (!object) return;
+  object->RemoveInstancesForKey(key);
+  object->Release();
+}
+
+void CSnModulatorService::ProcessFrame() {
+  m_list.ProcessModulators(LowerEngine::SamplesPerFrame());
+  if (g_pObjectIndex)
+    g_pObjectIndex->List(SnIndex_Modulators).ForEach([](CSnIndexedObject* object) {
+      static_cast<CSnModulatorObject*>(object)->NotifyInstances();
+    });
+  m_list.ReleaseInactive();
+}
+
+void CSnModulatorService::TermContents() { m_list.Term(); }
+
+}  // namespace SN

@@ -1,0 +1,476 @@
+// Modulators loaded from banks the bank builder writes: their payload bytes, property defaults,
+// ranges and curves, triggering, per-key instances by scope, the instances' bindings and releases,
+// and the frame pass over the processing list.
+#include <cstring>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "Base/MathUtil.h"
+#include "SoundEngine/Banks/SoundBankManager.h"
+#include "SoundEngine/GameSyncs/RTPCMgr.h"
+#include "SoundEngine/GameSyncs/RegistryMgr.h"
+#include "SoundEngine/Lower/FrameFormat.h"
+#include "SoundEngine/Modulators/ModulatorObject.h"
+#include "SoundEngine/Modulators/ModulatorService.h"
+#include "SoundEngine/PoolObject.h"
+#include "tests/SoundBanks/BankTestSupport.h"
+#include "tests/SoundModulators/SoundTestObjects.h"
+#include "tools/SoundBank/BankText.h"
+#include "tools/SoundBank/NodeParamsWriter.h"
+
+namespace {
+
+using namespace SN;
+using Tools::BankNodeProperty;
+
+// Records what ending instances stop, in order.
+struct StopRecorder final : ISnModulatorDrivenTargets {
+  void StopPlaybackInstance(CSnPlaybackInstance* instance) override { instances.push_back(instance); }
+  void StopNodeFor(CSnIndexedObject* node, CSnRegisteredObj* object, uint32_t playingId) override {
+    nodes.push_back({node, object, playingId});
+  }
+  struct NodeStop {
+    CSnIndexedObject* node;
+    CSnRegisteredObj* object;
+    uint32_t playingId;
+  };
+  std::vector<CSnPlaybackInstance*> instances;
+  std::vector<NodeStop> nodes;
+};
+
+using ModulationTest::FakeVoice;
+using ModulationTest::HeldNode;
+
+class ModulatorTest : public BankTest::BankFixture {
+ protected:
+  void SetUp() override {
+    BankFixture::SetUp();
+    ModulatorDrivenTargets() = &stops_;
+    Base::SeedRand15(7);
+  }
+  void TearDown() override {
+    list_.Term();
+    for (uint32_t bank : loaded_) g_pBankManager->UnloadBankWait(bank, nullptr);
+    ModulatorDrivenTargets() = nullptr;
+    BankFixture::TearDown();
+  }
+
+  SNRESULT Load(const std::vector<std::pair<uint8_t, Tools::BankModulator>>& modulators) {
+    Tools::BankDescription bank;
+    bank.bankId = 3000 + uint32_t(loaded_.size());
+    for (const auto& [type, modulator] : modulators) bank.objects.push_back({type, Tools::ModulatorPayload(modulator)});
+    bank.order.push_back({Tools::BankChunkKind::Hierarchy, 0});
+    return LoadImage(Tools::WriteBank(bank));
+  }
+  SNRESULT LoadImage(std::vector<uint8_t> image) {
+    images_.push_back(std::move(image));
+    uint32_t id = 0;
+    const SNRESULT result = g_pBankManager->LoadBankImageWait(images_.back().data(), uint32_t(images_.back().size()),
+                                                              true, -1, &id);
+    if (result == SN_Success) loaded_.push_back(id);
+    return result;
+  }
+  // The loaded modulator (the bank keeps it alive).
+  CSnModulatorObject* Modulator(uint32_t id) {
+    CSnModulatorObject* found = FindModulatorAndAddRef(id);
+    if (found) found->Release();
+    return found;
+  }
+  CSnModulatorInstance* Instantiate(uint32_t id, const SnModulatorInstantiationParams& params) {
+    CSnModulatorInstance* instance = nullptr;
+    EXPECT_EQ(Modulator(id)->Instantiate(params, list_, &instance), SN_Success);
+    return instance;
+  }
+  SnModulatorInstantiationParams Voice(CSnRegisteredObj* object, uint32_t playingId, uintptr_t voice) {
+    SnModulatorInstantiationParams params;
+    params.gameObject = object;
+    params.playingId = playingId;
+    params.playbackInstance = FakeVoice(voice);
+    return params;
+  }
+  CSnRegisteredObj* GameObject(uint32_t id) { return g_pRegistryMgr->RegisterGameObj(id, 1); }
+
+  StopRecorder stops_;
+  CSnModulatorProcessor list_;
+  std::vector<std::vector<uint8_t>> images_;
+  std::vector<uint32_t> loaded_;
+  bool created_ = false;
+};
+
+Tools::BankModulator Mod(uint32_t id, std::vector<BankNodeProperty> properties = {},
+                         std::vector<Tools::BankNodeRange> ranges = {}) {
+  Tools::BankModulator modulator;
+  modulator.id = id;
+  modulator.properties = std::move(properties);
+  modulator.ranges = std::move(ranges);
+  return modulator;
+}
+
+TEST(ModulatorBankText, ModulatorLinesWriteTheirPayloadBytes) {
+  Tools::BankDescription bank;
+  std::string error;
+  ASSERT_TRUE(Tools::ParseBankText("modulator lfo @77 0=2 4=2.5 5=1 2~-1,3\nmodulator envelope @78\n", "Test", bank,
+                                    error))
+      << error;
+  ASSERT_EQ(bank.objects.size(), 2u);
+  EXPECT_EQ(bank.objects[0].type, 21);
+  EXPECT_EQ(bank.objects[1].type, 22);
+  // id; values {count 3; ids 0 4 5; 2 (int), 2.5f, 1 (int)}; ranges {count 1; id 2; -1.0f 3.0f}; no curves.
+  const std::vector<uint8_t> lfo = {77, 0, 0, 0, 3, 0, 4, 5, 2, 0, 0, 0, 0x00, 0x00, 0x20, 0x40, 1, 0, 0, 0,
+                                    1, 2, 0x00, 0x00, 0x80, 0xBF, 0x00, 0x00, 0x40, 0x40, 0, 0};
+  EXPECT_EQ(bank.objects[0].payload, lfo);
+  EXPECT_EQ(bank.objects[1].payload, (std::vector<uint8_t>{78, 0, 0, 0, 0, 0, 0, 0}));
+  EXPECT_FALSE(Tools::ParseBankText("modulator lfo @79 4:2\n", "Test", bank, error));
+  EXPECT_NE(error.find("line 1"), std::string::npos);
+  EXPECT_FALSE(Tools::ParseBankText("modulator sine @79\n", "Test", bank, error));
+  EXPECT_NE(error.find("line 1"), std::string::npos);
+}
+
+TEST(ModulatorBankText, CurvesFollowTheRangesInTheNodeCurveForm) {
+  Tools::BankModulator modulator = Mod(5);
+  modulator.curves.push_back({9, 0, 1, 44, 3, 0, {{0.0f, 0.0f, 4}, {1.0f, 2.0f, 4}}});
+  const std::vector<uint8_t> bytes = Tools::ModulatorPayload(modulator);
+  const std::vector<uint8_t> expected = {5, 0, 0, 0, 0, 0, 1, 0, 9, 0, 0, 0, 0, 1, 44, 3, 0, 0, 0, 0, 2, 0,
+                                         0, 0, 0, 0, 0, 0, 0, 0, 4, 0, 0, 0, 0, 0, 0x80, 0x3F, 0, 0, 0, 0x40, 4, 0, 0, 0};
+  EXPECT_EQ(bytes, expected);
+}
+
+TEST_F(ModulatorTest, TheGameBankBringsItsLfoAndEnvelope) {
+  ASSERT_EQ(LoadImage(BankTest::ContentBank("GeneralBank")), SN_Success) << log_.Take();
+  CSnModulatorObject* lfo = Modulator(BankTest::Id("VolumeLfo"));
+  CSnModulatorObject* envelope = Modulator(BankTest::Id("PitchEnvelope"));
+  ASSERT_TRUE(lfo && envelope);
+  EXPECT_EQ(lfo->Kind(), uint32_t(SnModulator_Oscillator));
+  EXPECT_EQ(lfo->Scope(), uint32_t(SnModulatorScope_GameObject));
+  EXPECT_EQ(envelope->Kind(), uint32_t(SnModulator_Envelope));
+  auto* instance = static_cast<CSnOscillatorInstance*>(Instantiate(lfo->ID(), Voice(GameObject(3), 1, 1)));
+  ASSERT_NE(instance, nullptr);
+  EXPECT_FLOAT_EQ(instance->Params().depth, 0.5f);
+  EXPECT_FLOAT_EQ(instance->Params().frequency, 2.0f);
+  EXPECT_EQ(instance->Params().waveform, uint32_t(SnWaveform_Triangle));
+}
+
+TEST_F(ModulatorTest, AnEnvelopeWithoutPropertiesTakesTheDefaultsAndHoldsItsSustain) {
+  ASSERT_EQ(Load({{22, Mod(40)}}), SN_Success);
+  auto* instance = static_cast<CSnEnvelopeInstance*>(Instantiate(40, Voice(GameObject(1), 1, 1)));
+  ASSERT_NE(instance, nullptr);
+  const uint32_t rate = LowerEngine::SampleRate();
+  EXPECT_EQ(instance->Params().attackSamples, 100 * rate);
+  EXPECT_EQ(instance->Params().decaySamples, 200 * rate);
+  EXPECT_EQ(instance->Params().releaseSamples, 1000 * rate);
+  EXPECT_FLOAT_EQ(instance->Params().curve, 0.005f);
+  EXPECT_FLOAT_EQ(instance->Params().sustain, 0.003f);
+  EXPECT_EQ(instance->ReleaseStart(), kModulatorNever);
+}
+
+TEST_F(ModulatorTest, RangesOffsetAndClampAndTheLongestTimesSaturate) {
+  ASSERT_EQ(Load({{22, Mod(41, {BankNodeProperty::Float(9, 2.0f), BankNodeProperty::Float(13, 3.0e38f)},
+                      {{9, -5.0f, -5.0f}, {11, 0.0f, 0.0f}})},
+                 {21, Mod(42, {}, {{4, 100.0f, 200.0f}})}}),
+            SN_Success);
+  auto* envelope = static_cast<CSnEnvelopeInstance*>(Instantiate(41, Voice(GameObject(1), 1, 1)));
+  ASSERT_NE(envelope, nullptr);
+  EXPECT_EQ(envelope->Params().attackSamples, 0u);                         // 2 - 5 clamped to 0
+  EXPECT_EQ(envelope->Params().decaySamples, 200 * LowerEngine::SampleRate());  // {0, 0} leaves it
+  EXPECT_EQ(envelope->ReleaseStart(), kModulatorMaxSamples);               // saturated, not "never"
+  for (int i = 0; i < 20; ++i) {
+    const float hertz = Modulator(42)->ResolveProperty(SnModProp_Frequency, SnRTPCKey{});
+    EXPECT_GE(hertz, 101.0f);
+    EXPECT_LE(hertz, 201.0f);
+  }
+}
+
+TEST_F(ModulatorTest, CurvesSubscribeAndEveryOneIsLetGoWithTheObject) {
+  Tools::BankModulator modulator = Mod(43);
+  modulator.curves.push_back({900, 0, 0, 44, 1, 0, {{0.0f, 1.0f, 4}, {100.0f, 20.0f, 4}}});
+  modulator.curves.push_back({901, 0, 0, 74, 2, 0, {{0.0f, 0.0f, 4}, {1.0f, 1.0f, 4}}});
+  ASSERT_EQ(Load({{21, modulator}}), SN_Success);
+  EXPECT_EQ(Modulator(43)->ParameterMask(), 1u << 2);
+  EXPECT_EQ(g_pRTPCMgr->ActiveSubscriptionCount(900), 1u);
+  EXPECT_EQ(g_pRTPCMgr->ActiveSubscriptionCount(901), 1u);
+  // The curve's value replaces the frequency of a new instance: 50 on the game parameter gives 10.5.
+  ASSERT_EQ(g_pRTPCMgr->SetRTPCImmediate(900, 50.0f, SnRTPCKey{}), SN_Success);
+  auto* instance = static_cast<CSnOscillatorInstance*>(Instantiate(43, Voice(GameObject(1), 1, 1)));
+  ASSERT_NE(instance, nullptr);
+  EXPECT_FLOAT_EQ(instance->Params().frequency, 10.5f);
+  // A change reaches the instance through its parameter setter.
+  ASSERT_EQ(g_pRTPCMgr->SetRTPCImmediate(900, 100.0f, SnRTPCKey{}), SN_Success);
+  EXPECT_FLOAT_EQ(instance->Params().frequency, 20.0f);
+  g_pBankManager->UnloadBankWait(loaded_.back(), nullptr);
+  loaded_.pop_back();
+  // Parameter 74 has no mask bit; its subscription once outlived the object.
+  EXPECT_EQ(g_pRTPCMgr->ActiveSubscriptionCount(900), 0u);
+  EXPECT_EQ(g_pRTPCMgr->ActiveSubscriptionCount(901), 0u);
+  EXPECT_EQ(instance->State(), uint32_t(SnModulatorState_Finished));
+  EXPECT_EQ(instance->Owner(), nullptr);
+}
+
+TEST_F(ModulatorTest, TriggersFollowKindModeAndMidiEvent) {
+  ASSERT_EQ(Load({{21, Mod(50)}, {22, Mod(51)}, {22, Mod(52, {BankNodeProperty::Int(15, 2)})},
+                  {22, Mod(53, {BankNodeProperty::Int(15, 0)})}}),
+            SN_Success);
+  auto params = [](uint8_t status, uint8_t velocity, int32_t mode = 1) {
+    SnModulatorInstantiationParams p;
+    p.midi = {status, 0, 60, velocity};
+    p.mode = mode;
+    return p;
+  };
+  CSnModulatorObject* lfo = Modulator(50);
+  EXPECT_TRUE(lfo->ShouldTrigger(params(0, 0)));
+  EXPECT_TRUE(lfo->ShouldTrigger(params(0x90, 64)));
+  EXPECT_FALSE(lfo->ShouldTrigger(params(0x90, 0)));
+  EXPECT_FALSE(lfo->ShouldTrigger(params(0x80, 64)));
+  CSnModulatorObject* onTrigger = Modulator(51);
+  EXPECT_TRUE(onTrigger->ShouldTrigger(params(0, 0)));
+  EXPECT_TRUE(onTrigger->ShouldTrigger(params(0x80, 0)));
+  EXPECT_FALSE(onTrigger->ShouldTrigger(params(0x90, 64, 3)));
+  CSnModulatorObject* onRelease = Modulator(52);
+  EXPECT_FALSE(onRelease->ShouldTrigger(params(0, 0)));
+  EXPECT_FALSE(onRelease->ShouldTrigger(params(0x90, 64)));
+  EXPECT_TRUE(onRelease->ShouldTrigger(params(0x90, 0)));
+  EXPECT_TRUE(onRelease->ShouldTrigger(params(0x80, 30)));
+  EXPECT_FALSE(Modulator(53)->ShouldTrigger(params(0x90, 64)));
+  EXPECT_FALSE(Modulator(53)->ShouldTrigger(params(0, 0)));
+}
+
+TEST_F(ModulatorTest, ScopesDecideWhichKeysShareAnInstance) {
+  ASSERT_EQ(Load({{21, Mod(60)},
+                  {21, Mod(61, {BankNodeProperty::Int(0, 1)})},
+                  {21, Mod(62, {BankNodeProperty::Int(0, 2)})},
+                  {21, Mod(63, {BankNodeProperty::Int(0, 3)})}}),
+            SN_Success);
+  CSnRegisteredObj* one = GameObject(1);
+  CSnRegisteredObj* two = GameObject(2);
+  // Per playback instance: two voices, two instances.
+  EXPECT_NE(Instantiate(60, Voice(one, 10, 1)), Instantiate(60, Voice(one, 11, 2)));
+  // Per game object: different playing ids share.
+  EXPECT_EQ(Instantiate(62, Voice(one, 10, 1)), Instantiate(62, Voice(one, 11, 2)));
+  EXPECT_NE(Instantiate(62, Voice(one, 10, 1)), Instantiate(62, Voice(two, 10, 3)));
+  // Per note: the key keeps object, target, channel and note, not the playing id or the voice.
+  SnModulatorInstantiationParams note = Voice(one, 10, 1);
+  note.midi = {0x90, 0, 60, 100};
+  note.midiTargetId = 5;
+  CSnModulatorInstance* perNote = Instantiate(61, note);
+  ASSERT_NE(perNote, nullptr);
+  EXPECT_EQ(perNote->Key().gameObject, one);
+  EXPECT_EQ(perNote->Key().midiTargetId, 5u);
+  EXPECT_EQ(perNote->Key().midiChannel, 0u);
+  EXPECT_EQ(perNote->Key().midiNote, 60u);
+  EXPECT_EQ(perNote->Key().playingId, 0u);
+  EXPECT_EQ(perNote->Key().playbackInstance, nullptr);
+  // Global: every voice of every object, and any read rewrites the key to wildcards.
+  CSnModulatorInstance* global = Instantiate(63, Voice(one, 10, 1));
+  EXPECT_EQ(global, Instantiate(63, Voice(two, 12, 4)));
+  EXPECT_EQ(global->EffectiveScope(), uint32_t(SnModulatorScope_Global));
+  SnRTPCKey read = SnRTPCKey::ForObjectAndPlayingId(two, 99);
+  float value = -1.0f;
+  EXPECT_TRUE(Modulator(63)->GetCurrentValue(read, value));
+  EXPECT_TRUE(read.IsGlobal());
+  // Only the exact reduced key is read: a per-voice modulator has nothing at the object's level.
+  SnRTPCKey general = SnRTPCKey::ForObject(one);
+  EXPECT_FALSE(Modulator(60)->GetCurrentValue(general, value));
+  EXPECT_EQ(general.gameObject, one);
+}
+
+TEST_F(ModulatorTest, AnEnvelopeRestartsOnANewTriggerAndAnOscillatorCarriesOn) {
+  ASSERT_EQ(Load({{21, Mod(70, {BankNodeProperty::Int(0, 2)})}, {22, Mod(71, {BankNodeProperty::Int(0, 2)})}}),
+            SN_Success);
+  CSnRegisteredObj* one = GameObject(1);
+  CSnModulatorInstance* envelope = Instantiate(71, Voice(one, 10, 1));
+  CSnModulatorInstance* oscillator = Instantiate(70, Voice(one, 10, 1));
+  envelope->AddUser();
+  oscillator->AddUser();
+  ASSERT_EQ(list_.ProcessModulators(256), SN_Success);
+  ASSERT_EQ(list_.ProcessModulators(256), SN_Success);
+  EXPECT_EQ(envelope->ElapsedSamples(), 512u);
+  bool created = true;
+  EXPECT_EQ(Modulator(71)->GetOrCreateInstance(envelope, Voice(one, 10, 1), created), envelope);
+  EXPECT_FALSE(created);
+  EXPECT_EQ(envelope->ElapsedSamples(), 0u);
+  EXPECT_EQ(Modulator(70)->GetOrCreateInstance(oscillator, Voice(one, 10, 1), created), oscillator);
+  EXPECT_EQ(oscillator->ElapsedSamples(), 512u);
+  // Without a trigger of its own (mode 0) a wider scope makes nothing new.
+  SnModulatorInstantiationParams quiet = Voice(GameObject(2), 10, 1);
+  quiet.mode = 0;
+  EXPECT_EQ(Modulator(70)->GetOrCreateInstance(nullptr, quiet, created), nullptr);
+  EXPECT_EQ(Modulator(70)->Instantiate(quiet, list_), SN_Failure);
+  EXPECT_EQ(Modulator(70)->InstanceCount(), 1u);
+  envelope->RemoveUser();
+  oscillator->RemoveUser();
+}
+
+TEST_F(ModulatorTest, TheListKeepsTheActiveAndReleasesTheRestLastFirst) {
+  ASSERT_EQ(Load({{22, Mod(80)}}), SN_Success);
+  CSnRegisteredObj* one = GameObject(1);
+  CSnModulatorInstance* first = Instantiate(80, Voice(one, 10, 1));
+  CSnModulatorInstance* second = Instantiate(80, Voice(one, 11, 2));
+  CSnModulatorInstance* third = Instantiate(80, Voice(one, 12, 3));
+  second->AddUser();
+  ASSERT_EQ(list_.Count(), 3u);
+  list_.ReleaseInactive();
+  ASSERT_EQ(list_.Count(), 1u);
+  EXPECT_EQ(list_.Head(), second);
+  // Envelopes stop what they drive: the third voice before the first.
+  EXPECT_EQ(stops_.instances, (std::vector<CSnPlaybackInstance*>{FakeVoice(3), FakeVoice(1)}));
+  // The tree holds them until the frame's end finds them inactive.
+  EXPECT_EQ(Modulator(80)->InstanceCount(), 3u);
+  Modulator(80)->NotifyInstances();
+  EXPECT_EQ(Modulator(80)->InstanceCount(), 1u);
+  (void)first;
+  (void)third;
+  second->RemoveUser();
+}
+
+TEST_F(ModulatorTest, SeventeenJobsTakeTwoChunksAndOneJobGivesTheSecondBack) {
+  ASSERT_EQ(Load({{22, Mod(90)}}), SN_Success);
+  CSnRegisteredObj* one = GameObject(1);
+  std::vector<CSnModulatorInstance*> instances;
+  for (uintptr_t v = 1; v <= 17; ++v) {
+    instances.push_back(Instantiate(90, Voice(one, 10, v)));
+    instances.back()->AddUser();
+  }
+  ASSERT_EQ(list_.ProcessModulators(512), SN_Success);
+  EXPECT_EQ(list_.ChunkCount(SnModulator_Envelope), 2u);
+  EXPECT_EQ(list_.ChunkCount(SnModulator_Oscillator), 0u);
+  for (size_t i = 1; i < instances.size(); ++i) instances[i]->RemoveUser();
+  list_.ReleaseInactive();
+  ASSERT_EQ(list_.ProcessModulators(512), SN_Success);
+  EXPECT_EQ(list_.ChunkCount(SnModulator_Envelope), 1u);
+  instances[0]->RemoveUser();
+}
+
+TEST_F(ModulatorTest, PausedUsersHoldAnInstanceUnlessItIsGlobal) {
+  ASSERT_EQ(Load({{21, Mod(100)}, {21, Mod(101, {BankNodeProperty::Int(0, 3)})}}), SN_Success);
+  CSnModulatorInstance* voice = Instantiate(100, Voice(GameObject(1), 10, 1));
+  CSnModulatorInstance* global = Instantiate(101, Voice(GameObject(1), 10, 1));
+  for (CSnModulatorInstance* instance : {voice, global}) {
+    instance->AddUser();
+    instance->PauseUser();
+  }
+  ASSERT_EQ(list_.ProcessModulators(256), SN_Success);
+  EXPECT_EQ(voice->ElapsedSamples(), 0u);
+  EXPECT_EQ(voice->Output(), nullptr);
+  EXPECT_EQ(global->ElapsedSamples(), 256u);
+  EXPECT_NE(global->Output(), nullptr);
+  voice->ResumeUser();
+  ASSERT_EQ(list_.ProcessModulators(256), SN_Success);
+  EXPECT_EQ(voice->ElapsedSamples(), 256u);
+  voice->RemoveUser();
+  global->RemoveUser();
+}
+
+TEST_F(ModulatorTest, AnEndedEnvelopeLeavesTreeAndListAtTheEndOfTheNextFrame) {
+  // Attack, decay and release of 0 s, sustain of 0.01 s (480 samples): over inside the first frame.
+  ASSERT_EQ(Load({{22, Mod(110, {BankNodeProperty::Float(9, 0.0f), BankNodeProperty::Float(11, 0.0f),
+                                 BankNodeProperty::Float(13, 0.01f), BankNodeProperty::Float(14, 0.0f)})}}),
+            SN_Success);
+  CSnModulatorProcessor& service = DefaultModulatorObjects().List();
+  CSnModulatorInstance* instance = nullptr;
+  ASSERT_EQ(Modulator(110)->Instantiate(Voice(GameObject(1), 10, 1), service, &instance), SN_Success);
+  instance->AddUser();
+  instance->SetSamplesWanted(true);
+  DefaultModulatorObjects().ProcessFrame();
+  ASSERT_NE(instance->Output(), nullptr);
+  EXPECT_EQ(instance->Output()->state, int32_t(SnModulatorState_Finished));
+  EXPECT_EQ(instance->Output()->samples[479], 0.3f * 0.01f);
+  EXPECT_EQ(instance->Output()->samples[480], 0.0f);
+  EXPECT_EQ(instance->State(), uint32_t(SnModulatorState_Running));
+  EXPECT_EQ(Modulator(110)->InstanceCount(), 1u);
+  EXPECT_EQ(service.Count(), 1u);
+  DefaultModulatorObjects().ProcessFrame();
+  EXPECT_EQ(Modulator(110)->InstanceCount(), 0u);
+  EXPECT_EQ(service.Count(), 0u);
+  EXPECT_EQ(stops_.instances, (std::vector<CSnPlaybackInstance*>{FakeVoice(1)}));
+}
+
+TEST_F(ModulatorTest, BindingKeepsTheNodesOfTheSameObjectAndPlayingId) {
+  ASSERT_EQ(Load({{22, Mod(120, {BankNodeProperty::Int(0, 1)})}}), SN_Success);
+  auto* a = PoolNew<HeldNode>(g_DefaultPoolId, 1u);
+  auto* b = PoolNew<HeldNode>(g_DefaultPoolId, 2u);
+  // A note's instance belongs to its game object, which keeps it.
+  SnModulatorInstantiationParams trigger = Voice(GameObject(1), 10, 1);
+  trigger.midi = {0x90, 2, 64, 90};
+  trigger.node = a;
+  CSnModulatorInstance* instance = Instantiate(120, trigger);
+  ASSERT_NE(instance, nullptr);
+  EXPECT_EQ(a->RefCount(), 2u);
+  Modulator(120)->GetOrCreateInstance(instance, trigger, created_);
+  trigger.node = b;
+  Modulator(120)->GetOrCreateInstance(instance, trigger, created_);
+  EXPECT_EQ(instance->HeldNodeCount(), 2u);
+  EXPECT_EQ(a->RefCount(), 2u);
+  // Another playing id stops the instance first: its nodes are stopped and let go.
+  trigger.playingId = 11;
+  Modulator(120)->GetOrCreateInstance(instance, trigger, created_);
+  ASSERT_EQ(stops_.nodes.size(), 2u);
+  EXPECT_EQ(stops_.nodes[0].node, a);
+  EXPECT_EQ(stops_.nodes[0].playingId, 10u);
+  EXPECT_EQ(instance->HeldNodeCount(), 1u);
+  EXPECT_EQ(a->RefCount(), 1u);
+  a->Release();
+  b->Release();
+}
+
+TEST_F(ModulatorTest, ReleasesAndParameterSettersOfBothKinds) {
+  ASSERT_EQ(Load({{22, Mod(130, {BankNodeProperty::Float(9, 0.1f), BankNodeProperty::Float(11, 0.2f)})},
+                  {21, Mod(131)}}),
+            SN_Success);
+  CSnModulatorInstance* envelope = Instantiate(130, Voice(GameObject(1), 10, 1));
+  envelope->AddUser();
+  EXPECT_TRUE(envelope->SetParam(54, -1.0f));
+  EXPECT_EQ(envelope->ReleaseStart(), kModulatorNever);
+  EXPECT_TRUE(envelope->SetParam(54, 1.0f));
+  EXPECT_EQ(envelope->ReleaseStart(), 48000u + 4800u + 9600u);
+  EXPECT_TRUE(envelope->SetParam(54, -1.0f));
+  for (int frame = 0; frame < 100; ++frame) list_.ProcessModulators(1024);
+  envelope->ScheduleRelease(64);
+  EXPECT_EQ(envelope->ReleaseStart(), 100u * 1024u + 64u);
+  EXPECT_EQ(envelope->State(), uint32_t(SnModulatorState_Releasing));
+  envelope->ScheduleRelease(5);
+  EXPECT_EQ(envelope->ReleaseStart(), 100u * 1024u + 64u);
+  EXPECT_FALSE(envelope->SetParam(44, 1.0f));
+  // Per-sample need: 3 Hz is below a quarter of the frame rate (11.7 Hz at 1024 samples), 20 Hz above.
+  auto* oscillator = static_cast<CSnOscillatorInstance*>(Instantiate(131, Voice(GameObject(1), 10, 1)));
+  oscillator->AddUser();
+  oscillator->SetSamplesWanted(true);
+  EXPECT_TRUE(oscillator->SetParam(44, 3.0f));
+  EXPECT_EQ(oscillator->SamplesPerFrameWanted(), 0u);
+  EXPECT_TRUE(oscillator->SetParam(44, 20.0f));
+  EXPECT_EQ(oscillator->SamplesPerFrameWanted(), LowerEngine::SamplesPerFrame());
+  EXPECT_TRUE(oscillator->SetParam(45, 2.9f));
+  EXPECT_TRUE(oscillator->SetParam(42, 50.0f));
+  EXPECT_FALSE(oscillator->SetParam(50, 1.0f));
+  list_.ProcessModulators(1024);
+  EXPECT_EQ(oscillator->OscillatorState().waveform, uint32_t(SnWaveform_Square));
+  EXPECT_FLOAT_EQ(oscillator->Params().depth, 0.5f);
+  envelope->RemoveUser();
+  oscillator->RemoveUser();
+}
+
+TEST_F(ModulatorTest, TheGameParameterManagerReadsASineThroughItsCurve) {
+  // Full depth at once (the default fade-in is a second).
+  ASSERT_EQ(Load({{21, Mod(140, {BankNodeProperty::Int(0, 2), BankNodeProperty::Float(2, 100.0f),
+                                 BankNodeProperty::Float(3, 0.0f), BankNodeProperty::Float(4, 46.875f)})}}),
+            SN_Success);
+  int subscriber = 0;
+  const SnRTPCGraphPoint identity[] = {{0.0f, 0.0f, SnCurve_Linear}, {1.0f, 1.0f, SnCurve_Linear}};
+  ASSERT_EQ(g_pRTPCMgr->AddCurveSubscription(&subscriber, 140, kParameterTypeModulator, 0, 3, 1, 0, identity, 2,
+                                             SnRTPCKey{}, SnSubscription_Instance, true),
+            SN_Success);
+  CSnRegisteredObj* one = GameObject(1);
+  const SnRTPCKey key = SnRTPCKey::ForObjectAndPlayingId(one, 10);
+  EXPECT_EQ(g_pRTPCMgr->EvaluateSubscription(&subscriber, 3, key), 0.0f);
+  auto* instance = static_cast<CSnModulatorInstance*>(ModulatorObjects::GetOrCreateContext(140, key));
+  ASSERT_NE(instance, nullptr);
+  instance->AddUser();
+  // 256 samples of 46.875 Hz: a quarter period, the sine's top.
+  DefaultModulatorObjects().List().ProcessModulators(256);
+  EXPECT_NEAR(g_pRTPCMgr->EvaluateSubscription(&subscriber, 3, key), 1.0f, 1e-5);
+  DefaultModulatorObjects().List().ProcessModulators(512);
+  EXPECT_NEAR(g_pRTPCMgr->EvaluateSubscription(&subscriber, 3, key), 0.0f, 1e-5);
+  instance->RemoveUser();
+  g_pRTPCMgr->RemoveSubscription(&subscriber, 3);
+}
+
+}  // namespace
