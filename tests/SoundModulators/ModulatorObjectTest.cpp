@@ -137,6 +137,8 @@ TEST(ModulatorBankText, CurvesFollowTheRangesInTheNodeCurveForm) {
 }
 
 TEST_F(ModulatorTest, TheGameBankBringsItsLfoAndEnvelope) {
+  // Its sounds play on Init's buses.
+  ASSERT_EQ(LoadImage(BankTest::ContentBank("Init")), SN_Success) << log_.Take();
   ASSERT_EQ(LoadImage(BankTest::ContentBank("GeneralBank")), SN_Success) << log_.Take();
   CSnModulatorObject* lfo = Modulator(BankTest::Id("VolumeLfo"));
   CSnModulatorObject* envelope = Modulator(BankTest::Id("PitchEnvelope"));
