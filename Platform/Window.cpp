@@ -2,6 +2,7 @@
 // the engine's window events.
 #include "Platform/Window.h"
 
+#include "Platform/AudioDevices.h"
 #include "Platform/Graphics/GlContext.h"
 
 #include <SDL2/SDL.h>
@@ -85,6 +86,10 @@ void Translate(const SDL_Event& in, SDL_Window* window, WindowEvent& out) {
       out.x = in.button.x;
       out.y = in.button.y;
       out.button = ButtonNumber(in.button.button);
+      return;
+    case SDL_AUDIODEVICEADDED:
+      // Not the window's: the sound output hears of it here, as the pump is where SDL says so.
+      HandAudioDeviceAdded(in.adevice.iscapture != 0);
       return;
     case SDL_MOUSEWHEEL:
       if (!IsFor(in.wheel.windowID, window) || in.wheel.y == 0) return;

@@ -14,6 +14,7 @@
 #include "SoundEngine/Lower/LowerEngine.h"
 #include "SoundEngine/Lower/OutputDevice.h"
 #include "SoundEngine/Lower/OutputServices.h"
+#include "SoundEngine/Lower/Platform/AudioEndpoints.h"
 #include "SoundEngine/Lower/PlatformSettings.h"
 #include "SoundEngine/Lower/PluginFactoryTable.h"
 #include "SoundEngine/Lower/Sink.h"
@@ -270,11 +271,14 @@ SNRESULT Init() {
     return SN_Failure;
   }
   SoundEngine::SetMainOutputChannelConfig(MainDevice()->ChannelConfig());
-  const SNRESULT result = InitVoiceCommands();
-  return result == SN_Success ? InitBusGraph() : result;
+  SNRESULT result = InitVoiceCommands();
+  if (result == SN_Success) result = InitBusGraph();
+  if (result == SN_Success) SetUpDeviceNotifications();
+  return result;
 }
 
 void Term() {
+  RemoveDeviceNotifications();
   StopSuspendTimer();
   TermVoiceCommands();
   TermBusGraph();
