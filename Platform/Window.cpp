@@ -131,7 +131,7 @@ Window* Window::Create(const char* title, int width, int height, uint32_t flags,
   }
   // A window's surface is chosen when it is made; it must suit the context that will draw into it.
   GlContext::SetWindowAttributes();
-  uint32_t sdlFlags = SDL_WINDOW_OPENGL;
+  uint32_t sdlFlags = (flags & MessagesOnly) ? 0 : SDL_WINDOW_OPENGL;
   if (flags & Hidden) sdlFlags |= SDL_WINDOW_HIDDEN;
   if (flags & Resizable) sdlFlags |= SDL_WINDOW_RESIZABLE;
   if (flags & Borderless) sdlFlags |= SDL_WINDOW_BORDERLESS;

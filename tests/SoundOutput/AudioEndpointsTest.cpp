@@ -25,7 +25,7 @@ class AudioEndpointsTest : public OutputFixture {
   }
   void OpenWindow() {
     std::string error;
-    window_.reset(Platform::Window::Create("endpoints", 32, 16, Platform::Window::Hidden, &error));
+    window_.reset(Platform::Window::Create("endpoints", 32, 16, Platform::Window::Hidden | Platform::Window::MessagesOnly, &error));
     ASSERT_NE(window_, nullptr) << error;
     Pump();
   }
