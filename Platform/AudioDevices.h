@@ -17,7 +17,7 @@ std::string DefaultAudioPlaybackDeviceName();
 void SetAudioPlaybackDeviceNamesForTests(const std::vector<std::string>& names);
 
 // For the sound output layers: true, with SDL's audio subsystem held (the caller lets go of it with
-// SDL_QuitSubSystem), when SDL has a driver that really plays.
+// SDL_QuitSubSystem), when SDL has a driver that really plays and a playback device on it.
 bool HoldPlayingAudioDriver();
 
 // Called on the thread that pumps the window's events when a playback device arrives.
