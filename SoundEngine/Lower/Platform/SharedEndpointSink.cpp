@@ -136,14 +136,14 @@ void CSnSharedEndpointSink::WriteFrame() {
   const uint32_t samples = LowerEngine::SamplesPerFrame();
   const uint32_t frames = std::min<uint32_t>(m_frameBuffer.validFrames, samples);
   // The planar frame in the device's interleaved order; frames not given are silent.
-  std::memset(m_pInterleaved, 0, size_t(m_channels) * samples * sizeof(float));
-  uint32_t planes[kMaxFrameChannels];
-  MixKernels::ChannelPlaneOffsets(m_channelConfig, m_frameBuffer.maxFrames, planes);
-  for (uint32_t c = 0; c < m_channels; ++c) {
-    const float* plane = m_frameBuffer.samples + planes[c];
-    for (uint32_t t = 0; t < frames; ++t) m_pInterleaved[size_t(t) * m_channels + c] = plane[t];
+  if (frames) {
+    const SnGainRamp ramp{uint16_t(frames), 1.0f / float(m_frameBuffer.maxFrames)};
+    MixKernels::InterleaveWithRamp(ramp, m_frameBuffer, m_pInterleaved, 1.0f, 1.0f);
   }
+  if (frames < samples)
+    std::memset(m_pInterleaved + size_t(frames) * m_channels, 0, size_t(samples - frames) * m_channels * sizeof(float));
   Queue(m_pInterleaved, samples);
+  // The next frame's devices add into silence.
   std::memset(m_frameBuffer.samples, 0, size_t(m_channels) * m_frameBuffer.maxFrames * sizeof(float));
   m_frameBuffer.validFrames = 0;
 }
