@@ -82,14 +82,19 @@ void FloatRingWrite(benchmark::State& state) {
 }
 BENCHMARK(FloatRingWrite);
 
-void SharedEndpointWrite(benchmark::State& state) {
-  SinkScope scope(SnSinkKind_Endpoint, 0);
+// A device at the engine's rate (0) or at another one, which the sink resamples to.
+void SharedEndpointWrite(benchmark::State& state, uint32_t deviceRate) {
+  SinkScope scope(SnSinkKind_Endpoint, deviceRate);
   if (!scope.Ok()) {
     state.SkipWithError("no shared endpoint sink");
     return;
   }
   SoundBench::Planes planes(StandardConfig(kMask51));
   auto* sink = static_cast<CSnSharedEndpointSink*>(scope.Sink());
+  if (sink->IsResampling() != (deviceRate != 0)) {
+    state.SkipWithError("the sink does not resample as asked");
+    return;
+  }
   std::vector<float> drained;
   int written = 0;
   for (auto _ : state) {
@@ -104,7 +109,7 @@ void SharedEndpointWrite(benchmark::State& state) {
     }
   }
 }
-BENCHMARK(SharedEndpointWrite);
+BENCHMARK_CAPTURE(SharedEndpointWrite, SameRate, 0u);
 
 // The baseline of both: the interleaved frame's bytes copied into a ring slot and counted.
 void PlainRingCopy(benchmark::State& state) {
@@ -123,32 +128,7 @@ void PlainRingCopy(benchmark::State& state) {
 }
 BENCHMARK(PlainRingCopy);
 
-void SharedEndpointWriteAt44100(benchmark::State& state) {
-  SinkScope scope(SnSinkKind_Endpoint, 44100);
-  if (!scope.Ok()) {
-    state.SkipWithError("no shared endpoint sink");
-    return;
-  }
-  SoundBench::Planes planes(StandardConfig(kMask51));
-  auto* sink = static_cast<CSnSharedEndpointSink*>(scope.Sink());
-  if (!sink->IsResampling()) {
-    state.SkipWithError("the sink does not resample");
-    return;
-  }
-  std::vector<float> drained;
-  int written = 0;
-  for (auto _ : state) {
-    scope.PassFrame(planes);
-    sink->WriteFrame();
-    if (++written % kDrainEvery == 0) {
-      state.PauseTiming();
-      drained.clear();
-      sink->Output()->TakeQueued(drained);
-      state.ResumeTiming();
-    }
-  }
-}
-BENCHMARK(SharedEndpointWriteAt44100);
+BENCHMARK_CAPTURE(SharedEndpointWrite, At44100, 44100u);
 
 // The baseline: the resampler alone on the same frame, already interleaved.
 void ResamplerAlone(benchmark::State& state) {
