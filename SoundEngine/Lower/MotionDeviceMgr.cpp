@@ -189,5 +189,15 @@ namespace LowerEngine {
 
 uint32_t MotionListenerMask() { return State().listenerMask; }
 
+uint8_t MotionPlayersOfListener(uint32_t listener) {
+  const CSnMotionDeviceMgr* manager = State().manager;
+  return manager ? manager->PlayersOfListener(listener) : 0;
+}
+
+uint8_t ActiveMotionPlayers() {
+  const CSnMotionDeviceMgr* manager = State().manager;
+  return manager ? manager->DeviceMask() : 0;
+}
+
 }  // namespace LowerEngine
 }  // namespace SN

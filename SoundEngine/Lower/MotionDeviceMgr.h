@@ -75,6 +75,10 @@ namespace LowerEngine {
 
 // The listeners that have been given a player, one bit each.
 uint32_t MotionListenerMask();
+// What a voice's feedback gains read: the players a listener feeds and the players with a device,
+// one bit per player; 0 while no motion device was ever added.
+uint8_t MotionPlayersOfListener(uint32_t listener);
+uint8_t ActiveMotionPlayers();
 
 }  // namespace LowerEngine
 }  // namespace SN

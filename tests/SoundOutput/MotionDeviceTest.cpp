@@ -107,6 +107,7 @@ class MotionDeviceTest : public OutputFixture {
 
 TEST_F(MotionDeviceTest, PlayersGetOneDeviceEachAndPlayersOrListenersPastTheTablesAreIgnored) {
   EXPECT_EQ(CSnMotionDeviceMgr::Get(), nullptr);
+  EXPECT_EQ(LowerEngine::MotionPlayersOfListener(0), 0);
   OnAudioThread([&](ISnOutputServices& out) {
     out.AddPlayerMotionDevice(1, &pad_, 0);
     out.AddPlayerMotionDevice(1, nullptr, 0);  // the first device stays
@@ -122,6 +123,9 @@ TEST_F(MotionDeviceTest, PlayersGetOneDeviceEachAndPlayersOrListenersPastTheTabl
   EXPECT_EQ(Motion().PlayersOfListener(2), 0x02);
   EXPECT_EQ(Motion().PlayerListener(1), 2u);
   EXPECT_EQ(LowerEngine::MotionListenerMask(), 0x4u);
+  EXPECT_EQ(LowerEngine::MotionPlayersOfListener(2), 0x02);
+  EXPECT_EQ(LowerEngine::MotionPlayersOfListener(9), 0);
+  EXPECT_EQ(LowerEngine::ActiveMotionPlayers(), 0x02);
   // Player 5 and listener 9 lie past the tables: nothing changes.
   OnAudioThread([](ISnOutputServices& out) {
     out.SetPlayerListener(5, 1);
