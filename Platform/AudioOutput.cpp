@@ -192,6 +192,7 @@ void EndAudioOutputThread() {
 }
 
 void SetNullAudioOutputsLost(bool lost) { NullLost().store(lost, std::memory_order_relaxed); }
+bool NullAudioOutputsLost() { return NullLost().load(std::memory_order_relaxed); }
 void SetNullAudioOutputMaxChannels(uint32_t channels) { NullMaxChannels().store(channels, std::memory_order_relaxed); }
 
 }  // namespace Platform

@@ -5,9 +5,12 @@
 // frames. Opening, starting, writing and closing belong to one thread; an SDL device's callback
 // only copies out of the ring and clears what it copied, so a writer that falls behind is heard as
 // silence rather than as the ring's old frames.
+// Beside it, two float modes for the other sink kinds: a pull mode whose frames the platform
+// asks for on its own thread, and a push mode that queues frames on a device named by the caller.
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 namespace Platform {
 
@@ -54,9 +57,75 @@ void CloseAudioOutput(AudioOutput* output);
 // library kept for that thread.
 void EndAudioOutputThread();
 
-// Tests: every null device reports a lost device while set.
+// Tests: every null device (of each mode below too) reports a lost device while set.
 void SetNullAudioOutputsLost(bool lost);
+bool NullAudioOutputsLost();
 // Tests: null devices refuse more channels than this (0: any count, as after start-up).
 void SetNullAudioOutputMaxChannels(uint32_t channels);
+
+// Pull mode: the platform's own thread asks for interleaved float frames through `fill`. `fill`
+// runs on that thread while the output plays: it may touch only atomics and the memory they hand
+// over, and must write every frame asked (silence when it has none).
+using AudioPullFill = void (*)(void* context, float* out, uint32_t frames);
+
+class AudioPullOutput {
+ public:
+  virtual ~AudioPullOutput() = default;
+  virtual bool Start() = 0;
+  virtual void Stop() = 0;
+  // True once the platform has lost the device; it stays lost.
+  virtual bool IsLost() = 0;
+  // A null device's consumer: one pass of the platform's thread, run by the caller (tests stand in
+  // for the platform's thread this way). Nothing while not started; an SDL device ignores it.
+  virtual void Pull(float* out, uint32_t frames) = 0;
+  uint32_t Channels() const { return m_channels; }
+  uint32_t SampleRate() const { return m_sampleRate; }
+
+ protected:
+  AudioPullOutput(uint32_t sampleRate, uint32_t channels) : m_sampleRate(sampleRate), m_channels(channels) {}
+  uint32_t m_sampleRate;
+  uint32_t m_channels;
+};
+
+// The default device pulling float frames of `frameSamples` at a time, in the format as asked, or
+// null. Under SDL's dummy driver only when tests asked for null pull devices.
+AudioPullOutput* OpenAudioPullOutput(uint32_t sampleRate, uint32_t channels, uint32_t frameSamples, AudioPullFill fill,
+                                     void* context);
+void CloseAudioPullOutput(AudioPullOutput* output);
+// Tests: under the dummy driver, pull outputs open as null devices that the test's threads pull.
+void SetNullAudioPullOutputs(bool enabled);
+
+// Push mode on a named device: interleaved float frames queued for the platform to play.
+class AudioQueueOutput {
+ public:
+  virtual ~AudioQueueOutput() = default;
+  virtual bool Start() = 0;
+  virtual void Stop() = 0;
+  // Appends `frames` frames; false when the device would not take them.
+  virtual bool Queue(const float* data, uint32_t frames) = 0;
+  // Frames queued and not yet played.
+  virtual uint32_t QueuedFrames() = 0;
+  virtual bool IsLost() = 0;
+  // A null device's listener (tests): takes what was queued, which then counts as played.
+  virtual void TakeQueued(std::vector<float>& out) = 0;
+  // The format the device settled on: the closest it plays to what was asked.
+  uint32_t Channels() const { return m_channels; }
+  uint32_t SampleRate() const { return m_sampleRate; }
+
+ protected:
+  AudioQueueOutput(uint32_t sampleRate, uint32_t channels) : m_sampleRate(sampleRate), m_channels(channels) {}
+  uint32_t m_sampleRate;
+  uint32_t m_channels;
+};
+
+// The device of that name (null or empty: the default one) for float frames; the platform may
+// change the rate and the channel count. Null when it will not open. Under SDL's dummy driver only
+// when tests asked for null queue devices.
+AudioQueueOutput* OpenAudioQueueOutput(const char* deviceName, uint32_t sampleRate, uint32_t channels,
+                                       uint32_t frameSamples);
+void CloseAudioQueueOutput(AudioQueueOutput* output);
+// Tests: under the dummy driver, queue outputs open as null devices that keep what they are given,
+// settle on `sampleRate` and `channels` (0: as asked) and, when told, refuse to start.
+void SetNullAudioQueueOutputs(bool enabled, uint32_t sampleRate = 0, uint32_t channels = 0, bool startFails = false);
 
 }  // namespace Platform

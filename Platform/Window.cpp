@@ -2,6 +2,7 @@
 // the engine's window events.
 #include "Platform/Window.h"
 
+#include "Platform/AudioDevices.h"
 #include "Platform/Graphics/GlContext.h"
 
 #include <SDL2/SDL.h>
@@ -86,6 +87,10 @@ void Translate(const SDL_Event& in, SDL_Window* window, WindowEvent& out) {
       out.y = in.button.y;
       out.button = ButtonNumber(in.button.button);
       return;
+    case SDL_AUDIODEVICEADDED:
+      // Not the window's: the sound output hears of it here, as the pump is where SDL says so.
+      HandAudioDeviceAdded(in.adevice.iscapture != 0);
+      return;
     case SDL_MOUSEWHEEL:
       if (!IsFor(in.wheel.windowID, window) || in.wheel.y == 0) return;
       out.kind = WindowEvent::Wheel;
@@ -126,7 +131,7 @@ Window* Window::Create(const char* title, int width, int height, uint32_t flags,
   }
   // A window's surface is chosen when it is made; it must suit the context that will draw into it.
   GlContext::SetWindowAttributes();
-  uint32_t sdlFlags = SDL_WINDOW_OPENGL;
+  uint32_t sdlFlags = (flags & MessagesOnly) ? 0 : SDL_WINDOW_OPENGL;
   if (flags & Hidden) sdlFlags |= SDL_WINDOW_HIDDEN;
   if (flags & Resizable) sdlFlags |= SDL_WINDOW_RESIZABLE;
   if (flags & Borderless) sdlFlags |= SDL_WINDOW_BORDERLESS;

@@ -43,9 +43,10 @@ class Window {
     Hidden = 1u << 0,      // not shown (tests, and windows shown once they are laid out)
     Resizable = 1u << 1,   // the user may drag its borders
     Borderless = 1u << 2,  // no frame or title bar
+    MessagesOnly = 1u << 3,  // no swap chain presents into it and no GL driver is loaded for it
   };
 
-  // Every window can be presented into by a swap chain. Null, with `error` filled, when the
+  // Every window but a messages-only one can be presented into by a swap chain. Null, with `error` filled, when the
   // video system or the window cannot be had.
   static Window* Create(const char* title, int width, int height, uint32_t flags, std::string* error);
   // Whether a window made here can be shown: the video system starts on a display, or on a driver

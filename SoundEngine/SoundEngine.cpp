@@ -143,7 +143,8 @@ void GetDefaultInitSettings(SnInitSettings& settings) {
   settings.samplesPerFrame = 1024;
   settings.reservedPoolBytesA = 262144;
   settings.reservedPoolBytesB = 65536;
-  settings.mainOutputKind = 7;
+  // Any kind, the looping buffer tried first; a word naming the float ring (bit 0) tries it first.
+  settings.mainOutputKind = 0;
   LowerEngine::GetDefaultOutputSettings(settings.mainOutputSettings);
   settings.deviceTimeoutMs = 1000;
   settings.useBankThread = 1;

@@ -45,12 +45,30 @@ class ISnPlugin {
   ~ISnPlugin() = default;
 };
 
+struct SnMixBuffer;
+
 // A motion device is initialised with the platform settings, its player (0 to 3) and the device the
 // game handed to the API.
 class ISnMotionDevicePlugin : public ISnPlugin {
  public:
   virtual SNRESULT Init(ISnPluginMemAlloc* allocator, const void* platformSettings, uint32_t player,
                         void* device) = 0;
+  // What the engine tells a device, all on the audio thread; a device leaves alone what it does not
+  // use. The player's motion output: one frame of its one channel, the motion buses' mix.
+  virtual void WriteFrame(const SnMixBuffer& frame) { (void)frame; }
+  // A voice feeding motion, this frame, with the player's gain for it.
+  virtual void MixVoice(const SnMixBuffer& voiceFrame, float gain) { (void)voiceFrame, (void)gain; }
+  // After the buses of every frame, and after every pass of the audio manager.
+  virtual void EndFrame() {}
+  virtual void EndPass() {}
+  // The player goes, or the engine terminates: whatever moves stops.
+  virtual void Stop() {}
+  // Asked before each frame; true when the device wants the frame stamped.
+  virtual bool IsFrameDue() { return false; }
+  // Linear gain of the player's volume.
+  virtual void SetVolume(float gain) { (void)gain; }
+  virtual void StartCapture(const char16_t* fileName) { (void)fileName; }
+  virtual void StopCapture() {}
 
  protected:
   ~ISnMotionDevicePlugin() = default;

@@ -37,14 +37,15 @@ void SpeakerIndices(SnChannelConfig config, int32_t* indexOfBit) {
 
 int Bit(uint32_t speaker) { return __builtin_ctz(speaker); }
 
-}  // namespace
+// Float platforms take any value; a NaN would be heard as a click, so it becomes silence.
+inline float ToFloatSample(float value) { return value == value ? value : 0.0f; }
 
-void InterleavedToInt16(const float* in, SnChannelConfig inConfig, int16_t* out, SnChannelConfig outConfig,
-                        uint32_t frames) {
+template <class Sample, Sample (*ToOut)(float)>
+void Remap(const float* in, SnChannelConfig inConfig, Sample* out, SnChannelConfig outConfig, uint32_t frames) {
   const uint32_t inChannels = ChannelCount(inConfig);
   const uint32_t outChannels = ChannelCount(outConfig);
   if (inConfig == outConfig) {
-    for (uint32_t i = 0; i < inChannels * frames; ++i) out[i] = ToSample(in[i]);
+    for (uint32_t i = 0; i < inChannels * frames; ++i) out[i] = ToOut(in[i]);
     return;
   }
   int32_t inAt[20], outAt[20];
@@ -66,13 +67,13 @@ void InterleavedToInt16(const float* in, SnChannelConfig inConfig, int16_t* out,
   const int32_t inRight = inAt[Bit(kSpeakerFrontRight)];
   for (uint32_t t = 0; t < frames; ++t) {
     const float* frame = in + size_t(t) * inChannels;
-    int16_t* target = out + size_t(t) * outChannels;
+    Sample* target = out + size_t(t) * outChannels;
     if (!byMask) {
-      for (uint32_t c = 0; c < outChannels; ++c) target[c] = c < inChannels ? ToSample(frame[c]) : 0;
+      for (uint32_t c = 0; c < outChannels; ++c) target[c] = c < inChannels ? ToOut(frame[c]) : 0;
       continue;
     }
     for (uint32_t b = 0; b < 20; ++b)
-      if (outAt[b] >= 0) target[outAt[b]] = inAt[b] >= 0 ? ToSample(frame[inAt[b]]) : 0;
+      if (outAt[b] >= 0) target[outAt[b]] = inAt[b] >= 0 ? ToOut(frame[inAt[b]]) : 0;
     if (outLeft >= 0 && outRight >= 0 && (inMask & ~outMask)) {
       float left = inLeft >= 0 ? frame[inLeft] : 0.0f;
       float right = inRight >= 0 ? frame[inRight] : 0.0f;
@@ -84,10 +85,22 @@ void InterleavedToInt16(const float* in, SnChannelConfig inConfig, int16_t* out,
         if (lefts[i] >= 0) left += kFoldGain * frame[lefts[i]];
         if (rights[i] >= 0) right += kFoldGain * frame[rights[i]];
       }
-      target[outLeft] = ToSample(left);
-      target[outRight] = ToSample(right);
+      target[outLeft] = ToOut(left);
+      target[outRight] = ToOut(right);
     }
   }
+}
+
+}  // namespace
+
+void InterleavedToInt16(const float* in, SnChannelConfig inConfig, int16_t* out, SnChannelConfig outConfig,
+                        uint32_t frames) {
+  Remap<int16_t, ToSample>(in, inConfig, out, outConfig, frames);
+}
+
+void InterleavedToFloat(const float* in, SnChannelConfig inConfig, float* out, SnChannelConfig outConfig,
+                        uint32_t frames) {
+  Remap<float, ToFloatSample>(in, inConfig, out, outConfig, frames);
 }
 
 bool MixToInt16(const SnMixBuffer& mix, uint32_t frames, float previousGain, float nextGain,

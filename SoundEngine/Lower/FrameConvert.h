@@ -1,5 +1,5 @@
 // Mixed frames as the platform plays them: a planar mix, or interleaved float frames, turned into
-// interleaved 16-bit frames of an output layout, speaker by speaker. The platform sink and the
+// interleaved 16-bit (or float) frames of an output layout, speaker by speaker. The platform sink and the
 // output capture both convert here, so that a capture holds what was played. Any thread.
 #pragma once
 
@@ -15,6 +15,10 @@ namespace SN::FrameConvert {
 // side, all at 0.707; the LFE is dropped), and the rest is silent. Layouts without a mask go
 // channel by channel. Samples are limited to -1..1, scaled by 32767 and rounded to nearest.
 void InterleavedToInt16(const float* in, SnChannelConfig inConfig, int16_t* out, SnChannelConfig outConfig,
+                        uint32_t frames);
+
+// The same speaker by speaker, into float frames that are not limited (a NaN becomes 0).
+void InterleavedToFloat(const float* in, SnChannelConfig inConfig, float* out, SnChannelConfig outConfig,
                         uint32_t frames);
 
 // The mix's first `frames` frames ramped from the previous to the next gain, as 16-bit frames of

@@ -12,8 +12,10 @@
 #include "SoundEngine/Lower/ListenerTable.h"
 #include "SoundEngine/Lower/MixBusGraph.h"
 #include "SoundEngine/Lower/LowerEngine.h"
+#include "SoundEngine/Lower/MotionDeviceMgr.h"
 #include "SoundEngine/Lower/OutputDevice.h"
 #include "SoundEngine/Lower/OutputServices.h"
+#include "SoundEngine/Lower/Platform/AudioEndpoints.h"
 #include "SoundEngine/Lower/PlatformSettings.h"
 #include "SoundEngine/Lower/PluginFactoryTable.h"
 #include "SoundEngine/Lower/PositionPathMotion.h"
@@ -113,14 +115,18 @@ class CSnLowerEngine final : public ISnLowerEngine, public ISnOutputServices {
   void DoDeferredDeviceWork() override {}
   void PrepareFrame() override { BeginQueuedVoices(); }
   void Perform() override { PerformFrame(); }
-  void RenderAfterPass() override {}
+  void RenderAfterPass() override {
+    if (CSnMotionDeviceMgr* motion = CSnMotionDeviceMgr::Get()) motion->EndPass();
+  }
   void BeginOutputSinks() override { BeginDeviceSinks(); }
   const void* MainOutputDevice() override { return MainDevice(); }
   uint32_t MainOutputWaitMs() override {
     CSnOutputDevice* main = MainDevice();
     return main && main->Sink() ? main->Sink()->GetWaitTime() : Platform::kWaitForever;
   }
-  void TermMotionEngine() override {}
+  void TermMotionEngine() override {
+    if (CSnMotionDeviceMgr* motion = CSnMotionDeviceMgr::Get()) motion->StopAll();
+  }
   void DestroyAllVoicePipelines() override { DestroyAllPipelines(&DestroyAllMixBuses); }
 
   // ISnOutputServices
@@ -184,13 +190,29 @@ class CSnLowerEngine final : public ISnLowerEngine, public ISnOutputServices {
     return device && device->Sink() ? device->ChannelConfig() : 0;
   }
 
-  void AddPlayerMotionDevice(uint32_t, void*, uint32_t) override { LogOnce(m_motionSaid, "Motion devices"); }
-  void RemovePlayerMotionDevice(uint32_t) override { LogOnce(m_motionSaid, "Motion devices"); }
-  void SetPlayerListener(uint8_t, uint8_t) override { LogOnce(m_motionSaid, "Motion devices"); }
-  void SetPlayerVolume(uint32_t, float) override { LogOnce(m_motionSaid, "Motion devices"); }
+  void AddPlayerMotionDevice(uint32_t player, void* device, uint32_t) override {
+    CSnMotionDeviceMgr* motion = CSnMotionDeviceMgr::GetOrCreate();
+    if (!motion) {
+      SOUND_LOG(Error, "AddPlayerMotionDevice: no memory for the motion devices");
+      return;
+    }
+    motion->AddPlayerDevice(player, 0, kMotionDevicePluginId, device);
+  }
+  void RemovePlayerMotionDevice(uint32_t player) override {
+    if (CSnMotionDeviceMgr* motion = CSnMotionDeviceMgr::Get()) motion->RemovePlayerDevice(player);
+  }
+  void SetPlayerListener(uint8_t player, uint8_t listener) override {
+    if (CSnMotionDeviceMgr* motion = CSnMotionDeviceMgr::Get()) motion->SetPlayerListener(player, listener);
+  }
+  void SetPlayerVolume(uint32_t player, float volume) override {
+    if (CSnMotionDeviceMgr* motion = CSnMotionDeviceMgr::Get()) motion->SetPlayerVolume(player, volume);
+  }
 
   void StartOutputCapture(const char16_t* fileName) override { LowerEngine::StartOutputCapture(fileName); }
-  void StopOutputCapture() override { LowerEngine::StopOutputCapture(); }
+  void StopOutputCapture() override {
+    LowerEngine::StopOutputCapture();
+    if (CSnMotionDeviceMgr* motion = CSnMotionDeviceMgr::Get()) motion->StopCapture();
+  }
   void AddOutputCaptureMarker(const char* text) override { LowerEngine::AddOutputCaptureMarker(text); }
 
   // The background-music buses silence their own children: nothing is left to the outputs.
@@ -206,7 +228,7 @@ class CSnLowerEngine final : public ISnLowerEngine, public ISnOutputServices {
   }
 
  private:
-  std::atomic<bool> m_motionSaid{false}, m_voiceSaid{false};
+  std::atomic<bool> m_voiceSaid{false};
 };
 
 CSnLowerEngine& Engine() {
@@ -285,16 +307,20 @@ SNRESULT Init() {
     return SN_Failure;
   }
   SoundEngine::SetMainOutputChannelConfig(MainDevice()->ChannelConfig());
-  const SNRESULT result = InitVoiceCommands();
-  return result == SN_Success ? InitBusGraph() : result;
+  SNRESULT result = InitVoiceCommands();
+  if (result == SN_Success) result = InitBusGraph();
+  if (result == SN_Success) SetUpDeviceNotifications();
+  return result;
 }
 
 void Term() {
+  RemoveDeviceNotifications();
   StopSuspendTimer();
   TermVoiceCommands();
   TermBusGraph();
   CSnPluginFactoryTable::Term();
   TermOutputDevices();
+  CSnMotionDeviceMgr::Term();
   ListenerTable().Term();
   CoreState& core = Core();
   core.suspended = core.renderWhileSuspended = false;
@@ -321,6 +347,8 @@ void PerformFrame() {
       break;
     }
   }
+  CSnMotionDeviceMgr* motion = CSnMotionDeviceMgr::Get();
+  if (motion && motion->HasDevices()) motion->BeginFrame(frame);
   const bool render = !core.suspended || core.renderWhileSuspended;
   AdvanceWaitingPipelines();
   ComputeFrameGains();
@@ -330,6 +358,7 @@ void PerformFrame() {
     EndOutputFrame();
   }
   EndMasterVolumeFrame();
+  if (motion && motion->HasDevices()) motion->EndFrame();
   RemoveIdleMixBuses();
   _mm_setcsr((_mm_getcsr() & ~kFlushToZero) | (savedCsr & kFlushToZero));
 }

@@ -544,6 +544,8 @@ void StartOutputCapture(const char16_t* fileName) {
   for (CSnOutputDevice* d = list.head; d; d = d->m_pNext) OpenDeviceCapture(d);
 }
 
+const char16_t* OutputCaptureName() { return Devices().captureName; }
+
 void StopOutputCapture() {
   SN_ASSERT_AUDIO_LOCK_HELD();
   DeviceList& list = Devices();

@@ -155,6 +155,8 @@ void SetMasterVolume(float volume);
 void EndMasterVolumeFrame();
 
 void StartOutputCapture(const char16_t* fileName);
+// The running capture's name as the game gave it; null while none runs.
+const char16_t* OutputCaptureName();
 void StopOutputCapture();
 void AddOutputCaptureMarker(const char* text);
 

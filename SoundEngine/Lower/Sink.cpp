@@ -115,7 +115,7 @@ uint32_t& Remembered() {
 
 uint32_t RememberedKinds() { return Remembered(); }
 
-CSnSink* Create(SnOutputSettings& settings, uint32_t sinkTypeWord, uint32_t, const CSnSink* mainSink) {
+CSnSink* Create(SnOutputSettings& settings, uint32_t sinkTypeWord, uint32_t deviceId, const CSnSink* mainSink) {
   uint32_t kinds = sinkTypeWord & 7;
   if (kinds == 0) kinds = 7;
   if (Remembered() == SnSinkKind_Silent) {
@@ -129,15 +129,28 @@ CSnSink* Create(SnOutputSettings& settings, uint32_t sinkTypeWord, uint32_t, con
     void* memory = MemoryMgr::Malloc(g_LEngineDefaultPoolId, sizeof(CSnSinkDummy));
     return memory ? new (memory) CSnSinkDummy(settings.channelConfig) : nullptr;
   }
-  // The engine and endpoint kinds are not on this platform; the looping buffer is.
-  if (kinds & SnSinkKind_LoopBuffer) {
-    if (CSnSink* sink = CreateLoopBufferSink(ChannelMask(settings.channelConfig))) {
-      Remembered() = SnSinkKind_LoopBuffer;
+  // A word naming the float ring tries it first, then the shared endpoint, then the looping buffer;
+  // any other word keeps the looping buffer first, the output every platform here has.
+  static constexpr uint32_t kRingFirst[] = {SnSinkKind_Engine, SnSinkKind_Endpoint, SnSinkKind_LoopBuffer};
+  static constexpr uint32_t kLoopFirst[] = {SnSinkKind_LoopBuffer, SnSinkKind_Engine, SnSinkKind_Endpoint};
+  for (uint32_t kind : (sinkTypeWord & SnSinkKind_Engine) ? kRingFirst : kLoopFirst) {
+    if (!(kinds & kind)) continue;
+    CSnSink* sink = nullptr;
+    if (kind == SnSinkKind_Engine)
+      sink = CreateFloatRingSink(ChannelMask(settings.channelConfig));
+    else if (kind == SnSinkKind_Endpoint)
+      sink = CreateSharedEndpointSink(settings, sinkTypeWord, deviceId);
+    else
+      sink = CreateLoopBufferSink(ChannelMask(settings.channelConfig));
+    if (sink) {
+      Remembered() = kind;
       return sink;
     }
   }
   return nullptr;
 }
+
+void SetRememberedKinds(uint32_t kinds) { Remembered() = kinds; }
 
 }  // namespace SinkFactory
 }  // namespace SN

@@ -100,9 +100,17 @@ namespace SinkFactory {
 CSnSink* Create(SnOutputSettings& settings, uint32_t sinkTypeWord, uint32_t deviceId, const CSnSink* mainSink);
 // The kinds remembered after the first platform sink worked (8 while none has).
 uint32_t RememberedKinds();
+// Tests: puts the remembered kinds back as they were found.
+void SetRememberedKinds(uint32_t kinds);
 
 }  // namespace SinkFactory
 
 // The looping 16-bit platform sink (kind 2) for a speaker mask (0: the platform's own), or null.
 CSnSink* CreateLoopBufferSink(uint32_t channelMask);
+// The float ring sink (kind 1) for a speaker mask (0: the platform's own), or null.
+CSnSink* CreateFloatRingSink(uint32_t channelMask);
+// The shared endpoint sink (kind 4) of a device id (the default device for the main output),
+// shared with the devices already playing it; null when none opens. The remembered kind is the
+// caller's to set.
+CSnSink* CreateSharedEndpointSink(SnOutputSettings& settings, uint32_t sinkTypeWord, uint32_t deviceId);
 }  // namespace SN

@@ -1,0 +1,65 @@
+// The rumble device: frames of the motion output turned into motor speeds of the player's pad.
+#include "Audio/RumbleMotionDevice.h"
+
+#include <cmath>
+#include <new>
+
+#include "Platform/GameControllers.h"
+#include "SoundEngine/Effects/Plugin.h"
+#include "SoundEngine/Lower/MixBuffer.h"
+#include "SoundEngine/Lower/MotionDeviceMgr.h"
+#include "SoundEngine/Lower/PluginFactoryTable.h"
+
+namespace Audio {
+namespace {
+
+class RumbleDevice final : public SN::ISnMotionDevicePlugin {
+ public:
+  SN::SNRESULT Term(SN::ISnPluginMemAlloc* allocator) override {
+    this->~RumbleDevice();
+    allocator->Free(this);
+    return SN::SN_Success;
+  }
+  SN::SNRESULT Reset() override { return SN::SN_Success; }
+  SN::SNRESULT QueryInfo(SN::SnPluginInfo& info) override {
+    info = SN::SnPluginInfo{SN::SnPluginType_MotionDevice, 0, 0};
+    return SN::SN_Success;
+  }
+  SN::SNRESULT Init(SN::ISnPluginMemAlloc*, const void*, uint32_t player, void* device) override {
+    if (!device) return SN::SN_InvalidParameter;
+    m_pad = static_cast<IRumblePad*>(device);
+    m_slot = int(player);
+    return SN::SN_Success;
+  }
+  void WriteFrame(const SN::SnMixBuffer& frame) override {
+    float peak = 0.0f;
+    for (uint32_t t = 0; t < frame.validFrames; ++t) peak = std::fmax(peak, std::fabs(frame.samples[t]));
+    float level = peak * m_gain;
+    // Motors take 0..1 of their range; a NaN stops them.
+    level = level > 0.0f ? (level < 1.0f ? level : 1.0f) : 0.0f;
+    const auto speed = uint16_t(std::lrint(level * 65535.0f));
+    m_pad->SetVibration(m_slot, speed, speed);
+  }
+  void Stop() override { m_pad->SetVibration(m_slot, 0, 0); }
+  void SetVolume(float gain) override { m_gain = gain; }
+
+ private:
+  IRumblePad* m_pad = nullptr;
+  int m_slot = 0;
+  float m_gain = 1.0f;
+};
+
+SN::ISnMotionDevicePlugin* MakeRumble(SN::ISnPluginMemAlloc* allocator) {
+  void* memory = allocator->Malloc(sizeof(RumbleDevice));
+  return memory ? new (memory) RumbleDevice : nullptr;
+}
+
+}  // namespace
+
+void GameControllerRumble::SetVibration(int slot, uint16_t left, uint16_t right) {
+  if (m_controllers) m_controllers->SetVibration(slot, left, right);
+}
+
+void RegisterRumbleMotionDevice() { SN::MotionEngine::RegisterMotionDevice(0, SN::kMotionDevicePluginId, &MakeRumble); }
+
+}  // namespace Audio

@@ -1,0 +1,34 @@
+// The game's motion device: a player's motion output drives the two motors of a game pad, both at
+// the frame's peak times the player's volume. Registered as the motion device the motion messages
+// name; the device handed over with a player is the pad, the player its slot.
+#pragma once
+
+#include <cstdint>
+
+namespace Platform {
+class GameControllers;
+}
+
+namespace Audio {
+
+// What the rumble device drives: a pad's two motors by slot, 0..65535 each.
+class IRumblePad {
+ public:
+  virtual ~IRumblePad() = default;
+  virtual void SetVibration(int slot, uint16_t left, uint16_t right) = 0;
+};
+
+// The game controllers' motors as a rumble pad.
+class GameControllerRumble final : public IRumblePad {
+ public:
+  explicit GameControllerRumble(Platform::GameControllers* controllers) : m_controllers(controllers) {}
+  void SetVibration(int slot, uint16_t left, uint16_t right) override;
+
+ private:
+  Platform::GameControllers* m_controllers;
+};
+
+// Registers the rumble device with the sound engine's motion engine (company 0, device 406).
+void RegisterRumbleMotionDevice();
+
+}  // namespace Audio

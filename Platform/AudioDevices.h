@@ -1,0 +1,30 @@
+// The platform's playback devices by name, and the hand-off through which the window's event pump
+// tells the sound output that a playback device arrived.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace Platform {
+
+// The playback devices in the platform's order. Empty without a platform that really plays (SDL's
+// "dummy" driver has no device of its own), unless tests supplied names.
+std::vector<std::string> AudioPlaybackDeviceNames();
+// The name of the device that plays when none is named; empty when it is not known.
+std::string DefaultAudioPlaybackDeviceName();
+// Tests: names that stand in for the platform's (the first is the default); an empty list gives
+// the platform's own back.
+void SetAudioPlaybackDeviceNamesForTests(const std::vector<std::string>& names);
+
+// For the sound output layers: true, with SDL's audio subsystem held (the caller lets go of it with
+// SDL_QuitSubSystem), when SDL has a driver that really plays and a playback device on it.
+bool HoldPlayingAudioDriver();
+
+// Called on the thread that pumps the window's events when a playback device arrives.
+using AudioDeviceArrivalHandler = void (*)();
+// Null removes the handler. Any thread.
+void SetAudioDeviceArrivalHandler(AudioDeviceArrivalHandler handler);
+// The window's pump: a device was added; capture devices are not the sound output's concern.
+void HandAudioDeviceAdded(bool capture);
+
+}  // namespace Platform

@@ -1,0 +1,84 @@
+// Motion (force-feedback) output for up to four players: each player's device, made from the
+// factories the game registers, its listener and volume, the listener-to-player table that the
+// voices' feedback gains read, the per-player motion outputs (output devices of type 128 on a
+// motion sink) and the per-frame, per-pass, capture and termination relays to the devices.
+// Audio thread, under the global audio lock.
+#pragma once
+
+#include <cstdint>
+
+#include "MemoryMgr/SnResult.h"
+
+namespace SN {
+
+class ISnMotionDevicePlugin;
+struct SnMixBuffer;
+
+constexpr uint32_t kMotionPlayers = 4;
+constexpr uint32_t kMotionListeners = 8;
+// The device the API's motion messages name (company 0).
+constexpr uint32_t kMotionDevicePluginId = 406;
+
+class CSnMotionDeviceMgr {
+ public:
+  // Made on the first motion-device message; null without memory.
+  static CSnMotionDeviceMgr* GetOrCreate();
+  static CSnMotionDeviceMgr* Get();
+  // Terminates every device and frees the manager (lower-engine Term, after StopAll).
+  static void Term();
+
+  // 1 when made or already there; SN_InvalidParameter for a player above 3 (logged); else the
+  // plug-in creation's result.
+  SNRESULT AddPlayerDevice(uint32_t player, uint32_t companyId, uint32_t pluginId, void* device);
+  void RemovePlayerDevice(uint32_t player);
+  // A player above 3 or a listener above 7 changes nothing (logged).
+  void SetPlayerListener(uint32_t player, uint32_t listener);
+  void SetPlayerVolume(uint32_t player, float decibels);
+  // The motion outputs of the players with a device whose listener is in the mask.
+  void AttachPlayers(uint32_t listenerMask);
+  // A voice's motion frame to the devices of the players it reaches, each with its gain.
+  void MixVoice(const SnMixBuffer& frame, uint32_t voiceListenerMask, const float* playerGains, float busVolume);
+
+  // Relays: before the frame, after the buses, after the pass, the capture.
+  void BeginFrame(uint32_t frameNumber);
+  void EndFrame();
+  void EndPass();
+  void StopAll();
+  void StartCapture(const char16_t* fileName);
+  void StopCapture();
+
+  bool HasDevices() const { return m_deviceMask != 0; }
+  ISnMotionDevicePlugin* Device(uint32_t player) const { return player < kMotionPlayers ? m_players[player].device : nullptr; }
+  uint32_t PlayerListener(uint32_t player) const { return player < kMotionPlayers ? m_listenerOf[player] : 0; }
+  // The players a listener feeds, one bit per player.
+  uint8_t PlayersOfListener(uint32_t listener) const { return listener < kMotionListeners ? m_playersOf[listener] : 0; }
+  uint8_t DeviceMask() const { return m_deviceMask; }
+  uint8_t PlayerCount() const { return m_playerCount; }
+  uint32_t FrameStamp() const { return m_frameStamp; }
+
+ private:
+  struct Player {
+    ISnMotionDevicePlugin* device;
+    uint32_t noOutput;  // set: the player gets no motion output from AttachPlayers
+  };
+  void RecountDevices();
+
+  Player m_players[kMotionPlayers] = {};
+  uint8_t m_listenerOf[kMotionPlayers] = {};
+  uint8_t m_playersOf[kMotionListeners] = {0x0F};
+  uint32_t m_frameStamp = 0;
+  uint8_t m_deviceMask = 0;
+  uint8_t m_playerCount = 0;
+};
+
+namespace LowerEngine {
+
+// The listeners that have been given a player, one bit each.
+uint32_t MotionListenerMask();
+// What a voice's feedback gains read: the players a listener feeds and the players with a device,
+// one bit per player; 0 while no motion device was ever added.
+uint8_t MotionPlayersOfListener(uint32_t listener);
+uint8_t ActiveMotionPlayers();
+
+}  // namespace LowerEngine
+}  // namespace SN

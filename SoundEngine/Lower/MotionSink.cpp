@@ -1,0 +1,35 @@
+// The motion sink: a one-channel frame buffer whose frames go to the player's motion device.
+#include "SoundEngine/Lower/MotionSink.h"
+
+#include <new>
+
+#include "SoundEngine/Effects/Plugin.h"
+#include "SoundEngine/Lower/FrameFormat.h"
+#include "SoundEngine/Lower/MotionDeviceMgr.h"
+#include "SoundEngine/Lower/OutputDevice.h"
+#include "SoundEngine/Lower/OutputServices.h"
+
+namespace SN {
+
+CSnSink* CSnMotionSink::Make(int32_t) {
+  void* memory = MemoryMgr::Malloc(g_LEngineDefaultPoolId, sizeof(CSnMotionSink));
+  return memory ? new (memory) CSnMotionSink : nullptr;
+}
+
+SNRESULT CSnMotionSink::Init(SnMemPoolId, CSnOutputDevice* context, SnSinkFormat& format) {
+  m_channelConfig = format.channelConfig;
+  const SNRESULT result = AllocFrameBuffer(format.channelConfig);
+  if (result != SN_Success) return result;
+  uint32_t player = 0, outputType = 0;
+  if (context) context->GetOutputID(player, outputType);
+  if (CSnMotionDeviceMgr* motion = CSnMotionDeviceMgr::Get()) m_pDevice = motion->Device(player);
+  return SN_Success;
+}
+
+void CSnMotionSink::WriteFrame() {
+  if (m_pDevice) m_pDevice->WriteFrame(m_frameBuffer);
+}
+
+uint32_t CSnMotionSink::GetWaitTime() { return LowerEngine::QuarterFrameDurationMs(); }
+
+}  // namespace SN

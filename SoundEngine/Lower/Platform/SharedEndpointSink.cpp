@@ -1,0 +1,194 @@
+// The shared endpoint sink: lookup of the device by id and sharing in the factory, format
+// negotiation, summing of the sharing devices' mixes, resampling and queueing.
+#include "SoundEngine/Lower/Platform/SharedEndpointSink.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "Platform/AudioDevices.h"
+#include "Platform/AudioOutput.h"
+#include "SoundEngine/Log.h"
+#include "SoundEngine/Lower/FrameFormat.h"
+#include "SoundEngine/Lower/MixKernels.h"
+#include "SoundEngine/Lower/OutputDevice.h"
+#include "SoundEngine/Lower/OutputServices.h"
+#include "SoundEngine/Lower/Platform/AudioEndpoints.h"
+#include "SoundEngine/Lower/PlatformSettings.h"
+#include "SoundEngine/Lower/SpeakerPan.h"
+
+namespace SN {
+namespace {
+
+SnChannelConfig ConfigForChannelCount(uint32_t channels) {
+  switch (channels) {
+    case 8: return StandardConfig(kMask71);
+    case 6: return StandardConfig(kMask51);
+    case 4: return StandardConfig(0x603);
+    case 2: return StandardConfig(kMaskStereo);
+    default: return AnonymousConfig(channels);
+  }
+}
+
+float* AllocSamples(size_t floats) {
+  auto* samples = static_cast<float*>(MemoryMgr::Malign(g_LEngineDefaultPoolId, floats * sizeof(float), 16));
+  if (samples) std::memset(samples, 0, floats * sizeof(float));
+  return samples;
+}
+
+// The sink of a device already playing this endpoint, or null.
+CSnSharedEndpointSink* SinkPlaying(uint32_t endpointId) {
+  for (CSnOutputDevice* d = LowerEngine::FirstOutputDevice(); d; d = d->Next()) {
+    CSnSink* sink = d->Sink();
+    if (d->State() != SnDeviceState::OwnSink || !sink || sink->Kind() != SnSinkKind_Endpoint) continue;
+    auto* shared = static_cast<CSnSharedEndpointSink*>(sink);
+    if (shared->EndpointId() == endpointId) return shared;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+CSnSharedEndpointSink::~CSnSharedEndpointSink() {
+  if (m_pOutput) Platform::CloseAudioQueueOutput(m_pOutput);
+  if (m_pInterleaved) MemoryMgr::Falign(g_LEngineDefaultPoolId, m_pInterleaved);
+  if (m_pResampled) MemoryMgr::Falign(g_LEngineDefaultPoolId, m_pResampled);
+}
+
+SNRESULT CSnSharedEndpointSink::Init(const char* deviceName, uint32_t endpointId, SnChannelConfig config) {
+  m_endpointId = endpointId;
+  const uint32_t engineRate = LowerEngine::SampleRate();
+  const uint32_t samples = LowerEngine::SamplesPerFrame();
+  // Asked as the settings say (stereo when they leave it open); the device may settle elsewhere.
+  const uint32_t asked = ChannelCount(config) ? ChannelCount(config) : 2;
+  m_pOutput = Platform::OpenAudioQueueOutput(deviceName, engineRate, asked, samples);
+  if (!m_pOutput) return SN_Failure;
+  // The format settled on decides everything below: channels, frame buffer, rate.
+  m_channels = m_pOutput->Channels();
+  if (m_channels == 0 || m_channels > kMaxFrameChannels) return SN_Failure;
+  m_channelConfig = m_channels == asked && ChannelCount(config) ? config : ConfigForChannelCount(m_channels);
+  const uint32_t deviceRate = m_pOutput->SampleRate();
+  m_resampling = deviceRate != engineRate;
+  if (m_resampling && !m_resampler.Init(engineRate, deviceRate, m_channels)) return SN_Failure;
+  m_unitFrames = m_resampling ? m_resampler.MaxOutputFrames(samples) : samples;
+  m_bufferFrames = (LowerEngine::PlatformSettings().sinkBufferCount & 0xFFFF) * m_unitFrames;
+  m_pInterleaved = AllocSamples(size_t(m_channels) * samples);
+  if (!m_pInterleaved) return SN_InsufficientMemory;
+  if (m_resampling && !(m_pResampled = AllocSamples(size_t(m_channels) * m_unitFrames))) return SN_InsufficientMemory;
+  const SNRESULT frame = AllocFrameBuffer(m_channelConfig);
+  if (frame != SN_Success) return frame;
+  return SN_Success;
+}
+
+void CSnSharedEndpointSink::Term(SnMemPoolId pool) {
+  if (m_shareCount > 1) {
+    --m_shareCount;
+    // A countdown above the users left would skip the next frame and fold two into one after it.
+    m_countdown = std::min(m_countdown, m_shareCount);
+    return;
+  }
+  CSnSink::Term(pool);
+}
+
+SNRESULT CSnSharedEndpointSink::Play() { return m_pOutput && m_pOutput->Start() ? SN_Success : SN_Failure; }
+
+SNRESULT CSnSharedEndpointSink::IsDataNeeded(uint32_t& frames) {
+  frames = 0;
+  if (!m_pOutput || m_pOutput->IsLost()) return SN_Failure;
+  const uint32_t queued = m_pOutput->QueuedFrames();
+  frames = queued < m_bufferFrames ? (m_bufferFrames - queued) / m_unitFrames : 0;
+  return SN_Success;
+}
+
+void CSnSharedEndpointSink::PassData(const SnMixBuffer& mix, float previousGain, float nextGain) {
+  if (mix.validFrames == 0 || RefusesWiderMix(mix) || !m_frameBuffer.samples) return;
+  if (m_matrixFor != mix.channelConfig) {
+    std::memset(m_matrix, 0, sizeof m_matrix);
+    CSnSpeakerPan::Pan2D(0.5f, 1.0f, 1.0f, false, mix.channelConfig, m_channelConfig, m_matrix);
+    m_matrixFor = mix.channelConfig;
+  }
+  const uint32_t frames = std::min<uint32_t>(mix.validFrames, m_frameBuffer.maxFrames);
+  MixKernels::AddWithMatrix(m_frameBuffer, mix, m_matrix, m_matrix, previousGain, nextGain, frames);
+  m_frameBuffer.validFrames = uint16_t(frames);
+  m_dataPassed = true;
+}
+
+void CSnSharedEndpointSink::EndFrame() {
+  if (m_countdown > 1) {
+    --m_countdown;
+    return;
+  }
+  CSnSink::EndFrame();
+  m_countdown = m_shareCount;
+}
+
+void CSnSharedEndpointSink::Queue(const float* interleaved, uint32_t frames) {
+  if (!m_resampling) {
+    m_pOutput->Queue(interleaved, frames);
+    return;
+  }
+  const uint32_t made = m_resampler.Process(interleaved, frames, m_pResampled, m_unitFrames);
+  if (made) m_pOutput->Queue(m_pResampled, made);
+}
+
+void CSnSharedEndpointSink::WriteFrame() {
+  const uint32_t samples = LowerEngine::SamplesPerFrame();
+  const uint32_t frames = std::min<uint32_t>(m_frameBuffer.validFrames, samples);
+  // The planar frame in the device's interleaved order; frames not given are silent.
+  if (frames) {
+    const SnGainRamp ramp{uint16_t(frames), 1.0f / float(m_frameBuffer.maxFrames)};
+    MixKernels::InterleaveWithRamp(ramp, m_frameBuffer, m_pInterleaved, 1.0f, 1.0f);
+  }
+  if (frames < samples)
+    std::memset(m_pInterleaved + size_t(frames) * m_channels, 0, size_t(samples - frames) * m_channels * sizeof(float));
+  Queue(m_pInterleaved, samples);
+  // The next frame's devices add into silence.
+  std::memset(m_frameBuffer.samples, 0, size_t(m_channels) * m_frameBuffer.maxFrames * sizeof(float));
+  m_frameBuffer.validFrames = 0;
+}
+
+void CSnSharedEndpointSink::WriteSilence() {
+  const uint32_t samples = LowerEngine::SamplesPerFrame();
+  std::memset(m_pInterleaved, 0, size_t(m_channels) * samples * sizeof(float));
+  Queue(m_pInterleaved, samples);
+}
+
+uint32_t CSnSharedEndpointSink::GetWaitTime() {
+  return 2 * (LowerEngine::SamplesPerFrame() * 1000 / LowerEngine::SampleRate());
+}
+
+CSnSink* CreateSharedEndpointSink(SnOutputSettings& settings, uint32_t sinkTypeWord, uint32_t deviceId) {
+  // The main output plays the default device; the others the device whose name gives their id.
+  std::string name;
+  uint32_t endpointId = kNoDeviceId;
+  if (sinkTypeWord & kSinkWordMain) {
+    endpointId = DeviceIdOfName(Platform::DefaultAudioPlaybackDeviceName());
+  } else {
+    for (const std::string& candidate : Platform::AudioPlaybackDeviceNames()) {
+      if (DeviceIdOfName(candidate) == deviceId) {
+        name = candidate;
+        endpointId = deviceId;
+        break;
+      }
+    }
+    if (endpointId == kNoDeviceId) return nullptr;
+  }
+  if (endpointId != kNoDeviceId) {
+    if (CSnSharedEndpointSink* shared = SinkPlaying(endpointId)) {
+      shared->AddShare();
+      return shared;
+    }
+  }
+  void* memory = MemoryMgr::Malloc(g_LEngineDefaultPoolId, sizeof(CSnSharedEndpointSink));
+  if (!memory) return nullptr;
+  auto* sink = new (memory) CSnSharedEndpointSink;
+  const SNRESULT result = sink->Init(name.c_str(), endpointId, settings.channelConfig);
+  if (result != SN_Success) {
+    sink->Term(g_LEngineDefaultPoolId);
+    return nullptr;
+  }
+  return sink;
+}
+
+}  // namespace SN

@@ -1,0 +1,147 @@
+// The float sinks writing one 5.1 frame of 1024 (SDL's dummy driver: null devices that take what
+// they are given) against a plain copy of the same bytes into a ring plus an atomic add, and the
+// shared endpoint sink's resampling write to a 44100 Hz device against the resampler called
+// directly on the same frame. Read the pairs as subject / baseline.
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "Platform/AudioDevices.h"
+#include "Platform/AudioOutput.h"
+#include "bench/SoundBenchSupport.h"
+#include "SoundEngine/Lower/LinearResampler.h"
+#include "SoundEngine/Lower/OutputDevice.h"
+#include "SoundEngine/Lower/Platform/FloatRingSink.h"
+#include "SoundEngine/Lower/Platform/SharedEndpointSink.h"
+#include "SoundEngine/Lower/Sink.h"
+#include "SoundEngine/SoundEngine.h"
+
+namespace {
+
+using namespace SN;
+
+constexpr uint32_t kFrame = 1024;
+constexpr uint32_t kChannels = 6;
+constexpr uint32_t kSlots = 8;
+// Frames a null queue device keeps before the benchmark empties it, outside the timing.
+constexpr int kDrainEvery = 64;
+
+// The engine with its main output on one float sink kind, 5.1, synchronous.
+class SinkScope {
+ public:
+  SinkScope(uint32_t kind, uint32_t deviceRate) {
+    SoundBench::InitMemory();
+    ISnStreamMgr::m_pStreamMgr = &m_streams;
+    m_remembered = SinkFactory::RememberedKinds();
+    SinkFactory::SetRememberedKinds(SnSinkKind_Silent);
+    Platform::SetNullAudioPullOutputs(true);
+    Platform::SetNullAudioQueueOutputs(true, deviceRate, kChannels);
+    Platform::SetAudioPlaybackDeviceNamesForTests({"Bench Speakers"});
+    SnInitSettings settings;
+    SoundEngine::GetDefaultInitSettings(settings);
+    settings.useAudioThread = 0;
+    settings.mainOutputKind = kind;
+    settings.mainOutputSettings.channelConfig = StandardConfig(kMask51);
+    m_ok = SoundEngine::Init(&settings, nullptr) == SN_Success && LowerEngine::MainDevice() &&
+           LowerEngine::MainDevice()->Sink() && LowerEngine::MainDevice()->Sink()->Kind() == kind;
+  }
+  ~SinkScope() {
+    SoundEngine::Term();
+    Platform::SetAudioPlaybackDeviceNamesForTests({});
+    Platform::SetNullAudioQueueOutputs(false);
+    Platform::SetNullAudioPullOutputs(false);
+    SinkFactory::SetRememberedKinds(m_remembered);
+    ISnStreamMgr::m_pStreamMgr = nullptr;
+    MemoryMgr::Term();
+  }
+  bool Ok() const { return m_ok; }
+  CSnSink* Sink() const { return LowerEngine::MainDevice()->Sink(); }
+  // The frame the device hands over, in the sink's frame buffer.
+  void PassFrame(const SoundBench::Planes& planes) const { Sink()->PassData(planes.buffer, 1.0f, 1.0f); }
+
+ private:
+  SoundBench::NoStreams m_streams;
+  uint32_t m_remembered = 0;
+  bool m_ok = false;
+};
+
+void FloatRingWrite(benchmark::State& state) {
+  SinkScope scope(SnSinkKind_Engine, 0);
+  if (!scope.Ok()) {
+    state.SkipWithError("no float ring sink");
+    return;
+  }
+  SoundBench::Planes planes(StandardConfig(kMask51));
+  scope.PassFrame(planes);
+  auto* ring = static_cast<CSnFloatRingSink*>(scope.Sink());
+  for (auto _ : state) ring->WriteFrame();
+  benchmark::DoNotOptimize(ring->FilledSlots());
+}
+BENCHMARK(FloatRingWrite);
+
+// A device at the engine's rate (0) or at another one, which the sink resamples to.
+void SharedEndpointWrite(benchmark::State& state, uint32_t deviceRate) {
+  SinkScope scope(SnSinkKind_Endpoint, deviceRate);
+  if (!scope.Ok()) {
+    state.SkipWithError("no shared endpoint sink");
+    return;
+  }
+  SoundBench::Planes planes(StandardConfig(kMask51));
+  auto* sink = static_cast<CSnSharedEndpointSink*>(scope.Sink());
+  if (sink->IsResampling() != (deviceRate != 0)) {
+    state.SkipWithError("the sink does not resample as asked");
+    return;
+  }
+  std::vector<float> drained;
+  int written = 0;
+  for (auto _ : state) {
+    // The write empties the frame buffer: each frame is handed over again, as a device does.
+    scope.PassFrame(planes);
+    sink->WriteFrame();
+    if (++written % kDrainEvery == 0) {
+      state.PauseTiming();
+      drained.clear();
+      sink->Output()->TakeQueued(drained);
+      state.ResumeTiming();
+    }
+  }
+}
+BENCHMARK_CAPTURE(SharedEndpointWrite, SameRate, 0u);
+
+// The baseline of both: the interleaved frame's bytes copied into a ring slot and counted.
+void PlainRingCopy(benchmark::State& state) {
+  std::vector<float> frame(size_t(kFrame) * kChannels);
+  for (size_t i = 0; i < frame.size(); ++i) frame[i] = float(i % 97) * 0.01f;
+  std::vector<float> ring(size_t(kSlots) * kFrame * kChannels);
+  std::atomic<int32_t> filled{0};
+  uint32_t slot = 0;
+  for (auto _ : state) {
+    std::memcpy(ring.data() + size_t(slot) * kFrame * kChannels, frame.data(), frame.size() * sizeof(float));
+    slot = (slot + 1) % kSlots;
+    filled.fetch_add(1, std::memory_order_acq_rel);
+    benchmark::ClobberMemory();
+  }
+  benchmark::DoNotOptimize(filled.load());
+}
+BENCHMARK(PlainRingCopy);
+
+BENCHMARK_CAPTURE(SharedEndpointWrite, At44100, 44100u);
+
+// The baseline: the resampler alone on the same frame, already interleaved.
+void ResamplerAlone(benchmark::State& state) {
+  CSnLinearResampler resampler;
+  resampler.Init(48000, 44100, kChannels);
+  std::vector<float> frame(size_t(kFrame) * kChannels);
+  for (size_t i = 0; i < frame.size(); ++i) frame[i] = float(i % 97) * 0.01f;
+  std::vector<float> out(size_t(resampler.MaxOutputFrames(kFrame)) * kChannels);
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(resampler.Process(frame.data(), kFrame, out.data(), uint32_t(out.size() / kChannels)));
+    benchmark::ClobberMemory();
+  }
+}
+BENCHMARK(ResamplerAlone);
+
+}  // namespace

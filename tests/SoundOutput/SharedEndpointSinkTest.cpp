@@ -1,0 +1,238 @@
+// The shared endpoint sink over null queue devices that keep what they are given: the main output
+// and a secondary one naming the same device summed into one frame, a device at 44100 Hz given the
+// engine's tone resampled, a device that settles on six channels, and a device that will not start.
+#include "OutputTestSupport.h"
+
+#include <cmath>
+
+#include "Platform/AudioDevices.h"
+#include "Platform/AudioOutput.h"
+#include "SoundEngine/Lower/Platform/AudioEndpoints.h"
+#include "SoundEngine/Lower/Platform/SharedEndpointSink.h"
+
+namespace {
+
+using namespace SN;
+using OutputTest::Tone;
+
+constexpr uint32_t kFrame = 1024;
+const std::string kDefaultName = "Speakers A";
+const std::string kOtherName = "Speakers B";
+
+// What the secondary output plays each frame: a constant, or nothing when 0.
+float& SecondaryLevel() {
+  static float level = 0.0f;
+  return level;
+}
+
+void PassLevelToSecondary(bool lastCall) {
+  if (lastCall || SecondaryLevel() == 0.0f) return;
+  CSnOutputDevice* device = LowerEngine::FindOutputDevice(SnOutput_SecondaryPlatform, DeviceIdOfName(kDefaultName));
+  if (!device) return;
+  static std::vector<float> planes;
+  planes.assign(2 * kFrame, SecondaryLevel());
+  SnMixBuffer mix;
+  mix.samples = planes.data();
+  mix.channelConfig = StandardConfig(kMaskStereo);
+  mix.maxFrames = mix.validFrames = kFrame;
+  device->PassData(mix);
+}
+
+// A 1 kHz sine at the engine's rate, its phase carried from frame to frame.
+uint64_t& SineFrames() {
+  static uint64_t frames = 0;
+  return frames;
+}
+
+void PassSineToMain(bool lastCall) {
+  if (lastCall) return;
+  CSnOutputDevice* main = LowerEngine::MainDevice();
+  if (!main) return;
+  static std::vector<float> plane;
+  plane.resize(kFrame);
+  for (uint32_t t = 0; t < kFrame; ++t)
+    plane[t] = 0.5f * float(std::sin(2.0 * M_PI * 1000.0 * double(SineFrames() * kFrame + t) / 48000.0));
+  ++SineFrames();
+  SnMixBuffer mix;
+  mix.samples = plane.data();
+  mix.channelConfig = StandardConfig(kSpeakerCenter);
+  mix.maxFrames = mix.validFrames = kFrame;
+  main->PassData(mix);
+}
+
+class SharedEndpointSinkTest : public OutputTest::OutputFixture {
+ protected:
+  void SetUp() override {
+    OutputFixture::SetUp();
+    rememberedKinds_ = SinkFactory::RememberedKinds();
+    SinkFactory::SetRememberedKinds(SnSinkKind_Endpoint);
+    Platform::SetAudioPlaybackDeviceNamesForTests({kDefaultName, kOtherName});
+    SecondaryLevel() = 0.0f;
+    SineFrames() = 0;
+  }
+  void TearDown() override {
+    SoundEngine::RemoveBehavioralExtension(&PassLevelToSecondary);
+    SoundEngine::RemoveBehavioralExtension(&PassSineToMain);
+    OutputFixture::TearDown();
+    Platform::SetNullAudioQueueOutputs(false);
+    Platform::SetAudioPlaybackDeviceNamesForTests({});
+    SinkFactory::SetRememberedKinds(rememberedKinds_);
+  }
+  // The main output on the default device through this sink kind alone.
+  void InitEndpoint(uint32_t deviceRate = 0, uint32_t deviceChannels = 0, bool startFails = false) {
+    Platform::SetNullAudioQueueOutputs(true, deviceRate, deviceChannels, startFails);
+    settings_.mainOutputKind = SnSinkKind_Endpoint;
+    ASSERT_EQ(SoundEngine::Init(&settings_, &platform_), SN_Success);
+    ASSERT_NE(Sink(), nullptr);
+  }
+  static CSnSharedEndpointSink* Sink() {
+    CSnOutputDevice* main = LowerEngine::MainDevice();
+    return main && main->Sink() && main->Sink()->Kind() == SnSinkKind_Endpoint
+               ? static_cast<CSnSharedEndpointSink*>(main->Sink())
+               : nullptr;
+  }
+  // One pass; what the device was given in it, interleaved.
+  static std::vector<float> RenderAndTake() {
+    EXPECT_EQ(SoundEngine::RenderAudio(), SN_Success);
+    std::vector<float> taken;
+    if (Sink()) Sink()->Output()->TakeQueued(taken);
+    return taken;
+  }
+  static void ExpectFrames(const std::vector<float>& samples, uint32_t frames, float value, const char* what) {
+    ASSERT_EQ(samples.size(), size_t(frames) * kFrame * 2) << what;
+    for (size_t i = 0; i < samples.size(); ++i) ASSERT_EQ(samples[i], value) << what << " sample " << i;
+  }
+  uint32_t rememberedKinds_ = 0;
+};
+
+TEST_F(SharedEndpointSinkTest, TwoOutputsOnOneDeviceShareASinkThatPlaysTheirSumOncePerFrame) {
+  InitEndpoint();
+  EXPECT_EQ(Sink()->EndpointId(), DeviceIdOfName(kDefaultName));
+  EXPECT_FALSE(Sink()->IsResampling());
+  EXPECT_EQ(Sink()->ChannelConfig(), StandardConfig(kMaskStereo));
+  EXPECT_EQ(Sink()->GetWaitTime(), 42u);
+  Tone().Set(StandardConfig(kMaskStereo), kFrame, [](uint32_t, uint32_t) { return 0.5f; });
+  ASSERT_EQ(SoundEngine::AddBehavioralExtension(&OutputTest::PassToneToMainDevice), SN_Success);
+  ASSERT_EQ(SoundEngine::AddBehavioralExtension(&PassLevelToSecondary), SN_Success);
+  SecondaryLevel() = 0.25f;
+  // The first pass plays the four frames an empty queue has room for.
+  ExpectFrames(RenderAndTake(), 4, 0.5f, "main alone");
+  ASSERT_EQ(SoundEngine::AddSecondaryOutput(DeviceIdOfName(kDefaultName), SnOutput_SecondaryPlatform, 0), SN_Success);
+  ExpectFrames(RenderAndTake(), 4, 0.75f, "both");
+  EXPECT_EQ(Sink()->ShareCount(), 2u);
+  CSnOutputDevice* secondary = LowerEngine::FindOutputDevice(SnOutput_SecondaryPlatform, DeviceIdOfName(kDefaultName));
+  ASSERT_NE(secondary, nullptr);
+  EXPECT_EQ(secondary->Sink(), Sink());
+  // The secondary leaves: the next frames are the main output's alone, none skipped or doubled.
+  ASSERT_EQ(SoundEngine::RemoveSecondaryOutput(DeviceIdOfName(kDefaultName), SnOutput_SecondaryPlatform), SN_Success);
+  ExpectFrames(RenderAndTake(), 4, 0.5f, "main again");
+  EXPECT_EQ(Sink()->ShareCount(), 1u);
+  ExpectFrames(RenderAndTake(), 4, 0.5f, "main still");
+}
+
+TEST_F(SharedEndpointSinkTest, AnOutputLeavingBetweenTheEndsOfFrameOfTwoSharersSkipsNoFrame) {
+  InitEndpoint();
+  Tone().Set(StandardConfig(kMaskStereo), kFrame, [](uint32_t, uint32_t) { return 0.5f; });
+  ASSERT_EQ(SoundEngine::AddBehavioralExtension(&OutputTest::PassToneToMainDevice), SN_Success);
+  ASSERT_EQ(SoundEngine::AddSecondaryOutput(DeviceIdOfName(kDefaultName), SnOutput_SecondaryPlatform, 0), SN_Success);
+  RenderAndTake();
+  ASSERT_EQ(Sink()->ShareCount(), 2u);
+  // The first sharer's end of frame wrote (a silent frame); the second leaves before its own.
+  Sink()->EndFrame();
+  std::vector<float> silent;
+  Sink()->Output()->TakeQueued(silent);
+  ExpectFrames(silent, 1, 0.0f, "the first sharer's frame");
+  ASSERT_EQ(SoundEngine::RemoveSecondaryOutput(DeviceIdOfName(kDefaultName), SnOutput_SecondaryPlatform), SN_Success);
+  ExpectFrames(RenderAndTake(), 4, 0.5f, "after the leave");
+}
+
+TEST_F(SharedEndpointSinkTest, ASecondaryOutputFindsItsDeviceByIdOrGetsTheSilentSink) {
+  InitEndpoint();
+  ASSERT_EQ(SoundEngine::AddSecondaryOutput(DeviceIdOfName(kOtherName), SnOutput_SecondaryPlatform, 0), SN_Success);
+  ASSERT_EQ(SoundEngine::AddSecondaryOutput(0x1234u, SnOutput_SecondaryPlatform, 0), SN_Success);
+  RenderAndTake();
+  CSnOutputDevice* other = LowerEngine::FindOutputDevice(SnOutput_SecondaryPlatform, DeviceIdOfName(kOtherName));
+  ASSERT_NE(other, nullptr);
+  ASSERT_EQ(other->Sink()->Kind(), uint32_t(SnSinkKind_Endpoint));
+  EXPECT_NE(other->Sink(), Sink());
+  EXPECT_EQ(static_cast<CSnSharedEndpointSink*>(other->Sink())->EndpointId(), DeviceIdOfName(kOtherName));
+  CSnOutputDevice* unknown = LowerEngine::FindOutputDevice(SnOutput_SecondaryPlatform, 0x1234u);
+  ASSERT_NE(unknown, nullptr);
+  EXPECT_EQ(unknown->Sink()->Kind(), uint32_t(SnSinkKind_Silent));
+}
+
+TEST_F(SharedEndpointSinkTest, ADeviceAt44100HzGetsItsShareOfTheFramesAndTheToneKeepsItsPitch) {
+  InitEndpoint(44100);
+  EXPECT_TRUE(Sink()->IsResampling());
+  ASSERT_EQ(SoundEngine::AddBehavioralExtension(&PassSineToMain), SN_Success);
+  SnMemPoolId pool = g_LEngineDefaultPoolId;
+  MemoryMgr::PoolStats before;
+  std::vector<float> played;
+  for (int pass = 0; pass < 40 || SineFrames() < 100; ++pass) {
+    if (pass == 2) {
+      ASSERT_EQ(MemoryMgr::GetPoolStats(pool, before), SN_Success);
+    }
+    const std::vector<float> taken = RenderAndTake();
+    played.insert(played.end(), taken.begin(), taken.end());
+    if (SineFrames() >= 100) break;
+  }
+  ASSERT_EQ(SineFrames(), 100u);
+  // Nothing taken from the pool frame by frame.
+  MemoryMgr::PoolStats after;
+  ASSERT_EQ(MemoryMgr::GetPoolStats(pool, after), SN_Success);
+  EXPECT_EQ(after.usedBytes, before.usedBytes);
+  // 100 frames of 1024 at 48000 Hz are 94080 frames at 44100 Hz.
+  const size_t frames = played.size() / 2;
+  EXPECT_NEAR(double(frames), 100.0 * kFrame * 44100.0 / 48000.0, 1.0);
+  // The centre speaker folds into both sides alike; count the left side's sign changes.
+  int crossings = 0;
+  for (size_t t = 1; t < frames; ++t)
+    if ((played[2 * (t - 1)] < 0.0f) != (played[2 * t] < 0.0f)) ++crossings;
+  // 1000 Hz crosses zero 2000 times a second: 2000 x 94080 / 44100 = 4266.7.
+  EXPECT_NEAR(crossings, 2000.0 * double(frames) / 44100.0, 2.0);
+}
+
+TEST_F(SharedEndpointSinkTest, ADeviceThatSettlesOnSixChannelsPlaysFiveOneSizedFromThatFormat) {
+  InitEndpoint(0, 6);
+  EXPECT_EQ(Sink()->ChannelConfig(), StandardConfig(kMask51));
+  EXPECT_EQ(Sink()->Output()->Channels(), 6u);
+  EXPECT_EQ(LowerEngine::MainDevice()->ChannelConfig(), StandardConfig(kMask51));
+  Tone().Set(StandardConfig(kMaskStereo), kFrame, [](uint32_t channel, uint32_t) { return channel ? -0.5f : 0.5f; });
+  ASSERT_EQ(SoundEngine::AddBehavioralExtension(&OutputTest::PassToneToMainDevice), SN_Success);
+  const std::vector<float> taken = RenderAndTake();
+  ASSERT_EQ(taken.size(), size_t(4) * kFrame * 6);
+  for (size_t t = 0; t < 4 * kFrame; ++t) {
+    const float* frame = taken.data() + t * 6;
+    ASSERT_EQ(frame[0], 0.5f) << t;
+    ASSERT_EQ(frame[1], -0.5f) << t;
+    for (int c = 2; c < 6; ++c) ASSERT_EQ(frame[c], 0.0f) << t << " channel " << c;
+  }
+}
+
+TEST_F(SharedEndpointSinkTest, ADeviceThatWillNotStartIsAFailure) {
+  InitEndpoint(0, 0, true);
+  EXPECT_EQ(Sink()->Play(), SN_Failure);
+}
+
+TEST_F(SharedEndpointSinkTest, TheAudioThreadQueuesWhileThePlatformPlays) {
+  settings_.useAudioThread = 1;
+  InitEndpoint();
+  Platform::AudioQueueOutput* output = nullptr;
+  {
+    std::lock_guard<Platform::ReentrantLock> lock(GlobalAudioLock());
+    output = Sink()->Output();
+  }
+  // The platform plays what is queued; the audio thread renders as room comes.
+  size_t played = 0;
+  std::vector<float> taken;
+  while (played < size_t(64) * kFrame * 2) {
+    taken.clear();
+    output->TakeQueued(taken);
+    played += taken.size();
+    LowerEngine::WakeAudioThread();
+    std::this_thread::yield();
+  }
+  EXPECT_EQ(played % (kFrame * 2), 0u);
+}
+
+}  // namespace
