@@ -44,6 +44,10 @@ void MakeScratchFolder() {
 
 int main(int argc, char** argv) {
   MakeScratchFolder();
+  // Headless unless the caller chose otherwise: no display, and SDL's silent audio driver (which the
+  // output layer takes as no device). Tests of a particular driver set their own.
+  setenv("SDL_VIDEODRIVER", "offscreen", 0);
+  setenv("SDL_AUDIODRIVER", "dummy", 0);
   ::testing::InitGoogleTest(&argc, argv);
   int result = RUN_ALL_TESTS();
   // A device an area keeps for the whole run would otherwise keep the software rasteriser's
