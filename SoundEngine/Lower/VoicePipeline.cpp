@@ -307,7 +307,9 @@ void CSnVoicePipeline::Pan3D(Connection& connection, const SnMixBuffer& buffer) 
   SnRayPanSettings settings;
   settings.input = buffer.channelConfig;
   settings.output = bus.BusChannelConfig();
-  settings.listenerMask = device ? device->ListenerMask() : 0;
+  // The listeners the device renders that the voice's game object is heard by: a listener that
+  // does not hear the voice leaves its obstruction out.
+  settings.listenerMask = device ? device->ListenerMask() & instance.ListenerMask() : 0;
   settings.outputType = bus.DeviceType();
   settings.deviceId = bus.DeviceId();
   settings.centre = instance.PanCentre() * 0.01f;
