@@ -19,6 +19,7 @@
 #include "SoundEngine/Lower/VoicePipeline.h"
 #include "SoundEngine/Lower/VoiceSource.h"
 #include "SoundEngine/SoundEngineApi.h"
+#include "tests/SoundOutput/MonoTestSource.h"
 #include "tests/SoundOutput/OutputTestSupport.h"
 
 namespace {
@@ -37,32 +38,19 @@ constexpr uint8_t kGameObject3D = 1 | (1 << 2);  // positioning mode 1, position
 constexpr uint8_t kPath3D = 1;                    // positioning mode 1, positions along a path
 
 // Mono, one value per sample of a function of the sample index.
-class FunctionSource final : public ISnVoiceSource {
+class FunctionSource final : public OutputTest::MonoTestSource {
  public:
   explicit FunctionSource(double (*sample)(uint64_t)) : m_sample(sample) {}
   SNRESULT Prepare() override { return SN_Success; }
-  SnChannelConfig Format() const override { return StandardConfig(kSpeakerCenter); }
   SNRESULT GetBuffer(SnMixBuffer& buffer, uint32_t frames) override {
-    m_samples.assign(frames, 0.0f);
-    for (uint32_t t = 0; t < frames; ++t) m_samples[t] = float(m_sample(m_position + t));
+    float* samples = Hand(buffer, frames, frames);
+    for (uint32_t t = 0; t < frames; ++t) samples[t] = float(m_sample(m_position + t));
     m_position += frames;
-    buffer.samples = m_samples.data();
-    buffer.channelConfig = Format();
-    buffer.maxFrames = uint16_t(frames);
-    buffer.validFrames = uint16_t(frames);
     return SNRESULT(SnVoice_DataReady);
   }
-  void ReleaseBuffer() override {}
-  void StopLooping() override {}
-  void Seek(uint32_t target, bool, bool) override { m_position = target; }
-  void SkipFrames(uint32_t frames) override { m_position += frames; }
-  void SetPaused(bool) override {}
-  void Destroy() override { delete this; }
 
  private:
   double (*m_sample)(uint64_t);
-  uint64_t m_position = 0;
-  std::vector<float> m_samples;
 };
 
 double Tone1k(uint64_t t) { return 0.5 * std::sin(2.0 * kPi * 1000.0 * double(t) / 48000.0); }
