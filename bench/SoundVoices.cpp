@@ -2,9 +2,9 @@
 // - 64 mono voices 2D-panned into the stereo master bus (gain passes, pipelines, bus cleared), against a
 //   plain loop doing the same ramped gains and matrix adds from the same source buffers (read the pair
 //   as voices / plain; aim at most 1x; the counter is voices per second, / 1000 for per millisecond);
-// - the same 64 voices placed in 3D on game objects heard by 2 listeners (rays, ray volumes, filters
-//   with a low-pass curve, spread 30 and focus 50 matrices), against the 2D frame above as the peer
-//   with 3D off (read 3D / 2D: the 3D work may cost up to 2x the frame);
+// - the same 64 voices placed in 3D on game objects heard by 2 listeners (rays, ray volumes, filter
+//   values from a low-pass curve and the filtering itself, spread 30 and focus 50 matrices), against
+//   the 2D frame above as the peer with 3D off (read 3D / 2D; aim at most 2x);
 // - 256 voices made virtual (inaudible, behaviour "become virtual"): the frame's limiter pass, gain
 //   passes and skipping, against the same voices audible (aim at most 0.1x).
 // Sources are bench-side, in memory, handing out their own samples without a copy.
@@ -169,9 +169,10 @@ class VoiceScope {
   bool m_ok = false;
 };
 
-void VoicesIntoStereoBus(benchmark::State& state) {
+// 64 voices into the stereo master bus, panned in 2D or placed in 3D.
+void VoicesIntoBus(benchmark::State& state, bool threeD) {
   OrvBench::TraceWatch watch;
-  VoiceScope scope(64, 0.0f, SnVirtual_ContinueToPlay);
+  VoiceScope scope(64, 0.0f, SnVirtual_ContinueToPlay, threeD);
   if (!scope.Ok()) {
     state.SkipWithError("the voices did not start");
     return;
@@ -180,19 +181,9 @@ void VoicesIntoStereoBus(benchmark::State& state) {
   state.counters["voices"] = benchmark::Counter(64, benchmark::Counter::kIsIterationInvariantRate);
   watch.Check(state);
 }
+void VoicesIntoStereoBus(benchmark::State& state) { VoicesIntoBus(state, false); }
 BENCHMARK(VoicesIntoStereoBus)->Unit(benchmark::kMicrosecond);
-
-void Voices3DIntoBus(benchmark::State& state) {
-  OrvBench::TraceWatch watch;
-  VoiceScope scope(64, 0.0f, SnVirtual_ContinueToPlay, true);
-  if (!scope.Ok()) {
-    state.SkipWithError("the 3D voices did not start");
-    return;
-  }
-  for (auto _ : state) scope.Frame();
-  state.counters["voices"] = benchmark::Counter(64, benchmark::Counter::kIsIterationInvariantRate);
-  watch.Check(state);
-}
+void Voices3DIntoBus(benchmark::State& state) { VoicesIntoBus(state, true); }
 BENCHMARK(Voices3DIntoBus)->Unit(benchmark::kMicrosecond);
 
 // The same frame as plain loops: per voice, its gain ramp and pan pair added into a stereo bus that is
