@@ -14,6 +14,7 @@
 #include "SoundEngine/GameSyncs/RegistryMgr.h"
 #include "SoundEngine/Hierarchy/PropertyNode.h"
 #include "SoundEngine/Lower/EnvironmentCurves.h"
+#include "SoundEngine/Lower/ListenerTable.h"
 #include "SoundEngine/Lower/PlaybackInstance.h"
 #include "SoundEngine/Lower/VoiceManager.h"
 #include "SoundEngine/Lower/VoicePipeline.h"
@@ -261,6 +262,28 @@ TEST_F(SpatialVoiceTest, APathMovesTheSoundAlongItsVerticesInTheListenersLaunchO
   Render();
   Render();
   EXPECT_LT(std::fabs(Channel(1)[kFrames - 1]), 1e-3);
+}
+
+TEST_F(SpatialVoiceTest, APathSeenByAListenerWhoseVectorsLeanGivesAnElevationNotANumber) {
+  const SnPathVertex vertices[1] = {{{0, 7, 7}, 1000}};
+  const uint32_t ranges[2] = {0, 1};
+  ASSERT_EQ(positioning_.SetPath(vertices, 1, ranges, nullptr, 1, 1000), SN_Success);
+  positioning_.flags = SnPositioning_Spatialize;
+  CSnPlaybackInstance* instance = Start(kPath3D);
+  Render();
+  {
+    // Top leaning into front, as only the table itself takes it: up reads y + z, 14 at a distance
+    // of 9.9, above the distance itself.
+    Platform::ReentrantGuard audio(GlobalAudioLock());
+    ASSERT_EQ(LowerEngine::ListenerTable().SetPosition(0, SnListenerPosition{{0, 0, 1}, {0, 1, 1}, {0, 0, 0}}),
+              SN_Success);
+  }
+  Render();
+  auto* pipeline = static_cast<CSnVoicePipeline*>(instance->Pipeline());
+  ASSERT_NE(pipeline, nullptr);
+  ASSERT_EQ(pipeline->RayCount(), 1u);
+  EXPECT_FLOAT_EQ(pipeline->Rays()[0].elevation, float(kPi / 2));
+  for (float v : Channel(0)) ASSERT_TRUE(std::isfinite(v));
 }
 
 TEST_F(SpatialVoiceTest, ThePositioningRecordFollowsItsParametersCurvesAndDistance) {
