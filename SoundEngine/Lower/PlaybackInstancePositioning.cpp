@@ -67,7 +67,14 @@ SNRESULT CSnPlaybackInstance::ResolveAttenuation() {
   SnInstancePositioning& record = *m_positioning;
   if (!record.attenuation && record.attenuationId) {
     ISnAttenuationDirectory* directory = AttenuationDirectory();
-    record.attenuation = directory ? directory->FindAttenuation(record.attenuationId) : nullptr;
+    if (!directory) {
+      // Nothing to find attenuations in yet: the sound plays unattenuated rather than not at all.
+      static bool said = false;
+      if (!said) SOUND_LOG(Warning, "Attenuations cannot be looked up yet; 3D sounds play without them");
+      said = true;
+      return SN_Success;
+    }
+    record.attenuation = directory->FindAttenuation(record.attenuationId);
     if (!record.attenuation) {
       SOUND_LOG(Error, "Playing id %u: attenuation %u is not loaded", m_playingId, record.attenuationId);
       return SN_Failure;

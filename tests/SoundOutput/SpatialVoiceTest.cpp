@@ -357,6 +357,14 @@ TEST_F(SpatialVoiceTest, ThePositioningRecordFollowsItsParametersCurvesAndDistan
   EXPECT_EQ(missing.PrepareForPlay(0.0f, true, nullptr), SN_Failure);
   EXPECT_NE(log_.Take().find("attenuation 501 is not loaded"), std::string::npos);
   missing.Term(0);
+  // With nowhere to look attenuations up, the sound plays without one.
+  AttenuationDirectory() = nullptr;
+  args.gameObject = g_pRegistryMgr->Find(kObject);
+  CSnPlaybackInstance unattenuated(args);
+  EXPECT_EQ(unattenuated.PrepareForPlay(0.0f, true, nullptr), SN_Success);
+  EXPECT_EQ(unattenuated.Positioning()->attenuation, nullptr);
+  unattenuated.Term(0);
+  log_.Take();
 }
 
 }  // namespace
