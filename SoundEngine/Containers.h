@@ -80,6 +80,8 @@ class SnArray {
   uint32_t Capacity() const { return m_capacity; }
   T* begin() { return m_items; }
   T* end() { return m_items + m_count; }
+  const T* begin() const { return m_items; }
+  const T* end() const { return m_items + m_count; }
 
  private:
   T* m_items = nullptr;

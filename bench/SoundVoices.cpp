@@ -2,6 +2,9 @@
 // - 64 mono voices 2D-panned into the stereo master bus (gain passes, pipelines, bus cleared), against a
 //   plain loop doing the same ramped gains and matrix adds from the same source buffers (read the pair
 //   as voices / plain; aim at most 1x; the counter is voices per second, / 1000 for per millisecond);
+// - the same 64 voices placed in 3D on game objects heard by 2 listeners (rays, ray volumes, filter
+//   values from a low-pass curve and the filtering itself, spread 30 and focus 50 matrices), against
+//   the 2D frame above as the peer with 3D off (read 3D / 2D; aim at most 2x);
 // - 256 voices made virtual (inaudible, behaviour "become virtual"): the frame's limiter pass, gain
 //   passes and skipping, against the same voices audible (aim at most 0.1x).
 // Sources are bench-side, in memory, handing out their own samples without a copy.
@@ -12,6 +15,9 @@
 
 #include "MemoryMgr/MemoryMgr.h"
 #include "SoundEngine/AudioMgr.h"
+#include "SoundEngine/GameSyncs/RegistryMgr.h"
+#include "SoundEngine/Hierarchy/PropertyNode.h"
+#include "SoundEngine/Lower/ListenerTable.h"
 #include "SoundEngine/Lower/MixBus.h"
 #include "SoundEngine/Lower/MixBusGraph.h"
 #include "SoundEngine/Lower/OutputServices.h"
@@ -64,10 +70,30 @@ class MemorySources final : public ISnVoiceSourceFactory {
   std::vector<float> samples;
 };
 
-// The engine with `voices` playing voices panned across the front, launched and past their first frame.
+// An attenuation of the 3D voices: volume and low-pass over 100 m, spread 30 and focus 50 throughout.
+class BenchAttenuation final : public ISnAttenuationDirectory {
+ public:
+  BenchAttenuation() {
+    settings.shape.curves[SnAttenuationCurve_Volume] = &volume;
+    settings.shape.curves[SnAttenuationCurve_LowPass] = &lowPass;
+    settings.shape.curves[SnAttenuationCurve_Spread] = &spread;
+    settings.shape.curves[SnAttenuationCurve_Focus] = &focus;
+  }
+  const SnAttenuationSettings* FindAttenuation(uint32_t id) override { return id == kId ? &settings : nullptr; }
+  static constexpr uint32_t kId = 77;
+  SnRTPCGraphPoint volumePoints[2] = {{0, 0, SnCurve_Linear}, {100, -40, SnCurve_Linear}};
+  SnRTPCGraphPoint lowPassPoints[2] = {{0, 0, SnCurve_Linear}, {100, 60, SnCurve_Linear}};
+  SnRTPCGraphPoint spreadPoints[2] = {{0, 30, SnCurve_Linear}, {100, 30, SnCurve_Linear}};
+  SnRTPCGraphPoint focusPoints[2] = {{0, 50, SnCurve_Linear}, {100, 50, SnCurve_Linear}};
+  CSnCurveGraph volume{volumePoints, 2}, lowPass{lowPassPoints, 2}, spread{spreadPoints, 2}, focus{focusPoints, 2};
+  SnAttenuationSettings settings;
+};
+
+// The engine with `voices` playing voices panned across the front (or, in 3D, placed around two
+// listeners), launched and past their first frame.
 class VoiceScope {
  public:
-  VoiceScope(uint32_t voices, float volumeDb, uint8_t behaviour) {
+  VoiceScope(uint32_t voices, float volumeDb, uint8_t behaviour, bool threeD = false) {
     SoundBench::InitMemory();
     ISnStreamMgr::m_pStreamMgr = &m_streams;
     VoiceSourceFactory() = &m_sources;
@@ -75,16 +101,34 @@ class VoiceScope {
     SoundEngine::GetDefaultInitSettings(settings);
     settings.useAudioThread = 0;
     settings.samplesPerFrame = kFrames;
+    AttenuationDirectory() = &m_attenuation;
+    m_positioning.attenuationId = BenchAttenuation::kId;
+    m_positioning.flags = SnPositioning_Spatialize | SnPositioning_GameObjectRays;
     m_ok = SoundEngine::Init(&settings, nullptr) == SN_Success;
     if (!m_ok) return;
     Platform::ReentrantGuard audio(GlobalAudioLock());
+    LowerEngine::ListenerTable().SetPosition(1, SnListenerPosition{{1, 0, 0}, {0, 1, 0}, {3, 0, -2}});
     for (uint32_t i = 0; i < voices; ++i) {
       CSnPlaybackInstance::Args args;
       args.playingId = 100 + i;
       args.voiceBehaviour = behaviour;
+      if (threeD) {
+        const float angle = float(i) * 0.37f, distance = 2.0f + float(i % 16) * 5.0f;
+        CSnRegisteredObj* object = g_pRegistryMgr->RegisterGameObj(1000 + i, 0x3);
+        m_ok = m_ok && object &&
+               g_pRegistryMgr->SetPosition(1000 + i, SnSoundPosition{{std::sin(angle) * distance, 0.5f,
+                                                                       std::cos(angle) * distance},
+                                                                      {0, 0, -1}}) == SN_Success;
+        if (!object) break;
+        object->UpdatePositioning();
+        args.gameObject = object;
+        args.positioning = &m_positioning;
+        args.positioningBits = 1 | (1 << 2);
+      }
       auto* instance = PoolNew<CSnPlaybackInstance>(g_DefaultPoolId, args);
       m_ok = m_ok && instance && instance->Init(nullptr, nullptr) == SN_Success;
       if (!instance) break;
+      m_ok = m_ok && instance->PrepareForPlay(0.0f, true, nullptr) == SN_Success;
       instance->ComputeParameters();
       instance->ParamChanged(0, volumeDb, volumeDb);
       instance->ParamChanged(64, 1.0f, 1.0f);
@@ -100,6 +144,8 @@ class VoiceScope {
   }
   ~VoiceScope() {
     SoundEngine::Term();
+    m_positioning.FreePath();
+    AttenuationDirectory() = nullptr;
     VoiceSourceFactory() = nullptr;
     ISnStreamMgr::m_pStreamMgr = nullptr;
     MemoryMgr::Term();
@@ -118,12 +164,15 @@ class VoiceScope {
  private:
   SoundBench::NoStreams m_streams;
   MemorySources m_sources;
+  BenchAttenuation m_attenuation;
+  SnPositioningParams m_positioning;
   bool m_ok = false;
 };
 
-void VoicesIntoStereoBus(benchmark::State& state) {
+// 64 voices into the stereo master bus, panned in 2D or placed in 3D.
+void VoicesIntoBus(benchmark::State& state, bool threeD) {
   OrvBench::TraceWatch watch;
-  VoiceScope scope(64, 0.0f, SnVirtual_ContinueToPlay);
+  VoiceScope scope(64, 0.0f, SnVirtual_ContinueToPlay, threeD);
   if (!scope.Ok()) {
     state.SkipWithError("the voices did not start");
     return;
@@ -132,7 +181,10 @@ void VoicesIntoStereoBus(benchmark::State& state) {
   state.counters["voices"] = benchmark::Counter(64, benchmark::Counter::kIsIterationInvariantRate);
   watch.Check(state);
 }
+void VoicesIntoStereoBus(benchmark::State& state) { VoicesIntoBus(state, false); }
 BENCHMARK(VoicesIntoStereoBus)->Unit(benchmark::kMicrosecond);
+void Voices3DIntoBus(benchmark::State& state) { VoicesIntoBus(state, true); }
+BENCHMARK(Voices3DIntoBus)->Unit(benchmark::kMicrosecond);
 
 // The same frame as plain loops: per voice, its gain ramp and pan pair added into a stereo bus that is
 // cleared each frame.

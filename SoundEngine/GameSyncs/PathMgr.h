@@ -9,10 +9,12 @@
 
 namespace SN {
 
+// As banks store it.
 struct SnPathVertex {
   float position[3];
   uint32_t durationMs;
 };
+static_assert(sizeof(SnPathVertex) == 16, "a bank vertex");
 
 // One vertex list of a play list, with how far each of its vertices may stray at random.
 struct SnPathListItem {

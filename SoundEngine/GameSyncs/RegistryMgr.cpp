@@ -241,11 +241,11 @@ SNRESULT CSnRegistryMgr::SetMultiplePositions(uint32_t id, const SnSoundPosition
 
 SNRESULT CSnRegistryMgr::SetGameObjectAuxSendValues(uint32_t id, const SnAuxSendValue* values, uint32_t count) {
   CSnRegisteredObj* object = Find(id);
-  if (!object || count > kMaxAuxSends || (count && !values)) return SN_Failure;
+  if (!object || count > kMaxGameObjectAuxSends || (count && !values)) return SN_Failure;
   uint32_t kept = 0;
   for (uint32_t i = 0; i < count; ++i)
     if (values[i].auxBusId != 0 && values[i].controlValue > 0.0f) object->m_auxSends[kept++] = values[i];
-  for (; kept < kMaxAuxSends; ++kept) object->m_auxSends[kept] = SnAuxSendValue{0, 0.0f};
+  for (; kept < kMaxGameObjectAuxSends; ++kept) object->m_auxSends[kept] = SnAuxSendValue{0, 0.0f};
   return SN_Success;
 }
 

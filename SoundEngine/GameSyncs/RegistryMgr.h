@@ -15,7 +15,7 @@
 
 namespace SN {
 
-constexpr uint32_t kMaxAuxSends = 4;
+constexpr uint32_t kMaxGameObjectAuxSends = 4;
 
 struct SnNodeSwitchState {
   uint32_t nodeId;
@@ -79,7 +79,7 @@ class CSnRegisteredObj {
   SnSortedU32Array m_parameters;
   SnPooledList<SnNodeKey>* m_pModifiedNodes = nullptr;
   SnPositionBlock m_positions;
-  SnAuxSendValue m_auxSends[kMaxAuxSends] = {};
+  SnAuxSendValue m_auxSends[kMaxGameObjectAuxSends] = {};
   SnArray<SnNodeSwitchState> m_switchStates;
   uint8_t m_obstruction[kMaxListeners] = {};
   uint8_t m_occlusion[kMaxListeners] = {};

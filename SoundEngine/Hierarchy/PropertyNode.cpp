@@ -43,7 +43,7 @@ SNRESULT SnPositioningParams::SetPath(const SnPathVertex* source, uint32_t count
   for (uint32_t i = 0; i < items_; ++i)
     if (itemRanges[2 * i] >= count || uint64_t(itemRanges[2 * i]) + itemRanges[2 * i + 1] > count) return SN_Failure;
   auto* copied = static_cast<SnPathVertex*>(MemoryMgr::Malloc(g_DefaultPoolId, sizeof(SnPathVertex) * count));
-  auto* built = static_cast<SnPathItem*>(MemoryMgr::Malloc(g_DefaultPoolId, sizeof(SnPathItem) * items_));
+  auto* built = static_cast<SnPathListItem*>(MemoryMgr::Malloc(g_DefaultPoolId, sizeof(SnPathListItem) * items_));
   if (!copied || !built) {
     if (copied) MemoryMgr::Free(g_DefaultPoolId, copied);
     if (built) MemoryMgr::Free(g_DefaultPoolId, built);
@@ -52,11 +52,12 @@ SNRESULT SnPositioningParams::SetPath(const SnPathVertex* source, uint32_t count
   FreePath();
   memcpy(copied, source, sizeof(SnPathVertex) * count);
   for (uint32_t i = 0; i < items_; ++i) {
-    SnPathItem& item = built[i];
-    item.vertices = copied + itemRanges[2 * i];
+    SnPathListItem& item = built[i];
+    SnPathVertex* first = copied + itemRanges[2 * i];
+    item.vertices = first;
     item.vertexCount = itemRanges[2 * i + 1];
     for (uint32_t r = 0; r < 3; ++r) item.ranges[r] = itemRandom ? itemRandom[3 * i + r] : 0.0f;
-    if (item.vertexCount) item.vertices[item.vertexCount - 1].durationMs = int32_t(transitionMs);
+    if (item.vertexCount) first[item.vertexCount - 1].durationMs = transitionMs;
   }
   vertices = copied;
   vertexCount = count;

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "SoundEngine/AudioMgr.h"
+#include "SoundEngine/GameSyncs/PathMgr.h"
 #include "SoundEngine/Hierarchy/HierarchyNode.h"
 #include "SoundEngine/Hierarchy/PropTransitionSet.h"
 #include "SoundEngine/PlayParams.h"
@@ -64,24 +65,13 @@ struct SnCountRecord {
   uint8_t counted = 0;
 };
 
-struct SnPathVertex {
-  float x, y, z;
-  int32_t durationMs;
-};
-static_assert(sizeof(SnPathVertex) == 16, "a bank vertex");
-struct SnPathItem {
-  SnPathVertex* vertices;
-  uint32_t vertexCount;
-  float ranges[3];
-};
-
 struct SnPositioningParams {
   uint32_t attenuationId = 0;
   uint32_t pathMode = 0;
   uint32_t pathTransitionMs = 0;
   SnPathVertex* vertices = nullptr;
   uint32_t vertexCount = 0;
-  SnPathItem* items = nullptr;
+  SnPathListItem* items = nullptr;
   uint32_t itemCount = 0;
   uint8_t flags = 0;
   ~SnPositioningParams();

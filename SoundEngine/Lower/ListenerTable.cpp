@@ -146,25 +146,31 @@ float CSnListenerTable::ComputeEmitterRay(uint32_t index, const SnSoundPosition&
   ray.distance = divisor != 0.0f ? r / divisor : r;
   ray.azimuth = ray.elevation = ray.emitterAngle = 0.0f;
   if (r > 0.0f) {
-    const float x = Dot(listener.matrix[0], d);
-    const float y = Dot(listener.matrix[1], d);
-    const float z = Dot(listener.matrix[2], d);
-    const float ratio = y / r < -1.0f ? -1.0f : (y / r > 1.0f ? 1.0f : y / r);
-    if (z != 0.0f) {
-      ray.azimuth = std::atan2(x, z);
-      ray.elevation = std::asin(ratio);
-    } else if (x != 0.0f) {
-      ray.azimuth = x > 0.0f ? kHalfPi : -kHalfPi;
-      ray.elevation = std::asin(ratio);
-    } else {
-      ray.elevation = y > 0.0f ? kHalfPi : (y < 0.0f ? -kHalfPi : 0.0f);
-    }
+    const float local[3] = {Dot(listener.matrix[0], d), Dot(listener.matrix[1], d), Dot(listener.matrix[2], d)};
+    ListenerSpaceAngles(local, r, ray.azimuth, ray.elevation);
     float c = -Dot(emitter.orientation, d) / r;
     c = c < -1.0f ? -1.0f : (c > 1.0f ? 1.0f : c);
     ray.emitterAngle = std::acos(c);
   }
   // The listener field stays as the caller filled it.
   return ray.distance;
+}
+
+void ListenerSpaceAngles(const float p[3], float r, float& azimuth, float& elevation) {
+  azimuth = elevation = 0.0f;
+  if (!(r > 0.0f)) return;
+  const float x = p[0], y = p[1], z = p[2];
+  // Rounding, or vectors that are not quite orthogonal, can put |y| a little above r.
+  const float ratio = y / r < -1.0f ? -1.0f : (y / r > 1.0f ? 1.0f : y / r);
+  if (z != 0.0f) {
+    azimuth = std::atan2(x, z);
+    elevation = std::asin(ratio);
+  } else if (x != 0.0f) {
+    azimuth = x > 0.0f ? kHalfPi : -kHalfPi;
+    elevation = std::asin(ratio);
+  } else {
+    elevation = y > 0.0f ? kHalfPi : (y < 0.0f ? -kHalfPi : 0.0f);
+  }
 }
 
 namespace LowerEngine {

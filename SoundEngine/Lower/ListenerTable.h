@@ -65,6 +65,10 @@ class CSnListenerTable final : public ISnListenerServices {
   uint32_t m_feedbackMask = 0;
 };
 
+// Azimuth (positive to the right) and elevation (positive up), in radians, of `p` in a listener's
+// space (x right, y up, z ahead) at distance `r`; both 0 when `r` is not above 0.
+void ListenerSpaceAngles(const float p[3], float r, float& azimuth, float& elevation);
+
 namespace LowerEngine {
 
 // The lower engine's table of listeners.

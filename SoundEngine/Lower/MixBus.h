@@ -9,6 +9,7 @@
 #include "MemoryMgr/SnResult.h"
 #include "SoundEngine/Hierarchy/NodeTargets.h"
 #include "SoundEngine/Lower/MixBuffer.h"
+#include "SoundEngine/Lower/MixerPanning.h"
 #include "SoundEngine/Lower/PluginContexts.h"
 #include "SoundEngine/Lower/VoicePipelineConnections.h"
 
@@ -144,6 +145,7 @@ class CSnMixBus final : public CSnTargetLink,
   uint32_t GetBusId() override { return m_busId; }
   uint32_t GetBusKind() override;
   float GetDownstreamGain() override { return m_downstreamGain; }
+  ISnMixerPanning* GetPanning() override { return &m_panning; }
   SNRESULT MixWithMatrix(const SnMixBuffer& input, SnMixBuffer& output, float initialGain, float finalGain,
                          const float* initialMatrix, const float* finalMatrix) override;
   SNRESULT MixWithMatrixWithoutLfe(const SnMixBuffer& input, SnMixBuffer& output, float initialGain,
@@ -187,6 +189,19 @@ class CSnMixBus final : public CSnTargetLink,
   ISnPlugin* MixerPlugin() const;
 
  private:
+  // The mixer's panning services, onto the bus's device.
+  class Panning final : public CSnMixerPanningServices {
+   public:
+    explicit Panning(const CSnMixBus& bus) : m_bus(bus) {}
+    void GetOutputID(uint32_t& deviceId, uint32_t& outputType) const override {
+      deviceId = m_bus.m_deviceId;
+      outputType = m_bus.m_deviceType;
+    }
+
+   private:
+    const CSnMixBus& m_bus;
+  };
+
   static constexpr uint8_t kMixerParamsLooked = 0x1;
   static constexpr uint8_t kPositioningEnabled = 0x2;
   static constexpr uint8_t kVolumeCallback = 0x4;
@@ -226,6 +241,7 @@ class CSnMixBus final : public CSnTargetLink,
 
   uint32_t m_deviceType = 0;
   uint32_t m_deviceId = 0;
+  Panning m_panning{*this};
   float* m_nextMatrix = nullptr;
   float* m_previousMatrix = nullptr;
   SnChannelConfig m_parentConfig = 0;

@@ -55,6 +55,8 @@ CSnPlaybackInstance::CSnPlaybackInstance(const Args& args)
   m_priority = m_priorityRecord.priority;
   m_virtualBehaviour = m_cachedBehaviour = args.voiceBehaviour;
   m_sequenceNumber = m_priorityRecord.sequenceNumber;
+  m_givenPositioning = args.positioning;
+  m_givenPositioningBits = args.positioningBits;
   if (m_pGameObject) m_pGameObject->AddRef();
   if (m_node) m_node->AddRef();
   if (args.seekOffset) {
@@ -67,6 +69,8 @@ CSnPlaybackInstance::CSnPlaybackInstance(const Args& args)
 CSnPlaybackInstance::~CSnPlaybackInstance() {
   if (!m_real) return;
   ReleaseTransitions();
+  ReleasePath();
+  DestroyPositioning();
   if (m_node) m_node->Release();
   if (m_pGameObject) m_pGameObject->Release();
   if (m_ownsSource) CSnSourceDesc::Destroy(const_cast<CSnSourceDesc*>(m_source));
@@ -123,6 +127,8 @@ void CSnPlaybackInstance::Term(uint32_t) {
   m_playbackRefTaken = false;
   RemoveOwnedValues();
   m_gainFactors.Term();
+  ReleasePath();
+  DestroyPositioning();
   if (m_link.Target()) m_link.Detach();
 }
 
@@ -285,6 +291,7 @@ void CSnPlaybackInstance::StopNow(uint8_t reason, bool) {
   m_stoppedNow = true;
   if (reason != 0 && reason != 2) return;
   ReleaseTransitions();
+  ReleasePath();
   m_nearEnd = false;
   m_transitionsReleased = true;
 }

@@ -13,7 +13,10 @@
 #include "SoundEngine/Containers.h"
 #include "SoundEngine/GameSyncs/Transition.h"
 #include "SoundEngine/Hierarchy/NodeTargets.h"
+#include "SoundEngine/Lower/InstancePositioning.h"
+#include "SoundEngine/Lower/Listeners.h"
 #include "SoundEngine/Lower/PlaybackInstanceParams.h"
+#include "SoundEngine/Lower/PositionPathMotion.h"
 #include "SoundEngine/Lower/VoiceCommands.h"
 #include "SoundEngine/Lower/VoicePipelineLink.h"
 #include "SoundEngine/PlayParams.h"
@@ -23,6 +26,9 @@ namespace SN {
 class CSnRegisteredObj;
 class CSnPropertyNode;
 class CSnNodeLimiter;
+class CSnPositionPath;
+struct SnPositioningParams;
+struct SnEmitterListenerRay;
 
 // What a node's inherited virtual-voice setting asks of an instance over its limit.
 enum SnVirtualBehaviour : uint8_t {
@@ -94,7 +100,8 @@ struct SnInstanceParamBlock {
 
 class CSnPlaybackInstance : public ISnVoiceInstance,
                             public ISnTransitionTarget,
-                            public ISnPlaybackInstanceParams {
+                            public ISnPlaybackInstanceParams,
+                            public ISnPathTarget {
  public:
   // The 4-bit pipeline state the voice pipeline keeps in the instance.
   enum PipelineState : uint8_t { Pipeline_None = 0, Pipeline_SourcePlaying = 1, Pipeline_Launching = 3 };
@@ -117,6 +124,10 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
     int32_t frameOffset = 0;
     // Without a node (music, tools, tests): the behaviour over a voice limit.
     uint8_t voiceBehaviour = SnVirtual_ContinueToPlay;
+    // Without a node: the positioning settings (kept by the caller while the play lasts), the
+    // positioning mode and 3D type (PositioningModeOf, ThreeDTypeOf) and the centre percentage.
+    const SnPositioningParams* positioning = nullptr;
+    uint8_t positioningBits = 0;
   };
 
   explicit CSnPlaybackInstance(const Args& args);
@@ -216,6 +227,38 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
   // Positioning, attenuation and path, then the audibility test: 3 with reason 41 when inaudible.
   SNRESULT PrepareForPlay(float initialValue, bool skipAudibilityTest, uint32_t* outReason);
 
+  // ---- positioning ----
+  // The path of a sound positioned along one, made and given its play list, then begun. 1, or the
+  // failure after the path is deleted.
+  SNRESULT SetupPath();
+  // Up to `capacity` rays from the listeners to the emitter; the count. `positionType` 1 takes the
+  // game object's positions, any other the listener-relative position of the path.
+  uint32_t ComputeEmitterListenerRays(uint32_t positionType, SnEmitterListenerRay* rays, uint32_t capacity);
+  // The most rays ComputeEmitterListenerRays can give for the game object's listeners.
+  uint32_t RayCapacityNeeded() const;
+  // Parameters 13 to 15: the attenuation-derived cone values. Always 1.
+  SNRESULT SetRTPCParam13To15(uint32_t paramId, float value);
+  int32_t GetPriorityAtDistance(float distance) const;
+  void UpdatePriorityFromDistance(float distance);
+  // 2 past the end, or for a mask that selects no listener of the game object.
+  SNRESULT GetGameObjectPosition(uint32_t index, SnSoundPosition& out) const;
+  SNRESULT GetEmitterPosition(uint32_t index, uint32_t listenerMask, SnSoundPosition& out) const;
+  SNRESULT GetListenerData(uint32_t listenerMask, SnListenerData& out) const;
+  bool HasMultiPositionType1() const;
+  // The game object's multi-position type (3 bits) for a voice placed by its positions, else 0.
+  uint8_t MultiPositionType() const;
+  // What the gains and filters of its rays read: volume, bus volume, attenuation and cone values,
+  // base filters, and the obstruction and occlusion of each listener (copied into the arrays).
+  void GetVoiceGainParams(SnVoiceGainParams& params, uint8_t (&obstruction)[kMaxListeners],
+                          uint8_t (&occlusion)[kMaxListeners]) const;
+  uint8_t PositioningMode() const { return m_positioningMode; }
+  uint8_t ThreeDType() const { return m_threeDType; }
+  const SnInstancePositioning* Positioning() const { return m_positioning; }
+  CSnPositionPath* Path() const { return m_path; }
+  // ISnPathTarget
+  void SetPathPosition(const float position[3]) override;
+  bool IsPathPositionFrozen() const override;
+
   // ISnPlaybackInstanceParams: a property that follows a game parameter for this instance.
   void SetRTPCProperty(uint32_t propertyId, float value) override;
   // ISnTransitionTarget
@@ -309,6 +352,15 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
   void PauseTransition(CSnTransition* transition);
   void ResumeTransition(CSnTransition* transition);
   static SnRTPCKey KeyFor(const Args& args, CSnPlaybackInstance* self);
+  // The sound's positioning settings, or the ones handed in without a node.
+  const SnPositioningParams* PositioningSettings() const;
+  uint8_t PositioningBits() const;
+  // A record from the sound's settings; false without settings or memory.
+  bool CreatePositioning();
+  // Resolves the attenuation and subscribes its curves for this instance; 2 when it is not loaded.
+  SNRESULT ResolveAttenuation();
+  void ReleasePath();
+  void DestroyPositioning();
 
   ParamLink m_link;
   SnArray<uint32_t> m_ownedValueIds[2];  // game parameters, modulators holding values keyed by it
@@ -340,6 +392,14 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
   bool m_pannerEnabled = false;
   int32_t m_pendingOffset = -1;
   CSnNodeLimiter* m_limiters[2] = {};
+  SnInstancePositioning* m_positioning = nullptr;
+  const SnPositioningParams* m_givenPositioning = nullptr;
+  CSnPositionPath* m_path = nullptr;
+  SnPositionBlock m_copiedPositions;
+  bool m_positionsCopied = false;
+  bool m_attenuationSubscribed = false;
+  uint8_t m_givenPositioningBits = 0;
+  uint8_t m_threeDType = 0;
 
   uint8_t m_pendingState = Pending_None;
   uint8_t m_pipelineState = Pipeline_None;

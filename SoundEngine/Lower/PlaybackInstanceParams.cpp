@@ -68,9 +68,11 @@ void CSnPlaybackInstance::RemoveOwnedValues() {
 }
 
 void CSnPlaybackInstance::SetRTPCProperty(uint32_t propertyId, float value) {
-  // Attenuation-driven values arrive here; without a positioning record there is nothing to drive.
-  (void)propertyId;
-  (void)value;
+  // The attenuation's curves drive the cone values and the distance values.
+  if (propertyId >= 13 && propertyId <= 15)
+    SetRTPCParam13To15(propertyId, value);
+  else
+    SetParamById(value, propertyId);
 }
 
 void CSnPlaybackInstance::ParamChanged(uint32_t paramId, float value, float delta) {
@@ -130,6 +132,35 @@ void CSnPlaybackInstance::ParamChanged(uint32_t paramId, float value, float delt
 
 void CSnPlaybackInstance::SetParamById(float value, uint32_t paramId) {
   switch (paramId) {
+    case 10: {
+      const uint8_t mode = uint8_t(int32_t(value)) & 3;
+      if (mode == m_positioningMode) break;
+      m_positioningMode = mode;
+      if (mode == 1 && !m_positioning && !CreatePositioning()) m_positioningMode = 0;
+      break;
+    }
+    case 37:
+    case 38: {
+      if (!m_positioning) break;
+      const SnAttenuationSettings* attenuation = m_positioning->attenuation;
+      const CSnCurveGraph* curve = attenuation ? attenuation->shape.curves[SnAttenuationCurve_Volume] : nullptr;
+      m_positioning->distanceValues[paramId - 37] =
+          curve && curve->pointCount ? value * curve->points[curve->pointCount - 1].x * 0.01f : value;
+      break;
+    }
+    case 65:
+    case 66:
+      if (m_positioning) {
+        const uint8_t flag = paramId == 65 ? SnPositioning_GameObjectRays : SnPositioning_PathLooping;
+        m_positioning->flags = uint8_t(value != 0.0f ? m_positioning->flags | flag : m_positioning->flags & ~flag);
+      }
+      break;
+    case 67:
+      if (m_positioning) m_positioning->pathMode = uint32_t(int32_t(value));
+      break;
+    case 68:
+      if (m_positioning) m_positioning->setting = int32_t(value);
+      break;
     case 11: m_panCentre = value; break;
     case 20: m_panLeftRight = value; break;
     case 21: m_panFrontRear = value; break;
@@ -235,8 +266,17 @@ bool CSnPlaybackInstance::IsInaudible() {
 
 SNRESULT CSnPlaybackInstance::PrepareForPlay(float initialValue, bool skipAudibilityTest, uint32_t* outReason) {
   m_initialValue = initialValue;
-  // Voices are 2D until positioning records come: mode 0, centred.
-  m_positioningMode = 0;
+  const SnPositioningParams* settings = PositioningSettings();
+  const uint8_t bits = PositioningBits();
+  m_positioningMode = settings ? PositioningModeOf(bits) : 0;
+  m_threeDType = ThreeDTypeOf(bits);
+  if (settings && !m_positioning && !CreatePositioning()) return SN_InsufficientMemory;
+  if (m_positioning) {
+    const SNRESULT attenuation = ResolveAttenuation();
+    if (attenuation != SN_Success) return attenuation;
+    const SNRESULT path = SetupPath();
+    if (path != SN_Success) return path;
+  }
   if (!skipAudibilityTest && IsInaudible()) {
     if (outReason) *outReason = 41;
     return SN_NothingChanged;

@@ -16,6 +16,7 @@ class CSnBankRecord;
 class CSnLoadedBank;
 class CSnCpuInfo;
 class ISnMetering;
+class ISnMixerPanning;
 class ISnStreamMgr;
 
 constexpr SNRESULT SN_NotImplemented = SNRESULT(4);
@@ -69,7 +70,9 @@ class ISnMixerPluginContext : public ISnPluginContextBase {
   // the second hierarchy.
   virtual uint32_t GetBusKind() = 0;
   virtual float GetDownstreamGain() = 0;
-  // The panning services (speaker sets, 2D and 3D panning, device matrices) come with 3D positioning.
+  // The panning services onto the device the bus renders to: its speaker angles, 2D and 3D panning,
+  // speaker sets and the device's mix matrix.
+  virtual ISnMixerPanning* GetPanning() = 0;
   // Output += input through the matrices with a gain ramped over the output's maximum frames.
   virtual SNRESULT MixWithMatrix(const SnMixBuffer& input, SnMixBuffer& output, float initialGain, float finalGain,
                                  const float* initialMatrix, const float* finalMatrix) = 0;

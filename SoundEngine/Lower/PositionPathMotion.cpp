@@ -274,6 +274,15 @@ const SnFrozenListenerMatrix* CSnPathMotion::FreezeListenerMatrix(CSnPositionPat
   return entry;
 }
 
+const SnFrozenListenerMatrix* CSnPathMotion::FrozenListenerMatrix(const CSnPositionPath& path,
+                                                                  uint32_t listener) const {
+  const Motion* motion = Find(path);
+  if (!motion) return nullptr;
+  for (const SnFrozenListenerMatrix& frozen : motion->frozen)
+    if (frozen.listener == listener) return &frozen;
+  return nullptr;
+}
+
 void CSnPathMotion::FreezeListenerMatrices(CSnPositionPath& path, uint32_t mask) {
   for (uint32_t listener = 0; listener < kMaxListeners; ++listener)
     if (mask & (1u << listener)) FreezeListenerMatrix(path, listener);

@@ -62,6 +62,8 @@ class CSnPathMotion final : public ISnPathMotion {
   // matrix) and the one of listener `listener`; null when it cannot be kept.
   void FreezeListenerMatrices(CSnPositionPath& path, uint32_t mask);
   const SnFrozenListenerMatrix* FreezeListenerMatrix(CSnPositionPath& path, uint32_t listener);
+  // The orientation kept for `listener`, null when none is.
+  const SnFrozenListenerMatrix* FrozenListenerMatrix(const CSnPositionPath& path, uint32_t listener) const;
 
   uint32_t Count() const { return m_motions.Count(); }
 

@@ -14,6 +14,8 @@
 #include "SoundEngine/Log.h"
 #include "SoundEngine/Lower/FastDecibels.h"
 #include "SoundEngine/Lower/FrameFormat.h"
+#include "SoundEngine/Lower/InstancePositioning.h"
+#include "SoundEngine/Lower/OutputDevice.h"
 #include "SoundEngine/Lower/MixBusNode.h"
 #include "SoundEngine/Lower/OutputServices.h"
 #include "SoundEngine/Lower/PlaybackInstance.h"
@@ -69,6 +71,9 @@ CSnVoicePipeline::~CSnVoicePipeline() {
     insert = nullptr;
   }
   if (m_source) m_source->Destroy();
+  m_filter.Term();
+  if (m_rays) MemoryMgr::Free(g_LEngineDefaultPoolId, m_rays);
+  if (m_scratch) MemoryMgr::Free(g_LEngineDefaultPoolId, m_scratch);
   if (m_silence.samples) MemoryMgr::Free(g_LEngineDefaultPoolId, m_silence.samples);
   if (m_outputBus) m_outputBus->Release();
 }
@@ -220,8 +225,15 @@ void CSnVoicePipeline::FirstGainPass() {
     instance.LeaveVirtual(true);
   instance.RecomputeGainIfDirty();
   // Volume and fades reach the voice once: the instance's linear gain (factors and both fades)
-  // times its volume; the connections take the second volume alone.
-  m_nextGain = instance.LinearGain() * VoiceParams::FastDbToLinear(instance.Volume());
+  // times its volume, which a 3D voice's rays carry; the connections take the second volume alone.
+  m_threeD = instance.PositioningMode() != 0 && instance.Positioning();
+  if (m_threeD) {
+    m_nextGain = instance.LinearGain();
+    ComputeRays();
+  } else {
+    m_nextGain = instance.LinearGain() * VoiceParams::FastDbToLinear(instance.Volume());
+    m_rayCount = 0;
+  }
   m_connectionVolume = VoiceParams::FastDbToLinear(instance.Params().SecondVolume());
   if (!m_firstFrameDone) m_previousGain = m_nextGain;
   if (instance.HasAuxSends()) {
@@ -271,39 +283,120 @@ bool CSnVoicePipeline::SizeMatrices(Connection& connection, uint32_t voiceChanne
   return true;
 }
 
-void CSnVoicePipeline::MixInto(Connection& connection, SnMixBuffer& buffer) {
+void CSnVoicePipeline::ComputeRays() {
+  CSnPlaybackInstance& instance = *m_instance;
+  const uint32_t needed = instance.RayCapacityNeeded();
+  if (needed > m_rayCapacity) {
+    if (m_rays) MemoryMgr::Free(g_LEngineDefaultPoolId, m_rays);
+    m_rays = static_cast<SnEmitterListenerRay*>(
+        MemoryMgr::Malign(g_LEngineDefaultPoolId, sizeof(SnEmitterListenerRay) * needed, alignof(SnEmitterListenerRay)));
+    m_rayCapacity = m_rays ? needed : 0;
+    if (!m_rays) SOUND_LOG(Error, "Playing id %u: no memory for %u rays; it is silent", instance.PlayingId(), needed);
+  }
+  m_rayCount = instance.ComputeEmitterListenerRays(instance.ThreeDType(), m_rays, m_rayCapacity);
+  instance.GetVoiceGainParams(m_gainParams, m_obstruction, m_occlusion);
+  VoiceParams::ComputeRayVolumes(m_gainParams, m_rays, m_rayCount);
+}
+
+void CSnVoicePipeline::Pan3D(Connection& connection, const SnMixBuffer& buffer) {
+  const CSnPlaybackInstance& instance = *m_instance;
+  ISnMixBusInput& bus = *connection.bus;
+  const SnInstancePositioning& record = *instance.Positioning();
+  const SnAttenuation* attenuation = m_gainParams.attenuation;
+  const CSnOutputDevice* device = LowerEngine::FindOutputDevice(bus.DeviceType(), bus.DeviceId());
+  SnRayPanSettings settings;
+  settings.input = buffer.channelConfig;
+  settings.output = bus.BusChannelConfig();
+  // The listeners the device renders that the voice's game object is heard by: a listener that
+  // does not hear the voice leaves its obstruction out.
+  settings.listenerMask = device ? device->ListenerMask() & instance.ListenerMask() : 0;
+  settings.outputType = bus.DeviceType();
+  settings.deviceId = bus.DeviceId();
+  settings.centre = instance.PanCentre() * 0.01f;
+  settings.spatialize3D = record.flags & SnPositioning_Spatialize;
+  settings.multiPositionType = instance.MultiPositionType();
+  settings.kind = SnOutputPathKind(connection.type & 3);
+  settings.spreadCurve = attenuation ? attenuation->curves[SnAttenuationCurve_Spread] : nullptr;
+  settings.focusCurve = attenuation ? attenuation->curves[SnAttenuationCurve_Focus] : nullptr;
+  const uint32_t floats = 2 * MatrixFloats(settings.input, settings.output);
+  if (floats > m_scratchFloats) {
+    if (m_scratch) MemoryMgr::Free(g_LEngineDefaultPoolId, m_scratch);
+    m_scratch = static_cast<float*>(MemoryMgr::Malign(g_LEngineDefaultPoolId, floats * sizeof(float), 16));
+    m_scratchFloats = m_scratch ? floats : 0;
+  }
+  float gain = 0.0f;
+  if (!m_scratch || CSnSpeakerPan::ComputeRayMatrices(settings, m_rays, m_rayCount, connection.nextMatrix, m_scratch,
+                                                      gain) != SN_Success)
+    gain = 0.0f;
+  connection.nextVolume = gain * m_connectionVolume * bus.DownstreamGain();
+  if (!(connection.nextVolume > 0.0f)) return;
+  SnOutputPathFilters filters;
+  VoiceParams::ComputeFilters(m_gainParams, m_rays, m_rayCount, settings.listenerMask, filters);
+  m_filterValues.lowPass = std::min(m_filterValues.lowPass, filters.lowPass);
+  m_filterValues.highPass = std::min(m_filterValues.highPass, filters.highPass);
+  if ((connection.type & 3) == SnConnection_Dry) {
+    m_filterValues.obstructionLowPass = std::min(m_filterValues.obstructionLowPass, filters.obstructionLowPass);
+    m_filterValues.obstructionHighPass = std::min(m_filterValues.obstructionHighPass, filters.obstructionHighPass);
+  }
+  m_filtersFromPaths = true;
+}
+
+void CSnVoicePipeline::PrepareConnection(Connection& connection, const SnMixBuffer& buffer) {
   ISnMixBusInput& bus = *connection.bus;
   if (!SizeMatrices(connection, ChannelCount(buffer.channelConfig))) return;
   std::swap(connection.previousMatrix, connection.nextMatrix);
   connection.previousVolume = connection.nextVolume;
   connection.previousFactor = connection.nextFactor;
   const CSnPlaybackInstance& instance = *m_instance;
-  SnPan2DValues voice;
-  voice.panLeftRight = instance.PanLeftRight();
-  voice.panFrontRear = instance.PanFrontRear();
-  voice.centrePercent = instance.PanCentre();
-  voice.panning = instance.PannerEnabled();
-  SnPan2DOutputPath path;
-  path.dryPath = (connection.type & 3) == SnConnection_Dry;
-  path.output = bus.BusChannelConfig();
-  path.previous = connection.panned;
-  path.previousMatrix = connection.previousMatrix;
-  path.matrix = connection.nextMatrix;
-  // Until rays exist a 2D path's ray gain is 1.0.
-  const float pathGain = CSnSpeakerPan::ComputePan2DForOutput(voice, 1.0f, buffer.channelConfig,
-                                                              !connection.firstFrameDone, path);
-  connection.panned = path.previous;
-  connection.nextVolume = pathGain * m_connectionVolume * bus.DownstreamGain();
+  if (m_threeD) {
+    Pan3D(connection, buffer);
+  } else {
+    SnPan2DValues voice;
+    voice.panLeftRight = instance.PanLeftRight();
+    voice.panFrontRear = instance.PanFrontRear();
+    voice.centrePercent = instance.PanCentre();
+    voice.panning = instance.PannerEnabled();
+    SnPan2DOutputPath path;
+    path.dryPath = (connection.type & 3) == SnConnection_Dry;
+    path.output = bus.BusChannelConfig();
+    path.previous = connection.panned;
+    path.previousMatrix = connection.previousMatrix;
+    path.matrix = connection.nextMatrix;
+    // A 2D path's ray gain is 1.0: the voice's gain carries its volume.
+    const float pathGain = CSnSpeakerPan::ComputePan2DForOutput(voice, 1.0f, buffer.channelConfig,
+                                                                !connection.firstFrameDone, path);
+    connection.panned = path.previous;
+    connection.nextVolume = pathGain * m_connectionVolume * bus.DownstreamGain();
+  }
   // The factor is the motion devices' share; other connections keep 0 and the bus ignores it.
   connection.nextFactor = bus.DeviceType() == kMotionDeviceType ? 1.0f : 0.0f;
   if (!connection.firstFrameDone) {
     // No ramp into a first frame.
     std::memcpy(connection.previousMatrix, connection.nextMatrix,
-                connection.matrixChannels * MatrixRowStride(path.output) * sizeof(float));
+                connection.matrixChannels * MatrixRowStride(bus.BusChannelConfig()) * sizeof(float));
     connection.previousVolume = connection.nextVolume;
     connection.previousFactor = connection.nextFactor;
     connection.firstFrameDone = true;
   }
+}
+
+void CSnVoicePipeline::RunFilters(SnMixBuffer& buffer) {
+  const uint32_t channels = ChannelCount(buffer.channelConfig);
+  if (channels != m_filterChannels) {
+    m_filter.Term();
+    m_filterChannels = channels && m_filter.Init(channels, IsMotion()) == SN_Success ? channels : 0;
+  }
+  if (!m_filterChannels || !buffer.samples) return;
+  // One stage for every path: the obstruction of the dry path darkens the sends too.
+  const SnOutputPathFilters& values = m_filterValues;
+  m_filter.SetLowPass(std::max(values.lowPass, values.obstructionLowPass));
+  m_filter.SetHighPass(std::max(values.highPass, values.obstructionHighPass));
+  m_filter.Process(buffer.samples, buffer.maxFrames, buffer.validFrames);
+}
+
+void CSnVoicePipeline::MixInto(Connection& connection, SnMixBuffer& buffer) {
+  ISnMixBusInput& bus = *connection.bus;
+  if (!connection.matrixChannels) return;
   SnVoiceMixInput input;
   input.buffer = &buffer;
   input.voicePreviousGain = m_previousGain;
@@ -367,8 +460,19 @@ void CSnVoicePipeline::RunFrame(SnVoiceFrameState& frame) {
   // A source that ended while an out-of-place insert still sounds keeps the voice going.
   if (m_sourceEnded && tail) status = SnVoice_DataReady;
   m_outputFormat = buffer->channelConfig;
-  if (buffer->validFrames)
+  if (buffer->validFrames) {
+    // A 2D voice filters with its own values; a 3D one with the smallest its paths ask for.
+    const SnInstanceParamBlock& params = m_instance->Params();
+    const SnOutputPathFilters own{params.params[1], 0.0f, params.params[2], 0.0f};
+    m_filterValues = m_threeD ? SnOutputPathFilters{100.0f, 100.0f, 100.0f, 100.0f} : own;
+    m_filtersFromPaths = false;
+    for (Connection* connection = m_connections; connection; connection = connection->next)
+      PrepareConnection(*connection, *buffer);
+    // A 3D voice that no path hears keeps its own values.
+    if (m_threeD && !m_filtersFromPaths) m_filterValues = own;
+    RunFilters(*buffer);
     for (Connection* connection = m_connections; connection; connection = connection->next) MixInto(*connection, *buffer);
+  }
   m_previousGain = m_nextGain;
   m_firstFrameDone = true;
   frame.status = status;

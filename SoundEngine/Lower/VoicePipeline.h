@@ -8,8 +8,11 @@
 #include <cstdint>
 
 #include "MemoryMgr/SnResult.h"
+#include "SoundEngine/Lower/Listeners.h"
 #include "SoundEngine/Lower/MixBuffer.h"
 #include "SoundEngine/Lower/SpeakerPan.h"
+#include "SoundEngine/Lower/VoiceFilter.h"
+#include "SoundEngine/Lower/VoiceParams.h"
 #include "SoundEngine/Lower/VoicePipelineConnections.h"
 #include "SoundEngine/Lower/VoicePipelineLink.h"
 
@@ -90,13 +93,23 @@ class CSnVoicePipeline final : public ISnVoicePipeline, public ISnVoiceConnectio
   SnChannelConfig OutputFormat() const { return m_outputFormat; }
   const CSnVoiceInsertEffect* Insert(uint32_t slot) const { return slot < kVoiceInsertSlots ? m_inserts[slot] : nullptr; }
   float VoiceGain() const { return m_nextGain; }
+  // The rays of a 3D voice as this frame computed them.
+  const SnEmitterListenerRay* Rays() const { return m_rays; }
+  uint32_t RayCount() const { return m_rayCount; }
+  const CSnVoiceFilter& Filter() const { return m_filter; }
 
  private:
   CSnVoicePipeline() = default;
   ~CSnVoicePipeline();
   void DestroyConnection(Connection* connection);
   bool SizeMatrices(Connection& connection, uint32_t voiceChannels);
+  // The connection's next matrix and volume, and its share of the filter values.
+  void PrepareConnection(Connection& connection, const SnMixBuffer& buffer);
+  void Pan3D(Connection& connection, const SnMixBuffer& buffer);
   void MixInto(Connection& connection, SnMixBuffer& buffer);
+  // A 3D voice's rays and their gains for this frame.
+  void ComputeRays();
+  void RunFilters(SnMixBuffer& buffer);
   void RebuildFormat();
   // The slot's effect from the provider, made for frames of `format` (its output layout on return).
   void MakeInsert(uint32_t slot, SnChannelConfig& format);
@@ -121,6 +134,21 @@ class CSnVoicePipeline final : public ISnVoicePipeline, public ISnVoiceConnectio
   bool m_sourceEnded = false;
   bool m_firstFrameDone = false;
   bool m_effectsPrepared = false;
+  bool m_threeD = false;
+  // The rays of a 3D voice and what their gains and filters read of it (lower-engine pool).
+  SnEmitterListenerRay* m_rays = nullptr;
+  uint32_t m_rayCapacity = 0;
+  uint32_t m_rayCount = 0;
+  SnVoiceGainParams m_gainParams;
+  uint8_t m_obstruction[kMaxListeners] = {};
+  uint8_t m_occlusion[kMaxListeners] = {};
+  float* m_scratch = nullptr;  // two matrices for combining rays
+  uint32_t m_scratchFloats = 0;
+  // The smallest filter values over the connections this frame, and the stage that applies them.
+  SnOutputPathFilters m_filterValues;
+  CSnVoiceFilter m_filter;
+  uint32_t m_filterChannels = 0;
+  bool m_filtersFromPaths = false;
 };
 
 namespace LowerEngine {

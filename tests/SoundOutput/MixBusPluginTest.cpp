@@ -140,6 +140,27 @@ TEST_F(MixBusPluginTest, AMixerPluginMixesTheInputsThroughItsContext) {
   EXPECT_EQ(context->GetBusKind(), 0u);
   EXPECT_FLOAT_EQ(context->GetDownstreamGain(), 1.0f);
   EXPECT_EQ(context->GetFrameLength(), N);
+  {
+    // Its panning services reach the bus's device: a stereo device of two speakers at 45 degrees.
+    Platform::ReentrantGuard guard(GlobalAudioLock());
+    ISnMixerPanning* panning = context->GetPanning();
+    ASSERT_NE(panning, nullptr);
+    float angles[3] = {}, height = 0.0f;
+    uint32_t count = 3;
+    EXPECT_EQ(panning->GetSpeakerAngles(angles, count, height), SN_Success);
+    EXPECT_EQ(count, 3u);
+    EXPECT_NEAR(angles[0], 45.0f, 0.5f);
+    float gains[2] = {};
+    EXPECT_EQ(panning->ComputePanning3D(0.0f, 0.0f, StandardConfig(kMaskStereo), gains), SN_Success);
+    EXPECT_NEAR(gains[0], 0.70710677f, 1e-6f);
+    EXPECT_NEAR(gains[1], 0.70710677f, 1e-6f);
+    // A centre channel placed at its speaker's angle, straight ahead: the same split.
+    float matrix[4] = {};
+    EXPECT_EQ(panning->ComputeDeviceMixMatrix(StandardConfig(kSpeakerCenter), StandardConfig(kMaskStereo), matrix),
+              SN_Success);
+    EXPECT_NEAR(matrix[0], 0.70710677f, 1e-6f);
+    EXPECT_NEAR(matrix[1], 0.70710677f, 1e-6f);
+  }
   Plugins().calls.clear();
   Render();
   EXPECT_EQ(Plugins().calls, (Lines{"inputs mixed", "effects processed", "frame end", "mixer term"}));

@@ -19,6 +19,7 @@
 #include "SoundEngine/Lower/VoiceSource.h"
 #include "SoundEngine/SoundEngineApi.h"
 #include "tests/SoundOutput/BusGraphFakes.h"
+#include "tests/SoundOutput/MonoTestSource.h"
 #include "tests/SoundOutput/OutputTestSupport.h"
 
 namespace {
@@ -33,7 +34,7 @@ double Sample(uint64_t t) { return 0.25 + 0.001 * double(t % 97); }
 double DbToLinear(double dB) { return std::pow(10.0, dB / 20.0); }
 
 // Planar mono float of known samples, `length` frames long.
-class FakeSource final : public ISnVoiceSource {
+class FakeSource final : public OutputTest::MonoTestSource {
  public:
   explicit FakeSource(uint64_t length, uint32_t notReadyFor) : m_length(length), m_notReady(notReadyFor) {}
   SNRESULT Prepare() override {
@@ -43,31 +44,18 @@ class FakeSource final : public ISnVoiceSource {
     }
     return SN_Success;
   }
-  SnChannelConfig Format() const override { return StandardConfig(kSpeakerCenter); }
   SNRESULT GetBuffer(SnMixBuffer& buffer, uint32_t frames) override {
-    m_samples.assign(frames, 0.0f);
     const uint64_t left = m_length - m_position;
     const uint32_t n = uint32_t(std::min<uint64_t>(frames, left));
-    for (uint32_t t = 0; t < n; ++t) m_samples[t] = float(Sample(m_position + t));
+    float* samples = Hand(buffer, frames, n);
+    for (uint32_t t = 0; t < n; ++t) samples[t] = float(Sample(m_position + t));
     m_position += n;
-    buffer.samples = m_samples.data();
-    buffer.channelConfig = Format();
-    buffer.maxFrames = uint16_t(frames);
-    buffer.validFrames = uint16_t(n);
     return SNRESULT(m_position >= m_length ? SnVoice_DataReadyFinished : SnVoice_DataReady);
   }
-  void ReleaseBuffer() override {}
-  void StopLooping() override {}
-  void Seek(uint32_t target, bool, bool) override { m_position = target; }
-  void SkipFrames(uint32_t frames) override { m_position += frames; }
-  void SetPaused(bool) override {}
-  void Destroy() override { delete this; }
 
  private:
   uint64_t m_length;
-  uint64_t m_position = 0;
   uint32_t m_notReady;
-  std::vector<float> m_samples;
 };
 
 class FakeSources final : public ISnVoiceSourceFactory {
