@@ -8,6 +8,7 @@
 #include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/Callbacks/PlayingIDCallbackMgr.h"
 #include "SoundEngine/GameSyncs/RegistryMgr.h"
+#include "SoundEngine/Hierarchy/LeafNode.h"
 #include "SoundEngine/Hierarchy/NodeLimiter.h"
 #include "SoundEngine/Hierarchy/PropertyNode.h"
 #include "SoundEngine/Log.h"
@@ -60,7 +61,11 @@ CSnPlaybackInstance::CSnPlaybackInstance(const Args& args)
   if (args.seekOffset) {
     m_seekTarget = uint32_t(args.seekOffset);
     m_seekPending = true;
+    m_sourceSeek.pending = true;
+    m_sourceSeek.outputFrames = m_seekTarget;
   }
+  // A sound's own passes; other nodes (music tracks, tools) play their media once unless told.
+  if (const auto* leaf = dynamic_cast<const CSnLeafNode*>(m_node)) m_loopCount = leaf->GetLoopCount();
   m_pendingOffset = args.frameOffset > 0 ? args.frameOffset : -1;
 }
 
@@ -69,7 +74,28 @@ CSnPlaybackInstance::~CSnPlaybackInstance() {
   ReleaseTransitions();
   if (m_node) m_node->Release();
   if (m_pGameObject) m_pGameObject->Release();
+  ReleaseMedia();
   if (m_ownsSource) CSnSourceDesc::Destroy(const_cast<CSnSourceDesc*>(m_source));
+}
+
+bool CSnPlaybackInstance::AcquireMedia() {
+  if (m_mediaHeld) return true;
+  if (!m_source || !m_source->GetMedia(m_media, m_mediaSize, m_mediaBank)) {
+    m_media = nullptr;
+    m_mediaSize = 0;
+    return false;
+  }
+  m_mediaHeld = true;
+  return true;
+}
+
+void CSnPlaybackInstance::ReleaseMedia() {
+  if (!m_mediaHeld) return;
+  m_source->ReleaseMedia(m_mediaBank);
+  m_mediaHeld = false;
+  m_media = nullptr;
+  m_mediaSize = 0;
+  m_mediaBank = nullptr;
 }
 
 void CSnPlaybackInstance::Destroy() { PoolDelete(g_DefaultPoolId, this); }
@@ -421,10 +447,10 @@ void CSnPlaybackInstance::OnInstanceCommand(uint32_t kind, uint32_t parameter, f
 }
 
 void CSnPlaybackInstance::Stop() {
-  // Until sources exist the lower engine has nothing to play: the play ends and its playing id
-  // with it, at the end of this pass.
-  if (!m_retireQueued)
-    SOUND_LOG(Error, "Sound %u of playing id %u has no source to play; the play ends",
+  // Stopped before its voice was launched, or no voice could be made for it: the play ends and its
+  // playing id with it, at the end of this pass.
+  if (!m_retireQueued && !m_stoppedNow)
+    SOUND_LOG(Error, "Sound %u of playing id %u: no voice could be made; the play ends",
               m_node ? m_node->ID() : 0u, m_playingId);
   StopNow(kStopReleasesAll, true);
   DetachVoiceContext(0);
