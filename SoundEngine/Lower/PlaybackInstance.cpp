@@ -71,6 +71,7 @@ CSnPlaybackInstance::CSnPlaybackInstance(const Args& args)
 
 CSnPlaybackInstance::~CSnPlaybackInstance() {
   if (!m_real) return;
+  if (m_inLeafChain) static_cast<CSnLeafNode*>(m_node)->DetachInstance(this);
   ReleaseTransitions();
   if (m_node) m_node->Release();
   if (m_pGameObject) m_pGameObject->Release();
@@ -118,10 +119,19 @@ SNRESULT CSnPlaybackInstance::Init(CSnNodeLimiter* limiterA, CSnNodeLimiter* lim
   }
   m_playbackRefTaken = true;
   if (m_node) m_link.Attach(m_node);
+  // In its sound's chain from here until it ends: stops, pauses, seeks and gains of the node reach it.
+  if (auto* leaf = dynamic_cast<CSnLeafNode*>(m_node)) {
+    leaf->AttachInstance(this);
+    m_inLeafChain = true;
+  }
   return SN_Success;
 }
 
 void CSnPlaybackInstance::OnPlaybackEnded() {
+  if (m_inLeafChain) {
+    static_cast<CSnLeafNode*>(m_node)->DetachInstance(this);
+    m_inLeafChain = false;
+  }
   if (m_virtual) LeaveVirtual(false);
   if (m_ended) return;
   m_ended = true;
@@ -404,6 +414,32 @@ void CSnPlaybackInstance::ExecuteActionOnInstance(const SnInstanceActionRecord& 
     case SnInstanceAction_StopLooping: StopLooping(); break;
     default: break;
   }
+}
+
+void CSnPlaybackInstance::ApplyAction(const SnActionParams& params) {
+  SnInstanceActionRecord record;
+  switch (params.kind) {
+    case SnActionParams::Stop: record.code = SnInstanceAction_Stop; break;
+    case SnActionParams::Pause: record.code = SnInstanceAction_Pause; break;
+    case SnActionParams::Resume: record.code = SnInstanceAction_Resume; break;
+    default: return;
+  }
+  record.gameObject = params.gameObject;
+  record.playingId = params.playingId;
+  record.fade.durationMs = params.transitionMs;
+  record.fade.shape = SnCurveInterpolation(params.fadeCurve);
+  ExecuteActionOnInstance(record);
+}
+
+void CSnPlaybackInstance::SeekToTime(int32_t milliseconds, bool toNearestMarker) {
+  SeekTime(milliseconds > 0 ? uint32_t(milliseconds) : 0u, toNearestMarker);
+}
+
+void CSnPlaybackInstance::SetGainFactor(float gain) {
+  // One factor for every node above (a muted bus, background music): the latest replaces it.
+  constexpr uint32_t kNodesAboveKey = 0;
+  SetGainFactorEntry(gain, kNodesAboveKey, true);
+  RecomputeGain();
 }
 
 // ---- virtual voices ----

@@ -12,6 +12,7 @@
 #include "SoundEngine/Banks/SourceDesc.h"
 #include "SoundEngine/Containers.h"
 #include "SoundEngine/GameSyncs/Transition.h"
+#include "SoundEngine/Hierarchy/LeafNode.h"
 #include "SoundEngine/Hierarchy/NodeTargets.h"
 #include "SoundEngine/Lower/PlaybackInstanceParams.h"
 #include "SoundEngine/Lower/VoiceCommands.h"
@@ -97,7 +98,8 @@ struct SnInstanceParamBlock {
 class CSnPlaybackInstance : public ISnVoiceInstance,
                             public ISnTransitionTarget,
                             public ISnPlaybackInstanceParams,
-                            public ISnSourceInstance {
+                            public ISnSourceInstance,
+                            public ISnLeafInstance {
  public:
   // The 4-bit pipeline state the voice pipeline keeps in the instance.
   enum PipelineState : uint8_t { Pipeline_None = 0, Pipeline_SourcePlaying = 1, Pipeline_Launching = 3 };
@@ -250,6 +252,16 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
   void ReleaseMedia();
   const SnMediaFormat& MediaFormat() const { return m_mediaFormat; }
 
+  // ISnLeafInstance: what its sound's node hands down to the plays in its chain.
+  CSnRegisteredObj* InstanceGameObject() const override { return m_pGameObject; }
+  uint32_t InstancePlayingId() const override { return m_playingId; }
+  void ApplyAction(const SnActionParams& params) override;
+  void SeekToTime(int32_t milliseconds, bool toNearestMarker) override;
+  void SeekToFraction(float fraction, bool toNearestMarker) override { SeekPercent(fraction, toNearestMarker); }
+  // Driven parameters reach the instance through its parameter link; the node's copy adds nothing.
+  void ParameterChanged(const SnParamChange&) override {}
+  void SetGainFactor(float gain) override;
+
   // ---- queries ----
   CSnPropertyNode* Node() const { return m_node; }
   uint32_t PlayingId() const { return m_playingId; }
@@ -389,6 +401,7 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
   bool m_nodeCounted = false;
   bool m_ownsSource = false;
   bool m_real = true;  // false for the limiters' stand-ins
+  bool m_inLeafChain = false;
   bool m_mediaHeld = false;
   const uint8_t* m_media = nullptr;
   uint32_t m_mediaSize = 0;

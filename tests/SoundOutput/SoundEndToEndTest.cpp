@@ -1,0 +1,170 @@
+// The whole chain heard: the game's banks as the build writes them, the engine on the null output,
+// frames rendered on the test's thread, events posted by name, and the output capture read back by a
+// reader of the test's own against a double-precision model of the tone, its gains and its pan.
+#include <cmath>
+#include <array>
+#include <filesystem>
+#include <functional>
+
+#include "SoundEngine/Actions/EventReceiver.h"
+#include "SoundEngine/Lower/VoiceCommands.h"
+#include "SoundEngine/Lower/VoiceManager.h"
+#include "SoundEngine/SoundEngineBankApi.h"
+#include "tools/SoundBank/BankText.h"
+
+#include "OutputTestSupport.h"
+
+namespace {
+
+using namespace SN;
+using OutputTest::ManualClock;
+using OutputTest::OutputFixture;
+using OutputTest::ReadFileBytes;
+
+constexpr uint32_t kObject = 7;
+constexpr uint32_t kFrame = 1024;
+constexpr double kCentreToPair = 0.70710678118654752;  // a mono voice on a front pair, unpanned
+// The engine's fast power of ten at 0 dB: its polynomial at mantissa 1 and exponent 0, worked by hand.
+constexpr double kFastUnity = 0.32518977 + 0.020805772 + 0.65304345;
+// A voice at 0 dB into the master bus meets it three times: for its volume, its output's and the bus's.
+constexpr double kVoiceUnity = kFastUnity * kFastUnity * kFastUnity;
+
+// The 16-bit samples of a RIFF WAVE file's "data" chunk (a capture's or a media's), in file order;
+// empty when it has none.
+std::vector<int16_t> DataSamples(const std::vector<uint8_t>& file) {
+  auto u32 = [&](size_t at) {
+    return uint32_t(file[at]) | uint32_t(file[at + 1]) << 8 | uint32_t(file[at + 2]) << 16 | uint32_t(file[at + 3]) << 24;
+  };
+  std::vector<int16_t> samples;
+  if (file.size() < 12 || std::memcmp(file.data(), "RIFF", 4) || std::memcmp(file.data() + 8, "WAVE", 4)) return samples;
+  for (size_t at = 12; at + 8 <= file.size();) {
+    const uint32_t size = u32(at + 4);
+    if (at + 8 + size > file.size()) break;
+    if (!std::memcmp(&file[at], "data", 4)) {
+      for (size_t i = 0; i + 1 < size; i += 2)
+        samples.push_back(int16_t(uint16_t(file[at + 8 + i]) | uint16_t(file[at + 9 + i]) << 8));
+      break;
+    }
+    at += 8 + size + (size & 1);
+  }
+  return samples;
+}
+
+class SoundEndToEndTest : public OutputFixture {
+ protected:
+  void SetUp() override {
+    OutputFixture::SetUp();
+    for (const char* name : {"Init", "GeneralBank"})
+      std::filesystem::copy_file(std::string("Sound/Banks/") + name + ".bnk", Path(std::string(name) + ".bnk"));
+    std::string error;
+    ASSERT_TRUE(Tools::ReadBankTextFile("content/banks/GeneralBank.txt", general_, error)) << error;
+    ASSERT_EQ(SoundEngine::Init(&settings_, &platform_), SN_Success);
+    uint32_t id = 0;
+    ASSERT_EQ(SoundEngine::LoadBank("Init.bnk", -1, id), SN_Success);
+    ASSERT_EQ(SoundEngine::LoadBank("GeneralBank.bnk", -1, id), SN_Success);
+    ASSERT_EQ(SoundEngine::RegisterGameObj(kObject), SN_Success);
+    ASSERT_EQ(SoundEngine::StartOutputCapture(u"capture.wav"), SN_Success);
+  }
+
+  // Frames of the null output's clock, each rendered.
+  void Frames(uint32_t count) {
+    for (uint32_t i = 0; i < count; ++i) {
+      ManualClock::AdvanceTicks((int64_t(kFrame) * Platform::kTicksPerSecond + 47999) / 48000);
+      ASSERT_EQ(SoundEngine::RenderAudio(), SN_Success);
+    }
+  }
+  // Ends the capture and reads the file back: left and right planes.
+  std::array<std::vector<double>, 2> Capture() {
+    EXPECT_EQ(SoundEngine::StopOutputCapture(), SN_Success);
+    Frames(1);
+    const std::vector<int16_t> samples = DataSamples(ReadFileBytes(Path("capture.wav")));
+    std::array<std::vector<double>, 2> planes;
+    for (size_t i = 0; i + 1 < samples.size(); i += 2) {
+      planes[0].push_back(samples[i]);
+      planes[1].push_back(samples[i + 1]);
+    }
+    return planes;
+  }
+  // The samples of a tone's media, as the bank holds them, as floats in -1..1.
+  std::vector<double> Media(const char* tone) const {
+    std::vector<double> samples;
+    for (const auto& media : general_.media)
+      if (media.id == SoundEngine::GetIDFromString(tone))
+        for (int16_t sample : DataSamples(media.bytes)) samples.push_back(sample / 32768.0);
+    EXPECT_FALSE(samples.empty()) << tone;
+    return samples;
+  }
+  static double At(const std::vector<double>& samples, size_t t) { return t < samples.size() ? samples[t] : 0.0; }
+  // Every sample of both planes from `from` on, in 16-bit units, against `model`; 1 LSB of room.
+  static void ExpectModel(const std::array<std::vector<double>, 2>& planes, size_t from,
+                          const std::function<double(size_t)>& model) {
+    for (int c = 0; c < 2; ++c)
+      for (size_t i = from; i < planes[c].size(); ++i)
+        ASSERT_NEAR(planes[c][i], model(i - from) * 32768.0, 1.0) << "channel " << c << " sample " << i;
+  }
+
+  Tools::BankDescription general_;
+};
+
+// The beep's media, centred on the front pair at -3 dB, from the first sample of the frame it was
+// posted in, then silence once it ended; the voice and the play are gone after it.
+TEST_F(SoundEndToEndTest, ABeepIsHeardSampleForSampleFromTheFrameItWasPostedIn) {
+  Frames(2);
+  ASSERT_NE(SoundEngine::PostEvent("Play_Beep", kObject), 0u);
+  Frames(8);
+  EXPECT_EQ(LowerEngine::ActivePipelineCount(), 0u);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  const auto planes = Capture();
+  ASSERT_GE(planes[0].size(), 10u * kFrame);
+  const std::vector<double> beep = Media("Beep");
+  ASSERT_EQ(beep.size(), 4800u);
+  // Silence before the post.
+  for (size_t i = 0; i < 2 * kFrame; ++i) ASSERT_EQ(planes[0][i], 0.0) << i;
+  ExpectModel(planes, 2 * kFrame, [&](size_t t) { return At(beep, t) * kVoiceUnity * kCentreToPair; });
+}
+
+}  // namespace
+
+// A paused beep is silent from the frame the pause came in and goes on, once resumed, from the sample
+// where it stopped.
+TEST_F(SoundEndToEndTest, APausedBeepIsSilentAndGoesOnWhereItStopped) {
+  ASSERT_NE(SoundEngine::PostEvent("Play_Beep", kObject), 0u);
+  Frames(1);
+  ASSERT_EQ(SoundEngine::ExecuteActionOnEvent("Play_Beep", SnActionOnEvent_Pause, kObject), SN_Success);
+  Frames(3);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 1u);
+  ASSERT_EQ(SoundEngine::ExecuteActionOnEvent("Play_Beep", SnActionOnEvent_Resume, kObject), SN_Success);
+  Frames(6);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  const auto planes = Capture();
+  ASSERT_GE(planes[0].size(), 10u * kFrame);
+  const std::vector<double> beep = Media("Beep");
+  auto heard = [&](size_t t) { return At(beep, t) * kVoiceUnity * kCentreToPair; };
+  ExpectModel(planes, 0, [&](size_t t) { return t < kFrame ? heard(t) : t < 4 * kFrame ? 0.0 : heard(t - 3 * kFrame); });
+}
+
+// The hum fades in, sounds while it plays, and a stop that fades out over 100 ms ends in silence:
+// nothing after the fade, the voice and the play gone.
+TEST_F(SoundEndToEndTest, AHumStoppedWithAFadeEndsInSilence) {
+  ASSERT_NE(SoundEngine::PostEvent("Play_Hum", kObject), 0u);
+  Frames(3);
+  ASSERT_EQ(LowerEngine::ActivePipelineCount(), 1u);
+  ASSERT_NE(SoundEngine::PostEvent("Stop_Hum", kObject), 0u);
+  Frames(1);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 1u);  // still fading out
+  Frames(6);
+  EXPECT_EQ(LowerEngine::ActivePipelineCount(), 0u);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  const auto planes = Capture();
+  ASSERT_GE(planes[0].size(), 10u * kFrame);
+  double loudest = 0.0;
+  for (size_t i = kFrame; i < 3 * kFrame; ++i) loudest = std::max(loudest, std::fabs(planes[0][i]));
+  EXPECT_GT(loudest, 1000.0);
+  // 100 ms is 4800 samples, under five frames from the frame of the stop.
+  for (size_t i = 8 * kFrame; i < planes[0].size(); ++i) ASSERT_EQ(planes[0][i], 0.0) << i;
+  // Fading out: the frame after the stop is quieter at its end than at its start.
+  double head = 0.0, tail = 0.0;
+  for (size_t i = 4 * kFrame; i < 4 * kFrame + 256; ++i) head = std::max(head, std::fabs(planes[0][i]));
+  for (size_t i = 5 * kFrame - 256; i < 5 * kFrame; ++i) tail = std::max(tail, std::fabs(planes[0][i]));
+  EXPECT_LT(tail, head);
+}
