@@ -435,6 +435,14 @@ void CSnPlaybackInstance::SeekToTime(int32_t milliseconds, bool toNearestMarker)
   SeekTime(milliseconds > 0 ? uint32_t(milliseconds) : 0u, toNearestMarker);
 }
 
+void CSnPlaybackInstance::ParameterChanged(const SnParamChange& change) {
+  SnInstanceParamFilter filter;
+  filter.parameterId = change.parameterId;
+  filter.key = change.key;
+  filter.value = change.value;
+  ApplyIfKeyMatches(filter);
+}
+
 void CSnPlaybackInstance::SetGainFactor(float gain) {
   // One factor for every node above (a muted bus, background music): the latest replaces it.
   constexpr uint32_t kNodesAboveKey = 0;

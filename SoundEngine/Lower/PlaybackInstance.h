@@ -258,8 +258,8 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
   void ApplyAction(const SnActionParams& params) override;
   void SeekToTime(int32_t milliseconds, bool toNearestMarker) override;
   void SeekToFraction(float fraction, bool toNearestMarker) override { SeekPercent(fraction, toNearestMarker); }
-  // Driven parameters reach the instance through its parameter link; the node's copy adds nothing.
-  void ParameterChanged(const SnParamChange&) override {}
+  // A run-time change of a node above (a set value, a bus's ducking): its delta, for this play's key.
+  void ParameterChanged(const SnParamChange& change) override;
   void SetGainFactor(float gain) override;
 
   // ---- queries ----

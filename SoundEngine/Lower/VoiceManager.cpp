@@ -114,6 +114,8 @@ SNRESULT InitInstanceBookkeeping() {
 }
 
 void TermInstanceBookkeeping() {
+  // Plays still going at Term leave their limiters as a frame's end would, under the same lock.
+  Platform::ReentrantGuard audio(GlobalAudioLock());
   ManagerState& state = Manager();
   while (CSnPlaybackInstance* instance = state.activeHead) {
     UnlinkActive(instance);

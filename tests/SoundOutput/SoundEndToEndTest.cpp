@@ -168,3 +168,54 @@ TEST_F(SoundEndToEndTest, AHumStoppedWithAFadeEndsInSilence) {
   for (size_t i = 5 * kFrame - 256; i < 5 * kFrame; ++i) tail = std::max(tail, std::fabs(planes[0][i]));
   EXPECT_LT(tail, head);
 }
+
+// The loudest sample of each frame of a plane.
+std::vector<double> FramePeaks(const std::vector<double>& plane) {
+  std::vector<double> peaks;
+  for (size_t at = 0; at + kFrame <= plane.size(); at += kFrame) {
+    double peak = 0.0;
+    for (size_t i = at; i < at + kFrame; ++i) peak = std::max(peak, std::fabs(plane[i]));
+    peaks.push_back(peak);
+  }
+  return peaks;
+}
+
+// The looping hum plays on the music bus. A beep on the effects bus ducks it: 8 dB over 200 ms, but
+// the beep lasts only 100 ms, so the ducking holds half way, at -4 dB, while the bus's half-second
+// recovery waits; then the music comes back over 400 ms to where it was.
+TEST_F(SoundEndToEndTest, TheEffectsBusDucksTheMusicBusAndItRecovers) {
+  ASSERT_NE(SoundEngine::PostEvent("Play_HumLoop", kObject), 0u);
+  Frames(4);
+  ASSERT_NE(SoundEngine::PostEvent("Play_Beep", kObject), 0u);
+  Frames(60);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 1u);  // the hum loops on
+  const auto planes = Capture();
+  const std::vector<double> peaks = FramePeaks(planes[0]);
+  ASSERT_GE(peaks.size(), 64u);
+  const double before = peaks[3];
+  // The hum's 110 Hz at half scale, -3 dB on its bus, centred: each frame holds two of its periods.
+  EXPECT_NEAR(before, 16384.0 * std::pow(10.0, -3.0 / 20.0) * kCentreToPair * kVoiceUnity, 30.0);
+  // The beep sounds in frames 4 to 8 over the ducking hum; from frame 9 the hum alone, held.
+  const double held = before * std::pow(10.0, -4.0 / 20.0);
+  for (size_t f = 9; f <= 30; ++f) ASSERT_NEAR(peaks[f], held, 0.01 * before) << f;
+  // 500 ms (23.4 frames) after the beep's end the fade in begins and rises for 400 ms (18.75 frames).
+  for (size_t f = 32; f <= 50; ++f) ASSERT_GT(peaks[f], peaks[f - 1]) << f;
+  for (size_t f = 52; f < 64; ++f) ASSERT_NEAR(peaks[f], before, 0.01 * before) << f;
+}
+
+// Background music muted: the music bus's hum is silent while the beep on the effects bus plays on;
+// unmuted, the hum is heard again.
+TEST_F(SoundEndToEndTest, AMutedMusicBusIsSilent) {
+  ASSERT_NE(SoundEngine::PostEvent("Play_HumLoop", kObject), 0u);
+  Frames(2);
+  ASSERT_EQ(SoundEngine::MuteBackgroundMusic(true), SN_Success);
+  Frames(4);
+  ASSERT_EQ(SoundEngine::MuteBackgroundMusic(false), SN_Success);
+  Frames(4);
+  const auto planes = Capture();
+  const std::vector<double> peaks = FramePeaks(planes[0]);
+  ASSERT_GE(peaks.size(), 10u);
+  EXPECT_GT(peaks[1], 5000.0);
+  for (size_t f = 3; f < 6; ++f) EXPECT_EQ(peaks[f], 0.0) << f;
+  EXPECT_NEAR(peaks[8], peaks[1], 0.01 * peaks[1]);
+}
