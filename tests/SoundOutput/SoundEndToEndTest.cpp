@@ -219,3 +219,23 @@ TEST_F(SoundEndToEndTest, AMutedMusicBusIsSilent) {
   for (size_t f = 3; f < 6; ++f) EXPECT_EQ(peaks[f], 0.0) << f;
   EXPECT_NEAR(peaks[8], peaks[1], 0.01 * peaks[1]);
 }
+
+// The voices' bus mixes on a mix bus of its own, 2 dB down: the beep played there is the beep played
+// on the effects bus (which has no stage of its own and mixes in the master's) at that gain, within
+// the fast decibel conversion's 0.25 percent.
+TEST_F(SoundEndToEndTest, ABusWithItsOwnMixStageMixesAtItsBusVolume) {
+  ASSERT_NE(SoundEngine::PostEvent("Play_Beep", kObject), 0u);
+  Frames(6);
+  ASSERT_NE(SoundEngine::PostEvent("Play_VoiceBeep", kObject), 0u);
+  Frames(6);
+  const auto planes = Capture();
+  ASSERT_GE(planes[0].size(), 12u * kFrame);
+  const double gain = std::pow(10.0, -2.0 / 20.0);
+  double loudest = 0.0;
+  for (int c = 0; c < 2; ++c)
+    for (size_t t = 0; t < 6 * kFrame; ++t) {
+      loudest = std::max(loudest, std::fabs(planes[c][6 * kFrame + t]));
+      ASSERT_NEAR(planes[c][6 * kFrame + t], planes[c][t] * gain, std::fabs(planes[c][t]) * 0.0025 + 1.0) << t;
+    }
+  EXPECT_GT(loudest, 8000.0);
+}
