@@ -239,3 +239,21 @@ TEST_F(SoundEndToEndTest, ABusWithItsOwnMixStageMixesAtItsBusVolume) {
     }
   EXPECT_GT(loudest, 8000.0);
 }
+
+// An object no listener hears any more takes its playing voices off the output at once, and they
+// come back when listener 0 hears it again.
+TEST_F(SoundEndToEndTest, AnObjectsVoicesFollowItsListeners) {
+  ASSERT_NE(SoundEngine::PostEvent("Play_HumLoop", kObject), 0u);
+  Frames(2);
+  ASSERT_EQ(SoundEngine::SetActiveListeners(kObject, 0x0), SN_Success);
+  Frames(3);
+  ASSERT_EQ(SoundEngine::SetActiveListeners(kObject, 0x1), SN_Success);
+  Frames(3);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 1u);
+  const auto planes = Capture();
+  const std::vector<double> peaks = FramePeaks(planes[0]);
+  ASSERT_GE(peaks.size(), 8u);
+  EXPECT_GT(peaks[1], 5000.0);
+  for (size_t f = 2; f < 5; ++f) EXPECT_EQ(peaks[f], 0.0) << f;
+  EXPECT_NEAR(peaks[6], peaks[1], 0.01 * peaks[1]);
+}
