@@ -256,3 +256,31 @@ void ExpectHumSilencedAndBack(SoundEndToEndTest& test, const std::function<SNRES
   for (size_t f = 3; f < 5; ++f) EXPECT_EQ(peaks[f], 0.0) << f;
   EXPECT_NEAR(peaks[7], peaks[1], 0.01 * peaks[1]);
 }
+
+// The chord's stereo media at 44.1 kHz, resampled to 48 kHz by linear interpolation at a 16.16 step,
+// each channel to its own speaker at the sound's -6 dB: within the fast decibel conversion's 0.25
+// percent and a unit of the capture.
+TEST_F(SoundEndToEndTest, TheChordIsResampledToTheOutputRateAtItsVolume) {
+  ASSERT_NE(SoundEngine::PostEvent("Play_Chord", kObject), 0u);
+  Frames(8);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  const auto planes = Capture();
+  std::vector<double> interleaved = Media("Chord");
+  ASSERT_EQ(interleaved.size(), 2u * 5292u);  // 120 ms at 44.1 kHz
+  const uint64_t step = uint64_t(44100.0 / 48000.0 * 65536.0 + 0.5);
+  const double gain = std::pow(10.0, -6.0 / 20.0) * kVoiceUnity;
+  size_t heard = 0;
+  for (int c = 0; c < 2; ++c) {
+    std::vector<double> x;
+    for (size_t i = c; i < interleaved.size(); i += 2) x.push_back(interleaved[i]);
+    size_t n = 0;
+    for (uint64_t p = 0; (p >> 16) + 1 < x.size(); p += step, ++n) {
+      const double a = x[p >> 16], b = x[(p >> 16) + 1];
+      const double expected = (a + (b - a) * double(p & 0xFFFF) / 65536.0) * gain * 32768.0;
+      ASSERT_NEAR(planes[c][n], expected, std::fabs(expected) * 0.0025 + 1.0) << "channel " << c << " sample " << n;
+    }
+    heard = n;
+    for (size_t t = n + 2; t < planes[c].size(); ++t) ASSERT_EQ(planes[c][t], 0.0) << t;
+  }
+  EXPECT_NEAR(double(heard), 5292.0 * 48000.0 / 44100.0, 2.0);
+}
