@@ -6,6 +6,7 @@
 
 #include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/Banks/BankFormat.h"
+#include "SoundEngine/DynamicSequence/DynamicSequence.h"
 #include "SoundEngine/Hierarchy/HierarchyNode.h"
 #include "SoundEngine/Log.h"
 #include "SoundEngine/PendingAction.h"
@@ -145,6 +146,10 @@ SNRESULT CSnActionActive::SendToScope(const SnActionParams& params, const CSnPen
   CollectScopeRoots(roots);
   for (uint32_t i = 0; i < roots.Count(); ++i) roots.At(i)->ExecuteAction(params);
   ActOnPending(nullptr, object);
+  // Dynamic sequences play outside the node trees: stop, pause and resume of everything reach them
+  // too (they are never among a scope's excepted nodes).
+  if (params.kind <= SnActionParams::Resume)
+    CSnDynamicSequence::ApplyGlobalActionToAll(SnGlobalAction(params.kind), object);
   return SN_Success;
 }
 

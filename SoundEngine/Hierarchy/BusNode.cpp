@@ -5,6 +5,7 @@
 #include <bit>
 #include <cstring>
 
+#include "SoundEngine/Actions/ActionClasses.h"
 #include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/Banks/SoundBankManager.h"
 #include "SoundEngine/GameSyncs/Transition.h"
@@ -45,25 +46,22 @@ BackgroundMusic& Music() {
   return music;
 }
 
-// The action a bus queues to end its ducking after its recovery time; it finds its bus by id when
-// it runs, so that a bus unloaded meanwhile is no dangling target.
-class CSnDuckRecoveryAction final : public CSnEventAction {
+// The owner of every bus's recovery action: it finds the bus by id when the action runs, so that a
+// bus unloaded meanwhile is no dangling target.
+class CSnBusRecoveries final : public ISnDuckRecoveryOwner {
  public:
-  CSnDuckRecoveryAction(uint32_t busId, uint32_t samples) : CSnEventAction(0, SnAction_DuckRecovery), m_samples(samples) {
-    SetTarget(busId, true);
-  }
-  SNRESULT Execute(CSnPendingActionItem&) override {
-    auto* bus = static_cast<CSnBusNode*>(g_pObjectIndex->FindNodeAndAddRef(TargetId(), true));
-    if (!bus) return SN_Success;
-    bus->RecoveryDone(this);
+  void DuckRecoveryOver(CSnEventAction* action) override {
+    if (!g_pObjectIndex) return;
+    auto* bus = static_cast<CSnBusNode*>(g_pObjectIndex->FindNodeAndAddRef(action->TargetId(), true));
+    if (!bus) return;
+    bus->RecoveryDone(action);
     bus->Release();
-    return SN_Success;
   }
-  uint32_t DelaySamples() override { return m_samples; }
-
- private:
-  uint32_t m_samples;
 };
+CSnBusRecoveries& Recoveries() {
+  static CSnBusRecoveries recoveries;
+  return recoveries;
+}
 
 // Inserts in id order; SN_AlreadyListed when present, SN_Failure without memory.
 template <typename Node>
@@ -597,7 +595,12 @@ void CSnBusNode::BeginDucking() {
 
 void CSnBusNode::EndDucking() {
   if (m_recoverySamples && m_duckTargets.Count() && g_pAudioMgr) {
-    auto* action = PoolNew<CSnDuckRecoveryAction>(g_DefaultPoolId, ID(), m_recoverySamples);
+    auto* action = PoolNew<CSnActionDuckRecovery>(g_DefaultPoolId, 0u, SnAction_DuckRecovery);
+    if (action) {
+      action->SetTarget(ID(), true);
+      action->SetDelaySamples(m_recoverySamples);
+      action->SetOwner(&Recoveries());
+    }
     auto* record = action ? PoolNew<CSnPendingActionItem>(g_DefaultPoolId, action, 0u) : nullptr;
     if (record) {
       // A recovery is always a frame or more away: it waits in the due list, or the list refused it.

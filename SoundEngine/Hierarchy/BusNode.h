@@ -13,6 +13,7 @@
 
 #include "SoundEngine/Actions/EventAction.h"
 #include "SoundEngine/Hierarchy/PropertyNode.h"
+#include "SoundEngine/Lower/MixBusNode.h"
 
 namespace SN {
 
@@ -158,6 +159,12 @@ class CSnBusNode final : public CSnPropertyNode {
   // Stop all, pause all (state transitions first) or resume all (them first), master then secondary.
   static void ExecuteOnMasterBuses(const SnActionParams& params);
 
+  // ---- the mixing graph ----
+  // The bus as the mixing graph sees it; its references are the bus's.
+  ISnMixBusNode& MixNode() { return m_mixNode; }
+  // Finds loaded buses for the mixing graph; installed by Init when the slot is empty.
+  static ISnBusNodeDirectory& Directory();
+
   // ---- background music ----
   static void SetBackgroundMusicMuted(bool muted);
   static bool BackgroundMusicMuted();
@@ -198,6 +205,45 @@ class CSnBusNode final : public CSnPropertyNode {
   friend class CSnBusParamTransitionTarget;
   void RefreshDuckSum(uint32_t property);
 
+  // What the mixing graph asks of a bus: effects, mixers and dynamic-range windows are not carried by
+  // bus nodes yet, so it is told there are none.
+  class CMixNode final : public ISnMixBusNode {
+   public:
+    explicit CMixNode(CSnBusNode& bus) : m_bus(bus) {}
+    void AddRef() override { m_bus.AddRef(); }
+    void Release() override { m_bus.Release(); }
+    uint32_t BusId() const override { return m_bus.ID(); }
+    ISnMixBusNode* ParentBus() const override;
+    bool IsMainOutputBus() const override;
+    SnChannelConfig ChannelConfig() const override { return m_bus.ChannelConfig(); }
+    bool AcceptMixBus(bool) override { return true; }
+    CSnHierarchyNode* TargetNode() override { return &m_bus; }
+    float EffectiveVolume() override;
+    bool BypassAllEffects() const override { return m_bus.AreAllEffectsBypassed(); }
+    SnBusPositioning Positioning() const override { return SnBusPositioning{}; }
+    ISnEffectDefinition* Effect(uint32_t, bool& bypass) override {
+      bypass = false;
+      return nullptr;
+    }
+    ISnEffectDefinition* Mixer() override { return nullptr; }
+    uint32_t MediaId(uint32_t, uint32_t) const override { return 0xFFFFFFFFu; }
+    uint32_t Category() const override { return m_bus.NodeCategory(); }
+    uint32_t Flags() const override { return 0; }
+    bool IsMasterBus() const override { return ParentBus() == nullptr; }
+    bool HasDynamicRangeWindow() const override { return false; }
+    SnBusWindowRead ReadWindowThreshold() override { return {0.0f, false}; }
+    SnBusWindowRead ReadWindowRatio() override { return {1.0f, false}; }
+    SnBusWindowRead ReadWindowRelease(bool& dbDomain) override {
+      dbDomain = false;
+      return {0.0f, false};
+    }
+    void WindowMoved(float) override {}
+
+   private:
+    CSnBusNode& m_bus;
+  };
+
+  CMixNode m_mixNode{*this};
   SnArray<CSnHierarchyNode*> m_children;  // routed here, by id
   SnBusMixer* m_mixer = nullptr;
   SnArray<CSnBusNode*> m_childBuses;      // by id

@@ -80,6 +80,7 @@ CSnNodeMessages& Messages() {
 struct Filled {
   bool nodes = false;
   bool buses = false;
+  bool directory = false;
 };
 Filled& OwnSlots() {
   static Filled filled;
@@ -97,11 +98,16 @@ void InstallHierarchyReceivers() {
     BusDefaults() = &Messages();
     OwnSlots().buses = true;
   }
+  if (!BusNodeDirectory()) {
+    BusNodeDirectory() = &CSnBusNode::Directory();
+    OwnSlots().directory = true;
+  }
 }
 
 void UninstallHierarchyReceivers() {
   if (OwnSlots().nodes && NodeReceiver() == &Messages()) NodeReceiver() = nullptr;
   if (OwnSlots().buses && BusDefaults() == &Messages()) BusDefaults() = nullptr;
+  if (OwnSlots().directory && BusNodeDirectory() == &CSnBusNode::Directory()) BusNodeDirectory() = nullptr;
   OwnSlots() = Filled{};
 }
 

@@ -54,7 +54,8 @@ class CSnListenerTable final : public ISnListenerServices {
   // ISnListenerServices
   float ComputeEmitterRay(uint32_t listener, const SnSoundPosition& emitter, float scaling,
                           SnEmitterListenerRay& ray) override;
-  void SetGameObjectActiveListeners(CSnRegisteredObj*, uint32_t, uint32_t) override {}
+  // The object's voices take the dry paths of its new listeners and leave the others'.
+  void SetGameObjectActiveListeners(CSnRegisteredObj* object, uint32_t oldMask, uint32_t newMask) override;
 
  private:
   void FreeVolumes(SnListenerRecord& listener);

@@ -7,6 +7,7 @@
 
 #include "Platform/Threading.h"
 #include "SoundEngine/AudioMgr.h"
+#include "SoundEngine/Hierarchy/BusMixCommands.h"
 #include "SoundEngine/Log.h"
 #include "SoundEngine/Lower/FrameFormat.h"
 #include "SoundEngine/Lower/ListenerTable.h"
@@ -236,12 +237,30 @@ CSnLowerEngine& Engine() {
   return engine;
 }
 
+// What the bus nodes tell the mixing graph, handed to every mix bus of the bus's id.
+class CSnBusCommands final : public ISnBusMixCommands {
+ public:
+  void SetBusVolume(uint32_t busId, float dB) override { LowerEngine::SetBusVolume(busId, dB); }
+  void SetBusParam(uint32_t busId, uint32_t parameterId, float value, float delta) override {
+    LowerEngine::SetBusParam(busId, parameterId, value, delta);
+  }
+  void SetBusBypassFX(uint32_t busId, uint32_t bits, uint32_t mask) override {
+    LowerEngine::SetBusBypassFX(busId, bits, mask);
+  }
+  void UpdateBusEffect(uint32_t busId, uint32_t slot) override { LowerEngine::UpdateBusEffect(busId, slot); }
+};
+CSnBusCommands& BusCommands() {
+  static CSnBusCommands commands;
+  return commands;
+}
+
 // Slots this engine filled itself at Init, emptied again at Term.
 struct InstalledSlots {
   bool lower = false;
   bool outputs = false;
   bool listeners = false;
   bool pathMotion = false;
+  bool busCommands = false;
 };
 InstalledSlots& OwnSlots() {
   static InstalledSlots slots;
@@ -270,6 +289,10 @@ void InstallIntoEmptySlots() {
     InstallPathMotion(&PositionPathMotion());
     OwnSlots().pathMotion = true;
   }
+  if (!BusMixCommands()) {
+    BusMixCommands() = &BusCommands();
+    OwnSlots().busCommands = true;
+  }
 }
 
 void UninstallOwnSlots() {
@@ -280,6 +303,7 @@ void UninstallOwnSlots() {
     InstallPathMotion(nullptr);
     PositionPathMotion().Term();
   }
+  if (OwnSlots().busCommands && BusMixCommands() == &BusCommands()) BusMixCommands() = nullptr;
   OwnSlots() = InstalledSlots{};
 }
 

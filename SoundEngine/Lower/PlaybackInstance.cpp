@@ -8,6 +8,7 @@
 #include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/Callbacks/PlayingIDCallbackMgr.h"
 #include "SoundEngine/GameSyncs/RegistryMgr.h"
+#include "SoundEngine/Hierarchy/LeafNode.h"
 #include "SoundEngine/Hierarchy/NodeLimiter.h"
 #include "SoundEngine/Hierarchy/PropertyNode.h"
 #include "SoundEngine/Log.h"
@@ -62,18 +63,44 @@ CSnPlaybackInstance::CSnPlaybackInstance(const Args& args)
   if (args.seekOffset) {
     m_seekTarget = uint32_t(args.seekOffset);
     m_seekPending = true;
+    m_sourceSeek.pending = true;
+    m_sourceSeek.outputFrames = m_seekTarget;
   }
+  // A sound's own passes; other nodes (music tracks, tools) play their media once unless told.
+  if (const auto* leaf = dynamic_cast<const CSnLeafNode*>(m_node)) m_loopCount = leaf->GetLoopCount();
   m_pendingOffset = args.frameOffset > 0 ? args.frameOffset : -1;
 }
 
 CSnPlaybackInstance::~CSnPlaybackInstance() {
   if (!m_real) return;
+  if (m_inLeafChain) static_cast<CSnLeafNode*>(m_node)->DetachInstance(this);
   ReleaseTransitions();
   ReleasePath();
   DestroyPositioning();
   if (m_node) m_node->Release();
   if (m_pGameObject) m_pGameObject->Release();
+  ReleaseMedia();
   if (m_ownsSource) CSnSourceDesc::Destroy(const_cast<CSnSourceDesc*>(m_source));
+}
+
+bool CSnPlaybackInstance::AcquireMedia() {
+  if (m_mediaHeld) return true;
+  if (!m_source || !m_source->GetMedia(m_media, m_mediaSize, m_mediaBank)) {
+    m_media = nullptr;
+    m_mediaSize = 0;
+    return false;
+  }
+  m_mediaHeld = true;
+  return true;
+}
+
+void CSnPlaybackInstance::ReleaseMedia() {
+  if (!m_mediaHeld) return;
+  m_source->ReleaseMedia(m_mediaBank);
+  m_mediaHeld = false;
+  m_media = nullptr;
+  m_mediaSize = 0;
+  m_mediaBank = nullptr;
 }
 
 void CSnPlaybackInstance::Destroy() { PoolDelete(g_DefaultPoolId, this); }
@@ -96,10 +123,19 @@ SNRESULT CSnPlaybackInstance::Init(CSnNodeLimiter* limiterA, CSnNodeLimiter* lim
   }
   m_playbackRefTaken = true;
   if (m_node) m_link.Attach(m_node);
+  // In its sound's chain from here until it ends: stops, pauses, seeks and gains of the node reach it.
+  if (auto* leaf = dynamic_cast<CSnLeafNode*>(m_node)) {
+    leaf->AttachInstance(this);
+    m_inLeafChain = true;
+  }
   return SN_Success;
 }
 
 void CSnPlaybackInstance::OnPlaybackEnded() {
+  if (m_inLeafChain) {
+    static_cast<CSnLeafNode*>(m_node)->DetachInstance(this);
+    m_inLeafChain = false;
+  }
   if (m_virtual) LeaveVirtual(false);
   if (m_ended) return;
   m_ended = true;
@@ -387,6 +423,40 @@ void CSnPlaybackInstance::ExecuteActionOnInstance(const SnInstanceActionRecord& 
   }
 }
 
+void CSnPlaybackInstance::ApplyAction(const SnActionParams& params) {
+  SnInstanceActionRecord record;
+  switch (params.kind) {
+    case SnActionParams::Stop: record.code = SnInstanceAction_Stop; break;
+    case SnActionParams::Pause: record.code = SnInstanceAction_Pause; break;
+    case SnActionParams::Resume: record.code = SnInstanceAction_Resume; break;
+    default: return;
+  }
+  record.gameObject = params.gameObject;
+  record.playingId = params.playingId;
+  record.fade.durationMs = params.transitionMs;
+  record.fade.shape = SnCurveInterpolation(params.fadeCurve);
+  ExecuteActionOnInstance(record);
+}
+
+void CSnPlaybackInstance::SeekToTime(int32_t milliseconds, bool toNearestMarker) {
+  SeekTime(milliseconds > 0 ? uint32_t(milliseconds) : 0u, toNearestMarker);
+}
+
+void CSnPlaybackInstance::ParameterChanged(const SnParamChange& change) {
+  SnInstanceParamFilter filter;
+  filter.parameterId = change.parameterId;
+  filter.key = change.key;
+  filter.value = change.value;
+  ApplyIfKeyMatches(filter);
+}
+
+void CSnPlaybackInstance::SetGainFactor(float gain) {
+  // One factor for every node above (a muted bus, background music): the latest replaces it.
+  constexpr uint32_t kNodesAboveKey = 0;
+  SetGainFactorEntry(gain, kNodesAboveKey, true);
+  RecomputeGain();
+}
+
 // ---- virtual voices ----
 
 void CSnPlaybackInstance::EnterVirtual() {
@@ -428,10 +498,10 @@ void CSnPlaybackInstance::OnInstanceCommand(uint32_t kind, uint32_t parameter, f
 }
 
 void CSnPlaybackInstance::Stop() {
-  // Until sources exist the lower engine has nothing to play: the play ends and its playing id
-  // with it, at the end of this pass.
-  if (!m_retireQueued)
-    SOUND_LOG(Error, "Sound %u of playing id %u has no source to play; the play ends",
+  // Stopped before its voice was launched, or no voice could be made for it: the play ends and its
+  // playing id with it, at the end of this pass.
+  if (!m_retireQueued && !m_stoppedNow)
+    SOUND_LOG(Error, "Sound %u of playing id %u: no voice could be made; the play ends",
               m_node ? m_node->ID() : 0u, m_playingId);
   StopNow(kStopReleasesAll, true);
   DetachVoiceContext(0);

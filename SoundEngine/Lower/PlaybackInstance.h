@@ -12,6 +12,7 @@
 #include "SoundEngine/Banks/SourceDesc.h"
 #include "SoundEngine/Containers.h"
 #include "SoundEngine/GameSyncs/Transition.h"
+#include "SoundEngine/Hierarchy/LeafNode.h"
 #include "SoundEngine/Hierarchy/NodeTargets.h"
 #include "SoundEngine/Lower/InstancePositioning.h"
 #include "SoundEngine/Lower/Listeners.h"
@@ -20,9 +21,11 @@
 #include "SoundEngine/Lower/VoiceCommands.h"
 #include "SoundEngine/Lower/VoicePipelineLink.h"
 #include "SoundEngine/PlayParams.h"
+#include "SoundEngine/Sources/SourceInstance.h"
 
 namespace SN {
 
+class CSnBankRecord;
 class CSnRegisteredObj;
 class CSnPropertyNode;
 class CSnNodeLimiter;
@@ -101,7 +104,9 @@ struct SnInstanceParamBlock {
 class CSnPlaybackInstance : public ISnVoiceInstance,
                             public ISnTransitionTarget,
                             public ISnPlaybackInstanceParams,
-                            public ISnPathTarget {
+                            public ISnPathTarget,
+                            public ISnSourceInstance,
+                            public ISnLeafInstance {
  public:
   // The 4-bit pipeline state the voice pipeline keeps in the instance.
   enum PipelineState : uint8_t { Pipeline_None = 0, Pipeline_SourcePlaying = 1, Pipeline_Launching = 3 };
@@ -163,7 +168,7 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
       m_limitedThisFrame = true;
   }
 
-  float Priority() const { return m_priority; }
+  float Priority() const override { return m_priority; }
   uint32_t SequenceNumber() const { return m_sequenceNumber; }
 
   // ---- life ----
@@ -277,6 +282,29 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
   ISnVoicePipeline* PipelineForSecondSource() const override { return nullptr; }
   CSnPlaybackInstance* PlaybackInstance() override { return this; }
 
+  // ISnSourceInstance: what the voice's source reads of the play and writes back to it.
+  const CSnSourceDesc& SourceDesc() const override { return *m_source; }
+  const uint8_t* MediaData() const override { return m_media; }
+  uint32_t MediaSize() const override { return m_mediaSize; }
+  float PitchCents() const override { return m_block.params[0]; }
+  SnSeekRequest& Seek() override { return m_sourceSeek; }
+  void SetMediaFormat(const SnMediaFormat& format) override { m_mediaFormat = format; }
+  // Holds the media of its descriptor (a bank's bytes stay in place) while a source reads them;
+  // false when the descriptor names no media in memory. Released by ReleaseMedia or at destruction.
+  bool AcquireMedia();
+  void ReleaseMedia();
+  const SnMediaFormat& MediaFormat() const { return m_mediaFormat; }
+
+  // ISnLeafInstance: what its sound's node hands down to the plays in its chain.
+  CSnRegisteredObj* InstanceGameObject() const override { return m_pGameObject; }
+  uint32_t InstancePlayingId() const override { return m_playingId; }
+  void ApplyAction(const SnActionParams& params) override;
+  void SeekToTime(int32_t milliseconds, bool toNearestMarker) override;
+  void SeekToFraction(float fraction, bool toNearestMarker) override { SeekPercent(fraction, toNearestMarker); }
+  // A run-time change of a node above (a set value, a bus's ducking): its delta, for this play's key.
+  void ParameterChanged(const SnParamChange& change) override;
+  void SetGainFactor(float gain) override;
+
   // ---- queries ----
   CSnPropertyNode* Node() const { return m_node; }
   uint32_t PlayingId() const { return m_playingId; }
@@ -287,7 +315,7 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
   float PlayStopFactor() const { return m_playStopFactor; }
   float PauseResumeFactor() const { return m_pauseResumeFactor; }
   uint32_t PauseCount() const { return m_pauseCount; }
-  uint16_t LoopCount() const { return m_loopCount; }
+  uint16_t LoopCount() const override { return m_loopCount; }
   bool IsStoppedNow() const { return m_stoppedNow; }
   bool IsStopping() const { return m_stopping; }
   bool IsVirtual() const { return m_virtual; }
@@ -295,6 +323,7 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
   bool BypassesAllEffects() const { return m_bypassAllEffects; }
   bool SeekPending() const { return m_seekPending; }
   bool SeekIsPercent() const { return m_seekIsPercent; }
+  bool SeekSnapsToMarker() const { return m_snapToMarker; }
   uint32_t SeekTarget() const { return m_seekTarget; }
   uint8_t PipelineStateBits() const { return m_pipelineState; }
   bool NearEnd() const { return m_nearEnd; }
@@ -432,6 +461,13 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
   bool m_nodeCounted = false;
   bool m_ownsSource = false;
   bool m_real = true;  // false for the limiters' stand-ins
+  bool m_inLeafChain = false;
+  bool m_mediaHeld = false;
+  const uint8_t* m_media = nullptr;
+  uint32_t m_mediaSize = 0;
+  CSnBankRecord* m_mediaBank = nullptr;
+  SnSeekRequest m_sourceSeek;
+  SnMediaFormat m_mediaFormat;
 };
 
 }  // namespace SN

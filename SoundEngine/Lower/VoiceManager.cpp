@@ -12,6 +12,7 @@
 #include "SoundEngine/Lower/PlaybackLimiter.h"
 #include "SoundEngine/Lower/VoiceCommands.h"
 #include "SoundEngine/Lower/VoicePipeline.h"
+#include "SoundEngine/Lower/VoiceSource.h"
 #include "SoundEngine/Lower/PlatformSettings.h"
 #include "SoundEngine/ExternalSources.h"
 #include "SoundEngine/Hierarchy/NodeLimiter.h"
@@ -103,6 +104,7 @@ SNRESULT InitInstanceBookkeeping() {
   if (!LowerEngine::InstalledInstanceValueOwnerHook())
     LowerEngine::InstallInstanceValueOwnerHook(&LowerEngine::RecordInstanceValueOwner);
   if (!LowerEngine::VoicePipelineFactory()) LowerEngine::SetVoicePipelineFactory(&LowerEngine::RealVoicePipelineFactory());
+  if (!VoiceSourceFactory()) VoiceSourceFactory() = &StageVoiceSourceFactory();
   if (!state.commands.Init(kPooledInstanceCommands, SnPooledList<SnInstanceCommand>::kUnlimited, g_DefaultPoolId)) {
     // The queue stays empty; nodes will come one by one from the default pool.
     state.commands.Init(0, SnPooledList<SnInstanceCommand>::kUnlimited, g_DefaultPoolId);
@@ -112,6 +114,8 @@ SNRESULT InitInstanceBookkeeping() {
 }
 
 void TermInstanceBookkeeping() {
+  // Plays still going at Term leave their limiters as a frame's end would, under the same lock.
+  Platform::ReentrantGuard audio(GlobalAudioLock());
   ManagerState& state = Manager();
   while (CSnPlaybackInstance* instance = state.activeHead) {
     UnlinkActive(instance);
@@ -130,6 +134,7 @@ void TermInstanceBookkeeping() {
     LowerEngine::InstallInstanceValueOwnerHook(nullptr);
   if (LowerEngine::VoicePipelineFactory() == &LowerEngine::RealVoicePipelineFactory())
     LowerEngine::SetVoicePipelineFactory(nullptr);
+  if (VoiceSourceFactory() == &StageVoiceSourceFactory()) VoiceSourceFactory() = nullptr;
 }
 
 void AddActiveInstance(CSnPlaybackInstance* instance) {

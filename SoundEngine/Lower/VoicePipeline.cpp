@@ -508,7 +508,7 @@ void CSnVoicePipeline::StopLooping(ISnVoiceInstance*) {
 }
 
 void CSnVoicePipeline::Seek() {
-  if (m_source) m_source->Seek(m_instance->SeekTarget(), m_instance->SeekIsPercent(), false);
+  if (m_source) m_source->Seek(m_instance->SeekTarget(), m_instance->SeekIsPercent(), m_instance->SeekSnapsToMarker());
 }
 
 void CSnVoicePipeline::EndOfFrame() {

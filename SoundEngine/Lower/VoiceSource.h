@@ -1,7 +1,7 @@
 // The source stage as the voice pipeline pulls it: one frame of planar f32 samples at a time, with
 // the instance's seek, stop-looping, pause and virtual-voice skipping. The sources themselves (PCM,
-// ADPCM, plug-ins, streams) plug in through the source factory; until one is installed no source is
-// made and a play ends as soon as its voice is launched. Audio thread, under the global audio lock.
+// ADPCM, plug-ins, streams) plug in through the source factory, which the voice manager's Init fills
+// with the source stage's when it is empty. Audio thread, under the global audio lock.
 #pragma once
 
 #include <cstdint>
@@ -42,6 +42,9 @@ class ISnVoiceSourceFactory {
   virtual ISnVoiceSource* CreateVoiceSource(CSnPlaybackInstance& instance, uint32_t outputRate) = 0;
 };
 inline ISnVoiceSourceFactory*& VoiceSourceFactory() { return ServiceSlot<ISnVoiceSourceFactory>(); }
+
+// The product's factory: the instance's media source behind a source stage.
+ISnVoiceSourceFactory& StageVoiceSourceFactory();
 
 // Null without a factory or when the factory makes none.
 ISnVoiceSource* CreateVoiceSource(CSnPlaybackInstance& instance, uint32_t outputRate);

@@ -12,10 +12,10 @@ namespace SN {
 SNRESULT CSnMarkerList::Allocate(uint32_t count) {
   Free();
   if (count == 0) return SN_Success;
-  void* block = MemoryMgr::Malloc(g_DefaultPoolId, size_t(count) * sizeof(SnMarker));
+  void* block = MemoryMgr::Malloc(g_DefaultPoolId, size_t(count) * sizeof(SnMediaMarker));
   if (!block) return SN_InsufficientMemory;
-  m_markers = static_cast<SnMarker*>(block);
-  for (uint32_t i = 0; i < count; ++i) new (&m_markers[i]) SnMarker();
+  m_markers = static_cast<SnMediaMarker*>(block);
+  for (uint32_t i = 0; i < count; ++i) new (&m_markers[i]) SnMediaMarker();
   m_count = count;
   return SN_Success;
 }
@@ -39,8 +39,8 @@ void CSnMarkerList::Free() {
   m_count = 0;
 }
 
-const SnMarker* CSnMarkerList::FindNearest(uint32_t frame) const {
-  const SnMarker* nearest = nullptr;
+const SnMediaMarker* CSnMarkerList::FindNearest(uint32_t frame) const {
+  const SnMediaMarker* nearest = nullptr;
   uint32_t best = 0;
   for (uint32_t i = 0; i < m_count; ++i) {
     const uint32_t p = m_markers[i].position;
@@ -73,7 +73,7 @@ void CSnMarkerList::AttachToBuffer(ISnSourceInstance* instance, SnVoiceBuffer& b
   if (!notes) return;  // the buffer goes without its markers
   uint32_t n = 0;
   for (uint32_t i = 0; i < m_count; ++i) {
-    const SnMarker& m = m_markers[i];
+    const SnMediaMarker& m = m_markers[i];
     if (m.position < first || m.position >= end) continue;
     notes[n++] = SnMarkerNotification{instance, m.position - first, m.id, m.position, m.label};
   }

@@ -22,11 +22,11 @@ class CSnMarkerList {
   void Free();
 
   uint32_t Count() const { return m_count; }
-  SnMarker& operator[](uint32_t index) { return m_markers[index]; }
-  const SnMarker& operator[](uint32_t index) const { return m_markers[index]; }
+  SnMediaMarker& operator[](uint32_t index) { return m_markers[index]; }
+  const SnMediaMarker& operator[](uint32_t index) const { return m_markers[index]; }
 
   // The marker closest to `frame`, the first of equals; null when there are none.
-  const SnMarker* FindNearest(uint32_t frame) const;
+  const SnMediaMarker* FindNearest(uint32_t frame) const;
   // Tells the instance of every marker at from <= position < to, in list order.
   void NotifyRange(ISnSourceInstance* instance, uint32_t from, uint32_t to) const;
   // Gives the buffer the markers among its valid frames, which begin at source frame `first`.
@@ -34,7 +34,7 @@ class CSnMarkerList {
 
  private:
   uint32_t m_count = 0;
-  SnMarker* m_markers = nullptr;
+  SnMediaMarker* m_markers = nullptr;
 };
 
 }  // namespace SN

@@ -194,7 +194,7 @@ uint32_t CSnMediaSource::ComputeSeekFrame(uint16_t& remaining) {
   uint32_t position = 0;
   MapOffsetIntoLoops(uint32_t(frame), m_loopBegin, m_loopEnd, m_loopCount, position, remaining);
   if (seek.snapToMarker) {
-    if (const SnMarker* marker = m_markers.FindNearest(position)) {
+    if (const SnMediaMarker* marker = m_markers.FindNearest(position)) {
       const uint16_t passes = remaining;
       MapOffsetIntoLoops(marker->position, m_loopBegin, m_loopEnd, passes, position, remaining);
     }

@@ -47,7 +47,7 @@ class ISnSourceInstance {
   virtual void SetMediaFormat(const SnMediaFormat& format) = 0;
 
   virtual bool WantsMarkers() const { return false; }
-  virtual void PostMarker(const SnMarker&) {}
+  virtual void PostMarker(const SnMediaMarker&) {}
   // When a source begins: its duration (ms, 0 for ever or not known) and the same at the voice's pitch.
   virtual void PostDuration(float duration, float estimated) {
     (void)duration;

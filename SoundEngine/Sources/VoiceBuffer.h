@@ -35,7 +35,7 @@ constexpr SnChannelConfig MediaChannelConfig(uint32_t channels, uint32_t mask) {
   return (channels & 0xFF) | ((mask ? 1u : 0u) << 8) | (mask << 12);
 }
 
-struct SnMarker {
+struct SnMediaMarker {
   uint32_t id = 0;
   uint32_t position = 0;  // sample frames
   char* label = nullptr;  // owned, zero-terminated, or null

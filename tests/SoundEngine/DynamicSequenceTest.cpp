@@ -207,6 +207,26 @@ TEST_F(DynamicSequenceTest, AGlobalResumeRestartsOnlyWhatAGlobalPausePaused) {
   EXPECT_EQ(Sequence(paused)->State(), SnSequenceState_Stopped);
 }
 
+// The game's stop-all reaches sequences as it reaches the nodes; another object's leaves them be.
+TEST_F(DynamicSequenceTest, StopAllReachesSequences) {
+  const uint32_t id = Open();
+  Fill(id, {{101, 0}, {102, 1000}});
+  Seq::Play(id);
+  Frames(1);
+  ASSERT_EQ(Sequence(id)->State(), SnSequenceState_Playing);
+  // The stand-in nodes are no hierarchy nodes for a stop-all to walk: out of the index meanwhile.
+  for (CSnIndexedObject* node : nodes_) g_pObjectIndex->List(SnIndex_Nodes).RemoveItem(node);
+  ASSERT_EQ(SoundEngine::RegisterGameObj(6), SN_Success);
+  ASSERT_EQ(SoundEngine::StopAll(6), SN_Success);
+  Frames(1);
+  EXPECT_EQ(Sequence(id)->State(), SnSequenceState_Playing);
+  ASSERT_EQ(SoundEngine::StopAll(), SN_Success);
+  Frames(1);
+  EXPECT_EQ(Sequence(id)->State(), SnSequenceState_Stopped);
+  for (CSnIndexedObject* node : nodes_) g_pObjectIndex->List(SnIndex_Nodes).Insert(node);
+  EXPECT_EQ(Seq::Close(id), SN_Success);
+}
+
 TEST_F(DynamicSequenceTest, OpenWithARefusedCallbackCancelsItsMessageAndLetsTheSequenceGo) {
   // Room for the sequence and nothing after it: the callback table cannot take the playing id.
   void* room = MemoryMgr::Malign(g_DefaultPoolId, sizeof(CSnDynamicSequence), alignof(CSnDynamicSequence));

@@ -33,7 +33,7 @@ class FakeInstance : public SN::ISnSourceInstance {
     ++formatsSet;
   }
   bool WantsMarkers() const override { return wantsMarkers; }
-  void PostMarker(const SN::SnMarker& marker) override { markers.push_back(marker.id); }
+  void PostMarker(const SN::SnMediaMarker& marker) override { markers.push_back(marker.id); }
   void PostDuration(float duration, float estimated) override { durations.push_back({duration, estimated}); }
   bool TracksPlayPosition() const override { return tracksPosition; }
   void UpdatePlayPosition(uint32_t position, float, uint32_t) override { positions.push_back(position); }

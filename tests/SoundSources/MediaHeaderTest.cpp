@@ -252,7 +252,7 @@ class MarkerInstance : public SN::ISnSourceInstance {
   SN::SnSeekRequest& Seek() override { return seek; }
   void SetMediaFormat(const SN::SnMediaFormat&) override {}
   bool WantsMarkers() const override { return wants; }
-  void PostMarker(const SN::SnMarker& marker) override { posted.push_back(marker.id); }
+  void PostMarker(const SN::SnMediaMarker& marker) override { posted.push_back(marker.id); }
   SN::CSnSourceDesc desc;
   SN::SnSeekRequest seek;
   bool wants = true;
@@ -264,7 +264,7 @@ TEST_F(MediaHeaderTest, MarkersAreFoundToldAndAttached) {
   EXPECT_EQ(markers.FindNearest(10), nullptr);
   ASSERT_EQ(markers.Allocate(4), SN::SN_Success);
   const uint32_t positions[] = {100, 50, 150, 100};
-  for (uint32_t i = 0; i < 4; ++i) markers[i] = SN::SnMarker{i + 1, positions[i], nullptr};
+  for (uint32_t i = 0; i < 4; ++i) markers[i] = SN::SnMediaMarker{i + 1, positions[i], nullptr};
   ASSERT_EQ(markers.SetLabel(2, "abc", 2), SN::SN_Success);
   EXPECT_STREQ(markers[2].label, "ab");
   EXPECT_EQ(markers.FindNearest(75)->id, 1u);  // 100 and 50 tie: the first in the list

@@ -370,16 +370,24 @@ bool Parser::Bus(const std::vector<std::string>& w) {
 }
 
 bool Parser::Sound(const std::vector<std::string>& w) {
-  if (!Count(w, 4, 6)) return false;
+  if (!Count(w, 4, 8)) return false;
   PendingSound sound;
   sound.tone = w[2];
   sound.line = m_line;
   if (!Id(w[1], sound.id) || !Id(w[3], sound.params.outputBusId)) return false;
-  if (w.size() > 4) {
-    float dB = 0.0f;
-    if (w.size() != 6 || w[4] != "volume") return Fail("only \"volume <dB>\" may follow a sound's bus");
-    if (!Real(w[5], dB)) return false;
-    sound.params.properties.push_back(BankNodeProperty::Float(0, dB));
+  for (size_t i = 4; i < w.size(); i += 2) {
+    if (i + 1 == w.size() || (w[i] != "volume" && w[i] != "loop"))
+      return Fail("only \"volume <dB>\" and \"loop <passes, 0 for ever>\" may follow a sound's bus");
+    if (w[i] == "volume") {
+      float dB = 0.0f;
+      if (!Real(w[i + 1], dB)) return false;
+      sound.params.properties.push_back(BankNodeProperty::Float(0, dB));
+    } else {
+      uint32_t passes = 0;
+      if (!Number(w[i + 1], passes)) return false;
+      if (passes > 0xFFFF) return Fail("a loop count fits in 16 bits");
+      sound.params.properties.push_back(BankNodeProperty::Int(58, int32_t(passes)));
+    }
   }
   if (!AddPending(kBankSoundType, w[1], sound.id, sound.object)) return false;
   m_sounds.push_back(std::move(sound));

@@ -1,0 +1,150 @@
+// The voice's source as the voice pipeline pulls it, made of the playback instance's media source and
+// the source stage that resamples it; and the factory the voice manager installs to make it.
+// Audio thread, under the global audio lock.
+#include <cstring>
+
+#include "SoundEngine/AudioMgr.h"
+#include "SoundEngine/Log.h"
+#include "SoundEngine/Lower/OutputServices.h"
+#include "SoundEngine/Lower/PlaybackInstance.h"
+#include "SoundEngine/Lower/VoicePipelineLink.h"
+#include "SoundEngine/Lower/VoiceSource.h"
+#include "SoundEngine/PoolObject.h"
+#include "SoundEngine/Sources/VoiceSourceStage.h"
+
+namespace SN {
+namespace {
+
+class CSnStageVoiceSource final : public ISnVoiceSource {
+ public:
+  CSnStageVoiceSource(CSnPlaybackInstance& instance, CSnVoiceSource* source, uint32_t outputRate)
+      : m_instance(instance), m_source(source), m_outputRate(outputRate) {}
+
+  SNRESULT Prepare() override {
+    SN_ASSERT_AUDIO_LOCK_HELD();
+    if (m_ready) return SN_Success;
+    if (!m_source->IsPrepared()) {
+      const SNRESULT prepared = m_source->PrepareSource();
+      if (prepared == SN_NotReadyYet) return prepared;
+      if (prepared != SN_Success) {
+        SOUND_LOG(Error, "Playing id %u: source %u could not be prepared (%d); the play ends", m_instance.PlayingId(),
+                  m_instance.SourceDesc().sourceId, int(prepared));
+        return prepared;
+      }
+    }
+    const SNRESULT staged = m_stage.Init(m_source, m_source->MediaFormat(), &m_instance, m_outputRate);
+    if (staged != SN_Success) {
+      SOUND_LOG(Error, "Playing id %u: the media format of source %u cannot be resampled", m_instance.PlayingId(),
+                m_instance.SourceDesc().sourceId);
+      return SN_Failure;
+    }
+    m_stage.NotifyDuration();
+    m_ready = true;
+    return SN_Success;
+  }
+
+  SnChannelConfig Format() const override { return m_source->MediaFormat().channelConfig; }
+
+  SNRESULT GetBuffer(SnMixBuffer& buffer, uint32_t frames) override {
+    SN_ASSERT_AUDIO_LOCK_HELD();
+    if (m_virtual) {
+      m_virtual = false;
+      m_stage.VirtualOff(kRefresh);
+    }
+    SnVoiceBuffer out;
+    out.maxFrames = uint16_t(frames);
+    const SNRESULT result = m_stage.RunFrame(out);
+    if (CSnVoiceSource* finished = m_stage.TakeFinishedSource()) finished->Destroy();
+    out.FreeMarkers();  // marker callbacks are not posted from voices yet
+    buffer = SnMixBuffer{};
+    buffer.channelConfig = Format();
+    buffer.maxFrames = uint16_t(frames);
+    // A source starved of data (a stream behind) leaves the voice silent for the frame, not ended.
+    if (result == SN_NoDataReady) return SNRESULT(SnVoice_DataReady);
+    if (result != SN_DataReady && result != SN_NoMoreData) return SN_Failure;
+    buffer.samples = static_cast<float*>(out.data);
+    buffer.channelConfig = out.channelConfig;
+    buffer.maxFrames = out.maxFrames;
+    buffer.validFrames = out.validFrames;
+    return SNRESULT(result == SN_NoMoreData ? SnVoice_DataReadyFinished : SnVoice_DataReady);
+  }
+
+  // The stage keeps its input between frames and gives it back itself.
+  void ReleaseBuffer() override {}
+
+  void StopLooping() override { m_source->StopLooping(); }
+
+  void Seek(uint32_t target, bool percent, bool snapToMarker) override {
+    SnSeekRequest& seek = m_instance.Seek();
+    seek = SnSeekRequest{};
+    seek.pending = true;
+    seek.isFraction = percent;
+    seek.snapToMarker = snapToMarker;
+    if (percent)
+      std::memcpy(&seek.fraction, &target, sizeof seek.fraction);
+    else
+      seek.outputFrames = target;
+    // Before the source is prepared its preparation applies the seek.
+    if (m_ready) m_stage.Seek();
+  }
+
+  void SkipFrames(uint32_t frames) override {
+    if (!m_ready) return;
+    if (!m_virtual) {
+      m_virtual = true;
+      m_stage.VirtualOn(kRefresh);
+    }
+    m_stage.SkipWhileVirtual(frames);
+  }
+
+  // A paused voice is not run: the source simply waits where it stopped.
+  void SetPaused(bool) override {}
+
+  void Destroy() override {
+    m_stage.Stop();
+    m_stage.Release();
+    if (CSnVoiceSource* finished = m_stage.TakeFinishedSource()) finished->Destroy();
+    m_source->Destroy();
+    m_instance.ReleaseMedia();
+    PoolDelete(g_LEngineDefaultPoolId, this);
+  }
+
+ private:
+  // The virtual-voice mode in which a voice keeps its place in its source while it is silent.
+  static constexpr uint32_t kRefresh = 2;
+
+  CSnPlaybackInstance& m_instance;
+  CSnVoiceSource* m_source;
+  CSnVoiceSourceStage m_stage;
+  uint32_t m_outputRate;
+  bool m_ready = false;
+  bool m_virtual = false;
+};
+
+class CSnStageVoiceSourceFactory final : public ISnVoiceSourceFactory {
+ public:
+  ISnVoiceSource* CreateVoiceSource(CSnPlaybackInstance& instance, uint32_t outputRate) override {
+    if (!instance.Source()) return nullptr;
+    instance.AcquireMedia();  // plug-ins and streams hold none: their sources read elsewhere
+    CSnVoiceSource* source = SN::CreateVoiceSource(static_cast<ISnSourceInstance*>(&instance));
+    if (!source) {
+      instance.ReleaseMedia();
+      return nullptr;
+    }
+    auto* voice = PoolNew<CSnStageVoiceSource>(g_LEngineDefaultPoolId, instance, source, outputRate);
+    if (!voice) {
+      source->Destroy();
+      instance.ReleaseMedia();
+    }
+    return voice;
+  }
+};
+
+}  // namespace
+
+ISnVoiceSourceFactory& StageVoiceSourceFactory() {
+  static CSnStageVoiceSourceFactory factory;
+  return factory;
+}
+
+}  // namespace SN

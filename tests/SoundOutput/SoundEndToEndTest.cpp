@@ -1,0 +1,286 @@
+// The whole chain heard: the game's banks as the build writes them, the engine on the null output,
+// frames rendered on the test's thread, events posted by name, and the output capture read back by a
+// reader of the test's own against a double-precision model of the tone, its gains and its pan.
+#include <cmath>
+#include <array>
+#include <filesystem>
+#include <functional>
+
+#include "SoundEngine/Actions/EventReceiver.h"
+#include "SoundEngine/Lower/VoiceCommands.h"
+#include "SoundEngine/Lower/VoiceManager.h"
+#include "SoundEngine/SoundEngineBankApi.h"
+#include "tools/SoundBank/BankText.h"
+
+#include "OutputTestSupport.h"
+
+namespace {
+
+using namespace SN;
+using OutputTest::ManualClock;
+using OutputTest::OutputFixture;
+using OutputTest::ReadFileBytes;
+
+constexpr uint32_t kObject = 7;
+constexpr uint32_t kFrame = 1024;
+constexpr double kCentreToPair = 0.70710678118654752;  // a mono voice on a front pair, unpanned
+// The engine's fast power of ten at 0 dB: its polynomial at mantissa 1 and exponent 0, worked by hand.
+constexpr double kFastUnity = 0.32518977 + 0.020805772 + 0.65304345;
+// A voice at 0 dB into the master bus meets it three times: for its volume, its output's and the bus's.
+constexpr double kVoiceUnity = kFastUnity * kFastUnity * kFastUnity;
+
+// The 16-bit samples of a RIFF WAVE file's "data" chunk (a capture's or a media's), in file order;
+// empty when it has none.
+std::vector<int16_t> DataSamples(const std::vector<uint8_t>& file) {
+  auto u32 = [&](size_t at) {
+    return uint32_t(file[at]) | uint32_t(file[at + 1]) << 8 | uint32_t(file[at + 2]) << 16 | uint32_t(file[at + 3]) << 24;
+  };
+  std::vector<int16_t> samples;
+  if (file.size() < 12 || std::memcmp(file.data(), "RIFF", 4) || std::memcmp(file.data() + 8, "WAVE", 4)) return samples;
+  for (size_t at = 12; at + 8 <= file.size();) {
+    const uint32_t size = u32(at + 4);
+    if (at + 8 + size > file.size()) break;
+    if (!std::memcmp(&file[at], "data", 4)) {
+      for (size_t i = 0; i + 1 < size; i += 2)
+        samples.push_back(int16_t(uint16_t(file[at + 8 + i]) | uint16_t(file[at + 9 + i]) << 8));
+      break;
+    }
+    at += 8 + size + (size & 1);
+  }
+  return samples;
+}
+
+class SoundEndToEndTest : public OutputFixture {
+ public:
+  void SetUp() override {
+    OutputFixture::SetUp();
+    for (const char* name : {"Init", "GeneralBank"})
+      std::filesystem::copy_file(std::string("Sound/Banks/") + name + ".bnk", Path(std::string(name) + ".bnk"));
+    std::string error;
+    ASSERT_TRUE(Tools::ReadBankTextFile("content/banks/GeneralBank.txt", general_, error)) << error;
+    ASSERT_EQ(SoundEngine::Init(&settings_, &platform_), SN_Success);
+    uint32_t id = 0;
+    ASSERT_EQ(SoundEngine::LoadBank("Init.bnk", -1, id), SN_Success);
+    ASSERT_EQ(SoundEngine::LoadBank("GeneralBank.bnk", -1, id), SN_Success);
+    ASSERT_EQ(SoundEngine::RegisterGameObj(kObject), SN_Success);
+    ASSERT_EQ(SoundEngine::StartOutputCapture(u"capture.wav"), SN_Success);
+  }
+
+  // Frames of the null output's clock, each rendered.
+  void Frames(uint32_t count) {
+    for (uint32_t i = 0; i < count; ++i) {
+      ManualClock::AdvanceTicks((int64_t(kFrame) * Platform::kTicksPerSecond + 47999) / 48000);
+      ASSERT_EQ(SoundEngine::RenderAudio(), SN_Success);
+    }
+  }
+  // Ends the capture and reads the file back: left and right planes.
+  std::array<std::vector<double>, 2> Capture() {
+    EXPECT_EQ(SoundEngine::StopOutputCapture(), SN_Success);
+    Frames(1);
+    const std::vector<int16_t> samples = DataSamples(ReadFileBytes(Path("capture.wav")));
+    std::array<std::vector<double>, 2> planes;
+    for (size_t i = 0; i + 1 < samples.size(); i += 2) {
+      planes[0].push_back(samples[i]);
+      planes[1].push_back(samples[i + 1]);
+    }
+    return planes;
+  }
+  // The samples of a tone's media, as the bank holds them, as floats in -1..1.
+  std::vector<double> Media(const char* tone) const {
+    std::vector<double> samples;
+    for (const auto& media : general_.media)
+      if (media.id == SoundEngine::GetIDFromString(tone))
+        for (int16_t sample : DataSamples(media.bytes)) samples.push_back(sample / 32768.0);
+    EXPECT_FALSE(samples.empty()) << tone;
+    return samples;
+  }
+  static double At(const std::vector<double>& samples, size_t t) { return t < samples.size() ? samples[t] : 0.0; }
+  // Every sample of both planes from `from` on, in 16-bit units, against `model`; 1 LSB of room.
+  static void ExpectModel(const std::array<std::vector<double>, 2>& planes, size_t from,
+                          const std::function<double(size_t)>& model) {
+    for (int c = 0; c < 2; ++c)
+      for (size_t i = from; i < planes[c].size(); ++i)
+        ASSERT_NEAR(planes[c][i], model(i - from) * 32768.0, 1.0) << "channel " << c << " sample " << i;
+  }
+
+  Tools::BankDescription general_;
+};
+
+// The beep's media, centred on the front pair at -3 dB, from the first sample of the frame it was
+// posted in, then silence once it ended; the voice and the play are gone after it.
+TEST_F(SoundEndToEndTest, ABeepIsHeardSampleForSampleFromTheFrameItWasPostedIn) {
+  Frames(2);
+  ASSERT_NE(SoundEngine::PostEvent("Play_Beep", kObject), 0u);
+  Frames(8);
+  EXPECT_EQ(LowerEngine::ActivePipelineCount(), 0u);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  const auto planes = Capture();
+  ASSERT_GE(planes[0].size(), 10u * kFrame);
+  const std::vector<double> beep = Media("Beep");
+  ASSERT_EQ(beep.size(), 4800u);
+  // Silence before the post.
+  for (size_t i = 0; i < 2 * kFrame; ++i) ASSERT_EQ(planes[0][i], 0.0) << i;
+  ExpectModel(planes, 2 * kFrame, [&](size_t t) { return At(beep, t) * kVoiceUnity * kCentreToPair; });
+}
+
+}  // namespace
+
+// A paused beep is silent from the frame the pause came in and goes on, once resumed, from the sample
+// where it stopped.
+TEST_F(SoundEndToEndTest, APausedBeepIsSilentAndGoesOnWhereItStopped) {
+  ASSERT_NE(SoundEngine::PostEvent("Play_Beep", kObject), 0u);
+  Frames(1);
+  ASSERT_EQ(SoundEngine::ExecuteActionOnEvent("Play_Beep", SnActionOnEvent_Pause, kObject), SN_Success);
+  Frames(3);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 1u);
+  ASSERT_EQ(SoundEngine::ExecuteActionOnEvent("Play_Beep", SnActionOnEvent_Resume, kObject), SN_Success);
+  Frames(6);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  const auto planes = Capture();
+  ASSERT_GE(planes[0].size(), 10u * kFrame);
+  const std::vector<double> beep = Media("Beep");
+  auto heard = [&](size_t t) { return At(beep, t) * kVoiceUnity * kCentreToPair; };
+  ExpectModel(planes, 0, [&](size_t t) { return t < kFrame ? heard(t) : t < 4 * kFrame ? 0.0 : heard(t - 3 * kFrame); });
+}
+
+// The hum fades in, sounds while it plays, and a stop that fades out over 100 ms ends in silence:
+// nothing after the fade, the voice and the play gone.
+TEST_F(SoundEndToEndTest, AHumStoppedWithAFadeEndsInSilence) {
+  ASSERT_NE(SoundEngine::PostEvent("Play_Hum", kObject), 0u);
+  Frames(3);
+  ASSERT_EQ(LowerEngine::ActivePipelineCount(), 1u);
+  ASSERT_NE(SoundEngine::PostEvent("Stop_Hum", kObject), 0u);
+  Frames(1);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 1u);  // still fading out
+  Frames(6);
+  EXPECT_EQ(LowerEngine::ActivePipelineCount(), 0u);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  const auto planes = Capture();
+  ASSERT_GE(planes[0].size(), 10u * kFrame);
+  double loudest = 0.0;
+  for (size_t i = kFrame; i < 3 * kFrame; ++i) loudest = std::max(loudest, std::fabs(planes[0][i]));
+  EXPECT_GT(loudest, 1000.0);
+  // 100 ms is 4800 samples, under five frames from the frame of the stop.
+  for (size_t i = 8 * kFrame; i < planes[0].size(); ++i) ASSERT_EQ(planes[0][i], 0.0) << i;
+  // Fading out: the frame after the stop is quieter at its end than at its start.
+  double head = 0.0, tail = 0.0;
+  for (size_t i = 4 * kFrame; i < 4 * kFrame + 256; ++i) head = std::max(head, std::fabs(planes[0][i]));
+  for (size_t i = 5 * kFrame - 256; i < 5 * kFrame; ++i) tail = std::max(tail, std::fabs(planes[0][i]));
+  EXPECT_LT(tail, head);
+}
+
+// The loudest sample of each frame of a plane.
+std::vector<double> FramePeaks(const std::vector<double>& plane) {
+  std::vector<double> peaks;
+  for (size_t at = 0; at + kFrame <= plane.size(); at += kFrame) {
+    double peak = 0.0;
+    for (size_t i = at; i < at + kFrame; ++i) peak = std::max(peak, std::fabs(plane[i]));
+    peaks.push_back(peak);
+  }
+  return peaks;
+}
+
+// The looping hum plays on the music bus. A beep on the effects bus ducks it: 8 dB over 200 ms, but
+// the beep lasts only 100 ms, so the ducking holds half way, at -4 dB, while the bus's half-second
+// recovery waits; then the music comes back over 400 ms to where it was.
+TEST_F(SoundEndToEndTest, TheEffectsBusDucksTheMusicBusAndItRecovers) {
+  ASSERT_NE(SoundEngine::PostEvent("Play_HumLoop", kObject), 0u);
+  Frames(4);
+  ASSERT_NE(SoundEngine::PostEvent("Play_Beep", kObject), 0u);
+  Frames(60);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 1u);  // the hum loops on
+  const auto planes = Capture();
+  const std::vector<double> peaks = FramePeaks(planes[0]);
+  ASSERT_GE(peaks.size(), 64u);
+  const double before = peaks[3];
+  // The hum's 110 Hz at half scale, -3 dB on its bus, centred: each frame holds two of its periods.
+  EXPECT_NEAR(before, 16384.0 * std::pow(10.0, -3.0 / 20.0) * kCentreToPair * kVoiceUnity, 30.0);
+  // The beep sounds in frames 4 to 8 over the ducking hum; from frame 9 the hum alone, held.
+  const double held = before * std::pow(10.0, -4.0 / 20.0);
+  for (size_t f = 9; f <= 30; ++f) ASSERT_NEAR(peaks[f], held, 0.01 * before) << f;
+  // 500 ms (23.4 frames) after the beep's end the fade in begins and rises for 400 ms (18.75 frames).
+  for (size_t f = 32; f <= 50; ++f) ASSERT_GT(peaks[f], peaks[f - 1]) << f;
+  for (size_t f = 52; f < 64; ++f) ASSERT_NEAR(peaks[f], before, 0.01 * before) << f;
+}
+
+// The looping hum heard for two frames, silenced by `silence` for three (all but the first of them
+// silent), heard again as before two frames after `restore`.
+void ExpectHumSilencedAndBack(SoundEndToEndTest& test, const std::function<SNRESULT()>& silence,
+                              const std::function<SNRESULT()>& restore);
+
+// Background music muted: the music bus's hum is silent; unmuted, it is heard again.
+TEST_F(SoundEndToEndTest, AMutedMusicBusIsSilent) {
+  ExpectHumSilencedAndBack(*this, [] { return SoundEngine::MuteBackgroundMusic(true); },
+                           [] { return SoundEngine::MuteBackgroundMusic(false); });
+}
+
+// The voices' bus mixes on a mix bus of its own, 2 dB down: the beep played there is the beep played
+// on the effects bus (which has no stage of its own and mixes in the master's) at that gain, within
+// the fast decibel conversion's 0.25 percent.
+TEST_F(SoundEndToEndTest, ABusWithItsOwnMixStageMixesAtItsBusVolume) {
+  ASSERT_NE(SoundEngine::PostEvent("Play_Beep", kObject), 0u);
+  Frames(6);
+  ASSERT_NE(SoundEngine::PostEvent("Play_VoiceBeep", kObject), 0u);
+  Frames(6);
+  const auto planes = Capture();
+  ASSERT_GE(planes[0].size(), 12u * kFrame);
+  const double gain = std::pow(10.0, -2.0 / 20.0);
+  double loudest = 0.0;
+  for (int c = 0; c < 2; ++c)
+    for (size_t t = 0; t < 6 * kFrame; ++t) {
+      loudest = std::max(loudest, std::fabs(planes[c][6 * kFrame + t]));
+      ASSERT_NEAR(planes[c][6 * kFrame + t], planes[c][t] * gain, std::fabs(planes[c][t]) * 0.0025 + 1.0) << t;
+    }
+  EXPECT_GT(loudest, 8000.0);
+}
+
+// An object no listener hears any more takes its playing voices off the output, and they come back
+// when listener 0 hears it again.
+TEST_F(SoundEndToEndTest, AnObjectsVoicesFollowItsListeners) {
+  ExpectHumSilencedAndBack(*this, [] { return SoundEngine::SetActiveListeners(kObject, 0x0); },
+                           [] { return SoundEngine::SetActiveListeners(kObject, 0x1); });
+}
+
+void ExpectHumSilencedAndBack(SoundEndToEndTest& test, const std::function<SNRESULT()>& silence,
+                              const std::function<SNRESULT()>& restore) {
+  ASSERT_NE(SoundEngine::PostEvent("Play_HumLoop", kObject), 0u);
+  test.Frames(2);
+  ASSERT_EQ(silence(), SN_Success);
+  test.Frames(3);
+  ASSERT_EQ(restore(), SN_Success);
+  test.Frames(3);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 1u);
+  const std::vector<double> peaks = FramePeaks(test.Capture()[0]);
+  ASSERT_GE(peaks.size(), 8u);
+  EXPECT_GT(peaks[1], 5000.0);
+  for (size_t f = 3; f < 5; ++f) EXPECT_EQ(peaks[f], 0.0) << f;
+  EXPECT_NEAR(peaks[7], peaks[1], 0.01 * peaks[1]);
+}
+
+// The chord's stereo media at 44.1 kHz, resampled to 48 kHz by linear interpolation at a 16.16 step,
+// each channel to its own speaker at the sound's -6 dB: within the fast decibel conversion's 0.25
+// percent and a unit of the capture.
+TEST_F(SoundEndToEndTest, TheChordIsResampledToTheOutputRateAtItsVolume) {
+  ASSERT_NE(SoundEngine::PostEvent("Play_Chord", kObject), 0u);
+  Frames(8);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  const auto planes = Capture();
+  std::vector<double> interleaved = Media("Chord");
+  ASSERT_EQ(interleaved.size(), 2u * 5292u);  // 120 ms at 44.1 kHz
+  const uint64_t step = uint64_t(44100.0 / 48000.0 * 65536.0 + 0.5);
+  const double gain = std::pow(10.0, -6.0 / 20.0) * kVoiceUnity;
+  size_t heard = 0;
+  for (int c = 0; c < 2; ++c) {
+    std::vector<double> x;
+    for (size_t i = c; i < interleaved.size(); i += 2) x.push_back(interleaved[i]);
+    size_t n = 0;
+    for (uint64_t p = 0; (p >> 16) + 1 < x.size(); p += step, ++n) {
+      const double a = x[p >> 16], b = x[(p >> 16) + 1];
+      const double expected = (a + (b - a) * double(p & 0xFFFF) / 65536.0) * gain * 32768.0;
+      ASSERT_NEAR(planes[c][n], expected, std::fabs(expected) * 0.0025 + 1.0) << "channel " << c << " sample " << n;
+    }
+    heard = n;
+    for (size_t t = n + 2; t < planes[c].size(); ++t) ASSERT_EQ(planes[c][t], 0.0) << t;
+  }
+  EXPECT_NEAR(double(heard), 5292.0 * 48000.0 / 44100.0, 2.0);
+}
