@@ -1,0 +1,296 @@
+// Continuous performances rendered frame by frame: sounds loaded from a bank the bank writer made, a
+// sequence level that hands out its children with a loop count, a crossfade's timing at the near-end,
+// a dynamic sequence's items ending one by one with their callbacks, and nestings deeper than the
+// positions kept.
+#include <gtest/gtest.h>
+
+#include <mutex>
+
+#include "SoundEngine/Actions/ContinuousPlaylist.h"
+#include "SoundEngine/AudioMgr.h"
+#include "SoundEngine/Banks/SoundBankManager.h"
+#include "SoundEngine/Callbacks/CallbackTypes.h"
+#include "SoundEngine/Hierarchy/SoundNode.h"
+#include "SoundEngine/Lower/ContinuousPlayback.h"
+#include "SoundEngine/Lower/VoiceManager.h"
+#include "SoundEngine/Lower/VoiceSource.h"
+#include "SoundEngine/PoolObject.h"
+#include "SoundEngine/SoundEngineApi.h"
+#include "SoundEngine/SoundEngineSequenceApi.h"
+#include "tests/SoundOutput/OutputTestSupport.h"
+#include "tools/SoundBank/BankWriter.h"
+#include "tools/SoundBank/HierarchyWriter.h"
+
+namespace {
+
+using namespace SN;
+namespace Seq = SN::SoundEngine::DynamicSequence;
+
+constexpr uint32_t kFrames = 256;
+constexpr uint32_t kToneLength = 600;  // samples: each tone ends inside its third frame
+constexpr uint32_t kPlayingId = 31;
+
+// A tone per sound: mono, kToneLength samples; which sound's source was made, and in which pass.
+class ToneSources final : public ISnVoiceSourceFactory {
+ public:
+  struct Made {
+    uint32_t node;
+    size_t pass;
+    bool operator==(const Made&) const = default;
+  };
+  class Tone final : public ISnVoiceSource {
+   public:
+    SNRESULT Prepare() override { return SN_Success; }
+    SnChannelConfig Format() const override { return StandardConfig(kSpeakerCenter); }
+    SNRESULT GetBuffer(SnMixBuffer& buffer, uint32_t frames) override {
+      m_samples.assign(frames, 0.0f);
+      const uint32_t n = std::min(frames, kToneLength - m_position);
+      for (uint32_t t = 0; t < n; ++t) m_samples[t] = 0.5f;
+      m_position += n;
+      buffer.samples = m_samples.data();
+      buffer.channelConfig = Format();
+      buffer.maxFrames = uint16_t(frames);
+      buffer.validFrames = uint16_t(n);
+      return SNRESULT(m_position >= kToneLength ? SnVoice_DataReadyFinished : SnVoice_DataReady);
+    }
+    void ReleaseBuffer() override {}
+    void StopLooping() override {}
+    void Seek(uint32_t, bool, bool) override {}
+    void SkipFrames(uint32_t frames) override { m_position = std::min(kToneLength, m_position + frames); }
+    void SetPaused(bool) override {}
+    void Destroy() override { delete this; }
+
+   private:
+    uint32_t m_position = 0;
+    std::vector<float> m_samples;
+  };
+  ISnVoiceSource* CreateVoiceSource(CSnPlaybackInstance& instance, uint32_t) override {
+    made.push_back({instance.Node() ? instance.Node()->ID() : 0u, OutputTest::SinkLog().frames.size()});
+    return new Tone();
+  }
+  std::vector<Made> made;
+};
+
+// A sequence level over its children: each loop plays them in order, then the level is done.
+class TestSequence final : public CSnPropertyNode, public ISnContinuousContainer {
+ public:
+  TestSequence(uint32_t id, std::vector<uint32_t> children, uint16_t loops, SnContinuousTransitionMode mode,
+               float durationMs)
+      : CSnPropertyNode(id, false), m_children(std::move(children)), m_loops(loops), m_mode(mode), m_duration(durationMs) {}
+  uint32_t NodeCategory() const override { return Category_RandomSequence; }
+  SNRESULT PlayNode(CSnPlayParams&) override { return SN_Failure; }
+  void ExecuteAction(const SnActionParams&) override {}
+  void DeliverParameterChange(const SnParamChange&) override {}
+
+  CSnHierarchyNode* NextContinuousChild(CSnRegisteredObj*, CSnContinuousPlaylistItem&, uint16_t& position) override {
+    if (m_played >= m_children.size() * m_loops) return nullptr;
+    position = uint16_t(m_played % m_children.size());
+    ++m_played;
+    return static_cast<CSnHierarchyNode*>(g_pObjectIndex->FindNodeAndAddRef(m_children[position], false));
+  }
+  SnContinuousTransitionMode ContinuousTransitionMode() const override { return m_mode; }
+  float ContinuousTransitionDuration(CSnRegisteredObj*) override { return m_duration; }
+
+ private:
+  std::vector<uint32_t> m_children;
+  size_t m_played = 0;
+  uint16_t m_loops;
+  SnContinuousTransitionMode m_mode;
+  float m_duration;
+};
+
+struct ItemCallbacks {
+  std::mutex mutex;
+  std::vector<std::pair<uint32_t, size_t>> ended;  // audio node, pass
+  static void Record(uint32_t type, SnCallbackInfo* info) {
+    if (type != SnCallback_EndOfDynamicSequenceItem) return;
+    auto* self = static_cast<ItemCallbacks*>(info->cookie);
+    std::lock_guard<std::mutex> lock(self->mutex);
+    self->ended.push_back({static_cast<SnDynamicSequenceItemCallbackInfo*>(info)->audioNodeId,
+                           OutputTest::SinkLog().frames.size()});
+  }
+};
+
+class ContinuousPlaybackTest : public OutputTest::OutputFixture {
+ protected:
+  void SetUp() override {
+    OutputFixture::SetUp();
+    VoiceSourceFactory() = &sources_;
+    settings_.samplesPerFrame = kFrames;
+    InitWithMemorySink();
+    Tools::BankDescription bank;
+    bank.bankId = 4100;
+    for (uint32_t id : {201u, 202u, 203u}) {
+      Tools::BankSource source;
+      source.sourceId = id + 1000;
+      source.sizeOrFileId = 64;
+      bank.objects.push_back({Tools::kBankSoundType, Tools::SoundPayload(id, source, {}, false)});
+    }
+    bank.order.push_back({Tools::BankChunkKind::Hierarchy, 0});
+    image_ = Tools::WriteBank(bank);
+    ASSERT_EQ(g_pBankManager->LoadBankImageWait(image_.data(), uint32_t(image_.size()), true, -1, &bankId_), SN_Success);
+  }
+  void TearDown() override {
+    if (bankId_) g_pBankManager->UnloadBankWait(bankId_, nullptr);
+    OutputFixture::TearDown();
+    VoiceSourceFactory() = nullptr;
+  }
+  // What a continuous container does to begin: a play-list of its level, its first child played with
+  // a continuous creator.
+  void Begin(TestSequence* container, uint32_t depth = 1, uint32_t mask = 1) {
+    Platform::ReentrantGuard audio(GlobalAudioLock());
+    CSnContinuousPlaylist* playlist = CSnContinuousPlaylist::Create();
+    ASSERT_NE(playlist, nullptr);
+    CSnContinuousPlaylistItem level;
+    level.Init();
+    level.node = container;
+    ASSERT_EQ(playlist->Push(level), SN_Success);
+    SnContinuousParams continuous;
+    continuous.playlist = playlist;
+    continuous.container = container;
+    continuous.position.depth = depth;
+    continuous.position.sequenceMask = mask;
+    uint16_t position = 0;
+    CSnHierarchyNode* first = container->NextContinuousChild(nullptr, playlist->At(0), position);
+    ASSERT_NE(first, nullptr);
+    continuous.position.Store(depth, position);
+    CSnContinuousInstanceCreator creator(continuous);
+    CSnPlayParams params;
+    params.playingId = kPlayingId;
+    params.continuousPlaylist = playlist;
+    params.instanceCreator = &creator;
+    EXPECT_EQ(static_cast<CSnPropertyNode*>(first)->Play(params), SN_Success);
+    first->Release();
+    playlist->Release();
+  }
+  // Renders until nothing plays or is pending, at most `limit` passes.
+  void RenderUntilQuiet(size_t limit = 100) {
+    for (size_t i = 0; i < limit; ++i) {
+      Render();
+      if (VoiceManager::ActiveInstanceCount() == 0 && Pending() == 0) return;
+    }
+    ADD_FAILURE() << "still playing after " << limit << " passes";
+  }
+  static uint32_t Pending() { return g_pAudioMgr->DuePendingCount() + g_pAudioMgr->PausedPendingCount(); }
+  CSnContinuousPlaybackInstance* Playing() {
+    return dynamic_cast<CSnContinuousPlaybackInstance*>(VoiceManager::FirstActiveInstance());
+  }
+  std::vector<uint32_t> MadeNodes() const {
+    std::vector<uint32_t> nodes;
+    for (const ToneSources::Made& made : sources_.made) nodes.push_back(made.node);
+    return nodes;
+  }
+
+  ToneSources sources_;
+  std::vector<uint8_t> image_;
+  uint32_t bankId_ = 0;
+};
+
+TEST_F(ContinuousPlaybackTest, ALoopCountOfTwoPlaysTheThreeItemsTwiceEachAfterTheOneBefore) {
+  auto* sequence = PoolNew<TestSequence>(g_DefaultPoolId, 900, std::vector<uint32_t>{201, 202, 203}, 2,
+                                         SnContinuous_None, 0.0f);
+  Begin(sequence);
+  {
+    Platform::ReentrantGuard audio(GlobalAudioLock());
+    CSnContinuousPlaybackInstance* first = Playing();
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->Position().depth, 1u);
+    EXPECT_EQ(first->Playlist()->Count(), 1u);
+  }
+  RenderUntilQuiet();
+  EXPECT_EQ(MadeNodes(), (std::vector<uint32_t>{201, 202, 203, 201, 202, 203}));
+  // A tone of 600 samples lasts three passes of 256; the next begins in the pass after it ended.
+  for (size_t i = 1; i < sources_.made.size(); ++i) EXPECT_EQ(sources_.made[i].pass, sources_.made[i - 1].pass + 3) << i;
+  EXPECT_EQ(sequence->RefCount(), 1u);  // the play-list and the instances let it go
+  sequence->Release();
+}
+
+TEST_F(ContinuousPlaybackTest, ACrossfadeBeginsAtTheNearEndWithAtMostHalfTheTimeLeft) {
+  auto* sequence = PoolNew<TestSequence>(g_DefaultPoolId, 901, std::vector<uint32_t>{201, 202}, 1,
+                                         SnContinuous_Crossfade, 2000.0f);
+  Begin(sequence);
+  {
+    Platform::ReentrantGuard audio(GlobalAudioLock());
+    CSnContinuousPlaybackInstance* first = Playing();
+    ASSERT_NE(first, nullptr);
+    // 40 ms left is too short to begin a crossfade: nothing is handed on yet.
+    first->NotifyNearEnd(40);
+    VoiceManager::RunQueuedInstanceCommands();
+    EXPECT_EQ(Pending(), 0u);
+    EXPECT_NE(first->Playlist(), nullptr);
+    // With 1000 ms left a 2000 ms crossfade shrinks to 500 ms and begins 500 ms before the end.
+    first->NotifyNearEnd(1000);
+    VoiceManager::RunQueuedInstanceCommands();
+    EXPECT_EQ(first->Playlist(), nullptr);
+    EXPECT_EQ(first->NextNodeId(), 0u);
+    ASSERT_EQ(Pending(), 1u);
+  }
+  // 500 ms at 48 kHz is 24000 samples: 93.75 passes of 256, less the engine's look-ahead of one.
+  const uint32_t due = 24000 / kFrames - SoundEngine::Settings().lookAheadFrames;
+  for (uint32_t pass = 0; pass + 1 < due; ++pass) Render();
+  EXPECT_EQ(MadeNodes(), (std::vector<uint32_t>{201}));
+  EXPECT_EQ(Pending(), 1u);
+  Render();
+  Render();
+  EXPECT_EQ(MadeNodes(), (std::vector<uint32_t>{201, 202}));
+  RenderUntilQuiet();
+  EXPECT_EQ(MadeNodes(), (std::vector<uint32_t>{201, 202}));
+  sequence->Release();
+}
+
+TEST_F(ContinuousPlaybackTest, ADynamicSequencesItemsEndOneByOneWithTheirCallbacks) {
+  ASSERT_EQ(SoundEngine::RegisterGameObj(5), SN_Success);
+  ItemCallbacks callbacks;
+  const uint32_t id = Seq::Open(5, SnCallback_EndOfDynamicSequenceItem, &ItemCallbacks::Record, &callbacks);
+  ASSERT_NE(id, 0u);
+  Seq::Playlist* playlist = Seq::LockPlaylist(id);
+  ASSERT_NE(playlist, nullptr);
+  for (uint32_t node : {203u, 999u, 201u, 202u}) ASSERT_TRUE(playlist->Enqueue(node));
+  ASSERT_EQ(Seq::UnlockPlaylist(id), SN_Success);
+  ASSERT_EQ(Seq::Play(id), SN_Success);
+  RenderUntilQuiet();
+  // 999 is not loaded: it ends as 203 ends, and 201 follows 203 directly.
+  EXPECT_EQ(MadeNodes(), (std::vector<uint32_t>{203, 201, 202}));
+  std::lock_guard<std::mutex> lock(callbacks.mutex);
+  ASSERT_EQ(callbacks.ended.size(), 4u);
+  EXPECT_EQ(callbacks.ended[0].first, 203u);
+  EXPECT_EQ(callbacks.ended[1].first, 999u);
+  EXPECT_EQ(callbacks.ended[2].first, 201u);
+  EXPECT_EQ(callbacks.ended[3].first, 202u);
+  // Each item ends as its tone of three passes ends, with its successor beginning then: never two
+  // items at once, never a pass without one.
+  const size_t endOf[] = {callbacks.ended[0].second, callbacks.ended[2].second, callbacks.ended[3].second};
+  for (size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(endOf[i], sources_.made[i].pass + 3) << i;
+    if (i > 0) {
+      EXPECT_EQ(sources_.made[i].pass, sources_.made[i - 1].pass + 3) << i;
+    }
+  }
+  EXPECT_EQ(Seq::Close(id), SN_Success);
+  Render();
+}
+
+TEST_F(ContinuousPlaybackTest, NestingsDeeperThanThirtyTwoLevelsKeepOnlyTheFirstThirtyTwoPositions) {
+  SnSequencePosition position;
+  position.depth = 33;
+  position.sequenceMask = 0xFFFFFFFFu;
+  for (uint32_t level = 1; level <= 33; ++level) position.Store(level, uint16_t(level));
+  EXPECT_EQ(position.positions[31], 32u);
+  EXPECT_EQ(position.sequenceMask, 0xFFFFFFFFu);  // the word after the positions is untouched
+  EXPECT_FALSE(position.IsSequenceLevel(33));
+
+  // A child 33 levels deep plays on at the deepest level kept, and its level is continued there.
+  auto* sequence = PoolNew<TestSequence>(g_DefaultPoolId, 902, std::vector<uint32_t>{202, 203}, 1,
+                                         SnContinuous_None, 0.0f);
+  Begin(sequence, 33, 0xFFFFFFFFu);
+  {
+    Platform::ReentrantGuard audio(GlobalAudioLock());
+    ASSERT_NE(Playing(), nullptr);
+    EXPECT_EQ(Playing()->Position().depth, 32u);
+  }
+  RenderUntilQuiet();
+  EXPECT_EQ(MadeNodes(), (std::vector<uint32_t>{202, 203}));
+  sequence->Release();
+}
+
+}  // namespace
