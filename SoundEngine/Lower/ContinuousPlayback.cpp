@@ -13,6 +13,7 @@
 #include "SoundEngine/Log.h"
 #include "SoundEngine/Lower/DynamicSequencePlayback.h"
 #include "SoundEngine/Lower/FrameFormat.h"
+#include "SoundEngine/Lower/VoiceCommands.h"
 #include "SoundEngine/PendingAction.h"
 #include "SoundEngine/PoolObject.h"
 #include "SoundEngine/SoundEngine.h"
@@ -59,7 +60,8 @@ CSnContinuousPlaybackInstance::CSnContinuousPlaybackInstance(const Args& args, c
       m_origin(continuous.origin ? continuous.origin : NextOrigin()),
       m_carriedPlayStop(continuous.playStop),
       m_carriedPause(continuous.pause),
-      m_firstPlay(continuous.firstPlay) {
+      m_firstPlay(continuous.firstPlay),
+      m_joinsOrigin(continuous.origin != 0) {
   if (m_playlist) m_playlist->AddRef();
   if (m_container) m_container->AddRef();
   m_pauseCount = continuous.pauseCount;
@@ -185,6 +187,17 @@ void CSnContinuousPlaybackInstance::PrepareNextNow() {
   HandOn plan;
   plan.withOrigin = true;
   HandOnToNext(plan);
+}
+
+ISnVoicePipeline* CSnContinuousPlaybackInstance::PipelineForSecondSource() const {
+  if (!m_joinsOrigin) return nullptr;
+  for (ISnVoicePipeline* p = LowerEngine::FirstActivePipeline(); p; p = p->m_pNextInList) {
+    if (p->GetState() != ISnVoicePipeline::Playing || p->SecondSource()) continue;
+    ISnVoiceInstance* first = p->FirstSource();
+    auto* before = dynamic_cast<CSnContinuousPlaybackInstance*>(first ? first->PlaybackInstance() : nullptr);
+    if (before && before != this && before->m_origin == m_origin && !before->IsStoppedNow()) return p;
+  }
+  return nullptr;
 }
 
 void CSnContinuousPlaybackInstance::UpdatePlayProgress(uint32_t timeLeftMs) {

@@ -111,6 +111,8 @@ class CSnContinuousPlaybackInstance : public CSnPlaybackInstance {
   void SeekPercent(float fraction, bool snapToMarker) override;
   void SetContinuousFlag(bool value) override { m_continuousFlag = value; }
   void PrepareNextNow() override;
+  // A child handed on sample-accurately joins the voice of the child before it, still playing.
+  ISnVoicePipeline* PipelineForSecondSource() const override;
   // Works out the next child once; `checkOnly` is the near-end's look, which leaves nested levels to
   // the termination.
   virtual void PrepareNext(bool checkOnly);
@@ -156,6 +158,7 @@ class CSnContinuousPlaybackInstance : public CSnPlaybackInstance {
   CSnTransition* m_carriedPlayStop = nullptr;  // joined at Init
   CSnTransition* m_carriedPause = nullptr;
   bool m_firstPlay = false;
+  bool m_joinsOrigin = false;  // made by a hand-on that named its predecessor's origin
   bool m_continuousFlag = false;
   bool m_nextComputed = false;
   bool m_nextPrepared = false;

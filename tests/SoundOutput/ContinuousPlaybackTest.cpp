@@ -30,7 +30,13 @@ constexpr uint32_t kFrames = 256;
 constexpr uint32_t kToneLength = 600;  // samples: each tone ends inside its third frame
 constexpr uint32_t kPlayingId = 31;
 
-// A tone per sound: mono, kToneLength samples; which sound's source was made, and in which pass.
+// The passes rendered so far, sounding or silent.
+size_t Pass() { return OutputTest::SinkLog().frames.size() + size_t(OutputTest::SinkLog().silentFrames); }
+// Sample t of the tone of sound `node`: a level of its own and a slope that tells the samples apart.
+double ToneSample(uint32_t node, uint32_t t) { return 0.25 * double(node - 200) + 1e-4 * double(t); }
+
+// A tone per sound: mono, kToneLength samples of ToneSample; which sound's source was made, and in
+// which pass.
 class ToneSources final : public ISnVoiceSourceFactory {
  public:
   struct Made {
@@ -40,12 +46,13 @@ class ToneSources final : public ISnVoiceSourceFactory {
   };
   class Tone final : public ISnVoiceSource {
    public:
+    explicit Tone(uint32_t node) : m_node(node) {}
     SNRESULT Prepare() override { return SN_Success; }
     SnChannelConfig Format() const override { return StandardConfig(kSpeakerCenter); }
     SNRESULT GetBuffer(SnMixBuffer& buffer, uint32_t frames) override {
       m_samples.assign(frames, 0.0f);
       const uint32_t n = std::min(frames, kToneLength - m_position);
-      for (uint32_t t = 0; t < n; ++t) m_samples[t] = 0.5f;
+      for (uint32_t t = 0; t < n; ++t) m_samples[t] = float(ToneSample(m_node, m_position + t));
       m_position += n;
       buffer.samples = m_samples.data();
       buffer.channelConfig = Format();
@@ -58,15 +65,18 @@ class ToneSources final : public ISnVoiceSourceFactory {
     void Seek(uint32_t, bool, bool) override {}
     void SkipFrames(uint32_t frames) override { m_position = std::min(kToneLength, m_position + frames); }
     void SetPaused(bool) override {}
+    int64_t FramesLeft() const override { return int64_t(kToneLength) - m_position; }
     void Destroy() override { delete this; }
 
    private:
+    uint32_t m_node;
     uint32_t m_position = 0;
     std::vector<float> m_samples;
   };
   ISnVoiceSource* CreateVoiceSource(CSnPlaybackInstance& instance, uint32_t) override {
-    made.push_back({instance.Node() ? instance.Node()->ID() : 0u, OutputTest::SinkLog().frames.size()});
-    return new Tone();
+    const uint32_t node = instance.Node() ? instance.Node()->ID() : 0u;
+    made.push_back({node, Pass()});
+    return new Tone(node);
   }
   std::vector<Made> made;
 };
@@ -106,8 +116,7 @@ struct ItemCallbacks {
     if (type != SnCallback_EndOfDynamicSequenceItem) return;
     auto* self = static_cast<ItemCallbacks*>(info->cookie);
     std::lock_guard<std::mutex> lock(self->mutex);
-    self->ended.push_back({static_cast<SnDynamicSequenceItemCallbackInfo*>(info)->audioNodeId,
-                           OutputTest::SinkLog().frames.size()});
+    self->ended.push_back({static_cast<SnDynamicSequenceItemCallbackInfo*>(info)->audioNodeId, Pass()});
   }
 };
 
@@ -175,6 +184,25 @@ class ContinuousPlaybackTest : public OutputTest::OutputFixture {
   CSnContinuousPlaybackInstance* Playing() {
     return dynamic_cast<CSnContinuousPlaybackInstance*>(VoiceManager::FirstActiveInstance());
   }
+  // Channel 0 of everything the sink received.
+  static std::vector<double> Captured() {
+    std::vector<double> samples;
+    for (const std::vector<float>& frame : OutputTest::SinkLog().frames)
+      for (size_t i = 0; i < frame.size(); i += 2) samples.push_back(frame[i]);
+    return samples;
+  }
+  // The capture is `nodes`' tones back to back from its first sample, then silence: sample N of the
+  // k-th tone at output sample k x length + N. The panning's gain comes from the first sample.
+  static void ExpectTonesBackToBack(const std::vector<uint32_t>& nodes) {
+    const std::vector<double> captured = Captured();
+    ASSERT_GE(captured.size(), nodes.size() * kToneLength);
+    const double gain = captured[0] / ToneSample(nodes[0], 0);
+    ASSERT_GT(gain, 0.1);
+    for (size_t k = 0; k < nodes.size(); ++k)
+      for (uint32_t n = 0; n < kToneLength; ++n)
+        ASSERT_NEAR(captured[k * kToneLength + n], gain * ToneSample(nodes[k], n), 1e-6) << "tone " << k << " sample " << n;
+    for (size_t i = nodes.size() * kToneLength; i < captured.size(); ++i) ASSERT_EQ(captured[i], 0.0) << i;
+  }
   std::vector<uint32_t> MadeNodes() const {
     std::vector<uint32_t> nodes;
     for (const ToneSources::Made& made : sources_.made) nodes.push_back(made.node);
@@ -241,7 +269,8 @@ TEST_F(ContinuousPlaybackTest, ACrossfadeBeginsAtTheNearEndWithAtMostHalfTheTime
 TEST_F(ContinuousPlaybackTest, ADynamicSequencesItemsEndOneByOneWithTheirCallbacks) {
   ASSERT_EQ(SoundEngine::RegisterGameObj(5), SN_Success);
   ItemCallbacks callbacks;
-  const uint32_t id = Seq::Open(5, SnCallback_EndOfDynamicSequenceItem, &ItemCallbacks::Record, &callbacks);
+  const uint32_t id = Seq::Open(5, SnCallback_EndOfDynamicSequenceItem, &ItemCallbacks::Record, &callbacks,
+                                Seq::DynamicSequenceType_NormalTransition);
   ASSERT_NE(id, 0u);
   Seq::Playlist* playlist = Seq::LockPlaylist(id);
   ASSERT_NE(playlist, nullptr);
@@ -265,6 +294,42 @@ TEST_F(ContinuousPlaybackTest, ADynamicSequencesItemsEndOneByOneWithTheirCallbac
     if (i > 0) {
       EXPECT_EQ(sources_.made[i].pass, sources_.made[i - 1].pass + 3) << i;
     }
+  }
+  EXPECT_EQ(Seq::Close(id), SN_Success);
+  Render();
+}
+
+TEST_F(ContinuousPlaybackTest, ASampleAccurateSequenceJoinsItsTonesWithNoGapOrOverlap) {
+  auto* sequence = PoolNew<TestSequence>(g_DefaultPoolId, 903, std::vector<uint32_t>{201, 202}, 1,
+                                         SnContinuous_SampleAccurate, 0.0f);
+  Begin(sequence);
+  RenderUntilQuiet();
+  EXPECT_EQ(MadeNodes(), (std::vector<uint32_t>{201, 202}));
+  // The second source is made while the first still plays, and both sound through one voice.
+  EXPECT_LT(sources_.made[1].pass, 2u);
+  ExpectTonesBackToBack({201, 202});
+  EXPECT_EQ(sequence->RefCount(), 1u);
+  sequence->Release();
+}
+
+TEST_F(ContinuousPlaybackTest, ASampleAccurateDynamicSequenceJoinsItsItems) {
+  ASSERT_EQ(SoundEngine::RegisterGameObj(5), SN_Success);
+  ItemCallbacks callbacks;
+  const uint32_t id = Seq::Open(5, SnCallback_EndOfDynamicSequenceItem, &ItemCallbacks::Record, &callbacks);
+  Seq::Playlist* playlist = Seq::LockPlaylist(id);
+  ASSERT_NE(playlist, nullptr);
+  for (uint32_t node : {202u, 203u, 201u}) ASSERT_TRUE(playlist->Enqueue(node));
+  ASSERT_EQ(Seq::UnlockPlaylist(id), SN_Success);
+  ASSERT_EQ(Seq::Play(id), SN_Success);
+  RenderUntilQuiet();
+  EXPECT_EQ(MadeNodes(), (std::vector<uint32_t>{202, 203, 201}));
+  ExpectTonesBackToBack({202, 203, 201});
+  {
+    std::lock_guard<std::mutex> lock(callbacks.mutex);
+    ASSERT_EQ(callbacks.ended.size(), 3u);
+    EXPECT_EQ(callbacks.ended[0].first, 202u);
+    EXPECT_EQ(callbacks.ended[1].first, 203u);
+    EXPECT_EQ(callbacks.ended[2].first, 201u);
   }
   EXPECT_EQ(Seq::Close(id), SN_Success);
   Render();
