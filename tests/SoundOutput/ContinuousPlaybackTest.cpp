@@ -266,6 +266,59 @@ TEST_F(ContinuousPlaybackTest, ACrossfadeBeginsAtTheNearEndWithAtMostHalfTheTime
   sequence->Release();
 }
 
+TEST_F(ContinuousPlaybackTest, ATriggerRateOfZeroStillWaitsOneFrame) {
+  auto* sequence = PoolNew<TestSequence>(g_DefaultPoolId, 904, std::vector<uint32_t>{201, 202}, 1,
+                                         SnContinuous_TriggerRate, 0.0f);
+  Begin(sequence);
+  {
+    Platform::ReentrantGuard audio(GlobalAudioLock());
+    Playing()->NotifyNearEnd(1000);
+    VoiceManager::RunQueuedInstanceCommands();
+    // One frame is within the engine's look-ahead: the next item is made now, to begin a frame later.
+    ASSERT_EQ(VoiceManager::ActiveInstanceCount(), 2u);
+    CSnPlaybackInstance* second = VoiceManager::FirstActiveInstance()->m_pNextActive;
+    EXPECT_EQ(second->Node()->ID(), 202u);
+    EXPECT_EQ(second->InitialOffset(), int32_t(kFrames));
+  }
+  RenderUntilQuiet();
+  EXPECT_EQ(MadeNodes(), (std::vector<uint32_t>{201, 202}));
+  sequence->Release();
+}
+
+TEST_F(ContinuousPlaybackTest, ADelayWaitsAfterTheItemEnds) {
+  auto* sequence = PoolNew<TestSequence>(g_DefaultPoolId, 905, std::vector<uint32_t>{201, 202}, 1,
+                                         SnContinuous_Delay, 100.0f);
+  Begin(sequence);
+  RenderUntilQuiet();
+  ASSERT_EQ(MadeNodes(), (std::vector<uint32_t>{201, 202}));
+  // 100 ms is 18.75 passes of 256 at 48 kHz, counted from the pass the first item ends in (its
+  // third); the engine's look-ahead takes passes off. Without the delay the gap is 3.
+  const size_t gap = sources_.made[1].pass - sources_.made[0].pass;
+  EXPECT_GE(gap, 2u + 18u - SoundEngine::Settings().lookAheadFrames);
+  EXPECT_LE(gap, 2u + 19u);
+  sequence->Release();
+}
+
+TEST_F(ContinuousPlaybackTest, StopLoopingOutsideTheBranchLeavesThePlaylistWithinItEndsThePerformance) {
+  auto* sequence = PoolNew<TestSequence>(g_DefaultPoolId, 906, std::vector<uint32_t>{201, 202, 203}, 1,
+                                         SnContinuous_None, 0.0f);
+  auto* elsewhere = PoolNew<TestSequence>(g_DefaultPoolId, 907, std::vector<uint32_t>{}, 1, SnContinuous_None, 0.0f);
+  Begin(sequence);
+  {
+    Platform::ReentrantGuard audio(GlobalAudioLock());
+    CSnContinuousPlaybackInstance* first = Playing();
+    first->StopLoopingUnder(elsewhere);
+    ASSERT_NE(first->Playlist(), nullptr);
+    EXPECT_EQ(first->Playlist()->Count(), 1u);
+    first->StopLoopingUnder(sequence);
+    EXPECT_EQ(first->Playlist(), nullptr);
+  }
+  RenderUntilQuiet();
+  EXPECT_EQ(MadeNodes(), (std::vector<uint32_t>{201}));
+  elsewhere->Release();
+  sequence->Release();
+}
+
 TEST_F(ContinuousPlaybackTest, ADynamicSequencesItemsEndOneByOneWithTheirCallbacks) {
   ASSERT_EQ(SoundEngine::RegisterGameObj(5), SN_Success);
   ItemCallbacks callbacks;
