@@ -2,6 +2,7 @@
 // buses, and the factory the lower engine makes pipelines with.
 #include "SoundEngine/Lower/VoicePipeline.h"
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <new>
@@ -201,9 +202,13 @@ uint32_t CSnVoicePipeline::ChainSecondSource(uint32_t frames, uint32_t requested
     m_chainFloats = floats;
   }
   std::memset(m_chainSamples, 0, floats * sizeof(float));
-  for (uint32_t c = 0; c < channels; ++c)
-    std::memcpy(m_chainSamples + size_t(c) * requested, m_frame.samples + size_t(c) * m_frame.maxFrames,
-                frames * sizeof(float));
+  // Planar frames: each channel's run at its own stride, written at `at` in the joined frame.
+  auto append = [&](const SnMixBuffer& from, uint32_t at, uint32_t count) {
+    for (uint32_t c = 0; c < channels; ++c)
+      std::memcpy(m_chainSamples + size_t(c) * requested + at, from.samples + size_t(c) * from.maxFrames,
+                  count * sizeof(float));
+  };
+  append(m_frame, 0, frames);
   m_source->ReleaseBuffer();
   m_source->Destroy();
   // The first instance is done; the voice goes on as the second's.
@@ -222,10 +227,9 @@ uint32_t CSnVoicePipeline::ChainSecondSource(uint32_t frames, uint32_t requested
     SnMixBuffer rest;
     status = uint32_t(m_source->GetBuffer(rest, requested - frames));
     if (status == SnVoice_DataReady || status == SnVoice_DataReadyFinished) {
-      for (uint32_t c = 0; c < channels; ++c)
-        std::memcpy(m_chainSamples + size_t(c) * requested + frames, rest.samples + size_t(c) * rest.maxFrames,
-                    rest.validFrames * sizeof(float));
-      valid += rest.validFrames;
+      const uint32_t count = std::min<uint32_t>(rest.validFrames, requested - frames);
+      append(rest, frames, count);
+      valid += count;
     } else {
       status = SnVoice_DataReady;  // nothing yet from the second: it goes on next frame
     }

@@ -12,6 +12,7 @@
 #include "SoundEngine/Callbacks/CallbackTypes.h"
 #include "SoundEngine/Hierarchy/SoundNode.h"
 #include "SoundEngine/Lower/ContinuousPlayback.h"
+#include "SoundEngine/Lower/VoiceCommands.h"
 #include "SoundEngine/Lower/VoiceManager.h"
 #include "SoundEngine/Lower/VoiceSource.h"
 #include "SoundEngine/PoolObject.h"
@@ -316,6 +317,32 @@ TEST_F(ContinuousPlaybackTest, StopLoopingOutsideTheBranchLeavesThePlaylistWithi
   RenderUntilQuiet();
   EXPECT_EQ(MadeNodes(), (std::vector<uint32_t>{201}));
   elsewhere->Release();
+  sequence->Release();
+}
+
+TEST_F(ContinuousPlaybackTest, SeekingInsideACrossfadingSequenceDoesNothing) {
+  auto* sequence = PoolNew<TestSequence>(g_DefaultPoolId, 908, std::vector<uint32_t>{201, 202}, 1,
+                                         SnContinuous_Crossfade, 100.0f);
+  auto* sound = static_cast<CSnHierarchyNode*>(g_pObjectIndex->FindNodeAndAddRef(201, false));
+  ASSERT_NE(sound, nullptr);
+  sound->SetParent(sequence);
+  Begin(sequence);
+  {
+    Platform::ReentrantGuard audio(GlobalAudioLock());
+    CSnContinuousPlaybackInstance* first = Playing();
+    const uint32_t queued = LowerEngine::QueuedVoiceCommandCount();
+    first->SeekTime(100, false);
+    first->SeekPercent(0.5f, false);
+    EXPECT_FALSE(first->SeekPending());
+    EXPECT_EQ(LowerEngine::QueuedVoiceCommandCount(), queued);
+    // Out of the sequence the same instance seeks.
+    sound->SetParent(nullptr);
+    first->SeekTime(100, false);
+    EXPECT_TRUE(first->SeekPending());
+    EXPECT_EQ(first->SeekTarget(), 4800u);
+  }
+  sound->Release();
+  RenderUntilQuiet();
   sequence->Release();
 }
 
