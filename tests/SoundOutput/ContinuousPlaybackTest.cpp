@@ -286,6 +286,38 @@ TEST_F(ContinuousPlaybackTest, ATriggerRateOfZeroStillWaitsOneFrame) {
   sequence->Release();
 }
 
+TEST_F(ContinuousPlaybackTest, APausedPerformanceHandsOnItsPauseToTheNextItem) {
+  auto* sequence = PoolNew<TestSequence>(g_DefaultPoolId, 909, std::vector<uint32_t>{201, 202}, 1,
+                                         SnContinuous_TriggerRate, 100.0f);
+  Begin(sequence);
+  CSnContinuousPlaybackInstance* first = nullptr;
+  {
+    Platform::ReentrantGuard audio(GlobalAudioLock());
+    first = Playing();
+    first->Pause(TransParamsBase{});
+    first->NotifyNearEnd(1000);
+    VoiceManager::RunQueuedInstanceCommands();
+    // The next item waits paused, as its performance is.
+    EXPECT_EQ(g_pAudioMgr->PausedPendingCount(), 1u);
+    EXPECT_EQ(g_pAudioMgr->DuePendingCount(), 0u);
+    g_pAudioMgr->ResumePendingActionsOfPlayingId(kPlayingId);
+  }
+  for (int pass = 0; pass < 40 && VoiceManager::ActiveInstanceCount() < 2; ++pass) Render();
+  {
+    Platform::ReentrantGuard audio(GlobalAudioLock());
+    ASSERT_EQ(VoiceManager::ActiveInstanceCount(), 2u);
+    CSnPlaybackInstance* second = VoiceManager::FirstActiveInstance()->m_pNextActive;
+    EXPECT_EQ(second->Node()->ID(), 202u);
+    EXPECT_EQ(second->PauseCount(), 1u);
+    EXPECT_TRUE(second->IsPaused());
+    first->Resume(TransParamsBase{}, true);
+    second->Resume(TransParamsBase{}, true);
+  }
+  RenderUntilQuiet();
+  EXPECT_EQ(MadeNodes(), (std::vector<uint32_t>{201, 202}));
+  sequence->Release();
+}
+
 TEST_F(ContinuousPlaybackTest, ADelayWaitsAfterTheItemEnds) {
   auto* sequence = PoolNew<TestSequence>(g_DefaultPoolId, 905, std::vector<uint32_t>{201, 202}, 1,
                                          SnContinuous_Delay, 100.0f);
