@@ -21,6 +21,7 @@
 #include "SoundEngine/Hierarchy/NodeReceiver.h"
 #include "SoundEngine/Lower/PluginFactoryTable.h"
 #include "SoundEngine/Log.h"
+#include "SoundEngine/Lower/DynamicSequencePlayback.h"
 #include "SoundEngine/Messages.h"
 #include "SoundEngine/Modulators/ModulatorService.h"
 #include "SoundEngine/ObjectIndex.h"
@@ -107,6 +108,7 @@ void TermSteps(bool destroyPool) {
   DestroyBankManager();
   if (g_pObjectIndex) g_pObjectIndex->ReleaseRuntimeObjects();
   RemoveSequenceReceiver();
+  RemoveDynamicSequencePlayback();
   if (state.firstBankPlatform) {
     MemoryMgr::Free(g_DefaultPoolId, state.firstBankPlatform);
     state.firstBankPlatform = nullptr;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "SoundEngine/Actions/ContinuousPlaylist.h"
+#include "SoundEngine/DynamicSequence/DynamicSequence.h"
 #include "SoundEngine/Hierarchy/PropertyNode.h"
 #include "SoundEngine/Log.h"
 #include "SoundEngine/PendingAction.h"
@@ -42,6 +43,19 @@ CSnContinuePlaybackAction::~CSnContinuePlaybackAction() {
   if (m_pauseTransition) m_pauseTransition->RemoveTarget(this);
   SetTargetNode(nullptr);
   if (m_playlist) m_playlist->Release();
+  if (m_continuous.container) m_continuous.container->Release();
+  if (m_continuous.sequence) m_continuous.sequence->Release();
+}
+
+void CSnContinuePlaybackAction::SetContinuous(const SnContinuousParams& params) {
+  if (params.container) params.container->AddRef();
+  if (params.sequence) params.sequence->AddRef();
+  if (m_continuous.container) m_continuous.container->Release();
+  if (m_continuous.sequence) m_continuous.sequence->Release();
+  m_continuous = params;
+  m_continuous.playlist = nullptr;
+  m_continuous.playStop = m_continuous.pause = nullptr;
+  m_isContinuous = true;
 }
 
 void CSnContinuePlaybackAction::SetPlayParams(const uint32_t (&block)[kPlayParamWords]) {
@@ -91,7 +105,9 @@ void CSnContinuePlaybackAction::ClearTransitionRef(bool pauseTransition) {
 }
 
 void CSnContinuePlaybackAction::ClearOwnerRef(const void* owner) {
-  if (m_owner == owner) m_owner = nullptr;
+  if (m_owner != owner) return;
+  m_owner = nullptr;
+  if (m_crossfadeSource == owner) m_crossfadeSource = nullptr;
 }
 
 void CSnContinuePlaybackAction::NotifyPending(const CSnPendingActionItem& record) { m_pending = &record; }
@@ -146,6 +162,21 @@ SNRESULT CSnContinuePlaybackAction::Execute(CSnPendingActionItem& record) {
     params.frameOffset = int32_t(offset > INT32_MAX ? INT32_MAX : offset);
     params.continuousPlaylist = m_playlist;  // borrowed for the call: a node that keeps it takes a reference
     params.transition = fade;
+    params.flags |= m_paused ? CSnPlayParams::kFlagPaused : 0;
+    SnContinuousParams continuous = m_continuous;
+    continuous.playlist = m_playlist;
+    continuous.playStop = m_playStopTransition;
+    continuous.pause = m_pauseTransition;
+    continuous.firstPlay = m_firstPlay;
+    CSnContinuousInstanceCreator creator(continuous);
+    if (m_isContinuous) params.instanceCreator = &creator;
+    // The item crossfaded from fades out as this one fades in.
+    if (m_crossfadeSource && m_owner == m_crossfadeSource && !m_crossfadeSource->IsStoppedNow()) {
+      TransParamsBase out;
+      out.durationMs = m_crossfadeMs;
+      out.shape = SnCurve_Linear;
+      m_crossfadeSource->Stop(out, false);
+    }
     g_continuousPlays.fetch_add(1, std::memory_order_relaxed);
     result = target->Play(params);
   } else {

@@ -8,6 +8,7 @@
 #include "SoundEngine/Actions/ActionClasses.h"
 #include "SoundEngine/Effects/VoiceInfoProvider.h"
 #include "SoundEngine/GameSyncs/Transition.h"
+#include "SoundEngine/Lower/ContinuousPlayback.h"
 #include "SoundEngine/PlayParams.h"
 
 namespace SN {
@@ -47,6 +48,10 @@ class CSnContinuePlaybackAction final : public CSnActionPlay, public ISnTransiti
   void SetDelay(int32_t samples) { SetPropertyValue(SnActionProp_Delay, samples, 0, 0); }
   void SetPlayMode(uint32_t mode) { m_playMode = mode; }
   void SetFrameOffset(int32_t offset) { m_frameOffset = offset; }
+  // The performance the play continues: its next child is made a continuous instance with this state
+  // (the play-list and the fades are the action's own). The container and sequence are referenced.
+  void SetContinuous(const SnContinuousParams& params);
+  bool IsContinuous() const { return m_isContinuous; }
   // A node under the chain stopped: the play-list levels at or below it go. True when nothing is left
   // to continue (the containers that would choose the next item come later).
   bool AdvancePastNode(const CSnHierarchyNode* node);
@@ -86,6 +91,8 @@ class CSnContinuePlaybackAction final : public CSnActionPlay, public ISnTransiti
   uint32_t m_playMode = 0;
   int32_t m_frameOffset = 0;
   const CSnPendingActionItem* m_pending = nullptr;
+  SnContinuousParams m_continuous;
+  bool m_isContinuous = false;
   bool m_firstPlay = true;
   bool m_paused = false;
 };

@@ -22,8 +22,6 @@ constexpr uint32_t kDefaultCurve = 4;
 
 // Continuity ids of sample-accurate sequences; never 0, which means "none yet".
 std::atomic<uint32_t> g_continuityCounter{0};
-// Said once per process: every item fails the same way until the playback exists.
-std::atomic<bool> g_noPlaybackSaid{false};
 
 uint32_t NextContinuityId() {
   uint32_t id;
@@ -151,10 +149,7 @@ SNRESULT CSnDynamicSequence::PlayItem(const SnPlaylistItem& item, int32_t fadeMs
                           m_continuityId,
                           item.customInfo};
   SNRESULT result = SN_Failure;
-  if (ISnDynamicSequencePlayback* playback = DynamicSequencePlayback())
-    result = playback->PlayItem(play);
-  else if (!g_noPlaybackSaid.exchange(true))
-    SOUND_LOG(Warning, "Dynamic sequences: items cannot play until the continuous playback exists");
+  if (ISnDynamicSequencePlayback* playback = DynamicSequencePlayback()) result = playback->PlayItem(play);
   node->Release();
   return result;
 }

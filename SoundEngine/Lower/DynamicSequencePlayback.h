@@ -1,8 +1,7 @@
 // What a dynamic sequence asks of the voice pipeline's dynamic-sequence playback instances: play one
 // item's node as a continuous performance of the sequence, and pause, resume, stop or end the plays
 // of an item's node. The instance asks the sequence for its next item (GetNextToPlay) as its item
-// ends and reports the end through the playing id's callbacks. Until the continuous playback exists
-// the slot is empty, and every item play fails with SN_Failure.
+// ends and reports the end through the playing id's callbacks. Init fills the slot when it is empty.
 #pragma once
 
 #include <cstdint>
@@ -46,5 +45,9 @@ class ISnDynamicSequencePlayback {
 };
 
 inline ISnDynamicSequencePlayback*& DynamicSequencePlayback() { return ServiceSlot<ISnDynamicSequencePlayback>(); }
+
+// The engine's playback, put in the slot by Init when it is empty and taken out by Term.
+void InstallDynamicSequencePlayback();
+void RemoveDynamicSequencePlayback();
 
 }  // namespace SN

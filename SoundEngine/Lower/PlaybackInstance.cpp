@@ -71,6 +71,22 @@ CSnPlaybackInstance::CSnPlaybackInstance(const Args& args)
   m_pendingOffset = args.frameOffset > 0 ? args.frameOffset : -1;
 }
 
+CSnPlaybackInstance::Args CSnPlaybackInstance::ArgsFor(CSnPropertyNode* node, const CSnSourceDesc* source,
+                                                     const CSnPlayParams& params, const SnPriorityRecord& priority,
+                                                     bool ownsSource) {
+  Args args;
+  args.node = node;
+  args.source = source;
+  args.ownsSource = ownsSource;
+  args.gameObject = params.gameObject;
+  args.midiEvent = params.midiEvent;
+  args.midiTargetId = params.GetMidiTargetID();
+  args.playingId = params.playingId;
+  args.priority = priority;
+  args.frameOffset = params.frameOffset;
+  return args;
+}
+
 CSnPlaybackInstance::~CSnPlaybackInstance() {
   if (!m_real) return;
   if (m_inLeafChain) static_cast<CSnLeafNode*>(m_node)->DetachInstance(this);
@@ -491,6 +507,8 @@ void CSnPlaybackInstance::DetachVoiceContext(uint32_t arg) {
 void CSnPlaybackInstance::OnInstanceCommand(uint32_t kind, uint32_t parameter, float) {
   if (kind == SnInstanceCommand_FadeBegun) {
     m_nearEnd = true;
+    PrepareNextNow();
+    UpdatePlayProgress(parameter);
   } else if (kind == SnInstanceCommand_ContextDetached && parameter == 1) {
     m_nearEnd = false;
     m_endedAfterNearEnd = true;

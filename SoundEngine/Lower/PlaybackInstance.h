@@ -174,7 +174,7 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
   // ---- life ----
   // Registers with its limiters (either may be null), the global limiter and the playing-id manager
   // and attaches its parameter link. SN_Failure for playing id 0.
-  SNRESULT Init(CSnNodeLimiter* limiterA, CSnNodeLimiter* limiterB);
+  virtual SNRESULT Init(CSnNodeLimiter* limiterA, CSnNodeLimiter* limiterB);
   // Posts play (or play paused) to the voice command queue after starting a fade-in.
   SNRESULT Play(const TransParamsBase& fade, bool beginPaused, bool newPlayBatch);
   void Stop(const TransParamsBase& fade, bool fromAction);
@@ -188,6 +188,11 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
   virtual void StopLooping();
   virtual void SeekTime(uint32_t ms, bool snapToMarker);
   virtual void SeekPercent(float fraction, bool snapToMarker);
+  // A continuous performance's hand-on points; nothing for a standard play. `timeLeftMs` is the time
+  // the source has left when it nears its end.
+  virtual void UpdatePlayProgress(uint32_t /*timeLeftMs*/) {}
+  virtual void SetContinuousFlag(bool /*value*/) {}
+  virtual void PrepareNextNow() {}
   void ExecuteActionOnInstance(const SnInstanceActionRecord& record);
   // Leaves the limiters and the virtual state; once only.
   void OnPlaybackEnded();
@@ -202,6 +207,9 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
   void SetVoicePipeline(ISnVoicePipeline* pipeline) { m_pipeline = pipeline; }
   // The node counted this play against its limits: the count is given back when the play ends.
   void TakeNodeCount() { m_nodeCounted = true; }
+  // The arguments of a play's instance, as the voice manager's factory fills them.
+  static Args ArgsFor(CSnPropertyNode* node, const CSnSourceDesc* source, const CSnPlayParams& params,
+                      const SnPriorityRecord& priority, bool ownsSource);
 
   // ---- parameters (the instance's parameter link and its gains) ----
   // Driven parameter `paramId` moved to `value` by `delta`.
@@ -354,7 +362,8 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
   // A stand-in for the limiters' own tests: no node, no source, no registrations.
   CSnPlaybackInstance();
 
- private:
+ protected:
+  // The fields below are the derived instances' (continuous, dynamic sequence) as well.
   // The link through which the node's parameter curves reach the instance.
   class ParamLink final : public CSnTargetLink {
    public:

@@ -217,9 +217,10 @@ void LaunchQueuedVoices() {
       if (instance->IsStoppedWithoutOffset()) {
         remove = true;
         instance->Stop();
-      } else if (ISnVoicePipeline* shared = instance->PipelineForSecondSource()) {
-        // Joined as a second source: launched, and nothing more to begin for this command.
-        shared->AddSecondSource(instance);
+      } else if (ISnVoicePipeline* shared = instance->PipelineForSecondSource();
+                 shared && shared->AddSecondSource(instance) == SN_JoinedPipeline) {
+        // Joined as a second source: launched, and nothing more to begin for this command. A voice
+        // that cannot take it leaves the instance to a pipeline of its own.
         remove = true;
       } else {
         ISnVoicePipeline* pipeline = state.factory ? state.factory->Create() : nullptr;

@@ -146,6 +146,8 @@ void AddActiveInstance(CSnPlaybackInstance* instance) {
   ++state.activeCount;
 }
 
+CSnPlaybackInstance* FirstActiveInstance() { return Manager().activeHead; }
+
 uint32_t ActiveInstanceCount() { return Manager().activeCount; }
 uint32_t ExcludedInstanceCount() { return Manager().excludedCount; }
 
@@ -318,6 +320,13 @@ void StopPlayingID(uint32_t playingId, int32_t transitionMs, uint32_t curve) {
     if (i->PlayingId() == playingId && !i->IsStoppedNow()) i->Stop(fade, false);
 }
 
+CSnPlaybackInstance* CreateStandardPlaybackInstance(CSnPropertyNode* node, const CSnSourceDesc* source,
+                                                    const CSnPlayParams& params, const SnPriorityRecord& priority,
+                                                    bool ownsSource) {
+  return PoolNew<CSnPlaybackInstance>(g_DefaultPoolId,
+                                      CSnPlaybackInstance::ArgsFor(node, source, params, priority, ownsSource));
+}
+
 SNRESULT PlayLeafNode(CSnPropertyNode* node, const CSnSourceDesc* source, CSnPlayParams& params) {
   if (!node || !source) {
     SOUND_LOG(Error, "PlayLeafNode: no node or no source to play");
@@ -342,21 +351,10 @@ SNRESULT PlayLeafNode(CSnPropertyNode* node, const CSnSourceDesc* source, CSnPla
   }
 
   CSnPlaybackInstance* instance = nullptr;
-  if (auto* creator = static_cast<ISnPlaybackInstanceCreator*>(params.instanceCreator)) {
+  if (auto* creator = static_cast<ISnPlaybackInstanceCreator*>(params.instanceCreator))
     instance = creator->CreatePlaybackInstance(node, source, params, priority, ownSource != nullptr);
-  } else {
-    CSnPlaybackInstance::Args args;
-    args.node = node;
-    args.source = source;
-    args.ownsSource = ownSource != nullptr;
-    args.gameObject = params.gameObject;
-    args.midiEvent = params.midiEvent;
-    args.midiTargetId = params.GetMidiTargetID();
-    args.playingId = params.playingId;
-    args.priority = priority;
-    args.frameOffset = params.frameOffset;
-    instance = PoolNew<CSnPlaybackInstance>(g_DefaultPoolId, args);
-  }
+  else
+    instance = CreateStandardPlaybackInstance(node, source, params, priority, ownSource != nullptr);
   if (!instance) {
     SOUND_LOG(Error, "PlayLeafNode: no memory for the playback instance of sound %u", node->ID());
     if (ownSource) CSnSourceDesc::Destroy(ownSource);

@@ -56,6 +56,8 @@ void TermInstanceBookkeeping();
 // Appends a launched instance to the active list.
 void AddActiveInstance(CSnPlaybackInstance* instance);
 uint32_t ActiveInstanceCount();
+// The head of the active list, walked through `m_pNextActive`.
+CSnPlaybackInstance* FirstActiveInstance();
 uint32_t ExcludedInstanceCount();
 // An instance turned virtual: no longer counted against the engine-wide maximum.
 void ExcludeInstance();
@@ -83,6 +85,11 @@ void ApplyLimiters();
 // refused (limits, memory, inaudible without virtual voices); SN_Failure when it could not be made or
 // an external source is not in the play's list. An installed leaf player takes the play instead.
 SNRESULT PlayLeafNode(CSnPropertyNode* node, const CSnSourceDesc* source, CSnPlayParams& params);
+// The one factory of standard playback instances (a play without a creator object): from the default
+// pool, null without memory.
+CSnPlaybackInstance* CreateStandardPlaybackInstance(CSnPropertyNode* node, const CSnSourceDesc* source,
+                                                    const CSnPlayParams& params, const SnPriorityRecord& priority,
+                                                    bool ownsSource);
 // Stops every active instance of the playing id (0: none) with the fade; not an action's stop.
 void StopPlayingID(uint32_t playingId, int32_t transitionMs, uint32_t curve);
 // The play's priority: the node's (50 when not finite), clamped to 0..100.

@@ -2,6 +2,7 @@
 // buses, and the factory the lower engine makes pipelines with.
 #include "SoundEngine/Lower/VoicePipeline.h"
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <new>
@@ -21,6 +22,7 @@
 #include "SoundEngine/Lower/PlaybackInstance.h"
 #include "SoundEngine/Lower/VoiceInsertEffect.h"
 #include "SoundEngine/Lower/VoiceSource.h"
+#include "SoundEngine/SoundEngine.h"
 
 namespace SN {
 namespace {
@@ -74,19 +76,23 @@ CSnVoicePipeline::~CSnVoicePipeline() {
   m_filter.Term();
   if (m_rays) MemoryMgr::Free(g_LEngineDefaultPoolId, m_rays);
   if (m_scratch) MemoryMgr::Free(g_LEngineDefaultPoolId, m_scratch);
+  if (m_nextSource) m_nextSource->Destroy();
+  if (m_chainSamples) MemoryMgr::Free(g_LEngineDefaultPoolId, m_chainSamples);
   if (m_silence.samples) MemoryMgr::Free(g_LEngineDefaultPoolId, m_silence.samples);
   if (m_outputBus) m_outputBus->Release();
 }
 
 void CSnVoicePipeline::Destroy() {
   CSnPlaybackInstance* instance = m_instance;
+  CSnPlaybackInstance* next = m_nextInstance;  // a chained instance the voice never reached
   this->~CSnVoicePipeline();
   MemoryMgr::Free(g_LEngineDefaultPoolId, this);
   // Last: the instance is retired at the end of the pass and must find no pipeline. Term destroys
   // pipelines outside any pass; the lock is re-entrant, so taking it here costs a pass nothing.
-  if (instance) {
+  if (instance || next) {
     Platform::ReentrantGuard audio(GlobalAudioLock());
-    instance->DetachVoiceContext(0);
+    if (instance) instance->DetachVoiceContext(0);
+    if (next) next->DetachVoiceContext(0);
   }
 }
 
@@ -94,6 +100,7 @@ SNRESULT CSnVoicePipeline::Init(ISnVoiceInstance* voice, uint32_t outputRate) {
   CSnPlaybackInstance* instance = voice ? voice->PlaybackInstance() : nullptr;
   if (!instance) return SN_InvalidParameter;
   m_instance = instance;
+  m_outputRate = outputRate;
   instance->SetVoicePipeline(this);
   m_source = CreateVoiceSource(*instance, outputRate);
   if (!m_source) {
@@ -162,6 +169,82 @@ bool CSnVoicePipeline::IsMotion() const { return m_instance && m_instance->IsMot
 CSnRegisteredObj* CSnVoicePipeline::GameObject() const { return m_instance ? m_instance->m_pGameObject : nullptr; }
 uint32_t CSnVoicePipeline::Priority() const { return m_instance ? uint32_t(m_instance->Priority()) : 0; }
 ISnVoiceInstance* CSnVoicePipeline::FirstSource() const { return m_instance; }
+ISnVoiceInstance* CSnVoicePipeline::SecondSource() const { return m_nextInstance; }
+
+SNRESULT CSnVoicePipeline::AddSecondSource(ISnVoiceInstance* voice) {
+  CSnPlaybackInstance* next = voice ? voice->PlaybackInstance() : nullptr;
+  if (!next || m_nextInstance || m_sourceEnded || !m_source) return SN_Failure;
+  ISnVoiceSource* source = CreateVoiceSource(*next, m_outputRate);
+  if (!source) return SN_Failure;
+  if (source->Prepare() != SN_Success || source->Format() != m_sourceFormat) {
+    source->Destroy();
+    return SN_Failure;
+  }
+  m_nextInstance = next;
+  m_nextSource = source;
+  next->SetVoicePipeline(this);
+  next->MarkLaunching();
+  return SN_JoinedPipeline;
+}
+
+void CSnVoicePipeline::TellNearEnd() {
+  if (m_nearEndTold || !m_source) return;
+  const int64_t left = m_source->FramesLeft();
+  const uint64_t lead = uint64_t(2 + SoundEngine::Settings().lookAheadFrames) * LowerEngine::SamplesPerFrame();
+  if (left < 0 || uint64_t(left) > lead) return;
+  m_nearEndTold = true;
+  m_instance->NotifyNearEnd(uint32_t(uint64_t(left) * 1000 / (m_outputRate ? m_outputRate : 48000)));
+}
+
+uint32_t CSnVoicePipeline::ChainSecondSource(uint32_t frames, uint32_t requested) {
+  const uint32_t channels = ChannelCount(m_sourceFormat);
+  const uint32_t floats = channels * requested;
+  if (floats > m_chainFloats) {
+    float* grown = static_cast<float*>(MemoryMgr::Malign(g_LEngineDefaultPoolId, floats * sizeof(float), 16));
+    if (!grown) return SnVoice_DataReadyFinished;  // the chain is lost: this voice ends here
+    if (m_chainSamples) MemoryMgr::Free(g_LEngineDefaultPoolId, m_chainSamples);
+    m_chainSamples = grown;
+    m_chainFloats = floats;
+  }
+  std::memset(m_chainSamples, 0, floats * sizeof(float));
+  // Planar frames: each channel's run at its own stride, written at `at` in the joined frame.
+  auto append = [&](const SnMixBuffer& from, uint32_t at, uint32_t count) {
+    for (uint32_t c = 0; c < channels; ++c)
+      std::memcpy(m_chainSamples + size_t(c) * requested + at, from.samples + size_t(c) * from.maxFrames,
+                  count * sizeof(float));
+  };
+  append(m_frame, 0, frames);
+  m_source->ReleaseBuffer();
+  m_source->Destroy();
+  // The first instance is done; the voice goes on as the second's.
+  CSnPlaybackInstance* ended = m_instance;
+  ended->MarkSourceStopped();
+  m_instance = m_nextInstance;
+  m_source = m_nextSource;
+  m_nextInstance = nullptr;
+  m_nextSource = nullptr;
+  m_nearEndTold = false;
+  ended->DetachVoiceContext(0);
+  m_instance->MarkSourcePlaying();
+  uint32_t status = SnVoice_DataReady;
+  uint32_t valid = frames;
+  if (frames < requested) {
+    SnMixBuffer rest;
+    status = uint32_t(m_source->GetBuffer(rest, requested - frames));
+    if (status == SnVoice_DataReady || status == SnVoice_DataReadyFinished) {
+      const uint32_t count = std::min<uint32_t>(rest.validFrames, requested - frames);
+      append(rest, frames, count);
+      valid += count;
+    } else {
+      status = SnVoice_DataReady;  // nothing yet from the second: it goes on next frame
+    }
+  }
+  m_frame.samples = m_chainSamples;
+  m_frame.maxFrames = uint16_t(requested);
+  m_frame.validFrames = uint16_t(valid);
+  m_frame.channelConfig = m_sourceFormat;
+  return status;
+}
 
 bool CSnVoicePipeline::RoutesToDevice(uint32_t deviceType, uint32_t deviceId) const {
   for (const Connection* c = m_connections; c; c = c->next)
@@ -427,8 +510,11 @@ void CSnVoicePipeline::RunFrame(SnVoiceFrameState& frame) {
     return;
   }
   if (!m_sourceEnded) {
+    TellNearEnd();
     m_frame = SnMixBuffer{};
     status = uint32_t(m_source->GetBuffer(m_frame, frame.requestedFrames));
+    if (status == SnVoice_DataReadyFinished && m_nextSource)
+      status = ChainSecondSource(m_frame.validFrames, frame.requestedFrames);
     if (status == SnVoice_NoMoreDataForNow) {
       frame.status = status;
       return;

@@ -48,7 +48,9 @@ class CSnVoicePipeline final : public ISnVoicePipeline, public ISnVoiceConnectio
   // ISnVoicePipeline
   SNRESULT Init(ISnVoiceInstance* instance, uint32_t outputRate) override;
   SNRESULT TryLaunch() override;
-  SNRESULT AddSecondSource(ISnVoiceInstance*) override { return SN_Failure; }
+  // The next instance of a sample-accurate chain: its source follows this one's last sample in the
+  // same frame. SN_JoinedPipeline, or SN_Failure when its source cannot follow (another format).
+  SNRESULT AddSecondSource(ISnVoiceInstance* instance) override;
   SNRESULT ConnectBuses() override;
   void Begin() override;
   void Pause() override;
@@ -57,7 +59,7 @@ class CSnVoicePipeline final : public ISnVoicePipeline, public ISnVoiceConnectio
   void Seek() override;
   State GetState() const override { return m_state; }
   ISnVoiceInstance* FirstSource() const override;
-  ISnVoiceInstance* SecondSource() const override { return nullptr; }
+  ISnVoiceInstance* SecondSource() const override;
   bool SourceCanDeliver() override { return !m_paused; }
   void RunFrame(SnVoiceFrameState& frame) override;
   void EndSource() override;
@@ -111,11 +113,20 @@ class CSnVoicePipeline final : public ISnVoicePipeline, public ISnVoiceConnectio
   void ComputeRays();
   void RunFilters(SnMixBuffer& buffer);
   void RebuildFormat();
+  // The first source ended `frames` frames into a frame of `requested`: the rest of the frame comes
+  // from the second source, which becomes the voice's source with its instance.
+  uint32_t ChainSecondSource(uint32_t frames, uint32_t requested);
+  void TellNearEnd();
   // The slot's effect from the provider, made for frames of `format` (its output layout on return).
   void MakeInsert(uint32_t slot, SnChannelConfig& format);
 
   CSnPlaybackInstance* m_instance = nullptr;
   ISnVoiceSource* m_source = nullptr;
+  CSnPlaybackInstance* m_nextInstance = nullptr;
+  ISnVoiceSource* m_nextSource = nullptr;
+  float* m_chainSamples = nullptr;  // a frame joined from both sources
+  uint32_t m_chainFloats = 0;
+  uint32_t m_outputRate = 48000;
   ISnMixBusNode* m_outputBus = nullptr;
   float m_previousGain = 0.0f;
   float m_nextGain = 0.0f;
@@ -149,6 +160,7 @@ class CSnVoicePipeline final : public ISnVoicePipeline, public ISnVoiceConnectio
   CSnVoiceFilter m_filter;
   uint32_t m_filterChannels = 0;
   bool m_filtersFromPaths = false;
+  bool m_nearEndTold = false;
 };
 
 namespace LowerEngine {

@@ -31,6 +31,9 @@ class ISnVoiceSource {
   // A virtual voice's time passes without data: the source moves on by `frames`.
   virtual void SkipFrames(uint32_t frames) = 0;
   virtual void SetPaused(bool paused) = 0;
+  // The frames it will still deliver at the output rate, or -1 when it cannot tell (a loop, a stream
+  // of unknown length). The voice tells its instance when its end comes near.
+  virtual int64_t FramesLeft() const { return -1; }
   // Destroys it and gives its memory back.
   virtual void Destroy() = 0;
 };
