@@ -1,0 +1,84 @@
+// Music objects field by field, little-endian and unpadded, as the music loader reads them.
+#include "tools/SoundBank/MusicWriter.h"
+
+#include "tools/ContentWriters/Bytes.h"
+
+namespace Tools {
+
+using ContentWriters::Put;
+
+namespace {
+void PutFade(std::vector<uint8_t>& out, const BankMusicFade& fade) {
+  Put(out, fade.timeMs);
+  Put(out, fade.curve);
+  Put(out, fade.offsetMs);
+}
+
+void PutIds(std::vector<uint8_t>& out, const std::vector<uint32_t>& ids) {
+  Put(out, uint32_t(ids.size()));
+  for (uint32_t id : ids) Put(out, id);
+}
+}  // namespace
+
+void PutMusicNode(std::vector<uint8_t>& out, uint32_t id, const BankMusicNode& node, bool motionFlag) {
+  Put(out, id);
+  Put(out, node.flags);
+  PutNodeParams(out, node.params, motionFlag);
+  PutIds(out, node.children);
+  Put(out, node.gridPeriodMs);
+  Put(out, node.gridOffsetMs);
+  Put(out, node.tempo);
+  Put(out, node.beatsPerBar);
+  Put(out, node.beatValue);
+  Put(out, node.overridesMeter);
+  Put(out, uint32_t(node.stingers.size()));
+  for (const BankMusicStinger& stinger : node.stingers) {
+    Put(out, stinger.triggerId);
+    Put(out, stinger.segmentId);
+    Put(out, stinger.syncType);
+    Put(out, stinger.cueFilter);
+    Put(out, stinger.dontRepeatTime);
+    Put(out, stinger.lookAheadSegments);
+  }
+}
+
+void PutMusicRules(std::vector<uint8_t>& out, const std::vector<BankMusicRule>& rules) {
+  Put(out, uint32_t(rules.size()));
+  for (const BankMusicRule& rule : rules) {
+    PutIds(out, rule.sources);
+    PutIds(out, rule.destinations);
+    PutFade(out, rule.fadeOut);
+    Put(out, rule.syncType);
+    Put(out, rule.sourceCueFilter);
+    Put(out, rule.playPostExit);
+    PutFade(out, rule.fadeIn);
+    Put(out, rule.destinationCueFilter);
+    Put(out, rule.jumpToItem);
+    Put(out, rule.entryKind);
+    Put(out, rule.playPreEntry);
+    Put(out, rule.matchSourceCueName);
+    Put(out, uint8_t(rule.hasSegment ? 1 : 0));
+    if (!rule.hasSegment) continue;
+    Put(out, rule.segmentId);
+    PutFade(out, rule.segmentFadeIn);
+    PutFade(out, rule.segmentFadeOut);
+    Put(out, rule.segmentPlayPreEntry);
+    Put(out, rule.segmentPlayPostExit);
+  }
+}
+
+std::vector<uint8_t> MusicSegmentPayload(const BankMusicSegment& segment, bool motionFlag) {
+  std::vector<uint8_t> out;
+  PutMusicNode(out, segment.id, segment.node, motionFlag);
+  Put(out, segment.durationMs);
+  Put(out, uint32_t(segment.markers.size()));
+  for (const BankMusicMarker& marker : segment.markers) {
+    Put(out, marker.id);
+    Put(out, marker.positionMs);
+    Put(out, uint32_t(marker.name.size()));
+    ContentWriters::PutBytes(out, marker.name.data(), marker.name.size());
+  }
+  return out;
+}
+
+}  // namespace Tools

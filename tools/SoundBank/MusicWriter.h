@@ -1,0 +1,88 @@
+// Writes the music objects of a bank: segments (type 10), with the music node block every music
+// object opens with and the transition rules the containers carry.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tools/SoundBank/NodeParamsWriter.h"
+
+namespace Tools {
+
+constexpr uint8_t kBankMusicSegmentType = 10;
+constexpr uint8_t kBankMusicTrackType = 11;
+constexpr uint8_t kBankMusicSwitchType = 12;
+constexpr uint8_t kBankMusicPlaylistType = 13;
+
+struct BankMusicStinger {
+  uint32_t triggerId = 0;
+  uint32_t segmentId = 0;
+  uint32_t syncType = 0;
+  uint32_t cueFilter = 0;
+  uint32_t dontRepeatTime = 0;
+  uint32_t lookAheadSegments = 0;
+};
+
+// The block every music object but the track opens with, after its id.
+struct BankMusicNode {
+  uint8_t flags = 0;  // bits 1 to 3 as the bank stores them
+  BankNodeParams params;
+  std::vector<uint32_t> children;
+  double gridPeriodMs = 0.0;
+  double gridOffsetMs = 0.0;
+  float tempo = 120.0f;
+  uint8_t beatsPerBar = 4;
+  uint8_t beatValue = 4;
+  uint8_t overridesMeter = 0;
+  std::vector<BankMusicStinger> stingers;
+};
+
+struct BankMusicMarker {
+  uint32_t id = 0;
+  double positionMs = 0.0;
+  std::string name;
+};
+
+struct BankMusicSegment {
+  uint32_t id = 0;
+  BankMusicNode node;
+  double durationMs = 0.0;
+  // Entry cue first, exit cue last.
+  std::vector<BankMusicMarker> markers;
+};
+
+struct BankMusicFade {
+  int32_t timeMs = 0;
+  uint32_t curve = 0;
+  int32_t offsetMs = 0;
+};
+
+struct BankMusicRule {
+  std::vector<uint32_t> sources;       // 0xFFFFFFFF: any
+  std::vector<uint32_t> destinations;  // 0xFFFFFFFF: any
+  BankMusicFade fadeOut;
+  uint32_t syncType = 0;
+  uint32_t sourceCueFilter = 0;
+  uint8_t playPostExit = 0;
+  BankMusicFade fadeIn;
+  uint32_t destinationCueFilter = 0;
+  uint32_t jumpToItem = 0;
+  uint16_t entryKind = 0;
+  uint8_t playPreEntry = 0;
+  uint8_t matchSourceCueName = 0;
+  bool hasSegment = false;
+  uint32_t segmentId = 0;
+  BankMusicFade segmentFadeIn;
+  BankMusicFade segmentFadeOut;
+  uint8_t segmentPlayPreEntry = 0;
+  uint8_t segmentPlayPostExit = 0;
+};
+
+// The id, then the music node block.
+void PutMusicNode(std::vector<uint8_t>& out, uint32_t id, const BankMusicNode& node, bool motionFlag);
+// The rule count and the rules, as written: lists in the order given.
+void PutMusicRules(std::vector<uint8_t>& out, const std::vector<BankMusicRule>& rules);
+std::vector<uint8_t> MusicSegmentPayload(const BankMusicSegment& segment, bool motionFlag);
+
+}  // namespace Tools
