@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstring>
 
+#include "MusicEngine/MusicContainers.h"
 #include "MusicEngine/MusicRenderer.h"
 #include "MusicEngine/MusicSegment.h"
 #include "SoundEngine/AudioMgr.h"
@@ -89,8 +90,10 @@ SNRESULT CSnMusicRenderer::LoadHircObject(const SnHircObjectHeader& header, CSnL
   switch (header.type) {
     case kHircSegment:
       return LoadNode<CSnMusicSegmentNode>(header, bank);
-    case kHircTrack:
     case kHircSwitchContainer:
+      return LoadNode<CSnMusicSwitchContainer>(header, bank);
+    case kHircPlaylistContainer:
+      return LoadNode<CSnMusicPlaylistContainer>(header, bank);
     default:
       return PassOver(header);
   }

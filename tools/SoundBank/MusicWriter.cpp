@@ -81,4 +81,50 @@ std::vector<uint8_t> MusicSegmentPayload(const BankMusicSegment& segment, bool m
   return out;
 }
 
+std::vector<uint8_t> MusicPlaylistPayload(const BankMusicPlaylist& playlist, bool motionFlag) {
+  std::vector<uint8_t> out;
+  PutMusicNode(out, playlist.id, playlist.node, motionFlag);
+  PutMusicRules(out, playlist.rules);
+  Put(out, uint32_t(playlist.records.size()));
+  for (const BankPlaylistRecord& record : playlist.records) {
+    Put(out, record.segmentId);
+    Put(out, record.itemId);
+    Put(out, record.childCount);
+    Put(out, record.playMode);
+    Put(out, record.loopCount);
+    Put(out, record.loopMinOffset);
+    Put(out, record.loopMaxOffset);
+    Put(out, record.weight);
+    Put(out, record.avoidRepeatCount);
+    Put(out, record.unused);
+    Put(out, record.shuffle);
+  }
+  return out;
+}
+
+std::vector<uint8_t> MusicSwitchPayload(const BankMusicSwitch& container, bool motionFlag) {
+  std::vector<uint8_t> out;
+  PutMusicNode(out, container.id, container.node, motionFlag);
+  PutMusicRules(out, container.rules);
+  Put(out, container.continuePlaying);
+  Put(out, uint32_t(container.groupIds.size()));
+  for (uint32_t id : container.groupIds) Put(out, id);
+  for (size_t i = 0; i < container.groupIds.size(); ++i)
+    Put(out, i < container.groupTypes.size() ? container.groupTypes[i] : uint8_t(0));
+  Put(out, uint32_t(container.tree.size() * 12));
+  Put(out, container.treeMode);
+  for (const BankSwitchTreeNode& node : container.tree) {
+    Put(out, node.key);
+    if (node.leaf) {
+      Put(out, node.childId);
+    } else {
+      Put(out, node.firstChild);
+      Put(out, node.childCount);
+    }
+    Put(out, node.weight);
+    Put(out, node.probability);
+  }
+  return out;
+}
+
 }  // namespace Tools

@@ -79,10 +79,56 @@ struct BankMusicRule {
   uint8_t segmentPlayPostExit = 0;
 };
 
+// One record of a playlist, depth first: a group's children follow it.
+struct BankPlaylistRecord {
+  uint32_t segmentId = 0;  // 0: a group
+  uint32_t itemId = 0;
+  uint32_t childCount = 0;
+  uint32_t playMode = 0;
+  uint16_t loopCount = 1;
+  int16_t loopMinOffset = 0;
+  int16_t loopMaxOffset = 0;
+  uint32_t weight = 50000;
+  uint16_t avoidRepeatCount = 0;
+  uint8_t unused = 0;
+  uint8_t shuffle = 0;
+};
+
+struct BankMusicPlaylist {
+  uint32_t id = 0;
+  BankMusicNode node;
+  std::vector<BankMusicRule> rules;
+  std::vector<BankPlaylistRecord> records;  // the root group first
+};
+
+// One node of a decision tree: a leaf's child id, or an inner node's first child and count.
+struct BankSwitchTreeNode {
+  uint32_t key = 0;
+  uint32_t childId = 0;
+  uint16_t firstChild = 0;
+  uint16_t childCount = 0;
+  bool leaf = true;
+  uint16_t weight = 50;
+  uint16_t probability = 100;
+};
+
+struct BankMusicSwitch {
+  uint32_t id = 0;
+  BankMusicNode node;
+  std::vector<BankMusicRule> rules;
+  uint8_t continuePlaying = 1;
+  std::vector<uint32_t> groupIds;
+  std::vector<uint8_t> groupTypes;  // 1: state group, else switch group
+  uint8_t treeMode = 0;
+  std::vector<BankSwitchTreeNode> tree;  // node 0 the root
+};
+
 // The id, then the music node block.
 void PutMusicNode(std::vector<uint8_t>& out, uint32_t id, const BankMusicNode& node, bool motionFlag);
 // The rule count and the rules, as written: lists in the order given.
 void PutMusicRules(std::vector<uint8_t>& out, const std::vector<BankMusicRule>& rules);
 std::vector<uint8_t> MusicSegmentPayload(const BankMusicSegment& segment, bool motionFlag);
+std::vector<uint8_t> MusicPlaylistPayload(const BankMusicPlaylist& playlist, bool motionFlag);
+std::vector<uint8_t> MusicSwitchPayload(const BankMusicSwitch& container, bool motionFlag);
 
 }  // namespace Tools
