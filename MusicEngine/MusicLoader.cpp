@@ -1,11 +1,11 @@
 // Music objects from a bank: found or made, read under the global audio lock, entered in the object
 // index once whole and handed to the bank, which keeps a reference until it is unloaded.
-#include <atomic>
 #include <cstring>
 
 #include "MusicEngine/MusicContainers.h"
 #include "MusicEngine/MusicRenderer.h"
 #include "MusicEngine/MusicSegment.h"
+#include "MusicEngine/MusicTrack.h"
 #include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/Banks/LoadedBank.h"
 #include "SoundEngine/Banks/SoundBankReader.h"
@@ -45,8 +45,25 @@ class ObjectData {
   uint32_t m_size;
 };
 
+// A track found in the node list that another bank read without media of its own.
+CSnMusicTrackNode* TrackToReadAgain(CSnIndexedObject* object) {
+  auto* node = static_cast<CSnHierarchyNode*>(object);
+  if (node->NodeCategory() != kMusicCategoryTrack) return nullptr;
+  auto* track = static_cast<CSnMusicTrackNode*>(node);
+  return track->HasProvidedMedia() ? nullptr : track;
+}
+
+SNRESULT ReadNew(CSnMusicTrackNode& track, const ObjectData& data) {
+  return track.ReadBankData(data.Bytes(), data.Size(), false);
+}
+template <typename Node>
+SNRESULT ReadNew(Node& node, const ObjectData& data) {
+  return node.ReadBankData(data.Bytes(), data.Size());
+}
+
 // Made and read under the audio lock, so that no frame sees a half-built node; entered in the node
-// list only once whole.
+// list only once whole. An object another bank loaded is only referenced, but for a track without
+// media of its own, which is read again.
 template <typename Node>
 SNRESULT LoadNode(const SnHircObjectHeader& header, CSnLoadedBank* bank) {
   ObjectData data(bank->LoadingReader(), header.size);
@@ -57,11 +74,22 @@ SNRESULT LoadNode(const SnHircObjectHeader& header, CSnLoadedBank* bank) {
   const uint32_t id = data.Id();
   CSnObjectIndexList& list = g_pObjectIndex->GetNodeList(false);
   CSnIndexedObject* object = list.FindAndAddRef(id);
+  if (object && header.type == kHircTrack) {
+    if (CSnMusicTrackNode* track = TrackToReadAgain(object)) {
+      Platform::ReentrantGuard audio(GlobalAudioLock());
+      const SNRESULT result = track->ReadBankData(data.Bytes(), data.Size(), true);
+      if (result != SN_Success) {
+        SOUND_LOG(Error, "Music track %u could not be read again (%d)", id, int(result));
+        track->Release();
+        return result;
+      }
+    }
+  }
   if (!object) {
     Platform::ReentrantGuard audio(GlobalAudioLock());
     Node* node = PoolNew<Node>(g_DefaultPoolId, id);
     if (!node) return SN_Failure;
-    const SNRESULT result = node->ReadBankData(data.Bytes(), data.Size());
+    const SNRESULT result = ReadNew(*node, data);
     if (result != SN_Success) {
       SOUND_LOG(Error, "Music object %u of type %u could not be read (%d)", id, unsigned(header.type), int(result));
       node->Release();
@@ -74,14 +102,6 @@ SNRESULT LoadNode(const SnHircObjectHeader& header, CSnLoadedBank* bank) {
   return SN_Success;
 }
 
-// Kinds whose loaders are still to come: the bank goes on without them.
-SNRESULT PassOver(const SnHircObjectHeader& header) {
-  static std::atomic<uint32_t> said{0};
-  const uint32_t bit = 1u << (header.type - kHircSegment);
-  if (!(said.fetch_or(bit) & bit))
-    SOUND_LOG(Warning, "Music objects of type %u are passed over: nothing loads them yet", unsigned(header.type));
-  return SN_Success;
-}
 }  // namespace
 
 SNRESULT CSnMusicRenderer::LoadHircObject(const SnHircObjectHeader& header, CSnLoadedBank* bank, uint32_t) {
@@ -90,12 +110,12 @@ SNRESULT CSnMusicRenderer::LoadHircObject(const SnHircObjectHeader& header, CSnL
   switch (header.type) {
     case kHircSegment:
       return LoadNode<CSnMusicSegmentNode>(header, bank);
+    case kHircTrack:
+      return LoadNode<CSnMusicTrackNode>(header, bank);
     case kHircSwitchContainer:
       return LoadNode<CSnMusicSwitchContainer>(header, bank);
-    case kHircPlaylistContainer:
+    default:  // the random/sequence container
       return LoadNode<CSnMusicPlaylistContainer>(header, bank);
-    default:
-      return PassOver(header);
   }
 }
 

@@ -189,11 +189,13 @@ void CSnMusicHierarchyNode::ExecuteAction(const SnActionParams&) {
   // Stop, pause, resume and seek reach the music contexts of this node; none is made yet.
 }
 
-SNRESULT CSnMusicHierarchyNode::PlayNode(CSnPlayParams&) {
+SNRESULT MusicCannotPlayYet(uint32_t nodeId) {
   static std::atomic<bool> said{false};
-  if (!said.exchange(true)) SOUND_LOG(Error, "Music node %u: music cannot be played yet", ID());
+  if (!said.exchange(true)) SOUND_LOG(Error, "Music node %u: music cannot be played yet", nodeId);
   return SN_Failure;
 }
+
+SNRESULT CSnMusicHierarchyNode::PlayNode(CSnPlayParams&) { return MusicCannotPlayYet(ID()); }
 
 SNRESULT CSnMusicHierarchyNode::PrepareMusicDependencies() {
   // A stinger of segment 0 plays nothing and has nothing to prepare.

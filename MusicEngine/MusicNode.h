@@ -122,6 +122,9 @@ class CSnMusicHierarchyNode : public CSnPropertyNode {
   uint8_t m_musicFlags = 0;
 };
 
+// Music plays through its own contexts, which are not here yet: SN_Failure, said once per process.
+SNRESULT MusicCannotPlayYet(uint32_t nodeId);
+
 // The output rate music times are converted at.
 uint32_t MusicSampleRate();
 

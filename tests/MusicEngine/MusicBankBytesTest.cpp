@@ -170,12 +170,23 @@ std::vector<std::pair<std::string, Bytes>> MusicSeeds() {
   Tools::BankSwitchTreeNode path;
   path.childId = 20;
   choice.tree = {top, path};
+  Tools::BankMusicTrack track;
+  track.id = 40;
+  track.sources = {{0x00010000, 0, 7, 4096, 0, {}}, {0x00650002, 2, 8, 0, 0, {1, 2}}};
+  track.clips = {{0, 7, 0.0, 10.0, -10.0, 1000.0}};
+  track.automation = {{0, 1, {{0.5f, 1.0f, 4}}}};
+  track.type = 3;
+  track.switchIds = {5};
+  track.lookAheadMs = 100;
+  Tools::BankMusicSegment withTrack = Segment120(11);
+  withTrack.node.children = {40};
   Tools::BankMusicSegment badMeter = Segment120(12);
   badMeter.node.tempo = 0.0f;
   return {
       {"music-containers.bnk",
-       bank(900, {{10, Tools::MusicSegmentPayload(stingers, false)},
-                  {10, Tools::MusicSegmentPayload(Segment120(11), false)},
+       bank(900, {{11, Tools::MusicTrackPayload(track, false)},
+                  {10, Tools::MusicSegmentPayload(stingers, false)},
+                  {10, Tools::MusicSegmentPayload(withTrack, false)},
                   {13, Tools::MusicPlaylistPayload(playlist, false)},
                   {12, Tools::MusicSwitchPayload(choice, false)}})},
       {"music-zero-tempo.bnk", bank(901, {{10, Tools::MusicSegmentPayload(badMeter, false)}})},

@@ -1,7 +1,11 @@
 // The music engine joining the sound engine: Init and its settings, one frame pass however often it
 // is called, and music objects loaded through the bank manager once, shared between banks and freed
 // with the last of them.
+#include <fstream>
+#include <iterator>
+
 #include "MusicEngine/MusicRenderer.h"
+#include "MusicEngine/MusicTransitionNode.h"
 #include "SoundEngine/SoundEngine.h"
 #include "tests/MusicEngine/MusicTestSupport.h"
 
@@ -74,6 +78,27 @@ TEST_F(MusicLoaderTest, AFailingSegmentFailsItsBankAndKeepsNothingOfIt) {
   cut.resize(cut.size() - 3);
   EXPECT_EQ(LoadBank({{Tools::kBankMusicSegmentType, cut}}, 3004), SN::SN_Failure);
   EXPECT_EQ(Find(12), nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+// The fuzz seed of every music kind loads whole through the bank manager, and its unload frees it.
+TEST_F(MusicLoaderTest, TheMusicFuzzSeedLoadsWholeAndUnloadsClean) {
+  std::ifstream in("tests/fuzz/corpus/sound_bank/music-containers.bnk", std::ios::binary);
+  images_.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  const std::vector<uint8_t>& image = images_.back();
+  uint32_t bankId = 0;
+  ASSERT_EQ(SN::g_pBankManager->LoadBankImageWait(image.data(), uint32_t(image.size()), true, -1, &bankId),
+            SN::SN_Success);
+  ASSERT_NE(Find(40), nullptr);
+  EXPECT_EQ(Find(40)->Parent(), Find(11));
+  EXPECT_EQ(Find(11)->Parent(), Find(20));
+  EXPECT_EQ(Find(20)->Parent(), Find(30));
+  EXPECT_EQ(Find<SN::CSnMusicTransitionAwareNode>(20)->RuleCount(), 1u);
+  EXPECT_EQ(Unload(bankId), SN::SN_Success);
+  for (uint32_t id : {10u, 11u, 20u, 30u, 40u}) EXPECT_EQ(Find(id), nullptr) << id;
 }
 
 }  // namespace

@@ -81,6 +81,55 @@ std::vector<uint8_t> MusicSegmentPayload(const BankMusicSegment& segment, bool m
   return out;
 }
 
+std::vector<uint8_t> MusicTrackPayload(const BankMusicTrack& track, bool motionFlag) {
+  std::vector<uint8_t> out;
+  Put(out, track.id);
+  Put(out, track.flags);
+  Put(out, uint32_t(track.sources.size()));
+  for (const BankMusicSource& source : track.sources) {
+    Put(out, source.codecId);
+    Put(out, source.kind);
+    Put(out, source.sourceId);
+    Put(out, source.sizeOrFileId);
+    Put(out, source.flags);
+    if (source.kind != 2) continue;
+    Put(out, uint32_t(source.pluginParameters.size()));
+    ContentWriters::PutAll(out, source.pluginParameters);
+  }
+  Put(out, uint32_t(track.clips.size()));
+  for (const BankMusicClip& clip : track.clips) {
+    Put(out, clip.subTrack);
+    Put(out, clip.sourceId);
+    Put(out, clip.playAtMs);
+    Put(out, clip.beginTrimMs);
+    Put(out, clip.endTrimMs);
+    Put(out, clip.sourceDurationMs);
+  }
+  Put(out, track.subTrackCount);
+  Put(out, uint32_t(track.automation.size()));
+  for (const BankMusicAutomation& automation : track.automation) {
+    Put(out, automation.clipIndex);
+    Put(out, automation.type);
+    Put(out, uint32_t(automation.points.size()));
+    for (const BankAutomationPoint& point : automation.points) {
+      Put(out, point.seconds);
+      Put(out, point.value);
+      Put(out, point.interpolation);
+    }
+  }
+  PutNodeParams(out, track.params, motionFlag);
+  Put(out, track.type);
+  if (track.type == 3) {
+    Put(out, track.groupType);
+    Put(out, track.groupId);
+    Put(out, track.defaultSwitch);
+    PutIds(out, track.switchIds);
+    for (uint32_t word : track.transition) Put(out, word);
+  }
+  Put(out, track.lookAheadMs);
+  return out;
+}
+
 std::vector<uint8_t> MusicPlaylistPayload(const BankMusicPlaylist& playlist, bool motionFlag) {
   std::vector<uint8_t> out;
   PutMusicNode(out, playlist.id, playlist.node, motionFlag);

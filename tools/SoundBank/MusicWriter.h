@@ -1,5 +1,5 @@
-// Writes the music objects of a bank: segments (type 10), with the music node block every music
-// object opens with and the transition rules the containers carry.
+// Writes the music objects of a bank: segments (10), tracks (11), switch containers (12) and
+// random/sequence containers (13), with the music node block and the transition rules they carry.
 #pragma once
 
 #include <cstdint>
@@ -123,11 +123,60 @@ struct BankMusicSwitch {
   std::vector<BankSwitchTreeNode> tree;  // node 0 the root
 };
 
+struct BankMusicSource {
+  uint32_t codecId = 0x00010000;  // PCM; a plug-in's id for a plug-in
+  uint8_t kind = 0;               // 0 bank media, 1 streamed file, 2 plug-in
+  uint32_t sourceId = 0;
+  uint32_t sizeOrFileId = 0;      // a file id for a streamed file
+  uint8_t flags = 0;              // bit 0 language file, bit 1 prefetched
+  std::vector<uint8_t> pluginParameters;
+};
+
+struct BankMusicClip {
+  uint32_t subTrack = 0;
+  uint32_t sourceId = 0;
+  double playAtMs = 0.0;
+  double beginTrimMs = 0.0;
+  double endTrimMs = 0.0;
+  double sourceDurationMs = 0.0;
+};
+
+struct BankAutomationPoint {
+  float seconds = 0.0f;
+  float value = 0.0f;
+  uint32_t interpolation = 0;
+};
+
+struct BankMusicAutomation {
+  uint32_t clipIndex = 0;  // the bank's clip index
+  uint32_t type = 0;
+  std::vector<BankAutomationPoint> points;
+};
+
+struct BankMusicTrack {
+  uint32_t id = 0;
+  uint8_t flags = 0;  // bits 1 to 3 as the bank stores them
+  std::vector<BankMusicSource> sources;
+  std::vector<BankMusicClip> clips;
+  uint32_t subTrackCount = 1;
+  std::vector<BankMusicAutomation> automation;
+  BankNodeParams params;
+  uint8_t type = 0;  // 3: the switch and transition blocks follow
+  uint8_t groupType = 0;
+  uint32_t groupId = 0;
+  uint32_t defaultSwitch = 0;
+  std::vector<uint32_t> switchIds;
+  // Fade-out time, curve, offset; sync type; cue filter; fade-in time, curve, offset.
+  uint32_t transition[8] = {};
+  uint32_t lookAheadMs = 0;
+};
+
 // The id, then the music node block.
 void PutMusicNode(std::vector<uint8_t>& out, uint32_t id, const BankMusicNode& node, bool motionFlag);
 // The rule count and the rules, as written: lists in the order given.
 void PutMusicRules(std::vector<uint8_t>& out, const std::vector<BankMusicRule>& rules);
 std::vector<uint8_t> MusicSegmentPayload(const BankMusicSegment& segment, bool motionFlag);
+std::vector<uint8_t> MusicTrackPayload(const BankMusicTrack& track, bool motionFlag);
 std::vector<uint8_t> MusicPlaylistPayload(const BankMusicPlaylist& playlist, bool motionFlag);
 std::vector<uint8_t> MusicSwitchPayload(const BankMusicSwitch& container, bool motionFlag);
 
