@@ -20,15 +20,11 @@ SNRESULT CSnMusicPlaylistContainer::ReadBankData(const uint8_t* data, uint32_t s
   if (!in.Read(count, "playlist record count")) return SN_Failure;
   if (!count) return SN_Success;
   if (!in.Holds(count, kMusicPlaylistRecordBytes, "playlist records")) return SN_Failure;
-  const uint8_t* bytes = in.Take(count * kMusicPlaylistRecordBytes, "playlist records");
-  auto* records = static_cast<SnMusicPlaylistRecord*>(MemoryMgr::Malign(
-      g_DefaultPoolId, sizeof(SnMusicPlaylistRecord) * count, alignof(SnMusicPlaylistRecord)));
-  if (!records) return SN_Failure;
-  for (uint32_t i = 0; i < count; ++i) records[i] = PlaylistRecordAt(bytes + size_t(i) * kMusicPlaylistRecordBytes);
-  m_root.Take(records[0]);
+  const uint8_t* records = in.Take(count * kMusicPlaylistRecordBytes, "playlist records");
+  const SnMusicPlaylistRecord root = PlaylistRecordAt(records);
+  m_root.Take(root);
   uint32_t at = 1;
-  result = m_root.Build(records, count, at, records[0].childCount, 1);
-  MemoryMgr::Free(g_DefaultPoolId, records);
+  result = m_root.Build(records, count, at, root.childCount, 1);
   if (result != SN_Success) {
     SOUND_LOG(Error, "Music container %u: its playlist could not be built", ID());
     m_root.Clear();
@@ -59,7 +55,7 @@ CSnMusicSwitchContainer::~CSnMusicSwitchContainer() {
 }
 
 void CSnMusicSwitchContainer::FreeArguments() {
-  for (void* block : {static_cast<void*>(m_groupIds), static_cast<void*>(m_groupTypes), static_cast<void*>(m_tree)})
+  for (void* block : {static_cast<void*>(m_groupIds), static_cast<void*>(m_tree)})
     if (block) MemoryMgr::Free(g_DefaultPoolId, block);
   m_groupIds = nullptr;
   m_groupTypes = nullptr;
@@ -79,9 +75,10 @@ SNRESULT CSnMusicSwitchContainer::ReadBankData(const uint8_t* data, uint32_t siz
   m_continuePlaying = continuePlaying != 0;
   FreeArguments();
   if (count) {
-    m_groupIds = static_cast<uint32_t*>(MemoryMgr::Malloc(g_DefaultPoolId, sizeof(uint32_t) * count));
-    m_groupTypes = static_cast<uint8_t*>(MemoryMgr::Malloc(g_DefaultPoolId, count));
-    if (!m_groupIds || !m_groupTypes) return SN_InsufficientMemory;
+    // One block: the ids, then a byte of type each.
+    m_groupIds = static_cast<uint32_t*>(MemoryMgr::Malloc(g_DefaultPoolId, (sizeof(uint32_t) + 1) * count));
+    if (!m_groupIds) return SN_InsufficientMemory;
+    m_groupTypes = reinterpret_cast<uint8_t*>(m_groupIds + count);
     memcpy(m_groupIds, in.Take(sizeof(uint32_t) * count, "argument groups"), sizeof(uint32_t) * count);
     memcpy(m_groupTypes, in.Take(count, "argument types"), count);
   }
@@ -112,7 +109,11 @@ bool CSnMusicSwitchContainer::TreeHolds(uint32_t nodeCount, uint32_t depth) cons
   // Levels by node: children lie after their parent and no node has two parents, so one pass in
   // index order checks the whole tree and visits each node once.
   constexpr uint32_t kUnreached = 0xFFFFFFFFu;
-  auto* levels = static_cast<uint32_t*>(MemoryMgr::Malloc(g_DefaultPoolId, sizeof(uint32_t) * nodeCount));
+  constexpr uint32_t kLocalNodes = 64;
+  uint32_t local[kLocalNodes];
+  auto* levels = nodeCount <= kLocalNodes
+                     ? local
+                     : static_cast<uint32_t*>(MemoryMgr::Malloc(g_DefaultPoolId, sizeof(uint32_t) * nodeCount));
   if (!levels) return false;
   for (uint32_t i = 0; i < nodeCount; ++i) levels[i] = kUnreached;
   levels[0] = 0;
@@ -133,7 +134,7 @@ bool CSnMusicSwitchContainer::TreeHolds(uint32_t nodeCount, uint32_t depth) cons
       levels[c] = levels[i] + 1;
     }
   }
-  MemoryMgr::Free(g_DefaultPoolId, levels);
+  if (levels != local) MemoryMgr::Free(g_DefaultPoolId, levels);
   return holds;
 }
 

@@ -48,8 +48,8 @@ void CSnMusicPlaylistGroup::MarkHasSegment() {
   for (CSnMusicPlaylistGroup* group = this; group; group = group->parent) group->hasSegment = true;
 }
 
-SNRESULT CSnMusicPlaylistGroup::Build(const SnMusicPlaylistRecord* records, uint32_t total, uint32_t& at,
-                                      uint32_t count, uint32_t depth) {
+SNRESULT CSnMusicPlaylistGroup::Build(const uint8_t* records, uint32_t total, uint32_t& at, uint32_t count,
+                                      uint32_t depth) {
   if (depth > kMaxDepth) {
     SOUND_LOG(Error, "Playlist item %u: groups nest deeper than %u levels", itemId, kMaxDepth);
     return SN_Failure;
@@ -58,8 +58,9 @@ SNRESULT CSnMusicPlaylistGroup::Build(const SnMusicPlaylistRecord* records, uint
     SOUND_LOG(Error, "Playlist item %u: %u children but %u records left", itemId, count, total - at);
     return SN_Failure;
   }
+  if (count && !m_children.GrowBy(count)) return SN_Failure;
   for (uint32_t i = 0; i < count; ++i) {
-    const SnMusicPlaylistRecord& record = records[at++];
+    const SnMusicPlaylistRecord record = PlaylistRecordAt(records + size_t(at++) * kMusicPlaylistRecordBytes);
     CSnMusicPlaylistNode* child = nullptr;
     if (record.segmentId) {
       auto* item = PoolNew<CSnMusicPlaylistItem>(g_DefaultPoolId);

@@ -64,11 +64,10 @@ class CSnMusicPlaylistGroup : public CSnMusicPlaylistNode {
   void Clear();
   // The fields of a group record.
   void Take(const SnMusicPlaylistRecord& record);
-  // The `count` records at `records[at]` and on become this group's children, depth first; `at`
-  // moves past them. SN_Failure for a child count past the records, nesting deeper than kMaxDepth
-  // or out of memory.
-  SNRESULT Build(const SnMusicPlaylistRecord* records, uint32_t total, uint32_t& at, uint32_t count,
-                 uint32_t depth);
+  // The `count` records from record `at` of the stored `records` on become this group's children,
+  // depth first; `at` moves past them. SN_Failure for a child count past the records, nesting deeper
+  // than kMaxDepth or out of memory.
+  SNRESULT Build(const uint8_t* records, uint32_t total, uint32_t& at, uint32_t count, uint32_t depth);
 
   uint32_t ChildCount() const { return m_children.Count(); }
   CSnMusicPlaylistNode* Child(uint32_t index) const { return m_children[index]; }

@@ -38,6 +38,7 @@ void CSnMusicSegmentNode::FreeMarkers() {
   for (SnMusicMarker& marker : m_markers)
     if (marker.name) MemoryMgr::Free(g_DefaultPoolId, marker.name);
   m_markers.Term();
+  m_active = m_entry = 0;
 }
 
 // ---- loading ----
@@ -94,6 +95,8 @@ SNRESULT CSnMusicSegmentNode::ReadMarkers(SnMusicReader& in) {
     }
     m_markers.Add(marker);
   }
+  m_entry = int32_t(EntryCue().position);
+  m_active = int32_t(ExitCue().position) - m_entry;
   return SN_Success;
 }
 
@@ -101,10 +104,9 @@ SNRESULT CSnMusicSegmentNode::ReadMarkers(SnMusicReader& in) {
 
 SNRESULT CSnMusicSegmentNode::FindSyncPoint(int32_t position, uint32_t syncType, uint32_t cueFilter, bool exclusive,
                                             uint32_t& cueId, int32_t& syncPosition) const {
-  if (m_markers.Count() < 2) return SN_Failure;
-  const int64_t active = GetActiveDuration();
-  if (position > active || syncType >= SnMusicSync_Count) return SN_Failure;
-  const int64_t entry = EntryCue().position;
+  const int64_t active = m_active;
+  if (!HasCues() || position > active || syncType >= SnMusicSync_Count) return SN_Failure;
+  const int64_t entry = m_entry;
   const uint32_t last = m_markers.Count() - 1;
   cueId = 0;
   switch (syncType) {

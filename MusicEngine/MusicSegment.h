@@ -35,7 +35,7 @@ class CSnMusicSegmentNode : public CSnMusicHierarchyNode {
   void CountMusicalEvents(int32_t begin, int32_t length, uint32_t& bars, uint32_t& beats, uint32_t& grids) const;
 
   // 0 for a segment not loaded whole.
-  int32_t GetActiveDuration() const { return HasCues() ? int32_t(ExitCue().position - EntryCue().position) : 0; }
+  int32_t GetActiveDuration() const { return m_active; }
   int32_t GetPreEntryDuration() const { return HasCues() ? int32_t(EntryCue().position) : 0; }
   int32_t GetPostExitDuration() const { return HasCues() ? int32_t(m_duration - ExitCue().position) : 0; }
   uint32_t Duration() const { return m_duration; }
@@ -54,6 +54,9 @@ class CSnMusicSegmentNode : public CSnMusicHierarchyNode {
 
   SnArray<SnMusicMarker> m_markers;
   uint32_t m_duration = 0;
+  // Kept from the markers for the timing questions: exit - entry, and the entry cue's position.
+  int32_t m_active = 0;
+  int32_t m_entry = 0;
 };
 
 }  // namespace SN

@@ -66,6 +66,18 @@ void CSnMusicTrackNode::ClearSwitch() {
   m_switch = nullptr;
 }
 
+CSnMusicTrackNode::ClipMap::~ClipMap() {
+  if (m_entries != m_local) MemoryMgr::Free(g_DefaultPoolId, m_entries);
+}
+
+bool CSnMusicTrackNode::ClipMap::Reserve(uint32_t count) {
+  if (count <= kLocal) return true;
+  m_entries = static_cast<uint32_t*>(MemoryMgr::Malloc(g_DefaultPoolId, sizeof(uint32_t) * count));
+  if (m_entries) return true;
+  m_entries = m_local;
+  return false;
+}
+
 // ---- sources ----
 
 uint32_t CSnMusicTrackNode::SourceLookAhead(const CSnSourceDesc& desc) const {
@@ -132,7 +144,7 @@ SNRESULT CSnMusicTrackNode::ReadBankData(const uint8_t* data, uint32_t size, boo
   // Track contexts point into the clips and automation: while any plays, a second bank only brings
   // the sources it lacks.
   const bool keepTimeline = again && m_contexts > 0;
-  SnArray<uint32_t> map;
+  ClipMap map;
   if (!keepTimeline) {
     ClearAutomation();
     ClearClips();
@@ -173,6 +185,7 @@ SNRESULT CSnMusicTrackNode::ReadSources(SnMusicReader& in) {
   if (!in.Read(count, "source count")) return SN_Failure;
   // A record is at least its fourteen fixed bytes.
   if (!in.Holds(count, 14, "sources")) return SN_Failure;
+  if (count > m_sources.Capacity() - m_sources.Count() && !m_sources.GrowBy(count)) return SN_Failure;
   for (uint32_t i = 0; i < count; ++i) {
     SnMusicSourceRecord record{};
     SNRESULT result = ReadMusicSourceRecord(in, record);
@@ -191,11 +204,11 @@ SNRESULT CSnMusicTrackNode::ReadSources(SnMusicReader& in) {
   return SN_Success;
 }
 
-SNRESULT CSnMusicTrackNode::ReadClips(SnMusicReader& in, SnArray<uint32_t>& map, bool store) {
+SNRESULT CSnMusicTrackNode::ReadClips(SnMusicReader& in, ClipMap& map, bool store) {
   uint32_t count = 0;
   if (!in.Read(count, "clip count")) return SN_Failure;
   if (!in.Holds(count, kMusicBankClipBytes, "clips")) return SN_Failure;
-  if (count && (!map.GrowBy(count) || (store && !m_clips.GrowBy(count)))) return SN_InsufficientMemory;
+  if (!map.Reserve(count) || (store && count && !m_clips.GrowBy(count))) return SN_InsufficientMemory;
   uint32_t kept = 0;
   const uint32_t rate = MusicSampleRate();
   for (uint32_t i = 0; i < count; ++i) {
@@ -232,10 +245,11 @@ SNRESULT CSnMusicTrackNode::ReadClips(SnMusicReader& in, SnArray<uint32_t>& map,
   return SN_Success;
 }
 
-SNRESULT CSnMusicTrackNode::ReadAutomation(SnMusicReader& in, const SnArray<uint32_t>& map, bool store) {
+SNRESULT CSnMusicTrackNode::ReadAutomation(SnMusicReader& in, const ClipMap& map, bool store) {
   uint32_t count = 0;
   if (!in.Read(count, "automation count")) return SN_Failure;
   if (!in.Holds(count, 12, "automation curves")) return SN_Failure;
+  if (store && count && !m_automation.GrowBy(count)) return SN_Failure;
   const double rate = MusicSampleRate();
   for (uint32_t i = 0; i < count; ++i) {
     uint32_t bankClip = 0, type = 0, pointCount = 0;

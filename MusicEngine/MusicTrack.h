@@ -124,11 +124,29 @@ class CSnMusicTrackNode : public CSnPropertyNode {
     uint32_t sourceId;
     CSnSourceDesc* desc;  // owned
   };
+  // Where each bank clip went: a few on the stack, more from the pool.
+  class ClipMap {
+   public:
+    ClipMap() = default;
+    ClipMap(const ClipMap&) = delete;
+    ClipMap& operator=(const ClipMap&) = delete;
+    ~ClipMap();
+    bool Reserve(uint32_t count);
+    void Add(uint32_t stored) { m_entries[m_count++] = stored; }
+    uint32_t Count() const { return m_count; }
+    uint32_t operator[](uint32_t bankClip) const { return m_entries[bankClip]; }
+
+   private:
+    static constexpr uint32_t kLocal = 16;
+    uint32_t m_local[kLocal];
+    uint32_t* m_entries = m_local;
+    uint32_t m_count = 0;
+  };
   SNRESULT ReadSources(SnMusicReader& in);
   // Clip i of the bank becomes stored clip map[i], or kDropped; without `store` the bytes are only
   // checked and passed over.
-  SNRESULT ReadClips(SnMusicReader& in, SnArray<uint32_t>& map, bool store);
-  SNRESULT ReadAutomation(SnMusicReader& in, const SnArray<uint32_t>& map, bool store);
+  SNRESULT ReadClips(SnMusicReader& in, ClipMap& map, bool store);
+  SNRESULT ReadAutomation(SnMusicReader& in, const ClipMap& map, bool store);
   SNRESULT ReadSwitch(SnMusicReader& in);
   SNRESULT AddSource(uint32_t sourceId, const CSnSourceDesc& desc);
   void ClearClips();
