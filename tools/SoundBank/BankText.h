@@ -12,6 +12,7 @@
 //   marker <tone> <cue id> <frame> [label]   loop <tone> <first frame> <last frame>
 //   event <name> <action>...                 HIRC event (type 4)
 //   object <type> <name> [hex bytes...]      HIRC object of any type: its id, then the bytes
+//   musictrack, segment, playlist, musicswitch, musicevent   music objects (tools/SoundBank/MusicText.h)
 //   bankname <bank>                          STID
 //   chunk <TAG> [hex bytes...]               a chunk as given
 // Faults for the malformed corpus: headertag <TAG>, version <n>, headersize <n>, size <TAG> <declared size>,
