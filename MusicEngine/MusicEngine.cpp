@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "MusicEngine/MusicRenderer.h"
+#include "MusicEngine/MusicSegmentInfo.h"
 #include "MusicEngine/MusicTransitionNode.h"
 #include "SoundEngine/Log.h"
 #include "SoundEngine/PoolObject.h"
@@ -17,8 +18,6 @@ CSnMusicRenderer*& TheRenderer() {
   return renderer;
 }
 
-// Until music contexts exist no state change is held back.
-bool HoldStateChange(uint32_t, uint32_t) { return false; }
 }  // namespace
 
 CSnMusicRenderer* CSnMusicRenderer::Instance() { return TheRenderer(); }
@@ -44,7 +43,7 @@ void CSnMusicRenderer::Frame(bool lastCall) {
     Destroy();
     return;
   }
-  if (CSnMusicRenderer* renderer = TheRenderer()) ++renderer->m_frames;
+  if (CSnMusicRenderer* renderer = TheRenderer()) renderer->RenderFrame();
 }
 
 void CSnMusicRenderer::Destroy() {
@@ -56,6 +55,10 @@ void CSnMusicRenderer::Destroy() {
   SoundEngine::SetExtraHircObjectLoader(nullptr);
   SoundEngine::SetStateChangeHook(nullptr);
   CSnMusicTransitionAwareNode::FreeDefaultRule();
+  // The plays stop with the sound engine; their contexts go with it.
+  renderer->m_topHead = renderer->m_topTail = nullptr;
+  renderer->FreePendingStates();
+  SegmentInfoRepository::Clear();
   PoolDelete(g_DefaultPoolId, renderer);
 }
 
@@ -82,7 +85,7 @@ SNRESULT Init(SnMusicSettings* settings) {
   }
   if (settings) *settings = effective;
   SoundEngine::SetExtraHircObjectLoader(&CSnMusicRenderer::LoadHircObject);
-  SoundEngine::SetStateChangeHook(&HoldStateChange);
+  SoundEngine::SetStateChangeHook(&CSnMusicRenderer::OnStateChange);
   return SN_Success;
 }
 
