@@ -304,15 +304,13 @@ SNRESULT CSnMusicTrackNode::ReadSwitch(SnMusicReader& in) {
       !in.Read(params.fadeInCurve, "switch transition") || !in.Read(fadeInOffset, "switch transition"))
     return SN_Failure;
   params.syncType &= 0x1F;
-  // Offsets are whole samples per millisecond, signed, as the containers' rules keep them.
-  const int64_t perMs = MusicSampleRate() / 1000;
-  const int64_t out = perMs * fadeOutOffset, into = perMs * fadeInOffset;
-  if (out > INT32_MAX || out < INT32_MIN || into > INT32_MAX || into < INT32_MIN) {
+  // Offsets are signed, converted as the containers' rules convert theirs.
+  const uint32_t rate = MusicSampleRate();
+  if (!MusicOffsetToSamples(fadeOutOffset, rate, params.fadeOutOffset) ||
+      !MusicOffsetToSamples(fadeInOffset, rate, params.fadeInOffset)) {
     SOUND_LOG(Error, "Music track %u: a switch offset is beyond a sample count", ID());
     return SN_Failure;
   }
-  params.fadeOutOffset = int32_t(out);
-  params.fadeInOffset = int32_t(into);
   return SN_Success;
 }
 

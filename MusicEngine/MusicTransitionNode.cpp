@@ -89,12 +89,12 @@ SNRESULT CSnMusicTransitionAwareNode::ReadRule(SnMusicReader& in, SnMusicTransit
     }
   }
   // Offsets are stored in milliseconds and kept in whole samples per millisecond.
-  const int64_t perMs = MusicSampleRate() / 1000;
+  const uint32_t rate = MusicSampleRate();
   bool offsetsFit = true;
   auto offsetOf = [&](int32_t ms) {
-    const int64_t samples = perMs * ms;
-    if (samples > INT32_MAX || samples < INT32_MIN) offsetsFit = false;
-    return int32_t(samples);
+    int32_t samples = 0;
+    offsetsFit = MusicOffsetToSamples(ms, rate, samples) && offsetsFit;
+    return samples;
   };
   int32_t outOffset = 0, inOffset = 0;
   uint8_t postExit = 0, preEntry = 0, matchName = 0, hasSegment = 0;

@@ -16,4 +16,11 @@ bool MusicMsToSamples(double ms, uint32_t rate, int32_t& samples) {
   return true;
 }
 
+bool MusicOffsetToSamples(int32_t ms, uint32_t rate, int32_t& samples) {
+  const int64_t exact = int64_t(rate / 1000) * ms;
+  if (exact > INT32_MAX || exact < INT32_MIN) return false;
+  samples = int32_t(exact);
+  return true;
+}
+
 }  // namespace SN

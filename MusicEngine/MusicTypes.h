@@ -46,5 +46,8 @@ struct SnMusicMarker {
 // Milliseconds as the bank stores them to samples at `rate`, rounded half away from zero. False
 // when the value is not finite or does not fit a signed 32-bit sample count.
 bool MusicMsToSamples(double ms, uint32_t rate, int32_t& samples);
+// Transition offsets: whole samples per millisecond times the milliseconds; false past a signed
+// 32-bit sample count.
+bool MusicOffsetToSamples(int32_t ms, uint32_t rate, int32_t& samples);
 
 }  // namespace SN

@@ -8,6 +8,7 @@
 namespace {
 
 using MusicTest::Segment120;
+using MusicTest::CountingSegment;
 using Tools::BankPlaylistRecord;
 
 BankPlaylistRecord Group(uint32_t itemId, uint32_t children, uint32_t mode = 0) {
@@ -26,26 +27,8 @@ BankPlaylistRecord Item(uint32_t itemId, uint32_t segmentId, uint32_t weight = 5
   return record;
 }
 
-// A segment counting its preparations, entered in the node list as a bank would.
-class CountingSegment : public SN::CSnMusicSegmentNode {
- public:
-  explicit CountingSegment(uint32_t id) : CSnMusicSegmentNode(id) {}
-  SN::SNRESULT PrepareData() override {
-    ++prepared;
-    return SN::SN_Success;
-  }
-  void UnprepareData() override { --prepared; }
-  int prepared = 0;
-};
-
 class MusicContainerTest : public MusicTest::MusicFixture {
  protected:
-  void TearDown() override {
-    for (uint32_t bank : loaded_) SN::g_pBankManager->UnloadBankWait(bank, nullptr);
-    loaded_.clear();
-    for (SN::CSnIndexedObject* node : made_) node->Release();
-    MusicFixture::TearDown();
-  }
   void AdjustSettings(SN::SnInitSettings& settings) override { settings.gameSyncPreparation = true; }
 
   SN::SNRESULT LoadPlaylist(const Tools::BankMusicPlaylist& playlist) {
@@ -53,17 +36,6 @@ class MusicContainerTest : public MusicTest::MusicFixture {
   }
   SN::SNRESULT LoadSwitch(const Tools::BankMusicSwitch& container) {
     return LoadBank({{Tools::kBankMusicSwitchType, Tools::MusicSwitchPayload(container, false)}});
-  }
-  CountingSegment* Counting(uint32_t id) {
-    auto* segment = SN::PoolNew<CountingSegment>(SN::g_DefaultPoolId, id);
-    const std::vector<uint8_t> bytes = Tools::MusicSegmentPayload(Segment120(id), false);
-    {
-      Platform::ReentrantGuard audio(SN::GlobalAudioLock());
-      EXPECT_EQ(segment->ReadBankData(bytes.data(), uint32_t(bytes.size())), SN::SN_Success);
-    }
-    SN::g_pObjectIndex->GetNodeList(false).Insert(segment);
-    made_.push_back(segment);
-    return segment;
   }
   // One state group argument: value 0 (default) -> 81, 5 -> 82, 6 -> 83.
   static Tools::BankMusicSwitch StateSwitch(uint32_t id, uint32_t group, uint32_t sixChild = 83) {
@@ -82,7 +54,6 @@ class MusicContainerTest : public MusicTest::MusicFixture {
     container.tree = {root, a, b, c};
     return container;
   }
-  std::vector<SN::CSnIndexedObject*> made_;
 };
 
 TEST_F(MusicContainerTest, APlaylistTreeIsBuiltDepthFirstWithWeightsAndSegmentMarks) {

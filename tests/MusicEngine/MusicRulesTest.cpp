@@ -29,18 +29,6 @@ class RuleNode : public CSnMusicTransitionAwareNode {
   uint32_t m_category;
 };
 
-// A segment that counts its preparations.
-class CountingSegment : public SN::CSnMusicSegmentNode {
- public:
-  explicit CountingSegment(uint32_t id) : CSnMusicSegmentNode(id) {}
-  SN::SNRESULT PrepareData() override {
-    ++prepared;
-    return SN::SN_Success;
-  }
-  void UnprepareData() override { --prepared; }
-  int prepared = 0;
-};
-
 Tools::BankMusicRule Rule(std::vector<uint32_t> sources, std::vector<uint32_t> destinations, uint32_t sync = 0) {
   Tools::BankMusicRule rule;
   rule.sources = std::move(sources);
@@ -51,10 +39,6 @@ Tools::BankMusicRule Rule(std::vector<uint32_t> sources, std::vector<uint32_t> d
 
 class MusicRulesTest : public MusicTest::MusicFixture {
  protected:
-  void TearDown() override {
-    for (SN::CSnIndexedObject* node : made_) node->Release();
-    MusicFixture::TearDown();
-  }
   // A rule container (entered in the node list) whose children are the given loaded nodes.
   RuleNode* Container(uint32_t id, uint32_t category, const std::vector<Tools::BankMusicRule>& rules,
                       std::vector<uint32_t> children = {}) {
@@ -69,7 +53,6 @@ class MusicRulesTest : public MusicTest::MusicFixture {
     made_.push_back(node);
     return node;
   }
-  std::vector<SN::CSnIndexedObject*> made_;
 };
 
 TEST_F(MusicRulesTest, RulesKeepTheirFieldsAndOffsetsBecomeWholeSamplesPerMillisecond) {
@@ -185,18 +168,8 @@ TEST_F(MusicRulesTest, TheLastMatchingRuleWinsThroughAncestorsBelowTheOwner) {
 }
 
 TEST_F(MusicRulesTest, AFailingTransitionSegmentUndoesThoseBeforeItAndTheStingers) {
-  std::vector<CountingSegment*> segments;
-  for (uint32_t id : {81u, 82u, 83u}) {
-    auto* segment = SN::PoolNew<CountingSegment>(SN::g_DefaultPoolId, id);
-    const std::vector<uint8_t> bytes = Tools::MusicSegmentPayload(MusicTest::Segment120(id), false);
-    {
-      Platform::ReentrantGuard audio(SN::GlobalAudioLock());
-      ASSERT_EQ(segment->ReadBankData(bytes.data(), uint32_t(bytes.size())), SN::SN_Success);
-    }
-    SN::g_pObjectIndex->GetNodeList(false).Insert(segment);
-    made_.push_back(segment);
-    segments.push_back(segment);
-  }
+  std::vector<MusicTest::CountingSegment*> segments;
+  for (uint32_t id : {81u, 82u, 83u}) segments.push_back(Counting(id));
   auto withSegment = [](uint32_t segmentId) {
     Tools::BankMusicRule rule = Rule({kMusicAnyId}, {kMusicAnyId});
     rule.hasSegment = true;
@@ -212,7 +185,7 @@ TEST_F(MusicRulesTest, AFailingTransitionSegmentUndoesThoseBeforeItAndTheStinger
   // The third rule names a segment no bank holds.
   RuleNode* bad = Container(401, SN::kMusicCategoryPlaylist, {withSegment(81), withSegment(82), withSegment(99)});
   EXPECT_EQ(bad->PrepareData(), SN::SN_Failure);
-  for (const CountingSegment* segment : segments) EXPECT_EQ(segment->prepared, 0);
+  for (const MusicTest::CountingSegment* segment : segments) EXPECT_EQ(segment->prepared, 0);
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 
 #include "MusicEngine/MusicEngine.h"
 #include "MusicEngine/MusicSegment.h"
+#include "SoundEngine/AudioMgr.h"
+#include "SoundEngine/PoolObject.h"
 #include "SoundEngine/Banks/SoundBankManager.h"
 #include "tests/SoundBanks/BankTestSupport.h"
 #include "tools/SoundBank/MusicWriter.h"
@@ -34,6 +36,18 @@ inline Tools::BankMusicSegment Segment120(uint32_t id) {
   return segment;
 }
 
+// A segment counting its preparations.
+class CountingSegment : public SN::CSnMusicSegmentNode {
+ public:
+  explicit CountingSegment(uint32_t id) : CSnMusicSegmentNode(id) {}
+  SN::SNRESULT PrepareData() override {
+    ++prepared;
+    return SN::SN_Success;
+  }
+  void UnprepareData() override { --prepared; }
+  int prepared = 0;
+};
+
 class MusicFixture : public BankTest::BankFixture {
  protected:
   void SetUp() override {
@@ -42,6 +56,7 @@ class MusicFixture : public BankTest::BankFixture {
   }
   void TearDown() override {
     for (uint32_t bank : loaded_) SN::g_pBankManager->UnloadBankWait(bank, nullptr);
+    for (SN::CSnIndexedObject* node : made_) node->Release();
     BankFixture::TearDown();
   }
 
@@ -73,6 +88,19 @@ class MusicFixture : public BankTest::BankFixture {
     if (found) found->Release();
     return static_cast<Node*>(found);
   }
+  // A counting segment read from the writer's bytes and entered in the node list, as a bank would;
+  // released at the end of the test.
+  CountingSegment* Counting(uint32_t id) {
+    auto* segment = SN::PoolNew<CountingSegment>(SN::g_DefaultPoolId, id);
+    const std::vector<uint8_t> bytes = Tools::MusicSegmentPayload(Segment120(id), false);
+    {
+      Platform::ReentrantGuard audio(SN::GlobalAudioLock());
+      EXPECT_EQ(segment->ReadBankData(bytes.data(), uint32_t(bytes.size())), SN::SN_Success);
+    }
+    SN::g_pObjectIndex->GetNodeList(false).Insert(segment);
+    made_.push_back(segment);
+    return segment;
+  }
   bool Logged(const char* text) {
     logged_ += log_.Take();
     return logged_.find(text) != std::string::npos;
@@ -81,6 +109,7 @@ class MusicFixture : public BankTest::BankFixture {
   std::string logged_;
   std::vector<std::vector<uint8_t>> images_;
   std::vector<uint32_t> loaded_;
+  std::vector<SN::CSnIndexedObject*> made_;  // made by the test itself, one reference each
 };
 
 }  // namespace MusicTest
