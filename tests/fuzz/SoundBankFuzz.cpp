@@ -2,13 +2,14 @@
 // the media index and the media, with a running sound engine for the global chunks, in a normal and a
 // structure-only load, with and without a music hook; the same bytes read as a file through standard
 // streams of 1- and 2048-byte blocks, which must give what memory gives; then loaded and unloaded by
-// the engine's bank manager, in place and copied.
+// the engine's bank manager, in place and copied, with the music engine loading music objects.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
+#include "MusicEngine/MusicEngine.h"
 #include "Platform/Shutdown.h"
 #include "Platform/VirtualMemory.h"
 #include "SoundEngine/Banks/BankChunks.h"
@@ -211,8 +212,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   SN::SoundEngine::SetExtraHircObjectLoader(nullptr);
   reader.Term();
-  // The real records: whatever a load made, its unload (or its failure) gives back.
+  // The real records: whatever a load made, its unload (or its failure) gives back; music objects
+  // through the music engine's loader.
   if (SN::g_pBankManager && size >= 28) {
+    if (SN::MusicEngine::Init(nullptr) != SN::SN_Success) abort();
     for (bool copied : {false, true}) {
       uint32_t bankId = 0;
       if (SN::g_pBankManager->LoadBankImageWait(image.data(), uint32_t(image.size()), copied, -1, &bankId) ==

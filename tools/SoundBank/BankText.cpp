@@ -2,6 +2,7 @@
 // out as meant (a number read some other way, an id given twice, a size past the format's fields) is
 // refused with the line it stands on.
 #include "tools/SoundBank/BankText.h"
+#include "tools/SoundBank/MusicText.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -81,16 +82,23 @@ struct PendingAttenuation {
   BankAttenuation attenuation;
 };
 
-class Parser {
+class Parser final : public MusicTextHost {
  public:
-  Parser(BankDescription& bank, std::string& error) : m_bank(bank), m_error(error) {}
+  Parser(BankDescription& bank, std::string& error) : m_bank(bank), m_error(error), m_music(*this) {}
 
   bool Line(const std::vector<std::string>& words);
   bool Finish();
   void SetLine(int line) { m_line = line; }
 
  private:
-  bool Fail(const std::string& message) {
+  bool ToneMedia(const std::string& name, double& ms, uint32_t& bytes) override {
+    const Tone* tone = FindTone(name);
+    if (!tone) return Fail("tone \"" + name + "\" is not declared");
+    ms = double(tone->desc.frames) * 1000.0 / tone->desc.sampleRate;
+    bytes = uint32_t(WriteToneMedia(tone->desc).size());
+    return true;
+  }
+  bool Fail(const std::string& message) override {
     m_error = "line " + std::to_string(m_line) + ": " + message;
     return false;
   }
@@ -100,7 +108,7 @@ class Parser {
                 (most == least ? "" : most == kNoMost ? " or more" : " to " + std::to_string(most - 1)) + " values");
   }
   // Plain decimal digits: no sign, no base prefix and no leading zero (once read as octal).
-  bool Number(const std::string& word, uint32_t& value) {
+  bool Number(const std::string& word, uint32_t& value) override {
     bool whole = !word.empty() && (word[0] != '0' || word.size() == 1);
     uint64_t number = 0;
     for (size_t i = 0; whole && i < word.size(); ++i) {
@@ -113,7 +121,7 @@ class Parser {
     return true;
   }
   // A finite decimal number ("-12", "0.5", "1e3"): not "nan", "inf" or hexadecimal.
-  bool Real(const std::string& word, float& value) {
+  bool Real(const std::string& word, float& value) override {
     const bool decimal = !word.empty() && word.find_first_not_of("0123456789.eE+-") == std::string::npos;
     char* end = nullptr;
     value = decimal ? strtof(word.c_str(), &end) : 0.0f;
@@ -131,7 +139,7 @@ class Parser {
     return true;
   }
   // "@123" is the id 123; any other word is hashed as the engine hashes names.
-  bool Id(const std::string& word, uint32_t& id) {
+  bool Id(const std::string& word, uint32_t& id) override {
     if (word.size() > 1 && word[0] == '@') return Number(word.substr(1), id);
     id = SN::SoundEngine::GetIDFromString(word.c_str());
     return true;
@@ -249,7 +257,7 @@ class Parser {
     }
     return AddObject(3, w[1], ActionPayload(action));
   }
-  bool AddObject(uint8_t type, const std::string& name, std::vector<uint8_t> payload) {
+  bool AddObject(uint8_t type, const std::string& name, std::vector<uint8_t> payload) override {
     uint32_t id = 0;
     memcpy(&id, payload.data(), sizeof id);
     const std::string what =
@@ -325,6 +333,7 @@ class Parser {
   std::map<uint32_t, int> m_parameters, m_bankNames, m_toneIds;
   std::vector<PendingSound> m_sounds;
   std::vector<PendingAttenuation> m_attenuations;
+  MusicText m_music;
 };
 
 bool Parser::Bus(const std::vector<std::string>& w) {
@@ -683,6 +692,7 @@ bool Parser::Line(const std::vector<std::string>& w) {
     dialogue->event.paths.push_back(path);
     return true;
   }
+  if (MusicText::Takes(op)) return m_music.Line(w);
   if (op == "bankname") {
     BankName name{0, w.size() > 1 ? w[1] : ""};
     if (!Count(w, 2, 2) || !Id(w[1], name.bankId)) return false;

@@ -30,6 +30,7 @@
 //   dialoguepath <dialogue> <audio node> <weight> <probability> <value>...   one leaf; "*" is the default
 //   modulator lfo|envelope <name> [<property>=<value> | <property>~<min>,<max>]...
 //                                            HIRC oscillator (type 21) or envelope (type 22)
+//   musictrack, segment, playlist, musicswitch, musicevent   music objects (tools/SoundBank/MusicText.h)
 //   bankname <bank>                          STID
 //   chunk <TAG> [hex bytes...]               a chunk as given
 // Faults for the malformed corpus: headertag <TAG>, version <n>, headersize <n>, size <TAG> <declared size>,

@@ -1,0 +1,238 @@
+// The music node base: its block of a bank object, its children, its meter and its stingers.
+#include "MusicEngine/MusicNode.h"
+
+#include <atomic>
+#include <cmath>
+
+#include "SoundEngine/Log.h"
+#include "SoundEngine/Lower/FrameFormat.h"
+
+namespace SN {
+
+uint32_t MusicSampleRate() { return LowerEngine::SampleRate(); }
+
+bool SnMusicReader::Holds(uint64_t count, uint64_t bytes, const char* what) const {
+  if (count * bytes <= m_cursor.Left()) return true;
+  SOUND_LOG(Error, "Music object %u: %llu %s cannot fit in the %u bytes left", m_id,
+            static_cast<unsigned long long>(count), what, m_cursor.Left());
+  return false;
+}
+
+void SnMusicReader::Short(const char* what) const {
+  SOUND_LOG(Error, "Music object %u: the %s run past the end of the object", m_id, what);
+}
+
+CSnMusicHierarchyNode::~CSnMusicHierarchyNode() = default;
+
+// ---- children ----
+
+SNRESULT CSnMusicHierarchyNode::MayAddChild(const CSnHierarchyNode* child) const {
+  if (m_children.Count() >= kMaxChildren) return SN_TooManyChildren;
+  if (!TakesChildCategory(child->NodeCategory())) return SN_WrongChildKind;
+  if (child->Parent()) return SN_ChildHasParent;
+  for (uint32_t i = 0; i < m_children.Count(); ++i)
+    if (m_children[i]->ID() == child->ID()) return SN_AlreadyAChild;
+  if (child->ID() == ID()) return SN_ChildIsItself;
+  return SN_Success;
+}
+
+SNRESULT CSnMusicHierarchyNode::AddChild(CSnHierarchyNode* child) {
+  const SNRESULT allowed = MayAddChild(child);
+  if (allowed != SN_Success) {
+    SOUND_LOG(Error, "Music node %u: child %u is turned away (%d)", ID(), child->ID(), int(allowed));
+    return allowed;
+  }
+  uint32_t at = 0;
+  while (at < m_children.Count() && m_children[at]->ID() < child->ID()) ++at;
+  if (!m_children.InsertAt(at, child)) return SN_Failure;
+  child->SetParent(this);
+  return SN_Success;
+}
+
+void CSnMusicHierarchyNode::RemoveChild(CSnHierarchyNode* child) {
+  const int32_t at = m_children.IndexOf(child);
+  if (at >= 0) m_children.RemoveAt(uint32_t(at));
+}
+
+// ---- the bank block ----
+
+SNRESULT CSnMusicHierarchyNode::ReadMusicParams(SnMusicReader& in) {
+  uint32_t id = 0;
+  uint8_t flags = 0;
+  if (!in.Read(id, "object id") || !in.Read(flags, "music flags")) return SN_Failure;
+  m_musicFlags = uint8_t((m_musicFlags & kMusicOverridesMeter) | ((flags >> 1) & kMusicOverridesEvents) |
+                         ((flags >> 1) & kMusicOverridesTracking) | (flags & kMusicMidiOption));
+  const uint8_t* begin = in.Here();
+  const uint8_t* cursor = begin;
+  const SNRESULT params = ReadBaseParams(cursor, begin + in.Left(), false);
+  if (params != SN_Success) return params;
+  in.Advance(uint32_t(cursor - begin));
+  SNRESULT result = ReadChildren(in);
+  if (result == SN_Success) result = ReadMeter(in);
+  if (result == SN_Success) result = ReadStingers(in);
+  return result;
+}
+
+SNRESULT CSnMusicHierarchyNode::ReadChildren(SnMusicReader& in) {
+  uint32_t count = 0;
+  if (!in.Read(count, "child count")) return SN_Failure;
+  if (!in.Holds(count, sizeof(uint32_t), "child ids")) return SN_Failure;
+  if (count > kMaxChildren) {
+    SOUND_LOG(Error, "Music node %u: %u children are more than a node holds", ID(), count);
+    return SN_TooManyChildren;
+  }
+  if (count > m_children.Capacity() - m_children.Count() && !m_children.GrowBy(count)) return SN_InsufficientMemory;
+  for (uint32_t i = 0; i < count; ++i) {
+    uint32_t childId = 0;
+    in.Read(childId, "child id");
+    const SNRESULT result = AddChildById(childId);
+    if (result != SN_Success) {
+      SOUND_LOG(Error, "Music node %u: child %u could not be added (%d)", ID(), childId, int(result));
+      return result;
+    }
+  }
+  return SN_Success;
+}
+
+SNRESULT CSnMusicHierarchyNode::ReadMeter(SnMusicReader& in) {
+  double gridPeriodMs = 0.0, gridOffsetMs = 0.0;
+  float tempo = 0.0f;
+  uint8_t beatsPerBar = 0, beatValue = 0, overrides = 0;
+  if (!in.Read(gridPeriodMs, "grid period") || !in.Read(gridOffsetMs, "grid offset") || !in.Read(tempo, "tempo") ||
+      !in.Read(beatsPerBar, "time signature") || !in.Read(beatValue, "time signature") ||
+      !in.Read(overrides, "meter flag"))
+    return SN_Failure;
+  if (!overrides) return SN_Success;
+  // A meter that divides by zero or wraps a sample count would misplace every later sync point.
+  const uint32_t rate = MusicSampleRate();
+  int32_t gridPeriod = 0, gridOffset = 0;
+  const double beat = (4.0 / beatValue) * (60.0 / double(tempo)) * rate;
+  const bool tempoOk = std::isfinite(tempo) && tempo > 0.0f && beatValue != 0 && beatsPerBar != 0;
+  const double beatRounded = tempoOk ? beat + 0.5 : 0.0;
+  if (!tempoOk || !(beatRounded < 2147483648.0) || !MusicMsToSamples(gridPeriodMs, rate, gridPeriod) ||
+      !MusicMsToSamples(gridOffsetMs, rate, gridOffset) || gridPeriod < 0 || gridOffset < 0) {
+    SOUND_LOG(Error, "Music node %u: the meter (%g bpm, %u/%u, grid %g ms at %g ms) gives no usable sample counts", ID(),
+              double(tempo), unsigned(beatsPerBar), unsigned(beatValue), gridPeriodMs, gridOffsetMs);
+    return SN_Failure;
+  }
+  const uint64_t beatSamples = uint64_t(beatRounded);
+  const uint64_t bar = uint64_t(beatsPerBar) * beatSamples;
+  if (bar > 2147483647u) {
+    SOUND_LOG(Error, "Music node %u: a bar of %llu samples is longer than a sample count holds", ID(),
+              static_cast<unsigned long long>(bar));
+    return SN_Failure;
+  }
+  m_meter.tempo = tempo;
+  m_meter.beat = uint32_t(beatSamples);
+  m_meter.bar = uint32_t(bar);
+  m_meter.gridPeriod = uint32_t(gridPeriod);
+  m_meter.gridOffset = uint32_t(gridOffset);
+  m_musicFlags |= kMusicOverridesMeter;
+  return SN_Success;
+}
+
+SNRESULT CSnMusicHierarchyNode::ReadStingers(SnMusicReader& in) {
+  uint32_t count = 0;
+  if (!in.Read(count, "stinger count")) return SN_Failure;
+  if (!in.Holds(count, sizeof(SnMusicStinger), "stingers")) return SN_Failure;
+  m_stingers.Term();
+  if (count && !m_stingers.GrowBy(count)) return SN_Failure;
+  for (uint32_t i = 0; i < count; ++i) {
+    SnMusicStinger stinger;
+    in.Read(stinger, "stinger");
+    m_stingers.Add(stinger);
+  }
+  return SN_Success;
+}
+
+// ---- musical time ----
+
+const CSnMusicHierarchyNode* CSnMusicHierarchyNode::MusicParent() const {
+  const CSnHierarchyNode* parent = Parent();
+  if (!parent) return nullptr;
+  const uint32_t category = parent->NodeCategory();
+  if (category < kMusicCategorySegment || category > kMusicCategorySwitch) return nullptr;
+  return static_cast<const CSnMusicHierarchyNode*>(parent);
+}
+
+const SnMusicMeter& CSnMusicHierarchyNode::GetMeter() const {
+  const CSnMusicHierarchyNode* node = this;
+  while (!(node->m_musicFlags & kMusicOverridesMeter)) {
+    const CSnMusicHierarchyNode* parent = node->MusicParent();
+    if (!parent) break;
+    node = parent;
+  }
+  return node->m_meter;
+}
+
+bool CSnMusicHierarchyNode::CollectStingers(SnArray<SnMusicStinger>& list) const {
+  if (const CSnMusicHierarchyNode* parent = MusicParent())
+    if (!parent->CollectStingers(list)) return false;
+  for (uint32_t s = 0; s < m_stingers.Count(); ++s) {
+    const SnMusicStinger& stinger = m_stingers[s];
+    for (uint32_t i = 0; i < list.Count();) {
+      if (list[i].triggerId == stinger.triggerId) {
+        list[i] = list[list.Count() - 1];
+        list.RemoveAt(list.Count() - 1);
+      } else {
+        ++i;
+      }
+    }
+    if (!list.Add(stinger, 2)) return false;
+  }
+  return true;
+}
+
+// ---- the hierarchy's calls ----
+
+void CSnMusicHierarchyNode::ExecuteAction(const SnActionParams&) {
+  // Stop, pause, resume and seek reach the music contexts of this node; none is made yet.
+}
+
+SNRESULT MusicCannotPlayYet(uint32_t nodeId) {
+  static std::atomic<bool> said{false};
+  if (!said.exchange(true)) SOUND_LOG(Error, "Music node %u: music cannot be played yet", nodeId);
+  return SN_Failure;
+}
+
+SNRESULT CSnMusicHierarchyNode::PlayNode(CSnPlayParams&) { return MusicCannotPlayYet(ID()); }
+
+SNRESULT CSnMusicHierarchyNode::PrepareMusicDependencies() {
+  // A stinger of segment 0 plays nothing and has nothing to prepare.
+  for (uint32_t i = 0; i < m_stingers.Count(); ++i) {
+    if (!m_stingers[i].segmentId) continue;
+    const SNRESULT result = PrepareNodeData(m_stingers[i].segmentId);
+    if (result != SN_Success) {
+      while (i--)
+        if (m_stingers[i].segmentId) UnprepareNodeData(m_stingers[i].segmentId);
+      return result;
+    }
+  }
+  return SN_Success;
+}
+
+void CSnMusicHierarchyNode::UnprepareMusicDependencies() {
+  for (const SnMusicStinger& stinger : m_stingers)
+    if (stinger.segmentId) UnprepareNodeData(stinger.segmentId);
+}
+
+SNRESULT CSnMusicHierarchyNode::PrepareData() {
+  SNRESULT result = PrepareMusicDependencies();
+  if (result != SN_Success) return result;
+  for (uint32_t i = 0; i < m_children.Count(); ++i) {
+    result = m_children[i]->PrepareData();
+    if (result != SN_Success) {
+      while (i--) m_children[i]->UnprepareData();
+      UnprepareMusicDependencies();
+      return result;
+    }
+  }
+  return SN_Success;
+}
+
+void CSnMusicHierarchyNode::UnprepareData() {
+  for (CSnHierarchyNode* child : m_children) child->UnprepareData();
+  UnprepareMusicDependencies();
+}
+
+}  // namespace SN

@@ -1,0 +1,70 @@
+// The music renderer: the one music object of the process, made at the first Init and freed at the
+// sound engine's last frame; it holds the music settings and loads music objects from banks.
+#pragma once
+
+#include <cstdint>
+
+#include "MusicEngine/MusicEngine.h"
+#include "SoundEngine/GameSyncHooks.h"
+
+namespace SN {
+
+class CSnIndexedObject;
+class CSnLoadedBank;
+class CSnMusicTopContext;
+struct SnMusicPendingState;
+
+class CSnMusicRenderer {
+ public:
+  // Null when the music engine is not running.
+  static CSnMusicRenderer* Instance();
+  // Makes the renderer and joins the frame the first time; later calls only take the settings.
+  static SNRESULT Create(const SnMusicSettings& settings);
+
+  // ---- plays ----
+  // A play without a parent begins: listed first; its segment information kept when its callback
+  // flags ask for it. SN_Failure for playing id 0 (listed all the same, until it is removed).
+  SNRESULT AddTopLevelContext(CSnMusicTopContext* context, uint32_t playingId, uint32_t callbackFlags);
+  void RemoveTopLevelContext(CSnMusicTopContext* context);
+  CSnMusicTopContext* FirstTopLevelContext() const { return m_topHead; }
+  CSnMusicTopContext* LastTopLevelContext() const { return m_topTail; }
+
+  // ---- held state changes ----
+  // The state manager's hook: true when a play holds the change until its next sync point.
+  static bool OnStateChange(uint32_t groupId, uint32_t stateId);
+  // Samples from now to the nearest state sync of the group among the plays, less one frame; the
+  // play that has it, or null.
+  int64_t GetDelayToStateSync(uint32_t groupId, CSnMusicTopContext*& context) const;
+  void OnStateSyncReached(SnMusicPendingState* item);
+  void RescheduleStateChange(SnMusicPendingState* item);
+  uint32_t PendingStateCount() const { return m_pendingCount; }
+
+  // The sound engine's hook for bank objects of types 10 to 13; SN_NothingChanged for any other.
+  static SNRESULT LoadHircObject(const SnHircObjectHeader& header, CSnLoadedBank* bank, uint32_t bankId);
+
+  explicit CSnMusicRenderer(const SnMusicSettings& settings) : m_settings(settings) {}
+  const SnMusicSettings& Settings() const { return m_settings; }
+  // Frames the renderer has taken part in.
+  uint64_t Frames() const { return m_frames; }
+
+ private:
+  static void Frame(bool lastCall);
+  static void Destroy();
+  void RenderFrame();
+  bool HoldStateChange(uint32_t groupId, uint32_t stateId);
+  // Re-applied through the state message, neither hook nor subscribers asked again.
+  void ApplyNow(SnMusicPendingState* item);
+  void MarkOlderObsolete(SnMusicPendingState* item);
+  void MarkGroupObsolete(uint32_t groupId);
+  void PurgePendingStates();
+  void FreePendingStates();
+
+  SnMusicSettings m_settings;
+  uint64_t m_frames = 0;
+  CSnMusicTopContext* m_topHead = nullptr;
+  CSnMusicTopContext* m_topTail = nullptr;
+  SnMusicPendingState* m_pending = nullptr;  // newest first
+  uint32_t m_pendingCount = 0;
+};
+
+}  // namespace SN

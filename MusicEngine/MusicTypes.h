@@ -1,0 +1,53 @@
+// The records of musical time shared by every music node: meter, stingers, markers and sync types.
+#pragma once
+
+#include <cstdint>
+
+namespace SN {
+
+// Where a transition or a stinger may take effect.
+enum SnMusicSyncType : uint32_t {
+  SnMusicSync_Immediate = 0,
+  SnMusicSync_NextGrid = 1,
+  SnMusicSync_NextBar = 2,
+  SnMusicSync_NextBeat = 3,
+  SnMusicSync_NextCue = 4,
+  SnMusicSync_NextUserCue = 5,
+  SnMusicSync_EntryCue = 6,
+  SnMusicSync_ExitCue = 7,
+  SnMusicSync_Count = 8,
+};
+
+// In samples at the output rate; the tempo as the bank stores it.
+struct SnMusicMeter {
+  float tempo = 0.0f;
+  uint32_t beat = 0;
+  uint32_t bar = 0;
+  uint32_t gridPeriod = 0;
+  uint32_t gridOffset = 0;
+};
+
+struct SnMusicStinger {
+  uint32_t triggerId;
+  uint32_t segmentId;  // 0: the trigger plays nothing
+  uint32_t syncType;
+  uint32_t cueFilter;  // 0: any cue
+  uint32_t dontRepeatTime;
+  uint32_t lookAheadSegments;
+};
+static_assert(sizeof(SnMusicStinger) == 24, "a stinger is six words in a bank");
+
+struct SnMusicMarker {
+  uint32_t id;
+  uint32_t position;  // samples from the segment's beginning
+  char* name;         // owned, NUL-terminated; null when the bank gives none
+};
+
+// Milliseconds as the bank stores them to samples at `rate`, rounded half away from zero. False
+// when the value is not finite or does not fit a signed 32-bit sample count.
+bool MusicMsToSamples(double ms, uint32_t rate, int32_t& samples);
+// Transition offsets: whole samples per millisecond times the milliseconds; false past a signed
+// 32-bit sample count.
+bool MusicOffsetToSamples(int32_t ms, uint32_t rate, int32_t& samples);
+
+}  // namespace SN

@@ -1,0 +1,90 @@
+// The game's music as the bank descriptions give it, read by the real bank manager with the music
+// engine joined, and the music directives refusing descriptions out of order.
+#include "MusicEngine/MusicContainers.h"
+#include "MusicEngine/MusicTrack.h"
+#include "tests/MusicEngine/MusicTestSupport.h"
+
+namespace {
+
+using BankTest::Id;
+
+class MusicContentTest : public MusicTest::MusicFixture {};
+
+TEST_F(MusicContentTest, TheGeneralBankPlaysA120BpmSegmentByTheMoodOfInit) {
+  for (const char* name : {"Init", "GeneralBank"}) {
+    images_.push_back(BankTest::ContentBank(name));
+    uint32_t bankId = 0;
+    ASSERT_EQ(SN::g_pBankManager->LoadBankImageWait(images_.back().data(), uint32_t(images_.back().size()), true, -1,
+                                                    &bankId),
+              SN::SN_Success)
+        << name << ": " << log_.Take();
+    loaded_.push_back(bankId);
+  }
+  const auto* calm = Find<SN::CSnMusicSegmentNode>(Id("MusicCalm"));
+  ASSERT_NE(calm, nullptr);
+  EXPECT_EQ(calm->GetMeter().beat, 24000u);
+  EXPECT_EQ(calm->GetMeter().bar, 96000u);
+  EXPECT_EQ(calm->GetActiveDuration(), 192000);
+  uint32_t cue = 0;
+  int32_t at = 0;
+  ASSERT_EQ(calm->FindSyncPoint(1, SN::SnMusicSync_NextCue, 0, false, cue, at), SN::SN_Success);
+  EXPECT_EQ(at, 96000);
+  EXPECT_EQ(cue, Id("Turn"));
+  ASSERT_EQ(calm->ChildCount(), 1u);
+  const auto* track = static_cast<const SN::CSnMusicTrackNode*>(calm->Child(0));
+  EXPECT_EQ(track->ID(), Id("CalmTones"));
+  ASSERT_EQ(track->ClipCount(), 1u);
+  EXPECT_EQ(track->Clip(0).length, 12000u);  // the hum's 250 ms
+  EXPECT_NE(track->FindSource(Id("Hum")), nullptr);
+
+  const auto* mood = Find<SN::CSnMusicSwitchContainer>(Id("MusicByMood"));
+  ASSERT_NE(mood, nullptr);
+  EXPECT_EQ(mood->ArgumentGroup(0), Id("MusicMood"));
+  EXPECT_EQ(mood->ResolveSingleArgument(0), Id("MusicPlaylist"));
+  EXPECT_EQ(mood->ResolveSingleArgument(Id("Calm")), Id("MusicPlaylist"));
+  EXPECT_EQ(mood->ResolveSingleArgument(Id("Tense")), Id("MusicTense"));
+  EXPECT_EQ(Find(Id("MusicPlaylist"))->Parent(), mood);
+  EXPECT_EQ(Find<SN::CSnMusicPlaylistContainer>(Id("MusicPlaylist"))->Playlist().ChildCount(), 1u);
+  EXPECT_FALSE(Logged("Could not create Sound Music Engine."));
+}
+
+TEST_F(MusicContentTest, MusicDirectivesNameOnlyObjectsDescribedBefore) {
+  struct Case {
+    const char* text;
+    const char* error;
+  };
+  const Case cases[] = {
+      {"segment S 120 4 4 1000 0 1000 track:T\n", "\"T\" is not a music object"},
+      {"tone Hum 48000 1 250 110\nmusictrack T Hum\nplaylist P 0 T\n", "\"T\" is not a music object"},
+      {"musicswitch W G default:S\nsegment S 120 4 4 1000 0 1000\n", "\"S\" is not a music object"},
+      {"segment S 120 4 4 1000 0 2000\n", "inside the segment"},
+      {"segment S 120 4 4 1000 500 900 cue:C@200\n", "from the entry to the exit"},
+      {"segment S 0 4 4 1000 0 1000\n", "tempo is above 0"},
+      {"musictrack T Nothing\n", "tone \"Nothing\" is not declared"},
+      {"segment S 120 4 4 1000 0 1000 bar:2\n", "neither track"},
+  };
+  // An event of one play action on the switch, after it.
+  Tools::BankDescription played;
+  std::string error;
+  ASSERT_TRUE(Tools::ParseBankText("musicswitch W G\nmusicevent Play_W W\n", "Music", played, error) == false);
+  ASSERT_TRUE(Tools::ParseBankText("tone Hum 48000 1 250 110\nsegment S 120 4 4 1000 0 1000\n"
+                                   "musicswitch W G default:S\nmusicevent Play_W W\n",
+                                   "Music", played, error))
+      << error;
+  ASSERT_EQ(played.objects.size(), 4u);
+  EXPECT_EQ(played.objects[2].type, 3u);
+  const std::vector<uint8_t> action = {0, 0, 0, 0, 0x03, 0x04, 0, 0, 0, 0};
+  ASSERT_EQ(played.objects[2].payload.size(), action.size());
+  uint32_t target = 0;
+  memcpy(&target, played.objects[2].payload.data() + 6, 4);
+  EXPECT_EQ(target, Id("W"));
+  EXPECT_EQ(played.objects[3].type, 4u);
+  for (const Case& c : cases) {
+    Tools::BankDescription bank;
+    std::string error;
+    EXPECT_FALSE(Tools::ParseBankText(c.text, "Music", bank, error)) << c.text;
+    EXPECT_NE(error.find(c.error), std::string::npos) << error;
+  }
+}
+
+}  // namespace

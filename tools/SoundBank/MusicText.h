@@ -1,0 +1,55 @@
+// The music directives of a bank description, each written as one object at once, so that every
+// object a line names was described on an earlier line:
+//
+//   musictrack <name> <tone>                       a track playing one tone of the bank from 0
+//   segment <name> <bpm> <beats per bar> <beat value> <ms> <entry ms> <exit ms> [cue:<name>@<ms>]...
+//           [track:<track>]...                      markers in order; the tracks declared before
+//   playlist <name> <mode 0-3> <segment>...        one group playing the segments
+//   musicswitch <name> <state group> <state>:<node>...   "default" for the path of no state
+//   musicevent <event> <node>                      an event of one play action on the node
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace Tools {
+
+// What the description's parser lends the music directives.
+class MusicTextHost {
+ public:
+  virtual bool Id(const std::string& word, uint32_t& id) = 0;
+  virtual bool Number(const std::string& word, uint32_t& value) = 0;
+  virtual bool Real(const std::string& word, float& value) = 0;
+  virtual bool Fail(const std::string& message) = 0;
+  virtual bool AddObject(uint8_t type, const std::string& name, std::vector<uint8_t> payload) = 0;
+  // A tone's length and the bytes of its media; false (failed) when no tone has the name.
+  virtual bool ToneMedia(const std::string& name, double& ms, uint32_t& bytes) = 0;
+
+ protected:
+  ~MusicTextHost() = default;
+};
+
+class MusicText {
+ public:
+  explicit MusicText(MusicTextHost& host) : m_host(host) {}
+  static bool Takes(const std::string& directive);
+  bool Line(const std::vector<std::string>& words);
+
+ private:
+  bool Track(const std::vector<std::string>& w);
+  bool Segment(const std::vector<std::string>& w);
+  bool Playlist(const std::vector<std::string>& w);
+  bool Switch(const std::vector<std::string>& w);
+  bool Event(const std::vector<std::string>& w);
+  // The id of an earlier music object of one of the kinds, or a failure naming the word.
+  bool Earlier(const std::string& name, const std::set<uint8_t>& kinds, uint32_t& id);
+  bool Ms(const std::string& word, double& ms);
+
+  MusicTextHost& m_host;
+  std::map<std::string, uint8_t> m_kinds;  // declared music objects by name
+};
+
+}  // namespace Tools
