@@ -1,0 +1,48 @@
+// Parent-node payloads: the common node parameters, the kind's own fields, then the children.
+#include "tools/SoundBank/ContainerWriter.h"
+
+#include "tools/ContentWriters/Bytes.h"
+
+namespace Tools {
+
+using ContentWriters::Put;
+
+namespace {
+
+void PutChildren(std::vector<uint8_t>& out, const std::vector<uint32_t>& children) {
+  Put(out, uint32_t(children.size()));
+  for (uint32_t child : children) Put(out, child);
+}
+
+}  // namespace
+
+std::vector<uint8_t> ActorMixerPayload(uint32_t id, const BankNodeParams& params, const std::vector<uint32_t>& children) {
+  std::vector<uint8_t> out = NodePayload(id, {}, params, false);
+  PutChildren(out, children);
+  return out;
+}
+
+std::vector<uint8_t> RandomSequencePayload(uint32_t id, const BankNodeParams& params,
+                                           const BankRandomSequence& container) {
+  std::vector<uint8_t> out = NodePayload(id, {}, params, false);
+  Put(out, container.loopCount);
+  Put(out, container.loopMin);
+  Put(out, container.loopMax);
+  Put(out, container.transitionMs);
+  Put(out, container.transitionMin);
+  Put(out, container.transitionMax);
+  Put(out, container.avoidRepeat);
+  Put(out, container.transitionType);
+  Put(out, container.randomType);
+  Put(out, container.playMode);
+  Put(out, container.flags);
+  PutChildren(out, container.children);
+  Put(out, uint16_t(container.playlist.size()));
+  for (const BankPlaylistItem& item : container.playlist) {
+    Put(out, item.id);
+    Put(out, item.weight);
+  }
+  return out;
+}
+
+}  // namespace Tools
