@@ -139,4 +139,32 @@ TEST_F(ParentNodeTest, AChildListCutOrCountedPastTheObjectFailsTheLoad) {
   EXPECT_EQ(Sound(11)->Parent(), nullptr);
 }
 
+TEST_F(ParentNodeTest, TheGeneralBankGroupsItsContainersUnderAnActorMixer) {
+  ASSERT_EQ(Load(BankTest::ContentBank("Init")), SN::SN_Success) << log_.Take();
+  ASSERT_EQ(Load(BankTest::ContentBank("GeneralBank")), SN::SN_Success) << log_.Take();
+  using BankTest::Id;
+  CSnParentNode* mixer = Parent(Id("Containers"));
+  ASSERT_NE(mixer, nullptr);
+  ASSERT_EQ(mixer->ChildCount(), 2u);
+  auto* picks = Find<SN::CSnRandomSequenceContainer>(Id("Picks"), false);
+  auto* steps = Find<SN::CSnRandomSequenceContainer>(Id("Steps"), false);
+  EXPECT_EQ(picks->Parent(), mixer);
+  EXPECT_EQ(steps->Parent(), mixer);
+  EXPECT_EQ(picks->PlayMode(), SN::CSnRandomSequenceContainer::Mode_Random);
+  EXPECT_EQ(picks->AvoidRepeatCount(), 1u);
+  EXPECT_EQ(picks->Playlist()->TotalWeight(), 4u);
+  EXPECT_TRUE(steps->Modes() & SN::CSnRandomSequenceContainer::kPingPong);
+  EXPECT_EQ(Sound(Id("Step_Hum"))->Parent(), steps);
+
+  // The sequence's event plays its tones forth and back.
+  SN::CSnRegisteredObj* object = GameObject(3);
+  for (int i = 0; i < 4; ++i)
+    ASSERT_NE(SN::SoundEngine::PostEvent(Id("Play_Steps"), 3), 0u);
+  SN::SoundEngine::RenderAudio();
+  ASSERT_EQ(player_.plays.size(), 4u);
+  const uint32_t expected[] = {Id("Step_Beep"), Id("Step_Chord"), Id("Step_Hum"), Id("Step_Chord")};
+  for (uint32_t i = 0; i < 4; ++i) EXPECT_EQ(player_.plays[i].node->ID(), expected[i]) << i;
+  EXPECT_EQ(player_.plays[0].gameObject, object);
+}
+
 }  // namespace

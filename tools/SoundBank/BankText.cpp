@@ -17,6 +17,7 @@
 #include "tools/SoundBank/DialogueWriter.h"
 #include "tools/SoundBank/HierarchyWriter.h"
 #include "tools/SoundBank/ActionWriter.h"
+#include "tools/SoundBank/ContainerWriter.h"
 #include "tools/SoundBank/ToneMedia.h"
 
 namespace Tools {
@@ -269,6 +270,7 @@ class Parser {
   }
   bool Bus(const std::vector<std::string>& w);
   bool Sound(const std::vector<std::string>& w);
+  bool Container(const std::vector<std::string>& w);
   PendingAttenuation* Attenuation(const std::string& name) {
     for (PendingAttenuation& pending : m_attenuations)
       if (pending.name == name) return &pending;
@@ -338,6 +340,50 @@ bool Parser::Bus(const std::vector<std::string>& w) {
     }
   }
   return AddObject(type, w[1], BusPayload(id, bus));
+}
+
+// mixer|random|sequence <name> <bus or -> <child>[=weight]... [options]: children are named before.
+bool Parser::Container(const std::vector<std::string>& w) {
+  if (!Count(w, 3, kNoMost)) return false;
+  const std::string& kind = w[0];
+  uint32_t id = 0;
+  BankNodeParams params;
+  if (!Id(w[1], id) || (w[2] != "-" && !Id(w[2], params.outputBusId))) return false;
+  BankRandomSequence container;
+  container.playMode = kind == "sequence" ? 1 : 0;
+  for (size_t i = 3; i < w.size(); ++i) {
+    const std::string& word = w[i];
+    auto value = [&](uint32_t& out) {
+      if (i + 1 < w.size()) return Number(w[++i], out);
+      return Fail("\"" + word + "\" takes 1 value");
+    };
+    uint32_t number = 0;
+    if (kind != "mixer" && (word == "avoid" || word == "loop")) {
+      if (!value(number)) return false;
+      if (number > 0xFFFF) return Fail("\"" + word + "\" is at most 65535");
+      (word == "avoid" ? container.avoidRepeat : container.loopCount) = uint16_t(number);
+    } else if (kind == "random" && word == "shuffle") {
+      container.randomType = 1;
+    } else if (kind == "sequence" && word == "pingpong") {
+      container.flags |= 0x04;
+    } else if (kind == "sequence" && word == "noreset") {
+      container.flags &= uint8_t(~0x02);
+    } else if (kind != "mixer" && word == "continuous") {
+      container.flags |= 0x08;
+    } else if (kind != "mixer" && word == "perobject") {
+      container.flags &= uint8_t(~0x10);
+    } else {
+      const size_t equals = word.find('=');
+      BankPlaylistItem item;
+      if (!Id(word.substr(0, equals), item.id)) return false;
+      if (equals != std::string::npos && (kind != "random" || !Number(word.substr(equals + 1), item.weight)))
+        return kind == "random" ? false : Fail("only a random container's children have weights");
+      container.children.push_back(item.id);
+      container.playlist.push_back(item);
+    }
+  }
+  if (kind == "mixer") return AddObject(kBankActorMixerType, w[1], ActorMixerPayload(id, params, container.children));
+  return AddObject(kBankRandomSequenceType, w[1], RandomSequencePayload(id, params, container));
 }
 
 bool Parser::Sound(const std::vector<std::string>& w) {
@@ -554,6 +600,7 @@ bool Parser::Line(const std::vector<std::string>& w) {
   }
   if (op == "bus") return Bus(w);
   if (op == "sound") return Sound(w);
+  if (op == "mixer" || op == "random" || op == "sequence") return Container(w);
   if (op == "attenuation") {
     if (w.size() != 2 && w.size() != 8) return Fail("\"attenuation\" takes a name, then nothing or a cone");
     PendingAttenuation pending;
