@@ -45,4 +45,27 @@ std::vector<uint8_t> RandomSequencePayload(uint32_t id, const BankNodeParams& pa
   return out;
 }
 
+std::vector<uint8_t> SwitchPayload(uint32_t id, const BankNodeParams& params, const BankSwitch& container) {
+  std::vector<uint8_t> out = NodePayload(id, {}, params, false);
+  Put(out, container.groupType);
+  Put(out, container.groupId);
+  Put(out, container.defaultSwitch);
+  Put(out, container.continuous);
+  PutChildren(out, container.children);
+  Put(out, uint32_t(container.lists.size()));
+  for (const BankSwitchList& list : container.lists) {
+    Put(out, list.value);
+    PutChildren(out, list.children);
+  }
+  Put(out, uint32_t(container.settings.size()));
+  for (const BankSwitchChild& child : container.settings) {
+    Put(out, child.childId);
+    Put(out, child.flags);
+    Put(out, child.mode);
+    Put(out, child.fadeOutMs);
+    Put(out, child.fadeInMs);
+  }
+  return out;
+}
+
 }  // namespace Tools

@@ -1,4 +1,5 @@
-// Writes the payloads of the parent nodes of a bank: actor-mixers and random/sequence containers.
+// Writes the payloads of the parent nodes of a bank: actor-mixers, random/sequence and switch
+// containers.
 // Children come before their parents in a bank, so that a parent finds them as it loads.
 #pragma once
 
@@ -10,6 +11,7 @@
 namespace Tools {
 
 constexpr uint8_t kBankRandomSequenceType = 5;
+constexpr uint8_t kBankSwitchType = 6;
 constexpr uint8_t kBankActorMixerType = 7;
 
 std::vector<uint8_t> ActorMixerPayload(uint32_t id, const BankNodeParams& params, const std::vector<uint32_t>& children);
@@ -32,5 +34,26 @@ struct BankRandomSequence {
 };
 std::vector<uint8_t> RandomSequencePayload(uint32_t id, const BankNodeParams& params,
                                            const BankRandomSequence& container);
+
+struct BankSwitchList {
+  uint32_t value = 0;
+  std::vector<uint32_t> children;
+};
+struct BankSwitchChild {
+  uint32_t childId = 0;
+  uint8_t flags = 0;  // bit 0 first play only, bit 1 continue across a change
+  uint8_t mode = 0;   // on-switch mode, bits 0-2
+  uint32_t fadeOutMs = 0, fadeInMs = 0;
+};
+struct BankSwitch {
+  uint8_t groupType = 0;  // 0 switch group, 1 state group
+  uint32_t groupId = 0;
+  uint32_t defaultSwitch = 0;
+  uint8_t continuous = 0;
+  std::vector<uint32_t> children;
+  std::vector<BankSwitchList> lists;
+  std::vector<BankSwitchChild> settings;
+};
+std::vector<uint8_t> SwitchPayload(uint32_t id, const BankNodeParams& params, const BankSwitch& container);
 
 }  // namespace Tools
