@@ -68,4 +68,28 @@ std::vector<uint8_t> SwitchPayload(uint32_t id, const BankNodeParams& params, co
   return out;
 }
 
+std::vector<uint8_t> LayerContainerPayload(uint32_t id, const BankNodeParams& params,
+                                           const std::vector<uint32_t>& children, const std::vector<BankLayer>& layers) {
+  std::vector<uint8_t> out = NodePayload(id, {}, params, false);
+  PutChildren(out, children);
+  Put(out, uint32_t(layers.size()));
+  for (const BankLayer& layer : layers) {
+    Put(out, layer.id);
+    PutNodeCurves(out, layer.curves);
+    Put(out, layer.crossfadeId);
+    Put(out, layer.crossfadeType);
+    Put(out, uint32_t(layer.children.size()));
+    for (const BankLayerChild& child : layer.children) {
+      Put(out, child.childId);
+      Put(out, uint32_t(child.crossfade.size()));
+      for (const BankCurvePoint& point : child.crossfade) {
+        Put(out, point.x);
+        Put(out, point.y);
+        Put(out, point.interpolation);
+      }
+    }
+  }
+  return out;
+}
+
 }  // namespace Tools

@@ -1,4 +1,4 @@
-// Writes the payloads of the parent nodes of a bank: actor-mixers, random/sequence and switch
+// Writes the payloads of the parent nodes of a bank: actor-mixers, random/sequence, switch and layer
 // containers.
 // Children come before their parents in a bank, so that a parent finds them as it loads.
 #pragma once
@@ -13,6 +13,7 @@ namespace Tools {
 constexpr uint8_t kBankRandomSequenceType = 5;
 constexpr uint8_t kBankSwitchType = 6;
 constexpr uint8_t kBankActorMixerType = 7;
+constexpr uint8_t kBankLayerType = 9;
 
 std::vector<uint8_t> ActorMixerPayload(uint32_t id, const BankNodeParams& params, const std::vector<uint32_t>& children);
 
@@ -55,5 +56,19 @@ struct BankSwitch {
   std::vector<BankSwitchChild> settings;
 };
 std::vector<uint8_t> SwitchPayload(uint32_t id, const BankNodeParams& params, const BankSwitch& container);
+
+struct BankLayerChild {
+  uint32_t childId = 0;
+  std::vector<BankCurvePoint> crossfade;
+};
+struct BankLayer {
+  uint32_t id = 0;
+  std::vector<BankNodeCurve> curves;
+  uint32_t crossfadeId = 0;
+  uint8_t crossfadeType = 0;
+  std::vector<BankLayerChild> children;
+};
+std::vector<uint8_t> LayerContainerPayload(uint32_t id, const BankNodeParams& params,
+                                           const std::vector<uint32_t>& children, const std::vector<BankLayer>& layers);
 
 }  // namespace Tools
