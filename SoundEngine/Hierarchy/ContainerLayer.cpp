@@ -88,14 +88,12 @@ SNRESULT CSnContainerLayer::Attach(Entry& entry, CSnHierarchyNode* joining) {
     child = static_cast<CSnHierarchyNode*>(g_pObjectIndex->FindNodeAndAddRef(entry.childId, false));
   // Not loaded yet: it attaches when its owner takes it.
   if (!child) return SN_Success;
-  if (!m_owner || !child->Parent()) {
-    child->Release();
-    return SN_Success;
-  }
-  if (child->Parent() != m_owner) {
-    child->Release();
-    return SN_Failure;
-  }
+  const CSnHierarchyNode* parent = child->Parent();
+  // The attachment holds no reference: the child holds one on the owner, which owns the layer, and
+  // a child that goes leaves its owner first, which detaches it.
+  child->Release();
+  if (!m_owner || !parent) return SN_Success;
+  if (parent != m_owner) return SN_Failure;
   entry.child = child;
   child->ValuesChanged();
   return SN_Success;
@@ -106,7 +104,6 @@ void CSnContainerLayer::Detach(Entry& entry) {
   CSnHierarchyNode* child = entry.child;
   entry.child = nullptr;
   child->ValuesChanged();
-  child->Release();
 }
 
 void CSnContainerLayer::FreeCurve(Entry& entry) {

@@ -55,7 +55,7 @@ class CSnContainerLayer final : public ISnLayerRTPCSubscriber {
  private:
   struct Entry {
     uint32_t childId;
-    CSnHierarchyNode* child;  // referenced while attached
+    CSnHierarchyNode* child;  // while attached; a child's parent link keeps this layer's owner
     CSnCurveGraph curve;      // points owned, default pool
   };
   Entry* FindEntry(uint32_t childId) const;

@@ -21,7 +21,7 @@ void CSnLayerContainer::DropLayers() {
 SNRESULT CSnLayerContainer::SetInitialValues(const uint8_t* data, uint32_t size) {
   const SNRESULT read = ReadPayload(data, size);
   if (read != SN_Success) {
-    // Layers hold references on the children they attached: they go before the children leave.
+    // The layers go first: the children they attached are leaving.
     DropLayers();
     DropChildren();
   }

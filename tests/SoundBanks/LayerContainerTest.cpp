@@ -125,4 +125,20 @@ TEST_F(LayerContainerTest, EveryCutOfTheObjectFailsTheLoad) {
   EXPECT_EQ(Container()->LayerAt(0)->ChildEntryCount(), 2u);
 }
 
+TEST_F(LayerContainerTest, TheGeneralBanksDistanceLayersCrossfade) {
+  ASSERT_EQ(Load(BankTest::ContentBank("Init")), SN::SN_Success) << log_.Take();
+  ASSERT_EQ(Load(BankTest::ContentBank("GeneralBank")), SN::SN_Success) << log_.Take();
+  using BankTest::Id;
+  auto* distance = Find<CSnLayerContainer>(Id("Distance"), false);
+  ASSERT_NE(distance, nullptr);
+  ASSERT_EQ(distance->LayerCount(), 1u);
+  SN::CSnContainerLayer* layer = distance->LayerAt(0);
+  EXPECT_EQ(layer->CrossfadeRTPC(), Id("ListenerDistance"));
+  EXPECT_EQ(layer->AttachedChild(Id("Far_Layer")), Sound(Id("Far_Layer")));
+  SN::CSnPlayParams params;
+  params.gameObject = GameObject(5);
+  EXPECT_EQ(distance->Play(params), SN::SN_Success);
+  EXPECT_EQ(player_.plays.size(), 2u);
+}
+
 }  // namespace

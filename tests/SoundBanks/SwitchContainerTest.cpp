@@ -198,4 +198,31 @@ TEST_F(SwitchContainerTest, MidiPlaysAreNotKeptAndStateGroupsAreFollowed) {
   EXPECT_EQ(byState->CurrentValue({}), SN::g_pStateMgr->GetCurrentState(40));
 }
 
+TEST_F(SwitchContainerTest, TheGeneralBanksFootstepsFadeFromWalkToRun) {
+  ASSERT_EQ(Load(BankTest::ContentBank("Init")), SN::SN_Success) << log_.Take();
+  ASSERT_EQ(Load(BankTest::ContentBank("GeneralBank")), SN::SN_Success) << log_.Take();
+  using BankTest::Id;
+  auto* footsteps = Find<CSnSwitchContainer>(Id("Footsteps"), false);
+  ASSERT_NE(footsteps, nullptr);
+  EXPECT_TRUE(footsteps->IsContinuous());
+  EXPECT_EQ(footsteps->GroupId(), Id("FootstepSurface"));
+  EXPECT_EQ(footsteps->DefaultSwitch(), Id("Walk"));
+
+  // Below the run threshold the player walks.
+  SN::CSnRegisteredObj* object = GameObject(5);
+  SN::CSnPlayParams params;
+  params.gameObject = object;
+  ASSERT_EQ(footsteps->Play(params), SN::SN_Success);
+  ASSERT_EQ(player_.plays.size(), 1u);
+  EXPECT_EQ(player_.plays[0].node->ID(), Id("Walk_Step"));
+  FadeInstance walking(object, 0);
+  Sound(Id("Walk_Step"))->AttachInstance(&walking);
+  footsteps->SwitchChanged(Id("Run"), SN::SnRTPCKey::ForObject(object), nullptr);
+  EXPECT_EQ(walking.fades, (std::vector<int32_t>{200}));
+  ASSERT_EQ(player_.plays.size(), 2u);
+  EXPECT_EQ(player_.plays[1].node->ID(), Id("Run_Step"));
+  EXPECT_EQ(player_.plays[1].transitionMs, 100);
+  Sound(Id("Walk_Step"))->DetachInstance(&walking);
+}
+
 }  // namespace

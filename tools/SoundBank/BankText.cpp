@@ -3,6 +3,7 @@
 // refused with the line it stands on.
 #include "tools/SoundBank/BankText.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -271,6 +272,8 @@ class Parser {
   bool Bus(const std::vector<std::string>& w);
   bool Sound(const std::vector<std::string>& w);
   bool Container(const std::vector<std::string>& w);
+  bool Switch(const std::vector<std::string>& w);
+  bool Layers(const std::vector<std::string>& w);
   PendingAttenuation* Attenuation(const std::string& name) {
     for (PendingAttenuation& pending : m_attenuations)
       if (pending.name == name) return &pending;
@@ -384,6 +387,86 @@ bool Parser::Container(const std::vector<std::string>& w) {
   }
   if (kind == "mixer") return AddObject(kBankActorMixerType, w[1], ActorMixerPayload(id, params, container.children));
   return AddObject(kBankRandomSequenceType, w[1], RandomSequencePayload(id, params, container));
+}
+
+// switch <name> <bus or -> switch|state <group> <default> <value>=<child>[+<child>]... [continuous]
+//   [fade <child> <out ms> <in ms>] [first <child>] [across <child>]
+bool Parser::Switch(const std::vector<std::string>& w) {
+  if (!Count(w, 6, kNoMost)) return false;
+  uint32_t id = 0;
+  BankNodeParams params;
+  BankSwitch container;
+  if (!Id(w[1], id) || (w[2] != "-" && !Id(w[2], params.outputBusId))) return false;
+  if (w[3] != "switch" && w[3] != "state") return Fail("a switch container follows a \"switch\" or a \"state\" group");
+  container.groupType = w[3] == "state" ? 1 : 0;
+  if (!Id(w[4], container.groupId) || !Id(w[5], container.defaultSwitch)) return false;
+  auto settingsOf = [&](uint32_t child) -> BankSwitchChild& {
+    for (BankSwitchChild& entry : container.settings)
+      if (entry.childId == child) return entry;
+    container.settings.push_back({});
+    container.settings.back().childId = child;
+    return container.settings.back();
+  };
+  for (size_t i = 6; i < w.size(); ++i) {
+    const std::string& word = w[i];
+    uint32_t child = 0;
+    if (word == "continuous") {
+      container.continuous = 1;
+    } else if (word == "fade" || word == "first" || word == "across") {
+      const size_t values = word == "fade" ? 3 : 1;
+      if (i + values >= w.size()) return Fail("\"" + word + "\" takes " + std::to_string(values) + " values");
+      if (!Id(w[i + 1], child)) return false;
+      BankSwitchChild& entry = settingsOf(child);
+      if (word == "fade" && (!Number(w[i + 2], entry.fadeOutMs) || !Number(w[i + 3], entry.fadeInMs))) return false;
+      if (word != "fade") entry.flags |= word == "first" ? 1 : 2;
+      i += values;
+    } else {
+      const size_t equals = word.find('=');
+      if (equals == std::string::npos) return Fail("\"" + word + "\" is no switch option nor <value>=<children>");
+      BankSwitchList list;
+      if (!Id(word.substr(0, equals), list.value)) return false;
+      std::stringstream names(word.substr(equals + 1));
+      for (std::string name; std::getline(names, name, '+');) {
+        if (!Id(name, child)) return false;
+        list.children.push_back(child);
+        if (std::find(container.children.begin(), container.children.end(), child) == container.children.end())
+          container.children.push_back(child);
+      }
+      container.lists.push_back(list);
+    }
+  }
+  return AddObject(kBankSwitchType, w[1], SwitchPayload(id, params, container));
+}
+
+// layers <name> <bus or -> <parameter> <child>=<x0>:<y0>:<x1>:<y1>...: one layer whose crossfade
+// parameter gives each child a linear curve between two points.
+bool Parser::Layers(const std::vector<std::string>& w) {
+  if (!Count(w, 4, kNoMost)) return false;
+  uint32_t id = 0;
+  BankNodeParams params;
+  BankLayer layer;
+  if (!Id(w[1], id) || (w[2] != "-" && !Id(w[2], params.outputBusId)) || !Id(w[3], layer.crossfadeId)) return false;
+  layer.id = id;
+  std::vector<uint32_t> children;
+  for (size_t i = 4; i < w.size(); ++i) {
+    const size_t equals = w[i].find('=');
+    BankLayerChild child;
+    if (!Id(w[i].substr(0, equals), child.childId)) return false;
+    children.push_back(child.childId);
+    if (equals != std::string::npos) {
+      std::stringstream numbers(w[i].substr(equals + 1));
+      std::vector<float> values;
+      for (std::string number; std::getline(numbers, number, ':');) {
+        float value = 0.0f;
+        if (!Real(number, value)) return false;
+        values.push_back(value);
+      }
+      if (values.size() != 4) return Fail("a layer child's crossfade is <x0>:<y0>:<x1>:<y1>");
+      child.crossfade = {{values[0], values[1], 4}, {values[2], values[3], 4}};
+      layer.children.push_back(child);
+    }
+  }
+  return AddObject(kBankLayerType, w[1], LayerContainerPayload(id, params, children, {layer}));
 }
 
 bool Parser::Sound(const std::vector<std::string>& w) {
@@ -601,6 +684,8 @@ bool Parser::Line(const std::vector<std::string>& w) {
   if (op == "bus") return Bus(w);
   if (op == "sound") return Sound(w);
   if (op == "mixer" || op == "random" || op == "sequence") return Container(w);
+  if (op == "switch") return Switch(w);
+  if (op == "layers") return Layers(w);
   if (op == "attenuation") {
     if (w.size() != 2 && w.size() != 8) return Fail("\"attenuation\" takes a name, then nothing or a cone");
     PendingAttenuation pending;
