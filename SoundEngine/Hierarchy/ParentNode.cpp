@@ -40,15 +40,7 @@ SNRESULT CSnParentNode::AddChild(CSnHierarchyNode* child) {
   if (!child) return SN_InvalidParameter;
   const SNRESULT allowed = MayAddChild(child);
   if (allowed != SN_Success) return allowed;
-  uint32_t low = 0, high = m_children.Count();
-  while (low < high) {
-    const uint32_t middle = (low + high) / 2;
-    if (m_children[middle]->ID() < child->ID())
-      low = middle + 1;
-    else
-      high = middle;
-  }
-  if (!m_children.InsertAt(low, child)) return SN_Failure;
+  if (!m_children.InsertAt(LowerBound(child->ID()), child)) return SN_Failure;
   child->SetParent(this);
   return SN_Success;
 }
@@ -65,18 +57,21 @@ void CSnParentNode::RemoveChildById(uint32_t childId) {
   if (CSnHierarchyNode* child = FindChild(childId)) RemoveChild(child);
 }
 
-CSnHierarchyNode* CSnParentNode::FindChild(uint32_t childId) const {
+uint32_t CSnParentNode::LowerBound(uint32_t childId) const {
   uint32_t low = 0, high = m_children.Count();
   while (low < high) {
     const uint32_t middle = (low + high) / 2;
-    const uint32_t id = m_children[middle]->ID();
-    if (id == childId) return m_children[middle];
-    if (id < childId)
+    if (m_children[middle]->ID() < childId)
       low = middle + 1;
     else
       high = middle;
   }
-  return nullptr;
+  return low;
+}
+
+CSnHierarchyNode* CSnParentNode::FindChild(uint32_t childId) const {
+  const uint32_t at = LowerBound(childId);
+  return at < m_children.Count() && m_children[at]->ID() == childId ? m_children[at] : nullptr;
 }
 
 void CSnParentNode::ListSubtree(SnSubtreeEntry* out, uint32_t capacity, uint32_t& count, uint32_t depth) const {

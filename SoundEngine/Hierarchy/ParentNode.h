@@ -61,6 +61,8 @@ class CSnParentNode : public CSnPropertyNode {
 
  protected:
   bool PlaysBelow() const;
+  // The first index whose child id is not below `childId`.
+  uint32_t LowerBound(uint32_t childId) const;
   bool IsActiveChild(const CSnHierarchyNode* child) const;
 
   SnArray<CSnHierarchyNode*> m_children;

@@ -184,17 +184,15 @@ void CSnRandomSequenceContainer::ResetPlaylist(CSnRegisteredObj* gameObject) {
     DiscardStates();
     return;
   }
-  if (m_modes & kGlobalScope) return;
-  for (uint32_t i = 0; i < m_objectStates.Count(); ++i) {
-    if (m_objectStates[i].gameObject != gameObject) continue;
-    DestroyState(m_objectStates[i].state);
-    m_objectStates.RemoveAt(i);
-    return;
-  }
+  if (!(m_modes & kGlobalScope)) DropState(gameObject);
 }
 
 void CSnRandomSequenceContainer::DropGameObjectValues(CSnRegisteredObj* gameObject) {
   CSnContainerNode::DropGameObjectValues(gameObject);
+  DropState(gameObject);
+}
+
+void CSnRandomSequenceContainer::DropState(CSnRegisteredObj* gameObject) {
   for (uint32_t i = 0; i < m_objectStates.Count(); ++i) {
     if (m_objectStates[i].gameObject != gameObject) continue;
     DestroyState(m_objectStates[i].state);

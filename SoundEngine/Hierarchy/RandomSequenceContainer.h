@@ -82,6 +82,7 @@ class CSnRandomSequenceContainer final : public CSnContainerNode {
   void SetModeBit(uint8_t bit, bool on);
   void SettingChanged();
   void DiscardStates();
+  void DropState(CSnRegisteredObj* gameObject);
   SNRESULT MakePlaylist(uint8_t mode);
   CSnPlaylistState* NewState() const;
   CSnPlaylistState* GetState(CSnRegisteredObj* gameObject);
