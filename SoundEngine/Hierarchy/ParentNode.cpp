@@ -74,6 +74,42 @@ CSnHierarchyNode* CSnParentNode::FindChild(uint32_t childId) const {
   return at < m_children.Count() && m_children[at]->ID() == childId ? m_children[at] : nullptr;
 }
 
+CSnHierarchyNode* CSnParentNode::FindNodeAndAddRef(uint32_t id) const {
+  if (CSnHierarchyNode* child = FindChild(id)) {
+    child->AddRef();
+    return child;
+  }
+  return g_pObjectIndex ? static_cast<CSnHierarchyNode*>(g_pObjectIndex->FindNodeAndAddRef(id, false)) : nullptr;
+}
+
+bool CSnParentNode::NodeLoaded(uint32_t id) const {
+  if (FindChild(id)) return true;
+  CSnHierarchyNode* node = FindNodeAndAddRef(id);
+  if (node) node->Release();
+  return node != nullptr;
+}
+
+SNRESULT CSnParentNode::PlayNodeOfId(uint32_t id, CSnPlayParams& params) const {
+  if (CSnHierarchyNode* child = FindChild(id)) return static_cast<CSnPropertyNode*>(child)->Play(params);
+  CSnHierarchyNode* node = FindNodeAndAddRef(id);
+  if (!node) return SN_IdNotFound;
+  const SNRESULT played = static_cast<CSnPropertyNode*>(node)->Play(params);
+  node->Release();
+  return played;
+}
+
+SNRESULT CSnParentNode::StopNodeOfId(uint32_t id, CSnRegisteredObj* gameObject, int32_t fadeMs) const {
+  if (CSnHierarchyNode* child = FindChild(id)) {
+    child->Stop(gameObject, 0, fadeMs, SnCurve_Linear);
+    return SN_Success;
+  }
+  CSnHierarchyNode* node = FindNodeAndAddRef(id);
+  if (!node) return SN_IdNotFound;
+  node->Stop(gameObject, 0, fadeMs, SnCurve_Linear);
+  node->Release();
+  return SN_Success;
+}
+
 void CSnParentNode::ListSubtree(SnSubtreeEntry* out, uint32_t capacity, uint32_t& count, uint32_t depth) const {
   for (uint32_t i = 0; i < m_children.Count() && count < capacity; ++i) {
     CSnHierarchyNode* child = m_children[i];

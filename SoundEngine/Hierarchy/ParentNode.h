@@ -40,6 +40,15 @@ class CSnParentNode : public CSnPropertyNode {
   CSnHierarchyNode* ChildAt(uint32_t index) const { return m_children[index]; }
   // By bisection on the id; null when not a child.
   CSnHierarchyNode* FindChild(uint32_t childId) const;
+  // The node of the id with a reference: a child found by bisection, else any loaded node; null
+  // when none has it.
+  CSnHierarchyNode* FindNodeAndAddRef(uint32_t id) const;
+  // Whether a node of the id is loaded (a listed child, else the index's).
+  bool NodeLoaded(uint32_t id) const;
+  // The node of the id plays or stops for the call: a listed child as it is, since the audio lock the
+  // caller holds keeps it listed, any other node with a reference; SN_IdNotFound when none has it.
+  SNRESULT PlayNodeOfId(uint32_t id, CSnPlayParams& params) const;
+  SNRESULT StopNodeOfId(uint32_t id, CSnRegisteredObj* gameObject, int32_t fadeMs) const;
   // Appends the subtree below this node, depth first, until `count` reaches `capacity`.
   void ListSubtree(SnSubtreeEntry* out, uint32_t capacity, uint32_t& count, uint32_t depth = 0) const;
 

@@ -29,32 +29,25 @@ uint64_t CSnPlaylist::TotalWeight() const {
   return total;
 }
 
-SNRESULT CSnWeightedPlaylist::Add(uint32_t id, uint32_t weight) {
-  return m_items.Add(Item{id, weight}, 8) ? SN_Success : SN_Failure;
-}
-
-void CSnWeightedPlaylist::Remove(uint32_t id) {
+void CSnPlaylist::Remove(uint32_t id) {
   for (uint32_t i = m_items.Count(); i-- > 0;)
     if (m_items[i].id == id) m_items.RemoveAt(i);
 }
 
-void CSnWeightedPlaylist::RemoveAll() {
+void CSnPlaylist::RemoveAll() {
   while (m_items.Count()) m_items.RemoveAt(m_items.Count() - 1);
+}
+
+SNRESULT CSnWeightedPlaylist::Add(uint32_t id, uint32_t weight) {
+  return m_items.Add(Item{id, weight}, 8) ? SN_Success : SN_Failure;
 }
 
 void CSnWeightedPlaylist::SetWeightAt(uint16_t index, uint32_t weight) {
   if (index < m_items.Count()) m_items[index].weight = weight;
 }
 
-SNRESULT CSnPlainPlaylist::Add(uint32_t id, uint32_t) { return m_ids.Add(id, 16) ? SN_Success : SN_Failure; }
-
-void CSnPlainPlaylist::Remove(uint32_t id) {
-  for (uint32_t i = m_ids.Count(); i-- > 0;)
-    if (m_ids[i] == id) m_ids.RemoveAt(i);
-}
-
-void CSnPlainPlaylist::RemoveAll() {
-  while (m_ids.Count()) m_ids.RemoveAt(m_ids.Count() - 1);
+SNRESULT CSnPlainPlaylist::Add(uint32_t id, uint32_t) {
+  return m_items.Add(Item{id, kDefaultPlaylistWeight}, 16) ? SN_Success : SN_Failure;
 }
 
 bool SnLoopRecord::TakeTurn() {

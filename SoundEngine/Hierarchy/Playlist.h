@@ -12,55 +12,48 @@ namespace SN {
 
 constexpr uint32_t kDefaultPlaylistWeight = 50000;
 
-// The items of a container in play order; a plain list weighs every item the same.
+// The items of a container in play order; a plain list weighs every item the same. The kinds differ
+// in what they keep and how they grow; the draws read items through the base without a call.
 class CSnPlaylist {
  public:
   virtual ~CSnPlaylist() = default;
-  virtual uint32_t Length() const = 0;
-  virtual uint32_t IdAt(uint16_t index) const = 0;
+  uint32_t Length() const { return m_items.Count(); }
+  uint32_t IdAt(uint16_t index) const { return m_items[index].id; }
+  uint32_t WeightAt(uint16_t index) const { return m_weighted ? m_items[index].weight : kDefaultPlaylistWeight; }
   // Appends: SN_Success, or SN_Failure when the list cannot grow.
   virtual SNRESULT Add(uint32_t id, uint32_t weight) = 0;
   // Every entry of the id goes, the others keep their order.
-  virtual void Remove(uint32_t id) = 0;
-  virtual void RemoveAll() = 0;
+  void Remove(uint32_t id);
+  void RemoveAll();
   bool Contains(uint32_t id) const;
   // The first index of the id; false when absent.
   bool IndexOf(uint32_t id, uint16_t& index) const;
-  virtual uint32_t WeightAt(uint16_t index) const = 0;
   virtual void SetWeightAt(uint16_t, uint32_t) {}
   // Summed in 64 bits: many heavy items never wrap.
   uint64_t TotalWeight() const;
-};
 
-class CSnWeightedPlaylist final : public CSnPlaylist {
- public:
-  uint32_t Length() const override { return m_items.Count(); }
-  uint32_t IdAt(uint16_t index) const override { return m_items[index].id; }
-  SNRESULT Add(uint32_t id, uint32_t weight) override;
-  void Remove(uint32_t id) override;
-  void RemoveAll() override;
-  uint32_t WeightAt(uint16_t index) const override { return m_items[index].weight; }
-  void SetWeightAt(uint16_t index, uint32_t weight) override;
-
- private:
+ protected:
+  explicit CSnPlaylist(bool weighted) : m_weighted(weighted) {}
   struct Item {
     uint32_t id;
     uint32_t weight;
   };
   SnArray<Item> m_items;
+  const bool m_weighted;
 };
 
+class CSnWeightedPlaylist final : public CSnPlaylist {
+ public:
+  CSnWeightedPlaylist() : CSnPlaylist(true) {}
+  SNRESULT Add(uint32_t id, uint32_t weight) override;
+  void SetWeightAt(uint16_t index, uint32_t weight) override;
+};
+
+// Weight at any index is the default; setting one changes nothing.
 class CSnPlainPlaylist final : public CSnPlaylist {
  public:
-  uint32_t Length() const override { return m_ids.Count(); }
-  uint32_t IdAt(uint16_t index) const override { return m_ids[index]; }
+  CSnPlainPlaylist() : CSnPlaylist(false) {}
   SNRESULT Add(uint32_t id, uint32_t weight) override;
-  void Remove(uint32_t id) override;
-  void RemoveAll() override;
-  uint32_t WeightAt(uint16_t) const override { return kDefaultPlaylistWeight; }
-
- private:
-  SnArray<uint32_t> m_ids;
 };
 
 // Passed to the selection steps by a continuous play.

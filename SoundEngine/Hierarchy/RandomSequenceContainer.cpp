@@ -254,40 +254,44 @@ CSnPlaylistState* CSnRandomSequenceContainer::GetState(CSnRegisteredObj* gameObj
 
 // ---- selection ----
 
-CSnHierarchyNode* CSnRandomSequenceContainer::TakeChild(uint16_t index, bool) {
-  if (!g_pObjectIndex || index >= PlaylistLength()) return nullptr;
-  return static_cast<CSnHierarchyNode*>(g_pObjectIndex->FindNodeAndAddRef(m_playlist->IdAt(index), false));
+CSnHierarchyNode* CSnRandomSequenceContainer::TakeChild(uint16_t index) {
+  if (index >= PlaylistLength()) return nullptr;
+  return FindNodeAndAddRef(m_playlist->IdAt(index));
 }
 
 CSnHierarchyNode* CSnRandomSequenceContainer::GetNextToPlay(CSnRegisteredObj* gameObject, uint16_t& index) {
+  return SelectNext(gameObject, index) ? TakeChild(index) : nullptr;
+}
+
+bool CSnRandomSequenceContainer::SelectNext(CSnRegisteredObj* gameObject, uint16_t& index) {
   const uint32_t length = PlaylistLength();
-  if (length == 0) return nullptr;
+  if (length == 0) return false;
   if (length == 1) {
     index = 0;
-    return TakeChild(0, true);
+    return NodeLoaded(m_playlist->IdAt(0));
   }
   CSnPlaylistState* state = GetState(gameObject);
-  if (!state) return nullptr;
+  if (!state) return false;
   const CSnRandomPlaylistState::Options options = RandomOptions();
   const bool standard = PlayMode() == Mode_Random && !options.shuffle;
   for (uint32_t attempt = 0; attempt < length; ++attempt) {
     if (PlayMode() == Mode_Sequence) {
       if (!static_cast<CSnSequencePlaylistState*>(state)->Select(length, m_modes & kPingPong, nullptr, index))
-        return nullptr;
+        return false;
     } else if (attempt == 0 || !standard) {
-      if (!static_cast<CSnRandomPlaylistState*>(state)->Select(options, nullptr, index)) return nullptr;
+      if (!static_cast<CSnRandomPlaylistState*>(state)->Select(options, nullptr, index)) return false;
     } else {
       // After a miss a standard draw walks on from the item that failed rather than drawing again.
       auto* random = static_cast<CSnRandomPlaylistState*>(state);
       uint32_t step = 0;
       do index = uint16_t((index + 1) % length);
       while (!random->IsCandidate(options, index) && ++step < length);
-      if (step == length) return nullptr;
+      if (step == length) return false;
       random->UpdateHistory(options, index);
     }
-    if (CSnHierarchyNode* child = TakeChild(index, true)) return child;
+    if (NodeLoaded(m_playlist->IdAt(index))) return true;
   }
-  return nullptr;
+  return false;
 }
 
 SnLoopRecord CSnRandomSequenceContainer::BeginLoop() const {
@@ -307,12 +311,12 @@ CSnHierarchyNode* CSnRandomSequenceContainer::GetNextToPlayContinuous(CSnRegiste
     if (loop.loopsLeft <= 0) return nullptr;
     if (!(loop.flags & SnLoopRecord::kInfinite)) --loop.loopsLeft;
     index = 0;
-    return TakeChild(0, true);
+    return TakeChild(0);
   }
   if (PlayMode() == Mode_Random) {
     if (!state && !(state = NewState())) return nullptr;
     if (!static_cast<CSnRandomPlaylistState*>(state)->Select(RandomOptions(), &loop, index)) return nullptr;
-    return TakeChild(index, true);
+    return TakeChild(index);
   }
   const bool resets = m_modes & kResetEachPlay;
   if (!state) {
@@ -337,7 +341,7 @@ CSnHierarchyNode* CSnRandomSequenceContainer::GetNextToPlayContinuous(CSnRegiste
       if (uint32_t(shared->lastIndex + 1) == length && !(m_modes & kPingPong)) shared->lastIndex = -1;
     }
   }
-  return TakeChild(index, true);
+  return TakeChild(index);
 }
 
 int32_t CSnRandomSequenceContainer::ComputeLoopCount() const {
@@ -363,31 +367,30 @@ float CSnRandomSequenceContainer::GetTransitionDuration(CSnRegisteredObj* gameOb
 
 SNRESULT CSnRandomSequenceContainer::PlayNode(CSnPlayParams& params) {
   m_state |= 1;
-  CSnHierarchyNode* child = nullptr;
   uint16_t index = 0;
   if (!(m_modes & kContinuous)) {
-    child = GetNextToPlay(params.gameObject, index);
-  } else {
-    // Continuous performance waits for its playback instance: the item is handed to the shared
-    // play-list and the first child plays plainly.
-    static std::atomic<bool> said{false};
-    if (!said.exchange(true))
-      SOUND_LOG(Warning, "Random/sequence container %u: continuous play plays its first item only", ID());
-    auto* playlist = static_cast<CSnContinuousPlaylist*>(params.continuousPlaylist);
-    const bool ownList = !playlist;
-    if (ownList && !(playlist = CSnContinuousPlaylist::Create())) return SN_Failure;
-    SnLoopRecord loop = BeginLoop();
-    CSnContinuousPlaylistItem item;
-    item.Init();
-    item.node = this;
-    item.loopCount = uint16_t(loop.loopsLeft);
-    item.flags = loop.flags;
-    const SNRESULT pushed = playlist->Push(item);
-    CSnPlaylistState* state = nullptr;
-    if (pushed == SN_Success) child = GetNextToPlayContinuous(params.gameObject, state, loop, index);
-    DestroyState(state);
-    if (ownList) playlist->Release();
+    if (!SelectNext(params.gameObject, index)) return SN_Failure;
+    return PlayNodeOfId(m_playlist->IdAt(index), params);
   }
+  // Continuous performance waits for its playback instance: the item is handed to the shared
+  // play-list and the first child plays plainly.
+  static std::atomic<bool> said{false};
+  if (!said.exchange(true))
+    SOUND_LOG(Warning, "Random/sequence container %u: continuous play plays its first item only", ID());
+  auto* playlist = static_cast<CSnContinuousPlaylist*>(params.continuousPlaylist);
+  const bool ownList = !playlist;
+  if (ownList && !(playlist = CSnContinuousPlaylist::Create())) return SN_Failure;
+  SnLoopRecord loop = BeginLoop();
+  CSnContinuousPlaylistItem item;
+  item.Init();
+  item.node = this;
+  item.loopCount = uint16_t(loop.loopsLeft);
+  item.flags = loop.flags;
+  CSnHierarchyNode* child = nullptr;
+  CSnPlaylistState* state = nullptr;
+  if (playlist->Push(item) == SN_Success) child = GetNextToPlayContinuous(params.gameObject, state, loop, index);
+  DestroyState(state);
+  if (ownList) playlist->Release();
   if (!child) return SN_Failure;
   const SNRESULT played = static_cast<CSnPropertyNode*>(child)->Play(params);
   child->Release();

@@ -79,6 +79,8 @@ class CSnRandomSequenceContainer final : public CSnContainerNode {
 
  private:
   SNRESULT ReadPayload(const uint8_t* data, uint32_t size);
+  // The index of the next loaded item of a step play; false when nothing can play.
+  bool SelectNext(CSnRegisteredObj* gameObject, uint16_t& index);
   void SetModeBit(uint8_t bit, bool on);
   void SettingChanged();
   void DiscardStates();
@@ -87,7 +89,7 @@ class CSnRandomSequenceContainer final : public CSnContainerNode {
   CSnPlaylistState* NewState() const;
   CSnPlaylistState* GetState(CSnRegisteredObj* gameObject);
   CSnRandomPlaylistState::Options RandomOptions() const;
-  CSnHierarchyNode* TakeChild(uint16_t index, bool checkPlayable);
+  CSnHierarchyNode* TakeChild(uint16_t index);
 
   struct ObjectState {
     CSnRegisteredObj* gameObject;

@@ -1,6 +1,8 @@
 // Switch containers: their payload, the plays of a value's children and the fades of a value change.
 #include "SoundEngine/Hierarchy/SwitchContainer.h"
 
+#include <functional>
+
 #include "SoundEngine/Actions/ContinuousPlaylist.h"
 #include "SoundEngine/Banks/BankFormat.h"
 #include "SoundEngine/Banks/SoundBankManager.h"
@@ -158,15 +160,6 @@ const CSnSwitchContainer::ChildSettings* CSnSwitchContainer::SettingsOf(uint32_t
 
 // ---- play ----
 
-SNRESULT CSnSwitchContainer::PlayChild(uint32_t childId, CSnPlayParams& params) {
-  auto* child = g_pObjectIndex ? static_cast<CSnPropertyNode*>(g_pObjectIndex->FindNodeAndAddRef(childId, false))
-                               : nullptr;
-  if (!child) return SN_IdNotFound;
-  const SNRESULT played = child->Play(params);
-  child->Release();
-  return played;
-}
-
 SNRESULT CSnSwitchContainer::PlayNode(CSnPlayParams& params) {
   SnRTPCKey key;
   key.gameObject = params.gameObject;
@@ -183,7 +176,7 @@ SNRESULT CSnSwitchContainer::PlayNode(CSnPlayParams& params) {
       if (registered && m_activity) ActivityDown(3);
       return SN_Failure;
     }
-    if (!m_records.Add(Record{params, 0}, 4)) {
+    if (!m_records.InsertAt(RecordsOf(params.gameObject).end, Record{params, 0})) {
       ActivityDown(3);
       return SN_Failure;
     }
@@ -205,7 +198,7 @@ SNRESULT CSnSwitchContainer::PlayNode(CSnPlayParams& params) {
     const ChildSettings* settings = SettingsOf(list[i]);
     if (settings && (settings->flags & kFirstPlayOnly) && !first) continue;
     CSnPlayParams copy = params;
-    const SNRESULT one = PlayChild(list[i], copy);
+    const SNRESULT one = PlayNodeOfId(list[i], copy);
     if (one == SN_Success)
       ++played;
     else if (one != SN_IdNotFound)
@@ -237,11 +230,11 @@ void CSnSwitchContainer::ValueChanged(uint32_t value, const SnRTPCKey& key) {
   } else if (m_records.Count() == 0) {
     if (g_pRegistryMgr) g_pRegistryMgr->ClearNodeSwitchState(ID(), nullptr);
   } else {
-    for (uint32_t i = 0; i < m_records.Count(); ++i) {
+    // Records of one object lie together: each object is told once.
+    for (uint32_t i = 0; i < m_records.Count();) {
       CSnRegisteredObj* object = m_records[i].params.gameObject;
-      bool seen = false;
-      for (uint32_t k = 0; k < i && !seen; ++k) seen = m_records[k].params.gameObject == object;
-      if (!seen && object) ApplyValue(value, object);
+      if (object) ApplyValue(value, object);
+      while (i < m_records.Count() && m_records[i].params.gameObject == object) ++i;
     }
   }
   Release();
@@ -251,9 +244,11 @@ void CSnSwitchContainer::ApplyValue(uint32_t value, CSnRegisteredObj* gameObject
   const SnSwitchPair stored = gameObject->GetNodeSwitchState(ID());
   if (stored.switchId == value) return;
   // The old value without a list played the default switch's children: those are the ones to stop.
-  // Nothing stored (0): nothing of this container plays for the object.
+  // Nothing stored ({0, 0}): nothing of this container plays for the object. A play stores a count of
+  // at least 1, even for the value 0 of a group never set.
+  const bool playedBefore = stored.switchId != 0 || stored.extra != 0;
   uint32_t oldCount = 0, newCount = 0;
-  const uint32_t* oldList = stored.switchId ? ListOrDefault(stored.switchId, oldCount) : nullptr;
+  const uint32_t* oldList = playedBefore ? ListOrDefault(stored.switchId, oldCount) : nullptr;
   const uint32_t* newList = ListOrDefault(value, newCount);
   auto listed = [](const uint32_t* list, uint32_t count, uint32_t id) {
     for (uint32_t i = 0; i < count; ++i)
@@ -263,31 +258,39 @@ void CSnSwitchContainer::ApplyValue(uint32_t value, CSnRegisteredObj* gameObject
   for (uint32_t i = 0; i < oldCount; ++i) {
     const ChildSettings* settings = SettingsOf(oldList[i]);
     if (settings && (settings->flags & kContinuesAcross) && listed(newList, newCount, oldList[i])) continue;
-    auto* child = g_pObjectIndex ? static_cast<CSnHierarchyNode*>(g_pObjectIndex->FindNodeAndAddRef(oldList[i], false))
-                                 : nullptr;
-    if (!child) continue;
-    child->Stop(gameObject, 0, settings ? int32_t(settings->fadeOutMs) : 0, SnCurve_Linear);
-    child->Release();
+    StopNodeOfId(oldList[i], gameObject, settings ? int32_t(settings->fadeOutMs) : 0);
   }
   gameObject->ClearNodeSwitchState(ID());
-  uint32_t records = 0;
-  for (uint32_t r = 0; r < m_records.Count(); ++r) {
-    if (m_records[r].params.gameObject != gameObject) continue;
-    ++records;
+  const RecordRange range = RecordsOf(gameObject);
+  for (uint32_t r = range.begin; r < range.end; ++r) {
     for (uint32_t i = 0; i < newCount; ++i) {
       const ChildSettings* settings = SettingsOf(newList[i]);
       if (settings && (settings->flags & kContinuesAcross) && listed(oldList, oldCount, newList[i])) continue;
       CSnPlayParams copy = m_records[r].params;
       copy.transition.durationMs = settings ? int32_t(settings->fadeInMs) : 0;
       copy.transition.shape = SnCurve_Linear;
-      if (PlayChild(newList[i], copy) == SN_IdNotFound)
+      if (PlayNodeOfId(newList[i], copy) == SN_IdNotFound)
         SOUND_LOG(Error, "Switch container %u: child %u is not loaded", ID(), newList[i]);
     }
   }
-  gameObject->SetNodeSwitchState(ID(), SnSwitchPair{value, records});
+  gameObject->SetNodeSwitchState(ID(), SnSwitchPair{value, range.end - range.begin});
 }
 
 // ---- actions and game objects ----
+
+CSnSwitchContainer::RecordRange CSnSwitchContainer::RecordsOf(const CSnRegisteredObj* gameObject) const {
+  uint32_t low = 0, high = m_records.Count();
+  while (low < high) {
+    const uint32_t middle = (low + high) / 2;
+    if (std::less<>()(m_records[middle].params.gameObject, gameObject))
+      low = middle + 1;
+    else
+      high = middle;
+  }
+  uint32_t end = low;
+  while (end < m_records.Count() && m_records[end].params.gameObject == gameObject) ++end;
+  return {low, end};
+}
 
 void CSnSwitchContainer::DropRecords(CSnRegisteredObj* gameObject, uint32_t playingId) {
   for (uint32_t i = m_records.Count(); i-- > 0;) {

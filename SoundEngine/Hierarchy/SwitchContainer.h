@@ -77,13 +77,18 @@ class CSnSwitchContainer final : public CSnMultiChildContainer,
     CSnPlayParams params;  // holds a reference on its game object
     uint8_t paused;
   };
+  // The records of one game object: they lie together, the array kept in game-object order.
+  struct RecordRange {
+    uint32_t begin;
+    uint32_t end;
+  };
+  RecordRange RecordsOf(const CSnRegisteredObj* gameObject) const;
   SNRESULT ReadPayload(const uint8_t* data, uint32_t size);
   // The list of the value, else the default switch's.
   const uint32_t* ListOrDefault(uint32_t value, uint32_t& count) const;
   void ValueChanged(uint32_t value, const SnRTPCKey& key);
   void ApplyValue(uint32_t value, CSnRegisteredObj* gameObject);
   void DropRecords(CSnRegisteredObj* gameObject, uint32_t playingId);
-  SNRESULT PlayChild(uint32_t childId, CSnPlayParams& params);
 
   SnArray<List> m_lists;
   SnArray<uint32_t> m_listIds;
