@@ -132,8 +132,9 @@ TEST_F(ParentNodeTest, AChildListCutOrCountedPastTheObjectFailsTheLoad) {
   // A count far beyond the bytes left is refused before anything is allocated.
   Tools::BankObject huge = MixerObject(51, {11});
   const size_t countAt = huge.payload.size() - 8;
-  const uint32_t count = 0x40000000;
-  memcpy(huge.payload.data() + countAt, &count, sizeof count);
+  // 0x40000000, little-endian.
+  huge.payload[countAt] = huge.payload[countAt + 1] = huge.payload[countAt + 2] = 0;
+  huge.payload[countAt + 3] = 0x40;
   EXPECT_NE(Load({huge}), SN::SN_Success);
   EXPECT_TRUE(Logged("1073741824 children run past the end of the object"));
   EXPECT_EQ(Sound(11)->Parent(), nullptr);

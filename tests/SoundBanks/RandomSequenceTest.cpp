@@ -253,8 +253,9 @@ TEST_F(RandomSequenceTest, APlayListCutOrCountedPastTheObjectFailsTheLoad) {
                                    Tools::RandomSequencePayload(kContainer, {}, container)};
   ExpectEveryCutFails(whole, [&] { return Container() == nullptr && Sound(11)->Parent() == nullptr; });
   Tools::BankObject huge = whole;
-  const uint16_t count = 0xFFFF;
-  memcpy(huge.payload.data() + huge.payload.size() - 10, &count, sizeof count);
+  // The item count (u16) before the one item's 8 bytes.
+  const size_t countAt = huge.payload.size() - 10;
+  huge.payload[countAt] = huge.payload[countAt + 1] = 0xFF;
   EXPECT_NE(Load({huge}), SN::SN_Success);
   EXPECT_TRUE(Logged("its play-list runs past the end of the object"));
   EXPECT_EQ(Sound(11)->Parent(), nullptr);
