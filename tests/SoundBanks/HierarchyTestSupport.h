@@ -24,13 +24,15 @@ struct LeafPlay {
   SN::CSnRegisteredObj* gameObject;
   uint32_t playingId;
   SN::SnMidiEvent midi;
+  int32_t transitionMs;
 };
 
 class RecordingLeafPlayer : public SN::ISnLeafPlayer {
  public:
   SN::SNRESULT PlayLeafNode(SN::CSnPropertyNode* node, const SN::CSnSourceDesc& source,
                             SN::CSnPlayParams& params) override {
-    plays.push_back({node, source.sourceId, params.gameObject, params.playingId, params.midiEvent});
+    plays.push_back(
+        {node, source.sourceId, params.gameObject, params.playingId, params.midiEvent, params.transition.durationMs});
     return result;
   }
   std::vector<LeafPlay> plays;

@@ -4,6 +4,7 @@
 #include "tools/SoundBank/BankText.h"
 #include "tools/SoundBank/MusicText.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -19,6 +20,7 @@
 #include "tools/SoundBank/HierarchyWriter.h"
 #include "tools/SoundBank/ActionWriter.h"
 #include "tools/SoundBank/NodeParamsWriter.h"
+#include "tools/SoundBank/ContainerWriter.h"
 #include "tools/SoundBank/ToneMedia.h"
 
 namespace Tools {
@@ -306,6 +308,9 @@ class Parser final : public MusicTextHost {
   }
   bool Bus(const std::vector<std::string>& w);
   bool Sound(const std::vector<std::string>& w);
+  bool Container(const std::vector<std::string>& w);
+  bool Switch(const std::vector<std::string>& w);
+  bool Layers(const std::vector<std::string>& w);
   PendingAttenuation* Attenuation(const std::string& name) {
     for (PendingAttenuation& pending : m_attenuations)
       if (pending.name == name) return &pending;
@@ -376,6 +381,130 @@ bool Parser::Bus(const std::vector<std::string>& w) {
     }
   }
   return AddObject(type, w[1], BusPayload(id, bus));
+}
+
+// mixer|random|sequence <name> <bus or -> <child>[=weight]... [options]: children are named before.
+bool Parser::Container(const std::vector<std::string>& w) {
+  if (!Count(w, 3, kNoMost)) return false;
+  const std::string& kind = w[0];
+  uint32_t id = 0;
+  BankNodeParams params;
+  if (!Id(w[1], id) || (w[2] != "-" && !Id(w[2], params.outputBusId))) return false;
+  BankRandomSequence container;
+  container.playMode = kind == "sequence" ? 1 : 0;
+  for (size_t i = 3; i < w.size(); ++i) {
+    const std::string& word = w[i];
+    auto value = [&](uint32_t& out) {
+      if (i + 1 < w.size()) return Number(w[++i], out);
+      return Fail("\"" + word + "\" takes 1 value");
+    };
+    uint32_t number = 0;
+    if (kind != "mixer" && (word == "avoid" || word == "loop")) {
+      if (!value(number)) return false;
+      if (number > 0xFFFF) return Fail("\"" + word + "\" is at most 65535");
+      (word == "avoid" ? container.avoidRepeat : container.loopCount) = uint16_t(number);
+    } else if (kind == "random" && word == "shuffle") {
+      container.randomType = 1;
+    } else if (kind == "sequence" && word == "pingpong") {
+      container.flags |= 0x04;
+    } else if (kind == "sequence" && word == "noreset") {
+      container.flags &= uint8_t(~0x02);
+    } else if (kind != "mixer" && word == "continuous") {
+      container.flags |= 0x08;
+    } else if (kind != "mixer" && word == "perobject") {
+      container.flags &= uint8_t(~0x10);
+    } else {
+      const size_t equals = word.find('=');
+      BankPlaylistItem item;
+      if (!Id(word.substr(0, equals), item.id)) return false;
+      if (equals != std::string::npos && (kind != "random" || !Number(word.substr(equals + 1), item.weight)))
+        return kind == "random" ? false : Fail("only a random container's children have weights");
+      container.children.push_back(item.id);
+      container.playlist.push_back(item);
+    }
+  }
+  if (kind == "mixer") return AddObject(kBankActorMixerType, w[1], ActorMixerPayload(id, params, container.children));
+  return AddObject(kBankRandomSequenceType, w[1], RandomSequencePayload(id, params, container));
+}
+
+// switch <name> <bus or -> switch|state <group> <default> <value>=<child>[+<child>]... [continuous]
+//   [fade <child> <out ms> <in ms>] [first <child>] [across <child>]
+bool Parser::Switch(const std::vector<std::string>& w) {
+  if (!Count(w, 6, kNoMost)) return false;
+  uint32_t id = 0;
+  BankNodeParams params;
+  BankSwitch container;
+  if (!Id(w[1], id) || (w[2] != "-" && !Id(w[2], params.outputBusId))) return false;
+  if (w[3] != "switch" && w[3] != "state") return Fail("a switch container follows a \"switch\" or a \"state\" group");
+  container.groupType = w[3] == "state" ? 1 : 0;
+  if (!Id(w[4], container.groupId) || !Id(w[5], container.defaultSwitch)) return false;
+  auto settingsOf = [&](uint32_t child) -> BankSwitchChild& {
+    for (BankSwitchChild& entry : container.settings)
+      if (entry.childId == child) return entry;
+    container.settings.push_back({});
+    container.settings.back().childId = child;
+    return container.settings.back();
+  };
+  for (size_t i = 6; i < w.size(); ++i) {
+    const std::string& word = w[i];
+    uint32_t child = 0;
+    if (word == "continuous") {
+      container.continuous = 1;
+    } else if (word == "fade" || word == "first" || word == "across") {
+      const size_t values = word == "fade" ? 3 : 1;
+      if (i + values >= w.size()) return Fail("\"" + word + "\" takes " + std::to_string(values) + " values");
+      if (!Id(w[i + 1], child)) return false;
+      BankSwitchChild& entry = settingsOf(child);
+      if (word == "fade" && (!Number(w[i + 2], entry.fadeOutMs) || !Number(w[i + 3], entry.fadeInMs))) return false;
+      if (word != "fade") entry.flags |= word == "first" ? 1 : 2;
+      i += values;
+    } else {
+      const size_t equals = word.find('=');
+      if (equals == std::string::npos) return Fail("\"" + word + "\" is no switch option nor <value>=<children>");
+      BankSwitchList list;
+      if (!Id(word.substr(0, equals), list.value)) return false;
+      std::stringstream names(word.substr(equals + 1));
+      for (std::string name; std::getline(names, name, '+');) {
+        if (!Id(name, child)) return false;
+        list.children.push_back(child);
+        if (std::find(container.children.begin(), container.children.end(), child) == container.children.end())
+          container.children.push_back(child);
+      }
+      container.lists.push_back(list);
+    }
+  }
+  return AddObject(kBankSwitchType, w[1], SwitchPayload(id, params, container));
+}
+
+// layers <name> <bus or -> <parameter> <child>=<x0>:<y0>:<x1>:<y1>...: one layer whose crossfade
+// parameter gives each child a linear curve between two points.
+bool Parser::Layers(const std::vector<std::string>& w) {
+  if (!Count(w, 4, kNoMost)) return false;
+  uint32_t id = 0;
+  BankNodeParams params;
+  BankLayer layer;
+  if (!Id(w[1], id) || (w[2] != "-" && !Id(w[2], params.outputBusId)) || !Id(w[3], layer.crossfadeId)) return false;
+  layer.id = id;
+  std::vector<uint32_t> children;
+  for (size_t i = 4; i < w.size(); ++i) {
+    const size_t equals = w[i].find('=');
+    BankLayerChild child;
+    if (!Id(w[i].substr(0, equals), child.childId)) return false;
+    children.push_back(child.childId);
+    if (equals != std::string::npos) {
+      std::stringstream numbers(w[i].substr(equals + 1));
+      std::vector<float> values;
+      for (std::string number; std::getline(numbers, number, ':');) {
+        float value = 0.0f;
+        if (!Real(number, value)) return false;
+        values.push_back(value);
+      }
+      if (values.size() != 4) return Fail("a layer child's crossfade is <x0>:<y0>:<x1>:<y1>");
+      child.crossfade = {{values[0], values[1], 4}, {values[2], values[3], 4}};
+      layer.children.push_back(child);
+    }
+  }
+  return AddObject(kBankLayerType, w[1], LayerContainerPayload(id, params, children, {layer}));
 }
 
 bool Parser::Sound(const std::vector<std::string>& w) {
@@ -609,6 +738,9 @@ bool Parser::Line(const std::vector<std::string>& w) {
   }
   if (op == "bus") return Bus(w);
   if (op == "sound") return Sound(w);
+  if (op == "mixer" || op == "random" || op == "sequence") return Container(w);
+  if (op == "switch") return Switch(w);
+  if (op == "layers") return Layers(w);
   if (op == "attenuation") {
     if (w.size() != 2 && w.size() != 8) return Fail("\"attenuation\" takes a name, then nothing or a cone");
     PendingAttenuation pending;

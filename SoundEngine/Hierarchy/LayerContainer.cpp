@@ -1,0 +1,104 @@
+// Layer containers: their payload, their layers and the play of every child.
+#include "SoundEngine/Hierarchy/LayerContainer.h"
+
+#include "SoundEngine/Actions/ContinuousPlaylist.h"
+#include "SoundEngine/Banks/SoundBankManager.h"
+#include "SoundEngine/Log.h"
+#include "SoundEngine/PoolObject.h"
+
+namespace SN {
+
+CSnLayerContainer::~CSnLayerContainer() { DropLayers(); }
+
+void CSnLayerContainer::DropLayers() {
+  for (CSnContainerLayer* layer : m_layers) {
+    layer->SetOwner(nullptr);
+    PoolDelete(g_DefaultPoolId, layer);
+  }
+  m_layers.Term();
+}
+
+SNRESULT CSnLayerContainer::SetInitialValues(const uint8_t* data, uint32_t size) {
+  const SNRESULT read = ReadPayload(data, size);
+  if (read != SN_Success) {
+    // The layers go first: the children they attached are leaving.
+    DropLayers();
+    DropChildren();
+  }
+  return read;
+}
+
+SNRESULT CSnLayerContainer::ReadPayload(const uint8_t* data, uint32_t size) {
+  const uint8_t* cursor = data;
+  const uint8_t* end = data + size;
+  const SNRESULT base = ReadBaseParams(cursor, end, false);
+  if (base != SN_Success) return base;
+  const SNRESULT children = ReadChildren(cursor, end);
+  if (children != SN_Success) return children;
+  SnBankCursor in(cursor, uint32_t(end - cursor));
+  uint32_t layers = 0;
+  // A layer takes at least its id, a curve count, a crossfade parameter and a child count.
+  constexpr uint32_t kSmallestLayer = 4 + 2 + 4 + 1 + 4;
+  if (!in.Take(layers) || uint64_t(layers) * kSmallestLayer > in.Left()) {
+    SOUND_LOG(Error, "Layer container %u: its layers run past the end of the object", ID());
+    return SN_Failure;
+  }
+  if (layers && !m_layers.GrowBy(layers)) return SN_Failure;
+  for (uint32_t i = 0; i < layers; ++i) {
+    uint32_t layerId = 0;
+    in.Take(layerId);
+    auto* layer = PoolNew<CSnContainerLayer>(g_DefaultPoolId, layerId);
+    if (!layer) return SN_Failure;
+    layer->SetOwner(this);
+    const SNRESULT read = layer->SetInitialValues(in);
+    if (read != SN_Success) {
+      SOUND_LOG(Error, "Layer container %u: layer %u cannot be read (%d)", ID(), layerId, int(read));
+      layer->SetOwner(nullptr);
+      PoolDelete(g_DefaultPoolId, layer);
+      return read;
+    }
+    m_layers.Add(layer);
+  }
+  return SN_Success;
+}
+
+SNRESULT CSnLayerContainer::AddChild(CSnHierarchyNode* child) {
+  const SNRESULT added = CSnMultiChildContainer::AddChild(child);
+  if (added == SN_Success)
+    for (CSnContainerLayer* layer : m_layers) layer->ChildJoined(child);
+  return added;
+}
+
+void CSnLayerContainer::RemoveChild(CSnHierarchyNode* child) {
+  if (!child) return;
+  for (CSnContainerLayer* layer : m_layers) layer->ChildLeft(child->ID());
+  CSnMultiChildContainer::RemoveChild(child);
+}
+
+SNRESULT CSnLayerContainer::PlayNode(CSnPlayParams& params) {
+  CSnContinuousPlaylist* playlist = AddPlaylistUse(params);
+  // An empty container has nothing to fail: SN_Success.
+  SNRESULT result = SN_Success;
+  uint32_t played = 0;
+  for (uint32_t i = 0; i < m_children.Count(); ++i) {
+    CSnHierarchyNode* child = m_children[i];
+    child->AddRef();
+    CSnPlayParams copy = params;
+    result = static_cast<CSnPropertyNode*>(child)->Play(copy);
+    if (result == SN_Success) ++played;
+    child->Release();
+  }
+  if (playlist) {
+    ReleasePlaylistUse(playlist);
+    playlist->Release();
+  }
+  return played ? SN_Success : result;
+}
+
+namespace {
+
+const SnHircKind kLayerKind = {SnIndex_Nodes, CreateFromPayload<CSnLayerContainer>, nullptr, nullptr};
+const bool kRegistered = (SetHircKind(kHircLayerType, &kLayerKind), true);
+
+}  // namespace
+}  // namespace SN

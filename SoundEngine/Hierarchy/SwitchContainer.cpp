@@ -1,0 +1,337 @@
+// Switch containers: their payload, the plays of a value's children and the fades of a value change.
+#include "SoundEngine/Hierarchy/SwitchContainer.h"
+
+#include <functional>
+
+#include "SoundEngine/Actions/ContinuousPlaylist.h"
+#include "SoundEngine/Banks/BankFormat.h"
+#include "SoundEngine/Banks/SoundBankManager.h"
+#include "SoundEngine/GameSyncs/RegistryMgr.h"
+#include "SoundEngine/Log.h"
+
+namespace SN {
+
+CSnSwitchContainer::~CSnSwitchContainer() { UnsubscribeGroup(); }
+
+void CSnSwitchContainer::BeforeDestroy() {
+  // While the links up still hold: each record lowers the activity it raised on the way up.
+  DropRecords(nullptr, 0);
+  UnsubscribeGroup();
+  CSnMultiChildContainer::BeforeDestroy();
+}
+
+// ---- payload ----
+
+SNRESULT CSnSwitchContainer::SetInitialValues(const uint8_t* data, uint32_t size) {
+  const SNRESULT read = ReadPayload(data, size);
+  if (read != SN_Success) DropChildren();
+  return read;
+}
+
+SNRESULT CSnSwitchContainer::ReadPayload(const uint8_t* data, uint32_t size) {
+  const uint8_t* cursor = data;
+  const uint8_t* end = data + size;
+  const SNRESULT base = ReadBaseParams(cursor, end, false);
+  if (base != SN_Success) return base;
+  SnBankCursor in(cursor, uint32_t(end - cursor));
+  uint8_t type = 0, continuous = 0;
+  uint32_t groupId = 0;
+  if (!in.Take(type) || !in.Take(groupId) || !in.Take(m_defaultSwitch) || !in.Take(continuous)) {
+    SOUND_LOG(Error, "Switch container %u: its group runs past the end of the object", ID());
+    return SN_Failure;
+  }
+  m_continuous = continuous != 0;
+  if (type != m_groupType || groupId != m_groupId || !m_subscribed) {
+    const SNRESULT subscribed = SubscribeGroup(groupId, type);
+    if (subscribed != SN_Success) {
+      SOUND_LOG(Error, "Switch container %u: group %u of type %u cannot be followed", ID(), groupId, unsigned(type));
+      return subscribed;
+    }
+  }
+  cursor = end - in.Left();
+  const SNRESULT children = ReadChildren(cursor, end);
+  if (children != SN_Success) return children;
+  in = SnBankCursor(cursor, uint32_t(end - cursor));
+
+  // Every count is checked against the bytes left before anything is made for it.
+  uint32_t lists = 0;
+  if (!in.Take(lists) || uint64_t(lists) * 8 > in.Left()) {
+    SOUND_LOG(Error, "Switch container %u: its switch lists run past the end of the object", ID());
+    return SN_Failure;
+  }
+  if (lists && !m_lists.GrowBy(lists)) return SN_Failure;
+  for (uint32_t i = 0; i < lists; ++i) {
+    uint32_t value = 0, count = 0;
+    in.Take(value);
+    in.Take(count);
+    if (uint64_t(count) * 4 > in.Left()) {
+      SOUND_LOG(Error, "Switch container %u: the list of value %u runs past the end of the object", ID(), value);
+      return SN_Failure;
+    }
+    const uint32_t first = m_listIds.Count();
+    if (count && !m_listIds.GrowBy(count)) return SN_Failure;
+    for (uint32_t c = 0; c < count; ++c) {
+      uint32_t childId = 0;
+      in.Take(childId);
+      for (uint32_t k = first; k < m_listIds.Count(); ++k) {
+        if (m_listIds[k] != childId) continue;
+        SOUND_LOG(Error, "Switch container %u: child %u is listed twice for value %u", ID(), childId, value);
+        return SN_ListedTwice;
+      }
+      m_listIds.Add(childId);
+    }
+    m_lists.Add(List{value, first, count});
+  }
+
+  uint32_t settings = 0;
+  if (!in.Take(settings) || uint64_t(settings) * 14 > in.Left()) {
+    SOUND_LOG(Error, "Switch container %u: its child settings run past the end of the object", ID());
+    return SN_Failure;
+  }
+  if (settings && !m_settings.GrowBy(settings)) return SN_Failure;
+  for (uint32_t i = 0; i < settings; ++i) {
+    ChildSettings entry{};
+    uint8_t flagBits = 0, mode = 0;
+    in.Take(entry.childId);
+    in.Take(flagBits);
+    in.Take(mode);
+    in.Take(entry.fadeOutMs);
+    in.Take(entry.fadeInMs);
+    entry.flags = uint8_t(((flagBits & 3) << 3) | (mode & kOnSwitchModeMask));
+    if (auto* listed = const_cast<ChildSettings*>(SettingsOf(entry.childId))) {
+      listed->fadeOutMs = entry.fadeOutMs;
+      listed->fadeInMs = entry.fadeInMs;
+    } else {
+      m_settings.Add(entry);
+    }
+  }
+  return SN_Success;
+}
+
+// ---- the group ----
+
+SNRESULT CSnSwitchContainer::SubscribeGroup(uint32_t groupId, uint8_t type) {
+  UnsubscribeGroup();
+  if (type != Group_Switch && type != Group_State) return SN_InvalidParameter;
+  m_groupId = groupId;
+  m_groupType = type;
+  if (groupId == 0) return SN_Success;
+  SNRESULT result = SN_Failure;
+  if (type == Group_Switch && g_pSwitchMgr)
+    result = g_pSwitchMgr->SubscribeSwitch(static_cast<ISnSwitchSubscriber*>(this), groupId);
+  else if (type == Group_State && g_pStateMgr)
+    result = g_pStateMgr->AddStateSubscriber(static_cast<ISnGameSyncSubscriber*>(this), groupId);
+  m_subscribed = result == SN_Success;
+  return result;
+}
+
+void CSnSwitchContainer::UnsubscribeGroup() {
+  if (!m_subscribed) return;
+  if (g_pSwitchMgr) g_pSwitchMgr->UnsubscribeSwitches(static_cast<ISnSwitchSubscriber*>(this));
+  if (g_pStateMgr) g_pStateMgr->RemoveStateSubscriber(static_cast<ISnGameSyncSubscriber*>(this));
+  m_subscribed = false;
+}
+
+uint32_t CSnSwitchContainer::CurrentValue(const SnRTPCKey& key) const {
+  if (m_groupType == Group_State) return g_pStateMgr ? g_pStateMgr->GetCurrentState(m_groupId) : 0;
+  return g_pSwitchMgr ? g_pSwitchMgr->GetCurrentSwitch(m_groupId, key) : 0;
+}
+
+const uint32_t* CSnSwitchContainer::ListOf(uint32_t value, uint32_t& count) const {
+  for (const List& list : const_cast<SnArray<List>&>(m_lists)) {
+    if (list.value != value) continue;
+    count = list.count;
+    return m_listIds.Data() + list.first;
+  }
+  count = 0;
+  return nullptr;
+}
+
+const uint32_t* CSnSwitchContainer::ListOrDefault(uint32_t value, uint32_t& count) const {
+  const uint32_t* list = ListOf(value, count);
+  return list ? list : ListOf(m_defaultSwitch, count);
+}
+
+const CSnSwitchContainer::ChildSettings* CSnSwitchContainer::SettingsOf(uint32_t childId) const {
+  for (const ChildSettings& entry : const_cast<SnArray<ChildSettings>&>(m_settings))
+    if (entry.childId == childId) return &entry;
+  return nullptr;
+}
+
+// ---- play ----
+
+SNRESULT CSnSwitchContainer::PlayNode(CSnPlayParams& params) {
+  SnRTPCKey key;
+  key.gameObject = params.gameObject;
+  const bool midi = params.midiEvent.CarriesNote();
+  if (midi) {
+    key.midiChannel = params.midiEvent.channel;
+    key.midiNote = params.midiEvent.note;
+  }
+  const uint32_t value = CurrentValue(key);
+  if (m_continuous && !midi) {
+    const bool registered =
+        !params.gameObject || params.gameObject->AddModifiedNode(SnNodeKey{ID(), IsBus()}) == SN_Success;
+    if (!registered || !ActivityUp(3)) {
+      if (registered && m_activity) ActivityDown(3);
+      return SN_Failure;
+    }
+    if (!m_records.InsertAt(RecordsOf(params.gameObject).end, Record{params, 0})) {
+      ActivityDown(3);
+      return SN_Failure;
+    }
+    if (params.gameObject) params.gameObject->AddRef();
+  }
+  CSnContinuousPlaylist* playlist = AddPlaylistUse(params);
+  uint32_t count = 0;
+  const uint32_t* list = ListOrDefault(value, count);
+  bool first = true;
+  if (CSnRegisteredObj* object = params.gameObject) {
+    const SnSwitchPair stored = object->GetNodeSwitchState(ID());
+    const uint32_t plays = stored.switchId == value ? stored.extra + 1 : 1;
+    first = plays == 1;
+    object->SetNodeSwitchState(ID(), SnSwitchPair{value, plays});
+  }
+  SNRESULT result = SN_Success;
+  uint32_t played = 0;
+  for (uint32_t i = 0; i < count; ++i) {
+    const ChildSettings* settings = SettingsOf(list[i]);
+    if (settings && (settings->flags & kFirstPlayOnly) && !first) continue;
+    CSnPlayParams copy = params;
+    const SNRESULT one = PlayNodeOfId(list[i], copy);
+    if (one == SN_Success)
+      ++played;
+    else if (one != SN_IdNotFound)
+      result = one;
+  }
+  if (playlist) {
+    ReleasePlaylistUse(playlist);
+    playlist->Release();
+  }
+  return played ? SN_Success : result;
+}
+
+// ---- value changes ----
+
+void CSnSwitchContainer::SwitchChanged(uint32_t switchId, const SnRTPCKey& key, const void*) {
+  ValueChanged(switchId, key);
+}
+
+void CSnSwitchContainer::StateChanged(uint32_t stateId, const SnRTPCKey& key, const void*) {
+  ValueChanged(stateId, key);
+}
+
+void CSnSwitchContainer::ValueChanged(uint32_t value, const SnRTPCKey& key) {
+  if (!m_continuous) return;
+  // The plays below may drop the last other reference.
+  AddRef();
+  if (key.gameObject) {
+    ApplyValue(value, key.gameObject);
+  } else if (m_records.Count() == 0) {
+    if (g_pRegistryMgr) g_pRegistryMgr->ClearNodeSwitchState(ID(), nullptr);
+  } else {
+    // Records of one object lie together: each object is told once.
+    for (uint32_t i = 0; i < m_records.Count();) {
+      CSnRegisteredObj* object = m_records[i].params.gameObject;
+      if (object) ApplyValue(value, object);
+      while (i < m_records.Count() && m_records[i].params.gameObject == object) ++i;
+    }
+  }
+  Release();
+}
+
+void CSnSwitchContainer::ApplyValue(uint32_t value, CSnRegisteredObj* gameObject) {
+  const SnSwitchPair stored = gameObject->GetNodeSwitchState(ID());
+  if (stored.switchId == value) return;
+  // The old value without a list played the default switch's children: those are the ones to stop.
+  // Nothing stored ({0, 0}): nothing of this container plays for the object. A play stores a count of
+  // at least 1, even for the value 0 of a group never set.
+  const bool playedBefore = stored.switchId != 0 || stored.extra != 0;
+  uint32_t oldCount = 0, newCount = 0;
+  const uint32_t* oldList = playedBefore ? ListOrDefault(stored.switchId, oldCount) : nullptr;
+  const uint32_t* newList = ListOrDefault(value, newCount);
+  auto listed = [](const uint32_t* list, uint32_t count, uint32_t id) {
+    for (uint32_t i = 0; i < count; ++i)
+      if (list[i] == id) return true;
+    return false;
+  };
+  for (uint32_t i = 0; i < oldCount; ++i) {
+    const ChildSettings* settings = SettingsOf(oldList[i]);
+    if (settings && (settings->flags & kContinuesAcross) && listed(newList, newCount, oldList[i])) continue;
+    StopNodeOfId(oldList[i], gameObject, settings ? int32_t(settings->fadeOutMs) : 0);
+  }
+  gameObject->ClearNodeSwitchState(ID());
+  const RecordRange range = RecordsOf(gameObject);
+  for (uint32_t r = range.begin; r < range.end; ++r) {
+    for (uint32_t i = 0; i < newCount; ++i) {
+      const ChildSettings* settings = SettingsOf(newList[i]);
+      if (settings && (settings->flags & kContinuesAcross) && listed(oldList, oldCount, newList[i])) continue;
+      CSnPlayParams copy = m_records[r].params;
+      copy.transition.durationMs = settings ? int32_t(settings->fadeInMs) : 0;
+      copy.transition.shape = SnCurve_Linear;
+      if (PlayNodeOfId(newList[i], copy) == SN_IdNotFound)
+        SOUND_LOG(Error, "Switch container %u: child %u is not loaded", ID(), newList[i]);
+    }
+  }
+  gameObject->SetNodeSwitchState(ID(), SnSwitchPair{value, range.end - range.begin});
+}
+
+// ---- actions and game objects ----
+
+CSnSwitchContainer::RecordRange CSnSwitchContainer::RecordsOf(const CSnRegisteredObj* gameObject) const {
+  uint32_t low = 0, high = m_records.Count();
+  while (low < high) {
+    const uint32_t middle = (low + high) / 2;
+    if (std::less<>()(m_records[middle].params.gameObject, gameObject))
+      low = middle + 1;
+    else
+      high = middle;
+  }
+  uint32_t end = low;
+  while (end < m_records.Count() && m_records[end].params.gameObject == gameObject) ++end;
+  return {low, end};
+}
+
+void CSnSwitchContainer::DropRecords(CSnRegisteredObj* gameObject, uint32_t playingId) {
+  for (uint32_t i = m_records.Count(); i-- > 0;) {
+    const CSnPlayParams& params = m_records[i].params;
+    if ((gameObject && params.gameObject != gameObject) || (playingId && params.playingId != playingId)) continue;
+    CSnRegisteredObj* object = params.gameObject;
+    m_records.RemoveAt(i);
+    ActivityDown(3);
+    if (object) object->Release();
+  }
+}
+
+void CSnSwitchContainer::ExecuteAction(const SnActionParams& params) {
+  if (params.kind == SnActionParams::Stop || params.kind == 3) {
+    DropRecords(params.gameObject, params.playingId);
+  } else if (params.kind == SnActionParams::Pause || params.kind == SnActionParams::Resume) {
+    for (Record& record : m_records)
+      if ((!params.gameObject || record.params.gameObject == params.gameObject) &&
+          (!params.playingId || record.params.playingId == params.playingId))
+        record.paused = params.kind == SnActionParams::Pause;
+  }
+  CSnMultiChildContainer::ExecuteAction(params);
+}
+
+void CSnSwitchContainer::RemoveChild(CSnHierarchyNode* child) {
+  if (child && child->Parent() == this) {
+    for (uint32_t i = 0; i < m_settings.Count(); ++i)
+      if (m_settings[i].childId == child->ID()) m_settings.RemoveAt(i--);
+  }
+  CSnMultiChildContainer::RemoveChild(child);
+}
+
+void CSnSwitchContainer::DropGameObjectValues(CSnRegisteredObj* gameObject) {
+  CSnMultiChildContainer::DropGameObjectValues(gameObject);
+  DropRecords(gameObject, 0);
+}
+
+namespace {
+
+const SnHircKind kSwitchKind = {SnIndex_Nodes, CreateFromPayload<CSnSwitchContainer>, nullptr, nullptr};
+const bool kRegistered = (SetHircKind(kHircSwitchType, &kSwitchKind), true);
+
+}  // namespace
+}  // namespace SN
