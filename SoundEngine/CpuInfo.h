@@ -13,6 +13,8 @@ struct SnCpuidAnswers {
   uint32_t leaf1Edx = 0;
   uint32_t maxExtendedLeaf = 0;
   uint32_t cacheLeafEcx = 0;
+  // The register state the system saves (xgetbv 0): wide registers are usable only when it keeps them.
+  uint64_t savedState = 0;
 };
 
 class CSnCpuInfo {
@@ -21,7 +23,7 @@ class CSnCpuInfo {
   static CSnCpuInfo& GetInstance();
   explicit CSnCpuInfo(const SnCpuidAnswers& answers);
 
-  enum Feature : uint32_t { Feature_SSE = 1, Feature_SSE2 = 2, Feature_SSE3 = 4, Feature_SSSE3 = 8 };
+  enum Feature : uint32_t { Feature_SSE = 1, Feature_SSE2 = 2, Feature_SSE3 = 4, Feature_SSSE3 = 8, Feature_AVX = 16 };
   // True when any feature of the mask is there.
   bool HasFeature(uint32_t mask) const { return (m_features & mask) != 0; }
   uint32_t GetL2CacheSize() const { return m_l2CacheKb; }  // KB

@@ -373,6 +373,12 @@ void CSnMixBus::BeginInput() {
   if (m_state == SnMixBus_Idle) m_state = SnMixBus_Active;
 }
 
+void CSnMixBus::ClearIfStale() {
+  if (!m_stale) return;
+  memset(m_buffer.samples, 0, sizeof(float) * ChannelCount(m_buffer.channelConfig) * m_buffer.maxFrames);
+  m_stale = false;
+}
+
 namespace {
 // Samples past the valid frames of an input are silence.
 void ZeroTail(SnMixBuffer& input) {
@@ -394,6 +400,7 @@ void CSnMixBus::ConsumeVoice(const SnVoiceMixInput& input) {
   const float previousFactor = motion ? input.previousFactor : 1.0f;
   const float nextFactor = motion ? input.nextFactor : 1.0f;
   if (m_mixer && m_mixer->plugin) {
+    ClearIfStale();
     m_mixer->plugin->MixInput(input.context, input.voicePreviousGain * input.previousVolume,
                               input.voiceNextGain * input.nextVolume, previousFactor, nextFactor, *input.buffer,
                               m_buffer);
@@ -401,7 +408,8 @@ void CSnMixBus::ConsumeVoice(const SnVoiceMixInput& input) {
   }
   MixKernels::AddWithMatrix(m_buffer, *input.buffer, input.previousMatrix, input.nextMatrix,
                             input.voicePreviousGain * previousFactor * input.previousVolume,
-                            input.voiceNextGain * nextFactor * input.nextVolume, m_frameLength);
+                            input.voiceNextGain * nextFactor * input.nextVolume, m_frameLength, m_stale);
+  m_stale = false;
 }
 
 void CSnMixBus::ConsumeChildBus(CSnMixBus& child) {
@@ -410,20 +418,30 @@ void CSnMixBus::ConsumeChildBus(CSnMixBus& child) {
   BeginInput();
   ZeroTail(in);
   if (m_mixer && m_mixer->plugin) {
+    ClearIfStale();
     m_mixer->plugin->MixInput(&child, child.m_previousGain, child.m_nextGain, 1.0f, 1.0f, in, m_buffer);
     return;
   }
   if (!(child.m_flags & (kPositioningEnabled | kVolumeCallback)) && in.channelConfig == m_buffer.channelConfig) {
     const float step = (child.m_nextGain - child.m_previousGain) * m_frameReciprocal;
     const uint32_t channels = ChannelCount(in.channelConfig);
-    for (uint32_t c = 0; c < channels; ++c)
-      MixKernels::AddRamped(in.samples + size_t(c) * in.maxFrames, m_buffer.samples + size_t(c) * m_buffer.maxFrames,
-                            child.m_previousGain, step, m_frameLength);
+    // The bus's planes are as long as the frame: an overwriting store leaves nothing stale.
+    ORV_ASSERT(m_buffer.maxFrames == m_frameLength);
+    for (uint32_t c = 0; c < channels; ++c) {
+      const float* source = in.samples + size_t(c) * in.maxFrames;
+      float* target = m_buffer.samples + size_t(c) * m_buffer.maxFrames;
+      if (m_stale)
+        MixKernels::SetRamped(source, target, child.m_previousGain, step, m_frameLength);
+      else
+        MixKernels::AddRamped(source, target, child.m_previousGain, step, m_frameLength);
+    }
+    m_stale = false;
     m_buffer.validFrames = m_frameLength;
     return;
   }
   MixKernels::AddWithMatrix(m_buffer, in, child.m_previousMatrix, child.m_nextMatrix, child.m_previousGain,
-                            child.m_nextGain, m_frameLength);
+                            child.m_nextGain, m_frameLength, m_stale);
+  m_stale = false;
 }
 
 void CSnMixBus::ReportVoicePeak(float levelDb) {
@@ -472,6 +490,7 @@ void CSnMixBus::ComputeGains() {
 }
 
 void CSnMixBus::ProcessFrame() {
+  ClearIfStale();  // no input came: effects, meter and mixer see silence
   if (m_mixer && m_mixer->plugin) m_mixer->plugin->InputsMixed(m_buffer);
   if (m_state == SnMixBus_Active) {
     for (EffectSlot& slot : m_slots) {
@@ -502,7 +521,7 @@ void CSnMixBus::EndFrame() {
   m_state = m_buffer.state == kBufferNoDataYet ? SnMixBus_Idle : SnMixBus_Active;
   m_buffer.state = kBufferNoDataYet;
   m_buffer.validFrames = 0;
-  memset(m_buffer.samples, 0, sizeof(float) * ChannelCount(m_buffer.channelConfig) * m_buffer.maxFrames);
+  m_stale = true;
 }
 
 bool CSnMixBus::UsesBankMedia(const CSnLoadedBank* bank) const {

@@ -235,6 +235,7 @@ class CSnMixBus final : public CSnTargetLink,
   void CreateMixer();
   void ClearMixer();
   void BeginInput();
+  void ClearIfStale();
   void ComputeGains();
   void RebuildMeter();
   SnAudioFormat BusFormat() const;
@@ -267,6 +268,9 @@ class CSnMixBus final : public CSnTargetLink,
   float m_downstreamGain = 1.0f;
   uint32_t m_userWord = 0;
   CSnPluginMediaTable m_mixerMedia;
+  // The buffer still holds the last frame: its first input overwrites it rather than adding, and
+  // anything else reading it clears it first. Saves a pass over every bus each frame.
+  bool m_stale = false;
 };
 
 }  // namespace SN

@@ -1,14 +1,15 @@
 // Mix and output kernels: SSE forms where they beat the compiler's vectorising of a plain loop by half
-// again, plain loops elsewhere; each with the same operations in the same order as its plain form,
-// so both round alike (the vector conversion and lrintf both round ties to even).
+// again (AVX for the ramped add where the processor has it), plain loops elsewhere; each with the
+// same operations in the same order as its plain form, so both round alike (the vector conversion
+// and lrintf both round ties to even).
 #include "SoundEngine/Lower/MixKernels.h"
 
-#include <xmmintrin.h>
-#include <emmintrin.h>
+#include <immintrin.h>
 
 #include <cmath>
 #include <cstring>
 
+#include "SoundEngine/CpuInfo.h"
 #include "SoundEngine/Lower/FrameFormat.h"
 
 namespace SN::MixKernels {
@@ -156,6 +157,68 @@ void WideToInt16(const float* const* planes, uint32_t channels, int16_t* out, ui
   }
 }
 
+// out[t] (+)= in[t] x (initialGain + t x step): the first input of a buffer stores, the others add.
+template <bool kAdd>
+void RampedPlain(const float* __restrict in, float* __restrict out, float initialGain, float step, uint32_t frames) {
+  for (int32_t t = 0; t < int32_t(frames); ++t) {
+    const float added = in[t] * (initialGain + float(t) * step);
+    out[t] = kAdd ? out[t] + added : added;
+  }
+}
+
+// Eight frames a vector through the wide registers, multiplies and adds kept apart (no fused form):
+// the same operations in the same order as the plain loop, so the same bits. The frame index is
+// counted in floats (exact below 2^24 frames) in four chains, so that the adds stepping it do not
+// hold the loop to their latency.
+template <bool kAdd>
+__attribute__((target("avx"))) inline void RampedEight(const float* in, float* out, uint32_t t, __m256 index,
+                                                       __m256 initial, __m256 steps) {
+  const __m256 added = _mm256_mul_ps(_mm256_loadu_ps(in + t), _mm256_add_ps(initial, _mm256_mul_ps(index, steps)));
+  _mm256_storeu_ps(out + t, kAdd ? _mm256_add_ps(_mm256_loadu_ps(out + t), added) : added);
+}
+
+template <bool kAdd>
+__attribute__((target("avx"))) void RampedWide(const float* in, float* out, float initialGain, float step,
+                                               uint32_t frames) {
+  const __m256 initial = _mm256_set1_ps(initialGain);
+  const __m256 steps = _mm256_set1_ps(step);
+  const __m256 eight = _mm256_set1_ps(8.0f);
+  const __m256 stride = _mm256_set1_ps(32.0f);
+  __m256 index0 = _mm256_setr_ps(0.0f, 1.0f, 2.0f, 3.0f, 4.0f, 5.0f, 6.0f, 7.0f);
+  __m256 index1 = _mm256_add_ps(index0, eight);
+  __m256 index2 = _mm256_add_ps(index1, eight);
+  __m256 index3 = _mm256_add_ps(index2, eight);
+  uint32_t t = 0;
+  for (; t + 32 <= frames; t += 32) {
+    RampedEight<kAdd>(in, out, t, index0, initial, steps);
+    RampedEight<kAdd>(in, out, t + 8, index1, initial, steps);
+    RampedEight<kAdd>(in, out, t + 16, index2, initial, steps);
+    RampedEight<kAdd>(in, out, t + 24, index3, initial, steps);
+    index0 = _mm256_add_ps(index0, stride);
+    index1 = _mm256_add_ps(index1, stride);
+    index2 = _mm256_add_ps(index2, stride);
+    index3 = _mm256_add_ps(index3, stride);
+  }
+  for (; t + 8 <= frames; t += 8) {
+    RampedEight<kAdd>(in, out, t, index0, initial, steps);
+    index0 = _mm256_add_ps(index0, eight);
+  }
+  for (; t < frames; ++t) {
+    const float added = in[t] * (initialGain + float(t) * step);
+    out[t] = kAdd ? out[t] + added : added;
+  }
+}
+
+// Chosen once: the processor does not change under a running engine.
+template <bool kAdd>
+void Ramped(const float* in, float* out, float initialGain, float step, uint32_t frames) {
+  static const bool wide = CSnCpuInfo::GetInstance().HasFeature(CSnCpuInfo::Feature_AVX);
+  if (wide)
+    RampedWide<kAdd>(in, out, initialGain, step, frames);
+  else
+    RampedPlain<kAdd>(in, out, initialGain, step, frames);
+}
+
 }  // namespace
 
 void ChannelPlaneOffsets(SnChannelConfig config, uint32_t planeFrames, uint32_t* offsets) {
@@ -172,14 +235,22 @@ void ChannelPlaneOffsets(SnChannelConfig config, uint32_t planeFrames, uint32_t*
   }
 }
 
-// A plain loop: the planes never overlap, and a signed index converts to float in one vector step
-// and cannot wrap, so the compiler vectorises it at least as well as a hand-written kernel.
-void AddRamped(const float* __restrict in, float* __restrict out, float initialGain, float step, uint32_t frames) {
-  for (int32_t t = 0; t < int32_t(frames); ++t) out[t] += in[t] * (initialGain + float(t) * step);
+// A signed index converts to float in one vector step and cannot wrap, so the compiler vectorises
+// the plain form as well as a hand-written SSE kernel would.
+void AddRampedPlain(const float* in, float* out, float initialGain, float step, uint32_t frames) {
+  RampedPlain<true>(in, out, initialGain, step, frames);
+}
+
+void AddRamped(const float* in, float* out, float initialGain, float step, uint32_t frames) {
+  Ramped<true>(in, out, initialGain, step, frames);
+}
+
+void SetRamped(const float* in, float* out, float initialGain, float step, uint32_t frames) {
+  Ramped<false>(in, out, initialGain, step, frames);
 }
 
 void AddWithMatrix(SnMixBuffer& out, const SnMixBuffer& in, const float* previousMatrix, const float* nextMatrix,
-                   float previousGain, float nextGain, uint32_t frames) {
+                   float previousGain, float nextGain, uint32_t frames, bool overwrite) {
   const uint32_t inChannels = ChannelCount(in.channelConfig);
   const uint32_t outChannels = ChannelCount(out.channelConfig);
   const bool inLfe = HasLfe(in.channelConfig) && inChannels > 0;
@@ -192,22 +263,38 @@ void AddWithMatrix(SnMixBuffer& out, const SnMixBuffer& in, const float* previou
     g0 = previousMatrix[i * rowStride + o] * previousGain;
     step = (nextGain * nextMatrix[i * rowStride + o] - g0) * reciprocal;
   };
-  // One ramped add per pair of planes, each output taking its inputs in order: a plain loop the
-  // compiler vectorises at least as well as a hand-written one. A pair silent at both ends of the
-  // ramp adds nothing and is skipped: speaker matrices are mostly such pairs.
+  // Overwriting, an output plane's first pair stores and a plane no pair reaches is cleared: the
+  // same values as clearing first and adding, without the pass that clears.
+  bool written[256] = {};
+  auto mix = [&](uint32_t i, uint32_t o, float g0, float step) {
+    const float* source = in.samples + size_t(i) * in.maxFrames;
+    float* target = out.samples + size_t(o) * out.maxFrames;
+    if (overwrite && !written[o])
+      SetRamped(source, target, g0, step, frames);
+    else
+      AddRamped(source, target, g0, step, frames);
+    written[o] = true;
+  };
+  // One ramped add per pair of planes, each output taking its inputs in order. A pair silent at
+  // both ends of the ramp adds nothing and is skipped: speaker matrices are mostly such pairs.
   for (uint32_t i = 0; i < inMain; ++i)
     for (uint32_t o = 0; o < outMain; ++o) {
       float g0, step;
       rampOf(i, o, g0, step);
       if (g0 == 0.0f && step == 0.0f) continue;
-      AddRamped(in.samples + size_t(i) * in.maxFrames, out.samples + size_t(o) * out.maxFrames, g0, step, frames);
+      mix(i, o, g0, step);
     }
   if (inLfe && outLfe) {
     float g0, step;
     rampOf(inChannels - 1, outChannels - 1, g0, step);
-    AddRamped(in.samples + size_t(inChannels - 1) * in.maxFrames, out.samples + size_t(outChannels - 1) * out.maxFrames,
-              g0, step, frames);
+    mix(inChannels - 1, outChannels - 1, g0, step);
   }
+  if (overwrite)
+    for (uint32_t o = 0; o < outChannels; ++o) {
+      const uint32_t from = written[o] ? frames : 0;
+      if (from < out.maxFrames)
+        memset(out.samples + size_t(o) * out.maxFrames + from, 0, sizeof(float) * (out.maxFrames - from));
+    }
   out.validFrames = uint16_t(frames);
 }
 

@@ -17,14 +17,19 @@ namespace SN::MixKernels {
 // Writes ChannelCount(config) offsets.
 void ChannelPlaneOffsets(SnChannelConfig config, uint32_t planeFrames, uint32_t* offsets);
 
-// out[t] += in[t] x (initialGain + t x step); `in` and `out` do not overlap.
+// out[t] += in[t] x (initialGain + t x step); `in` and `out` do not overlap. Eight frames a step
+// where the processor has AVX, with the plain form's bits.
 void AddRamped(const float* in, float* out, float initialGain, float step, uint32_t frames);
+void AddRampedPlain(const float* in, float* out, float initialGain, float step, uint32_t frames);
+// out[t] = in[t] x (initialGain + t x step): the first input of a buffer that is not cleared.
+void SetRamped(const float* in, float* out, float initialGain, float step, uint32_t frames);
 
 // Output planes += input planes x the matrix gains ramped from (previous matrix x previous gain) to
 // (next matrix x next gain). A matrix row per input plane holds ceil(output channels / 4) x 4 gains.
-// The LFE planes meet only each other. The output's valid frames become `frames`.
+// The LFE planes meet only each other. The output's valid frames become `frames`. With `overwrite`
+// the output's samples are taken as silence and never read: the planes come out as if cleared first.
 void AddWithMatrix(SnMixBuffer& out, const SnMixBuffer& in, const float* previousMatrix, const float* nextMatrix,
-                   float previousGain, float nextGain, uint32_t frames);
+                   float previousGain, float nextGain, uint32_t frames, bool overwrite = false);
 
 // `ramp.frames` frames of `in` interleaved into `out` (ChannelCount(in.channelConfig) samples a
 // frame) with gain previous + t x (next - previous) x ramp.reciprocal at frame t.

@@ -244,9 +244,6 @@ SNRESULT FixedStep(SnVoiceBuffer& in, SnVoiceBuffer& out, uint32_t requested, CS
   return Finish(in, out, requested, r, n, consumed);
 }
 
-// The step after `k` ramp units of `d`: from S0 to S1 over 1024.
-int64_t RampStep(int64_t from, int64_t to, int64_t k) { return ((from << 10) + (to - from) * k) >> 10; }
-
 template <class Lerp, bool Mapped, int CH>
 SNRESULT RampingStep(SnVoiceBuffer& in, SnVoiceBuffer& out, uint32_t requested, CSnPitchResampler& r) {
   const InputView v(in, r);
@@ -266,15 +263,28 @@ SNRESULT RampingStep(SnVoiceBuffer& in, SnVoiceBuffer& out, uint32_t requested, 
     saved[c] = Lerp::SavedOf(r, c);
   }
   int64_t p = r.m_position, k = r.m_rampCounter, n = 0;
+  // The step after k ramp units of d goes from S0 to S1 over 1024: ((S0 << 10) + (S1 - S0) x k) >> 10.
+  // Its numerator is kept from output to output: below the ramp's end it grows by the same product
+  // each time, exact in integers, so no multiply is needed until the last, shortened unit.
+  const int64_t growth = (to - from) * d;
+  int64_t numerator = (from << 10) + (to - from) * k;
+  auto advance = [&] {
+    if (k + d < int64_t(kRampLength)) {
+      k += d;
+      numerator += growth;
+    } else {
+      k = kRampLength;
+      numerator = (from << 10) + (to - from) * k;
+    }
+    p += numerator >> 10;
+  };
   for (; n < limit && p < end && p < 0x10000; ++n) {
     for (uint32_t c = 0; c < channels; ++c) dst[c][n] = Lerp::template At<true>(v, saved[c], c, p);
-    k = std::min<int64_t>(k + d, kRampLength);
-    p += RampStep(from, to, k);
+    advance();
   }
   for (; n < limit && p < end; ++n) {
     for (uint32_t c = 0; c < channels; ++c) dst[c][n] = Lerp::template At<false>(v, saved[c], c, p);
-    k = std::min<int64_t>(k + d, kRampLength);
-    p += RampStep(from, to, k);
+    advance();
   }
   r.m_rampCounter = uint32_t(k);
   const uint32_t consumed = Consume(v, r, p);

@@ -36,6 +36,19 @@ TEST(CpuInfo, WithoutTheLeavesNothingIsClaimedAndTheCacheDefaults) {
   EXPECT_EQ(info.GetCacheLineSize(), 64u);
 }
 
+TEST(CpuInfo, AvxNeedsTheInstructionsAndTheSystemSavingTheWideRegisters) {
+  SnCpuidAnswers answers;
+  answers.maxLeaf = 1;
+  answers.leaf1Ecx = (1u << 27) | (1u << 28);  // the system saves state, AVX
+  answers.savedState = 0x7;                    // x87, SSE and AVX halves saved
+  EXPECT_TRUE(CSnCpuInfo(answers).HasFeature(CSnCpuInfo::Feature_AVX));
+  answers.savedState = 0x3;  // the upper halves are not saved: the instructions would fault
+  EXPECT_FALSE(CSnCpuInfo(answers).HasFeature(CSnCpuInfo::Feature_AVX));
+  answers.savedState = 0x7;
+  answers.leaf1Ecx = 1u << 28;  // no saving of state at all
+  EXPECT_FALSE(CSnCpuInfo(answers).HasFeature(CSnCpuInfo::Feature_AVX));
+}
+
 TEST(CpuInfo, ThisProcessorHasTheKernelsInstructions) {
   // Every x86-64 processor has SSE and SSE2.
   EXPECT_TRUE(CSnCpuInfo::GetInstance().HasFeature(CSnCpuInfo::Feature_SSE));

@@ -1,5 +1,6 @@
 // The mix and output kernels against double-precision models of their formulas, their vector and
 // plain forms bit for bit, the channel map, the 16-bit limits, and the filter cutoff mapping.
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -164,6 +165,44 @@ TEST(MixKernels, MatrixAddRampsEveryGainAndKeepsTheLfeApart) {
         EXPECT_NEAR(out.samples[o * 256 + t], expected, 1e-5) << o << " " << t;
       }
   }
+}
+
+TEST(MixKernels, RampedAddMatchesItsPlainFormBitForBitAtEveryLengthAndStoresAsIfCleared) {
+  // Lengths around the eight-frame vectors and the 32-frame unrolled step, gains falling and rising.
+  for (uint32_t frames : {0u, 1u, 7u, 8u, 9u, 31u, 32u, 33u, 45u, 1024u, 1031u}) {
+    Planes in(AnonymousConfig(1), uint16_t(frames + 1), frames), base(AnonymousConfig(1), uint16_t(frames + 1), 99);
+    for (const float g0 : {0.75f, -0.3f}) {
+      const float step = frames ? (0.2f - g0) / float(frames) : 0.0f;
+      std::vector<float> wide = base.samples, plain = base.samples;
+      MixKernels::AddRamped(in.samples.data(), wide.data(), g0, step, frames);
+      MixKernels::AddRampedPlain(in.samples.data(), plain.data(), g0, step, frames);
+      for (uint32_t t = 0; t <= frames; ++t) ASSERT_EQ(wide[t], plain[t]) << frames << " " << t;
+      EXPECT_EQ(wide[frames], base.samples[frames]) << "past the frames nothing is touched";
+      std::vector<float> stored = base.samples, cleared(frames + 1, 0.0f);
+      MixKernels::SetRamped(in.samples.data(), stored.data(), g0, step, frames);
+      MixKernels::AddRampedPlain(in.samples.data(), cleared.data(), g0, step, frames);
+      for (uint32_t t = 0; t < frames; ++t) ASSERT_EQ(stored[t], cleared[t]) << frames << " " << t;
+    }
+  }
+}
+
+TEST(MixKernels, OverwritingMatrixAddEqualsClearingFirstAndClearsPlanesNoPairReaches) {
+  // Stereo into 5.1 through a matrix reaching only the front pair, over planes longer than the frames
+  // and full of old samples: everything the add would have seen as zero comes out zero.
+  const SnChannelConfig in51 = StandardConfig(kMask51);
+  Planes in(StandardConfig(kMaskStereo), 300, 5), stale(in51, 300, 6);
+  Planes cleared(in51, 300, 7);
+  std::fill(cleared.samples.begin(), cleared.samples.end(), 0.0f);
+  float previous[16] = {}, next[16] = {};  // rows of eight gains for six outputs
+  previous[0] = 0.5f, next[0] = 1.0f;  // left to left, ramping up
+  previous[9] = 0.0f, next[9] = 0.8f;  // right to right, in from silence
+  previous[8] = 0.3f, next[8] = 0.3f;  // right to left: the left plane's second pair adds
+  MixKernels::AddWithMatrix(stale.buffer, in.buffer, previous, next, 0.9f, 1.1f, 256, true);
+  MixKernels::AddWithMatrix(cleared.buffer, in.buffer, previous, next, 0.9f, 1.1f, 256);
+  EXPECT_EQ(stale.buffer.validFrames, 256);
+  for (size_t k = 0; k < stale.samples.size(); ++k) ASSERT_EQ(stale.samples[k], cleared.samples[k]) << k;
+  EXPECT_NE(stale.samples[10], 0.0f);
+  EXPECT_NE(stale.samples[300 + 10], 0.0f);
 }
 
 class FilterCutoffTest : public ::testing::Test {
