@@ -112,6 +112,9 @@ SNRESULT InitInstanceBookkeeping() {
 }
 
 void TermInstanceBookkeeping() {
+  // The audio thread has stopped, but retiring a playing instance unlinks its limiters, whose lists
+  // are the audio pass's: their rule holds here too.
+  Platform::ReentrantGuard guard(GlobalAudioLock());
   ManagerState& state = Manager();
   while (CSnPlaybackInstance* instance = state.activeHead) {
     UnlinkActive(instance);
