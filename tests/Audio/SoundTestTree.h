@@ -19,27 +19,17 @@
 #include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/SoundEngine.h"
 #include "SoundEngine/SoundEngineApi.h"
+#include "tests/SoundBanks/BankTestSupport.h"
 #include "tests/Support/LogCapture.h"
-#include "tools/SoundBank/BankText.h"
-#include "tools/SoundBank/BankWriter.h"
-#include "tools/SoundPackage/PackageWriter.h"
 
 namespace AudioTest {
-
-// The game's bank `name` as the build writes it.
-inline std::vector<uint8_t> ContentBank(const std::string& name) {
-  Tools::BankDescription bank;
-  std::string error;
-  EXPECT_TRUE(Tools::ReadBankTextFile("content/banks/" + name + ".txt", bank, error)) << error;
-  return Tools::WriteBank(bank);
-}
 
 // Works in a scratch folder for its lifetime; with `withBanks` it holds Sound/Banks/ with the game's
 // two banks.
 class ScratchTree {
  public:
   explicit ScratchTree(bool withBanks) : previous_(std::filesystem::current_path()) {
-    const std::vector<uint8_t> init = ContentBank("Init"), general = ContentBank("GeneralBank");
+    const std::vector<uint8_t> init = BankTest::ContentBank("Init"), general = BankTest::ContentBank("GeneralBank");
     char pattern[] = "/tmp/orv-gamesound-XXXXXX";
     EXPECT_NE(mkdtemp(pattern), nullptr);
     root_ = pattern;

@@ -89,6 +89,13 @@ class GameExecutableTest : public ::testing::Test {
     return status;
   }
   std::string Output() { return ReadText(dir_ / "out.txt"); }
+  // Runs the game to its end and hands back its output; a run that does not exit with code 0 fails.
+  std::string RunToCleanExit(const std::vector<std::pair<std::string, std::string>>& environment = {}) {
+    const int status = Wait(Start(environment));
+    const std::string output = Output();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << "\n" << output;
+    return output;
+  }
 
   // An X server of the test's own. It picks a free display number itself and writes it to a pipe once it
   // takes connections, so that test processes running side by side never race for one. The game
@@ -195,10 +202,7 @@ Hook:Add("PostFrameStep", "quit", function()
 end)
 Hook:Add("GameSpaceDeleted", "quit", function(name) say("deleted " .. name) end)
 )");
-  const int status = Wait(Start({}));
-  const std::string output = Output();
-  ASSERT_TRUE(WIFEXITED(status)) << status << "\n" << output;
-  EXPECT_EQ(WEXITSTATUS(status), 0) << output;
+  const std::string output = RunToCleanExit();
 
   EXPECT_EQ(output.find("Skipped a block of unknown component type"), std::string::npos) << output;
   Find(output, "[ Info  ][Lua] muted true true\n");
@@ -244,10 +248,7 @@ Hook:Add("PostFrameStep", "sound", function()
   end
 end)
 )");
-  const int status = Wait(Start({}));
-  const std::string output = Output();
-  ASSERT_TRUE(WIFEXITED(status)) << status << "\n" << output;
-  EXPECT_EQ(WEXITSTATUS(status), 0) << output;
+  const std::string output = RunToCleanExit();
   Find(output, "[ Info  ][Lua] speaker SplashScreen true\n");
   Find(output, "[ Info  ][Lua] speaker Playground true chimes 2\n");
   Find(output, "[ Info  ][Lua] muted true true\n");
@@ -267,10 +268,7 @@ Hook:Add("PostFrameStep", "tune", function()
 end)
 )");
   const fs::path file = dir_ / "audio.raw";
-  const int status = Wait(Start({{"SDL_AUDIODRIVER", "disk"}, {"SDL_DISKAUDIOFILE", file.string()}}));
-  const std::string output = Output();
-  ASSERT_TRUE(WIFEXITED(status)) << status << "\n" << output;
-  EXPECT_EQ(WEXITSTATUS(status), 0) << output;
+  const std::string output = RunToCleanExit({{"SDL_AUDIODRIVER", "disk"}, {"SDL_DISKAUDIOFILE", file.string()}});
   const std::string audio = ReadText(file);
   EXPECT_GT(std::count_if(audio.begin(), audio.end(), [](char byte) { return byte != 0; }), 1000) << audio.size();
   EXPECT_EQ(ErrorsBut(output, {kNoMusicEngine}), "") << output;
@@ -298,10 +296,7 @@ Hook:Add("PostFrameStep", "play", function()
   if frames == 64 then core:Quit() end
 end)
 )");
-  const int status = Wait(Start({}));
-  const std::string output = Output();
-  ASSERT_TRUE(WIFEXITED(status)) << status << "\n" << output;
-  EXPECT_EQ(WEXITSTATUS(status), 0) << output;
+  const std::string output = RunToCleanExit();
   Find(output, "[ Info  ][Lua] landed true true\n");
   Find(output, "[ Info  ][Lua] below Tumbler\n");
   // The one error is the music engine's, which the program does not have yet.
