@@ -8,7 +8,7 @@
 #include "Audio/Log.h"
 #include "Base/Reflection/Registration.h"
 #include "Core/Engine.h"
-#include "Graphics/ResourceCollection.h"
+#include "Base/ResourceCollection.h"
 #include "MemoryMgr/MemoryMgr.h"
 #include "MusicEngine/MusicEngine.h"
 #include "Platform/VirtualMemory.h"

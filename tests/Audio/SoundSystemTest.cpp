@@ -5,7 +5,7 @@
 
 #include "Audio/Bank.h"
 #include "Audio/FilePackageLowLevelIO.h"
-#include "Graphics/ResourceCollection.h"
+#include "Base/ResourceCollection.h"
 #include "SoundEngine/SoundEngine.h"
 #include "StreamMgr/ISnStreamMgr.h"
 

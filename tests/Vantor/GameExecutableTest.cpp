@@ -249,7 +249,7 @@ Hook:Add("PostFrameStep", "sound", function()
 end)
 )");
   const std::string output = RunToCleanExit();
-  Find(output, "[ Info  ][Lua] speaker SplashScreen true\n");
+  Find(output, "[ Info  ][Lua] speaker SplashStage true\n");
   Find(output, "[ Info  ][Lua] speaker Playground true chimes 2\n");
   Find(output, "[ Info  ][Lua] muted true true\n");
   Find(output, "[ Info  ][Lua] T   tune: stopped|B   play an effect|M   music: muted|N   all sound: muted\n");

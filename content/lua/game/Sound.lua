@@ -3,7 +3,7 @@
 -- any), M mutes or unmutes the music and N everything; the keys and the mutes' state show in the
 -- level's key panel.
 
-gameSound = { levels = { "SplashScreen", "Playground" }, loaded = {}, tune = false }
+gameSound = { levels = { "SplashStage", "Playground" }, loaded = {}, tune = false }
 
 local function emitterOf(space, name)
   local object = space and space:FindObject(name)
