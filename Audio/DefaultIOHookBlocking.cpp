@@ -163,7 +163,7 @@ SN::SNRESULT OpenComposed(bool deferredOpens, uint32_t deviceId, bool& syncOpen,
         descriptor.firstBlock = 0;
       }
     } else {
-      result = result == SN::SN_InvalidParameter ? SN::SN_InvalidParameter : SN::SN_Failure;
+      result = SN::SN_Failure;  // whatever the path could not be made of, the open failed
     }
   }
   descriptor.deviceId = deviceId;

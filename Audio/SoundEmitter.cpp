@@ -1,9 +1,13 @@
 // The sound emitter's ids, its events and mute switches, and its registration with the factory.
 #include "Audio/SoundEmitter.h"
 
+#include <unordered_map>
+
+#include "Audio/Log.h"
 #include "Audio/SoundSystem.h"
 #include "Base/Reflection/Registration.h"
 #include "Core/ComponentCreator.h"
+#include "SoundEngine/SoundEngineApi.h"
 
 namespace Audio {
 
@@ -11,11 +15,30 @@ namespace {
 
 uint32_t g_nextGameObjectId = 1;
 
+// Initialised emitters per game object id (the instances of one archetype share theirs).
+std::unordered_map<uint32_t, uint32_t>& Holders() {
+  static std::unordered_map<uint32_t, uint32_t> holders;
+  return holders;
+}
+
 }  // namespace
 
 SoundEmitter::SoundEmitter() : m_gameObjectId(g_nextGameObjectId++) {}
 
-void SoundEmitter::Initialize() { m_soundSystem = SoundSystem::GetInstance(); }
+void SoundEmitter::Initialize() {
+  m_soundSystem = SoundSystem::GetInstance();
+  if (Holders()[m_gameObjectId]++ != 0) return;
+  if (SN::SoundEngine::RegisterGameObj(m_gameObjectId, m_name.c_str(), 1) == SN::SN_Failure)
+    AUDIO_LOG(Error, "Sound Object ID: %i \"%s\" failed to register.", int(m_gameObjectId), m_name.c_str());
+}
+
+void SoundEmitter::Uninitialize() {
+  auto holder = Holders().find(m_gameObjectId);
+  if (holder == Holders().end()) return;  // never initialised
+  if (--holder->second != 0) return;
+  Holders().erase(holder);
+  SN::SoundEngine::UnregisterGameObj(m_gameObjectId);
+}
 
 Core::GameComponent& SoundEmitter::Assign(const Core::GameComponent& other) {
   GameComponent::Assign(other);

@@ -1,5 +1,6 @@
 // The sound-emitter component: gives its object a voice in the sound engine under an id of its own,
 // lets scripts post named events on it, and carries the script switches for the global mutes.
+// The sound engine sees every emitter as an unpositioned game object.
 #pragma once
 
 #include <cstdint>
@@ -19,8 +20,11 @@ class SoundEmitter : public Core::GameComponent {
   SoundEmitter();
   SoundEmitter(const SoundEmitter&) = default;
 
-  // Remembers the sound system the mute switches go to.
+  // Remembers the sound system the mute switches go to and registers the game object under the
+  // emitter's name. Copies share their source's id: the game object is registered by the first of
+  // them to initialise and unregistered when the last one uninitialises.
   void Initialize() override;
+  void Uninitialize() override;
   GameComponent& Assign(const GameComponent& other) override;
 
   void PostEvent(const std::string& name);

@@ -1,8 +1,21 @@
-// The sound system's place among the engine's systems and its shared mute switches.
+// The sound system: the sound engine's life inside the game, the window's pause and the shared mutes.
 #include "Audio/SoundSystem.h"
 
+#include <cstdlib>
+
+#include "Audio/Bank.h"
+#include "Audio/FilePackageLowLevelIO.h"
 #include "Audio/Log.h"
 #include "Base/Reflection/Registration.h"
+#include "Core/Engine.h"
+#include "Base/ResourceCollection.h"
+#include "MemoryMgr/MemoryMgr.h"
+#include "MusicEngine/MusicEngine.h"
+#include "Platform/VirtualMemory.h"
+#include "SoundEngine/Lower/PlatformSettings.h"
+#include "SoundEngine/SoundEngine.h"
+#include "SoundEngine/SoundEngineApi.h"
+#include "StreamMgr/ISnStreamMgr.h"
 
 namespace Audio {
 
@@ -10,7 +23,23 @@ namespace {
 
 SoundSystem* g_instance = nullptr;
 
+void* VirtualReserve(size_t bytes) { return Platform::VirtualAllocate(bytes); }
+void VirtualFree(void* address, size_t bytes) { Platform::VirtualRelease(address, bytes); }
+
+constexpr SN::SnMemoryHooks kProgramMemoryHooks{&malloc, &free, &VirtualReserve, &VirtualFree};
+
+template <auto Method>
+void Listen(Core::Engine& engine, SoundSystem* system, const char* hook, const char* name) {
+  const Base::Function function(Base::MakeSignature<Method>(), &Base::Thunk<Method>, name);
+  engine.GetHooks().AddSystemListener(hook, system, function);
+}
+
 }  // namespace
+
+CSnFilePackageLowLevelIOBlocking& LowLevelIO() {
+  static CSnFilePackageLowLevelIOBlocking io;
+  return io;
+}
 
 SoundSystem::SoundSystem() { g_instance = this; }
 
@@ -21,16 +50,102 @@ SoundSystem::~SoundSystem() {
 SoundSystem* SoundSystem::GetInstance() { return g_instance; }
 
 void SoundSystem::Initialize(Core::Engine* engine) {
-  if (engine) Core::RegisterFrameStep<&SoundSystem::FrameStep>(*engine, this, "SoundSystem::FrameStep");
+  if (!SN::GetMemoryHooks().alloc) {
+    SN::SetMemoryHooks(kProgramMemoryHooks);
+    m_installedMemoryHooks = true;
+  }
+  SN::SnMemSettings memorySettings;
+  memorySettings.maxNumPools = 20;
+  if (SN::MemoryMgr::Init(&memorySettings) != SN::SN_Success)
+    AUDIO_LOG(Error, "Could not create Sound Memory Manager.");
+
+  SN::SnStreamMgrSettings streamSettings;
+  SN::StreamMgr::GetDefaultSettings(streamSettings);
+  if (!SN::StreamMgr::Create(streamSettings)) AUDIO_LOG(Error, "Could not create Sound Streaming Manager.");
+
+  SN::SnDeviceSettings deviceSettings;
+  SN::StreamMgr::GetDefaultDeviceSettings(deviceSettings);
+  if (LowLevelIO().Init(deviceSettings, false) != SN::SN_Success)
+    AUDIO_LOG(Error, "Could not create Sound Low Level I/O system.");
+
+  SN::SnInitSettings initSettings;
+  SN::SnPlatformInitSettings platformSettings;
+  SN::SoundEngine::GetDefaultInitSettings(initSettings);
+  SN::SoundEngine::GetDefaultPlatformInitSettings(platformSettings);
+  if (SN::SoundEngine::Init(&initSettings, &platformSettings) != SN::SN_Success)
+    AUDIO_LOG(Error, "Could not create Sound Sound Engine.");
+
+  SN::SnMusicSettings musicSettings;
+  SN::MusicEngine::GetDefaultInitSettings(musicSettings);
+  if (SN::MusicEngine::Init(&musicSettings) != SN::SN_Success) AUDIO_LOG(Error, "Could not create Sound Music Engine.");
+
+  LowLevelIO().SetBaseFolder(u"Sound\\Banks\\");  // a missing folder shows when the bank does not load
+
+  if (engine) {
+    Listen<&SoundSystem::FrameStep>(*engine, this, "FrameStep", "SoundSystem::FrameStep");
+    Listen<&SoundSystem::OnWindowMinimize>(*engine, this, "GameWindowMinimize", "SoundSystem::OnWindowMinimize");
+    Listen<&SoundSystem::OnWindowFocus>(*engine, this, "GameWindowRestore", "SoundSystem::OnWindowFocus");
+  }
+
+  Base::Resources<Bank>::Instance().GetResourceByName("GeneralBank.bnk");
 }
 
-// The sound engine renders here once it is part of the game.
-void SoundSystem::FrameStep(float, Core::SpaceList*) {}
+void SoundSystem::Shutdown(Core::Engine*) {
+  SN::MusicEngine::Term();
+  SN::SoundEngine::Term();
+  // The bank resources name banks of the engine just stopped: a new start loads them again.
+  Base::Resources<Bank>::Instance().Clear();
+  CSnFilePackageLowLevelIOBlocking& io = LowLevelIO();
+  io.UnloadAllPackages();
+  io.LeaveLanguageObservers();
+  if (io.DeviceId() != SN::kInvalidDeviceId) io.Term();
+  if (SN::ISnStreamMgr::m_pStreamMgr) SN::ISnStreamMgr::m_pStreamMgr->Destroy();
+  SN::MemoryMgr::Term();
+  if (m_installedMemoryHooks) {
+    SN::SetMemoryHooks({});
+    m_installedMemoryHooks = false;
+  }
+}
 
-void SoundSystem::PostNamedEvent(const std::string& name, uint32_t) {
-  AUDIO_LOG(Error, "Sound Event \"%s\" post failure.", name.c_str());
+// The engine's own failure answers a render before or after a failed start.
+void SoundSystem::FrameStep(float, Core::SpaceList*) { SN::SoundEngine::RenderAudio(); }
+
+void SoundSystem::OnWindowMinimize() {
+  PostNamedEvent("Pause_All", kGlobalGameObject);
+  SN::SoundEngine::RenderAudio();
+}
+
+void SoundSystem::OnWindowFocus() {
+  if (m_audioMuted)
+    m_resumeOwed = true;
+  else
+    PostNamedEvent("Resume_All", kGlobalGameObject);
+  SN::SoundEngine::RenderAudio();
+}
+
+void SoundSystem::SetAudioMuted(bool muted) {
+  m_audioMuted = muted;
+  PostNamedEvent(muted ? "Mute_Master_Audio_Bus" : "UnMute_Master_Audio_Bus", kGlobalGameObject);
+  if (!muted && m_resumeOwed) {
+    m_resumeOwed = false;
+    PostNamedEvent("Resume_All", kGlobalGameObject);
+  }
+}
+
+void SoundSystem::SetBGMMuted(bool muted) {
+  m_bgmMuted = muted;
+  PostNamedEvent(muted ? "Mute_BGM_Bus" : "UnMute_BGM_Bus", kGlobalGameObject);
+}
+
+void SoundSystem::PostNamedEvent(const std::string& name, uint32_t gameObject) {
+  if (SN::SoundEngine::PostEvent(name.c_str(), gameObject, 0, nullptr, nullptr, 0, nullptr, 0) == 0)
+    AUDIO_LOG(Error, "Sound Event \"%s\" post failure.", name.c_str());
 }
 
 }  // namespace Audio
+
+// The low-level I/O object exists before main, as the stream manager's resolver may be asked for it
+// from the first initialisation on.
+ORV_ON_LOAD { Audio::LowLevelIO(); }
 
 ORV_REFLECT_CLASS(Audio::SoundSystem) {}

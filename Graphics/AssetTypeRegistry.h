@@ -4,7 +4,7 @@
 #pragma once
 
 #include "Base/function/Thunk.h"
-#include "Graphics/ResourceCollection.h"
+#include "Base/ResourceCollection.h"
 
 #include <cstdint>
 #include <string>

@@ -14,7 +14,7 @@
 #include "Graphics/GraphicsMaster.h"
 #include "Graphics/GraphicsSystem.h"
 #include "Graphics/Log.h"
-#include "Graphics/ResourceCollection.h"
+#include "Base/ResourceCollection.h"
 #include "Graphics/Light.h"
 
 #include <cstring>

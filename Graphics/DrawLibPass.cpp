@@ -9,7 +9,7 @@
 #include "Graphics/Font.h"
 #include "Graphics/Log.h"
 #include "Graphics/RenderCore.h"
-#include "Graphics/ResourceCollection.h"
+#include "Base/ResourceCollection.h"
 #include "Graphics/Shader.h"
 #include "Graphics/Texture.h"
 

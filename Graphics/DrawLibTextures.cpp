@@ -3,7 +3,7 @@
 
 #include "Graphics/Font.h"
 #include "Graphics/Log.h"
-#include "Graphics/ResourceCollection.h"
+#include "Base/ResourceCollection.h"
 #include "Graphics/Texture.h"
 
 namespace Graphics {

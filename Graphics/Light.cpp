@@ -10,7 +10,7 @@
 #include "Graphics/ProceduralMeshes.h"
 #include "Graphics/RenderCore.h"
 #include "Graphics/RenderTarget.h"
-#include "Graphics/ResourceCollection.h"
+#include "Base/ResourceCollection.h"
 #include "Graphics/Shader.h"
 
 #include <cmath>

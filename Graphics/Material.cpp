@@ -3,7 +3,7 @@
 #include "Graphics/Material.h"
 
 #include "Graphics/Log.h"
-#include "Graphics/ResourceCollection.h"
+#include "Base/ResourceCollection.h"
 #include "Graphics/Shader.h"
 #include "Graphics/Texture.h"
 

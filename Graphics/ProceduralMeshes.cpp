@@ -4,7 +4,7 @@
 
 #include "Graphics/Log.h"
 #include "Graphics/RenderCore.h"
-#include "Graphics/ResourceCollection.h"
+#include "Base/ResourceCollection.h"
 
 #include <algorithm>
 #include <cmath>

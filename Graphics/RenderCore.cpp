@@ -20,7 +20,7 @@
 #include "Graphics/RenderStateSet.h"
 #include "Graphics/RenderTarget.h"
 #include "Graphics/RenderableObject.h"
-#include "Graphics/ResourceCollection.h"
+#include "Base/ResourceCollection.h"
 #include "Graphics/Shader.h"
 
 #include <cstring>

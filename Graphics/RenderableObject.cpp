@@ -7,7 +7,7 @@
 #include "Graphics/Material.h"
 #include "Graphics/Mesh.h"
 #include "Graphics/RenderCore.h"
-#include "Graphics/ResourceCollection.h"
+#include "Base/ResourceCollection.h"
 
 namespace Graphics {
 

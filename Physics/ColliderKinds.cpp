@@ -14,7 +14,7 @@
 #include "Graphics/Components/Camera.h"
 #include "Graphics/Components/Model.h"
 #include "Graphics/DebugDraw.h"
-#include "Graphics/ResourceCollection.h"
+#include "Base/ResourceCollection.h"
 #include "ZarnPhys/Collider.h"
 
 namespace Physics {

@@ -18,7 +18,7 @@
 #include "Graphics/Device.h"
 #include "Graphics/Mesh.h"
 #include "Graphics/RenderableObject.h"
-#include "Graphics/ResourceCollection.h"
+#include "Base/ResourceCollection.h"
 #include "tools/ContentWriters/MeshWriter.h"
 
 namespace {

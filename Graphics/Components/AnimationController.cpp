@@ -12,7 +12,7 @@
 #include "Graphics/Log.h"
 #include "Graphics/Mesh.h"
 #include "Graphics/RenderableObject.h"
-#include "Graphics/ResourceCollection.h"
+#include "Base/ResourceCollection.h"
 
 namespace Graphics {
 

@@ -23,7 +23,7 @@
 #include "Graphics/Mesh.h"
 #include "Graphics/ProceduralMeshes.h"
 #include "Graphics/RenderCore.h"
-#include "Graphics/ResourceCollection.h"
+#include "Base/ResourceCollection.h"
 #include "Graphics/Shader.h"
 #include "Graphics/Texture.h"
 

@@ -12,7 +12,7 @@
 #include "Graphics/Mesh.h"
 #include "Graphics/ProceduralMeshes.h"
 #include "Graphics/RenderCore.h"
-#include "Graphics/ResourceCollection.h"
+#include "Base/ResourceCollection.h"
 
 namespace Graphics {
 

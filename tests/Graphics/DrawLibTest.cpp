@@ -8,7 +8,7 @@
 #include "Graphics/DrawLibPass.h"
 #include "Graphics/Font.h"
 #include "Graphics/GraphicsMaster.h"
-#include "Graphics/ResourceCollection.h"
+#include "Base/ResourceCollection.h"
 #include "Graphics/Shader.h"
 #include "Graphics/Texture.h"
 #include "tests/Graphics/RendererFixture.h"

@@ -4,7 +4,7 @@
 
 #include "Graphics/Material.h"
 #include "Graphics/Mesh.h"
-#include "Graphics/ResourceCollection.h"
+#include "Base/ResourceCollection.h"
 #include "Graphics/Shader.h"
 #include "Graphics/Texture.h"
 #include "tests/Graphics/RendererFixture.h"

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "Audio/SoundEmitter.h"
 #include "Base/Serialization/File.h"
 #include "Core/ContentPath.h"
 #include "Core/Factory.h"
@@ -71,6 +72,8 @@ TEST_F(SampleStage, TheStageIsWhatTheEngineWritesAndShowsItsCrate) {
   OrvTest::Look(OrvTest::AddObject(stage, "Floor", {0.0f, -0.5f, 12.0f}, {40.0f, 1.0f, 40.0f}), "Crate.cong",
                 "default.mat", {205.0f, 200.0f, 185.0f});
   OrvTest::AddSky(stage);
+  // The level's voice: its scripts play the tune and the effects on it.
+  Add<Audio::SoundEmitter>(stage, "Speaker", {0.0f, 0.0f, 0.0f}, Core::ComponentType_SoundEmitter);
 
   const std::string content = std::string(Core::kSpaceFolder) + "SplashStage" + std::string(Core::kSpaceExtension);
   const bool rewrite = std::getenv("ORV_WRITE_SAMPLE_CONTENT") != nullptr;

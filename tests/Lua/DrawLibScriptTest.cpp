@@ -6,7 +6,7 @@
 #include "Graphics/Font.h"
 #include "Graphics/GraphicsMaster.h"
 #include "Graphics/GraphicsSystem.h"
-#include "Graphics/ResourceCollection.h"
+#include "Base/ResourceCollection.h"
 #include "Graphics/Texture.h"
 #include "LuaFixture.h"
 

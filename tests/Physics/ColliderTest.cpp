@@ -18,7 +18,7 @@
 #include "Graphics/DebugDraw.h"
 #include "Graphics/Material.h"
 #include "Graphics/Mesh.h"
-#include "Graphics/ResourceCollection.h"
+#include "Base/ResourceCollection.h"
 #include "Lua/Convert.h"
 #include "Lua/Environment.h"
 #include "Physics/ColliderKinds.h"

@@ -13,7 +13,7 @@
 #include "Core/GameSpace.h"
 #include "Graphics/Material.h"
 #include "Graphics/Mesh.h"
-#include "Graphics/ResourceCollection.h"
+#include "Base/ResourceCollection.h"
 #include "Physics/PhysicsSystem.h"
 #include "tests/Support/LogCapture.h"
 

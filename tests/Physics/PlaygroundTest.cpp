@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "Audio/SoundEmitter.h"
 #include "Base/Quaternion.h"
 #include "Base/Serialization/File.h"
 #include "Core/ContentPath.h"
@@ -96,6 +97,8 @@ class Playground : public ::testing::Test {
     Look(Add(space, "Field", {0.0f, -1.0f, 12.0f}, {44.0f, 1.0f, 44.0f}), "Crate.cong", "default.mat")
         ->SetBlendColor({150.0f, 185.0f, 115.0f});
     OrvTest::AddSky(space);
+    // The level's voice: its scripts play the tune and the effects on it.
+    Attach<Audio::SoundEmitter>(Add(space, "Speaker", {0.0f, 0.0f, 0.0f}), Core::ComponentType_SoundEmitter);
   }
 
   Vec3 Position(Core::GameSpace* space, const char* name) {

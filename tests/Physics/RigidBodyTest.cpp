@@ -20,7 +20,7 @@
 #include "Graphics/Components/Model.h"
 #include "Graphics/Mesh.h"
 #include "Graphics/Material.h"
-#include "Graphics/ResourceCollection.h"
+#include "Base/ResourceCollection.h"
 #include "Physics/ColliderKinds.h"
 #include "Physics/PhysicsSystem.h"
 #include "Physics/RigidBody.h"

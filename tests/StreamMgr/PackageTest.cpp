@@ -242,6 +242,13 @@ TEST_F(PackageTest, PathsComposeUnderTheBaseAndLanguageFolders) {
   EXPECT_EQ(io_.SetBaseFolder(u"/no/such/folder/"), SN_PathNotFound);
   EXPECT_EQ(io_.ComposePathByName(std::u16string(260, u'n').c_str(), &bank, SnOpenMode_Read, path),
             SN_InvalidParameter);
+  // Opening a name no path can be made of is a failed open, whatever the composition said.
+  bool syncOpen = true;
+  SnFileDescriptor descriptor{};
+  SnFileLookupFlags bankFlags = bank;
+  EXPECT_EQ(io_.OpenByName(std::u16string(260, u'n').c_str(), SnOpenMode_Read, &bankFlags, syncOpen, descriptor),
+            SN_Failure);
+  EXPECT_EQ(descriptor.packageBlockSize, 0u);
   SnDeviceInfo info{};
   io_.DescribeDevice(info);
   EXPECT_EQ(std::u16string(info.name), u"POSIX Blocking");

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -48,6 +49,9 @@ class GameExecutableTest : public ::testing::Test {
     for (const char* shared : {"shaders", "meshes", "animations", "materials", "textures", "font"})
       if (fs::exists(fs::path("content") / shared))
         fs::create_directory_symlink(fs::absolute(fs::path("content") / shared), dir_ / "content" / shared);
+    // The game's banks as the build writes them.
+    fs::create_directories(dir_ / "Sound");
+    fs::create_directory_symlink(fs::absolute("Sound/Banks"), dir_ / "Sound/Banks");
   }
   void TearDown() override { fs::remove_all(dir_); }
 
@@ -85,6 +89,13 @@ class GameExecutableTest : public ::testing::Test {
     return status;
   }
   std::string Output() { return ReadText(dir_ / "out.txt"); }
+  // Runs the game to its end and hands back its output; a run that does not exit with code 0 fails.
+  std::string RunToCleanExit(const std::vector<std::pair<std::string, std::string>>& environment = {}) {
+    const int status = Wait(Start(environment));
+    const std::string output = Output();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << "\n" << output;
+    return output;
+  }
 
   // An X server of the test's own. It picks a free display number itself and writes it to a pipe once it
   // takes connections, so that test processes running side by side never race for one. The game
@@ -142,6 +153,20 @@ class GameExecutableTest : public ::testing::Test {
   fs::path dir_;
 };
 
+// The music engine is not part of the program yet: the sound system says so in one error line.
+const std::string kNoMusicEngine = "[ Error ][Audio] Could not create Sound Music Engine.\n";
+
+// The error lines of the output other than the `expected` ones.
+std::string ErrorsBut(const std::string& output, const std::vector<std::string>& expected) {
+  std::string errors;
+  for (size_t at = output.find("[ Error ]"); at != std::string::npos; at = output.find("[ Error ]", at + 1)) {
+    const size_t end = output.find('\n', at);
+    const std::string line = output.substr(at, end == std::string::npos ? std::string::npos : end + 1 - at);
+    if (std::find(expected.begin(), expected.end(), line) == expected.end()) errors += line;
+  }
+  return errors;
+}
+
 // The position of `line` in the output, failing when it is missing.
 size_t Find(const std::string& output, const std::string& line) {
   const size_t at = output.find(line);
@@ -165,21 +190,27 @@ Hook:Add("PostFrameStep", "quit", function()
     local speaker = game.spaces.Voices.space:FindObject("Speaker")
     local emitter = speaker:GetCPPComponent(ComponentDB.SoundEmitter)
     emitter:SetAudioMuted(true)
-    say("muted " .. tostring(emitter:GetAudioMuted()))
+    emitter:SetBGMMuted(true)
+    say("muted " .. tostring(emitter:GetAudioMuted()) .. " " .. tostring(emitter:GetBGMMuted()))
+    emitter:SetBGMMuted(false)
+    emitter:SetAudioMuted(false)
+    say("unmuted " .. tostring(emitter:GetAudioMuted()) .. " " .. tostring(emitter:GetBGMMuted()))
     emitter:PostEvent("Play_Intro")
+    emitter:PostEvent("Play_Beep")
   end
   if frames == 5 then core:Quit() end
 end)
 Hook:Add("GameSpaceDeleted", "quit", function(name) say("deleted " .. name) end)
 )");
-  const int status = Wait(Start({}));
-  const std::string output = Output();
-  ASSERT_TRUE(WIFEXITED(status)) << status << "\n" << output;
-  EXPECT_EQ(WEXITSTATUS(status), 0) << output;
+  const std::string output = RunToCleanExit();
 
   EXPECT_EQ(output.find("Skipped a block of unknown component type"), std::string::npos) << output;
-  Find(output, "[ Info  ][Lua] muted true\n");
+  Find(output, "[ Info  ][Lua] muted true true\n");
+  Find(output, "[ Info  ][Lua] unmuted false false\n");
+  // The mutes' events are the general bank's; the intro is no event of any bank.
+  EXPECT_EQ(output.find("Mute_"), std::string::npos) << output;
   Find(output, "[ Error ][Audio] Sound Event \"Play_Intro\" post failure.\n");
+  EXPECT_EQ(output.find("Play_Beep"), std::string::npos) << output;
   // The pass that quit ends; then the spaces go, then the systems in their order.
   const size_t last = Find(output, "[ Info  ][Lua] frame 5\n");
   EXPECT_EQ(output.find("frame 6"), std::string::npos);
@@ -189,6 +220,58 @@ Hook:Add("GameSpaceDeleted", "quit", function(name) say("deleted " .. name) end)
   EXPECT_LT(last, deleting);
   EXPECT_LT(deleting, graphics);
   EXPECT_LT(deleted, graphics);
+}
+
+// The game's sound script: the Splash has a speaker, the Playground a speaker and two chimes of one
+// archetype, and the mute switches it shows are the ones any emitter sets.
+TEST_F(GameExecutableTest, TheLevelsSpeakersAndChimesShareTheMuteSwitches) {
+  WriteText(dir_ / "content/lua/game/zz_sound.lua", R"(
+local frames = 0
+local function say(text) trace:LogMsg(3, 6, text) end
+Hook:Add("PostFrameStep", "sound", function()
+  frames = frames + 1
+  if frames == 2 then
+    local name, _, speaker = gameSound.Speaker()
+    say("speaker " .. name .. " " .. tostring(speaker ~= nil))
+    speaker:SetBGMMuted(true)
+    core:LoadLevel("Playground")
+  end
+  if frames == 6 then
+    local name, _, speaker = gameSound.Speaker()
+    say("speaker " .. name .. " " .. tostring(speaker ~= nil) .. " chimes " .. #gameSound.chimes)
+    gameSound.chimes[2]:SetAudioMuted(true)
+    say("muted " .. tostring(gameSound.chimes[1]:GetBGMMuted()) .. " " .. tostring(speaker:GetAudioMuted()))
+    say(table.concat(gameSound.Lines(), "|"))
+    speaker:SetAudioMuted(false)
+    speaker:SetBGMMuted(false)
+    core:Quit()
+  end
+end)
+)");
+  const std::string output = RunToCleanExit();
+  Find(output, "[ Info  ][Lua] speaker SplashStage true\n");
+  Find(output, "[ Info  ][Lua] speaker Playground true chimes 2\n");
+  Find(output, "[ Info  ][Lua] muted true true\n");
+  Find(output, "[ Info  ][Lua] T   tune: stopped|B   play an effect|M   music: muted|N   all sound: muted\n");
+  EXPECT_EQ(ErrorsBut(output, {kNoMusicEngine}), "") << output;
+}
+
+// Under SDL's disk driver the game's sound goes to a file: a script that starts the tune leaves audio
+// that is not silence. Needs voices that play their media.
+TEST_F(GameExecutableTest, DISABLED_UnderTheDiskDriverTheTuneLeavesSoundInTheFile) {
+  WriteText(dir_ / "content/lua/game/zz_tune.lua", R"(
+local frames = 0
+Hook:Add("PostFrameStep", "tune", function()
+  frames = frames + 1
+  if frames == 2 then gameSound.SetTune(select(3, gameSound.Speaker()), true) end
+  if frames == 60 then core:Quit() end
+end)
+)");
+  const fs::path file = dir_ / "audio.raw";
+  const std::string output = RunToCleanExit({{"SDL_AUDIODRIVER", "disk"}, {"SDL_DISKAUDIOFILE", file.string()}});
+  const std::string audio = ReadText(file);
+  EXPECT_GT(std::count_if(audio.begin(), audio.end(), [](char byte) { return byte != 0; }), 1000) << audio.size();
+  EXPECT_EQ(ErrorsBut(output, {kNoMusicEngine}), "") << output;
 }
 
 // The game goes on to the Playground as a key press would take it: its crates fall under physics, the
@@ -213,13 +296,11 @@ Hook:Add("PostFrameStep", "play", function()
   if frames == 64 then core:Quit() end
 end)
 )");
-  const int status = Wait(Start({}));
-  const std::string output = Output();
-  ASSERT_TRUE(WIFEXITED(status)) << status << "\n" << output;
-  EXPECT_EQ(WEXITSTATUS(status), 0) << output;
+  const std::string output = RunToCleanExit();
   Find(output, "[ Info  ][Lua] landed true true\n");
   Find(output, "[ Info  ][Lua] below Tumbler\n");
-  EXPECT_EQ(output.find("[ Error ]"), std::string::npos) << output;
+  // The one error is the music engine's, which the program does not have yet.
+  EXPECT_EQ(ErrorsBut(output, {kNoMusicEngine}), "") << output;
   EXPECT_EQ(output.find("[Warning]"), std::string::npos) << output;
 }
 
@@ -272,7 +353,7 @@ end)
   EXPECT_TRUE(fs::exists(dir_ / "ran here")) << output;
   Find(output, "[ Info  ][Base] The game's content is in " + fs::canonical(dir_).string() + ": running there\n");
   EXPECT_NE(output.find("[Verbose]"), std::string::npos);
-  EXPECT_EQ(output.find("[ Error ]"), std::string::npos) << output;
+  EXPECT_EQ(ErrorsBut(output, {kNoMusicEngine}), "") << output;
 
   fs::rename(dir_ / "content", dir_ / "moved");
   status = Wait(Start({}, executable, elsewhere), 60);
@@ -300,7 +381,7 @@ end)
   ASSERT_TRUE(WIFEXITED(status)) << status << "\n" << output;
   EXPECT_EQ(WEXITSTATUS(status), 0) << output;
   EXPECT_EQ(output.find("No window can be shown"), std::string::npos) << output;
-  EXPECT_EQ(output.find("[ Error ]"), std::string::npos) << output;
+  EXPECT_EQ(ErrorsBut(output, {kNoMusicEngine}), "") << output;
 }
 
 // Takes the virtual display's screen while the game runs and checks that the drawn frames reach it:

@@ -1,7 +1,7 @@
 -- The playground level: crates and a pyramid under physics. F pushes up whatever the camera looks
 -- at (a ray from the camera along its view), G switches the physics system's debug shapes, and the
--- collisions that start are counted per object in playground.touches; the controls show in a panel
--- at the top left of the screen.
+-- collisions that start are counted per object in playground.touches; the controls (with the sound
+-- keys of Sound.lua) show in a panel at the top left of the screen.
 
 playground = { touches = {}, debugDraw = false }
 
@@ -49,7 +49,12 @@ playground.controls = {
   "Backspace   back to Splash      Esc   quit",
 }
 
-function playground.DrawControls() keyPanel.Draw(playground.controls) end
+function playground.DrawControls()
+  local lines = {}
+  for _, line in ipairs(playground.controls) do table.insert(lines, line) end
+  for _, line in ipairs(gameSound and gameSound.Lines() or {}) do table.insert(lines, line) end
+  keyPanel.Draw(lines)
+end
 
 Hook:Add("GUIDraw", "Playground", function()
   if game.spaces.Playground then playground.DrawControls() end

@@ -1,5 +1,5 @@
 // The registry under every resource manager: entries, the name map and the lookups.
-#include "Graphics/ResourceCollection.h"
+#include "Base/ResourceCollection.h"
 
 namespace Base {
 

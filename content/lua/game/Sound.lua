@@ -1,0 +1,79 @@
+-- The game's sound from scripts: each level with a "Speaker" has the tune, T starts and stops it, the
+-- Playground hangs two chimes from one archetype, B plays an effect (on the chimes where there are
+-- any), M mutes or unmutes the music and N everything; the keys and the mutes' state show in the
+-- level's key panel.
+
+gameSound = { levels = { "SplashStage", "Playground" }, loaded = {}, tune = false }
+
+local function emitterOf(space, name)
+  local object = space and space:FindObject(name)
+  return object and object:GetCPPComponent(ComponentDB.SoundEmitter)
+end
+
+-- The loaded level's space and its speaker, or nil.
+function gameSound.Speaker()
+  for _, name in ipairs(gameSound.levels) do
+    local record = game.spaces[name]
+    if record then return name, record.space, emitterOf(record.space, "Speaker") end
+  end
+end
+
+function gameSound.SetTune(speaker, on)
+  speaker:PostEvent(on and "Play_Tune" or "Stop_Tune")
+  gameSound.tune = on
+end
+
+local function startLevel(name, space, speaker)
+  gameSound.tune = false
+  gameSound.chimes = {}
+  if name == "Playground" then
+    for i = 1, 2 do
+      local chime = factory:LoadObjectFromArchetype(space, "Chime")
+      local emitter = chime and chime:GetCPPComponent(ComponentDB.SoundEmitter)
+      if emitter then table.insert(gameSound.chimes, emitter) end
+    end
+  end
+end
+
+Hook:Add("LogicUpdate", "GameSound", function()
+  local name, space, speaker = gameSound.Speaker()
+  for level in pairs(gameSound.loaded) do
+    if level ~= name then gameSound.loaded[level] = nil end
+  end
+  if not speaker then return end
+  if not gameSound.loaded[name] then
+    gameSound.loaded[name] = true
+    startLevel(name, space, speaker)
+  end
+  if keyboard:KeyPressedEx(Keys.T) then gameSound.SetTune(speaker, not gameSound.tune) end
+  if keyboard:KeyPressedEx(Keys.B) then
+    if #gameSound.chimes > 0 then
+      for _, chime in ipairs(gameSound.chimes) do chime:PostEvent("Play_Chord") end
+    else
+      speaker:PostEvent("Play_Beep")
+    end
+  end
+  if keyboard:KeyPressedEx(Keys.M) then speaker:SetBGMMuted(not speaker:GetBGMMuted()) end
+  if keyboard:KeyPressedEx(Keys.N) then speaker:SetAudioMuted(not speaker:GetAudioMuted()) end
+end)
+
+-- The key panel's lines for the sound keys, with the mutes as they stand.
+function gameSound.Lines()
+  local _, _, speaker = gameSound.Speaker()
+  if not speaker then return {} end
+  local function state(muted) return muted and "muted" or "on" end
+  return {
+    "T   tune: " .. (gameSound.tune and "playing" or "stopped"),
+    "B   play an effect",
+    "M   music: " .. state(speaker:GetBGMMuted()),
+    "N   all sound: " .. state(speaker:GetAudioMuted()),
+  }
+end
+
+Hook:Add("GUIDraw", "GameSound", function()
+  if game.spaces.SplashScreen then
+    local lines = { "Sound" }
+    for _, line in ipairs(gameSound.Lines()) do table.insert(lines, line) end
+    keyPanel.Draw(lines, true)  -- below the Splash title
+  end
+end)
