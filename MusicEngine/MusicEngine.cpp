@@ -67,10 +67,7 @@ namespace MusicEngine {
 void GetDefaultInitSettings(SnMusicSettings& settings) { settings = SnMusicSettings{}; }
 
 SNRESULT Init(SnMusicSettings* settings) {
-  if (!SoundEngine::IsInitialized()) {
-    SOUND_LOG(Error, "Could not create Sound Music Engine.");
-    return SN_Failure;
-  }
+  if (!SoundEngine::IsInitialized()) return SN_Failure;  // the caller says the music engine is missing
   SnMusicSettings effective;
   if (settings) effective = *settings;
   if (!std::isfinite(effective.streamingLookAheadRatio) || effective.streamingLookAheadRatio < 0.0f) {
@@ -80,7 +77,7 @@ SNRESULT Init(SnMusicSettings* settings) {
   }
   const SNRESULT result = CSnMusicRenderer::Create(effective);
   if (result != SN_Success) {
-    SOUND_LOG(Error, "Could not create Sound Music Engine.");
+    SOUND_LOG(Error, "Music engine: no memory for the music renderer");
     return result;
   }
   if (settings) *settings = effective;

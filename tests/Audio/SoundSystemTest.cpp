@@ -16,6 +16,7 @@ using AudioTest::SoundSystemFixture;
 
 Base::Resources<Audio::Bank>& Banks() { return Base::Resources<Audio::Bank>::Instance(); }
 
+// The music engine comes up with the sound engine; without it, it says so.
 constexpr const char* kMusicLine = "[ Error ][Audio] Could not create Sound Music Engine.\n";
 constexpr const char* kBankLines =
     "[ Error ][Audio] Could not load bank \"GeneralBank.bnk\" from sound project.\n"
@@ -27,7 +28,7 @@ TEST_F(SoundSystemFixture, EveryPartComesUpWithTheGeneralBankAndGoesDownAtShutdo
   ScratchTree tree(true);
   Start();
   // Only the music engine, which this program does not have yet, is missing.
-  EXPECT_EQ(TakeLines(), kMusicLine);
+  EXPECT_EQ(TakeLines(), "");
   EXPECT_TRUE(SN::MemoryMgr::IsInitialized());
   ASSERT_NE(SN::ISnStreamMgr::m_pStreamMgr, nullptr);
   EXPECT_NE(Audio::LowLevelIO().DeviceId(), SN::kInvalidDeviceId);
@@ -62,7 +63,7 @@ TEST_F(SoundSystemFixture, EveryPartComesUpWithTheGeneralBankAndGoesDownAtShutdo
 
   // A second start in the same process loads the bank again.
   Start();
-  EXPECT_EQ(TakeLines(), kMusicLine);
+  EXPECT_EQ(TakeLines(), "");
   EXPECT_NE(Banks().GetResourceID("GeneralBank.bnk"), -1);
 }
 
@@ -89,7 +90,7 @@ TEST_F(SoundSystemFixture, EachFailedPartLogsItsLineAndTheRestStillRuns) {
 TEST_F(SoundSystemFixture, WithoutTheBankFolderEveryPartComesUpAndALaterRequestLoadsTheBank) {
   ScratchTree tree(false);
   Start();
-  EXPECT_EQ(TakeLines(), std::string(kMusicLine) + kBankLines);
+  EXPECT_EQ(TakeLines(), kBankLines);
   EXPECT_TRUE(SN::SoundEngine::IsInitialized());
   EXPECT_NE(Audio::LowLevelIO().DeviceId(), SN::kInvalidDeviceId);
   EXPECT_EQ(Banks().GetResourceID("GeneralBank.bnk"), -1) << "a bank that did not load is dropped";
@@ -174,7 +175,7 @@ TEST_F(SoundSystemFixture, ShutdownEndsWhatIsStillPlaying) {
   EXPECT_TRUE(AudioTest::AudioThreadReaches([&] { return SN::g_pAudioMgr->ExecutedActionCount() > before; }));
   Stop();
   EXPECT_FALSE(SN::SoundEngine::IsInitialized());
-  EXPECT_EQ(TakeLines(), kMusicLine);
+  EXPECT_EQ(TakeLines(), "");
 }
 
 }  // namespace
