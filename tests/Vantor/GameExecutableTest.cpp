@@ -249,12 +249,12 @@ end)
   Find(output, "[ Info  ][Lua] speaker SplashStage true\n");
   Find(output, "[ Info  ][Lua] speaker Playground true chimes 2\n");
   Find(output, "[ Info  ][Lua] muted true true\n");
-  Find(output, "[ Info  ][Lua] T   tune: stopped|B   play an effect|M   music: muted|N   all sound: muted\n");
+  Find(output, "[ Info  ][Lua] T   tune: playing|B   play an effect|M   music: muted|N   all sound: muted\n");
   EXPECT_EQ(ErrorsBut(output, {}), "") << output;
 }
 
 // Under SDL's disk driver the game's sound goes to a file: a script that starts the tune leaves audio
-// that is not silence. Needs voices that play their media.
+// that is not silence.
 TEST_F(GameExecutableTest, DISABLED_UnderTheDiskDriverTheTuneLeavesSoundInTheFile) {
   WriteText(dir_ / "content/lua/game/zz_tune.lua", R"(
 local frames = 0
@@ -296,7 +296,6 @@ end)
   const std::string output = RunToCleanExit();
   Find(output, "[ Info  ][Lua] landed true true\n");
   Find(output, "[ Info  ][Lua] below Tumbler\n");
-  // The one error is the music engine's, which the program does not have yet.
   EXPECT_EQ(ErrorsBut(output, {}), "") << output;
   EXPECT_EQ(output.find("[Warning]"), std::string::npos) << output;
 }

@@ -1,4 +1,4 @@
--- The game's sound from scripts: each level with a "Speaker" has the tune, T starts and stops it, the
+-- The game's sound from scripts: each level with a "Speaker" starts the tune, T stops and starts it, the
 -- Playground hangs two chimes from one archetype, B plays an effect (on the chimes where there are
 -- any), M mutes or unmutes the music and N everything; the keys and the mutes' state show in the
 -- level's key panel.
@@ -24,7 +24,7 @@ function gameSound.SetTune(speaker, on)
 end
 
 local function startLevel(name, space, speaker)
-  gameSound.tune = false
+  gameSound.SetTune(speaker, true)
   gameSound.chimes = {}
   if name == "Playground" then
     for i = 1, 2 do
