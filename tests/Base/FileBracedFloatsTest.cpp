@@ -175,4 +175,45 @@ TEST_F(FileBracedFloatsTest, ReadsAsTheCLibraryOnNearlyPlainLines) {
     }
 }
 
+// Plain numbers with one to seven decimals whose value lies next to a point halfway between two floats,
+// where a conversion that is not correctly rounded goes the wrong way: braced and single values read as
+// fscanf reads them.
+TEST_F(FileBracedFloatsTest, NumbersNextToHalfwayPointsReadAsTheCLibrary) {
+  constexpr int kLines = 2000;
+  uint32_t seed = 777;
+  const auto next = [&seed] { return (seed = seed * 1664525u + 1013904223u) >> 8; };
+  std::string text;
+  std::string singles;  // the same numbers one to a line, as the writers put single values
+  for (int i = 0; i < kLines * 4; ++i) {
+    const int decimals = 1 + i % 7;
+    const uint64_t scale = uint64_t(std::pow(10.0, decimals));
+    // A float whose digits, with that many decimals, stay within the 24 bits of the plain reading.
+    const float below = float(next() % ((uint64_t(1) << 24) / scale)) + float(next() % 1000) / 1000.0f;
+    const double halfway = (double(below) + double(std::nextafter(below, 1e30f))) / 2.0;
+    const int64_t digits = std::llround(halfway * double(scale)) + int64_t(next() % 3) - 1;
+    char number[40];
+    std::snprintf(number, sizeof(number), "%lld.%0*lld", static_cast<long long>(digits / int64_t(scale)), decimals,
+                  static_cast<long long>(digits % int64_t(scale)));
+    text += (i % 4 == 0 ? "{" : ", ") + std::string(number) + (i % 4 == 3 ? "}\r\n" : "");
+    singles += " " + std::string(number) + "\r\n";
+  }
+  const std::string more = "\r\n" + std::string(8192, ' ') + "x";
+  ExpectSameAsFscanf(text + more, 4, kLines);
+  if (HasFatalFailure()) return;
+
+  std::ofstream(path_, std::ios::binary) << singles + more;
+  File mine;
+  mine.Open(path_, File::Mode_Read);
+  FILE* theirs = std::fopen(path_.c_str(), "r");
+  ASSERT_NE(theirs, nullptr);
+  for (int read = 0; read < kLines * 4; ++read) {
+    float got = -1.0f;
+    float want = -1.0f;
+    ASSERT_EQ(mine.ScanValue(got), std::fscanf(theirs, "%f", &want)) << "read " << read;
+    ASSERT_EQ(std::memcmp(&got, &want, sizeof(got)), 0) << "read " << read << ": " << got << " " << want;
+    ASSERT_EQ(mine.Tell(), std::ftell(theirs)) << "read " << read;
+  }
+  std::fclose(theirs);
+}
+
 }  // namespace

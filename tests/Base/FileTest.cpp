@@ -206,6 +206,11 @@ TEST_F(FileTest, SingleValuesReadAsFscanfWhereTheFileGoesOn) {
       " 1e3 -2.5e-3 .5 7. 3 123456789012345678901234.5 0.000000000000000000001\r\n  4.25" + more);
   ExpectValuesAsFscanf<float>(path_, "%f", 17);
   ExpectValuesAsFscanf<double>(path_, "%lf", 17);
+  // Next to the writers' shape: the longest runs of digits it has, one digit more, marks after it.
+  Put(" 1234567.1234567 7654321.7654321 1.12345678 12345678.1 -.5 +7. 1.5E3 1.2.3 0.0000001 9.9999999"
+      " 16777216.0 16777215.9999999 +0.5\r\n 3 -1.0- 1.5e 1.5x" + more);
+  ExpectValuesAsFscanf<float>(path_, "%f", 22);
+  ExpectValuesAsFscanf<double>(path_, "%lf", 22);
 }
 
 // A name the reader expects next is taken only when it is the whole next token, exactly as far as
