@@ -365,10 +365,8 @@ void RunActivePipelines(bool render) {
     if (pipeline->GetState() == ISnVoicePipeline::Playing && render && pipeline->SourceCanDeliver() &&
         ComesDueThisFrame(instance)) {
       pipeline->RunFrame(frame);
-      if (frame.status == SnVoice_NoMoreDataForNow)
-        pipeline->EndSource();
-      else
-        pipeline->ReleaseFrameBuffer();
+      // A source with nothing yet (a stream behind) leaves the voice silent this frame, not ended.
+      if (frame.status != SnVoice_NoMoreDataForNow) pipeline->ReleaseFrameBuffer();
     }
     pipeline->EndOfFrame();
     if (pipeline->GetState() == ISnVoicePipeline::Finished) {

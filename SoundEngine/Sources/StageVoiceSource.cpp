@@ -104,13 +104,14 @@ class CSnStageVoiceSource final : public ISnVoiceSource {
     if (m_ready) m_stage.Seek();
   }
 
-  void SkipFrames(uint32_t frames) override {
-    if (!m_ready) return;
+  SNRESULT SkipFrames(uint32_t frames) override {
+    if (!m_ready) return SNRESULT(SnVoice_DataReady);
     if (!m_virtual) {
       m_virtual = true;
       m_stage.VirtualOn(kRefresh);
     }
-    m_stage.SkipWhileVirtual(frames);
+    const SNRESULT skipped = m_stage.SkipWhileVirtual(frames);
+    return SNRESULT(skipped == SN_NoMoreData ? SnVoice_DataReadyFinished : SnVoice_DataReady);
   }
 
   // A paused voice is not run: the source simply waits where it stopped.
