@@ -52,7 +52,10 @@ class MemorySource final : public ISnVoiceSource {
   void ReleaseBuffer() override {}
   void StopLooping() override {}
   void Seek(uint32_t, bool, bool) override {}
-  void SkipFrames(uint32_t frames) override { m_position += frames; }
+  SNRESULT SkipFrames(uint32_t frames) override {
+    m_position += frames;
+    return SNRESULT(SnVoice_DataReady);
+  }
   void SetPaused(bool) override {}
   void Destroy() override { delete this; }
 

@@ -6,6 +6,7 @@
 
 #include "Base/Assert.h"
 #include "SoundEngine/AudioMgr.h"
+#include "SoundEngine/Callbacks/PlayPositionStore.h"
 #include "SoundEngine/Callbacks/PlayingIDCallbackMgr.h"
 #include "SoundEngine/GameSyncs/RegistryMgr.h"
 #include "SoundEngine/Hierarchy/LeafNode.h"
@@ -69,6 +70,7 @@ CSnPlaybackInstance::CSnPlaybackInstance(const Args& args)
   // A sound's own passes; other nodes (music tracks, tools) play their media once unless told.
   if (const auto* leaf = dynamic_cast<const CSnLeafNode*>(m_node)) m_loopCount = leaf->GetLoopCount();
   m_pendingOffset = args.frameOffset > 0 ? args.frameOffset : -1;
+  m_hasFrameOffset = args.frameOffset > 0;
 }
 
 CSnPlaybackInstance::Args CSnPlaybackInstance::ArgsFor(CSnPropertyNode* node, const CSnSourceDesc* source,
@@ -136,6 +138,7 @@ SNRESULT CSnPlaybackInstance::Init(CSnNodeLimiter* limiterA, CSnNodeLimiter* lim
     uint32_t flags = 0;
     const SNRESULT result = g_pPlayingIDCallbackMgr->AddPlaybackRef(m_playingId, &flags);
     if (result != SN_Success) return result;
+    m_callbackFlags = flags;
   }
   m_playbackRefTaken = true;
   if (m_node) m_link.Attach(m_node);
@@ -491,6 +494,16 @@ void CSnPlaybackInstance::LeaveVirtual(bool enforceLimit) {
 }
 
 // ---- the pipeline's notifications ----
+
+void CSnPlaybackInstance::PostMarker(const SnMediaMarker& marker) {
+  if (g_pPlayingIDCallbackMgr) g_pPlayingIDCallbackMgr->NotifyMarker(m_playingId, marker.id, marker.position, marker.label);
+}
+
+void CSnPlaybackInstance::UpdatePlayPosition(uint32_t position, float rate, uint32_t total) {
+  if (!g_pPlayPositionStore) return;
+  const uint32_t sampleRate = m_mediaFormat.sampleRate ? m_mediaFormat.sampleRate : 1;
+  g_pPlayPositionStore->UpdatePosition(m_playingId, SnPositionUpdate{position, rate, total, sampleRate}, m_playingId);
+}
 
 void CSnPlaybackInstance::NotifyNearEnd(uint32_t value) {
   m_pipelineState = Pipeline_Launching;

@@ -10,6 +10,7 @@
 
 #include "MemoryMgr/SnResult.h"
 #include "SoundEngine/Banks/SourceDesc.h"
+#include "SoundEngine/Callbacks/CallbackTypes.h"
 #include "SoundEngine/Containers.h"
 #include "SoundEngine/GameSyncs/Transition.h"
 #include "SoundEngine/Hierarchy/LeafNode.h"
@@ -297,6 +298,15 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
   float PitchCents() const override { return m_block.params[0]; }
   SnSeekRequest& Seek() override { return m_sourceSeek; }
   void SetMediaFormat(const SnMediaFormat& format) override { m_mediaFormat = format; }
+  // A play that came due part-way into a frame: the frame loop has taken that frame's samples off its
+  // offset, so the source opens the frame with the silence before the due sample.
+  bool HasInitialOffset() const override { return m_hasFrameOffset; }
+  float RateFactor() const override { return m_playbackSpeed; }
+  // Markers and play positions go to the playing id when its post asked for them.
+  bool WantsMarkers() const override { return m_callbackFlags & SnCallback_Marker; }
+  void PostMarker(const SnMediaMarker& marker) override;
+  bool TracksPlayPosition() const override { return m_callbackFlags & SnCallback_EnableGetSourcePlayPosition; }
+  void UpdatePlayPosition(uint32_t position, float rate, uint32_t total) override;
   // Holds the media of its descriptor (a bank's bytes stay in place) while a source reads them;
   // false when the descriptor names no media in memory. Released by ReleaseMedia or at destruction.
   bool AcquireMedia();
@@ -429,6 +439,8 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
   float m_panCentre = 100.0f;
   bool m_pannerEnabled = false;
   int32_t m_pendingOffset = -1;
+  bool m_hasFrameOffset = false;
+  uint32_t m_callbackFlags = 0;  // the playing id's, as its post asked
   CSnNodeLimiter* m_limiters[2] = {};
   SnInstancePositioning* m_positioning = nullptr;
   const SnPositioningParams* m_givenPositioning = nullptr;

@@ -342,6 +342,17 @@ void AdvanceWaitingPipelines() {
   }
 }
 
+// A play due later than this frame waits out its delay; the frame it comes due in runs, its offset
+// left negative for the source to open that frame with the silence before the due sample.
+static bool ComesDueThisFrame(ISnVoiceInstance* instance) {
+  if (!instance) return true;
+  const int32_t delay = instance->InitialOffset();
+  if (delay < 0) return true;
+  const int32_t samples = int32_t(std::lround(double(FrameSamples(instance)) * double(instance->PitchRatio())));
+  instance->SetInitialOffset(delay - samples);
+  return delay < samples;
+}
+
 void RunActivePipelines(bool render) {
   SN_ASSERT_AUDIO_LOCK_HELD();
   VoiceState& state = Voices();
@@ -351,12 +362,11 @@ void RunActivePipelines(bool render) {
     ISnVoiceInstance* instance = pipeline->FirstSource();
     SnVoiceFrameState frame;
     frame.requestedFrames = instance ? FrameSamples(instance) : LowerEngine::SamplesPerFrame();
-    if (pipeline->GetState() == ISnVoicePipeline::Playing && render && pipeline->SourceCanDeliver()) {
+    if (pipeline->GetState() == ISnVoicePipeline::Playing && render && pipeline->SourceCanDeliver() &&
+        ComesDueThisFrame(instance)) {
       pipeline->RunFrame(frame);
-      if (frame.status == SnVoice_NoMoreDataForNow)
-        pipeline->EndSource();
-      else
-        pipeline->ReleaseFrameBuffer();
+      // A source with nothing yet (a stream behind) leaves the voice silent this frame, not ended.
+      if (frame.status != SnVoice_NoMoreDataForNow) pipeline->ReleaseFrameBuffer();
     }
     pipeline->EndOfFrame();
     if (pipeline->GetState() == ISnVoicePipeline::Finished) {

@@ -502,11 +502,13 @@ void CSnVoicePipeline::RunFrame(SnVoiceFrameState& frame) {
   if (m_instance->IsVirtual() && !m_sourceEnded) {
     // Time passes for the source without data: it returns at the sample it would have reached, and
     // without a ramp from the gains it had when it left.
-    m_source->SkipFrames(frame.requestedFrames);
+    const auto skipped = uint32_t(m_source->SkipFrames(frame.requestedFrames));
     m_firstFrameDone = false;
     for (Connection* connection = m_connections; connection; connection = connection->next)
       connection->firstFrameDone = false;
-    frame.status = m_lastStatus = SnVoice_DataReady;
+    // A source that reached its end while skipping ends the voice as a heard one would.
+    if (skipped == SnVoice_DataReadyFinished) m_sourceEnded = true;
+    frame.status = m_lastStatus = skipped == SnVoice_DataReadyFinished ? SnVoice_DataReadyFinished : SnVoice_DataReady;
     return;
   }
   if (!m_sourceEnded) {

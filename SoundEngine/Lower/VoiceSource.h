@@ -28,8 +28,9 @@ class ISnVoiceSource {
   virtual void StopLooping() = 0;
   // `target` in samples, or an f32 fraction's bits when `percent`.
   virtual void Seek(uint32_t target, bool percent, bool snapToMarker) = 0;
-  // A virtual voice's time passes without data: the source moves on by `frames`.
-  virtual void SkipFrames(uint32_t frames) = 0;
+  // A virtual voice's time passes without data: the source moves on by `frames`. 45 while it goes
+  // on, 17 once it reached its end (the voice ends with it).
+  virtual SNRESULT SkipFrames(uint32_t frames) = 0;
   virtual void SetPaused(bool paused) = 0;
   // The frames it will still deliver at the output rate, or -1 when it cannot tell (a loop, a stream
   // of unknown length). The voice tells its instance when its end comes near.

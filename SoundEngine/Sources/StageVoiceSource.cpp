@@ -55,7 +55,7 @@ class CSnStageVoiceSource final : public ISnVoiceSource {
     out.maxFrames = uint16_t(frames);
     const SNRESULT result = m_stage.RunFrame(out);
     if (CSnVoiceSource* finished = m_stage.TakeFinishedSource()) finished->Destroy();
-    out.FreeMarkers();  // marker callbacks are not posted from voices yet
+    PostNotifications(out);
     buffer = SnMixBuffer{};
     buffer.channelConfig = Format();
     buffer.maxFrames = uint16_t(frames);
@@ -67,6 +67,22 @@ class CSnStageVoiceSource final : public ISnVoiceSource {
     buffer.maxFrames = out.maxFrames;
     buffer.validFrames = out.validFrames;
     return SNRESULT(result == SN_NoMoreData ? SnVoice_DataReadyFinished : SnVoice_DataReady);
+  }
+
+  // The frame's markers, in the order the voice reached them, and where the frame began in its source.
+  void PostNotifications(SnVoiceBuffer& out) {
+    for (uint16_t i = 0; i < out.markerCount; ++i) {
+      const SnMarkerNotification& reached = out.markers[i];
+      if (!reached.instance) continue;
+      SnMediaMarker marker;
+      marker.id = reached.id;
+      marker.position = reached.position;
+      marker.label = const_cast<char*>(reached.label);  // still the source's: read during the call only
+      reached.instance->PostMarker(marker);
+    }
+    out.FreeMarkers();
+    if (out.position.position != kNoPosition && m_instance.TracksPlayPosition())
+      m_instance.UpdatePlayPosition(out.position.position, out.position.rateFactor, out.position.totalLength);
   }
 
   // The stage keeps its input between frames and gives it back itself.
@@ -88,13 +104,14 @@ class CSnStageVoiceSource final : public ISnVoiceSource {
     if (m_ready) m_stage.Seek();
   }
 
-  void SkipFrames(uint32_t frames) override {
-    if (!m_ready) return;
+  SNRESULT SkipFrames(uint32_t frames) override {
+    if (!m_ready) return SNRESULT(SnVoice_DataReady);
     if (!m_virtual) {
       m_virtual = true;
       m_stage.VirtualOn(kRefresh);
     }
-    m_stage.SkipWhileVirtual(frames);
+    const SNRESULT skipped = m_stage.SkipWhileVirtual(frames);
+    return SNRESULT(skipped == SN_NoMoreData ? SnVoice_DataReadyFinished : SnVoice_DataReady);
   }
 
   // A paused voice is not run: the source simply waits where it stopped.

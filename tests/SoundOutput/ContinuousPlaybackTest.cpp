@@ -64,7 +64,10 @@ class ToneSources final : public ISnVoiceSourceFactory {
     void ReleaseBuffer() override {}
     void StopLooping() override {}
     void Seek(uint32_t, bool, bool) override {}
-    void SkipFrames(uint32_t frames) override { m_position = std::min(kToneLength, m_position + frames); }
+    SNRESULT SkipFrames(uint32_t frames) override {
+      m_position = std::min(kToneLength, m_position + frames);
+      return SNRESULT(m_position >= kToneLength ? SnVoice_DataReadyFinished : SnVoice_DataReady);
+    }
     void SetPaused(bool) override {}
     int64_t FramesLeft() const override { return int64_t(kToneLength) - m_position; }
     void Destroy() override { delete this; }

@@ -14,7 +14,10 @@ class MonoTestSource : public SN::ISnVoiceSource {
   void ReleaseBuffer() override {}
   void StopLooping() override {}
   void Seek(uint32_t target, bool, bool) override { m_position = target; }
-  void SkipFrames(uint32_t frames) override { m_position += frames; }
+  SN::SNRESULT SkipFrames(uint32_t frames) override {
+    m_position += frames;
+    return SN::SNRESULT(SN::SnVoice_DataReady);
+  }
   void SetPaused(bool) override {}
   void Destroy() override { delete this; }
 

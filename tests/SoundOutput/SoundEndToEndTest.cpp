@@ -5,12 +5,15 @@
 #include <array>
 #include <filesystem>
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "SoundEngine/Actions/EventReceiver.h"
 #include "SoundEngine/Lower/VoiceCommands.h"
 #include "SoundEngine/Lower/VoiceManager.h"
 #include "SoundEngine/SoundEngineBankApi.h"
 #include "tools/SoundBank/BankText.h"
+#include "tools/SoundBank/BankWriter.h"
 
 #include "OutputTestSupport.h"
 
@@ -103,7 +106,18 @@ class SoundEndToEndTest : public OutputFixture {
         ASSERT_NEAR(planes[c][i], model(i - from) * 32768.0, 1.0) << "channel " << c << " sample " << i;
   }
 
+  // A bank of the test's own beside the game's, from bank text, loaded from memory it keeps.
+  void LoadOwnBank(const std::string& text) {
+    Tools::BankDescription bank;
+    std::string error;
+    ASSERT_TRUE(Tools::ParseBankText(text, "TimingBank", bank, error)) << error;
+    own_ = Tools::WriteBank(bank);
+    uint32_t id = 0;
+    ASSERT_EQ(SoundEngine::LoadBank(own_.data(), uint32_t(own_.size()), id), SN_Success);
+  }
+
   Tools::BankDescription general_;
+  std::vector<uint8_t> own_;
 };
 
 // The beep's media, centred on the front pair at -3 dB, from the first sample of the frame it was
@@ -121,6 +135,70 @@ TEST_F(SoundEndToEndTest, ABeepIsHeardSampleForSampleFromTheFrameItWasPostedIn) 
   // Silence before the post.
   for (size_t i = 0; i < 2 * kFrame; ++i) ASSERT_EQ(planes[0][i], 0.0) << i;
   ExpectModel(planes, 2 * kFrame, [&](size_t t) { return At(beep, t) * kVoiceUnity * kCentreToPair; });
+}
+
+// Plays delayed off the frame grid: 10 ms comes due 480 samples into the frame it was posted in,
+// 30 ms 416 samples into the frame after; each beep is heard from that sample, silence before it.
+TEST_F(SoundEndToEndTest, ADelayedBeepIsHeardFromTheSampleItCameDue) {
+  LoadOwnBank(
+      "action Soon_Beep_Act  0x0403 Beep delay 10 bank GeneralBank\r\n"
+      "action Later_Beep_Act 0x0403 Beep delay 30 bank GeneralBank\r\n"
+      "event Play_SoonBeep  Soon_Beep_Act\r\n"
+      "event Play_LaterBeep Later_Beep_Act\r\n");
+  Frames(1);
+  ASSERT_NE(SoundEngine::PostEvent("Play_SoonBeep", kObject), 0u);
+  Frames(7);
+  ASSERT_NE(SoundEngine::PostEvent("Play_LaterBeep", kObject), 0u);
+  Frames(8);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  const auto planes = Capture();
+  ASSERT_GE(planes[0].size(), 16u * kFrame);
+  const std::vector<double> beep = Media("Beep");
+  auto from = [&](size_t t, size_t start) { return t < start ? 0.0 : At(beep, t - start); };
+  const size_t soon = kFrame + 480, later = 9 * kFrame + 416;
+  ExpectModel(planes, 0, [&](size_t t) { return (from(t, soon) + from(t, later)) * kVoiceUnity * kCentreToPair; });
+}
+
+// What the markers' callback heard: each marker with the frame it came in.
+struct HeardMarker {
+  uint32_t frame;
+  uint32_t identifier;
+  uint32_t position;
+  std::string label;
+};
+std::vector<HeardMarker> g_heardMarkers;
+uint32_t g_renderedFrames = 0;
+
+void RecordMarker(uint32_t type, SnCallbackInfo* info) {
+  if (type != SnCallback_Marker) return;
+  const auto* marker = static_cast<SnMarkerCallbackInfo*>(info);
+  g_heardMarkers.push_back({g_renderedFrames, marker->identifier, marker->position, marker->label ? marker->label : ""});
+}
+
+// The hum's markers at samples 0 and 6000 reach the play's callback in the frames that hold them (the
+// first and the sixth of its play), with their labels; its play position follows the frames heard.
+TEST_F(SoundEndToEndTest, AHumsMarkersAndPositionReachThePlayInTheirFrames) {
+  g_heardMarkers.clear();
+  g_renderedFrames = 0;
+  const uint32_t id = SoundEngine::PostEvent("Play_Hum", kObject, SnCallback_Marker | SnCallback_EnableGetSourcePlayPosition,
+                                             &RecordMarker, nullptr);
+  ASSERT_NE(id, 0u);
+  uint32_t positionMs = 0;
+  for (; g_renderedFrames < 3; ++g_renderedFrames) Frames(1);
+  ASSERT_EQ(SoundEngine::GetSourcePlayPosition(id, &positionMs, false), SN_Success);
+  EXPECT_EQ(positionMs, 2u * kFrame * 1000 / 48000);  // the last frame heard began at sample 2048
+  for (; g_renderedFrames < 14; ++g_renderedFrames) Frames(1);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  ASSERT_EQ(g_heardMarkers.size(), 2u);
+  EXPECT_EQ(g_heardMarkers[0].frame, 0u);
+  EXPECT_EQ(g_heardMarkers[0].identifier, 1u);
+  EXPECT_EQ(g_heardMarkers[0].position, 0u);
+  EXPECT_EQ(g_heardMarkers[0].label, "Start");
+  EXPECT_EQ(g_heardMarkers[1].frame, 6000u / kFrame);
+  EXPECT_EQ(g_heardMarkers[1].identifier, 2u);
+  EXPECT_EQ(g_heardMarkers[1].position, 6000u);
+  EXPECT_EQ(g_heardMarkers[1].label, "Middle");
+  g_heardMarkers.clear();
 }
 
 }  // namespace

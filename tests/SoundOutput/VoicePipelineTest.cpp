@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <deque>
+#include <vector>
 
 #include "SoundEngine/Lower/MixBus.h"
 #include "SoundEngine/Lower/MixBusGraph.h"
@@ -33,10 +34,11 @@ constexpr double kDbTolerance = 0.003;  // the fast decibel conversion is within
 double Sample(uint64_t t) { return 0.25 + 0.001 * double(t % 97); }
 double DbToLinear(double dB) { return std::pow(10.0, dB / 20.0); }
 
-// Planar mono float of known samples, `length` frames long.
+// Planar mono float of known samples, `length` frames long; at `starveAt` it has nothing for one frame.
 class FakeSource final : public OutputTest::MonoTestSource {
  public:
-  explicit FakeSource(uint64_t length, uint32_t notReadyFor) : m_length(length), m_notReady(notReadyFor) {}
+  FakeSource(uint64_t length, uint32_t notReadyFor, uint64_t starveAt)
+      : m_length(length), m_notReady(notReadyFor), m_starveAt(starveAt) {}
   SNRESULT Prepare() override {
     if (m_notReady) {
       --m_notReady;
@@ -45,6 +47,10 @@ class FakeSource final : public OutputTest::MonoTestSource {
     return SN_Success;
   }
   SNRESULT GetBuffer(SnMixBuffer& buffer, uint32_t frames) override {
+    if (m_position == m_starveAt && !m_starved) {
+      m_starved = true;
+      return SNRESULT(SnVoice_NoMoreDataForNow);
+    }
     const uint64_t left = m_length - m_position;
     const uint32_t n = uint32_t(std::min<uint64_t>(frames, left));
     float* samples = Hand(buffer, frames, n);
@@ -52,19 +58,28 @@ class FakeSource final : public OutputTest::MonoTestSource {
     m_position += n;
     return SNRESULT(m_position >= m_length ? SnVoice_DataReadyFinished : SnVoice_DataReady);
   }
+  SNRESULT SkipFrames(uint32_t frames) override {
+    m_position = std::min(m_length, m_position + frames);
+    return SNRESULT(m_position >= m_length ? SnVoice_DataReadyFinished : SnVoice_DataReady);
+  }
 
  private:
   uint64_t m_length;
   uint32_t m_notReady;
+  uint64_t m_starveAt;
+  bool m_starved = false;
 };
 
 class FakeSources final : public ISnVoiceSourceFactory {
  public:
   ISnVoiceSource* CreateVoiceSource(CSnPlaybackInstance&, uint32_t) override {
     ++made;
-    return refuse ? nullptr : new FakeSource(length, notReadyFor);
+    const uint64_t madeLength = made <= int(lengths.size()) ? lengths[size_t(made - 1)] : length;
+    return refuse ? nullptr : new FakeSource(madeLength, notReadyFor, starveAt);
   }
   uint64_t length = 1u << 30;
+  std::vector<uint64_t> lengths;  // of the first sources made, in turn; `length` after them
+  uint64_t starveAt = ~uint64_t(0);
   uint32_t notReadyFor = 0;
   bool refuse = false;
   int made = 0;
@@ -380,6 +395,52 @@ TEST(VoiceInsertEffect, PaddingToWholeVectorsStaysInsideTheBuffer) {
   for (uint32_t c = 0; c < 2; ++c)
     for (uint32_t t = 0; t < 8; ++t) EXPECT_EQ(storage[c * 8 + t], t < 3 ? 7.0f : 0.0f) << c << "," << t;
   for (size_t i = 16; i < storage.size(); ++i) EXPECT_EQ(storage[i], 7.0f);
+}
+
+// A virtual voice whose source runs out while it is skipped ends there, and its play with it.
+TEST_F(VoicePipelineTest, AVirtualVoiceWhoseSourceEndsWhileSkippedEnds) {
+  {
+    Platform::ReentrantGuard audio(GlobalAudioLock());
+    VoiceManager::SetGlobalMaximum(1);
+  }
+  sources_.lengths = {uint64_t(1) << 30, 3 * kFrames};
+  Start(7, 60.0f, SnVirtual_BecomeVirtual);
+  CSnPlaybackInstance* low = Start(8, 40.0f, SnVirtual_BecomeVirtual);
+  Render();
+  Render();
+  EXPECT_TRUE(low->IsVirtual());
+  EXPECT_EQ(LowerEngine::ActivePipelineCount(), 2u);
+  for (int i = 0; i < 3; ++i) Render();
+  EXPECT_EQ(LowerEngine::ActivePipelineCount(), 1u);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 1u);
+  EXPECT_EQ(VoiceManager::ExcludedInstanceCount(), 0u);
+  SoundEngine::StopPlayingID(7);
+  Render();
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  Platform::ReentrantGuard audio(GlobalAudioLock());
+  VoiceManager::SetGlobalMaximum(VoiceManager::kDefaultMaxVoices);
+}
+
+// A source with nothing for a frame (a stream behind) leaves that frame silent and goes on after it
+// from where it was: the voice does not end.
+TEST_F(VoicePipelineTest, AStarvedSourceIsSilentForAFrameAndGoesOn) {
+  sources_.starveAt = kFrames;
+  Start();
+  Render();
+  Render();
+  Render();
+  ASSERT_EQ(LowerEngine::ActivePipelineCount(), 1u);
+  Render();
+  ASSERT_EQ(LowerEngine::ActivePipelineCount(), 1u);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 1u);
+  // Four frames, the second starved: the bus, idle in it, sent three, and the last is the source's
+  // third frame at x = 0.25 (right 0.5).
+  EXPECT_EQ(OutputTest::SinkLog().frames.size(), 3u);
+  const std::vector<double> right = Channel(1);
+  for (uint32_t t = 0; t < kFrames; ++t)
+    EXPECT_NEAR(right[t], Sample(2 * kFrames + t) * 0.5, Sample(2 * kFrames + t) * 0.5 * kDbTolerance) << t;
+  SoundEngine::StopPlayingID(7);
+  Render();
 }
 
 }  // namespace
