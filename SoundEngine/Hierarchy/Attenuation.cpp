@@ -48,6 +48,7 @@ CSnAttenuation::CSnAttenuation(uint32_t id) : CSnIndexedObject(id, SnIndex_Atten
 
 CSnAttenuation::~CSnAttenuation() {
   ClearRTPCs();
+  m_paramCurves.Term();
   for (CSnCurveGraph& curve : m_curves) FreePoints(curve);
 }
 
@@ -57,6 +58,12 @@ const CSnCurveGraph* CSnAttenuation::CurveForUse(uint32_t use) const {
 }
 
 SNRESULT CSnAttenuation::SetInitialValues(const uint8_t* data, uint32_t size) {
+  const SNRESULT result = ReadInitialValues(data, size);
+  RefreshSettings();
+  return result;
+}
+
+SNRESULT CSnAttenuation::ReadInitialValues(const uint8_t* data, uint32_t size) {
   SnBankCursor in(data, size);
   auto past = [this](const char* what) {
     SOUND_LOG(Error, "Attenuation %u: the %s run past the end of the object", ID(), what);
@@ -118,7 +125,7 @@ SNRESULT CSnAttenuation::SetInitialValues(const uint8_t* data, uint32_t size) {
     const SNRESULT taken = TakeCurve(in, count, curve, scaling);
     if (taken == SN_Failure) return past("game-parameter curve points");
     if (taken != SN_Success) return taken;
-    const SNRESULT set = SetRTPC(rtpcId, first, second, parameter, curveId, scaling, curve.points, curve.pointCount);
+    const SNRESULT set = AddRTPC(rtpcId, first, second, parameter, curveId, scaling, curve.points, curve.pointCount);
     FreePoints(curve);
     if (set != SN_Success) return set;
   }
@@ -126,6 +133,13 @@ SNRESULT CSnAttenuation::SetInitialValues(const uint8_t* data, uint32_t size) {
 }
 
 SNRESULT CSnAttenuation::SetRTPC(uint32_t rtpcId, uint8_t firstKind, uint8_t secondKind, uint32_t parameterId,
+                                 uint32_t curveId, uint32_t scaling, const SnRTPCGraphPoint* points, uint32_t count) {
+  const SNRESULT result = AddRTPC(rtpcId, firstKind, secondKind, parameterId, curveId, scaling, points, count);
+  RefreshSettings();
+  return result;
+}
+
+SNRESULT CSnAttenuation::AddRTPC(uint32_t rtpcId, uint8_t firstKind, uint8_t secondKind, uint32_t parameterId,
                                  uint32_t curveId, uint32_t scaling, const SnRTPCGraphPoint* points, uint32_t count) {
   for (uint32_t i = 0; i < m_rtpcs.Count(); ++i) {
     if (m_rtpcs[i].parameterId != parameterId || m_rtpcs[i].curveId != curveId) continue;
@@ -149,12 +163,55 @@ SNRESULT CSnAttenuation::SetRTPC(uint32_t rtpcId, uint8_t firstKind, uint8_t sec
 void CSnAttenuation::ClearRTPCs() {
   for (uint32_t i = 0; i < m_rtpcs.Count(); ++i) FreePoints(m_rtpcs[i].curve);
   m_rtpcs.Term();
+  RefreshSettings();
+}
+
+void CSnAttenuation::RefreshSettings() {
+  SnAttenuationSettings settings;
+  for (uint32_t use = 0; use < SnAttenuationCurve_Count; ++use) settings.shape.curves[use] = CurveForUse(use);
+  settings.shape.coneEnabled = ConeEnabled();
+  settings.shape.coneInner = m_insideHalfAngle;
+  settings.shape.coneOuter = m_outsideHalfAngle;
+  settings.coneOutsideDb = m_outsideVolume;
+  settings.coneLowPass = m_coneLowPass;
+  settings.coneHighPass = m_coneHighPass;
+  // The list is remade whole: its entries point into the curves, which move as the array grows.
+  m_paramCurves.Term();
+  if (m_rtpcs.Count() && !m_paramCurves.GrowBy(m_rtpcs.Count()))
+    SOUND_LOG(Error, "Attenuation %u: no memory for its %u game-parameter curves; voices play without them", ID(),
+              m_rtpcs.Count());
+  else
+    for (uint32_t i = 0; i < m_rtpcs.Count(); ++i) {
+      const RTPCCurve& entry = m_rtpcs[i];
+      m_paramCurves.Add(SnAttenuationParamCurve{entry.rtpcId, entry.parameterId, entry.curveId, &entry.curve});
+    }
+  settings.paramCurves = m_paramCurves.Count() ? &m_paramCurves[0] : nullptr;
+  settings.paramCurveCount = m_paramCurves.Count();
+  m_settings = settings;
 }
 
 namespace {
+
+class LoadedAttenuations final : public ISnAttenuationDirectory {
+ public:
+  const SnAttenuationSettings* FindAttenuation(uint32_t id) override {
+    if (!g_pObjectIndex) return nullptr;
+    const SnAttenuationSettings* found = nullptr;
+    g_pObjectIndex->List(SnIndex_Attenuations).WithObject(id, [&](CSnIndexedObject* object) {
+      found = &static_cast<CSnAttenuation*>(object)->Settings();
+    });
+    return found;
+  }
+};
 
 const SnHircKind kAttenuationKind = {SnIndex_Attenuations, CreateFromPayload<CSnAttenuation>, nullptr, nullptr};
 const bool kRegistered = (SetHircKind(kHircAttenuationType, &kAttenuationKind), true);
 
 }  // namespace
+
+ISnAttenuationDirectory& CSnAttenuation::Directory() {
+  static LoadedAttenuations directory;
+  return directory;
+}
+
 }  // namespace SN

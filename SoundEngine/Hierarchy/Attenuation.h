@@ -7,6 +7,7 @@
 #include "MemoryMgr/SnResult.h"
 #include "SoundEngine/Containers.h"
 #include "SoundEngine/GameSyncs/Curves.h"
+#include "SoundEngine/Lower/InstancePositioning.h"
 #include "SoundEngine/ObjectIndex.h"
 
 namespace SN {
@@ -54,7 +55,18 @@ class CSnAttenuation final : public CSnIndexedObject {
   uint32_t RTPCCount() const { return m_rtpcs.Count(); }
   const RTPCCurve& RTPCAt(uint32_t index) const { return m_rtpcs[index]; }
 
+  // The attenuation as 3D voices read it; remade whenever the curves change, so it points into them.
+  const SnAttenuationSettings& Settings() const { return m_settings; }
+  // Finds loaded attenuations by id for the voices; the hierarchy installs it at Init.
+  static ISnAttenuationDirectory& Directory();
+
  private:
+  SNRESULT ReadInitialValues(const uint8_t* data, uint32_t size);
+  SNRESULT AddRTPC(uint32_t rtpcId, uint8_t firstKind, uint8_t secondKind, uint32_t parameterId, uint32_t curveId,
+                   uint32_t scaling, const SnRTPCGraphPoint* points, uint32_t count);
+  void RefreshSettings();
+
+
   float m_insideHalfAngle = 0.0f;
   float m_outsideHalfAngle = 0.0f;
   float m_outsideVolume = 0.0f;
@@ -64,6 +76,8 @@ class CSnAttenuation final : public CSnIndexedObject {
   uint8_t m_curveUses[kCurveCount];
   uint8_t m_flags = 0;
   SnArray<RTPCCurve> m_rtpcs;
+  SnArray<SnAttenuationParamCurve> m_paramCurves;
+  SnAttenuationSettings m_settings;
 };
 
 }  // namespace SN

@@ -1,6 +1,7 @@
 // What the queued node messages do to the hierarchy (effects in slots, mixers, the sounds made around
 // source plug-ins) and what a bank load asks of the buses.
 #include "SoundEngine/AudioMgr.h"
+#include "SoundEngine/Hierarchy/Attenuation.h"
 #include "SoundEngine/Hierarchy/BusDefaults.h"
 #include "SoundEngine/Hierarchy/BusNode.h"
 #include "SoundEngine/Hierarchy/NodeReceiver.h"
@@ -81,6 +82,7 @@ struct Filled {
   bool nodes = false;
   bool buses = false;
   bool directory = false;
+  bool attenuations = false;
 };
 Filled& OwnSlots() {
   static Filled filled;
@@ -102,12 +104,18 @@ void InstallHierarchyReceivers() {
     BusNodeDirectory() = &CSnBusNode::Directory();
     OwnSlots().directory = true;
   }
+  if (!AttenuationDirectory()) {
+    AttenuationDirectory() = &CSnAttenuation::Directory();
+    OwnSlots().attenuations = true;
+  }
 }
 
 void UninstallHierarchyReceivers() {
   if (OwnSlots().nodes && NodeReceiver() == &Messages()) NodeReceiver() = nullptr;
   if (OwnSlots().buses && BusDefaults() == &Messages()) BusDefaults() = nullptr;
   if (OwnSlots().directory && BusNodeDirectory() == &CSnBusNode::Directory()) BusNodeDirectory() = nullptr;
+  if (OwnSlots().attenuations && AttenuationDirectory() == &CSnAttenuation::Directory())
+    AttenuationDirectory() = nullptr;
   OwnSlots() = Filled{};
 }
 

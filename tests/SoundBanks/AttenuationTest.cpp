@@ -38,6 +38,11 @@ class AttenuationTest : public HierarchyFixture {
     attenuation.rtpcs = {{7, 1, 2, 3, 11, 0, {{0.0f, 1.0f, 4}}}, {7, 1, 2, 4, 11, 0, {{0.0f, 2.0f, 4}}}};
     return attenuation;
   }
+  void TearDown() override {
+    HierarchyFixture::TearDown();
+    // Term empties the slot Init filled.
+    EXPECT_EQ(SN::AttenuationDirectory(), nullptr);
+  }
 };
 
 TEST_F(AttenuationTest, TheConeTheCurvesAndTheirUsesAreKeptInTheirForms) {
@@ -79,6 +84,73 @@ TEST_F(AttenuationTest, TheConeTheCurvesAndTheirUsesAreKeptInTheirForms) {
   ASSERT_EQ(other->RTPCAt(1).curve.pointCount, 2u);
   EXPECT_EQ(other->RTPCAt(1).curve.points[1].y, 6.0f);
 }
+
+TEST_F(AttenuationTest, VoicesFindTheLoadedAttenuationsThroughTheDirectoryInitInstalls) {
+  // Init fills the empty slot with the hierarchy's directory.
+  SN::ISnAttenuationDirectory* directory = SN::AttenuationDirectory();
+  ASSERT_EQ(directory, &CSnAttenuation::Directory());
+  EXPECT_EQ(directory->FindAttenuation(300), nullptr);
+  ASSERT_EQ(Load({Object(300, Typical())}), SN::SN_Success);
+  const CSnAttenuation* attenuation = Attenuation(300);
+  const SN::SnAttenuationSettings* settings = directory->FindAttenuation(300);
+  ASSERT_NE(settings, nullptr);
+  EXPECT_EQ(directory->FindAttenuation(301), nullptr);
+
+  // Curves by use: distance, user sends and low-pass; the unused slots absent.
+  const SN::SnAttenuation& shape = settings->shape;
+  EXPECT_EQ(shape.curves[SN::SnAttenuationCurve_Volume], &attenuation->Curve(0));
+  EXPECT_EQ(shape.curves[SN::SnAttenuationCurve_GameSendVolume], nullptr);
+  EXPECT_EQ(shape.curves[SN::SnAttenuationCurve_UserSendVolume], &attenuation->Curve(1));
+  EXPECT_EQ(shape.curves[SN::SnAttenuationCurve_LowPass], &attenuation->Curve(2));
+  for (uint32_t use : {4u, 5u, 6u}) EXPECT_EQ(shape.curves[use], nullptr) << use;
+  EXPECT_TRUE(shape.coneEnabled);
+  EXPECT_FLOAT_EQ(shape.coneInner, std::numbers::pi_v<float> / 4.0f);
+  EXPECT_FLOAT_EQ(shape.coneOuter, std::numbers::pi_v<float> / 2.0f);
+  EXPECT_EQ(settings->coneOutsideDb, -6.0f);
+  EXPECT_EQ(settings->coneLowPass, 20.0f);
+  EXPECT_EQ(settings->coneHighPass, 10.0f);
+
+  // The game-parameter curves with their ids, pointing at the attenuation's own points.
+  ASSERT_EQ(settings->paramCurveCount, 2u);
+  for (uint32_t i = 0; i < 2; ++i) {
+    const SN::SnAttenuationParamCurve& curve = settings->paramCurves[i];
+    EXPECT_EQ(curve.rtpcId, 7u);
+    EXPECT_EQ(curve.parameterId, 3u + i);
+    EXPECT_EQ(curve.curveId, 11u);
+    EXPECT_EQ(curve.curve, &attenuation->RTPCAt(i).curve);
+  }
+  // A curve replaced at run time shows in what the voices read.
+  const SN::SnRTPCGraphPoint points[] = {{0.0f, 9.0f, 4}};
+  {
+    Platform::ReentrantGuard audio(SN::GlobalAudioLock());
+    ASSERT_EQ(const_cast<CSnAttenuation*>(attenuation)->SetRTPC(9, 0, 0, 3, 11, 0, points, 1), SN::SN_Success);
+  }
+  ASSERT_EQ(settings->paramCurveCount, 2u);
+  EXPECT_EQ(settings->paramCurves[1].rtpcId, 9u);
+  EXPECT_EQ(settings->paramCurves[1].curve->points[0].y, 9.0f);
+  EXPECT_EQ(settings->paramCurves[0].curve, &attenuation->RTPCAt(0).curve);
+}
+
+// A directory put in place before Init (a test's, a tool's) stays there through Term.
+class OwnAttenuationDirectoryTest : public HierarchyFixture {
+ protected:
+  struct NoAttenuations final : SN::ISnAttenuationDirectory {
+    const SN::SnAttenuationSettings* FindAttenuation(uint32_t) override { return nullptr; }
+  };
+  void SetUp() override {
+    SN::AttenuationDirectory() = &own_;
+    HierarchyFixture::SetUp();
+  }
+  void TearDown() override {
+    HierarchyFixture::TearDown();
+    EXPECT_EQ(SN::AttenuationDirectory(), &own_);
+    SN::AttenuationDirectory() = nullptr;
+  }
+  bool Mine() { return SN::AttenuationDirectory() == &own_; }
+  NoAttenuations own_;
+};
+
+TEST_F(OwnAttenuationDirectoryTest, ADirectoryInPlaceBeforeInitIsKept) { EXPECT_TRUE(Mine()); }
 
 TEST_F(AttenuationTest, PayloadsThatWouldOverrunTheSevenCurvesFailTheBank) {
   Tools::BankAttenuation none = Typical();

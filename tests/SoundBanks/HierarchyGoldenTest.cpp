@@ -4,6 +4,7 @@
 #include "SoundEngine/Actions/EventAction.h"
 #include "SoundEngine/Hierarchy/Attenuation.h"
 #include "tests/SoundBanks/HierarchyTestSupport.h"
+#include "tools/SoundBank/BankText.h"
 
 namespace {
 
@@ -164,6 +165,26 @@ TEST_F(GameHierarchyTest, TheGameBanksBringTheirBusesSoundsAndAttenuation) {
   beep->UncountInstance(record);
   EXPECT_EQ(Bus(Id("Effects"))->DuckingState(), SN::CSnBusNode::Duck_Recovering);
   EXPECT_EQ(Sound(Id("Hum"))->OutputBus(), Bus(Id("Music")));
+
+  // The placed beep: 3D at its game object's positions, spatialised, its attenuation found by voices.
+  const SN::CSnSoundNode* spot = Sound(Id("Spot_Beep"));
+  ASSERT_NE(spot, nullptr);
+  const SN::SnPositioningParams* positioning = spot->Positioning();
+  ASSERT_NE(positioning, nullptr);
+  EXPECT_EQ(positioning->attenuationId, Id("Spot3D"));
+  EXPECT_EQ(SN::PositioningModeOf(spot->SendFlags() & 0x0F), 1u);
+  EXPECT_EQ(SN::ThreeDTypeOf(spot->SendFlags() & 0x0F), 1u);
+  EXPECT_EQ(positioning->flags & (SN::SnPositioning_Spatialize | SN::SnPositioning_GameObjectRays),
+            SN::SnPositioning_Spatialize | SN::SnPositioning_GameObjectRays);
+  EXPECT_NE(SN::AttenuationDirectory()->FindAttenuation(Id("Spot3D")), nullptr);
+}
+
+TEST(SoundBankText, A3DSoundNamesItsAttenuation) {
+  Tools::BankDescription bank;
+  std::string error;
+  EXPECT_FALSE(Tools::ParseBankText("tone T 48000 1 10 440\nsound S T Effects 3d\n", "Test", bank, error));
+  EXPECT_NE(error.find("\"3d <attenuation>\" may follow a sound's bus"), std::string::npos) << error;
+  EXPECT_FALSE(Tools::ParseBankText("tone T 48000 1 10 440\nsound S T Effects pan 3\n", "Test", bank, error));
 }
 
 }  // namespace

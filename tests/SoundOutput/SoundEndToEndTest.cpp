@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 #include <vector>
+#include <numbers>
 
 #include "SoundEngine/Actions/EventReceiver.h"
 #include "SoundEngine/Lower/VoiceCommands.h"
@@ -199,6 +200,44 @@ TEST_F(SoundEndToEndTest, AHumsMarkersAndPositionReachThePlayInTheirFrames) {
   EXPECT_EQ(g_heardMarkers[1].position, 6000u);
   EXPECT_EQ(g_heardMarkers[1].label, "Middle");
   g_heardMarkers.clear();
+}
+
+// The placed beep 10 m away, 22.5 degrees to the right of a listener at the origin looking ahead,
+// facing the listener (inside its cone): its attenuation's distance curve, -4 dB at 10 m, on top of
+// the plain beep's gains, split by the tangent law between the front pair at their default 45
+// degrees: sin(pi/8) left, sin(3 pi/8) right. From the frame after the post, once the gains that
+// start the voice have ramped.
+TEST_F(SoundEndToEndTest, APlacedBeepIsAttenuatedByItsCurveAndPannedByItsDirection) {
+  const double angle = std::numbers::pi / 8.0;
+  const float x = float(10.0 * std::sin(angle)), z = float(10.0 * std::cos(angle));
+  const SnSoundPosition position{{x, 0.0f, z}, {-x / 10.0f, 0.0f, -z / 10.0f}};
+  ASSERT_EQ(SoundEngine::SetPosition(kObject, position), SN_Success);
+  ASSERT_NE(SoundEngine::PostEvent("Play_Spot_Beep", kObject), 0u);
+  Frames(8);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  const auto planes = Capture();
+  ASSERT_GE(planes[0].size(), 8u * kFrame);
+  const std::vector<double> beep = Media("Beep");
+  // The curve's -4 dB through the engine's fast power of ten, by hand: 27866352 x -0.2 + 1065353216
+  // rounds in float to 1059779968, exponent field 126 (a half), mantissa bits 2815360.
+  const double m = 1.0 + 2815360.0 / 8388608.0;
+  const double curve = 0.5 * ((0.32518977 * m + 0.020805772) * m + 0.65304345);
+  EXPECT_NEAR(curve, std::pow(10.0, -4.0 / 20.0), 0.0023 * curve);
+  const double gains[2] = {std::sin(angle), std::sin(3.0 * angle)};
+  double ratioWorst = 0.0;
+  for (size_t t = kFrame; t < beep.size(); ++t) {
+    for (int c = 0; c < 2; ++c) {
+      // A placed voice meets 0 dB once more than a plain one: its volume in its rays' gains.
+      const double model = beep[t] * kVoiceUnity * kFastUnity * curve * gains[c] * 32768.0;
+      ASSERT_NEAR(planes[c][t], model, 1.0) << "channel " << c << " sample " << t;
+    }
+    if (std::fabs(planes[1][t]) > 4096.0)
+      ratioWorst = std::max(ratioWorst, std::fabs(planes[0][t] / planes[1][t] - std::tan(angle)));
+  }
+  // Against 4096 or more, 1 LSB either side moves the ratio by under 3e-4.
+  EXPECT_LT(ratioWorst, 3e-4);
+  // Silence once it ended.
+  for (size_t t = 6 * kFrame; t < planes[0].size(); ++t) ASSERT_EQ(planes[0][t], 0.0) << t;
 }
 
 }  // namespace

@@ -508,15 +508,23 @@ bool Parser::Layers(const std::vector<std::string>& w) {
 }
 
 bool Parser::Sound(const std::vector<std::string>& w) {
-  if (!Count(w, 4, 8)) return false;
+  if (!Count(w, 4, 10)) return false;
   PendingSound sound;
   sound.tone = w[2];
   sound.line = m_line;
   if (!Id(w[1], sound.id) || !Id(w[3], sound.params.outputBusId)) return false;
   for (size_t i = 4; i < w.size(); i += 2) {
-    if (i + 1 == w.size() || (w[i] != "volume" && w[i] != "loop"))
-      return Fail("only \"volume <dB>\" and \"loop <passes, 0 for ever>\" may follow a sound's bus");
-    if (w[i] == "volume") {
+    if (i + 1 == w.size() || (w[i] != "volume" && w[i] != "loop" && w[i] != "3d"))
+      return Fail("only \"volume <dB>\", \"loop <passes, 0 for ever>\" and \"3d <attenuation>\" may follow a "
+                  "sound's bus");
+    if (w[i] == "3d") {
+      // Placed at its game object, spatialised along the object's own rays, attenuated by name (the
+      // attenuation may come from another bank).
+      BankNodePositioning& positioning = sound.params.positioning;
+      positioning.bits = 0x01 | 0x08 | 0x10 | 0x40;
+      positioning.type = 1;
+      if (!Id(w[i + 1], positioning.attenuationId)) return false;
+    } else if (w[i] == "volume") {
       float dB = 0.0f;
       if (!Real(w[i + 1], dB)) return false;
       sound.params.properties.push_back(BankNodeProperty::Float(0, dB));
