@@ -1,4 +1,5 @@
-// Playback device names over SDL, the test stand-in list, and the device-arrival hand-off.
+// Playback device names over SDL, our holds on its audio subsystem, the test stand-in list, and the
+// device-arrival hand-off.
 #include "Platform/AudioDevices.h"
 
 #include <SDL2/SDL.h>
@@ -32,14 +33,40 @@ bool TestNamesIn(std::vector<std::string>& out) {
   return true;
 }
 
+// Orders our starts and stops of SDL's audio subsystem, so that whether a start is SDL's first is
+// known while it is made.
+std::mutex& SubsystemLock() {
+  static std::mutex lock;
+  return lock;
+}
+
+// SDL announces every device it finds whenever its audio subsystem starts from nothing, in the same
+// event as a device plugged in later. Those are no arrivals: heard as such, they made the sound
+// output drop its device and open it again, which started the subsystem again, without end. A first
+// start is made with the announcement turned off; while the subsystem is held, arrivals are heard.
+bool StartAudioSubsystem() {
+  std::lock_guard<std::mutex> hold(SubsystemLock());
+  if (SDL_WasInit(SDL_INIT_AUDIO)) return SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
+  const Uint8 announced = SDL_EventState(SDL_AUDIODEVICEADDED, SDL_QUERY);
+  SDL_EventState(SDL_AUDIODEVICEADDED, SDL_IGNORE);
+  const bool started = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
+  SDL_EventState(SDL_AUDIODEVICEADDED, announced);
+  return started;
+}
+
 }  // namespace
 
 bool HoldPlayingAudioDriver() {
-  if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
+  if (!StartAudioSubsystem()) return false;
   const char* driver = SDL_GetCurrentAudioDriver();
   if (driver && std::strcmp(driver, "dummy") != 0 && SDL_GetNumAudioDevices(0) > 0) return true;
-  SDL_QuitSubSystem(SDL_INIT_AUDIO);
+  ReleaseAudioDriver();
   return false;
+}
+
+void ReleaseAudioDriver() {
+  std::lock_guard<std::mutex> hold(SubsystemLock());
+  SDL_QuitSubSystem(SDL_INIT_AUDIO);
 }
 
 std::vector<std::string> AudioPlaybackDeviceNames() {
@@ -50,7 +77,7 @@ std::vector<std::string> AudioPlaybackDeviceNames() {
     const char* name = SDL_GetAudioDeviceName(i, 0);
     names.emplace_back(name ? name : "");
   }
-  SDL_QuitSubSystem(SDL_INIT_AUDIO);
+  ReleaseAudioDriver();
   return names;
 }
 
@@ -68,7 +95,7 @@ std::string DefaultAudioPlaybackDeviceName() {
     const char* first = SDL_GetAudioDeviceName(0, 0);
     result = first ? first : "";
   }
-  SDL_QuitSubSystem(SDL_INIT_AUDIO);
+  ReleaseAudioDriver();
   return result;
 }
 

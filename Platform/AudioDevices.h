@@ -17,8 +17,9 @@ std::string DefaultAudioPlaybackDeviceName();
 void SetAudioPlaybackDeviceNamesForTests(const std::vector<std::string>& names);
 
 // For the sound output layers: true, with SDL's audio subsystem held (the caller lets go of it with
-// SDL_QuitSubSystem), when SDL has a driver that really plays and a playback device on it.
+// ReleaseAudioDriver), when SDL has a driver that really plays and a playback device on it. Any thread.
 bool HoldPlayingAudioDriver();
+void ReleaseAudioDriver();
 
 // Called on the thread that pumps the window's events when a playback device arrives.
 using AudioDeviceArrivalHandler = void (*)();

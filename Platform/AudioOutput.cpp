@@ -8,6 +8,7 @@
 #include <new>
 #include <vector>
 
+#include "Platform/AudioDevices.h"
 #include "Platform/Clock.h"
 
 namespace Platform {
@@ -81,7 +82,7 @@ class SdlAudioOutput final : public AudioOutput {
       : AudioOutput(sampleRate, channels, ringBytes, false), m_ring(ringBytes, 0) {}
   ~SdlAudioOutput() override {
     if (m_device) SDL_CloseAudioDevice(m_device);
-    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    ReleaseAudioDriver();
   }
 
   bool Open(uint32_t frameSamples) {
@@ -142,33 +143,24 @@ class SdlAudioOutput final : public AudioOutput {
   std::atomic<uint64_t> m_played{0};
 };
 
-// True when SDL offers a playback device that really plays.
-bool SdlPlaybackAvailable() {
-  if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
-  const char* driver = SDL_GetCurrentAudioDriver();
-  const bool usable = driver && std::strcmp(driver, "dummy") != 0 && SDL_GetNumAudioDevices(0) > 0;
-  if (!usable) SDL_QuitSubSystem(SDL_INIT_AUDIO);
-  return usable;
-}
-
 }  // namespace
 
 uint32_t DefaultAudioOutputChannels() {
-  if (!SdlPlaybackAvailable()) return 2;
+  if (!HoldPlayingAudioDriver()) return 2;
   SDL_AudioSpec spec{};
   char* name = nullptr;
   const uint32_t channels = SDL_GetDefaultAudioInfo(&name, &spec, 0) == 0 ? spec.channels : 2;
   SDL_free(name);
-  SDL_QuitSubSystem(SDL_INIT_AUDIO);
+  ReleaseAudioDriver();
   return channels ? channels : 2;
 }
 
 AudioOutput* OpenAudioOutput(uint32_t sampleRate, uint32_t channels, uint32_t frameSamples, uint32_t ringBytes) {
   if (!sampleRate || !channels || channels > 255 || !frameSamples || !ringBytes) return nullptr;
-  if (SdlPlaybackAvailable()) {
+  if (HoldPlayingAudioDriver()) {
     auto* output = new (std::nothrow) SdlAudioOutput(sampleRate, channels, ringBytes);
     if (!output) {
-      SDL_QuitSubSystem(SDL_INIT_AUDIO);
+      ReleaseAudioDriver();
       return nullptr;
     }
     if (output->Open(frameSamples)) return output;

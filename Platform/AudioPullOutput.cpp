@@ -42,7 +42,7 @@ class SdlPullOutput final : public AudioPullOutput {
       : AudioPullOutput(sampleRate, channels), m_fill(fill), m_context(context) {}
   ~SdlPullOutput() override {
     if (m_device) SDL_CloseAudioDevice(m_device);
-    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    ReleaseAudioDriver();
   }
   bool Open(uint32_t frameSamples) {
     SDL_AudioSpec want{};
@@ -90,7 +90,7 @@ AudioPullOutput* OpenAudioPullOutput(uint32_t sampleRate, uint32_t channels, uin
   if (HoldPlayingAudioDriver()) {
     auto* output = new (std::nothrow) SdlPullOutput(sampleRate, channels, fill, context);
     if (!output) {
-      SDL_QuitSubSystem(SDL_INIT_AUDIO);
+      ReleaseAudioDriver();
       return nullptr;
     }
     if (output->Open(frameSamples)) return output;

@@ -58,7 +58,7 @@ class SdlQueueOutput final : public AudioQueueOutput {
   SdlQueueOutput() : AudioQueueOutput(0, 0) {}
   ~SdlQueueOutput() override {
     if (m_device) SDL_CloseAudioDevice(m_device);
-    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    ReleaseAudioDriver();
   }
   bool Open(const char* name, uint32_t sampleRate, uint32_t channels, uint32_t frameSamples) {
     SDL_AudioSpec want{};
@@ -99,7 +99,7 @@ AudioQueueOutput* OpenAudioQueueOutput(const char* deviceName, uint32_t sampleRa
   if (HoldPlayingAudioDriver()) {
     auto* output = new (std::nothrow) SdlQueueOutput;
     if (!output) {
-      SDL_QuitSubSystem(SDL_INIT_AUDIO);
+      ReleaseAudioDriver();
       return nullptr;
     }
     if (output->Open(deviceName, sampleRate, channels, frameSamples)) return output;

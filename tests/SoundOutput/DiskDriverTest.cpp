@@ -2,10 +2,16 @@
 // file. The file holds a silent lead-in (the ring, and whatever SDL wrote before the device started),
 // then the capture sample for sample, then silence
 // once the engine stops writing; a device that cannot open is retried quietly, also on the audio
-// thread, which gives back SDL's per-thread state when it ends.
+// thread, which gives back SDL's per-thread state when it ends; opening the device is no arrival.
 #include "OutputTestSupport.h"
 
+#include <SDL2/SDL.h>
+
+#include <memory>
+
+#include "Platform/AudioDevices.h"
 #include "Platform/AudioOutput.h"
+#include "Platform/Window.h"
 #include "SoundEngine/Lower/Platform/LoopBufferSink.h"
 
 namespace {
@@ -172,6 +178,56 @@ TEST_F(DiskDriverTest, ADeviceThatFailsAtStartIsRetriedOnTheAudioThread) {
   while (!LowerEngine::IsSuspendedModeActive()) std::this_thread::yield();
   SoundEngine::Term();
   EXPECT_EQ(LowerEngine::MainOutputDevice(), nullptr);
+}
+
+// SDL tells of every device it finds when its audio starts, in the event that a device plugged in
+// raises. Opening, closing and asking after the output (each starts SDL's audio afresh) is no
+// arrival to the window's pump, which once made the game drop and reopen its device without end;
+// a device plugged in while the output plays is still heard.
+int& Arrivals() {
+  static int arrivals = 0;
+  return arrivals;
+}
+void CountArrival() { ++Arrivals(); }
+
+TEST_F(DiskDriverTest, StartingTheDriverIsNoArrivalButAPluggedDeviceIs) {
+  DiskDriver disk(Path("played.raw"));
+  std::string error;
+  std::unique_ptr<Platform::Window> window(
+      Platform::Window::Create("disk", 32, 16, Platform::Window::Hidden | Platform::Window::MessagesOnly, &error));
+  ASSERT_NE(window, nullptr) << error;
+  auto pump = [&] {
+    Platform::WindowEvent event;
+    while (window->PollEvent(event)) {
+    }
+  };
+  pump();
+  Arrivals() = 0;
+  Platform::SetAudioDeviceArrivalHandler(&CountArrival);
+  struct Unhook {
+    ~Unhook() { Platform::SetAudioDeviceArrivalHandler(nullptr); }
+  } unhook;
+  for (int open = 0; open < 2; ++open) {
+    EXPECT_EQ(Platform::DefaultAudioOutputChannels(), 2u);
+    EXPECT_EQ(Platform::AudioPlaybackDeviceNames().size(), 1u);
+    Platform::AudioOutput* output = Platform::OpenAudioOutput(48000, 2, 1024, 8 * 4096);
+    ASSERT_NE(output, nullptr);
+    EXPECT_FALSE(output->IsNullDevice());
+    EXPECT_TRUE(output->Start());
+    pump();
+    EXPECT_EQ(Arrivals(), 0) << "open " << open;
+    if (open == 1) {
+      SDL_Event plugged{};
+      plugged.type = SDL_AUDIODEVICEADDED;
+      plugged.adevice.which = 1;
+      EXPECT_EQ(SDL_PushEvent(&plugged), 1);
+      pump();
+      EXPECT_EQ(Arrivals(), 1);
+    }
+    Platform::CloseAudioOutput(output);
+  }
+  pump();
+  EXPECT_EQ(Arrivals(), 1);
 }
 
 }  // namespace

@@ -255,7 +255,7 @@ end)
 
 // Under SDL's disk driver the game's sound goes to a file: a script that starts the tune leaves audio
 // that is not silence.
-TEST_F(GameExecutableTest, DISABLED_UnderTheDiskDriverTheTuneLeavesSoundInTheFile) {
+TEST_F(GameExecutableTest, UnderTheDiskDriverTheTuneLeavesSoundInTheFile) {
   WriteText(dir_ / "content/lua/game/zz_tune.lua", R"(
 local frames = 0
 Hook:Add("PostFrameStep", "tune", function()
