@@ -221,6 +221,16 @@ CSnEffectDefinition* FindEffectDefinition(uint32_t id, bool shared) {
   return definition;
 }
 
+void TermEffectParams() {
+  if (!g_pObjectIndex) return;
+  for (SnIndexList list : {SnIndex_EffectDefinitions, SnIndex_SourcePluginDefinitions}) {
+    g_pObjectIndex->List(list).ForEach([](CSnIndexedObject* object) {
+      if (auto* definition = dynamic_cast<CSnEffectDefinition*>(object))
+        definition->SetPluginParams(definition->PluginId(), nullptr);
+    });
+  }
+}
+
 namespace {
 
 template <bool Shared>

@@ -118,4 +118,8 @@ class CSnEffectDefinition : public CSnIndexedObject {
 // The loaded definition of an id, with a reference for the caller; null when none is loaded.
 CSnEffectDefinition* FindEffectDefinition(uint32_t id, bool shared);
 
+// Terminates the parameter objects of every loaded definition, which keep their plug-in ids: the
+// engine's Term, before the plug-in allocator's pool goes.
+void TermEffectParams();
+
 }  // namespace SN

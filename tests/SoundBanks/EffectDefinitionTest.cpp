@@ -176,6 +176,16 @@ TEST_F(EffectDefinitionTest, AParameterObjectIsReplacedTerminatedOrKeptAndARefus
   EXPECT_EQ(Counts().alive, 1);
 }
 
+TEST_F(EffectDefinitionTest, TheEngineTermsParameterObjectsBeforeThePluginPoolGoes) {
+  ASSERT_EQ(Load({Object(500, Gain(0.5f)), Object(501, Gain(0.25f), false)}), SN::SN_Success);
+  ASSERT_EQ(Counts().alive, 2);
+  SN::TermEffectParams();
+  EXPECT_EQ(Counts().alive, 0);
+  EXPECT_EQ(Definition(500)->Params(), nullptr);
+  EXPECT_EQ(Definition(500)->PluginId(), kGainKey);
+  EXPECT_EQ(Definition(501, false)->Params(), nullptr);
+}
+
 TEST_F(EffectDefinitionTest, CutsAndCountsBeyondTheObjectFailTheLoad) {
   ExpectEveryCutFails(Object(530, Gain(0.5f)), [] { return Definition(530) == nullptr; });
   // A curve count far beyond the bytes that follow is refused before anything is made for it.
