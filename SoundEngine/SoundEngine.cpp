@@ -4,6 +4,7 @@
 
 #include "SoundEngine/Actions/DelayedPlay.h"
 #include "SoundEngine/Actions/EventScheduler.h"
+#include "SoundEngine/Effects/EffectDefinition.h"
 
 #include <atomic>
 #include <cstring>
@@ -98,6 +99,8 @@ void TermSteps(bool destroyPool) {
   if (g_pAudioMgr) g_pAudioMgr->Term();
   if (EventReceiver() == &CSnEventScheduler::Instance()) EventReceiver() = nullptr;
   if (DelayedPlayScheduler() == &EngineDelayedPlayScheduler()) DelayedPlayScheduler() = nullptr;
+  // Banks still loaded go below, after the lower engine's pool that their parameter objects live in.
+  TermEffectParams();
   VoiceManager::Term();
   // Also when another back end ran the frame: the tables live in the default pool, going below.
   CSnPluginFactoryTable::Term();

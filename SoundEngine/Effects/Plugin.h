@@ -78,6 +78,16 @@ class ISnPluginParam {
  public:
   virtual ISnPluginParam* Clone(ISnPluginMemAlloc* allocator) = 0;
   virtual SNRESULT Term(ISnPluginMemAlloc* allocator) = 0;
+  // From the block a bank stores for the plug-in; a plug-in without bank parameters takes none.
+  virtual SNRESULT Init(ISnPluginMemAlloc* allocator, const void* block, uint32_t size) {
+    (void)allocator, (void)block, (void)size;
+    return SN_Success;
+  }
+  // One parameter's new value, as a game parameter drives it.
+  virtual SNRESULT SetParam(uint32_t paramId, const void* value, uint32_t size) {
+    (void)paramId, (void)value, (void)size;
+    return SN_Success;
+  }
 
  protected:
   ~ISnPluginParam() = default;

@@ -2,6 +2,7 @@
 // into, its volume, and the directory that finds a loaded bus by id. Audio thread, under
 // GlobalAudioLock().
 #include "SoundEngine/AudioMgr.h"
+#include "SoundEngine/Effects/EffectDefinition.h"
 #include "SoundEngine/Hierarchy/BusNode.h"
 #include "SoundEngine/ObjectIndex.h"
 
@@ -62,6 +63,39 @@ float CSnBusNode::CMixNode::EffectiveVolume() {
   SN_ASSERT_AUDIO_LOCK_HELD();
   m_bus.m_state |= kVolumePushed;
   return m_bus.GetEffectiveProperty(kBusVolume, false);
+}
+
+ISnEffectDefinition* CSnBusNode::CMixNode::Effect(uint32_t slot, bool& bypass) {
+  bypass = m_bus.IsEffectBypassed(slot);
+  const SnNodeFxSlots* fx = m_bus.FxSlots();
+  if (!fx || slot > 3 || !fx->slots[slot].effectId) return nullptr;
+  CSnEffectDefinition* definition = FindEffectDefinition(fx->slots[slot].effectId, fx->slots[slot].shared);
+  return definition ? definition->MixEffect() : nullptr;
+}
+
+ISnEffectDefinition* CSnBusNode::CMixNode::Mixer() {
+  const SnBusMixer* mixer = m_bus.Mixer();
+  CSnEffectDefinition* definition = mixer ? FindEffectDefinition(mixer->pluginId, mixer->shared) : nullptr;
+  return definition ? definition->MixEffect() : nullptr;
+}
+
+uint32_t CSnBusNode::CMixNode::MediaId(uint32_t slot, uint32_t index) const {
+  const SnNodeFxSlots* fx = m_bus.FxSlots();
+  const SnBusMixer* mixer = m_bus.Mixer();
+  uint32_t id = 0;
+  bool shared = false;
+  if (slot < 4 && fx) {
+    id = fx->slots[slot].effectId;
+    shared = fx->slots[slot].shared;
+  } else if (slot == 4 && mixer) {
+    id = mixer->pluginId;
+    shared = mixer->shared;
+  }
+  CSnEffectDefinition* definition = FindEffectDefinition(id, shared);
+  if (!definition) return kNoPlugin;
+  const uint32_t media = definition->MediaId(index);
+  definition->Release();
+  return media;
 }
 
 }  // namespace SN

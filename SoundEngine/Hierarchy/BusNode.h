@@ -205,8 +205,8 @@ class CSnBusNode final : public CSnPropertyNode {
   friend class CSnBusParamTransitionTarget;
   void RefreshDuckSum(uint32_t property);
 
-  // What the mixing graph asks of a bus: effects, mixers and dynamic-range windows are not carried by
-  // bus nodes yet, so it is told there are none.
+  // What the mixing graph asks of a bus: its effects and mixer come from the loaded effect
+  // definitions; dynamic-range windows are not carried by bus nodes yet, so it is told there are none.
   class CMixNode final : public ISnMixBusNode {
    public:
     explicit CMixNode(CSnBusNode& bus) : m_bus(bus) {}
@@ -221,12 +221,9 @@ class CSnBusNode final : public CSnPropertyNode {
     float EffectiveVolume() override;
     bool BypassAllEffects() const override { return m_bus.AreAllEffectsBypassed(); }
     SnBusPositioning Positioning() const override { return SnBusPositioning{}; }
-    ISnEffectDefinition* Effect(uint32_t, bool& bypass) override {
-      bypass = false;
-      return nullptr;
-    }
-    ISnEffectDefinition* Mixer() override { return nullptr; }
-    uint32_t MediaId(uint32_t, uint32_t) const override { return 0xFFFFFFFFu; }
+    ISnEffectDefinition* Effect(uint32_t slot, bool& bypass) override;
+    ISnEffectDefinition* Mixer() override;
+    uint32_t MediaId(uint32_t slot, uint32_t index) const override;
     uint32_t Category() const override { return m_bus.NodeCategory(); }
     uint32_t Flags() const override { return 0; }
     bool IsMasterBus() const override { return ParentBus() == nullptr; }

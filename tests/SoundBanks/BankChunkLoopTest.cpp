@@ -180,7 +180,7 @@ TEST_F(BankChunkLoopTest, TheLoopGoesOnAfterAChunkItDoesNotKnow) {
 }
 
 TEST_F(BankChunkLoopTest, TypesNothingLoadsArePassedOverWithOneWarningEachLoad) {
-  const std::vector<uint8_t> image = Build("object 18 @1 00\nobject 19 @2 00\nobject 18 @3 00\nobject 18 @4 00\nevent @100");
+  const std::vector<uint8_t> image = Build("object 16 @1 00\nobject 17 @2 00\nobject 16 @3 00\nobject 16 @4 00\nevent @100");
   auto count = [](const std::string& text, const std::string& line) {
     size_t found = 0;
     for (size_t at = text.find(line); at != std::string::npos; at = text.find(line, at + 1)) ++found;
@@ -195,8 +195,8 @@ TEST_F(BankChunkLoopTest, TypesNothingLoadsArePassedOverWithOneWarningEachLoad) 
               SN::SN_Success);
     EXPECT_EQ(loaded, bankId);
     const std::string text = log_.Take();
-    EXPECT_EQ(count(text, "Bank " + id + ": objects of type 18 are passed over: nothing loads them"), 1u) << text;
-    EXPECT_EQ(count(text, "Bank " + id + ": objects of type 19 are passed over: nothing loads them"), 1u) << text;
+    EXPECT_EQ(count(text, "Bank " + id + ": objects of type 16 are passed over: nothing loads them"), 1u) << text;
+    EXPECT_EQ(count(text, "Bank " + id + ": objects of type 17 are passed over: nothing loads them"), 1u) << text;
     EXPECT_EQ(count(text, "passed over"), 2u) << text;
     EXPECT_EQ(SN::g_pBankManager->UnloadBankWait(bankId, nullptr), SN::SN_Success);
   }
