@@ -178,6 +178,7 @@ void CSnPlaybackInstance::Term(uint32_t) {
   if (m_playbackRefTaken && g_pPlayingIDCallbackMgr) g_pPlayingIDCallbackMgr->ReleasePlaybackRef(m_playingId);
   m_playbackRefTaken = false;
   RemoveOwnedValues();
+  m_modulators.Detach();
   m_gainFactors.Term();
   ReleasePath();
   DestroyPositioning();
@@ -385,6 +386,7 @@ void CSnPlaybackInstance::Resume(const TransParamsBase& fade, bool force) {
 void CSnPlaybackInstance::PauseNow(bool silently) {
   if (m_paused || m_stoppedNow) return;
   m_paused = true;
+  m_modulators.Pause();
   if (!m_isMotion) {
     m_pauseResumeFactor = 0.0f;
     m_block.gain = 0.0f;
@@ -396,6 +398,7 @@ void CSnPlaybackInstance::PauseNow(bool silently) {
 void CSnPlaybackInstance::ResumeNow() {
   if (m_stoppedNow || !m_paused) return;
   m_paused = false;
+  m_modulators.Resume();
   PostVoiceCommand(SnVoiceCommand_Resume);
   ResumeTransition(m_playStop);
 }

@@ -12,6 +12,9 @@ namespace SN {
 
 class CSnModulatorInstance;
 
+// The parameter a voice's volume modulators map onto.
+constexpr uint32_t kVoiceVolumeParameter = 0;
+
 // A set of parameter ids 0 to 63, one bit each.
 struct SnParamMask {
   uint32_t low = 0;

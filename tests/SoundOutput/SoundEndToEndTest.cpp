@@ -2,13 +2,19 @@
 // frames rendered on the test's thread, events posted by name, and the output capture read back by a
 // reader of the test's own against a double-precision model of the tone, its gains and its pan.
 #include <cmath>
+#include <algorithm>
 #include <array>
 #include <filesystem>
 #include <functional>
 
 #include "SoundEngine/Actions/EventReceiver.h"
 #include "SoundEngine/Lower/VoiceCommands.h"
+#include "SoundEngine/GameSyncs/RegistryMgr.h"
+#include "SoundEngine/Lower/PlaybackInstance.h"
 #include "SoundEngine/Lower/VoiceManager.h"
+#include "SoundEngine/Modulators/ModulatorInstanceList.h"
+#include "SoundEngine/Modulators/ModulatorObject.h"
+#include "SoundEngine/Modulators/ModulatorService.h"
 #include "SoundEngine/SoundEngineBankApi.h"
 #include "tools/SoundBank/BankText.h"
 
@@ -123,6 +129,50 @@ TEST_F(SoundEndToEndTest, ABeepIsHeardSampleForSampleFromTheFrameItWasPostedIn) 
   ExpectModel(planes, 2 * kFrame, [&](size_t t) { return At(beep, t) * kVoiceUnity * kCentreToPair; });
 }
 
+
+// The game bank's volume triangle (2 Hz, depth 0.5 faded in over a second, from a quarter period) on a beep's
+// volume as 1 - value: each frame's gain steps from the last frame's factor to this frame's, the
+// modulators having run first, against a model of the triangle of the test's own.
+TEST_F(SoundEndToEndTest, AVolumeLfoShapesTheBeepFrameByFrame) {
+  struct VolumeCurve final : ISnModulatorMappingOwner {
+    void AppendModulatorMappings(uint32_t, const SnParamMask& filter, SnArray<SnModulatorMapping>& mappings) override {
+      if (filter.Has(kVoiceVolumeParameter)) mappings.Add({1.0f, -1.0f, kVoiceVolumeParameter});
+    }
+  } curve;
+  ASSERT_NE(SoundEngine::PostEvent("Play_Beep", kObject), 0u);
+  Frames(1);
+  CSnPlaybackInstance* voice = VoiceManager::FirstActiveInstance();
+  ASSERT_NE(voice, nullptr);
+  CSnModulatorObject* lfo = FindModulatorAndAddRef(SoundEngine::GetIDFromString("VolumeLfo"));
+  ASSERT_NE(lfo, nullptr);
+  SnModulatorInstantiationParams params;
+  params.gameObject = g_pRegistryMgr->Find(kObject);
+  params.playbackInstance = voice;
+  CSnModulatorInstance* instance = nullptr;
+  ASSERT_EQ(lfo->Instantiate(params, DefaultModulatorObjects().List(), &instance), SN_Success);
+  lfo->Release();
+  ASSERT_EQ(voice->Modulators().AttachInstance(instance, {&curve, SnModulatorMapping_Node,
+                                                          SnParamMask::Of(kVoiceVolumeParameter)}),
+            SN_Success);
+  Frames(6);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  const auto planes = Capture();
+  const std::vector<double> beep = Media("Beep");
+  auto factor = [](size_t frame) {
+    if (frame == 0) return 1.0;
+    const double phase = std::fmod(0.25 + double(frame * kFrame) * 2.0 / 48000.0, 1.0);
+    const double triangle = phase < 0.5 ? 2.0 * phase : 2.0 * (1.0 - phase);
+    // Its depth fades in over the default second.
+    const double depth = 0.5 * std::min(double(frame * kFrame), 48000.0) / 48000.0;
+    return 1.0 - depth * triangle;
+  };
+  ExpectModel(planes, 0, [&](size_t t) {
+    const size_t frame = t / kFrame;
+    const double from = factor(frame == 0 ? 0 : frame - 1), to = factor(frame);
+    const double gain = from + (to - from) * double(t % kFrame) / double(kFrame);
+    return At(beep, t) * kVoiceUnity * kCentreToPair * gain;
+  });
+}
 }  // namespace
 
 // A paused beep is silent from the frame the pause came in and goes on, once resumed, from the sample
