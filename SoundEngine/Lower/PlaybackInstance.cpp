@@ -438,6 +438,11 @@ void CSnPlaybackInstance::ExecuteActionOnInstance(const SnInstanceActionRecord& 
     case SnInstanceAction_Pause: Pause(record.fade); break;
     case SnInstanceAction_Resume: Resume(record.fade, record.force != 0); break;
     case SnInstanceAction_StopLooping: StopLooping(); break;
+    case SnInstanceAction_ReleaseModulators:
+      // Envelopes begin their release where the instance stands; a list with nothing attached notes it.
+      if (m_modulators.HasRecord()) m_modulators.Release(0);
+      else m_modulators.SetStateWord(0);
+      break;
     default: break;
   }
 }

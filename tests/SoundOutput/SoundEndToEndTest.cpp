@@ -173,6 +173,35 @@ TEST_F(SoundEndToEndTest, AVolumeLfoShapesTheBeepFrameByFrame) {
     return At(beep, t) * kVoiceUnity * kCentreToPair * gain;
   });
 }
+
+// A held envelope on a playing beep begins its release only when the voice is told to release its
+// modulators; a voice with nothing attached only notes it.
+TEST_F(SoundEndToEndTest, ReleasingAVoicesModulatorsReleasesItsHeldEnvelope) {
+  ASSERT_NE(SoundEngine::PostEvent("Play_Beep", kObject), 0u);
+  Frames(1);
+  CSnPlaybackInstance* voice = VoiceManager::FirstActiveInstance();
+  ASSERT_NE(voice, nullptr);
+  SnInstanceActionRecord release;
+  release.code = SnInstanceAction_ReleaseModulators;
+  voice->ExecuteActionOnInstance(release);
+  EXPECT_EQ(voice->Modulators().StateWord(), 0);
+  CSnModulatorObject* envelope = FindModulatorAndAddRef(SoundEngine::GetIDFromString("PitchEnvelope"));
+  ASSERT_NE(envelope, nullptr);
+  SnModulatorInstantiationParams params;
+  params.gameObject = g_pRegistryMgr->Find(kObject);
+  params.playbackInstance = voice;
+  CSnModulatorInstance* instance = nullptr;
+  ASSERT_EQ(envelope->Instantiate(params, DefaultModulatorObjects().List(), &instance), SN_Success);
+  envelope->Release();
+  ASSERT_EQ(voice->Modulators().AttachInstance(instance, {}), SN_Success);
+  Frames(2);
+  EXPECT_EQ(instance->ReleaseStart(), kModulatorNever);
+  voice->ExecuteActionOnInstance(release);
+  EXPECT_EQ(instance->State(), uint32_t(SnModulatorState_Releasing));
+  EXPECT_EQ(instance->ReleaseStart(), 2 * kFrame);
+  Frames(6);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+}
 }  // namespace
 
 // A paused beep is silent from the frame the pause came in and goes on, once resumed, from the sample
