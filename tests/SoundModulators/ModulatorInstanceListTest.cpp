@@ -84,12 +84,7 @@ class ModulatorListTest : public BankTest::BankFixture {
     BankFixture::TearDown();
   }
   SNRESULT LoadImage(std::vector<uint8_t> image) {
-    images_.push_back(std::move(image));
-    uint32_t id = 0;
-    const SNRESULT result = g_pBankManager->LoadBankImageWait(images_.back().data(), uint32_t(images_.back().size()),
-                                                              true, -1, &id);
-    if (result == SN_Success) loaded_.push_back(id);
-    return result;
+    return ModulationTest::LoadKeptImage(images_, loaded_, std::move(image));
   }
   CSnModulatorInstance* Instantiate(uint32_t modulatorId, uintptr_t voice) {
     CSnModulatorObject* object = FindModulatorAndAddRef(modulatorId);

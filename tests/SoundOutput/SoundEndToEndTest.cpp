@@ -109,6 +109,22 @@ class SoundEndToEndTest : public OutputFixture {
         ASSERT_NEAR(planes[c][i], model(i - from) * 32768.0, 1.0) << "channel " << c << " sample " << i;
   }
 
+  // The game bank's modulator, instantiated for the voice on the engine's own processing list and
+  // attached to the voice with `request`; null when either step fails.
+  static CSnModulatorInstance* AttachToVoice(CSnPlaybackInstance* voice, const char* modulator,
+                                             const SnModulatorMappingRequest& request) {
+    CSnModulatorObject* object = FindModulatorAndAddRef(SoundEngine::GetIDFromString(modulator));
+    if (!object) return nullptr;
+    SnModulatorInstantiationParams params;
+    params.gameObject = g_pRegistryMgr->Find(kObject);
+    params.playbackInstance = voice;
+    CSnModulatorInstance* instance = nullptr;
+    const SNRESULT made = object->Instantiate(params, DefaultModulatorObjects().List(), &instance);
+    object->Release();
+    if (made != SN_Success || voice->Modulators().AttachInstance(instance, request) != SN_Success) return nullptr;
+    return instance;
+  }
+
   Tools::BankDescription general_;
 };
 
@@ -143,17 +159,9 @@ TEST_F(SoundEndToEndTest, AVolumeLfoShapesTheBeepFrameByFrame) {
   Frames(1);
   CSnPlaybackInstance* voice = VoiceManager::FirstActiveInstance();
   ASSERT_NE(voice, nullptr);
-  CSnModulatorObject* lfo = FindModulatorAndAddRef(SoundEngine::GetIDFromString("VolumeLfo"));
-  ASSERT_NE(lfo, nullptr);
-  SnModulatorInstantiationParams params;
-  params.gameObject = g_pRegistryMgr->Find(kObject);
-  params.playbackInstance = voice;
-  CSnModulatorInstance* instance = nullptr;
-  ASSERT_EQ(lfo->Instantiate(params, DefaultModulatorObjects().List(), &instance), SN_Success);
-  lfo->Release();
-  ASSERT_EQ(voice->Modulators().AttachInstance(instance, {&curve, SnModulatorMapping_Node,
-                                                          SnParamMask::Of(kVoiceVolumeParameter)}),
-            SN_Success);
+  ASSERT_NE(AttachToVoice(voice, "VolumeLfo",
+                          {&curve, SnModulatorMapping_Node, SnParamMask::Of(kVoiceVolumeParameter)}),
+            nullptr);
   Frames(6);
   EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
   const auto planes = Capture();
@@ -185,15 +193,8 @@ TEST_F(SoundEndToEndTest, ReleasingAVoicesModulatorsReleasesItsHeldEnvelope) {
   release.code = SnInstanceAction_ReleaseModulators;
   voice->ExecuteActionOnInstance(release);
   EXPECT_EQ(voice->Modulators().StateWord(), 0);
-  CSnModulatorObject* envelope = FindModulatorAndAddRef(SoundEngine::GetIDFromString("PitchEnvelope"));
-  ASSERT_NE(envelope, nullptr);
-  SnModulatorInstantiationParams params;
-  params.gameObject = g_pRegistryMgr->Find(kObject);
-  params.playbackInstance = voice;
-  CSnModulatorInstance* instance = nullptr;
-  ASSERT_EQ(envelope->Instantiate(params, DefaultModulatorObjects().List(), &instance), SN_Success);
-  envelope->Release();
-  ASSERT_EQ(voice->Modulators().AttachInstance(instance, {}), SN_Success);
+  CSnModulatorInstance* instance = AttachToVoice(voice, "PitchEnvelope", {});
+  ASSERT_NE(instance, nullptr);
   Frames(2);
   EXPECT_EQ(instance->ReleaseStart(), kModulatorNever);
   voice->ExecuteActionOnInstance(release);
