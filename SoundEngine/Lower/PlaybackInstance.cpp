@@ -181,6 +181,7 @@ void CSnPlaybackInstance::Term(uint32_t) {
   if (m_playbackRefTaken && g_pPlayingIDCallbackMgr) g_pPlayingIDCallbackMgr->ReleasePlaybackRef(m_playingId);
   m_playbackRefTaken = false;
   RemoveOwnedValues();
+  m_modulators.Detach();
   m_gainFactors.Term();
   ReleasePath();
   DestroyPositioning();
@@ -388,6 +389,7 @@ void CSnPlaybackInstance::Resume(const TransParamsBase& fade, bool force) {
 void CSnPlaybackInstance::PauseNow(bool silently) {
   if (m_paused || m_stoppedNow) return;
   m_paused = true;
+  m_modulators.Pause();
   if (!m_isMotion) {
     m_pauseResumeFactor = 0.0f;
     m_block.gain = 0.0f;
@@ -399,6 +401,7 @@ void CSnPlaybackInstance::PauseNow(bool silently) {
 void CSnPlaybackInstance::ResumeNow() {
   if (m_stoppedNow || !m_paused) return;
   m_paused = false;
+  m_modulators.Resume();
   PostVoiceCommand(SnVoiceCommand_Resume);
   ResumeTransition(m_playStop);
 }
@@ -438,6 +441,11 @@ void CSnPlaybackInstance::ExecuteActionOnInstance(const SnInstanceActionRecord& 
     case SnInstanceAction_Pause: Pause(record.fade); break;
     case SnInstanceAction_Resume: Resume(record.fade, record.force != 0); break;
     case SnInstanceAction_StopLooping: StopLooping(); break;
+    case SnInstanceAction_ReleaseModulators:
+      // Envelopes begin their release where the instance stands; a list with nothing attached notes it.
+      if (m_modulators.HasRecord()) m_modulators.Release(0);
+      else m_modulators.SetStateWord(0);
+      break;
     default: break;
   }
 }

@@ -21,6 +21,7 @@
 #include "SoundEngine/Lower/PositionPathMotion.h"
 #include "SoundEngine/Lower/VoiceCommands.h"
 #include "SoundEngine/Lower/VoicePipelineLink.h"
+#include "SoundEngine/Modulators/ModulatorInstanceList.h"
 #include "SoundEngine/PlayParams.h"
 #include "SoundEngine/Sources/SourceInstance.h"
 
@@ -330,6 +331,9 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
   const SnInstanceParamBlock& Params() const { return m_block; }
   float LinearGain() const { return m_block.gain; }
   float Volume() const { return m_block.volume; }
+  // The modulators driving this voice and their mappings onto its parameters.
+  CSnModulatorInstanceList& Modulators() { return m_modulators; }
+  const CSnModulatorInstanceList& Modulators() const { return m_modulators; }
   float PlayStopFactor() const { return m_playStopFactor; }
   float PauseResumeFactor() const { return m_pauseResumeFactor; }
   uint32_t PauseCount() const { return m_pauseCount; }
@@ -459,6 +463,7 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
   bool m_behaviourCached = false;
   bool m_paramsComputed = false;
   bool m_modulatorsInstantiated = true;
+  CSnModulatorInstanceList m_modulators;
   bool m_nearEnd = false;
   bool m_transitionsReleased = false;
   bool m_endedAfterNearEnd = false;

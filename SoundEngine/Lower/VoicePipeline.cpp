@@ -317,6 +317,8 @@ void CSnVoicePipeline::FirstGainPass() {
     m_nextGain = instance.LinearGain() * VoiceParams::FastDbToLinear(instance.Volume());
     m_rayCount = 0;
   }
+  // Modulators on the volume scale the voice's gain, so their frame-to-frame steps ramp with it.
+  m_nextGain *= instance.Modulators().GetFactor(SnParamMask::Of(kVoiceVolumeParameter));
   m_connectionVolume = VoiceParams::FastDbToLinear(instance.Params().SecondVolume());
   if (!m_firstFrameDone) m_previousGain = m_nextGain;
   if (instance.HasAuxSends()) {

@@ -86,6 +86,14 @@ class CSnModulatorInstance {
   void TakePreviousOutput();
   void Advance(uint32_t samples) { m_elapsed += samples; }
   void SetOutput(SnModulatorOutput* output) { m_pOutput = output; }
+  // The voice's modulator list lets go: the voice may go before the instance, so an ending instance
+  // no longer stops it.
+  void ForgetDrivenVoice() { m_pDriven = nullptr; }
+  // All users paused: the value reached is kept and the frame's buffer is no longer read.
+  void FreezeOutput() {
+    if (m_pOutput) m_lastValue = m_pOutput->value;
+    m_pOutput = nullptr;
+  }
   SnModulatorOutput* Output() const { return m_pOutput; }
 
   CSnModulatorInstance* m_pNextInList = nullptr;  // the registry's processing list

@@ -64,12 +64,7 @@ class ModulatorTest : public BankTest::BankFixture {
     return LoadImage(Tools::WriteBank(bank));
   }
   SNRESULT LoadImage(std::vector<uint8_t> image) {
-    images_.push_back(std::move(image));
-    uint32_t id = 0;
-    const SNRESULT result = g_pBankManager->LoadBankImageWait(images_.back().data(), uint32_t(images_.back().size()),
-                                                              true, -1, &id);
-    if (result == SN_Success) loaded_.push_back(id);
-    return result;
+    return ModulationTest::LoadKeptImage(images_, loaded_, std::move(image));
   }
   // The loaded modulator (the bank keeps it alive).
   CSnModulatorObject* Modulator(uint32_t id) {

@@ -2,6 +2,7 @@
 // frames rendered on the test's thread, events posted by name, and the output capture read back by a
 // reader of the test's own against a double-precision model of the tone, its gains and its pan.
 #include <cmath>
+#include <algorithm>
 #include <array>
 #include <filesystem>
 #include <functional>
@@ -11,7 +12,12 @@
 
 #include "SoundEngine/Actions/EventReceiver.h"
 #include "SoundEngine/Lower/VoiceCommands.h"
+#include "SoundEngine/GameSyncs/RegistryMgr.h"
+#include "SoundEngine/Lower/PlaybackInstance.h"
 #include "SoundEngine/Lower/VoiceManager.h"
+#include "SoundEngine/Modulators/ModulatorInstanceList.h"
+#include "SoundEngine/Modulators/ModulatorObject.h"
+#include "SoundEngine/Modulators/ModulatorService.h"
 #include "SoundEngine/SoundEngineBankApi.h"
 #include "tools/SoundBank/BankText.h"
 #include "tools/SoundBank/BankWriter.h"
@@ -115,6 +121,22 @@ class SoundEndToEndTest : public OutputFixture {
     own_ = Tools::WriteBank(bank);
     uint32_t id = 0;
     ASSERT_EQ(SoundEngine::LoadBank(own_.data(), uint32_t(own_.size()), id), SN_Success);
+  }
+
+  // The game bank's modulator, instantiated for the voice on the engine's own processing list and
+  // attached to the voice with `request`; null when either step fails.
+  static CSnModulatorInstance* AttachToVoice(CSnPlaybackInstance* voice, const char* modulator,
+                                             const SnModulatorMappingRequest& request) {
+    CSnModulatorObject* object = FindModulatorAndAddRef(SoundEngine::GetIDFromString(modulator));
+    if (!object) return nullptr;
+    SnModulatorInstantiationParams params;
+    params.gameObject = g_pRegistryMgr->Find(kObject);
+    params.playbackInstance = voice;
+    CSnModulatorInstance* instance = nullptr;
+    const SNRESULT made = object->Instantiate(params, DefaultModulatorObjects().List(), &instance);
+    object->Release();
+    if (made != SN_Success || voice->Modulators().AttachInstance(instance, request) != SN_Success) return nullptr;
+    return instance;
   }
 
   Tools::BankDescription general_;
@@ -240,6 +262,64 @@ TEST_F(SoundEndToEndTest, APlacedBeepIsAttenuatedByItsCurveAndPannedByItsDirecti
   for (size_t t = 6 * kFrame; t < planes[0].size(); ++t) ASSERT_EQ(planes[0][t], 0.0) << t;
 }
 
+
+// The game bank's volume triangle (2 Hz, depth 0.5 faded in over a second, from a quarter period) on a beep's
+// volume as 1 - value: each frame's gain steps from the last frame's factor to this frame's, the
+// modulators having run first, against a model of the triangle of the test's own.
+TEST_F(SoundEndToEndTest, AVolumeLfoShapesTheBeepFrameByFrame) {
+  struct VolumeCurve final : ISnModulatorMappingOwner {
+    void AppendModulatorMappings(uint32_t, const SnParamMask& filter, SnArray<SnModulatorMapping>& mappings) override {
+      if (filter.Has(kVoiceVolumeParameter)) mappings.Add({1.0f, -1.0f, kVoiceVolumeParameter});
+    }
+  } curve;
+  ASSERT_NE(SoundEngine::PostEvent("Play_Beep", kObject), 0u);
+  Frames(1);
+  CSnPlaybackInstance* voice = VoiceManager::FirstActiveInstance();
+  ASSERT_NE(voice, nullptr);
+  ASSERT_NE(AttachToVoice(voice, "VolumeLfo",
+                          {&curve, SnModulatorMapping_Node, SnParamMask::Of(kVoiceVolumeParameter)}),
+            nullptr);
+  Frames(6);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  const auto planes = Capture();
+  const std::vector<double> beep = Media("Beep");
+  auto factor = [](size_t frame) {
+    if (frame == 0) return 1.0;
+    const double phase = std::fmod(0.25 + double(frame * kFrame) * 2.0 / 48000.0, 1.0);
+    const double triangle = phase < 0.5 ? 2.0 * phase : 2.0 * (1.0 - phase);
+    // Its depth fades in over the default second.
+    const double depth = 0.5 * std::min(double(frame * kFrame), 48000.0) / 48000.0;
+    return 1.0 - depth * triangle;
+  };
+  ExpectModel(planes, 0, [&](size_t t) {
+    const size_t frame = t / kFrame;
+    const double from = factor(frame == 0 ? 0 : frame - 1), to = factor(frame);
+    const double gain = from + (to - from) * double(t % kFrame) / double(kFrame);
+    return At(beep, t) * kVoiceUnity * kCentreToPair * gain;
+  });
+}
+
+// A held envelope on a playing beep begins its release only when the voice is told to release its
+// modulators; a voice with nothing attached only notes it.
+TEST_F(SoundEndToEndTest, ReleasingAVoicesModulatorsReleasesItsHeldEnvelope) {
+  ASSERT_NE(SoundEngine::PostEvent("Play_Beep", kObject), 0u);
+  Frames(1);
+  CSnPlaybackInstance* voice = VoiceManager::FirstActiveInstance();
+  ASSERT_NE(voice, nullptr);
+  SnInstanceActionRecord release;
+  release.code = SnInstanceAction_ReleaseModulators;
+  voice->ExecuteActionOnInstance(release);
+  EXPECT_EQ(voice->Modulators().StateWord(), 0);
+  CSnModulatorInstance* instance = AttachToVoice(voice, "PitchEnvelope", {});
+  ASSERT_NE(instance, nullptr);
+  Frames(2);
+  EXPECT_EQ(instance->ReleaseStart(), kModulatorNever);
+  voice->ExecuteActionOnInstance(release);
+  EXPECT_EQ(instance->State(), uint32_t(SnModulatorState_Releasing));
+  EXPECT_EQ(instance->ReleaseStart(), 2 * kFrame);
+  Frames(6);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+}
 }  // namespace
 
 // A paused beep is silent from the frame the pause came in and goes on, once resumed, from the sample
