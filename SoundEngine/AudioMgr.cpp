@@ -73,7 +73,7 @@ SNRESULT CSnAudioMgr::Init() {
   m_read = 0;
   m_write = 0;
   m_readSeen = 0;
-  if (!m_dueActions.Init(kPreallocatedPendingNodes, PendingList::kUnlimited) ||
+  if (!m_dueActions.Init(kPreallocatedPendingNodes, PendingList::kUnlimited, kInvalidPoolId, kKeptRecords) ||
       !m_pausedActions.Init(kPreallocatedPendingNodes, PendingList::kUnlimited))
     return SN_InsufficientMemory;
   m_lastRenderTicks = Platform::TicksNow();
@@ -86,6 +86,7 @@ void CSnAudioMgr::Term() {
   CancelAllPending();
   m_pausedActions.Term();
   m_dueActions.Term();
+  FreeRecycledRecords();
   MemoryMgr::Free(g_DefaultPoolId, m_pBase);
   m_pBase = nullptr;
   m_read = m_write = m_readSeen = 0;

@@ -66,6 +66,9 @@ class CSnAudioMgr {
   void WakeThread() { m_thread.Wake(); }
 
   // Pending actions (audio thread, under the global audio lock).
+  // A record for ScheduleAction, which owns it from then on; null when out of memory. Records that
+  // ended are reused: a frame of posts and the frame that runs them cost no pool traffic.
+  CSnPendingActionItem* NewRecord(CSnEventAction* action, uint32_t playingId);
   void ScheduleAction(CSnPendingActionItem* record);
   void ProcessDueActions();
   void RemovePendingActionsOfPlayingId(uint32_t playingId);
@@ -146,6 +149,9 @@ class CSnAudioMgr {
   void ExecuteRecord(CSnPendingActionItem* record, bool fromDueList);
   void CancelRecord(CSnPendingActionItem* record);
   void DestroyRecord(CSnPendingActionItem* record);
+  void FreeRecycledRecords();
+  // Ended records and due-list items kept for reuse: enough for a busy frame's actions.
+  static constexpr uint32_t kKeptRecords = 16384;
   // Both keep the per-object counts of records in the lists.
   bool InsertSorted(PendingList& list, uint32_t key, CSnPendingActionItem* record);
   void Unlink(PendingList& list, PendingList::Item* prev, PendingList::Item* item);
@@ -184,6 +190,9 @@ class CSnAudioMgr {
   uint32_t m_idlePasses = 0;
   float m_carriedFrames = 0.0f;
   uint32_t m_executedActions = 0;
+  // Memory of ended records, each slot's first bytes linking to the next.
+  void* m_recycledRecords = nullptr;
+  uint32_t m_recycledCount = 0;
 };
 
 // Null while the sound engine is not initialised.

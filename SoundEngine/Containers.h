@@ -130,7 +130,9 @@ class SnInlineArray {
 };
 
 // A singly linked list with a block of preallocated items and a free list; items beyond the block
-// come from the default pool while the count is below the maximum.
+// come from the default pool while the count is below the maximum. A list asked to keep items holds
+// up to that many of the pool's on its free list once removed, for a list that fills and empties
+// every frame.
 template <typename Payload>
 class SnPooledList {
  public:
@@ -146,9 +148,10 @@ class SnPooledList {
   ~SnPooledList() { Term(); }
 
   // Items come from `pool`; the default pool when none is named.
-  bool Init(uint32_t preallocated, uint32_t maxCount, SnMemPoolId pool = kInvalidPoolId) {
+  bool Init(uint32_t preallocated, uint32_t maxCount, SnMemPoolId pool = kInvalidPoolId, uint32_t keep = 0) {
     m_pool = pool;
     m_maxCount = maxCount;
+    m_keep = keep;
     m_blockCount = preallocated;
     if (preallocated) {
       m_block = static_cast<Item*>(MemoryMgr::Malign(Pool(), sizeof(Item) * preallocated, alignof(Item)));
@@ -160,6 +163,18 @@ class SnPooledList {
   }
   void Term() {
     while (m_head) Remove(nullptr, m_head);
+    // Kept items sit among the block's on the free list.
+    for (Item** link = &m_free; m_kept && *link;) {
+      Item* item = *link;
+      if (IsPreallocated(item)) {
+        link = &item->next;
+        continue;
+      }
+      *link = item->next;
+      MemoryMgr::Free(Pool(), item);
+      --m_kept;
+    }
+    m_kept = 0;
     if (m_block) MemoryMgr::Free(Pool(), m_block);
     m_block = nullptr;
     m_free = nullptr;
@@ -171,6 +186,7 @@ class SnPooledList {
     Item* item = m_free;
     if (item) {
       m_free = item->next;
+      if (!IsPreallocated(item)) --m_kept;
     } else {
       if (m_count >= m_maxCount) return nullptr;
       item = static_cast<Item*>(MemoryMgr::Malign(Pool(), sizeof(Item), alignof(Item)));
@@ -191,7 +207,8 @@ class SnPooledList {
     (prev ? prev->next : m_head) = item->next;
     if (m_tail == item) m_tail = prev;
     --m_count;
-    if (item >= m_block && item < m_block + m_blockCount) {
+    if (IsPreallocated(item) || m_kept < m_keep) {
+      if (!IsPreallocated(item)) ++m_kept;
       item->next = m_free;
       m_free = item;
     } else {
@@ -213,6 +230,8 @@ class SnPooledList {
   uint32_t m_blockCount = 0;
   uint32_t m_maxCount = kUnlimited;
   uint32_t m_count = 0;
+  uint32_t m_keep = 0;
+  uint32_t m_kept = 0;  // pool items on the free list
   Item* m_block = nullptr;
   SnMemPoolId m_pool = kInvalidPoolId;  // none named: the default pool
 };

@@ -86,10 +86,12 @@ class CSnObjectIndexList {
   uint32_t Count() const { return m_count; }
   Platform::ReentrantLock& Lock() { return m_lock; }
 
-  // Visits buckets 0 to 192, each newest first. The visitor may not change the list.
+  // Visits buckets 0 to 192, each newest first. The visitor may not change the list. An empty list
+  // (often the dynamic sequences') is told by its count, not by looking at every bucket.
   template <typename Visit>
   void ForEach(Visit&& visit) {
     Platform::ReentrantGuard guard(m_lock);
+    if (m_count == 0) return;
     for (CSnIndexedObject* head : m_buckets)
       for (CSnIndexedObject* object = head; object; object = object->m_pNextInBucket) visit(object);
   }

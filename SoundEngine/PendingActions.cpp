@@ -1,5 +1,7 @@
 // Delayed actions: records sorted by due frame, run when their frame comes, paused into a second
 // list and resumed shifted by the time they spent there. Audio thread only, under the global lock.
+#include <new>
+
 #include "Base/Assert.h"
 #include "SoundEngine/Actions/EventAction.h"
 #include "SoundEngine/AudioMgr.h"
@@ -135,7 +137,37 @@ bool CSnAudioMgr::IsInExceptionList(const CSnEventAction* action, const SnAction
   return AnyOnRoad(target, listed);
 }
 
-void CSnAudioMgr::DestroyRecord(CSnPendingActionItem* record) { PoolDelete(g_DefaultPoolId, record); }
+CSnPendingActionItem* CSnAudioMgr::NewRecord(CSnEventAction* action, uint32_t playingId) {
+  void* memory = m_recycledRecords;
+  if (memory) {
+    m_recycledRecords = *static_cast<void**>(memory);
+    --m_recycledCount;
+  } else {
+    memory = MemoryMgr::Malign(g_DefaultPoolId, sizeof(CSnPendingActionItem), alignof(CSnPendingActionItem));
+    if (!memory) return nullptr;
+  }
+  return new (memory) CSnPendingActionItem(action, playingId);
+}
+
+void CSnAudioMgr::DestroyRecord(CSnPendingActionItem* record) {
+  record->~CSnPendingActionItem();
+  if (m_recycledCount >= kKeptRecords) {
+    MemoryMgr::Free(g_DefaultPoolId, record);
+    return;
+  }
+  void* memory = record;
+  *static_cast<void**>(memory) = m_recycledRecords;
+  m_recycledRecords = memory;
+  ++m_recycledCount;
+}
+
+void CSnAudioMgr::FreeRecycledRecords() {
+  while (void* memory = m_recycledRecords) {
+    m_recycledRecords = *static_cast<void**>(memory);
+    MemoryMgr::Free(g_DefaultPoolId, memory);
+  }
+  m_recycledCount = 0;
+}
 
 // A record that ends without running: its action hears of it, its playing id is counted down.
 void CSnAudioMgr::CancelRecord(CSnPendingActionItem* record) {

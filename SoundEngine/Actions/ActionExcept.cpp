@@ -94,12 +94,8 @@ void CSnActionExcept::CollectScopeRoots(SnNodeRefList& roots) const {
     });
   } else if (spares) {
     // What lies below a spared node is spared too: above it, only the spared node's own parents split.
-    for (uint32_t i = 0; i < m_exceptions.Count(); ++i) {
-      CSnIndexedObject* found = list.FindAndAddRef(m_exceptions[i].id);
-      if (!found) continue;
-      splitAbove(static_cast<CSnHierarchyNode*>(found));
-      found->Release();
-    }
+    for (uint32_t i = 0; i < m_exceptions.Count(); ++i)
+      list.WithObject(m_exceptions[i].id, [&](CSnIndexedObject* found) { splitAbove(static_cast<CSnHierarchyNode*>(found)); });
   }
   list.ForEach([&](CSnIndexedObject* object) {
     CSnHierarchyNode* node = static_cast<CSnHierarchyNode*>(object);

@@ -31,7 +31,7 @@ class CSnDelayedPlayCarrier final : public ISnDelayedPlayScheduler {
     action->SetFrameOffset(params.frameOffset);
     action->SetFirstPlay(params.flags & CSnPlayParams::kFlagFirstPlay);
     action->SetDelay(delaySamples > 0 ? delaySamples : 0);
-    CSnPendingActionItem* record = PoolNew<CSnPendingActionItem>(g_DefaultPoolId, action, params.playingId);
+    CSnPendingActionItem* record = g_pAudioMgr->NewRecord(action, params.playingId);
     if (!record) {
       action->Release();
       SOUND_LOG(Error, "Node %u: no memory for its delayed play", node->ID());

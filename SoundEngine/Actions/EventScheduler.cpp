@@ -50,7 +50,7 @@ SNRESULT CSnEventScheduler::Schedule(CSnEvent& event, const PostedWith& post) {
   for (CSnEventAction* action = event.FirstAction(); action; action = CSnEvent::NextAction(action)) {
     // Without a registered object only the actions that are not the object's own run.
     if (!post.object && (action->Scope() & 1)) continue;
-    CSnPendingActionItem* record = PoolNew<CSnPendingActionItem>(g_DefaultPoolId, action, post.playingId);
+    CSnPendingActionItem* record = g_pAudioMgr->NewRecord(action, post.playingId);
     if (!record) {
       SOUND_LOG(Error, "Event %u: no memory for the pending record of action %u", event.ID(), action->ID());
       continue;

@@ -601,7 +601,7 @@ void CSnBusNode::EndDucking() {
       action->SetDelaySamples(m_recoverySamples);
       action->SetOwner(&Recoveries());
     }
-    auto* record = action ? PoolNew<CSnPendingActionItem>(g_DefaultPoolId, action, 0u) : nullptr;
+    auto* record = action ? g_pAudioMgr->NewRecord(action, 0u) : nullptr;
     if (record) {
       // A recovery is always a frame or more away: it waits in the due list, or the list refused it.
       const uint32_t due = g_pAudioMgr->DuePendingCount();

@@ -161,7 +161,7 @@ void CSnContinuousPlaybackInstance::HandOnToNext(const HandOn& plan) {
     if (plan.handPlayStop && m_playStop && action->SetPlayStopTransition(m_playStop) != SN_Success)
       SOUND_LOG(Warning, "Continuous play %u: the next item does not take over the fade", m_playingId);
     action->SetDelay(plan.delaySamples);
-    auto* record = PoolNew<CSnPendingActionItem>(g_DefaultPoolId, action, m_playingId);
+    auto* record = g_pAudioMgr->NewRecord(action, m_playingId);
     if (record) {
       record->HoldGameObject(m_pGameObject);
       g_pAudioMgr->ScheduleAction(record);  // takes its own reference; may run at once

@@ -40,7 +40,7 @@ SNRESULT PlaySequenceItem(const SnSequenceItemPlay& play, SnContinuousParams car
   if (play.delaySamples > 0) {
     CSnContinuePlaybackAction* action =
         g_pAudioMgr ? CSnContinuePlaybackAction::Create(SnAction_ContinuePlayback, 0, playlist) : nullptr;
-    CSnPendingActionItem* record = action ? PoolNew<CSnPendingActionItem>(g_DefaultPoolId, action, play.playingId) : nullptr;
+    CSnPendingActionItem* record = action ? g_pAudioMgr->NewRecord(action, play.playingId) : nullptr;
     if (record) {
       action->SetTargetNode(node);
       action->SetContinuous(carried);

@@ -155,4 +155,36 @@ TEST_F(ObjectIndexTest, ArraysAndPooledListsGrowFromTheDefaultPool) {
   EXPECT_EQ(bounded.Append(2), nullptr);
 }
 
+// A list that keeps items reuses its pool items after they are removed, gives back those beyond
+// what it keeps, and returns every byte at Term.
+TEST_F(ObjectIndexTest, APooledListKeepsUpToItsCountOfRemovedItems) {
+  auto used = [] {
+    MemoryMgr::PoolMemInfo info;
+    MemoryMgr::GetPoolMemoryUsed(g_DefaultPoolId, info);
+    return info.usedBytes;
+  };
+  const uint32_t before = used();
+  {
+    SnPooledList<uint32_t> list;
+    ASSERT_TRUE(list.Init(2, SnPooledList<uint32_t>::kUnlimited, kInvalidPoolId, 2));
+    for (uint32_t i = 0; i < 5; ++i) ASSERT_NE(list.Append(i), nullptr);  // three from the pool
+    const uint32_t full = used();
+    const SnPooledList<uint32_t>::Item* firstFromPool = list.Head()->next->next;
+    while (list.Head()) list.Remove(nullptr, list.Head());
+    const uint32_t emptied = used();
+    EXPECT_LT(emptied, full);  // one pool item went back, two are kept
+    for (uint32_t i = 0; i < 4; ++i) ASSERT_NE(list.Append(i), nullptr);
+    EXPECT_EQ(used(), emptied);  // the block's two and the kept two: nothing new
+    bool reused = false;
+    for (auto* item = list.Head(); item; item = item->next) reused |= item == firstFromPool;
+    EXPECT_TRUE(reused);
+    list.Term();
+    EXPECT_EQ(used(), before);
+    ASSERT_TRUE(list.Init(0, SnPooledList<uint32_t>::kUnlimited, kInvalidPoolId, 1));
+    ASSERT_NE(list.Append(7), nullptr);
+    list.Remove(nullptr, list.Head());
+  }  // the destructor gives back the kept item
+  EXPECT_EQ(used(), before);
+}
+
 }  // namespace

@@ -32,8 +32,8 @@ class PendingActionTest : public SoundTest::EngineFixture {
     return action;
   }
   CSnPendingActionItem* Schedule(FakeAction* action, uint32_t playingId) {
-    CSnPendingActionItem* record = PoolNew<CSnPendingActionItem>(g_DefaultPoolId, action, playingId);
     Platform::ReentrantGuard guard(GlobalAudioLock());
+    CSnPendingActionItem* record = g_pAudioMgr->NewRecord(action, playingId);
     g_pAudioMgr->ScheduleAction(record);
     return record;
   }
@@ -156,6 +156,23 @@ TEST_F(PendingActionTest, ARecordTheDueListRefusesStillEndsItsPlayingId) {
   EXPECT_EQ(counts_.ended, (std::vector<uint32_t>{200}));
   EXPECT_EQ(action->RefCount(), 33u);
   for (void* p : hog) MemoryMgr::Free(g_DefaultPoolId, p);
+}
+
+// An ended record's memory serves the next one: no pool traffic for it.
+TEST_F(PendingActionTest, AnEndedRecordIsReusedForTheNext) {
+  auto used = [] {
+    MemoryMgr::PoolMemInfo info;
+    MemoryMgr::GetPoolMemoryUsed(g_DefaultPoolId, info);
+    return info.usedBytes;
+  };
+  FakeAction* action = Action(9, 2 * 1024);
+  const CSnPendingActionItem* first = Schedule(action, 0);
+  Frames(2);
+  EXPECT_EQ(ran_, (std::vector<uint32_t>{9}));
+  const uint32_t before = used();
+  EXPECT_EQ(Schedule(action, 0), first);
+  EXPECT_EQ(used(), before);
+  EXPECT_EQ(g_pAudioMgr->DuePendingCount(), 1u);
 }
 
 }  // namespace
