@@ -395,19 +395,22 @@ TEST_F(ContinuousPlaybackTest, ADynamicSequencesItemsEndOneByOneWithTheirCallbac
   RenderUntilQuiet();
   // 999 is not loaded: it ends as 203 ends, and 201 follows 203 directly.
   EXPECT_EQ(MadeNodes(), (std::vector<uint32_t>{203, 201, 202}));
-  std::lock_guard<std::mutex> lock(callbacks.mutex);
-  ASSERT_EQ(callbacks.ended.size(), 4u);
-  EXPECT_EQ(callbacks.ended[0].first, 203u);
-  EXPECT_EQ(callbacks.ended[1].first, 999u);
-  EXPECT_EQ(callbacks.ended[2].first, 201u);
-  EXPECT_EQ(callbacks.ended[3].first, 202u);
-  // Each item ends as its tone of three passes ends, with its successor beginning then: never two
-  // items at once, never a pass without one.
-  const size_t endOf[] = {callbacks.ended[0].second, callbacks.ended[2].second, callbacks.ended[3].second};
-  for (size_t i = 0; i < 3; ++i) {
-    EXPECT_EQ(endOf[i], sources_.made[i].pass + 3) << i;
-    if (i > 0) {
-      EXPECT_EQ(sources_.made[i].pass, sources_.made[i - 1].pass + 3) << i;
+  {
+    // Released before the next render: the callback takes it under the audio lock.
+    std::lock_guard<std::mutex> lock(callbacks.mutex);
+    ASSERT_EQ(callbacks.ended.size(), 4u);
+    EXPECT_EQ(callbacks.ended[0].first, 203u);
+    EXPECT_EQ(callbacks.ended[1].first, 999u);
+    EXPECT_EQ(callbacks.ended[2].first, 201u);
+    EXPECT_EQ(callbacks.ended[3].first, 202u);
+    // Each item ends as its tone of three passes ends, with its successor beginning then: never two
+    // items at once, never a pass without one.
+    const size_t endOf[] = {callbacks.ended[0].second, callbacks.ended[2].second, callbacks.ended[3].second};
+    for (size_t i = 0; i < 3; ++i) {
+      EXPECT_EQ(endOf[i], sources_.made[i].pass + 3) << i;
+      if (i > 0) {
+        EXPECT_EQ(sources_.made[i].pass, sources_.made[i - 1].pass + 3) << i;
+      }
     }
   }
   EXPECT_EQ(Seq::Close(id), SN_Success);
