@@ -6,6 +6,7 @@
 
 #include "Base/Assert.h"
 #include "SoundEngine/AudioMgr.h"
+#include "SoundEngine/Banks/SoundBankManager.h"
 #include "SoundEngine/Callbacks/PlayingIDCallbackMgr.h"
 #include "SoundEngine/GameSyncs/RegistryMgr.h"
 #include "SoundEngine/Hierarchy/LeafNode.h"
@@ -108,6 +109,10 @@ bool CSnPlaybackInstance::AcquireMedia() {
   }
   m_mediaHeld = true;
   return true;
+}
+
+bool CSnPlaybackInstance::HoldsBankMedia(const CSnLoadedBank* bank) const {
+  return bank && m_mediaHeld && static_cast<const CSnLoadedBank*>(m_mediaBank) == bank;
 }
 
 void CSnPlaybackInstance::ReleaseMedia() {
