@@ -76,10 +76,6 @@ void StopSuspendTimer() {
   core.timerStop.Clear();
 }
 
-void LogOnce(std::atomic<bool>& said, const char* what) {
-  if (!said.exchange(true)) SOUND_LOG(Warning, "%s: not handled by this voice pipeline yet", what);
-}
-
 SNRESULT SuspendSwitch(bool suspend, bool render);
 
 // The real back end the front end calls: one object for both interfaces.
@@ -222,14 +218,14 @@ class CSnLowerEngine final : public ISnLowerEngine, public ISnOutputServices {
   void StopPlayingID(uint32_t playingId, int32_t ms, uint32_t curve) override {
     VoiceManager::StopPlayingID(playingId, ms, curve);
   }
-  // Bus effects holding the bank's media let them go now; voices hold none yet.
+  // Runs before the bank's data is freed: voices reading it end now, bus effects holding it let
+  // it go.
   void StopVoicesUsingBankData(CSnLoadedBank* bank) override {
+    Platform::ReentrantGuard audio(GlobalAudioLock());
+    if (const uint32_t ended = LowerEngine::DestroyPipelinesUsingBankData(bank))
+      SOUND_LOG(Warning, "A bank was unloaded under %u playing voices: they stop", ended);
     ReleaseBusEffectsUsingBankData(bank);
-    LogOnce(m_voiceSaid, "Voices");
   }
-
- private:
-  std::atomic<bool> m_voiceSaid{false};
 };
 
 CSnLowerEngine& Engine() {

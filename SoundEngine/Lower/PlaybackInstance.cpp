@@ -6,6 +6,7 @@
 
 #include "Base/Assert.h"
 #include "SoundEngine/AudioMgr.h"
+#include "SoundEngine/Banks/SoundBankManager.h"
 #include "SoundEngine/Callbacks/PlayPositionStore.h"
 #include "SoundEngine/Callbacks/PlayingIDCallbackMgr.h"
 #include "SoundEngine/GameSyncs/RegistryMgr.h"
@@ -110,6 +111,10 @@ bool CSnPlaybackInstance::AcquireMedia() {
   }
   m_mediaHeld = true;
   return true;
+}
+
+bool CSnPlaybackInstance::HoldsBankMedia(const CSnLoadedBank* bank) const {
+  return bank && m_mediaHeld && static_cast<const CSnLoadedBank*>(m_mediaBank) == bank;
 }
 
 void CSnPlaybackInstance::ReleaseMedia() {

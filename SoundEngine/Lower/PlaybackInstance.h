@@ -28,6 +28,7 @@
 namespace SN {
 
 class CSnBankRecord;
+class CSnLoadedBank;
 class CSnRegisteredObj;
 class CSnPropertyNode;
 class CSnNodeLimiter;
@@ -312,6 +313,8 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
   // false when the descriptor names no media in memory. Released by ReleaseMedia or at destruction.
   bool AcquireMedia();
   void ReleaseMedia();
+  // True while the media it holds for its source is `bank`'s data.
+  bool HoldsBankMedia(const CSnLoadedBank* bank) const;
   const SnMediaFormat& MediaFormat() const { return m_mediaFormat; }
 
   // ISnLeafInstance: what its sound's node hands down to the plays in its chain.

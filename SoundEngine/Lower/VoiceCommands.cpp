@@ -392,5 +392,29 @@ void DestroyAllPipelines(void (*between)()) {
 
 ISnVoicePipeline* FirstActivePipeline() { return Voices().active.head; }
 
+uint32_t DestroyPipelinesUsingBankData(const CSnLoadedBank* bank) {
+  SN_ASSERT_AUDIO_LOCK_HELD();
+  if (!bank) return 0;
+  VoiceState& state = Voices();
+  uint32_t ended = 0;
+  for (PipelineList* list : {&state.active, &state.waiting}) {
+    ISnVoicePipeline* previous = nullptr;
+    for (ISnVoicePipeline* pipeline = list->head; pipeline;) {
+      ISnVoicePipeline* next = pipeline->m_pNextInList;
+      if (!pipeline->UsesBankMedia(bank)) {
+        previous = pipeline;
+      } else {
+        for (const ISnVoiceInstance* instance : {pipeline->FirstSource(), pipeline->SecondSource()})
+          if (instance) RemoveCommandsOf(instance);
+        list->Unlink(previous, pipeline);
+        pipeline->Destroy();
+        ++ended;
+      }
+      pipeline = next;
+    }
+  }
+  return ended;
+}
+
 }  // namespace LowerEngine
 }  // namespace SN

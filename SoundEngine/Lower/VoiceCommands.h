@@ -51,6 +51,9 @@ void RunActivePipelines(bool render);
 void DestroyAllPipelines(void (*between)() = nullptr);
 // The active list, from the lowest priority to the highest.
 ISnVoicePipeline* FirstActivePipeline();
+// Ends now every voice, waiting or playing, that reads `bank`'s media, with its queued commands:
+// the bank's data goes right after. The count of voices ended.
+uint32_t DestroyPipelinesUsingBankData(const CSnLoadedBank* bank);
 
 uint32_t ActivePipelineCount();
 uint32_t WaitingPipelineCount();

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <initializer_list>
 #include <new>
 
 #include "Base/Assert.h"
@@ -94,6 +95,20 @@ void CSnVoicePipeline::Destroy() {
     if (instance) instance->DetachVoiceContext(0);
     if (next) next->DetachVoiceContext(0);
   }
+}
+
+// The insert effects' contexts on a voice hand out no media; the sources read their instance's.
+bool CSnVoicePipeline::UsesMedia(const void* data) const {
+  if (!data) return false;
+  for (const CSnPlaybackInstance* instance : {m_instance, m_nextInstance})
+    if (instance && instance->MediaData() == data) return true;
+  return false;
+}
+
+bool CSnVoicePipeline::UsesBankMedia(const CSnLoadedBank* bank) const {
+  for (const CSnPlaybackInstance* instance : {m_instance, m_nextInstance})
+    if (instance && instance->HoldsBankMedia(bank)) return true;
+  return false;
 }
 
 SNRESULT CSnVoicePipeline::Init(ISnVoiceInstance* voice, uint32_t outputRate) {

@@ -60,6 +60,8 @@ class CSnVoicePipeline final : public ISnVoicePipeline, public ISnVoiceConnectio
   State GetState() const override { return m_state; }
   ISnVoiceInstance* FirstSource() const override;
   ISnVoiceInstance* SecondSource() const override;
+  bool UsesMedia(const void* data) const override;
+  bool UsesBankMedia(const CSnLoadedBank* bank) const override;
   bool SourceCanDeliver() override { return !m_paused; }
   void RunFrame(SnVoiceFrameState& frame) override;
   void EndSource() override;

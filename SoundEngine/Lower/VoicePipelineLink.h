@@ -12,6 +12,7 @@ namespace SN {
 
 class CSnPlaybackInstance;
 class ISnVoicePipeline;
+class CSnLoadedBank;
 class ISnVoiceConnections;
 
 // Status words of a frame travelling along a voice pipeline.
@@ -78,6 +79,10 @@ class ISnVoicePipeline {
   virtual void EndOfFrame() = 0;
   // Mask bits 0-3 copy value bits 0-3 into the bypass bits of the effect slots that hold an effect.
   virtual void SetEffectBypass(uint32_t /*values*/, uint32_t /*mask*/) {}
+  // Whether the effects' contexts, then the sources, read media of `data` / of `bank`: such a
+  // voice may not outlive the media.
+  virtual bool UsesMedia(const void* /*data*/) const { return false; }
+  virtual bool UsesBankMedia(const CSnLoadedBank* /*bank*/) const { return false; }
   // Runs its destroy operation, its destructor and gives its memory back.
   virtual void Destroy() = 0;
   // Its side of the bus graph (VoicePipelineConnections.h); null for a pipeline with no buses.

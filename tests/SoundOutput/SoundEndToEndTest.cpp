@@ -481,3 +481,30 @@ TEST_F(SoundEndToEndTest, TheChordIsResampledToTheOutputRateAtItsVolume) {
   }
   EXPECT_NEAR(double(heard), 5292.0 * 48000.0 / 44100.0, 2.0);
 }
+
+// Unloading the bank under a looping hum ends the voice before the bank's data goes: the frames after
+// read nothing freed (the sanitiser watches), are silent, and the play is gone. The hum is heard again
+// once the bank is back.
+TEST_F(SoundEndToEndTest, ABankUnloadedUnderAPlayingVoiceStopsItFirst) {
+  ASSERT_NE(SoundEngine::PostEvent("Play_Hum", kObject), 0u);
+  Frames(3);
+  ASSERT_EQ(LowerEngine::ActivePipelineCount(), 1u);
+  ASSERT_EQ(SoundEngine::UnloadBank("GeneralBank.bnk", nullptr), SN_Success);
+  EXPECT_EQ(LowerEngine::ActivePipelineCount(), 0u);
+  Frames(3);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  uint32_t id = 0;
+  ASSERT_EQ(SoundEngine::LoadBank("GeneralBank.bnk", -1, id), SN_Success);
+  ASSERT_NE(SoundEngine::PostEvent("Play_Hum", kObject), 0u);
+  Frames(2);
+  EXPECT_EQ(LowerEngine::ActivePipelineCount(), 1u);
+  const auto planes = Capture();
+  ASSERT_GE(planes[0].size(), 8u * kFrame);
+  double before = 0.0, after = 0.0;
+  for (size_t i = kFrame; i < 3 * kFrame; ++i) before = std::max(before, std::fabs(planes[0][i]));
+  for (size_t i = 6 * kFrame; i < 8 * kFrame; ++i) after = std::max(after, std::fabs(planes[0][i]));
+  EXPECT_GT(before, 1000.0);
+  EXPECT_GT(after, 1000.0);
+  // Nothing from the frame after the unload until the hum is posted again.
+  for (size_t i = 3 * kFrame; i < 6 * kFrame; ++i) ASSERT_EQ(planes[0][i], 0.0) << i;
+}
