@@ -111,4 +111,17 @@ void HandAudioDeviceAdded(bool capture) {
   if (AudioDeviceArrivalHandler handler = Arrival().load()) handler();
 }
 
+uint32_t OpenPulledAudioDevice(uint32_t sampleRate, uint32_t channels, bool floatSamples, uint32_t frameSamples,
+                               AudioPullCallback callback, void* context) {
+  SDL_AudioSpec want{};
+  want.freq = int(sampleRate);
+  want.format = floatSamples ? AUDIO_F32SYS : AUDIO_S16SYS;
+  want.channels = uint8_t(channels);
+  want.samples = uint16_t(frameSamples);
+  want.callback = callback;
+  want.userdata = context;
+  SDL_AudioSpec have{};
+  return SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+}
+
 }  // namespace Platform

@@ -2,6 +2,7 @@
 // tells the sound output that a playback device arrived.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,13 @@ void SetAudioPlaybackDeviceNamesForTests(const std::vector<std::string>& names);
 // ReleaseAudioDriver), when SDL has a driver that really plays and a playback device on it. Any thread.
 bool HoldPlayingAudioDriver();
 void ReleaseAudioDriver();
+
+// Opens the default playback device pulled by `callback` on SDL's audio thread: 16-bit or float
+// interleaved samples of `channels` at `sampleRate`, asked for `frameSamples` at a time. The device's id,
+// 0 when it could not be opened. The caller holds the driver (HoldPlayingAudioDriver).
+using AudioPullCallback = void (*)(void* context, uint8_t* stream, int length);
+uint32_t OpenPulledAudioDevice(uint32_t sampleRate, uint32_t channels, bool floatSamples, uint32_t frameSamples,
+                               AudioPullCallback callback, void* context);
 
 // Called on the thread that pumps the window's events when a playback device arrives.
 using AudioDeviceArrivalHandler = void (*)();

@@ -86,15 +86,7 @@ class SdlAudioOutput final : public AudioOutput {
   }
 
   bool Open(uint32_t frameSamples) {
-    SDL_AudioSpec want{};
-    want.freq = int(m_sampleRate);
-    want.format = AUDIO_S16SYS;
-    want.channels = uint8_t(m_channels);
-    want.samples = uint16_t(frameSamples);
-    want.callback = &SdlAudioOutput::Callback;
-    want.userdata = this;
-    SDL_AudioSpec have{};
-    m_device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+    m_device = OpenPulledAudioDevice(m_sampleRate, m_channels, false, frameSamples, &SdlAudioOutput::Callback, this);
     return m_device != 0;
   }
   bool Start() override {

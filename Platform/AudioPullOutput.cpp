@@ -45,15 +45,7 @@ class SdlPullOutput final : public AudioPullOutput {
     ReleaseAudioDriver();
   }
   bool Open(uint32_t frameSamples) {
-    SDL_AudioSpec want{};
-    want.freq = int(m_sampleRate);
-    want.format = AUDIO_F32SYS;
-    want.channels = uint8_t(m_channels);
-    want.samples = uint16_t(frameSamples);
-    want.callback = &SdlPullOutput::Callback;
-    want.userdata = this;
-    SDL_AudioSpec have{};
-    m_device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+    m_device = OpenPulledAudioDevice(m_sampleRate, m_channels, true, frameSamples, &SdlPullOutput::Callback, this);
     return m_device != 0;
   }
   bool Start() override {
