@@ -190,14 +190,19 @@ bool CSnRandomPlaylistState::Select(const Options& options, SnLoopRecord* loop, 
   }
   if (chosen < 0) return false;
   index = uint16_t(chosen);
+  RecordChoice(options, index);
+  return true;
+}
 
+void CSnRandomPlaylistState::RecordChoice(const Options& options, uint16_t index) {
+  const uint32_t length = std::min<uint32_t>(options.list->Length(), m_count);
   if (!options.shuffle) {
     if (!Played(index)) {
       SetPlayed(index, true);
       --itemsLeft;
     }
     UpdateHistory(options, index);
-    return true;
+    return;
   }
   const uint32_t keep = std::min<uint32_t>(options.avoidRepeat ? options.avoidRepeat : 1, length - 1);
   remainingWeight -= std::min<uint64_t>(remainingWeight, options.list->WeightAt(index));
@@ -206,7 +211,7 @@ bool CSnRandomPlaylistState::Select(const Options& options, SnLoopRecord* loop, 
   SetPlayed(index, true);
   if (!AppendHistory(index)) {
     itemsLeft = 0;
-    return true;
+    return;
   }
   SetBlocked(index, true);
   while (m_history.Count() > keep) {
@@ -217,7 +222,20 @@ bool CSnRandomPlaylistState::Select(const Options& options, SnLoopRecord* loop, 
       ++selectable;
     }
   }
-  return true;
+}
+
+void CSnRandomPlaylistState::ForgetHistoryEntry(const Options& options, uint16_t index) {
+  for (uint32_t i = 0; i < m_history.Count(); ++i) {
+    if (m_history[i] != index) continue;
+    m_history.RemoveAt(i);
+    SetBlocked(index, false);
+    // What leaving the history gives back, as when the oldest entry leaves it.
+    if (!options.shuffle || !Played(index)) {
+      remainingWeight += options.list->WeightAt(index);
+      ++selectable;
+    }
+    return;
+  }
 }
 
 SNRESULT CSnRandomPlaylistState::UpdateHistory(const Options& options, uint16_t index) {
