@@ -27,9 +27,10 @@ bool CSnMusicMidiClipPlayer::GenerateFrame(CSnMidiEventTarget& target, SnMidiEve
     m_parser.Advance(double(frameLength - before) / samplesPerMs);
     for (const SnMidiClipMessage& message : m_parser.Messages()) {
       const uint32_t offset = before + uint32_t(std::lround(double(message.timeMs) * samplesPerMs));
+      const SnMidiEvent event{message.type, message.channel, message.data1, message.data2};
       // After a stop only what ends notes or moves controllers still goes out.
-      if (message.event.IsNoteOn() && (m_ended || (stop != kNoStop && offset >= stop))) continue;
-      target.QueueEvent(queue, message.event, offset, message.eventIndex, m_ended, m_firstFrame);
+      if (event.IsNoteOn() && (m_ended || (stop != kNoStop && offset >= stop))) continue;
+      target.QueueEvent(queue, event, offset, message.eventIndex, m_ended, m_firstFrame);
       m_firstFrame = false;
     }
   }

@@ -8,6 +8,7 @@
 
 #include "SoundEngine/Banks/BankFormat.h"
 #include "SoundEngine/Log.h"
+#include "SoundEngine/Midi/MidiEvent.h"
 
 namespace SN {
 
@@ -200,7 +201,10 @@ void SnMidiClipParser::Advance(double ms) {
       SnMidiClipMessage message;
       uint8_t type = uint8_t(m_state.status & 0xF0);
       if (type == SnMidi_NoteOn && m_state.data2 == 0) type = SnMidi_NoteOff;
-      message.event = SnMidiEvent{type, uint8_t(m_state.status & 0x0F), m_state.data1, m_state.data2};
+      message.type = type;
+      message.channel = uint8_t(m_state.status & 0x0F);
+      message.data1 = m_state.data1;
+      message.data2 = m_state.data2;
       const double sinceBegin = double(m_state.tick) - double(beginWhole) - beginFraction;
       message.timeMs = float(std::max(0.0, sinceBegin) * m_msPerTick);
       message.eventIndex = m_state.eventIndex;

@@ -6,13 +6,16 @@
 
 #include "MemoryMgr/SnResult.h"
 #include "SoundEngine/Containers.h"
-#include "SoundEngine/Midi/MidiEvent.h"
 
 namespace SN {
 
-// One channel message of a window, timed from the window's beginning.
+// One channel message of a window, timed from the window's beginning. Plain bytes: the clip's
+// readers need not see the MIDI target's records.
 struct SnMidiClipMessage {
-  SnMidiEvent event;
+  uint8_t type;  // the status's upper half; a note-on of velocity 0 is a note-off (0x80)
+  uint8_t channel;
+  uint8_t data1;
+  uint8_t data2;
   float timeMs;
   uint32_t eventIndex;  // the event's place in the clip, counted from its first
 };

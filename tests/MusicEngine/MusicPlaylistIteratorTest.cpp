@@ -6,8 +6,12 @@
 
 #include "Base/MathUtil.h"
 #include "MusicEngine/MusicContainers.h"
+#include "MusicEngine/MusicMidiClipParser.h"
 #include "MusicEngine/MusicPlaylistIterator.h"
+#include "MusicEngine/MusicTrack.h"
 #include "tests/MusicEngine/MusicTestSupport.h"
+#include "tools/SoundBank/BankText.h"
+#include "tools/SoundBank/MidiClipWriter.h"
 
 namespace {
 
@@ -346,6 +350,79 @@ TEST_F(MusicPlaylistIteratorTest, WalksThatReachNoSegmentEnd) {
   it.Init(*unknown);
   EXPECT_EQ(it.First(0), SN::SN_Failure);
   EXPECT_TRUE(Logged("play mode 7"));
+}
+
+// The builder's directives: a playlist of nested groups, weights, loops and a transition segment, and
+// a track of MIDI clip media, read by the bank manager and walked by the iterator.
+TEST_F(MusicPlaylistIteratorTest, TheBuilderWritesNestedPlaylistsAndMidiTracks) {
+  const char* text =
+      "segment S1 120 4 4 2000 0 2000\n"
+      "segment S2 120 4 4 2000 0 2000\n"
+      "segment S3 120 4 4 2000 0 2000\n"
+      "segment T 120 4 4 2000 0 2000\n"
+      "miditrack Bass 480 120 2000 cc:0:3:7:100 meta:0:3:62617373 note:960:3:60:100:480 sysex:0:7E7F0901F7\n"
+      "segment M 120 4 4 2000 0 2000 track:Bass\n"
+      "playlist P 0 loop:2 rule:S1:*:7:T S1 { 0 loop:2 S2 S3 } S2:50000:3 { 2 avoid:1 shuffle weight:7 S1:0 S3 }\n";
+  Tools::BankDescription bank;
+  std::string error;
+  ASSERT_TRUE(Tools::ParseBankText(text, "Directives", bank, error)) << error;
+  images_.push_back(Tools::WriteBank(bank));
+  uint32_t bankId = 0;
+  ASSERT_EQ(SN::g_pBankManager->LoadBankImageWait(images_.back().data(), uint32_t(images_.back().size()), true, -1,
+                                                  &bankId),
+            SN::SN_Success)
+      << log_.Take();
+  loaded_.push_back(bankId);
+
+  auto* playlist = Find<SN::CSnMusicPlaylistContainer>(BankTest::Id("P"));
+  ASSERT_NE(playlist, nullptr);
+  // The transition segment is a child beside the played ones.
+  EXPECT_EQ(playlist->ChildCount(), 4u);
+  const SN::CSnMusicPlaylistGroup& tree = playlist->Playlist();
+  ASSERT_EQ(tree.ChildCount(), 4u);
+  const auto* random = static_cast<const SN::CSnMusicPlaylistGroup*>(tree.Child(3));
+  EXPECT_EQ(random->playMode, uint32_t(SN::SnMusicPlaylist_ContinuousRandom));
+  EXPECT_TRUE(random->usesWeights && random->shuffle);
+  EXPECT_EQ(random->avoidRepeatCount, 1u);
+  EXPECT_EQ(random->weight, 7u);
+  EXPECT_TRUE(tree.usesWeights);
+
+  SN::CSnMusicPlaylistIterator it;
+  it.Init(*playlist);
+  const uint32_t s1 = BankTest::Id("S1"), s2 = BankTest::Id("S2"), s3 = BankTest::Id("S3");
+  // The weighted group never draws S1 (weight 0): it plays S3 once a pass.
+  const std::vector<uint32_t> pass = {s1, s2, s3, s2, s3, s2, s2, s2, s3};
+  std::vector<uint32_t> twice = pass;
+  twice.insert(twice.end(), pass.begin(), pass.end());
+  EXPECT_EQ(Play(it, 100), twice);
+
+  // The MIDI track's source is its own clip media in the bank, played as MIDI.
+  const auto* track = Find<SN::CSnMusicTrackNode>(BankTest::Id("Bass"));
+  ASSERT_NE(track, nullptr);
+  const SN::CSnSourceDesc* source = track->FindSource(BankTest::Id("Bass"));
+  ASSERT_NE(source, nullptr);
+  EXPECT_EQ((source->codecId >> 16) & 0xFF, 16u);
+  Tools::MidiClipMedia clip;
+  clip.events = {{0, {0xB3, 7, 100}}, Tools::MidiMeta(0, 3, {'b', 'a', 's', 's'})};
+  Tools::AddMidiNote(clip, 960, 3, 60, 100, 480);
+  clip.events.push_back(Tools::MidiSysEx(0, {0x7E, 0x7F, 0x09, 0x01, 0xF7}));
+  const std::vector<uint8_t> media = Tools::WriteMidiClip(clip);
+  ASSERT_EQ(bank.media.size(), 1u);
+  EXPECT_EQ(bank.media[0].bytes, media);
+  SN::SnMidiClipParser parser;
+  ASSERT_EQ(parser.Open(media.data(), uint32_t(media.size())), SN::SN_Success);
+  parser.Advance(2000.0);
+  ASSERT_EQ(parser.Messages().Count(), 3u);
+  EXPECT_EQ(parser.Messages()[1].type, 0x90);
+  EXPECT_FLOAT_EQ(parser.Messages()[1].timeMs, 1000.0f);
+  EXPECT_FLOAT_EQ(parser.Messages()[2].timeMs, 1500.0f);
+
+  for (const char* bad : {"miditrack B 0 120 100 on:0:0:1:1\n", "miditrack B 480 120 100 on:0:16:1:1\n",
+                          "miditrack B 480 120 100 sysex:0:7G\n", "segment S 120 4 4 1000 0 1000\nplaylist P 0 { 0 S\n",
+                          "segment S 120 4 4 1000 0 1000\nplaylist P 0 S }\n"}) {
+    Tools::BankDescription refused;
+    EXPECT_FALSE(Tools::ParseBankText(bad, "Directives", refused, error)) << bad;
+  }
 }
 
 }  // namespace
