@@ -185,7 +185,7 @@ SNRESULT SnMidiClipParser::SeekMs(double ms) {
 }
 
 void SnMidiClipParser::Advance(double ms) {
-  while (m_messages.Count()) m_messages.RemoveAt(m_messages.Count() - 1);
+  m_messages.Clear();
   if (!m_data || !std::isfinite(ms) || ms <= 0.0) return;
   double ticks = m_ticksPerMs * ms + m_state.fraction;
   if (ticks > kMaxTicks) ticks = kMaxTicks;

@@ -269,12 +269,12 @@ void CSnMusicPlaylistIterator::RestoreSaved() {
     if (saved.group->persistentState) PoolDelete(g_DefaultPoolId, saved.group->persistentState);
     saved.group->persistentState = saved.copy;
   }
-  while (m_saved.Count()) m_saved.RemoveAt(m_saved.Count() - 1);
+  m_saved.Clear();
 }
 
 void CSnMusicPlaylistIterator::DropSaved() {
   for (SavedState& saved : m_saved) PoolDelete(g_DefaultPoolId, saved.copy);
-  while (m_saved.Count()) m_saved.RemoveAt(m_saved.Count() - 1);
+  m_saved.Clear();
 }
 
 void CSnMusicPlaylistIterator::SetItem(CSnMusicPlaylistItem* item) {

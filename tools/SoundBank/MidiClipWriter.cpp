@@ -42,10 +42,10 @@ MidiClipEvent MidiMeta(uint32_t delta, uint8_t type, const std::vector<uint8_t>&
 }
 
 std::vector<uint8_t> WriteMidiClip(const MidiClipMedia& clip) {
-  std::vector<uint8_t> out{uint8_t(clip.ticksPerQuarter >> 8), uint8_t(clip.ticksPerQuarter & 0xFF)};
-  uint8_t tempo[4];
-  memcpy(tempo, &clip.tempo, sizeof tempo);
-  out.insert(out.end(), tempo, tempo + 4);
+  std::vector<uint8_t> out(6);
+  out[0] = uint8_t(clip.ticksPerQuarter >> 8);
+  out[1] = uint8_t(clip.ticksPerQuarter & 0xFF);
+  memcpy(out.data() + 2, &clip.tempo, sizeof clip.tempo);
   uint8_t running = 0;
   for (const MidiClipEvent& event : clip.events) {
     PutMidiQuantity(out, event.delta);
