@@ -206,7 +206,7 @@ void CSnRandomPlaylistState::RecordChoice(const Options& options, uint16_t index
   if (!options.shuffle) {
     if (!Played(index)) {
       SetPlayed(index, true);
-      --itemsLeft;
+      if (itemsLeft) --itemsLeft;
     }
     UpdateHistory(options, index);
     return;

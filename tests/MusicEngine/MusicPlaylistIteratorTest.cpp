@@ -9,6 +9,7 @@
 #include "MusicEngine/MusicMidiClipParser.h"
 #include "MusicEngine/MusicPlaylistIterator.h"
 #include "MusicEngine/MusicTrack.h"
+#include "SoundEngine/Callbacks/PlayingIDCallbackMgr.h"
 #include "tests/MusicEngine/MusicTestSupport.h"
 #include "tools/SoundBank/BankText.h"
 #include "tools/SoundBank/MidiClipWriter.h"
@@ -18,23 +19,10 @@ namespace {
 using MusicTest::Segment120;
 using Tools::BankPlaylistRecord;
 
-BankPlaylistRecord Group(uint32_t itemId, uint32_t children, uint32_t mode, uint16_t loops = 1) {
-  BankPlaylistRecord record;
-  record.itemId = itemId;
-  record.childCount = children;
-  record.playMode = mode;
-  record.loopCount = loops;
-  return record;
-}
-
-BankPlaylistRecord Item(uint32_t itemId, uint32_t segmentId, uint32_t weight = 50000, uint16_t loops = 1) {
-  BankPlaylistRecord record;
-  record.itemId = itemId;
-  record.segmentId = segmentId;
-  record.weight = weight;
-  record.loopCount = loops;
-  return record;
-}
+template <typename... Fields>
+BankPlaylistRecord Group(Fields... fields) { return MusicTest::PlaylistGroup(fields...); }
+template <typename... Fields>
+BankPlaylistRecord Item(Fields... fields) { return MusicTest::PlaylistItem(fields...); }
 
 // The 15-bit generator as its description gives it, stepped apart from the engine's.
 struct ModelRand {
@@ -350,6 +338,56 @@ TEST_F(MusicPlaylistIteratorTest, WalksThatReachNoSegmentEnd) {
   it.Init(*unknown);
   EXPECT_EQ(it.First(0), SN::SN_Failure);
   EXPECT_TRUE(Logged("play mode 7"));
+}
+
+// What the game's playlist-select callback answers: a replacement index, or ending the group.
+struct SelectAnswer {
+  uint32_t selection = 0xFFFFFFFFu;  // at or above the count: the draw stands
+  bool endGroup = false;
+  std::vector<uint32_t> asked;  // group item ids
+};
+
+void AnswerSelect(uint32_t type, SN::SnCallbackInfo* info) {
+  if (type != SN::SnCallback_MusicPlaylistSelect) return;
+  auto* select = static_cast<SN::SnMusicPlaylistCallbackInfo*>(info);
+  auto* answer = static_cast<SelectAnswer*>(select->cookie);
+  answer->asked.push_back(select->playlistId);
+  select->playlistSelection = answer->selection;
+  select->playlistItemDone = answer->endGroup;
+}
+
+TEST_F(MusicPlaylistIteratorTest, ThePlaylistSelectCallbackReplacesTheChoiceOrEndsTheGroup) {
+  auto* container = Load({Group(1, 3, SN::SnMusicPlaylist_ContinuousSequence), Item(2, 10), Item(3, 11),
+                          Group(4, 0, 0)});
+  ASSERT_NE(container, nullptr);
+  SelectAnswer answer;
+  SN::SnPlayingIdParams params;
+  params.playingId = 4242;
+  ASSERT_EQ(SN::g_pPlayingIDCallbackMgr->AddPlayingID(params, AnswerSelect, &answer, SN::SnCallback_MusicPlaylistSelect, 1),
+            SN::SN_Success);
+  SN::CSnMusicPlaylistIterator it;
+  it.Init(*container);
+  answer.selection = 1;
+  ASSERT_EQ(it.First(4242), SN::SN_Success);
+  EXPECT_EQ(it.SegmentId(), 11u);
+  EXPECT_EQ(answer.asked, (std::vector<uint32_t>{1}));
+  // An index past the children leaves the draw.
+  answer.selection = 3;
+  ASSERT_EQ(it.Next(), SN::SN_Success);
+  EXPECT_EQ(it.SegmentId(), 11u);
+  answer.endGroup = true;
+  EXPECT_EQ(it.Next(), SN::SN_Failure);
+  EXPECT_FALSE(it.HasItem());
+  // A callback that keeps choosing the group without segments: the walk gives up.
+  auto* endless = Load({Group(1, 2, SN::SnMusicPlaylist_ContinuousSequence, 0), Item(2, 10), Group(3, 0, 0)});
+  ASSERT_NE(endless, nullptr);
+  it.Init(*endless);
+  answer.endGroup = false;
+  answer.selection = 1;
+  EXPECT_EQ(it.First(4242), SN::SN_Failure);
+  EXPECT_TRUE(Logged("256 choices reached no segment"));
+  SN::g_pPlayingIDCallbackMgr->CancelEventCallback(4242);
+  SN::g_pPlayingIDCallbackMgr->ReleasePendingActionRef(4242);
 }
 
 // The builder's directives: a playlist of nested groups, weights, loops and a transition segment, and
