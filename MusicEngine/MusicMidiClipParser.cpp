@@ -158,6 +158,29 @@ bool SnMidiClipParser::StepEvent() {
   return true;
 }
 
+void SnMidiClipParser::ControllersBefore(uint32_t eventIndex, SnArray<SnMidiClipMessage>& out) {
+  out.Clear();
+  if (!m_data) return;
+  const State saved = m_state;
+  const bool loops = m_loops;
+  m_loops = false;
+  // Where each channel's controller sits in `out`, plus one; 0: not yet set.
+  uint16_t slots[16][128] = {};
+  for (Rewind(); m_state.hasEvent && m_state.eventIndex < eventIndex; StepEvent()) {
+    if ((m_state.status & 0xF0) != SnMidi_ControlChange) continue;
+    const SnMidiClipMessage message{SnMidi_ControlChange, uint8_t(m_state.status & 0x0F), m_state.data1, m_state.data2,
+                                    0.0f, m_state.eventIndex};
+    uint16_t& slot = slots[message.channel][message.data1];
+    if (slot) {
+      out[slot - 1u] = message;
+    } else if (out.Add(message, 16)) {
+      slot = uint16_t(out.Count());
+    }
+  }
+  m_state = saved;
+  m_loops = loops;
+}
+
 SNRESULT SnMidiClipParser::SeekMs(double ms) {
   if (!m_data) return SN_Failure;
   Rewind();

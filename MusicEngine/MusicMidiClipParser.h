@@ -45,6 +45,10 @@ class SnMidiClipParser {
   const SnArray<SnMidiClipMessage>& Messages() const { return m_messages; }
   // Back to the first event, at the clip's start.
   void Rewind();
+  // The last control change of each channel and controller among the clip's events before
+  // `eventIndex` (one pass, from its start), in `out` in the order they were first set; the parser
+  // is left where it was. A clip that plays again brings its controllers up to date with them.
+  void ControllersBefore(uint32_t eventIndex, SnArray<SnMidiClipMessage>& out);
 
   struct State {
     uint32_t position;   // where the current event begins

@@ -268,6 +268,36 @@ TEST_F(MusicMidiClipTest, AStoppedClipKeepsItsNoteOffsAndControllersButNoNewNote
   EXPECT_EQ(Run(paused, 50)[1].sample, 48000u);
 }
 
+TEST_F(MusicMidiClipTest, AClipPlayingAgainLearnsTheLastValueOfEachControllerBeforeItsMessage) {
+  Tools::MidiClipMedia media;
+  media.events = {{0, {0xB3, 7, 100}}, {10, {0xB3, 7, 80}}, {0, {0xB1, 64, 127}}, {5, {0xB2, 7, 50}},
+                  {5, {0x93, 60, 90}},  {5, {0xB3, 7, 20}}};
+  const Bytes bytes = Tools::WriteMidiClip(media);
+  SN::SnMidiClipParser parser;
+  ASSERT_EQ(parser.Open(bytes.data(), uint32_t(bytes.size())), SN::SN_Success);
+  parser.Advance(12.0);
+  ASSERT_EQ(parser.Messages().Count(), 3u);
+  const SN::SnMidiClipParser::State before = parser.SaveState();
+  SN::SnArray<SN::SnMidiClipMessage> controllers;
+  parser.ControllersBefore(4, controllers);
+  // Channel 3's volume at its later value, channel 1's sustain, channel 2's volume kept apart.
+  ASSERT_EQ(controllers.Count(), 3u);
+  auto entry = [&](uint32_t i) {
+    const SN::SnMidiClipMessage& m = controllers[i];
+    return std::vector<int>{m.type, m.channel, m.data1, m.data2, int(m.eventIndex)};
+  };
+  EXPECT_EQ(entry(0), (std::vector<int>{0xB0, 3, 7, 80, 1}));
+  EXPECT_EQ(entry(1), (std::vector<int>{0xB0, 1, 64, 127, 2}));
+  EXPECT_EQ(entry(2), (std::vector<int>{0xB0, 2, 7, 50, 3}));
+  // The parser goes on from where it was.
+  EXPECT_EQ(parser.CurrentTick(), before.tick);
+  EXPECT_EQ(parser.Current().eventIndex, before.eventIndex);
+  parser.Advance(30.0);
+  ASSERT_EQ(parser.Messages().Count(), 3u);
+  EXPECT_EQ(parser.Messages()[1].type, 0x90);
+  controllers.Term();
+}
+
 TEST_F(MusicMidiClipTest, MediaThatIsNoEventEndsTheEvents) {
   for (const auto& [name, bytes] : MidiSeeds()) {
     SCOPED_TRACE(name);
