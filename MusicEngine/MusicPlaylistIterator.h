@@ -78,7 +78,8 @@ class CSnMusicPlaylistIterator {
   void DropSaved();
   void SetItem(CSnMusicPlaylistItem* item);
   void ClearItem();
-  // The path from the root to the node with the id: the groups in `path`, the node returned.
+  // Pushes the groups from `group` down to the node with the id, each positioned on the child toward
+  // it, and returns the node; null when no node below has the id.
   CSnMusicPlaylistNode* Find(CSnMusicPlaylistGroup* group, uint32_t itemId, uint32_t depth);
   SNRESULT Fail();
 
