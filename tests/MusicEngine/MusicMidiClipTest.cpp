@@ -1,10 +1,8 @@
 // Music MIDI clips over media the clip writer makes: header and tempo, notes landing on their exact
 // samples (480 ticks per quarter at 120 bpm and 48 kHz is 50 samples a tick), running status, system
 // exclusive and meta events, seeking, loops, stops, the play's speed, and media that ends early.
-#include <fstream>
 #include <functional>
 #include <limits>
-#include <iterator>
 
 #include "MusicEngine/MusicMidiClip.h"
 #include "SoundEngine/Midi/MidiEventTarget.h"
@@ -316,15 +314,7 @@ TEST_F(MusicMidiClipTest, MediaThatIsNoEventEndsTheEvents) {
 }
 
 TEST(MusicMidiClipSeeds, TheFuzzSeedsAreTheWritersClips) {
-  for (const auto& [name, bytes] : MidiSeeds()) {
-    const std::string path = "tests/fuzz/corpus/midi_clip/" + name;
-    // Written afresh when the writer changes on purpose.
-    if (getenv("ORV_WRITE_MIDI_SEEDS")) std::ofstream(path, std::ios::binary).write(
-        reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-    std::ifstream in(path, std::ios::binary);
-    const Bytes committed{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    EXPECT_EQ(committed, bytes) << name;
-  }
+  BankTest::ExpectCommittedSeeds("midi_clip", MidiSeeds(), "ORV_WRITE_MIDI_SEEDS");
 }
 
 }  // namespace
