@@ -82,4 +82,6 @@ int Rand15() {
 
 void SeedRand15(uint32_t seed) { g_rand15State.store(seed, std::memory_order_relaxed); }
 
+uint32_t Rand15State() { return g_rand15State.load(std::memory_order_relaxed); }
+
 }  // namespace Base

@@ -35,5 +35,7 @@ void SeedRandom(uint32_t seed);
 constexpr int kRand15Max = 32767;
 int Rand15();
 void SeedRand15(uint32_t seed);
+// The generator's state, which SeedRand15 takes back: a test that seeds it leaves it as it was.
+uint32_t Rand15State();
 
 }  // namespace Base

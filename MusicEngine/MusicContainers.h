@@ -19,6 +19,7 @@ class CSnMusicPlaylistContainer : public CSnMusicTransitionAwareNode {
   // The transition-aware block, then the playlist records, which replace the tree read before.
   SNRESULT ReadBankData(const uint8_t* data, uint32_t size);
   const CSnMusicPlaylistGroup& Playlist() const { return m_root; }
+  CSnMusicPlaylistGroup& Playlist() { return m_root; }
 
  protected:
   bool TakesChildCategory(uint32_t category) const override { return category == kMusicCategorySegment; }

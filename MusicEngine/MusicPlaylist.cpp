@@ -29,6 +29,9 @@ SnMusicPlaylistRecord PlaylistRecordAt(const uint8_t* bytes) {
 void CSnMusicPlaylistGroup::Clear() {
   for (CSnMusicPlaylistNode* child : m_children) PoolDelete(g_DefaultPoolId, child);
   m_children.Term();
+  m_weights.RemoveAll();
+  if (persistentState) PoolDelete(g_DefaultPoolId, persistentState);
+  persistentState = nullptr;
   usesWeights = false;
   hasSegment = false;
 }
@@ -52,6 +55,10 @@ SNRESULT CSnMusicPlaylistGroup::Build(const uint8_t* records, uint32_t total, ui
                                       uint32_t depth) {
   if (depth > kMaxDepth) {
     SOUND_LOG(Error, "Playlist item %u: groups nest deeper than %u levels", itemId, kMaxDepth);
+    return SN_Failure;
+  }
+  if (count > kMaxChildren) {
+    SOUND_LOG(Error, "Playlist item %u: %u children, more than %u", itemId, count, kMaxChildren);
     return SN_Failure;
   }
   if (count > total - at) {
@@ -83,6 +90,7 @@ SNRESULT CSnMusicPlaylistGroup::Build(const uint8_t* records, uint32_t total, ui
       PoolDelete(g_DefaultPoolId, child);
       return SN_Failure;
     }
+    if (m_weights.Add(record.itemId, record.weight) != SN_Success) return SN_Failure;
     if (record.weight != kDefaultWeight) usesWeights = true;
     if (record.segmentId) {
       MarkHasSegment();
@@ -93,6 +101,26 @@ SNRESULT CSnMusicPlaylistGroup::Build(const uint8_t* records, uint32_t total, ui
     }
   }
   return SN_Success;
+}
+
+uint32_t CSnMusicPlaylistGroup::CountRecords() const {
+  uint32_t count = 1;
+  for (const CSnMusicPlaylistNode* child : m_children)
+    count += child->IsSegmentItem() ? 1 : static_cast<const CSnMusicPlaylistGroup*>(child)->CountRecords();
+  return count;
+}
+
+CSnPlaylistState* CSnMusicPlaylistGroup::NewSelectionState() const {
+  if (playMode > SnMusicPlaylist_StepRandom) return nullptr;
+  if (!IsRandomMode()) return PoolNew<CSnSequencePlaylistState>(g_DefaultPoolId);
+  auto* state = PoolNew<CSnRandomPlaylistState>(g_DefaultPoolId, uint16_t(ChildCount()));
+  if (!state) return nullptr;
+  if (state->Init(avoidRepeatCount) != SN_Success) {
+    PoolDelete(g_DefaultPoolId, state);
+    return nullptr;
+  }
+  if (usesWeights) state->SetTotalWeight(m_weights.TotalWeight());
+  return state;
 }
 
 }  // namespace SN

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "SoundEngine/Containers.h"
+#include "SoundEngine/Hierarchy/Playlist.h"
 
 namespace SN {
 
@@ -69,8 +70,25 @@ class CSnMusicPlaylistGroup : public CSnMusicPlaylistNode {
   // than kMaxDepth or out of memory.
   SNRESULT Build(const uint8_t* records, uint32_t total, uint32_t& at, uint32_t count, uint32_t depth);
 
+  // Draws index children by 16 bits, and a sequence's last index is signed 16 bits.
+  static constexpr uint32_t kMaxChildren = 0x7FFF;
+
   uint32_t ChildCount() const { return m_children.Count(); }
   CSnMusicPlaylistNode* Child(uint32_t index) const { return m_children[index]; }
+  // The children's weights in child order, as the random draws read them.
+  const CSnPlaylist& Weights() const { return m_weights; }
+  // The records of this group and everything below it.
+  uint32_t CountRecords() const;
+  bool IsStepMode() const { return playMode == SnMusicPlaylist_StepSequence || playMode == SnMusicPlaylist_StepRandom; }
+  bool IsRandomMode() const { return playMode == SnMusicPlaylist_ContinuousRandom || playMode == SnMusicPlaylist_StepRandom; }
+  // A new selection state for this group's mode: null for a mode above 3 or out of memory.
+  CSnPlaylistState* NewSelectionState() const;
+  CSnRandomPlaylistState::Options RandomOptions() const {
+    return {&m_weights, avoidRepeatCount, shuffle, usesWeights};
+  }
+
+  // What step modes remember from one play to the next; created on first use, owned.
+  CSnPlaylistState* persistentState = nullptr;
 
   uint32_t playMode = SnMusicPlaylist_ContinuousSequence;
   uint16_t avoidRepeatCount = 0;
@@ -81,6 +99,7 @@ class CSnMusicPlaylistGroup : public CSnMusicPlaylistNode {
  private:
   void MarkHasSegment();
   SnArray<CSnMusicPlaylistNode*> m_children;
+  CSnWeightedPlaylist m_weights;
 };
 
 // Reads the records one by one: they are packed and need no alignment.

@@ -67,6 +67,8 @@ class SnArray {
   // Later entries move down, keeping their order.
   void RemoveAt(uint32_t index) { ArrayItems::RemoveAt(m_items, m_count, index); }
   int32_t IndexOf(const T& value) const { return ArrayItems::IndexOf(m_items, m_count, value); }
+  // Empty, keeping the room for the next fill.
+  void Clear() { m_count = 0; }
   void Term() {
     if (m_items) MemoryMgr::Free(g_DefaultPoolId, m_items);
     m_items = nullptr;

@@ -246,6 +246,20 @@ void CSnPlayingIDCallbackMgr::NotifyMIDIEvent(uint32_t playingId, const uint8_t 
   });
 }
 
+void CSnPlayingIDCallbackMgr::NotifyMusicPlaylistSelect(uint32_t playingId, uint32_t groupItemId,
+                                                        uint32_t childCount, uint32_t& selection, bool& endGroup) {
+  SnMusicPlaylistCallbackInfo info{};
+  info.playlistSelection = selection;
+  Notify(playingId, SnCallback_MusicPlaylistSelect, [&](const Entry& entry) {
+    FillEvent(info, entry);
+    info.playlistId = groupItemId;
+    info.numPlaylistItems = childCount;
+    return &info;
+  });
+  selection = info.playlistSelection;
+  endGroup = info.playlistItemDone != 0;
+}
+
 void CSnPlayingIDCallbackMgr::NotifyDynamicSequenceItem(uint32_t playingId, uint32_t audioNodeId, void* customInfo) {
   SnDynamicSequenceItemCallbackInfo info{};
   Notify(playingId, SnCallback_EndOfDynamicSequenceItem, [&](const Entry& entry) {

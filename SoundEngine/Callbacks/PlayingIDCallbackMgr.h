@@ -52,6 +52,9 @@ class CSnPlayingIDCallbackMgr final : public ISnPlayingIdPendingCounts {
                       float pitchRatio);
   void NotifyStarvation(uint32_t playingId);
   void NotifyMIDIEvent(uint32_t playingId, const uint8_t midiEvent[4]);
+  // The game may replace the child a music playlist group chose (`selection`) or end the group.
+  void NotifyMusicPlaylistSelect(uint32_t playingId, uint32_t groupItemId, uint32_t childCount, uint32_t& selection,
+                                 bool& endGroup);
   void NotifyDynamicSequenceItem(uint32_t playingId, uint32_t audioNodeId, void* customInfo);
 
   void CancelEventCallback(uint32_t playingId);

@@ -163,12 +163,19 @@ bool CSnRandomPlaylistState::Select(const Options& options, SnLoopRecord* loop, 
   // No candidate left to draw from (every one blocked or weighing nothing): no pick rather than a
   // division by zero; a walk never runs past the list.
   int64_t chosen = -1;
+  // The exclusion bits read byte by byte, the per-call choices taken once: the walk is the draw's cost.
+  const uint8_t* played = options.shuffle ? m_bits : nullptr;
+  const uint8_t* blocked = options.shuffle || options.avoidRepeat ? m_bits + m_bytes : nullptr;
+  auto excluded = [&](uint32_t i) {
+    const uint8_t bits = uint8_t((played ? played[i >> 3] : 0) | (blocked ? blocked[i >> 3] : 0));
+    return (bits >> (i & 7)) & 1;
+  };
   if (!options.weighted) {
     if (selectable == 0) return false;
     const uint16_t r = uint16_t(uint32_t(Base::Rand15()) % selectable);
     int32_t counted = -1;
     for (uint32_t i = 0; i < length; ++i) {
-      if (!IsCandidate(options, uint16_t(i))) continue;
+      if (excluded(i)) continue;
       if (++counted == r) {
         chosen = i;
         break;
@@ -180,7 +187,7 @@ bool CSnRandomPlaylistState::Select(const Options& options, SnLoopRecord* loop, 
     const int64_t r = int64_t(draw % remainingWeight);
     int64_t sum = -1;
     for (uint32_t i = 0; i < length; ++i) {
-      if (!IsCandidate(options, uint16_t(i))) continue;
+      if (excluded(i)) continue;
       sum += options.list->WeightAt(uint16_t(i));
       if (sum >= r) {
         chosen = i;
@@ -190,14 +197,19 @@ bool CSnRandomPlaylistState::Select(const Options& options, SnLoopRecord* loop, 
   }
   if (chosen < 0) return false;
   index = uint16_t(chosen);
+  RecordChoice(options, index);
+  return true;
+}
 
+void CSnRandomPlaylistState::RecordChoice(const Options& options, uint16_t index) {
+  const uint32_t length = std::min<uint32_t>(options.list->Length(), m_count);
   if (!options.shuffle) {
     if (!Played(index)) {
       SetPlayed(index, true);
-      --itemsLeft;
+      if (itemsLeft) --itemsLeft;
     }
     UpdateHistory(options, index);
-    return true;
+    return;
   }
   const uint32_t keep = std::min<uint32_t>(options.avoidRepeat ? options.avoidRepeat : 1, length - 1);
   remainingWeight -= std::min<uint64_t>(remainingWeight, options.list->WeightAt(index));
@@ -206,7 +218,7 @@ bool CSnRandomPlaylistState::Select(const Options& options, SnLoopRecord* loop, 
   SetPlayed(index, true);
   if (!AppendHistory(index)) {
     itemsLeft = 0;
-    return true;
+    return;
   }
   SetBlocked(index, true);
   while (m_history.Count() > keep) {
@@ -217,7 +229,20 @@ bool CSnRandomPlaylistState::Select(const Options& options, SnLoopRecord* loop, 
       ++selectable;
     }
   }
-  return true;
+}
+
+void CSnRandomPlaylistState::ForgetHistoryEntry(const Options& options, uint16_t index) {
+  for (uint32_t i = 0; i < m_history.Count(); ++i) {
+    if (m_history[i] != index) continue;
+    m_history.RemoveAt(i);
+    SetBlocked(index, false);
+    // What leaving the history gives back, as when the oldest entry leaves it.
+    if (!options.shuffle || !Played(index)) {
+      remainingWeight += options.list->WeightAt(index);
+      ++selectable;
+    }
+    return;
+  }
 }
 
 SNRESULT CSnRandomPlaylistState::UpdateHistory(const Options& options, uint16_t index) {

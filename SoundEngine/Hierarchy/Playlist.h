@@ -108,6 +108,10 @@ class CSnRandomPlaylistState final : public CSnPlaylistState {
   // candidate is left to draw (all blocked, or weighing nothing).
   bool Select(const Options& options, SnLoopRecord* loop, uint16_t& index);
   bool IsCandidate(const Options& options, uint16_t index) const;
+  // What a draw of `index` changes (played marks, history, weights), for a choice made elsewhere.
+  void RecordChoice(const Options& options, uint16_t index);
+  // Takes the item out of the history, unblocked, as if it had aged out of it.
+  void ForgetHistoryEntry(const Options& options, uint16_t index);
   // Standard mode: the item joins the avoid-repeat history; SN_Failure ends the cycle early.
   SNRESULT UpdateHistory(const Options& options, uint16_t index);
 

@@ -194,15 +194,7 @@ std::vector<std::pair<std::string, Bytes>> MusicSeeds() {
 }
 
 TEST(MusicBankBytes, TheFuzzSeedsAreTheWritersBanks) {
-  for (const auto& [name, bytes] : MusicSeeds()) {
-    const std::string path = "tests/fuzz/corpus/sound_bank/" + name;
-    // Written afresh when the layout changes on purpose.
-    if (getenv("ORV_WRITE_MUSIC_SEEDS")) std::ofstream(path, std::ios::binary).write(
-        reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-    std::ifstream in(path, std::ios::binary);
-    const Bytes committed{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    EXPECT_EQ(committed, bytes) << name;
-  }
+  BankTest::ExpectCommittedSeeds("sound_bank", MusicSeeds(), "ORV_WRITE_MUSIC_SEEDS");
 }
 
 }  // namespace

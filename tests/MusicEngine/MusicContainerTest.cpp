@@ -11,21 +11,10 @@ using MusicTest::Segment120;
 using MusicTest::CountingSegment;
 using Tools::BankPlaylistRecord;
 
-BankPlaylistRecord Group(uint32_t itemId, uint32_t children, uint32_t mode = 0) {
-  BankPlaylistRecord record;
-  record.itemId = itemId;
-  record.childCount = children;
-  record.playMode = mode;
-  return record;
-}
-
-BankPlaylistRecord Item(uint32_t itemId, uint32_t segmentId, uint32_t weight = 50000) {
-  BankPlaylistRecord record;
-  record.itemId = itemId;
-  record.segmentId = segmentId;
-  record.weight = weight;
-  return record;
-}
+template <typename... Fields>
+BankPlaylistRecord Group(Fields... fields) { return MusicTest::PlaylistGroup(fields...); }
+template <typename... Fields>
+BankPlaylistRecord Item(Fields... fields) { return MusicTest::PlaylistItem(fields...); }
 
 class MusicContainerTest : public MusicTest::MusicFixture {
  protected:

@@ -36,6 +36,26 @@ inline Tools::BankMusicSegment Segment120(uint32_t id) {
   return segment;
 }
 
+// Playlist records as the writer takes them: a group of `children` records following it, an item.
+inline Tools::BankPlaylistRecord PlaylistGroup(uint32_t itemId, uint32_t children, uint32_t mode = 0,
+                                               uint16_t loops = 1) {
+  Tools::BankPlaylistRecord record;
+  record.itemId = itemId;
+  record.childCount = children;
+  record.playMode = mode;
+  record.loopCount = loops;
+  return record;
+}
+inline Tools::BankPlaylistRecord PlaylistItem(uint32_t itemId, uint32_t segmentId, uint32_t weight = 50000,
+                                              uint16_t loops = 1) {
+  Tools::BankPlaylistRecord record;
+  record.itemId = itemId;
+  record.segmentId = segmentId;
+  record.weight = weight;
+  record.loopCount = loops;
+  return record;
+}
+
 // A segment counting its preparations.
 class CountingSegment : public SN::CSnMusicSegmentNode {
  public:

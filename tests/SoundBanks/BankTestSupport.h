@@ -32,6 +32,22 @@ namespace BankTest {
 
 inline uint32_t Id(const char* name) { return SN::SoundEngine::GetIDFromString(name); }
 
+// A fuzz target's committed seeds, in tests/fuzz/corpus/<target>/, are the bytes a writer makes
+// today; with the environment variable `rewrite` set they are written afresh (a layout changed on
+// purpose). Run from the source tree.
+inline void ExpectCommittedSeeds(const std::string& target,
+                                 const std::vector<std::pair<std::string, std::vector<uint8_t>>>& seeds,
+                                 const char* rewrite) {
+  for (const auto& [name, bytes] : seeds) {
+    const std::string path = "tests/fuzz/corpus/" + target + "/" + name;
+    if (std::getenv(rewrite))
+      std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<uint8_t> committed{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    EXPECT_EQ(committed, bytes) << name;
+  }
+}
+
 // Expected bytes, written field by field with the values worked out by hand.
 struct Bytes {
   std::vector<uint8_t> b;

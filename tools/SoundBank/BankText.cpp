@@ -100,6 +100,13 @@ class Parser final : public MusicTextHost {
     bytes = uint32_t(WriteToneMedia(tone->desc).size());
     return true;
   }
+  bool AddMedia(const std::string& name, std::vector<uint8_t> bytes, uint32_t& id) override {
+    id = SN::SoundEngine::GetIDFromString(name.c_str());
+    if (!Once(m_toneIds, id, "the media id of \"" + name + "\"")) return false;
+    m_bank.media.push_back(BankMedia{id, std::move(bytes), false});
+    Uses(BankChunkKind::Media);
+    return true;
+  }
   bool Fail(const std::string& message) override {
     m_error = "line " + std::to_string(m_line) + ": " + message;
     return false;

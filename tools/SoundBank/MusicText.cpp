@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "tools/ContentWriters/Bytes.h"
+#include "tools/SoundBank/MidiClipWriter.h"
 #include "tools/SoundBank/MusicWriter.h"
 
 namespace Tools {
@@ -13,6 +14,29 @@ namespace {
 constexpr uint8_t kActionType = 3;
 constexpr uint16_t kPlayAction = 0x0403;
 constexpr uint32_t kPcmCodec = 0x00010000;
+// Source type 16 in bits 16 to 23: the track plays it as MIDI.
+constexpr uint32_t kMidiCodec = 0x00100000;
+
+// The word split at ':'.
+std::vector<std::string> Fields(const std::string& word) {
+  std::vector<std::string> fields;
+  size_t from = 0;
+  for (size_t colon; (colon = word.find(':', from)) != std::string::npos; from = colon + 1)
+    fields.push_back(word.substr(from, colon - from));
+  fields.push_back(word.substr(from));
+  return fields;
+}
+
+// Pairs of hexadecimal digits, or false.
+bool Hex(const std::string& text, std::vector<uint8_t>& bytes) {
+  if (text.size() % 2) return false;
+  for (size_t i = 0; i < text.size(); i += 2) {
+    const std::string pair = text.substr(i, 2);
+    if (pair.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) return false;
+    bytes.push_back(uint8_t(std::stoul(pair, nullptr, 16)));
+  }
+  return true;
+}
 
 // "key:value", or false.
 bool Split(const std::string& word, const std::string& key, std::string& value) {
@@ -23,13 +47,14 @@ bool Split(const std::string& word, const std::string& key, std::string& value) 
 }  // namespace
 
 bool MusicText::Takes(const std::string& directive) {
-  return directive == "musictrack" || directive == "segment" || directive == "playlist" ||
+  return directive == "musictrack" || directive == "miditrack" || directive == "segment" || directive == "playlist" ||
          directive == "musicswitch" || directive == "musicevent";
 }
 
 bool MusicText::Line(const std::vector<std::string>& w) {
   const std::string& op = w[0];
   if (op == "musictrack") return Track(w);
+  if (op == "miditrack") return MidiTrack(w);
   if (op == "segment") return Segment(w);
   if (op == "playlist") return Playlist(w);
   if (op == "musicswitch") return Switch(w);
@@ -59,6 +84,61 @@ bool MusicText::Track(const std::vector<std::string>& w) {
   if (!m_host.Id(w[1], track.id) || !m_host.ToneMedia(w[2], ms, bytes) || !m_host.Id(w[2], toneId)) return false;
   track.sources = {{kPcmCodec, 0, toneId, bytes, 0, {}}};
   track.clips = {{0, toneId, 0.0, 0.0, 0.0, ms}};
+  if (!m_host.AddObject(kBankMusicTrackType, w[1], MusicTrackPayload(track, false))) return false;
+  m_kinds[w[1]] = kBankMusicTrackType;
+  return true;
+}
+
+bool MusicText::MidiTrack(const std::vector<std::string>& w) {
+  if (w.size() < 6) return m_host.Fail("\"miditrack\" takes a name, ticks per quarter, tempo, length and events");
+  BankMusicTrack track;
+  MidiClipMedia clip;
+  uint32_t ticks = 0;
+  double ms = 0.0;
+  if (!m_host.Id(w[1], track.id) || !m_host.Number(w[2], ticks) || !m_host.Real(w[3], clip.tempo) || !Ms(w[4], ms))
+    return false;
+  if (ticks == 0 || ticks > 0xFFFF || clip.tempo <= 0.0f || ms <= 0.0)
+    return m_host.Fail("a MIDI clip has 1 to 65535 ticks per quarter, a tempo above 0 and a length");
+  clip.ticksPerQuarter = uint16_t(ticks);
+  for (size_t i = 5; i < w.size(); ++i) {
+    if (w[i] == "norunning") {
+      clip.runningStatus = false;
+      continue;
+    }
+    const std::vector<std::string> f = Fields(w[i]);
+    // The numbers of the event: every field after the kind but a trailing hexadecimal one.
+    const bool hexTail = (f[0] == "sysex" && f.size() == 3) || (f[0] == "meta" && f.size() == 4);
+    std::vector<uint32_t> n;
+    for (size_t k = 1; k + (hexTail ? 1 : 0) < f.size(); ++k)
+      if (!m_host.Number(f[k], n.emplace_back())) return false;
+    std::vector<uint8_t> data;
+    if (hexTail && !Hex(f.back(), data)) return m_host.Fail("\"" + f.back() + "\" is not hexadecimal bytes");
+    // Deltas and lengths fit a four-byte quantity, channels are 0 to 15, data bytes 0 to 127.
+    auto valid = [&](size_t count, bool channel) {
+      if (n.size() != count || n[0] > 0x0FFFFFFF || (channel && n[1] > 15)) return false;
+      for (size_t k = channel ? 2 : 1; k < std::min<size_t>(count, 4); ++k)
+        if (n[k] > 127) return false;
+      return count < 5 || n[4] <= 0x0FFFFFFF;
+    };
+    if ((f[0] == "on" || f[0] == "off" || f[0] == "cc") && valid(4, true)) {
+      const uint8_t status = f[0] == "on" ? 0x90 : f[0] == "off" ? 0x80 : 0xB0;
+      clip.events.push_back({n[0], {uint8_t(status | n[1]), uint8_t(n[2]), uint8_t(n[3])}});
+    } else if (f[0] == "note" && valid(5, true)) {
+      AddMidiNote(clip, n[0], uint8_t(n[1]), uint8_t(n[2]), uint8_t(n[3]), n[4]);
+    } else if (f[0] == "sysex" && hexTail && valid(1, false)) {
+      clip.events.push_back(MidiSysEx(n[0], data));
+    } else if (f[0] == "meta" && (n.size() == 2 && n[0] <= 0x0FFFFFFF && n[1] <= 0xFF)) {
+      clip.events.push_back(MidiMeta(n[0], uint8_t(n[1]), data));
+    } else {
+      return m_host.Fail("\"" + w[i] + "\" is no MIDI event of a clip");
+    }
+  }
+  uint32_t mediaId = 0;
+  std::vector<uint8_t> media = WriteMidiClip(clip);
+  const uint32_t size = uint32_t(media.size());
+  if (!m_host.AddMedia(w[1], std::move(media), mediaId)) return false;
+  track.sources = {{kMidiCodec, 0, mediaId, size, 0, {}}};
+  track.clips = {{0, mediaId, 0.0, 0.0, 0.0, ms}};
   if (!m_host.AddObject(kBankMusicTrackType, w[1], MusicTrackPayload(track, false))) return false;
   m_kinds[w[1]] = kBankMusicTrackType;
   return true;
@@ -105,6 +185,69 @@ bool MusicText::Segment(const std::vector<std::string>& w) {
   return true;
 }
 
+bool MusicText::GroupOptions(const std::vector<std::string>& w, size_t& at, BankPlaylistRecord& group) {
+  for (; at < w.size(); ++at) {
+    std::string value;
+    uint32_t number = 0;
+    if (w[at] == "shuffle") {
+      group.shuffle = 1;
+    } else if (Split(w[at], "loop", value)) {
+      if (!m_host.Number(value, number)) return false;
+      if (number > 0xFFFF) return m_host.Fail("a loop count is 0 to 65535");
+      group.loopCount = uint16_t(number);
+    } else if (Split(w[at], "avoid", value)) {
+      if (!m_host.Number(value, number)) return false;
+      if (number > 0xFFFF) return m_host.Fail("an avoid-repeat count is 0 to 65535");
+      group.avoidRepeatCount = uint16_t(number);
+    } else if (Split(w[at], "weight", value)) {
+      if (!m_host.Number(value, group.weight)) return false;
+    } else {
+      return true;
+    }
+  }
+  return true;
+}
+
+bool MusicText::PlaylistItems(const std::vector<std::string>& w, size_t& at, bool nested,
+                              std::vector<BankPlaylistRecord>& records, std::vector<uint32_t>& segments,
+                              uint32_t& nextItemId) {
+  const size_t group = records.size() - 1;
+  for (; at < w.size(); ++at) {
+    if (w[at] == "}") {
+      if (!nested) return m_host.Fail("a \"}\" closes no group");
+      break;
+    }
+    ++records[group].childCount;
+    if (w[at] == "{") {
+      BankPlaylistRecord inner;
+      inner.itemId = nextItemId++;
+      uint32_t mode = 0;
+      if (++at >= w.size() || !m_host.Number(w[at], mode)) return at < w.size() ? false : m_host.Fail("a group takes a mode");
+      if (mode > 3) return m_host.Fail("a playlist's mode is 0 to 3");
+      inner.playMode = mode;
+      ++at;
+      if (!GroupOptions(w, at, inner)) return false;
+      records.push_back(inner);
+      if (!PlaylistItems(w, at, true, records, segments, nextItemId)) return false;
+      if (at >= w.size()) return m_host.Fail("a group \"{\" is not closed");
+      continue;
+    }
+    const std::vector<std::string> f = Fields(w[at]);
+    BankPlaylistRecord item;
+    item.itemId = nextItemId++;
+    uint32_t loops = 1;
+    if (f.size() > 3 || !Earlier(f[0], {kBankMusicSegmentType}, item.segmentId) ||
+        (f.size() > 1 && !m_host.Number(f[1], item.weight)) || (f.size() > 2 && !m_host.Number(f[2], loops)))
+      return f.size() > 3 ? m_host.Fail("\"" + w[at] + "\" is not <segment>[:<weight>[:<loops>]]") : false;
+    if (loops > 0xFFFF) return m_host.Fail("a loop count is 0 to 65535");
+    item.loopCount = uint16_t(loops);
+    records.push_back(item);
+    if (std::find(segments.begin(), segments.end(), item.segmentId) == segments.end())
+      segments.push_back(item.segmentId);
+  }
+  return true;
+}
+
 bool MusicText::Playlist(const std::vector<std::string>& w) {
   if (w.size() < 4) return m_host.Fail("\"playlist\" takes a name, a mode and segments");
   BankMusicPlaylist playlist;
@@ -114,17 +257,32 @@ bool MusicText::Playlist(const std::vector<std::string>& w) {
   BankPlaylistRecord root;
   root.playMode = mode;
   root.loopCount = 0;
-  root.childCount = uint32_t(w.size() - 3);
-  playlist.records.push_back(root);
-  for (size_t i = 3; i < w.size(); ++i) {
-    BankPlaylistRecord item;
-    if (!Earlier(w[i], {kBankMusicSegmentType}, item.segmentId)) return false;
-    item.itemId = uint32_t(i - 2);
-    playlist.records.push_back(item);
-    if (std::find(playlist.node.children.begin(), playlist.node.children.end(), item.segmentId) ==
-        playlist.node.children.end())
-      playlist.node.children.push_back(item.segmentId);
+  size_t at = 3;
+  if (!GroupOptions(w, at, root)) return false;
+  for (std::string rest; at < w.size() && Split(w[at], "rule", rest); ++at) {
+    const std::vector<std::string> f = Fields(rest);
+    BankMusicRule rule;
+    uint32_t from = 0xFFFFFFFFu, to = 0xFFFFFFFFu;
+    if (f.size() < 3 || f.size() > 4) return m_host.Fail("\"" + w[at] + "\" is not rule:<from>:<to>:<sync>[:<segment>]");
+    if ((f[0] != "*" && !Earlier(f[0], {kBankMusicSegmentType}, from)) ||
+        (f[1] != "*" && !Earlier(f[1], {kBankMusicSegmentType}, to)) || !m_host.Number(f[2], rule.syncType))
+      return false;
+    if (f.size() == 4) {
+      if (!Earlier(f[3], {kBankMusicSegmentType}, rule.segmentId)) return false;
+      rule.hasSegment = true;
+    }
+    rule.sources = {from};
+    rule.destinations = {to};
+    playlist.rules.push_back(rule);
   }
+  playlist.records.push_back(root);
+  uint32_t nextItemId = 1;
+  if (!PlaylistItems(w, at, false, playlist.records, playlist.node.children, nextItemId)) return false;
+  if (playlist.records.size() == 1) return m_host.Fail("playlist \"" + w[1] + "\" has no items");
+  for (const BankMusicRule& rule : playlist.rules)
+    if (rule.hasSegment && std::find(playlist.node.children.begin(), playlist.node.children.end(), rule.segmentId) ==
+                               playlist.node.children.end())
+      playlist.node.children.push_back(rule.segmentId);
   if (!m_host.AddObject(kBankMusicPlaylistType, w[1], MusicPlaylistPayload(playlist, false))) return false;
   m_kinds[w[1]] = kBankMusicPlaylistType;
   return true;

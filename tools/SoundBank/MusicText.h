@@ -2,9 +2,17 @@
 // object a line names was described on an earlier line:
 //
 //   musictrack <name> <tone>                       a track playing one tone of the bank from 0
+//   miditrack <name> <ticks per quarter> <bpm> <ms> [norunning] <event>...
+//                                                  a track playing MIDI clip media of its own from 0;
+//       events: on|off:<delta>:<channel>:<key>:<velocity>, note:<delta>:<channel>:<key>:<velocity>:<length>,
+//       cc:<delta>:<channel>:<controller>:<value>, sysex:<delta>:<hex>, meta:<delta>:<type>[:<hex>];
+//       norunning writes every status byte
 //   segment <name> <bpm> <beats per bar> <beat value> <ms> <entry ms> <exit ms> [cue:<name>@<ms>]...
 //           [track:<track>]...                      markers in order; the tracks declared before
-//   playlist <name> <mode 0-3> <segment>...        one group playing the segments
+//   playlist <name> <mode 0-3> [group option...] [rule:<from>:<to>:<sync>[:<segment>]...] <item>...
+//       items: <segment>[:<weight>[:<loops>]], or a group { <mode> [group option...] <item>... };
+//       group options: loop:<n> (0 for ever; the root's default), weight:<n>, avoid:<n>, shuffle;
+//       a rule's <from> and <to> are segments or "*", <segment> the transition segment between them
 //   musicswitch <name> <state group> <state>:<node>...   "default" for the path of no state
 //   musicevent <event> <node>                      an event of one play action on the node
 #pragma once
@@ -14,6 +22,8 @@
 #include <set>
 #include <string>
 #include <vector>
+
+#include "tools/SoundBank/MusicWriter.h"
 
 namespace Tools {
 
@@ -27,6 +37,8 @@ class MusicTextHost {
   virtual bool AddObject(uint8_t type, const std::string& name, std::vector<uint8_t> payload) = 0;
   // A tone's length and the bytes of its media; false (failed) when no tone has the name.
   virtual bool ToneMedia(const std::string& name, double& ms, uint32_t& bytes) = 0;
+  // Media of the bank under the id of `name`; false (failed) when that id is taken.
+  virtual bool AddMedia(const std::string& name, std::vector<uint8_t> bytes, uint32_t& id) = 0;
 
  protected:
   ~MusicTextHost() = default;
@@ -40,6 +52,7 @@ class MusicText {
 
  private:
   bool Track(const std::vector<std::string>& w);
+  bool MidiTrack(const std::vector<std::string>& w);
   bool Segment(const std::vector<std::string>& w);
   bool Playlist(const std::vector<std::string>& w);
   bool Switch(const std::vector<std::string>& w);
@@ -47,6 +60,11 @@ class MusicText {
   // The id of an earlier music object of one of the kinds, or a failure naming the word.
   bool Earlier(const std::string& name, const std::set<uint8_t>& kinds, uint32_t& id);
   bool Ms(const std::string& word, double& ms);
+  // The items from `w[at]` to the group's end ("}" or the line's): records depth first.
+  bool PlaylistItems(const std::vector<std::string>& w, size_t& at, bool nested, std::vector<BankPlaylistRecord>& records,
+                     std::vector<uint32_t>& segments, uint32_t& nextItemId);
+  // Group options from `w[at]` on, while the words are options.
+  bool GroupOptions(const std::vector<std::string>& w, size_t& at, BankPlaylistRecord& group);
 
   MusicTextHost& m_host;
   std::map<std::string, uint8_t> m_kinds;  // declared music objects by name

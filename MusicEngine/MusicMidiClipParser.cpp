@@ -1,0 +1,249 @@
+// The MIDI clip reader: a bounded walk over delta-timed events with running status, skipping system
+// exclusive and meta events, and windows of ticks that turn the channel messages into timed records.
+#include "MusicEngine/MusicMidiClipParser.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "SoundEngine/Banks/BankFormat.h"
+#include "SoundEngine/Log.h"
+#include "SoundEngine/Midi/MidiEvent.h"
+
+namespace SN {
+
+namespace {
+
+// Passes of a looping clip a single window plays out before skipping the rest of it whole: a tiny
+// loop at a high tempo would otherwise repeat its events millions of times a frame.
+constexpr uint64_t kPassesPerWindow = 64;
+// Ticks beyond this are no position a clip reaches; seeks and windows stop there.
+constexpr double kMaxTicks = 4.0e18;
+
+bool ReadQuantity(SnBankCursor& in, uint32_t& value) {
+  value = 0;
+  for (uint32_t i = 0; i < SnMidiClipParser::kMaxQuantityBytes; ++i) {
+    uint8_t byte;
+    if (!in.Take(byte)) return false;
+    value = (value << 7) | (byte & 0x7Fu);
+    if (!(byte & 0x80)) return true;
+  }
+  return false;
+}
+
+bool HasOneDataByte(uint8_t status) { return (status & 0xF0) == 0xC0 || (status & 0xF0) == 0xD0; }
+
+bool IsChannelMessage(uint8_t status) { return status >= 0x80 && status < 0xF0; }
+
+}  // namespace
+
+SNRESULT SnMidiClipParser::Open(const uint8_t* data, uint32_t size) {
+  Forget();
+  if (!data || size < kHeaderBytes) {
+    SOUND_LOG(Error, "MIDI clip of %u bytes has no header", data ? size : 0);
+    return SN_Failure;
+  }
+  const uint16_t ticksPerQuarter = uint16_t((data[0] << 8) | data[1]);
+  float tempo;
+  memcpy(&tempo, data + 2, sizeof tempo);
+  if (ticksPerQuarter == 0 || !std::isfinite(tempo) || tempo <= 0.0f) {
+    SOUND_LOG(Error, "MIDI clip: %u ticks per quarter at %g bpm", ticksPerQuarter, double(tempo));
+    return SN_Failure;
+  }
+  m_data = data;
+  m_size = size;
+  m_ticksPerQuarter = ticksPerQuarter;
+  m_tempo = tempo;
+  ComputeRates();
+  Rewind();
+  if (!m_state.hasEvent) {
+    SOUND_LOG(Error, "MIDI clip has no readable first event");
+    Forget();
+    return SN_Failure;
+  }
+  return SN_Success;
+}
+
+void SnMidiClipParser::Forget() {
+  m_data = nullptr;
+  m_size = 0;
+  m_ticksPerQuarter = 0;
+  m_tempo = 0.0f;
+  m_msPerTick = m_ticksPerMs = 0.0;
+  m_state = State{};
+}
+
+void SnMidiClipParser::ComputeRates() {
+  m_msPerTick = 60000.0 / (double(m_ticksPerQuarter) * double(m_tempo));
+  m_ticksPerMs = double(m_tempo) * double(m_ticksPerQuarter) / 60000.0;
+}
+
+void SnMidiClipParser::SetTempo(float bpm) {
+  // A tempo is divided by: none that is 0, negative or not a number.
+  if (!std::isfinite(bpm) || bpm <= 0.0f) return;
+  m_tempo = bpm;
+  if (m_ticksPerQuarter) ComputeRates();
+}
+
+void SnMidiClipParser::SetLooping(bool loops) { m_loops = loops; }
+
+bool SnMidiClipParser::ReadEvent(uint32_t position) {
+  if (position >= m_size) return false;
+  SnBankCursor in(m_data + position, m_size - position);
+  uint32_t delta;
+  uint8_t status;
+  if (!ReadQuantity(in, delta) || !in.Take(status)) return false;
+  uint8_t running = m_state.runningStatus;
+  uint8_t data1 = 0, data2 = 0;
+  if (status < 0x80) {
+    // A data byte where a status belongs repeats the last channel status; before any there is none.
+    if (!IsChannelMessage(running)) return false;
+    data1 = status;
+    status = running;
+    if (!HasOneDataByte(status) && !in.Take(data2)) return false;
+  } else if (IsChannelMessage(status)) {
+    running = status;
+    if (!in.Take(data1) || (!HasOneDataByte(status) && !in.Take(data2))) return false;
+  } else if (status == 0xF0 || status == 0xF7 || status == 0xFF) {
+    uint8_t metaType;
+    uint32_t length;
+    if ((status == 0xFF && !in.Take(metaType)) || !ReadQuantity(in, length) || !in.TakeBytes(length)) return false;
+  } else {
+    return false;
+  }
+  m_state.position = position;
+  m_state.next = uint32_t(in.Position() - m_data);
+  m_state.delta = delta;
+  m_state.status = status;
+  m_state.data1 = uint8_t(data1 & 0x7F);
+  m_state.data2 = uint8_t(data2 & 0x7F);
+  m_state.runningStatus = running;
+  return true;
+}
+
+void SnMidiClipParser::Rewind() {
+  m_state = State{};
+  if (!m_data || !ReadEvent(kHeaderBytes)) return;
+  m_state.hasEvent = true;
+  m_state.tick = m_state.passStart = m_state.delta;
+}
+
+bool SnMidiClipParser::StepEvent() {
+  if (ReadEvent(m_state.next)) {
+    m_state.tick += m_state.delta;
+    ++m_state.eventIndex;
+    return true;
+  }
+  // Bytes that are no event end the events; only the end of the data goes round.
+  if (m_state.next != m_size || !m_loops) {
+    m_state.hasEvent = false;
+    return false;
+  }
+  const uint64_t last = m_state.tick;
+  const uint64_t passStart = m_state.passStart;
+  m_state.runningStatus = 0;
+  if (!ReadEvent(kHeaderBytes)) {
+    m_state.hasEvent = false;
+    return false;
+  }
+  const uint64_t first = last + m_state.delta;
+  if (first == passStart) {
+    // A pass that takes no time would go round for ever: the clip plays once.
+    m_loops = false;
+    m_state.hasEvent = false;
+    return false;
+  }
+  m_state.tick = m_state.passStart = first;
+  m_state.eventIndex = 0;
+  return true;
+}
+
+void SnMidiClipParser::ControllersBefore(uint32_t eventIndex, SnArray<SnMidiClipMessage>& out) {
+  out.Clear();
+  if (!m_data) return;
+  const State saved = m_state;
+  const bool loops = m_loops;
+  m_loops = false;
+  // Where each channel's controller sits in `out`, plus one; 0: not yet set.
+  uint16_t slots[16][128] = {};
+  for (Rewind(); m_state.hasEvent && m_state.eventIndex < eventIndex; StepEvent()) {
+    if ((m_state.status & 0xF0) != SnMidi_ControlChange) continue;
+    const SnMidiClipMessage message{SnMidi_ControlChange, uint8_t(m_state.status & 0x0F), m_state.data1, m_state.data2,
+                                    0.0f, m_state.eventIndex};
+    uint16_t& slot = slots[message.channel][message.data1];
+    if (slot) {
+      out[slot - 1u] = message;
+    } else if (out.Add(message, 16)) {
+      slot = uint16_t(out.Count());
+    }
+  }
+  m_state = saved;
+  m_loops = loops;
+}
+
+SNRESULT SnMidiClipParser::SeekMs(double ms) {
+  if (!m_data) return SN_Failure;
+  Rewind();
+  if (!m_state.hasEvent) return SN_Failure;
+  double target = std::isfinite(ms) && ms > 0.0 ? ms * m_ticksPerMs : 0.0;
+  if (target > kMaxTicks) target = kMaxTicks;
+  const uint64_t whole = uint64_t(target);
+  const double fraction = target - double(whole);
+  while (m_state.hasEvent && Before(whole, fraction)) {
+    const uint64_t passStart = m_state.passStart;
+    if (!StepEvent()) break;
+    if (m_state.passStart == passStart) continue;
+    // Every pass is the same: go on from the last one before the target.
+    const uint64_t length = m_state.passStart - passStart;
+    if (m_state.tick < whole) {
+      const uint64_t skip = (whole - m_state.tick) / length * length;
+      m_state.tick += skip;
+      m_state.passStart += skip;
+    }
+  }
+  m_state.windowEnd = whole;
+  m_state.fraction = fraction;
+  // A begin past the last event of a clip that does not loop leaves nothing to play.
+  return m_state.hasEvent ? SN_Success : SN_Failure;
+}
+
+void SnMidiClipParser::Advance(double ms) {
+  m_messages.Clear();
+  if (!m_data || !std::isfinite(ms) || ms <= 0.0) return;
+  double ticks = m_ticksPerMs * ms + m_state.fraction;
+  if (ticks > kMaxTicks) ticks = kMaxTicks;
+  const uint64_t whole = uint64_t(ticks);
+  // Messages are timed from the window's exact beginning, fraction of a tick included: timing them
+  // from its whole tick would move each up to a tick early.
+  const uint64_t beginWhole = m_state.windowEnd;
+  const double beginFraction = m_state.fraction;
+  m_state.fraction = ticks - double(whole);
+  m_state.windowEnd += whole;
+  while (m_state.hasEvent && Before(m_state.windowEnd, m_state.fraction)) {
+    if (IsChannelMessage(m_state.status)) {
+      SnMidiClipMessage message;
+      uint8_t type = uint8_t(m_state.status & 0xF0);
+      if (type == SnMidi_NoteOn && m_state.data2 == 0) type = SnMidi_NoteOff;
+      message.type = type;
+      message.channel = uint8_t(m_state.status & 0x0F);
+      message.data1 = m_state.data1;
+      message.data2 = m_state.data2;
+      const double sinceBegin = double(m_state.tick) - double(beginWhole) - beginFraction;
+      message.timeMs = float(std::max(0.0, sinceBegin) * m_msPerTick);
+      message.eventIndex = m_state.eventIndex;
+      // A record that cannot be had is one message lost, not the clip.
+      m_messages.Add(message, 16);
+    }
+    const uint64_t passStart = m_state.passStart;
+    if (!StepEvent() || m_state.passStart == passStart) continue;
+    const uint64_t length = m_state.passStart - passStart;
+    const uint64_t passes = m_state.tick < m_state.windowEnd ? (m_state.windowEnd - m_state.tick) / length : 0;
+    if (passes > kPassesPerWindow) {
+      const uint64_t skip = (passes - kPassesPerWindow) * length;
+      m_state.tick += skip;
+      m_state.passStart += skip;
+    }
+  }
+}
+
+}  // namespace SN
