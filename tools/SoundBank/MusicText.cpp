@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "tools/ContentWriters/Bytes.h"
+#include "tools/SoundBank/ActionWriter.h"
 #include "tools/SoundBank/MusicWriter.h"
 
 namespace Tools {
@@ -178,11 +179,13 @@ bool MusicText::Event(const std::vector<std::string>& w) {
   if (!m_host.Id(w[1], eventId) || !m_host.Id(action, actionId) ||
       !Earlier(w[2], {kBankMusicSegmentType, kBankMusicPlaylistType, kBankMusicSwitchType}, target))
     return false;
-  std::vector<uint8_t> payload;
-  ContentWriters::Put(payload, actionId);
-  ContentWriters::Put(payload, kPlayAction);
-  ContentWriters::Put(payload, target);
-  return m_host.AddObject(kActionType, action, std::move(payload)) &&
+  // A whole play action, as the engine reads one: the bare id, type and target are not enough.
+  BankAction play;
+  play.id = actionId;
+  play.type = kPlayAction;
+  play.target = target;
+  play.bankId = m_host.BankId();
+  return m_host.AddObject(kActionType, action, ActionPayload(play)) &&
          m_host.AddObject(4, w[1], EventPayload(eventId, {actionId}));
 }
 

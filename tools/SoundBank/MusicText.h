@@ -27,6 +27,8 @@ class MusicTextHost {
   virtual bool AddObject(uint8_t type, const std::string& name, std::vector<uint8_t> payload) = 0;
   // A tone's length and the bytes of its media; false (failed) when no tone has the name.
   virtual bool ToneMedia(const std::string& name, double& ms, uint32_t& bytes) = 0;
+  // The id of the bank being described (its play actions name it).
+  virtual uint32_t BankId() const = 0;
 
  protected:
   ~MusicTextHost() = default;

@@ -1,0 +1,212 @@
+// Music heard end to end: banks of DC media and a 120 bpm segment written by the bank builder, the
+// engine and the music engine on the null output, frames rendered on the test's thread, and the
+// output capture read back by the test's own reader. Music time 0 is the capture's first non-zero
+// sample c0, on a frame boundary; music time t is sample c0 + t.
+#include <algorithm>
+#include <array>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "MusicEngine/MusicEngine.h"
+#include "MusicEngine/MusicSegmentInfo.h"
+#include "MusicEngine/MusicTypes.h"
+#include "SoundEngine/SoundEngineBankApi.h"
+#include "SoundEngine/Lower/VoiceCommands.h"
+#include "SoundEngine/Lower/VoiceManager.h"
+#include "SoundEngine/Lower/PlaybackInstance.h"
+#include "tests/SoundOutput/OutputTestSupport.h"
+#include "tools/SoundBank/ActionWriter.h"
+#include "tools/SoundBank/BankText.h"
+#include "tools/SoundBank/BankWriter.h"
+#include "tools/SoundBank/MusicWriter.h"
+
+namespace {
+
+using namespace SN;
+using OutputTest::ManualClock;
+using OutputTest::ReadFileBytes;
+
+constexpr uint32_t kObject = 7;
+constexpr uint32_t kFrame = 1024;
+constexpr double kCentreToPair = 0.70710678118654752;
+// The engine's fast power of ten at 0 dB, worked by hand; a voice on the effects bus meets it three
+// times (its volume, its output's and the bus's).
+constexpr double kFastUnity = 0.32518977 + 0.020805772 + 0.65304345;
+constexpr double kVoiceUnity = kFastUnity * kFastUnity * kFastUnity;
+// The segment in music time: pre-entry, active, post-exit, the user cue.
+constexpr int64_t kPreEntry = 24000, kActive = 384000, kPostExit = 24000, kCue = 156000;
+constexpr int64_t kSegmentEnd = kPreEntry + kActive + kPostExit;
+
+uint32_t Id(const char* name) { return SoundEngine::GetIDFromString(name); }
+
+std::vector<int16_t> DataSamples(const std::vector<uint8_t>& file) {
+  auto u32 = [&](size_t at) {
+    return uint32_t(file[at]) | uint32_t(file[at + 1]) << 8 | uint32_t(file[at + 2]) << 16 | uint32_t(file[at + 3]) << 24;
+  };
+  std::vector<int16_t> samples;
+  if (file.size() < 12 || std::memcmp(file.data(), "RIFF", 4) || std::memcmp(file.data() + 8, "WAVE", 4)) return samples;
+  for (size_t at = 12; at + 8 <= file.size();) {
+    const uint32_t size = u32(at + 4);
+    if (at + 8 + size > file.size()) break;
+    if (!std::memcmp(&file[at], "data", 4)) {
+      for (size_t i = 0; i + 1 < size; i += 2)
+        samples.push_back(int16_t(uint16_t(file[at + 8 + i]) | uint16_t(file[at + 9 + i]) << 8));
+      break;
+    }
+    at += 8 + size + (size & 1);
+  }
+  return samples;
+}
+
+// What the play's callback heard, with the frame each came in.
+struct Heard {
+  uint32_t type;
+  uint32_t frame;
+  uint32_t cue;
+};
+std::vector<Heard> g_heard;
+uint32_t g_frame = 0;
+
+void Record(uint32_t type, SnCallbackInfo* info) {
+  uint32_t cue = 0;
+  if (type & 0x7F00) cue = static_cast<SnMusicSyncCallbackInfo*>(info)->userCueId;
+  g_heard.push_back({type, g_frame, cue});
+}
+
+// The builder's description of the test's music: DC media, a switch track on "Intensity" over the
+// segment of 120 bpm, a stinger segment, and the event that plays the segment.
+struct MusicBank {
+  uint32_t syncType = SnMusicSync_NextBar;
+  uint32_t callbackGroupSync = 0;  // a state group on the segment with this sync type when not 0
+  bool stinger = false;
+  bool speedCurve = false;
+};
+
+class MusicEndToEndTest : public OutputTest::OutputFixture {
+ public:
+  void SetUp() override {
+    OutputFixture::SetUp();
+    g_heard.clear();
+    g_frame = 0;
+    std::filesystem::copy_file("Sound/Banks/Init.bnk", Path("Init.bnk"));
+    ASSERT_EQ(SoundEngine::Init(&settings_, &platform_), SN_Success);
+    ASSERT_EQ(MusicEngine::Init(nullptr), SN_Success);
+    uint32_t id = 0;
+    ASSERT_EQ(SoundEngine::LoadBank("Init.bnk", -1, id), SN_Success);
+    ASSERT_EQ(SoundEngine::RegisterGameObj(kObject), SN_Success);
+    ASSERT_EQ(SoundEngine::StartOutputCapture(u"capture.wav"), SN_Success);
+  }
+
+  void Frames(uint32_t count) {
+    for (uint32_t i = 0; i < count; ++i) {
+      ManualClock::AdvanceTicks((int64_t(kFrame) * Platform::kTicksPerSecond + 47999) / 48000);
+      ASSERT_EQ(SoundEngine::RenderAudio(), SN_Success);
+      ++g_frame;
+    }
+  }
+  // The capture's left plane (both planes carry the same centred music).
+  std::vector<double> Capture() {
+    EXPECT_EQ(SoundEngine::StopOutputCapture(), SN_Success);
+    Frames(1);
+    const std::vector<int16_t> samples = DataSamples(ReadFileBytes(Path("capture.wav")));
+    std::vector<double> left;
+    for (size_t i = 0; i + 1 < samples.size(); i += 2) {
+      EXPECT_EQ(samples[i], samples[i + 1]) << i / 2;
+      left.push_back(samples[i]);
+    }
+    return left;
+  }
+  static size_t FirstSound(const std::vector<double>& plane) {
+    for (size_t i = 0; i < plane.size(); ++i)
+      if (plane[i] != 0.0) return i;
+    return plane.size();
+  }
+  // Every sample from c0 on against the level `model` gives for music time t (DC, full scale 1).
+  static void ExpectLevels(const std::vector<double>& plane, size_t c0, size_t count,
+                           const std::function<double(int64_t)>& model) {
+    ASSERT_GE(plane.size(), c0 + count);
+    for (size_t t = 0; t < count; ++t)
+      ASSERT_NEAR(plane[c0 + t], model(int64_t(t)) * kVoiceUnity * kCentreToPair * 32768.0, 1.0) << "music time " << t;
+  }
+
+  Tools::BankMusicTrack SwitchTrack(const Tools::BankDescription& bank, uint32_t syncType) const {
+    Tools::BankMusicTrack track;
+    track.id = Id("IntensityTrack");
+    for (const char* tone : {"Low", "High"})
+      for (const auto& media : bank.media)
+        if (media.id == Id(tone)) track.sources.push_back({0x00010000, 0, media.id, uint32_t(media.bytes.size()), 0, {}});
+    track.clips = {{0, Id("Low"), 0.0, 0.0, 0.0, 9000.0}, {1, Id("High"), 0.0, 0.0, 0.0, 9000.0}};
+    track.subTrackCount = 2;
+    track.type = 3;
+    track.groupType = 0;
+    track.groupId = Id("Intensity");
+    track.defaultSwitch = Id("Low");
+    track.switchIds = {Id("Low"), Id("High")};
+    const uint32_t transition[8] = {0, 4, 0, syncType, 0, 0, 4, 0};
+    std::copy(std::begin(transition), std::end(transition), track.transition);
+    return track;
+  }
+
+  void LoadMusic(const MusicBank& music) {
+    Tools::BankDescription bank;
+    std::string error;
+    ASSERT_TRUE(Tools::ParseBankText("tone Low   48000 1 9000 0.25  dc\r\n"
+                                     "tone High  48000 1 9000 0.5   dc\r\n"
+                                     "tone Sting 48000 1 250  0.125 dc\r\n",
+                                     "MusicBank", bank, error))
+        << error;
+    std::vector<Tools::BankObject> objects;
+    objects.push_back({Tools::kBankMusicTrackType, Tools::MusicTrackPayload(SwitchTrack(bank, music.syncType), false)});
+    Tools::BankMusicSegment segment;
+    segment.id = Id("Level");
+    segment.node.tempo = 120.0f;
+    segment.node.gridPeriodMs = 250.0;
+    segment.node.gridOffsetMs = 100.0;
+    segment.node.overridesMeter = 1;
+    segment.node.children = {Id("IntensityTrack")};
+    segment.node.params.outputBusId = Id("Effects");
+    segment.durationMs = 9000.0;
+    segment.markers = {{1, 500.0, ""}, {Id("Chorus"), 3750.0, "Chorus"}, {2, 8500.0, ""}};
+    objects.push_back({Tools::kBankMusicSegmentType, Tools::MusicSegmentPayload(segment, false)});
+    Tools::BankAction play;
+    play.id = Id("Play_Level.Play");
+    play.type = 0x0403;
+    play.target = Id("Level");
+    play.bankId = bank.bankId;
+    objects.push_back({3, Tools::ActionPayload(play)});
+    objects.push_back({4, Tools::EventPayload(Id("Play_Level"), {Id("Play_Level.Play")})});
+    bank.objects.insert(bank.objects.end(), objects.begin(), objects.end());
+    if (std::none_of(bank.order.begin(), bank.order.end(),
+                     [](const Tools::BankChunkRef& ref) { return ref.kind == Tools::BankChunkKind::Hierarchy; }))
+      bank.order.push_back({Tools::BankChunkKind::Hierarchy, 0});
+    image_ = Tools::WriteBank(bank);
+    uint32_t id = 0;
+    ASSERT_EQ(SoundEngine::LoadBank(image_.data(), uint32_t(image_.size()), id), SN_Success) << log_.Take();
+  }
+
+  uint32_t PlayLevel(uint32_t flags = 0) {
+    const uint32_t playingId = SoundEngine::PostEvent("Play_Level", kObject, flags, flags ? &Record : nullptr);
+    EXPECT_NE(playingId, 0u);
+    return playingId;
+  }
+
+  std::vector<uint8_t> image_;
+};
+
+// With nothing changed the segment plays its default sub-track from its first pre-entry sample to the
+// end of its post-exit part, then the play and its voices are gone.
+TEST_F(MusicEndToEndTest, ASegmentPlaysItsDefaultSubTrackFromPreEntryToPostExit) {
+  LoadMusic(MusicBank{});
+  Frames(2);
+  PlayLevel();
+  Frames(kSegmentEnd / kFrame + 4);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  const std::vector<double> plane = Capture();
+  const size_t c0 = FirstSound(plane);
+  ASSERT_EQ(c0, 2 * kFrame) << "a clip at 0 without look-ahead starts in the play's first frame";
+  ExpectLevels(plane, c0, kSegmentEnd + 2 * kFrame, [](int64_t t) { return t < kSegmentEnd ? 0.25 : 0.0; });
+}
+
+}  // namespace
