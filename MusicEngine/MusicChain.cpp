@@ -9,6 +9,7 @@
 #include "MusicEngine/MusicRenderer.h"
 #include "MusicEngine/MusicSegment.h"
 #include "MusicEngine/MusicSegmentContext.h"
+#include "SoundEngine/Hierarchy/HierarchyNode.h"
 #include "SoundEngine/Callbacks/PlayingIDCallbackMgr.h"
 #include "SoundEngine/Log.h"
 #include "SoundEngine/PoolObject.h"
@@ -16,6 +17,8 @@
 namespace SN {
 
 namespace {
+constexpr uint32_t kPlayActivity = 3;
+
 void FreeActionList(SnMusicScheduledAction* action, bool applyHeldStates) {
   while (action) {
     SnMusicScheduledAction* next = action->next;
@@ -44,6 +47,15 @@ SNRESULT CSnMatrixAwareContext::Init(CSnRegisteredObj* gameObject, const CSnPlay
     return SN_Failure;
   }
   m_playRoot = root;
+  // The node and its parents count the play: their game-parameter curves follow it from here.
+  CSnHierarchyNode* node = GetNode();
+  if (node && !node->ActivityUp(kPlayActivity)) {
+    node->ActivityDown(kPlayActivity);
+    m_playRoot = nullptr;
+    PoolDelete(g_DefaultPoolId, root);
+    return SN_Failure;
+  }
+  m_activityTaken = node != nullptr;
   uint32_t flags = 0;
   if (params.playingId && g_pPlayingIDCallbackMgr) g_pPlayingIDCallbackMgr->AddPlaybackRef(params.playingId, &flags);
   const SNRESULT result = renderer->AddTopLevelContext(root, params.playingId, flags);
@@ -61,6 +73,8 @@ void CSnMatrixAwareContext::LeaveWithoutParent() {
   m_playRoot = nullptr;
   if (CSnMusicRenderer* renderer = CSnMusicRenderer::Instance()) renderer->RemoveTopLevelContext(root);
   if (root->PlayingId() && g_pPlayingIDCallbackMgr) g_pPlayingIDCallbackMgr->ReleasePlaybackRef(root->PlayingId());
+  if (m_activityTaken) GetNode()->ActivityDown(kPlayActivity);
+  m_activityTaken = false;
   PoolDelete(g_DefaultPoolId, root);
 }
 

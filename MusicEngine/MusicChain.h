@@ -80,6 +80,7 @@ class CSnMatrixAwareContext : public CSnMusicContext {
  private:
   CSnMusicPlayRoot* m_playRoot = nullptr;
   int64_t m_timeOffset = 0;
+  bool m_activityTaken = false;
 };
 
 // One segment of a chain with the times it begins, plays and stops.

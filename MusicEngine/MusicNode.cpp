@@ -223,6 +223,18 @@ SNRESULT MusicCannotPlayYet(uint32_t nodeId) {
 
 SNRESULT CSnMusicHierarchyNode::PlayNode(CSnPlayParams&) { return MusicCannotPlayYet(ID()); }
 
+namespace {
+constexpr uint8_t kSpeedProperty = 54;
+}  // namespace
+
+SNRESULT CSnMusicHierarchyNode::SetFloatProperty(uint8_t id, float value) {
+  const bool speedChanged = id == kSpeedProperty && FloatProperty(id) != value;
+  const SNRESULT result = CSnPropertyNode::SetFloatProperty(id, value);
+  if (speedChanged)
+    if (CSnMusicRenderer* renderer = CSnMusicRenderer::Instance()) renderer->SetPendingReset(0);
+  return result;
+}
+
 SNRESULT CSnMusicHierarchyNode::PrepareMusicDependencies() {
   // A stinger of segment 0 plays nothing and has nothing to prepare.
   for (uint32_t i = 0; i < m_stingers.Count(); ++i) {

@@ -31,14 +31,22 @@ bool IsMusicNode(const CSnHierarchyNode* node) {
 
 CSnMusicPlayRoot::CSnMusicPlayRoot(CSnMatrixAwareContext* top, const CSnPlayParams& params,
                                    CSnRegisteredObj* gameObject)
-    : m_top(top), m_params(params), m_gameObject(gameObject) {
+    : m_top(top), m_params(params), m_gameObject(gameObject), m_speedLink(this, SnRTPCKey::ForObject(gameObject)) {
   if (auto* sources = static_cast<CSnExternalSourceList*>(m_params.externalSources)) sources->AddRef();
   if (m_gameObject) m_gameObject->AddRef();
   if (g_pStateMgr && g_pStateMgr->AddTriggerSubscriber(this, m_gameObject) == SN_Success) m_subscribed = true;
+  if (CSnHierarchyNode* node = top->GetNode()) m_speedLink.Attach(node);
 }
+
+void CSnMusicPlayRoot::SpeedLink::SetParamValue(uint32_t parameterId, float, float) {
+  if (parameterId == kSpeedParameter) m_root->RequestReset(0);
+}
+
+uint64_t CSnMusicPlayRoot::SpeedLink::WantedMask() const { return uint64_t(1) << kSpeedParameter; }
 
 CSnMusicPlayRoot::~CSnMusicPlayRoot() {
   ClearStingers();
+  if (m_speedLink.Target()) m_speedLink.Detach();
   if (m_subscribed && g_pStateMgr) g_pStateMgr->RemoveTriggerSubscriber(this);
   if (m_gameObject) m_gameObject->Release();
   if (auto* sources = static_cast<CSnExternalSourceList*>(m_params.externalSources)) sources->Release();
@@ -63,7 +71,7 @@ CSnHierarchyNode* CSnMusicPlayRoot::CurrentNode() {
 void CSnMusicPlayRoot::UpdateSpeed(uint32_t frameSamples, CSnHierarchyNode* node) {
   const float old = m_speed;
   if (m_resetPending) m_top->OnReset();
-  const SnRTPCKey key = SnRTPCKey::ForObjectAndPlayingId(m_gameObject, m_params.playingId);
+  const SnRTPCKey key = SnRTPCKey::ForObject(m_gameObject);
   double speed = 1.0;
   for (CSnHierarchyNode* at = node; at && IsMusicNode(at); at = at->Parent()) {
     speed *= at->FloatProperty(kSpeedProperty);

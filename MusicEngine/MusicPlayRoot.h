@@ -10,6 +10,7 @@
 #include "MusicEngine/MusicChain.h"
 #include "MusicEngine/MusicTopContext.h"
 #include "SoundEngine/GameSyncs/StateMgr.h"
+#include "SoundEngine/Hierarchy/NodeTargets.h"
 #include "SoundEngine/PlayParams.h"
 
 namespace SN {
@@ -57,7 +58,7 @@ class CSnMusicPlayRoot final : public CSnMusicTopContext, public ISnGameSyncSubs
   // A frame's speed: property 54 and parameter 41 of the node and its ancestors, clamped; a value
   // that is not finite counts as 1.
   void UpdateSpeed(uint32_t frameSamples, CSnHierarchyNode* node);
-  void RequestReset(uint8_t value) {
+  void RequestReset(uint8_t value) override {
     m_speedUpToDate = false;
     m_resetPending = value;
   }
@@ -82,6 +83,17 @@ class CSnMusicPlayRoot final : public CSnMusicTopContext, public ISnGameSyncSubs
     bool mayRetry;
   };
   enum StateSync { SyncFound = 0, SyncNotFound = 1, SyncImmediate = 2, SyncNoRules = 3 };
+  // Follows parameter 41 of the played node and those above it for the play's game object: the
+  // speed is worked out again when it moves.
+  class SpeedLink final : public CSnTargetLink {
+   public:
+    SpeedLink(CSnMusicPlayRoot* root, const SnRTPCKey& key) : CSnTargetLink(key), m_root(root) {}
+    void SetParamValue(uint32_t parameterId, float, float) override;
+    uint64_t WantedMask() const override;
+
+   private:
+    CSnMusicPlayRoot* m_root;
+  };
 
   CSnHierarchyNode* CurrentNode();
   CSnMatrixAwareContext* CreateStingerContext(const SnMusicStinger& stinger, int64_t& preRoll);
@@ -101,6 +113,7 @@ class CSnMusicPlayRoot final : public CSnMusicTopContext, public ISnGameSyncSubs
   bool m_speedUpToDate = false;
   uint8_t m_resetPending = 0;
   bool m_subscribed = false;
+  SpeedLink m_speedLink;
 };
 
 }  // namespace SN

@@ -38,6 +38,12 @@ class CSnMusicRenderer {
                  uint32_t curve);
   void ResumeNode(const CSnHierarchyNode* node, CSnRegisteredObj* gameObject, uint32_t playingId, int32_t timeMs,
                   uint32_t curve, bool force);
+  // Every play works out its speed again before its next frame; a non-zero `value` also resets the
+  // contexts of every play.
+  void SetPendingReset(uint8_t value) {
+    m_resetPending = true;
+    m_resetValue = uint8_t(m_resetValue | value);
+  }
   // Every play stops at once (the sound engine's end).
   void StopAll();
   // A play that took the seek tells its playing id the music began again.
@@ -85,6 +91,8 @@ class CSnMusicRenderer {
   CSnMusicTopContext* m_topTail = nullptr;
   SnMusicPendingState* m_pending = nullptr;  // newest first
   uint32_t m_pendingCount = 0;
+  bool m_resetPending = false;
+  uint8_t m_resetValue = 0;
 };
 
 }  // namespace SN

@@ -32,6 +32,8 @@ class CSnMusicTopContext {
   // The play's root context, which node-wide commands act on; null for a play without one.
   virtual CSnMatrixAwareContext* TopContext() const { return nullptr; }
   virtual CSnRegisteredObj* PlayGameObject() const { return nullptr; }
+  // Its speed is worked out again on its next frame; with a non-zero `reset` its contexts reset too.
+  virtual void RequestReset(uint8_t /*reset*/) {}
 
   uint32_t PlayingId() const { return m_playingId; }
   uint32_t CallbackFlags() const { return m_callbackFlags; }

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "MusicEngine/MusicEngine.h"
+#include "MusicEngine/MusicPlaybackInstance.h"
+#include "SoundEngine/GameSyncs/StateMgr.h"
 #include "MusicEngine/MusicSegmentInfo.h"
 #include "MusicEngine/MusicTypes.h"
 #include "SoundEngine/SoundEngineBankApi.h"
@@ -79,7 +81,7 @@ void Record(uint32_t type, SnCallbackInfo* info) {
 // segment of 120 bpm, a stinger segment, and the event that plays the segment.
 struct MusicBank {
   uint32_t syncType = SnMusicSync_NextBar;
-  uint32_t callbackGroupSync = 0;  // a state group on the segment with this sync type when not 0
+  uint32_t stateSync = 0;  // "MusicMood" declared on the segment with this sync type when not 0
   bool stinger = false;
   bool speedCurve = false;
 };
@@ -159,6 +161,22 @@ class MusicEndToEndTest : public OutputTest::OutputFixture {
         << error;
     std::vector<Tools::BankObject> objects;
     objects.push_back({Tools::kBankMusicTrackType, Tools::MusicTrackPayload(SwitchTrack(bank, music.syncType), false)});
+    if (music.stinger) {
+      // 250 ms of DC 0.125 with no pre-entry or post-exit.
+      Tools::BankMusicTrack track;
+      track.id = Id("StingTrack");
+      for (const auto& media : bank.media)
+        if (media.id == Id("Sting")) track.sources.push_back({0x00010000, 0, media.id, uint32_t(media.bytes.size()), 0, {}});
+      track.clips = {{0, Id("Sting"), 0.0, 0.0, 0.0, 250.0}};
+      objects.push_back({Tools::kBankMusicTrackType, Tools::MusicTrackPayload(track, false)});
+      Tools::BankMusicSegment sting;
+      sting.id = Id("StingSegment");
+      sting.node.children = {Id("StingTrack")};
+      sting.node.params.outputBusId = Id("Effects");
+      sting.durationMs = 250.0;
+      sting.markers = {{1, 0.0, ""}, {2, 250.0, ""}};
+      objects.push_back({Tools::kBankMusicSegmentType, Tools::MusicSegmentPayload(sting, false)});
+    }
     Tools::BankMusicSegment segment;
     segment.id = Id("Level");
     segment.node.tempo = 120.0f;
@@ -169,6 +187,17 @@ class MusicEndToEndTest : public OutputTest::OutputFixture {
     segment.node.params.outputBusId = Id("Effects");
     segment.durationMs = 9000.0;
     segment.markers = {{1, 500.0, ""}, {Id("Chorus"), 3750.0, "Chorus"}, {2, 8500.0, ""}};
+    if (music.stinger) segment.node.stingers = {{Id("Hit"), Id("StingSegment"), SnMusicSync_NextBeat, 0, 1000, 0}};
+    if (music.stateSync) segment.node.params.stateGroups = {{Id("MusicMood"), uint8_t(music.stateSync), {}}};
+    if (music.speedCurve) {
+      // The playback speed follows PlayerSpeed one for one.
+      Tools::BankNodeCurve curve;
+      curve.rtpcId = Id("PlayerSpeed");
+      curve.parameterId = 41;
+      curve.curveId = 1;
+      curve.points = {{0.0f, 0.0f, 4}, {10.0f, 10.0f, 4}};
+      segment.node.params.curves = {curve};
+    }
     objects.push_back({Tools::kBankMusicSegmentType, Tools::MusicSegmentPayload(segment, false)});
     Tools::BankAction play;
     play.id = Id("Play_Level.Play");
@@ -207,6 +236,150 @@ TEST_F(MusicEndToEndTest, ASegmentPlaysItsDefaultSubTrackFromPreEntryToPostExit)
   const size_t c0 = FirstSound(plane);
   ASSERT_EQ(c0, 2 * kFrame) << "a clip at 0 without look-ahead starts in the play's first frame";
   ExpectLevels(plane, c0, kSegmentEnd + 2 * kFrame, [](int64_t t) { return t < kSegmentEnd ? 0.25 : 0.0; });
+}
+
+// A switch change waits for the sync point its track's transition asks for: set after 70 frames
+// (position 47,680) the level changes at exactly the next bar, beat, grid point or user cue.
+TEST_F(MusicEndToEndTest, ASwitchTrackChangesSubTrackAtTheSampleOfItsSyncPoint) {
+  struct Case {
+    uint32_t syncType;
+    int64_t at;  // music time
+  };
+  for (const Case& c : {Case{SnMusicSync_NextBar, 120000}, Case{SnMusicSync_NextBeat, 72000},
+                        Case{SnMusicSync_NextGrid, 76800}, Case{SnMusicSync_NextUserCue, kPreEntry + kCue}}) {
+    SCOPED_TRACE(c.syncType);
+    TearDown();
+    SetUp();
+    MusicBank music;
+    music.syncType = c.syncType;
+    LoadMusic(music);
+    PlayLevel();
+    Frames(70);
+    ASSERT_EQ(SoundEngine::SetSwitch("Intensity", "High", kObject), SN_Success);
+    Frames(200);
+    const std::vector<double> plane = Capture();
+    const size_t c0 = FirstSound(plane);
+    ASSERT_EQ(c0 % kFrame, 0u);
+    ExpectLevels(plane, c0, 200 * kFrame, [&](int64_t t) { return t < c.at ? 0.25 : 0.5; });
+  }
+}
+
+// Set back before its sync point, the change leaves nothing behind: the low level plays on.
+TEST_F(MusicEndToEndTest, ASwitchSetBackBeforeItsSyncPointChangesNothing) {
+  LoadMusic(MusicBank{});
+  PlayLevel();
+  Frames(70);
+  ASSERT_EQ(SoundEngine::SetSwitch("Intensity", "High", kObject), SN_Success);
+  Frames(2);
+  ASSERT_EQ(SoundEngine::SetSwitch("Intensity", "Low", kObject), SN_Success);
+  Frames(200);
+  const std::vector<double> plane = Capture();
+  ExpectLevels(plane, FirstSound(plane), 272 * kFrame, [](int64_t) { return 0.25; });
+}
+
+// A trigger launches the segment's stinger at the next beat for its 250 ms; a second trigger within
+// the stinger's don't-repeat time adds nothing.
+TEST_F(MusicEndToEndTest, ATriggerAddsItsStingerAtTheNextBeatOnce) {
+  MusicBank music;
+  music.stinger = true;
+  LoadMusic(music);
+  PlayLevel();
+  Frames(70);
+  ASSERT_EQ(SoundEngine::PostTrigger("Hit", kObject), SN_Success);
+  Frames(2);
+  ASSERT_EQ(SoundEngine::PostTrigger("Hit", kObject), SN_Success);
+  Frames(100);
+  const std::vector<double> plane = Capture();
+  ExpectLevels(plane, FirstSound(plane), 172 * kFrame,
+               [](int64_t t) { return 0.25 + (t >= 72000 && t < 84000 ? 0.125 : 0.0); });
+}
+
+// The sync callbacks each arrive in the frame holding their sample, and the segment information
+// the game polls gives the segment's durations and where the play stands.
+TEST_F(MusicEndToEndTest, SyncCallbacksComeInTheFramesOfTheirSamplesAndSegmentInformationIsKept) {
+  LoadMusic(MusicBank{});
+  const uint32_t playingId = PlayLevel(0x7F00 | 0x200000);
+  g_frame = 0;
+  Frames(100);
+  SnSegmentInfo info{};
+  ASSERT_EQ(MusicEngine::GetPlayingSegmentInfo(playingId, info, false), SN_Success);
+  EXPECT_EQ(info.preEntryDuration, 500);
+  EXPECT_EQ(info.activeDuration, 8000);
+  EXPECT_EQ(info.postExitDuration, 500);
+  // Refreshed at the start of the last frame's pass.
+  EXPECT_EQ(info.currentPosition, int32_t(std::lround((99.0 * kFrame - kPreEntry) / 48.0)));
+  Frames(kSegmentEnd / kFrame + 4 - 100);
+  auto framesOf = [](uint32_t type) {
+    std::vector<uint32_t> frames;
+    for (const Heard& heard : g_heard)
+      if (heard.type == type) frames.push_back(heard.frame);
+    return frames;
+  };
+  auto frameOf = [](int64_t musicTime) { return uint32_t(musicTime / kFrame); };
+  EXPECT_EQ(framesOf(SnCallback_MusicSyncEntry), std::vector<uint32_t>{frameOf(kPreEntry)});
+  std::vector<uint32_t> bars, beats, grids;
+  for (int64_t k = 0; k < 4; ++k) bars.push_back(frameOf(kPreEntry + 96000 * k));
+  for (int64_t k = 0; k < 16; ++k) beats.push_back(frameOf(kPreEntry + 24000 * k));
+  for (int64_t k = 0; k < 32; ++k) grids.push_back(frameOf(kPreEntry + 4800 + 12000 * k));
+  EXPECT_EQ(framesOf(SnCallback_MusicSyncBar), bars);
+  EXPECT_EQ(framesOf(SnCallback_MusicSyncBeat), beats);
+  EXPECT_EQ(framesOf(SnCallback_MusicSyncGrid), grids);
+  EXPECT_EQ(framesOf(SnCallback_MusicSyncUserCue), std::vector<uint32_t>{frameOf(kPreEntry + kCue)});
+  EXPECT_EQ(framesOf(SnCallback_MusicSyncExit), std::vector<uint32_t>{398u});
+  for (const Heard& heard : g_heard) {
+    if (heard.type == SnCallback_MusicSyncUserCue) {
+      EXPECT_EQ(heard.cue, Id("Chorus"));
+    }
+  }
+  // The play is over: its entry went with it.
+  EXPECT_EQ(MusicEngine::GetPlayingSegmentInfo(playingId, info, false), SN_Failure);
+}
+
+// A state group the segment declares with next-bar sync keeps its old state through the pass of
+// frame 117 (which holds music time 120,000) and has the new one after the next; with no music
+// playing the change is at once.
+TEST_F(MusicEndToEndTest, AStateChangeWaitsForTheNextBarOfThePlayingSegment) {
+  MusicBank music;
+  music.stateSync = SnMusicSync_NextBar;
+  LoadMusic(music);
+  const uint32_t group = Id("MusicMood");
+  ASSERT_EQ(SoundEngine::SetState("MusicMood", "Calm"), SN_Success);
+  Frames(1);
+  ASSERT_EQ(g_pStateMgr->GetCurrentState(group), Id("Calm")) << "no music: at once";
+  PlayLevel();
+  Frames(70);
+  ASSERT_EQ(SoundEngine::SetState("MusicMood", "Tense"), SN_Success);
+  Frames(47);
+  EXPECT_EQ(g_pStateMgr->GetCurrentState(group), Id("Calm")) << "through the pass of frame 116";
+  Frames(1);
+  EXPECT_EQ(g_pStateMgr->GetCurrentState(group), Id("Calm")) << "through the pass of frame 117";
+  Frames(1);
+  EXPECT_EQ(g_pStateMgr->GetCurrentState(group), Id("Tense"));
+}
+
+// The speed from parameter 41: 1.3 advances 1331 samples a frame and raises the voices' pitch by
+// 1200 x log2(1331 / 1024) cents; 0.1 is held at a quarter, 256 samples a frame.
+TEST_F(MusicEndToEndTest, TheSpeedFromItsParameterIsWholeSamplesAFrameAndPitchOfTheVoices) {
+  for (const auto& [value, samples] : {std::pair{1.3f, 1331}, std::pair{0.1f, 256}}) {
+    TearDown();
+    SetUp();
+    MusicBank music;
+    music.speedCurve = true;
+    LoadMusic(music);
+    PlayLevel();
+    Frames(3);
+    // The parameter ramps (8 a second): the speed follows it, and its voices.
+    ASSERT_EQ(SoundEngine::SetRTPCValue("PlayerSpeed", value, kObject), SN_Success);
+    Frames(40);
+    CSnPlaybackInstance* voice = VoiceManager::FirstActiveInstance();
+    ASSERT_NE(voice, nullptr);
+    const double speed = double(samples) / kFrame;
+    EXPECT_FLOAT_EQ(voice->PitchRatio(), float(speed));
+    EXPECT_NEAR(voice->PitchCents(), 1200.0 * std::log2(speed), 0.01);
+    if (samples == 1331) {
+      EXPECT_NEAR(voice->PitchCents(), 453.95, 0.01);
+    }
+  }
 }
 
 }  // namespace
