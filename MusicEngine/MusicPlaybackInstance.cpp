@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "MusicEngine/MusicTrackContext.h"
+#include "SoundEngine/Lower/VoiceManager.h"
 #include "SoundEngine/PoolObject.h"
 
 namespace SN {
@@ -74,7 +75,20 @@ void CSnMusicPlaybackInstance::OnStopped(uint32_t offset) {
   Stop(now, !(m_stopOffset >= 0 && !(m_musicFlags & kEndsWithFadeOut)));
 }
 
-void CSnMusicPlaybackInstance::OnPaused() { PauseNow(true); }
+// Silenced across this frame, which the music's clock still plays; its voice pauses after the frame,
+// when the clock stops: a source that went on reading would come back ahead of the music.
+void CSnMusicPlaybackInstance::OnPaused() {
+  PauseNow(true);
+  VoiceManager::QueueInstanceCommand(this, SnInstanceCommand_PauseVoice, 0, 0.0f);
+}
+
+void CSnMusicPlaybackInstance::OnInstanceCommand(uint32_t kind, uint32_t parameter, float time) {
+  if (kind != SnInstanceCommand_PauseVoice) {
+    CSnPlaybackInstance::OnInstanceCommand(kind, parameter, time);
+    return;
+  }
+  if (m_paused && !m_stoppedNow) PostVoiceCommand(SnVoiceCommand_Pause);
+}
 
 void CSnMusicPlaybackInstance::OnResumed() {
   ResumeNow();

@@ -47,6 +47,7 @@ enum SnVirtualBehaviour : uint8_t {
 enum SnInstanceCommandKind : uint32_t {
   SnInstanceCommand_FadeBegun = 3,         // carries a time; to an instance: its source nears its end
   SnInstanceCommand_ContextDetached = 4,   // carries an argument; the instance is retired after it
+  SnInstanceCommand_PauseVoice = 6,        // to a music voice silenced for a pause: its voice pauses now
 };
 
 // The action codes of `ExecuteActionOnInstance`.

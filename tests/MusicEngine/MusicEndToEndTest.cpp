@@ -11,7 +11,10 @@
 
 #include "MusicEngine/MusicEngine.h"
 #include "MusicEngine/MusicPlaybackInstance.h"
+#include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/GameSyncs/StateMgr.h"
+#include "SoundEngine/Hierarchy/HierarchyNode.h"
+#include "SoundEngine/ObjectIndex.h"
 #include "MusicEngine/MusicSegmentInfo.h"
 #include "MusicEngine/MusicTypes.h"
 #include "SoundEngine/SoundEngineBankApi.h"
@@ -84,6 +87,7 @@ struct MusicBank {
   uint32_t stateSync = 0;  // "MusicMood" declared on the segment with this sync type when not 0
   bool stinger = false;
   bool speedCurve = false;
+  bool rampLow = false;  // the low sub-track plays a ramp that tells every source sample apart
 };
 
 class MusicEndToEndTest : public OutputTest::OutputFixture {
@@ -126,11 +130,12 @@ class MusicEndToEndTest : public OutputTest::OutputFixture {
     return plane.size();
   }
   // Every sample from c0 on against the level `model` gives for music time t (DC, full scale 1).
+  // Within a 16-bit step, or `room` steps for media that use the whole range.
   static void ExpectLevels(const std::vector<double>& plane, size_t c0, size_t count,
-                           const std::function<double(int64_t)>& model) {
+                           const std::function<double(int64_t)>& model, double room = 1.0) {
     ASSERT_GE(plane.size(), c0 + count);
     for (size_t t = 0; t < count; ++t)
-      ASSERT_NEAR(plane[c0 + t], model(int64_t(t)) * kVoiceUnity * kCentreToPair * 32768.0, 1.0) << "music time " << t;
+      ASSERT_NEAR(plane[c0 + t], model(int64_t(t)) * kVoiceUnity * kCentreToPair * 32768.0, room) << "music time " << t;
   }
 
   Tools::BankMusicTrack SwitchTrack(const Tools::BankDescription& bank, uint32_t syncType) const {
@@ -154,8 +159,9 @@ class MusicEndToEndTest : public OutputTest::OutputFixture {
   void LoadMusic(const MusicBank& music) {
     Tools::BankDescription bank;
     std::string error;
-    ASSERT_TRUE(Tools::ParseBankText("tone Low   48000 1 9000 0.25  dc\r\n"
-                                     "tone High  48000 1 9000 0.5   dc\r\n"
+    ASSERT_TRUE(Tools::ParseBankText(std::string(music.rampLow ? "tone Low   48000 1 9000 0 ramp\r\n"
+                                                               : "tone Low   48000 1 9000 0.25  dc\r\n") +
+                                         "tone High  48000 1 9000 0.5   dc\r\n"
                                      "tone Sting 48000 1 250  0.125 dc\r\n",
                                      "MusicBank", bank, error))
         << error;
@@ -236,6 +242,168 @@ TEST_F(MusicEndToEndTest, ASegmentPlaysItsDefaultSubTrackFromPreEntryToPostExit)
   const size_t c0 = FirstSound(plane);
   ASSERT_EQ(c0, 2 * kFrame) << "a clip at 0 without look-ahead starts in the play's first frame";
   ExpectLevels(plane, c0, kSegmentEnd + 2 * kFrame, [](int64_t t) { return t < kSegmentEnd ? 0.25 : 0.0; });
+}
+
+// The ramp's sample at a source frame, full scale 1.
+double Ramp(int64_t frame) { return double(int16_t(uint16_t(uint32_t(frame) * 37u))) / 32768.0; }
+
+// A stop without a fade silences the play over the frame of the stop; with a fade it dies away over
+// the fade, then the play ends and its voices with it.
+TEST_F(MusicEndToEndTest, AStopEndsThePlayAtOnceOrOverItsFade) {
+  LoadMusic(MusicBank{});
+  PlayLevel();
+  Frames(70);
+  ASSERT_EQ(SoundEngine::ExecuteActionOnEvent("Play_Level", 0, kObject), SN_Success);
+  Frames(3);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  std::vector<double> plane = Capture();
+  size_t c0 = FirstSound(plane);
+  // Without a fade the voice's gain still ramps to 0 across the frame of the stop: no click.
+  ExpectLevels(plane, c0, 73 * kFrame, [](int64_t t) {
+    const int64_t at = 70 * kFrame;
+    return t < at ? 0.25 : t < at + kFrame ? 0.25 * (1.0 - double(t - at) / kFrame) : 0.0;
+  });
+
+  TearDown();
+  SetUp();
+  LoadMusic(MusicBank{});
+  PlayLevel();
+  Frames(70);
+  ASSERT_EQ(SoundEngine::ExecuteActionOnEvent("Play_Level", 0, kObject, 500, SnCurve_Linear), SN_Success);
+  Frames(30);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u) << "the fade of 500 ms is over and the play with it";
+  plane = Capture();
+  c0 = FirstSound(plane);
+  const double full = 0.25 * kVoiceUnity * kCentreToPair * 32768.0;
+  EXPECT_NEAR(plane[c0 + 70 * kFrame - 1], full, 1.0);
+  // Falling all the way, never rising, to silence once 500 ms are past.
+  for (size_t t = 70 * kFrame; t < 100 * kFrame; ++t) ASSERT_LE(plane[c0 + t], plane[c0 + t - 1] + 1.0) << t;
+  EXPECT_LT(plane[c0 + 80 * kFrame], 0.8 * full);
+  for (size_t t = 70 * kFrame + 24000 + kFrame; t < 100 * kFrame; ++t) ASSERT_EQ(plane[c0 + t], 0.0) << t;
+}
+
+// Pauses nest: two pauses need two resumes; the music's clock waits with it, so the segment still
+// ends 432,000 samples of playing after it began.
+TEST_F(MusicEndToEndTest, NestedPausesNeedAsManyResumesAndTheMusicWaits) {
+  LoadMusic(MusicBank{});
+  PlayLevel();
+  Frames(70);
+  ASSERT_EQ(SoundEngine::ExecuteActionOnEvent("Play_Level", 1, kObject), SN_Success);
+  ASSERT_EQ(SoundEngine::ExecuteActionOnEvent("Play_Level", 1, kObject), SN_Success);
+  Frames(10);
+  ASSERT_EQ(SoundEngine::ExecuteActionOnEvent("Play_Level", 2, kObject), SN_Success);
+  Frames(10);
+  ASSERT_EQ(SoundEngine::ExecuteActionOnEvent("Play_Level", 2, kObject), SN_Success);
+  Frames(kSegmentEnd / kFrame + 10 - 70);
+  const std::vector<double> plane = Capture();
+  const size_t c0 = FirstSound(plane);
+  // The pause's fade of no time ramps the voice down across frame 70, and the resume's up across
+  // frame 90; the music's clock stood still in between, its voice's source with it.
+  const int64_t down = 70 * kFrame, up = 90 * kFrame, end = kSegmentEnd + (up - down - int64_t(kFrame));
+  ExpectLevels(plane, c0, end + 4 * kFrame, [&](int64_t t) {
+    if (t < down) return 0.25;
+    if (t < down + kFrame) return 0.25 * (1.0 - double(t - down) / kFrame);
+    if (t < up) return 0.0;
+    if (t < up + kFrame) return 0.25 * double(t - up) / kFrame;
+    return t < end ? 0.25 : 0.0;
+  });
+}
+
+// A seek by time restarts the segment where it says: the clip entered part-way plays from the same
+// place in its source, and the cue's callback comes where the seek puts the cue. A seek by percent
+// snapped to the nearest marker goes to that marker.
+TEST_F(MusicEndToEndTest, SeeksPutTheLevelAndTheCueWhereTheyLand) {
+  MusicBank music;
+  music.rampLow = true;
+  LoadMusic(music);
+  PlayLevel(SnCallback_MusicSyncUserCue);
+  g_frame = 0;
+  Frames(70);
+  ASSERT_EQ(SoundEngine::SeekOnEvent("Play_Level", kObject, 2000), SN_Success);
+  Frames(70);
+  std::vector<double> plane = Capture();
+  size_t c0 = FirstSound(plane);
+  // The ramp's first sample is 0: the play began at the capture's first frame.
+  c0 -= c0 % kFrame;
+  const int64_t seekAt = 70 * kFrame;
+  ExpectLevels(plane, c0, 140 * kFrame, [&](int64_t t) {
+    return t < seekAt ? Ramp(t) : Ramp(kPreEntry + 96000 + (t - seekAt));
+  }, 1.5);
+  ASSERT_EQ(g_heard.size(), 1u);
+  EXPECT_EQ(g_heard[0].frame, uint32_t((seekAt + kCue - 96000) / kFrame));
+
+  TearDown();
+  SetUp();
+  g_heard.clear();
+  LoadMusic(music);
+  PlayLevel();
+  Frames(70);
+  // Half the active part is 192,000; the nearest marker to it is the cue at 156,000.
+  ASSERT_EQ(SoundEngine::SeekOnEvent("Play_Level", kObject, 0.5f, true), SN_Success);
+  Frames(10);
+  plane = Capture();
+  c0 = FirstSound(plane);
+  c0 -= c0 % kFrame;
+  ExpectLevels(plane, c0, 80 * kFrame, [&](int64_t t) {
+    return t < seekAt ? Ramp(t) : Ramp(kPreEntry + kCue + (t - seekAt));
+  }, 1.5);
+}
+
+// A switch whose value no sub-track plays leaves the switch track silent.
+TEST_F(MusicEndToEndTest, ASwitchValueOfNoSubTrackPlaysNothing) {
+  LoadMusic(MusicBank{});
+  ASSERT_EQ(SoundEngine::SetSwitch("Intensity", "Nowhere", kObject), SN_Success);
+  Frames(1);
+  PlayLevel();
+  Frames(20);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  const std::vector<double> plane = Capture();
+  EXPECT_EQ(FirstSound(plane), plane.size());
+}
+
+// A speed that is no number (property 54 of the segment) counts as 1; a seek past every 32-bit
+// sample count is refused and the music plays on as it was.
+TEST_F(MusicEndToEndTest, ASpeedThatIsNoNumberIsOneAndASeekPastTheRangeIsRefused) {
+  LoadMusic(MusicBank{});
+  CSnIndexedObject* found = g_pObjectIndex->FindNodeAndAddRef(Id("Level"), false);
+  ASSERT_NE(found, nullptr);
+  {
+    Platform::ReentrantGuard audio(GlobalAudioLock());
+    static_cast<CSnHierarchyNode*>(found)->SetFloatProperty(54, std::nanf(""));
+  }
+  found->Release();
+  PlayLevel();
+  Frames(3);
+  ASSERT_NE(VoiceManager::FirstActiveInstance(), nullptr);
+  EXPECT_EQ(VoiceManager::FirstActiveInstance()->PitchRatio(), 1.0f);
+  ASSERT_EQ(SoundEngine::SeekOnEvent("Play_Level", kObject, INT32_MAX), SN_Success);
+  Frames(20);
+  const std::vector<double> plane = Capture();
+  ExpectLevels(plane, FirstSound(plane), 23 * kFrame, [](int64_t) { return 0.25; });
+}
+
+// The game's level music: its existing event plays the general bank's 120 bpm segment on the music
+// bus, heard from the frame it was posted in; its stop fades it out and ends the play.
+TEST_F(MusicEndToEndTest, TheGamesTuneEventPlaysTheLevelMusicAndItsStopEndsIt) {
+  std::filesystem::copy_file("Sound/Banks/GeneralBank.bnk", Path("GeneralBank.bnk"));
+  uint32_t id = 0;
+  ASSERT_EQ(SoundEngine::LoadBank("GeneralBank.bnk", -1, id), SN_Success) << log_.Take();
+  Frames(2);
+  ASSERT_NE(SoundEngine::PostEvent("Play_Tune", kObject), 0u);
+  Frames(100);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 1u);
+  ASSERT_NE(SoundEngine::PostEvent("Stop_Tune", kObject), 0u);
+  Frames(30);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u) << "300 ms of fade are over";
+  const std::vector<double> plane = Capture();
+  EXPECT_EQ(FirstSound(plane) / kFrame, 2u) << "the tone's first sample is 0";
+  size_t loud = 0;
+  for (size_t t = 2 * kFrame; t < 102 * kFrame; ++t) loud += std::abs(plane[t]) > 100.0 ? 1 : 0;
+  EXPECT_GT(loud, 50u * kFrame) << "a 220 Hz tone at half scale";
+  // 300 ms of fade from frame 102, a frame at most to reach the stop, and its frame's ramp.
+  for (size_t t = 102 * kFrame + 14400 + 2 * kFrame; t < plane.size(); ++t) ASSERT_EQ(plane[t], 0.0) << t;
+  const std::string logged = log_.Take();
+  EXPECT_EQ(logged.find("[ Error ]"), std::string::npos) << logged;
 }
 
 // A switch change waits for the sync point its track's transition asks for: set after 70 frames
@@ -360,7 +528,7 @@ TEST_F(MusicEndToEndTest, AStateChangeWaitsForTheNextBarOfThePlayingSegment) {
 // The speed from parameter 41: 1.3 advances 1331 samples a frame and raises the voices' pitch by
 // 1200 x log2(1331 / 1024) cents; 0.1 is held at a quarter, 256 samples a frame.
 TEST_F(MusicEndToEndTest, TheSpeedFromItsParameterIsWholeSamplesAFrameAndPitchOfTheVoices) {
-  for (const auto& [value, samples] : {std::pair{1.3f, 1331}, std::pair{0.1f, 256}}) {
+  for (const auto& [value, samples] : {std::pair{1.3f, 1331}, std::pair{0.1f, 256}, std::pair{2.0f, 2048}}) {
     TearDown();
     SetUp();
     MusicBank music;
@@ -378,6 +546,9 @@ TEST_F(MusicEndToEndTest, TheSpeedFromItsParameterIsWholeSamplesAFrameAndPitchOf
     EXPECT_NEAR(voice->PitchCents(), 1200.0 * std::log2(speed), 0.01);
     if (samples == 1331) {
       EXPECT_NEAR(voice->PitchCents(), 453.95, 0.01);
+    }
+    if (samples == 2048) {
+      EXPECT_NEAR(voice->PitchCents(), 1200.0, 0.01);
     }
   }
 }

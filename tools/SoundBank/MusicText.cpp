@@ -87,13 +87,15 @@ bool MusicText::Segment(const std::vector<std::string>& w) {
       uint32_t trackId = 0;
       if (!Earlier(rest, {kBankMusicTrackType}, trackId)) return false;
       segment.node.children.push_back(trackId);
+    } else if (Split(w[i], "bus", rest)) {
+      if (!m_host.Id(rest, segment.node.params.outputBusId)) return false;
     } else if (Split(w[i], "cue", rest) && rest.find('@') != std::string::npos) {
       BankMusicMarker cue;
       cue.name = rest.substr(0, rest.find('@'));
       if (!m_host.Id(cue.name, cue.id) || !Ms(rest.substr(rest.find('@') + 1), cue.positionMs)) return false;
       segment.markers.push_back(cue);
     } else {
-      return m_host.Fail("\"" + w[i] + "\" is neither track:<name> nor cue:<name>@<ms>");
+      return m_host.Fail("\"" + w[i] + "\" is neither track:<name>, bus:<bus> nor cue:<name>@<ms>");
     }
   }
   segment.markers.push_back({2, exit, ""});

@@ -3,7 +3,7 @@
 //
 //   musictrack <name> <tone>                       a track playing one tone of the bank from 0
 //   segment <name> <bpm> <beats per bar> <beat value> <ms> <entry ms> <exit ms> [cue:<name>@<ms>]...
-//           [track:<track>]...                      markers in order; the tracks declared before
+//           [track:<track>]... [bus:<bus>]           markers in order; the tracks declared before
 //   playlist <name> <mode 0-3> <segment>...        one group playing the segments
 //   musicswitch <name> <state group> <state>:<node>...   "default" for the path of no state
 //   musicevent <event> <node>                      an event of one play action on the node
