@@ -278,6 +278,22 @@ int64_t CSnMusicSegmentContext::GetLookAhead(int64_t position) {
   return most;
 }
 
+template <typename Match>
+bool CSnMusicSegmentContext::KeepActionsBy(int64_t time, Match&& match) {
+  bool kept = false;
+  for (Action** link = &m_actions; *link;) {
+    Action* action = *link;
+    if (match(*action) && action->time > time) {
+      *link = action->next;
+      FreeAction(action);
+      continue;
+    }
+    kept = kept || match(*action);
+    link = &action->next;
+  }
+  return kept;
+}
+
 void CSnMusicSegmentContext::OnSwitchChange(CSnMusicTrackSwitchFollower* follower) {
   const SnMusicTrackSwitchParams& params = *follower->track->SwitchParams();
   if (params.syncType >= SnMusicTrackSwitchParams::kNoSync) return;
@@ -327,21 +343,8 @@ void CSnMusicSegmentContext::OnSwitchChange(CSnMusicTrackSwitchFollower* followe
   for (CSnChildContext* child = FirstChild(); child; child = child->NextSibling()) {
     auto* context = static_cast<CSnMusicTrackContext*>(child);
     if (context->Track() != track || context->State() >= Stopping || follower->Matches(context->SubTrack())) continue;
-    bool stopped = false;
-    for (Action** link = &m_actions; *link;) {
-      Action* action = *link;
-      if (action->kind == Action::StopTrack && action->trackContext == context) {
-        if (action->time <= fadeOutAt) {
-          stopped = true;
-        } else {
-          *link = action->next;
-          FreeAction(action);
-          continue;
-        }
-      }
-      link = &action->next;
-    }
-    if (stopped) continue;
+    if (KeepActionsBy(fadeOutAt, [&](const Action& a) { return a.kind == Action::StopTrack && a.trackContext == context; }))
+      continue;
     if (Action* action = NewAction(Action::StopTrack, fadeOutAt)) {
       action->trackContext = context;
       action->fade = SnMusicFade{int32_t(params.fadeOutMs), params.fadeOutCurve, 0};
@@ -351,20 +354,8 @@ void CSnMusicSegmentContext::OnSwitchChange(CSnMusicTrackSwitchFollower* followe
   // Matching sub-tracks play from the fade-in.
   for (uint32_t sub = 0; sub < track->SubTrackCount(); ++sub) {
     if (!follower->Matches(sub)) continue;
-    bool planned = false;
-    for (Action** link = &m_actions; *link;) {
-      Action* action = *link;
-      if (action->kind == Action::PlayTrack && action->track == track && action->subTrack == sub) {
-        if (action->time <= fadeInAt) {
-          planned = true;
-        } else {
-          *link = action->next;
-          FreeAction(action);
-          continue;
-        }
-      }
-      link = &action->next;
-    }
+    const bool planned = KeepActionsBy(
+        fadeInAt, [&](const Action& a) { return a.kind == Action::PlayTrack && a.track == track && a.subTrack == sub; });
     if (planned || LiveTrackContext(track, sub)) continue;
     if (Action* action = NewAction(Action::PlayTrack, fadeInAt)) {
       track->AddRef();

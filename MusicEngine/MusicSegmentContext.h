@@ -102,6 +102,9 @@ class CSnMusicSegmentContext final : public CSnMusicContext {
   void FreeAction(Action* action);
   void FreeActions();
   void ScheduleSwitchChange(CSnMusicTrackSwitchFollower* follower, int64_t time);
+  // Of the actions `match` picks, those later than `time` go; true when one at or before it stays.
+  template <typename Match>
+  bool KeepActionsBy(int64_t time, Match&& match);
   void ScheduleInitialTracks();
   // A track context of (track, sub-track) playing or about to, not ending; null for none.
   CSnMusicTrackContext* LiveTrackContext(const CSnMusicTrackNode* track, uint32_t subTrack) const;

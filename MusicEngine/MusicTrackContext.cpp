@@ -3,6 +3,8 @@
 // automation applied to their voices every frame.
 #include "MusicEngine/MusicTrackContext.h"
 
+#include <atomic>
+
 #include "MusicEngine/MusicPlaybackInstance.h"
 #include "MusicEngine/MusicSegmentContext.h"
 #include "MusicEngine/MusicTrack.h"
@@ -60,6 +62,15 @@ CSnMusicTrackContext::CSnMusicTrackContext(CSnMusicSegmentContext* segment, CSnM
 }
 
 CSnMusicTrackContext::~CSnMusicTrackContext() {
+  FreeSchedule();
+  m_modulators.Detach();
+  m_track->RemoveContext();
+  m_track->Release();
+}
+
+CSnMusicSegmentContext* CSnMusicTrackContext::Segment() const { return static_cast<CSnMusicSegmentContext*>(Parent()); }
+
+void CSnMusicTrackContext::FreeSchedule() {
   while (Automation* automation = m_automations) {
     m_automations = automation->next;
     PoolDelete(g_DefaultPoolId, automation);
@@ -68,12 +79,7 @@ CSnMusicTrackContext::~CSnMusicTrackContext() {
     m_schedule = action->next;
     FreeAction(action);
   }
-  m_modulators.Detach();
-  m_track->RemoveContext();
-  m_track->Release();
 }
-
-CSnMusicSegmentContext* CSnMusicTrackContext::Segment() const { return static_cast<CSnMusicSegmentContext*>(Parent()); }
 
 void CSnMusicTrackContext::FreeAction(Action* action) {
   while (Automation* automation = action->automations) {
@@ -235,11 +241,8 @@ CSnMusicPlaybackInstance* CSnMusicTrackContext::CreateClipSource(const Action& a
   const CSnSourceDesc* source = m_track->FindSource(action.clip->sourceId);
   if (!source) return nullptr;
   if (IsMidi(*source)) {
-    static bool said = false;
-    if (!said) {
-      said = true;
-      SOUND_LOG(Warning, "Music track %u: MIDI clips do not play yet", m_track->ID());
-    }
+    static std::atomic<bool> said{false};
+    if (!said.exchange(true)) SOUND_LOG(Warning, "Music track %u: MIDI clips do not play yet", m_track->ID());
     return nullptr;
   }
   CSnMusicSegmentContext* segment = Segment();
@@ -292,22 +295,6 @@ void CSnMusicTrackContext::AlignEntry(CSnMusicPlaybackInstance* voice, float spe
   }
 }
 
-bool CSnMusicTrackContext::GetSourceEntry(const CSnMusicPlaybackInstance* voice, int32_t& seek,
-                                          int32_t& frameOffset) const {
-  if (State() == Stopping || State() == Stopped) return false;
-  const SnMusicTrackClip& clip = *voice->Clip();
-  const CSnSourceDesc* source = m_track->FindSource(clip.sourceId);
-  const int64_t frame = LowerEngine::SamplesPerFrame();
-  int64_t ahead = source && IsStreamed(*source) ? source->lookAhead : 0;
-  ahead = (ahead + frame - 1) / frame * frame;
-  const int64_t position = Segment()->CurrentPosition();
-  if (ahead + position >= int64_t(clip.begin) + clip.length) return false;
-  const int32_t wrapped = Modulo(int64_t(clip.sourceOffset) - clip.begin + ahead + position, clip.sourceDuration);
-  seek = wrapped > 0 ? wrapped : 0;
-  frameOffset = int32_t(ahead);
-  return true;
-}
-
 void CSnMusicTrackContext::Forget(const CSnMusicPlaybackInstance* voice) {
   for (Action* action = m_schedule; action; action = action->next)
     if (action->target == voice) action->target = nullptr;
@@ -324,14 +311,7 @@ void CSnMusicTrackContext::Forget(const CSnMusicPlaybackInstance* voice) {
 
 void CSnMusicTrackContext::OnStopComplete() {
   AddRef();
-  while (Automation* automation = m_automations) {
-    m_automations = automation->next;
-    PoolDelete(g_DefaultPoolId, automation);
-  }
-  while (Action* action = m_schedule) {
-    m_schedule = action->next;
-    FreeAction(action);
-  }
+  FreeSchedule();
   CSnMusicContext::OnStopComplete();
   if (CSnMusicSegmentContext* segment = Segment()) segment->RemoveStopActionsOf(this);
   if (!m_releasedByStop) {

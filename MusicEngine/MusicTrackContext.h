@@ -31,8 +31,6 @@ class CSnMusicTrackContext final : public CSnMusicContext {
   void SetBeginPosition(int32_t position) { m_begin = position; }
   // One frame from `time` (samples from the segment's beginning).
   void Process(int64_t time, int64_t length, float speed);
-  // Refused (false) once stopping; else where a voice joining now begins in its source and frame.
-  bool GetSourceEntry(const CSnMusicPlaybackInstance* voice, int32_t& seek, int32_t& frameOffset) const;
   // The voice ends: it no longer appears in the schedule or the automation.
   void Forget(const CSnMusicPlaybackInstance* voice);
 
@@ -68,6 +66,8 @@ class CSnMusicTrackContext final : public CSnMusicContext {
   void BuildSchedule();
   void Insert(Action* action);
   void FreeAction(Action* action);
+  // The active automation and every action still scheduled.
+  void FreeSchedule();
   void RunSchedule(int64_t time, int64_t length, float speed);
   void PlayClip(Action* action, int64_t time, int64_t length, float speed);
   CSnMusicPlaybackInstance* CreateClipSource(const Action& action, int32_t offset, float speed);
