@@ -70,6 +70,7 @@ struct MusicBank {
   bool stinger = false;
   bool speedCurve = false;
   bool rampLow = false;  // the low sub-track plays a ramp that tells every source sample apart
+  bool fadeOutLow = false;  // the low clip fades out over its last 500 ms
 };
 
 class MusicEndToEndTest : public OutputTest::OutputFixture {
@@ -120,7 +121,7 @@ class MusicEndToEndTest : public OutputTest::OutputFixture {
       ASSERT_NEAR(plane[c0 + t], model(int64_t(t)) * kVoiceUnity * kCentreToPair * 32768.0, room) << "music time " << t;
   }
 
-  Tools::BankMusicTrack SwitchTrack(const Tools::BankDescription& bank, uint32_t syncType) const {
+  Tools::BankMusicTrack SwitchTrack(const Tools::BankDescription& bank, uint32_t syncType, bool fadeOut) const {
     Tools::BankMusicTrack track;
     track.id = Id("IntensityTrack");
     for (const char* tone : {"Low", "High"})
@@ -134,6 +135,7 @@ class MusicEndToEndTest : public OutputTest::OutputFixture {
     track.defaultSwitch = Id("Low");
     track.switchIds = {Id("Low"), Id("High")};
     const uint32_t transition[8] = {0, 4, 0, syncType, 0, 0, 4, 0};
+    if (fadeOut) track.automation = {{0, 4, {{8.5f, 1.0f, 4}, {9.0f, 0.0f, 4}}}};
     std::copy(std::begin(transition), std::end(transition), track.transition);
     return track;
   }
@@ -148,7 +150,7 @@ class MusicEndToEndTest : public OutputTest::OutputFixture {
                                      "MusicBank", bank, error))
         << error;
     std::vector<Tools::BankObject> objects;
-    objects.push_back({Tools::kBankMusicTrackType, Tools::MusicTrackPayload(SwitchTrack(bank, music.syncType), false)});
+    objects.push_back({Tools::kBankMusicTrackType, Tools::MusicTrackPayload(SwitchTrack(bank, music.syncType, music.fadeOutLow), false)});
     if (music.stinger) {
       // 250 ms of DC 0.125 with no pre-entry or post-exit.
       Tools::BankMusicTrack track;
@@ -386,6 +388,29 @@ TEST_F(MusicEndToEndTest, TheGamesTuneEventPlaysTheLevelMusicAndItsStopEndsIt) {
   for (size_t t = 102 * kFrame + 14400 + 2 * kFrame; t < plane.size(); ++t) ASSERT_EQ(plane[t], 0.0) << t;
   const std::string logged = log_.Take();
   EXPECT_EQ(logged.find("[ Error ]"), std::string::npos) << logged;
+}
+
+// A fade-out automation on the clip shapes its tail: each frame's gain is the curve's value at the
+// frame's end, reached across the frame from the last one; the clip then stops.
+TEST_F(MusicEndToEndTest, AFadeOutAutomationShapesTheClipsTailThenItStops) {
+  MusicBank music;
+  music.fadeOutLow = true;
+  LoadMusic(music);
+  PlayLevel();
+  Frames(kSegmentEnd / kFrame + 4);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  const std::vector<double> plane = Capture();
+  const size_t c0 = FirstSound(plane);
+  // The curve over the clip's samples: 1 until 408,000, down to 0 at 432,000.
+  auto curve = [](int64_t at) {
+    return at <= 408000 ? 1.0 : at >= 432000 ? 0.0 : 1.0 - double(at - 408000) / 24000.0;
+  };
+  ExpectLevels(plane, c0, kSegmentEnd + 2 * kFrame, [&](int64_t t) {
+    if (t >= kSegmentEnd) return 0.0;
+    const int64_t frame = t / kFrame, i = t % kFrame;
+    const double before = curve(frame * kFrame), after = curve((frame + 1) * kFrame);
+    return 0.25 * (before + (after - before) * double(i) / kFrame);
+  });
 }
 
 // A switch change waits for the sync point its track's transition asks for: set after 70 frames
