@@ -128,7 +128,8 @@ std::vector<uint8_t> MakeBank() {
   segment.node.overridesMeter = 1;
   std::sort(segment.node.children.begin(), segment.node.children.end());
   segment.node.params.outputBusId = Id("Effects");
-  segment.node.stingers = {{Id("Hit"), sting.id, 3, 0, 100, 0}};
+  // At the next beat, not again within a second.
+  segment.node.stingers = {{Id("Hit"), sting.id, 3, 0, 1000, 0}};
   segment.durationMs = 30000.0;
   segment.markers = {{1, 500.0, ""}, {Id("Chorus"), 3750.0, "Chorus"}, {2, 29500.0, ""}};
   objects.push_back({Tools::kBankMusicSegmentType, Tools::MusicSegmentPayload(segment, false)});
@@ -171,9 +172,10 @@ class Engine {
     SoundEngine::GetDefaultPlatformInitSettings(platform);
     init.useAudioThread = 0;
     SoundEngine::Init(&init, &platform);
-    SoundEngine::AddBehavioralExtension(&BeforeMusic);
-    MusicEngine::Init(nullptr);
+    // Extensions are called last registered first: these two stand either side of the music's.
     SoundEngine::AddBehavioralExtension(&AfterMusic);
+    MusicEngine::Init(nullptr);
+    SoundEngine::AddBehavioralExtension(&BeforeMusic);
     uint32_t id = 0;
     SoundEngine::LoadBank("Init.bnk", -1, id);
     m_bank = MakeBank();
@@ -255,5 +257,6 @@ void BM_MusicPlaysWithSwitchesAndTriggers(benchmark::State& state) {
       });
 }
 BENCHMARK(BM_MusicPlaysWithSwitchesAndTriggers)->Unit(benchmark::kMicrosecond);
+
 
 }  // namespace
