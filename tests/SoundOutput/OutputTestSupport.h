@@ -145,6 +145,12 @@ inline std::vector<uint8_t> ReadFileBytes(const std::string& path) {
   return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
+// One frame of 1024 samples of the null output's clock, rendered on the caller's thread.
+inline SN::SNRESULT RenderNullFrame() {
+  ManualClock::AdvanceTicks((int64_t(1024) * Platform::kTicksPerSecond + 47999) / 48000);
+  return SN::SoundEngine::RenderAudio();
+}
+
 // The 16-bit samples of a RIFF WAVE file's "data" chunk (a capture's or a media's), in file order;
 // empty when it has none.
 inline std::vector<int16_t> DataSamples(const std::vector<uint8_t>& file) {

@@ -27,7 +27,6 @@
 namespace {
 
 using namespace SN;
-using OutputTest::ManualClock;
 using OutputTest::OutputFixture;
 using OutputTest::DataSamples;
 using OutputTest::ReadFileBytes;
@@ -59,8 +58,7 @@ class SoundEndToEndTest : public OutputFixture {
   // Frames of the null output's clock, each rendered.
   void Frames(uint32_t count) {
     for (uint32_t i = 0; i < count; ++i) {
-      ManualClock::AdvanceTicks((int64_t(kFrame) * Platform::kTicksPerSecond + 47999) / 48000);
-      ASSERT_EQ(SoundEngine::RenderAudio(), SN_Success);
+      ASSERT_EQ(OutputTest::RenderNullFrame(), SN_Success);
     }
   }
   // Ends the capture and reads the file back: left and right planes.
