@@ -70,6 +70,7 @@ struct MusicBank {
   bool speedCurve = false;
   bool rampLow = false;  // the low sub-track plays a ramp that tells every source sample apart
   bool fadeOutLow = false;  // the low clip fades out over its last 500 ms
+  bool noPostExit = false;  // the segment ends at its exit cue
 };
 
 class MusicEndToEndTest : public OutputTest::OutputFixture {
@@ -173,7 +174,7 @@ class MusicEndToEndTest : public OutputTest::OutputFixture {
     segment.node.overridesMeter = 1;
     segment.node.children = {Id("IntensityTrack")};
     segment.node.params.outputBusId = Id("Effects");
-    segment.durationMs = 9000.0;
+    segment.durationMs = music.noPostExit ? 8500.0 : 9000.0;
     segment.markers = {{1, 500.0, ""}, {Id("Chorus"), 3750.0, "Chorus"}, {2, 8500.0, ""}};
     if (music.stinger) segment.node.stingers = {{Id("Hit"), Id("StingSegment"), SnMusicSync_NextBeat, 0, 1000, 0}};
     if (music.stateSync) segment.node.params.stateGroups = {{Id("MusicMood"), uint8_t(music.stateSync), {}}};
@@ -298,7 +299,7 @@ TEST_F(MusicEndToEndTest, SeeksPutTheLevelAndTheCueWhereTheyLand) {
   MusicBank music;
   music.rampLow = true;
   LoadMusic(music);
-  PlayLevel(SnCallback_MusicSyncUserCue);
+  PlayLevel(SnCallback_MusicSyncUserCue | SnCallback_MusicPlayStarted);
   g_frame = 0;
   Frames(70);
   ASSERT_EQ(SoundEngine::SeekOnEvent("Play_Level", kObject, 2000), SN_Success);
@@ -311,8 +312,13 @@ TEST_F(MusicEndToEndTest, SeeksPutTheLevelAndTheCueWhereTheyLand) {
   ExpectLevels(plane, c0, 140 * kFrame, [&](int64_t t) {
     return t < seekAt ? Ramp(t) : Ramp(kPreEntry + 96000 + (t - seekAt));
   }, 1.5);
-  ASSERT_EQ(g_heard.size(), 1u);
-  EXPECT_EQ(g_heard[0].frame, uint32_t((seekAt + kCue - 96000) / kFrame));
+  // The play began, began again with the seek, and met the cue where the seek put it.
+  ASSERT_EQ(g_heard.size(), 3u);
+  EXPECT_EQ(g_heard[0].type, uint32_t(SnCallback_MusicPlayStarted));
+  EXPECT_EQ(g_heard[1].type, uint32_t(SnCallback_MusicPlayStarted));
+  EXPECT_EQ(g_heard[1].frame, 70u);
+  EXPECT_EQ(g_heard[2].type, uint32_t(SnCallback_MusicSyncUserCue));
+  EXPECT_EQ(g_heard[2].frame, uint32_t((seekAt + kCue - 96000) / kFrame));
 
   TearDown();
   SetUp();
@@ -409,6 +415,36 @@ TEST_F(MusicEndToEndTest, AFadeOutAutomationShapesTheClipsTailThenItStops) {
     const double before = curve(frame * kFrame), after = curve((frame + 1) * kFrame);
     return 0.25 * (before + (after - before) * double(i) / kFrame);
   });
+}
+
+// A switch change whose sync point is the exit cue of a segment with no post-exit part has nowhere to
+// go: it is ignored and the low level plays to the end.
+TEST_F(MusicEndToEndTest, ASwitchChangeAtTheExitOfASegmentWithoutPostExitIsIgnored) {
+  MusicBank music;
+  music.syncType = SnMusicSync_ExitCue;
+  music.noPostExit = true;
+  LoadMusic(music);
+  PlayLevel();
+  Frames(70);
+  ASSERT_EQ(SoundEngine::SetSwitch("Intensity", "High", kObject), SN_Success);
+  Frames((kPreEntry + kActive) / kFrame + 4 - 70);
+  const std::vector<double> plane = Capture();
+  ExpectLevels(plane, FirstSound(plane), kPreEntry + kActive + 2 * kFrame,
+               [](int64_t t) { return t < kPreEntry + kActive ? 0.25 : 0.0; });
+}
+
+// A state change whose sync point is less than a frame away is applied at once: set before the frame
+// that holds the bar at 120,000, it is in force after that frame.
+TEST_F(MusicEndToEndTest, AStateChangeLessThanAFrameFromItsSyncIsAppliedAtOnce) {
+  MusicBank music;
+  music.stateSync = SnMusicSync_NextBar;
+  LoadMusic(music);
+  ASSERT_EQ(SoundEngine::SetState("MusicMood", "Calm"), SN_Success);
+  PlayLevel();
+  Frames(117);
+  ASSERT_EQ(SoundEngine::SetState("MusicMood", "Tense"), SN_Success);
+  Frames(1);
+  EXPECT_EQ(g_pStateMgr->GetCurrentState(Id("MusicMood")), Id("Tense"));
 }
 
 // A switch change waits for the sync point its track's transition asks for: set after 70 frames
