@@ -330,10 +330,8 @@ void CSnMusicChainContext::SetIteratorLimit(CSnMusicChainIterator& iterator, CSn
     const int64_t at = MusicTimeSub(i->begin, m_origin);
     return at > 0 ? at : 0;
   };
-  if (!item->next && (noExtend || !ExtendChain())) {
-    iterator.SetLimit(0, true);
-    return;
-  }
+  // The last item of a chain that does not grow reaches as far as it plays.
+  if (!item->next && !noExtend) ExtendChain();
   if (!item->next) {
     iterator.SetLimit(0, true);
     return;

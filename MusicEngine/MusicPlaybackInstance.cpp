@@ -39,10 +39,7 @@ void CSnMusicPlaybackInstance::Term(uint32_t flags) {
   if (!(m_musicFlags & kDetached) && Owner()) Owner()->Forget(this);
   m_musicFlags |= kDetached;
   // Leaving may free the track context: nothing of it is used after this.
-  if (CSnMusicContext* parent = Parent()) {
-    Disconnect();
-    (void)parent;
-  }
+  Disconnect();
   CSnPlaybackInstance::Term(flags);
 }
 
