@@ -122,14 +122,21 @@ SNRESULT CSnMusicSegmentChain::SeekTime(int32_t ms, bool snapToMarker) {
   if (position < earliest) position = earliest;
   if (snapToMarker && position >= INT32_MIN && position <= INT32_MAX)
     position = m_segment->SnapToNearestMarker(int32_t(position));
+  m_appliedMs = snapToMarker ? MusicSamplesToMs(position, MusicSampleRate()) : ms;
   return SeekTo(position);
 }
 
 SNRESULT CSnMusicSegmentChain::SeekPercent(float fraction, bool snapToMarker) {
   if (!(fraction >= 0.0f)) fraction = 0.0f;
   if (fraction > 1.0f) fraction = 1.0f;
-  int64_t position = int64_t(double(fraction) * double(m_segment->GetActiveDuration()));
-  if (snapToMarker) position = m_segment->SnapToNearestMarker(int32_t(position));
+  const int64_t active = m_segment->GetActiveDuration();
+  int64_t position = int64_t(double(fraction) * double(active));
+  m_appliedFraction = fraction;
+  if (snapToMarker) {
+    position = m_segment->SnapToNearestMarker(int32_t(position));
+    // A segment with no active part has no fraction of it: 0 rather than a division by zero.
+    m_appliedFraction = active > 0 ? float(double(position) / double(active)) : 0.0f;
+  }
   return SeekTo(position);
 }
 

@@ -32,6 +32,9 @@ class CSnMusicSegmentChain final : public CSnMusicChainContext {
   SNRESULT SeekTime(int32_t ms, bool snapToMarker) override;
   // A root holds itself until its stop completes.
   void HoldUntilStopped();
+  // What the last seek applied once snapped: the fraction of the active part, the milliseconds.
+  float AppliedFraction() const { return m_appliedFraction; }
+  int32_t AppliedMs() const { return m_appliedMs; }
 
  private:
   template <typename T, typename... Args>
@@ -43,6 +46,8 @@ class CSnMusicSegmentChain final : public CSnMusicChainContext {
   CSnRegisteredObj* m_gameObject = nullptr;
   uint32_t m_playingId = 0;
   bool m_heldUntilStopped = false;
+  float m_appliedFraction = 0.0f;
+  int32_t m_appliedMs = 0;
 };
 
 }  // namespace SN

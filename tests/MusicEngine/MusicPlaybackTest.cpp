@@ -6,6 +6,7 @@
 #include "MusicEngine/MusicChain.h"
 #include "MusicEngine/MusicPlaybackInstance.h"
 #include "MusicEngine/MusicRenderer.h"
+#include "MusicEngine/MusicSegment.h"
 #include "MusicEngine/MusicSegmentChain.h"
 #include "MusicEngine/MusicTopContext.h"
 #include "SoundEngine/PlayParams.h"
@@ -83,6 +84,40 @@ TEST_F(MusicPlaybackTest, TheIteratorRefusesAContextPastItsDepthAndHasNoItem) {
   chain->StopNow();
   chain->Release();
   EXPECT_EQ(CSnMusicRenderer::Instance()->FirstTopLevelContext(), nullptr) << "the play left the renderer";
+}
+
+// A snapped seek keeps what it applied: the marker's fraction of the active part, or its time; a
+// segment whose active part is empty gives the fraction 0, not a division by zero.
+TEST_F(MusicPlaybackTest, ASnappedSeekKeepsTheMarkersFractionAndZeroForNoActivePart) {
+  MusicTest::CountingSegment* segment = Counting(502);
+  Tools::BankMusicSegment emptyActive = MusicTest::Segment120(503);
+  emptyActive.markers = {{1, 500.0, ""}, {2, 500.0, ""}};
+  const std::vector<uint8_t> bytes = Tools::MusicSegmentPayload(emptyActive, false);
+  auto* empty = PoolNew<CSnMusicSegmentNode>(g_DefaultPoolId, 503u);
+  made_.push_back(empty);
+  Platform::ReentrantGuard audio(GlobalAudioLock());
+  ASSERT_EQ(empty->ReadBankData(bytes.data(), uint32_t(bytes.size())), SN_Success);
+  ASSERT_EQ(empty->GetActiveDuration(), 0);
+  CSnPlayParams params;
+  params.playingId = 78;
+  CSnMusicSegmentChain* chain = CSnMusicSegmentChain::Create(segment, nullptr, nullptr, params);
+  ASSERT_NE(chain, nullptr);
+  // Half of 384,000 is nearest the cue at 156,000; 2 s (96,000) too.
+  EXPECT_EQ(chain->SeekPercent(0.5f, true), SN_Success);
+  EXPECT_FLOAT_EQ(chain->AppliedFraction(), 156000.0f / 384000.0f);
+  EXPECT_EQ(chain->SeekTime(2000, true), SN_Success);
+  EXPECT_EQ(chain->AppliedMs(), 3250);
+  EXPECT_EQ(chain->SeekTime(2000, false), SN_Success);
+  EXPECT_EQ(chain->AppliedMs(), 2000);
+  chain->StopNow();
+  chain->Release();
+
+  chain = CSnMusicSegmentChain::Create(empty, nullptr, nullptr, params);
+  ASSERT_NE(chain, nullptr);
+  EXPECT_EQ(chain->SeekPercent(0.5f, true), SN_Success);
+  EXPECT_EQ(chain->AppliedFraction(), 0.0f);
+  chain->StopNow();
+  chain->Release();
 }
 
 // A music voice told to stop 512 samples of music into the frame at speed 2 stops 256 output
