@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "MusicEngine/MusicTransitionRule.h"
 #include "SoundEngine/GameSyncs/Transition.h"
 
 namespace SN {
@@ -44,12 +45,6 @@ class CSnChildContext {
   friend class CSnMusicContext;
   CSnChildContext* m_nextSibling = nullptr;
   CSnMusicContext* m_parent;
-};
-
-struct SnMusicFade {
-  int32_t timeMs;
-  uint32_t curve;
-  int32_t offset;  // samples
 };
 
 class CSnMusicContext : public CSnChildContext, public ISnTransitionTarget {

@@ -49,6 +49,7 @@ void CSnMusicRenderer::Frame(bool lastCall) {
 void CSnMusicRenderer::Destroy() {
   CSnMusicRenderer* renderer = TheRenderer();
   if (!renderer) return;
+  renderer->StopAll();
   TheRenderer() = nullptr;
   // Out of the frame too: a later Init joins it afresh, once.
   SoundEngine::RemoveBehavioralExtension(&CSnMusicRenderer::Frame);

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cmath>
 
+#include "MusicEngine/MusicRenderer.h"
 #include "SoundEngine/Log.h"
 #include "SoundEngine/Lower/FrameFormat.h"
 
@@ -185,8 +186,33 @@ bool CSnMusicHierarchyNode::CollectStingers(SnArray<SnMusicStinger>& list) const
 
 // ---- the hierarchy's calls ----
 
-void CSnMusicHierarchyNode::ExecuteAction(const SnActionParams&) {
-  // Stop, pause, resume and seek reach the music contexts of this node; none is made yet.
+void CSnMusicHierarchyNode::ExecuteAction(const SnActionParams& params) {
+  CSnMusicRenderer* renderer = CSnMusicRenderer::Instance();
+  if (!renderer) return;
+  switch (params.kind) {
+    case SnActionParams::Stop:
+      renderer->StopNode(this, params.gameObject, params.playingId, params.transitionMs, params.fadeCurve);
+      break;
+    case SnActionParams::Pause:
+      renderer->PauseNode(this, params.gameObject, params.playingId, params.transitionMs, params.fadeCurve);
+      break;
+    case SnActionParams::Resume:
+      renderer->ResumeNode(this, params.gameObject, params.playingId, params.transitionMs, params.fadeCurve,
+                           params.flag != 0);
+      break;
+    case SnActionParams::Seek:
+      if (params.seekFlags & 1) {
+        // A fraction of the active part, clamped; one that is no number seeks to the beginning.
+        float fraction = params.seek.fraction;
+        if (!(fraction >= 0.0f)) fraction = 0.0f;
+        if (fraction > 1.0f) fraction = 1.0f;
+        renderer->SeekNodeByPercent(this, params.gameObject, params.playingId, fraction, params.seekFlags & 2);
+      } else {
+        renderer->SeekNodeByTime(this, params.gameObject, params.playingId, params.seek.ms, params.seekFlags & 2);
+      }
+      break;
+    default: break;
+  }
 }
 
 SNRESULT MusicCannotPlayYet(uint32_t nodeId) {
@@ -196,6 +222,18 @@ SNRESULT MusicCannotPlayYet(uint32_t nodeId) {
 }
 
 SNRESULT CSnMusicHierarchyNode::PlayNode(CSnPlayParams&) { return MusicCannotPlayYet(ID()); }
+
+namespace {
+constexpr uint8_t kSpeedProperty = 54;
+}  // namespace
+
+SNRESULT CSnMusicHierarchyNode::SetFloatProperty(uint8_t id, float value) {
+  const bool speedChanged = id == kSpeedProperty && FloatProperty(id) != value;
+  const SNRESULT result = CSnPropertyNode::SetFloatProperty(id, value);
+  if (speedChanged)
+    if (CSnMusicRenderer* renderer = CSnMusicRenderer::Instance()) renderer->SetPendingReset(0);
+  return result;
+}
 
 SNRESULT CSnMusicHierarchyNode::PrepareMusicDependencies() {
   // A stinger of segment 0 plays nothing and has nothing to prepare.

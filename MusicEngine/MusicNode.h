@@ -94,8 +94,12 @@ class CSnMusicHierarchyNode : public CSnPropertyNode {
   // ---- the hierarchy's calls ----
   void ExecuteAction(const SnActionParams& params) override;
   void DeliverParameterChange(const SnParamChange&) override {}
-  // Music plays through its own contexts, which are not here yet: logged once, SN_Failure.
+  // Kinds that play by themselves say so; the others refuse, logged once.
   SNRESULT PlayNode(CSnPlayParams& params) override;
+  // A change of the playback speed (property 54) has every play work its speed out again.
+  SNRESULT SetFloatProperty(uint8_t id, float value) override;
+  // The node's parameters and the playback speed (41), which its plays follow.
+  uint64_t SupportedMask() const override { return CSnPropertyNode::SupportedMask() | (uint64_t(1) << 41); }
   // The musical dependencies (stinger segments, transition segments), then the children; undone
   // on failure.
   SNRESULT PrepareData() override;
@@ -122,7 +126,7 @@ class CSnMusicHierarchyNode : public CSnPropertyNode {
   uint8_t m_musicFlags = 0;
 };
 
-// Music plays through its own contexts, which are not here yet: SN_Failure, said once per process.
+// A music kind that does not play by itself: SN_Failure, said once per process.
 SNRESULT MusicCannotPlayYet(uint32_t nodeId);
 
 // The output rate music times are converted at.

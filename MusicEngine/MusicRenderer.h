@@ -9,7 +9,10 @@
 
 namespace SN {
 
+class CSnHierarchyNode;
 class CSnIndexedObject;
+class CSnMatrixAwareContext;
+class CSnRegisteredObj;
 class CSnLoadedBank;
 class CSnMusicTopContext;
 struct SnMusicPendingState;
@@ -27,6 +30,27 @@ class CSnMusicRenderer {
   SNRESULT AddTopLevelContext(CSnMusicTopContext* context, uint32_t playingId, uint32_t callbackFlags);
   void RemoveTopLevelContext(CSnMusicTopContext* context);
   CSnMusicTopContext* FirstTopLevelContext() const { return m_topHead; }
+  // ---- node-wide commands: the plays of `node`, of the game object (null: any) and playing id
+  // (0: any) ----
+  void StopNode(const CSnHierarchyNode* node, CSnRegisteredObj* gameObject, uint32_t playingId, int32_t timeMs,
+                uint32_t curve);
+  void PauseNode(const CSnHierarchyNode* node, CSnRegisteredObj* gameObject, uint32_t playingId, int32_t timeMs,
+                 uint32_t curve);
+  void ResumeNode(const CSnHierarchyNode* node, CSnRegisteredObj* gameObject, uint32_t playingId, int32_t timeMs,
+                  uint32_t curve, bool force);
+  // Every play works out its speed again before its next frame; a non-zero `value` also resets the
+  // contexts of every play.
+  void SetPendingReset(uint8_t value) {
+    m_resetPending = true;
+    m_resetValue = uint8_t(m_resetValue | value);
+  }
+  // Every play stops at once (the sound engine's end).
+  void StopAll();
+  // A play that took the seek tells its playing id the music began again.
+  void SeekNodeByTime(const CSnHierarchyNode* node, CSnRegisteredObj* gameObject, uint32_t playingId, int32_t ms,
+                      bool snapToMarker);
+  void SeekNodeByPercent(const CSnHierarchyNode* node, CSnRegisteredObj* gameObject, uint32_t playingId,
+                         float fraction, bool snapToMarker);
   CSnMusicTopContext* LastTopLevelContext() const { return m_topTail; }
 
   // ---- held state changes ----
@@ -48,6 +72,8 @@ class CSnMusicRenderer {
   uint64_t Frames() const { return m_frames; }
 
  private:
+  template <typename Act>
+  void ForEachPlayOf(const CSnHierarchyNode* node, CSnRegisteredObj* gameObject, uint32_t playingId, Act&& act);
   static void Frame(bool lastCall);
   static void Destroy();
   void RenderFrame();
@@ -65,6 +91,8 @@ class CSnMusicRenderer {
   CSnMusicTopContext* m_topTail = nullptr;
   SnMusicPendingState* m_pending = nullptr;  // newest first
   uint32_t m_pendingCount = 0;
+  bool m_resetPending = false;
+  uint8_t m_resetValue = 0;
 };
 
 }  // namespace SN

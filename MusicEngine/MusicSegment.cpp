@@ -1,6 +1,9 @@
 // The music segment: its markers from the bank and the timing questions transitions ask of it.
 #include "MusicEngine/MusicSegment.h"
 
+#include "MusicEngine/MusicSegmentChain.h"
+#include "SoundEngine/PlayParams.h"
+
 #include <cstdlib>
 #include <cstring>
 
@@ -97,6 +100,35 @@ SNRESULT CSnMusicSegmentNode::ReadMarkers(SnMusicReader& in) {
   }
   m_entry = int32_t(EntryCue().position);
   m_active = int32_t(ExitCue().position) - m_entry;
+  return SN_Success;
+}
+
+// ---- playing ----
+
+CSnMatrixAwareContext* CSnMusicSegmentNode::CreateContext(CSnMusicContext* parent, CSnRegisteredObj* gameObject,
+                                                          const CSnPlayParams& params) {
+  return CSnMusicSegmentChain::Create(this, parent, gameObject, params);
+}
+
+SNRESULT CSnMusicSegmentNode::PlayNode(CSnPlayParams& params) {
+  CSnMusicSegmentChain* chain = CSnMusicSegmentChain::Create(this, nullptr, params.gameObject, params);
+  if (!chain) {
+    SOUND_LOG(Error, "Music segment %u cannot be played", ID());
+    return SN_Failure;
+  }
+  SnMusicRuleDestination entry;
+  entry.flags = SnMusicRuleDestination::kEntryCue | SnMusicRuleDestination::kPlayPreEntry;
+  int64_t preRoll = 0;
+  if (chain->PrepareForPlay(&entry, 0, preRoll) != SN_Success) {
+    chain->StopNow();
+    chain->Release();
+    return SN_Failure;
+  }
+  // The play's time 0 is the first sample of the pre-entry part (or of the look-ahead before it).
+  chain->SetTimeOffset(preRoll);
+  chain->HoldUntilStopped();
+  chain->Play(SnMusicFade{params.transition.durationMs, uint32_t(params.transition.shape), 0});
+  chain->Release();
   return SN_Success;
 }
 

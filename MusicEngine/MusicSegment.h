@@ -9,6 +9,9 @@
 namespace SN {
 
 struct SnMusicRuleDestination;
+class CSnMatrixAwareContext;
+class CSnMusicContext;
+class CSnRegisteredObj;
 
 class CSnMusicSegmentNode : public CSnMusicHierarchyNode {
  public:
@@ -16,6 +19,12 @@ class CSnMusicSegmentNode : public CSnMusicHierarchyNode {
   ~CSnMusicSegmentNode() override;
 
   uint32_t NodeCategory() const override { return kMusicCategorySegment; }
+  // A play action on the segment: it plays alone, from its pre-entry part, as a play's root.
+  SNRESULT PlayNode(CSnPlayParams& params) override;
+  // The segment's playing context (a chain of its one segment) under `parent`; null without markers
+  // or memory.
+  CSnMatrixAwareContext* CreateContext(CSnMusicContext* parent, CSnRegisteredObj* gameObject,
+                                       const CSnPlayParams& params);
 
   // The music node block, the duration and the markers: SN_Failure for a field past the end, a
   // time that does not fit a sample count, markers out of order or outside the duration, or fewer

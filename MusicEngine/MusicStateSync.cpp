@@ -43,6 +43,12 @@ void CSnMusicRenderer::RemoveTopLevelContext(CSnMusicTopContext* context) {
 void CSnMusicRenderer::RenderFrame() {
   ++m_frames;
   const uint32_t samples = LowerEngine::SamplesPerFrame();
+  if (m_resetPending) {
+    for (CSnMusicTopContext* context = m_topHead; context; context = context->m_nextTop)
+      context->RequestReset(m_resetValue);
+    m_resetPending = false;
+    m_resetValue = 0;
+  }
   for (CSnMusicTopContext* context = m_topHead; context;) {
     // A play may end, and leave the list, while it runs.
     CSnMusicTopContext* next = context->m_nextTop;

@@ -1,6 +1,6 @@
 // A music play launched without a parent, as the renderer sees it: asked where its state syncs lie,
-// told to hold a state change until one, and advanced one frame at a time. The play root of the
-// music playback builds on it; until then the tests provide their own.
+// told to hold a state change until one, and advanced one frame at a time. The play root is one;
+// the renderer's own tests provide others.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +10,8 @@
 namespace SN {
 
 struct SnMusicPendingState;
+class CSnMatrixAwareContext;
+class CSnRegisteredObj;
 
 class CSnMusicTopContext {
  public:
@@ -27,6 +29,11 @@ class CSnMusicTopContext {
   virtual SNRESULT GetSegmentInfo(SnSegmentInfo& info) = 0;
   // One frame of `samples` samples of music.
   virtual void AdvanceFrame(uint32_t samples) = 0;
+  // The play's root context, which node-wide commands act on; null for a play without one.
+  virtual CSnMatrixAwareContext* TopContext() const { return nullptr; }
+  virtual CSnRegisteredObj* PlayGameObject() const { return nullptr; }
+  // Its speed is worked out again on its next frame; with a non-zero `reset` its contexts reset too.
+  virtual void RequestReset(uint8_t /*reset*/) {}
 
   uint32_t PlayingId() const { return m_playingId; }
   uint32_t CallbackFlags() const { return m_callbackFlags; }

@@ -50,4 +50,16 @@ bool MusicMsToSamples(double ms, uint32_t rate, int32_t& samples);
 // 32-bit sample count.
 bool MusicOffsetToSamples(int32_t ms, uint32_t rate, int32_t& samples);
 
+// ---- music time: signed 64-bit samples, where the maximum stands for "no time" ----
+constexpr int64_t kMusicNoTime = INT64_MAX;
+// The maximum stays the maximum; no sum or difference leaves the range.
+int64_t MusicTimeAdd(int64_t a, int64_t b);
+int64_t MusicTimeSub(int64_t a, int64_t b);
+// Into a 32-bit field, saturated.
+int32_t MusicTimeToS32(int64_t t);
+// Whole samples per millisecond (the integer rate / 1000) times the milliseconds, in 64 bits.
+int64_t MusicRateMs(uint32_t rate, int64_t ms);
+// Samples to milliseconds, rounded half away from zero, saturated into 32 bits.
+int32_t MusicSamplesToMs(int64_t samples, uint32_t rate);
+
 }  // namespace SN

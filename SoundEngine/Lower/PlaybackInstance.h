@@ -47,6 +47,7 @@ enum SnVirtualBehaviour : uint8_t {
 enum SnInstanceCommandKind : uint32_t {
   SnInstanceCommand_FadeBegun = 3,         // carries a time; to an instance: its source nears its end
   SnInstanceCommand_ContextDetached = 4,   // carries an argument; the instance is retired after it
+  SnInstanceCommand_PauseVoice = 6,        // to a music voice silenced for a pause: its voice pauses now
 };
 
 // The action codes of `ExecuteActionOnInstance`.
@@ -223,8 +224,9 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
   // A game parameter (or modulator) holds a value keyed by this instance: it goes at Term.
   bool AddOwnedValueId(uint32_t id, bool modulator);
   virtual void ComputeParameters();
-  // The factor of `key` (its bit 31 the kind); exactly 1.0 removes it. False when out of memory.
-  bool SetGainFactorEntry(float value, uint32_t key, bool replace);
+  // The factor of `key` (its bit 31 the kind); exactly 1.0 removes it. With `keep` it outlives the
+  // parameters being computed again. False when out of memory.
+  bool SetGainFactorEntry(float value, uint32_t key, bool replace, bool keep = false);
   void RecomputeGain();
   void RecomputeGainIfDirty() {
     if (m_gainDirty) RecomputeGain();

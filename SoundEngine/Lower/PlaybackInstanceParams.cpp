@@ -219,7 +219,7 @@ void CSnPlaybackInstance::ComputeParameters() {
   m_modulatorsInstantiated = true;
 }
 
-bool CSnPlaybackInstance::SetGainFactorEntry(float value, uint32_t key, bool replace) {
+bool CSnPlaybackInstance::SetGainFactorEntry(float value, uint32_t key, bool replace, bool keep) {
   const uint32_t id = key & ~kGainFactorKind;
   const uint32_t kind = (key & kGainFactorKind) ? 1 : 0;
   auto find = [this](uint32_t wantedId, uint32_t wantedKind) -> int32_t {
@@ -240,8 +240,9 @@ bool CSnPlaybackInstance::SetGainFactorEntry(float value, uint32_t key, bool rep
     if (own >= 0) m_gainFactors.RemoveAt(uint32_t(own));
   } else if (own >= 0) {
     m_gainFactors[uint32_t(own)].factor = value;
+    if (keep) m_gainFactors[uint32_t(own)].flags |= kGainFactorKeep;
   } else {
-    stored = m_gainFactors.Add(GainFactor{id, kind, value}) != nullptr;
+    stored = m_gainFactors.Add(GainFactor{id, kind | (keep ? kGainFactorKeep : 0u), value}) != nullptr;
     if (!stored) SOUND_LOG(Error, "Gain factor %u of playing id %u: no memory; the gain is unchanged", id, m_playingId);
   }
   RecomputeGain();

@@ -63,6 +63,9 @@ class ISnSourceInstance {
   virtual bool HasInitialOffset() const { return false; }
   virtual int32_t InitialOffset() const { return 0; }
   virtual float RateFactor() const { return 1.0f; }
+  // A play stopped part-way into the current frame: the output frames it still gives in this frame
+  // before it ends; -1 when it is not stopping inside the frame.
+  virtual int32_t StopOffset() const { return -1; }
   // The source could not be made: the instance lets go of its voice.
   virtual void DetachVoice() {}
 };

@@ -190,7 +190,12 @@ void CSnVoiceSourceStage::MoveMarkers(uint32_t inputBefore, uint32_t outputBefor
 }
 
 SNRESULT CSnVoiceSourceStage::Deliver(SNRESULT result, SnVoiceBuffer& out) {
-  const uint32_t frames = m_resampler.m_outputOffset;
+  uint32_t frames = m_resampler.m_outputOffset;
+  // A play told to stop inside this frame gives the frames before its stop and ends there.
+  if (const int32_t stopAt = m_pInstance ? m_pInstance->StopOffset() : -1; stopAt >= 0) {
+    if (uint32_t(stopAt) < frames) frames = uint32_t(stopAt);
+    result = SN_NoMoreData;
+  }
   if (frames && NeedsDeinterleave()) {
     const uint32_t channels = ChannelCount(m_output.channelConfig);
     if (!m_pScratch)

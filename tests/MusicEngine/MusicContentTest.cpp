@@ -3,6 +3,7 @@
 #include "MusicEngine/MusicContainers.h"
 #include "MusicEngine/MusicTrack.h"
 #include "tests/MusicEngine/MusicTestSupport.h"
+#include "tools/SoundBank/ActionWriter.h"
 
 namespace {
 
@@ -73,8 +74,14 @@ TEST_F(MusicContentTest, MusicDirectivesNameOnlyObjectsDescribedBefore) {
       << error;
   ASSERT_EQ(played.objects.size(), 4u);
   EXPECT_EQ(played.objects[2].type, 3u);
-  const std::vector<uint8_t> action = {0, 0, 0, 0, 0x03, 0x04, 0, 0, 0, 0};
-  ASSERT_EQ(played.objects[2].payload.size(), action.size());
+  // A whole play action, as the engine reads one, naming the bank.
+  Tools::BankAction expected;
+  expected.id = Id("Play_W.Play");
+  expected.type = 0x0403;
+  expected.target = Id("W");
+  expected.bankId = Id("Music");
+  EXPECT_EQ(played.objects[2].payload, Tools::ActionPayload(expected));
+  ASSERT_GE(played.objects[2].payload.size(), 10u);
   uint32_t target = 0;
   memcpy(&target, played.objects[2].payload.data() + 6, 4);
   EXPECT_EQ(target, Id("W"));

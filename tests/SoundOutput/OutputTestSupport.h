@@ -145,6 +145,33 @@ inline std::vector<uint8_t> ReadFileBytes(const std::string& path) {
   return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
+// One frame of 1024 samples of the null output's clock, rendered on the caller's thread.
+inline SN::SNRESULT RenderNullFrame() {
+  ManualClock::AdvanceTicks((int64_t(1024) * Platform::kTicksPerSecond + 47999) / 48000);
+  return SN::SoundEngine::RenderAudio();
+}
+
+// The 16-bit samples of a RIFF WAVE file's "data" chunk (a capture's or a media's), in file order;
+// empty when it has none.
+inline std::vector<int16_t> DataSamples(const std::vector<uint8_t>& file) {
+  auto u32 = [&](size_t at) {
+    return uint32_t(file[at]) | uint32_t(file[at + 1]) << 8 | uint32_t(file[at + 2]) << 16 | uint32_t(file[at + 3]) << 24;
+  };
+  std::vector<int16_t> samples;
+  if (file.size() < 12 || std::memcmp(file.data(), "RIFF", 4) || std::memcmp(file.data() + 8, "WAVE", 4)) return samples;
+  for (size_t at = 12; at + 8 <= file.size();) {
+    const uint32_t size = u32(at + 4);
+    if (at + 8 + size > file.size()) break;
+    if (!std::memcmp(&file[at], "data", 4)) {
+      for (size_t i = 0; i + 1 < size; i += 2)
+        samples.push_back(int16_t(uint16_t(file[at + 8 + i]) | uint16_t(file[at + 9 + i]) << 8));
+      break;
+    }
+    at += 8 + size + (size & 1);
+  }
+  return samples;
+}
+
 // The real engine over memory hooks and a stream manager with the game's blocking file hook, files
 // written under a scratch folder; the clock replaced; every global put back at the end.
 class OutputFixture : public ::testing::Test {

@@ -27,8 +27,8 @@
 namespace {
 
 using namespace SN;
-using OutputTest::ManualClock;
 using OutputTest::OutputFixture;
+using OutputTest::DataSamples;
 using OutputTest::ReadFileBytes;
 
 constexpr uint32_t kObject = 7;
@@ -38,27 +38,6 @@ constexpr double kCentreToPair = 0.70710678118654752;  // a mono voice on a fron
 constexpr double kFastUnity = 0.32518977 + 0.020805772 + 0.65304345;
 // A voice at 0 dB into the master bus meets it three times: for its volume, its output's and the bus's.
 constexpr double kVoiceUnity = kFastUnity * kFastUnity * kFastUnity;
-
-// The 16-bit samples of a RIFF WAVE file's "data" chunk (a capture's or a media's), in file order;
-// empty when it has none.
-std::vector<int16_t> DataSamples(const std::vector<uint8_t>& file) {
-  auto u32 = [&](size_t at) {
-    return uint32_t(file[at]) | uint32_t(file[at + 1]) << 8 | uint32_t(file[at + 2]) << 16 | uint32_t(file[at + 3]) << 24;
-  };
-  std::vector<int16_t> samples;
-  if (file.size() < 12 || std::memcmp(file.data(), "RIFF", 4) || std::memcmp(file.data() + 8, "WAVE", 4)) return samples;
-  for (size_t at = 12; at + 8 <= file.size();) {
-    const uint32_t size = u32(at + 4);
-    if (at + 8 + size > file.size()) break;
-    if (!std::memcmp(&file[at], "data", 4)) {
-      for (size_t i = 0; i + 1 < size; i += 2)
-        samples.push_back(int16_t(uint16_t(file[at + 8 + i]) | uint16_t(file[at + 9 + i]) << 8));
-      break;
-    }
-    at += 8 + size + (size & 1);
-  }
-  return samples;
-}
 
 class SoundEndToEndTest : public OutputFixture {
  public:
@@ -79,8 +58,7 @@ class SoundEndToEndTest : public OutputFixture {
   // Frames of the null output's clock, each rendered.
   void Frames(uint32_t count) {
     for (uint32_t i = 0; i < count; ++i) {
-      ManualClock::AdvanceTicks((int64_t(kFrame) * Platform::kTicksPerSecond + 47999) / 48000);
-      ASSERT_EQ(SoundEngine::RenderAudio(), SN_Success);
+      ASSERT_EQ(OutputTest::RenderNullFrame(), SN_Success);
     }
   }
   // Ends the capture and reads the file back: left and right planes.

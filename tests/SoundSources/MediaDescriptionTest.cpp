@@ -48,6 +48,26 @@ TEST(MediaDescription, OptionsGiveTheWritersMedia) {
   EXPECT_EQ(bank.media[2].bytes, Tools::WriteToneMedia(plain));
 }
 
+// A constant signal: its number is the level of every sample of every channel, full scale held.
+TEST(MediaDescription, ADcToneHoldsItsLevelInEverySample) {
+  Tools::BankDescription bank;
+  std::string error;
+  ASSERT_TRUE(Tools::ParseBankText("tone Quarter 48000 2 1 0.25 dc\n", "Media", bank, error)) << error;
+  Tools::ToneDesc quarter;
+  quarter.channels = 2;
+  quarter.frames = 48;
+  quarter.signal = Tools::ToneSignal::Dc;
+  quarter.level = 0.25f;
+  ASSERT_EQ(bank.media.size(), 1u);
+  EXPECT_EQ(bank.media[0].bytes, Tools::WriteToneMedia(quarter));
+  for (uint32_t frame : {0u, 47u})
+    for (uint16_t channel : {0, 1}) EXPECT_EQ(Tools::ToneSample(quarter, frame, channel), 8192);
+  quarter.level = 1.0f;
+  EXPECT_EQ(Tools::ToneSample(quarter, 0, 0), 32767);
+  quarter.level = -1.0f;
+  EXPECT_EQ(Tools::ToneSample(quarter, 0, 0), -32768);
+}
+
 TEST(MediaDescription, WhatCannotBeMadeIsRefused) {
   const struct {
     const char* text;
@@ -55,7 +75,8 @@ TEST(MediaDescription, WhatCannotBeMadeIsRefused) {
   } cases[] = {
       {"tone A 48000 2 5 440 float", "line 1: float tones are mono"},
       {"tone A 48000 2 5 440 wav",
-       "line 1: \"wav\": a tone is followed by \"loose\", \"adpcm\", \"float\", \"ramp\" or \"noise\""},
+       "line 1: \"wav\": a tone is followed by \"loose\", \"adpcm\", \"float\", \"ramp\", \"noise\" or \"dc\""},
+      {"tone A 48000 1 5 1.5 dc", "line 1: a dc tone's level is -1 to 1"},
       {"tone A 48000 2 5 440\nspeakers A 7", "line 2: the speaker mask of tone \"A\" does not name its channels"},
       {"tone A 48000 1 5 440\nmediafault A lost", "line 2: \"lost\" is not a media fault"},
       {"tone A 48000 1 5 440\nenvelope A 0 10",

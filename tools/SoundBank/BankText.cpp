@@ -107,6 +107,7 @@ class Parser final : public MusicTextHost {
     Uses(BankChunkKind::Media);
     return true;
   }
+  uint32_t BankId() const override { return m_bank.bankId; }
   bool Fail(const std::string& message) override {
     m_error = "line " + std::to_string(m_line) + ": " + message;
     return false;
@@ -657,10 +658,17 @@ bool Parser::Line(const std::vector<std::string>& w) {
         tone.desc.signal = ToneSignal::Ramp;
       else if (w[i] == "noise")
         tone.desc.signal = ToneSignal::Noise;
+      else if (w[i] == "dc")
+        tone.desc.signal = ToneSignal::Dc;
       else
-        return Fail("\"" + w[i] + "\": a tone is followed by \"loose\", \"adpcm\", \"float\", \"ramp\" or \"noise\"");
+        return Fail("\"" + w[i] + "\": a tone is followed by \"loose\", \"adpcm\", \"float\", \"ramp\", \"noise\" or \"dc\"");
     }
     if (tone.desc.encoding == MediaEncoding::Float32 && channels != 1) return Fail("float tones are mono");
+    // A constant signal's number is its level rather than a frequency.
+    if (tone.desc.signal == ToneSignal::Dc) {
+      if (!(tone.desc.frequency >= -1.0f && tone.desc.frequency <= 1.0f)) return Fail("a dc tone's level is -1 to 1");
+      tone.desc.level = tone.desc.frequency;
+    }
     if (FindTone(tone.name)) return Fail("tone \"" + tone.name + "\" is given twice");
     // Names that differ only in case hash to one media id.
     if (!Once(m_toneIds, SN::SoundEngine::GetIDFromString(tone.name.c_str()), "the media id of tone \"" + w[1] + "\""))

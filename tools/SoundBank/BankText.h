@@ -8,7 +8,7 @@
 //   switchgroup <group> <parameter> <scaling>  switchpoint <group> <value> <switch> <shape>
 //   parameter <name> <default> <ramp mode> <up> <down> <binding slot>
 //   envcurve <group 0-1> <curve 0-2> <enabled 0/1> <scaling>   envpoint <g> <c> <x> <y> <interpolation>  ENVS
-//   tone <name> <rate> <channels> <ms> <Hz> [loose] [adpcm|float] [ramp|noise]
+//   tone <name> <rate> <channels> <ms> <Hz> [loose] [adpcm|float] [ramp|noise|dc]   (dc: <Hz> is the level)
 //                                            DIDX and DATA (loose: "<id>.snm" beside the bank)
 //   marker <tone> <cue id> <frame> [label]   loop <tone> <first frame> <last frame>
 //   speakers <tone> <channel mask>           envelope <tone> <reference dB> <frame> <dB below>...

@@ -6,6 +6,7 @@
 
 #include "tools/ContentWriters/Bytes.h"
 #include "tools/SoundBank/MidiClipWriter.h"
+#include "tools/SoundBank/ActionWriter.h"
 #include "tools/SoundBank/MusicWriter.h"
 
 namespace Tools {
@@ -166,13 +167,15 @@ bool MusicText::Segment(const std::vector<std::string>& w) {
       uint32_t trackId = 0;
       if (!Earlier(rest, {kBankMusicTrackType}, trackId)) return false;
       segment.node.children.push_back(trackId);
+    } else if (Split(w[i], "bus", rest)) {
+      if (!m_host.Id(rest, segment.node.params.outputBusId)) return false;
     } else if (Split(w[i], "cue", rest) && rest.find('@') != std::string::npos) {
       BankMusicMarker cue;
       cue.name = rest.substr(0, rest.find('@'));
       if (!m_host.Id(cue.name, cue.id) || !Ms(rest.substr(rest.find('@') + 1), cue.positionMs)) return false;
       segment.markers.push_back(cue);
     } else {
-      return m_host.Fail("\"" + w[i] + "\" is neither track:<name> nor cue:<name>@<ms>");
+      return m_host.Fail("\"" + w[i] + "\" is neither track:<name>, bus:<bus> nor cue:<name>@<ms>");
     }
   }
   segment.markers.push_back({2, exit, ""});
@@ -336,11 +339,13 @@ bool MusicText::Event(const std::vector<std::string>& w) {
   if (!m_host.Id(w[1], eventId) || !m_host.Id(action, actionId) ||
       !Earlier(w[2], {kBankMusicSegmentType, kBankMusicPlaylistType, kBankMusicSwitchType}, target))
     return false;
-  std::vector<uint8_t> payload;
-  ContentWriters::Put(payload, actionId);
-  ContentWriters::Put(payload, kPlayAction);
-  ContentWriters::Put(payload, target);
-  return m_host.AddObject(kActionType, action, std::move(payload)) &&
+  // A whole play action, as the engine reads one: the bare id, type and target are not enough.
+  BankAction play;
+  play.id = actionId;
+  play.type = kPlayAction;
+  play.target = target;
+  play.bankId = m_host.BankId();
+  return m_host.AddObject(kActionType, action, ActionPayload(play)) &&
          m_host.AddObject(4, w[1], EventPayload(eventId, {actionId}));
 }
 

@@ -8,7 +8,7 @@
 //       cc:<delta>:<channel>:<controller>:<value>, sysex:<delta>:<hex>, meta:<delta>:<type>[:<hex>];
 //       norunning writes every status byte
 //   segment <name> <bpm> <beats per bar> <beat value> <ms> <entry ms> <exit ms> [cue:<name>@<ms>]...
-//           [track:<track>]...                      markers in order; the tracks declared before
+//           [track:<track>]... [bus:<bus>]           markers in order; the tracks declared before
 //   playlist <name> <mode 0-3> [group option...] [rule:<from>:<to>:<sync>[:<segment>]...] <item>...
 //       items: <segment>[:<weight>[:<loops>]], or a group { <mode> [group option...] <item>... };
 //       group options: loop:<n> (0 for ever; the root's default), weight:<n>, avoid:<n>, shuffle;
@@ -39,6 +39,8 @@ class MusicTextHost {
   virtual bool ToneMedia(const std::string& name, double& ms, uint32_t& bytes) = 0;
   // Media of the bank under the id of `name`; false (failed) when that id is taken.
   virtual bool AddMedia(const std::string& name, std::vector<uint8_t> bytes, uint32_t& id) = 0;
+  // The id of the bank being described (its play actions name it).
+  virtual uint32_t BankId() const = 0;
 
  protected:
   ~MusicTextHost() = default;

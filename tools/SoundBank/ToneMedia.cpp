@@ -202,6 +202,10 @@ int16_t ToneSample(const ToneDesc& tone, uint32_t frame, uint16_t channel) {
       return int16_t(uint16_t(uint32_t(frame) * 37u * (channel + 1u)));
     case ToneSignal::Noise:
       return int16_t(uint16_t(Hash(frame * 8u + channel) >> 3) & 0xFFFF);
+    case ToneSignal::Dc: {
+      const long value = std::lround(double(tone.level) * 32768.0);
+      return int16_t(value > 32767 ? 32767 : value < -32768 ? -32768 : value);
+    }
     case ToneSignal::Sine:
       break;
   }

@@ -20,8 +20,8 @@ enum class MediaEncoding : uint8_t { Pcm16, Float32, ImaAdpcm };
 
 // Sine: channel c sounds (c + 1) times the frequency at half scale. Ramp: a sawtooth over the whole
 // 16-bit range, one step of 37 x (c + 1) per frame, which tells every frame apart. Noise: a fixed
-// sequence of each channel.
-enum class ToneSignal : uint8_t { Sine, Ramp, Noise };
+// sequence of each channel. Dc: every sample of every channel at `level` of full scale.
+enum class ToneSignal : uint8_t { Sine, Ramp, Noise, Dc };
 
 struct EnvelopePoint {
   uint32_t frame = 0;
@@ -54,6 +54,7 @@ struct ToneDesc {
   uint16_t channels = 1;
   uint32_t frames = 0;  // ADPCM media hold whole blocks of 64: the last is completed with silence
   float frequency = 440.0f;
+  float level = 0.5f;  // a Dc signal's, -1 to 1
   MediaEncoding encoding = MediaEncoding::Pcm16;
   ToneSignal signal = ToneSignal::Sine;
   uint32_t channelMask = 0;  // 0: centre for mono, front pair for stereo, the low bits for more

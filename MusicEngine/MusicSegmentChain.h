@@ -1,0 +1,53 @@
+// A segment played by itself: the chain of one item holding the segment's context, played from the
+// beginning of its pre-entry part and stopped at the end of its post-exit part, with an empty item at
+// its exit cue; it seeks by time and by percent of the active part.
+//
+// Threads: audio thread only, inside the music frame.
+#pragma once
+
+#include <cstdint>
+
+#include "SoundEngine/PoolObject.h"
+#include "MusicEngine/MusicChain.h"
+
+namespace SN {
+
+class CSnMusicSegmentNode;
+struct SnMusicRuleDestination;
+
+class CSnMusicSegmentChain final : public CSnMusicChainContext {
+ public:
+  // Under `parent` (null: a play's root); null without markers or memory.
+  static CSnMusicSegmentChain* Create(CSnMusicSegmentNode* segment, CSnMusicContext* parent,
+                                      CSnRegisteredObj* gameObject, const CSnPlayParams& params);
+  ~CSnMusicSegmentChain() override;
+
+  CSnHierarchyNode* GetNode() const override;
+  bool HasNoSyncPoints() const override { return false; }
+  void OnStopComplete() override;
+  // Makes the chain ready from the entry position the rule gives (or from the seek value without a
+  // rule); the pre-roll it needs before that position. 1 ready, 0 refused.
+  SNRESULT PrepareForPlay(const SnMusicRuleDestination* rule, int64_t seekSamples, int64_t& preRoll);
+  SNRESULT SeekPercent(float fraction, bool snapToMarker) override;
+  SNRESULT SeekTime(int32_t ms, bool snapToMarker) override;
+  // A root holds itself until its stop completes.
+  void HoldUntilStopped();
+  // What the last seek applied once snapped: the fraction of the active part, the milliseconds.
+  float AppliedFraction() const { return m_appliedFraction; }
+  int32_t AppliedMs() const { return m_appliedMs; }
+
+ private:
+  template <typename T, typename... Args>
+  friend T* PoolNew(SnMemPoolId, Args&&...);
+  CSnMusicSegmentChain(CSnMusicSegmentNode* segment, CSnMusicContext* parent);
+  // Restarts the segment at `position` (from the entry cue).
+  SNRESULT SeekTo(int64_t position);
+  CSnMusicSegmentNode* m_segment;
+  CSnRegisteredObj* m_gameObject = nullptr;
+  uint32_t m_playingId = 0;
+  bool m_heldUntilStopped = false;
+  float m_appliedFraction = 0.0f;
+  int32_t m_appliedMs = 0;
+};
+
+}  // namespace SN

@@ -1,0 +1,324 @@
+// The track context: the clips of its sub-track scheduled from where it begins, each source made a
+// music voice at its exact sample of the frame and stopped at the clip's end, and the clips'
+// automation applied to their voices every frame.
+#include "MusicEngine/MusicTrackContext.h"
+
+#include <atomic>
+
+#include "MusicEngine/MusicPlaybackInstance.h"
+#include "MusicEngine/MusicSegmentContext.h"
+#include "MusicEngine/MusicTrack.h"
+#include "SoundEngine/Log.h"
+#include "SoundEngine/Lower/FrameFormat.h"
+#include "SoundEngine/Lower/VoiceManager.h"
+#include "SoundEngine/PoolObject.h"
+
+namespace SN {
+
+namespace {
+constexpr uint32_t kMidiCodec = 16;
+enum AutomationType : uint32_t { Volume = 0, LowPass = 1, HighPass = 2, FadeIn = 3, FadeOut = 4 };
+
+bool IsMidi(const CSnSourceDesc& desc) { return ((desc.codecId >> 16) & 0xFF) == kMidiCodec; }
+bool IsStreamed(const CSnSourceDesc& desc) { return desc.StorageType() == CSnSourceDesc::Storage_Streamed; }
+
+int32_t Modulo(int64_t value, int64_t period) {
+  if (period <= 0) return 0;
+  const int64_t rest = value % period;
+  return int32_t(rest < 0 ? rest + period : rest);
+}
+}  // namespace
+
+float EvaluateMusicAutomation(const SnMusicClipAutomation& automation, float at) {
+  const SnMusicAutomationPoint* points = automation.points;
+  const uint32_t count = automation.pointCount;
+  if (!count) return 0.0f;
+  if (at <= points[0].time) return points[0].value;
+  for (uint32_t i = 1; i < count; ++i) {
+    if (at >= points[i].time) continue;
+    const float span = points[i].time - points[i - 1].time;
+    if (span <= 0.0f) return points[i].value;
+    const float t = (at - points[i - 1].time) / span;
+    return points[i - 1].value + (points[i].value - points[i - 1].value) * t;
+  }
+  return points[count - 1].value;
+}
+
+CSnMusicTrackContext* CSnMusicTrackContext::Create(CSnMusicSegmentContext* segment, CSnMusicTrackNode* track,
+                                                   uint32_t subTrack) {
+  auto* context = PoolNew<CSnMusicTrackContext>(g_DefaultPoolId, segment, track, subTrack);
+  if (!context) return nullptr;
+  // Its own reference, given back when its stop completes.
+  context->AddRef();
+  context->Connect();
+  return context;
+}
+
+CSnMusicTrackContext::CSnMusicTrackContext(CSnMusicSegmentContext* segment, CSnMusicTrackNode* track,
+                                           uint32_t subTrack)
+    : CSnMusicContext(segment), m_track(track), m_subTrack(subTrack) {
+  m_track->AddRef();
+  m_track->AddContext();
+}
+
+CSnMusicTrackContext::~CSnMusicTrackContext() {
+  FreeSchedule();
+  m_modulators.Detach();
+  m_track->RemoveContext();
+  m_track->Release();
+}
+
+CSnMusicSegmentContext* CSnMusicTrackContext::Segment() const { return static_cast<CSnMusicSegmentContext*>(Parent()); }
+
+void CSnMusicTrackContext::FreeSchedule() {
+  while (Automation* automation = m_automations) {
+    m_automations = automation->next;
+    PoolDelete(g_DefaultPoolId, automation);
+  }
+  while (Action* action = m_schedule) {
+    m_schedule = action->next;
+    FreeAction(action);
+  }
+}
+
+void CSnMusicTrackContext::FreeAction(Action* action) {
+  while (Automation* automation = action->automations) {
+    action->automations = automation->next;
+    PoolDelete(g_DefaultPoolId, automation);
+  }
+  PoolDelete(g_DefaultPoolId, action);
+}
+
+void CSnMusicTrackContext::Insert(Action* action) {
+  // After every action of the same time: equal times keep their order.
+  Action** link = &m_schedule;
+  while (*link && (*link)->time <= action->time) link = &(*link)->next;
+  action->next = *link;
+  *link = action;
+}
+
+void CSnMusicTrackContext::SetPlaying() {
+  CSnMusicContext::SetPlaying();
+  if (!m_scheduleBuilt) {
+    m_scheduleBuilt = true;
+    BuildSchedule();
+  }
+}
+
+void CSnMusicTrackContext::BuildSchedule() {
+  const int64_t p = m_begin;
+  for (uint32_t c = 0; c < m_track->ClipCount(); ++c) {
+    const SnMusicTrackClip& clip = m_track->Clip(c);
+    if (clip.subTrack != m_subTrack) continue;
+    const CSnSourceDesc* source = m_track->FindSource(clip.sourceId);
+    if (!source) continue;
+    const int64_t clipEnd = int64_t(clip.begin) + clip.length;
+    if (p >= clipEnd) continue;
+    int32_t lookAhead = 0;
+    if (IsStreamed(*source)) {
+      const bool prefetchCovers = (source->flags & CSnSourceDesc::kPrefetched) && clip.sourceOffset == 0 && p <= clip.begin;
+      lookAhead = prefetchCovers ? 0 : int32_t(source->lookAhead);
+    }
+    auto* action = PoolNew<Action>(g_DefaultPoolId);
+    if (!action) {
+      SOUND_LOG(Error, "Music track %u: no memory to schedule clip %u; it does not play", m_track->ID(), c);
+      continue;
+    }
+    *action = Action{};
+    action->kind = Action::PlayClip;
+    action->clip = &clip;
+    action->lookAhead = lookAhead;
+    if (p > clip.begin) {
+      // Entered part-way: the clip's source from where the segment is.
+      action->time = p - lookAhead;
+      action->length = int32_t(clipEnd - p);
+      action->sourceOffset = Modulo(int64_t(clip.sourceOffset) - clip.begin + p, clip.sourceDuration);
+    } else {
+      action->time = int64_t(clip.begin) - lookAhead;
+      action->length = int32_t(clip.length);
+      action->sourceOffset = clip.sourceOffset;
+    }
+    if (!IsMidi(*source)) {
+      for (uint32_t a = 0; a < m_track->AutomationCount(); ++a) {
+        const SnMusicClipAutomation& automation = m_track->Automation(a);
+        if (automation.clipIndex != c || automation.type > FadeOut) continue;
+        auto* entry = PoolNew<Automation>(g_DefaultPoolId);
+        if (!entry) continue;
+        *entry = Automation{&automation, nullptr, clip.begin, action->automations};
+        action->automations = entry;
+      }
+    }
+    Insert(action);
+  }
+}
+
+void CSnMusicTrackContext::Process(int64_t time, int64_t length, float speed) {
+  AddRef();
+  if (State() == Stopping && StopOffset() != kNoStopOffset) length = StopOffset();
+  RunSchedule(time, length, speed);
+  for (Automation* automation = m_automations; automation; automation = automation->next)
+    Apply(*automation, time + length - automation->clipBegin);
+  Release();
+}
+
+void CSnMusicTrackContext::Apply(const Automation& automation, int64_t at) {
+  if (!automation.target) return;
+  const float value = EvaluateMusicAutomation(*automation.automation, float(at));
+  switch (automation.automation->type) {
+    case Volume: automation.target->SetAutomationGain(Volume, value + 1.0f); break;
+    case FadeIn:
+    case FadeOut: automation.target->SetAutomationGain(automation.automation->type, value); break;
+    default: break;  // filter curves are not played by music voices yet
+  }
+}
+
+void CSnMusicTrackContext::RunSchedule(int64_t time, int64_t length, float speed) {
+  while (m_schedule && m_schedule->time < time + length) {
+    Action* action = m_schedule;
+    m_schedule = action->next;
+    action->next = nullptr;
+    if (action->kind == Action::PlayClip) {
+      PlayClip(action, time, length, speed);
+    } else if (action->target) {
+      CSnMusicPlaybackInstance* target = action->target;
+      const int64_t offset = action->time - time;
+      if (action->removeAutomations) {
+        for (Automation** link = &m_automations; *link;) {
+          Automation* automation = *link;
+          if (automation->target != target) {
+            link = &automation->next;
+            continue;
+          }
+          Apply(*automation, time + length - automation->clipBegin);
+          *link = automation->next;
+          PoolDelete(g_DefaultPoolId, automation);
+        }
+      }
+      target->StopFromOwner(uint32_t(offset > 0 ? offset : 0));
+    }
+    FreeAction(action);
+  }
+}
+
+void CSnMusicTrackContext::PlayClip(Action* action, int64_t time, int64_t length, float speed) {
+  const int64_t offset = action->time - time;
+  CSnMusicPlaybackInstance* voice = CreateClipSource(*action, int32_t(offset > 0 ? offset : 0), speed);
+  if (!voice) return;
+  const SnMusicTrackClip& clip = *action->clip;
+  if (State() == Stopping) {
+    // Stopping already: its automation's value at the window's end, once.
+    while (Automation* automation = action->automations) {
+      action->automations = automation->next;
+      automation->target = voice;
+      Apply(*automation, time + length - automation->clipBegin);
+      PoolDelete(g_DefaultPoolId, automation);
+    }
+    return;
+  }
+  auto* stop = PoolNew<Action>(g_DefaultPoolId);
+  if (!stop) {
+    voice->StopFromOwner(0);
+    return;
+  }
+  *stop = Action{};
+  stop->kind = Action::StopClip;
+  stop->time = int64_t(clip.begin) + clip.length;
+  stop->target = voice;
+  while (Automation* automation = action->automations) {
+    action->automations = automation->next;
+    automation->target = voice;
+    automation->next = m_automations;
+    m_automations = automation;
+    stop->removeAutomations = true;
+    if (automation->automation->type == FadeIn) AlignEntry(voice, speed);
+    if (automation->automation->type == FadeOut) voice->SetFlag(CSnMusicPlaybackInstance::kEndsWithFadeOut);
+    Apply(*automation, time + length - automation->clipBegin);
+  }
+  Insert(stop);
+}
+
+CSnMusicPlaybackInstance* CSnMusicTrackContext::CreateClipSource(const Action& action, int32_t offset, float speed) {
+  const CSnSourceDesc* source = m_track->FindSource(action.clip->sourceId);
+  if (!source) return nullptr;
+  if (IsMidi(*source)) {
+    static std::atomic<bool> said{false};
+    if (!said.exchange(true)) SOUND_LOG(Warning, "Music track %u: MIDI clips do not play yet", m_track->ID());
+    return nullptr;
+  }
+  CSnMusicSegmentContext* segment = Segment();
+  SnPriorityRecord priority;
+  VoiceManager::ComputePlayPriority(priority, m_track, segment->GameObject(), nullptr);
+  if (VoiceManager::CheckGlobalVoiceLimit(priority.priority) == SN_Failure) return nullptr;
+  CSnPlaybackInstance::Args args;
+  args.node = m_track;
+  args.source = source;
+  args.gameObject = segment->GameObject();
+  args.playingId = segment->PlayingId();
+  args.priority = priority;
+  args.seekOffset = action.sourceOffset;
+  args.frameOffset = offset + action.lookAhead;
+  auto* voice = PoolNew<CSnMusicPlaybackInstance>(g_DefaultPoolId, args, this, action.clip, speed);
+  if (!voice) {
+    SOUND_LOG(Error, "Music track %u: no memory for the voice of a clip", m_track->ID());
+    return nullptr;
+  }
+  voice->GetVoiceBehaviour();
+  SNRESULT result = voice->Init(nullptr, nullptr);
+  uint32_t reason = 0;
+  if (result == SN_Success) result = voice->PrepareForPlay(0.0f, true, &reason);
+  if (result == SN_Success) {
+    // The fades of every context above it reach the voice from its first sample.
+    for (CSnMusicContext* context = this; context; context = context->Parent()) {
+      voice->SetGainFactor(context->PlayStopKey(), context->PlayStopFactor());
+      voice->SetGainFactor(context->PauseKey(), context->PauseFactor());
+    }
+    result = voice->Play(TransParamsBase{}, false, false);
+  }
+  if (result != SN_Success) {
+    voice->Term(1);
+    voice->Destroy();
+    return nullptr;
+  }
+  VoiceManager::AddActiveInstance(voice);
+  return voice;
+}
+
+void CSnMusicTrackContext::AlignEntry(CSnMusicPlaybackInstance* voice, float speed) {
+  const int32_t frame = int32_t(float(LowerEngine::SamplesPerFrame()) * speed + 0.5f);
+  if (frame <= 0) return;
+  const int32_t frameOffset = voice->FrameOffset() > 0 ? voice->FrameOffset() : 0;
+  const int32_t rest = Modulo(voice->SeekSamples(), frame);
+  if (rest <= frame / 2 && rest <= frameOffset) {
+    if (rest >= 1) voice->MoveEntry(-rest);
+  } else {
+    voice->MoveEntry(frame - rest);
+  }
+}
+
+void CSnMusicTrackContext::Forget(const CSnMusicPlaybackInstance* voice) {
+  for (Action* action = m_schedule; action; action = action->next)
+    if (action->target == voice) action->target = nullptr;
+  for (Automation** link = &m_automations; *link;) {
+    Automation* automation = *link;
+    if (automation->target == voice) {
+      *link = automation->next;
+      PoolDelete(g_DefaultPoolId, automation);
+    } else {
+      link = &automation->next;
+    }
+  }
+}
+
+void CSnMusicTrackContext::OnStopComplete() {
+  AddRef();
+  FreeSchedule();
+  CSnMusicContext::OnStopComplete();
+  if (CSnMusicSegmentContext* segment = Segment()) segment->RemoveStopActionsOf(this);
+  if (!m_releasedByStop) {
+    m_releasedByStop = true;
+    Release();
+  }
+  Release();
+}
+
+}  // namespace SN

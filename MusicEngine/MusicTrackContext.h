@@ -1,0 +1,91 @@
+// A playing sub-track of a music track: its clips as a time-ordered schedule of source plays and
+// stops, the music voices it made (its children), and the automation curves that drive them.
+//
+// Threads: audio thread only, inside the music frame.
+#pragma once
+
+#include <cstdint>
+
+#include "SoundEngine/PoolObject.h"
+#include "MusicEngine/MusicContext.h"
+#include "SoundEngine/Modulators/ModulatorInstanceList.h"
+
+namespace SN {
+
+class CSnMusicPlaybackInstance;
+class CSnMusicSegmentContext;
+class CSnMusicTrackNode;
+struct SnMusicClipAutomation;
+struct SnMusicTrackClip;
+
+class CSnMusicTrackContext final : public CSnMusicContext {
+ public:
+  // Connected to the segment context; null when out of memory.
+  static CSnMusicTrackContext* Create(CSnMusicSegmentContext* segment, CSnMusicTrackNode* track, uint32_t subTrack);
+  ~CSnMusicTrackContext() override;
+
+  void SetPlaying() override;
+  void OnStopComplete() override;
+
+  // Where in the segment (samples from its beginning) the context begins.
+  void SetBeginPosition(int32_t position) { m_begin = position; }
+  // One frame from `time` (samples from the segment's beginning).
+  void Process(int64_t time, int64_t length, float speed);
+  // The voice ends: it no longer appears in the schedule or the automation.
+  void Forget(const CSnMusicPlaybackInstance* voice);
+
+  CSnMusicTrackNode* Track() const { return m_track; }
+  uint32_t SubTrack() const { return m_subTrack; }
+  CSnMusicSegmentContext* Segment() const;
+  CSnModulatorInstanceList& Modulators() { return m_modulators; }
+
+ private:
+  struct Automation {
+    const SnMusicClipAutomation* automation;
+    CSnMusicPlaybackInstance* target;
+    int32_t clipBegin;
+    Automation* next;
+  };
+  struct Action {
+    enum Kind : uint32_t { PlayClip = 0, StopClip = 1 };
+    Action* next;
+    int64_t time;
+    uint32_t kind;
+    const SnMusicTrackClip* clip;
+    int32_t length;
+    int32_t sourceOffset;
+    int32_t lookAhead;
+    Automation* automations;
+    CSnMusicPlaybackInstance* target;
+    bool removeAutomations;
+  };
+
+  template <typename T, typename... Args>
+  friend T* PoolNew(SnMemPoolId, Args&&...);
+  CSnMusicTrackContext(CSnMusicSegmentContext* segment, CSnMusicTrackNode* track, uint32_t subTrack);
+  void BuildSchedule();
+  void Insert(Action* action);
+  void FreeAction(Action* action);
+  // The active automation and every action still scheduled.
+  void FreeSchedule();
+  void RunSchedule(int64_t time, int64_t length, float speed);
+  void PlayClip(Action* action, int64_t time, int64_t length, float speed);
+  CSnMusicPlaybackInstance* CreateClipSource(const Action& action, int32_t offset, float speed);
+  static void Apply(const Automation& automation, int64_t at);
+  void AlignEntry(CSnMusicPlaybackInstance* voice, float speed);
+
+  Action* m_schedule = nullptr;
+  Automation* m_automations = nullptr;
+  CSnMusicTrackNode* m_track;
+  uint32_t m_subTrack;
+  CSnModulatorInstanceList m_modulators;
+  int32_t m_begin = 0;
+  bool m_scheduleBuilt = false;
+  bool m_releasedByStop = false;
+};
+
+// The value of an automation curve `at` samples from its clip's beginning (linear between points,
+// held before the first and after the last).
+float EvaluateMusicAutomation(const SnMusicClipAutomation& automation, float at);
+
+}  // namespace SN
