@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -71,6 +72,7 @@ struct MusicBank {
   bool rampLow = false;  // the low sub-track plays a ramp that tells every source sample apart
   bool fadeOutLow = false;  // the low clip fades out over its last 500 ms
   bool noPostExit = false;  // the segment ends at its exit cue
+  bool streamedLow = false;  // the low clip streams from a loose file, 100 ms ahead, not prefetched
 };
 
 class MusicEndToEndTest : public OutputTest::OutputFixture {
@@ -142,14 +144,25 @@ class MusicEndToEndTest : public OutputTest::OutputFixture {
   void LoadMusic(const MusicBank& music) {
     Tools::BankDescription bank;
     std::string error;
-    ASSERT_TRUE(Tools::ParseBankText(std::string(music.rampLow ? "tone Low   48000 1 9000 0 ramp\r\n"
-                                                               : "tone Low   48000 1 9000 0.25  dc\r\n") +
+    ASSERT_TRUE(Tools::ParseBankText(std::string(music.rampLow      ? "tone Low   48000 1 9000 0 ramp\r\n"
+                                                 : music.streamedLow ? "tone Low   48000 1 9000 0.25  dc loose\r\n"
+                                                                     : "tone Low   48000 1 9000 0.25  dc\r\n") +
                                          "tone High  48000 1 9000 0.5   dc\r\n"
                                      "tone Sting 48000 1 250  0.125 dc\r\n",
                                      "MusicBank", bank, error))
         << error;
     std::vector<Tools::BankObject> objects;
-    objects.push_back({Tools::kBankMusicTrackType, Tools::MusicTrackPayload(SwitchTrack(bank, music.syncType, music.fadeOutLow), false)});
+    Tools::BankMusicTrack levelTrack = SwitchTrack(bank, music.syncType, music.fadeOutLow);
+    if (music.streamedLow) {
+      for (const auto& media : bank.media) {
+        if (media.id != Id("Low")) continue;
+        std::ofstream(Path(std::to_string(media.id) + ".snm"), std::ios::binary)
+            .write(reinterpret_cast<const char*>(media.bytes.data()), std::streamsize(media.bytes.size()));
+        levelTrack.sources[0] = {0x00010000, 1, media.id, media.id, 0, {}};
+      }
+      levelTrack.lookAheadMs = 100;
+    }
+    objects.push_back({Tools::kBankMusicTrackType, Tools::MusicTrackPayload(levelTrack, false)});
     if (music.stinger) {
       // 250 ms of DC 0.125 with no pre-entry or post-exit.
       Tools::BankMusicTrack track;
@@ -445,6 +458,23 @@ TEST_F(MusicEndToEndTest, AStateChangeLessThanAFrameFromItsSyncIsAppliedAtOnce) 
   ASSERT_EQ(SoundEngine::SetState("MusicMood", "Tense"), SN_Success);
   Frames(1);
   EXPECT_EQ(g_pStateMgr->GetCurrentState(Id("MusicMood")), Id("Tense"));
+}
+
+// A streamed clip that is not prefetched has its voice made one look-ahead (100 ms, 4,800 samples)
+// before its first sample, in the play's first frame, which stays silent. (Whether the stream's
+// first buffer is in by then is the stream manager's thread's affair, so the sound itself is not
+// compared here.)
+TEST_F(MusicEndToEndTest, AStreamedClipHasItsVoiceMadeOneLookAheadEarly) {
+  MusicBank music;
+  music.streamedLow = true;
+  LoadMusic(music);
+  PlayLevel();
+  Frames(1);
+  ASSERT_EQ(VoiceManager::ActiveInstanceCount(), 1u);
+  EXPECT_EQ(VoiceManager::FirstActiveInstance()->InitialOffset(), 4800 - int32_t(kFrame))
+      << "one frame of its look-ahead gone";
+  const std::vector<double> plane = Capture();
+  for (size_t t = 0; t < kFrame; ++t) ASSERT_EQ(plane[t], 0.0) << t;
 }
 
 // A switch change waits for the sync point its track's transition asks for: set after 70 frames
