@@ -315,6 +315,14 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
   void ReleaseMedia();
   // True while the media it holds for its source is `bank`'s data.
   bool HoldsBankMedia(const CSnLoadedBank* bank) const;
+  // The bank's data is about to go: media held from it is taken again from another holder of the
+  // same id and the voice's source moved there (RefreshMedia). True when the media could not move:
+  // the voice still reads the bank.
+  bool OnMediaContextChanged(const CSnLoadedBank* bank);
+  // Takes the media again from its descriptor and moves the source onto it; the old reference goes.
+  // False when no other holder has it, when the copies differ in size or the source cannot follow:
+  // the instance keeps what it held.
+  bool RefreshMedia();
   const SnMediaFormat& MediaFormat() const { return m_mediaFormat; }
 
   // ISnLeafInstance: what its sound's node hands down to the plays in its chain.

@@ -111,6 +111,19 @@ bool CSnVoicePipeline::UsesBankMedia(const CSnLoadedBank* bank) const {
   return false;
 }
 
+bool CSnVoicePipeline::RelocateBankMedia(const CSnLoadedBank* bank) {
+  SN_ASSERT_AUDIO_LOCK_HELD();
+  for (CSnPlaybackInstance* instance : {m_instance, m_nextInstance})
+    if (instance) instance->OnMediaContextChanged(bank);
+  return !UsesBankMedia(bank);
+}
+
+bool CSnVoicePipeline::MoveSourceMedia(const CSnPlaybackInstance* instance, const uint8_t* newData,
+                                       const uint8_t* oldData, uint32_t size) {
+  ISnVoiceSource* source = instance == m_instance ? m_source : instance == m_nextInstance ? m_nextSource : nullptr;
+  return source && source->RelocateMedia(newData, oldData, size);
+}
+
 SNRESULT CSnVoicePipeline::Init(ISnVoiceInstance* voice, uint32_t outputRate) {
   CSnPlaybackInstance* instance = voice ? voice->PlaybackInstance() : nullptr;
   if (!instance) return SN_InvalidParameter;

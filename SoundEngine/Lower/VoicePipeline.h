@@ -62,6 +62,9 @@ class CSnVoicePipeline final : public ISnVoicePipeline, public ISnVoiceConnectio
   ISnVoiceInstance* SecondSource() const override;
   bool UsesMedia(const void* data) const override;
   bool UsesBankMedia(const CSnLoadedBank* bank) const override;
+  bool RelocateBankMedia(const CSnLoadedBank* bank) override;
+  bool MoveSourceMedia(const CSnPlaybackInstance* instance, const uint8_t* newData, const uint8_t* oldData,
+                       uint32_t size) override;
   bool SourceCanDeliver() override { return !m_paused; }
   void RunFrame(SnVoiceFrameState& frame) override;
   void EndSource() override;

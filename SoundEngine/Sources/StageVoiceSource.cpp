@@ -114,6 +114,15 @@ class CSnStageVoiceSource final : public ISnVoiceSource {
     return SNRESULT(skipped == SN_NoMoreData ? SnVoice_DataReadyFinished : SnVoice_DataReady);
   }
 
+  bool RelocateMedia(const uint8_t* newData, const uint8_t* oldData, uint32_t size) override {
+    SN_ASSERT_AUDIO_LOCK_HELD();
+    // Only the media sources know every place they point into their media.
+    if (!m_source->IsMediaSource()) return false;
+    m_source->RelocateMedia(newData, oldData);
+    m_stage.RelocateInput(newData, oldData, size);
+    return true;
+  }
+
   // A paused voice is not run: the source simply waits where it stopped.
   void SetPaused(bool) override {}
 

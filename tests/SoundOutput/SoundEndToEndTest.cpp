@@ -4,6 +4,7 @@
 #include <cmath>
 #include <algorithm>
 #include <array>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -84,10 +85,10 @@ class SoundEndToEndTest : public OutputFixture {
     }
   }
   // Ends the capture and reads the file back: left and right planes.
-  std::array<std::vector<double>, 2> Capture() {
+  std::array<std::vector<double>, 2> Capture(const char* name = "capture.wav") {
     EXPECT_EQ(SoundEngine::StopOutputCapture(), SN_Success);
     Frames(1);
-    const std::vector<int16_t> samples = DataSamples(ReadFileBytes(Path("capture.wav")));
+    const std::vector<int16_t> samples = DataSamples(ReadFileBytes(Path(name)));
     std::array<std::vector<double>, 2> planes;
     for (size_t i = 0; i + 1 < samples.size(); i += 2) {
       planes[0].push_back(samples[i]);
@@ -139,8 +140,26 @@ class SoundEndToEndTest : public OutputFixture {
     return instance;
   }
 
+  // A bank image from bank text, for loading in place: the fixture keeps it until the engine is gone.
+  std::vector<uint8_t>& BankImage(const std::string& text, const char* name) {
+    Tools::BankDescription bank;
+    std::string error;
+    EXPECT_TRUE(Tools::ParseBankText(text, name, bank, error)) << error;
+    return Keep(Tools::WriteBank(bank));
+  }
+  std::vector<uint8_t>& Keep(std::vector<uint8_t> image) { return images_.emplace_back(std::move(image)); }
+
+  // The playing voice's media lies in `image`.
+  static bool ReadsFrom(const std::vector<uint8_t>& image) {
+    const CSnPlaybackInstance* voice = VoiceManager::FirstActiveInstance();
+    if (!voice || !voice->MediaData()) return false;
+    const uint8_t* media = voice->MediaData();
+    return media >= image.data() && media + voice->MediaSize() <= image.data() + image.size();
+  }
+
   Tools::BankDescription general_;
   std::vector<uint8_t> own_;
+  std::deque<std::vector<uint8_t>> images_;
 };
 
 // The beep's media, centred on the front pair at -3 dB, from the first sample of the frame it was
@@ -508,3 +527,96 @@ TEST_F(SoundEndToEndTest, ABankUnloadedUnderAPlayingVoiceStopsItFirst) {
   // Nothing from the frame after the unload until the hum is posted again.
   for (size_t i = 3 * kFrame; i < 6 * kFrame; ++i) ASSERT_EQ(planes[0][i], 0.0) << i;
 }
+
+// The hum's and the chord's media held twice, by the game's bank (loaded in place from memory the
+// test keeps) and by a bank of the test's that holds nothing else. Unloading the game's bank under
+// the looping hum and the resampled chord moves both voices to the other copies, the chord's held
+// input with them; the game bank's bytes are overwritten, and the voices go on sample for sample as
+// uninterrupted plays of them do. Unloading the copies too, with no holder left, ends the hum.
+TEST_F(SoundEndToEndTest, VoicesMoveToAnotherBanksCopyOfTheirMediaWhenTheirBankGoes) {
+  ASSERT_EQ(SoundEngine::UnloadBank("GeneralBank.bnk", nullptr), SN_Success);
+  std::vector<uint8_t>& game = Keep(ReadFileBytes(Path("GeneralBank.bnk")));
+  uint32_t gameId = 0, copyId = 0;
+  ASSERT_EQ(SoundEngine::LoadBank(game.data(), uint32_t(game.size()), gameId), SN_Success);
+  const std::vector<uint8_t>& copy =
+      BankImage("tone Hum 48000 1 250 110\r\nmarker Hum 1 0 Start\r\nmarker Hum 2 6000 Middle\r\n"
+                "loop Hum 2400 9599\r\ntone Chord 44100 2 120 220\r\n",
+                "MediaCopy");
+  ASSERT_EQ(SoundEngine::LoadBank(copy.data(), uint32_t(copy.size()), copyId), SN_Success);
+  auto play = [] {
+    const uint32_t hum = SoundEngine::PostEvent("Play_HumLoop", kObject);
+    EXPECT_NE(SoundEngine::PostEvent("Play_Chord", kObject), 0u);
+    return hum;
+  };
+  const uint32_t hum = play();
+  ASSERT_NE(hum, 0u);
+  Frames(8);
+  EXPECT_TRUE(ReadsFrom(game));  // the first holder hands them out
+  const auto uninterrupted = Capture();
+  SoundEngine::StopPlayingID(hum);
+  Frames(64);  // the chord's ducking of the music bus has recovered: the second play meets the same buses
+  ASSERT_EQ(LowerEngine::ActivePipelineCount(), 0u);
+
+  ASSERT_EQ(SoundEngine::StartOutputCapture(u"moved.wav"), SN_Success);
+  ASSERT_NE(play(), 0u);
+  Frames(3);
+  ASSERT_EQ(LowerEngine::ActivePipelineCount(), 2u);
+  ASSERT_EQ(SoundEngine::UnloadBank(gameId, game.data()), SN_Success);
+  EXPECT_EQ(LowerEngine::ActivePipelineCount(), 2u);
+  EXPECT_TRUE(ReadsFrom(copy));
+  std::fill(game.begin(), game.end(), uint8_t(0x5A));
+  Frames(5);
+  const auto moved = Capture("moved.wav");
+  for (int c = 0; c < 2; ++c) {
+    ASSERT_GE(moved[c].size(), 8u * kFrame);
+    for (size_t i = 0; i < 8 * kFrame; ++i) ASSERT_EQ(moved[c][i], uninterrupted[c][i]) << "channel " << c << " sample " << i;
+  }
+  EXPECT_GT(*std::max_element(moved[0].begin() + 4 * kFrame, moved[0].begin() + 8 * kFrame), 1000.0);
+
+  ASSERT_EQ(SoundEngine::UnloadBank(copyId, copy.data()), SN_Success);
+  EXPECT_EQ(LowerEngine::ActivePipelineCount(), 0u);
+  Frames(2);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+}
+
+// Stereo IMA-ADPCM media at 44.1 kHz: the decoder's cursor and the resampler's held input move with
+// the media. The bank that played it goes and its bytes are overwritten; the voice, reading the other
+// bank's copy, goes on as an uninterrupted play does.
+TEST_F(SoundEndToEndTest, AnAdpcmVoiceMovedToAnotherCopyDecodesOnExactly) {
+  const char* tone = "tone Buzz 44100 2 200 330 adpcm\r\n";
+  std::vector<uint8_t>& played = BankImage(std::string(tone) +
+                                              "sound Buzz Buzz Effects\r\n"
+                                              "action Play_Buzz_Act 0x0403 Buzz bank BuzzBank\r\n"
+                                              "event Play_Buzz Play_Buzz_Act\r\n",
+                                          "BuzzBank");
+  const std::vector<uint8_t>& copy = BankImage(tone, "BuzzCopy");
+  uint32_t playedId = 0, copyId = 0;
+  ASSERT_EQ(SoundEngine::LoadBank(played.data(), uint32_t(played.size()), playedId), SN_Success);
+  ASSERT_EQ(SoundEngine::LoadBank(copy.data(), uint32_t(copy.size()), copyId), SN_Success);
+  ASSERT_NE(SoundEngine::PostEvent("Play_Buzz", kObject), 0u);
+  Frames(10);
+  ASSERT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  const auto uninterrupted = Capture();
+
+  ASSERT_EQ(SoundEngine::StartOutputCapture(u"moved.wav"), SN_Success);
+  ASSERT_NE(SoundEngine::PostEvent("Play_Buzz", kObject), 0u);
+  Frames(3);
+  EXPECT_TRUE(ReadsFrom(played));
+  ASSERT_EQ(SoundEngine::UnloadBank(playedId, played.data()), SN_Success);
+  EXPECT_TRUE(ReadsFrom(copy));
+  std::fill(played.begin(), played.end(), uint8_t(0x5A));
+  Frames(7);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  const auto moved = Capture("moved.wav");
+  double loudest = 0.0;
+  for (int c = 0; c < 2; ++c) {
+    ASSERT_GE(moved[c].size(), 10u * kFrame);
+    for (size_t i = 0; i < 10 * kFrame; ++i) {
+      ASSERT_EQ(moved[c][i], uninterrupted[c][i]) << "channel " << c << " sample " << i;
+      if (i >= 3 * kFrame) loudest = std::max(loudest, std::fabs(moved[c][i]));
+    }
+  }
+  EXPECT_GT(loudest, 1000.0);
+  ASSERT_EQ(SoundEngine::UnloadBank(copyId, copy.data()), SN_Success);
+}
+
