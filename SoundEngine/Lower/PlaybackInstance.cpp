@@ -539,6 +539,10 @@ void CSnPlaybackInstance::PostMarker(const SnMediaMarker& marker) {
   if (g_pPlayingIDCallbackMgr) g_pPlayingIDCallbackMgr->NotifyMarker(m_playingId, marker.id, marker.position, marker.label);
 }
 
+void CSnPlaybackInstance::ReportStarvation() {
+  if (g_pPlayingIDCallbackMgr) g_pPlayingIDCallbackMgr->NotifyStarvation(m_playingId);
+}
+
 void CSnPlaybackInstance::UpdatePlayPosition(uint32_t position, float rate, uint32_t total) {
   if (!g_pPlayPositionStore) return;
   const uint32_t sampleRate = m_mediaFormat.sampleRate ? m_mediaFormat.sampleRate : 1;

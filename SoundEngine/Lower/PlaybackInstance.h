@@ -307,6 +307,9 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
   // Markers and play positions go to the playing id when its post asked for them.
   bool WantsMarkers() const override { return m_callbackFlags & SnCallback_Marker; }
   void PostMarker(const SnMediaMarker& marker) override;
+  // Its voice's source had no data when its frame came: the playing id hears of it (callback type
+  // SnCallback_Starvation) when its post asked for that.
+  void ReportStarvation();
   bool TracksPlayPosition() const override { return m_callbackFlags & SnCallback_EnableGetSourcePlayPosition; }
   void UpdatePlayPosition(uint32_t position, float rate, uint32_t total) override;
   // Holds the media of its descriptor (a bank's bytes stay in place) while a source reads them;

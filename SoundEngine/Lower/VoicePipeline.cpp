@@ -548,6 +548,11 @@ void CSnVoicePipeline::RunFrame(SnVoiceFrameState& frame) {
     if (status == SnVoice_DataReadyFinished && m_nextSource)
       status = ChainSecondSource(m_frame.validFrames, frame.requestedFrames);
     if (status == SnVoice_NoMoreDataForNow) {
+      // Silent this frame; the play hears of it once however long the source stays behind.
+      if (!m_starvationReported) {
+        m_starvationReported = true;
+        m_instance->ReportStarvation();
+      }
       frame.status = status;
       return;
     }

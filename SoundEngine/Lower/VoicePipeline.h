@@ -166,6 +166,7 @@ class CSnVoicePipeline final : public ISnVoicePipeline, public ISnVoiceConnectio
   uint32_t m_filterChannels = 0;
   bool m_filtersFromPaths = false;
   bool m_nearEndTold = false;
+  bool m_starvationReported = false;
 };
 
 namespace LowerEngine {

@@ -59,8 +59,9 @@ class CSnStageVoiceSource final : public ISnVoiceSource {
     buffer = SnMixBuffer{};
     buffer.channelConfig = Format();
     buffer.maxFrames = uint16_t(frames);
-    // A source starved of data (a stream behind) leaves the voice silent for the frame, not ended.
-    if (result == SN_NoDataReady) return SNRESULT(SnVoice_DataReady);
+    // A source starved of data (a stream behind) leaves the voice silent for the frame, not ended;
+    // the pipeline reports it.
+    if (result == SN_NoDataReady) return SNRESULT(SnVoice_NoMoreDataForNow);
     if (result != SN_DataReady && result != SN_NoMoreData) return SN_Failure;
     buffer.samples = static_cast<float*>(out.data);
     buffer.channelConfig = out.channelConfig;
