@@ -97,15 +97,19 @@ void CSnVoicePipeline::Destroy() {
   }
 }
 
-// The insert effects' contexts on a voice hand out no media; the sources read their instance's.
+// The insert effects' contexts first, then the sources, which read their instance's media.
 bool CSnVoicePipeline::UsesMedia(const void* data) const {
   if (!data) return false;
+  for (const CSnVoiceInsertEffect* insert : m_inserts)
+    if (insert && insert->UsesMedia(data)) return true;
   for (const CSnPlaybackInstance* instance : {m_instance, m_nextInstance})
     if (instance && instance->MediaData() == data) return true;
   return false;
 }
 
 bool CSnVoicePipeline::UsesBankMedia(const CSnLoadedBank* bank) const {
+  for (const CSnVoiceInsertEffect* insert : m_inserts)
+    if (insert && insert->UsesBankMedia(bank)) return true;
   for (const CSnPlaybackInstance* instance : {m_instance, m_nextInstance})
     if (instance && instance->HoldsBankMedia(bank)) return true;
   return false;
@@ -113,6 +117,8 @@ bool CSnVoicePipeline::UsesBankMedia(const CSnLoadedBank* bank) const {
 
 bool CSnVoicePipeline::RelocateBankMedia(const CSnLoadedBank* bank) {
   SN_ASSERT_AUDIO_LOCK_HELD();
+  for (CSnVoiceInsertEffect* insert : m_inserts)
+    if (insert) insert->RelocateBankMedia(bank);
   for (CSnPlaybackInstance* instance : {m_instance, m_nextInstance})
     if (instance) instance->OnMediaContextChanged(bank);
   return !UsesBankMedia(bank);

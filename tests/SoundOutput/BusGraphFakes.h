@@ -170,8 +170,10 @@ class FakeDefinition final : public ISnEffectDefinition {
   void SubscribeParams(ISnPluginParam*) override { ++subscribed; }
   void UnsubscribeParams(ISnPluginParam*) override { --subscribed; }
   const void* BankData() const override { return nullptr; }
+  uint32_t MediaId(uint32_t index) const override { return index == 0 ? media : 0xFFFFFFFFu; }
 
   uint32_t id, key;
+  uint32_t media = 0xFFFFFFFFu;  // the media id of index 0
   GainParam params;
   int refs = 0, subscribed = 0;
 };
