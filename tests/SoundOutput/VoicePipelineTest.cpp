@@ -19,12 +19,9 @@
 #include "SoundEngine/Lower/VoicePipeline.h"
 #include "SoundEngine/Lower/VoiceSource.h"
 #include "SoundEngine/SoundEngineApi.h"
-#include "SoundEngine/SoundEngineBankApi.h"
 #include "tests/SoundOutput/BusGraphFakes.h"
 #include "tests/SoundOutput/MonoTestSource.h"
 #include "tests/SoundOutput/OutputTestSupport.h"
-#include "tools/SoundBank/BankText.h"
-#include "tools/SoundBank/BankWriter.h"
 
 namespace {
 
@@ -126,47 +123,7 @@ class DelayEffect final : public ISnOutOfPlaceEffectPlugin {
   std::deque<float> m_line{std::deque<float>(kDelay, 0.0f)};
 };
 
-// Reads a byte of its media each frame, where it was last told its media lie; follows them when they
-// move if allowed.
-class MediaReader final : public ISnEffectPlugin {
- public:
-  struct Log {
-    std::vector<int> read;
-    bool follows = true;
-    int moves = 0;
-  };
-  static Log& Heard() {
-    static Log log;
-    return log;
-  }
-  SNRESULT Term(ISnPluginMemAlloc* allocator) override {
-    BusTest::FreeWith(allocator, this);
-    return SN_Success;
-  }
-  SNRESULT Reset() override { return SN_Success; }
-  SNRESULT QueryInfo(SnPluginInfo& info) override {
-    info = SnPluginInfo{SnPluginType_Effect, 1, 0};
-    return SN_Success;
-  }
-  SNRESULT Init(ISnPluginMemAlloc*, ISnEffectPluginContext* context, ISnPluginParam*, SnAudioFormat&) override {
-    return context->GetMediaByIndex(0, m_data, m_size);
-  }
-  void ProcessInPlace(SnMixBuffer&) override { Heard().read.push_back(m_data[m_next++ % m_size]); }
-  bool CanRelocateMedia() override { return Heard().follows; }
-  SNRESULT RelocateMedia(const uint8_t* newData, const uint8_t* oldData) override {
-    m_data = newData + (m_data - oldData);
-    ++Heard().moves;
-    return SN_Success;
-  }
-  static ISnPlugin* Make(ISnPluginMemAlloc* allocator) { return BusTest::MakeWith<MediaReader>(allocator); }
-
- private:
-  const uint8_t* m_data = nullptr;
-  uint32_t m_size = 1;
-  uint32_t m_next = 0;
-};
-
-constexpr uint32_t kDelayId = 10, kWidenId = 11, kMediaReaderId = 12;
+constexpr uint32_t kDelayId = 10, kWidenId = 11;
 
 class Effects final : public ISnVoiceEffectProvider {
  public:
@@ -238,21 +195,8 @@ class VoicePipelineTest : public OutputTest::OutputFixture {
     return definitions_.emplace_back(effectId, PluginKey(SnPluginType_Effect, BusTest::kCompany, pluginId), gain);
   }
 
-  // A bank holding one tone, loaded in place from memory kept until the engine is gone.
-  uint32_t LoadToneBank(const char* name) {
-    Tools::BankDescription bank;
-    std::string error;
-    EXPECT_TRUE(Tools::ParseBankText("tone Table 48000 1 10 100\r\n", name, bank, error)) << error;
-    if (!bank.media.empty()) tableMedia_ = bank.media[0].bytes;
-    const std::vector<uint8_t>& image = images_.emplace_back(Tools::WriteBank(bank));
-    uint32_t id = 0;
-    EXPECT_EQ(SoundEngine::LoadBank(image.data(), uint32_t(image.size()), id), SN_Success);
-    return id;
-  }
-
   std::deque<FakeDefinition> definitions_;
-  std::deque<std::vector<uint8_t>> images_;
-  std::vector<uint8_t> tableMedia_;
+  BusTest::ToneBanks banks_;
   FakeSources sources_;
   Effects effects_;
 };
@@ -505,29 +449,24 @@ TEST_F(VoicePipelineTest, AStarvedSourceIsSilentForAFrameAndGoesOn) {
 // bytes on) and the voice plays on. The next goes while the plug-in cannot follow: the voice stops
 // before the bytes go.
 TEST_F(VoicePipelineTest, AnInsertsMediaMoveToAnotherBanksCopyOrTheVoiceStops) {
-  ASSERT_EQ(SoundEngine::RegisterPlugin(SnPluginType_Effect, BusTest::kCompany, kMediaReaderId, &MediaReader::Make,
-                                        &BusTest::GainEffect::MakeParam),
-            SN_Success);
-  MediaReader::Heard() = MediaReader::Log{};
-  const uint32_t first = LoadToneBank("TableA"), second = LoadToneBank("TableB");
-  LoadToneBank("TableC");
-  FakeDefinition& reader = Definition(30, kMediaReaderId);
-  reader.media = SoundEngine::GetIDFromString("Table");
+  using BusTest::MediaReader;
+  const uint32_t first = banks_.Load("TableA"), second = banks_.Load("TableB");
+  banks_.Load("TableC");
+  FakeDefinition& reader = Definition(30, BusTest::kMediaReaderId);
+  reader.media = banks_.MediaId();
   effects_.slots[0] = &reader;
   Start();
   Render(3);
-  ASSERT_EQ(MediaReader::Heard().read.size(), 3u);
-  ASSERT_EQ(SoundEngine::UnloadBank(first, images_[0].data()), SN_Success);
+  ASSERT_EQ(SoundEngine::UnloadBank(first, banks_.images[0].data()), SN_Success);
   EXPECT_EQ(LowerEngine::ActivePipelineCount(), 1u);
   EXPECT_EQ(MediaReader::Heard().moves, 1);
-  std::fill(images_[0].begin(), images_[0].end(), uint8_t(0x5A));
+  std::fill(banks_.images[0].begin(), banks_.images[0].end(), uint8_t(0x5A));
   Render(3);
-  const std::vector<int>& read = MediaReader::Heard().read;
-  ASSERT_GE(read.size(), 6u);
-  for (size_t i = 0; i < read.size(); ++i) EXPECT_EQ(read[i], int(tableMedia_[i])) << i;
+  EXPECT_EQ(MediaReader::Heard().reads.size(), 1u);
+  EXPECT_TRUE(MediaReader::Heard().ReadInOrder(banks_.media, 6));
 
   MediaReader::Heard().follows = false;
-  ASSERT_EQ(SoundEngine::UnloadBank(second, images_[1].data()), SN_Success);
+  ASSERT_EQ(SoundEngine::UnloadBank(second, banks_.images[1].data()), SN_Success);
   EXPECT_EQ(LowerEngine::ActivePipelineCount(), 0u);
   EXPECT_EQ(MediaReader::Heard().moves, 1);
   Render();
