@@ -164,12 +164,26 @@ TEST_F(StreamedSourceTest, StreamedAdpcmEqualsMemoryWithLoopsAndSplitBlocks) {
   }
 }
 
-TEST_F(StreamedSourceTest, PrefetchedBytesAndSeeksIntoLoopsMatchMemory) {
+// A mono ramp of `frames` frames at `rate`.
+Tools::ToneDesc MonoRamp(uint32_t frames, uint32_t rate) {
   Tools::ToneDesc tone;
   tone.channels = 1;
-  tone.frames = 1200;
-  tone.sampleRate = 24000;
+  tone.frames = frames;
+  tone.sampleRate = rate;
   tone.signal = Tools::ToneSignal::Ramp;
+  return tone;
+}
+
+// The streamed instance of loose file `id`, the first `bytes` bytes of its `media` prefetched.
+FakeInstance PrefetchedInstance(uint32_t id, const std::vector<uint8_t>& media, size_t bytes) {
+  FakeInstance prefetched = StreamedInstance(id, 0x10000);
+  prefetched.desc.flags |= SN::CSnSourceDesc::kPrefetched;
+  prefetched.prefetch.assign(media.begin(), media.begin() + std::ptrdiff_t(bytes));
+  return prefetched;
+}
+
+TEST_F(StreamedSourceTest, PrefetchedBytesAndSeeksIntoLoopsMatchMemory) {
+  Tools::ToneDesc tone = MonoRamp(1200, 24000);
   tone.loop = true;
   tone.loopStart = 100;
   tone.loopEnd = 999;
@@ -187,10 +201,8 @@ TEST_F(StreamedSourceTest, PrefetchedBytesAndSeeksIntoLoopsMatchMemory) {
 
   FakeInstance whole(media);
   whole.loopCount = 2;
-  FakeInstance prefetched = StreamedInstance(5, 0x10000);
+  FakeInstance prefetched = PrefetchedInstance(5, media, 700);
   prefetched.loopCount = 2;
-  prefetched.desc.flags |= SN::CSnSourceDesc::kPrefetched;
-  prefetched.prefetch.assign(media.begin(), media.begin() + 700);
   ExpectSamePlanes(Play<SN::CSnPcmStreamSource>(prefetched, 512), Play<SN::CSnPcmSource>(whole, 512));
 }
 
@@ -198,17 +210,10 @@ TEST_F(StreamedSourceTest, PrefetchedBytesAndSeeksIntoLoopsMatchMemory) {
 // source and the stage's held input read on from the new place (the old bytes overwritten), equal to
 // the media played from memory.
 TEST_F(StreamedSourceTest, APrefetchedStreamFollowsItsPrefetchWhenItMoves) {
-  Tools::ToneDesc tone;
-  tone.channels = 1;
-  tone.frames = 3000;
-  tone.sampleRate = 44100;
-  tone.signal = Tools::ToneSignal::Ramp;
-  const std::vector<uint8_t> media = Tools::WriteToneMedia(tone);
+  const std::vector<uint8_t> media = Tools::WriteToneMedia(MonoRamp(3000, 44100));
   WriteLoose(6, media);
   FakeInstance whole(media);
-  FakeInstance prefetched = StreamedInstance(6, 0x10000);
-  prefetched.desc.flags |= SN::CSnSourceDesc::kPrefetched;
-  prefetched.prefetch.assign(media.begin(), media.begin() + 4000);
+  FakeInstance prefetched = PrefetchedInstance(6, media, 4000);
   std::vector<uint8_t> moved;
   const auto got = Play<SN::CSnPcmStreamSource>(
       prefetched, 256, nullptr, [&](int frame, SN::CSnVoiceSource& source, SN::CSnVoiceSourceStage& stage) {
