@@ -428,6 +428,22 @@ TEST_F(SoundEndToEndTest, VoicesMoveToAnotherBanksCopyOfTheirMediaWhenTheirBankG
   EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
 }
 
+// Media of the same id but another size are other media: a voice is not moved onto them (it would
+// read its old offsets past their end) but stops before its bank's data goes, and says why.
+TEST_F(SoundEndToEndTest, AVoiceIsNotMovedOntoOtherMediaOfItsId) {
+  const std::vector<uint8_t>& other = BankImage("tone Hum 48000 1 100 110\r\n", "ShortHum");
+  uint32_t otherId = 0;
+  ASSERT_EQ(SoundEngine::LoadBank(other.data(), uint32_t(other.size()), otherId), SN_Success);
+  ASSERT_NE(SoundEngine::PostEvent("Play_HumLoop", kObject), 0u);
+  Frames(2);
+  log_.Take();
+  ASSERT_EQ(SoundEngine::UnloadBank("GeneralBank.bnk", nullptr), SN_Success);
+  EXPECT_EQ(LowerEngine::ActivePipelineCount(), 0u);
+  EXPECT_NE(log_.Take().find("the voice cannot move to it"), std::string::npos);
+  Frames(2);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+}
+
 // Stereo IMA-ADPCM media at 44.1 kHz: the decoder's cursor and the resampler's held input move with
 // the media. The bank that played it goes and its bytes are overwritten; the voice, reading the other
 // bank's copy, goes on as an uninterrupted play does.
