@@ -99,6 +99,7 @@ class CSnEffectDefinition : public CSnIndexedObject {
     void SubscribeParams(ISnPluginParam* clone) override;
     void UnsubscribeParams(ISnPluginParam* clone) override;
     const void* BankData() const override { return nullptr; }
+    uint32_t MediaId(uint32_t index) const override { return m_definition.MediaId(index); }
 
    private:
     CSnEffectDefinition& m_definition;

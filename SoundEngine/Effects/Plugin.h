@@ -40,6 +40,14 @@ class ISnPlugin {
   virtual SNRESULT Term(ISnPluginMemAlloc* allocator) = 0;
   virtual SNRESULT Reset() = 0;
   virtual SNRESULT QueryInfo(SnPluginInfo& info) = 0;
+  // Whether it can follow its media to another copy of the same bytes when the bank holding them
+  // goes; and the move: every pointer it keeps into `oldData` points as far into `newData` after
+  // SN_Success. A plug-in that cannot is rebuilt without the media instead.
+  virtual bool CanRelocateMedia() { return false; }
+  virtual SNRESULT RelocateMedia(const uint8_t* newData, const uint8_t* oldData) {
+    (void)newData, (void)oldData;
+    return SN_Failure;
+  }
 
  protected:
   ~ISnPlugin() = default;

@@ -530,6 +530,14 @@ bool CSnMixBus::UsesBankMedia(const CSnLoadedBank* bank) const {
   return m_mixerMedia.HoldsBank(bank);
 }
 
+bool CSnMixBus::RelocateBankMedia(const CSnLoadedBank* bank) {
+  bool stuck = false;
+  for (EffectSlot& slot : m_slots)
+    if (slot.context && slot.context->RelocateMedia(bank, slot.plugin)) stuck = true;
+  if (m_mixerMedia.Relocate(bank, m_mixer ? m_mixer->plugin : nullptr)) stuck = true;
+  return !stuck;
+}
+
 void CSnMixBus::RebuildEffects() {
   for (uint32_t slot = 0; slot < 4; ++slot) ClearSlot(slot);
   ClearMixer();

@@ -131,6 +131,9 @@ class CSnMixBus final : public CSnTargetLink,
   void UpdateEffect(uint32_t slot);
   // True when a slot's context or the mixer's holds media of the bank.
   bool UsesBankMedia(const CSnLoadedBank* bank) const;
+  // The bank's data is about to go: the effects and the mixer move their media of it to another
+  // holder of the same media where they can; true when none of them holds the bank's data after.
+  bool RelocateBankMedia(const CSnLoadedBank* bank);
   // The effects made again from the node (media of a bank that goes are let go).
   void RebuildEffects();
   // Calls `callback` on every live plug-in made from `effectId`.

@@ -307,8 +307,10 @@ void UpdateBusEffect(uint32_t busId, uint32_t slot) {
 
 void ReleaseBusEffectsUsingBankData(const CSnLoadedBank* bank) {
   BusArray& buses = Buses();
-  for (uint32_t i = 0; i < buses.count; ++i)
-    if (buses.items[i]->UsesBankMedia(bank)) buses.items[i]->RebuildEffects();
+  for (uint32_t i = 0; i < buses.count; ++i) {
+    CSnMixBus& bus = *buses.items[i];
+    if (bus.UsesBankMedia(bank) && !bus.RelocateBankMedia(bank)) bus.RebuildEffects();
+  }
 }
 
 void ForEachEffectInstance(uint32_t effectId, void (*callback)(ISnPlugin*, void*), void* cookie) {

@@ -29,6 +29,11 @@ class ISnEffectDefinition {
   virtual void UnsubscribeParams(ISnPluginParam* clone) = 0;
   // Media of this definition's bank: lets a bank that goes find the buses still using it.
   virtual const void* BankData() const = 0;
+  // The media id the definition gives its plug-in under `index`; 0xFFFFFFFF when none.
+  virtual uint32_t MediaId(uint32_t index) const {
+    (void)index;
+    return 0xFFFFFFFFu;
+  }
 
  protected:
   ~ISnEffectDefinition() = default;

@@ -117,6 +117,33 @@ bool CSnPlaybackInstance::HoldsBankMedia(const CSnLoadedBank* bank) const {
   return bank && m_mediaHeld && static_cast<const CSnLoadedBank*>(m_mediaBank) == bank;
 }
 
+bool CSnPlaybackInstance::OnMediaContextChanged(const CSnLoadedBank* bank) {
+  return HoldsBankMedia(bank) && !RefreshMedia();
+}
+
+bool CSnPlaybackInstance::RefreshMedia() {
+  SN_ASSERT_AUDIO_LOCK_HELD();
+  if (!m_mediaHeld) return false;
+  const uint8_t* data = nullptr;
+  uint32_t size = 0;
+  CSnBankRecord* bank = nullptr;
+  // An unloading bank hands out nothing: the copy found is another bank's or a prepared one.
+  if (!m_source->GetMedia(data, size, bank)) return false;
+  bool moved = data != m_media && size == m_mediaSize;
+  if (!moved && data != m_media)
+    SOUND_LOG(Warning, "Media %u: its other copy is %u bytes, not %u; the voice cannot move to it",
+              m_source->sourceId, size, m_mediaSize);
+  if (moved && m_pipeline) moved = m_pipeline->MoveSourceMedia(this, data, m_media, size);
+  if (!moved) {
+    m_source->ReleaseMedia(bank);
+    return false;
+  }
+  m_source->ReleaseMedia(m_mediaBank);
+  m_media = data;
+  m_mediaBank = bank;
+  return true;
+}
+
 void CSnPlaybackInstance::ReleaseMedia() {
   if (!m_mediaHeld) return;
   m_source->ReleaseMedia(m_mediaBank);
@@ -510,6 +537,10 @@ void CSnPlaybackInstance::LeaveVirtual(bool enforceLimit) {
 
 void CSnPlaybackInstance::PostMarker(const SnMediaMarker& marker) {
   if (g_pPlayingIDCallbackMgr) g_pPlayingIDCallbackMgr->NotifyMarker(m_playingId, marker.id, marker.position, marker.label);
+}
+
+void CSnPlaybackInstance::ReportStarvation() {
+  if (g_pPlayingIDCallbackMgr) g_pPlayingIDCallbackMgr->NotifyStarvation(m_playingId);
 }
 
 void CSnPlaybackInstance::UpdatePlayPosition(uint32_t position, float rate, uint32_t total) {

@@ -309,6 +309,9 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
   // Markers and play positions go to the playing id when its post asked for them.
   bool WantsMarkers() const override { return m_callbackFlags & SnCallback_Marker; }
   void PostMarker(const SnMediaMarker& marker) override;
+  // Its voice's source had no data when its frame came: the playing id hears of it (callback type
+  // SnCallback_Starvation) when its post asked for that.
+  void ReportStarvation();
   bool TracksPlayPosition() const override { return m_callbackFlags & SnCallback_EnableGetSourcePlayPosition; }
   void UpdatePlayPosition(uint32_t position, float rate, uint32_t total) override;
   // Holds the media of its descriptor (a bank's bytes stay in place) while a source reads them;
@@ -317,6 +320,14 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
   void ReleaseMedia();
   // True while the media it holds for its source is `bank`'s data.
   bool HoldsBankMedia(const CSnLoadedBank* bank) const;
+  // The bank's data is about to go: media held from it is taken again from another holder of the
+  // same id and the voice's source moved there (RefreshMedia). True when the media could not move:
+  // the voice still reads the bank.
+  bool OnMediaContextChanged(const CSnLoadedBank* bank);
+  // Takes the media again from its descriptor and moves the source onto it; the old reference goes.
+  // False when no other holder has it, when the copies differ in size or the source cannot follow:
+  // the instance keeps what it held.
+  bool RefreshMedia();
   const SnMediaFormat& MediaFormat() const { return m_mediaFormat; }
 
   // ISnLeafInstance: what its sound's node hands down to the plays in its chain.

@@ -59,6 +59,33 @@ bool CSnPluginMediaTable::HoldsBank(const CSnLoadedBank* bank) const {
   return false;
 }
 
+bool CSnPluginMediaTable::Relocate(const CSnLoadedBank* bank, ISnPlugin* relocator) {
+  bool stuck = false;
+  for (uint32_t i = 0; i < m_count; ++i) {
+    Entry& entry = m_entries[i];
+    if (!bank || static_cast<const CSnLoadedBank*>(entry.bank) != bank) continue;
+    if (!relocator || !relocator->CanRelocateMedia() || !g_pBankManager) {
+      stuck = true;
+      continue;
+    }
+    // An unloading bank hands out nothing: the copy found is another bank's or a prepared one.
+    const SnMediaRef copy = g_pBankManager->GetMedia(entry.mediaId);
+    // A copy of another size is other media under the same id: a plug-in reading it as the old
+    // one could read past its end.
+    const bool moved = copy.data && copy.data != entry.data && copy.size == entry.size &&
+                       relocator->RelocateMedia(copy.data, entry.data) == SN_Success;
+    if (!moved) {
+      if (copy.data) g_pBankManager->ReleaseMedia(entry.mediaId, copy.bank);
+      stuck = true;
+      continue;
+    }
+    g_pBankManager->ReleaseMedia(entry.mediaId, entry.bank);
+    entry.data = copy.data;
+    entry.bank = copy.bank;
+  }
+  return stuck;
+}
+
 void CSnPluginMediaTable::Release() {
   for (uint32_t i = 0; i < m_count; ++i)
     if (g_pBankManager) g_pBankManager->ReleaseMedia(m_entries[i].mediaId, m_entries[i].bank);

@@ -136,6 +136,10 @@ class CSnPluginMediaTable {
   // True when an entry holds `data`.
   bool Uses(const void* data) const;
   bool HoldsBank(const CSnLoadedBank* bank) const;
+  // The bank's data is about to go: each entry held from it is looked up again by its media id and,
+  // when `relocator` can follow and moves onto the copy, takes the copy; its old reference goes.
+  // True when some entry still holds the bank's data.
+  bool Relocate(const CSnLoadedBank* bank, ISnPlugin* relocator);
   // Gives every reference back and frees the entries.
   void Release();
   uint32_t Count() const { return m_count; }
@@ -174,6 +178,8 @@ class CSnBusEffectContext final : public ISnEffectPluginContext {
 
   bool UsesMedia(const void* data) const { return m_media.Uses(data); }
   bool UsesBankMedia(const CSnLoadedBank* bank) const { return m_media.HoldsBank(bank); }
+  // See CSnPluginMediaTable::Relocate; the slot's plug-in is the relocator.
+  bool RelocateMedia(const CSnLoadedBank* bank, ISnPlugin* plugin) { return m_media.Relocate(bank, plugin); }
 
  private:
   uint32_t m_slot;

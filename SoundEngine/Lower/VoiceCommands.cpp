@@ -392,8 +392,9 @@ void DestroyAllPipelines(void (*between)()) {
 
 ISnVoicePipeline* FirstActivePipeline() { return Voices().active.head; }
 
-uint32_t DestroyPipelinesUsingBankData(const CSnLoadedBank* bank) {
+uint32_t DestroyPipelinesUsingBankData(const CSnLoadedBank* bank, uint32_t* moved) {
   SN_ASSERT_AUDIO_LOCK_HELD();
+  if (moved) *moved = 0;
   if (!bank) return 0;
   VoiceState& state = Voices();
   uint32_t ended = 0;
@@ -403,6 +404,9 @@ uint32_t DestroyPipelinesUsingBankData(const CSnLoadedBank* bank) {
       ISnVoicePipeline* next = pipeline->m_pNextInList;
       if (!pipeline->UsesBankMedia(bank)) {
         previous = pipeline;
+      } else if (pipeline->RelocateBankMedia(bank)) {
+        previous = pipeline;
+        if (moved) ++*moved;
       } else {
         for (const ISnVoiceInstance* instance : {pipeline->FirstSource(), pipeline->SecondSource()})
           if (instance) RemoveCommandsOf(instance);

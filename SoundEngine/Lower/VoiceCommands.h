@@ -51,9 +51,10 @@ void RunActivePipelines(bool render);
 void DestroyAllPipelines(void (*between)() = nullptr);
 // The active list, from the lowest priority to the highest.
 ISnVoicePipeline* FirstActivePipeline();
-// Ends now every voice, waiting or playing, that reads `bank`'s media, with its queued commands:
-// the bank's data goes right after. The count of voices ended.
-uint32_t DestroyPipelinesUsingBankData(const CSnLoadedBank* bank);
+// The bank's data goes right after: every voice, waiting or playing, that reads it moves to another
+// holder of the same media, or, where none has it or the voice cannot follow, ends now with its
+// queued commands. The count of voices ended; `moved` the count that moved.
+uint32_t DestroyPipelinesUsingBankData(const CSnLoadedBank* bank, uint32_t* moved = nullptr);
 
 uint32_t ActivePipelineCount();
 uint32_t WaitingPipelineCount();

@@ -32,24 +32,30 @@ SnAudioFormat VoiceFormat(SnChannelConfig config) {
 
 }  // namespace
 
-// What an effect on a voice sees: the voice's information, no output device of its own.
-class CSnVoiceInsertEffect::Context final : public ISnEffectPluginContext {
+// What an effect on a voice sees: the voice's information, no output device of its own, and the
+// media its definition names, held until the effect goes.
+class CSnVoiceInsertEffect::Context final : public ISnEffectPluginContext, private ISnMediaIdSource {
  public:
-  explicit Context(void* voiceInformation) : m_voice(voiceInformation) {}
+  Context(void* voiceInformation, uint32_t slot, const ISnEffectDefinition* definition)
+      : m_voice(voiceInformation), m_slot(slot), m_definition(definition) {}
   ISnStreamMgr* GetStreamManager() override { return ISnStreamMgr::m_pStreamMgr; }
   uint16_t GetFrameLength() override { return uint16_t(LowerEngine::SamplesPerFrame()); }
   SNRESULT GetOutputDevice(uint32_t&, uint32_t&) override { return SN_NotImplemented; }
-  SNRESULT GetMediaByIndex(uint32_t, const uint8_t*& data, uint32_t& size) override {
-    data = nullptr;
-    size = 0;
-    return SN_Failure;
+  SNRESULT GetMediaByIndex(uint32_t index, const uint8_t*& data, uint32_t& size) override {
+    return m_media.Get(this, m_slot, index, data, size);
   }
   const CSnCpuInfo* GetCpuInfo() override { return &CSnCpuInfo::GetInstance(); }
   bool IsOnBusOfKind12() override { return false; }
   void* GetVoiceInformation() override { return m_voice; }
 
+  CSnPluginMediaTable m_media;
+
  private:
+  uint32_t MediaIdOf(uint32_t, uint32_t index) const override { return m_definition->MediaId(index); }
+
   void* m_voice;
+  uint32_t m_slot;
+  const ISnEffectDefinition* m_definition;  // the effect's own reference keeps it
 };
 
 CSnVoiceInsertEffect* CSnVoiceInsertEffect::Create(ISnEffectDefinition* definition, uint32_t slot,
@@ -70,7 +76,7 @@ CSnVoiceInsertEffect* CSnVoiceInsertEffect::Create(ISnEffectDefinition* definiti
   ISnPluginParam* source = definition->Params();
   node->m_params = source ? source->Clone(&PluginAllocator()) : nullptr;
   void* contextMemory = MemoryMgr::Malign(g_LEngineDefaultPoolId, sizeof(Context), 16);
-  node->m_context = contextMemory ? new (contextMemory) Context(voiceInformation) : nullptr;
+  node->m_context = contextMemory ? new (contextMemory) Context(voiceInformation, slot, definition) : nullptr;
   if (node->m_params) definition->SubscribeParams(node->m_params);
   SnPluginInfo info{};
   SnAudioFormat audio = VoiceFormat(format);
@@ -123,6 +129,16 @@ CSnVoiceInsertEffect::~CSnVoiceInsertEffect() {
     MemoryMgr::Free(g_LEngineDefaultPoolId, m_context);
   }
   if (m_output.samples) MemoryMgr::Free(g_LEngineDefaultPoolId, m_output.samples);
+}
+
+bool CSnVoiceInsertEffect::UsesMedia(const void* data) const { return m_context && m_context->m_media.Uses(data); }
+
+bool CSnVoiceInsertEffect::UsesBankMedia(const CSnLoadedBank* bank) const {
+  return m_context && m_context->m_media.HoldsBank(bank);
+}
+
+bool CSnVoiceInsertEffect::RelocateBankMedia(const CSnLoadedBank* bank) {
+  return !m_context || !m_context->m_media.Relocate(bank, m_plugin);
 }
 
 void CSnVoiceInsertEffect::Destroy() {

@@ -14,6 +14,7 @@
 
 namespace SN {
 
+class CSnLoadedBank;
 class CSnPropertyNode;
 class ISnEffectDefinition;
 
@@ -60,6 +61,11 @@ class CSnVoiceInsertEffect {
   // Out of place: the layout of its output.
   SnChannelConfig OutputFormat() const { return m_output.channelConfig; }
   bool Finished() const { return m_finished; }
+  // The media its context handed the plug-in: whether it holds `data` / `bank`'s data, and the move
+  // of the bank's to another holder (false when some could not move).
+  bool UsesMedia(const void* data) const;
+  bool UsesBankMedia(const CSnLoadedBank* bank) const;
+  bool RelocateBankMedia(const CSnLoadedBank* bank);
   bool m_bypassed = false;
 
  private:

@@ -97,18 +97,37 @@ void CSnVoicePipeline::Destroy() {
   }
 }
 
-// The insert effects' contexts on a voice hand out no media; the sources read their instance's.
+// The insert effects' contexts first, then the sources, which read their instance's media.
 bool CSnVoicePipeline::UsesMedia(const void* data) const {
   if (!data) return false;
+  for (const CSnVoiceInsertEffect* insert : m_inserts)
+    if (insert && insert->UsesMedia(data)) return true;
   for (const CSnPlaybackInstance* instance : {m_instance, m_nextInstance})
     if (instance && instance->MediaData() == data) return true;
   return false;
 }
 
 bool CSnVoicePipeline::UsesBankMedia(const CSnLoadedBank* bank) const {
+  for (const CSnVoiceInsertEffect* insert : m_inserts)
+    if (insert && insert->UsesBankMedia(bank)) return true;
   for (const CSnPlaybackInstance* instance : {m_instance, m_nextInstance})
     if (instance && instance->HoldsBankMedia(bank)) return true;
   return false;
+}
+
+bool CSnVoicePipeline::RelocateBankMedia(const CSnLoadedBank* bank) {
+  SN_ASSERT_AUDIO_LOCK_HELD();
+  for (CSnVoiceInsertEffect* insert : m_inserts)
+    if (insert) insert->RelocateBankMedia(bank);
+  for (CSnPlaybackInstance* instance : {m_instance, m_nextInstance})
+    if (instance) instance->OnMediaContextChanged(bank);
+  return !UsesBankMedia(bank);
+}
+
+bool CSnVoicePipeline::MoveSourceMedia(const CSnPlaybackInstance* instance, const uint8_t* newData,
+                                       const uint8_t* oldData, uint32_t size) {
+  ISnVoiceSource* source = instance == m_instance ? m_source : instance == m_nextInstance ? m_nextSource : nullptr;
+  return source && source->RelocateMedia(newData, oldData, size);
 }
 
 SNRESULT CSnVoicePipeline::Init(ISnVoiceInstance* voice, uint32_t outputRate) {
@@ -535,6 +554,11 @@ void CSnVoicePipeline::RunFrame(SnVoiceFrameState& frame) {
     if (status == SnVoice_DataReadyFinished && m_nextSource)
       status = ChainSecondSource(m_frame.validFrames, frame.requestedFrames);
     if (status == SnVoice_NoMoreDataForNow) {
+      // Silent this frame; the play hears of it once however long the source stays behind.
+      if (!m_starvationReported) {
+        m_starvationReported = true;
+        m_instance->ReportStarvation();
+      }
       frame.status = status;
       return;
     }

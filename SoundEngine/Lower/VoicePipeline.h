@@ -62,6 +62,9 @@ class CSnVoicePipeline final : public ISnVoicePipeline, public ISnVoiceConnectio
   ISnVoiceInstance* SecondSource() const override;
   bool UsesMedia(const void* data) const override;
   bool UsesBankMedia(const CSnLoadedBank* bank) const override;
+  bool RelocateBankMedia(const CSnLoadedBank* bank) override;
+  bool MoveSourceMedia(const CSnPlaybackInstance* instance, const uint8_t* newData, const uint8_t* oldData,
+                       uint32_t size) override;
   bool SourceCanDeliver() override { return !m_paused; }
   void RunFrame(SnVoiceFrameState& frame) override;
   void EndSource() override;
@@ -163,6 +166,7 @@ class CSnVoicePipeline final : public ISnVoicePipeline, public ISnVoiceConnectio
   uint32_t m_filterChannels = 0;
   bool m_filtersFromPaths = false;
   bool m_nearEndTold = false;
+  bool m_starvationReported = false;
 };
 
 namespace LowerEngine {

@@ -83,6 +83,16 @@ class ISnVoicePipeline {
   // voice may not outlive the media.
   virtual bool UsesMedia(const void* /*data*/) const { return false; }
   virtual bool UsesBankMedia(const CSnLoadedBank* /*bank*/) const { return false; }
+  // The bank's data is about to go: what the voice reads of it (its sources' media, its effects')
+  // moves to another holder of the same media where one exists. True when the voice no longer reads
+  // the bank's data; false when it must stop before the data goes.
+  virtual bool RelocateBankMedia(const CSnLoadedBank* bank) { return !UsesBankMedia(bank); }
+  // The source playing `instance` reads on from `newData`, a copy of its media at `oldData`; false
+  // when it cannot follow.
+  virtual bool MoveSourceMedia(const CSnPlaybackInstance* /*instance*/, const uint8_t* /*newData*/,
+                               const uint8_t* /*oldData*/, uint32_t /*size*/) {
+    return false;
+  }
   // Runs its destroy operation, its destructor and gives its memory back.
   virtual void Destroy() = 0;
   // Its side of the bus graph (VoicePipelineConnections.h); null for a pipeline with no buses.

@@ -35,6 +35,12 @@ class ISnVoiceSource {
   // The frames it will still deliver at the output rate, or -1 when it cannot tell (a loop, a stream
   // of unknown length). The voice tells its instance when its end comes near.
   virtual int64_t FramesLeft() const { return -1; }
+  // The media it reads moved from `oldData` to `newData`, a copy of the same `size` bytes: it reads
+  // on from the same place there. False when it cannot follow (it then still reads `oldData`).
+  virtual bool RelocateMedia(const uint8_t* newData, const uint8_t* oldData, uint32_t size) {
+    (void)newData, (void)oldData, (void)size;
+    return false;
+  }
   // Destroys it and gives its memory back.
   virtual void Destroy() = 0;
 };

@@ -59,8 +59,9 @@ class CSnStageVoiceSource final : public ISnVoiceSource {
     buffer = SnMixBuffer{};
     buffer.channelConfig = Format();
     buffer.maxFrames = uint16_t(frames);
-    // A source starved of data (a stream behind) leaves the voice silent for the frame, not ended.
-    if (result == SN_NoDataReady) return SNRESULT(SnVoice_DataReady);
+    // A source starved of data (a stream behind) leaves the voice silent for the frame, not ended;
+    // the pipeline reports it.
+    if (result == SN_NoDataReady) return SNRESULT(SnVoice_NoMoreDataForNow);
     if (result != SN_DataReady && result != SN_NoMoreData) return SN_Failure;
     buffer.samples = static_cast<float*>(out.data);
     buffer.channelConfig = out.channelConfig;
@@ -112,6 +113,15 @@ class CSnStageVoiceSource final : public ISnVoiceSource {
     }
     const SNRESULT skipped = m_stage.SkipWhileVirtual(frames);
     return SNRESULT(skipped == SN_NoMoreData ? SnVoice_DataReadyFinished : SnVoice_DataReady);
+  }
+
+  bool RelocateMedia(const uint8_t* newData, const uint8_t* oldData, uint32_t size) override {
+    SN_ASSERT_AUDIO_LOCK_HELD();
+    // Only the media sources know every place they point into their media.
+    if (!m_source->IsMediaSource()) return false;
+    m_source->RelocateMedia(newData, oldData);
+    m_stage.RelocateInput(newData, oldData, size);
+    return true;
   }
 
   // A paused voice is not run: the source simply waits where it stopped.

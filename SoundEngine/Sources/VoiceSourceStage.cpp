@@ -340,6 +340,13 @@ void CSnVoiceSourceStage::Seek() {
   if (!m_endReached) m_pSource->ApplyPendingSeek();
 }
 
+void CSnVoiceSourceStage::RelocateInput(const uint8_t* newBase, const uint8_t* oldBase, uint32_t size) {
+  // PCM in memory hands out buffers inside its media; decoded and streamed buffers lie elsewhere.
+  const auto at = reinterpret_cast<uintptr_t>(m_input.data), from = reinterpret_cast<uintptr_t>(oldBase);
+  if (!m_input.data || at < from || at - from >= size) return;
+  m_input.data = const_cast<uint8_t*>(newBase) + (at - from);
+}
+
 void CSnVoiceSourceStage::ReleaseInput() {
   if (m_input.data || m_input.markers) {
     m_input.FreeMarkers();

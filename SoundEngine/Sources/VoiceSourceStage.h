@@ -38,6 +38,9 @@ class CSnVoiceSourceStage {
   void VirtualOn(uint32_t mode);
   void VirtualOff(uint32_t mode);
   void Seek();
+  // The media its source reads moved from `oldBase` to `newBase` (`size` bytes, the same bytes): the
+  // buffer it holds follows when it lies in the moved block. The source moves its own pointers.
+  void RelocateInput(const uint8_t* newBase, const uint8_t* oldBase, uint32_t size);
   // The successor of a continuous playlist, taken over at the end of the current source.
   void AttachNext(CSnVoiceSource* source, ISnSourceInstance* instance) {
     m_pNextSource = source;

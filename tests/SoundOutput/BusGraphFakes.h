@@ -1,9 +1,12 @@
 // Stand-ins for what the bus graph meets on its edges: bus nodes with their effect and mixer
 // definitions, test plug-ins registered through the real registry (an in-place gain, one counting
 // resets, one with the second information flag, a mixer that records its calls and mixes through its
-// context), and voices that are planar buffers of known samples with gains and connection matrices.
+// context, one reading the media it is handed and following them when they move), banks of one tone
+// for that media, and voices that are planar buffers of known samples with gains and connection
+// matrices.
 #pragma once
 
+#include <algorithm>
 #include <deque>
 #include <memory>
 #include <new>
@@ -20,7 +23,10 @@
 #include "SoundEngine/Lower/SpeakerPan.h"
 #include "SoundEngine/Lower/VoiceCommands.h"
 #include "SoundEngine/Lower/VoicePipelineConnections.h"
+#include "SoundEngine/SoundEngineBankApi.h"
 #include "tests/Support/ReadyVoice.h"
+#include "tools/SoundBank/BankText.h"
+#include "tools/SoundBank/BankWriter.h"
 
 namespace BusTest {
 
@@ -143,9 +149,82 @@ class RecordingMixer final : public ISnMixerPlugin {
   static ISnPlugin* Make(ISnPluginMemAlloc* allocator) { return MakeWith<RecordingMixer>(allocator); }
 };
 
+// Reads the next byte of its media each frame, where it was last told its media lie; follows them
+// when they move if allowed.
+class MediaReader final : public ISnEffectPlugin {
+ public:
+  struct Log {
+    std::vector<std::vector<int>> reads;  // each plug-in made, what it read
+    bool follows = true;
+    int moves = 0;
+    // Every plug-in read its media's bytes in order from the first, and some read `least` or more.
+    bool ReadInOrder(const std::vector<uint8_t>& media, size_t least) const {
+      size_t most = 0;
+      for (const std::vector<int>& read : reads) {
+        for (size_t i = 0; i < read.size(); ++i)
+          if (i >= media.size() || read[i] != media[i]) return false;
+        most = std::max(most, read.size());
+      }
+      return most >= least;
+    }
+  };
+  static Log& Heard() {
+    static Log log;
+    return log;
+  }
+  SNRESULT Term(ISnPluginMemAlloc* allocator) override {
+    FreeWith(allocator, this);
+    return SN_Success;
+  }
+  SNRESULT Reset() override { return SN_Success; }
+  SNRESULT QueryInfo(SnPluginInfo& info) override {
+    info = SnPluginInfo{SnPluginType_Effect, 1, 0};
+    return SN_Success;
+  }
+  SNRESULT Init(ISnPluginMemAlloc*, ISnEffectPluginContext* context, ISnPluginParam*, SnAudioFormat&) override {
+    return context->GetMediaByIndex(0, m_data, m_size);
+  }
+  void ProcessInPlace(SnMixBuffer&) override { Heard().reads[m_index].push_back(m_data[m_next++ % m_size]); }
+  bool CanRelocateMedia() override { return Heard().follows; }
+  SNRESULT RelocateMedia(const uint8_t* newData, const uint8_t* oldData) override {
+    m_data = newData + (m_data - oldData);
+    ++Heard().moves;
+    return SN_Success;
+  }
+  static ISnPlugin* Make(ISnPluginMemAlloc* allocator) {
+    Heard().reads.emplace_back();
+    return MakeWith<MediaReader>(allocator);
+  }
+
+ private:
+  size_t m_index = Heard().reads.size() - 1;
+  const uint8_t* m_data = nullptr;
+  uint32_t m_size = 1;
+  uint32_t m_next = 0;
+};
+
+// Banks of one tone, "Table", loaded in place from images kept until this goes (after the engine's
+// Term); `media` the tone's bytes.
+struct ToneBanks {
+  uint32_t Load(const char* name) {
+    Tools::BankDescription bank;
+    std::string error;
+    EXPECT_TRUE(Tools::ParseBankText("tone Table 48000 1 10 100\r\n", name, bank, error)) << error;
+    if (!bank.media.empty()) media = bank.media[0].bytes;
+    const std::vector<uint8_t>& image = images.emplace_back(Tools::WriteBank(bank));
+    uint32_t id = 0;
+    EXPECT_EQ(SoundEngine::LoadBank(image.data(), uint32_t(image.size()), id), SN_Success);
+    return id;
+  }
+  static uint32_t MediaId() { return SoundEngine::GetIDFromString("Table"); }
+
+  std::deque<std::vector<uint8_t>> images;
+  std::vector<uint8_t> media;
+};
+
 // Registry ids of the test plug-ins.
 constexpr uint32_t kCompany = 64;
-constexpr uint32_t kGainId = 1, kRefusedId = 2, kMixerId = 3;
+constexpr uint32_t kGainId = 1, kRefusedId = 2, kMixerId = 3, kMediaReaderId = 4;
 
 inline void RegisterTestPlugins() {
   ASSERT_EQ(SoundEngine::RegisterPlugin(SnPluginType_Effect, kCompany, kGainId, &GainEffect::Make,
@@ -157,6 +236,10 @@ inline void RegisterTestPlugins() {
   ASSERT_EQ(SoundEngine::RegisterPlugin(SnPluginType_Mixer, kCompany, kMixerId, &RecordingMixer::Make,
                                         &GainEffect::MakeParam),
             SN_Success);
+  ASSERT_EQ(SoundEngine::RegisterPlugin(SnPluginType_Effect, kCompany, kMediaReaderId, &MediaReader::Make,
+                                        &GainEffect::MakeParam),
+            SN_Success);
+  MediaReader::Heard() = MediaReader::Log{};
 }
 
 class FakeDefinition final : public ISnEffectDefinition {
@@ -170,8 +253,10 @@ class FakeDefinition final : public ISnEffectDefinition {
   void SubscribeParams(ISnPluginParam*) override { ++subscribed; }
   void UnsubscribeParams(ISnPluginParam*) override { --subscribed; }
   const void* BankData() const override { return nullptr; }
+  uint32_t MediaId(uint32_t index) const override { return index == 0 ? media : 0xFFFFFFFFu; }
 
   uint32_t id, key;
+  uint32_t media = 0xFFFFFFFFu;  // the media id of index 0
   GainParam params;
   int refs = 0, subscribed = 0;
 };

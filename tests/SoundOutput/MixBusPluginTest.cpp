@@ -35,6 +35,8 @@ class MixBusPluginTest : public BusFixture {
         ASSERT_NEAR(out[t], FakeVoice::Sample(c, frame * N + t) * gain, 1e-6) << "channel " << c << " t " << t;
     }
   }
+
+  ToneBanks banks_;
 };
 
 TEST_F(MixBusPluginTest, EffectsAreMadeOnTheFirstInputAndBypassResetsThemOnce) {
@@ -256,6 +258,39 @@ TEST_F(MixBusPluginTest, RegistrationTellsTheBusGraphUnderTheAudioLockOnly) {
   LowerEngine::InstallBusCallbackFlags(previous);
   EXPECT_EQ(probe.calls, 2);
   EXPECT_TRUE(probe.heldEveryTime);
+}
+
+// A bus effect reads the media its node names, held by three banks. The bank it reads from goes:
+// the plug-in is moved onto the next copy and reads the same bytes on (the old ones overwritten),
+// not made again. The next goes while the plug-in cannot follow: the bus makes its effects again,
+// the new plug-in reading the last copy from its start.
+TEST_F(MixBusPluginTest, ABusEffectsMediaMoveToAnotherCopyOrTheEffectIsMadeAgain) {
+  const uint32_t first = banks_.Load("TableA"), second = banks_.Load("TableB");
+  banks_.Load("TableC");
+  FakeBusNode& node = Node(1);
+  node.effects[0] = &Definition(110, SnPluginType_Effect, kMediaReaderId, 1.0f);
+  node.mediaSlot = 0;
+  node.mediaId = ToneBanks::MediaId();
+  {
+    Platform::ReentrantGuard guard(GlobalAudioLock());
+    ASSERT_NE(LowerEngine::CreateMixBus(&node, SnOutput_Main, 0, nullptr, false), nullptr);
+  }
+  FakeVoice& voice = Voice(&node);
+  Play({&voice});
+  Render(3);
+  MediaReader::Log& heard = MediaReader::Heard();
+  ASSERT_EQ(SoundEngine::UnloadBank(first, banks_.images[0].data()), SN_Success);
+  EXPECT_EQ(heard.moves, 1);
+  std::fill(banks_.images[0].begin(), banks_.images[0].end(), uint8_t(0x5A));
+  Render(3);
+  EXPECT_EQ(heard.reads.size(), 1u);
+  heard.follows = false;
+  ASSERT_EQ(SoundEngine::UnloadBank(second, banks_.images[1].data()), SN_Success);
+  EXPECT_EQ(heard.moves, 1);
+  Render(2);
+  ASSERT_EQ(heard.reads.size(), 2u);
+  EXPECT_GE(heard.reads[1].size(), 2u);
+  EXPECT_TRUE(heard.ReadInOrder(banks_.media, 6));
 }
 
 }  // namespace

@@ -8,17 +8,19 @@
 
 #include <atomic>
 #include <cmath>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "Audio/DefaultIOHookBlocking.h"
+#include "Audio/FilePackageLowLevelIO.h"
 #include "MemoryMgr/MemoryMgr.h"
 #include "Platform/Clock.h"
 #include "Platform/VirtualMemory.h"
@@ -172,7 +174,82 @@ inline std::vector<int16_t> DataSamples(const std::vector<uint8_t>& file) {
   return samples;
 }
 
-// The real engine over memory hooks and a stream manager with the game's blocking file hook, files
+// The game's low-level I/O (file packages in front of the blocking file hook) with a gate on its
+// reads: while shut, a read past its allowance waits on the device's I/O thread until the test lets
+// it through. Open unless a test shuts it. Files opened for writing (captures) go to a second device,
+// which a held read does not hold up.
+class GatedPackageIO final : public Audio::CSnFilePackageLowLevelIOBlocking {
+ public:
+  SN::SNRESULT Init(const SN::SnDeviceSettings& settings, bool deferredOpens) {
+    const SN::SNRESULT result = CSnFilePackageLowLevelIOBlocking::Init(settings, deferredOpens);
+    return result == SN::SN_Success ? writer_.Init(settings, deferredOpens) : result;
+  }
+  SN::SNRESULT SetBaseFolder(const char16_t* path) {
+    const SN::SNRESULT result = CSnFilePackageLowLevelIOBlocking::SetBaseFolder(path);
+    return result == SN::SN_Success ? writer_.SetBaseFolder(path) : result;
+  }
+  void Term() {
+    writer_.Term();
+    CSnFilePackageLowLevelIOBlocking::Term();
+  }
+  SN::SNRESULT OpenByName(const char16_t* name, SN::SnOpenMode mode, SN::SnFileLookupFlags* flags, bool& syncOpen,
+                          SN::SnFileDescriptor& descriptor) override {
+    if (mode != SN::SnOpenMode_Read) return writer_.OpenByName(name, mode, flags, syncOpen, descriptor);
+    return CSnFilePackageLowLevelIOBlocking::OpenByName(name, mode, flags, syncOpen, descriptor);
+  }
+  SN::SNRESULT Read(SN::SnFileDescriptor& descriptor, SN::SnTransferHints& hints, void* buffer,
+                    SN::SnTransferRequest& request) override {
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      ++waiting_;
+      changed_.notify_all();
+      changed_.wait(lock, [&] { return open_ || allowed_ > 0; });
+      if (!open_) --allowed_;
+      --waiting_;
+    }
+    const SN::SNRESULT result = CSnFilePackageLowLevelIOBlocking::Read(descriptor, hints, buffer, request);
+    std::lock_guard<std::mutex> lock(mutex_);
+    bytes_ += request.requestedSize;
+    changed_.notify_all();
+    return result;
+  }
+  // From now on only `allowed` reads pass.
+  void Shut(uint32_t allowed) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    open_ = false;
+    allowed_ = allowed;
+  }
+  void Open() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    open_ = true;
+    changed_.notify_all();
+  }
+  // Until a read waits at the shut gate: every read before it has been handed to its stream.
+  void WaitForHeldRead() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return waiting_ > 0 && !open_ && allowed_ == 0; });
+  }
+  // Until the reads have asked for `count` bytes in all and moved them.
+  void WaitForBytes(uint64_t count) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return bytes_ >= count; });
+  }
+  uint64_t Bytes() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return bytes_;
+  }
+
+ private:
+  Audio::CSnDefaultIOHookBlocking writer_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool open_ = true;
+  uint32_t allowed_ = 0;
+  uint32_t waiting_ = 0;
+  uint64_t bytes_ = 0;
+};
+
+// The real engine over memory hooks and a stream manager with the game's low-level I/O, files
 // written under a scratch folder; the clock replaced; every global put back at the end.
 class OutputFixture : public ::testing::Test {
  protected:
@@ -209,7 +286,10 @@ class OutputFixture : public ::testing::Test {
   }
   void TearDown() override {
     SN::SoundEngine::RemoveBehavioralExtension(&PassToneToMainDevice);
+    io_.Open();
     SN::SoundEngine::Term();
+    io_.UnloadAllPackages();
+    io_.LeaveLanguageObservers();
     io_.Term();
     if (SN::ISnStreamMgr::m_pStreamMgr) SN::ISnStreamMgr::m_pStreamMgr->Destroy();
     SN::MemoryMgr::Term();
@@ -235,7 +315,7 @@ class OutputFixture : public ::testing::Test {
 
   OrvTest::LogCapture log_;
   SN::SnMemoryHooks previousHooks_;
-  Audio::CSnDefaultIOHookBlocking io_;
+  GatedPackageIO io_;
   SN::SnInitSettings settings_{};
   SN::SnPlatformInitSettings platform_{};
   std::string root_;

@@ -1,125 +1,15 @@
 // The whole chain heard: the game's banks as the build writes them, the engine on the null output,
 // frames rendered on the test's thread, events posted by name, and the output capture read back by a
 // reader of the test's own against a double-precision model of the tone, its gains and its pan.
-#include <cmath>
-#include <algorithm>
-#include <array>
-#include <filesystem>
-#include <functional>
-#include <string>
-#include <vector>
 #include <numbers>
 
 #include "SoundEngine/Actions/EventReceiver.h"
 #include "SoundEngine/Lower/VoiceCommands.h"
-#include "SoundEngine/GameSyncs/RegistryMgr.h"
-#include "SoundEngine/Lower/PlaybackInstance.h"
-#include "SoundEngine/Lower/VoiceManager.h"
-#include "SoundEngine/Modulators/ModulatorInstanceList.h"
-#include "SoundEngine/Modulators/ModulatorObject.h"
-#include "SoundEngine/Modulators/ModulatorService.h"
-#include "SoundEngine/SoundEngineBankApi.h"
-#include "tools/SoundBank/BankText.h"
-#include "tools/SoundBank/BankWriter.h"
-
-#include "OutputTestSupport.h"
+#include "tests/SoundOutput/SoundEndToEndSupport.h"
 
 namespace {
 
-using namespace SN;
-using OutputTest::OutputFixture;
-using OutputTest::DataSamples;
-using OutputTest::ReadFileBytes;
-
-constexpr uint32_t kObject = 7;
-constexpr uint32_t kFrame = 1024;
-constexpr double kCentreToPair = 0.70710678118654752;  // a mono voice on a front pair, unpanned
-// The engine's fast power of ten at 0 dB: its polynomial at mantissa 1 and exponent 0, worked by hand.
-constexpr double kFastUnity = 0.32518977 + 0.020805772 + 0.65304345;
-// A voice at 0 dB into the master bus meets it three times: for its volume, its output's and the bus's.
-constexpr double kVoiceUnity = kFastUnity * kFastUnity * kFastUnity;
-
-class SoundEndToEndTest : public OutputFixture {
- public:
-  void SetUp() override {
-    OutputFixture::SetUp();
-    for (const char* name : {"Init", "GeneralBank"})
-      std::filesystem::copy_file(std::string("Sound/Banks/") + name + ".bnk", Path(std::string(name) + ".bnk"));
-    std::string error;
-    ASSERT_TRUE(Tools::ReadBankTextFile("content/banks/GeneralBank.txt", general_, error)) << error;
-    ASSERT_EQ(SoundEngine::Init(&settings_, &platform_), SN_Success);
-    uint32_t id = 0;
-    ASSERT_EQ(SoundEngine::LoadBank("Init.bnk", -1, id), SN_Success);
-    ASSERT_EQ(SoundEngine::LoadBank("GeneralBank.bnk", -1, id), SN_Success);
-    ASSERT_EQ(SoundEngine::RegisterGameObj(kObject), SN_Success);
-    ASSERT_EQ(SoundEngine::StartOutputCapture(u"capture.wav"), SN_Success);
-  }
-
-  // Frames of the null output's clock, each rendered.
-  void Frames(uint32_t count) {
-    for (uint32_t i = 0; i < count; ++i) {
-      ASSERT_EQ(OutputTest::RenderNullFrame(), SN_Success);
-    }
-  }
-  // Ends the capture and reads the file back: left and right planes.
-  std::array<std::vector<double>, 2> Capture() {
-    EXPECT_EQ(SoundEngine::StopOutputCapture(), SN_Success);
-    Frames(1);
-    const std::vector<int16_t> samples = DataSamples(ReadFileBytes(Path("capture.wav")));
-    std::array<std::vector<double>, 2> planes;
-    for (size_t i = 0; i + 1 < samples.size(); i += 2) {
-      planes[0].push_back(samples[i]);
-      planes[1].push_back(samples[i + 1]);
-    }
-    return planes;
-  }
-  // The samples of a tone's media, as the bank holds them, as floats in -1..1.
-  std::vector<double> Media(const char* tone) const {
-    std::vector<double> samples;
-    for (const auto& media : general_.media)
-      if (media.id == SoundEngine::GetIDFromString(tone))
-        for (int16_t sample : DataSamples(media.bytes)) samples.push_back(sample / 32768.0);
-    EXPECT_FALSE(samples.empty()) << tone;
-    return samples;
-  }
-  static double At(const std::vector<double>& samples, size_t t) { return t < samples.size() ? samples[t] : 0.0; }
-  // Every sample of both planes from `from` on, in 16-bit units, against `model`; 1 LSB of room.
-  static void ExpectModel(const std::array<std::vector<double>, 2>& planes, size_t from,
-                          const std::function<double(size_t)>& model) {
-    for (int c = 0; c < 2; ++c)
-      for (size_t i = from; i < planes[c].size(); ++i)
-        ASSERT_NEAR(planes[c][i], model(i - from) * 32768.0, 1.0) << "channel " << c << " sample " << i;
-  }
-
-  // A bank of the test's own beside the game's, from bank text, loaded from memory it keeps.
-  void LoadOwnBank(const std::string& text) {
-    Tools::BankDescription bank;
-    std::string error;
-    ASSERT_TRUE(Tools::ParseBankText(text, "TimingBank", bank, error)) << error;
-    own_ = Tools::WriteBank(bank);
-    uint32_t id = 0;
-    ASSERT_EQ(SoundEngine::LoadBank(own_.data(), uint32_t(own_.size()), id), SN_Success);
-  }
-
-  // The game bank's modulator, instantiated for the voice on the engine's own processing list and
-  // attached to the voice with `request`; null when either step fails.
-  static CSnModulatorInstance* AttachToVoice(CSnPlaybackInstance* voice, const char* modulator,
-                                             const SnModulatorMappingRequest& request) {
-    CSnModulatorObject* object = FindModulatorAndAddRef(SoundEngine::GetIDFromString(modulator));
-    if (!object) return nullptr;
-    SnModulatorInstantiationParams params;
-    params.gameObject = g_pRegistryMgr->Find(kObject);
-    params.playbackInstance = voice;
-    CSnModulatorInstance* instance = nullptr;
-    const SNRESULT made = object->Instantiate(params, DefaultModulatorObjects().List(), &instance);
-    object->Release();
-    if (made != SN_Success || voice->Modulators().AttachInstance(instance, request) != SN_Success) return nullptr;
-    return instance;
-  }
-
-  Tools::BankDescription general_;
-  std::vector<uint8_t> own_;
-};
+using namespace EndToEnd;
 
 // The beep's media, centred on the front pair at -3 dB, from the first sample of the frame it was
 // posted in, then silence once it ended; the voice and the play are gone after it.
@@ -486,3 +376,112 @@ TEST_F(SoundEndToEndTest, ABankUnloadedUnderAPlayingVoiceStopsItFirst) {
   // Nothing from the frame after the unload until the hum is posted again.
   for (size_t i = 3 * kFrame; i < 6 * kFrame; ++i) ASSERT_EQ(planes[0][i], 0.0) << i;
 }
+
+// The hum's and the chord's media held twice, by the game's bank (loaded in place from memory the
+// test keeps) and by a bank of the test's that holds nothing else. Unloading the game's bank under
+// the looping hum and the resampled chord moves both voices to the other copies, the chord's held
+// input with them; the game bank's bytes are overwritten, and the voices go on sample for sample as
+// uninterrupted plays of them do. Unloading the copies too, with no holder left, ends the hum.
+TEST_F(SoundEndToEndTest, VoicesMoveToAnotherBanksCopyOfTheirMediaWhenTheirBankGoes) {
+  ASSERT_EQ(SoundEngine::UnloadBank("GeneralBank.bnk", nullptr), SN_Success);
+  std::vector<uint8_t>& game = Keep(ReadFileBytes(Path("GeneralBank.bnk")));
+  uint32_t gameId = 0, copyId = 0;
+  ASSERT_EQ(SoundEngine::LoadBank(game.data(), uint32_t(game.size()), gameId), SN_Success);
+  const std::vector<uint8_t>& copy =
+      BankImage("tone Hum 48000 1 250 110\r\nmarker Hum 1 0 Start\r\nmarker Hum 2 6000 Middle\r\n"
+                "loop Hum 2400 9599\r\ntone Chord 44100 2 120 220\r\n",
+                "MediaCopy");
+  ASSERT_EQ(SoundEngine::LoadBank(copy.data(), uint32_t(copy.size()), copyId), SN_Success);
+  auto play = [] {
+    const uint32_t hum = SoundEngine::PostEvent("Play_HumLoop", kObject);
+    EXPECT_NE(SoundEngine::PostEvent("Play_Chord", kObject), 0u);
+    return hum;
+  };
+  const uint32_t hum = play();
+  ASSERT_NE(hum, 0u);
+  Frames(8);
+  EXPECT_TRUE(ReadsFrom(game));  // the first holder hands them out
+  const auto uninterrupted = Capture();
+  SoundEngine::StopPlayingID(hum);
+  Frames(64);  // the chord's ducking of the music bus has recovered: the second play meets the same buses
+  ASSERT_EQ(LowerEngine::ActivePipelineCount(), 0u);
+
+  ASSERT_EQ(SoundEngine::StartOutputCapture(u"moved.wav"), SN_Success);
+  ASSERT_NE(play(), 0u);
+  Frames(3);
+  ASSERT_EQ(LowerEngine::ActivePipelineCount(), 2u);
+  ASSERT_EQ(SoundEngine::UnloadBank(gameId, game.data()), SN_Success);
+  EXPECT_EQ(LowerEngine::ActivePipelineCount(), 2u);
+  EXPECT_TRUE(ReadsFrom(copy));
+  std::fill(game.begin(), game.end(), uint8_t(0x5A));
+  Frames(5);
+  const auto moved = Capture("moved.wav");
+  for (int c = 0; c < 2; ++c) {
+    ASSERT_GE(moved[c].size(), 8u * kFrame);
+    for (size_t i = 0; i < 8 * kFrame; ++i) ASSERT_EQ(moved[c][i], uninterrupted[c][i]) << "channel " << c << " sample " << i;
+  }
+  EXPECT_GT(*std::max_element(moved[0].begin() + 4 * kFrame, moved[0].begin() + 8 * kFrame), 1000.0);
+
+  ASSERT_EQ(SoundEngine::UnloadBank(copyId, copy.data()), SN_Success);
+  EXPECT_EQ(LowerEngine::ActivePipelineCount(), 0u);
+  Frames(2);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+}
+
+// Media of the same id but another size are other media: a voice is not moved onto them (it would
+// read its old offsets past their end) but stops before its bank's data goes, and says why.
+TEST_F(SoundEndToEndTest, AVoiceIsNotMovedOntoOtherMediaOfItsId) {
+  const std::vector<uint8_t>& other = BankImage("tone Hum 48000 1 100 110\r\n", "ShortHum");
+  uint32_t otherId = 0;
+  ASSERT_EQ(SoundEngine::LoadBank(other.data(), uint32_t(other.size()), otherId), SN_Success);
+  ASSERT_NE(SoundEngine::PostEvent("Play_HumLoop", kObject), 0u);
+  Frames(2);
+  log_.Take();
+  ASSERT_EQ(SoundEngine::UnloadBank("GeneralBank.bnk", nullptr), SN_Success);
+  EXPECT_EQ(LowerEngine::ActivePipelineCount(), 0u);
+  EXPECT_NE(log_.Take().find("the voice cannot move to it"), std::string::npos);
+  Frames(2);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+}
+
+// Stereo IMA-ADPCM media at 44.1 kHz: the decoder's cursor and the resampler's held input move with
+// the media. The bank that played it goes and its bytes are overwritten; the voice, reading the other
+// bank's copy, goes on as an uninterrupted play does.
+TEST_F(SoundEndToEndTest, AnAdpcmVoiceMovedToAnotherCopyDecodesOnExactly) {
+  const char* tone = "tone Buzz 44100 2 200 330 adpcm\r\n";
+  std::vector<uint8_t>& played = BankImage(std::string(tone) +
+                                              "sound Buzz Buzz Effects\r\n"
+                                              "action Play_Buzz_Act 0x0403 Buzz bank BuzzBank\r\n"
+                                              "event Play_Buzz Play_Buzz_Act\r\n",
+                                          "BuzzBank");
+  const std::vector<uint8_t>& copy = BankImage(tone, "BuzzCopy");
+  uint32_t playedId = 0, copyId = 0;
+  ASSERT_EQ(SoundEngine::LoadBank(played.data(), uint32_t(played.size()), playedId), SN_Success);
+  ASSERT_EQ(SoundEngine::LoadBank(copy.data(), uint32_t(copy.size()), copyId), SN_Success);
+  ASSERT_NE(SoundEngine::PostEvent("Play_Buzz", kObject), 0u);
+  Frames(10);
+  ASSERT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  const auto uninterrupted = Capture();
+
+  ASSERT_EQ(SoundEngine::StartOutputCapture(u"moved.wav"), SN_Success);
+  ASSERT_NE(SoundEngine::PostEvent("Play_Buzz", kObject), 0u);
+  Frames(3);
+  EXPECT_TRUE(ReadsFrom(played));
+  ASSERT_EQ(SoundEngine::UnloadBank(playedId, played.data()), SN_Success);
+  EXPECT_TRUE(ReadsFrom(copy));
+  std::fill(played.begin(), played.end(), uint8_t(0x5A));
+  Frames(7);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  const auto moved = Capture("moved.wav");
+  double loudest = 0.0;
+  for (int c = 0; c < 2; ++c) {
+    ASSERT_GE(moved[c].size(), 10u * kFrame);
+    for (size_t i = 0; i < 10 * kFrame; ++i) {
+      ASSERT_EQ(moved[c][i], uninterrupted[c][i]) << "channel " << c << " sample " << i;
+      if (i >= 3 * kFrame) loudest = std::max(loudest, std::fabs(moved[c][i]));
+    }
+  }
+  EXPECT_GT(loudest, 1000.0);
+  ASSERT_EQ(SoundEngine::UnloadBank(copyId, copy.data()), SN_Success);
+}
+

@@ -196,6 +196,7 @@ class VoicePipelineTest : public OutputTest::OutputFixture {
   }
 
   std::deque<FakeDefinition> definitions_;
+  BusTest::ToneBanks banks_;
   FakeSources sources_;
   Effects effects_;
 };
@@ -441,6 +442,35 @@ TEST_F(VoicePipelineTest, AStarvedSourceIsSilentForAFrameAndGoesOn) {
     EXPECT_NEAR(right[t], Sample(2 * kFrames + t) * 0.5, Sample(2 * kFrames + t) * 0.5 * kDbTolerance) << t;
   SoundEngine::StopPlayingID(7);
   Render();
+}
+
+// An insert's plug-in reads media its definition names, held by three banks. The bank it reads from
+// goes: the plug-in is moved onto the next bank's copy (the old bytes overwritten, it reads the same
+// bytes on) and the voice plays on. The next goes while the plug-in cannot follow: the voice stops
+// before the bytes go.
+TEST_F(VoicePipelineTest, AnInsertsMediaMoveToAnotherBanksCopyOrTheVoiceStops) {
+  using BusTest::MediaReader;
+  const uint32_t first = banks_.Load("TableA"), second = banks_.Load("TableB");
+  banks_.Load("TableC");
+  FakeDefinition& reader = Definition(30, BusTest::kMediaReaderId);
+  reader.media = banks_.MediaId();
+  effects_.slots[0] = &reader;
+  Start();
+  Render(3);
+  ASSERT_EQ(SoundEngine::UnloadBank(first, banks_.images[0].data()), SN_Success);
+  EXPECT_EQ(LowerEngine::ActivePipelineCount(), 1u);
+  EXPECT_EQ(MediaReader::Heard().moves, 1);
+  std::fill(banks_.images[0].begin(), banks_.images[0].end(), uint8_t(0x5A));
+  Render(3);
+  EXPECT_EQ(MediaReader::Heard().reads.size(), 1u);
+  EXPECT_TRUE(MediaReader::Heard().ReadInOrder(banks_.media, 6));
+
+  MediaReader::Heard().follows = false;
+  ASSERT_EQ(SoundEngine::UnloadBank(second, banks_.images[1].data()), SN_Success);
+  EXPECT_EQ(LowerEngine::ActivePipelineCount(), 0u);
+  EXPECT_EQ(MediaReader::Heard().moves, 1);
+  Render();
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
 // Streamed PCM and ADPCM sources over loose "<id>.snm" files read by the stream manager's blocking
 // device in small buffers (259 bytes: frames and blocks split between buffers, loop ends inside
 // them): through the source stage, equal sample for sample to the same media played from memory.
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -65,10 +67,13 @@ class StreamedSourceTest : public SourceTest::PoolFixture {
   std::string root_;
 };
 
+// What a test does between two frames of a play: the frame just played, the source and its stage.
+using BetweenFrames = std::function<void(int, SN::CSnVoiceSource&, SN::CSnVoiceSourceStage&)>;
+
 // Plays a voice to its end through the stage; a source with nothing yet is asked again.
 template <class Source>
 std::vector<std::vector<float>> Play(FakeInstance& instance, uint16_t frames, SN::SNRESULT* prepared = nullptr,
-                                     int most = 2000) {
+                                     const BetweenFrames& between = {}, int most = 2000) {
   Source source(&instance);
   SN::SNRESULT result = SN::SN_NotReadyYet;
   while ((result = source.PrepareSource()) == SN::SN_NotReadyYet) std::this_thread::yield();
@@ -90,6 +95,7 @@ std::vector<std::vector<float>> Play(FakeInstance& instance, uint16_t frames, SN
       planes[c].insert(planes[c].end(), out.Plane(c), out.Plane(c) + out.validFrames);
     out.FreeMarkers();
     if (r != SN::SN_DataReady) break;
+    if (between) between(i, source, stage);
   }
   stage.Stop();
   stage.Release();
@@ -158,12 +164,26 @@ TEST_F(StreamedSourceTest, StreamedAdpcmEqualsMemoryWithLoopsAndSplitBlocks) {
   }
 }
 
-TEST_F(StreamedSourceTest, PrefetchedBytesAndSeeksIntoLoopsMatchMemory) {
+// A mono ramp of `frames` frames at `rate`.
+Tools::ToneDesc MonoRamp(uint32_t frames, uint32_t rate) {
   Tools::ToneDesc tone;
   tone.channels = 1;
-  tone.frames = 1200;
-  tone.sampleRate = 24000;
+  tone.frames = frames;
+  tone.sampleRate = rate;
   tone.signal = Tools::ToneSignal::Ramp;
+  return tone;
+}
+
+// The streamed instance of loose file `id`, the first `bytes` bytes of its `media` prefetched.
+FakeInstance PrefetchedInstance(uint32_t id, const std::vector<uint8_t>& media, size_t bytes) {
+  FakeInstance prefetched = StreamedInstance(id, 0x10000);
+  prefetched.desc.flags |= SN::CSnSourceDesc::kPrefetched;
+  prefetched.prefetch.assign(media.begin(), media.begin() + std::ptrdiff_t(bytes));
+  return prefetched;
+}
+
+TEST_F(StreamedSourceTest, PrefetchedBytesAndSeeksIntoLoopsMatchMemory) {
+  Tools::ToneDesc tone = MonoRamp(1200, 24000);
   tone.loop = true;
   tone.loopStart = 100;
   tone.loopEnd = 999;
@@ -181,11 +201,30 @@ TEST_F(StreamedSourceTest, PrefetchedBytesAndSeeksIntoLoopsMatchMemory) {
 
   FakeInstance whole(media);
   whole.loopCount = 2;
-  FakeInstance prefetched = StreamedInstance(5, 0x10000);
+  FakeInstance prefetched = PrefetchedInstance(5, media, 700);
   prefetched.loopCount = 2;
-  prefetched.desc.flags |= SN::CSnSourceDesc::kPrefetched;
-  prefetched.prefetch.assign(media.begin(), media.begin() + 700);
   ExpectSamePlanes(Play<SN::CSnPcmStreamSource>(prefetched, 512), Play<SN::CSnPcmSource>(whole, 512));
+}
+
+// A prefetched stream of resampled media reads its first bytes from a copy that moves mid-play: the
+// source and the stage's held input read on from the new place (the old bytes overwritten), equal to
+// the media played from memory.
+TEST_F(StreamedSourceTest, APrefetchedStreamFollowsItsPrefetchWhenItMoves) {
+  const std::vector<uint8_t> media = Tools::WriteToneMedia(MonoRamp(3000, 44100));
+  WriteLoose(6, media);
+  FakeInstance whole(media);
+  FakeInstance prefetched = PrefetchedInstance(6, media, 4000);
+  std::vector<uint8_t> moved;
+  const auto got = Play<SN::CSnPcmStreamSource>(
+      prefetched, 256, nullptr, [&](int frame, SN::CSnVoiceSource& source, SN::CSnVoiceSourceStage& stage) {
+        if (frame != 1) return;
+        moved = prefetched.prefetch;
+        source.RelocateMedia(moved.data(), prefetched.prefetch.data());
+        stage.RelocateInput(moved.data(), prefetched.prefetch.data(), uint32_t(moved.size()));
+        std::fill(prefetched.prefetch.begin(), prefetched.prefetch.end(), uint8_t(0x5A));
+      });
+  ASSERT_FALSE(moved.empty());
+  ExpectSamePlanes(got, Play<SN::CSnPcmSource>(whole, 256));
 }
 
 TEST_F(StreamedSourceTest, AMissingFileFailsTheSource) {

@@ -912,13 +912,15 @@ bool Parser::Finish() {
   for (Tone& tone : m_tones)
     m_bank.media.push_back(BankMedia{SN::SoundEngine::GetIDFromString(tone.name.c_str()), WriteToneMedia(tone.desc),
                                      tone.loose});
-  // A sound plays its tone as PCM from the bank's media, or streamed from the tone's loose file.
+  // A sound plays its tone from the bank's media, or streamed from the tone's loose file, with the
+  // codec its encoding needs (float media are PCM).
   for (PendingSound& sound : m_sounds) {
     m_line = sound.line;
     const Tone* tone = FindTone(sound.tone);
     if (!tone) return Fail("tone \"" + sound.tone + "\" is not declared");
     const uint32_t mediaId = SN::SoundEngine::GetIDFromString(tone->name.c_str());
     BankSource source;
+    source.classId = tone->desc.encoding == MediaEncoding::ImaAdpcm ? 0x00020001 : 0x00010001;
     source.sourceId = mediaId;
     source.streamType = tone->loose ? 1 : 0;
     source.sizeOrFileId = mediaId;

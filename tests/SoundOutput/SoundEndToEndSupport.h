@@ -1,0 +1,142 @@
+// The end-to-end fixture of the sound output: the game's banks as the build writes them, the engine
+// on the null output, frames rendered on the test's thread, the output capture read back by a reader
+// of the test's own, and the gains a plain voice meets worked out by hand.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "SoundEngine/GameSyncs/RegistryMgr.h"
+#include "SoundEngine/Lower/PlaybackInstance.h"
+#include "SoundEngine/Lower/VoiceManager.h"
+#include "SoundEngine/Modulators/ModulatorInstanceList.h"
+#include "SoundEngine/Modulators/ModulatorObject.h"
+#include "SoundEngine/Modulators/ModulatorService.h"
+#include "SoundEngine/SoundEngineBankApi.h"
+#include "tests/SoundOutput/OutputTestSupport.h"
+#include "tools/SoundBank/BankText.h"
+#include "tools/SoundBank/BankWriter.h"
+
+namespace EndToEnd {
+
+using namespace SN;
+using OutputTest::OutputFixture;
+using OutputTest::DataSamples;
+using OutputTest::ReadFileBytes;
+
+constexpr uint32_t kObject = 7;
+constexpr uint32_t kFrame = 1024;
+constexpr double kCentreToPair = 0.70710678118654752;  // a mono voice on a front pair, unpanned
+// The engine's fast power of ten at 0 dB: its polynomial at mantissa 1 and exponent 0, worked by hand.
+constexpr double kFastUnity = 0.32518977 + 0.020805772 + 0.65304345;
+// A voice at 0 dB into the master bus meets it three times: for its volume, its output's and the bus's.
+constexpr double kVoiceUnity = kFastUnity * kFastUnity * kFastUnity;
+
+class SoundEndToEndTest : public OutputFixture {
+ public:
+  void SetUp() override {
+    OutputFixture::SetUp();
+    for (const char* name : {"Init", "GeneralBank"})
+      std::filesystem::copy_file(std::string("Sound/Banks/") + name + ".bnk", Path(std::string(name) + ".bnk"));
+    std::string error;
+    ASSERT_TRUE(Tools::ReadBankTextFile("content/banks/GeneralBank.txt", general_, error)) << error;
+    ASSERT_EQ(SoundEngine::Init(&settings_, &platform_), SN_Success);
+    uint32_t id = 0;
+    ASSERT_EQ(SoundEngine::LoadBank("Init.bnk", -1, id), SN_Success);
+    ASSERT_EQ(SoundEngine::LoadBank("GeneralBank.bnk", -1, id), SN_Success);
+    ASSERT_EQ(SoundEngine::RegisterGameObj(kObject), SN_Success);
+    ASSERT_EQ(SoundEngine::StartOutputCapture(u"capture.wav"), SN_Success);
+  }
+
+  // Frames of the null output's clock, each rendered.
+  void Frames(uint32_t count) {
+    for (uint32_t i = 0; i < count; ++i) {
+      ASSERT_EQ(OutputTest::RenderNullFrame(), SN_Success);
+    }
+  }
+  // Ends the capture and reads the file back: left and right planes.
+  std::array<std::vector<double>, 2> Capture(const char* name = "capture.wav") {
+    EXPECT_EQ(SoundEngine::StopOutputCapture(), SN_Success);
+    Frames(1);
+    const std::vector<int16_t> samples = DataSamples(ReadFileBytes(Path(name)));
+    std::array<std::vector<double>, 2> planes;
+    for (size_t i = 0; i + 1 < samples.size(); i += 2) {
+      planes[0].push_back(samples[i]);
+      planes[1].push_back(samples[i + 1]);
+    }
+    return planes;
+  }
+  // The samples of a tone's media, as the bank holds them, as floats in -1..1.
+  std::vector<double> Media(const char* tone) const {
+    std::vector<double> samples;
+    for (const auto& media : general_.media)
+      if (media.id == SoundEngine::GetIDFromString(tone))
+        for (int16_t sample : DataSamples(media.bytes)) samples.push_back(sample / 32768.0);
+    EXPECT_FALSE(samples.empty()) << tone;
+    return samples;
+  }
+  static double At(const std::vector<double>& samples, size_t t) { return t < samples.size() ? samples[t] : 0.0; }
+  // Every sample of both planes from `from` on, in 16-bit units, against `model`; 1 LSB of room.
+  static void ExpectModel(const std::array<std::vector<double>, 2>& planes, size_t from,
+                          const std::function<double(size_t)>& model) {
+    for (int c = 0; c < 2; ++c)
+      for (size_t i = from; i < planes[c].size(); ++i)
+        ASSERT_NEAR(planes[c][i], model(i - from) * 32768.0, 1.0) << "channel " << c << " sample " << i;
+  }
+
+  // A bank of the test's own beside the game's, from bank text, loaded from memory it keeps.
+  void LoadOwnBank(const std::string& text) {
+    Tools::BankDescription bank;
+    std::string error;
+    ASSERT_TRUE(Tools::ParseBankText(text, "TimingBank", bank, error)) << error;
+    own_ = Tools::WriteBank(bank);
+    uint32_t id = 0;
+    ASSERT_EQ(SoundEngine::LoadBank(own_.data(), uint32_t(own_.size()), id), SN_Success);
+  }
+
+  // The game bank's modulator, instantiated for the voice on the engine's own processing list and
+  // attached to the voice with `request`; null when either step fails.
+  static CSnModulatorInstance* AttachToVoice(CSnPlaybackInstance* voice, const char* modulator,
+                                             const SnModulatorMappingRequest& request) {
+    CSnModulatorObject* object = FindModulatorAndAddRef(SoundEngine::GetIDFromString(modulator));
+    if (!object) return nullptr;
+    SnModulatorInstantiationParams params;
+    params.gameObject = g_pRegistryMgr->Find(kObject);
+    params.playbackInstance = voice;
+    CSnModulatorInstance* instance = nullptr;
+    const SNRESULT made = object->Instantiate(params, DefaultModulatorObjects().List(), &instance);
+    object->Release();
+    if (made != SN_Success || voice->Modulators().AttachInstance(instance, request) != SN_Success) return nullptr;
+    return instance;
+  }
+
+  // A bank image from bank text, for loading in place: the fixture keeps it until the engine is gone.
+  std::vector<uint8_t>& BankImage(const std::string& text, const char* name) {
+    Tools::BankDescription bank;
+    std::string error;
+    EXPECT_TRUE(Tools::ParseBankText(text, name, bank, error)) << error;
+    return Keep(Tools::WriteBank(bank));
+  }
+  std::vector<uint8_t>& Keep(std::vector<uint8_t> image) { return images_.emplace_back(std::move(image)); }
+
+  // The playing voice's media lies in `image`.
+  static bool ReadsFrom(const std::vector<uint8_t>& image) {
+    const CSnPlaybackInstance* voice = VoiceManager::FirstActiveInstance();
+    if (!voice || !voice->MediaData()) return false;
+    const uint8_t* media = voice->MediaData();
+    return media >= image.data() && media + voice->MediaSize() <= image.data() + image.size();
+  }
+
+  Tools::BankDescription general_;
+  std::vector<uint8_t> own_;
+  std::deque<std::vector<uint8_t>> images_;
+};
+
+}  // namespace EndToEnd
