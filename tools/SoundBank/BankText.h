@@ -23,6 +23,8 @@
 //     of its own), music (background music), volume <dB>, busvolume <dB>, recovery <ms>, maxduck <dB>,
 //     channels <config>, duck <bus> <dB> <fade-out ms> <fade-in ms> <curve> <property 0 or 5>
 //   sound <name> <tone> <output bus> [volume <dB>] [loop <passes, 0 for ever>]   HIRC sound (type 2) of a tone
+//   motionbus <name> <parent motion bus or -> [bus option...]   HIRC motion bus (type 16); the first is the default
+//   motionsource <name> <tone> [volume <dB>]  HIRC motion source (type 17) of a tone, into the default motion bus
 //   attenuation <name> [cone <inside deg> <outside deg> <outside dB> <low-pass> <high-pass>]  HIRC type 14
 //   attuse <attenuation> <use 0-6> <curve 0-6>   attcurve <attenuation> <curve 0-6> <scaling>
 //   attpoint <attenuation> <curve> <x> <y> <interpolation>
