@@ -12,6 +12,7 @@
 #include "MemoryMgr/MemoryMgr.h"
 #include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/GameSyncs/Curves.h"
+#include "SoundEngine/Hierarchy/BusNode.h"
 #include "SoundEngine/Hierarchy/PropertyNode.h"
 #include "SoundEngine/Log.h"
 #include "SoundEngine/Lower/FastDecibels.h"
@@ -42,6 +43,16 @@ ISnMixBusNode* FindOutputBus(const CSnHierarchyNode* node) {
   for (; node; node = node->Parent())
     if (const CSnHierarchyNode* bus = node->OutputBus()) return directory->FindBusNode(bus->ID());
   return nullptr;
+}
+
+// A motion voice mixes in the node's motion bus: its nearest secondary output, else the default one.
+ISnMixBusNode* FindMotionBus(const CSnHierarchyNode* node) {
+  ISnBusNodeDirectory* directory = BusNodeDirectory();
+  CSnBusNode* bus = CSnBusNode::MotionBusFor(node);
+  if (!bus) return nullptr;
+  ISnMixBusNode* mixNode = directory ? directory->FindBusNode(bus->ID()) : nullptr;
+  bus->Release();
+  return mixNode;
 }
 
 }  // namespace
@@ -123,7 +134,8 @@ SNRESULT CSnVoicePipeline::Init(ISnVoiceInstance* voice, uint32_t outputRate) {
     return SN_Failure;
   }
   m_sourceFormat = m_outputFormat = m_source->Format();
-  m_outputBus = FindOutputBus(reinterpret_cast<const CSnHierarchyNode*>(instance->Node()));
+  const auto* node = reinterpret_cast<const CSnHierarchyNode*>(instance->Node());
+  m_outputBus = instance->IsMotion() ? FindMotionBus(node) : FindOutputBus(node);
   return TryLaunch();
 }
 

@@ -1,0 +1,193 @@
+// Motion sources heard end to end: the game's banks as the build writes them, a recording motion
+// device added for player 0 as the game adds its rumble, the rumble event posted by name, and every
+// motion frame the device is handed checked against the tone's media and the engine's unity gains.
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "SoundEngine/Lower/MixBusGraph.h"
+#include "SoundEngine/Lower/MotionDeviceMgr.h"
+#include "SoundEngine/Lower/PluginFactoryTable.h"
+#include "SoundEngine/Lower/VoiceManager.h"
+#include "SoundEngine/SoundEngineBankApi.h"
+#include "SoundEngine/SoundEngineSequenceApi.h"
+#include "tools/SoundBank/BankText.h"
+
+#include "OutputTestSupport.h"
+
+namespace {
+
+using namespace SN;
+using OutputTest::OutputFixture;
+
+constexpr uint32_t kObject = 7;
+constexpr uint32_t kMotionFrame = 8;  // samples of a motion frame
+// The engine's fast power of ten at 0 dB, worked by hand from its polynomial at mantissa 1.
+constexpr double kFastUnity = 0.32518977 + 0.020805772 + 0.65304345;
+// A motion voice at 0 dB meets it three times: its volume, its path's volume and its motion bus's.
+constexpr double kMotionUnity = kFastUnity * kFastUnity * kFastUnity;
+
+// What the engine hands player 0's device.
+struct DeviceLog {
+  std::vector<std::vector<float>> frames;
+  int stops = 0;
+};
+DeviceLog& Log() {
+  static DeviceLog log;
+  return log;
+}
+
+struct RecordingDevice final : ISnMotionDevicePlugin {
+  SNRESULT Term(ISnPluginMemAlloc* allocator) override {
+    this->~RecordingDevice();
+    allocator->Free(this);
+    return SN_Success;
+  }
+  SNRESULT Reset() override { return SN_Success; }
+  SNRESULT QueryInfo(SnPluginInfo& info) override {
+    info = SnPluginInfo{SnPluginType_MotionDevice, 0, 0};
+    return SN_Success;
+  }
+  SNRESULT Init(ISnPluginMemAlloc*, const void*, uint32_t, void*) override { return SN_Success; }
+  void WriteFrame(const SnMixBuffer& frame) override {
+    Log().frames.emplace_back(frame.samples, frame.samples + frame.validFrames);
+  }
+  void Stop() override { ++Log().stops; }
+};
+
+ISnMotionDevicePlugin* MakeRecording(ISnPluginMemAlloc* allocator) {
+  void* memory = allocator->Malloc(sizeof(RecordingDevice));
+  return memory ? new (memory) RecordingDevice : nullptr;
+}
+
+// The 16-bit samples of a media's "data" chunk as floats in -1..1.
+std::vector<double> MediaSamples(const std::vector<uint8_t>& file) {
+  std::vector<double> samples;
+  for (size_t at = 12; at + 8 <= file.size();) {
+    uint32_t size = 0;
+    std::memcpy(&size, &file[at + 4], 4);
+    if (!std::memcmp(&file[at], "data", 4)) {
+      for (size_t i = 0; i + 1 < size && at + 9 + i < file.size(); i += 2)
+        samples.push_back(int16_t(uint16_t(file[at + 8 + i]) | uint16_t(file[at + 9 + i]) << 8) / 32768.0);
+      break;
+    }
+    at += 8 + size + (size & 1);
+  }
+  return samples;
+}
+
+class MotionEndToEndTest : public OutputFixture {
+ protected:
+  void SetUp() override {
+    OutputFixture::SetUp();
+    Log() = DeviceLog{};
+    for (const char* name : {"Init", "GeneralBank"})
+      std::filesystem::copy_file(std::string("Sound/Banks/") + name + ".bnk", Path(std::string(name) + ".bnk"));
+    Tools::BankDescription general;
+    std::string error;
+    ASSERT_TRUE(Tools::ReadBankTextFile("content/banks/GeneralBank.txt", general, error)) << error;
+    for (const Tools::BankMedia& media : general.media)
+      if (media.id == SoundEngine::GetIDFromString("RumbleWave")) wave_ = MediaSamples(media.bytes);
+    ASSERT_EQ(wave_.size(), 150u) << "400 ms at the motion rate";
+    InitWithMemorySink();
+    uint32_t id = 0;
+    ASSERT_EQ(SoundEngine::LoadBank("Init.bnk", -1, id), SN_Success);
+    ASSERT_EQ(SoundEngine::LoadBank("GeneralBank.bnk", -1, id), SN_Success);
+    ASSERT_EQ(SoundEngine::RegisterGameObj(kObject), SN_Success);
+  }
+  void AddDevice() {
+    MotionEngine::RegisterMotionDevice(0, kMotionDevicePluginId, &MakeRecording);
+    ASSERT_EQ(MotionEngine::AddPlayerMotionDevice(0, 0, kMotionDevicePluginId, &pad_), SN_Success);
+  }
+  uint32_t Post(const char* event) { return SoundEngine::PostEvent(event, kObject, 0, nullptr, nullptr, 0, nullptr, 0); }
+  // Motion frames the device was handed with sound in them, each checked against the tone from
+  // `first` on: the tone's samples at the unity gains, to within float rounding.
+  void ExpectTone(size_t firstFrame, size_t frames, size_t fromSample) {
+    ASSERT_GE(Log().frames.size(), firstFrame + frames);
+    for (size_t f = 0; f < frames; ++f) {
+      const std::vector<float>& frame = Log().frames[firstFrame + f];
+      for (size_t t = 0; t < frame.size(); ++t) {
+        const size_t n = fromSample + f * kMotionFrame + t;
+        const double model = n < wave_.size() ? wave_[n] * kMotionUnity : 0.0;
+        ASSERT_NEAR(frame[t], model, 1e-6) << "frame " << firstFrame + f << " sample " << t;
+      }
+    }
+  }
+  static bool Silent(const std::vector<float>& frame) {
+    for (float sample : frame)
+      if (sample != 0.0f) return false;
+    return true;
+  }
+
+  std::vector<double> wave_;
+  int pad_ = 0;
+};
+
+TEST_F(MotionEndToEndTest, ARumbleEventReachesPlayer0sDeviceSampleBySampleAndThenStillness) {
+  AddDevice();
+  ASSERT_NE(Post("Play_Rumble"), 0u);
+  Render();
+  // The voice starts in the frame the event is posted: the motion output is made for it.
+  ASSERT_EQ(Log().frames.size(), 1u);
+  ASSERT_NE(LowerEngine::FindOutputDevice(SnOutput_Motion, 0), nullptr);
+  // Its motion bus mixes on the motion output only: the main output never hears it.
+  EXPECT_NE(LowerEngine::FindMixBus(SoundEngine::GetIDFromString("Rumble"), SnOutput_Motion, 0), nullptr);
+  EXPECT_EQ(LowerEngine::FindMixBus(SoundEngine::GetIDFromString("Rumble"), SnOutput_Main, 0), nullptr);
+  Render(20);
+  // 150 samples are 18 whole motion frames and 6 samples; every frame of the voice is 8 long.
+  ExpectTone(0, 19, 0);
+  for (size_t f = 0; f < 19; ++f) EXPECT_EQ(Log().frames[f].size(), kMotionFrame) << f;
+  // Once the voice is over the device is handed still frames: its motors stop.
+  ASSERT_GT(Log().frames.size(), 20u);
+  EXPECT_TRUE(Silent(Log().frames.back()));
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+}
+
+TEST_F(MotionEndToEndTest, AGameObjectsMotionVoiceStopsWithItsSoundsAndLeavesTheOthers) {
+  constexpr uint32_t kOther = 8;
+  ASSERT_EQ(SoundEngine::RegisterGameObj(kOther), SN_Success);
+  AddDevice();
+  ASSERT_NE(Post("Play_Rumble"), 0u);
+  Render(2);
+  ExpectTone(0, 2, 0);
+  ASSERT_NE(SoundEngine::PostEvent("Play_Rumble", kOther, 0, nullptr, nullptr, 0, nullptr, 0), 0u);
+  Render(2);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 2u);
+  // Everything of the object stops, its motion voice with it; the other object's plays on alone.
+  ASSERT_EQ(SoundEngine::StopAll(kObject), SN_Success);
+  Render();
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 1u);
+  const size_t alone = Log().frames.size();
+  Render(2);
+  ExpectTone(alone, 2, 3 * kMotionFrame);
+  // Its stop event ends it too: the device is handed stillness.
+  ASSERT_NE(SoundEngine::PostEvent("Stop_Rumble", kOther, 0, nullptr, nullptr, 0, nullptr, 0), 0u);
+  Render(2);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  EXPECT_TRUE(Silent(Log().frames.back()));
+}
+
+TEST_F(MotionEndToEndTest, WithoutAMotionDeviceTheRumbleEventPlaysNothing) {
+  ASSERT_NE(Post("Play_Rumble"), 0u);
+  Render(3);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  EXPECT_EQ(LowerEngine::FindOutputDevice(SnOutput_Motion, 0), nullptr);
+  EXPECT_TRUE(Log().frames.empty());
+}
+
+TEST_F(MotionEndToEndTest, ARemovedDeviceIsStoppedAndHandedNothingMore) {
+  AddDevice();
+  ASSERT_NE(Post("Play_Rumble"), 0u);
+  Render(2);
+  MotionEngine::RemovePlayerMotionDevice(0, 0, kMotionDevicePluginId);
+  Render();
+  EXPECT_EQ(Log().stops, 1);
+  const size_t frames = Log().frames.size();
+  Render(3);
+  EXPECT_EQ(Log().frames.size(), frames);
+  EXPECT_EQ(LowerEngine::FindOutputDevice(SnOutput_Motion, 0), nullptr);
+}
+
+}  // namespace
