@@ -4,7 +4,7 @@
 #include <cmath>
 #include <new>
 
-#include "Platform/GameControllers.h"
+#include "Base/Input/GamepadSource.h"
 #include "SoundEngine/Effects/Plugin.h"
 #include "SoundEngine/Lower/MixBuffer.h"
 #include "SoundEngine/Lower/MotionDeviceMgr.h"
@@ -38,15 +38,25 @@ class RumbleDevice final : public SN::ISnMotionDevicePlugin {
     // Motors take 0..1 of their range; a NaN stops them.
     level = level > 0.0f ? (level < 1.0f ? level : 1.0f) : 0.0f;
     const auto speed = uint16_t(std::lrint(level * 65535.0f));
+    // A frame like the last one leaves the motors as they run: the pad is told changes only.
+    if (speed == m_speed && m_told) return;
+    m_speed = speed;
+    m_told = true;
     m_pad->SetVibration(m_slot, speed, speed);
   }
-  void Stop() override { m_pad->SetVibration(m_slot, 0, 0); }
+  void Stop() override {
+    m_speed = 0;
+    m_told = true;
+    m_pad->SetVibration(m_slot, 0, 0);
+  }
   void SetVolume(float gain) override { m_gain = gain; }
 
  private:
   IRumblePad* m_pad = nullptr;
   int m_slot = 0;
   float m_gain = 1.0f;
+  uint16_t m_speed = 0;
+  bool m_told = false;
 };
 
 SN::ISnMotionDevicePlugin* MakeRumble(SN::ISnPluginMemAlloc* allocator) {
@@ -56,8 +66,8 @@ SN::ISnMotionDevicePlugin* MakeRumble(SN::ISnPluginMemAlloc* allocator) {
 
 }  // namespace
 
-void GameControllerRumble::SetVibration(int slot, uint16_t left, uint16_t right) {
-  if (m_controllers) m_controllers->SetVibration(slot, left, right);
+void GamepadRumble::SetVibration(int slot, uint16_t left, uint16_t right) {
+  if (m_pads) m_pads->SetVibration(slot, left, right);
 }
 
 void RegisterRumbleMotionDevice() { SN::MotionEngine::RegisterMotionDevice(0, SN::kMotionDevicePluginId, &MakeRumble); }

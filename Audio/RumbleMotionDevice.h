@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
-namespace Platform {
-class GameControllers;
+namespace Base {
+class GamepadSource;
 }
 
 namespace Audio {
@@ -18,14 +18,14 @@ class IRumblePad {
   virtual void SetVibration(int slot, uint16_t left, uint16_t right) = 0;
 };
 
-// The game controllers' motors as a rumble pad.
-class GameControllerRumble final : public IRumblePad {
+// The game's gamepads as a rumble pad: the motors of the pad source the input system reads.
+class GamepadRumble final : public IRumblePad {
  public:
-  explicit GameControllerRumble(Platform::GameControllers* controllers) : m_controllers(controllers) {}
+  explicit GamepadRumble(Base::GamepadSource* pads) : m_pads(pads) {}
   void SetVibration(int slot, uint16_t left, uint16_t right) override;
 
  private:
-  Platform::GameControllers* m_controllers;
+  Base::GamepadSource* m_pads;
 };
 
 // Registers the rumble device with the sound engine's motion engine (company 0, device 406).

@@ -6,15 +6,20 @@
 #include "Audio/Bank.h"
 #include "Audio/FilePackageLowLevelIO.h"
 #include "Audio/Log.h"
+#include "Base/Input/Gamepad.h"
+#include "Base/Input/InputBackend.h"
 #include "Base/Reflection/Registration.h"
 #include "Core/Engine.h"
+#include "Core/InputManager.h"
 #include "Base/ResourceCollection.h"
 #include "MemoryMgr/MemoryMgr.h"
 #include "MusicEngine/MusicEngine.h"
 #include "Platform/VirtualMemory.h"
+#include "SoundEngine/Lower/MotionDeviceMgr.h"
 #include "SoundEngine/Lower/PlatformSettings.h"
 #include "SoundEngine/SoundEngine.h"
 #include "SoundEngine/SoundEngineApi.h"
+#include "SoundEngine/SoundEngineSequenceApi.h"
 #include "StreamMgr/ISnStreamMgr.h"
 
 namespace Audio {
@@ -74,6 +79,8 @@ void SoundSystem::Initialize(Core::Engine* engine) {
   SN::SoundEngine::GetDefaultPlatformInitSettings(platformSettings);
   if (SN::SoundEngine::Init(&initSettings, &platformSettings) != SN::SN_Success)
     AUDIO_LOG(Error, "Could not create Sound Sound Engine.");
+  else
+    AddRumbleDevice();
 
   SN::SnMusicSettings musicSettings;
   SN::MusicEngine::GetDefaultInitSettings(musicSettings);
@@ -88,6 +95,20 @@ void SoundSystem::Initialize(Core::Engine* engine) {
   }
 
   Base::Resources<Bank>::Instance().GetResourceByName("GeneralBank.bnk");
+}
+
+// The game's motion sources rumble player 0's pad: the rumble device is registered and given the
+// pads. A machine without an input system or pads has no device and plays motion sources silently.
+void SoundSystem::AddRumbleDevice() {
+  Base::GamepadSource* pads = m_rumblePads;
+  if (!pads && Core::InputManager::GetInstance())
+    if (Base::InputBackend* input = Core::InputManager::GetInstance()->GetBackend())
+      if (Base::Gamepad* gamepad = input->GetGamepad()) pads = gamepad->Source();
+  if (!pads) return;
+  m_rumble = GamepadRumble(pads);
+  RegisterRumbleMotionDevice();
+  if (SN::MotionEngine::AddPlayerMotionDevice(kRumblePlayer, 0, SN::kMotionDevicePluginId, &m_rumble) != SN::SN_Success)
+    AUDIO_LOG(Error, "Could not add the rumble device of player %u.", unsigned(kRumblePlayer));
 }
 
 void SoundSystem::Shutdown(Core::Engine*) {
