@@ -173,6 +173,8 @@ class CSnBusNode final : public CSnPropertyNode {
   // Where a node's motion plays go: the nearest secondary output of the node or an ancestor, else
   // the default motion bus; with a reference for the caller, null when there is none.
   static CSnBusNode* MotionBusFor(const CSnHierarchyNode* node);
+  // True when the node or an ancestor names a motion bus for its second output (the default aside).
+  static bool HasMotionOutput(const CSnHierarchyNode* node);
 
   // ---- the mixing graph ----
   // The bus as the mixing graph sees it; its references are the bus's.

@@ -59,16 +59,25 @@ void CSnBusNode::RestoreDefaultMotionBus(CSnBusNode* bus) {
   if (!DefaultSlot() && bus) DefaultSlot() = bus;
 }
 
-CSnBusNode* CSnBusNode::MotionBusFor(const CSnHierarchyNode* node) {
+namespace {
+CSnHierarchyNode* NearestMotionOutput(const CSnHierarchyNode* node) {
   for (; node; node = node->Parent()) {
     CSnHierarchyNode* output = node->SecondaryOutput();
-    if (output && output->IsBus()) {
-      output->AddRef();
-      return static_cast<CSnBusNode*>(output);
-    }
+    if (output && output->IsBus()) return output;
+  }
+  return nullptr;
+}
+}  // namespace
+
+CSnBusNode* CSnBusNode::MotionBusFor(const CSnHierarchyNode* node) {
+  if (CSnHierarchyNode* output = NearestMotionOutput(node)) {
+    output->AddRef();
+    return static_cast<CSnBusNode*>(output);
   }
   return DefaultMotionBus();
 }
+
+bool CSnBusNode::HasMotionOutput(const CSnHierarchyNode* node) { return NearestMotionOutput(node) != nullptr; }
 
 SNRESULT CSnBusNode::CanAddMotionChild(CSnHierarchyNode* child) const {
   if (child->IsBus()) {

@@ -228,6 +228,8 @@ TEST(MotionBankText, AMotionBusAndAMotionSourceOfAToneAgainstBytesLaidOutByHand)
   EXPECT_EQ(error, "line 2: only \"volume <dB>\" may follow a motion source's tone");
   EXPECT_FALSE(Tools::ParseBankText("motionbus @1 - ownmix", "B", refused, error));
   EXPECT_EQ(error, "line 1: \"ownmix\" is no bus option");
+  EXPECT_FALSE(Tools::ParseBankText("tone R 8000 1 1 1000\nsound @1 R @2 motion @3", "B", refused, error));
+  EXPECT_EQ(error, "line 2: a sound's motion bus needs the bank's motion flag (\"motion 1\")");
   EXPECT_FALSE(Tools::ParseBankText("tone R 99 1 100 25", "B", refused, error));
   EXPECT_EQ(error, "line 1: a tone's rate is 100 to 192000");
 }

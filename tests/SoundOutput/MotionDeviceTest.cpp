@@ -10,6 +10,7 @@
 #include "SoundEngine/Lower/MotionDeviceMgr.h"
 #include "SoundEngine/Lower/MotionSink.h"
 #include "SoundEngine/Lower/PluginFactoryTable.h"
+#include "SoundEngine/Lower/VoiceParams.h"
 
 namespace {
 
@@ -126,6 +127,10 @@ TEST_F(MotionDeviceTest, PlayersGetOneDeviceEachAndPlayersOrListenersPastTheTabl
   EXPECT_EQ(LowerEngine::MotionPlayersOfListener(2), 0x02);
   EXPECT_EQ(LowerEngine::MotionPlayersOfListener(9), 0);
   EXPECT_EQ(LowerEngine::ActiveMotionPlayers(), 0x02);
+  // The voices' feedback gains read the same table, limited to the players with a device.
+  ASSERT_NE(LowerEngine::ListenerPlayerMap(), nullptr);
+  EXPECT_EQ(LowerEngine::ListenerPlayerMap()->PlayersOfListener(2), 0x02u);
+  EXPECT_EQ(LowerEngine::ListenerPlayerMap()->PlayersOfListener(0), 0x00u) << "players 0, 2 and 3 have no device";
   // Player 5 and listener 9 lie past the tables: nothing changes.
   OnAudioThread([](ISnOutputServices& out) {
     out.SetPlayerListener(5, 1);
@@ -215,6 +220,7 @@ TEST_F(MotionDeviceTest, TerminationStopsAndTerminatesEveryDevice) {
   EXPECT_EQ(Log().terms, 2);
   EXPECT_EQ(CSnMotionDeviceMgr::Get(), nullptr);
   EXPECT_EQ(LowerEngine::MotionListenerMask(), 0u);
+  EXPECT_EQ(LowerEngine::ListenerPlayerMap(), nullptr);
 }
 
 }  // namespace

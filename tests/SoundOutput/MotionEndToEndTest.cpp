@@ -14,6 +14,7 @@
 #include "SoundEngine/SoundEngineBankApi.h"
 #include "SoundEngine/SoundEngineSequenceApi.h"
 #include "tools/SoundBank/BankText.h"
+#include "tools/SoundBank/BankWriter.h"
 
 #include "OutputTestSupport.h"
 
@@ -31,7 +32,12 @@ constexpr double kMotionUnity = kFastUnity * kFastUnity * kFastUnity;
 
 // What the engine hands player 0's device.
 struct DeviceLog {
+  struct Voice {
+    std::vector<float> samples;  // the first channel's valid frames
+    float gain;
+  };
   std::vector<std::vector<float>> frames;
+  std::vector<Voice> voices;
   int stops = 0;
 };
 DeviceLog& Log() {
@@ -53,6 +59,9 @@ struct RecordingDevice final : ISnMotionDevicePlugin {
   SNRESULT Init(ISnPluginMemAlloc*, const void*, uint32_t, void*) override { return SN_Success; }
   void WriteFrame(const SnMixBuffer& frame) override {
     Log().frames.emplace_back(frame.samples, frame.samples + frame.validFrames);
+  }
+  void MixVoice(const SnMixBuffer& voice, float gain) override {
+    Log().voices.push_back({std::vector<float>(voice.samples, voice.samples + voice.validFrames), gain});
   }
   void Stop() override { ++Log().stops; }
 };
@@ -121,7 +130,20 @@ class MotionEndToEndTest : public OutputFixture {
     return true;
   }
 
+  // A bank of the test's own beside the game's, from bank text, loaded from memory it keeps.
+  void LoadOwnBank(const std::string& text, const char* name) {
+    Tools::BankDescription bank;
+    std::string error;
+    ASSERT_TRUE(Tools::ParseBankText(text, name, bank, error)) << error;
+    for (const Tools::BankMedia& media : bank.media) ownMedia_ = MediaSamples(media.bytes);
+    own_ = Tools::WriteBank(bank);
+    uint32_t id = 0;
+    ASSERT_EQ(SoundEngine::LoadBank(own_.data(), uint32_t(own_.size()), id), SN_Success);
+  }
+
   std::vector<double> wave_;
+  std::vector<double> ownMedia_;
+  std::vector<uint8_t> own_;
   int pad_ = 0;
 };
 
@@ -188,6 +210,55 @@ TEST_F(MotionEndToEndTest, ARemovedDeviceIsStoppedAndHandedNothingMore) {
   Render(3);
   EXPECT_EQ(Log().frames.size(), frames);
   EXPECT_EQ(LowerEngine::FindOutputDevice(SnOutput_Motion, 0), nullptr);
+}
+
+// A sound whose node names a motion bus for its second output feeds the players' devices its own
+// frames, at the gain its listener gives each player, once the listener feeds the motion pipeline.
+TEST_F(MotionEndToEndTest, ASoundWithAMotionOutputFeedsThePlayersOnItsListenerAtItsLevel) {
+  LoadOwnBank("motion 1\n"
+              "tone Buzz 48000 1 100 50\n"
+              "motionbus Shaker -\n"
+              "sound Buzz_Sound Buzz MasterBus motion Shaker\n"
+              "action Play_Buzz_Act 0x0403 Buzz_Sound\n"
+              "event Play_Buzz Play_Buzz_Act\n",
+              "BuzzBank");
+  ASSERT_EQ(ownMedia_.size(), 4800u);
+  AddDevice();
+  // Player 0 has no listener yet: nothing is fed.
+  ASSERT_NE(Post("Play_Buzz"), 0u);
+  Render(2);
+  EXPECT_TRUE(Log().voices.empty());
+  // Listener 0 feeds player 0, but not yet the motion pipeline: the voice is fed at no gain.
+  MotionEngine::SetPlayerListener(0, 0);
+  Render();
+  ASSERT_EQ(Log().voices.size(), 1u);
+  EXPECT_EQ(Log().voices[0].gain, 0.0f);
+  // Fed: each frame of the voice, as it is before its buses, at its level (volume and path volume at
+  // 0 dB) times the player's share (the full-range conversion of 0 dB).
+  ASSERT_EQ(SoundEngine::SetListenerPipeline(0, true, true), SN_Success);
+  Render(2);
+  ASSERT_EQ(Log().voices.size(), 3u);
+  for (size_t i = 1; i < 3; ++i) {
+    const DeviceLog::Voice& voice = Log().voices[i];
+    EXPECT_NEAR(voice.gain, kMotionUnity, 1e-6) << i;
+    ASSERT_EQ(voice.samples.size(), 1024u);
+    const size_t first = (2 + i) * 1024;
+    for (size_t t = 0; t < voice.samples.size(); ++t)
+      ASSERT_NEAR(voice.samples[t], first + t < ownMedia_.size() ? ownMedia_[first + t] : 0.0, 1e-6) << i << ", " << t;
+  }
+  // Nothing of it goes through a motion bus: no motion output is made for it.
+  EXPECT_EQ(LowerEngine::FindOutputDevice(SnOutput_Motion, 0), nullptr);
+  EXPECT_TRUE(Log().frames.empty());
+
+  // A sound without a motion output feeds nothing.
+  const size_t fed = Log().voices.size();
+  SoundEngine::StopAll();
+  Render(2);
+  const size_t afterStop = Log().voices.size();
+  ASSERT_NE(Post("Play_Beep"), 0u);
+  Render(2);
+  EXPECT_EQ(Log().voices.size(), afterStop);
+  EXPECT_LE(afterStop, fed + 1);
 }
 
 }  // namespace

@@ -511,16 +511,19 @@ bool Parser::Layers(const std::vector<std::string>& w) {
 }
 
 bool Parser::Sound(const std::vector<std::string>& w) {
-  if (!Count(w, 4, 10)) return false;
+  if (!Count(w, 4, 12)) return false;
   PendingSound sound;
   sound.tone = w[2];
   sound.line = m_line;
   if (!Id(w[1], sound.id) || !Id(w[3], sound.params.outputBusId)) return false;
   for (size_t i = 4; i < w.size(); i += 2) {
-    if (i + 1 == w.size() || (w[i] != "volume" && w[i] != "loop" && w[i] != "3d"))
-      return Fail("only \"volume <dB>\", \"loop <passes, 0 for ever>\" and \"3d <attenuation>\" may follow a "
-                  "sound's bus");
-    if (w[i] == "3d") {
+    if (i + 1 == w.size() || (w[i] != "volume" && w[i] != "loop" && w[i] != "3d" && w[i] != "motion"))
+      return Fail("only \"volume <dB>\", \"loop <passes, 0 for ever>\", \"motion <motion bus>\" and "
+                  "\"3d <attenuation>\" may follow a sound's bus");
+    if (w[i] == "motion") {
+      // Written only where the bank's header carries the motion flag; Finish checks it is there.
+      if (!Id(w[i + 1], sound.params.secondaryOutputId)) return false;
+    } else if (w[i] == "3d") {
       // Placed at its game object, spatialised along the object's own rays, attenuated by name (the
       // attenuation may come from another bank).
       BankNodePositioning& positioning = sound.params.positioning;
@@ -927,6 +930,8 @@ bool Parser::Finish() {
     m_line = sound.line;
     const Tone* tone = FindTone(sound.tone);
     if (!tone) return Fail("tone \"" + sound.tone + "\" is not declared");
+    if (sound.params.secondaryOutputId && !m_bank.motionFlag)
+      return Fail("a sound's motion bus needs the bank's motion flag (\"motion 1\")");
     const uint32_t mediaId = SN::SoundEngine::GetIDFromString(tone->name.c_str());
     BankSource source;
     source.sourceId = mediaId;
