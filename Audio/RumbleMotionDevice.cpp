@@ -31,10 +31,13 @@ class RumbleDevice final : public SN::ISnMotionDevicePlugin {
     m_slot = int(player);
     return SN::SN_Success;
   }
-  void WriteFrame(const SN::SnMixBuffer& frame) override {
-    float peak = 0.0f;
-    for (uint32_t t = 0; t < frame.validFrames; ++t) peak = std::fmax(peak, std::fabs(frame.samples[t]));
-    float level = peak * m_gain;
+  // The motion buses' frame and the voices feeding motion each raise the frame's peak; the motors
+  // take it once the frame is over.
+  void WriteFrame(const SN::SnMixBuffer& frame) override { Raise(Peak(frame)); }
+  void MixVoice(const SN::SnMixBuffer& voiceFrame, float gain) override { Raise(Peak(voiceFrame) * gain); }
+  void EndFrame() override {
+    float level = m_framePeak * m_gain;
+    m_framePeak = 0.0f;
     // Motors take 0..1 of their range; a NaN stops them.
     level = level > 0.0f ? (level < 1.0f ? level : 1.0f) : 0.0f;
     const auto speed = uint16_t(std::lrint(level * 65535.0f));
@@ -52,9 +55,21 @@ class RumbleDevice final : public SN::ISnMotionDevicePlugin {
   void SetVolume(float gain) override { m_gain = gain; }
 
  private:
+  // Over every channel's plane of the frame.
+  static float Peak(const SN::SnMixBuffer& frame) {
+    float peak = 0.0f;
+    if (!frame.samples) return peak;
+    for (uint32_t c = 0; c < SN::ChannelCount(frame.channelConfig); ++c)
+      for (uint32_t t = 0; t < frame.validFrames; ++t)
+        peak = std::fmax(peak, std::fabs(frame.samples[size_t(c) * frame.maxFrames + t]));
+    return peak;
+  }
+  void Raise(float peak) { m_framePeak = std::fmax(m_framePeak, peak); }
+
   IRumblePad* m_pad = nullptr;
   int m_slot = 0;
   float m_gain = 1.0f;
+  float m_framePeak = 0.0f;
   uint16_t m_speed = 0;
   bool m_told = false;
 };

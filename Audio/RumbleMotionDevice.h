@@ -1,5 +1,5 @@
-// The game's motion device: a player's motion output drives the two motors of a game pad, both at
-// the frame's peak times the player's volume. Registered as the motion device the motion messages
+// The game's motion device: a player's motion output and the voices feeding motion drive the two
+// motors of a game pad, both at the frame's peak times the player's volume. Registered as the motion device the motion messages
 // name; the device handed over with a player is the pad, the player its slot.
 #pragma once
 

@@ -107,8 +107,13 @@ void SoundSystem::AddRumbleDevice() {
   if (!pads) return;
   m_rumble = GamepadRumble(pads);
   RegisterRumbleMotionDevice();
-  if (SN::MotionEngine::AddPlayerMotionDevice(kRumblePlayer, 0, SN::kMotionDevicePluginId, &m_rumble) != SN::SN_Success)
+  if (SN::MotionEngine::AddPlayerMotionDevice(kRumblePlayer, 0, SN::kMotionDevicePluginId, &m_rumble) != SN::SN_Success) {
     AUDIO_LOG(Error, "Could not add the rumble device of player %u.", unsigned(kRumblePlayer));
+    return;
+  }
+  // The player feels what the game's one listener hears: sounds with a motion output shake the pad.
+  SN::MotionEngine::SetPlayerListener(kRumblePlayer, 0);
+  SN::SoundEngine::SetListenerPipeline(0, true, true);
 }
 
 void SoundSystem::Shutdown(Core::Engine*) {
