@@ -1,24 +1,21 @@
 // The game's rumble: the sound system gives player 0 a rumble device over the pads, and the general
 // bank's rumble event runs the pad's motors at each motion frame's peak until it stops.
 #include <cmath>
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "Base/Input/GamepadSource.h"
 #include "SoundEngine/Lower/MotionDeviceMgr.h"
 #include "SoundTestTree.h"
-#include "tools/SoundBank/BankText.h"
+#include "tests/Support/WaveSamples.h"
 
 namespace {
 
 using AudioTest::ScratchTree;
 using AudioTest::SoundSystemFixture;
 
-// The engine's fast power of ten at 0 dB, worked by hand from its polynomial at mantissa 1; a motion
-// voice meets it for its volume, its path and its motion bus.
-constexpr double kFastUnity = 0.32518977 + 0.020805772 + 0.65304345;
-constexpr double kMotionUnity = kFastUnity * kFastUnity * kFastUnity;
+// A motion voice meets the engine's fast unity for its volume, its path and its motion bus.
+constexpr double kMotionUnity = OrvTest::kFastUnity * OrvTest::kFastUnity * OrvTest::kFastUnity;
 constexpr size_t kMotionFrame = 8;
 
 // The pads as the input system holds them, keeping every motor speed they are sent. Written on the
@@ -33,32 +30,9 @@ struct RecordingPads final : Base::GamepadSource {
   std::vector<Sent> sent;
 };
 
-// The rumble tone's samples as the bank holds them, in -1..1.
-std::vector<double> RumbleWave() {
-  Tools::BankDescription general;
-  std::string error;
-  EXPECT_TRUE(Tools::ReadBankTextFile("content/banks/GeneralBank.txt", general, error)) << error;
-  std::vector<double> samples;
-  for (const Tools::BankMedia& media : general.media) {
-    if (media.id != SN::SoundEngine::GetIDFromString("RumbleWave")) continue;
-    const std::vector<uint8_t>& file = media.bytes;
-    for (size_t at = 12; at + 8 <= file.size();) {
-      uint32_t size = 0;
-      std::memcpy(&size, &file[at + 4], 4);
-      if (!std::memcmp(&file[at], "data", 4)) {
-        for (size_t i = 0; i + 1 < size; i += 2)
-          samples.push_back(int16_t(uint16_t(file[at + 8 + i]) | uint16_t(file[at + 9 + i]) << 8) / 32768.0);
-        break;
-      }
-      at += 8 + size + (size & 1);
-    }
-  }
-  return samples;
-}
-
 TEST_F(SoundSystemFixture, TheRumbleEventRunsPlayer0sPadMotorsFrameByFrameUntilItEnds) {
   // Each motion frame's motor speed: its peak at the voice's unity gains, over the motors' range.
-  const std::vector<double> wave = RumbleWave();
+  const std::vector<double> wave = OrvTest::ToneSamples("content/banks/GeneralBank.txt", "RumbleWave");
   ASSERT_EQ(wave.size(), 150u);
   std::vector<long> speeds;
   for (size_t first = 0; first < wave.size(); first += kMotionFrame) {

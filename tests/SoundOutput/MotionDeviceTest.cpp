@@ -35,18 +35,8 @@ MotionLog& Log() {
   return log;
 }
 
-struct RecordingDevice final : ISnMotionDevicePlugin {
-  SNRESULT Term(ISnPluginMemAlloc* allocator) override {
-    ++Log().terms;
-    this->~RecordingDevice();
-    allocator->Free(this);
-    return SN_Success;
-  }
-  SNRESULT Reset() override { return SN_Success; }
-  SNRESULT QueryInfo(SnPluginInfo& info) override {
-    info = SnPluginInfo{SnPluginType_MotionDevice, 0, 0};
-    return SN_Success;
-  }
+struct RecordingDevice final : OutputTest::TestMotionDevice<RecordingDevice> {
+  void Terminated() { ++Log().terms; }
   SNRESULT Init(ISnPluginMemAlloc*, const void*, uint32_t playerIndex, void* device) override {
     player = playerIndex;
     Log().apiDevice = device;
@@ -66,8 +56,7 @@ struct RecordingDevice final : ISnMotionDevicePlugin {
 
 ISnMotionDevicePlugin* MakeRecording(ISnPluginMemAlloc* allocator) {
   ++Log().made;
-  void* memory = allocator->Malloc(sizeof(RecordingDevice));
-  return memory ? new (memory) RecordingDevice : nullptr;
+  return RecordingDevice::Make(allocator);
 }
 
 // What the motion bus of player 1 hands its output each frame: 16 frames of a ramp.

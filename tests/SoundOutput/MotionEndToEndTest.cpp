@@ -17,6 +17,7 @@
 #include "tools/SoundBank/BankWriter.h"
 
 #include "OutputTestSupport.h"
+#include "tests/Support/WaveSamples.h"
 
 namespace {
 
@@ -25,10 +26,9 @@ using OutputTest::OutputFixture;
 
 constexpr uint32_t kObject = 7;
 constexpr uint32_t kMotionFrame = 8;  // samples of a motion frame
-// The engine's fast power of ten at 0 dB, worked by hand from its polynomial at mantissa 1.
-constexpr double kFastUnity = 0.32518977 + 0.020805772 + 0.65304345;
-// A motion voice at 0 dB meets it three times: its volume, its path's volume and its motion bus's.
-constexpr double kMotionUnity = kFastUnity * kFastUnity * kFastUnity;
+// A motion voice at 0 dB meets the engine's fast unity three times: its volume, its path's volume and
+// its motion bus's.
+constexpr double kMotionUnity = OrvTest::kFastUnity * OrvTest::kFastUnity * OrvTest::kFastUnity;
 
 // What the engine hands player 0's device.
 struct DeviceLog {
@@ -45,18 +45,7 @@ DeviceLog& Log() {
   return log;
 }
 
-struct RecordingDevice final : ISnMotionDevicePlugin {
-  SNRESULT Term(ISnPluginMemAlloc* allocator) override {
-    this->~RecordingDevice();
-    allocator->Free(this);
-    return SN_Success;
-  }
-  SNRESULT Reset() override { return SN_Success; }
-  SNRESULT QueryInfo(SnPluginInfo& info) override {
-    info = SnPluginInfo{SnPluginType_MotionDevice, 0, 0};
-    return SN_Success;
-  }
-  SNRESULT Init(ISnPluginMemAlloc*, const void*, uint32_t, void*) override { return SN_Success; }
+struct RecordingDevice final : OutputTest::TestMotionDevice<RecordingDevice> {
   void WriteFrame(const SnMixBuffer& frame) override {
     Log().frames.emplace_back(frame.samples, frame.samples + frame.validFrames);
   }
@@ -66,27 +55,6 @@ struct RecordingDevice final : ISnMotionDevicePlugin {
   void Stop() override { ++Log().stops; }
 };
 
-ISnMotionDevicePlugin* MakeRecording(ISnPluginMemAlloc* allocator) {
-  void* memory = allocator->Malloc(sizeof(RecordingDevice));
-  return memory ? new (memory) RecordingDevice : nullptr;
-}
-
-// The 16-bit samples of a media's "data" chunk as floats in -1..1.
-std::vector<double> MediaSamples(const std::vector<uint8_t>& file) {
-  std::vector<double> samples;
-  for (size_t at = 12; at + 8 <= file.size();) {
-    uint32_t size = 0;
-    std::memcpy(&size, &file[at + 4], 4);
-    if (!std::memcmp(&file[at], "data", 4)) {
-      for (size_t i = 0; i + 1 < size && at + 9 + i < file.size(); i += 2)
-        samples.push_back(int16_t(uint16_t(file[at + 8 + i]) | uint16_t(file[at + 9 + i]) << 8) / 32768.0);
-      break;
-    }
-    at += 8 + size + (size & 1);
-  }
-  return samples;
-}
-
 class MotionEndToEndTest : public OutputFixture {
  protected:
   void SetUp() override {
@@ -94,11 +62,7 @@ class MotionEndToEndTest : public OutputFixture {
     Log() = DeviceLog{};
     for (const char* name : {"Init", "GeneralBank"})
       std::filesystem::copy_file(std::string("Sound/Banks/") + name + ".bnk", Path(std::string(name) + ".bnk"));
-    Tools::BankDescription general;
-    std::string error;
-    ASSERT_TRUE(Tools::ReadBankTextFile("content/banks/GeneralBank.txt", general, error)) << error;
-    for (const Tools::BankMedia& media : general.media)
-      if (media.id == SoundEngine::GetIDFromString("RumbleWave")) wave_ = MediaSamples(media.bytes);
+    wave_ = OrvTest::ToneSamples("content/banks/GeneralBank.txt", "RumbleWave");
     ASSERT_EQ(wave_.size(), 150u) << "400 ms at the motion rate";
     InitWithMemorySink();
     uint32_t id = 0;
@@ -107,7 +71,7 @@ class MotionEndToEndTest : public OutputFixture {
     ASSERT_EQ(SoundEngine::RegisterGameObj(kObject), SN_Success);
   }
   void AddDevice() {
-    MotionEngine::RegisterMotionDevice(0, kMotionDevicePluginId, &MakeRecording);
+    MotionEngine::RegisterMotionDevice(0, kMotionDevicePluginId, &RecordingDevice::Make);
     ASSERT_EQ(MotionEngine::AddPlayerMotionDevice(0, 0, kMotionDevicePluginId, &pad_), SN_Success);
   }
   uint32_t Post(const char* event) { return SoundEngine::PostEvent(event, kObject, 0, nullptr, nullptr, 0, nullptr, 0); }
@@ -135,7 +99,7 @@ class MotionEndToEndTest : public OutputFixture {
     Tools::BankDescription bank;
     std::string error;
     ASSERT_TRUE(Tools::ParseBankText(text, name, bank, error)) << error;
-    for (const Tools::BankMedia& media : bank.media) ownMedia_ = MediaSamples(media.bytes);
+    ownMedia_ = OrvTest::ToneSamples(bank, "Buzz");
     own_ = Tools::WriteBank(bank);
     uint32_t id = 0;
     ASSERT_EQ(SoundEngine::LoadBank(own_.data(), uint32_t(own_.size()), id), SN_Success);

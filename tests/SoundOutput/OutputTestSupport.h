@@ -23,6 +23,7 @@
 #include "Platform/Clock.h"
 #include "Platform/VirtualMemory.h"
 #include "SoundEngine/AudioMgr.h"
+#include "SoundEngine/Effects/Plugin.h"
 #include "SoundEngine/Lower/FrameFormat.h"
 #include "SoundEngine/Lower/LowerEngine.h"
 #include "SoundEngine/Lower/LowerEngineCore.h"
@@ -137,6 +138,31 @@ inline void PassToneToMainDevice(bool lastCall) {
   mix.nextGain = 1.0f;
   main->PassData(mix);
 }
+
+// A test's motion device: the plug-in's common operations, made and freed with the plug-in allocator.
+// `Device` may add `Terminated()`, run as it goes.
+template <typename Device>
+class TestMotionDevice : public SN::ISnMotionDevicePlugin {
+ public:
+  static SN::ISnMotionDevicePlugin* Make(SN::ISnPluginMemAlloc* allocator) {
+    void* memory = allocator->Malloc(sizeof(Device));
+    return memory ? new (memory) Device : nullptr;
+  }
+  SN::SNRESULT Term(SN::ISnPluginMemAlloc* allocator) override {
+    auto* self = static_cast<Device*>(this);
+    self->Terminated();
+    self->~Device();
+    allocator->Free(self);
+    return SN::SN_Success;
+  }
+  SN::SNRESULT Reset() override { return SN::SN_Success; }
+  SN::SNRESULT QueryInfo(SN::SnPluginInfo& info) override {
+    info = SN::SnPluginInfo{SN::SnPluginType_MotionDevice, 0, 0};
+    return SN::SN_Success;
+  }
+  SN::SNRESULT Init(SN::ISnPluginMemAlloc*, const void*, uint32_t, void*) override { return SN::SN_Success; }
+  void Terminated() {}
+};
 
 inline std::u16string Wide(const std::string& text) { return std::u16string(text.begin(), text.end()); }
 

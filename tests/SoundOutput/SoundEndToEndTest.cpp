@@ -23,6 +23,7 @@
 #include "tools/SoundBank/BankWriter.h"
 
 #include "OutputTestSupport.h"
+#include "tests/Support/WaveSamples.h"
 
 namespace {
 
@@ -34,31 +35,11 @@ using OutputTest::ReadFileBytes;
 constexpr uint32_t kObject = 7;
 constexpr uint32_t kFrame = 1024;
 constexpr double kCentreToPair = 0.70710678118654752;  // a mono voice on a front pair, unpanned
-// The engine's fast power of ten at 0 dB: its polynomial at mantissa 1 and exponent 0, worked by hand.
-constexpr double kFastUnity = 0.32518977 + 0.020805772 + 0.65304345;
+using OrvTest::kFastUnity;
 // A voice at 0 dB into the master bus meets it three times: for its volume, its output's and the bus's.
 constexpr double kVoiceUnity = kFastUnity * kFastUnity * kFastUnity;
 
-// The 16-bit samples of a RIFF WAVE file's "data" chunk (a capture's or a media's), in file order;
-// empty when it has none.
-std::vector<int16_t> DataSamples(const std::vector<uint8_t>& file) {
-  auto u32 = [&](size_t at) {
-    return uint32_t(file[at]) | uint32_t(file[at + 1]) << 8 | uint32_t(file[at + 2]) << 16 | uint32_t(file[at + 3]) << 24;
-  };
-  std::vector<int16_t> samples;
-  if (file.size() < 12 || std::memcmp(file.data(), "RIFF", 4) || std::memcmp(file.data() + 8, "WAVE", 4)) return samples;
-  for (size_t at = 12; at + 8 <= file.size();) {
-    const uint32_t size = u32(at + 4);
-    if (at + 8 + size > file.size()) break;
-    if (!std::memcmp(&file[at], "data", 4)) {
-      for (size_t i = 0; i + 1 < size; i += 2)
-        samples.push_back(int16_t(uint16_t(file[at + 8 + i]) | uint16_t(file[at + 9 + i]) << 8));
-      break;
-    }
-    at += 8 + size + (size & 1);
-  }
-  return samples;
-}
+using OrvTest::WaveDataSamples;
 
 class SoundEndToEndTest : public OutputFixture {
  public:
@@ -87,7 +68,7 @@ class SoundEndToEndTest : public OutputFixture {
   std::array<std::vector<double>, 2> Capture() {
     EXPECT_EQ(SoundEngine::StopOutputCapture(), SN_Success);
     Frames(1);
-    const std::vector<int16_t> samples = DataSamples(ReadFileBytes(Path("capture.wav")));
+    const std::vector<int16_t> samples = WaveDataSamples(ReadFileBytes(Path("capture.wav")));
     std::array<std::vector<double>, 2> planes;
     for (size_t i = 0; i + 1 < samples.size(); i += 2) {
       planes[0].push_back(samples[i]);
@@ -97,10 +78,7 @@ class SoundEndToEndTest : public OutputFixture {
   }
   // The samples of a tone's media, as the bank holds them, as floats in -1..1.
   std::vector<double> Media(const char* tone) const {
-    std::vector<double> samples;
-    for (const auto& media : general_.media)
-      if (media.id == SoundEngine::GetIDFromString(tone))
-        for (int16_t sample : DataSamples(media.bytes)) samples.push_back(sample / 32768.0);
+    std::vector<double> samples = OrvTest::ToneSamples(general_, tone);
     EXPECT_FALSE(samples.empty()) << tone;
     return samples;
   }
