@@ -94,12 +94,13 @@ class MotionEndToEndTest : public OutputFixture {
     return true;
   }
 
-  // A bank of the test's own beside the game's, from bank text, loaded from memory it keeps.
-  void LoadOwnBank(const std::string& text, const char* name) {
+  // A bank of the test's own beside the game's, from bank text, loaded from memory it keeps; the
+  // samples of its tone.
+  void LoadOwnBank(const std::string& text, const char* name, const char* tone) {
     Tools::BankDescription bank;
     std::string error;
     ASSERT_TRUE(Tools::ParseBankText(text, name, bank, error)) << error;
-    ownMedia_ = OrvTest::ToneSamples(bank, "Buzz");
+    ownMedia_ = OrvTest::ToneSamples(bank, tone);
     own_ = Tools::WriteBank(bank);
     uint32_t id = 0;
     ASSERT_EQ(SoundEngine::LoadBank(own_.data(), uint32_t(own_.size()), id), SN_Success);
@@ -176,6 +177,30 @@ TEST_F(MotionEndToEndTest, ARemovedDeviceIsStoppedAndHandedNothingMore) {
   EXPECT_EQ(LowerEngine::FindOutputDevice(SnOutput_Motion, 0), nullptr);
 }
 
+// A bank bringing its own motion bus makes it the default; its volume is its motion voices' own, as an
+// output bus's volume is its sounds'.
+TEST_F(MotionEndToEndTest, AMotionBussVolumeIsItsMotionVoicesVolume) {
+  LoadOwnBank("tone Wave 375 1 100 25\n"
+              "motionbus Quiet - volume -6\n"
+              "motionsource Quiet_Source Wave\n"
+              "action Play_Quiet_Act 0x0403 Quiet_Source\n"
+              "event Play_Quiet Play_Quiet_Act\n",
+              "QuietBank", "Wave");
+  AddDevice();
+  ASSERT_NE(Post("Play_Quiet"), 0u);
+  Render(4);
+  EXPECT_NE(LowerEngine::FindMixBus(SoundEngine::GetIDFromString("Quiet"), SnOutput_Motion, 0), nullptr);
+  EXPECT_EQ(LowerEngine::FindMixBus(SoundEngine::GetIDFromString("Rumble"), SnOutput_Motion, 0), nullptr);
+  // -6 dB through the engine's fast conversion, good to 0.2%.
+  const double gain = kMotionUnity * std::pow(10.0, -6.0 / 20.0);
+  ASSERT_EQ(Log().frames.size(), 4u);
+  for (size_t f = 0; f < 4; ++f)
+    for (size_t t = 0; t < kMotionFrame; ++t) {
+      const double model = ownMedia_[f * kMotionFrame + t] * gain;
+      ASSERT_NEAR(Log().frames[f][t], model, std::fabs(model) * 2e-3 + 1e-6) << f << ", " << t;
+    }
+}
+
 // A sound whose node names a motion bus for its second output feeds the players' devices its own
 // frames, at the gain its listener gives each player, once the listener feeds the motion pipeline.
 TEST_F(MotionEndToEndTest, ASoundWithAMotionOutputFeedsThePlayersOnItsListenerAtItsLevel) {
@@ -185,7 +210,7 @@ TEST_F(MotionEndToEndTest, ASoundWithAMotionOutputFeedsThePlayersOnItsListenerAt
               "sound Buzz_Sound Buzz MasterBus motion Shaker\n"
               "action Play_Buzz_Act 0x0403 Buzz_Sound\n"
               "event Play_Buzz Play_Buzz_Act\n",
-              "BuzzBank");
+              "BuzzBank", "Buzz");
   ASSERT_EQ(ownMedia_.size(), 4800u);
   AddDevice();
   // Player 0 has no listener yet: nothing is fed.
