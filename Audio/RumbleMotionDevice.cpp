@@ -82,7 +82,19 @@ SN::ISnMotionDevicePlugin* MakeRumble(SN::ISnPluginMemAlloc* allocator) {
 }  // namespace
 
 void GamepadRumble::SetVibration(int slot, uint16_t left, uint16_t right) {
-  if (m_pads) m_pads->SetVibration(slot, left, right);
+  if (slot < 0 || slot >= kSlots) return;
+  m_speeds[slot].store(uint32_t(left) << 16 | right, std::memory_order_relaxed);
+  m_changed.fetch_or(1u << slot, std::memory_order_release);
+}
+
+void GamepadRumble::Apply() {
+  const uint32_t changed = m_changed.exchange(0, std::memory_order_acquire);
+  if (!m_pads) return;
+  for (int slot = 0; slot < kSlots; ++slot) {
+    if (!(changed & (1u << slot))) continue;
+    const uint32_t speeds = m_speeds[slot].load(std::memory_order_relaxed);
+    m_pads->SetVibration(slot, uint16_t(speeds >> 16), uint16_t(speeds & 0xFFFF));
+  }
 }
 
 void RegisterRumbleMotionDevice() { SN::MotionEngine::RegisterMotionDevice(0, SN::kMotionDevicePluginId, &MakeRumble); }

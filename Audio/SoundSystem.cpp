@@ -105,7 +105,7 @@ void SoundSystem::AddRumbleDevice() {
     if (Base::InputBackend* input = Core::InputManager::GetInstance()->GetBackend())
       if (Base::Gamepad* gamepad = input->GetGamepad()) pads = gamepad->Source();
   if (!pads) return;
-  m_rumble = GamepadRumble(pads);
+  m_rumble.SetPads(pads);
   RegisterRumbleMotionDevice();
   if (SN::MotionEngine::AddPlayerMotionDevice(kRumblePlayer, 0, SN::kMotionDevicePluginId, &m_rumble) != SN::SN_Success) {
     AUDIO_LOG(Error, "Could not add the rumble device of player %u.", unsigned(kRumblePlayer));
@@ -119,6 +119,8 @@ void SoundSystem::AddRumbleDevice() {
 void SoundSystem::Shutdown(Core::Engine*) {
   SN::MusicEngine::Term();
   SN::SoundEngine::Term();
+  m_rumble.Apply();  // the device's stop reaches the motors
+  m_rumble.SetPads(nullptr);
   // The bank resources name banks of the engine just stopped: a new start loads them again.
   Base::Resources<Bank>::Instance().Clear();
   CSnFilePackageLowLevelIOBlocking& io = LowLevelIO();
@@ -134,7 +136,11 @@ void SoundSystem::Shutdown(Core::Engine*) {
 }
 
 // The engine's own failure answers a render before or after a failed start.
-void SoundSystem::FrameStep(float, Core::SpaceList*) { SN::SoundEngine::RenderAudio(); }
+void SoundSystem::FrameStep(float, Core::SpaceList*) {
+  SN::SoundEngine::RenderAudio();
+  // The motors take what the audio thread asked for, on the thread that reads the pads.
+  m_rumble.Apply();
+}
 
 void SoundSystem::OnWindowMinimize() {
   PostNamedEvent("Pause_All", kGlobalGameObject);

@@ -65,7 +65,7 @@ class SoundSystem : public Core::System {
   bool m_installedMemoryHooks = false;
   Base::GamepadSource* m_rumblePads = nullptr;
   // What the rumble device drives; it lives as long as the system, past the engine's end.
-  GamepadRumble m_rumble{nullptr};
+  GamepadRumble m_rumble;
 };
 
 }  // namespace Audio
