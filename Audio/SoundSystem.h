@@ -1,7 +1,7 @@
 // The sound system: the last of the engine's systems. It brings the sound engine up with the engine
 // (memory, streaming, file I/O, sound and music engines, the first bank), asks it to render every
 // frame step, pauses it while the window is minimised, keeps the mute switches the emitters share,
-// and takes it all down in reverse at shutdown.
+// lets player 0's pad rumble, and takes it all down in reverse at shutdown.
 #pragma once
 
 #include <cstdint>
