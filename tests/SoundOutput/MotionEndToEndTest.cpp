@@ -156,6 +156,31 @@ TEST_F(MotionEndToEndTest, AGameObjectsMotionVoiceStopsWithItsSoundsAndLeavesThe
   EXPECT_TRUE(Silent(Log().frames.back()));
 }
 
+// The object goes: its rumble stops at once, its sounds play on (they keep the object), and another
+// object's rumble is left alone.
+TEST_F(MotionEndToEndTest, AGameObjectLetGoTakesItsMotionVoicesWithIt) {
+  constexpr uint32_t kOther = 8;
+  ASSERT_EQ(SoundEngine::RegisterGameObj(kOther), SN_Success);
+  AddDevice();
+  ASSERT_NE(Post("Play_Rumble"), 0u);
+  ASSERT_NE(Post("Play_HumLoop"), 0u);
+  Render(2);
+  ASSERT_NE(SoundEngine::PostEvent("Play_Rumble", kOther, 0, nullptr, nullptr, 0, nullptr, 0), 0u);
+  Render();
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 3u);
+  ASSERT_EQ(SoundEngine::UnregisterGameObj(kObject), SN_Success);
+  Render(2);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 2u) << "the hum and the other object's rumble";
+  const size_t alone = Log().frames.size();
+  Render();
+  ExpectTone(alone, 1, 3 * kMotionFrame);
+  // Every object let go at once: the last rumble stops, the hum plays on.
+  ASSERT_EQ(SoundEngine::UnregisterAllGameObj(), SN_Success);
+  Render(2);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 1u);
+  EXPECT_TRUE(Silent(Log().frames.back()));
+}
+
 TEST_F(MotionEndToEndTest, WithoutAMotionDeviceTheRumbleEventPlaysNothing) {
   ASSERT_NE(Post("Play_Rumble"), 0u);
   Render(3);
