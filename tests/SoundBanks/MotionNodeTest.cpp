@@ -7,7 +7,6 @@
 #include "SoundEngine/Hierarchy/MotionSourceNode.h"
 #include "SoundEngine/PlayParams.h"
 #include "tests/SoundBanks/HierarchyTestSupport.h"
-#include "tools/ContentWriters/Bytes.h"
 #include "tools/SoundBank/BankText.h"
 
 namespace {
@@ -154,16 +153,6 @@ TEST_F(MotionNodeTest, AMotionSourceReadsItsSourcesThenItsNodeParameters) {
   ExpectEveryCutFails(whole, [&] { return Source(kSource) == nullptr; });
 }
 
-TEST_F(MotionNodeTest, ASourceCountTheBytesCannotHoldFailsTheLoadBeforeAnythingIsMade) {
-  std::vector<uint8_t> payload;
-  ContentWriters::Put(payload, kSource);
-  ContentWriters::Put(payload, uint32_t(0x10000000));
-  payload.resize(payload.size() + 64);
-  EXPECT_NE(Load({{Tools::kBankMotionSourceType, payload}}), SN::SN_Success);
-  EXPECT_EQ(Source(kSource), nullptr);
-  EXPECT_TRUE(Logged("sources cannot fit"));
-}
-
 TEST_F(MotionNodeTest, WithoutMotionDevicesAMotionSourcePlaysNothingAndSucceeds) {
   ASSERT_EQ(Load({MotionSourceObject(kSource, {MotionSource(501, 0, 0, 0.0f)})}), SN::SN_Success);
   SN::CSnPlayParams params;
@@ -232,21 +221,6 @@ TEST(MotionBankText, AMotionBusAndAMotionSourceOfAToneAgainstBytesLaidOutByHand)
   EXPECT_EQ(error, "line 2: a sound's motion bus needs the bank's motion flag (\"motion 1\")");
   EXPECT_FALSE(Tools::ParseBankText("tone R 99 1 100 25", "B", refused, error));
   EXPECT_EQ(error, "line 1: a tone's rate is 100 to 192000");
-}
-
-TEST_F(MotionNodeTest, TheGeneralBankBringsTheRumbleBusItsSourceAndItsEvents) {
-  ASSERT_EQ(Load(BankTest::ContentBank("Init")), SN::SN_Success) << log_.Take();
-  ASSERT_EQ(Load(BankTest::ContentBank("GeneralBank")), SN::SN_Success) << log_.Take();
-  EXPECT_EQ(DefaultId(), BankTest::Id("Rumble"));
-  SN::CSnMotionSourceNode* rumble = Source(BankTest::Id("Rumble_Source"));
-  ASSERT_NE(rumble, nullptr);
-  ASSERT_EQ(rumble->SourceCount(), 1u);
-  EXPECT_EQ(rumble->Source(0).sourceId, BankTest::Id("RumbleWave"));
-  for (const char* name : {"Play_Rumble", "Stop_Rumble"}) {
-    SN::CSnIndexedObject* event = SN::g_pObjectIndex->List(SN::SnIndex_Events).FindAndAddRef(BankTest::Id(name));
-    EXPECT_NE(event, nullptr) << name;
-    if (event) event->Release();
-  }
 }
 
 }  // namespace

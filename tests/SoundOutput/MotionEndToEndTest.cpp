@@ -132,74 +132,39 @@ TEST_F(MotionEndToEndTest, ARumbleEventReachesPlayer0sDeviceSampleBySampleAndThe
   EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
 }
 
-TEST_F(MotionEndToEndTest, AGameObjectsMotionVoiceStopsWithItsSoundsAndLeavesTheOthers) {
-  constexpr uint32_t kOther = 8;
-  ASSERT_EQ(SoundEngine::RegisterGameObj(kOther), SN_Success);
+// An object's motion voice stops with its stop-all, and at once when the game lets the object go
+// (its sounds play on, holding it); another object's rumble is left alone until its own stop.
+TEST_F(MotionEndToEndTest, AGameObjectsMotionVoiceStopsWithItsStopAllAndWhenItIsLetGo) {
+  constexpr uint32_t kOther = 8, kThird = 9;
+  for (uint32_t object : {kOther, kThird}) ASSERT_EQ(SoundEngine::RegisterGameObj(object), SN_Success);
+  auto post = [](const char* event, uint32_t object) {
+    return SoundEngine::PostEvent(event, object, 0, nullptr, nullptr, 0, nullptr, 0);
+  };
   AddDevice();
-  ASSERT_NE(Post("Play_Rumble"), 0u);
+  ASSERT_NE(post("Play_Rumble", kObject), 0u);
   Render(2);
-  ExpectTone(0, 2, 0);
-  ASSERT_NE(SoundEngine::PostEvent("Play_Rumble", kOther, 0, nullptr, nullptr, 0, nullptr, 0), 0u);
-  Render(2);
-  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 2u);
-  // Everything of the object stops, its motion voice with it; the other object's plays on alone.
+  ASSERT_NE(post("Play_Rumble", kOther), 0u);
+  ASSERT_NE(post("Play_Rumble", kThird), 0u);
+  ASSERT_NE(post("Play_HumLoop", kThird), 0u);
+  Render();
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 4u);
   ASSERT_EQ(SoundEngine::StopAll(kObject), SN_Success);
+  ASSERT_EQ(SoundEngine::UnregisterGameObj(kThird), SN_Success);
   Render();
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 2u) << "the other object's rumble and the hum";
+  const size_t alone = Log().frames.size();
+  Render(2);
+  ExpectTone(alone, 2, 2 * kMotionFrame);
+  ASSERT_NE(post("Stop_Rumble", kOther), 0u);
+  Render(2);
   EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 1u);
-  const size_t alone = Log().frames.size();
-  Render(2);
-  ExpectTone(alone, 2, 3 * kMotionFrame);
-  // Its stop event ends it too: the device is handed stillness.
-  ASSERT_NE(SoundEngine::PostEvent("Stop_Rumble", kOther, 0, nullptr, nullptr, 0, nullptr, 0), 0u);
-  Render(2);
-  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
   EXPECT_TRUE(Silent(Log().frames.back()));
-}
-
-// The object goes: its rumble stops at once, its sounds play on (they keep the object), and another
-// object's rumble is left alone.
-TEST_F(MotionEndToEndTest, AGameObjectLetGoTakesItsMotionVoicesWithIt) {
-  constexpr uint32_t kOther = 8;
-  ASSERT_EQ(SoundEngine::RegisterGameObj(kOther), SN_Success);
-  AddDevice();
-  ASSERT_NE(Post("Play_Rumble"), 0u);
-  ASSERT_NE(Post("Play_HumLoop"), 0u);
-  Render(2);
-  ASSERT_NE(SoundEngine::PostEvent("Play_Rumble", kOther, 0, nullptr, nullptr, 0, nullptr, 0), 0u);
+  // Every object let go at once takes every rumble.
+  ASSERT_NE(post("Play_Rumble", kOther), 0u);
   Render();
-  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 3u);
-  ASSERT_EQ(SoundEngine::UnregisterGameObj(kObject), SN_Success);
-  Render(2);
-  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 2u) << "the hum and the other object's rumble";
-  const size_t alone = Log().frames.size();
-  Render();
-  ExpectTone(alone, 1, 3 * kMotionFrame);
-  // Every object let go at once: the last rumble stops, the hum plays on.
   ASSERT_EQ(SoundEngine::UnregisterAllGameObj(), SN_Success);
-  Render(2);
-  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 1u);
-  EXPECT_TRUE(Silent(Log().frames.back()));
-}
-
-TEST_F(MotionEndToEndTest, WithoutAMotionDeviceTheRumbleEventPlaysNothing) {
-  ASSERT_NE(Post("Play_Rumble"), 0u);
-  Render(3);
-  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
-  EXPECT_EQ(LowerEngine::FindOutputDevice(SnOutput_Motion, 0), nullptr);
-  EXPECT_TRUE(Log().frames.empty());
-}
-
-TEST_F(MotionEndToEndTest, ARemovedDeviceIsStoppedAndHandedNothingMore) {
-  AddDevice();
-  ASSERT_NE(Post("Play_Rumble"), 0u);
-  Render(2);
-  MotionEngine::RemovePlayerMotionDevice(0, 0, kMotionDevicePluginId);
   Render();
-  EXPECT_EQ(Log().stops, 1);
-  const size_t frames = Log().frames.size();
-  Render(3);
-  EXPECT_EQ(Log().frames.size(), frames);
-  EXPECT_EQ(LowerEngine::FindOutputDevice(SnOutput_Motion, 0), nullptr);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 1u);
 }
 
 // A bank bringing its own motion bus makes it the default; its volume is its motion voices' own, as an
