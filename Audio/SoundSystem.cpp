@@ -6,15 +6,20 @@
 #include "Audio/Bank.h"
 #include "Audio/FilePackageLowLevelIO.h"
 #include "Audio/Log.h"
+#include "Base/Input/Gamepad.h"
+#include "Base/Input/InputBackend.h"
 #include "Base/Reflection/Registration.h"
 #include "Core/Engine.h"
+#include "Core/InputManager.h"
 #include "Base/ResourceCollection.h"
 #include "MemoryMgr/MemoryMgr.h"
 #include "MusicEngine/MusicEngine.h"
 #include "Platform/VirtualMemory.h"
+#include "SoundEngine/Lower/MotionDeviceMgr.h"
 #include "SoundEngine/Lower/PlatformSettings.h"
 #include "SoundEngine/SoundEngine.h"
 #include "SoundEngine/SoundEngineApi.h"
+#include "SoundEngine/SoundEngineSequenceApi.h"
 #include "StreamMgr/ISnStreamMgr.h"
 
 namespace Audio {
@@ -74,6 +79,8 @@ void SoundSystem::Initialize(Core::Engine* engine) {
   SN::SoundEngine::GetDefaultPlatformInitSettings(platformSettings);
   if (SN::SoundEngine::Init(&initSettings, &platformSettings) != SN::SN_Success)
     AUDIO_LOG(Error, "Could not create Sound Sound Engine.");
+  else
+    AddRumbleDevice();
 
   SN::SnMusicSettings musicSettings;
   SN::MusicEngine::GetDefaultInitSettings(musicSettings);
@@ -90,9 +97,30 @@ void SoundSystem::Initialize(Core::Engine* engine) {
   Base::Resources<Bank>::Instance().GetResourceByName("GeneralBank.bnk");
 }
 
+// The game's motion sources rumble player 0's pad: the rumble device is registered and given the
+// pads. A machine without an input system or pads has no device and plays motion sources silently.
+void SoundSystem::AddRumbleDevice() {
+  Base::GamepadSource* pads = m_rumblePads;
+  if (!pads && Core::InputManager::GetInstance())
+    if (Base::InputBackend* input = Core::InputManager::GetInstance()->GetBackend())
+      if (Base::Gamepad* gamepad = input->GetGamepad()) pads = gamepad->Source();
+  if (!pads) return;
+  m_rumble.SetPads(pads);
+  RegisterRumbleMotionDevice();
+  if (SN::MotionEngine::AddPlayerMotionDevice(kRumblePlayer, 0, SN::kMotionDevicePluginId, &m_rumble) != SN::SN_Success) {
+    AUDIO_LOG(Error, "Could not add the rumble device of player %u.", unsigned(kRumblePlayer));
+    return;
+  }
+  // The player feels what the game's one listener hears: sounds with a motion output shake the pad.
+  SN::MotionEngine::SetPlayerListener(kRumblePlayer, 0);
+  SN::SoundEngine::SetListenerPipeline(0, true, true);
+}
+
 void SoundSystem::Shutdown(Core::Engine*) {
   SN::MusicEngine::Term();
   SN::SoundEngine::Term();
+  m_rumble.Apply();  // the device's stop reaches the motors
+  m_rumble.SetPads(nullptr);
   // The bank resources name banks of the engine just stopped: a new start loads them again.
   Base::Resources<Bank>::Instance().Clear();
   CSnFilePackageLowLevelIOBlocking& io = LowLevelIO();
@@ -108,7 +136,11 @@ void SoundSystem::Shutdown(Core::Engine*) {
 }
 
 // The engine's own failure answers a render before or after a failed start.
-void SoundSystem::FrameStep(float, Core::SpaceList*) { SN::SoundEngine::RenderAudio(); }
+void SoundSystem::FrameStep(float, Core::SpaceList*) {
+  SN::SoundEngine::RenderAudio();
+  // The motors take what the audio thread asked for, on the thread that reads the pads.
+  m_rumble.Apply();
+}
 
 void SoundSystem::OnWindowMinimize() {
   PostNamedEvent("Pause_All", kGlobalGameObject);

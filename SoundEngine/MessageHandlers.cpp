@@ -16,6 +16,7 @@
 #include "SoundEngine/Hierarchy/NodeReceiver.h"
 #include "SoundEngine/Log.h"
 #include "SoundEngine/Lower/OutputServices.h"
+#include "SoundEngine/Lower/VoiceManager.h"
 #include "SoundEngine/PendingAction.h"
 #include "SoundEngine/SoundEngine.h"
 
@@ -118,10 +119,13 @@ void OnRegisterGameObj(const SnMsgRegisterGameObj& m) {
 
 void OnUnregisterGameObj(const SnMsgUnregisterGameObj& m) {
   if (!g_pRegistryMgr) return;
-  if (m.gameObject == kAllObjects)
+  if (m.gameObject == kAllObjects) {
+    VoiceManager::StopMotionOfGameObject(nullptr);
     g_pRegistryMgr->UnregisterAllGameObj();
-  else
+  } else {
+    if (const CSnRegisteredObj* object = g_pRegistryMgr->Find(m.gameObject)) VoiceManager::StopMotionOfGameObject(object);
     g_pRegistryMgr->UnregisterGameObj(m.gameObject);
+  }
 }
 
 void OnSetPosition(const SnMsgSetPosition& m) {

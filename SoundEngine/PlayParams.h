@@ -33,6 +33,7 @@ struct CSnPlayParams {
   static constexpr uint8_t kFlagFirstPlay = 0x02;
   static constexpr uint8_t kFlagModulators = 0x04;   // passed to the modulators
   static constexpr uint8_t kFlagPaused = 0x08;
+  static constexpr uint8_t kFlagMotion = 0x10;       // a motion source's play: its voices drive motion devices
 
   CSnPlayParams() = default;
 

@@ -42,6 +42,8 @@ class Gamepad : public InputDevice {
   GamepadState GetState(int pad) const;
   // Replaces the current state but keeps its connected flag.
   void SetState(int pad, const GamepadState& state);
+  // Where readings come from and motor speeds go; never null.
+  GamepadSource* Source() const { return m_source; }
 
  private:
   GamepadState m_current[kPadCount];

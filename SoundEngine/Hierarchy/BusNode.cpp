@@ -10,6 +10,7 @@
 #include "SoundEngine/Banks/SoundBankManager.h"
 #include "SoundEngine/GameSyncs/Transition.h"
 #include "SoundEngine/Hierarchy/BusMixCommands.h"
+#include "SoundEngine/Hierarchy/NodeIdList.h"
 #include "SoundEngine/Hierarchy/PropertyTable.h"
 #include "SoundEngine/Hierarchy/StateGroupLink.h"
 #include "SoundEngine/Log.h"
@@ -63,25 +64,6 @@ CSnBusRecoveries& Recoveries() {
   return recoveries;
 }
 
-// Inserts in id order; SN_AlreadyListed when present, SN_Failure without memory.
-template <typename Node>
-SNRESULT InsertById(SnArray<Node*>& array, Node* node) {
-  uint32_t at = 0;
-  while (at < array.Count() && array[at]->ID() < node->ID()) ++at;
-  if (at < array.Count() && array[at] == node) return SN_AlreadyListed;
-  return array.InsertAt(at, node) ? SN_Success : SN_Failure;
-}
-
-template <typename Node>
-bool RemoveFrom(SnArray<Node*>& array, const CSnHierarchyNode* node) {
-  for (uint32_t i = 0; i < array.Count(); ++i) {
-    if (array[i] != node) continue;
-    array.RemoveAt(i);
-    return true;
-  }
-  return false;
-}
-
 uint32_t DuckList(uint32_t property) { return property == kBusVolume ? 1 : 0; }
 
 }  // namespace
@@ -133,6 +115,7 @@ CSnBusNode::~CSnBusNode() {
 
 void CSnBusNode::BeforeDestroy() {
   LeaveBackgroundMusic();
+  if (IsMotionBus()) LeaveDefaultMotionBus();
   if (m_recovery) {
     if (g_pAudioMgr) g_pAudioMgr->RemovePendingActionsOfAction(m_recovery);
     m_recovery->Release();
@@ -166,6 +149,7 @@ SNRESULT CSnBusNode::SetInitialValues(const uint8_t* data, uint32_t size) {
   }
   memcpy(&parentId, cursor, sizeof parentId);
   cursor += sizeof parentId;
+  if (IsMotionBus()) BecomeDefaultMotionBus();
   SNRESULT result = SetParentBus(parentId);
   if (result == SN_Success) result = ReadBusParams(cursor, end);
   if (result == SN_Success) result = ReadDucking(cursor, end);
@@ -183,6 +167,8 @@ SNRESULT CSnBusNode::SetInitialValues(const uint8_t* data, uint32_t size) {
 }
 
 SNRESULT CSnBusNode::SetParentBus(uint32_t parentId) {
+  // A parentless motion bus is no master: the masters are where sound ends.
+  if (parentId == 0 && IsMotionBus()) return SN_Success;
   if (parentId == 0) {
     Platform::ReentrantGuard guard(BusListLock());
     MasterBuses& masters = Masters();
@@ -301,6 +287,7 @@ SNRESULT CSnBusNode::ReadBusEffects(const uint8_t*& cursor, const uint8_t* end) 
 // ---- children ----
 
 SNRESULT CSnBusNode::CanAddChild(CSnHierarchyNode* child) const {
+  if (IsMotionBus()) return CanAddMotionChild(child);
   if (child == this) return SN_CannotAddItself;
   const CSnHierarchyNode* owner = child->IsBus() ? child->Parent() : child->OutputBus();
   if (owner && owner != this) return SN_ChildAlreadyHasAParent;
@@ -313,6 +300,7 @@ SNRESULT CSnBusNode::AddChild(CSnHierarchyNode* child) {
   if (!child) return SN_InvalidParameter;
   const SNRESULT check = CanAddChild(child);
   if (check != SN_Success) return check;
+  if (IsMotionBus() && !child->IsBus()) return AddMotionChild(child);
   const SNRESULT inserted = child->IsBus() ? InsertById(m_childBuses, static_cast<CSnBusNode*>(child))
                                            : InsertById(m_children, child);
   if (inserted != SN_Success) return inserted;
@@ -325,6 +313,7 @@ SNRESULT CSnBusNode::AddChild(CSnHierarchyNode* child) {
 }
 
 void CSnBusNode::RemoveChild(CSnHierarchyNode* child) {
+  if (IsMotionBus() && !child->IsBus()) return RemoveMotionChild(child);
   if (child->IsBus() ? child->Parent() != this : child->OutputBus() != this) return;
   if (child->IsBus())
     RemoveFrom(m_childBuses, child);
@@ -800,7 +789,9 @@ SNRESULT CreateBus(const uint8_t* payload, uint32_t size, CSnIndexedObject*& obj
 
 const SnHircKind kBusKind = {SnIndex_Busses, CreateBus<CSnHierarchyNode::Category_Bus>, nullptr, nullptr};
 const SnHircKind kOwnMixBusKind = {SnIndex_Busses, CreateBus<CSnHierarchyNode::Category_BusKind12>, nullptr, nullptr};
-const bool kRegistered = (SetHircKind(kHircBusType, &kBusKind), SetHircKind(kHircOwnMixBusType, &kOwnMixBusKind), true);
+const SnHircKind kMotionBusKind = {SnIndex_Busses, CreateBus<CSnHierarchyNode::Category_BusKind10>, nullptr, nullptr};
+const bool kRegistered = (SetHircKind(kHircBusType, &kBusKind), SetHircKind(kHircOwnMixBusType, &kOwnMixBusKind),
+                          SetHircKind(kHircMotionBusType, &kMotionBusKind), true);
 
 }  // namespace
 }  // namespace SN

@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "SoundEngine/Actions/EventAction.h"
+#include "SoundEngine/Hierarchy/NodeIdList.h"
 #include "SoundEngine/Hierarchy/PropertyNode.h"
 #include "SoundEngine/Lower/MixBusNode.h"
 
@@ -19,9 +20,9 @@ namespace SN {
 
 constexpr uint8_t kHircBusType = 8;
 constexpr uint8_t kHircOwnMixBusType = 20;
+constexpr uint8_t kHircMotionBusType = 16;
 
 constexpr SNRESULT SN_ChildAlreadyHasAParent = SNRESULT(21);
-constexpr SNRESULT SN_AlreadyListed = SNRESULT(5);
 constexpr SNRESULT SN_CannotAddItself = SNRESULT(23);
 
 class CSnBusNode;
@@ -159,6 +160,22 @@ class CSnBusNode final : public CSnPropertyNode {
   // Stop all, pause all (state transitions first) or resume all (them first), master then secondary.
   static void ExecuteOnMasterBuses(const SnActionParams& params);
 
+  // ---- motion buses ----
+  // A motion bus (category 10) is the secondary output of the nodes it takes as children, and the
+  // first one made becomes the default motion bus; it never takes a master bus's place.
+  bool IsMotionBus() const { return m_category == Category_BusKind10; }
+  // The default motion bus with a reference for the caller, or null.
+  static CSnBusNode* DefaultMotionBus();
+  // The default with a reference for the caller, the global left empty; null when none.
+  static CSnBusNode* TakeDefaultMotionBus();
+  // The global becomes `bus` when it is empty; the caller keeps its reference.
+  static void RestoreDefaultMotionBus(CSnBusNode* bus);
+  // Where a node's motion plays go: the nearest secondary output of the node or an ancestor, else
+  // the default motion bus; with a reference for the caller, null when there is none.
+  static CSnBusNode* MotionBusFor(const CSnHierarchyNode* node);
+  // True when the node or an ancestor names a motion bus for its second output (the default aside).
+  static bool HasMotionOutput(const CSnHierarchyNode* node);
+
   // ---- the mixing graph ----
   // The bus as the mixing graph sees it; its references are the bus's.
   ISnMixBusNode& MixNode() { return m_mixNode; }
@@ -179,6 +196,12 @@ class CSnBusNode final : public CSnPropertyNode {
   SNRESULT ReadBusEffects(const uint8_t*& cursor, const uint8_t* end);
   SNRESULT SetParentBus(uint32_t parentId);
   SNRESULT CanAddChild(CSnHierarchyNode* child) const;
+  // A motion bus's own forms of the children's links and the default's life.
+  SNRESULT CanAddMotionChild(CSnHierarchyNode* child) const;
+  SNRESULT AddMotionChild(CSnHierarchyNode* child);
+  void RemoveMotionChild(CSnHierarchyNode* child);
+  void BecomeDefaultMotionBus();
+  void LeaveDefaultMotionBus();
   void BeginDucking();
   void EndDucking();
   void UnduckTargets();

@@ -8,6 +8,8 @@
 
 namespace SN {
 
+class CSnSourceDesc;
+
 // A playing instance as its leaf sees it; the voice pipeline's instances implement it and join
 // their leaf's chain while they play.
 class ISnLeafInstance {
@@ -21,6 +23,8 @@ class ISnLeafInstance {
   virtual void ParameterChanged(const SnParamChange& change) = 0;
   // The run-time gain of the nodes above (a muted bus, background music), 1 for none.
   virtual void SetGainFactor(float gain) = 0;
+  // The source the instance plays, when its leaf has several (motion sources); null when unknown.
+  virtual const CSnSourceDesc* InstanceSource() const { return nullptr; }
 
   ISnLeafInstance* m_pNextOfLeaf = nullptr;
 

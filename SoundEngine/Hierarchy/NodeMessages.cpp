@@ -51,9 +51,11 @@ class CSnNodeMessages final : public ISnNodeReceiver, public ISnBusDefaults {
     sound->Release();
   }
 
-  // No motion buses are made by this engine: there is never a default one to set aside.
-  CSnIndexedObject* TakeDefaultMotionBus() override { return nullptr; }
-  void RestoreDefaultMotionBus(CSnIndexedObject*) override {}
+  CSnIndexedObject* TakeDefaultMotionBus() override { return CSnBusNode::TakeDefaultMotionBus(); }
+  void RestoreDefaultMotionBus(CSnIndexedObject* bus) override {
+    auto* node = static_cast<CSnHierarchyNode*>(bus);
+    if (node && node->IsBus()) CSnBusNode::RestoreDefaultMotionBus(static_cast<CSnBusNode*>(node));
+  }
   void ClearMasterBuses() override { CSnBusNode::ClearMasterBuses(); }
 
  private:

@@ -6,6 +6,9 @@
 
 namespace SN::LowerEngine {
 
+// A motion voice's frame, whatever the audio frame is: motion runs at 8 samples a frame.
+constexpr uint32_t kMotionFrameSamples = 8;
+
 uint32_t SampleRate();             // hertz
 uint32_t SamplesPerFrame();        // 1024 before initialisation
 uint32_t FrameDurationMs();        // whole milliseconds, truncated

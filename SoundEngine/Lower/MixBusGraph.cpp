@@ -13,6 +13,7 @@
 #include "SoundEngine/Lower/FrameFormat.h"
 #include "SoundEngine/Lower/MixBus.h"
 #include "SoundEngine/Lower/MixBusNode.h"
+#include "SoundEngine/Lower/MotionDeviceMgr.h"
 #include "SoundEngine/Lower/OutputDevice.h"
 #include "SoundEngine/Lower/OutputServices.h"
 #include "SoundEngine/Lower/VoiceCommands.h"
@@ -21,7 +22,8 @@ namespace SN::LowerEngine {
 namespace {
 
 constexpr uint32_t kArrayGrowth = 8;
-constexpr uint16_t kMotionBusFrames = 16;
+// A motion bus's frame is a motion voice's: a longer one would read past what they bring.
+constexpr uint16_t kMotionBusFrames = kMotionFrameSamples;
 constexpr SnChannelConfig kMotionBusConfig = 0x4101;  // one centre channel, standard
 constexpr float kWindowSilence = -4096.0f;
 constexpr float kWindowKeepDb = 0.5f;
@@ -141,9 +143,22 @@ CSnMixBus* DryBusFor(ISnVoiceConnections& voice, const CSnOutputDevice& device) 
   return IsMainDevice(device) ? GetOrCreateMasterBus() : nullptr;
 }
 
+// A motion voice goes to the motion outputs of the players on its listeners, into its motion bus,
+// and nowhere else: its frames are motion frames, no sound.
+bool RouteMotionPath(ISnVoiceConnections& voice, CSnOutputDevice& device, uint32_t listenerMask) {
+  if (device.OutputType() != SnOutput_Motion) return true;
+  const CSnMotionDeviceMgr* motion = CSnMotionDeviceMgr::Get();
+  if (!motion || !(listenerMask & (1u << motion->PlayerListener(device.DeviceId())))) return true;
+  ISnMixBusNode* motionBus = voice.OutputBus();
+  if (!motionBus) return true;
+  CSnMixBus* bus = GetOrCreateMixBus(motionBus, device.OutputType(), device.DeviceId(), true);
+  return bus && voice.AddConnection(bus, SnConnection_Dry) == SN_Success;
+}
+
 // Step 4 of connecting a voice, for one device; false when a bus or routing could not be had.
 bool RouteDryPath(ISnVoiceConnections& voice, CSnOutputDevice& device, uint32_t listenerMask) {
   if (voice.RoutesToDevice(device.OutputType(), device.DeviceId())) return true;
+  if (voice.IsMotion()) return RouteMotionPath(voice, device, listenerMask);
   const bool motionDevice = device.OutputType() == SnOutput_Motion;
   uint32_t mask = listenerMask;
   if (motionDevice) mask &= voice.FeedsMotion() ? voice.MotionPlayerMask() : 0;
@@ -324,6 +339,9 @@ SNRESULT ConnectVoicePipeline(ISnVoiceConnections& voice) {
   SN_ASSERT_AUDIO_LOCK_HELD();
   if (voice.PrepareEffects() != SN_Success) return SN_Failure;
   const uint32_t listenerMask = voice.TakeListenerMask();
+  // The players a motion voice reaches get their motion outputs first.
+  if (voice.IsMotion())
+    if (CSnMotionDeviceMgr* motion = CSnMotionDeviceMgr::Get()) motion->AttachPlayers(listenerMask);
   for (CSnOutputDevice* device = FirstOutputDevice(); device; device = device->Next())
     if (!RouteDryPath(voice, *device, listenerMask)) return SN_Failure;
   return SN_Success;
@@ -442,7 +460,6 @@ void MixBusesDown() {
   BusArray& buses = Buses();
   for (uint32_t i = buses.count; i-- > 0;) {
     CSnMixBus& bus = *buses.items[i];
-    if (bus.m_graphFlags & CSnMixBus::kMotionBus) continue;
     bus.ProcessFrame();
     if (bus.m_pParent) {
       bus.m_pParent->ConsumeChildBus(bus);

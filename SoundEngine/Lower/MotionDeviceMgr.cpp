@@ -16,14 +16,24 @@
 #include "SoundEngine/Lower/OutputServices.h"
 #include "SoundEngine/Lower/PlatformSettings.h"
 #include "SoundEngine/Lower/PluginFactoryTable.h"
+#include "SoundEngine/Lower/VoiceParams.h"
 #include "SoundEngine/PoolObject.h"
 
 namespace SN {
 namespace {
 
+// What a voice's feedback gains read: the players of a listener that have a device.
+class CSnMotionPlayerMap final : public ISnListenerPlayerMap {
+ public:
+  uint32_t PlayersOfListener(uint32_t listener) const override {
+    return LowerEngine::MotionPlayersOfListener(listener) & LowerEngine::ActiveMotionPlayers();
+  }
+};
+
 struct MotionState {
   CSnMotionDeviceMgr* manager = nullptr;
   uint32_t listenerMask = 0;
+  CSnMotionPlayerMap playerMap;
 };
 
 MotionState& State() {
@@ -43,7 +53,11 @@ CSnMotionDeviceMgr* CSnMotionDeviceMgr::Get() { return State().manager; }
 
 CSnMotionDeviceMgr* CSnMotionDeviceMgr::GetOrCreate() {
   MotionState& state = State();
-  if (!state.manager) state.manager = PoolNew<CSnMotionDeviceMgr>(g_LEngineDefaultPoolId);
+  if (!state.manager) {
+    state.manager = PoolNew<CSnMotionDeviceMgr>(g_LEngineDefaultPoolId);
+    // The voices' feedback gains follow the players from now on, unless a map is there already.
+    if (state.manager && !LowerEngine::ListenerPlayerMap()) LowerEngine::InstallListenerPlayerMap(&state.playerMap);
+  }
   return state.manager;
 }
 
@@ -58,6 +72,7 @@ void CSnMotionDeviceMgr::Term() {
   }
   state.manager = nullptr;
   state.listenerMask = 0;
+  if (LowerEngine::ListenerPlayerMap() == &state.playerMap) LowerEngine::InstallListenerPlayerMap(nullptr);
 }
 
 void CSnMotionDeviceMgr::RecountDevices() {

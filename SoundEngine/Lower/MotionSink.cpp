@@ -1,6 +1,7 @@
 // The motion sink: a one-channel frame buffer whose frames go to the player's motion device.
 #include "SoundEngine/Lower/MotionSink.h"
 
+#include <cstring>
 #include <new>
 
 #include "SoundEngine/Effects/Plugin.h"
@@ -28,6 +29,16 @@ SNRESULT CSnMotionSink::Init(SnMemPoolId, CSnOutputDevice* context, SnSinkFormat
 
 void CSnMotionSink::WriteFrame() {
   if (m_pDevice) m_pDevice->WriteFrame(m_frameBuffer);
+}
+
+void CSnMotionSink::WriteSilence() {
+  // A frame without motion is still a frame: the device hears it as stillness and lets its motors
+  // stop, where nothing at all would leave them running at the last voice's level.
+  if (!m_pDevice || !m_frameBuffer.samples) return;
+  const uint32_t frames = LowerEngine::kMotionFrameSamples;
+  memset(m_frameBuffer.samples, 0, sizeof(float) * frames * ChannelCount(m_channelConfig));
+  m_frameBuffer.validFrames = uint16_t(frames);
+  m_pDevice->WriteFrame(m_frameBuffer);
 }
 
 uint32_t CSnMotionSink::GetWaitTime() { return LowerEngine::QuarterFrameDurationMs(); }

@@ -21,7 +21,7 @@ class CSnMotionSink final : public CSnSink {
     return SN_Success;
   }
   void WriteFrame() override;
-  void WriteSilence() override {}
+  void WriteSilence() override;
   uint32_t GetWaitTime() override;
 
   void SetDevice(ISnMotionDevicePlugin* device) { m_pDevice = device; }

@@ -87,6 +87,7 @@ CSnPlaybackInstance::Args CSnPlaybackInstance::ArgsFor(CSnPropertyNode* node, co
   args.playingId = params.playingId;
   args.priority = priority;
   args.frameOffset = params.frameOffset;
+  args.isMotion = (params.flags & CSnPlayParams::kFlagMotion) != 0;
   return args;
 }
 

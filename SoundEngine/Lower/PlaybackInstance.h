@@ -333,6 +333,7 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
   // ISnLeafInstance: what its sound's node hands down to the plays in its chain.
   CSnRegisteredObj* InstanceGameObject() const override { return m_pGameObject; }
   uint32_t InstancePlayingId() const override { return m_playingId; }
+  const CSnSourceDesc* InstanceSource() const override { return m_source; }
   void ApplyAction(const SnActionParams& params) override;
   void SeekToTime(int32_t milliseconds, bool toNearestMarker) override;
   void SeekToFraction(float fraction, bool toNearestMarker) override { SeekPercent(fraction, toNearestMarker); }

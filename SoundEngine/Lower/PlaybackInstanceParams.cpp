@@ -7,6 +7,7 @@
 
 #include "SoundEngine/GameSyncs/RTPCMgr.h"
 #include "SoundEngine/GameSyncs/RegistryMgr.h"
+#include "SoundEngine/Hierarchy/BusNode.h"
 #include "SoundEngine/Hierarchy/NodeLimiter.h"
 #include "SoundEngine/Hierarchy/PropertyNode.h"
 #include "SoundEngine/Log.h"
@@ -114,7 +115,7 @@ void CSnPlaybackInstance::ParamChanged(uint32_t paramId, float value, float delt
     }
     case 28: m_bypassAllEffects = value != 0.0f; break;
     case 29:
-    case 30: break;  // the motion context's levels: no motion devices here
+    case 30: break;  // the motion context's levels: a motion voice takes its motion buses' volume when computed
     case 31:
       if (m_isMotion) m_block.params[0] += delta;
       break;
@@ -174,6 +175,18 @@ void CSnPlaybackInstance::ResetParamFlags(bool clearAll) {
   if (clearAll) m_modulatorsInstantiated = false;
 }
 
+namespace {
+// A motion play's voice is mixed in its motion bus, no output bus: the motion buses' volume (property
+// 0 along their chain) is its own as an output bus's is a sound's.
+float MotionBusVolume(const CSnPropertyNode* node) {
+  CSnBusNode* bus = CSnBusNode::MotionBusFor(node);
+  if (!bus) return 0.0f;
+  const float volume = bus->GetEffectiveProperty(0, true);
+  bus->Release();
+  return volume;
+}
+}  // namespace
+
 void CSnPlaybackInstance::ComputeParameters() {
   m_block = SnInstanceParamBlock{};
   for (uint32_t i = 0; i < m_gainFactors.Count();) {
@@ -189,7 +202,7 @@ void CSnPlaybackInstance::ComputeParameters() {
     const uint32_t mask = SnParamGroup_Volume | SnParamGroup_Pitch | SnParamGroup_LowPass | SnParamGroup_HighPass |
                           SnParamGroup_State5 | SnParamGroup_Group32;
     m_node->GetSoundParams(params, mask, Key(), nullptr, false, true);
-    m_block.volume = params.volume;
+    m_block.volume = params.volume + (m_isMotion ? MotionBusVolume(m_node) : 0.0f);
     m_block.params[0] = params.pitch;
     m_block.params[1] = params.lowPass;
     m_block.params[2] = params.highPass;

@@ -17,7 +17,6 @@ namespace {
 
 constexpr uint32_t kPreallocatedCommands = 512;
 constexpr uint16_t kLaunchedFlag = 0x100;
-constexpr uint32_t kMotionFrameSamples = 8;
 
 struct SnVoiceCommand {
   ISnVoiceInstance* instance;
@@ -100,13 +99,13 @@ VoiceState& Voices() {
 using CommandItem = SnPooledList<SnVoiceCommand>::Item;
 
 uint32_t FrameSamples(const ISnVoiceInstance* instance) {
-  return instance->IsMotion() ? kMotionFrameSamples : LowerEngine::SamplesPerFrame();
+  return instance->IsMotion() ? LowerEngine::kMotionFrameSamples : LowerEngine::SamplesPerFrame();
 }
 
 uint32_t OutputRate(const ISnVoiceInstance* instance) {
   if (!instance->IsMotion()) return LowerEngine::SampleRate();
   const uint32_t samples = LowerEngine::SamplesPerFrame();
-  return samples ? uint16_t(uint32_t(float(LowerEngine::SampleRate()) / float(samples) * float(kMotionFrameSamples)))
+  return samples ? uint16_t(uint32_t(float(LowerEngine::SampleRate()) / float(samples) * float(LowerEngine::kMotionFrameSamples)))
                  : 0;
 }
 

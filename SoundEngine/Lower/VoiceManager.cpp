@@ -15,6 +15,7 @@
 #include "SoundEngine/Lower/VoiceSource.h"
 #include "SoundEngine/Lower/PlatformSettings.h"
 #include "SoundEngine/ExternalSources.h"
+#include "SoundEngine/GameSyncs/RegistryMgr.h"
 #include "SoundEngine/Hierarchy/NodeLimiter.h"
 #include "SoundEngine/Hierarchy/PropertyNode.h"
 #include "SoundEngine/PlayParams.h"
@@ -318,6 +319,16 @@ void StopPlayingID(uint32_t playingId, int32_t transitionMs, uint32_t curve) {
   fade.shape = curve <= SnCurve_Exp3 ? SnCurveInterpolation(curve) : SnCurve_Linear;
   for (CSnPlaybackInstance* i = Manager().activeHead; i; i = i->m_pNextActive)
     if (i->PlayingId() == playingId && !i->IsStoppedNow()) i->Stop(fade, false);
+}
+
+void StopMotionOfGameObject(const CSnRegisteredObj* gameObject) {
+  SN_ASSERT_AUDIO_LOCK_HELD();
+  const TransParamsBase now;
+  for (CSnPlaybackInstance* i = Manager().activeHead; i; i = i->m_pNextActive) {
+    const CSnRegisteredObj* object = i->m_pGameObject;
+    const bool its = gameObject ? object == gameObject : object && object->ID() != 0;
+    if (its && i->IsMotion() && !i->IsStoppedNow()) i->Stop(now, false);
+  }
 }
 
 CSnPlaybackInstance* CreateStandardPlaybackInstance(CSnPropertyNode* node, const CSnSourceDesc* source,

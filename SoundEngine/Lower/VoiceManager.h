@@ -92,6 +92,9 @@ CSnPlaybackInstance* CreateStandardPlaybackInstance(CSnPropertyNode* node, const
                                                     bool ownsSource);
 // Stops every active instance of the playing id (0: none) with the fade; not an action's stop.
 void StopPlayingID(uint32_t playingId, int32_t transitionMs, uint32_t curve);
+// Stops at once the motion plays of a game object the game lets go (null: of every object but object
+// 0): a pad must not rumble on for an object that is no more. Its sounds play on.
+void StopMotionOfGameObject(const CSnRegisteredObj* gameObject);
 // The play's priority: the node's (50 when not finite), clamped to 0..100.
 void ComputePlayPriority(SnPriorityRecord& record, const CSnPropertyNode* node, CSnRegisteredObj* gameObject,
                          float* outMaxDistance);

@@ -12,11 +12,15 @@
 #include "MemoryMgr/MemoryMgr.h"
 #include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/GameSyncs/Curves.h"
+#include "SoundEngine/GameSyncs/RegistryMgr.h"
+#include "SoundEngine/Hierarchy/BusNode.h"
 #include "SoundEngine/Hierarchy/PropertyNode.h"
 #include "SoundEngine/Log.h"
 #include "SoundEngine/Lower/FastDecibels.h"
 #include "SoundEngine/Lower/FrameFormat.h"
 #include "SoundEngine/Lower/InstancePositioning.h"
+#include "SoundEngine/Lower/ListenerTable.h"
+#include "SoundEngine/Lower/MotionDeviceMgr.h"
 #include "SoundEngine/Lower/OutputDevice.h"
 #include "SoundEngine/Lower/MixBusNode.h"
 #include "SoundEngine/Lower/OutputServices.h"
@@ -42,6 +46,16 @@ ISnMixBusNode* FindOutputBus(const CSnHierarchyNode* node) {
   for (; node; node = node->Parent())
     if (const CSnHierarchyNode* bus = node->OutputBus()) return directory->FindBusNode(bus->ID());
   return nullptr;
+}
+
+// A motion voice mixes in the node's motion bus: its nearest secondary output, else the default one.
+ISnMixBusNode* FindMotionBus(const CSnHierarchyNode* node) {
+  ISnBusNodeDirectory* directory = BusNodeDirectory();
+  CSnBusNode* bus = CSnBusNode::MotionBusFor(node);
+  if (!bus) return nullptr;
+  ISnMixBusNode* mixNode = directory ? directory->FindBusNode(bus->ID()) : nullptr;
+  bus->Release();
+  return mixNode;
 }
 
 }  // namespace
@@ -142,7 +156,9 @@ SNRESULT CSnVoicePipeline::Init(ISnVoiceInstance* voice, uint32_t outputRate) {
     return SN_Failure;
   }
   m_sourceFormat = m_outputFormat = m_source->Format();
-  m_outputBus = FindOutputBus(reinterpret_cast<const CSnHierarchyNode*>(instance->Node()));
+  const auto* node = reinterpret_cast<const CSnHierarchyNode*>(instance->Node());
+  m_outputBus = instance->IsMotion() ? FindMotionBus(node) : FindOutputBus(node);
+  m_hasMotionOutput = !instance->IsMotion() && CSnBusNode::HasMotionOutput(node);
   return TryLaunch();
 }
 
@@ -354,6 +370,7 @@ void CSnVoicePipeline::FirstGainPass() {
   // Modulators on the volume scale the voice's gain, so their frame-to-frame steps ramp with it.
   m_nextGain *= instance.Modulators().GetFactor(SnParamMask::Of(kVoiceVolumeParameter));
   m_connectionVolume = VoiceParams::FastDbToLinear(instance.Params().SecondVolume());
+  m_feedsMotion = ComputeFeedbackGains();
   if (!m_firstFrameDone) m_previousGain = m_nextGain;
   if (instance.HasAuxSends()) {
     SnInstanceAuxSend sends[kMaxInstanceAuxSends];
@@ -414,6 +431,9 @@ void CSnVoicePipeline::ComputeRays() {
   }
   m_rayCount = instance.ComputeEmitterListenerRays(instance.ThreeDType(), m_rays, m_rayCapacity);
   instance.GetVoiceGainParams(m_gainParams, m_obstruction, m_occlusion);
+  // The rays' dry gains raise the players' feedback gains on their listeners.
+  const CSnMotionDeviceMgr* motion = CSnMotionDeviceMgr::Get();
+  if (m_hasMotionOutput && motion && motion->HasDevices()) m_gainParams.feedback = &m_feedback;
   VoiceParams::ComputeRayVolumes(m_gainParams, m_rays, m_rayCount);
 }
 
@@ -497,6 +517,30 @@ void CSnVoicePipeline::PrepareConnection(Connection& connection, const SnMixBuff
     connection.previousFactor = connection.nextFactor;
     connection.firstFrameDone = true;
   }
+}
+
+bool CSnVoicePipeline::ComputeFeedbackGains() {
+  const CSnMotionDeviceMgr* motion = CSnMotionDeviceMgr::Get();
+  if (!m_hasMotionOutput || !motion || !motion->HasDevices()) return false;
+  // A 3D voice's rays raised them already (ComputeRays); a 2D voice feeds its listeners at its level.
+  if (m_threeD) return true;
+  VoiceParams::ClearFeedbackGains(m_feedback);
+  const uint32_t listeners = m_instance->ListenerMask() & LowerEngine::ListenerTable().FeedbackMask();
+  const float level = m_nextGain * m_connectionVolume;
+  for (uint32_t listener = 0; listener < kMaxListeners; ++listener)
+    if (listeners & (1u << listener)) VoiceParams::AddFeedbackGain(m_feedback, listener, level);
+  return true;
+}
+
+void CSnVoicePipeline::FeedMotion(const SnMixBuffer& buffer) {
+  CSnMotionDeviceMgr* motion = CSnMotionDeviceMgr::Get();
+  if (!motion) return;
+  float gains[kMotionPlayers];
+  for (uint32_t player = 0; player < kMotionPlayers; ++player) gains[player] = VoiceParams::PlayerGain(m_feedback, player);
+  // A 3D voice's ray gains carry its game object's output-bus volume; a 2D voice's level does not.
+  const CSnRegisteredObj* object = m_instance->m_pGameObject;
+  const float busVolume = m_threeD || !object ? 1.0f : object->OutputBusVolume();
+  motion->MixVoice(buffer, m_instance->ListenerMask(), gains, busVolume);
 }
 
 void CSnVoicePipeline::RunFilters(SnMixBuffer& buffer) {
@@ -601,6 +645,7 @@ void CSnVoicePipeline::RunFrame(SnVoiceFrameState& frame) {
     if (m_threeD && !m_filtersFromPaths) m_filterValues = own;
     RunFilters(*buffer);
     for (Connection* connection = m_connections; connection; connection = connection->next) MixInto(*connection, *buffer);
+    if (m_feedsMotion) FeedMotion(*buffer);
   }
   m_previousGain = m_nextGain;
   m_firstFrameDone = true;

@@ -78,7 +78,9 @@ class CSnVoicePipeline final : public ISnVoicePipeline, public ISnVoiceConnectio
   ISnVoicePipeline* Pipeline() override { return this; }
   SNRESULT PrepareEffects() override;
   uint32_t TakeListenerMask() override;
-  bool FeedsMotion() const override { return false; }
+  // An audio voice whose node has a motion bus for its second output, while motion devices exist:
+  // its frames reach the players' devices beside its buses (it is never mixed in a motion bus).
+  bool FeedsMotion() const override { return m_feedsMotion; }
   bool IsMotion() const override;
   uint32_t MotionPlayerMask() const override { return 0; }
   ISnMixBusNode* OutputBus() const override { return m_outputBus; }
@@ -117,6 +119,9 @@ class CSnVoicePipeline final : public ISnVoicePipeline, public ISnVoiceConnectio
   // A 3D voice's rays and their gains for this frame.
   void ComputeRays();
   void RunFilters(SnMixBuffer& buffer);
+  // The players' gains of a voice feeding motion, for this frame; false when it feeds none.
+  bool ComputeFeedbackGains();
+  void FeedMotion(const SnMixBuffer& buffer);
   void RebuildFormat();
   // The first source ended `frames` frames into a frame of `requested`: the rest of the frame comes
   // from the second source, which becomes the voice's source with its instance.
@@ -167,6 +172,10 @@ class CSnVoicePipeline final : public ISnVoicePipeline, public ISnVoiceConnectio
   bool m_filtersFromPaths = false;
   bool m_nearEndTold = false;
   bool m_starvationReported = false;
+  // An audio voice whose node has a motion output, and this frame's gains of the players it feeds.
+  bool m_hasMotionOutput = false;
+  bool m_feedsMotion = false;
+  SnFeedbackGains m_feedback;
 };
 
 namespace LowerEngine {

@@ -194,7 +194,9 @@ namespace {
 TEST_F(GameHierarchyTest, TheHierarchySeedsOfTheFuzzTargetLoadOrFailAsTheirLoadersSay) {
   for (const auto& [name, expected] : {std::pair{"hierarchy-buses-sounds-attenuation", SN::SN_Success},
                                        std::pair{"attenuation-eight-curves", SN::SN_Failure},
-                                       std::pair{"bus-ducks-past-object", SN::SN_Failure}}) {
+                                       std::pair{"bus-ducks-past-object", SN::SN_Failure},
+                                       std::pair{"motion-objects", SN::SN_Success},
+                                       std::pair{"motion-source-count-past-object", SN::SN_Failure}}) {
     std::ifstream in(std::string("tests/fuzz/corpus/sound_bank/") + name + ".bnk", std::ios::binary);
     ASSERT_TRUE(in) << name;
     std::vector<uint8_t> seed{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -203,6 +205,7 @@ TEST_F(GameHierarchyTest, TheHierarchySeedsOfTheFuzzTargetLoadOrFailAsTheirLoade
   EXPECT_EQ(Bus(BankTest::Id("Music"))->MaxDuckVolume(), -12.0f);
   EXPECT_TRUE(Logged("8 curves, where one to seven are kept"));
   EXPECT_TRUE(Logged("Bus 9: duck 0 runs past the end of the object"));
+  EXPECT_TRUE(Logged("Motion source 3: 268435456 sources cannot fit in the 8 bytes left"));
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "SoundEngine/Lower/MotionDeviceMgr.h"
 #include "SoundEngine/Lower/MotionSink.h"
 #include "SoundEngine/Lower/PluginFactoryTable.h"
+#include "SoundEngine/Lower/VoiceParams.h"
 
 namespace {
 
@@ -34,18 +35,8 @@ MotionLog& Log() {
   return log;
 }
 
-struct RecordingDevice final : ISnMotionDevicePlugin {
-  SNRESULT Term(ISnPluginMemAlloc* allocator) override {
-    ++Log().terms;
-    this->~RecordingDevice();
-    allocator->Free(this);
-    return SN_Success;
-  }
-  SNRESULT Reset() override { return SN_Success; }
-  SNRESULT QueryInfo(SnPluginInfo& info) override {
-    info = SnPluginInfo{SnPluginType_MotionDevice, 0, 0};
-    return SN_Success;
-  }
+struct RecordingDevice final : OutputTest::TestMotionDevice<RecordingDevice> {
+  void Terminated() { ++Log().terms; }
   SNRESULT Init(ISnPluginMemAlloc*, const void*, uint32_t playerIndex, void* device) override {
     player = playerIndex;
     Log().apiDevice = device;
@@ -65,8 +56,7 @@ struct RecordingDevice final : ISnMotionDevicePlugin {
 
 ISnMotionDevicePlugin* MakeRecording(ISnPluginMemAlloc* allocator) {
   ++Log().made;
-  void* memory = allocator->Malloc(sizeof(RecordingDevice));
-  return memory ? new (memory) RecordingDevice : nullptr;
+  return RecordingDevice::Make(allocator);
 }
 
 // What the motion bus of player 1 hands its output each frame: 16 frames of a ramp.
@@ -126,6 +116,10 @@ TEST_F(MotionDeviceTest, PlayersGetOneDeviceEachAndPlayersOrListenersPastTheTabl
   EXPECT_EQ(LowerEngine::MotionPlayersOfListener(2), 0x02);
   EXPECT_EQ(LowerEngine::MotionPlayersOfListener(9), 0);
   EXPECT_EQ(LowerEngine::ActiveMotionPlayers(), 0x02);
+  // The voices' feedback gains read the same table, limited to the players with a device.
+  ASSERT_NE(LowerEngine::ListenerPlayerMap(), nullptr);
+  EXPECT_EQ(LowerEngine::ListenerPlayerMap()->PlayersOfListener(2), 0x02u);
+  EXPECT_EQ(LowerEngine::ListenerPlayerMap()->PlayersOfListener(0), 0x00u) << "players 0, 2 and 3 have no device";
   // Player 5 and listener 9 lie past the tables: nothing changes.
   OnAudioThread([](ISnOutputServices& out) {
     out.SetPlayerListener(5, 1);
@@ -215,6 +209,7 @@ TEST_F(MotionDeviceTest, TerminationStopsAndTerminatesEveryDevice) {
   EXPECT_EQ(Log().terms, 2);
   EXPECT_EQ(CSnMotionDeviceMgr::Get(), nullptr);
   EXPECT_EQ(LowerEngine::MotionListenerMask(), 0u);
+  EXPECT_EQ(LowerEngine::ListenerPlayerMap(), nullptr);
 }
 
 }  // namespace

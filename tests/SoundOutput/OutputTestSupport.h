@@ -25,6 +25,7 @@
 #include "Platform/Clock.h"
 #include "Platform/VirtualMemory.h"
 #include "SoundEngine/AudioMgr.h"
+#include "SoundEngine/Effects/Plugin.h"
 #include "SoundEngine/Lower/FrameFormat.h"
 #include "SoundEngine/Lower/LowerEngine.h"
 #include "SoundEngine/Lower/LowerEngineCore.h"
@@ -35,6 +36,7 @@
 #include "SoundEngine/SoundEngineApi.h"
 #include "StreamMgr/StreamManager.h"
 #include "tests/Support/LogCapture.h"
+#include "tests/Support/WaveSamples.h"
 
 namespace OutputTest {
 
@@ -140,6 +142,31 @@ inline void PassToneToMainDevice(bool lastCall) {
   main->PassData(mix);
 }
 
+// A test's motion device: the plug-in's common operations, made and freed with the plug-in allocator.
+// `Device` may add `Terminated()`, run as it goes.
+template <typename Device>
+class TestMotionDevice : public SN::ISnMotionDevicePlugin {
+ public:
+  static SN::ISnMotionDevicePlugin* Make(SN::ISnPluginMemAlloc* allocator) {
+    void* memory = allocator->Malloc(sizeof(Device));
+    return memory ? new (memory) Device : nullptr;
+  }
+  SN::SNRESULT Term(SN::ISnPluginMemAlloc* allocator) override {
+    auto* self = static_cast<Device*>(this);
+    self->Terminated();
+    self->~Device();
+    allocator->Free(self);
+    return SN::SN_Success;
+  }
+  SN::SNRESULT Reset() override { return SN::SN_Success; }
+  SN::SNRESULT QueryInfo(SN::SnPluginInfo& info) override {
+    info = SN::SnPluginInfo{SN::SnPluginType_MotionDevice, 0, 0};
+    return SN::SN_Success;
+  }
+  SN::SNRESULT Init(SN::ISnPluginMemAlloc*, const void*, uint32_t, void*) override { return SN::SN_Success; }
+  void Terminated() {}
+};
+
 inline std::u16string Wide(const std::string& text) { return std::u16string(text.begin(), text.end()); }
 
 inline std::vector<uint8_t> ReadFileBytes(const std::string& path) {
@@ -155,24 +182,7 @@ inline SN::SNRESULT RenderNullFrame() {
 
 // The 16-bit samples of a RIFF WAVE file's "data" chunk (a capture's or a media's), in file order;
 // empty when it has none.
-inline std::vector<int16_t> DataSamples(const std::vector<uint8_t>& file) {
-  auto u32 = [&](size_t at) {
-    return uint32_t(file[at]) | uint32_t(file[at + 1]) << 8 | uint32_t(file[at + 2]) << 16 | uint32_t(file[at + 3]) << 24;
-  };
-  std::vector<int16_t> samples;
-  if (file.size() < 12 || std::memcmp(file.data(), "RIFF", 4) || std::memcmp(file.data() + 8, "WAVE", 4)) return samples;
-  for (size_t at = 12; at + 8 <= file.size();) {
-    const uint32_t size = u32(at + 4);
-    if (at + 8 + size > file.size()) break;
-    if (!std::memcmp(&file[at], "data", 4)) {
-      for (size_t i = 0; i + 1 < size; i += 2)
-        samples.push_back(int16_t(uint16_t(file[at + 8 + i]) | uint16_t(file[at + 9 + i]) << 8));
-      break;
-    }
-    at += 8 + size + (size & 1);
-  }
-  return samples;
-}
+inline std::vector<int16_t> DataSamples(const std::vector<uint8_t>& file) { return OrvTest::WaveDataSamples(file); }
 
 // The game's low-level I/O (file packages in front of the blocking file hook) with a gate on its
 // reads: while shut, a read past its allowance waits on the device's I/O thread until the test lets

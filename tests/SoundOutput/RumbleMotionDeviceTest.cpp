@@ -1,10 +1,12 @@
-// The game's rumble device on a pad of the test's: a player's motion output of a tone turns both
-// motors to its peak times the player's volume, and removing the device stops them.
+// The game's rumble device on a pad of the test's: a player's motion output of a tone and the voices
+// feeding motion turn both motors to the frame's peak times the player's volume, and removing the
+// device stops them.
 #include "OutputTestSupport.h"
 
 #include <cmath>
 
 #include "Audio/RumbleMotionDevice.h"
+#include "SoundEngine/Effects/Plugin.h"
 #include "SoundEngine/Lower/MotionDeviceMgr.h"
 
 namespace {
@@ -87,6 +89,36 @@ TEST_F(RumbleMotionDeviceTest, TheMotorsFollowTheTonesPeakAndStopWithTheDevice) 
   EXPECT_EQ(pad_.right, 0);
   Render();
   EXPECT_EQ(pad_.sets, sets + 1);
+}
+
+TEST_F(RumbleMotionDeviceTest, VoicesFeedingMotionRaiseTheFramesPeakOnEveryChannel) {
+  SoundEngine::RemoveBehavioralExtension(&PassToneToPlayer2);
+  OnAudioThread([&](ISnOutputServices& out) { out.AddPlayerMotionDevice(2, &pad_, 0); });
+  ISnMotionDevicePlugin* device = CSnMotionDeviceMgr::Get()->Device(2);
+  ASSERT_NE(device, nullptr);
+  // Two stereo voices of 4 frames: the louder's right channel peaks at 0.25, fed at gain 2.
+  float quiet[8] = {0.1f, -0.1f, 0.1f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f};
+  float loud[8] = {0.0f, 0.0f, 0.0f, 0.0f, 0.1f, -0.25f, 0.2f, 0.0f};
+  auto frame = [](float* samples) {
+    SnMixBuffer mix;
+    mix.samples = samples;
+    mix.channelConfig = StandardConfig(kMaskStereo);
+    mix.maxFrames = mix.validFrames = 4;
+    return mix;
+  };
+  OnAudioThread([&](ISnOutputServices&) {
+    device->MixVoice(frame(quiet), 1.0f);
+    device->MixVoice(frame(loud), 2.0f);
+    device->EndFrame();
+  });
+  EXPECT_NEAR(pad_.left, 32768, 1);
+  EXPECT_EQ(pad_.right, pad_.left);
+  // A frame without motion stops the motors; a second still frame tells the pad nothing new.
+  OnAudioThread([&](ISnOutputServices&) { device->EndFrame(); });
+  EXPECT_EQ(pad_.left, 0);
+  const int sets = pad_.sets;
+  OnAudioThread([&](ISnOutputServices&) { device->EndFrame(); });
+  EXPECT_EQ(pad_.sets, sets);
 }
 
 TEST_F(RumbleMotionDeviceTest, APlayerWithoutAPadGetsNoDevice) {

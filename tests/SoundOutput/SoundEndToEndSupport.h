@@ -34,8 +34,7 @@ using OutputTest::ReadFileBytes;
 constexpr uint32_t kObject = 7;
 constexpr uint32_t kFrame = 1024;
 constexpr double kCentreToPair = 0.70710678118654752;  // a mono voice on a front pair, unpanned
-// The engine's fast power of ten at 0 dB: its polynomial at mantissa 1 and exponent 0, worked by hand.
-constexpr double kFastUnity = 0.32518977 + 0.020805772 + 0.65304345;
+using OrvTest::kFastUnity;
 // A voice at 0 dB into the master bus meets it three times: for its volume, its output's and the bus's.
 constexpr double kVoiceUnity = kFastUnity * kFastUnity * kFastUnity;
 
@@ -75,10 +74,7 @@ class SoundEndToEndTest : public OutputFixture {
   }
   // The samples of a tone's media, as the bank holds them, as floats in -1..1.
   std::vector<double> Media(const char* tone) const {
-    std::vector<double> samples;
-    for (const auto& media : general_.media)
-      if (media.id == SoundEngine::GetIDFromString(tone))
-        for (int16_t sample : DataSamples(media.bytes)) samples.push_back(sample / 32768.0);
+    std::vector<double> samples = OrvTest::ToneSamples(general_, tone);
     EXPECT_FALSE(samples.empty()) << tone;
     return samples;
   }

@@ -76,6 +76,7 @@ struct PendingSound {
   std::string tone;
   BankNodeParams params;
   int line;
+  bool motion = false;  // a motion source of one source, the tone
 };
 struct PendingAttenuation {
   size_t object;
@@ -316,6 +317,7 @@ class Parser final : public MusicTextHost {
   }
   bool Bus(const std::vector<std::string>& w);
   bool Sound(const std::vector<std::string>& w);
+  bool MotionSource(const std::vector<std::string>& w);
   bool Container(const std::vector<std::string>& w);
   bool Switch(const std::vector<std::string>& w);
   bool Layers(const std::vector<std::string>& w);
@@ -355,13 +357,14 @@ bool Parser::Bus(const std::vector<std::string>& w) {
   BankBusParams bus;
   uint8_t type = kBankBusType;
   if (!Id(w[1], id) || (w[2] != "-" && !Id(w[2], bus.parentId))) return false;
+  if (w[0] == "motionbus") type = kBankMotionBusType;
   for (size_t i = 3; i < w.size(); ++i) {
     const std::string& option = w[i];
     auto values = [&](size_t count) {
       if (i + count < w.size()) return true;
       return Fail("\"" + option + "\" takes " + std::to_string(count) + " values");
     };
-    if (option == "ownmix") {
+    if (option == "ownmix" && type != kBankMotionBusType) {
       type = kBankOwnMixBusType;
     } else if (option == "music") {
       bus.voiceFlags |= 0x08;
@@ -516,16 +519,19 @@ bool Parser::Layers(const std::vector<std::string>& w) {
 }
 
 bool Parser::Sound(const std::vector<std::string>& w) {
-  if (!Count(w, 4, 10)) return false;
+  if (!Count(w, 4, 12)) return false;
   PendingSound sound;
   sound.tone = w[2];
   sound.line = m_line;
   if (!Id(w[1], sound.id) || !Id(w[3], sound.params.outputBusId)) return false;
   for (size_t i = 4; i < w.size(); i += 2) {
-    if (i + 1 == w.size() || (w[i] != "volume" && w[i] != "loop" && w[i] != "3d"))
-      return Fail("only \"volume <dB>\", \"loop <passes, 0 for ever>\" and \"3d <attenuation>\" may follow a "
-                  "sound's bus");
-    if (w[i] == "3d") {
+    if (i + 1 == w.size() || (w[i] != "volume" && w[i] != "loop" && w[i] != "3d" && w[i] != "motion"))
+      return Fail("only \"volume <dB>\", \"loop <passes, 0 for ever>\", \"motion <motion bus>\" and "
+                  "\"3d <attenuation>\" may follow a sound's bus");
+    if (w[i] == "motion") {
+      // Written only where the bank's header carries the motion flag; Finish checks it is there.
+      if (!Id(w[i + 1], sound.params.secondaryOutputId)) return false;
+    } else if (w[i] == "3d") {
       // Placed at its game object, spatialised along the object's own rays, attenuated by name (the
       // attenuation may come from another bank).
       BankNodePositioning& positioning = sound.params.positioning;
@@ -545,6 +551,26 @@ bool Parser::Sound(const std::vector<std::string>& w) {
   }
   if (!AddPending(kBankSoundType, w[1], sound.id, sound.object)) return false;
   m_sounds.push_back(std::move(sound));
+  return true;
+}
+
+// motionsource <name> <tone> [volume <dB>]: the tone drives the motion devices through the default
+// motion bus (a bank with the motion flag would name one per node).
+bool Parser::MotionSource(const std::vector<std::string>& w) {
+  if (!Count(w, 3, 5)) return false;
+  PendingSound source;
+  source.tone = w[2];
+  source.line = m_line;
+  source.motion = true;
+  if (!Id(w[1], source.id)) return false;
+  if (w.size() > 3) {
+    float dB = 0.0f;
+    if (w.size() != 5 || w[3] != "volume") return Fail("only \"volume <dB>\" may follow a motion source's tone");
+    if (!Real(w[4], dB)) return false;
+    source.params.properties.push_back(BankNodeProperty::Float(0, dB));
+  }
+  if (!AddPending(kBankMotionSourceType, w[1], source.id, source.object)) return false;
+  m_sounds.push_back(std::move(source));
   return true;
 }
 
@@ -645,7 +671,8 @@ bool Parser::Line(const std::vector<std::string>& w) {
         !Real(w[5], tone.desc.frequency))
       return false;
     if (channels < 1 || channels > 8) return Fail("a tone has 1 to 8 channels");
-    if (tone.desc.sampleRate < 8000 || tone.desc.sampleRate > 192000) return Fail("a tone's rate is 8000 to 192000");
+    // Motion tones play at the motion rate (375 Hz at 48000 Hz and 1024 samples a frame).
+    if (tone.desc.sampleRate < 100 || tone.desc.sampleRate > 192000) return Fail("a tone's rate is 100 to 192000");
     if (ms > 60000) return Fail("a tone lasts at most a minute");
     for (size_t i = 6; i < w.size(); ++i) {
       if (w[i] == "loose")
@@ -759,7 +786,8 @@ bool Parser::Line(const std::vector<std::string>& w) {
     if (!Hex(w, 3, payload)) return false;
     return AddObject(type, w[2], std::move(payload));
   }
-  if (op == "bus") return Bus(w);
+  if (op == "bus" || op == "motionbus") return Bus(w);
+  if (op == "motionsource") return MotionSource(w);
   if (op == "sound") return Sound(w);
   if (op == "mixer" || op == "random" || op == "sequence") return Container(w);
   if (op == "switch") return Switch(w);
@@ -918,6 +946,8 @@ bool Parser::Finish() {
     m_line = sound.line;
     const Tone* tone = FindTone(sound.tone);
     if (!tone) return Fail("tone \"" + sound.tone + "\" is not declared");
+    if (sound.params.secondaryOutputId && !m_bank.motionFlag)
+      return Fail("a sound's motion bus needs the bank's motion flag (\"motion 1\")");
     const uint32_t mediaId = SN::SoundEngine::GetIDFromString(tone->name.c_str());
     BankSource source;
     source.classId = tone->desc.encoding == MediaEncoding::ImaAdpcm ? 0x00020001 : 0x00010001;
@@ -926,6 +956,13 @@ bool Parser::Finish() {
     source.sizeOrFileId = mediaId;
     for (const BankMedia& media : m_bank.media)
       if (media.id == mediaId && !tone->loose) source.sizeOrFileId = uint32_t(media.bytes.size());
+    if (sound.motion) {
+      BankMotionSource motion;
+      motion.source = source;
+      m_bank.objects[sound.object].payload =
+          MotionSourcePayload(sound.id, {motion}, sound.params, m_bank.motionFlag != 0);
+      continue;
+    }
     m_bank.objects[sound.object].payload = SoundPayload(sound.id, source, sound.params, m_bank.motionFlag != 0);
   }
   for (PendingAttenuation& pending : m_attenuations)

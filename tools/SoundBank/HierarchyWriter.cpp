@@ -1,4 +1,4 @@
-// Sound, bus and attenuation payloads, field by field, little-endian and unpadded.
+// Sound, motion source, bus and attenuation payloads, field by field, little-endian and unpadded.
 #include "tools/SoundBank/HierarchyWriter.h"
 
 #include "tools/ContentWriters/Bytes.h"
@@ -22,6 +22,19 @@ std::vector<uint8_t> SoundPayload(uint32_t id, const BankSource& source, const B
                                   bool motionFlag) {
   std::vector<uint8_t> leading;
   PutSource(leading, source);
+  return NodePayload(id, leading, params, motionFlag);
+}
+
+std::vector<uint8_t> MotionSourcePayload(uint32_t id, const std::vector<BankMotionSource>& sources,
+                                         const BankNodeParams& params, bool motionFlag) {
+  std::vector<uint8_t> leading;
+  Put(leading, uint32_t(sources.size()));
+  for (const BankMotionSource& source : sources) {
+    Put(leading, source.firstValue);
+    Put(leading, source.secondValue);
+    Put(leading, source.value);
+    PutSource(leading, source.source);
+  }
   return NodePayload(id, leading, params, motionFlag);
 }
 

@@ -1,5 +1,5 @@
 // Writes the payloads of the hierarchy objects that carry more than the common node parameters:
-// sounds (their source record first), buses and attenuations.
+// sounds and motion sources (their source records first), buses and attenuations.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +13,8 @@ constexpr uint8_t kBankSoundType = 2;
 constexpr uint8_t kBankBusType = 8;
 constexpr uint8_t kBankAttenuationType = 14;
 constexpr uint8_t kBankOwnMixBusType = 20;
+constexpr uint8_t kBankMotionBusType = 16;
+constexpr uint8_t kBankMotionSourceType = 17;
 
 struct BankSource {
   uint32_t classId = 0x00010001;  // low 4 bits: 1 codec (its id in the high 16), 2 source plug-in
@@ -24,6 +26,17 @@ struct BankSource {
 };
 void PutSource(std::vector<uint8_t>& out, const BankSource& source);
 std::vector<uint8_t> SoundPayload(uint32_t id, const BankSource& source, const BankNodeParams& params, bool motionFlag);
+
+// One source of a motion source: its two device values, its initial value and the source record.
+struct BankMotionSource {
+  uint16_t firstValue = 0;
+  uint16_t secondValue = 0;
+  float value = 0.0f;
+  BankSource source;
+};
+// The sources come before the common node parameters.
+std::vector<uint8_t> MotionSourcePayload(uint32_t id, const std::vector<BankMotionSource>& sources,
+                                         const BankNodeParams& params, bool motionFlag);
 
 struct BankDuck {
   uint32_t targetBusId = 0;

@@ -1,0 +1,243 @@
+// Motion sources heard end to end: the game's banks as the build writes them, a recording motion
+// device added for player 0 as the game adds its rumble, the rumble event posted by name, and every
+// motion frame the device is handed checked against the tone's media and the engine's unity gains.
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "SoundEngine/Lower/MixBusGraph.h"
+#include "SoundEngine/Lower/MotionDeviceMgr.h"
+#include "SoundEngine/Lower/PluginFactoryTable.h"
+#include "SoundEngine/Lower/VoiceManager.h"
+#include "SoundEngine/SoundEngineBankApi.h"
+#include "SoundEngine/SoundEngineSequenceApi.h"
+#include "tools/SoundBank/BankText.h"
+#include "tools/SoundBank/BankWriter.h"
+
+#include "OutputTestSupport.h"
+#include "tests/Support/WaveSamples.h"
+
+namespace {
+
+using namespace SN;
+using OutputTest::OutputFixture;
+
+constexpr uint32_t kObject = 7;
+constexpr uint32_t kMotionFrame = 8;  // samples of a motion frame
+// A motion voice at 0 dB meets the engine's fast unity three times: its volume, its path's volume and
+// its motion bus's.
+constexpr double kMotionUnity = OrvTest::kFastUnity * OrvTest::kFastUnity * OrvTest::kFastUnity;
+
+// What the engine hands player 0's device.
+struct DeviceLog {
+  struct Voice {
+    std::vector<float> samples;  // the first channel's valid frames
+    float gain;
+  };
+  std::vector<std::vector<float>> frames;
+  std::vector<Voice> voices;
+  int stops = 0;
+};
+DeviceLog& Log() {
+  static DeviceLog log;
+  return log;
+}
+
+struct RecordingDevice final : OutputTest::TestMotionDevice<RecordingDevice> {
+  void WriteFrame(const SnMixBuffer& frame) override {
+    Log().frames.emplace_back(frame.samples, frame.samples + frame.validFrames);
+  }
+  void MixVoice(const SnMixBuffer& voice, float gain) override {
+    Log().voices.push_back({std::vector<float>(voice.samples, voice.samples + voice.validFrames), gain});
+  }
+  void Stop() override { ++Log().stops; }
+};
+
+class MotionEndToEndTest : public OutputFixture {
+ protected:
+  void SetUp() override {
+    OutputFixture::SetUp();
+    Log() = DeviceLog{};
+    for (const char* name : {"Init", "GeneralBank"})
+      std::filesystem::copy_file(std::string("Sound/Banks/") + name + ".bnk", Path(std::string(name) + ".bnk"));
+    wave_ = OrvTest::ToneSamples("content/banks/GeneralBank.txt", "RumbleWave");
+    ASSERT_EQ(wave_.size(), 150u) << "400 ms at the motion rate";
+    InitWithMemorySink();
+    uint32_t id = 0;
+    ASSERT_EQ(SoundEngine::LoadBank("Init.bnk", -1, id), SN_Success);
+    ASSERT_EQ(SoundEngine::LoadBank("GeneralBank.bnk", -1, id), SN_Success);
+    ASSERT_EQ(SoundEngine::RegisterGameObj(kObject), SN_Success);
+  }
+  void AddDevice() {
+    MotionEngine::RegisterMotionDevice(0, kMotionDevicePluginId, &RecordingDevice::Make);
+    ASSERT_EQ(MotionEngine::AddPlayerMotionDevice(0, 0, kMotionDevicePluginId, &pad_), SN_Success);
+  }
+  uint32_t Post(const char* event) { return SoundEngine::PostEvent(event, kObject, 0, nullptr, nullptr, 0, nullptr, 0); }
+  // Motion frames the device was handed with sound in them, each checked against the tone from
+  // `first` on: the tone's samples at the unity gains, to within float rounding.
+  void ExpectTone(size_t firstFrame, size_t frames, size_t fromSample) {
+    ASSERT_GE(Log().frames.size(), firstFrame + frames);
+    for (size_t f = 0; f < frames; ++f) {
+      const std::vector<float>& frame = Log().frames[firstFrame + f];
+      for (size_t t = 0; t < frame.size(); ++t) {
+        const size_t n = fromSample + f * kMotionFrame + t;
+        const double model = n < wave_.size() ? wave_[n] * kMotionUnity : 0.0;
+        ASSERT_NEAR(frame[t], model, 1e-6) << "frame " << firstFrame + f << " sample " << t;
+      }
+    }
+  }
+  static bool Silent(const std::vector<float>& frame) {
+    for (float sample : frame)
+      if (sample != 0.0f) return false;
+    return true;
+  }
+
+  // A bank of the test's own beside the game's, from bank text, loaded from memory it keeps; the
+  // samples of its tone.
+  void LoadOwnBank(const std::string& text, const char* name, const char* tone) {
+    Tools::BankDescription bank;
+    std::string error;
+    ASSERT_TRUE(Tools::ParseBankText(text, name, bank, error)) << error;
+    ownMedia_ = OrvTest::ToneSamples(bank, tone);
+    own_ = Tools::WriteBank(bank);
+    uint32_t id = 0;
+    ASSERT_EQ(SoundEngine::LoadBank(own_.data(), uint32_t(own_.size()), id), SN_Success);
+  }
+
+  std::vector<double> wave_;
+  std::vector<double> ownMedia_;
+  std::vector<uint8_t> own_;
+  int pad_ = 0;
+};
+
+TEST_F(MotionEndToEndTest, ARumbleEventReachesPlayer0sDeviceSampleBySampleAndThenStillness) {
+  AddDevice();
+  ASSERT_NE(Post("Play_Rumble"), 0u);
+  Render();
+  // The voice starts in the frame the event is posted: the motion output is made for it.
+  ASSERT_EQ(Log().frames.size(), 1u);
+  ASSERT_NE(LowerEngine::FindOutputDevice(SnOutput_Motion, 0), nullptr);
+  // Its motion bus mixes on the motion output only: the main output never hears it.
+  EXPECT_NE(LowerEngine::FindMixBus(SoundEngine::GetIDFromString("Rumble"), SnOutput_Motion, 0), nullptr);
+  EXPECT_EQ(LowerEngine::FindMixBus(SoundEngine::GetIDFromString("Rumble"), SnOutput_Main, 0), nullptr);
+  Render(20);
+  // 150 samples are 18 whole motion frames and 6 samples; every frame of the voice is 8 long.
+  ExpectTone(0, 19, 0);
+  for (size_t f = 0; f < 19; ++f) EXPECT_EQ(Log().frames[f].size(), kMotionFrame) << f;
+  // Once the voice is over the device is handed still frames: its motors stop.
+  ASSERT_GT(Log().frames.size(), 20u);
+  EXPECT_TRUE(Silent(Log().frames.back()));
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+}
+
+// An object's motion voice stops with its stop-all, and at once when the game lets the object go
+// (its sounds play on, holding it); another object's rumble is left alone until its own stop.
+TEST_F(MotionEndToEndTest, AGameObjectsMotionVoiceStopsWithItsStopAllAndWhenItIsLetGo) {
+  constexpr uint32_t kOther = 8, kThird = 9;
+  for (uint32_t object : {kOther, kThird}) ASSERT_EQ(SoundEngine::RegisterGameObj(object), SN_Success);
+  auto post = [](const char* event, uint32_t object) {
+    return SoundEngine::PostEvent(event, object, 0, nullptr, nullptr, 0, nullptr, 0);
+  };
+  AddDevice();
+  ASSERT_NE(post("Play_Rumble", kObject), 0u);
+  Render(2);
+  ASSERT_NE(post("Play_Rumble", kOther), 0u);
+  ASSERT_NE(post("Play_Rumble", kThird), 0u);
+  ASSERT_NE(post("Play_HumLoop", kThird), 0u);
+  Render();
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 4u);
+  ASSERT_EQ(SoundEngine::StopAll(kObject), SN_Success);
+  ASSERT_EQ(SoundEngine::UnregisterGameObj(kThird), SN_Success);
+  Render();
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 2u) << "the other object's rumble and the hum";
+  const size_t alone = Log().frames.size();
+  Render(2);
+  ExpectTone(alone, 2, 2 * kMotionFrame);
+  ASSERT_NE(post("Stop_Rumble", kOther), 0u);
+  Render(2);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 1u);
+  EXPECT_TRUE(Silent(Log().frames.back()));
+  // Every object let go at once takes every rumble.
+  ASSERT_NE(post("Play_Rumble", kOther), 0u);
+  Render();
+  ASSERT_EQ(SoundEngine::UnregisterAllGameObj(), SN_Success);
+  Render();
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 1u);
+}
+
+// A bank bringing its own motion bus makes it the default; its volume is its motion voices' own, as an
+// output bus's volume is its sounds'.
+TEST_F(MotionEndToEndTest, AMotionBussVolumeIsItsMotionVoicesVolume) {
+  LoadOwnBank("tone Wave 375 1 100 25\n"
+              "motionbus Quiet - volume -6\n"
+              "motionsource Quiet_Source Wave\n"
+              "action Play_Quiet_Act 0x0403 Quiet_Source\n"
+              "event Play_Quiet Play_Quiet_Act\n",
+              "QuietBank", "Wave");
+  AddDevice();
+  ASSERT_NE(Post("Play_Quiet"), 0u);
+  Render(4);
+  EXPECT_NE(LowerEngine::FindMixBus(SoundEngine::GetIDFromString("Quiet"), SnOutput_Motion, 0), nullptr);
+  EXPECT_EQ(LowerEngine::FindMixBus(SoundEngine::GetIDFromString("Rumble"), SnOutput_Motion, 0), nullptr);
+  // -6 dB through the engine's fast conversion, good to 0.2%.
+  const double gain = kMotionUnity * std::pow(10.0, -6.0 / 20.0);
+  ASSERT_EQ(Log().frames.size(), 4u);
+  for (size_t f = 0; f < 4; ++f)
+    for (size_t t = 0; t < kMotionFrame; ++t) {
+      const double model = ownMedia_[f * kMotionFrame + t] * gain;
+      ASSERT_NEAR(Log().frames[f][t], model, std::fabs(model) * 2e-3 + 1e-6) << f << ", " << t;
+    }
+}
+
+// A sound whose node names a motion bus for its second output feeds the players' devices its own
+// frames, at the gain its listener gives each player, once the listener feeds the motion pipeline.
+TEST_F(MotionEndToEndTest, ASoundWithAMotionOutputFeedsThePlayersOnItsListenerAtItsLevel) {
+  LoadOwnBank("motion 1\n"
+              "tone Buzz 48000 1 100 50\n"
+              "motionbus Shaker -\n"
+              "sound Buzz_Sound Buzz MasterBus motion Shaker\n"
+              "action Play_Buzz_Act 0x0403 Buzz_Sound\n"
+              "event Play_Buzz Play_Buzz_Act\n",
+              "BuzzBank", "Buzz");
+  ASSERT_EQ(ownMedia_.size(), 4800u);
+  AddDevice();
+  // Player 0 has no listener yet: nothing is fed.
+  ASSERT_NE(Post("Play_Buzz"), 0u);
+  Render(2);
+  EXPECT_TRUE(Log().voices.empty());
+  // Listener 0 feeds player 0, but not yet the motion pipeline: the voice is fed at no gain.
+  MotionEngine::SetPlayerListener(0, 0);
+  Render();
+  ASSERT_EQ(Log().voices.size(), 1u);
+  EXPECT_EQ(Log().voices[0].gain, 0.0f);
+  // Fed: each frame of the voice, as it is before its buses, at its level (volume and path volume at
+  // 0 dB) times the player's share (the full-range conversion of 0 dB).
+  ASSERT_EQ(SoundEngine::SetListenerPipeline(0, true, true), SN_Success);
+  Render(2);
+  ASSERT_EQ(Log().voices.size(), 3u);
+  for (size_t i = 1; i < 3; ++i) {
+    const DeviceLog::Voice& voice = Log().voices[i];
+    EXPECT_NEAR(voice.gain, kMotionUnity, 1e-6) << i;
+    ASSERT_EQ(voice.samples.size(), 1024u);
+    const size_t first = (2 + i) * 1024;
+    for (size_t t = 0; t < voice.samples.size(); ++t)
+      ASSERT_NEAR(voice.samples[t], first + t < ownMedia_.size() ? ownMedia_[first + t] : 0.0, 1e-6) << i << ", " << t;
+  }
+  // Nothing of it goes through a motion bus: no motion output is made for it.
+  EXPECT_EQ(LowerEngine::FindOutputDevice(SnOutput_Motion, 0), nullptr);
+  EXPECT_TRUE(Log().frames.empty());
+
+  // A sound without a motion output feeds nothing.
+  const size_t fed = Log().voices.size();
+  SoundEngine::StopAll();
+  Render(2);
+  const size_t afterStop = Log().voices.size();
+  ASSERT_NE(Post("Play_Beep"), 0u);
+  Render(2);
+  EXPECT_EQ(Log().voices.size(), afterStop);
+  EXPECT_LE(afterStop, fed + 1);
+}
+
+}  // namespace
