@@ -263,6 +263,44 @@ TEST_F(SoundEndToEndTest, APlacedBeepIsAttenuatedByItsCurveAndPannedByItsDirecti
 }
 
 
+// The tune on its path, 10 m ahead: from the left front to the right front over 20 frames (420 ms at
+// 21 ms a frame), back to straight ahead over 20 more, then held there. Each frame's pan comes from
+// the path's position in that frame, t = steps since the segment began / 20, as an angle in 512ths
+// of a circle between the front pair at their default 45 degrees (sin(45 - a) left, sin(45 + a)
+// right), ramped across the frame from the frame before's; every sample against that model.
+TEST_F(SoundEndToEndTest, APathSoundsPanFollowsItsVertices) {
+  ASSERT_NE(SoundEngine::PostEvent("Play_Path_Tune", kObject), 0u);
+  Frames(50);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);  // two passes of the tune: 46.9 frames
+  const auto planes = Capture();
+  ASSERT_GE(planes[0].size(), 50u * kFrame);
+  const std::vector<double> tune = Media("Tune");
+  ASSERT_EQ(tune.size(), 24000u);
+  // The position's x in frame k, worked in float as the path steps it: begin + delta x t.
+  auto x = [](size_t k) {
+    if (k <= 20) return -10.0f + 20.0f * (float(k) * (1.0f / 20.0f));
+    if (k <= 40) return 10.0f + -10.0f * (float(k - 20) * (1.0f / 20.0f));
+    return 0.0f;
+  };
+  // The path steps once in the frame it begins: frame k hears step k + 1.
+  auto gains = [&](size_t k, int channel) {
+    const double units = std::atan2(double(x(k + 1)), 10.0) * 512.0 / (2.0 * std::numbers::pi);
+    // Rounded to whole units: no position of the path lies near a half.
+    EXPECT_GT(std::fabs(units - std::floor(units) - 0.5), 0.01) << k;
+    const double a = std::floor(units + 0.5) * 2.0 * std::numbers::pi / 512.0;
+    return channel == 0 ? std::sin(std::numbers::pi / 4.0 - a) : std::sin(std::numbers::pi / 4.0 + a);
+  };
+  for (int c = 0; c < 2; ++c)
+    for (size_t t = kFrame; t < 48000; ++t) {
+      const size_t k = t / kFrame;
+      const double from = gains(k - 1, c), to = gains(k, c);
+      const double pan = from + (to - from) * double(t % kFrame) / double(kFrame);
+      const double model = tune[t % 24000] * kVoiceUnity * pan * 32768.0;
+      ASSERT_NEAR(planes[c][t], model, 1.0) << "channel " << c << " sample " << t;
+    }
+  for (size_t t = 48000 + kFrame; t < planes[0].size(); ++t) ASSERT_EQ(planes[0][t], 0.0) << t;
+}
+
 // The game bank's volume triangle (2 Hz, depth 0.5 faded in over a second, from a quarter period) on a beep's
 // volume as 1 - value: each frame's gain steps from the last frame's factor to this frame's, the
 // modulators having run first, against a model of the triangle of the test's own.
