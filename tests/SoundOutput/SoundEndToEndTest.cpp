@@ -24,6 +24,7 @@
 #include "tools/SoundBank/BankWriter.h"
 
 #include "OutputTestSupport.h"
+#include "tests/Support/WaveSamples.h"
 
 namespace {
 
@@ -40,26 +41,8 @@ constexpr double kFastUnity = 0.32518977 + 0.020805772 + 0.65304345;
 // A voice at 0 dB into the master bus meets it three times: for its volume, its output's and the bus's.
 constexpr double kVoiceUnity = kFastUnity * kFastUnity * kFastUnity;
 
-// The 16-bit samples of a RIFF WAVE file's "data" chunk (a capture's or a media's), in file order;
-// empty when it has none.
-std::vector<int16_t> DataSamples(const std::vector<uint8_t>& file) {
-  auto u32 = [&](size_t at) {
-    return uint32_t(file[at]) | uint32_t(file[at + 1]) << 8 | uint32_t(file[at + 2]) << 16 | uint32_t(file[at + 3]) << 24;
-  };
-  std::vector<int16_t> samples;
-  if (file.size() < 12 || std::memcmp(file.data(), "RIFF", 4) || std::memcmp(file.data() + 8, "WAVE", 4)) return samples;
-  for (size_t at = 12; at + 8 <= file.size();) {
-    const uint32_t size = u32(at + 4);
-    if (at + 8 + size > file.size()) break;
-    if (!std::memcmp(&file[at], "data", 4)) {
-      for (size_t i = 0; i + 1 < size; i += 2)
-        samples.push_back(int16_t(uint16_t(file[at + 8 + i]) | uint16_t(file[at + 9 + i]) << 8));
-      break;
-    }
-    at += 8 + size + (size & 1);
-  }
-  return samples;
-}
+// The 16-bit samples of a RIFF WAVE file's "data" chunk (a capture's or a media's), in file order.
+std::vector<int16_t> DataSamples(const std::vector<uint8_t>& file) { return OrvTest::WaveDataSamples(file); }
 
 // The loudest sample of each frame of a plane.
 std::vector<double> FramePeaks(const std::vector<double>& plane) {
