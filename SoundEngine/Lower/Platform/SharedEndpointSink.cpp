@@ -17,6 +17,7 @@
 #include "SoundEngine/Lower/Platform/AudioEndpoints.h"
 #include "SoundEngine/Lower/PlatformSettings.h"
 #include "SoundEngine/Lower/SpeakerPan.h"
+#include "SoundEngine/Sources/ResampleKernels.h"
 #include "SoundEngine/Sources/VoiceBuffer.h"
 
 namespace SN {
@@ -54,7 +55,6 @@ CSnSharedEndpointSink* SinkPlaying(uint32_t endpointId) {
 CSnSharedEndpointSink::~CSnSharedEndpointSink() {
   if (m_pOutput) Platform::CloseAudioQueueOutput(m_pOutput);
   if (m_pInterleaved) MemoryMgr::Falign(g_LEngineDefaultPoolId, m_pInterleaved);
-  if (m_pResampled) MemoryMgr::Falign(g_LEngineDefaultPoolId, m_pResampled);
 }
 
 SNRESULT CSnSharedEndpointSink::Init(const char* deviceName, uint32_t endpointId, SnChannelConfig config) {
@@ -86,7 +86,6 @@ SNRESULT CSnSharedEndpointSink::Init(const char* deviceName, uint32_t endpointId
   m_bufferFrames = (LowerEngine::PlatformSettings().sinkBufferCount & 0xFFFF) * m_unitFrames;
   m_pInterleaved = AllocSamples(size_t(m_channels) * m_unitFrames);
   if (!m_pInterleaved) return SN_InsufficientMemory;
-  if (m_resampling && !(m_pResampled = AllocSamples(size_t(m_channels) * m_unitFrames))) return SN_InsufficientMemory;
   const SNRESULT frame = AllocFrameBuffer(m_channelConfig);
   if (frame != SN_Success) return frame;
   return SN_Success;
@@ -182,21 +181,14 @@ void CSnSharedEndpointSink::QueueResampled() {
   in.channelConfig = m_channelConfig;
   in.maxFrames = m_frameBuffer.maxFrames;
   in.validFrames = uint16_t(LowerEngine::SamplesPerFrame());
+  // Resampled straight into the device's interleaved frames.
   SnVoiceBuffer out;
-  out.data = m_pResampled;
+  out.data = m_pInterleaved;
   out.channelConfig = m_channelConfig;
   out.maxFrames = uint16_t(m_unitFrames);
   m_resampler.ResetOffsets();
-  m_resampler.m_requestedFrames = m_unitFrames;
-  m_resampler.Run(in, out);
-  const uint32_t made = out.validFrames;
-  if (!made) return;
-  SnMixBuffer planes;
-  planes.samples = m_pResampled;
-  planes.channelConfig = m_channelConfig;
-  planes.maxFrames = planes.validFrames = uint16_t(m_unitFrames);
-  MixKernels::InterleaveWithRamp(SnGainRamp{uint16_t(made), 1.0f / float(made)}, planes, m_pInterleaved, 1.0f, 1.0f);
-  m_pOutput->Queue(m_pInterleaved, made);
+  if (ResampleFloatToInterleaved(in, out, m_unitFrames, m_resampler) == SN_Failure) return;
+  if (out.validFrames) m_pOutput->Queue(m_pInterleaved, out.validFrames);
 }
 
 void CSnSharedEndpointSink::WriteFrame() {

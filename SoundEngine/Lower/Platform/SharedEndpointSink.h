@@ -53,7 +53,7 @@ class CSnSharedEndpointSink final : public CSnSink {
   const SnMixBuffer& InSinkLayout(const SnMixBuffer& mix, float& previousGain, float& nextGain, uint32_t frames);
   // Another device's share added into the interleaved frame.
   void AddInterleaved(const SnMixBuffer& mix, float previousGain, float nextGain, uint32_t frames);
-  // The planar frame taken to the device's rate, interleaved and queued.
+  // The planar frame taken to the device's rate, interleaved as it goes, and queued.
   void QueueResampled();
 
   Platform::AudioQueueOutput* m_pOutput = nullptr;
@@ -68,8 +68,6 @@ class CSnSharedEndpointSink final : public CSnSink {
   CSnPitchResampler m_resampler;
   // What the device is given: m_unitFrames interleaved frames, lower-engine pool.
   float* m_pInterleaved = nullptr;
-  // At another rate: the resampled frame, planar, m_unitFrames a plane, lower-engine pool.
-  float* m_pResampled = nullptr;
   SnChannelConfig m_matrixFor = 0;  // the mix layout m_matrix was made for
   alignas(16) float m_matrix[kMaxFrameChannels * kMaxFrameChannels];
 };
