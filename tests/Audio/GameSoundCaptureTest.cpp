@@ -14,7 +14,7 @@
 #include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/Lower/VoiceManager.h"
 #include "SoundTestTree.h"
-#include "tests/Support/WaveSamples.h"
+#include "tests/Support/CaptureModel.h"
 #include "tools/SoundBank/BankText.h"
 
 namespace {
@@ -23,10 +23,8 @@ using AudioTest::ScratchTree;
 
 constexpr uint32_t kObject = 42;
 constexpr uint32_t kFrame = 1024;
-constexpr double kCentreToPair = 0.70710678118654752;  // a mono voice on a front pair, unpanned
-// A voice at 0 dB meets the engine's fast conversion of 0 dB three times on its way out.
-constexpr double kFastUnity = 0.32518977 + 0.020805772 + 0.65304345;
-constexpr double kVoiceUnity = kFastUnity * kFastUnity * kFastUnity;
+using OrvTest::kCentreToPair;
+using OrvTest::kVoiceUnity;
 // Init's music bus is 3 dB down; the effects duck it by 8 dB over 200 ms, of which a 100 ms beep
 // leaves half.
 const double kMusic = std::pow(10.0, -3.0 / 20.0) * kVoiceUnity * kCentreToPair;

@@ -24,7 +24,7 @@
 #include "tools/SoundBank/BankWriter.h"
 
 #include "OutputTestSupport.h"
-#include "tests/Support/WaveSamples.h"
+#include "tests/Support/CaptureModel.h"
 
 namespace {
 
@@ -35,11 +35,9 @@ using OutputTest::ReadFileBytes;
 
 constexpr uint32_t kObject = 7;
 constexpr uint32_t kFrame = 1024;
-constexpr double kCentreToPair = 0.70710678118654752;  // a mono voice on a front pair, unpanned
-// The engine's fast power of ten at 0 dB: its polynomial at mantissa 1 and exponent 0, worked by hand.
-constexpr double kFastUnity = 0.32518977 + 0.020805772 + 0.65304345;
-// A voice at 0 dB into the master bus meets it three times: for its volume, its output's and the bus's.
-constexpr double kVoiceUnity = kFastUnity * kFastUnity * kFastUnity;
+using OrvTest::kCentreToPair;
+using OrvTest::kFastUnity;
+using OrvTest::kVoiceUnity;
 
 // The 16-bit samples of a RIFF WAVE file's "data" chunk (a capture's or a media's), in file order.
 std::vector<int16_t> DataSamples(const std::vector<uint8_t>& file) { return OrvTest::WaveDataSamples(file); }

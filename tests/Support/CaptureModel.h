@@ -1,5 +1,6 @@
-// The 16-bit samples of a RIFF WAVE file's "data" chunk, read by the tests' own reader: the output
-// capture's, or a media file's as the bank tool writes it.
+// What the tests that listen to the output capture share: their own reader of a RIFF WAVE file's
+// 16-bit samples (the capture's, or a media file's as the bank tool writes it), and the gains every
+// voice meets on its way out, worked by hand.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +8,13 @@
 #include <vector>
 
 namespace OrvTest {
+
+// A mono voice on a front pair, unpanned.
+constexpr double kCentreToPair = 0.70710678118654752;
+// The engine's fast power of ten at 0 dB: its polynomial at mantissa 1 and exponent 0.
+constexpr double kFastUnity = 0.32518977 + 0.020805772 + 0.65304345;
+// A voice at 0 dB into the master bus meets it three times: for its volume, its output's and the bus's.
+constexpr double kVoiceUnity = kFastUnity * kFastUnity * kFastUnity;
 
 // In file order; empty when the file has no "data" chunk or is no RIFF WAVE file.
 inline std::vector<int16_t> WaveDataSamples(const std::vector<uint8_t>& file) {
