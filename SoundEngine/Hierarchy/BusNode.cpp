@@ -398,6 +398,16 @@ void CSnBusNode::GetSoundParams(SnSoundParams& params, uint32_t mask, const SnRT
       if ((mask & summed.group) && (curves & ParameterBit(summed.property)))
         params.*summed.field += RTPCValue(summed.property, key);
   if (mask & SnParamGroup_Volume) params.volume += GetDuckedValue(SnProp_Volume);
+  // A mute of this bus (or the background-music mute) reaches the voices that start under it, as a
+  // node's own mute does, and not only those already playing when it came.
+  if (mask & SnParamGroup_Volume) {
+    bool musicMuted = false;
+    if (m_state & kBackgroundMusic) {
+      Platform::ReentrantGuard guard(Music().lock);
+      musicMuted = Music().muted;
+    }
+    if (const float gain = RuntimeGain(); gain != 1.0f || musicMuted) ApplyGainFactor(nullptr, gain);
+  }
   if (auto* parent = static_cast<CSnPropertyNode*>(Parent()))
     parent->GetSoundParams(params, mask, key, random, computeRandom, false);
 }

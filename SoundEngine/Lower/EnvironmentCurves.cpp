@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "MemoryMgr/MemoryMgr.h"
+#include "SoundEngine/Log.h"
 #include "SoundEngine/SoundEngine.h"
 
 namespace SN {
@@ -34,15 +35,24 @@ SNRESULT CSnEnvironmentCurves::SetCurve(uint32_t group, uint32_t curve, uint32_t
   graph.points = copy;
   graph.pointCount = count;
   graph.scaling = scaling;
-  if (curve == 0) AdjustVolumeCurve(graph);
+  if (curve == 0) AdjustVolumeCurve(group, graph);
   return SN_Success;
 }
 
-void CSnEnvironmentCurves::AdjustVolumeCurve(CSnCurveGraph& graph) {
+void CSnEnvironmentCurves::AdjustVolumeCurve(uint32_t group, CSnCurveGraph& graph) {
   if (graph.scaling == SnCurveScaling_None) {
     graph.scaling = SnCurveScaling_dBToLin;
   } else if (graph.scaling == SnCurveScaling_dB) {
-    for (uint32_t i = 0; i < graph.pointCount; ++i) graph.points[i].y += 1.0f;
+    // Such a curve holds gains less one: below -1 it would turn the voice over and amplify it.
+    for (uint32_t i = 0; i < graph.pointCount; ++i) {
+      float& y = graph.points[i].y;
+      if (y < -1.0f) {
+        SOUND_LOG(Error, "Environment volume curve of group %u: point %u (%g) lies below silence; it is silent",
+                  group, i, double(y));
+        y = -1.0f;
+      }
+      y += 1.0f;
+    }
     graph.scaling = SnCurveScaling_None;
   }
 }

@@ -33,7 +33,7 @@ class CSnEnvironmentCurves {
  private:
   // The volume curve works in gain: a plain curve becomes dB-to-linear, a dB curve moves to a plain
   // curve of one plus its values.
-  void AdjustVolumeCurve(CSnCurveGraph& graph);
+  void AdjustVolumeCurve(uint32_t group, CSnCurveGraph& graph);
 
   uint8_t m_enabled[kCurveCount] = {};
   CSnCurveGraph m_curves[kCurveCount];

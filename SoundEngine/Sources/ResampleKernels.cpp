@@ -217,8 +217,9 @@ uint32_t FixedCount(const InputView& v, int64_t position, int64_t step, uint32_t
 }
 
 // CH: the channel count when the kernel is made for one (1 or 2), 0 for any. Channels are the inner
-// loop, so a frame's position and fraction are worked out once for all of them.
-template <class Lerp, bool Mapped, int CH>
+// loop, so a frame's position and fraction are worked out once for all of them. Interleaved: the
+// output holds whole frames one after another rather than planes.
+template <class Lerp, bool Mapped, int CH, bool Interleaved = false>
 SNRESULT FixedStep(SnVoiceBuffer& in, SnVoiceBuffer& out, uint32_t requested, CSnPitchResampler& r) {
   const InputView v(in, r);
   const uint32_t channels = CH ? uint32_t(CH) : v.channels;
@@ -230,16 +231,18 @@ SNRESULT FixedStep(SnVoiceBuffer& in, SnVoiceBuffer& out, uint32_t requested, CS
   const uint32_t first = start < 0x10000 ? uint32_t(std::min<int64_t>(n, (0x10000 - start + step - 1) / step)) : 0;
   float* dst[256];
   typename Lerp::Saved saved[256];
+  const size_t stride = Interleaved ? channels : 1;
   for (uint32_t c = 0; c < channels; ++c) {
-    dst[c] = OutputPlane(out, PlaneFor(r, c, Mapped), r.m_outputOffset);
+    dst[c] = Interleaved ? static_cast<float*>(out.data) + size_t(r.m_outputOffset) * channels + c
+                         : OutputPlane(out, PlaneFor(r, c, Mapped), r.m_outputOffset);
     saved[c] = Lerp::SavedOf(r, c);
   }
   int64_t p = start;
   uint32_t k = 0;
   for (; k < first; ++k, p += step)
-    for (uint32_t c = 0; c < channels; ++c) dst[c][k] = Lerp::template At<true>(v, saved[c], c, p);
+    for (uint32_t c = 0; c < channels; ++c) dst[c][k * stride] = Lerp::template At<true>(v, saved[c], c, p);
   for (; k < n; ++k, p += step)
-    for (uint32_t c = 0; c < channels; ++c) dst[c][k] = Lerp::template At<false>(v, saved[c], c, p);
+    for (uint32_t c = 0; c < channels; ++c) dst[c][k * stride] = Lerp::template At<false>(v, saved[c], c, p);
   const uint32_t consumed = Consume(v, r, p);
   return Finish(in, out, requested, r, n, consumed);
 }
@@ -318,6 +321,12 @@ SnResampleKernelTable MakeTable(bool vector) {
 SnResampleKernelTable& ResampleKernels() {
   static SnResampleKernelTable table = MakeTable(false);
   return table;
+}
+
+SNRESULT ResampleFloatToInterleaved(SnVoiceBuffer& input, SnVoiceBuffer& output, uint32_t requested,
+                                    CSnPitchResampler& resampler) {
+  if (!resampler.IsFloat() || resampler.m_state != SnResample_Fixed || input.validFrames == 0) return SN_Failure;
+  return FixedStep<LerpFloat, false, 0, true>(input, output, requested, resampler);
 }
 
 uint8_t ResampleFormatIndex(uint32_t bitsPerSample, uint32_t channels) {

@@ -21,6 +21,11 @@ struct SnResampleKernelTable {
 
 // Index = state x 8 + format index.
 SnResampleKernelTable& ResampleKernels();
+// The fixed-step kernel of float planar input writing interleaved frames into `output` (whole frames
+// of the input's channels, one after another), for a device that plays them so: the planar kernel's
+// samples. SN_Failure unless the resampler reads float at a fixed step and the input has frames.
+SNRESULT ResampleFloatToInterleaved(SnVoiceBuffer& input, SnVoiceBuffer& output, uint32_t requested,
+                                    CSnPitchResampler& resampler);
 // 16 bits: 1 channel 0, 2 channels 1, 3 or 4 channels 2, more 3; float adds 4; kNoKernelFormat else.
 uint8_t ResampleFormatIndex(uint32_t bitsPerSample, uint32_t channels);
 

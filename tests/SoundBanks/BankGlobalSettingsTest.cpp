@@ -103,12 +103,15 @@ TEST_F(BankGlobalSettingsTest, EnvironmentCurvesAreFilled) {
             SN_Success)
       << log_.Take();
   const CSnEnvironmentCurves& curves = *g_pEnvironmentCurves;
-  // The volume curve in dB becomes a plain curve of one plus its values.
+  // The volume curve in dB becomes a plain curve of one plus its values, which are gains less one: a
+  // value below -1 would be a negative gain, and is held at silence.
   const CSnCurveGraph* volume = curves.Curve(0, 0);
   ASSERT_EQ(volume->pointCount, 2u);
   EXPECT_EQ(volume->scaling, uint32_t(SnCurveScaling_None));
   EXPECT_EQ(volume->points[0].y, 1.0f);
-  EXPECT_EQ(volume->points[1].y, -11.0f);
+  EXPECT_EQ(volume->points[1].y, 0.0f);
+  EXPECT_NE(log_.Take().find("Environment volume curve of group 0: point 1 (-12) lies below silence; it is silent"),
+            std::string::npos);
   EXPECT_EQ(volume->points[1].x, 1.0f);
   EXPECT_TRUE(curves.IsCurveEnabled(0, 0));
   // A plain volume curve becomes dB-to-linear; other curves keep theirs.

@@ -1,5 +1,8 @@
 // The bank builder's buses, sounds and attenuations against bytes laid out by hand from the bank
 // format, the directives it refuses, and the game's banks read by the engine's own loaders.
+#include <algorithm>
+#include <cstring>
+
 #include "SoundEngine/Actions/Event.h"
 #include "SoundEngine/Actions/EventAction.h"
 #include "SoundEngine/Hierarchy/Attenuation.h"
@@ -76,6 +79,64 @@ TEST(HierarchyGolden, ASoundOfAToneInTheBankAndAnAttenuation) {
   ASSERT_GE(bank.size(), expected.b.size() + 8);
   const std::vector<uint8_t> tail(bank.end() - long(expected.b.size()) - 8, bank.end());
   EXPECT_EQ(tail, (Bytes().Tag("HIRC").U32(hirc).Append(expected.b).b));
+}
+
+// A sound moved along a path: user-defined 3D positions, its play-list of two items (the second
+// offset at random around each vertex, its ranges written x, z, y), the path's mode and options.
+TEST(HierarchyGolden, ASoundOnAPathCarriesItsVerticesItemsAndMode) {
+  auto f = [](float value) {
+    uint32_t bits = 0;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits;
+  };
+  const Bytes sound = Bytes()
+                          .U32(5)
+                          .U32(0x00010001).U8(0).U32(BankTest::Id("T")).U32(84).U8(0)
+                          .U8(0).U8(0)
+                          .U8(0).U32(1).U32(0)
+                          .U8(0).U8(0).U8(0)                     // no properties, no ranges
+                          .U8(0x01 | 0x08 | 0x10 | 0x20 | 0x80)  // own, 3D, spatialised, looping, world
+                          .U8(2).U32(7)                          // user-defined, attenuation 7
+                          .U8(0x2 | 0x4).U32(250)                // continuous, relaunched; transition
+                          .U32(3)
+                          .U32(f(-10)).U32(0).U32(f(10)).U32(420)
+                          .U32(f(10)).U32(0).U32(f(10)).U32(0)
+                          .U32(f(0)).U32(f(2)).U32(f(-5)).U32(100)
+                          .U32(2).U32(0).U32(2).U32(2).U32(1)
+                          .U32(0).U32(0).U32(0)
+                          .U32(f(1)).U32(f(3)).U32(f(2))
+                          .U8(0).U8(0).U8(0).U16(0).U8(0).U8(0)
+                          .U32(0).U16(0);
+  const std::vector<uint8_t> bank = Build(
+      "tone T 8000 1 1 1000\npath P continuous relaunch loop world transition 250\npathitem P\n"
+      "pathvertex P -10 0 10 420\nsound @5 T @1 3d @7 path P\npathvertex P 10 0 10 0\npathitem P 1 2 3\n"
+      "pathvertex P 0 2 -5 100\nattenuation @7\n");
+  const std::vector<uint8_t> object = (Bytes().U8(2).U32(uint32_t(sound.b.size())).Append(sound.b)).b;
+  EXPECT_NE(std::search(bank.begin(), bank.end(), object.begin(), object.end()), bank.end());
+}
+
+// Paths the builder refuses, each naming its line.
+TEST(SoundBankText, BadPathsNameTheirLine) {
+  Tools::BankDescription bank;
+  std::string error;
+  const std::string tone = "tone T 48000 1 10 440\n";
+  EXPECT_FALSE(Tools::ParseBankText(tone + "sound S T Effects path P\n", "Test", bank, error));
+  EXPECT_EQ(error, "line 2: path \"P\" is not declared");
+  EXPECT_FALSE(Tools::ParseBankText(tone + "path P\nsound S T Effects path P\n", "Test", bank, error));
+  EXPECT_EQ(error, "line 3: path \"P\" has no item");
+  EXPECT_FALSE(Tools::ParseBankText(tone + "path P\npathitem P\npathvertex P 0 0 1 10\npathitem P\n"
+                                    "sound S T Effects path P\n", "Test", bank, error));
+  EXPECT_EQ(error, "line 6: path \"P\": item 2 has no vertex");
+  EXPECT_FALSE(Tools::ParseBankText("path P\npathvertex P 0 0 1 10\n", "Test", bank, error));
+  EXPECT_EQ(error, "line 2: path \"P\": a vertex comes after its item");
+  EXPECT_FALSE(Tools::ParseBankText("path P\npath P\n", "Test", bank, error));
+  EXPECT_EQ(error, "line 2: path \"P\" is declared twice (first on line 1)");
+  EXPECT_FALSE(Tools::ParseBankText("path P sideways\n", "Test", bank, error));
+  EXPECT_NE(error.find("a path's options are"), std::string::npos) << error;
+  EXPECT_FALSE(Tools::ParseBankText("path P\npathitem P 1 2\n", "Test", bank, error));
+  EXPECT_EQ(error, "line 2: \"pathitem\" takes a path, then nothing or three ranges");
+  EXPECT_FALSE(Tools::ParseBankText("path P\npathitem P\npathvertex P 0 0 nan 10\n", "Test", bank, error));
+  EXPECT_EQ(error, "line 3: \"nan\" is not a number");
 }
 
 TEST(HierarchyGolden, BadHierarchyDirectivesNameTheirLine) {

@@ -192,6 +192,33 @@ TEST_F(SharedEndpointSinkTest, ADeviceAt44100HzGetsItsShareOfTheFramesAndTheTone
   EXPECT_NEAR(crossings, 2000.0 * double(frames) / 44100.0, 2.0);
 }
 
+// At 44100 Hz the device gets the sources' fixed-step linear interpolation of the engine's frames:
+// output k lies at k x 71332 in 16.16 input frames (48000 / 44100 x 65536, rounded), across frame
+// boundaries. A 750 Hz sine fills each frame of 1024 with whole periods, so one frame handed over
+// every pass is one unbroken tone; every sample against the interpolation worked in double.
+TEST_F(SharedEndpointSinkTest, ADeviceAt44100HzGetsTheSourcesLinearInterpolationAcrossFrames) {
+  InitEndpoint(44100);
+  auto sine = [](double n) { return 0.5 * std::sin(2.0 * M_PI * 16.0 * n / 1024.0); };
+  Tone().Set(StandardConfig(kMaskStereo), kFrame, [](uint32_t, uint32_t t) {
+    return float(0.5 * std::sin(2.0 * M_PI * 16.0 * double(t) / 1024.0));
+  });
+  ASSERT_EQ(SoundEngine::AddBehavioralExtension(&OutputTest::PassToneToMainDevice), SN_Success);
+  std::vector<float> played;
+  for (int pass = 0; pass < 10; ++pass) {
+    const std::vector<float> taken = RenderAndTake();
+    played.insert(played.end(), taken.begin(), taken.end());
+  }
+  ASSERT_GT(played.size(), size_t(2) * 30000);
+  constexpr uint64_t kStep = 71332;
+  for (size_t k = 0; 2 * k + 1 < played.size(); ++k) {
+    const uint64_t p = k * kStep;
+    const double a = double(float(sine(double(p >> 16)))), b = double(float(sine(double((p >> 16) + 1))));
+    const double expected = a + (b - a) * double(p & 0xFFFF) / 65536.0;
+    ASSERT_NEAR(played[2 * k], expected, 1e-6) << k;
+    ASSERT_EQ(played[2 * k + 1], played[2 * k]) << k;
+  }
+}
+
 TEST_F(SharedEndpointSinkTest, ADeviceThatSettlesOnSixChannelsPlaysFiveOneSizedFromThatFormat) {
   InitEndpoint(0, 6);
   EXPECT_EQ(Sink()->ChannelConfig(), StandardConfig(kMask51));

@@ -131,6 +131,155 @@ TEST_F(SoundEndToEndTest, APlacedBeepIsAttenuatedByItsCurveAndPannedByItsDirecti
 }
 
 
+// The tune on its path, 10 m ahead: from the left front to the right front over 20 frames (420 ms at
+// 21 ms a frame), back to straight ahead over 20 more, then held there. Each frame's pan comes from
+// the path's position in that frame, t = steps since the segment began / 20, as an angle in 512ths
+// of a circle between the front pair at their default 45 degrees (sin(45 - a) left, sin(45 + a)
+// right), ramped across the frame from the frame before's; every sample against that model.
+TEST_F(SoundEndToEndTest, APathSoundsPanFollowsItsVertices) {
+  ASSERT_NE(SoundEngine::PostEvent("Play_Path_Tune", kObject), 0u);
+  Frames(50);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);  // two passes of the tune: 46.9 frames
+  const auto planes = Capture();
+  ASSERT_GE(planes[0].size(), 50u * kFrame);
+  const std::vector<double> tune = Media("Drone");
+  ASSERT_EQ(tune.size(), 24000u);
+  // The position's x in frame k, worked in float as the path steps it: begin + delta x t.
+  auto x = [](size_t k) {
+    if (k <= 20) return -10.0f + 20.0f * (float(k) * (1.0f / 20.0f));
+    if (k <= 40) return 10.0f + -10.0f * (float(k - 20) * (1.0f / 20.0f));
+    return 0.0f;
+  };
+  // The path steps once in the frame it begins: frame k hears step k + 1.
+  auto gains = [&](size_t k, int channel) {
+    const double units = std::atan2(double(x(k + 1)), 10.0) * 512.0 / (2.0 * std::numbers::pi);
+    // Rounded to whole units: no position of the path lies near a half.
+    EXPECT_GT(std::fabs(units - std::floor(units) - 0.5), 0.01) << k;
+    const double a = std::floor(units + 0.5) * 2.0 * std::numbers::pi / 512.0;
+    return channel == 0 ? std::sin(std::numbers::pi / 4.0 - a) : std::sin(std::numbers::pi / 4.0 + a);
+  };
+  for (int c = 0; c < 2; ++c)
+    for (size_t t = kFrame; t < 48000; ++t) {
+      const size_t k = t / kFrame;
+      const double from = gains(k - 1, c), to = gains(k, c);
+      const double pan = from + (to - from) * double(t % kFrame) / double(kFrame);
+      const double model = tune[t % 24000] * kVoiceUnity * pan * 32768.0;
+      ASSERT_NEAR(planes[c][t], model, 1.0) << "channel " << c << " sample " << t;
+    }
+  for (size_t t = 48000 + kFrame; t < planes[0].size(); ++t) ASSERT_EQ(planes[0][t], 0.0) << t;
+}
+
+// The engine's fast decibel conversion worked step by step in float, as its description gives it:
+// the exponent trick on 10^(dB / 20) and a second-order polynomial of the mantissa.
+double FastDb(float dB) {
+  const float x = dB * 0.05f;
+  if (x < -37.0f) return 0.0;
+  const int64_t i = int64_t(x * 27866352.0f + 1065353216.0f);
+  const uint32_t exponentBits = uint32_t(i) & ~0x7FFFFFu, mantissaBits = (uint32_t(i) & 0x7FFFFFu) | 0x3F800000u;
+  float e = 0.0f, m = 0.0f;
+  std::memcpy(&e, &exponentBits, sizeof e);
+  std::memcpy(&m, &mantissaBits, sizeof m);
+  return ((double(m) * 0.32518977 + 0.020805772) * double(m) + 0.65304345) * double(e);
+}
+
+// Sounds of the test's own placed by an attenuation of a flat 0 dB distance curve and a cone: full
+// inside 90 degrees, 12 dB down outside 240, no filter of its own. A beep and a second of noise.
+constexpr const char* kConeBank =
+    "platform Linux\r\n"
+    "tone Cone_Tone 48000 1 100 880\r\n"
+    "tone Hiss 48000 1 1000 0 noise\r\n"
+    "attenuation ConeOnly cone 90 240 -12 0 0\r\n"
+    "attuse ConeOnly 0 0\r\n"
+    "attcurve ConeOnly 0 0\r\n"
+    "attpoint ConeOnly 0 0 0 4\r\n"
+    "attpoint ConeOnly 0 100 0 4\r\n"
+    "sound Cone_Beep Cone_Tone Effects 3d ConeOnly\r\n"
+    "sound Hiss_Spot Hiss Effects 3d ConeOnly\r\n"
+    "action Play_Cone_Beep_Act 0x0403 Cone_Beep\r\n"
+    "action Play_Hiss_Act 0x0403 Hiss_Spot\r\n"
+    "event Play_Cone_Beep Play_Cone_Beep_Act\r\n"
+    "event Play_Hiss Play_Hiss_Act\r\n";
+
+// The beep 10 m ahead three times: facing the listener, turned 82.5 degrees away (half way between
+// the cone's half-angles of 45 and 120: half the outside volume) and turned away (past 120: all of
+// it). Centred between the front pair; every sample against the fast conversion of its cone's dB.
+TEST_F(SoundEndToEndTest, AConesOutsideVolumeLowersAnEmitterTurnedAway) {
+  LoadOwnBank(kConeBank);
+  const std::vector<double> beep = Media("Cone_Tone");
+  ASSERT_EQ(beep.size(), 4800u);
+  const double turns[3] = {0.0, 82.5, 180.0};
+  for (double degrees : turns) {
+    const double away = degrees * std::numbers::pi / 180.0;
+    const SnSoundPosition position{{0.0f, 0.0f, 10.0f}, {float(std::sin(away)), 0.0f, -float(std::cos(away))}};
+    ASSERT_EQ(SoundEngine::SetPosition(kObject, position), SN_Success);
+    ASSERT_NE(SoundEngine::PostEvent("Play_Cone_Beep", kObject), 0u);
+    Frames(6);
+  }
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  const auto planes = Capture();
+  ASSERT_GE(planes[0].size(), 18u * kFrame);
+  const float coneDb[3] = {0.0f, -6.0f, -12.0f};
+  for (int play = 0; play < 3; ++play) {
+    // The flat curve's 0 dB and the cone's dB, each through the fast conversion.
+    const double gain = kVoiceUnity * kFastUnity * FastDb(coneDb[play]) * kCentreToPair;
+    const size_t start = size_t(play) * 6 * kFrame;
+    for (int c = 0; c < 2; ++c)
+      for (size_t t = kFrame; t < 6 * kFrame; ++t)
+        ASSERT_NEAR(planes[c][start + t], At(beep, t) * gain * 32768.0, 1.0)
+            << "play " << play << " channel " << c << " sample " << t;
+  }
+  EXPECT_NEAR(FastDb(-12.0f), std::pow(10.0, -12.0 / 20.0), 0.0025);
+}
+
+// Energy of a block of `plane` in a band of frequencies, by a plain DFT under a Hann window.
+double BandEnergy(const std::vector<double>& plane, size_t from, double lowHz, double highHz) {
+  constexpr size_t kBlock = 2048;
+  std::vector<double> cosines(kBlock), sines(kBlock), x(kBlock);
+  for (size_t n = 0; n < kBlock; ++n) {
+    cosines[n] = std::cos(2.0 * std::numbers::pi * double(n) / kBlock);
+    sines[n] = std::sin(2.0 * std::numbers::pi * double(n) / kBlock);
+    x[n] = plane[from + n] * (0.5 - 0.5 * cosines[n]);
+  }
+  double energy = 0.0;
+  for (size_t k = size_t(lowHz * kBlock / 48000.0); k <= size_t(highHz * kBlock / 48000.0) && k < kBlock / 2; ++k) {
+    double re = 0.0, im = 0.0;
+    for (size_t n = 0; n < kBlock; ++n) {
+      re += x[n] * cosines[(k * n) % kBlock];
+      im -= x[n] * sines[(k * n) % kBlock];
+    }
+    energy += re * re + im * im;
+  }
+  return energy;
+}
+
+// The noise 5 m ahead, then again behind full obstruction (SetObjectObstructionAndOcclusion 1.0 on
+// listener 0): Init's obstruction curves take 12 dB off its volume (a gain of 1 - 0.7488) and
+// low-pass it. The same stretch of the noise in both plays: below 500 Hz, where the filter passes
+// all, the level falls by that gain (within 1 percent); above 5 kHz the energy is more than 20 dB down.
+TEST_F(SoundEndToEndTest, ObstructionLowersAndDarkensAPlacedSound) {
+  LoadOwnBank(kConeBank);
+  const SnSoundPosition position{{0.0f, 0.0f, 5.0f}, {0.0f, 0.0f, -1.0f}};
+  ASSERT_EQ(SoundEngine::SetPosition(kObject, position), SN_Success);
+  ASSERT_NE(SoundEngine::PostEvent("Play_Hiss", kObject), 0u);
+  Frames(48);
+  ASSERT_EQ(SoundEngine::SetObjectObstructionAndOcclusion(kObject, 0, 1.0f, 0.0f), SN_Success);
+  ASSERT_NE(SoundEngine::PostEvent("Play_Hiss", kObject), 0u);
+  Frames(48);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  const auto planes = Capture();
+  ASSERT_GE(planes[0].size(), 96u * kFrame);
+  // From the third frame of each play: the voice's gains and filter have settled.
+  const size_t open = 2 * kFrame, blocked = 50 * kFrame;
+  const double lowOpen = BandEnergy(planes[0], open, 20.0, 500.0);
+  const double lowBlocked = BandEnergy(planes[0], blocked, 20.0, 500.0);
+  ASSERT_GT(lowOpen, 0.0);
+  EXPECT_NEAR(std::sqrt(lowBlocked / lowOpen), 1.0 - 0.7488, 0.01 * (1.0 - 0.7488));
+  const double highOpen = BandEnergy(planes[0], open, 5000.0, 24000.0);
+  const double highBlocked = BandEnergy(planes[0], blocked, 5000.0, 24000.0);
+  EXPECT_LT(10.0 * std::log10(highBlocked / highOpen), -20.0);
+  ASSERT_EQ(SoundEngine::SetObjectObstructionAndOcclusion(kObject, 0, 0.0f, 0.0f), SN_Success);
+}
+
 // The game bank's volume triangle (2 Hz, depth 0.5 faded in over a second, from a quarter period) on a beep's
 // volume as 1 - value: each frame's gain steps from the last frame's factor to this frame's, the
 // modulators having run first, against a model of the triangle of the test's own.
@@ -234,16 +383,6 @@ TEST_F(SoundEndToEndTest, AHumStoppedWithAFadeEndsInSilence) {
   EXPECT_LT(tail, head);
 }
 
-// The loudest sample of each frame of a plane.
-std::vector<double> FramePeaks(const std::vector<double>& plane) {
-  std::vector<double> peaks;
-  for (size_t at = 0; at + kFrame <= plane.size(); at += kFrame) {
-    double peak = 0.0;
-    for (size_t i = at; i < at + kFrame; ++i) peak = std::max(peak, std::fabs(plane[i]));
-    peaks.push_back(peak);
-  }
-  return peaks;
-}
 
 // The looping hum plays on the music bus. A beep on the effects bus ducks it: 8 dB over 200 ms, but
 // the beep lasts only 100 ms, so the ducking holds half way, at -4 dB, while the bus's half-second

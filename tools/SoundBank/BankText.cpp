@@ -77,6 +77,13 @@ struct PendingSound {
   BankNodeParams params;
   int line;
   bool motion = false;  // a motion source of one source, the tone
+  std::string path;  // empty: no path
+};
+// A path a sound moves along: its play-list items, each taking the vertices declared after it.
+struct PendingPath {
+  std::string name;
+  BankNodePositioning settings;  // the path fields only
+  int line = 0;
 };
 struct PendingAttenuation {
   size_t object;
@@ -321,6 +328,14 @@ class Parser final : public MusicTextHost {
   bool Container(const std::vector<std::string>& w);
   bool Switch(const std::vector<std::string>& w);
   bool Layers(const std::vector<std::string>& w);
+  bool Path(const std::vector<std::string>& w);
+  bool UsePath(PendingSound& sound);
+  PendingPath* FindPath(const std::string& name) {
+    for (PendingPath& path : m_paths)
+      if (path.name == name) return &path;
+    Fail("path \"" + name + "\" is not declared");
+    return nullptr;
+  }
   PendingAttenuation* Attenuation(const std::string& name) {
     for (PendingAttenuation& pending : m_attenuations)
       if (pending.name == name) return &pending;
@@ -348,6 +363,7 @@ class Parser final : public MusicTextHost {
   std::map<uint32_t, int> m_parameters, m_bankNames, m_toneIds;
   std::vector<PendingSound> m_sounds;
   std::vector<PendingAttenuation> m_attenuations;
+  std::vector<PendingPath> m_paths;
   MusicText m_music;
 };
 
@@ -525,12 +541,16 @@ bool Parser::Sound(const std::vector<std::string>& w) {
   sound.line = m_line;
   if (!Id(w[1], sound.id) || !Id(w[3], sound.params.outputBusId)) return false;
   for (size_t i = 4; i < w.size(); i += 2) {
-    if (i + 1 == w.size() || (w[i] != "volume" && w[i] != "loop" && w[i] != "3d" && w[i] != "motion"))
-      return Fail("only \"volume <dB>\", \"loop <passes, 0 for ever>\", \"motion <motion bus>\" and "
-                  "\"3d <attenuation>\" may follow a sound's bus");
+    if (i + 1 == w.size() ||
+        (w[i] != "volume" && w[i] != "loop" && w[i] != "3d" && w[i] != "motion" && w[i] != "path"))
+      return Fail("only \"volume <dB>\", \"loop <passes, 0 for ever>\", \"motion <motion bus>\", \"path <path>\" "
+                  "and \"3d <attenuation>\" may follow a sound's bus");
     if (w[i] == "motion") {
       // Written only where the bank's header carries the motion flag; Finish checks it is there.
       if (!Id(w[i + 1], sound.params.secondaryOutputId)) return false;
+    } else if (w[i] == "path") {
+      // Placed where its path takes it around the listener; written once the path's vertices are known.
+      sound.path = w[i + 1];
     } else if (w[i] == "3d") {
       // Placed at its game object, spatialised along the object's own rays, attenuated by name (the
       // attenuation may come from another bank).
@@ -571,6 +591,60 @@ bool Parser::MotionSource(const std::vector<std::string>& w) {
   }
   if (!AddPending(kBankMotionSourceType, w[1], source.id, source.object)) return false;
   m_sounds.push_back(std::move(source));
+  return true;
+}
+
+bool Parser::Path(const std::vector<std::string>& w) {
+  const std::string& op = w[0];
+  if (op == "path") {
+    if (!Count(w, 2, 9)) return false;
+    for (const PendingPath& path : m_paths)
+      if (path.name == w[1])
+        return Fail("path \"" + w[1] + "\" is declared twice (first on line " + std::to_string(path.line) + ")");
+    PendingPath path{w[1], {}, m_line};
+    BankNodePositioning& settings = path.settings;
+    for (size_t i = 2; i < w.size(); ++i) {
+      if (w[i] == "random") settings.pathMode |= 0x1;
+      else if (w[i] == "continuous") settings.pathMode |= 0x2;
+      else if (w[i] == "relaunch") settings.pathMode |= 0x4;
+      else if (w[i] == "loop") settings.bits |= 0x20;
+      else if (w[i] == "world") settings.bits |= 0x80;
+      else if (w[i] == "transition" && i + 1 < w.size()) {
+        if (!Number(w[++i], settings.pathTransitionMs)) return false;
+      } else {
+        return Fail("\"" + w[i] + "\": a path's options are random, continuous, relaunch, loop, world and "
+                    "transition <ms>");
+      }
+    }
+    m_paths.push_back(std::move(path));
+    return true;
+  }
+  PendingPath* path = nullptr;
+  if (op == "pathitem") {
+    if (!(w.size() == 2 || w.size() == 5)) return Fail("\"pathitem\" takes a path, then nothing or three ranges");
+    if (!(path = FindPath(w[1]))) return false;
+    BankPathItem item;
+    item.firstVertex = uint32_t(path->settings.vertices.size());
+    // Written in the order the engine offsets them: x, z, y.
+    float ranges[3] = {};
+    for (size_t i = 0; i + 2 < w.size(); ++i)
+      if (!Real(w[2 + i], ranges[i])) return false;
+    item.ranges[0] = ranges[0];
+    item.ranges[1] = ranges[2];
+    item.ranges[2] = ranges[1];
+    path->settings.items.push_back(item);
+    return true;
+  }
+  BankPathVertex vertex;
+  uint32_t ms = 0;
+  if (!Count(w, 6, 6) || !(path = FindPath(w[1])) || !Real(w[2], vertex.x) || !Real(w[3], vertex.y) ||
+      !Real(w[4], vertex.z) || !Number(w[5], ms))
+    return false;
+  if (path->settings.items.empty()) return Fail("path \"" + w[1] + "\": a vertex comes after its item");
+  if (ms > 0x7FFFFFFFu) return Fail("a vertex's duration fits in 31 bits");
+  vertex.durationMs = int32_t(ms);
+  path->settings.vertices.push_back(vertex);
+  ++path->settings.items.back().vertexCount;
   return true;
 }
 
@@ -789,6 +863,7 @@ bool Parser::Line(const std::vector<std::string>& w) {
   if (op == "bus" || op == "motionbus") return Bus(w);
   if (op == "motionsource") return MotionSource(w);
   if (op == "sound") return Sound(w);
+  if (op == "path" || op == "pathitem" || op == "pathvertex") return Path(w);
   if (op == "mixer" || op == "random" || op == "sequence") return Container(w);
   if (op == "switch") return Switch(w);
   if (op == "layers") return Layers(w);
@@ -921,6 +996,25 @@ bool Parser::Line(const std::vector<std::string>& w) {
   return Fail("unknown directive \"" + op + "\"");
 }
 
+bool Parser::UsePath(PendingSound& sound) {
+  const PendingPath* path = FindPath(sound.path);
+  if (!path) return false;
+  const BankNodePositioning& settings = path->settings;
+  if (settings.items.empty()) return Fail("path \"" + path->name + "\" has no item");
+  for (size_t i = 0; i < settings.items.size(); ++i)
+    if (!settings.items[i].vertexCount)
+      return Fail("path \"" + path->name + "\": item " + std::to_string(i + 1) + " has no vertex");
+  // Spatialised along user-defined positions; an attenuation given by "3d" stays.
+  BankNodePositioning& positioning = sound.params.positioning;
+  positioning.bits = uint8_t(0x01 | 0x08 | 0x10 | (settings.bits & (0x20 | 0x80)));
+  positioning.type = 2;
+  positioning.pathMode = settings.pathMode;
+  positioning.pathTransitionMs = settings.pathTransitionMs;
+  positioning.vertices = settings.vertices;
+  positioning.items = settings.items;
+  return true;
+}
+
 bool Parser::Finish() {
   for (Dialogue& dialogue : m_dialogues) {
     m_line = dialogue.line;
@@ -948,6 +1042,7 @@ bool Parser::Finish() {
     if (!tone) return Fail("tone \"" + sound.tone + "\" is not declared");
     if (sound.params.secondaryOutputId && !m_bank.motionFlag)
       return Fail("a sound's motion bus needs the bank's motion flag (\"motion 1\")");
+    if (!sound.path.empty() && !UsePath(sound)) return false;
     const uint32_t mediaId = SN::SoundEngine::GetIDFromString(tone->name.c_str());
     BankSource source;
     source.classId = tone->desc.encoding == MediaEncoding::ImaAdpcm ? 0x00020001 : 0x00010001;

@@ -22,10 +22,16 @@
 //   bus <name> <parent bus or -> [option...]  HIRC bus (type 8); options: ownmix (type 20, a mix stage
 //     of its own), music (background music), volume <dB>, busvolume <dB>, recovery <ms>, maxduck <dB>,
 //     channels <config>, duck <bus> <dB> <fade-out ms> <fade-in ms> <curve> <property 0 or 5>
-//   sound <name> <tone> <output bus> [volume <dB>] [loop <passes, 0 for ever>] [3d <attenuation>]
-//       [motion <motion bus>]                HIRC sound (type 2) of a tone; a motion bus needs "motion 1"
+//   sound <name> <tone> <output bus> [volume <dB>] [loop <passes, 0 for ever>] [3d <attenuation>] [path <path>]
+//       [motion <motion bus>]                HIRC sound (type 2) of a tone; "path" moves it along a path; a
+//                                            motion bus needs "motion 1"
 //   motionbus <name> <parent motion bus or -> [bus option...]   HIRC motion bus (type 16); the first is the default
 //   motionsource <name> <tone> [volume <dB>]  HIRC motion source (type 17) of a tone, into the default motion bus
+//   path <name> [random] [continuous] [relaunch] [loop] [world] [transition <ms>]   a sound's 3D path: items
+//     in random order, going on to the next item, a new path each play, looping, not turned with the
+//     listener; the last vertex of each item lasts the transition time
+//   pathitem <path> [<range x> <range y> <range z>]   a play-list item, each vertex offset at random within the
+//     ranges                                 pathvertex <path> <x> <y> <z> <ms>   the last item's next vertex
 //   attenuation <name> [cone <inside deg> <outside deg> <outside dB> <low-pass> <high-pass>]  HIRC type 14
 //   attuse <attenuation> <use 0-6> <curve 0-6>   attcurve <attenuation> <curve 0-6> <scaling>
 //   attpoint <attenuation> <curve> <x> <y> <interpolation>

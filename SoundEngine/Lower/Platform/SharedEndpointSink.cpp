@@ -17,6 +17,8 @@
 #include "SoundEngine/Lower/Platform/AudioEndpoints.h"
 #include "SoundEngine/Lower/PlatformSettings.h"
 #include "SoundEngine/Lower/SpeakerPan.h"
+#include "SoundEngine/Sources/ResampleKernels.h"
+#include "SoundEngine/Sources/VoiceBuffer.h"
 
 namespace SN {
 namespace {
@@ -53,7 +55,6 @@ CSnSharedEndpointSink* SinkPlaying(uint32_t endpointId) {
 CSnSharedEndpointSink::~CSnSharedEndpointSink() {
   if (m_pOutput) Platform::CloseAudioQueueOutput(m_pOutput);
   if (m_pInterleaved) MemoryMgr::Falign(g_LEngineDefaultPoolId, m_pInterleaved);
-  if (m_pResampled) MemoryMgr::Falign(g_LEngineDefaultPoolId, m_pResampled);
 }
 
 SNRESULT CSnSharedEndpointSink::Init(const char* deviceName, uint32_t endpointId, SnChannelConfig config) {
@@ -70,12 +71,21 @@ SNRESULT CSnSharedEndpointSink::Init(const char* deviceName, uint32_t endpointId
   m_channelConfig = m_channels == asked && ChannelCount(config) ? config : ConfigForChannelCount(m_channels);
   const uint32_t deviceRate = m_pOutput->SampleRate();
   m_resampling = deviceRate != engineRate;
-  if (m_resampling && !m_resampler.Init(engineRate, deviceRate, m_channels)) return SN_Failure;
-  m_unitFrames = m_resampling ? m_resampler.MaxOutputFrames(samples) : samples;
+  m_unitFrames = samples;
+  if (m_resampling) {
+    // The frame as planar float media at the engine's rate, played at the device's by the sources'
+    // fixed-step kernel. Its 16.16 step is within 1/65536 of a frame of the exact ratio: a device
+    // asks for the frames it lacks, so the few millionths over or under never pile up.
+    const SnMediaFormat planar{engineRate, m_channelConfig, SnMediaFormat::Word(32, 4 * m_channels, 1, true)};
+    if (m_resampler.Init(planar, deviceRate) != SN_Success) return SN_Failure;
+    m_resampler.SetPitch(0.0f, false);
+    const uint64_t most = (uint64_t(samples) << 16) / m_resampler.m_currentStep + 2;
+    if (most > 0xFFFF) return SN_Failure;
+    m_unitFrames = uint32_t(most);
+  }
   m_bufferFrames = (LowerEngine::PlatformSettings().sinkBufferCount & 0xFFFF) * m_unitFrames;
-  m_pInterleaved = AllocSamples(size_t(m_channels) * samples);
+  m_pInterleaved = AllocSamples(size_t(m_channels) * m_unitFrames);
   if (!m_pInterleaved) return SN_InsufficientMemory;
-  if (m_resampling && !(m_pResampled = AllocSamples(size_t(m_channels) * m_unitFrames))) return SN_InsufficientMemory;
   const SNRESULT frame = AllocFrameBuffer(m_channelConfig);
   if (frame != SN_Success) return frame;
   return SN_Success;
@@ -101,16 +111,58 @@ SNRESULT CSnSharedEndpointSink::IsDataNeeded(uint32_t& frames) {
   return SN_Success;
 }
 
+const float* CSnSharedEndpointSink::MatrixFor(SnChannelConfig mixConfig) {
+  if (m_matrixFor != mixConfig) {
+    std::memset(m_matrix, 0, sizeof m_matrix);
+    CSnSpeakerPan::Pan2D(0.5f, 1.0f, 1.0f, false, mixConfig, m_channelConfig, m_matrix);
+    m_matrixFor = mixConfig;
+  }
+  return m_matrix;
+}
+
+const SnMixBuffer& CSnSharedEndpointSink::InSinkLayout(const SnMixBuffer& mix, float& previousGain, float& nextGain,
+                                                       uint32_t frames) {
+  if (mix.channelConfig == m_channelConfig) return mix;
+  const float* matrix = MatrixFor(mix.channelConfig);
+  MixKernels::AddWithMatrix(m_frameBuffer, mix, matrix, matrix, previousGain, nextGain, frames, true);
+  previousGain = nextGain = 1.0f;
+  return m_frameBuffer;
+}
+
+void CSnSharedEndpointSink::AddInterleaved(const SnMixBuffer& mix, float previousGain, float nextGain,
+                                           uint32_t frames) {
+  uint32_t planes[kMaxFrameChannels];
+  MixKernels::ChannelPlaneOffsets(mix.channelConfig, mix.maxFrames, planes);
+  const float step = (nextGain - previousGain) / float(frames);
+  for (uint32_t t = 0; t < frames; ++t) {
+    const float gain = previousGain + float(t) * step;
+    float* frame = m_pInterleaved + size_t(t) * m_channels;
+    for (uint32_t c = 0; c < m_channels; ++c) frame[c] += mix.samples[planes[c] + t] * gain;
+  }
+}
+
 void CSnSharedEndpointSink::PassData(const SnMixBuffer& mix, float previousGain, float nextGain) {
   if (mix.validFrames == 0 || RefusesWiderMix(mix) || !m_frameBuffer.samples) return;
-  if (m_matrixFor != mix.channelConfig) {
-    std::memset(m_matrix, 0, sizeof m_matrix);
-    CSnSpeakerPan::Pan2D(0.5f, 1.0f, 1.0f, false, mix.channelConfig, m_channelConfig, m_matrix);
-    m_matrixFor = mix.channelConfig;
-  }
   const uint32_t frames = std::min<uint32_t>(mix.validFrames, m_frameBuffer.maxFrames);
-  MixKernels::AddWithMatrix(m_frameBuffer, mix, m_matrix, m_matrix, previousGain, nextGain, frames);
-  m_frameBuffer.validFrames = uint16_t(frames);
+  const bool first = m_framesPassed == 0;
+  if (m_resampling) {
+    // Summed planar for the kernel; the first share stores, so nothing needs clearing.
+    const float* matrix = MatrixFor(mix.channelConfig);
+    MixKernels::AddWithMatrix(m_frameBuffer, mix, matrix, matrix, previousGain, nextGain, frames, first);
+  } else {
+    // Straight into what the device is given: the first share interleaves, the others add.
+    const SnMixBuffer& source = InSinkLayout(mix, previousGain, nextGain, frames);
+    if (first) {
+      const SnGainRamp ramp{uint16_t(frames), 1.0f / float(frames)};
+      MixKernels::InterleaveWithRamp(ramp, source, m_pInterleaved, previousGain, nextGain);
+      if (frames < m_unitFrames)
+        std::memset(m_pInterleaved + size_t(frames) * m_channels, 0,
+                    size_t(m_unitFrames - frames) * m_channels * sizeof(float));
+    } else {
+      AddInterleaved(source, previousGain, nextGain, frames);
+    }
+  }
+  m_framesPassed = std::max(m_framesPassed, frames);
   m_dataPassed = true;
 }
 
@@ -123,35 +175,42 @@ void CSnSharedEndpointSink::EndFrame() {
   m_countdown = m_shareCount;
 }
 
-void CSnSharedEndpointSink::Queue(const float* interleaved, uint32_t frames) {
-  if (!m_resampling) {
-    m_pOutput->Queue(interleaved, frames);
-    return;
-  }
-  const uint32_t made = m_resampler.Process(interleaved, frames, m_pResampled, m_unitFrames);
-  if (made) m_pOutput->Queue(m_pResampled, made);
+void CSnSharedEndpointSink::QueueResampled() {
+  SnVoiceBuffer in;
+  in.data = m_frameBuffer.samples;
+  in.channelConfig = m_channelConfig;
+  in.maxFrames = m_frameBuffer.maxFrames;
+  in.validFrames = uint16_t(LowerEngine::SamplesPerFrame());
+  // Resampled straight into the device's interleaved frames.
+  SnVoiceBuffer out;
+  out.data = m_pInterleaved;
+  out.channelConfig = m_channelConfig;
+  out.maxFrames = uint16_t(m_unitFrames);
+  m_resampler.ResetOffsets();
+  if (ResampleFloatToInterleaved(in, out, m_unitFrames, m_resampler) == SN_Failure) return;
+  if (out.validFrames) m_pOutput->Queue(m_pInterleaved, out.validFrames);
 }
 
 void CSnSharedEndpointSink::WriteFrame() {
-  const uint32_t samples = LowerEngine::SamplesPerFrame();
-  const uint32_t frames = std::min<uint32_t>(m_frameBuffer.validFrames, samples);
-  // The planar frame in the device's interleaved order; frames not given are silent.
-  if (frames) {
-    const SnGainRamp ramp{uint16_t(frames), 1.0f / float(m_frameBuffer.maxFrames)};
-    MixKernels::InterleaveWithRamp(ramp, m_frameBuffer, m_pInterleaved, 1.0f, 1.0f);
-  }
-  if (frames < samples)
-    std::memset(m_pInterleaved + size_t(frames) * m_channels, 0, size_t(samples - frames) * m_channels * sizeof(float));
-  Queue(m_pInterleaved, samples);
-  // The next frame's devices add into silence.
-  std::memset(m_frameBuffer.samples, 0, size_t(m_channels) * m_frameBuffer.maxFrames * sizeof(float));
+  if (m_resampling)
+    QueueResampled();
+  else
+    m_pOutput->Queue(m_pInterleaved, LowerEngine::SamplesPerFrame());
+  m_framesPassed = 0;
   m_frameBuffer.validFrames = 0;
 }
 
 void CSnSharedEndpointSink::WriteSilence() {
   const uint32_t samples = LowerEngine::SamplesPerFrame();
-  std::memset(m_pInterleaved, 0, size_t(m_channels) * samples * sizeof(float));
-  Queue(m_pInterleaved, samples);
+  if (m_resampling) {
+    // Through the kernel, which carries its position and last frame from frame to frame.
+    std::memset(m_frameBuffer.samples, 0, size_t(m_channels) * m_frameBuffer.maxFrames * sizeof(float));
+    QueueResampled();
+  } else {
+    std::memset(m_pInterleaved, 0, size_t(m_channels) * samples * sizeof(float));
+    m_pOutput->Queue(m_pInterleaved, samples);
+  }
+  m_framesPassed = 0;
 }
 
 uint32_t CSnSharedEndpointSink::GetWaitTime() {

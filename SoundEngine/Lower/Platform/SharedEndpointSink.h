@@ -1,14 +1,15 @@
 // The shared endpoint sink (kind 4): float frames queued on a playback device named by its id,
-// shared by every output device that plays that device. Each device adds its mix into the one
-// planar frame; the frame goes out once per audio frame, resampled when the device settled on
-// another rate than the engine's. Everything is sized from the format the device settled on.
-// Audio thread, under the global audio lock: sharing is counted, not locked.
+// shared by every output device that plays that device. At the engine's rate each device's mix goes
+// straight into the interleaved frame the device is given (the first stores, the others add); at
+// another rate the mixes sum into a planar frame that the sources' resampling kernel takes to the
+// device's rate. The frame goes out once per audio frame. Everything is sized from the format the
+// device settled on. Audio thread, under the global audio lock: sharing is counted, not locked.
 #pragma once
 
 #include <cstdint>
 
-#include "SoundEngine/Lower/LinearResampler.h"
 #include "SoundEngine/Lower/Sink.h"
+#include "SoundEngine/Sources/PitchResampler.h"
 
 namespace Platform {
 class AudioQueueOutput;
@@ -30,7 +31,7 @@ class CSnSharedEndpointSink final : public CSnSink {
   // SN_Failure when the device will not start, so that the device falls back and tries again.
   SNRESULT Play() override;
   SNRESULT IsDataNeeded(uint32_t& frames) override;
-  // Adds the mix into the shared planar frame through the standard matrix of the two layouts.
+  // Adds the mix into the shared frame through the standard matrix of the two layouts.
   void PassData(const SnMixBuffer& mix, float previousGain, float nextGain) override;
   // Once per audio frame, whatever the number of devices sharing.
   void EndFrame() override;
@@ -46,7 +47,14 @@ class CSnSharedEndpointSink final : public CSnSink {
   Platform::AudioQueueOutput* Output() const { return m_pOutput; }
 
  private:
-  void Queue(const float* interleaved, uint32_t frames);
+  // The standard matrix from a mix's layout to the sink's, made once per layout.
+  const float* MatrixFor(SnChannelConfig mixConfig);
+  // The mix in the sink's layout: the mix itself when the layouts agree, else the planar frame.
+  const SnMixBuffer& InSinkLayout(const SnMixBuffer& mix, float& previousGain, float& nextGain, uint32_t frames);
+  // Another device's share added into the interleaved frame.
+  void AddInterleaved(const SnMixBuffer& mix, float previousGain, float nextGain, uint32_t frames);
+  // The planar frame taken to the device's rate, interleaved as it goes, and queued.
+  void QueueResampled();
 
   Platform::AudioQueueOutput* m_pOutput = nullptr;
   uint32_t m_endpointId = 0;
@@ -55,10 +63,11 @@ class CSnSharedEndpointSink final : public CSnSink {
   uint32_t m_channels = 0;
   uint32_t m_shareCount = 1;
   uint32_t m_countdown = 1;
+  uint32_t m_framesPassed = 0;  // frames of this audio frame's sum so far; 0: the next share stores
   bool m_resampling = false;
-  CSnLinearResampler m_resampler;
-  float* m_pInterleaved = nullptr;  // one frame at the engine's rate, lower-engine pool
-  float* m_pResampled = nullptr;    // m_unitFrames frames at the device's rate, lower-engine pool
+  CSnPitchResampler m_resampler;
+  // What the device is given: m_unitFrames interleaved frames, lower-engine pool.
+  float* m_pInterleaved = nullptr;
   SnChannelConfig m_matrixFor = 0;  // the mix layout m_matrix was made for
   alignas(16) float m_matrix[kMaxFrameChannels * kMaxFrameChannels];
 };
