@@ -14,6 +14,7 @@
 #include "SoundEngine/Actions/EventScheduler.h"
 #include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/Banks/BankFormat.h"
+#include "SoundEngine/Banks/StreamCachePinMgr.h"
 #include "SoundEngine/Banks/ThreadedBankManager.h"
 #include "SoundEngine/Containers.h"
 #include "SoundEngine/CpuInfo.h"
@@ -99,6 +100,11 @@ void TermSteps(bool destroyPool) {
   if (g_pAudioMgr) g_pAudioMgr->Term();
   if (EventReceiver() == &CSnEventScheduler::Instance()) EventReceiver() = nullptr;
   if (DelayedPlayScheduler() == &EngineDelayedPlayScheduler()) DelayedPlayScheduler() = nullptr;
+  // Pins give back their files and game objects while the registry and the stream manager exist.
+  if (StreamCachePinMgr() == &CSnStreamCachePinMgr::Instance()) {
+    CSnStreamCachePinMgr::Instance().RemoveAll();
+    StreamCachePinMgr() = nullptr;
+  }
   // Banks still loaded go below, after the lower engine's pool that their parameter objects live in.
   TermEffectParams();
   VoiceManager::Term();
@@ -207,6 +213,7 @@ SNRESULT Init(SnInitSettings* settings, SnPlatformInitSettings* platformSettings
         // A receiver put in place by someone else (a test's recorder, a tool) stays where it is.
         if (!EventReceiver()) EventReceiver() = &CSnEventScheduler::Instance();
         if (!DelayedPlayScheduler()) DelayedPlayScheduler() = &EngineDelayedPlayScheduler();
+        if (!StreamCachePinMgr()) StreamCachePinMgr() = &CSnStreamCachePinMgr::Instance();
       }
     }
     if (!state.initialized) TermSteps(!poolExisted);

@@ -61,6 +61,7 @@ class CSnParentNode : public CSnPropertyNode {
   // Every child in order; on the first failure those already prepared are unprepared again.
   SNRESULT PrepareData() override;
   void UnprepareData() override;
+  void GatherStreamedSources(SnStreamGather& gather, bool current) const override;
 
   // The child list of a payload: u32 count, then each child id, added by id. Counts are checked
   // against the bytes left before anything is allocated; SN_Failure past the object's end.

@@ -58,6 +58,9 @@ class CSnSwitchContainer final : public CSnMultiChildContainer,
   void ExecuteAction(const SnActionParams& params) override;
   void RemoveChild(CSnHierarchyNode* child) override;
   void DropGameObjectValues(CSnRegisteredObj* gameObject) override;
+  // The current value's list (or the default's) keeps the call's `current`; every other list's
+  // children are gathered as others. The group joins the gather's groups.
+  void GatherStreamedSources(SnStreamGather& gather, bool current) const override;
 
   // ISnSwitchSubscriber, ISnGameSyncSubscriber
   void SwitchChanged(uint32_t switchId, const SnRTPCKey& key, const void* filter) override;
