@@ -21,6 +21,7 @@
 #include "SoundEngine/DynamicSequence/DynamicSequence.h"
 #include "SoundEngine/GameSyncs/FrontEndManagers.h"
 #include "SoundEngine/Hierarchy/NodeReceiver.h"
+#include "SoundEngine/Lower/GainEffect.h"
 #include "SoundEngine/Lower/PluginFactoryTable.h"
 #include "SoundEngine/Log.h"
 #include "SoundEngine/Lower/DynamicSequencePlayback.h"
@@ -201,6 +202,7 @@ SNRESULT Init(SnInitSettings* settings, SnPlatformInitSettings* platformSettings
   if (result == SN_Success) {
     InstallDefaultModulatorObjects();
     result = CreateManagers();
+    if (result == SN_Success) result = RegisterBuiltInPlugins();
     if (result == SN_Success) {
       result = VoiceManager::Init();
       if (result == SN_Success && !g_pAudioMgr) {

@@ -160,6 +160,24 @@ TEST_F(SoundEndToEndTest, ABeepIsHeardSampleForSampleFromTheFrameItWasPostedIn) 
   ExpectModel(planes, 2 * kFrame, [&](size_t t) { return At(beep, t) * kVoiceUnity * kCentreToPair; });
 }
 
+// The gained beep's sound names the game bank's shared definition of the built-in gain, 6 dB down:
+// its voice makes the insert effect from it, and every sample is the beep's times that gain.
+TEST_F(SoundEndToEndTest, ASoundsEffectDefinitionBecomesItsVoicesInsertEffect) {
+  Frames(1);
+  ASSERT_NE(SoundEngine::PostEvent("Play_Gained_Beep", kObject), 0u);
+  Frames(8);
+  EXPECT_EQ(LowerEngine::ActivePipelineCount(), 0u);
+  const auto planes = Capture();
+  ASSERT_GE(planes[0].size(), 9u * kFrame);
+  const std::vector<double> beep = Media("Beep");
+  const double gain = std::pow(10.0, -6.0 / 20.0);
+  for (size_t i = 0; i < kFrame; ++i) ASSERT_EQ(planes[0][i], 0.0) << i;
+  ExpectModel(planes, kFrame, [&](size_t t) { return At(beep, t) * gain * kVoiceUnity * kCentreToPair; });
+  // Not the plain beep: the loudest sample is 6 dB below it, far more than the 1 LSB of room.
+  const double peak = *std::max_element(planes[0].begin(), planes[0].end());
+  EXPECT_LT(peak, 0.6 * 32768.0 * kVoiceUnity * kCentreToPair);
+}
+
 // Plays delayed off the frame grid: 10 ms comes due 480 samples into the frame it was posted in,
 // 30 ms 416 samples into the frame after; each beep is heard from that sample, silence before it.
 TEST_F(SoundEndToEndTest, ADelayedBeepIsHeardFromTheSampleItCameDue) {

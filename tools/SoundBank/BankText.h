@@ -22,7 +22,9 @@
 //   bus <name> <parent bus or -> [option...]  HIRC bus (type 8); options: ownmix (type 20, a mix stage
 //     of its own), music (background music), volume <dB>, busvolume <dB>, recovery <ms>, maxduck <dB>,
 //     channels <config>, duck <bus> <dB> <fade-out ms> <fade-in ms> <curve> <property 0 or 5>
-//   sound <name> <tone> <output bus> [volume <dB>] [loop <passes, 0 for ever>]   HIRC sound (type 2) of a tone
+//   sound <name> <tone> <output bus> [volume <dB>] [loop <passes, 0 for ever>] [effect <definition>]...
+//                                            HIRC sound (type 2) of a tone; each effect takes the next slot
+//   effect <name> gain <dB>                  HIRC shared effect definition (type 18) of the built-in gain
 //   attenuation <name> [cone <inside deg> <outside deg> <outside dB> <low-pass> <high-pass>]  HIRC type 14
 //   attuse <attenuation> <use 0-6> <curve 0-6>   attcurve <attenuation> <curve 0-6> <scaling>
 //   attpoint <attenuation> <curve> <x> <y> <interpolation>
