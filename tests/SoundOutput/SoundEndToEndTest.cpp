@@ -113,9 +113,18 @@ class SoundEndToEndTest : public OutputFixture {
         ASSERT_NEAR(planes[c][i], model(i - from) * 32768.0, 1.0) << "channel " << c << " sample " << i;
   }
 
+  // The samples of a tone of the test's own bank, as floats in -1..1.
+  std::vector<double> OwnMedia(const char* tone) const {
+    std::vector<double> samples;
+    for (const auto& media : ownBank_.media)
+      if (media.id == SoundEngine::GetIDFromString(tone))
+        for (int16_t sample : DataSamples(media.bytes)) samples.push_back(sample / 32768.0);
+    EXPECT_FALSE(samples.empty()) << tone;
+    return samples;
+  }
   // A bank of the test's own beside the game's, from bank text, loaded from memory it keeps.
   void LoadOwnBank(const std::string& text) {
-    Tools::BankDescription bank;
+    Tools::BankDescription& bank = ownBank_;
     std::string error;
     ASSERT_TRUE(Tools::ParseBankText(text, "TimingBank", bank, error)) << error;
     own_ = Tools::WriteBank(bank);
@@ -140,6 +149,7 @@ class SoundEndToEndTest : public OutputFixture {
   }
 
   Tools::BankDescription general_;
+  Tools::BankDescription ownBank_;
   std::vector<uint8_t> own_;
 };
 
@@ -176,6 +186,59 @@ TEST_F(SoundEndToEndTest, ASoundsEffectDefinitionBecomesItsVoicesInsertEffect) {
   // Not the plain beep: the loudest sample is 6 dB below it, far more than the 1 LSB of room.
   const double peak = *std::max_element(planes[0].begin(), planes[0].end());
   EXPECT_LT(peak, 0.6 * 32768.0 * kVoiceUnity * kCentreToPair);
+}
+
+// A continuous sequence with a 20 ms delay between its items, each exactly three frames long: the
+// second item is heard 960 samples after the first ends, then nothing follows the last.
+TEST_F(SoundEndToEndTest, AContinuousSequenceHandsOnFromItemToItemAfterItsDelay) {
+  LoadOwnBank("platform Linux\n"
+              "tone SeqA 48000 1 64 1000\n"
+              "tone SeqB 48000 1 64 500\n"
+              "sound SeqA SeqA Effects\n"
+              "sound SeqB SeqB Effects\n"
+              "sequence Seq Effects SeqA SeqB continuous transition 3 20\n"
+              "action Play_Seq_Act 0x0403 Seq\n"
+              "event Play_Seq Play_Seq_Act\n");
+  Frames(1);
+  ASSERT_NE(SoundEngine::PostEvent("Play_Seq", kObject), 0u);
+  Frames(12);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  const auto planes = Capture();
+  ASSERT_GE(planes[0].size(), 13u * kFrame);
+  const std::vector<double> first = OwnMedia("SeqA"), second = OwnMedia("SeqB");
+  ASSERT_EQ(first.size(), 3u * kFrame);
+  const size_t secondAt = kFrame + first.size() + 960;
+  ExpectModel(planes, 0, [&](size_t t) {
+    const double a = t >= kFrame ? At(first, t - kFrame) : 0.0;
+    const double b = t >= secondAt ? At(second, t - secondAt) : 0.0;
+    return (a + b) * kVoiceUnity * kCentreToPair;
+  });
+}
+
+// Sample accurate and looped twice, items of whole frames: they follow one another without a gap,
+// A B A B, then the performance ends.
+TEST_F(SoundEndToEndTest, ASampleAccurateSequenceLoopsItsItemsBackToBack) {
+  LoadOwnBank("platform Linux\n"
+              "tone SeqA 48000 1 64 1000\n"
+              "tone SeqB 48000 1 64 500\n"
+              "sound SeqA SeqA Effects\n"
+              "sound SeqB SeqB Effects\n"
+              "sequence Seq Effects SeqA SeqB continuous loop 2 transition 4 0\n"
+              "action Play_Seq_Act 0x0403 Seq\n"
+              "event Play_Seq Play_Seq_Act\n");
+  Frames(1);
+  ASSERT_NE(SoundEngine::PostEvent("Play_Seq", kObject), 0u);
+  Frames(14);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  const auto planes = Capture();
+  ASSERT_GE(planes[0].size(), 15u * kFrame);
+  const std::vector<double> first = OwnMedia("SeqA"), second = OwnMedia("SeqB");
+  ASSERT_EQ(first.size(), 3 * kFrame);
+  ExpectModel(planes, 0, [&](size_t t) {
+    if (t < kFrame || t >= kFrame + 4 * first.size()) return 0.0;
+    const size_t item = (t - kFrame) / first.size(), at = (t - kFrame) % first.size();
+    return (item % 2 ? second[at] : first[at]) * kVoiceUnity * kCentreToPair;
+  });
 }
 
 // Plays delayed off the frame grid: 10 ms comes due 480 samples into the frame it was posted in,

@@ -415,6 +415,14 @@ bool Parser::Container(const std::vector<std::string>& w) {
       container.flags |= 0x08;
     } else if (kind != "mixer" && word == "perobject") {
       container.flags &= uint8_t(~0x10);
+    } else if (kind != "mixer" && word == "transition") {
+      // How a continuous play goes from item to item: 1 crossfade, 2 power crossfade, 3 delay, 4 sample
+      // accurate, 5 trigger rate; the time in ms for 1, 2, 3 and 5.
+      if (i + 2 >= w.size()) return Fail("\"transition\" takes a type and a time in ms");
+      uint32_t type = 0;
+      if (!Number(w[++i], type) || !Real(w[++i], container.transitionMs)) return false;
+      if (type > 5) return Fail("a transition type is 0 to 5");
+      container.transitionType = uint8_t(type);
     } else {
       const size_t equals = word.find('=');
       BankPlaylistItem item;
