@@ -10,6 +10,7 @@
 #include <vector>
 #include <numbers>
 
+#include "Base/MathUtil.h"
 #include "SoundEngine/Actions/EventReceiver.h"
 #include "SoundEngine/Lower/VoiceCommands.h"
 #include "SoundEngine/GameSyncs/RegistryMgr.h"
@@ -239,6 +240,80 @@ TEST_F(SoundEndToEndTest, ASampleAccurateSequenceLoopsItsItemsBackToBack) {
     const size_t item = (t - kFrame) / first.size(), at = (t - kFrame) % first.size();
     return (item % 2 ? second[at] : first[at]) * kVoiceUnity * kCentreToPair;
   });
+}
+
+// The tone of each post, told by Goertzel power at the three tones' pitches over the frames after it.
+std::vector<int> TonesOfPosts(const std::vector<double>& plane, size_t first, size_t spacing, size_t posts) {
+  const double pitches[3] = {880.0, 220.0, 110.0};  // Beep, Chord, Hum
+  std::vector<int> tones;
+  for (size_t p = 0; p < posts; ++p) {
+    int loudest = -1;
+    double best = 0.0;
+    for (int k = 0; k < 3; ++k) {
+      const double w = 2.0 * std::numbers::pi * pitches[k] / 48000.0;
+      double s1 = 0.0, s2 = 0.0;
+      for (size_t i = first + p * spacing; i < first + p * spacing + 4096 && i < plane.size(); ++i) {
+        const double s0 = plane[i] + 2.0 * std::cos(w) * s1 - s2;
+        s2 = s1;
+        s1 = s0;
+      }
+      const double power = s1 * s1 + s2 * s2 - 2.0 * std::cos(w) * s1 * s2;
+      if (power > best) best = power, loudest = k;
+    }
+    tones.push_back(loudest);
+  }
+  return tones;
+}
+
+// The weighted random container of the game bank (beep 1, chord 1, hum 2, never the same twice
+// running) posted eight times after a seed: the tones heard follow a model of its draws made here
+// from the engine's generator formula.
+TEST_F(SoundEndToEndTest, TheRandomContainerPlaysTheSeededDrawsOfItsWeights) {
+  constexpr uint32_t kSeed = 4242;
+  constexpr size_t kPosts = 8, kSpacing = 16 * kFrame;
+  Base::SeedRand15(kSeed);
+  for (size_t p = 0; p < kPosts; ++p) {
+    ASSERT_NE(SoundEngine::PostEvent("Play_Picks", kObject), 0u);
+    Frames(16);
+  }
+  const auto planes = Capture();
+
+  uint32_t state = kSeed;
+  auto rand15 = [&] {
+    state = state * 214013u + 2531011u;
+    return uint64_t((state >> 16) & 0x7FFF);
+  };
+  const uint64_t weights[3] = {1, 1, 2};
+  int blocked = -1;  // avoid-repeat 1: the last pick
+  std::vector<int> expected;
+  for (size_t p = 0; p < kPosts; ++p) {
+    uint64_t remaining = 4 - (blocked >= 0 ? weights[blocked] : 0);
+    const uint64_t r = ((rand15() << 15) + rand15()) % remaining;
+    int64_t sum = -1;
+    int pick = 0;
+    for (int i = 0; i < 3; ++i) {
+      if (i == blocked) continue;
+      sum += int64_t(weights[i]);
+      if (sum >= int64_t(r)) {
+        pick = i;
+        break;
+      }
+    }
+    expected.push_back(pick);
+    blocked = pick;
+  }
+  EXPECT_EQ(TonesOfPosts(planes[0], 0, kSpacing, kPosts), expected);
+}
+
+// The ping-pong sequence of the game bank stepped seven times: beep, chord, hum, chord, beep, ...
+TEST_F(SoundEndToEndTest, ThePingPongSequenceStepsForthAndBack) {
+  constexpr size_t kPosts = 7, kSpacing = 16 * kFrame;
+  for (size_t p = 0; p < kPosts; ++p) {
+    ASSERT_NE(SoundEngine::PostEvent("Play_Steps", kObject), 0u);
+    Frames(16);
+  }
+  const auto planes = Capture();
+  EXPECT_EQ(TonesOfPosts(planes[0], 0, kSpacing, kPosts), (std::vector<int>{0, 1, 2, 1, 0, 1, 2}));
 }
 
 // Plays delayed off the frame grid: 10 ms comes due 480 samples into the frame it was posted in,
