@@ -138,8 +138,11 @@ void CSnRandomPlaylistState::ResetPlayed(uint16_t count) {
 bool CSnRandomPlaylistState::AppendHistory(uint16_t index) { return m_history.Add(index) != nullptr; }
 
 uint16_t CSnRandomPlaylistState::PopHistory() {
+  // At most a few entries: shifted in place, cheaper than a call to move them.
   const uint16_t oldest = m_history[0];
-  m_history.RemoveAt(0);
+  const uint32_t count = m_history.Count();
+  for (uint32_t i = 1; i < count; ++i) m_history[i - 1] = m_history[i];
+  m_history.RemoveAt(count - 1);
   return oldest;
 }
 
@@ -162,13 +165,23 @@ bool CSnRandomPlaylistState::Select(const Options& options, SnLoopRecord* loop, 
   }
   // No candidate left to draw from (every one blocked or weighing nothing): no pick rather than a
   // division by zero; a walk never runs past the list.
+  // The walks read the bits and the weights through plain pointers: they run on every play.
+  const uint8_t* played = m_bits;
+  const uint8_t* blocked = m_bits + m_bytes;
+  const bool avoids = options.shuffle || options.avoidRepeat != 0;
+  auto candidate = [&](uint32_t i) {
+    const uint8_t bit = uint8_t(1u << (i & 7));
+    if (!avoids) return true;
+    if (blocked[i >> 3] & bit) return false;
+    return !options.shuffle || !(played[i >> 3] & bit);
+  };
   int64_t chosen = -1;
   if (!options.weighted) {
     if (selectable == 0) return false;
     const uint16_t r = uint16_t(uint32_t(Base::Rand15()) % selectable);
     int32_t counted = -1;
     for (uint32_t i = 0; i < length; ++i) {
-      if (!IsCandidate(options, uint16_t(i))) continue;
+      if (!candidate(i)) continue;
       if (++counted == r) {
         chosen = i;
         break;
@@ -179,9 +192,11 @@ bool CSnRandomPlaylistState::Select(const Options& options, SnLoopRecord* loop, 
     const uint64_t draw = (uint64_t(Base::Rand15()) << 15) + uint64_t(Base::Rand15());
     const int64_t r = int64_t(draw % remainingWeight);
     int64_t sum = -1;
+    const CSnPlaylist::Item* items = options.list->Items();
+    const bool listWeighted = options.list->Weighted();
     for (uint32_t i = 0; i < length; ++i) {
-      if (!IsCandidate(options, uint16_t(i))) continue;
-      sum += options.list->WeightAt(uint16_t(i));
+      if (!candidate(i)) continue;
+      sum += listWeighted ? items[i].weight : kDefaultPlaylistWeight;
       if (sum >= r) {
         chosen = i;
         break;

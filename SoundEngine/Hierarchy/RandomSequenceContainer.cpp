@@ -278,15 +278,21 @@ CSnHierarchyNode* CSnRandomSequenceContainer::TakeChild(uint16_t index) {
 }
 
 CSnHierarchyNode* CSnRandomSequenceContainer::GetNextToPlay(CSnRegisteredObj* gameObject, uint16_t& index) {
-  return SelectNext(gameObject, index) ? TakeChild(index) : nullptr;
+  CSnHierarchyNode* listed = nullptr;
+  return SelectNext(gameObject, index, listed) ? TakeChild(index) : nullptr;
 }
 
-bool CSnRandomSequenceContainer::SelectNext(CSnRegisteredObj* gameObject, uint16_t& index) {
+bool CSnRandomSequenceContainer::Playable(uint32_t id, CSnHierarchyNode*& listed) const {
+  listed = FindChild(id);
+  return listed || NodeLoaded(id);
+}
+
+bool CSnRandomSequenceContainer::SelectNext(CSnRegisteredObj* gameObject, uint16_t& index, CSnHierarchyNode*& listed) {
   const uint32_t length = PlaylistLength();
   if (length == 0) return false;
   if (length == 1) {
     index = 0;
-    return NodeLoaded(m_playlist->IdAt(0));
+    return Playable(m_playlist->IdAt(0), listed);
   }
   CSnPlaylistState* state = GetState(gameObject);
   if (!state) return false;
@@ -307,7 +313,7 @@ bool CSnRandomSequenceContainer::SelectNext(CSnRegisteredObj* gameObject, uint16
       if (step == length) return false;
       random->UpdateHistory(options, index);
     }
-    if (NodeLoaded(m_playlist->IdAt(index))) return true;
+    if (Playable(m_playlist->IdAt(index), listed)) return true;
   }
   return false;
 }
@@ -387,7 +393,10 @@ SNRESULT CSnRandomSequenceContainer::PlayNode(CSnPlayParams& params) {
   m_state |= 1;
   uint16_t index = 0;
   if (!(m_modes & kContinuous)) {
-    if (!SelectNext(params.gameObject, index)) return SN_Failure;
+    CSnHierarchyNode* listed = nullptr;
+    if (!SelectNext(params.gameObject, index, listed)) return SN_Failure;
+    // A listed child stays listed under the audio lock the play holds: no second look-up.
+    if (listed) return static_cast<CSnPropertyNode*>(listed)->Play(params);
     return PlayNodeOfId(m_playlist->IdAt(index), params);
   }
   return PlayContinuous(params);

@@ -90,8 +90,11 @@ class CSnRandomSequenceContainer final : public CSnContainerNode, public ISnCont
   // A continuous play: this level joins the performance's play-list and its first child plays with
   // the continuous instance creator, which hands the performance on from child to child.
   SNRESULT PlayContinuous(CSnPlayParams& params);
-  // The index of the next loaded item of a step play; false when nothing can play.
-  bool SelectNext(CSnRegisteredObj* gameObject, uint16_t& index);
+  // The index of the next loaded item of a step play, and the child itself when it is listed here;
+  // false when nothing can play.
+  bool SelectNext(CSnRegisteredObj* gameObject, uint16_t& index, CSnHierarchyNode*& listed);
+  // Whether the item's node is loaded; `listed` is the node when it is a child of this container.
+  bool Playable(uint32_t id, CSnHierarchyNode*& listed) const;
   void SetModeBit(uint8_t bit, bool on);
   void SettingChanged();
   void DiscardStates();
