@@ -316,6 +316,28 @@ TEST_F(SoundEndToEndTest, ThePingPongSequenceStepsForthAndBack) {
   EXPECT_EQ(TonesOfPosts(planes[0], 0, kSpacing, kPosts), (std::vector<int>{0, 1, 2, 1, 0, 1, 2}));
 }
 
+// The game bank's distance layers at 25 of their 0..100 crossfade: the near beep at 0.75 of its
+// level and the far hum at 0.25, each found by least squares against its media within 1e-3.
+TEST_F(SoundEndToEndTest, TheDistanceLayersCrossfadeByTheirCurves) {
+  ASSERT_EQ(SoundEngine::SetRTPCValue("ListenerDistance", 25.0f, kObject), SN_Success);
+  Frames(1);
+  ASSERT_NE(SoundEngine::PostEvent("Play_Distance", kObject), 0u);
+  Frames(8);
+  const auto planes = Capture();
+  const std::vector<double> beep = Media("Beep"), hum = Media("Hum");
+  // Over the beep's length both tones sound: solve the 2x2 normal equations for their gains.
+  double bb = 0, hh = 0, bh = 0, bc = 0, hc = 0;
+  for (size_t t = 0; t < beep.size(); ++t) {
+    const double b = beep[t], h = At(hum, t), c = planes[0][kFrame + t] / 32768.0;
+    bb += b * b, hh += h * h, bh += b * h, bc += b * c, hc += h * c;
+  }
+  const double det = bb * hh - bh * bh;
+  ASSERT_GT(det, 0.0);
+  const double unit = kVoiceUnity * kCentreToPair;
+  EXPECT_NEAR((bc * hh - hc * bh) / det / unit, 0.75, 1e-3);
+  EXPECT_NEAR((hc * bb - bc * bh) / det / unit, 0.25, 1e-3);
+}
+
 // Plays delayed off the frame grid: 10 ms comes due 480 samples into the frame it was posted in,
 // 30 ms 416 samples into the frame after; each beep is heard from that sample, silence before it.
 TEST_F(SoundEndToEndTest, ADelayedBeepIsHeardFromTheSampleItCameDue) {
