@@ -3,6 +3,7 @@
 // the first priority, the others in the second, moved when the value changes, given back on unpin,
 // on unload and at the end.
 #include <algorithm>
+#include <atomic>
 #include <mutex>
 #include <thread>
 
@@ -185,6 +186,34 @@ TEST_F(StreamCachePinTest, PinsLeftAtTheEndGoWithTheEngine) {
   EXPECT_EQ(Pins().PinCount(), 0u);
   EXPECT_FALSE(Pinned(Id("StreamA")));
   EXPECT_EQ(SN::StreamCachePinMgr(), nullptr);
+}
+
+// A game thread asks for the buffering while the messages pin, unpin and re-gather the event on the
+// thread that renders: the table is shared under the pin lock.
+TEST_F(StreamCachePinTest, TheBufferQueryRacesThePinsOfTheRenderingThread) {
+  std::atomic<bool> done{false};
+  std::atomic<uint32_t> answers{0};
+  std::thread querier([&] {
+    while (!done.load()) {
+      float percent = 0.0f;
+      bool full = false;
+      if (SE::GetBufferStatusForPinnedEvent("Play_Mood", percent, full) == SN::SN_Success) {
+        EXPECT_GE(percent, 0.0f);
+        EXPECT_LE(percent, 100.0f);
+        ++answers;
+      }
+    }
+  });
+  for (int round = 0; round < 200; ++round) {
+    ASSERT_EQ(SE::PinEventInStreamCache("Play_Mood", uint8_t(10 + round % 50), 5), SN::SN_Success);
+    const bool unpins = round % 3 == 2;
+    ASSERT_EQ(unpins ? SE::UnpinEventInStreamCache("Play_Mood") : SN::SN_Success, SN::SN_Success);
+    ASSERT_EQ(SE::SetState("Mood", round % 2 ? "Tense" : "Calm"), SN::SN_Success);
+    ASSERT_EQ(SE::RenderAudio(), SN::SN_Success);
+  }
+  done = true;
+  querier.join();
+  EXPECT_EQ(Pins().PinCount(), 1u);  // round 199 pinned after round 198's unpin
 }
 
 }  // namespace
