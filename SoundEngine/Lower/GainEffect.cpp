@@ -3,7 +3,6 @@
 
 #include <cmath>
 #include <cstring>
-#include <new>
 
 #include "SoundEngine/Log.h"
 #include "SoundEngine/Lower/MixBuffer.h"
@@ -15,23 +14,12 @@ namespace {
 
 static_assert(kGainEffectKey == PluginKey(SnPluginType_Effect, kBuiltInCompanyId, kGainEffectPluginId));
 
-template <typename T, typename... Args>
-T* MakeWith(ISnPluginMemAlloc* allocator, Args&&... args) {
-  void* memory = allocator ? allocator->Malloc(sizeof(T)) : nullptr;
-  return memory ? new (memory) T(static_cast<Args&&>(args)...) : nullptr;
-}
-template <typename T>
-void FreeWith(ISnPluginMemAlloc* allocator, T* object) {
-  object->~T();
-  allocator->Free(object);
-}
-
 class GainParams final : public ISnPluginParam {
  public:
   explicit GainParams(float dB = 0.0f) { SetLevel(dB); }
-  ISnPluginParam* Clone(ISnPluginMemAlloc* allocator) override { return MakeWith<GainParams>(allocator, m_dB); }
+  ISnPluginParam* Clone(ISnPluginMemAlloc* allocator) override { return PluginNew<GainParams>(allocator, m_dB); }
   SNRESULT Term(ISnPluginMemAlloc* allocator) override {
-    FreeWith(allocator, this);
+    PluginDelete(allocator, this);
     return SN_Success;
   }
   SNRESULT Init(ISnPluginMemAlloc*, const void* block, uint32_t size) override {
@@ -76,7 +64,7 @@ class GainEffect final : public ISnEffectPlugin {
     return SN_Success;
   }
   SNRESULT Term(ISnPluginMemAlloc* allocator) override {
-    FreeWith(allocator, this);
+    PluginDelete(allocator, this);
     return SN_Success;
   }
   SNRESULT Reset() override { return SN_Success; }
@@ -96,8 +84,8 @@ class GainEffect final : public ISnEffectPlugin {
   const GainParams* m_params = nullptr;
 };
 
-ISnPlugin* MakeGainEffect(ISnPluginMemAlloc* allocator) { return MakeWith<GainEffect>(allocator); }
-ISnPluginParam* MakeGainParams(ISnPluginMemAlloc* allocator) { return MakeWith<GainParams>(allocator); }
+ISnPlugin* MakeGainEffect(ISnPluginMemAlloc* allocator) { return PluginNew<GainEffect>(allocator); }
+ISnPluginParam* MakeGainParams(ISnPluginMemAlloc* allocator) { return PluginNew<GainParams>(allocator); }
 
 }  // namespace
 

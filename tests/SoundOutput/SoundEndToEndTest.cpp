@@ -96,15 +96,18 @@ class SoundEndToEndTest : public OutputFixture {
     }
     return planes;
   }
-  // The samples of a tone's media, as the bank holds them, as floats in -1..1.
-  std::vector<double> Media(const char* tone) const {
+  // The samples of a tone's media, as the bank holds them, as floats in -1..1: the game bank's, or
+  // the test's own bank's.
+  static std::vector<double> MediaOf(const Tools::BankDescription& bank, const char* tone) {
     std::vector<double> samples;
-    for (const auto& media : general_.media)
+    for (const auto& media : bank.media)
       if (media.id == SoundEngine::GetIDFromString(tone))
         for (int16_t sample : DataSamples(media.bytes)) samples.push_back(sample / 32768.0);
     EXPECT_FALSE(samples.empty()) << tone;
     return samples;
   }
+  std::vector<double> Media(const char* tone) const { return MediaOf(general_, tone); }
+  std::vector<double> OwnMedia(const char* tone) const { return MediaOf(ownBank_, tone); }
   static double At(const std::vector<double>& samples, size_t t) { return t < samples.size() ? samples[t] : 0.0; }
   // Every sample of both planes from `from` on, in 16-bit units, against `model`; 1 LSB of room.
   static void ExpectModel(const std::array<std::vector<double>, 2>& planes, size_t from,
@@ -114,15 +117,6 @@ class SoundEndToEndTest : public OutputFixture {
         ASSERT_NEAR(planes[c][i], model(i - from) * 32768.0, 1.0) << "channel " << c << " sample " << i;
   }
 
-  // The samples of a tone of the test's own bank, as floats in -1..1.
-  std::vector<double> OwnMedia(const char* tone) const {
-    std::vector<double> samples;
-    for (const auto& media : ownBank_.media)
-      if (media.id == SoundEngine::GetIDFromString(tone))
-        for (int16_t sample : DataSamples(media.bytes)) samples.push_back(sample / 32768.0);
-    EXPECT_FALSE(samples.empty()) << tone;
-    return samples;
-  }
   // A bank of the test's own beside the game's, from bank text, loaded from memory it keeps.
   void LoadOwnBank(const std::string& text) {
     Tools::BankDescription& bank = ownBank_;
@@ -131,6 +125,24 @@ class SoundEndToEndTest : public OutputFixture {
     own_ = Tools::WriteBank(bank);
     uint32_t id = 0;
     ASSERT_EQ(SoundEngine::LoadBank(own_.data(), uint32_t(own_.size()), id), SN_Success);
+  }
+
+  // A continuous sequence of two three-frame tones, SeqA (1 kHz) then SeqB (500 Hz), with the given
+  // options, posted after one frame and rendered for `frames` more: the capture's planes.
+  std::array<std::vector<double>, 2> PlaySequence(const std::string& options, uint32_t frames) {
+    LoadOwnBank("platform Linux\n"
+                "tone SeqA 48000 1 64 1000\n"
+                "tone SeqB 48000 1 64 500\n"
+                "sound SeqA SeqA Effects\n"
+                "sound SeqB SeqB Effects\n"
+                "sequence Seq Effects SeqA SeqB continuous " + options + "\n"
+                "action Play_Seq_Act 0x0403 Seq\n"
+                "event Play_Seq Play_Seq_Act\n");
+    Frames(1);
+    EXPECT_NE(SoundEngine::PostEvent("Play_Seq", kObject), 0u);
+    Frames(frames);
+    EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+    return Capture();
   }
 
   // The game bank's modulator, instantiated for the voice on the engine's own processing list and
@@ -192,19 +204,7 @@ TEST_F(SoundEndToEndTest, ASoundsEffectDefinitionBecomesItsVoicesInsertEffect) {
 // A continuous sequence with a 20 ms delay between its items, each exactly three frames long: the
 // second item is heard 960 samples after the first ends, then nothing follows the last.
 TEST_F(SoundEndToEndTest, AContinuousSequenceHandsOnFromItemToItemAfterItsDelay) {
-  LoadOwnBank("platform Linux\n"
-              "tone SeqA 48000 1 64 1000\n"
-              "tone SeqB 48000 1 64 500\n"
-              "sound SeqA SeqA Effects\n"
-              "sound SeqB SeqB Effects\n"
-              "sequence Seq Effects SeqA SeqB continuous transition 3 20\n"
-              "action Play_Seq_Act 0x0403 Seq\n"
-              "event Play_Seq Play_Seq_Act\n");
-  Frames(1);
-  ASSERT_NE(SoundEngine::PostEvent("Play_Seq", kObject), 0u);
-  Frames(12);
-  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
-  const auto planes = Capture();
+  const auto planes = PlaySequence("transition 3 20", 12);
   ASSERT_GE(planes[0].size(), 13u * kFrame);
   const std::vector<double> first = OwnMedia("SeqA"), second = OwnMedia("SeqB");
   ASSERT_EQ(first.size(), 3u * kFrame);
@@ -219,19 +219,7 @@ TEST_F(SoundEndToEndTest, AContinuousSequenceHandsOnFromItemToItemAfterItsDelay)
 // Sample accurate and looped twice, items of whole frames: they follow one another without a gap,
 // A B A B, then the performance ends.
 TEST_F(SoundEndToEndTest, ASampleAccurateSequenceLoopsItsItemsBackToBack) {
-  LoadOwnBank("platform Linux\n"
-              "tone SeqA 48000 1 64 1000\n"
-              "tone SeqB 48000 1 64 500\n"
-              "sound SeqA SeqA Effects\n"
-              "sound SeqB SeqB Effects\n"
-              "sequence Seq Effects SeqA SeqB continuous loop 2 transition 4 0\n"
-              "action Play_Seq_Act 0x0403 Seq\n"
-              "event Play_Seq Play_Seq_Act\n");
-  Frames(1);
-  ASSERT_NE(SoundEngine::PostEvent("Play_Seq", kObject), 0u);
-  Frames(14);
-  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
-  const auto planes = Capture();
+  const auto planes = PlaySequence("loop 2 transition 4 0", 14);
   ASSERT_GE(planes[0].size(), 15u * kFrame);
   const std::vector<double> first = OwnMedia("SeqA"), second = OwnMedia("SeqB");
   ASSERT_EQ(first.size(), 3 * kFrame);
