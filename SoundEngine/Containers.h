@@ -18,7 +18,8 @@ namespace ArrayItems {
 template <typename T>
 void RemoveAt(T* items, uint32_t& count, uint32_t index) {
   if (index >= count) return;
-  memmove(static_cast<void*>(items + index), items + index + 1, sizeof(T) * (count - index - 1));
+  // The last entry goes without a call: lists used as stacks and queues take it often.
+  if (index + 1 < count) memmove(static_cast<void*>(items + index), items + index + 1, sizeof(T) * (count - index - 1));
   --count;
 }
 template <typename T>
@@ -119,6 +120,8 @@ class SnInlineArray {
   }
   void RemoveAt(uint32_t index) { ArrayItems::RemoveAt(m_items, m_count, index); }
   int32_t IndexOf(const T& value) const { return ArrayItems::IndexOf(m_items, m_count, value); }
+  void Clear() { m_count = 0; }
+  const T& operator[](uint32_t index) const { return m_items[index]; }
   T& operator[](uint32_t index) { return m_items[index]; }
   uint32_t Count() const { return m_count; }
   T* begin() { return m_items; }

@@ -14,12 +14,14 @@
 #include "SoundEngine/Actions/EventScheduler.h"
 #include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/Banks/BankFormat.h"
+#include "SoundEngine/Banks/StreamCachePinMgr.h"
 #include "SoundEngine/Banks/ThreadedBankManager.h"
 #include "SoundEngine/Containers.h"
 #include "SoundEngine/CpuInfo.h"
 #include "SoundEngine/DynamicSequence/DynamicSequence.h"
 #include "SoundEngine/GameSyncs/FrontEndManagers.h"
 #include "SoundEngine/Hierarchy/NodeReceiver.h"
+#include "SoundEngine/Lower/GainEffect.h"
 #include "SoundEngine/Lower/PluginFactoryTable.h"
 #include "SoundEngine/Log.h"
 #include "SoundEngine/Lower/DynamicSequencePlayback.h"
@@ -99,6 +101,11 @@ void TermSteps(bool destroyPool) {
   if (g_pAudioMgr) g_pAudioMgr->Term();
   if (EventReceiver() == &CSnEventScheduler::Instance()) EventReceiver() = nullptr;
   if (DelayedPlayScheduler() == &EngineDelayedPlayScheduler()) DelayedPlayScheduler() = nullptr;
+  // Pins give back their files and game objects while the registry and the stream manager exist.
+  if (StreamCachePinMgr() == &CSnStreamCachePinMgr::Instance()) {
+    CSnStreamCachePinMgr::Instance().RemoveAll();
+    StreamCachePinMgr() = nullptr;
+  }
   // Banks still loaded go below, after the lower engine's pool that their parameter objects live in.
   TermEffectParams();
   VoiceManager::Term();
@@ -195,6 +202,7 @@ SNRESULT Init(SnInitSettings* settings, SnPlatformInitSettings* platformSettings
   if (result == SN_Success) {
     InstallDefaultModulatorObjects();
     result = CreateManagers();
+    if (result == SN_Success) result = RegisterBuiltInPlugins();
     if (result == SN_Success) {
       result = VoiceManager::Init();
       if (result == SN_Success && !g_pAudioMgr) {
@@ -207,6 +215,7 @@ SNRESULT Init(SnInitSettings* settings, SnPlatformInitSettings* platformSettings
         // A receiver put in place by someone else (a test's recorder, a tool) stays where it is.
         if (!EventReceiver()) EventReceiver() = &CSnEventScheduler::Instance();
         if (!DelayedPlayScheduler()) DelayedPlayScheduler() = &EngineDelayedPlayScheduler();
+        if (!StreamCachePinMgr()) StreamCachePinMgr() = &CSnStreamCachePinMgr::Instance();
       }
     }
     if (!state.initialized) TermSteps(!poolExisted);

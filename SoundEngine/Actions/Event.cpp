@@ -2,6 +2,9 @@
 #include "SoundEngine/Actions/Event.h"
 
 #include "SoundEngine/Banks/BankFormat.h"
+#include "SoundEngine/Banks/BankReceivers.h"
+#include "SoundEngine/Hierarchy/HierarchyNode.h"
+#include "SoundEngine/Hierarchy/StreamGather.h"
 #include "SoundEngine/Log.h"
 #include "SoundEngine/PoolObject.h"
 #include "SoundEngine/SoundEngine.h"
@@ -10,7 +13,21 @@ namespace SN {
 
 CSnEvent* CSnEvent::CreateEvent(uint32_t id) { return PoolNew<CSnEvent>(g_DefaultPoolId, id); }
 
-CSnEvent::~CSnEvent() { ReleaseActions(); }
+// Pins hold no reference on their event: its end takes them away.
+CSnEvent::~CSnEvent() {
+  if (ISnStreamCachePinMgr* pins = StreamCachePinMgr()) pins->RemoveEventPins(this);
+  ReleaseActions();
+}
+
+void CSnEvent::ForEachPlayAction(SnStreamGather& gather) const {
+  for (const CSnEventAction* action = m_pFirstAction; action; action = action->m_pNextInEvent) {
+    if (action->ActionType() != SnAction_Play) continue;
+    CSnIndexedObject* found = g_pObjectIndex->FindNodeAndAddRef(action->TargetId(), action->TargetIsBus());
+    if (!found) continue;
+    static_cast<const CSnHierarchyNode*>(found)->GatherStreamedSources(gather, true);
+    found->Release();
+  }
+}
 
 void CSnEvent::ReleaseActions() {
   CSnEventAction* action = m_pFirstAction;

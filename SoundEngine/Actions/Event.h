@@ -10,6 +10,8 @@
 
 namespace SN {
 
+struct SnStreamGather;
+
 class CSnEvent final : public CSnIndexedObject {
  public:
   // A new event with one reference from the default pool, not yet in the index; null without memory.
@@ -23,6 +25,9 @@ class CSnEvent final : public CSnIndexedObject {
   SNRESULT SetActions(const uint32_t* ids, uint32_t count);
   CSnEventAction* FirstAction() const { return m_pFirstAction; }
   static CSnEventAction* NextAction(const CSnEventAction* action) { return action->m_pNextInEvent; }
+
+  // What the targets of the play actions can stream, all reached as current. Under GlobalAudioLock().
+  void ForEachPlayAction(SnStreamGather& gather) const;
 
   // Times the event was prepared and not yet unprepared.
   uint32_t m_preparationCount = 0;

@@ -28,6 +28,8 @@ class ISnStreamCachePinMgr {
   virtual void UnpinEvent(CSnIndexedObject* event, uint32_t gameObject) = 0;
   // Any thread, with the event referenced for the call: how much of its pinned streams is buffered.
   virtual SNRESULT GetBufferStatus(CSnIndexedObject* event, float& percentBuffered, bool& cachePinnedMemoryFull) = 0;
+  // The event goes: every pin of it, whatever its game object, goes as an unpin would take it.
+  virtual void RemoveEventPins(CSnIndexedObject*) {}
 };
 
 inline ISnBankRecordReceiver*& BankRecordReceiver() { return ServiceSlot<ISnBankRecordReceiver>(); }

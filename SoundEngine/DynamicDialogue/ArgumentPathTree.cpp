@@ -188,4 +188,21 @@ uint32_t CSnArgumentPathTree::ResolveSingleArgument(uint32_t value) const {
   return 0;
 }
 
+bool CSnArgumentPathTree::CollectFirstLevel(SnKeyArray8& list) const {
+  if (m_depth != 1) return false;
+  if (m_nodeCount == 0) return true;
+  const SnArgumentNode root = Node(0);
+  for (uint32_t i = root.FirstChild(); i < root.FirstChild() + root.ChildCount(); ++i) {
+    const SnArgumentNode child = Node(i);
+    SnKeyValue8* entry = nullptr;
+    for (SnKeyValue8& existing : list)
+      if (existing.key == child.key) entry = &existing;
+    if (entry)
+      entry->value = child.audioNodeOrChildren;
+    else if (!list.Add(SnKeyValue8{child.key, child.audioNodeOrChildren}))
+      return false;
+  }
+  return true;
+}
+
 }  // namespace SN

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "MemoryMgr/SnResult.h"
+#include "SoundEngine/Containers.h"
 
 namespace SN {
 
@@ -22,6 +23,13 @@ struct SnArgumentNode {
   uint32_t ChildCount() const { return audioNodeOrChildren >> 16; }
 };
 static_assert(sizeof(SnArgumentNode) == 12, "dialogue nodes are 12 bytes in banks");
+
+// A key and the id it leads to; a key appears once in its array.
+struct SnKeyValue8 {
+  uint32_t key;
+  uint32_t value;
+};
+using SnKeyArray8 = SnArray<SnKeyValue8>;
 
 enum SnArgumentTreeMode : uint8_t {
   SnArgumentTree_BestMatch = 0,
@@ -47,6 +55,9 @@ class CSnArgumentPathTree {
   uint32_t Resolve(const uint32_t* path, uint32_t length) const;
   // Depth 1 only: the audio node of the root's child with this key, or 0.
   uint32_t ResolveSingleArgument(uint32_t value) const;
+  // Depth 1 only: {key, audio node} of each of the root's children into `list`, a key already there
+  // taking the new node. False for another depth, or when the list cannot grow (what fitted stays).
+  bool CollectFirstLevel(SnKeyArray8& list) const;
 
   uint32_t Depth() const { return m_depth; }
   uint32_t NodeCount() const { return m_nodeCount; }

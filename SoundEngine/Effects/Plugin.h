@@ -4,6 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <new>
+#include <utility>
 
 #include "MemoryMgr/SnResult.h"
 
@@ -103,6 +105,18 @@ class ISnPluginParam {
 
 // Defined by the source stage; the registry only hands codecs out.
 class ISnSoftwareCodec;
+
+// A plug-in object made in the allocator it is handed (null when it has no room), and given back to it.
+template <typename T, typename... Args>
+T* PluginNew(ISnPluginMemAlloc* allocator, Args&&... args) {
+  void* memory = allocator ? allocator->Malloc(sizeof(T)) : nullptr;
+  return memory ? new (memory) T(std::forward<Args>(args)...) : nullptr;
+}
+template <typename T>
+void PluginDelete(ISnPluginMemAlloc* allocator, T* object) {
+  object->~T();
+  allocator->Free(object);
+}
 
 using SnCreatePluginFn = ISnPlugin* (*)(ISnPluginMemAlloc* allocator);
 using SnCreatePluginParamFn = ISnPluginParam* (*)(ISnPluginMemAlloc* allocator);

@@ -23,6 +23,7 @@ namespace SN {
 class CSnPropTransitionSet;
 class CSnStateGroupLink;
 class SnTargetCopy;
+struct SnStreamGather;
 
 // What stop, pause, resume and seek hand a node.
 struct SnActionParams {
@@ -245,6 +246,10 @@ class CSnHierarchyNode : public CSnIndexedObject, public ISnNodeRTPCSubscriber, 
   static void UnprepareNodeData(uint32_t id);
   virtual SNRESULT PrepareData() { return SN_Success; }
   virtual void UnprepareData() {}
+  // Appends what this subtree can stream: to the current list while `current` holds (the node is
+  // reached through the current switch or state values), else to the other list. Under
+  // GlobalAudioLock().
+  virtual void GatherStreamedSources(SnStreamGather&, bool /*current*/) const {}
 
  protected:
   void BeforeDestroy() override;

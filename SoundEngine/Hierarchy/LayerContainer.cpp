@@ -85,7 +85,10 @@ SNRESULT CSnLayerContainer::PlayNode(CSnPlayParams& params) {
     child->AddRef();
     CSnPlayParams copy = params;
     result = static_cast<CSnPropertyNode*>(child)->Play(copy);
-    if (result == SN_Success) ++played;
+    if (result == SN_Success) {
+      ++played;
+      ApplyCrossfade(child, params.gameObject);
+    }
     child->Release();
   }
   if (playlist) {
@@ -93,6 +96,17 @@ SNRESULT CSnLayerContainer::PlayNode(CSnPlayParams& params) {
     playlist->Release();
   }
   return played ? SN_Success : result;
+}
+
+void CSnLayerContainer::ApplyCrossfade(CSnHierarchyNode* child, CSnRegisteredObj* gameObject) const {
+  // A new voice begins at its layer's crossfade gain for the object: until the parameter changes,
+  // nothing else would tell it.
+  const SnRTPCKey key = SnRTPCKey::ForObject(gameObject);
+  for (const CSnContainerLayer* layer : m_layers) {
+    float gain = 1.0f;
+    if (layer && layer->CrossfadeGain(child->ID(), key, gain))
+      static_cast<CSnPropertyNode*>(child)->ApplyGainFactor(gameObject, gain);
+  }
 }
 
 namespace {

@@ -32,6 +32,8 @@ class CSnLayerContainer final : public CSnMultiChildContainer {
  private:
   SNRESULT ReadPayload(const uint8_t* data, uint32_t size);
   void DropLayers();
+  // The child's voices of the object take the crossfade gain its layers give it now.
+  void ApplyCrossfade(CSnHierarchyNode* child, CSnRegisteredObj* gameObject) const;
 
   SnArray<CSnContainerLayer*> m_layers;
 };

@@ -6,6 +6,7 @@
 #include "SoundEngine/Hierarchy/BusNode.h"
 #include "SoundEngine/Hierarchy/NodeReceiver.h"
 #include "SoundEngine/Hierarchy/SoundNode.h"
+#include "SoundEngine/Hierarchy/VoiceEffects.h"
 #include "SoundEngine/Log.h"
 #include "SoundEngine/PoolObject.h"
 
@@ -85,6 +86,7 @@ struct Filled {
   bool buses = false;
   bool directory = false;
   bool attenuations = false;
+  bool voiceEffects = false;
 };
 Filled& OwnSlots() {
   static Filled filled;
@@ -110,6 +112,10 @@ void InstallHierarchyReceivers() {
     AttenuationDirectory() = &CSnAttenuation::Directory();
     OwnSlots().attenuations = true;
   }
+  if (!VoiceEffectProvider()) {
+    VoiceEffectProvider() = &CSnNodeVoiceEffects::Instance();
+    OwnSlots().voiceEffects = true;
+  }
 }
 
 void UninstallHierarchyReceivers() {
@@ -118,6 +124,8 @@ void UninstallHierarchyReceivers() {
   if (OwnSlots().directory && BusNodeDirectory() == &CSnBusNode::Directory()) BusNodeDirectory() = nullptr;
   if (OwnSlots().attenuations && AttenuationDirectory() == &CSnAttenuation::Directory())
     AttenuationDirectory() = nullptr;
+  if (OwnSlots().voiceEffects && VoiceEffectProvider() == &CSnNodeVoiceEffects::Instance())
+    VoiceEffectProvider() = nullptr;
   OwnSlots() = Filled{};
 }
 

@@ -40,7 +40,12 @@ SNRESULT CSnParentNode::AddChild(CSnHierarchyNode* child) {
   if (!child) return SN_InvalidParameter;
   const SNRESULT allowed = MayAddChild(child);
   if (allowed != SN_Success) return allowed;
-  if (!m_children.InsertAt(LowerBound(child->ID()), child)) return SN_Failure;
+  const uint32_t at = LowerBound(child->ID());
+  if (!m_childIds.InsertAt(at, child->ID())) return SN_Failure;
+  if (!m_children.InsertAt(at, child)) {
+    m_childIds.RemoveAt(at);
+    return SN_Failure;
+  }
   child->SetParent(this);
   return SN_Success;
 }
@@ -48,7 +53,10 @@ SNRESULT CSnParentNode::AddChild(CSnHierarchyNode* child) {
 void CSnParentNode::RemoveChild(CSnHierarchyNode* child) {
   if (!child || child->Parent() != this) return;
   const int32_t index = m_children.IndexOf(child);
-  if (index >= 0) m_children.RemoveAt(uint32_t(index));
+  if (index >= 0) {
+    m_children.RemoveAt(uint32_t(index));
+    m_childIds.RemoveAt(uint32_t(index));
+  }
   // Drops the child's reference on this node: last, as it may be the last one.
   child->SetParent(nullptr);
 }
@@ -58,10 +66,11 @@ void CSnParentNode::RemoveChildById(uint32_t childId) {
 }
 
 uint32_t CSnParentNode::LowerBound(uint32_t childId) const {
-  uint32_t low = 0, high = m_children.Count();
+  ORV_ASSERT(m_childIds.Count() == m_children.Count());
+  uint32_t low = 0, high = m_childIds.Count();
   while (low < high) {
     const uint32_t middle = (low + high) / 2;
-    if (m_children[middle]->ID() < childId)
+    if (m_childIds[middle] < childId)
       low = middle + 1;
     else
       high = middle;
@@ -71,7 +80,7 @@ uint32_t CSnParentNode::LowerBound(uint32_t childId) const {
 
 CSnHierarchyNode* CSnParentNode::FindChild(uint32_t childId) const {
   const uint32_t at = LowerBound(childId);
-  return at < m_children.Count() && m_children[at]->ID() == childId ? m_children[at] : nullptr;
+  return at < m_childIds.Count() && m_childIds[at] == childId ? m_children[at] : nullptr;
 }
 
 CSnHierarchyNode* CSnParentNode::FindNodeAndAddRef(uint32_t id) const {

@@ -61,6 +61,7 @@ class CSnParentNode : public CSnPropertyNode {
   // Every child in order; on the first failure those already prepared are unprepared again.
   SNRESULT PrepareData() override;
   void UnprepareData() override;
+  void GatherStreamedSources(SnStreamGather& gather, bool current) const override;
 
   // The child list of a payload: u32 count, then each child id, added by id. Counts are checked
   // against the bytes left before anything is allocated; SN_Failure past the object's end.
@@ -75,6 +76,8 @@ class CSnParentNode : public CSnPropertyNode {
   bool IsActiveChild(const CSnHierarchyNode* child) const;
 
   SnArray<CSnHierarchyNode*> m_children;
+  // The children's ids in the same order: look-ups bisect them without touching the children.
+  SnArray<uint32_t> m_childIds;
 };
 
 // Groups sounds and containers to share their properties; never played itself.

@@ -138,8 +138,11 @@ void CSnRandomPlaylistState::ResetPlayed(uint16_t count) {
 bool CSnRandomPlaylistState::AppendHistory(uint16_t index) { return m_history.Add(index) != nullptr; }
 
 uint16_t CSnRandomPlaylistState::PopHistory() {
+  // At most a few entries: shifted in place, cheaper than a call to move them.
   const uint16_t oldest = m_history[0];
-  m_history.RemoveAt(0);
+  const uint32_t count = m_history.Count();
+  for (uint32_t i = 1; i < count; ++i) m_history[i - 1] = m_history[i];
+  m_history.RemoveAt(count - 1);
   return oldest;
 }
 

@@ -32,12 +32,16 @@ class CSnPlaylist {
   // Summed in 64 bits: many heavy items never wrap.
   uint64_t TotalWeight() const;
 
- protected:
-  explicit CSnPlaylist(bool weighted) : m_weighted(weighted) {}
   struct Item {
     uint32_t id;
-    uint32_t weight;
+    uint32_t weight;  // meaningful only in a weighted list
   };
+  // For the draws' walks, which read every item on every play.
+  const Item* Items() const { return m_items.Data(); }
+  bool Weighted() const { return m_weighted; }
+
+ protected:
+  explicit CSnPlaylist(bool weighted) : m_weighted(weighted) {}
   SnArray<Item> m_items;
   const bool m_weighted;
 };

@@ -2,7 +2,6 @@
 #include "SoundEngine/Hierarchy/RandomSequenceContainer.h"
 
 #include <algorithm>
-#include <atomic>
 
 #include "Base/MathUtil.h"
 #include "SoundEngine/Actions/ContinuousPlaylist.h"
@@ -21,6 +20,25 @@ constexpr uint32_t kTransitionParameter = 7;
 void DestroyState(CSnPlaylistState* state) {
   if (state) PoolDelete(g_DefaultPoolId, state);
 }
+
+// A level's selection state as a continuous play-list item owns it.
+class ContinuationState final : public ISnContinuationState {
+ public:
+  explicit ContinuationState(CSnPlaylistState* state) : m_state(state) {}
+  ~ContinuationState() override { DestroyState(m_state); }
+  ISnContinuationState* Clone(CSnHierarchyNode*) const override {
+    CSnPlaylistState* copy = m_state ? m_state->Clone() : nullptr;
+    if (m_state && !copy) return nullptr;
+    auto* made = PoolNew<ContinuationState>(g_DefaultPoolId, copy);
+    if (!made) DestroyState(copy);
+    return made;
+  }
+  void Destroy() override { PoolDelete(g_DefaultPoolId, this); }
+  CSnPlaylistState*& State() { return m_state; }
+
+ private:
+  CSnPlaylistState* m_state;
+};
 
 }  // namespace
 
@@ -260,15 +278,21 @@ CSnHierarchyNode* CSnRandomSequenceContainer::TakeChild(uint16_t index) {
 }
 
 CSnHierarchyNode* CSnRandomSequenceContainer::GetNextToPlay(CSnRegisteredObj* gameObject, uint16_t& index) {
-  return SelectNext(gameObject, index) ? TakeChild(index) : nullptr;
+  CSnHierarchyNode* listed = nullptr;
+  return SelectNext(gameObject, index, listed) ? TakeChild(index) : nullptr;
 }
 
-bool CSnRandomSequenceContainer::SelectNext(CSnRegisteredObj* gameObject, uint16_t& index) {
+bool CSnRandomSequenceContainer::Playable(uint32_t id, CSnHierarchyNode*& listed) const {
+  listed = FindChild(id);
+  return listed || NodeLoaded(id);
+}
+
+bool CSnRandomSequenceContainer::SelectNext(CSnRegisteredObj* gameObject, uint16_t& index, CSnHierarchyNode*& listed) {
   const uint32_t length = PlaylistLength();
   if (length == 0) return false;
   if (length == 1) {
     index = 0;
-    return NodeLoaded(m_playlist->IdAt(0));
+    return Playable(m_playlist->IdAt(0), listed);
   }
   CSnPlaylistState* state = GetState(gameObject);
   if (!state) return false;
@@ -289,7 +313,7 @@ bool CSnRandomSequenceContainer::SelectNext(CSnRegisteredObj* gameObject, uint16
       if (step == length) return false;
       random->UpdateHistory(options, index);
     }
-    if (NodeLoaded(m_playlist->IdAt(index))) return true;
+    if (Playable(m_playlist->IdAt(index), listed)) return true;
   }
   return false;
 }
@@ -369,31 +393,76 @@ SNRESULT CSnRandomSequenceContainer::PlayNode(CSnPlayParams& params) {
   m_state |= 1;
   uint16_t index = 0;
   if (!(m_modes & kContinuous)) {
-    if (!SelectNext(params.gameObject, index)) return SN_Failure;
+    CSnHierarchyNode* listed = nullptr;
+    if (!SelectNext(params.gameObject, index, listed)) return SN_Failure;
+    // A listed child stays listed under the audio lock the play holds: no second look-up.
+    if (listed) return static_cast<CSnPropertyNode*>(listed)->Play(params);
     return PlayNodeOfId(m_playlist->IdAt(index), params);
   }
-  // Continuous performance waits for its playback instance: the item is handed to the shared
-  // play-list and the first child plays plainly.
-  static std::atomic<bool> said{false};
-  if (!said.exchange(true))
-    SOUND_LOG(Warning, "Random/sequence container %u: continuous play plays its first item only", ID());
+  return PlayContinuous(params);
+}
+
+CSnHierarchyNode* CSnRandomSequenceContainer::NextContinuousChild(CSnRegisteredObj* gameObject,
+                                                                  CSnContinuousPlaylistItem& item, uint16_t& position) {
+  SN_ASSERT_AUDIO_LOCK_HELD();
+  auto* held = static_cast<ContinuationState*>(item.state);  // only this container makes its items
+  CSnPlaylistState* state = held ? held->State() : nullptr;
+  SnLoopRecord loop;
+  loop.loopsLeft = int16_t(item.loopCount);
+  loop.flags = item.flags;
+  CSnHierarchyNode* child = GetNextToPlayContinuous(gameObject, state, loop, position);
+  item.loopCount = uint16_t(loop.loopsLeft);
+  item.flags = loop.flags;
+  if (held) {
+    held->State() = state;
+  } else if (state && !(item.state = PoolNew<ContinuationState>(g_DefaultPoolId, state))) {
+    // Without memory the level forgets where it was: the next step begins the list again.
+    DestroyState(state);
+  }
+  return child;
+}
+
+SNRESULT CSnRandomSequenceContainer::PlayContinuous(CSnPlayParams& params) {
   auto* playlist = static_cast<CSnContinuousPlaylist*>(params.continuousPlaylist);
   const bool ownList = !playlist;
   if (ownList && !(playlist = CSnContinuousPlaylist::Create())) return SN_Failure;
-  SnLoopRecord loop = BeginLoop();
+  const SnLoopRecord loop = BeginLoop();
   CSnContinuousPlaylistItem item;
   item.Init();
   item.node = this;
   item.loopCount = uint16_t(loop.loopsLeft);
   item.flags = loop.flags;
+  uint16_t index = 0;
   CSnHierarchyNode* child = nullptr;
-  CSnPlaylistState* state = nullptr;
-  if (playlist->Push(item) == SN_Success) child = GetNextToPlayContinuous(params.gameObject, state, loop, index);
-  DestroyState(state);
+  const uint32_t level = playlist->Count();
+  if (playlist->Push(item) == SN_Success) child = NextContinuousChild(params.gameObject, playlist->At(level), index);
+  SNRESULT played = SN_Failure;
+  if (child) {
+    // A level inside a performance carries its fades, pause and position on; a new one begins them.
+    SnContinuousParams continuous;
+    auto* outer = static_cast<ISnPlaybackInstanceCreator*>(params.instanceCreator);
+    if (auto* carried = dynamic_cast<CSnContinuousInstanceCreator*>(outer)) continuous = carried->Params();
+    continuous.playlist = playlist;
+    continuous.container = this;
+    SnSequencePosition& position = continuous.position;
+    ++position.depth;
+    if (position.depth >= 1 && position.depth <= SnSequencePosition::kMaxLevels) {
+      const uint32_t bit = 1u << (position.depth - 1);
+      position.sequenceMask = PlayMode() == Mode_Sequence ? position.sequenceMask | bit : position.sequenceMask & ~bit;
+    }
+    position.Store(position.depth, index);
+    CSnContinuousInstanceCreator creator(continuous);
+    void* const outerList = params.continuousPlaylist;
+    params.instanceCreator = static_cast<ISnPlaybackInstanceCreator*>(&creator);
+    params.continuousPlaylist = playlist;
+    played = static_cast<CSnPropertyNode*>(child)->Play(params);
+    params.instanceCreator = outer;
+    params.continuousPlaylist = outerList;
+    child->Release();
+  }
+  // A level that plays nothing leaves the performance as it found it.
+  if (played != SN_Success && playlist->Count() > level) playlist->Pop();
   if (ownList) playlist->Release();
-  if (!child) return SN_Failure;
-  const SNRESULT played = static_cast<CSnPropertyNode*>(child)->Play(params);
-  child->Release();
   return played;
 }
 

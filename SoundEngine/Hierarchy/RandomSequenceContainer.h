@@ -8,13 +8,14 @@
 
 #include "SoundEngine/Hierarchy/ParentNode.h"
 #include "SoundEngine/Hierarchy/Playlist.h"
+#include "SoundEngine/Lower/ContinuousPlayback.h"
 
 namespace SN {
 
 constexpr uint8_t kHircRandomSequenceType = 5;
 constexpr SNRESULT SN_AlreadyInPlaylist = SNRESULT(35);
 
-class CSnRandomSequenceContainer final : public CSnContainerNode {
+class CSnRandomSequenceContainer final : public CSnContainerNode, public ISnContinuousContainer {
  public:
   enum PlayMode : uint8_t { Mode_Random = 0, Mode_Sequence = 1 };
   enum RandomType : uint8_t { Random_Standard = 0, Random_Shuffle = 1 };
@@ -70,6 +71,13 @@ class CSnRandomSequenceContainer final : public CSnContainerNode {
   // whose turns `loop` counts; null when nothing more plays.
   CSnHierarchyNode* GetNextToPlayContinuous(CSnRegisteredObj* gameObject, CSnPlaylistState*& state,
                                             SnLoopRecord& loop, uint16_t& index);
+  // ISnContinuousContainer: the level's state lives in the play-list item, made on its first step.
+  CSnHierarchyNode* NextContinuousChild(CSnRegisteredObj* gameObject, CSnContinuousPlaylistItem& item,
+                                        uint16_t& position) override;
+  SnContinuousTransitionMode ContinuousTransitionMode() const override {
+    return TransitionType() <= SnContinuous_TriggerRate ? SnContinuousTransitionMode(TransitionType()) : SnContinuous_None;
+  }
+  float ContinuousTransitionDuration(CSnRegisteredObj* gameObject) override { return GetTransitionDuration(gameObject); }
   // The loop record a continuous play of this container begins with.
   SnLoopRecord BeginLoop() const;
   // The loop count with its random offset; below 2 plays once.
@@ -79,8 +87,14 @@ class CSnRandomSequenceContainer final : public CSnContainerNode {
 
  private:
   SNRESULT ReadPayload(const uint8_t* data, uint32_t size);
-  // The index of the next loaded item of a step play; false when nothing can play.
-  bool SelectNext(CSnRegisteredObj* gameObject, uint16_t& index);
+  // A continuous play: this level joins the performance's play-list and its first child plays with
+  // the continuous instance creator, which hands the performance on from child to child.
+  SNRESULT PlayContinuous(CSnPlayParams& params);
+  // The index of the next loaded item of a step play, and the child itself when it is listed here;
+  // false when nothing can play.
+  bool SelectNext(CSnRegisteredObj* gameObject, uint16_t& index, CSnHierarchyNode*& listed);
+  // Whether the item's node is loaded; `listed` is the node when it is a child of this container.
+  bool Playable(uint32_t id, CSnHierarchyNode*& listed) const;
   void SetModeBit(uint8_t bit, bool on);
   void SettingChanged();
   void DiscardStates();

@@ -40,6 +40,7 @@ class CSnSoundNode final : public CSnLeafNode {
                       bool computeRandom, bool firstCall) override;
   SNRESULT PrepareData() override;
   void UnprepareData() override;
+  void GatherStreamedSources(SnStreamGather& gather, bool current) const override;
 
   // The sound made at run time around a source plug-in.
   void MakePluginSource(uint32_t classId) {

@@ -230,47 +230,87 @@ void CSnSwitchContainer::ValueChanged(uint32_t value, const SnRTPCKey& key) {
   } else if (m_records.Count() == 0) {
     if (g_pRegistryMgr) g_pRegistryMgr->ClearNodeSwitchState(ID(), nullptr);
   } else {
-    // Records of one object lie together: each object is told once.
+    // Records of one object lie together: each object is told once. The lists are looked up once
+    // for all of them: the new value's is the same for every object, the old one mostly is.
+    ResolvedList newList, oldList;
+    Resolve(value, newList);
     for (uint32_t i = 0; i < m_records.Count();) {
       CSnRegisteredObj* object = m_records[i].params.gameObject;
-      if (object) ApplyValue(value, object);
+      RecordRange range{i, i};
+      while (range.end < m_records.Count() && m_records[range.end].params.gameObject == object) ++range.end;
+      // Stops and plays of children leave this container's records as they are.
+      if (object) ApplyValue(value, object, &newList, &oldList, &range);
       while (i < m_records.Count() && m_records[i].params.gameObject == object) ++i;
     }
   }
   Release();
 }
 
-void CSnSwitchContainer::ApplyValue(uint32_t value, CSnRegisteredObj* gameObject) {
+void CSnSwitchContainer::Resolve(uint32_t value, ResolvedList& out) const {
+  out.value = value;
+  out.resolved = true;
+  out.ids = ListOrDefault(value, out.count);
+  out.entries.Clear();
+  for (uint32_t i = 0; i < out.count; ++i)
+    if (!out.entries.Add(ResolvedEntry{FindChild(out.ids[i]), SettingsOf(out.ids[i])})) break;
+}
+
+void CSnSwitchContainer::StopListed(const ResolvedList& list, uint32_t i, CSnRegisteredObj* gameObject) const {
+  const ChildSettings* settings = i < list.entries.Count() ? list.entries[i].settings : SettingsOf(list.ids[i]);
+  const int32_t fadeMs = settings ? int32_t(settings->fadeOutMs) : 0;
+  if (i < list.entries.Count() && list.entries[i].child)
+    list.entries[i].child->Stop(gameObject, 0, fadeMs, SnCurve_Linear);
+  else
+    StopNodeOfId(list.ids[i], gameObject, fadeMs);
+}
+
+void CSnSwitchContainer::ApplyValue(uint32_t value, CSnRegisteredObj* gameObject, ResolvedList* newCache,
+                                    ResolvedList* oldCache, const RecordRange* known) {
   const SnSwitchPair stored = gameObject->GetNodeSwitchState(ID());
   if (stored.switchId == value) return;
   // The old value without a list played the default switch's children: those are the ones to stop.
   // Nothing stored ({0, 0}): nothing of this container plays for the object. A play stores a count of
   // at least 1, even for the value 0 of a group never set.
   const bool playedBefore = stored.switchId != 0 || stored.extra != 0;
-  uint32_t oldCount = 0, newCount = 0;
-  const uint32_t* oldList = playedBefore ? ListOrDefault(stored.switchId, oldCount) : nullptr;
-  const uint32_t* newList = ListOrDefault(value, newCount);
+  ResolvedList ownNew, ownOld;
+  ResolvedList& newList = newCache ? *newCache : ownNew;
+  ResolvedList& oldList = oldCache ? *oldCache : ownOld;
+  if (!newList.resolved || newList.value != value) Resolve(value, newList);
+  if (!playedBefore) {
+    oldList.resolved = false;
+  } else if (!oldList.resolved || oldList.value != stored.switchId) {
+    Resolve(stored.switchId, oldList);
+  }
+  const uint32_t* oldIds = playedBefore ? oldList.ids : nullptr;
+  const uint32_t oldCount = playedBefore ? oldList.count : 0;
   auto listed = [](const uint32_t* list, uint32_t count, uint32_t id) {
     for (uint32_t i = 0; i < count; ++i)
       if (list[i] == id) return true;
     return false;
   };
+  auto settingsOf = [&](const ResolvedList& list, uint32_t i) {
+    return i < list.entries.Count() ? list.entries[i].settings : SettingsOf(list.ids[i]);
+  };
   for (uint32_t i = 0; i < oldCount; ++i) {
-    const ChildSettings* settings = SettingsOf(oldList[i]);
-    if (settings && (settings->flags & kContinuesAcross) && listed(newList, newCount, oldList[i])) continue;
-    StopNodeOfId(oldList[i], gameObject, settings ? int32_t(settings->fadeOutMs) : 0);
+    const ChildSettings* settings = settingsOf(oldList, i);
+    if (settings && (settings->flags & kContinuesAcross) && listed(newList.ids, newList.count, oldIds[i])) continue;
+    StopListed(oldList, i, gameObject);
   }
   gameObject->ClearNodeSwitchState(ID());
-  const RecordRange range = RecordsOf(gameObject);
+  const RecordRange range = known ? *known : RecordsOf(gameObject);
   for (uint32_t r = range.begin; r < range.end; ++r) {
-    for (uint32_t i = 0; i < newCount; ++i) {
-      const ChildSettings* settings = SettingsOf(newList[i]);
-      if (settings && (settings->flags & kContinuesAcross) && listed(oldList, oldCount, newList[i])) continue;
+    for (uint32_t i = 0; i < newList.count; ++i) {
+      const ChildSettings* settings = settingsOf(newList, i);
+      if (settings && (settings->flags & kContinuesAcross) && listed(oldIds, oldCount, newList.ids[i])) continue;
       CSnPlayParams copy = m_records[r].params;
       copy.transition.durationMs = settings ? int32_t(settings->fadeInMs) : 0;
       copy.transition.shape = SnCurve_Linear;
-      if (PlayNodeOfId(newList[i], copy) == SN_IdNotFound)
-        SOUND_LOG(Error, "Switch container %u: child %u is not loaded", ID(), newList[i]);
+      // A listed child stays listed under the audio lock the change holds: played without a look-up.
+      CSnHierarchyNode* child = i < newList.entries.Count() ? newList.entries[i].child : nullptr;
+      const SNRESULT played =
+          child ? static_cast<CSnPropertyNode*>(child)->Play(copy) : PlayNodeOfId(newList.ids[i], copy);
+      if (played == SN_IdNotFound)
+        SOUND_LOG(Error, "Switch container %u: child %u is not loaded", ID(), newList.ids[i]);
     }
   }
   gameObject->SetNodeSwitchState(ID(), SnSwitchPair{value, range.end - range.begin});

@@ -58,6 +58,9 @@ class CSnSwitchContainer final : public CSnMultiChildContainer,
   void ExecuteAction(const SnActionParams& params) override;
   void RemoveChild(CSnHierarchyNode* child) override;
   void DropGameObjectValues(CSnRegisteredObj* gameObject) override;
+  // The current value's list (or the default's) keeps the call's `current`; every other list's
+  // children are gathered as others. The group joins the gather's groups.
+  void GatherStreamedSources(SnStreamGather& gather, bool current) const override;
 
   // ISnSwitchSubscriber, ISnGameSyncSubscriber
   void SwitchChanged(uint32_t switchId, const SnRTPCKey& key, const void* filter) override;
@@ -86,8 +89,26 @@ class CSnSwitchContainer final : public CSnMultiChildContainer,
   SNRESULT ReadPayload(const uint8_t* data, uint32_t size);
   // The list of the value, else the default switch's.
   const uint32_t* ListOrDefault(uint32_t value, uint32_t& count) const;
+  // A value's list with its children and their settings looked up once for a whole change.
+  struct ResolvedEntry {
+    CSnHierarchyNode* child;  // null: not a listed child, found by id when used
+    const ChildSettings* settings;
+  };
+  struct ResolvedList {
+    uint32_t value = 0;
+    bool resolved = false;
+    const uint32_t* ids = nullptr;
+    uint32_t count = 0;
+    SnInlineArray<ResolvedEntry, 16> entries;  // may hold fewer than `count` without memory
+  };
+  void Resolve(uint32_t value, ResolvedList& out) const;
+  void StopListed(const ResolvedList& list, uint32_t i, CSnRegisteredObj* gameObject) const;
   void ValueChanged(uint32_t value, const SnRTPCKey& key);
-  void ApplyValue(uint32_t value, CSnRegisteredObj* gameObject);
+  // The object's children of its old value stop and those of the new one play for each of its
+  // records (`known`, when the caller found them); the caches carry the looked-up lists from one
+  // object to the next.
+  void ApplyValue(uint32_t value, CSnRegisteredObj* gameObject, ResolvedList* newCache = nullptr,
+                  ResolvedList* oldCache = nullptr, const RecordRange* known = nullptr);
   void DropRecords(CSnRegisteredObj* gameObject, uint32_t playingId);
 
   SnArray<List> m_lists;

@@ -140,6 +140,11 @@ SNRESULT CSnPluginFactoryTable::CreateMotionDevice(uint32_t firstId, uint32_t se
   return SN_Success;
 }
 
+bool CSnPluginFactoryTable::HasPlugin(uint32_t key) {
+  Platform::ReentrantGuard guard(GlobalAudioLock());
+  return Find(TheTables().plugins, key) != nullptr;
+}
+
 SNRESULT CSnPluginFactoryTable::Term() {
   Platform::ReentrantGuard guard(GlobalAudioLock());
   Tables& tables = TheTables();

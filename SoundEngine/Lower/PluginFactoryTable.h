@@ -49,6 +49,9 @@ class CSnPluginFactoryTable {
   static SNRESULT CreateMotionDevice(uint32_t firstId, uint32_t secondId, const void* platformSettings,
                                      uint32_t player, ISnMotionDevicePlugin*& plugin, void* device);
 
+  // Whether a plug-in of that key is registered.
+  static bool HasPlugin(uint32_t key);
+
   // Frees the three tables (they live in the default pool). Always SN_Success.
   static SNRESULT Term();
 };

@@ -80,6 +80,30 @@ TEST_F(DialogueTest, BestMatchTakesTheExactBranchThenTheDefaults) {
   greet->Release();
 }
 
+// The first level of a one-argument tree as {key, audio node} pairs: a key already listed takes the
+// tree's node, others are appended; deeper trees list nothing.
+TEST_F(DialogueTest, TheFirstLevelOfAOneArgumentTreeIsCollected) {
+  ASSERT_EQ(Load(kTalk), SN::SN_Success);
+  auto tree = [](const char* name) -> const SN::CSnArgumentPathTree& {
+    SN::CSnIndexedObject* event = SN::g_pObjectIndex->List(SN::SnIndex_DialogueEvents).FindAndAddRef(Id(name));
+    EXPECT_NE(event, nullptr);
+    event->Release();  // the bank's reference keeps it
+    return static_cast<SN::CSnDialogueEvent*>(event)->Tree();
+  };
+  SN::SnKeyArray8 list;
+  ASSERT_NE(list.Add({Id("Omega"), 5}), nullptr);
+  ASSERT_NE(list.Add({77, 6}), nullptr);
+  EXPECT_TRUE(tree("Greet").CollectFirstLevel(list));
+  ASSERT_EQ(list.Count(), 3u);
+  EXPECT_EQ(list[0].key, Id("Omega"));
+  EXPECT_EQ(list[0].value, Id("Last"));
+  EXPECT_EQ(list[1].value, 6u);
+  EXPECT_EQ(list[2].key, Id("Alpha"));
+  EXPECT_EQ(list[2].value, Id("First"));
+  EXPECT_FALSE(tree("Talk").CollectFirstLevel(list));
+  EXPECT_EQ(list.Count(), 3u);
+}
+
 TEST_F(DialogueTest, WeightedDrawsFollowTheGeneratorAndTheWeights) {
   ASSERT_EQ(Load("dialogue Odds 100 1 Arg\n"
                  "dialoguepath Odds Exact 30 100 Value\n"

@@ -6,8 +6,10 @@
 #include "SoundEngine/Actions/Event.h"
 #include "SoundEngine/Actions/EventAction.h"
 #include "SoundEngine/Hierarchy/Attenuation.h"
+#include "SoundEngine/Lower/GainEffect.h"
 #include "tests/SoundBanks/HierarchyTestSupport.h"
 #include "tools/SoundBank/BankText.h"
+#include "tools/SoundBank/EffectWriter.h"
 
 namespace {
 
@@ -246,6 +248,30 @@ TEST(SoundBankText, A3DSoundNamesItsAttenuation) {
   EXPECT_FALSE(Tools::ParseBankText("tone T 48000 1 10 440\nsound S T Effects 3d\n", "Test", bank, error));
   EXPECT_NE(error.find("\"3d <attenuation>\" may follow a sound's bus"), std::string::npos) << error;
   EXPECT_FALSE(Tools::ParseBankText("tone T 48000 1 10 440\nsound S T Effects pan 3\n", "Test", bank, error));
+}
+
+// A sound's effects fill its slots in order from shared definitions of the built-in gain, whose level
+// is the definition's whole parameter block; other effects, a fifth slot or a missing level are refused.
+TEST(SoundBankText, ASoundsEffectsNameSharedGainDefinitions) {
+  Tools::BankDescription bank;
+  std::string error;
+  ASSERT_TRUE(Tools::ParseBankText("effect Quiet gain -12.5\ntone T 48000 1 10 440\n"
+                                   "sound S T Effects effect Quiet effect Quiet\n",
+                                   "Test", bank, error))
+      << error;
+  ASSERT_FALSE(bank.objects.empty());
+  const Tools::BankObject& effect = bank.objects[0];
+  EXPECT_EQ(effect.type, Tools::kBankSharedEffectType);
+  Tools::BankEffect expected;
+  expected.pluginId = SN::kGainEffectKey;
+  expected.params.resize(4);
+  const float dB = -12.5f;
+  memcpy(expected.params.data(), &dB, 4);
+  EXPECT_EQ(effect.payload, Tools::EffectPayload(BankTest::Id("Quiet"), expected));
+  for (const char* text : {"effect Quiet reverb 3\n", "effect Quiet gain\n",
+                           "effect E gain 0\ntone T 48000 1 10 440\n"
+                           "sound S T Effects effect E effect E effect E effect E effect E\n"})
+    EXPECT_FALSE(Tools::ParseBankText(text, "Test", bank, error)) << text;
 }
 
 }  // namespace

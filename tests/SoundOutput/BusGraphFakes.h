@@ -43,23 +43,15 @@ inline PluginLog& Plugins() {
   return log;
 }
 
-template <typename T, typename... Args>
-T* MakeWith(ISnPluginMemAlloc* allocator, Args&&... args) {
-  void* memory = allocator->Malloc(sizeof(T));
-  return memory ? new (memory) T(std::forward<Args>(args)...) : nullptr;
-}
-template <typename T>
-void FreeWith(ISnPluginMemAlloc* allocator, T* object) {
-  object->~T();
-  allocator->Free(object);
-}
+using SN::PluginNew;
+using SN::PluginDelete;
 
 class GainParam final : public ISnPluginParam {
  public:
   explicit GainParam(float gain) : gain(gain) {}
-  ISnPluginParam* Clone(ISnPluginMemAlloc* allocator) override { return MakeWith<GainParam>(allocator, gain); }
+  ISnPluginParam* Clone(ISnPluginMemAlloc* allocator) override { return PluginNew<GainParam>(allocator, gain); }
   SNRESULT Term(ISnPluginMemAlloc* allocator) override {
-    FreeWith(allocator, this);
+    PluginDelete(allocator, this);
     return SN_Success;
   }
   float gain;
@@ -70,7 +62,7 @@ class GainEffect final : public ISnEffectPlugin {
  public:
   SNRESULT Term(ISnPluginMemAlloc* allocator) override {
     ++Plugins().terms;
-    FreeWith(allocator, this);
+    PluginDelete(allocator, this);
     return SN_Success;
   }
   SNRESULT Reset() override {
@@ -97,15 +89,15 @@ class GainEffect final : public ISnEffectPlugin {
   }
   static ISnPlugin* Make(ISnPluginMemAlloc* allocator) {
     ++Plugins().made;
-    return MakeWith<GainEffect>(allocator);
+    return PluginNew<GainEffect>(allocator);
   }
   static ISnPlugin* MakeRefused(ISnPluginMemAlloc* allocator) {
     ++Plugins().made;
-    GainEffect* effect = MakeWith<GainEffect>(allocator);
+    GainEffect* effect = PluginNew<GainEffect>(allocator);
     effect->secondFlag = 1;
     return effect;
   }
-  static ISnPluginParam* MakeParam(ISnPluginMemAlloc* allocator) { return MakeWith<GainParam>(allocator, 1.0f); }
+  static ISnPluginParam* MakeParam(ISnPluginMemAlloc* allocator) { return PluginNew<GainParam>(allocator, 1.0f); }
 
   float gain = 1.0f;
   uint8_t secondFlag = 0;
@@ -118,7 +110,7 @@ class RecordingMixer final : public ISnMixerPlugin {
  public:
   SNRESULT Term(ISnPluginMemAlloc* allocator) override {
     Plugins().calls.push_back("mixer term");
-    FreeWith(allocator, this);
+    PluginDelete(allocator, this);
     return SN_Success;
   }
   SNRESULT Reset() override {
@@ -146,7 +138,7 @@ class RecordingMixer final : public ISnMixerPlugin {
   void InputsMixed(SnMixBuffer&) override { Plugins().calls.push_back("inputs mixed"); }
   void EffectsProcessed(SnMixBuffer&) override { Plugins().calls.push_back("effects processed"); }
   void FrameEnd(SnMixBuffer&, ISnMetering*) override { Plugins().calls.push_back("frame end"); }
-  static ISnPlugin* Make(ISnPluginMemAlloc* allocator) { return MakeWith<RecordingMixer>(allocator); }
+  static ISnPlugin* Make(ISnPluginMemAlloc* allocator) { return PluginNew<RecordingMixer>(allocator); }
 };
 
 // Reads the next byte of its media each frame, where it was last told its media lie; follows them
@@ -173,7 +165,7 @@ class MediaReader final : public ISnEffectPlugin {
     return log;
   }
   SNRESULT Term(ISnPluginMemAlloc* allocator) override {
-    FreeWith(allocator, this);
+    PluginDelete(allocator, this);
     return SN_Success;
   }
   SNRESULT Reset() override { return SN_Success; }
@@ -193,7 +185,7 @@ class MediaReader final : public ISnEffectPlugin {
   }
   static ISnPlugin* Make(ISnPluginMemAlloc* allocator) {
     Heard().reads.emplace_back();
-    return MakeWith<MediaReader>(allocator);
+    return PluginNew<MediaReader>(allocator);
   }
 
  private:

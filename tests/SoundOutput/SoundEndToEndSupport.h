@@ -89,6 +89,12 @@ class SoundEndToEndTest : public OutputFixture {
     EXPECT_FALSE(samples.empty()) << tone;
     return samples;
   }
+  // The same of the test's own bank.
+  std::vector<double> OwnMedia(const char* tone) const {
+    std::vector<double> samples = OrvTest::ToneSamples(ownDescription_, tone);
+    EXPECT_FALSE(samples.empty()) << tone;
+    return samples;
+  }
   static double At(const std::vector<double>& samples, size_t t) { return t < samples.size() ? samples[t] : 0.0; }
   // Every sample of both planes from `from` on, in 16-bit units, against `model`; 1 LSB of room.
   static void ExpectModel(const std::array<std::vector<double>, 2>& planes, size_t from,
@@ -106,6 +112,24 @@ class SoundEndToEndTest : public OutputFixture {
     own_ = Tools::WriteBank(bank);
     uint32_t id = 0;
     ASSERT_EQ(SoundEngine::LoadBank(own_.data(), uint32_t(own_.size()), id), SN_Success) << log_.Take();
+  }
+
+  // A continuous sequence of two three-frame tones, SeqA (1 kHz) then SeqB (500 Hz), with the given
+  // options, posted after one frame and rendered for `frames` more: the capture's planes.
+  std::array<std::vector<double>, 2> PlaySequence(const std::string& options, uint32_t frames) {
+    LoadOwnBank("platform Linux\n"
+                "tone SeqA 48000 1 64 1000\n"
+                "tone SeqB 48000 1 64 500\n"
+                "sound SeqA SeqA Effects\n"
+                "sound SeqB SeqB Effects\n"
+                "sequence Seq Effects SeqA SeqB continuous " + options + "\n"
+                "action Play_Seq_Act 0x0403 Seq\n"
+                "event Play_Seq Play_Seq_Act\n");
+    Frames(1);
+    EXPECT_NE(SoundEngine::PostEvent("Play_Seq", kObject), 0u);
+    Frames(frames);
+    EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+    return Capture();
   }
 
   // The game bank's modulator, instantiated for the voice on the engine's own processing list and

@@ -3,6 +3,7 @@
 // reader of the test's own against a double-precision model of the tone, its gains and its pan.
 #include <numbers>
 
+#include "Base/MathUtil.h"
 #include "SoundEngine/Actions/EventReceiver.h"
 #include "SoundEngine/Lower/VoiceCommands.h"
 #include "tests/SoundOutput/SoundEndToEndSupport.h"
@@ -26,6 +27,149 @@ TEST_F(SoundEndToEndTest, ABeepIsHeardSampleForSampleFromTheFrameItWasPostedIn) 
   // Silence before the post.
   for (size_t i = 0; i < 2 * kFrame; ++i) ASSERT_EQ(planes[0][i], 0.0) << i;
   ExpectModel(planes, 2 * kFrame, [&](size_t t) { return At(beep, t) * kVoiceUnity * kCentreToPair; });
+}
+
+// The gained beep's sound names the game bank's shared definition of the built-in gain, 6 dB down:
+// its voice makes the insert effect from it, and every sample is the beep's times that gain.
+TEST_F(SoundEndToEndTest, ASoundsEffectDefinitionBecomesItsVoicesInsertEffect) {
+  Frames(1);
+  ASSERT_NE(SoundEngine::PostEvent("Play_Gained_Beep", kObject), 0u);
+  Frames(8);
+  EXPECT_EQ(LowerEngine::ActivePipelineCount(), 0u);
+  const auto planes = Capture();
+  ASSERT_GE(planes[0].size(), 9u * kFrame);
+  const std::vector<double> beep = Media("Beep");
+  const double gain = std::pow(10.0, -6.0 / 20.0);
+  for (size_t i = 0; i < kFrame; ++i) ASSERT_EQ(planes[0][i], 0.0) << i;
+  ExpectModel(planes, kFrame, [&](size_t t) { return At(beep, t) * gain * kVoiceUnity * kCentreToPair; });
+  // Not the plain beep: the loudest sample is 6 dB below it, far more than the 1 LSB of room.
+  const double peak = *std::max_element(planes[0].begin(), planes[0].end());
+  EXPECT_LT(peak, 0.6 * 32768.0 * kVoiceUnity * kCentreToPair);
+}
+
+// A continuous sequence with a 20 ms delay between its items, each exactly three frames long: the
+// second item is heard 960 samples after the first ends, then nothing follows the last.
+TEST_F(SoundEndToEndTest, AContinuousSequenceHandsOnFromItemToItemAfterItsDelay) {
+  const auto planes = PlaySequence("transition 3 20", 12);
+  ASSERT_GE(planes[0].size(), 13u * kFrame);
+  const std::vector<double> first = OwnMedia("SeqA"), second = OwnMedia("SeqB");
+  ASSERT_EQ(first.size(), 3u * kFrame);
+  const size_t secondAt = kFrame + first.size() + 960;
+  ExpectModel(planes, 0, [&](size_t t) {
+    const double a = t >= kFrame ? At(first, t - kFrame) : 0.0;
+    const double b = t >= secondAt ? At(second, t - secondAt) : 0.0;
+    return (a + b) * kVoiceUnity * kCentreToPair;
+  });
+}
+
+// Sample accurate and looped twice, items of whole frames: they follow one another without a gap,
+// A B A B, then the performance ends.
+TEST_F(SoundEndToEndTest, ASampleAccurateSequenceLoopsItsItemsBackToBack) {
+  const auto planes = PlaySequence("loop 2 transition 4 0", 14);
+  ASSERT_GE(planes[0].size(), 15u * kFrame);
+  const std::vector<double> first = OwnMedia("SeqA"), second = OwnMedia("SeqB");
+  ASSERT_EQ(first.size(), 3 * kFrame);
+  ExpectModel(planes, 0, [&](size_t t) {
+    if (t < kFrame || t >= kFrame + 4 * first.size()) return 0.0;
+    const size_t item = (t - kFrame) / first.size(), at = (t - kFrame) % first.size();
+    return (item % 2 ? second[at] : first[at]) * kVoiceUnity * kCentreToPair;
+  });
+}
+
+// The tone of each post, told by Goertzel power at the three tones' pitches over the frames after it.
+std::vector<int> TonesOfPosts(const std::vector<double>& plane, size_t first, size_t spacing, size_t posts) {
+  const double pitches[3] = {880.0, 220.0, 110.0};  // Beep, Chord, Hum
+  std::vector<int> tones;
+  for (size_t p = 0; p < posts; ++p) {
+    int loudest = -1;
+    double best = 0.0;
+    for (int k = 0; k < 3; ++k) {
+      const double w = 2.0 * std::numbers::pi * pitches[k] / 48000.0;
+      double s1 = 0.0, s2 = 0.0;
+      for (size_t i = first + p * spacing; i < first + p * spacing + 4096 && i < plane.size(); ++i) {
+        const double s0 = plane[i] + 2.0 * std::cos(w) * s1 - s2;
+        s2 = s1;
+        s1 = s0;
+      }
+      const double power = s1 * s1 + s2 * s2 - 2.0 * std::cos(w) * s1 * s2;
+      if (power > best) best = power, loudest = k;
+    }
+    tones.push_back(loudest);
+  }
+  return tones;
+}
+
+// The weighted random container of the game bank (beep 1, chord 1, hum 2, never the same twice
+// running) posted eight times after a seed: the tones heard follow a model of its draws made here
+// from the engine's generator formula.
+TEST_F(SoundEndToEndTest, TheRandomContainerPlaysTheSeededDrawsOfItsWeights) {
+  constexpr uint32_t kSeed = 4242;
+  constexpr size_t kPosts = 8, kSpacing = 16 * kFrame;
+  Base::SeedRand15(kSeed);
+  for (size_t p = 0; p < kPosts; ++p) {
+    ASSERT_NE(SoundEngine::PostEvent("Play_Picks", kObject), 0u);
+    Frames(16);
+  }
+  const auto planes = Capture();
+
+  uint32_t state = kSeed;
+  auto rand15 = [&] {
+    state = state * 214013u + 2531011u;
+    return uint64_t((state >> 16) & 0x7FFF);
+  };
+  const uint64_t weights[3] = {1, 1, 2};
+  int blocked = -1;  // avoid-repeat 1: the last pick
+  std::vector<int> expected;
+  for (size_t p = 0; p < kPosts; ++p) {
+    uint64_t remaining = 4 - (blocked >= 0 ? weights[blocked] : 0);
+    const uint64_t r = ((rand15() << 15) + rand15()) % remaining;
+    int64_t sum = -1;
+    int pick = 0;
+    for (int i = 0; i < 3; ++i) {
+      if (i == blocked) continue;
+      sum += int64_t(weights[i]);
+      if (sum >= int64_t(r)) {
+        pick = i;
+        break;
+      }
+    }
+    expected.push_back(pick);
+    blocked = pick;
+  }
+  EXPECT_EQ(TonesOfPosts(planes[0], 0, kSpacing, kPosts), expected);
+}
+
+// The ping-pong sequence of the game bank stepped seven times: beep, chord, hum, chord, beep, ...
+TEST_F(SoundEndToEndTest, ThePingPongSequenceStepsForthAndBack) {
+  constexpr size_t kPosts = 7, kSpacing = 16 * kFrame;
+  for (size_t p = 0; p < kPosts; ++p) {
+    ASSERT_NE(SoundEngine::PostEvent("Play_Steps", kObject), 0u);
+    Frames(16);
+  }
+  const auto planes = Capture();
+  EXPECT_EQ(TonesOfPosts(planes[0], 0, kSpacing, kPosts), (std::vector<int>{0, 1, 2, 1, 0, 1, 2}));
+}
+
+// The game bank's distance layers at 25 of their 0..100 crossfade: the near beep at 0.75 of its
+// level and the far hum at 0.25, each found by least squares against its media within 1e-3.
+TEST_F(SoundEndToEndTest, TheDistanceLayersCrossfadeByTheirCurves) {
+  ASSERT_EQ(SoundEngine::SetRTPCValue("ListenerDistance", 25.0f, kObject), SN_Success);
+  Frames(1);
+  ASSERT_NE(SoundEngine::PostEvent("Play_Distance", kObject), 0u);
+  Frames(8);
+  const auto planes = Capture();
+  const std::vector<double> beep = Media("Beep"), hum = Media("Hum");
+  // Over the beep's length both tones sound: solve the 2x2 normal equations for their gains.
+  double bb = 0, hh = 0, bh = 0, bc = 0, hc = 0;
+  for (size_t t = 0; t < beep.size(); ++t) {
+    const double b = beep[t], h = At(hum, t), c = planes[0][kFrame + t] / 32768.0;
+    bb += b * b, hh += h * h, bh += b * h, bc += b * c, hc += h * c;
+  }
+  const double det = bb * hh - bh * bh;
+  ASSERT_GT(det, 0.0);
+  const double unit = kVoiceUnity * kCentreToPair;
+  EXPECT_NEAR((bc * hh - hc * bh) / det / unit, 0.75, 1e-3);
+  EXPECT_NEAR((hc * bb - bc * bh) / det / unit, 0.25, 1e-3);
 }
 
 // Plays delayed off the frame grid: 10 ms comes due 480 samples into the frame it was posted in,

@@ -92,7 +92,7 @@ class DelayEffect final : public ISnOutOfPlaceEffectPlugin {
  public:
   static constexpr uint32_t kDelay = 100;
   SNRESULT Term(ISnPluginMemAlloc* allocator) override {
-    BusTest::FreeWith(allocator, this);
+    BusTest::PluginDelete(allocator, this);
     return SN_Success;
   }
   SNRESULT Reset() override { return SN_Success; }
@@ -117,7 +117,7 @@ class DelayEffect final : public ISnOutOfPlaceEffectPlugin {
     output.validFrames = uint16_t(n);
     return inputEnded && m_line.empty();
   }
-  static ISnPlugin* Make(ISnPluginMemAlloc* allocator) { return BusTest::MakeWith<DelayEffect>(allocator); }
+  static ISnPlugin* Make(ISnPluginMemAlloc* allocator) { return PluginNew<DelayEffect>(allocator); }
 
  private:
   std::deque<float> m_line{std::deque<float>(kDelay, 0.0f)};

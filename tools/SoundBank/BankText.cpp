@@ -16,7 +16,9 @@
 #include <utility>
 
 #include "SoundEngine/SoundEngineApi.h"
+#include "SoundEngine/Lower/GainEffect.h"
 #include "tools/SoundBank/DialogueWriter.h"
+#include "tools/SoundBank/EffectWriter.h"
 #include "tools/SoundBank/HierarchyWriter.h"
 #include "tools/SoundBank/ActionWriter.h"
 #include "tools/SoundBank/NodeParamsWriter.h"
@@ -440,6 +442,14 @@ bool Parser::Container(const std::vector<std::string>& w) {
       container.flags |= 0x08;
     } else if (kind != "mixer" && word == "perobject") {
       container.flags &= uint8_t(~0x10);
+    } else if (kind != "mixer" && word == "transition") {
+      // How a continuous play goes from item to item: 1 crossfade, 2 power crossfade, 3 delay, 4 sample
+      // accurate, 5 trigger rate; the time in ms for 1, 2, 3 and 5.
+      if (i + 2 >= w.size()) return Fail("\"transition\" takes a type and a time in ms");
+      uint32_t type = 0;
+      if (!Number(w[++i], type) || !Real(w[++i], container.transitionMs)) return false;
+      if (type > 5) return Fail("a transition type is 0 to 5");
+      container.transitionType = uint8_t(type);
     } else {
       const size_t equals = word.find('=');
       BankPlaylistItem item;
@@ -535,22 +545,32 @@ bool Parser::Layers(const std::vector<std::string>& w) {
 }
 
 bool Parser::Sound(const std::vector<std::string>& w) {
-  if (!Count(w, 4, 12)) return false;
+  if (!Count(w, 4, 22)) return false;
   PendingSound sound;
   sound.tone = w[2];
   sound.line = m_line;
   if (!Id(w[1], sound.id) || !Id(w[3], sound.params.outputBusId)) return false;
   for (size_t i = 4; i < w.size(); i += 2) {
-    if (i + 1 == w.size() ||
-        (w[i] != "volume" && w[i] != "loop" && w[i] != "3d" && w[i] != "motion" && w[i] != "path"))
-      return Fail("only \"volume <dB>\", \"loop <passes, 0 for ever>\", \"motion <motion bus>\", \"path <path>\" "
-                  "and \"3d <attenuation>\" may follow a sound's bus");
+    if (i + 1 == w.size() || (w[i] != "volume" && w[i] != "loop" && w[i] != "3d" && w[i] != "motion" &&
+                              w[i] != "path" && w[i] != "effect"))
+      return Fail("only \"volume <dB>\", \"loop <passes, 0 for ever>\", \"motion <motion bus>\", \"path <path>\", "
+                  "\"effect <definition>\" and \"3d <attenuation>\" may follow a sound's bus");
     if (w[i] == "motion") {
       // Written only where the bank's header carries the motion flag; Finish checks it is there.
       if (!Id(w[i + 1], sound.params.secondaryOutputId)) return false;
     } else if (w[i] == "path") {
       // Placed where its path takes it around the listener; written once the path's vertices are known.
       sound.path = w[i + 1];
+    } else if (w[i] == "effect") {
+      // The next of the four insert slots, from a shared definition; the sound's own effects win over
+      // those of the containers above it.
+      if (sound.params.effects.size() == 4) return Fail("a sound has four effect slots");
+      BankNodeEffect effect;
+      effect.slot = uint8_t(sound.params.effects.size());
+      effect.shared = 1;
+      if (!Id(w[i + 1], effect.effectId)) return false;
+      sound.params.effects.push_back(effect);
+      sound.params.overridesEffects = 1;
     } else if (w[i] == "3d") {
       // Placed at its game object, spatialised along the object's own rays, attenuated by name (the
       // attenuation may come from another bank).
@@ -841,6 +861,19 @@ bool Parser::Line(const std::vector<std::string>& w) {
     return AddObject(4, w[1], EventPayload(eventId, actions));
   }
   if (op == "action") return ParseAction(w);
+  if (op == "effect") {
+    // The built-in gain as a shared definition: its level in dB is its whole parameter block.
+    if (!Count(w, 4, 4)) return false;
+    if (w[2] != "gain") return Fail("\"" + w[2] + "\": the built-in effect is \"gain <dB>\"");
+    BankEffect effect;
+    uint32_t id = 0;
+    float dB = 0.0f;
+    if (!Id(w[1], id) || !Real(w[3], dB)) return false;
+    effect.pluginId = SN::kGainEffectKey;
+    effect.params.resize(sizeof dB);
+    memcpy(effect.params.data(), &dB, sizeof dB);
+    return AddObject(kBankSharedEffectType, w[1], EffectPayload(id, effect));
+  }
   if (op == "modulator") {
     if (!Count(w, 3, kNoMost)) return false;
     if (w[1] != "lfo" && w[1] != "envelope") return Fail("a modulator is an \"lfo\" or an \"envelope\"");
