@@ -299,10 +299,12 @@ void RenderCore::MultiPass(RenderList& list, Frame& frame) {
   SetSamplerState(0);
   DepthBuffer* depth = frame.GetDepthBuffer();
 
+  // The G-buffer is not cleared between layers: every pass that reads it runs under the stencil test
+  // the geometry pass marks, so a texel is read only in the layer that wrote it. Clearing its four
+  // float targets was the costliest work of a frame on a software rasteriser, and changed no pixel.
   for (int index = 0; index < RenderList::kLayerCount; ++index) {
     depth->Clear();
     depth->SetDepthState(1);
-    m_gBuffer->Clear();
     const RenderList::Layer* layer = list.GetRecord(index);
     if (!layer) continue;
     const std::vector<ModelBatch> batches = BuildModelBatches(*layer);

@@ -287,6 +287,53 @@ TEST_F(RenderPasses, EveryLightIsDrawnWhateverHowManyDirectionalLightsComeFirst)
   EXPECT_EQ(far.r, far.b);
 }
 
+// The light passes of a layer read the G-buffer only where that layer drew, so what an earlier layer
+// left there never shows: a light filling the whole frame in layer 1 brightens its small box and
+// nothing of layer 0's wall around it. The G-buffer is left uncleared between layers for this reason;
+// a frame's clears are the light target, the depth of each drawn layer and the composition's depth.
+TEST_F(RenderPasses, ALayerLightsOnlyWhatItDrewWhateverAnEarlierLayerLeftInTheGBuffer) {
+  Model wall("default.cong", Vec3(0, 0, 2), Vec3(20, 20, 1), Vec4(0.5f, 0.5f, 0.5f, 1));
+  Model box("default.cong", Vec3(0, 0, 0), Vec3(2, 2, 2), Vec4(1, 1, 1, 1));
+  Graphics::BasePLight light;
+  light.m_data.m_position = Vec3(0, 0, -4);
+  light.m_data.m_radius = 50.0f;
+  light.m_data.m_attenuation = Vec3(1, 0, 0);
+  light.m_data.m_diffuse = Vec4(1, 0, 0, 1);
+  auto draw = [&](bool lit) {
+    master_.Clear(canvasId_, Vec4(kClear[0], kClear[1], kClear[2], kClear[3]));
+    canvas_->Begin(&camera_);
+    canvas_->Submit(&wall, 0);
+    canvas_->Submit(&box, 1);
+    if (lit) canvas_->Submit(&light, 1);
+    canvas_->End();
+    master_.Draw(canvasId_);
+    return ReadAndPresent();
+  };
+  const std::vector<Pixel> unlit = draw(false);
+  const uint64_t clearsBefore = device_->Stats().clears;
+  const std::vector<Pixel> lit = draw(true);
+  const uint64_t clears = device_->Stats().clears - clearsBefore;
+  // Unlit, the box is white and the wall around it grey: each pixel says which layer it shows.
+  int boxPixels = 0, red = 0, changedOutside = 0;
+  for (int y = 0; y < kSize; ++y)
+    for (int x = 0; x < kSize; ++x) {
+      const Pixel a = At(unlit, x, y), b = At(lit, x, y);
+      if (a.r == 255 && a.g == 255 && a.b == 255) {
+        ++boxPixels;
+        red += b.r > 200 && b.g < 30 && b.b < 30;
+      } else {
+        changedOutside += a.r != b.r || a.g != b.g || a.b != b.b;
+      }
+    }
+  EXPECT_GT(boxPixels, 16);
+  EXPECT_EQ(red, boxPixels);
+  EXPECT_EQ(changedOutside, 0);
+  EXPECT_EQ(At(unlit, 32, 20).g, 128);  // the wall above the box, unlit
+  // The frame, the light target, the depth of layers 0 and 1 and the composition's depth (the debug
+  // pass's depth clear joins the next frame's first).
+  EXPECT_EQ(clears, 5u);
+}
+
 TEST_F(RenderPasses, ALayerWithOnlyLightsIsNotDrawn) {
   Graphics::BasePLight light;
   const uint64_t before = device_->Stats().draws;
