@@ -23,6 +23,8 @@
 #include "Base/ResourceCollection.h"
 #include "Graphics/Shader.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <utility>
 
@@ -60,9 +62,11 @@ Platform::GpuContext* Context() { return GetDevice()->m_context; }
 
 Mesh* MeshById(uint32_t id) { return Base::Resources<Mesh>::Instance().GetResourceById(id); }
 
-void ClearTarget(Renderer::RenderTarget<1>& target, float r, float g, float b, float a) {
+void ClearTarget(Renderer::RenderTarget<1>& target, float r, float g, float b, float a,
+                 const Platform::GpuRect* rect = nullptr) {
   const float colour[4] = {r, g, b, a};
-  if (Platform::GpuRenderTargetView* view = target.GetRenderTargetView(0)) Context()->ClearRenderTargetView(view, colour);
+  if (Platform::GpuRenderTargetView* view = target.GetRenderTargetView(0))
+    Context()->ClearRenderTargetView(view, colour, rect);
 }
 
 void CanvasRendererEntry(RenderList& list, Frame& frame) { RenderCore::GetInstance().RenderCanvas(&list, &frame); }
@@ -405,13 +409,64 @@ void RenderCore::RenderShadowMaps(const std::vector<Light*>& lights, const std::
     if (!light || light->GetLightType() != Light::Directional) continue;
     auto* directional = static_cast<BaseDLight*>(light);
     if (!directional->m_castsShadow) continue;
-    ClearTarget(*directional->m_shadowMap, 0, 0, 0, 1);
-    directional->m_shadowDepth.Clear();
+    // Only what the last pass drew is cleared: a shadow map of 4096 squared is mostly empty, and its
+    // whole clear cost more than a fifth of a frame on a software rasteriser. Views made anew (a new
+    // device) start from a whole clear.
+    Platform::GpuRenderTargetView* mapView = directional->m_shadowMap->GetRenderTargetView(0);
+    Platform::GpuDepthStencilView* depthView = directional->m_shadowDepth.GetView();
+    const uint64_t serials[2] = {mapView ? mapView->Serial() : 0, depthView ? depthView->Serial() : 0};
+    const int32_t size = int32_t(BaseDLight::kShadowMapSize);
+    if (serials[0] != directional->m_shadowDrawnSerials[0] || serials[1] != directional->m_shadowDrawnSerials[1])
+      directional->m_shadowDrawn = {0, 0, size, size};
+    ClearTarget(*directional->m_shadowMap, 0, 0, 0, 1, &directional->m_shadowDrawn);
+    directional->m_shadowDepth.Clear(&directional->m_shadowDrawn);
+    directional->m_shadowDrawn = CasterTexels(batches, directional->m_shadowCamera, size);
+    directional->m_shadowDrawnSerials[0] = serials[0];
+    directional->m_shadowDrawnSerials[1] = serials[1];
     directional->BeginShadowPass();
     UploadCamera(&directional->m_shadowCamera);
     DrawBatches(batches, true);
   }
   frame.SetFullViewport();
+}
+
+Platform::GpuRect RenderCore::CasterTexels(const std::vector<ModelBatch>& batches, BaseCamera& camera, int32_t size) {
+  const Platform::GpuRect whole{0, 0, size, size};
+  // The camera's matrices take a row vector, as the vertex factories apply them: transposed here.
+  const Base::Mat4 toClip = camera.GetViewProjectionMatrix().Transposed();
+  float left = INFINITY, top = INFINITY, right = -INFINITY, bottom = -INFINITY;
+  for (const ModelBatch& batch : batches) {
+    if (!batch.first->IsPlacedByItsMatrices()) return whole;
+    const Mesh* mesh = MeshById(batch.first->m_meshID);
+    if (!mesh || mesh->m_vertices.empty()) continue;  // nothing is drawn
+    Base::Vec3 lo(INFINITY, INFINITY, INFINITY), hi(-INFINITY, -INFINITY, -INFINITY);
+    for (const MeshVertex& v : mesh->m_vertices) {
+      lo = Base::Vec3(std::min(lo.x, v.position.x), std::min(lo.y, v.position.y), std::min(lo.z, v.position.z));
+      hi = Base::Vec3(std::max(hi.x, v.position.x), std::max(hi.y, v.position.y), std::max(hi.z, v.position.z));
+    }
+    const auto* records = static_cast<const ModelRecord*>(batch.records);
+    const auto* matrices = static_cast<const Base::Mat4*>(batch.matrices);
+    for (uint32_t i = 0; i < batch.count; ++i) {
+      if (!records[i].castsShadow) continue;  // the depth writer discards it
+      const Base::Mat4 world = matrices[2 * i].Transposed();
+      for (int corner = 0; corner < 8; ++corner) {
+        const Base::Vec4 local(corner & 1 ? hi.x : lo.x, corner & 2 ? hi.y : lo.y, corner & 4 ? hi.z : lo.z, 1.0f);
+        const Base::Vec4 clip = toClip * (world * local);
+        if (!(clip.w > 1e-6f) || !std::isfinite(clip.x) || !std::isfinite(clip.y)) return whole;
+        const float x = (clip.x / clip.w * 0.5f + 0.5f) * float(size);
+        const float y = (0.5f - clip.y / clip.w * 0.5f) * float(size);
+        left = std::min(left, x);
+        right = std::max(right, x);
+        top = std::min(top, y);
+        bottom = std::max(bottom, y);
+      }
+    }
+  }
+  if (!(left <= right)) return {0, 0, 0, 0};  // no caster: nothing drawn
+  // A texel of margin on each side; the rasteriser never reaches past the corners' hull.
+  auto clamp = [size](float v) { return int32_t(std::clamp(v, 0.0f, float(size))); };
+  return {clamp(std::floor(left) - 1.0f), clamp(std::floor(top) - 1.0f), clamp(std::ceil(right) + 1.0f),
+          clamp(std::ceil(bottom) + 1.0f)};
 }
 
 void RenderCore::RenderLights(const std::vector<Light*>& lights) {

@@ -227,6 +227,52 @@ TEST_F(RenderPasses, AShadowedRegionIsDarkerThanTheLitOne) {
   EXPECT_GT(AtWorld(ReadAndPresent(), Vec3(4, 0, 4.5f)).Brightness(), 300);
 }
 
+// A shadow pass clears only what the pass before it drew: when the caster moves, its old shadow goes,
+// and the map holds what a light drawing it for the first time (a whole clear) holds.
+TEST_F(RenderPasses, AShadowFollowsItsCasterAndTheMapHoldsWhatAFirstPassWouldDraw) {
+  Model wall("default.cong", Vec3(0, 0, 5), Vec3(30, 30, 1));
+  Model blocker("default.cong", Vec3(0, 0, 0), Vec3(2, 2, 2));
+  Vec3 direction(1, 0, 1);
+  direction.Normalize();
+  auto aim = [&](Graphics::BaseDLight& light) {
+    light.m_data.m_direction = direction;
+    light.m_castsShadow = true;
+    light.m_shadowCamera.SetPosition(direction * -40.0f);
+    light.m_shadowCamera.LookAt(Vec3(0, 0, 0));
+  };
+  auto map = [&](Graphics::BaseDLight& light) {
+    std::vector<uint8_t> bytes;
+    EXPECT_EQ(device_->ReadTexels(light.GetShadowTexture(), 0, &bytes), Platform::kGpuOk);
+    return bytes;
+  };
+  Graphics::BaseDLight sun;
+  aim(sun);
+  DrawFrame({&wall, &blocker, &sun});
+  const int lit = AtWorld(ReadAndPresent(), Vec3(-3, 0, 4.5f)).Brightness();
+  EXPECT_LT(AtWorld(ReadAndPresent(), Vec3(4, 0, 4.5f)).Brightness(), lit / 4);
+
+  blocker.Place(Vec3(-1, 3, -1), Vec3(2, 2, 2));  // its shadow now falls from x 2.5 up, 3 higher
+  DrawFrame({&wall, &blocker, &sun});
+  const std::vector<Pixel> moved = ReadAndPresent();
+  EXPECT_GT(AtWorld(moved, Vec3(4, 0, 4.5f)).Brightness(), 300);  // where the shadow was
+  EXPECT_LT(AtWorld(moved, Vec3(4, 3, 4.5f)).Brightness(), lit / 4);
+  const std::vector<uint8_t> kept = map(sun);
+
+  Graphics::BaseDLight fresh;
+  aim(fresh);
+  DrawFrame({&wall, &blocker, &fresh});
+  const std::vector<Pixel> first = ReadAndPresent();
+  EXPECT_TRUE(kept == map(fresh));
+  EXPECT_EQ(std::memcmp(moved.data(), first.data(), moved.size() * sizeof(Pixel)), 0);
+
+  // With no caster left, the next pass still clears what the last one drew.
+  wall.m_shadowCaster = blocker.m_shadowCaster = false;
+  DrawFrame({&wall, &blocker, &sun});
+  ReadAndPresent();
+  const std::vector<uint8_t> empty = map(sun);
+  EXPECT_TRUE(std::all_of(empty.begin(), empty.end(), [](uint8_t b) { return b == 0; }));
+}
+
 TEST_F(RenderPasses, ADebugShapeOfTwoHundredthsIsDrawnInTwoFramesAndQueuedWithoutACanvasOnCanvasZero) {
   Graphics::DebugDraw& queue = Graphics::DebugDraw::GetInstance();
   ASSERT_EQ(queue.m_canvas, nullptr);
