@@ -430,19 +430,55 @@ void RenderCore::RenderShadowMaps(const std::vector<Light*>& lights, const std::
   frame.SetFullViewport();
 }
 
+namespace {
+
+// Each vertex of an animated model where the skinning vertex factory puts it in model space, handed
+// to `take`; false where that is not known here (bones the draw does not upload, or no skinned
+// stream, which the skinning factory would read as something else).
+template <class Take>
+bool SkinnedBounds(const BaseModel& model, const Mesh& mesh, Take take) {
+  constexpr uint32_t kBonesRead = 128;
+  if (!mesh.m_skinnedVertexBuffer || mesh.m_skinnedVertices.empty() || model.m_boneCount == 0 ||
+      model.m_boneCount > kBonesRead)
+    return false;
+  for (const SkinnedVertex& v : mesh.m_skinnedVertices) {
+    const Base::Vec4 rest(v.position.x, v.position.y, v.position.z, 1.0f);
+    const float weights[4] = {v.weights.x, v.weights.y, v.weights.z, v.weights.w};
+    Base::Vec4 moved(0, 0, 0, 0);
+    for (int i = 0; i < 4; ++i) {
+      if (v.bones[i] >= model.m_boneCount) return false;
+      // The bones are kept transposed; transposed back, each is a column-vector matrix.
+      const Base::Vec4 p = model.m_bones[v.bones[i]].Transposed() * rest;
+      moved = Base::Vec4(moved.x + weights[i] * p.x, moved.y + weights[i] * p.y, moved.z + weights[i] * p.z, 0.0f);
+    }
+    if (weights[0] + weights[1] + weights[2] + weights[3] <= 0.0f) moved = rest;
+    if (!std::isfinite(moved.x) || !std::isfinite(moved.y) || !std::isfinite(moved.z)) return false;
+    take(moved);
+  }
+  return true;
+}
+
+}  // namespace
+
 Platform::GpuRect RenderCore::CasterTexels(const std::vector<ModelBatch>& batches, BaseCamera& camera, int32_t size) {
   const Platform::GpuRect whole{0, 0, size, size};
   // The camera's matrices take a row vector, as the vertex factories apply them: transposed here.
   const Base::Mat4 toClip = camera.GetViewProjectionMatrix().Transposed();
   float left = INFINITY, top = INFINITY, right = -INFINITY, bottom = -INFINITY;
   for (const ModelBatch& batch : batches) {
-    if (!batch.first->IsPlacedByItsMatrices()) return whole;
-    const Mesh* mesh = MeshById(batch.first->m_meshID);
+    const BaseModel& model = *batch.first;
+    if (!model.IsPlacedByItsMatrices()) return whole;
+    const Mesh* mesh = MeshById(model.m_meshID);
     if (!mesh || mesh->m_vertices.empty()) continue;  // nothing is drawn
     Base::Vec3 lo(INFINITY, INFINITY, INFINITY), hi(-INFINITY, -INFINITY, -INFINITY);
-    for (const MeshVertex& v : mesh->m_vertices) {
-      lo = Base::Vec3(std::min(lo.x, v.position.x), std::min(lo.y, v.position.y), std::min(lo.z, v.position.z));
-      hi = Base::Vec3(std::max(hi.x, v.position.x), std::max(hi.y, v.position.y), std::max(hi.z, v.position.z));
+    auto take = [&lo, &hi](const Base::Vec4& p) {
+      lo = Base::Vec3(std::min(lo.x, p.x), std::min(lo.y, p.y), std::min(lo.z, p.z));
+      hi = Base::Vec3(std::max(hi.x, p.x), std::max(hi.y, p.y), std::max(hi.z, p.z));
+    };
+    if (!model.IsAnimated()) {
+      for (const MeshVertex& v : mesh->m_vertices) take(v.position);
+    } else if (!SkinnedBounds(model, *mesh, take)) {
+      return whole;
     }
     const auto* records = static_cast<const ModelRecord*>(batch.records);
     const auto* matrices = static_cast<const Base::Mat4*>(batch.matrices);

@@ -273,6 +273,43 @@ TEST_F(RenderPasses, AShadowFollowsItsCasterAndTheMapHoldsWhatAFirstPassWouldDra
   EXPECT_TRUE(std::all_of(empty.begin(), empty.end(), [](uint8_t b) { return b == 0; }));
 }
 
+// A skinned caster is bounded where its bones put it: moved by its bones alone and back, the map holds
+// what the first pass drew.
+TEST_F(RenderPasses, ASkinnedCastersShadowIsClearedWhereItsBonesHadPutIt) {
+  Model wall("default.cong", Vec3(0, 0, 5), Vec3(30, 30, 1));
+  Model worm("Worm.cong", Vec3(-2, 0, 0), Vec3(1, 1, 1));
+  std::vector<Base::Mat4> bones(8);
+  worm.m_bones = bones.data();
+  worm.m_boneCount = uint32_t(bones.size());
+  Vec3 direction(0, 0, 1);
+  auto aim = [&](Graphics::BaseDLight& light) {
+    light.m_data.m_direction = direction;
+    light.m_castsShadow = true;
+    light.m_shadowCamera.SetPosition(direction * -40.0f);
+    light.m_shadowCamera.LookAt(Vec3(0, 0, 0));
+  };
+  auto map = [&](Graphics::BaseDLight& light) {
+    std::vector<uint8_t> bytes;
+    EXPECT_EQ(device_->ReadTexels(light.GetShadowTexture(), 0, &bytes), Platform::kGpuOk);
+    return bytes;
+  };
+  Graphics::BaseDLight sun;
+  aim(sun);
+  DrawFrame({&wall, &worm, &sun});
+  ReadAndPresent();
+  const std::vector<uint8_t> before = map(sun);
+  // The bones are kept transposed: a move of 20 up, past the wall's part of the map.
+  for (Base::Mat4& bone : bones) bone = Base::Mat4::BuildTranslation(Vec3(0, 20, 0)).Transposed();
+  DrawFrame({&wall, &worm, &sun});
+  ReadAndPresent();
+  EXPECT_FALSE(map(sun) == before);
+  // Back at rest: the pass clears where the bones had put it, and the map is the first pass's again.
+  for (Base::Mat4& bone : bones) bone = Base::Mat4();
+  DrawFrame({&wall, &worm, &sun});
+  ReadAndPresent();
+  EXPECT_TRUE(map(sun) == before);
+}
+
 TEST_F(RenderPasses, ADebugShapeOfTwoHundredthsIsDrawnInTwoFramesAndQueuedWithoutACanvasOnCanvasZero) {
   Graphics::DebugDraw& queue = Graphics::DebugDraw::GetInstance();
   ASSERT_EQ(queue.m_canvas, nullptr);
