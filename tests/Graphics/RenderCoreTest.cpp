@@ -129,7 +129,22 @@ TEST_F(RenderCoreSetUp, TheSharedQuadIsAQuadAgainAfterTheRenderCoreStartsAnew) {
   again.Shutdown();  // the renderer this test started lets its device go, as the graphics system's would
 }
 
-class RenderPasses : public SceneFixture {};
+class RenderPasses : public SceneFixture {
+ protected:
+  // A sun casting shadows along `direction`, its camera 40 units back looking at the origin.
+  static void AimSun(Graphics::BaseDLight& sun, Vec3 direction) {
+    direction.Normalize();
+    sun.m_data.m_direction = direction;
+    sun.m_castsShadow = true;
+    sun.m_shadowCamera.SetPosition(direction * -40.0f);
+    sun.m_shadowCamera.LookAt(Vec3(0, 0, 0));
+  }
+  std::vector<uint8_t> ShadowMapOf(Graphics::BaseDLight& sun) {
+    std::vector<uint8_t> bytes;
+    EXPECT_EQ(device_->ReadTexels(sun.GetShadowTexture(), 0, &bytes), Platform::kGpuOk);
+    return bytes;
+  }
+};
 
 TEST_F(RenderPasses, NullListsAndFramesAreRefused) {
   Graphics::RenderList list;
@@ -232,44 +247,33 @@ TEST_F(RenderPasses, AShadowedRegionIsDarkerThanTheLitOne) {
 TEST_F(RenderPasses, AShadowFollowsItsCasterAndTheMapHoldsWhatAFirstPassWouldDraw) {
   Model wall("default.cong", Vec3(0, 0, 5), Vec3(30, 30, 1));
   Model blocker("default.cong", Vec3(0, 0, 0), Vec3(2, 2, 2));
-  Vec3 direction(1, 0, 1);
-  direction.Normalize();
-  auto aim = [&](Graphics::BaseDLight& light) {
-    light.m_data.m_direction = direction;
-    light.m_castsShadow = true;
-    light.m_shadowCamera.SetPosition(direction * -40.0f);
-    light.m_shadowCamera.LookAt(Vec3(0, 0, 0));
-  };
-  auto map = [&](Graphics::BaseDLight& light) {
-    std::vector<uint8_t> bytes;
-    EXPECT_EQ(device_->ReadTexels(light.GetShadowTexture(), 0, &bytes), Platform::kGpuOk);
-    return bytes;
-  };
+  const Vec3 direction(1, 0, 1);
   Graphics::BaseDLight sun;
-  aim(sun);
+  AimSun(sun, direction);
   DrawFrame({&wall, &blocker, &sun});
-  const int lit = AtWorld(ReadAndPresent(), Vec3(-3, 0, 4.5f)).Brightness();
-  EXPECT_LT(AtWorld(ReadAndPresent(), Vec3(4, 0, 4.5f)).Brightness(), lit / 4);
+  const std::vector<Pixel> start = ReadAndPresent();
+  const int lit = AtWorld(start, Vec3(-3, 0, 4.5f)).Brightness();
+  EXPECT_LT(AtWorld(start, Vec3(4, 0, 4.5f)).Brightness(), lit / 4);
 
   blocker.Place(Vec3(-1, 3, -1), Vec3(2, 2, 2));  // its shadow now falls from x 2.5 up, 3 higher
   DrawFrame({&wall, &blocker, &sun});
   const std::vector<Pixel> moved = ReadAndPresent();
   EXPECT_GT(AtWorld(moved, Vec3(4, 0, 4.5f)).Brightness(), 300);  // where the shadow was
   EXPECT_LT(AtWorld(moved, Vec3(4, 3, 4.5f)).Brightness(), lit / 4);
-  const std::vector<uint8_t> kept = map(sun);
+  const std::vector<uint8_t> kept = ShadowMapOf(sun);
 
   Graphics::BaseDLight fresh;
-  aim(fresh);
+  AimSun(fresh, direction);
   DrawFrame({&wall, &blocker, &fresh});
   const std::vector<Pixel> first = ReadAndPresent();
-  EXPECT_TRUE(kept == map(fresh));
+  EXPECT_TRUE(kept == ShadowMapOf(fresh));
   EXPECT_EQ(std::memcmp(moved.data(), first.data(), moved.size() * sizeof(Pixel)), 0);
 
   // With no caster left, the next pass still clears what the last one drew.
   wall.m_shadowCaster = blocker.m_shadowCaster = false;
   DrawFrame({&wall, &blocker, &sun});
   ReadAndPresent();
-  const std::vector<uint8_t> empty = map(sun);
+  const std::vector<uint8_t> empty = ShadowMapOf(sun);
   EXPECT_TRUE(std::all_of(empty.begin(), empty.end(), [](uint8_t b) { return b == 0; }));
 }
 
@@ -281,33 +285,22 @@ TEST_F(RenderPasses, ASkinnedCastersShadowIsClearedWhereItsBonesHadPutIt) {
   std::vector<Base::Mat4> bones(8);
   worm.m_bones = bones.data();
   worm.m_boneCount = uint32_t(bones.size());
-  Vec3 direction(0, 0, 1);
-  auto aim = [&](Graphics::BaseDLight& light) {
-    light.m_data.m_direction = direction;
-    light.m_castsShadow = true;
-    light.m_shadowCamera.SetPosition(direction * -40.0f);
-    light.m_shadowCamera.LookAt(Vec3(0, 0, 0));
-  };
-  auto map = [&](Graphics::BaseDLight& light) {
-    std::vector<uint8_t> bytes;
-    EXPECT_EQ(device_->ReadTexels(light.GetShadowTexture(), 0, &bytes), Platform::kGpuOk);
-    return bytes;
-  };
+  const Vec3 direction(0, 0, 1);
   Graphics::BaseDLight sun;
-  aim(sun);
+  AimSun(sun, direction);
   DrawFrame({&wall, &worm, &sun});
   ReadAndPresent();
-  const std::vector<uint8_t> before = map(sun);
+  const std::vector<uint8_t> before = ShadowMapOf(sun);
   // The bones are kept transposed: a move of 20 up, past the wall's part of the map.
   for (Base::Mat4& bone : bones) bone = Base::Mat4::BuildTranslation(Vec3(0, 20, 0)).Transposed();
   DrawFrame({&wall, &worm, &sun});
   ReadAndPresent();
-  EXPECT_FALSE(map(sun) == before);
+  EXPECT_FALSE(ShadowMapOf(sun) == before);
   // Back at rest: the pass clears where the bones had put it, and the map is the first pass's again.
   for (Base::Mat4& bone : bones) bone = Base::Mat4();
   DrawFrame({&wall, &worm, &sun});
   ReadAndPresent();
-  EXPECT_TRUE(map(sun) == before);
+  EXPECT_TRUE(ShadowMapOf(sun) == before);
 }
 
 TEST_F(RenderPasses, ADebugShapeOfTwoHundredthsIsDrawnInTwoFramesAndQueuedWithoutACanvasOnCanvasZero) {

@@ -37,12 +37,22 @@ class GpuClears : public GpuFixture {
   // A quad over the left half of the bound targets, at depth 0.5.
   void DrawLeftHalf(Rgba c) { DrawVertices(Quad(-1, -1, 0, 1, 0.5f, c)); }
 
+  // Draws from here on keep to `rect`.
+  void UseScissor(const GpuRect& rect) {
+    GpuRasterizerDesc r;
+    r.scissorEnable = true;
+    ASSERT_EQ(device_->CreateRasterizerState(r, scissor_.GetAddressOf()), kGpuOk);
+    context_->SetScissorRects(1, &rect);
+    context_->SetRasterizerState(scissor_.Get());
+  }
+
   uint64_t Issued() const { return device_->Stats().clears; }
   uint64_t OnOwn() const { return device_->Stats().clearsOnOwn; }
 
   GpuRef<GpuTexture2D> second_;
   GpuRef<GpuRenderTargetView> secondView_;
   GpuRef<GpuShaderResourceView> secondSrv_;
+  GpuRef<GpuRasterizerState> scissor_;
 };
 
 TEST_F(GpuClears, AClearWaitsForTheNextDrawToItsViewAndRepeatedClearsCollapse) {
@@ -82,13 +92,7 @@ TEST_F(GpuClears, ClearsOnTheDrawsFramebufferIgnoreScissorAndEveryTargetsWriteMa
   masked.renderTarget[1].renderTargetWriteMask = 0;
   GpuRef<GpuBlendState> noSecond;
   ASSERT_EQ(device_->CreateBlendState(masked, noSecond.GetAddressOf()), kGpuOk);
-  GpuRasterizerDesc r;
-  r.scissorEnable = true;
-  GpuRef<GpuRasterizerState> scissor;
-  ASSERT_EQ(device_->CreateRasterizerState(r, scissor.GetAddressOf()), kGpuOk);
-  const GpuRect rect{0, 0, 4, 4};
-  context_->SetScissorRects(1, &rect);
-  context_->SetRasterizerState(scissor.Get());
+  UseScissor({0, 0, 4, 4});
   context_->SetBlendState(noSecond.Get(), nullptr, 0xffffffff);
   DrawLeftHalf(kBlue);  // the masks and the scissor now hold in GL
 
@@ -229,13 +233,7 @@ TEST_F(GpuClears, APartClearReachesItsRectangleAloneAndWaitsLikeAWholeOne) {
   EXPECT_TRUE(Near(At(px, 8, 4), kRed));
 
   // A scissored draw after a part clear keeps its own rectangle.
-  GpuRasterizerDesc r;
-  r.scissorEnable = true;
-  GpuRef<GpuRasterizerState> scissor;
-  ASSERT_EQ(device_->CreateRasterizerState(r, scissor.GetAddressOf()), kGpuOk);
-  const GpuRect drawRect{0, 8, 16, 16};
-  context_->SetScissorRects(1, &drawRect);
-  context_->SetRasterizerState(scissor.Get());
+  UseScissor({0, 8, 16, 16});
   context_->ClearRenderTargetView(rtv_.Get(), green, &rect);
   context_->ClearDepthStencilView(depthView_.Get(), GpuClear_Depth, 1.0f, 0);
   DrawVertices(Quad(-1, -1, 1, 1, 0.5f, kBlue));
