@@ -494,6 +494,60 @@ TEST_F(RenderPasses, TheCompositionCopiesEveryTexelOfTheLitPictureToItsOwnPixel)
   EXPECT_GT(edges, 10);  // the picture has hard edges a blur would soften
 }
 
+// The fullbright quad repeats a source smaller than the target: each pixel takes the texel at its
+// position modulo the source's size, for sizes of no power of two as well (the shader wraps without an
+// integer division).
+TEST_F(RenderPasses, TheFullbrightQuadRepeatsASmallSourceTexelForTexel) {
+  DrawFrame({});  // the targets take the frame's size
+  ReadAndPresent();
+  constexpr uint32_t kW = 3, kH = 5;
+  std::vector<float> texels;
+  for (uint32_t y = 0; y < kH; ++y)
+    for (uint32_t x = 0; x < kW; ++x) texels.insert(texels.end(), {0.25f * float(x), 0.125f * float(y), 0.5f, 1.0f});
+  Platform::GpuTexture2DDesc d;
+  d.width = kW;
+  d.height = kH;
+  d.format = Platform::GpuFormat_R32G32B32A32_Float;
+  d.bindFlags = Platform::GpuBind_ShaderResource;
+  const Platform::GpuSubresourceData init{texels.data(), kW * 16, 0};
+  GpuTest::GpuRef<Platform::GpuTexture2D> source;
+  GpuTest::GpuRef<Platform::GpuShaderResourceView> view;
+  ASSERT_EQ(device_->CreateTexture2D(d, &init, source.GetAddressOf()), Platform::kGpuOk);
+  ASSERT_EQ(device_->CreateShaderResourceView(source.Get(), nullptr, view.GetAddressOf()), Platform::kGpuOk);
+
+  Graphics::Renderer::RenderTarget<1>* target = core_->GetLightTarget();
+  target->BindAsRenderTargets(nullptr);
+  frame_->SetFullViewport();
+  Platform::GpuShaderResourceView* views[] = {view.Get()};
+  context_->SetShaderResources(Platform::GpuShaderStage::Pixel, 1, 1, views);
+  context_->SetDepthStencilState(nullptr, 0);
+  context_->SetRasterizerState(nullptr);  // the debug pass ends in wireframe
+  context_->SetPrimitiveTopology(Platform::GpuTopology::TriangleList);
+  Graphics::Mesh* quad = Base::Resources<Graphics::Mesh>::Instance().GetResourceById(
+      core_->GetMeshID(Graphics::RenderCore::QuadMesh));
+  ASSERT_NE(quad, nullptr);
+  quad->BindBuffers(false);
+  Graphics::FindLoadedShader("ObjectSpace_VS")->Bind();
+  Graphics::FindLoadedShader("Fullbright_PS")->Bind();
+  context_->DrawIndexed(quad->GetIndexCount(), 0, 0);
+  context_->SetShaderResources(Platform::GpuShaderStage::Pixel, 1, 1, nullptr);
+
+  std::vector<uint8_t> bytes;
+  ASSERT_EQ(device_->ReadTexels(target->GetTexture(0), 0, &bytes), Platform::kGpuOk);
+  const uint32_t size = uint32_t(target->GetSize().x);
+  ASSERT_EQ(bytes.size(), size_t(size) * size * 16);
+  int wrong = 0;
+  for (uint32_t y = 0; y < size; ++y)
+    for (uint32_t x = 0; x < size; ++x) {
+      float got[4];
+      std::memcpy(got, &bytes[(size_t(y) * size + x) * 16], sizeof got);
+      const float* want = &texels[(size_t(y % kH) * kW + x % kW) * 4];
+      if ((got[0] != want[0] || got[1] != want[1] || got[2] != want[2] || got[3] != 1.0f) && ++wrong <= 3)
+        ADD_FAILURE() << "pixel " << x << ", " << y << ": " << got[0] << ", " << got[1];
+    }
+  EXPECT_EQ(wrong, 0);
+}
+
 TEST_F(RenderPasses, AnInstalledObserverIsToldTheEndOfEveryPassInOrder) {
   static std::vector<std::string> seen;
   seen.clear();
