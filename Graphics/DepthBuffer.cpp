@@ -53,10 +53,11 @@ void DepthBuffer::Resize(uint32_t width, uint32_t height) {
   Create();
 }
 
-void DepthBuffer::Clear() {
+void DepthBuffer::Clear(const Platform::GpuRect* rect) {
   Platform::GpuContext* context = GetDevice()->m_context;
   if (context && m_depthStencilView)
-    context->ClearDepthStencilView(m_depthStencilView, Platform::GpuClear_Depth | Platform::GpuClear_Stencil, 1.0f, 0);
+    context->ClearDepthStencilView(m_depthStencilView, Platform::GpuClear_Depth | Platform::GpuClear_Stencil, 1.0f, 0,
+                                   rect);
 }
 
 void DepthBuffer::SetDepthState(int index) {

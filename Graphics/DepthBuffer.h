@@ -20,8 +20,8 @@ class DepthBuffer {
   void Release();
   // The same format at a new size.
   void Resize(uint32_t width, uint32_t height);
-  // Depth 1 and stencil 0.
-  void Clear();
+  // Depth 1 and stencil 0; with `rect`, in that part alone (texels from the top-left corner).
+  void Clear(const Platform::GpuRect* rect = nullptr);
   // Entry `index` (0 to 3) of the render state set's depth-stencil table; 0 is the device default.
   void SetDepthState(int index);
 

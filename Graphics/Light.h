@@ -72,6 +72,10 @@ class BaseDLight : public Light {
   Shader* m_shadowDrawer = nullptr;
   DepthBuffer m_shadowDepth;
   Platform::GpuViewport m_shadowViewport{};
+  // What the last shadow pass may have drawn, in texels, and the views it drew through: outside it the
+  // map and its depth still hold their clear values, so the next pass clears that part alone.
+  Platform::GpuRect m_shadowDrawn{0, 0, int32_t(kShadowMapSize), int32_t(kShadowMapSize)};
+  uint64_t m_shadowDrawnSerials[2] = {};
 };
 
 // A light within a sphere around a point.

@@ -23,6 +23,8 @@
 #include "Base/ResourceCollection.h"
 #include "Graphics/Shader.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <utility>
 
@@ -60,9 +62,11 @@ Platform::GpuContext* Context() { return GetDevice()->m_context; }
 
 Mesh* MeshById(uint32_t id) { return Base::Resources<Mesh>::Instance().GetResourceById(id); }
 
-void ClearTarget(Renderer::RenderTarget<1>& target, float r, float g, float b, float a) {
+void ClearTarget(Renderer::RenderTarget<1>& target, float r, float g, float b, float a,
+                 const Platform::GpuRect* rect = nullptr) {
   const float colour[4] = {r, g, b, a};
-  if (Platform::GpuRenderTargetView* view = target.GetRenderTargetView(0)) Context()->ClearRenderTargetView(view, colour);
+  if (Platform::GpuRenderTargetView* view = target.GetRenderTargetView(0))
+    Context()->ClearRenderTargetView(view, colour, rect);
 }
 
 void CanvasRendererEntry(RenderList& list, Frame& frame) { RenderCore::GetInstance().RenderCanvas(&list, &frame); }
@@ -299,10 +303,12 @@ void RenderCore::MultiPass(RenderList& list, Frame& frame) {
   SetSamplerState(0);
   DepthBuffer* depth = frame.GetDepthBuffer();
 
+  // The G-buffer is not cleared between layers: every pass that reads it runs under the stencil test
+  // the geometry pass marks, so a texel is read only in the layer that wrote it. Clearing its four
+  // float targets was the costliest work of a frame on a software rasteriser, and changed no pixel.
   for (int index = 0; index < RenderList::kLayerCount; ++index) {
     depth->Clear();
     depth->SetDepthState(1);
-    m_gBuffer->Clear();
     const RenderList::Layer* layer = list.GetRecord(index);
     if (!layer) continue;
     const std::vector<ModelBatch> batches = BuildModelBatches(*layer);
@@ -403,13 +409,100 @@ void RenderCore::RenderShadowMaps(const std::vector<Light*>& lights, const std::
     if (!light || light->GetLightType() != Light::Directional) continue;
     auto* directional = static_cast<BaseDLight*>(light);
     if (!directional->m_castsShadow) continue;
-    ClearTarget(*directional->m_shadowMap, 0, 0, 0, 1);
-    directional->m_shadowDepth.Clear();
+    // Only what the last pass drew is cleared: a shadow map of 4096 squared is mostly empty, and its
+    // whole clear cost more than a fifth of a frame on a software rasteriser. Views made anew (a new
+    // device) start from a whole clear.
+    Platform::GpuRenderTargetView* mapView = directional->m_shadowMap->GetRenderTargetView(0);
+    Platform::GpuDepthStencilView* depthView = directional->m_shadowDepth.GetView();
+    const uint64_t serials[2] = {mapView ? mapView->Serial() : 0, depthView ? depthView->Serial() : 0};
+    const int32_t size = int32_t(BaseDLight::kShadowMapSize);
+    if (serials[0] != directional->m_shadowDrawnSerials[0] || serials[1] != directional->m_shadowDrawnSerials[1])
+      directional->m_shadowDrawn = {0, 0, size, size};
+    ClearTarget(*directional->m_shadowMap, 0, 0, 0, 1, &directional->m_shadowDrawn);
+    directional->m_shadowDepth.Clear(&directional->m_shadowDrawn);
+    directional->m_shadowDrawn = CasterTexels(batches, directional->m_shadowCamera, size);
+    directional->m_shadowDrawnSerials[0] = serials[0];
+    directional->m_shadowDrawnSerials[1] = serials[1];
     directional->BeginShadowPass();
     UploadCamera(&directional->m_shadowCamera);
     DrawBatches(batches, true);
   }
   frame.SetFullViewport();
+}
+
+namespace {
+
+// Each vertex of an animated model where the skinning vertex factory puts it in model space, handed
+// to `take`; false where that is not known here (bones the draw does not upload, or no skinned
+// stream, which the skinning factory would read as something else).
+template <class Take>
+bool SkinnedBounds(const BaseModel& model, const Mesh& mesh, Take take) {
+  constexpr uint32_t kBonesRead = 128;
+  if (!mesh.m_skinnedVertexBuffer || mesh.m_skinnedVertices.empty() || model.m_boneCount == 0 ||
+      model.m_boneCount > kBonesRead)
+    return false;
+  for (const SkinnedVertex& v : mesh.m_skinnedVertices) {
+    const Base::Vec4 rest(v.position.x, v.position.y, v.position.z, 1.0f);
+    const float weights[4] = {v.weights.x, v.weights.y, v.weights.z, v.weights.w};
+    Base::Vec4 moved(0, 0, 0, 0);
+    for (int i = 0; i < 4; ++i) {
+      if (v.bones[i] >= model.m_boneCount) return false;
+      // The bones are kept transposed; transposed back, each is a column-vector matrix.
+      const Base::Vec4 p = model.m_bones[v.bones[i]].Transposed() * rest;
+      moved = Base::Vec4(moved.x + weights[i] * p.x, moved.y + weights[i] * p.y, moved.z + weights[i] * p.z, 0.0f);
+    }
+    if (weights[0] + weights[1] + weights[2] + weights[3] <= 0.0f) moved = rest;
+    if (!std::isfinite(moved.x) || !std::isfinite(moved.y) || !std::isfinite(moved.z)) return false;
+    take(moved);
+  }
+  return true;
+}
+
+}  // namespace
+
+Platform::GpuRect RenderCore::CasterTexels(const std::vector<ModelBatch>& batches, BaseCamera& camera, int32_t size) {
+  const Platform::GpuRect whole{0, 0, size, size};
+  // The camera's matrices take a row vector, as the vertex factories apply them: transposed here.
+  const Base::Mat4 toClip = camera.GetViewProjectionMatrix().Transposed();
+  float left = INFINITY, top = INFINITY, right = -INFINITY, bottom = -INFINITY;
+  for (const ModelBatch& batch : batches) {
+    const BaseModel& model = *batch.first;
+    if (!model.IsPlacedByItsMatrices()) return whole;
+    const Mesh* mesh = MeshById(model.m_meshID);
+    if (!mesh || mesh->m_vertices.empty()) continue;  // nothing is drawn
+    Base::Vec3 lo(INFINITY, INFINITY, INFINITY), hi(-INFINITY, -INFINITY, -INFINITY);
+    auto take = [&lo, &hi](const Base::Vec4& p) {
+      lo = Base::Vec3(std::min(lo.x, p.x), std::min(lo.y, p.y), std::min(lo.z, p.z));
+      hi = Base::Vec3(std::max(hi.x, p.x), std::max(hi.y, p.y), std::max(hi.z, p.z));
+    };
+    if (!model.IsAnimated()) {
+      for (const MeshVertex& v : mesh->m_vertices) take(v.position);
+    } else if (!SkinnedBounds(model, *mesh, take)) {
+      return whole;
+    }
+    const auto* records = static_cast<const ModelRecord*>(batch.records);
+    const auto* matrices = static_cast<const Base::Mat4*>(batch.matrices);
+    for (uint32_t i = 0; i < batch.count; ++i) {
+      if (!records[i].castsShadow) continue;  // the depth writer discards it
+      const Base::Mat4 world = matrices[2 * i].Transposed();
+      for (int corner = 0; corner < 8; ++corner) {
+        const Base::Vec4 local(corner & 1 ? hi.x : lo.x, corner & 2 ? hi.y : lo.y, corner & 4 ? hi.z : lo.z, 1.0f);
+        const Base::Vec4 clip = toClip * (world * local);
+        if (!(clip.w > 1e-6f) || !std::isfinite(clip.x) || !std::isfinite(clip.y)) return whole;
+        const float x = (clip.x / clip.w * 0.5f + 0.5f) * float(size);
+        const float y = (0.5f - clip.y / clip.w * 0.5f) * float(size);
+        left = std::min(left, x);
+        right = std::max(right, x);
+        top = std::min(top, y);
+        bottom = std::max(bottom, y);
+      }
+    }
+  }
+  if (!(left <= right)) return {0, 0, 0, 0};  // no caster: nothing drawn
+  // A texel of margin on each side; the rasteriser never reaches past the corners' hull.
+  auto clamp = [size](float v) { return int32_t(std::clamp(v, 0.0f, float(size))); };
+  return {clamp(std::floor(left) - 1.0f), clamp(std::floor(top) - 1.0f), clamp(std::ceil(right) + 1.0f),
+          clamp(std::ceil(bottom) + 1.0f)};
 }
 
 void RenderCore::RenderLights(const std::vector<Light*>& lights) {

@@ -16,6 +16,7 @@
 #include "Base/BlobAllocator.h"
 #include "Base/Vector.h"
 #include "Graphics/RenderList.h"
+#include "Platform/Graphics/GpuTypes.h"
 
 #include <cstdint>
 #include <memory>
@@ -119,6 +120,9 @@ class RenderCore {
   void MultiPass(RenderList& list, Frame& frame);
   std::vector<ModelBatch> BuildModelBatches(const RenderList::Layer& layer);
   void RenderShadowMaps(const std::vector<Light*>& lights, const std::vector<ModelBatch>& batches, Frame& frame);
+  // The texels of a square shadow map of `size` that drawing `batches` depth-only through `camera` can
+  // reach; the whole map where the models do not bound what they draw.
+  static Platform::GpuRect CasterTexels(const std::vector<ModelBatch>& batches, BaseCamera& camera, int32_t size);
   void DrawBatches(const std::vector<ModelBatch>& batches, bool depthOnly);
   void RenderLights(const std::vector<Light*>& lights);
   void RenderForward(const std::vector<RenderableObject*>& others, Frame& frame);

@@ -41,6 +41,9 @@ class BaseModel : public RenderableObject {
   bool IsDrawnBefore(const RenderableObject* other) const override;
 
   bool IsAnimated() const { return m_bones != nullptr; }
+  // Whether its mesh's vertices (skinned by its bones when animated), placed by each instance's world
+  // matrix, hold all Draw rasterises: the shadow pass bounds what it draws by them.
+  virtual bool IsPlacedByItsMatrices() const { return true; }
   uint32_t GetMaterialID() const { return m_materialID; }
   uint32_t GetMeshID() const { return m_meshID; }
   // Each refuses, with a warning, what its manager cannot find or load, and keeps what it had.

@@ -26,6 +26,8 @@ class Skybox : public Core::GameComponent, public BaseModel {
   void Submit();
   // The model draw with every instance moved to the camera being drawn through.
   void Draw(const void* instanceData, uint32_t instanceCount, bool depthOnly) override;
+  // It follows the camera of the layer, not its matrices.
+  bool IsPlacedByItsMatrices() const override { return false; }
 
   void SetMaterialByFilename(const std::string& name) { BaseModel::SetMaterialByFilename(name); }
 

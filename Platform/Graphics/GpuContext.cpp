@@ -598,12 +598,29 @@ void GpuContext::EndRawWrite() {
 // A clear issued through a framebuffer of the view's own makes the software rasteriser finish what
 // it binned, then run a pass over the whole target for the clear alone; issued on the framebuffer the
 // next draw uses, it costs nearly nothing. Hence clears wait for their view's next draw.
-void GpuContext::ClearRenderTargetView(GpuRenderTargetView* view, const float colour[4]) {
-  if (!view || !colour) return;
+namespace {
+
+// Whether a clear of `rect` (whole when null) covers a waiting one (of `waiting` unless whole).
+bool CoversWaiting(const GpuRect* rect, bool waitingWhole, const GpuRect& w) {
+  if (!rect) return true;
+  if (waitingWhole) return false;
+  return rect->left <= w.left && rect->top <= w.top && rect->right >= w.right && rect->bottom >= w.bottom;
+}
+
+bool IsEmpty(const GpuRect* rect) { return rect && (rect->right <= rect->left || rect->bottom <= rect->top); }
+
+}  // namespace
+
+void GpuContext::ClearRenderTargetView(GpuRenderTargetView* view, const float colour[4], const GpuRect* rect) {
+  if (!view || !colour || IsEmpty(rect)) return;
   GpuTexture* texture = view->m_texture.Get();
   // Another view of the texture may overlap this one: its clear goes first, in call order.
   ResolveClearsOf(m_pendingColour, texture, view);
+  // A waiting clear this one does not cover keeps what lies outside it: it goes first, on its own.
+  if (view->m_clearPending && !CoversWaiting(rect, view->m_clearWhole, view->m_clearRect)) ResolveClear(view);
   std::copy(colour, colour + 4, view->m_clearColour);
+  view->m_clearWhole = !rect;
+  if (rect) view->m_clearRect = *rect;
   if (!view->m_clearPending) {
     view->m_clearPending = true;
     ++texture->m_pendingClears;
@@ -612,13 +629,19 @@ void GpuContext::ClearRenderTargetView(GpuRenderTargetView* view, const float co
   m_dirty |= kDirtyTargets | kDirtyTextures;
 }
 
-void GpuContext::ClearDepthStencilView(GpuDepthStencilView* view, uint32_t flags, float depth, uint8_t stencil) {
+void GpuContext::ClearDepthStencilView(GpuDepthStencilView* view, uint32_t flags, float depth, uint8_t stencil,
+                                       const GpuRect* rect) {
   flags &= GpuClear_Depth | GpuClear_Stencil;
-  if (!view || !flags) return;
+  if (!view || !flags || IsEmpty(rect)) return;
   GpuTexture* texture = view->m_texture.Get();
   ResolveClearsOf(m_pendingDepth, texture, view);
+  // Whole clears join whatever waits; a part clear only a waiting clear it covers of no other aspect.
+  const bool joins = !rect ? view->m_clearWhole : CoversWaiting(rect, view->m_clearWhole, view->m_clearRect) && (view->m_clearFlags & ~flags) == 0;
+  if (view->m_clearFlags && !joins) ResolveClear(view);
   if (flags & GpuClear_Depth) view->m_clearDepth = std::clamp(depth, 0.0f, 1.0f);
   if (flags & GpuClear_Stencil) view->m_clearStencil = stencil;
+  view->m_clearWhole = !rect;
+  if (rect) view->m_clearRect = *rect;
   if (!view->m_clearFlags) {
     ++texture->m_pendingClears;
     m_pendingDepth.push_back(view);
@@ -627,14 +650,28 @@ void GpuContext::ClearDepthStencilView(GpuDepthStencilView* view, uint32_t flags
   m_dirty |= kDirtyTargets | kDirtyTextures;
 }
 
+void GpuContext::BeginPartClear(const GpuRect& rect) {
+  glGetIntegeri_v(GL_SCISSOR_BOX, 0, m_partClearSavedBox);
+  glEnable(GL_SCISSOR_TEST);
+  glScissorIndexed(0, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top);
+}
+
+void GpuContext::EndPartClear() {
+  glDisable(GL_SCISSOR_TEST);
+  glScissorIndexedv(0, m_partClearSavedBox);
+}
+
 void GpuContext::IssueColourClear(GpuRenderTargetView* view, GlName framebuffer, int drawBuffer) {
   const float* colour = view->m_clearColour;
+  if (!view->m_clearWhole) BeginPartClear(view->m_clearRect);
   if (view->m_texture->m_info->flags & GlFormat_Integer) {
     const GLuint v[4] = {GLuint(colour[0]), GLuint(colour[1]), GLuint(colour[2]), GLuint(colour[3])};
     glClearNamedFramebufferuiv(framebuffer, GL_COLOR, drawBuffer, v);
   } else {
     glClearNamedFramebufferfv(framebuffer, GL_COLOR, drawBuffer, colour);
   }
+  if (!view->m_clearWhole) EndPartClear();
+  view->m_clearWhole = true;
   view->m_clearPending = false;
   --view->m_texture->m_pendingClears;
   m_pendingColour.erase(std::find(m_pendingColour.begin(), m_pendingColour.end(), view));
@@ -646,12 +683,15 @@ void GpuContext::IssueDepthClear(GpuDepthStencilView* view, GlName framebuffer) 
   const bool hasStencil = view->m_texture->m_info->flags & GlFormat_Stencil;
   const float depth = view->m_clearDepth;
   const GLint stencil = view->m_clearStencil;
+  if (!view->m_clearWhole) BeginPartClear(view->m_clearRect);
   if ((flags & GpuClear_Depth) && (flags & GpuClear_Stencil) && hasStencil)
     glClearNamedFramebufferfi(framebuffer, GL_DEPTH_STENCIL, 0, depth, stencil);
   else if (flags & GpuClear_Depth)
     glClearNamedFramebufferfv(framebuffer, GL_DEPTH, 0, &depth);
   else if (hasStencil)
     glClearNamedFramebufferiv(framebuffer, GL_STENCIL, 0, &stencil);
+  if (!view->m_clearWhole) EndPartClear();
+  view->m_clearWhole = true;
   view->m_clearFlags = 0;
   --view->m_texture->m_pendingClears;
   m_pendingDepth.erase(std::find(m_pendingDepth.begin(), m_pendingDepth.end(), view));

@@ -54,8 +54,11 @@ class GpuContext {
   // is then issued on the framebuffer bound for that draw, where the driver folds it into the draw's
   // own pass; a later clear of the same view replaces it. Anything that reads the texture first
   // (sampling, read-back, an upload, mip generation, a present) gets it issued on its own before.
-  void ClearRenderTargetView(GpuRenderTargetView* view, const float colour[4]);
-  void ClearDepthStencilView(GpuDepthStencilView* view, uint32_t clearFlags, float depth, uint8_t stencil);
+  // With `rect` (texels from the top-left corner, right and bottom excluded) only that part of the
+  // view is cleared; it waits like a whole clear, and a waiting clear it does not cover is issued first.
+  void ClearRenderTargetView(GpuRenderTargetView* view, const float colour[4], const GpuRect* rect = nullptr);
+  void ClearDepthStencilView(GpuDepthStencilView* view, uint32_t clearFlags, float depth, uint8_t stencil,
+                             const GpuRect* rect = nullptr);
 
   // Buffers only: discard and no-overwrite need a dynamic buffer with CPU write access.
   GpuResult Map(GpuResource* resource, uint32_t subresource, GpuMap type, uint32_t flags,
@@ -115,6 +118,9 @@ class GpuContext {
   void IssueBoundClears();
   void IssueColourClear(GpuRenderTargetView* view, GlName framebuffer, int drawBuffer);
   void IssueDepthClear(GpuDepthStencilView* view, GlName framebuffer);
+  // Around a clear of part of a view, inside BeginRawWrite and EndRawWrite: the scissor holds it in.
+  void BeginPartClear(const GpuRect& rect);
+  void EndPartClear();
   // Something outside the binding model (a present, a framebuffer deletion) touched GL.
   void ForgetFramebufferBinding() { m_appliedFramebuffer = ~0u; m_dirty |= kDirtyTargets; }
 
@@ -161,6 +167,7 @@ class GpuContext {
   uint32_t m_viewportCount = 0;
   GpuRect m_scissors[kGpuViewports];
   uint32_t m_scissorCount = 0;
+  int32_t m_partClearSavedBox[4] = {};  // the draws' scissor box while a part clear has its own
 
   // What GL holds now.
   GpuDevice::Program* m_program = nullptr;

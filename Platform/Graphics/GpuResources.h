@@ -168,6 +168,8 @@ class GpuRenderTargetView final : public GpuObject {
   GlName m_clearFbo = 0;  // this view alone, made on the first clear issued on its own
   bool m_clearPending = false;
   float m_clearColour[4] = {};
+  GpuRect m_clearRect;  // what the waiting clear covers, when not the whole view
+  bool m_clearWhole = true;
 };
 
 class GpuDepthStencilView final : public GpuObject {
@@ -187,6 +189,8 @@ class GpuDepthStencilView final : public GpuObject {
   uint32_t m_clearFlags = 0;  // GpuClear_Depth and GpuClear_Stencil not issued yet
   float m_clearDepth = 1.0f;
   uint8_t m_clearStencil = 0;
+  GpuRect m_clearRect;
+  bool m_clearWhole = true;
 };
 
 class GpuShader : public GpuObject {

@@ -129,7 +129,22 @@ TEST_F(RenderCoreSetUp, TheSharedQuadIsAQuadAgainAfterTheRenderCoreStartsAnew) {
   again.Shutdown();  // the renderer this test started lets its device go, as the graphics system's would
 }
 
-class RenderPasses : public SceneFixture {};
+class RenderPasses : public SceneFixture {
+ protected:
+  // A sun casting shadows along `direction`, its camera 40 units back looking at the origin.
+  static void AimSun(Graphics::BaseDLight& sun, Vec3 direction) {
+    direction.Normalize();
+    sun.m_data.m_direction = direction;
+    sun.m_castsShadow = true;
+    sun.m_shadowCamera.SetPosition(direction * -40.0f);
+    sun.m_shadowCamera.LookAt(Vec3(0, 0, 0));
+  }
+  std::vector<uint8_t> ShadowMapOf(Graphics::BaseDLight& sun) {
+    std::vector<uint8_t> bytes;
+    EXPECT_EQ(device_->ReadTexels(sun.GetShadowTexture(), 0, &bytes), Platform::kGpuOk);
+    return bytes;
+  }
+};
 
 TEST_F(RenderPasses, NullListsAndFramesAreRefused) {
   Graphics::RenderList list;
@@ -227,6 +242,67 @@ TEST_F(RenderPasses, AShadowedRegionIsDarkerThanTheLitOne) {
   EXPECT_GT(AtWorld(ReadAndPresent(), Vec3(4, 0, 4.5f)).Brightness(), 300);
 }
 
+// A shadow pass clears only what the pass before it drew: when the caster moves, its old shadow goes,
+// and the map holds what a light drawing it for the first time (a whole clear) holds.
+TEST_F(RenderPasses, AShadowFollowsItsCasterAndTheMapHoldsWhatAFirstPassWouldDraw) {
+  Model wall("default.cong", Vec3(0, 0, 5), Vec3(30, 30, 1));
+  Model blocker("default.cong", Vec3(0, 0, 0), Vec3(2, 2, 2));
+  const Vec3 direction(1, 0, 1);
+  Graphics::BaseDLight sun;
+  AimSun(sun, direction);
+  DrawFrame({&wall, &blocker, &sun});
+  const std::vector<Pixel> start = ReadAndPresent();
+  const int lit = AtWorld(start, Vec3(-3, 0, 4.5f)).Brightness();
+  EXPECT_LT(AtWorld(start, Vec3(4, 0, 4.5f)).Brightness(), lit / 4);
+
+  blocker.Place(Vec3(-1, 3, -1), Vec3(2, 2, 2));  // its shadow now falls from x 2.5 up, 3 higher
+  DrawFrame({&wall, &blocker, &sun});
+  const std::vector<Pixel> moved = ReadAndPresent();
+  EXPECT_GT(AtWorld(moved, Vec3(4, 0, 4.5f)).Brightness(), 300);  // where the shadow was
+  EXPECT_LT(AtWorld(moved, Vec3(4, 3, 4.5f)).Brightness(), lit / 4);
+  const std::vector<uint8_t> kept = ShadowMapOf(sun);
+
+  Graphics::BaseDLight fresh;
+  AimSun(fresh, direction);
+  DrawFrame({&wall, &blocker, &fresh});
+  const std::vector<Pixel> first = ReadAndPresent();
+  EXPECT_TRUE(kept == ShadowMapOf(fresh));
+  EXPECT_EQ(std::memcmp(moved.data(), first.data(), moved.size() * sizeof(Pixel)), 0);
+
+  // With no caster left, the next pass still clears what the last one drew.
+  wall.m_shadowCaster = blocker.m_shadowCaster = false;
+  DrawFrame({&wall, &blocker, &sun});
+  ReadAndPresent();
+  const std::vector<uint8_t> empty = ShadowMapOf(sun);
+  EXPECT_TRUE(std::all_of(empty.begin(), empty.end(), [](uint8_t b) { return b == 0; }));
+}
+
+// A skinned caster is bounded where its bones put it: moved by its bones alone and back, the map holds
+// what the first pass drew.
+TEST_F(RenderPasses, ASkinnedCastersShadowIsClearedWhereItsBonesHadPutIt) {
+  Model wall("default.cong", Vec3(0, 0, 5), Vec3(30, 30, 1));
+  Model worm("Worm.cong", Vec3(-2, 0, 0), Vec3(1, 1, 1));
+  std::vector<Base::Mat4> bones(8);
+  worm.m_bones = bones.data();
+  worm.m_boneCount = uint32_t(bones.size());
+  const Vec3 direction(0, 0, 1);
+  Graphics::BaseDLight sun;
+  AimSun(sun, direction);
+  DrawFrame({&wall, &worm, &sun});
+  ReadAndPresent();
+  const std::vector<uint8_t> before = ShadowMapOf(sun);
+  // The bones are kept transposed: a move of 20 up, past the wall's part of the map.
+  for (Base::Mat4& bone : bones) bone = Base::Mat4::BuildTranslation(Vec3(0, 20, 0)).Transposed();
+  DrawFrame({&wall, &worm, &sun});
+  ReadAndPresent();
+  EXPECT_FALSE(ShadowMapOf(sun) == before);
+  // Back at rest: the pass clears where the bones had put it, and the map is the first pass's again.
+  for (Base::Mat4& bone : bones) bone = Base::Mat4();
+  DrawFrame({&wall, &worm, &sun});
+  ReadAndPresent();
+  EXPECT_TRUE(ShadowMapOf(sun) == before);
+}
+
 TEST_F(RenderPasses, ADebugShapeOfTwoHundredthsIsDrawnInTwoFramesAndQueuedWithoutACanvasOnCanvasZero) {
   Graphics::DebugDraw& queue = Graphics::DebugDraw::GetInstance();
   ASSERT_EQ(queue.m_canvas, nullptr);
@@ -285,6 +361,53 @@ TEST_F(RenderPasses, EveryLightIsDrawnWhateverHowManyDirectionalLightsComeFirst)
   EXPECT_GT(int(nearRed.r), int(nearRed.b) + 100);  // the point light after two directional ones
   EXPECT_GT(int(far.b), 30);                        // both directional lights, 0.1 each
   EXPECT_EQ(far.r, far.b);
+}
+
+// The light passes of a layer read the G-buffer only where that layer drew, so what an earlier layer
+// left there never shows: a light filling the whole frame in layer 1 brightens its small box and
+// nothing of layer 0's wall around it. The G-buffer is left uncleared between layers for this reason;
+// a frame's clears are the light target, the depth of each drawn layer and the composition's depth.
+TEST_F(RenderPasses, ALayerLightsOnlyWhatItDrewWhateverAnEarlierLayerLeftInTheGBuffer) {
+  Model wall("default.cong", Vec3(0, 0, 2), Vec3(20, 20, 1), Vec4(0.5f, 0.5f, 0.5f, 1));
+  Model box("default.cong", Vec3(0, 0, 0), Vec3(2, 2, 2), Vec4(1, 1, 1, 1));
+  Graphics::BasePLight light;
+  light.m_data.m_position = Vec3(0, 0, -4);
+  light.m_data.m_radius = 50.0f;
+  light.m_data.m_attenuation = Vec3(1, 0, 0);
+  light.m_data.m_diffuse = Vec4(1, 0, 0, 1);
+  auto draw = [&](bool lit) {
+    master_.Clear(canvasId_, Vec4(kClear[0], kClear[1], kClear[2], kClear[3]));
+    canvas_->Begin(&camera_);
+    canvas_->Submit(&wall, 0);
+    canvas_->Submit(&box, 1);
+    if (lit) canvas_->Submit(&light, 1);
+    canvas_->End();
+    master_.Draw(canvasId_);
+    return ReadAndPresent();
+  };
+  const std::vector<Pixel> unlit = draw(false);
+  const uint64_t clearsBefore = device_->Stats().clears;
+  const std::vector<Pixel> lit = draw(true);
+  const uint64_t clears = device_->Stats().clears - clearsBefore;
+  // Unlit, the box is white and the wall around it grey: each pixel says which layer it shows.
+  int boxPixels = 0, red = 0, changedOutside = 0;
+  for (int y = 0; y < kSize; ++y)
+    for (int x = 0; x < kSize; ++x) {
+      const Pixel a = At(unlit, x, y), b = At(lit, x, y);
+      if (a.r == 255 && a.g == 255 && a.b == 255) {
+        ++boxPixels;
+        red += b.r > 200 && b.g < 30 && b.b < 30;
+      } else {
+        changedOutside += a.r != b.r || a.g != b.g || a.b != b.b;
+      }
+    }
+  EXPECT_GT(boxPixels, 16);
+  EXPECT_EQ(red, boxPixels);
+  EXPECT_EQ(changedOutside, 0);
+  EXPECT_EQ(At(unlit, 32, 20).g, 128);  // the wall above the box, unlit
+  // The frame, the light target, the depth of layers 0 and 1 and the composition's depth (the debug
+  // pass's depth clear joins the next frame's first).
+  EXPECT_EQ(clears, 5u);
 }
 
 TEST_F(RenderPasses, ALayerWithOnlyLightsIsNotDrawn) {
@@ -369,6 +492,60 @@ TEST_F(RenderPasses, TheCompositionCopiesEveryTexelOfTheLitPictureToItsOwnPixel)
   }
   EXPECT_EQ(wrong, 0);
   EXPECT_GT(edges, 10);  // the picture has hard edges a blur would soften
+}
+
+// The fullbright quad repeats a source smaller than the target: each pixel takes the texel at its
+// position modulo the source's size, for sizes of no power of two as well (the shader wraps without an
+// integer division).
+TEST_F(RenderPasses, TheFullbrightQuadRepeatsASmallSourceTexelForTexel) {
+  DrawFrame({});  // the targets take the frame's size
+  ReadAndPresent();
+  constexpr uint32_t kW = 3, kH = 5;
+  std::vector<float> texels;
+  for (uint32_t y = 0; y < kH; ++y)
+    for (uint32_t x = 0; x < kW; ++x) texels.insert(texels.end(), {0.25f * float(x), 0.125f * float(y), 0.5f, 1.0f});
+  Platform::GpuTexture2DDesc d;
+  d.width = kW;
+  d.height = kH;
+  d.format = Platform::GpuFormat_R32G32B32A32_Float;
+  d.bindFlags = Platform::GpuBind_ShaderResource;
+  const Platform::GpuSubresourceData init{texels.data(), kW * 16, 0};
+  GpuTest::GpuRef<Platform::GpuTexture2D> source;
+  GpuTest::GpuRef<Platform::GpuShaderResourceView> view;
+  ASSERT_EQ(device_->CreateTexture2D(d, &init, source.GetAddressOf()), Platform::kGpuOk);
+  ASSERT_EQ(device_->CreateShaderResourceView(source.Get(), nullptr, view.GetAddressOf()), Platform::kGpuOk);
+
+  Graphics::Renderer::RenderTarget<1>* target = core_->GetLightTarget();
+  target->BindAsRenderTargets(nullptr);
+  frame_->SetFullViewport();
+  Platform::GpuShaderResourceView* views[] = {view.Get()};
+  context_->SetShaderResources(Platform::GpuShaderStage::Pixel, 1, 1, views);
+  context_->SetDepthStencilState(nullptr, 0);
+  context_->SetRasterizerState(nullptr);  // the debug pass ends in wireframe
+  context_->SetPrimitiveTopology(Platform::GpuTopology::TriangleList);
+  Graphics::Mesh* quad = Base::Resources<Graphics::Mesh>::Instance().GetResourceById(
+      core_->GetMeshID(Graphics::RenderCore::QuadMesh));
+  ASSERT_NE(quad, nullptr);
+  quad->BindBuffers(false);
+  Graphics::FindLoadedShader("ObjectSpace_VS")->Bind();
+  Graphics::FindLoadedShader("Fullbright_PS")->Bind();
+  context_->DrawIndexed(quad->GetIndexCount(), 0, 0);
+  context_->SetShaderResources(Platform::GpuShaderStage::Pixel, 1, 1, nullptr);
+
+  std::vector<uint8_t> bytes;
+  ASSERT_EQ(device_->ReadTexels(target->GetTexture(0), 0, &bytes), Platform::kGpuOk);
+  const uint32_t size = uint32_t(target->GetSize().x);
+  ASSERT_EQ(bytes.size(), size_t(size) * size * 16);
+  int wrong = 0;
+  for (uint32_t y = 0; y < size; ++y)
+    for (uint32_t x = 0; x < size; ++x) {
+      float got[4];
+      std::memcpy(got, &bytes[(size_t(y) * size + x) * 16], sizeof got);
+      const float* want = &texels[(size_t(y % kH) * kW + x % kW) * 4];
+      if ((got[0] != want[0] || got[1] != want[1] || got[2] != want[2] || got[3] != 1.0f) && ++wrong <= 3)
+        ADD_FAILURE() << "pixel " << x << ", " << y << ": " << got[0] << ", " << got[1];
+    }
+  EXPECT_EQ(wrong, 0);
 }
 
 TEST_F(RenderPasses, AnInstalledObserverIsToldTheEndOfEveryPassInOrder) {

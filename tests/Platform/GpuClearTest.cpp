@@ -37,12 +37,22 @@ class GpuClears : public GpuFixture {
   // A quad over the left half of the bound targets, at depth 0.5.
   void DrawLeftHalf(Rgba c) { DrawVertices(Quad(-1, -1, 0, 1, 0.5f, c)); }
 
+  // Draws from here on keep to `rect`.
+  void UseScissor(const GpuRect& rect) {
+    GpuRasterizerDesc r;
+    r.scissorEnable = true;
+    ASSERT_EQ(device_->CreateRasterizerState(r, scissor_.GetAddressOf()), kGpuOk);
+    context_->SetScissorRects(1, &rect);
+    context_->SetRasterizerState(scissor_.Get());
+  }
+
   uint64_t Issued() const { return device_->Stats().clears; }
   uint64_t OnOwn() const { return device_->Stats().clearsOnOwn; }
 
   GpuRef<GpuTexture2D> second_;
   GpuRef<GpuRenderTargetView> secondView_;
   GpuRef<GpuShaderResourceView> secondSrv_;
+  GpuRef<GpuRasterizerState> scissor_;
 };
 
 TEST_F(GpuClears, AClearWaitsForTheNextDrawToItsViewAndRepeatedClearsCollapse) {
@@ -82,13 +92,7 @@ TEST_F(GpuClears, ClearsOnTheDrawsFramebufferIgnoreScissorAndEveryTargetsWriteMa
   masked.renderTarget[1].renderTargetWriteMask = 0;
   GpuRef<GpuBlendState> noSecond;
   ASSERT_EQ(device_->CreateBlendState(masked, noSecond.GetAddressOf()), kGpuOk);
-  GpuRasterizerDesc r;
-  r.scissorEnable = true;
-  GpuRef<GpuRasterizerState> scissor;
-  ASSERT_EQ(device_->CreateRasterizerState(r, scissor.GetAddressOf()), kGpuOk);
-  const GpuRect rect{0, 0, 4, 4};
-  context_->SetScissorRects(1, &rect);
-  context_->SetRasterizerState(scissor.Get());
+  UseScissor({0, 0, 4, 4});
   context_->SetBlendState(noSecond.Get(), nullptr, 0xffffffff);
   DrawLeftHalf(kBlue);  // the masks and the scissor now hold in GL
 
@@ -181,6 +185,62 @@ TEST_F(GpuClears, AClearOfAnotherViewOfTheSameTextureKeepsTheOrderOfTheCalls) {
   px = ReadFloats(target_.Get());
   EXPECT_TRUE(Near(At(px, 1, 8), kBlue));
   EXPECT_TRUE(Near(At(px, 12, 8), kRed));
+}
+
+// A part clear (the shadow maps clear only what their last pass drew) reaches its rectangle alone, on
+// the draw's framebuffer; a whole clear still waiting goes first on its own, and a later whole clear
+// takes the part's place. The draws' own scissor survives it.
+TEST_F(GpuClears, APartClearReachesItsRectangleAloneAndWaitsLikeAWholeOne) {
+  DrawLeftHalf(kBlue);
+  Clear(rtv_.Get(), kRed);
+  const GpuRect rect{4, 2, 12, 6};  // x 4-11, rows 2-5 from the top
+  const float green[4] = {0, 1, 0, 1};
+  uint64_t onOwn = OnOwn();
+  context_->ClearRenderTargetView(rtv_.Get(), green, &rect);
+  EXPECT_EQ(OnOwn(), onOwn + 1);  // the whole red clear could not wait under a part clear
+  context_->ClearDepthStencilView(depthView_.Get(), GpuClear_Depth, 0.25f, 0, &rect);
+  const uint64_t issued = Issued();
+  onOwn = OnOwn();
+  DrawVertices(Quad(-1, -1, -0.5f, 1, 0.4f, kBlue));  // x 0-3, before the left half's depth of 0.5
+  EXPECT_EQ(Issued(), issued + 2);
+  EXPECT_EQ(OnOwn(), onOwn);
+  std::vector<Rgba> px = ReadFloats(target_.Get());
+  EXPECT_TRUE(Near(At(px, 2, 3), kBlue));
+  EXPECT_TRUE(Near(At(px, 4, 2), kGreen));
+  EXPECT_TRUE(Near(At(px, 11, 5), kGreen));
+  EXPECT_TRUE(Near(At(px, 12, 5), kRed));
+  EXPECT_TRUE(Near(At(px, 8, 6), kRed));
+  EXPECT_TRUE(Near(At(px, 8, 1), kRed));
+  EXPECT_NEAR(DepthAt(8, 4), 0.25f, 1e-6f);
+  EXPECT_NEAR(DepthAt(8, 10), 1.0f, 1e-6f);
+
+  // Inside the part's depth a nearer quad still draws; behind it, not.
+  context_->ClearDepthStencilView(depthView_.Get(), GpuClear_Depth, 1.0f, 0);
+  context_->ClearDepthStencilView(depthView_.Get(), GpuClear_Depth, 0.25f, 0, &rect);  // runs the whole one first
+  DrawVertices(Quad(-1, -1, 1, 1, 0.5f, kBlue));
+  px = ReadFloats(target_.Get());
+  EXPECT_TRUE(Near(At(px, 8, 4), kGreen));
+  EXPECT_TRUE(Near(At(px, 8, 10), kBlue));
+
+  // A whole clear after a waiting part clear replaces it: one clear, everywhere.
+  context_->ClearRenderTargetView(rtv_.Get(), green, &rect);
+  Clear(rtv_.Get(), kRed);
+  context_->ClearDepthStencilView(depthView_.Get(), GpuClear_Depth, 1.0f, 0);
+  const uint64_t before = Issued();
+  DrawVertices(Quad(-1, -1, -0.5f, 1, 0.5f, kBlue));
+  EXPECT_EQ(Issued(), before + 2);
+  px = ReadFloats(target_.Get());
+  EXPECT_TRUE(Near(At(px, 8, 4), kRed));
+
+  // A scissored draw after a part clear keeps its own rectangle.
+  UseScissor({0, 8, 16, 16});
+  context_->ClearRenderTargetView(rtv_.Get(), green, &rect);
+  context_->ClearDepthStencilView(depthView_.Get(), GpuClear_Depth, 1.0f, 0);
+  DrawVertices(Quad(-1, -1, 1, 1, 0.5f, kBlue));
+  px = ReadFloats(target_.Get());
+  EXPECT_TRUE(Near(At(px, 8, 4), kGreen));
+  EXPECT_TRUE(Near(At(px, 12, 1), kRed));
+  EXPECT_TRUE(Near(At(px, 12, 12), kBlue));
 }
 
 TEST(GpuAnisotropy, SoftwareRasterisersFilterTrilinearlyAndHardwareGetsWhatItAsks) {

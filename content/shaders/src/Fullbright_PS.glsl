@@ -7,5 +7,11 @@ layout(location = 0) out vec4 o_colour;
 layout(binding = 1) uniform sampler2D g_source;
 void main() {
   ivec2 size = textureSize(g_source, 0);
-  o_colour = vec4(texelFetch(g_source, ivec2(gl_FragCoord.xy) % size, 0).rgb, 1.0);
+  ivec2 pixel = ivec2(gl_FragCoord.xy);
+  // The pixel modulo the source's size, without an integer division: a software rasteriser divides
+  // lane by lane. The float quotient is at most one off, which the two steps after it put right.
+  ivec2 wrapped = pixel - size * ivec2(vec2(pixel) / vec2(size));
+  wrapped += ivec2(lessThan(wrapped, ivec2(0))) * size;
+  wrapped -= ivec2(greaterThanEqual(wrapped, size)) * size;
+  o_colour = vec4(texelFetch(g_source, wrapped, 0).rgb, 1.0);
 }
