@@ -146,7 +146,10 @@ class CSnPropertyNode : public CSnHierarchyNode, public ISnPropTransitionOwner {
 
   // ---- properties and parameters ----
   SNRESULT SetFloatProperty(uint8_t id, float value) override;
-  virtual void PositioningParameterUpdate(float, uint32_t) {}
+  // A node that positions its sounds itself hands the new value to what plays below it.
+  virtual void PositioningParameterUpdate(float value, uint32_t parameterId) {
+    if (FlagsB() & kHasPositioning) DeliverPositioningParameter(value, parameterId, nullptr, nullptr);
+  }
   // The positioning values a removed curve decided fall back to the node's own.
   void CurveRemoved(uint32_t parameterId) override;
   uint64_t OverrideMask() const override;

@@ -489,6 +489,10 @@ void CSnPlaybackInstance::SetGainFactor(float gain) {
   RecomputeGain();
 }
 
+void CSnPlaybackInstance::NodeEffectChanged(uint32_t slot) {
+  if (m_pipeline) m_pipeline->ReplaceEffect(slot);
+}
+
 // ---- virtual voices ----
 
 void CSnPlaybackInstance::EnterVirtual() {

@@ -188,7 +188,7 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
   virtual void ResumeNow();
   void StopImmediately();
   void StopWithReason(uint8_t reason);
-  virtual void StopLooping();
+  void StopLooping() override;
   virtual void SeekTime(uint32_t ms, bool snapToMarker);
   virtual void SeekPercent(float fraction, bool snapToMarker);
   // A continuous performance's hand-on points; nothing for a standard play. `timeLeftMs` is the time
@@ -224,7 +224,7 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
   bool AddOwnedValueId(uint32_t id, bool modulator);
   virtual void ComputeParameters();
   // The factor of `key` (its bit 31 the kind); exactly 1.0 removes it. False when out of memory.
-  bool SetGainFactorEntry(float value, uint32_t key, bool replace);
+  bool SetGainFactorEntry(float value, uint32_t key, bool replace) override;
   void RecomputeGain();
   void RecomputeGainIfDirty() {
     if (m_gainDirty) RecomputeGain();
@@ -236,7 +236,7 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
   void SetPriority(float priority);
   uint8_t GetVoiceBehaviour(uint8_t* extra = nullptr);
   void ApplyIfKeyMatches(const SnInstanceParamFilter& filter);
-  void SetEffectBypass(uint32_t values, uint32_t mask);
+  void SetEffectBypass(uint32_t values, uint32_t mask) override;
   // Up to 8 sends; fewer end with bus id 0. Returns the count.
   uint32_t ComputeAuxSends(SnInstanceAuxSend (&sends)[kMaxInstanceAuxSends]) const;
   bool HasAuxSends() const;
@@ -326,6 +326,10 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
   // A run-time change of a node above (a set value, a bus's ducking): its delta, for this play's key.
   void ParameterChanged(const SnParamChange& change) override;
   void SetGainFactor(float gain) override;
+  const SnRTPCKey& InstanceKey() const override { return Key(); }
+  void SetPositioningParameter(float value, uint32_t parameterId) override { SetParamById(value, parameterId); }
+  void NodeValuesChanged() override { ResetParamFlags(false); }
+  void NodeEffectChanged(uint32_t slot) override;
 
   // ---- queries ----
   CSnPropertyNode* Node() const { return m_node; }

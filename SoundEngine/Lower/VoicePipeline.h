@@ -91,7 +91,7 @@ class CSnVoicePipeline final : public ISnVoicePipeline, public ISnVoiceConnectio
   void ForEachPluginOf(uint32_t effectId, void (*callback)(ISnPlugin*, void*), void* cookie) override;
 
   // Replaces the effect of one slot while playing; the voice's layout follows the new chain.
-  void ReplaceEffect(uint32_t slot);
+  void ReplaceEffect(uint32_t slot) override;
   uint32_t ConnectionCount() const { return m_connectionCount; }
   const Connection* FirstConnection() const { return m_connections; }
   SnChannelConfig OutputFormat() const { return m_outputFormat; }

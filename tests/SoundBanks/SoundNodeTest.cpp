@@ -1,5 +1,6 @@
 // Sounds read from banks: their source records, their plays reaching the voice manager, MIDI
 // note-ons publishing note, velocity and frequency, note tracking, seeks and the loop count.
+#include <algorithm>
 #include <cmath>
 
 #include "SoundEngine/GameSyncs/RTPCMgr.h"
@@ -192,6 +193,102 @@ TEST_F(SoundNodeTest, SeeksClampAndReachTheMatchingInstancesOthersReachAll) {
 
   for (FakeInstance* instance : {&second, &first, &third}) sound->DetachInstance(instance);
   EXPECT_EQ(sound->FirstInstance(), nullptr);
+}
+
+TEST_F(SoundNodeTest, LoopStopsGainsPositioningAndKeyVisitsReachTheInstancesTheyName) {
+  Tools::BankNodeParams positioned;
+  positioned.positioning.bits = 1;
+  ASSERT_EQ(Load({SoundObject(100, MemorySource(7, 4)), SoundObject(101, MemorySource(8, 4), positioned)}),
+            SN::SN_Success);
+  SN::CSnRegisteredObj* a = GameObject(1);
+  SN::CSnRegisteredObj* b = GameObject(2);
+  FakeInstance first(a, 11), second(b, 12), third(a, 13);
+  third.key.midiChannel = 3;
+  third.key.midiNote = 60;
+  SN::CSnSoundNode* sound = Sound(100);
+  for (FakeInstance* instance : {&first, &second, &third}) sound->AttachInstance(instance);
+
+  sound->StopLooping(a, 13);
+  EXPECT_EQ(third.loopStops, 1u);
+  EXPECT_EQ(first.loopStops + second.loopStops, 0u);
+  sound->StopLooping(nullptr, 0);
+  for (FakeInstance* instance : {&first, &second}) EXPECT_EQ(instance->loopStops, 1u);
+
+  sound->SetInstanceGainEntry(b, 0.5f, 7);
+  EXPECT_EQ(second.entries, (std::vector<std::pair<uint32_t, float>>{{7, 0.5f}}));
+  EXPECT_TRUE(first.entries.empty());
+
+  // The first sound positions nothing itself: its sounds follow their parent's positioning.
+  sound->PositioningParameterUpdate(30.0f, 20);
+  EXPECT_TRUE(first.positioning.empty());
+  SN::CSnRegisteredObj* const excluded[] = {a};
+  const SN::SnInstanceExclusions exclusions{excluded, 1};
+  sound->DeliverPositioningParameter(30.0f, 20, nullptr, &exclusions);
+  EXPECT_TRUE(first.positioning.empty());
+  EXPECT_EQ(second.positioning, (std::vector<std::pair<uint32_t, float>>{{20, 30.0f}}));
+
+  struct Visits {
+    std::vector<uint32_t> ids;
+    static void Record(SN::ISnLeafInstance& instance, void* context) {
+      static_cast<Visits*>(context)->ids.push_back(instance.InstancePlayingId());
+    }
+  };
+  auto visit = [&](const SN::SnRTPCKey& key) {
+    Visits visits;
+    sound->ForEachInstance(key, &Visits::Record, &visits);
+    std::sort(visits.ids.begin(), visits.ids.end());
+    return visits.ids;
+  };
+  EXPECT_EQ(visit(SN::SnRTPCKey{}), (std::vector<uint32_t>{11, 12, 13}));
+  EXPECT_EQ(visit(SN::SnRTPCKey::ForObject(a)), (std::vector<uint32_t>{11, 13}));
+  SN::SnRTPCKey note = SN::SnRTPCKey::ForObject(a);
+  note.midiNote = 60;
+  EXPECT_EQ(visit(note), (std::vector<uint32_t>{13}));  // a note asked for passes over the plays without one
+  note.midiNote = 61;
+  EXPECT_TRUE(visit(note).empty());
+  note.midiNote = 255;
+  note.midiChannel = 3;
+  note.playingId = 13;
+  EXPECT_EQ(visit(note), (std::vector<uint32_t>{13}));
+  sound->ForEachInstance(SN::SnRTPCKey{}, nullptr, nullptr);  // no visitor: nothing happens
+
+  for (FakeInstance* instance : {&first, &second, &third}) sound->DetachInstance(instance);
+
+  // A sound that positions itself hands a new positioning value to its instances.
+  SN::CSnSoundNode* own = Sound(101);
+  EXPECT_TRUE(own->FlagsB() & SN::CSnHierarchyNode::kHasPositioning);
+  FakeInstance fourth(a, 14);
+  own->AttachInstance(&fourth);
+  own->PositioningParameterUpdate(75.0f, 11);
+  EXPECT_EQ(fourth.positioning, (std::vector<std::pair<uint32_t, float>>{{11, 75.0f}}));
+  own->DetachInstance(&fourth);
+}
+
+TEST_F(SoundNodeTest, EffectSlotsBypassAndValueChangesReachEveryInstance) {
+  ASSERT_EQ(Load({SoundObject(100, MemorySource(7, 4))}), SN::SN_Success);
+  SN::CSnSoundNode* sound = Sound(100);
+  FakeInstance first(GameObject(1), 11), second(GameObject(2), 12);
+  for (FakeInstance* instance : {&first, &second}) sound->AttachInstance(instance);
+
+  ASSERT_EQ(sound->SetEffectSlot(1, 500, false, 0), SN::SN_Success);
+  ASSERT_EQ(sound->SetEffectSlot(1, 500, false, 0), SN::SN_Success);  // unchanged: nobody is told
+  for (FakeInstance* instance : {&first, &second}) {
+    EXPECT_EQ(instance->effectSlots, std::vector<uint32_t>{1});
+    EXPECT_EQ(instance->valuesChanged, 1u);
+  }
+  ASSERT_EQ(sound->MarkSlotRendered(1, true), SN::SN_Success);
+  EXPECT_EQ(first.effectSlots, (std::vector<uint32_t>{1, 1}));
+
+  // A root sound plays its own slots: bits 0-3 per slot, bit 4 for all of them.
+  sound->SetBypassBits(0x12, 0x13);
+  sound->SetBypassBits(0x01, 0x01);
+  const std::vector<std::pair<uint32_t, uint32_t>> expected = {{0x12, 0x1F}, {0x13, 0x1F}};
+  for (FakeInstance* instance : {&first, &second}) EXPECT_EQ(instance->bypass, expected);
+
+  // Values changed from a state or a layer: each instance computes its parameters again.
+  sound->ValuesChanged();
+  EXPECT_EQ(second.valuesChanged, 3u);
+  for (FakeInstance* instance : {&first, &second}) sound->DetachInstance(instance);
 }
 
 TEST_F(SoundNodeTest, TheLoopCountAddsItsRandomOffset) {
