@@ -33,6 +33,7 @@ class CSnRegisteredObj;
 class CSnPropertyNode;
 class CSnNodeLimiter;
 class CSnPositionPath;
+class CSnMidiNoteState;
 struct SnPositioningParams;
 struct SnEmitterListenerRay;
 
@@ -207,6 +208,10 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
   void MarkSourceStopped() { m_pipelineState = Pipeline_None; }
   void NotifyNearEnd(uint32_t value);
   void DetachVoiceContext(uint32_t arg);
+  // The sounding note the play belongs to: the voice joins it (a reference held) until Term, and
+  // ends when the note does.
+  void SetMidiNoteContext(CSnMidiNoteState* note);
+  CSnMidiNoteState* MidiNoteContext() const { return m_midiNote; }
   void SetVoicePipeline(ISnVoicePipeline* pipeline) { m_pipeline = pipeline; }
   // The node counted this play against its limits: the count is given back when the play ends.
   void TakeNodeCount() { m_nodeCounted = true; }
@@ -496,6 +501,7 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
   bool m_real = true;  // false for the limiters' stand-ins
   bool m_inLeafChain = false;
   bool m_mediaHeld = false;
+  CSnMidiNoteState* m_midiNote = nullptr;
   const uint8_t* m_media = nullptr;
   uint32_t m_mediaSize = 0;
   CSnBankRecord* m_mediaBank = nullptr;

@@ -399,6 +399,7 @@ SNRESULT PlayLeafNode(CSnPropertyNode* node, const CSnSourceDesc* source, CSnPla
   }
   AddActiveInstance(instance);
   if (asVirtual) instance->EnterVirtual();
+  if (params.midiNote) instance->SetMidiNoteContext(params.midiNote);
   return SN_Success;
 }
 

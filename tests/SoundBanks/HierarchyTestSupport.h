@@ -111,7 +111,6 @@ class HierarchyFixture : public BankTest::BankFixture {
     for (uint32_t bank : loaded_) SN::g_pBankManager->UnloadBankWait(bank, nullptr);
     SN::LeafPlayer() = previousPlayer_;
     SN::BusMixCommands() = previousMix_;
-    SN::CSnSoundNode::ForgetMidiNotes();
     BankFixture::TearDown();
   }
   // Loads a bank of the objects in order; its result.

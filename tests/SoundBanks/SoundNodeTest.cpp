@@ -5,6 +5,7 @@
 
 #include "SoundEngine/GameSyncs/RTPCMgr.h"
 #include "SoundEngine/Hierarchy/PropertyTable.h"
+#include "SoundEngine/Midi/MidiNoteState.h"
 #include "tests/SoundBanks/HierarchyTestSupport.h"
 
 namespace {
@@ -103,34 +104,80 @@ TEST_F(SoundNodeTest, NoteOnsPublishNoteVelocityAndFrequencyForTheirKey) {
   turnedAway.properties = {Tools::BankNodeProperty::Int(SN::SnProp_MidiPlayMode, 2)};
   ASSERT_EQ(Load({SoundObject(100, MemorySource(7, 480)), SoundObject(101, MemorySource(8, 480), turnedAway)}),
             SN::SN_Success);
+  SN::CSnMidiNoteEntryPool& pool = SN::MidiNoteEntryPool();
+  const uint32_t outBefore = pool.OutCount();
+  SN::CSnMidiNoteState* note = SN::CSnMidiNoteState::Create({SnMidiEvent::kNoteOn, 0, 69, 100}, 77);
+  ASSERT_NE(note, nullptr);
   CSnPlayParams params = NoteOn(69, 100);
+  params.midiNote = note;
   ASSERT_EQ(Sound(100)->Play(params), SN::SN_Success);
   EXPECT_EQ(Published(133, 69), 69.0f);
   EXPECT_EQ(Published(129, 69), 100.0f);
   EXPECT_EQ(Published(132, 69), 440.0f);
   params = NoteOn(81, 90);
-  ASSERT_EQ(Sound(100)->Play(params), SN::SN_Success);
+  ASSERT_EQ(Sound(100)->Play(params), SN::SN_Success);  // outside a note: nothing keeps an entry
   EXPECT_EQ(Published(132, 81), 880.0f);
   EXPECT_EQ(SN::CSnSoundNode::MidiNoteFrequency(57), 220.0f);
   EXPECT_NEAR(SN::CSnSoundNode::MidiNoteFrequency(60), 261.6256f, 1e-3f);
-  ASSERT_EQ(SN::CSnSoundNode::MidiNoteCount(), 2u);
-  EXPECT_EQ(SN::CSnSoundNode::MidiNote(0)->nodeId, 100u);
-  EXPECT_EQ(SN::CSnSoundNode::MidiNote(0)->channelAndNote, 69);
+  EXPECT_EQ(pool.OutCount(), outBefore + 1);
+  const SN::SnMidiNoteEntry* entry = note->Entries();
+  ASSERT_NE(entry, nullptr);
+  EXPECT_EQ(entry->node, Sound(100));
+  EXPECT_EQ(entry->channelAndNote, 69);
+  EXPECT_EQ(entry->playMode, 0u);
   EXPECT_EQ(player_.plays.size(), 2u);
 
   // Velocity 0 is no note-on: the sound plays and publishes nothing for note 70.
   params = NoteOn(70, 0);
+  params.midiNote = note;
   ASSERT_EQ(Sound(100)->Play(params), SN::SN_Success);
   EXPECT_EQ(Published(133, 70), Published(133, 71));
   EXPECT_EQ(player_.plays.size(), 3u);
 
-  // Play mode 2: the note is published and tracked, nothing plays.
+  // Play mode 2: the note is published and kept to play at its note-off; nothing plays now.
   params = NoteOn(72, 64);
+  params.midiNote = note;
   EXPECT_EQ(Sound(101)->Play(params), SN::SN_MidiFiltered);
   EXPECT_EQ(player_.plays.size(), 3u);
   EXPECT_EQ(Published(133, 72), 72.0f);
-  ASSERT_EQ(SN::CSnSoundNode::MidiNoteCount(), 3u);
-  EXPECT_EQ(SN::CSnSoundNode::MidiNote(2)->playMode, 1u);
+  ASSERT_NE(entry->next, nullptr);
+  EXPECT_EQ(entry->next->playMode, SN::kMidiPlayOnNoteOff);
+  EXPECT_EQ(entry->next->node, Sound(101));
+  EXPECT_EQ(pool.OutCount(), outBefore + 2);
+
+  // The note's end gives both entries back, with the references they held on their sounds.
+  const uint32_t references = Sound(101)->AddRef() - 1;
+  Sound(101)->Release();
+  note->Release();
+  EXPECT_EQ(pool.OutCount(), outBefore);
+  EXPECT_GE(pool.KeptCount(), 2u);
+  EXPECT_EQ(Sound(101)->AddRef() - 1, references - 1);
+  Sound(101)->Release();
+}
+
+// The pool keeps what comes back for the next notes and hands out no more than its maximum.
+TEST_F(SoundNodeTest, TheNoteEntryPoolIsBoundedAndReusesItsEntries) {
+  ASSERT_EQ(Load({SoundObject(100, MemorySource(7, 4))}), SN::SN_Success);
+  SN::CSnMidiNoteEntryPool pool(2);
+  SN::SnMidiNoteEntry* first = pool.Take(0, Sound(100), 1, 60);
+  SN::SnMidiNoteEntry* second = pool.Take(2, nullptr, 1, 61);
+  ASSERT_NE(first, nullptr);
+  ASSERT_NE(second, nullptr);
+  EXPECT_EQ(first->Channel(), 1u);
+  EXPECT_EQ(first->Note(), 60u);
+  EXPECT_EQ(pool.Take(0, nullptr, 1, 62), nullptr);
+  EXPECT_EQ(pool.Take(0, nullptr, 1, 63), nullptr);
+  pool.Give(first);
+  EXPECT_EQ(pool.KeptCount(), 1u);
+  SN::SnMidiNoteEntry* again = pool.Take(1, nullptr, 2, 64);
+  EXPECT_EQ(again, first);
+  EXPECT_EQ(again->node, nullptr);
+  EXPECT_EQ(again->channelAndNote, 0x0240);
+  pool.Give(again);
+  pool.Give(second);
+  EXPECT_EQ(pool.OutCount(), 0u);
+  pool.Term();
+  EXPECT_EQ(pool.KeptCount(), 0u);
 }
 
 TEST_F(SoundNodeTest, NoteTrackingRaisesThePitchFromTheRootNote) {

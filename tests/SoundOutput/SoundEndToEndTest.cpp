@@ -15,6 +15,9 @@
 #include "SoundEngine/GameSyncs/RegistryMgr.h"
 #include "SoundEngine/Lower/PlaybackInstance.h"
 #include "SoundEngine/Lower/VoiceManager.h"
+#include "SoundEngine/Midi/EngineMidiPlayback.h"
+#include "SoundEngine/Midi/MidiNoteEntries.h"
+#include "SoundEngine/Midi/MidiPlaybackContext.h"
 #include "SoundEngine/Modulators/ModulatorInstanceList.h"
 #include "SoundEngine/Modulators/ModulatorObject.h"
 #include "SoundEngine/Modulators/ModulatorService.h"
@@ -508,3 +511,50 @@ TEST_F(SoundEndToEndTest, ABankUnloadedUnderAPlayingVoiceStopsItFirst) {
   // Nothing from the frame after the unload until the hum is posted again.
   for (size_t i = 3 * kFrame; i < 6 * kFrame; ++i) ASSERT_EQ(planes[0][i], 0.0) << i;
 }
+
+namespace {
+
+// A note played on the beep through a MIDI playback context over the engine: its voice sounds from
+// the note-on's sample of its frame and is cut off, without a fade, from the frame after its note-off
+// came due; the note's entry and voice are given back once the note has ended.
+TEST_F(SoundEndToEndTest, AMidiNoteSoundsTheBeepFromItsNoteOnToItsNoteOff) {
+  const uint32_t entriesBefore = MidiNoteEntryPool().OutCount();
+  Frames(1);  // the game object is registered
+  {
+    Platform::ReentrantGuard guard(GlobalAudioLock());
+    CSnMidiPlaybackContext context(EngineMidiPlayback());
+    CSnIndexedObject* beep = g_pObjectIndex->FindNodeAndAddRef(SoundEngine::GetIDFromString("Beep"), false);
+    ASSERT_NE(beep, nullptr);
+    CSnRegisteredObj* object = g_pRegistryMgr->Find(kObject);
+    ASSERT_NE(object, nullptr);
+    CSnMidiEventTarget* target = CSnMidiEventTarget::Create(5, object, 900, beep);
+    beep->Release();
+    ASSERT_NE(target, nullptr);
+    context.Schedule(*target, SnMidiEvent{SnMidiEvent::kNoteOn, 0, 60, 100}, 300);
+    context.Schedule(*target, SnMidiEvent{SnMidiEvent::kNoteOff, 0, 60, 0}, 2 * kFrame + 200);
+    for (uint32_t frame = 0; frame < 6; ++frame) {
+      context.Advance(kFrame);
+      if (frame == 0) {
+        CSnPlaybackInstance* voice = VoiceManager::FirstActiveInstance();
+        ASSERT_NE(voice, nullptr);
+        ASSERT_NE(voice->MidiNoteContext(), nullptr);
+        EXPECT_EQ(voice->Key().midiNote, 60u);
+        EXPECT_EQ(MidiNoteEntryPool().OutCount(), entriesBefore + 1);
+      }
+      Frames(1);
+    }
+    EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+    EXPECT_EQ(context.HeldCount(), 0u);
+    EXPECT_EQ(MidiNoteEntryPool().OutCount(), entriesBefore);
+    target->Release();
+  }
+  const auto planes = Capture();
+  const std::vector<double> beep = Media("Beep");
+  // A stop reaches the voice at the next frame's start, as the stop of an event does.
+  const size_t on = kFrame + 300, off = 4 * kFrame;
+  ExpectModel(planes, 0, [&](size_t t) {
+    return t < on || t >= off ? 0.0 : At(beep, t - on) * kVoiceUnity * kCentreToPair;
+  });
+}
+
+}  // namespace
