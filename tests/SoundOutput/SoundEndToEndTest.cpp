@@ -558,3 +558,49 @@ TEST_F(SoundEndToEndTest, AMidiNoteSoundsTheBeepFromItsNoteOnToItsNoteOff) {
 }
 
 }  // namespace
+
+namespace {
+
+// A sound whose pitch and volume follow a game parameter through curves of its bank: set on the game
+// object before the play, 100 raises the whistle an octave (every other sample of its media) and
+// lowers it 6 dB; the voice ends after half its media's length. A second play after the parameter is
+// back at 0 is the whistle as it was made.
+TEST_F(SoundEndToEndTest, AGameParameterRaisesASoundsPitchAndLowersItsVolumeThroughItsCurves) {
+  const std::string text =
+      "tone Whistle 48000 1 60 440\r\n"
+      "sound Whistle Whistle Effects\r\n"
+      "rtpc Whistle pitch WhistleSpeed 0:0 100:1200\r\n"
+      "rtpc Whistle volume WhistleSpeed 0:0 100:-6\r\n"
+      "action Play_Whistle_Act 0x0403 Whistle bank TimingBank\r\n"
+      "event Play_Whistle Play_Whistle_Act\r\n";
+  LoadOwnBank(text);
+  Tools::BankDescription own;
+  std::string error;
+  ASSERT_TRUE(Tools::ParseBankText(text, "TimingBank", own, error)) << error;
+  std::vector<double> whistle;
+  for (const auto& media : own.media)
+    for (int16_t sample : DataSamples(media.bytes)) whistle.push_back(sample / 32768.0);
+  ASSERT_EQ(whistle.size(), 2880u);
+
+  ASSERT_EQ(SoundEngine::SetRTPCValue("WhistleSpeed", 100.0f, kObject), SN_Success);
+  ASSERT_NE(SoundEngine::PostEvent("Play_Whistle", kObject), 0u);
+  Frames(3);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  ASSERT_EQ(SoundEngine::SetRTPCValue("WhistleSpeed", 0.0f, kObject), SN_Success);
+  ASSERT_NE(SoundEngine::PostEvent("Play_Whistle", kObject), 0u);
+  Frames(4);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  const auto planes = Capture();
+  ASSERT_GE(planes[0].size(), 7u * kFrame);
+  // An octave up reads the media at twice its rate: sample n is media sample 2n.
+  const double raised = std::pow(10.0, -6.0 / 20.0) * kVoiceUnity * kCentreToPair;
+  for (int c = 0; c < 2; ++c) {
+    for (size_t n = 0; n < 3 * kFrame; ++n) {
+      const double expected = (2 * n < whistle.size() ? whistle[2 * n] : 0.0) * raised * 32768.0;
+      ASSERT_NEAR(planes[c][n], expected, std::fabs(expected) * 0.0025 + 1.0) << "channel " << c << " sample " << n;
+    }
+  }
+  ExpectModel(planes, 3 * kFrame, [&](size_t t) { return At(whistle, t) * kVoiceUnity * kCentreToPair; });
+}
+
+}  // namespace
