@@ -108,6 +108,10 @@ class CSnPropertyNode : public CSnHierarchyNode, public ISnPropTransitionOwner {
   // are replaced on success.
   SNRESULT FilterMidiEvent(SnMidiEvent& event, const CSnPlayParams& params);
 
+  // The modulators this node's curves and its parents' name, instantiated for the voice and attached
+  // with the curves' mappings (NodeModulators.cpp).
+  void InstantiateVoiceModulators(const CSnPlayParams& play, CSnPlaybackInstance& voice);
+
   // ---- accumulation ----
   virtual void GetSoundParams(SnSoundParams& params, uint32_t mask, const SnRTPCKey& key, SnRandomOffsets* random,
                               bool computeRandom, bool firstCall);

@@ -302,7 +302,10 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
   const CSnSourceDesc& SourceDesc() const override { return *m_source; }
   const uint8_t* MediaData() const override { return m_media; }
   uint32_t MediaSize() const override { return m_mediaSize; }
-  float PitchCents() const override { return m_block.params[0]; }
+  // The pitch with its modulators' offset, as the source reads it every frame.
+  float PitchCents() const override {
+    return m_block.params[0] + m_modulators.GetOffset(SnParamMask::Of(kVoicePitchParameter));
+  }
   SnSeekRequest& Seek() override { return m_sourceSeek; }
   void SetMediaFormat(const SnMediaFormat& format) override { m_mediaFormat = format; }
   // A play that came due part-way into a frame: the frame loop has taken that frame's samples off its

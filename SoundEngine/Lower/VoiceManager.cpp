@@ -389,6 +389,7 @@ SNRESULT PlayLeafNode(CSnPropertyNode* node, const CSnSourceDesc* source, CSnPla
     }
   }
   if (result == SN_Success) {
+    node->InstantiateVoiceModulators(params, *instance);
     TransParamsBase fade = params.transition;
     result = instance->Play(fade, (params.flags & CSnPlayParams::kFlagPaused) != 0, false);
   }

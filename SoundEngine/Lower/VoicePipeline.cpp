@@ -568,7 +568,13 @@ void CSnVoicePipeline::RunFrame(SnVoiceFrameState& frame) {
   if (buffer->validFrames) {
     // A 2D voice filters with its own values; a 3D one with the smallest its paths ask for.
     const SnInstanceParamBlock& params = m_instance->Params();
-    const SnOutputPathFilters own{params.params[1], 0.0f, params.params[2], 0.0f};
+    // The filters' modulators add to the voice's own values, which stay within 0-100.
+    const CSnModulatorInstanceList& modulators = m_instance->Modulators();
+    auto modulated = [&](float value, uint32_t parameterId) {
+      return std::clamp(value + modulators.GetOffset(SnParamMask::Of(parameterId)), 0.0f, 100.0f);
+    };
+    const SnOutputPathFilters own{modulated(params.params[1], kVoiceLowPassParameter), 0.0f,
+                                  modulated(params.params[2], kVoiceHighPassParameter), 0.0f};
     m_filterValues = m_threeD ? SnOutputPathFilters{100.0f, 100.0f, 100.0f, 100.0f} : own;
     m_filtersFromPaths = false;
     for (Connection* connection = m_connections; connection; connection = connection->next)

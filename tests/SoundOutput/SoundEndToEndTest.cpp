@@ -604,3 +604,61 @@ TEST_F(SoundEndToEndTest, AGameParameterRaisesASoundsPitchAndLowersItsVolumeThro
 }
 
 }  // namespace
+
+namespace {
+
+// The wobble's bank curve maps the volume LFO onto its volume (0 dB at rest, silence at full swing):
+// each voice takes the modulator from its sound's curve, with no mapping made by hand, and shapes the
+// wobble frame by frame as the LFO test's hand mapping does. Its node's values changing mid-play
+// make the voice compute its parameters again: the modulation still applies once, not a second time
+// frozen into its volume.
+TEST_F(SoundEndToEndTest, ASoundsModulatorCurveShapesItsVoicesOnceFrameByFrame) {
+  const std::string text =
+      "tone Wobble 48000 1 100 880\r\n"
+      "sound Wobble Wobble Effects\r\n"
+      "rtpc Wobble volume modulator VolumeLfo 0:0 1:-200\r\n"
+      "action Play_Wobble_Act 0x0403 Wobble bank TimingBank\r\n"
+      "event Play_Wobble Play_Wobble_Act\r\n";
+  LoadOwnBank(text);
+  Tools::BankDescription own;
+  std::string error;
+  ASSERT_TRUE(Tools::ParseBankText(text, "TimingBank", own, error)) << error;
+  std::vector<double> wobble;
+  for (int16_t sample : DataSamples(own.media.at(0).bytes)) wobble.push_back(sample / 32768.0);
+
+  ASSERT_NE(SoundEngine::PostEvent("Play_Wobble", kObject), 0u);
+  Frames(1);
+  CSnPlaybackInstance* voice = VoiceManager::FirstActiveInstance();
+  ASSERT_NE(voice, nullptr);
+  EXPECT_EQ(voice->Modulators().InstanceCount(), 1u);
+  Frames(2);
+  {
+    Platform::ReentrantGuard guard(GlobalAudioLock());
+    voice->Node()->ValuesChanged();
+    // The game parameters leave the sound's modulator curve to the voice.
+    SnSoundParams params;
+    voice->Node()->GetSoundParams(params, SnParamGroup_Volume, voice->Key(), nullptr, false, true);
+    EXPECT_EQ(params.volume, 0.0f);
+    EXPECT_LT(voice->Modulators().GetFactor(SnParamMask::Of(kVoiceVolumeParameter)), 0.99f);
+  }
+  Frames(4);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  const auto planes = Capture();
+  // Attached as the voice is made, the LFO has run a frame when the voice's first frame reads it: the
+  // voice begins at that value and ramps to the next frame's across each frame.
+  auto factor = [](size_t frame) {
+    if (frame == 0) return 1.0;
+    const double phase = std::fmod(0.25 + double(frame * kFrame) * 2.0 / 48000.0, 1.0);
+    const double triangle = phase < 0.5 ? 2.0 * phase : 2.0 * (1.0 - phase);
+    const double depth = 0.5 * std::min(double(frame * kFrame), 48000.0) / 48000.0;
+    return 1.0 - depth * triangle;
+  };
+  ExpectModel(planes, 0, [&](size_t t) {
+    const size_t frame = t / kFrame;
+    const double from = factor(frame == 0 ? 1 : frame), to = factor(frame + 1);
+    const double gain = from + (to - from) * double(t % kFrame) / double(kFrame);
+    return At(wobble, t) * kVoiceUnity * kCentreToPair * gain;
+  });
+}
+
+}  // namespace
