@@ -661,4 +661,31 @@ TEST_F(SoundEndToEndTest, ASoundsModulatorCurveShapesItsVoicesOnceFrameByFrame) 
   });
 }
 
+// The rising sound's curve maps the pitch envelope onto up to an octave: its voice's pitch follows the
+// envelope from the first frame, so the 100 ms tone ends well before 4800 samples, though no sooner
+// than an octave up would end it.
+TEST_F(SoundEndToEndTest, ASoundsPitchEnvelopeCurveRaisesItsVoice) {
+  LoadOwnBank(
+      "tone Wobble 48000 1 100 880\r\n"
+      "sound Rising Wobble Effects\r\n"
+      "rtpc Rising pitch modulator PitchEnvelope 0:0 1:1200\r\n"
+      "action Play_Rising_Act 0x0403 Rising bank TimingBank\r\n"
+      "event Play_Rising Play_Rising_Act\r\n");
+  ASSERT_NE(SoundEngine::PostEvent("Play_Rising", kObject), 0u);
+  Frames(2);
+  CSnPlaybackInstance* voice = VoiceManager::FirstActiveInstance();
+  ASSERT_NE(voice, nullptr);
+  EXPECT_EQ(voice->Params().params[0], 0.0f);  // nothing of it in the sound's own pitch
+  EXPECT_GT(voice->PitchCents(), 100.0f);
+  EXPECT_LE(voice->PitchCents(), 1200.0f);
+  Frames(4);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  const auto planes = Capture();
+  size_t last = 0;
+  for (size_t i = 0; i < planes[0].size(); ++i)
+    if (planes[0][i] != 0.0) last = i;
+  EXPECT_LT(last, 4000u);
+  EXPECT_GE(last, 2400u);
+}
+
 }  // namespace
