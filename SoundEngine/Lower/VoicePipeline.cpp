@@ -149,7 +149,7 @@ void CSnVoicePipeline::MakeInsert(uint32_t slot, SnChannelConfig& format) {
   bool bypass = false;
   ISnEffectDefinition* definition = provider ? provider->VoiceEffect(m_instance->Node(), slot, bypass) : nullptr;
   if (!definition) return;
-  m_inserts[slot] = CSnVoiceInsertEffect::Create(definition, slot, this, format,
+  m_inserts[slot] = CSnVoiceInsertEffect::Create(definition, slot, static_cast<ISnVoicePipeline*>(this), format,
                                                  uint16_t(LowerEngine::SamplesPerFrame()));
   if (m_inserts[slot]) m_inserts[slot]->m_bypassed = bypass;
   definition->Release();

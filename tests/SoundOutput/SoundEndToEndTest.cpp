@@ -6,11 +6,14 @@
 #include <array>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 #include <numbers>
 
 #include "SoundEngine/Actions/EventReceiver.h"
+#include "SoundEngine/Effects/VoiceInfoProvider.h"
+#include "SoundEngine/Lower/OutputDevice.h"
 #include "SoundEngine/Lower/VoiceCommands.h"
 #include "SoundEngine/GameSyncs/RegistryMgr.h"
 #include "SoundEngine/Lower/PlaybackInstance.h"
@@ -686,6 +689,77 @@ TEST_F(SoundEndToEndTest, ASoundsPitchEnvelopeCurveRaisesItsVoice) {
     if (planes[0][i] != 0.0) last = i;
   EXPECT_LT(last, 4000u);
   EXPECT_GE(last, 2400u);
+}
+
+}  // namespace
+
+namespace {
+
+// What an effect on a voice learns of it through the voice information: a plain beep is neither
+// positioned nor panned and has no rays; a placed one is positioned in 3D with one ray to the one
+// listener the output renders, at its distance, and that listener's data; a mask naming no listener
+// of the device gives no data. Matrices not yet known read as zeros.
+TEST_F(SoundEndToEndTest, AVoicesInformationTellsItsEffectsHowItIsPlaced) {
+  const CSnOutputDevice* device = LowerEngine::FirstOutputDevice();
+  ASSERT_NE(device, nullptr);
+  auto provider = [&](CSnPlaybackInstance* voice) {
+    return std::make_unique<CSnVoiceInfoProvider>(voice->Pipeline(), device->OutputType(), device->DeviceId(), 7u);
+  };
+  ASSERT_NE(SoundEngine::PostEvent("Play_Beep", kObject), 0u);
+  Frames(2);
+  CSnPlaybackInstance* plain = VoiceManager::FirstActiveInstance();
+  ASSERT_NE(plain, nullptr);
+  {
+    Platform::ReentrantGuard guard(GlobalAudioLock());
+    auto info = provider(plain);
+    EXPECT_EQ(info->GetExtraWord(), 7u);
+    info->SetWordAfterOwner(3);
+    EXPECT_EQ(info->GetWordAfterOwner(), 3u);
+    EXPECT_FALSE(info->IsPositioned());
+    EXPECT_EQ(info->GetPositioningMode(), 0u);
+    EXPECT_EQ(info->Get3DType(), 0u);
+    EXPECT_FLOAT_EQ(info->GetCenterPercentage(), plain->PanCentre() * 0.01f);
+    float pan[3] = {9.0f, 9.0f, 9.0f};
+    info->GetPanning(pan);
+    EXPECT_EQ(pan[0] + pan[1] + pan[2], 0.0f);
+    EXPECT_EQ(info->GetRayCount(), 0u);
+    SnEmitterListenerRay ray{};
+    EXPECT_EQ(info->GetRay(0, ray), SN_Failure);
+    float matrices[2][4] = {{1, 1, 1, 1}, {1, 1, 1, 1}};
+    info->GetVolumeMatrices(matrices[0], matrices[1], 4);
+    for (const auto& matrix : matrices)
+      for (float value : matrix) EXPECT_EQ(value, 0.0f);
+  }
+  Frames(6);
+
+  const SnSoundPosition position{{0.0f, 0.0f, 10.0f}, {0.0f, 0.0f, -1.0f}};
+  ASSERT_EQ(SoundEngine::SetPosition(kObject, position), SN_Success);
+  ASSERT_NE(SoundEngine::PostEvent("Play_Spot_Beep", kObject), 0u);
+  Frames(2);
+  CSnPlaybackInstance* placed = VoiceManager::FirstActiveInstance();
+  ASSERT_NE(placed, nullptr);
+  Platform::ReentrantGuard guard(GlobalAudioLock());
+  auto info = provider(placed);
+  EXPECT_TRUE(info->IsPositioned());
+  EXPECT_EQ(info->GetPositioningMode(), 1u);
+  EXPECT_EQ(info->GetListenerMask(), 1u);
+  ASSERT_EQ(info->GetRayCount(), 1u);
+  SnEmitterListenerRay ray{};
+  ASSERT_EQ(info->GetRay(0, ray), SN_Success);
+  EXPECT_NEAR(ray.distance, 10.0f, 1e-4f);
+  EXPECT_EQ(info->GetRay(1, ray), SN_Failure);
+  EXPECT_EQ(info->GetNumEmitterPositions(), 1u);
+  SnSoundPosition emitter{};
+  ASSERT_EQ(info->GetEmitterPosition(0, emitter), SN_Success);
+  EXPECT_EQ(emitter.position[2], 10.0f);
+  SnListenerData data{};
+  EXPECT_EQ(info->GetListenerData(1, data), SN_Success);
+  EXPECT_EQ(info->GetListenerData(2, data), SN_Failure);
+  // A provider for a device that is not there sees no listener.
+  CSnVoiceInfoProvider elsewhere(placed->Pipeline(), device->OutputType(), device->DeviceId() + 1, 0);
+  EXPECT_EQ(elsewhere.GetRayCount(), 0u);
+  EXPECT_EQ(elsewhere.GetListenerMask(), 0u);
+  EXPECT_EQ(elsewhere.GetListenerData(1, data), SN_Failure);
 }
 
 }  // namespace
