@@ -119,6 +119,27 @@ class SoundEndToEndTest : public OutputFixture {
         ASSERT_NEAR(planes[c][i], model(i - from) * 32768.0, 1.0) << "channel " << c << " sample " << i;
   }
 
+  // The game bank's volume LFO as the factor 1 - value after `frame` frames of its life: a 2 Hz
+  // triangle from a quarter period, its depth of 0.5 faded in over the default second.
+  static double VolumeLfoFactor(size_t frame) {
+    if (frame == 0) return 1.0;
+    const double phase = std::fmod(0.25 + double(frame * kFrame) * 2.0 / 48000.0, 1.0);
+    const double triangle = phase < 0.5 ? 2.0 * phase : 2.0 * (1.0 - phase);
+    const double depth = 0.5 * std::min(double(frame * kFrame), 48000.0) / 48000.0;
+    return 1.0 - depth * triangle;
+  }
+  // The media under the LFO, each frame's gain ramping from the factor the voice read last to the one
+  // it reads now; `lead` frames of the LFO's life lie before the voice's first read.
+  static void ExpectLfoShaped(const std::array<std::vector<double>, 2>& planes, const std::vector<double>& media,
+                              size_t lead) {
+    ExpectModel(planes, 0, [&](size_t t) {
+      const size_t frame = t / kFrame;
+      const double from = VolumeLfoFactor(std::max<size_t>(frame, 1) - 1 + lead), to = VolumeLfoFactor(frame + lead);
+      const double gain = from + (to - from) * double(t % kFrame) / double(kFrame);
+      return At(media, t) * kVoiceUnity * kCentreToPair * gain;
+    });
+  }
+
   // A bank of the test's own beside the game's, from bank text, loaded from memory it keeps.
   void LoadOwnBank(const std::string& text) {
     Tools::BankDescription bank;
@@ -288,21 +309,7 @@ TEST_F(SoundEndToEndTest, AVolumeLfoShapesTheBeepFrameByFrame) {
   Frames(6);
   EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
   const auto planes = Capture();
-  const std::vector<double> beep = Media("Beep");
-  auto factor = [](size_t frame) {
-    if (frame == 0) return 1.0;
-    const double phase = std::fmod(0.25 + double(frame * kFrame) * 2.0 / 48000.0, 1.0);
-    const double triangle = phase < 0.5 ? 2.0 * phase : 2.0 * (1.0 - phase);
-    // Its depth fades in over the default second.
-    const double depth = 0.5 * std::min(double(frame * kFrame), 48000.0) / 48000.0;
-    return 1.0 - depth * triangle;
-  };
-  ExpectModel(planes, 0, [&](size_t t) {
-    const size_t frame = t / kFrame;
-    const double from = factor(frame == 0 ? 0 : frame - 1), to = factor(frame);
-    const double gain = from + (to - from) * double(t % kFrame) / double(kFrame);
-    return At(beep, t) * kVoiceUnity * kCentreToPair * gain;
-  });
+  ExpectLfoShaped(planes, Media("Beep"), 0);
 }
 
 // A held envelope on a playing beep begins its release only when the voice is told to release its
@@ -647,21 +654,8 @@ TEST_F(SoundEndToEndTest, ASoundsModulatorCurveShapesItsVoicesOnceFrameByFrame) 
   Frames(4);
   EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
   const auto planes = Capture();
-  // Attached as the voice is made, the LFO has run a frame when the voice's first frame reads it: the
-  // voice begins at that value and ramps to the next frame's across each frame.
-  auto factor = [](size_t frame) {
-    if (frame == 0) return 1.0;
-    const double phase = std::fmod(0.25 + double(frame * kFrame) * 2.0 / 48000.0, 1.0);
-    const double triangle = phase < 0.5 ? 2.0 * phase : 2.0 * (1.0 - phase);
-    const double depth = 0.5 * std::min(double(frame * kFrame), 48000.0) / 48000.0;
-    return 1.0 - depth * triangle;
-  };
-  ExpectModel(planes, 0, [&](size_t t) {
-    const size_t frame = t / kFrame;
-    const double from = factor(frame == 0 ? 1 : frame), to = factor(frame + 1);
-    const double gain = from + (to - from) * double(t % kFrame) / double(kFrame);
-    return At(wobble, t) * kVoiceUnity * kCentreToPair * gain;
-  });
+  // Attached as the voice is made, the LFO has run a frame when the voice's first frame reads it.
+  ExpectLfoShaped(planes, wobble, 1);
 }
 
 // The rising sound's curve maps the pitch envelope onto up to an octave: its voice's pitch follows the
