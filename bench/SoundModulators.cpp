@@ -299,7 +299,7 @@ void BM_MidiNotesPlain(benchmark::State& state) {
         insert({int32_t(OnOffset(i)), NoteOn(i), false, false});
         const SnMidiEvent off = NoteOff(i);
         auto partner = std::find_if(pending.begin(), pending.end(), [&](const Event& e) {
-          return e.event.IsNoteOn() && !e.paired && e.event.channel == off.channel && e.event.note == off.note;
+          return e.event.IsNoteOn() && !e.paired && e.event.channel == off.channel && e.event.data1 == off.data1;
         });
         if (partner == pending.end()) continue;
         partner->paired = true;

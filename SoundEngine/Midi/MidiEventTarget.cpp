@@ -32,7 +32,7 @@ void CSnMidiEventTarget::Release() {
 
 void CSnMidiEventTarget::QueueEvent(SnMidiEventQueue& queue, const SnMidiEvent& event, uint32_t frameOffset,
                                     uint32_t value, bool flagA, bool flagB) {
-  if (event.status < 0x80 || event.status >= 0xF0 || m_closed) return;
+  if (event.type < 0x80 || event.type >= 0xF0 || m_closed) return;
   auto* node = PoolNew<SnMidiEventNode>(g_DefaultPoolId);
   if (!node) return;
   node->target = this;

@@ -7,10 +7,21 @@
 namespace SN {
 
 struct SnMidiEvent {
-  uint8_t status = 0;      // the message type; below 0x80: none
+  // Each byte has two names: its wire role, as the playback contexts and the clip readers name it,
+  // and its note role, as plays and the hierarchy name it.
+  union {
+    uint8_t type = 0;  // the message type; below 0x80: none
+    uint8_t status;
+  };
   uint8_t channel = 0xFF;  // 0-15
-  uint8_t note = 0xFF;     // the note, or the controller of a control change
-  uint8_t velocity = 0xFF; // the velocity, or the controller's value
+  union {
+    uint8_t data1 = 0xFF;  // the note, or the controller of a control change
+    uint8_t note;
+  };
+  union {
+    uint8_t data2 = 0xFF;  // the velocity, or the controller's value
+    uint8_t velocity;
+  };
 
   static constexpr uint8_t kNoteOff = 0x80;
   static constexpr uint8_t kNoteOn = 0x90;

@@ -166,7 +166,7 @@ void CSnMidiPlaybackContext::Schedule(CSnMidiEventTarget& target, const SnMidiEv
   if (target.PlayingId()) m_playback.MidiCallback(target.PlayingId(), event);
   Entry* entry = FindOrAddEntry(target);
   if (!entry) return;
-  if (target.Node() && event.status != SnMidi_ControlChange) {
+  if (target.Node() && event.type != SnMidi_ControlChange) {
     const uint32_t category = m_playback.NodeCategory(target.Node());
     if (category == kCategoryBus || category == kCategoryControlOnly) return;
   }
@@ -186,7 +186,7 @@ void CSnMidiPlaybackContext::Schedule(CSnMidiEventTarget& target, const SnMidiEv
     for (Entry& other : m_entries) {
       if (sameTargetOnly && other.target != &target) continue;
       for (CSnMidiNoteEvent* e = other.openHead; e; e = e->nextOpen) {
-        if (e->event.channel != event.channel || e->event.note != event.note) continue;
+        if (e->event.channel != event.channel || e->event.data1 != event.data1) continue;
         CloseNote(other, *e, offset);
         return;
       }
@@ -203,7 +203,7 @@ void CSnMidiPlaybackContext::Schedule(CSnMidiEventTarget& target, const SnMidiEv
 
 void CSnMidiPlaybackContext::CloseNote(Entry& entry, CSnMidiNoteEvent& noteOn, int32_t offset) {
   SnMidiEvent off = noteOn.event;
-  off.status = SnMidi_NoteOff;
+  off.type = SnMidi_NoteOff;
   CSnMidiNoteEvent* made = NewEvent(*noteOn.target, off, offset, nullptr);
   if (!made) return;
   made->flags = CSnMidiNoteEvent::kPairedOrFinished;
@@ -290,23 +290,23 @@ void CSnMidiPlaybackContext::ApplyController(Entry& entry, const CSnMidiNoteEven
   key.gameObject = event.target->m_globalParameters ? nullptr : event.target->GameObject();
   key.midiTargetId = event.target->ID();
   key.midiChannel = e.channel;
-  key.midiNote = e.status == SnMidi_KeyPressure ? e.note : 255;
-  if (e.status == SnMidi_ControlChange) {
-    if (e.note == SnMidiCC_ResetAllControllers) {
+  key.midiNote = e.type == SnMidi_KeyPressure ? e.data1 : 255;
+  if (e.type == SnMidi_ControlChange) {
+    if (e.data1 == SnMidiCC_ResetAllControllers) {
       for (uint32_t id = 1; id <= kMidiLastParameter; ++id) m_playback.ResetParameter(id, key);
       entry.sustainMask = 0;
       return;
     }
-    if (e.note == SnMidiCC_AllNotesOff || e.note == SnMidiCC_AllSoundOff) return;
-    m_playback.SetParameter(uint32_t(e.note) + 1, float(e.velocity), key);
-    if (e.note == SnMidiCC_Sustain) {
+    if (e.data1 == SnMidiCC_AllNotesOff || e.data1 == SnMidiCC_AllSoundOff) return;
+    m_playback.SetParameter(uint32_t(e.data1) + 1, float(e.data2), key);
+    if (e.data1 == SnMidiCC_Sustain) {
       const uint16_t bit = uint16_t(1u << (e.channel & 15));
-      entry.sustainMask = e.velocity >= 64 ? uint16_t(entry.sustainMask | bit) : uint16_t(entry.sustainMask & ~bit);
+      entry.sustainMask = e.data2 >= 64 ? uint16_t(entry.sustainMask | bit) : uint16_t(entry.sustainMask & ~bit);
     }
     return;
   }
-  if (e.status == SnMidi_PitchBend)
-    m_playback.SetParameter(kMidiPitchBendParameter, float(uint32_t(e.velocity) * 128u + e.note) * 0.0078125f, key);
+  if (e.type == SnMidi_PitchBend)
+    m_playback.SetParameter(kMidiPitchBendParameter, float(uint32_t(e.data2) * 128u + e.data1) * 0.0078125f, key);
 }
 
 void CSnMidiPlaybackContext::Hold(CSnMidiNoteEvent* noteOff) {

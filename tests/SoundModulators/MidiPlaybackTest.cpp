@@ -98,9 +98,9 @@ TEST_F(MidiTest, TheQueueKeepsOffsetsAndPutsFlaggedNodesInTheirPlace) {
   target_->QueueEvent(queue, SnMidiEvent{0x40, 0, 0, 0}, 0, 0, false, false);
   target_->QueueEvent(queue, SnMidiEvent{0xF8, 0, 0, 0}, 0, 0, false, false);
   std::vector<uint8_t> notes;
-  for (SnMidiEventNode* node = queue.head; node; node = node->next) notes.push_back(node->event.note);
+  for (SnMidiEventNode* node = queue.head; node; node = node->next) notes.push_back(node->event.data1);
   EXPECT_EQ(notes, (std::vector<uint8_t>{61, 62, 60, 60}));
-  EXPECT_EQ(queue.tail->event.status, SnMidi_NoteOn);
+  EXPECT_EQ(queue.tail->event.type, SnMidi_NoteOn);
   EXPECT_EQ(target_->PendingCount(), 5u);
   target_->Close();
   target_->QueueEvent(queue, On(0, 63), 0, 0, false, false);
@@ -209,7 +209,7 @@ TEST_F(MidiTest, ANoteOnSoundsFromItsOffsetInItsFrame) {
   ASSERT_EQ(recorder_.plays.size(), 2u);
   EXPECT_EQ(recorder_.plays[0].offset, 300u);
   EXPECT_EQ(recorder_.plays[1].offset, 1300u);  // the voice waits out the rest itself
-  EXPECT_EQ(recorder_.plays[0].event.note, 60u);
+  EXPECT_EQ(recorder_.plays[0].event.data1, 60u);
 }
 
 // A note's note-off plays the entries its sounds left to play then, at the note-off's offset; the
