@@ -89,7 +89,7 @@ void CSnLeafNode::StopLooping(CSnRegisteredObj* gameObject, uint32_t playingId) 
 
 void CSnLeafNode::SetInstanceGainEntry(CSnRegisteredObj* gameObject, float value, uint32_t entryKey) {
   ForMatching(gameObject, 0, nullptr,
-              [&](ISnLeafInstance& instance) { instance.SetGainFactorEntry(value, entryKey, false); });
+              [&](ISnLeafInstance& instance) { instance.SetNodeGainEntry(value, entryKey); });
 }
 
 void CSnLeafNode::DeliverPositioningParameter(float value, uint32_t parameterId, CSnRegisteredObj* gameObject,

@@ -14,6 +14,17 @@ class ISnLeafInstance {
  public:
   virtual CSnRegisteredObj* InstanceGameObject() const = 0;
   virtual uint32_t InstancePlayingId() const = 0;
+  // {game object, playing id, MIDI target, channel, note, instance}, as game parameters key it.
+  virtual const SnRTPCKey& InstanceKey() const = 0;
+  virtual void StopLooping() = 0;
+  // One gain factor a node sets on the instance, by key (1 removes it); false when it could not be stored.
+  virtual bool SetNodeGainEntry(float value, uint32_t entryKey) = 0;
+  virtual void SetPositioningParameter(float value, uint32_t parameterId) = 0;
+  virtual void SetEffectBypass(uint32_t values, uint32_t mask) = 0;
+  // The node's values changed: the instance computes its parameters again.
+  virtual void NodeValuesChanged() = 0;
+  // The effect of one of the node's slots changed: the voice makes that insert again.
+  virtual void NodeEffectChanged(uint32_t slot) = 0;
   // Stop, pause and resume: the instance matches the request's object and playing id itself.
   virtual void ApplyAction(const SnActionParams& params) = 0;
   virtual void SeekToTime(int32_t milliseconds, bool toNearestMarker) = 0;
@@ -21,17 +32,6 @@ class ISnLeafInstance {
   virtual void ParameterChanged(const SnParamChange& change) = 0;
   // The run-time gain of the nodes above (a muted bus, background music), 1 for none.
   virtual void SetGainFactor(float gain) = 0;
-  // {game object, playing id, MIDI target, channel, note, instance}, as game parameters key it.
-  virtual const SnRTPCKey& InstanceKey() const = 0;
-  virtual void StopLooping() = 0;
-  // One gain factor of the instance's own, by key; false when it could not be stored.
-  virtual bool SetGainFactorEntry(float value, uint32_t entryKey, bool replace) = 0;
-  virtual void SetPositioningParameter(float value, uint32_t parameterId) = 0;
-  virtual void SetEffectBypass(uint32_t values, uint32_t mask) = 0;
-  // The node's values changed: the instance computes its parameters again.
-  virtual void NodeValuesChanged() = 0;
-  // The effect of one of the node's slots changed: the voice makes that insert again.
-  virtual void NodeEffectChanged(uint32_t slot) = 0;
 
   ISnLeafInstance* m_pNextOfLeaf = nullptr;
 

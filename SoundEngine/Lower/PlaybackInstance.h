@@ -229,7 +229,7 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
   bool AddOwnedValueId(uint32_t id, bool modulator);
   virtual void ComputeParameters();
   // The factor of `key` (its bit 31 the kind); exactly 1.0 removes it. False when out of memory.
-  bool SetGainFactorEntry(float value, uint32_t key, bool replace) override;
+  bool SetGainFactorEntry(float value, uint32_t key, bool replace);
   void RecomputeGain();
   void RecomputeGainIfDirty() {
     if (m_gainDirty) RecomputeGain();
@@ -335,6 +335,7 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
   void ParameterChanged(const SnParamChange& change) override;
   void SetGainFactor(float gain) override;
   const SnRTPCKey& InstanceKey() const override { return Key(); }
+  bool SetNodeGainEntry(float value, uint32_t entryKey) override { return SetGainFactorEntry(value, entryKey, false); }
   void SetPositioningParameter(float value, uint32_t parameterId) override { SetParamById(value, parameterId); }
   void NodeValuesChanged() override { ResetParamFlags(false); }
   void NodeEffectChanged(uint32_t slot) override;

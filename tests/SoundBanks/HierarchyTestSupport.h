@@ -54,7 +54,7 @@ struct FakeInstance : SN::ISnLeafInstance {
   void SetGainFactor(float value) override { gain = value; }
   const SN::SnRTPCKey& InstanceKey() const override { return key; }
   void StopLooping() override { ++loopStops; }
-  bool SetGainFactorEntry(float value, uint32_t entryKey, bool) override {
+  bool SetNodeGainEntry(float value, uint32_t entryKey) override {
     entries.push_back({entryKey, value});
     return true;
   }
