@@ -48,36 +48,6 @@ TEST(HierarchyGolden, ABusAfterItsParentWithItsOptionsAndDucks) {
             expected.b);
 }
 
-TEST(HierarchyGolden, ASoundOfAToneInTheBankAndAnAttenuation) {
-  const uint32_t toneId = BankTest::Id("T");
-  const Bytes sound = Bytes()
-                          .U32(5)
-                          .U32(0x00010001).U8(0).U32(toneId).U32(84).U8(0)  // PCM in memory, 84 bytes
-                          .U8(0).U8(0)                                      // no effects
-                          .U8(0).U32(1).U32(0)                              // output bus 1, no parent
-                          .U8(0).U8(1).U8(0).U32(kMinus6).U8(0)             // priority flags, volume -6, no ranges
-                          .U8(0).U8(0).U8(0).U8(0).U16(0).U8(0).U8(0)       // positioning to output flags
-                          .U32(0).U16(0);                                   // no state groups, no curves
-  const Bytes attenuation = Bytes()
-                                .U32(7)
-                                .U8(1).U32(k90).U32(k180).U32(kMinus6).U32(k20).U32(k10)
-                                .U8(0).U8(255).U8(255).U8(1).U8(255).U8(255).U8(255)
-                                .U8(2)
-                                .U8(2).U16(2).U32(0).U32(kMinus1).U32(4).U32(k100).U32(kMinusHalf).U32(4)
-                                .U8(0).U16(0)
-                                .U16(0);
-  const std::vector<uint8_t> bank = Build(
-      "tone T 8000 1 1 1000\nsound @5 T @1 volume -6\n"
-      "attenuation @7 cone 90 180 -6 20 10\nattuse @7 0 0\nattuse @7 3 1\nattcurve @7 0 2\n"
-      "attpoint @7 0 0 -1 4\nattpoint @7 0 100 -0.5 4\nattcurve @7 1 0\n");
-  const uint32_t hirc = 4 + 5 + uint32_t(sound.b.size()) + 5 + uint32_t(attenuation.b.size());
-  const Bytes expected = Bytes().U32(2).U8(2).U32(uint32_t(sound.b.size())).Append(sound.b)
-                             .U8(14).U32(uint32_t(attenuation.b.size())).Append(attenuation.b);
-  ASSERT_GE(bank.size(), expected.b.size() + 8);
-  const std::vector<uint8_t> tail(bank.end() - long(expected.b.size()) - 8, bank.end());
-  EXPECT_EQ(tail, (Bytes().Tag("HIRC").U32(hirc).Append(expected.b).b));
-}
-
 TEST(HierarchyGolden, ASoundsCurvesOverAGameParameterAndAModulator) {
   const uint32_t toneId = BankTest::Id("T");
   constexpr uint32_t kMinus1200 = 0xC4960000, k1200 = 0x44960000, k1 = 0x3F800000;
@@ -119,6 +89,36 @@ TEST(HierarchyGolden, ASoundsCurvesOverAGameParameterAndAModulator) {
   EXPECT_EQ(error, "line 3: a curve has at least one point <x>:<y>[:<shape>]");
   EXPECT_FALSE(Tools::ParseBankText(head + "rtpc @5 pitch @9 0:nan", "B", refused, error));
   EXPECT_EQ(error, "line 3: \"nan\" is not a number");
+}
+
+TEST(HierarchyGolden, ASoundOfAToneInTheBankAndAnAttenuation) {
+  const uint32_t toneId = BankTest::Id("T");
+  const Bytes sound = Bytes()
+                          .U32(5)
+                          .U32(0x00010001).U8(0).U32(toneId).U32(84).U8(0)  // PCM in memory, 84 bytes
+                          .U8(0).U8(0)                                      // no effects
+                          .U8(0).U32(1).U32(0)                              // output bus 1, no parent
+                          .U8(0).U8(1).U8(0).U32(kMinus6).U8(0)             // priority flags, volume -6, no ranges
+                          .U8(0).U8(0).U8(0).U8(0).U16(0).U8(0).U8(0)       // positioning to output flags
+                          .U32(0).U16(0);                                   // no state groups, no curves
+  const Bytes attenuation = Bytes()
+                                .U32(7)
+                                .U8(1).U32(k90).U32(k180).U32(kMinus6).U32(k20).U32(k10)
+                                .U8(0).U8(255).U8(255).U8(1).U8(255).U8(255).U8(255)
+                                .U8(2)
+                                .U8(2).U16(2).U32(0).U32(kMinus1).U32(4).U32(k100).U32(kMinusHalf).U32(4)
+                                .U8(0).U16(0)
+                                .U16(0);
+  const std::vector<uint8_t> bank = Build(
+      "tone T 8000 1 1 1000\nsound @5 T @1 volume -6\n"
+      "attenuation @7 cone 90 180 -6 20 10\nattuse @7 0 0\nattuse @7 3 1\nattcurve @7 0 2\n"
+      "attpoint @7 0 0 -1 4\nattpoint @7 0 100 -0.5 4\nattcurve @7 1 0\n");
+  const uint32_t hirc = 4 + 5 + uint32_t(sound.b.size()) + 5 + uint32_t(attenuation.b.size());
+  const Bytes expected = Bytes().U32(2).U8(2).U32(uint32_t(sound.b.size())).Append(sound.b)
+                             .U8(14).U32(uint32_t(attenuation.b.size())).Append(attenuation.b);
+  ASSERT_GE(bank.size(), expected.b.size() + 8);
+  const std::vector<uint8_t> tail(bank.end() - long(expected.b.size()) - 8, bank.end());
+  EXPECT_EQ(tail, (Bytes().Tag("HIRC").U32(hirc).Append(expected.b).b));
 }
 
 TEST(HierarchyGolden, BadHierarchyDirectivesNameTheirLine) {

@@ -23,11 +23,11 @@
 //     of its own), music (background music), volume <dB>, busvolume <dB>, recovery <ms>, maxduck <dB>,
 //     channels <config>, duck <bus> <dB> <fade-out ms> <fade-in ms> <curve> <property 0 or 5>
 //   sound <name> <tone> <output bus> [volume <dB>] [loop <passes, 0 for ever>]   HIRC sound (type 2) of a tone
-//   rtpc <sound> <volume|pitch|lowpass|highpass|0-63> [modulator] <game parameter or modulator> <x>:<y>[:<shape>]...
-//                                            a curve of a sound's parameter over its driver's value
 //   attenuation <name> [cone <inside deg> <outside deg> <outside dB> <low-pass> <high-pass>]  HIRC type 14
 //   attuse <attenuation> <use 0-6> <curve 0-6>   attcurve <attenuation> <curve 0-6> <scaling>
 //   attpoint <attenuation> <curve> <x> <y> <interpolation>
+//   rtpc <sound> <volume|pitch|lowpass|highpass|0-63> [modulator] <game parameter or modulator> <x>:<y>[:<shape>]...
+//                                            a curve of a sound's parameter over its driver's value
 //   dialogue <name> <probability> <mode> <argument group>...   HIRC dialogue event (type 15)
 //   dialoguepath <dialogue> <audio node> <weight> <probability> <value>...   one leaf; "*" is the default
 //   modulator lfo|envelope <name> [<property>=<value> | <property>~<min>,<max>]...
