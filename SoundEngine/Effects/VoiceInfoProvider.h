@@ -62,6 +62,12 @@ class CSnVoiceInfoProvider final : public ISnVoiceInformation {
     m_owner = owner;
   }
   CSnRefCountedObject* Owner() const { return m_owner; }
+  // The voice and the output device it answers for (a voice's inserts: the main output).
+  void Bind(ISnVoicePipeline* pipeline, uint32_t outputType, uint32_t deviceId) {
+    m_pipeline = pipeline;
+    m_outputType = outputType;
+    m_deviceId = deviceId;
+  }
   // The mix's matrices once the mixing code has them (null: none known).
   void SetVolumeMatrices(const float* first, const float* second) {
     m_matrices[0] = first;

@@ -8,12 +8,10 @@
 
 #include "MemoryMgr/MemoryMgr.h"
 #include "SoundEngine/Effects/PluginMemAlloc.h"
-#include "SoundEngine/Effects/VoiceInfoProvider.h"
 #include "SoundEngine/Log.h"
 #include "SoundEngine/CpuInfo.h"
 #include "SoundEngine/Lower/FrameFormat.h"
 #include "SoundEngine/Lower/MixBusNode.h"
-#include "SoundEngine/Lower/OutputDevice.h"
 #include "SoundEngine/Lower/OutputServices.h"
 #include "SoundEngine/Lower/PluginFactoryTable.h"
 #include "SoundEngine/Lower/VoicePipelineLink.h"
@@ -34,11 +32,10 @@ SnAudioFormat VoiceFormat(SnChannelConfig config) {
 
 }  // namespace
 
-// What an effect on a voice sees: the voice's information, for the listeners of the main output
-// device; no output device of its own.
+// What an effect on a voice sees: the voice's information, no output device of its own.
 class CSnVoiceInsertEffect::Context final : public ISnEffectPluginContext {
  public:
-  explicit Context(ISnVoicePipeline* voice) : m_voice(voice, MainOutputType(), MainDeviceId(), 0) {}
+  explicit Context(void* voiceInformation) : m_voice(voiceInformation) {}
   ISnStreamMgr* GetStreamManager() override { return ISnStreamMgr::m_pStreamMgr; }
   uint16_t GetFrameLength() override { return uint16_t(LowerEngine::SamplesPerFrame()); }
   SNRESULT GetOutputDevice(uint32_t&, uint32_t&) override { return SN_NotImplemented; }
@@ -49,24 +46,14 @@ class CSnVoiceInsertEffect::Context final : public ISnEffectPluginContext {
   }
   const CSnCpuInfo* GetCpuInfo() override { return &CSnCpuInfo::GetInstance(); }
   bool IsOnBusOfKind12() override { return false; }
-  // An ISnVoiceInformation.
-  void* GetVoiceInformation() override { return static_cast<ISnVoiceInformation*>(&m_voice); }
+  void* GetVoiceInformation() override { return m_voice; }
 
  private:
-  static uint32_t MainOutputType() {
-    const CSnOutputDevice* main = LowerEngine::FirstOutputDevice();
-    return main ? main->OutputType() : 0;
-  }
-  static uint32_t MainDeviceId() {
-    const CSnOutputDevice* main = LowerEngine::FirstOutputDevice();
-    return main ? main->DeviceId() : 0;
-  }
-
-  CSnVoiceInfoProvider m_voice;
+  void* m_voice;
 };
 
 CSnVoiceInsertEffect* CSnVoiceInsertEffect::Create(ISnEffectDefinition* definition, uint32_t slot,
-                                                   ISnVoicePipeline* voice, SnChannelConfig& format,
+                                                   void* voiceInformation, SnChannelConfig& format,
                                                    uint16_t maxFrames) {
   if (!definition) return nullptr;
   const uint32_t key = definition->PluginKey();
@@ -83,7 +70,7 @@ CSnVoiceInsertEffect* CSnVoiceInsertEffect::Create(ISnEffectDefinition* definiti
   ISnPluginParam* source = definition->Params();
   node->m_params = source ? source->Clone(&PluginAllocator()) : nullptr;
   void* contextMemory = MemoryMgr::Malign(g_LEngineDefaultPoolId, sizeof(Context), 16);
-  node->m_context = contextMemory ? new (contextMemory) Context(voice) : nullptr;
+  node->m_context = contextMemory ? new (contextMemory) Context(voiceInformation) : nullptr;
   if (node->m_params) definition->SubscribeParams(node->m_params);
   SnPluginInfo info{};
   SnAudioFormat audio = VoiceFormat(format);

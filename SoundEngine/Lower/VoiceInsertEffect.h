@@ -16,7 +16,6 @@ namespace SN {
 
 class CSnPropertyNode;
 class ISnEffectDefinition;
-class ISnVoicePipeline;
 
 // An effect plug-in that writes into a buffer of its own. Init may change the format's layout; the
 // output then has that layout.
@@ -44,7 +43,7 @@ class CSnVoiceInsertEffect {
  public:
   // The plug-in of `definition` for a voice whose frames arrive as `format` (the output's layout on
   // return); null when it cannot be made or refuses (logged), the format then unchanged.
-  static CSnVoiceInsertEffect* Create(ISnEffectDefinition* definition, uint32_t slot, ISnVoicePipeline* voice,
+  static CSnVoiceInsertEffect* Create(ISnEffectDefinition* definition, uint32_t slot, void* voiceInformation,
                                       SnChannelConfig& format, uint16_t maxFrames);
   void Destroy();
 

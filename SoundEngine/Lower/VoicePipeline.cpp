@@ -149,8 +149,12 @@ void CSnVoicePipeline::MakeInsert(uint32_t slot, SnChannelConfig& format) {
   bool bypass = false;
   ISnEffectDefinition* definition = provider ? provider->VoiceEffect(m_instance->Node(), slot, bypass) : nullptr;
   if (!definition) return;
-  m_inserts[slot] = CSnVoiceInsertEffect::Create(definition, slot, static_cast<ISnVoicePipeline*>(this), format,
-                                                 uint16_t(LowerEngine::SamplesPerFrame()));
+  // The plug-in's context hands it the voice's information, answering for the main output's listeners.
+  const CSnOutputDevice* main = LowerEngine::FirstOutputDevice();
+  m_voiceInfo.Bind(this, main ? main->OutputType() : 0, main ? main->DeviceId() : 0);
+  ISnVoiceInformation* information = &m_voiceInfo;
+  m_inserts[slot] =
+      CSnVoiceInsertEffect::Create(definition, slot, information, format, uint16_t(LowerEngine::SamplesPerFrame()));
   if (m_inserts[slot]) m_inserts[slot]->m_bypassed = bypass;
   definition->Release();
 }

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "MemoryMgr/SnResult.h"
+#include "SoundEngine/Effects/VoiceInfoProvider.h"
 #include "SoundEngine/Lower/Listeners.h"
 #include "SoundEngine/Lower/MixBuffer.h"
 #include "SoundEngine/Lower/SpeakerPan.h"
@@ -137,6 +138,8 @@ class CSnVoicePipeline final : public ISnVoicePipeline, public ISnVoiceConnectio
   uint32_t m_connectionCount = 0;
   Connection* m_connections = nullptr;
   CSnVoiceInsertEffect* m_inserts[kVoiceInsertSlots] = {};
+  // What the inserts' plug-ins learn of the voice (GetVoiceInformation of their context).
+  CSnVoiceInfoProvider m_voiceInfo;
   SnChannelConfig m_sourceFormat = 0;
   SnChannelConfig m_outputFormat = 0;
   SnMixBuffer m_frame;
