@@ -119,27 +119,6 @@ class SoundEndToEndTest : public OutputFixture {
         ASSERT_NEAR(planes[c][i], model(i - from) * 32768.0, 1.0) << "channel " << c << " sample " << i;
   }
 
-  // The game bank's volume LFO as the factor 1 - value after `frame` frames of its life: a 2 Hz
-  // triangle from a quarter period, its depth of 0.5 faded in over the default second.
-  static double VolumeLfoFactor(size_t frame) {
-    if (frame == 0) return 1.0;
-    const double phase = std::fmod(0.25 + double(frame * kFrame) * 2.0 / 48000.0, 1.0);
-    const double triangle = phase < 0.5 ? 2.0 * phase : 2.0 * (1.0 - phase);
-    const double depth = 0.5 * std::min(double(frame * kFrame), 48000.0) / 48000.0;
-    return 1.0 - depth * triangle;
-  }
-  // The media under the LFO, each frame's gain ramping from the factor the voice read last to the one
-  // it reads now; `lead` frames of the LFO's life lie before the voice's first read.
-  static void ExpectLfoShaped(const std::array<std::vector<double>, 2>& planes, const std::vector<double>& media,
-                              size_t lead) {
-    ExpectModel(planes, 0, [&](size_t t) {
-      const size_t frame = t / kFrame;
-      const double from = VolumeLfoFactor(std::max<size_t>(frame, 1) - 1 + lead), to = VolumeLfoFactor(frame + lead);
-      const double gain = from + (to - from) * double(t % kFrame) / double(kFrame);
-      return At(media, t) * kVoiceUnity * kCentreToPair * gain;
-    });
-  }
-
   // A bank of the test's own beside the game's, from bank text, loaded from memory it keeps.
   void LoadOwnBank(const std::string& text) {
     Tools::BankDescription bank;
@@ -290,28 +269,6 @@ TEST_F(SoundEndToEndTest, APlacedBeepIsAttenuatedByItsCurveAndPannedByItsDirecti
 }
 
 
-// The game bank's volume triangle (2 Hz, depth 0.5 faded in over a second, from a quarter period) on a beep's
-// volume as 1 - value: each frame's gain steps from the last frame's factor to this frame's, the
-// modulators having run first, against a model of the triangle of the test's own.
-TEST_F(SoundEndToEndTest, AVolumeLfoShapesTheBeepFrameByFrame) {
-  struct VolumeCurve final : ISnModulatorMappingOwner {
-    void AppendModulatorMappings(uint32_t, const SnParamMask& filter, SnArray<SnModulatorMapping>& mappings) override {
-      if (filter.Has(kVoiceVolumeParameter)) mappings.Add({1.0f, -1.0f, kVoiceVolumeParameter});
-    }
-  } curve;
-  ASSERT_NE(SoundEngine::PostEvent("Play_Beep", kObject), 0u);
-  Frames(1);
-  CSnPlaybackInstance* voice = VoiceManager::FirstActiveInstance();
-  ASSERT_NE(voice, nullptr);
-  ASSERT_NE(AttachToVoice(voice, "VolumeLfo",
-                          {&curve, SnModulatorMapping_Node, SnParamMask::Of(kVoiceVolumeParameter)}),
-            nullptr);
-  Frames(6);
-  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
-  const auto planes = Capture();
-  ExpectLfoShaped(planes, Media("Beep"), 0);
-}
-
 // A held envelope on a playing beep begins its release only when the voice is told to release its
 // modulators; a voice with nothing attached only notes it.
 TEST_F(SoundEndToEndTest, ReleasingAVoicesModulatorsReleasesItsHeldEnvelope) {
@@ -444,83 +401,52 @@ TEST_F(SoundEndToEndTest, ABusWithItsOwnMixStageMixesAtItsBusVolume) {
   EXPECT_GT(loudest, 8000.0);
 }
 
-// An object no listener hears any more takes its playing voices off the output, and they come back
-// when listener 0 hears it again.
-TEST_F(SoundEndToEndTest, AnObjectsVoicesFollowItsListeners) {
-  ExpectHumSilencedAndBack(*this, [] { return SoundEngine::SetActiveListeners(kObject, 0x0); },
-                           [] { return SoundEngine::SetActiveListeners(kObject, 0x1); });
+namespace {
+
+// The game bank's volume LFO as the factor 1 - value after `frame` frames of its life: a 2 Hz
+// triangle from a quarter period, its depth of 0.5 faded in over the default second.
+double VolumeLfoFactor(size_t frame) {
+  if (frame == 0) return 1.0;
+  const double phase = std::fmod(0.25 + double(frame * kFrame) * 2.0 / 48000.0, 1.0);
+  const double triangle = phase < 0.5 ? 2.0 * phase : 2.0 * (1.0 - phase);
+  const double depth = 0.5 * std::min(double(frame * kFrame), 48000.0) / 48000.0;
+  return 1.0 - depth * triangle;
 }
 
-void ExpectHumSilencedAndBack(SoundEndToEndTest& test, const std::function<SNRESULT()>& silence,
-                              const std::function<SNRESULT()>& restore) {
-  ASSERT_NE(SoundEngine::PostEvent("Play_HumLoop", kObject), 0u);
-  test.Frames(2);
-  ASSERT_EQ(silence(), SN_Success);
-  test.Frames(3);
-  ASSERT_EQ(restore(), SN_Success);
-  test.Frames(3);
-  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 1u);
-  const std::vector<double> peaks = FramePeaks(test.Capture()[0]);
-  ASSERT_GE(peaks.size(), 8u);
-  EXPECT_GT(peaks[1], 5000.0);
-  for (size_t f = 3; f < 5; ++f) EXPECT_EQ(peaks[f], 0.0) << f;
-  EXPECT_NEAR(peaks[7], peaks[1], 0.01 * peaks[1]);
+// The media under the LFO, each frame's gain ramping from the factor the voice read last to the one
+// it reads now; `lead` frames of the LFO's life lie before the voice's first read.
+void ExpectLfoShaped(const std::array<std::vector<double>, 2>& planes, const std::vector<double>& media, size_t lead) {
+  SoundEndToEndTest::ExpectModel(planes, 0, [&](size_t t) {
+    const size_t frame = t / kFrame;
+    const double from = VolumeLfoFactor(std::max<size_t>(frame, 1) - 1 + lead), to = VolumeLfoFactor(frame + lead);
+    const double gain = from + (to - from) * double(t % kFrame) / double(kFrame);
+    return SoundEndToEndTest::At(media, t) * kVoiceUnity * kCentreToPair * gain;
+  });
 }
 
-// The chord's stereo media at 44.1 kHz, resampled to 48 kHz by linear interpolation at a 16.16 step,
-// each channel to its own speaker at the sound's -6 dB: within the fast decibel conversion's 0.25
-// percent and a unit of the capture.
-TEST_F(SoundEndToEndTest, TheChordIsResampledToTheOutputRateAtItsVolume) {
-  ASSERT_NE(SoundEngine::PostEvent("Play_Chord", kObject), 0u);
-  Frames(8);
-  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
-  const auto planes = Capture();
-  std::vector<double> interleaved = Media("Chord");
-  ASSERT_EQ(interleaved.size(), 2u * 5292u);  // 120 ms at 44.1 kHz
-  const uint64_t step = uint64_t(44100.0 / 48000.0 * 65536.0 + 0.5);
-  const double gain = std::pow(10.0, -6.0 / 20.0) * kVoiceUnity;
-  size_t heard = 0;
-  for (int c = 0; c < 2; ++c) {
-    std::vector<double> x;
-    for (size_t i = c; i < interleaved.size(); i += 2) x.push_back(interleaved[i]);
-    size_t n = 0;
-    for (uint64_t p = 0; (p >> 16) + 1 < x.size(); p += step, ++n) {
-      const double a = x[p >> 16], b = x[(p >> 16) + 1];
-      const double expected = (a + (b - a) * double(p & 0xFFFF) / 65536.0) * gain * 32768.0;
-      ASSERT_NEAR(planes[c][n], expected, std::fabs(expected) * 0.0025 + 1.0) << "channel " << c << " sample " << n;
+// The game bank's volume triangle (2 Hz, depth 0.5 faded in over a second, from a quarter period) on a beep's
+// volume as 1 - value: each frame's gain steps from the last frame's factor to this frame's, the
+// modulators having run first, against a model of the triangle of the test's own.
+TEST_F(SoundEndToEndTest, AVolumeLfoShapesTheBeepFrameByFrame) {
+  struct VolumeCurve final : ISnModulatorMappingOwner {
+    void AppendModulatorMappings(uint32_t, const SnParamMask& filter, SnArray<SnModulatorMapping>& mappings) override {
+      if (filter.Has(kVoiceVolumeParameter)) mappings.Add({1.0f, -1.0f, kVoiceVolumeParameter});
     }
-    heard = n;
-    for (size_t t = n + 2; t < planes[c].size(); ++t) ASSERT_EQ(planes[c][t], 0.0) << t;
-  }
-  EXPECT_NEAR(double(heard), 5292.0 * 48000.0 / 44100.0, 2.0);
+  } curve;
+  ASSERT_NE(SoundEngine::PostEvent("Play_Beep", kObject), 0u);
+  Frames(1);
+  CSnPlaybackInstance* voice = VoiceManager::FirstActiveInstance();
+  ASSERT_NE(voice, nullptr);
+  ASSERT_NE(AttachToVoice(voice, "VolumeLfo",
+                          {&curve, SnModulatorMapping_Node, SnParamMask::Of(kVoiceVolumeParameter)}),
+            nullptr);
+  Frames(6);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  const auto planes = Capture();
+  ExpectLfoShaped(planes, Media("Beep"), 0);
 }
 
-// Unloading the bank under a looping hum ends the voice before the bank's data goes: the frames after
-// read nothing freed (the sanitiser watches), are silent, and the play is gone. The hum is heard again
-// once the bank is back.
-TEST_F(SoundEndToEndTest, ABankUnloadedUnderAPlayingVoiceStopsItFirst) {
-  ASSERT_NE(SoundEngine::PostEvent("Play_Hum", kObject), 0u);
-  Frames(3);
-  ASSERT_EQ(LowerEngine::ActivePipelineCount(), 1u);
-  ASSERT_EQ(SoundEngine::UnloadBank("GeneralBank.bnk", nullptr), SN_Success);
-  EXPECT_EQ(LowerEngine::ActivePipelineCount(), 0u);
-  Frames(3);
-  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
-  uint32_t id = 0;
-  ASSERT_EQ(SoundEngine::LoadBank("GeneralBank.bnk", -1, id), SN_Success);
-  ASSERT_NE(SoundEngine::PostEvent("Play_Hum", kObject), 0u);
-  Frames(2);
-  EXPECT_EQ(LowerEngine::ActivePipelineCount(), 1u);
-  const auto planes = Capture();
-  ASSERT_GE(planes[0].size(), 8u * kFrame);
-  double before = 0.0, after = 0.0;
-  for (size_t i = kFrame; i < 3 * kFrame; ++i) before = std::max(before, std::fabs(planes[0][i]));
-  for (size_t i = 6 * kFrame; i < 8 * kFrame; ++i) after = std::max(after, std::fabs(planes[0][i]));
-  EXPECT_GT(before, 1000.0);
-  EXPECT_GT(after, 1000.0);
-  // Nothing from the frame after the unload until the hum is posted again.
-  for (size_t i = 3 * kFrame; i < 6 * kFrame; ++i) ASSERT_EQ(planes[0][i], 0.0) << i;
-}
+}  // namespace
 
 namespace {
 
@@ -757,3 +683,81 @@ TEST_F(SoundEndToEndTest, AVoicesInformationTellsItsEffectsHowItIsPlaced) {
 }
 
 }  // namespace
+
+// An object no listener hears any more takes its playing voices off the output, and they come back
+// when listener 0 hears it again.
+TEST_F(SoundEndToEndTest, AnObjectsVoicesFollowItsListeners) {
+  ExpectHumSilencedAndBack(*this, [] { return SoundEngine::SetActiveListeners(kObject, 0x0); },
+                           [] { return SoundEngine::SetActiveListeners(kObject, 0x1); });
+}
+
+void ExpectHumSilencedAndBack(SoundEndToEndTest& test, const std::function<SNRESULT()>& silence,
+                              const std::function<SNRESULT()>& restore) {
+  ASSERT_NE(SoundEngine::PostEvent("Play_HumLoop", kObject), 0u);
+  test.Frames(2);
+  ASSERT_EQ(silence(), SN_Success);
+  test.Frames(3);
+  ASSERT_EQ(restore(), SN_Success);
+  test.Frames(3);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 1u);
+  const std::vector<double> peaks = FramePeaks(test.Capture()[0]);
+  ASSERT_GE(peaks.size(), 8u);
+  EXPECT_GT(peaks[1], 5000.0);
+  for (size_t f = 3; f < 5; ++f) EXPECT_EQ(peaks[f], 0.0) << f;
+  EXPECT_NEAR(peaks[7], peaks[1], 0.01 * peaks[1]);
+}
+
+// The chord's stereo media at 44.1 kHz, resampled to 48 kHz by linear interpolation at a 16.16 step,
+// each channel to its own speaker at the sound's -6 dB: within the fast decibel conversion's 0.25
+// percent and a unit of the capture.
+TEST_F(SoundEndToEndTest, TheChordIsResampledToTheOutputRateAtItsVolume) {
+  ASSERT_NE(SoundEngine::PostEvent("Play_Chord", kObject), 0u);
+  Frames(8);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  const auto planes = Capture();
+  std::vector<double> interleaved = Media("Chord");
+  ASSERT_EQ(interleaved.size(), 2u * 5292u);  // 120 ms at 44.1 kHz
+  const uint64_t step = uint64_t(44100.0 / 48000.0 * 65536.0 + 0.5);
+  const double gain = std::pow(10.0, -6.0 / 20.0) * kVoiceUnity;
+  size_t heard = 0;
+  for (int c = 0; c < 2; ++c) {
+    std::vector<double> x;
+    for (size_t i = c; i < interleaved.size(); i += 2) x.push_back(interleaved[i]);
+    size_t n = 0;
+    for (uint64_t p = 0; (p >> 16) + 1 < x.size(); p += step, ++n) {
+      const double a = x[p >> 16], b = x[(p >> 16) + 1];
+      const double expected = (a + (b - a) * double(p & 0xFFFF) / 65536.0) * gain * 32768.0;
+      ASSERT_NEAR(planes[c][n], expected, std::fabs(expected) * 0.0025 + 1.0) << "channel " << c << " sample " << n;
+    }
+    heard = n;
+    for (size_t t = n + 2; t < planes[c].size(); ++t) ASSERT_EQ(planes[c][t], 0.0) << t;
+  }
+  EXPECT_NEAR(double(heard), 5292.0 * 48000.0 / 44100.0, 2.0);
+}
+
+// Unloading the bank under a looping hum ends the voice before the bank's data goes: the frames after
+// read nothing freed (the sanitiser watches), are silent, and the play is gone. The hum is heard again
+// once the bank is back.
+TEST_F(SoundEndToEndTest, ABankUnloadedUnderAPlayingVoiceStopsItFirst) {
+  ASSERT_NE(SoundEngine::PostEvent("Play_Hum", kObject), 0u);
+  Frames(3);
+  ASSERT_EQ(LowerEngine::ActivePipelineCount(), 1u);
+  ASSERT_EQ(SoundEngine::UnloadBank("GeneralBank.bnk", nullptr), SN_Success);
+  EXPECT_EQ(LowerEngine::ActivePipelineCount(), 0u);
+  Frames(3);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  uint32_t id = 0;
+  ASSERT_EQ(SoundEngine::LoadBank("GeneralBank.bnk", -1, id), SN_Success);
+  ASSERT_NE(SoundEngine::PostEvent("Play_Hum", kObject), 0u);
+  Frames(2);
+  EXPECT_EQ(LowerEngine::ActivePipelineCount(), 1u);
+  const auto planes = Capture();
+  ASSERT_GE(planes[0].size(), 8u * kFrame);
+  double before = 0.0, after = 0.0;
+  for (size_t i = kFrame; i < 3 * kFrame; ++i) before = std::max(before, std::fabs(planes[0][i]));
+  for (size_t i = 6 * kFrame; i < 8 * kFrame; ++i) after = std::max(after, std::fabs(planes[0][i]));
+  EXPECT_GT(before, 1000.0);
+  EXPECT_GT(after, 1000.0);
+  // Nothing from the frame after the unload until the hum is posted again.
+  for (size_t i = 3 * kFrame; i < 6 * kFrame; ++i) ASSERT_EQ(planes[0][i], 0.0) << i;
+}
