@@ -5,28 +5,14 @@
 #include <cstdint>
 
 #include "SoundEngine/GameSyncs/ValueChange.h"
+#include "SoundEngine/Midi/MidiMessage.h"
 
 namespace SN {
 
 class CSnRegisteredObj;
 class CSnPlaybackInstance;
+class CSnMidiNoteState;
 
-// A MIDI event packed in one word: status (0 = none), channel, note, velocity.
-struct SnMidiEvent {
-  uint8_t status = 0;
-  uint8_t channel = 0xFF;
-  uint8_t note = 0xFF;
-  uint8_t velocity = 0xFF;
-
-  static constexpr uint8_t kNoteOff = 0x80;
-  static constexpr uint8_t kNoteOn = 0x90;
-  static constexpr uint8_t kAftertouch = 0xA0;
-
-  bool IsNoteOn() const { return status == kNoteOn && velocity > 0 && velocity != 0xFF; }
-  // The events that name a note (others match any note).
-  bool CarriesNote() const { return status == kNoteOff || status == kNoteOn || status == kAftertouch; }
-};
-static_assert(sizeof(SnMidiEvent) == 4, "one word");
 
 struct CSnPlayParams {
   static constexpr uint8_t kFlagDelayed = 0x01;      // a delayed play coming back: proceeds at once
@@ -58,6 +44,8 @@ struct CSnPlayParams {
   void* continuousPlaylist = nullptr;
   CSnPlaybackInstance* originContext = nullptr;
   TransParamsBase transition;
+  // The sounding note a MIDI play belongs to: its voices and note entries join it. Null otherwise.
+  CSnMidiNoteState* midiNote = nullptr;
 };
 
 }  // namespace SN

@@ -28,6 +28,7 @@
 #include "SoundEngine/Messages.h"
 #include "SoundEngine/Modulators/ModulatorService.h"
 #include "SoundEngine/ObjectIndex.h"
+#include "SoundEngine/Midi/MidiNoteEntries.h"
 #include "SoundEngine/PoolObject.h"
 #include "SoundEngine/SoundEngineApi.h"
 #include "StreamMgr/ISnStreamMgr.h"
@@ -109,6 +110,7 @@ void TermSteps(bool destroyPool) {
   // Banks still loaded go below, after the lower engine's pool that their parameter objects live in.
   TermEffectParams();
   VoiceManager::Term();
+  MidiNoteEntryPool().Term();
   // Also when another back end ran the frame: the tables live in the default pool, going below.
   CSnPluginFactoryTable::Term();
   if (g_pAudioMgr) {

@@ -1,14 +1,56 @@
-// The context an effect plug-in on a voice asks about that voice. For now the part that a
-// continue-playback action embeds: the owner it is registered with, held by a reference.
+// The context an effect plug-in on a voice asks about that voice: how it is positioned and panned,
+// its rays to the listeners that the effect's output device renders, the game object's positions,
+// its listeners' data, and the volume matrices of its mix. The continue-playback action embeds one
+// for the owner it hands on. Audio thread.
 #pragma once
 
+#include <cstdint>
+
+#include "MemoryMgr/SnResult.h"
 #include "SoundEngine/ObjectIndex.h"
 
 namespace SN {
 
-class CSnVoiceInfoProvider {
+class CSnPlaybackInstance;
+class ISnVoicePipeline;
+struct SnEmitterListenerRay;
+struct SnListenerData;
+struct SnSoundPosition;
+
+// What GetVoiceInformation of a voice effect's context gives the plug-in.
+class ISnVoiceInformation {
+ public:
+  virtual uint32_t GetExtraWord() = 0;
+  virtual uint32_t GetWordAfterOwner() = 0;
+  virtual void SetWordAfterOwner(uint32_t value) = 0;
+  // Positioned in 3D, or panned in 2D by its panner.
+  virtual bool IsPositioned() = 0;
+  virtual float GetCenterPercentage() = 0;
+  virtual uint8_t GetPositioningMode() = 0;
+  virtual uint8_t Get3DType() = 0;
+  // {left-right, front-rear, 0} in -1..1 for a 2D voice its panner pans, else zeros.
+  virtual void GetPanning(float (&pan)[3]) = 0;
+  // The rays of a 3D voice to the listeners its device renders; SN_Failure past the last.
+  virtual uint32_t GetRayCount() = 0;
+  virtual SNRESULT GetRay(uint32_t index, SnEmitterListenerRay& ray) = 0;
+  virtual uint32_t GetNumEmitterPositions() = 0;
+  virtual SNRESULT GetEmitterPosition(uint32_t index, SnSoundPosition& position) = 0;
+  virtual uint32_t GetListenerMask() = 0;
+  // SN_Failure unless the mask and the device's listeners have exactly one listener in common.
+  virtual SNRESULT GetListenerData(uint32_t mask, SnListenerData& data) = 0;
+  // `floats` values each: the matrices of the mix when they are known, else zeros.
+  virtual void GetVolumeMatrices(float* first, float* second, uint32_t floats) = 0;
+
+ protected:
+  ~ISnVoiceInformation() = default;
+};
+
+class CSnVoiceInfoProvider final : public ISnVoiceInformation {
  public:
   CSnVoiceInfoProvider() = default;
+  // Over a voice's pipeline, for the output device of that type and id, with the plug-in's word.
+  CSnVoiceInfoProvider(ISnVoicePipeline* pipeline, uint32_t outputType, uint32_t deviceId, uint32_t extraWord)
+      : m_pipeline(pipeline), m_outputType(outputType), m_deviceId(deviceId), m_extraWord(extraWord) {}
   ~CSnVoiceInfoProvider() { SetOwner(nullptr); }
   CSnVoiceInfoProvider(const CSnVoiceInfoProvider&) = delete;
   CSnVoiceInfoProvider& operator=(const CSnVoiceInfoProvider&) = delete;
@@ -20,9 +62,48 @@ class CSnVoiceInfoProvider {
     m_owner = owner;
   }
   CSnRefCountedObject* Owner() const { return m_owner; }
+  // The voice and the output device it answers for (a voice's inserts: the main output).
+  void Bind(ISnVoicePipeline* pipeline, uint32_t outputType, uint32_t deviceId) {
+    m_pipeline = pipeline;
+    m_outputType = outputType;
+    m_deviceId = deviceId;
+  }
+  // The mix's matrices once the mixing code has them (null: none known).
+  void SetVolumeMatrices(const float* first, const float* second) {
+    m_matrices[0] = first;
+    m_matrices[1] = second;
+  }
+
+  uint32_t GetExtraWord() override { return m_extraWord; }
+  uint32_t GetWordAfterOwner() override { return m_wordAfterOwner; }
+  void SetWordAfterOwner(uint32_t value) override { m_wordAfterOwner = value; }
+  bool IsPositioned() override;
+  float GetCenterPercentage() override;
+  uint8_t GetPositioningMode() override;
+  uint8_t Get3DType() override;
+  void GetPanning(float (&pan)[3]) override;
+  uint32_t GetRayCount() override;
+  SNRESULT GetRay(uint32_t index, SnEmitterListenerRay& ray) override;
+  uint32_t GetNumEmitterPositions() override;
+  SNRESULT GetEmitterPosition(uint32_t index, SnSoundPosition& position) override;
+  uint32_t GetListenerMask() override;
+  SNRESULT GetListenerData(uint32_t mask, SnListenerData& data) override;
+  void GetVolumeMatrices(float* first, float* second, uint32_t floats) override;
 
  private:
+  CSnPlaybackInstance* Instance() const;
+  // The listeners of the provider's device: none when the device is not in the list.
+  uint32_t DeviceListenerMask() const;
+  // The index-th of the pipeline's rays whose listener the device renders; null past the last.
+  const SnEmitterListenerRay* DeviceRay(uint32_t index) const;
+
+  ISnVoicePipeline* m_pipeline = nullptr;
   CSnRefCountedObject* m_owner = nullptr;
+  uint32_t m_wordAfterOwner = 0;
+  uint32_t m_outputType = 0;
+  uint32_t m_deviceId = 0;
+  uint32_t m_extraWord = 0;
+  const float* m_matrices[2] = {};
 };
 
 }  // namespace SN

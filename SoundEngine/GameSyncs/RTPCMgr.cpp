@@ -10,6 +10,7 @@
 #include "SoundEngine/Effects/PluginParamTarget.h"
 #include "SoundEngine/GameSyncs/ModulatorRegistry.h"
 #include "SoundEngine/GameSyncs/RegistryMgr.h"
+#include "SoundEngine/Modulators/ModulatorInstanceList.h"
 #include "SoundEngine/GameSyncs/SwitchMgr.h"
 #include "SoundEngine/Hierarchy/GameSyncUsers.h"
 #include "SoundEngine/Log.h"
@@ -346,7 +347,21 @@ float CSnRTPCMgr::ParameterValueForCurve(const Subscription& subscription, const
       return 0.0f;
     }
   }
+  // A voice carries the modulators of its nodes' volume, pitch and filter curves itself and reads
+  // them every frame: read here too, they would apply twice, the second time frozen at the play.
+  if (subscription.kind == SnSubscription_Node && VoiceModulatesParameter(subscription.propertyId)) {
+    skip = true;
+    return 0.0f;
+  }
   return ModulatorObjects::Exists(curve.parameterId) ? ModulatorObjects::ValueForKey(curve.parameterId, key) : 0.0f;
+}
+
+void CSnRTPCMgr::ForEachModulatorCurve(void* subscriber, uint32_t propertyId, ModulatorCurveVisitor visit,
+                                       void* cookie) {
+  const Subscription* subscription = FindSubscription(subscriber, propertyId);
+  if (!subscription || !visit) return;
+  for (const Curve& curve : subscription->curves)
+    if (curve.parameterType == kParameterTypeModulator) visit(cookie, curve.parameterId, curve.graph);
 }
 
 float CSnRTPCMgr::EvaluateSubscription(void* subscriber, uint32_t propertyId, const SnRTPCKey& key) {

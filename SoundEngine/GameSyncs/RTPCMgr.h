@@ -90,6 +90,9 @@ class CSnRTPCMgr {
   void ActivateSubscriptions(void* subscriber, uint64_t propertyMask);
   void DeactivateSubscriptions(void* subscriber, uint64_t propertyMask);
   float EvaluateSubscription(void* subscriber, uint32_t propertyId, const SnRTPCKey& key);
+  // Each curve of the subscriber's property that a modulator drives: (cookie, modulator id, curve).
+  using ModulatorCurveVisitor = void (*)(void* cookie, uint32_t modulatorId, const CSnCurveGraph& graph);
+  void ForEachModulatorCurve(void* subscriber, uint32_t propertyId, ModulatorCurveVisitor visit, void* cookie);
   bool GetLinearGainCurve(void* subscriber, uint32_t propertyId, uint32_t parameterId, float& slope, float& offset);
 
   // The owner's key as a pattern: its values and transitions go, and the subscriptions keyed by it.

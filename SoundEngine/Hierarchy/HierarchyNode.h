@@ -53,6 +53,21 @@ struct SnParamChange {
   float value;
 };
 
+// Game objects whose instances a request passes over (none when null or empty).
+struct SnInstanceExclusions {
+  CSnRegisteredObj* const* gameObjects = nullptr;
+  uint32_t count = 0;
+  bool Excludes(const CSnRegisteredObj* gameObject) const {
+    for (uint32_t i = 0; i < count; ++i)
+      if (gameObjects[i] == gameObject) return true;
+    return false;
+  }
+};
+
+class ISnLeafInstance;
+// Called for each playing instance a key selects; `context` is the caller's.
+using SnLeafInstanceVisitor = void (*)(ISnLeafInstance& instance, void* context);
+
 struct SnNodeFxSlots {
   struct Slot {
     uint32_t effectId;
@@ -172,6 +187,20 @@ class CSnHierarchyNode : public CSnIndexedObject, public ISnNodeRTPCSubscriber, 
   virtual void ValuesChanged() {}
   virtual void EffectSlotChanged(uint32_t) {}
   virtual void BypassChanged() {}
+
+  // ---- requests for the playing instances (the leaves hold them) ----
+  // Null game objects and playing id 0 match any.
+  virtual void StopLooping(CSnRegisteredObj*, uint32_t /*playingId*/) {}
+  // Gain factor `entryKey` of the object's instances becomes `value` (1 removes it).
+  virtual void SetInstanceGainEntry(CSnRegisteredObj*, float /*value*/, uint32_t /*entryKey*/) {}
+  // A positioning parameter's new value, for a node that positions its own sounds.
+  virtual void DeliverPositioningParameter(float /*value*/, uint32_t /*parameterId*/, CSnRegisteredObj*,
+                                           const SnInstanceExclusions*) {}
+  // Every instance whose key matches: 0, null and 255 fields of `key` match any.
+  virtual void ForEachInstance(const SnRTPCKey&, SnLeafInstanceVisitor, void*) {}
+  // Mask bits 0-3 set the bypass of the effect slots, bit 4 of all effects, from `values`.
+  virtual void DeliverEffectBypass(CSnRegisteredObj*, uint32_t /*values*/, uint32_t /*mask*/,
+                                   const SnInstanceExclusions*) {}
 
   // ---- activity ----
   // Bit 0 goes up the output-bus road, bit 1 the secondary output's; false when a record could not

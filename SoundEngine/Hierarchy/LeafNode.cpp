@@ -67,8 +67,69 @@ void CSnLeafNode::DeliverParameterChange(const SnParamChange& change) {
 }
 
 void CSnLeafNode::ApplyGainFactor(CSnRegisteredObj* gameObject, float gain) {
-  for (ISnLeafInstance* instance = m_instances; instance; instance = instance->m_pNextOfLeaf)
-    if (!gameObject || instance->InstanceGameObject() == gameObject) instance->SetGainFactor(gain);
+  ForMatching(gameObject, 0, nullptr, [gain](ISnLeafInstance& instance) { instance.SetGainFactor(gain); });
+}
+
+template <typename Tell>
+void CSnLeafNode::ForMatching(CSnRegisteredObj* gameObject, uint32_t playingId, const SnInstanceExclusions* exclusions,
+                              Tell&& tell) {
+  for (ISnLeafInstance* instance = m_instances; instance;) {
+    ISnLeafInstance* next = instance->m_pNextOfLeaf;
+    CSnRegisteredObj* own = instance->InstanceGameObject();
+    if ((!gameObject || own == gameObject) && (!playingId || instance->InstancePlayingId() == playingId) &&
+        !(exclusions && exclusions->Excludes(own)))
+      tell(*instance);
+    instance = next;
+  }
+}
+
+void CSnLeafNode::StopLooping(CSnRegisteredObj* gameObject, uint32_t playingId) {
+  ForMatching(gameObject, playingId, nullptr, [](ISnLeafInstance& instance) { instance.StopLooping(); });
+}
+
+void CSnLeafNode::SetInstanceGainEntry(CSnRegisteredObj* gameObject, float value, uint32_t entryKey) {
+  ForMatching(gameObject, 0, nullptr,
+              [&](ISnLeafInstance& instance) { instance.SetNodeGainEntry(value, entryKey); });
+}
+
+void CSnLeafNode::DeliverPositioningParameter(float value, uint32_t parameterId, CSnRegisteredObj* gameObject,
+                                              const SnInstanceExclusions* exclusions) {
+  ForMatching(gameObject, 0, exclusions,
+              [&](ISnLeafInstance& instance) { instance.SetPositioningParameter(value, parameterId); });
+}
+
+void CSnLeafNode::ForEachInstance(const SnRTPCKey& key, SnLeafInstanceVisitor visit, void* context) {
+  if (!visit) return;
+  auto matches = [](uint64_t wanted, uint64_t own, uint64_t any) { return wanted == any || wanted == own; };
+  for (ISnLeafInstance* instance = m_instances; instance;) {
+    ISnLeafInstance* next = instance->m_pNextOfLeaf;
+    const SnRTPCKey& own = instance->InstanceKey();
+    if (matches(reinterpret_cast<uintptr_t>(key.gameObject), reinterpret_cast<uintptr_t>(own.gameObject), 0) &&
+        matches(key.playingId, own.playingId, 0) && matches(key.midiTargetId, own.midiTargetId, 0) &&
+        matches(key.midiChannel, own.midiChannel, 255) && matches(key.midiNote, own.midiNote, 255) &&
+        matches(reinterpret_cast<uintptr_t>(key.playbackInstance), reinterpret_cast<uintptr_t>(own.playbackInstance), 0))
+      visit(*instance, context);
+    instance = next;
+  }
+}
+
+void CSnLeafNode::DeliverEffectBypass(CSnRegisteredObj* gameObject, uint32_t values, uint32_t mask,
+                                      const SnInstanceExclusions* exclusions) {
+  ForMatching(gameObject, 0, exclusions, [&](ISnLeafInstance& instance) { instance.SetEffectBypass(values, mask); });
+}
+
+void CSnLeafNode::ValuesChanged() {
+  ForMatching(nullptr, 0, nullptr, [](ISnLeafInstance& instance) { instance.NodeValuesChanged(); });
+}
+
+void CSnLeafNode::EffectSlotChanged(uint32_t slot) {
+  ForMatching(nullptr, 0, nullptr, [slot](ISnLeafInstance& instance) { instance.NodeEffectChanged(slot); });
+}
+
+void CSnLeafNode::BypassChanged() {
+  // A sound that takes its parent's effects plays the parent's slots: its own bits bypass nothing.
+  if (Parent() && !(FlagsB() & kOverridesEffects)) return;
+  if (const SnNodeFxSlots* fx = FxSlots()) DeliverEffectBypass(nullptr, fx->bypass, 0x1F, nullptr);
 }
 
 }  // namespace SN

@@ -108,6 +108,10 @@ class CSnPropertyNode : public CSnHierarchyNode, public ISnPropTransitionOwner {
   // are replaced on success.
   SNRESULT FilterMidiEvent(SnMidiEvent& event, const CSnPlayParams& params);
 
+  // The modulators this node's curves and its parents' name, instantiated for the voice and attached
+  // with the curves' mappings (NodeModulators.cpp).
+  void InstantiateVoiceModulators(const CSnPlayParams& play, CSnPlaybackInstance& voice);
+
   // ---- accumulation ----
   virtual void GetSoundParams(SnSoundParams& params, uint32_t mask, const SnRTPCKey& key, SnRandomOffsets* random,
                               bool computeRandom, bool firstCall);
@@ -146,7 +150,10 @@ class CSnPropertyNode : public CSnHierarchyNode, public ISnPropTransitionOwner {
 
   // ---- properties and parameters ----
   SNRESULT SetFloatProperty(uint8_t id, float value) override;
-  virtual void PositioningParameterUpdate(float, uint32_t) {}
+  // A node that positions its sounds itself hands the new value to what plays below it.
+  virtual void PositioningParameterUpdate(float value, uint32_t parameterId) {
+    if (FlagsB() & kHasPositioning) DeliverPositioningParameter(value, parameterId, nullptr, nullptr);
+  }
   // The positioning values a removed curve decided fall back to the node's own.
   void CurveRemoved(uint32_t parameterId) override;
   uint64_t OverrideMask() const override;

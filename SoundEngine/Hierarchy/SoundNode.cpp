@@ -8,23 +8,10 @@
 #include "SoundEngine/GameSyncs/RTPCMgr.h"
 #include "SoundEngine/Hierarchy/PropertyTable.h"
 #include "SoundEngine/Log.h"
+#include "SoundEngine/Midi/MidiNoteState.h"
 #include "SoundEngine/Lower/VoiceManager.h"
 
 namespace SN {
-namespace {
-
-constexpr uint32_t kMaxMidiNotes = 64;
-
-struct MidiNotes {
-  SnMidiNoteEntry entries[kMaxMidiNotes];
-  uint32_t count = 0;
-};
-MidiNotes& Notes() {
-  static MidiNotes notes;
-  return notes;
-}
-
-}  // namespace
 
 CSnSoundNode::~CSnSoundNode() { m_source.Clear(); }
 
@@ -64,9 +51,9 @@ SNRESULT CSnSoundNode::PlayNode(CSnPlayParams& params) {
       g_pRTPCMgr->SetRTPCImmediate(kMidiVelocityParameter, float(event.velocity), key);
       g_pRTPCMgr->SetRTPCImmediate(kMidiFrequencyParameter, MidiNoteFrequency(event.note), key);
     }
-    MidiNotes& notes = Notes();
-    if (notes.count < kMaxMidiNotes)
-      notes.entries[notes.count++] = {MidiNotePlayMode(), ID(), uint16_t(event.channel << 8 | event.note)};
+    // Kept with the sounding note until it ends; a play outside a note has nothing to keep it for.
+    if (params.midiNote)
+      params.midiNote->AddEntry(MidiNoteEntryPool().Take(MidiNotePlayMode(), this, event.channel, event.note));
     if (!plays) return SN_MidiFiltered;
   }
   return VoiceManager::PlayLeafNode(this, &m_source, params);
@@ -89,12 +76,6 @@ SNRESULT CSnSoundNode::PrepareData() {
 void CSnSoundNode::UnprepareData() {
   if (m_source.StorageType() != CSnSourceDesc::Storage_Plugin && m_source.IsTableMedia()) m_source.ReleaseBankMedia();
 }
-
-uint32_t CSnSoundNode::MidiNoteCount() { return Notes().count; }
-const SnMidiNoteEntry* CSnSoundNode::MidiNote(uint32_t index) {
-  return index < Notes().count ? &Notes().entries[index] : nullptr;
-}
-void CSnSoundNode::ForgetMidiNotes() { Notes().count = 0; }
 
 namespace {
 

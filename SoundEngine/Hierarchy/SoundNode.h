@@ -17,13 +17,6 @@ constexpr uint32_t kMidiVelocityParameter = 129;
 constexpr uint32_t kMidiFrequencyParameter = 132;
 constexpr uint32_t kMidiNoteParameter = 133;
 
-// A note a sound began, until its note-off.
-struct SnMidiNoteEntry {
-  uint32_t playMode;
-  uint32_t nodeId;
-  uint16_t channelAndNote;  // channel << 8 | note; 0xFFFF unset
-};
-
 class CSnSoundNode final : public CSnLeafNode {
  public:
   explicit CSnSoundNode(uint32_t id) : CSnLeafNode(id) {}
@@ -54,10 +47,6 @@ class CSnSoundNode final : public CSnLeafNode {
 
   // 440 x 2^((note - 69) / 12) in single precision.
   static float MidiNoteFrequency(uint8_t note);
-  // The notes begun and not yet ended (a bounded list: a full one tracks no more).
-  static uint32_t MidiNoteCount();
-  static const SnMidiNoteEntry* MidiNote(uint32_t index);
-  static void ForgetMidiNotes();
 
  private:
   CSnSourceDesc m_source;

@@ -18,6 +18,7 @@
 #include "SoundEngine/Lower/PlaybackLimiter.h"
 #include "SoundEngine/Lower/VoiceCommands.h"
 #include "SoundEngine/Lower/VoiceManager.h"
+#include "SoundEngine/Midi/MidiNoteState.h"
 #include "SoundEngine/PoolObject.h"
 
 namespace SN {
@@ -219,6 +220,24 @@ void CSnPlaybackInstance::Term(uint32_t) {
   ReleasePath();
   DestroyPositioning();
   if (m_link.Target()) m_link.Detach();
+  SetMidiNoteContext(nullptr);
+}
+
+void CSnPlaybackInstance::SetMidiNoteContext(CSnMidiNoteState* note) {
+  if (note == m_midiNote) return;
+  if (m_midiNote) {
+    m_midiNote->RemoveVoice(this);
+    m_midiNote->Release();
+    m_midiNote = nullptr;
+  }
+  if (!note) return;
+  // Without room in the note the voice plays on untracked, as a note entry that cannot be taken does.
+  if (!note->AddVoice(this, CSnMidiNoteState::Voice_Stop)) {
+    SOUND_LOG(Error, "Playing id %u: no memory to join its MIDI note; the note's end will not stop it", m_playingId);
+    return;
+  }
+  note->AddRef();
+  m_midiNote = note;
 }
 
 uint32_t CSnPlaybackInstance::ListenerMask() const { return m_pGameObject ? m_pGameObject->ListenerMask() : 1u; }
@@ -515,6 +534,10 @@ void CSnPlaybackInstance::SetGainFactor(float gain) {
   constexpr uint32_t kNodesAboveKey = 0;
   SetGainFactorEntry(gain, kNodesAboveKey, true);
   RecomputeGain();
+}
+
+void CSnPlaybackInstance::NodeEffectChanged(uint32_t slot) {
+  if (m_pipeline) m_pipeline->ReplaceEffect(slot);
 }
 
 // ---- virtual voices ----

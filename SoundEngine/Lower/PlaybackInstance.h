@@ -33,6 +33,7 @@ class CSnRegisteredObj;
 class CSnPropertyNode;
 class CSnNodeLimiter;
 class CSnPositionPath;
+class CSnMidiNoteState;
 struct SnPositioningParams;
 struct SnEmitterListenerRay;
 
@@ -189,7 +190,7 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
   virtual void ResumeNow();
   void StopImmediately();
   void StopWithReason(uint8_t reason);
-  virtual void StopLooping();
+  void StopLooping() override;
   virtual void SeekTime(uint32_t ms, bool snapToMarker);
   virtual void SeekPercent(float fraction, bool snapToMarker);
   // A continuous performance's hand-on points; nothing for a standard play. `timeLeftMs` is the time
@@ -208,6 +209,10 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
   void MarkSourceStopped() { m_pipelineState = Pipeline_None; }
   void NotifyNearEnd(uint32_t value);
   void DetachVoiceContext(uint32_t arg);
+  // The sounding note the play belongs to: the voice joins it (a reference held) until Term, and
+  // ends when the note does.
+  void SetMidiNoteContext(CSnMidiNoteState* note);
+  CSnMidiNoteState* MidiNoteContext() const { return m_midiNote; }
   void SetVoicePipeline(ISnVoicePipeline* pipeline) { m_pipeline = pipeline; }
   // The node counted this play against its limits: the count is given back when the play ends.
   void TakeNodeCount() { m_nodeCounted = true; }
@@ -238,7 +243,7 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
   void SetPriority(float priority);
   uint8_t GetVoiceBehaviour(uint8_t* extra = nullptr);
   void ApplyIfKeyMatches(const SnInstanceParamFilter& filter);
-  void SetEffectBypass(uint32_t values, uint32_t mask);
+  void SetEffectBypass(uint32_t values, uint32_t mask) override;
   // Up to 8 sends; fewer end with bus id 0. Returns the count.
   uint32_t ComputeAuxSends(SnInstanceAuxSend (&sends)[kMaxInstanceAuxSends]) const;
   bool HasAuxSends() const;
@@ -299,7 +304,10 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
   const CSnSourceDesc& SourceDesc() const override { return *m_source; }
   const uint8_t* MediaData() const override { return m_media; }
   uint32_t MediaSize() const override { return m_mediaSize; }
-  float PitchCents() const override { return m_block.params[0]; }
+  // The pitch with its modulators' offset, as the source reads it every frame.
+  float PitchCents() const override {
+    return m_block.params[0] + m_modulators.GetOffset(SnParamMask::Of(kVoicePitchParameter));
+  }
   SnSeekRequest& Seek() override { return m_sourceSeek; }
   void SetMediaFormat(const SnMediaFormat& format) override { m_mediaFormat = format; }
   // A play that came due part-way into a frame: the frame loop has taken that frame's samples off its
@@ -340,6 +348,11 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
   // A run-time change of a node above (a set value, a bus's ducking): its delta, for this play's key.
   void ParameterChanged(const SnParamChange& change) override;
   void SetGainFactor(float gain) override;
+  const SnRTPCKey& InstanceKey() const override { return Key(); }
+  bool SetNodeGainEntry(float value, uint32_t entryKey) override { return SetGainFactorEntry(value, entryKey, false); }
+  void SetPositioningParameter(float value, uint32_t parameterId) override { SetParamById(value, parameterId); }
+  void NodeValuesChanged() override { ResetParamFlags(false); }
+  void NodeEffectChanged(uint32_t slot) override;
 
   // ---- queries ----
   CSnPropertyNode* Node() const { return m_node; }
@@ -506,6 +519,7 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
   bool m_real = true;  // false for the limiters' stand-ins
   bool m_inLeafChain = false;
   bool m_mediaHeld = false;
+  CSnMidiNoteState* m_midiNote = nullptr;
   const uint8_t* m_media = nullptr;
   uint32_t m_mediaSize = 0;
   CSnBankRecord* m_mediaBank = nullptr;

@@ -400,6 +400,7 @@ SNRESULT PlayLeafNode(CSnPropertyNode* node, const CSnSourceDesc* source, CSnPla
     }
   }
   if (result == SN_Success) {
+    node->InstantiateVoiceModulators(params, *instance);
     TransParamsBase fade = params.transition;
     result = instance->Play(fade, (params.flags & CSnPlayParams::kFlagPaused) != 0, false);
   }
@@ -410,6 +411,7 @@ SNRESULT PlayLeafNode(CSnPropertyNode* node, const CSnSourceDesc* source, CSnPla
   }
   AddActiveInstance(instance);
   if (asVirtual) instance->EnterVirtual();
+  if (params.midiNote) instance->SetMidiNoteContext(params.midiNote);
   return SN_Success;
 }
 

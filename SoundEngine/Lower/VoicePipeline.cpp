@@ -184,8 +184,12 @@ void CSnVoicePipeline::MakeInsert(uint32_t slot, SnChannelConfig& format) {
   bool bypass = false;
   ISnEffectDefinition* definition = provider ? provider->VoiceEffect(m_instance->Node(), slot, bypass) : nullptr;
   if (!definition) return;
-  m_inserts[slot] = CSnVoiceInsertEffect::Create(definition, slot, this, format,
-                                                 uint16_t(LowerEngine::SamplesPerFrame()));
+  // The plug-in's context hands it the voice's information, answering for the main output's listeners.
+  const CSnOutputDevice* main = LowerEngine::FirstOutputDevice();
+  m_voiceInfo.Bind(this, main ? main->OutputType() : 0, main ? main->DeviceId() : 0);
+  ISnVoiceInformation* information = &m_voiceInfo;
+  m_inserts[slot] =
+      CSnVoiceInsertEffect::Create(definition, slot, information, format, uint16_t(LowerEngine::SamplesPerFrame()));
   if (m_inserts[slot]) m_inserts[slot]->m_bypassed = bypass;
   definition->Release();
 }
@@ -636,7 +640,13 @@ void CSnVoicePipeline::RunFrame(SnVoiceFrameState& frame) {
   if (buffer->validFrames) {
     // A 2D voice filters with its own values; a 3D one with the smallest its paths ask for.
     const SnInstanceParamBlock& params = m_instance->Params();
-    const SnOutputPathFilters own{params.params[1], 0.0f, params.params[2], 0.0f};
+    // The filters' modulators add to the voice's own values, which stay within 0-100.
+    const CSnModulatorInstanceList& modulators = m_instance->Modulators();
+    auto modulated = [&](float value, uint32_t parameterId) {
+      return std::clamp(value + modulators.GetOffset(SnParamMask::Of(parameterId)), 0.0f, 100.0f);
+    };
+    const SnOutputPathFilters own{modulated(params.params[1], kVoiceLowPassParameter), 0.0f,
+                                  modulated(params.params[2], kVoiceHighPassParameter), 0.0f};
     m_filterValues = m_threeD ? SnOutputPathFilters{100.0f, 100.0f, 100.0f, 100.0f} : own;
     m_filtersFromPaths = false;
     for (Connection* connection = m_connections; connection; connection = connection->next)

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "MemoryMgr/SnResult.h"
+#include "SoundEngine/Effects/VoiceInfoProvider.h"
 #include "SoundEngine/Lower/Listeners.h"
 #include "SoundEngine/Lower/MixBuffer.h"
 #include "SoundEngine/Lower/SpeakerPan.h"
@@ -96,7 +97,7 @@ class CSnVoicePipeline final : public ISnVoicePipeline, public ISnVoiceConnectio
   void ForEachPluginOf(uint32_t effectId, void (*callback)(ISnPlugin*, void*), void* cookie) override;
 
   // Replaces the effect of one slot while playing; the voice's layout follows the new chain.
-  void ReplaceEffect(uint32_t slot);
+  void ReplaceEffect(uint32_t slot) override;
   uint32_t ConnectionCount() const { return m_connectionCount; }
   const Connection* FirstConnection() const { return m_connections; }
   SnChannelConfig OutputFormat() const { return m_outputFormat; }
@@ -145,6 +146,8 @@ class CSnVoicePipeline final : public ISnVoicePipeline, public ISnVoiceConnectio
   uint32_t m_connectionCount = 0;
   Connection* m_connections = nullptr;
   CSnVoiceInsertEffect* m_inserts[kVoiceInsertSlots] = {};
+  // What the inserts' plug-ins learn of the voice (GetVoiceInformation of their context).
+  CSnVoiceInfoProvider m_voiceInfo;
   SnChannelConfig m_sourceFormat = 0;
   SnChannelConfig m_outputFormat = 0;
   SnMixBuffer m_frame;

@@ -79,6 +79,8 @@ class ISnVoicePipeline {
   virtual void EndOfFrame() = 0;
   // Mask bits 0-3 copy value bits 0-3 into the bypass bits of the effect slots that hold an effect.
   virtual void SetEffectBypass(uint32_t /*values*/, uint32_t /*mask*/) {}
+  // The effect of an insert slot changed while the voice plays: the slot is made again.
+  virtual void ReplaceEffect(uint32_t /*slot*/) {}
   // Whether the effects' contexts, then the sources, read media of `data` / of `bank`: such a
   // voice may not outlive the media.
   virtual bool UsesMedia(const void* /*data*/) const { return false; }

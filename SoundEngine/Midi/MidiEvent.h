@@ -5,12 +5,14 @@
 #include <cstdint>
 
 #include "SoundEngine/GameSyncs/RTPCKey.h"
+#include "SoundEngine/Midi/MidiMessage.h"
 
 namespace SN {
 
 class CSnIndexedObject;
 class CSnMidiEventTarget;
 class CSnMidiNoteState;
+struct SnMidiNoteEntry;
 
 enum SnMidiType : uint8_t {
   SnMidi_NoteOff = 0x80,
@@ -31,19 +33,6 @@ enum SnMidiController : uint8_t {
 constexpr uint32_t kMidiPitchBendParameter = 131;
 constexpr uint32_t kMidiLastParameter = 133;
 
-struct SnMidiEvent {
-  uint8_t type = 0;  // below 0x80: none
-  uint8_t channel = 0;
-  uint8_t data1 = 0;  // note or controller
-  uint8_t data2 = 0;  // velocity or value
-
-  // A note-on of velocity 0 is a note-off everywhere.
-  bool IsNoteOn() const { return type == SnMidi_NoteOn && data2 > 0; }
-  bool IsNoteOff() const { return type == SnMidi_NoteOff || (type == SnMidi_NoteOn && data2 == 0); }
-  bool IsNote() const { return type == SnMidi_NoteOn || type == SnMidi_NoteOff; }
-  bool IsControlChange(uint8_t controller) const { return type == SnMidi_ControlChange && data1 == controller; }
-};
-static_assert(sizeof(SnMidiEvent) == 4, "MIDI events are stored as four bytes");
 
 // A timed message on its way to a context. Bits 0-29 of `word` hold a value, bit 30 flag A, bit 31
 // flag B.
@@ -77,6 +66,9 @@ class ISnMidiPlayback {
   // Plays the target's node for the note at `frameOffset`; the voices it makes join `note`.
   virtual void PlayNote(CSnMidiEventTarget& target, const SnMidiEvent& event, uint32_t frameOffset,
                         CSnMidiNoteState& note) = 0;
+  // At a note's end, a node the note began that plays on note-offs plays for the entry's channel and note.
+  virtual void PlayNoteEntry(CSnMidiEventTarget&, const SnMidiNoteEntry&, const SnMidiEvent& /*noteOff*/,
+                             uint32_t /*frameOffset*/) {}
   virtual void ExecuteNoteAction(void* action, CSnMidiEventTarget&, const SnMidiEvent&, uint32_t, CSnMidiNoteState&) {
     (void)action;
   }

@@ -8,6 +8,22 @@ namespace SN {
 
 CSnMidiNoteState::CSnMidiNoteState(const SnMidiEvent& noteOn, uint32_t targetId) : m_noteOn(noteOn), m_targetId(targetId) {}
 
+CSnMidiNoteState::~CSnMidiNoteState() {
+  while (SnMidiNoteEntry* entry = m_entries) {
+    m_entries = entry->next;
+    MidiNoteEntryPool().Give(entry);
+  }
+}
+
+void CSnMidiNoteState::AddEntry(SnMidiNoteEntry* entry) {
+  if (!entry) return;
+  // Appended: the note's end plays its entries in the order the note began them.
+  SnMidiNoteEntry** link = &m_entries;
+  while (*link) link = &(*link)->next;
+  entry->next = nullptr;
+  *link = entry;
+}
+
 CSnMidiNoteState* CSnMidiNoteState::Create(const SnMidiEvent& noteOn, uint32_t targetId) {
   return PoolNew<CSnMidiNoteState>(g_DefaultPoolId, noteOn, targetId);
 }

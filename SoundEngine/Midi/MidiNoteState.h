@@ -6,6 +6,7 @@
 
 #include "SoundEngine/Containers.h"
 #include "SoundEngine/Midi/MidiEvent.h"
+#include "SoundEngine/Midi/MidiNoteEntries.h"
 
 namespace SN {
 
@@ -35,6 +36,10 @@ class CSnMidiNoteState {
   bool AddAction(void* action);
   void RemoveAction(void* action);
 
+  // A sound the note began keeps its entry here; the entries go back to their pool with the state.
+  void AddEntry(SnMidiNoteEntry* entry);
+  const SnMidiNoteEntry* Entries() const { return m_entries; }
+
   const SnMidiEvent& NoteOn() const { return m_noteOn; }
   uint32_t TargetId() const { return m_targetId; }
   SnInlineArray<Voice, 4>& Voices() { return m_voices; }
@@ -42,7 +47,7 @@ class CSnMidiNoteState {
   bool Silent() const { return m_voices.Count() == 0 && m_actions.Count() == 0; }
 
  private:
-  ~CSnMidiNoteState() = default;
+  ~CSnMidiNoteState();
 
   uint32_t m_refCount = 1;
   SnMidiEvent m_noteOn;
@@ -50,6 +55,7 @@ class CSnMidiNoteState {
   // Four slots in place, as most notes have few voices; they grow past that.
   SnInlineArray<Voice, 4> m_voices;
   SnInlineArray<void*, 4> m_actions;
+  SnMidiNoteEntry* m_entries = nullptr;
 };
 
 }  // namespace SN

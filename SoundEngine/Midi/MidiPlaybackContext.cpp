@@ -232,6 +232,7 @@ void CSnMidiPlaybackContext::Advance(uint32_t frames) {
         }
         if (!(event->flags & CSnMidiNoteEvent::kPlayed)) {
           if (event->event.IsNoteOn()) PlayNote(*event);
+          else PlayNoteEntries(*event);
           event->flags |= CSnMidiNoteEvent::kPlayed;
         }
       }
@@ -274,6 +275,13 @@ void CSnMidiPlaybackContext::PlayNote(CSnMidiNoteEvent& event) {
   m_playback.PlayNote(target, event.event, uint32_t(event.frameOffset), *event.note);
   for (void* action : event.note->Actions())
     m_playback.ExecuteNoteAction(action, target, event.event, uint32_t(event.frameOffset), *event.note);
+}
+
+void CSnMidiPlaybackContext::PlayNoteEntries(CSnMidiNoteEvent& noteOff) {
+  if (!noteOff.note) return;
+  for (const SnMidiNoteEntry* entry = noteOff.note->Entries(); entry; entry = entry->next)
+    if (entry->playMode == kMidiPlayOnNoteOff)
+      m_playback.PlayNoteEntry(*noteOff.target, *entry, noteOff.event, uint32_t(noteOff.frameOffset));
 }
 
 void CSnMidiPlaybackContext::ApplyController(Entry& entry, const CSnMidiNoteEvent& event) {

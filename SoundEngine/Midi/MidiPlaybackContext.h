@@ -90,6 +90,7 @@ class CSnMidiPlaybackContext {
   void CloseNote(Entry& entry, CSnMidiNoteEvent& noteOn, int32_t offset);
   void StopNote(CSnMidiNoteEvent& noteOff);
   void PlayNote(CSnMidiNoteEvent& event);
+  void PlayNoteEntries(CSnMidiNoteEvent& noteOff);
   void ApplyController(Entry& entry, const CSnMidiNoteEvent& event);
   void Hold(CSnMidiNoteEvent* noteOff);
   // Held note-offs for which `drops` answers true leave the held list and are freed.

@@ -166,6 +166,14 @@ float CSnModulatorInstanceList::GetFactorWithBuffers(const SnParamMask& mask) co
   return GetFactor(mask);
 }
 
+float CSnModulatorInstanceList::GetOffset(const SnParamMask& mask) const {
+  float offset = 0.0f;
+  ForEachMapping(mask, [&](const CSnModulatorInstance& instance, const SnModulatorMapping& mapping) {
+    offset += mapping.base + mapping.slope * instance.CurrentValue();
+  });
+  return offset;
+}
+
 void CSnModulatorInstanceList::CountModulations(const SnParamMask& mask, uint32_t& buffered,
                                                 uint32_t& scalar) const {
   buffered = scalar = 0;

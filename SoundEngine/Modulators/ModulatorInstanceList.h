@@ -12,8 +12,16 @@ namespace SN {
 
 class CSnModulatorInstance;
 
-// The parameter a voice's volume modulators map onto.
+// The parameters a voice's modulators map onto: its volume as a factor on its gain, its pitch (cents)
+// and its filters (0-100) as offsets added to their values.
 constexpr uint32_t kVoiceVolumeParameter = 0;
+constexpr uint32_t kVoicePitchParameter = 2;
+constexpr uint32_t kVoiceLowPassParameter = 3;
+constexpr uint32_t kVoiceHighPassParameter = 4;
+inline bool VoiceModulatesParameter(uint32_t parameterId) {
+  return parameterId == kVoiceVolumeParameter || parameterId == kVoicePitchParameter ||
+         parameterId == kVoiceLowPassParameter || parameterId == kVoiceHighPassParameter;
+}
 
 // A set of parameter ids 0 to 63, one bit each.
 struct SnParamMask {
@@ -105,6 +113,9 @@ class CSnModulatorInstanceList {
   float GetFactor(const SnParamMask& mask) const;
   // The same, reading a buffered instance at its buffer's end.
   float GetFactorWithBuffers(const SnParamMask& mask) const;
+  // The sum of base + slope x value over the mappings in `mask` (a buffered instance read at its
+  // buffer's end): exactly 0 when none match.
+  float GetOffset(const SnParamMask& mask) const;
   void CountModulations(const SnParamMask& mask, uint32_t& buffered, uint32_t& scalar) const;
   // Fills up to the counts given (in) and returns how many were filled (out).
   void CollectModulations(const SnParamMask& mask, SnModulatorBuffer* buffers, uint32_t& bufferCount,

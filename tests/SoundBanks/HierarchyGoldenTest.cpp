@@ -53,6 +53,49 @@ TEST(HierarchyGolden, ABusAfterItsParentWithItsOptionsAndDucks) {
             expected.b);
 }
 
+TEST(HierarchyGolden, ASoundsCurvesOverAGameParameterAndAModulator) {
+  const uint32_t toneId = BankTest::Id("T");
+  constexpr uint32_t kMinus1200 = 0xC4960000, k1200 = 0x44960000, k1 = 0x3F800000;
+  const Bytes sound = Bytes()
+                          .U32(5)
+                          .U32(0x00010001).U8(0).U32(toneId).U32(84).U8(0)
+                          .U8(0).U8(0)
+                          .U8(0).U32(1).U32(0)
+                          .U8(0).U8(0).U8(0)                                // no properties, no ranges
+                          .U8(0).U8(0).U8(0).U8(0).U16(0).U8(0).U8(0)
+                          .U32(0)                                           // no state groups
+                          .U16(2)
+                          .U32(9).U8(0).U8(0).U8(2).U32(1).U8(0).U16(2)     // pitch over game parameter 9
+                          .U32(0).U32(kMinus1200).U32(4).U32(k100).U32(k1200).U32(9)
+                          .U32(11).U8(2).U8(0).U8(0).U32(2).U8(0).U16(2)    // volume over modulator 11
+                          .U32(0).U32(0).U32(4).U32(k1).U32(kMinus6).U32(4);
+  const std::vector<uint8_t> bank =
+      Build("tone T 8000 1 1 1000\nsound @5 T @1\nrtpc @5 pitch @9 0:-1200 100:1200:9\n"
+            "rtpc @5 volume modulator @11 0:0 1:-6\n");
+  const Bytes expected = Bytes().U32(1).U8(2).U32(uint32_t(sound.b.size())).Append(sound.b);
+  ASSERT_GE(bank.size(), expected.b.size() + 8);
+  const std::vector<uint8_t> tail(bank.end() - long(expected.b.size()) - 8, bank.end());
+  EXPECT_EQ(tail, (Bytes().Tag("HIRC").U32(4 + 5 + uint32_t(sound.b.size())).Append(expected.b).b));
+
+  Tools::BankDescription refused;
+  std::string error;
+  const std::string head = "tone T 8000 1 1 1000\nsound @5 T @1\n";
+  EXPECT_FALSE(Tools::ParseBankText("rtpc @5 pitch @9 0:0", "B", refused, error));
+  EXPECT_EQ(error, "line 1: \"@5\" is not a sound declared before its curve");
+  EXPECT_FALSE(Tools::ParseBankText(head + "rtpc @5 loudness @9 0:0", "B", refused, error));
+  EXPECT_EQ(error, "line 3: \"loudness\" is not a whole number");
+  EXPECT_FALSE(Tools::ParseBankText(head + "rtpc @5 64 @9 0:0", "B", refused, error));
+  EXPECT_EQ(error, "line 3: \"64\" is not a node parameter (volume, pitch, lowpass, highpass or 0-63)");
+  EXPECT_FALSE(Tools::ParseBankText(head + "rtpc @5 pitch @9 0:0 0:1", "B", refused, error));
+  EXPECT_EQ(error, "line 3: the points of a curve go from left to right");
+  EXPECT_FALSE(Tools::ParseBankText(head + "rtpc @5 pitch @9 5", "B", refused, error));
+  EXPECT_EQ(error, "line 3: \"5\" is not a point <x>:<y>[:<shape>]");
+  EXPECT_FALSE(Tools::ParseBankText(head + "rtpc @5 pitch modulator @9", "B", refused, error));
+  EXPECT_EQ(error, "line 3: a curve has at least one point <x>:<y>[:<shape>]");
+  EXPECT_FALSE(Tools::ParseBankText(head + "rtpc @5 pitch @9 0:nan", "B", refused, error));
+  EXPECT_EQ(error, "line 3: \"nan\" is not a number");
+}
+
 TEST(HierarchyGolden, ASoundOfAToneInTheBankAndAnAttenuation) {
   const uint32_t toneId = BankTest::Id("T");
   const Bytes sound = Bytes()

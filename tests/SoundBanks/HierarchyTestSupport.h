@@ -52,8 +52,27 @@ struct FakeInstance : SN::ISnLeafInstance {
   void SeekToFraction(float fraction, bool marker) override { seeks.push_back({fraction, marker}); }
   void ParameterChanged(const SN::SnParamChange& change) override { parameters.push_back(change.parameterId); }
   void SetGainFactor(float value) override { gain = value; }
+  const SN::SnRTPCKey& InstanceKey() const override { return key; }
+  void StopLooping() override { ++loopStops; }
+  bool SetNodeGainEntry(float value, uint32_t entryKey) override {
+    entries.push_back({entryKey, value});
+    return true;
+  }
+  void SetPositioningParameter(float value, uint32_t parameterId) override {
+    positioning.push_back({parameterId, value});
+  }
+  void SetEffectBypass(uint32_t values, uint32_t mask) override { bypass.push_back({values, mask}); }
+  void NodeValuesChanged() override { ++valuesChanged; }
+  void NodeEffectChanged(uint32_t slot) override { effectSlots.push_back(slot); }
   SN::CSnRegisteredObj* object;
   uint32_t id;
+  SN::SnRTPCKey key = SN::SnRTPCKey::ForObjectAndPlayingId(object, id);
+  uint32_t loopStops = 0;
+  uint32_t valuesChanged = 0;
+  std::vector<std::pair<uint32_t, float>> entries;
+  std::vector<std::pair<uint32_t, float>> positioning;
+  std::vector<std::pair<uint32_t, uint32_t>> bypass;
+  std::vector<uint32_t> effectSlots;
   std::vector<uint32_t> kinds;
   std::vector<std::pair<float, bool>> seeks;
   std::vector<uint32_t> parameters;
@@ -92,7 +111,6 @@ class HierarchyFixture : public BankTest::BankFixture {
     for (uint32_t bank : loaded_) SN::g_pBankManager->UnloadBankWait(bank, nullptr);
     SN::LeafPlayer() = previousPlayer_;
     SN::BusMixCommands() = previousMix_;
-    SN::CSnSoundNode::ForgetMidiNotes();
     BankFixture::TearDown();
   }
   // Loads a bank of the objects in order; its result.

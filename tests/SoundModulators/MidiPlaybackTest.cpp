@@ -8,6 +8,7 @@
 
 #include "SoundEngine/GameSyncs/RegistryMgr.h"
 #include "SoundEngine/Lower/FrameFormat.h"
+#include "SoundEngine/Midi/MidiNoteEntries.h"
 #include "SoundEngine/Midi/MidiPlaybackContext.h"
 #include "tests/SoundBanks/BankTestSupport.h"
 #include "tests/SoundModulators/SoundTestObjects.h"
@@ -23,7 +24,14 @@ struct Recorder final : ISnMidiPlayback {
     plays.push_back({event, frameOffset});
     for (uint32_t v = 0; v < voicesPerNote; ++v)
       note.AddVoice(FakeVoice(++nextVoice), kind, ignoreNoteOff && v == 0);
+    // As sounds do: each keeps an entry with the note, one of them to play again at its note-off.
+    for (uint32_t mode : entryModes)
+      note.AddEntry(MidiNoteEntryPool().Take(mode, nullptr, event.channel, uint8_t(event.note + mode)));
     notes.push_back(&note);
+  }
+  void PlayNoteEntry(CSnMidiEventTarget&, const SnMidiNoteEntry& entry, const SnMidiEvent& noteOff,
+                     uint32_t frameOffset) override {
+    entryPlays.push_back({SnMidiEvent{noteOff.status, entry.Channel(), entry.Note(), noteOff.velocity}, frameOffset});
   }
   void ReleaseVoice(CSnPlaybackInstance* voice, uint32_t frameOffset) override { released.push_back({voice, frameOffset}); }
   void StopVoice(CSnPlaybackInstance* voice) override { stopped.push_back(voice); }
@@ -37,6 +45,8 @@ struct Recorder final : ISnMidiPlayback {
     SnMidiEvent event;
     uint32_t offset;
   };
+  std::vector<uint32_t> entryModes;
+  std::vector<Play> entryPlays;
   struct Set {
     uint32_t id;
     float value;
@@ -200,6 +210,29 @@ TEST_F(MidiTest, ANoteOnSoundsFromItsOffsetInItsFrame) {
   EXPECT_EQ(recorder_.plays[0].offset, 300u);
   EXPECT_EQ(recorder_.plays[1].offset, 1300u);  // the voice waits out the rest itself
   EXPECT_EQ(recorder_.plays[0].event.data1, 60u);
+}
+
+// A note's note-off plays the entries its sounds left to play then, at the note-off's offset; the
+// entries go back to their pool when the note is over.
+TEST_F(MidiTest, ANoteOffPlaysTheEntriesKeptForItThenTheyGoBack) {
+  const uint32_t out = MidiNoteEntryPool().OutCount();
+  recorder_.voicesPerNote = 0;
+  recorder_.entryModes = {0, kMidiPlayOnNoteOff};
+  context_->Schedule(*target_, On(2, 60, 90), 0);
+  context_->Advance(1024);
+  EXPECT_EQ(MidiNoteEntryPool().OutCount(), out + 2);
+  EXPECT_TRUE(recorder_.entryPlays.empty());
+  context_->Schedule(*target_, Off(2, 60), 700);
+  context_->Advance(1024);
+  ASSERT_EQ(recorder_.entryPlays.size(), 1u);
+  EXPECT_EQ(recorder_.entryPlays[0].offset, 700u);
+  EXPECT_EQ(recorder_.entryPlays[0].event.channel, 2u);
+  EXPECT_EQ(recorder_.entryPlays[0].event.note, 61u);
+  EXPECT_TRUE(recorder_.entryPlays[0].event.IsNoteOff());
+  EXPECT_EQ(recorder_.entryPlays[0].event.velocity, 90u);  // the note-off takes its note-on's velocity
+  context_->Advance(1024);
+  EXPECT_EQ(context_->HeldCount(), 0u);
+  EXPECT_EQ(MidiNoteEntryPool().OutCount(), out);
 }
 
 TEST_F(MidiTest, EndingATargetStopsItsNotesAndLetsItGo) {

@@ -134,6 +134,11 @@ TEST_F(ModulatorListTest, FactorsMultiplyTheMappingsOfEveryInstanceInTheMask) {
   EXPECT_NEAR(list.GetFactor(Both()), (0.5 + a) * (2.0 - e), 1e-6);
   EXPECT_NEAR(list.GetFactorWithBuffers(Both()), (0.5 + a) * (2.0 - e), 1e-6);
   EXPECT_EQ(list.GetFactor(SnParamMask::Of(3)), 1.0f);
+  // Pitch and filters take the same mappings as offsets: summed (the flat envelope's volume mapping
+  // of 1 counts now), and exactly 0 where none match.
+  EXPECT_NEAR(list.GetOffset(SnParamMask::Of(kVolume)), (0.5 + a) + 1.0, 1e-6);
+  EXPECT_NEAR(list.GetOffset(Both()), (0.5 + a) + 1.0 + (2.0 - e), 1e-6);
+  EXPECT_EQ(list.GetOffset(SnParamMask::Of(3)), 0.0f);
   // A second list filtered to volume only never sees the pitch mapping.
   CSnModulatorInstanceList volumeOnly;
   ASSERT_EQ(Attach(volumeOnly, envelope, SnParamMask::Of(kVolume)), SN_Success);

@@ -1,11 +1,17 @@
 // The whole chain heard: the game's banks as the build writes them, the engine on the null output,
 // frames rendered on the test's thread, events posted by name, and the output capture read back by a
 // reader of the test's own against a double-precision model of the tone, its gains and its pan.
+#include <memory>
 #include <numbers>
 
 #include "Base/MathUtil.h"
 #include "SoundEngine/Actions/EventReceiver.h"
+#include "SoundEngine/Effects/VoiceInfoProvider.h"
+#include "SoundEngine/Lower/OutputDevice.h"
 #include "SoundEngine/Lower/VoiceCommands.h"
+#include "SoundEngine/Midi/EngineMidiPlayback.h"
+#include "SoundEngine/Midi/MidiNoteEntries.h"
+#include "SoundEngine/Midi/MidiPlaybackContext.h"
 #include "tests/SoundOutput/SoundEndToEndSupport.h"
 
 namespace {
@@ -581,6 +587,267 @@ TEST_F(SoundEndToEndTest, ABusWithItsOwnMixStageMixesAtItsBusVolume) {
     }
   EXPECT_GT(loudest, 8000.0);
 }
+
+namespace {
+
+// The game bank's volume LFO as the factor 1 - value after `frame` frames of its life: a 2 Hz
+// triangle from a quarter period, its depth of 0.5 faded in over the default second.
+double VolumeLfoFactor(size_t frame) {
+  if (frame == 0) return 1.0;
+  const double phase = std::fmod(0.25 + double(frame * kFrame) * 2.0 / 48000.0, 1.0);
+  const double triangle = phase < 0.5 ? 2.0 * phase : 2.0 * (1.0 - phase);
+  const double depth = 0.5 * std::min(double(frame * kFrame), 48000.0) / 48000.0;
+  return 1.0 - depth * triangle;
+}
+
+// The media under the LFO, each frame's gain ramping from the factor the voice read last to the one
+// it reads now; `lead` frames of the LFO's life lie before the voice's first read.
+void ExpectLfoShaped(const std::array<std::vector<double>, 2>& planes, const std::vector<double>& media, size_t lead) {
+  SoundEndToEndTest::ExpectModel(planes, 0, [&](size_t t) {
+    const size_t frame = t / kFrame;
+    const double from = VolumeLfoFactor(std::max<size_t>(frame, 1) - 1 + lead), to = VolumeLfoFactor(frame + lead);
+    const double gain = from + (to - from) * double(t % kFrame) / double(kFrame);
+    return SoundEndToEndTest::At(media, t) * kVoiceUnity * kCentreToPair * gain;
+  });
+}
+
+}  // namespace
+
+namespace {
+
+// A note played on the beep through a MIDI playback context over the engine: its voice sounds from
+// the note-on's sample of its frame and is cut off, without a fade, from the frame after its note-off
+// came due; the note's entry and voice are given back once the note has ended.
+TEST_F(SoundEndToEndTest, AMidiNoteSoundsTheBeepFromItsNoteOnToItsNoteOff) {
+  const uint32_t entriesBefore = MidiNoteEntryPool().OutCount();
+  Frames(1);  // the game object is registered
+  {
+    Platform::ReentrantGuard guard(GlobalAudioLock());
+    CSnMidiPlaybackContext context(EngineMidiPlayback());
+    CSnIndexedObject* beep = g_pObjectIndex->FindNodeAndAddRef(SoundEngine::GetIDFromString("Beep"), false);
+    ASSERT_NE(beep, nullptr);
+    CSnRegisteredObj* object = g_pRegistryMgr->Find(kObject);
+    ASSERT_NE(object, nullptr);
+    CSnMidiEventTarget* target = CSnMidiEventTarget::Create(5, object, 900, beep);
+    beep->Release();
+    ASSERT_NE(target, nullptr);
+    context.Schedule(*target, SnMidiEvent{SnMidiEvent::kNoteOn, 0, 60, 100}, 300);
+    context.Schedule(*target, SnMidiEvent{SnMidiEvent::kNoteOff, 0, 60, 0}, 2 * kFrame + 200);
+    for (uint32_t frame = 0; frame < 6; ++frame) {
+      context.Advance(kFrame);
+      if (frame == 0) {
+        CSnPlaybackInstance* voice = VoiceManager::FirstActiveInstance();
+        ASSERT_NE(voice, nullptr);
+        ASSERT_NE(voice->MidiNoteContext(), nullptr);
+        EXPECT_EQ(voice->Key().midiNote, 60u);
+        EXPECT_EQ(MidiNoteEntryPool().OutCount(), entriesBefore + 1);
+      }
+      Frames(1);
+    }
+    EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+    EXPECT_EQ(context.HeldCount(), 0u);
+    EXPECT_EQ(MidiNoteEntryPool().OutCount(), entriesBefore);
+    target->Release();
+  }
+  const auto planes = Capture();
+  const std::vector<double> beep = Media("Beep");
+  // A stop reaches the voice at the next frame's start, as the stop of an event does.
+  const size_t on = kFrame + 300, off = 4 * kFrame;
+  ExpectModel(planes, 0, [&](size_t t) {
+    return t < on || t >= off ? 0.0 : At(beep, t - on) * kVoiceUnity * kCentreToPair;
+  });
+}
+
+}  // namespace
+
+namespace {
+
+// A sound whose pitch and volume follow a game parameter through curves of its bank: set on the game
+// object before the play, 100 raises the whistle an octave (every other sample of its media) and
+// lowers it 6 dB; the voice ends after half its media's length. A second play after the parameter is
+// back at 0 is the whistle as it was made.
+TEST_F(SoundEndToEndTest, AGameParameterRaisesASoundsPitchAndLowersItsVolumeThroughItsCurves) {
+  const std::string text =
+      "tone Whistle 48000 1 60 440\r\n"
+      "sound Whistle Whistle Effects\r\n"
+      "rtpc Whistle pitch WhistleSpeed 0:0 100:1200\r\n"
+      "rtpc Whistle volume WhistleSpeed 0:0 100:-6\r\n"
+      "action Play_Whistle_Act 0x0403 Whistle bank TimingBank\r\n"
+      "event Play_Whistle Play_Whistle_Act\r\n";
+  LoadOwnBank(text);
+  Tools::BankDescription own;
+  std::string error;
+  ASSERT_TRUE(Tools::ParseBankText(text, "TimingBank", own, error)) << error;
+  std::vector<double> whistle;
+  for (const auto& media : own.media)
+    for (int16_t sample : DataSamples(media.bytes)) whistle.push_back(sample / 32768.0);
+  ASSERT_EQ(whistle.size(), 2880u);
+
+  ASSERT_EQ(SoundEngine::SetRTPCValue("WhistleSpeed", 100.0f, kObject), SN_Success);
+  ASSERT_NE(SoundEngine::PostEvent("Play_Whistle", kObject), 0u);
+  Frames(3);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  ASSERT_EQ(SoundEngine::SetRTPCValue("WhistleSpeed", 0.0f, kObject), SN_Success);
+  ASSERT_NE(SoundEngine::PostEvent("Play_Whistle", kObject), 0u);
+  Frames(4);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  const auto planes = Capture();
+  ASSERT_GE(planes[0].size(), 7u * kFrame);
+  // An octave up reads the media at twice its rate: sample n is media sample 2n.
+  const double raised = std::pow(10.0, -6.0 / 20.0) * kVoiceUnity * kCentreToPair;
+  for (int c = 0; c < 2; ++c) {
+    for (size_t n = 0; n < 3 * kFrame; ++n) {
+      const double expected = (2 * n < whistle.size() ? whistle[2 * n] : 0.0) * raised * 32768.0;
+      ASSERT_NEAR(planes[c][n], expected, std::fabs(expected) * 0.0025 + 1.0) << "channel " << c << " sample " << n;
+    }
+  }
+  ExpectModel(planes, 3 * kFrame, [&](size_t t) { return At(whistle, t) * kVoiceUnity * kCentreToPair; });
+}
+
+}  // namespace
+
+namespace {
+
+// The wobble's bank curve maps the volume LFO onto its volume (0 dB at rest, silence at full swing):
+// each voice takes the modulator from its sound's curve, with no mapping made by hand, and shapes the
+// wobble frame by frame as the LFO test's hand mapping does. Its node's values changing mid-play
+// make the voice compute its parameters again: the modulation still applies once, not a second time
+// frozen into its volume.
+TEST_F(SoundEndToEndTest, ASoundsModulatorCurveShapesItsVoicesOnceFrameByFrame) {
+  const std::string text =
+      "tone Wobble 48000 1 100 880\r\n"
+      "sound Wobble Wobble Effects\r\n"
+      "rtpc Wobble volume modulator VolumeLfo 0:0 1:-200\r\n"
+      "action Play_Wobble_Act 0x0403 Wobble bank TimingBank\r\n"
+      "event Play_Wobble Play_Wobble_Act\r\n";
+  LoadOwnBank(text);
+  Tools::BankDescription own;
+  std::string error;
+  ASSERT_TRUE(Tools::ParseBankText(text, "TimingBank", own, error)) << error;
+  std::vector<double> wobble;
+  for (int16_t sample : DataSamples(own.media.at(0).bytes)) wobble.push_back(sample / 32768.0);
+
+  ASSERT_NE(SoundEngine::PostEvent("Play_Wobble", kObject), 0u);
+  Frames(1);
+  CSnPlaybackInstance* voice = VoiceManager::FirstActiveInstance();
+  ASSERT_NE(voice, nullptr);
+  EXPECT_EQ(voice->Modulators().InstanceCount(), 1u);
+  Frames(2);
+  {
+    Platform::ReentrantGuard guard(GlobalAudioLock());
+    voice->Node()->ValuesChanged();
+    // The game parameters leave the sound's modulator curve to the voice.
+    SnSoundParams params;
+    voice->Node()->GetSoundParams(params, SnParamGroup_Volume, voice->Key(), nullptr, false, true);
+    EXPECT_EQ(params.volume, 0.0f);
+    EXPECT_LT(voice->Modulators().GetFactor(SnParamMask::Of(kVoiceVolumeParameter)), 0.99f);
+  }
+  Frames(4);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  const auto planes = Capture();
+  // Attached as the voice is made, the LFO has run a frame when the voice's first frame reads it.
+  ExpectLfoShaped(planes, wobble, 1);
+}
+
+// The rising sound's curve maps the pitch envelope onto up to an octave: its voice's pitch follows the
+// envelope from the first frame, so the 100 ms tone ends well before 4800 samples, though no sooner
+// than an octave up would end it.
+TEST_F(SoundEndToEndTest, ASoundsPitchEnvelopeCurveRaisesItsVoice) {
+  LoadOwnBank(
+      "tone Wobble 48000 1 100 880\r\n"
+      "sound Rising Wobble Effects\r\n"
+      "rtpc Rising pitch modulator PitchEnvelope 0:0 1:1200\r\n"
+      "action Play_Rising_Act 0x0403 Rising bank TimingBank\r\n"
+      "event Play_Rising Play_Rising_Act\r\n");
+  ASSERT_NE(SoundEngine::PostEvent("Play_Rising", kObject), 0u);
+  Frames(2);
+  CSnPlaybackInstance* voice = VoiceManager::FirstActiveInstance();
+  ASSERT_NE(voice, nullptr);
+  EXPECT_EQ(voice->Params().params[0], 0.0f);  // nothing of it in the sound's own pitch
+  EXPECT_GT(voice->PitchCents(), 100.0f);
+  EXPECT_LE(voice->PitchCents(), 1200.0f);
+  Frames(4);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  const auto planes = Capture();
+  size_t last = 0;
+  for (size_t i = 0; i < planes[0].size(); ++i)
+    if (planes[0][i] != 0.0) last = i;
+  EXPECT_LT(last, 4000u);
+  EXPECT_GE(last, 2400u);
+}
+
+}  // namespace
+
+namespace {
+
+// What an effect on a voice learns of it through the voice information: a plain beep is neither
+// positioned nor panned and has no rays; a placed one is positioned in 3D with one ray to the one
+// listener the output renders, at its distance, and that listener's data; a mask naming no listener
+// of the device gives no data. Matrices not yet known read as zeros.
+TEST_F(SoundEndToEndTest, AVoicesInformationTellsItsEffectsHowItIsPlaced) {
+  const CSnOutputDevice* device = LowerEngine::FirstOutputDevice();
+  ASSERT_NE(device, nullptr);
+  auto provider = [&](CSnPlaybackInstance* voice) {
+    return std::make_unique<CSnVoiceInfoProvider>(voice->Pipeline(), device->OutputType(), device->DeviceId(), 7u);
+  };
+  ASSERT_NE(SoundEngine::PostEvent("Play_Beep", kObject), 0u);
+  Frames(2);
+  CSnPlaybackInstance* plain = VoiceManager::FirstActiveInstance();
+  ASSERT_NE(plain, nullptr);
+  {
+    Platform::ReentrantGuard guard(GlobalAudioLock());
+    auto info = provider(plain);
+    EXPECT_EQ(info->GetExtraWord(), 7u);
+    info->SetWordAfterOwner(3);
+    EXPECT_EQ(info->GetWordAfterOwner(), 3u);
+    EXPECT_FALSE(info->IsPositioned());
+    EXPECT_EQ(info->GetPositioningMode(), 0u);
+    EXPECT_EQ(info->Get3DType(), 0u);
+    EXPECT_FLOAT_EQ(info->GetCenterPercentage(), plain->PanCentre() * 0.01f);
+    float pan[3] = {9.0f, 9.0f, 9.0f};
+    info->GetPanning(pan);
+    EXPECT_EQ(pan[0] + pan[1] + pan[2], 0.0f);
+    EXPECT_EQ(info->GetRayCount(), 0u);
+    SnEmitterListenerRay ray{};
+    EXPECT_EQ(info->GetRay(0, ray), SN_Failure);
+    float matrices[2][4] = {{1, 1, 1, 1}, {1, 1, 1, 1}};
+    info->GetVolumeMatrices(matrices[0], matrices[1], 4);
+    for (const auto& matrix : matrices)
+      for (float value : matrix) EXPECT_EQ(value, 0.0f);
+  }
+  Frames(6);
+
+  const SnSoundPosition position{{0.0f, 0.0f, 10.0f}, {0.0f, 0.0f, -1.0f}};
+  ASSERT_EQ(SoundEngine::SetPosition(kObject, position), SN_Success);
+  ASSERT_NE(SoundEngine::PostEvent("Play_Spot_Beep", kObject), 0u);
+  Frames(2);
+  CSnPlaybackInstance* placed = VoiceManager::FirstActiveInstance();
+  ASSERT_NE(placed, nullptr);
+  Platform::ReentrantGuard guard(GlobalAudioLock());
+  auto info = provider(placed);
+  EXPECT_TRUE(info->IsPositioned());
+  EXPECT_EQ(info->GetPositioningMode(), 1u);
+  EXPECT_EQ(info->GetListenerMask(), 1u);
+  ASSERT_EQ(info->GetRayCount(), 1u);
+  SnEmitterListenerRay ray{};
+  ASSERT_EQ(info->GetRay(0, ray), SN_Success);
+  EXPECT_NEAR(ray.distance, 10.0f, 1e-4f);
+  EXPECT_EQ(info->GetRay(1, ray), SN_Failure);
+  EXPECT_EQ(info->GetNumEmitterPositions(), 1u);
+  SnSoundPosition emitter{};
+  ASSERT_EQ(info->GetEmitterPosition(0, emitter), SN_Success);
+  EXPECT_EQ(emitter.position[2], 10.0f);
+  SnListenerData data{};
+  EXPECT_EQ(info->GetListenerData(1, data), SN_Success);
+  EXPECT_EQ(info->GetListenerData(2, data), SN_Failure);
+  // A provider for a device that is not there sees no listener.
+  CSnVoiceInfoProvider elsewhere(placed->Pipeline(), device->OutputType(), device->DeviceId() + 1, 0);
+  EXPECT_EQ(elsewhere.GetRayCount(), 0u);
+  EXPECT_EQ(elsewhere.GetListenerMask(), 0u);
+  EXPECT_EQ(elsewhere.GetListenerData(1, data), SN_Failure);
+}
+
+}  // namespace
 
 // An object no listener hears any more takes its playing voices off the output, and they come back
 // when listener 0 hears it again.

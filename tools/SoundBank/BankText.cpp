@@ -328,6 +328,7 @@ class Parser final : public MusicTextHost {
   bool Sound(const std::vector<std::string>& w);
   bool MotionSource(const std::vector<std::string>& w);
   bool Container(const std::vector<std::string>& w);
+  bool Rtpc(const std::vector<std::string>& w);
   bool Switch(const std::vector<std::string>& w);
   bool Layers(const std::vector<std::string>& w);
   bool Path(const std::vector<std::string>& w);
@@ -511,6 +512,58 @@ bool Parser::Switch(const std::vector<std::string>& w) {
     }
   }
   return AddObject(kBankSwitchType, w[1], SwitchPayload(id, params, container));
+}
+
+// rtpc <sound> <property> [modulator] <game parameter or modulator> <x>:<y>[:<shape>]...
+// The property is volume, pitch, lowpass, highpass or a parameter number below 64; the shape is an
+// interpolation (linear when left out).
+bool Parser::Rtpc(const std::vector<std::string>& w) {
+  if (!Count(w, 5, kNoMost)) return false;
+  uint32_t soundId = 0;
+  if (!Id(w[1], soundId)) return false;
+  PendingSound* sound = nullptr;
+  for (PendingSound& pending : m_sounds)
+    if (pending.id == soundId) sound = &pending;
+  if (!sound) return Fail("\"" + w[1] + "\" is not a sound declared before its curve");
+  static const std::pair<const char*, uint8_t> kNamed[] = {{"volume", 0}, {"pitch", 2}, {"lowpass", 3}, {"highpass", 4}};
+  BankNodeCurve curve;
+  bool named = false;
+  for (const auto& [name, parameter] : kNamed)
+    if (w[2] == name) {
+      curve.parameterId = parameter;
+      named = true;
+    }
+  uint32_t number = 0;
+  if (!named && !Small(w[2], 63, "is not a node parameter (volume, pitch, lowpass, highpass or 0-63)", number))
+    return false;
+  if (!named) curve.parameterId = uint8_t(number);
+  size_t at = 3;
+  if (w[at] == "modulator") {
+    curve.rtpcType = 2;
+    if (++at == w.size()) return Fail("\"modulator\" names the modulator that drives the curve");
+  }
+  if (!Id(w[at], curve.rtpcId)) return false;
+  if (at + 1 == w.size()) return Fail("a curve has at least one point <x>:<y>[:<shape>]");
+  for (size_t i = at + 1; i < w.size(); ++i) {
+    const size_t first = w[i].find(':');
+    const size_t second = first == std::string::npos ? first : w[i].find(':', first + 1);
+    BankCurvePoint point;
+    point.interpolation = 4;
+    if (first == std::string::npos) return Fail("\"" + w[i] + "\" is not a point <x>:<y>[:<shape>]");
+    if (!Real(w[i].substr(0, first), point.x) ||
+        !Real(w[i].substr(first + 1, second == std::string::npos ? std::string::npos : second - first - 1), point.y))
+      return false;
+    if (second != std::string::npos && !Number(w[i].substr(second + 1), point.interpolation)) return false;
+    if (!curve.points.empty() && !(point.x > curve.points.back().x))
+      return Fail("the points of a curve go from left to right");
+    if (curve.points.size() == kMaxCurvePoints)
+      return Fail("a curve holds at most " + std::to_string(kMaxCurvePoints) + " points");
+    curve.points.push_back(point);
+  }
+  // A curve numbered after the sound's others, as the bank's curve ids are unique per node.
+  curve.curveId = uint32_t(sound->params.curves.size() + 1);
+  sound->params.curves.push_back(std::move(curve));
+  return true;
 }
 
 // layers <name> <bus or -> <parameter> <child>=<x0>:<y0>:<x1>:<y1>...: one layer whose crossfade
@@ -899,6 +952,7 @@ bool Parser::Line(const std::vector<std::string>& w) {
   if (op == "path" || op == "pathitem" || op == "pathvertex") return Path(w);
   if (op == "mixer" || op == "random" || op == "sequence") return Container(w);
   if (op == "switch") return Switch(w);
+  if (op == "rtpc") return Rtpc(w);
   if (op == "layers") return Layers(w);
   if (op == "attenuation") {
     if (w.size() != 2 && w.size() != 8) return Fail("\"attenuation\" takes a name, then nothing or a cone");

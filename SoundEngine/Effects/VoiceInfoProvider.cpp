@@ -1,0 +1,112 @@
+// The voice information an effect plug-in on a voice reads, from the voice's playback instance and
+// pipeline.
+#include "SoundEngine/Effects/VoiceInfoProvider.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+#include "SoundEngine/GameSyncs/RegistryMgr.h"
+#include "SoundEngine/Lower/Listeners.h"
+#include "SoundEngine/Lower/OutputDevice.h"
+#include "SoundEngine/Lower/PlaybackInstance.h"
+#include "SoundEngine/Lower/VoicePipeline.h"
+
+namespace SN {
+
+CSnPlaybackInstance* CSnVoiceInfoProvider::Instance() const {
+  ISnVoiceInstance* voice = m_pipeline ? m_pipeline->FirstSource() : nullptr;
+  return voice ? voice->PlaybackInstance() : nullptr;
+}
+
+uint32_t CSnVoiceInfoProvider::DeviceListenerMask() const {
+  const CSnOutputDevice* device = LowerEngine::FindOutputDevice(m_outputType, m_deviceId);
+  return device ? device->ListenerMask() : 0;
+}
+
+bool CSnVoiceInfoProvider::IsPositioned() {
+  const CSnPlaybackInstance* instance = Instance();
+  return instance && (instance->PositioningMode() != 0 || instance->PannerEnabled());
+}
+
+float CSnVoiceInfoProvider::GetCenterPercentage() {
+  const CSnPlaybackInstance* instance = Instance();
+  return instance ? instance->PanCentre() * 0.01f : 0.0f;
+}
+
+uint8_t CSnVoiceInfoProvider::GetPositioningMode() {
+  const CSnPlaybackInstance* instance = Instance();
+  return instance ? uint8_t(instance->PositioningMode() & 3) : 0;
+}
+
+uint8_t CSnVoiceInfoProvider::Get3DType() {
+  const CSnPlaybackInstance* instance = Instance();
+  return instance && instance->PositioningMode() != 0 ? uint8_t(instance->ThreeDType() & 3) : 0;
+}
+
+void CSnVoiceInfoProvider::GetPanning(float (&pan)[3]) {
+  pan[0] = pan[1] = pan[2] = 0.0f;
+  const CSnPlaybackInstance* instance = Instance();
+  if (!instance || !instance->PannerEnabled() || instance->PositioningMode() != 0) return;
+  pan[0] = std::clamp(instance->PanLeftRight() * 0.01f, -1.0f, 1.0f);
+  pan[1] = std::clamp(instance->PanFrontRear() * 0.01f, -1.0f, 1.0f);
+}
+
+const SnEmitterListenerRay* CSnVoiceInfoProvider::DeviceRay(uint32_t index) const {
+  const auto* pipeline = dynamic_cast<const CSnVoicePipeline*>(m_pipeline);
+  const CSnPlaybackInstance* instance = Instance();
+  if (!pipeline || !instance || instance->PositioningMode() != 1 || !pipeline->Rays()) return nullptr;
+  const uint32_t mask = DeviceListenerMask();
+  for (uint32_t i = 0; i < pipeline->RayCount(); ++i) {
+    const SnEmitterListenerRay& ray = pipeline->Rays()[i];
+    if (ray.listenerBit >= 32 || !((mask >> ray.listenerBit) & 1u)) continue;
+    if (index-- == 0) return &ray;
+  }
+  return nullptr;
+}
+
+uint32_t CSnVoiceInfoProvider::GetRayCount() {
+  uint32_t count = 0;
+  while (DeviceRay(count)) ++count;
+  return count;
+}
+
+SNRESULT CSnVoiceInfoProvider::GetRay(uint32_t index, SnEmitterListenerRay& ray) {
+  const SnEmitterListenerRay* found = DeviceRay(index);
+  if (!found) return SN_Failure;
+  ray = *found;
+  return SN_Success;
+}
+
+uint32_t CSnVoiceInfoProvider::GetNumEmitterPositions() {
+  const CSnPlaybackInstance* instance = Instance();
+  const CSnRegisteredObj* object = instance ? instance->m_pGameObject : nullptr;
+  return object ? object->CountEmitterListenerRays(DeviceListenerMask()) : 0;
+}
+
+SNRESULT CSnVoiceInfoProvider::GetEmitterPosition(uint32_t index, SnSoundPosition& position) {
+  const CSnPlaybackInstance* instance = Instance();
+  return instance ? instance->GetEmitterPosition(index, DeviceListenerMask(), position) : SN_Failure;
+}
+
+uint32_t CSnVoiceInfoProvider::GetListenerMask() {
+  const CSnPlaybackInstance* instance = Instance();
+  return instance ? instance->ListenerMask() & DeviceListenerMask() : 0;
+}
+
+SNRESULT CSnVoiceInfoProvider::GetListenerData(uint32_t mask, SnListenerData& data) {
+  const CSnPlaybackInstance* instance = Instance();
+  const uint32_t shared = mask & DeviceListenerMask();
+  if (!instance || std::popcount(shared) != 1) return SN_Failure;
+  return instance->GetListenerData(shared, data);
+}
+
+void CSnVoiceInfoProvider::GetVolumeMatrices(float* first, float* second, uint32_t floats) {
+  const bool known = m_matrices[0] && m_matrices[1];
+  if (first) known ? void(std::memcpy(first, m_matrices[1], floats * sizeof(float)))
+                   : void(std::memset(first, 0, floats * sizeof(float)));
+  if (second) known ? void(std::memcpy(second, m_matrices[0], floats * sizeof(float)))
+                    : void(std::memset(second, 0, floats * sizeof(float)));
+}
+
+}  // namespace SN
