@@ -6,6 +6,7 @@
 #include "MusicEngine/MusicRenderer.h"
 #include "MusicEngine/MusicSegmentInfo.h"
 #include "MusicEngine/MusicTransitionNode.h"
+#include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/Log.h"
 #include "SoundEngine/PoolObject.h"
 #include "SoundEngine/SoundEngine.h"
@@ -23,6 +24,8 @@ CSnMusicRenderer*& TheRenderer() {
 CSnMusicRenderer* CSnMusicRenderer::Instance() { return TheRenderer(); }
 
 SNRESULT CSnMusicRenderer::Create(const SnMusicSettings& settings) {
+  // The audio thread may already be running frames, reading the renderer from each.
+  Platform::ReentrantGuard guard(GlobalAudioLock());
   if (CSnMusicRenderer* renderer = TheRenderer()) {
     renderer->m_settings = settings;
     return SN_Success;

@@ -122,6 +122,8 @@ class CSnLowerEngine final : public ISnLowerEngine, public ISnOutputServices {
     return main && main->Sink() ? main->Sink()->GetWaitTime() : Platform::kWaitForever;
   }
   void TermMotionEngine() override {
+    // Term stops the motion devices while the audio thread may still be ending a frame on them.
+    Platform::ReentrantGuard guard(GlobalAudioLock());
     if (CSnMotionDeviceMgr* motion = CSnMotionDeviceMgr::Get()) motion->StopAll();
   }
   void DestroyAllVoicePipelines() override { DestroyAllPipelines(&DestroyAllMixBuses); }
