@@ -287,10 +287,20 @@ void CSnMusicChainContext::ClearItems() {
   }
 }
 
+void CSnMusicChainContext::HoldUntilStopped() {
+  if (m_heldUntilStopped) return;
+  m_heldUntilStopped = true;
+  AddRef();
+}
+
 void CSnMusicChainContext::OnStopComplete() {
   AddRef();
   ClearItems();
   CSnMatrixAwareContext::OnStopComplete();
+  if (m_heldUntilStopped) {
+    m_heldUntilStopped = false;
+    Release();
+  }
   Release();
 }
 

@@ -117,6 +117,7 @@ class CSnMusicChainItem {
   SnMusicScheduledAction* actions = nullptr;
   CSnMusicSegmentContext* segment;  // one reference held; null for an empty item
   uint32_t segmentId = 0;
+  uint32_t playlistItemId = 0;  // the playlist item a random/sequence container scheduled it for
   int32_t playAt = 0;
   SnMusicFade fadeIn{0, 4, 0};
   int32_t stopAt = 0;
@@ -150,6 +151,8 @@ class CSnMusicChainContext : public CSnMatrixAwareContext {
   void RemoveHead();
   void ClearItems();
   CSnMusicChainItem* Head() const { return m_head; }
+  // A root holds itself until its stop completes.
+  void HoldUntilStopped();
   int64_t ChainOrigin() const { return m_origin; }
   void SetChainOrigin(int64_t origin) { m_origin = origin; }
 
@@ -162,6 +165,7 @@ class CSnMusicChainContext : public CSnMatrixAwareContext {
   CSnMusicChainItem* m_tail = nullptr;
   CSnMusicChainItem* m_head = nullptr;
   int64_t m_origin = 0;
+  bool m_heldUntilStopped = false;
 };
 
 // Walks the chain items of a context tree, from the one playing now.

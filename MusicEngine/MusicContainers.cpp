@@ -4,7 +4,9 @@
 
 #include <cstring>
 
+#include "MusicEngine/MusicPlaylistContext.h"
 #include "SoundEngine/Log.h"
+#include "SoundEngine/PlayParams.h"
 #include "SoundEngine/SoundEngine.h"
 
 namespace SN {
@@ -30,6 +32,31 @@ SNRESULT CSnMusicPlaylistContainer::ReadBankData(const uint8_t* data, uint32_t s
     m_root.Clear();
   }
   return result;
+}
+
+CSnMatrixAwareContext* CSnMusicPlaylistContainer::CreateContext(CSnMusicContext* parent, CSnRegisteredObj* gameObject,
+                                                                const CSnPlayParams& params) {
+  return CSnMusicPlaylistContext::Create(this, parent, gameObject, params);
+}
+
+SNRESULT CSnMusicPlaylistContainer::PlayNode(CSnPlayParams& params) {
+  CSnMusicPlaylistContext* context = CSnMusicPlaylistContext::Create(this, nullptr, params.gameObject, params);
+  int64_t preRoll = 0;
+  if (!context || context->PrepareForPlay(preRoll) != SN_Success) {
+    SOUND_LOG(Error, "Music container %u cannot be played", ID());
+    if (context) {
+      context->StopNow();
+      context->Release();
+    }
+    return SN_Failure;
+  }
+  context->Commit();
+  // The play's time 0 is the first sample the chain plays.
+  context->SetTimeOffset(preRoll);
+  context->HoldUntilStopped();
+  context->Play(SnMusicFade{params.transition.durationMs, uint32_t(params.transition.shape), 0});
+  context->Release();
+  return SN_Success;
 }
 
 // ---- switch container ----

@@ -16,6 +16,10 @@ class CSnMusicPlaylistContainer : public CSnMusicTransitionAwareNode {
   explicit CSnMusicPlaylistContainer(uint32_t id) : CSnMusicTransitionAwareNode(id) {}
 
   uint32_t NodeCategory() const override { return kMusicCategoryPlaylist; }
+  // A play action: the playlist plays as a play's root, its first choices made final.
+  SNRESULT PlayNode(CSnPlayParams& params) override;
+  CSnMatrixAwareContext* CreateContext(CSnMusicContext* parent, CSnRegisteredObj* gameObject,
+                                       const CSnPlayParams& params) override;
   // The transition-aware block, then the playlist records, which replace the tree read before.
   SNRESULT ReadBankData(const uint8_t* data, uint32_t size);
   const CSnMusicPlaylistGroup& Playlist() const { return m_root; }

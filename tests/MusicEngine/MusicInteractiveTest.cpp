@@ -1,0 +1,244 @@
+// Interactive music heard end to end: random/sequence containers walking their playlists segment
+// after segment at their rules' sync points, captured on the null output and read back sample by
+// sample against levels worked out here. Segments are 120 bpm 4/4 at 48 kHz (a bar of 96,000
+// samples), each a DC level of its own, without pre-entry or post-exit parts.
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "SoundEngine/Lower/VoiceManager.h"
+#include "MusicEngine/MusicTransitionRule.h"
+#include "MusicEngine/MusicTypes.h"
+#include "SoundEngine/GameSyncs/Curves.h"
+#include "tests/MusicEngine/MusicCaptureSupport.h"
+#include "tools/SoundBank/ActionWriter.h"
+#include "tools/SoundBank/BankText.h"
+#include "tools/SoundBank/MusicWriter.h"
+
+namespace {
+
+using namespace SN;
+using namespace MusicCapture;
+
+constexpr int64_t kBar = 96000;
+
+// What a test's bank holds: segments (name, DC level, bars), a playlist over some of them, its rules.
+struct SegmentSpec {
+  std::string name;
+  double level;
+  uint32_t bars = 1;
+};
+
+struct MusicDescription {
+  std::vector<SegmentSpec> segments;
+  std::vector<Tools::BankPlaylistRecord> playlist;  // the root group first
+  std::vector<Tools::BankMusicRule> rules;
+};
+
+class MusicInteractiveTest : public CaptureFixture {
+ public:
+  // The segments, their tracks and media, the container "List" over the playlist's segments, and
+  // the event "Play_List".
+  void LoadMusic(const MusicDescription& music) {
+    std::string text;
+    for (const SegmentSpec& segment : music.segments)
+      text += "tone " + segment.name + "Tone 48000 1 " + std::to_string(segment.bars * 2000) + " " +
+              std::to_string(segment.level) + " dc\r\n";
+    Tools::BankDescription bank;
+    std::string error;
+    ASSERT_TRUE(Tools::ParseBankText(text, "InteractiveBank", bank, error)) << error;
+    for (const SegmentSpec& spec : music.segments) {
+      const uint32_t tone = Id((spec.name + "Tone").c_str());
+      Tools::BankMusicTrack track;
+      track.id = Id((spec.name + "Track").c_str());
+      for (const auto& media : bank.media)
+        if (media.id == tone) track.sources.push_back({0x00010000, 0, media.id, uint32_t(media.bytes.size()), 0, {}});
+      track.clips = {{0, tone, 0.0, 0.0, 0.0, spec.bars * 2000.0}};
+      bank.objects.push_back({Tools::kBankMusicTrackType, Tools::MusicTrackPayload(track, false)});
+      Tools::BankMusicSegment segment;
+      segment.id = Id(spec.name.c_str());
+      segment.node.tempo = 120.0f;
+      segment.node.gridPeriodMs = 250.0;
+      segment.node.gridOffsetMs = 100.0;
+      segment.node.overridesMeter = 1;
+      segment.node.children = {track.id};
+      segment.node.params.outputBusId = Id("Effects");
+      segment.durationMs = spec.bars * 2000.0;
+      segment.markers = {{1, 0.0, ""}, {2, spec.bars * 2000.0, ""}};
+      bank.objects.push_back({Tools::kBankMusicSegmentType, Tools::MusicSegmentPayload(segment, false)});
+    }
+    Tools::BankMusicPlaylist list;
+    list.id = Id("List");
+    for (const Tools::BankPlaylistRecord& record : music.playlist)
+      if (record.segmentId && std::find(list.node.children.begin(), list.node.children.end(), record.segmentId) ==
+                                  list.node.children.end())
+        list.node.children.push_back(record.segmentId);
+    for (const Tools::BankMusicRule& rule : music.rules)
+      if (rule.hasSegment) list.node.children.push_back(rule.segmentId);
+    std::sort(list.node.children.begin(), list.node.children.end());
+    list.rules = music.rules;
+    list.records = music.playlist;
+    bank.objects.push_back({Tools::kBankMusicPlaylistType, Tools::MusicPlaylistPayload(list, false)});
+    Tools::BankAction play;
+    play.id = Id("Play_List.Play");
+    play.type = 0x0403;
+    play.target = list.id;
+    play.bankId = bank.bankId;
+    bank.objects.push_back({3, Tools::ActionPayload(play)});
+    bank.objects.push_back({4, Tools::EventPayload(Id("Play_List"), {Id("Play_List.Play")})});
+    if (std::none_of(bank.order.begin(), bank.order.end(),
+                     [](const Tools::BankChunkRef& ref) { return ref.kind == Tools::BankChunkKind::Hierarchy; }))
+      bank.order.push_back({Tools::BankChunkKind::Hierarchy, 0});
+    LoadBankImage(bank);
+  }
+
+  uint32_t PlayList() {
+    const uint32_t playingId = SoundEngine::PostEvent("Play_List", kObject, 0, nullptr);
+    EXPECT_NE(playingId, 0u);
+    return playingId;
+  }
+};
+
+// A group record and its segment items, each of one loop.
+std::vector<Tools::BankPlaylistRecord> Group(uint32_t mode, uint16_t loops, const std::vector<std::string>& segments) {
+  std::vector<Tools::BankPlaylistRecord> records(1);
+  records[0].itemId = 1;
+  records[0].childCount = uint32_t(segments.size());
+  records[0].playMode = mode;
+  records[0].loopCount = loops;
+  for (size_t i = 0; i < segments.size(); ++i) {
+    Tools::BankPlaylistRecord item;
+    item.segmentId = Id(segments[i].c_str());
+    item.itemId = uint32_t(10 + i);
+    records.push_back(item);
+  }
+  return records;
+}
+
+MusicDescription FourBars() {
+  MusicDescription music;
+  music.segments = {{"S1", 0.1}, {"S2", 0.2}, {"S3", 0.3}, {"S4", 0.4}};
+  return music;
+}
+
+// At the exit cue, the default rule, a continuous sequence played twice: each segment starts on the
+// sample its predecessor ends, the eighth ends the play and silence follows.
+TEST_F(MusicInteractiveTest, ASequenceOfFourSegmentsPlaysTwiceBackToBackThenEnds) {
+  MusicDescription music = FourBars();
+  music.playlist = Group(0, 2, {"S1", "S2", "S3", "S4"});
+  LoadMusic(music);
+  PlayList();
+  Frames(uint32_t(8 * kBar / kFrame) + 6);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u) << "the play ended with its last segment";
+  const std::vector<double> plane = Capture();
+  const size_t c0 = FirstSound(plane);
+  ASSERT_LT(c0, plane.size());
+  ExpectLevels(plane, c0, size_t(8 * kBar + 4 * kFrame),
+               [](int64_t t) { return t < 8 * kBar ? 0.1 * double(1 + (t / kBar) % 4) : 0.0; });
+}
+
+// A rule from S1 to S2 through the transition segment T: T fills the bar between them.
+TEST_F(MusicInteractiveTest, ATransitionSegmentPlaysBetweenTheTwoSegmentsOfItsRule) {
+  MusicDescription music = FourBars();
+  music.segments.push_back({"T", 0.5});
+  music.playlist = Group(0, 1, {"S1", "S2"});
+  Tools::BankMusicRule rule;
+  rule.sources = {Id("S1")};
+  rule.destinations = {Id("S2")};
+  rule.syncType = SnMusicSync_ExitCue;
+  rule.hasSegment = true;
+  rule.segmentId = Id("T");
+  // Rule 0 is every container's default, from any to any.
+  Tools::BankMusicRule any;
+  any.sources = {kMusicAnyId};
+  any.destinations = {kMusicAnyId};
+  any.syncType = SnMusicSync_ExitCue;
+  music.rules = {any, rule};
+  LoadMusic(music);
+  PlayList();
+  Frames(uint32_t(3 * kBar / kFrame) + 6);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  const std::vector<double> plane = Capture();
+  const size_t c0 = FirstSound(plane);
+  ASSERT_LT(c0, plane.size());
+  ExpectLevels(plane, c0, size_t(3 * kBar + 4 * kFrame), [](int64_t t) {
+    return t < kBar ? 0.1 : t < 2 * kBar ? 0.5 : t < 3 * kBar ? 0.2 : 0.0;
+  });
+}
+
+// A rule at the next bar of a 2-bar S1: S2 starts at the first bar line past S1's entry, and S1 stops
+// there rather than playing on beneath it. A rule asking for a user cue S1 lacks leaves at its exit cue.
+TEST_F(MusicInteractiveTest, TheNextSegmentStartsAtItsRulesSyncPointOrAtTheExitWhenThereIsNone) {
+  for (const uint32_t sync : {uint32_t(SnMusicSync_NextBar), uint32_t(SnMusicSync_NextUserCue)}) {
+    SCOPED_TRACE(sync);
+    if (sync != SnMusicSync_NextBar) {
+      TearDown();
+      SetUp();
+    }
+    MusicDescription music;
+    music.segments = {{"S1", 0.1, 2}, {"S2", 0.2}};
+    music.playlist = Group(0, 1, {"S1", "S2"});
+    Tools::BankMusicRule rule;
+    rule.sources = {kMusicAnyId};
+    rule.destinations = {kMusicAnyId};
+    rule.syncType = sync;
+    music.rules = {rule};
+    LoadMusic(music);
+    PlayList();
+    Frames(uint32_t(3 * kBar / kFrame) + 6);
+    const std::vector<double> plane = Capture();
+    const size_t c0 = FirstSound(plane);
+    ASSERT_LT(c0, plane.size());
+    const int64_t leave = sync == SnMusicSync_NextBar ? kBar : 2 * kBar;
+    ExpectLevels(plane, c0, size_t(leave + kBar + 4 * kFrame),
+                 [&](int64_t t) { return t < leave ? 0.1 : t < leave + kBar ? 0.2 : 0.0; });
+  }
+}
+
+// A fade-out longer than the source has played since its entry begins at the entry, shortened to end
+// at the sync point as it would have: falling from full to nothing over the first bar.
+TEST_F(MusicInteractiveTest, AFadeOutThatWouldBeginBeforeTheEntryIsShortened) {
+  MusicDescription music = FourBars();
+  music.playlist = Group(0, 1, {"S1", "S2"});
+  Tools::BankMusicRule rule;
+  rule.sources = {kMusicAnyId};
+  rule.destinations = {kMusicAnyId};
+  rule.syncType = SnMusicSync_ExitCue;
+  rule.fadeOut = {3000, SnCurve_Linear, 0};
+  music.rules = {rule};
+  LoadMusic(music);
+  PlayList();
+  Frames(uint32_t(2 * kBar / kFrame) + 6);
+  const std::vector<double> plane = Capture();
+  const size_t c0 = FirstSound(plane);
+  ASSERT_LT(c0, plane.size());
+  const double full = 0.1 * kVoiceUnity * kCentreToPair * 32768.0;
+  EXPECT_NEAR(plane[c0], full, 0.02 * full);
+  for (int64_t t = 1; t < kBar; ++t) ASSERT_LE(plane[c0 + t], plane[c0 + t - 1] + 1.0) << t;
+  // Halfway through the bar, halfway down: the fade lasts the bar, not the 3 s asked for.
+  EXPECT_NEAR(plane[c0 + kBar / 2], full / 2, 0.03 * full);
+  EXPECT_LT(plane[c0 + kBar - 1], 0.03 * full);
+  ExpectLevels(plane, c0 + kBar, size_t(kBar), [](int64_t) { return 0.2; });
+}
+
+// Step sequence: each play plays the next child; the order chosen by one play is kept for the next.
+TEST_F(MusicInteractiveTest, AStepSequenceGoesOnFromOnePlayToTheNext) {
+  MusicDescription music = FourBars();
+  music.playlist = Group(1, 1, {"S1", "S2", "S3", "S4"});
+  LoadMusic(music);
+  for (int play = 0; play < 3; ++play) {
+    PlayList();
+    Frames(uint32_t(kBar / kFrame) + 4);
+    EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u) << "one segment per play";
+  }
+  const std::vector<double> plane = Capture();
+  // Each play's level is its segment's.
+  std::vector<double> levels;
+  for (size_t i = 0; i < plane.size(); ++i)
+    if (plane[i] != 0.0 && (i == 0 || plane[i - 1] == 0.0)) levels.push_back(plane[i + 1000]);
+  ASSERT_EQ(levels.size(), 3u);
+  for (size_t k = 0; k < 3; ++k)
+    EXPECT_NEAR(levels[k], 0.1 * double(k + 1) * kVoiceUnity * kCentreToPair * 32768.0, 1.0) << k;
+}
+
+}  // namespace
