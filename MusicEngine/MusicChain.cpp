@@ -79,8 +79,14 @@ void CSnMatrixAwareContext::LeaveWithoutParent() {
 }
 
 void CSnMatrixAwareContext::OnStopComplete() {
+  AddRef();
   CSnMusicContext::OnStopComplete();
   if (!Parent() && m_playRoot) m_playRoot->ClearStingers();
+  if (m_heldUntilStopped) {
+    m_heldUntilStopped = false;
+    Release();
+  }
+  Release();
 }
 
 SNRESULT CSnMatrixAwareContext::SeekPercent(float, bool) { return SN_Failure; }
@@ -287,7 +293,7 @@ void CSnMusicChainContext::ClearItems() {
   }
 }
 
-void CSnMusicChainContext::HoldUntilStopped() {
+void CSnMatrixAwareContext::HoldUntilStopped() {
   if (m_heldUntilStopped) return;
   m_heldUntilStopped = true;
   AddRef();
@@ -297,10 +303,6 @@ void CSnMusicChainContext::OnStopComplete() {
   AddRef();
   ClearItems();
   CSnMatrixAwareContext::OnStopComplete();
-  if (m_heldUntilStopped) {
-    m_heldUntilStopped = false;
-    Release();
-  }
   Release();
 }
 

@@ -69,6 +69,11 @@ class CSnMatrixAwareContext : public CSnMusicContext {
   // Its own offset plus its ancestors'.
   int64_t GetGlobalOffset() const;
   uint32_t GetPlayWindowLength() const;
+  // A root holds itself until its stop completes.
+  void HoldUntilStopped();
+  // As the child of another context: ready to play from the entry `rule` gives (its own first rule
+  // when null); the pre-roll it needs before its entry. SN_Failure when it cannot play.
+  virtual SNRESULT PrepareAsChild(const SnMusicRuleDestination* rule, int64_t& preRoll) = 0;
 
  protected:
   explicit CSnMatrixAwareContext(CSnMusicContext* parent) : CSnMusicContext(parent) {}
@@ -81,6 +86,7 @@ class CSnMatrixAwareContext : public CSnMusicContext {
   CSnMusicPlayRoot* m_playRoot = nullptr;
   int64_t m_timeOffset = 0;
   bool m_activityTaken = false;
+  bool m_heldUntilStopped = false;
 };
 
 // One segment of a chain with the times it begins, plays and stops.
@@ -151,8 +157,6 @@ class CSnMusicChainContext : public CSnMatrixAwareContext {
   void RemoveHead();
   void ClearItems();
   CSnMusicChainItem* Head() const { return m_head; }
-  // A root holds itself until its stop completes.
-  void HoldUntilStopped();
   int64_t ChainOrigin() const { return m_origin; }
   void SetChainOrigin(int64_t origin) { m_origin = origin; }
 
@@ -165,7 +169,6 @@ class CSnMusicChainContext : public CSnMatrixAwareContext {
   CSnMusicChainItem* m_tail = nullptr;
   CSnMusicChainItem* m_head = nullptr;
   int64_t m_origin = 0;
-  bool m_heldUntilStopped = false;
 };
 
 // Walks the chain items of a context tree, from the one playing now.

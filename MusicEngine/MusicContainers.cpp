@@ -5,11 +5,33 @@
 #include <cstring>
 
 #include "MusicEngine/MusicPlaylistContext.h"
+#include "MusicEngine/MusicSwitchContext.h"
 #include "SoundEngine/Log.h"
 #include "SoundEngine/PlayParams.h"
 #include "SoundEngine/SoundEngine.h"
 
 namespace SN {
+
+namespace {
+// A container's context (referenced once, or null) plays as a play's root: its time 0 is the first
+// sample it plays, and it holds itself until its stop completes.
+SNRESULT PlayAsRoot(CSnMatrixAwareContext* context, const CSnPlayParams& params, uint32_t nodeId) {
+  int64_t preRoll = 0;
+  if (!context || context->PrepareAsChild(nullptr, preRoll) != SN_Success) {
+    SOUND_LOG(Error, "Music container %u cannot be played", nodeId);
+    if (context) {
+      context->StopNow();
+      context->Release();
+    }
+    return SN_Failure;
+  }
+  context->SetTimeOffset(preRoll);
+  context->HoldUntilStopped();
+  context->Play(SnMusicFade{params.transition.durationMs, uint32_t(params.transition.shape), 0});
+  context->Release();
+  return SN_Success;
+}
+}  // namespace
 
 // ---- random/sequence container ----
 
@@ -41,22 +63,9 @@ CSnMatrixAwareContext* CSnMusicPlaylistContainer::CreateContext(CSnMusicContext*
 
 SNRESULT CSnMusicPlaylistContainer::PlayNode(CSnPlayParams& params) {
   CSnMusicPlaylistContext* context = CSnMusicPlaylistContext::Create(this, nullptr, params.gameObject, params);
-  int64_t preRoll = 0;
-  if (!context || context->PrepareForPlay(preRoll) != SN_Success) {
-    SOUND_LOG(Error, "Music container %u cannot be played", ID());
-    if (context) {
-      context->StopNow();
-      context->Release();
-    }
-    return SN_Failure;
-  }
-  context->Commit();
-  // The play's time 0 is the first sample the chain plays.
-  context->SetTimeOffset(preRoll);
-  context->HoldUntilStopped();
-  context->Play(SnMusicFade{params.transition.durationMs, uint32_t(params.transition.shape), 0});
-  context->Release();
-  return SN_Success;
+  // Its look-ahead made, the step-mode choices are final.
+  if (context) context->Commit();
+  return PlayAsRoot(context, params, ID());
 }
 
 // ---- switch container ----
@@ -165,15 +174,28 @@ bool CSnMusicSwitchContainer::TreeHolds(uint32_t nodeCount, uint32_t depth) cons
   return holds;
 }
 
-uint32_t CSnMusicSwitchContainer::ResolveSingleArgument(uint32_t value) const {
-  if (m_argumentCount != 1 || !m_treeBytes) return 0;
-  const TreeNode root = NodeAt(m_tree, 0);
-  const uint32_t first = root.idOrChildren & 0xFFFF, children = root.idOrChildren >> 16;
-  for (uint32_t c = first; c < first + children; ++c) {
-    const TreeNode node = NodeAt(m_tree, c);
-    if (node.key == value) return node.idOrChildren;
+uint32_t CSnMusicSwitchContainer::ResolvePath(const uint32_t* values, uint32_t count, bool fallBack) const {
+  if (count != m_argumentCount || !count || !m_treeBytes) return 0;
+  TreeNode node = NodeAt(m_tree, 0);
+  for (uint32_t level = 0; level < count; ++level) {
+    const uint32_t first = node.idOrChildren & 0xFFFF, children = node.idOrChildren >> 16;
+    bool found = false;
+    TreeNode fallback{0, 0};
+    bool hasFallback = false;
+    for (uint32_t c = first; c < first + children && !found; ++c) {
+      const TreeNode child = NodeAt(m_tree, c);
+      if (child.key == values[level]) {
+        node = child;
+        found = true;
+      } else if (fallBack && child.key == 0 && !hasFallback) {
+        fallback = child;
+        hasFallback = true;
+      }
+    }
+    if (!found && !hasFallback) return 0;
+    if (!found) node = fallback;
   }
-  return 0;
+  return node.idOrChildren;
 }
 
 bool CSnMusicSwitchContainer::CollectFirstLevel(SnArray<SnMusicSwitchPath>& paths) const {
@@ -192,6 +214,15 @@ bool CSnMusicSwitchContainer::CollectFirstLevel(SnArray<SnMusicSwitchPath>& path
     if (!replaced && !paths.Add({node.key, node.idOrChildren})) return false;
   }
   return true;
+}
+
+CSnMatrixAwareContext* CSnMusicSwitchContainer::CreateContext(CSnMusicContext* parent, CSnRegisteredObj* gameObject,
+                                                              const CSnPlayParams& params) {
+  return CSnMusicSwitchContext::Create(this, parent, gameObject, params);
+}
+
+SNRESULT CSnMusicSwitchContainer::PlayNode(CSnPlayParams& params) {
+  return PlayAsRoot(CSnMusicSwitchContext::Create(this, nullptr, params.gameObject, params), params, ID());
 }
 
 // ---- preparation ----

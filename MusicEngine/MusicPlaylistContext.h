@@ -38,6 +38,7 @@ class CSnMusicPlaylistContext final : public CSnMusicChainContext {
   // The pre-roll the chain needs before its first segment's entry, its look-ahead and pre-entry part
   // included. SN_Failure without a first item.
   SNRESULT PrepareForPlay(int64_t& preRoll);
+  SNRESULT PrepareAsChild(const SnMusicRuleDestination*, int64_t& preRoll) override { return PrepareForPlay(preRoll); }
   // The step-mode choices made so far become final.
   void Commit() { m_iterator.Commit(); }
   // The walk goes on from the playlist item with the id; SN_Failure when nothing can be scheduled.

@@ -27,6 +27,9 @@ class CSnMusicSegmentChain final : public CSnMusicChainContext {
   // Makes the chain ready from the entry position the rule gives (or from the seek value without a
   // rule); the pre-roll it needs before that position. 1 ready, 0 refused.
   SNRESULT PrepareForPlay(const SnMusicRuleDestination* rule, int64_t seekSamples, int64_t& preRoll);
+  SNRESULT PrepareAsChild(const SnMusicRuleDestination* rule, int64_t& preRoll) override {
+    return PrepareForPlay(rule, 0, preRoll);
+  }
   SNRESULT SeekPercent(float fraction, bool snapToMarker) override;
   SNRESULT SeekTime(int32_t ms, bool snapToMarker) override;
   // What the last seek applied once snapped: the fraction of the active part, the milliseconds.

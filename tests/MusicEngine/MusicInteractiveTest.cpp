@@ -27,13 +27,68 @@ struct SegmentSpec {
   std::string name;
   double level;
   uint32_t bars = 1;
+  bool userCue = false;  // a cue "Cue" at 3,250 ms (156,000 samples)
+};
+
+// A switch container "Mood" over the values of its groups; a path lists one value per group, then
+// the child.
+struct SwitchSpec {
+  std::vector<std::pair<std::string, uint8_t>> groups;  // name, type (1 state, 0 switch)
+  std::vector<std::vector<std::string>> paths;
+  std::vector<Tools::BankMusicRule> rules;
+  uint8_t continuePlaying = 1;
 };
 
 struct MusicDescription {
   std::vector<SegmentSpec> segments;
   std::vector<Tools::BankPlaylistRecord> playlist;  // the root group first
   std::vector<Tools::BankMusicRule> rules;
+  std::vector<SwitchSpec> switches;  // the first plays; the others are its children, by name "Mood<i>"
 };
+
+// Rule 0 of a container: from any to any at the sync type.
+Tools::BankMusicRule AnyRule(uint32_t syncType) {
+  Tools::BankMusicRule rule;
+  rule.sources = {kMusicAnyId};
+  rule.destinations = {kMusicAnyId};
+  rule.syncType = syncType;
+  return rule;
+}
+
+// The decision tree of the paths: one level per group, values in path order.
+std::vector<Tools::BankSwitchTreeNode> TreeOf(const std::vector<std::vector<std::string>>& paths, size_t depth) {
+  struct Level {
+    std::string value;
+    std::vector<std::vector<std::string>> rest;
+  };
+  std::vector<Tools::BankSwitchTreeNode> tree(1);
+  tree[0].leaf = false;
+  // Breadth first: every node's children side by side.
+  std::vector<std::pair<size_t, std::vector<std::vector<std::string>>>> open = {{0, paths}};
+  for (size_t level = 0; level < depth; ++level) {
+    std::vector<std::pair<size_t, std::vector<std::vector<std::string>>>> next;
+    for (auto& [index, group] : open) {
+      std::vector<Level> children;
+      for (const auto& path : group) {
+        auto found = std::find_if(children.begin(), children.end(), [&](const Level& l) { return l.value == path[level]; });
+        if (found == children.end()) children.push_back({path[level], {}}), found = children.end() - 1;
+        found->rest.push_back(path);
+      }
+      tree[index].firstChild = uint16_t(tree.size());
+      tree[index].childCount = uint16_t(children.size());
+      for (const Level& child : children) {
+        Tools::BankSwitchTreeNode node;
+        node.key = child.value == "*" ? 0 : Id(child.value.c_str());
+        node.leaf = level + 1 == depth;
+        if (node.leaf) node.childId = child.rest[0].empty() ? 0 : Id(child.rest[0][depth].c_str());
+        tree.push_back(node);
+        if (!node.leaf) next.push_back({tree.size() - 1, child.rest});
+      }
+    }
+    open = next;
+  }
+  return tree;
+}
 
 class MusicInteractiveTest : public CaptureFixture {
  public:
@@ -65,6 +120,7 @@ class MusicInteractiveTest : public CaptureFixture {
       segment.node.params.outputBusId = Id("Effects");
       segment.durationMs = spec.bars * 2000.0;
       segment.markers = {{1, 0.0, ""}, {2, spec.bars * 2000.0, ""}};
+      if (spec.userCue) segment.markers.insert(segment.markers.begin() + 1, {Id("Cue"), 3250.0, "Cue"});
       bank.objects.push_back({Tools::kBankMusicSegmentType, Tools::MusicSegmentPayload(segment, false)});
     }
     Tools::BankMusicPlaylist list;
@@ -78,11 +134,32 @@ class MusicInteractiveTest : public CaptureFixture {
     std::sort(list.node.children.begin(), list.node.children.end());
     list.rules = music.rules;
     list.records = music.playlist;
-    bank.objects.push_back({Tools::kBankMusicPlaylistType, Tools::MusicPlaylistPayload(list, false)});
+    if (!music.playlist.empty())
+      bank.objects.push_back({Tools::kBankMusicPlaylistType, Tools::MusicPlaylistPayload(list, false)});
+    uint32_t target = Id("List");
+    for (size_t i = music.switches.size(); i-- > 0;) {
+      const SwitchSpec& spec = music.switches[i];
+      Tools::BankMusicSwitch container;
+      container.id = Id(i ? ("Mood" + std::to_string(i)).c_str() : "Mood");
+      container.rules = spec.rules;
+      container.continuePlaying = spec.continuePlaying;
+      for (const auto& [group, type] : spec.groups) {
+        container.groupIds.push_back(Id(group.c_str()));
+        container.groupTypes.push_back(type);
+      }
+      container.tree = TreeOf(spec.paths, spec.groups.size());
+      for (const auto& path : spec.paths)
+        if (std::find(container.node.children.begin(), container.node.children.end(), Id(path.back().c_str())) ==
+            container.node.children.end())
+          container.node.children.push_back(Id(path.back().c_str()));
+      std::sort(container.node.children.begin(), container.node.children.end());
+      bank.objects.push_back({Tools::kBankMusicSwitchType, Tools::MusicSwitchPayload(container, false)});
+      target = container.id;
+    }
     Tools::BankAction play;
     play.id = Id("Play_List.Play");
     play.type = 0x0403;
-    play.target = list.id;
+    play.target = target;
     play.bankId = bank.bankId;
     bank.objects.push_back({3, Tools::ActionPayload(play)});
     bank.objects.push_back({4, Tools::EventPayload(Id("Play_List"), {Id("Play_List.Play")})});
@@ -92,8 +169,8 @@ class MusicInteractiveTest : public CaptureFixture {
     LoadBankImage(bank);
   }
 
-  uint32_t PlayList() {
-    const uint32_t playingId = SoundEngine::PostEvent("Play_List", kObject, 0, nullptr);
+  uint32_t PlayList(uint32_t flags = 0, SnCallbackFunc callback = nullptr) {
+    const uint32_t playingId = SoundEngine::PostEvent("Play_List", kObject, flags, callback);
     EXPECT_NE(playingId, 0u);
     return playingId;
   }
@@ -242,3 +319,85 @@ TEST_F(MusicInteractiveTest, AStepSequenceGoesOnFromOnePlayToTheNext) {
 }
 
 }  // namespace
+
+// ---- switch containers ----
+
+std::vector<uint32_t> g_syncPoints;  // frames of the switch notifications
+
+void NoteSyncPoint(uint32_t type, SnCallbackInfo*) {
+  if (type == 0x4000) g_syncPoints.push_back(g_frame);
+}
+
+// "Mood" on the state group MusicMood: Calm plays A, Tense plays B; rule 0 at `syncType`.
+MusicDescription MoodSwitch(uint32_t syncType) {
+  MusicDescription music;
+  music.segments = {{"A", 0.25, 4, true}, {"B", 0.5, 4, true}};
+  SwitchSpec mood;
+  mood.groups = {{"MusicMood", 1}};
+  mood.paths = {{"Calm", "A"}, {"Tense", "B"}};
+  mood.rules = {AnyRule(syncType)};
+  music.switches = {mood};
+  return music;
+}
+
+// "Tense" set after 70 frames (71,680 samples) switches A to B on the sample of the rule's sync point
+// in A: the next bar, beat, grid point (every 12,000 from 4,800), user cue or the exit cue; the
+// switch's notification comes in the frame of that sample.
+TEST_F(MusicInteractiveTest, ASwitchContainerChangesChildAtTheSampleOfItsSyncPoint) {
+  const std::pair<uint32_t, int64_t> cases[] = {{SnMusicSync_NextBar, 96000},   {SnMusicSync_NextBeat, 72000},
+                                                {SnMusicSync_NextGrid, 76800},  {SnMusicSync_NextUserCue, 156000},
+                                                {SnMusicSync_ExitCue, 384000}};
+  bool first = true;
+  for (const auto& [sync, at] : cases) {
+    SCOPED_TRACE(sync);
+    if (!first) {
+      TearDown();
+      SetUp();
+    }
+    first = false;
+    g_syncPoints.clear();
+    ASSERT_EQ(SoundEngine::SetState("MusicMood", "Calm"), SN_Success);
+    LoadMusic(MoodSwitch(sync));
+    PlayList(0x4000, &NoteSyncPoint);
+    const uint32_t start = g_frame;
+    Frames(70);
+    ASSERT_EQ(SoundEngine::SetState("MusicMood", "Tense"), SN_Success);
+    Frames(uint32_t((at + kBar) / kFrame) - 70);
+    const std::vector<double> plane = Capture();
+    const size_t c0 = FirstSound(plane);
+    ASSERT_LT(c0, plane.size());
+    ExpectLevels(plane, c0, size_t(at + kBar / 2), [&](int64_t t) { return t < at ? 0.25 : 0.5; });
+    ASSERT_EQ(g_syncPoints.size(), 1u);
+    EXPECT_EQ(g_syncPoints[0] - start, uint32_t(at / kFrame));
+  }
+}
+
+// Calm again before the sync point keeps A; continue-playing to the child playing changes nothing.
+TEST_F(MusicInteractiveTest, AChangeSetBackBeforeItsSyncPointKeepsTheChildPlaying) {
+  ASSERT_EQ(SoundEngine::SetState("MusicMood", "Calm"), SN_Success);
+  LoadMusic(MoodSwitch(SnMusicSync_NextBar));
+  PlayList();
+  Frames(70);
+  ASSERT_EQ(SoundEngine::SetState("MusicMood", "Tense"), SN_Success);
+  Frames(10);
+  ASSERT_EQ(SoundEngine::SetState("MusicMood", "Calm"), SN_Success);
+  Frames(uint32_t(2 * kBar / kFrame) - 80);
+  const std::vector<double> plane = Capture();
+  const size_t c0 = FirstSound(plane);
+  ASSERT_LT(c0, plane.size());
+  ExpectLevels(plane, c0, size_t(2 * kBar - 2 * kFrame), [](int64_t) { return 0.25; });
+}
+
+// A value that leads nowhere is silence, and the next that leads somewhere plays again.
+TEST_F(MusicInteractiveTest, AValueThatResolvesToNothingIsSilence) {
+  ASSERT_EQ(SoundEngine::SetState("MusicMood", "Calm"), SN_Success);
+  LoadMusic(MoodSwitch(SnMusicSync_NextBar));
+  PlayList();
+  Frames(70);
+  ASSERT_EQ(SoundEngine::SetState("MusicMood", "Nowhere"), SN_Success);
+  Frames(uint32_t(2 * kBar / kFrame) - 70);
+  const std::vector<double> plane = Capture();
+  const size_t c0 = FirstSound(plane);
+  ASSERT_LT(c0, plane.size());
+  ExpectLevels(plane, c0, size_t(2 * kBar - 2 * kFrame), [](int64_t t) { return t < kBar ? 0.25 : 0.0; });
+}
