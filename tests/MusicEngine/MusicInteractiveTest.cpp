@@ -401,3 +401,78 @@ TEST_F(MusicInteractiveTest, AValueThatResolvesToNothingIsSilence) {
   ASSERT_LT(c0, plane.size());
   ExpectLevels(plane, c0, size_t(2 * kBar - 2 * kFrame), [](int64_t t) { return t < kBar ? 0.25 : 0.0; });
 }
+
+// Two arguments, a state and the game object's switch: each change resolves the whole tuple again; a
+// switch set on another object is not heard.
+TEST_F(MusicInteractiveTest, TwoArgumentsResolveTheirTupleAgainOnEachChange) {
+  constexpr uint32_t kOther = 8;
+  ASSERT_EQ(SoundEngine::RegisterGameObj(kOther), SN_Success);
+  ASSERT_EQ(SoundEngine::SetState("MusicMood", "Calm"), SN_Success);
+  ASSERT_EQ(SoundEngine::SetSwitch("Surface", "Walk", kObject), SN_Success);
+  MusicDescription music;
+  music.segments = {{"A", 0.25, 4}, {"B", 0.5, 4}, {"C", 0.125, 4}};
+  SwitchSpec mood;
+  mood.groups = {{"MusicMood", 1}, {"Surface", 0}};
+  mood.paths = {{"Calm", "Walk", "A"}, {"Calm", "Run", "C"}, {"Tense", "*", "B"}};
+  mood.rules = {AnyRule(SnMusicSync_NextBar)};
+  music.switches = {mood};
+  LoadMusic(music);
+  PlayList();
+  Frames(20);
+  ASSERT_EQ(SoundEngine::SetSwitch("Surface", "Run", kOther), SN_Success);
+  Frames(50);
+  ASSERT_EQ(SoundEngine::SetSwitch("Surface", "Run", kObject), SN_Success);
+  Frames(100);
+  ASSERT_EQ(SoundEngine::SetState("MusicMood", "Tense"), SN_Success);
+  Frames(uint32_t(3 * kBar / kFrame) - 170);
+  const std::vector<double> plane = Capture();
+  const size_t c0 = FirstSound(plane);
+  ASSERT_LT(c0, plane.size());
+  // Run at 71,680 takes the bar at 96,000 to C; Tense at 174,080 the bar at 192,000 to B (any surface).
+  ExpectLevels(plane, c0, size_t(3 * kBar - 2 * kFrame),
+               [](int64_t t) { return t < kBar ? 0.25 : t < 2 * kBar ? 0.125 : 0.5; });
+}
+
+// A switch inside a switch: while the outer one is between A's switch and B, a change of the inner
+// one waits; the outer switch then leaves the inner one, which never switched.
+TEST_F(MusicInteractiveTest, ANestedSwitchDefersItsChangeWhileItsParentSwitches) {
+  ASSERT_EQ(SoundEngine::SetState("MusicMood", "Calm"), SN_Success);
+  ASSERT_EQ(SoundEngine::SetSwitch("Surface", "Walk", kObject), SN_Success);
+  MusicDescription music;
+  music.segments = {{"A", 0.25, 4}, {"B", 0.5, 4}, {"C", 0.125, 4}};
+  SwitchSpec outer;
+  outer.groups = {{"MusicMood", 1}};
+  outer.paths = {{"Calm", "Mood1"}, {"Tense", "B"}};
+  outer.rules = {AnyRule(SnMusicSync_NextBar)};
+  SwitchSpec inner;
+  inner.groups = {{"Surface", 0}};
+  inner.paths = {{"Walk", "A"}, {"Run", "C"}};
+  inner.rules = {AnyRule(SnMusicSync_NextGrid)};
+  music.switches = {outer, inner};
+  for (const bool outerSwitching : {true, false}) {
+    SCOPED_TRACE(outerSwitching);
+    if (!outerSwitching) {
+      TearDown();
+      SetUp();
+      ASSERT_EQ(SoundEngine::SetState("MusicMood", "Calm"), SN_Success);
+      ASSERT_EQ(SoundEngine::SetSwitch("Surface", "Walk", kObject), SN_Success);
+    }
+    LoadMusic(music);
+    PlayList();
+    Frames(70);
+    if (outerSwitching) {
+      ASSERT_EQ(SoundEngine::SetState("MusicMood", "Tense"), SN_Success);
+    }
+    Frames(10);
+    ASSERT_EQ(SoundEngine::SetSwitch("Surface", "Run", kObject), SN_Success);
+    Frames(uint32_t(2 * kBar / kFrame) - 80);
+    const std::vector<double> plane = Capture();
+    const size_t c0 = FirstSound(plane);
+    ASSERT_LT(c0, plane.size());
+    // Run at 81,920: the inner switch's next grid point is 88,800.
+    ExpectLevels(plane, c0, size_t(2 * kBar - 2 * kFrame), [&](int64_t t) {
+      if (outerSwitching) return t < kBar ? 0.25 : 0.5;
+      return t < 88800 ? 0.25 : 0.125;
+    });
+  }
+}
