@@ -3,6 +3,7 @@
 // sample against levels worked out here. Segments are 120 bpm 4/4 at 48 kHz (a bar of 96,000
 // samples), each a DC level of its own, without pre-entry or post-exit parts.
 #include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -475,4 +476,28 @@ TEST_F(MusicInteractiveTest, ANestedSwitchDefersItsChangeWhileItsParentSwitches)
       return t < 88800 ? 0.25 : 0.125;
     });
   }
+}
+
+// ---- the game's music ----
+
+// The game's tune plays the level music's playlist under the switch on Music_Mood; turned tense, it
+// switches to the tense segment at the next bar of the level music, 96,000 samples after its entry.
+TEST_F(MusicInteractiveTest, TheGamesTuneTurnsTenseAtTheNextBar) {
+  std::filesystem::copy_file("Sound/Banks/GeneralBank.bnk", Path("GeneralBank.bnk"));
+  uint32_t id = 0;
+  ASSERT_EQ(SoundEngine::LoadBank("GeneralBank.bnk", -1, id), SN_Success) << log_.Take();
+  ASSERT_EQ(SoundEngine::SetState("Music_Mood", "Calm"), SN_Success);
+  g_syncPoints.clear();
+  ASSERT_NE(SoundEngine::PostEvent("Play_Tune", kObject, 0x4000, &NoteSyncPoint), 0u);
+  const uint32_t start = g_frame;
+  Frames(70);
+  ASSERT_EQ(SoundEngine::SetState("Music_Mood", "Tense"), SN_Success);
+  Frames(40);
+  ASSERT_EQ(g_syncPoints.size(), 1u);
+  EXPECT_EQ(g_syncPoints[0] - start, uint32_t(kBar / kFrame));
+  ASSERT_NE(SoundEngine::PostEvent("Stop_Tune", kObject), 0u);
+  Frames(30);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  const std::string logged = log_.Take();
+  EXPECT_EQ(logged.find("[ Error ]"), std::string::npos) << logged;
 }
