@@ -12,6 +12,7 @@
 #include "MusicEngine/MusicTypes.h"
 #include "SoundEngine/GameSyncs/Curves.h"
 #include "tests/MusicEngine/MusicCaptureSupport.h"
+#include "tests/MusicEngine/MusicRandomModel.h"
 #include "tools/SoundBank/ActionWriter.h"
 #include "tools/SoundBank/BankText.h"
 #include "tools/SoundBank/MusicWriter.h"
@@ -500,4 +501,58 @@ TEST_F(MusicInteractiveTest, TheGamesTuneTurnsTenseAtTheNextBar) {
   EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
   const std::string logged = log_.Take();
   EXPECT_EQ(logged.find("[ Error ]"), std::string::npos) << logged;
+}
+
+// ---- random playlists ----
+
+// Continuous random (avoid-repeat 1), shuffle and weighted (one weight 0) groups of S1-S4 looping 4
+// times play 16 segments after SetRandomSeed(7): in the order a second model of the draws gives, each
+// a bar long, never the same twice running, each shuffle pass a permutation, the 0 weight never heard.
+TEST_F(MusicInteractiveTest, RandomPlaylistsPlayTheOrderAModelOfTheDrawsGives) {
+  struct Case {
+    const char* name;
+    bool shuffle;
+    uint16_t avoid;
+    std::vector<uint32_t> weights;
+  };
+  const Case cases[] = {{"random, avoid-repeat 1", false, 1, {50000, 50000, 50000, 50000}},
+                        {"shuffle", true, 0, {50000, 50000, 50000, 50000}},
+                        {"weighted, one weight 0", false, 1, {20000, 0, 30000, 70000}}};
+  bool first = true;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (!first) {
+      TearDown();
+      SetUp();
+    }
+    first = false;
+    MusicDescription music = FourBars();
+    music.playlist = Group(2, 4, {"S1", "S2", "S3", "S4"});
+    music.playlist[0].shuffle = c.shuffle;
+    music.playlist[0].avoidRepeatCount = c.avoid;
+    for (size_t i = 0; i < 4; ++i) music.playlist[i + 1].weight = c.weights[i];
+    LoadMusic(music);
+    ASSERT_EQ(SoundEngine::SetRandomSeed(7), SN_Success);
+    PlayList();
+    Frames(uint32_t(16 * kBar / kFrame) + 4);
+    const std::vector<double> plane = Capture();
+    const size_t c0 = FirstSound(plane);
+    ASSERT_LT(c0, plane.size());
+
+    MusicModel::ModelRand rng{7};
+    MusicModel::ModelRandomGroup model({c.weights.begin(), c.weights.end()}, c.weights[0] != 50000, c.shuffle,
+                                       c.avoid);
+    std::vector<size_t> order;
+    for (int i = 0; i < 16; ++i) order.push_back(model.Pick(rng));
+    ExpectLevels(plane, c0, size_t(16 * kBar),
+                 [&](int64_t t) { return 0.1 * double(order[size_t(t / kBar)] + 1); });
+    for (size_t i = 1; i < order.size(); ++i) EXPECT_NE(order[i], order[i - 1]) << i;
+    for (size_t i : order) EXPECT_NE(c.weights[i], 0u);
+    if (c.shuffle)
+      for (size_t pass = 0; pass < 16; pass += 4) {
+        std::vector<size_t> one(order.begin() + long(pass), order.begin() + long(pass) + 4);
+        std::sort(one.begin(), one.end());
+        EXPECT_EQ(one, (std::vector<size_t>{0, 1, 2, 3})) << pass;
+      }
+  }
 }
