@@ -71,6 +71,9 @@ class CSnMatrixAwareContext : public CSnMusicContext {
   uint32_t GetPlayWindowLength() const;
   // A root holds itself until its stop completes.
   void HoldUntilStopped();
+  // A new root (the creator's reference given here) plays from the entry `rule` gives: its time 0 is
+  // the first sample it plays. SN_Failure (logged, the context gone) when it cannot.
+  SNRESULT PlayAsRoot(const SnMusicRuleDestination* rule, const CSnPlayParams& params);
   // As the child of another context: ready to play from the entry `rule` gives (its own first rule
   // when null); the pre-roll it needs before its entry. SN_Failure when it cannot play.
   virtual SNRESULT PrepareAsChild(const SnMusicRuleDestination* rule, int64_t& preRoll) = 0;

@@ -12,27 +12,6 @@
 
 namespace SN {
 
-namespace {
-// A container's context (referenced once, or null) plays as a play's root: its time 0 is the first
-// sample it plays, and it holds itself until its stop completes.
-SNRESULT PlayAsRoot(CSnMatrixAwareContext* context, const CSnPlayParams& params, uint32_t nodeId) {
-  int64_t preRoll = 0;
-  if (!context || context->PrepareAsChild(nullptr, preRoll) != SN_Success) {
-    SOUND_LOG(Error, "Music container %u cannot be played", nodeId);
-    if (context) {
-      context->StopNow();
-      context->Release();
-    }
-    return SN_Failure;
-  }
-  context->SetTimeOffset(preRoll);
-  context->HoldUntilStopped();
-  context->Play(SnMusicFade{params.transition.durationMs, uint32_t(params.transition.shape), 0});
-  context->Release();
-  return SN_Success;
-}
-}  // namespace
-
 // ---- random/sequence container ----
 
 SNRESULT CSnMusicPlaylistContainer::ReadBankData(const uint8_t* data, uint32_t size) {
@@ -64,8 +43,12 @@ CSnMatrixAwareContext* CSnMusicPlaylistContainer::CreateContext(CSnMusicContext*
 SNRESULT CSnMusicPlaylistContainer::PlayNode(CSnPlayParams& params) {
   CSnMusicPlaylistContext* context = CSnMusicPlaylistContext::Create(this, nullptr, params.gameObject, params);
   // Its look-ahead made, the step-mode choices are final.
-  if (context) context->Commit();
-  return PlayAsRoot(context, params, ID());
+  if (!context) {
+    SOUND_LOG(Error, "Music container %u cannot be played", ID());
+    return SN_Failure;
+  }
+  context->Commit();
+  return context->PlayAsRoot(nullptr, params);
 }
 
 // ---- switch container ----
@@ -222,7 +205,12 @@ CSnMatrixAwareContext* CSnMusicSwitchContainer::CreateContext(CSnMusicContext* p
 }
 
 SNRESULT CSnMusicSwitchContainer::PlayNode(CSnPlayParams& params) {
-  return PlayAsRoot(CSnMusicSwitchContext::Create(this, nullptr, params.gameObject, params), params, ID());
+  CSnMusicSwitchContext* context = CSnMusicSwitchContext::Create(this, nullptr, params.gameObject, params);
+  if (!context) {
+    SOUND_LOG(Error, "Music container %u cannot be played", ID());
+    return SN_Failure;
+  }
+  return context->PlayAsRoot(nullptr, params);
 }
 
 // ---- preparation ----

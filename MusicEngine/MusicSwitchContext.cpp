@@ -295,14 +295,8 @@ void CSnMusicSwitchContext::BecomeCurrent(Item* item) {
   info.syncType = kSyncPointFlag;
   CSnMusicChainIterator iterator;
   iterator.Init(this, false);
-  if (CSnMusicSegmentNode* segment = iterator.GetCurrentSegmentNode(nullptr)) {
-    const SnMusicMeter& meter = segment->GetMeter();
-    const float rate = float(MusicSampleRate());
-    info.segmentInfo.beatDuration = float(meter.beat) / rate;
-    info.segmentInfo.barDuration = float(meter.bar) / rate;
-    info.segmentInfo.gridDuration = float(meter.gridPeriod) / rate;
-    info.segmentInfo.gridOffset = float(meter.gridOffset) / rate;
-  }
+  if (CSnMusicSegmentNode* segment = iterator.GetCurrentSegmentNode(nullptr))
+    SetMeterDurations(segment->GetMeter(), info.segmentInfo);
   g_pPlayingIDCallbackMgr->NotifyEvent(kSyncPointFlag, root->PlayingId(), info);
 }
 
