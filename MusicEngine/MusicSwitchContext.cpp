@@ -276,14 +276,46 @@ void CSnMusicSwitchContext::SwitchTo(uint32_t childId) {
   leaving->stopAt = stopAt;
   leaving->fadeOut = SnMusicFade{rule.source.fadeTimeMs, rule.source.fadeCurve, 0};
   leaving->flags |= Item::kStopPending;
+  int64_t destinationAt = syncAt;
+  if (rule.segment) {
+    // Through the transition segment: entered with its own fade-in, left at its exit cue. When it
+    // cannot play the destination follows at once.
+    const SnMusicTransitionSegment& through = *rule.segment;
+    SnMusicRuleDestination enter;
+    enter.fadeTimeMs = through.fadeIn.timeMs;
+    enter.fadeCurve = through.fadeIn.curve;
+    enter.fadeOffset = through.fadeIn.offset;
+    enter.flags = (through.flags & SnMusicTransitionSegment::kPlayPreEntry) ? SnMusicRuleDestination::kPlayPreEntry : 0;
+    int64_t bridgePreRoll = 0;
+    auto* bridge = PoolNew<Item>(g_DefaultPoolId);
+    if (bridge) bridge->child = MakeChild(through.segmentId, &enter, bridgePreRoll);
+    if (bridge && bridge->child) {
+      const auto* segment = static_cast<const CSnMusicSegmentNode*>(bridge->child->GetNode());
+      bridge->childId = through.segmentId;
+      Place(bridge, syncAt, bridgePreRoll, enter);
+      destinationAt = MusicTimeAdd(syncAt, segment->GetActiveDuration());
+      const bool postExit = (through.flags & SnMusicTransitionSegment::kPlayPostExit) && through.fadeOut.timeMs < 1;
+      bridge->stopAt = MusicTimeSub(destinationAt, MusicTimeSub(MusicRateMs(rate, through.fadeOut.timeMs), through.fadeOut.offset));
+      if (postExit) bridge->stopAt = MusicTimeAdd(destinationAt, segment->GetPostExitDuration());
+      bridge->fadeOut = SnMusicFade{through.fadeOut.timeMs, through.fadeOut.curve, 0};
+      bridge->flags |= Item::kStopPending;
+      Append(bridge);
+    } else if (bridge) {
+      FreeItem(bridge);
+    }
+  }
+  Place(item, destinationAt, preRoll, rule.destination);
+  Append(item);
+}
+
+void CSnMusicSwitchContext::Place(Item* item, int64_t syncAt, int64_t preRoll, const SnMusicRuleDestination& entry) {
   item->origin = syncAt;
   item->playAt = MusicTimeSub(syncAt, preRoll);
   if (item->child) {
     item->child->SetTimeOffset(syncAt);
-    item->fadeIn = SnMusicFade{rule.destination.fadeTimeMs, rule.destination.fadeCurve, rule.destination.fadeOffset};
+    item->fadeIn = SnMusicFade{entry.fadeTimeMs, entry.fadeCurve, entry.fadeOffset};
   }
   item->flags = Item::kPlayPending;
-  Append(item);
 }
 
 void CSnMusicSwitchContext::BecomeCurrent(Item* item) {

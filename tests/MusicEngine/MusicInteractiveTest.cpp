@@ -556,3 +556,28 @@ TEST_F(MusicInteractiveTest, RandomPlaylistsPlayTheOrderAModelOfTheDrawsGives) {
       }
   }
 }
+
+// A switch whose rule has a transition segment: T plays the bar from the sync point, B follows at T's
+// exit cue.
+TEST_F(MusicInteractiveTest, ASwitchPlaysTheTransitionSegmentOfItsRuleBetweenTheChildren) {
+  ASSERT_EQ(SoundEngine::SetState("MusicMood", "Calm"), SN_Success);
+  MusicDescription music = MoodSwitch(SnMusicSync_NextBar);
+  music.segments.push_back({"T", 0.125});
+  Tools::BankMusicRule through = AnyRule(SnMusicSync_NextBar);
+  through.sources = {Id("A")};
+  through.destinations = {Id("B")};
+  through.hasSegment = true;
+  through.segmentId = Id("T");
+  music.switches[0].rules.push_back(through);
+  music.switches[0].paths.push_back({"Through", "T"});  // T is the switch's child too
+  LoadMusic(music);
+  PlayList();
+  Frames(70);
+  ASSERT_EQ(SoundEngine::SetState("MusicMood", "Tense"), SN_Success);
+  Frames(uint32_t(3 * kBar / kFrame) - 70);
+  const std::vector<double> plane = Capture();
+  const size_t c0 = FirstSound(plane);
+  ASSERT_LT(c0, plane.size());
+  ExpectLevels(plane, c0, size_t(3 * kBar - 2 * kFrame),
+               [](int64_t t) { return t < kBar ? 0.25 : t < 2 * kBar ? 0.125 : 0.5; });
+}
