@@ -119,11 +119,7 @@ CSnMusicChainItem* CSnMusicPlaylistContext::ScheduleNext() {
   }
   // Through the transition segment: entered with its own fade-in, left at its exit cue.
   const SnMusicTransitionSegment& through = *rule.segment;
-  SnMusicRuleDestination enter;
-  enter.fadeTimeMs = through.fadeIn.timeMs;
-  enter.fadeCurve = through.fadeIn.curve;
-  enter.fadeOffset = through.fadeIn.offset;
-  enter.flags = (through.flags & SnMusicTransitionSegment::kPlayPreEntry) ? SnMusicRuleDestination::kPlayPreEntry : 0;
+  const SnMusicRuleDestination enter = through.Entry();
   CSnMusicChainItem* bridge = CreateItemWithRule(rule.source, enter, previous, through.segmentId, 0);
   if (!bridge || !bridge->segment) {
     SOUND_LOG(Error, "Music container %u: transition segment %u cannot play; the play ends", m_container->ID(),

@@ -281,11 +281,7 @@ void CSnMusicSwitchContext::SwitchTo(uint32_t childId) {
     // Through the transition segment: entered with its own fade-in, left at its exit cue. When it
     // cannot play the destination follows at once.
     const SnMusicTransitionSegment& through = *rule.segment;
-    SnMusicRuleDestination enter;
-    enter.fadeTimeMs = through.fadeIn.timeMs;
-    enter.fadeCurve = through.fadeIn.curve;
-    enter.fadeOffset = through.fadeIn.offset;
-    enter.flags = (through.flags & SnMusicTransitionSegment::kPlayPreEntry) ? SnMusicRuleDestination::kPlayPreEntry : 0;
+    const SnMusicRuleDestination enter = through.Entry();
     int64_t bridgePreRoll = 0;
     auto* bridge = PoolNew<Item>(g_DefaultPoolId);
     if (bridge) bridge->child = MakeChild(through.segmentId, &enter, bridgePreRoll);
