@@ -56,6 +56,11 @@ void SoundEmitter::PostEvent(const std::string& name) {
     system->PostNamedEvent(name, m_gameObjectId);
 }
 
+void SoundEmitter::SetState(const std::string& group, const std::string& state) {
+  if (SN::SoundEngine::SetState(group.c_str(), state.c_str()) != SN::SN_Success)
+    AUDIO_LOG(Error, "State \"%s\" of group \"%s\" could not be set.", state.c_str(), group.c_str());
+}
+
 bool SoundEmitter::GetBGMMuted() const { return m_soundSystem && m_soundSystem->GetBGMMuted(); }
 
 void SoundEmitter::SetBGMMuted(bool muted) {
@@ -75,6 +80,7 @@ ORV_ON_LOAD { Core::RegisterComponentCreator<Audio::SoundEmitter>(Core::Componen
 ORV_REFLECT_CLASS(Audio::SoundEmitter) {
   Core::InstallComponentOps(type.Record());
   ORV_METHOD(PostEvent);
+  ORV_METHOD(SetState);
   ORV_METHOD(GetBGMMuted);
   ORV_METHOD(SetBGMMuted);
   ORV_METHOD(GetAudioMuted);

@@ -28,6 +28,8 @@ class SoundEmitter : public Core::GameComponent {
   GameComponent& Assign(const GameComponent& other) override;
 
   void PostEvent(const std::string& name);
+  // Sets a state group's state for every object (the music's mood, for one).
+  void SetState(const std::string& group, const std::string& state);
   // Nothing (false) on an emitter that was never initialised.
   bool GetBGMMuted() const;
   void SetBGMMuted(bool muted);

@@ -12,6 +12,7 @@
 #include "SoundEngine/Hierarchy/HierarchyNode.h"
 #include "SoundEngine/Callbacks/PlayingIDCallbackMgr.h"
 #include "SoundEngine/Log.h"
+#include "SoundEngine/PlayParams.h"
 #include "SoundEngine/PoolObject.h"
 
 namespace SN {
@@ -79,8 +80,14 @@ void CSnMatrixAwareContext::LeaveWithoutParent() {
 }
 
 void CSnMatrixAwareContext::OnStopComplete() {
+  AddRef();
   CSnMusicContext::OnStopComplete();
   if (!Parent() && m_playRoot) m_playRoot->ClearStingers();
+  if (m_heldUntilStopped) {
+    m_heldUntilStopped = false;
+    Release();
+  }
+  Release();
 }
 
 SNRESULT CSnMatrixAwareContext::SeekPercent(float, bool) { return SN_Failure; }
@@ -285,6 +292,27 @@ void CSnMusicChainContext::ClearItems() {
     item->ClearItem();
     RemoveHead();
   }
+}
+
+SNRESULT CSnMatrixAwareContext::PlayAsRoot(const SnMusicRuleDestination* rule, const CSnPlayParams& params) {
+  int64_t preRoll = 0;
+  if (PrepareAsChild(rule, preRoll) != SN_Success) {
+    SOUND_LOG(Error, "Music node %u cannot be played", GetNode() ? GetNode()->ID() : 0);
+    StopNow();
+    Release();
+    return SN_Failure;
+  }
+  SetTimeOffset(preRoll);
+  HoldUntilStopped();
+  Play(SnMusicFade{params.transition.durationMs, uint32_t(params.transition.shape), 0});
+  Release();
+  return SN_Success;
+}
+
+void CSnMatrixAwareContext::HoldUntilStopped() {
+  if (m_heldUntilStopped) return;
+  m_heldUntilStopped = true;
+  AddRef();
 }
 
 void CSnMusicChainContext::OnStopComplete() {

@@ -69,6 +69,14 @@ class CSnMatrixAwareContext : public CSnMusicContext {
   // Its own offset plus its ancestors'.
   int64_t GetGlobalOffset() const;
   uint32_t GetPlayWindowLength() const;
+  // A root holds itself until its stop completes.
+  void HoldUntilStopped();
+  // A new root (the creator's reference given here) plays from the entry `rule` gives: its time 0 is
+  // the first sample it plays. SN_Failure (logged, the context gone) when it cannot.
+  SNRESULT PlayAsRoot(const SnMusicRuleDestination* rule, const CSnPlayParams& params);
+  // As the child of another context: ready to play from the entry `rule` gives (its own first rule
+  // when null); the pre-roll it needs before its entry. SN_Failure when it cannot play.
+  virtual SNRESULT PrepareAsChild(const SnMusicRuleDestination* rule, int64_t& preRoll) = 0;
 
  protected:
   explicit CSnMatrixAwareContext(CSnMusicContext* parent) : CSnMusicContext(parent) {}
@@ -81,6 +89,7 @@ class CSnMatrixAwareContext : public CSnMusicContext {
   CSnMusicPlayRoot* m_playRoot = nullptr;
   int64_t m_timeOffset = 0;
   bool m_activityTaken = false;
+  bool m_heldUntilStopped = false;
 };
 
 // One segment of a chain with the times it begins, plays and stops.
@@ -117,6 +126,7 @@ class CSnMusicChainItem {
   SnMusicScheduledAction* actions = nullptr;
   CSnMusicSegmentContext* segment;  // one reference held; null for an empty item
   uint32_t segmentId = 0;
+  uint32_t playlistItemId = 0;  // the playlist item a random/sequence container scheduled it for
   int32_t playAt = 0;
   SnMusicFade fadeIn{0, 4, 0};
   int32_t stopAt = 0;

@@ -4,7 +4,10 @@
 
 #include <cstring>
 
+#include "MusicEngine/MusicPlaylistContext.h"
+#include "MusicEngine/MusicSwitchContext.h"
 #include "SoundEngine/Log.h"
+#include "SoundEngine/PlayParams.h"
 #include "SoundEngine/SoundEngine.h"
 
 namespace SN {
@@ -30,6 +33,22 @@ SNRESULT CSnMusicPlaylistContainer::ReadBankData(const uint8_t* data, uint32_t s
     m_root.Clear();
   }
   return result;
+}
+
+CSnMatrixAwareContext* CSnMusicPlaylistContainer::CreateContext(CSnMusicContext* parent, CSnRegisteredObj* gameObject,
+                                                                const CSnPlayParams& params) {
+  return CSnMusicPlaylistContext::Create(this, parent, gameObject, params);
+}
+
+SNRESULT CSnMusicPlaylistContainer::PlayNode(CSnPlayParams& params) {
+  CSnMusicPlaylistContext* context = CSnMusicPlaylistContext::Create(this, nullptr, params.gameObject, params);
+  // Its look-ahead made, the step-mode choices are final.
+  if (!context) {
+    SOUND_LOG(Error, "Music container %u cannot be played", ID());
+    return SN_Failure;
+  }
+  context->Commit();
+  return context->PlayAsRoot(nullptr, params);
 }
 
 // ---- switch container ----
@@ -138,15 +157,28 @@ bool CSnMusicSwitchContainer::TreeHolds(uint32_t nodeCount, uint32_t depth) cons
   return holds;
 }
 
-uint32_t CSnMusicSwitchContainer::ResolveSingleArgument(uint32_t value) const {
-  if (m_argumentCount != 1 || !m_treeBytes) return 0;
-  const TreeNode root = NodeAt(m_tree, 0);
-  const uint32_t first = root.idOrChildren & 0xFFFF, children = root.idOrChildren >> 16;
-  for (uint32_t c = first; c < first + children; ++c) {
-    const TreeNode node = NodeAt(m_tree, c);
-    if (node.key == value) return node.idOrChildren;
+uint32_t CSnMusicSwitchContainer::ResolvePath(const uint32_t* values, uint32_t count, bool fallBack) const {
+  if (count != m_argumentCount || !count || !m_treeBytes) return 0;
+  TreeNode node = NodeAt(m_tree, 0);
+  for (uint32_t level = 0; level < count; ++level) {
+    const uint32_t first = node.idOrChildren & 0xFFFF, children = node.idOrChildren >> 16;
+    bool found = false;
+    TreeNode fallback{0, 0};
+    bool hasFallback = false;
+    for (uint32_t c = first; c < first + children && !found; ++c) {
+      const TreeNode child = NodeAt(m_tree, c);
+      if (child.key == values[level]) {
+        node = child;
+        found = true;
+      } else if (fallBack && child.key == 0 && !hasFallback) {
+        fallback = child;
+        hasFallback = true;
+      }
+    }
+    if (!found && !hasFallback) return 0;
+    if (!found) node = fallback;
   }
-  return 0;
+  return node.idOrChildren;
 }
 
 bool CSnMusicSwitchContainer::CollectFirstLevel(SnArray<SnMusicSwitchPath>& paths) const {
@@ -165,6 +197,20 @@ bool CSnMusicSwitchContainer::CollectFirstLevel(SnArray<SnMusicSwitchPath>& path
     if (!replaced && !paths.Add({node.key, node.idOrChildren})) return false;
   }
   return true;
+}
+
+CSnMatrixAwareContext* CSnMusicSwitchContainer::CreateContext(CSnMusicContext* parent, CSnRegisteredObj* gameObject,
+                                                              const CSnPlayParams& params) {
+  return CSnMusicSwitchContext::Create(this, parent, gameObject, params);
+}
+
+SNRESULT CSnMusicSwitchContainer::PlayNode(CSnPlayParams& params) {
+  CSnMusicSwitchContext* context = CSnMusicSwitchContext::Create(this, nullptr, params.gameObject, params);
+  if (!context) {
+    SOUND_LOG(Error, "Music container %u cannot be played", ID());
+    return SN_Failure;
+  }
+  return context->PlayAsRoot(nullptr, params);
 }
 
 // ---- preparation ----

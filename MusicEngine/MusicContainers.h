@@ -16,6 +16,10 @@ class CSnMusicPlaylistContainer : public CSnMusicTransitionAwareNode {
   explicit CSnMusicPlaylistContainer(uint32_t id) : CSnMusicTransitionAwareNode(id) {}
 
   uint32_t NodeCategory() const override { return kMusicCategoryPlaylist; }
+  // A play action: the playlist plays as a play's root, its first choices made final.
+  SNRESULT PlayNode(CSnPlayParams& params) override;
+  CSnMatrixAwareContext* CreateContext(CSnMusicContext* parent, CSnRegisteredObj* gameObject,
+                                       const CSnPlayParams& params) override;
   // The transition-aware block, then the playlist records, which replace the tree read before.
   SNRESULT ReadBankData(const uint8_t* data, uint32_t size);
   const CSnMusicPlaylistGroup& Playlist() const { return m_root; }
@@ -52,7 +56,14 @@ class CSnMusicSwitchContainer : public CSnMusicTransitionAwareNode, public ISnPr
   uint8_t ArgumentGroupType(uint32_t index) const { return m_groupTypes[index]; }
   uint8_t TreeMode() const { return m_treeMode; }
   // For one argument: the child of the first-level entry with this key, 0 when none.
-  uint32_t ResolveSingleArgument(uint32_t value) const;
+  uint32_t ResolveSingleArgument(uint32_t value) const { return ResolvePath(&value, 1, false); }
+  // The child the tuple of values (one per argument, in order) leads to: at each level the entry
+  // with the value, else (with `fallBack`) the default entry of key 0; 0 when none.
+  uint32_t ResolvePath(const uint32_t* values, uint32_t count, bool fallBack) const;
+  // A play action: the switch plays as a play's root.
+  SNRESULT PlayNode(CSnPlayParams& params) override;
+  CSnMatrixAwareContext* CreateContext(CSnMusicContext* parent, CSnRegisteredObj* gameObject,
+                                       const CSnPlayParams& params) override;
   // For one argument: the first level's {value, child id}; false for other depths.
   bool CollectFirstLevel(SnArray<SnMusicSwitchPath>& paths) const;
   uint32_t PreparationCount() const { return m_preparations; }

@@ -13,6 +13,10 @@
 
 namespace SN {
 
+class CSnMatrixAwareContext;
+class CSnMusicContext;
+class CSnRegisteredObj;
+
 // Why a parent turns a child away.
 constexpr SNRESULT SN_WrongChildKind = SNRESULT(4);
 constexpr SNRESULT SN_AlreadyAChild = SNRESULT(5);
@@ -96,6 +100,11 @@ class CSnMusicHierarchyNode : public CSnPropertyNode {
   void DeliverParameterChange(const SnParamChange&) override {}
   // Kinds that play by themselves say so; the others refuse, logged once.
   SNRESULT PlayNode(CSnPlayParams& params) override;
+  // The kind's playing context under `parent` (null: a play's root), referenced once for the
+  // caller and not yet prepared; null for kinds that do not play or out of memory.
+  virtual CSnMatrixAwareContext* CreateContext(CSnMusicContext*, CSnRegisteredObj*, const CSnPlayParams&) {
+    return nullptr;
+  }
   // A change of the playback speed (property 54) has every play work its speed out again.
   SNRESULT SetFloatProperty(uint8_t id, float value) override;
   // The node's parameters and the playback speed (41), which its plays follow.

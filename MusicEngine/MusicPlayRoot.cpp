@@ -274,6 +274,14 @@ void CSnMusicPlayRoot::ProcessFrameWindow(int64_t time, int64_t length) {
   NotifySyncs(time, length);
 }
 
+void SetMeterDurations(const SnMusicMeter& meter, SnSegmentInfo& info) {
+  const float rate = float(MusicSampleRate());
+  info.beatDuration = float(meter.beat) / rate;
+  info.barDuration = float(meter.bar) / rate;
+  info.gridDuration = float(meter.gridPeriod) / rate;
+  info.gridOffset = float(meter.gridOffset) / rate;
+}
+
 void CSnMusicPlayRoot::NotifySyncs(int64_t time, int64_t length) {
   const uint32_t flags = CallbackFlags() & kSyncCallbacks;
   if (!flags || !g_pPlayingIDCallbackMgr || !PlayingId()) return;
@@ -286,12 +294,7 @@ void CSnMusicPlayRoot::NotifySyncs(int64_t time, int64_t length) {
       const int64_t position = iterator.ItemLocalTime(MusicTimeSub(time, iterator.GetAccumulatedOffset()));
       SnMusicSyncCallbackInfo info{};
       FillSegmentInfo(item, position, info.segmentInfo);
-      const SnMusicMeter& meter = segment->GetMeter();
-      const float rate = float(MusicSampleRate());
-      info.segmentInfo.beatDuration = float(meter.beat) / rate;
-      info.segmentInfo.barDuration = float(meter.bar) / rate;
-      info.segmentInfo.gridDuration = float(meter.gridPeriod) / rate;
-      info.segmentInfo.gridOffset = float(meter.gridOffset) / rate;
+      SetMeterDurations(segment->GetMeter(), info.segmentInfo);
       auto post = [&](uint32_t type, uint32_t count, uint32_t cueId) {
         if (!(flags & type)) return;
         for (uint32_t i = 0; i < count; ++i) {

@@ -9,6 +9,7 @@
 
 #include "MusicEngine/MusicChain.h"
 #include "MusicEngine/MusicTopContext.h"
+#include "MusicEngine/MusicTypes.h"
 #include "SoundEngine/GameSyncs/StateMgr.h"
 #include "SoundEngine/Hierarchy/NodeTargets.h"
 #include "SoundEngine/PlayParams.h"
@@ -115,5 +116,8 @@ class CSnMusicPlayRoot final : public CSnMusicTopContext, public ISnGameSyncSubs
   bool m_subscribed = false;
   SpeedLink m_speedLink;
 };
+
+// The meter's beat, bar and grid in seconds at the output rate.
+void SetMeterDurations(const SnMusicMeter& meter, SnSegmentInfo& info);
 
 }  // namespace SN

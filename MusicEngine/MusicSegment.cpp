@@ -118,18 +118,7 @@ SNRESULT CSnMusicSegmentNode::PlayNode(CSnPlayParams& params) {
   }
   SnMusicRuleDestination entry;
   entry.flags = SnMusicRuleDestination::kEntryCue | SnMusicRuleDestination::kPlayPreEntry;
-  int64_t preRoll = 0;
-  if (chain->PrepareForPlay(&entry, 0, preRoll) != SN_Success) {
-    chain->StopNow();
-    chain->Release();
-    return SN_Failure;
-  }
-  // The play's time 0 is the first sample of the pre-entry part (or of the look-ahead before it).
-  chain->SetTimeOffset(preRoll);
-  chain->HoldUntilStopped();
-  chain->Play(SnMusicFade{params.transition.durationMs, uint32_t(params.transition.shape), 0});
-  chain->Release();
-  return SN_Success;
+  return chain->PlayAsRoot(&entry, params);
 }
 
 // ---- timing ----

@@ -24,7 +24,7 @@ class CSnMusicSegmentNode : public CSnMusicHierarchyNode {
   // The segment's playing context (a chain of its one segment) under `parent`; null without markers
   // or memory.
   CSnMatrixAwareContext* CreateContext(CSnMusicContext* parent, CSnRegisteredObj* gameObject,
-                                       const CSnPlayParams& params);
+                                       const CSnPlayParams& params) override;
 
   // The music node block, the duration and the markers: SN_Failure for a field past the end, a
   // time that does not fit a sample count, markers out of order or outside the duration, or fewer

@@ -45,22 +45,6 @@ CSnMusicSegmentChain::~CSnMusicSegmentChain() {
 
 CSnHierarchyNode* CSnMusicSegmentChain::GetNode() const { return m_segment; }
 
-void CSnMusicSegmentChain::HoldUntilStopped() {
-  if (m_heldUntilStopped) return;
-  m_heldUntilStopped = true;
-  AddRef();
-}
-
-void CSnMusicSegmentChain::OnStopComplete() {
-  AddRef();
-  CSnMusicChainContext::OnStopComplete();
-  if (m_heldUntilStopped) {
-    m_heldUntilStopped = false;
-    Release();
-  }
-  Release();
-}
-
 SNRESULT CSnMusicSegmentChain::PrepareForPlay(const SnMusicRuleDestination* rule, int64_t seekSamples,
                                               int64_t& preRoll) {
   CSnMusicChainItem* item = Head();

@@ -24,14 +24,14 @@ class CSnMusicSegmentChain final : public CSnMusicChainContext {
 
   CSnHierarchyNode* GetNode() const override;
   bool HasNoSyncPoints() const override { return false; }
-  void OnStopComplete() override;
   // Makes the chain ready from the entry position the rule gives (or from the seek value without a
   // rule); the pre-roll it needs before that position. 1 ready, 0 refused.
   SNRESULT PrepareForPlay(const SnMusicRuleDestination* rule, int64_t seekSamples, int64_t& preRoll);
+  SNRESULT PrepareAsChild(const SnMusicRuleDestination* rule, int64_t& preRoll) override {
+    return PrepareForPlay(rule, 0, preRoll);
+  }
   SNRESULT SeekPercent(float fraction, bool snapToMarker) override;
   SNRESULT SeekTime(int32_t ms, bool snapToMarker) override;
-  // A root holds itself until its stop completes.
-  void HoldUntilStopped();
   // What the last seek applied once snapped: the fraction of the active part, the milliseconds.
   float AppliedFraction() const { return m_appliedFraction; }
   int32_t AppliedMs() const { return m_appliedMs; }
@@ -45,7 +45,6 @@ class CSnMusicSegmentChain final : public CSnMusicChainContext {
   CSnMusicSegmentNode* m_segment;
   CSnRegisteredObj* m_gameObject = nullptr;
   uint32_t m_playingId = 0;
-  bool m_heldUntilStopped = false;
   float m_appliedFraction = 0.0f;
   int32_t m_appliedMs = 0;
 };

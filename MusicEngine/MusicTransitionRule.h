@@ -50,6 +50,16 @@ struct SnMusicTransitionSegment {
   SnMusicFade fadeIn;
   SnMusicFade fadeOut;
   uint8_t flags;
+
+  // How the transition segment is entered: its own fade-in, at its entry cue.
+  SnMusicRuleDestination Entry() const {
+    SnMusicRuleDestination entry;
+    entry.fadeTimeMs = fadeIn.timeMs;
+    entry.fadeCurve = fadeIn.curve;
+    entry.fadeOffset = fadeIn.offset;
+    entry.flags = (flags & kPlayPreEntry) ? SnMusicRuleDestination::kPlayPreEntry : 0;
+    return entry;
+  }
 };
 
 struct SnMusicTransitionRule {

@@ -23,4 +23,21 @@ void PoolDelete(SnMemPoolId pool, T* object) {
   MemoryMgr::Free(pool, object);
 }
 
+// `count` default-constructed objects side by side; null when the pool has no room.
+template <typename T>
+T* PoolNewArray(SnMemPoolId pool, size_t count) {
+  void* memory = MemoryMgr::Malign(pool, sizeof(T) * count, alignof(T));
+  if (!memory) return nullptr;
+  T* objects = static_cast<T*>(memory);
+  for (size_t i = 0; i < count; ++i) new (objects + i) T();
+  return objects;
+}
+
+template <typename T>
+void PoolDeleteArray(SnMemPoolId pool, T* objects, size_t count) {
+  if (!objects) return;
+  for (size_t i = count; i-- > 0;) objects[i].~T();
+  MemoryMgr::Free(pool, objects);
+}
+
 }  // namespace SN

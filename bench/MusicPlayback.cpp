@@ -4,7 +4,10 @@
 //   information on), against 256 sounds of the same media on the same bus posted as events (read
 //   music / sounds; aim at most 1.25x); the counter "music_us" is the music pass alone per frame;
 // - the same 64 plays with a switch change every 8 frames and a trigger every 16, against the plays
-//   left alone (read changes / plays; aim at most 1.1x).
+//   left alone (read changes / plays; aim at most 1.1x);
+// - 32 plays of switch containers of 8 segments each on Music_Mood, switching at the next grid point,
+//   with a state change every 16 frames, against the same plays without changes (read moods changing /
+//   moods; aim at most 1.2x).
 // Compare the medians of each pair (--benchmark_repetitions).
 #include <benchmark/benchmark.h>
 
@@ -35,6 +38,8 @@ namespace {
 using namespace SN;
 
 constexpr uint32_t kPlays = 64;
+constexpr uint32_t kSwitches = 32;
+constexpr uint32_t kSwitchChildren = 8;
 constexpr uint32_t kTracks = 4;
 constexpr uint32_t kObject = 7;
 constexpr uint32_t kFrame = 1024;
@@ -140,6 +145,57 @@ std::vector<uint8_t> MakeBank() {
   play.bankId = bank.bankId;
   objects.push_back({3, Tools::ActionPayload(play)});
   objects.push_back({4, Tools::EventPayload(Id("Play_Level"), {play.id})});
+  // The switch containers: each child a 30 s segment of one track of a tone; a change of Music_Mood
+  // switches at the next grid point, a state of no path plays the first child.
+  for (uint32_t w = 0; w < kSwitches; ++w) {
+    const std::string name = "Mood" + std::to_string(w);
+    Tools::BankMusicSwitch container;
+    container.id = Id(name);
+    container.groupIds = {Id("Music_Mood")};
+    container.groupTypes = {1};
+    Tools::BankMusicRule rule;
+    rule.sources = {0xFFFFFFFFu};
+    rule.destinations = {0xFFFFFFFFu};
+    rule.syncType = 1;
+    container.rules = {rule};
+    Tools::BankSwitchTreeNode root;
+    root.leaf = false;
+    root.firstChild = 1;
+    root.childCount = kSwitchChildren;
+    container.tree = {root};
+    for (uint32_t c = 0; c < kSwitchChildren; ++c) {
+      const std::string child = name + "_" + std::to_string(c), tone = "Tone" + std::to_string(c % kTracks);
+      Tools::BankMusicTrack track;
+      track.id = Id(child + "Track");
+      track.sources = {sourceOf(tone)};
+      track.clips = {{0, Id(tone), 0.0, 0.0, 0.0, 30000.0}};
+      objects.push_back({Tools::kBankMusicTrackType, Tools::MusicTrackPayload(track, false)});
+      Tools::BankMusicSegment childSegment;
+      childSegment.id = Id(child);
+      childSegment.node.tempo = 120.0f;
+      childSegment.node.gridPeriodMs = 250.0;
+      childSegment.node.overridesMeter = 1;
+      childSegment.node.children = {track.id};
+      childSegment.node.params.outputBusId = Id("Effects");
+      childSegment.durationMs = 30000.0;
+      childSegment.markers = {{1, 0.0, ""}, {2, 30000.0, ""}};
+      objects.push_back({Tools::kBankMusicSegmentType, Tools::MusicSegmentPayload(childSegment, false)});
+      Tools::BankSwitchTreeNode leaf;
+      leaf.key = c ? Id("Mood" + std::to_string(c)) : 0;
+      leaf.childId = childSegment.id;
+      container.tree.push_back(leaf);
+      container.node.children.push_back(childSegment.id);
+    }
+    std::sort(container.node.children.begin(), container.node.children.end());
+    objects.push_back({Tools::kBankMusicSwitchType, Tools::MusicSwitchPayload(container, false)});
+    Tools::BankAction playMood;
+    playMood.id = Id("Play_" + name + ".Play");
+    playMood.type = 0x0403;
+    playMood.target = container.id;
+    playMood.bankId = bank.bankId;
+    objects.push_back({3, Tools::ActionPayload(playMood)});
+    objects.push_back({4, Tools::EventPayload(Id("Play_" + name), {playMood.id})});
+  }
   bank.objects.insert(bank.objects.end(), objects.begin(), objects.end());
   bank.order.push_back({Tools::BankChunkKind::Hierarchy, 0});
   return Tools::WriteBank(bank);
@@ -199,6 +255,11 @@ class Engine {
       SoundEngine::PostEvent("Play_Level", kObject, 0x7F00 | 0x200000, &Ignore);
     Frame();
   }
+  void PlayMoods() {
+    SoundEngine::SetState("Music_Mood", "Mood0");
+    for (uint32_t w = 0; w < kSwitches; ++w) SoundEngine::PostEvent(("Play_Mood" + std::to_string(w)).c_str(), kObject);
+    Frame();
+  }
   void PlaySounds() {
     for (uint32_t p = 0; p < kPlays; ++p)
       for (uint32_t t = 0; t < kTracks; ++t) SoundEngine::PostEvent(("Play_Sound" + std::to_string(t)).c_str(), kObject);
@@ -217,12 +278,11 @@ class Engine {
 };
 
 template <typename Start, typename Each>
-void Run(benchmark::State& state, Start&& start, Each&& each) {
+void Run(benchmark::State& state, Start&& start, Each&& each, uint32_t voices = kPlays * kTracks) {
   OrvBench::TraceWatch watch;
   Engine engine;
   start(engine);
-  if (VoiceManager::ActiveInstanceCount() != kPlays * kTracks)
-    state.SkipWithError("the plays did not make 256 voices");
+  if (VoiceManager::ActiveInstanceCount() != voices) state.SkipWithError("the plays did not make their voices");
   MusicSeconds() = 0.0;
   int64_t frame = 0;
   for (auto _ : state) {
@@ -257,6 +317,21 @@ void BM_MusicPlaysWithSwitchesAndTriggers(benchmark::State& state) {
       });
 }
 BENCHMARK(BM_MusicPlaysWithSwitchesAndTriggers)->Unit(benchmark::kMicrosecond);
+
+void BM_Moods(benchmark::State& state) {
+  Run(state, [](Engine& engine) { engine.PlayMoods(); }, [](int64_t) {}, kSwitches);
+}
+BENCHMARK(BM_Moods)->Unit(benchmark::kMicrosecond);
+
+void BM_MoodsChanging(benchmark::State& state) {
+  Run(state, [](Engine& engine) { engine.PlayMoods(); },
+      [](int64_t frame) {
+        if (frame % 16 == 0)
+          SoundEngine::SetState("Music_Mood", ("Mood" + std::to_string((frame / 16) % kSwitchChildren)).c_str());
+      },
+      kSwitches);
+}
+BENCHMARK(BM_MoodsChanging)->Unit(benchmark::kMicrosecond);
 
 
 }  // namespace

@@ -40,7 +40,7 @@ TEST_F(MusicContentTest, TheGeneralBankPlaysA120BpmSegmentByTheMoodOfInit) {
 
   const auto* mood = Find<SN::CSnMusicSwitchContainer>(Id("MusicByMood"));
   ASSERT_NE(mood, nullptr);
-  EXPECT_EQ(mood->ArgumentGroup(0), Id("MusicMood"));
+  EXPECT_EQ(mood->ArgumentGroup(0), Id("Music_Mood"));
   EXPECT_EQ(mood->ResolveSingleArgument(0), Id("MusicPlaylist"));
   EXPECT_EQ(mood->ResolveSingleArgument(Id("Calm")), Id("MusicPlaylist"));
   EXPECT_EQ(mood->ResolveSingleArgument(Id("Tense")), Id("MusicTense"));

@@ -22,7 +22,7 @@
 #include "SoundEngine/Lower/VoiceCommands.h"
 #include "SoundEngine/Lower/VoiceManager.h"
 #include "SoundEngine/Lower/PlaybackInstance.h"
-#include "tests/SoundOutput/OutputTestSupport.h"
+#include "tests/MusicEngine/MusicCaptureSupport.h"
 #include "tools/SoundBank/ActionWriter.h"
 #include "tools/SoundBank/BankText.h"
 #include "tools/SoundBank/BankWriter.h"
@@ -31,21 +31,11 @@
 namespace {
 
 using namespace SN;
-using OutputTest::DataSamples;
-using OutputTest::ReadFileBytes;
+using namespace MusicCapture;
 
-constexpr uint32_t kObject = 7;
-constexpr uint32_t kFrame = 1024;
-constexpr double kCentreToPair = 0.70710678118654752;
-// The engine's fast power of ten at 0 dB, worked by hand; a voice on the effects bus meets it three
-// times (its volume, its output's and the bus's).
-constexpr double kFastUnity = 0.32518977 + 0.020805772 + 0.65304345;
-constexpr double kVoiceUnity = kFastUnity * kFastUnity * kFastUnity;
 // The segment in music time: pre-entry, active, post-exit, the user cue.
 constexpr int64_t kPreEntry = 24000, kActive = 384000, kPostExit = 24000, kCue = 156000;
 constexpr int64_t kSegmentEnd = kPreEntry + kActive + kPostExit;
-
-uint32_t Id(const char* name) { return SoundEngine::GetIDFromString(name); }
 
 // What the play's callback heard, with the frame each came in.
 struct Heard {
@@ -54,7 +44,7 @@ struct Heard {
   uint32_t cue;
 };
 std::vector<Heard> g_heard;
-uint32_t g_frame = 0;
+uint32_t& g_frame = MusicCapture::g_frame;
 
 void Record(uint32_t type, SnCallbackInfo* info) {
   uint32_t cue = 0;
@@ -75,51 +65,11 @@ struct MusicBank {
   bool streamedLow = false;  // the low clip streams from a loose file, 100 ms ahead, not prefetched
 };
 
-class MusicEndToEndTest : public OutputTest::OutputFixture {
+class MusicEndToEndTest : public MusicCapture::CaptureFixture {
  public:
   void SetUp() override {
-    OutputFixture::SetUp();
+    CaptureFixture::SetUp();
     g_heard.clear();
-    g_frame = 0;
-    std::filesystem::copy_file("Sound/Banks/Init.bnk", Path("Init.bnk"));
-    ASSERT_EQ(SoundEngine::Init(&settings_, &platform_), SN_Success);
-    ASSERT_EQ(MusicEngine::Init(nullptr), SN_Success);
-    uint32_t id = 0;
-    ASSERT_EQ(SoundEngine::LoadBank("Init.bnk", -1, id), SN_Success);
-    ASSERT_EQ(SoundEngine::RegisterGameObj(kObject), SN_Success);
-    ASSERT_EQ(SoundEngine::StartOutputCapture(u"capture.wav"), SN_Success);
-  }
-
-  void Frames(uint32_t count) {
-    for (uint32_t i = 0; i < count; ++i) {
-      ASSERT_EQ(OutputTest::RenderNullFrame(), SN_Success);
-      ++g_frame;
-    }
-  }
-  // The capture's left plane (both planes carry the same centred music).
-  std::vector<double> Capture() {
-    EXPECT_EQ(SoundEngine::StopOutputCapture(), SN_Success);
-    Frames(1);
-    const std::vector<int16_t> samples = DataSamples(ReadFileBytes(Path("capture.wav")));
-    std::vector<double> left;
-    for (size_t i = 0; i + 1 < samples.size(); i += 2) {
-      EXPECT_EQ(samples[i], samples[i + 1]) << i / 2;
-      left.push_back(samples[i]);
-    }
-    return left;
-  }
-  static size_t FirstSound(const std::vector<double>& plane) {
-    for (size_t i = 0; i < plane.size(); ++i)
-      if (plane[i] != 0.0) return i;
-    return plane.size();
-  }
-  // Every sample from c0 on against the level `model` gives for music time t (DC, full scale 1).
-  // Within a 16-bit step, or `room` steps for media that use the whole range.
-  static void ExpectLevels(const std::vector<double>& plane, size_t c0, size_t count,
-                           const std::function<double(int64_t)>& model, double room = 1.0) {
-    ASSERT_GE(plane.size(), c0 + count);
-    for (size_t t = 0; t < count; ++t)
-      ASSERT_NEAR(plane[c0 + t], model(int64_t(t)) * kVoiceUnity * kCentreToPair * 32768.0, room) << "music time " << t;
   }
 
   Tools::BankMusicTrack SwitchTrack(const Tools::BankDescription& bank, uint32_t syncType, bool fadeOut) const {
@@ -212,9 +162,7 @@ class MusicEndToEndTest : public OutputTest::OutputFixture {
     if (std::none_of(bank.order.begin(), bank.order.end(),
                      [](const Tools::BankChunkRef& ref) { return ref.kind == Tools::BankChunkKind::Hierarchy; }))
       bank.order.push_back({Tools::BankChunkKind::Hierarchy, 0});
-    image_ = Tools::WriteBank(bank);
-    uint32_t id = 0;
-    ASSERT_EQ(SoundEngine::LoadBank(image_.data(), uint32_t(image_.size()), id), SN_Success) << log_.Take();
+    LoadBankImage(bank);
   }
 
   uint32_t PlayLevel(uint32_t flags = 0) {
@@ -222,8 +170,6 @@ class MusicEndToEndTest : public OutputTest::OutputFixture {
     EXPECT_NE(playingId, 0u);
     return playingId;
   }
-
-  std::vector<uint8_t> image_;
 };
 
 // With nothing changed the segment plays its default sub-track from its first pre-entry sample to the

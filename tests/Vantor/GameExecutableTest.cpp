@@ -238,6 +238,7 @@ Hook:Add("PostFrameStep", "sound", function()
     say("speaker " .. name .. " " .. tostring(speaker ~= nil) .. " chimes " .. #gameSound.chimes)
     gameSound.chimes[2]:SetAudioMuted(true)
     say("muted " .. tostring(gameSound.chimes[1]:GetBGMMuted()) .. " " .. tostring(speaker:GetAudioMuted()))
+    gameSound.SetTense(speaker, true)
     say(table.concat(gameSound.Lines(), "|"))
     speaker:SetAudioMuted(false)
     speaker:SetBGMMuted(false)
@@ -249,7 +250,8 @@ end)
   Find(output, "[ Info  ][Lua] speaker SplashStage true\n");
   Find(output, "[ Info  ][Lua] speaker Playground true chimes 2\n");
   Find(output, "[ Info  ][Lua] muted true true\n");
-  Find(output, "[ Info  ][Lua] T   tune: playing|B   play an effect|M   music: muted|N   all sound: muted\n");
+  Find(output,
+       "[ Info  ][Lua] T   tune: playing|C   mood: tense|B   play an effect|M   music: muted|N   all sound: muted\n");
   EXPECT_EQ(ErrorsBut(output, {}), "") << output;
 }
 

@@ -263,19 +263,8 @@ bool MusicText::Playlist(const std::vector<std::string>& w) {
   size_t at = 3;
   if (!GroupOptions(w, at, root)) return false;
   for (std::string rest; at < w.size() && Split(w[at], "rule", rest); ++at) {
-    const std::vector<std::string> f = Fields(rest);
     BankMusicRule rule;
-    uint32_t from = 0xFFFFFFFFu, to = 0xFFFFFFFFu;
-    if (f.size() < 3 || f.size() > 4) return m_host.Fail("\"" + w[at] + "\" is not rule:<from>:<to>:<sync>[:<segment>]");
-    if ((f[0] != "*" && !Earlier(f[0], {kBankMusicSegmentType}, from)) ||
-        (f[1] != "*" && !Earlier(f[1], {kBankMusicSegmentType}, to)) || !m_host.Number(f[2], rule.syncType))
-      return false;
-    if (f.size() == 4) {
-      if (!Earlier(f[3], {kBankMusicSegmentType}, rule.segmentId)) return false;
-      rule.hasSegment = true;
-    }
-    rule.sources = {from};
-    rule.destinations = {to};
+    if (!Rule(w[at], rest, rule)) return false;
     playlist.rules.push_back(rule);
   }
   playlist.records.push_back(root);
@@ -291,6 +280,23 @@ bool MusicText::Playlist(const std::vector<std::string>& w) {
   return true;
 }
 
+bool MusicText::Rule(const std::string& word, const std::string& rest, BankMusicRule& rule) {
+  const std::vector<std::string> f = Fields(rest);
+  uint32_t from = 0xFFFFFFFFu, to = 0xFFFFFFFFu;
+  if (f.size() < 3 || f.size() > 4) return m_host.Fail("\"" + word + "\" is not rule:<from>:<to>:<sync>[:<segment>]");
+  const std::set<uint8_t> nodes = {kBankMusicSegmentType, kBankMusicPlaylistType, kBankMusicSwitchType};
+  if ((f[0] != "*" && !Earlier(f[0], nodes, from)) || (f[1] != "*" && !Earlier(f[1], nodes, to)) ||
+      !m_host.Number(f[2], rule.syncType))
+    return false;
+  if (f.size() == 4) {
+    if (!Earlier(f[3], {kBankMusicSegmentType}, rule.segmentId)) return false;
+    rule.hasSegment = true;
+  }
+  rule.sources = {from};
+  rule.destinations = {to};
+  return true;
+}
+
 bool MusicText::Switch(const std::vector<std::string>& w) {
   if (w.size() < 4) return m_host.Fail("\"musicswitch\" takes a name, a state group and paths");
   BankMusicSwitch container;
@@ -300,6 +306,13 @@ bool MusicText::Switch(const std::vector<std::string>& w) {
   container.groupTypes = {1};
   std::vector<std::pair<uint32_t, uint32_t>> paths;  // {state, child}
   for (size_t i = 3; i < w.size(); ++i) {
+    std::string rest;
+    if (Split(w[i], "rule", rest)) {
+      BankMusicRule rule;
+      if (!Rule(w[i], rest, rule)) return false;
+      container.rules.push_back(rule);
+      continue;
+    }
     const size_t colon = w[i].find(':');
     if (colon == std::string::npos) return m_host.Fail("\"" + w[i] + "\" is not <state>:<node>");
     uint32_t state = 0, child = 0;

@@ -13,7 +13,8 @@
 //       items: <segment>[:<weight>[:<loops>]], or a group { <mode> [group option...] <item>... };
 //       group options: loop:<n> (0 for ever; the root's default), weight:<n>, avoid:<n>, shuffle;
 //       a rule's <from> and <to> are segments or "*", <segment> the transition segment between them
-//   musicswitch <name> <state group> <state>:<node>...   "default" for the path of no state
+//   musicswitch <name> <state group> [rule:<from>:<to>:<sync>[:<segment>]...] <state>:<node>...
+//                                                        "default" for the path of no state
 //   musicevent <event> <node>                      an event of one play action on the node
 #pragma once
 
@@ -58,6 +59,8 @@ class MusicText {
   bool Segment(const std::vector<std::string>& w);
   bool Playlist(const std::vector<std::string>& w);
   bool Switch(const std::vector<std::string>& w);
+  // rule:<from>:<to>:<sync>[:<segment>], "*" for any node.
+  bool Rule(const std::string& word, const std::string& rest, BankMusicRule& rule);
   bool Event(const std::vector<std::string>& w);
   // The id of an earlier music object of one of the kinds, or a failure naming the word.
   bool Earlier(const std::string& name, const std::set<uint8_t>& kinds, uint32_t& id);

@@ -1,9 +1,10 @@
--- The game's sound from scripts: each level with a "Speaker" starts the tune, T stops and starts it, the
+-- The game's sound from scripts: each level with a "Speaker" starts the tune, T stops and starts it, C
+-- turns the music's mood calm or tense (the tune changes at the next bar), the
 -- Playground hangs two chimes from one archetype, B plays an effect (on the chimes where there are
 -- any), M mutes or unmutes the music and N everything; the keys and the mutes' state show in the
 -- level's key panel.
 
-gameSound = { levels = { "SplashStage", "Playground" }, loaded = {}, tune = false }
+gameSound = { levels = { "SplashStage", "Playground" }, loaded = {}, tune = false, tense = false }
 
 local function emitterOf(space, name)
   local object = space and space:FindObject(name)
@@ -23,7 +24,13 @@ function gameSound.SetTune(speaker, on)
   gameSound.tune = on
 end
 
+function gameSound.SetTense(speaker, tense)
+  speaker:SetState("Music_Mood", tense and "Tense" or "Calm")
+  gameSound.tense = tense
+end
+
 local function startLevel(name, space, speaker)
+  gameSound.SetTense(speaker, false)
   gameSound.SetTune(speaker, true)
   gameSound.chimes = {}
   if name == "Playground" then
@@ -46,6 +53,7 @@ Hook:Add("LogicUpdate", "GameSound", function()
     startLevel(name, space, speaker)
   end
   if keyboard:KeyPressedEx(Keys.T) then gameSound.SetTune(speaker, not gameSound.tune) end
+  if keyboard:KeyPressedEx(Keys.C) then gameSound.SetTense(speaker, not gameSound.tense) end
   if keyboard:KeyPressedEx(Keys.B) then
     if #gameSound.chimes > 0 then
       for _, chime in ipairs(gameSound.chimes) do chime:PostEvent("Play_Chord") end
@@ -64,6 +72,7 @@ function gameSound.Lines()
   local function state(muted) return muted and "muted" or "on" end
   return {
     "T   tune: " .. (gameSound.tune and "playing" or "stopped"),
+    "C   mood: " .. (gameSound.tense and "tense" or "calm"),
     "B   play an effect",
     "M   music: " .. state(speaker:GetBGMMuted()),
     "N   all sound: " .. state(speaker:GetAudioMuted()),

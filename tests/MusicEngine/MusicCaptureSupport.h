@@ -1,0 +1,88 @@
+// Music heard end to end: the engine and the music engine on the null output next to the game's Init
+// bank, frames rendered on the test's thread, and the output capture read back by the test's own
+// reader. Music time 0 is the capture's first non-zero sample c0, on a frame boundary.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "MusicEngine/MusicEngine.h"
+#include "SoundEngine/SoundEngine.h"
+#include "SoundEngine/SoundEngineBankApi.h"
+#include "tests/SoundOutput/OutputTestSupport.h"
+#include "tools/SoundBank/BankWriter.h"
+
+namespace MusicCapture {
+
+constexpr uint32_t kObject = 7;
+constexpr uint32_t kFrame = 1024;
+constexpr double kCentreToPair = 0.70710678118654752;
+// The engine's fast power of ten at 0 dB, worked by hand; a voice on the effects bus meets it three
+// times (its volume, its output's and the bus's).
+constexpr double kFastUnity = 0.32518977 + 0.020805772 + 0.65304345;
+constexpr double kVoiceUnity = kFastUnity * kFastUnity * kFastUnity;
+
+// Frames rendered since the fixture began (callbacks note the frame they came in).
+inline uint32_t g_frame = 0;
+
+inline uint32_t Id(const char* name) { return SN::SoundEngine::GetIDFromString(name); }
+
+class CaptureFixture : public OutputTest::OutputFixture {
+ public:
+  void SetUp() override {
+    OutputFixture::SetUp();
+    g_frame = 0;
+    std::filesystem::copy_file("Sound/Banks/Init.bnk", Path("Init.bnk"));
+    ASSERT_EQ(SN::SoundEngine::Init(&settings_, &platform_), SN::SN_Success);
+    ASSERT_EQ(SN::MusicEngine::Init(nullptr), SN::SN_Success);
+    uint32_t id = 0;
+    ASSERT_EQ(SN::SoundEngine::LoadBank("Init.bnk", -1, id), SN::SN_Success);
+    ASSERT_EQ(SN::SoundEngine::RegisterGameObj(kObject), SN::SN_Success);
+    ASSERT_EQ(SN::SoundEngine::StartOutputCapture(u"capture.wav"), SN::SN_Success);
+  }
+
+  void Frames(uint32_t count) {
+    for (uint32_t i = 0; i < count; ++i) {
+      ASSERT_EQ(OutputTest::RenderNullFrame(), SN::SN_Success);
+      ++g_frame;
+    }
+  }
+  // The capture's left plane (both planes carry the same centred music).
+  std::vector<double> Capture() {
+    EXPECT_EQ(SN::SoundEngine::StopOutputCapture(), SN::SN_Success);
+    Frames(1);
+    const std::vector<int16_t> samples = OutputTest::DataSamples(OutputTest::ReadFileBytes(Path("capture.wav")));
+    std::vector<double> left;
+    for (size_t i = 0; i + 1 < samples.size(); i += 2) {
+      EXPECT_EQ(samples[i], samples[i + 1]) << i / 2;
+      left.push_back(samples[i]);
+    }
+    return left;
+  }
+  static size_t FirstSound(const std::vector<double>& plane) {
+    for (size_t i = 0; i < plane.size(); ++i)
+      if (plane[i] != 0.0) return i;
+    return plane.size();
+  }
+  // Every sample from c0 on against the level `model` gives for music time t (DC, full scale 1).
+  // Within a 16-bit step, or `room` steps for media that use the whole range.
+  static void ExpectLevels(const std::vector<double>& plane, size_t c0, size_t count,
+                           const std::function<double(int64_t)>& model, double room = 1.0) {
+    ASSERT_GE(plane.size(), c0 + count);
+    for (size_t t = 0; t < count; ++t)
+      ASSERT_NEAR(plane[c0 + t], model(int64_t(t)) * kVoiceUnity * kCentreToPair * 32768.0, room) << "music time " << t;
+  }
+  // The builder's bank, kept alive while loaded.
+  void LoadBankImage(const Tools::BankDescription& bank) {
+    image_ = Tools::WriteBank(bank);
+    uint32_t id = 0;
+    ASSERT_EQ(SN::SoundEngine::LoadBank(image_.data(), uint32_t(image_.size()), id), SN::SN_Success) << log_.Take();
+  }
+
+ protected:
+  std::vector<uint8_t> image_;
+};
+
+}  // namespace MusicCapture

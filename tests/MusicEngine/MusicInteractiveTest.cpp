@@ -1,0 +1,583 @@
+// Interactive music heard end to end: random/sequence containers walking their playlists segment
+// after segment at their rules' sync points, captured on the null output and read back sample by
+// sample against levels worked out here. Segments are 120 bpm 4/4 at 48 kHz (a bar of 96,000
+// samples), each a DC level of its own, without pre-entry or post-exit parts.
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "SoundEngine/Lower/VoiceManager.h"
+#include "MusicEngine/MusicTransitionRule.h"
+#include "MusicEngine/MusicTypes.h"
+#include "SoundEngine/GameSyncs/Curves.h"
+#include "tests/MusicEngine/MusicCaptureSupport.h"
+#include "tests/MusicEngine/MusicRandomModel.h"
+#include "tools/SoundBank/ActionWriter.h"
+#include "tools/SoundBank/BankText.h"
+#include "tools/SoundBank/MusicWriter.h"
+
+namespace {
+
+using namespace SN;
+using namespace MusicCapture;
+
+constexpr int64_t kBar = 96000;
+
+// What a test's bank holds: segments (name, DC level, bars), a playlist over some of them, its rules.
+struct SegmentSpec {
+  std::string name;
+  double level;
+  uint32_t bars = 1;
+  bool userCue = false;  // a cue "Cue" at 3,250 ms (156,000 samples)
+};
+
+// A switch container "Mood" over the values of its groups; a path lists one value per group, then
+// the child.
+struct SwitchSpec {
+  std::vector<std::pair<std::string, uint8_t>> groups;  // name, type (1 state, 0 switch)
+  std::vector<std::vector<std::string>> paths;
+  std::vector<Tools::BankMusicRule> rules;
+  uint8_t continuePlaying = 1;
+};
+
+struct MusicDescription {
+  std::vector<SegmentSpec> segments;
+  std::vector<Tools::BankPlaylistRecord> playlist;  // the root group first
+  std::vector<Tools::BankMusicRule> rules;
+  std::vector<SwitchSpec> switches;  // the first plays; the others are its children, by name "Mood<i>"
+};
+
+// Rule 0 of a container: from any to any at the sync type.
+Tools::BankMusicRule AnyRule(uint32_t syncType) {
+  Tools::BankMusicRule rule;
+  rule.sources = {kMusicAnyId};
+  rule.destinations = {kMusicAnyId};
+  rule.syncType = syncType;
+  return rule;
+}
+
+// The decision tree of the paths: one level per group, values in path order.
+std::vector<Tools::BankSwitchTreeNode> TreeOf(const std::vector<std::vector<std::string>>& paths, size_t depth) {
+  struct Level {
+    std::string value;
+    std::vector<std::vector<std::string>> rest;
+  };
+  std::vector<Tools::BankSwitchTreeNode> tree(1);
+  tree[0].leaf = false;
+  // Breadth first: every node's children side by side.
+  std::vector<std::pair<size_t, std::vector<std::vector<std::string>>>> open = {{0, paths}};
+  for (size_t level = 0; level < depth; ++level) {
+    std::vector<std::pair<size_t, std::vector<std::vector<std::string>>>> next;
+    for (auto& [index, group] : open) {
+      std::vector<Level> children;
+      for (const auto& path : group) {
+        auto found = std::find_if(children.begin(), children.end(), [&](const Level& l) { return l.value == path[level]; });
+        if (found == children.end()) children.push_back({path[level], {}}), found = children.end() - 1;
+        found->rest.push_back(path);
+      }
+      tree[index].firstChild = uint16_t(tree.size());
+      tree[index].childCount = uint16_t(children.size());
+      for (const Level& child : children) {
+        Tools::BankSwitchTreeNode node;
+        node.key = child.value == "*" ? 0 : Id(child.value.c_str());
+        node.leaf = level + 1 == depth;
+        if (node.leaf) node.childId = child.rest[0].empty() ? 0 : Id(child.rest[0][depth].c_str());
+        tree.push_back(node);
+        if (!node.leaf) next.push_back({tree.size() - 1, child.rest});
+      }
+    }
+    open = next;
+  }
+  return tree;
+}
+
+class MusicInteractiveTest : public CaptureFixture {
+ public:
+  // The segments, their tracks and media, the container "List" over the playlist's segments, and
+  // the event "Play_List".
+  void LoadMusic(const MusicDescription& music) {
+    std::string text;
+    for (const SegmentSpec& segment : music.segments)
+      text += "tone " + segment.name + "Tone 48000 1 " + std::to_string(segment.bars * 2000) + " " +
+              std::to_string(segment.level) + " dc\r\n";
+    Tools::BankDescription bank;
+    std::string error;
+    ASSERT_TRUE(Tools::ParseBankText(text, "InteractiveBank", bank, error)) << error;
+    for (const SegmentSpec& spec : music.segments) {
+      const uint32_t tone = Id((spec.name + "Tone").c_str());
+      Tools::BankMusicTrack track;
+      track.id = Id((spec.name + "Track").c_str());
+      for (const auto& media : bank.media)
+        if (media.id == tone) track.sources.push_back({0x00010000, 0, media.id, uint32_t(media.bytes.size()), 0, {}});
+      track.clips = {{0, tone, 0.0, 0.0, 0.0, spec.bars * 2000.0}};
+      bank.objects.push_back({Tools::kBankMusicTrackType, Tools::MusicTrackPayload(track, false)});
+      Tools::BankMusicSegment segment;
+      segment.id = Id(spec.name.c_str());
+      segment.node.tempo = 120.0f;
+      segment.node.gridPeriodMs = 250.0;
+      segment.node.gridOffsetMs = 100.0;
+      segment.node.overridesMeter = 1;
+      segment.node.children = {track.id};
+      segment.node.params.outputBusId = Id("Effects");
+      segment.durationMs = spec.bars * 2000.0;
+      segment.markers = {{1, 0.0, ""}, {2, spec.bars * 2000.0, ""}};
+      if (spec.userCue) segment.markers.insert(segment.markers.begin() + 1, {Id("Cue"), 3250.0, "Cue"});
+      bank.objects.push_back({Tools::kBankMusicSegmentType, Tools::MusicSegmentPayload(segment, false)});
+    }
+    Tools::BankMusicPlaylist list;
+    list.id = Id("List");
+    for (const Tools::BankPlaylistRecord& record : music.playlist)
+      if (record.segmentId && std::find(list.node.children.begin(), list.node.children.end(), record.segmentId) ==
+                                  list.node.children.end())
+        list.node.children.push_back(record.segmentId);
+    for (const Tools::BankMusicRule& rule : music.rules)
+      if (rule.hasSegment) list.node.children.push_back(rule.segmentId);
+    std::sort(list.node.children.begin(), list.node.children.end());
+    list.rules = music.rules;
+    list.records = music.playlist;
+    if (!music.playlist.empty())
+      bank.objects.push_back({Tools::kBankMusicPlaylistType, Tools::MusicPlaylistPayload(list, false)});
+    uint32_t target = Id("List");
+    for (size_t i = music.switches.size(); i-- > 0;) {
+      const SwitchSpec& spec = music.switches[i];
+      Tools::BankMusicSwitch container;
+      container.id = Id(i ? ("Mood" + std::to_string(i)).c_str() : "Mood");
+      container.rules = spec.rules;
+      container.continuePlaying = spec.continuePlaying;
+      for (const auto& [group, type] : spec.groups) {
+        container.groupIds.push_back(Id(group.c_str()));
+        container.groupTypes.push_back(type);
+      }
+      container.tree = TreeOf(spec.paths, spec.groups.size());
+      for (const auto& path : spec.paths)
+        if (std::find(container.node.children.begin(), container.node.children.end(), Id(path.back().c_str())) ==
+            container.node.children.end())
+          container.node.children.push_back(Id(path.back().c_str()));
+      std::sort(container.node.children.begin(), container.node.children.end());
+      bank.objects.push_back({Tools::kBankMusicSwitchType, Tools::MusicSwitchPayload(container, false)});
+      target = container.id;
+    }
+    Tools::BankAction play;
+    play.id = Id("Play_List.Play");
+    play.type = 0x0403;
+    play.target = target;
+    play.bankId = bank.bankId;
+    bank.objects.push_back({3, Tools::ActionPayload(play)});
+    bank.objects.push_back({4, Tools::EventPayload(Id("Play_List"), {Id("Play_List.Play")})});
+    if (std::none_of(bank.order.begin(), bank.order.end(),
+                     [](const Tools::BankChunkRef& ref) { return ref.kind == Tools::BankChunkKind::Hierarchy; }))
+      bank.order.push_back({Tools::BankChunkKind::Hierarchy, 0});
+    LoadBankImage(bank);
+  }
+
+  uint32_t PlayList(uint32_t flags = 0, SnCallbackFunc callback = nullptr) {
+    const uint32_t playingId = SoundEngine::PostEvent("Play_List", kObject, flags, callback);
+    EXPECT_NE(playingId, 0u);
+    return playingId;
+  }
+};
+
+// A group record and its segment items, each of one loop.
+std::vector<Tools::BankPlaylistRecord> Group(uint32_t mode, uint16_t loops, const std::vector<std::string>& segments) {
+  std::vector<Tools::BankPlaylistRecord> records(1);
+  records[0].itemId = 1;
+  records[0].childCount = uint32_t(segments.size());
+  records[0].playMode = mode;
+  records[0].loopCount = loops;
+  for (size_t i = 0; i < segments.size(); ++i) {
+    Tools::BankPlaylistRecord item;
+    item.segmentId = Id(segments[i].c_str());
+    item.itemId = uint32_t(10 + i);
+    records.push_back(item);
+  }
+  return records;
+}
+
+MusicDescription FourBars() {
+  MusicDescription music;
+  music.segments = {{"S1", 0.1}, {"S2", 0.2}, {"S3", 0.3}, {"S4", 0.4}};
+  return music;
+}
+
+// At the exit cue, the default rule, a continuous sequence played twice: each segment starts on the
+// sample its predecessor ends, the eighth ends the play and silence follows.
+TEST_F(MusicInteractiveTest, ASequenceOfFourSegmentsPlaysTwiceBackToBackThenEnds) {
+  MusicDescription music = FourBars();
+  music.playlist = Group(0, 2, {"S1", "S2", "S3", "S4"});
+  LoadMusic(music);
+  PlayList();
+  Frames(uint32_t(8 * kBar / kFrame) + 6);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u) << "the play ended with its last segment";
+  const std::vector<double> plane = Capture();
+  const size_t c0 = FirstSound(plane);
+  ASSERT_LT(c0, plane.size());
+  ExpectLevels(plane, c0, size_t(8 * kBar + 4 * kFrame),
+               [](int64_t t) { return t < 8 * kBar ? 0.1 * double(1 + (t / kBar) % 4) : 0.0; });
+}
+
+// A rule from S1 to S2 through the transition segment T: T fills the bar between them.
+TEST_F(MusicInteractiveTest, ATransitionSegmentPlaysBetweenTheTwoSegmentsOfItsRule) {
+  MusicDescription music = FourBars();
+  music.segments.push_back({"T", 0.5});
+  music.playlist = Group(0, 1, {"S1", "S2"});
+  Tools::BankMusicRule rule;
+  rule.sources = {Id("S1")};
+  rule.destinations = {Id("S2")};
+  rule.syncType = SnMusicSync_ExitCue;
+  rule.hasSegment = true;
+  rule.segmentId = Id("T");
+  // Rule 0 is every container's default, from any to any.
+  Tools::BankMusicRule any;
+  any.sources = {kMusicAnyId};
+  any.destinations = {kMusicAnyId};
+  any.syncType = SnMusicSync_ExitCue;
+  music.rules = {any, rule};
+  LoadMusic(music);
+  PlayList();
+  Frames(uint32_t(3 * kBar / kFrame) + 6);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  const std::vector<double> plane = Capture();
+  const size_t c0 = FirstSound(plane);
+  ASSERT_LT(c0, plane.size());
+  ExpectLevels(plane, c0, size_t(3 * kBar + 4 * kFrame), [](int64_t t) {
+    return t < kBar ? 0.1 : t < 2 * kBar ? 0.5 : t < 3 * kBar ? 0.2 : 0.0;
+  });
+}
+
+// A rule at the next bar of a 2-bar S1: S2 starts at the first bar line past S1's entry, and S1 stops
+// there rather than playing on beneath it. A rule asking for a user cue S1 lacks leaves at its exit cue.
+TEST_F(MusicInteractiveTest, TheNextSegmentStartsAtItsRulesSyncPointOrAtTheExitWhenThereIsNone) {
+  for (const uint32_t sync : {uint32_t(SnMusicSync_NextBar), uint32_t(SnMusicSync_NextUserCue)}) {
+    SCOPED_TRACE(sync);
+    if (sync != SnMusicSync_NextBar) {
+      TearDown();
+      SetUp();
+    }
+    MusicDescription music;
+    music.segments = {{"S1", 0.1, 2}, {"S2", 0.2}};
+    music.playlist = Group(0, 1, {"S1", "S2"});
+    Tools::BankMusicRule rule;
+    rule.sources = {kMusicAnyId};
+    rule.destinations = {kMusicAnyId};
+    rule.syncType = sync;
+    music.rules = {rule};
+    LoadMusic(music);
+    PlayList();
+    Frames(uint32_t(3 * kBar / kFrame) + 6);
+    const std::vector<double> plane = Capture();
+    const size_t c0 = FirstSound(plane);
+    ASSERT_LT(c0, plane.size());
+    const int64_t leave = sync == SnMusicSync_NextBar ? kBar : 2 * kBar;
+    ExpectLevels(plane, c0, size_t(leave + kBar + 4 * kFrame),
+                 [&](int64_t t) { return t < leave ? 0.1 : t < leave + kBar ? 0.2 : 0.0; });
+  }
+}
+
+// A fade-out longer than the source has played since its entry begins at the entry, shortened to end
+// at the sync point as it would have: falling from full to nothing over the first bar.
+TEST_F(MusicInteractiveTest, AFadeOutThatWouldBeginBeforeTheEntryIsShortened) {
+  MusicDescription music = FourBars();
+  music.playlist = Group(0, 1, {"S1", "S2"});
+  Tools::BankMusicRule rule;
+  rule.sources = {kMusicAnyId};
+  rule.destinations = {kMusicAnyId};
+  rule.syncType = SnMusicSync_ExitCue;
+  rule.fadeOut = {3000, SnCurve_Linear, 0};
+  music.rules = {rule};
+  LoadMusic(music);
+  PlayList();
+  Frames(uint32_t(2 * kBar / kFrame) + 6);
+  const std::vector<double> plane = Capture();
+  const size_t c0 = FirstSound(plane);
+  ASSERT_LT(c0, plane.size());
+  const double full = 0.1 * kVoiceUnity * kCentreToPair * 32768.0;
+  EXPECT_NEAR(plane[c0], full, 0.02 * full);
+  for (int64_t t = 1; t < kBar; ++t) ASSERT_LE(plane[c0 + t], plane[c0 + t - 1] + 1.0) << t;
+  // Halfway through the bar, halfway down: the fade lasts the bar, not the 3 s asked for.
+  EXPECT_NEAR(plane[c0 + kBar / 2], full / 2, 0.03 * full);
+  EXPECT_LT(plane[c0 + kBar - 1], 0.03 * full);
+  ExpectLevels(plane, c0 + kBar, size_t(kBar), [](int64_t) { return 0.2; });
+}
+
+// Step sequence: each play plays the next child; the order chosen by one play is kept for the next.
+TEST_F(MusicInteractiveTest, AStepSequenceGoesOnFromOnePlayToTheNext) {
+  MusicDescription music = FourBars();
+  music.playlist = Group(1, 1, {"S1", "S2", "S3", "S4"});
+  LoadMusic(music);
+  for (int play = 0; play < 3; ++play) {
+    PlayList();
+    Frames(uint32_t(kBar / kFrame) + 4);
+    EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u) << "one segment per play";
+  }
+  const std::vector<double> plane = Capture();
+  // Each play's level is its segment's.
+  std::vector<double> levels;
+  for (size_t i = 0; i < plane.size(); ++i)
+    if (plane[i] != 0.0 && (i == 0 || plane[i - 1] == 0.0)) levels.push_back(plane[i + 1000]);
+  ASSERT_EQ(levels.size(), 3u);
+  for (size_t k = 0; k < 3; ++k)
+    EXPECT_NEAR(levels[k], 0.1 * double(k + 1) * kVoiceUnity * kCentreToPair * 32768.0, 1.0) << k;
+}
+
+}  // namespace
+
+// ---- switch containers ----
+
+std::vector<uint32_t> g_syncPoints;  // frames of the switch notifications
+
+void NoteSyncPoint(uint32_t type, SnCallbackInfo*) {
+  if (type == 0x4000) g_syncPoints.push_back(g_frame);
+}
+
+// "Mood" on the state group MusicMood: Calm plays A, Tense plays B; rule 0 at `syncType`.
+MusicDescription MoodSwitch(uint32_t syncType) {
+  MusicDescription music;
+  music.segments = {{"A", 0.25, 4, true}, {"B", 0.5, 4, true}};
+  SwitchSpec mood;
+  mood.groups = {{"MusicMood", 1}};
+  mood.paths = {{"Calm", "A"}, {"Tense", "B"}};
+  mood.rules = {AnyRule(syncType)};
+  music.switches = {mood};
+  return music;
+}
+
+// "Tense" set after 70 frames (71,680 samples) switches A to B on the sample of the rule's sync point
+// in A: the next bar, beat, grid point (every 12,000 from 4,800), user cue or the exit cue; the
+// switch's notification comes in the frame of that sample.
+TEST_F(MusicInteractiveTest, ASwitchContainerChangesChildAtTheSampleOfItsSyncPoint) {
+  const std::pair<uint32_t, int64_t> cases[] = {{SnMusicSync_NextBar, 96000},   {SnMusicSync_NextBeat, 72000},
+                                                {SnMusicSync_NextGrid, 76800},  {SnMusicSync_NextUserCue, 156000},
+                                                {SnMusicSync_ExitCue, 384000}};
+  bool first = true;
+  for (const auto& [sync, at] : cases) {
+    SCOPED_TRACE(sync);
+    if (!first) {
+      TearDown();
+      SetUp();
+    }
+    first = false;
+    g_syncPoints.clear();
+    ASSERT_EQ(SoundEngine::SetState("MusicMood", "Calm"), SN_Success);
+    LoadMusic(MoodSwitch(sync));
+    PlayList(0x4000, &NoteSyncPoint);
+    const uint32_t start = g_frame;
+    Frames(70);
+    ASSERT_EQ(SoundEngine::SetState("MusicMood", "Tense"), SN_Success);
+    Frames(uint32_t((at + kBar) / kFrame) - 70);
+    const std::vector<double> plane = Capture();
+    const size_t c0 = FirstSound(plane);
+    ASSERT_LT(c0, plane.size());
+    ExpectLevels(plane, c0, size_t(at + kBar / 2), [&](int64_t t) { return t < at ? 0.25 : 0.5; });
+    ASSERT_EQ(g_syncPoints.size(), 1u);
+    EXPECT_EQ(g_syncPoints[0] - start, uint32_t(at / kFrame));
+  }
+}
+
+// Calm again before the sync point keeps A; continue-playing to the child playing changes nothing.
+TEST_F(MusicInteractiveTest, AChangeSetBackBeforeItsSyncPointKeepsTheChildPlaying) {
+  ASSERT_EQ(SoundEngine::SetState("MusicMood", "Calm"), SN_Success);
+  LoadMusic(MoodSwitch(SnMusicSync_NextBar));
+  PlayList();
+  Frames(70);
+  ASSERT_EQ(SoundEngine::SetState("MusicMood", "Tense"), SN_Success);
+  Frames(10);
+  ASSERT_EQ(SoundEngine::SetState("MusicMood", "Calm"), SN_Success);
+  Frames(uint32_t(2 * kBar / kFrame) - 80);
+  const std::vector<double> plane = Capture();
+  const size_t c0 = FirstSound(plane);
+  ASSERT_LT(c0, plane.size());
+  ExpectLevels(plane, c0, size_t(2 * kBar - 2 * kFrame), [](int64_t) { return 0.25; });
+}
+
+// A value that leads nowhere is silence, and the next that leads somewhere plays again.
+TEST_F(MusicInteractiveTest, AValueThatResolvesToNothingIsSilence) {
+  ASSERT_EQ(SoundEngine::SetState("MusicMood", "Calm"), SN_Success);
+  LoadMusic(MoodSwitch(SnMusicSync_NextBar));
+  PlayList();
+  Frames(70);
+  ASSERT_EQ(SoundEngine::SetState("MusicMood", "Nowhere"), SN_Success);
+  Frames(uint32_t(2 * kBar / kFrame) - 70);
+  const std::vector<double> plane = Capture();
+  const size_t c0 = FirstSound(plane);
+  ASSERT_LT(c0, plane.size());
+  ExpectLevels(plane, c0, size_t(2 * kBar - 2 * kFrame), [](int64_t t) { return t < kBar ? 0.25 : 0.0; });
+}
+
+// Two arguments, a state and the game object's switch: each change resolves the whole tuple again; a
+// switch set on another object is not heard.
+TEST_F(MusicInteractiveTest, TwoArgumentsResolveTheirTupleAgainOnEachChange) {
+  constexpr uint32_t kOther = 8;
+  ASSERT_EQ(SoundEngine::RegisterGameObj(kOther), SN_Success);
+  ASSERT_EQ(SoundEngine::SetState("MusicMood", "Calm"), SN_Success);
+  ASSERT_EQ(SoundEngine::SetSwitch("Surface", "Walk", kObject), SN_Success);
+  MusicDescription music;
+  music.segments = {{"A", 0.25, 4}, {"B", 0.5, 4}, {"C", 0.125, 4}};
+  SwitchSpec mood;
+  mood.groups = {{"MusicMood", 1}, {"Surface", 0}};
+  mood.paths = {{"Calm", "Walk", "A"}, {"Calm", "Run", "C"}, {"Tense", "*", "B"}};
+  mood.rules = {AnyRule(SnMusicSync_NextBar)};
+  music.switches = {mood};
+  LoadMusic(music);
+  PlayList();
+  Frames(20);
+  ASSERT_EQ(SoundEngine::SetSwitch("Surface", "Run", kOther), SN_Success);
+  Frames(50);
+  ASSERT_EQ(SoundEngine::SetSwitch("Surface", "Run", kObject), SN_Success);
+  Frames(100);
+  ASSERT_EQ(SoundEngine::SetState("MusicMood", "Tense"), SN_Success);
+  Frames(uint32_t(3 * kBar / kFrame) - 170);
+  const std::vector<double> plane = Capture();
+  const size_t c0 = FirstSound(plane);
+  ASSERT_LT(c0, plane.size());
+  // Run at 71,680 takes the bar at 96,000 to C; Tense at 174,080 the bar at 192,000 to B (any surface).
+  ExpectLevels(plane, c0, size_t(3 * kBar - 2 * kFrame),
+               [](int64_t t) { return t < kBar ? 0.25 : t < 2 * kBar ? 0.125 : 0.5; });
+}
+
+// A switch inside a switch: while the outer one is between A's switch and B, a change of the inner
+// one waits; the outer switch then leaves the inner one, which never switched.
+TEST_F(MusicInteractiveTest, ANestedSwitchDefersItsChangeWhileItsParentSwitches) {
+  ASSERT_EQ(SoundEngine::SetState("MusicMood", "Calm"), SN_Success);
+  ASSERT_EQ(SoundEngine::SetSwitch("Surface", "Walk", kObject), SN_Success);
+  MusicDescription music;
+  music.segments = {{"A", 0.25, 4}, {"B", 0.5, 4}, {"C", 0.125, 4}};
+  SwitchSpec outer;
+  outer.groups = {{"MusicMood", 1}};
+  outer.paths = {{"Calm", "Mood1"}, {"Tense", "B"}};
+  outer.rules = {AnyRule(SnMusicSync_NextBar)};
+  SwitchSpec inner;
+  inner.groups = {{"Surface", 0}};
+  inner.paths = {{"Walk", "A"}, {"Run", "C"}};
+  inner.rules = {AnyRule(SnMusicSync_NextGrid)};
+  music.switches = {outer, inner};
+  for (const bool outerSwitching : {true, false}) {
+    SCOPED_TRACE(outerSwitching);
+    if (!outerSwitching) {
+      TearDown();
+      SetUp();
+      ASSERT_EQ(SoundEngine::SetState("MusicMood", "Calm"), SN_Success);
+      ASSERT_EQ(SoundEngine::SetSwitch("Surface", "Walk", kObject), SN_Success);
+    }
+    LoadMusic(music);
+    PlayList();
+    Frames(70);
+    if (outerSwitching) {
+      ASSERT_EQ(SoundEngine::SetState("MusicMood", "Tense"), SN_Success);
+    }
+    Frames(10);
+    ASSERT_EQ(SoundEngine::SetSwitch("Surface", "Run", kObject), SN_Success);
+    Frames(uint32_t(2 * kBar / kFrame) - 80);
+    const std::vector<double> plane = Capture();
+    const size_t c0 = FirstSound(plane);
+    ASSERT_LT(c0, plane.size());
+    // Run at 81,920: the inner switch's next grid point is 88,800.
+    ExpectLevels(plane, c0, size_t(2 * kBar - 2 * kFrame), [&](int64_t t) {
+      if (outerSwitching) return t < kBar ? 0.25 : 0.5;
+      return t < 88800 ? 0.25 : 0.125;
+    });
+  }
+}
+
+// ---- the game's music ----
+
+// The game's tune plays the level music's playlist under the switch on Music_Mood; turned tense, it
+// switches to the tense segment at the next bar of the level music, 96,000 samples after its entry.
+TEST_F(MusicInteractiveTest, TheGamesTuneTurnsTenseAtTheNextBar) {
+  std::filesystem::copy_file("Sound/Banks/GeneralBank.bnk", Path("GeneralBank.bnk"));
+  uint32_t id = 0;
+  ASSERT_EQ(SoundEngine::LoadBank("GeneralBank.bnk", -1, id), SN_Success) << log_.Take();
+  ASSERT_EQ(SoundEngine::SetState("Music_Mood", "Calm"), SN_Success);
+  g_syncPoints.clear();
+  ASSERT_NE(SoundEngine::PostEvent("Play_Tune", kObject, 0x4000, &NoteSyncPoint), 0u);
+  const uint32_t start = g_frame;
+  Frames(70);
+  ASSERT_EQ(SoundEngine::SetState("Music_Mood", "Tense"), SN_Success);
+  Frames(40);
+  ASSERT_EQ(g_syncPoints.size(), 1u);
+  EXPECT_EQ(g_syncPoints[0] - start, uint32_t(kBar / kFrame));
+  ASSERT_NE(SoundEngine::PostEvent("Stop_Tune", kObject), 0u);
+  Frames(30);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  const std::string logged = log_.Take();
+  EXPECT_EQ(logged.find("[ Error ]"), std::string::npos) << logged;
+}
+
+// ---- random playlists ----
+
+// Continuous random (avoid-repeat 1), shuffle and weighted (one weight 0) groups of S1-S4 looping 4
+// times play 16 segments after SetRandomSeed(7): in the order a second model of the draws gives, each
+// a bar long, never the same twice running, each shuffle pass a permutation, the 0 weight never heard.
+TEST_F(MusicInteractiveTest, RandomPlaylistsPlayTheOrderAModelOfTheDrawsGives) {
+  struct Case {
+    const char* name;
+    bool shuffle;
+    uint16_t avoid;
+    std::vector<uint32_t> weights;
+  };
+  const Case cases[] = {{"random, avoid-repeat 1", false, 1, {50000, 50000, 50000, 50000}},
+                        {"shuffle", true, 0, {50000, 50000, 50000, 50000}},
+                        {"weighted, one weight 0", false, 1, {20000, 0, 30000, 70000}}};
+  bool first = true;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (!first) {
+      TearDown();
+      SetUp();
+    }
+    first = false;
+    MusicDescription music = FourBars();
+    music.playlist = Group(2, 4, {"S1", "S2", "S3", "S4"});
+    music.playlist[0].shuffle = c.shuffle;
+    music.playlist[0].avoidRepeatCount = c.avoid;
+    for (size_t i = 0; i < 4; ++i) music.playlist[i + 1].weight = c.weights[i];
+    LoadMusic(music);
+    ASSERT_EQ(SoundEngine::SetRandomSeed(7), SN_Success);
+    PlayList();
+    Frames(uint32_t(16 * kBar / kFrame) + 4);
+    const std::vector<double> plane = Capture();
+    const size_t c0 = FirstSound(plane);
+    ASSERT_LT(c0, plane.size());
+
+    MusicModel::ModelRand rng{7};
+    MusicModel::ModelRandomGroup model({c.weights.begin(), c.weights.end()}, c.weights[0] != 50000, c.shuffle,
+                                       c.avoid);
+    std::vector<size_t> order;
+    for (int i = 0; i < 16; ++i) order.push_back(model.Pick(rng));
+    ExpectLevels(plane, c0, size_t(16 * kBar),
+                 [&](int64_t t) { return 0.1 * double(order[size_t(t / kBar)] + 1); });
+    for (size_t i = 1; i < order.size(); ++i) EXPECT_NE(order[i], order[i - 1]) << i;
+    for (size_t i : order) EXPECT_NE(c.weights[i], 0u);
+    if (c.shuffle)
+      for (size_t pass = 0; pass < 16; pass += 4) {
+        std::vector<size_t> one(order.begin() + long(pass), order.begin() + long(pass) + 4);
+        std::sort(one.begin(), one.end());
+        EXPECT_EQ(one, (std::vector<size_t>{0, 1, 2, 3})) << pass;
+      }
+  }
+}
+
+// A switch whose rule has a transition segment: T plays the bar from the sync point, B follows at T's
+// exit cue.
+TEST_F(MusicInteractiveTest, ASwitchPlaysTheTransitionSegmentOfItsRuleBetweenTheChildren) {
+  ASSERT_EQ(SoundEngine::SetState("MusicMood", "Calm"), SN_Success);
+  MusicDescription music = MoodSwitch(SnMusicSync_NextBar);
+  music.segments.push_back({"T", 0.125});
+  Tools::BankMusicRule through = AnyRule(SnMusicSync_NextBar);
+  through.sources = {Id("A")};
+  through.destinations = {Id("B")};
+  through.hasSegment = true;
+  through.segmentId = Id("T");
+  music.switches[0].rules.push_back(through);
+  music.switches[0].paths.push_back({"Through", "T"});  // T is the switch's child too
+  LoadMusic(music);
+  PlayList();
+  Frames(70);
+  ASSERT_EQ(SoundEngine::SetState("MusicMood", "Tense"), SN_Success);
+  Frames(uint32_t(3 * kBar / kFrame) - 70);
+  const std::vector<double> plane = Capture();
+  const size_t c0 = FirstSound(plane);
+  ASSERT_LT(c0, plane.size());
+  ExpectLevels(plane, c0, size_t(3 * kBar - 2 * kFrame),
+               [](int64_t t) { return t < kBar ? 0.25 : t < 2 * kBar ? 0.125 : 0.5; });
+}
