@@ -114,12 +114,13 @@ class SoundEndToEndTest : public OutputFixture {
     ASSERT_EQ(SoundEngine::LoadBank(own_.data(), uint32_t(own_.size()), id), SN_Success) << log_.Take();
   }
 
-  // A continuous sequence of two three-frame tones, SeqA (1 kHz) then SeqB (500 Hz), with the given
-  // options, posted after one frame and rendered for `frames` more: the capture's planes.
-  std::array<std::vector<double>, 2> PlaySequence(const std::string& options, uint32_t frames) {
+  // A continuous sequence of two tones, SeqA (1 kHz, three frames unless told) then SeqB (500 Hz), with
+  // the given options, posted after one frame and rendered for `frames` more: the capture's planes.
+  std::array<std::vector<double>, 2> PlaySequence(const std::string& options, uint32_t frames, uint32_t msA = 64,
+                                                  uint32_t msB = 64) {
     LoadOwnBank("platform Linux\n"
-                "tone SeqA 48000 1 64 1000\n"
-                "tone SeqB 48000 1 64 500\n"
+                "tone SeqA 48000 1 " + std::to_string(msA) + " 1000\n"
+                "tone SeqB 48000 1 " + std::to_string(msB) + " 500\n"
                 "sound SeqA SeqA Effects\n"
                 "sound SeqB SeqB Effects\n"
                 "sequence Seq Effects SeqA SeqB continuous " + options + "\n"

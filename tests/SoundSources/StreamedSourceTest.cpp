@@ -141,6 +141,30 @@ TEST_F(StreamedSourceTest, StreamedPcmEqualsMemoryWithLoopsAndSplitFrames) {
   }
 }
 
+// Through the stage at 44.1 kHz into 48 kHz, a looped stream tells the output frames it still has:
+// after every frame, with what it gave, the whole play to within the one frame a step rounds.
+TEST_F(StreamedSourceTest, AStreamThroughTheStageTellsItsOutputFramesLeft) {
+  Tools::ToneDesc tone;
+  tone.channels = 1;
+  tone.frames = 6000;
+  tone.sampleRate = 44100;
+  tone.signal = Tools::ToneSignal::Noise;
+  tone.loop = true;
+  tone.loopStart = 1001;
+  tone.loopEnd = 4321;
+  WriteLoose(1236, Tools::WriteToneMedia(tone));
+  FakeInstance streamed = StreamedInstance(1236, 0x10000);
+  streamed.loopCount = 2;
+  std::vector<int64_t> told;
+  const auto planes = Play<SN::CSnPcmStreamSource>(
+      streamed, 1024, nullptr, [&](int, SN::CSnVoiceSource&, SN::CSnVoiceSourceStage& stage) {
+        told.push_back(stage.FramesLeft());
+      });
+  ASSERT_FALSE(told.empty());
+  const int64_t whole = int64_t(planes[0].size());
+  for (size_t i = 0; i < told.size(); ++i) EXPECT_NEAR(double(told[i] + 1024 * int64_t(i + 1)), double(whole), 1.0) << i;
+}
+
 TEST_F(StreamedSourceTest, StreamedAdpcmEqualsMemoryWithLoopsAndSplitBlocks) {
   Tools::ToneDesc tone;
   tone.channels = 2;

@@ -1,0 +1,72 @@
+// Continuous sequences heard end to end with sources that tell their end ahead: crossfades overlap
+// their items by the fade time on their curves, and sample-accurate items join mid-frame.
+#include <numbers>
+
+#include "SoundEngine/Lower/LowerEngine.h"
+#include "tests/SoundOutput/SoundEndToEndSupport.h"
+
+namespace {
+
+using namespace EndToEnd;
+
+// Two 400 ms tones crossfaded over 100 ms. The first tells its end as it begins, 400 ms ahead, so
+// the whole fade fits: the second is heard from 100 ms before the first ends. Both fades run from the
+// frame the hand-on runs in (the engine's look-ahead before the second's first frame) over whole
+// frames of the transition clock, each frame's gain ramped from its start value to its end value.
+void ExpectCrossfade(const std::array<std::vector<double>, 2>& planes, const std::vector<double>& first,
+                     const std::vector<double>& second, double (*fadeIn)(double), double (*fadeOut)(double)) {
+  constexpr size_t kFadeMs = 100;
+  const size_t fade = kFadeMs * 48;
+  const size_t secondAt = kFrame + first.size() - fade;
+  const size_t handOnFrame = secondAt / kFrame - SoundEngine::Settings().lookAheadFrames;
+  const size_t frameMs = kFrame * 1000 / 48000;  // the transition clock's whole milliseconds
+  const size_t fadeFrames = (kFadeMs + frameMs - 1) / frameMs;
+  auto step = [&](size_t frame, double (*curve)(double)) {
+    const double u = frame <= handOnFrame ? 0.0 : std::min(1.0, double(frame - handOnFrame) / double(fadeFrames));
+    return curve(u);
+  };
+  // A voice's first frame does not ramp: it has its end value throughout.
+  auto gain = [&](size_t t, double (*curve)(double)) {
+    const size_t frame = t / kFrame;
+    if (curve == fadeIn && frame == secondAt / kFrame) return step(frame + 1, curve);
+    const double from = step(frame, curve), to = step(frame + 1, curve);
+    return from + (to - from) * double(t % kFrame) / double(kFrame);
+  };
+  ASSERT_GE(planes[0].size(), secondAt + second.size());
+  SoundEndToEndTest::ExpectModel(planes, 0, [&](size_t t) {
+    const double a = t >= kFrame ? SoundEndToEndTest::At(first, t - kFrame) * gain(t, fadeOut) : 0.0;
+    const double b = t >= secondAt ? SoundEndToEndTest::At(second, t - secondAt) * gain(t, fadeIn) : 0.0;
+    return (a + b) * kVoiceUnity * kCentreToPair;
+  });
+}
+
+TEST_F(SoundEndToEndTest, ACrossfadeSequenceOverlapsItsItemsByTheFadeTime) {
+  const auto planes = PlaySequence("transition 1 100", 36, 400, 400);
+  ExpectCrossfade(planes, OwnMedia("SeqA"), OwnMedia("SeqB"), [](double u) { return u; },
+                  [](double u) { return 1.0 - u; });
+}
+
+TEST_F(SoundEndToEndTest, APowerCrossfadeSequenceKeepsItsItemsPowerOnQuarterSines) {
+  const auto planes = PlaySequence("transition 2 100", 36, 400, 400);
+  ExpectCrossfade(planes, OwnMedia("SeqA"), OwnMedia("SeqB"),
+                  [](double u) { return std::sin(u * std::numbers::pi / 2.0); },
+                  [](double u) { return std::cos(u * std::numbers::pi / 2.0); });
+}
+
+// Sample accurate, looped twice, items of 50 and 30 ms (2400 and 1440 samples, no whole number of
+// frames): each begins on the sample after the one before it ends, inside a frame, A B A B.
+TEST_F(SoundEndToEndTest, ASampleAccurateSequenceJoinsItemsMidFrame) {
+  const auto planes = PlaySequence("loop 2 transition 4 0", 12, 50, 30);
+  const std::vector<double> first = OwnMedia("SeqA"), second = OwnMedia("SeqB");
+  ASSERT_EQ(first.size(), 2400u);
+  ASSERT_EQ(second.size(), 1440u);
+  const size_t pair = first.size() + second.size();
+  ASSERT_GE(planes[0].size(), kFrame + 2 * pair + kFrame);
+  ExpectModel(planes, 0, [&](size_t t) {
+    if (t < kFrame || t >= kFrame + 2 * pair) return 0.0;
+    const size_t at = (t - kFrame) % pair;
+    return (at < first.size() ? first[at] : second[at - first.size()]) * kVoiceUnity * kCentreToPair;
+  });
+}
+
+}  // namespace
