@@ -157,6 +157,28 @@ void CSnParentNode::ApplyGainFactor(CSnRegisteredObj* gameObject, float gain) {
     if (IsActiveChild(m_children[i])) static_cast<CSnPropertyNode*>(m_children[i])->ApplyGainFactor(gameObject, gain);
 }
 
+void CSnParentNode::DeliverPositioningParameter(float value, uint32_t parameterId, CSnRegisteredObj* gameObject,
+                                                const SnInstanceExclusions* exclusions) {
+  ForActiveChildren(kHasPositioning, [&](CSnHierarchyNode& child) {
+    child.DeliverPositioningParameter(value, parameterId, gameObject, exclusions);
+  });
+}
+
+void CSnParentNode::DeliverEffectBypass(CSnRegisteredObj* gameObject, uint32_t values, uint32_t mask,
+                                        const SnInstanceExclusions* exclusions) {
+  ForActiveChildren(kOverridesEffects, [&](CSnHierarchyNode& child) {
+    child.DeliverEffectBypass(gameObject, values, mask, exclusions);
+  });
+}
+
+void CSnParentNode::EffectSlotChanged(uint32_t slot) {
+  ForActiveChildren(0, [slot](CSnHierarchyNode& child) { child.EffectSlotChanged(slot); });
+}
+
+void CSnParentNode::ValuesChanged() {
+  ForActiveChildren(0, [](CSnHierarchyNode& child) { child.ValuesChanged(); });
+}
+
 SNRESULT CSnParentNode::PrepareData() {
   for (uint32_t i = 0; i < m_children.Count(); ++i) {
     const SNRESULT result = m_children[i]->PrepareData();

@@ -16,34 +16,23 @@ using namespace EndToEnd;
 void ExpectCrossfade(const std::array<std::vector<double>, 2>& planes, const std::vector<double>& first,
                      const std::vector<double>& second, double (*fadeIn)(double), double (*fadeOut)(double)) {
   constexpr size_t kFadeMs = 100;
-  const size_t fade = kFadeMs * 48;
-  const size_t secondAt = kFrame + first.size() - fade;
+  const size_t secondAt = kFrame + first.size() - kFadeMs * 48;
   const size_t handOnFrame = secondAt / kFrame - SoundEngine::Settings().lookAheadFrames;
-  const size_t frameMs = kFrame * 1000 / 48000;  // the transition clock's whole milliseconds
-  const size_t fadeFrames = (kFadeMs + frameMs - 1) / frameMs;
-  auto step = [&](size_t frame, double (*curve)(double)) {
-    const double u = frame <= handOnFrame ? 0.0 : std::min(1.0, double(frame - handOnFrame) / double(fadeFrames));
-    return curve(u);
-  };
-  // A voice's first frame does not ramp: it has its end value throughout.
-  auto gain = [&](size_t t, double (*curve)(double)) {
-    const size_t frame = t / kFrame;
-    if (curve == fadeIn && frame == secondAt / kFrame) return step(frame + 1, curve);
-    const double from = step(frame, curve), to = step(frame + 1, curve);
-    return from + (to - from) * double(t % kFrame) / double(kFrame);
-  };
   ASSERT_GE(planes[0].size(), secondAt + second.size());
   SoundEndToEndTest::ExpectModel(planes, 0, [&](size_t t) {
-    const double a = t >= kFrame ? SoundEndToEndTest::At(first, t - kFrame) * gain(t, fadeOut) : 0.0;
-    const double b = t >= secondAt ? SoundEndToEndTest::At(second, t - secondAt) * gain(t, fadeIn) : 0.0;
+    const double a =
+        t >= kFrame ? SoundEndToEndTest::At(first, t - kFrame) * SteppedFade(t, handOnFrame, FadeFrames(kFadeMs), fadeOut)
+                    : 0.0;
+    const double b = t >= secondAt ? SoundEndToEndTest::At(second, t - secondAt) *
+                                         SteppedFade(t, handOnFrame, FadeFrames(kFadeMs), fadeIn, secondAt / kFrame)
+                                   : 0.0;
     return (a + b) * kVoiceUnity * kCentreToPair;
   });
 }
 
 TEST_F(SoundEndToEndTest, ACrossfadeSequenceOverlapsItsItemsByTheFadeTime) {
   const auto planes = PlaySequence("transition 1 100", 36, 400, 400);
-  ExpectCrossfade(planes, OwnMedia("SeqA"), OwnMedia("SeqB"), [](double u) { return u; },
-                  [](double u) { return 1.0 - u; });
+  ExpectCrossfade(planes, OwnMedia("SeqA"), OwnMedia("SeqB"), Rising, Falling);
 }
 
 TEST_F(SoundEndToEndTest, APowerCrossfadeSequenceKeepsItsItemsPowerOnQuarterSines) {

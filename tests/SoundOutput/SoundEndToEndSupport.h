@@ -48,6 +48,27 @@ inline std::vector<double> FramePeaks(const std::vector<double>& plane) {
   return peaks;
 }
 
+// The whole frames a fade of `ms` lasts on the transition clock, which counts whole milliseconds of
+// a frame (21 for 1024 samples at 48 kHz).
+inline size_t FadeFrames(size_t ms) {
+  const size_t frameMs = kFrame * 1000 / 48000;
+  return (ms + frameMs - 1) / frameMs;
+}
+// At output sample `t`, the gain of a fade stepped once a frame from frame `from` over `frames` frames
+// along `curve` (0..1 onto 0..1): each frame ramps from its start value to its end value, except a
+// voice's first frame (`voiceFrame`), which has its end value throughout.
+inline double SteppedFade(size_t t, size_t from, size_t frames, double (*curve)(double), size_t voiceFrame = SIZE_MAX) {
+  auto step = [&](size_t frame) {
+    return curve(frame <= from ? 0.0 : std::min(1.0, double(frame - from) / double(frames)));
+  };
+  const size_t frame = t / kFrame;
+  if (frame == voiceFrame) return step(frame + 1);
+  const double start = step(frame), end = step(frame + 1);
+  return start + (end - start) * double(t % kFrame) / double(kFrame);
+}
+inline double Rising(double u) { return u; }
+inline double Falling(double u) { return 1.0 - u; }
+
 class SoundEndToEndTest : public OutputFixture {
  public:
   void SetUp() override {
