@@ -67,15 +67,17 @@ void CSnParentNode::RemoveChildById(uint32_t childId) {
 
 uint32_t CSnParentNode::LowerBound(uint32_t childId) const {
   ORV_ASSERT(m_childIds.Count() == m_children.Count());
-  uint32_t low = 0, high = m_childIds.Count();
-  while (low < high) {
-    const uint32_t middle = (low + high) / 2;
-    if (m_childIds[middle] < childId)
-      low = middle + 1;
-    else
-      high = middle;
+  // Every play of a container looks its pick up here: halves taken without a branch to mispredict.
+  const uint32_t* ids = m_childIds.Data();
+  uint32_t count = m_childIds.Count();
+  if (count == 0) return 0;
+  uint32_t base = 0;
+  while (count > 1) {
+    const uint32_t half = count / 2;
+    base = ids[base + half] < childId ? base + half : base;
+    count -= half;
   }
-  return low;
+  return base + (ids[base] < childId ? 1u : 0u);
 }
 
 CSnHierarchyNode* CSnParentNode::FindChild(uint32_t childId) const {
