@@ -58,4 +58,21 @@ TEST_F(SoundEndToEndTest, ASampleAccurateSequenceJoinsItemsMidFrame) {
   });
 }
 
+// Two voices at full level sum the small errors of their own gains: half an LSB more room.
+constexpr double kTwoVoicesLsb = 1.5;
+
+// A trigger rate of 100 ms over 200 ms items: the first tells its end as it begins, so the second is
+// heard exactly 100 ms after the first began, the two sounding together until the first ends.
+TEST_F(SoundEndToEndTest, ATriggerRateSequenceStartsItsItemsAtTheRate) {
+  const auto planes = PlaySequence("transition 5 100", 18, 200, 200);
+  const std::vector<double> first = OwnMedia("SeqA"), second = OwnMedia("SeqB");
+  const size_t secondAt = kFrame + 100 * 48;
+  ASSERT_GE(planes[0].size(), secondAt + second.size());
+  ExpectModel(planes, 0, [&](size_t t) {
+    const double a = t >= kFrame ? At(first, t - kFrame) : 0.0;
+    const double b = t >= secondAt ? At(second, t - secondAt) : 0.0;
+    return (a + b) * kVoiceUnity * kCentreToPair;
+  }, kTwoVoicesLsb);
+}
+
 }  // namespace
