@@ -137,7 +137,7 @@ SNRESULT CSnContinuePlaybackAction::Execute(CSnPendingActionItem& record) {
   TransParamsBase fade = m_fade;
   if (m_crossfadeSource) {
     fade.durationMs = m_crossfadeMs;
-    fade.shape = SnCurve_Linear;
+    fade.shape = m_crossfadeShape;
   }
   CSnHierarchyNode* node = m_targetNode;
   if (node) {
@@ -174,7 +174,7 @@ SNRESULT CSnContinuePlaybackAction::Execute(CSnPendingActionItem& record) {
     if (m_crossfadeSource && m_owner == m_crossfadeSource && !m_crossfadeSource->IsStoppedNow()) {
       TransParamsBase out;
       out.durationMs = m_crossfadeMs;
-      out.shape = SnCurve_Linear;
+      out.shape = m_crossfadeShape;
       m_crossfadeSource->Stop(out, false);
     }
     g_continuousPlays.fetch_add(1, std::memory_order_relaxed);

@@ -38,9 +38,12 @@ class CSnContinuePlaybackAction final : public CSnActionPlay, public ISnTransiti
   void SetOriginContext(uint32_t context) { m_originContext = context; }
   void SetMidiEvent(SnMidiEvent event) { m_midiEvent = event; }
   void SetVoiceInfoOwner(CSnRefCountedObject* owner) { m_voiceInfo.SetOwner(owner); }
-  void SetCrossfadeSource(CSnPlaybackInstance* instance, int32_t fadeMs) {
+  // The item this one crossfades from, the fade's time and its curve (`SnCurve_Linear`, or
+  // `SnCurve_Sine` for a power crossfade).
+  void SetCrossfadeSource(CSnPlaybackInstance* instance, int32_t fadeMs, SnCurveInterpolation shape) {
     m_crossfadeSource = instance;
     m_crossfadeMs = fadeMs;
+    m_crossfadeShape = shape;
   }
   void SetFade(const TransParamsBase& fade) { m_fade = fade; }
   void SetFirstPlay(bool first) { m_firstPlay = first; }
@@ -83,6 +86,7 @@ class CSnContinuePlaybackAction final : public CSnActionPlay, public ISnTransiti
   CSnHierarchyNode* m_targetNode = nullptr;
   CSnPlaybackInstance* m_crossfadeSource = nullptr;
   int32_t m_crossfadeMs = 0;
+  SnCurveInterpolation m_crossfadeShape = SnCurve_Linear;
   TransParamsBase m_fade;
   const void* m_owner = nullptr;
   uint32_t m_originContext = 0;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cmath>
 #include <cstring>
 
 #include "SoundEngine/GameSyncs/RegistryMgr.h"
@@ -77,6 +78,18 @@ SNRESULT CSnVoiceInfoProvider::GetRay(uint32_t index, SnEmitterListenerRay& ray)
   ray = *found;
   return SN_Success;
 }
+
+float CSnVoiceInfoProvider::CurveAtRay(uint32_t index, uint32_t curve) const {
+  const SnEmitterListenerRay* ray = DeviceRay(index);
+  const CSnPlaybackInstance* instance = Instance();
+  const SnInstancePositioning* positioning = instance ? instance->Positioning() : nullptr;
+  if (!ray || !positioning || !positioning->attenuation) return 0.0f;
+  const CSnCurveGraph* graph = positioning->attenuation->shape.curves[curve];
+  return graph ? graph->Evaluate(ray->distance * std::cos(ray->elevation)) : 0.0f;
+}
+
+float CSnVoiceInfoProvider::GetCurveValueB(uint32_t index) { return CurveAtRay(index, SnAttenuationCurve_Spread); }
+float CSnVoiceInfoProvider::GetCurveValueA(uint32_t index) { return CurveAtRay(index, SnAttenuationCurve_Focus); }
 
 uint32_t CSnVoiceInfoProvider::GetNumEmitterPositions() {
   const CSnPlaybackInstance* instance = Instance();

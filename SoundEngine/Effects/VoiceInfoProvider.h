@@ -39,6 +39,10 @@ class ISnVoiceInformation {
   // SN_Failure unless the mask and the device's listeners have exactly one listener in common.
   virtual SNRESULT GetListenerData(uint32_t mask, SnListenerData& data) = 0;
   // `floats` values each: the matrices of the mix when they are known, else zeros.
+  // At the index-th ray's distance along the ground (distance x cos(elevation)), the attenuation's
+  // spread curve (B) and focus curve (A); 0 without the ray, an attenuation or the curve.
+  virtual float GetCurveValueB(uint32_t index) = 0;
+  virtual float GetCurveValueA(uint32_t index) = 0;
   virtual void GetVolumeMatrices(float* first, float* second, uint32_t floats) = 0;
 
  protected:
@@ -88,6 +92,8 @@ class CSnVoiceInfoProvider final : public ISnVoiceInformation {
   SNRESULT GetEmitterPosition(uint32_t index, SnSoundPosition& position) override;
   uint32_t GetListenerMask() override;
   SNRESULT GetListenerData(uint32_t mask, SnListenerData& data) override;
+  float GetCurveValueB(uint32_t index) override;
+  float GetCurveValueA(uint32_t index) override;
   void GetVolumeMatrices(float* first, float* second, uint32_t floats) override;
 
  private:
@@ -96,6 +102,7 @@ class CSnVoiceInfoProvider final : public ISnVoiceInformation {
   uint32_t DeviceListenerMask() const;
   // The index-th of the pipeline's rays whose listener the device renders; null past the last.
   const SnEmitterListenerRay* DeviceRay(uint32_t index) const;
+  float CurveAtRay(uint32_t index, uint32_t curve) const;
 
   ISnVoicePipeline* m_pipeline = nullptr;
   CSnRefCountedObject* m_owner = nullptr;

@@ -126,10 +126,4 @@ void CSnLeafNode::EffectSlotChanged(uint32_t slot) {
   ForMatching(nullptr, 0, nullptr, [slot](ISnLeafInstance& instance) { instance.NodeEffectChanged(slot); });
 }
 
-void CSnLeafNode::BypassChanged() {
-  // A sound that takes its parent's effects plays the parent's slots: its own bits bypass nothing.
-  if (Parent() && !(FlagsB() & kOverridesEffects)) return;
-  if (const SnNodeFxSlots* fx = FxSlots()) DeliverEffectBypass(nullptr, fx->bypass, 0x1F, nullptr);
-}
-
 }  // namespace SN

@@ -70,8 +70,6 @@ class CSnLeafNode : public CSnPropertyNode {
                            const SnInstanceExclusions* exclusions) override;
   void ValuesChanged() override;
   void EffectSlotChanged(uint32_t slot) override;
-  // The instances take the node's bypass bits: the four slots and all effects.
-  void BypassChanged() override;
 
  private:
   // Calls `tell` for each instance of the object (null: any) and playing id (0: any) that the

@@ -67,15 +67,17 @@ void CSnParentNode::RemoveChildById(uint32_t childId) {
 
 uint32_t CSnParentNode::LowerBound(uint32_t childId) const {
   ORV_ASSERT(m_childIds.Count() == m_children.Count());
-  uint32_t low = 0, high = m_childIds.Count();
-  while (low < high) {
-    const uint32_t middle = (low + high) / 2;
-    if (m_childIds[middle] < childId)
-      low = middle + 1;
-    else
-      high = middle;
+  // Every play of a container looks its pick up here: halves taken without a branch to mispredict.
+  const uint32_t* ids = m_childIds.Data();
+  uint32_t count = m_childIds.Count();
+  if (count == 0) return 0;
+  uint32_t base = 0;
+  while (count > 1) {
+    const uint32_t half = count / 2;
+    base = ids[base + half] < childId ? base + half : base;
+    count -= half;
   }
-  return low;
+  return base + (ids[base] < childId ? 1u : 0u);
 }
 
 CSnHierarchyNode* CSnParentNode::FindChild(uint32_t childId) const {
@@ -155,6 +157,28 @@ void CSnParentNode::DeliverParameterChange(const SnParamChange& change) {
 void CSnParentNode::ApplyGainFactor(CSnRegisteredObj* gameObject, float gain) {
   for (uint32_t i = 0; i < m_children.Count(); ++i)
     if (IsActiveChild(m_children[i])) static_cast<CSnPropertyNode*>(m_children[i])->ApplyGainFactor(gameObject, gain);
+}
+
+void CSnParentNode::DeliverPositioningParameter(float value, uint32_t parameterId, CSnRegisteredObj* gameObject,
+                                                const SnInstanceExclusions* exclusions) {
+  ForActiveChildren(kHasPositioning, [&](CSnHierarchyNode& child) {
+    child.DeliverPositioningParameter(value, parameterId, gameObject, exclusions);
+  });
+}
+
+void CSnParentNode::DeliverEffectBypass(CSnRegisteredObj* gameObject, uint32_t values, uint32_t mask,
+                                        const SnInstanceExclusions* exclusions) {
+  ForActiveChildren(kOverridesEffects, [&](CSnHierarchyNode& child) {
+    child.DeliverEffectBypass(gameObject, values, mask, exclusions);
+  });
+}
+
+void CSnParentNode::EffectSlotChanged(uint32_t slot) {
+  ForActiveChildren(0, [slot](CSnHierarchyNode& child) { child.EffectSlotChanged(slot); });
+}
+
+void CSnParentNode::ValuesChanged() {
+  ForActiveChildren(0, [](CSnHierarchyNode& child) { child.ValuesChanged(); });
 }
 
 SNRESULT CSnParentNode::PrepareData() {

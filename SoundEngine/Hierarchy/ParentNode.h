@@ -58,6 +58,14 @@ class CSnParentNode : public CSnPropertyNode {
   // Only the children that have something playing hear a parameter change.
   void DeliverParameterChange(const SnParamChange& change) override;
   void ApplyGainFactor(CSnRegisteredObj* gameObject, float gain) override;
+  // What reaches a parent for the sounds below it goes on to its children with instances playing;
+  // positioning and effect bypasses only to those that take them from this parent.
+  void DeliverPositioningParameter(float value, uint32_t parameterId, CSnRegisteredObj* gameObject,
+                                   const SnInstanceExclusions* exclusions) override;
+  void DeliverEffectBypass(CSnRegisteredObj* gameObject, uint32_t values, uint32_t mask,
+                           const SnInstanceExclusions* exclusions) override;
+  void EffectSlotChanged(uint32_t slot) override;
+  void ValuesChanged() override;
   // Every child in order; on the first failure those already prepared are unprepared again.
   SNRESULT PrepareData() override;
   void UnprepareData() override;
@@ -74,6 +82,15 @@ class CSnParentNode : public CSnPropertyNode {
   // The first index whose child id is not below `childId`.
   uint32_t LowerBound(uint32_t childId) const;
   bool IsActiveChild(const CSnHierarchyNode* child) const;
+
+  // `deliver` on every child with instances playing, unless its flags B hold one of `skipFlags`.
+  template <class Deliver>
+  void ForActiveChildren(uint8_t skipFlags, Deliver deliver) {
+    for (uint32_t i = 0; i < m_children.Count(); ++i) {
+      CSnHierarchyNode* child = m_children[i];
+      if (IsActiveChild(child) && !(child->FlagsB() & skipFlags)) deliver(*child);
+    }
+  }
 
   SnArray<CSnHierarchyNode*> m_children;
   // The children's ids in the same order: look-ups bisect them without touching the children.

@@ -188,10 +188,13 @@ bool CSnRandomPlaylistState::Select(const Options& options, SnLoopRecord* loop, 
     if (remainingWeight == 0) return false;
     const uint64_t draw = (uint64_t(Base::Rand15()) << 15) + uint64_t(Base::Rand15());
     const int64_t r = int64_t(draw % remainingWeight);
+    // The items and their kind read once: the walk's loads are then the items' own.
+    const CSnPlaylist::Item* items = options.list->Items();
+    const bool weighted = options.list->Weighted();
     int64_t sum = -1;
     for (uint32_t i = 0; i < length; ++i) {
       if (excluded(i)) continue;
-      sum += options.list->WeightAt(uint16_t(i));
+      sum += weighted ? items[i].weight : kDefaultPlaylistWeight;
       if (sum >= r) {
         chosen = i;
         break;

@@ -366,6 +366,11 @@ void CSnPropertyNode::AccumulateSecondaryOutput(SecondaryOutputValues& values, c
   if (auto* parent = static_cast<CSnPropertyNode*>(Parent())) parent->AccumulateSecondaryOutput(values, key);
 }
 
+void CSnPropertyNode::BypassChanged() {
+  if (Parent() && !(FlagsB() & kOverridesEffects)) return;
+  if (const SnNodeFxSlots* fx = FxSlots()) DeliverEffectBypass(nullptr, fx->bypass, 0x1F, nullptr);
+}
+
 void CSnPropertyNode::CurveRemoved(uint32_t parameterId) {
   if (parameterId == 20 || parameterId == 21)
     PositioningParameterUpdate(FloatProperty(parameterId == 20 ? SnProp_PositionA : SnProp_PositionB), parameterId);

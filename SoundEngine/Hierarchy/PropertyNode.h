@@ -154,6 +154,9 @@ class CSnPropertyNode : public CSnHierarchyNode, public ISnPropTransitionOwner {
   virtual void PositioningParameterUpdate(float value, uint32_t parameterId) {
     if (FlagsB() & kHasPositioning) DeliverPositioningParameter(value, parameterId, nullptr, nullptr);
   }
+  // A node with its own effects tells what plays below it of its slots' new bypass bits; one that
+  // takes its parent's effects plays the parent's slots, and its own bits bypass nothing.
+  void BypassChanged() override;
   // The positioning values a removed curve decided fall back to the node's own.
   void CurveRemoved(uint32_t parameterId) override;
   uint64_t OverrideMask() const override;

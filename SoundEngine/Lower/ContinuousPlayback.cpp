@@ -154,7 +154,8 @@ void CSnContinuousPlaybackInstance::HandOnToNext(const HandOn& plan) {
     action->SetOwnerRef(this);
     action->SetFirstPlay(plan.firstPlay);
     action->SetPaused(plan.withOrigin && m_paused);
-    if (plan.crossfade) action->SetCrossfadeSource(this, plan.crossfadeMs);
+    if (plan.crossfade) action->SetCrossfadeSource(this, plan.crossfadeMs,
+                                  m_mode == SnContinuous_CrossfadePower ? SnCurve_Sine : SnCurve_Linear);
     // A transition the action cannot join is left behind; the next child plays without it.
     if (plan.handPause && m_pauseResume && action->SetPauseTransition(m_pauseResume) != SN_Success)
       SOUND_LOG(Warning, "Continuous play %u: the next item does not take over the pause fade", m_playingId);

@@ -243,9 +243,10 @@ SNRESULT CSnVoicePipeline::AddSecondSource(ISnVoiceInstance* voice) {
 
 void CSnVoicePipeline::TellNearEnd() {
   if (m_nearEndTold || !m_source) return;
+  // Told as soon as the source knows its end: a crossfade needs twice its time left to fade in full,
+  // and a trigger rate counts from the item's beginning.
   const int64_t left = m_source->FramesLeft();
-  const uint64_t lead = uint64_t(2 + SoundEngine::Settings().lookAheadFrames) * LowerEngine::SamplesPerFrame();
-  if (left < 0 || uint64_t(left) > lead) return;
+  if (left < 0) return;
   m_nearEndTold = true;
   m_instance->NotifyNearEnd(uint32_t(uint64_t(left) * 1000 / (m_outputRate ? m_outputRate : 48000)));
 }
@@ -280,6 +281,8 @@ uint32_t CSnVoicePipeline::ChainSecondSource(uint32_t frames, uint32_t requested
   m_nearEndTold = false;
   ended->DetachVoiceContext(0);
   m_instance->MarkSourcePlaying();
+  // An item shorter than a frame or two must hand on now, or its own successor comes too late.
+  TellNearEnd();
   uint32_t status = SnVoice_DataReady;
   uint32_t valid = frames;
   if (frames < requested) {

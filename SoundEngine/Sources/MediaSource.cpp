@@ -139,6 +139,17 @@ void CSnMediaSource::PrepareBuffer(void* data, uint32_t count, SnVoiceBuffer& bu
   buffer.result = result;
 }
 
+int64_t CSnMediaSource::FramesLeft() const {
+  if (!IsPrepared() || m_loopCount == 0) return -1;
+  if (!Looping()) return m_totalLength > m_position ? int64_t(m_totalLength) - m_position : 0;
+  // The rest of this pass to the loop's end, the whole passes between, then the last from the
+  // loop's beginning to the media's end.
+  const int64_t loop = int64_t(m_loopEnd) + 1 - m_loopBegin;
+  const int64_t rest = m_loopEnd >= m_position ? int64_t(m_loopEnd) + 1 - m_position : 0;
+  const int64_t last = m_totalLength > m_loopBegin ? int64_t(m_totalLength) - m_loopBegin : 0;
+  return rest + (int64_t(m_loopCount) - 2) * loop + last;
+}
+
 SNRESULT CSnMediaSource::SkipFrames(uint32_t& frames) {
   const uint32_t old = m_position;
   const uint64_t next = uint64_t(m_position) + frames;

@@ -24,6 +24,7 @@ class CSnMediaSource : public CSnVoiceSource {
   SNRESULT ApplyPendingSeek() override;
   void StopStream() override;
   float GetDuration() const override;
+  int64_t FramesLeft() const override;
   SNRESULT StopLooping() override;
   bool IsMediaSource() const override { return true; }
   float GetEnvelopeDb(uint32_t frames) override;

@@ -124,6 +124,8 @@ class CSnStageVoiceSource final : public ISnVoiceSource {
     return true;
   }
 
+  int64_t FramesLeft() const override { return m_ready ? m_stage.FramesLeft() : -1; }
+
   // A paused voice is not run: the source simply waits where it stopped.
   void SetPaused(bool) override {}
 

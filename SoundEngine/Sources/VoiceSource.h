@@ -44,6 +44,9 @@ class CSnVoiceSource {
   virtual void StopStream() {}
   virtual void GetBuffer(SnVoiceBuffer& buffer) = 0;
   virtual float GetDuration() const { return 0.0f; }  // ms
+  // The frames it will still hand the stage at its own rate, or -1 when it cannot tell (a loop
+  // without end, a plug-in).
+  virtual int64_t FramesLeft() const { return -1; }
   virtual SNRESULT StopLooping() { return SN_Success; }
   virtual bool IsMediaSource() const { return false; }
   // Pointers into media that moved from `oldBase` to `newBase` follow it.

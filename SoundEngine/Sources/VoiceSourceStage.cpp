@@ -308,6 +308,21 @@ SNRESULT CSnVoiceSourceStage::SkipWhileVirtual(uint32_t& frames) {
   return m_endReached && m_input.validFrames == 0 && m_skipHeld == 0 ? SN_NoMoreData : SN_DataReady;
 }
 
+int64_t CSnVoiceSourceStage::FramesLeft() const {
+  if (!m_pSource) return -1;
+  int64_t input = 0;
+  if (!m_endReached) {
+    input = m_pSource->FramesLeft();
+    if (input < 0) return -1;
+  }
+  input += m_input.validFrames;
+  if (m_resampler.m_state == SnResample_None) return input;
+  // A step of 16.16 source frames per output frame; the fraction already stepped into the next
+  // source frame is not heard again.
+  const uint64_t step = m_resampler.m_currentStep ? m_resampler.m_currentStep : kUnitStep;
+  return int64_t((uint64_t(input) * kUnitStep + step - 1) / step);
+}
+
 void CSnVoiceSourceStage::NotifyDuration() {
   const float duration = m_pSource->IsPrepared() ? m_pSource->GetDuration() : 0.0f;
   const float estimated = duration / std::pow(2.0f, m_pSource->GetPitch() * 0.00083333335f);

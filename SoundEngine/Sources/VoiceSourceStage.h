@@ -33,6 +33,9 @@ class CSnVoiceSourceStage {
   // While the voice is virtual: `frames` output frames in, the frames it stood for out. 45 or 17.
   SNRESULT SkipWhileVirtual(uint32_t& frames);
 
+  // The output frames its source and the input it holds will still give at the current pitch, or -1
+  // when the source cannot tell.
+  int64_t FramesLeft() const;
   // When a source begins: its duration as prepared, and as the pitch makes it last.
   void NotifyDuration();
   void VirtualOn(uint32_t mode);

@@ -48,6 +48,27 @@ inline std::vector<double> FramePeaks(const std::vector<double>& plane) {
   return peaks;
 }
 
+// The whole frames a fade of `ms` lasts on the transition clock, which counts whole milliseconds of
+// a frame (21 for 1024 samples at 48 kHz).
+inline size_t FadeFrames(size_t ms) {
+  const size_t frameMs = kFrame * 1000 / 48000;
+  return (ms + frameMs - 1) / frameMs;
+}
+// At output sample `t`, the gain of a fade stepped once a frame from frame `from` over `frames` frames
+// along `curve` (0..1 onto 0..1): each frame ramps from its start value to its end value, except a
+// voice's first frame (`voiceFrame`), which has its end value throughout.
+inline double SteppedFade(size_t t, size_t from, size_t frames, double (*curve)(double), size_t voiceFrame = SIZE_MAX) {
+  auto step = [&](size_t frame) {
+    return curve(frame <= from ? 0.0 : std::min(1.0, double(frame - from) / double(frames)));
+  };
+  const size_t frame = t / kFrame;
+  if (frame == voiceFrame) return step(frame + 1);
+  const double start = step(frame), end = step(frame + 1);
+  return start + (end - start) * double(t % kFrame) / double(kFrame);
+}
+inline double Rising(double u) { return u; }
+inline double Falling(double u) { return 1.0 - u; }
+
 class SoundEndToEndTest : public OutputFixture {
  public:
   void SetUp() override {
@@ -96,12 +117,13 @@ class SoundEndToEndTest : public OutputFixture {
     return samples;
   }
   static double At(const std::vector<double>& samples, size_t t) { return t < samples.size() ? samples[t] : 0.0; }
-  // Every sample of both planes from `from` on, in 16-bit units, against `model`; 1 LSB of room.
+  // Every sample of both planes from `from` on, in 16-bit units, against `model`; 1 LSB of room
+  // unless told.
   static void ExpectModel(const std::array<std::vector<double>, 2>& planes, size_t from,
-                          const std::function<double(size_t)>& model) {
+                          const std::function<double(size_t)>& model, double lsb = 1.0) {
     for (int c = 0; c < 2; ++c)
       for (size_t i = from; i < planes[c].size(); ++i)
-        ASSERT_NEAR(planes[c][i], model(i - from) * 32768.0, 1.0) << "channel " << c << " sample " << i;
+        ASSERT_NEAR(planes[c][i], model(i - from) * 32768.0, lsb) << "channel " << c << " sample " << i;
   }
 
   // A bank of the test's own beside the game's, from bank text, loaded from memory it keeps.
@@ -114,12 +136,13 @@ class SoundEndToEndTest : public OutputFixture {
     ASSERT_EQ(SoundEngine::LoadBank(own_.data(), uint32_t(own_.size()), id), SN_Success) << log_.Take();
   }
 
-  // A continuous sequence of two three-frame tones, SeqA (1 kHz) then SeqB (500 Hz), with the given
-  // options, posted after one frame and rendered for `frames` more: the capture's planes.
-  std::array<std::vector<double>, 2> PlaySequence(const std::string& options, uint32_t frames) {
+  // A continuous sequence of two tones, SeqA (1 kHz, three frames unless told) then SeqB (500 Hz), with
+  // the given options, posted after one frame and rendered for `frames` more: the capture's planes.
+  std::array<std::vector<double>, 2> PlaySequence(const std::string& options, uint32_t frames, uint32_t msA = 64,
+                                                  uint32_t msB = 64) {
     LoadOwnBank("platform Linux\n"
-                "tone SeqA 48000 1 64 1000\n"
-                "tone SeqB 48000 1 64 500\n"
+                "tone SeqA 48000 1 " + std::to_string(msA) + " 1000\n"
+                "tone SeqB 48000 1 " + std::to_string(msB) + " 500\n"
                 "sound SeqA SeqA Effects\n"
                 "sound SeqB SeqB Effects\n"
                 "sequence Seq Effects SeqA SeqB continuous " + options + "\n"

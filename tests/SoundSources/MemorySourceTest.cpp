@@ -114,6 +114,40 @@ TEST_F(MemorySourceTest, LoopsPlayTheirPassesForeverAndStopLooping) {
   EXPECT_LE(rest.samples.size(), 200u);
 }
 
+// The frames a source has still to give, through its passes: with what it gave, always the whole
+// play; none unknown before it is prepared or while it loops for ever.
+TEST_F(MemorySourceTest, FramesLeftCountTheRestOfEveryPass) {
+  Tools::ToneDesc tone = RampTone(1, 300);
+  tone.loop = true;
+  tone.loopStart = 100;
+  tone.loopEnd = 199;
+  FakeInstance instance(Tools::WriteToneMedia(tone));
+  for (uint16_t passes : {uint16_t(1), uint16_t(2), uint16_t(3)}) {
+    instance.loopCount = passes;
+    SN::CSnPcmSource source(&instance);
+    EXPECT_EQ(source.FramesLeft(), -1);
+    ASSERT_EQ(source.PrepareSource(), SN::SN_Success);
+    const int64_t whole = 300 + 100 * (passes - 1);
+    int64_t given = 0;
+    for (int i = 0; i < 100; ++i) {
+      ASSERT_EQ(source.FramesLeft() + given, whole) << "passes " << passes << " buffer " << i;
+      SN::SnVoiceBuffer b;
+      b.maxFrames = 64;
+      source.GetBuffer(b);
+      given += b.validFrames;
+      b.FreeMarkers();
+      source.ReleaseBuffer();
+      if (b.result != SN::SN_DataReady) break;
+    }
+    EXPECT_EQ(given, whole);
+    EXPECT_EQ(source.FramesLeft(), 0);
+  }
+  instance.loopCount = 0;
+  SN::CSnPcmSource forever(&instance);
+  ASSERT_EQ(forever.PrepareSource(), SN::SN_Success);
+  EXPECT_EQ(forever.FramesLeft(), -1);
+}
+
 TEST_F(MemorySourceTest, MarkersRideTheBuffersThatHoldThem) {
   Tools::ToneDesc tone = RampTone(2, 600);
   tone.markers = {{1, 0, "start"}, {2, 130, ""}, {3, 599, "end"}};

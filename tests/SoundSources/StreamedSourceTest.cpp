@@ -117,15 +117,21 @@ FakeInstance StreamedInstance(uint32_t id, uint32_t codec) {
   return instance;
 }
 
-TEST_F(StreamedSourceTest, StreamedPcmEqualsMemoryWithLoopsAndSplitFrames) {
+// 6000 frames of noise at 44.1 kHz looping over 1001..4321.
+Tools::ToneDesc LoopedNoise(uint16_t channels) {
   Tools::ToneDesc tone;
-  tone.channels = 3;  // 6-byte frames do not divide the 259-byte buffers
+  tone.channels = channels;
   tone.frames = 6000;
   tone.sampleRate = 44100;
   tone.signal = Tools::ToneSignal::Noise;
   tone.loop = true;
   tone.loopStart = 1001;
   tone.loopEnd = 4321;
+  return tone;
+}
+
+TEST_F(StreamedSourceTest, StreamedPcmEqualsMemoryWithLoopsAndSplitFrames) {
+  Tools::ToneDesc tone = LoopedNoise(3);  // 6-byte frames do not divide the 259-byte buffers
   tone.markers = {{1, 5, "a"}};
   const std::vector<uint8_t> media = Tools::WriteToneMedia(tone);
   WriteLoose(1234, media);
@@ -139,6 +145,22 @@ TEST_F(StreamedSourceTest, StreamedPcmEqualsMemoryWithLoopsAndSplitFrames) {
     ASSERT_EQ(expected[0].size(), loops == 1 ? 6000u * 48000 / 44100 : 0u + expected[0].size());
     ExpectSamePlanes(got, expected);
   }
+}
+
+// Through the stage at 44.1 kHz into 48 kHz, a looped stream tells the output frames it still has:
+// after every frame, with what it gave, the whole play to within the one frame a step rounds.
+TEST_F(StreamedSourceTest, AStreamThroughTheStageTellsItsOutputFramesLeft) {
+  WriteLoose(1236, Tools::WriteToneMedia(LoopedNoise(1)));
+  FakeInstance streamed = StreamedInstance(1236, 0x10000);
+  streamed.loopCount = 2;
+  std::vector<int64_t> told;
+  const auto planes = Play<SN::CSnPcmStreamSource>(
+      streamed, 1024, nullptr, [&](int, SN::CSnVoiceSource&, SN::CSnVoiceSourceStage& stage) {
+        told.push_back(stage.FramesLeft());
+      });
+  ASSERT_FALSE(told.empty());
+  const int64_t whole = int64_t(planes[0].size());
+  for (size_t i = 0; i < told.size(); ++i) EXPECT_NEAR(double(told[i] + 1024 * int64_t(i + 1)), double(whole), 1.0) << i;
 }
 
 TEST_F(StreamedSourceTest, StreamedAdpcmEqualsMemoryWithLoopsAndSplitBlocks) {

@@ -328,6 +328,7 @@ class Parser final : public MusicTextHost {
   bool Sound(const std::vector<std::string>& w);
   bool MotionSource(const std::vector<std::string>& w);
   bool Container(const std::vector<std::string>& w);
+  bool AddEffect(const std::string& definition, BankNodeParams& params);
   bool Rtpc(const std::vector<std::string>& w);
   bool Switch(const std::vector<std::string>& w);
   bool Layers(const std::vector<std::string>& w);
@@ -413,6 +414,18 @@ bool Parser::Bus(const std::vector<std::string>& w) {
   return AddObject(type, w[1], BusPayload(id, bus));
 }
 
+// The next of a node's four insert slots, from a shared definition.
+bool Parser::AddEffect(const std::string& definition, BankNodeParams& params) {
+  if (params.effects.size() == 4) return Fail("a node has four effect slots");
+  BankNodeEffect effect;
+  effect.slot = uint8_t(params.effects.size());
+  effect.shared = 1;
+  if (!Id(definition, effect.effectId)) return false;
+  params.effects.push_back(effect);
+  params.overridesEffects = 1;
+  return true;
+}
+
 // mixer|random|sequence <name> <bus or -> <child>[=weight]... [options]: children are named before.
 bool Parser::Container(const std::vector<std::string>& w) {
   if (!Count(w, 3, kNoMost)) return false;
@@ -443,6 +456,10 @@ bool Parser::Container(const std::vector<std::string>& w) {
       container.flags |= 0x08;
     } else if (kind != "mixer" && word == "perobject") {
       container.flags &= uint8_t(~0x10);
+    } else if (word == "effect") {
+      // Its children that have no effects of their own play these.
+      if (i + 1 == w.size()) return Fail("\"effect\" takes a definition");
+      if (!AddEffect(w[++i], params)) return false;
     } else if (kind != "mixer" && word == "transition") {
       // How a continuous play goes from item to item: 1 crossfade, 2 power crossfade, 3 delay, 4 sample
       // accurate, 5 trigger rate; the time in ms for 1, 2, 3 and 5.
@@ -615,15 +632,8 @@ bool Parser::Sound(const std::vector<std::string>& w) {
       // Placed where its path takes it around the listener; written once the path's vertices are known.
       sound.path = w[i + 1];
     } else if (w[i] == "effect") {
-      // The next of the four insert slots, from a shared definition; the sound's own effects win over
-      // those of the containers above it.
-      if (sound.params.effects.size() == 4) return Fail("a sound has four effect slots");
-      BankNodeEffect effect;
-      effect.slot = uint8_t(sound.params.effects.size());
-      effect.shared = 1;
-      if (!Id(w[i + 1], effect.effectId)) return false;
-      sound.params.effects.push_back(effect);
-      sound.params.overridesEffects = 1;
+      // The sound's own effects win over those of the containers above it.
+      if (!AddEffect(w[i + 1], sound.params)) return false;
     } else if (w[i] == "3d") {
       // Placed at its game object, spatialised along the object's own rays, attenuated by name (the
       // attenuation may come from another bank).

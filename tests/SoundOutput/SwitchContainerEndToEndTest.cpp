@@ -1,0 +1,40 @@
+// A continuous switch container heard end to end: a change of its switch on the game object fades the
+// old value's sound out and the new value's in, each over the time the container gives it.
+#include "tests/SoundOutput/SoundEndToEndSupport.h"
+
+namespace {
+
+using namespace EndToEnd;
+
+// The switch goes from One to Two in the fourth frame. From that frame the first tone fades out over
+// its 100 ms and the second, begun in the same frame, fades in over its 60 ms.
+TEST_F(SoundEndToEndTest, ASwitchChangeFadesTheOldSoundOutAndTheNewOneInOverTheirTimes) {
+  LoadOwnBank("platform Linux\n"
+              "tone SwOne 48000 1 300 1000\n"
+              "tone SwTwo 48000 1 300 500\n"
+              "sound SwOne SwOne Effects\n"
+              "sound SwTwo SwTwo Effects\n"
+              "switch Sw Effects switch SwGroup One One=SwOne Two=SwTwo continuous fade SwOne 100 40 "
+              "fade SwTwo 80 60\n"
+              "action Play_Sw_Act 0x0403 Sw\n"
+              "event Play_Sw Play_Sw_Act\n");
+  ASSERT_EQ(SoundEngine::SetSwitch("SwGroup", "One", kObject), SN_Success);
+  Frames(1);
+  ASSERT_NE(SoundEngine::PostEvent("Play_Sw", kObject), 0u);
+  Frames(3);
+  ASSERT_EQ(SoundEngine::SetSwitch("SwGroup", "Two", kObject), SN_Success);
+  Frames(18);
+  const auto planes = Capture();
+  const std::vector<double> one = OwnMedia("SwOne"), two = OwnMedia("SwTwo");
+  constexpr size_t kSwitchFrame = 4;
+  const size_t twoAt = kSwitchFrame * kFrame;
+  ASSERT_GE(planes[0].size(), twoAt + two.size());
+  ExpectModel(planes, 0, [&](size_t t) {
+    const double a = t >= kFrame ? At(one, t - kFrame) * SteppedFade(t, kSwitchFrame, FadeFrames(100), Falling) : 0.0;
+    const double b =
+        t >= twoAt ? At(two, t - twoAt) * SteppedFade(t, kSwitchFrame, FadeFrames(60), Rising, kSwitchFrame) : 0.0;
+    return (a + b) * kVoiceUnity * kCentreToPair;
+  });
+}
+
+}  // namespace
