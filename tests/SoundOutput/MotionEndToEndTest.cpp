@@ -313,4 +313,17 @@ TEST_F(MotionEndToEndTest, APlayerDeviceAddedWhileAMotionVoicePlaysIsRoutedAtOnc
   EXPECT_EQ(Log().otherPlayersFrames, 4u);
 }
 
+// A player moved to another listener leaves the voices of its old one; the other players keep theirs.
+TEST_F(MotionEndToEndTest, APlayerMovedToAnotherListenerLeavesTheOthersRoutesAlone) {
+  AddDevice();
+  ASSERT_EQ(MotionEngine::AddPlayerMotionDevice(1, 0, kMotionDevicePluginId, &pad_), SN_Success);
+  ASSERT_NE(Post("Play_Rumble"), 0u);
+  Render(2);
+  EXPECT_EQ(Log().otherPlayersFrames, 2u);
+  MotionEngine::SetPlayerListener(1, 1);
+  Render(2);
+  ExpectTone(0, 4, 0);
+  EXPECT_EQ(Log().otherPlayersFrames, 4u) << "player 1's output stays, handed still frames";
+}
+
 }  // namespace
