@@ -111,8 +111,9 @@ void HandAudioDeviceAdded(bool capture) {
   if (AudioDeviceArrivalHandler handler = Arrival().load()) handler();
 }
 
-uint32_t OpenPulledAudioDevice(uint32_t sampleRate, uint32_t channels, bool floatSamples, uint32_t frameSamples,
-                               AudioPullCallback callback, void* context) {
+namespace {
+SDL_AudioSpec PulledSpec(uint32_t sampleRate, uint32_t channels, bool floatSamples, uint32_t frameSamples,
+                         AudioPullCallback callback, void* context) {
   SDL_AudioSpec want{};
   want.freq = int(sampleRate);
   want.format = floatSamples ? AUDIO_F32SYS : AUDIO_S16SYS;
@@ -120,8 +121,33 @@ uint32_t OpenPulledAudioDevice(uint32_t sampleRate, uint32_t channels, bool floa
   want.samples = uint16_t(frameSamples);
   want.callback = callback;
   want.userdata = context;
+  return want;
+}
+}  // namespace
+
+uint32_t OpenPulledAudioDevice(uint32_t sampleRate, uint32_t channels, bool floatSamples, uint32_t frameSamples,
+                               AudioPullCallback callback, void* context) {
+  const SDL_AudioSpec want = PulledSpec(sampleRate, channels, floatSamples, frameSamples, callback, context);
   SDL_AudioSpec have{};
   return SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+}
+
+uint32_t OpenPulledAudioDevice(const char* deviceName, uint32_t& sampleRate, uint32_t& channels, uint32_t frameSamples,
+                               AudioPullCallback callback, void* context) {
+  const SDL_AudioSpec want = PulledSpec(sampleRate, channels, true, frameSamples, callback, context);
+  SDL_AudioSpec have{};
+  // The sample format stays float; rate and channels may become the device's own.
+  const SDL_AudioDeviceID device =
+      SDL_OpenAudioDevice(deviceName && deviceName[0] ? deviceName : nullptr, 0, &want, &have,
+                          SDL_AUDIO_ALLOW_FREQUENCY_CHANGE | SDL_AUDIO_ALLOW_CHANNELS_CHANGE);
+  if (!device) return 0;
+  if (have.channels == 0 || have.freq <= 0) {
+    SDL_CloseAudioDevice(device);
+    return 0;
+  }
+  sampleRate = uint32_t(have.freq);
+  channels = have.channels;
+  return device;
 }
 
 }  // namespace Platform

@@ -28,6 +28,10 @@ void ReleaseAudioDriver();
 using AudioPullCallback = void (*)(void* context, uint8_t* stream, int length);
 uint32_t OpenPulledAudioDevice(uint32_t sampleRate, uint32_t channels, bool floatSamples, uint32_t frameSamples,
                                AudioPullCallback callback, void* context);
+// The same on the device of that name (null or empty: the default one), which may settle on another
+// rate and channel count: those it settled on are written back into `sampleRate` and `channels`.
+uint32_t OpenPulledAudioDevice(const char* deviceName, uint32_t& sampleRate, uint32_t& channels, uint32_t frameSamples,
+                               AudioPullCallback callback, void* context);
 
 // Called on the thread that pumps the window's events when a playback device arrives.
 using AudioDeviceArrivalHandler = void (*)();

@@ -9,6 +9,7 @@
 // asks for on its own thread, and a push mode that queues frames on a device named by the caller.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -95,34 +96,59 @@ void CloseAudioPullOutput(AudioPullOutput* output);
 // Tests: under the dummy driver, pull outputs open as null devices that the test's threads pull.
 void SetNullAudioPullOutputs(bool enabled);
 
-// Push mode on a named device: interleaved float frames queued for the platform to play.
+// Push mode on a named device: interleaved float frames queued in a ring of slots, each holding up
+// to a unit of frames, that the platform's thread plays from. One thread queues (Reserve and
+// Commit, or Queue); the platform's thread (or a test, through TakeQueued) takes.
 class AudioQueueOutput {
  public:
-  virtual ~AudioQueueOutput() = default;
+  virtual ~AudioQueueOutput();
   virtual bool Start() = 0;
   virtual void Stop() = 0;
-  // Appends `frames` frames; false when the device would not take them.
-  virtual bool Queue(const float* data, uint32_t frames) = 0;
-  // Frames queued and not yet played.
-  virtual uint32_t QueuedFrames() = 0;
   virtual bool IsLost() = 0;
+  // The next slot, to be written in place with up to UnitFrames() frames and handed over by
+  // Commit; null when every slot is still queued. Until Commit the same slot comes back.
+  float* Reserve();
+  // The reserved slot's first `frames` frames are queued (at most a unit).
+  void Commit(uint32_t frames);
+  // Appends `frames` frames through the slots; false when the ring would not take them all.
+  bool Queue(const float* data, uint32_t frames);
+  // Frames queued and not yet played. Any thread.
+  uint32_t QueuedFrames() const;
   // A null device's listener (tests): takes what was queued, which then counts as played.
   virtual void TakeQueued(std::vector<float>& out) = 0;
   // The format the device settled on: the closest it plays to what was asked.
   uint32_t Channels() const { return m_channels; }
   uint32_t SampleRate() const { return m_sampleRate; }
+  uint32_t UnitFrames() const { return m_unitFrames; }
+  uint32_t SlotCount() const { return m_slotCount; }
 
  protected:
   AudioQueueOutput(uint32_t sampleRate, uint32_t channels) : m_sampleRate(sampleRate), m_channels(channels) {}
+  // Once the format is settled: `slots` slots of `unitFrames` frames; false without memory.
+  bool MakeRing(uint32_t slots, uint32_t unitFrames);
+  // The platform's side: up to `frames` queued frames into `out`; the frames taken.
+  uint32_t Take(float* out, uint32_t frames);
   uint32_t m_sampleRate;
   uint32_t m_channels;
+
+ private:
+  float* m_pRing = nullptr;
+  uint32_t* m_pCounts = nullptr;  // frames in each slot, written before the slot is handed over
+  uint32_t m_slotCount = 0;
+  uint32_t m_unitFrames = 0;
+  uint32_t m_writeSlot = 0;  // the queueing thread's
+  uint32_t m_readSlot = 0;   // the platform's
+  uint32_t m_readFrame = 0;  // the platform's
+  std::atomic<uint32_t> m_filledSlots{0};
+  std::atomic<uint32_t> m_queuedFrames{0};
 };
 
 // The device of that name (null or empty: the default one) for float frames; the platform may
-// change the rate and the channel count. Null when it will not open. Under SDL's dummy driver only
-// when tests asked for null queue devices.
+// change the rate and the channel count. Its ring holds `slots` slots (8 at least) of one audio
+// frame of `frameSamples` at `sampleRate` taken to the device's rate. Null when it will not open.
+// Under SDL's dummy driver only when tests asked for null queue devices.
 AudioQueueOutput* OpenAudioQueueOutput(const char* deviceName, uint32_t sampleRate, uint32_t channels,
-                                       uint32_t frameSamples);
+                                       uint32_t frameSamples, uint32_t slots = 8);
 void CloseAudioQueueOutput(AudioQueueOutput* output);
 // Tests: under the dummy driver, queue outputs open as null devices that keep what they are given,
 // settle on `sampleRate` and `channels` (0: as asked) and, when told, refuse to start.

@@ -436,6 +436,7 @@ void CSnBusNode::DeliverParameterChange(const SnParamChange& change) {
                        child->DeliverParameterChange(*static_cast<const SnParamChange*>(c));
                      },
                      &change);
+  if (IsMotionBus()) TellMotionVoices();
   if (change.parameterId == kBusVolume) PushVolume();
 }
 
@@ -465,6 +466,7 @@ void CSnBusNode::ApplyGainFactor(CSnRegisteredObj* gameObject, float gain) {
                        static_cast<CSnPropertyNode*>(child)->ApplyGainFactor(g.object, g.gain);
                      },
                      &context);
+  if (IsMotionBus()) TellMotionVoices();
 }
 
 SNRESULT CSnBusNode::SetRuntimeValue(CSnRegisteredObj*, uint8_t id, float value, const TransParamsBase& params) {

@@ -202,6 +202,9 @@ class CSnBusNode final : public CSnPropertyNode {
   void RemoveMotionChild(CSnHierarchyNode* child);
   void BecomeDefaultMotionBus();
   void LeaveDefaultMotionBus();
+  // A motion bus's motion voices are no active children of it: each one mixing in it or a child
+  // bus computes its parameters again, taking the bus's values and mute at once.
+  void TellMotionVoices();
   void BeginDucking();
   void EndDucking();
   void UnduckTargets();

@@ -1,9 +1,11 @@
-// Motion buses: the secondary output their children's motion plays go to, and the default motion bus
-// that takes the plays of nodes naming none. The default is held without a reference (a bus that
-// goes clears it) under the bus list's lock.
+// Motion buses: the secondary output their children's motion plays go to, the default motion bus
+// that takes the plays of nodes naming none, and the run-time changes their motion voices take. The
+// default is held without a reference (a bus that goes clears it) under the bus list's lock.
 #include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/Hierarchy/BusNode.h"
 #include "SoundEngine/Hierarchy/NodeIdList.h"
+#include "SoundEngine/Lower/PlaybackInstance.h"
+#include "SoundEngine/Lower/VoiceManager.h"
 #include "SoundEngine/ObjectIndex.h"
 
 namespace SN {
@@ -75,6 +77,20 @@ CSnBusNode* CSnBusNode::MotionBusFor(const CSnHierarchyNode* node) {
     return static_cast<CSnBusNode*>(output);
   }
   return DefaultMotionBus();
+}
+
+void CSnBusNode::TellMotionVoices() {
+  for (CSnPlaybackInstance* instance = VoiceManager::FirstActiveInstance(); instance;
+       instance = instance->m_pNextActive) {
+    if (!instance->IsMotion()) continue;
+    CSnBusNode* bus = MotionBusFor(instance->Node());
+    for (const CSnHierarchyNode* above = bus; above; above = above->Parent()) {
+      if (above != this) continue;
+      instance->NodeValuesChanged();
+      break;
+    }
+    if (bus) bus->Release();
+  }
 }
 
 bool CSnBusNode::HasMotionOutput(const CSnHierarchyNode* node) { return NearestMotionOutput(node) != nullptr; }

@@ -367,6 +367,17 @@ void UpdateDeviceRouting(uint32_t deviceType, uint32_t deviceId, uint32_t listen
   });
 }
 
+void RouteMotionVoicesToPlayer(uint32_t player) {
+  CSnMotionDeviceMgr* motion = CSnMotionDeviceMgr::Get();
+  if (!motion) return;
+  ForEachVoice([&](ISnVoiceConnections& voice, ISnVoicePipeline&) {
+    if (!voice.IsMotion()) return;
+    const uint32_t listenerMask = voice.TakeListenerMask();
+    motion->AttachPlayers(listenerMask);
+    if (CSnOutputDevice* device = FindOutputDevice(SnOutput_Motion, player)) RouteDryPath(voice, *device, listenerMask);
+  });
+}
+
 void RouteGameObjectVoices(CSnRegisteredObj* gameObject, uint32_t newMask) {
   ForEachVoice([&](ISnVoiceConnections& voice, ISnVoicePipeline&) {
     if (voice.GameObject() == gameObject) UpdateVoiceListeners(voice, newMask);

@@ -47,6 +47,9 @@ void ReleaseBusEffectsUsingBankData(const CSnLoadedBank* bank);
 void ForEachEffectInstance(uint32_t effectId, void (*callback)(ISnPlugin*, void*), void* cookie);
 // A device went (mask 0) or its listeners changed: voices follow.
 void UpdateDeviceRouting(uint32_t deviceType, uint32_t deviceId, uint32_t listenerMask);
+// A player's motion device arrived or its listener changed: the motion voices already playing on
+// its listener reach its motion output, made for them when it is not there yet.
+void RouteMotionVoicesToPlayer(uint32_t player);
 // The voices of a game object follow its new listener mask (behind the listeners' SetGameObjectActiveListeners).
 void RouteGameObjectVoices(CSnRegisteredObj* gameObject, uint32_t newMask);
 

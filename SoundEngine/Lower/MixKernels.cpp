@@ -64,10 +64,41 @@ inline void RampedFramesOfFour(const float* const* planes, uint32_t channels, ui
   highs[3] = b3;
 }
 
+// Six channels: four frames are 24 samples, six whole vectors. The first four planes are
+// transposed; the last two interleaved pairwise and slotted in between, so every store is whole.
+// Unity: a gain of exactly 1 all along, which multiplies nothing (x * 1 is x, bit for bit).
+template <bool Unity>
+uint32_t InterleaveSixFours(const float* const* planes, float* out, uint32_t frames, float previousGain, float step) {
+  uint32_t t = 0;
+  for (; t + 4 <= frames; t += 4) {
+    const __m128 gains = Unity ? _mm_set1_ps(1.0f) : RampGains(previousGain, step, t);
+    const auto load = [&](uint32_t c) {
+      const __m128 samples = _mm_loadu_ps(planes[c] + t);
+      return Unity ? samples : _mm_mul_ps(samples, gains);
+    };
+    __m128 a0 = load(0), a1 = load(1), a2 = load(2), a3 = load(3);
+    const __m128 c4 = load(4), c5 = load(5);
+    _MM_TRANSPOSE4_PS(a0, a1, a2, a3);
+    const __m128 early = _mm_unpacklo_ps(c4, c5);  // channels 4 and 5 of frames 0 and 1
+    const __m128 late = _mm_unpackhi_ps(c4, c5);   // of frames 2 and 3
+    float* frame = out + size_t(t) * 6;
+    _mm_storeu_ps(frame, a0);
+    _mm_storeu_ps(frame + 4, _mm_movelh_ps(early, a1));
+    _mm_storeu_ps(frame + 8, _mm_shuffle_ps(a1, early, _MM_SHUFFLE(3, 2, 3, 2)));
+    _mm_storeu_ps(frame + 12, a2);
+    _mm_storeu_ps(frame + 16, _mm_movelh_ps(late, a3));
+    _mm_storeu_ps(frame + 20, _mm_shuffle_ps(a3, late, _MM_SHUFFLE(3, 2, 3, 2)));
+  }
+  return t;
+}
+
 // Six or eight channels: four frames of each plane, transposed into frames four channels at a time.
 void InterleaveWide(const float* const* planes, uint32_t channels, float* out, uint32_t frames, float previousGain,
                     float step) {
   uint32_t t = 0;
+  if (channels == 6)
+    t = previousGain == 1.0f && step == 0.0f ? InterleaveSixFours<true>(planes, out, frames, previousGain, step)
+                                             : InterleaveSixFours<false>(planes, out, frames, previousGain, step);
   for (; t + 4 <= frames; t += 4) {
     __m128 lows[4], highs[4];
     RampedFramesOfFour(planes, channels, t, previousGain, step, lows, highs);

@@ -99,6 +99,8 @@ SNRESULT CSnMotionDeviceMgr::AddPlayerDevice(uint32_t player, uint32_t companyId
   RecountDevices();
   // A capture under way takes the new device in, under the name the game gave.
   if (const char16_t* name = LowerEngine::OutputCaptureName()) made->StartCapture(name);
+  // Motion voices already playing would otherwise wait for the next one to connect.
+  LowerEngine::RouteMotionVoicesToPlayer(player);
   return SN_Success;
 }
 
@@ -124,7 +126,10 @@ void CSnMotionDeviceMgr::SetPlayerListener(uint32_t player, uint32_t listener) {
   m_playersOf[listener] |= uint8_t(1u << player);
   m_listenerOf[player] = uint8_t(listener);
   State().listenerMask |= 1u << listener;
-  if (LowerEngine::FindOutputDevice(SnOutput_Motion, 0)) LowerEngine::UpdateDeviceRouting(SnOutput_Motion, 0, 1u << listener);
+  // This player's output, not the first player's: the others keep their routes.
+  if (LowerEngine::FindOutputDevice(SnOutput_Motion, player))
+    LowerEngine::UpdateDeviceRouting(SnOutput_Motion, player, 1u << listener);
+  LowerEngine::RouteMotionVoicesToPlayer(player);
 }
 
 void CSnMotionDeviceMgr::SetPlayerVolume(uint32_t player, float decibels) {

@@ -177,13 +177,22 @@ void CSnPlaybackInstance::ResetParamFlags(bool clearAll) {
 
 namespace {
 // A motion play's voice is mixed in its motion bus, no output bus: the motion buses' volume (property
-// 0 along their chain) is its own as an output bus's is a sound's.
-float MotionBusVolume(const CSnPropertyNode* node) {
+// 0 along their chain) and their mutes are its own as an output bus's are a sound's.
+struct MotionBusLevel {
+  float volume = 0.0f;
+  float gain = 1.0f;
+  uint32_t busId = 0;
+};
+MotionBusLevel MotionBusLevelOf(const CSnPropertyNode* node) {
+  MotionBusLevel level;
   CSnBusNode* bus = CSnBusNode::MotionBusFor(node);
-  if (!bus) return 0.0f;
-  const float volume = bus->GetEffectiveProperty(0, true);
+  if (!bus) return level;
+  level.volume = bus->GetEffectiveProperty(0, true);
+  level.busId = bus->ID();
+  for (const CSnHierarchyNode* above = bus; above && above->IsBus(); above = above->Parent())
+    level.gain *= static_cast<const CSnBusNode*>(above)->RuntimeGain();
   bus->Release();
-  return volume;
+  return level;
 }
 }  // namespace
 
@@ -202,7 +211,13 @@ void CSnPlaybackInstance::ComputeParameters() {
     const uint32_t mask = SnParamGroup_Volume | SnParamGroup_Pitch | SnParamGroup_LowPass | SnParamGroup_HighPass |
                           SnParamGroup_State5 | SnParamGroup_Group32;
     m_node->GetSoundParams(params, mask, Key(), nullptr, false, true);
-    m_block.volume = params.volume + (m_isMotion ? MotionBusVolume(m_node) : 0.0f);
+    m_block.volume = params.volume;
+    if (m_isMotion) {
+      const MotionBusLevel bus = MotionBusLevelOf(m_node);
+      m_block.volume += bus.volume;
+      // Keyed by the bus: the factor of the nodes above the voice's own leaf is another entry.
+      if (bus.gain != 1.0f) SetGainFactorEntry(bus.gain, bus.busId, false);
+    }
     m_block.params[0] = params.pitch;
     m_block.params[1] = params.lowPass;
     m_block.params[2] = params.highPass;

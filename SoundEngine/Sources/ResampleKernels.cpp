@@ -247,6 +247,53 @@ SNRESULT FixedStep(SnVoiceBuffer& in, SnVoiceBuffer& out, uint32_t requested, CS
   return Finish(in, out, requested, r, n, consumed);
 }
 
+// The interleaved float form for the common channel counts: a frame's input index and fraction are
+// worked out once and its channels written one after another, with the channel loop unrolled. The
+// sums are LerpFloat's, in the same order: f / 65536 scales by a power of two, so taking it first
+// gives the same bits as scaling the product.
+template <int CH>
+SNRESULT FixedStepFloatInterleaved(SnVoiceBuffer& in, SnVoiceBuffer& out, uint32_t requested, CSnPitchResampler& r) {
+  const InputView v(in, r);
+  const int64_t step = r.m_currentStep;
+  const int64_t start = r.m_position;
+  const uint32_t room = requested > r.m_outputOffset ? requested - r.m_outputOffset : 0;
+  const uint32_t n = FixedCount(v, start, step, room);
+  const uint32_t first = start < 0x10000 ? uint32_t(std::min<int64_t>(n, (0x10000 - start + step - 1) / step)) : 0;
+  // Byte pointers loaded through memcpy, as InputView does: the planes need not be aligned.
+  const uint8_t* planes[CH];
+  double saved[CH];
+  for (uint32_t c = 0; c < CH; ++c) {
+    planes[c] = v.f32 + size_t(c) * v.planeStride * sizeof(float);
+    saved[c] = LerpFloat::SavedOf(r, c);
+  }
+  const auto load = [](const uint8_t* plane, size_t index) {
+    float value;
+    memcpy(&value, plane + index * sizeof(float), sizeof value);
+    return double(value);
+  };
+  float* dst = static_cast<float*>(out.data) + size_t(r.m_outputOffset) * CH;
+  int64_t p = start;
+  uint32_t k = 0;
+  for (; k < first; ++k, p += step, dst += CH) {
+    const double f = double(p & 0xFFFF) * (1.0 / 65536.0);
+    for (uint32_t c = 0; c < CH; ++c) {
+      const double b = load(planes[c], 0);
+      dst[c] = float(saved[c] + (b - saved[c]) * f);
+    }
+  }
+  for (; k < n; ++k, p += step, dst += CH) {
+    const size_t i = size_t(p >> 16);
+    const double f = double(p & 0xFFFF) * (1.0 / 65536.0);
+    for (uint32_t c = 0; c < CH; ++c) {
+      const double a = load(planes[c], i - 1);
+      const double b = load(planes[c], i);
+      dst[c] = float(a + (b - a) * f);
+    }
+  }
+  const uint32_t consumed = Consume(v, r, p);
+  return Finish(in, out, requested, r, n, consumed);
+}
+
 template <class Lerp, bool Mapped, int CH>
 SNRESULT RampingStep(SnVoiceBuffer& in, SnVoiceBuffer& out, uint32_t requested, CSnPitchResampler& r) {
   const InputView v(in, r);
@@ -326,7 +373,14 @@ SnResampleKernelTable& ResampleKernels() {
 SNRESULT ResampleFloatToInterleaved(SnVoiceBuffer& input, SnVoiceBuffer& output, uint32_t requested,
                                     CSnPitchResampler& resampler) {
   if (!resampler.IsFloat() || resampler.m_state != SnResample_Fixed || input.validFrames == 0) return SN_Failure;
-  return FixedStep<LerpFloat, false, 0, true>(input, output, requested, resampler);
+  switch (resampler.m_channels) {
+    case 1: return FixedStepFloatInterleaved<1>(input, output, requested, resampler);
+    case 2: return FixedStepFloatInterleaved<2>(input, output, requested, resampler);
+    case 4: return FixedStepFloatInterleaved<4>(input, output, requested, resampler);
+    case 6: return FixedStepFloatInterleaved<6>(input, output, requested, resampler);
+    case 8: return FixedStepFloatInterleaved<8>(input, output, requested, resampler);
+    default: return FixedStep<LerpFloat, false, 0, true>(input, output, requested, resampler);
+  }
 }
 
 uint8_t ResampleFormatIndex(uint32_t bitsPerSample, uint32_t channels) {

@@ -59,6 +59,12 @@ TEST(MixKernels, InterleavingMatchesTheRampAndChannelMapOfEveryLayout) {
     MixKernels::InterleaveWithRamp(ramp, in.buffer, fast.data(), 0.25f, 0.75f);
     MixKernels::InterleaveWithRampPlain(ramp, in.buffer, plain.data(), 0.25f, 0.75f);
     EXPECT_EQ(fast, plain) << std::hex << config;
+    // At unity all along, and with frames left over after the groups of four.
+    std::vector<float> unityFast(fast.size(), -2.0f), unityPlain(fast.size(), -2.0f);
+    const SnGainRamp unity{1021, 1.0f / 1021.0f};
+    MixKernels::InterleaveWithRamp(unity, in.buffer, unityFast.data(), 1.0f, 1.0f);
+    MixKernels::InterleaveWithRampPlain(unity, in.buffer, unityPlain.data(), 1.0f, 1.0f);
+    EXPECT_EQ(unityFast, unityPlain) << std::hex << config;
     const std::vector<uint32_t> order = ExpectedPlaneOrder(config);
     for (uint32_t t = 0; t < 1024; t += 31)
       for (uint32_t c = 0; c < channels; ++c) {

@@ -39,6 +39,7 @@ struct DeviceLog {
   std::vector<std::vector<float>> frames;
   std::vector<Voice> voices;
   int stops = 0;
+  size_t otherPlayersFrames = 0;
 };
 DeviceLog& Log() {
   static DeviceLog log;
@@ -46,13 +47,23 @@ DeviceLog& Log() {
 }
 
 struct RecordingDevice final : OutputTest::TestMotionDevice<RecordingDevice> {
+  SNRESULT Init(ISnPluginMemAlloc*, const void*, uint32_t player, void*) override {
+    player_ = player;
+    return SN_Success;
+  }
   void WriteFrame(const SnMixBuffer& frame) override {
+    // Another player's frames are only counted.
+    if (player_ != 0) {
+      ++Log().otherPlayersFrames;
+      return;
+    }
     Log().frames.emplace_back(frame.samples, frame.samples + frame.validFrames);
   }
   void MixVoice(const SnMixBuffer& voice, float gain) override {
     Log().voices.push_back({std::vector<float>(voice.samples, voice.samples + voice.validFrames), gain});
   }
   void Stop() override { ++Log().stops; }
+  uint32_t player_ = 0;
 };
 
 class MotionEndToEndTest : public OutputFixture {
@@ -73,6 +84,17 @@ class MotionEndToEndTest : public OutputFixture {
   void AddDevice() {
     MotionEngine::RegisterMotionDevice(0, kMotionDevicePluginId, &RecordingDevice::Make);
     ASSERT_EQ(MotionEngine::AddPlayerMotionDevice(0, 0, kMotionDevicePluginId, &pad_), SN_Success);
+  }
+  // Every sample of frames [first, first + count) against the own bank's tone at `gain`, good to
+  // the engine's fast decibel conversion (0.2%).
+  void ExpectOwnTone(size_t first, size_t count, double gain) {
+    ASSERT_GE(Log().frames.size(), first + count);
+    for (size_t f = first; f < first + count; ++f)
+      for (size_t t = 0; t < kMotionFrame; ++t) {
+        const size_t n = f * kMotionFrame + t;
+        const double model = n < ownMedia_.size() ? ownMedia_[n] * gain : 0.0;
+        ASSERT_NEAR(Log().frames[f][t], model, std::fabs(model) * 2e-3 + 1e-6) << f << ", " << t;
+      }
   }
   uint32_t Post(const char* event) { return SoundEngine::PostEvent(event, kObject, 0, nullptr, nullptr, 0, nullptr, 0); }
   // Motion frames the device was handed with sound in them, each checked against the tone from
@@ -184,11 +206,7 @@ TEST_F(MotionEndToEndTest, AMotionBussVolumeIsItsMotionVoicesVolume) {
   // -6 dB through the engine's fast conversion, good to 0.2%.
   const double gain = kMotionUnity * std::pow(10.0, -6.0 / 20.0);
   ASSERT_EQ(Log().frames.size(), 4u);
-  for (size_t f = 0; f < 4; ++f)
-    for (size_t t = 0; t < kMotionFrame; ++t) {
-      const double model = ownMedia_[f * kMotionFrame + t] * gain;
-      ASSERT_NEAR(Log().frames[f][t], model, std::fabs(model) * 2e-3 + 1e-6) << f << ", " << t;
-    }
+  ExpectOwnTone(0, 4, gain);
 }
 
 // A sound whose node names a motion bus for its second output feeds the players' devices its own
@@ -238,6 +256,70 @@ TEST_F(MotionEndToEndTest, ASoundWithAMotionOutputFeedsThePlayersOnItsListenerAt
   Render(2);
   EXPECT_EQ(Log().voices.size(), afterStop);
   EXPECT_LE(afterStop, fed + 1);
+}
+
+// Run-time changes of a motion bus reach the motion voices already playing in it, as an output bus's
+// reach its sounds: its volume set by an action, its mute and its unmute. Each change is heard from
+// the frame after the one it comes in (that one ramps).
+TEST_F(MotionEndToEndTest, AMotionBussRunTimeVolumeAndMuteReachItsPlayingMotionVoices) {
+  LoadOwnBank("tone Wave 375 1 1000 25\n"
+              "motionbus Shaker -\n"
+              "motionsource Shaker_Source Wave\n"
+              "action Play_Shake_Act 0x0403 Shaker_Source\n"
+              "action Lower_Shaker_Act 0x0A02 Shaker bus value -6 0 0\n"
+              "action Mute_Shaker_Act 0x0602 Shaker bus\n"
+              "action Unmute_Shaker_Act 0x0702 Shaker bus\n"
+              "event Play_Shake Play_Shake_Act\n"
+              "event Lower_Shaker Lower_Shaker_Act\n"
+              "event Mute_Shaker Mute_Shaker_Act\n"
+              "event Unmute_Shaker Unmute_Shaker_Act\n",
+              "ShakerBank", "Wave");
+  ASSERT_EQ(ownMedia_.size(), 375u);
+  AddDevice();
+  ASSERT_NE(Post("Play_Shake"), 0u);
+  Render(2);
+  ExpectOwnTone(0, 2, kMotionUnity);
+  ASSERT_NE(Post("Lower_Shaker"), 0u);
+  Render(3);
+  ExpectOwnTone(3, 2, kMotionUnity * std::pow(10.0, -6.0 / 20.0));
+  ASSERT_NE(Post("Mute_Shaker"), 0u);
+  Render(3);
+  ASSERT_EQ(Log().frames.size(), 8u);
+  EXPECT_TRUE(Silent(Log().frames[6]));
+  EXPECT_TRUE(Silent(Log().frames[7]));
+  ASSERT_NE(Post("Unmute_Shaker"), 0u);
+  Render(3);
+  ExpectOwnTone(9, 2, kMotionUnity * std::pow(10.0, -6.0 / 20.0));
+}
+
+// A player whose device arrives while a motion voice plays gets its frames from the next frame on,
+// not from the next motion voice; the player already there keeps its own.
+TEST_F(MotionEndToEndTest, APlayerDeviceAddedWhileAMotionVoicePlaysIsRoutedAtOnce) {
+  MotionEngine::RegisterMotionDevice(0, kMotionDevicePluginId, &RecordingDevice::Make);
+  ASSERT_EQ(MotionEngine::AddPlayerMotionDevice(1, 0, kMotionDevicePluginId, &pad_), SN_Success);
+  ASSERT_NE(Post("Play_Rumble"), 0u);
+  Render(2);
+  ASSERT_NE(LowerEngine::FindOutputDevice(SnOutput_Motion, 1), nullptr);
+  EXPECT_EQ(Log().otherPlayersFrames, 2u);
+  ASSERT_EQ(MotionEngine::AddPlayerMotionDevice(0, 0, kMotionDevicePluginId, &pad_), SN_Success);
+  Render(2);
+  ASSERT_NE(LowerEngine::FindOutputDevice(SnOutput_Motion, 0), nullptr) << "made when the device came";
+  ASSERT_EQ(Log().frames.size(), 2u);
+  ExpectTone(0, 2, 2 * kMotionFrame);
+  EXPECT_EQ(Log().otherPlayersFrames, 4u);
+}
+
+// A player moved to another listener leaves the voices of its old one; the other players keep theirs.
+TEST_F(MotionEndToEndTest, APlayerMovedToAnotherListenerLeavesTheOthersRoutesAlone) {
+  AddDevice();
+  ASSERT_EQ(MotionEngine::AddPlayerMotionDevice(1, 0, kMotionDevicePluginId, &pad_), SN_Success);
+  ASSERT_NE(Post("Play_Rumble"), 0u);
+  Render(2);
+  EXPECT_EQ(Log().otherPlayersFrames, 2u);
+  MotionEngine::SetPlayerListener(1, 1);
+  Render(2);
+  ExpectTone(0, 4, 0);
+  EXPECT_EQ(Log().otherPlayersFrames, 4u) << "player 1's output stays, handed still frames";
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // engine's tone resampled, a device that settles on six channels, and a device that will not start.
 #include "OutputTestSupport.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "Platform/AudioDevices.h"
@@ -234,6 +235,60 @@ TEST_F(SharedEndpointSinkTest, ADeviceThatSettlesOnSixChannelsPlaysFiveOneSizedF
     ASSERT_EQ(frame[1], -0.5f) << t;
     for (int c = 2; c < 6; ++c) ASSERT_EQ(frame[c], 0.0f) << t << " channel " << c;
   }
+}
+
+// Frames written straight into the device's ring come out in the order written; a frame of one
+// sample is that sample and then silence, not what the slot held a ring ago; with every slot still
+// queued a frame is dropped and nothing queued is written over; once the device plays, frames go
+// through again.
+TEST_F(SharedEndpointSinkTest, TheRingKeepsFramesInOrderSilencesShortFramesAndDropsWhenFull) {
+  InitEndpoint();
+  std::lock_guard<Platform::ReentrantLock> lock(GlobalAudioLock());
+  CSnSharedEndpointSink* sink = Sink();
+  Platform::AudioQueueOutput* output = sink->Output();
+  std::vector<float> taken;
+  output->TakeQueued(taken);
+  std::vector<float> planes(2 * kFrame);
+  auto write = [&](float value, uint16_t frames) {
+    std::fill(planes.begin(), planes.end(), value);
+    SnMixBuffer mix;
+    mix.samples = planes.data();
+    mix.channelConfig = StandardConfig(kMaskStereo);
+    mix.maxFrames = kFrame;
+    mix.validFrames = frames;
+    sink->PassData(mix, 1.0f, 1.0f);
+    sink->WriteFrame();
+  };
+  const uint32_t slots = output->SlotCount();
+  ASSERT_GE(slots, 8u);
+  for (uint32_t i = 0; i < slots; ++i) write(float(i + 1), kFrame);
+  taken.clear();
+  output->TakeQueued(taken);
+  ASSERT_EQ(taken.size(), size_t(slots) * kFrame * 2);
+  for (uint32_t i = 0; i < slots; ++i)
+    ASSERT_EQ(taken[size_t(i) * kFrame * 2 + 7], float(i + 1)) << "frame " << i;
+
+  write(0.25f, 1);
+  taken.clear();
+  output->TakeQueued(taken);
+  ASSERT_EQ(taken.size(), size_t(kFrame) * 2);
+  EXPECT_EQ(taken[0], 0.25f);
+  EXPECT_EQ(taken[1], 0.25f);
+  EXPECT_TRUE(std::all_of(taken.begin() + 2, taken.end(), [](float sample) { return sample == 0.0f; }));
+
+  for (uint32_t i = 0; i < slots; ++i) write(0.5f, kFrame);
+  EXPECT_EQ(output->Reserve(), nullptr) << "every slot queued";
+  write(0.75f, kFrame);
+  EXPECT_EQ(output->QueuedFrames(), slots * kFrame);
+  taken.clear();
+  output->TakeQueued(taken);
+  ASSERT_EQ(taken.size(), size_t(slots) * kFrame * 2);
+  EXPECT_TRUE(std::all_of(taken.begin(), taken.end(), [](float sample) { return sample == 0.5f; }));
+  write(0.75f, kFrame);
+  taken.clear();
+  output->TakeQueued(taken);
+  ASSERT_EQ(taken.size(), size_t(kFrame) * 2);
+  EXPECT_EQ(taken.back(), 0.75f);
 }
 
 TEST_F(SharedEndpointSinkTest, ADeviceThatWillNotStartIsAFailure) {

@@ -174,52 +174,57 @@ TEST_F(ResampleKernelsTest, FloatMediaInterpolatesInDouble) {
   ExpectNear(run.got[0], model, 1e-7);
 }
 
-// Six planes of float at 48000 Hz to 44100, fed in frames of 1024 as an output device feeds them: the
-// interleaved form writes the planar form's samples, frame after frame, across the joints; it
-// refuses a resampler that is not at a fixed step on float.
+// Planes of float at 48000 Hz to 44100, fed in frames of 1024 as an output device feeds them: the
+// interleaved form writes the planar form's samples, frame after frame, across the joints, for each
+// channel count it has a form of its own for and one it has not (3); it refuses a resampler that is
+// not at a fixed step on float.
 TEST_F(ResampleKernelsTest, TheInterleavedFloatFormWritesThePlanarFormsSamples) {
-  constexpr uint32_t kChannels = 6, kFrame = 1024, kRoom = 960;
-  const SnMediaFormat format{48000, SN::MediaChannelConfig(kChannels, 0x3F), SnMediaFormat::Word(32, 24, 1, true)};
-  SN::CSnPitchResampler planar, interleaved;
-  ASSERT_EQ(planar.Init(format, 44100), SN::SN_Success);
-  ASSERT_EQ(interleaved.Init(format, 44100), SN::SN_Success);
-  SN::SnVoiceBuffer none;
-  std::vector<float> frame(size_t(kChannels) * kFrame), planes(size_t(kChannels) * kRoom), frames(planes.size());
-  auto input = [&](std::vector<float>& samples) {
-    SN::SnVoiceBuffer in;
-    in.data = samples.data();
-    in.validFrames = in.maxFrames = uint16_t(kFrame);
-    return in;
-  };
-  none = input(frame);
-  EXPECT_EQ(SN::ResampleFloatToInterleaved(none, none, kRoom, interleaved), SN::SN_Failure) << "no step yet";
-  planar.SetPitch(0.0f, false);
-  interleaved.SetPitch(0.0f, false);
-  size_t made = 0;
-  for (uint32_t pass = 0; pass < 5; ++pass) {
-    for (uint32_t c = 0; c < kChannels; ++c)
-      for (uint32_t t = 0; t < kFrame; ++t)
-        frame[size_t(c) * kFrame + t] = float(std::sin(0.01 * double(pass * kFrame + t) * (c + 1)));
-    SN::SnVoiceBuffer in = input(frame), out;
-    out.data = planes.data();
-    out.maxFrames = uint16_t(kRoom);
-    planar.ResetOffsets();
-    planar.m_requestedFrames = kRoom;
-    planar.Run(in, out);
-    SN::SnVoiceBuffer in2 = input(frame), out2;
-    out2.data = frames.data();
-    out2.maxFrames = uint16_t(kRoom);
-    interleaved.ResetOffsets();
-    EXPECT_EQ(SN::ResampleFloatToInterleaved(in2, out2, kRoom, interleaved), SN::SNRESULT(43));
-    ASSERT_EQ(out2.validFrames, out.validFrames);
-    EXPECT_EQ(in2.validFrames, 0u);
-    for (uint32_t k = 0; k < out.validFrames; ++k)
+  for (const uint32_t kChannels : {6u, 1u, 2u, 3u, 4u, 8u}) {
+    SCOPED_TRACE(kChannels);
+    constexpr uint32_t kFrame = 1024, kRoom = 960;
+    const SnMediaFormat format{48000, SN::MediaChannelConfig(kChannels, (1u << kChannels) - 1),
+                               SnMediaFormat::Word(32, uint16_t(4 * kChannels), 1, true)};
+    SN::CSnPitchResampler planar, interleaved;
+    ASSERT_EQ(planar.Init(format, 44100), SN::SN_Success);
+    ASSERT_EQ(interleaved.Init(format, 44100), SN::SN_Success);
+    SN::SnVoiceBuffer none;
+    std::vector<float> frame(size_t(kChannels) * kFrame), planes(size_t(kChannels) * kRoom), frames(planes.size());
+    auto input = [&](std::vector<float>& samples) {
+      SN::SnVoiceBuffer in;
+      in.data = samples.data();
+      in.validFrames = in.maxFrames = uint16_t(kFrame);
+      return in;
+    };
+    none = input(frame);
+    EXPECT_EQ(SN::ResampleFloatToInterleaved(none, none, kRoom, interleaved), SN::SN_Failure) << "no step yet";
+    planar.SetPitch(0.0f, false);
+    interleaved.SetPitch(0.0f, false);
+    size_t made = 0;
+    for (uint32_t pass = 0; pass < 5; ++pass) {
       for (uint32_t c = 0; c < kChannels; ++c)
-        ASSERT_EQ(frames[size_t(k) * kChannels + c], planes[size_t(c) * kRoom + k]) << pass << " " << k << " " << c;
-    made += out.validFrames;
+        for (uint32_t t = 0; t < kFrame; ++t)
+          frame[size_t(c) * kFrame + t] = float(std::sin(0.01 * double(pass * kFrame + t) * (c + 1)));
+      SN::SnVoiceBuffer in = input(frame), out;
+      out.data = planes.data();
+      out.maxFrames = uint16_t(kRoom);
+      planar.ResetOffsets();
+      planar.m_requestedFrames = kRoom;
+      planar.Run(in, out);
+      SN::SnVoiceBuffer in2 = input(frame), out2;
+      out2.data = frames.data();
+      out2.maxFrames = uint16_t(kRoom);
+      interleaved.ResetOffsets();
+      EXPECT_EQ(SN::ResampleFloatToInterleaved(in2, out2, kRoom, interleaved), SN::SNRESULT(43));
+      ASSERT_EQ(out2.validFrames, out.validFrames);
+      EXPECT_EQ(in2.validFrames, 0u);
+      for (uint32_t k = 0; k < out.validFrames; ++k)
+        for (uint32_t c = 0; c < kChannels; ++c)
+          ASSERT_EQ(frames[size_t(k) * kChannels + c], planes[size_t(c) * kRoom + k]) << pass << " " << k << " " << c;
+      made += out.validFrames;
+    }
+    // 5 x 1024 frames at 48000 / 44100 x 65536 = 71332 a step.
+    EXPECT_EQ(made, (uint64_t(5 * kFrame) * 65536 - 1) / 71332 + 1);
   }
-  // 5 x 1024 frames at 48000 / 44100 x 65536 = 71332 a step.
-  EXPECT_EQ(made, (uint64_t(5 * kFrame) * 65536 - 1) / 71332 + 1);
 }
 
 // 5.1 interleaved as FL FR FC LFE BL BR comes out as planes FL FR FC BL BR LFE, resampled or copied

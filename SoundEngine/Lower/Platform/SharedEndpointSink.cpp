@@ -54,7 +54,7 @@ CSnSharedEndpointSink* SinkPlaying(uint32_t endpointId) {
 
 CSnSharedEndpointSink::~CSnSharedEndpointSink() {
   if (m_pOutput) Platform::CloseAudioQueueOutput(m_pOutput);
-  if (m_pInterleaved) MemoryMgr::Falign(g_LEngineDefaultPoolId, m_pInterleaved);
+  if (m_pScratch) MemoryMgr::Falign(g_LEngineDefaultPoolId, m_pScratch);
 }
 
 SNRESULT CSnSharedEndpointSink::Init(const char* deviceName, uint32_t endpointId, SnChannelConfig config) {
@@ -63,7 +63,9 @@ SNRESULT CSnSharedEndpointSink::Init(const char* deviceName, uint32_t endpointId
   const uint32_t samples = LowerEngine::SamplesPerFrame();
   // Asked as the settings say (stereo when they leave it open); the device may settle elsewhere.
   const uint32_t asked = ChannelCount(config) ? ChannelCount(config) : 2;
-  m_pOutput = Platform::OpenAudioQueueOutput(deviceName, engineRate, asked, samples);
+  // Slots beyond the buffers: the one the platform is part-way through, and one more.
+  const uint32_t buffers = LowerEngine::PlatformSettings().sinkBufferCount & 0xFFFF;
+  m_pOutput = Platform::OpenAudioQueueOutput(deviceName, engineRate, asked, samples, buffers + 2);
   if (!m_pOutput) return SN_Failure;
   // The format settled on decides everything below: channels, frame buffer, rate.
   m_channels = m_pOutput->Channels();
@@ -83,9 +85,11 @@ SNRESULT CSnSharedEndpointSink::Init(const char* deviceName, uint32_t endpointId
     if (most > 0xFFFF) return SN_Failure;
     m_unitFrames = uint32_t(most);
   }
-  m_bufferFrames = (LowerEngine::PlatformSettings().sinkBufferCount & 0xFFFF) * m_unitFrames;
-  m_pInterleaved = AllocSamples(size_t(m_channels) * m_unitFrames);
-  if (!m_pInterleaved) return SN_InsufficientMemory;
+  if (m_unitFrames > m_pOutput->UnitFrames()) return SN_Failure;
+  m_bufferFrames = buffers * m_unitFrames;
+  m_pScratch = AllocSamples(size_t(m_channels) * m_unitFrames);
+  if (!m_pScratch) return SN_InsufficientMemory;
+  m_pFrame = m_pScratch;
   const SNRESULT frame = AllocFrameBuffer(m_channelConfig);
   if (frame != SN_Success) return frame;
   return SN_Success;
@@ -136,7 +140,7 @@ void CSnSharedEndpointSink::AddInterleaved(const SnMixBuffer& mix, float previou
   const float step = (nextGain - previousGain) / float(frames);
   for (uint32_t t = 0; t < frames; ++t) {
     const float gain = previousGain + float(t) * step;
-    float* frame = m_pInterleaved + size_t(t) * m_channels;
+    float* frame = m_pFrame + size_t(t) * m_channels;
     for (uint32_t c = 0; c < m_channels; ++c) frame[c] += mix.samples[planes[c] + t] * gain;
   }
 }
@@ -153,11 +157,11 @@ void CSnSharedEndpointSink::PassData(const SnMixBuffer& mix, float previousGain,
     // Straight into what the device is given: the first share interleaves, the others add.
     const SnMixBuffer& source = InSinkLayout(mix, previousGain, nextGain, frames);
     if (first) {
+      m_pFrame = Destination();
       const SnGainRamp ramp{uint16_t(frames), 1.0f / float(frames)};
-      MixKernels::InterleaveWithRamp(ramp, source, m_pInterleaved, previousGain, nextGain);
+      MixKernels::InterleaveWithRamp(ramp, source, m_pFrame, previousGain, nextGain);
       if (frames < m_unitFrames)
-        std::memset(m_pInterleaved + size_t(frames) * m_channels, 0,
-                    size_t(m_unitFrames - frames) * m_channels * sizeof(float));
+        std::memset(m_pFrame + size_t(frames) * m_channels, 0, size_t(m_unitFrames - frames) * m_channels * sizeof(float));
     } else {
       AddInterleaved(source, previousGain, nextGain, frames);
     }
@@ -175,6 +179,21 @@ void CSnSharedEndpointSink::EndFrame() {
   m_countdown = m_shareCount;
 }
 
+float* CSnSharedEndpointSink::Destination() {
+  float* slot = m_pOutput->Reserve();
+  return slot ? slot : m_pScratch;
+}
+
+void CSnSharedEndpointSink::Hand(float* frame, uint32_t frames) {
+  if (frame != m_pScratch) {
+    m_pOutput->Commit(frames);
+  } else if (!m_ringWasFull) {
+    // Only a caller writing past the frames asked for gets here; the frame is dropped, not queued late.
+    SOUND_LOG(Warning, "Shared endpoint output: the device's ring is full; a frame is dropped");
+    m_ringWasFull = true;
+  }
+}
+
 void CSnSharedEndpointSink::QueueResampled() {
   SnVoiceBuffer in;
   in.data = m_frameBuffer.samples;
@@ -182,20 +201,26 @@ void CSnSharedEndpointSink::QueueResampled() {
   in.maxFrames = m_frameBuffer.maxFrames;
   in.validFrames = uint16_t(LowerEngine::SamplesPerFrame());
   // Resampled straight into the device's interleaved frames.
+  float* frame = Destination();
   SnVoiceBuffer out;
-  out.data = m_pInterleaved;
+  out.data = frame;
   out.channelConfig = m_channelConfig;
   out.maxFrames = uint16_t(m_unitFrames);
   m_resampler.ResetOffsets();
   if (ResampleFloatToInterleaved(in, out, m_unitFrames, m_resampler) == SN_Failure) return;
-  if (out.validFrames) m_pOutput->Queue(m_pInterleaved, out.validFrames);
+  Hand(frame, out.validFrames);
 }
 
 void CSnSharedEndpointSink::WriteFrame() {
+  if (!m_resampling && m_framesPassed == 0) {
+    WriteSilence();
+    return;
+  }
   if (m_resampling)
     QueueResampled();
   else
-    m_pOutput->Queue(m_pInterleaved, LowerEngine::SamplesPerFrame());
+    Hand(m_pFrame, LowerEngine::SamplesPerFrame());
+  m_pFrame = m_pScratch;
   m_framesPassed = 0;
   m_frameBuffer.validFrames = 0;
 }
@@ -207,8 +232,9 @@ void CSnSharedEndpointSink::WriteSilence() {
     std::memset(m_frameBuffer.samples, 0, size_t(m_channels) * m_frameBuffer.maxFrames * sizeof(float));
     QueueResampled();
   } else {
-    std::memset(m_pInterleaved, 0, size_t(m_channels) * samples * sizeof(float));
-    m_pOutput->Queue(m_pInterleaved, samples);
+    float* frame = Destination();
+    std::memset(frame, 0, size_t(m_channels) * samples * sizeof(float));
+    Hand(frame, samples);
   }
   m_framesPassed = 0;
 }

@@ -1,6 +1,6 @@
 // The shared endpoint sink (kind 4): float frames queued on a playback device named by its id,
 // shared by every output device that plays that device. At the engine's rate each device's mix goes
-// straight into the interleaved frame the device is given (the first stores, the others add); at
+// straight into the device's ring slot the frame is given (the first stores, the others add); at
 // another rate the mixes sum into a planar frame that the sources' resampling kernel takes to the
 // device's rate. The frame goes out once per audio frame. Everything is sized from the format the
 // device settled on. Audio thread, under the global audio lock: sharing is counted, not locked.
@@ -55,6 +55,10 @@ class CSnSharedEndpointSink final : public CSnSink {
   void AddInterleaved(const SnMixBuffer& mix, float previousGain, float nextGain, uint32_t frames);
   // The planar frame taken to the device's rate, interleaved as it goes, and queued.
   void QueueResampled();
+  // Where this frame is written: the device's next slot, or the scratch frame while its ring is full.
+  float* Destination();
+  // A frame written at Destination() handed to the device (a scratch frame goes nowhere).
+  void Hand(float* frame, uint32_t frames);
 
   Platform::AudioQueueOutput* m_pOutput = nullptr;
   uint32_t m_endpointId = 0;
@@ -66,8 +70,11 @@ class CSnSharedEndpointSink final : public CSnSink {
   uint32_t m_framesPassed = 0;  // frames of this audio frame's sum so far; 0: the next share stores
   bool m_resampling = false;
   CSnPitchResampler m_resampler;
-  // What the device is given: m_unitFrames interleaved frames, lower-engine pool.
-  float* m_pInterleaved = nullptr;
+  // This audio frame's interleaved frames: a slot of the device's ring, written in place, or the
+  // scratch frame (m_unitFrames frames, lower-engine pool) when the ring had no room.
+  float* m_pFrame = nullptr;
+  float* m_pScratch = nullptr;
+  bool m_ringWasFull = false;
   SnChannelConfig m_matrixFor = 0;  // the mix layout m_matrix was made for
   alignas(16) float m_matrix[kMaxFrameChannels * kMaxFrameChannels];
 };
