@@ -144,9 +144,9 @@ class MusicEndToEndTest : public OutputTest::OutputFixture {
   void LoadMusic(const MusicBank& music) {
     Tools::BankDescription bank;
     std::string error;
-    ASSERT_TRUE(Tools::ParseBankText(std::string(music.rampLow      ? "tone Low   48000 1 9000 0 ramp\r\n"
-                                                 : music.streamedLow ? "tone Low   48000 1 9000 0.25  dc loose\r\n"
-                                                                     : "tone Low   48000 1 9000 0.25  dc\r\n") +
+    const std::string low = std::string(music.rampLow ? "tone Low   48000 1 9000 0 ramp" : "tone Low   48000 1 9000 0.25  dc") +
+                            (music.streamedLow ? " loose\r\n" : "\r\n");
+    ASSERT_TRUE(Tools::ParseBankText(low +
                                          "tone High  48000 1 9000 0.5   dc\r\n"
                                      "tone Sting 48000 1 250  0.125 dc\r\n",
                                      "MusicBank", bank, error))
@@ -156,8 +156,13 @@ class MusicEndToEndTest : public OutputTest::OutputFixture {
     if (music.streamedLow) {
       for (const auto& media : bank.media) {
         if (media.id != Id("Low")) continue;
+        // Bytes past the media's data, which it never plays: the read that brings its last samples is
+        // followed by another, which tells the test those samples are with the stream.
+        std::vector<uint8_t> file = media.bytes;
+        file.resize(file.size() + kStreamTail, 0);
         std::ofstream(Path(std::to_string(media.id) + ".snm"), std::ios::binary)
-            .write(reinterpret_cast<const char*>(media.bytes.data()), std::streamsize(media.bytes.size()));
+            .write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size()));
+        streamedBytes_ = media.bytes.size();
         levelTrack.sources[0] = {0x00010000, 1, media.id, media.id, 0, {}};
       }
       levelTrack.lookAheadMs = 100;
@@ -223,7 +228,24 @@ class MusicEndToEndTest : public OutputTest::OutputFixture {
     return playingId;
   }
 
+  // Renders `count` frames of a play whose streamed clip's voice was made in its first frame with
+  // `lead` samples to go. The stream reads its first buffer at once and reads on only once the voice
+  // has taken the header from it, in the frame of the clip's first sample; from then on, before each
+  // frame the stream has been handed every byte that frame plays.
+  void StreamedFrames(uint32_t count, uint64_t readBefore, int64_t lead) {
+    const uint64_t dataBytes = 2 * 432000;
+    const uint64_t header = streamedBytes_ - dataBytes;
+    io_.WaitForBytes(readBefore + 1);
+    for (uint32_t frame = 1; frame <= count; ++frame) {
+      const int64_t played = std::clamp<int64_t>(int64_t(frame) * kFrame - lead, 0, 432000);
+      if (played > int64_t(kFrame)) io_.WaitForHandedBytes(readBefore + header + 2 * uint64_t(played));
+      Frames(1);
+    }
+  }
+
+  static constexpr size_t kStreamTail = 64 * 1024;  // more than the device's granule and its buffering
   std::vector<uint8_t> image_;
+  size_t streamedBytes_ = 0;
 };
 
 // With nothing changed the segment plays its default sub-track from its first pre-entry sample to the
@@ -461,20 +483,40 @@ TEST_F(MusicEndToEndTest, AStateChangeLessThanAFrameFromItsSyncIsAppliedAtOnce) 
 }
 
 // A streamed clip that is not prefetched has its voice made one look-ahead (100 ms, 4,800 samples)
-// before its first sample, in the play's first frame, which stays silent. (Whether the stream's
-// first buffer is in by then is the stream manager's thread's affair, so the sound itself is not
-// compared here.)
-TEST_F(MusicEndToEndTest, AStreamedClipHasItsVoiceMadeOneLookAheadEarly) {
+// before its first sample, in the play's first frame, which stays silent; with its data at hand it
+// sounds sample for sample as the same clip played from the bank's memory.
+TEST_F(MusicEndToEndTest, AStreamedClipStartsOneLookAheadEarlyAndSoundsAsTheClipFromMemory) {
+  constexpr uint32_t kPlayFrames = (kSegmentEnd + 4800) / kFrame + 3;
   MusicBank music;
-  music.streamedLow = true;
+  music.rampLow = true;
   LoadMusic(music);
   PlayLevel();
+  Frames(kPlayFrames);
+  const std::vector<double> fromMemory = Capture();
+
+  TearDown();
+  SetUp();
+  music.streamedLow = true;
+  LoadMusic(music);
+  const uint64_t readBefore = io_.Bytes();
+  PlayLevel(SnCallback_Starvation);
   Frames(1);
   ASSERT_EQ(VoiceManager::ActiveInstanceCount(), 1u);
   EXPECT_EQ(VoiceManager::FirstActiveInstance()->InitialOffset(), 4800 - int32_t(kFrame))
       << "one frame of its look-ahead gone";
-  const std::vector<double> plane = Capture();
-  for (size_t t = 0; t < kFrame; ++t) ASSERT_EQ(plane[t], 0.0) << t;
+  StreamedFrames(kPlayFrames - 1, readBefore, 4800 - int64_t(kFrame));
+  const std::vector<double> streamed = Capture();
+  for (size_t t = 0; t < kFrame; ++t) ASSERT_EQ(streamed[t], 0.0) << t;
+  // The ramp's first sample is 0: the clip's first non-zero sample is its second. From memory the
+  // clip starts with the play; streamed, one look-ahead into it.
+  const size_t c0 = FirstSound(fromMemory) - 1;
+  ASSERT_EQ(c0, 0u);
+  ASSERT_EQ(FirstSound(streamed) - 1, 4800u);
+  ExpectLevels(fromMemory, c0, size_t(kSegmentEnd), [](int64_t t) { return Ramp(t); }, 1.5);
+  ASSERT_GE(streamed.size(), 4800 + size_t(kSegmentEnd) + kFrame);
+  for (size_t t = 0; t < size_t(kSegmentEnd) + kFrame; ++t)
+    ASSERT_EQ(streamed[4800 + t], fromMemory[t]) << "music time " << t;
+  EXPECT_TRUE(g_heard.empty()) << "the voice never starved";
 }
 
 // A switch change waits for the sync point its track's transition asks for: set after 70 frames

@@ -213,6 +213,9 @@ class GatedPackageIO final : public Audio::CSnFilePackageLowLevelIOBlocking {
       std::unique_lock<std::mutex> lock(mutex_);
       ++waiting_;
       changed_.notify_all();
+      // The device's thread reads one transfer at a time: every read before this one has been handed
+      // to its stream.
+      handed_ = bytes_;
       changed_.wait(lock, [&] { return open_ || allowed_ > 0; });
       if (!open_) --allowed_;
       --waiting_;
@@ -244,6 +247,12 @@ class GatedPackageIO final : public Audio::CSnFilePackageLowLevelIOBlocking {
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait(lock, [&] { return bytes_ >= count; });
   }
+  // Until the reads handed to their streams hold `count` bytes in all: a later read has begun, so
+  // the stream reading ahead must still want more than `count` for this to come.
+  void WaitForHandedBytes(uint64_t count) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return handed_ >= count; });
+  }
   uint64_t Bytes() {
     std::lock_guard<std::mutex> lock(mutex_);
     return bytes_;
@@ -257,6 +266,7 @@ class GatedPackageIO final : public Audio::CSnFilePackageLowLevelIOBlocking {
   uint32_t allowed_ = 0;
   uint32_t waiting_ = 0;
   uint64_t bytes_ = 0;
+  uint64_t handed_ = 0;
 };
 
 // The real engine over memory hooks and a stream manager with the game's low-level I/O, files
