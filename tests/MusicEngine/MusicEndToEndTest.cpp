@@ -4,6 +4,7 @@
 // sample c0, on a frame boundary; music time t is sample c0 + t.
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -73,6 +74,7 @@ struct MusicBank {
   bool fadeOutLow = false;  // the low clip fades out over its last 500 ms
   bool noPostExit = false;  // the segment ends at its exit cue
   bool streamedLow = false;  // the low clip streams from a loose file, 100 ms ahead, not prefetched
+  bool volumeLfo = false;  // the track's volume follows a 2 Hz triangle LFO (0 dB at rest, -200 at full swing)
 };
 
 class MusicEndToEndTest : public OutputTest::OutputFixture {
@@ -148,6 +150,7 @@ class MusicEndToEndTest : public OutputTest::OutputFixture {
                             (music.streamedLow ? " loose\r\n" : "\r\n");
     ASSERT_TRUE(Tools::ParseBankText(low +
                                          "tone High  48000 1 9000 0.5   dc\r\n"
+                                     "modulator lfo TrackLfo 0=2 2=50 4=2 5=1\r\n"
                                      "tone Sting 48000 1 250  0.125 dc\r\n",
                                      "MusicBank", bank, error))
         << error;
@@ -166,6 +169,15 @@ class MusicEndToEndTest : public OutputTest::OutputFixture {
         levelTrack.sources[0] = {0x00010000, 1, media.id, media.id, 0, {}};
       }
       levelTrack.lookAheadMs = 100;
+    }
+    if (music.volumeLfo) {
+      Tools::BankNodeCurve curve;
+      curve.rtpcId = Id("TrackLfo");
+      curve.rtpcType = 2;
+      curve.parameterId = 0;
+      curve.curveId = 1;
+      curve.points = {{0.0f, 0.0f, 4}, {1.0f, -200.0f, 4}};
+      levelTrack.params.curves = {curve};
     }
     objects.push_back({Tools::kBankMusicTrackType, Tools::MusicTrackPayload(levelTrack, false)});
     if (music.stinger) {
@@ -664,6 +676,49 @@ TEST_F(MusicEndToEndTest, TheSpeedFromItsParameterIsWholeSamplesAFrameAndPitchOf
       EXPECT_NEAR(voice->PitchCents(), 1200.0, 0.01);
     }
   }
+}
+
+}  // namespace
+
+namespace {
+
+// The test bank's LFO as a factor on the gain after `frame` frames of its life: a 2 Hz triangle from
+// a quarter period, its depth of 0.5 faded in over the default second, mapped 1 - value.
+double TrackLfoFactor(int64_t frame) {
+  if (frame <= 0) return 1.0;
+  const double phase = std::fmod(0.25 + double(frame * kFrame) * 2.0 / 48000.0, 1.0);
+  const double triangle = phase < 0.5 ? 2.0 * phase : 2.0 * (1.0 - phase);
+  const double depth = 0.5 * std::min(double(frame * kFrame), 48000.0) / 48000.0;
+  return 1.0 - depth * triangle;
+}
+
+// The track's volume curve names the LFO: the track context makes it once, its music voice reads it
+// frame by frame (each frame's gain ramping from the factor read last to the one read now), and the
+// voice made by a switch change later goes on with the same LFO rather than one of its own.
+TEST_F(MusicEndToEndTest, ATracksModulatorCurveShapesItsMusicVoicesFrameByFrame) {
+  MusicBank music;
+  music.volumeLfo = true;
+  LoadMusic(music);
+  PlayLevel();
+  Frames(1);
+  ASSERT_EQ(VoiceManager::ActiveInstanceCount(), 1u);
+  EXPECT_EQ(VoiceManager::FirstActiveInstance()->Modulators().InstanceCount(), 1u);
+  Frames(69);
+  ASSERT_EQ(SoundEngine::SetSwitch("Intensity", "High", kObject), SN_Success);
+  Frames(80);
+  const std::vector<double> plane = Capture();
+  const size_t c0 = FirstSound(plane);
+  ASSERT_EQ(c0 % kFrame, 0u);
+  // The bar after 71,680 is 120,000 in music time; the LFO has run a frame when the first voice
+  // first reads it. A voice's first frame has nothing read before it to ramp from.
+  constexpr int64_t kHigh = 120000;
+  ExpectLevels(plane, c0, 150 * kFrame, [](int64_t t) {
+    const int64_t frame = t / kFrame;
+    const bool first = frame == 0 || (t >= kHigh && frame == kHigh / kFrame);
+    const double from = TrackLfoFactor(first ? frame + 1 : frame), to = TrackLfoFactor(frame + 1);
+    const double gain = from + (to - from) * double(t % kFrame) / double(kFrame);
+    return (t < kHigh ? 0.25 : 0.5) * gain;
+  }, 1.5);
 }
 
 }  // namespace
