@@ -185,7 +185,9 @@ void CSnMusicTrackContext::Apply(const Automation& automation, int64_t at) {
     case Volume: automation.target->SetAutomationGain(Volume, value + 1.0f); break;
     case FadeIn:
     case FadeOut: automation.target->SetAutomationGain(automation.automation->type, value); break;
-    default: break;  // filter curves are not played by music voices yet
+    case LowPass:
+    case HighPass: automation.target->SetAutomationFilter(automation.automation->type - LowPass, value); break;
+    default: break;
   }
 }
 

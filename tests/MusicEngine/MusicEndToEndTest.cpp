@@ -74,6 +74,7 @@ struct MusicBank {
   bool fadeOutLow = false;  // the low clip fades out over its last 500 ms
   bool noPostExit = false;  // the segment ends at its exit cue
   bool streamedLow = false;  // the low clip streams from a loose file, 100 ms ahead, not prefetched
+  uint32_t filterLow = 0;  // the low clip's automation of this type (1 low-pass, 2 high-pass): 0 to 90 over 9 s
   bool volumeLfo = false;  // the track's volume follows a 2 Hz triangle LFO (0 dB at rest, -200 at full swing)
 };
 
@@ -170,6 +171,7 @@ class MusicEndToEndTest : public OutputTest::OutputFixture {
       }
       levelTrack.lookAheadMs = 100;
     }
+    if (music.filterLow) levelTrack.automation = {{0, music.filterLow, {{0.0f, 0.0f, 4}, {9.0f, 90.0f, 4}}}};
     if (music.volumeLfo) {
       Tools::BankNodeCurve curve;
       curve.rtpcId = Id("TrackLfo");
@@ -719,6 +721,44 @@ TEST_F(MusicEndToEndTest, ATracksModulatorCurveShapesItsMusicVoicesFrameByFrame)
     const double gain = from + (to - from) * double(t % kFrame) / double(kFrame);
     return (t < kHigh ? 0.25 : 0.5) * gain;
   }, 1.5);
+}
+
+// A low-pass or high-pass automation of a clip adds its value to its voice's own filter, frame by
+// frame, kept when the voice computes its parameters again: the low-pass lets the DC through, the
+// high-pass takes it away.
+TEST_F(MusicEndToEndTest, FilterAutomationsMoveTheirVoicesFiltersFrameByFrame) {
+  for (uint32_t type : {1u, 2u}) {
+    SCOPED_TRACE(type == 1 ? "low-pass" : "high-pass");
+    if (type == 2) {
+      TearDown();
+      SetUp();
+    }
+    MusicBank music;
+    music.filterLow = type;
+    LoadMusic(music);
+    PlayLevel();
+    uint8_t obstruction[kMaxListeners], occlusion[kMaxListeners];
+    for (uint32_t frames : {1u, 50u, 100u}) {
+      Frames(frames - g_frame);
+      ASSERT_EQ(VoiceManager::ActiveInstanceCount(), 1u);
+      CSnPlaybackInstance* voice = VoiceManager::FirstActiveInstance();
+      // The curve's value at the end of the frame just rendered.
+      const double value = 90.0 * double(frames * kFrame) / 432000.0;
+      SnVoiceGainParams params;
+      voice->GetVoiceGainParams(params, obstruction, occlusion);
+      EXPECT_NEAR(type == 1 ? params.baseLowPass : params.baseHighPass, value, 1e-3) << frames;
+      EXPECT_EQ(type == 1 ? params.baseHighPass : params.baseLowPass, 0.0f);
+      voice->ComputeParameters();
+      voice->GetVoiceGainParams(params, obstruction, occlusion);
+      EXPECT_NEAR(type == 1 ? params.baseLowPass : params.baseHighPass, value, 1e-3) << frames;
+    }
+    const std::vector<double> plane = Capture();
+    const double dc = 0.25 * kVoiceUnity * kCentreToPair * 32768.0;
+    for (size_t t = 99 * kFrame; t < 100 * kFrame; ++t) {
+      if (type == 1) ASSERT_NEAR(plane[t], dc, 1.0) << t;
+      else ASSERT_LT(std::abs(plane[t]), dc * 0.01) << t;
+    }
+  }
 }
 
 }  // namespace
