@@ -151,7 +151,7 @@ class MusicEndToEndTest : public OutputTest::OutputFixture {
                             (music.streamedLow ? " loose\r\n" : "\r\n");
     ASSERT_TRUE(Tools::ParseBankText(low +
                                          "tone High  48000 1 9000 0.5   dc\r\n"
-                                     "modulator lfo TrackLfo 0=2 2=50 4=2 5=1\r\n"
+                                     "modulator lfo TrackLfo 0=2 2=50 4=2 5=1\r\n"  // as the game bank's VolumeLfo
                                      "tone Sting 48000 1 250  0.125 dc\r\n",
                                      "MusicBank", bank, error))
         << error;
@@ -684,16 +684,6 @@ TEST_F(MusicEndToEndTest, TheSpeedFromItsParameterIsWholeSamplesAFrameAndPitchOf
 
 namespace {
 
-// The test bank's LFO as a factor on the gain after `frame` frames of its life: a 2 Hz triangle from
-// a quarter period, its depth of 0.5 faded in over the default second, mapped 1 - value.
-double TrackLfoFactor(int64_t frame) {
-  if (frame <= 0) return 1.0;
-  const double phase = std::fmod(0.25 + double(frame * kFrame) * 2.0 / 48000.0, 1.0);
-  const double triangle = phase < 0.5 ? 2.0 * phase : 2.0 * (1.0 - phase);
-  const double depth = 0.5 * std::min(double(frame * kFrame), 48000.0) / 48000.0;
-  return 1.0 - depth * triangle;
-}
-
 // The track's volume curve names the LFO: the track context makes it once, its music voice reads it
 // frame by frame (each frame's gain ramping from the factor read last to the one read now), and the
 // voice made by a switch change later goes on with the same LFO rather than one of its own.
@@ -717,7 +707,7 @@ TEST_F(MusicEndToEndTest, ATracksModulatorCurveShapesItsMusicVoicesFrameByFrame)
   ExpectLevels(plane, c0, 150 * kFrame, [](int64_t t) {
     const int64_t frame = t / kFrame;
     const bool first = frame == 0 || (t >= kHigh && frame == kHigh / kFrame);
-    const double from = TrackLfoFactor(first ? frame + 1 : frame), to = TrackLfoFactor(frame + 1);
+    const double from = OutputTest::VolumeLfoFactor(first ? frame + 1 : frame), to = OutputTest::VolumeLfoFactor(frame + 1);
     const double gain = from + (to - from) * double(t % kFrame) / double(kFrame);
     return (t < kHigh ? 0.25 : 0.5) * gain;
   }, 1.5);
