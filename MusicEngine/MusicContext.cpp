@@ -4,6 +4,7 @@
 
 #include "SoundEngine/Containers.h"
 #include "SoundEngine/GameSyncs/ValueChange.h"
+#include "SoundEngine/Lower/FrameFormat.h"
 #include "SoundEngine/PoolObject.h"
 
 namespace SN {
@@ -130,6 +131,10 @@ void CSnMusicContext::Play(const SnMusicFade& fade) {
                          SnValueMeaning_Absolute);
   } else if (fade.timeMs > 0) {
     Fade(m_playStop, SnTransitionKind_PlayFadeIn, 0.0f, 1.0f, fade.timeMs, fade.curve);
+    // A fade-in that began before the music it brings in is part-way through already.
+    const int32_t frame = int32_t(LowerEngine::SamplesPerFrame());
+    if (m_playStop && fade.offset != 0 && frame > 0)
+      m_playStop->AddElapsedFrames(fade.offset / frame, g_pTransitionMgr->Now());
   } else {
     TransitionUpdate(SnTransitionKind_PlayFadeIn, 1.0f, true);
   }

@@ -101,6 +101,15 @@ void CSnMusicPlaybackInstance::SetAutomationGain(uint32_t type, float value) {
   SetGainFactorEntry(value, kAutomationKeyBase + type, false, true);
 }
 
+void CSnMusicPlaybackInstance::SetAutomationFilter(uint32_t filter, float value) {
+  if (filter > 1) return;
+  if (!std::isfinite(value)) value = 0.0f;
+  float& offset = m_paramOffsets[1 + filter];
+  const float delta = value - offset;
+  offset = value;
+  if (m_paramsComputed && delta != 0.0f) ParamChanged(3 + filter, value, delta);
+}
+
 void CSnMusicPlaybackInstance::SetParam(uint32_t parameterId, float value) {
   if (parameterId != kSpeedParameter) return;
   m_playbackSpeed = value;

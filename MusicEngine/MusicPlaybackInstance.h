@@ -52,6 +52,9 @@ class CSnMusicPlaybackInstance final : public CSnPlaybackInstance, public CSnChi
 
   // A gain of the automation of `type`, under a key of its own.
   void SetAutomationGain(uint32_t type, float value);
+  // The low-pass (0) or high-pass (1) automation's value, added to the filter's own: kept through
+  // the parameters being computed again.
+  void SetAutomationFilter(uint32_t filter, float value);
   void SetFlag(uint32_t flag) { m_musicFlags |= flag; }
   uint32_t MusicFlags() const { return m_musicFlags; }
   const SnMusicTrackClip* Clip() const { return m_clip; }

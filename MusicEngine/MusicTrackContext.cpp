@@ -11,6 +11,7 @@
 #include "SoundEngine/Log.h"
 #include "SoundEngine/Lower/FrameFormat.h"
 #include "SoundEngine/Lower/VoiceManager.h"
+#include "SoundEngine/Modulators/ModulatorTypes.h"
 #include "SoundEngine/PoolObject.h"
 
 namespace SN {
@@ -51,7 +52,23 @@ CSnMusicTrackContext* CSnMusicTrackContext::Create(CSnMusicSegmentContext* segme
   // Its own reference, given back when its stop completes.
   context->AddRef();
   context->Connect();
+  context->InstantiateModulators();
   return context;
+}
+
+void CSnMusicTrackContext::InstantiateModulators() {
+  const CSnMusicSegmentContext* segment = Segment();
+  SnModulatorInstantiationParams params;
+  params.gameObject = segment->GameObject();
+  params.playingId = segment->PlayingId();
+  params.node = m_track;
+  m_track->InstantiateModulators(params, m_modulators, segment->PlayingId());
+}
+
+void CSnMusicTrackContext::OnReset() {
+  CSnMusicContext::OnReset();
+  m_modulators.Detach();
+  InstantiateModulators();
 }
 
 CSnMusicTrackContext::CSnMusicTrackContext(CSnMusicSegmentContext* segment, CSnMusicTrackNode* track,
@@ -168,7 +185,9 @@ void CSnMusicTrackContext::Apply(const Automation& automation, int64_t at) {
     case Volume: automation.target->SetAutomationGain(Volume, value + 1.0f); break;
     case FadeIn:
     case FadeOut: automation.target->SetAutomationGain(automation.automation->type, value); break;
-    default: break;  // filter curves are not played by music voices yet
+    case LowPass:
+    case HighPass: automation.target->SetAutomationFilter(automation.automation->type - LowPass, value); break;
+    default: break;
   }
 }
 
@@ -264,6 +283,7 @@ CSnMusicPlaybackInstance* CSnMusicTrackContext::CreateClipSource(const Action& a
   }
   voice->GetVoiceBehaviour();
   SNRESULT result = voice->Init(nullptr, nullptr);
+  if (result == SN_Success) m_modulators.ShareWith(voice->Modulators());
   uint32_t reason = 0;
   if (result == SN_Success) result = voice->PrepareForPlay(0.0f, true, &reason);
   if (result == SN_Success) {

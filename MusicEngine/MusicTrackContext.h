@@ -26,6 +26,8 @@ class CSnMusicTrackContext final : public CSnMusicContext {
 
   void SetPlaying() override;
   void OnStopComplete() override;
+  // Its modulators are made again, as a play's first voice found them.
+  void OnReset() override;
 
   // Where in the segment (samples from its beginning) the context begins.
   void SetBeginPosition(int32_t position) { m_begin = position; }
@@ -70,6 +72,9 @@ class CSnMusicTrackContext final : public CSnMusicContext {
   void FreeSchedule();
   void RunSchedule(int64_t time, int64_t length, float speed);
   void PlayClip(Action* action, int64_t time, int64_t length, float speed);
+  // The modulators the track's curves (and its ancestors') name, once for all its voices: an LFO
+  // runs on from one clip into the next.
+  void InstantiateModulators();
   CSnMusicPlaybackInstance* CreateClipSource(const Action& action, int32_t offset, float speed);
   static void Apply(const Automation& automation, int64_t at);
   void AlignEntry(CSnMusicPlaybackInstance* voice, float speed);

@@ -41,7 +41,7 @@ uint32_t FramesForMs(uint32_t ms) {
 void CSnTransition::Reset() {
   m_kind = SnTransitionKind_Reset;
   m_initial = m_end = m_current = 0.0f;
-  m_firstFrame = m_duration = 0;
+  m_firstFrame = m_duration = m_advance = 0;
   m_progress = 0.0f;
   m_pauseFrame = 0;
   m_curve = SnCurve_Linear;
@@ -63,6 +63,7 @@ SNRESULT CSnTransition::Init(const SnTransitionParams& params, uint32_t frame) {
   m_end = end;
   m_curve = params.mirror && !(end > begin) ? MirroredShape(params.curve) : params.curve;
   m_firstFrame = frame;
+  m_advance = 0;
   m_duration = FramesForMs(params.timeMs);
   m_progress = 0.0f;
   if (params.exponential && params.timeMs) m_factor = ExponentialFactorFor(params.timeMs);
@@ -70,9 +71,18 @@ SNRESULT CSnTransition::Init(const SnTransitionParams& params, uint32_t frame) {
   return SN_Success;
 }
 
+void CSnTransition::AddElapsedFrames(int32_t frames, uint32_t now) {
+  int64_t elapsed = (now > m_firstFrame ? int64_t(now - m_firstFrame) : 0) + m_advance + frames;
+  if (elapsed < 0) elapsed = 0;
+  if (elapsed > int64_t(m_duration)) elapsed = m_duration;
+  if (now > m_firstFrame) m_firstFrame = now;
+  m_advance = uint32_t(elapsed);
+}
+
 bool CSnTransition::Update(uint32_t frame) {
   float value;
-  const bool done = frame >= m_firstFrame + m_duration;
+  const uint64_t reached = uint64_t(frame) + m_advance;
+  const bool done = reached >= uint64_t(m_firstFrame) + m_duration;
   if (done) {
     value = m_end;
     m_progress = 1.0f;
@@ -81,7 +91,7 @@ bool CSnTransition::Update(uint32_t frame) {
     const float current = (m_flags & Flag_dB) ? SnFastMath::DbToLinear(m_current) : m_current;
     value = m_end + (current - m_end) * m_factor;
   } else {
-    m_progress = frame > m_firstFrame ? float(frame - m_firstFrame) / float(m_duration) : 0.0f;
+    m_progress = reached > m_firstFrame ? float(reached - m_firstFrame) / float(m_duration) : 0.0f;
     value = InterpolateShape(m_curve, m_progress, m_initial, m_end);
   }
   if (m_flags & Flag_dB) value = SnFastMath::LinearToDb(value);
@@ -136,12 +146,14 @@ uint32_t CSnTransition::Retarget(uint32_t kind, float target, uint32_t durationM
   const uint32_t now = CurrentAudioFrame();
   const uint32_t frames = FramesForMs(durationMs);
   if (oldKind == kind && (kind & kFadeKindBits)) {
-    const uint32_t end = m_firstFrame + m_duration;
+    const uint32_t end = m_firstFrame + m_duration - (m_advance < m_duration ? m_advance : m_duration);
     const uint32_t remaining = end > now ? end - now : 0;
     m_firstFrame = now;
+    m_advance = 0;
     m_duration = frames < remaining ? frames : remaining;
   } else {
     m_firstFrame = now;
+    m_advance = 0;
     m_duration = frames;
   }
   return m_duration;

@@ -65,6 +65,9 @@ class CSnTransition {
   // Returns the new duration in frames.
   uint32_t Retarget(uint32_t kind, float target, uint32_t durationMs, uint32_t shape, SnValueMeaning meaning);
   void UpdateExponentialTime(uint32_t timeMs);
+  // Moves the transition on (or back) by `frames` as if they had passed before `now`, the manager's
+  // frame; never before its beginning, nor before the engine's first frame.
+  void AddElapsedFrames(int32_t frames, uint32_t now);
 
   void Pause();
   void Resume();
@@ -106,6 +109,7 @@ class CSnTransition {
   float m_current;
   uint32_t m_firstFrame;
   uint32_t m_duration;
+  uint32_t m_advance;  // frames counted as passed before the first frame (a fade started late)
   float m_progress;
   uint32_t m_pauseFrame;
   // The targets in order: nearly every transition drives one, kept here so a step reads no other

@@ -81,7 +81,7 @@ class NodeCurveMappings final : public ISnModulatorMappingOwner {
 };
 
 void AttachNodeModulators(CSnHierarchyNode& node, const SnModulatorInstantiationParams& params,
-                          CSnPlaybackInstance& voice) {
+                          CSnModulatorInstanceList& list, uint32_t playingId) {
   SnArray<uint32_t> modulators;
   ForEachVoiceCurve(node, [&](uint32_t modulatorId, uint32_t, const CSnCurveGraph&) {
     if (modulators.IndexOf(modulatorId) < 0 && !modulators.Add(modulatorId))
@@ -96,8 +96,8 @@ void AttachNodeModulators(CSnHierarchyNode& node, const SnModulatorInstantiation
     CSnModulatorInstance* instance = nullptr;
     const SNRESULT made = object->Instantiate(params, DefaultModulatorObjects().List(), &instance);
     object->Release();
-    if (made != SN_Success || !instance || voice.Modulators().AttachInstance(instance, request) != SN_Success)
-      SOUND_LOG(Error, "Playing id %u: modulator %u of node %u could not be attached", voice.PlayingId(), modulatorId,
+    if (made != SN_Success || !instance || list.AttachInstance(instance, request) != SN_Success)
+      SOUND_LOG(Error, "Playing id %u: modulator %u of node %u could not be attached", playingId, modulatorId,
                 node.ID());
   }
   modulators.Term();
@@ -114,8 +114,13 @@ void CSnPropertyNode::InstantiateVoiceModulators(const CSnPlayParams& play, CSnP
   params.playbackInstance = &voice;
   params.frameOffset = play.frameOffset > 0 ? uint32_t(play.frameOffset) : 0u;
   params.node = this;
+  InstantiateModulators(params, voice.Modulators(), voice.PlayingId());
+}
+
+void CSnPropertyNode::InstantiateModulators(const SnModulatorInstantiationParams& params,
+                                            CSnModulatorInstanceList& list, uint32_t playingId) {
   for (CSnHierarchyNode* node = this; node && !node->IsBus(); node = node->Parent())
-    AttachNodeModulators(*node, params, voice);
+    AttachNodeModulators(*node, params, list, playingId);
 }
 
 }  // namespace SN

@@ -85,6 +85,9 @@ struct SnPositioningParams {
 constexpr SNRESULT SN_MidiFiltered = SNRESULT(82);
 constexpr SNRESULT SN_PlayDelayed = SN_NothingChanged;
 
+class CSnModulatorInstanceList;
+struct SnModulatorInstantiationParams;
+
 class CSnPropertyNode : public CSnHierarchyNode, public ISnPropTransitionOwner {
  public:
   // Send and position flags
@@ -111,6 +114,10 @@ class CSnPropertyNode : public CSnHierarchyNode, public ISnPropTransitionOwner {
   // The modulators this node's curves and its parents' name, instantiated for the voice and attached
   // with the curves' mappings (NodeModulators.cpp).
   void InstantiateVoiceModulators(const CSnPlayParams& play, CSnPlaybackInstance& voice);
+  // The same into `list` for what plays many voices in turn (a music track's context); each voice
+  // then shares the list. `playingId` only names the play in errors.
+  void InstantiateModulators(const SnModulatorInstantiationParams& params, CSnModulatorInstanceList& list,
+                             uint32_t playingId);
 
   // ---- accumulation ----
   virtual void GetSoundParams(SnSoundParams& params, uint32_t mask, const SnRTPCKey& key, SnRandomOffsets* random,

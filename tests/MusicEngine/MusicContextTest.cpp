@@ -2,6 +2,8 @@
 // the frame's end, nested pauses, fades that reach the voices below as gain factors, and parents
 // that live as long as their children.
 #include <map>
+#include <memory>
+#include <vector>
 
 #include "MusicEngine/MusicContext.h"
 #include "SoundEngine/PoolObject.h"
@@ -160,3 +162,38 @@ TEST_F(MusicContextTest, AStopFadeEndsStoppingAtTheFrameEnd) {
 }
 
 }  // namespace
+
+// A fade-in with a start offset begins that many whole frames into its course (a part frame does
+// not count; an offset before its beginning leaves it at its beginning, one past its end makes it
+// whole at once): a linear fade of D frames gives (offset frames + frames rendered) / D.
+TEST_F(MusicContextTest, AFadeInsStartOffsetAdvancesItByWholeFrames) {
+  const double length = double(SN::FramesForMs(1000));
+  const int32_t frame = 1024;
+  struct Case {
+    int32_t offset;
+    double gain;
+  } cases[] = {{0, 1.0 / length},
+               {10 * frame, 11.0 / length},
+               {10 * frame + frame - 1, 11.0 / length},
+               {-5 * frame, 1.0 / length},
+               {100000 * frame, 1.0}};
+  std::vector<TreeContext*> roots;
+  std::vector<std::unique_ptr<RecordingVoice>> voices;
+  for (const Case& c : cases) {
+    roots.push_back(TreeContext::Make(nullptr, &destroyed_));
+    voices.push_back(std::make_unique<RecordingVoice>(roots.back()));
+    voices.back()->Connect();
+    roots.back()->Play({1000, SN::SnCurve_Linear, c.offset});
+  }
+  Frames(1);
+  for (size_t i = 0; i < voices.size(); ++i) EXPECT_NEAR(voices[i]->Gain(), cases[i].gain, 1e-6) << cases[i].offset;
+  for (TreeContext* root : roots) root->Stop(0, SN::SnCurve_Linear, 0);
+  Frames(1);
+  for (TreeContext* root : roots) {
+    root->OnFrameEnd();
+    EXPECT_EQ(root->State(), CSnMusicContext::Stopped);
+  }
+  for (auto& voice : voices) voice->Disconnect();
+  for (TreeContext* root : roots) root->Release();
+  EXPECT_EQ(destroyed_, 5);
+}

@@ -4,6 +4,7 @@
 // sample c0, on a frame boundary; music time t is sample c0 + t.
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -63,6 +64,8 @@ struct MusicBank {
   bool fadeOutLow = false;  // the low clip fades out over its last 500 ms
   bool noPostExit = false;  // the segment ends at its exit cue
   bool streamedLow = false;  // the low clip streams from a loose file, 100 ms ahead, not prefetched
+  uint32_t filterLow = 0;  // the low clip's automation of this type (1 low-pass, 2 high-pass): 0 to 90 over 9 s
+  bool volumeLfo = false;  // the track's volume follows a 2 Hz triangle LFO (0 dB at rest, -200 at full swing)
 };
 
 class MusicEndToEndTest : public MusicCapture::CaptureFixture {
@@ -94,10 +97,11 @@ class MusicEndToEndTest : public MusicCapture::CaptureFixture {
   void LoadMusic(const MusicBank& music) {
     Tools::BankDescription bank;
     std::string error;
-    ASSERT_TRUE(Tools::ParseBankText(std::string(music.rampLow      ? "tone Low   48000 1 9000 0 ramp\r\n"
-                                                 : music.streamedLow ? "tone Low   48000 1 9000 0.25  dc loose\r\n"
-                                                                     : "tone Low   48000 1 9000 0.25  dc\r\n") +
+    const std::string low = std::string(music.rampLow ? "tone Low   48000 1 9000 0 ramp" : "tone Low   48000 1 9000 0.25  dc") +
+                            (music.streamedLow ? " loose\r\n" : "\r\n");
+    ASSERT_TRUE(Tools::ParseBankText(low +
                                          "tone High  48000 1 9000 0.5   dc\r\n"
+                                     "modulator lfo TrackLfo 0=2 2=50 4=2 5=1\r\n"  // as the game bank's VolumeLfo
                                      "tone Sting 48000 1 250  0.125 dc\r\n",
                                      "MusicBank", bank, error))
         << error;
@@ -106,11 +110,26 @@ class MusicEndToEndTest : public MusicCapture::CaptureFixture {
     if (music.streamedLow) {
       for (const auto& media : bank.media) {
         if (media.id != Id("Low")) continue;
+        // Bytes past the media's data, which it never plays: the read that brings its last samples is
+        // followed by another, which tells the test those samples are with the stream.
+        std::vector<uint8_t> file = media.bytes;
+        file.resize(file.size() + kStreamTail, 0);
         std::ofstream(Path(std::to_string(media.id) + ".snm"), std::ios::binary)
-            .write(reinterpret_cast<const char*>(media.bytes.data()), std::streamsize(media.bytes.size()));
+            .write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size()));
+        streamedBytes_ = media.bytes.size();
         levelTrack.sources[0] = {0x00010000, 1, media.id, media.id, 0, {}};
       }
       levelTrack.lookAheadMs = 100;
+    }
+    if (music.filterLow) levelTrack.automation = {{0, music.filterLow, {{0.0f, 0.0f, 4}, {9.0f, 90.0f, 4}}}};
+    if (music.volumeLfo) {
+      Tools::BankNodeCurve curve;
+      curve.rtpcId = Id("TrackLfo");
+      curve.rtpcType = 2;
+      curve.parameterId = 0;
+      curve.curveId = 1;
+      curve.points = {{0.0f, 0.0f, 4}, {1.0f, -200.0f, 4}};
+      levelTrack.params.curves = {curve};
     }
     objects.push_back({Tools::kBankMusicTrackType, Tools::MusicTrackPayload(levelTrack, false)});
     if (music.stinger) {
@@ -170,6 +189,24 @@ class MusicEndToEndTest : public MusicCapture::CaptureFixture {
     EXPECT_NE(playingId, 0u);
     return playingId;
   }
+
+  // Renders `count` frames of a play whose streamed clip's voice was made in its first frame with
+  // `lead` samples to go. The stream reads its first buffer at once and reads on only once the voice
+  // has taken the header from it, in the frame of the clip's first sample; from then on, before each
+  // frame the stream has been handed every byte that frame plays.
+  void StreamedFrames(uint32_t count, uint64_t readBefore, int64_t lead) {
+    const uint64_t dataBytes = 2 * 432000;
+    const uint64_t header = streamedBytes_ - dataBytes;
+    io_.WaitForBytes(readBefore + 1);
+    for (uint32_t frame = 1; frame <= count; ++frame) {
+      const int64_t played = std::clamp<int64_t>(int64_t(frame) * kFrame - lead, 0, 432000);
+      if (played > int64_t(kFrame)) io_.WaitForHandedBytes(readBefore + header + 2 * uint64_t(played));
+      Frames(1);
+    }
+  }
+
+  static constexpr size_t kStreamTail = 64 * 1024;  // more than the device's granule and its buffering
+  size_t streamedBytes_ = 0;
 };
 
 // With nothing changed the segment plays its default sub-track from its first pre-entry sample to the
@@ -407,20 +444,40 @@ TEST_F(MusicEndToEndTest, AStateChangeLessThanAFrameFromItsSyncIsAppliedAtOnce) 
 }
 
 // A streamed clip that is not prefetched has its voice made one look-ahead (100 ms, 4,800 samples)
-// before its first sample, in the play's first frame, which stays silent. (Whether the stream's
-// first buffer is in by then is the stream manager's thread's affair, so the sound itself is not
-// compared here.)
-TEST_F(MusicEndToEndTest, AStreamedClipHasItsVoiceMadeOneLookAheadEarly) {
+// before its first sample, in the play's first frame, which stays silent; with its data at hand it
+// sounds sample for sample as the same clip played from the bank's memory.
+TEST_F(MusicEndToEndTest, AStreamedClipStartsOneLookAheadEarlyAndSoundsAsTheClipFromMemory) {
+  constexpr uint32_t kPlayFrames = (kSegmentEnd + 4800) / kFrame + 3;
   MusicBank music;
-  music.streamedLow = true;
+  music.rampLow = true;
   LoadMusic(music);
   PlayLevel();
+  Frames(kPlayFrames);
+  const std::vector<double> fromMemory = Capture();
+
+  TearDown();
+  SetUp();
+  music.streamedLow = true;
+  LoadMusic(music);
+  const uint64_t readBefore = io_.Bytes();
+  PlayLevel(SnCallback_Starvation);
   Frames(1);
   ASSERT_EQ(VoiceManager::ActiveInstanceCount(), 1u);
   EXPECT_EQ(VoiceManager::FirstActiveInstance()->InitialOffset(), 4800 - int32_t(kFrame))
       << "one frame of its look-ahead gone";
-  const std::vector<double> plane = Capture();
-  for (size_t t = 0; t < kFrame; ++t) ASSERT_EQ(plane[t], 0.0) << t;
+  StreamedFrames(kPlayFrames - 1, readBefore, 4800 - int64_t(kFrame));
+  const std::vector<double> streamed = Capture();
+  for (size_t t = 0; t < kFrame; ++t) ASSERT_EQ(streamed[t], 0.0) << t;
+  // The ramp's first sample is 0: the clip's first non-zero sample is its second. From memory the
+  // clip starts with the play; streamed, one look-ahead into it.
+  const size_t c0 = FirstSound(fromMemory) - 1;
+  ASSERT_EQ(c0, 0u);
+  ASSERT_EQ(FirstSound(streamed) - 1, 4800u);
+  ExpectLevels(fromMemory, c0, size_t(kSegmentEnd), [](int64_t t) { return Ramp(t); }, 1.5);
+  ASSERT_GE(streamed.size(), 4800 + size_t(kSegmentEnd) + kFrame);
+  for (size_t t = 0; t < size_t(kSegmentEnd) + kFrame; ++t)
+    ASSERT_EQ(streamed[4800 + t], fromMemory[t]) << "music time " << t;
+  EXPECT_TRUE(g_heard.empty()) << "the voice never starved";
 }
 
 // A switch change waits for the sync point its track's transition asks for: set after 70 frames
@@ -566,6 +623,77 @@ TEST_F(MusicEndToEndTest, TheSpeedFromItsParameterIsWholeSamplesAFrameAndPitchOf
     }
     if (samples == 2048) {
       EXPECT_NEAR(voice->PitchCents(), 1200.0, 0.01);
+    }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// The track's volume curve names the LFO: the track context makes it once, its music voice reads it
+// frame by frame (each frame's gain ramping from the factor read last to the one read now), and the
+// voice made by a switch change later goes on with the same LFO rather than one of its own.
+TEST_F(MusicEndToEndTest, ATracksModulatorCurveShapesItsMusicVoicesFrameByFrame) {
+  MusicBank music;
+  music.volumeLfo = true;
+  LoadMusic(music);
+  PlayLevel();
+  Frames(1);
+  ASSERT_EQ(VoiceManager::ActiveInstanceCount(), 1u);
+  EXPECT_EQ(VoiceManager::FirstActiveInstance()->Modulators().InstanceCount(), 1u);
+  Frames(69);
+  ASSERT_EQ(SoundEngine::SetSwitch("Intensity", "High", kObject), SN_Success);
+  Frames(80);
+  const std::vector<double> plane = Capture();
+  const size_t c0 = FirstSound(plane);
+  ASSERT_EQ(c0 % kFrame, 0u);
+  // The bar after 71,680 is 120,000 in music time; the LFO has run a frame when the first voice
+  // first reads it. A voice's first frame has nothing read before it to ramp from.
+  constexpr int64_t kHigh = 120000;
+  ExpectLevels(plane, c0, 150 * kFrame, [](int64_t t) {
+    const int64_t frame = t / kFrame;
+    const bool first = frame == 0 || (t >= kHigh && frame == kHigh / kFrame);
+    const double from = OutputTest::VolumeLfoFactor(first ? frame + 1 : frame), to = OutputTest::VolumeLfoFactor(frame + 1);
+    const double gain = from + (to - from) * double(t % kFrame) / double(kFrame);
+    return (t < kHigh ? 0.25 : 0.5) * gain;
+  }, 1.5);
+}
+
+// A low-pass or high-pass automation of a clip adds its value to its voice's own filter, frame by
+// frame, kept when the voice computes its parameters again: the low-pass lets the DC through, the
+// high-pass takes it away.
+TEST_F(MusicEndToEndTest, FilterAutomationsMoveTheirVoicesFiltersFrameByFrame) {
+  for (uint32_t type : {1u, 2u}) {
+    SCOPED_TRACE(type == 1 ? "low-pass" : "high-pass");
+    if (type == 2) {
+      TearDown();
+      SetUp();
+    }
+    MusicBank music;
+    music.filterLow = type;
+    LoadMusic(music);
+    PlayLevel();
+    uint8_t obstruction[kMaxListeners], occlusion[kMaxListeners];
+    for (uint32_t frames : {1u, 50u, 100u}) {
+      Frames(frames - g_frame);
+      ASSERT_EQ(VoiceManager::ActiveInstanceCount(), 1u);
+      CSnPlaybackInstance* voice = VoiceManager::FirstActiveInstance();
+      // The curve's value at the end of the frame just rendered.
+      const double value = 90.0 * double(frames * kFrame) / 432000.0;
+      SnVoiceGainParams params;
+      voice->GetVoiceGainParams(params, obstruction, occlusion);
+      EXPECT_NEAR(type == 1 ? params.baseLowPass : params.baseHighPass, value, 1e-3) << frames;
+      EXPECT_EQ(type == 1 ? params.baseHighPass : params.baseLowPass, 0.0f);
+      voice->ComputeParameters();
+      voice->GetVoiceGainParams(params, obstruction, occlusion);
+      EXPECT_NEAR(type == 1 ? params.baseLowPass : params.baseHighPass, value, 1e-3) << frames;
+    }
+    const std::vector<double> plane = Capture();
+    const double dc = 0.25 * kVoiceUnity * kCentreToPair * 32768.0;
+    for (size_t t = 99 * kFrame; t < 100 * kFrame; ++t) {
+      if (type == 1) ASSERT_NEAR(plane[t], dc, 1.0) << t;
+      else ASSERT_LT(std::abs(plane[t]), dc * 0.01) << t;
     }
   }
 }

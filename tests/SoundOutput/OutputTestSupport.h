@@ -6,6 +6,7 @@
 #include <unistd.h>
 #include <xmmintrin.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <condition_variable>
@@ -184,6 +185,16 @@ inline SN::SNRESULT RenderNullFrame() {
 // empty when it has none.
 inline std::vector<int16_t> DataSamples(const std::vector<uint8_t>& file) { return OrvTest::WaveDataSamples(file); }
 
+// The game bank's volume LFO (a 2 Hz triangle from a quarter period, its depth of 0.5 faded in over
+// the default second) as the gain factor 1 - value after `frame` frames of 1024 samples of its life.
+inline double VolumeLfoFactor(int64_t frame) {
+  if (frame <= 0) return 1.0;
+  const double phase = std::fmod(0.25 + double(frame * 1024) * 2.0 / 48000.0, 1.0);
+  const double triangle = phase < 0.5 ? 2.0 * phase : 2.0 * (1.0 - phase);
+  const double depth = 0.5 * std::min(double(frame * 1024), 48000.0) / 48000.0;
+  return 1.0 - depth * triangle;
+}
+
 // The game's low-level I/O (file packages in front of the blocking file hook) with a gate on its
 // reads: while shut, a read past its allowance waits on the device's I/O thread until the test lets
 // it through. Open unless a test shuts it. Files opened for writing (captures) go to a second device,
@@ -213,6 +224,9 @@ class GatedPackageIO final : public Audio::CSnFilePackageLowLevelIOBlocking {
       std::unique_lock<std::mutex> lock(mutex_);
       ++waiting_;
       changed_.notify_all();
+      // The device's thread reads one transfer at a time: every read before this one has been handed
+      // to its stream.
+      handed_ = bytes_;
       changed_.wait(lock, [&] { return open_ || allowed_ > 0; });
       if (!open_) --allowed_;
       --waiting_;
@@ -244,6 +258,12 @@ class GatedPackageIO final : public Audio::CSnFilePackageLowLevelIOBlocking {
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait(lock, [&] { return bytes_ >= count; });
   }
+  // Until the reads handed to their streams hold `count` bytes in all: a later read has begun, so
+  // the stream reading ahead must still want more than `count` for this to come.
+  void WaitForHandedBytes(uint64_t count) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return handed_ >= count; });
+  }
   uint64_t Bytes() {
     std::lock_guard<std::mutex> lock(mutex_);
     return bytes_;
@@ -257,6 +277,7 @@ class GatedPackageIO final : public Audio::CSnFilePackageLowLevelIOBlocking {
   uint32_t allowed_ = 0;
   uint32_t waiting_ = 0;
   uint64_t bytes_ = 0;
+  uint64_t handed_ = 0;
 };
 
 // The real engine over memory hooks and a stream manager with the game's low-level I/O, files

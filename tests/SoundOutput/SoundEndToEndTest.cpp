@@ -590,22 +590,13 @@ TEST_F(SoundEndToEndTest, ABusWithItsOwnMixStageMixesAtItsBusVolume) {
 
 namespace {
 
-// The game bank's volume LFO as the factor 1 - value after `frame` frames of its life: a 2 Hz
-// triangle from a quarter period, its depth of 0.5 faded in over the default second.
-double VolumeLfoFactor(size_t frame) {
-  if (frame == 0) return 1.0;
-  const double phase = std::fmod(0.25 + double(frame * kFrame) * 2.0 / 48000.0, 1.0);
-  const double triangle = phase < 0.5 ? 2.0 * phase : 2.0 * (1.0 - phase);
-  const double depth = 0.5 * std::min(double(frame * kFrame), 48000.0) / 48000.0;
-  return 1.0 - depth * triangle;
-}
-
 // The media under the LFO, each frame's gain ramping from the factor the voice read last to the one
 // it reads now; `lead` frames of the LFO's life lie before the voice's first read.
 void ExpectLfoShaped(const std::array<std::vector<double>, 2>& planes, const std::vector<double>& media, size_t lead) {
   SoundEndToEndTest::ExpectModel(planes, 0, [&](size_t t) {
     const size_t frame = t / kFrame;
-    const double from = VolumeLfoFactor(std::max<size_t>(frame, 1) - 1 + lead), to = VolumeLfoFactor(frame + lead);
+    const double from = OutputTest::VolumeLfoFactor(int64_t(std::max<size_t>(frame, 1) - 1 + lead));
+    const double to = OutputTest::VolumeLfoFactor(int64_t(frame + lead));
     const double gain = from + (to - from) * double(t % kFrame) / double(kFrame);
     return SoundEndToEndTest::At(media, t) * kVoiceUnity * kCentreToPair * gain;
   });
