@@ -201,4 +201,40 @@ TEST_F(GameSoundCaptureTest, UnmutingAfterAMutedMinimiseResumesTheTune) {
   ExpectFrames(left, 17, 20, 0.0025, [&](size_t t) { return Tune(t - 4 * kFrame); });
 }
 
+// The power of one frequency over [first, last) of a plane, by Goertzel's recurrence, per sample.
+double PowerAt(const std::vector<double>& plane, size_t first, size_t last, double hz) {
+  const double k = 2.0 * std::cos(2.0 * 3.14159265358979323846 * hz / 48000.0);
+  double s1 = 0.0, s2 = 0.0;
+  for (size_t t = first; t < last && t < plane.size(); ++t) {
+    const double s0 = plane[t] + k * s1 - s2;
+    s2 = s1;
+    s1 = s0;
+  }
+  return (s1 * s1 + s2 * s2 - k * s1 * s2) / double(last - first);
+}
+
+// The level's music runs on the audio thread as the game plays it: the tune (a switch on the mood
+// over a playlist of the 220 Hz level segment) is heard from the frame it was posted; turned tense in
+// frame 40, it changes at the next bar (music time 96,000) to the tense segment's 330 Hz tone, which
+// its playlist keeps playing; its stop fades it out and leaves no voice.
+TEST_F(GameSoundCaptureTest, TheLevelMusicPlaysOnTheAudioThreadAndTurnsTenseAtTheNextBar) {
+  Post("Play_Tune");
+  Frames(40);
+  ASSERT_EQ(SN::SoundEngine::SetState("Music_Mood", "Tense"), SN::SN_Success);
+  Frames(160);
+  Post("Stop_Tune");
+  Frames(20);
+  EXPECT_EQ(SN::VoiceManager::ActiveInstanceCount(), 0u);
+  const std::vector<double> left = Capture();
+  size_t c0 = 0;
+  while (c0 < left.size() && left[c0] == 0.0) ++c0;
+  ASSERT_LT(c0, 2 * kFrame) << "the tune starts in the frame it was posted";
+  ASSERT_GE(left.size(), c0 + 190000);
+  // Calm: the level segment's tone alone; tense from the bar: the tense tone alone, on and on.
+  EXPECT_GT(PowerAt(left, c0 + 48000, c0 + 94000, 220.0), 1000.0 * PowerAt(left, c0 + 48000, c0 + 94000, 330.0));
+  EXPECT_GT(PowerAt(left, c0 + 98000, c0 + 190000, 330.0), 1000.0 * PowerAt(left, c0 + 98000, c0 + 190000, 220.0));
+  for (size_t from : {c0 + 98000, c0 + 140000, c0 + 180000})
+    EXPECT_GT(PowerAt(left, from, from + 4800, 330.0), 1000.0) << "music time " << from - c0;
+}
+
 }  // namespace

@@ -43,7 +43,7 @@ TEST_F(MusicContentTest, TheGeneralBankPlaysA120BpmSegmentByTheMoodOfInit) {
   EXPECT_EQ(mood->ArgumentGroup(0), Id("Music_Mood"));
   EXPECT_EQ(mood->ResolveSingleArgument(0), Id("MusicPlaylist"));
   EXPECT_EQ(mood->ResolveSingleArgument(Id("Calm")), Id("MusicPlaylist"));
-  EXPECT_EQ(mood->ResolveSingleArgument(Id("Tense")), Id("MusicTense"));
+  EXPECT_EQ(mood->ResolveSingleArgument(Id("Tense")), Id("TensePlaylist"));
   EXPECT_EQ(Find(Id("MusicPlaylist"))->Parent(), mood);
   EXPECT_EQ(Find<SN::CSnMusicPlaylistContainer>(Id("MusicPlaylist"))->Playlist().ChildCount(), 1u);
   EXPECT_FALSE(Logged("Could not create Sound Music Engine."));
