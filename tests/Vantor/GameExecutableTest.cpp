@@ -1,7 +1,8 @@
 // The real executable in a content tree of the test's own: a script that quits after a few frames
 // ends the run in order with exit code 0, levels naming sound emitters load, under a virtual display
-// the window shows its frames, started from another folder it runs where its content is, and it logs
-// Info and above unless ORV_LOG_LEVEL asks for more.
+// the window shows its frames and a key pressed on its keyboard turns the music tense at the next bar
+// of what SDL's disk driver writes, started from another folder it runs where its content is, and it
+// logs Info and above unless ORV_LOG_LEVEL asks for more.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
