@@ -363,7 +363,9 @@ Hook:Add("PostFrameStep", "mood", function()
     stop = now + )" + std::to_string((kAhead + bar + bar / 2) * 4) + R"(
     io.open("heard", "w"):close()
   end
-  if (stop and now >= stop) or frames == 3000 then core:Quit() end
+  -- Without the key the run ends as well, once the file holds six bars.
+  local unheard = not stop and now >= )" + std::to_string(6 * bar * 4) + R"(
+  if (stop and now >= stop) or unheard or frames == 3000 then core:Quit() end
 end)
 )");
   const VirtualDisplay display = StartVirtualDisplay({});
