@@ -13,7 +13,7 @@ packages=(
   libbullet-dev
   libopenal-dev
   libsamplerate0-dev
-  xvfb
+  xvfb libxtst-dev
   locales
 )
 

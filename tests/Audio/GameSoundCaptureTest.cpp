@@ -15,6 +15,7 @@
 #include "SoundEngine/Lower/VoiceManager.h"
 #include "SoundTestTree.h"
 #include "tests/Support/CaptureModel.h"
+#include "tests/Support/ToneAnalysis.h"
 #include "tools/SoundBank/BankText.h"
 
 namespace {
@@ -25,6 +26,7 @@ constexpr uint32_t kObject = 42;
 constexpr uint32_t kFrame = 1024;
 using OrvTest::kCentreToPair;
 using OrvTest::kVoiceUnity;
+using OrvTest::PowerAt;
 // Init's music bus is 3 dB down; the effects duck it by 8 dB over 200 ms, of which a 100 ms beep
 // leaves half.
 const double kMusic = std::pow(10.0, -3.0 / 20.0) * kVoiceUnity * kCentreToPair;
@@ -199,18 +201,6 @@ TEST_F(GameSoundCaptureTest, UnmutingAfterAMutedMinimiseResumesTheTune) {
   ExpectFrames(left, 12, 16, 0.0, [](size_t) { return 0.0; });
   // Unmuted and resumed in frame 16: the tune from where it stopped, the unmute's frame fading in.
   ExpectFrames(left, 17, 20, 0.0025, [&](size_t t) { return Tune(t - 4 * kFrame); });
-}
-
-// The power of one frequency over [first, last) of a plane, by Goertzel's recurrence, per sample.
-double PowerAt(const std::vector<double>& plane, size_t first, size_t last, double hz) {
-  const double k = 2.0 * std::cos(2.0 * 3.14159265358979323846 * hz / 48000.0);
-  double s1 = 0.0, s2 = 0.0;
-  for (size_t t = first; t < last && t < plane.size(); ++t) {
-    const double s0 = plane[t] + k * s1 - s2;
-    s2 = s1;
-    s1 = s0;
-  }
-  return (s1 * s1 + s2 * s2 - k * s1 * s2) / double(last - first);
 }
 
 // The level's music runs on the audio thread as the game plays it: the tune (a switch on the mood

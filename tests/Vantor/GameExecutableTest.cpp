@@ -1,7 +1,8 @@
 // The real executable in a content tree of the test's own: a script that quits after a few frames
 // ends the run in order with exit code 0, levels naming sound emitters load, under a virtual display
-// the window shows its frames, started from another folder it runs where its content is, and it logs
-// Info and above unless ORV_LOG_LEVEL asks for more.
+// the window shows its frames and a key pressed on its keyboard turns the music tense at the next bar
+// of what SDL's disk driver writes, started from another folder it runs where its content is, and it
+// logs Info and above unless ORV_LOG_LEVEL asks for more.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -9,6 +10,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -17,6 +20,12 @@
 #include <thread>
 #include <vector>
 
+// The X client headers come last: their macros (None, Bool, Status) must not reach the headers above.
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
+#include "tests/Support/ToneAnalysis.h"
 
 namespace {
 
@@ -141,13 +150,42 @@ class GameExecutableTest : public ::testing::Test {
     kill(display.server, SIGTERM);
     waitpid(display.server, nullptr, 0);
   }
-  // The game on that display through SDL's X11 driver.
-  pid_t StartUnder(const VirtualDisplay& display) {
+  // The game on that display through SDL's X11 driver, with the `environment` changes besides.
+  pid_t StartUnder(const VirtualDisplay& display,
+                   std::vector<std::pair<std::string, std::string>> environment = {}) {
     // The X client libraries keep a message-bus connection to the end: not the game's to free.
     WriteText(dir_ / "lsan.supp", ReadText("tests/lsan.supp") + "leak:libdbus-1.so\n");
-    return Start({{"DISPLAY", display.name},
-                  {"SDL_VIDEODRIVER", "x11"},
-                  {"LSAN_OPTIONS", "suppressions=" + (dir_ / "lsan.supp").string() + ":print_suppressions=0"}});
+    environment.insert(environment.end(),
+                       {{"DISPLAY", display.name},
+                        {"SDL_VIDEODRIVER", "x11"},
+                        {"LSAN_OPTIONS", "suppressions=" + (dir_ / "lsan.supp").string() + ":print_suppressions=0"}});
+    return Start(environment);
+  }
+  // A key of the display's keyboard goes down or up, as a person's would: the X server hands it to
+  // the window under the pointer, where the game reads it from its window's messages.
+  static bool SendKey(const VirtualDisplay& display, KeySym key, bool down) {
+    ::Display* x = XOpenDisplay(display.name.c_str());
+    if (!x) return false;
+    int event = 0, error = 0, major = 0, minor = 0;
+    const KeyCode code = XKeysymToKeycode(x, key);
+    const bool sent = XTestQueryExtension(x, &event, &error, &major, &minor) && code != 0 &&
+                      XTestFakeKeyEvent(x, code, down, CurrentTime) != 0;
+    XSync(x, False);
+    XCloseDisplay(x);
+    return sent;
+  }
+  // Waits until the game's script leaves `file` or the game ends (its wait status then in `status`):
+  // true for the file. A game that does neither within the usual limit is killed.
+  static bool AwaitFile(pid_t game, const fs::path& file, int& status) {
+    // A software-rendered frame under a loaded machine can take seconds: the game gets as long as
+    // any game run (it is killed at 270 s).
+    for (int i = 0; i < 27000; ++i) {
+      if (fs::exists(file)) return true;
+      if (waitpid(game, &status, WNOHANG) != 0) return fs::exists(file);
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    status = Wait(game, 0);
+    return fs::exists(file);
   }
 
   fs::path dir_;
@@ -271,6 +309,139 @@ end)
   const std::string audio = ReadText(file);
   EXPECT_GT(std::count_if(audio.begin(), audio.end(), [](char byte) { return byte != 0; }), 1000) << audio.size();
   EXPECT_EQ(ErrorsBut(output, {}), "") << output;
+}
+
+// The bar of a segment of the game's bank, in samples at `rate`: its beats at its tempo, as the bank's
+// text gives them ("segment <name> <bpm> <beats per bar> ...").
+size_t BarOf(const std::string& segment, double rate) {
+  std::istringstream text(ReadText("content/banks/GeneralBank.txt"));
+  for (std::string line; std::getline(text, line);) {
+    std::istringstream words(line);
+    std::string directive, name;
+    double bpm = 0.0, beats = 0.0;
+    if (words >> directive >> name >> bpm >> beats && directive == "segment" && name == segment && bpm > 0.0)
+      return size_t(std::lround(beats * 60.0 / bpm * rate));
+  }
+  ADD_FAILURE() << "no segment " << segment;
+  return 0;
+}
+
+// The C key, pressed on the keyboard of a virtual display, turns the level's music tense, and the
+// music waits for its next bar to change. SDL's disk driver writes what the game plays to a file:
+// interleaved 16-bit stereo at the output's 48 kHz, its device paced at a third of real time (a 1024-
+// sample buffer every 64 ms), so that the audio thread, four buffers ahead, is never overtaken on a
+// loaded machine. The key comes once the file holds a bar and a half, well into the music; the script
+// plays on until the file holds a bar and more past the key, and logs how far the file had come in
+// the frames before and when it heard the key.
+TEST_F(GameExecutableTest, TheMoodKeyTurnsTheMusicTenseAtItsNextBar) {
+  if (!fs::exists("/usr/bin/Xvfb")) GTEST_SKIP() << "Xvfb is not installed";
+  constexpr double kRate = 48000.0;
+  const size_t bar = BarOf("LevelMusic", kRate);
+  ASSERT_EQ(BarOf("MusicTense", kRate), bar);
+  // The sound is rendered up to four 1024-sample buffers ahead of the device, the file's writer may
+  // hold back a block of 4096 bytes, and a sync point is chosen a frame ahead: after the key the
+  // file may show this much more before the mood reaches the music.
+  constexpr size_t kAhead = 8 * 1024;
+  WriteText(dir_ / "content/lua/game/zz_mood.lua", R"(
+local frames, before, now, ready, stop = 0, 0, 0, false, nil
+local function played()
+  local file = io.open(os.getenv("SDL_DISKAUDIOFILE"), "rb")
+  if not file then return 0 end
+  local size = file:seek("end")
+  file:close()
+  return size
+end
+Hook:Add("PostFrameStep", "mood", function()
+  frames = frames + 1
+  before, now = now, played()
+  if not ready and now >= )" + std::to_string(bar * 3 / 2 * 4) + R"( then
+    ready = true
+    io.open("ready", "w"):close()
+  end
+  if not stop and gameSound.tense then
+    trace:LogMsg(3, 6, "C heard between " .. before .. " and " .. now .. " bytes")
+    stop = now + )" + std::to_string((kAhead + bar + bar / 2) * 4) + R"(
+    io.open("heard", "w"):close()
+  end
+  -- Without the key the run ends as well, once the file holds six bars.
+  local unheard = not stop and now >= )" + std::to_string(6 * bar * 4) + R"(
+  if (stop and now >= stop) or unheard or frames == 3000 then core:Quit() end
+end)
+)");
+  const VirtualDisplay display = StartVirtualDisplay({});
+  ASSERT_FALSE(display.name.empty()) << "Xvfb did not start";
+  const fs::path file = dir_ / "audio.raw";
+  const pid_t game = StartUnder(display, {{"SDL_AUDIODRIVER", "disk"},
+                                          {"SDL_DISKAUDIOFILE", file.string()},
+                                          {"SDL_DISKAUDIODELAY", "64"}});
+  int status = -1;
+  const bool ready = AwaitFile(game, dir_ / "ready", status);
+  const bool down = ready && SendKey(display, XK_c, true);
+  // Held until the game has seen it: a key down and up between two frames is no press.
+  const bool heard = down && status == -1 && AwaitFile(game, dir_ / "heard", status);
+  if (down) SendKey(display, XK_c, false);
+  if (status == -1) status = Wait(game);
+  StopVirtualDisplay(display);
+  const std::string output = Output();
+  ASSERT_TRUE(ready) << output;
+  ASSERT_TRUE(down) << "the display took no key";
+  ASSERT_TRUE(heard) << output;
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << "\n" << output;
+  EXPECT_EQ(ErrorsBut(output, {}), "") << output;
+  size_t keyFrom = 0, keyTo = 0;
+  const size_t line = Find(output, "[ Info  ][Lua] C heard between ");
+  ASSERT_NE(line, std::string::npos);
+  ASSERT_EQ(std::sscanf(output.c_str() + line, "[ Info  ][Lua] C heard between %zu and %zu", &keyFrom, &keyTo), 2);
+
+  // The music is centred: both sides alike.
+  const std::string audio = ReadText(file);
+  std::vector<double> left;
+  size_t uneven = 0;
+  for (size_t at = 0; at + 4 <= audio.size(); at += 4) {
+    auto sample = [&](size_t i) { return int16_t(uint8_t(audio[i]) | uint8_t(audio[i + 1]) << 8); };
+    left.push_back(sample(at));
+    if (sample(at) != sample(at + 2)) ++uneven;
+  }
+  EXPECT_EQ(uneven, 0u);
+  const size_t c0 = size_t(std::find_if(left.begin(), left.end(), [](double v) { return v != 0.0; }) - left.begin());
+  ASSERT_LT(c0, left.size());
+
+  // Each bar from c0 on, three quarters of a second in (past every segment's pre-entry and
+  // post-exit), in a window of 100 ms: 22 whole cycles of the level music's tone and 33 of the tense
+  // one, so that each is heard there with none of the other. Calm first, then tense to the end.
+  constexpr size_t kInto = 36000, kWindow = 4800;
+  constexpr double kLoud = 1000.0 * 1000.0 * kWindow / 4.0;  // a tone 1000 high, in the window's power
+  std::string moods;
+  for (size_t from = c0 + kInto; from + kWindow <= left.size(); from += bar) {
+    const double calm = OrvTest::PowerAt(left, from, from + kWindow, 220.0);
+    const double tense = OrvTest::PowerAt(left, from, from + kWindow, 330.0);
+    moods += calm > kLoud && calm > 1e6 * tense ? 'c' : tense > kLoud && tense > 1e6 * calm ? 't' : '?';
+  }
+  const size_t turn = moods.find('t');
+  ASSERT_NE(turn, std::string::npos) << moods;
+  ASSERT_GE(turn, 1u) << moods;
+  EXPECT_EQ(moods, std::string(turn, 'c') + std::string(moods.size() - turn, 't'));
+
+  // The change to the sample: the level music's tone carried forward from the 10,000 samples that
+  // end 2,000 before the bar, the tense tone back from the 10,000 that begin 2,000 after it, and the
+  // cut where one gives way to the other. c0 is the music's first sample or a few after it (the tone
+  // starts at phase 0 under a fade-in), and the fits place the cut to the sample (each tone is pure
+  // to 1 percent, the step between them thousands high): 8 samples of room, against 48,000 to the
+  // middle of a bar.
+  const size_t atBar = c0 + turn * bar;
+  ASSERT_GE(left.size(), atBar + 12000);
+  const OrvTest::SineFit calm = OrvTest::FitSine(left, atBar - 12000, atBar - 2000, 220.0);
+  const OrvTest::SineFit tense = OrvTest::FitSine(left, atBar + 2000, atBar + 12000, 330.0);
+  EXPECT_LT(calm.Residual(left, atBar - 12000, atBar - 2000), 0.01 * calm.Amplitude());
+  EXPECT_LT(tense.Residual(left, atBar + 2000, atBar + 12000), 0.01 * tense.Amplitude());
+  EXPECT_GT(calm.Amplitude(), 1000.0);
+  EXPECT_GT(tense.Amplitude(), 1000.0);
+  const size_t cut = OrvTest::FindCut(left, atBar - 2000, atBar + 2000, calm, tense);
+  EXPECT_LE(std::max(cut, atBar) - std::min(cut, atBar), 8u) << "cut at c0 + " << cut - c0 << ", bar " << turn;
+  // And it is the first bar after the key: not before the file had come to it, and less than a bar
+  // past where it stood when the key was heard.
+  EXPECT_GE(cut, keyFrom / 4) << "c0 " << c0 << ", bar " << turn;
+  EXPECT_LT(cut, keyTo / 4 + kAhead + bar) << "c0 " << c0 << ", bar " << turn;
 }
 
 // The game goes on to the Playground as a key press would take it: its crates fall under physics, the
@@ -400,20 +571,12 @@ Hook:Add("PostFrameStep", "shown", function()
 end)
 )");
   const pid_t game = StartUnder(display);
-  // A software-rendered frame under a loaded machine can take seconds: the game gets as long as any game
-  // run (it is killed at 270 s), and a game that never shows its frames is still caught. A game that
-  // ends before it shows them ends the wait as well.
-  int status = 0;
-  bool ended = false;
-  for (int i = 0; i < 25000 && !fs::exists(dir_ / "shown"); ++i) {
-    if (waitpid(game, &status, WNOHANG) == game) {
-      ended = true;
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  // A game that never shows its frames is still caught; one that ends before it shows them ends the
+  // wait as well.
+  int status = -1;
+  AwaitFile(game, dir_ / "shown", status);
   const std::string image = ReadText(screen / "Xvfb_screen0");
-  if (!ended) status = Wait(game);
+  if (status == -1) status = Wait(game);
   StopVirtualDisplay(display);
   ASSERT_TRUE(fs::exists(dir_ / "shown")) << Output();
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << Output();
