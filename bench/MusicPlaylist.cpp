@@ -189,7 +189,10 @@ void BM_MidiClipFrames(benchmark::State& state) {
 }
 
 // The bench-side parser: the same header, quantities, running status and windows, records into a
-// std::vector cleared each frame.
+// std::vector cleared each frame. It reads only what these bytes hold; the clip reader's extras stay
+// timed on its side, as the engine needs them on every event: system exclusive and meta events
+// skipped, a data byte with no status to repeat refused, data kept to 7 bits, loops, and its place
+// kept between frames in the parser rather than in locals.
 struct PlainRecord {
   uint8_t type, channel, data1, data2;
   float timeMs;
