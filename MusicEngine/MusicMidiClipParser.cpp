@@ -233,7 +233,7 @@ void SnMidiClipParser::Advance(double ms) {
   const uint64_t whole = uint64_t(ticks);
   // Messages are timed from the window's exact beginning, fraction of a tick included: timing them
   // from its whole tick would move each up to a tick early.
-  const uint64_t beginWhole = state.windowEnd;
+  const double beginWhole = double(state.windowEnd);
   const double beginFraction = state.fraction;
   state.fraction = ticks - double(whole);
   state.windowEnd += whole;
@@ -244,10 +244,10 @@ void SnMidiClipParser::Advance(double ms) {
     if (IsChannelMessage(state.status)) [[likely]] {
       uint8_t type = uint8_t(state.status & 0xF0);
       if (type == SnMidi_NoteOn && state.data2 == 0) type = SnMidi_NoteOff;
-      const double sinceBegin = double(state.tick) - double(beginWhole) - beginFraction;
-      const SnMidiClipMessage message{type,           uint8_t(state.status & 0x0F),
-                                      state.data1,    state.data2,
-                                      float(std::max(0.0, sinceBegin) * msPerTick), state.eventIndex};
+      const double sinceBegin = double(state.tick) - beginWhole - beginFraction;
+      const float timeMs = float(std::max(0.0, sinceBegin) * msPerTick);
+      const SnMidiClipMessage message{type,        uint8_t(state.status & 0x0F), state.data1, state.data2, timeMs,
+                                      state.eventIndex};
       // A record that cannot be had is one message lost, not the clip.
       m_messages.Add(message, 16);
     }
