@@ -6,7 +6,6 @@
 #include <cmath>
 #include <cstring>
 
-#include "SoundEngine/Banks/BankFormat.h"
 #include "SoundEngine/Log.h"
 #include "SoundEngine/Midi/MidiEvent.h"
 
@@ -20,15 +19,17 @@ constexpr uint64_t kPassesPerWindow = 64;
 // Ticks beyond this are no position a clip reaches; seeks and windows stop there.
 constexpr double kMaxTicks = 4.0e18;
 
-bool ReadQuantity(SnBankCursor& in, uint32_t& value) {
+// Reads a quantity from the bytes up to `end`; null when it runs past them or is longer than a
+// quantity may be.
+[[gnu::always_inline]] inline const uint8_t* ReadQuantity(const uint8_t* at, const uint8_t* end, uint32_t& value) {
   value = 0;
   for (uint32_t i = 0; i < SnMidiClipParser::kMaxQuantityBytes; ++i) {
-    uint8_t byte;
-    if (!in.Take(byte)) return false;
+    if (at == end) return nullptr;
+    const uint8_t byte = *at++;
     value = (value << 7) | (byte & 0x7Fu);
-    if (!(byte & 0x80)) return true;
+    if (!(byte & 0x80)) return at;
   }
-  return false;
+  return nullptr;
 }
 
 bool HasOneDataByte(uint8_t status) { return (status & 0xF0) == 0xC0 || (status & 0xF0) == 0xD0; }
@@ -87,74 +88,89 @@ void SnMidiClipParser::SetTempo(float bpm) {
 
 void SnMidiClipParser::SetLooping(bool loops) { m_loops = loops; }
 
-bool SnMidiClipParser::ReadEvent(uint32_t position) {
+// Every byte is checked against the end of the data as a bounded cursor would, on a bare pointer:
+// the walk reads a few bytes an event, and a cursor's own bookkeeping there cost a tenth of a frame's
+// reading.
+[[gnu::always_inline]] inline bool SnMidiClipParser::ReadEvent(State& state, uint32_t position) const {
   if (position >= m_size) return false;
-  SnBankCursor in(m_data + position, m_size - position);
+  const uint8_t* at = m_data + position;
+  const uint8_t* const end = m_data + m_size;
   uint32_t delta;
-  uint8_t status;
-  if (!ReadQuantity(in, delta) || !in.Take(status)) return false;
-  uint8_t running = m_state.runningStatus;
+  if (!(at = ReadQuantity(at, end, delta)) || at == end) return false;
+  uint8_t status = *at++;
+  uint8_t running = state.runningStatus;
   uint8_t data1 = 0, data2 = 0;
   if (status < 0x80) {
     // A data byte where a status belongs repeats the last channel status; before any there is none.
     if (!IsChannelMessage(running)) return false;
     data1 = status;
     status = running;
-    if (!HasOneDataByte(status) && !in.Take(data2)) return false;
+    if (!HasOneDataByte(status)) {
+      if (at == end) return false;
+      data2 = *at++;
+    }
   } else if (IsChannelMessage(status)) {
     running = status;
-    if (!in.Take(data1) || (!HasOneDataByte(status) && !in.Take(data2))) return false;
+    const uint32_t size = HasOneDataByte(status) ? 1 : 2;
+    if (uint32_t(end - at) < size) return false;
+    data1 = at[0];
+    if (size == 2) data2 = at[1];
+    at += size;
   } else if (status == 0xF0 || status == 0xF7 || status == 0xFF) {
-    uint8_t metaType;
+    if (status == 0xFF) {  // the meta event's type
+      if (at == end) return false;
+      ++at;
+    }
     uint32_t length;
-    if ((status == 0xFF && !in.Take(metaType)) || !ReadQuantity(in, length) || !in.TakeBytes(length)) return false;
+    if (!(at = ReadQuantity(at, end, length)) || uint32_t(end - at) < length) return false;
+    at += length;
   } else {
     return false;
   }
-  m_state.position = position;
-  m_state.next = uint32_t(in.Position() - m_data);
-  m_state.delta = delta;
-  m_state.status = status;
-  m_state.data1 = uint8_t(data1 & 0x7F);
-  m_state.data2 = uint8_t(data2 & 0x7F);
-  m_state.runningStatus = running;
+  state.position = position;
+  state.next = uint32_t(at - m_data);
+  state.delta = delta;
+  state.status = status;
+  state.data1 = uint8_t(data1 & 0x7F);
+  state.data2 = uint8_t(data2 & 0x7F);
+  state.runningStatus = running;
   return true;
 }
 
 void SnMidiClipParser::Rewind() {
   m_state = State{};
-  if (!m_data || !ReadEvent(kHeaderBytes)) return;
+  if (!m_data || !ReadEvent(m_state, kHeaderBytes)) return;
   m_state.hasEvent = true;
   m_state.tick = m_state.passStart = m_state.delta;
 }
 
-bool SnMidiClipParser::StepEvent() {
-  if (ReadEvent(m_state.next)) {
-    m_state.tick += m_state.delta;
-    ++m_state.eventIndex;
+[[gnu::always_inline]] inline bool SnMidiClipParser::StepEvent(State& state) {
+  if (ReadEvent(state, state.next)) [[likely]] {
+    state.tick += state.delta;
+    ++state.eventIndex;
     return true;
   }
   // Bytes that are no event end the events; only the end of the data goes round.
-  if (m_state.next != m_size || !m_loops) {
-    m_state.hasEvent = false;
+  if (state.next != m_size || !m_loops) {
+    state.hasEvent = false;
     return false;
   }
-  const uint64_t last = m_state.tick;
-  const uint64_t passStart = m_state.passStart;
-  m_state.runningStatus = 0;
-  if (!ReadEvent(kHeaderBytes)) {
-    m_state.hasEvent = false;
+  const uint64_t last = state.tick;
+  const uint64_t passStart = state.passStart;
+  state.runningStatus = 0;
+  if (!ReadEvent(state, kHeaderBytes)) {
+    state.hasEvent = false;
     return false;
   }
-  const uint64_t first = last + m_state.delta;
+  const uint64_t first = last + state.delta;
   if (first == passStart) {
     // A pass that takes no time would go round for ever: the clip plays once.
     m_loops = false;
-    m_state.hasEvent = false;
+    state.hasEvent = false;
     return false;
   }
-  m_state.tick = m_state.passStart = first;
-  m_state.eventIndex = 0;
+  state.tick = state.passStart = first;
+  state.eventIndex = 0;
   return true;
 }
 
@@ -166,7 +182,7 @@ void SnMidiClipParser::ControllersBefore(uint32_t eventIndex, SnArray<SnMidiClip
   m_loops = false;
   // Where each channel's controller sits in `out`, plus one; 0: not yet set.
   uint16_t slots[16][128] = {};
-  for (Rewind(); m_state.hasEvent && m_state.eventIndex < eventIndex; StepEvent()) {
+  for (Rewind(); m_state.hasEvent && m_state.eventIndex < eventIndex; StepEvent(m_state)) {
     if ((m_state.status & 0xF0) != SnMidi_ControlChange) continue;
     const SnMidiClipMessage message{SnMidi_ControlChange, uint8_t(m_state.status & 0x0F), m_state.data1, m_state.data2,
                                     0.0f, m_state.eventIndex};
@@ -191,7 +207,7 @@ SNRESULT SnMidiClipParser::SeekMs(double ms) {
   const double fraction = target - double(whole);
   while (m_state.hasEvent && Before(whole, fraction)) {
     const uint64_t passStart = m_state.passStart;
-    if (!StepEvent()) break;
+    if (!StepEvent(m_state)) break;
     if (m_state.passStart == passStart) continue;
     // Every pass is the same: go on from the last one before the target.
     const uint64_t length = m_state.passStart - passStart;
@@ -210,40 +226,42 @@ SNRESULT SnMidiClipParser::SeekMs(double ms) {
 void SnMidiClipParser::Advance(double ms) {
   m_messages.Clear();
   if (!m_data || !std::isfinite(ms) || ms <= 0.0) return;
-  double ticks = m_ticksPerMs * ms + m_state.fraction;
+  // The walk runs on a copy kept in registers; records written through memory cannot touch it.
+  State state = m_state;
+  double ticks = m_ticksPerMs * ms + state.fraction;
   if (ticks > kMaxTicks) ticks = kMaxTicks;
   const uint64_t whole = uint64_t(ticks);
   // Messages are timed from the window's exact beginning, fraction of a tick included: timing them
   // from its whole tick would move each up to a tick early.
-  const uint64_t beginWhole = m_state.windowEnd;
-  const double beginFraction = m_state.fraction;
-  m_state.fraction = ticks - double(whole);
-  m_state.windowEnd += whole;
-  while (m_state.hasEvent && Before(m_state.windowEnd, m_state.fraction)) {
-    if (IsChannelMessage(m_state.status)) {
-      SnMidiClipMessage message;
-      uint8_t type = uint8_t(m_state.status & 0xF0);
-      if (type == SnMidi_NoteOn && m_state.data2 == 0) type = SnMidi_NoteOff;
-      message.type = type;
-      message.channel = uint8_t(m_state.status & 0x0F);
-      message.data1 = m_state.data1;
-      message.data2 = m_state.data2;
-      const double sinceBegin = double(m_state.tick) - double(beginWhole) - beginFraction;
-      message.timeMs = float(std::max(0.0, sinceBegin) * m_msPerTick);
-      message.eventIndex = m_state.eventIndex;
+  const double beginWhole = double(state.windowEnd);
+  const double beginFraction = state.fraction;
+  state.fraction = ticks - double(whole);
+  state.windowEnd += whole;
+  // An event on the window's last whole tick lies inside it when a fraction of a tick follows.
+  const uint64_t end = state.windowEnd + (state.fraction > 0.0 ? 1 : 0);
+  const double msPerTick = m_msPerTick;
+  while (state.hasEvent && state.tick < end) {
+    if (IsChannelMessage(state.status)) [[likely]] {
+      uint8_t type = uint8_t(state.status & 0xF0);
+      if (type == SnMidi_NoteOn && state.data2 == 0) type = SnMidi_NoteOff;
+      const double sinceBegin = double(state.tick) - beginWhole - beginFraction;
+      const float timeMs = float(std::max(0.0, sinceBegin) * msPerTick);
+      const SnMidiClipMessage message{type,        uint8_t(state.status & 0x0F), state.data1, state.data2, timeMs,
+                                      state.eventIndex};
       // A record that cannot be had is one message lost, not the clip.
       m_messages.Add(message, 16);
     }
-    const uint64_t passStart = m_state.passStart;
-    if (!StepEvent() || m_state.passStart == passStart) continue;
-    const uint64_t length = m_state.passStart - passStart;
-    const uint64_t passes = m_state.tick < m_state.windowEnd ? (m_state.windowEnd - m_state.tick) / length : 0;
+    const uint64_t passStart = state.passStart;
+    if (!StepEvent(state) || state.passStart == passStart) [[likely]] continue;
+    const uint64_t length = state.passStart - passStart;
+    const uint64_t passes = state.tick < state.windowEnd ? (state.windowEnd - state.tick) / length : 0;
     if (passes > kPassesPerWindow) {
       const uint64_t skip = (passes - kPassesPerWindow) * length;
-      m_state.tick += skip;
-      m_state.passStart += skip;
+      state.tick += skip;
+      state.passStart += skip;
     }
   }
+  m_state = state;
 }
 
 }  // namespace SN

@@ -78,11 +78,13 @@ class SnMidiClipParser {
   const State& Current() const { return m_state; }
 
  private:
-  // Reads the event at `position` into the state (its delta not yet added); false at the end of the
-  // data, past it, or at bytes that are no event.
-  bool ReadEvent(uint32_t position);
-  // Steps to the event after the current one, going round when looping; false when none is left.
-  bool StepEvent();
+  // Reads the event at `position` into `state` (its delta not yet added); false at the end of the
+  // data, past it, or at bytes that are no event. The walks pass a state of their own, which the
+  // compiler keeps in registers through a window's events.
+  bool ReadEvent(State& state, uint32_t position) const;
+  // Steps `state` to the event after its current one, going round when looping; false when none is
+  // left.
+  bool StepEvent(State& state);
   void ComputeRates();
   // The current event lies before the exact tick `whole` + `fraction`.
   bool Before(uint64_t whole, double fraction) const {

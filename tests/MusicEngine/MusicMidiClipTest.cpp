@@ -1,8 +1,10 @@
 // Music MIDI clips over media the clip writer makes: header and tempo, notes landing on their exact
 // samples (480 ticks per quarter at 120 bpm and 48 kHz is 50 samples a tick), running status, system
 // exclusive and meta events, seeking, loops, stops, the play's speed, and media that ends early.
+#include <array>
 #include <functional>
 #include <limits>
+#include <tuple>
 
 #include "MusicEngine/MusicMidiClip.h"
 #include "SoundEngine/Midi/MidiEventTarget.h"
@@ -294,6 +296,63 @@ TEST_F(MusicMidiClipTest, AClipPlayingAgainLearnsTheLastValueOfEachControllerBef
   ASSERT_EQ(parser.Messages().Count(), 3u);
   EXPECT_EQ(parser.Messages()[1].type, 0x90);
   controllers.Term();
+}
+
+TEST_F(MusicMidiClipTest, ALongLoopingClipGivesEachChannelMessageInItsWindowPassAfterPass) {
+  // 125 bpm at 480 ticks per quarter is a tick a millisecond: windows of 12.5, 7.25 and 300 ms end on
+  // whole ticks or exact fractions, so a message's window and its time in it are known exactly.
+  // Statuses repeat in runs of four (running status), of one and two data bytes, with system
+  // exclusive and meta events among them.
+  Tools::MidiClipMedia media;
+  media.tempo = 125.0f;
+  struct Event {
+    uint64_t tick;
+    bool channel;
+    std::tuple<int, int, int, int, float, uint32_t> record;  // its time to be set in the window
+  };
+  std::vector<Event> pass;
+  uint64_t tick = 0;
+  for (uint32_t n = 0; n < 400; ++n) {
+    const uint32_t delta = n * 5 % 7;
+    tick += delta;
+    if (n % 13 == 6) {
+      media.events.push_back(n % 2 ? Tools::MidiMeta(delta, 0x01, {'x'}) : Tools::MidiSysEx(delta, {0x7E, 0xF7}));
+      pass.push_back({tick, false, {}});
+      continue;
+    }
+    const uint8_t kind = std::array<uint8_t, 6>{0x90, 0x80, 0xB0, 0xC0, 0xD0, 0xE0}[n / 4 % 6];
+    const uint8_t channel = uint8_t(n / 8 % 16), value = uint8_t(n * 37 % 128);
+    const uint8_t second = kind == 0x90 && n % 3 == 0 ? 0 : uint8_t(n % 128);  // velocity 0 ends a note
+    const bool oneByte = kind == 0xC0 || kind == 0xD0;
+    const uint8_t status = uint8_t(kind | channel);
+    media.events.push_back({delta, oneByte ? Bytes{status, value} : Bytes{status, value, second}});
+    const int type = kind == 0x90 && second == 0 ? 0x80 : kind;
+    pass.push_back({tick, true, {type, channel, value, oneByte ? 0 : second, 0.0f, n}});
+  }
+  const uint64_t passTicks = tick;  // the first event's delta is 0: a pass is its deltas' sum
+  const Bytes bytes = Tools::WriteMidiClip(media);
+  SN::SnMidiClipParser parser;
+  ASSERT_EQ(parser.Open(bytes.data(), uint32_t(bytes.size())), SN::SN_Success);
+  parser.SetLooping(true);
+  std::vector<std::tuple<int, int, int, int, float, uint32_t>> heard, expected;
+  double begin = 0.0;
+  for (uint32_t window = 0; begin < 3.5 * double(passTicks); ++window) {
+    const double width = std::array<double, 3>{12.5, 7.25, 300.0}[window % 3];
+    parser.Advance(width);
+    for (const SN::SnMidiClipMessage& m : parser.Messages())
+      heard.emplace_back(m.type, m.channel, m.data1, m.data2, m.timeMs, m.eventIndex);
+    for (uint64_t p = 0; p < 4; ++p) {
+      for (Event e : pass) {
+        const double at = double(p * passTicks + e.tick);
+        if (!e.channel || at < begin || at >= begin + width) continue;
+        std::get<4>(e.record) = float(at - begin);
+        expected.push_back(e.record);
+      }
+    }
+    begin += width;
+  }
+  EXPECT_GT(expected.size(), 1000u);
+  EXPECT_EQ(heard, expected);
 }
 
 TEST_F(MusicMidiClipTest, MediaThatIsNoEventEndsTheEvents) {
