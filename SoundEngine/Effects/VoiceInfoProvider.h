@@ -1,7 +1,7 @@
 // The context an effect plug-in on a voice asks about that voice: how it is positioned and panned,
 // its rays to the listeners that the effect's output device renders, the game object's positions,
-// its listeners' data, and the volume matrices of its mix. The continue-playback action embeds one
-// for the owner it hands on. Audio thread.
+// its listeners' data, the volume matrices of its mix and the parameters of the mixer its sound
+// names. The continue-playback action embeds one for the owner it hands on. Audio thread.
 #pragma once
 
 #include <cstdint>
@@ -12,7 +12,10 @@
 namespace SN {
 
 class CSnPlaybackInstance;
+class ISnEffectDefinition;
+class ISnPluginParam;
 class ISnVoicePipeline;
+class ISnVoiceQueries;
 struct SnEmitterListenerRay;
 struct SnListenerData;
 struct SnSoundPosition;
@@ -20,7 +23,13 @@ struct SnSoundPosition;
 // What GetVoiceInformation of a voice effect's context gives the plug-in.
 class ISnVoiceInformation {
  public:
+  // The plug-in's own copy of the parameters of the mixer the played sound names (or the nearest
+  // node above it), made on the first call and following their game parameters for this voice;
+  // null when no node names a loaded mixer with parameters.
+  virtual ISnPluginParam* GetInputMixerParams() = 0;
   virtual uint32_t GetExtraWord() = 0;
+  // 0 continue to play, 1 kill, 2 become virtual: what the voice does when it is not heard.
+  virtual uint8_t GetVoiceBehaviour() = 0;
   virtual uint32_t GetWordAfterOwner() = 0;
   virtual void SetWordAfterOwner(uint32_t value) = 0;
   // Positioned in 3D, or panned in 2D by its panner.
@@ -43,7 +52,24 @@ class ISnVoiceInformation {
   // spread curve (B) and focus curve (A); 0 without the ray, an attenuation or the curve.
   virtual float GetCurveValueB(uint32_t index) = 0;
   virtual float GetCurveValueA(uint32_t index) = 0;
+  // The id of the sound the voice plays; 0 without one.
+  virtual uint32_t GetNodeId() = 0;
+  // While the plug-in processes a frame: the floats each matrix of the mix holds, (the output
+  // channels rounded up to four) x the voice's channels; 0 while none is known.
+  virtual uint32_t GetVolumeMatrixFloats() = 0;
+  // The last frame's matrix (first) and the one before it (second), `floats` values each; past
+  // what is known, and when nothing is, zeros.
   virtual void GetVolumeMatrices(float* first, float* second, uint32_t floats) = 0;
+
+  // The game object and the play, as the voice pipeline tells them (VoiceQueries.h).
+  virtual uint32_t GetGameObjectId() = 0;
+  virtual uint32_t GetNumGameObjectPositions() = 0;
+  virtual SNRESULT GetGameObjectPosition(uint32_t index, SnSoundPosition& position) = 0;
+  virtual uint8_t GetPositioningType() = 0;
+  virtual uint32_t GetPlayingId() = 0;
+  virtual float GetAttenuationScaling() = 0;
+  virtual float GetOutputBusVolume() = 0;
+  virtual int32_t GetPriorityAtDistance(float distance) = 0;
 
  protected:
   ~ISnVoiceInformation() = default;
@@ -55,7 +81,8 @@ class CSnVoiceInfoProvider final : public ISnVoiceInformation {
   // Over a voice's pipeline, for the output device of that type and id, with the plug-in's word.
   CSnVoiceInfoProvider(ISnVoicePipeline* pipeline, uint32_t outputType, uint32_t deviceId, uint32_t extraWord)
       : m_pipeline(pipeline), m_outputType(outputType), m_deviceId(deviceId), m_extraWord(extraWord) {}
-  ~CSnVoiceInfoProvider() { SetOwner(nullptr); }
+  // The input mixer's copy goes with its subscriptions, then the definition's reference.
+  ~CSnVoiceInfoProvider();
   CSnVoiceInfoProvider(const CSnVoiceInfoProvider&) = delete;
   CSnVoiceInfoProvider& operator=(const CSnVoiceInfoProvider&) = delete;
 
@@ -72,13 +99,19 @@ class CSnVoiceInfoProvider final : public ISnVoiceInformation {
     m_outputType = outputType;
     m_deviceId = deviceId;
   }
-  // The mix's matrices once the mixing code has them (null: none known).
-  void SetVolumeMatrices(const float* first, const float* second) {
+  uint32_t OutputType() const { return m_outputType; }
+  uint32_t DeviceId() const { return m_deviceId; }
+  // The mixing code's matrices while the plug-ins run, `floats` values each (null: none known).
+  void SetVolumeMatrices(const float* first, const float* second, uint32_t floats) {
     m_matrices[0] = first;
     m_matrices[1] = second;
+    m_matrixFloats = first && second ? floats : 0;
   }
 
+  ISnPluginParam* GetInputMixerParams() override;
+
   uint32_t GetExtraWord() override { return m_extraWord; }
+  uint8_t GetVoiceBehaviour() override;
   uint32_t GetWordAfterOwner() override { return m_wordAfterOwner; }
   void SetWordAfterOwner(uint32_t value) override { m_wordAfterOwner = value; }
   bool IsPositioned() override;
@@ -94,10 +127,21 @@ class CSnVoiceInfoProvider final : public ISnVoiceInformation {
   SNRESULT GetListenerData(uint32_t mask, SnListenerData& data) override;
   float GetCurveValueB(uint32_t index) override;
   float GetCurveValueA(uint32_t index) override;
+  uint32_t GetNodeId() override;
+  uint32_t GetVolumeMatrixFloats() override { return m_matrixFloats; }
   void GetVolumeMatrices(float* first, float* second, uint32_t floats) override;
+  uint32_t GetGameObjectId() override;
+  uint32_t GetNumGameObjectPositions() override;
+  SNRESULT GetGameObjectPosition(uint32_t index, SnSoundPosition& position) override;
+  uint8_t GetPositioningType() override;
+  uint32_t GetPlayingId() override;
+  float GetAttenuationScaling() override;
+  float GetOutputBusVolume() override;
+  int32_t GetPriorityAtDistance(float distance) override;
 
  private:
   CSnPlaybackInstance* Instance() const;
+  ISnVoiceQueries* Queries() const;
   // The listeners of the provider's device: none when the device is not in the list.
   uint32_t DeviceListenerMask() const;
   // The index-th of the pipeline's rays whose listener the device renders; null past the last.
@@ -111,6 +155,11 @@ class CSnVoiceInfoProvider final : public ISnVoiceInformation {
   uint32_t m_deviceId = 0;
   uint32_t m_extraWord = 0;
   const float* m_matrices[2] = {};
+  uint32_t m_matrixFloats = 0;
+  // The input mixer's definition (one reference) and the copy made of its parameters.
+  ISnEffectDefinition* m_mixerDefinition = nullptr;
+  ISnPluginParam* m_mixerParams = nullptr;
+  bool m_mixerLooked = false;
 };
 
 }  // namespace SN
