@@ -114,7 +114,8 @@ class Reader final : public ISnEffectPlugin {
     r.positioningType = info->GetPositioningType();
     SnSoundPosition position{};
     r.secondPosition = info->GetGameObjectPosition(1, position);
-    if (CSnPlaybackInstance* voice = VoiceManager::FirstActiveInstance()) r.voiceModulators = voice->Modulators().InstanceCount();
+    if (CSnPlaybackInstance* voice = VoiceManager::FirstActiveInstance())
+      r.voiceModulators = voice->Modulators().InstanceCount();
     Readings().push_back(r);
   }
 
