@@ -14,7 +14,6 @@
 #include "SoundEngine/Lower/OutputDevice.h"
 #include "SoundEngine/Lower/PlaybackInstance.h"
 #include "SoundEngine/Lower/VoicePipeline.h"
-#include "SoundEngine/Lower/VoiceQueries.h"
 
 namespace SN {
 
@@ -40,47 +39,9 @@ ISnPluginParam* CSnVoiceInfoProvider::GetInputMixerParams() {
 
 ISnVoiceQueries* CSnVoiceInfoProvider::Queries() const { return m_pipeline ? m_pipeline->Queries() : nullptr; }
 
-uint8_t CSnVoiceInfoProvider::GetVoiceBehaviour() {
-  ISnVoiceQueries* queries = Queries();
-  return queries ? queries->GetVoiceBehaviour() : 0;
-}
-
 uint32_t CSnVoiceInfoProvider::GetNodeId() {
   const CSnPlaybackInstance* instance = Instance();
   return instance && instance->Node() ? instance->Node()->ID() : 0;
-}
-
-uint32_t CSnVoiceInfoProvider::GetGameObjectId() {
-  ISnVoiceQueries* queries = Queries();
-  return queries ? queries->GetGameObjectId() : 0;
-}
-uint32_t CSnVoiceInfoProvider::GetNumGameObjectPositions() {
-  ISnVoiceQueries* queries = Queries();
-  return queries ? queries->GetNumGameObjectPositions() : 0;
-}
-SNRESULT CSnVoiceInfoProvider::GetGameObjectPosition(uint32_t index, SnSoundPosition& position) {
-  ISnVoiceQueries* queries = Queries();
-  return queries ? queries->GetGameObjectPosition(index, position) : SN_Failure;
-}
-uint8_t CSnVoiceInfoProvider::GetPositioningType() {
-  ISnVoiceQueries* queries = Queries();
-  return queries ? queries->GetPositioningType() : 0;
-}
-uint32_t CSnVoiceInfoProvider::GetPlayingId() {
-  ISnVoiceQueries* queries = Queries();
-  return queries ? queries->GetPlayingId() : 0;
-}
-float CSnVoiceInfoProvider::GetAttenuationScaling() {
-  ISnVoiceQueries* queries = Queries();
-  return queries ? queries->GetAttenuationScaling() : 1.0f;
-}
-float CSnVoiceInfoProvider::GetOutputBusVolume() {
-  ISnVoiceQueries* queries = Queries();
-  return queries ? queries->GetOutputBusVolume() : 1.0f;
-}
-int32_t CSnVoiceInfoProvider::GetPriorityAtDistance(float distance) {
-  ISnVoiceQueries* queries = Queries();
-  return queries ? queries->GetPriorityAtDistance(distance) : 0;
 }
 
 CSnPlaybackInstance* CSnVoiceInfoProvider::Instance() const {

@@ -5,8 +5,10 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 
 #include "MemoryMgr/SnResult.h"
+#include "SoundEngine/Lower/VoiceQueries.h"
 #include "SoundEngine/ObjectIndex.h"
 
 namespace SN {
@@ -15,21 +17,19 @@ class CSnPlaybackInstance;
 class ISnEffectDefinition;
 class ISnPluginParam;
 class ISnVoicePipeline;
-class ISnVoiceQueries;
 struct SnEmitterListenerRay;
 struct SnListenerData;
 struct SnSoundPosition;
 
-// What GetVoiceInformation of a voice effect's context gives the plug-in.
-class ISnVoiceInformation {
+// What GetVoiceInformation of a voice effect's context gives the plug-in. The play and its game
+// object it tells as the voice pipeline does (VoiceQueries.h), forwarding to it.
+class ISnVoiceInformation : public ISnVoiceQueries {
  public:
   // The plug-in's own copy of the parameters of the mixer the played sound names (or the nearest
   // node above it), made on the first call and following their game parameters for this voice;
   // null when no node names a loaded mixer with parameters.
   virtual ISnPluginParam* GetInputMixerParams() = 0;
   virtual uint32_t GetExtraWord() = 0;
-  // 0 continue to play, 1 kill, 2 become virtual: what the voice does when it is not heard.
-  virtual uint8_t GetVoiceBehaviour() = 0;
   virtual uint32_t GetWordAfterOwner() = 0;
   virtual void SetWordAfterOwner(uint32_t value) = 0;
   // Positioned in 3D, or panned in 2D by its panner.
@@ -61,15 +61,6 @@ class ISnVoiceInformation {
   // what is known, and when nothing is, zeros.
   virtual void GetVolumeMatrices(float* first, float* second, uint32_t floats) = 0;
 
-  // The game object and the play, as the voice pipeline tells them (VoiceQueries.h).
-  virtual uint32_t GetGameObjectId() = 0;
-  virtual uint32_t GetNumGameObjectPositions() = 0;
-  virtual SNRESULT GetGameObjectPosition(uint32_t index, SnSoundPosition& position) = 0;
-  virtual uint8_t GetPositioningType() = 0;
-  virtual uint32_t GetPlayingId() = 0;
-  virtual float GetAttenuationScaling() = 0;
-  virtual float GetOutputBusVolume() = 0;
-  virtual int32_t GetPriorityAtDistance(float distance) = 0;
 
  protected:
   ~ISnVoiceInformation() = default;
@@ -111,7 +102,6 @@ class CSnVoiceInfoProvider final : public ISnVoiceInformation {
   ISnPluginParam* GetInputMixerParams() override;
 
   uint32_t GetExtraWord() override { return m_extraWord; }
-  uint8_t GetVoiceBehaviour() override;
   uint32_t GetWordAfterOwner() override { return m_wordAfterOwner; }
   void SetWordAfterOwner(uint32_t value) override { m_wordAfterOwner = value; }
   bool IsPositioned() override;
@@ -130,18 +120,29 @@ class CSnVoiceInfoProvider final : public ISnVoiceInformation {
   uint32_t GetNodeId() override;
   uint32_t GetVolumeMatrixFloats() override { return m_matrixFloats; }
   void GetVolumeMatrices(float* first, float* second, uint32_t floats) override;
-  uint32_t GetGameObjectId() override;
-  uint32_t GetNumGameObjectPositions() override;
-  SNRESULT GetGameObjectPosition(uint32_t index, SnSoundPosition& position) override;
-  uint8_t GetPositioningType() override;
-  uint32_t GetPlayingId() override;
-  float GetAttenuationScaling() override;
-  float GetOutputBusVolume() override;
-  int32_t GetPriorityAtDistance(float distance) override;
+  uint32_t GetGameObjectId() override { return Ask(&ISnVoiceQueries::GetGameObjectId, 0u); }
+  uint32_t GetNumGameObjectPositions() override { return Ask(&ISnVoiceQueries::GetNumGameObjectPositions, 0u); }
+  SNRESULT GetGameObjectPosition(uint32_t index, SnSoundPosition& position) override {
+    return Ask(&ISnVoiceQueries::GetGameObjectPosition, SN_Failure, index, position);
+  }
+  uint8_t GetPositioningType() override { return Ask(&ISnVoiceQueries::GetPositioningType, uint8_t(0)); }
+  uint32_t GetPlayingId() override { return Ask(&ISnVoiceQueries::GetPlayingId, 0u); }
+  float GetAttenuationScaling() override { return Ask(&ISnVoiceQueries::GetAttenuationScaling, 1.0f); }
+  float GetOutputBusVolume() override { return Ask(&ISnVoiceQueries::GetOutputBusVolume, 1.0f); }
+  int32_t GetPriorityAtDistance(float distance) override {
+    return Ask(&ISnVoiceQueries::GetPriorityAtDistance, 0, distance);
+  }
+  uint8_t GetVoiceBehaviour() override { return Ask(&ISnVoiceQueries::GetVoiceBehaviour, uint8_t(0)); }
 
  private:
   CSnPlaybackInstance* Instance() const;
   ISnVoiceQueries* Queries() const;
+  // The pipeline's answer, or `none` without a pipeline that answers.
+  template <typename Result, typename... Params, typename... Args>
+  Result Ask(Result (ISnVoiceQueries::*query)(Params...), Result none, Args&&... args) const {
+    ISnVoiceQueries* queries = Queries();
+    return queries ? (queries->*query)(std::forward<Args>(args)...) : none;
+  }
   // The listeners of the provider's device: none when the device is not in the list.
   uint32_t DeviceListenerMask() const;
   // The index-th of the pipeline's rays whose listener the device renders; null past the last.
