@@ -47,7 +47,6 @@ class ISnVoiceInformation : public ISnVoiceQueries {
   virtual uint32_t GetListenerMask() = 0;
   // SN_Failure unless the mask and the device's listeners have exactly one listener in common.
   virtual SNRESULT GetListenerData(uint32_t mask, SnListenerData& data) = 0;
-  // `floats` values each: the matrices of the mix when they are known, else zeros.
   // At the index-th ray's distance along the ground (distance x cos(elevation)), the attenuation's
   // spread curve (B) and focus curve (A); 0 without the ray, an attenuation or the curve.
   virtual float GetCurveValueB(uint32_t index) = 0;
@@ -60,7 +59,6 @@ class ISnVoiceInformation : public ISnVoiceQueries {
   // The last frame's matrix (first) and the one before it (second), `floats` values each; past
   // what is known, and when nothing is, zeros.
   virtual void GetVolumeMatrices(float* first, float* second, uint32_t floats) = 0;
-
 
  protected:
   ~ISnVoiceInformation() = default;
