@@ -96,6 +96,10 @@ class CSnAudioMgr {
   void PausePendingActionsExcept(CSnRegisteredObj* object, const SnActionException* exceptions, uint32_t count,
                                  uint32_t playingId, bool withResumes);
   void ResumePendingActionsUnderNode(CSnHierarchyNode* node, CSnRegisteredObj* object, uint32_t playingId);
+  // The hand-ons still to come of the continuous performances under the node: a pause of the event
+  // that started them holds them with the performances' voices, and its resume lets them go on.
+  void PausePendingContinuationsUnderNode(CSnHierarchyNode* node, CSnRegisteredObj* object, uint32_t playingId);
+  void ResumePendingContinuationsUnderNode(CSnHierarchyNode* node, CSnRegisteredObj* object, uint32_t playingId);
   void ResumePendingActionsExcept(CSnRegisteredObj* object, const SnActionException* exceptions, uint32_t count,
                                   uint32_t playingId);
   // Puts a record that has left the paused list back into the due list, shifted by its pause.

@@ -426,6 +426,26 @@ void CSnAudioMgr::PausePendingActionsUnderNode(CSnHierarchyNode* node, CSnRegist
   });
 }
 
+// Continue-playback records under the node, of the object and playing id (each 0 = any).
+static auto ContinuationsUnderNode(CSnHierarchyNode* node, CSnRegisteredObj* object, uint32_t playingId) {
+  return [=](const CSnPendingActionItem* record) {
+    return record->action->ActionType() == SnAction_ContinuePlayback && OfObject(record, object, playingId, false) &&
+           CSnAudioMgr::IsUnderNode(record->action, node);
+  };
+}
+
+void CSnAudioMgr::PausePendingContinuationsUnderNode(CSnHierarchyNode* node, CSnRegisteredObj* object,
+                                                     uint32_t playingId) {
+  if (!NothingPendingFor(object)) PauseWhere(ContinuationsUnderNode(node, object, playingId));
+}
+
+void CSnAudioMgr::ResumePendingContinuationsUnderNode(CSnHierarchyNode* node, CSnRegisteredObj* object,
+                                                      uint32_t playingId) {
+  if (NothingPendingFor(object)) return;
+  ResumeWhere(ContinuationsUnderNode(node, object, playingId));
+  TellResumedContinuations(ContinuationsUnderNode(node, object, playingId));
+}
+
 void CSnAudioMgr::PausePendingActionsExcept(CSnRegisteredObj* object, const SnActionException* exceptions,
                                             uint32_t count, uint32_t playingId, bool withResumes) {
   if (NothingPendingFor(object)) return;

@@ -122,12 +122,17 @@ void CSnEventScheduler::ExecuteActionOnEvent(CSnIndexedObject* event, CSnRegiste
     CSnIndexedObject* found = g_pObjectIndex->FindNodeAndAddRef(action->TargetId(), action->TargetIsBus());
     if (!found) return;
     CSnHierarchyNode* node = static_cast<CSnHierarchyNode*>(found);
-    if (what == SnActionOnEvent_Stop)
+    // A continuous performance's next item waits for a hand-on of its own, on the frame clock: it
+    // holds while the items playing hold, or it would come in early by the time paused.
+    if (what == SnActionOnEvent_Stop) {
       node->Stop(object, playingId, transition.durationMs, transition.shape);
-    else if (what == SnActionOnEvent_Pause)
+    } else if (what == SnActionOnEvent_Pause) {
+      if (g_pAudioMgr) g_pAudioMgr->PausePendingContinuationsUnderNode(node, object, playingId);
       node->Pause(object, playingId, transition.durationMs, transition.shape);
-    else
+    } else {
+      if (g_pAudioMgr) g_pAudioMgr->ResumePendingContinuationsUnderNode(node, object, playingId);
       node->Resume(object, playingId, transition.durationMs, transition.shape);
+    }
     found->Release();
   });
 }

@@ -9,7 +9,9 @@
 #include "SoundEngine/GameSyncs/RTPCMgr.h"
 #include "SoundEngine/Log.h"
 #include "SoundEngine/Lower/PluginFactoryTable.h"
+#include "SoundEngine/Modulators/ModulatorInstanceList.h"
 #include "SoundEngine/Modulators/ModulatorObjects.h"
+#include "SoundEngine/Modulators/ModulatorService.h"
 #include "SoundEngine/PoolObject.h"
 
 namespace SN {
@@ -160,9 +162,18 @@ void CSnEffectDefinition::UnsubscribeRTPCs(ISnPluginParamTarget* target) {
   for (const Curve& curve : m_curves) g_pRTPCMgr->RemoveSubscription(target, curve.pluginParamId);
 }
 
-void CSnEffectDefinition::InstantiateModulators(const SnRTPCKey& key) {
-  for (const Curve& curve : m_curves)
-    if (curve.kind == kParameterTypeModulator) ModulatorObjects::GetOrCreateContext(curve.parameterId, key);
+void CSnEffectDefinition::InstantiateModulators(const SnRTPCKey& key, CSnModulatorInstanceList* modulators) {
+  for (const Curve& curve : m_curves) {
+    if (curve.kind != kParameterTypeModulator) continue;
+    void* context = ModulatorObjects::GetOrCreateContext(curve.parameterId, key);
+    // Only the bank modulators' contexts are instances a voice's list can hold.
+    if (!modulators || !context || ModulatorObjects::Installed() != &DefaultModulatorObjects()) continue;
+    // No mapping owner: the list only holds the instance for the voice; its value reaches the
+    // plug-in's parameter through the curve's subscription.
+    const SnModulatorMappingRequest request{nullptr, SnModulatorMapping_Effect, SnParamMask{}};
+    if (modulators->AttachInstance(static_cast<CSnModulatorInstance*>(context), request) != SN_Success)
+      SOUND_LOG(Error, "Effect %u: modulator %u could not join the voice", ID(), curve.parameterId);
+  }
 }
 
 uint32_t CSnEffectDefinition::GetCurveExtra(uint32_t pluginParamId) const {
@@ -189,7 +200,8 @@ uint32_t CSnEffectDefinition::MediaId(uint32_t index) const {
   return kNoPlugin;
 }
 
-void CSnEffectDefinition::MixEffectView::SubscribeParams(ISnPluginParam* clone) {
+void CSnEffectDefinition::MixEffectView::SubscribeParams(ISnPluginParam* clone, const SnRTPCKey& key,
+                                                        CSnModulatorInstanceList* modulators) {
   if (!clone) return;
   Binding* binding = PoolNew<Binding>(g_DefaultPoolId, m_definition, clone);
   if (!binding || !m_definition.m_bindings.Add(binding, 2)) {
@@ -197,8 +209,8 @@ void CSnEffectDefinition::MixEffectView::SubscribeParams(ISnPluginParam* clone) 
     SOUND_LOG(Error, "Effect %u: no memory to drive a parameter copy", m_definition.ID());
     return;
   }
-  m_definition.SubscribeRTPCs(binding, SnRTPCKey{});
-  m_definition.InstantiateModulators(SnRTPCKey{});
+  m_definition.SubscribeRTPCs(binding, key);
+  m_definition.InstantiateModulators(key, modulators);
 }
 
 void CSnEffectDefinition::MixEffectView::UnsubscribeParams(ISnPluginParam* clone) {

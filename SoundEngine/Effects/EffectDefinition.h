@@ -51,8 +51,9 @@ class CSnEffectDefinition : public CSnIndexedObject {
   // Every curve drives `target`'s parameters for the key's objects.
   void SubscribeRTPCs(ISnPluginParamTarget* target, const SnRTPCKey& key);
   void UnsubscribeRTPCs(ISnPluginParamTarget* target);
-  // The modulators of kind-2 curves make their contexts for the key.
-  void InstantiateModulators(const SnRTPCKey& key);
+  // The modulators of kind-2 curves make their contexts for the key; each joins `modulators` when
+  // given (it maps onto none of the voice's own parameters: the curve drives the plug-in's).
+  void InstantiateModulators(const SnRTPCKey& key, CSnModulatorInstanceList* modulators = nullptr);
 
   uint32_t GetCurveExtra(uint32_t pluginParamId) const;
   float GetPropertyValue(uint32_t propertyId) const;
@@ -96,7 +97,7 @@ class CSnEffectDefinition : public CSnIndexedObject {
     uint32_t EffectId() const override { return m_definition.ID(); }
     uint32_t PluginKey() const override { return m_definition.m_pluginId; }
     ISnPluginParam* Params() override { return m_definition.m_params; }
-    void SubscribeParams(ISnPluginParam* clone) override;
+    void SubscribeParams(ISnPluginParam* clone, const SnRTPCKey& key, CSnModulatorInstanceList* modulators) override;
     void UnsubscribeParams(ISnPluginParam* clone) override;
     const void* BankData() const override { return nullptr; }
     uint32_t MediaId(uint32_t index) const override { return m_definition.MediaId(index); }

@@ -7,13 +7,42 @@
 #include <cmath>
 #include <cstring>
 
+#include "SoundEngine/Effects/ParamCopy.h"
 #include "SoundEngine/GameSyncs/RegistryMgr.h"
+#include "SoundEngine/Hierarchy/PropertyNode.h"
 #include "SoundEngine/Lower/Listeners.h"
 #include "SoundEngine/Lower/OutputDevice.h"
 #include "SoundEngine/Lower/PlaybackInstance.h"
 #include "SoundEngine/Lower/VoicePipeline.h"
 
 namespace SN {
+
+CSnVoiceInfoProvider::~CSnVoiceInfoProvider() {
+  DropParamCopy(m_mixerDefinition, m_mixerParams);
+  if (m_mixerDefinition) m_mixerDefinition->Release();
+  SetOwner(nullptr);
+}
+
+ISnPluginParam* CSnVoiceInfoProvider::GetInputMixerParams() {
+  if (m_mixerLooked) return m_mixerParams;
+  CSnPlaybackInstance* instance = Instance();
+  // Looked for once there is a voice to look from.
+  if (!instance || !instance->Node()) return nullptr;
+  m_mixerLooked = true;
+  ISnEffectDefinition* definition = instance->Node()->GetMixerPlugin();
+  if (!definition) return nullptr;
+  m_mixerParams = MakeParamCopy(*definition, instance->Key(), &instance->Modulators());
+  if (m_mixerParams) m_mixerDefinition = definition;  // the look-up's reference is ours
+  else definition->Release();
+  return m_mixerParams;
+}
+
+ISnVoiceQueries* CSnVoiceInfoProvider::Queries() const { return m_pipeline ? m_pipeline->Queries() : nullptr; }
+
+uint32_t CSnVoiceInfoProvider::GetNodeId() {
+  const CSnPlaybackInstance* instance = Instance();
+  return instance && instance->Node() ? instance->Node()->ID() : 0;
+}
 
 CSnPlaybackInstance* CSnVoiceInfoProvider::Instance() const {
   ISnVoiceInstance* voice = m_pipeline ? m_pipeline->FirstSource() : nullptr;
@@ -115,11 +144,15 @@ SNRESULT CSnVoiceInfoProvider::GetListenerData(uint32_t mask, SnListenerData& da
 }
 
 void CSnVoiceInfoProvider::GetVolumeMatrices(float* first, float* second, uint32_t floats) {
-  const bool known = m_matrices[0] && m_matrices[1];
-  if (first) known ? void(std::memcpy(first, m_matrices[1], floats * sizeof(float)))
-                   : void(std::memset(first, 0, floats * sizeof(float)));
-  if (second) known ? void(std::memcpy(second, m_matrices[0], floats * sizeof(float)))
-                    : void(std::memset(second, 0, floats * sizeof(float)));
+  // Never more than the mix holds: a plug-in asking for more gets zeros past it.
+  const uint32_t known = std::min(floats, m_matrixFloats);
+  auto fill = [&](float* out, const float* matrix) {
+    if (!out) return;
+    if (known) std::memcpy(out, matrix, known * sizeof(float));
+    std::fill(out + known, out + floats, 0.0f);
+  };
+  fill(first, m_matrices[1]);
+  fill(second, m_matrices[0]);
 }
 
 }  // namespace SN

@@ -3,6 +3,7 @@
 #include "SoundEngine/Hierarchy/HierarchyNode.h"
 
 #include "Base/Assert.h"
+#include "SoundEngine/Effects/EffectDefinition.h"
 #include "SoundEngine/GameSyncs/RTPCMgr.h"
 #include "SoundEngine/GameSyncs/RegistryMgr.h"
 #include "SoundEngine/GameSyncs/StateMgr.h"
@@ -231,6 +232,19 @@ void CSnHierarchyNode::ActivityDown(uint32_t mask) {
 
 float CSnHierarchyNode::FloatProperty(uint32_t id) const { return m_properties.GetOr(id, FloatPropertyDefault(id)); }
 int32_t CSnHierarchyNode::IntProperty(uint32_t id) const { return m_properties.GetOr(id, IntPropertyDefault(id)); }
+
+ISnEffectDefinition* CSnHierarchyNode::GetMixerPlugin() const {
+  for (const CSnHierarchyNode* node = this; node; node = node->Parent()) {
+    if (!node->HasProperty(SnProp_AttachedMixer)) continue;
+    const auto id = uint32_t(node->IntProperty(SnProp_AttachedMixer));
+    if (id == kNoPlugin) return nullptr;  // this node says "none" for everything below it
+    // A shared definition first, as the bus mixers are; else the node's own.
+    CSnEffectDefinition* definition = FindEffectDefinition(id, true);
+    if (!definition) definition = FindEffectDefinition(id, false);
+    return definition ? definition->MixEffect() : nullptr;
+  }
+  return nullptr;
+}
 
 SNRESULT CSnHierarchyNode::SetIntProperty(uint8_t id, int32_t value) {
   if (IntProperty(id) == value) return SN_Success;

@@ -20,6 +20,8 @@
 
 namespace SN {
 
+class ISnEffectDefinition;
+
 class CSnPropTransitionSet;
 class CSnStateGroupLink;
 class SnTargetCopy;
@@ -219,6 +221,10 @@ class CSnHierarchyNode : public CSnIndexedObject, public ISnNodeRTPCSubscriber, 
   // The value slot of property (index + 60), null when absent.
   const uint8_t* ExtendedPropertySlot(uint32_t index) const;
   const SnPropertyBlob4& Properties() const { return m_properties; }
+  // The mixer definition attached to the nearest node up the parent road that names one, with a
+  // reference for the caller (as the effect slots would hand it to a mixing graph); null when none
+  // does or the named one is not loaded.
+  ISnEffectDefinition* GetMixerPlugin() const;
 
   // ---- game parameters ----
   // The parameters this node decides (bit n = parameter n) and those every node on a road adds.

@@ -8,6 +8,7 @@
 #include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/Callbacks/BusCallbackMgr.h"
 #include "SoundEngine/CpuInfo.h"
+#include "SoundEngine/Effects/ParamCopy.h"
 #include "SoundEngine/Effects/PluginMemAlloc.h"
 #include "SoundEngine/Log.h"
 #include "SoundEngine/Lower/BusMeter.h"
@@ -70,10 +71,7 @@ CSnMixBus::~CSnMixBus() {
   for (uint32_t slot = 0; slot < 4; ++slot) ClearSlot(slot);
   ClearMixer();
   if (m_mixer) {
-    if (m_mixer->params) {
-      if (m_mixer->definition) m_mixer->definition->UnsubscribeParams(m_mixer->params);
-      m_mixer->params->Term(&PluginAllocator());
-    }
+    DropParamCopy(m_mixer->definition, m_mixer->params);
     if (m_mixer->definition) m_mixer->definition->Release();
     MemoryMgr::Free(g_LEngineDefaultPoolId, m_mixer);
     m_mixer = nullptr;
@@ -235,11 +233,7 @@ void CSnMixBus::ClearSlot(uint32_t index) {
     slot.context = nullptr;
   }
   slot.effectId = kNoEffect;
-  if (slot.params) {
-    if (slot.definition) slot.definition->UnsubscribeParams(slot.params);
-    slot.params->Term(&PluginAllocator());
-    slot.params = nullptr;
-  }
+  DropParamCopy(slot.definition, slot.params);
   if (slot.definition) slot.definition->Release();
   slot.definition = nullptr;
 }
@@ -255,11 +249,9 @@ void CSnMixBus::CreateEffect(uint32_t index) {
   slot.effectId = definition->EffectId();
   definition->AddRef();
   slot.definition = definition;
-  ISnPluginParam* source = definition->Params();
-  slot.params = source ? source->Clone(&PluginAllocator()) : nullptr;
+  slot.params = MakeParamCopy(*definition);
   bool made = false;
   if (slot.params) {
-    definition->SubscribeParams(slot.params);
     void* memory = MemoryMgr::Malign(g_LEngineDefaultPoolId, sizeof(CSnBusEffectContext), 16);
     if (memory) {
       slot.context = new (memory) CSnBusEffectContext(
@@ -316,12 +308,10 @@ ISnPluginParam* CSnMixBus::MixerParams() {
   if (!(m_flags & kMixerParamsLooked)) {
     m_flags |= kMixerParamsLooked;
     if (ISnEffectDefinition* definition = m_node->Mixer()) {
-      ISnPluginParam* source = definition->Params();
-      m_mixer->params = source ? source->Clone(&PluginAllocator()) : nullptr;
+      m_mixer->params = MakeParamCopy(*definition);
       if (m_mixer->params) {
         m_mixer->definition = definition;  // the lookup's reference is the slot's
         m_mixer->effectId = definition->EffectId();
-        definition->SubscribeParams(m_mixer->params);
       } else {
         definition->Release();
       }

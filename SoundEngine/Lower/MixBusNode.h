@@ -8,12 +8,14 @@
 #include <cstdint>
 
 #include "SoundEngine/Effects/Plugin.h"
+#include "SoundEngine/GameSyncs/RTPCKey.h"
 #include "SoundEngine/Lower/MixBuffer.h"
 #include "SoundEngine/ServiceSlot.h"
 
 namespace SN {
 
 class CSnHierarchyNode;
+class CSnModulatorInstanceList;
 
 // An effect or mixer definition as a bank loaded it: the plug-in's registry key and its parameters.
 class ISnEffectDefinition {
@@ -24,8 +26,10 @@ class ISnEffectDefinition {
   virtual uint32_t PluginKey() const = 0;
   // The bank's parameter object; the bus clones it for its own slot. Null when the bank gave none.
   virtual ISnPluginParam* Params() = 0;
-  // The clone follows the definition's game parameters and modulators while subscribed.
-  virtual void SubscribeParams(ISnPluginParam* clone) = 0;
+  // The clone follows the definition's game parameters and modulators while subscribed: their values
+  // for the key's objects (a bus's copy: the global ones). The modulators made for it join
+  // `modulators` when given, so that a voice's pause and release reach them.
+  virtual void SubscribeParams(ISnPluginParam* clone, const SnRTPCKey& key, CSnModulatorInstanceList* modulators) = 0;
   virtual void UnsubscribeParams(ISnPluginParam* clone) = 0;
   // Media of this definition's bank: lets a bank that goes find the buses still using it.
   virtual const void* BankData() const = 0;

@@ -264,6 +264,8 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
   int32_t GetPriorityAtDistance(float distance) const;
   void UpdatePriorityFromDistance(float distance);
   // 2 past the end, or for a mask that selects no listener of the game object.
+  // The game object's positions: one when it has a single position or none (the default one).
+  uint32_t GameObjectPositionCount() const;
   SNRESULT GetGameObjectPosition(uint32_t index, SnSoundPosition& out) const;
   SNRESULT GetEmitterPosition(uint32_t index, uint32_t listenerMask, SnSoundPosition& out) const;
   SNRESULT GetListenerData(uint32_t listenerMask, SnListenerData& out) const;

@@ -327,12 +327,16 @@ void CSnPlaybackInstance::GetVoiceGainParams(SnVoiceGainParams& params, uint8_t 
   params.feedback = nullptr;
 }
 
-SNRESULT CSnPlaybackInstance::GetGameObjectPosition(uint32_t index, SnSoundPosition& out) const {
+uint32_t CSnPlaybackInstance::GameObjectPositionCount() const {
   const SnPositionBlock* block = m_pGameObject ? &m_pGameObject->Positions() : nullptr;
   const bool has = block && block->count && block->positions;
-  const uint32_t count = has && block->multiPositionType ? block->count : 1;
-  if (index >= count) return SN_Failure;
-  out = has ? block->positions[index] : kDefaultPosition;
+  return has && block->multiPositionType ? block->count : 1;
+}
+
+SNRESULT CSnPlaybackInstance::GetGameObjectPosition(uint32_t index, SnSoundPosition& out) const {
+  if (index >= GameObjectPositionCount()) return SN_Failure;
+  const SnPositionBlock* block = m_pGameObject ? &m_pGameObject->Positions() : nullptr;
+  out = block && block->count && block->positions ? block->positions[index] : kDefaultPosition;
   return SN_Success;
 }
 

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "MemoryMgr/MemoryMgr.h"
+#include "SoundEngine/Effects/ParamCopy.h"
 #include "SoundEngine/Effects/PluginMemAlloc.h"
 #include "SoundEngine/Log.h"
 #include "SoundEngine/CpuInfo.h"
@@ -73,11 +74,9 @@ CSnVoiceInsertEffect* CSnVoiceInsertEffect::Create(ISnEffectDefinition* definiti
   node->m_effectId = definition->EffectId();
   definition->AddRef();
   node->m_definition = definition;
-  ISnPluginParam* source = definition->Params();
-  node->m_params = source ? source->Clone(&PluginAllocator()) : nullptr;
+  node->m_params = MakeParamCopy(*definition);
   void* contextMemory = MemoryMgr::Malign(g_LEngineDefaultPoolId, sizeof(Context), 16);
   node->m_context = contextMemory ? new (contextMemory) Context(voiceInformation, slot, definition) : nullptr;
-  if (node->m_params) definition->SubscribeParams(node->m_params);
   SnPluginInfo info{};
   SnAudioFormat audio = VoiceFormat(format);
   bool made = node->m_params && node->m_context &&
@@ -119,10 +118,7 @@ CSnVoiceInsertEffect* CSnVoiceInsertEffect::Create(ISnEffectDefinition* definiti
 
 CSnVoiceInsertEffect::~CSnVoiceInsertEffect() {
   if (m_plugin) m_plugin->Term(&PluginAllocator());
-  if (m_params) {
-    m_definition->UnsubscribeParams(m_params);
-    m_params->Term(&PluginAllocator());
-  }
+  DropParamCopy(m_definition, m_params);
   if (m_definition) m_definition->Release();
   if (m_context) {
     m_context->~Context();

@@ -194,6 +194,19 @@ void CSnVoicePipeline::MakeInsert(uint32_t slot, SnChannelConfig& format) {
   definition->Release();
 }
 
+void CSnVoicePipeline::ShowVolumeMatrices() {
+  for (const Connection* connection = m_connections; connection; connection = connection->next) {
+    const ISnMixBusInput& bus = *connection->bus;
+    if ((connection->type & 3) != SnConnection_Dry || !connection->matrixChannels || !connection->firstFrameDone ||
+        bus.DeviceType() != m_voiceInfo.OutputType() || bus.DeviceId() != m_voiceInfo.DeviceId())
+      continue;
+    m_voiceInfo.SetVolumeMatrices(connection->previousMatrix, connection->nextMatrix,
+                                  connection->matrixChannels * MatrixRowStride(bus.BusChannelConfig()));
+    return;
+  }
+  m_voiceInfo.SetVolumeMatrices(nullptr, nullptr, 0);
+}
+
 void CSnVoicePipeline::RebuildFormat() {
   SnChannelConfig format = m_sourceFormat;
   for (CSnVoiceInsertEffect* insert : m_inserts)
@@ -223,6 +236,35 @@ bool CSnVoicePipeline::IsMotion() const { return m_instance && m_instance->IsMot
 CSnRegisteredObj* CSnVoicePipeline::GameObject() const { return m_instance ? m_instance->m_pGameObject : nullptr; }
 uint32_t CSnVoicePipeline::Priority() const { return m_instance ? uint32_t(m_instance->Priority()) : 0; }
 ISnVoiceInstance* CSnVoicePipeline::FirstSource() const { return m_instance; }
+
+uint32_t CSnVoicePipeline::GetGameObjectId() {
+  const CSnRegisteredObj* object = GameObject();
+  return object ? object->ID() : 0;
+}
+uint32_t CSnVoicePipeline::GetNumGameObjectPositions() { return m_instance ? m_instance->GameObjectPositionCount() : 0; }
+SNRESULT CSnVoicePipeline::GetGameObjectPosition(uint32_t index, SnSoundPosition& position) {
+  return m_instance ? m_instance->GetGameObjectPosition(index, position) : SN_Failure;
+}
+uint8_t CSnVoicePipeline::GetPositioningType() {
+  if (!m_instance) return 0;
+  const SnInstancePositioning* positioning = m_instance->Positioning();
+  const bool spatialised =
+      m_instance->PositioningMode() != 0 && positioning && (positioning->flags & SnPositioning_Spatialize);
+  return uint8_t((m_instance->PositioningMode() & 3) | (spatialised ? 4 : 0));
+}
+uint32_t CSnVoicePipeline::GetPlayingId() { return m_instance ? m_instance->PlayingId() : 0; }
+float CSnVoicePipeline::GetAttenuationScaling() {
+  const CSnRegisteredObj* object = GameObject();
+  return object ? object->AttenuationScaling() : 1.0f;
+}
+float CSnVoicePipeline::GetOutputBusVolume() {
+  const CSnRegisteredObj* object = GameObject();
+  return object ? object->OutputBusVolume() : 1.0f;
+}
+int32_t CSnVoicePipeline::GetPriorityAtDistance(float distance) {
+  return m_instance ? m_instance->GetPriorityAtDistance(distance) : 0;
+}
+uint8_t CSnVoicePipeline::GetVoiceBehaviour() { return m_instance ? m_instance->GetVoiceBehaviour() : 0; }
 ISnVoiceInstance* CSnVoicePipeline::SecondSource() const { return m_nextInstance; }
 
 SNRESULT CSnVoicePipeline::AddSecondSource(ISnVoiceInstance* voice) {
@@ -632,11 +674,14 @@ void CSnVoicePipeline::RunFrame(SnVoiceFrameState& frame) {
     status = SnVoice_DataReadyFinished;
   }
   bool tail = false;
+  ShowVolumeMatrices();
   for (CSnVoiceInsertEffect* insert : m_inserts) {
     if (!insert) continue;
     insert->Process(buffer, status);
     if (!insert->InPlace()) tail = !insert->Finished();
   }
+  // The connections' matrices move and may be made again from here on.
+  m_voiceInfo.SetVolumeMatrices(nullptr, nullptr, 0);
   // A source that ended while an out-of-place insert still sounds keeps the voice going.
   if (m_sourceEnded && tail) status = SnVoice_DataReady;
   m_outputFormat = buffer->channelConfig;

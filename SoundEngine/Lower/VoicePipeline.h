@@ -16,6 +16,7 @@
 #include "SoundEngine/Lower/VoiceParams.h"
 #include "SoundEngine/Lower/VoicePipelineConnections.h"
 #include "SoundEngine/Lower/VoicePipelineLink.h"
+#include "SoundEngine/Lower/VoiceQueries.h"
 
 namespace SN {
 
@@ -25,7 +26,7 @@ class ISnVoiceSource;
 
 constexpr uint32_t kVoiceInsertSlots = 4;
 
-class CSnVoicePipeline final : public ISnVoicePipeline, public ISnVoiceConnections {
+class CSnVoicePipeline final : public ISnVoicePipeline, public ISnVoiceConnections, public ISnVoiceQueries {
  public:
   // Output connection to one mix bus; 16-byte aligned in the lower engine's pool.
   struct Connection {
@@ -74,6 +75,18 @@ class CSnVoicePipeline final : public ISnVoicePipeline, public ISnVoiceConnectio
   void Destroy() override;
   void SetEffectBypass(uint32_t values, uint32_t mask) override;
   ISnVoiceConnections* Connections() override { return this; }
+  ISnVoiceQueries* Queries() override { return this; }
+
+  // ISnVoiceQueries
+  uint32_t GetGameObjectId() override;
+  uint32_t GetNumGameObjectPositions() override;
+  SNRESULT GetGameObjectPosition(uint32_t index, SnSoundPosition& position) override;
+  uint8_t GetPositioningType() override;
+  uint32_t GetPlayingId() override;
+  float GetAttenuationScaling() override;
+  float GetOutputBusVolume() override;
+  int32_t GetPriorityAtDistance(float distance) override;
+  uint8_t GetVoiceBehaviour() override;
 
   // ISnVoiceConnections
   ISnVoicePipeline* Pipeline() override { return this; }
@@ -130,6 +143,9 @@ class CSnVoicePipeline final : public ISnVoicePipeline, public ISnVoiceConnectio
   void TellNearEnd();
   // The slot's effect from the provider, made for frames of `format` (its output layout on return).
   void MakeInsert(uint32_t slot, SnChannelConfig& format);
+  // The matrices the inserts' plug-ins read: the last frame's of the dry path to the device the
+  // voice information answers for; none once the inserts have run.
+  void ShowVolumeMatrices();
 
   CSnPlaybackInstance* m_instance = nullptr;
   ISnVoiceSource* m_source = nullptr;

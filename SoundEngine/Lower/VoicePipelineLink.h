@@ -14,6 +14,7 @@ class CSnPlaybackInstance;
 class ISnVoicePipeline;
 class CSnLoadedBank;
 class ISnVoiceConnections;
+class ISnVoiceQueries;
 
 // Status words of a frame travelling along a voice pipeline.
 enum SnVoiceStatus : uint32_t {
@@ -99,6 +100,8 @@ class ISnVoicePipeline {
   virtual void Destroy() = 0;
   // Its side of the bus graph (VoicePipelineConnections.h); null for a pipeline with no buses.
   virtual ISnVoiceConnections* Connections() { return nullptr; }
+  // What it tells its plug-ins of its play (VoiceQueries.h); null for a pipeline that tells nothing.
+  virtual ISnVoiceQueries* Queries() { return nullptr; }
 
   // The lower engine's list link and launch mark.
   ISnVoicePipeline* m_pNextInList = nullptr;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/SoundBanks/BankTestSupport.h"
+#include "tools/SoundBank/EffectWriter.h"
 #include "tools/SoundBank/ToneMedia.h"
 
 namespace {
@@ -264,6 +265,45 @@ TEST(BankGolden, ActionLinesThatCannotBeWrittenAreRefused) {
     Tools::BankDescription bank;
     std::string error;
     EXPECT_FALSE(Tools::ParseBankText(line, "TestBank", bank, error)) << line;
+    EXPECT_NE(error.find("line 1"), std::string::npos) << error;
+  }
+}
+
+// A game's plug-in as a shared effect: its key, its block's bytes and one curve of a plug-in parameter
+// over a game parameter (or, marked, a modulator); a sound names it as its mixer by property 57.
+TEST(BankGolden, GamePluginEffectsAndASoundsMixer) {
+  Tools::BankDescription bank;
+  std::string error;
+  ASSERT_TRUE(Tools::ParseBankText("effect @5 plugin 1234 0000803f rtpc 3 @9 0:0 10:20:0\n"
+                                   "effect @6 plugin 99 rtpc 7 modulator @8 0:1\n",
+                                   "TestBank", bank, error))
+      << error;
+  ASSERT_EQ(bank.objects.size(), 2u);
+  Tools::BankEffect first;
+  first.pluginId = 1234;
+  first.params = {0x00, 0x00, 0x80, 0x3f};
+  Tools::BankEffectCurve curve;
+  curve.parameterId = 9;
+  curve.pluginParamId = 3;
+  curve.curveId = 1;
+  curve.points = {{0.0f, 0.0f, 4}, {10.0f, 20.0f, 0}};
+  first.curves.push_back(curve);
+  EXPECT_EQ(bank.objects[0].type, 18);
+  EXPECT_EQ(bank.objects[0].payload, Tools::EffectPayload(5, first));
+  Tools::BankEffect second;
+  second.pluginId = 99;
+  curve.parameterId = 8;
+  curve.pluginParamId = 7;
+  curve.kind = 2;
+  curve.points = {{0.0f, 1.0f, 4}};
+  second.curves.push_back(curve);
+  EXPECT_EQ(bank.objects[1].payload, Tools::EffectPayload(6, second));
+
+  for (const char* line :
+       {"effect @5 flanger 3", "effect @5 plugin many", "effect @5 plugin 7 0g", "effect @5 plugin 7 rtpc 3",
+        "effect @5 plugin 7 rtpc 3 @9", "effect @5 plugin 7 rtpc 300 @9 0:0", "effect @5 gain 1 2"}) {
+    Tools::BankDescription refused;
+    EXPECT_FALSE(Tools::ParseBankText(line, "TestBank", refused, error)) << line;
     EXPECT_NE(error.find("line 1"), std::string::npos) << error;
   }
 }

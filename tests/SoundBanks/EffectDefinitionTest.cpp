@@ -226,7 +226,7 @@ TEST_F(EffectDefinitionTest, ABusGivesTheGraphItsEffectAndTheCopyFollowsTheCurve
 
   // A copy subscribed by the graph follows game parameter 79 through its curve (0, 0)-(10, 20).
   SN::ISnPluginParam* clone = effect->Params()->Clone(&SN::PluginAllocator());
-  effect->SubscribeParams(clone);
+  effect->SubscribeParams(clone, SN::SnRTPCKey{}, nullptr);
   ASSERT_EQ(SN::g_pRTPCMgr->SetRTPCImmediate(79, 2.5f, SN::SnRTPCKey{}), SN::SN_Success);
   ASSERT_FALSE(Counts().sent.empty());
   EXPECT_FLOAT_EQ(Counts().sent.back(), 5.0f);

@@ -242,7 +242,7 @@ class FakeDefinition final : public ISnEffectDefinition {
   uint32_t EffectId() const override { return id; }
   uint32_t PluginKey() const override { return key; }
   ISnPluginParam* Params() override { return &params; }
-  void SubscribeParams(ISnPluginParam*) override { ++subscribed; }
+  void SubscribeParams(ISnPluginParam*, const SnRTPCKey&, CSnModulatorInstanceList*) override { ++subscribed; }
   void UnsubscribeParams(ISnPluginParam*) override { --subscribed; }
   const void* BankData() const override { return nullptr; }
   uint32_t MediaId(uint32_t index) const override { return index == 0 ? media : 0xFFFFFFFFu; }

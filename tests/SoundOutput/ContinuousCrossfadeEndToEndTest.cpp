@@ -1,7 +1,9 @@
 // Continuous sequences heard end to end with sources that tell their end ahead: crossfades overlap
 // their items by the fade time on their curves, and sample-accurate items join mid-frame.
+#include <functional>
 #include <numbers>
 
+#include "SoundEngine/Actions/EventReceiver.h"
 #include "SoundEngine/Lower/LowerEngine.h"
 #include "tests/SoundOutput/SoundEndToEndSupport.h"
 
@@ -73,6 +75,76 @@ TEST_F(SoundEndToEndTest, ATriggerRateSequenceStartsItsItemsAtTheRate) {
     const double b = t >= secondAt ? At(second, t - secondAt) : 0.0;
     return (a + b) * kVoiceUnity * kCentreToPair;
   }, kTwoVoicesLsb);
+}
+
+}  // namespace
+
+namespace {
+
+using namespace EndToEnd;
+
+// The game bank's chimes: 400 ms each, 200 ms crossfades. Paused in the middle of the first
+// crossfade, both chimes fall silent from the frame of the pause and nothing moves on (neither their
+// samples nor their fades); resumed, both go on from where they were, sample for sample as had the
+// pause never been, three frames later. Compared up to the hand-on to the third chime.
+void ExpectChimesHeldMidCrossfade(SoundEndToEndTest& test, const std::function<void()>& pause,
+                                  const std::function<void()>& resume) {
+  constexpr size_t kFadeMs = 200;
+  constexpr size_t kPauseFrame = 14, kPausedFrames = 3;
+  test.Frames(1);
+  ASSERT_NE(SoundEngine::PostEvent("Play_Chimes", kObject), 0u);
+  test.Frames(kPauseFrame - 1);
+  ASSERT_EQ(VoiceManager::ActiveInstanceCount(), 2u);  // mid-crossfade: both chimes sound
+  pause();
+  test.Frames(kPausedFrames);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 2u);
+  resume();
+  test.Frames(12);
+  EXPECT_GE(VoiceManager::ActiveInstanceCount(), 1u);  // the performance goes on to the third chime
+  const auto planes = test.Capture();
+
+  const std::vector<double> first = test.Media("ChimeLow"), second = test.Media("ChimeMid");
+  ASSERT_EQ(first.size(), 19200u);
+  const size_t secondAt = kFrame + first.size() - kFadeMs * 48;
+  const size_t handOnFrame = secondAt / kFrame - SoundEngine::Settings().lookAheadFrames;
+  ASSERT_LT(handOnFrame, kPauseFrame);
+  ASSERT_GT(handOnFrame + FadeFrames(kFadeMs), kPauseFrame);
+  const size_t fadeFrames = FadeFrames(kFadeMs);
+  auto unpaused = [&](size_t t) {
+    using Test = SoundEndToEndTest;
+    const double a = t >= kFrame ? Test::At(first, t - kFrame) * SteppedFade(t, handOnFrame, fadeFrames, Falling) : 0.0;
+    const double b = t >= secondAt ? Test::At(second, t - secondAt) *
+                                         SteppedFade(t, handOnFrame, fadeFrames, Rising, secondAt / kFrame)
+                                   : 0.0;
+    return (a + b) * kVoiceUnity * kCentreToPair;
+  };
+  const size_t pauseAt = kPauseFrame * kFrame, resumeAt = pauseAt + kPausedFrames * kFrame;
+  // The hand-on to the third chime begins the second's fade out: the model ends there.
+  const size_t thirdAt = secondAt + second.size() - kFadeMs * 48;
+  const size_t thirdHandOn = thirdAt / kFrame - SoundEngine::Settings().lookAheadFrames;
+  const size_t end = (thirdHandOn + kPausedFrames) * kFrame;
+  ASSERT_GT(end, resumeAt + 3 * kFrame);
+  ASSERT_GE(planes[0].size(), end);
+  for (int c = 0; c < 2; ++c)
+    for (size_t t = 0; t < end; ++t) {
+      const double model = t < pauseAt ? unpaused(t) : t < resumeAt ? 0.0 : unpaused(t - kPausedFrames * kFrame);
+      // Two voices at full level: half an LSB more room than one.
+      ASSERT_NEAR(planes[c][t], model * 32768.0, 1.5) << "channel " << c << " sample " << t;
+    }
+}
+
+TEST_F(SoundEndToEndTest, PausingMidCrossfadeHoldsBothItemsAndResumesThem) {
+  ExpectChimesHeldMidCrossfade(
+      *this,
+      [] { ASSERT_EQ(SoundEngine::ExecuteActionOnEvent("Play_Chimes", SnActionOnEvent_Pause, kObject), SN_Success); },
+      [] { ASSERT_EQ(SoundEngine::ExecuteActionOnEvent("Play_Chimes", SnActionOnEvent_Resume, kObject), SN_Success); });
+}
+
+// The same through the game's pause and resume of everything (actions on every object).
+TEST_F(SoundEndToEndTest, PausingEverythingMidCrossfadeHoldsBothItemsAndResumesThem) {
+  ExpectChimesHeldMidCrossfade(
+      *this, [] { ASSERT_NE(SoundEngine::PostEvent("Pause_All", 3), 0u); },
+      [] { ASSERT_NE(SoundEngine::PostEvent("Resume_All", 3), 0u); });
 }
 
 }  // namespace

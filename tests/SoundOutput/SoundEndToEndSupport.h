@@ -91,6 +91,15 @@ class SoundEndToEndTest : public OutputFixture {
       ASSERT_EQ(OutputTest::RenderNullFrame(), SN_Success);
     }
   }
+  // The event posted on the object placed 10 m ahead of the listener, two frames rendered: the voice
+  // it plays, or null.
+  CSnPlaybackInstance* PlayTenMetresAhead(const char* event) {
+    const SnSoundPosition position{{0.0f, 0.0f, 10.0f}, {0.0f, 0.0f, -1.0f}};
+    EXPECT_EQ(SoundEngine::SetPosition(kObject, position), SN_Success);
+    EXPECT_NE(SoundEngine::PostEvent(event, kObject), 0u);
+    Frames(2);
+    return VoiceManager::FirstActiveInstance();
+  }
   // Ends the capture and reads the file back: left and right planes.
   std::array<std::vector<double>, 2> Capture(const char* name = "capture.wav") {
     EXPECT_EQ(SoundEngine::StopOutputCapture(), SN_Success);

@@ -808,11 +808,7 @@ TEST_F(SoundEndToEndTest, AVoicesInformationTellsItsEffectsHowItIsPlaced) {
   }
   Frames(6);
 
-  const SnSoundPosition position{{0.0f, 0.0f, 10.0f}, {0.0f, 0.0f, -1.0f}};
-  ASSERT_EQ(SoundEngine::SetPosition(kObject, position), SN_Success);
-  ASSERT_NE(SoundEngine::PostEvent("Play_Spot_Beep", kObject), 0u);
-  Frames(2);
-  CSnPlaybackInstance* placed = VoiceManager::FirstActiveInstance();
+  CSnPlaybackInstance* placed = PlayTenMetresAhead("Play_Spot_Beep");
   ASSERT_NE(placed, nullptr);
   Platform::ReentrantGuard guard(GlobalAudioLock());
   auto info = provider(placed);

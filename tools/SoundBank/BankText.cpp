@@ -330,6 +330,8 @@ class Parser final : public MusicTextHost {
   bool Container(const std::vector<std::string>& w);
   bool AddEffect(const std::string& definition, BankNodeParams& params);
   bool Rtpc(const std::vector<std::string>& w);
+  bool Points(const std::vector<std::string>& w, size_t from, std::vector<BankCurvePoint>& points);
+  bool Effect(const std::vector<std::string>& w);
   bool Switch(const std::vector<std::string>& w);
   bool Layers(const std::vector<std::string>& w);
   bool Path(const std::vector<std::string>& w);
@@ -534,6 +536,27 @@ bool Parser::Switch(const std::vector<std::string>& w) {
 // rtpc <sound> <property> [modulator] <game parameter or modulator> <x>:<y>[:<shape>]...
 // The property is volume, pitch, lowpass, highpass or a parameter number below 64; the shape is an
 // interpolation (linear when left out).
+// The words from `from` on as a curve's points <x>:<y>[:<shape>], at least one, left to right.
+bool Parser::Points(const std::vector<std::string>& w, size_t from, std::vector<BankCurvePoint>& points) {
+  if (from >= w.size()) return Fail("a curve has at least one point <x>:<y>[:<shape>]");
+  for (size_t i = from; i < w.size(); ++i) {
+    const size_t first = w[i].find(':');
+    const size_t second = first == std::string::npos ? first : w[i].find(':', first + 1);
+    BankCurvePoint point;
+    point.interpolation = 4;
+    if (first == std::string::npos) return Fail("\"" + w[i] + "\" is not a point <x>:<y>[:<shape>]");
+    if (!Real(w[i].substr(0, first), point.x) ||
+        !Real(w[i].substr(first + 1, second == std::string::npos ? std::string::npos : second - first - 1), point.y))
+      return false;
+    if (second != std::string::npos && !Number(w[i].substr(second + 1), point.interpolation)) return false;
+    if (!points.empty() && !(point.x > points.back().x)) return Fail("the points of a curve go from left to right");
+    if (points.size() == kMaxCurvePoints)
+      return Fail("a curve holds at most " + std::to_string(kMaxCurvePoints) + " points");
+    points.push_back(point);
+  }
+  return true;
+}
+
 bool Parser::Rtpc(const std::vector<std::string>& w) {
   if (!Count(w, 5, kNoMost)) return false;
   uint32_t soundId = 0;
@@ -559,28 +582,51 @@ bool Parser::Rtpc(const std::vector<std::string>& w) {
     curve.rtpcType = 2;
     if (++at == w.size()) return Fail("\"modulator\" names the modulator that drives the curve");
   }
-  if (!Id(w[at], curve.rtpcId)) return false;
-  if (at + 1 == w.size()) return Fail("a curve has at least one point <x>:<y>[:<shape>]");
-  for (size_t i = at + 1; i < w.size(); ++i) {
-    const size_t first = w[i].find(':');
-    const size_t second = first == std::string::npos ? first : w[i].find(':', first + 1);
-    BankCurvePoint point;
-    point.interpolation = 4;
-    if (first == std::string::npos) return Fail("\"" + w[i] + "\" is not a point <x>:<y>[:<shape>]");
-    if (!Real(w[i].substr(0, first), point.x) ||
-        !Real(w[i].substr(first + 1, second == std::string::npos ? std::string::npos : second - first - 1), point.y))
-      return false;
-    if (second != std::string::npos && !Number(w[i].substr(second + 1), point.interpolation)) return false;
-    if (!curve.points.empty() && !(point.x > curve.points.back().x))
-      return Fail("the points of a curve go from left to right");
-    if (curve.points.size() == kMaxCurvePoints)
-      return Fail("a curve holds at most " + std::to_string(kMaxCurvePoints) + " points");
-    curve.points.push_back(point);
-  }
+  if (!Id(w[at], curve.rtpcId) || !Points(w, at + 1, curve.points)) return false;
   // A curve numbered after the sound's others, as the bank's curve ids are unique per node.
   curve.curveId = uint32_t(sound->params.curves.size() + 1);
   sound->params.curves.push_back(std::move(curve));
   return true;
+}
+
+// effect <name> gain <dB>: the built-in gain, its level in dB its whole parameter block.
+// effect <name> plugin <registry key> [<block hex>] [rtpc <plug-in parameter> [modulator] <driver> <x>:<y>...]:
+// a game's plug-in with the bytes of its block and a curve of one of its parameters.
+bool Parser::Effect(const std::vector<std::string>& w) {
+  if (!Count(w, 4, kNoMost)) return false;
+  BankEffect effect;
+  uint32_t id = 0;
+  if (!Id(w[1], id)) return false;
+  if (w[2] == "gain") {
+    if (!Count(w, 4, 4)) return false;
+    float dB = 0.0f;
+    if (!Real(w[3], dB)) return false;
+    effect.pluginId = SN::kGainEffectKey;
+    effect.params.resize(sizeof dB);
+    memcpy(effect.params.data(), &dB, sizeof dB);
+    return AddObject(kBankSharedEffectType, w[1], EffectPayload(id, effect));
+  }
+  if (w[2] != "plugin") return Fail("\"" + w[2] + "\": an effect is \"gain <dB>\" or \"plugin <key>\"");
+  if (!Number(w[3], effect.pluginId)) return false;
+  size_t at = 4;
+  const size_t rtpc = size_t(std::find(w.begin() + 4, w.end(), "rtpc") - w.begin());
+  if (!Hex(std::vector<std::string>(w.begin(), w.begin() + rtpc), at, effect.params)) return false;
+  if (rtpc < w.size()) {
+    BankEffectCurve curve;
+    uint32_t parameter = 0;
+    at = rtpc + 1;
+    if (at + 1 >= w.size()) return Fail("\"rtpc\" takes a plug-in parameter, a driver and its points");
+    if (!Small(w[at], 0xFF, "is not a plug-in parameter (0-255)", parameter)) return false;
+    curve.pluginParamId = uint8_t(parameter);
+    if (w[++at] == "modulator") {
+      curve.kind = 2;
+      if (++at == w.size()) return Fail("\"modulator\" names the modulator that drives the curve");
+    }
+    if (!Id(w[at], curve.parameterId) || !Points(w, at + 1, curve.points)) return false;
+    curve.curveId = 1;
+    effect.curves.push_back(std::move(curve));
+  }
+  return AddObject(kBankSharedEffectType, w[1], EffectPayload(id, effect));
 }
 
 // layers <name> <bus or -> <parameter> <child>=<x0>:<y0>:<x1>:<y1>...: one layer whose crossfade
@@ -622,10 +668,15 @@ bool Parser::Sound(const std::vector<std::string>& w) {
   if (!Id(w[1], sound.id) || !Id(w[3], sound.params.outputBusId)) return false;
   for (size_t i = 4; i < w.size(); i += 2) {
     if (i + 1 == w.size() || (w[i] != "volume" && w[i] != "loop" && w[i] != "3d" && w[i] != "motion" &&
-                              w[i] != "path" && w[i] != "effect"))
+                              w[i] != "path" && w[i] != "effect" && w[i] != "mixer"))
       return Fail("only \"volume <dB>\", \"loop <passes, 0 for ever>\", \"motion <motion bus>\", \"path <path>\", "
-                  "\"effect <definition>\" and \"3d <attenuation>\" may follow a sound's bus");
-    if (w[i] == "motion") {
+                  "\"effect <definition>\", \"mixer <definition>\" and \"3d <attenuation>\" may follow a sound's bus");
+    if (w[i] == "mixer") {
+      // The mixer the sound's voices name to the plug-ins on them (property 57).
+      uint32_t mixer = 0;
+      if (!Id(w[i + 1], mixer)) return false;
+      sound.params.properties.push_back(BankNodeProperty::Int(57, int32_t(mixer)));
+    } else if (w[i] == "motion") {
       // Written only where the bank's header carries the motion flag; Finish checks it is there.
       if (!Id(w[i + 1], sound.params.secondaryOutputId)) return false;
     } else if (w[i] == "path") {
@@ -924,19 +975,7 @@ bool Parser::Line(const std::vector<std::string>& w) {
     return AddObject(4, w[1], EventPayload(eventId, actions));
   }
   if (op == "action") return ParseAction(w);
-  if (op == "effect") {
-    // The built-in gain as a shared definition: its level in dB is its whole parameter block.
-    if (!Count(w, 4, 4)) return false;
-    if (w[2] != "gain") return Fail("\"" + w[2] + "\": the built-in effect is \"gain <dB>\"");
-    BankEffect effect;
-    uint32_t id = 0;
-    float dB = 0.0f;
-    if (!Id(w[1], id) || !Real(w[3], dB)) return false;
-    effect.pluginId = SN::kGainEffectKey;
-    effect.params.resize(sizeof dB);
-    memcpy(effect.params.data(), &dB, sizeof dB);
-    return AddObject(kBankSharedEffectType, w[1], EffectPayload(id, effect));
-  }
+  if (op == "effect") return Effect(w);
   if (op == "modulator") {
     if (!Count(w, 3, kNoMost)) return false;
     if (w[1] != "lfo" && w[1] != "envelope") return Fail("a modulator is an \"lfo\" or an \"envelope\"");
