@@ -130,6 +130,21 @@ class MotionEndToEndTest : public OutputFixture {
     ASSERT_EQ(SoundEngine::LoadBank(own_.data(), uint32_t(own_.size()), id), SN_Success);
   }
 
+  // A bank of a 375-sample tone's motion source with the lines given before and after it, its motion
+  // played for player 0's device with `parameter` at 50: half way along each curve, where the ones
+  // the tests give put -6 dB, which its first two frames are checked for.
+  void StartShakerAtHalf(const std::string& before, const std::string& after, const char* parameter) {
+    LoadOwnBank("tone Wave 375 1 1000 25\n" + before + "motionsource Shaker_Source Wave\n" + after +
+                    "action Play_Shake_Act 0x0403 Shaker_Source\n"
+                    "event Play_Shake Play_Shake_Act\n",
+                "ShakerBank", "Wave");
+    AddDevice();
+    ASSERT_EQ(SoundEngine::SetRTPCValue(parameter, 50.0f), SN_Success);
+    ASSERT_NE(Post("Play_Shake"), 0u);
+    Render(2);
+    ExpectOwnTone(0, 2, kMotionUnity * std::pow(10.0, -6.0 / 20.0));
+  }
+
   std::vector<double> wave_;
   std::vector<double> ownMedia_;
   std::vector<uint8_t> own_;
@@ -341,19 +356,11 @@ const SnMotionContext* PlayingMotionContext() {
 // second level (30) is kept and changes nothing heard; its pitch (31) an octave up reads every other
 // sample of its tone.
 TEST_F(MotionEndToEndTest, GameParametersMoveAMotionVoicesLevelAndPitchThroughItsCurves) {
-  LoadOwnBank("tone Wave 375 1 1000 25\n"
-              "motionsource Shaker_Source Wave\n"
-              "rtpc Shaker_Source 29 Knob 0:0 100:-12\n"
-              "rtpc Shaker_Source 30 Knob 0:0 100:40\n"
-              "rtpc Shaker_Source 31 Speed 0:0 100:1200\n"
-              "action Play_Shake_Act 0x0403 Shaker_Source\n"
-              "event Play_Shake Play_Shake_Act\n",
-              "ShakerBank", "Wave");
-  AddDevice();
-  ASSERT_EQ(SoundEngine::SetRTPCValue("Knob", 50.0f), SN_Success);
-  ASSERT_NE(Post("Play_Shake"), 0u);
-  Render(2);
-  ExpectOwnTone(0, 2, kMotionUnity * std::pow(10.0, -6.0 / 20.0));
+  StartShakerAtHalf("",
+                    "rtpc Shaker_Source 29 Knob 0:0 100:-12\n"
+                    "rtpc Shaker_Source 30 Knob 0:0 100:40\n"
+                    "rtpc Shaker_Source 31 Speed 0:0 100:1200\n",
+                    "Knob");
   const SnMotionContext* context = PlayingMotionContext();
   ASSERT_NE(context, nullptr);
   EXPECT_FLOAT_EQ(context->levels[SnMotionContext::Level_Second], 20.0f);
@@ -440,18 +447,7 @@ TEST_F(MotionEndToEndTest, ASoundsMotionLevelAndItsMotionBussVolumeCurveScaleIts
 // A motion bus's volume over a game parameter is its motion voices' volume, set before the play as
 // after (the frame a change comes in ramps).
 TEST_F(MotionEndToEndTest, AMotionBussVolumeCurveIsItsMotionVoicesVolume) {
-  LoadOwnBank("tone Wave 375 1 1000 25\n"
-              "motionbus Shaker -\n"
-              "rtpc Shaker volume Drive 0:0 100:-12\n"
-              "motionsource Shaker_Source Wave\n"
-              "action Play_Shake_Act 0x0403 Shaker_Source\n"
-              "event Play_Shake Play_Shake_Act\n",
-              "ShakerBank", "Wave");
-  AddDevice();
-  ASSERT_EQ(SoundEngine::SetRTPCValue("Drive", 50.0f), SN_Success);
-  ASSERT_NE(Post("Play_Shake"), 0u);
-  Render(2);
-  ExpectOwnTone(0, 2, kMotionUnity * std::pow(10.0, -6.0 / 20.0));
+  StartShakerAtHalf("motionbus Shaker -\nrtpc Shaker volume Drive 0:0 100:-12\n", "", "Drive");
   ASSERT_EQ(SoundEngine::SetRTPCValue("Drive", 100.0f), SN_Success);
   Render(3);
   ExpectOwnTone(3, 2, kMotionUnity * std::pow(10.0, -12.0 / 20.0));
