@@ -103,14 +103,15 @@ __attribute__((target("avx"))) inline __m256 ScaledEight(const float* samples, _
 template <bool Unity>
 __attribute__((target("avx"))) uint32_t InterleaveSixEights(const float* const* planes, float* out, uint32_t frames,
                                                            float previousGain, float step) {
-  const __m256 index = _mm256_setr_ps(0.0f, 1.0f, 2.0f, 3.0f, 4.0f, 5.0f, 6.0f, 7.0f);
   const __m256 previous = _mm256_set1_ps(previousGain);
   const __m256 steps = _mm256_set1_ps(step);
+  const __m256 eight = _mm256_set1_ps(8.0f);
+  // t + i for each frame, counted in floats (exact below 2^24 frames), so no conversion is needed.
+  __m256 index = _mm256_setr_ps(0.0f, 1.0f, 2.0f, 3.0f, 4.0f, 5.0f, 6.0f, 7.0f);
   uint32_t t = 0;
-  for (; t + 8 <= frames; t += 8) {
-    // previous + (t + i) x step, as RampGains forms it (t + i is exact in a float).
-    const __m256 gains = Unity ? _mm256_set1_ps(1.0f)
-                               : _mm256_add_ps(previous, _mm256_mul_ps(_mm256_add_ps(_mm256_set1_ps(float(t)), index), steps));
+  for (; t + 8 <= frames; t += 8, index = _mm256_add_ps(index, eight)) {
+    // previous + (t + i) x step, as RampGains forms it.
+    const __m256 gains = Unity ? _mm256_set1_ps(1.0f) : _mm256_add_ps(previous, _mm256_mul_ps(index, steps));
     const __m256 a0 = ScaledEight<Unity>(planes[0] + t, gains), a1 = ScaledEight<Unity>(planes[1] + t, gains);
     const __m256 a2 = ScaledEight<Unity>(planes[2] + t, gains), a3 = ScaledEight<Unity>(planes[3] + t, gains);
     const __m256 c4 = ScaledEight<Unity>(planes[4] + t, gains), c5 = ScaledEight<Unity>(planes[5] + t, gains);
