@@ -27,8 +27,8 @@ struct SnMotionContext {
   enum Level : uint32_t {
     // dB on the motion the voice gives: a motion voice's volume, a sound's feed to the devices.
     Level_Volume = 0,
-    // dB of the motion buses met on the way, as gathered when the context is made; the voice's own
-    // computation reads the buses' volume itself, so this one is kept for information only.
+    // dB of the output buses above the voice's node, up to one with effects, as gathered when the
+    // context is made: kept for information, nothing reads it (the voice's gains carry those buses).
     Level_BusVolume = 1,
     // The motion path's second value: kept, nothing renders from it (the devices get the voice's
     // frames and one gain per player, no filter).
