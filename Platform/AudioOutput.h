@@ -116,6 +116,8 @@ class AudioQueueOutput {
   uint32_t QueuedFrames() const;
   // A null device's listener (tests): takes what was queued, which then counts as played.
   virtual void TakeQueued(std::vector<float>& out) = 0;
+  // A null device's listener that does not look (benchmarks): what was queued counts as played.
+  virtual void PlayQueued() = 0;
   // The format the device settled on: the closest it plays to what was asked.
   uint32_t Channels() const { return m_channels; }
   uint32_t SampleRate() const { return m_sampleRate; }
@@ -126,7 +128,7 @@ class AudioQueueOutput {
   AudioQueueOutput(uint32_t sampleRate, uint32_t channels) : m_sampleRate(sampleRate), m_channels(channels) {}
   // Once the format is settled: `slots` slots of `unitFrames` frames; false without memory.
   bool MakeRing(uint32_t slots, uint32_t unitFrames);
-  // The platform's side: up to `frames` queued frames into `out`; the frames taken.
+  // The platform's side: up to `frames` queued frames into `out` (null: passed over); the frames taken.
   uint32_t Take(float* out, uint32_t frames);
   uint32_t m_sampleRate;
   uint32_t m_channels;

@@ -43,6 +43,7 @@ class NullQueueOutput final : public AudioQueueOutput {
   bool Start() override { return !m_startFails; }
   void Stop() override {}
   bool IsLost() override { return NullAudioOutputsLost(); }
+  void PlayQueued() override { Take(nullptr, QueuedFrames()); }
   void TakeQueued(std::vector<float>& out) override {
     // The count may run ahead of the slots handed over: only what was taken stays.
     const uint32_t frames = QueuedFrames();
@@ -83,6 +84,7 @@ class SdlQueueOutput final : public AudioQueueOutput {
   }
   // SDL stops a device it has lost; a device not started is not lost.
   bool IsLost() override { return m_started && SDL_GetAudioDeviceStatus(m_device) != SDL_AUDIO_PLAYING; }
+  void PlayQueued() override {}
   void TakeQueued(std::vector<float>&) override {}
 
  private:
@@ -150,8 +152,9 @@ uint32_t AudioQueueOutput::Take(float* out, uint32_t frames) {
   while (taken < frames && m_filledSlots.load(std::memory_order_acquire) > 0) {
     const float* slot = m_pRing + size_t(m_readSlot) * m_unitFrames * m_channels;
     const uint32_t run = std::min(frames - taken, m_pCounts[m_readSlot] - m_readFrame);
-    std::memcpy(out + size_t(taken) * m_channels, slot + size_t(m_readFrame) * m_channels,
-                size_t(run) * m_channels * sizeof(float));
+    if (out)
+      std::memcpy(out + size_t(taken) * m_channels, slot + size_t(m_readFrame) * m_channels,
+                  size_t(run) * m_channels * sizeof(float));
     taken += run;
     m_readFrame += run;
     m_queuedFrames.fetch_sub(run, std::memory_order_relaxed);

@@ -27,9 +27,8 @@ using namespace SN;
 constexpr uint32_t kFrame = 1024;
 constexpr uint32_t kChannels = 6;
 constexpr uint32_t kSlots = 8;
-// Frames a null queue device keeps before the benchmark empties it, outside the timing: the
-// baseline ring's slots. A device's queue never holds more than the sink's few buffers; one kept
-// growing for longer would be written colder than the ring the baseline copies into.
+// Frames a null queue device keeps before it plays them: the baseline ring's slots. It plays them
+// without reading them, within the timing (a few counts), as the baseline's ring is never read.
 constexpr int kDrainEvery = int(kSlots);
 
 // The engine with its main output on one float sink kind, 5.1, synchronous.
@@ -63,7 +62,9 @@ class SinkScope {
   bool Ok() const { return m_ok; }
   CSnSink* Sink() const { return LowerEngine::MainDevice()->Sink(); }
   // The frame the device hands over, in the sink's frame buffer.
-  void PassFrame(const SoundBench::Planes& planes) const { Sink()->PassData(planes.buffer, 1.0f, 1.0f); }
+  void PassFrame(const SoundBench::Planes& planes, float previousGain = 1.0f) const {
+    Sink()->PassData(planes.buffer, previousGain, 1.0f);
+  }
 
  private:
   SoundBench::NoStreams m_streams;
@@ -85,8 +86,9 @@ void FloatRingWrite(benchmark::State& state) {
 }
 BENCHMARK(FloatRingWrite);
 
-// A device at the engine's rate (0) or at another one, which the sink resamples to.
-void SharedEndpointWrite(benchmark::State& state, uint32_t deviceRate) {
+// A device at the engine's rate (0) or at another one, which the sink resamples to; the frame handed
+// over at unity gain or ramping up to it from `previousGain`.
+void SharedEndpointWrite(benchmark::State& state, uint32_t deviceRate, float previousGain) {
   SinkScope scope(SnSinkKind_Endpoint, deviceRate);
   if (!scope.Ok()) {
     state.SkipWithError("no shared endpoint sink");
@@ -98,21 +100,20 @@ void SharedEndpointWrite(benchmark::State& state, uint32_t deviceRate) {
     state.SkipWithError("the sink does not resample as asked");
     return;
   }
-  std::vector<float> drained;
+  if (sink->Output()->SlotCount() < uint32_t(kDrainEvery)) {
+    state.SkipWithError("the device's ring holds fewer frames than are written before it plays");
+    return;
+  }
   int written = 0;
   for (auto _ : state) {
     // The write empties the frame buffer: each frame is handed over again, as a device does.
-    scope.PassFrame(planes);
+    scope.PassFrame(planes, previousGain);
     sink->WriteFrame();
-    if (++written % kDrainEvery == 0) {
-      state.PauseTiming();
-      drained.clear();
-      sink->Output()->TakeQueued(drained);
-      state.ResumeTiming();
-    }
+    if (++written % kDrainEvery == 0) sink->Output()->PlayQueued();
   }
 }
-BENCHMARK_CAPTURE(SharedEndpointWrite, SameRate, 0u);
+BENCHMARK_CAPTURE(SharedEndpointWrite, SameRate, 0u, 1.0f);
+BENCHMARK_CAPTURE(SharedEndpointWrite, SameRateRamp, 0u, 0.5f);
 
 // The baseline of both: the interleaved frame's bytes copied into a ring slot and counted.
 void PlainRingCopy(benchmark::State& state) {
@@ -131,7 +132,7 @@ void PlainRingCopy(benchmark::State& state) {
 }
 BENCHMARK(PlainRingCopy);
 
-BENCHMARK_CAPTURE(SharedEndpointWrite, At44100, 44100u);
+BENCHMARK_CAPTURE(SharedEndpointWrite, At44100, 44100u, 1.0f);
 
 // The baseline: the sources' fixed-step kernel alone on the same planar frame, 48000 to 44100 Hz,
 // into planes of its own.

@@ -431,11 +431,16 @@ void CSnBusNode::ExecuteAction(const SnActionParams& params) {
 }
 
 void CSnBusNode::DeliverParameterChange(const SnParamChange& change) {
+  // The nodes a motion bus is the second output of take its volume and pitch as their motion's
+  // (parameters 29 and 31), not as their sound's.
+  SnParamChange delivered = change;
+  if (IsMotionBus() && change.parameterId == 0) delivered.parameterId = 29;
+  if (IsMotionBus() && change.parameterId == 2) delivered.parameterId = 31;
   ForEachActiveChild(false,
                      [](CSnHierarchyNode* child, const void* c) {
                        child->DeliverParameterChange(*static_cast<const SnParamChange*>(c));
                      },
-                     &change);
+                     &delivered);
   if (IsMotionBus()) TellMotionVoices();
   if (change.parameterId == kBusVolume) PushVolume();
 }

@@ -410,7 +410,7 @@ void CSnHierarchyNode::UpdateRTPC(uint32_t parameterId, const SnRTPCKey& key, fl
   if (!m_targets) return;
   SnTargetCopy copy;
   m_targets->ForEachMatching(parameterId, key, [&](const CSnRTPCTargetSet::Entry& entry) { copy.Add(entry.link); });
-  TellCopied(copy, [&](CSnTargetLink* link) { link->SetParamValue(parameterId, value, delta); });
+  TellCopied(copy, [&](CSnTargetLink* link) { link->SetParamValue(link->ParameterFrom(*this, parameterId), value, delta); });
 }
 
 void CSnHierarchyNode::CallEveryTarget() {

@@ -43,6 +43,11 @@ void CSnTargetLink::Attach(CSnHierarchyNode* node) {
 }
 
 void CSnTargetLink::Detach() {
+  if (m_motionBus) {
+    m_motionBus->RemoveTarget(this, true);
+    m_motionBus->Release();
+    m_motionBus = nullptr;
+  }
   if (!m_target) return;
   m_target->RemoveTarget(this, true);
   m_target = nullptr;
@@ -50,8 +55,30 @@ void CSnTargetLink::Detach() {
 
 void CSnTargetLink::Reattach() {
   CSnHierarchyNode* node = m_target;
+  CSnHierarchyNode* bus = m_motionBus;
+  if (bus) bus->AddRef();  // Detach lets its own go
   Detach();
   Attach(node);
+  if (bus) {
+    AttachMotionBus(bus, m_motionParameters);
+    bus->Release();
+  }
+}
+
+void CSnTargetLink::AttachMotionBus(CSnHierarchyNode* bus, bool asMotionParameters) {
+  if (!bus || m_motionBus) return;
+  bus->AddRef();
+  m_motionBus = bus;
+  m_motionParameters = asMotionParameters;
+  bus->AddTarget(this, WantedMask(), 0, true);
+}
+
+uint32_t CSnTargetLink::ParameterFrom(const CSnHierarchyNode& node, uint32_t parameterId) const {
+  // Motion buses are on no sound's own road: a change there is the sound's motion.
+  if (!m_motionParameters || node.NodeCategory() != CSnHierarchyNode::Category_BusKind10) return parameterId;
+  if (parameterId == 0) return 29;
+  if (parameterId == 2) return 31;
+  return parameterId;
 }
 
 bool CSnRTPCTargetSet::KeyLess(const SnRTPCKey& a, const SnRTPCKey& b) {

@@ -31,8 +31,15 @@ class CSnTargetLink {
   // Registers with `node` and the nodes above it; keeps `node` as its target.
   void Attach(CSnHierarchyNode* node);
   void Detach();
-  // Detaches and attaches again to the same node: a node on its road gained a parameter.
+  // Detaches and attaches again to the same node (and motion bus): a node on its road gained a parameter.
   void Reattach();
+  // Registers also with the motion bus its play gives motion through, and the buses above it, holding
+  // a reference on it until Detach. `asMotionParameters`: the buses' volume and pitch reach the play
+  // as its motion's (parameters 29 and 31: a sound feeding the devices), not as its own (a motion voice,
+  // which its motion bus mixes as an output bus mixes a sound).
+  void AttachMotionBus(CSnHierarchyNode* bus, bool asMotionParameters);
+  // The parameter a change of `parameterId` on `node` is to this link.
+  uint32_t ParameterFrom(const CSnHierarchyNode& node, uint32_t parameterId) const;
 
   const SnRTPCKey& Key() const { return m_key; }
   CSnHierarchyNode* Target() const { return m_target; }
@@ -43,6 +50,8 @@ class CSnTargetLink {
   CSnTargetLink* m_next = nullptr;
   SnRTPCKey m_key;
   CSnHierarchyNode* m_target = nullptr;
+  CSnHierarchyNode* m_motionBus = nullptr;
+  bool m_motionParameters = false;
 };
 
 // A node's targets sorted by key, and the parameters it has curves for.

@@ -171,6 +171,24 @@ void CSnMotionDeviceMgr::MixVoice(const SnMixBuffer& frame, uint32_t voiceListen
   }
 }
 
+SnMotionContext* CSnMotionDeviceMgr::CreateContext(uint32_t channelConfig, uint8_t positioningMode,
+                                                  uint8_t threeDType) {
+  if (!HasDevices()) return nullptr;
+  SnMotionContext* context = PoolNew<SnMotionContext>(g_LEngineDefaultPoolId);
+  if (!context) {
+    SOUND_LOG(Error, "No memory for a voice's motion context; its motion plays at its node's levels");
+    return nullptr;
+  }
+  context->channelConfig = channelConfig;
+  context->positioningMode = positioningMode;
+  context->threeDType = threeDType;
+  return context;
+}
+
+void CSnMotionDeviceMgr::DestroyContext(SnMotionContext* context) {
+  if (context) PoolDelete(g_LEngineDefaultPoolId, context);
+}
+
 void CSnMotionDeviceMgr::BeginFrame(uint32_t frameNumber) {
   for (uint32_t player = 0; player < kMotionPlayers; ++player) {
     ISnMotionDevicePlugin* device = m_players[player].device;

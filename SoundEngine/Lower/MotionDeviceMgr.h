@@ -1,7 +1,8 @@
 // Motion (force-feedback) output for up to four players: each player's device, made from the
 // factories the game registers, its listener and volume, the listener-to-player table that the
 // voices' feedback gains read, the per-player motion outputs (output devices of type 128 on a
-// motion sink) and the per-frame, per-pass, capture and termination relays to the devices.
+// motion sink), the per-frame, per-pass, capture and termination relays to the devices, and the
+// motion contexts of the voices that give motion.
 // Audio thread, under the global audio lock.
 #pragma once
 
@@ -18,6 +19,27 @@ constexpr uint32_t kMotionPlayers = 4;
 constexpr uint32_t kMotionListeners = 8;
 // The device the API's motion messages name (company 0).
 constexpr uint32_t kMotionDevicePluginId = 406;
+
+// What a voice that gives motion (a motion source's voice, or a sound whose node has a motion bus for
+// its second output) keeps of it while motion devices exist. Its levels start from the values of
+// the node's motion path and follow the game parameters that drive them.
+struct SnMotionContext {
+  enum Level : uint32_t {
+    // dB on the motion the voice gives: a motion voice's volume, a sound's feed to the devices.
+    Level_Volume = 0,
+    // dB of the output buses above the voice's node, up to one with effects, as gathered when the
+    // context is made: kept for information, nothing reads it (the voice's gains carry those buses).
+    Level_BusVolume = 1,
+    // The motion path's second value: kept, nothing renders from it (the devices get the voice's
+    // frames and one gain per player, no filter).
+    Level_Second = 2,
+    Level_Count = 3
+  };
+  uint32_t channelConfig = 0;
+  uint8_t positioningMode = 0;
+  uint8_t threeDType = 0;
+  float levels[Level_Count] = {};
+};
 
 class CSnMotionDeviceMgr {
  public:
@@ -38,6 +60,11 @@ class CSnMotionDeviceMgr {
   void AttachPlayers(uint32_t listenerMask);
   // A voice's motion frame to the devices of the players it reaches, each with its gain.
   void MixVoice(const SnMixBuffer& frame, uint32_t voiceListenerMask, const float* playerGains, float busVolume);
+
+  // A voice's motion context, from the lower-engine pool; null while no player has a device, or
+  // without memory. Its levels are zero: the voice fills them from its node.
+  SnMotionContext* CreateContext(uint32_t channelConfig, uint8_t positioningMode, uint8_t threeDType);
+  static void DestroyContext(SnMotionContext* context);
 
   // Relays: before the frame, after the buses, after the pass, the capture.
   void BeginFrame(uint32_t frameNumber);

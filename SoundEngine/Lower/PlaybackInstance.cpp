@@ -10,6 +10,7 @@
 #include "SoundEngine/Callbacks/PlayPositionStore.h"
 #include "SoundEngine/Callbacks/PlayingIDCallbackMgr.h"
 #include "SoundEngine/GameSyncs/RegistryMgr.h"
+#include "SoundEngine/Hierarchy/BusNode.h"
 #include "SoundEngine/Hierarchy/LeafNode.h"
 #include "SoundEngine/Hierarchy/NodeLimiter.h"
 #include "SoundEngine/Hierarchy/PropertyNode.h"
@@ -98,6 +99,7 @@ CSnPlaybackInstance::~CSnPlaybackInstance() {
   ReleaseTransitions();
   ReleasePath();
   DestroyPositioning();
+  ReleaseMotionContext();
   if (m_node) m_node->Release();
   if (m_pGameObject) m_pGameObject->Release();
   ReleaseMedia();
@@ -176,6 +178,12 @@ SNRESULT CSnPlaybackInstance::Init(CSnNodeLimiter* limiterA, CSnNodeLimiter* lim
   }
   m_playbackRefTaken = true;
   if (m_node) m_link.Attach(m_node);
+  // The game parameters of the motion bus it gives motion through reach it too.
+  if (m_node && (m_isMotion || CSnBusNode::HasMotionOutput(m_node))) {
+    CSnBusNode* bus = CSnBusNode::MotionBusFor(m_node);
+    m_link.AttachMotionBus(bus, !m_isMotion);
+    if (bus) bus->Release();
+  }
   // In its sound's chain from here until it ends: stops, pauses, seeks and gains of the node reach it.
   if (auto* leaf = dynamic_cast<CSnLeafNode*>(m_node)) {
     leaf->AttachInstance(this);
@@ -221,6 +229,7 @@ void CSnPlaybackInstance::Term(uint32_t) {
   DestroyPositioning();
   if (m_link.Target()) m_link.Detach();
   SetMidiNoteContext(nullptr);
+  ReleaseMotionContext();
 }
 
 void CSnPlaybackInstance::SetMidiNoteContext(CSnMidiNoteState* note) {

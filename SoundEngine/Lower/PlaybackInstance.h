@@ -35,6 +35,7 @@ class CSnNodeLimiter;
 class CSnPositionPath;
 class CSnMidiNoteState;
 struct SnPositioningParams;
+struct SnMotionContext;
 struct SnEmitterListenerRay;
 
 // What a node's inherited virtual-voice setting asks of an instance over its limit.
@@ -237,6 +238,14 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
     if (m_gainDirty) RecomputeGain();
   }
   bool ParametersComputed() const { return m_paramsComputed; }
+
+  // ---- motion ----
+  // A voice that gives motion (a motion instance, or one whose node has a motion output) gets its
+  // context while a player has a motion device: made once, its levels started from the node's motion
+  // path. Per frame, before the parameters: one made now is counted in them.
+  void UpdateMotion();
+  void ReleaseMotionContext();
+  const SnMotionContext* MotionContext() const { return m_motionContext; }
   // The listeners of its game object (listener 0 without one).
   uint32_t ListenerMask() const;
   bool IsInaudible();
@@ -441,6 +450,8 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
   uint8_t PositioningBits() const;
   // A record from the sound's settings; false without settings or memory.
   bool CreatePositioning();
+  // The context when none is there and the manager has players with devices; true when made now.
+  bool CreateMotionContext();
   // Resolves the attenuation and subscribes its curves for this instance; 2 when it is not loaded.
   SNRESULT ResolveAttenuation();
   void ReleasePath();
@@ -479,6 +490,7 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
   uint32_t m_callbackFlags = 0;  // the playing id's, as its post asked
   CSnNodeLimiter* m_limiters[2] = {};
   SnInstancePositioning* m_positioning = nullptr;
+  SnMotionContext* m_motionContext = nullptr;
   const SnPositioningParams* m_givenPositioning = nullptr;
   CSnPositionPath* m_path = nullptr;
   SnPositionBlock m_copiedPositions;

@@ -13,6 +13,7 @@
 #include "SoundEngine/Log.h"
 #include "SoundEngine/Messages.h"
 #include "SoundEngine/Lower/FastDecibels.h"
+#include "SoundEngine/Lower/MotionDeviceMgr.h"
 #include "SoundEngine/Lower/PlaybackInstance.h"
 #include "SoundEngine/Lower/VoiceManager.h"
 
@@ -115,7 +116,16 @@ void CSnPlaybackInstance::ParamChanged(uint32_t paramId, float value, float delt
     }
     case 28: m_bypassAllEffects = value != 0.0f; break;
     case 29:
-    case 30: break;  // the motion context's levels: a motion voice takes its motion buses' volume when computed
+    case 30:
+      if (!m_motionContext) break;
+      m_motionContext->levels[paramId == 29 ? SnMotionContext::Level_Volume : SnMotionContext::Level_Second] += delta;
+      // A motion voice's first level is part of its volume (a sound's scales its feed to the devices).
+      if (paramId == 29 && m_isMotion) {
+        m_baseVolume += delta;
+        m_block.volume = m_baseVolume + m_volumeOffset;
+        m_gainDirty = true;
+      }
+      break;
     case 31:
       if (m_isMotion) m_block.params[0] += delta;
       break;
@@ -217,6 +227,8 @@ void CSnPlaybackInstance::ComputeParameters() {
       m_block.volume += bus.volume;
       // Keyed by the bus: the factor of the nodes above the voice's own leaf is another entry.
       if (bus.gain != 1.0f) SetGainFactorEntry(bus.gain, bus.busId, false);
+      CreateMotionContext();
+      if (m_motionContext) m_block.volume += m_motionContext->levels[SnMotionContext::Level_Volume];
     }
     m_block.params[0] = params.pitch;
     m_block.params[1] = params.lowPass;
@@ -245,6 +257,40 @@ void CSnPlaybackInstance::ComputeParameters() {
   RecomputeGain();
   m_paramsComputed = true;
   m_modulatorsInstantiated = true;
+}
+
+bool CSnPlaybackInstance::CreateMotionContext() {
+  if (m_motionContext || !m_node) return false;
+  CSnMotionDeviceMgr* motion = CSnMotionDeviceMgr::Get();
+  if (!motion || !(m_isMotion || CSnBusNode::HasMotionOutput(m_node))) return false;
+  m_motionContext = motion->CreateContext(m_channelConfig, m_positioningMode, m_threeDType);
+  if (!m_motionContext) return false;
+  // Later changes of these values come as deltas of parameters 29 and 30: they start from the values now.
+  CSnPropertyNode::SecondaryOutputValues values;
+  m_node->AccumulateSecondaryOutput(values, Key());
+  // A motion source playing into the default motion bus names no motion bus: its own values are still
+  // its path's.
+  if (m_isMotion && !m_node->SecondaryOutput()) {
+    values.first += m_node->SecondaryFirstValue(Key());
+    values.second += m_node->SecondarySecondValue(Key());
+  }
+  // A sound's feed meets its motion bus's volume here (a motion voice reads it with its own volume);
+  // the bus's later changes come as deltas of parameter 29.
+  if (!m_isMotion) values.first += MotionBusLevelOf(m_node).volume;
+  m_motionContext->levels[SnMotionContext::Level_Volume] = values.first;
+  m_motionContext->levels[SnMotionContext::Level_BusVolume] = values.busVolume;
+  m_motionContext->levels[SnMotionContext::Level_Second] = values.second;
+  return true;
+}
+
+void CSnPlaybackInstance::UpdateMotion() {
+  // A motion voice's first level is in its volume: the parameters are computed again with it.
+  if (CreateMotionContext() && m_isMotion) m_paramsComputed = false;
+}
+
+void CSnPlaybackInstance::ReleaseMotionContext() {
+  CSnMotionDeviceMgr::DestroyContext(m_motionContext);
+  m_motionContext = nullptr;
 }
 
 bool CSnPlaybackInstance::SetGainFactorEntry(float value, uint32_t key, bool replace, bool keep) {

@@ -396,6 +396,7 @@ void CSnVoicePipeline::ForEachPluginOf(uint32_t effectId, void (*callback)(ISnPl
 
 void CSnVoicePipeline::FirstGainPass() {
   CSnPlaybackInstance& instance = *m_instance;
+  if (m_hasMotionOutput || instance.IsMotion()) instance.UpdateMotion();
   if (!instance.ParametersComputed()) instance.ComputeParameters();
   // Over a limit, or inaudible when its behaviour allows it, a voice goes virtual; it returns when
   // neither holds, counted again against the engine-wide maximum.
@@ -588,8 +589,12 @@ void CSnVoicePipeline::FeedMotion(const SnMixBuffer& buffer) {
   for (uint32_t player = 0; player < kMotionPlayers; ++player) gains[player] = VoiceParams::PlayerGain(m_feedback, player);
   // A 3D voice's ray gains carry its game object's output-bus volume; a 2D voice's level does not.
   const CSnRegisteredObj* object = m_instance->m_pGameObject;
-  const float busVolume = m_threeD || !object ? 1.0f : object->OutputBusVolume();
-  motion->MixVoice(buffer, m_instance->ListenerMask(), gains, busVolume);
+  float scale = m_threeD || !object ? 1.0f : object->OutputBusVolume();
+  // The first level of its motion context scales what it gives the devices; at 0 dB it is left out.
+  const SnMotionContext* context = m_instance->MotionContext();
+  if (context && context->levels[SnMotionContext::Level_Volume] != 0.0f)
+    scale *= VoiceParams::FastDbToLinear(context->levels[SnMotionContext::Level_Volume]);
+  motion->MixVoice(buffer, m_instance->ListenerMask(), gains, scale);
 }
 
 void CSnVoicePipeline::RunFilters(SnMixBuffer& buffer) {

@@ -53,6 +53,30 @@ TEST(HierarchyGolden, ABusAfterItsParentWithItsOptionsAndDucks) {
             expected.b);
 }
 
+// A curve named after a bus is written into the bus's payload, where the bus reader looks for it:
+// after the last flag, before the state groups; the bus keeps its place among the objects.
+TEST(HierarchyGolden, ABussCurvesAreWrittenIntoItsPayloadInItsPlace) {
+  const Bytes bus = Bytes()
+                        .U32(1).U32(0)
+                        .U8(1).U8(0).U32(kMinus3)  // volume -3
+                        .U8(0).U8(0).U16(0).U32(0).U8(0)
+                        .U32(0).U32(kMaxDuckDefault).U32(0)
+                        .U8(0).U32(0).U8(0).U8(0)
+                        .U16(2)
+                        .U32(9).U8(0).U8(0).U8(0).U32(1).U8(0).U16(2)  // volume over game parameter 9
+                        .U32(0).U32(0).U32(4).U32(k100).U32(kMinus6).U32(4)
+                        .U32(7).U8(0).U8(0).U8(29).U32(2).U8(0).U16(1)  // parameter 29 over game parameter 7
+                        .U32(0).U32(kMinus1).U32(4)
+                        .U32(0);
+  const Bytes second = Bytes().U32(2).U32(1).U8(0).U8(0).U8(0).U16(0).U32(0).U8(0).U32(0).U32(kMaxDuckDefault)
+                           .U32(0).U8(0).U32(0).U8(0).U8(0).U16(0).U32(0);
+  const Bytes expected = Hierarchy(4 + 5 + uint32_t(bus.b.size()) + 5 + uint32_t(second.b.size()), 2)
+                             .U8(16).U32(uint32_t(bus.b.size())).Append(bus.b)
+                             .U8(16).U32(uint32_t(second.b.size())).Append(second.b);
+  EXPECT_EQ(Build("motionbus @1 - volume -3\nmotionbus @2 @1\nrtpc @1 volume @9 0:0 100:-6\nrtpc @1 29 @7 0:-1\n"),
+            expected.b);
+}
+
 TEST(HierarchyGolden, ASoundsCurvesOverAGameParameterAndAModulator) {
   const uint32_t toneId = BankTest::Id("T");
   constexpr uint32_t kMinus1200 = 0xC4960000, k1200 = 0x44960000, k1 = 0x3F800000;
@@ -81,7 +105,7 @@ TEST(HierarchyGolden, ASoundsCurvesOverAGameParameterAndAModulator) {
   std::string error;
   const std::string head = "tone T 8000 1 1 1000\nsound @5 T @1\n";
   EXPECT_FALSE(Tools::ParseBankText("rtpc @5 pitch @9 0:0", "B", refused, error));
-  EXPECT_EQ(error, "line 1: \"@5\" is not a sound declared before its curve");
+  EXPECT_EQ(error, "line 1: \"@5\" is not a sound or bus declared before its curve");
   EXPECT_FALSE(Tools::ParseBankText(head + "rtpc @5 loudness @9 0:0", "B", refused, error));
   EXPECT_EQ(error, "line 3: \"loudness\" is not a whole number");
   EXPECT_FALSE(Tools::ParseBankText(head + "rtpc @5 64 @9 0:0", "B", refused, error));

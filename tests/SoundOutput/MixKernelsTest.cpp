@@ -65,6 +65,12 @@ TEST(MixKernels, InterleavingMatchesTheRampAndChannelMapOfEveryLayout) {
     MixKernels::InterleaveWithRamp(unity, in.buffer, unityFast.data(), 1.0f, 1.0f);
     MixKernels::InterleaveWithRampPlain(unity, in.buffer, unityPlain.data(), 1.0f, 1.0f);
     EXPECT_EQ(unityFast, unityPlain) << std::hex << config;
+    // A ramp over frames that are no whole number of groups of eight, nor of four.
+    std::vector<float> oddFast(fast.size(), -2.0f), oddPlain(fast.size(), -2.0f);
+    const SnGainRamp odd{1013, 1.0f / 1013.0f};
+    MixKernels::InterleaveWithRamp(odd, in.buffer, oddFast.data(), 0.9f, 0.1f);
+    MixKernels::InterleaveWithRampPlain(odd, in.buffer, oddPlain.data(), 0.9f, 0.1f);
+    EXPECT_EQ(oddFast, oddPlain) << std::hex << config;
     const std::vector<uint32_t> order = ExpectedPlaneOrder(config);
     for (uint32_t t = 0; t < 1024; t += 31)
       for (uint32_t c = 0; c < channels; ++c) {

@@ -1,6 +1,7 @@
 // Motion sources heard end to end: the game's banks as the build writes them, a recording motion
 // device added for player 0 as the game adds its rumble, the rumble event posted by name, and every
 // motion frame the device is handed checked against the tone's media and the engine's unity gains.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -9,6 +10,7 @@
 
 #include "SoundEngine/Lower/MixBusGraph.h"
 #include "SoundEngine/Lower/MotionDeviceMgr.h"
+#include "SoundEngine/Lower/PlaybackInstance.h"
 #include "SoundEngine/Lower/PluginFactoryTable.h"
 #include "SoundEngine/Lower/VoiceManager.h"
 #include "SoundEngine/SoundEngineBankApi.h"
@@ -126,6 +128,21 @@ class MotionEndToEndTest : public OutputFixture {
     own_ = Tools::WriteBank(bank);
     uint32_t id = 0;
     ASSERT_EQ(SoundEngine::LoadBank(own_.data(), uint32_t(own_.size()), id), SN_Success);
+  }
+
+  // A bank of a 375-sample tone's motion source with the lines given before and after it, its motion
+  // played for player 0's device with `parameter` at 50: half way along each curve, where the ones
+  // the tests give put -6 dB, which its first two frames are checked for.
+  void StartShakerAtHalf(const std::string& before, const std::string& after, const char* parameter) {
+    LoadOwnBank("tone Wave 375 1 1000 25\n" + before + "motionsource Shaker_Source Wave\n" + after +
+                    "action Play_Shake_Act 0x0403 Shaker_Source\n"
+                    "event Play_Shake Play_Shake_Act\n",
+                "ShakerBank", "Wave");
+    AddDevice();
+    ASSERT_EQ(SoundEngine::SetRTPCValue(parameter, 50.0f), SN_Success);
+    ASSERT_NE(Post("Play_Shake"), 0u);
+    Render(2);
+    ExpectOwnTone(0, 2, kMotionUnity * std::pow(10.0, -6.0 / 20.0));
   }
 
   std::vector<double> wave_;
@@ -320,6 +337,123 @@ TEST_F(MotionEndToEndTest, APlayerMovedToAnotherListenerLeavesTheOthersRoutesAlo
   Render(2);
   ExpectTone(0, 4, 0);
   EXPECT_EQ(Log().otherPlayersFrames, 4u) << "player 1's output stays, handed still frames";
+}
+
+}  // namespace
+
+namespace {
+
+using namespace SN;
+
+// The motion context of the one voice playing.
+const SnMotionContext* PlayingMotionContext() {
+  const CSnPlaybackInstance* instance = VoiceManager::FirstActiveInstance();
+  return instance ? instance->MotionContext() : nullptr;
+}
+
+// A motion source's curves over game parameters: its motion level (29) set before the play is heard
+// from the first frame and a change from the frame after the one it comes in (that one ramps); its
+// second level (30) is kept and changes nothing heard; its pitch (31) an octave up reads every other
+// sample of its tone.
+TEST_F(MotionEndToEndTest, GameParametersMoveAMotionVoicesLevelAndPitchThroughItsCurves) {
+  StartShakerAtHalf("",
+                    "rtpc Shaker_Source 29 Knob 0:0 100:-12\n"
+                    "rtpc Shaker_Source 30 Knob 0:0 100:40\n"
+                    "rtpc Shaker_Source 31 Speed 0:0 100:1200\n",
+                    "Knob");
+  const SnMotionContext* context = PlayingMotionContext();
+  ASSERT_NE(context, nullptr);
+  EXPECT_FLOAT_EQ(context->levels[SnMotionContext::Level_Second], 20.0f);
+
+  ASSERT_EQ(SoundEngine::SetRTPCValue("Knob", 100.0f), SN_Success);
+  Render(3);
+  ExpectOwnTone(3, 2, kMotionUnity * std::pow(10.0, -12.0 / 20.0));
+  EXPECT_FLOAT_EQ(context->levels[SnMotionContext::Level_Volume], -12.0f);
+  EXPECT_FLOAT_EQ(context->levels[SnMotionContext::Level_Second], 40.0f);
+
+  // An octave up: in the frame it comes in the step through the tone grows from 1 to 2 sample by
+  // sample, then stays at 2; between samples the tone is read on the straight line joining them.
+  ASSERT_EQ(SoundEngine::SetRTPCValue("Speed", 100.0f), SN_Success);
+  Render(3);
+  const double gain = kMotionUnity * std::pow(10.0, -12.0 / 20.0);
+  ASSERT_EQ(Log().frames.size(), 8u);
+  double position = 5.0 * kMotionFrame;
+  for (size_t f = 5; f < 8; ++f)
+    for (size_t t = 0; t < kMotionFrame; ++t) {
+      const size_t whole = size_t(position);
+      const double fraction = position - double(whole);
+      const double model = (ownMedia_[whole] * (1.0 - fraction) + ownMedia_[whole + 1] * fraction) * gain;
+      ASSERT_NEAR(Log().frames[f][t], model, std::fabs(model) * 2e-3 + 1e-6) << f << ", " << t;
+      position += f == 5 ? 1.0 + double(t + 1) / kMotionFrame : 2.0;
+    }
+}
+
+// A sound feeding the players through its motion bus: its own motion level (29) and its motion bus's
+// volume, each over a game parameter, scale what it gives the devices, set before the play as after
+// (one fast decibel conversion of their sum: within 0.3%).
+TEST_F(MotionEndToEndTest, ASoundsMotionLevelAndItsMotionBussVolumeCurveScaleItsFeed) {
+  LoadOwnBank("motion 1\n"
+              "tone Buzz 48000 1 200 50\n"
+              "motionbus Shaker -\n"
+              "rtpc Shaker volume Drive 0:0 100:-10\n"
+              "sound Buzz_Sound Buzz MasterBus motion Shaker\n"
+              "rtpc Buzz_Sound 29 Knob 0:0 100:-12\n"
+              "action Play_Buzz_Act 0x0403 Buzz_Sound\n"
+              "action Lower_Shaker_Act 0x0A02 Shaker bus value -6 0 0\n"
+              "event Play_Buzz Play_Buzz_Act\n"
+              "event Lower_Shaker Lower_Shaker_Act\n",
+              "BuzzBank", "Buzz");
+  AddDevice();
+  MotionEngine::SetPlayerListener(0, 0);
+  ASSERT_EQ(SoundEngine::SetListenerPipeline(0, true, true), SN_Success);
+  ASSERT_EQ(SoundEngine::SetRTPCValue("Knob", 50.0f), SN_Success);
+  ASSERT_EQ(SoundEngine::SetRTPCValue("Drive", 50.0f), SN_Success);
+  ASSERT_NE(Post("Play_Buzz"), 0u);
+  Render(2);
+  auto expectGain = [](size_t voice, double dB) {
+    ASSERT_GT(Log().voices.size(), voice);
+    const double expected = kMotionUnity * std::pow(10.0, dB / 20.0);
+    EXPECT_NEAR(Log().voices[voice].gain, expected, expected * 3e-3) << voice;
+  };
+  ASSERT_EQ(Log().voices.size(), 2u);
+  expectGain(0, -11.0);
+  expectGain(1, -11.0);
+  ASSERT_EQ(SoundEngine::SetRTPCValue("Knob", 100.0f), SN_Success);
+  Render();
+  expectGain(2, -17.0);
+  ASSERT_EQ(SoundEngine::SetRTPCValue("Drive", 0.0f), SN_Success);
+  Render();
+  expectGain(3, -12.0);
+  // The motion bus's volume is the feed's, not the sound's: its samples are the tone's as before.
+  for (size_t t = 0; t < Log().voices[3].samples.size(); ++t)
+    ASSERT_NEAR(Log().voices[3].samples[t], ownMedia_[3 * 1024 + t], 1e-6) << t;
+
+  // A run-time volume of the motion bus (an action) is the feed's as well, and the sound's level on
+  // the main output (its last frame's peak against its voice's) stays as it was.
+  const auto mainLevel = [] {
+    float main = 0.0f, voice = 0.0f;
+    for (float sample : OutputTest::SinkLog().frames.back()) main = std::max(main, std::fabs(sample));
+    for (float sample : Log().voices.back().samples) voice = std::max(voice, std::fabs(sample));
+    return double(main) / voice;
+  };
+  const double before = mainLevel();
+  ASSERT_GT(before, 0.1);
+  ASSERT_NE(Post("Lower_Shaker"), 0u);
+  Render(2);
+  expectGain(5, -18.0);
+  EXPECT_NEAR(mainLevel(), before, before * 1e-3);
+}
+
+// A motion bus's volume over a game parameter is its motion voices' volume, set before the play as
+// after (the frame a change comes in ramps).
+TEST_F(MotionEndToEndTest, AMotionBussVolumeCurveIsItsMotionVoicesVolume) {
+  StartShakerAtHalf("motionbus Shaker -\nrtpc Shaker volume Drive 0:0 100:-12\n", "", "Drive");
+  ASSERT_EQ(SoundEngine::SetRTPCValue("Drive", 100.0f), SN_Success);
+  Render(3);
+  ExpectOwnTone(3, 2, kMotionUnity * std::pow(10.0, -12.0 / 20.0));
+  ASSERT_EQ(SoundEngine::SetRTPCValue("Drive", 0.0f), SN_Success);
+  Render(3);
+  ExpectOwnTone(6, 2, kMotionUnity);
 }
 
 }  // namespace

@@ -239,8 +239,8 @@ TEST_F(SharedEndpointSinkTest, ADeviceThatSettlesOnSixChannelsPlaysFiveOneSizedF
 
 // Frames written straight into the device's ring come out in the order written; a frame of one
 // sample is that sample and then silence, not what the slot held a ring ago; with every slot still
-// queued a frame is dropped and nothing queued is written over; once the device plays, frames go
-// through again.
+// queued a frame is dropped and nothing queued is written over; once the device plays (reading the
+// frames or not), frames go through again.
 TEST_F(SharedEndpointSinkTest, TheRingKeepsFramesInOrderSilencesShortFramesAndDropsWhenFull) {
   InitEndpoint();
   std::lock_guard<Platform::ReentrantLock> lock(GlobalAudioLock());
@@ -289,6 +289,18 @@ TEST_F(SharedEndpointSinkTest, TheRingKeepsFramesInOrderSilencesShortFramesAndDr
   output->TakeQueued(taken);
   ASSERT_EQ(taken.size(), size_t(kFrame) * 2);
   EXPECT_EQ(taken.back(), 0.75f);
+
+  // A device that plays what was queued without it being read frees every slot all the same, and the
+  // next frame is the one written after.
+  for (uint32_t i = 0; i < slots; ++i) write(0.5f, kFrame);
+  output->PlayQueued();
+  EXPECT_EQ(output->QueuedFrames(), 0u);
+  ASSERT_NE(output->Reserve(), nullptr);
+  write(0.125f, kFrame);
+  taken.clear();
+  output->TakeQueued(taken);
+  ASSERT_EQ(taken.size(), size_t(kFrame) * 2);
+  EXPECT_TRUE(std::all_of(taken.begin(), taken.end(), [](float sample) { return sample == 0.125f; }));
 }
 
 TEST_F(SharedEndpointSinkTest, ADeviceThatWillNotStartIsAFailure) {

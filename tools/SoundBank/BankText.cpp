@@ -87,6 +87,12 @@ struct PendingPath {
   BankNodePositioning settings;  // the path fields only
   int line = 0;
 };
+// A bus keeps its settings, so that a curve declared after it is written into its payload again.
+struct DeclaredBus {
+  size_t object;
+  uint32_t id;
+  BankBusParams params;
+};
 struct PendingAttenuation {
   size_t object;
   uint32_t id;
@@ -368,6 +374,7 @@ class Parser final : public MusicTextHost {
   std::map<std::pair<uint32_t, uint32_t>, int> m_objects;  // (object list, id)
   std::map<uint32_t, int> m_parameters, m_bankNames, m_toneIds;
   std::vector<PendingSound> m_sounds;
+  std::vector<DeclaredBus> m_buses;
   std::vector<PendingAttenuation> m_attenuations;
   std::vector<PendingPath> m_paths;
   MusicText m_music;
@@ -413,7 +420,10 @@ bool Parser::Bus(const std::vector<std::string>& w) {
       return Fail("\"" + option + "\" is no bus option");
     }
   }
-  return AddObject(type, w[1], BusPayload(id, bus));
+  const size_t object = m_bank.objects.size();
+  if (!AddObject(type, w[1], BusPayload(id, bus))) return false;
+  m_buses.push_back(DeclaredBus{object, id, std::move(bus)});
+  return true;
 }
 
 // The next of a node's four insert slots, from a shared definition.
@@ -533,7 +543,7 @@ bool Parser::Switch(const std::vector<std::string>& w) {
   return AddObject(kBankSwitchType, w[1], SwitchPayload(id, params, container));
 }
 
-// rtpc <sound> <property> [modulator] <game parameter or modulator> <x>:<y>[:<shape>]...
+// rtpc <sound or bus> <property> [modulator] <game parameter or modulator> <x>:<y>[:<shape>]...
 // The property is volume, pitch, lowpass, highpass or a parameter number below 64; the shape is an
 // interpolation (linear when left out).
 // The words from `from` on as a curve's points <x>:<y>[:<shape>], at least one, left to right.
@@ -559,12 +569,16 @@ bool Parser::Points(const std::vector<std::string>& w, size_t from, std::vector<
 
 bool Parser::Rtpc(const std::vector<std::string>& w) {
   if (!Count(w, 5, kNoMost)) return false;
-  uint32_t soundId = 0;
-  if (!Id(w[1], soundId)) return false;
-  PendingSound* sound = nullptr;
+  uint32_t nodeId = 0;
+  if (!Id(w[1], nodeId)) return false;
+  std::vector<BankNodeCurve>* curves = nullptr;
   for (PendingSound& pending : m_sounds)
-    if (pending.id == soundId) sound = &pending;
-  if (!sound) return Fail("\"" + w[1] + "\" is not a sound declared before its curve");
+    if (pending.id == nodeId) curves = &pending.params.curves;
+  DeclaredBus* bus = nullptr;
+  for (DeclaredBus& declared : m_buses)
+    if (declared.id == nodeId) bus = &declared;
+  if (bus) curves = &bus->params.curves;
+  if (!curves) return Fail("\"" + w[1] + "\" is not a sound or bus declared before its curve");
   static const std::pair<const char*, uint8_t> kNamed[] = {{"volume", 0}, {"pitch", 2}, {"lowpass", 3}, {"highpass", 4}};
   BankNodeCurve curve;
   bool named = false;
@@ -583,9 +597,11 @@ bool Parser::Rtpc(const std::vector<std::string>& w) {
     if (++at == w.size()) return Fail("\"modulator\" names the modulator that drives the curve");
   }
   if (!Id(w[at], curve.rtpcId) || !Points(w, at + 1, curve.points)) return false;
-  // A curve numbered after the sound's others, as the bank's curve ids are unique per node.
-  curve.curveId = uint32_t(sound->params.curves.size() + 1);
-  sound->params.curves.push_back(std::move(curve));
+  // A curve numbered after the node's others, as the bank's curve ids are unique per node.
+  curve.curveId = uint32_t(curves->size() + 1);
+  curves->push_back(std::move(curve));
+  // A bus is written as it is declared: its payload is written again with the curve.
+  if (bus) m_bank.objects[bus->object].payload = BusPayload(bus->id, bus->params);
   return true;
 }
 
