@@ -55,6 +55,20 @@ void CSnMusicPlaybackInstance::ComputeParameters() {
   m_block.params[0] += float(1200.0 * std::log2(double(m_playbackSpeed)));
 }
 
+SNRESULT CSnMusicPlaybackInstance::SyncSeekFromOwner() {
+  CSnMusicTrackContext* owner = (m_musicFlags & kDetached) ? nullptr : Owner();
+  int32_t seek = 0, frameOffset = 0;
+  if (!owner || !owner->GetSourceEntry(*this, seek, frameOffset)) return SN_Failure;
+  m_sourceSeek = SnSeekRequest{};
+  m_sourceSeek.outputFrames = uint64_t(seek);
+  m_sourceSeek.pending = true;
+  m_seekTarget = uint32_t(seek);
+  m_seekPending = true;
+  m_pendingOffset = frameOffset > 0 ? frameOffset : -1;
+  m_hasFrameOffset = frameOffset > 0;
+  return SN_Success;
+}
+
 void CSnMusicPlaybackInstance::StopFromOwner(uint32_t offset) {
   m_musicFlags |= kDetached;
   OnStopped(offset);

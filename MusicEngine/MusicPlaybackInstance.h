@@ -31,6 +31,9 @@ class CSnMusicPlaybackInstance final : public CSnPlaybackInstance, public CSnChi
   using CSnPlaybackInstance::StopNow;
   // The node's parameters, then the speed as pitch: 1200 x log2(speed) cents.
   void ComputeParameters() override;
+  // Heard again after being virtual: the seek and frame offset its track context gives, where the
+  // music is now; SN_Failure when the track refuses (stopping, or the clip over by then).
+  SNRESULT SyncSeekFromOwner() override;
   void OnInstanceCommand(uint32_t kind, uint32_t parameter, float time) override;
   bool IsStoppedWithoutOffset() const override { return m_stoppedNow && m_stopOffset < 0; }
   int32_t StopOffset() const override { return m_stopOffset; }

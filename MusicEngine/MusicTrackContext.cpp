@@ -172,6 +172,7 @@ void CSnMusicTrackContext::BuildSchedule() {
 void CSnMusicTrackContext::Process(int64_t time, int64_t length, float speed) {
   AddRef();
   if (State() == Stopping && StopOffset() != kNoStopOffset) length = StopOffset();
+  m_frameTime = time;
   RunSchedule(time, length, speed);
   for (Automation* automation = m_automations; automation; automation = automation->next)
     Apply(*automation, time + length - automation->clipBegin);
@@ -313,6 +314,25 @@ void CSnMusicTrackContext::AlignEntry(CSnMusicPlaybackInstance* voice, float spe
   } else {
     voice->MoveEntry(frame - rest);
   }
+}
+
+bool CSnMusicTrackContext::GetSourceEntry(const CSnMusicPlaybackInstance& voice, int32_t& seek,
+                                          int32_t& frameOffset) const {
+  if (State() >= Stopping || !voice.Clip() || !voice.Source()) return false;
+  const SnMusicTrackClip& clip = *voice.Clip();
+  // A stream needs its look-ahead to read from the new place; the voice waits that long, in whole
+  // frames of the music (the frames its delay counts down by).
+  int64_t ahead = 0;
+  if (IsStreamed(*voice.Source())) {
+    const int64_t frame = int64_t(float(LowerEngine::SamplesPerFrame()) * voice.Speed() + 0.5f);
+    if (frame > 0) ahead = (int64_t(voice.Source()->lookAhead) + frame - 1) / frame * frame;
+  }
+  // The frame being rendered began where this context's last frame did: the music pass runs first.
+  const int64_t position = m_frameTime;
+  if (position + ahead >= int64_t(clip.begin) + clip.length) return false;
+  seek = Modulo(int64_t(clip.sourceOffset) - clip.begin + ahead + position, clip.sourceDuration);
+  frameOffset = int32_t(ahead);
+  return true;
 }
 
 void CSnMusicTrackContext::Forget(const CSnMusicPlaybackInstance* voice) {

@@ -33,6 +33,10 @@ class CSnMusicTrackContext final : public CSnMusicContext {
   void SetBeginPosition(int32_t position) { m_begin = position; }
   // One frame from `time` (samples from the segment's beginning).
   void Process(int64_t time, int64_t length, float speed);
+  // Where a voice of this context heard again after being virtual goes on: the source sample
+  // (`seek`) that the music reaches `frameOffset` samples (whole frames: a stream's look-ahead) from
+  // the frame being rendered. False when the context is stopping or the clip is over by then.
+  bool GetSourceEntry(const CSnMusicPlaybackInstance& voice, int32_t& seek, int32_t& frameOffset) const;
   // The voice ends: it no longer appears in the schedule or the automation.
   void Forget(const CSnMusicPlaybackInstance* voice);
 
@@ -85,6 +89,7 @@ class CSnMusicTrackContext final : public CSnMusicContext {
   uint32_t m_subTrack;
   CSnModulatorInstanceList m_modulators;
   int32_t m_begin = 0;
+  int64_t m_frameTime = 0;  // where in the segment the frame last processed began
   bool m_scheduleBuilt = false;
   bool m_releasedByStop = false;
 };

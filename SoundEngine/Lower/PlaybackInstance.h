@@ -199,6 +199,11 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
   virtual void UpdatePlayProgress(uint32_t /*timeLeftMs*/) {}
   virtual void SetContinuousFlag(bool /*value*/) {}
   virtual void PrepareNextNow() {}
+  // A virtual voice is heard again: where its source goes on. SN_NothingChanged for a play that
+  // simply resumes where skipping brought it; SN_Success when the instance has set a seek (and a
+  // frame offset) to rejoin what its owner plays; SN_Failure when its owner refuses it, and the
+  // voice ends.
+  virtual SNRESULT SyncSeekFromOwner() { return SN_NothingChanged; }
   void ExecuteActionOnInstance(const SnInstanceActionRecord& record);
   // Leaves the limiters and the virtual state; once only.
   void OnPlaybackEnded();

@@ -405,7 +405,7 @@ void CSnVoicePipeline::FirstGainPass() {
   if (goVirtual && !instance.IsVirtual())
     instance.EnterVirtual();
   else if (!goVirtual && instance.IsVirtual())
-    instance.LeaveVirtual(true);
+    LeaveVirtual();
   instance.RecomputeGainIfDirty();
   // Volume and fades reach the voice once: the instance's linear gain (factors and both fades)
   // times its volume, which a 3D voice's rays carry; the connections take the second volume alone.
@@ -436,6 +436,19 @@ void CSnVoicePipeline::FirstGainPass() {
     }
     LowerEngine::MergeAuxSends(*this, game, false);
   }
+}
+
+void CSnVoicePipeline::LeaveVirtual() {
+  m_instance->LeaveVirtual(true);
+  if (!m_skipped) return;
+  // Its source skipped while it was silent: the instance may know better where it goes on (a music
+  // voice rejoins its music where that is now), or that it should not go on at all.
+  m_skipped = false;
+  if (m_instance->SyncSeekFromOwner() == SN_Failure) {
+    EndSource();
+    return;
+  }
+  if (m_source && !m_sourceEnded) m_source->EndSkipping();
 }
 
 void CSnVoicePipeline::SecondGainPass() {
@@ -637,6 +650,7 @@ void CSnVoicePipeline::RunFrame(SnVoiceFrameState& frame) {
     // Time passes for the source without data: it returns at the sample it would have reached, and
     // without a ramp from the gains it had when it left.
     const auto skipped = uint32_t(m_source->SkipFrames(frame.requestedFrames));
+    m_skipped = true;
     m_firstFrameDone = false;
     for (Connection* connection = m_connections; connection; connection = connection->next)
       connection->firstFrameDone = false;

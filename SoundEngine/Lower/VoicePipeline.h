@@ -141,6 +141,8 @@ class CSnVoicePipeline final : public ISnVoicePipeline, public ISnVoiceConnectio
   // from the second source, which becomes the voice's source with its instance.
   uint32_t ChainSecondSource(uint32_t frames, uint32_t requested);
   void TellNearEnd();
+  // Heard again after being virtual: its source goes on where its instance says.
+  void LeaveVirtual();
   // The slot's effect from the provider, made for frames of `format` (its output layout on return).
   void MakeInsert(uint32_t slot, SnChannelConfig& format);
   // The matrices the inserts' plug-ins read: the last frame's of the dry path to the device the
@@ -191,6 +193,7 @@ class CSnVoicePipeline final : public ISnVoicePipeline, public ISnVoiceConnectio
   bool m_filtersFromPaths = false;
   bool m_nearEndTold = false;
   bool m_starvationReported = false;
+  bool m_skipped = false;  // its source skipped frames while the voice was virtual
   // An audio voice whose node has a motion output, and this frame's gains of the players it feeds.
   bool m_hasMotionOutput = false;
   bool m_feedsMotion = false;

@@ -31,6 +31,9 @@ class ISnVoiceSource {
   // A virtual voice's time passes without data: the source moves on by `frames`. 45 while it goes
   // on, 17 once it reached its end (the voice ends with it).
   virtual SNRESULT SkipFrames(uint32_t frames) = 0;
+  // The voice is heard again after skipping: from the seek its instance holds when it holds one,
+  // else from where skipping brought it. A stream is set reading at once, ahead of its first frame.
+  virtual void EndSkipping() {}
   virtual void SetPaused(bool paused) = 0;
   // The frames it will still deliver at the output rate, or -1 when it cannot tell (a loop, a stream
   // of unknown length). The voice tells its instance when its end comes near.

@@ -47,10 +47,7 @@ class CSnStageVoiceSource final : public ISnVoiceSource {
 
   SNRESULT GetBuffer(SnMixBuffer& buffer, uint32_t frames) override {
     SN_ASSERT_AUDIO_LOCK_HELD();
-    if (m_virtual) {
-      m_virtual = false;
-      m_stage.VirtualOff(kRefresh);
-    }
+    EndSkipping();
     SnVoiceBuffer out;
     out.maxFrames = uint16_t(frames);
     const SNRESULT result = m_stage.RunFrame(out);
@@ -115,6 +112,12 @@ class CSnStageVoiceSource final : public ISnVoiceSource {
     return SNRESULT(skipped == SN_NoMoreData ? SnVoice_DataReadyFinished : SnVoice_DataReady);
   }
 
+  void EndSkipping() override {
+    if (!m_virtual) return;
+    m_virtual = false;
+    m_stage.VirtualOff(m_instance.Seek().pending ? kResume : kRefresh);
+  }
+
   bool RelocateMedia(const uint8_t* newData, const uint8_t* oldData, uint32_t size) override {
     SN_ASSERT_AUDIO_LOCK_HELD();
     // Only the media sources know every place they point into their media.
@@ -141,6 +144,8 @@ class CSnStageVoiceSource final : public ISnVoiceSource {
  private:
   // The virtual-voice mode in which a voice keeps its place in its source while it is silent.
   static constexpr uint32_t kRefresh = 2;
+  // The mode in which it goes on from a seek its instance set.
+  static constexpr uint32_t kResume = 1;
 
   CSnPlaybackInstance& m_instance;
   CSnVoiceSource* m_source;

@@ -344,6 +344,8 @@ void CSnVoiceSourceStage::VirtualOff(uint32_t mode) {
   if (mode == 1) {
     ReleaseInput();
     m_skipHeld = 0;
+    // Going on from a seek, the resampler starts afresh there as any seek has it do.
+    if (m_pInstance->Seek().pending) m_resampler.ResetOffsets();
   }
   if (!m_endReached) m_pSource->VirtualOff(mode, m_pInstance->Seek().pending);
 }

@@ -66,6 +66,7 @@ struct MusicBank {
   bool streamedLow = false;  // the low clip streams from a loose file, 100 ms ahead, not prefetched
   uint32_t filterLow = 0;  // the low clip's automation of this type (1 low-pass, 2 high-pass): 0 to 90 over 9 s
   bool volumeLfo = false;  // the track's volume follows a 2 Hz triangle LFO (0 dB at rest, -200 at full swing)
+  bool virtualOnFader = false;  // the track's voices go virtual when inaudible; "Fader" 1 takes its volume to -200 dB
 };
 
 class MusicEndToEndTest : public MusicCapture::CaptureFixture {
@@ -130,6 +131,16 @@ class MusicEndToEndTest : public MusicCapture::CaptureFixture {
       curve.curveId = 1;
       curve.points = {{0.0f, 0.0f, 4}, {1.0f, -200.0f, 4}};
       levelTrack.params.curves = {curve};
+    }
+    if (music.virtualOnFader) {
+      levelTrack.params.advancedFlags = 0x10;  // its own voice behaviour
+      levelTrack.params.behaviour = SnVirtual_BecomeVirtual;
+      Tools::BankNodeCurve curve;
+      curve.rtpcId = Id("Fader");
+      curve.parameterId = 0;
+      curve.curveId = 1;
+      curve.points = {{0.0f, 0.0f, 4}, {1.0f, -200.0f, 4}};
+      levelTrack.params.curves.push_back(curve);
     }
     objects.push_back({Tools::kBankMusicTrackType, Tools::MusicTrackPayload(levelTrack, false)});
     if (music.stinger) {
@@ -625,6 +636,83 @@ TEST_F(MusicEndToEndTest, TheSpeedFromItsParameterIsWholeSamplesAFrameAndPitchOf
       EXPECT_NEAR(voice->PitchCents(), 1200.0, 0.01);
     }
   }
+}
+
+// The level's ramp voice goes virtual after 50 frames (its volume far below hearing) and is heard
+// again after 120: silent in between, it then plays the clip's sample at the music's position, the
+// sample it would have played had it never left.
+TEST_F(MusicEndToEndTest, AMusicVoiceHeardAgainRejoinsTheClipWhereTheMusicIs) {
+  MusicBank music;
+  music.rampLow = true;
+  music.virtualOnFader = true;
+  LoadMusic(music);
+  PlayLevel();
+  Frames(50);
+  ASSERT_EQ(SoundEngine::SetRTPCValue("Fader", 1.0f, kObject), SN_Success);
+  Frames(2);
+  ASSERT_NE(VoiceManager::FirstActiveInstance(), nullptr);
+  EXPECT_TRUE(VoiceManager::FirstActiveInstance()->IsVirtual());
+  Frames(68);
+  ASSERT_EQ(SoundEngine::SetRTPCValue("Fader", 0.0f, kObject), SN_Success);
+  Frames(80);
+  EXPECT_FALSE(VoiceManager::FirstActiveInstance()->IsVirtual());
+  const std::vector<double> plane = Capture();
+  size_t c0 = FirstSound(plane);
+  c0 -= c0 % kFrame;  // the ramp's first sample is 0
+  ExpectLevels(plane, c0, 200 * kFrame, [](int64_t t) {
+    return t >= 50 * int64_t(kFrame) && t < 120 * int64_t(kFrame) ? 0.0 : Ramp(t);
+  }, 1.5);
+}
+
+// Streamed, the voice heard again sets its stream reading from where the music will be one
+// look-ahead on (4,800 samples, whole frames: 5,120) and waits that long in silence; then it plays
+// that sample of the clip. Heard again less than that look-ahead before the clip's end, it ends.
+TEST_F(MusicEndToEndTest, AStreamedMusicVoiceHeardAgainWaitsItsLookAheadThenRejoins) {
+  MusicBank music;
+  music.rampLow = true;
+  music.virtualOnFader = true;
+  music.streamedLow = true;
+  LoadMusic(music);
+  const uint64_t readBefore = io_.Bytes();
+  PlayLevel(SnCallback_Starvation);
+  Frames(1);
+  StreamedFrames(49, readBefore, 4800 - int64_t(kFrame));
+  ASSERT_EQ(SoundEngine::SetRTPCValue("Fader", 1.0f, kObject), SN_Success);
+  Frames(150);  // frames 50 to 199: virtual, its stream idle
+  ASSERT_EQ(SoundEngine::SetRTPCValue("Fader", 0.0f, kObject), SN_Success);
+  Frames(5);  // frame 200 rejoins and waits; the music is at 200 x 1,024 - 4,800 there
+  constexpr int64_t kBack = 205 * int64_t(kFrame);  // capture sample of its first sample again
+  const uint64_t header = streamedBytes_ - 2 * 432000;
+  const uint64_t seekByte = header + 2 * uint64_t(kBack - 4800);
+  for (int64_t frame = 0; frame < 20; ++frame) {
+    ASSERT_TRUE(io_.WaitForHandedFileBytes(seekByte - 65536, seekByte + 2 * uint64_t(frame + 1) * kFrame))
+        << "the stream reads from where the music is, frame " << frame;
+    Frames(1);
+  }
+  const std::vector<double> plane = Capture();
+  EXPECT_TRUE(g_heard.empty()) << "the voice never starved";
+  // Music time 0 is one look-ahead into the capture.
+  ExpectLevels(plane, 0, size_t(kBack + 20 * kFrame), [&](int64_t c) {
+    const bool silent = c < 4800 || (c >= 50 * int64_t(kFrame) && c < kBack);
+    return silent ? 0.0 : Ramp(c - 4800);
+  }, 1.5);
+
+  TearDown();
+  SetUp();
+  LoadMusic(music);
+  const uint64_t readAgain = io_.Bytes();
+  PlayLevel();
+  Frames(1);
+  StreamedFrames(49, readAgain, 4800 - int64_t(kFrame));
+  ASSERT_EQ(SoundEngine::SetRTPCValue("Fader", 1.0f, kObject), SN_Success);
+  Frames(372);  // frames 50 to 421
+  ASSERT_EQ(VoiceManager::ActiveInstanceCount(), 1u);
+  // Frame 422 begins at music time 427,328: 5,120 on is past the clip's end at 432,000.
+  ASSERT_EQ(SoundEngine::SetRTPCValue("Fader", 0.0f, kObject), SN_Success);
+  Frames(1);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u) << "refused, the voice ended at once";
+  const std::vector<double> rest = Capture();
+  for (size_t c = 50 * kFrame; c < rest.size(); ++c) ASSERT_EQ(rest[c], 0.0) << c;
 }
 
 }  // namespace

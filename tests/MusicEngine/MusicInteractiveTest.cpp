@@ -46,6 +46,7 @@ struct MusicDescription {
   std::vector<Tools::BankPlaylistRecord> playlist;  // the root group first
   std::vector<Tools::BankMusicRule> rules;
   std::vector<SwitchSpec> switches;  // the first plays; the others are its children, by name "Mood<i>"
+  std::vector<Tools::BankMusicStinger> stingers;  // the container's
 };
 
 // Rule 0 of a container: from any to any at the sync type.
@@ -136,6 +137,7 @@ class MusicInteractiveTest : public CaptureFixture {
     std::sort(list.node.children.begin(), list.node.children.end());
     list.rules = music.rules;
     list.records = music.playlist;
+    list.node.stingers = music.stingers;
     if (!music.playlist.empty())
       bank.objects.push_back({Tools::kBankMusicPlaylistType, Tools::MusicPlaylistPayload(list, false)});
     uint32_t target = Id("List");
@@ -298,6 +300,37 @@ TEST_F(MusicInteractiveTest, AFadeOutThatWouldBeginBeforeTheEntryIsShortened) {
   EXPECT_NEAR(plane[c0 + kBar / 2], full / 2, 0.03 * full);
   EXPECT_LT(plane[c0 + kBar - 1], 0.03 * full);
   ExpectLevels(plane, c0 + kBar, size_t(kBar), [](int64_t) { return 0.2; });
+}
+
+// A trigger in the first segment whose stinger waits for a user cue, which only the second segment
+// has: with a look-ahead of one segment the stinger sounds from the second segment's cue, on its
+// sample; without, the trigger does nothing.
+TEST_F(MusicInteractiveTest, AStingerWithoutItsSyncPointInTheSegmentLandsInTheNextOne) {
+  for (const uint32_t lookAhead : {1u, 0u}) {
+    SCOPED_TRACE(lookAhead);
+    if (lookAhead == 0) {
+      TearDown();
+      SetUp();
+    }
+    MusicDescription music;
+    music.segments = {{"S1", 0.1}, {"S2", 0.2, 3, true}, {"Sting", 0.125}};
+    music.playlist = Group(0, 1, {"S1", "S2"});
+    music.stingers = {{Id("Hit"), Id("Sting"), SnMusicSync_NextUserCue, 0, 1000, lookAhead}};
+    LoadMusic(music);
+    PlayList();
+    Frames(70);
+    ASSERT_EQ(SoundEngine::PostTrigger("Hit", kObject), SN_Success);
+    Frames(uint32_t(4 * kBar / kFrame) + 6 - 70);
+    const std::vector<double> plane = Capture();
+    const size_t c0 = FirstSound(plane);
+    ASSERT_LT(c0, plane.size());
+    // The cue is 156,000 into S2, which begins at the bar.
+    const int64_t sting = kBar + 156000;
+    ExpectLevels(plane, c0, size_t(4 * kBar + 4 * kFrame), [&](int64_t t) {
+      const double level = t < kBar ? 0.1 : t < 4 * kBar ? 0.2 : 0.0;
+      return level + (lookAhead && t >= sting && t < sting + kBar ? 0.125 : 0.0);
+    });
+  }
 }
 
 // Step sequence: each play plays the next child; the order chosen by one play is kept for the next.

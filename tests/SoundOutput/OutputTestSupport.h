@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <cstdlib>
@@ -17,6 +18,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -227,6 +229,7 @@ class GatedPackageIO final : public Audio::CSnFilePackageLowLevelIOBlocking {
       // The device's thread reads one transfer at a time: every read before this one has been handed
       // to its stream.
       handed_ = bytes_;
+      handedRanges_ = readRanges_;
       changed_.wait(lock, [&] { return open_ || allowed_ > 0; });
       if (!open_) --allowed_;
       --waiting_;
@@ -234,6 +237,7 @@ class GatedPackageIO final : public Audio::CSnFilePackageLowLevelIOBlocking {
     const SN::SNRESULT result = CSnFilePackageLowLevelIOBlocking::Read(descriptor, hints, buffer, request);
     std::lock_guard<std::mutex> lock(mutex_);
     bytes_ += request.requestedSize;
+    readRanges_.push_back({request.filePosition, request.filePosition + request.requestedSize});
     changed_.notify_all();
     return result;
   }
@@ -264,6 +268,18 @@ class GatedPackageIO final : public Audio::CSnFilePackageLowLevelIOBlocking {
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait(lock, [&] { return handed_ >= count; });
   }
+  // Until a read handed to its stream that began at file byte `from` or later reaches byte `to`:
+  // a stream that reads on from a new place, one transfer after another, then holds every byte
+  // between (reads from before the move begin earlier in the file than `from`). False when no such
+  // read comes within a minute: a stream that never moved there fails its test rather than hangs it.
+  bool WaitForHandedFileBytes(uint64_t from, uint64_t to) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::minutes(1), [&] {
+      for (const auto& [begin, end] : handedRanges_)
+        if (begin >= from && end >= to) return true;
+      return false;
+    });
+  }
   uint64_t Bytes() {
     std::lock_guard<std::mutex> lock(mutex_);
     return bytes_;
@@ -278,6 +294,7 @@ class GatedPackageIO final : public Audio::CSnFilePackageLowLevelIOBlocking {
   uint32_t waiting_ = 0;
   uint64_t bytes_ = 0;
   uint64_t handed_ = 0;
+  std::vector<std::pair<uint64_t, uint64_t>> readRanges_, handedRanges_;  // file bytes [begin, end)
 };
 
 // The real engine over memory hooks and a stream manager with the game's low-level I/O, files
