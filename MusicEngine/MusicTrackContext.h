@@ -33,8 +33,8 @@ class CSnMusicTrackContext final : public CSnMusicContext {
   void SetBeginPosition(int32_t position) { m_begin = position; }
   // One frame from `time` (samples from the segment's beginning).
   void Process(int64_t time, int64_t length, float speed);
-  // The voice ends: it no longer appears in the schedule or the automation.
-  void Forget(const CSnMusicPlaybackInstance* voice);
+  // The voice or MIDI clip ends: it no longer appears in the schedule or the automation.
+  void Forget(const CSnChildContext* child);
 
   CSnMusicTrackNode* Track() const { return m_track; }
   uint32_t SubTrack() const { return m_subTrack; }
@@ -58,7 +58,7 @@ class CSnMusicTrackContext final : public CSnMusicContext {
     int32_t sourceOffset;
     int32_t lookAhead;
     Automation* automations;
-    CSnMusicPlaybackInstance* target;
+    CSnChildContext* target;
     bool removeAutomations;
   };
 
@@ -76,6 +76,8 @@ class CSnMusicTrackContext final : public CSnMusicContext {
   // runs on from one clip into the next.
   void InstantiateModulators();
   CSnMusicPlaybackInstance* CreateClipSource(const Action& action, int32_t offset, float speed);
+  // A clip of MIDI media plays through the play's MIDI clock rather than as a voice.
+  CSnChildContext* CreateMidiClip(const Action& action, int32_t offset);
   static void Apply(const Automation& automation, int64_t at);
   void AlignEntry(CSnMusicPlaybackInstance* voice, float speed);
 
