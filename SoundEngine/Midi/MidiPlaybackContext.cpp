@@ -373,6 +373,18 @@ void CSnMidiPlaybackContext::RetireTarget(CSnMidiEventTarget& target, uint32_t f
   for (uint8_t channel = 0; channel < 16; ++channel)
     Schedule(target, SnMidiEvent{SnMidi_ControlChange, channel, SnMidiCC_Sustain, 0}, uint32_t(offset), true);
   if (Entry* entry = FindEntry(target)) {
+    // The pedal lifts at `offset`: the note-offs it held end their notes there, not before.
+    bool moved = false;
+    for (uint32_t i = 0; i < entry->count; ++i) {
+      CSnMidiNoteEvent* event = entry->pending[i];
+      if (!event->event.IsNoteOff() || !(entry->sustainMask >> (event->event.channel & 15) & 1u)) continue;
+      if (event->frameOffset >= offset) continue;
+      event->frameOffset = offset;
+      moved = true;
+    }
+    if (moved)
+      std::stable_sort(entry->pending, entry->pending + entry->count,
+                       [](const CSnMidiNoteEvent* a, const CSnMidiNoteEvent* b) { return a->frameOffset < b->frameOffset; });
     entry->sustainMask = 0;
     CloseOpenNotes(*entry, 255, 0x7FFFFFFF, offset);
   }

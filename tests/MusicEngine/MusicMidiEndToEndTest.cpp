@@ -140,3 +140,46 @@ TEST_F(MusicMidiEndToEndTest, AClipWithoutTargetPlaysNothingAndTheSegmentPlaysOn
 }
 
 }  // namespace
+
+namespace {
+
+using namespace SN;
+using namespace MusicCapture;
+
+class MusicMidiReplayTest : public CaptureFixture {
+ public:
+  void LoadPlaylist(const std::string& clip) {
+    Tools::BankDescription bank;
+    std::string error;
+    ASSERT_TRUE(Tools::ParseBankText("tone Marker 48000 1 2000 0.25 dc\r\n"
+                                     "tone Note 48000 1 6000 0.125 dc\r\n"
+                                     "sound NoteSound Note Effects\r\n"
+                                     "musictrack MarkerTrack Marker\r\n"
+                                     "miditrack Notes " + clip + "\r\n"
+                                     "segment Bar 120 4 4 2000 0 2000 track:MarkerTrack track:Notes bus:Effects\r\n"
+                                     "playlist Twice 0 loop:2 rule:*:*:7 Bar\r\n"
+                                     "musicevent Play_Twice Twice\r\n",
+                                     "MidiReplayBank", bank, error))
+        << error;
+    LoadBankImage(bank);
+  }
+};
+
+// The bar plays twice, each time a clip of its own on the same sound: the pedal goes down at tick 0
+// and holds the note of tick 960 past its note-off. The second clip's first message retires the
+// first clip, ended at the bar's end: its pedal lifts and its held note ends there, at 96,000 to the
+// sample. The second note, held by its own clip's pedal, ends with the play, at the end of the frame
+// the play ends in (192,512).
+TEST_F(MusicMidiReplayTest, AClipPlayingAgainOnItsNodeEndsTheNotesTheEndedClipHeld) {
+  LoadPlaylist("480 120 2000 target:NoteSound cc:0:0:64:127 note:960:0:60:100:480");
+  EXPECT_NE(SoundEngine::PostEvent("Play_Twice", kObject), 0u);
+  Frames(220);
+  const std::vector<double> plane = Capture();
+  ExpectLevels(plane, FirstSound(plane), 196000, [](int64_t t) {
+    if (t >= 192000) return t < 192512 ? kNote : 0.0;
+    return Level(t, {{48000, 96000}, {144000, 192512}});
+  });
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+}
+
+}  // namespace
