@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "SoundEngine/AudioMgr.h"
+#include "SoundEngine/GameSyncs/RTPCMgr.h"
+#include "SoundEngine/GameSyncs/RegistryMgr.h"
 #include "SoundEngine/Lower/VoiceManager.h"
 #include "tests/MusicEngine/MusicCaptureSupport.h"
 #include "tools/SoundBank/ActionWriter.h"
@@ -137,6 +140,84 @@ TEST_F(MusicMidiEndToEndTest, AClipWithoutTargetPlaysNothingAndTheSegmentPlaysOn
   const std::vector<double> plane = PlayThrough(385);
   ExpectLevels(plane, 0, kSegment + 2 * kFrame, [](int64_t t) { return Level(t, {}); });
   EXPECT_NE(log_.Take().find("aims at no loaded node"), std::string::npos);
+}
+
+// The marker's pause (and resume) fade of no time ramps it across the frame of the pause; the note
+// stops and starts again with the frame, and the music's clock waits: the note-off at music time
+// 72,000 ends the note 9,216 samples later than it would have.
+TEST_F(MusicMidiEndToEndTest, APausedClipHoldsItsNoteAndTheNoteOffWaitsWithTheMusic) {
+  LoadClip("480 120 8000 target:NoteSound note:960:0:60:100:480");
+  EXPECT_NE(SoundEngine::PostEvent("Play_MidiLevel", kObject), 0u);
+  Frames(50);
+  ASSERT_EQ(SoundEngine::ExecuteActionOnEvent("Play_MidiLevel", 1, kObject), SN_Success);
+  Frames(10);
+  ASSERT_EQ(SoundEngine::ExecuteActionOnEvent("Play_MidiLevel", 2, kObject), SN_Success);
+  Frames(40);
+  const std::vector<double> plane = Capture();
+  const int64_t down = 50 * kFrame, up = 60 * kFrame, late = up - down - kFrame;
+  ExpectLevels(plane, FirstSound(plane), 100 * kFrame, [&](int64_t t) {
+    if (t < down) return Level(t, {{48000, 72000}});
+    if (t < down + kFrame) return kMarker * (1.0 - double(t - down) / kFrame);
+    if (t < up) return 0.0;
+    if (t < up + kFrame) return kMarker * double(t - up) / kFrame + kNote;
+    return Level(t - late, {{48000, 72000}});
+  });
+}
+
+// A stop without a fade ramps the marker down across the frame of the stop; the note sounding ends
+// with the frame's start, and nothing of the play is left.
+TEST_F(MusicMidiEndToEndTest, AStoppedPlayEndsItsNotesAtOnce) {
+  LoadClip("480 120 8000 target:NoteSound note:960:0:60:100:480");
+  EXPECT_NE(SoundEngine::PostEvent("Play_MidiLevel", kObject), 0u);
+  Frames(50);
+  ASSERT_EQ(SoundEngine::ExecuteActionOnEvent("Play_MidiLevel", 0, kObject), SN_Success);
+  Frames(10);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  const std::vector<double> plane = Capture();
+  const int64_t at = 50 * kFrame;
+  ExpectLevels(plane, FirstSound(plane), 60 * kFrame, [&](int64_t t) {
+    if (t < at) return Level(t, {{48000, 72000}});
+    return t < at + kFrame ? kMarker * (1.0 - double(t - at) / kFrame) : 0.0;
+  });
+}
+
+// A clip entered past a controller it sets brings the controller up to date with its first message:
+// the seek to 2.4 s (tick 2,304) puts the note of tick 2,400 in the fifth frame after it, and with it
+// the volume controller of tick 480 that the play never reached, on the sound's key for channel 0.
+TEST_F(MusicMidiEndToEndTest, AClipEnteredPartWaySetsTheControllersItPassedWithItsFirstMessage) {
+  LoadClip("480 120 8000 target:NoteSound cc:480:0:7:100 note:1920:0:60:100:480");
+  EXPECT_NE(SoundEngine::PostEvent("Play_MidiLevel", kObject), 0u);
+  Frames(5);
+  ASSERT_EQ(SoundEngine::SeekOnEvent("Play_MidiLevel", kObject, 2400), SN_Success);
+  auto volume = [](float& value) {
+    Platform::ReentrantGuard guard(GlobalAudioLock());
+    SnRTPCKey key;
+    key.gameObject = g_pRegistryMgr->Find(kObject);
+    key.midiTargetId = Id("NoteSound");
+    key.midiChannel = 0;
+    return g_pRTPCMgr->HasExactValue(8, key) && g_pRTPCMgr->GetValue(8, key, value);
+  };
+  float value = 0.0f;
+  Frames(2);
+  EXPECT_FALSE(volume(value));
+  Frames(4);
+  ASSERT_TRUE(volume(value));
+  EXPECT_EQ(value, 100.0f);
+}
+
+// A seek to 2 s begins the segment again there: the clip is entered at tick 1,920, so its second
+// note (2,400 to 2,880) sounds 24,000 samples after the seek, for 24,000; the first never sounds.
+TEST_F(MusicMidiEndToEndTest, ASeekEntersTheClipWhereItLands) {
+  LoadClip("480 120 8000 target:NoteSound cc:0:0:7:100 note:960:0:60:100:480 note:960:0:62:100:480");
+  EXPECT_NE(SoundEngine::PostEvent("Play_MidiLevel", kObject), 0u);
+  Frames(30);
+  ASSERT_EQ(SoundEngine::SeekOnEvent("Play_MidiLevel", kObject, 2000), SN_Success);
+  Frames(100);
+  const std::vector<double> plane = Capture();
+  const int64_t seekAt = 30 * kFrame;
+  ExpectLevels(plane, FirstSound(plane), 100 * kFrame, [&](int64_t t) {
+    return t < seekAt ? kMarker : Level(t - seekAt + 96000, {{120000, 144000}});
+  });
 }
 
 }  // namespace
