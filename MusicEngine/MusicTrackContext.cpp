@@ -226,20 +226,12 @@ void CSnMusicTrackContext::PlayClip(Action* action, int64_t time, int64_t length
   if (source && IsMidi(*source)) {
     CSnChildContext* clip = CreateMidiClip(*action, int32_t(offset > 0 ? offset : 0));
     if (!clip) return;
-    if (State() == Stopping) {
-      clip->OnStopped(StopOffset() == kNoStopOffset ? 0 : StopOffset());
+    // A stop at an offset of this frame holds for it too; a fade's end reaches it through the tree.
+    if (State() == Stopping && StopOffset() != kNoStopOffset) {
+      clip->OnStopped(StopOffset());
       return;
     }
-    auto* stop = PoolNew<Action>(g_DefaultPoolId);
-    if (!stop) {
-      clip->StopFromOwner(0);
-      return;
-    }
-    *stop = Action{};
-    stop->kind = Action::StopClip;
-    stop->time = int64_t(action->clip->begin) + action->clip->length;
-    stop->target = clip;
-    Insert(stop);
+    if (Action* stop = NewClipStop(clip, *action->clip)) Insert(stop);
     return;
   }
   CSnMusicPlaybackInstance* voice = CreateClipSource(*action, int32_t(offset > 0 ? offset : 0), speed);
@@ -255,15 +247,8 @@ void CSnMusicTrackContext::PlayClip(Action* action, int64_t time, int64_t length
     }
     return;
   }
-  auto* stop = PoolNew<Action>(g_DefaultPoolId);
-  if (!stop) {
-    voice->StopFromOwner(0);
-    return;
-  }
-  *stop = Action{};
-  stop->kind = Action::StopClip;
-  stop->time = int64_t(clip.begin) + clip.length;
-  stop->target = voice;
+  Action* stop = NewClipStop(voice, clip);
+  if (!stop) return;
   while (Automation* automation = action->automations) {
     action->automations = automation->next;
     automation->target = voice;
@@ -275,6 +260,19 @@ void CSnMusicTrackContext::PlayClip(Action* action, int64_t time, int64_t length
     Apply(*automation, time + length - automation->clipBegin);
   }
   Insert(stop);
+}
+
+CSnMusicTrackContext::Action* CSnMusicTrackContext::NewClipStop(CSnChildContext* child, const SnMusicTrackClip& clip) {
+  auto* stop = PoolNew<Action>(g_DefaultPoolId);
+  if (!stop) {
+    child->StopFromOwner(0);
+    return nullptr;
+  }
+  *stop = Action{};
+  stop->kind = Action::StopClip;
+  stop->time = int64_t(clip.begin) + clip.length;
+  stop->target = child;
+  return stop;
 }
 
 CSnMusicPlaybackInstance* CSnMusicTrackContext::CreateClipSource(const Action& action, int32_t offset, float speed) {

@@ -72,6 +72,9 @@ class CSnMusicTrackContext final : public CSnMusicContext {
   void FreeSchedule();
   void RunSchedule(int64_t time, int64_t length, float speed);
   void PlayClip(Action* action, int64_t time, int64_t length, float speed);
+  // The stop of `child` at the clip's end, not yet in the schedule; null (the child stopped now)
+  // without memory.
+  Action* NewClipStop(CSnChildContext* child, const SnMusicTrackClip& clip);
   // The modulators the track's curves (and its ancestors') name, once for all its voices: an LFO
   // runs on from one clip into the next.
   void InstantiateModulators();

@@ -56,12 +56,7 @@ class MusicMidiEndToEndTest : public CaptureFixture {
     segment.durationMs = 8000.0;
     segment.markers = {{1, 0.0, ""}, {2, 8000.0, ""}};
     if (speedCurve) {
-      Tools::BankNodeCurve curve;
-      curve.rtpcId = Id("PlayerSpeed");
-      curve.parameterId = 41;
-      curve.curveId = 1;
-      curve.points = {{0.0f, 0.0f, 4}, {10.0f, 10.0f, 4}};
-      segment.node.params.curves = {curve};
+      segment.node.params.curves = {PlayerSpeedCurve()};
     }
     bank.objects.push_back({Tools::kBankMusicSegmentType, Tools::MusicSegmentPayload(segment, false)});
     Tools::BankAction play;
