@@ -82,7 +82,11 @@ void CSnMatrixAwareContext::LeaveWithoutParent() {
 void CSnMatrixAwareContext::OnStopComplete() {
   AddRef();
   CSnMusicContext::OnStopComplete();
-  if (!Parent() && m_playRoot) m_playRoot->ClearStingers();
+  if (!Parent() && m_playRoot) {
+    m_playRoot->ClearStingers();
+    // Notes still waiting for their note-offs end with the play.
+    m_playRoot->MidiContext().EndClips();
+  }
   if (m_heldUntilStopped) {
     m_heldUntilStopped = false;
     Release();

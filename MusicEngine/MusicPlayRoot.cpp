@@ -13,6 +13,7 @@
 #include "SoundEngine/ExternalSources.h"
 #include "SoundEngine/GameSyncs/RegistryMgr.h"
 #include "SoundEngine/Log.h"
+#include "SoundEngine/Midi/EngineMidiPlayback.h"
 #include "SoundEngine/ObjectIndex.h"
 #include "SoundEngine/PoolObject.h"
 
@@ -31,7 +32,11 @@ bool IsMusicNode(const CSnHierarchyNode* node) {
 
 CSnMusicPlayRoot::CSnMusicPlayRoot(CSnMatrixAwareContext* top, const CSnPlayParams& params,
                                    CSnRegisteredObj* gameObject)
-    : m_top(top), m_params(params), m_gameObject(gameObject), m_speedLink(this, SnRTPCKey::ForObject(gameObject)) {
+    : m_top(top),
+      m_params(params),
+      m_gameObject(gameObject),
+      m_speedLink(this, SnRTPCKey::ForObject(gameObject)),
+      m_midi(EngineMidiPlayback()) {
   if (auto* sources = static_cast<CSnExternalSourceList*>(m_params.externalSources)) sources->AddRef();
   if (m_gameObject) m_gameObject->AddRef();
   if (g_pStateMgr && g_pStateMgr->AddTriggerSubscriber(this, m_gameObject) == SN_Success) m_subscribed = true;
@@ -99,6 +104,7 @@ void CSnMusicPlayRoot::AdvanceFrame(uint32_t samples) {
     const int64_t length = int64_t(exact + 0.5f);
     SnMusicCutWindow out;
     top->ProcessFrame(m_time, length, out);
+    m_midi.AdvanceFrame(uint32_t(length), m_speed);
     m_time = MusicTimeAdd(m_time, length);
     top->OnFrameEnd();
     if (CurrentNode() != node) m_speedUpToDate = false;

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "MusicEngine/MusicChain.h"
+#include "MusicEngine/MusicMidiPlaybackContext.h"
 #include "MusicEngine/MusicTopContext.h"
 #include "MusicEngine/MusicTypes.h"
 #include "SoundEngine/GameSyncs/StateMgr.h"
@@ -69,6 +70,8 @@ class CSnMusicPlayRoot final : public CSnMusicTopContext, public ISnGameSyncSubs
   CSnRegisteredObj* GameObject() const { return m_gameObject; }
   CSnMatrixAwareContext* Top() const { return m_top; }
   const CSnPlayParams& Params() const { return m_params; }
+  // The MIDI clock the play's MIDI clips queue their messages to.
+  CSnMusicMidiPlaybackContext& MidiContext() { return m_midi; }
   uint32_t StingerCount() const;
 
  private:
@@ -115,6 +118,7 @@ class CSnMusicPlayRoot final : public CSnMusicTopContext, public ISnGameSyncSubs
   uint8_t m_resetPending = 0;
   bool m_subscribed = false;
   SpeedLink m_speedLink;
+  CSnMusicMidiPlaybackContext m_midi;
 };
 
 // The meter's beat, bar and grid in seconds at the output rate.

@@ -3,8 +3,9 @@
 // automation applied to their voices every frame.
 #include "MusicEngine/MusicTrackContext.h"
 
-#include <atomic>
-
+#include "MusicEngine/MusicChain.h"
+#include "MusicEngine/MusicMidiClipContext.h"
+#include "MusicEngine/MusicPlayRoot.h"
 #include "MusicEngine/MusicPlaybackInstance.h"
 #include "MusicEngine/MusicSegmentContext.h"
 #include "MusicEngine/MusicTrack.h"
@@ -200,7 +201,7 @@ void CSnMusicTrackContext::RunSchedule(int64_t time, int64_t length, float speed
     if (action->kind == Action::PlayClip) {
       PlayClip(action, time, length, speed);
     } else if (action->target) {
-      CSnMusicPlaybackInstance* target = action->target;
+      CSnChildContext* target = action->target;
       const int64_t offset = action->time - time;
       if (action->removeAutomations) {
         for (Automation** link = &m_automations; *link;) {
@@ -222,6 +223,18 @@ void CSnMusicTrackContext::RunSchedule(int64_t time, int64_t length, float speed
 
 void CSnMusicTrackContext::PlayClip(Action* action, int64_t time, int64_t length, float speed) {
   const int64_t offset = action->time - time;
+  const CSnSourceDesc* source = m_track->FindSource(action->clip->sourceId);
+  if (source && IsMidi(*source)) {
+    CSnChildContext* clip = CreateMidiClip(*action, int32_t(offset > 0 ? offset : 0));
+    if (!clip) return;
+    // A stop at an offset of this frame holds for it too; a fade's end reaches it through the tree.
+    if (State() == Stopping && StopOffset() != kNoStopOffset) {
+      clip->OnStopped(StopOffset());
+      return;
+    }
+    if (Action* stop = NewClipStop(clip, *action->clip)) Insert(stop);
+    return;
+  }
   CSnMusicPlaybackInstance* voice = CreateClipSource(*action, int32_t(offset > 0 ? offset : 0), speed);
   if (!voice) return;
   const SnMusicTrackClip& clip = *action->clip;
@@ -235,15 +248,8 @@ void CSnMusicTrackContext::PlayClip(Action* action, int64_t time, int64_t length
     }
     return;
   }
-  auto* stop = PoolNew<Action>(g_DefaultPoolId);
-  if (!stop) {
-    voice->StopFromOwner(0);
-    return;
-  }
-  *stop = Action{};
-  stop->kind = Action::StopClip;
-  stop->time = int64_t(clip.begin) + clip.length;
-  stop->target = voice;
+  Action* stop = NewClipStop(voice, clip);
+  if (!stop) return;
   while (Automation* automation = action->automations) {
     action->automations = automation->next;
     automation->target = voice;
@@ -257,14 +263,22 @@ void CSnMusicTrackContext::PlayClip(Action* action, int64_t time, int64_t length
   Insert(stop);
 }
 
+CSnMusicTrackContext::Action* CSnMusicTrackContext::NewClipStop(CSnChildContext* child, const SnMusicTrackClip& clip) {
+  auto* stop = PoolNew<Action>(g_DefaultPoolId);
+  if (!stop) {
+    child->StopFromOwner(0);
+    return nullptr;
+  }
+  *stop = Action{};
+  stop->kind = Action::StopClip;
+  stop->time = int64_t(clip.begin) + clip.length;
+  stop->target = child;
+  return stop;
+}
+
 CSnMusicPlaybackInstance* CSnMusicTrackContext::CreateClipSource(const Action& action, int32_t offset, float speed) {
   const CSnSourceDesc* source = m_track->FindSource(action.clip->sourceId);
   if (!source) return nullptr;
-  if (IsMidi(*source)) {
-    static std::atomic<bool> said{false};
-    if (!said.exchange(true)) SOUND_LOG(Warning, "Music track %u: MIDI clips do not play yet", m_track->ID());
-    return nullptr;
-  }
   CSnMusicSegmentContext* segment = Segment();
   SnPriorityRecord priority;
   VoiceManager::ComputePlayPriority(priority, m_track, segment->GameObject(), nullptr);
@@ -335,12 +349,30 @@ bool CSnMusicTrackContext::GetSourceEntry(const CSnMusicPlaybackInstance& voice,
   return true;
 }
 
-void CSnMusicTrackContext::Forget(const CSnMusicPlaybackInstance* voice) {
+CSnChildContext* CSnMusicTrackContext::CreateMidiClip(const Action& action, int32_t offset) {
+  CSnMusicMidiPlaybackContext* playback = nullptr;
+  for (CSnMusicContext* context = Parent(); context && !playback; context = context->Parent())
+    if (auto* matrix = dynamic_cast<CSnMatrixAwareContext*>(context); matrix && matrix->PlayRoot())
+      playback = &matrix->PlayRoot()->MidiContext();
+  const CSnMusicSegmentContext* segment = Segment();
+  CSnMusicMidiClipContext::Start start;
+  start.source = m_track->FindSource(action.clip->sourceId);
+  start.clip = action.clip;
+  start.gameObject = segment->GameObject();
+  start.playingId = segment->PlayingId();
+  start.frameOffset = uint32_t(offset);
+  start.sourceOffset = action.sourceOffset;
+  CSnMusicMidiClipContext* clip = nullptr;
+  if (CSnMusicMidiClipContext::Create(this, playback, start, clip) != SN_Success) return nullptr;
+  return clip;
+}
+
+void CSnMusicTrackContext::Forget(const CSnChildContext* child) {
   for (Action* action = m_schedule; action; action = action->next)
-    if (action->target == voice) action->target = nullptr;
+    if (action->target == child) action->target = nullptr;
   for (Automation** link = &m_automations; *link;) {
     Automation* automation = *link;
-    if (automation->target == voice) {
+    if (automation->target == child) {
       *link = automation->next;
       PoolDelete(g_DefaultPoolId, automation);
     } else {

@@ -37,8 +37,8 @@ class CSnMusicTrackContext final : public CSnMusicContext {
   // (`seek`) that the music reaches `frameOffset` samples (whole frames: a stream's look-ahead) from
   // the frame being rendered. False when the context is stopping or the clip is over by then.
   bool GetSourceEntry(const CSnMusicPlaybackInstance& voice, int32_t& seek, int32_t& frameOffset) const;
-  // The voice ends: it no longer appears in the schedule or the automation.
-  void Forget(const CSnMusicPlaybackInstance* voice);
+  // The voice or MIDI clip ends: it no longer appears in the schedule or the automation.
+  void Forget(const CSnChildContext* child);
 
   CSnMusicTrackNode* Track() const { return m_track; }
   uint32_t SubTrack() const { return m_subTrack; }
@@ -62,7 +62,7 @@ class CSnMusicTrackContext final : public CSnMusicContext {
     int32_t sourceOffset;
     int32_t lookAhead;
     Automation* automations;
-    CSnMusicPlaybackInstance* target;
+    CSnChildContext* target;
     bool removeAutomations;
   };
 
@@ -76,10 +76,15 @@ class CSnMusicTrackContext final : public CSnMusicContext {
   void FreeSchedule();
   void RunSchedule(int64_t time, int64_t length, float speed);
   void PlayClip(Action* action, int64_t time, int64_t length, float speed);
+  // The stop of `child` at the clip's end, not yet in the schedule; null (the child stopped now)
+  // without memory.
+  Action* NewClipStop(CSnChildContext* child, const SnMusicTrackClip& clip);
   // The modulators the track's curves (and its ancestors') name, once for all its voices: an LFO
   // runs on from one clip into the next.
   void InstantiateModulators();
   CSnMusicPlaybackInstance* CreateClipSource(const Action& action, int32_t offset, float speed);
+  // A clip of MIDI media plays through the play's MIDI clock rather than as a voice.
+  CSnChildContext* CreateMidiClip(const Action& action, int32_t offset);
   static void Apply(const Automation& automation, int64_t at);
   void AlignEntry(CSnMusicPlaybackInstance* voice, float speed);
 

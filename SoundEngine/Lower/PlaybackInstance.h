@@ -219,6 +219,10 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
   // ends when the note does.
   void SetMidiNoteContext(CSnMidiNoteState* note);
   CSnMidiNoteState* MidiNoteContext() const { return m_midiNote; }
+  // A note-off inside this frame: the voice gives the samples before `offset` and ends there, where
+  // a stop without one ends it at the frame's start.
+  void SetMidiStopOffset(uint32_t offset) { m_midiStopOffset = offset > 0x7FFFFFFFu ? 0x7FFFFFFF : int32_t(offset); }
+  int32_t StopOffset() const override { return m_midiStopOffset; }
   void SetVoicePipeline(ISnVoicePipeline* pipeline) { m_pipeline = pipeline; }
   // The node counted this play against its limits: the count is given back when the play ends.
   void TakeNodeCount() { m_nodeCounted = true; }
@@ -304,7 +308,7 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
   void TransitionUpdate(uint32_t kind, float value, bool done) override;
 
   // ISnVoiceInstance
-  bool IsStoppedWithoutOffset() const override { return m_stoppedNow && m_pendingOffset < 0; }
+  bool IsStoppedWithoutOffset() const override { return m_stoppedNow && m_pendingOffset < 0 && m_midiStopOffset < 0; }
   bool IsPaused() const override { return m_paused; }
   bool IsMotion() const override { return m_isMotion; }
   float PitchRatio() const override { return m_playbackSpeed; }
@@ -491,6 +495,7 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
   float m_panCentre = 100.0f;
   bool m_pannerEnabled = false;
   int32_t m_pendingOffset = -1;
+  int32_t m_midiStopOffset = -1;
   bool m_hasFrameOffset = false;
   uint32_t m_callbackFlags = 0;  // the playing id's, as its post asked
   CSnNodeLimiter* m_limiters[2] = {};

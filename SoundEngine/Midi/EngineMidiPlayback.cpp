@@ -77,6 +77,12 @@ void CSnEngineMidiPlayback::StopVoice(CSnPlaybackInstance* voice) {
   if (voice && !voice->IsStoppedNow()) voice->Stop(Instant(), false);
 }
 
+void CSnEngineMidiPlayback::StopVoiceAt(CSnPlaybackInstance* voice, uint32_t frameOffset) {
+  if (!voice || voice->IsStoppedNow()) return;
+  voice->SetMidiStopOffset(frameOffset);
+  StopVoice(voice);
+}
+
 void CSnEngineMidiPlayback::PauseVoice(CSnPlaybackInstance* voice) {
   if (voice) voice->Pause(Instant());
 }

@@ -17,6 +17,8 @@ class CSnEngineMidiPlayback final : public ISnMidiPlayback {
   // A voice's note-off releases its modulators (an envelope's tail); the voice itself plays on.
   void ReleaseVoice(CSnPlaybackInstance* voice, uint32_t frameOffset) override;
   void StopVoice(CSnPlaybackInstance* voice) override;
+  // Sample exact: the voice plays up to the note-off's sample of this frame.
+  void StopVoiceAt(CSnPlaybackInstance* voice, uint32_t frameOffset) override;
   void PauseVoice(CSnPlaybackInstance* voice) override;
   void ResumeVoice(CSnPlaybackInstance* voice) override;
   void SetParameter(uint32_t parameterId, float value, const SnRTPCKey& key) override;

@@ -75,6 +75,8 @@ class ISnMidiPlayback {
   // A released voice plays its note-off at the offset; a stopped one ends at once, without a fade.
   virtual void ReleaseVoice(CSnPlaybackInstance* voice, uint32_t frameOffset) = 0;
   virtual void StopVoice(CSnPlaybackInstance* voice) = 0;
+  // A note-off `frameOffset` samples into the frame: the voice ends at that sample where it can.
+  virtual void StopVoiceAt(CSnPlaybackInstance* voice, uint32_t /*frameOffset*/) { StopVoice(voice); }
   virtual void PauseVoice(CSnPlaybackInstance*) {}
   virtual void ResumeVoice(CSnPlaybackInstance*) {}
   virtual void StopAction(void*, CSnMidiEventTarget&, uint32_t) {}

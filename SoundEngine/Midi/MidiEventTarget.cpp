@@ -27,8 +27,10 @@ CSnMidiEventTarget* CSnMidiEventTarget::Create(uint32_t id, CSnRegisteredObj* ga
 
 void CSnMidiEventTarget::Release() {
   ORV_ASSERT(m_pending > 0);
-  if (--m_pending == 0) PoolDelete(g_DefaultPoolId, this);
+  if (--m_pending == 0) Destroy();
 }
+
+void CSnMidiEventTarget::Destroy() { PoolDelete(g_DefaultPoolId, this); }
 
 void CSnMidiEventTarget::QueueEvent(SnMidiEventQueue& queue, const SnMidiEvent& event, uint32_t frameOffset,
                                     uint32_t value, bool flagA, bool flagB) {

@@ -22,7 +22,7 @@ class CSnMidiEventTarget {
   static CSnMidiEventTarget* Create(uint32_t id, CSnRegisteredObj* gameObject, uint32_t playingId,
                                     CSnIndexedObject* node);
   void IncrementPendingCount() { ++m_pending; }
-  // Destroyed (to the default pool) when nothing refers to it any more.
+  // Destroyed (`Destroy`) when nothing refers to it any more.
   void Release();
 
   // Inserts the message by offset; ignored for a type below 0x80 or from 0xF0, a closed target, or
@@ -37,8 +37,13 @@ class CSnMidiEventTarget {
   uint32_t PlayingId() const { return m_playingId; }
   CSnIndexedObject* Node() const { return m_pNode; }
   uint32_t PendingCount() const { return m_pending; }
+  bool Closed() const { return m_closed; }
   // When set, the controllers of this target drive parameters globally instead of per game object.
   bool m_globalParameters = false;
+
+ protected:
+  // Gives the memory back; a target made elsewhere than by `Create` says how.
+  virtual void Destroy();
 
  private:
   uint32_t m_id;

@@ -143,7 +143,8 @@ void CSnMidiPlaybackContext::CloseOpenNotes(Entry& entry, uint32_t channel, int3
   for (CSnMidiNoteEvent* e = entry.openHead; e;) {
     CSnMidiNoteEvent* next = e->nextOpen;
     if ((channel == 255 || e->event.channel == channel) && e->frameOffset <= offset)
-      CloseNote(entry, *e, at < 0 ? e->frameOffset : at);
+      // Never before its note-on: a note-off ahead of it would leave the note sounding.
+      CloseNote(entry, *e, at < 0 ? e->frameOffset : std::max(at, e->frameOffset));
     e = next;
   }
 }
@@ -151,7 +152,7 @@ void CSnMidiPlaybackContext::CloseOpenNotes(Entry& entry, uint32_t channel, int3
 void CSnMidiPlaybackContext::ProcessQueue(SnMidiEventQueue& queue, uint32_t frames) {
   while (SnMidiEventNode* node = queue.head) {
     queue.head = node->next;
-    if (node->FlagB() && !node->FlagA()) OnFlaggedQueueNode(*node);
+    if (node->FlagB() && !node->FlagA()) OnFlaggedQueueNode(*node, queue);
     Schedule(*node->target, node->event, node->frameOffset, false, true);
     node->target->Release();
     PoolDelete(g_DefaultPoolId, node);
@@ -264,7 +265,7 @@ void CSnMidiPlaybackContext::StopNote(CSnMidiNoteEvent& noteOff) {
     voice.stopOffset = offset;
     if (voice.ignoresNoteOff) continue;
     if (voice.kind == CSnMidiNoteState::Voice_Release) m_playback.ReleaseVoice(voice.voice, offset);
-    else if (voice.kind == CSnMidiNoteState::Voice_Stop) m_playback.StopVoice(voice.voice);
+    else if (voice.kind == CSnMidiNoteState::Voice_Stop) m_playback.StopVoiceAt(voice.voice, offset);
   }
   for (void* action : note->Actions()) m_playback.StopAction(action, *noteOff.target, offset);
 }
@@ -364,6 +365,40 @@ void CSnMidiPlaybackContext::EndTarget(CSnMidiEventTarget& target) {
   });
   RemoveEmptyEntries();
   target.Release();
+}
+
+void CSnMidiPlaybackContext::RetireTarget(CSnMidiEventTarget& target, uint32_t frameOffset) {
+  if (!FindEntry(target)) return;
+  const int32_t offset = int32_t(frameOffset > 0x7FFFFFFFu ? 0x7FFFFFFFu : frameOffset);
+  for (uint8_t channel = 0; channel < 16; ++channel)
+    Schedule(target, SnMidiEvent{SnMidi_ControlChange, channel, SnMidiCC_Sustain, 0}, uint32_t(offset), true);
+  if (Entry* entry = FindEntry(target)) {
+    // The pedal lifts at `offset`: the note-offs it held end their notes there, not before.
+    bool moved = false;
+    for (uint32_t i = 0; i < entry->count; ++i) {
+      CSnMidiNoteEvent* event = entry->pending[i];
+      if (!event->event.IsNoteOff() || !(entry->sustainMask >> (event->event.channel & 15) & 1u)) continue;
+      if (event->frameOffset >= offset) continue;
+      event->frameOffset = offset;
+      moved = true;
+    }
+    if (moved)
+      std::stable_sort(entry->pending, entry->pending + entry->count,
+                       [](const CSnMidiNoteEvent* a, const CSnMidiNoteEvent* b) { return a->frameOffset < b->frameOffset; });
+    entry->sustainMask = 0;
+    CloseOpenNotes(*entry, 255, 0x7FFFFFFF, offset);
+  }
+}
+
+void CSnMidiPlaybackContext::ReleaseIfIdle(CSnMidiEventTarget& target) {
+  for (uint32_t i = 0; i < m_entries.Count(); ++i) {
+    if (m_entries[i].target != &target) continue;
+    if (m_entries[i].count) return;
+    MemoryMgr::Free(g_DefaultPoolId, m_entries[i].pending);
+    m_entries.RemoveAt(i);
+    target.Release();
+    return;
+  }
 }
 
 void CSnMidiPlaybackContext::PauseTarget(CSnMidiEventTarget& target) { SetTargetPaused(target, true); }

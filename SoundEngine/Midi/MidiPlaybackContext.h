@@ -36,9 +36,9 @@ class CSnMidiPlaybackContext {
   // Ends every target first.
   virtual ~CSnMidiPlaybackContext();
 
-  // A queue node with flag B and not flag A, before it is scheduled: the music engine's contexts
-  // take these over.
-  virtual void OnFlaggedQueueNode(const SnMidiEventNode&) {}
+  // A queue node with flag B and not flag A, before it is scheduled, with the nodes of the queue
+  // still behind it: the music engine's contexts take these over.
+  virtual void OnFlaggedQueueNode(const SnMidiEventNode&, SnMidiEventQueue& /*rest*/) {}
 
   // Schedules every node of the queue in order (each releasing its target), then advances. Not from
   // inside the context's own calls out.
@@ -51,6 +51,12 @@ class CSnMidiPlaybackContext {
   void EndTarget(CSnMidiEventTarget& target);
   // Note-offs at their own offsets for the channel's (255: every channel's) notes due up to `offset`.
   void AllNotesOff(CSnMidiEventTarget& target, uint32_t channel, uint32_t frameOffset);
+  // The target's notes end at `offset`: sustain off on every channel there, its pedal mask
+  // cleared, and a note-off there for each note still waiting for one. Its voices in their release
+  // play on.
+  void RetireTarget(CSnMidiEventTarget& target, uint32_t frameOffset);
+  // The target's entry goes, and the reference it held, once nothing of it is pending.
+  void ReleaseIfIdle(CSnMidiEventTarget& target);
   void PauseTarget(CSnMidiEventTarget& target);
   void ResumeTarget(CSnMidiEventTarget& target);
   void RemoveHeldNoteOff(CSnMidiNoteState* note);

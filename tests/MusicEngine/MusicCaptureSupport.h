@@ -13,6 +13,7 @@
 #include "SoundEngine/SoundEngineBankApi.h"
 #include "tests/SoundOutput/OutputTestSupport.h"
 #include "tools/SoundBank/BankWriter.h"
+#include "tools/SoundBank/NodeParamsWriter.h"
 
 namespace MusicCapture {
 
@@ -28,6 +29,16 @@ constexpr double kVoiceUnity = kFastUnity * kFastUnity * kFastUnity;
 inline uint32_t g_frame = 0;
 
 inline uint32_t Id(const char* name) { return SN::SoundEngine::GetIDFromString(name); }
+
+// A node's playback speed (parameter 41) following PlayerSpeed one for one.
+inline Tools::BankNodeCurve PlayerSpeedCurve() {
+  Tools::BankNodeCurve curve;
+  curve.rtpcId = Id("PlayerSpeed");
+  curve.parameterId = 41;
+  curve.curveId = 1;
+  curve.points = {{0.0f, 0.0f, 4}, {10.0f, 10.0f, 4}};
+  return curve;
+}
 
 class CaptureFixture : public OutputTest::OutputFixture {
  public:

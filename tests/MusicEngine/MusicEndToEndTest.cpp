@@ -172,13 +172,7 @@ class MusicEndToEndTest : public MusicCapture::CaptureFixture {
     if (music.stinger) segment.node.stingers = {{Id("Hit"), Id("StingSegment"), SnMusicSync_NextBeat, 0, 1000, 0}};
     if (music.stateSync) segment.node.params.stateGroups = {{Id("MusicMood"), uint8_t(music.stateSync), {}}};
     if (music.speedCurve) {
-      // The playback speed follows PlayerSpeed one for one.
-      Tools::BankNodeCurve curve;
-      curve.rtpcId = Id("PlayerSpeed");
-      curve.parameterId = 41;
-      curve.curveId = 1;
-      curve.points = {{0.0f, 0.0f, 4}, {10.0f, 10.0f, 4}};
-      segment.node.params.curves = {curve};
+      segment.node.params.curves = {PlayerSpeedCurve()};
     }
     objects.push_back({Tools::kBankMusicSegmentType, Tools::MusicSegmentPayload(segment, false)});
     Tools::BankAction play;

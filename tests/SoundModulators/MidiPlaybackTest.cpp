@@ -259,6 +259,47 @@ TEST_F(MidiTest, EndingATargetStopsItsNotesAndLetsItGo) {
   EXPECT_EQ(target_->PendingCount(), 1u);
 }
 
+// A note-on later in the frame than a target's retirement gets its note-off no earlier than itself:
+// ahead of it, the note-off would find no voice and the note would sound on.
+TEST_F(MidiTest, RetiringATargetStopsANoteThatBeginsLaterInTheFrame) {
+  recorder_.kind = CSnMidiNoteState::Voice_Stop;
+  context_->Schedule(*target_, On(2, 60), 500);
+  context_->RetireTarget(*target_, 300);
+  context_->Advance(1024);
+  ASSERT_EQ(recorder_.plays.size(), 1u);
+  EXPECT_EQ(recorder_.plays[0].offset, 500u);
+  ASSERT_EQ(recorder_.stopped.size(), 1u);
+  EXPECT_EQ(recorder_.stopped[0], FakeVoice(1));
+  EXPECT_EQ(context_->HeldCount(), 1u);  // the note's voice has not gone yet
+  EXPECT_EQ(context_->PendingCount(*target_), 0u);
+}
+
+// Retiring a target lifts its pedal at the offset: the note-off the pedal held ends its note there
+// rather than at the frame's start, and every note still open gets its note-off there too. The
+// target's entry goes once nothing of it is pending, and not before.
+TEST_F(MidiTest, RetiringATargetEndsItsHeldAndOpenNotesAtTheOffset) {
+  context_->Schedule(*target_, CC(3, SnMidiCC_Sustain, 127), 0);
+  context_->Schedule(*target_, On(3, 60), 0);
+  context_->Schedule(*target_, On(5, 62), 0);
+  context_->Advance(1024);
+  context_->Schedule(*target_, Off(3, 60), 100);
+  context_->Advance(1024);
+  context_->Advance(1024);
+  ASSERT_TRUE(recorder_.released.empty());
+  const uint32_t referenced = target_->PendingCount();
+  context_->ReleaseIfIdle(*target_);
+  EXPECT_EQ(context_->TargetCount(), 1u);  // the held note-off and the open note are pending
+  context_->RetireTarget(*target_, 300);
+  EXPECT_EQ(context_->SustainMask(*target_), 0u);
+  context_->Advance(1024);
+  ASSERT_EQ(recorder_.released.size(), 2u);
+  EXPECT_EQ(recorder_.released[0].second, 300u);
+  EXPECT_EQ(recorder_.released[1].second, 300u);
+  context_->ReleaseIfIdle(*target_);
+  EXPECT_EQ(context_->TargetCount(), 0u);
+  EXPECT_LT(target_->PendingCount(), referenced);
+}
+
 TEST_F(MidiTest, BussesTakeControlChangesOnly) {
   auto* node = PoolNew<ModulationTest::HeldNode>(g_DefaultPoolId, 3u);
   CSnMidiEventTarget* bus = CSnMidiEventTarget::Create(8, g_pRegistryMgr->RegisterGameObj(6, 1), 0, node);

@@ -607,8 +607,8 @@ void ExpectLfoShaped(const std::array<std::vector<double>, 2>& planes, const std
 namespace {
 
 // A note played on the beep through a MIDI playback context over the engine: its voice sounds from
-// the note-on's sample of its frame and is cut off, without a fade, from the frame after its note-off
-// came due; the note's entry and voice are given back once the note has ended.
+// the note-on's sample of its frame and is cut off, without a fade, at the note-off's sample; the
+// note's entry and voice are given back once the note has ended.
 TEST_F(SoundEndToEndTest, AMidiNoteSoundsTheBeepFromItsNoteOnToItsNoteOff) {
   const uint32_t entriesBefore = MidiNoteEntryPool().OutCount();
   Frames(1);  // the game object is registered
@@ -642,8 +642,8 @@ TEST_F(SoundEndToEndTest, AMidiNoteSoundsTheBeepFromItsNoteOnToItsNoteOff) {
   }
   const auto planes = Capture();
   const std::vector<double> beep = Media("Beep");
-  // A stop reaches the voice at the next frame's start, as the stop of an event does.
-  const size_t on = kFrame + 300, off = 4 * kFrame;
+  // The note-off ends the voice at its own sample of the frame it comes due in.
+  const size_t on = kFrame + 300, off = 3 * kFrame + 200;
   ExpectModel(planes, 0, [&](size_t t) {
     return t < on || t >= off ? 0.0 : At(beep, t - on) * kVoiceUnity * kCentreToPair;
   });

@@ -17,6 +17,11 @@ constexpr uint16_t kPlayAction = 0x0403;
 constexpr uint32_t kPcmCodec = 0x00010000;
 // Source type 16 in bits 16 to 23: the track plays it as MIDI.
 constexpr uint32_t kMidiCodec = 0x00100000;
+// The node a track's MIDI plays, its own when the track flags say so (bit 2 as banks store them).
+constexpr uint8_t kMidiTargetProperty = 56;
+constexpr uint8_t kTrackOwnMidiTarget = 0x04;
+// 0: the clip's events go round for as long as the clip lasts.
+constexpr uint8_t kLoopCountProperty = 58;
 
 // The word split at ':'.
 std::vector<std::string> Fields(const std::string& word) {
@@ -104,6 +109,18 @@ bool MusicText::MidiTrack(const std::vector<std::string>& w) {
   for (size_t i = 5; i < w.size(); ++i) {
     if (w[i] == "norunning") {
       clip.runningStatus = false;
+      continue;
+    }
+    if (w[i] == "loop") {
+      track.params.properties.push_back(BankNodeProperty::Int(kLoopCountProperty, 0));
+      continue;
+    }
+    std::string aim;
+    if (Split(w[i], "target", aim)) {
+      uint32_t node = 0;
+      if (!m_host.Id(aim, node)) return false;
+      track.flags |= kTrackOwnMidiTarget;
+      track.params.properties.push_back(BankNodeProperty::Int(kMidiTargetProperty, int32_t(node)));
       continue;
     }
     const std::vector<std::string> f = Fields(w[i]);

@@ -2,8 +2,10 @@
 // object a line names was described on an earlier line:
 //
 //   musictrack <name> <tone>                       a track playing one tone of the bank from 0
-//   miditrack <name> <ticks per quarter> <bpm> <ms> [norunning] <event>...
-//                                                  a track playing MIDI clip media of its own from 0;
+//   miditrack <name> <ticks per quarter> <bpm> <ms> [norunning] [loop] [target:<node>] <event>...
+//                                                  a track playing MIDI clip media of its own from 0,
+//                                                  its notes played on <node>, its events going round
+//                                                  with loop;
 //       events: on|off:<delta>:<channel>:<key>:<velocity>, note:<delta>:<channel>:<key>:<velocity>:<length>,
 //       cc:<delta>:<channel>:<controller>:<value>, sysex:<delta>:<hex>, meta:<delta>:<type>[:<hex>];
 //       norunning writes every status byte

@@ -1,0 +1,159 @@
+// The MIDI clip context: its target node found through the track's MIDI settings, its media opened
+// at the segment's tempo from where the clip begins, its frames queued to the play's MIDI clock, and
+// the stops and pauses of the music tree turned into what MIDI notes do.
+#include "MusicEngine/MusicMidiClipContext.h"
+
+#include "MusicEngine/MusicMidiPlaybackContext.h"
+#include "MusicEngine/MusicNode.h"
+#include "MusicEngine/MusicTrack.h"
+#include "MusicEngine/MusicTrackContext.h"
+#include "SoundEngine/Banks/SourceDesc.h"
+#include "SoundEngine/Hierarchy/PropertyTable.h"
+#include "SoundEngine/Log.h"
+#include "SoundEngine/Lower/FrameFormat.h"
+#include "SoundEngine/ObjectIndex.h"
+
+namespace SN {
+
+namespace {
+// The node id a music object aims its MIDI at.
+constexpr uint32_t kMidiTargetProperty = 56;
+
+CSnIndexedObject* LookUp(uint32_t id, bool isBus) {
+  if (!id || !g_pObjectIndex) return nullptr;
+  return g_pObjectIndex->FindNodeAndAddRef(id, isBus);
+}
+}  // namespace
+
+CSnIndexedObject* FindMusicMidiTarget(const CSnMusicTrackNode& track) {
+  const uint8_t flags = track.TrackFlags();
+  if (flags & CSnMusicTrackNode::kTrackMidiOverridesEvents)
+    return LookUp(uint32_t(track.IntProperty(kMidiTargetProperty)), flags & CSnMusicTrackNode::kTrackMidiOption);
+  for (const CSnHierarchyNode* at = track.Parent(); at; at = at->Parent()) {
+    const auto* music = dynamic_cast<const CSnMusicHierarchyNode*>(at);
+    if (!music) break;
+    const uint8_t own = music->MusicFlags();
+    if (own & CSnMusicHierarchyNode::kMusicOverridesTracking)
+      return LookUp(uint32_t(music->IntProperty(kMidiTargetProperty)), own & CSnMusicHierarchyNode::kMusicMidiOption);
+  }
+  return nullptr;
+}
+
+CSnMusicMidiClipContext::CSnMusicMidiClipContext(CSnMusicTrackContext* track, CSnMusicMidiPlaybackContext* playback,
+                                                 const Start& start, CSnIndexedObject* node)
+    : CSnMidiEventTarget(node->ID(), start.gameObject, start.playingId, node),
+      CSnChildContext(track),
+      m_playback(playback),
+      m_source(start.source),
+      m_clip(start.clip) {}
+
+SNRESULT CSnMusicMidiClipContext::Create(CSnMusicTrackContext* track, CSnMusicMidiPlaybackContext* playback,
+                                         const Start& start, CSnMusicMidiClipContext*& out) {
+  out = nullptr;
+  if (!start.source) return SN_NoSource;
+  CSnMusicTrackNode& trackNode = *track->Track();
+  CSnIndexedObject* node = FindMusicMidiTarget(trackNode);
+  if (!node) {
+    SOUND_LOG(Error, "Music track %u: its MIDI clip aims at no loaded node; it plays nothing", trackNode.ID());
+    return SN_Failure;
+  }
+  auto* clip = PoolNew<CSnMusicMidiClipContext>(g_DefaultPoolId, track, playback, start, node);
+  node->Release();  // the target holds its own
+  if (!clip) {
+    SOUND_LOG(Error, "Music track %u: no memory for a MIDI clip", trackNode.ID());
+    return SN_Failure;
+  }
+  const SNRESULT result = clip->Init(trackNode, start);
+  if (result != SN_Success) {
+    // Its one reference, the playing's, goes with it.
+    clip->m_playingReleased = true;
+    clip->CSnMidiEventTarget::Release();
+    return SN_Failure;
+  }
+  out = clip;
+  return SN_Success;
+}
+
+SNRESULT CSnMusicMidiClipContext::Init(CSnMusicTrackNode& trackNode, const Start& start) {
+  Connect();
+  m_connected = true;
+  if (!m_source->GetMedia(m_media, m_mediaSize, m_mediaBank)) {
+    SOUND_LOG(Error, "Music track %u: the media of MIDI source %u is not loaded", trackNode.ID(), m_source->sourceId);
+    return SN_Failure;
+  }
+  m_mediaHeld = true;
+  float bpm = 0.0f;
+  if (const auto* parent = dynamic_cast<const CSnMusicHierarchyNode*>(trackNode.Parent()))
+    bpm = parent->GetMeter().tempo;
+  const double samplesPerMs = double(LowerEngine::SampleRate()) * 0.001;
+  const double beginMs = samplesPerMs > 0.0 && start.sourceOffset > 0 ? double(start.sourceOffset) / samplesPerMs : 0.0;
+  const bool loops = trackNode.IntProperty(SnProp_LoopCount) != 1;
+  if (m_player.Open(m_media, m_mediaSize, bpm, beginMs, loops) != SN_Success) {
+    SOUND_LOG(Error, "Music track %u: MIDI source %u cannot play from %g ms", trackNode.ID(), m_source->sourceId,
+              beginMs);
+    return SN_Failure;
+  }
+  m_player.SetFrameOffset(start.frameOffset);
+  if (!m_playback || !m_playback->Register(this)) {
+    SOUND_LOG(Error, "Music track %u: no MIDI clock takes its clip", trackNode.ID());
+    return SN_Failure;
+  }
+  m_registered = true;
+  return SN_Success;
+}
+
+CSnMusicMidiClipContext::~CSnMusicMidiClipContext() {
+  if (m_mediaHeld) m_source->ReleaseMedia(m_mediaBank);
+  m_mediaHeld = false;
+  if (m_registered) m_playback->Unregister(this);
+  m_registered = false;
+  auto* track = static_cast<CSnMusicTrackContext*>(Parent());
+  if (track && !m_detached) track->Forget(this);
+  // Leaving may free the track context and the play above it: nothing of them is used after this.
+  if (m_connected) Disconnect();
+}
+
+void CSnMusicMidiClipContext::Destroy() { PoolDelete(g_DefaultPoolId, this); }
+
+void CSnMusicMidiClipContext::EndPlaying() {
+  if (m_playingReleased) return;
+  m_playingReleased = true;
+  CSnMidiEventTarget::Release();
+}
+
+void CSnMusicMidiClipContext::GenerateFrame(SnMidiEventQueue& queue, uint32_t frameLength) {
+  if (m_player.Paused()) return;
+  AddRef();
+  if (m_player.GenerateFrame(*this, queue, frameLength, LowerEngine::SampleRate())) EndPlaying();
+  Release();
+}
+
+void CSnMusicMidiClipContext::StopFromOwner(uint32_t offset) {
+  m_detached = true;
+  OnStopped(offset);
+}
+
+void CSnMusicMidiClipContext::OnStopped(uint32_t offset) {
+  if (offset != CSnMusicContext::kNoStopOffset) {
+    m_player.Stop(offset);
+    return;
+  }
+  AddRef();
+  const bool endsNow = m_player.Stop(CSnMusicMidiClipPlayer::kNoStop);
+  Close();
+  if (m_registered) m_playback->EndTarget(*this);
+  if (endsNow) EndPlaying();
+  Release();
+}
+
+void CSnMusicMidiClipContext::OnPaused() {
+  m_player.SetPaused(true);
+  if (m_registered) m_playback->PauseTarget(*this);
+}
+
+void CSnMusicMidiClipContext::OnResumed() {
+  m_player.SetPaused(false);
+  if (m_registered) m_playback->ResumeTarget(*this);
+}
+
+}  // namespace SN

@@ -1,0 +1,261 @@
+// MIDI clips of music tracks heard end to end: a segment of 120 bpm with a DC marker track (0.25)
+// and a MIDI track whose notes play a DC sound (0.125), written by the bank builder, played on the
+// null output and read back from the capture by the test's own reader. 480 ticks per quarter at
+// 120 bpm and 48 kHz is 50 samples a tick: tick 960 is music time 48,000. Music time 0 is the
+// capture's first non-zero sample c0, where the marker and the clip begin.
+#include <string>
+#include <vector>
+
+#include "SoundEngine/AudioMgr.h"
+#include "SoundEngine/GameSyncs/RTPCMgr.h"
+#include "SoundEngine/GameSyncs/RegistryMgr.h"
+#include "SoundEngine/Lower/VoiceManager.h"
+#include "tests/MusicEngine/MusicCaptureSupport.h"
+#include "tools/SoundBank/ActionWriter.h"
+#include "tools/SoundBank/BankText.h"
+#include "tools/SoundBank/MusicWriter.h"
+
+namespace {
+
+using namespace SN;
+using namespace MusicCapture;
+
+constexpr double kMarker = 0.25, kNote = 0.125;
+constexpr int64_t kSegment = 384000;  // four bars
+
+// The level of the marker with the notes sounding over [on, off) each.
+double Level(int64_t t, const std::vector<std::pair<int64_t, int64_t>>& notes, int64_t end = kSegment) {
+  if (t >= end) return 0.0;
+  double level = kMarker;
+  for (const auto& [on, off] : notes)
+    if (t >= on && t < off) level += kNote;
+  return level;
+}
+
+class MusicMidiEndToEndTest : public CaptureFixture {
+ public:
+  // `clip`: the miditrack's words after its name (ticks, tempo, length, options and events). With
+  // `speedCurve` the segment's playback speed follows PlayerSpeed one for one.
+  void LoadClip(const std::string& clip, bool speedCurve = false) {
+    Tools::BankDescription bank;
+    std::string error;
+    ASSERT_TRUE(Tools::ParseBankText("tone Marker 48000 1 8000 0.25 dc\r\n"
+                                     "tone Note 48000 1 6000 0.125 dc\r\n"
+                                     "sound NoteSound Note Effects\r\n"
+                                     "musictrack MarkerTrack Marker\r\n"
+                                     "miditrack Notes " + clip + "\r\n",
+                                     "MidiBank", bank, error))
+        << error;
+    Tools::BankMusicSegment segment;
+    segment.id = Id("MidiLevel");
+    segment.node.tempo = 120.0f;
+    segment.node.overridesMeter = 1;
+    segment.node.children = {Id("MarkerTrack"), Id("Notes")};
+    std::sort(segment.node.children.begin(), segment.node.children.end());
+    segment.node.params.outputBusId = Id("Effects");
+    segment.durationMs = 8000.0;
+    segment.markers = {{1, 0.0, ""}, {2, 8000.0, ""}};
+    if (speedCurve) {
+      segment.node.params.curves = {PlayerSpeedCurve()};
+    }
+    bank.objects.push_back({Tools::kBankMusicSegmentType, Tools::MusicSegmentPayload(segment, false)});
+    Tools::BankAction play;
+    play.id = Id("Play_MidiLevel.Play");
+    play.type = 0x0403;
+    play.target = Id("MidiLevel");
+    play.bankId = bank.bankId;
+    bank.objects.push_back({3, Tools::ActionPayload(play)});
+    bank.objects.push_back({4, Tools::EventPayload(Id("Play_MidiLevel"), {Id("Play_MidiLevel.Play")})});
+    LoadBankImage(bank);
+  }
+
+  // Plays the segment through and returns the capture from c0.
+  std::vector<double> PlayThrough(uint32_t frames) {
+    EXPECT_NE(SoundEngine::PostEvent("Play_MidiLevel", kObject), 0u);
+    Frames(frames);
+    std::vector<double> plane = Capture();
+    const size_t c0 = FirstSound(plane);
+    EXPECT_LT(c0, plane.size());
+    plane.erase(plane.begin(), plane.begin() + std::ptrdiff_t(std::min(c0, plane.size())));
+    return plane;
+  }
+};
+
+// A note-on at tick 960 sounds on the marker from music time 48,000 and its note-off at tick 1,440
+// ends it at 72,000, to the sample; so does a note-on of velocity 0 written under running status in
+// its place. The play ends with the segment, and nothing of the clip is left.
+TEST_F(MusicMidiEndToEndTest, ANoteSoundsFromItsNoteOnToItsNoteOffToTheSample) {
+  for (const char* clip : {"480 120 8000 target:NoteSound note:960:0:60:100:480",
+                           "480 120 8000 target:NoteSound on:960:0:60:100 on:480:0:60:0"}) {
+    SCOPED_TRACE(clip);
+    TearDown();
+    SetUp();
+    LoadClip(clip);
+    const std::vector<double> plane = PlayThrough(385);
+    ExpectLevels(plane, 0, kSegment + 2 * kFrame, [](int64_t t) { return Level(t, {{48000, 72000}}); });
+    EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  }
+}
+
+// At speed 2.0 the music's frame is 2,048 music samples: the note lands at half its music time in
+// the output, 24,000 to 36,000, as the marker ends at 192,000. (The note's own voice plays at its
+// own pitch: the speed moves when notes play, not how they sound.)
+TEST_F(MusicMidiEndToEndTest, AtTwiceTheSpeedTheNoteLandsAtHalfItsMusicTime) {
+  LoadClip("480 120 8000 target:NoteSound note:960:0:60:100:480", true);
+  // The parameter glides to its value (8 a second): the play begins once it is there.
+  ASSERT_EQ(SoundEngine::SetRTPCValue("PlayerSpeed", 2.0f, kObject), SN_Success);
+  Frames(20);
+  const std::vector<double> plane = PlayThrough(200);
+  ExpectLevels(plane, 0, kSegment / 2 + 2 * kFrame,
+               [](int64_t t) { return Level(t, {{24000, 36000}}, kSegment / 2); });
+}
+
+// A looping clip of one 1,920-tick pass (a note from 480 to 960, the end of its track at 1,920)
+// goes round while the clip lasts (4 s): its note sounds at 24,000 and again a pass (96,000) later;
+// the third pass begins after the clip's end and is not heard.
+TEST_F(MusicMidiEndToEndTest, ALoopingClipRepeatsItsNotesWhileItLasts) {
+  LoadClip("480 120 4000 loop target:NoteSound note:480:0:60:100:480 meta:960:47");
+  const std::vector<double> plane = PlayThrough(385);
+  ExpectLevels(plane, 0, kSegment + 2 * kFrame,
+               [](int64_t t) { return Level(t, {{24000, 48000}, {120000, 144000}}); });
+}
+
+// A clip that ends (1.25 s, at music time 60,000) while its note sounds keeps the note's note-off,
+// at 72,000; the note of tick 1,920 after its end never begins.
+TEST_F(MusicMidiEndToEndTest, AStoppedClipKeepsItsNoteOffsButBeginsNoNotes) {
+  LoadClip("480 120 1250 target:NoteSound note:960:0:60:100:480 note:480:0:62:100:480");
+  const std::vector<double> plane = PlayThrough(385);
+  ExpectLevels(plane, 0, kSegment + 2 * kFrame, [](int64_t t) { return Level(t, {{48000, 72000}}); });
+}
+
+// A MIDI track that aims at no node, or whose media cannot be opened, plays nothing of its clip
+// and says why; the rest of the segment plays on.
+TEST_F(MusicMidiEndToEndTest, AClipWithoutTargetPlaysNothingAndTheSegmentPlaysOn) {
+  LoadClip("480 120 8000 note:960:0:60:100:480");
+  const std::vector<double> plane = PlayThrough(385);
+  ExpectLevels(plane, 0, kSegment + 2 * kFrame, [](int64_t t) { return Level(t, {}); });
+  EXPECT_NE(log_.Take().find("aims at no loaded node"), std::string::npos);
+}
+
+// The marker's pause (and resume) fade of no time ramps it across the frame of the pause; the note
+// stops and starts again with the frame, and the music's clock waits: the note-off at music time
+// 72,000 ends the note 9,216 samples later than it would have.
+TEST_F(MusicMidiEndToEndTest, APausedClipHoldsItsNoteAndTheNoteOffWaitsWithTheMusic) {
+  LoadClip("480 120 8000 target:NoteSound note:960:0:60:100:480");
+  EXPECT_NE(SoundEngine::PostEvent("Play_MidiLevel", kObject), 0u);
+  Frames(50);
+  ASSERT_EQ(SoundEngine::ExecuteActionOnEvent("Play_MidiLevel", 1, kObject), SN_Success);
+  Frames(10);
+  ASSERT_EQ(SoundEngine::ExecuteActionOnEvent("Play_MidiLevel", 2, kObject), SN_Success);
+  Frames(40);
+  const std::vector<double> plane = Capture();
+  const int64_t down = 50 * kFrame, up = 60 * kFrame, late = up - down - kFrame;
+  ExpectLevels(plane, FirstSound(plane), 100 * kFrame, [&](int64_t t) {
+    if (t < down) return Level(t, {{48000, 72000}});
+    if (t < down + kFrame) return kMarker * (1.0 - double(t - down) / kFrame);
+    if (t < up) return 0.0;
+    if (t < up + kFrame) return kMarker * double(t - up) / kFrame + kNote;
+    return Level(t - late, {{48000, 72000}});
+  });
+}
+
+// A stop without a fade ramps the marker down across the frame of the stop; the note sounding ends
+// with the frame's start, and nothing of the play is left.
+TEST_F(MusicMidiEndToEndTest, AStoppedPlayEndsItsNotesAtOnce) {
+  LoadClip("480 120 8000 target:NoteSound note:960:0:60:100:480");
+  EXPECT_NE(SoundEngine::PostEvent("Play_MidiLevel", kObject), 0u);
+  Frames(50);
+  ASSERT_EQ(SoundEngine::ExecuteActionOnEvent("Play_MidiLevel", 0, kObject), SN_Success);
+  Frames(10);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  const std::vector<double> plane = Capture();
+  const int64_t at = 50 * kFrame;
+  ExpectLevels(plane, FirstSound(plane), 60 * kFrame, [&](int64_t t) {
+    if (t < at) return Level(t, {{48000, 72000}});
+    return t < at + kFrame ? kMarker * (1.0 - double(t - at) / kFrame) : 0.0;
+  });
+}
+
+// A clip entered past a controller it sets brings the controller up to date with its first message:
+// the seek to 2.4 s (tick 2,304) puts the note of tick 2,400 in the fifth frame after it, and with it
+// the volume controller of tick 480 that the play never reached, on the sound's key for channel 0.
+TEST_F(MusicMidiEndToEndTest, AClipEnteredPartWaySetsTheControllersItPassedWithItsFirstMessage) {
+  LoadClip("480 120 8000 target:NoteSound cc:480:0:7:100 note:1920:0:60:100:480");
+  EXPECT_NE(SoundEngine::PostEvent("Play_MidiLevel", kObject), 0u);
+  Frames(5);
+  ASSERT_EQ(SoundEngine::SeekOnEvent("Play_MidiLevel", kObject, 2400), SN_Success);
+  auto volume = [](float& value) {
+    Platform::ReentrantGuard guard(GlobalAudioLock());
+    SnRTPCKey key;
+    key.gameObject = g_pRegistryMgr->Find(kObject);
+    key.midiTargetId = Id("NoteSound");
+    key.midiChannel = 0;
+    return g_pRTPCMgr->HasExactValue(8, key) && g_pRTPCMgr->GetValue(8, key, value);
+  };
+  float value = 0.0f;
+  Frames(2);
+  EXPECT_FALSE(volume(value));
+  Frames(4);
+  ASSERT_TRUE(volume(value));
+  EXPECT_EQ(value, 100.0f);
+}
+
+// A seek to 2 s begins the segment again there: the clip is entered at tick 1,920, so its second
+// note (2,400 to 2,880) sounds 24,000 samples after the seek, for 24,000; the first never sounds.
+TEST_F(MusicMidiEndToEndTest, ASeekEntersTheClipWhereItLands) {
+  LoadClip("480 120 8000 target:NoteSound cc:0:0:7:100 note:960:0:60:100:480 note:960:0:62:100:480");
+  EXPECT_NE(SoundEngine::PostEvent("Play_MidiLevel", kObject), 0u);
+  Frames(30);
+  ASSERT_EQ(SoundEngine::SeekOnEvent("Play_MidiLevel", kObject, 2000), SN_Success);
+  Frames(100);
+  const std::vector<double> plane = Capture();
+  const int64_t seekAt = 30 * kFrame;
+  ExpectLevels(plane, FirstSound(plane), 100 * kFrame, [&](int64_t t) {
+    return t < seekAt ? kMarker : Level(t - seekAt + 96000, {{120000, 144000}});
+  });
+}
+
+}  // namespace
+
+namespace {
+
+using namespace SN;
+using namespace MusicCapture;
+
+class MusicMidiReplayTest : public CaptureFixture {
+ public:
+  void LoadPlaylist(const std::string& clip) {
+    Tools::BankDescription bank;
+    std::string error;
+    ASSERT_TRUE(Tools::ParseBankText("tone Marker 48000 1 2000 0.25 dc\r\n"
+                                     "tone Note 48000 1 6000 0.125 dc\r\n"
+                                     "sound NoteSound Note Effects\r\n"
+                                     "musictrack MarkerTrack Marker\r\n"
+                                     "miditrack Notes " + clip + "\r\n"
+                                     "segment Bar 120 4 4 2000 0 2000 track:MarkerTrack track:Notes bus:Effects\r\n"
+                                     "playlist Twice 0 loop:2 rule:*:*:7 Bar\r\n"
+                                     "musicevent Play_Twice Twice\r\n",
+                                     "MidiReplayBank", bank, error))
+        << error;
+    LoadBankImage(bank);
+  }
+};
+
+// The bar plays twice, each time a clip of its own on the same sound: the pedal goes down at tick 0
+// and holds the note of tick 960 past its note-off. The second clip's first message retires the
+// first clip, ended at the bar's end: its pedal lifts and its held note ends there, at 96,000 to the
+// sample. The second note, held by its own clip's pedal, ends with the play, at the end of the frame
+// the play ends in (192,512).
+TEST_F(MusicMidiReplayTest, AClipPlayingAgainOnItsNodeEndsTheNotesTheEndedClipHeld) {
+  LoadPlaylist("480 120 2000 target:NoteSound cc:0:0:64:127 note:960:0:60:100:480");
+  EXPECT_NE(SoundEngine::PostEvent("Play_Twice", kObject), 0u);
+  Frames(220);
+  const std::vector<double> plane = Capture();
+  ExpectLevels(plane, FirstSound(plane), 196000, [](int64_t t) {
+    if (t >= 192000) return t < 192512 ? kNote : 0.0;
+    return Level(t, {{48000, 96000}, {144000, 192512}});
+  });
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+}
+
+}  // namespace
