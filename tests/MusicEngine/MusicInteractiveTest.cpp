@@ -30,6 +30,7 @@ struct SegmentSpec {
   double level;
   uint32_t bars = 1;
   bool userCue = false;  // a cue "Cue" at 3,250 ms (156,000 samples)
+  bool ramp = false;  // a ramp that tells every sample apart instead of the DC level
 };
 
 // A switch container "Mood" over the values of its groups; a path lists one value per group, then
@@ -100,7 +101,7 @@ class MusicInteractiveTest : public CaptureFixture {
     std::string text;
     for (const SegmentSpec& segment : music.segments)
       text += "tone " + segment.name + "Tone 48000 1 " + std::to_string(segment.bars * 2000) + " " +
-              std::to_string(segment.level) + " dc\r\n";
+              (segment.ramp ? "0 ramp\r\n" : std::to_string(segment.level) + " dc\r\n");
     Tools::BankDescription bank;
     std::string error;
     ASSERT_TRUE(Tools::ParseBankText(text, "InteractiveBank", bank, error)) << error;
@@ -580,4 +581,156 @@ TEST_F(MusicInteractiveTest, ASwitchPlaysTheTransitionSegmentOfItsRuleBetweenThe
   ASSERT_LT(c0, plane.size());
   ExpectLevels(plane, c0, size_t(3 * kBar - 2 * kFrame),
                [](int64_t t) { return t < kBar ? 0.25 : t < 2 * kBar ? 0.125 : 0.5; });
+}
+
+// ---- seeks and jumps on a switch ----
+
+// The builder's ramp tone at source sample `at`.
+double Ramp(int64_t at) { return double(int16_t(uint16_t(uint32_t(at) * 37u))) / 32768.0; }
+
+struct HeardCallback {
+  uint32_t type;
+  uint32_t frame;
+};
+std::vector<HeardCallback> g_callbacks;
+
+void NoteCallback(uint32_t type, SnCallbackInfo*) { g_callbacks.push_back({type, g_frame}); }
+
+// A seek on the switch's play restarts the child it follows at the position, from the play's next
+// sample: by time (2,000 ms, the second bar), by fraction of the active part (a half, the third bar);
+// the cue's callback comes where the seek puts the cue. A seek past the child's end, or a negative
+// one (which counts as 0), is no fault: the first leaves the music as it was, the second restarts A.
+TEST_F(MusicInteractiveTest, ASeekOnASwitchPlayRestartsItsChildWhereItSays) {
+  struct Case {
+    const char* name;
+    bool percent;
+    int32_t ms;
+    float fraction;
+    int64_t lands;  // where in A the play is after the seek; -1: refused
+  };
+  const Case cases[] = {{"2000 ms", false, 2000, 0.0f, kBar},
+                        {"half", true, 0, 0.5f, 2 * kBar},
+                        {"past the end", false, INT32_MAX, 0.0f, -1},
+                        {"negative", false, -500, 0.0f, 0}};
+  bool first = true;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (!first) {
+      TearDown();
+      SetUp();
+    }
+    first = false;
+    g_callbacks.clear();
+    ASSERT_EQ(SoundEngine::SetState("MusicMood", "Calm"), SN_Success);
+    MusicDescription music = MoodSwitch(SnMusicSync_NextBar);
+    music.segments[0].ramp = true;
+    LoadMusic(music);
+    PlayList(SnCallback_MusicSyncUserCue | SnCallback_MusicPlayStarted, &NoteCallback);
+    const uint32_t start = g_frame;
+    Frames(70);
+    if (c.percent) {
+      ASSERT_EQ(SoundEngine::SeekOnEvent("Play_List", kObject, c.fraction), SN_Success);
+    } else {
+      ASSERT_EQ(SoundEngine::SeekOnEvent("Play_List", kObject, c.ms), SN_Success);
+    }
+    Frames(200);
+    std::vector<double> plane = Capture();
+    size_t c0 = FirstSound(plane);
+    ASSERT_LT(c0, plane.size());
+    c0 -= c0 % kFrame;  // the ramp's first sample is 0
+    const int64_t seekAt = 70 * kFrame;
+    const int64_t lands = c.lands < 0 ? seekAt : c.lands;
+    // A is 4 bars long: after its end the switch ends too.
+    ExpectLevels(plane, c0, size_t(190 * kFrame), [&](int64_t t) {
+      const int64_t at = t < seekAt ? t : lands + (t - seekAt);
+      return at < 4 * kBar ? Ramp(at) : 0.0;
+    }, 1.5);
+    // The play began, began again where a seek was taken, and met the cue where the play then was
+    // (a seek past the cue never meets it).
+    std::vector<HeardCallback> expected = {{SnCallback_MusicPlayStarted, start}};
+    if (c.lands >= 0) expected.push_back({SnCallback_MusicPlayStarted, start + 70});
+    if (lands <= 156000) {
+      const int64_t cueAt = c.lands < 0 ? 156000 : seekAt + 156000 - lands;
+      expected.push_back({SnCallback_MusicSyncUserCue, start + uint32_t(cueAt / kFrame)});
+    }
+    ASSERT_EQ(g_callbacks.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+      EXPECT_EQ(g_callbacks[i].type, expected[i].type) << i;
+      EXPECT_EQ(g_callbacks[i].frame, expected[i].frame) << i;
+    }
+  }
+}
+
+// "Tense" leads to the playlist of S1-S4, by a rule that jumps to its third item: S3 is heard from
+// the bar at which A is left, on the sample, then S4, and the play ends with the playlist.
+TEST_F(MusicInteractiveTest, ASwitchToAPlaylistByAJumpingRuleStartsAtThatItem) {
+  ASSERT_EQ(SoundEngine::SetState("MusicMood", "Calm"), SN_Success);
+  MusicDescription music = FourBars();
+  music.segments.push_back({"A", 0.25, 4});
+  music.playlist = Group(0, 1, {"S1", "S2", "S3", "S4"});
+  SwitchSpec mood;
+  mood.groups = {{"MusicMood", 1}};
+  mood.paths = {{"Calm", "A"}, {"Tense", "List"}};
+  Tools::BankMusicRule jump = AnyRule(SnMusicSync_NextBar);
+  jump.destinations = {Id("List")};
+  jump.jumpToItem = 12;
+  mood.rules = {AnyRule(SnMusicSync_NextBar), jump};
+  music.switches = {mood};
+  LoadMusic(music);
+  PlayList();
+  Frames(70);
+  ASSERT_EQ(SoundEngine::SetState("MusicMood", "Tense"), SN_Success);
+  Frames(uint32_t(3 * kBar / kFrame) + 6 - 70);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u) << "the play ended with the playlist";
+  const std::vector<double> plane = Capture();
+  const size_t c0 = FirstSound(plane);
+  ASSERT_LT(c0, plane.size());
+  ExpectLevels(plane, c0, size_t(3 * kBar + 4 * kFrame),
+               [](int64_t t) { return t < kBar ? 0.25 : t < 2 * kBar ? 0.3 : t < 3 * kBar ? 0.4 : 0.0; });
+}
+
+// A playlist that has not played yet offers no sync point. The outer switch goes from A to the inner
+// one at the bar; the inner one, on its playlist, is told to go to C (at the exit cue) before that
+// bar: the change, deferred while the outer switch is under way, comes when the playlist has not been
+// heard, and C follows A on the bar rather than after a bar of S1 nobody asked for. Once the playlist
+// plays, its cues count again: the same change then waits for S1's exit.
+TEST_F(MusicInteractiveTest, APlaylistThatHasNotPlayedOffersNoSyncPoint) {
+  for (const bool heard : {false, true}) {
+    SCOPED_TRACE(heard);
+    if (heard) {
+      TearDown();
+      SetUp();
+    }
+    ASSERT_EQ(SoundEngine::SetState("MusicMood", heard ? "Tense" : "Calm"), SN_Success);
+    ASSERT_EQ(SoundEngine::SetSwitch("Surface", "Walk", kObject), SN_Success);
+    MusicDescription music = FourBars();
+    music.segments.push_back({"A", 0.25, 4});
+    music.segments.push_back({"C", 0.125, 4});
+    music.playlist = Group(0, 1, {"S1", "S2", "S3", "S4"});
+    SwitchSpec outer;
+    outer.groups = {{"MusicMood", 1}};
+    outer.paths = {{"Calm", "A"}, {"Tense", "Mood1"}};
+    outer.rules = {AnyRule(SnMusicSync_NextBar)};
+    SwitchSpec inner;
+    inner.groups = {{"Surface", 0}};
+    inner.paths = {{"Walk", "List"}, {"Run", "C"}};
+    inner.rules = {AnyRule(SnMusicSync_ExitCue)};
+    music.switches = {outer, inner};
+    LoadMusic(music);
+    PlayList();
+    Frames(70);
+    if (!heard) {
+      ASSERT_EQ(SoundEngine::SetState("MusicMood", "Tense"), SN_Success);
+    }
+    Frames(10);
+    ASSERT_EQ(SoundEngine::SetSwitch("Surface", "Run", kObject), SN_Success);
+    Frames(uint32_t(3 * kBar / kFrame) - 80);
+    const std::vector<double> plane = Capture();
+    const size_t c0 = FirstSound(plane);
+    ASSERT_LT(c0, plane.size());
+    ExpectLevels(plane, c0, size_t(3 * kBar - 2 * kFrame), [&](int64_t t) {
+      if (heard) return t < kBar ? 0.1 : 0.125;
+      return t < kBar ? 0.25 : 0.125;
+    });
+  }
 }
