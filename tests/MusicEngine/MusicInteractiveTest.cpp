@@ -734,3 +734,55 @@ TEST_F(MusicInteractiveTest, APlaylistThatHasNotPlayedOffersNoSyncPoint) {
     });
   }
 }
+
+// A seek on a switch that plays a playlist counts from the first segment's entry: 3,000 ms lies half
+// way into S2, so S1 is let go and S2 is heard from its middle, then S3 and S4 on their bars; a
+// quarter is a fraction of the first segment alone. A seek past everything the playlist holds is
+// refused and the playlist plays on.
+TEST_F(MusicInteractiveTest, ASeekOnASwitchPlayingAPlaylistLetsGoOfTheSegmentsItLiesPast) {
+  struct Case {
+    const char* name;
+    bool percent;
+    int32_t ms;
+    float fraction;
+    int64_t lands;  // where in the 4-bar run of S1-S4 the play is after the seek; -1: refused
+  };
+  const Case cases[] = {{"3000 ms", false, 3000, 0.0f, kBar + kBar / 2},
+                        {"a quarter", true, 0, 0.25f, kBar / 4},
+                        {"past the playlist", false, 60000, 0.0f, -1}};
+  bool first = true;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (!first) {
+      TearDown();
+      SetUp();
+    }
+    first = false;
+    ASSERT_EQ(SoundEngine::SetState("MusicMood", "Calm"), SN_Success);
+    MusicDescription music = FourBars();
+    music.playlist = Group(0, 1, {"S1", "S2", "S3", "S4"});
+    SwitchSpec mood;
+    mood.groups = {{"MusicMood", 1}};
+    mood.paths = {{"Calm", "List"}};
+    mood.rules = {AnyRule(SnMusicSync_NextBar)};
+    music.switches = {mood};
+    LoadMusic(music);
+    PlayList();
+    Frames(20);
+    if (c.percent) {
+      ASSERT_EQ(SoundEngine::SeekOnEvent("Play_List", kObject, c.fraction), SN_Success);
+    } else {
+      ASSERT_EQ(SoundEngine::SeekOnEvent("Play_List", kObject, c.ms), SN_Success);
+    }
+    Frames(uint32_t(4 * kBar / kFrame) + 4 - 20);
+    const std::vector<double> plane = Capture();
+    const size_t c0 = FirstSound(plane);
+    ASSERT_LT(c0, plane.size());
+    const int64_t seekAt = 20 * kFrame;
+    const int64_t lands = c.lands < 0 ? seekAt : c.lands;
+    ExpectLevels(plane, c0, size_t(4 * kBar - lands + seekAt + 2 * kFrame), [&](int64_t t) {
+      const int64_t at = t < seekAt ? t : lands + (t - seekAt);
+      return at < 4 * kBar ? 0.1 * double(1 + at / kBar) : 0.0;
+    });
+  }
+}
