@@ -177,6 +177,38 @@ class MusicInteractiveTest : public CaptureFixture {
     EXPECT_NE(playingId, 0u);
     return playingId;
   }
+
+  // `body` for each case, each after the first in a fresh engine.
+  template <typename Cases, typename Body>
+  void ForEachFresh(const Cases& cases, Body&& body) {
+    bool first = true;
+    for (const auto& c : cases) {
+      if (!first) {
+        TearDown();
+        SetUp();
+      }
+      first = false;
+      body(c);
+    }
+  }
+
+  // A switch inside a switch played: MusicMood turned Tense after 70 frames when asked, Surface set
+  // to Run 10 frames later, `frames` rendered in all; the capture from its first sound (c0).
+  void PlayNestedChanges(const MusicDescription& music, bool tense, uint32_t frames, std::vector<double>& plane,
+                         size_t& c0) {
+    LoadMusic(music);
+    PlayList();
+    Frames(70);
+    if (tense) {
+      ASSERT_EQ(SoundEngine::SetState("MusicMood", "Tense"), SN_Success);
+    }
+    Frames(10);
+    ASSERT_EQ(SoundEngine::SetSwitch("Surface", "Run", kObject), SN_Success);
+    Frames(frames - 80);
+    plane = Capture();
+    c0 = FirstSound(plane);
+    ASSERT_LT(c0, plane.size());
+  }
 };
 
 // A group record and its segment items, each of one loop.
@@ -343,6 +375,21 @@ MusicDescription MoodSwitch(uint32_t syncType) {
   return music;
 }
 
+// "Mood" on MusicMood over `outer` at the next bar, with its child "Mood1" on the object's Surface
+// switch over `inner` at `innerSync`.
+void AddNestedSwitches(MusicDescription& music, std::vector<std::vector<std::string>> outer,
+                       std::vector<std::vector<std::string>> inner, uint32_t innerSync) {
+  SwitchSpec mood;
+  mood.groups = {{"MusicMood", 1}};
+  mood.paths = std::move(outer);
+  mood.rules = {AnyRule(SnMusicSync_NextBar)};
+  SwitchSpec surface;
+  surface.groups = {{"Surface", 0}};
+  surface.paths = std::move(inner);
+  surface.rules = {AnyRule(innerSync)};
+  music.switches = {mood, surface};
+}
+
 // "Tense" set after 70 frames (71,680 samples) switches A to B on the sample of the rule's sync point
 // in A: the next bar, beat, grid point (every 12,000 from 4,800), user cue or the exit cue; the
 // switch's notification comes in the frame of that sample.
@@ -443,15 +490,7 @@ TEST_F(MusicInteractiveTest, ANestedSwitchDefersItsChangeWhileItsParentSwitches)
   ASSERT_EQ(SoundEngine::SetSwitch("Surface", "Walk", kObject), SN_Success);
   MusicDescription music;
   music.segments = {{"A", 0.25, 4}, {"B", 0.5, 4}, {"C", 0.125, 4}};
-  SwitchSpec outer;
-  outer.groups = {{"MusicMood", 1}};
-  outer.paths = {{"Calm", "Mood1"}, {"Tense", "B"}};
-  outer.rules = {AnyRule(SnMusicSync_NextBar)};
-  SwitchSpec inner;
-  inner.groups = {{"Surface", 0}};
-  inner.paths = {{"Walk", "A"}, {"Run", "C"}};
-  inner.rules = {AnyRule(SnMusicSync_NextGrid)};
-  music.switches = {outer, inner};
+  AddNestedSwitches(music, {{"Calm", "Mood1"}, {"Tense", "B"}}, {{"Walk", "A"}, {"Run", "C"}}, SnMusicSync_NextGrid);
   for (const bool outerSwitching : {true, false}) {
     SCOPED_TRACE(outerSwitching);
     if (!outerSwitching) {
@@ -460,18 +499,10 @@ TEST_F(MusicInteractiveTest, ANestedSwitchDefersItsChangeWhileItsParentSwitches)
       ASSERT_EQ(SoundEngine::SetState("MusicMood", "Calm"), SN_Success);
       ASSERT_EQ(SoundEngine::SetSwitch("Surface", "Walk", kObject), SN_Success);
     }
-    LoadMusic(music);
-    PlayList();
-    Frames(70);
-    if (outerSwitching) {
-      ASSERT_EQ(SoundEngine::SetState("MusicMood", "Tense"), SN_Success);
-    }
-    Frames(10);
-    ASSERT_EQ(SoundEngine::SetSwitch("Surface", "Run", kObject), SN_Success);
-    Frames(uint32_t(2 * kBar / kFrame) - 80);
-    const std::vector<double> plane = Capture();
-    const size_t c0 = FirstSound(plane);
-    ASSERT_LT(c0, plane.size());
+    std::vector<double> plane;
+    size_t c0 = 0;
+    PlayNestedChanges(music, outerSwitching, uint32_t(2 * kBar / kFrame), plane, c0);
+    if (HasFatalFailure()) return;
     // Run at 81,920: the inner switch's next grid point is 88,800.
     ExpectLevels(plane, c0, size_t(2 * kBar - 2 * kFrame), [&](int64_t t) {
       if (outerSwitching) return t < kBar ? 0.25 : 0.5;
@@ -596,30 +627,34 @@ std::vector<HeardCallback> g_callbacks;
 
 void NoteCallback(uint32_t type, SnCallbackInfo*) { g_callbacks.push_back({type, g_frame}); }
 
+// A seek of the play by time or by fraction, and where it lands in what plays (-1: refused).
+struct SeekCase {
+  const char* name;
+  bool percent;
+  int32_t ms;
+  float fraction;
+  int64_t lands;
+};
+
+void SeekList(const SeekCase& c) {
+  if (c.percent) {
+    ASSERT_EQ(SoundEngine::SeekOnEvent("Play_List", kObject, c.fraction), SN_Success);
+  } else {
+    ASSERT_EQ(SoundEngine::SeekOnEvent("Play_List", kObject, c.ms), SN_Success);
+  }
+}
+
 // A seek on the switch's play restarts the child it follows at the position, from the play's next
 // sample: by time (2,000 ms, the second bar), by fraction of the active part (a half, the third bar);
 // the cue's callback comes where the seek puts the cue. A seek past the child's end, or a negative
 // one (which counts as 0), is no fault: the first leaves the music as it was, the second restarts A.
 TEST_F(MusicInteractiveTest, ASeekOnASwitchPlayRestartsItsChildWhereItSays) {
-  struct Case {
-    const char* name;
-    bool percent;
-    int32_t ms;
-    float fraction;
-    int64_t lands;  // where in A the play is after the seek; -1: refused
-  };
-  const Case cases[] = {{"2000 ms", false, 2000, 0.0f, kBar},
+  const SeekCase cases[] = {{"2000 ms", false, 2000, 0.0f, kBar},
                         {"half", true, 0, 0.5f, 2 * kBar},
                         {"past the end", false, INT32_MAX, 0.0f, -1},
                         {"negative", false, -500, 0.0f, 0}};
-  bool first = true;
-  for (const Case& c : cases) {
+  ForEachFresh(cases, [&](const SeekCase& c) {
     SCOPED_TRACE(c.name);
-    if (!first) {
-      TearDown();
-      SetUp();
-    }
-    first = false;
     g_callbacks.clear();
     ASSERT_EQ(SoundEngine::SetState("MusicMood", "Calm"), SN_Success);
     MusicDescription music = MoodSwitch(SnMusicSync_NextBar);
@@ -628,11 +663,7 @@ TEST_F(MusicInteractiveTest, ASeekOnASwitchPlayRestartsItsChildWhereItSays) {
     PlayList(SnCallback_MusicSyncUserCue | SnCallback_MusicPlayStarted, &NoteCallback);
     const uint32_t start = g_frame;
     Frames(70);
-    if (c.percent) {
-      ASSERT_EQ(SoundEngine::SeekOnEvent("Play_List", kObject, c.fraction), SN_Success);
-    } else {
-      ASSERT_EQ(SoundEngine::SeekOnEvent("Play_List", kObject, c.ms), SN_Success);
-    }
+    SeekList(c);
     Frames(200);
     std::vector<double> plane = Capture();
     size_t c0 = FirstSound(plane);
@@ -658,7 +689,7 @@ TEST_F(MusicInteractiveTest, ASeekOnASwitchPlayRestartsItsChildWhereItSays) {
       EXPECT_EQ(g_callbacks[i].type, expected[i].type) << i;
       EXPECT_EQ(g_callbacks[i].frame, expected[i].frame) << i;
     }
-  }
+  });
 }
 
 // "Tense" leads to the playlist of S1-S4, by a rule that jumps to its third item: S3 is heard from
@@ -707,27 +738,12 @@ TEST_F(MusicInteractiveTest, APlaylistThatHasNotPlayedOffersNoSyncPoint) {
     music.segments.push_back({"A", 0.25, 4});
     music.segments.push_back({"C", 0.125, 4});
     music.playlist = Group(0, 1, {"S1", "S2", "S3", "S4"});
-    SwitchSpec outer;
-    outer.groups = {{"MusicMood", 1}};
-    outer.paths = {{"Calm", "A"}, {"Tense", "Mood1"}};
-    outer.rules = {AnyRule(SnMusicSync_NextBar)};
-    SwitchSpec inner;
-    inner.groups = {{"Surface", 0}};
-    inner.paths = {{"Walk", "List"}, {"Run", "C"}};
-    inner.rules = {AnyRule(SnMusicSync_ExitCue)};
-    music.switches = {outer, inner};
-    LoadMusic(music);
-    PlayList();
-    Frames(70);
-    if (!heard) {
-      ASSERT_EQ(SoundEngine::SetState("MusicMood", "Tense"), SN_Success);
-    }
-    Frames(10);
-    ASSERT_EQ(SoundEngine::SetSwitch("Surface", "Run", kObject), SN_Success);
-    Frames(uint32_t(3 * kBar / kFrame) - 80);
-    const std::vector<double> plane = Capture();
-    const size_t c0 = FirstSound(plane);
-    ASSERT_LT(c0, plane.size());
+    AddNestedSwitches(music, {{"Calm", "A"}, {"Tense", "Mood1"}}, {{"Walk", "List"}, {"Run", "C"}},
+                      SnMusicSync_ExitCue);
+    std::vector<double> plane;
+    size_t c0 = 0;
+    PlayNestedChanges(music, !heard, uint32_t(3 * kBar / kFrame), plane, c0);
+    if (HasFatalFailure()) return;
     ExpectLevels(plane, c0, size_t(3 * kBar - 2 * kFrame), [&](int64_t t) {
       if (heard) return t < kBar ? 0.1 : 0.125;
       return t < kBar ? 0.25 : 0.125;
@@ -740,24 +756,11 @@ TEST_F(MusicInteractiveTest, APlaylistThatHasNotPlayedOffersNoSyncPoint) {
 // quarter is a fraction of the first segment alone. A seek past everything the playlist holds is
 // refused and the playlist plays on.
 TEST_F(MusicInteractiveTest, ASeekOnASwitchPlayingAPlaylistLetsGoOfTheSegmentsItLiesPast) {
-  struct Case {
-    const char* name;
-    bool percent;
-    int32_t ms;
-    float fraction;
-    int64_t lands;  // where in the 4-bar run of S1-S4 the play is after the seek; -1: refused
-  };
-  const Case cases[] = {{"3000 ms", false, 3000, 0.0f, kBar + kBar / 2},
+  const SeekCase cases[] = {{"3000 ms", false, 3000, 0.0f, kBar + kBar / 2},
                         {"a quarter", true, 0, 0.25f, kBar / 4},
                         {"past the playlist", false, 60000, 0.0f, -1}};
-  bool first = true;
-  for (const Case& c : cases) {
+  ForEachFresh(cases, [&](const SeekCase& c) {
     SCOPED_TRACE(c.name);
-    if (!first) {
-      TearDown();
-      SetUp();
-    }
-    first = false;
     ASSERT_EQ(SoundEngine::SetState("MusicMood", "Calm"), SN_Success);
     MusicDescription music = FourBars();
     music.playlist = Group(0, 1, {"S1", "S2", "S3", "S4"});
@@ -769,11 +772,7 @@ TEST_F(MusicInteractiveTest, ASeekOnASwitchPlayingAPlaylistLetsGoOfTheSegmentsIt
     LoadMusic(music);
     PlayList();
     Frames(20);
-    if (c.percent) {
-      ASSERT_EQ(SoundEngine::SeekOnEvent("Play_List", kObject, c.fraction), SN_Success);
-    } else {
-      ASSERT_EQ(SoundEngine::SeekOnEvent("Play_List", kObject, c.ms), SN_Success);
-    }
+    SeekList(c);
     Frames(uint32_t(4 * kBar / kFrame) + 4 - 20);
     const std::vector<double> plane = Capture();
     const size_t c0 = FirstSound(plane);
@@ -784,5 +783,5 @@ TEST_F(MusicInteractiveTest, ASeekOnASwitchPlayingAPlaylistLetsGoOfTheSegmentsIt
       const int64_t at = t < seekAt ? t : lands + (t - seekAt);
       return at < 4 * kBar ? 0.1 * double(1 + at / kBar) : 0.0;
     });
-  }
+  });
 }
