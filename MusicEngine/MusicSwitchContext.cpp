@@ -134,13 +134,15 @@ CSnMatrixAwareContext* CSnMusicSwitchContext::MakeChild(uint32_t childId, const 
     child = static_cast<CSnMusicHierarchyNode*>(node)->CreateContext(this, m_params.gameObject, m_params);
   found->Release();
   if (rule && rule->jumpToItem && category == kMusicCategoryPlaylist) seek.playlistItemId = rule->jumpToItem;
+  const bool seeking = seek.IsPosition();
   if (child && child->PrepareAtSeek(rule, seek, preRoll) != SN_Success) {
     child->StopNow();
     child->Release();
     child = nullptr;
   }
-  // What cannot play is silence in its place.
-  if (!child) SOUND_LOG(Error, "Music switch %u: child %u cannot play; silence instead", m_container->ID(), childId);
+  // What cannot play is silence in its place; a seek that cannot be made is its caller's to tell.
+  if (!child && !seeking)
+    SOUND_LOG(Error, "Music switch %u: child %u cannot play; silence instead", m_container->ID(), childId);
   return child;
 }
 
@@ -181,10 +183,13 @@ SNRESULT CSnMusicSwitchContext::SeekChild(SnMusicSeek seek) {
   if (Parent() || State() >= Stopping || !PlayRoot() || !m_current || !m_current->child) return SN_Failure;
   auto* item = PoolNew<Item>(g_DefaultPoolId);
   if (!item) return SN_Failure;
-  item->childId = m_current->childId;
+  // The child the groups name: in the middle of a switch, the one being switched to.
+  item->childId = ResolveChildId();
   int64_t preRoll = 0;
   item->child = MakeChild(item->childId, nullptr, seek, preRoll);
   if (!item->child) {
+    SOUND_LOG(Error, "Music switch %u: child %u cannot be sought there; the music plays on", m_container->ID(),
+              item->childId);
     FreeItem(item);
     return SN_Failure;
   }

@@ -676,6 +676,10 @@ TEST_F(MusicInteractiveTest, ASeekOnASwitchPlayRestartsItsChildWhereItSays) {
       const int64_t at = t < seekAt ? t : lands + (t - seekAt);
       return at < 4 * kBar ? Ramp(at) : 0.0;
     }, 1.5);
+    // A refusal is told as such, not as a child that cannot play.
+    const std::string logged = log_.Take();
+    EXPECT_EQ(logged.find("cannot be sought there") != std::string::npos, c.lands < 0) << logged;
+    EXPECT_EQ(logged.find("silence instead"), std::string::npos) << logged;
     // The play began, began again where a seek was taken, and met the cue where the play then was
     // (a seek past the cue never meets it).
     std::vector<HeardCallback> expected = {{SnCallback_MusicPlayStarted, start}};
@@ -784,4 +788,25 @@ TEST_F(MusicInteractiveTest, ASeekOnASwitchPlayingAPlaylistLetsGoOfTheSegmentsIt
       return at < 4 * kBar ? 0.1 * double(1 + at / kBar) : 0.0;
     });
   });
+}
+
+// A seek in the middle of a switch restarts the child being switched to: "Tense" asks for B at the
+// next bar, and a seek of 2,000 ms before that bar plays B from its second bar at once.
+TEST_F(MusicInteractiveTest, ASeekDuringASwitchRestartsTheChildSwitchedTo) {
+  ASSERT_EQ(SoundEngine::SetState("MusicMood", "Calm"), SN_Success);
+  MusicDescription music = MoodSwitch(SnMusicSync_NextBar);
+  music.segments[0].ramp = true;
+  LoadMusic(music);
+  PlayList();
+  Frames(70);
+  ASSERT_EQ(SoundEngine::SetState("MusicMood", "Tense"), SN_Success);
+  Frames(10);
+  SeekList({"2000 ms", false, 2000, 0.0f, kBar});
+  Frames(uint32_t(2 * kBar / kFrame) - 80);
+  std::vector<double> plane = Capture();
+  size_t c0 = FirstSound(plane);
+  ASSERT_LT(c0, plane.size());
+  c0 -= c0 % kFrame;  // the ramp's first sample is 0
+  const int64_t seekAt = 80 * kFrame;
+  ExpectLevels(plane, c0, size_t(2 * kBar - 2 * kFrame), [&](int64_t t) { return t < seekAt ? Ramp(t) : 0.5; }, 1.5);
 }
