@@ -43,6 +43,7 @@ struct SnMusicSeek {
   int64_t value = 0;  // samples
   float fraction = 0.0f;
   bool percent = false;
+  bool snapToMarker = false;  // the position moves to the nearest marker of the segment it falls in
   uint32_t playlistItemId = 0;  // 0: none
   bool IsPosition() const { return value != 0 || percent; }
 };

@@ -118,14 +118,19 @@ SNRESULT CSnMusicPlaylistContext::PrepareAtSeek(const SnMusicRuleDestination*, S
   // The position counts from the first segment's entry cue; each segment it lies past takes its
   // active part off it. The bound keeps a playlist of empty segments from walking for ever.
   int64_t position = seek.value;
+  const bool snap = seek.snapToMarker;
   for (uint32_t step = 0;; ++step) {
     CSnMusicChainItem* first = Head();
     if (!first || !first->segment || step == kMaxSchedulingSteps) return SN_Failure;
-    const int64_t active = first->segment->Segment()->GetActiveDuration();
+    const CSnMusicSegmentNode* segment = first->segment->Segment();
+    const int64_t active = segment->GetActiveDuration();
     if (seek.percent) position = int64_t(double(seek.fraction) * double(active));
     seek = SnMusicSeek{};
     if (position < 0) position = 0;
-    if (position < active) break;
+    if (position < active) {
+      if (snap) position = segment->SnapToNearestMarker(int32_t(position));
+      if (position < active) break;
+    }
     position -= active;
     OnItemRemoved(first);
     first->ClearItem();

@@ -83,9 +83,11 @@ SNRESULT CSnMusicSegmentChain::PrepareAtSeek(const SnMusicRuleDestination* rule,
   if (!seek.IsPosition()) return PrepareForPlay(rule, 0, preRoll);
   const int64_t active = m_segment->GetActiveDuration();
   int64_t position = seek.percent ? int64_t(double(seek.fraction) * double(active)) : seek.value;
+  const bool snap = seek.snapToMarker;
   seek = SnMusicSeek{};
   if (position < 0) position = 0;
   if (position >= active + m_segment->GetPostExitDuration()) return SN_Failure;
+  if (snap) position = m_segment->SnapToNearestMarker(int32_t(position));
   // A seek lands where it says: the entry the rule would choose does not apply.
   return PrepareForPlay(nullptr, position, preRoll);
 }

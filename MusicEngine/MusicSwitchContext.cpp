@@ -165,15 +165,17 @@ SNRESULT CSnMusicSwitchContext::PrepareAsChild(const SnMusicRuleDestination*, in
   return SN_Success;
 }
 
-SNRESULT CSnMusicSwitchContext::SeekTime(int32_t ms, bool) {
+SNRESULT CSnMusicSwitchContext::SeekTime(int32_t ms, bool snapToMarker) {
   SnMusicSeek seek;
+  seek.snapToMarker = snapToMarker;
   seek.value = MusicRateMs(MusicSampleRate(), ms);
   if (seek.value < 0) seek.value = 0;
   return SeekChild(seek);
 }
 
-SNRESULT CSnMusicSwitchContext::SeekPercent(float fraction, bool) {
+SNRESULT CSnMusicSwitchContext::SeekPercent(float fraction, bool snapToMarker) {
   SnMusicSeek seek;
+  seek.snapToMarker = snapToMarker;
   seek.percent = true;
   seek.fraction = fraction >= 0.0f ? (fraction > 1.0f ? 1.0f : fraction) : 0.0f;  // NaN: 0
   return SeekChild(seek);

@@ -65,7 +65,8 @@ class CSnMusicSwitchContext final : public CSnMatrixAwareContext {
   SNRESULT PrepareAsChild(const SnMusicRuleDestination*, int64_t& preRoll) override;
   // A play's switch (not a nested one, nor one stopping) restarts the child it follows at the
   // position: milliseconds from its first segment's entry, or a fraction of that segment's active
-  // part. What was scheduled after it is called off. SN_Failure, the music unchanged, when refused.
+  // part, moved to the nearest marker when asked. What was scheduled after it is called off.
+  // SN_Failure, the music unchanged, when refused.
   SNRESULT SeekTime(int32_t ms, bool snapToMarker) override;
   SNRESULT SeekPercent(float fraction, bool snapToMarker) override;
   void OnStopComplete() override;

@@ -634,23 +634,26 @@ struct SeekCase {
   int32_t ms;
   float fraction;
   int64_t lands;
+  bool snap = false;
 };
 
 void SeekList(const SeekCase& c) {
   if (c.percent) {
-    ASSERT_EQ(SoundEngine::SeekOnEvent("Play_List", kObject, c.fraction), SN_Success);
+    ASSERT_EQ(SoundEngine::SeekOnEvent("Play_List", kObject, c.fraction, c.snap), SN_Success);
   } else {
-    ASSERT_EQ(SoundEngine::SeekOnEvent("Play_List", kObject, c.ms), SN_Success);
+    ASSERT_EQ(SoundEngine::SeekOnEvent("Play_List", kObject, c.ms, c.snap), SN_Success);
   }
 }
 
 // A seek on the switch's play restarts the child it follows at the position, from the play's next
-// sample: by time (2,000 ms, the second bar), by fraction of the active part (a half, the third bar);
-// the cue's callback comes where the seek puts the cue. A seek past the child's end, or a negative
+// sample: by time (2,000 ms, the second bar), by fraction of the active part (a half, the third bar,
+// or with snapping the nearest marker, the cue); the cue's callback comes where the seek puts the
+// cue. A seek past the child's end, or a negative
 // one (which counts as 0), is no fault: the first leaves the music as it was, the second restarts A.
 TEST_F(MusicInteractiveTest, ASeekOnASwitchPlayRestartsItsChildWhereItSays) {
   const SeekCase cases[] = {{"2000 ms", false, 2000, 0.0f, kBar},
                         {"half", true, 0, 0.5f, 2 * kBar},
+                        {"half, to the nearest marker: the cue", true, 0, 0.5f, 156000, true},
                         {"past the end", false, INT32_MAX, 0.0f, -1},
                         {"negative", false, -500, 0.0f, 0}};
   ForEachFresh(cases, [&](const SeekCase& c) {
@@ -765,12 +768,13 @@ TEST_F(MusicInteractiveTest, APlaylistThatHasNotPlayedOffersNoSyncPoint) {
 }
 
 // A seek on a switch that plays a playlist counts from the first segment's entry: 3,000 ms lies half
-// way into S2, so S1 is let go and S2 is heard from its middle, then S3 and S4 on their bars; a
-// quarter is a fraction of the first segment alone. A seek past everything the playlist holds is
-// refused and the playlist plays on.
+// way into S2, so S1 is let go and S2 is heard from its middle (or, snapped, from its entry), then S3
+// and S4 on their bars; a quarter is a fraction of the first segment alone. A seek past everything
+// the playlist holds is refused and the playlist plays on.
 TEST_F(MusicInteractiveTest, ASeekOnASwitchPlayingAPlaylistLetsGoOfTheSegmentsItLiesPast) {
   const SeekCase cases[] = {{"3000 ms", false, 3000, 0.0f, kBar + kBar / 2},
                         {"a quarter", true, 0, 0.25f, kBar / 4},
+                        {"3000 ms, to the nearest marker: S2's entry", false, 3000, 0.0f, kBar, true},
                         {"past the playlist", false, 60000, 0.0f, -1}};
   ForEachFresh(cases, [&](const SeekCase& c) {
     SCOPED_TRACE(c.name);
