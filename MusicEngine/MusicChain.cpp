@@ -94,6 +94,14 @@ void CSnMatrixAwareContext::OnStopComplete() {
   Release();
 }
 
+SNRESULT CSnMatrixAwareContext::PrepareAtSeek(const SnMusicRuleDestination* rule, SnMusicSeek& seek,
+                                             int64_t& preRoll) {
+  preRoll = 0;
+  if (seek.IsPosition()) return SN_Failure;
+  seek.playlistItemId = 0;  // only a playlist has items to jump to
+  return PrepareAsChild(rule, preRoll);
+}
+
 SNRESULT CSnMatrixAwareContext::SeekPercent(float, bool) { return SN_Failure; }
 SNRESULT CSnMatrixAwareContext::SeekTime(int32_t, bool) { return SN_Failure; }
 

@@ -37,6 +37,17 @@ struct SnMusicScheduledAction {
   SnMusicScheduledAction* next;
 };
 
+// Where a context is asked to begin other than at its entry: a position in its first segment (samples
+// from the entry cue, or a fraction of the active part), and the playlist item a rule jumps to.
+struct SnMusicSeek {
+  int64_t value = 0;  // samples
+  float fraction = 0.0f;
+  bool percent = false;
+  bool snapToMarker = false;  // the position moves to the nearest marker of the segment it falls in
+  uint32_t playlistItemId = 0;  // 0: none
+  bool IsPosition() const { return value != 0 || percent; }
+};
+
 // A context that may be the root of a play: it holds the play root, its own time offset, and its
 // link in the renderer's list through the play root.
 class CSnMatrixAwareContext : public CSnMusicContext {
@@ -77,6 +88,9 @@ class CSnMatrixAwareContext : public CSnMusicContext {
   // As the child of another context: ready to play from the entry `rule` gives (its own first rule
   // when null); the pre-roll it needs before its entry. SN_Failure when it cannot play.
   virtual SNRESULT PrepareAsChild(const SnMusicRuleDestination* rule, int64_t& preRoll) = 0;
+  // As `PrepareAsChild`, from the place `seek` asks for (what is left of it stays in the record).
+  // SN_Failure when the place cannot be played; contexts that cannot seek refuse any position.
+  virtual SNRESULT PrepareAtSeek(const SnMusicRuleDestination* rule, SnMusicSeek& seek, int64_t& preRoll);
 
  protected:
   explicit CSnMatrixAwareContext(CSnMusicContext* parent) : CSnMusicContext(parent) {}

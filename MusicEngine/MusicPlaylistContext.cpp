@@ -92,8 +92,62 @@ SNRESULT CSnMusicPlaylistContext::PrepareForPlay(int64_t& preRoll) {
 }
 
 SNRESULT CSnMusicPlaylistContext::JumpToItem(uint32_t playlistItemId) {
-  if (m_iterator.JumpTo(playlistItemId) != SN_Success) return SN_Failure;
-  return ScheduleNext() ? SN_Success : SN_Failure;
+  // Before the play nothing planned has been heard: the jump replaces it.
+  if (State() == Idle) ClearItems();
+  if (m_iterator.JumpTo(playlistItemId) != SN_Success || !ScheduleNext()) return SN_Failure;
+  if (State() == Idle) EnsureScheduled(0);
+  return SN_Success;
+}
+
+void CSnMusicPlaylistContext::SetPlaying() {
+  m_firstPlay = false;
+  CSnMusicChainContext::SetPlaying();
+}
+
+SNRESULT CSnMusicPlaylistContext::PrepareAtSeek(const SnMusicRuleDestination*, SnMusicSeek& seek, int64_t& preRoll) {
+  preRoll = 0;
+  if (State() != Idle) return SN_Failure;
+  if (const uint32_t jump = seek.playlistItemId) {
+    seek.playlistItemId = 0;
+    if (JumpToItem(jump) != SN_Success) {
+      SOUND_LOG(Error, "Music container %u cannot jump to playlist item %u", m_container->ID(), jump);
+      return SN_Failure;
+    }
+  }
+  if (!seek.IsPosition()) return PrepareForPlay(preRoll);
+  // The position counts from the first segment's entry cue; each segment it lies past takes its
+  // active part off it. The bound keeps a playlist of empty segments from walking for ever.
+  int64_t position = seek.value;
+  const bool snap = seek.snapToMarker;
+  for (uint32_t step = 0;; ++step) {
+    CSnMusicChainItem* first = Head();
+    if (!first || !first->segment || step == kMaxSchedulingSteps) return SN_Failure;
+    const CSnMusicSegmentNode* segment = first->segment->Segment();
+    const int64_t active = segment->GetActiveDuration();
+    if (seek.percent) position = int64_t(double(seek.fraction) * double(active));
+    seek = SnMusicSeek{};
+    if (position < 0) position = 0;
+    if (position < active) {
+      if (snap) position = segment->SnapToNearestMarker(int32_t(position));
+      if (position < active) break;
+    }
+    position -= active;
+    OnItemRemoved(first);
+    first->ClearItem();
+    RemoveHead();
+    if (Head()) EnsureScheduled(Head()->begin);
+  }
+  CSnMusicChainItem* first = Head();
+  preRoll = first->SetPlayAt(position, position);
+  // The context's time 0 is the position in the first segment.
+  SetChainOrigin(MusicTimeAdd(position, first->begin));
+  EnsureScheduled(ChainOrigin());
+  for (CSnMusicChainItem* item = first; item; item = item->next) {
+    if (!item->segment) continue;
+    const int64_t need = MusicTimeSub(ChainOrigin(), MusicTimeAdd(item->begin, item->playAt));
+    if (need > preRoll) preRoll = need;
+  }
+  return SN_Success;
 }
 
 CSnMusicChainItem* CSnMusicPlaylistContext::Tail() const {

@@ -30,7 +30,9 @@ class CSnMusicPlaylistContext final : public CSnMusicChainContext {
   ~CSnMusicPlaylistContext() override;
 
   CSnHierarchyNode* GetNode() const override;
-  bool HasNoSyncPoints() const override { return false; }
+  // Until it first plays, what its chain holds is only planned: no sync point is offered from it.
+  bool HasNoSyncPoints() const override { return m_firstPlay; }
+  void SetPlaying() override;
   bool ExtendChain() override { return ScheduleNext() != nullptr; }
   void OnChainTime(int64_t chainTime) override { EnsureScheduled(chainTime); }
   void OnStopComplete() override;
@@ -39,9 +41,13 @@ class CSnMusicPlaylistContext final : public CSnMusicChainContext {
   // included. SN_Failure without a first item.
   SNRESULT PrepareForPlay(int64_t& preRoll);
   SNRESULT PrepareAsChild(const SnMusicRuleDestination*, int64_t& preRoll) override { return PrepareForPlay(preRoll); }
+  // The jump first, then the position: segments the position lies past are let go, and the chain
+  // begins in the one it falls in. SN_Failure for an item the playlist lacks or nothing to play.
+  SNRESULT PrepareAtSeek(const SnMusicRuleDestination* rule, SnMusicSeek& seek, int64_t& preRoll) override;
   // The step-mode choices made so far become final.
   void Commit() { m_iterator.Commit(); }
-  // The walk goes on from the playlist item with the id; SN_Failure when nothing can be scheduled.
+  // The walk goes on from the playlist item with the id, the chain scheduled again from it when the
+  // context has not played yet; SN_Failure when nothing can be scheduled.
   SNRESULT JumpToItem(uint32_t playlistItemId);
 
  private:
@@ -65,6 +71,7 @@ class CSnMusicPlaylistContext final : public CSnMusicChainContext {
   CSnRegisteredObj* m_gameObject = nullptr;
   uint32_t m_playingId = 0;
   bool m_scheduling = false;
+  bool m_firstPlay = true;
 };
 
 }  // namespace SN

@@ -76,6 +76,22 @@ SNRESULT CSnMusicSegmentChain::PrepareForPlay(const SnMusicRuleDestination* rule
   return SN_Success;
 }
 
+SNRESULT CSnMusicSegmentChain::PrepareAtSeek(const SnMusicRuleDestination* rule, SnMusicSeek& seek,
+                                             int64_t& preRoll) {
+  seek.playlistItemId = 0;
+  preRoll = 0;
+  if (!seek.IsPosition()) return PrepareForPlay(rule, 0, preRoll);
+  const int64_t active = m_segment->GetActiveDuration();
+  int64_t position = seek.percent ? int64_t(double(seek.fraction) * double(active)) : seek.value;
+  const bool snap = seek.snapToMarker;
+  seek = SnMusicSeek{};
+  if (position < 0) position = 0;
+  if (position >= active + m_segment->GetPostExitDuration()) return SN_Failure;
+  if (snap) position = m_segment->SnapToNearestMarker(int32_t(position));
+  // A seek lands where it says: the entry the rule would choose does not apply.
+  return PrepareForPlay(nullptr, position, preRoll);
+}
+
 SNRESULT CSnMusicSegmentChain::SeekTo(int64_t position) {
   const int64_t end = int64_t(m_segment->GetActiveDuration()) + m_segment->GetPostExitDuration();
   if (State() > Playing || position >= end || !PlayRoot()) return SN_Failure;

@@ -30,6 +30,8 @@ class CSnMusicSegmentChain final : public CSnMusicChainContext {
   SNRESULT PrepareAsChild(const SnMusicRuleDestination* rule, int64_t& preRoll) override {
     return PrepareForPlay(rule, 0, preRoll);
   }
+  // A position past the end of the post-exit part is refused.
+  SNRESULT PrepareAtSeek(const SnMusicRuleDestination* rule, SnMusicSeek& seek, int64_t& preRoll) override;
   SNRESULT SeekPercent(float fraction, bool snapToMarker) override;
   SNRESULT SeekTime(int32_t ms, bool snapToMarker) override;
   // What the last seek applied once snapped: the fraction of the active part, the milliseconds.

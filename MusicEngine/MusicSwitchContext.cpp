@@ -117,6 +117,12 @@ uint32_t CSnMusicSwitchContext::ResolveChildId() const {
 
 CSnMatrixAwareContext* CSnMusicSwitchContext::MakeChild(uint32_t childId, const SnMusicRuleDestination* rule,
                                                         int64_t& preRoll) {
+  SnMusicSeek seek;
+  return MakeChild(childId, rule, seek, preRoll);
+}
+
+CSnMatrixAwareContext* CSnMusicSwitchContext::MakeChild(uint32_t childId, const SnMusicRuleDestination* rule,
+                                                        SnMusicSeek& seek, int64_t& preRoll) {
   preRoll = 0;
   if (!childId || !g_pObjectIndex) return nullptr;
   CSnIndexedObject* found = g_pObjectIndex->FindNodeAndAddRef(childId, false);
@@ -127,13 +133,16 @@ CSnMatrixAwareContext* CSnMusicSwitchContext::MakeChild(uint32_t childId, const 
   if (category >= kMusicCategorySegment && category <= kMusicCategorySwitch)
     child = static_cast<CSnMusicHierarchyNode*>(node)->CreateContext(this, m_params.gameObject, m_params);
   found->Release();
-  if (child && child->PrepareAsChild(rule, preRoll) != SN_Success) {
+  if (rule && rule->jumpToItem && category == kMusicCategoryPlaylist) seek.playlistItemId = rule->jumpToItem;
+  const bool seeking = seek.IsPosition();
+  if (child && child->PrepareAtSeek(rule, seek, preRoll) != SN_Success) {
     child->StopNow();
     child->Release();
     child = nullptr;
   }
-  // What cannot play is silence in its place.
-  if (!child) SOUND_LOG(Error, "Music switch %u: child %u cannot play; silence instead", m_container->ID(), childId);
+  // What cannot play is silence in its place; a seek that cannot be made is its caller's to tell.
+  if (!child && !seeking)
+    SOUND_LOG(Error, "Music switch %u: child %u cannot play; silence instead", m_container->ID(), childId);
   return child;
 }
 
@@ -153,6 +162,48 @@ SNRESULT CSnMusicSwitchContext::SetUpFirstChild() {
 
 SNRESULT CSnMusicSwitchContext::PrepareAsChild(const SnMusicRuleDestination*, int64_t& preRoll) {
   preRoll = m_preRoll;
+  return SN_Success;
+}
+
+SNRESULT CSnMusicSwitchContext::SeekTime(int32_t ms, bool snapToMarker) {
+  SnMusicSeek seek;
+  seek.snapToMarker = snapToMarker;
+  seek.value = MusicRateMs(MusicSampleRate(), ms);
+  if (seek.value < 0) seek.value = 0;
+  return SeekChild(seek);
+}
+
+SNRESULT CSnMusicSwitchContext::SeekPercent(float fraction, bool snapToMarker) {
+  SnMusicSeek seek;
+  seek.snapToMarker = snapToMarker;
+  seek.percent = true;
+  seek.fraction = fraction >= 0.0f ? (fraction > 1.0f ? 1.0f : fraction) : 0.0f;  // NaN: 0
+  return SeekChild(seek);
+}
+
+SNRESULT CSnMusicSwitchContext::SeekChild(SnMusicSeek seek) {
+  if (Parent() || State() >= Stopping || !PlayRoot() || !m_current || !m_current->child) return SN_Failure;
+  auto* item = PoolNew<Item>(g_DefaultPoolId);
+  if (!item) return SN_Failure;
+  // The child the groups name: in the middle of a switch, the one being switched to.
+  item->childId = ResolveChildId();
+  int64_t preRoll = 0;
+  item->child = MakeChild(item->childId, nullptr, seek, preRoll);
+  if (!item->child) {
+    SOUND_LOG(Error, "Music switch %u: child %u cannot be sought there; the music plays on", m_container->ID(),
+              item->childId);
+    FreeItem(item);
+    return SN_Failure;
+  }
+  // The child followed ends here, with any switch scheduled after it; the new one is heard from the
+  // play's next sample, its position there.
+  CancelScheduled();
+  m_current->child->StopNow();
+  const int64_t now = MusicTimeSub(PlayRoot()->CurrentTime(), GetGlobalOffset());
+  const SnMusicRuleDestination entry;
+  Place(item, MusicTimeAdd(now, preRoll), preRoll, entry);
+  Append(item);
+  m_current = item;
   return SN_Success;
 }
 

@@ -63,6 +63,12 @@ class CSnMusicSwitchContext final : public CSnMatrixAwareContext {
   bool CanBeCut() const override { return false; }
   void CutAt(int64_t) override {}
   SNRESULT PrepareAsChild(const SnMusicRuleDestination*, int64_t& preRoll) override;
+  // A play's switch (not a nested one, nor one stopping) restarts the child it follows at the
+  // position: milliseconds from its first segment's entry, or a fraction of that segment's active
+  // part, moved to the nearest marker when asked. What was scheduled after it is called off.
+  // SN_Failure, the music unchanged, when refused.
+  SNRESULT SeekTime(int32_t ms, bool snapToMarker) override;
+  SNRESULT SeekPercent(float fraction, bool snapToMarker) override;
   void OnStopComplete() override;
 
   // A follower's group has a new value.
@@ -93,7 +99,11 @@ class CSnMusicSwitchContext final : public CSnMatrixAwareContext {
 
   CSnMusicSwitchContext(CSnMusicSwitchContainer* container, CSnMusicContext* parent, const CSnPlayParams& params);
   // The child context for the id (prepared for `rule`, its pre-roll reported); null for silence.
+  // A rule that jumps to a playlist item jumps there when the child is a playlist.
   CSnMatrixAwareContext* MakeChild(uint32_t childId, const SnMusicRuleDestination* rule, int64_t& preRoll);
+  CSnMatrixAwareContext* MakeChild(uint32_t childId, const SnMusicRuleDestination* rule, SnMusicSeek& seek,
+                                   int64_t& preRoll);
+  SNRESULT SeekChild(SnMusicSeek seek);
   // The first child plays from this context's time 0.
   SNRESULT SetUpFirstChild();
   // The switch to the resolved child, placed at its rule's sync point.

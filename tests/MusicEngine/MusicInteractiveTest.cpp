@@ -30,6 +30,7 @@ struct SegmentSpec {
   double level;
   uint32_t bars = 1;
   bool userCue = false;  // a cue "Cue" at 3,250 ms (156,000 samples)
+  bool ramp = false;  // a ramp that tells every sample apart instead of the DC level
 };
 
 // A switch container "Mood" over the values of its groups; a path lists one value per group, then
@@ -101,7 +102,7 @@ class MusicInteractiveTest : public CaptureFixture {
     std::string text;
     for (const SegmentSpec& segment : music.segments)
       text += "tone " + segment.name + "Tone 48000 1 " + std::to_string(segment.bars * 2000) + " " +
-              std::to_string(segment.level) + " dc\r\n";
+              (segment.ramp ? "0 ramp\r\n" : std::to_string(segment.level) + " dc\r\n");
     Tools::BankDescription bank;
     std::string error;
     ASSERT_TRUE(Tools::ParseBankText(text, "InteractiveBank", bank, error)) << error;
@@ -177,6 +178,38 @@ class MusicInteractiveTest : public CaptureFixture {
     const uint32_t playingId = SoundEngine::PostEvent("Play_List", kObject, flags, callback);
     EXPECT_NE(playingId, 0u);
     return playingId;
+  }
+
+  // `body` for each case, each after the first in a fresh engine.
+  template <typename Cases, typename Body>
+  void ForEachFresh(const Cases& cases, Body&& body) {
+    bool first = true;
+    for (const auto& c : cases) {
+      if (!first) {
+        TearDown();
+        SetUp();
+      }
+      first = false;
+      body(c);
+    }
+  }
+
+  // A switch inside a switch played: MusicMood turned Tense after 70 frames when asked, Surface set
+  // to Run 10 frames later, `frames` rendered in all; the capture from its first sound (c0).
+  void PlayNestedChanges(const MusicDescription& music, bool tense, uint32_t frames, std::vector<double>& plane,
+                         size_t& c0) {
+    LoadMusic(music);
+    PlayList();
+    Frames(70);
+    if (tense) {
+      ASSERT_EQ(SoundEngine::SetState("MusicMood", "Tense"), SN_Success);
+    }
+    Frames(10);
+    ASSERT_EQ(SoundEngine::SetSwitch("Surface", "Run", kObject), SN_Success);
+    Frames(frames - 80);
+    plane = Capture();
+    c0 = FirstSound(plane);
+    ASSERT_LT(c0, plane.size());
   }
 };
 
@@ -375,6 +408,21 @@ MusicDescription MoodSwitch(uint32_t syncType) {
   return music;
 }
 
+// "Mood" on MusicMood over `outer` at the next bar, with its child "Mood1" on the object's Surface
+// switch over `inner` at `innerSync`.
+void AddNestedSwitches(MusicDescription& music, std::vector<std::vector<std::string>> outer,
+                       std::vector<std::vector<std::string>> inner, uint32_t innerSync) {
+  SwitchSpec mood;
+  mood.groups = {{"MusicMood", 1}};
+  mood.paths = std::move(outer);
+  mood.rules = {AnyRule(SnMusicSync_NextBar)};
+  SwitchSpec surface;
+  surface.groups = {{"Surface", 0}};
+  surface.paths = std::move(inner);
+  surface.rules = {AnyRule(innerSync)};
+  music.switches = {mood, surface};
+}
+
 // "Tense" set after 70 frames (71,680 samples) switches A to B on the sample of the rule's sync point
 // in A: the next bar, beat, grid point (every 12,000 from 4,800), user cue or the exit cue; the
 // switch's notification comes in the frame of that sample.
@@ -475,15 +523,7 @@ TEST_F(MusicInteractiveTest, ANestedSwitchDefersItsChangeWhileItsParentSwitches)
   ASSERT_EQ(SoundEngine::SetSwitch("Surface", "Walk", kObject), SN_Success);
   MusicDescription music;
   music.segments = {{"A", 0.25, 4}, {"B", 0.5, 4}, {"C", 0.125, 4}};
-  SwitchSpec outer;
-  outer.groups = {{"MusicMood", 1}};
-  outer.paths = {{"Calm", "Mood1"}, {"Tense", "B"}};
-  outer.rules = {AnyRule(SnMusicSync_NextBar)};
-  SwitchSpec inner;
-  inner.groups = {{"Surface", 0}};
-  inner.paths = {{"Walk", "A"}, {"Run", "C"}};
-  inner.rules = {AnyRule(SnMusicSync_NextGrid)};
-  music.switches = {outer, inner};
+  AddNestedSwitches(music, {{"Calm", "Mood1"}, {"Tense", "B"}}, {{"Walk", "A"}, {"Run", "C"}}, SnMusicSync_NextGrid);
   for (const bool outerSwitching : {true, false}) {
     SCOPED_TRACE(outerSwitching);
     if (!outerSwitching) {
@@ -492,18 +532,10 @@ TEST_F(MusicInteractiveTest, ANestedSwitchDefersItsChangeWhileItsParentSwitches)
       ASSERT_EQ(SoundEngine::SetState("MusicMood", "Calm"), SN_Success);
       ASSERT_EQ(SoundEngine::SetSwitch("Surface", "Walk", kObject), SN_Success);
     }
-    LoadMusic(music);
-    PlayList();
-    Frames(70);
-    if (outerSwitching) {
-      ASSERT_EQ(SoundEngine::SetState("MusicMood", "Tense"), SN_Success);
-    }
-    Frames(10);
-    ASSERT_EQ(SoundEngine::SetSwitch("Surface", "Run", kObject), SN_Success);
-    Frames(uint32_t(2 * kBar / kFrame) - 80);
-    const std::vector<double> plane = Capture();
-    const size_t c0 = FirstSound(plane);
-    ASSERT_LT(c0, plane.size());
+    std::vector<double> plane;
+    size_t c0 = 0;
+    PlayNestedChanges(music, outerSwitching, uint32_t(2 * kBar / kFrame), plane, c0);
+    if (HasFatalFailure()) return;
     // Run at 81,920: the inner switch's next grid point is 88,800.
     ExpectLevels(plane, c0, size_t(2 * kBar - 2 * kFrame), [&](int64_t t) {
       if (outerSwitching) return t < kBar ? 0.25 : 0.5;
@@ -613,4 +645,214 @@ TEST_F(MusicInteractiveTest, ASwitchPlaysTheTransitionSegmentOfItsRuleBetweenThe
   ASSERT_LT(c0, plane.size());
   ExpectLevels(plane, c0, size_t(3 * kBar - 2 * kFrame),
                [](int64_t t) { return t < kBar ? 0.25 : t < 2 * kBar ? 0.125 : 0.5; });
+}
+
+// ---- seeks and jumps on a switch ----
+
+// The builder's ramp tone at source sample `at`.
+double Ramp(int64_t at) { return double(int16_t(uint16_t(uint32_t(at) * 37u))) / 32768.0; }
+
+struct HeardCallback {
+  uint32_t type;
+  uint32_t frame;
+};
+std::vector<HeardCallback> g_callbacks;
+
+void NoteCallback(uint32_t type, SnCallbackInfo*) { g_callbacks.push_back({type, g_frame}); }
+
+// A seek of the play by time or by fraction, and where it lands in what plays (-1: refused).
+struct SeekCase {
+  const char* name;
+  bool percent;
+  int32_t ms;
+  float fraction;
+  int64_t lands;
+  bool snap = false;
+};
+
+void SeekList(const SeekCase& c) {
+  if (c.percent) {
+    ASSERT_EQ(SoundEngine::SeekOnEvent("Play_List", kObject, c.fraction, c.snap), SN_Success);
+  } else {
+    ASSERT_EQ(SoundEngine::SeekOnEvent("Play_List", kObject, c.ms, c.snap), SN_Success);
+  }
+}
+
+// A seek on the switch's play restarts the child it follows at the position, from the play's next
+// sample: by time (2,000 ms, the second bar), by fraction of the active part (a half, the third bar,
+// or with snapping the nearest marker, the cue); the cue's callback comes where the seek puts the
+// cue. A seek past the child's end, or a negative
+// one (which counts as 0), is no fault: the first leaves the music as it was, the second restarts A.
+TEST_F(MusicInteractiveTest, ASeekOnASwitchPlayRestartsItsChildWhereItSays) {
+  const SeekCase cases[] = {{"2000 ms", false, 2000, 0.0f, kBar},
+                        {"half", true, 0, 0.5f, 2 * kBar},
+                        {"half, to the nearest marker: the cue", true, 0, 0.5f, 156000, true},
+                        {"past the end", false, INT32_MAX, 0.0f, -1},
+                        {"negative", false, -500, 0.0f, 0}};
+  ForEachFresh(cases, [&](const SeekCase& c) {
+    SCOPED_TRACE(c.name);
+    g_callbacks.clear();
+    ASSERT_EQ(SoundEngine::SetState("MusicMood", "Calm"), SN_Success);
+    MusicDescription music = MoodSwitch(SnMusicSync_NextBar);
+    music.segments[0].ramp = true;
+    LoadMusic(music);
+    PlayList(SnCallback_MusicSyncUserCue | SnCallback_MusicPlayStarted, &NoteCallback);
+    const uint32_t start = g_frame;
+    Frames(70);
+    SeekList(c);
+    Frames(200);
+    std::vector<double> plane = Capture();
+    size_t c0 = FirstSound(plane);
+    ASSERT_LT(c0, plane.size());
+    c0 -= c0 % kFrame;  // the ramp's first sample is 0
+    const int64_t seekAt = 70 * kFrame;
+    const int64_t lands = c.lands < 0 ? seekAt : c.lands;
+    // A is 4 bars long: after its end the switch ends too.
+    ExpectLevels(plane, c0, size_t(190 * kFrame), [&](int64_t t) {
+      const int64_t at = t < seekAt ? t : lands + (t - seekAt);
+      return at < 4 * kBar ? Ramp(at) : 0.0;
+    }, 1.5);
+    // A refusal is told as such, not as a child that cannot play.
+    const std::string logged = log_.Take();
+    EXPECT_EQ(logged.find("cannot be sought there") != std::string::npos, c.lands < 0) << logged;
+    EXPECT_EQ(logged.find("silence instead"), std::string::npos) << logged;
+    // The play began, began again where a seek was taken, and met the cue where the play then was
+    // (a seek past the cue never meets it).
+    std::vector<HeardCallback> expected = {{SnCallback_MusicPlayStarted, start}};
+    if (c.lands >= 0) expected.push_back({SnCallback_MusicPlayStarted, start + 70});
+    if (lands <= 156000) {
+      const int64_t cueAt = c.lands < 0 ? 156000 : seekAt + 156000 - lands;
+      expected.push_back({SnCallback_MusicSyncUserCue, start + uint32_t(cueAt / kFrame)});
+    }
+    ASSERT_EQ(g_callbacks.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+      EXPECT_EQ(g_callbacks[i].type, expected[i].type) << i;
+      EXPECT_EQ(g_callbacks[i].frame, expected[i].frame) << i;
+    }
+  });
+}
+
+// "Tense" leads to the playlist of S1-S4, by a rule that jumps to its third item: S3 is heard from
+// the bar at which A is left, on the sample, then S4, and the play ends with the playlist. A rule
+// naming an item the playlist lacks is a fault of the bank: logged, and silence in its place.
+TEST_F(MusicInteractiveTest, ASwitchToAPlaylistByAJumpingRuleStartsAtThatItem) {
+  const uint32_t items[] = {12, 99};
+  ForEachFresh(items, [&](uint32_t item) {
+    SCOPED_TRACE(item);
+    ASSERT_EQ(SoundEngine::SetState("MusicMood", "Calm"), SN_Success);
+    MusicDescription music = FourBars();
+    music.segments.push_back({"A", 0.25, 4});
+    music.playlist = Group(0, 1, {"S1", "S2", "S3", "S4"});
+    SwitchSpec mood;
+    mood.groups = {{"MusicMood", 1}};
+    mood.paths = {{"Calm", "A"}, {"Tense", "List"}};
+    Tools::BankMusicRule jump = AnyRule(SnMusicSync_NextBar);
+    jump.destinations = {Id("List")};
+    jump.jumpToItem = item;
+    mood.rules = {AnyRule(SnMusicSync_NextBar), jump};
+    music.switches = {mood};
+    LoadMusic(music);
+    PlayList();
+    Frames(70);
+    ASSERT_EQ(SoundEngine::SetState("MusicMood", "Tense"), SN_Success);
+    Frames(uint32_t(3 * kBar / kFrame) + 6 - 70);
+    EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+    const std::string logged = log_.Take();
+    EXPECT_EQ(logged.find("has no item 99") != std::string::npos, item == 99) << logged;
+    const std::vector<double> plane = Capture();
+    const size_t c0 = FirstSound(plane);
+    ASSERT_LT(c0, plane.size());
+    ExpectLevels(plane, c0, size_t(3 * kBar + 4 * kFrame), [&](int64_t t) {
+      if (item == 99) return t < kBar ? 0.25 : 0.0;
+      return t < kBar ? 0.25 : t < 2 * kBar ? 0.3 : t < 3 * kBar ? 0.4 : 0.0;
+    });
+  });
+}
+
+// A playlist that has not played yet offers no sync point. The outer switch goes from A to the inner
+// one at the bar; the inner one, on its playlist, is told to go to C (at the exit cue) before that
+// bar: the change, deferred while the outer switch is under way, comes when the playlist has not been
+// heard, and C follows A on the bar rather than after a bar of S1 nobody asked for. Once the playlist
+// plays, its cues count again: the same change then waits for S1's exit.
+TEST_F(MusicInteractiveTest, APlaylistThatHasNotPlayedOffersNoSyncPoint) {
+  for (const bool heard : {false, true}) {
+    SCOPED_TRACE(heard);
+    if (heard) {
+      TearDown();
+      SetUp();
+    }
+    ASSERT_EQ(SoundEngine::SetState("MusicMood", heard ? "Tense" : "Calm"), SN_Success);
+    ASSERT_EQ(SoundEngine::SetSwitch("Surface", "Walk", kObject), SN_Success);
+    MusicDescription music = FourBars();
+    music.segments.push_back({"A", 0.25, 4});
+    music.segments.push_back({"C", 0.125, 4});
+    music.playlist = Group(0, 1, {"S1", "S2", "S3", "S4"});
+    AddNestedSwitches(music, {{"Calm", "A"}, {"Tense", "Mood1"}}, {{"Walk", "List"}, {"Run", "C"}},
+                      SnMusicSync_ExitCue);
+    std::vector<double> plane;
+    size_t c0 = 0;
+    PlayNestedChanges(music, !heard, uint32_t(3 * kBar / kFrame), plane, c0);
+    if (HasFatalFailure()) return;
+    ExpectLevels(plane, c0, size_t(3 * kBar - 2 * kFrame), [&](int64_t t) {
+      if (heard) return t < kBar ? 0.1 : 0.125;
+      return t < kBar ? 0.25 : 0.125;
+    });
+  }
+}
+
+// A seek on a switch that plays a playlist counts from the first segment's entry: 3,000 ms lies half
+// way into S2, so S1 is let go and S2 is heard from its middle (or, snapped, from its entry), then S3
+// and S4 on their bars; a quarter is a fraction of the first segment alone. A seek past everything
+// the playlist holds is refused and the playlist plays on.
+TEST_F(MusicInteractiveTest, ASeekOnASwitchPlayingAPlaylistLetsGoOfTheSegmentsItLiesPast) {
+  const SeekCase cases[] = {{"3000 ms", false, 3000, 0.0f, kBar + kBar / 2},
+                        {"a quarter", true, 0, 0.25f, kBar / 4},
+                        {"3000 ms, to the nearest marker: S2's entry", false, 3000, 0.0f, kBar, true},
+                        {"past the playlist", false, 60000, 0.0f, -1}};
+  ForEachFresh(cases, [&](const SeekCase& c) {
+    SCOPED_TRACE(c.name);
+    ASSERT_EQ(SoundEngine::SetState("MusicMood", "Calm"), SN_Success);
+    MusicDescription music = FourBars();
+    music.playlist = Group(0, 1, {"S1", "S2", "S3", "S4"});
+    SwitchSpec mood;
+    mood.groups = {{"MusicMood", 1}};
+    mood.paths = {{"Calm", "List"}};
+    mood.rules = {AnyRule(SnMusicSync_NextBar)};
+    music.switches = {mood};
+    LoadMusic(music);
+    PlayList();
+    Frames(20);
+    SeekList(c);
+    Frames(uint32_t(4 * kBar / kFrame) + 4 - 20);
+    const std::vector<double> plane = Capture();
+    const size_t c0 = FirstSound(plane);
+    ASSERT_LT(c0, plane.size());
+    const int64_t seekAt = 20 * kFrame;
+    const int64_t lands = c.lands < 0 ? seekAt : c.lands;
+    ExpectLevels(plane, c0, size_t(4 * kBar - lands + seekAt + 2 * kFrame), [&](int64_t t) {
+      const int64_t at = t < seekAt ? t : lands + (t - seekAt);
+      return at < 4 * kBar ? 0.1 * double(1 + at / kBar) : 0.0;
+    });
+  });
+}
+
+// A seek in the middle of a switch restarts the child being switched to: "Tense" asks for B at the
+// next bar, and a seek of 2,000 ms before that bar plays B from its second bar at once.
+TEST_F(MusicInteractiveTest, ASeekDuringASwitchRestartsTheChildSwitchedTo) {
+  ASSERT_EQ(SoundEngine::SetState("MusicMood", "Calm"), SN_Success);
+  MusicDescription music = MoodSwitch(SnMusicSync_NextBar);
+  music.segments[0].ramp = true;
+  LoadMusic(music);
+  PlayList();
+  Frames(70);
+  ASSERT_EQ(SoundEngine::SetState("MusicMood", "Tense"), SN_Success);
+  Frames(10);
+  SeekList({"2000 ms", false, 2000, 0.0f, kBar});
+  Frames(uint32_t(2 * kBar / kFrame) - 80);
+  std::vector<double> plane = Capture();
+  size_t c0 = FirstSound(plane);
+  ASSERT_LT(c0, plane.size());
+  c0 -= c0 % kFrame;  // the ramp's first sample is 0
+  const int64_t seekAt = 80 * kFrame;
+  ExpectLevels(plane, c0, size_t(2 * kBar - 2 * kFrame), [&](int64_t t) { return t < seekAt ? Ramp(t) : 0.5; }, 1.5);
 }
