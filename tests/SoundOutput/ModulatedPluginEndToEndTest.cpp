@@ -27,13 +27,8 @@ double TriangleAfter(int64_t frames) {
 }
 
 // The level the probe's parameter 0 holds, as its curve last set it.
-class ProbeParams final : public ISnPluginParam {
+class ProbeParams final : public CopiedParams<ProbeParams> {
  public:
-  ISnPluginParam* Clone(ISnPluginMemAlloc* allocator) override { return PluginNew<ProbeParams>(allocator, *this); }
-  SNRESULT Term(ISnPluginMemAlloc* allocator) override {
-    PluginDelete(allocator, this);
-    return SN_Success;
-  }
   SNRESULT SetParam(uint32_t paramId, const void* value, uint32_t size) override {
     if (paramId == 0 && size == sizeof level) std::memcpy(&level, value, sizeof level);
     return SN_Success;
@@ -48,17 +43,8 @@ std::map<uint32_t, std::vector<float>>& Readings() {
 }
 
 // An insert that notes its parameter each frame under its voice's playing id and leaves the samples.
-class Probe final : public ISnEffectPlugin {
+class Probe final : public WatchingEffect<Probe> {
  public:
-  SNRESULT Term(ISnPluginMemAlloc* allocator) override {
-    PluginDelete(allocator, this);
-    return SN_Success;
-  }
-  SNRESULT Reset() override { return SN_Success; }
-  SNRESULT QueryInfo(SnPluginInfo& info) override {
-    info = {SnPluginType_Effect, 1, 0};
-    return SN_Success;
-  }
   SNRESULT Init(ISnPluginMemAlloc*, ISnEffectPluginContext* context, ISnPluginParam* params, SnAudioFormat&) override {
     m_context = context;
     m_params = static_cast<ProbeParams*>(params);
