@@ -65,12 +65,7 @@ class ModulatedPluginTest : public SoundEndToEndTest {
   void SetUp() override {
     SoundEndToEndTest::SetUp();
     Readings().clear();
-    // The engine's Term forgets it with every other registration.
-    ASSERT_EQ(SoundEngine::RegisterPlugin(
-                  SnPluginType_Effect, kCompany, 1,
-                  [](ISnPluginMemAlloc* allocator) -> ISnPlugin* { return PluginNew<Probe>(allocator); },
-                  [](ISnPluginMemAlloc* allocator) -> ISnPluginParam* { return PluginNew<ProbeParams>(allocator); }),
-              SN_Success);
+    ASSERT_EQ((RegisterTestEffect<Probe, ProbeParams>(kCompany, 1)), SN_Success);
   }
   void TearDown() override {
     SoundEndToEndTest::TearDown();

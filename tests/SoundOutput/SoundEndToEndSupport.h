@@ -17,6 +17,7 @@
 #include "SoundEngine/GameSyncs/RegistryMgr.h"
 #include "SoundEngine/Lower/PlaybackInstance.h"
 #include "SoundEngine/Lower/PluginContexts.h"
+#include "SoundEngine/Lower/PluginFactoryTable.h"
 #include "SoundEngine/Lower/VoiceManager.h"
 #include "SoundEngine/Modulators/ModulatorInstanceList.h"
 #include "SoundEngine/Modulators/ModulatorObject.h"
@@ -98,6 +99,16 @@ class CopiedParams : public ISnPluginParam {
     return SN_Success;
   }
 };
+
+// Registers a test's effect plug-in and its parameters under (company, plug-in id); the engine's Term
+// forgets it with every other registration.
+template <typename Plugin, typename Params>
+SNRESULT RegisterTestEffect(uint32_t company, uint32_t pluginId) {
+  return SoundEngine::RegisterPlugin(
+      SnPluginType_Effect, company, pluginId,
+      [](ISnPluginMemAlloc* allocator) -> ISnPlugin* { return PluginNew<Plugin>(allocator); },
+      [](ISnPluginMemAlloc* allocator) -> ISnPluginParam* { return PluginNew<Params>(allocator); });
+}
 
 class SoundEndToEndTest : public OutputFixture {
  public:

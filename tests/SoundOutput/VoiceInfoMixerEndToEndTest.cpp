@@ -107,12 +107,7 @@ class VoiceInfoMixerTest : public SoundEndToEndTest {
   void SetUp() override {
     SoundEndToEndTest::SetUp();
     Readings().clear();
-    // The engine's Term forgets them with every other registration.
-    ASSERT_EQ(SoundEngine::RegisterPlugin(
-                  SnPluginType_Effect, kCompany, 1,
-                  [](ISnPluginMemAlloc* allocator) -> ISnPlugin* { return PluginNew<Reader>(allocator); },
-                  [](ISnPluginMemAlloc* allocator) -> ISnPluginParam* { return PluginNew<ReaderParams>(allocator); }),
-              SN_Success);
+    ASSERT_EQ((RegisterTestEffect<Reader, ReaderParams>(kCompany, 1)), SN_Success);
     ASSERT_EQ(SoundEngine::RegisterPlugin(
                   SnPluginType_Mixer, kCompany, 2, [](ISnPluginMemAlloc*) -> ISnPlugin* { return nullptr; },
                   [](ISnPluginMemAlloc* allocator) -> ISnPluginParam* { return PluginNew<BlendParams>(allocator); }),
