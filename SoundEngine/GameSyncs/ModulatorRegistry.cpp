@@ -23,6 +23,10 @@ void CSnModulatorRegistry::TermContents() {
   for (Link*& head : m_buckets) {
     while (Link* link = head) {
       head = link->next;
+      // The modulators must not keep subscriptions that outlive this table.
+      if (IsSubscriptionTarget(link->target))
+        for (uint32_t modulatorId : link->modulators)
+          ModulatorObjects::LinkSubscription(modulatorId, reinterpret_cast<void*>(uintptr_t(link->target)), false);
       PoolDelete(g_DefaultPoolId, link);
     }
   }
@@ -49,9 +53,13 @@ SNRESULT CSnModulatorRegistry::Attach(uint64_t target, uint32_t modulatorId) {
     created = true;
   }
   if (link->modulators.IndexOf(modulatorId) >= 0) return SN_Success;
-  if (link->modulators.Add(modulatorId)) return SN_Success;
-  if (created) Detach(target, modulatorId);
-  return SN_InsufficientMemory;
+  if (!link->modulators.Add(modulatorId)) {
+    if (created) Detach(target, modulatorId);
+    return SN_InsufficientMemory;
+  }
+  if (IsSubscriptionTarget(target))
+    ModulatorObjects::LinkSubscription(modulatorId, reinterpret_cast<void*>(uintptr_t(target)), true);
+  return SN_Success;
 }
 
 void CSnModulatorRegistry::Detach(uint64_t target, uint32_t modulatorId) {
@@ -60,7 +68,11 @@ void CSnModulatorRegistry::Detach(uint64_t target, uint32_t modulatorId) {
     Link* link = *slot;
     if (link->target != target) continue;
     const int32_t index = link->modulators.IndexOf(modulatorId);
-    if (index >= 0) link->modulators.RemoveAt(uint32_t(index));
+    if (index >= 0) {
+      link->modulators.RemoveAt(uint32_t(index));
+      if (IsSubscriptionTarget(target))
+        ModulatorObjects::LinkSubscription(modulatorId, reinterpret_cast<void*>(uintptr_t(target)), false);
+    }
     if (link->modulators.Count() == 0) {
       *slot = link->next;
       PoolDelete(g_DefaultPoolId, link);

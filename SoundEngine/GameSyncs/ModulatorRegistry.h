@@ -16,6 +16,7 @@ class CSnModulatorRegistry {
   // Targets are subscription addresses or tagged modulator ids, so the two never meet.
   static uint64_t TargetOfSubscription(const void* subscription) { return uint64_t(reinterpret_cast<uintptr_t>(subscription)); }
   static uint64_t TargetOfModulator(uint32_t modulatorId) { return (uint64_t(1) << 63) | modulatorId; }
+  static bool IsSubscriptionTarget(uint64_t target) { return (target >> 63) == 0; }
 
   using ContextVisitor = void (*)(void* context, uint32_t modulatorId, void* cookie);
 
@@ -28,6 +29,15 @@ class CSnModulatorRegistry {
   // An entry left without modulators is dropped.
   void Detach(uint64_t target, uint32_t modulatorId);
   uint32_t CountAttached(uint64_t target) const;
+  // Every subscription a curve of which names the modulator (a modulator that arrives after them
+  // learns its readers here).
+  template <typename Visit>
+  void ForEachSubscriptionOf(uint32_t modulatorId, Visit&& visit) const {
+    for (const Link* head : m_buckets)
+      for (const Link* link = head; link; link = link->next)
+        if (IsSubscriptionTarget(link->target) && link->modulators.IndexOf(modulatorId) >= 0)
+          visit(reinterpret_cast<void*>(uintptr_t(link->target)));
+  }
 
   // 2 when any context could not be made, else 1.
   SNRESULT InstantiateForKey(uint64_t target, const SnRTPCKey& key, ContextVisitor visitor = nullptr,

@@ -323,11 +323,12 @@ uint32_t CSnRTPCMgr::RunningTransitionCount(uint32_t parameterId) {
   return count;
 }
 
-float CSnRTPCMgr::CurveSum(const Subscription& subscription, uint32_t parameterId, float x) const {
+float CSnRTPCMgr::CurveSum(const Subscription& subscription, uint32_t parameterId, bool fromModulator,
+                           float x) const {
   float sum = 0.0f;
   for (uint32_t i = 0; i < subscription.curves.Count(); ++i) {
     const Curve& curve = subscription.curves[i];
-    if (curve.parameterId == parameterId && curve.parameterType != kParameterTypeModulator)
+    if (curve.parameterId == parameterId && (curve.parameterType == kParameterTypeModulator) == fromModulator)
       sum += curve.graph.Evaluate(x);
   }
   return sum;
@@ -400,34 +401,56 @@ void CSnRTPCMgr::Notify(Parameter& parameter, const SnRTPCKey& key, float oldVal
     if (subscription->removed) continue;
     if (parameter.active.Count() != count || i >= count || parameter.active[i] != subscription)
       if (!Contains(parameter.active, subscription)) continue;
-    Tell(*subscription, parameter, key, oldValue, newValue, filter);
+    Tell(*subscription, Change{parameter.id, false, key, oldValue, newValue, filter, nullptr});
   }
+  EndPass();
+  if (copy != local) MemoryMgr::Free(g_DefaultPoolId, copy);
+}
+
+void CSnRTPCMgr::EndPass() {
   if (--m_notifyDepth == 0) {
     for (Subscription* removed : m_removedDuringPass) PoolDelete(g_DefaultPoolId, removed);
     m_removedDuringPass.Term();
   }
-  if (copy != local) MemoryMgr::Free(g_DefaultPoolId, copy);
 }
 
-void CSnRTPCMgr::Tell(Subscription& subscription, Parameter& parameter, const SnRTPCKey& key, float oldValue,
-                      float newValue, const void* filter) {
+bool CSnRTPCMgr::TakesModulatorNotification(const Subscription& subscription) {
+  // The decibel gains of everything but plug-ins, and the volume, pitch and filters of nodes, are
+  // read by each voice from its own modulators every frame: told here too, they would apply twice.
+  if (subscription.kind != SnSubscription_PluginParam && IsGainProperty(subscription.propertyId)) return false;
+  return !(subscription.kind == SnSubscription_Node && VoiceModulatesParameter(subscription.propertyId));
+}
+
+void CSnRTPCMgr::NotifyModulatorSubscription(Subscription* subscription, uint32_t modulatorId, float oldValue,
+                                             float newValue, const SnRTPCKey& key,
+                                             const ISnRTPCTargetFilter* targets) {
+  if (!subscription || subscription->removed || !TakesModulatorNotification(*subscription)) return;
+  ++m_notifyDepth;
+  Tell(*subscription, Change{modulatorId, true, key, oldValue, newValue, nullptr, targets});
+  EndPass();
+}
+
+void CSnRTPCMgr::Tell(Subscription& subscription, const Change& change) {
+  const SnRTPCKey& key = change.key;
   const bool keyApplies = subscription.key.Matches(key);
-  const bool filterApplies = !filter || filter == subscription.subscriber;
+  const bool filterApplies = (!change.filter || change.filter == subscription.subscriber) &&
+                             (!change.targets || change.targets->Accepts(subscription.key));
+  auto sum = [&](float x) { return CurveSum(subscription, change.parameterId, change.fromModulator, x); };
   switch (subscription.kind) {
     case SnSubscription_PluginParam: {
       if (!keyApplies || !filterApplies) return;
       auto* target = static_cast<ISnPluginParamTarget*>(subscription.subscriber);
       float value;
       if (subscription.combination == SnCombination_Alone) {
-        value = CurveSum(subscription, parameter.id, newValue);
+        value = sum(change.newValue);
       } else {
         const bool multiply = subscription.combination == SnCombination_Multiply;
         value = target->GetParamBaseValue(subscription.propertyId);
         for (const Curve& curve : subscription.curves) {
           bool skip = false;
-          const float x = curve.parameterId == parameter.id && curve.parameterType != kParameterTypeModulator
-                              ? newValue
-                              : ParameterValueForCurve(subscription, curve, key, skip);
+          const bool changed = curve.parameterId == change.parameterId &&
+                               (curve.parameterType == kParameterTypeModulator) == change.fromModulator;
+          const float x = changed ? change.newValue : ParameterValueForCurve(subscription, curve, key, skip);
           if (skip) continue;
           const float y = curve.graph.Evaluate(x);
           value = multiply ? value * y : value + y;
@@ -437,37 +460,37 @@ void CSnRTPCMgr::Tell(Subscription& subscription, Parameter& parameter, const Sn
       return;
     }
     case SnSubscription_Node: {
-      const float newSum = CurveSum(subscription, parameter.id, newValue);
-      const float oldSum = CurveSum(subscription, parameter.id, oldValue);
+      const float newSum = sum(change.newValue);
+      const float oldSum = sum(change.oldValue);
       static_cast<ISnNodeRTPCSubscriber*>(subscription.subscriber)
-          ->UpdateRTPC(subscription.propertyId, key, newSum, newSum - oldSum, filter);
+          ->UpdateRTPC(subscription.propertyId, key, newSum, newSum - oldSum, change.filter);
       return;
     }
     case SnSubscription_Instance:
       if (!keyApplies || !filterApplies) return;
       static_cast<ISnPlaybackInstanceParams*>(subscription.subscriber)
-          ->SetRTPCProperty(subscription.propertyId, CurveSum(subscription, parameter.id, newValue));
+          ->SetRTPCProperty(subscription.propertyId, sum(change.newValue));
       return;
     case SnSubscription_Modulator:
       static_cast<ISnModulatorParamTarget*>(subscription.subscriber)
-          ->SetModulatorParam(subscription.propertyId, CurveSum(subscription, parameter.id, newValue), key);
+          ->SetModulatorParam(subscription.propertyId, sum(change.newValue), key);
       return;
     case SnSubscription_SwitchGroup: {
-      const float newIndex = CurveSum(subscription, parameter.id, newValue);
-      const float oldIndex = CurveSum(subscription, parameter.id, oldValue);
+      const float newIndex = sum(change.newValue);
+      const float oldIndex = sum(change.oldValue);
       if (newIndex != oldIndex && g_pSwitchMgr)
         g_pSwitchMgr->OnFollowedParameterChange(static_cast<CSnSwitchGroup*>(subscription.subscriber), key, newIndex,
-                                                filter);
+                                                change.filter);
       return;
     }
     default: {
       auto* layer = static_cast<ISnLayerRTPCSubscriber*>(subscription.subscriber);
       if (!layer->AcceptsRTPCUpdate()) return;
-      const float value = CurveSum(subscription, parameter.id, newValue);
+      const float value = sum(change.newValue);
       if (subscription.propertyId == kCrossfadeProperty)
         layer->SetCrossfadeValue(key, value);
       else
-        layer->UpdateInstanceProperty(subscription.propertyId, parameter.id, value, key, filter);
+        layer->UpdateInstanceProperty(subscription.propertyId, change.parameterId, value, key, change.filter);
       return;
     }
   }
@@ -580,11 +603,8 @@ SNRESULT CSnRTPCMgr::AddCurveSubscription(void* subscriber, uint32_t parameterId
     const float value = found ? *found : parameter->defaultValue;
     if (kind != SnSubscription_SwitchGroup) {
       ++m_notifyDepth;
-      Tell(*subscription, *parameter, key, value, value, nullptr);
-      if (--m_notifyDepth == 0) {
-        for (Subscription* removed : m_removedDuringPass) PoolDelete(g_DefaultPoolId, removed);
-        m_removedDuringPass.Term();
-      }
+      Tell(*subscription, Change{parameterId, false, key, value, value, nullptr, nullptr});
+      EndPass();
     }
   }
   return SN_Success;

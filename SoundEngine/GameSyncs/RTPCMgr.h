@@ -41,6 +41,15 @@ constexpr uint32_t kParameterTypeModulator = 2;
 constexpr uint32_t kCrossfadeProperty = 64;
 constexpr uint32_t kReservedParameterId = 131;
 
+// Which keyed targets (plug-in parameters, playback instances) one change may reach, by their key.
+class ISnRTPCTargetFilter {
+ public:
+  virtual bool Accepts(const SnRTPCKey& targetKey) const = 0;
+
+ protected:
+  ~ISnRTPCTargetFilter() = default;
+};
+
 class CSnRTPCMgr {
  public:
   struct Curve {
@@ -95,6 +104,14 @@ class CSnRTPCMgr {
   void ForEachModulatorCurve(void* subscriber, uint32_t propertyId, ModulatorCurveVisitor visit, void* cookie);
   bool GetLinearGainCurve(void* subscriber, uint32_t propertyId, uint32_t parameterId, float& slope, float& offset);
 
+  // One subscription told of a modulator instance's change (old -> new for the instance's key), as a
+  // game parameter's change is told: the curves the modulator drives give the value. Subscriptions
+  // whose property a voice reads from its own modulators are left to the voice. Audio thread only.
+  void NotifyModulatorSubscription(Subscription* subscription, uint32_t modulatorId, float oldValue, float newValue,
+                                   const SnRTPCKey& key, const ISnRTPCTargetFilter* targets);
+  // Whether the subscription reads a modulator through the notification above.
+  static bool TakesModulatorNotification(const Subscription& subscription);
+
   // The owner's key as a pattern: its values and transitions go, and the subscriptions keyed by it.
   void RemoveValuesOfOwner(uint32_t parameterId, const SnRTPCKey& ownerKey);
 
@@ -137,9 +154,18 @@ class CSnRTPCMgr {
   void OnTransitionStep(ParamTransition* entry, float value, bool done);
   bool RegisterOwner(uint32_t parameterId, const SnRTPCKey& key);
   void Notify(Parameter& parameter, const SnRTPCKey& key, float oldValue, float newValue, const void* filter);
-  void Tell(Subscription& subscription, Parameter& parameter, const SnRTPCKey& key, float oldValue, float newValue,
-            const void* filter);
-  float CurveSum(const Subscription& subscription, uint32_t parameterId, float x) const;
+  // A change of a game parameter, or of a modulator's value (`fromModulator`), for a key.
+  struct Change {
+    uint32_t parameterId;
+    bool fromModulator;
+    const SnRTPCKey& key;
+    float oldValue, newValue;
+    const void* filter;
+    const ISnRTPCTargetFilter* targets;
+  };
+  void Tell(Subscription& subscription, const Change& change);
+  void EndPass();
+  float CurveSum(const Subscription& subscription, uint32_t parameterId, bool fromModulator, float x) const;
   float ParameterValueForCurve(const Subscription& subscription, const Curve& curve, const SnRTPCKey& key, bool& skip);
 
   Subscription* FindSubscription(void* subscriber, uint32_t propertyId);

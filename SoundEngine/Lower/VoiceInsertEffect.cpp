@@ -61,7 +61,8 @@ class CSnVoiceInsertEffect::Context final : public ISnEffectPluginContext, priva
 
 CSnVoiceInsertEffect* CSnVoiceInsertEffect::Create(ISnEffectDefinition* definition, uint32_t slot,
                                                    void* voiceInformation, SnChannelConfig& format,
-                                                   uint16_t maxFrames) {
+                                                   uint16_t maxFrames, const SnRTPCKey& voiceKey,
+                                                   CSnModulatorInstanceList* modulators) {
   if (!definition) return nullptr;
   const uint32_t key = definition->PluginKey();
   if ((key & 15u) != SnPluginType_Effect) {
@@ -74,7 +75,7 @@ CSnVoiceInsertEffect* CSnVoiceInsertEffect::Create(ISnEffectDefinition* definiti
   node->m_effectId = definition->EffectId();
   definition->AddRef();
   node->m_definition = definition;
-  node->m_params = MakeParamCopy(*definition);
+  node->m_params = MakeParamCopy(*definition, voiceKey, modulators);
   void* contextMemory = MemoryMgr::Malign(g_LEngineDefaultPoolId, sizeof(Context), 16);
   node->m_context = contextMemory ? new (contextMemory) Context(voiceInformation, slot, definition) : nullptr;
   SnPluginInfo info{};

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "MemoryMgr/SnResult.h"
+#include "SoundEngine/GameSyncs/RTPCKey.h"
 #include "SoundEngine/Lower/MixBuffer.h"
 #include "SoundEngine/Lower/PluginContexts.h"
 #include "SoundEngine/ServiceSlot.h"
@@ -15,6 +16,7 @@
 namespace SN {
 
 class CSnLoadedBank;
+class CSnModulatorInstanceList;
 class CSnPropertyNode;
 class ISnEffectDefinition;
 
@@ -43,9 +45,11 @@ inline ISnVoiceEffectProvider*& VoiceEffectProvider() { return ServiceSlot<ISnVo
 class CSnVoiceInsertEffect {
  public:
   // The plug-in of `definition` for a voice whose frames arrive as `format` (the output's layout on
-  // return); null when it cannot be made or refuses (logged), the format then unchanged.
+  // return); null when it cannot be made or refuses (logged), the format then unchanged. Its
+  // parameters follow the curves for the voice's `key`; their modulators join `modulators`.
   static CSnVoiceInsertEffect* Create(ISnEffectDefinition* definition, uint32_t slot, void* voiceInformation,
-                                      SnChannelConfig& format, uint16_t maxFrames);
+                                      SnChannelConfig& format, uint16_t maxFrames, const SnRTPCKey& key = SnRTPCKey{},
+                                      CSnModulatorInstanceList* modulators = nullptr);
   void Destroy();
 
   // One frame: `buffer` in, the effect's output out. `status` 45, or 17 when upstream finished; on

@@ -189,7 +189,8 @@ void CSnVoicePipeline::MakeInsert(uint32_t slot, SnChannelConfig& format) {
   m_voiceInfo.Bind(this, main ? main->OutputType() : 0, main ? main->DeviceId() : 0);
   ISnVoiceInformation* information = &m_voiceInfo;
   m_inserts[slot] =
-      CSnVoiceInsertEffect::Create(definition, slot, information, format, uint16_t(LowerEngine::SamplesPerFrame()));
+      CSnVoiceInsertEffect::Create(definition, slot, information, format, uint16_t(LowerEngine::SamplesPerFrame()),
+                                   m_instance->Key(), &m_instance->Modulators());
   if (m_inserts[slot]) m_inserts[slot]->m_bypassed = bypass;
   definition->Release();
 }

@@ -8,6 +8,7 @@
 #include "Base/MathUtil.h"
 #include "SoundEngine/Banks/SoundBankManager.h"
 #include "SoundEngine/Callbacks/PlayingIDCallbackMgr.h"
+#include "SoundEngine/GameSyncs/ModulatorRegistry.h"
 #include "SoundEngine/GameSyncs/RTPCMgr.h"
 #include "SoundEngine/GameSyncs/RegistryMgr.h"
 #include "SoundEngine/Log.h"
@@ -131,6 +132,9 @@ SNRESULT CSnModulatorObject::ReadCurves(const uint8_t*& cursor, const uint8_t* e
     if (parameterId >= kFirstParameter && parameterId < kFirstParameter + kMaskedParameters)
       m_parameterMask |= 1u << (parameterId - kFirstParameter);
   }
+  // Subscriptions made before this modulator was loaded read it from now on.
+  if (g_pModulatorRegistry)
+    g_pModulatorRegistry->ForEachSubscriptionOf(ID(), [this](void* subscription) { AddSubscription(subscription); });
   return SN_Success;
 }
 
@@ -145,6 +149,7 @@ void CSnModulatorObject::BeforeDestroy() {
   DropMatching(SnRTPCKey{}, true);
   m_instances.Clear();
   if (CSnModulatorProcessor* list = ModulatorProcessingList()) list->ReleaseInactive();
+  m_subscriptions.Term();
   m_values.Term();
   m_ranges.Term();
 }
@@ -343,8 +348,60 @@ void CSnModulatorObject::DropMatching(const SnRTPCKey& pattern, bool unbind) {
   if (keys.Count() == 0 && pattern.IsGlobal()) m_instances.Clear();
 }
 
+void CSnModulatorObject::AddSubscription(void* subscription) {
+  void** at = std::lower_bound(m_subscriptions.begin(), m_subscriptions.end(), subscription);
+  if (at != m_subscriptions.end() && *at == subscription) return;
+  if (!m_subscriptions.InsertAt(uint32_t(at - m_subscriptions.begin()), subscription))
+    SOUND_LOG(Error, "Modulator %u: no memory to follow one more of its curves", ID());
+}
+
+void CSnModulatorObject::RemoveSubscription(void* subscription) {
+  void** at = std::lower_bound(m_subscriptions.begin(), m_subscriptions.end(), subscription);
+  if (at != m_subscriptions.end() && *at == subscription) m_subscriptions.RemoveAt(uint32_t(at - m_subscriptions.begin()));
+}
+
+namespace {
+
+// A target whose key is more specific than the changing instance's is left to a more specific
+// instance of the same modulator when the tree holds one for it: each target follows one instance.
+class InstanceTargetFilter final : public ISnRTPCTargetFilter {
+ public:
+  InstanceTargetFilter(const SnRTPCKey& key, uint32_t scope, SnRTPCKeyTree<CSnModulatorInstance*>& instances)
+      : m_key(key), m_scope(scope), m_instances(instances) {}
+  bool Accepts(const SnRTPCKey& target) const override {
+    if (target == m_key || !target.Matches(m_key)) return true;
+    const SnRTPCKey own = CSnModulatorObject::ReduceKey(target, m_scope);
+    if (own == m_key) return true;
+    CSnModulatorInstance** slot = m_instances.FindExact(own);
+    return !slot || !*slot;
+  }
+
+ private:
+  const SnRTPCKey& m_key;
+  uint32_t m_scope;
+  SnRTPCKeyTree<CSnModulatorInstance*>& m_instances;
+};
+
+}  // namespace
+
 void CSnModulatorObject::NotifyInstances() {
   SnArray<SnRTPCKey> inactive;
+  // The subscriptions told may end others (or themselves) while told: walk a copy and tell only
+  // those still following.
+  SnArray<void*> subscriptions;
+  if (g_pRTPCMgr && m_subscriptions.Count() && !subscriptions.GrowBy(m_subscriptions.Count()))
+    SOUND_LOG(Error, "Modulator %u: no memory to tell its %u curves", ID(), m_subscriptions.Count());
+  for (void* subscription : m_subscriptions) subscriptions.Add(subscription);
+  const uint32_t scope = Scope();
+  m_instances.ForEach([&](const SnRTPCKey& stored, CSnModulatorInstance*& instance) {
+    if (!instance) return;
+    const InstanceTargetFilter filter(stored, scope, m_instances);
+    for (void* subscription : subscriptions) {
+      if (!std::binary_search(m_subscriptions.begin(), m_subscriptions.end(), subscription)) continue;
+      g_pRTPCMgr->NotifyModulatorSubscription(static_cast<CSnRTPCMgr::Subscription*>(subscription), ID(),
+                                              instance->LastValue(), instance->CurrentValue(), stored, &filter);
+    }
+  });
   m_instances.ForEach([&](const SnRTPCKey& stored, CSnModulatorInstance*& instance) {
     if (!instance || instance->IsInactive()) inactive.Add(stored, 8);
   });

@@ -80,7 +80,13 @@ class CSnModulatorObject final : public CSnIndexedObject, public ISnModulatorPar
   void SetModulatorParam(uint32_t parameterId, float value, const SnRTPCKey& key) override;
   // Every instance the key (as given) covers leaves the tree, finished.
   bool RemoveInstancesForKey(const SnRTPCKey& key);
-  // The frame's end: the instances found inactive leave the tree.
+  // The game-parameter subscriptions whose curves read this modulator (kept by the modulator
+  // registry). Audio thread only.
+  void AddSubscription(void* subscription);
+  void RemoveSubscription(void* subscription);
+  uint32_t SubscriptionCount() const { return m_subscriptions.Count(); }
+  // The frame's end: every subscription is told each instance's value, then the instances found
+  // inactive leave the tree. Audio thread only, under the modulator list's lock.
   void NotifyInstances();
   uint32_t InstanceCount();
 
@@ -105,6 +111,7 @@ class CSnModulatorObject final : public CSnIndexedObject, public ISnModulatorPar
   uint32_t m_parameterMask = 0;  // bit n: a curve drives parameter 42 + n
   SnArray<uint32_t> m_curveParameters;  // every parameter a curve drives, for the unsubscribing
   SnRTPCKeyTree<CSnModulatorInstance*> m_instances;
+  SnArray<void*> m_subscriptions;  // sorted by address, no duplicates
 };
 
 }  // namespace SN

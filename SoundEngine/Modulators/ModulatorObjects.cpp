@@ -27,5 +27,8 @@ void ProcessFrame() {
 void TermContents() {
   if (Installed()) Installed()->TermContents();
 }
+void LinkSubscription(uint32_t modulatorId, void* subscription, bool linked) {
+  if (Installed()) Installed()->LinkSubscription(modulatorId, subscription, linked);
+}
 
 }  // namespace SN::ModulatorObjects

@@ -30,6 +30,9 @@ class ISnModulatorObjects {
   virtual void ProcessFrame() = 0;
   // The engine's Term, before the voices go: every instance stops and is let go.
   virtual void TermContents() {}
+  // A game-parameter subscription whose curve names the modulator starts (`linked`) or stops
+  // following it: the modulator tells it of its instances' values each frame.
+  virtual void LinkSubscription(uint32_t /*modulatorId*/, void* /*subscription*/, bool /*linked*/) {}
 };
 
 namespace ModulatorObjects {
@@ -44,6 +47,7 @@ void* GetOrCreateContext(uint32_t modulatorId, const SnRTPCKey& key);
 void DropContexts(uint32_t modulatorId, const SnRTPCKey& key);
 void ProcessFrame();
 void TermContents();
+void LinkSubscription(uint32_t modulatorId, void* subscription, bool linked);
 
 }  // namespace ModulatorObjects
 }  // namespace SN

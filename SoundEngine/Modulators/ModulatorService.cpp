@@ -82,4 +82,15 @@ void CSnModulatorService::ProcessFrame() {
 
 void CSnModulatorService::TermContents() { m_list.Term(); }
 
+void CSnModulatorService::LinkSubscription(uint32_t modulatorId, void* subscription, bool linked) {
+  // A modulator not loaded yet picks up its subscriptions from the registry when it is.
+  CSnModulatorObject* object = FindModulatorAndAddRef(modulatorId);
+  if (!object) return;
+  if (linked)
+    object->AddSubscription(subscription);
+  else
+    object->RemoveSubscription(subscription);
+  object->Release();
+}
+
 }  // namespace SN

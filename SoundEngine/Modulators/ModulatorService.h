@@ -20,6 +20,7 @@ class CSnModulatorService final : public ISnModulatorObjects {
   // outside it.
   void ProcessFrame() override;
   void TermContents() override;
+  void LinkSubscription(uint32_t modulatorId, void* subscription, bool linked) override;
 
   CSnModulatorProcessor& List() { return m_list; }
 

@@ -362,4 +362,17 @@ TEST_F(GameHierarchyTest, TheHierarchySeedsOfTheFuzzTargetLoadOrFailAsTheirLoade
   EXPECT_TRUE(Logged("Motion source 3: 268435456 sources cannot fit in the 8 bytes left"));
 }
 
+// A bus takes up to four shared effects, and the built-in gain's level may be followed by a curve
+// alone (the end-to-end tests play both); a fifth effect or other words are refused.
+TEST(SoundBankText, ABusNamesSharedEffectsAndTheGainTakesACurve) {
+  Tools::BankDescription bank;
+  std::string error;
+  EXPECT_TRUE(Tools::ParseBankText("effect E gain -3 rtpc 0 modulator W 0:0 1:-12\nbus B - effect E effect E\n", "Test",
+                                   bank, error))
+      << error;
+  for (const char* text : {"effect E gain 0\nbus B - effect E effect E effect E effect E effect E\n",
+                           "effect E gain 0 1\n", "effect E gain 0\nbus B - effect\n"})
+    EXPECT_FALSE(Tools::ParseBankText(text, "Test", bank, error)) << text;
+}
+
 }  // namespace

@@ -10,6 +10,8 @@
 #include "SoundEngine/Banks/SoundBankManager.h"
 #include "SoundEngine/GameSyncs/RTPCMgr.h"
 #include "SoundEngine/GameSyncs/RegistryMgr.h"
+#include "SoundEngine/Effects/PluginParamTarget.h"
+#include "SoundEngine/Hierarchy/GameSyncUsers.h"
 #include "SoundEngine/Lower/FrameFormat.h"
 #include "SoundEngine/Modulators/ModulatorObject.h"
 #include "SoundEngine/Modulators/ModulatorService.h"
@@ -468,6 +470,98 @@ TEST_F(ModulatorTest, TheGameParameterManagerReadsASineThroughItsCurve) {
   EXPECT_NEAR(g_pRTPCMgr->EvaluateSubscription(&subscriber, 3, key), 0.0f, 1e-5);
   instance->RemoveUser();
   g_pRTPCMgr->RemoveSubscription(&subscriber, 3);
+}
+
+// A plug-in parameter that keeps every value it is given.
+struct RecordingParam final : ISnPluginParamTarget {
+  float GetParamBaseValue(uint32_t) override { return 0.0f; }
+  void SetParam(uint32_t, const void* value, uint32_t size) override {
+    float v = 0.0f;
+    if (size == sizeof v) std::memcpy(&v, value, sizeof v);
+    values.push_back(v);
+  }
+  std::vector<float> values;
+};
+// A node that keeps the properties it is told of.
+struct RecordingNode final : ISnNodeRTPCSubscriber {
+  void UpdateRTPC(uint32_t propertyId, const SnRTPCKey&, float, float, const void*) override {
+    properties.push_back(propertyId);
+  }
+  std::vector<uint32_t> properties;
+};
+
+// Each frame's end tells every subscription that reads the modulator each instance's value for the
+// instance's key: a plug-in parameter of one voice follows that voice's own instance only, another
+// voice's follows the instance every voice shares, and a parameter of no voice in particular only
+// that shared one. Subscriptions made before the modulator loads are found when it does; nodes are
+// not told of the properties their voices read from their own modulators.
+TEST_F(ModulatorTest, EveryFramesEndTellsTheSubscriptionsTheirOwnInstancesValue) {
+  const SnRTPCGraphPoint identity[] = {{0.0f, 0.0f, SnCurve_Linear}, {1.0f, 1.0f, SnCurve_Linear}};
+  CSnRegisteredObj* one = GameObject(1);
+  SnRTPCKey firstVoice = SnRTPCKey::ForObjectAndPlayingId(one, 10);
+  firstVoice.playbackInstance = FakeVoice(1);
+  SnRTPCKey secondVoice = SnRTPCKey::ForObjectAndPlayingId(one, 11);
+  secondVoice.playbackInstance = FakeVoice(2);
+  RecordingParam early, first, second, global;
+  RecordingNode node;
+  auto subscribe = [&](void* subscriber, uint32_t property, const SnRTPCKey& key, uint32_t kind) {
+    return g_pRTPCMgr->AddCurveSubscription(subscriber, 150, kParameterTypeModulator, 0, property, 1, 0, identity, 2,
+                                            key, kind, true);
+  };
+  ASSERT_EQ(subscribe(static_cast<ISnPluginParamTarget*>(&early), 0, firstVoice, SnSubscription_PluginParam),
+            SN_Success);
+  // Per playback instance, full depth at once, a quarter period in 256 samples.
+  ASSERT_EQ(Load({{21, Mod(150, {BankNodeProperty::Int(0, 0), BankNodeProperty::Float(2, 100.0f),
+                                 BankNodeProperty::Float(3, 0.0f), BankNodeProperty::Float(4, 46.875f)})}}),
+            SN_Success);
+  CSnModulatorObject* lfo = Modulator(150);
+  EXPECT_EQ(lfo->SubscriptionCount(), 1u);
+  ASSERT_EQ(subscribe(static_cast<ISnPluginParamTarget*>(&first), 0, firstVoice, SnSubscription_PluginParam),
+            SN_Success);
+  ASSERT_EQ(subscribe(static_cast<ISnPluginParamTarget*>(&second), 0, secondVoice, SnSubscription_PluginParam),
+            SN_Success);
+  ASSERT_EQ(subscribe(static_cast<ISnPluginParamTarget*>(&global), 0, SnRTPCKey{}, SnSubscription_PluginParam),
+            SN_Success);
+  ASSERT_EQ(subscribe(static_cast<ISnNodeRTPCSubscriber*>(&node), 2, SnRTPCKey{}, SnSubscription_Node), SN_Success);
+  ASSERT_EQ(subscribe(static_cast<ISnNodeRTPCSubscriber*>(&node), 9, SnRTPCKey{}, SnSubscription_Node), SN_Success);
+  EXPECT_EQ(lfo->SubscriptionCount(), 6u);
+  // The parameter of no particular voice made the shared instance, a quarter period before the first
+  // voice made its own.
+  CSnModulatorInstance* shared = Instantiate(150, SnModulatorInstantiationParams{});
+  ASSERT_NE(shared, nullptr);
+  shared->AddUser();
+  list_.ProcessModulators(256);
+  CSnModulatorInstance* own = Instantiate(150, Voice(one, 10, 1));
+  ASSERT_NE(own, nullptr);
+  own->AddUser();
+  list_.ProcessModulators(256);
+  ASSERT_NEAR(shared->CurrentValue(), 0.5f, 1e-5);
+  ASSERT_NEAR(own->CurrentValue(), 1.0f, 1e-5);
+  lfo->NotifyInstances();
+  ASSERT_EQ(first.values.size(), 1u);
+  EXPECT_NEAR(first.values[0], 1.0f, 1e-5);
+  EXPECT_EQ(early.values, first.values);
+  ASSERT_EQ(second.values.size(), 1u);
+  EXPECT_NEAR(second.values[0], 0.5f, 1e-5);
+  ASSERT_EQ(global.values.size(), 1u);
+  EXPECT_NEAR(global.values[0], 0.5f, 1e-5);
+  // The pitch is the voice's own to read; property 9 is told of both instances.
+  EXPECT_EQ(node.properties, (std::vector<uint32_t>{9, 9}));
+  // Ended subscriptions are no longer told (the sanitiser watches their freed records).
+  g_pRTPCMgr->RemoveSubscription(static_cast<ISnPluginParamTarget*>(&first), 0);
+  g_pRTPCMgr->RemoveSubscription(static_cast<ISnPluginParamTarget*>(&early), 0);
+  EXPECT_EQ(lfo->SubscriptionCount(), 4u);
+  list_.ProcessModulators(256);
+  lfo->NotifyInstances();
+  EXPECT_EQ(first.values.size(), 1u);
+  EXPECT_EQ(second.values.size(), 2u);
+  for (void* subscriber : {static_cast<void*>(static_cast<ISnPluginParamTarget*>(&second)),
+                           static_cast<void*>(static_cast<ISnPluginParamTarget*>(&global))})
+    g_pRTPCMgr->RemoveSubscription(subscriber, 0);
+  for (uint32_t property : {2u, 9u}) g_pRTPCMgr->RemoveSubscription(static_cast<ISnNodeRTPCSubscriber*>(&node), property);
+  EXPECT_EQ(lfo->SubscriptionCount(), 0u);
+  shared->RemoveUser();
+  own->RemoveUser();
 }
 
 }  // namespace

@@ -13,8 +13,11 @@
 #include <string>
 #include <vector>
 
+#include "SoundEngine/Effects/PluginMemAlloc.h"
 #include "SoundEngine/GameSyncs/RegistryMgr.h"
 #include "SoundEngine/Lower/PlaybackInstance.h"
+#include "SoundEngine/Lower/PluginContexts.h"
+#include "SoundEngine/Lower/PluginFactoryTable.h"
 #include "SoundEngine/Lower/VoiceManager.h"
 #include "SoundEngine/Modulators/ModulatorInstanceList.h"
 #include "SoundEngine/Modulators/ModulatorObject.h"
@@ -68,6 +71,44 @@ inline double SteppedFade(size_t t, size_t from, size_t frames, double (*curve)(
 }
 inline double Rising(double u) { return u; }
 inline double Falling(double u) { return 1.0 - u; }
+
+// A test's in-place effect plug-in that leaves the samples alone: what it watches is its own.
+template <typename Self>
+class WatchingEffect : public ISnEffectPlugin {
+ public:
+  SNRESULT Term(ISnPluginMemAlloc* allocator) override {
+    PluginDelete(allocator, static_cast<Self*>(this));
+    return SN_Success;
+  }
+  SNRESULT Reset() override { return SN_Success; }
+  SNRESULT QueryInfo(SnPluginInfo& info) override {
+    info = {SnPluginType_Effect, 1, 0};
+    return SN_Success;
+  }
+};
+
+// A test plug-in's parameters, copied whole for every slot that uses them.
+template <typename Self>
+class CopiedParams : public ISnPluginParam {
+ public:
+  ISnPluginParam* Clone(ISnPluginMemAlloc* allocator) override {
+    return PluginNew<Self>(allocator, *static_cast<Self*>(this));
+  }
+  SNRESULT Term(ISnPluginMemAlloc* allocator) override {
+    PluginDelete(allocator, static_cast<Self*>(this));
+    return SN_Success;
+  }
+};
+
+// Registers a test's effect plug-in and its parameters under (company, plug-in id); the engine's Term
+// forgets it with every other registration.
+template <typename Plugin, typename Params>
+SNRESULT RegisterTestEffect(uint32_t company, uint32_t pluginId) {
+  return SoundEngine::RegisterPlugin(
+      SnPluginType_Effect, company, pluginId,
+      [](ISnPluginMemAlloc* allocator) -> ISnPlugin* { return PluginNew<Plugin>(allocator); },
+      [](ISnPluginMemAlloc* allocator) -> ISnPluginParam* { return PluginNew<Params>(allocator); });
+}
 
 class SoundEndToEndTest : public OutputFixture {
  public:

@@ -21,17 +21,12 @@ constexpr uint32_t kReaderKey = PluginKey(SnPluginType_Effect, kCompany, 1);
 constexpr uint32_t kBlendKey = PluginKey(SnPluginType_Mixer, kCompany, 2);
 
 // A mixer's parameters: the level its block holds and the last value a game parameter set.
-class BlendParams final : public ISnPluginParam {
+class BlendParams final : public CopiedParams<BlendParams> {
  public:
   static inline int live = 0;
   BlendParams() { ++live; }
-  BlendParams(const BlendParams& other) : level(other.level) { ++live; }
+  BlendParams(const BlendParams& other) : CopiedParams(other), level(other.level) { ++live; }
   ~BlendParams() { --live; }
-  ISnPluginParam* Clone(ISnPluginMemAlloc* allocator) override { return PluginNew<BlendParams>(allocator, *this); }
-  SNRESULT Term(ISnPluginMemAlloc* allocator) override {
-    PluginDelete(allocator, this);
-    return SN_Success;
-  }
   SNRESULT Init(ISnPluginMemAlloc*, const void* block, uint32_t size) override {
     if (size == sizeof level) std::memcpy(&level, block, sizeof level);
     return SN_Success;
@@ -52,14 +47,7 @@ class BlendParams final : public ISnPluginParam {
 };
 
 // The reader's own parameters: none.
-class ReaderParams final : public ISnPluginParam {
- public:
-  ISnPluginParam* Clone(ISnPluginMemAlloc* allocator) override { return PluginNew<ReaderParams>(allocator); }
-  SNRESULT Term(ISnPluginMemAlloc* allocator) override {
-    PluginDelete(allocator, this);
-    return SN_Success;
-  }
-};
+class ReaderParams final : public CopiedParams<ReaderParams> {};
 
 // One frame of what the reader saw.
 struct Reading {
@@ -79,17 +67,8 @@ std::vector<Reading>& Readings() {
 }
 
 // An effect that reads its voice's information each frame and leaves the samples alone.
-class Reader final : public ISnEffectPlugin {
+class Reader final : public WatchingEffect<Reader> {
  public:
-  SNRESULT Term(ISnPluginMemAlloc* allocator) override {
-    PluginDelete(allocator, this);
-    return SN_Success;
-  }
-  SNRESULT Reset() override { return SN_Success; }
-  SNRESULT QueryInfo(SnPluginInfo& info) override {
-    info = {SnPluginType_Effect, 1, 0};
-    return SN_Success;
-  }
   SNRESULT Init(ISnPluginMemAlloc*, ISnEffectPluginContext* context, ISnPluginParam*, SnAudioFormat&) override {
     m_context = context;
     return SN_Success;
@@ -128,12 +107,7 @@ class VoiceInfoMixerTest : public SoundEndToEndTest {
   void SetUp() override {
     SoundEndToEndTest::SetUp();
     Readings().clear();
-    // The engine's Term forgets them with every other registration.
-    ASSERT_EQ(SoundEngine::RegisterPlugin(
-                  SnPluginType_Effect, kCompany, 1,
-                  [](ISnPluginMemAlloc* allocator) -> ISnPlugin* { return PluginNew<Reader>(allocator); },
-                  [](ISnPluginMemAlloc* allocator) -> ISnPluginParam* { return PluginNew<ReaderParams>(allocator); }),
-              SN_Success);
+    ASSERT_EQ((RegisterTestEffect<Reader, ReaderParams>(kCompany, 1)), SN_Success);
     ASSERT_EQ(SoundEngine::RegisterPlugin(
                   SnPluginType_Mixer, kCompany, 2, [](ISnPluginMemAlloc*) -> ISnPlugin* { return nullptr; },
                   [](ISnPluginMemAlloc* allocator) -> ISnPluginParam* { return PluginNew<BlendParams>(allocator); }),
@@ -204,6 +178,12 @@ TEST_F(VoiceInfoMixerTest, AMixersModulatorJoinsTheVoiceItIsMadeFor) {
   ASSERT_GE(readings.size(), 3u);
   ASSERT_NE(readings[0].mixer, nullptr);
   for (size_t f = 1; f < readings.size(); ++f) EXPECT_EQ(readings[f].voiceModulators, 1u) << f;
+  // And the mixer's parameter follows it through the curve: each frame the value the game object's
+  // triangle had reached as the frame began, one hundredth of it.
+  for (size_t f = 1; f < readings.size(); ++f) {
+    EXPECT_GT(readings[f].mixerSets, readings[f - 1].mixerSets) << f;
+    EXPECT_NEAR(readings[f].mixerValue, (1.0 - OutputTest::VolumeLfoFactor(int64_t(f))) / 100.0, 1e-7) << f;
+  }
 }
 
 // A sound that names no mixer gives none, and the voice's play: its playing id, object, sound and

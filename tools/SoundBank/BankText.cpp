@@ -416,6 +416,15 @@ bool Parser::Bus(const std::vector<std::string>& w) {
       if (duck.property != 0 && duck.property != 5) return Fail("a duck lowers property 0 or 5");
       bus.ducks.push_back(duck);
       i += 6;
+    } else if (option == "effect") {
+      // The next of the bus's four insert slots, from a shared definition named before.
+      if (!values(1)) return false;
+      if (bus.effects.size() == 4) return Fail("a bus has four effect slots");
+      BankNodeEffect effect;
+      effect.slot = uint8_t(bus.effects.size());
+      effect.shared = 1;
+      if (!Id(w[++i], effect.effectId)) return false;
+      bus.effects.push_back(effect);
     } else {
       return Fail("\"" + option + "\" is no bus option");
     }
@@ -605,7 +614,7 @@ bool Parser::Rtpc(const std::vector<std::string>& w) {
   return true;
 }
 
-// effect <name> gain <dB>: the built-in gain, its level in dB its whole parameter block.
+// effect <name> gain <dB> [rtpc ...]: the built-in gain, its level in dB its whole parameter block.
 // effect <name> plugin <registry key> [<block hex>] [rtpc <plug-in parameter> [modulator] <driver> <x>:<y>...]:
 // a game's plug-in with the bytes of its block and a curve of one of its parameters.
 bool Parser::Effect(const std::vector<std::string>& w) {
@@ -613,24 +622,24 @@ bool Parser::Effect(const std::vector<std::string>& w) {
   BankEffect effect;
   uint32_t id = 0;
   if (!Id(w[1], id)) return false;
+  const size_t rtpc = size_t(std::find(w.begin() + 4, w.end(), "rtpc") - w.begin());
   if (w[2] == "gain") {
-    if (!Count(w, 4, 4)) return false;
+    if (rtpc != 4 && !Count(w, 4, 4)) return false;
     float dB = 0.0f;
     if (!Real(w[3], dB)) return false;
     effect.pluginId = SN::kGainEffectKey;
     effect.params.resize(sizeof dB);
     memcpy(effect.params.data(), &dB, sizeof dB);
-    return AddObject(kBankSharedEffectType, w[1], EffectPayload(id, effect));
+  } else {
+    if (w[2] != "plugin") return Fail("\"" + w[2] + "\": an effect is \"gain <dB>\" or \"plugin <key>\"");
+    if (!Number(w[3], effect.pluginId)) return false;
+    size_t at = 4;
+    if (!Hex(std::vector<std::string>(w.begin(), w.begin() + rtpc), at, effect.params)) return false;
   }
-  if (w[2] != "plugin") return Fail("\"" + w[2] + "\": an effect is \"gain <dB>\" or \"plugin <key>\"");
-  if (!Number(w[3], effect.pluginId)) return false;
-  size_t at = 4;
-  const size_t rtpc = size_t(std::find(w.begin() + 4, w.end(), "rtpc") - w.begin());
-  if (!Hex(std::vector<std::string>(w.begin(), w.begin() + rtpc), at, effect.params)) return false;
   if (rtpc < w.size()) {
     BankEffectCurve curve;
     uint32_t parameter = 0;
-    at = rtpc + 1;
+    size_t at = rtpc + 1;
     if (at + 1 >= w.size()) return Fail("\"rtpc\" takes a plug-in parameter, a driver and its points");
     if (!Small(w[at], 0xFF, "is not a plug-in parameter (0-255)", parameter)) return false;
     curve.pluginParamId = uint8_t(parameter);
