@@ -398,6 +398,7 @@ void CSnMusicSwitchContext::ProcessFrame(int64_t time, int64_t length, SnMusicCu
     }
     if ((item->flags & Item::kStopPending) && item->stopAt < end) {
       item->flags &= uint8_t(~Item::kStopPending);
+      if (item == m_current && child && item->next) HandOverActions(item->next->origin);
       const int64_t offset = MusicTimeSub(item->stopAt, local);
       if (child) child->Stop(item->fadeOut.timeMs, item->fadeOut.curve, uint32_t(offset > 0 ? offset : 0));
     }
@@ -431,6 +432,29 @@ void CSnMusicSwitchContext::StepIterator(CSnMusicChainIterator& iterator, bool n
     return;
   }
   if (iterator.PushContext(child)) child->StepIterator(iterator, noExtend);
+}
+
+void CSnMusicSwitchContext::StepPastChild(CSnMusicChainIterator& iterator, CSnMatrixAwareContext* child) {
+  Item* item = m_head;
+  while (item && item->child != child) item = item->next;
+  CSnMatrixAwareContext* after = item && item->next ? item->next->child : nullptr;
+  if (!after) {
+    iterator.SetCurrent(nullptr, nullptr);
+    iterator.SetLimit(0, true);
+    return;
+  }
+  if (iterator.PushContext(after)) after->StepIterator(iterator, false);
+}
+
+void CSnMusicSwitchContext::HandOverActions(int64_t cutAt) {
+  CSnMusicPlayRoot* root = PlayRoot();
+  if (!root || !m_current) return;
+  CSnMusicChainIterator iterator;
+  iterator.Init(this, false);
+  SnMusicScheduledAction* actions = nullptr;
+  iterator.TakeActionsAfter(MusicTimeAdd(cutAt, GetGlobalOffset()), actions);
+  // Stingers cut off here may sound in the next child: it is scheduled after the one followed.
+  root->RehomeActions(actions, m_current->child);
 }
 
 void CSnMusicSwitchContext::GetPlayWindow(int64_t& begin, int64_t& end) const {

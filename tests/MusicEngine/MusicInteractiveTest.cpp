@@ -40,6 +40,7 @@ struct SwitchSpec {
   std::vector<std::vector<std::string>> paths;
   std::vector<Tools::BankMusicRule> rules;
   uint8_t continuePlaying = 1;
+  std::vector<Tools::BankMusicStinger> stingers;
 };
 
 struct MusicDescription {
@@ -148,6 +149,7 @@ class MusicInteractiveTest : public CaptureFixture {
       container.id = Id(i ? ("Mood" + std::to_string(i)).c_str() : "Mood");
       container.rules = spec.rules;
       container.continuePlaying = spec.continuePlaying;
+      container.node.stingers = spec.stingers;
       for (const auto& [group, type] : spec.groups) {
         container.groupIds.push_back(Id(group.c_str()));
         container.groupTypes.push_back(type);
@@ -645,6 +647,46 @@ TEST_F(MusicInteractiveTest, ASwitchPlaysTheTransitionSegmentOfItsRuleBetweenThe
   ASSERT_LT(c0, plane.size());
   ExpectLevels(plane, c0, size_t(3 * kBar - 2 * kFrame),
                [](int64_t t) { return t < kBar ? 0.25 : t < 2 * kBar ? 0.125 : 0.5; });
+}
+
+// A trigger at 71,680 waits for A's cue (156,000) with the stinger Sting (a bar of 0.125); Tense set in
+// the same frame switches to B at the bar (96,000), before the cue. With a look-ahead of one segment
+// the stinger moves to B's cue (96,000 + 156,000), on its sample; without, it is not heard. Calm again
+// before the bar keeps A, and the stinger at A's cue.
+TEST_F(MusicInteractiveTest, AStingerWhoseSegmentASwitchCutsMovesToTheNextChildOrGoes) {
+  struct Case {
+    const char* name;
+    uint32_t lookAhead;
+    bool setBack;
+    int64_t sting;  // -1: none
+  };
+  const Case cases[] = {{"moved to B's cue", 1, false, kBar + 156000},
+                        {"no look-ahead: gone", 0, false, -1},
+                        {"switch called off: at A's cue", 1, true, 156000}};
+  ForEachFresh(cases, [&](const Case& c) {
+    SCOPED_TRACE(c.name);
+    ASSERT_EQ(SoundEngine::SetState("MusicMood", "Calm"), SN_Success);
+    MusicDescription music = MoodSwitch(SnMusicSync_NextBar);
+    music.segments.push_back({"Sting", 0.125});
+    music.switches[0].stingers = {{Id("Hit"), Id("Sting"), SnMusicSync_NextUserCue, 0, 1000, c.lookAhead}};
+    LoadMusic(music);
+    PlayList();
+    Frames(70);
+    ASSERT_EQ(SoundEngine::PostTrigger("Hit", kObject), SN_Success);
+    ASSERT_EQ(SoundEngine::SetState("MusicMood", "Tense"), SN_Success);
+    Frames(10);
+    if (c.setBack) {
+      ASSERT_EQ(SoundEngine::SetState("MusicMood", "Calm"), SN_Success);
+    }
+    Frames(uint32_t(4 * kBar / kFrame) - 80);
+    const std::vector<double> plane = Capture();
+    const size_t c0 = FirstSound(plane);
+    ASSERT_LT(c0, plane.size());
+    ExpectLevels(plane, c0, size_t(4 * kBar - 2 * kFrame), [&](int64_t t) {
+      const double level = c.setBack || t < kBar ? 0.25 : 0.5;
+      return level + (c.sting >= 0 && t >= c.sting && t < c.sting + kBar ? 0.125 : 0.0);
+    });
+  });
 }
 
 // ---- seeks and jumps on a switch ----
