@@ -541,6 +541,28 @@ TEST_F(MusicEndToEndTest, ATriggerAddsItsStingerAtTheNextBeatOnce) {
                [](int64_t t) { return 0.25 + (t >= 72000 && t < 84000 ? 0.125 : 0.0); });
 }
 
+// The don't-repeat time runs on the play's clock from the stinger's sync point (72,000 + 48,000), not
+// on the segment's, which the pre-entry puts 24,000 behind: a trigger at 119,808 adds nothing, one
+// at 120,832 adds the stinger at the next beat (144,000).
+TEST_F(MusicEndToEndTest, TheDontRepeatTimeEndsOnThePlaysClock) {
+  MusicBank music;
+  music.stinger = true;
+  LoadMusic(music);
+  PlayLevel();
+  Frames(70);
+  ASSERT_EQ(SoundEngine::PostTrigger("Hit", kObject), SN_Success);
+  Frames(47);
+  ASSERT_EQ(SoundEngine::PostTrigger("Hit", kObject), SN_Success);
+  Frames(1);
+  ASSERT_EQ(SoundEngine::PostTrigger("Hit", kObject), SN_Success);
+  Frames(60);
+  const std::vector<double> plane = Capture();
+  ExpectLevels(plane, FirstSound(plane), 178 * kFrame, [](int64_t t) {
+    const bool sting = (t >= 72000 && t < 84000) || (t >= 144000 && t < 156000);
+    return 0.25 + (sting ? 0.125 : 0.0);
+  });
+}
+
 // The sync callbacks each arrive in the frame holding their sample, and the segment information
 // the game polls gives the segment's durations and where the play stands.
 TEST_F(MusicEndToEndTest, SyncCallbacksComeInTheFramesOfTheirSamplesAndSegmentInformationIsKept) {
