@@ -457,13 +457,10 @@ void CSnMusicPlayRoot::RehomeActions(SnMusicScheduledAction* actions, const CSnM
     if (action->kind == SnMusicScheduledAction::Stinger) {
       auto* record = static_cast<Stinger*>(action->payload);
       if (CSnMatrixAwareContext* context = record->context) {
+        // Cut at its own time: one already sounding fades out over as long as it has sounded.
         context->CutAt(MusicTimeSub(m_time, context->GetGlobalOffset()));
-        // One already sounding fades out under the stingers' frames, which let it go once it has
-        // stopped; one still waiting goes now.
-        if (context->State() == CSnMusicContext::Idle) {
-          record->context = nullptr;
-          context->Release();
-        }
+        record->context = nullptr;
+        context->Release();
       }
       // Its own record is no repeat of it; the new one, when made, holds the don't-repeat time.
       if (record->mayRetry && ScheduleStinger(record->triggerId, true, record, ended)) record->blocksRepeats = false;

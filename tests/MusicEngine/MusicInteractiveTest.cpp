@@ -31,6 +31,7 @@ struct SegmentSpec {
   uint32_t bars = 1;
   bool userCue = false;  // a cue "Cue" at 3,250 ms (156,000 samples)
   bool ramp = false;  // a ramp that tells every sample apart instead of the DC level
+  double preEntryMs = 0.0;  // the clip begins this long before the entry cue
 };
 
 // A switch container "Mood" over the values of its groups; a path lists one value per group, then
@@ -102,7 +103,7 @@ class MusicInteractiveTest : public CaptureFixture {
   void LoadMusic(const MusicDescription& music) {
     std::string text;
     for (const SegmentSpec& segment : music.segments)
-      text += "tone " + segment.name + "Tone 48000 1 " + std::to_string(segment.bars * 2000) + " " +
+      text += "tone " + segment.name + "Tone 48000 1 " + std::to_string(int(segment.preEntryMs) + segment.bars * 2000) + " " +
               (segment.ramp ? "0 ramp\r\n" : std::to_string(segment.level) + " dc\r\n");
     Tools::BankDescription bank;
     std::string error;
@@ -113,7 +114,7 @@ class MusicInteractiveTest : public CaptureFixture {
       track.id = Id((spec.name + "Track").c_str());
       for (const auto& media : bank.media)
         if (media.id == tone) track.sources.push_back({0x00010000, 0, media.id, uint32_t(media.bytes.size()), 0, {}});
-      track.clips = {{0, tone, 0.0, 0.0, 0.0, spec.bars * 2000.0}};
+      track.clips = {{0, tone, 0.0, 0.0, 0.0, spec.preEntryMs + spec.bars * 2000.0}};
       bank.objects.push_back({Tools::kBankMusicTrackType, Tools::MusicTrackPayload(track, false)});
       Tools::BankMusicSegment segment;
       segment.id = Id(spec.name.c_str());
@@ -123,9 +124,10 @@ class MusicInteractiveTest : public CaptureFixture {
       segment.node.overridesMeter = 1;
       segment.node.children = {track.id};
       segment.node.params.outputBusId = Id("Effects");
-      segment.durationMs = spec.bars * 2000.0;
-      segment.markers = {{1, 0.0, ""}, {2, spec.bars * 2000.0, ""}};
-      if (spec.userCue) segment.markers.insert(segment.markers.begin() + 1, {Id("Cue"), 3250.0, "Cue"});
+      segment.durationMs = spec.preEntryMs + spec.bars * 2000.0;
+      segment.markers = {{1, spec.preEntryMs, ""}, {2, spec.preEntryMs + spec.bars * 2000.0, ""}};
+      if (spec.userCue)
+        segment.markers.insert(segment.markers.begin() + 1, {Id("Cue"), spec.preEntryMs + 3250.0, "Cue"});
       bank.objects.push_back({Tools::kBankMusicSegmentType, Tools::MusicSegmentPayload(segment, false)});
     }
     Tools::BankMusicPlaylist list;
@@ -687,6 +689,45 @@ TEST_F(MusicInteractiveTest, AStingerWhoseSegmentASwitchCutsMovesToTheNextChildO
       return level + (c.sting >= 0 && t >= c.sting && t < c.sting + kBar ? 0.125 : 0.0);
     });
   });
+}
+
+// The stinger's segment has 500 ms before its entry: for A's cue (156,000) it sounds from 132,000.
+// Tense at 133,120 switches at the next beat (144,000), in the frame from 143,360: the stinger, cut
+// while sounding, fades out over as long as it has sounded (11,360 samples, 237 ms) and B plays on.
+TEST_F(MusicInteractiveTest, AStingerSoundingWhenASwitchCutsItsSegmentFadesOverTheTimeItPlayed) {
+  ASSERT_EQ(SoundEngine::SetState("MusicMood", "Calm"), SN_Success);
+  MusicDescription music = MoodSwitch(SnMusicSync_NextBeat);
+  SegmentSpec sting{"Sting", 0.125};
+  sting.preEntryMs = 500.0;
+  music.segments.push_back(sting);
+  music.switches[0].stingers = {{Id("Hit"), Id("Sting"), SnMusicSync_NextUserCue, 0, 1000, 0}};
+  LoadMusic(music);
+  PlayList();
+  Frames(70);
+  ASSERT_EQ(SoundEngine::PostTrigger("Hit", kObject), SN_Success);
+  Frames(60);
+  ASSERT_EQ(SoundEngine::SetState("MusicMood", "Tense"), SN_Success);
+  Frames(uint32_t(3 * kBar / kFrame) - 130);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 1u) << "B's voice alone: the stinger's has gone";
+  const std::vector<double> plane = Capture();
+  const size_t c0 = FirstSound(plane);
+  ASSERT_LT(c0, plane.size());
+  constexpr int64_t kSwitch = 144000, kCutFrame = 143360, kFade = 11360;
+  const auto base = [](int64_t t) { return t < kSwitch ? 0.25 : 0.5; };
+  ExpectLevels(plane, c0, size_t(kCutFrame), [&](int64_t t) { return base(t) + (t >= 132000 ? 0.125 : 0.0); });
+  // The fade, a frame's steps at most late, never rises; then B alone.
+  const double unit = kVoiceUnity * kCentreToPair * 32768.0;
+  const int64_t faded = kCutFrame + kFade + 2 * kFrame;
+  double previous = 0.125 * unit;
+  for (int64_t t = kCutFrame; t < faded; ++t) {
+    const double sting = plane[c0 + size_t(t)] - base(t) * unit;
+    ASSERT_GE(sting, -1.0) << t;
+    ASSERT_LE(sting, previous + 1.0) << t;
+    previous = sting;
+  }
+  EXPECT_GT(plane[c0 + kCutFrame + kFade / 2] - 0.5 * unit, 0.02 * unit) << "still fading halfway";
+  for (int64_t t = faded; t < 3 * kBar - 2 * kFrame; ++t)
+    ASSERT_NEAR(plane[c0 + size_t(t)], 0.5 * unit, 1.0) << "music time " << t;
 }
 
 // ---- seeks and jumps on a switch ----
