@@ -198,11 +198,12 @@ SNRESULT CSnMusicSwitchContext::SeekChild(SnMusicSeek seek) {
   // The child followed ends here, with any switch scheduled after it; the new one is heard from the
   // play's next sample, its position there.
   CancelScheduled();
-  m_current->child->StopNow();
   const int64_t now = MusicTimeSub(PlayRoot()->CurrentTime(), GetGlobalOffset());
   const SnMusicRuleDestination entry;
   Place(item, MusicTimeAdd(now, preRoll), preRoll, entry);
   Append(item);
+  HandOverActions(now);
+  m_current->child->StopNow();
   m_current = item;
   return SN_Success;
 }

@@ -117,8 +117,8 @@ class CSnMusicSwitchContext final : public CSnMatrixAwareContext {
   // Children scheduled after the current one, and the current one's stop, are called off.
   void CancelScheduled();
   void BecomeCurrent(Item* item);
-  // The child followed stops: what the play root placed on its chains past `cutAt` (this context's
-  // time, where the next child begins) goes back to the play root.
+  // The child followed stops (a switch or a seek): what the play root placed on its chains past
+  // `cutAt` (this context's time, where the next child begins) goes back to the play root.
   void HandOverActions(int64_t cutAt);
   void Append(Item* item);
   void FreeItem(Item* item);

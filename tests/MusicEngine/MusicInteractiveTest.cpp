@@ -815,6 +815,28 @@ TEST_F(MusicInteractiveTest, ASeekOnASwitchPlayRestartsItsChildWhereItSays) {
   });
 }
 
+// A trigger at 71,680 waits for A's cue (156,000 on the play's clock) with the look-ahead of one
+// segment; a seek in the same frame restarts A 2,000 ms in, which puts the cue at 71,680 + 60,000:
+// the stinger follows the cue of the A that plays.
+TEST_F(MusicInteractiveTest, AStingerPendingWhenASeekRestartsTheChildComesAtTheCueOfTheNewOne) {
+  ASSERT_EQ(SoundEngine::SetState("MusicMood", "Calm"), SN_Success);
+  MusicDescription music = MoodSwitch(SnMusicSync_NextBar);
+  music.segments.push_back({"Sting", 0.125});
+  music.switches[0].stingers = {{Id("Hit"), Id("Sting"), SnMusicSync_NextUserCue, 0, 1000, 1}};
+  LoadMusic(music);
+  PlayList();
+  Frames(70);
+  ASSERT_EQ(SoundEngine::PostTrigger("Hit", kObject), SN_Success);
+  SeekList({"2000 ms", false, 2000, 0.0f, kBar});
+  Frames(uint32_t(3 * kBar / kFrame) - 70);
+  const std::vector<double> plane = Capture();
+  const size_t c0 = FirstSound(plane);
+  ASSERT_LT(c0, plane.size());
+  constexpr int64_t kSting = 70 * kFrame + 60000;
+  ExpectLevels(plane, c0, size_t(3 * kBar - 2 * kFrame),
+               [&](int64_t t) { return 0.25 + (t >= kSting && t < kSting + kBar ? 0.125 : 0.0); });
+}
+
 // "Tense" leads to the playlist of S1-S4, by a rule that jumps to its third item: S3 is heard from
 // the bar at which A is left, on the sample, then S4, and the play ends with the playlist. A rule
 // naming an item the playlist lacks is a fault of the bank: logged, and silence in its place.
