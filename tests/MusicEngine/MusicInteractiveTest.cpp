@@ -654,23 +654,26 @@ TEST_F(MusicInteractiveTest, ASwitchPlaysTheTransitionSegmentOfItsRuleBetweenThe
 // A trigger at 71,680 waits for A's cue (156,000) with the stinger Sting (a bar of 0.125); Tense set in
 // the same frame switches to B at the bar (96,000), before the cue. With a look-ahead of one segment
 // the stinger moves to B's cue (96,000 + 156,000), on its sample; without, it is not heard. Calm again
-// before the bar keeps A, and the stinger at A's cue.
+// before the bar keeps A, and the stinger at A's cue. A stinger for the very bar of the switch is
+// B's from its first sample.
 TEST_F(MusicInteractiveTest, AStingerWhoseSegmentASwitchCutsMovesToTheNextChildOrGoes) {
   struct Case {
     const char* name;
     uint32_t lookAhead;
     bool setBack;
     int64_t sting;  // -1: none
+    uint32_t sync = SnMusicSync_NextUserCue;
   };
   const Case cases[] = {{"moved to B's cue", 1, false, kBar + 156000},
                         {"no look-ahead: gone", 0, false, -1},
-                        {"switch called off: at A's cue", 1, true, 156000}};
+                        {"switch called off: at A's cue", 1, true, 156000},
+                        {"at the switch's own bar: B's first", 1, false, kBar, SnMusicSync_NextBar}};
   ForEachFresh(cases, [&](const Case& c) {
     SCOPED_TRACE(c.name);
     ASSERT_EQ(SoundEngine::SetState("MusicMood", "Calm"), SN_Success);
     MusicDescription music = MoodSwitch(SnMusicSync_NextBar);
     music.segments.push_back({"Sting", 0.125});
-    music.switches[0].stingers = {{Id("Hit"), Id("Sting"), SnMusicSync_NextUserCue, 0, 1000, c.lookAhead}};
+    music.switches[0].stingers = {{Id("Hit"), Id("Sting"), c.sync, 0, 1000, c.lookAhead}};
     LoadMusic(music);
     PlayList();
     Frames(70);
