@@ -694,6 +694,30 @@ TEST_F(MusicInteractiveTest, AStingerWhoseSegmentASwitchCutsMovesToTheNextChildO
   });
 }
 
+// The same inside a switch inside a switch: Run switches the inner one from A to C at the bar, and the
+// stinger the outer one gives for A's cue moves to C's.
+TEST_F(MusicInteractiveTest, AStingerCutByANestedSwitchMovesToItsNextChild) {
+  ASSERT_EQ(SoundEngine::SetState("MusicMood", "Calm"), SN_Success);
+  ASSERT_EQ(SoundEngine::SetSwitch("Surface", "Walk", kObject), SN_Success);
+  MusicDescription music;
+  music.segments = {{"A", 0.25, 4, true}, {"B", 0.5, 4}, {"C", 0.125, 4, true}, {"Sting", 0.0625}};
+  AddNestedSwitches(music, {{"Calm", "Mood1"}, {"Tense", "B"}}, {{"Walk", "A"}, {"Run", "C"}}, SnMusicSync_NextBar);
+  music.switches[0].stingers = {{Id("Hit"), Id("Sting"), SnMusicSync_NextUserCue, 0, 1000, 1}};
+  LoadMusic(music);
+  PlayList();
+  Frames(70);
+  ASSERT_EQ(SoundEngine::PostTrigger("Hit", kObject), SN_Success);
+  ASSERT_EQ(SoundEngine::SetSwitch("Surface", "Run", kObject), SN_Success);
+  Frames(uint32_t(4 * kBar / kFrame) - 70);
+  const std::vector<double> plane = Capture();
+  const size_t c0 = FirstSound(plane);
+  ASSERT_LT(c0, plane.size());
+  constexpr int64_t kSting = kBar + 156000;
+  ExpectLevels(plane, c0, size_t(4 * kBar - 2 * kFrame), [](int64_t t) {
+    return (t < kBar ? 0.25 : 0.125) + (t >= kSting && t < kSting + kBar ? 0.0625 : 0.0);
+  });
+}
+
 // The stinger's segment has 500 ms before its entry: for A's cue (156,000) it sounds from 132,000.
 // Tense at 133,120 switches at the next beat (144,000), in the frame from 143,360: the stinger, cut
 // while sounding, fades out over as long as it has sounded (11,360 samples, 237 ms) and B plays on.
