@@ -427,12 +427,13 @@ bool CSnMusicChainContext::CanBeCut() const {
 }
 
 void CSnMusicChainContext::CutAt(int64_t time) {
+  const int64_t chainTime = MusicTimeAdd(time, m_origin);
   for (CSnMusicChainItem* item = m_head; item; item = item->next) {
     if (!item->segment || item->segment->State() != Playing || (item->flags & CSnMusicChainItem::kStopped)) {
       item->ClearItem();
       continue;
     }
-    const int64_t played = MusicTimeSub(MusicTimeSub(time, item->begin), item->segment->BeginReference());
+    const int64_t played = MusicTimeSub(MusicTimeSub(chainTime, item->begin), item->segment->BeginReference());
     item->segment->Stop(MusicSamplesToMs(played > 0 ? played : 0, MusicSampleRate()), 4, kNoStopOffset);
     item->flags |= CSnMusicChainItem::kStopped;
   }
@@ -474,7 +475,12 @@ void CSnMusicChainIterator::SetCurrent(CSnMusicChainItem* item, CSnMusicChainCon
 }
 
 void CSnMusicChainIterator::Step() {
-  if (m_count) m_stack[m_count - 1]->StepIterator(*this, false);
+  if (!m_count) return;
+  m_stack[m_count - 1]->StepIterator(*this, false);
+  while (!m_item && m_count > 1) {
+    CSnMatrixAwareContext* ended = m_stack[--m_count];
+    m_stack[m_count - 1]->StepPastChild(*this, ended);
+  }
 }
 
 int64_t CSnMusicChainIterator::GetAccumulatedOffset(uint32_t) const { return m_chain ? m_chain->GetGlobalOffset() : 0; }
@@ -543,7 +549,9 @@ CSnMusicChainIterator::SyncResult CSnMusicChainIterator::FindSyncPoint(int64_t f
 
 void CSnMusicChainIterator::TakeActionsAfter(int64_t time, SnMusicScheduledAction*& list) const {
   if (!m_item) return;
-  m_item->TakeActionsAfter(ItemLocalTime(MusicTimeSub(time, GetAccumulatedOffset())), list);
+  const int64_t chainTime = MusicTimeAdd(MusicTimeSub(time, GetAccumulatedOffset()), m_chain->ChainOrigin());
+  for (CSnMusicChainItem* item = m_item; item; item = item->next)
+    item->TakeActionsAfter(MusicTimeSub(chainTime, item->begin), list);
 }
 
 }  // namespace SN

@@ -60,11 +60,14 @@ class CSnMatrixAwareContext : public CSnMusicContext {
   // One frame of `length` samples at the play's `time`.
   virtual void ProcessFrame(int64_t time, int64_t length, SnMusicCutWindow& out) = 0;
   virtual void StepIterator(CSnMusicChainIterator& iterator, bool noExtend) = 0;
+  // The chains of `child` have no item left: the iterator goes on with what plays after it here,
+  // or has no item (the default: a context plays one child at a time).
+  virtual void StepPastChild(CSnMusicChainIterator&, CSnMatrixAwareContext*) {}
   // The node the context plays.
   virtual CSnHierarchyNode* GetNode() const = 0;
   // The earliest play and the latest begin reference of its items; zeros without a segment.
   virtual void GetPlayWindow(int64_t& begin, int64_t& end) const = 0;
-  // Whether a stinger may cut it, and the cut itself at a time of the context.
+  // Whether a stinger may cut it, and the cut itself at a time of the context (its local time).
   virtual bool CanBeCut() const = 0;
   virtual void CutAt(int64_t time) = 0;
   // Seeks refused (SN_Failure) by contexts that cannot seek.
@@ -203,7 +206,8 @@ class CSnMusicChainIterator {
     m_limit = limit;
     m_unbounded = unbounded;
   }
-  // One step to the next item of the top context.
+  // One step to the next item in time: past the last item of a nested chain, the context above it
+  // goes on with what follows that chain.
   void Step();
 
   CSnMusicChainItem* Item() const { return m_item; }
@@ -224,6 +228,8 @@ class CSnMusicChainIterator {
   // cue found.
   SyncResult FindSyncPoint(int64_t fromTime, uint32_t syncType, uint32_t& cueFilter, bool allowWithoutSegment,
                            int64_t& syncTime) const;
+  // The chain is cut at `time` (the play's local time): the actions of the current item after it,
+  // and every action of the items after that one, move into `list`.
   void TakeActionsAfter(int64_t time, SnMusicScheduledAction*& list) const;
 
  private:

@@ -154,16 +154,22 @@ CSnMatrixAwareContext* CSnMusicPlayRoot::CreateStingerContext(const SnMusicSting
   return chain;
 }
 
-void CSnMusicPlayRoot::ScheduleStinger(uint32_t triggerId, bool tryNextSegment) {
+bool CSnMusicPlayRoot::ScheduleStinger(uint32_t triggerId, bool tryNextSegment, const Stinger* retrying,
+                                       const CSnMatrixAwareContext* ended) {
   CSnMusicChainIterator iterator;
   iterator.Init(m_top, false);
-  if (!iterator.Item()) return;
+  if (!iterator.Item()) return false;
   bool stepped = false;
   if (tryNextSegment) {
-    iterator.Step();
-    if (!iterator.Item()) return;
+    // What is left of a context that ends is no next segment: the steps go past it.
+    uint32_t steps = 0;
+    do {
+      iterator.Step();
+    } while (iterator.Item() && ended && Holds(iterator, ended) && ++steps < kMaxRetrySteps);
+    if (!iterator.Item() || (ended && Holds(iterator, ended))) return false;
     stepped = true;
   }
+  bool scheduled = false;
   SnArray<SnMusicStinger> stingers;
   for (;;) {
     CSnHierarchyNode* fallback = nullptr;
@@ -176,8 +182,12 @@ void CSnMusicPlayRoot::ScheduleStinger(uint32_t triggerId, bool tryNextSegment) 
       if (s.triggerId == triggerId && !stinger) stinger = &s;
     if (!stinger) break;
     bool repeated = false;
+    // Sync times are kept on the play's clock (the iterator adds the top context's offset), so the
+    // play's current time is the one to compare.
     for (const Stinger* record = m_stingers; record; record = record->next)
-      if (record->triggerId == triggerId && MusicTimeAdd(record->syncTime, record->dontRepeat) > m_time) repeated = true;
+      if (record != retrying && record->blocksRepeats && record->triggerId == triggerId &&
+          MusicTimeAdd(record->syncTime, record->dontRepeat) > m_time)
+        repeated = true;
     if (repeated) break;
     int64_t preRoll = 0;
     CSnMatrixAwareContext* context = CreateStingerContext(*stinger, preRoll);
@@ -186,7 +196,7 @@ void CSnMusicPlayRoot::ScheduleStinger(uint32_t triggerId, bool tryNextSegment) 
     int64_t syncTime = 0;
     const auto found = iterator.FindSyncPoint(MusicTimeAdd(m_time, preRoll), stinger->syncType, cue, false, syncTime);
     if (found == CSnMusicChainIterator::Found) {
-      ScheduleStingerRecord(iterator, context, *stinger, syncTime, preRoll, !stepped);
+      scheduled = ScheduleStingerRecord(iterator, context, *stinger, syncTime, preRoll, !stepped) == SN_Success;
       break;
     }
     if (context) {
@@ -198,6 +208,7 @@ void CSnMusicPlayRoot::ScheduleStinger(uint32_t triggerId, bool tryNextSegment) 
     if (!iterator.Item()) break;
     stepped = true;
   }
+  return scheduled;
 }
 
 SNRESULT CSnMusicPlayRoot::ScheduleStingerRecord(CSnMusicChainIterator& iterator, CSnMatrixAwareContext* context,
@@ -221,6 +232,7 @@ SNRESULT CSnMusicPlayRoot::ScheduleStingerRecord(CSnMusicChainIterator& iterator
   record->dontRepeat = dontRepeat > UINT32_MAX ? UINT32_MAX : uint32_t(dontRepeat);
   record->preRoll = preRoll > UINT32_MAX ? UINT32_MAX : preRoll < 0 ? 0 : uint32_t(preRoll);
   record->mayRetry = mayRetry && stinger.lookAheadSegments > 0;
+  record->blocksRepeats = true;
   if (context) {
     // The record keeps the creator's reference; its time 0 is the sync point.
     context->SetTimeOffset(MusicTimeSub(syncTime, m_top->TimeOffset()));
@@ -433,17 +445,25 @@ SNRESULT CSnMusicPlayRoot::ScheduleAction(void* payload, uint32_t itemsToSkip, i
   return SN_Success;
 }
 
-void CSnMusicPlayRoot::RehomeActions(SnMusicScheduledAction* actions) {
+bool CSnMusicPlayRoot::Holds(const CSnMusicChainIterator& iterator, const CSnMatrixAwareContext* context) {
+  for (uint32_t level = 0; const CSnMatrixAwareContext* entry = iterator.GetStackEntry(level); ++level)
+    if (entry == context) return true;
+  return false;
+}
+
+void CSnMusicPlayRoot::RehomeActions(SnMusicScheduledAction* actions, const CSnMatrixAwareContext* ended) {
   while (SnMusicScheduledAction* action = actions) {
     actions = action->next;
     if (action->kind == SnMusicScheduledAction::Stinger) {
       auto* record = static_cast<Stinger*>(action->payload);
-      if (record->context) {
-        record->context->CutAt(MusicTimeSub(m_time, m_top->TimeOffset()));
-        record->context->Release();
+      if (CSnMatrixAwareContext* context = record->context) {
+        // Cut at its own time: one already sounding fades out over as long as it has sounded.
+        context->CutAt(MusicTimeSub(m_time, context->GetGlobalOffset()));
         record->context = nullptr;
+        context->Release();
       }
-      if (record->mayRetry) ScheduleStinger(record->triggerId, true);
+      // Its own record is no repeat of it; the new one, when made, holds the don't-repeat time.
+      if (record->mayRetry && ScheduleStinger(record->triggerId, true, record, ended)) record->blocksRepeats = false;
     } else if (CSnMusicRenderer* renderer = CSnMusicRenderer::Instance()) {
       renderer->RescheduleStateChange(static_cast<SnMusicPendingState*>(action->payload));
     }

@@ -44,7 +44,11 @@ class CSnMusicPlayRoot final : public CSnMusicTopContext, public ISnGameSyncSubs
   // ---- triggers ----
   void TriggerReceived(uint32_t triggerId) override { ScheduleStinger(triggerId, false); }
   void StateChanged(uint32_t, const SnRTPCKey&, const void*) override {}
-  void ScheduleStinger(uint32_t triggerId, bool tryNextSegment);
+  // The trigger's stinger at its sync point in the current segment, or with `tryNextSegment` in
+  // the one after it; nothing within the don't-repeat time of the trigger's last stinger.
+  void ScheduleStinger(uint32_t triggerId, bool tryNextSegment) {
+    ScheduleStinger(triggerId, tryNextSegment, nullptr, nullptr);
+  }
   void ClearStingers();
 
   // ---- what the contexts call ----
@@ -52,8 +56,9 @@ class CSnMusicPlayRoot final : public CSnMusicTopContext, public ISnGameSyncSubs
   void ProcessFrameWindow(int64_t time, int64_t length);
   // A held state change at the top context's `time`, on the item `itemsToSkip` after the current.
   SNRESULT ScheduleAction(void* payload, uint32_t itemsToSkip, int64_t time);
-  // The actions of an item removed before they ran.
-  void RehomeActions(SnMusicScheduledAction* actions);
+  // The actions of an item removed before they ran. When they come from the chains of `ended`, a
+  // context that stops as a whole, its stingers are tried again in what plays after it.
+  void RehomeActions(SnMusicScheduledAction* actions, const CSnMatrixAwareContext* ended = nullptr);
   SNRESULT FillSegmentInfo(const CSnMusicChainItem* item, int64_t position, SnSegmentInfo& out) const;
   // The delay from now to where `groupId` may change; `stepped` when that is in the next item.
   int64_t GetStateSyncTime(uint32_t groupId, bool& stepped, int64_t& syncTime);
@@ -85,6 +90,7 @@ class CSnMusicPlayRoot final : public CSnMusicTopContext, public ISnGameSyncSubs
     uint32_t preRoll;
     uint32_t playingLength;
     bool mayRetry;
+    bool blocksRepeats;  // false once another record stands in for it
   };
   enum StateSync { SyncFound = 0, SyncNotFound = 1, SyncImmediate = 2, SyncNoRules = 3 };
   // Follows parameter 41 of the played node and those above it for the play's game object: the
@@ -100,6 +106,14 @@ class CSnMusicPlayRoot final : public CSnMusicTopContext, public ISnGameSyncSubs
   };
 
   CSnHierarchyNode* CurrentNode();
+  // Steps past the chains of a context that ends, at most.
+  static constexpr uint32_t kMaxRetrySteps = 64;
+  // `retrying` (a record whose segment was cut before its stinger ran) does not count as a repeat;
+  // the next segment is looked for past what is left of `ended`. Whether a stinger was scheduled.
+  bool ScheduleStinger(uint32_t triggerId, bool tryNextSegment, const Stinger* retrying,
+                       const CSnMatrixAwareContext* ended);
+  // Whether the iterator stands in the chains of `context`.
+  static bool Holds(const CSnMusicChainIterator& iterator, const CSnMatrixAwareContext* context);
   CSnMatrixAwareContext* CreateStingerContext(const SnMusicStinger& stinger, int64_t& preRoll);
   SNRESULT ScheduleStingerRecord(CSnMusicChainIterator& iterator, CSnMatrixAwareContext* context,
                                  const SnMusicStinger& stinger, int64_t syncTime, int64_t preRoll, bool mayRetry);

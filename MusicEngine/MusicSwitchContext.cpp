@@ -198,11 +198,12 @@ SNRESULT CSnMusicSwitchContext::SeekChild(SnMusicSeek seek) {
   // The child followed ends here, with any switch scheduled after it; the new one is heard from the
   // play's next sample, its position there.
   CancelScheduled();
-  m_current->child->StopNow();
   const int64_t now = MusicTimeSub(PlayRoot()->CurrentTime(), GetGlobalOffset());
   const SnMusicRuleDestination entry;
   Place(item, MusicTimeAdd(now, preRoll), preRoll, entry);
   Append(item);
+  HandOverActions(now);
+  m_current->child->StopNow();
   m_current = item;
   return SN_Success;
 }
@@ -398,6 +399,7 @@ void CSnMusicSwitchContext::ProcessFrame(int64_t time, int64_t length, SnMusicCu
     }
     if ((item->flags & Item::kStopPending) && item->stopAt < end) {
       item->flags &= uint8_t(~Item::kStopPending);
+      if (item == m_current && child && item->next) HandOverActions(item->next->origin);
       const int64_t offset = MusicTimeSub(item->stopAt, local);
       if (child) child->Stop(item->fadeOut.timeMs, item->fadeOut.curve, uint32_t(offset > 0 ? offset : 0));
     }
@@ -431,6 +433,29 @@ void CSnMusicSwitchContext::StepIterator(CSnMusicChainIterator& iterator, bool n
     return;
   }
   if (iterator.PushContext(child)) child->StepIterator(iterator, noExtend);
+}
+
+void CSnMusicSwitchContext::StepPastChild(CSnMusicChainIterator& iterator, CSnMatrixAwareContext* child) {
+  Item* item = m_head;
+  while (item && item->child != child) item = item->next;
+  CSnMatrixAwareContext* after = item && item->next ? item->next->child : nullptr;
+  if (!after) {
+    iterator.SetCurrent(nullptr, nullptr);
+    iterator.SetLimit(0, true);
+    return;
+  }
+  if (iterator.PushContext(after)) after->StepIterator(iterator, false);
+}
+
+void CSnMusicSwitchContext::HandOverActions(int64_t cutAt) {
+  CSnMusicPlayRoot* root = PlayRoot();
+  if (!root || !m_current) return;
+  CSnMusicChainIterator iterator;
+  iterator.Init(this, false);
+  SnMusicScheduledAction* actions = nullptr;
+  iterator.TakeActionsAfter(MusicTimeAdd(cutAt, GetGlobalOffset()), actions);
+  // Stingers cut off here may sound in the next child: it is scheduled after the one followed.
+  root->RehomeActions(actions, m_current->child);
 }
 
 void CSnMusicSwitchContext::GetPlayWindow(int64_t& begin, int64_t& end) const {

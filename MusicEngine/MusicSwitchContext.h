@@ -59,6 +59,8 @@ class CSnMusicSwitchContext final : public CSnMatrixAwareContext {
   CSnHierarchyNode* GetNode() const override;
   void ProcessFrame(int64_t time, int64_t length, SnMusicCutWindow& out) override;
   void StepIterator(CSnMusicChainIterator& iterator, bool noExtend) override;
+  // Past the chains of the child followed, those of the child scheduled after it.
+  void StepPastChild(CSnMusicChainIterator& iterator, CSnMatrixAwareContext* child) override;
   void GetPlayWindow(int64_t& begin, int64_t& end) const override;
   bool CanBeCut() const override { return false; }
   void CutAt(int64_t) override {}
@@ -115,6 +117,9 @@ class CSnMusicSwitchContext final : public CSnMatrixAwareContext {
   // Children scheduled after the current one, and the current one's stop, are called off.
   void CancelScheduled();
   void BecomeCurrent(Item* item);
+  // The child followed stops (a switch or a seek): what the play root placed on its chains past
+  // `cutAt` (this context's time, where the next child begins) goes back to the play root.
+  void HandOverActions(int64_t cutAt);
   void Append(Item* item);
   void FreeItem(Item* item);
   bool AnySwitchAboveIsSwitching() const;

@@ -195,6 +195,26 @@ class MusicEndToEndTest : public MusicCapture::CaptureFixture {
     return playingId;
   }
 
+  // The segment with its stinger played for `frames` frames, "Hit" posted after each of the frame
+  // counts in `triggers` (in order); the capture from its first sound.
+  void PlayWithTriggers(const std::vector<uint32_t>& triggers, uint32_t frames, std::vector<double>& plane,
+                        size_t& c0) {
+    MusicBank music;
+    music.stinger = true;
+    LoadMusic(music);
+    PlayLevel();
+    uint32_t done = 0;
+    for (const uint32_t at : triggers) {
+      Frames(at - done);
+      done = at;
+      ASSERT_EQ(SoundEngine::PostTrigger("Hit", kObject), SN_Success);
+    }
+    Frames(frames - done);
+    plane = Capture();
+    c0 = FirstSound(plane);
+    ASSERT_LT(c0, plane.size());
+  }
+
   // Renders `count` frames of a play whose streamed clip's voice was made in its first frame with
   // `lead` samples to go. The stream reads its first buffer at once and reads on only once the voice
   // has taken the header from it, in the frame of the clip's first sample; from then on, before each
@@ -527,18 +547,25 @@ TEST_F(MusicEndToEndTest, ASwitchSetBackBeforeItsSyncPointChangesNothing) {
 // A trigger launches the segment's stinger at the next beat for its 250 ms; a second trigger within
 // the stinger's don't-repeat time adds nothing.
 TEST_F(MusicEndToEndTest, ATriggerAddsItsStingerAtTheNextBeatOnce) {
-  MusicBank music;
-  music.stinger = true;
-  LoadMusic(music);
-  PlayLevel();
-  Frames(70);
-  ASSERT_EQ(SoundEngine::PostTrigger("Hit", kObject), SN_Success);
-  Frames(2);
-  ASSERT_EQ(SoundEngine::PostTrigger("Hit", kObject), SN_Success);
-  Frames(100);
-  const std::vector<double> plane = Capture();
-  ExpectLevels(plane, FirstSound(plane), 172 * kFrame,
-               [](int64_t t) { return 0.25 + (t >= 72000 && t < 84000 ? 0.125 : 0.0); });
+  std::vector<double> plane;
+  size_t c0 = 0;
+  PlayWithTriggers({70, 72}, 172, plane, c0);
+  if (HasFatalFailure()) return;
+  ExpectLevels(plane, c0, 172 * kFrame, [](int64_t t) { return 0.25 + (t >= 72000 && t < 84000 ? 0.125 : 0.0); });
+}
+
+// The don't-repeat time runs on the play's clock from the stinger's sync point (72,000 + 48,000), not
+// on the segment's, which the pre-entry puts 24,000 behind: a trigger at 119,808 adds nothing, one
+// at 120,832 adds the stinger at the next beat (144,000).
+TEST_F(MusicEndToEndTest, TheDontRepeatTimeEndsOnThePlaysClock) {
+  std::vector<double> plane;
+  size_t c0 = 0;
+  PlayWithTriggers({70, 117, 118}, 178, plane, c0);
+  if (HasFatalFailure()) return;
+  ExpectLevels(plane, c0, 178 * kFrame, [](int64_t t) {
+    const bool sting = (t >= 72000 && t < 84000) || (t >= 144000 && t < 156000);
+    return 0.25 + (sting ? 0.125 : 0.0);
+  });
 }
 
 // The sync callbacks each arrive in the frame holding their sample, and the segment information

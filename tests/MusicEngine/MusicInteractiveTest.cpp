@@ -31,6 +31,7 @@ struct SegmentSpec {
   uint32_t bars = 1;
   bool userCue = false;  // a cue "Cue" at 3,250 ms (156,000 samples)
   bool ramp = false;  // a ramp that tells every sample apart instead of the DC level
+  double preEntryMs = 0.0;  // the clip begins this long before the entry cue
 };
 
 // A switch container "Mood" over the values of its groups; a path lists one value per group, then
@@ -40,6 +41,7 @@ struct SwitchSpec {
   std::vector<std::vector<std::string>> paths;
   std::vector<Tools::BankMusicRule> rules;
   uint8_t continuePlaying = 1;
+  std::vector<Tools::BankMusicStinger> stingers;
 };
 
 struct MusicDescription {
@@ -101,7 +103,7 @@ class MusicInteractiveTest : public CaptureFixture {
   void LoadMusic(const MusicDescription& music) {
     std::string text;
     for (const SegmentSpec& segment : music.segments)
-      text += "tone " + segment.name + "Tone 48000 1 " + std::to_string(segment.bars * 2000) + " " +
+      text += "tone " + segment.name + "Tone 48000 1 " + std::to_string(int(segment.preEntryMs) + segment.bars * 2000) + " " +
               (segment.ramp ? "0 ramp\r\n" : std::to_string(segment.level) + " dc\r\n");
     Tools::BankDescription bank;
     std::string error;
@@ -112,7 +114,7 @@ class MusicInteractiveTest : public CaptureFixture {
       track.id = Id((spec.name + "Track").c_str());
       for (const auto& media : bank.media)
         if (media.id == tone) track.sources.push_back({0x00010000, 0, media.id, uint32_t(media.bytes.size()), 0, {}});
-      track.clips = {{0, tone, 0.0, 0.0, 0.0, spec.bars * 2000.0}};
+      track.clips = {{0, tone, 0.0, 0.0, 0.0, spec.preEntryMs + spec.bars * 2000.0}};
       bank.objects.push_back({Tools::kBankMusicTrackType, Tools::MusicTrackPayload(track, false)});
       Tools::BankMusicSegment segment;
       segment.id = Id(spec.name.c_str());
@@ -122,9 +124,10 @@ class MusicInteractiveTest : public CaptureFixture {
       segment.node.overridesMeter = 1;
       segment.node.children = {track.id};
       segment.node.params.outputBusId = Id("Effects");
-      segment.durationMs = spec.bars * 2000.0;
-      segment.markers = {{1, 0.0, ""}, {2, spec.bars * 2000.0, ""}};
-      if (spec.userCue) segment.markers.insert(segment.markers.begin() + 1, {Id("Cue"), 3250.0, "Cue"});
+      segment.durationMs = spec.preEntryMs + spec.bars * 2000.0;
+      segment.markers = {{1, spec.preEntryMs, ""}, {2, spec.preEntryMs + spec.bars * 2000.0, ""}};
+      if (spec.userCue)
+        segment.markers.insert(segment.markers.begin() + 1, {Id("Cue"), spec.preEntryMs + 3250.0, "Cue"});
       bank.objects.push_back({Tools::kBankMusicSegmentType, Tools::MusicSegmentPayload(segment, false)});
     }
     Tools::BankMusicPlaylist list;
@@ -148,6 +151,7 @@ class MusicInteractiveTest : public CaptureFixture {
       container.id = Id(i ? ("Mood" + std::to_string(i)).c_str() : "Mood");
       container.rules = spec.rules;
       container.continuePlaying = spec.continuePlaying;
+      container.node.stingers = spec.stingers;
       for (const auto& [group, type] : spec.groups) {
         container.groupIds.push_back(Id(group.c_str()));
         container.groupTypes.push_back(type);
@@ -647,6 +651,112 @@ TEST_F(MusicInteractiveTest, ASwitchPlaysTheTransitionSegmentOfItsRuleBetweenThe
                [](int64_t t) { return t < kBar ? 0.25 : t < 2 * kBar ? 0.125 : 0.5; });
 }
 
+// A trigger at 71,680 waits for A's cue (156,000) with the stinger Sting (a bar of 0.125); Tense set in
+// the same frame switches to B at the bar (96,000), before the cue. With a look-ahead of one segment
+// the stinger moves to B's cue (96,000 + 156,000), on its sample; without, it is not heard. Calm again
+// before the bar keeps A, and the stinger at A's cue. A stinger for the very bar of the switch is
+// B's from its first sample.
+TEST_F(MusicInteractiveTest, AStingerWhoseSegmentASwitchCutsMovesToTheNextChildOrGoes) {
+  struct Case {
+    const char* name;
+    uint32_t lookAhead;
+    bool setBack;
+    int64_t sting;  // -1: none
+    uint32_t sync = SnMusicSync_NextUserCue;
+  };
+  const Case cases[] = {{"moved to B's cue", 1, false, kBar + 156000},
+                        {"no look-ahead: gone", 0, false, -1},
+                        {"switch called off: at A's cue", 1, true, 156000},
+                        {"at the switch's own bar: B's first", 1, false, kBar, SnMusicSync_NextBar}};
+  ForEachFresh(cases, [&](const Case& c) {
+    SCOPED_TRACE(c.name);
+    ASSERT_EQ(SoundEngine::SetState("MusicMood", "Calm"), SN_Success);
+    MusicDescription music = MoodSwitch(SnMusicSync_NextBar);
+    music.segments.push_back({"Sting", 0.125});
+    music.switches[0].stingers = {{Id("Hit"), Id("Sting"), c.sync, 0, 1000, c.lookAhead}};
+    LoadMusic(music);
+    PlayList();
+    Frames(70);
+    ASSERT_EQ(SoundEngine::PostTrigger("Hit", kObject), SN_Success);
+    ASSERT_EQ(SoundEngine::SetState("MusicMood", "Tense"), SN_Success);
+    Frames(10);
+    if (c.setBack) {
+      ASSERT_EQ(SoundEngine::SetState("MusicMood", "Calm"), SN_Success);
+    }
+    Frames(uint32_t(4 * kBar / kFrame) - 80);
+    const std::vector<double> plane = Capture();
+    const size_t c0 = FirstSound(plane);
+    ASSERT_LT(c0, plane.size());
+    ExpectLevels(plane, c0, size_t(4 * kBar - 2 * kFrame), [&](int64_t t) {
+      const double level = c.setBack || t < kBar ? 0.25 : 0.5;
+      return level + (c.sting >= 0 && t >= c.sting && t < c.sting + kBar ? 0.125 : 0.0);
+    });
+  });
+}
+
+// The same inside a switch inside a switch: Run switches the inner one from A to C at the bar, and the
+// stinger the outer one gives for A's cue moves to C's.
+TEST_F(MusicInteractiveTest, AStingerCutByANestedSwitchMovesToItsNextChild) {
+  ASSERT_EQ(SoundEngine::SetState("MusicMood", "Calm"), SN_Success);
+  ASSERT_EQ(SoundEngine::SetSwitch("Surface", "Walk", kObject), SN_Success);
+  MusicDescription music;
+  music.segments = {{"A", 0.25, 4, true}, {"B", 0.5, 4}, {"C", 0.125, 4, true}, {"Sting", 0.0625}};
+  AddNestedSwitches(music, {{"Calm", "Mood1"}, {"Tense", "B"}}, {{"Walk", "A"}, {"Run", "C"}}, SnMusicSync_NextBar);
+  music.switches[0].stingers = {{Id("Hit"), Id("Sting"), SnMusicSync_NextUserCue, 0, 1000, 1}};
+  LoadMusic(music);
+  PlayList();
+  Frames(70);
+  ASSERT_EQ(SoundEngine::PostTrigger("Hit", kObject), SN_Success);
+  ASSERT_EQ(SoundEngine::SetSwitch("Surface", "Run", kObject), SN_Success);
+  Frames(uint32_t(4 * kBar / kFrame) - 70);
+  const std::vector<double> plane = Capture();
+  const size_t c0 = FirstSound(plane);
+  ASSERT_LT(c0, plane.size());
+  constexpr int64_t kSting = kBar + 156000;
+  ExpectLevels(plane, c0, size_t(4 * kBar - 2 * kFrame), [](int64_t t) {
+    return (t < kBar ? 0.25 : 0.125) + (t >= kSting && t < kSting + kBar ? 0.0625 : 0.0);
+  });
+}
+
+// The stinger's segment has 500 ms before its entry: for A's cue (156,000) it sounds from 132,000.
+// Tense at 133,120 switches at the next beat (144,000), in the frame from 143,360: the stinger, cut
+// while sounding, fades out over as long as it has sounded (11,360 samples, 237 ms) and B plays on.
+TEST_F(MusicInteractiveTest, AStingerSoundingWhenASwitchCutsItsSegmentFadesOverTheTimeItPlayed) {
+  ASSERT_EQ(SoundEngine::SetState("MusicMood", "Calm"), SN_Success);
+  MusicDescription music = MoodSwitch(SnMusicSync_NextBeat);
+  SegmentSpec sting{"Sting", 0.125};
+  sting.preEntryMs = 500.0;
+  music.segments.push_back(sting);
+  music.switches[0].stingers = {{Id("Hit"), Id("Sting"), SnMusicSync_NextUserCue, 0, 1000, 0}};
+  LoadMusic(music);
+  PlayList();
+  Frames(70);
+  ASSERT_EQ(SoundEngine::PostTrigger("Hit", kObject), SN_Success);
+  Frames(60);
+  ASSERT_EQ(SoundEngine::SetState("MusicMood", "Tense"), SN_Success);
+  Frames(uint32_t(3 * kBar / kFrame) - 130);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 1u) << "B's voice alone: the stinger's has gone";
+  const std::vector<double> plane = Capture();
+  const size_t c0 = FirstSound(plane);
+  ASSERT_LT(c0, plane.size());
+  constexpr int64_t kSwitch = 144000, kCutFrame = 143360, kFade = 11360;
+  const auto base = [](int64_t t) { return t < kSwitch ? 0.25 : 0.5; };
+  ExpectLevels(plane, c0, size_t(kCutFrame), [&](int64_t t) { return base(t) + (t >= 132000 ? 0.125 : 0.0); });
+  // The fade, a frame's steps at most late, never rises; then B alone.
+  const double unit = kVoiceUnity * kCentreToPair * 32768.0;
+  const int64_t faded = kCutFrame + kFade + 2 * kFrame;
+  double previous = 0.125 * unit;
+  for (int64_t t = kCutFrame; t < faded; ++t) {
+    const double sting = plane[c0 + size_t(t)] - base(t) * unit;
+    ASSERT_GE(sting, -1.0) << t;
+    ASSERT_LE(sting, previous + 1.0) << t;
+    previous = sting;
+  }
+  EXPECT_GT(plane[c0 + kCutFrame + kFade / 2] - 0.5 * unit, 0.02 * unit) << "still fading halfway";
+  for (int64_t t = faded; t < 3 * kBar - 2 * kFrame; ++t)
+    ASSERT_NEAR(plane[c0 + size_t(t)], 0.5 * unit, 1.0) << "music time " << t;
+}
+
 // ---- seeks and jumps on a switch ----
 
 // The builder's ramp tone at source sample `at`.
@@ -730,6 +840,28 @@ TEST_F(MusicInteractiveTest, ASeekOnASwitchPlayRestartsItsChildWhereItSays) {
       EXPECT_EQ(g_callbacks[i].frame, expected[i].frame) << i;
     }
   });
+}
+
+// A trigger at 71,680 waits for A's cue (156,000 on the play's clock) with the look-ahead of one
+// segment; a seek in the same frame restarts A 2,000 ms in, which puts the cue at 71,680 + 60,000:
+// the stinger follows the cue of the A that plays.
+TEST_F(MusicInteractiveTest, AStingerPendingWhenASeekRestartsTheChildComesAtTheCueOfTheNewOne) {
+  ASSERT_EQ(SoundEngine::SetState("MusicMood", "Calm"), SN_Success);
+  MusicDescription music = MoodSwitch(SnMusicSync_NextBar);
+  music.segments.push_back({"Sting", 0.125});
+  music.switches[0].stingers = {{Id("Hit"), Id("Sting"), SnMusicSync_NextUserCue, 0, 1000, 1}};
+  LoadMusic(music);
+  PlayList();
+  Frames(70);
+  ASSERT_EQ(SoundEngine::PostTrigger("Hit", kObject), SN_Success);
+  SeekList({"2000 ms", false, 2000, 0.0f, kBar});
+  Frames(uint32_t(3 * kBar / kFrame) - 70);
+  const std::vector<double> plane = Capture();
+  const size_t c0 = FirstSound(plane);
+  ASSERT_LT(c0, plane.size());
+  constexpr int64_t kSting = 70 * kFrame + 60000;
+  ExpectLevels(plane, c0, size_t(3 * kBar - 2 * kFrame),
+               [&](int64_t t) { return 0.25 + (t >= kSting && t < kSting + kBar ? 0.125 : 0.0); });
 }
 
 // "Tense" leads to the playlist of S1-S4, by a rule that jumps to its third item: S3 is heard from
