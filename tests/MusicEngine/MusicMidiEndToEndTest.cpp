@@ -97,6 +97,18 @@ TEST_F(MusicMidiEndToEndTest, ANoteSoundsFromItsNoteOnToItsNoteOffToTheSample) {
   }
 }
 
+// A note-on and its note-off inside one output frame: the note sounds between them, its stop counted
+// from the frame's start as its beginning is. Notes of 2 ticks (100 samples) at music times 48,000
+// (896 into frame 46), 53,100 (876 into frame 51) and 76,800 (frame 75's first sample).
+TEST_F(MusicMidiEndToEndTest, ANoteBeginningAndEndingInOneFrameSoundsBetweenItsMessages) {
+  LoadClip("480 120 8000 target:NoteSound note:960:0:60:100:2 note:100:0:62:100:2 note:472:0:64:100:2");
+  const std::vector<std::pair<int64_t, int64_t>> notes = {{48000, 48100}, {53100, 53200}, {76800, 76900}};
+  for (const auto& [on, off] : notes) ASSERT_EQ(on / kFrame, (off - 1) / kFrame);
+  const std::vector<double> plane = PlayThrough(385);
+  ExpectLevels(plane, 0, kSegment + 2 * kFrame, [&](int64_t t) { return Level(t, notes); });
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+}
+
 // At speed 2.0 the music's frame is 2,048 music samples: the note lands at half its music time in
 // the output, 24,000 to 36,000, as the marker ends at 192,000. (The note's own voice plays at its
 // own pitch: the speed moves when notes play, not how they sound.)
