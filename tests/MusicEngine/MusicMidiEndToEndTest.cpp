@@ -9,7 +9,9 @@
 #include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/GameSyncs/RTPCMgr.h"
 #include "SoundEngine/GameSyncs/RegistryMgr.h"
+#include "SoundEngine/Hierarchy/PropertyNode.h"
 #include "SoundEngine/Lower/VoiceManager.h"
+#include "SoundEngine/ObjectIndex.h"
 #include "tests/MusicEngine/MusicCaptureSupport.h"
 #include "tools/SoundBank/ActionWriter.h"
 #include "tools/SoundBank/BankText.h"
@@ -36,7 +38,8 @@ class MusicMidiEndToEndTest : public CaptureFixture {
  public:
   // `clip`: the miditrack's words after its name (ticks, tempo, length, options and events). With
   // `speedCurve` the segment's playback speed follows PlayerSpeed one for one.
-  void LoadClip(const std::string& clip, bool speedCurve = false) {
+  // Without `marker` the segment holds the MIDI track alone.
+  void LoadClip(const std::string& clip, bool speedCurve = false, bool marker = true) {
     Tools::BankDescription bank;
     std::string error;
     ASSERT_TRUE(Tools::ParseBankText("tone Marker 48000 1 8000 0.25 dc\r\n"
@@ -50,7 +53,8 @@ class MusicMidiEndToEndTest : public CaptureFixture {
     segment.id = Id("MidiLevel");
     segment.node.tempo = 120.0f;
     segment.node.overridesMeter = 1;
-    segment.node.children = {Id("MarkerTrack"), Id("Notes")};
+    segment.node.children = {Id("Notes")};
+    if (marker) segment.node.children.push_back(Id("MarkerTrack"));
     std::sort(segment.node.children.begin(), segment.node.children.end());
     segment.node.params.outputBusId = Id("Effects");
     segment.durationMs = 8000.0;
@@ -79,7 +83,33 @@ class MusicMidiEndToEndTest : public CaptureFixture {
     plane.erase(plane.begin(), plane.begin() + std::ptrdiff_t(std::min(c0, plane.size())));
     return plane;
   }
+
+  // A node of the loaded banks (the banks hold it while the test runs).
+  static CSnPropertyNode* Node(const char* name) {
+    Platform::ReentrantGuard guard(GlobalAudioLock());
+    CSnIndexedObject* found = g_pObjectIndex->FindNodeAndAddRef(Id(name), false);
+    if (!found) return nullptr;
+    found->Release();
+    return dynamic_cast<CSnPropertyNode*>(found);
+  }
+  // Mutes (or unmutes) `name` for `object` (null: every object) at once, between two frames.
+  static void Mute(const char* name, bool mute, CSnRegisteredObj* object = nullptr) {
+    CSnPropertyNode* node = Node(name);
+    ASSERT_NE(node, nullptr) << name;
+    Platform::ReentrantGuard guard(GlobalAudioLock());
+    const TransParamsBase now;
+    ASSERT_EQ(mute ? node->Mute(object, now) : node->Unmute(object, now), SN_Success);
+  }
+  // Null until a frame has registered it.
+  static CSnRegisteredObj* Object(uint32_t id) {
+    Platform::ReentrantGuard guard(GlobalAudioLock());
+    return g_pRegistryMgr->Find(id);
+  }
 };
+
+// Three notes of 24,000 samples, a bar (96,000) apart from music time 48,000.
+constexpr const char* kThreeNotes =
+    "480 120 8000 target:NoteSound note:960:0:60:100:480 note:480:0:62:100:480 note:480:0:64:100:480";
 
 // A note-on at tick 960 sounds on the marker from music time 48,000 and its note-off at tick 1,440
 // ends it at 72,000, to the sample; so does a note-on of velocity 0 written under running status in
@@ -107,6 +137,90 @@ TEST_F(MusicMidiEndToEndTest, ANoteBeginningAndEndingInOneFrameSoundsBetweenItsM
   const std::vector<double> plane = PlayThrough(385);
   ExpectLevels(plane, 0, kSegment + 2 * kFrame, [&](int64_t t) { return Level(t, notes); });
   EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+}
+
+// Muting the MIDI track ends the note it sounds with the next frame's first sample (music time
+// 51,200) and holds back the note-on that comes while it is muted (96,000), whose note-off still
+// passes; once unmuted the third note (144,000) sounds. A mute for another game object changes
+// nothing, and the marker of its own track plays on throughout.
+TEST_F(MusicMidiEndToEndTest, AMutedTrackEndsItsClipsNoteAndBeginsNoneUntilUnmuted) {
+  LoadClip(kThreeNotes);
+  ASSERT_EQ(SoundEngine::RegisterGameObj(kObject + 1), SN_Success);
+  EXPECT_NE(SoundEngine::PostEvent("Play_MidiLevel", kObject), 0u);
+  Frames(48);
+  Mute("Notes", true, Object(kObject + 1));
+  Frames(2);
+  Mute("Notes", true);
+  Frames(50);
+  Mute("Notes", false);
+  Frames(290);
+  const std::vector<double> plane = Capture();
+  ExpectLevels(plane, FirstSound(plane), kSegment + 2 * kFrame,
+               [](int64_t t) { return Level(t, {{48000, 51200}, {144000, 168000}}); });
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+}
+
+// Muting the marker's track reaches the voice its playing context made: the marker ramps out across
+// the frame of the mute and back in across the frame of the unmute, as a voice's gain moves; the
+// notes of the other track sound on.
+TEST_F(MusicMidiEndToEndTest, AMutedTrackSilencesTheVoicesOfItsPlayingContexts) {
+  LoadClip(kThreeNotes);
+  EXPECT_NE(SoundEngine::PostEvent("Play_MidiLevel", kObject), 0u);
+  Frames(20);
+  Mute("MarkerTrack", true);
+  Frames(40);
+  Mute("MarkerTrack", false);
+  Frames(330);
+  const std::vector<double> plane = Capture();
+  const int64_t down = 20 * kFrame, up = 60 * kFrame;
+  ExpectLevels(plane, FirstSound(plane), kSegment + 2 * kFrame, [&](int64_t t) {
+    const double notes = Level(t, {{48000, 72000}, {96000, 120000}, {144000, 168000}}) - kMarker;
+    if (t < down) return kMarker + notes;
+    if (t < down + kFrame) return kMarker * (1.0 - double(t - down) / kFrame) + notes;
+    if (t < up) return notes;
+    if (t < up + kFrame) return kMarker * double(t - up) / kFrame + notes;
+    return Level(t, {{48000, 72000}, {96000, 120000}, {144000, 168000}});
+  });
+}
+
+// A clip that begins on a muted track begins muted: the note of music time 48,000 never sounds,
+// and after the unmute at 61,440 the later notes do.
+TEST_F(MusicMidiEndToEndTest, AClipBegunOnAMutedTrackBeginsMuted) {
+  LoadClip(kThreeNotes);
+  Frames(1);  // the game object's registration is done in a frame
+  ASSERT_NE(Object(kObject), nullptr);
+  Mute("Notes", true, Object(kObject));
+  EXPECT_NE(SoundEngine::PostEvent("Play_MidiLevel", kObject), 0u);
+  Frames(60);
+  Mute("Notes", false, Object(kObject));
+  Frames(330);
+  const std::vector<double> plane = Capture();
+  ExpectLevels(plane, FirstSound(plane), kSegment + 2 * kFrame,
+               [](int64_t t) { return Level(t, {{96000, 120000}, {144000, 168000}}); });
+}
+
+// The clip counts as its track's activity while it plays, so the segment's mute finds the track
+// among its playing children and reaches the clip: the first note (the segment's first sound, c0 =
+// music time 48,000) ends at 51,200, the second's note-on comes while muted, the third sounds at
+// 144,000. The activity goes with the play. (A segment of the MIDI track alone.)
+TEST_F(MusicMidiEndToEndTest, MutingTheSegmentReachesTheClipThroughItsTracksActivity) {
+  LoadClip(kThreeNotes, false, false);
+  CSnPropertyNode* notes = Node("Notes");
+  ASSERT_NE(notes, nullptr);
+  EXPECT_EQ(notes->Activity(), nullptr);
+  EXPECT_NE(SoundEngine::PostEvent("Play_MidiLevel", kObject), 0u);
+  Frames(50);
+  EXPECT_NE(notes->Activity(), nullptr);
+  Mute("MidiLevel", true);
+  Frames(50);
+  Mute("MidiLevel", false);
+  Frames(290);
+  EXPECT_EQ(notes->Activity(), nullptr);
+  const std::vector<double> plane = Capture();
+  ExpectLevels(plane, FirstSound(plane), kSegment - 48000 + 2 * kFrame, [&](int64_t t) {
+    const int64_t m = t + 48000;
+    return (m >= 48000 && m < 51200) || (m >= 144000 && m < 168000) ? kNote : 0.0;
+  });
 }
 
 // At speed 2.0 the music's frame is 2,048 music samples: the note lands at half its music time in
