@@ -9,6 +9,7 @@
 #include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/GameSyncs/RTPCMgr.h"
 #include "SoundEngine/GameSyncs/RegistryMgr.h"
+#include "SoundEngine/Hierarchy/NodeTargets.h"
 #include "SoundEngine/Hierarchy/PropertyNode.h"
 #include "SoundEngine/Lower/VoiceManager.h"
 #include "SoundEngine/ObjectIndex.h"
@@ -221,6 +222,29 @@ TEST_F(MusicMidiEndToEndTest, MutingTheSegmentReachesTheClipThroughItsTracksActi
     const int64_t m = t + 48000;
     return (m >= 48000 && m < 51200) || (m >= 144000 && m < 168000) ? kNote : 0.0;
   });
+}
+
+// The clip follows the playback speed (41) of its track's road as the play does: while it plays the
+// segment serves three links for the game object (the play's, the marker voice's and the clip's),
+// none once the play is over.
+TEST_F(MusicMidiEndToEndTest, AClipIsServedItsTracksSpeedParameterWhileItPlays) {
+  LoadClip(kThreeNotes, true);
+  ASSERT_EQ(SoundEngine::SetRTPCValue("PlayerSpeed", 1.0f, kObject), SN_Success);
+  Frames(20);
+  auto served = [this] {
+    Platform::ReentrantGuard guard(GlobalAudioLock());
+    const CSnRTPCTargetSet* targets = Node("MidiLevel")->Targets();
+    uint32_t count = 0;
+    if (targets)
+      targets->ForEachMatching(41, SnRTPCKey::ForObject(g_pRegistryMgr->Find(kObject)),
+                               [&](const CSnRTPCTargetSet::Entry&) { ++count; });
+    return count;
+  };
+  EXPECT_NE(SoundEngine::PostEvent("Play_MidiLevel", kObject), 0u);
+  Frames(10);
+  EXPECT_EQ(served(), 3u);
+  Frames(390);
+  EXPECT_EQ(served(), 0u);
 }
 
 // At speed 2.0 the music's frame is 2,048 music samples: the note lands at half its music time in
