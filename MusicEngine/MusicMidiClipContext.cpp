@@ -135,7 +135,7 @@ void CSnMusicMidiClipContext::SetGainFactor(uint32_t key, float value) {
   const bool silence = muted && !m_muted;
   m_muted = muted;
   m_player.SetMuted(muted);
-  if (silence && m_registered) m_playback->AllNotesOff(*this, 255, 0);
+  if (silence && m_registered) m_playback->SilenceTarget(*this);
 }
 
 CSnMusicMidiClipContext::~CSnMusicMidiClipContext() {

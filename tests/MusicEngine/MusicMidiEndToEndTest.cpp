@@ -184,6 +184,23 @@ TEST_F(MusicMidiEndToEndTest, AMutedTrackSilencesTheVoicesOfItsPlayingContexts) 
   });
 }
 
+// A mute silences notes the sustain pedal holds too: the pedal, down from tick 0, would hold the
+// first note to the clip's end; muted at 51,200 it ends there. Unmuted, the third note sounds to
+// the clip's end under the pedal (which the mute left down for the notes to come).
+TEST_F(MusicMidiEndToEndTest, AMuteEndsNotesTheSustainPedalHolds) {
+  LoadClip("480 120 8000 target:NoteSound cc:0:0:64:127 note:960:0:60:100:480 note:480:0:62:100:480 "
+           "note:480:0:64:100:480");
+  EXPECT_NE(SoundEngine::PostEvent("Play_MidiLevel", kObject), 0u);
+  Frames(50);
+  Mute("Notes", true);
+  Frames(50);
+  Mute("Notes", false);
+  Frames(290);
+  const std::vector<double> plane = Capture();
+  ExpectLevels(plane, FirstSound(plane), kSegment + 2 * kFrame,
+               [](int64_t t) { return Level(t, {{48000, 51200}, {144000, kSegment}}); });
+}
+
 // A clip that begins on a muted track begins muted: the note of music time 48,000 never sounds,
 // and after the unmute at 61,440 the later notes do.
 TEST_F(MusicMidiEndToEndTest, AClipBegunOnAMutedTrackBeginsMuted) {
