@@ -140,65 +140,32 @@ TEST_F(MusicMidiEndToEndTest, ANoteBeginningAndEndingInOneFrameSoundsBetweenItsM
   EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
 }
 
-// Muting the MIDI track ends the note it sounds with the next frame's first sample (music time
-// 51,200) and holds back the note-on that comes while it is muted (96,000), whose note-off still
-// passes; once unmuted the third note (144,000) sounds. A mute for another game object changes
-// nothing, and the marker of its own track plays on throughout.
-TEST_F(MusicMidiEndToEndTest, AMutedTrackEndsItsClipsNoteAndBeginsNoneUntilUnmuted) {
-  LoadClip(kThreeNotes);
+// Muting the tracks ends the note the clip sounds with the next frame's first sample (51,200), though
+// the pedal, down from tick 0, holds it; the note-on that comes while muted (96,000) is held back;
+// once unmuted the third note (144,000) sounds to the clip's end under the pedal, kept down. The
+// marker's voice ramps out across the frame of the mute and back in across that of the unmute. A
+// mute for another game object changes nothing.
+TEST_F(MusicMidiEndToEndTest, AMutedTrackEndsItsClipsNotesAndVoicesAndBeginsNoneUntilUnmuted) {
+  LoadClip("480 120 8000 target:NoteSound cc:0:0:64:127 note:960:0:60:100:480 note:480:0:62:100:480 "
+           "note:480:0:64:100:480");
   ASSERT_EQ(SoundEngine::RegisterGameObj(kObject + 1), SN_Success);
   EXPECT_NE(SoundEngine::PostEvent("Play_MidiLevel", kObject), 0u);
   Frames(48);
   Mute("Notes", true, Object(kObject + 1));
   Frames(2);
-  Mute("Notes", true);
+  for (const char* track : {"Notes", "MarkerTrack"}) Mute(track, true);
   Frames(50);
-  Mute("Notes", false);
+  for (const char* track : {"Notes", "MarkerTrack"}) Mute(track, false);
   Frames(290);
   const std::vector<double> plane = Capture();
-  ExpectLevels(plane, FirstSound(plane), kSegment + 2 * kFrame,
-               [](int64_t t) { return Level(t, {{48000, 51200}, {144000, 168000}}); });
-  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
-}
-
-// Muting the marker's track reaches the voice its playing context made: the marker ramps out across
-// the frame of the mute and back in across the frame of the unmute, as a voice's gain moves; the
-// notes of the other track sound on.
-TEST_F(MusicMidiEndToEndTest, AMutedTrackSilencesTheVoicesOfItsPlayingContexts) {
-  LoadClip(kThreeNotes);
-  EXPECT_NE(SoundEngine::PostEvent("Play_MidiLevel", kObject), 0u);
-  Frames(20);
-  Mute("MarkerTrack", true);
-  Frames(40);
-  Mute("MarkerTrack", false);
-  Frames(330);
-  const std::vector<double> plane = Capture();
-  const int64_t down = 20 * kFrame, up = 60 * kFrame;
+  const int64_t down = 50 * kFrame, up = 100 * kFrame;
   ExpectLevels(plane, FirstSound(plane), kSegment + 2 * kFrame, [&](int64_t t) {
-    const double notes = Level(t, {{48000, 72000}, {96000, 120000}, {144000, 168000}}) - kMarker;
-    if (t < down) return kMarker + notes;
+    const double notes = Level(t, {{48000, 51200}, {144000, kSegment}}) - kMarker;
+    if (t < down || t >= up + kFrame) return Level(t, {{48000, 51200}, {144000, kSegment}});
     if (t < down + kFrame) return kMarker * (1.0 - double(t - down) / kFrame) + notes;
-    if (t < up) return notes;
-    if (t < up + kFrame) return kMarker * double(t - up) / kFrame + notes;
-    return Level(t, {{48000, 72000}, {96000, 120000}, {144000, 168000}});
+    return t < up ? notes : kMarker * double(t - up) / kFrame + notes;
   });
-}
-
-// A mute silences notes the sustain pedal holds too: the pedal, down from tick 0, would hold the
-// first note to the clip's end; muted at 51,200 it ends there. Unmuted, the third note sounds to
-// the clip's end under the pedal (which the mute left down for the notes to come).
-TEST_F(MusicMidiEndToEndTest, AMuteEndsNotesTheSustainPedalHolds) {
-  LoadClip("480 120 8000 target:NoteSound cc:0:0:64:127 note:960:0:60:100:480 note:480:0:62:100:480 "
-           "note:480:0:64:100:480");
-  EXPECT_NE(SoundEngine::PostEvent("Play_MidiLevel", kObject), 0u);
-  Frames(50);
-  Mute("Notes", true);
-  Frames(50);
-  Mute("Notes", false);
-  Frames(290);
-  const std::vector<double> plane = Capture();
-  ExpectLevels(plane, FirstSound(plane), kSegment + 2 * kFrame,
-               [](int64_t t) { return Level(t, {{48000, 51200}, {144000, kSegment}}); });
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
 }
 
 // A clip that begins on a muted track begins muted: the note of music time 48,000 never sounds,
@@ -217,51 +184,41 @@ TEST_F(MusicMidiEndToEndTest, AClipBegunOnAMutedTrackBeginsMuted) {
                [](int64_t t) { return Level(t, {{96000, 120000}, {144000, 168000}}); });
 }
 
-// The clip counts as its track's activity while it plays, so the segment's mute finds the track
+// While it plays the clip counts as its track's activity, so the segment's mute finds the track
 // among its playing children and reaches the clip: the first note (the segment's first sound, c0 =
-// music time 48,000) ends at 51,200, the second's note-on comes while muted, the third sounds at
-// 144,000. The activity goes with the play. (A segment of the MIDI track alone.)
-TEST_F(MusicMidiEndToEndTest, MutingTheSegmentReachesTheClipThroughItsTracksActivity) {
-  LoadClip(kThreeNotes, false, false);
+// music time 48,000) ends at 51,200, the second's note-on comes while muted, the third sounds. The
+// segment serves the playback speed (41) to two links of the game object, the play's and the
+// clip's. Activity and links go with the play. (A segment of the MIDI track alone.)
+TEST_F(MusicMidiEndToEndTest, APlayingClipIsItsTracksActivityAndFollowsItsSpeed) {
+  LoadClip(kThreeNotes, true, false);
+  ASSERT_EQ(SoundEngine::SetRTPCValue("PlayerSpeed", 1.0f, kObject), SN_Success);
+  Frames(20);  // the speed glides to 1
   CSnPropertyNode* notes = Node("Notes");
   ASSERT_NE(notes, nullptr);
+  auto served = [this] {
+    Platform::ReentrantGuard guard(GlobalAudioLock());
+    uint32_t count = 0;
+    if (const CSnRTPCTargetSet* targets = Node("MidiLevel")->Targets())
+      targets->ForEachMatching(41, SnRTPCKey::ForObject(g_pRegistryMgr->Find(kObject)),
+                               [&](const CSnRTPCTargetSet::Entry&) { ++count; });
+    return count;
+  };
   EXPECT_EQ(notes->Activity(), nullptr);
   EXPECT_NE(SoundEngine::PostEvent("Play_MidiLevel", kObject), 0u);
   Frames(50);
   EXPECT_NE(notes->Activity(), nullptr);
+  EXPECT_EQ(served(), 2u);
   Mute("MidiLevel", true);
   Frames(50);
   Mute("MidiLevel", false);
   Frames(290);
   EXPECT_EQ(notes->Activity(), nullptr);
+  EXPECT_EQ(served(), 0u);
   const std::vector<double> plane = Capture();
   ExpectLevels(plane, FirstSound(plane), kSegment - 48000 + 2 * kFrame, [&](int64_t t) {
     const int64_t m = t + 48000;
-    return (m >= 48000 && m < 51200) || (m >= 144000 && m < 168000) ? kNote : 0.0;
+    return (m < 51200) || (m >= 144000 && m < 168000) ? kNote : 0.0;
   });
-}
-
-// The clip follows the playback speed (41) of its track's road as the play does: while it plays the
-// segment serves three links for the game object (the play's, the marker voice's and the clip's),
-// none once the play is over.
-TEST_F(MusicMidiEndToEndTest, AClipIsServedItsTracksSpeedParameterWhileItPlays) {
-  LoadClip(kThreeNotes, true);
-  ASSERT_EQ(SoundEngine::SetRTPCValue("PlayerSpeed", 1.0f, kObject), SN_Success);
-  Frames(20);
-  auto served = [this] {
-    Platform::ReentrantGuard guard(GlobalAudioLock());
-    const CSnRTPCTargetSet* targets = Node("MidiLevel")->Targets();
-    uint32_t count = 0;
-    if (targets)
-      targets->ForEachMatching(41, SnRTPCKey::ForObject(g_pRegistryMgr->Find(kObject)),
-                               [&](const CSnRTPCTargetSet::Entry&) { ++count; });
-    return count;
-  };
-  EXPECT_NE(SoundEngine::PostEvent("Play_MidiLevel", kObject), 0u);
-  Frames(10);
-  EXPECT_EQ(served(), 3u);
-  Frames(390);
-  EXPECT_EQ(served(), 0u);
 }
 
 // At speed 2.0 the music's frame is 2,048 music samples: the note lands at half its music time in
