@@ -72,7 +72,6 @@ class CSnMusicMidiClipContext final : public CSnMidiEventTarget, public CSnChild
   void AddRef() override { IncrementPendingCount(); }
   void Release() override { CSnMidiEventTarget::Release(); }
 
-  CSnMusicTrackNode* TrackNode() const { return m_trackNode; }
   bool Ended() const { return m_player.Ended(); }
   bool StoppedAtOnce() const { return m_player.StoppedAtOnce(); }
   bool Detached() const { return m_detached; }

@@ -122,7 +122,6 @@ class CSnMusicTrackNode : public CSnPropertyNode {
   // The clips playing the track's MIDI; false without memory (the clip does not play).
   bool AddMidiClip(CSnMusicMidiClipContext* clip);
   void RemoveMidiClip(CSnMusicMidiClipContext* clip);
-  uint32_t MidiClipCount() const { return m_midiClips.Count(); }
   // A clip begins: it takes the gain the track and its music ancestors give its game object now.
   void OnMidiClipAdded(CSnMusicMidiClipContext& clip);
   // The gain of the track's node path (its own mute, an ancestor's, its bus's) for `gameObject`
