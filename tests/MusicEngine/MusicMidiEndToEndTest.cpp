@@ -169,19 +169,24 @@ TEST_F(MusicMidiEndToEndTest, AMutedTrackEndsItsClipsNotesAndVoicesAndBeginsNone
 }
 
 // A clip that begins on a muted track begins muted: the note of music time 48,000 never sounds,
-// and after the unmute at 61,440 the later notes do.
-TEST_F(MusicMidiEndToEndTest, AClipBegunOnAMutedTrackBeginsMuted) {
+// and after the unmute at 61,440 the later notes do; so does a voice on a muted track, silent until
+// it ramps in across the frame of the unmute. (Music time 0 is the capture's second frame.)
+TEST_F(MusicMidiEndToEndTest, AClipOrVoiceBegunOnAMutedTrackBeginsMuted) {
   LoadClip(kThreeNotes);
   Frames(1);  // the game object's registration is done in a frame
   ASSERT_NE(Object(kObject), nullptr);
-  Mute("Notes", true, Object(kObject));
+  for (const char* track : {"Notes", "MarkerTrack"}) Mute(track, true, Object(kObject));
   EXPECT_NE(SoundEngine::PostEvent("Play_MidiLevel", kObject), 0u);
   Frames(60);
-  Mute("Notes", false, Object(kObject));
+  for (const char* track : {"Notes", "MarkerTrack"}) Mute(track, false, Object(kObject));
   Frames(330);
   const std::vector<double> plane = Capture();
-  ExpectLevels(plane, FirstSound(plane), kSegment + 2 * kFrame,
-               [](int64_t t) { return Level(t, {{96000, 120000}, {144000, 168000}}); });
+  const int64_t up = 60 * kFrame;
+  ExpectLevels(plane, kFrame, kSegment + 2 * kFrame, [&](int64_t t) {
+    if (t < up) return 0.0;
+    if (t < up + kFrame) return kMarker * double(t - up) / kFrame;
+    return Level(t, {{96000, 120000}, {144000, 168000}});
+  });
 }
 
 // While it plays the clip counts as its track's activity, so the segment's mute finds the track
