@@ -29,7 +29,7 @@ bool CSnMusicMidiClipPlayer::GenerateFrame(CSnMidiEventTarget& target, SnMidiEve
       const uint32_t offset = before + uint32_t(std::lround(double(message.timeMs) * samplesPerMs));
       const SnMidiEvent event{message.type, message.channel, message.data1, message.data2};
       // After a stop only what ends notes or moves controllers still goes out.
-      if (event.IsNoteOn() && (m_ended || (stop != kNoStop && offset >= stop))) continue;
+      if (event.IsNoteOn() && (m_ended || m_muted || (stop != kNoStop && offset >= stop))) continue;
       target.QueueEvent(queue, event, offset, message.eventIndex, m_ended, m_firstFrame);
       m_firstFrame = false;
     }

@@ -30,6 +30,8 @@ class CSnMusicMidiClipPlayer {
   // once ends the clip (its reference is given back then).
   bool Stop(uint32_t offset);
   void SetPaused(bool paused) { m_paused = paused; }
+  // A muted clip begins no notes; what ends notes or moves controllers still goes out.
+  void SetMuted(bool muted) { m_muted = muted; }
 
   bool Ended() const { return m_ended; }
   bool StoppedAtOnce() const { return m_stoppedAtOnce; }
@@ -42,6 +44,7 @@ class CSnMusicMidiClipPlayer {
   uint32_t m_frameOffset = 0;
   uint32_t m_stopOffset = kNoStop;
   bool m_paused = false;
+  bool m_muted = false;
   bool m_ended = false;
   bool m_firstFrame = true;
   bool m_stoppedAtOnce = false;

@@ -45,7 +45,8 @@ CSnMusicMidiClipContext::CSnMusicMidiClipContext(CSnMusicTrackContext* track, CS
       CSnChildContext(track),
       m_playback(playback),
       m_source(start.source),
-      m_clip(start.clip) {}
+      m_clip(start.clip),
+      m_link(SnRTPCKey::ForObjectAndPlayingId(start.gameObject, start.playingId)) {}
 
 SNRESULT CSnMusicMidiClipContext::Create(CSnMusicTrackContext* track, CSnMusicMidiPlaybackContext* playback,
                                          const Start& start, CSnMusicMidiClipContext*& out) {
@@ -77,6 +78,15 @@ SNRESULT CSnMusicMidiClipContext::Create(CSnMusicTrackContext* track, CSnMusicMi
 SNRESULT CSnMusicMidiClipContext::Init(CSnMusicTrackNode& trackNode, const Start& start) {
   Connect();
   m_connected = true;
+  // Counted as the track's activity, the clip is seen by what walks the playing nodes: a bus's or
+  // an ancestor's gain and mute reach it through the track.
+  m_trackNode = &trackNode;
+  m_activityTaken = true;
+  if (!trackNode.ActivityUp(3)) {
+    SOUND_LOG(Error, "Music track %u: its MIDI clip cannot be counted as playing", trackNode.ID());
+    return SN_Failure;
+  }
+  m_link.Attach(&trackNode);
   if (!m_source->GetMedia(m_media, m_mediaSize, m_mediaBank)) {
     SOUND_LOG(Error, "Music track %u: the media of MIDI source %u is not loaded", trackNode.ID(), m_source->sourceId);
     return SN_Failure;
@@ -99,12 +109,43 @@ SNRESULT CSnMusicMidiClipContext::Init(CSnMusicTrackNode& trackNode, const Start
     return SN_Failure;
   }
   m_registered = true;
+  if (!trackNode.AddMidiClip(this)) {
+    SOUND_LOG(Error, "Music track %u: no memory to list its MIDI clip", trackNode.ID());
+    return SN_Failure;
+  }
+  m_listed = true;
+  // The track hands a clip that begins the gain it has now: a muted track's clip begins muted.
+  trackNode.OnMidiClipAdded(*this);
   return SN_Success;
+}
+
+void CSnMusicMidiClipContext::SetGainFactor(uint32_t key, float value) {
+  uint32_t at = 0;
+  while (at < m_gainFactors.Count() && m_gainFactors[at].key != key) ++at;
+  if (value == 1.0f) {
+    if (at < m_gainFactors.Count()) m_gainFactors.RemoveAt(at);
+  } else if (at < m_gainFactors.Count()) {
+    m_gainFactors[at].factor = value;
+  } else if (!m_gainFactors.Add(GainFactor{key, 0, value})) {
+    SOUND_LOG(Error, "MIDI clip on node %u: no memory for a gain factor; it is not applied", ID());
+  }
+  float product = 1.0f;
+  for (const GainFactor& factor : m_gainFactors) product *= factor.factor;
+  const bool muted = product == 0.0f;
+  const bool silence = muted && !m_muted;
+  m_muted = muted;
+  m_player.SetMuted(muted);
+  if (silence && m_registered) m_playback->SilenceTarget(*this);
 }
 
 CSnMusicMidiClipContext::~CSnMusicMidiClipContext() {
   if (m_mediaHeld) m_source->ReleaseMedia(m_mediaBank);
   m_mediaHeld = false;
+  if (m_activityTaken) m_trackNode->ActivityDown(3);
+  m_activityTaken = false;
+  if (m_listed) m_trackNode->RemoveMidiClip(this);
+  m_listed = false;
+  m_link.Detach();
   if (m_registered) m_playback->Unregister(this);
   m_registered = false;
   auto* track = static_cast<CSnMusicTrackContext*>(Parent());

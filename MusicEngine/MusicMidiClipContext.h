@@ -11,6 +11,8 @@
 
 #include "MusicEngine/MusicContext.h"
 #include "MusicEngine/MusicMidiClip.h"
+#include "SoundEngine/Containers.h"
+#include "SoundEngine/Hierarchy/NodeTargets.h"
 #include "SoundEngine/Midi/MidiEventTarget.h"
 #include "SoundEngine/PoolObject.h"
 
@@ -60,6 +62,11 @@ class CSnMusicMidiClipContext final : public CSnMidiEventTarget, public CSnChild
   void OnResumed() override;
   // The tree's fades and speed do not reach MIDI notes: the speed moves the messages instead.
   void SetGainFactor(const void*, float) override {}
+  // The gain its track node gives it, known by `key` (1 removes the factor). While the product of
+  // its factors is 0 the clip is muted: its sounding notes end and it begins no new ones, as a
+  // muted voice would be heard no more; its note-offs and controllers still go out.
+  void SetGainFactor(uint32_t key, float value);
+  bool Muted() const { return m_muted; }
   void SetParam(uint32_t, float) override {}
   void OnReset() override {}
   void AddRef() override { IncrementPendingCount(); }
@@ -83,6 +90,19 @@ class CSnMusicMidiClipContext final : public CSnMidiEventTarget, public CSnChild
                           CSnIndexedObject* node);
   SNRESULT Init(CSnMusicTrackNode& trackNode, const Start& start);
   void Destroy() override;
+  // Follows the playback speed (41) of its track node for the clip's game object and playing id, as
+  // a voice of the track would; the speed reaches the clip through the play's MIDI clock.
+  class SpeedLink final : public CSnTargetLink {
+   public:
+    using CSnTargetLink::CSnTargetLink;
+    void SetParamValue(uint32_t, float, float) override {}
+    uint64_t WantedMask() const override { return ParameterBit(41); }
+  };
+  struct GainFactor {
+    uint32_t key;
+    uint32_t flags;
+    float factor;
+  };
   // The reference the clip's playing held goes, once.
   void EndPlaying();
 
@@ -93,12 +113,18 @@ class CSnMusicMidiClipContext final : public CSnMidiEventTarget, public CSnChild
   uint32_t m_mediaSize = 0;
   CSnBankRecord* m_mediaBank = nullptr;
   CSnMusicMidiClipPlayer m_player;
+  SnArray<GainFactor> m_gainFactors;
+  CSnMusicTrackNode* m_trackNode = nullptr;
+  SpeedLink m_link;
   bool m_mediaHeld = false;
   bool m_registered = false;
   bool m_connected = false;
   bool m_detached = false;
   bool m_playingReleased = false;
   bool m_exhausted = false;
+  bool m_activityTaken = false;
+  bool m_listed = false;
+  bool m_muted = false;
 };
 
 // The node a music track aims its MIDI at: its own when it says so, else that of the nearest music

@@ -186,6 +186,14 @@ bool CSnMusicHierarchyNode::CollectStingers(SnArray<SnMusicStinger>& list) const
 
 // ---- the hierarchy's calls ----
 
+void CSnMusicHierarchyNode::ApplyGainFactor(CSnRegisteredObj* gameObject, float gain) {
+  // Only a child that counts activity has anything playing to tell.
+  const SnNodeActivity* activity = Activity();
+  if (!activity) return;
+  for (CSnHierarchyNode* child : m_children)
+    if (activity->children.IndexOf(child) >= 0) static_cast<CSnPropertyNode*>(child)->ApplyGainFactor(gameObject, gain);
+}
+
 void CSnMusicHierarchyNode::ExecuteAction(const SnActionParams& params) {
   CSnMusicRenderer* renderer = CSnMusicRenderer::Instance();
   if (!renderer) return;

@@ -98,6 +98,8 @@ class CSnMusicHierarchyNode : public CSnPropertyNode {
   // ---- the hierarchy's calls ----
   void ExecuteAction(const SnActionParams& params) override;
   void DeliverParameterChange(const SnParamChange&) override {}
+  // A gain or mute of this node or above it goes on to the children that play.
+  void ApplyGainFactor(CSnRegisteredObj* gameObject, float gain) override;
   // Kinds that play by themselves say so; the others refuse, logged once.
   SNRESULT PlayNode(CSnPlayParams& params) override;
   // The kind's playing context under `parent` (null: a play's root), referenced once for the

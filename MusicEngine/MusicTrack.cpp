@@ -6,7 +6,12 @@
 #include <cstring>
 
 #include "Base/MathUtil.h"
+#include "MusicEngine/MusicMidiClipContext.h"
 #include "MusicEngine/MusicRenderer.h"
+#include "MusicEngine/MusicSegmentContext.h"
+#include "MusicEngine/MusicTrackContext.h"
+#include "SoundEngine/Hierarchy/PropTransitionSet.h"
+#include "SoundEngine/Hierarchy/PropertyTable.h"
 #include "SoundEngine/Log.h"
 #include "SoundEngine/PoolObject.h"
 
@@ -49,9 +54,50 @@ CSnMusicTrackNode::~CSnMusicTrackNode() {
   ClearClips();
   ClearAutomation();
   ClearSwitch();
+  m_midiClips.Term();
+  m_playing.Term();
 }
 
 void CSnMusicTrackNode::ClearClips() { m_clips.Term(); }
+
+bool CSnMusicTrackNode::AddMidiClip(CSnMusicMidiClipContext* clip) { return m_midiClips.Add(clip, 4) != nullptr; }
+
+void CSnMusicTrackNode::RemoveMidiClip(CSnMusicMidiClipContext* clip) {
+  const int32_t index = m_midiClips.IndexOf(clip);
+  if (index >= 0) m_midiClips.RemoveAt(uint32_t(index));
+}
+
+void CSnMusicTrackNode::OnMidiClipAdded(CSnMusicMidiClipContext& clip) {
+  float gain = 1.0f;
+  for (const CSnHierarchyNode* node = this; node && !node->IsBus(); node = node->Parent()) {
+    const auto* own = static_cast<const CSnPropertyNode*>(node);
+    if (const CSnPropTransitionSet* all = own->FindValueSet(nullptr)) gain *= all->ValueOr(SnProp_GainFactor, 1.0f);
+    if (clip.GameObject())
+      if (const CSnPropTransitionSet* set = own->FindValueSet(clip.GameObject()))
+        gain *= set->ValueOr(SnProp_GainFactor, 1.0f);
+  }
+  clip.SetGainFactor(ID(), gain);
+}
+
+void CSnMusicTrackNode::ListContext(CSnMusicTrackContext* context) {
+  if (!m_playing.Add(context, 4))
+    SOUND_LOG(Error, "Music track %u: no memory to list a playing context; its gain will not follow the track", ID());
+}
+
+void CSnMusicTrackNode::UnlistContext(CSnMusicTrackContext* context) {
+  const int32_t index = m_playing.IndexOf(context);
+  if (index >= 0) m_playing.RemoveAt(uint32_t(index));
+}
+
+void CSnMusicTrackNode::ApplyGainFactor(CSnRegisteredObj* gameObject, float gain) {
+  // Setting a factor ends notes and changes gains but ends no context or clip: the lists hold still.
+  for (CSnMusicTrackContext* context : m_playing) {
+    const CSnMusicSegmentContext* segment = context->Segment();
+    if (!gameObject || (segment && segment->GameObject() == gameObject)) context->SetGainFactor(this, gain);
+  }
+  for (CSnMusicMidiClipContext* clip : m_midiClips)
+    if (!gameObject || clip->GameObject() == gameObject) clip->SetGainFactor(ID(), gain);
+}
 
 void CSnMusicTrackNode::ClearAutomation() {
   for (SnMusicClipAutomation& automation : m_automation)

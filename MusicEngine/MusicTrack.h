@@ -62,6 +62,9 @@ struct SnMusicTrackSwitchParams {
   int32_t fadeInOffset = 0;  // samples
 };
 
+class CSnMusicMidiClipContext;
+class CSnMusicTrackContext;
+
 class CSnMusicTrackNode : public CSnPropertyNode {
  public:
   static constexpr uint8_t kTrackMidiOverridesEvents = 0x01;
@@ -110,6 +113,21 @@ class CSnMusicTrackNode : public CSnPropertyNode {
   // The track contexts playing it; counted so that a bank read again leaves their clips alone.
   void AddContext() { ++m_contexts; }
   void RemoveContext() { --m_contexts; }
+  // The same contexts listed for the track's gain path (audio thread); a context that cannot be
+  // listed plays on without it, logged.
+  void ListContext(CSnMusicTrackContext* context);
+  void UnlistContext(CSnMusicTrackContext* context);
+
+  // ---- MIDI clips (audio thread) ----
+  // The clips playing the track's MIDI; false without memory (the clip does not play).
+  bool AddMidiClip(CSnMusicMidiClipContext* clip);
+  void RemoveMidiClip(CSnMusicMidiClipContext* clip);
+  // A clip begins: it takes the gain the track and its music ancestors give its game object now.
+  void OnMidiClipAdded(CSnMusicMidiClipContext& clip);
+  // The gain of the track's node path (its own mute, an ancestor's, its bus's) for `gameObject`
+  // (null: every object) reaches the voices of its playing contexts and its MIDI clips, known by
+  // the track.
+  void ApplyGainFactor(CSnRegisteredObj* gameObject, float gain) override;
 
   // ---- the hierarchy's calls ----
   void ExecuteAction(const SnActionParams&) override {}
@@ -155,6 +173,8 @@ class CSnMusicTrackNode : public CSnPropertyNode {
   uint32_t SourceLookAhead(const CSnSourceDesc& desc) const;
 
   SnArray<Source> m_sources;
+  SnArray<CSnMusicMidiClipContext*> m_midiClips;
+  SnArray<CSnMusicTrackContext*> m_playing;
   SnArray<SnMusicTrackClip> m_clips;
   SnArray<SnMusicClipAutomation> m_automation;
   SnMusicTrackSwitchParams* m_switch = nullptr;

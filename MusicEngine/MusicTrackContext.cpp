@@ -77,11 +77,13 @@ CSnMusicTrackContext::CSnMusicTrackContext(CSnMusicSegmentContext* segment, CSnM
     : CSnMusicContext(segment), m_track(track), m_subTrack(subTrack) {
   m_track->AddRef();
   m_track->AddContext();
+  m_track->ListContext(this);
 }
 
 CSnMusicTrackContext::~CSnMusicTrackContext() {
   FreeSchedule();
   m_modulators.Detach();
+  m_track->UnlistContext(this);
   m_track->RemoveContext();
   m_track->Release();
 }

@@ -345,17 +345,26 @@ void CSnMidiPlaybackContext::AllNotesOff(CSnMidiEventTarget& target, uint32_t ch
     CloseOpenNotes(*entry, channel, int32_t(frameOffset > 0x7FFFFFFFu ? 0x7FFFFFFFu : frameOffset), -1);
 }
 
-void CSnMidiPlaybackContext::EndTarget(CSnMidiEventTarget& target) {
+void CSnMidiPlaybackContext::EndTarget(CSnMidiEventTarget& target) { StopTargetNotes(target, true); }
+
+void CSnMidiPlaybackContext::SilenceTarget(CSnMidiEventTarget& target) { StopTargetNotes(target, false); }
+
+void CSnMidiPlaybackContext::StopTargetNotes(CSnMidiEventTarget& target, bool liftPedals) {
   // The target may go with its last event: it is kept for the length of the call.
   target.IncrementPendingCount();
   if (FindEntry(target)) {
-    for (uint8_t channel = 0; channel < 16; ++channel)
-      Schedule(target, SnMidiEvent{SnMidi_ControlChange, channel, SnMidiCC_Sustain, 0}, 0, true);
+    if (liftPedals)
+      for (uint8_t channel = 0; channel < 16; ++channel)
+        Schedule(target, SnMidiEvent{SnMidi_ControlChange, channel, SnMidiCC_Sustain, 0}, 0, true);
+    uint16_t pedals = 0;
     if (Entry* entry = FindEntry(target)) {
+      pedals = liftPedals ? 0 : entry->sustainMask;
       entry->sustainMask = 0;
       CloseOpenNotes(*entry, 255, 0x7FFFFFFF, 0);
     }
     Advance(0);
+    // The pedals come back as they were, unless a controller due in this frame pressed one again.
+    if (Entry* entry = FindEntry(target); entry && pedals && entry->sustainMask == 0) entry->sustainMask = pedals;
   }
   DropHeld([&](CSnMidiNoteEvent& held) {
     if (held.target != &target) return false;
@@ -363,7 +372,8 @@ void CSnMidiPlaybackContext::EndTarget(CSnMidiEventTarget& target) {
       for (CSnMidiNoteState::Voice& voice : held.note->Voices()) m_playback.StopVoice(voice.voice);
     return true;
   });
-  RemoveEmptyEntries();
+  // A silenced target plays on: its entry keeps its pedals.
+  if (liftPedals) RemoveEmptyEntries();
   target.Release();
 }
 

@@ -49,6 +49,9 @@ class CSnMidiPlaybackContext {
   // Sustain off on every channel, a note-off for every open note, and every voice of the target's
   // held notes stopped at once.
   void EndTarget(CSnMidiEventTarget& target);
+  // Every note of the target ends at once, those its pedals hold too, and so do the voices of its
+  // held notes; its pedals stay as they are for the notes that come later (a muted target).
+  void SilenceTarget(CSnMidiEventTarget& target);
   // Note-offs at their own offsets for the channel's (255: every channel's) notes due up to `offset`.
   void AllNotesOff(CSnMidiEventTarget& target, uint32_t channel, uint32_t frameOffset);
   // The target's notes end at `offset`: sustain off on every channel there, its pedal mask
@@ -104,6 +107,9 @@ class CSnMidiPlaybackContext {
   void DropHeld(Drops drops);
   void RemoveEmptyEntries();
   void SetTargetPaused(CSnMidiEventTarget& target, bool paused);
+  // EndTarget (`liftPedals`: sustain off on every channel, the entries left empty gone) and
+  // SilenceTarget (the pedals passed over for this once and kept, with the entry).
+  void StopTargetNotes(CSnMidiEventTarget& target, bool liftPedals);
 
   ISnMidiPlayback& m_playback;
   SnArray<Entry> m_entries;

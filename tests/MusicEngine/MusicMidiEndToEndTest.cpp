@@ -9,7 +9,10 @@
 #include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/GameSyncs/RTPCMgr.h"
 #include "SoundEngine/GameSyncs/RegistryMgr.h"
+#include "SoundEngine/Hierarchy/NodeTargets.h"
+#include "SoundEngine/Hierarchy/PropertyNode.h"
 #include "SoundEngine/Lower/VoiceManager.h"
+#include "SoundEngine/ObjectIndex.h"
 #include "tests/MusicEngine/MusicCaptureSupport.h"
 #include "tools/SoundBank/ActionWriter.h"
 #include "tools/SoundBank/BankText.h"
@@ -36,7 +39,8 @@ class MusicMidiEndToEndTest : public CaptureFixture {
  public:
   // `clip`: the miditrack's words after its name (ticks, tempo, length, options and events). With
   // `speedCurve` the segment's playback speed follows PlayerSpeed one for one.
-  void LoadClip(const std::string& clip, bool speedCurve = false) {
+  // Without `marker` the segment holds the MIDI track alone.
+  void LoadClip(const std::string& clip, bool speedCurve = false, bool marker = true) {
     Tools::BankDescription bank;
     std::string error;
     ASSERT_TRUE(Tools::ParseBankText("tone Marker 48000 1 8000 0.25 dc\r\n"
@@ -50,7 +54,8 @@ class MusicMidiEndToEndTest : public CaptureFixture {
     segment.id = Id("MidiLevel");
     segment.node.tempo = 120.0f;
     segment.node.overridesMeter = 1;
-    segment.node.children = {Id("MarkerTrack"), Id("Notes")};
+    segment.node.children = {Id("Notes")};
+    if (marker) segment.node.children.push_back(Id("MarkerTrack"));
     std::sort(segment.node.children.begin(), segment.node.children.end());
     segment.node.params.outputBusId = Id("Effects");
     segment.durationMs = 8000.0;
@@ -79,7 +84,33 @@ class MusicMidiEndToEndTest : public CaptureFixture {
     plane.erase(plane.begin(), plane.begin() + std::ptrdiff_t(std::min(c0, plane.size())));
     return plane;
   }
+
+  // A node of the loaded banks (the banks hold it while the test runs).
+  static CSnPropertyNode* Node(const char* name) {
+    Platform::ReentrantGuard guard(GlobalAudioLock());
+    CSnIndexedObject* found = g_pObjectIndex->FindNodeAndAddRef(Id(name), false);
+    if (!found) return nullptr;
+    found->Release();
+    return dynamic_cast<CSnPropertyNode*>(found);
+  }
+  // Mutes (or unmutes) `name` for `object` (null: every object) at once, between two frames.
+  static void Mute(const char* name, bool mute, CSnRegisteredObj* object = nullptr) {
+    CSnPropertyNode* node = Node(name);
+    ASSERT_NE(node, nullptr) << name;
+    Platform::ReentrantGuard guard(GlobalAudioLock());
+    const TransParamsBase now;
+    ASSERT_EQ(mute ? node->Mute(object, now) : node->Unmute(object, now), SN_Success);
+  }
+  // Null until a frame has registered it.
+  static CSnRegisteredObj* Object(uint32_t id) {
+    Platform::ReentrantGuard guard(GlobalAudioLock());
+    return g_pRegistryMgr->Find(id);
+  }
 };
+
+// Three notes of 24,000 samples, a bar (96,000) apart from music time 48,000.
+constexpr const char* kThreeNotes =
+    "480 120 8000 target:NoteSound note:960:0:60:100:480 note:480:0:62:100:480 note:480:0:64:100:480";
 
 // A note-on at tick 960 sounds on the marker from music time 48,000 and its note-off at tick 1,440
 // ends it at 72,000, to the sample; so does a note-on of velocity 0 written under running status in
@@ -95,6 +126,104 @@ TEST_F(MusicMidiEndToEndTest, ANoteSoundsFromItsNoteOnToItsNoteOffToTheSample) {
     ExpectLevels(plane, 0, kSegment + 2 * kFrame, [](int64_t t) { return Level(t, {{48000, 72000}}); });
     EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
   }
+}
+
+// A note-on and its note-off inside one output frame: the note sounds between them, its stop counted
+// from the frame's start as its beginning is. Notes of 2 ticks (100 samples) at music times 48,000
+// (896 into frame 46), 53,100 (876 into frame 51) and 76,800 (frame 75's first sample).
+TEST_F(MusicMidiEndToEndTest, ANoteBeginningAndEndingInOneFrameSoundsBetweenItsMessages) {
+  LoadClip("480 120 8000 target:NoteSound note:960:0:60:100:2 note:100:0:62:100:2 note:472:0:64:100:2");
+  const std::vector<std::pair<int64_t, int64_t>> notes = {{48000, 48100}, {53100, 53200}, {76800, 76900}};
+  for (const auto& [on, off] : notes) ASSERT_EQ(on / kFrame, (off - 1) / kFrame);
+  const std::vector<double> plane = PlayThrough(385);
+  ExpectLevels(plane, 0, kSegment + 2 * kFrame, [&](int64_t t) { return Level(t, notes); });
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+}
+
+// Muting the tracks ends the note the clip sounds with the next frame's first sample (51,200), though
+// the pedal, down from tick 0, holds it; the note-on that comes while muted (96,000) is held back;
+// once unmuted the third note (144,000) sounds to the clip's end under the pedal, kept down. The
+// marker's voice ramps out across the frame of the mute and back in across that of the unmute. A
+// mute for another game object changes nothing.
+TEST_F(MusicMidiEndToEndTest, AMutedTrackEndsItsClipsNotesAndVoicesAndBeginsNoneUntilUnmuted) {
+  LoadClip("480 120 8000 target:NoteSound cc:0:0:64:127 note:960:0:60:100:480 note:480:0:62:100:480 "
+           "note:480:0:64:100:480");
+  ASSERT_EQ(SoundEngine::RegisterGameObj(kObject + 1), SN_Success);
+  EXPECT_NE(SoundEngine::PostEvent("Play_MidiLevel", kObject), 0u);
+  Frames(48);
+  Mute("Notes", true, Object(kObject + 1));
+  Frames(2);
+  for (const char* track : {"Notes", "MarkerTrack"}) Mute(track, true);
+  Frames(50);
+  for (const char* track : {"Notes", "MarkerTrack"}) Mute(track, false);
+  Frames(290);
+  const std::vector<double> plane = Capture();
+  const int64_t down = 50 * kFrame, up = 100 * kFrame;
+  ExpectLevels(plane, FirstSound(plane), kSegment + 2 * kFrame, [&](int64_t t) {
+    const double notes = Level(t, {{48000, 51200}, {144000, kSegment}}) - kMarker;
+    if (t < down || t >= up + kFrame) return Level(t, {{48000, 51200}, {144000, kSegment}});
+    if (t < down + kFrame) return kMarker * (1.0 - double(t - down) / kFrame) + notes;
+    return t < up ? notes : kMarker * double(t - up) / kFrame + notes;
+  });
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+}
+
+// A clip that begins on a muted track begins muted: the note of music time 48,000 never sounds,
+// and after the unmute at 61,440 the later notes do; so does a voice on a muted track, silent until
+// it ramps in across the frame of the unmute. (Music time 0 is the capture's second frame.)
+TEST_F(MusicMidiEndToEndTest, AClipOrVoiceBegunOnAMutedTrackBeginsMuted) {
+  LoadClip(kThreeNotes);
+  Frames(1);  // the game object's registration is done in a frame
+  ASSERT_NE(Object(kObject), nullptr);
+  for (const char* track : {"Notes", "MarkerTrack"}) Mute(track, true, Object(kObject));
+  EXPECT_NE(SoundEngine::PostEvent("Play_MidiLevel", kObject), 0u);
+  Frames(60);
+  for (const char* track : {"Notes", "MarkerTrack"}) Mute(track, false, Object(kObject));
+  Frames(330);
+  const std::vector<double> plane = Capture();
+  const int64_t up = 60 * kFrame;
+  ExpectLevels(plane, kFrame, kSegment + 2 * kFrame, [&](int64_t t) {
+    if (t < up) return 0.0;
+    if (t < up + kFrame) return kMarker * double(t - up) / kFrame;
+    return Level(t, {{96000, 120000}, {144000, 168000}});
+  });
+}
+
+// While it plays the clip counts as its track's activity, so the segment's mute finds the track
+// among its playing children and reaches the clip: the first note (the segment's first sound, c0 =
+// music time 48,000) ends at 51,200, the second's note-on comes while muted, the third sounds. The
+// segment serves the playback speed (41) to two links of the game object, the play's and the
+// clip's. Activity and links go with the play. (A segment of the MIDI track alone.)
+TEST_F(MusicMidiEndToEndTest, APlayingClipIsItsTracksActivityAndFollowsItsSpeed) {
+  LoadClip(kThreeNotes, true, false);
+  ASSERT_EQ(SoundEngine::SetRTPCValue("PlayerSpeed", 1.0f, kObject), SN_Success);
+  Frames(20);  // the speed glides to 1
+  CSnPropertyNode* notes = Node("Notes");
+  ASSERT_NE(notes, nullptr);
+  auto served = [this] {
+    Platform::ReentrantGuard guard(GlobalAudioLock());
+    uint32_t count = 0;
+    if (const CSnRTPCTargetSet* targets = Node("MidiLevel")->Targets())
+      targets->ForEachMatching(41, SnRTPCKey::ForObject(g_pRegistryMgr->Find(kObject)),
+                               [&](const CSnRTPCTargetSet::Entry&) { ++count; });
+    return count;
+  };
+  EXPECT_EQ(notes->Activity(), nullptr);
+  EXPECT_NE(SoundEngine::PostEvent("Play_MidiLevel", kObject), 0u);
+  Frames(50);
+  EXPECT_NE(notes->Activity(), nullptr);
+  EXPECT_EQ(served(), 2u);
+  Mute("MidiLevel", true);
+  Frames(50);
+  Mute("MidiLevel", false);
+  Frames(290);
+  EXPECT_EQ(notes->Activity(), nullptr);
+  EXPECT_EQ(served(), 0u);
+  const std::vector<double> plane = Capture();
+  ExpectLevels(plane, FirstSound(plane), kSegment - 48000 + 2 * kFrame, [&](int64_t t) {
+    const int64_t m = t + 48000;
+    return (m < 51200) || (m >= 144000 && m < 168000) ? kNote : 0.0;
+  });
 }
 
 // At speed 2.0 the music's frame is 2,048 music samples: the note lands at half its music time in
