@@ -126,9 +126,12 @@ void CSnMotionDeviceMgr::SetPlayerListener(uint32_t player, uint32_t listener) {
   m_playersOf[listener] |= uint8_t(1u << player);
   m_listenerOf[player] = uint8_t(listener);
   State().listenerMask |= 1u << listener;
-  // This player's output, not the first player's: the others keep their routes.
-  if (LowerEngine::FindOutputDevice(SnOutput_Motion, player))
+  // This player's output, not the first player's: the others keep their routes. The output hears
+  // the new listener from now on, so that the voices' listener changes route by it.
+  if (LowerEngine::FindOutputDevice(SnOutput_Motion, player)) {
+    LowerEngine::SetMotionOutputListeners(player, 1u << listener);
     LowerEngine::UpdateDeviceRouting(SnOutput_Motion, player, 1u << listener);
+  }
   LowerEngine::RouteMotionVoicesToPlayer(player);
 }
 
@@ -155,6 +158,8 @@ void CSnMotionDeviceMgr::AttachPlayers(uint32_t listenerMask) {
     if (LowerEngine::FindOutputDevice(SnOutput_Motion, player)) continue;
     const SnOutputSettings settings{0, StandardConfig(kSpeakerCenter), &CSnMotionSink::Make};
     if (LowerEngine::AddOutputDeviceIfAbsent(settings, SnOutput_Motion, player, listenerBit) != SN_Success) continue;
+    // Adding gives a motion output no listener (it would take it from the device rendering it).
+    LowerEngine::SetMotionOutputListeners(player, listenerBit);
     CSnOutputDevice* output = LowerEngine::FindOutputDevice(SnOutput_Motion, player);
     if (output && output->Sink()) static_cast<CSnMotionSink*>(output->Sink())->SetDevice(entry.device);
   }

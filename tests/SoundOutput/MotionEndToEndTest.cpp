@@ -339,6 +339,28 @@ TEST_F(MotionEndToEndTest, APlayerMovedToAnotherListenerLeavesTheOthersRoutesAlo
   EXPECT_EQ(Log().otherPlayersFrames, 4u) << "player 1's output stays, handed still frames";
 }
 
+// A player moved to another listener takes its motion output along: a game object then heard by the
+// new listener alone keeps its motion voice on the player's device.
+TEST_F(MotionEndToEndTest, AMotionOutputFollowsItsPlayersListenerWhenAVoicesListenersChange) {
+  AddDevice();
+  ASSERT_NE(Post("Play_Rumble"), 0u);
+  Render(2);
+  const CSnOutputDevice* output = LowerEngine::FindOutputDevice(SnOutput_Motion, 0);
+  ASSERT_NE(output, nullptr);
+  EXPECT_EQ(output->ListenerMask(), 0x1u) << "player 0 hears listener 0";
+  // The main output keeps listener 0: the motion output hears it beside it.
+  EXPECT_EQ(LowerEngine::MainDevice()->ListenerMask() & 0x1u, 0x1u);
+  MotionEngine::SetPlayerListener(0, 1);
+  ASSERT_EQ(SoundEngine::SetActiveListeners(kObject, 0x2), SN_Success);
+  Render(2);
+  EXPECT_EQ(output->ListenerMask(), 0x2u);
+  ExpectTone(0, 4, 0);
+  // Heard by neither of them, it leaves the device still.
+  ASSERT_EQ(SoundEngine::SetActiveListeners(kObject, 0x4), SN_Success);
+  Render(2);
+  EXPECT_TRUE(Silent(Log().frames.back()));
+}
+
 }  // namespace
 
 namespace {
