@@ -283,9 +283,13 @@ bool CSnPlaybackInstance::CreateMotionContext() {
   return true;
 }
 
-void CSnPlaybackInstance::UpdateMotion() {
+void CSnPlaybackInstance::UpdateMotion(uint32_t players, uint32_t listenerMask) {
   // A motion voice's first level is in its volume: the parameters are computed again with it.
   if (CreateMotionContext() && m_isMotion) m_paramsComputed = false;
+  // The players a sound's motion reaches are handed a frame every frame from now on, not only while
+  // a motion voice plays for them.
+  CSnMotionDeviceMgr* motion = CSnMotionDeviceMgr::Get();
+  if (!m_isMotion && m_motionContext && motion && (players & motion->DeviceMask())) motion->AttachPlayers(listenerMask);
 }
 
 void CSnPlaybackInstance::ReleaseMotionContext() {
