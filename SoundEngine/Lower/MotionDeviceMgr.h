@@ -37,6 +37,9 @@ struct SnMotionContext {
     Level_Second = 2,
     Level_Count = 3
   };
+  // The run-time gain factors of a sound's motion buses (their mutes): its feed meets them. A motion
+  // voice carries them in its own gain and leaves this at 1.
+  float busGain = 1.0f;
   uint32_t channelConfig = 0;
   uint8_t positioningMode = 0;
   uint8_t threeDType = 0;

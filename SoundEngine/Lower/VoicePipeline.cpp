@@ -608,6 +608,7 @@ void CSnVoicePipeline::FeedMotion(const SnMixBuffer& buffer) {
   const SnMotionContext* context = m_instance->MotionContext();
   if (context && context->levels[SnMotionContext::Level_Volume] != 0.0f)
     scale *= VoiceParams::FastDbToLinear(context->levels[SnMotionContext::Level_Volume]);
+  if (context) scale *= context->busGain;
   motion->MixVoice(buffer, m_instance->ListenerMask(), gains, scale);
 }
 

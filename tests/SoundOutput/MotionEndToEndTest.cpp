@@ -539,6 +539,45 @@ TEST_F(MotionEndToEndTest, ASoundsMotionLevelAndItsMotionBussVolumeCurveScaleIts
   EXPECT_NEAR(mainLevel(), before, before * 1e-3);
 }
 
+// A motion bus's mute silences what the sounds naming it give the devices and nothing of their sound:
+// the main output hears them as before, and the unmute gives the devices their feed again.
+TEST_F(MotionEndToEndTest, AMutedMotionBusSilencesASoundsFeedAndNotItsSound) {
+  LoadOwnBank("motion 1\n"
+              "tone Buzz 48000 1 1000 50\n"
+              "motionbus Shaker -\n"
+              "sound Buzz_Sound Buzz MasterBus motion Shaker\n"
+              "action Play_Buzz_Act 0x0403 Buzz_Sound\n"
+              "action Mute_Shaker_Act 0x0602 Shaker bus\n"
+              "action Unmute_Shaker_Act 0x0702 Shaker bus\n"
+              "event Play_Buzz Play_Buzz_Act\n"
+              "event Mute_Shaker Mute_Shaker_Act\n"
+              "event Unmute_Shaker Unmute_Shaker_Act\n",
+              "BuzzBank", "Buzz");
+  AddDevice();
+  MotionEngine::SetPlayerListener(0, 0);
+  ASSERT_EQ(SoundEngine::SetListenerPipeline(0, true, true), SN_Success);
+  ASSERT_NE(Post("Play_Buzz"), 0u);
+  Render(2);
+  // The last main frame's peak against the same frame of the voice before its buses.
+  const auto mainLevel = [] {
+    float main = 0.0f, voice = 0.0f;
+    for (float sample : OutputTest::SinkLog().frames.back()) main = std::max(main, std::fabs(sample));
+    for (float sample : Log().voices.back().samples) voice = std::max(voice, std::fabs(sample));
+    return double(main) / voice;
+  };
+  const double before = mainLevel();
+  ASSERT_GT(before, 0.1);
+  EXPECT_NEAR(Log().voices.back().gain, kMotionUnity, 1e-6);
+  ASSERT_NE(Post("Mute_Shaker"), 0u);
+  Render(2);
+  EXPECT_EQ(Log().voices.back().gain, 0.0f);
+  EXPECT_NEAR(mainLevel(), before, before * 1e-3) << "the sound is still heard";
+  ASSERT_NE(Post("Unmute_Shaker"), 0u);
+  Render(2);
+  EXPECT_NEAR(Log().voices.back().gain, kMotionUnity, 1e-6);
+  EXPECT_NEAR(mainLevel(), before, before * 1e-3);
+}
+
 // A motion bus's volume over a game parameter is its motion voices' volume, set before the play as
 // after (the frame a change comes in ramps).
 TEST_F(MotionEndToEndTest, AMotionBussVolumeCurveIsItsMotionVoicesVolume) {
