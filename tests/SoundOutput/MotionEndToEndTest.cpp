@@ -115,6 +115,14 @@ class MotionEndToEndTest : public OutputFixture {
       }
     }
   }
+  // A sound's level on the main output: its last frame's peak against the same frame of the voice
+  // as the devices are fed it, before its buses.
+  static double MainLevelAgainstFeed() {
+    float main = 0.0f, voice = 0.0f;
+    for (float sample : OutputTest::SinkLog().frames.back()) main = std::max(main, std::fabs(sample));
+    for (float sample : Log().voices.back().samples) voice = std::max(voice, std::fabs(sample));
+    return double(main) / voice;
+  }
   static bool Silent(const std::vector<float>& frame) {
     for (float sample : frame)
       if (sample != 0.0f) return false;
@@ -525,18 +533,12 @@ TEST_F(MotionEndToEndTest, ASoundsMotionLevelAndItsMotionBussVolumeCurveScaleIts
 
   // A run-time volume of the motion bus (an action) is the feed's as well, and the sound's level on
   // the main output (its last frame's peak against its voice's) stays as it was.
-  const auto mainLevel = [] {
-    float main = 0.0f, voice = 0.0f;
-    for (float sample : OutputTest::SinkLog().frames.back()) main = std::max(main, std::fabs(sample));
-    for (float sample : Log().voices.back().samples) voice = std::max(voice, std::fabs(sample));
-    return double(main) / voice;
-  };
-  const double before = mainLevel();
+  const double before = MainLevelAgainstFeed();
   ASSERT_GT(before, 0.1);
   ASSERT_NE(Post("Lower_Shaker"), 0u);
   Render(2);
   expectGain(5, -18.0);
-  EXPECT_NEAR(mainLevel(), before, before * 1e-3);
+  EXPECT_NEAR(MainLevelAgainstFeed(), before, before * 1e-3);
 }
 
 // A motion bus's mute silences what the sounds naming it give the devices and nothing of their sound:
@@ -558,24 +560,17 @@ TEST_F(MotionEndToEndTest, AMutedMotionBusSilencesASoundsFeedAndNotItsSound) {
   ASSERT_EQ(SoundEngine::SetListenerPipeline(0, true, true), SN_Success);
   ASSERT_NE(Post("Play_Buzz"), 0u);
   Render(2);
-  // The last main frame's peak against the same frame of the voice before its buses.
-  const auto mainLevel = [] {
-    float main = 0.0f, voice = 0.0f;
-    for (float sample : OutputTest::SinkLog().frames.back()) main = std::max(main, std::fabs(sample));
-    for (float sample : Log().voices.back().samples) voice = std::max(voice, std::fabs(sample));
-    return double(main) / voice;
-  };
-  const double before = mainLevel();
+  const double before = MainLevelAgainstFeed();
   ASSERT_GT(before, 0.1);
   EXPECT_NEAR(Log().voices.back().gain, kMotionUnity, 1e-6);
   ASSERT_NE(Post("Mute_Shaker"), 0u);
   Render(2);
   EXPECT_EQ(Log().voices.back().gain, 0.0f);
-  EXPECT_NEAR(mainLevel(), before, before * 1e-3) << "the sound is still heard";
+  EXPECT_NEAR(MainLevelAgainstFeed(), before, before * 1e-3) << "the sound is still heard";
   ASSERT_NE(Post("Unmute_Shaker"), 0u);
   Render(2);
   EXPECT_NEAR(Log().voices.back().gain, kMotionUnity, 1e-6);
-  EXPECT_NEAR(mainLevel(), before, before * 1e-3);
+  EXPECT_NEAR(MainLevelAgainstFeed(), before, before * 1e-3);
 }
 
 // A motion bus's volume over a game parameter is its motion voices' volume, set before the play as
