@@ -457,6 +457,12 @@ float CSnBusNode::RuntimeGain() const {
 }
 
 void CSnBusNode::ApplyGainFactor(CSnRegisteredObj* gameObject, float gain) {
+  // A motion bus's mute and gain factor are its children's motion's, read along the motion bus
+  // chain: a sound naming it for its second output stays heard on its own output.
+  if (IsMotionBus()) {
+    TellMotionVoices();
+    return;
+  }
   if (m_state & kBackgroundMusic) {
     Platform::ReentrantGuard guard(Music().lock);
     if (Music().muted) gain = 0.0f;
@@ -471,7 +477,6 @@ void CSnBusNode::ApplyGainFactor(CSnRegisteredObj* gameObject, float gain) {
                        static_cast<CSnPropertyNode*>(child)->ApplyGainFactor(g.object, g.gain);
                      },
                      &context);
-  if (IsMotionBus()) TellMotionVoices();
 }
 
 SNRESULT CSnBusNode::SetRuntimeValue(CSnRegisteredObj*, uint8_t id, float value, const TransParamsBase& params) {

@@ -203,7 +203,8 @@ class CSnBusNode final : public CSnPropertyNode {
   void BecomeDefaultMotionBus();
   void LeaveDefaultMotionBus();
   // A motion bus's motion voices are no active children of it: each one mixing in it or a child
-  // bus computes its parameters again, taking the bus's values and mute at once.
+  // bus computes its parameters again, taking the bus's values and mute at once; so does each sound
+  // feeding the devices through it, whose feed takes them.
   void TellMotionVoices();
   void BeginDucking();
   void EndDucking();

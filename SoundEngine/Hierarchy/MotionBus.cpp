@@ -82,7 +82,7 @@ CSnBusNode* CSnBusNode::MotionBusFor(const CSnHierarchyNode* node) {
 void CSnBusNode::TellMotionVoices() {
   for (CSnPlaybackInstance* instance = VoiceManager::FirstActiveInstance(); instance;
        instance = instance->m_pNextActive) {
-    if (!instance->IsMotion()) continue;
+    if (!instance->IsMotion() && !instance->MotionContext()) continue;
     CSnBusNode* bus = MotionBusFor(instance->Node());
     for (const CSnHierarchyNode* above = bus; above; above = above->Parent()) {
       if (above != this) continue;

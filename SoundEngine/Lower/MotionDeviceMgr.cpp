@@ -15,7 +15,9 @@
 #include "SoundEngine/Lower/OutputDevice.h"
 #include "SoundEngine/Lower/OutputServices.h"
 #include "SoundEngine/Lower/PlatformSettings.h"
+#include "SoundEngine/Lower/PlaybackInstance.h"
 #include "SoundEngine/Lower/PluginFactoryTable.h"
+#include "SoundEngine/Lower/VoiceManager.h"
 #include "SoundEngine/Lower/VoiceParams.h"
 #include "SoundEngine/PoolObject.h"
 
@@ -39,6 +41,13 @@ struct MotionState {
 MotionState& State() {
   static MotionState state;
   return state;
+}
+
+// The sounds whose motion reaches `players` (a player's device came, or its listener changed) have
+// their motion outputs made.
+void UpdateSoundsMotion(uint32_t players) {
+  for (CSnPlaybackInstance* instance = VoiceManager::FirstActiveInstance(); instance; instance = instance->m_pNextActive)
+    if (!instance->IsMotion()) instance->UpdateMotion(players);
 }
 
 // A device frame stamp is renewed at most this often.
@@ -101,6 +110,7 @@ SNRESULT CSnMotionDeviceMgr::AddPlayerDevice(uint32_t player, uint32_t companyId
   if (const char16_t* name = LowerEngine::OutputCaptureName()) made->StartCapture(name);
   // Motion voices already playing would otherwise wait for the next one to connect.
   LowerEngine::RouteMotionVoicesToPlayer(player);
+  UpdateSoundsMotion(1u << player);
   return SN_Success;
 }
 
@@ -126,10 +136,14 @@ void CSnMotionDeviceMgr::SetPlayerListener(uint32_t player, uint32_t listener) {
   m_playersOf[listener] |= uint8_t(1u << player);
   m_listenerOf[player] = uint8_t(listener);
   State().listenerMask |= 1u << listener;
-  // This player's output, not the first player's: the others keep their routes.
-  if (LowerEngine::FindOutputDevice(SnOutput_Motion, player))
+  // This player's output, not the first player's: the others keep their routes. The output hears
+  // the new listener from now on, so that the voices' listener changes route by it.
+  if (LowerEngine::FindOutputDevice(SnOutput_Motion, player)) {
+    LowerEngine::SetMotionOutputListeners(player, 1u << listener);
     LowerEngine::UpdateDeviceRouting(SnOutput_Motion, player, 1u << listener);
+  }
   LowerEngine::RouteMotionVoicesToPlayer(player);
+  UpdateSoundsMotion(1u << player);
 }
 
 void CSnMotionDeviceMgr::SetPlayerVolume(uint32_t player, float decibels) {
@@ -155,6 +169,8 @@ void CSnMotionDeviceMgr::AttachPlayers(uint32_t listenerMask) {
     if (LowerEngine::FindOutputDevice(SnOutput_Motion, player)) continue;
     const SnOutputSettings settings{0, StandardConfig(kSpeakerCenter), &CSnMotionSink::Make};
     if (LowerEngine::AddOutputDeviceIfAbsent(settings, SnOutput_Motion, player, listenerBit) != SN_Success) continue;
+    // Adding gives a motion output no listener (it would take it from the device rendering it).
+    LowerEngine::SetMotionOutputListeners(player, listenerBit);
     CSnOutputDevice* output = LowerEngine::FindOutputDevice(SnOutput_Motion, player);
     if (output && output->Sink()) static_cast<CSnMotionSink*>(output->Sink())->SetDevice(entry.device);
   }
@@ -235,6 +251,18 @@ uint8_t MotionPlayersOfListener(uint32_t listener) {
 uint8_t ActiveMotionPlayers() {
   const CSnMotionDeviceMgr* manager = State().manager;
   return manager ? manager->DeviceMask() : 0;
+}
+
+void AttachMotionPlayersOf(const CSnRegisteredObj* gameObject, uint32_t listenerMask) {
+  CSnMotionDeviceMgr* manager = State().manager;
+  if (!manager || !manager->HasDevices()) return;
+  for (CSnPlaybackInstance* instance = VoiceManager::FirstActiveInstance(); instance; instance = instance->m_pNextActive) {
+    if (instance->m_pGameObject != gameObject) continue;
+    if (instance->IsMotion())
+      manager->AttachPlayers(listenerMask);
+    else
+      instance->UpdateMotion(kAllMotionPlayers, listenerMask);
+  }
 }
 
 }  // namespace LowerEngine

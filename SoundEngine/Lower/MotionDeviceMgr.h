@@ -12,11 +12,13 @@
 
 namespace SN {
 
+class CSnRegisteredObj;
 class ISnMotionDevicePlugin;
 struct SnMixBuffer;
 
 constexpr uint32_t kMotionPlayers = 4;
 constexpr uint32_t kMotionListeners = 8;
+constexpr uint32_t kAllMotionPlayers = (1u << kMotionPlayers) - 1;
 // The device the API's motion messages name (company 0).
 constexpr uint32_t kMotionDevicePluginId = 406;
 
@@ -35,6 +37,9 @@ struct SnMotionContext {
     Level_Second = 2,
     Level_Count = 3
   };
+  // The run-time gain factors of a sound's motion buses (their mutes): its feed meets them. A motion
+  // voice carries them in its own gain and leaves this at 1.
+  float busGain = 1.0f;
   uint32_t channelConfig = 0;
   uint8_t positioningMode = 0;
   uint8_t threeDType = 0;
@@ -106,6 +111,9 @@ uint32_t MotionListenerMask();
 // one bit per player; 0 while no motion device was ever added.
 uint8_t MotionPlayersOfListener(uint32_t listener);
 uint8_t ActiveMotionPlayers();
+// A game object's listeners are about to change to `listenerMask`: the players its motion voices and
+// its sounds' motion reach on them get their motion outputs before its voices are routed anew.
+void AttachMotionPlayersOf(const CSnRegisteredObj* gameObject, uint32_t listenerMask);
 
 }  // namespace LowerEngine
 }  // namespace SN

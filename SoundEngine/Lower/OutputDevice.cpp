@@ -415,6 +415,11 @@ CSnOutputDevice* FindOutputDevice(uint32_t outputType, uint32_t deviceId) {
   return nullptr;
 }
 
+void SetMotionOutputListeners(uint32_t player, uint32_t listenerMask) {
+  SN_ASSERT_AUDIO_LOCK_HELD();
+  if (CSnOutputDevice* device = FindOutputDevice(SnOutput_Motion, player)) device->m_listenerMask = listenerMask;
+}
+
 CSnOutputDevice* MainDevice() {
   CSnOutputDevice* first = Devices().head;
   return first && first->IsMainOutput() ? first : nullptr;

@@ -144,6 +144,10 @@ SNRESULT RestoreDeviceSinks();
 void NotifyDeviceChanged();
 
 CSnOutputDevice* FindOutputDevice(uint32_t outputType, uint32_t deviceId);
+// A player's motion output hears its player's listener beside the device that renders that
+// listener: it takes the listener from no other device and the listener table keeps its device.
+// Nothing when the player has no motion output.
+void SetMotionOutputListeners(uint32_t player, uint32_t listenerMask);
 CSnOutputDevice* MainDevice();
 CSnOutputDevice* FirstOutputDevice();
 uint32_t OutputDeviceCount();

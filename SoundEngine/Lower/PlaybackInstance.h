@@ -251,8 +251,12 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
   // ---- motion ----
   // A voice that gives motion (a motion instance, or one whose node has a motion output) gets its
   // context while a player has a motion device: made once, its levels started from the node's motion
-  // path. Per frame, before the parameters: one made now is counted in them.
-  void UpdateMotion();
+  // path. Per frame, before the parameters: one made now is counted in them. A sound (no motion
+  // instance) with a context then has the motion outputs made of those of `players` (a bit each)
+  // that have a device and hear one of its game object's listeners, or of `listenerMask` when the
+  // object's listeners are about to change to it.
+  void UpdateMotion(uint32_t players) { UpdateMotion(players, ListenerMask()); }
+  void UpdateMotion(uint32_t players, uint32_t listenerMask);
   void ReleaseMotionContext();
   const SnMotionContext* MotionContext() const { return m_motionContext; }
   // The listeners of its game object (listener 0 without one).

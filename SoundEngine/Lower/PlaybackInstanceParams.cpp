@@ -229,6 +229,8 @@ void CSnPlaybackInstance::ComputeParameters() {
       if (bus.gain != 1.0f) SetGainFactorEntry(bus.gain, bus.busId, false);
       CreateMotionContext();
       if (m_motionContext) m_block.volume += m_motionContext->levels[SnMotionContext::Level_Volume];
+    } else if (m_motionContext) {
+      m_motionContext->busGain = MotionBusLevelOf(m_node).gain;
     }
     m_block.params[0] = params.pitch;
     m_block.params[1] = params.lowPass;
@@ -276,16 +278,24 @@ bool CSnPlaybackInstance::CreateMotionContext() {
   }
   // A sound's feed meets its motion bus's volume here (a motion voice reads it with its own volume);
   // the bus's later changes come as deltas of parameter 29.
-  if (!m_isMotion) values.first += MotionBusLevelOf(m_node).volume;
+  if (!m_isMotion) {
+    const MotionBusLevel bus = MotionBusLevelOf(m_node);
+    values.first += bus.volume;
+    m_motionContext->busGain = bus.gain;
+  }
   m_motionContext->levels[SnMotionContext::Level_Volume] = values.first;
   m_motionContext->levels[SnMotionContext::Level_BusVolume] = values.busVolume;
   m_motionContext->levels[SnMotionContext::Level_Second] = values.second;
   return true;
 }
 
-void CSnPlaybackInstance::UpdateMotion() {
+void CSnPlaybackInstance::UpdateMotion(uint32_t players, uint32_t listenerMask) {
   // A motion voice's first level is in its volume: the parameters are computed again with it.
   if (CreateMotionContext() && m_isMotion) m_paramsComputed = false;
+  // The players a sound's motion reaches are handed a frame every frame from now on, not only while
+  // a motion voice plays for them.
+  CSnMotionDeviceMgr* motion = CSnMotionDeviceMgr::Get();
+  if (!m_isMotion && m_motionContext && motion && (players & motion->DeviceMask())) motion->AttachPlayers(listenerMask);
 }
 
 void CSnPlaybackInstance::ReleaseMotionContext() {

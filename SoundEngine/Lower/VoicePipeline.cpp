@@ -397,7 +397,8 @@ void CSnVoicePipeline::ForEachPluginOf(uint32_t effectId, void (*callback)(ISnPl
 
 void CSnVoicePipeline::FirstGainPass() {
   CSnPlaybackInstance& instance = *m_instance;
-  if (m_hasMotionOutput || instance.IsMotion()) instance.UpdateMotion();
+  // The frame its context is made, the players it reaches get their motion outputs.
+  if (m_hasMotionOutput || instance.IsMotion()) instance.UpdateMotion(instance.MotionContext() ? 0 : kAllMotionPlayers);
   if (!instance.ParametersComputed()) instance.ComputeParameters();
   // Over a limit, or inaudible when its behaviour allows it, a voice goes virtual; it returns when
   // neither holds, counted again against the engine-wide maximum.
@@ -608,6 +609,7 @@ void CSnVoicePipeline::FeedMotion(const SnMixBuffer& buffer) {
   const SnMotionContext* context = m_instance->MotionContext();
   if (context && context->levels[SnMotionContext::Level_Volume] != 0.0f)
     scale *= VoiceParams::FastDbToLinear(context->levels[SnMotionContext::Level_Volume]);
+  if (context) scale *= context->busGain;
   motion->MixVoice(buffer, m_instance->ListenerMask(), gains, scale);
 }
 

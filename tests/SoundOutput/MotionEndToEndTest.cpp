@@ -42,6 +42,7 @@ struct DeviceLog {
   std::vector<Voice> voices;
   int stops = 0;
   size_t otherPlayersFrames = 0;
+  float otherPlayersPeak = 0.0f;
 };
 DeviceLog& Log() {
   static DeviceLog log;
@@ -57,6 +58,8 @@ struct RecordingDevice final : OutputTest::TestMotionDevice<RecordingDevice> {
     // Another player's frames are only counted.
     if (player_ != 0) {
       ++Log().otherPlayersFrames;
+      for (uint32_t t = 0; t < frame.validFrames; ++t)
+        Log().otherPlayersPeak = std::max(Log().otherPlayersPeak, std::fabs(frame.samples[t]));
       return;
     }
     Log().frames.emplace_back(frame.samples, frame.samples + frame.validFrames);
@@ -111,6 +114,14 @@ class MotionEndToEndTest : public OutputFixture {
         ASSERT_NEAR(frame[t], model, 1e-6) << "frame " << firstFrame + f << " sample " << t;
       }
     }
+  }
+  // A sound's level on the main output: its last frame's peak against the same frame of the voice
+  // as the devices are fed it, before its buses.
+  static double MainLevelAgainstFeed() {
+    float main = 0.0f, voice = 0.0f;
+    for (float sample : OutputTest::SinkLog().frames.back()) main = std::max(main, std::fabs(sample));
+    for (float sample : Log().voices.back().samples) voice = std::max(voice, std::fabs(sample));
+    return double(main) / voice;
   }
   static bool Silent(const std::vector<float>& frame) {
     for (float sample : frame)
@@ -260,9 +271,11 @@ TEST_F(MotionEndToEndTest, ASoundWithAMotionOutputFeedsThePlayersOnItsListenerAt
     for (size_t t = 0; t < voice.samples.size(); ++t)
       ASSERT_NEAR(voice.samples[t], first + t < ownMedia_.size() ? ownMedia_[first + t] : 0.0, 1e-6) << i << ", " << t;
   }
-  // Nothing of it goes through a motion bus: no motion output is made for it.
-  EXPECT_EQ(LowerEngine::FindOutputDevice(SnOutput_Motion, 0), nullptr);
-  EXPECT_TRUE(Log().frames.empty());
+  // Nothing of it goes through a motion bus: the motion output made for player 0 when it started
+  // hands the device still frames only.
+  EXPECT_NE(LowerEngine::FindOutputDevice(SnOutput_Motion, 0), nullptr);
+  EXPECT_GE(Log().frames.size(), 4u);
+  for (const std::vector<float>& frame : Log().frames) EXPECT_TRUE(Silent(frame));
 
   // A sound without a motion output feeds nothing.
   const size_t fed = Log().voices.size();
@@ -337,6 +350,96 @@ TEST_F(MotionEndToEndTest, APlayerMovedToAnotherListenerLeavesTheOthersRoutesAlo
   Render(2);
   ExpectTone(0, 4, 0);
   EXPECT_EQ(Log().otherPlayersFrames, 4u) << "player 1's output stays, handed still frames";
+}
+
+// A player moved to another listener takes its motion output along: a game object then heard by the
+// new listener alone keeps its motion voice on the player's device.
+TEST_F(MotionEndToEndTest, AMotionOutputFollowsItsPlayersListenerWhenAVoicesListenersChange) {
+  AddDevice();
+  ASSERT_NE(Post("Play_Rumble"), 0u);
+  Render(2);
+  const CSnOutputDevice* output = LowerEngine::FindOutputDevice(SnOutput_Motion, 0);
+  ASSERT_NE(output, nullptr);
+  EXPECT_EQ(output->ListenerMask(), 0x1u) << "player 0 hears listener 0";
+  // The main output keeps listener 0: the motion output hears it beside it.
+  EXPECT_EQ(LowerEngine::MainDevice()->ListenerMask() & 0x1u, 0x1u);
+  MotionEngine::SetPlayerListener(0, 1);
+  ASSERT_EQ(SoundEngine::SetActiveListeners(kObject, 0x2), SN_Success);
+  Render(2);
+  EXPECT_EQ(output->ListenerMask(), 0x2u);
+  ExpectTone(0, 4, 0);
+  // Heard by neither of them, it leaves the device still.
+  ASSERT_EQ(SoundEngine::SetActiveListeners(kObject, 0x4), SN_Success);
+  Render(2);
+  EXPECT_TRUE(Silent(Log().frames.back()));
+}
+
+// A motion voice whose game object comes to be heard by another player's listener reaches that
+// player's device from then on.
+TEST_F(MotionEndToEndTest, AMotionVoiceReachesAPlayerWhoseListenerItsObjectComesToBeHeardBy) {
+  MotionEngine::RegisterMotionDevice(0, kMotionDevicePluginId, &RecordingDevice::Make);
+  ASSERT_EQ(MotionEngine::AddPlayerMotionDevice(1, 0, kMotionDevicePluginId, &pad_), SN_Success);
+  MotionEngine::SetPlayerListener(1, 1);
+  ASSERT_NE(Post("Play_Rumble"), 0u);
+  Render(2);
+  EXPECT_EQ(LowerEngine::FindOutputDevice(SnOutput_Motion, 1), nullptr);
+  ASSERT_EQ(SoundEngine::SetActiveListeners(kObject, 0x3), SN_Success);
+  Render(2);
+  ASSERT_NE(LowerEngine::FindOutputDevice(SnOutput_Motion, 1), nullptr);
+  EXPECT_EQ(Log().otherPlayersFrames, 2u);
+  EXPECT_GT(Log().otherPlayersPeak, 0.01f);
+}
+
+// A sound feeding motion has the motion outputs made of the players its listeners reach, when it
+// starts, when a player's device comes or a player moves to one of its listeners, and when its game
+// object comes to be heard by a player's listener; each such device is handed a frame every frame.
+TEST_F(MotionEndToEndTest, ASoundFeedingMotionHasTheOutputsMadeOfThePlayersItReaches) {
+  LoadOwnBank("motion 1\n"
+              "tone Buzz 48000 1 1000 50\n"
+              "motionbus Shaker -\n"
+              "sound Buzz_Sound Buzz MasterBus motion Shaker\n"
+              "action Play_Buzz_Act 0x0403 Buzz_Sound\n"
+              "event Play_Buzz Play_Buzz_Act\n",
+              "BuzzBank", "Buzz");
+  MotionEngine::RegisterMotionDevice(0, kMotionDevicePluginId, &RecordingDevice::Make);
+  ASSERT_EQ(MotionEngine::AddPlayerMotionDevice(1, 0, kMotionDevicePluginId, &pad_), SN_Success);
+  ASSERT_EQ(MotionEngine::AddPlayerMotionDevice(2, 0, kMotionDevicePluginId, &pad_), SN_Success);
+  ASSERT_EQ(MotionEngine::AddPlayerMotionDevice(3, 0, kMotionDevicePluginId, &pad_), SN_Success);
+  MotionEngine::SetPlayerListener(2, 1);
+  MotionEngine::SetPlayerListener(3, 2);
+  // A sound without a motion output makes none.
+  ASSERT_NE(Post("Play_Beep"), 0u);
+  Render(2);
+  for (uint32_t player = 0; player < kMotionPlayers; ++player)
+    EXPECT_EQ(LowerEngine::FindOutputDevice(SnOutput_Motion, player), nullptr) << player;
+  // Heard by listener 0: player 1's output is made with its first frame, handed every frame after.
+  ASSERT_NE(Post("Play_Buzz"), 0u);
+  Render(2);
+  ASSERT_NE(LowerEngine::FindOutputDevice(SnOutput_Motion, 1), nullptr);
+  EXPECT_EQ(LowerEngine::FindOutputDevice(SnOutput_Motion, 2), nullptr) << "listener 1 does not hear it";
+  const size_t handed = Log().otherPlayersFrames;
+  EXPECT_GE(handed, 1u);
+  Render(3);
+  EXPECT_EQ(Log().otherPlayersFrames, handed + 3);
+  // Player 0's device comes while it plays: its output is made with it, handed the frame it comes in.
+  AddDevice();
+  Render(2);
+  ASSERT_NE(LowerEngine::FindOutputDevice(SnOutput_Motion, 0), nullptr);
+  EXPECT_EQ(Log().frames.size(), 2u);
+  // Player 3 moves to listener 0: its output is made.
+  EXPECT_EQ(LowerEngine::FindOutputDevice(SnOutput_Motion, 3), nullptr);
+  MotionEngine::SetPlayerListener(3, 0);
+  Render();
+  ASSERT_NE(LowerEngine::FindOutputDevice(SnOutput_Motion, 3), nullptr);
+  EXPECT_EQ(LowerEngine::FindOutputDevice(SnOutput_Motion, 3)->ListenerMask(), 0x1u);
+  // Its game object comes to be heard by listener 1 too: player 2's output.
+  ASSERT_EQ(SoundEngine::SetActiveListeners(kObject, 0x3), SN_Success);
+  Render();
+  ASSERT_NE(LowerEngine::FindOutputDevice(SnOutput_Motion, 2), nullptr);
+  EXPECT_EQ(LowerEngine::FindOutputDevice(SnOutput_Motion, 2)->ListenerMask(), 0x2u);
+  // Its frames reach the devices through their players' feeds alone: still frames on the outputs.
+  EXPECT_EQ(Log().frames.size(), 4u);
+  for (const std::vector<float>& frame : Log().frames) EXPECT_TRUE(Silent(frame));
 }
 
 }  // namespace
@@ -430,18 +533,44 @@ TEST_F(MotionEndToEndTest, ASoundsMotionLevelAndItsMotionBussVolumeCurveScaleIts
 
   // A run-time volume of the motion bus (an action) is the feed's as well, and the sound's level on
   // the main output (its last frame's peak against its voice's) stays as it was.
-  const auto mainLevel = [] {
-    float main = 0.0f, voice = 0.0f;
-    for (float sample : OutputTest::SinkLog().frames.back()) main = std::max(main, std::fabs(sample));
-    for (float sample : Log().voices.back().samples) voice = std::max(voice, std::fabs(sample));
-    return double(main) / voice;
-  };
-  const double before = mainLevel();
+  const double before = MainLevelAgainstFeed();
   ASSERT_GT(before, 0.1);
   ASSERT_NE(Post("Lower_Shaker"), 0u);
   Render(2);
   expectGain(5, -18.0);
-  EXPECT_NEAR(mainLevel(), before, before * 1e-3);
+  EXPECT_NEAR(MainLevelAgainstFeed(), before, before * 1e-3);
+}
+
+// A motion bus's mute silences what the sounds naming it give the devices and nothing of their sound:
+// the main output hears them as before, and the unmute gives the devices their feed again.
+TEST_F(MotionEndToEndTest, AMutedMotionBusSilencesASoundsFeedAndNotItsSound) {
+  LoadOwnBank("motion 1\n"
+              "tone Buzz 48000 1 1000 50\n"
+              "motionbus Shaker -\n"
+              "sound Buzz_Sound Buzz MasterBus motion Shaker\n"
+              "action Play_Buzz_Act 0x0403 Buzz_Sound\n"
+              "action Mute_Shaker_Act 0x0602 Shaker bus\n"
+              "action Unmute_Shaker_Act 0x0702 Shaker bus\n"
+              "event Play_Buzz Play_Buzz_Act\n"
+              "event Mute_Shaker Mute_Shaker_Act\n"
+              "event Unmute_Shaker Unmute_Shaker_Act\n",
+              "BuzzBank", "Buzz");
+  AddDevice();
+  MotionEngine::SetPlayerListener(0, 0);
+  ASSERT_EQ(SoundEngine::SetListenerPipeline(0, true, true), SN_Success);
+  ASSERT_NE(Post("Play_Buzz"), 0u);
+  Render(2);
+  const double before = MainLevelAgainstFeed();
+  ASSERT_GT(before, 0.1);
+  EXPECT_NEAR(Log().voices.back().gain, kMotionUnity, 1e-6);
+  ASSERT_NE(Post("Mute_Shaker"), 0u);
+  Render(2);
+  EXPECT_EQ(Log().voices.back().gain, 0.0f);
+  EXPECT_NEAR(MainLevelAgainstFeed(), before, before * 1e-3) << "the sound is still heard";
+  ASSERT_NE(Post("Unmute_Shaker"), 0u);
+  Render(2);
+  EXPECT_NEAR(Log().voices.back().gain, kMotionUnity, 1e-6);
+  EXPECT_NEAR(MainLevelAgainstFeed(), before, before * 1e-3);
 }
 
 // A motion bus's volume over a game parameter is its motion voices' volume, set before the play as
