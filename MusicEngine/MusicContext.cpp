@@ -69,9 +69,9 @@ void CSnMusicContext::OnFrameEnd() {
 void CSnMusicContext::OnStopped(uint32_t offset) {
   AddRef();
   // Each child is held while it is told, from a copy of the list: a child may leave it.
-  SnArray<CSnChildContext*> children;
+  SnInlineArray<CSnChildContext*, 8> children;
   for (CSnChildContext* child = m_firstChild; child; child = child->m_nextSibling)
-    if (children.Add(child, 8)) child->AddRef();
+    if (children.Add(child)) child->AddRef();
   for (CSnChildContext* child : children) child->OnStopped(offset);
   for (CSnChildContext* child : children) child->Release();
   if (offset < m_stopOffset) m_stopOffset = offset;

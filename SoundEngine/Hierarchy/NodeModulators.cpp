@@ -14,11 +14,17 @@
 namespace SN {
 namespace {
 
-// The voice parameters a node's curves may modulate.
+// The voice parameters a node's curves may modulate, in ascending order: the curves are visited, and
+// so the modulators listed, parameter by parameter.
+constexpr uint32_t kVoiceParameterIds[] = {kVoiceVolumeParameter, kVoicePitchParameter, kVoiceLowPassParameter,
+                                           kVoiceHighPassParameter};
+static_assert(kVoiceVolumeParameter < kVoicePitchParameter && kVoicePitchParameter < kVoiceLowPassParameter &&
+                  kVoiceLowPassParameter < kVoiceHighPassParameter && kVoiceHighPassParameter < 32,
+              "the voice's parameters in ascending order, each one of the first 32");
+
 SnParamMask VoiceParameters() {
   SnParamMask mask;
-  for (uint32_t id : {kVoiceVolumeParameter, kVoicePitchParameter, kVoiceLowPassParameter, kVoiceHighPassParameter})
-    mask.low |= SnParamMask::Of(id).low;
+  for (uint32_t id : kVoiceParameterIds) mask.low |= SnParamMask::Of(id).low;
   return mask;
 }
 
@@ -46,9 +52,9 @@ SnModulatorMapping MappingOf(const CSnCurveGraph& graph, uint32_t parameterId) {
 template <typename Visit>
 void ForEachVoiceCurve(CSnHierarchyNode& node, Visit&& visit) {
   if (!g_pRTPCMgr) return;
-  const SnParamMask voice = VoiceParameters();
-  for (uint32_t parameterId = 0; parameterId < 32; ++parameterId) {
-    if (!voice.Has(parameterId) || !node.HasCurve(parameterId)) continue;
+  // Every voice starts here: the four parameters a voice follows are asked, not all 32.
+  for (uint32_t parameterId : kVoiceParameterIds) {
+    if (!node.HasCurve(parameterId)) continue;
     struct Cookie {
       Visit* visit;
       uint32_t parameterId;

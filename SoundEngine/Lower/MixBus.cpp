@@ -384,6 +384,9 @@ void ZeroTail(SnMixBuffer& input) {
 void CSnMixBus::ConsumeVoice(const SnVoiceMixInput& input) {
   if (!input.buffer || !input.buffer->validFrames) return;
   BeginInput();
+  // A voice that ended inside the frame is mixed only as far as it sounds; the zeros after it stay
+  // for any other reader of its buffer.
+  const uint32_t heard = input.buffer->validFrames;
   ZeroTail(*input.buffer);
   // The factors are the motion devices' share; on any other bus they do not count.
   const bool motion = (m_graphFlags & kMotionBus) != 0;
@@ -398,7 +401,7 @@ void CSnMixBus::ConsumeVoice(const SnVoiceMixInput& input) {
   }
   MixKernels::AddWithMatrix(m_buffer, *input.buffer, input.previousMatrix, input.nextMatrix,
                             input.voicePreviousGain * previousFactor * input.previousVolume,
-                            input.voiceNextGain * nextFactor * input.nextVolume, m_frameLength, m_stale);
+                            input.voiceNextGain * nextFactor * input.nextVolume, m_frameLength, m_stale, heard);
   m_stale = false;
 }
 

@@ -337,7 +337,8 @@ void SetRamped(const float* in, float* out, float initialGain, float step, uint3
 }
 
 void AddWithMatrix(SnMixBuffer& out, const SnMixBuffer& in, const float* previousMatrix, const float* nextMatrix,
-                   float previousGain, float nextGain, uint32_t frames, bool overwrite) {
+                   float previousGain, float nextGain, uint32_t frames, bool overwrite, uint32_t heard) {
+  const uint32_t mixed = heard < frames ? heard : frames;
   const uint32_t inChannels = ChannelCount(in.channelConfig);
   const uint32_t outChannels = ChannelCount(out.channelConfig);
   const bool inLfe = HasLfe(in.channelConfig) && inChannels > 0;
@@ -357,9 +358,9 @@ void AddWithMatrix(SnMixBuffer& out, const SnMixBuffer& in, const float* previou
     const float* source = in.samples + size_t(i) * in.maxFrames;
     float* target = out.samples + size_t(o) * out.maxFrames;
     if (overwrite && !written[o])
-      SetRamped(source, target, g0, step, frames);
+      SetRamped(source, target, g0, step, mixed);
     else
-      AddRamped(source, target, g0, step, frames);
+      AddRamped(source, target, g0, step, mixed);
     written[o] = true;
   };
   // One ramped add per pair of planes, each output taking its inputs in order. A pair silent at
@@ -378,7 +379,7 @@ void AddWithMatrix(SnMixBuffer& out, const SnMixBuffer& in, const float* previou
   }
   if (overwrite)
     for (uint32_t o = 0; o < outChannels; ++o) {
-      const uint32_t from = written[o] ? frames : 0;
+      const uint32_t from = written[o] ? mixed : 0;
       if (from < out.maxFrames)
         memset(out.samples + size_t(o) * out.maxFrames + from, 0, sizeof(float) * (out.maxFrames - from));
     }

@@ -56,16 +56,17 @@ SNRESULT CSnVoiceFilter::Init(uint32_t channels, bool motion) {
   m_channels = channels;
   m_motion = motion ? 1 : 0;
   m_lowPassState = m_highPassState = InitialState();
-  const size_t bytes = sizeof(SnBiquadMemory) * (channels ? channels : 1);
-  m_lowPassMemory = static_cast<SnBiquadMemory*>(MemoryMgr::Malign(g_LEngineDefaultPoolId, bytes, 16));
-  m_highPassMemory = static_cast<SnBiquadMemory*>(MemoryMgr::Malign(g_LEngineDefaultPoolId, bytes, 16));
-  if (!m_lowPassMemory || !m_highPassMemory) {
+  // Both stages' memories in one block: a voice begins with one allocation for them, not two.
+  const size_t perStage = channels ? channels : 1;
+  Term();
+  m_lowPassMemory = static_cast<SnBiquadMemory*>(
+      MemoryMgr::Malign(g_LEngineDefaultPoolId, sizeof(SnBiquadMemory) * perStage * 2, 16));
+  if (!m_lowPassMemory) {
     SOUND_LOG(Error, "Voice filter: no memory for %u channels", channels);
-    Term();
     return SN_Failure;
   }
-  std::memset(m_lowPassMemory, 0, bytes);
-  std::memset(m_highPassMemory, 0, bytes);
+  m_highPassMemory = m_lowPassMemory + perStage;
+  std::memset(m_lowPassMemory, 0, sizeof(SnBiquadMemory) * perStage * 2);
   return SN_Success;
 }
 
@@ -77,8 +78,7 @@ void CSnVoiceFilter::Reset() {
 }
 
 void CSnVoiceFilter::Term() {
-  if (m_lowPassMemory) MemoryMgr::Falign(g_LEngineDefaultPoolId, m_lowPassMemory);
-  if (m_highPassMemory) MemoryMgr::Falign(g_LEngineDefaultPoolId, m_highPassMemory);
+  if (m_lowPassMemory) MemoryMgr::Falign(g_LEngineDefaultPoolId, m_lowPassMemory);  // the high-pass's too
   m_lowPassMemory = m_highPassMemory = nullptr;
 }
 

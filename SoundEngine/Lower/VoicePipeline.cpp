@@ -371,8 +371,7 @@ SNRESULT CSnVoicePipeline::AddConnection(ISnMixBusInput* bus, uint32_t type) {
 
 void CSnVoicePipeline::DestroyConnection(Connection* connection) {
   connection->bus->InputConnected(connection, false);
-  for (float* matrix : {connection->previousMatrix, connection->nextMatrix})
-    if (matrix) MemoryMgr::Free(g_LEngineDefaultPoolId, matrix);
+  FreeMatrices(*connection);
   connection->~Connection();
   MemoryMgr::Free(g_LEngineDefaultPoolId, connection);
 }
@@ -462,12 +461,18 @@ void CSnVoicePipeline::SecondGainPass() {
   }
 }
 
+void CSnVoicePipeline::FreeMatrices(Connection& connection) {
+  // The pair shares one block, which begins at whichever of the two the frames' swaps left lower.
+  float* block = connection.previousMatrix;
+  if (!block || (connection.nextMatrix && std::less<float*>()(connection.nextMatrix, block)))
+    block = connection.nextMatrix;
+  if (block) MemoryMgr::Free(g_LEngineDefaultPoolId, block);
+  connection.previousMatrix = connection.nextMatrix = nullptr;
+}
+
 bool CSnVoicePipeline::SizeMatrices(Connection& connection, uint32_t voiceChannels) {
   if (connection.matrixChannels == voiceChannels && connection.nextMatrix) return true;
-  for (float*& matrix : {std::ref(connection.previousMatrix), std::ref(connection.nextMatrix)}) {
-    if (matrix) MemoryMgr::Free(g_LEngineDefaultPoolId, matrix);
-    matrix = nullptr;
-  }
+  FreeMatrices(connection);
   connection.previousVolume = connection.nextVolume = 0.0f;
   connection.previousFactor = connection.nextFactor = 0.0f;
   connection.firstFrameDone = false;
@@ -475,11 +480,12 @@ bool CSnVoicePipeline::SizeMatrices(Connection& connection, uint32_t voiceChanne
   const uint32_t floats = voiceChannels * MatrixRowStride(connection.bus->BusChannelConfig());
   connection.matrixChannels = 0;
   if (!floats) return false;
-  connection.previousMatrix = static_cast<float*>(MemoryMgr::Malign(g_LEngineDefaultPoolId, floats * sizeof(float), 16));
-  connection.nextMatrix = static_cast<float*>(MemoryMgr::Malign(g_LEngineDefaultPoolId, floats * sizeof(float), 16));
-  if (!connection.previousMatrix || !connection.nextMatrix) return false;
-  std::memset(connection.previousMatrix, 0, floats * sizeof(float));
-  std::memset(connection.nextMatrix, 0, floats * sizeof(float));
+  // One block for the pair: a row stride of whole groups of four keeps the second 16-byte aligned.
+  auto* block = static_cast<float*>(MemoryMgr::Malign(g_LEngineDefaultPoolId, 2 * floats * sizeof(float), 16));
+  if (!block) return false;
+  std::memset(block, 0, 2 * floats * sizeof(float));
+  connection.previousMatrix = block;
+  connection.nextMatrix = block + floats;
   connection.matrixChannels = voiceChannels;
   return true;
 }

@@ -125,6 +125,7 @@ class CSnVoicePipeline final : public ISnVoicePipeline, public ISnVoiceConnectio
   CSnVoicePipeline() = default;
   ~CSnVoicePipeline();
   void DestroyConnection(Connection* connection);
+  static void FreeMatrices(Connection& connection);
   bool SizeMatrices(Connection& connection, uint32_t voiceChannels);
   // The connection's next matrix and volume, and its share of the filter values.
   void PrepareConnection(Connection& connection, const SnMixBuffer& buffer);

@@ -40,6 +40,25 @@ uint32_t CSnVoiceSourceStage::FramesPerBuffer() const {
   return m_pInstance && m_pInstance->IsMotion() ? 8 : LowerEngine::SamplesPerFrame();
 }
 
+uint32_t CSnVoiceSourceStage::InitialSilence(uint32_t requested) const {
+  if (!m_pInstance->HasInitialOffset()) return 0;
+  const double rate = m_pInstance->RateFactor() > 0.0f ? m_pInstance->RateFactor() : 1.0f;
+  const uint32_t silence = RoundHalfAway((double(FramesPerBuffer()) * rate + m_pInstance->InitialOffset()) / rate);
+  assert(silence <= requested && "an initial offset stays inside its first frame");
+  return silence < requested ? silence : requested;
+}
+
+uint32_t CSnVoiceSourceStage::FramesToAsk() const {
+  const uint32_t most = FramesPerBuffer();
+  // Through the resampler, or with frames to drop first, the input a frame takes is not known ahead.
+  if (m_resampler.m_state != SnResample_None || m_pInstance->Seek().framesToDrop) return most;
+  const uint32_t requested = m_resampler.m_requestedFrames;
+  uint32_t written = m_resampler.m_outputOffset;
+  if (m_initialOffsetPending) written += InitialSilence(requested);
+  if (written >= requested) return most;
+  return requested - written < most ? requested - written : most;
+}
+
 SNRESULT CSnVoiceSourceStage::UpdatePitchAndFetch(SnVoiceBuffer& out) {
   m_resampler.m_requestedFrames = out.maxFrames;
   m_positionCaptured = 0;
@@ -58,7 +77,7 @@ SNRESULT CSnVoiceSourceStage::RunFrame(SnVoiceBuffer& out) {
       continue;
     }
     SnVoiceBuffer fresh;
-    fresh.maxFrames = uint16_t(FramesPerBuffer());
+    fresh.maxFrames = uint16_t(FramesToAsk());
     m_pSource->GetBuffer(fresh);
     if (fresh.result == SN_NoDataReady && fresh.validFrames == 0) {
       m_pSource->ReleaseBuffer();
@@ -100,19 +119,13 @@ SNRESULT CSnVoiceSourceStage::Fetch(SnVoiceBuffer* input, SnVoiceBuffer& out) {
   }
   if (m_initialOffsetPending) {
     m_initialOffsetPending = 0;
-    if (m_pInstance->HasInitialOffset()) {
-      const double rate = m_pInstance->RateFactor() > 0.0f ? m_pInstance->RateFactor() : 1.0f;
-      uint32_t silence = RoundHalfAway((double(FramesPerBuffer()) * rate + m_pInstance->InitialOffset()) / rate);
-      assert(silence <= requested && "an initial offset stays inside its first frame");
-      if (silence > requested) silence = requested;
-      if (silence) {
-        const uint32_t channels = ChannelCount(m_output.channelConfig);
-        if (NeedsDeinterleave())
-          memset(m_output.data, 0, size_t(silence) * channels * sizeof(float));
-        else
-          for (uint32_t c = 0; c < channels; ++c) memset(m_output.Plane(c), 0, silence * sizeof(float));
-        m_resampler.m_outputOffset = silence;
-      }
+    if (const uint32_t silence = InitialSilence(requested)) {
+      const uint32_t channels = ChannelCount(m_output.channelConfig);
+      if (NeedsDeinterleave())
+        memset(m_output.data, 0, size_t(silence) * channels * sizeof(float));
+      else
+        for (uint32_t c = 0; c < channels; ++c) memset(m_output.Plane(c), 0, silence * sizeof(float));
+      m_resampler.m_outputOffset = silence;
     }
   }
   SnSeekRequest& seek = m_pInstance->Seek();

@@ -65,6 +65,11 @@ class CSnVoiceSourceStage {
 
  private:
   SNRESULT Deliver(SNRESULT result, SnVoiceBuffer& out);
+  // The silence a voice begun inside its first frame opens with, in output frames.
+  uint32_t InitialSilence(uint32_t requested) const;
+  // The source frames to ask for next: at the output's own rate just those the frame still lacks, so
+  // that a voice begun inside a frame holds nothing over and is copied in one run a frame, not two.
+  uint32_t FramesToAsk() const;
   SNRESULT ChainNextSource();
   void MoveMarkers(uint32_t inputBefore, uint32_t outputBefore, uint32_t positionBefore);
   void CapturePosition();

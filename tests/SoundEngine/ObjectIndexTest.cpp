@@ -97,6 +97,43 @@ TEST_F(ObjectIndexTest, ConcurrentLookupsNeverSeeAnObjectBeingDestroyed) {
   EXPECT_EQ(g_pObjectIndex->List(SnIndex_Events).Count(), 0u);
 }
 
+// Holders take and give back references of their own beside lookups, then let go in any order
+// while the creator's reference goes too: each object is destroyed once, by the last release, and
+// no reference count is lost or counted twice.
+TEST_F(ObjectIndexTest, HoldersSharingAnObjectDestroyItOnceWhenTheLastLetsGo) {
+  constexpr uint32_t kObjects = 16;
+  constexpr int kHolders = 4;
+  for (int round = 0; round < 40; ++round) {
+    std::vector<Counted*> objects;
+    for (uint32_t id = 0; id < kObjects; ++id) objects.push_back(Make(id, SnIndex_Events));
+    // Each holder's first reference is taken before the threads start, as a creator hands one over.
+    for (Counted* object : objects)
+      for (int h = 0; h < kHolders; ++h) object->AddRef();
+    std::atomic<int> badCounts{0}, badLookups{0};
+    std::vector<std::thread> holders;
+    for (int h = 0; h < kHolders; ++h) {
+      holders.emplace_back([&, h] {
+        for (int pass = 0; pass < 20; ++pass)
+          for (Counted* object : objects) {
+            if (object->AddRef() < 2) ++badCounts;
+            auto* found = static_cast<Counted*>(g_pObjectIndex->List(SnIndex_Events).FindAndAddRef(object->ID()));
+            if (found != object || !found->alive) ++badLookups;
+            if (found) found->Release();
+            if (object->Release() < 1) ++badCounts;
+          }
+        for (uint32_t i = 0; i < kObjects; ++i) objects[(i + uint32_t(h) * 5) % kObjects]->Release();
+      });
+    }
+    // The creator lets go while the holders work.
+    for (Counted* object : objects) object->Release();
+    for (std::thread& holder : holders) holder.join();
+    ASSERT_EQ(badCounts, 0);
+    ASSERT_EQ(badLookups, 0);
+    ASSERT_EQ(g_destroyed, int((round + 1) * kObjects));
+    ASSERT_EQ(g_pObjectIndex->List(SnIndex_Events).Count(), 0u);
+  }
+}
+
 TEST_F(ObjectIndexTest, TermReleasesRuntimeObjectsAndOpenSequences) {
   Make(0x80000001u);
   Make(0x80000002u, SnIndex_SourcePluginDefinitions);

@@ -217,6 +217,31 @@ TEST(MixKernels, OverwritingMatrixAddEqualsClearingFirstAndClearsPlanesNoPairRea
   EXPECT_NE(stale.samples[300 + 10], 0.0f);
 }
 
+// A voice that ends inside the frame: mixing only the frames it sounds, with the ramp still over the
+// whole frame, gives the samples of mixing its zero-padded frame whole, adding and overwriting, at
+// ends on and off the vector steps; an input with no frames heard leaves an added bus untouched.
+TEST(MixKernels, MixingOnlyTheFramesHeardEqualsMixingTheSilentTailToo) {
+  const SnChannelConfig stereo = StandardConfig(kMaskStereo);
+  float previous[16] = {}, next[16] = {};
+  previous[0] = 0.5f, next[0] = 1.0f;
+  previous[4] = 0.25f, next[4] = 0.0f;
+  previous[1] = 0.1f, next[1] = 0.7f;
+  previous[5] = 0.6f, next[5] = 0.6f;
+  for (const uint32_t heard : {0u, 1u, 7u, 8u, 31u, 33u, 300u, 511u, 512u}) {
+    Planes in(stereo, 512, 11);
+    for (uint32_t c = 0; c < 2; ++c)
+      std::fill(in.samples.begin() + c * 512 + heard, in.samples.begin() + (c + 1) * 512, 0.0f);
+    for (const bool overwrite : {false, true}) {
+      Planes whole(stereo, 512, 12), part(stereo, 512, 12);
+      MixKernels::AddWithMatrix(whole.buffer, in.buffer, previous, next, 0.9f, 1.1f, 512, overwrite);
+      MixKernels::AddWithMatrix(part.buffer, in.buffer, previous, next, 0.9f, 1.1f, 512, overwrite, heard);
+      EXPECT_EQ(part.buffer.validFrames, 512);
+      for (size_t k = 0; k < whole.samples.size(); ++k)
+        ASSERT_EQ(part.samples[k], whole.samples[k]) << heard << " " << overwrite << " " << k;
+    }
+  }
+}
+
 class FilterCutoffTest : public ::testing::Test {
  protected:
   void TearDown() override {

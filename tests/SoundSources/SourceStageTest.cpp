@@ -204,6 +204,47 @@ TEST_F(SourceStageTest, AnInitialOffsetOpensWithSilence) {
   for (size_t i = 300; i < 1024; ++i) ASSERT_EQ(voice.planes[0][i], float(x[i - 300]));
 }
 
+// A voice begun inside a frame takes from its source just what each frame lacks: after every frame
+// the source has given exactly the samples heard, which stay the file's with markers on their own
+// samples. Through the resampler the stage may hold input over, and the samples still follow the file.
+TEST_F(SourceStageTest, AVoiceBegunInsideAFrameHoldsNoInputOver) {
+  Tools::ToneDesc tone = Tone(2, 5000);
+  tone.markers = {{1, 723, ""}, {2, 724, ""}, {3, 4999, ""}};
+  Voice voice(Tools::WriteToneMedia(tone));
+  voice.instance.hasInitialOffset = true;
+  voice.instance.initialOffset = -(1024 - 300);
+  voice.instance.rateFactor = 1.0f;
+  ASSERT_TRUE(voice.Start<SN::CSnPcmSource>());
+  for (int frame = 0; voice.Frame(1024) == SN::SN_DataReady; ++frame) {
+    ASSERT_LT(frame, 10);
+    const int64_t heard = int64_t(voice.planes[0].size()) - 300;
+    ASSERT_EQ(voice.source->FramesLeft(), 5000 - heard) << frame;
+  }
+  EXPECT_EQ(voice.results.size(), 6u);
+  EXPECT_EQ(voice.results.back(), SN::SN_NoMoreData);
+  for (uint32_t c = 0; c < 2; ++c) {
+    const std::vector<double> x = FileChannel(voice.instance.media, 2, c);
+    ASSERT_EQ(voice.planes[c].size(), 5300u);
+    for (size_t i = 0; i < 300; ++i) ASSERT_EQ(voice.planes[c][i], 0.0f);
+    for (size_t i = 0; i < x.size(); ++i) ASSERT_EQ(voice.planes[c][300 + i], float(x[i])) << i;
+  }
+  EXPECT_EQ(voice.markers, (std::vector<std::pair<uint32_t, uint32_t>>{{1, 1023}, {2, 1024}, {3, 5299}}));
+
+  // A fifth up, begun at the same sample: the stage asks for whole buffers and keeps the rest.
+  Voice higher(Tools::WriteToneMedia(Tone(1, 5000)));
+  higher.instance.hasInitialOffset = true;
+  higher.instance.initialOffset = -(1024 - 300);
+  higher.instance.rateFactor = 1.0f;
+  higher.instance.pitch = 700.0f;
+  ASSERT_TRUE(higher.Start<SN::CSnPcmSource>());
+  higher.RunToEnd(1024);
+  const uint32_t step = higher.stage.Resampler().m_currentStep;
+  const std::vector<double> model =
+      SourceTest::LerpModel::Run(FileChannel(higher.instance.media, 1, 0), 0.0, 0x10000, step, 1u << 20);
+  ASSERT_EQ(higher.planes[0].size(), 300 + model.size());
+  for (size_t i = 0; i < model.size(); ++i) ASSERT_NEAR(higher.planes[0][300 + i], model[i], 1e-6) << i;
+}
+
 // Virtual for a while (mode 2: the source keeps its place), the voice comes back on the sample it
 // would have reached playing.
 TEST_F(SourceStageTest, AVirtualVoiceResumesOnTheRightSample) {
