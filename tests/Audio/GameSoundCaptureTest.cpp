@@ -228,3 +228,29 @@ TEST_F(GameSoundCaptureTest, TheLevelMusicPlaysOnTheAudioThreadAndTurnsTenseAtTh
 }
 
 }  // namespace
+
+namespace {
+
+// The game's music mute takes the level music away, not only sounds on the music bus: silence from the
+// frame after the mute until the unmute, then the tune again.
+TEST_F(GameSoundCaptureTest, TheMusicMuteSilencesTheLevelMusic) {
+  Post("Play_Tune");
+  Frames(20);
+  system_.SetBGMMuted(true);
+  Frames(20);
+  system_.SetBGMMuted(false);
+  Frames(20);
+  Post("Stop_Tune");
+  Frames(10);
+  const std::vector<double> left = Capture();
+  size_t c0 = 0;
+  while (c0 < left.size() && left[c0] == 0.0) ++c0;
+  ASSERT_LT(c0, 2 * kFrame);
+  EXPECT_GT(PowerAt(left, c0 + 4 * kFrame, c0 + 16 * kFrame, 220.0), 1000.0);
+  double loudest = 0.0;
+  for (size_t t = c0 + 23 * kFrame; t < c0 + 38 * kFrame && t < left.size(); ++t) loudest = std::max(loudest, std::abs(left[t]));
+  EXPECT_EQ(loudest, 0.0) << "the muted music is heard";
+  EXPECT_GT(PowerAt(left, c0 + 44 * kFrame, c0 + 56 * kFrame, 220.0), 1000.0);
+}
+
+}  // namespace
