@@ -194,6 +194,14 @@ void CSnMusicHierarchyNode::ApplyGainFactor(CSnRegisteredObj* gameObject, float 
     if (activity->children.IndexOf(child) >= 0) static_cast<CSnPropertyNode*>(child)->ApplyGainFactor(gameObject, gain);
 }
 
+void CSnMusicHierarchyNode::DeliverParameterChange(const SnParamChange& change) {
+  const SnNodeActivity* activity = Activity();
+  if (!activity) return;
+  for (CSnHierarchyNode* child : m_children)
+    if (activity->children.IndexOf(child) >= 0 && child->HandlesParameter(change.parameterId))
+      child->DeliverParameterChange(change);
+}
+
 void CSnMusicHierarchyNode::ExecuteAction(const SnActionParams& params) {
   CSnMusicRenderer* renderer = CSnMusicRenderer::Instance();
   if (!renderer) return;

@@ -97,7 +97,8 @@ class CSnMusicHierarchyNode : public CSnPropertyNode {
 
   // ---- the hierarchy's calls ----
   void ExecuteAction(const SnActionParams& params) override;
-  void DeliverParameterChange(const SnParamChange&) override {}
+  // A change of this node's or an ancestor's or bus's parameter goes on to the children that play.
+  void DeliverParameterChange(const SnParamChange& change) override;
   // A gain or mute of this node or above it goes on to the children that play.
   void ApplyGainFactor(CSnRegisteredObj* gameObject, float gain) override;
   // Kinds that play by themselves say so; the others refuse, logged once.

@@ -7,6 +7,7 @@
 
 #include "Base/MathUtil.h"
 #include "MusicEngine/MusicMidiClipContext.h"
+#include "MusicEngine/MusicPlaybackInstance.h"
 #include "MusicEngine/MusicRenderer.h"
 #include "MusicEngine/MusicSegmentContext.h"
 #include "MusicEngine/MusicTrackContext.h"
@@ -97,6 +98,13 @@ void CSnMusicTrackNode::ApplyGainFactor(CSnRegisteredObj* gameObject, float gain
   }
   for (CSnMusicMidiClipContext* clip : m_midiClips)
     if (!gameObject || clip->GameObject() == gameObject) clip->SetGainFactor(ID(), gain);
+}
+
+void CSnMusicTrackNode::DeliverParameterChange(const SnParamChange& change) {
+  // A voice takes the change as its own parameters; none leaves its context for it.
+  for (CSnMusicTrackContext* context : m_playing)
+    for (CSnChildContext* child = context->FirstChild(); child; child = child->NextSibling())
+      if (auto* voice = dynamic_cast<CSnMusicPlaybackInstance*>(child)) voice->ParameterChanged(change);
 }
 
 void CSnMusicTrackNode::ClearAutomation() {

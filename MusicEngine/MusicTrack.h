@@ -131,7 +131,8 @@ class CSnMusicTrackNode : public CSnPropertyNode {
 
   // ---- the hierarchy's calls ----
   void ExecuteAction(const SnActionParams&) override {}
-  void DeliverParameterChange(const SnParamChange&) override {}
+  // A parameter change from above (a bus's volume) reaches the voices of its playing contexts.
+  void DeliverParameterChange(const SnParamChange& change) override;
   SNRESULT PlayNode(CSnPlayParams& params) override;
   // The bank media of every source; those prepared before a failure are released again.
   SNRESULT PrepareData() override;

@@ -299,7 +299,13 @@ CSnMusicPlaybackInstance* CSnMusicTrackContext::CreateClipSource(const Action& a
     return nullptr;
   }
   voice->GetVoiceBehaviour();
-  SNRESULT result = voice->Init(nullptr, nullptr);
+  // Counted on its track as any voice is on its sound, the voice is the track's activity and its
+  // ancestors' and bus's: their gains and mutes walk down to it through the track.
+  uint8_t extra = 0;
+  const bool mayGoVirtual = m_track->GetVoiceBehaviour(extra) != SnVirtual_Kill;
+  bool asVirtual = false;
+  SNRESULT result = VoiceManager::InitInstanceWithLimits(*m_track, *voice, priority.priority, segment->GameObject(),
+                                                         mayGoVirtual, asVirtual);
   if (result == SN_Success) m_modulators.ShareWith(voice->Modulators());
   uint32_t reason = 0;
   if (result == SN_Success) result = voice->PrepareForPlay(0.0f, true, &reason);
@@ -317,6 +323,7 @@ CSnMusicPlaybackInstance* CSnMusicTrackContext::CreateClipSource(const Action& a
     return nullptr;
   }
   VoiceManager::AddActiveInstance(voice);
+  if (asVirtual) voice->EnterVirtual();
   return voice;
 }
 

@@ -331,6 +331,23 @@ void StopMotionOfGameObject(const CSnRegisteredObj* gameObject) {
   }
 }
 
+SNRESULT InitInstanceWithLimits(CSnPropertyNode& node, CSnPlaybackInstance& instance, float priority,
+                                CSnRegisteredObj* gameObject, bool mayGoVirtual, bool& asVirtual) {
+  SN_ASSERT_AUDIO_LOCK_HELD();
+  SnCountRecord count;
+  count.priority = priority;
+  count.gameObject = gameObject;
+  const SNRESULT limits = node.CountInstance(count);
+  instance.TakeNodeCount();
+  if (limits == SN_PlayAsVirtual || asVirtual) {
+    if (!mayGoVirtual) return SN_NothingChanged;
+    asVirtual = true;
+  } else if (limits != SN_Success) {
+    return SN_NothingChanged;
+  }
+  return instance.Init(count.limiter, nullptr);
+}
+
 CSnPlaybackInstance* CreateStandardPlaybackInstance(CSnPropertyNode* node, const CSnSourceDesc* source,
                                                     const CSnPlayParams& params, const SnPriorityRecord& priority,
                                                     bool ownsSource) {
@@ -373,23 +390,9 @@ SNRESULT PlayLeafNode(CSnPropertyNode* node, const CSnSourceDesc* source, CSnPla
   }
   instance->GetVoiceBehaviour();
 
-  // The node counts the play against its limits and names the limiter the instance joins.
-  SnCountRecord count;
-  count.priority = priority.priority;
-  count.gameObject = params.gameObject;
-  const SNRESULT limits = node->CountInstance(count);
-  instance->TakeNodeCount();
-  SNRESULT result = SN_Success;
-  bool asVirtual = false;
-  if (limits == SN_PlayAsVirtual || global == SN_PlayAsVirtual) {
-    if (mayGoVirtual)
-      asVirtual = true;
-    else
-      result = SN_NothingChanged;
-  } else if (limits != SN_Success) {
-    result = SN_NothingChanged;
-  }
-  if (result == SN_Success) result = instance->Init(count.limiter, nullptr);
+  bool asVirtual = global == SN_PlayAsVirtual;
+  SNRESULT result =
+      InitInstanceWithLimits(*node, *instance, priority.priority, params.gameObject, mayGoVirtual, asVirtual);
   if (result == SN_Success) {
     uint32_t reason = 0;
     if (instance->PrepareForPlay(0.0f, false, &reason) != SN_Success) {

@@ -108,14 +108,15 @@ class GameSoundCaptureTest : public AudioTest::SoundSystemFixture {
     static const std::vector<double> beep = Media("Beep");
     return from < beep.size() ? beep[from] * kVoiceUnity * kCentreToPair : 0.0;
   }
-  // Samples [first, last) of frames against `model` in 16-bit units: 1 LSB of room and `share` of
-  // the model's size (the fast conversion's 0.25 percent for a gain of a bus's dB).
+  // Samples [first, last) of frames against `model` in 16-bit units: `room` LSB (1, or 2 for a model
+  // made of captured samples, themselves rounded) and `share` of the model's size (the fast
+  // conversion's 0.25 percent for a gain of a bus's dB).
   static void ExpectFrames(const std::vector<double>& left, size_t firstFrame, size_t lastFrame, double share,
-                           const std::function<double(size_t)>& model) {
+                           const std::function<double(size_t)>& model, double room = 1.0) {
     ASSERT_GE(left.size(), lastFrame * kFrame);
     for (size_t t = firstFrame * kFrame; t < lastFrame * kFrame; ++t) {
       const double expected = model(t) * 32768.0;
-      ASSERT_NEAR(left[t], expected, std::fabs(expected) * share + 1.0) << "sample " << t;
+      ASSERT_NEAR(left[t], expected, std::fabs(expected) * share + room) << "sample " << t;
     }
   }
   void Post(const char* event) { system_.PostNamedEvent(event, kObject); }
@@ -225,6 +226,42 @@ TEST_F(GameSoundCaptureTest, TheLevelMusicPlaysOnTheAudioThreadAndTurnsTenseAtTh
   EXPECT_GT(PowerAt(left, c0 + 98000, c0 + 190000, 330.0), 1000.0 * PowerAt(left, c0 + 98000, c0 + 190000, 220.0));
   for (size_t from : {c0 + 98000, c0 + 140000, c0 + 180000})
     EXPECT_GT(PowerAt(left, from, from + 4800, 330.0), 1000.0) << "music time " << from - c0;
+}
+
+}  // namespace
+
+namespace {
+
+// The game's music mute takes the level music away, not only sounds on the music bus: posted in
+// frame 0, muted after 20 frames, the tune ramps out across frame 20, is silent from frame 21 to the
+// unmute, ramps in across frame 40 and plays on as if never muted (the mute does not hold its
+// clock). The tune's 220 Hz at 48 kHz repeats every 2,400 samples (11 periods, its 12 kHz tone taken
+// up 4 times), so what it would be at a sample is what it was whole periods before the mute, once
+// its 200 ms fade-in is over (frame 10).
+TEST_F(GameSoundCaptureTest, TheMusicMuteSilencesTheLevelMusic) {
+  Post("Play_Tune");
+  Frames(20);
+  system_.SetBGMMuted(true);
+  Frames(20);
+  system_.SetBGMMuted(false);
+  Frames(20);
+  Post("Stop_Tune");
+  Frames(10);
+  const std::vector<double> left = Capture();
+  ASSERT_GE(left.size(), 60 * kFrame);
+  constexpr size_t kPeriod = 2400;
+  EXPECT_GT(PowerAt(left, 4 * kFrame, 16 * kFrame, 220.0), 1000.0);
+  // Within 1 LSB: the mix rounds the same tone to 16 bits a period apart.
+  for (size_t t = 10 * kFrame + kPeriod; t < 20 * kFrame; ++t) ASSERT_NEAR(left[t], left[t - kPeriod], 1.0) << "sample " << t;
+  const auto tune = [&](size_t t) {
+    while (t >= 20 * kFrame) t -= kPeriod;
+    return left[t];
+  };
+  ExpectFrames(
+      left, 20, 21, 0.0, [&](size_t t) { return tune(t) * (1.0 - double(t % kFrame) / kFrame) / 32768.0; }, 2.0);
+  ExpectFrames(left, 21, 40, 0.0, [](size_t) { return 0.0; });
+  ExpectFrames(left, 40, 41, 0.0, [&](size_t t) { return tune(t) * double(t % kFrame) / kFrame / 32768.0; }, 2.0);
+  ExpectFrames(left, 41, 60, 0.0, [&](size_t t) { return tune(t) / 32768.0; }, 2.0);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // null output and read back from the capture by the test's own reader. 480 ticks per quarter at
 // 120 bpm and 48 kHz is 50 samples a tick: tick 960 is music time 48,000. Music time 0 is the
 // capture's first non-zero sample c0, where the marker and the clip begin.
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "SoundEngine/GameSyncs/RegistryMgr.h"
 #include "SoundEngine/Hierarchy/NodeTargets.h"
 #include "SoundEngine/Hierarchy/PropertyNode.h"
+#include "SoundEngine/Hierarchy/PropertyTable.h"
 #include "SoundEngine/Lower/VoiceManager.h"
 #include "SoundEngine/ObjectIndex.h"
 #include "tests/MusicEngine/MusicCaptureSupport.h"
@@ -85,10 +87,11 @@ class MusicMidiEndToEndTest : public CaptureFixture {
     return plane;
   }
 
-  // A node of the loaded banks (the banks hold it while the test runs).
+  // A node or bus of the loaded banks (the banks hold it while the test runs).
   static CSnPropertyNode* Node(const char* name) {
     Platform::ReentrantGuard guard(GlobalAudioLock());
     CSnIndexedObject* found = g_pObjectIndex->FindNodeAndAddRef(Id(name), false);
+    if (!found) found = g_pObjectIndex->FindNodeAndAddRef(Id(name), true);
     if (!found) return nullptr;
     found->Release();
     return dynamic_cast<CSnPropertyNode*>(found);
@@ -224,6 +227,59 @@ TEST_F(MusicMidiEndToEndTest, APlayingClipIsItsTracksActivityAndFollowsItsSpeed)
     const int64_t m = t + 48000;
     return (m < 51200) || (m >= 144000 && m < 168000) ? kNote : 0.0;
   });
+}
+
+// Counted on its track as any voice is on its sound, the marker's voice is found by what walks the
+// playing nodes from above: the segment's mute takes it away (ramping out across the frame of the
+// mute, back in across that of the unmute) with the notes, as its bus's mute does; the bus's volume
+// of -6 dB reaches it too, ramping across its frame, as it reaches the notes' sound on the same bus.
+// Nothing is left counted after the play.
+TEST_F(MusicMidiEndToEndTest, ASegmentsOrItsBussMuteAndItsBussVolumeReachTheAudioTracksVoices) {
+  LoadClip(kThreeNotes);
+  CSnPropertyNode* bus = Node("Effects");
+  ASSERT_NE(bus, nullptr);
+  EXPECT_NE(SoundEngine::PostEvent("Play_MidiLevel", kObject), 0u);
+  Frames(30);
+  EXPECT_NE(Node("MarkerTrack")->Activity(), nullptr);
+  Mute("MidiLevel", true);
+  Frames(30);
+  Mute("MidiLevel", false);
+  Frames(30);
+  Mute("Effects", true);
+  Frames(30);
+  Mute("Effects", false);
+  Frames(30);
+  {
+    Platform::ReentrantGuard guard(GlobalAudioLock());
+    ASSERT_EQ(bus->SetRuntimeValue(nullptr, SnProp_Volume, -6.0f, TransParamsBase{}), SN_Success);
+  }
+  Frames(250);
+  {
+    Platform::ReentrantGuard guard(GlobalAudioLock());
+    ASSERT_EQ(bus->SetRuntimeValue(nullptr, SnProp_Volume, 0.0f, TransParamsBase{}), SN_Success);
+  }
+  EXPECT_EQ(Node("MarkerTrack")->Activity(), nullptr);
+  EXPECT_EQ(Node("MidiLevel")->Activity(), nullptr);
+  const std::vector<double> plane = Capture();
+  // The notes of 48,000 and 96,000 begin under the segment's and the bus's mute: only the third sounds.
+  const std::vector<std::pair<int64_t, int64_t>> notes = {{144000, 168000}};
+  const double half = std::pow(10.0, -6.0 / 20.0);
+  const size_t c0 = FirstSound(plane);
+  const auto model = [&](int64_t t) {
+    const double level = Level(t, notes);
+    const int64_t frame = t / int64_t(kFrame);
+    const double into = double(t % int64_t(kFrame)) / kFrame;
+    if (frame == 30 || frame == 90) return level * (1.0 - into);
+    if ((frame > 30 && frame < 60) || (frame > 90 && frame < 120)) return 0.0;
+    if (frame == 60 || frame == 120) return level * into;
+    if (frame == 150) return level * (1.0 + (half - 1.0) * into);
+    return frame > 150 ? level * half : level;
+  };
+  ExpectLevels(plane, c0, 150 * kFrame, model);
+  // The bus's dB becomes a gain through the fast conversion: within its 0.25 percent of full scale.
+  const size_t volume = 150 * kFrame;
+  ExpectLevels(plane, c0 + volume, kSegment + 2 * kFrame - volume,
+               [&](int64_t t) { return model(t + int64_t(volume)); }, 0.0025 * 32768.0 + 1.0);
 }
 
 // At speed 2.0 the music's frame is 2,048 music samples: the note lands at half its music time in
