@@ -150,6 +150,7 @@ void CSnModulatorObject::BeforeDestroy() {
   m_instances.Clear();
   if (CSnModulatorProcessor* list = ModulatorProcessingList()) list->ReleaseInactive();
   m_subscriptions.Term();
+  m_told.Term();
   m_values.Term();
   m_ranges.Term();
 }
@@ -388,10 +389,14 @@ void CSnModulatorObject::NotifyInstances() {
   SnArray<SnRTPCKey> inactive;
   // The subscriptions told may end others (or themselves) while told: walk a copy and tell only
   // those still following.
-  SnArray<void*> subscriptions;
-  if (g_pRTPCMgr && m_subscriptions.Count() && !subscriptions.GrowBy(m_subscriptions.Count()))
+  // The copy's room is kept from frame to frame: no allocation once it has held them all.
+  m_told.Clear();
+  if (g_pRTPCMgr && m_told.Capacity() < m_subscriptions.Count() &&
+      !m_told.GrowBy(m_subscriptions.Count() - m_told.Capacity()))
     SOUND_LOG(Error, "Modulator %u: no memory to tell its %u curves", ID(), m_subscriptions.Count());
-  for (void* subscription : m_subscriptions) subscriptions.Add(subscription);
+  for (void* subscription : m_subscriptions)
+    if (!m_told.Add(subscription)) break;
+  const SnArray<void*>& subscriptions = m_told;
   const uint32_t scope = Scope();
   m_instances.ForEach([&](const SnRTPCKey& stored, CSnModulatorInstance*& instance) {
     if (!instance) return;

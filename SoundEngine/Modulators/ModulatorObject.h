@@ -112,6 +112,7 @@ class CSnModulatorObject final : public CSnIndexedObject, public ISnModulatorPar
   SnArray<uint32_t> m_curveParameters;  // every parameter a curve drives, for the unsubscribing
   SnRTPCKeyTree<CSnModulatorInstance*> m_instances;
   SnArray<void*> m_subscriptions;  // sorted by address, no duplicates
+  SnArray<void*> m_told;  // the subscriptions of the frame's notification; its room kept between frames
 };
 
 }  // namespace SN
