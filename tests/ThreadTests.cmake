@@ -3,7 +3,6 @@
 # game's sound system that starts them all),
 # with the libraries they link. `ThreadTests` builds them all.
 find_package(GTest REQUIRED)
-include(GoogleTest)
 
 add_custom_target(ThreadTests)
 foreach(folder SoundEngine StreamMgr SoundBanks SoundModulators SoundOutput SoundSources Audio)
