@@ -1,11 +1,12 @@
 // Pool table, pool creation over the game's hooks, and locked heap operations with exact counts of
-// the bytes in use.
+// the bytes in use; small freed blocks are kept by size for the next request of that size.
 #include "MemoryMgr/MemoryMgr.h"
 
 #include <cstring>
 #include <mutex>
 #include <new>
 
+#include "Base/Assert.h"
 #include "MemoryMgr/Tlsf.h"
 #include "Platform/Threading.h"
 #include "SoundEngine/Log.h"
@@ -16,6 +17,19 @@ namespace {
 constexpr uint32_t kOwnsMemory = 1;
 // What a used heap block costs besides its payload, counted in the pool's used bytes.
 constexpr uint32_t kUsedHeaderBytes = uint32_t(Tlsf::kBlockHeaderBytes);
+// Objects of the same few sizes come and go all the time (a voice and its pipeline, music contexts
+// and their schedules, often dozens in one frame): a freed block of up to kKeptBlockBytes waits,
+// up to kKeptBytesPerSize of each size, for the next request of its size, which then costs no heap
+// search, split or merge. Kept blocks count as free; a request the heap cannot meet gives them all
+// back to it and tries again.
+constexpr size_t kKeptBlockBytes = 512;
+constexpr size_t kKeptBytesPerSize = 16384;
+constexpr uint32_t kKeptSizes = uint32_t(kKeptBlockBytes / Tlsf::kGranularity) + 1;
+
+struct KeptBlocks {
+  void* head[kKeptSizes] = {};
+  uint16_t count[kKeptSizes] = {};
+};
 
 struct PoolEntry {
   uint32_t blockCount = 0;  // 0 marks a free entry
@@ -33,6 +47,7 @@ struct PoolEntry {
   uint32_t totalBytes = 0;
   size_t allocatedBytes = 0;  // what the hook was asked for, for the virtual free
   size_t regionBytes = 0;     // the usable region, for checking pointers handed back
+  KeptBlocks kept;
 };
 
 struct PoolTable {
@@ -88,6 +103,7 @@ void ClearEntry(PoolEntry& entry) {
   entry.blockAlign = 0;
   entry.usedBytes = entry.totalBytes = 0;
   entry.allocatedBytes = entry.regionBytes = 0;
+  entry.kept = KeptBlocks{};
 }
 
 void* LoadLink(void* block) {
@@ -102,6 +118,52 @@ bool Owns(const PoolEntry& entry, const void* pointer) {
   return p >= entry.usableBase && p < entry.usableBase + entry.regionBytes;
 }
 
+// The heap's block size for a request, as the heap rounds it.
+size_t HeapBlockBytes(size_t size) {
+  const size_t rounded = (size + Tlsf::kGranularity - 1) & ~(Tlsf::kGranularity - 1);
+  return rounded < Tlsf::kMinBlockBytes ? Tlsf::kMinBlockBytes : rounded;
+}
+
+// A kept block of exactly the request's size and alignment, or null. Caller holds the entry's lock.
+void* TakeKept(PoolEntry& entry, size_t size, uint32_t alignment) {
+  ORV_ASSERT(entry.lock.IsHeldByCurrentThread());
+  if (size > kKeptBlockBytes || alignment > 2 * Tlsf::kGranularity) return nullptr;
+  const size_t index = HeapBlockBytes(size) / Tlsf::kGranularity;
+  void* block = entry.kept.head[index];
+  if (!block || (alignment > 1 && reinterpret_cast<uintptr_t>(block) % alignment != 0)) return nullptr;
+  entry.kept.head[index] = LoadLink(block);
+  --entry.kept.count[index];
+  return block;
+}
+
+// Keeps a freed block when there is room for its size. Caller holds the entry's lock.
+bool Keep(PoolEntry& entry, void* block, size_t blockBytes) {
+  ORV_ASSERT(entry.lock.IsHeldByCurrentThread());
+  if (blockBytes > kKeptBlockBytes) return false;
+  const size_t index = blockBytes / Tlsf::kGranularity;
+  if (entry.kept.count[index] >= kKeptBytesPerSize / blockBytes) return false;
+  StoreLink(block, entry.kept.head[index]);
+  entry.kept.head[index] = block;
+  ++entry.kept.count[index];
+  return true;
+}
+
+// Every kept block back to the heap, merging with its free neighbours; false when none was kept.
+// Caller holds the entry's lock.
+bool ReturnKept(PoolEntry& entry) {
+  ORV_ASSERT(entry.lock.IsHeldByCurrentThread());
+  bool any = false;
+  for (uint32_t index = 0; index < kKeptSizes; ++index) {
+    while (void* block = entry.kept.head[index]) {
+      entry.kept.head[index] = LoadLink(block);
+      Tlsf::Free(entry.heap, block);
+      any = true;
+    }
+    entry.kept.count[index] = 0;
+  }
+  return any;
+}
+
 void* HeapAlloc(SnMemPoolId id, size_t size, uint32_t alignment, const char* operation) {
   if (size == 0) return nullptr;
   PoolEntry* entry = LiveEntry(id, operation);
@@ -111,8 +173,12 @@ void* HeapAlloc(SnMemPoolId id, size_t size, uint32_t alignment, const char* ope
     SOUND_LOG(Error, "%s: memory pool %d is not a heap pool", operation, id);
     return nullptr;
   }
-  void* pointer = alignment > Tlsf::kGranularity ? Tlsf::Memalign(entry->heap, alignment, size)
-                                                 : Tlsf::Malloc(entry->heap, size);
+  void* pointer = TakeKept(*entry, size, alignment);
+  for (bool retry = true; !pointer; retry = false) {
+    pointer = alignment > Tlsf::kGranularity ? Tlsf::Memalign(entry->heap, alignment, size)
+                                             : Tlsf::Malloc(entry->heap, size);
+    if (pointer || !retry || !ReturnKept(*entry)) break;
+  }
   if (pointer) entry->usedBytes += uint32_t(Tlsf::BlockSize(pointer)) + kUsedHeaderBytes;
   return pointer;
 }
@@ -290,8 +356,9 @@ SNRESULT Free(SnMemPoolId id, void* pointer) {
     SOUND_LOG(Error, "MemoryMgr::Free: %p does not belong to memory pool %d", pointer, id);
     return SN_Failure;
   }
-  entry->usedBytes -= uint32_t(Tlsf::BlockSize(pointer)) + kUsedHeaderBytes;
-  Tlsf::Free(entry->heap, pointer);
+  const size_t blockBytes = Tlsf::BlockSize(pointer);
+  entry->usedBytes -= uint32_t(blockBytes) + kUsedHeaderBytes;
+  if (!Keep(*entry, pointer, blockBytes)) Tlsf::Free(entry->heap, pointer);
   return SN_Success;
 }
 
