@@ -8,7 +8,8 @@
 
 #include "Base/Assert.h"
 #include "MemoryMgr/Tlsf.h"
-#include "Platform/Threading.h"
+#include <atomic>
+#include <thread>
 #include "SoundEngine/Log.h"
 
 namespace SN {
@@ -40,7 +41,12 @@ struct PoolEntry {
   void* freeHead = nullptr;
   uint32_t attributes = SnMemPool_AllocHook;
   uint32_t flags = 0;
-  Platform::ReentrantLock lock;
+  // Nothing done under it calls back into the pools: a plain lock, cheaper than a re-entrant one
+  // for the many small allocations of a frame.
+  std::mutex lock;
+#ifndef NDEBUG
+  std::atomic<std::thread::id> holder{};  // for asserts that the lock is held
+#endif
   Tlsf::Heap heap = nullptr;
   uint32_t blockAlign = 0;
   uint32_t usedBytes = 0;
@@ -49,6 +55,36 @@ struct PoolEntry {
   size_t regionBytes = 0;     // the usable region, for checking pointers handed back
   KeptBlocks kept;
 };
+
+// Holds an entry's lock for a scope.
+class EntryGuard {
+ public:
+  explicit EntryGuard(PoolEntry& entry) : m_entry(entry) {
+    entry.lock.lock();
+#ifndef NDEBUG
+    entry.holder.store(std::this_thread::get_id(), std::memory_order_relaxed);
+#endif
+  }
+  ~EntryGuard() {
+#ifndef NDEBUG
+    m_entry.holder.store(std::thread::id(), std::memory_order_relaxed);
+#endif
+    m_entry.lock.unlock();
+  }
+  EntryGuard(const EntryGuard&) = delete;
+  EntryGuard& operator=(const EntryGuard&) = delete;
+
+ private:
+  PoolEntry& m_entry;
+};
+
+[[maybe_unused]] bool HeldHere([[maybe_unused]] const PoolEntry& entry) {
+#ifdef NDEBUG
+  return true;
+#else
+  return entry.holder.load(std::memory_order_relaxed) == std::this_thread::get_id();
+#endif
+}
 
 struct PoolTable {
   PoolEntry* entries = nullptr;
@@ -126,7 +162,7 @@ size_t HeapBlockBytes(size_t size) {
 
 // A kept block of exactly the request's size and alignment, or null. Caller holds the entry's lock.
 void* TakeKept(PoolEntry& entry, size_t size, uint32_t alignment) {
-  ORV_ASSERT(entry.lock.IsHeldByCurrentThread());
+  ORV_ASSERT(HeldHere(entry));
   if (size > kKeptBlockBytes || alignment > 2 * Tlsf::kGranularity) return nullptr;
   const size_t index = HeapBlockBytes(size) / Tlsf::kGranularity;
   void* block = entry.kept.head[index];
@@ -138,7 +174,7 @@ void* TakeKept(PoolEntry& entry, size_t size, uint32_t alignment) {
 
 // Keeps a freed block when there is room for its size. Caller holds the entry's lock.
 bool Keep(PoolEntry& entry, void* block, size_t blockBytes) {
-  ORV_ASSERT(entry.lock.IsHeldByCurrentThread());
+  ORV_ASSERT(HeldHere(entry));
   if (blockBytes > kKeptBlockBytes) return false;
   const size_t index = blockBytes / Tlsf::kGranularity;
   if (entry.kept.count[index] >= kKeptBytesPerSize / blockBytes) return false;
@@ -151,7 +187,7 @@ bool Keep(PoolEntry& entry, void* block, size_t blockBytes) {
 // Every kept block back to the heap, merging with its free neighbours; false when none was kept.
 // Caller holds the entry's lock.
 bool ReturnKept(PoolEntry& entry) {
-  ORV_ASSERT(entry.lock.IsHeldByCurrentThread());
+  ORV_ASSERT(HeldHere(entry));
   bool any = false;
   for (uint32_t index = 0; index < kKeptSizes; ++index) {
     while (void* block = entry.kept.head[index]) {
@@ -168,7 +204,7 @@ void* HeapAlloc(SnMemPoolId id, size_t size, uint32_t alignment, const char* ope
   if (size == 0) return nullptr;
   PoolEntry* entry = LiveEntry(id, operation);
   if (!entry) return nullptr;
-  Platform::ReentrantGuard guard(entry->lock);
+  EntryGuard guard(*entry);
   if (entry->blockCount == 0 || !entry->heap) {
     SOUND_LOG(Error, "%s: memory pool %d is not a heap pool", operation, id);
     return nullptr;
@@ -246,12 +282,12 @@ SnMemPoolId CreatePool(void* memory, uint32_t size, uint32_t blockSize, uint32_t
   if (table.maxPools < 1 || table.numPools >= table.maxPools) return kInvalidPoolId;
   SnMemPoolId id = kInvalidPoolId;
   for (int32_t i = 0; i < table.maxPools && id < 0; ++i) {
-    Platform::ReentrantGuard guard(table.entries[i].lock);
+    EntryGuard guard(table.entries[i]);
     if (table.entries[i].blockCount == 0) id = i;
   }
   if (id < 0) return kInvalidPoolId;
   PoolEntry& entry = table.entries[id];
-  Platform::ReentrantGuard guard(entry.lock);
+  EntryGuard guard(entry);
 
   size_t region = size / blockSize * blockSize;
   // A heap needs its region aligned to its granularity whatever the pool's own alignment.
@@ -319,7 +355,7 @@ SNRESULT DestroyPool(SnMemPoolId id) {
   std::lock_guard<std::mutex> createGuard(table.createLock);
   if (!InRange(id)) return SN_InvalidPoolId;
   PoolEntry& entry = table.entries[id];
-  Platform::ReentrantGuard guard(entry.lock);
+  EntryGuard guard(entry);
   if (entry.blockCount == 0) return SN_InvalidPoolId;
   ReleasePoolMemory(entry);
   ClearEntry(entry);
@@ -350,7 +386,7 @@ SNRESULT Free(SnMemPoolId id, void* pointer) {
   if (!pointer) return SN_Success;
   PoolEntry* entry = LiveEntry(id, "MemoryMgr::Free");
   if (!entry) return SN_InvalidPoolId;
-  Platform::ReentrantGuard guard(entry->lock);
+  EntryGuard guard(*entry);
   if (entry->blockCount == 0) return SN_InvalidPoolId;
   if (!entry->heap || !Owns(*entry, pointer)) {
     SOUND_LOG(Error, "MemoryMgr::Free: %p does not belong to memory pool %d", pointer, id);
@@ -401,7 +437,7 @@ uint32_t GetPoolAttributes(SnMemPoolId id) { return InRange(id) ? Table().entrie
 SNRESULT GetPoolMemoryUsed(SnMemPoolId id, PoolMemInfo& info) {
   if (!InRange(id)) return SN_Failure;
   PoolEntry& entry = Table().entries[id];
-  Platform::ReentrantGuard guard(entry.lock);
+  EntryGuard guard(entry);
   info.totalBytes = entry.totalBytes;
   info.usedBytes = entry.usedBytes;
   return SN_Success;
@@ -410,7 +446,7 @@ SNRESULT GetPoolMemoryUsed(SnMemPoolId id, PoolMemInfo& info) {
 SNRESULT GetPoolStats(SnMemPoolId id, PoolStats& stats) {
   if (!InRange(id)) return SN_Failure;
   PoolEntry& entry = Table().entries[id];
-  Platform::ReentrantGuard guard(entry.lock);
+  EntryGuard guard(entry);
   stats = PoolStats{};
   stats.totalBytes = entry.totalBytes;
   stats.usedBytes = entry.usedBytes;
