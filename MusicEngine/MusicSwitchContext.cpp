@@ -258,13 +258,12 @@ void CSnMusicSwitchContext::CancelScheduled() {
   m_current->flags &= uint8_t(~Item::kStopPending);
 }
 
-bool CSnMusicSwitchContext::FindSwitchPoint(int64_t from, const SnMusicTransitionRule& rule, int64_t& syncAt) {
+bool CSnMusicSwitchContext::FindSwitchPoint(int64_t from, const SnMusicTransitionRule& rule,
+                                            CSnMusicChainIterator& iterator, int64_t& syncAt) {
   syncAt = from;
   if (!m_current || !m_current->child || !PlayRoot()) return true;  // silence switches at once
   const int64_t base = MusicTimeSub(GetGlobalOffset(), TimeOffset());  // this context's time 0 in the play
   const int64_t origin = MusicTimeAdd(from, GetGlobalOffset());
-  CSnMusicChainIterator iterator;
-  iterator.Init(this, false);
   for (uint32_t syncType : {rule.source.SyncType(), uint32_t(SnMusicSync_ExitCue)}) {
     for (uint32_t round = 0; round < kMaxSearchRounds && iterator.Item(); ++round) {
       uint32_t cue = rule.source.cueFilter;
@@ -315,7 +314,7 @@ void CSnMusicSwitchContext::SwitchTo(uint32_t childId) {
   int64_t lead = MusicTimeSub(MusicRateMs(rate, rule.destination.fadeTimeMs), rule.destination.fadeOffset);
   if (lead < preRoll) lead = preRoll;
   int64_t syncAt = 0;
-  if (!FindSwitchPoint(MusicTimeAdd(now, lead), rule, syncAt)) {
+  if (!FindSwitchPoint(MusicTimeAdd(now, lead), rule, iterator, syncAt)) {
     SOUND_LOG(Error, "Music switch %u: no sync point to switch at; it keeps playing", m_container->ID());
     FreeItem(item);
     return;
