@@ -18,18 +18,29 @@ namespace {
 constexpr uint32_t kOwnsMemory = 1;
 // What a used heap block costs besides its payload, counted in the pool's used bytes.
 constexpr uint32_t kUsedHeaderBytes = uint32_t(Tlsf::kBlockHeaderBytes);
-// Objects of the same few sizes come and go all the time (a voice and its pipeline, music contexts
-// and their schedules, often dozens in one frame): a freed block of up to kKeptBlockBytes waits,
-// up to kKeptBytesPerSize of each size, for the next request of its size, which then costs no heap
-// search, split or merge. Kept blocks count as free; a request the heap cannot meet gives them all
-// back to it and tries again.
-constexpr size_t kKeptBlockBytes = 512;
-constexpr size_t kKeptBytesPerSize = 16384;
-constexpr uint32_t kKeptSizes = uint32_t(kKeptBlockBytes / Tlsf::kGranularity) + 1;
+// Objects of the same few sizes come and go all the time (a voice, its pipeline and buffers, music
+// contexts and their schedules, often dozens in one frame): a freed block waits for the next
+// request of its size, which then costs no heap search, split or merge. Blocks of up to
+// kKeptSmallBytes have a list for each size; larger ones, up to kKeptLargeBytes, share
+// kKeptLargeSizes lists, each holding one size while it holds blocks. Each list holds at most its
+// budget of bytes. Kept blocks count as free; a request the heap cannot meet gives them all back to
+// it and tries again.
+constexpr size_t kKeptSmallBytes = 512;
+constexpr size_t kKeptSmallBudget = 16384;
+constexpr uint32_t kKeptSmallSizes = uint32_t(kKeptSmallBytes / Tlsf::kGranularity) + 1;
+constexpr size_t kKeptLargeBytes = 16384;
+constexpr size_t kKeptLargeBudget = 131072;
+constexpr uint32_t kKeptLargeSizes = 8;
+
+struct KeptList {
+  void* head = nullptr;
+  uint32_t count = 0;
+  size_t blockBytes = 0;  // a large list's size while it holds blocks
+};
 
 struct KeptBlocks {
-  void* head[kKeptSizes] = {};
-  uint16_t count[kKeptSizes] = {};
+  KeptList small[kKeptSmallSizes];
+  KeptList large[kKeptLargeSizes];
 };
 
 struct PoolEntry {
@@ -160,27 +171,42 @@ size_t HeapBlockBytes(size_t size) {
   return rounded < Tlsf::kMinBlockBytes ? Tlsf::kMinBlockBytes : rounded;
 }
 
+// The list of blocks of `blockBytes`; with `toKeep`, a free large list takes that size. Null when
+// the size is not kept (or, large, has no list).
+KeptList* ListOf(KeptBlocks& kept, size_t blockBytes, bool toKeep) {
+  if (blockBytes <= kKeptSmallBytes) return &kept.small[blockBytes / Tlsf::kGranularity];
+  if (blockBytes > kKeptLargeBytes) return nullptr;
+  KeptList* unused = nullptr;
+  for (KeptList& list : kept.large) {
+    if (list.count && list.blockBytes == blockBytes) return &list;
+    if (!list.count && !unused) unused = &list;
+  }
+  if (!toKeep || !unused) return nullptr;
+  unused->blockBytes = blockBytes;
+  return unused;
+}
+
 // A kept block of exactly the request's size and alignment, or null. Caller holds the entry's lock.
 void* TakeKept(PoolEntry& entry, size_t size, uint32_t alignment) {
   ORV_ASSERT(HeldHere(entry));
-  if (size > kKeptBlockBytes || alignment > 2 * Tlsf::kGranularity) return nullptr;
-  const size_t index = HeapBlockBytes(size) / Tlsf::kGranularity;
-  void* block = entry.kept.head[index];
+  if (size > kKeptLargeBytes || alignment > 2 * Tlsf::kGranularity) return nullptr;
+  KeptList* list = ListOf(entry.kept, HeapBlockBytes(size), false);
+  void* block = list ? list->head : nullptr;
   if (!block || (alignment > 1 && reinterpret_cast<uintptr_t>(block) % alignment != 0)) return nullptr;
-  entry.kept.head[index] = LoadLink(block);
-  --entry.kept.count[index];
+  list->head = LoadLink(block);
+  --list->count;
   return block;
 }
 
-// Keeps a freed block when there is room for its size. Caller holds the entry's lock.
+// Keeps a freed block when its size's list has room. Caller holds the entry's lock.
 bool Keep(PoolEntry& entry, void* block, size_t blockBytes) {
   ORV_ASSERT(HeldHere(entry));
-  if (blockBytes > kKeptBlockBytes) return false;
-  const size_t index = blockBytes / Tlsf::kGranularity;
-  if (entry.kept.count[index] >= kKeptBytesPerSize / blockBytes) return false;
-  StoreLink(block, entry.kept.head[index]);
-  entry.kept.head[index] = block;
-  ++entry.kept.count[index];
+  KeptList* list = ListOf(entry.kept, blockBytes, true);
+  const size_t budget = blockBytes <= kKeptSmallBytes ? kKeptSmallBudget : kKeptLargeBudget;
+  if (!list || (list->count + 1) * blockBytes > budget) return false;
+  StoreLink(block, list->head);
+  list->head = block;
+  ++list->count;
   return true;
 }
 
@@ -189,14 +215,16 @@ bool Keep(PoolEntry& entry, void* block, size_t blockBytes) {
 bool ReturnKept(PoolEntry& entry) {
   ORV_ASSERT(HeldHere(entry));
   bool any = false;
-  for (uint32_t index = 0; index < kKeptSizes; ++index) {
-    while (void* block = entry.kept.head[index]) {
-      entry.kept.head[index] = LoadLink(block);
+  auto drain = [&](KeptList& list) {
+    while (void* block = list.head) {
+      list.head = LoadLink(block);
       Tlsf::Free(entry.heap, block);
       any = true;
     }
-    entry.kept.count[index] = 0;
-  }
+    list.count = 0;
+  };
+  for (KeptList& list : entry.kept.small) drain(list);
+  for (KeptList& list : entry.kept.large) drain(list);
   return any;
 }
 

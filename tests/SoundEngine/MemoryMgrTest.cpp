@@ -1,5 +1,5 @@
-// Memory pools: TLSF limits and overhead, exact used-byte counts through a random stress, small
-// freed blocks serving their size again, fixed blocks in release order, and bad pool ids answered
+// Memory pools: TLSF limits and overhead, exact used-byte counts through a random stress, freed
+// blocks serving their size again, fixed blocks in release order, and bad pool ids answered
 // without touching memory.
 #include <algorithm>
 #include <random>
@@ -105,32 +105,36 @@ TEST(MemoryMgrTest, StressKeepsExactCountsAndAConsistentHeap) {
   MemoryMgr::Free(id, all);
 }
 
-TEST(MemoryMgrTest, FreedSmallBlocksServeTheirSizeAgainAndGoBackWhenTheHeapRunsShort) {
+TEST(MemoryMgrTest, FreedBlocksServeTheirSizeAgainAndGoBackWhenTheHeapRunsShort) {
   MemoryScope memory;
   const uint32_t bytes = 64 * 1024;
   const SnMemPoolId id = MemoryMgr::CreatePool(nullptr, bytes, 64, SnMemPool_AllocHook, 0);
   ASSERT_NE(id, kInvalidPoolId);
-  void* first = MemoryMgr::Malloc(id, 100);
-  ASSERT_NE(first, nullptr);
-  MemoryMgr::Free(id, first);
-  EXPECT_EQ(Used(id), 0u);
-  void* again = MemoryMgr::Malloc(id, 100);
-  EXPECT_EQ(again, first);
-  EXPECT_EQ(Used(id), 104u + kHeader);
-  MemoryMgr::Free(id, again);
+  for (uint32_t size : {100u, 4000u}) {
+    void* first = MemoryMgr::Malloc(id, size);
+    ASSERT_NE(first, nullptr);
+    MemoryMgr::Free(id, first);
+    EXPECT_EQ(Used(id), 0u);
+    void* again = MemoryMgr::Malloc(id, size);
+    EXPECT_EQ(again, first) << size;
+    EXPECT_EQ(Used(id), ((size + 7) & ~7u) + kHeader);
+    MemoryMgr::Free(id, again);
+  }
 
-  // The pool filled with small blocks, all freed: the ones kept for their size count as free, and
-  // a request for most of the pool still finds it in one piece.
-  std::vector<void*> small;
-  for (void* p; (p = MemoryMgr::Malloc(id, 48));) small.push_back(p);
-  ASSERT_GT(small.size(), 1000u);
-  for (void* p : small) MemoryMgr::Free(id, p);
-  EXPECT_EQ(Used(id), 0u);
-  void* all = MemoryMgr::Malloc(id, bytes * 3 / 4);
-  ASSERT_NE(all, nullptr);
-  EXPECT_EQ(Used(id), uint32_t(Tlsf::BlockSize(all)) + kHeader);
-  MemoryMgr::Free(id, all);
-  EXPECT_EQ(Used(id), 0u);
+  // The pool filled with small or with large blocks, all freed: the ones kept for their size count
+  // as free, and a request for most of the pool still finds it in one piece.
+  for (uint32_t size : {48u, 2000u}) {
+    std::vector<void*> blocks;
+    for (void* p; (p = MemoryMgr::Malloc(id, size));) blocks.push_back(p);
+    ASSERT_GT(blocks.size(), 25u);
+    for (void* p : blocks) MemoryMgr::Free(id, p);
+    EXPECT_EQ(Used(id), 0u);
+    void* all = MemoryMgr::Malloc(id, bytes * 3 / 4);
+    ASSERT_NE(all, nullptr) << size;
+    EXPECT_EQ(Used(id), uint32_t(Tlsf::BlockSize(all)) + kHeader);
+    MemoryMgr::Free(id, all);
+    EXPECT_EQ(Used(id), 0u);
+  }
   EXPECT_EQ(MemoryMgr::DestroyPool(id), SN_Success);
 }
 
