@@ -192,7 +192,7 @@ void* TakeKept(PoolEntry& entry, size_t size, uint32_t alignment) {
   if (size > kKeptLargeBytes || alignment > 2 * Tlsf::kGranularity) return nullptr;
   KeptList* list = ListOf(entry.kept, HeapBlockBytes(size), false);
   void* block = list ? list->head : nullptr;
-  if (!block || (alignment > 1 && reinterpret_cast<uintptr_t>(block) % alignment != 0)) return nullptr;
+  if (!block || (alignment > 1 && (reinterpret_cast<uintptr_t>(block) & (alignment - 1)) != 0)) return nullptr;
   list->head = LoadLink(block);
   --list->count;
   return block;
