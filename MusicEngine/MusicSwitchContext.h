@@ -105,6 +105,9 @@ class CSnMusicSwitchContext final : public CSnMatrixAwareContext {
   CSnMatrixAwareContext* MakeChild(uint32_t childId, const SnMusicRuleDestination* rule, int64_t& preRoll);
   CSnMatrixAwareContext* MakeChild(uint32_t childId, const SnMusicRuleDestination* rule, SnMusicSeek& seek,
                                    int64_t& preRoll);
+  // The same for the child's node, already looked up (null: the id names nothing loaded).
+  CSnMatrixAwareContext* MakeChildOf(CSnHierarchyNode* node, uint32_t childId, const SnMusicRuleDestination* rule,
+                                     SnMusicSeek& seek, int64_t& preRoll);
   SNRESULT SeekChild(SnMusicSeek seek);
   // The first child plays from this context's time 0.
   SNRESULT SetUpFirstChild();
