@@ -1,13 +1,15 @@
 // Pool table, pool creation over the game's hooks, and locked heap operations with exact counts of
-// the bytes in use.
+// the bytes in use; small freed blocks are kept by size for the next request of that size.
 #include "MemoryMgr/MemoryMgr.h"
 
 #include <cstring>
 #include <mutex>
 #include <new>
 
+#include "Base/Assert.h"
 #include "MemoryMgr/Tlsf.h"
-#include "Platform/Threading.h"
+#include <atomic>
+#include <thread>
 #include "SoundEngine/Log.h"
 
 namespace SN {
@@ -16,6 +18,30 @@ namespace {
 constexpr uint32_t kOwnsMemory = 1;
 // What a used heap block costs besides its payload, counted in the pool's used bytes.
 constexpr uint32_t kUsedHeaderBytes = uint32_t(Tlsf::kBlockHeaderBytes);
+// Objects of the same few sizes come and go all the time (a voice, its pipeline and buffers, music
+// contexts and their schedules, often dozens in one frame): a freed block waits for the next
+// request of its size, which then costs no heap search, split or merge. Blocks of up to
+// kKeptSmallBytes have a list for each size; larger ones, up to kKeptLargeBytes, share
+// kKeptLargeSizes lists, each holding one size while it holds blocks. Each list holds at most its
+// budget of bytes. Kept blocks count as free; a request the heap cannot meet gives them all back to
+// it and tries again.
+constexpr size_t kKeptSmallBytes = 512;
+constexpr size_t kKeptSmallBudget = 16384;
+constexpr uint32_t kKeptSmallSizes = uint32_t(kKeptSmallBytes / Tlsf::kGranularity) + 1;
+constexpr size_t kKeptLargeBytes = 16384;
+constexpr size_t kKeptLargeBudget = 131072;
+constexpr uint32_t kKeptLargeSizes = 8;
+
+struct KeptList {
+  void* head = nullptr;
+  uint32_t count = 0;
+  size_t blockBytes = 0;  // a large list's size while it holds blocks
+};
+
+struct KeptBlocks {
+  KeptList small[kKeptSmallSizes];
+  KeptList large[kKeptLargeSizes];
+};
 
 struct PoolEntry {
   uint32_t blockCount = 0;  // 0 marks a free entry
@@ -26,14 +52,50 @@ struct PoolEntry {
   void* freeHead = nullptr;
   uint32_t attributes = SnMemPool_AllocHook;
   uint32_t flags = 0;
-  Platform::ReentrantLock lock;
+  // Nothing done under it calls back into the pools: a plain lock, cheaper than a re-entrant one
+  // for the many small allocations of a frame.
+  std::mutex lock;
+#ifndef NDEBUG
+  std::atomic<std::thread::id> holder{};  // for asserts that the lock is held
+#endif
   Tlsf::Heap heap = nullptr;
   uint32_t blockAlign = 0;
   uint32_t usedBytes = 0;
   uint32_t totalBytes = 0;
   size_t allocatedBytes = 0;  // what the hook was asked for, for the virtual free
   size_t regionBytes = 0;     // the usable region, for checking pointers handed back
+  KeptBlocks kept;
 };
+
+// Holds an entry's lock for a scope.
+class EntryGuard {
+ public:
+  explicit EntryGuard(PoolEntry& entry) : m_entry(entry) {
+    entry.lock.lock();
+#ifndef NDEBUG
+    entry.holder.store(std::this_thread::get_id(), std::memory_order_relaxed);
+#endif
+  }
+  ~EntryGuard() {
+#ifndef NDEBUG
+    m_entry.holder.store(std::thread::id(), std::memory_order_relaxed);
+#endif
+    m_entry.lock.unlock();
+  }
+  EntryGuard(const EntryGuard&) = delete;
+  EntryGuard& operator=(const EntryGuard&) = delete;
+
+ private:
+  PoolEntry& m_entry;
+};
+
+[[maybe_unused]] bool HeldHere([[maybe_unused]] const PoolEntry& entry) {
+#ifdef NDEBUG
+  return true;
+#else
+  return entry.holder.load(std::memory_order_relaxed) == std::this_thread::get_id();
+#endif
+}
 
 struct PoolTable {
   PoolEntry* entries = nullptr;
@@ -88,6 +150,7 @@ void ClearEntry(PoolEntry& entry) {
   entry.blockAlign = 0;
   entry.usedBytes = entry.totalBytes = 0;
   entry.allocatedBytes = entry.regionBytes = 0;
+  entry.kept = KeptBlocks{};
 }
 
 void* LoadLink(void* block) {
@@ -102,17 +165,84 @@ bool Owns(const PoolEntry& entry, const void* pointer) {
   return p >= entry.usableBase && p < entry.usableBase + entry.regionBytes;
 }
 
+// The heap's block size for a request, as the heap rounds it.
+size_t HeapBlockBytes(size_t size) {
+  const size_t rounded = (size + Tlsf::kGranularity - 1) & ~(Tlsf::kGranularity - 1);
+  return rounded < Tlsf::kMinBlockBytes ? Tlsf::kMinBlockBytes : rounded;
+}
+
+// The list of blocks of `blockBytes`; with `toKeep`, a free large list takes that size. Null when
+// the size is not kept (or, large, has no list).
+KeptList* ListOf(KeptBlocks& kept, size_t blockBytes, bool toKeep) {
+  if (blockBytes <= kKeptSmallBytes) return &kept.small[blockBytes / Tlsf::kGranularity];
+  if (blockBytes > kKeptLargeBytes) return nullptr;
+  KeptList* unused = nullptr;
+  for (KeptList& list : kept.large) {
+    if (list.count && list.blockBytes == blockBytes) return &list;
+    if (!list.count && !unused) unused = &list;
+  }
+  if (!toKeep || !unused) return nullptr;
+  unused->blockBytes = blockBytes;
+  return unused;
+}
+
+// A kept block of exactly the request's size and alignment, or null. Caller holds the entry's lock.
+void* TakeKept(PoolEntry& entry, size_t size, uint32_t alignment) {
+  ORV_ASSERT(HeldHere(entry));
+  if (size > kKeptLargeBytes || alignment > 2 * Tlsf::kGranularity) return nullptr;
+  KeptList* list = ListOf(entry.kept, HeapBlockBytes(size), false);
+  void* block = list ? list->head : nullptr;
+  if (!block || (alignment > 1 && (reinterpret_cast<uintptr_t>(block) & (alignment - 1)) != 0)) return nullptr;
+  list->head = LoadLink(block);
+  --list->count;
+  return block;
+}
+
+// Keeps a freed block when its size's list has room. Caller holds the entry's lock.
+bool Keep(PoolEntry& entry, void* block, size_t blockBytes) {
+  ORV_ASSERT(HeldHere(entry));
+  KeptList* list = ListOf(entry.kept, blockBytes, true);
+  const size_t budget = blockBytes <= kKeptSmallBytes ? kKeptSmallBudget : kKeptLargeBudget;
+  if (!list || (list->count + 1) * blockBytes > budget) return false;
+  StoreLink(block, list->head);
+  list->head = block;
+  ++list->count;
+  return true;
+}
+
+// Every kept block back to the heap, merging with its free neighbours; false when none was kept.
+// Caller holds the entry's lock.
+bool ReturnKept(PoolEntry& entry) {
+  ORV_ASSERT(HeldHere(entry));
+  bool any = false;
+  auto drain = [&](KeptList& list) {
+    while (void* block = list.head) {
+      list.head = LoadLink(block);
+      Tlsf::Free(entry.heap, block);
+      any = true;
+    }
+    list.count = 0;
+  };
+  for (KeptList& list : entry.kept.small) drain(list);
+  for (KeptList& list : entry.kept.large) drain(list);
+  return any;
+}
+
 void* HeapAlloc(SnMemPoolId id, size_t size, uint32_t alignment, const char* operation) {
   if (size == 0) return nullptr;
   PoolEntry* entry = LiveEntry(id, operation);
   if (!entry) return nullptr;
-  Platform::ReentrantGuard guard(entry->lock);
+  EntryGuard guard(*entry);
   if (entry->blockCount == 0 || !entry->heap) {
     SOUND_LOG(Error, "%s: memory pool %d is not a heap pool", operation, id);
     return nullptr;
   }
-  void* pointer = alignment > Tlsf::kGranularity ? Tlsf::Memalign(entry->heap, alignment, size)
-                                                 : Tlsf::Malloc(entry->heap, size);
+  void* pointer = TakeKept(*entry, size, alignment);
+  for (bool retry = true; !pointer; retry = false) {
+    pointer = alignment > Tlsf::kGranularity ? Tlsf::Memalign(entry->heap, alignment, size)
+                                             : Tlsf::Malloc(entry->heap, size);
+    if (pointer || !retry || !ReturnKept(*entry)) break;
+  }
   if (pointer) entry->usedBytes += uint32_t(Tlsf::BlockSize(pointer)) + kUsedHeaderBytes;
   return pointer;
 }
@@ -180,12 +310,12 @@ SnMemPoolId CreatePool(void* memory, uint32_t size, uint32_t blockSize, uint32_t
   if (table.maxPools < 1 || table.numPools >= table.maxPools) return kInvalidPoolId;
   SnMemPoolId id = kInvalidPoolId;
   for (int32_t i = 0; i < table.maxPools && id < 0; ++i) {
-    Platform::ReentrantGuard guard(table.entries[i].lock);
+    EntryGuard guard(table.entries[i]);
     if (table.entries[i].blockCount == 0) id = i;
   }
   if (id < 0) return kInvalidPoolId;
   PoolEntry& entry = table.entries[id];
-  Platform::ReentrantGuard guard(entry.lock);
+  EntryGuard guard(entry);
 
   size_t region = size / blockSize * blockSize;
   // A heap needs its region aligned to its granularity whatever the pool's own alignment.
@@ -253,7 +383,7 @@ SNRESULT DestroyPool(SnMemPoolId id) {
   std::lock_guard<std::mutex> createGuard(table.createLock);
   if (!InRange(id)) return SN_InvalidPoolId;
   PoolEntry& entry = table.entries[id];
-  Platform::ReentrantGuard guard(entry.lock);
+  EntryGuard guard(entry);
   if (entry.blockCount == 0) return SN_InvalidPoolId;
   ReleasePoolMemory(entry);
   ClearEntry(entry);
@@ -284,14 +414,15 @@ SNRESULT Free(SnMemPoolId id, void* pointer) {
   if (!pointer) return SN_Success;
   PoolEntry* entry = LiveEntry(id, "MemoryMgr::Free");
   if (!entry) return SN_InvalidPoolId;
-  Platform::ReentrantGuard guard(entry->lock);
+  EntryGuard guard(*entry);
   if (entry->blockCount == 0) return SN_InvalidPoolId;
   if (!entry->heap || !Owns(*entry, pointer)) {
     SOUND_LOG(Error, "MemoryMgr::Free: %p does not belong to memory pool %d", pointer, id);
     return SN_Failure;
   }
-  entry->usedBytes -= uint32_t(Tlsf::BlockSize(pointer)) + kUsedHeaderBytes;
-  Tlsf::Free(entry->heap, pointer);
+  const size_t blockBytes = Tlsf::BlockSize(pointer);
+  entry->usedBytes -= uint32_t(blockBytes) + kUsedHeaderBytes;
+  if (!Keep(*entry, pointer, blockBytes)) Tlsf::Free(entry->heap, pointer);
   return SN_Success;
 }
 
@@ -334,7 +465,7 @@ uint32_t GetPoolAttributes(SnMemPoolId id) { return InRange(id) ? Table().entrie
 SNRESULT GetPoolMemoryUsed(SnMemPoolId id, PoolMemInfo& info) {
   if (!InRange(id)) return SN_Failure;
   PoolEntry& entry = Table().entries[id];
-  Platform::ReentrantGuard guard(entry.lock);
+  EntryGuard guard(entry);
   info.totalBytes = entry.totalBytes;
   info.usedBytes = entry.usedBytes;
   return SN_Success;
@@ -343,7 +474,7 @@ SNRESULT GetPoolMemoryUsed(SnMemPoolId id, PoolMemInfo& info) {
 SNRESULT GetPoolStats(SnMemPoolId id, PoolStats& stats) {
   if (!InRange(id)) return SN_Failure;
   PoolEntry& entry = Table().entries[id];
-  Platform::ReentrantGuard guard(entry.lock);
+  EntryGuard guard(entry);
   stats = PoolStats{};
   stats.totalBytes = entry.totalBytes;
   stats.usedBytes = entry.usedBytes;

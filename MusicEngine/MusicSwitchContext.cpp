@@ -125,14 +125,21 @@ CSnMatrixAwareContext* CSnMusicSwitchContext::MakeChild(uint32_t childId, const 
                                                         SnMusicSeek& seek, int64_t& preRoll) {
   preRoll = 0;
   if (!childId || !g_pObjectIndex) return nullptr;
-  CSnIndexedObject* found = g_pObjectIndex->FindNodeAndAddRef(childId, false);
-  if (!found) return nullptr;
-  auto* node = static_cast<CSnHierarchyNode*>(found);
+  auto* node = static_cast<CSnHierarchyNode*>(g_pObjectIndex->FindNodeAndAddRef(childId, false));
+  CSnMatrixAwareContext* child = MakeChildOf(node, childId, rule, seek, preRoll);
+  if (node) node->Release();
+  return child;
+}
+
+CSnMatrixAwareContext* CSnMusicSwitchContext::MakeChildOf(CSnHierarchyNode* node, uint32_t childId,
+                                                          const SnMusicRuleDestination* rule, SnMusicSeek& seek,
+                                                          int64_t& preRoll) {
+  preRoll = 0;
+  if (!childId || !node) return nullptr;
   CSnMatrixAwareContext* child = nullptr;
   const uint32_t category = node->NodeCategory();
   if (category >= kMusicCategorySegment && category <= kMusicCategorySwitch)
     child = static_cast<CSnMusicHierarchyNode*>(node)->CreateContext(this, m_params.gameObject, m_params);
-  found->Release();
   if (rule && rule->jumpToItem && category == kMusicCategoryPlaylist) seek.playlistItemId = rule->jumpToItem;
   const bool seeking = seek.IsPosition();
   if (child && child->PrepareAtSeek(rule, seek, preRoll) != SN_Success) {
@@ -258,13 +265,12 @@ void CSnMusicSwitchContext::CancelScheduled() {
   m_current->flags &= uint8_t(~Item::kStopPending);
 }
 
-bool CSnMusicSwitchContext::FindSwitchPoint(int64_t from, const SnMusicTransitionRule& rule, int64_t& syncAt) {
+bool CSnMusicSwitchContext::FindSwitchPoint(int64_t from, const SnMusicTransitionRule& rule,
+                                            CSnMusicChainIterator& iterator, int64_t& syncAt) {
   syncAt = from;
   if (!m_current || !m_current->child || !PlayRoot()) return true;  // silence switches at once
   const int64_t base = MusicTimeSub(GetGlobalOffset(), TimeOffset());  // this context's time 0 in the play
   const int64_t origin = MusicTimeAdd(from, GetGlobalOffset());
-  CSnMusicChainIterator iterator;
-  iterator.Init(this, false);
   for (uint32_t syncType : {rule.source.SyncType(), uint32_t(SnMusicSync_ExitCue)}) {
     for (uint32_t round = 0; round < kMaxSearchRounds && iterator.Item(); ++round) {
       uint32_t cue = rule.source.cueFilter;
@@ -299,23 +305,25 @@ void CSnMusicSwitchContext::SwitchTo(uint32_t childId) {
   bool throughPlaylist = false;
   const SnMusicTransitionRule* found = m_container->GetTransitionRule(
       m_container, source ? source->ID() : 0, source, childId, destination, throughPlaylist);
-  if (destination) destination->Release();
   const SnMusicTransitionRule& rule = found ? *found : CSnMusicTransitionAwareNode::GetDefaultRule();
 
   auto* item = PoolNew<Item>(g_DefaultPoolId);
   if (!item) {
+    if (destination) destination->Release();
     SOUND_LOG(Error, "Music switch %u: no memory for a switch; it keeps playing", m_container->ID());
     return;
   }
   item->childId = childId;
   int64_t preRoll = 0;
-  item->child = MakeChild(childId, &rule.destination, preRoll);
+  SnMusicSeek seek;
+  item->child = MakeChildOf(destination, childId, &rule.destination, seek, preRoll);  // the node the rule was found for
+  if (destination) destination->Release();
   const uint32_t rate = MusicSampleRate();
   const int64_t now = PlayRoot() ? MusicTimeSub(PlayRoot()->CurrentTime(), GetGlobalOffset()) : 0;
   int64_t lead = MusicTimeSub(MusicRateMs(rate, rule.destination.fadeTimeMs), rule.destination.fadeOffset);
   if (lead < preRoll) lead = preRoll;
   int64_t syncAt = 0;
-  if (!FindSwitchPoint(MusicTimeAdd(now, lead), rule, syncAt)) {
+  if (!FindSwitchPoint(MusicTimeAdd(now, lead), rule, iterator, syncAt)) {
     SOUND_LOG(Error, "Music switch %u: no sync point to switch at; it keeps playing", m_container->ID());
     FreeItem(item);
     return;

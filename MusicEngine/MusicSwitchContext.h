@@ -105,6 +105,9 @@ class CSnMusicSwitchContext final : public CSnMatrixAwareContext {
   CSnMatrixAwareContext* MakeChild(uint32_t childId, const SnMusicRuleDestination* rule, int64_t& preRoll);
   CSnMatrixAwareContext* MakeChild(uint32_t childId, const SnMusicRuleDestination* rule, SnMusicSeek& seek,
                                    int64_t& preRoll);
+  // The same for the child's node, already looked up (null: the id names nothing loaded).
+  CSnMatrixAwareContext* MakeChildOf(CSnHierarchyNode* node, uint32_t childId, const SnMusicRuleDestination* rule,
+                                     SnMusicSeek& seek, int64_t& preRoll);
   SNRESULT SeekChild(SnMusicSeek seek);
   // The first child plays from this context's time 0.
   SNRESULT SetUpFirstChild();
@@ -112,8 +115,10 @@ class CSnMusicSwitchContext final : public CSnMatrixAwareContext {
   void SwitchTo(uint32_t childId);
   // The item's child begins (its entry) at `syncAt`, playing its pre-roll before, with the entry's fade.
   void Place(Item* item, int64_t syncAt, int64_t preRoll, const SnMusicRuleDestination& entry);
-  // Where the rule's sync point lies after `from` (this context's time) in what plays.
-  bool FindSwitchPoint(int64_t from, const SnMusicTransitionRule& rule, int64_t& syncAt);
+  // Where the rule's sync point lies after `from` (this context's time) in what plays; `iterator`
+  // stands at what plays now (it moves on).
+  bool FindSwitchPoint(int64_t from, const SnMusicTransitionRule& rule, CSnMusicChainIterator& iterator,
+                       int64_t& syncAt);
   // Children scheduled after the current one, and the current one's stop, are called off.
   void CancelScheduled();
   void BecomeCurrent(Item* item);

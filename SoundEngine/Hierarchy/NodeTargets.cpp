@@ -20,18 +20,18 @@ uint64_t SortField(const SnRTPCKey& key, uint32_t level) {
 }  // namespace
 
 CSnTargetLink::CSnTargetLink(const SnRTPCKey& key) : m_key(key) {
-  m_next = LinkListHead();
-  LinkListHead() = this;
+  CSnTargetLink*& head = LinkListHead();
+  m_next = head;
+  if (m_next) m_next->m_link = &m_next;
+  m_link = &head;
+  head = this;
 }
 
 CSnTargetLink::~CSnTargetLink() {
   Detach();
-  for (CSnTargetLink** link = &LinkListHead(); *link; link = &(*link)->m_next) {
-    if (*link == this) {
-      *link = m_next;
-      break;
-    }
-  }
+  // Every playing voice holds a link: leaving must not walk the others.
+  *m_link = m_next;
+  if (m_next) m_next->m_link = m_link;
 }
 
 CSnTargetLink* CSnTargetLink::First() { return LinkListHead(); }

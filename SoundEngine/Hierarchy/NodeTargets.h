@@ -48,6 +48,7 @@ class CSnTargetLink {
 
  private:
   CSnTargetLink* m_next = nullptr;
+  CSnTargetLink** m_link = nullptr;  // what points at this link: the head or the previous link's m_next
   SnRTPCKey m_key;
   CSnHierarchyNode* m_target = nullptr;
   CSnHierarchyNode* m_motionBus = nullptr;

@@ -1,6 +1,9 @@
 // Playing objects that follow a node's game parameters through target links: which keys hear a
-// change, re-registration when a node gains a parameter, the manager's active list following the
-// targets, and the parameters that only the deciding node serves.
+// change, re-registration when a node gains a parameter (for every link still alive, whatever order
+// the others left in), the manager's active list following the targets, and the parameters that
+// only the deciding node serves.
+#include <memory>
+
 #include "tests/SoundBanks/NodeTestKinds.h"
 
 namespace {
@@ -74,6 +77,39 @@ TEST_F(SoundNodeSubscriptionTest, OnlyANewParameterMakesTheLinksRegisterAgain) {
   EXPECT_EQ((*node->Targets())[0].mask, SN::ParameterBit(0));
   EXPECT_EQ(node->AddCurve(9, 0, 0, 64, 4, 0, points, 2), SN::SN_InvalidParameter);
   link.Detach();
+}
+
+TEST_F(SoundNodeSubscriptionTest, LinksLeavingInAnyOrderLeaveTheOthersToRegisterAgain) {
+  Tools::BankNodeParams leaf;
+  leaf.curves = {LinearCurve(7, 0, 0.0f, -10.0f)};
+  ASSERT_EQ(LoadBank({{kLeafType, 70, leaf}}), SN::SN_Success);
+  TestNode* node = Node(70);
+  auto listed = [] {
+    std::vector<const SN::CSnTargetLink*> links;
+    for (const SN::CSnTargetLink* link = SN::CSnTargetLink::First(); link; link = link->Next()) links.push_back(link);
+    return links;
+  };
+  const size_t before = listed().size();
+  std::vector<std::unique_ptr<RecordingLink>> links;
+  for (int i = 0; i < 5; ++i) {
+    links.push_back(std::make_unique<RecordingLink>(SN::SnRTPCKey{}, SN::ParameterBit(0) | SN::ParameterBit(2)));
+    links.back()->Attach(node);
+  }
+  ASSERT_EQ(listed().size(), before + 5);
+  // The newest (first on the list), one in the middle and the oldest of the five go.
+  for (size_t gone : {size_t(4), size_t(2), size_t(0)}) links[gone].reset();
+  const std::vector<const SN::CSnTargetLink*> left = listed();
+  ASSERT_EQ(left.size(), before + 2);
+  for (size_t kept : {size_t(1), size_t(3)}) {
+    EXPECT_NE(std::find(left.begin(), left.end(), links[kept].get()), left.end());
+    EXPECT_EQ(links[kept]->asked, 1);
+  }
+  const SN::SnRTPCGraphPoint points[] = {{0.0f, 0.0f, SN::SnCurve_Linear}, {1.0f, 1.0f, SN::SnCurve_Linear}};
+  ASSERT_EQ(node->AddCurve(9, 0, 0, 2, 3, 0, points, 2), SN::SN_Success);
+  for (size_t kept : {size_t(1), size_t(3)}) EXPECT_EQ(links[kept]->asked, 2);
+  EXPECT_EQ(node->Targets()->Count(), 2u);
+  links.clear();
+  EXPECT_EQ(listed().size(), before);
 }
 
 TEST_F(SoundNodeSubscriptionTest, TheLastTargetLeavingMovesTheSubscriptionsToTheInactiveList) {

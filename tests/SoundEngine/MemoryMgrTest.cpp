@@ -1,5 +1,6 @@
-// Memory pools: TLSF limits and overhead, exact used-byte counts through a random stress, fixed
-// blocks in release order, and bad pool ids answered without touching memory.
+// Memory pools: TLSF limits and overhead, exact used-byte counts through a random stress, freed
+// blocks serving their size again, fixed blocks in release order, and bad pool ids answered
+// without touching memory.
 #include <algorithm>
 #include <random>
 #include <vector>
@@ -102,6 +103,60 @@ TEST(MemoryMgrTest, StressKeepsExactCountsAndAConsistentHeap) {
   void* all = MemoryMgr::Malloc(id, 1000000);
   EXPECT_NE(all, nullptr);
   MemoryMgr::Free(id, all);
+}
+
+TEST(MemoryMgrTest, FreedBlocksServeTheirSizeAgainAndGoBackWhenTheHeapRunsShort) {
+  MemoryScope memory;
+  const uint32_t bytes = 64 * 1024;
+  const SnMemPoolId id = MemoryMgr::CreatePool(nullptr, bytes, 64, SnMemPool_AllocHook, 0);
+  ASSERT_NE(id, kInvalidPoolId);
+  for (uint32_t size : {100u, 4000u}) {
+    void* first = MemoryMgr::Malloc(id, size);
+    ASSERT_NE(first, nullptr);
+    MemoryMgr::Free(id, first);
+    EXPECT_EQ(Used(id), 0u);
+    void* again = MemoryMgr::Malloc(id, size);
+    EXPECT_EQ(again, first) << size;
+    EXPECT_EQ(Used(id), ((size + 7) & ~7u) + kHeader);
+    MemoryMgr::Free(id, again);
+  }
+
+  // The pool filled with small or with large blocks, all freed: the ones kept for their size count
+  // as free, and a request for most of the pool still finds it in one piece.
+  for (uint32_t size : {48u, 2000u}) {
+    std::vector<void*> blocks;
+    for (void* p; (p = MemoryMgr::Malloc(id, size));) blocks.push_back(p);
+    ASSERT_GT(blocks.size(), 25u);
+    for (void* p : blocks) MemoryMgr::Free(id, p);
+    EXPECT_EQ(Used(id), 0u);
+    void* all = MemoryMgr::Malloc(id, bytes * 3 / 4);
+    ASSERT_NE(all, nullptr) << size;
+    EXPECT_EQ(Used(id), uint32_t(Tlsf::BlockSize(all)) + kHeader);
+    MemoryMgr::Free(id, all);
+    EXPECT_EQ(Used(id), 0u);
+  }
+  EXPECT_EQ(MemoryMgr::DestroyPool(id), SN_Success);
+}
+
+TEST(MemoryMgrTest, AKeptBlockServesOnlyTheAlignmentItHas) {
+  MemoryScope memory;
+  const SnMemPoolId id = MemoryMgr::CreatePool(nullptr, 64 * 1024, 64, SnMemPool_AllocHook, 0);
+  ASSERT_NE(id, kInvalidPoolId);
+  // Blocks of 32 bytes lie 40 apart: of two neighbours one is on 16 bytes and one is not.
+  void* a = MemoryMgr::Malloc(id, 32);
+  void* b = MemoryMgr::Malloc(id, 32);
+  ASSERT_TRUE(a && b);
+  void* off = reinterpret_cast<uintptr_t>(a) % 16 ? a : b;
+  void* on = off == a ? b : a;
+  ASSERT_NE(reinterpret_cast<uintptr_t>(off) % 16, 0u);
+  MemoryMgr::Free(id, off);
+  void* aligned = MemoryMgr::Malign(id, 32, 16);
+  ASSERT_NE(aligned, nullptr);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(aligned) % 16, 0u);
+  EXPECT_NE(aligned, off);
+  EXPECT_EQ(MemoryMgr::Malloc(id, 32), off);  // a plain request of its size takes it
+  for (void* p : {on, off, aligned}) MemoryMgr::Free(id, p);
+  EXPECT_EQ(Used(id), 0u);
 }
 
 TEST(MemoryMgrTest, TlsfWalkAgreesWithTheCounts) {
