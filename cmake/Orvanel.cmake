@@ -42,11 +42,11 @@ function(orv_test name)
     target_link_libraries(OrvTestMain PUBLIC GTest::gtest)
   endif()
   add_executable(${name} ${ARG_SOURCES})
+  set_target_properties(${name} PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE ${ORV_TEST_UNITY_BATCH})
   orv_link(${name} ${ARG_LINK})
   target_link_libraries(${name} PRIVATE OrvTestMain GTest::gtest GTest::gmock ${ARG_LIBS})
   # Every test file includes the test framework, whose headers cost about a second a file to compile.
   target_precompile_headers(${name} PRIVATE <gtest/gtest.h>)
-  set_target_properties(${name} PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE ${ORV_TEST_UNITY_BATCH})
   # One variable only: test discovery splits a list of them. The test main makes the runs headless.
   gtest_discover_tests(${name} WORKING_DIRECTORY ${CMAKE_SOURCE_DIR} DISCOVERY_TIMEOUT 60
                        PROPERTIES ENVIRONMENT "LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0")

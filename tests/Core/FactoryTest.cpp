@@ -59,7 +59,6 @@ struct LoadRecorder {
   std::vector<std::string> loaded;
 };
 
-
 void AddSpinner(GameObject& object, Vec3 axis, float degreesPerSecond) {
   auto* spinner = static_cast<Spinner*>(object.GetSpace()->CreateComponent(Core::ComponentType_Spinner));
   spinner->SetRotationAxis(axis);

@@ -24,7 +24,6 @@ struct Recorder {
   void Destroyed(GameObject* object) { heard->push_back(tag + ":" + object->m_name); }
 };
 
-
 class GameObjectTest : public ObjectModelTestBase {
  protected:
   GameObject* Named(const char* name) {

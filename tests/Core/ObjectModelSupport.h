@@ -119,7 +119,6 @@ inline std::unique_ptr<Core::GameSpace> NewSpace(const char* name) {
   return std::make_unique<Core::GameSpace>(name);
 }
 
-// Installs the script recorder for a test, and clears the records.
 // A named object with a transform at `at`, under `parent` when one is given.
 inline Core::GameObject* AddObject(Core::GameSpace& space, const char* name, Base::Vec3 at,
                                    Core::GameObject* parent = nullptr) {
@@ -138,6 +137,7 @@ Base::Function Make(const char* name) {
   return Base::Function(Base::MakeSignature<Fn>(), &Base::Thunk<Fn>, name);
 }
 
+// Installs the script recorder for a test, and clears the records.
 class ObjectModelTestBase : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -248,7 +248,6 @@ TEST_F(MusicEndToEndTest, ASegmentPlaysItsDefaultSubTrackFromPreEntryToPostExit)
   ExpectLevels(plane, c0, kSegmentEnd + 2 * kFrame, [](int64_t t) { return t < kSegmentEnd ? 0.25 : 0.0; });
 }
 
-
 // A stop without a fade silences the play over the frame of the stop; with a fade it dies away over
 // the fade, then the play ends and its voices with it.
 TEST_F(MusicEndToEndTest, AStopEndsThePlayAtOnceOrOverItsFade) {

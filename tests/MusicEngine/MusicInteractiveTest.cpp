@@ -757,7 +757,6 @@ TEST_F(MusicInteractiveTest, AStingerSoundingWhenASwitchCutsItsSegmentFadesOverT
 
 // ---- seeks and jumps on a switch ----
 
-
 struct HeardCallback {
   uint32_t type;
   uint32_t frame;

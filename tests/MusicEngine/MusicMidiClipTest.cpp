@@ -95,7 +95,7 @@ class MusicMidiClipTest : public BankTest::BankFixture {
   // Plays `frames` frames of `music` samples each; offsets divided by `speed` as the play's MIDI
   // clock does, sample positions counted in output frames of music / speed samples.
   std::vector<HeardEvent> Run(SN::CSnMusicMidiClipPlayer& clip, uint32_t frames, uint32_t music = 1024,
-                         float speed = 1.0f, std::function<void(uint32_t)> before = nullptr) {
+                              float speed = 1.0f, std::function<void(uint32_t)> before = nullptr) {
     std::vector<HeardEvent> heard;
     const uint32_t output = uint32_t(music / speed);
     for (uint32_t frame = 0; frame < frames; ++frame) {

@@ -23,7 +23,6 @@ using MusicModel::ModelRandomGroup;
 using MusicTest::Group;
 using MusicTest::Item;
 
-
 class MusicPlaylistIteratorTest : public MusicTest::MusicFixture {
  protected:
   void SetUp() override {

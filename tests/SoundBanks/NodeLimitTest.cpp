@@ -13,7 +13,7 @@ using SN::SnCountRecord;
 
 struct LimitedInstance final : SN::CSnPlaybackInstance {
   LimitedInstance(float priority, uint32_t sequence, SN::CSnRegisteredObj* object = nullptr,
-               uint8_t behaviour = SN::SnVirtual_Kill) {
+                  uint8_t behaviour = SN::SnVirtual_Kill) {
     m_priority = priority;
     m_sequenceNumber = sequence;
     m_pGameObject = object;

@@ -38,7 +38,8 @@ class RandomSequenceTest : public HierarchyFixture {
       container.children.push_back(11 + i);
       container.playlist.push_back({11 + i, weights[i]});
     }
-    objects.push_back({Tools::kBankRandomSequenceType, Tools::RandomSequencePayload(kRandomContainer, params, container)});
+    objects.push_back(
+        {Tools::kBankRandomSequenceType, Tools::RandomSequencePayload(kRandomContainer, params, container)});
     return Load(objects);
   }
   CSnRandomSequenceContainer* Container() { return Find<CSnRandomSequenceContainer>(kRandomContainer, false); }

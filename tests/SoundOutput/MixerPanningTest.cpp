@@ -99,7 +99,8 @@ TEST_F(MixerPanningTest, AMixerPansADirectionAndReadsTheDevice) {
   const SnChannelConfig surround = StandardConfig(kMask51);
   std::vector<float> matrix(MatrixFloats(surround, stereo), -1.0f);
   ASSERT_EQ(context_.ComputeDeviceMixMatrix(surround, stereo, matrix.data()), SN_Success);
-  const std::vector<float> expected = {1, 0, 0, 0, 0, 1, 0, 0, kEqualPower, kEqualPower, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0};
+  const std::vector<float> expected = {1, 0, 0, 0, 0, 1, 0, 0, kEqualPower, kEqualPower, 0, 0,
+                                       1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0};
   for (size_t i = 0; i < expected.size(); ++i) EXPECT_NEAR(matrix[i], expected[i], 1e-6) << i;
 }
 

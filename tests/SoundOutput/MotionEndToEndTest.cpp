@@ -101,7 +101,9 @@ class MotionEndToEndTest : public OutputFixture {
         ASSERT_NEAR(DeviceRecord().frames[f][t], model, std::fabs(model) * 2e-3 + 1e-6) << f << ", " << t;
       }
   }
-  uint32_t Post(const char* event) { return SoundEngine::PostEvent(event, kMotionObject, 0, nullptr, nullptr, 0, nullptr, 0); }
+  uint32_t Post(const char* event) {
+    return SoundEngine::PostEvent(event, kMotionObject, 0, nullptr, nullptr, 0, nullptr, 0);
+  }
   // Motion frames the device was handed with sound in them, each checked against the tone from
   // `first` on: the tone's samples at the unity gains, to within float rounding.
   void ExpectTone(size_t firstFrame, size_t frames, size_t fromSample) {

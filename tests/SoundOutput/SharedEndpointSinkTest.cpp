@@ -225,7 +225,8 @@ TEST_F(SharedEndpointSinkTest, ADeviceThatSettlesOnSixChannelsPlaysFiveOneSizedF
   EXPECT_EQ(Sink()->ChannelConfig(), StandardConfig(kMask51));
   EXPECT_EQ(Sink()->Output()->Channels(), 6u);
   EXPECT_EQ(LowerEngine::MainDevice()->ChannelConfig(), StandardConfig(kMask51));
-  Tone().Set(StandardConfig(kMaskStereo), kSinkFrame, [](uint32_t channel, uint32_t) { return channel ? -0.5f : 0.5f; });
+  Tone().Set(StandardConfig(kMaskStereo), kSinkFrame,
+             [](uint32_t channel, uint32_t) { return channel ? -0.5f : 0.5f; });
   ASSERT_EQ(SoundEngine::AddBehavioralExtension(&OutputTest::PassToneToMainDevice), SN_Success);
   const std::vector<float> taken = RenderAndTake();
   ASSERT_EQ(taken.size(), size_t(4) * kSinkFrame * 6);

@@ -134,7 +134,8 @@ class SpatialVoiceTest : public OutputTest::OutputFixture {
 
 TEST_F(SpatialVoiceTest, AVoiceToTheRightSplitsByTheTangentLawAndByTheHeadphoneLaw) {
   const double angle = 22.5 * kPi / 180.0;
-  ASSERT_EQ(SoundEngine::SetPosition(kSpatialObject, At(10.0 * std::sin(angle), 0.0, 10.0 * std::cos(angle))), SN_Success);
+  ASSERT_EQ(SoundEngine::SetPosition(kSpatialObject, At(10.0 * std::sin(angle), 0.0, 10.0 * std::cos(angle))),
+            SN_Success);
   CSnPlaybackInstance* instance = Start(kGameObject3D);
   Render();
   Render();
@@ -187,7 +188,8 @@ TEST_F(SpatialVoiceTest, AnObjectMovedEveryFrameRampsWithoutSteps) {
   // No step is larger than the steepest frame's slope.
   double steepest = 0.0;
   for (size_t f = 0; f < left.size() / kSpatialFrames; ++f)
-    steepest = std::max(steepest, std::fabs(left[f * kSpatialFrames + kSpatialFrames - 1] - left[f * kSpatialFrames]) / (kSpatialFrames - 1));
+    steepest = std::max(steepest, std::fabs(left[f * kSpatialFrames + kSpatialFrames - 1] - left[f * kSpatialFrames]) /
+                                      (kSpatialFrames - 1));
   ASSERT_GT(steepest, 0.0);
   for (size_t t = 1; t < left.size(); ++t) EXPECT_LE(std::fabs(left[t] - left[t - 1]), steepest * 1.01 + 1e-7) << t;
   // It ends on the left.

@@ -237,7 +237,8 @@ TEST_F(VoicePipelineTest, AMonoVoiceIsPannedWithItsVolumesAndRampsOnAChange) {
   right = Channel(1);
   for (uint32_t t = 0; t < kPipelineFrames; ++t) {
     const double ramp = gain + (next - gain) * double(t) / kPipelineFrames;
-    EXPECT_NEAR(right[t], Sample(kPipelineFrames + t) * ramp * 0.5, Sample(kPipelineFrames + t) * next * kDbTolerance) << t;
+    EXPECT_NEAR(right[t], Sample(kPipelineFrames + t) * ramp * 0.5, Sample(kPipelineFrames + t) * next * kDbTolerance)
+        << t;
   }
 }
 
@@ -379,7 +380,8 @@ TEST_F(VoicePipelineTest, AVirtualVoiceSkipsItsSourceAndReturnsAtTheRightSample)
   EXPECT_EQ(VoiceManager::ExcludedInstanceCount(), 0u);
   right = Channel(1);
   for (uint32_t t = 0; t < kPipelineFrames; ++t)
-    EXPECT_NEAR(right[t], Sample(3 * kPipelineFrames + t) * 0.5, Sample(3 * kPipelineFrames + t) * 0.5 * kDbTolerance) << t;
+    EXPECT_NEAR(right[t], Sample(3 * kPipelineFrames + t) * 0.5, Sample(3 * kPipelineFrames + t) * 0.5 * kDbTolerance)
+        << t;
   Platform::ReentrantGuard audio(GlobalAudioLock());
   VoiceManager::SetGlobalMaximum(VoiceManager::kDefaultMaxVoices);
 }
@@ -439,7 +441,8 @@ TEST_F(VoicePipelineTest, AStarvedSourceIsSilentForAFrameAndGoesOn) {
   EXPECT_EQ(OutputTest::SinkLog().frames.size(), 3u);
   const std::vector<double> right = Channel(1);
   for (uint32_t t = 0; t < kPipelineFrames; ++t)
-    EXPECT_NEAR(right[t], Sample(2 * kPipelineFrames + t) * 0.5, Sample(2 * kPipelineFrames + t) * 0.5 * kDbTolerance) << t;
+    EXPECT_NEAR(right[t], Sample(2 * kPipelineFrames + t) * 0.5, Sample(2 * kPipelineFrames + t) * 0.5 * kDbTolerance)
+        << t;
   SoundEngine::StopPlayingID(7);
   Render();
 }
