@@ -35,16 +35,6 @@ using OrvTest::WriteFile;
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
-GameObject* AddObject(GameSpace& space, const char* name, Vec3 at, GameObject* parent = nullptr) {
-  GameObject* object = space.CreateObject();
-  object->Name(name);
-  auto* transform = static_cast<Transform*>(space.CreateComponent(Core::ComponentType_Transform));
-  transform->SetLocalTranslation(at);
-  object->AttachComponent(transform);
-  if (parent) object->SetParent(parent);
-  return object;
-}
-
 // Windmill: a rotor (spinning, with a blade) and a tower, so the root counts 3 descendants, the rotor 1.
 GameObject* BuildWindmill(GameSpace& space) {
   GameObject* root = AddObject(space, "Windmill", {4.0f, 0.0f, 4.0f});

@@ -59,16 +59,6 @@ struct LoadRecorder {
   std::vector<std::string> loaded;
 };
 
-GameObject* AddObject(GameSpace& space, const char* name, Vec3 at, GameObject* parent = nullptr) {
-  GameObject* object = space.CreateObject();
-  object->Name(name);
-  auto* transform = static_cast<Transform*>(space.CreateComponent(Core::ComponentType_Transform));
-  transform->SetLocalTranslation(at);
-  object->AttachComponent(transform);
-  if (parent) object->SetParent(parent);
-  return object;
-}
-
 void AddSpinner(GameObject& object, Vec3 axis, float degreesPerSecond) {
   auto* spinner = static_cast<Spinner*>(object.GetSpace()->CreateComponent(Core::ComponentType_Spinner));
   spinner->SetRotationAxis(axis);

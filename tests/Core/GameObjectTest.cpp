@@ -24,11 +24,6 @@ struct Recorder {
   void Destroyed(GameObject* object) { heard->push_back(tag + ":" + object->m_name); }
 };
 
-template <auto Fn>
-Base::Function Make(const char* name) {
-  return Base::Function(Base::MakeSignature<Fn>(), &Base::Thunk<Fn>, name);
-}
-
 class GameObjectTest : public ObjectModelTestBase {
  protected:
   GameObject* Named(const char* name) {

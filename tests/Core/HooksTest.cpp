@@ -11,6 +11,7 @@
 #include "Base/TraceLog.h"
 #include "Base/Vector.h"
 #include "Base/function/Thunk.h"
+#include "ObjectModelSupport.h"
 #include "tests/Support/LogCapture.h"
 
 namespace {
@@ -40,10 +41,7 @@ struct Listener {
   void Created(Space* space) { g_calls.push_back(tag + (space ? "@" : "0")); }
 };
 
-template <auto Fn>
-Function Make(const char* name) {
-  return Function(Base::MakeSignature<Fn>(), &Base::Thunk<Fn>, name);
-}
+using ObjectModelTest::Make;
 
 template <class F>
 std::string Stderr(F&& body) {

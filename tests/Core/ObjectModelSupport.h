@@ -12,10 +12,12 @@
 
 #include "Base/Reflection/Registration.h"
 #include "Base/TraceLog.h"
+#include "Base/function/Thunk.h"
 #include "Core/ComponentCreator.h"
 #include "Core/EngineLinks.h"
 #include "Core/GameObject.h"
 #include "Core/GameSpace.h"
+#include "Core/Transform.h"
 #include "tests/Support/LogCapture.h"
 
 namespace ObjectModelTest {
@@ -115,6 +117,24 @@ class ScriptStubScope {
 // Spaces are large: always on the heap.
 inline std::unique_ptr<Core::GameSpace> NewSpace(const char* name) {
   return std::make_unique<Core::GameSpace>(name);
+}
+
+// A named object with a transform at `at`, under `parent` when one is given.
+inline Core::GameObject* AddObject(Core::GameSpace& space, const char* name, Base::Vec3 at,
+                                   Core::GameObject* parent = nullptr) {
+  Core::GameObject* object = space.CreateObject();
+  object->Name(name);
+  auto* transform = static_cast<Core::Transform*>(space.CreateComponent(Core::ComponentType_Transform));
+  transform->SetLocalTranslation(at);
+  object->AttachComponent(transform);
+  if (parent) object->SetParent(parent);
+  return object;
+}
+
+// A bound function of `Fn` under `name`, as hook tables take them.
+template <auto Fn>
+Base::Function Make(const char* name) {
+  return Base::Function(Base::MakeSignature<Fn>(), &Base::Thunk<Fn>, name);
 }
 
 // Installs the script recorder for a test, and clears the records.

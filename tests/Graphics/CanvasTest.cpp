@@ -17,8 +17,8 @@ using Graphics::Canvas;
 using Graphics::GraphicsMaster;
 using Graphics::RenderList;
 
-struct Model : Graphics::BaseModel {
-  Model(uint32_t material, uint32_t mesh) {
+struct ListedModel : Graphics::BaseModel {
+  ListedModel(uint32_t material, uint32_t mesh) {
     m_materialID = material;
     m_meshID = mesh;
   }
@@ -38,9 +38,9 @@ struct Particles : Graphics::RenderableObject {
   bool IsDrawnBefore(const RenderableObject*) const override { return false; }
 };
 
-struct ModelAndLight : Model, TestLight {
-  ModelAndLight() : Model(0, 0), TestLight(Point) {}
-  using Model::Draw;
+struct ModelAndLight : ListedModel, TestLight {
+  ModelAndLight() : ListedModel(0, 0), TestLight(Point) {}
+  using ListedModel::Draw;
 };
 
 struct DrawCall {
@@ -158,7 +158,7 @@ TEST_F(Canvases, DrawHandsTheFinishedListToTheRenderCoreOnceAndIsSilentOtherwise
   EXPECT_EQ(g_drawn.count, 0);
   EXPECT_EQ(log_.Take(), "");
 
-  Model late(3, 0), early(1, 9);
+  ListedModel late(3, 0), early(1, 9);
   log_.Take();  // the models' default mesh and material load on first use
   canvas->Begin(nullptr);
   master_.SetDefaultCanvas(0);
@@ -212,12 +212,12 @@ TEST_F(Canvases, ListsRotateOncePerEndAndKeepTheirCameras) {
 
 TEST_F(Canvases, RenderablesAreFiledByKindAndSortedModelsFirstThenLightsByKind) {
   RenderList list;
-  Model m31(3, 1), m12(1, 2), m11(1, 1);
+  ListedModel m31(3, 1), m12(1, 2), m11(1, 1);
   TestLight spot(Graphics::Light::Spot), directional(Graphics::Light::Directional), point(Graphics::Light::Point);
   Particles p1, p2;
   ModelAndLight both;
   for (Graphics::RenderableObject* r : std::initializer_list<Graphics::RenderableObject*>{
-           &m31, &p1, &spot, &m12, &directional, &p2, &m11, &point, static_cast<Model*>(&both)})
+           &m31, &p1, &spot, &m12, &directional, &p2, &m11, &point, static_cast<ListedModel*>(&both)})
     list.Add(0, r);
   EXPECT_FALSE(list.IsCleared());
   list.Sort();

@@ -13,7 +13,9 @@
 #include <cmath>
 #include <filesystem>
 
-using namespace RenderTest;
+using RenderTest::Model;
+using RenderTest::Pixel;
+using RenderTest::SceneFixture;
 using Base::Vec3;
 using Base::Vec4;
 

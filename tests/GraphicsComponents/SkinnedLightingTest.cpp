@@ -26,10 +26,10 @@ using Base::Vec3;
 using namespace ContentWriters;
 using RenderTest::Pixel;
 
-const float kHalf = std::sqrt(0.5f);
+const float kRootHalf = std::sqrt(0.5f);
 // The Transform's rotation that carries +x onto +y, a quarter turn about z (a key's rotation, taken
-// the other way round, is (kHalf, 0, 0, kHalf)), and half a turn about x, which turns y and z over.
-const Quaternion kQuarterAboutZ(kHalf, 0, 0, -kHalf);
+// the other way round, is (kRootHalf, 0, 0, kRootHalf)), and half a turn about x, which turns y and z over.
+const Quaternion kQuarterAboutZ(kRootHalf, 0, 0, -kRootHalf);
 const Quaternion kHalfAboutX(0, 1, 0, 0);
 
 class SkinnedLighting : public RenderTest::SceneFixture {
@@ -138,7 +138,7 @@ TEST_F(SkinnedLighting, ABarInItsBindPoseIsLitFaceByFaceAsTheSameBarUnskinned) {
 // front faces, normal (0, 0, -1), meet the way back to it at 0.8 (204), the faces turned to +x (the
 // bars' bottoms) at 0.6 (153).
 TEST_F(SkinnedLighting, ABoneTurnedAQuarterStandsTheBarUpLitAsTheSameBarTurnedWhole) {
-  const KeyRecord rootTurned{0, {0, 0, 0}, {kHalf, 0, 0, kHalf}}, tipAtRest{0, {4, 0, 0}, {1, 0, 0, 0}};
+  const KeyRecord rootTurned{0, {0, 0, 0}, {kRootHalf, 0, 0, kRootHalf}}, tipAtRest{0, {4, 0, 0}, {1, 0, 0, 0}};
   const std::string mesh = BarMesh({{"Stand", 1, {rootTurned, tipAtRest}}});
   // Both 4 high and 1.5 across: the skinned bar is scaled across after its bones stood it up, the
   // plain one across before its Transform turns it.

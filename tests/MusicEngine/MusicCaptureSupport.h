@@ -11,6 +11,7 @@
 #include "MusicEngine/MusicEngine.h"
 #include "SoundEngine/SoundEngine.h"
 #include "SoundEngine/SoundEngineBankApi.h"
+#include "tests/SoundBanks/BankTestSupport.h"
 #include "tests/SoundOutput/OutputTestSupport.h"
 #include "tools/SoundBank/BankWriter.h"
 #include "tools/SoundBank/NodeParamsWriter.h"
@@ -28,7 +29,10 @@ constexpr double kVoiceUnity = kFastUnity * kFastUnity * kFastUnity;
 // Frames rendered since the fixture began (callbacks note the frame they came in).
 inline uint32_t g_frame = 0;
 
-inline uint32_t Id(const char* name) { return SN::SoundEngine::GetIDFromString(name); }
+// The ramp the builder writes into a source, at source sample `at`, full scale 1.
+inline double Ramp(int64_t at) { return double(int16_t(uint16_t(uint32_t(at) * 37u))) / 32768.0; }
+
+using BankTest::Id;
 
 // A node's playback speed (parameter 41) following PlayerSpeed one for one.
 inline Tools::BankNodeCurve PlayerSpeedCurve() {

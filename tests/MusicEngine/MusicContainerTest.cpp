@@ -11,10 +11,8 @@ using MusicTest::Segment120;
 using MusicTest::CountingSegment;
 using Tools::BankPlaylistRecord;
 
-template <typename... Fields>
-BankPlaylistRecord Group(Fields... fields) { return MusicTest::PlaylistGroup(fields...); }
-template <typename... Fields>
-BankPlaylistRecord Item(Fields... fields) { return MusicTest::PlaylistItem(fields...); }
+using MusicTest::Group;
+using MusicTest::Item;
 
 class MusicContainerTest : public MusicTest::MusicFixture {
  protected:

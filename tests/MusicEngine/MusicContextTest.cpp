@@ -161,8 +161,6 @@ TEST_F(MusicContextTest, AStopFadeEndsStoppingAtTheFrameEnd) {
   EXPECT_EQ(destroyed_, 1);
 }
 
-}  // namespace
-
 // A fade-in with a start offset begins that many whole frames into its course (a part frame does
 // not count; an offset before its beginning leaves it at its beginning, one past its end makes it
 // whole at once): a linear fade of D frames gives (offset frames + frames rendered) / D.
@@ -197,3 +195,5 @@ TEST_F(MusicContextTest, AFadeInsStartOffsetAdvancesItByWholeFrames) {
   for (TreeContext* root : roots) root->Release();
   EXPECT_EQ(destroyed_, 5);
 }
+
+}  // namespace

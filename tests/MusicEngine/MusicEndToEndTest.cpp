@@ -45,7 +45,7 @@ struct Heard {
   uint32_t cue;
 };
 std::vector<Heard> g_heard;
-uint32_t& g_frame = MusicCapture::g_frame;
+using MusicCapture::g_frame;
 
 void Record(uint32_t type, SnCallbackInfo* info) {
   uint32_t cue = 0;
@@ -247,9 +247,6 @@ TEST_F(MusicEndToEndTest, ASegmentPlaysItsDefaultSubTrackFromPreEntryToPostExit)
   ASSERT_EQ(c0, 2 * kFrame) << "a clip at 0 without look-ahead starts in the play's first frame";
   ExpectLevels(plane, c0, kSegmentEnd + 2 * kFrame, [](int64_t t) { return t < kSegmentEnd ? 0.25 : 0.0; });
 }
-
-// The ramp's sample at a source frame, full scale 1.
-double Ramp(int64_t frame) { return double(int16_t(uint16_t(uint32_t(frame) * 37u))) / 32768.0; }
 
 // A stop without a fade silences the play over the frame of the stop; with a fade it dies away over
 // the fade, then the play ends and its voices with it.

@@ -390,8 +390,6 @@ TEST_F(MusicInteractiveTest, AStepSequenceGoesOnFromOnePlayToTheNext) {
     EXPECT_NEAR(levels[k], 0.1 * double(k + 1) * kVoiceUnity * kCentreToPair * 32768.0, 1.0) << k;
 }
 
-}  // namespace
-
 // ---- switch containers ----
 
 std::vector<uint32_t> g_syncPoints;  // frames of the switch notifications
@@ -759,9 +757,6 @@ TEST_F(MusicInteractiveTest, AStingerSoundingWhenASwitchCutsItsSegmentFadesOverT
 
 // ---- seeks and jumps on a switch ----
 
-// The builder's ramp tone at source sample `at`.
-double Ramp(int64_t at) { return double(int16_t(uint16_t(uint32_t(at) * 37u))) / 32768.0; }
-
 struct HeardCallback {
   uint32_t type;
   uint32_t frame;
@@ -988,3 +983,5 @@ TEST_F(MusicInteractiveTest, ASeekDuringASwitchRestartsTheChildSwitchedTo) {
   const int64_t seekAt = 80 * kFrame;
   ExpectLevels(plane, c0, size_t(2 * kBar - 2 * kFrame), [&](int64_t t) { return t < seekAt ? Ramp(t) : 0.5; }, 1.5);
 }
+
+}  // namespace

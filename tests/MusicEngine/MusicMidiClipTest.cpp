@@ -15,14 +15,14 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-struct Heard {
+struct HeardEvent {
   uint64_t sample;  // from the clip's first frame
   uint8_t type, channel, data1, data2;
   bool flagA, flagB;
-  bool operator==(const Heard&) const = default;
+  bool operator==(const HeardEvent&) const = default;
 };
 
-std::ostream& operator<<(std::ostream& out, const Heard& h) {
+std::ostream& operator<<(std::ostream& out, const HeardEvent& h) {
   return out << "{" << h.sample << " " << int(h.type) << "/" << int(h.channel) << " " << int(h.data1) << " "
              << int(h.data2) << (h.flagA ? " A" : "") << (h.flagB ? " B" : "") << "}";
 }
@@ -94,9 +94,9 @@ class MusicMidiClipTest : public BankTest::BankFixture {
   }
   // Plays `frames` frames of `music` samples each; offsets divided by `speed` as the play's MIDI
   // clock does, sample positions counted in output frames of music / speed samples.
-  std::vector<Heard> Run(SN::CSnMusicMidiClipPlayer& clip, uint32_t frames, uint32_t music = 1024,
-                         float speed = 1.0f, std::function<void(uint32_t)> before = nullptr) {
-    std::vector<Heard> heard;
+  std::vector<HeardEvent> Run(SN::CSnMusicMidiClipPlayer& clip, uint32_t frames, uint32_t music = 1024,
+                              float speed = 1.0f, std::function<void(uint32_t)> before = nullptr) {
+    std::vector<HeardEvent> heard;
     const uint32_t output = uint32_t(music / speed);
     for (uint32_t frame = 0; frame < frames; ++frame) {
       if (before) before(frame);
@@ -162,7 +162,7 @@ TEST_F(MusicMidiClipTest, TheHeaderGivesTheRatesAndBadHeadersOrTemposAreRefused)
 TEST_F(MusicMidiClipTest, NotesLandOnTheirSamplesThroughRunningStatusSysExAndMeta) {
   SN::CSnMusicMidiClipPlayer clip;
   ASSERT_EQ(Open(clip, Tools::WriteMidiClip(TwoNotes())), SN::SN_Success);
-  const std::vector<Heard> expected = {
+  const std::vector<HeardEvent> expected = {
       {0, 0xB0, 3, 7, 100, false, true},      {48000, 0x90, 3, 60, 100, false, false},
       {72000, 0x80, 3, 60, 0, false, false},  {96000, 0x90, 3, 64, 90, false, false},
       {120000, 0x80, 3, 64, 64, false, false},
@@ -178,7 +178,7 @@ TEST_F(MusicMidiClipTest, NotesLandOnTheirSamplesThroughRunningStatusSysExAndMet
   // At speed 2 the music frame holds 2,048 samples and lands in 1,024: every note comes twice as soon.
   SN::CSnMusicMidiClipPlayer fast;
   ASSERT_EQ(Open(fast, Tools::WriteMidiClip(TwoNotes())), SN::SN_Success);
-  const std::vector<Heard> heard = Run(fast, 100, 2048, 2.0f);
+  const std::vector<HeardEvent> heard = Run(fast, 100, 2048, 2.0f);
   ASSERT_EQ(heard.size(), 5u);
   EXPECT_EQ(heard[1].sample, 24000u);
   EXPECT_EQ(heard[2].sample, 36000u);
@@ -197,9 +197,9 @@ TEST_F(MusicMidiClipTest, SeeksAndLoopsGoRoundWithoutEndAndZeroLengthPassesPlayO
   // A begin at 1,000 ms puts the note of tick 960 at the first sample.
   SN::CSnMusicMidiClipPlayer late;
   ASSERT_EQ(Open(late, Tools::WriteMidiClip(TwoNotes()), 1000.0), SN::SN_Success);
-  std::vector<Heard> heard = Run(late, 2);
+  std::vector<HeardEvent> heard = Run(late, 2);
   ASSERT_FALSE(heard.empty());
-  EXPECT_EQ(heard[0], (Heard{0, 0x90, 3, 60, 100, false, true}));
+  EXPECT_EQ(heard[0], (HeardEvent{0, 0x90, 3, 60, 100, false, true}));
   // A begin past the last event of a clip that does not loop plays nothing.
   SN::CSnMusicMidiClipPlayer past;
   EXPECT_EQ(Open(past, Tools::WriteMidiClip(TwoNotes()), 5000.0), SN::SN_Failure);
@@ -209,7 +209,7 @@ TEST_F(MusicMidiClipTest, SeeksAndLoopsGoRoundWithoutEndAndZeroLengthPassesPlayO
   ASSERT_EQ(Open(loop, Tools::WriteMidiClip(LoopPass()), 0.0, true), SN::SN_Success);
   heard = Run(loop, 30);
   std::vector<uint64_t> ons, offs;
-  for (const Heard& h : heard) (h.type == 0x90 ? ons : offs).push_back(h.sample);
+  for (const HeardEvent& h : heard) (h.type == 0x90 ? ons : offs).push_back(h.sample);
   EXPECT_EQ(ons, (std::vector<uint64_t>{0, 9600, 19200, 28800}));
   EXPECT_EQ(offs, (std::vector<uint64_t>{4800, 14400, 24000}));
 
@@ -240,8 +240,8 @@ TEST_F(MusicMidiClipTest, AStoppedClipKeepsItsNoteOffsAndControllersButNoNewNote
   clip.Stop(600);
   clip.Stop(900);  // the earlier stop stands
   EXPECT_EQ(clip.StopOffset(), 600u);
-  const std::vector<Heard> heard = Run(clip, 3);
-  const std::vector<Heard> expected = {
+  const std::vector<HeardEvent> heard = Run(clip, 3);
+  const std::vector<HeardEvent> expected = {
       {0, 0x90, 0, 40, 90, false, true},
       {500, 0x80, 0, 40, 64, false, false},
       {800, 0xB0, 0, 64, 127, false, false},
@@ -257,7 +257,7 @@ TEST_F(MusicMidiClipTest, AStoppedClipKeepsItsNoteOffsAndControllersButNoNewNote
   EXPECT_TRUE(now.Stop(SN::CSnMusicMidiClipPlayer::kNoStop));
   EXPECT_FALSE(now.Stop(SN::CSnMusicMidiClipPlayer::kNoStop));
   EXPECT_TRUE(now.StoppedAtOnce());
-  for (const Heard& h : Run(now, 3)) EXPECT_NE(h.type, 0x90) << h;
+  for (const HeardEvent& h : Run(now, 3)) EXPECT_NE(h.type, 0x90) << h;
 
   // A paused clip holds its place.
   SN::CSnMusicMidiClipPlayer paused;
@@ -360,7 +360,7 @@ TEST_F(MusicMidiClipTest, MediaThatIsNoEventEndsTheEvents) {
     SCOPED_TRACE(name);
     SN::CSnMusicMidiClipPlayer clip;
     const bool opened = Open(clip, bytes, 0.0, true) == SN::SN_Success;
-    const std::vector<Heard> heard = opened ? Run(clip, 200) : std::vector<Heard>{};
+    const std::vector<HeardEvent> heard = opened ? Run(clip, 200) : std::vector<HeardEvent>{};
     if (name == "stray-data-byte.mid") {
       // A data byte after a meta event, before any channel status: nothing to repeat.
       EXPECT_TRUE(heard.empty());

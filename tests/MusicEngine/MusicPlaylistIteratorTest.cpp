@@ -20,11 +20,8 @@ using Tools::BankPlaylistRecord;
 using MusicModel::ModelRand;
 using MusicModel::ModelRandomGroup;
 
-template <typename... Fields>
-BankPlaylistRecord Group(Fields... fields) { return MusicTest::PlaylistGroup(fields...); }
-template <typename... Fields>
-BankPlaylistRecord Item(Fields... fields) { return MusicTest::PlaylistItem(fields...); }
-
+using MusicTest::Group;
+using MusicTest::Item;
 
 class MusicPlaylistIteratorTest : public MusicTest::MusicFixture {
  protected:

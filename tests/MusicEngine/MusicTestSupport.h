@@ -56,6 +56,12 @@ inline Tools::BankPlaylistRecord PlaylistItem(uint32_t itemId, uint32_t segmentI
   return record;
 }
 
+// The same records under the short names the container and iterator tests write their lists in.
+template <typename... Fields>
+Tools::BankPlaylistRecord Group(Fields... fields) { return PlaylistGroup(fields...); }
+template <typename... Fields>
+Tools::BankPlaylistRecord Item(Fields... fields) { return PlaylistItem(fields...); }
+
 // A segment counting its preparations.
 class CountingSegment : public SN::CSnMusicSegmentNode {
  public:

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "Base/TraceLog.h"
@@ -18,6 +19,13 @@
 #include "tests/Support/LogCapture.h"
 
 namespace PhysicsTest {
+
+// How often `what` occurs in `text` (log lines in a captured log).
+inline size_t Count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
 
 class Worlds : public ::testing::Test {
  protected:

@@ -34,11 +34,7 @@ namespace {
 using Physics::PhysicsSystem;
 using Physics::RigidBody;
 
-size_t Count(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
+using PhysicsTest::Count;
 
 void ExpectVec(Base::Vec3 v, float x, float y, float z) {
   EXPECT_FLOAT_EQ(v.x, x);

@@ -25,11 +25,7 @@ using Base::Vec3;
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 constexpr float kInf = std::numeric_limits<float>::infinity();
 
-size_t Count(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
+using PhysicsTest::Count;
 
 class UnfitValuesTest : public PhysicsTest::Worlds {
  protected:

@@ -14,8 +14,9 @@ using BankTest::Build;
 
 using BankTest::Bytes;
 
-// The hash of "TestBank", "Init" and "GeneralBank" (32-bit FNV-1 of the lower-case name).
-constexpr uint32_t kTestBankId = 0xC42E767B;
+using BankTest::kTestBankId;
+
+// The hash of "Init" and "GeneralBank" (32-bit FNV-1 of the lower-case name).
 constexpr uint32_t kInitId = 0x50C63A23;
 constexpr uint32_t kGeneralBankId = 0x3E87719D;
 

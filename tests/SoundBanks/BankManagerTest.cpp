@@ -542,7 +542,7 @@ TEST_P(BankManagerTest, TermWithBanksLoadedAndUnloadingLetsEverythingGo) {
   EXPECT_EQ(SN::g_pBankManager, nullptr);
 }
 
-uint32_t DefaultPoolUsed() {
+uint32_t CheckedDefaultPoolUsed() {
   SN::MemoryMgr::PoolMemInfo info;
   EXPECT_EQ(SN::MemoryMgr::GetPoolMemoryUsed(SN::g_DefaultPoolId, info), SN::SN_Success);
   return info.usedBytes;
@@ -580,7 +580,7 @@ TEST_P(BankManagerTest, ASourceDescriptorTakesItsMediaFromTheBankAndGivesItBack)
 }
 
 TEST_P(BankManagerTest, ASourceDescriptorFreesOnlyTheBlockItOwns) {
-  const uint32_t before = DefaultPoolUsed();
+  const uint32_t before = CheckedDefaultPoolUsed();
   // Bytes the caller keeps, in the storage bits of a streamed file (flags & 0x7C == 4): not the
   // descriptor's to free, and handed out without a reference of the media table.
   auto* callers = static_cast<uint8_t*>(SN::MemoryMgr::Malign(SN::g_DefaultPoolId, 64, 16));
@@ -597,16 +597,16 @@ TEST_P(BankManagerTest, ASourceDescriptorFreesOnlyTheBlockItOwns) {
   EXPECT_EQ(Banks().MediaReferences(900), 0u);
   EXPECT_EQ(source.PrepareMedia(), SN::SN_Success);  // nothing to load for bytes it carries
   EXPECT_EQ(Banks().MediaReferences(900), 0u);
-  const uint32_t withCallers = DefaultPoolUsed();
+  const uint32_t withCallers = CheckedDefaultPoolUsed();
   source.Clear();
-  EXPECT_EQ(DefaultPoolUsed(), withCallers);
+  EXPECT_EQ(CheckedDefaultPoolUsed(), withCallers);
   EXPECT_EQ(callers[63], 0x5A);
   EXPECT_EQ(source.data, nullptr);
   EXPECT_EQ(source.fileId, 0xFFFFFFFFu);
   EXPECT_EQ(source.codecId, 0xFFFFFFFFu);
   EXPECT_EQ(source.flags, 0u);
   SN::MemoryMgr::Free(SN::g_DefaultPoolId, callers);
-  EXPECT_EQ(DefaultPoolUsed(), before);
+  EXPECT_EQ(CheckedDefaultPoolUsed(), before);
 
   // An external source owns a copy of its name; a clone owns one of its own.
   char16_t name[] = u"Voice.snm";
@@ -625,16 +625,16 @@ TEST_P(BankManagerTest, ASourceDescriptorFreesOnlyTheBlockItOwns) {
   source.Clear();
   EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(clone->data)), u"Voice.snm");
   SN::CSnSourceDesc::Destroy(clone);
-  EXPECT_EQ(DefaultPoolUsed(), before);
+  EXPECT_EQ(CheckedDefaultPoolUsed(), before);
   EXPECT_EQ(source.SetExternalSource(0x30000, nullptr, 7, 8, false, false), SN::SN_InvalidParameter);
   EXPECT_FALSE(source.owned);
 }
 
 // An outside loader (as the music engine's) that makes two objects of each object it is given,
 // though the bank made room for one.
-class TestNode final : public SN::CSnIndexedObject {
+class LoaderNode final : public SN::CSnIndexedObject {
  public:
-  explicit TestNode(uint32_t id) : CSnIndexedObject(id, SN::SnIndex_Nodes) {}
+  explicit LoaderNode(uint32_t id) : CSnIndexedObject(id, SN::SnIndex_Nodes) {}
 };
 SN::SNRESULT TwoObjectsEach(const SN::SnHircObjectHeader& header, SN::CSnLoadedBank* bank, uint32_t) {
   SN::CSnSoundBankReader* reader = bank->LoadingReader();
@@ -644,7 +644,7 @@ SN::SNRESULT TwoObjectsEach(const SN::SnHircObjectHeader& header, SN::CSnLoadedB
   memcpy(&id, payload, sizeof id);
   reader->ReleaseData();
   for (uint32_t i = 0; i < 2; ++i) {
-    auto* node = SN::PoolNew<TestNode>(SN::g_DefaultPoolId, id + i);
+    auto* node = SN::PoolNew<LoaderNode>(SN::g_DefaultPoolId, id + i);
     if (!node) return SN::SN_InsufficientMemory;
     SN::g_pObjectIndex->List(SN::SnIndex_Nodes).Insert(node);
     bank->AddObject(node);

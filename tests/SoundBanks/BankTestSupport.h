@@ -30,6 +30,9 @@
 
 namespace BankTest {
 
+// The hash of "TestBank" (32-bit FNV-1 of the lower-case name), the bank most tests build.
+constexpr uint32_t kTestBankId = 0xC42E767B;
+
 inline uint32_t Id(const char* name) { return SN::SoundEngine::GetIDFromString(name); }
 
 // A fuzz target's committed seeds, in tests/fuzz/corpus/<target>/, are the bytes a writer makes

@@ -16,7 +16,7 @@ namespace {
 using BankTest::Build;
 using BankTest::Bytes;
 
-constexpr uint32_t kTestBankId = 0xC42E767B;  // the hash of "TestBank"
+using BankTest::kTestBankId;
 constexpr uint32_t kMaxDuckDefault = 0xC2C0999A;  // -96.3
 constexpr uint32_t kMinus3 = 0xC0400000, kMinus6 = 0xC0C00000, kMinus1 = 0xBF800000, kMinusHalf = 0xBF000000;
 constexpr uint32_t k90 = 0x42B40000, k180 = 0x43340000, k20 = 0x41A00000, k10 = 0x41200000, k100 = 0x42C80000;

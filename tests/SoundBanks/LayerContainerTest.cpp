@@ -11,7 +11,7 @@ namespace {
 using namespace HierarchyTest;
 using SN::CSnLayerContainer;
 
-constexpr uint32_t kContainer = 70;
+constexpr uint32_t kLayerContainer = 70;
 constexpr uint32_t kCrossfade = 910;
 
 Tools::BankObject LayerObject(uint32_t id, const std::vector<uint32_t>& children,
@@ -34,12 +34,12 @@ class LayerContainerTest : public HierarchyFixture {
     SN::g_pRTPCMgr->SetRTPCImmediate(kCrossfade, 0.0f, {});
     HierarchyFixture::TearDown();
   }
-  CSnLayerContainer* Container() { return Find<CSnLayerContainer>(kContainer, false); }
+  CSnLayerContainer* Container() { return Find<CSnLayerContainer>(kLayerContainer, false); }
 };
 
 TEST_F(LayerContainerTest, EveryChildPlaysAndOneSuccessIsEnough) {
   ASSERT_EQ(Load({SoundObject(11, MemorySource(101, 64)), SoundObject(12, MemorySource(102, 64)),
-                  SoundObject(13, MemorySource(103, 64)), LayerObject(kContainer, {13, 11, 12}, {})}),
+                  SoundObject(13, MemorySource(103, 64)), LayerObject(kLayerContainer, {13, 11, 12}, {})}),
             SN::SN_Success);
   EXPECT_EQ(Container()->NodeCategory(), 5u);
   SN::CSnPlayParams params;
@@ -52,21 +52,21 @@ TEST_F(LayerContainerTest, EveryChildPlaysAndOneSuccessIsEnough) {
 }
 
 TEST_F(LayerContainerTest, AnEmptyContainerSucceedsWithoutPlaying) {
-  ASSERT_EQ(Load({LayerObject(kContainer, {}, {})}), SN::SN_Success);
+  ASSERT_EQ(Load({LayerObject(kLayerContainer, {}, {})}), SN::SN_Success);
   SN::CSnPlayParams params;
   EXPECT_EQ(Container()->Play(params), SN::SN_Success);
   EXPECT_TRUE(player_.plays.empty());
 }
 
 TEST_F(LayerContainerTest, LayersAttachToChildrenAsTheyJoin) {
-  ASSERT_EQ(Load({SoundObject(11, MemorySource(101, 64)), LayerObject(kContainer, {11}, {Crossfade(11, 12)})}),
+  ASSERT_EQ(Load({SoundObject(11, MemorySource(101, 64)), LayerObject(kLayerContainer, {11}, {Crossfade(11, 12)})}),
             SN::SN_Success);
   SN::CSnContainerLayer* layer = Container()->LayerAt(0);
   EXPECT_EQ(layer->AttachedChild(11), Sound(11));
   EXPECT_EQ(layer->AttachedChild(12), nullptr);
   // A child loaded later under the container attaches as it joins.
   Tools::BankNodeParams under;
-  under.parentId = kContainer;
+  under.parentId = kLayerContainer;
   ASSERT_EQ(Load({SoundObject(12, MemorySource(102, 64), under)}), SN::SN_Success);
   EXPECT_EQ(Sound(12)->Parent(), Container());
   EXPECT_EQ(layer->AttachedChild(12), Sound(12));
@@ -80,14 +80,14 @@ TEST_F(LayerContainerTest, AChildParentedElsewhereFailsItsLayer) {
   ASSERT_EQ(Load({SoundObject(11, MemorySource(101, 64)),
                   {Tools::kBankRandomSequenceType, Tools::RandomSequencePayload(60, {}, other)}}),
             SN::SN_Success);
-  EXPECT_EQ(Load({SoundObject(12, MemorySource(102, 64)), LayerObject(kContainer, {12}, {Crossfade(12, 11)})}),
+  EXPECT_EQ(Load({SoundObject(12, MemorySource(102, 64)), LayerObject(kLayerContainer, {12}, {Crossfade(12, 11)})}),
             SN::SN_Failure);
   EXPECT_EQ(Container(), nullptr);
 }
 
 TEST_F(LayerContainerTest, TheCrossfadeGivesEachChildItsCurvesGain) {
   ASSERT_EQ(Load({SoundObject(11, MemorySource(101, 64)), SoundObject(12, MemorySource(102, 64)),
-                  LayerObject(kContainer, {11, 12}, {Crossfade(11, 12)})}),
+                  LayerObject(kLayerContainer, {11, 12}, {Crossfade(11, 12)})}),
             SN::SN_Success);
   SN::CSnRegisteredObj* object = GameObject(5);
   FakeInstance rising(object, 1), falling(object, 2);
@@ -118,7 +118,7 @@ TEST_F(LayerContainerTest, EveryCutOfTheObjectFailsTheLoad) {
   ASSERT_EQ(Load({SoundObject(11, MemorySource(101, 64)), SoundObject(12, MemorySource(102, 64))}), SN::SN_Success);
   Tools::BankLayer layer = Crossfade(11, 12);
   layer.curves = {{920, 0, 0, 0, 1, 0, {{0.0f, 0.0f, 4}, {1.0f, -6.0f, 4}}}};
-  const Tools::BankObject whole = LayerObject(kContainer, {11, 12}, {layer});
+  const Tools::BankObject whole = LayerObject(kLayerContainer, {11, 12}, {layer});
   ExpectEveryCutFails(whole, [&] { return Container() == nullptr && Sound(11)->Parent() == nullptr; });
   ASSERT_EQ(Load({whole}), SN::SN_Success);
   EXPECT_EQ(Container()->LayerAt(0)->ParameterMask(), 1u);

@@ -11,9 +11,9 @@ using namespace NodeTest;
 using SN::CSnPlaybackLimiter;
 using SN::SnCountRecord;
 
-struct FakeInstance final : SN::CSnPlaybackInstance {
-  FakeInstance(float priority, uint32_t sequence, SN::CSnRegisteredObj* object = nullptr,
-               uint8_t behaviour = SN::SnVirtual_Kill) {
+struct LimitedInstance final : SN::CSnPlaybackInstance {
+  LimitedInstance(float priority, uint32_t sequence, SN::CSnRegisteredObj* object = nullptr,
+                  uint8_t behaviour = SN::SnVirtual_Kill) {
     m_priority = priority;
     m_sequenceNumber = sequence;
     m_pGameObject = object;
@@ -29,7 +29,7 @@ struct FakeInstance final : SN::CSnPlaybackInstance {
 class SoundNodeLimitTest : public NodeFixture {
  protected:
   // Counts the play from the leaf up; the instance joins the limiter that counted it when it may play.
-  SN::SNRESULT Start(TestNode* leaf, FakeInstance& instance, SnCountRecord* out = nullptr) {
+  SN::SNRESULT Start(TestNode* leaf, LimitedInstance& instance, SnCountRecord* out = nullptr) {
     Platform::ReentrantGuard audio(SN::GlobalAudioLock());
     SnCountRecord record;
     record.priority = instance.m_priority;
@@ -58,7 +58,7 @@ TEST_F(SoundNodeLimitTest, TheOldestGivesWayOrTheNewcomerLosesByTheOrderFlag) {
   ASSERT_EQ(LoadBank({{kParentType, 60, Limited(2, 0x04)}, {kLeafType, 70, Limited(0, 0x04, 60)},
                       {kParentType, 61, Limited(2, 0x05)}, {kLeafType, 71, Limited(0, 0x04, 61)}}),
             SN::SN_Success);
-  FakeInstance a(50, 1), b(50, 2), c(50, 3), d(80, 4);
+  LimitedInstance a(50, 1), b(50, 2), c(50, 3), d(80, 4);
   SnCountRecord record;
   ASSERT_EQ(Start(Node(70), a), SN::SN_Success);
   EXPECT_EQ(SN::VoiceManager::FirstActiveLimiterKind1(), &Node(60)->Activity()->limiter.Limiter());
@@ -72,7 +72,7 @@ TEST_F(SoundNodeLimitTest, TheOldestGivesWayOrTheNewcomerLosesByTheOrderFlag) {
   EXPECT_EQ(Node(60)->Activity()->globalCount, 3);
   EXPECT_EQ(Node(70)->Activity()->playing, 3);
   // Oldest first: a newcomer of equal priority loses; a higher one takes the place of the newest.
-  FakeInstance e(50, 5), f(50, 6), g(50, 7);
+  LimitedInstance e(50, 5), f(50, 6), g(50, 7);
   ASSERT_EQ(Start(Node(71), e), SN::SN_Success);
   ASSERT_EQ(Start(Node(71), f), SN::SN_Success);
   EXPECT_EQ(Start(Node(71), g), SN::SN_Failure);
@@ -91,7 +91,7 @@ TEST_F(SoundNodeLimitTest, PerObjectLimitsCountEachGameObjectApart) {
   ASSERT_EQ(LoadBank({{kLeafType, 70, Limited(1, 0x00)}}), SN::SN_Success);
   SN::CSnRegisteredObj* seven = GameObject(7);
   SN::CSnRegisteredObj* eight = GameObject(8);
-  FakeInstance a(50, 1, seven), b(50, 2, eight), c(40, 3, seven), d(60, 4, seven);
+  LimitedInstance a(50, 1, seven), b(50, 2, eight), c(40, 3, seven), d(60, 4, seven);
   ASSERT_EQ(Start(Node(70), a), SN::SN_Success);
   ASSERT_EQ(Start(Node(70), b), SN::SN_Success);
   EXPECT_EQ(Node(70)->Activity()->objects.Count(), 2u);
@@ -120,8 +120,8 @@ TEST_F(SoundNodeLimitTest, ParameterNineChangesTheMaximumAndTheFrameLimitStopsOr
   root.curves = {LinearCurve(11, 9, 0.0f, 100.0f)};
   ASSERT_EQ(LoadBank({{kLeafType, 70, root}}), SN::SN_Success);
   SN::g_pRTPCMgr->SetRTPCImmediate(11, 3.0f, SN::SnRTPCKey{});
-  FakeInstance a(90, 1), b(70, 2, nullptr, SN::SnVirtual_BecomeVirtual), c(50, 3);
-  for (FakeInstance* instance : {&a, &b, &c}) ASSERT_EQ(Start(Node(70), *instance), SN::SN_Success);
+  LimitedInstance a(90, 1), b(70, 2, nullptr, SN::SnVirtual_BecomeVirtual), c(50, 3);
+  for (LimitedInstance* instance : {&a, &b, &c}) ASSERT_EQ(Start(Node(70), *instance), SN::SN_Success);
   auto& limiter = const_cast<SN::CSnNodeLimiter&>(Node(70)->Activity()->limiter);
   EXPECT_TRUE(limiter.FollowsParameter());
   EXPECT_EQ(Node(70)->EffectiveMaximum(), 3);
@@ -144,16 +144,16 @@ TEST_F(SoundNodeLimitTest, ParameterNineChangesTheMaximumAndTheFrameLimitStopsOr
   EXPECT_EQ(limiter.Limiter().At(0), &b);
   EXPECT_EQ(limiter.Limiter().At(2), &a);
   Platform::ReentrantGuard audio(SN::GlobalAudioLock());
-  FakeInstance e(20, 5);
+  LimitedInstance e(20, 5);
   ASSERT_TRUE(limiter.Add(&e));
   a.m_priority = NAN;
   limiter.Limiter().PriorityChanged(&a);
   EXPECT_EQ(limiter.Limiter().At(2), &a);  // after the 50 that is newer, before the 20
   EXPECT_EQ(limiter.Limiter().At(3), &e);
-  FakeInstance n(NAN, 6);  // joins as a 50, the newest of them
+  LimitedInstance n(NAN, 6);  // joins as a 50, the newest of them
   ASSERT_TRUE(limiter.Add(&n));
   EXPECT_EQ(limiter.Limiter().At(1), &n);
-  for (FakeInstance* instance : {&a, &b, &c, &e, &n}) limiter.Remove(instance);
+  for (LimitedInstance* instance : {&a, &b, &c, &e, &n}) limiter.Remove(instance);
   EXPECT_EQ(SN::VoiceManager::FirstActiveLimiterKind1(), nullptr);
 }
 

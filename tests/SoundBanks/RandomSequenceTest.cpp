@@ -17,7 +17,7 @@ namespace {
 using namespace HierarchyTest;
 using SN::CSnRandomSequenceContainer;
 
-constexpr uint32_t kContainer = 50;
+constexpr uint32_t kRandomContainer = 50;
 
 class RandomSequenceTest : public HierarchyFixture {
  protected:
@@ -38,10 +38,11 @@ class RandomSequenceTest : public HierarchyFixture {
       container.children.push_back(11 + i);
       container.playlist.push_back({11 + i, weights[i]});
     }
-    objects.push_back({Tools::kBankRandomSequenceType, Tools::RandomSequencePayload(kContainer, params, container)});
+    objects.push_back(
+        {Tools::kBankRandomSequenceType, Tools::RandomSequencePayload(kRandomContainer, params, container)});
     return Load(objects);
   }
-  CSnRandomSequenceContainer* Container() { return Find<CSnRandomSequenceContainer>(kContainer, false); }
+  CSnRandomSequenceContainer* Container() { return Find<CSnRandomSequenceContainer>(kRandomContainer, false); }
   // The item index of each of `count` plays.
   std::vector<int> Plays(uint32_t count, SN::CSnRegisteredObj* object = nullptr, SN::SNRESULT expected = SN::SN_Success) {
     std::vector<int> picks;
@@ -250,7 +251,7 @@ TEST_F(RandomSequenceTest, APlayListCutOrCountedPastTheObjectFailsTheLoad) {
   container.children = {11};
   container.playlist = {{11, 50000}};
   const Tools::BankObject whole = {Tools::kBankRandomSequenceType,
-                                   Tools::RandomSequencePayload(kContainer, {}, container)};
+                                   Tools::RandomSequencePayload(kRandomContainer, {}, container)};
   ExpectEveryCutFails(whole, [&] { return Container() == nullptr && Sound(11)->Parent() == nullptr; });
   Tools::BankObject huge = whole;
   // The item count (u16) before the one item's 8 bytes.

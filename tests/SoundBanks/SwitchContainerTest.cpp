@@ -10,7 +10,7 @@ namespace {
 using namespace HierarchyTest;
 using SN::CSnSwitchContainer;
 
-constexpr uint32_t kContainer = 60;
+constexpr uint32_t kSwitchContainer = 60;
 constexpr uint32_t kGroup = 30;
 
 // An instance that keeps the actions it hears with their fades.
@@ -33,7 +33,7 @@ class SwitchContainerTest : public HierarchyFixture {
       container.children.push_back(11 + i);
     }
     if (container.lists.empty()) container.lists = {{1, {11, 12}}, {2, {13, 12}}, {4, {14}}};
-    objects.push_back({Tools::kBankSwitchType, Tools::SwitchPayload(kContainer, {}, container)});
+    objects.push_back({Tools::kBankSwitchType, Tools::SwitchPayload(kSwitchContainer, {}, container)});
     return Load(objects);
   }
   Tools::BankSwitch Switch(uint32_t defaultSwitch, bool continuous) {
@@ -43,7 +43,7 @@ class SwitchContainerTest : public HierarchyFixture {
     container.continuous = continuous;
     return container;
   }
-  CSnSwitchContainer* Container() { return Find<CSnSwitchContainer>(kContainer, false); }
+  CSnSwitchContainer* Container() { return Find<CSnSwitchContainer>(kSwitchContainer, false); }
   void SetSwitch(uint32_t value, SN::CSnRegisteredObj* object) {
     ASSERT_TRUE(SN::g_pSwitchMgr->GetOrCreateSwitchGroup(kGroup)->SetSwitch(value, object));
   }
@@ -118,7 +118,7 @@ TEST_F(SwitchContainerTest, EveryCutOfTheObjectFailsTheLoad) {
   container.children = {11};
   container.lists = {{1, {11}}};
   container.settings = {{11, 0x02, 3, 100, 200}};
-  const Tools::BankObject whole = {Tools::kBankSwitchType, Tools::SwitchPayload(kContainer, {}, container)};
+  const Tools::BankObject whole = {Tools::kBankSwitchType, Tools::SwitchPayload(kSwitchContainer, {}, container)};
   ExpectEveryCutFails(whole, [&] { return Container() == nullptr && Sound(11)->Parent() == nullptr; });
   ASSERT_EQ(Load({whole}), SN::SN_Success);
   const CSnSwitchContainer::ChildSettings* settings = Container()->SettingsOf(11);

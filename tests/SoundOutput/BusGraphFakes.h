@@ -491,4 +491,8 @@ class BusFixture : public OutputTest::OutputFixture {
   std::deque<FakeVoice> voices_;
 };
 
+constexpr uint32_t N = BusFixture::kFrames;
+// The engine's fast conversion of 0 dB, a bus's gain at rest: the inverse of the meter's scale.
+constexpr double kUnity = 1.0 / 1.0009619;
+
 }  // namespace BusTest

@@ -12,11 +12,12 @@
 #include "Platform/VirtualMemory.h"
 #include "SoundEngine/Lower/BusMeter.h"
 #include "SoundEngine/Lower/OutputServices.h"
+#include "tests/SoundOutput/OutputTestSupport.h"
 #include "tests/Support/LogCapture.h"
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
+using OutputTest::kPi;
 constexpr double kScale = 1.0009619;
 
 double Db(double ratio) { return 20.0 * std::log10(ratio); }

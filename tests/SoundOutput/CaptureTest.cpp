@@ -12,7 +12,7 @@ using OutputTest::Tone;
 
 class CaptureTest : public OutputFixture {};
 
-float StereoTone(uint32_t channel, uint32_t) { return channel == 0 ? 0.5f : -0.25f; }
+using OutputTest::StereoTone;
 float CentreTone(uint32_t, uint32_t t) { return t % 2 ? -1.5f : 0.75f; }
 
 // Little-endian bytes put together by hand.

@@ -12,7 +12,7 @@ using namespace SN;
 using OutputTest::ManualClock;
 using OutputTest::OutputFixture;
 
-constexpr uint32_t kFrame = 1024;
+constexpr uint32_t kRingFrame = 1024;
 
 class FloatRingSinkTest : public OutputFixture {
  protected:
@@ -42,17 +42,17 @@ class FloatRingSinkTest : public OutputFixture {
   static CSnFloatRingSink* MainRing() { return RingOf(SnOutput_Main, 0); }
   // The platform's thread, played by the test: `count` frames of stereo.
   static std::vector<float> Pull(CSnFloatRingSink* sink, uint32_t count) {
-    std::vector<float> out(size_t(count) * kFrame * 2, -9.0f);
-    for (uint32_t i = 0; i < count; ++i) sink->Output()->Pull(out.data() + size_t(i) * kFrame * 2, kFrame);
+    std::vector<float> out(size_t(count) * kRingFrame * 2, -9.0f);
+    for (uint32_t i = 0; i < count; ++i) sink->Output()->Pull(out.data() + size_t(i) * kRingFrame * 2, kRingFrame);
     return out;
   }
   // One stereo frame of `value` straight into the sink, as an output device hands it over.
   static void WriteValue(CSnSink* sink, float value) {
-    std::vector<float> planes(2 * kFrame, value);
+    std::vector<float> planes(2 * kRingFrame, value);
     SnMixBuffer mix;
     mix.samples = planes.data();
     mix.channelConfig = StandardConfig(kMaskStereo);
-    mix.maxFrames = mix.validFrames = kFrame;
+    mix.maxFrames = mix.validFrames = kRingFrame;
     sink->PassData(mix, 1.0f, 1.0f);
     sink->EndFrame();
   }
@@ -135,8 +135,8 @@ TEST_F(FloatRingSinkTest, ANewRingQueuesAsDeepAsTheMainOneAndPlaysItsFramesNext)
   ASSERT_EQ(second->Play(), SN_Success);
   WriteValue(second, 0.25f);
   const std::vector<float> played = Pull(second, 5);
-  for (size_t i = 0; i < 4 * kFrame * 2; ++i) ASSERT_EQ(played[i], 0.0f) << i;
-  for (size_t i = 4 * kFrame * 2; i < played.size(); ++i) ASSERT_EQ(played[i], 0.25f) << i;
+  for (size_t i = 0; i < 4 * kRingFrame * 2; ++i) ASSERT_EQ(played[i], 0.0f) << i;
+  for (size_t i = 4 * kRingFrame * 2; i < played.size(); ++i) ASSERT_EQ(played[i], 0.25f) << i;
   EXPECT_EQ(second->FilledSlots(), 0u);
 }
 
@@ -152,7 +152,7 @@ TEST_F(FloatRingSinkTest, APlatformThatRunsDryAfterPlayingIsStarved) {
   std::vector<float> played = Pull(main, 5);
   EXPECT_TRUE(main->IsStarved());
   // The fifth pass found nothing: silence, never old slots.
-  for (size_t i = 4 * kFrame * 2; i < played.size(); ++i) ASSERT_EQ(played[i], 0.0f);
+  for (size_t i = 4 * kRingFrame * 2; i < played.size(); ++i) ASSERT_EQ(played[i], 0.0f);
   ASSERT_EQ(SoundEngine::RenderAudio(), SN_Success);
   EXPECT_NE(LowerEngine::LastStarvationFrame(), 0xFFFFFFFFu);
   EXPECT_FALSE(main->IsStarved());
@@ -190,7 +190,7 @@ TEST_F(FloatRingSinkTest, MoreBuffersThanEightSlotsGiveADeeperRingAndNoSlotIsWri
     WriteValue(main, float(++written));
   EXPECT_EQ(written, 12);
   const std::vector<float> played = Pull(main, 12);
-  for (int frame = 0; frame < 12; ++frame) ASSERT_EQ(played[size_t(frame) * kFrame * 2], float(frame + 1)) << frame;
+  for (int frame = 0; frame < 12; ++frame) ASSERT_EQ(played[size_t(frame) * kRingFrame * 2], float(frame + 1)) << frame;
 }
 
 TEST_F(FloatRingSinkTest, ThePlatformThreadPlaysWhileTheAudioThreadRenders) {
@@ -206,9 +206,9 @@ TEST_F(FloatRingSinkTest, ThePlatformThreadPlaysWhileTheAudioThreadRenders) {
   std::atomic<uint32_t> passes{0};
   // The platform's thread: pulls until the audio thread has rendered a good many frames.
   std::thread consumer([&] {
-    std::vector<float> out(kFrame * 2);
+    std::vector<float> out(kRingFrame * 2);
     while (!stop.load()) {
-      main->Output()->Pull(out.data(), kFrame);
+      main->Output()->Pull(out.data(), kRingFrame);
       ++passes;
       std::this_thread::yield();
     }

@@ -11,9 +11,6 @@ namespace BusTest {
 namespace {
 
 using Lines = std::vector<std::string>;
-constexpr uint32_t N = BusFixture::kFrames;
-// The engine's fast conversion of 0 dB, a bus's gain at rest: the inverse of the meter's scale.
-constexpr double kUnity = 1.0 / 1.0009619;
 
 class MixBusGraphTest : public BusFixture {};
 

@@ -14,8 +14,6 @@ namespace BusTest {
 namespace {
 
 using Lines = std::vector<std::string>;
-constexpr uint32_t N = BusFixture::kFrames;
-constexpr double kUnity = 1.0 / 1.0009619;
 
 class MixBusPluginTest : public BusFixture {
  protected:

@@ -14,8 +14,8 @@ namespace {
 using namespace SN;
 using OutputTest::OutputFixture;
 
-constexpr float kPi = 3.14159265f;
-constexpr float k = 0.70710677f;
+constexpr float kPiF = 3.14159265f;
+constexpr float kEqualPower = 0.70710677f;
 
 // The context a mixer on a bus of the main device is given.
 class MainDeviceMixerContext final : public CSnMixerPanningServices {
@@ -74,9 +74,9 @@ TEST_F(MixerPanningTest, AMixerPansADirectionAndReadsTheDevice) {
   const SnChannelConfig stereo = StandardConfig(kMaskStereo);
   float gains[2] = {-1, -1};
   ASSERT_EQ(mixer.MixInput(context_, 0.0f, stereo, gains), SN_Success);
-  EXPECT_NEAR(gains[0], k, 1e-6);
-  EXPECT_NEAR(gains[1], k, 1e-6);
-  ASSERT_EQ(mixer.MixInput(context_, kPi / 2, stereo, gains), SN_Success);  // hard right
+  EXPECT_NEAR(gains[0], kEqualPower, 1e-6);
+  EXPECT_NEAR(gains[1], kEqualPower, 1e-6);
+  ASSERT_EQ(mixer.MixInput(context_, kPiF / 2, stereo, gains), SN_Success);  // hard right
   EXPECT_NEAR(gains[0], 0.0, 1e-6);
   EXPECT_NEAR(gains[1], 1.0, 1e-6);
   EXPECT_EQ(mixer.MixInput(context_, 0.0f, AnonymousConfig(2), gains), SN_Failure);
@@ -99,7 +99,8 @@ TEST_F(MixerPanningTest, AMixerPansADirectionAndReadsTheDevice) {
   const SnChannelConfig surround = StandardConfig(kMask51);
   std::vector<float> matrix(MatrixFloats(surround, stereo), -1.0f);
   ASSERT_EQ(context_.ComputeDeviceMixMatrix(surround, stereo, matrix.data()), SN_Success);
-  const std::vector<float> expected = {1, 0, 0, 0, 0, 1, 0, 0, k, k, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0};
+  const std::vector<float> expected = {1, 0, 0, 0, 0, 1, 0, 0, kEqualPower, kEqualPower, 0, 0,
+                                       1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0};
   for (size_t i = 0; i < expected.size(); ++i) EXPECT_NEAR(matrix[i], expected[i], 1e-6) << i;
 }
 
@@ -114,10 +115,10 @@ TEST_F(MixerPanningTest, TwoDimensionalPanningNormalisesBackPairsAndHoldsPositio
   EXPECT_NEAR(matrix[1], 1.0, 1e-6);
   // Without panning: a mono source spread over the front, a quad with back speakers folded as sides.
   ASSERT_EQ(context_.ComputePanning2D(mono, stereo, 0.0f, matrix.data()), SN_Success);
-  EXPECT_NEAR(matrix[0], k, 1e-6);
+  EXPECT_NEAR(matrix[0], kEqualPower, 1e-6);
   std::vector<float> quad(MatrixFloats(backQuad, stereo), -1.0f);
   ASSERT_EQ(context_.ComputePanning2D(backQuad, stereo, 0.0f, quad.data()), SN_Success);
-  EXPECT_EQ(quad, (std::vector<float>{1, 0, 0, 0, 0, 1, 0, 0, k, 0, 0, 0, 0, k, 0, 0}));
+  EXPECT_EQ(quad, (std::vector<float>{1, 0, 0, 0, 0, 1, 0, 0, kEqualPower, 0, 0, 0, 0, kEqualPower, 0, 0}));
   EXPECT_EQ(NormaliseSurroundPair(StandardConfig(0x3F)), StandardConfig(0x60F));
   EXPECT_EQ(NormaliseSurroundPair(StandardConfig(0x63F)), StandardConfig(0x63F));
   // Kinds that differ: silence.
@@ -133,12 +134,12 @@ TEST_F(MixerPanningTest, AFiveSpeakerSetReproducesDirectionsAndGivesEveryBlockBa
   // Centre, the front pair at 30 degrees, the surrounds at 110, all at ear height.
   const float degrees[5] = {0.0f, -30.0f, 30.0f, -110.0f, 110.0f};
   float angles[10];
-  for (int s = 0; s < 5; ++s) angles[2 * s] = degrees[s] * kPi / 180.0f, angles[2 * s + 1] = 0.0f;
+  for (int s = 0; s < 5; ++s) angles[2 * s] = degrees[s] * kPiF / 180.0f, angles[2 * s + 1] = 0.0f;
   SnSpeakerSet* set = nullptr;
   ASSERT_EQ(context_.CreateSpeakerSet(&allocator, angles, 5, set), SN_Success);
   ASSERT_NE(set, nullptr);
   EXPECT_GT(set->lists[0].count, 0u);
-  for (float azimuth = -kPi; azimuth < kPi; azimuth += 0.1f) {
+  for (float azimuth = -kPiF; azimuth < kPiF; azimuth += 0.1f) {
     // At and below the ear the two speakers around the direction share it as a unit-length pair
     // pointing the same way in the horizontal plane.
     for (float elevation : {0.0f, -0.4f}) {
@@ -156,7 +157,7 @@ TEST_F(MixerPanningTest, AFiveSpeakerSetReproducesDirectionsAndGivesEveryBlockBa
     }
   }
   float gains[5];
-  ASSERT_EQ(context_.ComputeSpeakerSetGains(set, 15.0f * kPi / 180.0f, 0.0f, 5, gains), SN_Success);
+  ASSERT_EQ(context_.ComputeSpeakerSetGains(set, 15.0f * kPiF / 180.0f, 0.0f, 5, gains), SN_Success);
   EXPECT_NEAR(gains[0] / gains[2], 1.0, 1e-5);  // halfway between centre and the pair's left-hand 30
   EXPECT_EQ(gains[1] + gains[3] + gains[4], 0.0f);
   ASSERT_EQ(context_.DestroySpeakerSet(&allocator, set), SN_Success);
@@ -172,7 +173,7 @@ TEST_F(MixerPanningTest, HeightSpeakersReproduceDirectionsAboveTheEar) {
   const float degrees[7][2] = {{0, 0}, {-30, 0}, {30, 0}, {-110, 0}, {110, 0}, {-45, 45}, {45, 45}};
   float angles[14];
   for (int s = 0; s < 7; ++s)
-    angles[2 * s] = degrees[s][0] * kPi / 180.0f, angles[2 * s + 1] = degrees[s][1] * kPi / 180.0f;
+    angles[2 * s] = degrees[s][0] * kPiF / 180.0f, angles[2 * s + 1] = degrees[s][1] * kPiF / 180.0f;
   SnSpeakerSet* set = nullptr;
   ASSERT_EQ(context_.CreateSpeakerSet(&allocator, angles, 7, set), SN_Success);
   for (float azimuth = -0.6f; azimuth <= 0.6f; azimuth += 0.1f)
@@ -198,11 +199,11 @@ TEST_F(MixerPanningTest, ATriangleOnAGreatCircleThroughTheListenerIsSkipped) {
   CountingAllocator allocator;
   // Two speakers up in the plane x = 0 and the virtual one below it: three directions of one plane,
   // around the listener, with no inverse.
-  const float angles[4] = {kPi / 2, kPi / 3, -kPi / 2, kPi / 3};
+  const float angles[4] = {kPiF / 2, kPiF / 3, -kPiF / 2, kPiF / 3};
   SnSpeakerSet* set = nullptr;
   ASSERT_EQ(context_.CreateSpeakerSet(&allocator, angles, 2, set), SN_Success);
   ASSERT_GT(set->lists[0].count, 0u);
-  for (float azimuth : {0.0f, kPi, 0.3f, kPi - 0.3f}) {
+  for (float azimuth : {0.0f, kPiF, 0.3f, kPiF - 0.3f}) {
     float gains[2] = {-1, -1};
     ASSERT_EQ(context_.ComputeSpeakerSetGains(set, azimuth, 0.0f, 2, gains), SN_Success);
     EXPECT_EQ(gains[0], 0.0f) << azimuth;

@@ -15,8 +15,8 @@ namespace {
 
 using namespace EndToEnd;
 
-constexpr uint32_t kCompany = 78;
-constexpr uint32_t kProbeKey = PluginKey(SnPluginType_Effect, kCompany, 1);
+constexpr uint32_t kModulatedCompany = 78;
+constexpr uint32_t kProbeKey = PluginKey(SnPluginType_Effect, kModulatedCompany, 1);
 
 // A 3 Hz triangle from a quarter period at full depth, no fade-in: its value after `frames` frames of
 // its life, worked out here from the waveform alone.
@@ -65,7 +65,7 @@ class ModulatedPluginTest : public SoundEndToEndTest {
   void SetUp() override {
     SoundEndToEndTest::SetUp();
     Readings().clear();
-    ASSERT_EQ((RegisterTestEffect<Probe, ProbeParams>(kCompany, 1)), SN_Success);
+    ASSERT_EQ((RegisterTestEffect<Probe, ProbeParams>(kModulatedCompany, 1)), SN_Success);
   }
   void TearDown() override {
     SoundEndToEndTest::TearDown();

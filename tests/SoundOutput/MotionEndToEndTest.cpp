@@ -26,7 +26,7 @@ namespace {
 using namespace SN;
 using OutputTest::OutputFixture;
 
-constexpr uint32_t kObject = 7;
+constexpr uint32_t kMotionObject = 7;
 constexpr uint32_t kMotionFrame = 8;  // samples of a motion frame
 // A motion voice at 0 dB meets the engine's fast unity three times: its volume, its path's volume and
 // its motion bus's.
@@ -44,12 +44,12 @@ struct DeviceLog {
   size_t otherPlayersFrames = 0;
   float otherPlayersPeak = 0.0f;
 };
-DeviceLog& Log() {
+DeviceLog& DeviceRecord() {
   static DeviceLog log;
   return log;
 }
 
-struct RecordingDevice final : OutputTest::TestMotionDevice<RecordingDevice> {
+struct PlayerDevice final : OutputTest::TestMotionDevice<PlayerDevice> {
   SNRESULT Init(ISnPluginMemAlloc*, const void*, uint32_t player, void*) override {
     player_ = player;
     return SN_Success;
@@ -57,17 +57,17 @@ struct RecordingDevice final : OutputTest::TestMotionDevice<RecordingDevice> {
   void WriteFrame(const SnMixBuffer& frame) override {
     // Another player's frames are only counted.
     if (player_ != 0) {
-      ++Log().otherPlayersFrames;
+      ++DeviceRecord().otherPlayersFrames;
       for (uint32_t t = 0; t < frame.validFrames; ++t)
-        Log().otherPlayersPeak = std::max(Log().otherPlayersPeak, std::fabs(frame.samples[t]));
+        DeviceRecord().otherPlayersPeak = std::max(DeviceRecord().otherPlayersPeak, std::fabs(frame.samples[t]));
       return;
     }
-    Log().frames.emplace_back(frame.samples, frame.samples + frame.validFrames);
+    DeviceRecord().frames.emplace_back(frame.samples, frame.samples + frame.validFrames);
   }
   void MixVoice(const SnMixBuffer& voice, float gain) override {
-    Log().voices.push_back({std::vector<float>(voice.samples, voice.samples + voice.validFrames), gain});
+    DeviceRecord().voices.push_back({std::vector<float>(voice.samples, voice.samples + voice.validFrames), gain});
   }
-  void Stop() override { ++Log().stops; }
+  void Stop() override { ++DeviceRecord().stops; }
   uint32_t player_ = 0;
 };
 
@@ -75,7 +75,7 @@ class MotionEndToEndTest : public OutputFixture {
  protected:
   void SetUp() override {
     OutputFixture::SetUp();
-    Log() = DeviceLog{};
+    DeviceRecord() = DeviceLog{};
     for (const char* name : {"Init", "GeneralBank"})
       std::filesystem::copy_file(std::string("Sound/Banks/") + name + ".bnk", Path(std::string(name) + ".bnk"));
     wave_ = OrvTest::ToneSamples("content/banks/GeneralBank.txt", "RumbleWave");
@@ -84,30 +84,32 @@ class MotionEndToEndTest : public OutputFixture {
     uint32_t id = 0;
     ASSERT_EQ(SoundEngine::LoadBank("Init.bnk", -1, id), SN_Success);
     ASSERT_EQ(SoundEngine::LoadBank("GeneralBank.bnk", -1, id), SN_Success);
-    ASSERT_EQ(SoundEngine::RegisterGameObj(kObject), SN_Success);
+    ASSERT_EQ(SoundEngine::RegisterGameObj(kMotionObject), SN_Success);
   }
   void AddDevice() {
-    MotionEngine::RegisterMotionDevice(0, kMotionDevicePluginId, &RecordingDevice::Make);
+    MotionEngine::RegisterMotionDevice(0, kMotionDevicePluginId, &PlayerDevice::Make);
     ASSERT_EQ(MotionEngine::AddPlayerMotionDevice(0, 0, kMotionDevicePluginId, &pad_), SN_Success);
   }
   // Every sample of frames [first, first + count) against the own bank's tone at `gain`, good to
   // the engine's fast decibel conversion (0.2%).
   void ExpectOwnTone(size_t first, size_t count, double gain) {
-    ASSERT_GE(Log().frames.size(), first + count);
+    ASSERT_GE(DeviceRecord().frames.size(), first + count);
     for (size_t f = first; f < first + count; ++f)
       for (size_t t = 0; t < kMotionFrame; ++t) {
         const size_t n = f * kMotionFrame + t;
         const double model = n < ownMedia_.size() ? ownMedia_[n] * gain : 0.0;
-        ASSERT_NEAR(Log().frames[f][t], model, std::fabs(model) * 2e-3 + 1e-6) << f << ", " << t;
+        ASSERT_NEAR(DeviceRecord().frames[f][t], model, std::fabs(model) * 2e-3 + 1e-6) << f << ", " << t;
       }
   }
-  uint32_t Post(const char* event) { return SoundEngine::PostEvent(event, kObject, 0, nullptr, nullptr, 0, nullptr, 0); }
+  uint32_t Post(const char* event) {
+    return SoundEngine::PostEvent(event, kMotionObject, 0, nullptr, nullptr, 0, nullptr, 0);
+  }
   // Motion frames the device was handed with sound in them, each checked against the tone from
   // `first` on: the tone's samples at the unity gains, to within float rounding.
   void ExpectTone(size_t firstFrame, size_t frames, size_t fromSample) {
-    ASSERT_GE(Log().frames.size(), firstFrame + frames);
+    ASSERT_GE(DeviceRecord().frames.size(), firstFrame + frames);
     for (size_t f = 0; f < frames; ++f) {
-      const std::vector<float>& frame = Log().frames[firstFrame + f];
+      const std::vector<float>& frame = DeviceRecord().frames[firstFrame + f];
       for (size_t t = 0; t < frame.size(); ++t) {
         const size_t n = fromSample + f * kMotionFrame + t;
         const double model = n < wave_.size() ? wave_[n] * kMotionUnity : 0.0;
@@ -120,7 +122,7 @@ class MotionEndToEndTest : public OutputFixture {
   static double MainLevelAgainstFeed() {
     float main = 0.0f, voice = 0.0f;
     for (float sample : OutputTest::SinkLog().frames.back()) main = std::max(main, std::fabs(sample));
-    for (float sample : Log().voices.back().samples) voice = std::max(voice, std::fabs(sample));
+    for (float sample : DeviceRecord().voices.back().samples) voice = std::max(voice, std::fabs(sample));
     return double(main) / voice;
   }
   static bool Silent(const std::vector<float>& frame) {
@@ -167,7 +169,7 @@ TEST_F(MotionEndToEndTest, ARumbleEventReachesPlayer0sDeviceSampleBySampleAndThe
   ASSERT_NE(Post("Play_Rumble"), 0u);
   Render();
   // The voice starts in the frame the event is posted: the motion output is made for it.
-  ASSERT_EQ(Log().frames.size(), 1u);
+  ASSERT_EQ(DeviceRecord().frames.size(), 1u);
   ASSERT_NE(LowerEngine::FindOutputDevice(SnOutput_Motion, 0), nullptr);
   // Its motion bus mixes on the motion output only: the main output never hears it.
   EXPECT_NE(LowerEngine::FindMixBus(SoundEngine::GetIDFromString("Rumble"), SnOutput_Motion, 0), nullptr);
@@ -175,10 +177,10 @@ TEST_F(MotionEndToEndTest, ARumbleEventReachesPlayer0sDeviceSampleBySampleAndThe
   Render(20);
   // 150 samples are 18 whole motion frames and 6 samples; every frame of the voice is 8 long.
   ExpectTone(0, 19, 0);
-  for (size_t f = 0; f < 19; ++f) EXPECT_EQ(Log().frames[f].size(), kMotionFrame) << f;
+  for (size_t f = 0; f < 19; ++f) EXPECT_EQ(DeviceRecord().frames[f].size(), kMotionFrame) << f;
   // Once the voice is over the device is handed still frames: its motors stop.
-  ASSERT_GT(Log().frames.size(), 20u);
-  EXPECT_TRUE(Silent(Log().frames.back()));
+  ASSERT_GT(DeviceRecord().frames.size(), 20u);
+  EXPECT_TRUE(Silent(DeviceRecord().frames.back()));
   EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
 }
 
@@ -191,24 +193,24 @@ TEST_F(MotionEndToEndTest, AGameObjectsMotionVoiceStopsWithItsStopAllAndWhenItIs
     return SoundEngine::PostEvent(event, object, 0, nullptr, nullptr, 0, nullptr, 0);
   };
   AddDevice();
-  ASSERT_NE(post("Play_Rumble", kObject), 0u);
+  ASSERT_NE(post("Play_Rumble", kMotionObject), 0u);
   Render(2);
   ASSERT_NE(post("Play_Rumble", kOther), 0u);
   ASSERT_NE(post("Play_Rumble", kThird), 0u);
   ASSERT_NE(post("Play_HumLoop", kThird), 0u);
   Render();
   EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 4u);
-  ASSERT_EQ(SoundEngine::StopAll(kObject), SN_Success);
+  ASSERT_EQ(SoundEngine::StopAll(kMotionObject), SN_Success);
   ASSERT_EQ(SoundEngine::UnregisterGameObj(kThird), SN_Success);
   Render();
   EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 2u) << "the other object's rumble and the hum";
-  const size_t alone = Log().frames.size();
+  const size_t alone = DeviceRecord().frames.size();
   Render(2);
   ExpectTone(alone, 2, 2 * kMotionFrame);
   ASSERT_NE(post("Stop_Rumble", kOther), 0u);
   Render(2);
   EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 1u);
-  EXPECT_TRUE(Silent(Log().frames.back()));
+  EXPECT_TRUE(Silent(DeviceRecord().frames.back()));
   // Every object let go at once takes every rumble.
   ASSERT_NE(post("Play_Rumble", kOther), 0u);
   Render();
@@ -233,7 +235,7 @@ TEST_F(MotionEndToEndTest, AMotionBussVolumeIsItsMotionVoicesVolume) {
   EXPECT_EQ(LowerEngine::FindMixBus(SoundEngine::GetIDFromString("Rumble"), SnOutput_Motion, 0), nullptr);
   // -6 dB through the engine's fast conversion, good to 0.2%.
   const double gain = kMotionUnity * std::pow(10.0, -6.0 / 20.0);
-  ASSERT_EQ(Log().frames.size(), 4u);
+  ASSERT_EQ(DeviceRecord().frames.size(), 4u);
   ExpectOwnTone(0, 4, gain);
 }
 
@@ -252,19 +254,19 @@ TEST_F(MotionEndToEndTest, ASoundWithAMotionOutputFeedsThePlayersOnItsListenerAt
   // Player 0 has no listener yet: nothing is fed.
   ASSERT_NE(Post("Play_Buzz"), 0u);
   Render(2);
-  EXPECT_TRUE(Log().voices.empty());
+  EXPECT_TRUE(DeviceRecord().voices.empty());
   // Listener 0 feeds player 0, but not yet the motion pipeline: the voice is fed at no gain.
   MotionEngine::SetPlayerListener(0, 0);
   Render();
-  ASSERT_EQ(Log().voices.size(), 1u);
-  EXPECT_EQ(Log().voices[0].gain, 0.0f);
+  ASSERT_EQ(DeviceRecord().voices.size(), 1u);
+  EXPECT_EQ(DeviceRecord().voices[0].gain, 0.0f);
   // Fed: each frame of the voice, as it is before its buses, at its level (volume and path volume at
   // 0 dB) times the player's share (the full-range conversion of 0 dB).
   ASSERT_EQ(SoundEngine::SetListenerPipeline(0, true, true), SN_Success);
   Render(2);
-  ASSERT_EQ(Log().voices.size(), 3u);
+  ASSERT_EQ(DeviceRecord().voices.size(), 3u);
   for (size_t i = 1; i < 3; ++i) {
-    const DeviceLog::Voice& voice = Log().voices[i];
+    const DeviceLog::Voice& voice = DeviceRecord().voices[i];
     EXPECT_NEAR(voice.gain, kMotionUnity, 1e-6) << i;
     ASSERT_EQ(voice.samples.size(), 1024u);
     const size_t first = (2 + i) * 1024;
@@ -274,17 +276,17 @@ TEST_F(MotionEndToEndTest, ASoundWithAMotionOutputFeedsThePlayersOnItsListenerAt
   // Nothing of it goes through a motion bus: the motion output made for player 0 when it started
   // hands the device still frames only.
   EXPECT_NE(LowerEngine::FindOutputDevice(SnOutput_Motion, 0), nullptr);
-  EXPECT_GE(Log().frames.size(), 4u);
-  for (const std::vector<float>& frame : Log().frames) EXPECT_TRUE(Silent(frame));
+  EXPECT_GE(DeviceRecord().frames.size(), 4u);
+  for (const std::vector<float>& frame : DeviceRecord().frames) EXPECT_TRUE(Silent(frame));
 
   // A sound without a motion output feeds nothing.
-  const size_t fed = Log().voices.size();
+  const size_t fed = DeviceRecord().voices.size();
   SoundEngine::StopAll();
   Render(2);
-  const size_t afterStop = Log().voices.size();
+  const size_t afterStop = DeviceRecord().voices.size();
   ASSERT_NE(Post("Play_Beep"), 0u);
   Render(2);
-  EXPECT_EQ(Log().voices.size(), afterStop);
+  EXPECT_EQ(DeviceRecord().voices.size(), afterStop);
   EXPECT_LE(afterStop, fed + 1);
 }
 
@@ -314,9 +316,9 @@ TEST_F(MotionEndToEndTest, AMotionBussRunTimeVolumeAndMuteReachItsPlayingMotionV
   ExpectOwnTone(3, 2, kMotionUnity * std::pow(10.0, -6.0 / 20.0));
   ASSERT_NE(Post("Mute_Shaker"), 0u);
   Render(3);
-  ASSERT_EQ(Log().frames.size(), 8u);
-  EXPECT_TRUE(Silent(Log().frames[6]));
-  EXPECT_TRUE(Silent(Log().frames[7]));
+  ASSERT_EQ(DeviceRecord().frames.size(), 8u);
+  EXPECT_TRUE(Silent(DeviceRecord().frames[6]));
+  EXPECT_TRUE(Silent(DeviceRecord().frames[7]));
   ASSERT_NE(Post("Unmute_Shaker"), 0u);
   Render(3);
   ExpectOwnTone(9, 2, kMotionUnity * std::pow(10.0, -6.0 / 20.0));
@@ -325,18 +327,18 @@ TEST_F(MotionEndToEndTest, AMotionBussRunTimeVolumeAndMuteReachItsPlayingMotionV
 // A player whose device arrives while a motion voice plays gets its frames from the next frame on,
 // not from the next motion voice; the player already there keeps its own.
 TEST_F(MotionEndToEndTest, APlayerDeviceAddedWhileAMotionVoicePlaysIsRoutedAtOnce) {
-  MotionEngine::RegisterMotionDevice(0, kMotionDevicePluginId, &RecordingDevice::Make);
+  MotionEngine::RegisterMotionDevice(0, kMotionDevicePluginId, &PlayerDevice::Make);
   ASSERT_EQ(MotionEngine::AddPlayerMotionDevice(1, 0, kMotionDevicePluginId, &pad_), SN_Success);
   ASSERT_NE(Post("Play_Rumble"), 0u);
   Render(2);
   ASSERT_NE(LowerEngine::FindOutputDevice(SnOutput_Motion, 1), nullptr);
-  EXPECT_EQ(Log().otherPlayersFrames, 2u);
+  EXPECT_EQ(DeviceRecord().otherPlayersFrames, 2u);
   ASSERT_EQ(MotionEngine::AddPlayerMotionDevice(0, 0, kMotionDevicePluginId, &pad_), SN_Success);
   Render(2);
   ASSERT_NE(LowerEngine::FindOutputDevice(SnOutput_Motion, 0), nullptr) << "made when the device came";
-  ASSERT_EQ(Log().frames.size(), 2u);
+  ASSERT_EQ(DeviceRecord().frames.size(), 2u);
   ExpectTone(0, 2, 2 * kMotionFrame);
-  EXPECT_EQ(Log().otherPlayersFrames, 4u);
+  EXPECT_EQ(DeviceRecord().otherPlayersFrames, 4u);
 }
 
 // A player moved to another listener leaves the voices of its old one; the other players keep theirs.
@@ -345,11 +347,11 @@ TEST_F(MotionEndToEndTest, APlayerMovedToAnotherListenerLeavesTheOthersRoutesAlo
   ASSERT_EQ(MotionEngine::AddPlayerMotionDevice(1, 0, kMotionDevicePluginId, &pad_), SN_Success);
   ASSERT_NE(Post("Play_Rumble"), 0u);
   Render(2);
-  EXPECT_EQ(Log().otherPlayersFrames, 2u);
+  EXPECT_EQ(DeviceRecord().otherPlayersFrames, 2u);
   MotionEngine::SetPlayerListener(1, 1);
   Render(2);
   ExpectTone(0, 4, 0);
-  EXPECT_EQ(Log().otherPlayersFrames, 4u) << "player 1's output stays, handed still frames";
+  EXPECT_EQ(DeviceRecord().otherPlayersFrames, 4u) << "player 1's output stays, handed still frames";
 }
 
 // A player moved to another listener takes its motion output along: a game object then heard by the
@@ -364,30 +366,30 @@ TEST_F(MotionEndToEndTest, AMotionOutputFollowsItsPlayersListenerWhenAVoicesList
   // The main output keeps listener 0: the motion output hears it beside it.
   EXPECT_EQ(LowerEngine::MainDevice()->ListenerMask() & 0x1u, 0x1u);
   MotionEngine::SetPlayerListener(0, 1);
-  ASSERT_EQ(SoundEngine::SetActiveListeners(kObject, 0x2), SN_Success);
+  ASSERT_EQ(SoundEngine::SetActiveListeners(kMotionObject, 0x2), SN_Success);
   Render(2);
   EXPECT_EQ(output->ListenerMask(), 0x2u);
   ExpectTone(0, 4, 0);
   // Heard by neither of them, it leaves the device still.
-  ASSERT_EQ(SoundEngine::SetActiveListeners(kObject, 0x4), SN_Success);
+  ASSERT_EQ(SoundEngine::SetActiveListeners(kMotionObject, 0x4), SN_Success);
   Render(2);
-  EXPECT_TRUE(Silent(Log().frames.back()));
+  EXPECT_TRUE(Silent(DeviceRecord().frames.back()));
 }
 
 // A motion voice whose game object comes to be heard by another player's listener reaches that
 // player's device from then on.
 TEST_F(MotionEndToEndTest, AMotionVoiceReachesAPlayerWhoseListenerItsObjectComesToBeHeardBy) {
-  MotionEngine::RegisterMotionDevice(0, kMotionDevicePluginId, &RecordingDevice::Make);
+  MotionEngine::RegisterMotionDevice(0, kMotionDevicePluginId, &PlayerDevice::Make);
   ASSERT_EQ(MotionEngine::AddPlayerMotionDevice(1, 0, kMotionDevicePluginId, &pad_), SN_Success);
   MotionEngine::SetPlayerListener(1, 1);
   ASSERT_NE(Post("Play_Rumble"), 0u);
   Render(2);
   EXPECT_EQ(LowerEngine::FindOutputDevice(SnOutput_Motion, 1), nullptr);
-  ASSERT_EQ(SoundEngine::SetActiveListeners(kObject, 0x3), SN_Success);
+  ASSERT_EQ(SoundEngine::SetActiveListeners(kMotionObject, 0x3), SN_Success);
   Render(2);
   ASSERT_NE(LowerEngine::FindOutputDevice(SnOutput_Motion, 1), nullptr);
-  EXPECT_EQ(Log().otherPlayersFrames, 2u);
-  EXPECT_GT(Log().otherPlayersPeak, 0.01f);
+  EXPECT_EQ(DeviceRecord().otherPlayersFrames, 2u);
+  EXPECT_GT(DeviceRecord().otherPlayersPeak, 0.01f);
 }
 
 // A sound feeding motion has the motion outputs made of the players its listeners reach, when it
@@ -401,7 +403,7 @@ TEST_F(MotionEndToEndTest, ASoundFeedingMotionHasTheOutputsMadeOfThePlayersItRea
               "action Play_Buzz_Act 0x0403 Buzz_Sound\n"
               "event Play_Buzz Play_Buzz_Act\n",
               "BuzzBank", "Buzz");
-  MotionEngine::RegisterMotionDevice(0, kMotionDevicePluginId, &RecordingDevice::Make);
+  MotionEngine::RegisterMotionDevice(0, kMotionDevicePluginId, &PlayerDevice::Make);
   ASSERT_EQ(MotionEngine::AddPlayerMotionDevice(1, 0, kMotionDevicePluginId, &pad_), SN_Success);
   ASSERT_EQ(MotionEngine::AddPlayerMotionDevice(2, 0, kMotionDevicePluginId, &pad_), SN_Success);
   ASSERT_EQ(MotionEngine::AddPlayerMotionDevice(3, 0, kMotionDevicePluginId, &pad_), SN_Success);
@@ -417,15 +419,15 @@ TEST_F(MotionEndToEndTest, ASoundFeedingMotionHasTheOutputsMadeOfThePlayersItRea
   Render(2);
   ASSERT_NE(LowerEngine::FindOutputDevice(SnOutput_Motion, 1), nullptr);
   EXPECT_EQ(LowerEngine::FindOutputDevice(SnOutput_Motion, 2), nullptr) << "listener 1 does not hear it";
-  const size_t handed = Log().otherPlayersFrames;
+  const size_t handed = DeviceRecord().otherPlayersFrames;
   EXPECT_GE(handed, 1u);
   Render(3);
-  EXPECT_EQ(Log().otherPlayersFrames, handed + 3);
+  EXPECT_EQ(DeviceRecord().otherPlayersFrames, handed + 3);
   // Player 0's device comes while it plays: its output is made with it, handed the frame it comes in.
   AddDevice();
   Render(2);
   ASSERT_NE(LowerEngine::FindOutputDevice(SnOutput_Motion, 0), nullptr);
-  EXPECT_EQ(Log().frames.size(), 2u);
+  EXPECT_EQ(DeviceRecord().frames.size(), 2u);
   // Player 3 moves to listener 0: its output is made.
   EXPECT_EQ(LowerEngine::FindOutputDevice(SnOutput_Motion, 3), nullptr);
   MotionEngine::SetPlayerListener(3, 0);
@@ -433,13 +435,13 @@ TEST_F(MotionEndToEndTest, ASoundFeedingMotionHasTheOutputsMadeOfThePlayersItRea
   ASSERT_NE(LowerEngine::FindOutputDevice(SnOutput_Motion, 3), nullptr);
   EXPECT_EQ(LowerEngine::FindOutputDevice(SnOutput_Motion, 3)->ListenerMask(), 0x1u);
   // Its game object comes to be heard by listener 1 too: player 2's output.
-  ASSERT_EQ(SoundEngine::SetActiveListeners(kObject, 0x3), SN_Success);
+  ASSERT_EQ(SoundEngine::SetActiveListeners(kMotionObject, 0x3), SN_Success);
   Render();
   ASSERT_NE(LowerEngine::FindOutputDevice(SnOutput_Motion, 2), nullptr);
   EXPECT_EQ(LowerEngine::FindOutputDevice(SnOutput_Motion, 2)->ListenerMask(), 0x2u);
   // Its frames reach the devices through their players' feeds alone: still frames on the outputs.
-  EXPECT_EQ(Log().frames.size(), 4u);
-  for (const std::vector<float>& frame : Log().frames) EXPECT_TRUE(Silent(frame));
+  EXPECT_EQ(DeviceRecord().frames.size(), 4u);
+  for (const std::vector<float>& frame : DeviceRecord().frames) EXPECT_TRUE(Silent(frame));
 }
 
 }  // namespace
@@ -479,14 +481,14 @@ TEST_F(MotionEndToEndTest, GameParametersMoveAMotionVoicesLevelAndPitchThroughIt
   ASSERT_EQ(SoundEngine::SetRTPCValue("Speed", 100.0f), SN_Success);
   Render(3);
   const double gain = kMotionUnity * std::pow(10.0, -12.0 / 20.0);
-  ASSERT_EQ(Log().frames.size(), 8u);
+  ASSERT_EQ(DeviceRecord().frames.size(), 8u);
   double position = 5.0 * kMotionFrame;
   for (size_t f = 5; f < 8; ++f)
     for (size_t t = 0; t < kMotionFrame; ++t) {
       const size_t whole = size_t(position);
       const double fraction = position - double(whole);
       const double model = (ownMedia_[whole] * (1.0 - fraction) + ownMedia_[whole + 1] * fraction) * gain;
-      ASSERT_NEAR(Log().frames[f][t], model, std::fabs(model) * 2e-3 + 1e-6) << f << ", " << t;
+      ASSERT_NEAR(DeviceRecord().frames[f][t], model, std::fabs(model) * 2e-3 + 1e-6) << f << ", " << t;
       position += f == 5 ? 1.0 + double(t + 1) / kMotionFrame : 2.0;
     }
 }
@@ -514,11 +516,11 @@ TEST_F(MotionEndToEndTest, ASoundsMotionLevelAndItsMotionBussVolumeCurveScaleIts
   ASSERT_NE(Post("Play_Buzz"), 0u);
   Render(2);
   auto expectGain = [](size_t voice, double dB) {
-    ASSERT_GT(Log().voices.size(), voice);
+    ASSERT_GT(DeviceRecord().voices.size(), voice);
     const double expected = kMotionUnity * std::pow(10.0, dB / 20.0);
-    EXPECT_NEAR(Log().voices[voice].gain, expected, expected * 3e-3) << voice;
+    EXPECT_NEAR(DeviceRecord().voices[voice].gain, expected, expected * 3e-3) << voice;
   };
-  ASSERT_EQ(Log().voices.size(), 2u);
+  ASSERT_EQ(DeviceRecord().voices.size(), 2u);
   expectGain(0, -11.0);
   expectGain(1, -11.0);
   ASSERT_EQ(SoundEngine::SetRTPCValue("Knob", 100.0f), SN_Success);
@@ -528,8 +530,8 @@ TEST_F(MotionEndToEndTest, ASoundsMotionLevelAndItsMotionBussVolumeCurveScaleIts
   Render();
   expectGain(3, -12.0);
   // The motion bus's volume is the feed's, not the sound's: its samples are the tone's as before.
-  for (size_t t = 0; t < Log().voices[3].samples.size(); ++t)
-    ASSERT_NEAR(Log().voices[3].samples[t], ownMedia_[3 * 1024 + t], 1e-6) << t;
+  for (size_t t = 0; t < DeviceRecord().voices[3].samples.size(); ++t)
+    ASSERT_NEAR(DeviceRecord().voices[3].samples[t], ownMedia_[3 * 1024 + t], 1e-6) << t;
 
   // A run-time volume of the motion bus (an action) is the feed's as well, and the sound's level on
   // the main output (its last frame's peak against its voice's) stays as it was.
@@ -562,14 +564,14 @@ TEST_F(MotionEndToEndTest, AMutedMotionBusSilencesASoundsFeedAndNotItsSound) {
   Render(2);
   const double before = MainLevelAgainstFeed();
   ASSERT_GT(before, 0.1);
-  EXPECT_NEAR(Log().voices.back().gain, kMotionUnity, 1e-6);
+  EXPECT_NEAR(DeviceRecord().voices.back().gain, kMotionUnity, 1e-6);
   ASSERT_NE(Post("Mute_Shaker"), 0u);
   Render(2);
-  EXPECT_EQ(Log().voices.back().gain, 0.0f);
+  EXPECT_EQ(DeviceRecord().voices.back().gain, 0.0f);
   EXPECT_NEAR(MainLevelAgainstFeed(), before, before * 1e-3) << "the sound is still heard";
   ASSERT_NE(Post("Unmute_Shaker"), 0u);
   Render(2);
-  EXPECT_NEAR(Log().voices.back().gain, kMotionUnity, 1e-6);
+  EXPECT_NEAR(DeviceRecord().voices.back().gain, kMotionUnity, 1e-6);
   EXPECT_NEAR(MainLevelAgainstFeed(), before, before * 1e-3);
 }
 

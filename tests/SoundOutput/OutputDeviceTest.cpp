@@ -16,7 +16,7 @@ using OutputTest::Tone;
 
 class OutputDeviceTest : public OutputFixture {};
 
-float StereoTone(uint32_t channel, uint32_t) { return channel == 0 ? 0.5f : -0.25f; }
+using OutputTest::StereoTone;
 float PlaneIndexTone(uint32_t channel, uint32_t t) { return float(channel * 1000 + t); }
 
 TEST_F(OutputDeviceTest, AToneReachesTheSinkWithTheMasterRampThenSteady) {

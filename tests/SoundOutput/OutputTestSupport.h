@@ -43,6 +43,11 @@
 
 namespace OutputTest {
 
+constexpr double kPi = 3.14159265358979323846;
+
+// A stereo capture's test signal: a constant on each channel, different on each.
+inline float StereoTone(uint32_t channel, uint32_t) { return channel == 0 ? 0.5f : -0.25f; }
+
 // A clock that moves only when the test says so.
 struct ManualClock {
   static std::atomic<int64_t>& Ticks() {

@@ -16,7 +16,7 @@ namespace {
 using namespace SN;
 using OutputTest::Tone;
 
-constexpr uint32_t kFrame = 1024;
+constexpr uint32_t kSinkFrame = 1024;
 const std::string kDefaultName = "Speakers A";
 const std::string kOtherName = "Speakers B";
 
@@ -31,11 +31,11 @@ void PassLevelToSecondary(bool lastCall) {
   CSnOutputDevice* device = LowerEngine::FindOutputDevice(SnOutput_SecondaryPlatform, DeviceIdOfName(kDefaultName));
   if (!device) return;
   static std::vector<float> planes;
-  planes.assign(2 * kFrame, SecondaryLevel());
+  planes.assign(2 * kSinkFrame, SecondaryLevel());
   SnMixBuffer mix;
   mix.samples = planes.data();
   mix.channelConfig = StandardConfig(kMaskStereo);
-  mix.maxFrames = mix.validFrames = kFrame;
+  mix.maxFrames = mix.validFrames = kSinkFrame;
   device->PassData(mix);
 }
 
@@ -50,14 +50,14 @@ void PassSineToMain(bool lastCall) {
   CSnOutputDevice* main = LowerEngine::MainDevice();
   if (!main) return;
   static std::vector<float> plane;
-  plane.resize(kFrame);
-  for (uint32_t t = 0; t < kFrame; ++t)
-    plane[t] = 0.5f * float(std::sin(2.0 * M_PI * 1000.0 * double(SineFrames() * kFrame + t) / 48000.0));
+  plane.resize(kSinkFrame);
+  for (uint32_t t = 0; t < kSinkFrame; ++t)
+    plane[t] = 0.5f * float(std::sin(2.0 * M_PI * 1000.0 * double(SineFrames() * kSinkFrame + t) / 48000.0));
   ++SineFrames();
   SnMixBuffer mix;
   mix.samples = plane.data();
   mix.channelConfig = StandardConfig(kSpeakerCenter);
-  mix.maxFrames = mix.validFrames = kFrame;
+  mix.maxFrames = mix.validFrames = kSinkFrame;
   main->PassData(mix);
 }
 
@@ -100,7 +100,7 @@ class SharedEndpointSinkTest : public OutputTest::OutputFixture {
     return taken;
   }
   static void ExpectFrames(const std::vector<float>& samples, uint32_t frames, float value, const char* what) {
-    ASSERT_EQ(samples.size(), size_t(frames) * kFrame * 2) << what;
+    ASSERT_EQ(samples.size(), size_t(frames) * kSinkFrame * 2) << what;
     for (size_t i = 0; i < samples.size(); ++i) ASSERT_EQ(samples[i], value) << what << " sample " << i;
   }
   uint32_t rememberedKinds_ = 0;
@@ -112,7 +112,7 @@ TEST_F(SharedEndpointSinkTest, TwoOutputsOnOneDeviceShareASinkThatPlaysTheirSumO
   EXPECT_FALSE(Sink()->IsResampling());
   EXPECT_EQ(Sink()->ChannelConfig(), StandardConfig(kMaskStereo));
   EXPECT_EQ(Sink()->GetWaitTime(), 42u);
-  Tone().Set(StandardConfig(kMaskStereo), kFrame, [](uint32_t, uint32_t) { return 0.5f; });
+  Tone().Set(StandardConfig(kMaskStereo), kSinkFrame, [](uint32_t, uint32_t) { return 0.5f; });
   ASSERT_EQ(SoundEngine::AddBehavioralExtension(&OutputTest::PassToneToMainDevice), SN_Success);
   ASSERT_EQ(SoundEngine::AddBehavioralExtension(&PassLevelToSecondary), SN_Success);
   SecondaryLevel() = 0.25f;
@@ -133,7 +133,7 @@ TEST_F(SharedEndpointSinkTest, TwoOutputsOnOneDeviceShareASinkThatPlaysTheirSumO
 
 TEST_F(SharedEndpointSinkTest, AnOutputLeavingBetweenTheEndsOfFrameOfTwoSharersSkipsNoFrame) {
   InitEndpoint();
-  Tone().Set(StandardConfig(kMaskStereo), kFrame, [](uint32_t, uint32_t) { return 0.5f; });
+  Tone().Set(StandardConfig(kMaskStereo), kSinkFrame, [](uint32_t, uint32_t) { return 0.5f; });
   ASSERT_EQ(SoundEngine::AddBehavioralExtension(&OutputTest::PassToneToMainDevice), SN_Success);
   ASSERT_EQ(SoundEngine::AddSecondaryOutput(DeviceIdOfName(kDefaultName), SnOutput_SecondaryPlatform, 0), SN_Success);
   RenderAndTake();
@@ -184,7 +184,7 @@ TEST_F(SharedEndpointSinkTest, ADeviceAt44100HzGetsItsShareOfTheFramesAndTheTone
   EXPECT_EQ(after.usedBytes, before.usedBytes);
   // 100 frames of 1024 at 48000 Hz are 94080 frames at 44100 Hz.
   const size_t frames = played.size() / 2;
-  EXPECT_NEAR(double(frames), 100.0 * kFrame * 44100.0 / 48000.0, 1.0);
+  EXPECT_NEAR(double(frames), 100.0 * kSinkFrame * 44100.0 / 48000.0, 1.0);
   // The centre speaker folds into both sides alike; count the left side's sign changes.
   int crossings = 0;
   for (size_t t = 1; t < frames; ++t)
@@ -200,7 +200,7 @@ TEST_F(SharedEndpointSinkTest, ADeviceAt44100HzGetsItsShareOfTheFramesAndTheTone
 TEST_F(SharedEndpointSinkTest, ADeviceAt44100HzGetsTheSourcesLinearInterpolationAcrossFrames) {
   InitEndpoint(44100);
   auto sine = [](double n) { return 0.5 * std::sin(2.0 * M_PI * 16.0 * n / 1024.0); };
-  Tone().Set(StandardConfig(kMaskStereo), kFrame, [](uint32_t, uint32_t t) {
+  Tone().Set(StandardConfig(kMaskStereo), kSinkFrame, [](uint32_t, uint32_t t) {
     return float(0.5 * std::sin(2.0 * M_PI * 16.0 * double(t) / 1024.0));
   });
   ASSERT_EQ(SoundEngine::AddBehavioralExtension(&OutputTest::PassToneToMainDevice), SN_Success);
@@ -225,11 +225,12 @@ TEST_F(SharedEndpointSinkTest, ADeviceThatSettlesOnSixChannelsPlaysFiveOneSizedF
   EXPECT_EQ(Sink()->ChannelConfig(), StandardConfig(kMask51));
   EXPECT_EQ(Sink()->Output()->Channels(), 6u);
   EXPECT_EQ(LowerEngine::MainDevice()->ChannelConfig(), StandardConfig(kMask51));
-  Tone().Set(StandardConfig(kMaskStereo), kFrame, [](uint32_t channel, uint32_t) { return channel ? -0.5f : 0.5f; });
+  Tone().Set(StandardConfig(kMaskStereo), kSinkFrame,
+             [](uint32_t channel, uint32_t) { return channel ? -0.5f : 0.5f; });
   ASSERT_EQ(SoundEngine::AddBehavioralExtension(&OutputTest::PassToneToMainDevice), SN_Success);
   const std::vector<float> taken = RenderAndTake();
-  ASSERT_EQ(taken.size(), size_t(4) * kFrame * 6);
-  for (size_t t = 0; t < 4 * kFrame; ++t) {
+  ASSERT_EQ(taken.size(), size_t(4) * kSinkFrame * 6);
+  for (size_t t = 0; t < 4 * kSinkFrame; ++t) {
     const float* frame = taken.data() + t * 6;
     ASSERT_EQ(frame[0], 0.5f) << t;
     ASSERT_EQ(frame[1], -0.5f) << t;
@@ -248,58 +249,58 @@ TEST_F(SharedEndpointSinkTest, TheRingKeepsFramesInOrderSilencesShortFramesAndDr
   Platform::AudioQueueOutput* output = sink->Output();
   std::vector<float> taken;
   output->TakeQueued(taken);
-  std::vector<float> planes(2 * kFrame);
+  std::vector<float> planes(2 * kSinkFrame);
   auto write = [&](float value, uint16_t frames) {
     std::fill(planes.begin(), planes.end(), value);
     SnMixBuffer mix;
     mix.samples = planes.data();
     mix.channelConfig = StandardConfig(kMaskStereo);
-    mix.maxFrames = kFrame;
+    mix.maxFrames = kSinkFrame;
     mix.validFrames = frames;
     sink->PassData(mix, 1.0f, 1.0f);
     sink->WriteFrame();
   };
   const uint32_t slots = output->SlotCount();
   ASSERT_GE(slots, 8u);
-  for (uint32_t i = 0; i < slots; ++i) write(float(i + 1), kFrame);
+  for (uint32_t i = 0; i < slots; ++i) write(float(i + 1), kSinkFrame);
   taken.clear();
   output->TakeQueued(taken);
-  ASSERT_EQ(taken.size(), size_t(slots) * kFrame * 2);
+  ASSERT_EQ(taken.size(), size_t(slots) * kSinkFrame * 2);
   for (uint32_t i = 0; i < slots; ++i)
-    ASSERT_EQ(taken[size_t(i) * kFrame * 2 + 7], float(i + 1)) << "frame " << i;
+    ASSERT_EQ(taken[size_t(i) * kSinkFrame * 2 + 7], float(i + 1)) << "frame " << i;
 
   write(0.25f, 1);
   taken.clear();
   output->TakeQueued(taken);
-  ASSERT_EQ(taken.size(), size_t(kFrame) * 2);
+  ASSERT_EQ(taken.size(), size_t(kSinkFrame) * 2);
   EXPECT_EQ(taken[0], 0.25f);
   EXPECT_EQ(taken[1], 0.25f);
   EXPECT_TRUE(std::all_of(taken.begin() + 2, taken.end(), [](float sample) { return sample == 0.0f; }));
 
-  for (uint32_t i = 0; i < slots; ++i) write(0.5f, kFrame);
+  for (uint32_t i = 0; i < slots; ++i) write(0.5f, kSinkFrame);
   EXPECT_EQ(output->Reserve(), nullptr) << "every slot queued";
-  write(0.75f, kFrame);
-  EXPECT_EQ(output->QueuedFrames(), slots * kFrame);
+  write(0.75f, kSinkFrame);
+  EXPECT_EQ(output->QueuedFrames(), slots * kSinkFrame);
   taken.clear();
   output->TakeQueued(taken);
-  ASSERT_EQ(taken.size(), size_t(slots) * kFrame * 2);
+  ASSERT_EQ(taken.size(), size_t(slots) * kSinkFrame * 2);
   EXPECT_TRUE(std::all_of(taken.begin(), taken.end(), [](float sample) { return sample == 0.5f; }));
-  write(0.75f, kFrame);
+  write(0.75f, kSinkFrame);
   taken.clear();
   output->TakeQueued(taken);
-  ASSERT_EQ(taken.size(), size_t(kFrame) * 2);
+  ASSERT_EQ(taken.size(), size_t(kSinkFrame) * 2);
   EXPECT_EQ(taken.back(), 0.75f);
 
   // A device that plays what was queued without it being read frees every slot all the same, and the
   // next frame is the one written after.
-  for (uint32_t i = 0; i < slots; ++i) write(0.5f, kFrame);
+  for (uint32_t i = 0; i < slots; ++i) write(0.5f, kSinkFrame);
   output->PlayQueued();
   EXPECT_EQ(output->QueuedFrames(), 0u);
   ASSERT_NE(output->Reserve(), nullptr);
-  write(0.125f, kFrame);
+  write(0.125f, kSinkFrame);
   taken.clear();
   output->TakeQueued(taken);
-  ASSERT_EQ(taken.size(), size_t(kFrame) * 2);
+  ASSERT_EQ(taken.size(), size_t(kSinkFrame) * 2);
   EXPECT_TRUE(std::all_of(taken.begin(), taken.end(), [](float sample) { return sample == 0.125f; }));
 }
 
@@ -319,14 +320,14 @@ TEST_F(SharedEndpointSinkTest, TheAudioThreadQueuesWhileThePlatformPlays) {
   // The platform plays what is queued; the audio thread renders as room comes.
   size_t played = 0;
   std::vector<float> taken;
-  while (played < size_t(64) * kFrame * 2) {
+  while (played < size_t(64) * kSinkFrame * 2) {
     taken.clear();
     output->TakeQueued(taken);
     played += taken.size();
     LowerEngine::WakeAudioThread();
     std::this_thread::yield();
   }
-  EXPECT_EQ(played % (kFrame * 2), 0u);
+  EXPECT_EQ(played % (kSinkFrame * 2), 0u);
 }
 
 }  // namespace

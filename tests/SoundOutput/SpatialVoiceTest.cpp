@@ -27,9 +27,9 @@ namespace {
 
 using namespace SN;
 
-constexpr uint32_t kFrames = 256;
-constexpr uint32_t kObject = 40;
-constexpr double kPi = 3.14159265358979323846;
+constexpr uint32_t kSpatialFrames = 256;
+constexpr uint32_t kSpatialObject = 40;
+using OutputTest::kPi;
 // The fast decibel conversion at 0 dB is its polynomial at m = 1. A 3D voice meets it three times on
 // its way out: in its rays' dry gain (its volume), on its connection (its second volume) and on the
 // master bus (the bus's volume).
@@ -82,9 +82,9 @@ class SpatialVoiceTest : public OutputTest::OutputFixture {
     OutputFixture::SetUp();
     VoiceSourceFactory() = &sources_;
     AttenuationDirectory() = &attenuations_;
-    settings_.samplesPerFrame = kFrames;
+    settings_.samplesPerFrame = kSpatialFrames;
     InitWithMemorySink();
-    ASSERT_EQ(SoundEngine::RegisterGameObj(kObject, 1), SN_Success);
+    ASSERT_EQ(SoundEngine::RegisterGameObj(kSpatialObject, 1), SN_Success);
     Render();  // the registration is queued
     positioning_.flags = SnPositioning_Spatialize | SnPositioning_GameObjectRays;
   }
@@ -104,7 +104,7 @@ class SpatialVoiceTest : public OutputTest::OutputFixture {
     Platform::ReentrantGuard audio(GlobalAudioLock());
     CSnPlaybackInstance::Args args;
     args.playingId = playingId;
-    args.gameObject = g_pRegistryMgr->Find(kObject);
+    args.gameObject = g_pRegistryMgr->Find(kSpatialObject);
     args.positioning = &positioning_;
     args.positioningBits = positioningBits;
     auto* instance = PoolNew<CSnPlaybackInstance>(g_DefaultPoolId, args);
@@ -134,7 +134,8 @@ class SpatialVoiceTest : public OutputTest::OutputFixture {
 
 TEST_F(SpatialVoiceTest, AVoiceToTheRightSplitsByTheTangentLawAndByTheHeadphoneLaw) {
   const double angle = 22.5 * kPi / 180.0;
-  ASSERT_EQ(SoundEngine::SetPosition(kObject, At(10.0 * std::sin(angle), 0.0, 10.0 * std::cos(angle))), SN_Success);
+  ASSERT_EQ(SoundEngine::SetPosition(kSpatialObject, At(10.0 * std::sin(angle), 0.0, 10.0 * std::cos(angle))),
+            SN_Success);
   CSnPlaybackInstance* instance = Start(kGameObject3D);
   Render();
   Render();
@@ -147,21 +148,21 @@ TEST_F(SpatialVoiceTest, AVoiceToTheRightSplitsByTheTangentLawAndByTheHeadphoneL
   // half-aperture pi / 4, so FL : FR = sin(pi/4 - t) : sin(pi/4 + t), whose squares add up to 1.
   const std::vector<double> left = Channel(0), right = Channel(1);
   const double dry = kThrough;
-  for (uint32_t t = 0; t < kFrames; ++t) {
-    const double x = Tone1k(kFrames + t);
+  for (uint32_t t = 0; t < kSpatialFrames; ++t) {
+    const double x = Tone1k(kSpatialFrames + t);
     if (std::fabs(x) < 0.1) continue;
     EXPECT_NEAR(left[t] / right[t], std::tan(angle), 1e-4) << t;
     EXPECT_NEAR((left[t] * left[t] + right[t] * right[t]) / (x * x), dry * dry, 1e-4) << t;
   }
   // The headphone law at 45 degrees right: sin^2 of a quarter of the way round the table's half
   // circle on the left, its complement on the right.
-  ASSERT_EQ(SoundEngine::SetPosition(kObject, At(10.0, 0.0, 10.0)), SN_Success);
+  ASSERT_EQ(SoundEngine::SetPosition(kSpatialObject, At(10.0, 0.0, 10.0)), SN_Success);
   ASSERT_EQ(SoundEngine::SetPanningRule(1, SnOutput_Main, 0), SN_Success);
   Render();
   Render();
   const std::vector<double> l = Channel(0), r = Channel(1);
-  for (uint32_t t = 0; t < kFrames; ++t) {
-    const double x = Tone1k(3 * kFrames + t) * dry;
+  for (uint32_t t = 0; t < kSpatialFrames; ++t) {
+    const double x = Tone1k(3 * kSpatialFrames + t) * dry;
     if (std::fabs(x) < 0.1) continue;
     EXPECT_NEAR(l[t] / x, 0.382683, 1e-4) << t;
     EXPECT_NEAR(r[t] / x, 0.923880, 1e-4) << t;
@@ -171,14 +172,14 @@ TEST_F(SpatialVoiceTest, AVoiceToTheRightSplitsByTheTangentLawAndByTheHeadphoneL
 
 TEST_F(SpatialVoiceTest, AnObjectMovedEveryFrameRampsWithoutSteps) {
   sources_.sample = &Steady;
-  ASSERT_EQ(SoundEngine::SetPosition(kObject, At(10.0, 0.0, 0.0)), SN_Success);
+  ASSERT_EQ(SoundEngine::SetPosition(kSpatialObject, At(10.0, 0.0, 0.0)), SN_Success);
   Start(kGameObject3D);
   Render();
   // Round the front from the right to the left, a few degrees a frame.
   std::vector<double> left;
   for (int frame = 0; frame < 30; ++frame) {
     const double a = kPi / 2 - kPi * (frame + 1) / 30.0;
-    ASSERT_EQ(SoundEngine::SetPosition(kObject, At(10.0 * std::sin(a), 0.0, 10.0 * std::cos(a))), SN_Success);
+    ASSERT_EQ(SoundEngine::SetPosition(kSpatialObject, At(10.0 * std::sin(a), 0.0, 10.0 * std::cos(a))), SN_Success);
     Render();
     const std::vector<double> l = Channel(0);
     left.insert(left.end(), l.begin(), l.end());
@@ -186,8 +187,9 @@ TEST_F(SpatialVoiceTest, AnObjectMovedEveryFrameRampsWithoutSteps) {
   // Within a frame the gain moves linearly; across a frame boundary it goes on from where it was.
   // No step is larger than the steepest frame's slope.
   double steepest = 0.0;
-  for (size_t f = 0; f < left.size() / kFrames; ++f)
-    steepest = std::max(steepest, std::fabs(left[f * kFrames + kFrames - 1] - left[f * kFrames]) / (kFrames - 1));
+  for (size_t f = 0; f < left.size() / kSpatialFrames; ++f)
+    steepest = std::max(steepest, std::fabs(left[f * kSpatialFrames + kSpatialFrames - 1] - left[f * kSpatialFrames]) /
+                                      (kSpatialFrames - 1));
   ASSERT_GT(steepest, 0.0);
   for (size_t t = 1; t < left.size(); ++t) EXPECT_LE(std::fabs(left[t] - left[t - 1]), steepest * 1.01 + 1e-7) << t;
   // It ends on the left.
@@ -203,7 +205,7 @@ TEST_F(SpatialVoiceTest, ObstructionDarkensTheVoiceThroughItsFilter) {
     ASSERT_EQ(g_pEnvironmentCurves->SetCurve(0, 1, 2, line, 0), SN_Success);
     g_pEnvironmentCurves->SetCurveEnabled(0, 1, true);
   }
-  ASSERT_EQ(SoundEngine::SetPosition(kObject, At(0.0, 0.0, 5.0)), SN_Success);
+  ASSERT_EQ(SoundEngine::SetPosition(kSpatialObject, At(0.0, 0.0, 5.0)), SN_Success);
   CSnPlaybackInstance* instance = Start(kGameObject3D);
   Render();
   Render();
@@ -211,7 +213,7 @@ TEST_F(SpatialVoiceTest, ObstructionDarkensTheVoiceThroughItsFilter) {
   ASSERT_GT(open, 1.0);
   auto* pipeline = static_cast<CSnVoicePipeline*>(instance->Pipeline());
   EXPECT_TRUE(pipeline->Filter().LowPassState().bypassed);
-  ASSERT_EQ(SoundEngine::SetObjectObstructionAndOcclusion(kObject, 0, 1.0f, 0.0f), SN_Success);
+  ASSERT_EQ(SoundEngine::SetObjectObstructionAndOcclusion(kSpatialObject, 0, 1.0f, 0.0f), SN_Success);
   for (int i = 0; i < 6; ++i) Render();
   const double blocked = Energy(Channel(0)) + Energy(Channel(1));
   EXPECT_EQ(pipeline->Filter().LowPassState().current, 100.0f);
@@ -238,7 +240,7 @@ TEST_F(SpatialVoiceTest, APathMovesTheSoundAlongItsVerticesInTheListenersLaunchO
   const float* relative = instance->Positioning()->relative;
   EXPECT_GT(relative[0], 9.0f);
   EXPECT_NEAR(pipeline->Rays()[0].azimuth, std::atan2(relative[0], relative[2]), 1e-4);
-  EXPECT_GT(std::fabs(Channel(1)[kFrames - 1]), 10.0 * std::fabs(Channel(0)[kFrames - 1]));
+  EXPECT_GT(std::fabs(Channel(1)[kSpatialFrames - 1]), 10.0 * std::fabs(Channel(0)[kSpatialFrames - 1]));
   // Half way along the first segment the sound is 45 degrees right; at the second vertex ahead.
   bool passedAhead = false;
   for (int frame = 0; frame < 40 && !passedAhead; ++frame) {
@@ -261,7 +263,7 @@ TEST_F(SpatialVoiceTest, APathMovesTheSoundAlongItsVerticesInTheListenersLaunchO
   ASSERT_EQ(SoundEngine::SetListenerPosition(ahead, 0), SN_Success);
   Render();
   Render();
-  EXPECT_LT(std::fabs(Channel(1)[kFrames - 1]), 1e-3);
+  EXPECT_LT(std::fabs(Channel(1)[kSpatialFrames - 1]), 1e-3);
 }
 
 TEST_F(SpatialVoiceTest, APathSeenByAListenerWhoseVectorsLeanGivesAnElevationNotANumber) {
@@ -298,12 +300,12 @@ TEST_F(SpatialVoiceTest, ThePositioningRecordFollowsItsParametersCurvesAndDistan
   attenuations_.settings.paramCurves = &followed;
   attenuations_.settings.paramCurveCount = 1;
   positioning_.attenuationId = Attenuations::kId;
-  ASSERT_EQ(SoundEngine::SetPosition(kObject, At(0.0, 0.0, 50.0)), SN_Success);
+  ASSERT_EQ(SoundEngine::SetPosition(kSpatialObject, At(0.0, 0.0, 50.0)), SN_Success);
   Render();
   Platform::ReentrantGuard audio(GlobalAudioLock());
   CSnPlaybackInstance::Args args;
   args.playingId = 11;
-  args.gameObject = g_pRegistryMgr->Find(kObject);
+  args.gameObject = g_pRegistryMgr->Find(kSpatialObject);
   args.positioning = &positioning_;
   args.positioningBits = kGameObject3D;
   args.priority.basePriority = 50.0f;
@@ -352,14 +354,14 @@ TEST_F(SpatialVoiceTest, ThePositioningRecordFollowsItsParametersCurvesAndDistan
   instance.Term(0);
   // An attenuation that is not loaded refuses the play.
   positioning_.attenuationId = 501;
-  args.gameObject = g_pRegistryMgr->Find(kObject);
+  args.gameObject = g_pRegistryMgr->Find(kSpatialObject);
   CSnPlaybackInstance missing(args);
   EXPECT_EQ(missing.PrepareForPlay(0.0f, true, nullptr), SN_Failure);
   EXPECT_NE(log_.Take().find("attenuation 501 is not loaded"), std::string::npos);
   missing.Term(0);
   // With nowhere to look attenuations up, the sound plays without one.
   AttenuationDirectory() = nullptr;
-  args.gameObject = g_pRegistryMgr->Find(kObject);
+  args.gameObject = g_pRegistryMgr->Find(kSpatialObject);
   CSnPlaybackInstance unattenuated(args);
   EXPECT_EQ(unattenuated.PrepareForPlay(0.0f, true, nullptr), SN_Success);
   EXPECT_EQ(unattenuated.Positioning()->attenuation, nullptr);

@@ -18,7 +18,7 @@ namespace {
 using namespace SN;
 using OutputTest::OutputFixture;
 
-constexpr double kPi = 3.14159265358979323846;
+using OutputTest::kPi;
 constexpr float kDegrees = float(kPi / 180.0);
 const SnChannelConfig kMonoIn = StandardConfig(kSpeakerCenter);
 

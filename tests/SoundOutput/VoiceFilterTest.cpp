@@ -10,7 +10,7 @@ namespace {
 using namespace SN;
 using OutputTest::OutputFixture;
 
-constexpr double kPi = 3.14159265358979323846;
+using OutputTest::kPi;
 
 // The Butterworth low-pass by the bilinear transform, worked out here from the cutoff alone.
 struct Section {

@@ -16,9 +16,9 @@ namespace {
 
 using namespace EndToEnd;
 
-constexpr uint32_t kCompany = 77;
-constexpr uint32_t kReaderKey = PluginKey(SnPluginType_Effect, kCompany, 1);
-constexpr uint32_t kBlendKey = PluginKey(SnPluginType_Mixer, kCompany, 2);
+constexpr uint32_t kVoiceInfoCompany = 77;
+constexpr uint32_t kReaderKey = PluginKey(SnPluginType_Effect, kVoiceInfoCompany, 1);
+constexpr uint32_t kBlendKey = PluginKey(SnPluginType_Mixer, kVoiceInfoCompany, 2);
 
 // A mixer's parameters: the level its block holds and the last value a game parameter set.
 class BlendParams final : public CopiedParams<BlendParams> {
@@ -61,7 +61,7 @@ struct Reading {
   SNRESULT secondPosition = SN_Success;
   uint32_t voiceModulators = 0;
 };
-std::vector<Reading>& Readings() {
+std::vector<Reading>& VoiceReadings() {
   static std::vector<Reading> readings;
   return readings;
 }
@@ -95,7 +95,7 @@ class Reader final : public WatchingEffect<Reader> {
     r.secondPosition = info->GetGameObjectPosition(1, position);
     if (CSnPlaybackInstance* voice = VoiceManager::FirstActiveInstance())
       r.voiceModulators = voice->Modulators().InstanceCount();
-    Readings().push_back(r);
+    VoiceReadings().push_back(r);
   }
 
  private:
@@ -106,16 +106,16 @@ class VoiceInfoMixerTest : public SoundEndToEndTest {
  public:
   void SetUp() override {
     SoundEndToEndTest::SetUp();
-    Readings().clear();
-    ASSERT_EQ((RegisterTestEffect<Reader, ReaderParams>(kCompany, 1)), SN_Success);
+    VoiceReadings().clear();
+    ASSERT_EQ((RegisterTestEffect<Reader, ReaderParams>(kVoiceInfoCompany, 1)), SN_Success);
     ASSERT_EQ(SoundEngine::RegisterPlugin(
-                  SnPluginType_Mixer, kCompany, 2, [](ISnPluginMemAlloc*) -> ISnPlugin* { return nullptr; },
+                  SnPluginType_Mixer, kVoiceInfoCompany, 2, [](ISnPluginMemAlloc*) -> ISnPlugin* { return nullptr; },
                   [](ISnPluginMemAlloc* allocator) -> ISnPluginParam* { return PluginNew<BlendParams>(allocator); }),
               SN_Success);
   }
   void TearDown() override {
     SoundEndToEndTest::TearDown();
-    Readings().clear();
+    VoiceReadings().clear();
   }
 
   // A tone whose sound carries the reader and names the mixer `blend` (its block the level 1.0).
@@ -144,8 +144,8 @@ TEST_F(VoiceInfoMixerTest, APluginOnAVoiceReadsItsMixersParametersForThatVoice) 
   Frames(1);
   ASSERT_EQ(SoundEngine::SetRTPCValue("Blend_Amount", 4.0f, kObject), SN_Success);
   Frames(1);
-  ASSERT_GE(Readings().size(), 4u);
-  const std::vector<Reading> readings = Readings();
+  ASSERT_GE(VoiceReadings().size(), 4u);
+  const std::vector<Reading> readings = VoiceReadings();
   ASSERT_NE(readings[0].mixer, nullptr);
   EXPECT_EQ(BlendParams::live, before + 1);  // one copy, beside the definition's own
   CSnEffectDefinition* definition = FindEffectDefinition(SoundEngine::GetIDFromString("Blend"), true);
@@ -174,7 +174,7 @@ TEST_F(VoiceInfoMixerTest, AMixersModulatorJoinsTheVoiceItIsMadeFor) {
   LoadReaderBank("rtpc 3 modulator VolumeLfo 0:0 100:1");
   ASSERT_NE(SoundEngine::PostEvent("Play_Read", kObject), 0u);
   Frames(3);
-  const std::vector<Reading> readings = Readings();
+  const std::vector<Reading> readings = VoiceReadings();
   ASSERT_GE(readings.size(), 3u);
   ASSERT_NE(readings[0].mixer, nullptr);
   for (size_t f = 1; f < readings.size(); ++f) EXPECT_EQ(readings[f].voiceModulators, 1u) << f;
@@ -200,7 +200,7 @@ TEST_F(VoiceInfoMixerTest, APluginOnAVoiceReadsItsPlayAndTheMatricesOfItsMix) {
   const uint32_t playingId = SoundEngine::PostEvent("Play_Read", kObject);
   ASSERT_NE(playingId, 0u);
   Frames(3);
-  const std::vector<Reading> readings = Readings();
+  const std::vector<Reading> readings = VoiceReadings();
   ASSERT_GE(readings.size(), 3u);
   const Reading& first = readings[0];
   EXPECT_EQ(first.mixer, nullptr);

@@ -28,7 +28,7 @@ namespace {
 using namespace SN;
 using BusTest::FakeDefinition;
 
-constexpr uint32_t kFrames = 256;
+constexpr uint32_t kPipelineFrames = 256;
 constexpr double kDbTolerance = 0.003;  // the fast decibel conversion is within 0.23 percent
 
 double Sample(uint64_t t) { return 0.25 + 0.001 * double(t % 97); }
@@ -143,7 +143,7 @@ class VoicePipelineTest : public OutputTest::OutputFixture {
     BusTest::Plugins() = BusTest::PluginLog{};
     VoiceSourceFactory() = &sources_;
     VoiceEffectProvider() = &effects_;
-    settings_.samplesPerFrame = kFrames;
+    settings_.samplesPerFrame = kPipelineFrames;
     InitWithMemorySink();
     BusTest::RegisterTestPlugins();
     ASSERT_EQ(SoundEngine::RegisterPlugin(SnPluginType_Effect, BusTest::kCompany, kDelayId, &DelayEffect<false>::Make,
@@ -215,8 +215,8 @@ TEST_F(VoicePipelineTest, AMonoVoiceIsPannedWithItsVolumesAndRampsOnAChange) {
   // First frame: no ramp. Gain = 0.5 x -6 dB x -3 dB; mono at x = 0.25 takes (sqrt 0.75, 0.5).
   const double gain = 0.5 * DbToLinear(-6.0) * DbToLinear(-3.0);
   std::vector<double> left = Channel(0), right = Channel(1);
-  ASSERT_EQ(left.size(), kFrames);
-  for (uint32_t t = 0; t < kFrames; ++t) {
+  ASSERT_EQ(left.size(), kPipelineFrames);
+  for (uint32_t t = 0; t < kPipelineFrames; ++t) {
     EXPECT_NEAR(left[t], Sample(t) * gain * std::sqrt(0.75), Sample(t) * gain * kDbTolerance) << t;
     EXPECT_NEAR(right[t], Sample(t) * gain * 0.5, Sample(t) * gain * kDbTolerance) << t;
   }
@@ -235,9 +235,10 @@ TEST_F(VoicePipelineTest, AMonoVoiceIsPannedWithItsVolumesAndRampsOnAChange) {
   Render();
   const double next = 0.5 * DbToLinear(-3.0);
   right = Channel(1);
-  for (uint32_t t = 0; t < kFrames; ++t) {
-    const double ramp = gain + (next - gain) * double(t) / kFrames;
-    EXPECT_NEAR(right[t], Sample(kFrames + t) * ramp * 0.5, Sample(kFrames + t) * next * kDbTolerance) << t;
+  for (uint32_t t = 0; t < kPipelineFrames; ++t) {
+    const double ramp = gain + (next - gain) * double(t) / kPipelineFrames;
+    EXPECT_NEAR(right[t], Sample(kPipelineFrames + t) * ramp * 0.5, Sample(kPipelineFrames + t) * next * kDbTolerance)
+        << t;
   }
 }
 
@@ -246,22 +247,22 @@ TEST_F(VoicePipelineTest, InsertsRunInPlaceOutOfPlaceWithATailAndChangeTheLayout
   FakeDefinition& delay = Definition(2, kDelayId);
   effects_.slots[0] = &gain;
   effects_.slots[2] = &delay;
-  sources_.length = kFrames + 50;  // ends early in the second frame
+  sources_.length = kPipelineFrames + 50;  // ends early in the second frame
   Start();
   Render();
   // Right at x = 0.25 takes 0.5; the gain halves, the delay shifts by 100 (the voice's 0 dB is the
   // fast conversion's, within its tolerance).
   std::vector<double> right = Channel(1);
-  for (uint32_t t = 0; t < kFrames; ++t) {
+  for (uint32_t t = 0; t < kPipelineFrames; ++t) {
     const double in = t < DelayEffect<false>::kDelay ? 0.0 : Sample(t - DelayEffect<false>::kDelay);
     EXPECT_NEAR(right[t], in * 0.5 * 0.5, 0.25 * kDbTolerance) << t;
   }
   // The source ends in frame 2; the delay's tail sounds out in frame 2 and the voice then ends.
   Render();
   right = Channel(1);
-  for (uint32_t t = 0; t < kFrames; ++t) {
-    const uint32_t source = kFrames + t - DelayEffect<false>::kDelay;
-    const double in = source < kFrames + 50 ? Sample(source) : 0.0;
+  for (uint32_t t = 0; t < kPipelineFrames; ++t) {
+    const uint32_t source = kPipelineFrames + t - DelayEffect<false>::kDelay;
+    const double in = source < kPipelineFrames + 50 ? Sample(source) : 0.0;
     EXPECT_NEAR(right[t], in * 0.25, 0.25 * kDbTolerance) << t;
   }
   Render();
@@ -283,7 +284,7 @@ TEST_F(VoicePipelineTest, AnInsertChangesTheVoicesLayoutIsBypassedAndReplacedWhi
   EXPECT_EQ(pipeline->OutputFormat(), StandardConfig(kMaskStereo));
   // Stereo into stereo with panning at x = 0.25: the left channel keeps its own side.
   const std::vector<double> left = Channel(0);
-  EXPECT_NEAR(left[kFrames - 1], Sample(2 * kFrames - 1 - DelayEffect<true>::kDelay), 0.05);
+  EXPECT_NEAR(left[kPipelineFrames - 1], Sample(2 * kPipelineFrames - 1 - DelayEffect<true>::kDelay), 0.05);
   // Slot 0 gains a gain effect while playing; bypassed through parameter 24, then active.
   effects_.slots[0] = &gain;
   {
@@ -354,8 +355,8 @@ TEST_F(VoicePipelineTest, APausedVoiceHoldsItsSourceAndGoesOnWhereItStopped) {
   }
   Render();
   const std::vector<double> right = Channel(1);
-  for (uint32_t t = 0; t < kFrames; ++t)
-    EXPECT_NEAR(right[t], Sample(kFrames + t) * 0.5, Sample(kFrames + t) * 0.5 * kDbTolerance) << t;
+  for (uint32_t t = 0; t < kPipelineFrames; ++t)
+    EXPECT_NEAR(right[t], Sample(kPipelineFrames + t) * 0.5, Sample(kPipelineFrames + t) * 0.5 * kDbTolerance) << t;
 }
 
 TEST_F(VoicePipelineTest, AVirtualVoiceSkipsItsSourceAndReturnsAtTheRightSample) {
@@ -371,15 +372,16 @@ TEST_F(VoicePipelineTest, AVirtualVoiceSkipsItsSourceAndReturnsAtTheRightSample)
   EXPECT_EQ(VoiceManager::ExcludedInstanceCount(), 1u);
   // Only the louder voice sounds: its right channel is the source at 0.5.
   std::vector<double> right = Channel(1);
-  EXPECT_NEAR(right[10], Sample(kFrames + 10) * 0.5, kDbTolerance);
+  EXPECT_NEAR(right[10], Sample(kPipelineFrames + 10) * 0.5, kDbTolerance);
   SoundEngine::StopPlayingID(7);
   Render();  // the first voice ends
   Render();  // the second returns in frame 4, where its source has reached 3 frames
   EXPECT_FALSE(low->IsVirtual());
   EXPECT_EQ(VoiceManager::ExcludedInstanceCount(), 0u);
   right = Channel(1);
-  for (uint32_t t = 0; t < kFrames; ++t)
-    EXPECT_NEAR(right[t], Sample(3 * kFrames + t) * 0.5, Sample(3 * kFrames + t) * 0.5 * kDbTolerance) << t;
+  for (uint32_t t = 0; t < kPipelineFrames; ++t)
+    EXPECT_NEAR(right[t], Sample(3 * kPipelineFrames + t) * 0.5, Sample(3 * kPipelineFrames + t) * 0.5 * kDbTolerance)
+        << t;
   Platform::ReentrantGuard audio(GlobalAudioLock());
   VoiceManager::SetGlobalMaximum(VoiceManager::kDefaultMaxVoices);
 }
@@ -404,7 +406,7 @@ TEST_F(VoicePipelineTest, AVirtualVoiceWhoseSourceEndsWhileSkippedEnds) {
     Platform::ReentrantGuard audio(GlobalAudioLock());
     VoiceManager::SetGlobalMaximum(1);
   }
-  sources_.lengths = {uint64_t(1) << 30, 3 * kFrames};
+  sources_.lengths = {uint64_t(1) << 30, 3 * kPipelineFrames};
   Start(7, 60.0f, SnVirtual_BecomeVirtual);
   CSnPlaybackInstance* low = Start(8, 40.0f, SnVirtual_BecomeVirtual);
   Render();
@@ -425,7 +427,7 @@ TEST_F(VoicePipelineTest, AVirtualVoiceWhoseSourceEndsWhileSkippedEnds) {
 // A source with nothing for a frame (a stream behind) leaves that frame silent and goes on after it
 // from where it was: the voice does not end.
 TEST_F(VoicePipelineTest, AStarvedSourceIsSilentForAFrameAndGoesOn) {
-  sources_.starveAt = kFrames;
+  sources_.starveAt = kPipelineFrames;
   Start();
   Render();
   Render();
@@ -438,8 +440,9 @@ TEST_F(VoicePipelineTest, AStarvedSourceIsSilentForAFrameAndGoesOn) {
   // third frame at x = 0.25 (right 0.5).
   EXPECT_EQ(OutputTest::SinkLog().frames.size(), 3u);
   const std::vector<double> right = Channel(1);
-  for (uint32_t t = 0; t < kFrames; ++t)
-    EXPECT_NEAR(right[t], Sample(2 * kFrames + t) * 0.5, Sample(2 * kFrames + t) * 0.5 * kDbTolerance) << t;
+  for (uint32_t t = 0; t < kPipelineFrames; ++t)
+    EXPECT_NEAR(right[t], Sample(2 * kPipelineFrames + t) * 0.5, Sample(2 * kPipelineFrames + t) * 0.5 * kDbTolerance)
+        << t;
   SoundEngine::StopPlayingID(7);
   Render();
 }

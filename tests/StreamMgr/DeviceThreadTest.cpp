@@ -22,8 +22,8 @@ namespace {
 using namespace SN;
 using StreamTest::Pattern;
 
-SnFileLookupFlags BankFlags() { return SnFileLookupFlags{0, 0, 0, nullptr, false, false, -1}; }
-SnFileLookupFlags MediaFlags() { return SnFileLookupFlags{0, 3, 0, nullptr, false, true, -1}; }
+using StreamTest::BankFlags;
+using StreamTest::MediaFlags;
 
 // A deferred hook whose transfers wait in a queue until the test lets its worker thread complete
 // them; also the resolver of loose "<id>.bnk" files for its device.

@@ -24,6 +24,15 @@
 
 namespace StreamTest {
 
+// How the tests look files up: a bank (in the language's folder or not), or streamed media (in a
+// cache slot or none).
+inline SN::SnFileLookupFlags BankFlags(bool languageSpecific = false) {
+  return SN::SnFileLookupFlags{0, 0, 0, nullptr, languageSpecific, false, -1};
+}
+inline SN::SnFileLookupFlags MediaFlags(int32_t cacheId = -1) {
+  return SN::SnFileLookupFlags{0, 3, 0, nullptr, false, true, cacheId};
+}
+
 inline std::vector<uint8_t> Pattern(size_t size, uint32_t seed) {
   std::vector<uint8_t> bytes(size);
   for (size_t i = 0; i < size; ++i) bytes[i] = uint8_t((i * 31 + seed * 7 + (i >> 8)) & 0xFF);

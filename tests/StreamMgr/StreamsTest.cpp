@@ -11,10 +11,8 @@ namespace {
 using namespace SN;
 using StreamTest::Pattern;
 
-SnFileLookupFlags BankFlags(bool languageSpecific = false) {
-  return SnFileLookupFlags{0, 0, 0, nullptr, languageSpecific, false, -1};
-}
-SnFileLookupFlags MediaFlags(int32_t cacheId = -1) { return SnFileLookupFlags{0, 3, 0, nullptr, false, true, cacheId}; }
+using StreamTest::BankFlags;
+using StreamTest::MediaFlags;
 
 class StreamsTest : public StreamTest::StreamFixture {};
 

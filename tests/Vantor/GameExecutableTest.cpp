@@ -25,6 +25,23 @@
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
+// The two X macros this file uses, as constants; then the macros whose names engine headers use go, so
+// that files built after this one in the same unit see those names as written.
+namespace {
+constexpr ::Time kXCurrentTime = CurrentTime;
+constexpr int kXFalse = False;
+}  // namespace
+#undef Always
+#undef Below
+#undef Bool
+#undef CurrentTime
+#undef DestroyAll
+#undef False
+#undef None
+#undef Relative
+#undef Status
+#undef True
+
 #include "tests/Support/ToneAnalysis.h"
 
 namespace {
@@ -169,8 +186,8 @@ class GameExecutableTest : public ::testing::Test {
     int event = 0, error = 0, major = 0, minor = 0;
     const KeyCode code = XKeysymToKeycode(x, key);
     const bool sent = XTestQueryExtension(x, &event, &error, &major, &minor) && code != 0 &&
-                      XTestFakeKeyEvent(x, code, down, CurrentTime) != 0;
-    XSync(x, False);
+                      XTestFakeKeyEvent(x, code, down, kXCurrentTime) != 0;
+    XSync(x, kXFalse);
     XCloseDisplay(x);
     return sent;
   }
