@@ -1,4 +1,4 @@
-// The voice buffer's planar block and marker array.
+// The voice buffer's planar block and marker array, and the frame block the source stages share.
 #include "SoundEngine/Sources/VoiceBuffer.h"
 
 #include "MemoryMgr/MemoryMgr.h"
@@ -23,6 +23,13 @@ void SnVoiceBuffer::FreeData() {
   if (data) MemoryMgr::Falign(g_LEngineDefaultPoolId, data);
   data = nullptr;
   maxFrames = validFrames = 0;
+}
+
+float* SharedFrameBlock(size_t floats) {
+  // Eight channels of 2048 frames; a larger frame takes a block of its own stage.
+  constexpr size_t kFloats = 8 * 2048;
+  alignas(64) static float block[kFloats];
+  return floats <= kFloats ? block : nullptr;
 }
 
 void SnVoiceBuffer::FreeMarkers() {

@@ -89,4 +89,11 @@ struct SnVoiceBuffer {
   }
 };
 
+// The block the source stages write their voices' frames into, one voice after another: the voice
+// pipeline has mixed a voice's frame before the next voice runs, so a single block serves every voice
+// and stays in the processor's cache where a block per voice would not. What a stage writes there is
+// gone once another stage has run. Null when `floats` is more than it holds. Audio thread, under the
+// global audio lock.
+float* SharedFrameBlock(size_t floats);
+
 }  // namespace SN

@@ -69,6 +69,15 @@ SNRESULT CSnVoiceSourceStage::UpdatePitchAndFetch(SnVoiceBuffer& out) {
 }
 
 SNRESULT CSnVoiceSourceStage::RunFrame(SnVoiceBuffer& out) {
+  const SNRESULT result = FillFrame(out);
+  if (result == SN_NoDataReady && !KeepCarriedOutput()) {
+    out.result = SN_Failure;
+    return SN_Failure;
+  }
+  return result;
+}
+
+SNRESULT CSnVoiceSourceStage::FillFrame(SnVoiceBuffer& out) {
   SNRESULT result = UpdatePitchAndFetch(out);
   for (int fetches = 0; result == kNeedsData; ++fetches) {
     if (fetches == kMostFetchesPerFrame) return SN_NoDataReady;
@@ -109,13 +118,21 @@ SNRESULT CSnVoiceSourceStage::Fetch(SnVoiceBuffer* input, SnVoiceBuffer& out) {
     }
   }
   const uint32_t requested = m_resampler.m_requestedFrames;
-  if (!m_output.data || m_output.maxFrames < requested) {
-    const SnChannelConfig config = m_input.validFrames ? m_input.channelConfig : m_format.channelConfig;
-    if (m_output.AllocData(requested, config) != SN_Success) {
+  if (!m_output.maxFrames || m_output.maxFrames < requested) {
+    FreeOwnOutput();
+    m_output.data = nullptr;
+    m_output.channelConfig = m_input.validFrames ? m_input.channelConfig : m_format.channelConfig;
+    m_output.maxFrames = m_output.validFrames = 0;
+    if (requested == 0 || ChannelCount(m_output.channelConfig) == 0) {
       out.result = SN_Failure;
       return SN_Failure;
     }
+    m_output.maxFrames = uint16_t(requested);
     m_resampler.m_outputOffset = 0;
+  }
+  if (PlaceOutput() != SN_Success) {
+    out.result = SN_Failure;
+    return SN_Failure;
   }
   if (m_initialOffsetPending) {
     m_initialOffsetPending = 0;
@@ -167,6 +184,39 @@ SNRESULT CSnVoiceSourceStage::Fetch(SnVoiceBuffer* input, SnVoiceBuffer& out) {
     return kNeedsData;
   }
   return Deliver(result, out);
+}
+
+SNRESULT CSnVoiceSourceStage::PlaceOutput() {
+  if (m_pOwnOutput && m_resampler.m_outputOffset) return SN_Success;
+  const size_t floats = size_t(m_output.maxFrames) * ChannelCount(m_output.channelConfig);
+  if (float* shared = SharedFrameBlock(floats)) {
+    FreeOwnOutput();
+    m_output.data = shared;
+    return SN_Success;
+  }
+  if (!m_pOwnOutput)
+    m_pOwnOutput = static_cast<float*>(MemoryMgr::Malign(g_LEngineDefaultPoolId, floats * sizeof(float), 16));
+  m_output.data = m_pOwnOutput;
+  return m_pOwnOutput ? SN_Success : SN_InsufficientMemory;
+}
+
+bool CSnVoiceSourceStage::KeepCarriedOutput() {
+  if (!m_resampler.m_outputOffset || !m_output.data || m_output.data == m_pOwnOutput) return true;
+  const size_t floats = size_t(m_output.maxFrames) * ChannelCount(m_output.channelConfig);
+  m_pOwnOutput = static_cast<float*>(MemoryMgr::Malign(g_LEngineDefaultPoolId, floats * sizeof(float), 16));
+  if (!m_pOwnOutput) {
+    SOUND_LOG(Error, "No memory to keep a voice's unfinished frame; the voice ends");
+    return false;
+  }
+  memcpy(m_pOwnOutput, m_output.data, floats * sizeof(float));
+  m_output.data = m_pOwnOutput;
+  return true;
+}
+
+void CSnVoiceSourceStage::FreeOwnOutput() {
+  if (m_pOwnOutput) MemoryMgr::Falign(g_LEngineDefaultPoolId, m_pOwnOutput);
+  if (m_output.data == m_pOwnOutput) m_output.data = nullptr;
+  m_pOwnOutput = nullptr;
 }
 
 void CSnVoiceSourceStage::CapturePosition() {
@@ -393,7 +443,9 @@ void CSnVoiceSourceStage::Stop() {
 
 void CSnVoiceSourceStage::Release() {
   ReleaseInput();
-  m_output.FreeData();
+  FreeOwnOutput();
+  m_output.data = nullptr;
+  m_output.maxFrames = m_output.validFrames = 0;
   if (m_pScratch) MemoryMgr::Falign(g_LEngineDefaultPoolId, m_pScratch);
   m_pScratch = nullptr;
   if (m_pMarkers) MemoryMgr::Free(g_DefaultPoolId, m_pMarkers);

@@ -64,6 +64,15 @@ class CSnVoiceSourceStage {
   void Release();
 
  private:
+  // The frame as RunFrame tells it, before a frame left unfinished is kept.
+  SNRESULT FillFrame(SnVoiceBuffer& out);
+  // Points the output at the block this frame is written in: the shared one, or the stage's own while
+  // a frame carried over from the last is unfinished or when the shared one is too small.
+  SNRESULT PlaceOutput();
+  // A frame the source left unfinished goes on in the next frame, after other voices have written the
+  // shared block: it moves to a block of the stage's own. False when there is no memory for it.
+  bool KeepCarriedOutput();
+  void FreeOwnOutput();
   SNRESULT Deliver(SNRESULT result, SnVoiceBuffer& out);
   // The silence a voice begun inside its first frame opens with, in output frames.
   uint32_t InitialSilence(uint32_t requested) const;
@@ -80,7 +89,8 @@ class CSnVoiceSourceStage {
   CSnVoiceSource* m_pSource = nullptr;
   CSnPitchResampler m_resampler;
   SnVoiceBuffer m_input;
-  SnVoiceBuffer m_output;
+  SnVoiceBuffer m_output;  // its data in the shared frame block or in m_pOwnOutput
+  float* m_pOwnOutput = nullptr;
   ISnSourceInstance* m_pInstance = nullptr;
   uint8_t m_endReached = 0;
   uint8_t m_positionCaptured = 0;

@@ -2,6 +2,7 @@
 // output equal to a model of the kernels on the file read apart, pitch, surround planes, seek
 // remainders, markers at their output samples, initial silence, virtual voices resuming on the right
 // sample, chaining without a gap, and the 24 kHz, 2048-frame format of a motion voice.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -79,6 +80,41 @@ struct Voice {
     for (int i = 0; i < most && r == SN::SN_DataReady; ++i) r = Frame(frames);
     return r;
   }
+};
+
+// PCM in memory that comes late, as a stream behind its reads does: at most 300 frames a buffer, and
+// every third ask nothing yet, so that frames are left unfinished and go on in the next.
+class LateSource final : public SN::CSnVoiceSource {
+ public:
+  explicit LateSource(SN::ISnSourceInstance* instance) : CSnVoiceSource(instance), m_media(instance) {}
+  SN::SNRESULT PrepareSource() override {
+    const SN::SNRESULT result = m_media.PrepareSource();
+    if (result == SN::SN_Success) m_flags |= kPrepared;
+    return result;
+  }
+  void GetBuffer(SN::SnVoiceBuffer& buffer) override {
+    if (++m_asks % 3 == 0) {
+      buffer.Clear();
+      buffer.result = SN::SN_NoDataReady;
+      return;
+    }
+    if (buffer.maxFrames > 300) buffer.maxFrames = 300;
+    m_media.GetBuffer(buffer);
+    m_holding = true;
+  }
+  void ReleaseBuffer() override {
+    if (m_holding) m_media.ReleaseBuffer();
+    m_holding = false;
+  }
+  void StopStream() override { m_media.StopStream(); }
+  int64_t FramesLeft() const override { return m_media.FramesLeft(); }
+  float GetDuration() const override { return m_media.GetDuration(); }
+  SN::SnMediaFormat MediaFormat() const override { return m_media.MediaFormat(); }
+
+ private:
+  SN::CSnPcmSource m_media;
+  uint32_t m_asks = 0;
+  bool m_holding = false;
 };
 
 class SourceStageTest : public SourceTest::PoolFixture {
@@ -298,6 +334,42 @@ TEST_F(SourceStageTest, ChainedSourcesPlayWithoutAGap) {
   EXPECT_EQ(alone.planes[0].size(), 1500u);
   EXPECT_EQ(alone.stage.Source(), alone.source);
   otherSource.StopStream();
+}
+
+// Voices take their turns frame by frame, as the pipeline runs them: each one's frames are its own
+// file's, whether its source left a frame unfinished while the others played, or its frames are too
+// large to share a block with theirs.
+TEST_F(SourceStageTest, VoicesTakingTurnsKeepTheirOwnFrames) {
+  Voice late(Tools::WriteToneMedia(Tone(2, 6000)));
+  Voice steady(Tools::WriteToneMedia(Tone(1, 6000)));
+  Tools::ToneDesc wideTone = Tone(8, 9000);
+  wideTone.channelMask = 0x737;  // no LFE: the planes keep the file's order
+  Voice wide(Tools::WriteToneMedia(wideTone));
+  ASSERT_TRUE(late.Start<LateSource>());
+  ASSERT_TRUE(steady.Start<SN::CSnPcmSource>());
+  ASSERT_TRUE(wide.Start<SN::CSnPcmSource>());
+  auto playing = [](const Voice& voice) {
+    return voice.results.empty() || voice.results.back() == SN::SN_DataReady ||
+           voice.results.back() == SN::SN_NoDataReady;
+  };
+  for (int frame = 0; frame < 40 && (playing(late) || playing(steady) || playing(wide)); ++frame) {
+    if (playing(late)) late.Frame(1024);
+    if (playing(steady)) steady.Frame(1024);
+    if (playing(wide)) wide.Frame(4096);
+  }
+  const auto unfinished = std::count(late.results.begin(), late.results.end(), SN::SN_NoDataReady);
+  EXPECT_GE(unfinished, 3);
+  EXPECT_EQ(late.results.back(), SN::SN_NoMoreData);
+  EXPECT_EQ(steady.results.back(), SN::SN_NoMoreData);
+  EXPECT_EQ(wide.results.back(), SN::SN_NoMoreData);
+  for (Voice* voice : {&late, &steady, &wide}) {
+    const uint32_t channels = uint32_t(voice->planes.size());
+    for (uint32_t c = 0; c < channels; ++c) {
+      const std::vector<double> x = FileChannel(voice->instance.media, channels, c);
+      ASSERT_EQ(voice->planes[c].size(), x.size()) << channels << " channels";
+      for (size_t i = 0; i < x.size(); ++i) ASSERT_EQ(voice->planes[c][i], float(x[i])) << channels << " channels, " << i;
+    }
+  }
 }
 
 // At 24 kHz and 2048 samples a frame a motion voice runs 8 frames at 93 Hz; a pitch change there ramps
