@@ -415,6 +415,7 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
 
   // The voice manager's list and limiter fields.
   CSnPlaybackInstance* m_pNextActive = nullptr;
+  CSnPlaybackInstance* m_pPreviousActive = nullptr;  // an instance leaves the list without a walk
   CSnRegisteredObj* m_pGameObject = nullptr;
   float m_priority = 50.0f;
   uint32_t m_sequenceNumber = 0;

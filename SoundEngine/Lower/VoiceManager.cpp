@@ -73,18 +73,16 @@ void Unlink(CSnPlaybackLimiter*& head, CSnPlaybackLimiter* limiter) {
 // Out of the active list (the tail fixed when it was last); false when it was not there.
 bool UnlinkActive(CSnPlaybackInstance* instance) {
   ManagerState& state = Manager();
-  CSnPlaybackInstance* previous = nullptr;
-  for (CSnPlaybackInstance* i = state.activeHead; i; previous = i, i = i->m_pNextActive) {
-    if (i != instance) continue;
-    (previous ? previous->m_pNextActive : state.activeHead) = i->m_pNextActive;
-    if (state.activeTail == i) state.activeTail = previous;
-    i->m_pNextActive = nullptr;
-    --state.activeCount;
-    // A virtual instance that goes takes its exclusion with it, or admissions stay short forever.
-    if (i->m_excluded && state.excludedCount) --state.excludedCount;
-    return true;
-  }
-  return false;
+  CSnPlaybackInstance* previous = instance->m_pPreviousActive;
+  if (!previous && state.activeHead != instance) return false;
+  CSnPlaybackInstance* next = instance->m_pNextActive;
+  (previous ? previous->m_pNextActive : state.activeHead) = next;
+  (next ? next->m_pPreviousActive : state.activeTail) = previous;
+  instance->m_pNextActive = instance->m_pPreviousActive = nullptr;
+  --state.activeCount;
+  // A virtual instance that goes takes its exclusion with it, or admissions stay short forever.
+  if (instance->m_excluded && state.excludedCount) --state.excludedCount;
+  return true;
 }
 
 void Retire(CSnPlaybackInstance* instance) {
@@ -142,6 +140,7 @@ void AddActiveInstance(CSnPlaybackInstance* instance) {
   SN_ASSERT_AUDIO_LOCK_HELD();
   ManagerState& state = Manager();
   instance->m_pNextActive = nullptr;
+  instance->m_pPreviousActive = state.activeTail;
   (state.activeTail ? state.activeTail->m_pNextActive : state.activeHead) = instance;
   state.activeTail = instance;
   ++state.activeCount;

@@ -107,6 +107,39 @@ TEST_F(VoiceLimitTest, AnInstanceWhoseContextWentIsRetiredAndHearsNothingAfter) 
   EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
 }
 
+// Instances leave the list from its middle, head and tail in one pass; the rest keep their order
+// and a new one goes after the last of them.
+TEST_F(VoiceLimitTest, RetiredInstancesLeaveTheListFromAnywhere) {
+  TestInstance* a = Launch("a", 50, 1);
+  TestInstance* b = Launch("b", 50, 2);
+  TestInstance* c = Launch("c", 50, 3);
+  TestInstance* d = Launch("d", 50, 4);
+  TestInstance* e = Launch("e", 50, 5);
+  Queue(c, SnInstanceCommand_ContextDetached, 0, 0.0f);
+  Queue(a, SnInstanceCommand_ContextDetached, 0, 0.0f);
+  Queue(e, SnInstanceCommand_ContextDetached, 0, 0.0f);
+  Render();
+  auto listed = [] {
+    std::vector<CSnPlaybackInstance*> instances;
+    for (CSnPlaybackInstance* i = VoiceManager::FirstActiveInstance(); i; i = i->m_pNextActive) instances.push_back(i);
+    return instances;
+  };
+  EXPECT_EQ(listed(), (std::vector<CSnPlaybackInstance*>{b, d}));
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 2u);
+  TestInstance* f = Launch("f", 50, 6);
+  EXPECT_EQ(listed(), (std::vector<CSnPlaybackInstance*>{b, d, f}));
+  Queue(b, SnInstanceCommand_ContextDetached, 0, 0.0f);
+  Queue(f, SnInstanceCommand_ContextDetached, 0, 0.0f);
+  Render();
+  EXPECT_EQ(listed(), (std::vector<CSnPlaybackInstance*>{d}));
+  TakeHeard();
+  Launch("g", 50, 7);
+  SoundEngine::Term();
+  EXPECT_EQ(TakeHeard(), (std::vector<std::string>{"d stop 0", "d term 0", "d destroyed", "g stop 0", "g term 0",
+                                                    "g destroyed"}));
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+}
+
 TEST_F(VoiceLimitTest, TheFramePassStopsWhatANodeLimiterHoldsPastItsMaximum) {
   CSnPlaybackLimiter kills(2, true, false);
   CSnPlaybackLimiter virtuals(1, true, true);
