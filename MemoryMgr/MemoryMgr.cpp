@@ -2,14 +2,14 @@
 // the bytes in use; small freed blocks are kept by size for the next request of that size.
 #include "MemoryMgr/MemoryMgr.h"
 
+#include <atomic>
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <thread>
 
 #include "Base/Assert.h"
 #include "MemoryMgr/Tlsf.h"
-#include <atomic>
-#include <thread>
 #include "SoundEngine/Log.h"
 
 namespace SN {
@@ -43,6 +43,24 @@ struct KeptBlocks {
   KeptList large[kKeptLargeSizes];
 };
 
+// A lock of one word: taking it when free is one compare-exchange, giving it back one exchange; a
+// thread that finds it held sleeps on the word (0 free, 1 held, 2 held with sleepers maybe). A voice
+// start or end takes a pool's lock dozens of times, nearly always free.
+class PoolLock {
+ public:
+  void lock() {
+    uint32_t expected = 0;
+    if (m_state.compare_exchange_strong(expected, 1, std::memory_order_acquire, std::memory_order_relaxed)) return;
+    while (m_state.exchange(2, std::memory_order_acquire) != 0) m_state.wait(2, std::memory_order_relaxed);
+  }
+  void unlock() {
+    if (m_state.exchange(0, std::memory_order_release) == 2) m_state.notify_one();
+  }
+
+ private:
+  std::atomic<uint32_t> m_state{0};
+};
+
 struct PoolEntry {
   uint32_t blockCount = 0;  // 0 marks a free entry
   uint32_t blockSize = 0;
@@ -54,7 +72,7 @@ struct PoolEntry {
   uint32_t flags = 0;
   // Nothing done under it calls back into the pools: a plain lock, cheaper than a re-entrant one
   // for the many small allocations of a frame.
-  std::mutex lock;
+  PoolLock lock;
 #ifndef NDEBUG
   std::atomic<std::thread::id> holder{};  // for asserts that the lock is held
 #endif

@@ -312,10 +312,18 @@ class SnPriorityArray {
 
  private:
   // The first place in [low, high) whose entry `item` goes before: after every equal entry.
+  // The item's own priority and number are read once, not at every step of the search.
   uint32_t PlaceOf(const T* item, uint32_t low, uint32_t high) const {
+    const float priority = SortPriority(item);
+    const auto sequence = item->SequenceNumber();
     while (low < high) {
       const uint32_t mid = low + (high - low) / 2;
-      if (Before(item, m_items[mid]))
+      const T* other = m_items[mid];
+      const float otherPriority = SortPriority(other);
+      const bool before = priority != otherPriority ? priority > otherPriority
+                          : m_oldestFirst         ? sequence < other->SequenceNumber()
+                                                  : sequence > other->SequenceNumber();
+      if (before)
         high = mid;
       else
         low = mid + 1;

@@ -350,7 +350,8 @@ void CSnHierarchyNode::ReregisterLinks() {
 }
 
 void CSnHierarchyNode::AddTarget(CSnTargetLink* link, uint64_t wanted, uint64_t provided, bool forward) {
-  const uint64_t offer = (OverrideMask() | SupportedMask()) & wanted;
+  const uint64_t overrides = OverrideMask();
+  const uint64_t offer = (overrides | SupportedMask()) & wanted;
   if (m_targets) {
     const uint64_t serve = offer & m_targets->ParameterMask() & ~provided;
     const bool hadEntries = m_targets->Count() > 0;
@@ -361,7 +362,7 @@ void CSnHierarchyNode::AddTarget(CSnTargetLink* link, uint64_t wanted, uint64_t 
       g_pRTPCMgr->DeactivateSubscriptions(RTPCSubscriber(), m_targets->ParameterMask());
     }
   }
-  provided |= OverrideMask();
+  provided |= overrides;
   if (!(wanted & ~provided)) return;
   if (m_parent) m_parent->AddTarget(link, wanted, provided, forward && !m_outputBus);
   if (forward && m_outputBus) m_outputBus->AddTarget(link, wanted, provided, true);

@@ -22,6 +22,7 @@ namespace SN {
 
 class ISnEffectDefinition;
 
+class CSnLeafNode;
 class CSnPropTransitionSet;
 class CSnStateGroupLink;
 class SnTargetCopy;
@@ -105,7 +106,9 @@ struct SnNodeActivity {
 
   CSnNodeLimiter limiter;
   SnArray<ObjectEntry> objects;
-  SnArray<CSnHierarchyNode*> children;  // registered as active below
+  // Registered as active below; a record comes and goes with its node's first and last play, and most
+  // have a child or two: they take no allocation.
+  SnInlineArray<CSnHierarchyNode*, 4> children;
   int16_t playing = 0;
   int16_t activeChildren = 0;
   int16_t globalCount = 0;
@@ -158,6 +161,9 @@ class CSnHierarchyNode : public CSnIndexedObject, public ISnNodeRTPCSubscriber, 
 
   virtual uint32_t MonitorType() const { return 0; }
   virtual uint32_t NodeCategory() const = 0;
+  // A sound or other leaf of media, else null: asked at every voice start, cheaper than a cast.
+  virtual CSnLeafNode* AsLeaf() { return nullptr; }
+  const CSnLeafNode* AsLeaf() const { return const_cast<CSnHierarchyNode*>(this)->AsLeaf(); }
 
   // ---- links ----
   // The node holds one reference on its parent, its output bus and its secondary output.

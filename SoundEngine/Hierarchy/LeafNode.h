@@ -47,6 +47,7 @@ class CSnLeafNode : public CSnPropertyNode {
  public:
   CSnLeafNode(uint32_t id) : CSnPropertyNode(id, false) {}
   ~CSnLeafNode() override;
+  CSnLeafNode* AsLeaf() final { return this; }
 
   // The loop count (property 58) with its random offset, rounded to the nearest whole count.
   uint16_t GetLoopCount() const;

@@ -71,7 +71,7 @@ CSnPlaybackInstance::CSnPlaybackInstance(const Args& args)
     m_sourceSeek.outputFrames = m_seekTarget;
   }
   // A sound's own passes; other nodes (music tracks, tools) play their media once unless told.
-  if (const auto* leaf = dynamic_cast<const CSnLeafNode*>(m_node)) m_loopCount = leaf->GetLoopCount();
+  if (const CSnLeafNode* leaf = m_node ? m_node->AsLeaf() : nullptr) m_loopCount = leaf->GetLoopCount();
   m_pendingOffset = args.frameOffset > 0 ? args.frameOffset : -1;
   m_hasFrameOffset = args.frameOffset > 0;
 }
@@ -185,7 +185,7 @@ SNRESULT CSnPlaybackInstance::Init(CSnNodeLimiter* limiterA, CSnNodeLimiter* lim
     if (bus) bus->Release();
   }
   // In its sound's chain from here until it ends: stops, pauses, seeks and gains of the node reach it.
-  if (auto* leaf = dynamic_cast<CSnLeafNode*>(m_node)) {
+  if (CSnLeafNode* leaf = m_node ? m_node->AsLeaf() : nullptr) {
     leaf->AttachInstance(this);
     m_inLeafChain = true;
   }

@@ -56,11 +56,13 @@ SNRESULT CSnVoiceFilter::Init(uint32_t channels, bool motion) {
   m_channels = channels;
   m_motion = motion ? 1 : 0;
   m_lowPassState = m_highPassState = InitialState();
-  // Both stages' memories in one block: a voice begins with one allocation for them, not two.
+  // Both stages' memories in one block: a voice begins with one allocation for them at most, not two.
   const size_t perStage = channels ? channels : 1;
   Term();
-  m_lowPassMemory = static_cast<SnBiquadMemory*>(
-      MemoryMgr::Malign(g_LEngineDefaultPoolId, sizeof(SnBiquadMemory) * perStage * 2, 16));
+  m_lowPassMemory = perStage <= kMemoryInPlace
+                        ? m_memoryInPlace
+                        : static_cast<SnBiquadMemory*>(
+                              MemoryMgr::Malign(g_LEngineDefaultPoolId, sizeof(SnBiquadMemory) * perStage * 2, 16));
   if (!m_lowPassMemory) {
     SOUND_LOG(Error, "Voice filter: no memory for %u channels", channels);
     return SN_Failure;
@@ -78,7 +80,8 @@ void CSnVoiceFilter::Reset() {
 }
 
 void CSnVoiceFilter::Term() {
-  if (m_lowPassMemory) MemoryMgr::Falign(g_LEngineDefaultPoolId, m_lowPassMemory);  // the high-pass's too
+  if (m_lowPassMemory && m_lowPassMemory != m_memoryInPlace)
+    MemoryMgr::Falign(g_LEngineDefaultPoolId, m_lowPassMemory);  // the high-pass's too
   m_lowPassMemory = m_highPassMemory = nullptr;
 }
 

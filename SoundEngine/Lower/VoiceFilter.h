@@ -36,6 +36,8 @@ class CSnVoiceFilter {
  public:
   // Both sections pass everything through until Init.
   CSnVoiceFilter();
+  CSnVoiceFilter(const CSnVoiceFilter&) = delete;  // its memories may be its own
+  CSnVoiceFilter& operator=(const CSnVoiceFilter&) = delete;
 
   // 1; 2 when the channel memories cannot be had (nothing is kept).
   SNRESULT Init(uint32_t channels, bool motion);
@@ -81,8 +83,12 @@ class CSnVoiceFilter {
   SnFilterParamState m_highPassState;
   uint32_t m_channels = 0;
   uint8_t m_motion = 0;
-  SnBiquadMemory* m_lowPassMemory = nullptr;  // lower-engine pool, one per channel
+  SnBiquadMemory* m_lowPassMemory = nullptr;  // one per channel: in place up to kMemoryInPlace, else the pool
   SnBiquadMemory* m_highPassMemory = nullptr;
+  // Mono and stereo voices, nearly all of them, keep both stages' memories here: a voice's start and
+  // end cost no allocation for them.
+  static constexpr uint32_t kMemoryInPlace = 2;
+  alignas(16) SnBiquadMemory m_memoryInPlace[2 * kMemoryInPlace] = {};
 };
 
 namespace VoiceParams {

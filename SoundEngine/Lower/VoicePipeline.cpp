@@ -466,7 +466,7 @@ void CSnVoicePipeline::FreeMatrices(Connection& connection) {
   float* block = connection.previousMatrix;
   if (!block || (connection.nextMatrix && std::less<float*>()(connection.nextMatrix, block)))
     block = connection.nextMatrix;
-  if (block) MemoryMgr::Free(g_LEngineDefaultPoolId, block);
+  if (block && block != connection.matricesInPlace) MemoryMgr::Free(g_LEngineDefaultPoolId, block);
   connection.previousMatrix = connection.nextMatrix = nullptr;
 }
 
@@ -481,7 +481,9 @@ bool CSnVoicePipeline::SizeMatrices(Connection& connection, uint32_t voiceChanne
   connection.matrixChannels = 0;
   if (!floats) return false;
   // One block for the pair: a row stride of whole groups of four keeps the second 16-byte aligned.
-  auto* block = static_cast<float*>(MemoryMgr::Malign(g_LEngineDefaultPoolId, 2 * floats * sizeof(float), 16));
+  auto* block = 2 * floats <= Connection::kMatrixFloatsInPlace
+                    ? connection.matricesInPlace
+                    : static_cast<float*>(MemoryMgr::Malign(g_LEngineDefaultPoolId, 2 * floats * sizeof(float), 16));
   if (!block) return false;
   std::memset(block, 0, 2 * floats * sizeof(float));
   connection.previousMatrix = block;

@@ -42,6 +42,10 @@ class CSnVoicePipeline final : public ISnVoicePipeline, public ISnVoiceConnectio
     uint32_t type = SnConnection_Dry;
     SnPan2DValues panned;
     bool firstFrameDone = false;
+    // The pair of matrices of a mono or stereo voice on a bus of up to four channels (or a mono one
+    // on up to eight) lives here: a connection made costs one allocation, not two.
+    static constexpr uint32_t kMatrixFloatsInPlace = 16;
+    alignas(16) float matricesInPlace[kMatrixFloatsInPlace];
   };
 
   // Made by the factory in the lower engine's pool; null when out of memory.

@@ -1,8 +1,11 @@
 // Memory pools: TLSF limits and overhead, exact used-byte counts through a random stress, freed
-// blocks serving their size again, fixed blocks in release order, and bad pool ids answered
-// without touching memory.
+// blocks serving their size again, threads sharing a pool, fixed blocks in release order, and bad
+// pool ids answered without touching memory.
 #include <algorithm>
+#include <atomic>
+#include <cstring>
 #include <random>
+#include <thread>
 #include <vector>
 
 #include "MemoryMgr/Tlsf.h"
@@ -103,6 +106,48 @@ TEST(MemoryMgrTest, StressKeepsExactCountsAndAConsistentHeap) {
   void* all = MemoryMgr::Malloc(id, 1000000);
   EXPECT_NE(all, nullptr);
   MemoryMgr::Free(id, all);
+}
+
+// Threads taking and freeing blocks of one pool at once: every block is whole and its own (no two
+// threads get the same one), and the counts come back to nothing.
+TEST(MemoryMgrTest, ThreadsSharingAPoolGetBlocksOfTheirOwn) {
+  MemoryScope memory;
+  const SnMemPoolId id = MemoryMgr::CreatePool(nullptr, 1 << 22, 64, SnMemPool_AllocHook, 16);
+  ASSERT_NE(id, kInvalidPoolId);
+  constexpr int kThreads = 4, kRounds = 3000;
+  std::atomic<int> faults{0};
+  auto work = [&](int thread) {
+    std::mt19937 random(uint32_t(11 + thread));
+    std::vector<std::pair<unsigned char*, uint32_t>> live;
+    for (int round = 0; round < kRounds; ++round) {
+      if (live.size() < 24 && (live.empty() || random() % 2)) {
+        const uint32_t size = 8 + random() % 600;
+        auto* p = static_cast<unsigned char*>(MemoryMgr::Malloc(id, size));
+        if (!p) {
+          ++faults;
+          continue;
+        }
+        memset(p, thread + 1, size);
+        live.push_back({p, size});
+      } else {
+        const size_t index = random() % live.size();
+        auto [p, size] = live[index];
+        if (std::count(p, p + size, thread + 1) != ptrdiff_t(size)) ++faults;
+        MemoryMgr::Free(id, p);
+        live.erase(live.begin() + ptrdiff_t(index));
+      }
+    }
+    for (auto [p, size] : live) {
+      if (std::count(p, p + size, thread + 1) != ptrdiff_t(size)) ++faults;
+      MemoryMgr::Free(id, p);
+    }
+  };
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) threads.emplace_back(work, t);
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(faults.load(), 0);
+  EXPECT_EQ(Used(id), 0u);
+  EXPECT_EQ(MemoryMgr::DestroyPool(id), SN_Success);
 }
 
 TEST(MemoryMgrTest, FreedBlocksServeTheirSizeAgainAndGoBackWhenTheHeapRunsShort) {

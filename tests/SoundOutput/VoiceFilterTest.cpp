@@ -1,8 +1,9 @@
 // Voice filters against a second model in double precision: the block form against the recursion,
-// a sine at the cutoff, the eight-step ramp, the four-frame tail and the bypassed memories.
+// a sine at the cutoff, the eight-step ramp, the four-frame tail, the bypassed memories, and
+// channels filtered alone at any width.
 #include "OutputTestSupport.h"
-
 #include "SoundEngine/Lower/MixKernels.h"
+#include "SoundEngine/Lower/OutputServices.h"
 #include "SoundEngine/Lower/VoiceFilter.h"
 
 namespace {
@@ -162,6 +163,53 @@ TEST_F(VoiceFilterTest, AChangeRampsInEightSubBlocksAndZeroRingsOutForFourFrames
   const SnBiquadMemory before = filter.LowPassMemory()[0];
   filter.Process(planes.Base(), 1024, 1);
   EXPECT_EQ(std::memcmp(&before, &filter.LowPassMemory()[0], sizeof before), 0);
+  filter.Term();
+}
+
+// Every channel is filtered on its own, whatever the width: a mono or stereo filter keeps its
+// memories in itself, a wider one takes them from the lower engine's pool and gives them back; a
+// filter made again for another width starts from silence.
+TEST_F(VoiceFilterTest, EachChannelRunsAloneAtAnyWidthAndAWideFilterGivesItsMemoryBack) {
+  auto used = [] {
+    MemoryMgr::PoolStats stats;
+    EXPECT_EQ(MemoryMgr::GetPoolStats(g_LEngineDefaultPoolId, stats), SN_Success);
+    return stats.usedBytes;
+  };
+  const uint32_t before = used();
+  CSnVoiceFilter filter;
+  for (uint32_t channels : {1u, 6u, 2u, 8u, 1u}) {
+    ASSERT_EQ(filter.Init(channels, false), SN_Success);
+    if (channels <= 2)
+      EXPECT_EQ(used(), before) << channels;
+    else
+      EXPECT_GT(used(), before) << channels;
+    filter.SetLowPass(50.0f);
+    Planes planes(channels, 512);
+    for (uint32_t frame = 0; frame < 3; ++frame) {
+      for (uint32_t c = 0; c < channels; ++c)
+        for (uint32_t i = 0; i < 512; ++i) planes.At(c)[i] = (1.0f + float(c)) * Signal(512 * frame + i);
+      filter.Process(planes.Base(), 512, 512);
+    }
+    // A channel scaled by k comes out as the first channel scaled by k: the stages are linear and the
+    // channels share coefficients, not memories.
+    for (uint32_t c = 1; c < channels; ++c)
+      for (uint32_t i = 0; i < 512; i += 37)
+        EXPECT_NEAR(planes.At(c)[i], (1.0f + float(c)) * planes.At(0)[i], 1e-4f * (1.0f + float(c))) << channels;
+    filter.Term();
+    EXPECT_EQ(used(), before) << channels;
+  }
+  // From silence each time: the first channel's frames are the same as a new filter's.
+  CSnVoiceFilter fresh;
+  ASSERT_EQ(fresh.Init(1, false), SN_Success);
+  ASSERT_EQ(filter.Init(1, false), SN_Success);
+  fresh.SetLowPass(50.0f);
+  filter.SetLowPass(50.0f);
+  Planes a(1, 512), b(1, 512);
+  for (uint32_t i = 0; i < 512; ++i) a.At(0)[i] = b.At(0)[i] = Signal(i);
+  fresh.Process(a.Base(), 512, 512);
+  filter.Process(b.Base(), 512, 512);
+  EXPECT_EQ(std::memcmp(a.At(0), b.At(0), 512 * sizeof(float)), 0);
+  fresh.Term();
   filter.Term();
 }
 
