@@ -305,9 +305,14 @@ class SnPriorityArray {
   }
   // `a` belongs before `b`.
   bool Before(const T* a, const T* b) const {
-    const float pa = SortPriority(a), pb = SortPriority(b);
+    return Before(SortPriority(a), a->SequenceNumber(), b);
+  }
+  // An entry of priority `pa` and number `sa` belongs before `b`.
+  template <typename Sequence>
+  bool Before(float pa, Sequence sa, const T* b) const {
+    const float pb = SortPriority(b);
     if (pa != pb) return pa > pb;
-    return m_oldestFirst ? a->SequenceNumber() < b->SequenceNumber() : a->SequenceNumber() > b->SequenceNumber();
+    return m_oldestFirst ? sa < b->SequenceNumber() : sa > b->SequenceNumber();
   }
 
  private:
@@ -318,12 +323,7 @@ class SnPriorityArray {
     const auto sequence = item->SequenceNumber();
     while (low < high) {
       const uint32_t mid = low + (high - low) / 2;
-      const T* other = m_items[mid];
-      const float otherPriority = SortPriority(other);
-      const bool before = priority != otherPriority ? priority > otherPriority
-                          : m_oldestFirst         ? sequence < other->SequenceNumber()
-                                                  : sequence > other->SequenceNumber();
-      if (before)
+      if (Before(priority, sequence, m_items[mid]))
         high = mid;
       else
         low = mid + 1;
