@@ -386,6 +386,14 @@ void AddWithMatrix(SnMixBuffer& out, const SnMixBuffer& in, const float* previou
   out.validFrames = uint16_t(frames);
 }
 
+void ClearPastValid(SnMixBuffer& buffer) {
+  if (buffer.validFrames < buffer.maxFrames)
+    for (uint32_t c = 0; c < ChannelCount(buffer.channelConfig); ++c)
+      memset(buffer.samples + size_t(c) * buffer.maxFrames + buffer.validFrames, 0,
+             sizeof(float) * (buffer.maxFrames - buffer.validFrames));
+  buffer.validFrames = buffer.maxFrames;
+}
+
 void InterleaveWithRampPlain(const SnGainRamp& ramp, const SnMixBuffer& in, float* out, float previousGain,
                              float nextGain) {
   const uint32_t channels = ChannelCount(in.channelConfig);

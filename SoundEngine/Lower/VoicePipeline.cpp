@@ -23,6 +23,7 @@
 #include "SoundEngine/Lower/MotionDeviceMgr.h"
 #include "SoundEngine/Lower/OutputDevice.h"
 #include "SoundEngine/Lower/MixBusNode.h"
+#include "SoundEngine/Lower/MixKernels.h"
 #include "SoundEngine/Lower/OutputServices.h"
 #include "SoundEngine/Lower/PlaybackInstance.h"
 #include "SoundEngine/Lower/VoiceInsertEffect.h"
@@ -635,9 +636,9 @@ void CSnVoicePipeline::RunFilters(SnMixBuffer& buffer) {
   m_filter.Process(buffer.samples, buffer.maxFrames, buffer.validFrames);
 }
 
-void CSnVoicePipeline::MixInto(Connection& connection, SnMixBuffer& buffer) {
+bool CSnVoicePipeline::MixInto(Connection& connection, SnMixBuffer& buffer) {
   ISnMixBusInput& bus = *connection.bus;
-  if (!connection.matrixChannels) return;
+  if (!connection.matrixChannels) return false;
   SnVoiceMixInput input;
   input.buffer = &buffer;
   input.voicePreviousGain = m_previousGain;
@@ -651,6 +652,7 @@ void CSnVoicePipeline::MixInto(Connection& connection, SnMixBuffer& buffer) {
   input.context = &connection;
   bus.ConsumeVoice(input);
   bus.KeepThisFrame();
+  return true;
 }
 
 void CSnVoicePipeline::RunFrame(SnVoiceFrameState& frame) {
@@ -732,8 +734,14 @@ void CSnVoicePipeline::RunFrame(SnVoiceFrameState& frame) {
     // A 3D voice that no path hears keeps its own values.
     if (m_threeD && !m_filtersFromPaths) m_filterValues = own;
     RunFilters(*buffer);
-    for (Connection* connection = m_connections; connection; connection = connection->next) MixInto(*connection, *buffer);
-    if (m_feedsMotion) FeedMotion(*buffer);
+    bool mixed = false;
+    for (Connection* connection = m_connections; connection; connection = connection->next)
+      mixed = MixInto(*connection, *buffer) || mixed;
+    if (m_feedsMotion) {
+      // The motion devices take the frame whole, as the buses left it: silent after an end inside it.
+      if (mixed) MixKernels::ClearPastValid(*buffer);
+      FeedMotion(*buffer);
+    }
   }
   m_previousGain = m_nextGain;
   m_firstFrameDone = true;
