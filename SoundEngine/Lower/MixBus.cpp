@@ -385,12 +385,12 @@ void CSnMixBus::ConsumeVoice(const SnVoiceMixInput& input) {
                               m_buffer);
     return;
   }
-  // A voice that ended inside the frame is mixed only as far as it sounds; its buffer is left as it
-  // came, and the voice clears the rest for any reader that takes the whole frame.
+  // A voice that starts or ends inside the frame is mixed only where it sounds; its buffer is left as
+  // it came, and the voice clears the rest for any reader that takes the whole frame.
   MixKernels::AddWithMatrix(m_buffer, *input.buffer, input.previousMatrix, input.nextMatrix,
                             input.voicePreviousGain * previousFactor * input.previousVolume,
                             input.voiceNextGain * nextFactor * input.nextVolume, m_frameLength, m_stale,
-                            input.buffer->validFrames);
+                            input.buffer->validFrames, input.leadingSilence);
   m_stale = false;
 }
 

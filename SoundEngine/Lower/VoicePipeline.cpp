@@ -636,7 +636,7 @@ void CSnVoicePipeline::RunFilters(SnMixBuffer& buffer) {
   m_filter.Process(buffer.samples, buffer.maxFrames, buffer.validFrames);
 }
 
-bool CSnVoicePipeline::MixInto(Connection& connection, SnMixBuffer& buffer) {
+bool CSnVoicePipeline::MixInto(Connection& connection, SnMixBuffer& buffer, uint32_t leadingSilence) {
   ISnMixBusInput& bus = *connection.bus;
   if (!connection.matrixChannels) return false;
   SnVoiceMixInput input;
@@ -650,6 +650,7 @@ bool CSnVoicePipeline::MixInto(Connection& connection, SnMixBuffer& buffer) {
   input.previousMatrix = connection.previousMatrix;
   input.nextMatrix = connection.nextMatrix;
   input.context = &connection;
+  input.leadingSilence = leadingSilence;
   bus.ConsumeVoice(input);
   bus.KeepThisFrame();
   return true;
@@ -705,10 +706,14 @@ void CSnVoicePipeline::RunFrame(SnVoiceFrameState& frame) {
     buffer = &m_silence;
     status = SnVoice_DataReadyFinished;
   }
+  // A voice begun inside the frame opens with silence its buses need not mix, unless an insert
+  // could have made something of it.
+  uint32_t leadingSilence = buffer == &m_frame && m_frame.samples != m_chainSamples ? m_source->LeadingSilence() : 0;
   bool tail = false;
   ShowVolumeMatrices();
   for (CSnVoiceInsertEffect* insert : m_inserts) {
     if (!insert) continue;
+    leadingSilence = 0;
     insert->Process(buffer, status);
     if (!insert->InPlace()) tail = !insert->Finished();
   }
@@ -736,7 +741,7 @@ void CSnVoicePipeline::RunFrame(SnVoiceFrameState& frame) {
     RunFilters(*buffer);
     bool mixed = false;
     for (Connection* connection = m_connections; connection; connection = connection->next)
-      mixed = MixInto(*connection, *buffer) || mixed;
+      mixed = MixInto(*connection, *buffer, leadingSilence) || mixed;
     if (m_feedsMotion) {
       // The motion devices take the frame whole, as the buses left it: silent after an end inside it.
       if (mixed) MixKernels::ClearPastValid(*buffer);

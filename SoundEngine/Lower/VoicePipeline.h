@@ -135,7 +135,7 @@ class CSnVoicePipeline final : public ISnVoicePipeline, public ISnVoiceConnectio
   void PrepareConnection(Connection& connection, const SnMixBuffer& buffer);
   void Pan3D(Connection& connection, const SnMixBuffer& buffer);
   // False when the connection has nothing to mix with yet.
-  bool MixInto(Connection& connection, SnMixBuffer& buffer);
+  bool MixInto(Connection& connection, SnMixBuffer& buffer, uint32_t leadingSilence);
   // A 3D voice's rays and their gains for this frame.
   void ComputeRays();
   void RunFilters(SnMixBuffer& buffer);

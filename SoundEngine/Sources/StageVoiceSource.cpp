@@ -128,6 +128,7 @@ class CSnStageVoiceSource final : public ISnVoiceSource {
   }
 
   int64_t FramesLeft() const override { return m_ready ? m_stage.FramesLeft() : -1; }
+  uint32_t LeadingSilence() const override { return m_stage.LeadingSilence(); }
 
   // A paused voice is not run: the source simply waits where it stopped.
   void SetPaused(bool) override {}

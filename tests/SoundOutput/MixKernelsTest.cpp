@@ -242,6 +242,36 @@ TEST(MixKernels, MixingOnlyTheFramesHeardEqualsMixingTheSilentTailToo) {
   }
 }
 
+// A voice that starts inside the frame, perhaps ending in it too: mixing from its first sounding
+// frame, each frame's gain where the whole frame's ramp puts it, gives the samples of mixing its
+// silent start as well, adding and overwriting, at starts on and off the vector steps (and past
+// its end: nothing is mixed).
+TEST(MixKernels, MixingFromTheFirstSoundingFrameEqualsMixingTheSilentStartToo) {
+  const SnChannelConfig stereo = StandardConfig(kMaskStereo);
+  float previous[16] = {}, next[16] = {};
+  previous[0] = 0.5f, next[0] = 1.0f;
+  previous[4] = 0.25f, next[4] = 0.0f;
+  previous[1] = 0.1f, next[1] = 0.7f;
+  previous[5] = 0.6f, next[5] = 0.6f;
+  for (const uint32_t heard : {512u, 301u}) {
+    for (const uint32_t silent : {0u, 1u, 7u, 8u, 9u, 31u, 33u, 300u, 302u, 511u, 512u}) {
+      Planes in(stereo, 512, 21);
+      for (uint32_t c = 0; c < 2; ++c) {
+        std::fill(in.samples.begin() + c * 512, in.samples.begin() + c * 512 + silent, 0.0f);
+        std::fill(in.samples.begin() + c * 512 + heard, in.samples.begin() + (c + 1) * 512, 0.0f);
+      }
+      for (const bool overwrite : {false, true}) {
+        Planes whole(stereo, 512, 22), part(stereo, 512, 22);
+        MixKernels::AddWithMatrix(whole.buffer, in.buffer, previous, next, 0.9f, 1.1f, 512, overwrite);
+        MixKernels::AddWithMatrix(part.buffer, in.buffer, previous, next, 0.9f, 1.1f, 512, overwrite, heard, silent);
+        EXPECT_EQ(part.buffer.validFrames, 512);
+        for (size_t k = 0; k < whole.samples.size(); ++k)
+          ASSERT_EQ(part.samples[k], whole.samples[k]) << heard << " " << silent << " " << overwrite << " " << k;
+      }
+    }
+  }
+}
+
 class FilterCutoffTest : public ::testing::Test {
  protected:
   void TearDown() override {
