@@ -10,6 +10,7 @@
 #include "SoundEngine/Hierarchy/BusMixCommands.h"
 #include "SoundEngine/Log.h"
 #include "SoundEngine/Lower/FrameFormat.h"
+#include "SoundEngine/Lower/KeptBlocks.h"
 #include "SoundEngine/Lower/ListenerTable.h"
 #include "SoundEngine/Lower/MixBusGraph.h"
 #include "SoundEngine/Lower/LowerEngine.h"
@@ -347,6 +348,7 @@ void Term() {
   TermOutputDevices();
   CSnMotionDeviceMgr::Term();
   ListenerTable().Term();
+  CSnKeptBlocks::ReleaseAll();
   CoreState& core = Core();
   core.suspended = core.renderWhileSuspended = false;
   if (core.createdPool && g_LEngineDefaultPoolId != kInvalidPoolId) {

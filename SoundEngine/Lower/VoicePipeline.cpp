@@ -19,6 +19,7 @@
 #include "SoundEngine/Lower/FastDecibels.h"
 #include "SoundEngine/Lower/FrameFormat.h"
 #include "SoundEngine/Lower/InstancePositioning.h"
+#include "SoundEngine/Lower/KeptBlocks.h"
 #include "SoundEngine/Lower/ListenerTable.h"
 #include "SoundEngine/Lower/MotionDeviceMgr.h"
 #include "SoundEngine/Lower/OutputDevice.h"
@@ -39,6 +40,16 @@ class CSnVoicePipelineFactory final : public ISnVoicePipelineFactory {
  public:
   ISnVoicePipeline* Create() override { return CSnVoicePipeline::New(); }
 };
+
+// Destroyed pipelines and connections, kept for the next voices.
+CSnKeptBlocks& KeptPipelines() {
+  static CSnKeptBlocks kept(sizeof(CSnVoicePipeline), 16);
+  return kept;
+}
+CSnKeptBlocks& KeptConnections() {
+  static CSnKeptBlocks kept(sizeof(CSnVoicePipeline::Connection), 16);
+  return kept;
+}
 
 // The bus node of the nearest node, the sound or an ancestor, that names an output bus.
 ISnMixBusNode* FindOutputBus(const CSnHierarchyNode* node) {
@@ -74,7 +85,7 @@ ISnVoicePipelineFactory& RealVoicePipelineFactory() {
 }  // namespace LowerEngine
 
 CSnVoicePipeline* CSnVoicePipeline::New() {
-  void* memory = MemoryMgr::Malign(g_LEngineDefaultPoolId, sizeof(CSnVoicePipeline), 16);
+  void* memory = KeptPipelines().Take();
   return memory ? new (memory) CSnVoicePipeline() : nullptr;
 }
 
@@ -102,7 +113,7 @@ void CSnVoicePipeline::Destroy() {
   CSnPlaybackInstance* instance = m_instance;
   CSnPlaybackInstance* next = m_nextInstance;  // a chained instance the voice never reached
   this->~CSnVoicePipeline();
-  MemoryMgr::Free(g_LEngineDefaultPoolId, this);
+  KeptPipelines().Keep(this);
   // Last: the instance is retired at the end of the pass and must find no pipeline. Term destroys
   // pipelines outside any pass; the lock is re-entrant, so taking it here costs a pass nothing.
   if (instance || next) {
@@ -358,7 +369,7 @@ SNRESULT CSnVoicePipeline::AddConnection(ISnMixBusInput* bus, uint32_t type) {
   if (!bus) return SN_InvalidParameter;
   for (const Connection* c = m_connections; c; c = c->next)
     if (c->bus == bus) return SN_Success;
-  void* memory = MemoryMgr::Malign(g_LEngineDefaultPoolId, sizeof(Connection), 16);
+  void* memory = KeptConnections().Take();
   if (!memory) return SN_InsufficientMemory;
   auto* connection = new (memory) Connection();
   connection->bus = bus;
@@ -374,7 +385,7 @@ void CSnVoicePipeline::DestroyConnection(Connection* connection) {
   connection->bus->InputConnected(connection, false);
   FreeMatrices(*connection);
   connection->~Connection();
-  MemoryMgr::Free(g_LEngineDefaultPoolId, connection);
+  KeptConnections().Keep(connection);
 }
 
 void CSnVoicePipeline::RemoveDeviceConnections(uint32_t deviceType, uint32_t deviceId) {

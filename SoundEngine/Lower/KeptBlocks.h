@@ -1,0 +1,42 @@
+// Blocks of one size from the lower engine's pool, kept when a voice's objects end instead of going
+// back to the pool: once voices have come and gone, a voice's start and end allocate nothing and
+// find memory that was in use a moment ago. A few are kept of each kind; the lower engine gives all
+// of them back before its pool goes. Audio thread, under the global audio lock.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace SN {
+
+class CSnKeptBlocks {
+ public:
+  // A kind of block; lives as long as the program (a function-local static of its user).
+  CSnKeptBlocks(size_t size, uint32_t alignment);
+  CSnKeptBlocks(const CSnKeptBlocks&) = delete;
+  CSnKeptBlocks& operator=(const CSnKeptBlocks&) = delete;
+
+  // A kept block, else a new one from the pool; null when the pool has no room.
+  void* Take();
+  // The block's object has been destroyed: kept for the next Take, or given back past the most kept.
+  void Keep(void* block);
+  uint32_t KeptCount() const { return m_count; }
+
+  // Every kind's kept blocks back to the pool: at the lower engine's end, before its pool goes.
+  static void ReleaseAll();
+
+ private:
+  static constexpr uint32_t kMostKept = 32;
+  struct Link {
+    Link* next;
+  };
+  void Release();
+
+  size_t m_size;
+  uint32_t m_alignment;
+  Link* m_head = nullptr;
+  uint32_t m_count = 0;
+  CSnKeptBlocks* m_nextKind = nullptr;
+};
+
+}  // namespace SN
