@@ -14,6 +14,11 @@ CSnKeptBlocks*& Kinds() {
   return first;
 }
 
+bool& Keeping() {
+  static bool keeping = false;
+  return keeping;
+}
+
 }  // namespace
 
 CSnKeptBlocks::CSnKeptBlocks(size_t size, uint32_t alignment)
@@ -32,8 +37,7 @@ void* CSnKeptBlocks::Take() {
 
 void CSnKeptBlocks::Keep(void* block) {
   if (!block) return;
-  // Without a pool (the lower engine ended) nothing would give it back.
-  if (m_count == kMostKept || g_LEngineDefaultPoolId == kInvalidPoolId) {
+  if (m_count == kMostKept || !Keeping()) {
     MemoryMgr::Free(g_LEngineDefaultPoolId, block);
     return;
   }
@@ -49,7 +53,10 @@ void CSnKeptBlocks::Release() {
   m_count = 0;
 }
 
-void CSnKeptBlocks::ReleaseAll() {
+void CSnKeptBlocks::BeginKeeping() { Keeping() = true; }
+
+void CSnKeptBlocks::EndKeeping() {
+  Keeping() = false;
   for (CSnKeptBlocks* kind = Kinds(); kind; kind = kind->m_nextKind) kind->Release();
 }
 

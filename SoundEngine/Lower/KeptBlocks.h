@@ -20,10 +20,12 @@ class CSnKeptBlocks {
   void* Take();
   // The block's object has been destroyed: kept for the next Take, or given back past the most kept.
   void Keep(void* block);
-  uint32_t KeptCount() const { return m_count; }
 
-  // Every kind's kept blocks back to the pool: at the lower engine's end, before its pool goes.
-  static void ReleaseAll();
+  // Blocks are kept only between these: from the lower engine's start, until its end, when every
+  // kind's kept blocks go back to the pool before the pool goes. Outside them (a pool a test made
+  // and will destroy) every block goes back at once.
+  static void BeginKeeping();
+  static void EndKeeping();
 
  private:
   static constexpr uint32_t kMostKept = 32;

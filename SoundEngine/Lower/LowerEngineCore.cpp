@@ -336,6 +336,8 @@ SNRESULT Init() {
   SNRESULT result = InitVoiceCommands();
   if (result == SN_Success) result = InitBusGraph();
   if (result == SN_Success) SetUpDeviceNotifications();
+  // Ended voices' blocks are kept from here until Term gives them back to the pool.
+  if (result == SN_Success) CSnKeptBlocks::BeginKeeping();
   return result;
 }
 
@@ -348,7 +350,7 @@ void Term() {
   TermOutputDevices();
   CSnMotionDeviceMgr::Term();
   ListenerTable().Term();
-  CSnKeptBlocks::ReleaseAll();
+  CSnKeptBlocks::EndKeeping();
   CoreState& core = Core();
   core.suspended = core.renderWhileSuspended = false;
   if (core.createdPool && g_LEngineDefaultPoolId != kInvalidPoolId) {
