@@ -10,6 +10,7 @@
 #include "SoundEngine/Hierarchy/BusMixCommands.h"
 #include "SoundEngine/Log.h"
 #include "SoundEngine/Lower/FrameFormat.h"
+#include "SoundEngine/Lower/KeptBlocks.h"
 #include "SoundEngine/Lower/ListenerTable.h"
 #include "SoundEngine/Lower/MixBusGraph.h"
 #include "SoundEngine/Lower/LowerEngine.h"
@@ -335,6 +336,8 @@ SNRESULT Init() {
   SNRESULT result = InitVoiceCommands();
   if (result == SN_Success) result = InitBusGraph();
   if (result == SN_Success) SetUpDeviceNotifications();
+  // Ended voices' blocks are kept from here until Term gives them back to the pool.
+  if (result == SN_Success) CSnKeptBlocks::BeginKeeping();
   return result;
 }
 
@@ -347,6 +350,7 @@ void Term() {
   TermOutputDevices();
   CSnMotionDeviceMgr::Term();
   ListenerTable().Term();
+  CSnKeptBlocks::EndKeeping();
   CoreState& core = Core();
   core.suspended = core.renderWhileSuspended = false;
   if (core.createdPool && g_LEngineDefaultPoolId != kInvalidPoolId) {

@@ -369,39 +369,28 @@ void CSnMixBus::ClearIfStale() {
   m_stale = false;
 }
 
-namespace {
-// Samples past the valid frames of an input are silence.
-void ZeroTail(SnMixBuffer& input) {
-  const uint32_t channels = ChannelCount(input.channelConfig);
-  if (input.validFrames < input.maxFrames)
-    for (uint32_t c = 0; c < channels; ++c)
-      memset(input.samples + size_t(c) * input.maxFrames + input.validFrames, 0,
-             sizeof(float) * (input.maxFrames - input.validFrames));
-  input.validFrames = input.maxFrames;
-}
-}  // namespace
-
 void CSnMixBus::ConsumeVoice(const SnVoiceMixInput& input) {
   if (!input.buffer || !input.buffer->validFrames) return;
   BeginInput();
-  // A voice that ended inside the frame is mixed only as far as it sounds; the zeros after it stay
-  // for any other reader of its buffer.
-  const uint32_t heard = input.buffer->validFrames;
-  ZeroTail(*input.buffer);
   // The factors are the motion devices' share; on any other bus they do not count.
   const bool motion = (m_graphFlags & kMotionBus) != 0;
   const float previousFactor = motion ? input.previousFactor : 1.0f;
   const float nextFactor = motion ? input.nextFactor : 1.0f;
   if (m_mixer && m_mixer->plugin) {
+    // A plug-in reads the whole frame: after a voice that ended inside it, silence.
+    MixKernels::ClearPastValid(*input.buffer);
     ClearIfStale();
     m_mixer->plugin->MixInput(input.context, input.voicePreviousGain * input.previousVolume,
                               input.voiceNextGain * input.nextVolume, previousFactor, nextFactor, *input.buffer,
                               m_buffer);
     return;
   }
+  // A voice that starts or ends inside the frame is mixed only where it sounds; its buffer is left as
+  // it came, and the voice clears the rest for any reader that takes the whole frame.
   MixKernels::AddWithMatrix(m_buffer, *input.buffer, input.previousMatrix, input.nextMatrix,
                             input.voicePreviousGain * previousFactor * input.previousVolume,
-                            input.voiceNextGain * nextFactor * input.nextVolume, m_frameLength, m_stale, heard);
+                            input.voiceNextGain * nextFactor * input.nextVolume, m_frameLength, m_stale,
+                            input.buffer->validFrames, input.leadingSilence);
   m_stale = false;
 }
 
@@ -409,7 +398,7 @@ void CSnMixBus::ConsumeChildBus(CSnMixBus& child) {
   SnMixBuffer& in = child.m_buffer;
   if (!in.validFrames) return;
   BeginInput();
-  ZeroTail(in);
+  MixKernels::ClearPastValid(in);
   if (m_mixer && m_mixer->plugin) {
     ClearIfStale();
     m_mixer->plugin->MixInput(&child, child.m_previousGain, child.m_nextGain, 1.0f, 1.0f, in, m_buffer);

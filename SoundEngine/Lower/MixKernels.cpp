@@ -245,9 +245,11 @@ void WideToInt16(const float* const* planes, uint32_t channels, int16_t* out, ui
 }
 
 // out[t] (+)= in[t] x (initialGain + t x step): the first input of a buffer stores, the others add.
+// From frame `first` on, the ramp standing where it would had it begun at frame 0.
 template <bool kAdd>
-void RampedPlain(const float* __restrict in, float* __restrict out, float initialGain, float step, uint32_t frames) {
-  for (int32_t t = 0; t < int32_t(frames); ++t) {
+void RampedPlain(const float* __restrict in, float* __restrict out, float initialGain, float step, uint32_t first,
+                 uint32_t frames) {
+  for (int32_t t = int32_t(first); t < int32_t(frames); ++t) {
     const float added = in[t] * (initialGain + float(t) * step);
     out[t] = kAdd ? out[t] + added : added;
   }
@@ -266,16 +268,17 @@ __attribute__((target("avx"))) inline void RampedEight(const float* in, float* o
 
 template <bool kAdd>
 __attribute__((target("avx"))) void RampedWide(const float* in, float* out, float initialGain, float step,
-                                               uint32_t frames) {
+                                               uint32_t first, uint32_t frames) {
   const __m256 initial = _mm256_set1_ps(initialGain);
   const __m256 steps = _mm256_set1_ps(step);
   const __m256 eight = _mm256_set1_ps(8.0f);
   const __m256 stride = _mm256_set1_ps(32.0f);
-  __m256 index0 = _mm256_setr_ps(0.0f, 1.0f, 2.0f, 3.0f, 4.0f, 5.0f, 6.0f, 7.0f);
+  __m256 index0 =
+      _mm256_add_ps(_mm256_set1_ps(float(first)), _mm256_setr_ps(0.0f, 1.0f, 2.0f, 3.0f, 4.0f, 5.0f, 6.0f, 7.0f));
   __m256 index1 = _mm256_add_ps(index0, eight);
   __m256 index2 = _mm256_add_ps(index1, eight);
   __m256 index3 = _mm256_add_ps(index2, eight);
-  uint32_t t = 0;
+  uint32_t t = first;
   for (; t + 32 <= frames; t += 32) {
     RampedEight<kAdd>(in, out, t, index0, initial, steps);
     RampedEight<kAdd>(in, out, t + 8, index1, initial, steps);
@@ -298,12 +301,12 @@ __attribute__((target("avx"))) void RampedWide(const float* in, float* out, floa
 
 // Chosen once: the processor does not change under a running engine.
 template <bool kAdd>
-void Ramped(const float* in, float* out, float initialGain, float step, uint32_t frames) {
+void Ramped(const float* in, float* out, float initialGain, float step, uint32_t first, uint32_t frames) {
   static const bool wide = CSnCpuInfo::GetInstance().HasFeature(CSnCpuInfo::Feature_AVX);
   if (wide)
-    RampedWide<kAdd>(in, out, initialGain, step, frames);
+    RampedWide<kAdd>(in, out, initialGain, step, first, frames);
   else
-    RampedPlain<kAdd>(in, out, initialGain, step, frames);
+    RampedPlain<kAdd>(in, out, initialGain, step, first, frames);
 }
 
 }  // namespace
@@ -325,20 +328,22 @@ void ChannelPlaneOffsets(SnChannelConfig config, uint32_t planeFrames, uint32_t*
 // A signed index converts to float in one vector step and cannot wrap, so the compiler vectorises
 // the plain form as well as a hand-written SSE kernel would.
 void AddRampedPlain(const float* in, float* out, float initialGain, float step, uint32_t frames) {
-  RampedPlain<true>(in, out, initialGain, step, frames);
+  RampedPlain<true>(in, out, initialGain, step, 0, frames);
 }
 
 void AddRamped(const float* in, float* out, float initialGain, float step, uint32_t frames) {
-  Ramped<true>(in, out, initialGain, step, frames);
+  Ramped<true>(in, out, initialGain, step, 0, frames);
 }
 
 void SetRamped(const float* in, float* out, float initialGain, float step, uint32_t frames) {
-  Ramped<false>(in, out, initialGain, step, frames);
+  Ramped<false>(in, out, initialGain, step, 0, frames);
 }
 
 void AddWithMatrix(SnMixBuffer& out, const SnMixBuffer& in, const float* previousMatrix, const float* nextMatrix,
-                   float previousGain, float nextGain, uint32_t frames, bool overwrite, uint32_t heard) {
+                   float previousGain, float nextGain, uint32_t frames, bool overwrite, uint32_t heard,
+                   uint32_t silent) {
   const uint32_t mixed = heard < frames ? heard : frames;
+  const uint32_t first = silent < mixed ? silent : mixed;
   const uint32_t inChannels = ChannelCount(in.channelConfig);
   const uint32_t outChannels = ChannelCount(out.channelConfig);
   const bool inLfe = HasLfe(in.channelConfig) && inChannels > 0;
@@ -358,9 +363,9 @@ void AddWithMatrix(SnMixBuffer& out, const SnMixBuffer& in, const float* previou
     const float* source = in.samples + size_t(i) * in.maxFrames;
     float* target = out.samples + size_t(o) * out.maxFrames;
     if (overwrite && !written[o])
-      SetRamped(source, target, g0, step, mixed);
+      Ramped<false>(source, target, g0, step, first, mixed);
     else
-      AddRamped(source, target, g0, step, mixed);
+      Ramped<true>(source, target, g0, step, first, mixed);
     written[o] = true;
   };
   // One ramped add per pair of planes, each output taking its inputs in order. A pair silent at
@@ -379,11 +384,20 @@ void AddWithMatrix(SnMixBuffer& out, const SnMixBuffer& in, const float* previou
   }
   if (overwrite)
     for (uint32_t o = 0; o < outChannels; ++o) {
+      if (written[o] && first) memset(out.samples + size_t(o) * out.maxFrames, 0, sizeof(float) * first);
       const uint32_t from = written[o] ? mixed : 0;
       if (from < out.maxFrames)
         memset(out.samples + size_t(o) * out.maxFrames + from, 0, sizeof(float) * (out.maxFrames - from));
     }
   out.validFrames = uint16_t(frames);
+}
+
+void ClearPastValid(SnMixBuffer& buffer) {
+  if (buffer.validFrames < buffer.maxFrames)
+    for (uint32_t c = 0; c < ChannelCount(buffer.channelConfig); ++c)
+      memset(buffer.samples + size_t(c) * buffer.maxFrames + buffer.validFrames, 0,
+             sizeof(float) * (buffer.maxFrames - buffer.validFrames));
+  buffer.validFrames = buffer.maxFrames;
 }
 
 void InterleaveWithRampPlain(const SnGainRamp& ramp, const SnMixBuffer& in, float* out, float previousGain,

@@ -28,11 +28,14 @@ void SetRamped(const float* in, float* out, float initialGain, float step, uint3
 // (next matrix x next gain). A matrix row per input plane holds ceil(output channels / 4) x 4 gains.
 // The LFE planes meet only each other. The output's valid frames become `frames`. With `overwrite`
 // the output's samples are taken as silence and never read: the planes come out as if cleared first.
-// Input past `heard` frames (at most `frames`) is silence: it is not mixed, the ramp still spans
-// `frames`.
+// Input past `heard` frames (at most `frames`) is silence, and so are its first `silent` frames:
+// neither is mixed, and the ramp still spans `frames` with each frame's gain where it would be.
 void AddWithMatrix(SnMixBuffer& out, const SnMixBuffer& in, const float* previousMatrix, const float* nextMatrix,
                    float previousGain, float nextGain, uint32_t frames, bool overwrite = false,
-                   uint32_t heard = 0xFFFFFFFFu);
+                   uint32_t heard = 0xFFFFFFFFu, uint32_t silent = 0);
+
+// The samples past a buffer's valid frames become silence, and the whole buffer valid.
+void ClearPastValid(SnMixBuffer& buffer);
 
 // `ramp.frames` frames of `in` interleaved into `out` (ChannelCount(in.channelConfig) samples a
 // frame) with gain previous + t x (next - previous) x ramp.reciprocal at frame t.

@@ -19,10 +19,12 @@
 #include "SoundEngine/Lower/FastDecibels.h"
 #include "SoundEngine/Lower/FrameFormat.h"
 #include "SoundEngine/Lower/InstancePositioning.h"
+#include "SoundEngine/Lower/KeptBlocks.h"
 #include "SoundEngine/Lower/ListenerTable.h"
 #include "SoundEngine/Lower/MotionDeviceMgr.h"
 #include "SoundEngine/Lower/OutputDevice.h"
 #include "SoundEngine/Lower/MixBusNode.h"
+#include "SoundEngine/Lower/MixKernels.h"
 #include "SoundEngine/Lower/OutputServices.h"
 #include "SoundEngine/Lower/PlaybackInstance.h"
 #include "SoundEngine/Lower/VoiceInsertEffect.h"
@@ -38,6 +40,16 @@ class CSnVoicePipelineFactory final : public ISnVoicePipelineFactory {
  public:
   ISnVoicePipeline* Create() override { return CSnVoicePipeline::New(); }
 };
+
+// Destroyed pipelines and connections, kept for the next voices.
+CSnKeptBlocks& KeptPipelines() {
+  static CSnKeptBlocks kept(sizeof(CSnVoicePipeline), 16);
+  return kept;
+}
+CSnKeptBlocks& KeptConnections() {
+  static CSnKeptBlocks kept(sizeof(CSnVoicePipeline::Connection), 16);
+  return kept;
+}
 
 // The bus node of the nearest node, the sound or an ancestor, that names an output bus.
 ISnMixBusNode* FindOutputBus(const CSnHierarchyNode* node) {
@@ -73,7 +85,7 @@ ISnVoicePipelineFactory& RealVoicePipelineFactory() {
 }  // namespace LowerEngine
 
 CSnVoicePipeline* CSnVoicePipeline::New() {
-  void* memory = MemoryMgr::Malign(g_LEngineDefaultPoolId, sizeof(CSnVoicePipeline), 16);
+  void* memory = KeptPipelines().Take();
   return memory ? new (memory) CSnVoicePipeline() : nullptr;
 }
 
@@ -101,7 +113,7 @@ void CSnVoicePipeline::Destroy() {
   CSnPlaybackInstance* instance = m_instance;
   CSnPlaybackInstance* next = m_nextInstance;  // a chained instance the voice never reached
   this->~CSnVoicePipeline();
-  MemoryMgr::Free(g_LEngineDefaultPoolId, this);
+  KeptPipelines().Keep(this);
   // Last: the instance is retired at the end of the pass and must find no pipeline. Term destroys
   // pipelines outside any pass; the lock is re-entrant, so taking it here costs a pass nothing.
   if (instance || next) {
@@ -357,7 +369,7 @@ SNRESULT CSnVoicePipeline::AddConnection(ISnMixBusInput* bus, uint32_t type) {
   if (!bus) return SN_InvalidParameter;
   for (const Connection* c = m_connections; c; c = c->next)
     if (c->bus == bus) return SN_Success;
-  void* memory = MemoryMgr::Malign(g_LEngineDefaultPoolId, sizeof(Connection), 16);
+  void* memory = KeptConnections().Take();
   if (!memory) return SN_InsufficientMemory;
   auto* connection = new (memory) Connection();
   connection->bus = bus;
@@ -373,7 +385,7 @@ void CSnVoicePipeline::DestroyConnection(Connection* connection) {
   connection->bus->InputConnected(connection, false);
   FreeMatrices(*connection);
   connection->~Connection();
-  MemoryMgr::Free(g_LEngineDefaultPoolId, connection);
+  KeptConnections().Keep(connection);
 }
 
 void CSnVoicePipeline::RemoveDeviceConnections(uint32_t deviceType, uint32_t deviceId) {
@@ -635,9 +647,9 @@ void CSnVoicePipeline::RunFilters(SnMixBuffer& buffer) {
   m_filter.Process(buffer.samples, buffer.maxFrames, buffer.validFrames);
 }
 
-void CSnVoicePipeline::MixInto(Connection& connection, SnMixBuffer& buffer) {
+bool CSnVoicePipeline::MixInto(Connection& connection, SnMixBuffer& buffer, uint32_t leadingSilence) {
   ISnMixBusInput& bus = *connection.bus;
-  if (!connection.matrixChannels) return;
+  if (!connection.matrixChannels) return false;
   SnVoiceMixInput input;
   input.buffer = &buffer;
   input.voicePreviousGain = m_previousGain;
@@ -649,8 +661,10 @@ void CSnVoicePipeline::MixInto(Connection& connection, SnMixBuffer& buffer) {
   input.previousMatrix = connection.previousMatrix;
   input.nextMatrix = connection.nextMatrix;
   input.context = &connection;
+  input.leadingSilence = leadingSilence;
   bus.ConsumeVoice(input);
   bus.KeepThisFrame();
+  return true;
 }
 
 void CSnVoicePipeline::RunFrame(SnVoiceFrameState& frame) {
@@ -703,10 +717,14 @@ void CSnVoicePipeline::RunFrame(SnVoiceFrameState& frame) {
     buffer = &m_silence;
     status = SnVoice_DataReadyFinished;
   }
+  // A voice begun inside the frame opens with silence its buses need not mix, unless an insert
+  // could have made something of it.
+  uint32_t leadingSilence = buffer == &m_frame && m_frame.samples != m_chainSamples ? m_source->LeadingSilence() : 0;
   bool tail = false;
   ShowVolumeMatrices();
   for (CSnVoiceInsertEffect* insert : m_inserts) {
     if (!insert) continue;
+    leadingSilence = 0;
     insert->Process(buffer, status);
     if (!insert->InPlace()) tail = !insert->Finished();
   }
@@ -732,8 +750,14 @@ void CSnVoicePipeline::RunFrame(SnVoiceFrameState& frame) {
     // A 3D voice that no path hears keeps its own values.
     if (m_threeD && !m_filtersFromPaths) m_filterValues = own;
     RunFilters(*buffer);
-    for (Connection* connection = m_connections; connection; connection = connection->next) MixInto(*connection, *buffer);
-    if (m_feedsMotion) FeedMotion(*buffer);
+    bool mixed = false;
+    for (Connection* connection = m_connections; connection; connection = connection->next)
+      mixed = MixInto(*connection, *buffer, leadingSilence) || mixed;
+    if (m_feedsMotion) {
+      // The motion devices take the frame whole, as the buses left it: silent after an end inside it.
+      if (mixed) MixKernels::ClearPastValid(*buffer);
+      FeedMotion(*buffer);
+    }
   }
   m_previousGain = m_nextGain;
   m_firstFrameDone = true;

@@ -61,6 +61,8 @@ struct SnVoiceMixInput {
   const float* previousMatrix = nullptr;
   const float* nextMatrix = nullptr;
   void* context = nullptr;
+  // The frames the buffer begins with that are known silence (a voice starting inside the frame).
+  uint32_t leadingSilence = 0;
 };
 
 // A mix bus as a voice's connection sees it.

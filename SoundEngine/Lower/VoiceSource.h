@@ -38,6 +38,8 @@ class ISnVoiceSource {
   // The frames it will still deliver at the output rate, or -1 when it cannot tell (a loop, a stream
   // of unknown length). The voice tells its instance when its end comes near.
   virtual int64_t FramesLeft() const { return -1; }
+  // The frames of silence its last buffer began with, written before a start inside that frame.
+  virtual uint32_t LeadingSilence() const { return 0; }
   // The media it reads moved from `oldData` to `newData`, a copy of the same `size` bytes: it reads
   // on from the same place there. False when it cannot follow (it then still reads `oldData`).
   virtual bool RelocateMedia(const uint8_t* newData, const uint8_t* oldData, uint32_t size) {

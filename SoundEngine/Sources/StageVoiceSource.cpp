@@ -2,14 +2,15 @@
 // the source stage that resamples it; and the factory the voice manager installs to make it.
 // Audio thread, under the global audio lock.
 #include <cstring>
+#include <new>
 
 #include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/Log.h"
+#include "SoundEngine/Lower/KeptBlocks.h"
 #include "SoundEngine/Lower/OutputServices.h"
 #include "SoundEngine/Lower/PlaybackInstance.h"
 #include "SoundEngine/Lower/VoicePipelineLink.h"
 #include "SoundEngine/Lower/VoiceSource.h"
-#include "SoundEngine/PoolObject.h"
 #include "SoundEngine/Sources/VoiceSourceStage.h"
 
 namespace SN {
@@ -128,6 +129,7 @@ class CSnStageVoiceSource final : public ISnVoiceSource {
   }
 
   int64_t FramesLeft() const override { return m_ready ? m_stage.FramesLeft() : -1; }
+  uint32_t LeadingSilence() const override { return m_stage.LeadingSilence(); }
 
   // A paused voice is not run: the source simply waits where it stopped.
   void SetPaused(bool) override {}
@@ -138,7 +140,14 @@ class CSnStageVoiceSource final : public ISnVoiceSource {
     if (CSnVoiceSource* finished = m_stage.TakeFinishedSource()) finished->Destroy();
     m_source->Destroy();
     m_instance.ReleaseMedia();
-    PoolDelete(g_LEngineDefaultPoolId, this);
+    this->~CSnStageVoiceSource();
+    Kept().Keep(this);
+  }
+
+  // Destroyed sources, kept for the next voices.
+  static CSnKeptBlocks& Kept() {
+    static CSnKeptBlocks kept(sizeof(CSnStageVoiceSource), alignof(CSnStageVoiceSource));
+    return kept;
   }
 
  private:
@@ -165,7 +174,8 @@ class CSnStageVoiceSourceFactory final : public ISnVoiceSourceFactory {
       instance.ReleaseMedia();
       return nullptr;
     }
-    auto* voice = PoolNew<CSnStageVoiceSource>(g_LEngineDefaultPoolId, instance, source, outputRate);
+    void* memory = CSnStageVoiceSource::Kept().Take();
+    auto* voice = memory ? new (memory) CSnStageVoiceSource(instance, source, outputRate) : nullptr;
     if (!voice) {
       source->Destroy();
       instance.ReleaseMedia();

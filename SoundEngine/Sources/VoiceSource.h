@@ -13,6 +13,8 @@ class CSnVoiceSource {
  public:
   static constexpr uint8_t kPrepared = 0x1;
   static constexpr uint8_t kWaitForBuffering = 0x2;
+  // Made by the factory in a block it keeps for the next source when this one is destroyed.
+  static constexpr uint8_t kKeptBlock = 0x80;
 
   explicit CSnVoiceSource(ISnSourceInstance* instance) : m_pInstance(instance) {}
   virtual ~CSnVoiceSource() = default;
@@ -68,6 +70,8 @@ class CSnVoiceSource {
   ISnSourceInstance* Instance() const { return m_pInstance; }
   // Sources live in the lower engine's pool.
   void Destroy();
+  // The factory's: the block is one it keeps.
+  void MarkKeptBlock() { m_flags |= kKeptBlock; }
 
  protected:
   ISnSourceInstance* m_pInstance;

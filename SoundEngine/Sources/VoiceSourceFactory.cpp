@@ -1,10 +1,13 @@
 // The source factory: a playback instance's descriptor picks a plug-in, PCM or ADPCM source (in
 // memory or streamed), or a registered codec's.
+#include <algorithm>
+#include <new>
+
 #include "SoundEngine/Banks/SourceDesc.h"
 #include "SoundEngine/Log.h"
+#include "SoundEngine/Lower/KeptBlocks.h"
 #include "SoundEngine/Lower/OutputServices.h"
 #include "SoundEngine/Lower/PluginFactoryTable.h"
-#include "SoundEngine/PoolObject.h"
 #include "SoundEngine/Sources/AdpcmSource.h"
 #include "SoundEngine/Sources/PcmSource.h"
 #include "SoundEngine/Sources/PluginSource.h"
@@ -12,9 +15,30 @@
 
 namespace SN {
 
+namespace {
+
+// The built-in sources share one size of block, kept for the next voices; a registered codec's
+// source is made and sized by its factory.
+constexpr size_t kBuiltInSize = std::max({sizeof(CSnPcmSource), sizeof(CSnAdpcmSource), sizeof(CSnPcmStreamSource),
+                                          sizeof(CSnAdpcmStreamSource), sizeof(CSnPluginSource)});
+constexpr size_t kBuiltInAlignment = std::max({alignof(CSnPcmSource), alignof(CSnAdpcmSource),
+                                               alignof(CSnPcmStreamSource), alignof(CSnAdpcmStreamSource),
+                                               alignof(CSnPluginSource)});
+
+CSnKeptBlocks& KeptSources() {
+  static CSnKeptBlocks kept(kBuiltInSize, kBuiltInAlignment);
+  return kept;
+}
+
+}  // namespace
+
 void CSnVoiceSource::Destroy() {
+  const bool kept = m_flags & kKeptBlock;
   this->~CSnVoiceSource();
-  MemoryMgr::Free(g_LEngineDefaultPoolId, this);
+  if (kept)
+    KeptSources().Keep(this);
+  else
+    MemoryMgr::Free(g_LEngineDefaultPoolId, this);
 }
 
 namespace {
@@ -24,7 +48,11 @@ constexpr uint32_t kCodecAdpcm = 2;
 
 template <class T>
 CSnVoiceSource* Make(ISnSourceInstance* instance) {
-  return PoolNew<T>(g_LEngineDefaultPoolId, instance);
+  void* memory = KeptSources().Take();
+  if (!memory) return nullptr;
+  T* source = new (memory) T(instance);
+  source->MarkKeptBlock();
+  return source;
 }
 
 CSnVoiceSource* MakeSource(ISnSourceInstance* instance) {

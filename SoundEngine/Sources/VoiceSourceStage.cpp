@@ -62,6 +62,7 @@ uint32_t CSnVoiceSourceStage::FramesToAsk() const {
 SNRESULT CSnVoiceSourceStage::UpdatePitchAndFetch(SnVoiceBuffer& out) {
   m_resampler.m_requestedFrames = out.maxFrames;
   m_positionCaptured = 0;
+  m_leadingSilence = 0;
   m_resampler.SetPitch(m_pSource->GetPitch(), !m_pInstance->PitchImmediate());
   if (m_input.validFrames) return Fetch(nullptr, out);
   if (m_endReached) return m_pNextSource ? Fetch(nullptr, out) : Deliver(SN_NoMoreData, out);
@@ -143,6 +144,7 @@ SNRESULT CSnVoiceSourceStage::Fetch(SnVoiceBuffer* input, SnVoiceBuffer& out) {
       else
         for (uint32_t c = 0; c < channels; ++c) memset(m_output.Plane(c), 0, silence * sizeof(float));
       m_resampler.m_outputOffset = silence;
+      m_leadingSilence = uint16_t(silence);
     }
   }
   SnSeekRequest& seek = m_pInstance->Seek();

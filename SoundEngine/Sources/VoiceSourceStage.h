@@ -36,6 +36,8 @@ class CSnVoiceSourceStage {
   // The output frames its source and the input it holds will still give at the current pitch, or -1
   // when the source cannot tell.
   int64_t FramesLeft() const;
+  // The frames of initial silence the last frame began with: the start of a voice begun inside it.
+  uint32_t LeadingSilence() const { return m_leadingSilence; }
   // When a source begins: its duration as prepared, and as the pitch makes it last.
   void NotifyDuration();
   void VirtualOn(uint32_t mode);
@@ -95,6 +97,7 @@ class CSnVoiceSourceStage {
   uint8_t m_endReached = 0;
   uint8_t m_positionCaptured = 0;
   uint8_t m_initialOffsetPending = 0;
+  uint16_t m_leadingSilence = 0;
   uint32_t m_outputRate = 48000;
   SnMediaFormat m_format;
   float* m_pScratch = nullptr;  // the interleaved copy a de-interleave reads from

@@ -347,14 +347,15 @@ class FakeVoice final : public OrvTest::ReadyVoice {
     const uint32_t n = ChannelCount(config);
     storage.assign(size_t(n) * frames, 0.0f);
     for (uint32_t c = 0; c < n; ++c)
-      for (uint32_t t = 0; t < frames; ++t) storage[size_t(c) * frames + t] = Sample(c, frameIndex * frames + t);
+      for (uint32_t t = 0; t < frames; ++t)
+        storage[size_t(c) * frames + t] = t < heard ? Sample(c, frameIndex * frames + t) : kPastTheEnd;
     ++frameIndex;
     for (Connection& connection : connections) {
       SnMixBuffer buffer;
       buffer.samples = storage.data();
       buffer.channelConfig = config;
       buffer.maxFrames = uint16_t(frames);
-      buffer.validFrames = uint16_t(frames);
+      buffer.validFrames = uint16_t(std::min(heard, frames));
       SnVoiceMixInput input;
       input.buffer = &buffer;
       input.voicePreviousGain = input.voiceNextGain = gain;
@@ -406,6 +407,8 @@ class FakeVoice final : public OrvTest::ReadyVoice {
 
   // Sample t of channel c: a ramp of small steps, different per channel.
   static float Sample(uint32_t c, uint32_t t) { return 0.25f + 0.001f * float(t % 97) - 0.1f * float(c); }
+  // What a voice's buffer holds past the frames it has: never to be heard.
+  static constexpr float kPastTheEnd = 5.0f;
 
   FakeBusNode* outputBus;
   uint32_t priority;
@@ -415,6 +418,7 @@ class FakeVoice final : public OrvTest::ReadyVoice {
   bool silent = false, finishAfterFrame = false, refuseEffects = false;
   bool destroyed = false;
   uint32_t frameIndex = 0;
+  uint32_t heard = 0xFFFFFFFFu;  // the frames it has of each frame; the rest of its buffer is not silence
   std::vector<float> storage;
   std::vector<Connection> connections;
   SnAuxSendTable sends{};

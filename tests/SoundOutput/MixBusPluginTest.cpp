@@ -122,6 +122,37 @@ TEST_F(MixBusPluginTest, EffectsAreMadeOnTheFirstInputAndBypassResetsThemOnce) {
   EXPECT_GT(Plugins().processed, processed);
 }
 
+// Voices that end 100 frames into a frame leave whatever their buffers hold after that unheard,
+// through a plain bus and through a mixer plug-in that takes each input whole; a voice that sounds
+// the whole frame beside them is heard whole.
+TEST_F(MixBusPluginTest, WhatAVoiceHoldsPastItsEndIsNeverHeard) {
+  FakeDefinition& mixer = Definition(200, SnPluginType_Mixer, kMixerId, 1.0f);
+  FakeBusNode& plain = Node(1);
+  FakeBusNode& mixed = Node(2, &plain);
+  mixed.mixer = &mixer;
+  FakeVoice& throughMixer = Voice(&mixed);
+  FakeVoice& throughBus = Voice(&plain);
+  FakeVoice& whole = Voice(&plain);
+  throughMixer.gain = 0.25f;
+  throughBus.gain = 0.5f;
+  whole.gain = 0.125f;
+  for (FakeVoice* voice : {&throughMixer, &throughBus}) voice->heard = 100;
+  Play({&throughMixer, &throughBus, &whole});
+  for (uint32_t frame = 0; frame < 2; ++frame) {
+    Render();
+    for (uint32_t c = 0; c < 2; ++c) {
+      const std::vector<float> out = LastOutput(c);
+      for (uint32_t t = 0; t < N; ++t) {
+        const double sample = FakeVoice::Sample(c, frame * N + t);
+        // The plug-in's bus mixes into the plain one: its voice passes two buses' gains.
+        const double ended = 0.5 * sample * kUnity + 0.25 * sample * kUnity * kUnity;
+        const double expected = (t < 100 ? ended : 0.0) + 0.125 * sample * kUnity;
+        ASSERT_NEAR(out[t], expected, 1e-6) << "frame " << frame << " channel " << c << " t " << t;
+      }
+    }
+  }
+}
+
 TEST_F(MixBusPluginTest, AMixerPluginMixesTheInputsThroughItsContext) {
   FakeDefinition& mixer = Definition(200, SnPluginType_Mixer, kMixerId, 1.0f);
   FakeBusNode& node = Node(1);

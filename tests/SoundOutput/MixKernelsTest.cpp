@@ -217,29 +217,44 @@ TEST(MixKernels, OverwritingMatrixAddEqualsClearingFirstAndClearsPlanesNoPairRea
   EXPECT_NE(stale.samples[300 + 10], 0.0f);
 }
 
-// A voice that ends inside the frame: mixing only the frames it sounds, with the ramp still over the
-// whole frame, gives the samples of mixing its zero-padded frame whole, adding and overwriting, at
-// ends on and off the vector steps; an input with no frames heard leaves an added bus untouched.
-TEST(MixKernels, MixingOnlyTheFramesHeardEqualsMixingTheSilentTailToo) {
+// A stereo voice sounding from frame `silent` to frame `heard` of a 512-frame frame, silence around:
+// mixed only where it sounds, with the ramp over the whole frame, adding and overwriting, it gives
+// the samples of mixing the whole frame.
+void ExpectMixingWhereItSoundsEqualsMixingTheWholeFrame(uint32_t silent, uint32_t heard) {
   const SnChannelConfig stereo = StandardConfig(kMaskStereo);
   float previous[16] = {}, next[16] = {};
   previous[0] = 0.5f, next[0] = 1.0f;
   previous[4] = 0.25f, next[4] = 0.0f;
   previous[1] = 0.1f, next[1] = 0.7f;
   previous[5] = 0.6f, next[5] = 0.6f;
-  for (const uint32_t heard : {0u, 1u, 7u, 8u, 31u, 33u, 300u, 511u, 512u}) {
-    Planes in(stereo, 512, 11);
-    for (uint32_t c = 0; c < 2; ++c)
-      std::fill(in.samples.begin() + c * 512 + heard, in.samples.begin() + (c + 1) * 512, 0.0f);
-    for (const bool overwrite : {false, true}) {
-      Planes whole(stereo, 512, 12), part(stereo, 512, 12);
-      MixKernels::AddWithMatrix(whole.buffer, in.buffer, previous, next, 0.9f, 1.1f, 512, overwrite);
-      MixKernels::AddWithMatrix(part.buffer, in.buffer, previous, next, 0.9f, 1.1f, 512, overwrite, heard);
-      EXPECT_EQ(part.buffer.validFrames, 512);
-      for (size_t k = 0; k < whole.samples.size(); ++k)
-        ASSERT_EQ(part.samples[k], whole.samples[k]) << heard << " " << overwrite << " " << k;
-    }
+  Planes in(stereo, 512, 11 + silent);
+  for (uint32_t c = 0; c < 2; ++c) {
+    std::fill(in.samples.begin() + c * 512, in.samples.begin() + c * 512 + std::min(silent, 512u), 0.0f);
+    std::fill(in.samples.begin() + c * 512 + std::min(heard, 512u), in.samples.begin() + (c + 1) * 512, 0.0f);
   }
+  for (const bool overwrite : {false, true}) {
+    Planes whole(stereo, 512, 12), part(stereo, 512, 12);
+    MixKernels::AddWithMatrix(whole.buffer, in.buffer, previous, next, 0.9f, 1.1f, 512, overwrite);
+    MixKernels::AddWithMatrix(part.buffer, in.buffer, previous, next, 0.9f, 1.1f, 512, overwrite, heard, silent);
+    EXPECT_EQ(part.buffer.validFrames, 512);
+    for (size_t k = 0; k < whole.samples.size(); ++k)
+      ASSERT_EQ(part.samples[k], whole.samples[k]) << silent << " " << heard << " " << overwrite << " " << k;
+  }
+}
+
+// A voice that ends inside the frame, at ends on and off the vector steps; an input with no frames
+// heard leaves an added bus untouched.
+TEST(MixKernels, MixingOnlyTheFramesHeardEqualsMixingTheSilentTailToo) {
+  for (const uint32_t heard : {0u, 1u, 7u, 8u, 31u, 33u, 300u, 511u, 512u})
+    ExpectMixingWhereItSoundsEqualsMixingTheWholeFrame(0, heard);
+}
+
+// A voice that starts inside the frame, perhaps ending in it too, at starts on and off the vector
+// steps, each frame's gain where the whole frame's ramp puts it (and past its end: nothing mixed).
+TEST(MixKernels, MixingFromTheFirstSoundingFrameEqualsMixingTheSilentStartToo) {
+  for (const uint32_t heard : {512u, 301u})
+    for (const uint32_t silent : {0u, 1u, 7u, 8u, 9u, 31u, 33u, 300u, 302u, 511u, 512u})
+      ExpectMixingWhereItSoundsEqualsMixingTheWholeFrame(silent, heard);
 }
 
 class FilterCutoffTest : public ::testing::Test {

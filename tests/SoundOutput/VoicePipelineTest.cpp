@@ -242,6 +242,52 @@ TEST_F(VoicePipelineTest, AMonoVoiceIsPannedWithItsVolumesAndRampsOnAChange) {
   }
 }
 
+// Voices one after another, each ending inside its second frame: the first quieter and low-passed,
+// the next ones neither. Each later voice sounds as a voice that never followed another (no ramp
+// from the last one's gain, no filter memory), and once one voice has come and gone the next
+// ones take no more of the lower engine's pool.
+TEST_F(VoicePipelineTest, AVoiceAfterAnEndedOneSoundsAsAFirstOneAndTakesNoMoreMemory) {
+  sources_.length = kPipelineFrames + 50;
+  auto poolUsed = [] {
+    MemoryMgr::PoolMemInfo info;
+    EXPECT_EQ(MemoryMgr::GetPoolMemoryUsed(g_LEngineDefaultPoolId, info), SN_Success);
+    return info.usedBytes;
+  };
+  uint32_t usedAfterFirst = 0;
+  for (uint32_t round = 0; round < 3; ++round) {
+    CSnPlaybackInstance* instance = Start(7 + round);
+    if (round == 0) {
+      Platform::ReentrantGuard audio(GlobalAudioLock());
+      instance->ComputeParameters();
+      instance->ParamChanged(0, -6.0f, -6.0f);  // volume
+      instance->ParamChanged(3, 60.0f, 60.0f);  // low-pass
+    }
+    Render();
+    ASSERT_EQ(LowerEngine::ActivePipelineCount(), 1u);
+    const std::vector<double> left = Channel(0), right = Channel(1);
+    ASSERT_EQ(left.size(), kPipelineFrames);
+    // Mono at x = 0.25 takes (sqrt 0.75, 0.5) of the voice's gain.
+    bool filtered = false;
+    for (uint32_t t = 0; t < kPipelineFrames; ++t) {
+      if (round == 0) {
+        filtered = filtered || std::fabs(left[t] - Sample(t) * DbToLinear(-6.0) * std::sqrt(0.75)) > 0.01;
+        continue;
+      }
+      EXPECT_NEAR(left[t], Sample(t) * std::sqrt(0.75), Sample(t) * kDbTolerance) << round << " " << t;
+      EXPECT_NEAR(right[t], Sample(t) * 0.5, Sample(t) * kDbTolerance) << round << " " << t;
+    }
+    EXPECT_TRUE(filtered || round > 0);
+    Render();
+    EXPECT_EQ(LowerEngine::ActivePipelineCount(), 0u);
+    EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+    const uint32_t used = poolUsed();
+    if (round == 0)
+      usedAfterFirst = used;
+    else
+      EXPECT_EQ(used, usedAfterFirst) << round;
+  }
+}
+
 TEST_F(VoicePipelineTest, InsertsRunInPlaceOutOfPlaceWithATailAndChangeTheLayout) {
   FakeDefinition& gain = Definition(1, BusTest::kGainId, 0.5f);
   FakeDefinition& delay = Definition(2, kDelayId);
