@@ -283,7 +283,7 @@ CSnMusicChainContext::~CSnMusicChainContext() {
 }
 
 CSnMusicChainItem* CSnMusicChainContext::AppendItem(int64_t beginTime, CSnMusicSegmentContext* segment) {
-  auto* item = PoolNew<CSnMusicChainItem>(g_DefaultPoolId, beginTime, segment);
+  auto* item = m_itemRoom.New(beginTime, segment);
   if (!item) return nullptr;
   (m_tail ? m_tail->next : m_head) = item;
   m_tail = item;
@@ -295,7 +295,7 @@ void CSnMusicChainContext::RemoveHead() {
   if (!item) return;
   m_head = item->next;
   if (!m_head) m_tail = nullptr;
-  PoolDelete(g_DefaultPoolId, item);
+  m_itemRoom.Delete(item);
 }
 
 void CSnMusicChainContext::ClearItems() {

@@ -9,6 +9,7 @@
 
 #include "MemoryMgr/SnResult.h"
 #include "MusicEngine/MusicContext.h"
+#include "MusicEngine/MusicSlots.h"
 #include "SoundEngine/Callbacks/CallbackTypes.h"
 
 namespace SN {
@@ -189,6 +190,8 @@ class CSnMusicChainContext : public CSnMatrixAwareContext {
   CSnMusicChainItem* m_tail = nullptr;
   CSnMusicChainItem* m_head = nullptr;
   int64_t m_origin = 0;
+  // A segment's chain holds two items (the segment and the empty one at its exit): room for them.
+  SnMusicSlots<CSnMusicChainItem, 2> m_itemRoom;
 };
 
 // Walks the chain items of a context tree, from the one playing now.

@@ -123,9 +123,8 @@ int64_t CSnMusicSegmentContext::CurrentPosition() const { return m_position + m_
 // ---- actions ----
 
 CSnMusicSegmentContext::Action* CSnMusicSegmentContext::NewAction(uint32_t kind, int64_t time) {
-  auto* action = PoolNew<Action>(g_DefaultPoolId);
+  auto* action = m_actionRoom.New();
   if (!action) return nullptr;
-  *action = Action{};
   action->kind = kind;
   action->time = time;
   action->fade = SnMusicFade{0, 4, 0};
@@ -150,7 +149,7 @@ void CSnMusicSegmentContext::Remove(Action* action) {
 
 void CSnMusicSegmentContext::FreeAction(Action* action) {
   if (action->kind == Action::PlayTrack && action->track) action->track->Release();
-  PoolDelete(g_DefaultPoolId, action);
+  m_actionRoom.Delete(action);
 }
 
 void CSnMusicSegmentContext::FreeActions() {

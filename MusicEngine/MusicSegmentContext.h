@@ -9,6 +9,7 @@
 
 #include "SoundEngine/PoolObject.h"
 #include "MusicEngine/MusicContext.h"
+#include "MusicEngine/MusicSlots.h"
 #include "SoundEngine/GameSyncs/StateMgr.h"
 #include "SoundEngine/GameSyncs/SwitchMgr.h"
 
@@ -117,6 +118,8 @@ class CSnMusicSegmentContext final : public CSnMusicContext {
   int64_t m_position = 0;
   CSnRegisteredObj* m_gameObject;
   uint32_t m_playingId;
+  // A play of each track and a switch track's change or two: the actions a segment usually holds.
+  SnMusicSlots<Action, 6> m_actionRoom;
 };
 
 }  // namespace SN

@@ -154,7 +154,7 @@ CSnMatrixAwareContext* CSnMusicSwitchContext::MakeChildOf(CSnHierarchyNode* node
 }
 
 SNRESULT CSnMusicSwitchContext::SetUpFirstChild() {
-  auto* item = PoolNew<Item>(g_DefaultPoolId);
+  auto* item = m_itemRoom.New();
   if (!item) return SN_Failure;
   item->childId = ResolveChildId();
   SnMusicRuleDestination entry;
@@ -190,7 +190,7 @@ SNRESULT CSnMusicSwitchContext::SeekPercent(float fraction, bool snapToMarker) {
 
 SNRESULT CSnMusicSwitchContext::SeekChild(SnMusicSeek seek) {
   if (Parent() || State() >= Stopping || !PlayRoot() || !m_current || !m_current->child) return SN_Failure;
-  auto* item = PoolNew<Item>(g_DefaultPoolId);
+  auto* item = m_itemRoom.New();
   if (!item) return SN_Failure;
   // The child the groups name: in the middle of a switch, the one being switched to.
   item->childId = ResolveChildId();
@@ -227,7 +227,7 @@ void CSnMusicSwitchContext::FreeItem(Item* item) {
     if (child->State() != Stopped) child->StopNow();
     child->Release();
   }
-  PoolDelete(g_DefaultPoolId, item);
+  m_itemRoom.Delete(item);
 }
 
 bool CSnMusicSwitchContext::IsSwitching() const { return m_current && m_current->next; }
@@ -307,7 +307,7 @@ void CSnMusicSwitchContext::SwitchTo(uint32_t childId) {
       m_container, source ? source->ID() : 0, source, childId, destination, throughPlaylist);
   const SnMusicTransitionRule& rule = found ? *found : CSnMusicTransitionAwareNode::GetDefaultRule();
 
-  auto* item = PoolNew<Item>(g_DefaultPoolId);
+  auto* item = m_itemRoom.New();
   if (!item) {
     if (destination) destination->Release();
     SOUND_LOG(Error, "Music switch %u: no memory for a switch; it keeps playing", m_container->ID());
@@ -343,7 +343,7 @@ void CSnMusicSwitchContext::SwitchTo(uint32_t childId) {
     const SnMusicTransitionSegment& through = *rule.segment;
     const SnMusicRuleDestination enter = through.Entry();
     int64_t bridgePreRoll = 0;
-    auto* bridge = PoolNew<Item>(g_DefaultPoolId);
+    auto* bridge = m_itemRoom.New();
     if (bridge) bridge->child = MakeChild(through.segmentId, &enter, bridgePreRoll);
     if (bridge && bridge->child) {
       const auto* segment = static_cast<const CSnMusicSegmentNode*>(bridge->child->GetNode());

@@ -106,7 +106,7 @@ void CSnMusicTrackContext::FreeAction(Action* action) {
     action->automations = automation->next;
     PoolDelete(g_DefaultPoolId, automation);
   }
-  PoolDelete(g_DefaultPoolId, action);
+  m_actionRoom.Delete(action);
 }
 
 void CSnMusicTrackContext::Insert(Action* action) {
@@ -139,12 +139,11 @@ void CSnMusicTrackContext::BuildSchedule() {
       const bool prefetchCovers = (source->flags & CSnSourceDesc::kPrefetched) && clip.sourceOffset == 0 && p <= clip.begin;
       lookAhead = prefetchCovers ? 0 : int32_t(source->lookAhead);
     }
-    auto* action = PoolNew<Action>(g_DefaultPoolId);
+    auto* action = m_actionRoom.New();
     if (!action) {
       SOUND_LOG(Error, "Music track %u: no memory to schedule clip %u; it does not play", m_track->ID(), c);
       continue;
     }
-    *action = Action{};
     action->kind = Action::PlayClip;
     action->clip = &clip;
     action->lookAhead = lookAhead;
@@ -266,12 +265,11 @@ void CSnMusicTrackContext::PlayClip(Action* action, int64_t time, int64_t length
 }
 
 CSnMusicTrackContext::Action* CSnMusicTrackContext::NewClipStop(CSnChildContext* child, const SnMusicTrackClip& clip) {
-  auto* stop = PoolNew<Action>(g_DefaultPoolId);
+  auto* stop = m_actionRoom.New();
   if (!stop) {
     child->StopFromOwner(0);
     return nullptr;
   }
-  *stop = Action{};
   stop->kind = Action::StopClip;
   stop->time = int64_t(clip.begin) + clip.length;
   stop->target = child;

@@ -8,6 +8,7 @@
 
 #include "SoundEngine/PoolObject.h"
 #include "MusicEngine/MusicContext.h"
+#include "MusicEngine/MusicSlots.h"
 #include "SoundEngine/Modulators/ModulatorInstanceList.h"
 
 namespace SN {
@@ -97,6 +98,8 @@ class CSnMusicTrackContext final : public CSnMusicContext {
   int64_t m_frameTime = 0;  // where in the segment the frame last processed began
   bool m_scheduleBuilt = false;
   bool m_releasedByStop = false;
+  // A clip's play and, once it plays, its stop.
+  SnMusicSlots<Action, 2> m_actionRoom;
 };
 
 // The value of an automation curve `at` samples from its clip's beginning (linear between points,
