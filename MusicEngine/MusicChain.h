@@ -236,7 +236,8 @@ class CSnMusicChainIterator {
   void TakeActionsAfter(int64_t time, SnMusicScheduledAction*& list) const;
 
  private:
-  CSnMatrixAwareContext* m_stack[kMaxDepth] = {};
+  // Entries below m_count only: left unset, an iterator costs no clearing of the deepest nesting.
+  CSnMatrixAwareContext* m_stack[kMaxDepth];
   uint32_t m_count = 0;
   CSnMusicChainItem* m_item = nullptr;
   CSnMusicChainContext* m_chain = nullptr;
