@@ -54,8 +54,10 @@ void CSnMusicContext::Release() {
     Parent()->RemoveChild(this);
   else
     LeaveWithoutParent();
-  PoolDelete(g_DefaultPoolId, this);
+  DeleteSelf();
 }
+
+void CSnMusicContext::DeleteSelf() { PoolDelete(g_DefaultPoolId, this); }
 
 // ---- the tree's calls ----
 

@@ -8,6 +8,7 @@
 #include "MusicEngine/MusicTrack.h"
 #include "MusicEngine/MusicTrackContext.h"
 #include "SoundEngine/GameSyncs/RTPCKey.h"
+#include "MusicEngine/MusicContextBlocks.h"
 #include "SoundEngine/Log.h"
 #include "SoundEngine/PoolObject.h"
 
@@ -74,7 +75,8 @@ void CSnMusicTrackSwitchFollower::Changed(uint32_t switchId, const SnRTPCKey& ke
 CSnMusicSegmentContext* CSnMusicSegmentContext::Create(CSnMusicSegmentNode* segment, CSnMusicContext* parent,
                                                        CSnRegisteredObj* gameObject, uint32_t playingId) {
   if (segment->MarkerCount() < 2) return nullptr;
-  auto* context = PoolNew<CSnMusicSegmentContext>(g_DefaultPoolId, segment, parent, gameObject, playingId);
+  auto* context =
+      NewMusicContext<CSnMusicSegmentContext>(SnMusicBlock_Segment, segment, parent, gameObject, playingId);
   if (!context) return nullptr;
   context->AddRef();
   context->Connect();
@@ -99,6 +101,8 @@ CSnMusicSegmentContext::~CSnMusicSegmentContext() {
   FreeActions();
   m_segment->Release();
 }
+
+void CSnMusicSegmentContext::DeleteSelf() { DeleteMusicContext(SnMusicBlock_Segment, this); }
 
 bool CSnMusicSegmentContext::InitFollowers() {
   for (uint32_t i = 0; i < m_segment->ChildCount(); ++i) {

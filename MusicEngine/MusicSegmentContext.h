@@ -15,6 +15,8 @@
 
 namespace SN {
 
+enum SnMusicBlockKind : uint32_t;
+
 class CSnMusicChainItem;
 class CSnMusicSegmentNode;
 class CSnMusicTrackContext;
@@ -93,7 +95,8 @@ class CSnMusicSegmentContext final : public CSnMusicContext {
 
  private:
   template <typename T, typename... Args>
-  friend T* PoolNew(SnMemPoolId, Args&&...);
+  friend T* NewMusicContext(SnMusicBlockKind, Args&&...);
+  void DeleteSelf() override;
   CSnMusicSegmentContext(CSnMusicSegmentNode* segment, CSnMusicContext* parent, CSnRegisteredObj* gameObject,
                          uint32_t playingId);
   bool InitFollowers();

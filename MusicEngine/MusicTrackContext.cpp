@@ -9,6 +9,7 @@
 #include "MusicEngine/MusicPlaybackInstance.h"
 #include "MusicEngine/MusicSegmentContext.h"
 #include "MusicEngine/MusicTrack.h"
+#include "MusicEngine/MusicContextBlocks.h"
 #include "SoundEngine/Log.h"
 #include "SoundEngine/Lower/FrameFormat.h"
 #include "SoundEngine/Lower/VoiceManager.h"
@@ -48,7 +49,7 @@ float EvaluateMusicAutomation(const SnMusicClipAutomation& automation, float at)
 
 CSnMusicTrackContext* CSnMusicTrackContext::Create(CSnMusicSegmentContext* segment, CSnMusicTrackNode* track,
                                                    uint32_t subTrack) {
-  auto* context = PoolNew<CSnMusicTrackContext>(g_DefaultPoolId, segment, track, subTrack);
+  auto* context = NewMusicContext<CSnMusicTrackContext>(SnMusicBlock_Track, segment, track, subTrack);
   if (!context) return nullptr;
   // Its own reference, given back when its stop completes.
   context->AddRef();
@@ -87,6 +88,8 @@ CSnMusicTrackContext::~CSnMusicTrackContext() {
   m_track->RemoveContext();
   m_track->Release();
 }
+
+void CSnMusicTrackContext::DeleteSelf() { DeleteMusicContext(SnMusicBlock_Track, this); }
 
 CSnMusicSegmentContext* CSnMusicTrackContext::Segment() const { return static_cast<CSnMusicSegmentContext*>(Parent()); }
 

@@ -13,6 +13,8 @@
 
 namespace SN {
 
+enum SnMusicBlockKind : uint32_t;
+
 class CSnMusicPlaybackInstance;
 class CSnMusicSegmentContext;
 class CSnMusicTrackNode;
@@ -68,7 +70,8 @@ class CSnMusicTrackContext final : public CSnMusicContext {
   };
 
   template <typename T, typename... Args>
-  friend T* PoolNew(SnMemPoolId, Args&&...);
+  friend T* NewMusicContext(SnMusicBlockKind, Args&&...);
+  void DeleteSelf() override;
   CSnMusicTrackContext(CSnMusicSegmentContext* segment, CSnMusicTrackNode* track, uint32_t subTrack);
   void BuildSchedule();
   void Insert(Action* action);
