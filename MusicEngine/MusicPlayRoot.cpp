@@ -170,16 +170,12 @@ bool CSnMusicPlayRoot::ScheduleStinger(uint32_t triggerId, bool tryNextSegment, 
     stepped = true;
   }
   bool scheduled = false;
-  SnArray<SnMusicStinger> stingers;
   for (;;) {
     CSnHierarchyNode* fallback = nullptr;
     CSnHierarchyNode* node = iterator.GetCurrentSegmentNode(&fallback);
     if (!node) node = fallback;
-    stingers.Term();
-    if (!node || !IsMusicNode(node) || !static_cast<CSnMusicHierarchyNode*>(node)->CollectStingers(stingers)) break;
-    const SnMusicStinger* stinger = nullptr;
-    for (const SnMusicStinger& s : stingers)
-      if (s.triggerId == triggerId && !stinger) stinger = &s;
+    if (!node || !IsMusicNode(node)) break;
+    const SnMusicStinger* stinger = static_cast<CSnMusicHierarchyNode*>(node)->FindStinger(triggerId);
     if (!stinger) break;
     bool repeated = false;
     // Sync times are kept on the play's clock (the iterator adds the top context's offset), so the
