@@ -20,6 +20,16 @@ namespace SN {
 namespace {
 constexpr uint32_t kPlayActivity = 3;
 
+uint32_t& ItemActions() {
+  static uint32_t count = 0;
+  return count;
+}
+
+uint32_t& GrowingChains() {
+  static uint32_t count = 0;
+  return count;
+}
+
 void FreeActionList(SnMusicScheduledAction* action, bool applyHeldStates) {
   while (action) {
     SnMusicScheduledAction* next = action->next;
@@ -182,6 +192,7 @@ void CSnMusicChainItem::ClearItem() {
   flags &= uint16_t(~(kPlayPending | kStopPending));
   SnMusicScheduledAction* list = actions;
   actions = nullptr;
+  for (const SnMusicScheduledAction* action = list; action; action = action->next) --ItemActions();
   FreeActionList(list, true);
   if (CSnMusicSegmentContext* context = segment) {
     segment = nullptr;
@@ -236,6 +247,7 @@ void CSnMusicChainItem::ProcessFrame(int64_t chainTime, int64_t length, float sp
       *link = action->next;
       action->next = due;
       due = action;
+      --ItemActions();
     } else {
       link = &action->next;
     }
@@ -254,6 +266,7 @@ void CSnMusicChainItem::FlushStateActions() {
     }
     *link = action->next;
     action->next = nullptr;
+    --ItemActions();
     FreeActionList(action, true);
   }
 }
@@ -265,6 +278,7 @@ void CSnMusicChainItem::TakeActionsAfter(int64_t time, SnMusicScheduledAction*& 
       *link = action->next;
       action->next = list;
       list = action;
+      --ItemActions();
     } else {
       link = &action->next;
     }
@@ -274,7 +288,14 @@ void CSnMusicChainItem::TakeActionsAfter(int64_t time, SnMusicScheduledAction*& 
 void CSnMusicChainItem::AddAction(SnMusicScheduledAction* action) {
   action->next = actions;
   actions = action;
+  ++ItemActions();
 }
+
+uint32_t CSnMusicChainItem::ActionCount() { return ItemActions(); }
+
+uint32_t CSnMusicChainContext::GrowingChainCount() { return GrowingChains(); }
+
+void CSnMusicChainContext::CountGrowingChain(int32_t delta) { GrowingChains() += uint32_t(delta); }
 
 // ---- the chain context ----
 

@@ -408,6 +408,12 @@ int64_t CSnMusicPlayRoot::GetStateSyncTime(uint32_t groupId, bool& stepped, int6
 }
 
 bool CSnMusicPlayRoot::StateSyncDelay(uint32_t groupId, int64_t& delay) {
+  // No node anywhere waits for a sync point: every walk would answer 0, and with no chain that grows
+  // it would change nothing on its way.
+  if (!CSnHierarchyNode::SyncedStateLinkCount() && !CSnMusicChainContext::GrowingChainCount()) {
+    delay = 0;
+    return true;
+  }
   bool stepped = false;
   int64_t syncTime = 0;
   delay = GetStateSyncTime(groupId, stepped, syncTime);

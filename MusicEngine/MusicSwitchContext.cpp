@@ -458,6 +458,8 @@ void CSnMusicSwitchContext::StepPastChild(CSnMusicChainIterator& iterator, CSnMa
 void CSnMusicSwitchContext::HandOverActions(int64_t cutAt) {
   CSnMusicPlayRoot* root = PlayRoot();
   if (!root || !m_current) return;
+  // No action on any chain: none to move, and with no chain that grows the walk changes nothing.
+  if (!CSnMusicChainItem::ActionCount() && !CSnMusicChainContext::GrowingChainCount()) return;
   CSnMusicChainIterator iterator;
   iterator.Init(this, false);
   SnMusicScheduledAction* actions = nullptr;
