@@ -546,9 +546,11 @@ CSnMusicChainIterator::SyncResult CSnMusicChainIterator::FindSyncPoint(int64_t f
                                                                          uint32_t& cueFilter, bool allowWithoutSegment,
                                                                          int64_t& syncTime) const {
   if (!m_item) return NotFound;
-  const int64_t begin = GetCurrentItemBegin();
+  // The chain's place in the play, walked up to once.
+  const int64_t offset = GetAccumulatedOffset();
+  const int64_t begin = MusicTimeAdd(offset, ItemBegin());
   const int64_t from = fromTime > begin ? fromTime : begin;
-  const int64_t position = ItemLocalTime(MusicTimeSub(from, GetAccumulatedOffset()));
+  const int64_t position = ItemLocalTime(MusicTimeSub(from, offset));
   int64_t found = position;
   if (m_item->segment && !m_noSync) {
     if (position > INT32_MAX || position < INT32_MIN) return NotFound;
@@ -562,7 +564,7 @@ CSnMusicChainIterator::SyncResult CSnMusicChainIterator::FindSyncPoint(int64_t f
     cueFilter = 0;
     if (!allowWithoutSegment && syncType != SnMusicSync_Immediate) return NotFound;
   }
-  syncTime = MusicTimeAdd(ChainTime(found), GetAccumulatedOffset());
+  syncTime = MusicTimeAdd(ChainTime(found), offset);
   if (m_unbounded) return Found;
   if (syncTime > MusicTimeAdd(begin, m_limit)) return BeyondItem;
   return Found;

@@ -62,6 +62,8 @@ void CSnMusicContext::DeleteSelf() { PoolDelete(g_DefaultPoolId, this); }
 // ---- the tree's calls ----
 
 void CSnMusicContext::OnFrameEnd() {
+  // Nothing below it and no stop to complete (a child made but not yet playing): nothing to do.
+  if (!m_firstChild && State() != Stopping) return;
   AddRef();
   ForEachChild([](CSnChildContext* child) { child->OnFrameEnd(); });
   if (State() == Stopping) OnStopComplete();

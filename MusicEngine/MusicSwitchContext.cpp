@@ -269,8 +269,9 @@ bool CSnMusicSwitchContext::FindSwitchPoint(int64_t from, const SnMusicTransitio
                                             CSnMusicChainIterator& iterator, int64_t& syncAt) {
   syncAt = from;
   if (!m_current || !m_current->child || !PlayRoot()) return true;  // silence switches at once
-  const int64_t base = MusicTimeSub(GetGlobalOffset(), TimeOffset());  // this context's time 0 in the play
-  const int64_t origin = MusicTimeAdd(from, GetGlobalOffset());
+  const int64_t global = GetGlobalOffset();
+  const int64_t base = MusicTimeSub(global, TimeOffset());  // this context's time 0 in the play
+  const int64_t origin = MusicTimeAdd(from, global);
   for (uint32_t syncType : {rule.source.SyncType(), uint32_t(SnMusicSync_ExitCue)}) {
     for (uint32_t round = 0; round < kMaxSearchRounds && iterator.Item(); ++round) {
       uint32_t cue = rule.source.cueFilter;
