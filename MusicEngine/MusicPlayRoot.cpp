@@ -12,6 +12,7 @@
 #include "SoundEngine/Callbacks/PlayingIDCallbackMgr.h"
 #include "SoundEngine/ExternalSources.h"
 #include "SoundEngine/GameSyncs/RegistryMgr.h"
+#include "SoundEngine/Hierarchy/StateGroupLink.h"
 #include "SoundEngine/Log.h"
 #include "SoundEngine/Midi/EngineMidiPlayback.h"
 #include "SoundEngine/ObjectIndex.h"
@@ -410,7 +411,7 @@ int64_t CSnMusicPlayRoot::GetStateSyncTime(uint32_t groupId, bool& stepped, int6
 bool CSnMusicPlayRoot::StateSyncDelay(uint32_t groupId, int64_t& delay) {
   // No node anywhere waits for a sync point: every walk would answer 0, and with no chain that grows
   // it would change nothing on its way.
-  if (!CSnHierarchyNode::SyncedStateLinkCount() && !CSnMusicChainContext::GrowingChainCount()) {
+  if (!CSnStateGroupLink::SyncedCount() && !CSnMusicChainContext::GrowingChainCount()) {
     delay = 0;
     return true;
   }

@@ -2,8 +2,6 @@
 // slots, game-parameter targets and state links.
 #include "SoundEngine/Hierarchy/HierarchyNode.h"
 
-#include <atomic>
-
 #include "Base/Assert.h"
 #include "SoundEngine/Effects/EffectDefinition.h"
 #include "SoundEngine/GameSyncs/RTPCMgr.h"
@@ -16,14 +14,6 @@
 #include "SoundEngine/PoolObject.h"
 
 namespace SN {
-
-namespace {
-// Links are made and freed as banks load and unload, which may be off the audio thread.
-std::atomic<uint32_t>& SyncedStateLinks() {
-  static std::atomic<uint32_t> count{0};
-  return count;
-}
-}  // namespace
 
 SnNodeActivity::~SnNodeActivity() {
   for (ObjectEntry& entry : objects) PoolDelete(g_DefaultPoolId, entry.limiter);
@@ -74,7 +64,6 @@ CSnHierarchyNode::~CSnHierarchyNode() {
   while (CSnStateGroupLink* link = m_stateLinks) {
     m_stateLinks = link->m_pNextLink;
     link->EndTransitions();
-    if (link->SyncType()) SyncedStateLinks().fetch_sub(1, std::memory_order_relaxed);
     if (g_pStateMgr) g_pStateMgr->UnregisterStateUser(link->GroupId(), link);
     PoolDelete(g_DefaultPoolId, link);
   }
@@ -447,7 +436,6 @@ CSnStateGroupLink* CSnHierarchyNode::AddStateGroupLink(uint32_t groupId, uint8_t
   }
   link->m_pNextLink = m_stateLinks;
   m_stateLinks = link;
-  if (syncType) SyncedStateLinks().fetch_add(1, std::memory_order_relaxed);
   link->SetCurrentState(g_pStateMgr->GetCurrentState(groupId));
   if (refresh) RefreshStateValues();
   return link;
@@ -471,8 +459,6 @@ void CSnHierarchyNode::RefreshStateValues() {
 void CSnHierarchyNode::EndStateTransitions() {
   for (CSnStateGroupLink* link = m_stateLinks; link; link = link->m_pNextLink) link->EndTransitions();
 }
-
-uint32_t CSnHierarchyNode::SyncedStateLinkCount() { return SyncedStateLinks().load(std::memory_order_relaxed); }
 
 bool CSnHierarchyNode::CollectSyncTypes(uint32_t groupId, SnArray<uint32_t>& types) {
   auto visit = [&](CSnHierarchyNode* node) {

@@ -259,9 +259,6 @@ class CSnHierarchyNode : public CSnIndexedObject, public ISnNodeRTPCSubscriber, 
   CSnStateGroupLink* StateLinks() const { return m_stateLinks; }
   // Sync types of `groupId` along the node, its bus chain and its parents; true when a 0 ended it.
   bool CollectSyncTypes(uint32_t groupId, SnArray<uint32_t>& types);
-  // State-group links of every node that wait for a sync point (a sync type other than 0): with
-  // none, nothing holds a state change.
-  static uint32_t SyncedStateLinkCount();
 
   // ---- effects ----
   SNRESULT SetEffectSlot(uint32_t slot, uint32_t effectId, bool shared, int32_t level);
