@@ -260,7 +260,22 @@ namespace {
 
 using namespace NodeTest;
 
-class SoundNodeBaseMoreTest : public NodeFixture {};
+class SoundNodeBaseMoreTest : public NodeFixture {
+ protected:
+  // Groups 5 and 6; the bus 50 waits on 6 for sync 3, the parent 60 on 5 for none, the leaf 70 on 5
+  // for 2 and on 6 for 1.
+  SN::SNRESULT LoadStateGroupNodes() {
+    Tools::BankSettings settings;
+    settings.stateGroups = {{5, 0, {}}, {6, 0, {}}};
+    Tools::BankNodeParams bus;
+    bus.stateGroups = {{6, 3, {}}};
+    Tools::BankNodeParams root;
+    root.stateGroups = {{5, 0, {}}};
+    Tools::BankNodeParams leaf = Linked(50, 60);
+    leaf.stateGroups = {{5, 2, {}}, {6, 1, {}}};
+    return LoadBank({{kBusType, 50, bus}, {kParentType, 60, root}, {kLeafType, 70, leaf}}, 0, {}, &settings);
+  }
+};
 
 TEST_F(SoundNodeBaseMoreTest, ReferencesComeAndGoOnSeveralThreadsAndTheLastTearsDown) {
   ASSERT_EQ(LoadBank({{kParentType, 60, {}}, {kLeafType, 70, Linked(0, 60)}}), SN::SN_Success);
@@ -298,16 +313,7 @@ TEST_F(SoundNodeBaseMoreTest, ReferencesComeAndGoOnSeveralThreadsAndTheLastTears
 }
 
 TEST_F(SoundNodeBaseMoreTest, ActionsPreparationSyncTypesAndLiveChanges) {
-  Tools::BankSettings settings;
-  settings.stateGroups = {{5, 0, {}}, {6, 0, {}}};
-  Tools::BankNodeParams bus;
-  bus.stateGroups = {{6, 3, {}}};
-  Tools::BankNodeParams root;
-  root.stateGroups = {{5, 0, {}}};
-  Tools::BankNodeParams leaf = Linked(50, 60);
-  leaf.stateGroups = {{5, 2, {}}, {6, 1, {}}};
-  ASSERT_EQ(LoadBank({{kBusType, 50, bus}, {kParentType, 60, root}, {kLeafType, 70, leaf}}, 0, {}, &settings),
-            SN::SN_Success);
+  ASSERT_EQ(LoadStateGroupNodes(), SN::SN_Success);
   TestNode* node = Node(70);
   SN::CSnRegisteredObj* seven = GameObject(7);
   node->Stop(seven, 12, 300, 4);
@@ -357,16 +363,7 @@ TEST_F(SoundNodeBaseMoreTest, ActionsPreparationSyncTypesAndLiveChanges) {
 // reload changes moves in or out of the count: with none counted, music holds no state change.
 TEST_F(SoundNodeBaseMoreTest, StateLinksThatWaitForASyncPointAreCountedAsTheyComeChangeAndGo) {
   const uint32_t before = SN::CSnStateGroupLink::SyncedCount();
-  Tools::BankSettings settings;
-  settings.stateGroups = {{5, 0, {}}, {6, 0, {}}};
-  Tools::BankNodeParams bus;
-  bus.stateGroups = {{6, 3, {}}};
-  Tools::BankNodeParams root;
-  root.stateGroups = {{5, 0, {}}};
-  Tools::BankNodeParams leaf = Linked(50, 60);
-  leaf.stateGroups = {{5, 2, {}}, {6, 1, {}}};
-  ASSERT_EQ(LoadBank({{kBusType, 50, bus}, {kParentType, 60, root}, {kLeafType, 70, leaf}}, 0, {}, &settings),
-            SN::SN_Success);
+  ASSERT_EQ(LoadStateGroupNodes(), SN::SN_Success);
   EXPECT_EQ(SN::CSnStateGroupLink::SyncedCount(), before + 3);
   {
     Platform::ReentrantGuard audio(SN::GlobalAudioLock());
