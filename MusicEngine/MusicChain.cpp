@@ -20,6 +20,16 @@ namespace SN {
 namespace {
 constexpr uint32_t kPlayActivity = 3;
 
+uint32_t& ItemActions() {
+  static uint32_t count = 0;
+  return count;
+}
+
+uint32_t& GrowingChains() {
+  static uint32_t count = 0;
+  return count;
+}
+
 void FreeActionList(SnMusicScheduledAction* action, bool applyHeldStates) {
   while (action) {
     SnMusicScheduledAction* next = action->next;
@@ -182,6 +192,7 @@ void CSnMusicChainItem::ClearItem() {
   flags &= uint16_t(~(kPlayPending | kStopPending));
   SnMusicScheduledAction* list = actions;
   actions = nullptr;
+  for (const SnMusicScheduledAction* action = list; action; action = action->next) --ItemActions();
   FreeActionList(list, true);
   if (CSnMusicSegmentContext* context = segment) {
     segment = nullptr;
@@ -236,6 +247,7 @@ void CSnMusicChainItem::ProcessFrame(int64_t chainTime, int64_t length, float sp
       *link = action->next;
       action->next = due;
       due = action;
+      --ItemActions();
     } else {
       link = &action->next;
     }
@@ -254,6 +266,7 @@ void CSnMusicChainItem::FlushStateActions() {
     }
     *link = action->next;
     action->next = nullptr;
+    --ItemActions();
     FreeActionList(action, true);
   }
 }
@@ -265,6 +278,7 @@ void CSnMusicChainItem::TakeActionsAfter(int64_t time, SnMusicScheduledAction*& 
       *link = action->next;
       action->next = list;
       list = action;
+      --ItemActions();
     } else {
       link = &action->next;
     }
@@ -274,7 +288,14 @@ void CSnMusicChainItem::TakeActionsAfter(int64_t time, SnMusicScheduledAction*& 
 void CSnMusicChainItem::AddAction(SnMusicScheduledAction* action) {
   action->next = actions;
   actions = action;
+  ++ItemActions();
 }
+
+uint32_t CSnMusicChainItem::ActionCount() { return ItemActions(); }
+
+uint32_t CSnMusicChainContext::GrowingChainCount() { return GrowingChains(); }
+
+void CSnMusicChainContext::CountGrowingChain(int32_t delta) { GrowingChains() += uint32_t(delta); }
 
 // ---- the chain context ----
 
@@ -283,7 +304,7 @@ CSnMusicChainContext::~CSnMusicChainContext() {
 }
 
 CSnMusicChainItem* CSnMusicChainContext::AppendItem(int64_t beginTime, CSnMusicSegmentContext* segment) {
-  auto* item = PoolNew<CSnMusicChainItem>(g_DefaultPoolId, beginTime, segment);
+  auto* item = m_itemRoom.New(beginTime, segment);
   if (!item) return nullptr;
   (m_tail ? m_tail->next : m_head) = item;
   m_tail = item;
@@ -295,7 +316,7 @@ void CSnMusicChainContext::RemoveHead() {
   if (!item) return;
   m_head = item->next;
   if (!m_head) m_tail = nullptr;
-  PoolDelete(g_DefaultPoolId, item);
+  m_itemRoom.Delete(item);
 }
 
 void CSnMusicChainContext::ClearItems() {
@@ -525,9 +546,11 @@ CSnMusicChainIterator::SyncResult CSnMusicChainIterator::FindSyncPoint(int64_t f
                                                                          uint32_t& cueFilter, bool allowWithoutSegment,
                                                                          int64_t& syncTime) const {
   if (!m_item) return NotFound;
-  const int64_t begin = GetCurrentItemBegin();
+  // The chain's place in the play, walked up to once.
+  const int64_t offset = GetAccumulatedOffset();
+  const int64_t begin = MusicTimeAdd(offset, ItemBegin());
   const int64_t from = fromTime > begin ? fromTime : begin;
-  const int64_t position = ItemLocalTime(MusicTimeSub(from, GetAccumulatedOffset()));
+  const int64_t position = ItemLocalTime(MusicTimeSub(from, offset));
   int64_t found = position;
   if (m_item->segment && !m_noSync) {
     if (position > INT32_MAX || position < INT32_MIN) return NotFound;
@@ -541,7 +564,7 @@ CSnMusicChainIterator::SyncResult CSnMusicChainIterator::FindSyncPoint(int64_t f
     cueFilter = 0;
     if (!allowWithoutSegment && syncType != SnMusicSync_Immediate) return NotFound;
   }
-  syncTime = MusicTimeAdd(ChainTime(found), GetAccumulatedOffset());
+  syncTime = MusicTimeAdd(ChainTime(found), offset);
   if (m_unbounded) return Found;
   if (syncTime > MusicTimeAdd(begin, m_limit)) return BeyondItem;
   return Found;

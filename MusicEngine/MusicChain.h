@@ -9,6 +9,7 @@
 
 #include "MemoryMgr/SnResult.h"
 #include "MusicEngine/MusicContext.h"
+#include "MusicEngine/MusicSlots.h"
 #include "SoundEngine/Callbacks/CallbackTypes.h"
 
 namespace SN {
@@ -135,6 +136,8 @@ class CSnMusicChainItem {
   // Moves into `list` the actions after `time`, and the stingers exactly at it.
   void TakeActionsAfter(int64_t time, SnMusicScheduledAction*& list);
   void AddAction(SnMusicScheduledAction* action);
+  // Actions on the items of every chain: with none, a cut has nothing to move.
+  static uint32_t ActionCount();
   // The segment context's stop completed: it leaves the item.
   void SegmentEnded();
 
@@ -168,6 +171,9 @@ class CSnMusicChainContext : public CSnMatrixAwareContext {
   virtual bool HasNoSyncPoints() const = 0;
   // A chain that can grow schedules its next item; false here.
   virtual bool ExtendChain() { return false; }
+  // Chains that grow when a walk of what plays reaches their last item, alive anywhere: with none, a
+  // walk changes nothing, and one whose answer is known may be left out.
+  static uint32_t GrowingChainCount();
   virtual void OnChainTime(int64_t) {}
   virtual void OnItemBegins(CSnMusicChainItem*) {}
   virtual void OnItemRemoved(CSnMusicChainItem*) {}
@@ -182,6 +188,8 @@ class CSnMusicChainContext : public CSnMatrixAwareContext {
 
  protected:
   explicit CSnMusicChainContext(CSnMusicContext* parent) : CSnMatrixAwareContext(parent) {}
+  // A chain whose ExtendChain schedules items counts itself (+1, -1) while it lives.
+  static void CountGrowingChain(int32_t delta);
   // The limit of `item` in the iterator: to the next item's begin, or unbounded.
   void SetIteratorLimit(CSnMusicChainIterator& iterator, CSnMusicChainItem* item, bool noExtend);
 
@@ -189,6 +197,8 @@ class CSnMusicChainContext : public CSnMatrixAwareContext {
   CSnMusicChainItem* m_tail = nullptr;
   CSnMusicChainItem* m_head = nullptr;
   int64_t m_origin = 0;
+  // A segment's chain holds two items (the segment and the empty one at its exit): room for them.
+  SnMusicSlots<CSnMusicChainItem, 2> m_itemRoom;
 };
 
 // Walks the chain items of a context tree, from the one playing now.
@@ -233,7 +243,8 @@ class CSnMusicChainIterator {
   void TakeActionsAfter(int64_t time, SnMusicScheduledAction*& list) const;
 
  private:
-  CSnMatrixAwareContext* m_stack[kMaxDepth] = {};
+  // Entries below m_count only: left unset, an iterator costs no clearing of the deepest nesting.
+  CSnMatrixAwareContext* m_stack[kMaxDepth];
   uint32_t m_count = 0;
   CSnMusicChainItem* m_item = nullptr;
   CSnMusicChainContext* m_chain = nullptr;

@@ -54,12 +54,16 @@ void CSnMusicContext::Release() {
     Parent()->RemoveChild(this);
   else
     LeaveWithoutParent();
-  PoolDelete(g_DefaultPoolId, this);
+  DeleteSelf();
 }
+
+void CSnMusicContext::DeleteSelf() { PoolDelete(g_DefaultPoolId, this); }
 
 // ---- the tree's calls ----
 
 void CSnMusicContext::OnFrameEnd() {
+  // Nothing below it and no stop to complete (a child made but not yet playing): nothing to do.
+  if (!m_firstChild && State() != Stopping) return;
   AddRef();
   ForEachChild([](CSnChildContext* child) { child->OnFrameEnd(); });
   if (State() == Stopping) OnStopComplete();

@@ -99,6 +99,8 @@ class CSnMusicContext : public CSnChildContext, public ISnTransitionTarget {
   explicit CSnMusicContext(CSnMusicContext* parent) : CSnChildContext(parent) {}
   // A context without parent is released for the last time.
   virtual void LeaveWithoutParent() {}
+  // Destroys the context and gives its block back (to the pool here; see MusicContextBlocks.h).
+  virtual void DeleteSelf();
 
  private:
   static constexpr uint8_t kPlayStateMask = 0x0F;

@@ -184,6 +184,14 @@ bool CSnMusicHierarchyNode::CollectStingers(SnArray<SnMusicStinger>& list) const
   return true;
 }
 
+const SnMusicStinger* CSnMusicHierarchyNode::FindStinger(uint32_t triggerId) const {
+  // The nearest node's last stinger of the trigger replaces every other, as in the list.
+  for (const CSnMusicHierarchyNode* node = this; node; node = node->MusicParent())
+    for (uint32_t s = node->m_stingers.Count(); s-- > 0;)
+      if (node->m_stingers[s].triggerId == triggerId) return &node->m_stingers[s];
+  return nullptr;
+}
+
 // ---- the hierarchy's calls ----
 
 void CSnMusicHierarchyNode::ApplyGainFactor(CSnRegisteredObj* gameObject, float gain) {

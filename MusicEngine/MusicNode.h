@@ -94,6 +94,8 @@ class CSnMusicHierarchyNode : public CSnPropertyNode {
   // Per trigger id the stinger of the nearest node, from the root down to this one; false when
   // `list` cannot grow.
   bool CollectStingers(SnArray<SnMusicStinger>& list) const;
+  // The stinger of `triggerId` that list gives, or null: a trigger asks for its own and no other.
+  const SnMusicStinger* FindStinger(uint32_t triggerId) const;
 
   // ---- the hierarchy's calls ----
   void ExecuteAction(const SnActionParams& params) override;

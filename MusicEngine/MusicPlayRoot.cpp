@@ -12,6 +12,7 @@
 #include "SoundEngine/Callbacks/PlayingIDCallbackMgr.h"
 #include "SoundEngine/ExternalSources.h"
 #include "SoundEngine/GameSyncs/RegistryMgr.h"
+#include "SoundEngine/Hierarchy/StateGroupLink.h"
 #include "SoundEngine/Log.h"
 #include "SoundEngine/Midi/EngineMidiPlayback.h"
 #include "SoundEngine/ObjectIndex.h"
@@ -170,16 +171,12 @@ bool CSnMusicPlayRoot::ScheduleStinger(uint32_t triggerId, bool tryNextSegment, 
     stepped = true;
   }
   bool scheduled = false;
-  SnArray<SnMusicStinger> stingers;
   for (;;) {
     CSnHierarchyNode* fallback = nullptr;
     CSnHierarchyNode* node = iterator.GetCurrentSegmentNode(&fallback);
     if (!node) node = fallback;
-    stingers.Term();
-    if (!node || !IsMusicNode(node) || !static_cast<CSnMusicHierarchyNode*>(node)->CollectStingers(stingers)) break;
-    const SnMusicStinger* stinger = nullptr;
-    for (const SnMusicStinger& s : stingers)
-      if (s.triggerId == triggerId && !stinger) stinger = &s;
+    if (!node || !IsMusicNode(node)) break;
+    const SnMusicStinger* stinger = static_cast<CSnMusicHierarchyNode*>(node)->FindStinger(triggerId);
     if (!stinger) break;
     bool repeated = false;
     // Sync times are kept on the play's clock (the iterator adds the top context's offset), so the
@@ -412,6 +409,12 @@ int64_t CSnMusicPlayRoot::GetStateSyncTime(uint32_t groupId, bool& stepped, int6
 }
 
 bool CSnMusicPlayRoot::StateSyncDelay(uint32_t groupId, int64_t& delay) {
+  // No node anywhere waits for a sync point: every walk would answer 0, and with no chain that grows
+  // it would change nothing on its way.
+  if (!CSnStateGroupLink::SyncedCount() && !CSnMusicChainContext::GrowingChainCount()) {
+    delay = 0;
+    return true;
+  }
   bool stepped = false;
   int64_t syncTime = 0;
   delay = GetStateSyncTime(groupId, stepped, syncTime);

@@ -61,9 +61,11 @@ CSnMusicPlaylistContext* CSnMusicPlaylistContext::Create(CSnMusicPlaylistContain
 CSnMusicPlaylistContext::CSnMusicPlaylistContext(CSnMusicPlaylistContainer* container, CSnMusicContext* parent)
     : CSnMusicChainContext(parent), m_container(container) {
   m_container->AddRef();
+  CountGrowingChain(+1);
 }
 
 CSnMusicPlaylistContext::~CSnMusicPlaylistContext() {
+  CountGrowingChain(-1);
   ClearItems();
   m_iterator.Term();
   m_container->Release();

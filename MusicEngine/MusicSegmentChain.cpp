@@ -5,6 +5,7 @@
 #include "MusicEngine/MusicPlayRoot.h"
 #include "MusicEngine/MusicSegment.h"
 #include "MusicEngine/MusicSegmentContext.h"
+#include "MusicEngine/MusicContextBlocks.h"
 #include "SoundEngine/Log.h"
 #include "SoundEngine/PoolObject.h"
 
@@ -13,7 +14,7 @@ namespace SN {
 CSnMusicSegmentChain* CSnMusicSegmentChain::Create(CSnMusicSegmentNode* segment, CSnMusicContext* parent,
                                                    CSnRegisteredObj* gameObject, const CSnPlayParams& params) {
   if (segment->MarkerCount() < 2) return nullptr;
-  auto* chain = PoolNew<CSnMusicSegmentChain>(g_DefaultPoolId, segment, parent);
+  auto* chain = NewMusicContext<CSnMusicSegmentChain>(SnMusicBlock_SegmentChain, segment, parent);
   if (!chain) return nullptr;
   chain->AddRef();  // the creator's
   chain->m_gameObject = gameObject;
@@ -44,6 +45,8 @@ CSnMusicSegmentChain::~CSnMusicSegmentChain() {
 }
 
 CSnHierarchyNode* CSnMusicSegmentChain::GetNode() const { return m_segment; }
+
+void CSnMusicSegmentChain::DeleteSelf() { DeleteMusicContext(SnMusicBlock_SegmentChain, this); }
 
 SNRESULT CSnMusicSegmentChain::PrepareForPlay(const SnMusicRuleDestination* rule, int64_t seekSamples,
                                               int64_t& preRoll) {

@@ -12,6 +12,8 @@
 
 namespace SN {
 
+enum SnMusicBlockKind : uint32_t;
+
 class CSnMusicSegmentNode;
 struct SnMusicRuleDestination;
 
@@ -40,7 +42,8 @@ class CSnMusicSegmentChain final : public CSnMusicChainContext {
 
  private:
   template <typename T, typename... Args>
-  friend T* PoolNew(SnMemPoolId, Args&&...);
+  friend T* NewMusicContext(SnMusicBlockKind, Args&&...);
+  void DeleteSelf() override;
   CSnMusicSegmentChain(CSnMusicSegmentNode* segment, CSnMusicContext* parent);
   // Restarts the segment at `position` (from the entry cue).
   SNRESULT SeekTo(int64_t position);

@@ -8,6 +8,7 @@
 #include "MusicEngine/MusicTrack.h"
 #include "MusicEngine/MusicTrackContext.h"
 #include "SoundEngine/GameSyncs/RTPCKey.h"
+#include "MusicEngine/MusicContextBlocks.h"
 #include "SoundEngine/Log.h"
 #include "SoundEngine/PoolObject.h"
 
@@ -74,7 +75,8 @@ void CSnMusicTrackSwitchFollower::Changed(uint32_t switchId, const SnRTPCKey& ke
 CSnMusicSegmentContext* CSnMusicSegmentContext::Create(CSnMusicSegmentNode* segment, CSnMusicContext* parent,
                                                        CSnRegisteredObj* gameObject, uint32_t playingId) {
   if (segment->MarkerCount() < 2) return nullptr;
-  auto* context = PoolNew<CSnMusicSegmentContext>(g_DefaultPoolId, segment, parent, gameObject, playingId);
+  auto* context =
+      NewMusicContext<CSnMusicSegmentContext>(SnMusicBlock_Segment, segment, parent, gameObject, playingId);
   if (!context) return nullptr;
   context->AddRef();
   context->Connect();
@@ -100,6 +102,8 @@ CSnMusicSegmentContext::~CSnMusicSegmentContext() {
   m_segment->Release();
 }
 
+void CSnMusicSegmentContext::DeleteSelf() { DeleteMusicContext(SnMusicBlock_Segment, this); }
+
 bool CSnMusicSegmentContext::InitFollowers() {
   for (uint32_t i = 0; i < m_segment->ChildCount(); ++i) {
     auto* track = static_cast<CSnMusicTrackNode*>(m_segment->Child(i));
@@ -123,9 +127,8 @@ int64_t CSnMusicSegmentContext::CurrentPosition() const { return m_position + m_
 // ---- actions ----
 
 CSnMusicSegmentContext::Action* CSnMusicSegmentContext::NewAction(uint32_t kind, int64_t time) {
-  auto* action = PoolNew<Action>(g_DefaultPoolId);
+  auto* action = m_actionRoom.New();
   if (!action) return nullptr;
-  *action = Action{};
   action->kind = kind;
   action->time = time;
   action->fade = SnMusicFade{0, 4, 0};
@@ -150,7 +153,7 @@ void CSnMusicSegmentContext::Remove(Action* action) {
 
 void CSnMusicSegmentContext::FreeAction(Action* action) {
   if (action->kind == Action::PlayTrack && action->track) action->track->Release();
-  PoolDelete(g_DefaultPoolId, action);
+  m_actionRoom.Delete(action);
 }
 
 void CSnMusicSegmentContext::FreeActions() {

@@ -9,10 +9,13 @@
 
 #include "SoundEngine/PoolObject.h"
 #include "MusicEngine/MusicContext.h"
+#include "MusicEngine/MusicSlots.h"
 #include "SoundEngine/GameSyncs/StateMgr.h"
 #include "SoundEngine/GameSyncs/SwitchMgr.h"
 
 namespace SN {
+
+enum SnMusicBlockKind : uint32_t;
 
 class CSnMusicChainItem;
 class CSnMusicSegmentNode;
@@ -92,7 +95,8 @@ class CSnMusicSegmentContext final : public CSnMusicContext {
 
  private:
   template <typename T, typename... Args>
-  friend T* PoolNew(SnMemPoolId, Args&&...);
+  friend T* NewMusicContext(SnMusicBlockKind, Args&&...);
+  void DeleteSelf() override;
   CSnMusicSegmentContext(CSnMusicSegmentNode* segment, CSnMusicContext* parent, CSnRegisteredObj* gameObject,
                          uint32_t playingId);
   bool InitFollowers();
@@ -117,6 +121,8 @@ class CSnMusicSegmentContext final : public CSnMusicContext {
   int64_t m_position = 0;
   CSnRegisteredObj* m_gameObject;
   uint32_t m_playingId;
+  // A play of each track and a switch track's change or two: the actions a segment usually holds.
+  SnMusicSlots<Action, 6> m_actionRoom;
 };
 
 }  // namespace SN

@@ -154,7 +154,7 @@ CSnMatrixAwareContext* CSnMusicSwitchContext::MakeChildOf(CSnHierarchyNode* node
 }
 
 SNRESULT CSnMusicSwitchContext::SetUpFirstChild() {
-  auto* item = PoolNew<Item>(g_DefaultPoolId);
+  auto* item = m_itemRoom.New();
   if (!item) return SN_Failure;
   item->childId = ResolveChildId();
   SnMusicRuleDestination entry;
@@ -190,7 +190,7 @@ SNRESULT CSnMusicSwitchContext::SeekPercent(float fraction, bool snapToMarker) {
 
 SNRESULT CSnMusicSwitchContext::SeekChild(SnMusicSeek seek) {
   if (Parent() || State() >= Stopping || !PlayRoot() || !m_current || !m_current->child) return SN_Failure;
-  auto* item = PoolNew<Item>(g_DefaultPoolId);
+  auto* item = m_itemRoom.New();
   if (!item) return SN_Failure;
   // The child the groups name: in the middle of a switch, the one being switched to.
   item->childId = ResolveChildId();
@@ -227,7 +227,7 @@ void CSnMusicSwitchContext::FreeItem(Item* item) {
     if (child->State() != Stopped) child->StopNow();
     child->Release();
   }
-  PoolDelete(g_DefaultPoolId, item);
+  m_itemRoom.Delete(item);
 }
 
 bool CSnMusicSwitchContext::IsSwitching() const { return m_current && m_current->next; }
@@ -269,8 +269,9 @@ bool CSnMusicSwitchContext::FindSwitchPoint(int64_t from, const SnMusicTransitio
                                             CSnMusicChainIterator& iterator, int64_t& syncAt) {
   syncAt = from;
   if (!m_current || !m_current->child || !PlayRoot()) return true;  // silence switches at once
-  const int64_t base = MusicTimeSub(GetGlobalOffset(), TimeOffset());  // this context's time 0 in the play
-  const int64_t origin = MusicTimeAdd(from, GetGlobalOffset());
+  const int64_t global = GetGlobalOffset();
+  const int64_t base = MusicTimeSub(global, TimeOffset());  // this context's time 0 in the play
+  const int64_t origin = MusicTimeAdd(from, global);
   for (uint32_t syncType : {rule.source.SyncType(), uint32_t(SnMusicSync_ExitCue)}) {
     for (uint32_t round = 0; round < kMaxSearchRounds && iterator.Item(); ++round) {
       uint32_t cue = rule.source.cueFilter;
@@ -307,7 +308,7 @@ void CSnMusicSwitchContext::SwitchTo(uint32_t childId) {
       m_container, source ? source->ID() : 0, source, childId, destination, throughPlaylist);
   const SnMusicTransitionRule& rule = found ? *found : CSnMusicTransitionAwareNode::GetDefaultRule();
 
-  auto* item = PoolNew<Item>(g_DefaultPoolId);
+  auto* item = m_itemRoom.New();
   if (!item) {
     if (destination) destination->Release();
     SOUND_LOG(Error, "Music switch %u: no memory for a switch; it keeps playing", m_container->ID());
@@ -343,7 +344,7 @@ void CSnMusicSwitchContext::SwitchTo(uint32_t childId) {
     const SnMusicTransitionSegment& through = *rule.segment;
     const SnMusicRuleDestination enter = through.Entry();
     int64_t bridgePreRoll = 0;
-    auto* bridge = PoolNew<Item>(g_DefaultPoolId);
+    auto* bridge = m_itemRoom.New();
     if (bridge) bridge->child = MakeChild(through.segmentId, &enter, bridgePreRoll);
     if (bridge && bridge->child) {
       const auto* segment = static_cast<const CSnMusicSegmentNode*>(bridge->child->GetNode());
@@ -458,6 +459,8 @@ void CSnMusicSwitchContext::StepPastChild(CSnMusicChainIterator& iterator, CSnMa
 void CSnMusicSwitchContext::HandOverActions(int64_t cutAt) {
   CSnMusicPlayRoot* root = PlayRoot();
   if (!root || !m_current) return;
+  // No action on any chain: none to move, and with no chain that grows the walk changes nothing.
+  if (!CSnMusicChainItem::ActionCount() && !CSnMusicChainContext::GrowingChainCount()) return;
   CSnMusicChainIterator iterator;
   iterator.Init(this, false);
   SnMusicScheduledAction* actions = nullptr;

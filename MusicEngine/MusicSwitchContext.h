@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "MusicEngine/MusicChain.h"
+#include "MusicEngine/MusicSlots.h"
 #include "SoundEngine/GameSyncs/StateMgr.h"
 #include "SoundEngine/GameSyncs/SwitchMgr.h"
 #include "SoundEngine/PlayParams.h"
@@ -137,6 +138,8 @@ class CSnMusicSwitchContext final : public CSnMatrixAwareContext {
   Item* m_current = nullptr;
   int64_t m_preRoll = 0;
   bool m_pending = false;  // a change arrived while a switch above was under way
+  // The child followed, the one switched to and a transition segment between them.
+  SnMusicSlots<Item, 3> m_itemRoom;
 };
 
 }  // namespace SN

@@ -149,6 +149,7 @@ SNRESULT CSnMusicTrackNode::AddSource(uint32_t sourceId, const CSnSourceDesc& de
     CSnSourceDesc::Destroy(copy);
     return SN_Failure;
   }
+  if (IsStreamed(*copy)) m_anyStreamed = true;
   return SN_Success;
 }
 
@@ -387,6 +388,7 @@ uint16_t CSnMusicTrackNode::SelectSubTrack() {
 }
 
 int32_t CSnMusicTrackNode::GetMaxLookAhead(int32_t position) const {
+  if (!m_anyStreamed) return 0;
   int64_t most = 0;
   for (uint32_t i = 0; i < m_clips.Count(); ++i) {
     const SnMusicTrackClip& clip = m_clips[i];

@@ -183,6 +183,8 @@ class CSnMusicTrackNode : public CSnPropertyNode {
   SnMusicTrackType m_type = SnMusicTrack_Normal;
   uint32_t m_sequencePosition = 0xFFFFFFFFu;
   int32_t m_lookAhead = 0;
+  // Whether a source streams: only then does a clip need time to stream before it plays.
+  bool m_anyStreamed = false;
   uint32_t m_contexts = 0;
   uint8_t m_trackFlags = 0;
 };

@@ -9,6 +9,7 @@
 #include "MusicEngine/MusicPlaybackInstance.h"
 #include "MusicEngine/MusicSegmentContext.h"
 #include "MusicEngine/MusicTrack.h"
+#include "MusicEngine/MusicContextBlocks.h"
 #include "SoundEngine/Log.h"
 #include "SoundEngine/Lower/FrameFormat.h"
 #include "SoundEngine/Lower/VoiceManager.h"
@@ -48,7 +49,7 @@ float EvaluateMusicAutomation(const SnMusicClipAutomation& automation, float at)
 
 CSnMusicTrackContext* CSnMusicTrackContext::Create(CSnMusicSegmentContext* segment, CSnMusicTrackNode* track,
                                                    uint32_t subTrack) {
-  auto* context = PoolNew<CSnMusicTrackContext>(g_DefaultPoolId, segment, track, subTrack);
+  auto* context = NewMusicContext<CSnMusicTrackContext>(SnMusicBlock_Track, segment, track, subTrack);
   if (!context) return nullptr;
   // Its own reference, given back when its stop completes.
   context->AddRef();
@@ -88,6 +89,8 @@ CSnMusicTrackContext::~CSnMusicTrackContext() {
   m_track->Release();
 }
 
+void CSnMusicTrackContext::DeleteSelf() { DeleteMusicContext(SnMusicBlock_Track, this); }
+
 CSnMusicSegmentContext* CSnMusicTrackContext::Segment() const { return static_cast<CSnMusicSegmentContext*>(Parent()); }
 
 void CSnMusicTrackContext::FreeSchedule() {
@@ -106,7 +109,7 @@ void CSnMusicTrackContext::FreeAction(Action* action) {
     action->automations = automation->next;
     PoolDelete(g_DefaultPoolId, automation);
   }
-  PoolDelete(g_DefaultPoolId, action);
+  m_actionRoom.Delete(action);
 }
 
 void CSnMusicTrackContext::Insert(Action* action) {
@@ -139,12 +142,11 @@ void CSnMusicTrackContext::BuildSchedule() {
       const bool prefetchCovers = (source->flags & CSnSourceDesc::kPrefetched) && clip.sourceOffset == 0 && p <= clip.begin;
       lookAhead = prefetchCovers ? 0 : int32_t(source->lookAhead);
     }
-    auto* action = PoolNew<Action>(g_DefaultPoolId);
+    auto* action = m_actionRoom.New();
     if (!action) {
       SOUND_LOG(Error, "Music track %u: no memory to schedule clip %u; it does not play", m_track->ID(), c);
       continue;
     }
-    *action = Action{};
     action->kind = Action::PlayClip;
     action->clip = &clip;
     action->lookAhead = lookAhead;
@@ -266,12 +268,11 @@ void CSnMusicTrackContext::PlayClip(Action* action, int64_t time, int64_t length
 }
 
 CSnMusicTrackContext::Action* CSnMusicTrackContext::NewClipStop(CSnChildContext* child, const SnMusicTrackClip& clip) {
-  auto* stop = PoolNew<Action>(g_DefaultPoolId);
+  auto* stop = m_actionRoom.New();
   if (!stop) {
     child->StopFromOwner(0);
     return nullptr;
   }
-  *stop = Action{};
   stop->kind = Action::StopClip;
   stop->time = int64_t(clip.begin) + clip.length;
   stop->target = child;

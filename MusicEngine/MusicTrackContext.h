@@ -8,9 +8,12 @@
 
 #include "SoundEngine/PoolObject.h"
 #include "MusicEngine/MusicContext.h"
+#include "MusicEngine/MusicSlots.h"
 #include "SoundEngine/Modulators/ModulatorInstanceList.h"
 
 namespace SN {
+
+enum SnMusicBlockKind : uint32_t;
 
 class CSnMusicPlaybackInstance;
 class CSnMusicSegmentContext;
@@ -67,7 +70,8 @@ class CSnMusicTrackContext final : public CSnMusicContext {
   };
 
   template <typename T, typename... Args>
-  friend T* PoolNew(SnMemPoolId, Args&&...);
+  friend T* NewMusicContext(SnMusicBlockKind, Args&&...);
+  void DeleteSelf() override;
   CSnMusicTrackContext(CSnMusicSegmentContext* segment, CSnMusicTrackNode* track, uint32_t subTrack);
   void BuildSchedule();
   void Insert(Action* action);
@@ -97,6 +101,8 @@ class CSnMusicTrackContext final : public CSnMusicContext {
   int64_t m_frameTime = 0;  // where in the segment the frame last processed began
   bool m_scheduleBuilt = false;
   bool m_releasedByStop = false;
+  // A clip's play and, once it plays, its stop.
+  SnMusicSlots<Action, 2> m_actionRoom;
 };
 
 // The value of an automation curve `at` samples from its clip's beginning (linear between points,

@@ -1,18 +1,43 @@
 // A node's state-group link: state-to-property-set mapping, refresh and transitions.
 #include "SoundEngine/Hierarchy/StateGroupLink.h"
 
+#include <atomic>
+
 #include "SoundEngine/Hierarchy/HierarchyNode.h"
 #include "SoundEngine/Hierarchy/StateProperties.h"
 #include "SoundEngine/Log.h"
 
 namespace SN {
 
+namespace {
+// Links come and go as banks load and unload, on the audio thread or the bank thread.
+std::atomic<uint32_t>& SyncedLinks() {
+  static std::atomic<uint32_t> count{0};
+  return count;
+}
+}  // namespace
+
 CSnStateGroupLink::CSnStateGroupLink(CSnHierarchyNode* owner, uint32_t groupId, uint8_t syncType)
-    : CSnStateUser(this), m_owner(owner), m_groupId(groupId), m_syncType(syncType) {}
+    : CSnStateUser(this), m_owner(owner), m_groupId(groupId), m_syncType(syncType) {
+  if (m_syncType) SyncedLinks().fetch_add(1, std::memory_order_relaxed);
+}
 
 CSnStateGroupLink::~CSnStateGroupLink() {
+  if (m_syncType) SyncedLinks().fetch_sub(1, std::memory_order_relaxed);
   for (Mapping& mapping : m_mappings) mapping.properties->Release();
 }
+
+void CSnStateGroupLink::SetSyncType(uint8_t type) {
+  if (bool(type) != bool(m_syncType)) {
+    if (type)
+      SyncedLinks().fetch_add(1, std::memory_order_relaxed);
+    else
+      SyncedLinks().fetch_sub(1, std::memory_order_relaxed);
+  }
+  m_syncType = type;
+}
+
+uint32_t CSnStateGroupLink::SyncedCount() { return SyncedLinks().load(std::memory_order_relaxed); }
 
 SNRESULT CSnStateGroupLink::SetStateProperties(uint32_t propertySetId, uint32_t stateId) {
   CSnIndexedObject* found =

@@ -36,7 +36,10 @@ class CSnStateGroupLink final : public CSnStateUser, public ISnStateNode {
 
   uint32_t GroupId() const { return m_groupId; }
   uint8_t SyncType() const { return m_syncType; }
-  void SetSyncType(uint8_t type) { m_syncType = type; }
+  void SetSyncType(uint8_t type);
+  // Links of every node that wait for a sync point (a sync type other than 0): with none, nothing
+  // holds a state change.
+  static uint32_t SyncedCount();
   uint32_t MappingCount() const { return m_mappings.Count(); }
   // The current value of state property `index` (0 to 5).
   float Value(uint32_t index) { return EntryAt(index).value; }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "MemoryMgr/MemoryMgr.h"
 #include "SoundEngine/Lower/VoiceManager.h"
 #include "MusicEngine/MusicTransitionRule.h"
 #include "MusicEngine/MusicTypes.h"
@@ -455,6 +456,46 @@ TEST_F(MusicInteractiveTest, ASwitchContainerChangesChildAtTheSampleOfItsSyncPoi
     ASSERT_EQ(g_syncPoints.size(), 1u);
     EXPECT_EQ(g_syncPoints[0] - start, uint32_t(at / kFrame));
   }
+}
+
+// Ten changes, one every 30 frames, each at the next beat of the child playing: every child plays
+// from its entry on the sample of its switch, and once the room of the contexts a switch makes and
+// frees is settled, a switch takes no memory for good.
+TEST_F(MusicInteractiveTest, SwitchAfterSwitchPlaysEachChildFromItsBeatAndKeepsNoMemory) {
+  constexpr int64_t kBeat = 24000;
+  constexpr uint32_t kChanges = 10;
+  ASSERT_EQ(SoundEngine::SetState("MusicMood", "Calm"), SN_Success);
+  LoadMusic(MoodSwitch(SnMusicSync_NextBeat));
+  PlayList();
+  std::vector<int64_t> switches;  // music time of each switch
+  std::vector<uint32_t> used(kChanges);
+  int64_t entered = 0;  // where the child playing began
+  uint32_t frames = 0;
+  for (uint32_t k = 0; k < kChanges; ++k) {
+    const uint32_t at = 70 + 30 * k;
+    Frames(at - frames);
+    frames = at;
+    MemoryMgr::PoolStats stats;
+    ASSERT_EQ(MemoryMgr::GetPoolStats(g_DefaultPoolId, stats), SN_Success);
+    used[k] = stats.usedBytes;
+    ASSERT_EQ(SoundEngine::SetState("MusicMood", k % 2 ? "Calm" : "Tense"), SN_Success);
+    const int64_t since = int64_t(at) * kFrame - entered;
+    ASSERT_NE(since % kBeat, 0) << "a change on a beat would leave the model unsure";
+    entered += (since / kBeat + 1) * kBeat;
+    switches.push_back(entered);
+  }
+  Frames(uint32_t(switches.back() / kFrame) + 10 - frames);
+  const std::vector<double> plane = Capture();
+  const size_t c0 = FirstSound(plane);
+  ASSERT_LT(c0, plane.size());
+  ExpectLevels(plane, c0, size_t(switches.back() + 5 * kFrame), [&](int64_t t) {
+    uint32_t made = 0;
+    while (made < kChanges && switches[made] <= t) ++made;
+    return made % 2 ? 0.5 : 0.25;
+  });
+  // Before changes 4 and 8 the same child plays, the one before it gone: the same memory in use.
+  EXPECT_EQ(used[8], used[4]);
+  EXPECT_EQ(used[6], used[4]);
 }
 
 // Calm again before the sync point keeps A; continue-playing to the child playing changes nothing.

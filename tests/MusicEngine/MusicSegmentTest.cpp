@@ -179,6 +179,17 @@ TEST_F(MusicSegmentTest, ASegmentTakesTheMeterAndStingersOfItsNearestAncestors) 
   ASSERT_EQ(stingers.Count(), 2u);
   for (uint32_t i = 0; i < stingers.Count(); ++i)
     EXPECT_EQ(stingers[i].segmentId, stingers[i].triggerId == 5 ? 200u : 101u);
+  // A trigger finds the one stinger that list gives it: the segment's own before its parent's.
+  for (uint32_t trigger : {5u, 6u, 7u}) {
+    const SN::SnMusicStinger* found = segment->FindStinger(trigger);
+    const SN::SnMusicStinger* listed = nullptr;
+    for (const SN::SnMusicStinger& s : stingers)
+      if (s.triggerId == trigger) listed = &s;
+    ASSERT_EQ(found != nullptr, listed != nullptr) << trigger;
+    if (found) {
+      EXPECT_EQ(found->segmentId, listed->segmentId) << trigger;
+    }
+  }
   // The segment holds the only other reference: it goes with the bank.
   parent->Release();
 }

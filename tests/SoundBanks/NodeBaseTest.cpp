@@ -4,6 +4,7 @@
 #include <atomic>
 #include <thread>
 
+#include "SoundEngine/AudioMgr.h"
 #include "tests/SoundBanks/NodeTestKinds.h"
 
 namespace {
@@ -259,7 +260,22 @@ namespace {
 
 using namespace NodeTest;
 
-class SoundNodeBaseMoreTest : public NodeFixture {};
+class SoundNodeBaseMoreTest : public NodeFixture {
+ protected:
+  // Groups 5 and 6; the bus 50 waits on 6 for sync 3, the parent 60 on 5 for none, the leaf 70 on 5
+  // for 2 and on 6 for 1.
+  SN::SNRESULT LoadStateGroupNodes() {
+    Tools::BankSettings settings;
+    settings.stateGroups = {{5, 0, {}}, {6, 0, {}}};
+    Tools::BankNodeParams bus;
+    bus.stateGroups = {{6, 3, {}}};
+    Tools::BankNodeParams root;
+    root.stateGroups = {{5, 0, {}}};
+    Tools::BankNodeParams leaf = Linked(50, 60);
+    leaf.stateGroups = {{5, 2, {}}, {6, 1, {}}};
+    return LoadBank({{kBusType, 50, bus}, {kParentType, 60, root}, {kLeafType, 70, leaf}}, 0, {}, &settings);
+  }
+};
 
 TEST_F(SoundNodeBaseMoreTest, ReferencesComeAndGoOnSeveralThreadsAndTheLastTearsDown) {
   ASSERT_EQ(LoadBank({{kParentType, 60, {}}, {kLeafType, 70, Linked(0, 60)}}), SN::SN_Success);
@@ -297,16 +313,7 @@ TEST_F(SoundNodeBaseMoreTest, ReferencesComeAndGoOnSeveralThreadsAndTheLastTears
 }
 
 TEST_F(SoundNodeBaseMoreTest, ActionsPreparationSyncTypesAndLiveChanges) {
-  Tools::BankSettings settings;
-  settings.stateGroups = {{5, 0, {}}, {6, 0, {}}};
-  Tools::BankNodeParams bus;
-  bus.stateGroups = {{6, 3, {}}};
-  Tools::BankNodeParams root;
-  root.stateGroups = {{5, 0, {}}};
-  Tools::BankNodeParams leaf = Linked(50, 60);
-  leaf.stateGroups = {{5, 2, {}}, {6, 1, {}}};
-  ASSERT_EQ(LoadBank({{kBusType, 50, bus}, {kParentType, 60, root}, {kLeafType, 70, leaf}}, 0, {}, &settings),
-            SN::SN_Success);
+  ASSERT_EQ(LoadStateGroupNodes(), SN::SN_Success);
   TestNode* node = Node(70);
   SN::CSnRegisteredObj* seven = GameObject(7);
   node->Stop(seven, 12, 300, 4);
@@ -350,6 +357,32 @@ TEST_F(SoundNodeBaseMoreTest, ActionsPreparationSyncTypesAndLiveChanges) {
   EXPECT_EQ(node->changes[0].value, -4.0f);      // the difference from the default 0
   EXPECT_EQ(node->changes[1].parameterId, 61u);  // handled: the node has an output bus
   node->ActivityDown(0);
+}
+
+// The links that wait for a sync point are counted while they live, and a link whose sync type a
+// reload changes moves in or out of the count: with none counted, music holds no state change.
+TEST_F(SoundNodeBaseMoreTest, StateLinksThatWaitForASyncPointAreCountedAsTheyComeChangeAndGo) {
+  const uint32_t before = SN::CSnStateGroupLink::SyncedCount();
+  ASSERT_EQ(LoadStateGroupNodes(), SN::SN_Success);
+  EXPECT_EQ(SN::CSnStateGroupLink::SyncedCount(), before + 3);
+  {
+    Platform::ReentrantGuard audio(SN::GlobalAudioLock());
+    // The parent's link was made without a sync type; given one, as a reload of the node does, it counts.
+    SN::CSnStateGroupLink* link = Node(60)->AddStateGroupLink(5, 0, false);
+    ASSERT_NE(link, nullptr);
+    link->SetSyncType(2);
+    EXPECT_EQ(SN::CSnStateGroupLink::SyncedCount(), before + 4);
+    link->SetSyncType(4);
+    EXPECT_EQ(SN::CSnStateGroupLink::SyncedCount(), before + 4);
+    link = Node(70)->AddStateGroupLink(6, 0, false);
+    ASSERT_NE(link, nullptr);
+    EXPECT_EQ(link->SyncType(), 1u) << "the link there is kept as it is";
+    link->SetSyncType(0);
+    EXPECT_EQ(SN::CSnStateGroupLink::SyncedCount(), before + 3);
+  }
+  ASSERT_EQ(SN::g_pBankManager->UnloadBankWait(loaded_.back(), nullptr), SN::SN_Success);
+  loaded_.pop_back();
+  EXPECT_EQ(SN::CSnStateGroupLink::SyncedCount(), before);
 }
 
 }  // namespace
