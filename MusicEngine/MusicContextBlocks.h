@@ -1,6 +1,6 @@
 // The contexts a switch makes and frees every time (a segment's chain, its segment context and its
-// track contexts) take the blocks of those freed before, which the renderer keeps while it lives:
-// no trip to the pool for either.
+// track contexts) take the blocks of those freed before, kept as the voices' objects are: no trip to
+// the pool for either.
 //
 // Threads: those of the contexts (the music frame's).
 #pragma once
@@ -9,32 +9,30 @@
 #include <new>
 #include <utility>
 
-#include "MusicEngine/MusicRenderer.h"
+#include "SoundEngine/Lower/KeptBlocks.h"
 #include "SoundEngine/PoolObject.h"
 
 namespace SN {
 
-enum SnMusicBlockKind : uint32_t {
-  SnMusicBlock_SegmentChain = 0,
-  SnMusicBlock_Segment = 1,
-  SnMusicBlock_Track = 2,
-  SnMusicBlock_Kinds = 3
-};
+// The kept blocks of the contexts of type `T`: as many as a state change frees when every play
+// switches, one per play of a busy game.
+template <typename T>
+CSnKeptBlocks& KeptMusicContexts() {
+  static CSnKeptBlocks kept(sizeof(T), alignof(T), g_DefaultPoolId, 64);
+  return kept;
+}
 
-// Null when out of memory. Every context of `kind` is a `T`: a kept block fits the next one.
+// Null when out of memory.
 template <typename T, typename... Args>
-T* NewMusicContext(SnMusicBlockKind kind, Args&&... args) {
-  CSnMusicRenderer* renderer = CSnMusicRenderer::Instance();
-  void* block = renderer ? renderer->TakeContextBlock(kind) : nullptr;
-  if (!block) block = MemoryMgr::Malign(g_DefaultPoolId, sizeof(T), alignof(T));
+T* NewMusicContext(Args&&... args) {
+  void* block = KeptMusicContexts<T>().Take();
   return block ? new (block) T(std::forward<Args>(args)...) : nullptr;
 }
 
 template <typename T>
-void DeleteMusicContext(SnMusicBlockKind kind, T* context) {
+void DeleteMusicContext(T* context) {
   context->~T();
-  CSnMusicRenderer* renderer = CSnMusicRenderer::Instance();
-  if (!renderer || !renderer->KeepContextBlock(kind, context)) MemoryMgr::Free(g_DefaultPoolId, context);
+  KeptMusicContexts<T>().Keep(context);
 }
 
 }  // namespace SN

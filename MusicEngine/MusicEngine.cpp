@@ -62,14 +62,8 @@ void CSnMusicRenderer::Destroy() {
   // The plays stop with the sound engine; their contexts go with it.
   renderer->m_topHead = renderer->m_topTail = nullptr;
   renderer->FreePendingStates();
-  renderer->FreeContextBlocks();
   SegmentInfoRepository::Clear();
   PoolDelete(g_DefaultPoolId, renderer);
-}
-
-void CSnMusicRenderer::FreeContextBlocks() {
-  for (uint32_t kind = 0; kind < kBlockKinds; ++kind)
-    while (m_blockCounts[kind]) MemoryMgr::Free(g_DefaultPoolId, m_blocks[kind][--m_blockCounts[kind]]);
 }
 
 namespace MusicEngine {

@@ -63,18 +63,6 @@ class CSnMusicRenderer {
   void RescheduleStateChange(SnMusicPendingState* item);
   uint32_t PendingStateCount() const { return m_pendingCount; }
 
-  // ---- blocks of freed contexts (see MusicContextBlocks.h) ----
-  // A kept block of a context of `kind`, or null.
-  void* TakeContextBlock(uint32_t kind) {
-    return kind < kBlockKinds && m_blockCounts[kind] ? m_blocks[kind][--m_blockCounts[kind]] : nullptr;
-  }
-  // False when as many are kept already: the caller frees it.
-  bool KeepContextBlock(uint32_t kind, void* block) {
-    if (kind >= kBlockKinds || m_blockCounts[kind] == kKeptBlocks) return false;
-    m_blocks[kind][m_blockCounts[kind]++] = block;
-    return true;
-  }
-
   // The sound engine's hook for bank objects of types 10 to 13; SN_NothingChanged for any other.
   static SNRESULT LoadHircObject(const SnHircObjectHeader& header, CSnLoadedBank* bank, uint32_t bankId);
 
@@ -96,11 +84,6 @@ class CSnMusicRenderer {
   void MarkGroupObsolete(uint32_t groupId);
   void PurgePendingStates();
   void FreePendingStates();
-  void FreeContextBlocks();
-
-  // As many as a state change frees when every play switches: one per play of a busy game.
-  static constexpr uint32_t kBlockKinds = 3;
-  static constexpr uint32_t kKeptBlocks = 64;
 
   SnMusicSettings m_settings;
   uint64_t m_frames = 0;
@@ -110,8 +93,6 @@ class CSnMusicRenderer {
   uint32_t m_pendingCount = 0;
   bool m_resetPending = false;
   uint8_t m_resetValue = 0;
-  void* m_blocks[kBlockKinds][kKeptBlocks];
-  uint32_t m_blockCounts[kBlockKinds] = {};
 };
 
 }  // namespace SN

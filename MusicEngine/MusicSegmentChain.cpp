@@ -14,7 +14,7 @@ namespace SN {
 CSnMusicSegmentChain* CSnMusicSegmentChain::Create(CSnMusicSegmentNode* segment, CSnMusicContext* parent,
                                                    CSnRegisteredObj* gameObject, const CSnPlayParams& params) {
   if (segment->MarkerCount() < 2) return nullptr;
-  auto* chain = NewMusicContext<CSnMusicSegmentChain>(SnMusicBlock_SegmentChain, segment, parent);
+  auto* chain = NewMusicContext<CSnMusicSegmentChain>(segment, parent);
   if (!chain) return nullptr;
   chain->AddRef();  // the creator's
   chain->m_gameObject = gameObject;
@@ -46,7 +46,7 @@ CSnMusicSegmentChain::~CSnMusicSegmentChain() {
 
 CSnHierarchyNode* CSnMusicSegmentChain::GetNode() const { return m_segment; }
 
-void CSnMusicSegmentChain::DeleteSelf() { DeleteMusicContext(SnMusicBlock_SegmentChain, this); }
+void CSnMusicSegmentChain::DeleteSelf() { DeleteMusicContext(this); }
 
 SNRESULT CSnMusicSegmentChain::PrepareForPlay(const SnMusicRuleDestination* rule, int64_t seekSamples,
                                               int64_t& preRoll) {

@@ -12,8 +12,6 @@
 
 namespace SN {
 
-enum SnMusicBlockKind : uint32_t;
-
 class CSnMusicSegmentNode;
 struct SnMusicRuleDestination;
 
@@ -42,7 +40,7 @@ class CSnMusicSegmentChain final : public CSnMusicChainContext {
 
  private:
   template <typename T, typename... Args>
-  friend T* NewMusicContext(SnMusicBlockKind, Args&&...);
+  friend T* NewMusicContext(Args&&...);
   void DeleteSelf() override;
   CSnMusicSegmentChain(CSnMusicSegmentNode* segment, CSnMusicContext* parent);
   // Restarts the segment at `position` (from the entry cue).

@@ -76,7 +76,7 @@ CSnMusicSegmentContext* CSnMusicSegmentContext::Create(CSnMusicSegmentNode* segm
                                                        CSnRegisteredObj* gameObject, uint32_t playingId) {
   if (segment->MarkerCount() < 2) return nullptr;
   auto* context =
-      NewMusicContext<CSnMusicSegmentContext>(SnMusicBlock_Segment, segment, parent, gameObject, playingId);
+      NewMusicContext<CSnMusicSegmentContext>(segment, parent, gameObject, playingId);
   if (!context) return nullptr;
   context->AddRef();
   context->Connect();
@@ -102,7 +102,7 @@ CSnMusicSegmentContext::~CSnMusicSegmentContext() {
   m_segment->Release();
 }
 
-void CSnMusicSegmentContext::DeleteSelf() { DeleteMusicContext(SnMusicBlock_Segment, this); }
+void CSnMusicSegmentContext::DeleteSelf() { DeleteMusicContext(this); }
 
 bool CSnMusicSegmentContext::InitFollowers() {
   for (uint32_t i = 0; i < m_segment->ChildCount(); ++i) {

@@ -15,8 +15,6 @@
 
 namespace SN {
 
-enum SnMusicBlockKind : uint32_t;
-
 class CSnMusicChainItem;
 class CSnMusicSegmentNode;
 class CSnMusicTrackContext;
@@ -95,7 +93,7 @@ class CSnMusicSegmentContext final : public CSnMusicContext {
 
  private:
   template <typename T, typename... Args>
-  friend T* NewMusicContext(SnMusicBlockKind, Args&&...);
+  friend T* NewMusicContext(Args&&...);
   void DeleteSelf() override;
   CSnMusicSegmentContext(CSnMusicSegmentNode* segment, CSnMusicContext* parent, CSnRegisteredObj* gameObject,
                          uint32_t playingId);

@@ -49,7 +49,7 @@ float EvaluateMusicAutomation(const SnMusicClipAutomation& automation, float at)
 
 CSnMusicTrackContext* CSnMusicTrackContext::Create(CSnMusicSegmentContext* segment, CSnMusicTrackNode* track,
                                                    uint32_t subTrack) {
-  auto* context = NewMusicContext<CSnMusicTrackContext>(SnMusicBlock_Track, segment, track, subTrack);
+  auto* context = NewMusicContext<CSnMusicTrackContext>(segment, track, subTrack);
   if (!context) return nullptr;
   // Its own reference, given back when its stop completes.
   context->AddRef();
@@ -89,7 +89,7 @@ CSnMusicTrackContext::~CSnMusicTrackContext() {
   m_track->Release();
 }
 
-void CSnMusicTrackContext::DeleteSelf() { DeleteMusicContext(SnMusicBlock_Track, this); }
+void CSnMusicTrackContext::DeleteSelf() { DeleteMusicContext(this); }
 
 CSnMusicSegmentContext* CSnMusicTrackContext::Segment() const { return static_cast<CSnMusicSegmentContext*>(Parent()); }
 

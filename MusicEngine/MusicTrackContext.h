@@ -13,8 +13,6 @@
 
 namespace SN {
 
-enum SnMusicBlockKind : uint32_t;
-
 class CSnMusicPlaybackInstance;
 class CSnMusicSegmentContext;
 class CSnMusicTrackNode;
@@ -70,7 +68,7 @@ class CSnMusicTrackContext final : public CSnMusicContext {
   };
 
   template <typename T, typename... Args>
-  friend T* NewMusicContext(SnMusicBlockKind, Args&&...);
+  friend T* NewMusicContext(Args&&...);
   void DeleteSelf() override;
   CSnMusicTrackContext(CSnMusicSegmentContext* segment, CSnMusicTrackNode* track, uint32_t subTrack);
   void BuildSchedule();

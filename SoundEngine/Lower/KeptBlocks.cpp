@@ -1,10 +1,9 @@
-// The kept blocks of the voices' objects and the list of their kinds the lower engine empties.
+// The kept blocks of the voices' and the music's objects and the list of their kinds the lower engine empties.
 #include "SoundEngine/Lower/KeptBlocks.h"
 
 #include <new>
 
 #include "MemoryMgr/MemoryMgr.h"
-#include "SoundEngine/Lower/OutputServices.h"
 
 namespace SN {
 namespace {
@@ -21,8 +20,12 @@ bool& Keeping() {
 
 }  // namespace
 
-CSnKeptBlocks::CSnKeptBlocks(size_t size, uint32_t alignment)
-    : m_size(size < sizeof(Link) ? sizeof(Link) : size), m_alignment(alignment), m_nextKind(Kinds()) {
+CSnKeptBlocks::CSnKeptBlocks(size_t size, uint32_t alignment, const SnMemPoolId& pool, uint32_t mostKept)
+    : m_size(size < sizeof(Link) ? sizeof(Link) : size),
+      m_alignment(alignment),
+      m_pool(pool),
+      m_mostKept(mostKept),
+      m_nextKind(Kinds()) {
   Kinds() = this;
 }
 
@@ -32,13 +35,13 @@ void* CSnKeptBlocks::Take() {
     --m_count;
     return kept;
   }
-  return MemoryMgr::Malign(g_LEngineDefaultPoolId, m_size, m_alignment);
+  return MemoryMgr::Malign(m_pool, m_size, m_alignment);
 }
 
 void CSnKeptBlocks::Keep(void* block) {
   if (!block) return;
-  if (m_count == kMostKept || !Keeping()) {
-    MemoryMgr::Free(g_LEngineDefaultPoolId, block);
+  if (m_count == m_mostKept || !Keeping()) {
+    MemoryMgr::Free(m_pool, block);
     return;
   }
   m_head = new (block) Link{m_head};
@@ -48,7 +51,7 @@ void CSnKeptBlocks::Keep(void* block) {
 void CSnKeptBlocks::Release() {
   while (Link* kept = m_head) {
     m_head = kept->next;
-    MemoryMgr::Free(g_LEngineDefaultPoolId, kept);
+    MemoryMgr::Free(m_pool, kept);
   }
   m_count = 0;
 }

@@ -1,18 +1,23 @@
-// Blocks of one size from the lower engine's pool, kept when a voice's objects end instead of going
-// back to the pool: once voices have come and gone, a voice's start and end allocate nothing and
-// find memory that was in use a moment ago. A few are kept of each kind; the lower engine gives all
-// of them back before its pool goes. Audio thread, under the global audio lock.
+// Blocks of one size from one pool, kept when the objects a voice or a switch makes and ends (voice
+// pipelines, sources, music contexts) end, instead of going back to the pool: once they have come and
+// gone, a start and an end allocate nothing and find memory that was in use a moment ago. A few are
+// kept of each kind; the lower engine gives all of them back before the pools go. Audio thread, under
+// the global audio lock.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
+#include "MemoryMgr/MemoryMgr.h"
+
 namespace SN {
 
 class CSnKeptBlocks {
  public:
-  // A kind of block; lives as long as the program (a function-local static of its user).
-  CSnKeptBlocks(size_t size, uint32_t alignment);
+  // A kind of block of the pool `pool` names when it is taken (an engine's pool id, which a new
+  // engine sets anew), keeping at most `mostKept`; lives as long as the program (a function-local
+  // static of its user).
+  CSnKeptBlocks(size_t size, uint32_t alignment, const SnMemPoolId& pool, uint32_t mostKept = 32);
   CSnKeptBlocks(const CSnKeptBlocks&) = delete;
   CSnKeptBlocks& operator=(const CSnKeptBlocks&) = delete;
 
@@ -28,7 +33,6 @@ class CSnKeptBlocks {
   static void EndKeeping();
 
  private:
-  static constexpr uint32_t kMostKept = 32;
   struct Link {
     Link* next;
   };
@@ -36,6 +40,8 @@ class CSnKeptBlocks {
 
   size_t m_size;
   uint32_t m_alignment;
+  const SnMemPoolId& m_pool;
+  uint32_t m_mostKept;
   Link* m_head = nullptr;
   uint32_t m_count = 0;
   CSnKeptBlocks* m_nextKind = nullptr;

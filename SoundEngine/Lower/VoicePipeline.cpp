@@ -43,11 +43,11 @@ class CSnVoicePipelineFactory final : public ISnVoicePipelineFactory {
 
 // Destroyed pipelines and connections, kept for the next voices.
 CSnKeptBlocks& KeptPipelines() {
-  static CSnKeptBlocks kept(sizeof(CSnVoicePipeline), 16);
+  static CSnKeptBlocks kept(sizeof(CSnVoicePipeline), 16, g_LEngineDefaultPoolId);
   return kept;
 }
 CSnKeptBlocks& KeptConnections() {
-  static CSnKeptBlocks kept(sizeof(CSnVoicePipeline::Connection), 16);
+  static CSnKeptBlocks kept(sizeof(CSnVoicePipeline::Connection), 16, g_LEngineDefaultPoolId);
   return kept;
 }
 

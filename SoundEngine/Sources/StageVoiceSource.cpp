@@ -146,7 +146,7 @@ class CSnStageVoiceSource final : public ISnVoiceSource {
 
   // Destroyed sources, kept for the next voices.
   static CSnKeptBlocks& Kept() {
-    static CSnKeptBlocks kept(sizeof(CSnStageVoiceSource), alignof(CSnStageVoiceSource));
+    static CSnKeptBlocks kept(sizeof(CSnStageVoiceSource), alignof(CSnStageVoiceSource), g_LEngineDefaultPoolId);
     return kept;
   }
 

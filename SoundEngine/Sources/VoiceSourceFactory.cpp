@@ -26,7 +26,7 @@ constexpr size_t kBuiltInAlignment = std::max({alignof(CSnPcmSource), alignof(CS
                                                alignof(CSnPluginSource)});
 
 CSnKeptBlocks& KeptSources() {
-  static CSnKeptBlocks kept(kBuiltInSize, kBuiltInAlignment);
+  static CSnKeptBlocks kept(kBuiltInSize, kBuiltInAlignment, g_LEngineDefaultPoolId);
   return kept;
 }
 
