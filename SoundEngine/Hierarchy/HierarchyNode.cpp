@@ -81,6 +81,7 @@ CSnHierarchyNode::~CSnHierarchyNode() {
 
 void CSnHierarchyNode::SetParent(CSnHierarchyNode* parent) {
   if (parent == m_parent) return;
+  if (m_activity) m_movedWhileActive = true;
   if (parent) parent->AddRef();
   CSnHierarchyNode* old = m_parent;
   m_parent = parent;
@@ -89,6 +90,7 @@ void CSnHierarchyNode::SetParent(CSnHierarchyNode* parent) {
 
 void CSnHierarchyNode::SetOutputBus(CSnHierarchyNode* bus) {
   if (bus == m_outputBus) return;
+  if (m_activity) m_movedWhileActive = true;
   if (bus) bus->AddRef();
   CSnHierarchyNode* old = m_outputBus;
   m_outputBus = bus;
@@ -103,6 +105,7 @@ void CSnHierarchyNode::SetSecondaryOutput(CSnHierarchyNode* output) {
     *m_secondaryOutput = nullptr;
   }
   if (*m_secondaryOutput == output) return;
+  if (m_activity) m_movedWhileActive = true;
   if (output) output->AddRef();
   CSnHierarchyNode* old = *m_secondaryOutput;
   *m_secondaryOutput = output;
@@ -161,7 +164,11 @@ SnNodeActivity* CSnHierarchyNode::EnsureActivity() {
     return nullptr;
   }
   bool registered = true;
-  for (CSnHierarchyNode* up : {m_outputBus, SecondaryOutput(), m_parent})
+  // Each node above once: a secondary output may be the output bus or the parent as well.
+  CSnHierarchyNode* const secondary = SecondaryOutput();
+  CSnHierarchyNode* const ups[] = {m_outputBus, secondary != m_outputBus ? secondary : nullptr,
+                                   m_parent != m_outputBus && m_parent != secondary ? m_parent : nullptr};
+  for (CSnHierarchyNode* up : ups)
     if (up && !up->AddActiveChild(this)) registered = false;
   if (!registered) SOUND_LOG(Error, "Node %u: could not register as active above", ID());
   return m_activity;
@@ -179,7 +186,9 @@ void CSnHierarchyNode::FreeActivityIfEmpty() {
 bool CSnHierarchyNode::AddActiveChild(CSnHierarchyNode* child) {
   SnNodeActivity* activity = EnsureActivity();
   if (!activity) return false;
-  if (activity->children.IndexOf(child) >= 0) return true;
+  // A child registers when its record is made and leaves when it is freed, so it is not here yet:
+  // unless its links moved while it was active and left it in the list of a node it left.
+  if (child->m_movedWhileActive && activity->children.IndexOf(child) >= 0) return true;
   return activity->children.Add(child) != nullptr;
 }
 

@@ -314,6 +314,9 @@ class CSnHierarchyNode : public CSnIndexedObject, public ISnNodeRTPCSubscriber, 
   uint8_t m_flagsA = kLimitsGlobally;
   uint8_t m_flagsB = kStateValuesApply;
   uint8_t m_midiFlags = 0;
+  // A parent, output bus or secondary output changed while the node was active: the node it left may
+  // still list it as an active child.
+  bool m_movedWhileActive = false;
   CSnHierarchyNode** m_secondaryOutput = nullptr;
 
  private:
