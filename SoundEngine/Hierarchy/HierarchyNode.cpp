@@ -69,6 +69,7 @@ CSnHierarchyNode::~CSnHierarchyNode() {
   }
   if (m_secondaryOutput) MemoryMgr::Free(g_DefaultPoolId, m_secondaryOutput);
   if (m_activity) PoolDelete(g_DefaultPoolId, m_activity);
+  if (m_spareActivity) MemoryMgr::Free(g_DefaultPoolId, m_spareActivity);
   if (m_targets) {
     const uint64_t mask = m_targets->ParameterMask();
     for (uint32_t parameter = 0; parameter < 64; ++parameter)
@@ -157,8 +158,12 @@ void CSnHierarchyNode::ParameterChanged(uint32_t parameterId, const SnRTPCKey& k
 
 SnNodeActivity* CSnHierarchyNode::EnsureActivity() {
   if (m_activity) return m_activity;
-  m_activity = PoolNew<SnNodeActivity>(g_DefaultPoolId, this, MaxInstances(), bool(m_flagsA & kLimiterOldestFirst),
-                                       bool(m_flagsA & kLimiterGoVirtual), bool(m_flagsA & kLimitsGlobally));
+  void* room = m_spareActivity;
+  m_spareActivity = nullptr;
+  if (!room) room = MemoryMgr::Malign(g_DefaultPoolId, sizeof(SnNodeActivity), alignof(SnNodeActivity));
+  if (room)
+    m_activity = new (room) SnNodeActivity(this, MaxInstances(), bool(m_flagsA & kLimiterOldestFirst),
+                                           bool(m_flagsA & kLimiterGoVirtual), bool(m_flagsA & kLimitsGlobally));
   if (!m_activity) {
     SOUND_LOG(Error, "Node %u: no memory for its activity record", ID());
     return nullptr;
@@ -178,7 +183,11 @@ void CSnHierarchyNode::FreeActivityIfEmpty() {
   if (!m_activity || !m_activity->Empty()) return;
   SnNodeActivity* activity = m_activity;
   m_activity = nullptr;
-  PoolDelete(g_DefaultPoolId, activity);
+  activity->~SnNodeActivity();
+  if (m_spareActivity)
+    MemoryMgr::Free(g_DefaultPoolId, activity);
+  else
+    m_spareActivity = activity;
   for (CSnHierarchyNode* up : {m_outputBus, SecondaryOutput(), m_parent})
     if (up) up->RemoveActiveChild(this);
 }

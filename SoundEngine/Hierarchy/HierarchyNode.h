@@ -82,7 +82,8 @@ struct SnNodeFxSlots {
   uint8_t bypass = 0;
 };
 
-// Created when a node first becomes active, freed when nothing below or in it plays any more.
+// Made when a node becomes active, ended when nothing below or in it plays any more (its room stays
+// with the node for the next).
 struct SnNodeActivity {
   struct ObjectEntry {
     CSnRegisteredObj* gameObject;
@@ -307,6 +308,8 @@ class CSnHierarchyNode : public CSnIndexedObject, public ISnNodeRTPCSubscriber, 
   CSnPropTransitionSet* m_globalValues = nullptr;
   SnNodeFxSlots* m_fx = nullptr;
   SnNodeActivity* m_activity = nullptr;
+  // The room of the last record, kept for the next: most nodes that played once play again.
+  void* m_spareActivity = nullptr;
   CSnHierarchyNode* m_parent = nullptr;
   CSnHierarchyNode* m_outputBus = nullptr;
   SnPropertyBlob4 m_properties;

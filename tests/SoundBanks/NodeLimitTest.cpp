@@ -87,6 +87,32 @@ TEST_F(SoundNodeLimitTest, TheOldestGivesWayOrTheNewcomerLosesByTheOrderFlag) {
   EXPECT_EQ(SN::VoiceManager::FirstActiveLimiterKind1(), nullptr);
 }
 
+TEST_F(SoundNodeLimitTest, ARecordMadeAgainTakesTheNodesLimitsOfThatTime) {
+  ASSERT_EQ(LoadBank({{kParentType, 60, Limited(2, 0x04)}, {kLeafType, 70, Limited(0, 0x04, 60)}}), SN::SN_Success);
+  LimitedInstance a(50, 1), b(50, 2), c(50, 3), d(50, 4);
+  ASSERT_EQ(Start(Node(70), a), SN::SN_Success);
+  ASSERT_EQ(Start(Node(70), b), SN::SN_Success);
+  End(Node(70));
+  End(Node(70));
+  ASSERT_EQ(Node(60)->Activity(), nullptr);
+  ASSERT_EQ(Node(70)->Activity(), nullptr);
+  // While nothing plays the node takes a maximum of 1 and the oldest-first order: the next plays
+  // count from nothing under them, the newcomer of equal priority losing.
+  Node(60)->SetMaxInstances(1);
+  Node(60)->SetFlagA(SN::CSnHierarchyNode::kLimiterOldestFirst, true);
+  ASSERT_EQ(Start(Node(70), c), SN::SN_Success);
+  EXPECT_EQ(Node(60)->Activity()->globalCount, 1);
+  EXPECT_EQ(Node(70)->Activity()->playing, 1);
+  EXPECT_EQ(Node(60)->Activity()->limiter.Limiter().Maximum(), 1);
+  EXPECT_TRUE(Node(60)->Activity()->limiter.Limiter().OlderFirst());
+  EXPECT_EQ(Start(Node(70), d), SN::SN_Failure);
+  EXPECT_FALSE(c.m_stopping);
+  End(Node(70));
+  End(Node(70));
+  EXPECT_EQ(Node(60)->Activity(), nullptr);
+  EXPECT_EQ(SN::VoiceManager::FirstActiveLimiterKind1(), nullptr);
+}
+
 TEST_F(SoundNodeLimitTest, PerObjectLimitsCountEachGameObjectApart) {
   ASSERT_EQ(LoadBank({{kLeafType, 70, Limited(1, 0x00)}}), SN::SN_Success);
   SN::CSnRegisteredObj* seven = GameObject(7);
