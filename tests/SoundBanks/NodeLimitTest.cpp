@@ -1,6 +1,9 @@
 // Instance limits of nodes with recording playback instances: counting globally and per game
 // object, the limiter's choice of who gives way, the voice manager's list of active limiters, the
 // maximum following parameter 9, and the frame's limit that stops or sends to the virtual voice.
+#include <memory>
+#include <vector>
+
 #include "SoundEngine/Lower/PlaybackInstance.h"
 #include "SoundEngine/Lower/VoiceManager.h"
 #include "tests/SoundBanks/NodeTestKinds.h"
@@ -111,6 +114,73 @@ TEST_F(SoundNodeLimitTest, ARecordMadeAgainTakesTheNodesLimitsOfThatTime) {
   End(Node(70));
   EXPECT_EQ(Node(60)->Activity(), nullptr);
   EXPECT_EQ(SN::VoiceManager::FirstActiveLimiterKind1(), nullptr);
+}
+
+// The admission of a newcomer against a model of its rule, over many drawn arrays: every instance
+// that counts is looked at, the last one that may give way is the lowest (the last of equals), one
+// of the virtual-voice behaviour "continue" within the maximum lets the newcomer play beside it.
+TEST_F(SoundNodeLimitTest, AdmissionAgreesWithAModelOfItsRule) {
+  SN::CSnRegisteredObj* objects[] = {GameObject(7), GameObject(8)};
+  uint32_t seed = 12345;
+  auto draw = [&](uint32_t n) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 16) % n;
+  };
+  const float priorities[] = {30.0f, 50.0f, 70.0f};
+  const uint8_t behaviours[] = {SN::SnVirtual_Kill, SN::SnVirtual_ContinueToPlay, SN::SnVirtual_BecomeVirtual};
+  for (int round = 0; round < 3000; ++round) {
+    const uint32_t count = draw(24);
+    std::vector<std::unique_ptr<LimitedInstance>> made;
+    CSnPlaybackLimiter limiter(0, draw(2) == 0, true);
+    // Mostly one priority, as plays of one kind are; some rounds mix them.
+    const bool mixed = draw(3) == 0;
+    for (uint32_t i = 0; i < count; ++i) {
+      const float priority = mixed ? priorities[draw(3)] : 50.0f;
+      made.push_back(std::make_unique<LimitedInstance>(priority, i + 1, objects[draw(2)], behaviours[draw(3)]));
+      LimitedInstance& instance = *made.back();
+      instance.m_stopping = draw(8) == 0;
+      instance.m_limitedThisFrame = draw(8) == 0;
+      instance.m_excluded = draw(3) == 0;
+      ASSERT_TRUE(limiter.Add(&instance));
+    }
+    const uint16_t maximum = uint16_t(draw(12));
+    const float newPriority = priorities[draw(3)];
+    const SN::CSnRegisteredObj* object = draw(3) == 0 ? objects[draw(2)] : nullptr;
+    const bool losesTies = draw(4) != 0, useVirtual = draw(2) == 0;
+
+    // The model, over the array in its order.
+    uint32_t eligible = 0;
+    bool besides = false;
+    int32_t last = -1;
+    for (uint32_t i = 0; i < limiter.Count(); ++i) {
+      const SN::CSnPlaybackInstance* p = limiter.At(i);
+      if ((object && p->m_pGameObject != object) || p->m_stopping || p->m_limitedThisFrame || p->m_excluded) continue;
+      ++eligible;
+      if (p->m_priority > newPriority) continue;
+      if (useVirtual && p->m_virtualBehaviour == SN::SnVirtual_ContinueToPlay) {
+        besides = besides || eligible <= maximum;
+        continue;
+      }
+      last = int32_t(i);
+    }
+    SN::SNRESULT expected = SN::SN_Success;
+    const SN::CSnPlaybackInstance* givesWay = nullptr;
+    if (eligible + 1 > maximum) {
+      const float lowest = last >= 0 ? limiter.At(uint32_t(last))->m_priority : 101.0f;
+      if (last < 0 || lowest > newPriority || (losesTies && lowest == newPriority))
+        expected = besides ? SN::SN_Success : (useVirtual ? SN::SN_PlayAsVirtual : SN::SN_Failure);
+      else
+        givesWay = limiter.At(uint32_t(last));
+    }
+    const bool killed = givesWay && (!useVirtual || givesWay->m_virtualBehaviour == SN::SnVirtual_Kill);
+
+    SN::CSnPlaybackInstance* out = nullptr;
+    ASSERT_EQ(limiter.EnforceForNewInstance(maximum, newPriority, object, losesTies, useVirtual, &out, 2), expected)
+        << "round " << round;
+    ASSERT_EQ(out, givesWay) << "round " << round;
+    for (const auto& instance : made)
+      ASSERT_EQ(instance->stops, killed && instance.get() == givesWay ? 1 : 0) << "round " << round;
+  }
 }
 
 TEST_F(SoundNodeLimitTest, PerObjectLimitsCountEachGameObjectApart) {
