@@ -188,8 +188,10 @@ void CSnHierarchyNode::FreeActivityIfEmpty() {
     MemoryMgr::Free(g_DefaultPoolId, activity);
   else
     m_spareActivity = activity;
-  for (CSnHierarchyNode* up : {m_outputBus, SecondaryOutput(), m_parent})
-    if (up) up->RemoveActiveChild(this);
+  CSnHierarchyNode* const secondary = SecondaryOutput();
+  if (m_outputBus) m_outputBus->RemoveActiveChild(this);
+  if (secondary) secondary->RemoveActiveChild(this);
+  if (m_parent) m_parent->RemoveActiveChild(this);
 }
 
 bool CSnHierarchyNode::AddActiveChild(CSnHierarchyNode* child) {
