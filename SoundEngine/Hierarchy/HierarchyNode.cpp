@@ -69,7 +69,10 @@ CSnHierarchyNode::~CSnHierarchyNode() {
   }
   if (m_secondaryOutput) MemoryMgr::Free(g_DefaultPoolId, m_secondaryOutput);
   if (m_activity) PoolDelete(g_DefaultPoolId, m_activity);
-  if (m_spareActivity) MemoryMgr::Free(g_DefaultPoolId, m_spareActivity);
+  if (m_spareActivity && m_spareIsRecord)
+    PoolDelete(g_DefaultPoolId, static_cast<SnNodeActivity*>(m_spareActivity));
+  else if (m_spareActivity)
+    MemoryMgr::Free(g_DefaultPoolId, m_spareActivity);
   if (m_targets) {
     const uint64_t mask = m_targets->ParameterMask();
     for (uint32_t parameter = 0; parameter < 64; ++parameter)
@@ -160,8 +163,23 @@ SnNodeActivity* CSnHierarchyNode::EnsureActivity() {
   if (m_activity) return m_activity;
   void* room = m_spareActivity;
   m_spareActivity = nullptr;
-  if (!room) room = MemoryMgr::Malign(g_DefaultPoolId, sizeof(SnNodeActivity), alignof(SnNodeActivity));
-  if (room)
+  if (m_spareIsRecord) {
+    m_spareIsRecord = false;
+    auto* kept = static_cast<SnNodeActivity*>(room);
+    if (!CSnNodeLimiter::WouldFollow(this, MaxInstances())) {
+      // Empty as a new one, it takes the node's settings of now as a new one would.
+      CSnPlaybackLimiter& limiter = kept->limiter.Limiter();
+      limiter.SetMaximum(MaxInstances());
+      limiter.SetOlderFirst(m_flagsA & kLimiterOldestFirst);
+      limiter.SetUseVirtualBehaviour(m_flagsA & kLimiterGoVirtual);
+      kept->limitsGlobally = m_flagsA & kLimitsGlobally;
+      m_activity = kept;
+    } else {
+      kept->~SnNodeActivity();
+    }
+  }
+  if (!m_activity && !room) room = MemoryMgr::Malign(g_DefaultPoolId, sizeof(SnNodeActivity), alignof(SnNodeActivity));
+  if (!m_activity && room)
     m_activity = new (room) SnNodeActivity(this, MaxInstances(), bool(m_flagsA & kLimiterOldestFirst),
                                            bool(m_flagsA & kLimiterGoVirtual), bool(m_flagsA & kLimitsGlobally));
   if (!m_activity) {
@@ -183,11 +201,17 @@ void CSnHierarchyNode::FreeActivityIfEmpty() {
   if (!m_activity || !m_activity->Empty()) return;
   SnNodeActivity* activity = m_activity;
   m_activity = nullptr;
-  activity->~SnNodeActivity();
-  if (m_spareActivity)
-    MemoryMgr::Free(g_DefaultPoolId, activity);
-  else
+  if (!m_spareActivity && activity->limiter.Limiter().Count() == 0 && !activity->limiter.FollowsParameter()) {
+    // Nothing in it differs from a new record but the settings, which it takes again when it is used.
     m_spareActivity = activity;
+    m_spareIsRecord = true;
+  } else {
+    activity->~SnNodeActivity();
+    if (m_spareActivity)
+      MemoryMgr::Free(g_DefaultPoolId, activity);
+    else
+      m_spareActivity = activity;
+  }
   CSnHierarchyNode* const secondary = SecondaryOutput();
   if (m_outputBus) m_outputBus->RemoveActiveChild(this);
   if (secondary) secondary->RemoveActiveChild(this);

@@ -308,7 +308,7 @@ class CSnHierarchyNode : public CSnIndexedObject, public ISnNodeRTPCSubscriber, 
   CSnPropTransitionSet* m_globalValues = nullptr;
   SnNodeFxSlots* m_fx = nullptr;
   SnNodeActivity* m_activity = nullptr;
-  // The room of the last record, kept for the next: most nodes that played once play again.
+  // The last record kept for the next, or its room: most nodes that played once play again.
   void* m_spareActivity = nullptr;
   CSnHierarchyNode* m_parent = nullptr;
   CSnHierarchyNode* m_outputBus = nullptr;
@@ -320,6 +320,8 @@ class CSnHierarchyNode : public CSnIndexedObject, public ISnNodeRTPCSubscriber, 
   // A parent, output bus or secondary output changed while the node was active: the node it left may
   // still list it as an active child.
   bool m_movedWhileActive = false;
+  // The spare is a record still made (its limiter empty and following no parameter), not bare room.
+  bool m_spareIsRecord = false;
   CSnHierarchyNode** m_secondaryOutput = nullptr;
 
  private:

@@ -116,6 +116,36 @@ TEST_F(SoundNodeLimitTest, ARecordMadeAgainTakesTheNodesLimitsOfThatTime) {
   EXPECT_EQ(SN::VoiceManager::FirstActiveLimiterKind1(), nullptr);
 }
 
+// A node without a maximum of its own that counts its plays itself: whether it counts them for all
+// game objects or per object is the node's flag at the time of the play, the last one forgotten.
+TEST_F(SoundNodeLimitTest, CountingForAllOrPerObjectFollowsTheFlagOfEachPlay) {
+  ASSERT_EQ(LoadBank({{kParentType, 60, {}}, {kLeafType, 70, Limited(0, 0x00, 60)}}), SN::SN_Success);
+  TestNode* leaf = Node(70);
+  leaf->SetFlagA(SN::CSnHierarchyNode::kEnforcesOwnLimit, true);
+  SN::CSnRegisteredObj* seven = GameObject(7);
+  for (const bool global : {true, false, true}) {
+    leaf->SetFlagA(SN::CSnHierarchyNode::kLimitsGlobally, global);
+    LimitedInstance a(50, 1, seven);
+    ASSERT_EQ(Start(leaf, a), SN::SN_Success);
+    ASSERT_NE(leaf->Activity(), nullptr);
+    EXPECT_EQ(leaf->Activity()->globalCount, global ? 1 : 0);
+    EXPECT_EQ(leaf->Activity()->objects.Count(), global ? 0u : 1u);
+    End(leaf, seven);
+    EXPECT_EQ(leaf->Activity(), nullptr);
+  }
+  // A maximum that the node decides itself now: the next play is limited by it.
+  leaf->SetMaxInstances(1);
+  LimitedInstance b(50, 2), c(50, 3);
+  ASSERT_EQ(Start(leaf, b), SN::SN_Success);
+  EXPECT_EQ(leaf->Activity()->limiter.Limiter().Maximum(), 1);
+  EXPECT_TRUE(leaf->Activity()->limiter.FollowsParameter());
+  SnCountRecord record;
+  EXPECT_EQ(Start(leaf, c, &record), SN::SN_Success);
+  EXPECT_EQ(record.giveWay, &b);
+  End(leaf);
+  End(leaf);
+}
+
 // The admission of a newcomer against a model of its rule, over many drawn arrays: every instance
 // that counts is looked at, the last one that may give way is the lowest (the last of equals), one
 // of the virtual-voice behaviour "continue" within the maximum lets the newcomer play beside it.
