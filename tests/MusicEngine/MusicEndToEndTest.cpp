@@ -283,33 +283,6 @@ TEST_F(MusicEndToEndTest, AStopEndsThePlayAtOnceOrOverItsFade) {
   for (size_t t = 70 * kFrame + 24000 + kFrame; t < 100 * kFrame; ++t) ASSERT_EQ(plane[c0 + t], 0.0) << t;
 }
 
-// A clip voice made while the play fades takes the fade from its first sample: the switch to High
-// at the bar during a 2 s resume fade goes on from the level the fade has reached, twice Low's.
-TEST_F(MusicEndToEndTest, AVoiceMadeDuringAFadeStartsAtTheFadesLevel) {
-  LoadMusic(MusicBank{});
-  PlayLevel();
-  Frames(60);
-  ASSERT_EQ(SoundEngine::ExecuteActionOnEvent("Play_Level", 1, kObject), SN_Success);
-  Frames(2);
-  ASSERT_EQ(SoundEngine::ExecuteActionOnEvent("Play_Level", 2, kObject, 2000, SnCurve_Linear), SN_Success);
-  ASSERT_EQ(SoundEngine::SetSwitch("Intensity", "High", kObject), SN_Success);
-  Frames(60);
-  const std::vector<double> plane = Capture();
-  const size_t c0 = FirstSound(plane);
-  ASSERT_GE(plane.size(), c0 + 120 * kFrame);
-  // Rising by a sample's step of the fade, but for the one place the High voice comes in.
-  std::vector<size_t> jumps;
-  for (size_t t = 64 * kFrame; t < 120 * kFrame; ++t)
-    if (std::fabs(plane[c0 + t] - plane[c0 + t - 1]) > 20.0) jumps.push_back(t);
-  ASSERT_EQ(jumps.size(), 1u);
-  EXPECT_GE(jumps[0], size_t(120000));
-  EXPECT_LT(jumps[0], size_t(120000 + 3 * kFrame));
-  const double before = plane[c0 + jumps[0] - 1], after = plane[c0 + jumps[0]];
-  EXPECT_GT(before, 0.4 * plane[c0 + 60 * kFrame - 1]);
-  EXPECT_LT(before, 0.8 * plane[c0 + 60 * kFrame - 1]);
-  EXPECT_NEAR(after / before, 2.0, 0.05) << "before " << before << " after " << after;
-}
-
 // Pauses nest: two pauses need two resumes; the music's clock waits with it, so the segment still
 // ends 432,000 samples of playing after it began.
 TEST_F(MusicEndToEndTest, NestedPausesNeedAsManyResumesAndTheMusicWaits) {
