@@ -311,10 +311,13 @@ CSnMusicPlaybackInstance* CSnMusicTrackContext::CreateClipSource(const Action& a
   uint32_t reason = 0;
   if (result == SN_Success) result = voice->PrepareForPlay(0.0f, true, &reason);
   if (result == SN_Success) {
-    // The fades of every context above it reach the voice from its first sample.
+    // The fades of every context above it reach the voice from its first sample. A factor of 1 given
+    // to a voice that holds none stores nothing and only works its gain out anew: the last one does.
     for (CSnMusicContext* context = this; context; context = context->Parent()) {
-      voice->SetGainFactor(context->PlayStopKey(), context->PlayStopFactor());
-      voice->SetGainFactor(context->PauseKey(), context->PauseFactor());
+      if (context->PlayStopFactor() != 1.0f || voice->GainFactorCount())
+        voice->SetGainFactor(context->PlayStopKey(), context->PlayStopFactor());
+      if (context->PauseFactor() != 1.0f || voice->GainFactorCount() || !context->Parent())
+        voice->SetGainFactor(context->PauseKey(), context->PauseFactor());
     }
     result = voice->Play(TransParamsBase{}, false, false);
   }

@@ -253,12 +253,27 @@ class SnPriorityArray {
 
   // False when the array cannot grow; it is unchanged then.
   bool Insert(T* item) {
-    uint32_t index = PlaceOf(item, 0, m_items.Count());
+    // A new play of no other priority goes to one end, as the tie order says: a comparison tells.
+    const uint32_t count = m_items.Count();
+    uint32_t index = count;
+    if (count && Before(item, m_items[count - 1])) index = Before(item, m_items[0]) ? 0 : PlaceOf(item, 1, count - 1);
     if (m_items.Count() == m_items.Capacity() && !m_items.GrowBy(kGrowth)) return false;
     return m_items.InsertAt(index, item) != nullptr;
   }
   bool Remove(T* item) {
-    const int32_t index = m_items.IndexOf(item);
+    // Plays mostly end oldest first, found at one end as the tie order says; else in order an entry
+    // stands just before the place it would be inserted at: no walk over the array. One whose
+    // priority changed without a move is looked for entry by entry.
+    const uint32_t count = m_items.Count();
+    int32_t index = -1;
+    if (count && m_items[0] == item) {
+      index = 0;
+    } else if (count && m_items[count - 1] == item) {
+      index = int32_t(count - 1);
+    } else {
+      const uint32_t place = PlaceOf(item, 0, m_items.Count());
+      index = place > 0 && m_items[place - 1] == item ? int32_t(place - 1) : m_items.IndexOf(item);
+    }
     if (index < 0) return false;
     m_items.RemoveAt(uint32_t(index));
     return true;

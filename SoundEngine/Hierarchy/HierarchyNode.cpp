@@ -69,6 +69,10 @@ CSnHierarchyNode::~CSnHierarchyNode() {
   }
   if (m_secondaryOutput) MemoryMgr::Free(g_DefaultPoolId, m_secondaryOutput);
   if (m_activity) PoolDelete(g_DefaultPoolId, m_activity);
+  if (m_spareActivity && m_spareIsRecord)
+    PoolDelete(g_DefaultPoolId, static_cast<SnNodeActivity*>(m_spareActivity));
+  else if (m_spareActivity)
+    MemoryMgr::Free(g_DefaultPoolId, m_spareActivity);
   if (m_targets) {
     const uint64_t mask = m_targets->ParameterMask();
     for (uint32_t parameter = 0; parameter < 64; ++parameter)
@@ -81,6 +85,7 @@ CSnHierarchyNode::~CSnHierarchyNode() {
 
 void CSnHierarchyNode::SetParent(CSnHierarchyNode* parent) {
   if (parent == m_parent) return;
+  if (m_activity) m_movedWhileActive = true;
   if (parent) parent->AddRef();
   CSnHierarchyNode* old = m_parent;
   m_parent = parent;
@@ -89,6 +94,7 @@ void CSnHierarchyNode::SetParent(CSnHierarchyNode* parent) {
 
 void CSnHierarchyNode::SetOutputBus(CSnHierarchyNode* bus) {
   if (bus == m_outputBus) return;
+  if (m_activity) m_movedWhileActive = true;
   if (bus) bus->AddRef();
   CSnHierarchyNode* old = m_outputBus;
   m_outputBus = bus;
@@ -103,6 +109,7 @@ void CSnHierarchyNode::SetSecondaryOutput(CSnHierarchyNode* output) {
     *m_secondaryOutput = nullptr;
   }
   if (*m_secondaryOutput == output) return;
+  if (m_activity) m_movedWhileActive = true;
   if (output) output->AddRef();
   CSnHierarchyNode* old = *m_secondaryOutput;
   *m_secondaryOutput = output;
@@ -154,14 +161,37 @@ void CSnHierarchyNode::ParameterChanged(uint32_t parameterId, const SnRTPCKey& k
 
 SnNodeActivity* CSnHierarchyNode::EnsureActivity() {
   if (m_activity) return m_activity;
-  m_activity = PoolNew<SnNodeActivity>(g_DefaultPoolId, this, MaxInstances(), bool(m_flagsA & kLimiterOldestFirst),
-                                       bool(m_flagsA & kLimiterGoVirtual), bool(m_flagsA & kLimitsGlobally));
+  void* room = m_spareActivity;
+  m_spareActivity = nullptr;
+  if (m_spareIsRecord) {
+    m_spareIsRecord = false;
+    auto* kept = static_cast<SnNodeActivity*>(room);
+    if (!CSnNodeLimiter::WouldFollow(this, MaxInstances())) {
+      // Empty as a new one, it takes the node's settings of now as a new one would.
+      CSnPlaybackLimiter& limiter = kept->limiter.Limiter();
+      limiter.SetMaximum(MaxInstances());
+      limiter.SetOlderFirst(m_flagsA & kLimiterOldestFirst);
+      limiter.SetUseVirtualBehaviour(m_flagsA & kLimiterGoVirtual);
+      kept->limitsGlobally = m_flagsA & kLimitsGlobally;
+      m_activity = kept;
+    } else {
+      kept->~SnNodeActivity();
+    }
+  }
+  if (!m_activity && !room) room = MemoryMgr::Malign(g_DefaultPoolId, sizeof(SnNodeActivity), alignof(SnNodeActivity));
+  if (!m_activity && room)
+    m_activity = new (room) SnNodeActivity(this, MaxInstances(), bool(m_flagsA & kLimiterOldestFirst),
+                                           bool(m_flagsA & kLimiterGoVirtual), bool(m_flagsA & kLimitsGlobally));
   if (!m_activity) {
     SOUND_LOG(Error, "Node %u: no memory for its activity record", ID());
     return nullptr;
   }
   bool registered = true;
-  for (CSnHierarchyNode* up : {m_outputBus, SecondaryOutput(), m_parent})
+  // Each node above once: a secondary output may be the output bus or the parent as well.
+  CSnHierarchyNode* const secondary = SecondaryOutput();
+  CSnHierarchyNode* const ups[] = {m_outputBus, secondary != m_outputBus ? secondary : nullptr,
+                                   m_parent != m_outputBus && m_parent != secondary ? m_parent : nullptr};
+  for (CSnHierarchyNode* up : ups)
     if (up && !up->AddActiveChild(this)) registered = false;
   if (!registered) SOUND_LOG(Error, "Node %u: could not register as active above", ID());
   return m_activity;
@@ -171,15 +201,29 @@ void CSnHierarchyNode::FreeActivityIfEmpty() {
   if (!m_activity || !m_activity->Empty()) return;
   SnNodeActivity* activity = m_activity;
   m_activity = nullptr;
-  PoolDelete(g_DefaultPoolId, activity);
-  for (CSnHierarchyNode* up : {m_outputBus, SecondaryOutput(), m_parent})
-    if (up) up->RemoveActiveChild(this);
+  if (!m_spareActivity && activity->limiter.Limiter().Count() == 0 && !activity->limiter.FollowsParameter()) {
+    // Nothing in it differs from a new record but the settings, which it takes again when it is used.
+    m_spareActivity = activity;
+    m_spareIsRecord = true;
+  } else {
+    activity->~SnNodeActivity();
+    if (m_spareActivity)
+      MemoryMgr::Free(g_DefaultPoolId, activity);
+    else
+      m_spareActivity = activity;
+  }
+  CSnHierarchyNode* const secondary = SecondaryOutput();
+  if (m_outputBus) m_outputBus->RemoveActiveChild(this);
+  if (secondary) secondary->RemoveActiveChild(this);
+  if (m_parent) m_parent->RemoveActiveChild(this);
 }
 
 bool CSnHierarchyNode::AddActiveChild(CSnHierarchyNode* child) {
   SnNodeActivity* activity = EnsureActivity();
   if (!activity) return false;
-  if (activity->children.IndexOf(child) >= 0) return true;
+  // A child registers when its record is made and leaves when it is freed, so it is not here yet:
+  // unless its links moved while it was active and left it in the list of a node it left.
+  if (child->m_movedWhileActive && activity->children.IndexOf(child) >= 0) return true;
   return activity->children.Add(child) != nullptr;
 }
 

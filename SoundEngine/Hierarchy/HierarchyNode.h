@@ -82,7 +82,8 @@ struct SnNodeFxSlots {
   uint8_t bypass = 0;
 };
 
-// Created when a node first becomes active, freed when nothing below or in it plays any more.
+// Made when a node becomes active, ended when nothing below or in it plays any more (its room stays
+// with the node for the next).
 struct SnNodeActivity {
   struct ObjectEntry {
     CSnRegisteredObj* gameObject;
@@ -307,6 +308,8 @@ class CSnHierarchyNode : public CSnIndexedObject, public ISnNodeRTPCSubscriber, 
   CSnPropTransitionSet* m_globalValues = nullptr;
   SnNodeFxSlots* m_fx = nullptr;
   SnNodeActivity* m_activity = nullptr;
+  // The last record kept for the next, or its room: most nodes that played once play again.
+  void* m_spareActivity = nullptr;
   CSnHierarchyNode* m_parent = nullptr;
   CSnHierarchyNode* m_outputBus = nullptr;
   SnPropertyBlob4 m_properties;
@@ -314,6 +317,11 @@ class CSnHierarchyNode : public CSnIndexedObject, public ISnNodeRTPCSubscriber, 
   uint8_t m_flagsA = kLimitsGlobally;
   uint8_t m_flagsB = kStateValuesApply;
   uint8_t m_midiFlags = 0;
+  // A parent, output bus or secondary output changed while the node was active: the node it left may
+  // still list it as an active child.
+  bool m_movedWhileActive = false;
+  // The spare is a record still made (its limiter empty and following no parameter), not bare room.
+  bool m_spareIsRecord = false;
   CSnHierarchyNode** m_secondaryOutput = nullptr;
 
  private:

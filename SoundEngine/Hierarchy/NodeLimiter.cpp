@@ -17,10 +17,13 @@ void CSnNodeLimiter::MaximumLink::SetParamValue(uint32_t parameterId, float valu
 CSnNodeLimiter::CSnNodeLimiter(CSnHierarchyNode* node, uint16_t maximum, bool olderFirst, bool useVirtualBehaviour,
                                Kind kind)
     : m_limiter(maximum, olderFirst, useVirtualBehaviour), m_link(&m_limiter), m_kind(kind) {
-  if (!node || maximum == 0) return;
-  const bool decides = (node->FlagsA() & CSnHierarchyNode::kEnforcesOwnLimit) || !node->Parent() ||
-                       (node->IsBus() && !node->Parent()->IsBus());
-  if (decides) m_link.Attach(node);
+  if (WouldFollow(node, maximum)) m_link.Attach(node);
+}
+
+bool CSnNodeLimiter::WouldFollow(const CSnHierarchyNode* node, uint16_t maximum) {
+  if (!node || maximum == 0) return false;
+  return (node->FlagsA() & CSnHierarchyNode::kEnforcesOwnLimit) || !node->Parent() ||
+         (node->IsBus() && !node->Parent()->IsBus());
 }
 
 CSnNodeLimiter::~CSnNodeLimiter() {

@@ -23,6 +23,8 @@ class CSnNodeLimiter {
   // With a non-zero maximum and a node that decides its own limit (it enforces it, has no parent, or
   // is a bus below no bus), the maximum follows the node's parameter 9.
   CSnNodeLimiter(CSnHierarchyNode* node, uint16_t maximum, bool olderFirst, bool useVirtualBehaviour, Kind kind);
+  // Whether a limiter made now for the node with this maximum would follow the node's parameter 9.
+  static bool WouldFollow(const CSnHierarchyNode* node, uint16_t maximum);
   ~CSnNodeLimiter();
   CSnNodeLimiter(const CSnNodeLimiter&) = delete;
   CSnNodeLimiter& operator=(const CSnNodeLimiter&) = delete;

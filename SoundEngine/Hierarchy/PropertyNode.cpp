@@ -485,14 +485,17 @@ SNRESULT CSnPropertyNode::CountInstance(SnCountRecord& record) {
       }
     }
   }
-  auto* bus = static_cast<CSnPropertyNode*>(OutputBus());
-  auto* secondary = static_cast<CSnPropertyNode*>(SecondaryOutput());
+  auto* bus = (record.pathMask & 1) ? static_cast<CSnPropertyNode*>(OutputBus()) : nullptr;
+  auto* secondary = (record.pathMask & 2) ? static_cast<CSnPropertyNode*>(SecondaryOutput()) : nullptr;
   auto* parent = static_cast<CSnPropertyNode*>(Parent());
-  for (CSnPropertyNode* up : {(record.pathMask & 1) ? bus : nullptr, (record.pathMask & 2) ? secondary : nullptr, parent}) {
-    if (!up) continue;
+  // The bus road first, then the parent's; the first refusal is the answer.
+  auto countAbove = [&](CSnPropertyNode* up) {
     const SNRESULT above = up->CountInstance(record);
     if (above != SN_Success && result == SN_Success) result = above;
-  }
+  };
+  if (bus) countAbove(bus);
+  if (secondary) countAbove(secondary);
+  if (parent) countAbove(parent);
   return result;
 }
 
@@ -514,12 +517,13 @@ void CSnPropertyNode::UncountInstance(SnCountRecord& record) {
       }
     }
   }
-  CSnPropertyNode* ups[] = {(record.pathMask & 1) ? static_cast<CSnPropertyNode*>(OutputBus()) : nullptr,
-                            (record.pathMask & 2) ? static_cast<CSnPropertyNode*>(SecondaryOutput()) : nullptr,
-                            static_cast<CSnPropertyNode*>(Parent())};
+  auto* bus = (record.pathMask & 1) ? static_cast<CSnPropertyNode*>(OutputBus()) : nullptr;
+  auto* secondary = (record.pathMask & 2) ? static_cast<CSnPropertyNode*>(SecondaryOutput()) : nullptr;
+  auto* parent = static_cast<CSnPropertyNode*>(Parent());
   FreeActivityIfEmpty();
-  for (CSnPropertyNode* up : ups)
-    if (up) up->UncountInstance(record);
+  if (bus) bus->UncountInstance(record);
+  if (secondary) secondary->UncountInstance(record);
+  if (parent) parent->UncountInstance(record);
 }
 
 void CSnPropertyNode::CountVirtual(SnCountRecord& record) {

@@ -174,7 +174,7 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
       m_limitedThisFrame = true;
   }
 
-  float Priority() const override { return m_priority; }
+  float Priority() const final { return m_priority; }
   uint32_t SequenceNumber() const { return m_sequenceNumber; }
 
   // ---- life ----

@@ -2,6 +2,8 @@
 // limit pass.
 #include "SoundEngine/Lower/PlaybackLimiter.h"
 
+#include <cmath>
+
 #include "MemoryMgr/MemoryMgr.h"
 #include "SoundEngine/Lower/PlaybackInstance.h"
 #include "SoundEngine/SoundEngine.h"
@@ -22,11 +24,21 @@ bool CountsInLimitPass(const CSnPlaybackInstance* instance) {
 
 void CSnPlaybackLimiter::Term() { m_instances.Term(); }
 
-bool CSnPlaybackLimiter::Add(CSnPlaybackInstance* instance) { return m_instances.Insert(instance); }
+bool CSnPlaybackLimiter::Add(CSnPlaybackInstance* instance) {
+  if (!std::isfinite(instance->m_priority)) m_notFinite = true;
+  return m_instances.Insert(instance);
+}
 
-bool CSnPlaybackLimiter::Remove(CSnPlaybackInstance* instance) { return m_instances.Remove(instance); }
+bool CSnPlaybackLimiter::Remove(CSnPlaybackInstance* instance) {
+  const bool removed = m_instances.Remove(instance);
+  if (m_instances.Count() == 0) m_notFinite = false;
+  return removed;
+}
 
-void CSnPlaybackLimiter::PriorityChanged(CSnPlaybackInstance* instance) { m_instances.Move(instance); }
+void CSnPlaybackLimiter::PriorityChanged(CSnPlaybackInstance* instance) {
+  if (!std::isfinite(instance->m_priority)) m_notFinite = true;
+  m_instances.Move(instance);
+}
 
 void CSnPlaybackLimiter::SetOlderFirst(bool olderFirst) { m_instances.SetOldestFirst(olderFirst); }
 
@@ -40,8 +52,13 @@ SNRESULT CSnPlaybackLimiter::EnforceForNewInstance(uint16_t maximum, float newPr
   bool keepsPlaying = false;
   float lowest = kAbovePriorities;
   CSnPlaybackInstance* candidate = nullptr;
+  // In descending order the last instance has the lowest priority. When not even it is below the
+  // new one (and every priority is finite), any candidate ties with the newcomer, and one that loses
+  // ties makes nobody give way: past the maximum nothing further in the array changes the answer.
+  const uint32_t count = m_instances.Count();
+  const bool noneBelow = newLosesTies && !m_notFinite && count && m_instances[count - 1]->m_priority >= newPriority;
   // The array is sorted: the last candidate is the lowest priority, the last of equals by tie order.
-  for (uint32_t i = 0; i < m_instances.Count(); ++i) {
+  for (uint32_t i = 0; i < count && !(noneBelow && eligible >= maximum); ++i) {
     CSnPlaybackInstance* instance = m_instances[i];
     if (gameObject && instance->m_pGameObject != gameObject) continue;
     if (instance->m_stopping || instance->m_limitedThisFrame || instance->m_excluded) continue;

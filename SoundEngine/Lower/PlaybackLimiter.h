@@ -58,6 +58,8 @@ class CSnPlaybackLimiter {
   SnPriorityArray<CSnPlaybackInstance> m_instances;  // its order flag: older instances first among equals
   uint16_t m_maximum;
   uint8_t m_useVirtualBehaviour;
+  // An instance of a priority that is not finite came in or moved, since the array was last empty.
+  bool m_notFinite = false;
   CSnPlaybackLimiter* m_pNextActive = nullptr;  // the voice manager's list of active limiters
 };
 

@@ -123,6 +123,34 @@ TEST_F(SoundNodeBaseTest, ActivityThroughTheBusPathsTakesThemWithBothBits) {
   for (TestNode* node : {Node(50, true), Node(51, true), Node(60), Node(70)}) EXPECT_EQ(node->Activity(), nullptr);
 }
 
+TEST_F(SoundNodeBaseTest, AnActiveNodeIsListedOnceByEachNodeAbove) {
+  // The secondary output is the output bus too: one entry there, gone with the activity.
+  Tools::BankNodeParams twice = Linked(50, 60);
+  twice.secondaryOutputId = 50;
+  ASSERT_EQ(LoadBank({{kBusType, 50, {}}, {kParentType, 60, {}}, {kParentType, 61, {}}, {kLeafType, 70, twice}}, 1),
+            SN::SN_Success);
+  TestNode* leaf = Node(70);
+  TestNode* first = Node(60);
+  ASSERT_EQ(leaf->SecondaryOutput(), leaf->OutputBus());
+  ASSERT_TRUE(leaf->ActivityUp(1));
+  EXPECT_EQ(Node(50, true)->Activity()->children.Count(), 1u);
+  EXPECT_EQ(first->Activity()->children.Count(), 1u);
+  // The parent changes while the leaf plays: the old parent keeps its entry, and the leaf's next
+  // activity under it again does not list it twice.
+  leaf->SetParent(Node(61));
+  leaf->ActivityDown(1);
+  EXPECT_EQ(leaf->Activity(), nullptr);
+  EXPECT_EQ(Node(50, true)->Activity(), nullptr);
+  ASSERT_NE(first->Activity(), nullptr);
+  EXPECT_EQ(first->Activity()->children.Count(), 1u);
+  leaf->SetParent(first);
+  ASSERT_TRUE(leaf->ActivityUp(1));
+  EXPECT_EQ(first->Activity()->children.Count(), 1u);
+  EXPECT_EQ(first->Activity()->activeChildren, 2);
+  leaf->ActivityDown(1);
+  EXPECT_EQ(first->Activity()->children.Count(), 0u);
+}
+
 TEST_F(SoundNodeBaseTest, PropertiesReadTheirTableDefaultsAndChangesAreTold) {
   Tools::BankNodeParams params;
   params.properties = {Tools::BankNodeProperty::Float(0, -6.0f), Tools::BankNodeProperty::Int(46, 2)};

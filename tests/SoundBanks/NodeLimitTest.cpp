@@ -1,6 +1,9 @@
 // Instance limits of nodes with recording playback instances: counting globally and per game
 // object, the limiter's choice of who gives way, the voice manager's list of active limiters, the
 // maximum following parameter 9, and the frame's limit that stops or sends to the virtual voice.
+#include <memory>
+#include <vector>
+
 #include "SoundEngine/Lower/PlaybackInstance.h"
 #include "SoundEngine/Lower/VoiceManager.h"
 #include "tests/SoundBanks/NodeTestKinds.h"
@@ -85,6 +88,129 @@ TEST_F(SoundNodeLimitTest, TheOldestGivesWayOrTheNewcomerLosesByTheOrderFlag) {
   EXPECT_EQ(Node(60)->Activity(), nullptr);
   EXPECT_EQ(Node(70)->Activity(), nullptr);
   EXPECT_EQ(SN::VoiceManager::FirstActiveLimiterKind1(), nullptr);
+}
+
+TEST_F(SoundNodeLimitTest, ARecordMadeAgainTakesTheNodesLimitsOfThatTime) {
+  ASSERT_EQ(LoadBank({{kParentType, 60, Limited(2, 0x04)}, {kLeafType, 70, Limited(0, 0x04, 60)}}), SN::SN_Success);
+  LimitedInstance a(50, 1), b(50, 2), c(50, 3), d(50, 4);
+  ASSERT_EQ(Start(Node(70), a), SN::SN_Success);
+  ASSERT_EQ(Start(Node(70), b), SN::SN_Success);
+  End(Node(70));
+  End(Node(70));
+  ASSERT_EQ(Node(60)->Activity(), nullptr);
+  ASSERT_EQ(Node(70)->Activity(), nullptr);
+  // While nothing plays the node takes a maximum of 1 and the oldest-first order: the next plays
+  // count from nothing under them, the newcomer of equal priority losing.
+  Node(60)->SetMaxInstances(1);
+  Node(60)->SetFlagA(SN::CSnHierarchyNode::kLimiterOldestFirst, true);
+  ASSERT_EQ(Start(Node(70), c), SN::SN_Success);
+  EXPECT_EQ(Node(60)->Activity()->globalCount, 1);
+  EXPECT_EQ(Node(70)->Activity()->playing, 1);
+  EXPECT_EQ(Node(60)->Activity()->limiter.Limiter().Maximum(), 1);
+  EXPECT_TRUE(Node(60)->Activity()->limiter.Limiter().OlderFirst());
+  EXPECT_EQ(Start(Node(70), d), SN::SN_Failure);
+  EXPECT_FALSE(c.m_stopping);
+  End(Node(70));
+  End(Node(70));
+  EXPECT_EQ(Node(60)->Activity(), nullptr);
+  EXPECT_EQ(SN::VoiceManager::FirstActiveLimiterKind1(), nullptr);
+}
+
+// A node without a maximum of its own that counts its plays itself: whether it counts them for all
+// game objects or per object is the node's flag at the time of the play, the last one forgotten.
+TEST_F(SoundNodeLimitTest, CountingForAllOrPerObjectFollowsTheFlagOfEachPlay) {
+  ASSERT_EQ(LoadBank({{kParentType, 60, {}}, {kLeafType, 70, Limited(0, 0x00, 60)}}), SN::SN_Success);
+  TestNode* leaf = Node(70);
+  leaf->SetFlagA(SN::CSnHierarchyNode::kEnforcesOwnLimit, true);
+  SN::CSnRegisteredObj* seven = GameObject(7);
+  for (const bool global : {true, false, true}) {
+    leaf->SetFlagA(SN::CSnHierarchyNode::kLimitsGlobally, global);
+    LimitedInstance a(50, 1, seven);
+    ASSERT_EQ(Start(leaf, a), SN::SN_Success);
+    ASSERT_NE(leaf->Activity(), nullptr);
+    EXPECT_EQ(leaf->Activity()->globalCount, global ? 1 : 0);
+    EXPECT_EQ(leaf->Activity()->objects.Count(), global ? 0u : 1u);
+    End(leaf, seven);
+    EXPECT_EQ(leaf->Activity(), nullptr);
+  }
+  // A maximum that the node decides itself now: the next play is limited by it.
+  leaf->SetMaxInstances(1);
+  LimitedInstance b(50, 2), c(50, 3);
+  ASSERT_EQ(Start(leaf, b), SN::SN_Success);
+  EXPECT_EQ(leaf->Activity()->limiter.Limiter().Maximum(), 1);
+  EXPECT_TRUE(leaf->Activity()->limiter.FollowsParameter());
+  SnCountRecord record;
+  EXPECT_EQ(Start(leaf, c, &record), SN::SN_Success);
+  EXPECT_EQ(record.giveWay, &b);
+  End(leaf);
+  End(leaf);
+}
+
+// The admission of a newcomer against a model of its rule, over many drawn arrays: every instance
+// that counts is looked at, the last one that may give way is the lowest (the last of equals), one
+// of the virtual-voice behaviour "continue" within the maximum lets the newcomer play beside it.
+TEST_F(SoundNodeLimitTest, AdmissionAgreesWithAModelOfItsRule) {
+  SN::CSnRegisteredObj* objects[] = {GameObject(7), GameObject(8)};
+  uint32_t seed = 12345;
+  auto draw = [&](uint32_t n) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 16) % n;
+  };
+  const float priorities[] = {30.0f, 50.0f, 70.0f};
+  const uint8_t behaviours[] = {SN::SnVirtual_Kill, SN::SnVirtual_ContinueToPlay, SN::SnVirtual_BecomeVirtual};
+  for (int round = 0; round < 3000; ++round) {
+    const uint32_t count = draw(24);
+    std::vector<std::unique_ptr<LimitedInstance>> made;
+    CSnPlaybackLimiter limiter(0, draw(2) == 0, true);
+    // Mostly one priority, as plays of one kind are; some rounds mix them.
+    const bool mixed = draw(3) == 0;
+    for (uint32_t i = 0; i < count; ++i) {
+      const float priority = mixed ? priorities[draw(3)] : 50.0f;
+      made.push_back(std::make_unique<LimitedInstance>(priority, i + 1, objects[draw(2)], behaviours[draw(3)]));
+      LimitedInstance& instance = *made.back();
+      instance.m_stopping = draw(8) == 0;
+      instance.m_limitedThisFrame = draw(8) == 0;
+      instance.m_excluded = draw(3) == 0;
+      ASSERT_TRUE(limiter.Add(&instance));
+    }
+    const uint16_t maximum = uint16_t(draw(12));
+    const float newPriority = priorities[draw(3)];
+    const SN::CSnRegisteredObj* object = draw(3) == 0 ? objects[draw(2)] : nullptr;
+    const bool losesTies = draw(4) != 0, useVirtual = draw(2) == 0;
+
+    // The model, over the array in its order.
+    uint32_t eligible = 0;
+    bool besides = false;
+    int32_t last = -1;
+    for (uint32_t i = 0; i < limiter.Count(); ++i) {
+      const SN::CSnPlaybackInstance* p = limiter.At(i);
+      if ((object && p->m_pGameObject != object) || p->m_stopping || p->m_limitedThisFrame || p->m_excluded) continue;
+      ++eligible;
+      if (p->m_priority > newPriority) continue;
+      if (useVirtual && p->m_virtualBehaviour == SN::SnVirtual_ContinueToPlay) {
+        besides = besides || eligible <= maximum;
+        continue;
+      }
+      last = int32_t(i);
+    }
+    SN::SNRESULT expected = SN::SN_Success;
+    const SN::CSnPlaybackInstance* givesWay = nullptr;
+    if (eligible + 1 > maximum) {
+      const float lowest = last >= 0 ? limiter.At(uint32_t(last))->m_priority : 101.0f;
+      if (last < 0 || lowest > newPriority || (losesTies && lowest == newPriority))
+        expected = besides ? SN::SN_Success : (useVirtual ? SN::SN_PlayAsVirtual : SN::SN_Failure);
+      else
+        givesWay = limiter.At(uint32_t(last));
+    }
+    const bool killed = givesWay && (!useVirtual || givesWay->m_virtualBehaviour == SN::SnVirtual_Kill);
+
+    SN::CSnPlaybackInstance* out = nullptr;
+    ASSERT_EQ(limiter.EnforceForNewInstance(maximum, newPriority, object, losesTies, useVirtual, &out, 2), expected)
+        << "round " << round;
+    ASSERT_EQ(out, givesWay) << "round " << round;
+    for (const auto& instance : made)
+      ASSERT_EQ(instance->stops, killed && instance.get() == givesWay ? 1 : 0) << "round " << round;
+  }
 }
 
 TEST_F(SoundNodeLimitTest, PerObjectLimitsCountEachGameObjectApart) {

@@ -1,6 +1,7 @@
 // The limiter's ordered array and the play-parameters record as a play begins.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -72,6 +73,47 @@ TEST_F(SoundPriorityArrayTest, OneChangedEntryMovesAndManyAreSortedWhole) {
   array.Resort();
   EXPECT_TRUE(sorted());
   EXPECT_EQ(array.Count(), 20u);
+}
+
+TEST_F(SoundPriorityArrayTest, RemovalTakesExactlyTheEntryAmongEqualsAndAfterAnUntoldChange) {
+  // Runs of equal priorities, removed in a scrambled order; the rest keeps the order a plain model
+  // of the rule gives (priority down, then number in the tie direction).
+  for (const bool oldestFirst : {true, false}) {
+    std::vector<Playing> items;
+    for (uint32_t i = 0; i < 40; ++i) items.push_back({float((i * 3) % 4) * 25.0f, i + 1});
+    items[7].priority = NAN;
+    SnPriorityArray<Playing> array(oldestFirst);
+    for (Playing& item : items) ASSERT_TRUE(array.Insert(&item));
+    std::vector<const Playing*> model;
+    for (const Playing& item : items) model.push_back(&item);
+    auto sortKey = [](const Playing* p) { return std::isfinite(p->priority) ? p->priority : 50.0f; };
+    auto modelOrder = [&] {
+      std::vector<const Playing*> sorted = model;
+      std::stable_sort(sorted.begin(), sorted.end(), [&](const Playing* a, const Playing* b) {
+        if (sortKey(a) != sortKey(b)) return sortKey(a) > sortKey(b);
+        return oldestFirst ? a->sequence < b->sequence : a->sequence > b->sequence;
+      });
+      std::vector<uint32_t> out;
+      for (const Playing* p : sorted) out.push_back(p->sequence);
+      return out;
+    };
+    ASSERT_EQ(Order(array), modelOrder());
+    // A priority changed without the array being told: the entry is still found and taken out.
+    items[12].priority = 99.0f;
+    for (uint32_t step = 0; step < 40; ++step) {
+      Playing* victim = &items[(step * 17 + 5) % 40];
+      EXPECT_TRUE(array.Remove(victim)) << "entry " << victim->sequence;
+      EXPECT_FALSE(array.Remove(victim)) << "entry " << victim->sequence << " a second time";
+      model.erase(std::find(model.begin(), model.end(), victim));
+      if (victim == &items[12]) continue;  // the model sorts by the changed priority; the array never saw it
+      std::vector<uint32_t> rest = Order(array);
+      std::vector<uint32_t> expected = modelOrder();
+      expected.erase(std::remove(expected.begin(), expected.end(), items[12].sequence), expected.end());
+      rest.erase(std::remove(rest.begin(), rest.end(), items[12].sequence), rest.end());
+      EXPECT_EQ(rest, expected) << "after removing " << victim->sequence;
+    }
+    EXPECT_EQ(array.Count(), 0u);
+  }
 }
 
 TEST(SoundPlayParams, APlayBeginsWithoutEventDelayOrOffset) {
