@@ -166,26 +166,8 @@ const SnMusicMeter& CSnMusicHierarchyNode::GetMeter() const {
   return node->m_meter;
 }
 
-bool CSnMusicHierarchyNode::CollectStingers(SnArray<SnMusicStinger>& list) const {
-  if (const CSnMusicHierarchyNode* parent = MusicParent())
-    if (!parent->CollectStingers(list)) return false;
-  for (uint32_t s = 0; s < m_stingers.Count(); ++s) {
-    const SnMusicStinger& stinger = m_stingers[s];
-    for (uint32_t i = 0; i < list.Count();) {
-      if (list[i].triggerId == stinger.triggerId) {
-        list[i] = list[list.Count() - 1];
-        list.RemoveAt(list.Count() - 1);
-      } else {
-        ++i;
-      }
-    }
-    if (!list.Add(stinger, 2)) return false;
-  }
-  return true;
-}
-
 const SnMusicStinger* CSnMusicHierarchyNode::FindStinger(uint32_t triggerId) const {
-  // The nearest node's last stinger of the trigger replaces every other, as in the list.
+  // The nearest node's last stinger of the trigger replaces every other.
   for (const CSnMusicHierarchyNode* node = this; node; node = node->MusicParent())
     for (uint32_t s = node->m_stingers.Count(); s-- > 0;)
       if (node->m_stingers[s].triggerId == triggerId) return &node->m_stingers[s];

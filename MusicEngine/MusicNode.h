@@ -91,10 +91,7 @@ class CSnMusicHierarchyNode : public CSnPropertyNode {
   const SnMusicMeter& GetMeter() const;
   const SnMusicStinger& Stinger(uint32_t index) const { return m_stingers[index]; }
   uint32_t StingerCount() const { return m_stingers.Count(); }
-  // Per trigger id the stinger of the nearest node, from the root down to this one; false when
-  // `list` cannot grow.
-  bool CollectStingers(SnArray<SnMusicStinger>& list) const;
-  // The stinger of `triggerId` that list gives, or null: a trigger asks for its own and no other.
+  // The stinger of `triggerId` of the nearest node, this one or an ancestor, or null.
   const SnMusicStinger* FindStinger(uint32_t triggerId) const;
 
   // ---- the hierarchy's calls ----

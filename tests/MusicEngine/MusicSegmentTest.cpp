@@ -174,22 +174,14 @@ TEST_F(MusicSegmentTest, ASegmentTakesTheMeterAndStingersOfItsNearestAncestors) 
   ASSERT_EQ(segment->FindSyncPoint(47680, SN::SnMusicSync_NextBar, 0, false, cue, at), SN::SN_Success);
   EXPECT_EQ(at, 48000);
 
-  SN::SnArray<SN::SnMusicStinger> stingers;
-  ASSERT_TRUE(segment->CollectStingers(stingers));
-  ASSERT_EQ(stingers.Count(), 2u);
-  for (uint32_t i = 0; i < stingers.Count(); ++i)
-    EXPECT_EQ(stingers[i].segmentId, stingers[i].triggerId == 5 ? 200u : 101u);
-  // A trigger finds the one stinger that list gives it: the segment's own before its parent's.
-  for (uint32_t trigger : {5u, 6u, 7u}) {
-    const SN::SnMusicStinger* found = segment->FindStinger(trigger);
-    const SN::SnMusicStinger* listed = nullptr;
-    for (const SN::SnMusicStinger& s : stingers)
-      if (s.triggerId == trigger) listed = &s;
-    ASSERT_EQ(found != nullptr, listed != nullptr) << trigger;
-    if (found) {
-      EXPECT_EQ(found->segmentId, listed->segmentId) << trigger;
-    }
-  }
+  // A trigger finds one stinger: the segment's own before its parent's, the parent's where it has none.
+  const SN::SnMusicStinger* own = segment->FindStinger(5);
+  ASSERT_NE(own, nullptr);
+  EXPECT_EQ(own->segmentId, 200u);
+  const SN::SnMusicStinger* inherited = segment->FindStinger(6);
+  ASSERT_NE(inherited, nullptr);
+  EXPECT_EQ(inherited->segmentId, 101u);
+  EXPECT_EQ(segment->FindStinger(7), nullptr);
   // The segment holds the only other reference: it goes with the bank.
   parent->Release();
 }
