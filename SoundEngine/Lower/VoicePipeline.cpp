@@ -633,7 +633,7 @@ void CSnVoicePipeline::FeedMotion(const SnMixBuffer& buffer) {
   motion->MixVoice(buffer, m_instance->ListenerMask(), gains, scale);
 }
 
-void CSnVoicePipeline::RunFilters(SnMixBuffer& buffer) {
+void CSnVoicePipeline::RunFilters(SnMixBuffer& buffer, uint32_t unwritten) {
   const uint32_t channels = ChannelCount(buffer.channelConfig);
   if (channels != m_filterChannels) {
     m_filter.Term();
@@ -644,7 +644,7 @@ void CSnVoicePipeline::RunFilters(SnMixBuffer& buffer) {
   const SnOutputPathFilters& values = m_filterValues;
   m_filter.SetLowPass(std::max(values.lowPass, values.obstructionLowPass));
   m_filter.SetHighPass(std::max(values.highPass, values.obstructionHighPass));
-  m_filter.Process(buffer.samples, buffer.maxFrames, buffer.validFrames);
+  m_filter.Process(buffer.samples, buffer.maxFrames, buffer.validFrames, unwritten);
 }
 
 bool CSnVoicePipeline::MixInto(Connection& connection, SnMixBuffer& buffer, uint32_t leadingSilence) {
@@ -686,6 +686,13 @@ void CSnVoicePipeline::RunFrame(SnVoiceFrameState& frame) {
   }
   if (!m_sourceEnded) {
     TellNearEnd();
+    // Inserts, the motion devices and a joined second source read the frame whole.
+    const bool soundingPartOnly = !m_nextSource && !m_feedsMotion && !m_inserts[0] && !m_inserts[1] &&
+                                  !m_inserts[2] && !m_inserts[3];
+    if (soundingPartOnly != m_soundingPartOnly) {
+      m_soundingPartOnly = soundingPartOnly;
+      m_source->SetSoundingPartOnly(soundingPartOnly);
+    }
     m_frame = SnMixBuffer{};
     status = uint32_t(m_source->GetBuffer(m_frame, frame.requestedFrames));
     if (status == SnVoice_DataReadyFinished && m_nextSource)
@@ -749,7 +756,7 @@ void CSnVoicePipeline::RunFrame(SnVoiceFrameState& frame) {
       PrepareConnection(*connection, *buffer);
     // A 3D voice that no path hears keeps its own values.
     if (m_threeD && !m_filtersFromPaths) m_filterValues = own;
-    RunFilters(*buffer);
+    RunFilters(*buffer, m_soundingPartOnly ? leadingSilence : 0);
     bool mixed = false;
     for (Connection* connection = m_connections; connection; connection = connection->next)
       mixed = MixInto(*connection, *buffer, leadingSilence) || mixed;

@@ -153,6 +153,32 @@ TEST_F(MixBusPluginTest, WhatAVoiceHoldsPastItsEndIsNeverHeard) {
   }
 }
 
+// Voices begun 300 frames into each frame leave their buffers unwritten before that: through a plain
+// bus and through a mixer plug-in alike, nothing of it is heard, and the rest is heard whole.
+TEST_F(MixBusPluginTest, WhatAVoiceLeftUnwrittenBeforeItsStartIsNeverHeard) {
+  FakeDefinition& mixer = Definition(200, SnPluginType_Mixer, kMixerId, 1.0f);
+  FakeBusNode& plain = Node(1);
+  FakeBusNode& mixed = Node(2, &plain);
+  mixed.mixer = &mixer;
+  FakeVoice& throughMixer = Voice(&mixed);
+  FakeVoice& throughBus = Voice(&plain);
+  throughMixer.gain = 0.25f;
+  throughBus.gain = 0.5f;
+  for (FakeVoice* voice : {&throughMixer, &throughBus}) voice->unwritten = 300;
+  Play({&throughMixer, &throughBus});
+  for (uint32_t frame = 0; frame < 2; ++frame) {
+    Render();
+    for (uint32_t c = 0; c < 2; ++c) {
+      const std::vector<float> out = LastOutput(c);
+      for (uint32_t t = 0; t < N; ++t) {
+        const double sample = FakeVoice::Sample(c, frame * N + t);
+        const double expected = t < 300 ? 0.0 : 0.5 * sample * kUnity + 0.25 * sample * kUnity * kUnity;
+        ASSERT_NEAR(out[t], expected, 1e-6) << "frame " << frame << " channel " << c << " t " << t;
+      }
+    }
+  }
+}
+
 TEST_F(MixBusPluginTest, AMixerPluginMixesTheInputsThroughItsContext) {
   FakeDefinition& mixer = Definition(200, SnPluginType_Mixer, kMixerId, 1.0f);
   FakeBusNode& node = Node(1);
