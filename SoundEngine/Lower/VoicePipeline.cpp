@@ -186,7 +186,10 @@ SNRESULT CSnVoicePipeline::PrepareEffects() {
   if (m_effectsPrepared) return SN_Success;
   m_effectsPrepared = true;
   SnChannelConfig format = m_sourceFormat;
-  for (uint32_t slot = 0; slot < kVoiceInsertSlots; ++slot) MakeInsert(slot, format);
+  ISnVoiceEffectProvider* provider = VoiceEffectProvider();
+  const uint32_t slots = provider ? provider->EffectSlots(m_instance->Node()) : 0;
+  for (uint32_t slot = 0; slot < kVoiceInsertSlots; ++slot)
+    if (slots & (1u << slot)) MakeInsert(slot, format);
   m_outputFormat = format;
   return SN_Success;
 }
