@@ -214,7 +214,7 @@ void CSnVoiceFilter::Settle(SnFilterParamState& state, CSnBiquadRecord& record, 
 
 void CSnVoiceFilter::RunStage(SnFilterParamState& state, CSnBiquadRecord& record, SnBiquadMemory* memory,
                               bool highPass, float* samples, uint32_t planeFrames, uint32_t frames) {
-  Settle(state, record, highPass);
+  if (state.changed) Settle(state, record, highPass);
   if (state.bypassed) {
     // The memories follow the signal so that a later ramp starts without a click.
     if (frames >= 2)

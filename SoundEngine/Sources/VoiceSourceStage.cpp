@@ -164,7 +164,11 @@ SNRESULT CSnVoiceSourceStage::Fetch(SnVoiceBuffer* input, SnVoiceBuffer& out) {
     CapturePosition();
     const uint32_t inputBefore = m_resampler.m_inputOffset, outputBefore = m_resampler.m_outputOffset;
     const uint32_t positionBefore = m_resampler.m_state == SnResample_None ? kUnitStep : m_resampler.m_position;
-    result = Resample();
+    // Only where the voice reads its frames whole is a copy made past a stop inside the frame.
+    const int32_t stopAt =
+        m_soundingPartOnly && m_resampler.m_state == SnResample_None ? m_pInstance->StopOffset() : -1;
+    result = stopAt >= 0 && uint32_t(stopAt) < m_resampler.m_requestedFrames ? CopyToStop(uint32_t(stopAt))
+                                                                              : m_resampler.Run(m_input, m_output);
     MoveMarkers(inputBefore, outputBefore, positionBefore);
   }
   if (m_input.validFrames == 0) {
@@ -187,14 +191,6 @@ SNRESULT CSnVoiceSourceStage::Fetch(SnVoiceBuffer* input, SnVoiceBuffer& out) {
     return kNeedsData;
   }
   return Deliver(result, out);
-}
-
-SNRESULT CSnVoiceSourceStage::Resample() {
-  if (m_soundingPartOnly && m_resampler.m_state == SnResample_None) {
-    const int32_t stopAt = m_pInstance->StopOffset();
-    if (stopAt >= 0 && uint32_t(stopAt) < m_resampler.m_requestedFrames) return CopyToStop(uint32_t(stopAt));
-  }
-  return m_resampler.Run(m_input, m_output);
 }
 
 SNRESULT CSnVoiceSourceStage::CopyToStop(uint32_t stopAt) {

@@ -80,8 +80,6 @@ class CSnVoiceSourceStage {
   bool KeepCarriedOutput();
   void FreeOwnOutput();
   SNRESULT Deliver(SNRESULT result, SnVoiceBuffer& out);
-  // The resampler over the input, up to the frame's stop when only the sounding part is read.
-  SNRESULT Resample();
   // A copy that ends at the stop `stopAt` frames into the frame; the input after it is passed over.
   [[gnu::noinline]] SNRESULT CopyToStop(uint32_t stopAt);
   // Zeros in the output's first `frames` frames, in the order the output is written in.
