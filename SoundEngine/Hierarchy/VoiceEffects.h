@@ -12,6 +12,8 @@ class CSnNodeVoiceEffects final : public ISnVoiceEffectProvider {
   // Audio thread, under GlobalAudioLock(): the definition with a reference, or null for an empty slot
   // or a definition not loaded. `bypass` is the slot's bypass or the node's bypass of all effects.
   ISnEffectDefinition* VoiceEffect(CSnPropertyNode* node, uint32_t slot, bool& bypass) override;
+  // The slots of the node's effect holder that name an effect, loaded or not.
+  uint32_t EffectSlots(CSnPropertyNode* node) override;
 };
 
 }  // namespace SN

@@ -377,8 +377,9 @@ void CSnMixBus::ConsumeVoice(const SnVoiceMixInput& input) {
   const float previousFactor = motion ? input.previousFactor : 1.0f;
   const float nextFactor = motion ? input.nextFactor : 1.0f;
   if (m_mixer && m_mixer->plugin) {
-    // A plug-in reads the whole frame: after a voice that ended inside it, silence.
-    MixKernels::ClearPastValid(*input.buffer);
+    // A plug-in reads the whole frame: before a voice that began inside it and after one that ended
+    // inside it, silence.
+    MixKernels::ClearPastValid(*input.buffer, input.leadingSilence);
     ClearIfStale();
     m_mixer->plugin->MixInput(input.context, input.voicePreviousGain * input.previousVolume,
                               input.voiceNextGain * input.nextVolume, previousFactor, nextFactor, *input.buffer,

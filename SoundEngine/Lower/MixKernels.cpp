@@ -6,6 +6,7 @@
 
 #include <immintrin.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -392,7 +393,10 @@ void AddWithMatrix(SnMixBuffer& out, const SnMixBuffer& in, const float* previou
   out.validFrames = uint16_t(frames);
 }
 
-void ClearPastValid(SnMixBuffer& buffer) {
+void ClearPastValid(SnMixBuffer& buffer, uint32_t leadingSilence) {
+  if (const uint32_t leading = std::min<uint32_t>(leadingSilence, buffer.validFrames))
+    for (uint32_t c = 0; c < ChannelCount(buffer.channelConfig); ++c)
+      memset(buffer.samples + size_t(c) * buffer.maxFrames, 0, sizeof(float) * leading);
   if (buffer.validFrames < buffer.maxFrames)
     for (uint32_t c = 0; c < ChannelCount(buffer.channelConfig); ++c)
       memset(buffer.samples + size_t(c) * buffer.maxFrames + buffer.validFrames, 0,

@@ -34,8 +34,9 @@ void AddWithMatrix(SnMixBuffer& out, const SnMixBuffer& in, const float* previou
                    float previousGain, float nextGain, uint32_t frames, bool overwrite = false,
                    uint32_t heard = 0xFFFFFFFFu, uint32_t silent = 0);
 
-// The samples past a buffer's valid frames become silence, and the whole buffer valid.
-void ClearPastValid(SnMixBuffer& buffer);
+// The samples past a buffer's valid frames become silence, and the whole buffer valid; so do its
+// first `leadingSilence` frames.
+void ClearPastValid(SnMixBuffer& buffer, uint32_t leadingSilence = 0);
 
 // `ramp.frames` frames of `in` interleaved into `out` (ChannelCount(in.channelConfig) samples a
 // frame) with gain previous + t x (next - previous) x ramp.reciprocal at frame t.

@@ -224,6 +224,26 @@ void Clear(SnChannelConfig input, SnChannelConfig output, float* matrix) {
   std::memset(matrix, 0, sizeof(float) * MatrixFloats(input, output));
 }
 
+// The last small matrix panned: the voices that start with the same values on the same layouts (the
+// voices of one sound, of a music switch's children) find it made. Audio thread, under the global
+// audio lock; a matrix whose layouts were refused (and logged) is never kept.
+struct LastPan2D {
+  static constexpr uint32_t kMostFloats = 16;
+  bool kept = false;
+  float x = 0.0f, y = 0.0f, centre = 0.0f;
+  bool panning = false;
+  SnChannelConfig input = 0, output = 0;
+  float matrix[kMostFloats] = {};
+
+  bool Matches(float px, float py, float pc, bool pp, SnChannelConfig in, SnChannelConfig out) const {
+    return kept && px == x && py == y && pc == centre && pp == panning && in == input && out == output;
+  }
+};
+LastPan2D& LastPanned() {
+  static LastPan2D last;
+  return last;
+}
+
 }  // namespace
 
 void CSnSpeakerPan::Pan2D(float x, float y, float centre, bool panning, SnChannelConfig input,
@@ -272,7 +292,16 @@ float CSnSpeakerPan::ComputePan2DForOutput(const SnPan2DValues& voice, float ray
   const float y = Clamp01((voice.panFrontRear + 100.0f) * 0.005f);
   // A centre percentage outside 0..100 from a game parameter would push the front pair negative.
   const float c = Clamp01(voice.centrePercent * 0.01f);
-  Pan2D(x, y, c, voice.panning, input, path.output, path.matrix);
+  LastPan2D& last = LastPanned();
+  if (floats <= LastPan2D::kMostFloats && last.Matches(x, y, c, voice.panning, input, path.output)) {
+    std::copy(last.matrix, last.matrix + floats, path.matrix);
+  } else {
+    Pan2D(x, y, c, voice.panning, input, path.output, path.matrix);
+    if (floats <= LastPan2D::kMostFloats && Consistent(input) && Consistent(path.output)) {
+      last = LastPan2D{true, x, y, c, voice.panning, input, path.output, {}};
+      std::copy(path.matrix, path.matrix + floats, last.matrix);
+    }
+  }
   path.previous = voice;
   return gain;
 }

@@ -191,8 +191,7 @@ void CSnVoiceFilter::FilterRun(const CSnBiquadRecord& record, SnBiquadMemory& me
   });
 }
 
-void CSnVoiceFilter::RunStage(SnFilterParamState& state, CSnBiquadRecord& record, SnBiquadMemory* memory,
-                              bool highPass, float* samples, uint32_t planeFrames, uint32_t frames) {
+void CSnVoiceFilter::Settle(SnFilterParamState& state, CSnBiquadRecord& record, bool highPass) {
   if (state.changed) {
     state.changed = 0;
     if (state.first) {
@@ -211,6 +210,11 @@ void CSnVoiceFilter::RunStage(SnFilterParamState& state, CSnBiquadRecord& record
       state.rampStep = state.bypassed ? kFilterRampSteps : 0;
     }
   }
+}
+
+void CSnVoiceFilter::RunStage(SnFilterParamState& state, CSnBiquadRecord& record, SnBiquadMemory* memory,
+                              bool highPass, float* samples, uint32_t planeFrames, uint32_t frames) {
+  if (state.changed) Settle(state, record, highPass);
   if (state.bypassed) {
     // The memories follow the signal so that a later ramp starts without a click.
     if (frames >= 2)
@@ -242,9 +246,21 @@ void CSnVoiceFilter::RunStage(SnFilterParamState& state, CSnBiquadRecord& record
   }
 }
 
-void CSnVoiceFilter::Process(float* samples, uint32_t planeFrames, uint32_t validFrames) {
+void CSnVoiceFilter::WriteReadSilence(float* samples, uint32_t planeFrames, uint32_t validFrames, uint32_t unwritten) {
+  Settle(m_lowPassState, m_lowPass, false);
+  Settle(m_highPassState, m_highPass, true);
+  // A filter that runs reads every frame; bypassed ones read the last two to follow the signal.
+  const bool read = !m_lowPassState.bypassed || !m_highPassState.bypassed || validFrames < unwritten + 2;
+  if (read)
+    for (uint32_t c = 0; c < m_channels; ++c)
+      std::memset(samples + size_t(c) * planeFrames, 0, std::min(unwritten, validFrames) * sizeof(float));
+}
+
+void CSnVoiceFilter::Process(float* samples, uint32_t planeFrames, uint32_t validFrames, uint32_t unwritten) {
   if (!m_lowPassMemory || !m_highPassMemory || !samples) return;
   validFrames = std::min(validFrames, planeFrames);
+  if (unwritten) [[unlikely]]
+    WriteReadSilence(samples, planeFrames, validFrames, unwritten);
   RunStage(m_lowPassState, m_lowPass, m_lowPassMemory, false, samples, planeFrames, validFrames);
   RunStage(m_highPassState, m_highPass, m_highPassMemory, true, samples, planeFrames, validFrames);
 }

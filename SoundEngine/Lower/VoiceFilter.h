@@ -51,8 +51,9 @@ class CSnVoiceFilter {
   void SetHighPass(float value);
 
   // The low-pass, then the high-pass, over `validFrames` of every channel; channels are planes
-  // `planeFrames` apart.
-  void Process(float* samples, uint32_t planeFrames, uint32_t validFrames);
+  // `planeFrames` apart. The first `unwritten` frames are silence not yet written: they are written
+  // when the filters read them.
+  void Process(float* samples, uint32_t planeFrames, uint32_t validFrames, uint32_t unwritten = 0);
 
   const SnFilterParamState& LowPassState() const { return m_lowPassState; }
   const SnFilterParamState& HighPassState() const { return m_highPassState; }
@@ -73,6 +74,11 @@ class CSnVoiceFilter {
   static void DesignHighPass(CSnBiquadRecord& record, float value, bool motion);
 
  private:
+  // The unwritten opening silence of a frame, written when the filters will read it.
+  [[gnu::noinline]] void WriteReadSilence(float* samples, uint32_t planeFrames, uint32_t validFrames,
+                                          uint32_t unwritten);
+  // A changed value taken: at once the first time, else the ramp or bypass it starts.
+  void Settle(SnFilterParamState& state, CSnBiquadRecord& record, bool highPass);
   void RunStage(SnFilterParamState& state, CSnBiquadRecord& record, SnBiquadMemory* memory, bool highPass,
                 float* samples, uint32_t planeFrames, uint32_t frames);
   void Design(CSnBiquadRecord& record, float value, bool highPass) const;

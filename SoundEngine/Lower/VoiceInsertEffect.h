@@ -39,6 +39,12 @@ class ISnVoiceEffectProvider {
  public:
   virtual ~ISnVoiceEffectProvider() = default;
   virtual ISnEffectDefinition* VoiceEffect(CSnPropertyNode* node, uint32_t slot, bool& bypass) = 0;
+  // The slots that may hold an effect for the node's voices (bit n for slot n): a voice asks for
+  // those alone.
+  virtual uint32_t EffectSlots(CSnPropertyNode* node) {
+    (void)node;
+    return 0xF;
+  }
 };
 inline ISnVoiceEffectProvider*& VoiceEffectProvider() { return ServiceSlot<ISnVoiceEffectProvider>(); }
 

@@ -186,7 +186,10 @@ SNRESULT CSnVoicePipeline::PrepareEffects() {
   if (m_effectsPrepared) return SN_Success;
   m_effectsPrepared = true;
   SnChannelConfig format = m_sourceFormat;
-  for (uint32_t slot = 0; slot < kVoiceInsertSlots; ++slot) MakeInsert(slot, format);
+  ISnVoiceEffectProvider* provider = VoiceEffectProvider();
+  const uint32_t slots = provider ? provider->EffectSlots(m_instance->Node()) : 0;
+  for (uint32_t slot = 0; slot < kVoiceInsertSlots; ++slot)
+    if (slots & (1u << slot)) MakeInsert(slot, format);
   m_outputFormat = format;
   return SN_Success;
 }
@@ -633,7 +636,7 @@ void CSnVoicePipeline::FeedMotion(const SnMixBuffer& buffer) {
   motion->MixVoice(buffer, m_instance->ListenerMask(), gains, scale);
 }
 
-void CSnVoicePipeline::RunFilters(SnMixBuffer& buffer) {
+void CSnVoicePipeline::RunFilters(SnMixBuffer& buffer, uint32_t unwritten) {
   const uint32_t channels = ChannelCount(buffer.channelConfig);
   if (channels != m_filterChannels) {
     m_filter.Term();
@@ -644,7 +647,7 @@ void CSnVoicePipeline::RunFilters(SnMixBuffer& buffer) {
   const SnOutputPathFilters& values = m_filterValues;
   m_filter.SetLowPass(std::max(values.lowPass, values.obstructionLowPass));
   m_filter.SetHighPass(std::max(values.highPass, values.obstructionHighPass));
-  m_filter.Process(buffer.samples, buffer.maxFrames, buffer.validFrames);
+  m_filter.Process(buffer.samples, buffer.maxFrames, buffer.validFrames, unwritten);
 }
 
 bool CSnVoicePipeline::MixInto(Connection& connection, SnMixBuffer& buffer, uint32_t leadingSilence) {
@@ -686,6 +689,13 @@ void CSnVoicePipeline::RunFrame(SnVoiceFrameState& frame) {
   }
   if (!m_sourceEnded) {
     TellNearEnd();
+    // Inserts, the motion devices and a joined second source read the frame whole.
+    const bool soundingPartOnly = !m_nextSource && !m_feedsMotion && !m_inserts[0] && !m_inserts[1] &&
+                                  !m_inserts[2] && !m_inserts[3];
+    if (soundingPartOnly != m_soundingPartOnly) {
+      m_soundingPartOnly = soundingPartOnly;
+      m_source->SetSoundingPartOnly(soundingPartOnly);
+    }
     m_frame = SnMixBuffer{};
     status = uint32_t(m_source->GetBuffer(m_frame, frame.requestedFrames));
     if (status == SnVoice_DataReadyFinished && m_nextSource)
@@ -749,7 +759,7 @@ void CSnVoicePipeline::RunFrame(SnVoiceFrameState& frame) {
       PrepareConnection(*connection, *buffer);
     // A 3D voice that no path hears keeps its own values.
     if (m_threeD && !m_filtersFromPaths) m_filterValues = own;
-    RunFilters(*buffer);
+    RunFilters(*buffer, m_soundingPartOnly ? leadingSilence : 0);
     bool mixed = false;
     for (Connection* connection = m_connections; connection; connection = connection->next)
       mixed = MixInto(*connection, *buffer, leadingSilence) || mixed;

@@ -138,7 +138,8 @@ class CSnVoicePipeline final : public ISnVoicePipeline, public ISnVoiceConnectio
   bool MixInto(Connection& connection, SnMixBuffer& buffer, uint32_t leadingSilence);
   // A 3D voice's rays and their gains for this frame.
   void ComputeRays();
-  void RunFilters(SnMixBuffer& buffer);
+  // `unwritten`: the frames of opening silence the source left unwritten.
+  void RunFilters(SnMixBuffer& buffer, uint32_t unwritten);
   // The players' gains of a voice feeding motion, for this frame; false when it feeds none.
   bool ComputeFeedbackGains();
   void FeedMotion(const SnMixBuffer& buffer);
@@ -181,6 +182,7 @@ class CSnVoicePipeline final : public ISnVoicePipeline, public ISnVoiceConnectio
   bool m_paused = false;
   bool m_sourceEnded = false;
   bool m_firstFrameDone = false;
+  bool m_soundingPartOnly = false;  // as the source was last told
   bool m_effectsPrepared = false;
   bool m_threeD = false;
   // The rays of a 3D voice and what their gains and filters read of it (lower-engine pool).

@@ -38,8 +38,12 @@ class ISnVoiceSource {
   // The frames it will still deliver at the output rate, or -1 when it cannot tell (a loop, a stream
   // of unknown length). The voice tells its instance when its end comes near.
   virtual int64_t FramesLeft() const { return -1; }
-  // The frames of silence its last buffer began with, written before a start inside that frame.
+  // The frames of silence its last buffer began with, before a start inside that frame.
   virtual uint32_t LeadingSilence() const { return 0; }
+  // Whether the voice reads its frames only where they sound (no insert effect, no motion feed, no
+  // second source joined on): then the source may leave the leading silence unwritten, and what lies
+  // after a stop inside the frame. Until told, it writes its frames whole.
+  virtual void SetSoundingPartOnly(bool only) { (void)only; }
   // The media it reads moved from `oldData` to `newData`, a copy of the same `size` bytes: it reads
   // on from the same place there. False when it cannot follow (it then still reads `oldData`).
   virtual bool RelocateMedia(const uint8_t* newData, const uint8_t* oldData, uint32_t size) {

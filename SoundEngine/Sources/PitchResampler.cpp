@@ -142,4 +142,25 @@ SNRESULT CSnPitchResampler::Run(SnVoiceBuffer& input, SnVoiceBuffer& output) {
   return result;
 }
 
+void CSnPitchResampler::PassOver(SnVoiceBuffer& input, SnVoiceBuffer& output, uint32_t requested) {
+  const uint32_t room = requested > m_outputOffset ? requested - m_outputOffset : 0;
+  const uint32_t frames = room < input.validFrames ? room : input.validFrames;
+  if (!frames) return;
+  // The last frame taken is kept, as a run keeps it for the next buffer.
+  const uint32_t last = m_inputOffset + frames - 1;
+  if (IsFloat()) {
+    const auto* planes = static_cast<const uint8_t*>(input.data);
+    for (uint32_t c = 0; c < m_channels; ++c)
+      memcpy(LastFrameFloat() + c, planes + (size_t(c) * input.maxFrames + last) * sizeof(float), sizeof(float));
+  } else {
+    const auto* frames16 = static_cast<const uint8_t*>(input.data) + size_t(last) * m_channels * sizeof(int16_t);
+    memcpy(LastFrame16(), frames16, size_t(m_channels) * sizeof(int16_t));
+  }
+  m_position = kUnitStep;
+  input.validFrames = uint16_t(input.validFrames - frames);
+  m_inputOffset = input.validFrames ? m_inputOffset + frames : 0;
+  m_outputOffset += frames;
+  output.validFrames = uint16_t(m_outputOffset);
+}
+
 }  // namespace SN

@@ -34,6 +34,9 @@ class CSnPitchResampler {
   SNRESULT ChangeFormat(const SnMediaFormat& format, float cents, uint32_t outputRate);
   // 45 output full, 43 input used up, 17 for an input with no frames.
   SNRESULT Run(SnVoiceBuffer& input, SnVoiceBuffer& output);
+  // A copy (state 0) takes the input frames up to `requested` output frames without writing them:
+  // the state and offsets move on as a run's would, the output's samples stay as they were.
+  void PassOver(SnVoiceBuffer& input, SnVoiceBuffer& output, uint32_t requested);
   // Forgets the input and output progress (a seek or a voice going virtual).
   void ResetOffsets() {
     m_inputOffset = 0;

@@ -130,6 +130,7 @@ class CSnStageVoiceSource final : public ISnVoiceSource {
 
   int64_t FramesLeft() const override { return m_ready ? m_stage.FramesLeft() : -1; }
   uint32_t LeadingSilence() const override { return m_stage.LeadingSilence(); }
+  void SetSoundingPartOnly(bool only) override { m_stage.SetSoundingPartOnly(only); }
 
   // A paused voice is not run: the source simply waits where it stopped.
   void SetPaused(bool) override {}

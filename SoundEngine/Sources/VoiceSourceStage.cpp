@@ -2,6 +2,7 @@
 // position, the end of a source and the chaining of the next.
 #include "SoundEngine/Sources/VoiceSourceStage.h"
 
+#include <algorithm>
 #include <cassert>
 #include <cmath>
 #include <cstring>
@@ -71,9 +72,13 @@ SNRESULT CSnVoiceSourceStage::UpdatePitchAndFetch(SnVoiceBuffer& out) {
 
 SNRESULT CSnVoiceSourceStage::RunFrame(SnVoiceBuffer& out) {
   const SNRESULT result = FillFrame(out);
-  if (result == SN_NoDataReady && !KeepCarriedOutput()) {
-    out.result = SN_Failure;
-    return SN_Failure;
+  if (result == SN_NoDataReady) {
+    if (!KeepCarriedOutput()) {
+      out.result = SN_Failure;
+      return SN_Failure;
+    }
+    // The frame comes out whole later, its opening silence read as samples.
+    if (m_leadingSilence && m_soundingPartOnly) WriteSilence(m_leadingSilence);
   }
   return result;
 }
@@ -138,11 +143,7 @@ SNRESULT CSnVoiceSourceStage::Fetch(SnVoiceBuffer* input, SnVoiceBuffer& out) {
   if (m_initialOffsetPending) {
     m_initialOffsetPending = 0;
     if (const uint32_t silence = InitialSilence(requested)) {
-      const uint32_t channels = ChannelCount(m_output.channelConfig);
-      if (NeedsDeinterleave())
-        memset(m_output.data, 0, size_t(silence) * channels * sizeof(float));
-      else
-        for (uint32_t c = 0; c < channels; ++c) memset(m_output.Plane(c), 0, silence * sizeof(float));
+      if (!m_soundingPartOnly) WriteSilence(silence);
       m_resampler.m_outputOffset = silence;
       m_leadingSilence = uint16_t(silence);
     }
@@ -163,7 +164,11 @@ SNRESULT CSnVoiceSourceStage::Fetch(SnVoiceBuffer* input, SnVoiceBuffer& out) {
     CapturePosition();
     const uint32_t inputBefore = m_resampler.m_inputOffset, outputBefore = m_resampler.m_outputOffset;
     const uint32_t positionBefore = m_resampler.m_state == SnResample_None ? kUnitStep : m_resampler.m_position;
-    result = m_resampler.Run(m_input, m_output);
+    // Only where the voice reads its frames whole is a copy made past a stop inside the frame.
+    const int32_t stopAt =
+        m_soundingPartOnly && m_resampler.m_state == SnResample_None ? m_pInstance->StopOffset() : -1;
+    result = stopAt >= 0 && uint32_t(stopAt) < m_resampler.m_requestedFrames ? CopyToStop(uint32_t(stopAt))
+                                                                              : m_resampler.Run(m_input, m_output);
     MoveMarkers(inputBefore, outputBefore, positionBefore);
   }
   if (m_input.validFrames == 0) {
@@ -186,6 +191,27 @@ SNRESULT CSnVoiceSourceStage::Fetch(SnVoiceBuffer* input, SnVoiceBuffer& out) {
     return kNeedsData;
   }
   return Deliver(result, out);
+}
+
+SNRESULT CSnVoiceSourceStage::CopyToStop(uint32_t stopAt) {
+  // The input past the stop is taken as a full frame would take it (its markers, the position after
+  // it), but nobody reads its samples: they are not converted.
+  const uint32_t requested = m_resampler.m_requestedFrames;
+  if (stopAt > m_resampler.m_outputOffset) {
+    m_resampler.m_requestedFrames = stopAt;
+    m_resampler.Run(m_input, m_output);
+    m_resampler.m_requestedFrames = requested;
+  }
+  m_resampler.PassOver(m_input, m_output, requested);
+  return m_resampler.m_outputOffset >= requested ? SN_DataReady : kNeedsData;
+}
+
+void CSnVoiceSourceStage::WriteSilence(uint32_t frames) {
+  const uint32_t channels = ChannelCount(m_output.channelConfig);
+  if (NeedsDeinterleave())
+    memset(m_output.data, 0, size_t(frames) * channels * sizeof(float));
+  else
+    for (uint32_t c = 0; c < channels; ++c) memset(m_output.Plane(c), 0, frames * sizeof(float));
 }
 
 SNRESULT CSnVoiceSourceStage::PlaceOutput() {

@@ -38,6 +38,10 @@ class CSnVoiceSourceStage {
   int64_t FramesLeft() const;
   // The frames of initial silence the last frame began with: the start of a voice begun inside it.
   uint32_t LeadingSilence() const { return m_leadingSilence; }
+  // Whether what reads the stage's frames reads them only where they sound. Then the silence a voice
+  // begun inside its frame opens with is left unwritten (LeadingSilence tells its length), and the
+  // frames after a stop inside the frame are taken from the source without being converted.
+  void SetSoundingPartOnly(bool only) { m_soundingPartOnly = only; }
   // When a source begins: its duration as prepared, and as the pitch makes it last.
   void NotifyDuration();
   void VirtualOn(uint32_t mode);
@@ -76,6 +80,10 @@ class CSnVoiceSourceStage {
   bool KeepCarriedOutput();
   void FreeOwnOutput();
   SNRESULT Deliver(SNRESULT result, SnVoiceBuffer& out);
+  // A copy that ends at the stop `stopAt` frames into the frame; the input after it is passed over.
+  [[gnu::noinline]] SNRESULT CopyToStop(uint32_t stopAt);
+  // Zeros in the output's first `frames` frames, in the order the output is written in.
+  void WriteSilence(uint32_t frames);
   // The silence a voice begun inside its first frame opens with, in output frames.
   uint32_t InitialSilence(uint32_t requested) const;
   // The source frames to ask for next: at the output's own rate just those the frame still lacks, so
@@ -97,6 +105,7 @@ class CSnVoiceSourceStage {
   uint8_t m_endReached = 0;
   uint8_t m_positionCaptured = 0;
   uint8_t m_initialOffsetPending = 0;
+  uint8_t m_soundingPartOnly = 0;
   uint16_t m_leadingSilence = 0;
   uint32_t m_outputRate = 48000;
   SnMediaFormat m_format;

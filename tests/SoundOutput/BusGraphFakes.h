@@ -348,7 +348,8 @@ class FakeVoice final : public OrvTest::ReadyVoice {
     storage.assign(size_t(n) * frames, 0.0f);
     for (uint32_t c = 0; c < n; ++c)
       for (uint32_t t = 0; t < frames; ++t)
-        storage[size_t(c) * frames + t] = t < heard ? Sample(c, frameIndex * frames + t) : kPastTheEnd;
+        storage[size_t(c) * frames + t] =
+            t < heard && t >= unwritten ? Sample(c, frameIndex * frames + t) : kPastTheEnd;
     ++frameIndex;
     for (Connection& connection : connections) {
       SnMixBuffer buffer;
@@ -361,6 +362,7 @@ class FakeVoice final : public OrvTest::ReadyVoice {
       input.voicePreviousGain = input.voiceNextGain = gain;
       input.previousMatrix = input.nextMatrix = connection.matrix.data();
       input.context = &connection;
+      input.leadingSilence = unwritten;
       connection.bus->ConsumeVoice(input);
     }
   }
@@ -419,6 +421,7 @@ class FakeVoice final : public OrvTest::ReadyVoice {
   bool destroyed = false;
   uint32_t frameIndex = 0;
   uint32_t heard = 0xFFFFFFFFu;  // the frames it has of each frame; the rest of its buffer is not silence
+  uint32_t unwritten = 0;        // the frames of silence each frame opens with, left as they were
   std::vector<float> storage;
   std::vector<Connection> connections;
   SnAuxSendTable sends{};

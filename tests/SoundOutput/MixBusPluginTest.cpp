@@ -34,6 +34,44 @@ class MixBusPluginTest : public BusFixture {
     }
   }
 
+  // A voice through a bus with a mixer plug-in into a plain bus and one straight into the plain bus,
+  // both sounding frames `unwritten` to `heard` of each frame only, beside one sounding whole at
+  // `wholeGain` (none at 0): two frames, every sample against what sounds.
+  void ExpectOnlySoundingFramesHeard(uint32_t unwritten, uint32_t heard, float wholeGain) {
+    FakeDefinition& mixer = Definition(200, SnPluginType_Mixer, kMixerId, 1.0f);
+    FakeBusNode& plain = Node(1);
+    FakeBusNode& mixed = Node(2, &plain);
+    mixed.mixer = &mixer;
+    FakeVoice& throughMixer = Voice(&mixed);
+    FakeVoice& throughBus = Voice(&plain);
+    throughMixer.gain = 0.25f;
+    throughBus.gain = 0.5f;
+    for (FakeVoice* voice : {&throughMixer, &throughBus}) {
+      voice->unwritten = unwritten;
+      voice->heard = heard;
+    }
+    if (wholeGain > 0.0f) {
+      FakeVoice& whole = Voice(&plain);
+      whole.gain = wholeGain;
+      Play({&throughMixer, &throughBus, &whole});
+    } else {
+      Play({&throughMixer, &throughBus});
+    }
+    for (uint32_t frame = 0; frame < 2; ++frame) {
+      Render();
+      for (uint32_t c = 0; c < 2; ++c) {
+        const std::vector<float> out = LastOutput(c);
+        for (uint32_t t = 0; t < N; ++t) {
+          const double sample = FakeVoice::Sample(c, frame * N + t);
+          // The plug-in's bus mixes into the plain one: its voice passes two buses' gains.
+          const double partial = 0.5 * sample * kUnity + 0.25 * sample * kUnity * kUnity;
+          const double expected = (t >= unwritten && t < heard ? partial : 0.0) + wholeGain * sample * kUnity;
+          ASSERT_NEAR(out[t], expected, 1e-6) << "frame " << frame << " channel " << c << " t " << t;
+        }
+      }
+    }
+  }
+
   ToneBanks banks_;
 };
 
@@ -125,32 +163,12 @@ TEST_F(MixBusPluginTest, EffectsAreMadeOnTheFirstInputAndBypassResetsThemOnce) {
 // Voices that end 100 frames into a frame leave whatever their buffers hold after that unheard,
 // through a plain bus and through a mixer plug-in that takes each input whole; a voice that sounds
 // the whole frame beside them is heard whole.
-TEST_F(MixBusPluginTest, WhatAVoiceHoldsPastItsEndIsNeverHeard) {
-  FakeDefinition& mixer = Definition(200, SnPluginType_Mixer, kMixerId, 1.0f);
-  FakeBusNode& plain = Node(1);
-  FakeBusNode& mixed = Node(2, &plain);
-  mixed.mixer = &mixer;
-  FakeVoice& throughMixer = Voice(&mixed);
-  FakeVoice& throughBus = Voice(&plain);
-  FakeVoice& whole = Voice(&plain);
-  throughMixer.gain = 0.25f;
-  throughBus.gain = 0.5f;
-  whole.gain = 0.125f;
-  for (FakeVoice* voice : {&throughMixer, &throughBus}) voice->heard = 100;
-  Play({&throughMixer, &throughBus, &whole});
-  for (uint32_t frame = 0; frame < 2; ++frame) {
-    Render();
-    for (uint32_t c = 0; c < 2; ++c) {
-      const std::vector<float> out = LastOutput(c);
-      for (uint32_t t = 0; t < N; ++t) {
-        const double sample = FakeVoice::Sample(c, frame * N + t);
-        // The plug-in's bus mixes into the plain one: its voice passes two buses' gains.
-        const double ended = 0.5 * sample * kUnity + 0.25 * sample * kUnity * kUnity;
-        const double expected = (t < 100 ? ended : 0.0) + 0.125 * sample * kUnity;
-        ASSERT_NEAR(out[t], expected, 1e-6) << "frame " << frame << " channel " << c << " t " << t;
-      }
-    }
-  }
+TEST_F(MixBusPluginTest, WhatAVoiceHoldsPastItsEndIsNeverHeard) { ExpectOnlySoundingFramesHeard(0, 100, 0.125f); }
+
+// Voices begun 300 frames into each frame leave their buffers unwritten before that: through a plain
+// bus and through a mixer plug-in alike, nothing of it is heard, and the rest is heard whole.
+TEST_F(MixBusPluginTest, WhatAVoiceLeftUnwrittenBeforeItsStartIsNeverHeard) {
+  ExpectOnlySoundingFramesHeard(300, N, 0.0f);
 }
 
 TEST_F(MixBusPluginTest, AMixerPluginMixesTheInputsThroughItsContext) {

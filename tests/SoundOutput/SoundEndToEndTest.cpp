@@ -653,6 +653,27 @@ TEST_F(SoundEndToEndTest, AMidiNoteSoundsTheBeepFromItsNoteOnToItsNoteOff) {
 
 namespace {
 
+// A sound with the same gain effect in its first two slots makes both insert effects of its voice:
+// every sample is its tone 6 dB down, the effects' 3 dB twice.
+TEST_F(SoundEndToEndTest, EachEffectSlotOfASoundBecomesAnInsertOfItsVoice) {
+  const std::string text =
+      "tone Chirp 48000 1 40 660\r\n"
+      "effect Down3 gain -3\r\n"
+      "sound Chirp Chirp Effects effect Down3 effect Down3\r\n"
+      "action Play_Chirp_Act 0x0403 Chirp bank TimingBank\r\n"
+      "event Play_Chirp Play_Chirp_Act\r\n";
+  LoadOwnBank(text);
+  const std::vector<double> chirp = Media("Chirp");
+  ASSERT_EQ(chirp.size(), 1920u);
+  ASSERT_NE(SoundEngine::PostEvent("Play_Chirp", kObject), 0u);
+  Frames(3);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  const auto planes = Capture();
+  ASSERT_GE(planes[0].size(), 3u * kFrame);
+  const double gain = std::pow(10.0, -6.0 / 20.0);
+  ExpectModel(planes, 0, [&](size_t t) { return At(chirp, t) * gain * kVoiceUnity * kCentreToPair; });
+}
+
 // A sound whose pitch and volume follow a game parameter through curves of its bank: set on the game
 // object before the play, 100 raises the whistle an octave (every other sample of its media) and
 // lowers it 6 dB; the voice ends after half its media's length. A second play after the parameter is

@@ -171,3 +171,43 @@ TEST(SpeakerPan, AnOutputPathPansOnChangeKeepsItsMatrixOtherwiseAndClampsTheCent
   for (size_t i = 0; i < wide.size(); ++i) EXPECT_FLOAT_EQ(wide[i], expected[i]) << i;
   for (float v : wide) EXPECT_GE(v, 0.0f);
 }
+
+// Paths made one after another, as voices start, each get the matrix of their own values and layouts
+// whatever the path before them had: the same values again, other values, another output layout,
+// another input, and a refused layout that is logged each time it comes.
+TEST(SpeakerPan, OutputPathsMadeOneAfterAnotherEachGetTheirOwnMatrix) {
+  const SnChannelConfig mono = StandardConfig(kMono), stereo = StandardConfig(kMaskStereo);
+  const SnChannelConfig surround = StandardConfig(kMask51), lying = StandardConfig(kMaskStereo) + 1;
+  SnPan2DValues left, right;
+  left.panLeftRight = -50.0f;  // x = 0.25
+  left.panning = right.panning = true;
+  right.panLeftRight = 100.0f;
+  struct Step {
+    SnPan2DValues voice;
+    SnChannelConfig input, output;
+  };
+  const Step steps[] = {{left, mono, stereo},  {right, mono, stereo}, {left, mono, stereo},  {left, mono, stereo},
+                        {left, mono, surround},   {left, stereo, stereo}, {left, mono, stereo}, {left, lying, stereo},
+                        {left, lying, stereo}, {right, mono, stereo}};
+  OrvTest::LogCapture log;
+  for (const Step& step : steps) {
+    std::vector<float> matrix(MatrixFloats(step.input, step.output), -1.0f), expected(matrix.size());
+    SnPan2DOutputPath path;
+    path.output = step.output;
+    path.matrix = matrix.data();
+    CSnSpeakerPan::ComputePan2DForOutput(step.voice, 1.0f, step.input, true, path);
+    const float x = (step.voice.panLeftRight + 100.0f) * 0.005f;
+    CSnSpeakerPan::Pan2D(x, 0.5f, 0.0f, true, step.input, step.output, expected.data());
+    for (size_t i = 0; i < matrix.size(); ++i) ASSERT_EQ(matrix[i], expected[i]) << &step - steps << " " << i;
+    if (step.input == mono && step.output == stereo) {
+      EXPECT_NEAR(matrix[0], std::sqrt(1.0f - x), 1e-6f) << &step - steps;
+    }
+    if (step.input == lying) {
+      // Logged by the path and by the check beside it: twice for each path.
+      const std::string text = log.Take();
+      const size_t first = text.find("counts other channels than its speakers");
+      ASSERT_NE(first, std::string::npos) << &step - steps;
+      EXPECT_NE(text.find("counts other channels than its speakers", first + 1), std::string::npos) << &step - steps;
+    }
+  }
+}

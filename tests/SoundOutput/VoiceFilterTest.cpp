@@ -213,6 +213,40 @@ TEST_F(VoiceFilterTest, EachChannelRunsAloneAtAnyWidthAndAWideFilterGivesItsMemo
   filter.Term();
 }
 
+// A voice begun 300 frames into its first frame may leave them unwritten (here: 5.0, never silence).
+// A running filter hears them as the silence they are; a bypassed one, whose memories follow the
+// last two frames, too when the voice sounds for one frame only.
+TEST_F(VoiceFilterTest, TheUnwrittenSilenceOfAVoicesStartIsFilteredAsSilence) {
+  for (uint32_t valid : {1024u, 301u}) {
+    CSnVoiceFilter left, written;
+    ASSERT_EQ(left.Init(2, false), SN_Success);
+    ASSERT_EQ(written.Init(2, false), SN_Success);
+    left.SetLowPass(50.0f);
+    written.SetLowPass(50.0f);
+    Planes unwritten(2, 1024), zeros(2, 1024);
+    for (uint32_t c = 0; c < 2; ++c)
+      for (uint32_t i = 0; i < 1024; ++i) {
+        unwritten.At(c)[i] = i < 300 ? 5.0f : Signal(i + c);
+        zeros.At(c)[i] = i < 300 ? 0.0f : Signal(i + c);
+      }
+    left.Process(unwritten.Base(), 1024, valid, 300);
+    written.Process(zeros.Base(), 1024, valid);
+    for (uint32_t c = 0; c < 2; ++c)
+      for (uint32_t i = 0; i < valid; ++i) ASSERT_EQ(unwritten.At(c)[i], zeros.At(c)[i]) << valid << " " << c << " " << i;
+    left.Term();
+    written.Term();
+  }
+  CSnVoiceFilter bypassed;
+  ASSERT_EQ(bypassed.Init(1, false), SN_Success);
+  Planes one(1, 1024);
+  for (uint32_t i = 0; i < 1024; ++i) one.At(0)[i] = i < 300 ? 5.0f : Signal(i);
+  bypassed.Process(one.Base(), 1024, 301, 300);
+  EXPECT_TRUE(bypassed.LowPassState().bypassed);
+  EXPECT_EQ(bypassed.LowPassMemory()[0].y1, Signal(300));
+  EXPECT_EQ(bypassed.LowPassMemory()[0].x2, 0.0f);
+  bypassed.Term();
+}
+
 TEST_F(VoiceFilterTest, TheFirstValueAppliesAtOnceAndValuesOutOfRangeAreHeld) {
   CSnVoiceFilter filter;
   ASSERT_EQ(filter.Init(1, false), SN_Success);

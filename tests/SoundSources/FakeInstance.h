@@ -43,6 +43,7 @@ class FakeInstance : public SN::ISnSourceInstance {
   bool HasInitialOffset() const override { return hasInitialOffset; }
   int32_t InitialOffset() const override { return initialOffset; }
   float RateFactor() const override { return rateFactor; }
+  int32_t StopOffset() const override { return stopOffset; }
 
   SN::CSnSourceDesc desc;
   std::vector<uint8_t> media, prefetch;
@@ -55,6 +56,7 @@ class FakeInstance : public SN::ISnSourceInstance {
   bool hasInitialOffset = false;
   int32_t initialOffset = 0;
   float rateFactor = 1.0f;
+  int32_t stopOffset = -1;
   SN::SnSeekRequest seek;
   SN::SnMediaFormat format;
   int formatsSet = 0;

@@ -281,6 +281,62 @@ TEST_F(SourceStageTest, AVoiceBegunInsideAFrameHoldsNoInputOver) {
   for (size_t i = 0; i < model.size(); ++i) ASSERT_NEAR(higher.planes[0][300 + i], model[i], 1e-6) << i;
 }
 
+// A play stopped 200 samples into its second frame gives those 200 of the file and ends, whether the
+// voice reads its frames whole or only where they sound: the markers of the rest of the frame still
+// arrive, and the source has moved on as far, in mono, stereo and eight channels alike.
+TEST_F(SourceStageTest, AStopInsideAFrameEndsItAlikeReadWholeOrNot) {
+  for (uint16_t channels : {1, 2, 8}) {
+    Tools::ToneDesc tone = Tone(channels, 5000);
+    if (channels == 8) tone.channelMask = 0x737;  // no LFE: the planes keep the file's order
+    tone.markers = {{1, 1100, ""}, {2, 1500, ""}, {3, 4000, ""}};
+    std::vector<std::pair<uint32_t, uint32_t>> markers[2];
+    int64_t left[2] = {};
+    for (bool soundingOnly : {false, true}) {
+      Voice voice(Tools::WriteToneMedia(tone));
+      ASSERT_TRUE(voice.Start<SN::CSnPcmSource>());
+      voice.stage.SetSoundingPartOnly(soundingOnly);
+      EXPECT_EQ(voice.Frame(1024), SN::SN_DataReady);
+      voice.instance.stopOffset = 200;
+      EXPECT_EQ(voice.Frame(1024), SN::SN_NoMoreData);
+      for (uint32_t c = 0; c < channels; ++c) {
+        const std::vector<double> x = FileChannel(voice.instance.media, channels, c);
+        ASSERT_EQ(voice.planes[c].size(), 1224u);
+        for (size_t i = 0; i < 1224; ++i) ASSERT_EQ(voice.planes[c][i], float(x[i])) << channels << " " << c << " " << i;
+      }
+      markers[soundingOnly] = voice.markers;
+      left[soundingOnly] = voice.source->FramesLeft();
+    }
+    EXPECT_EQ(markers[true], markers[false]) << channels;
+    EXPECT_EQ(markers[true].size(), 2u) << channels;
+    EXPECT_EQ(left[true], left[false]) << channels;
+  }
+}
+
+// A voice begun 300 samples into its frame that reads only where it sounds leaves that silence
+// unwritten; when its source leaves the frame unfinished, the frame comes out whole in the next one,
+// silence first, though another voice wrote the frames' shared block meanwhile.
+TEST_F(SourceStageTest, AnUnfinishedFirstFrameKeepsItsOpeningSilence) {
+  Voice other(Tools::WriteToneMedia(Tone(2, 6000)));
+  Voice late(Tools::WriteToneMedia(Tone(2, 3000)));
+  late.instance.hasInitialOffset = true;
+  late.instance.initialOffset = -(1024 - 300);
+  ASSERT_TRUE(other.Start<SN::CSnPcmSource>());
+  ASSERT_TRUE(late.Start<LateSource>());
+  late.stage.SetSoundingPartOnly(true);
+  other.Frame(1024);
+  ASSERT_EQ(late.Frame(1024), SN::SN_NoDataReady);
+  EXPECT_EQ(late.stage.LeadingSilence(), 300u);
+  other.Frame(1024);
+  for (int frame = 0; frame < 20 && late.results.back() != SN::SN_NoMoreData; ++frame) late.Frame(1024);
+  ASSERT_EQ(late.results.back(), SN::SN_NoMoreData);
+  for (uint32_t c = 0; c < 2; ++c) {
+    const std::vector<double> x = FileChannel(late.instance.media, 2, c);
+    ASSERT_EQ(late.planes[c].size(), 3300u);
+    for (size_t i = 0; i < 300; ++i) ASSERT_EQ(late.planes[c][i], 0.0f) << c << " " << i;
+    for (size_t i = 0; i < x.size(); ++i) ASSERT_EQ(late.planes[c][300 + i], float(x[i])) << c << " " << i;
+  }
+}
+
 // Virtual for a while (mode 2: the source keeps its place), the voice comes back on the sample it
 // would have reached playing.
 TEST_F(SourceStageTest, AVirtualVoiceResumesOnTheRightSample) {
