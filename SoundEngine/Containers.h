@@ -261,8 +261,8 @@ class SnPriorityArray {
     return m_items.InsertAt(index, item) != nullptr;
   }
   bool Remove(T* item) {
-    // Plays mostly end oldest first, found at one end as the tie order says; else in order an entry
-    // stands just before the place it would be inserted at: no walk over the array. One whose
+    // Plays mostly end oldest first, found at one end as the tie order says; else a search by its
+    // order meets the entry (often before its last step): no walk over the array. One whose
     // priority changed without a move is looked for entry by entry.
     const uint32_t count = m_items.Count();
     int32_t index = -1;
@@ -271,8 +271,8 @@ class SnPriorityArray {
     } else if (count && m_items[count - 1] == item) {
       index = int32_t(count - 1);
     } else {
-      const uint32_t place = PlaceOf(item, 0, m_items.Count());
-      index = place > 0 && m_items[place - 1] == item ? int32_t(place - 1) : m_items.IndexOf(item);
+      index = Find(item);
+      if (index < 0) index = m_items.IndexOf(item);
     }
     if (index < 0) return false;
     m_items.RemoveAt(uint32_t(index));
@@ -331,6 +331,22 @@ class SnPriorityArray {
   }
 
  private:
+  // The entry of `item` by its order, stopping where the search meets it; -1 when it is not where
+  // its priority and number place it.
+  int32_t Find(const T* item) const {
+    const float priority = SortPriority(item);
+    const auto sequence = item->SequenceNumber();
+    uint32_t low = 0, high = m_items.Count();
+    while (low < high) {
+      const uint32_t mid = low + (high - low) / 2;
+      if (m_items[mid] == item) return int32_t(mid);
+      if (Before(priority, sequence, m_items[mid]))
+        high = mid;
+      else
+        low = mid + 1;
+    }
+    return -1;
+  }
   // The first place in [low, high) whose entry `item` goes before: after every equal entry.
   // The item's own priority and number are read once, not at every step of the search.
   uint32_t PlaceOf(const T* item, uint32_t low, uint32_t high) const {

@@ -29,7 +29,11 @@ class CSnBusDirectory final : public ISnBusNodeDirectory {
   ISnMixBusNode* FindBusNode(uint32_t busId) override {
     if (!g_pObjectIndex) return nullptr;
     CSnIndexedObject* found = g_pObjectIndex->FindNodeAndAddRef(busId, true);
-    CSnBusNode* bus = MixingBusOf(dynamic_cast<CSnBusNode*>(found));
+    // The bus list holds hierarchy nodes only; a bus category names the one class of buses.
+    auto* node = static_cast<CSnHierarchyNode*>(found);
+    CSnBusNode* bus = MixingBusOf(node && CSnHierarchyNode::IsBusCategory(node->NodeCategory())
+                                      ? static_cast<CSnBusNode*>(node)
+                                      : nullptr);
     if (bus) bus->AddRef();  // the caller's reference
     if (found) found->Release();
     return bus ? &bus->MixNode() : nullptr;

@@ -274,7 +274,6 @@ void CSnHierarchyNode::ActivityDown(uint32_t mask) {
 
 // ---- properties ----
 
-float CSnHierarchyNode::FloatProperty(uint32_t id) const { return m_properties.GetOr(id, FloatPropertyDefault(id)); }
 int32_t CSnHierarchyNode::IntProperty(uint32_t id) const { return m_properties.GetOr(id, IntPropertyDefault(id)); }
 
 ISnEffectDefinition* CSnHierarchyNode::GetMixerPlugin() const {
@@ -341,11 +340,8 @@ uint64_t CSnHierarchyNode::OverrideMask() const {
   return mask;
 }
 
-uint64_t CSnHierarchyNode::ParameterMask() const { return m_targets ? m_targets->ParameterMask() : 0; }
-bool CSnHierarchyNode::HasCurve(uint32_t parameterId) const { return ParameterMask() & ParameterBit(parameterId); }
-
-float CSnHierarchyNode::RTPCValue(uint32_t parameterId, const SnRTPCKey& key) const {
-  if (!HasCurve(parameterId) || !g_pRTPCMgr) return 0.0f;
+float CSnHierarchyNode::CurveValue(uint32_t parameterId, const SnRTPCKey& key) const {
+  if (!g_pRTPCMgr) return 0.0f;
   return g_pRTPCMgr->EvaluateSubscription(const_cast<CSnHierarchyNode*>(this)->RTPCSubscriber(), parameterId, key);
 }
 

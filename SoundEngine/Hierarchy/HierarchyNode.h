@@ -16,6 +16,7 @@
 #include "SoundEngine/Hierarchy/NodeTargets.h"
 #include "SoundEngine/Hierarchy/NodeLimiter.h"
 #include "SoundEngine/Hierarchy/PropertyBlob.h"
+#include "SoundEngine/Hierarchy/PropertyTable.h"
 #include "SoundEngine/ObjectIndex.h"
 
 namespace SN {
@@ -219,7 +220,7 @@ class CSnHierarchyNode : public CSnIndexedObject, public ISnNodeRTPCSubscriber, 
   const SnNodeActivity* Activity() const { return m_activity; }
 
   // ---- properties ----
-  float FloatProperty(uint32_t id) const;
+  float FloatProperty(uint32_t id) const { return m_properties.GetOr(id, FloatPropertyDefault(id)); }
   int32_t IntProperty(uint32_t id) const;
   bool HasProperty(uint32_t id) const { return m_properties.Has(id); }
   // SN_Success (changed or not); SN_Failure when the bundle cannot grow.
@@ -240,10 +241,13 @@ class CSnHierarchyNode : public CSnIndexedObject, public ISnNodeRTPCSubscriber, 
   SNRESULT AddCurve(uint32_t rtpcId, uint32_t rtpcType, uint32_t accumulation, uint32_t parameterId, uint32_t curveId,
                     uint32_t scaling, const SnRTPCGraphPoint* points, uint32_t pointCount);
   void RemoveCurve(uint32_t parameterId);
-  bool HasCurve(uint32_t parameterId) const;
-  uint64_t ParameterMask() const;
+  // Asked many times at every voice's start, of nodes that mostly have no curve: answered in place.
+  bool HasCurve(uint32_t parameterId) const { return ParameterMask() & ParameterBit(parameterId); }
+  uint64_t ParameterMask() const { return m_targets ? m_targets->ParameterMask() : 0; }
   // The curves' value for the key; 0 without a curve.
-  float RTPCValue(uint32_t parameterId, const SnRTPCKey& key) const;
+  float RTPCValue(uint32_t parameterId, const SnRTPCKey& key) const {
+    return HasCurve(parameterId) ? CurveValue(parameterId, key) : 0.0f;
+  }
   void AddTarget(CSnTargetLink* link, uint64_t wanted, uint64_t provided, bool forward);
   void RemoveTarget(CSnTargetLink* link, bool forward);
   void UpdateRTPC(uint32_t parameterId, const SnRTPCKey& key, float value, float delta, const void* filter) override;
@@ -325,6 +329,8 @@ class CSnHierarchyNode : public CSnIndexedObject, public ISnNodeRTPCSubscriber, 
   CSnHierarchyNode** m_secondaryOutput = nullptr;
 
  private:
+  // The value of a curve the node has, from the game-parameter manager.
+  float CurveValue(uint32_t parameterId, const SnRTPCKey& key) const;
   SNRESULT NotifyActionKind(uint32_t kind, CSnRegisteredObj* gameObject, uint32_t playingId, int32_t ms,
                             uint32_t curve);
   void ReregisterLinks();

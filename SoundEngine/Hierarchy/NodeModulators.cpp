@@ -22,6 +22,13 @@ static_assert(kVoiceVolumeParameter < kVoicePitchParameter && kVoicePitchParamet
                   kVoiceLowPassParameter < kVoiceHighPassParameter && kVoiceHighPassParameter < 32,
               "the voice's parameters in ascending order, each one of the first 32");
 
+// The same parameters as bits of a node's curve mask: a node with none of them is passed at once.
+constexpr uint64_t VoiceCurveBits() {
+  uint64_t bits = 0;
+  for (uint32_t id : kVoiceParameterIds) bits |= ParameterBit(id);
+  return bits;
+}
+
 SnParamMask VoiceParameters() {
   SnParamMask mask;
   for (uint32_t id : kVoiceParameterIds) mask.low |= SnParamMask::Of(id).low;
@@ -51,10 +58,11 @@ SnModulatorMapping MappingOf(const CSnCurveGraph& graph, uint32_t parameterId) {
 
 template <typename Visit>
 void ForEachVoiceCurve(CSnHierarchyNode& node, Visit&& visit) {
-  if (!g_pRTPCMgr) return;
+  const uint64_t curves = node.ParameterMask() & VoiceCurveBits();
+  if (!curves || !g_pRTPCMgr) return;
   // Every voice starts here: the four parameters a voice follows are asked, not all 32.
   for (uint32_t parameterId : kVoiceParameterIds) {
-    if (!node.HasCurve(parameterId)) continue;
+    if (!(curves & ParameterBit(parameterId))) continue;
     struct Cookie {
       Visit* visit;
       uint32_t parameterId;
@@ -88,6 +96,8 @@ class NodeCurveMappings final : public ISnModulatorMappingOwner {
 
 void AttachNodeModulators(CSnHierarchyNode& node, const SnModulatorInstantiationParams& params,
                           CSnModulatorInstanceList& list, uint32_t playingId) {
+  // Most nodes a voice passes on its way up have no curve on its parameters.
+  if (!(node.ParameterMask() & VoiceCurveBits()) || !g_pRTPCMgr) return;
   SnArray<uint32_t> modulators;
   ForEachVoiceCurve(node, [&](uint32_t modulatorId, uint32_t, const CSnCurveGraph&) {
     if (modulators.IndexOf(modulatorId) < 0 && !modulators.Add(modulatorId))

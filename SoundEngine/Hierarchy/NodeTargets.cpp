@@ -39,17 +39,17 @@ CSnTargetLink* CSnTargetLink::First() { return LinkListHead(); }
 void CSnTargetLink::Attach(CSnHierarchyNode* node) {
   if (!node || m_target) return;
   m_target = node;
-  node->AddTarget(this, WantedMask(), 0, true);
+  if (!CSnRTPCTargetSet::NoneLive()) node->AddTarget(this, WantedMask(), 0, true);
 }
 
 void CSnTargetLink::Detach() {
   if (m_motionBus) {
-    m_motionBus->RemoveTarget(this, true);
+    if (!CSnRTPCTargetSet::NoneLive()) m_motionBus->RemoveTarget(this, true);
     m_motionBus->Release();
     m_motionBus = nullptr;
   }
   if (!m_target) return;
-  m_target->RemoveTarget(this, true);
+  if (!CSnRTPCTargetSet::NoneLive()) m_target->RemoveTarget(this, true);
   m_target = nullptr;
 }
 
@@ -70,7 +70,7 @@ void CSnTargetLink::AttachMotionBus(CSnHierarchyNode* bus, bool asMotionParamete
   bus->AddRef();
   m_motionBus = bus;
   m_motionParameters = asMotionParameters;
-  bus->AddTarget(this, WantedMask(), 0, true);
+  if (!CSnRTPCTargetSet::NoneLive()) bus->AddTarget(this, WantedMask(), 0, true);
 }
 
 uint32_t CSnTargetLink::ParameterFrom(const CSnHierarchyNode& node, uint32_t parameterId) const {

@@ -2,6 +2,7 @@
 // of targets a node serves with the parameters it has curves for. Audio thread only.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "SoundEngine/Containers.h"
@@ -58,6 +59,14 @@ class CSnTargetLink {
 // A node's targets sorted by key, and the parameters it has curves for.
 class CSnRTPCTargetSet {
  public:
+  CSnRTPCTargetSet() { LiveSets().fetch_add(1, std::memory_order_relaxed); }
+  ~CSnRTPCTargetSet() { LiveSets().fetch_sub(1, std::memory_order_relaxed); }
+  CSnRTPCTargetSet(const CSnRTPCTargetSet&) = delete;
+  CSnRTPCTargetSet& operator=(const CSnRTPCTargetSet&) = delete;
+  // No node has a set: a link's walk up its nodes would find nothing to join or leave. A node that
+  // makes its set has every link register again.
+  static bool NoneLive() { return LiveSets().load(std::memory_order_relaxed) == 0; }
+
   struct Entry {
     SnRTPCKey key;
     uint64_t mask;
@@ -101,6 +110,10 @@ class CSnRTPCTargetSet {
   static bool KeyLess(const SnRTPCKey& a, const SnRTPCKey& b);
 
  private:
+  static std::atomic<uint32_t>& LiveSets() {
+    static std::atomic<uint32_t> live{0};
+    return live;
+  }
   int32_t IndexOf(const CSnTargetLink* link) const;
   uint32_t LowerBound(const SnRTPCKey& key) const;
   void RecomputeCommonMask();

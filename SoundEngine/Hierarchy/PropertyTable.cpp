@@ -29,22 +29,6 @@ uint32_t ParameterOfProperty(uint32_t propertyId) {
   }
 }
 
-float FloatPropertyDefault(uint32_t propertyId) {
-  switch (propertyId) {
-    case 6: return 50.0f;
-    case 7: return -10.0f;
-    case 10: return 1.0f;
-    case 16: return 100.0f;
-    case 26: return 96.0f;
-    case 27: return 16.0f;
-    case 28: return 1.0f;
-    case 31: return 200.0f;
-    case 32: return 12.0f;
-    case 54: return 1.0f;
-    default: return 0.0f;
-  }
-}
-
 int32_t IntPropertyDefault(uint32_t propertyId) {
   switch (propertyId) {
     case 40: case 41: case 43: return 1;

@@ -45,8 +45,24 @@ enum SnPropertyId : uint8_t {
 constexpr uint32_t kNoParameter = 64;
 uint32_t ParameterOfProperty(uint32_t propertyId);
 
-// Table defaults: as float for the float properties, as integer for the integer ones.
-float FloatPropertyDefault(uint32_t propertyId);
+// Table defaults: as float for the float properties, as integer for the integer ones. The float
+// table is read at every voice's start: in place, where a constant id folds it away.
+constexpr float FloatPropertyDefault(uint32_t propertyId) {
+  switch (propertyId) {
+    case 6: return 50.0f;
+    case 7: return -10.0f;
+    case 10: return 1.0f;
+    case 16: return 100.0f;
+    case 26: return 96.0f;
+    case 27: return 16.0f;
+    case 28: return 1.0f;
+    case 31: return 200.0f;
+    case 32: return 12.0f;
+    case 54: return 1.0f;
+    default: return 0.0f;
+  }
+}
+
 int32_t IntPropertyDefault(uint32_t propertyId);
 // True for the properties stored as integers (40-53 and 57).
 bool IsIntProperty(uint32_t propertyId);

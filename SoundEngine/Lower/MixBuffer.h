@@ -28,7 +28,13 @@ constexpr uint32_t kConfigTypeStandard = 1;
 constexpr uint32_t ChannelCount(SnChannelConfig config) { return config & 0xFF; }
 constexpr uint32_t ConfigType(SnChannelConfig config) { return (config >> 8) & 0xF; }
 constexpr uint32_t ChannelMask(SnChannelConfig config) { return config >> 12; }
-constexpr uint32_t MaskChannelCount(uint32_t mask) { return uint32_t(__builtin_popcount(mask)); }
+// Counted in place: the build targets processors without a bit-count instruction, where the
+// builtin becomes a library call on every voice's panning.
+constexpr uint32_t MaskChannelCount(uint32_t mask) {
+  mask = mask - ((mask >> 1) & 0x55555555u);
+  mask = (mask & 0x33333333u) + ((mask >> 2) & 0x33333333u);
+  return (((mask + (mask >> 4)) & 0x0F0F0F0Fu) * 0x01010101u) >> 24;
+}
 constexpr SnChannelConfig StandardConfig(uint32_t mask) {
   return MaskChannelCount(mask) | (kConfigTypeStandard << 8) | (mask << 12);
 }

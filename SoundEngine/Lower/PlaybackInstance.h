@@ -419,6 +419,8 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
   CSnRegisteredObj* m_pGameObject = nullptr;
   float m_priority = 50.0f;
   uint32_t m_sequenceNumber = 0;
+  // Commands in the manager's queue that name it: a retired instance's are looked for only if any.
+  uint32_t m_queuedCommands = 0;
   bool m_stopping = false;
   uint8_t m_stopReason = 0;  // 3 bits
   bool m_limitedThisFrame = false;

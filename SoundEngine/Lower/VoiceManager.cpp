@@ -189,11 +189,21 @@ void ApplyLimiters() {
 
 SNRESULT QueueInstanceCommand(CSnPlaybackInstance* instance, uint32_t kind, uint32_t parameter, float time) {
   SN_ASSERT_AUDIO_LOCK_HELD();
+  if (!instance) {
+    SOUND_LOG(Error, "QueueInstanceCommand: a command of kind %u for no instance", kind);
+    return SN_InvalidParameter;
+  }
   SnPooledList<SnInstanceCommand>& commands = Manager().commands;
   const SnInstanceCommand command{instance, kind, parameter, time};
-  if (commands.Append(command)) return SN_Success;
+  if (commands.Append(command)) {
+    ++instance->m_queuedCommands;
+    return SN_Success;
+  }
   RunQueuedInstanceCommands();
-  if (commands.Append(command)) return SN_Success;
+  if (commands.Append(command)) {
+    ++instance->m_queuedCommands;
+    return SN_Success;
+  }
   SOUND_LOG(Error, "QueueInstanceCommand: no memory for a command of kind %u", kind);
   return SN_InsufficientMemory;
 }
@@ -205,17 +215,20 @@ void RunQueuedInstanceCommands() {
   while (auto* item = commands.Head()) {
     const SnInstanceCommand command = item->payload;
     commands.Remove(nullptr, item);
+    --command.instance->m_queuedCommands;
     command.instance->OnInstanceCommand(command.kind, command.parameter, command.time);
     if (command.kind != SnInstanceCommand_ContextDetached) continue;
     UnlinkActive(command.instance);
     // Nothing may reach the instance once it is gone, not even a command queued after this one.
     SnPooledList<SnInstanceCommand>::Item* previous = nullptr;
-    for (auto* later = commands.Head(); later;) {
+    for (auto* later = commands.Head(); later && command.instance->m_queuedCommands;) {
       auto* next = later->next;
-      if (later->payload.instance == command.instance)
+      if (later->payload.instance == command.instance) {
         commands.Remove(previous, later);
-      else
+        --command.instance->m_queuedCommands;
+      } else {
         previous = later;
+      }
       later = next;
     }
     Retire(command.instance);

@@ -112,6 +112,32 @@ TEST_F(SoundNodeSubscriptionTest, LinksLeavingInAnyOrderLeaveTheOthersToRegister
   EXPECT_EQ(listed().size(), before);
 }
 
+TEST_F(SoundNodeSubscriptionTest, LinksMadeWhileNoNodeHasCurvesJoinTheFirstCurveOnTheirRoad) {
+  Tools::BankNodeParams root;
+  Tools::BankNodeParams leaf;
+  leaf.parentId = 60;
+  ASSERT_EQ(LoadBank({{kParentType, 60, root}, {kLeafType, 70, leaf}}), SN::SN_Success);
+  ASSERT_EQ(Node(60)->Targets(), nullptr);
+  ASSERT_EQ(Node(70)->Targets(), nullptr);
+  RecordingLink link(SN::SnRTPCKey{}, SN::ParameterBit(0));
+  RecordingLink gone(SN::SnRTPCKey{}, SN::ParameterBit(0));
+  link.Attach(Node(70));
+  gone.Attach(Node(70));
+  gone.Detach();
+  // The parent's first curve: the link still attached hears it, the one that left does not.
+  const SN::SnRTPCGraphPoint points[] = {{0.0f, 0.0f, SN::SnCurve_Linear}, {100.0f, -10.0f, SN::SnCurve_Linear}};
+  ASSERT_EQ(Node(60)->AddCurve(7, 0, 0, 0, 2, 0, points, 2), SN::SN_Success);
+  ASSERT_EQ(Node(60)->Targets()->Count(), 1u);
+  SN::g_pRTPCMgr->SetRTPCImmediate(7, 50.0f, SN::SnRTPCKey{});
+  ASSERT_EQ(link.told.size(), 1u);
+  EXPECT_FLOAT_EQ(link.told[0].value, -5.0f);
+  EXPECT_TRUE(gone.told.empty());
+  link.Detach();
+  EXPECT_EQ(Node(60)->Targets()->Count(), 0u);
+  SN::g_pRTPCMgr->SetRTPCImmediate(7, 10.0f, SN::SnRTPCKey{});
+  EXPECT_EQ(link.told.size(), 1u);
+}
+
 TEST_F(SoundNodeSubscriptionTest, TheLastTargetLeavingMovesTheSubscriptionsToTheInactiveList) {
   Tools::BankNodeParams leaf;
   leaf.curves = {LinearCurve(7, 0, 0.0f, -10.0f)};

@@ -45,6 +45,18 @@ void ExpectRows(const Rows& actual, const Rows& expected) {
   }
 }
 
+TEST(SpeakerPan, ChannelMasksCountEverySpeakerBit) {
+  // Every mask of the 18 speaker bits and a few wider words, against a count bit by bit.
+  auto count = [](uint32_t mask) {
+    uint32_t n = 0;
+    for (; mask; mask >>= 1) n += mask & 1u;
+    return n;
+  };
+  for (uint32_t mask = 0; mask < (1u << 18); ++mask) ASSERT_EQ(MaskChannelCount(mask), count(mask)) << mask;
+  for (uint32_t mask : {0x80000000u, 0xFFFFFFFFu, 0xAAAAAAAAu, 0x12345678u}) EXPECT_EQ(MaskChannelCount(mask), count(mask));
+  EXPECT_EQ(ChannelCount(StandardConfig(kMask71)), 8u);
+}
+
 TEST(SpeakerPan, MonoOntoStereoPansByPowerOrSpreadsEvenlyWithoutPanning) {
   const SnChannelConfig mono = StandardConfig(kMono), stereo = StandardConfig(kMaskStereo);
   ExpectRows(Pan(0.25f, 1.0f, 0.0f, true, mono, stereo), {{std::sqrt(0.75f), 0.5f}});

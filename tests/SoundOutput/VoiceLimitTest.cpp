@@ -4,9 +4,13 @@
 // the active-limiter lists, and the instances Term retires.
 #include "OutputTestSupport.h"
 
+#include <iterator>
+#include <utility>
+
 #include "SoundEngine/Lower/PlaybackInstance.h"
 #include "SoundEngine/Lower/PlaybackLimiter.h"
 #include "SoundEngine/Lower/VoiceManager.h"
+#include "tests/Support/LogCapture.h"
 
 namespace {
 
@@ -105,6 +109,28 @@ TEST_F(VoiceLimitTest, AnInstanceWhoseContextWentIsRetiredAndHearsNothingAfter) 
   EXPECT_EQ(TakeHeard(), (std::vector<std::string>{"a stop 0", "a term 0", "a destroyed", "b stop 0", "b term 0",
                                                     "b destroyed", "d stop 0", "d term 0", "d destroyed"}));
   EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+}
+
+TEST_F(VoiceLimitTest, EveryRetiredInstanceLosesItsLaterCommandsAndTheOthersKeepTheirs) {
+  TestInstance* a = Launch("a", 50, 1);
+  TestInstance* b = Launch("b", 50, 2);
+  TestInstance* c = Launch("c", 50, 3);
+  constexpr uint32_t kFade = SnInstanceCommand_FadeBegun, kGone = SnInstanceCommand_ContextDetached;
+  const std::pair<TestInstance*, uint32_t> queued[] = {{a, kFade}, {b, kGone}, {a, kGone}, {b, kFade},
+                                                       {c, kFade}, {a, kFade}, {c, kFade}};
+  for (uint32_t i = 0; i < std::size(queued); ++i) Queue(queued[i].first, queued[i].second, i + 1, 0.0f);
+  Render();
+  EXPECT_EQ(TakeHeard(), (std::vector<std::string>{"a kind 3 1 0", "b kind 4 2 0", "b term 0", "b destroyed",
+                                                    "a kind 4 3 0", "a term 0", "a destroyed", "c kind 3 5 0",
+                                                    "c kind 3 7 0"}));
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 1u);
+  {
+    OrvTest::LogCapture log;
+    Platform::ReentrantGuard guard(GlobalAudioLock());
+    EXPECT_EQ(VoiceManager::QueueInstanceCommand(nullptr, SnInstanceCommand_FadeBegun, 0, 0.0f), SN_InvalidParameter);
+    EXPECT_NE(log.Take().find("for no instance"), std::string::npos);
+  }
+  EXPECT_EQ(VoiceManager::QueuedInstanceCommandCount(), 0u);
 }
 
 // Instances leave the list from its middle, head and tail in one pass; the rest keep their order
