@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "SoundEngine/GameSyncs/RTPCMgr.h"
+#include "SoundEngine/Hierarchy/NodeTargets.h"
 #include "SoundEngine/Hierarchy/PropertyNode.h"
 #include "SoundEngine/Log.h"
 #include "SoundEngine/Lower/PlaybackInstance.h"
@@ -88,6 +89,10 @@ class NodeCurveMappings final : public ISnModulatorMappingOwner {
 
 void AttachNodeModulators(CSnHierarchyNode& node, const SnModulatorInstantiationParams& params,
                           CSnModulatorInstanceList& list, uint32_t playingId) {
+  // Most nodes have no curve on a voice parameter, and so no modulator to list.
+  uint64_t voiceCurves = 0;
+  for (uint32_t parameterId : kVoiceParameterIds) voiceCurves |= ParameterBit(parameterId);
+  if (!(node.ParameterMask() & voiceCurves)) return;
   SnArray<uint32_t> modulators;
   ForEachVoiceCurve(node, [&](uint32_t modulatorId, uint32_t, const CSnCurveGraph&) {
     if (modulators.IndexOf(modulatorId) < 0 && !modulators.Add(modulatorId))
