@@ -89,6 +89,11 @@ class CSnMusicPlayRoot final : public CSnMusicTopContext, public ISnGameSyncSubs
     uint32_t dontRepeat;
     uint32_t preRoll;
     uint32_t playingLength;
+    // Worked out once from the times above: the end of the don't-repeat time, the first sample the
+    // stinger's context plays (its pre-roll before the sync point) and where its play ends.
+    int64_t repeatsUntil;
+    int64_t playsFrom;
+    int64_t stopsAt;
     bool mayRetry;
     bool blocksRepeats;  // false once another record stands in for it
   };
