@@ -155,8 +155,20 @@ CSnMatrixAwareContext* CSnMusicPlayRoot::CreateStingerContext(const SnMusicSting
   return chain;
 }
 
+bool CSnMusicPlayRoot::Repeats(uint32_t triggerId, const Stinger* retrying) const {
+  // Sync times are kept on the play's clock (the iterator adds the top context's offset), so the
+  // play's current time is the one to compare.
+  for (const Stinger* record = m_stingers; record; record = record->next)
+    if (record != retrying && record->blocksRepeats && record->triggerId == triggerId && record->repeatsUntil > m_time)
+      return true;
+  return false;
+}
+
 bool CSnMusicPlayRoot::ScheduleStinger(uint32_t triggerId, bool tryNextSegment, const Stinger* retrying,
                                        const CSnMatrixAwareContext* ended) {
+  // A repeat schedules nothing wherever the walk below would lead; with no chain that grows, the
+  // walk changes nothing on its way either and is left out.
+  if (!CSnMusicChainContext::GrowingChainCount() && Repeats(triggerId, retrying)) return false;
   CSnMusicChainIterator iterator;
   iterator.Init(m_top, false);
   if (!iterator.Item()) return false;
@@ -178,14 +190,7 @@ bool CSnMusicPlayRoot::ScheduleStinger(uint32_t triggerId, bool tryNextSegment, 
     if (!node || !IsMusicNode(node)) break;
     const SnMusicStinger* stinger = static_cast<CSnMusicHierarchyNode*>(node)->FindStinger(triggerId);
     if (!stinger) break;
-    bool repeated = false;
-    // Sync times are kept on the play's clock (the iterator adds the top context's offset), so the
-    // play's current time is the one to compare.
-    for (const Stinger* record = m_stingers; record; record = record->next)
-      if (record != retrying && record->blocksRepeats && record->triggerId == triggerId &&
-          record->repeatsUntil > m_time)
-        repeated = true;
-    if (repeated) break;
+    if (Repeats(triggerId, retrying)) break;
     int64_t preRoll = 0;
     CSnMatrixAwareContext* context = CreateStingerContext(*stinger, preRoll);
     if (!context && stinger->segmentId) break;

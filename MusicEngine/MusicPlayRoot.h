@@ -119,6 +119,8 @@ class CSnMusicPlayRoot final : public CSnMusicTopContext, public ISnGameSyncSubs
                        const CSnMatrixAwareContext* ended);
   // Whether the iterator stands in the chains of `context`.
   static bool Holds(const CSnMusicChainIterator& iterator, const CSnMatrixAwareContext* context);
+  // A stinger of the trigger played within its don't-repeat time (the record `retrying` left aside).
+  bool Repeats(uint32_t triggerId, const Stinger* retrying) const;
   CSnMatrixAwareContext* CreateStingerContext(const SnMusicStinger& stinger, int64_t& preRoll);
   SNRESULT ScheduleStingerRecord(CSnMusicChainIterator& iterator, CSnMatrixAwareContext* context,
                                  const SnMusicStinger& stinger, int64_t syncTime, int64_t preRoll, bool mayRetry);
