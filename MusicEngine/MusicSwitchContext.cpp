@@ -400,7 +400,11 @@ void CSnMusicSwitchContext::ProcessFrame(int64_t time, int64_t length, SnMusicCu
   const int64_t end = MusicTimeAdd(local, length);
   SnMusicCutWindow window{MusicTimeSub(out.time, TimeOffset()), out.cut};
   for (Item* item = m_head; item; item = item->next) {
-    if (item != m_current && item->origin >= local && item->origin < end) BecomeCurrent(item);
+    if (item != m_current) {
+      // Waiting to play after this frame with nothing else to do: its child does not play yet.
+      if (item->flags == Item::kPlayPending && item->playAt >= end && item->origin >= end) continue;
+      if (item->origin >= local && item->origin < end) BecomeCurrent(item);
+    }
     CSnMatrixAwareContext* child = item->child;
     if ((item->flags & Item::kPlayPending) && item->playAt < end) {
       item->flags &= uint8_t(~Item::kPlayPending);
