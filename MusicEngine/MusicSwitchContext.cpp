@@ -333,7 +333,8 @@ void CSnMusicSwitchContext::SwitchTo(uint32_t childId) {
   Item* leaving = m_current;
   int64_t stopAt = syncAt;
   if (rule.source.fadeTimeMs >= 1 && leaving->child)
-    stopAt = MusicTimeSubInline(syncAt, MusicTimeSubInline(MusicRateMs(rate, rule.source.fadeTimeMs), rule.source.fadeOffset));
+    stopAt = MusicTimeSubInline(syncAt,
+                                MusicTimeSubInline(MusicRateMs(rate, rule.source.fadeTimeMs), rule.source.fadeOffset));
   leaving->stopAt = stopAt;
   leaving->fadeOut = SnMusicFade{rule.source.fadeTimeMs, rule.source.fadeCurve, 0};
   leaving->flags |= Item::kStopPending;
@@ -352,7 +353,8 @@ void CSnMusicSwitchContext::SwitchTo(uint32_t childId) {
       Place(bridge, syncAt, bridgePreRoll, enter);
       destinationAt = MusicTimeAddInline(syncAt, segment->GetActiveDuration());
       const bool postExit = (through.flags & SnMusicTransitionSegment::kPlayPostExit) && through.fadeOut.timeMs < 1;
-      bridge->stopAt = MusicTimeSubInline(destinationAt, MusicTimeSubInline(MusicRateMs(rate, through.fadeOut.timeMs), through.fadeOut.offset));
+      bridge->stopAt = MusicTimeSubInline(
+          destinationAt, MusicTimeSubInline(MusicRateMs(rate, through.fadeOut.timeMs), through.fadeOut.offset));
       if (postExit) bridge->stopAt = MusicTimeAddInline(destinationAt, segment->GetPostExitDuration());
       bridge->fadeOut = SnMusicFade{through.fadeOut.timeMs, through.fadeOut.curve, 0};
       bridge->flags |= Item::kStopPending;
