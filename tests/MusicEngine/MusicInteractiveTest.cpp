@@ -757,17 +757,23 @@ TEST_F(MusicInteractiveTest, AStingerCutByANestedSwitchMovesToItsNextChild) {
   });
 }
 
+// The mood switch at `syncType` with a stinger "Hit" at `stingerSync`, not again within a second,
+// whose segment has 500 ms before its entry.
+MusicDescription MoodSwitchWithPreEntryStinger(uint32_t syncType, uint32_t stingerSync) {
+  MusicDescription music = MoodSwitch(syncType);
+  SegmentSpec sting{"Sting", 0.125};
+  sting.preEntryMs = 500.0;
+  music.segments.push_back(sting);
+  music.switches[0].stingers = {{Id("Hit"), Id("Sting"), stingerSync, 0, 1000, 0}};
+  return music;
+}
+
 // The stinger's segment has 500 ms before its entry: for A's cue (156,000) it sounds from 132,000.
 // Tense at 133,120 switches at the next beat (144,000), in the frame from 143,360: the stinger, cut
 // while sounding, fades out over as long as it has sounded (11,360 samples, 237 ms) and B plays on.
 TEST_F(MusicInteractiveTest, AStingerSoundingWhenASwitchCutsItsSegmentFadesOverTheTimeItPlayed) {
   ASSERT_EQ(SoundEngine::SetState("MusicMood", "Calm"), SN_Success);
-  MusicDescription music = MoodSwitch(SnMusicSync_NextBeat);
-  SegmentSpec sting{"Sting", 0.125};
-  sting.preEntryMs = 500.0;
-  music.segments.push_back(sting);
-  music.switches[0].stingers = {{Id("Hit"), Id("Sting"), SnMusicSync_NextUserCue, 0, 1000, 0}};
-  LoadMusic(music);
+  LoadMusic(MoodSwitchWithPreEntryStinger(SnMusicSync_NextBeat, SnMusicSync_NextUserCue));
   PlayList();
   Frames(70);
   ASSERT_EQ(SoundEngine::PostTrigger("Hit", kObject), SN_Success);
@@ -802,12 +808,7 @@ TEST_F(MusicInteractiveTest, AStingerSoundingWhenASwitchCutsItsSegmentFadesOverT
 // from 168,000 (its entry at 192,000), over the end of the first.
 TEST_F(MusicInteractiveTest, AStingerWithAPreEntrySoundsFromItAndRepeatsOnlyAfterItsTime) {
   ASSERT_EQ(SoundEngine::SetState("MusicMood", "Calm"), SN_Success);
-  MusicDescription music = MoodSwitch(SnMusicSync_NextBar);
-  SegmentSpec sting{"Sting", 0.125};
-  sting.preEntryMs = 500.0;
-  music.segments.push_back(sting);
-  music.switches[0].stingers = {{Id("Hit"), Id("Sting"), SnMusicSync_NextBeat, 0, 1000, 0}};
-  LoadMusic(music);
+  LoadMusic(MoodSwitchWithPreEntryStinger(SnMusicSync_NextBar, SnMusicSync_NextBeat));
   PlayList();
   uint32_t done = 0;
   for (const uint32_t at : {70u, 100u, 150u}) {
