@@ -72,12 +72,19 @@ void CSnMusicContext::OnFrameEnd() {
 
 void CSnMusicContext::OnStopped(uint32_t offset) {
   AddRef();
-  // Each child is held while it is told, from a copy of the list: a child may leave it.
-  SnInlineArray<CSnChildContext*, 8> children;
-  for (CSnChildContext* child = m_firstChild; child; child = child->m_nextSibling)
-    if (children.Add(child)) child->AddRef();
-  for (CSnChildContext* child : children) child->OnStopped(offset);
-  for (CSnChildContext* child : children) child->Release();
+  // Each child is held while it is told, from a copy of the list: a child may leave it. An only child
+  // needs no copy.
+  if (CSnChildContext* only = m_firstChild; only && !only->m_nextSibling) {
+    only->AddRef();
+    only->OnStopped(offset);
+    only->Release();
+  } else if (m_firstChild) {
+    SnInlineArray<CSnChildContext*, 8> children;
+    for (CSnChildContext* child = m_firstChild; child; child = child->m_nextSibling)
+      if (children.Add(child)) child->AddRef();
+    for (CSnChildContext* child : children) child->OnStopped(offset);
+    for (CSnChildContext* child : children) child->Release();
+  }
   if (offset < m_stopOffset) m_stopOffset = offset;
   if (m_stopOffset == 0) {
     OnStopComplete();

@@ -155,8 +155,20 @@ CSnMatrixAwareContext* CSnMusicPlayRoot::CreateStingerContext(const SnMusicSting
   return chain;
 }
 
+bool CSnMusicPlayRoot::Repeats(uint32_t triggerId, const Stinger* retrying) const {
+  // Sync times are kept on the play's clock (the iterator adds the top context's offset), so the
+  // play's current time is the one to compare.
+  for (const Stinger* record = m_stingers; record; record = record->next)
+    if (record != retrying && record->blocksRepeats && record->triggerId == triggerId && record->repeatsUntil > m_time)
+      return true;
+  return false;
+}
+
 bool CSnMusicPlayRoot::ScheduleStinger(uint32_t triggerId, bool tryNextSegment, const Stinger* retrying,
                                        const CSnMatrixAwareContext* ended) {
+  // A repeat schedules nothing wherever the walk below would lead; with no chain that grows, the
+  // walk changes nothing on its way either and is left out.
+  if (!CSnMusicChainContext::GrowingChainCount() && Repeats(triggerId, retrying)) return false;
   CSnMusicChainIterator iterator;
   iterator.Init(m_top, false);
   if (!iterator.Item()) return false;
@@ -178,14 +190,7 @@ bool CSnMusicPlayRoot::ScheduleStinger(uint32_t triggerId, bool tryNextSegment, 
     if (!node || !IsMusicNode(node)) break;
     const SnMusicStinger* stinger = static_cast<CSnMusicHierarchyNode*>(node)->FindStinger(triggerId);
     if (!stinger) break;
-    bool repeated = false;
-    // Sync times are kept on the play's clock (the iterator adds the top context's offset), so the
-    // play's current time is the one to compare.
-    for (const Stinger* record = m_stingers; record; record = record->next)
-      if (record != retrying && record->blocksRepeats && record->triggerId == triggerId &&
-          MusicTimeAdd(record->syncTime, record->dontRepeat) > m_time)
-        repeated = true;
-    if (repeated) break;
+    if (Repeats(triggerId, retrying)) break;
     int64_t preRoll = 0;
     CSnMatrixAwareContext* context = CreateStingerContext(*stinger, preRoll);
     if (!context && stinger->segmentId) break;
@@ -230,6 +235,8 @@ SNRESULT CSnMusicPlayRoot::ScheduleStingerRecord(CSnMusicChainIterator& iterator
   record->preRoll = preRoll > UINT32_MAX ? UINT32_MAX : preRoll < 0 ? 0 : uint32_t(preRoll);
   record->mayRetry = mayRetry && stinger.lookAheadSegments > 0;
   record->blocksRepeats = true;
+  record->repeatsUntil = MusicTimeAdd(syncTime, record->dontRepeat);
+  record->playsFrom = MusicTimeSub(syncTime, record->preRoll);
   if (context) {
     // The record keeps the creator's reference; its time 0 is the sync point.
     context->SetTimeOffset(MusicTimeSub(syncTime, m_top->TimeOffset()));
@@ -241,6 +248,7 @@ SNRESULT CSnMusicPlayRoot::ScheduleStingerRecord(CSnMusicChainIterator& iterator
       record->playingLength = uint32_t(segment->GetActiveDuration()) + uint32_t(segment->GetPostExitDuration());
     }
   }
+  record->stopsAt = MusicTimeAdd(syncTime, record->playingLength);
   record->next = m_stingers;
   m_stingers = record;
   *action = SnMusicScheduledAction{iterator.ItemLocalTime(MusicTimeSub(syncTime, iterator.GetAccumulatedOffset())),
@@ -255,7 +263,7 @@ void CSnMusicPlayRoot::ProcessStingers(int64_t time, int64_t length) {
     Stinger* record = *link;
     CSnMatrixAwareContext* context = record->context;
     if (!context) {
-      if (MusicTimeAdd(record->syncTime, record->dontRepeat) < time) {
+      if (record->repeatsUntil < time) {
         *link = record->next;
         PoolDelete(g_DefaultPoolId, record);
       } else {
@@ -264,10 +272,9 @@ void CSnMusicPlayRoot::ProcessStingers(int64_t time, int64_t length) {
       continue;
     }
     link = &record->next;
-    const int64_t begin = MusicTimeSub(record->syncTime, record->preRoll);
-    if (begin >= end) continue;
-    if (begin >= time) context->Play(SnMusicFade{0, 0, 0});
-    const int64_t stopAt = MusicTimeAdd(record->syncTime, record->playingLength);
+    if (record->playsFrom >= end) continue;
+    if (record->playsFrom >= time) context->Play(SnMusicFade{0, 0, 0});
+    const int64_t stopAt = record->stopsAt;
     if (record->playingLength && stopAt >= time && stopAt < end) context->Stop(0, 4, uint32_t(stopAt - time));
     if ((context->State() == CSnMusicContext::Playing || context->State() == CSnMusicContext::Stopping) &&
         !context->IsPaused()) {

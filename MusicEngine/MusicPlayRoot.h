@@ -89,6 +89,11 @@ class CSnMusicPlayRoot final : public CSnMusicTopContext, public ISnGameSyncSubs
     uint32_t dontRepeat;
     uint32_t preRoll;
     uint32_t playingLength;
+    // Worked out once from the times above: the end of the don't-repeat time, the first sample the
+    // stinger's context plays (its pre-roll before the sync point) and where its play ends.
+    int64_t repeatsUntil;
+    int64_t playsFrom;
+    int64_t stopsAt;
     bool mayRetry;
     bool blocksRepeats;  // false once another record stands in for it
   };
@@ -114,6 +119,8 @@ class CSnMusicPlayRoot final : public CSnMusicTopContext, public ISnGameSyncSubs
                        const CSnMatrixAwareContext* ended);
   // Whether the iterator stands in the chains of `context`.
   static bool Holds(const CSnMusicChainIterator& iterator, const CSnMatrixAwareContext* context);
+  // A stinger of the trigger played within its don't-repeat time (the record `retrying` left aside).
+  bool Repeats(uint32_t triggerId, const Stinger* retrying) const;
   CSnMatrixAwareContext* CreateStingerContext(const SnMusicStinger& stinger, int64_t& preRoll);
   SNRESULT ScheduleStingerRecord(CSnMusicChainIterator& iterator, CSnMatrixAwareContext* context,
                                  const SnMusicStinger& stinger, int64_t syncTime, int64_t preRoll, bool mayRetry);

@@ -23,6 +23,11 @@ class CSnMusicSegmentChain final : public CSnMusicChainContext {
   ~CSnMusicSegmentChain() override;
 
   CSnHierarchyNode* GetNode() const override;
+  // Before it plays (made for a switch or a stinger that waits for its sync point) nothing below it
+  // plays either: a chain plays its segments from its own frames only. Its frame's end has nothing to do.
+  void OnFrameEnd() override {
+    if (State() != Idle) CSnMusicChainContext::OnFrameEnd();
+  }
   bool HasNoSyncPoints() const override { return false; }
   // Makes the chain ready from the entry position the rule gives (or from the seek value without a
   // rule); the pre-roll it needs before that position. 1 ready, 0 refused.

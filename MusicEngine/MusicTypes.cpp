@@ -23,19 +23,9 @@ bool MusicOffsetToSamples(int32_t ms, uint32_t rate, int32_t& samples) {
   return true;
 }
 
-int64_t MusicTimeAdd(int64_t a, int64_t b) {
-  if (a == kMusicNoTime || b == kMusicNoTime) return kMusicNoTime;
-  int64_t sum = 0;
-  if (__builtin_add_overflow(a, b, &sum)) return b > 0 ? INT64_MAX : INT64_MIN;
-  return sum;
-}
+int64_t MusicTimeAdd(int64_t a, int64_t b) { return MusicTimeAddInline(a, b); }
 
-int64_t MusicTimeSub(int64_t a, int64_t b) {
-  if (a == kMusicNoTime) return kMusicNoTime;
-  int64_t difference = 0;
-  if (__builtin_sub_overflow(a, b, &difference)) return b < 0 ? INT64_MAX : INT64_MIN;
-  return difference;
-}
+int64_t MusicTimeSub(int64_t a, int64_t b) { return MusicTimeSubInline(a, b); }
 
 int32_t MusicTimeToS32(int64_t t) { return t > INT32_MAX ? INT32_MAX : t < INT32_MIN ? INT32_MIN : int32_t(t); }
 

@@ -757,17 +757,23 @@ TEST_F(MusicInteractiveTest, AStingerCutByANestedSwitchMovesToItsNextChild) {
   });
 }
 
+// The mood switch at `syncType` with a stinger "Hit" at `stingerSync`, not again within a second,
+// whose segment has 500 ms before its entry.
+MusicDescription MoodSwitchWithPreEntryStinger(uint32_t syncType, uint32_t stingerSync) {
+  MusicDescription music = MoodSwitch(syncType);
+  SegmentSpec sting{"Sting", 0.125};
+  sting.preEntryMs = 500.0;
+  music.segments.push_back(sting);
+  music.switches[0].stingers = {{Id("Hit"), Id("Sting"), stingerSync, 0, 1000, 0}};
+  return music;
+}
+
 // The stinger's segment has 500 ms before its entry: for A's cue (156,000) it sounds from 132,000.
 // Tense at 133,120 switches at the next beat (144,000), in the frame from 143,360: the stinger, cut
 // while sounding, fades out over as long as it has sounded (11,360 samples, 237 ms) and B plays on.
 TEST_F(MusicInteractiveTest, AStingerSoundingWhenASwitchCutsItsSegmentFadesOverTheTimeItPlayed) {
   ASSERT_EQ(SoundEngine::SetState("MusicMood", "Calm"), SN_Success);
-  MusicDescription music = MoodSwitch(SnMusicSync_NextBeat);
-  SegmentSpec sting{"Sting", 0.125};
-  sting.preEntryMs = 500.0;
-  music.segments.push_back(sting);
-  music.switches[0].stingers = {{Id("Hit"), Id("Sting"), SnMusicSync_NextUserCue, 0, 1000, 0}};
-  LoadMusic(music);
+  LoadMusic(MoodSwitchWithPreEntryStinger(SnMusicSync_NextBeat, SnMusicSync_NextUserCue));
   PlayList();
   Frames(70);
   ASSERT_EQ(SoundEngine::PostTrigger("Hit", kObject), SN_Success);
@@ -794,6 +800,30 @@ TEST_F(MusicInteractiveTest, AStingerSoundingWhenASwitchCutsItsSegmentFadesOverT
   EXPECT_GT(plane[c0 + kCutFrame + kFade / 2] - 0.5 * unit, 0.02 * unit) << "still fading halfway";
   for (int64_t t = faded; t < 3 * kBar - 2 * kFrame; ++t)
     ASSERT_NEAR(plane[c0 + size_t(t)], 0.5 * unit, 1.0) << "music time " << t;
+}
+
+// A stinger with 500 ms before its entry, at the next beat, not again within a second: a trigger
+// after 70 frames sounds it from 72,000 (its entry at 96,000) to the end of its bar (192,000); one
+// after 100 frames is a repeat (until 144,000) and adds nothing; one after 150 frames sounds it again
+// from 168,000 (its entry at 192,000), over the end of the first.
+TEST_F(MusicInteractiveTest, AStingerWithAPreEntrySoundsFromItAndRepeatsOnlyAfterItsTime) {
+  ASSERT_EQ(SoundEngine::SetState("MusicMood", "Calm"), SN_Success);
+  LoadMusic(MoodSwitchWithPreEntryStinger(SnMusicSync_NextBar, SnMusicSync_NextBeat));
+  PlayList();
+  uint32_t done = 0;
+  for (const uint32_t at : {70u, 100u, 150u}) {
+    Frames(at - done);
+    done = at;
+    ASSERT_EQ(SoundEngine::PostTrigger("Hit", kObject), SN_Success);
+  }
+  Frames(uint32_t(3 * kBar / kFrame) - done);
+  const std::vector<double> plane = Capture();
+  const size_t c0 = FirstSound(plane);
+  ASSERT_LT(c0, plane.size());
+  ExpectLevels(plane, c0, size_t(3 * kBar - 2 * kFrame), [](int64_t t) {
+    const int stings = int(t >= 72000 && t < 192000) + int(t >= 168000 && t < 288000);
+    return 0.25 + 0.125 * stings;
+  });
 }
 
 // ---- seeks and jumps on a switch ----
