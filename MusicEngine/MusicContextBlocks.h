@@ -1,6 +1,6 @@
-// The contexts a switch makes and frees every time (a segment's chain, its segment context and its
-// track contexts) take the blocks of those freed before, kept as the voices' objects are: no trip to
-// the pool for either.
+// The contexts a switch makes and frees every time (a segment's chain, its segment context, its track
+// contexts and their clips' playback instances) take the blocks of those freed before, kept as the
+// voices' objects are: no trip to the pool for either.
 //
 // Threads: those of the contexts (the music frame's).
 #pragma once

@@ -4,6 +4,7 @@
 
 #include <cmath>
 
+#include "MusicEngine/MusicContextBlocks.h"
 #include "MusicEngine/MusicTrackContext.h"
 #include "SoundEngine/Lower/VoiceManager.h"
 #include "SoundEngine/PoolObject.h"
@@ -43,7 +44,7 @@ void CSnMusicPlaybackInstance::Term(uint32_t flags) {
   CSnPlaybackInstance::Term(flags);
 }
 
-void CSnMusicPlaybackInstance::Destroy() { PoolDelete(g_DefaultPoolId, this); }
+void CSnMusicPlaybackInstance::Destroy() { DeleteMusicContext(this); }
 
 void CSnMusicPlaybackInstance::StopNow(uint8_t reason, bool flag) {
   if (flag && m_stopOffset >= 0) return;

@@ -294,7 +294,7 @@ CSnMusicPlaybackInstance* CSnMusicTrackContext::CreateClipSource(const Action& a
   args.priority = priority;
   args.seekOffset = action.sourceOffset;
   args.frameOffset = offset + action.lookAhead;
-  auto* voice = PoolNew<CSnMusicPlaybackInstance>(g_DefaultPoolId, args, this, action.clip, speed);
+  auto* voice = NewMusicContext<CSnMusicPlaybackInstance>(args, this, action.clip, speed);
   if (!voice) {
     SOUND_LOG(Error, "Music track %u: no memory for the voice of a clip", m_track->ID());
     return nullptr;
