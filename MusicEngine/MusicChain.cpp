@@ -159,10 +159,10 @@ CSnMusicChainItem::~CSnMusicChainItem() { ClearItem(); }
 int64_t CSnMusicChainItem::SetPlayAt(int64_t syncTime, int64_t position) {
   if (!segment) return 0;
   const int64_t lookAhead = segment->GetLookAhead(syncTime);
-  playAt = MusicTimeToS32(MusicTimeSubInline(syncTime, lookAhead));
+  playAt = MusicTimeToS32(MusicTimeSub(syncTime, lookAhead));
   fadeIn = SnMusicFade{0, 4, 0};
   flags |= kPlayPending;
-  return MusicTimeAddInline(lookAhead, MusicTimeSubInline(position, syncTime));
+  return MusicTimeAdd(lookAhead, MusicTimeSub(position, syncTime));
 }
 
 void CSnMusicChainItem::SchedulePlay(const SnMusicFade& fade) {
@@ -548,9 +548,9 @@ CSnMusicChainIterator::SyncResult CSnMusicChainIterator::FindSyncPoint(int64_t f
   if (!m_item) return NotFound;
   // The chain's place in the play, walked up to once.
   const int64_t offset = GetAccumulatedOffset();
-  const int64_t begin = MusicTimeAddInline(offset, ItemBegin());
+  const int64_t begin = MusicTimeAdd(offset, ItemBegin());
   const int64_t from = fromTime > begin ? fromTime : begin;
-  const int64_t position = ItemLocalTime(MusicTimeSubInline(from, offset));
+  const int64_t position = ItemLocalTime(MusicTimeSub(from, offset));
   int64_t found = position;
   if (m_item->segment && !m_noSync) {
     if (position > INT32_MAX || position < INT32_MIN) return NotFound;
@@ -564,9 +564,9 @@ CSnMusicChainIterator::SyncResult CSnMusicChainIterator::FindSyncPoint(int64_t f
     cueFilter = 0;
     if (!allowWithoutSegment && syncType != SnMusicSync_Immediate) return NotFound;
   }
-  syncTime = MusicTimeAddInline(ChainTime(found), offset);
+  syncTime = MusicTimeAdd(ChainTime(found), offset);
   if (m_unbounded) return Found;
-  if (syncTime > MusicTimeAddInline(begin, m_limit)) return BeyondItem;
+  if (syncTime > MusicTimeAdd(begin, m_limit)) return BeyondItem;
   return Found;
 }
 

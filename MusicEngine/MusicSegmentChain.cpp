@@ -67,10 +67,10 @@ SNRESULT CSnMusicSegmentChain::PrepareForPlay(const SnMusicRuleDestination* rule
   if (preEntry && position == 0) playAt = -int64_t(m_segment->GetPreEntryDuration());
   if (position < 0) playAt = position;  // a seek into the pre-entry part
   preRoll = item->SetPlayAt(playAt, position);
-  SetChainOrigin(MusicTimeAddInline(position, item->begin));
+  SetChainOrigin(MusicTimeAdd(position, item->begin));
   OnChainTime(ChainOrigin());
   for (CSnMusicChainItem* i = Head(); i; i = i->next) {
-    const int64_t need = MusicTimeSubInline(MusicTimeSubInline(ChainOrigin(), i->playAt), i->begin);
+    const int64_t need = MusicTimeSub(MusicTimeSub(ChainOrigin(), i->playAt), i->begin);
     if (i->segment && need > preRoll) preRoll = need;
   }
   item->fadeOut = SnMusicFade{0, 4, 0};

@@ -270,15 +270,15 @@ bool CSnMusicSwitchContext::FindSwitchPoint(int64_t from, const SnMusicTransitio
   syncAt = from;
   if (!m_current || !m_current->child || !PlayRoot()) return true;  // silence switches at once
   const int64_t global = GetGlobalOffset();
-  const int64_t base = MusicTimeSubInline(global, TimeOffset());  // this context's time 0 in the play
-  const int64_t origin = MusicTimeAddInline(from, global);
+  const int64_t base = MusicTimeSub(global, TimeOffset());  // this context's time 0 in the play
+  const int64_t origin = MusicTimeAdd(from, global);
   for (uint32_t syncType : {rule.source.SyncType(), uint32_t(SnMusicSync_ExitCue)}) {
     for (uint32_t round = 0; round < kMaxSearchRounds && iterator.Item(); ++round) {
       uint32_t cue = rule.source.cueFilter;
       int64_t found = 0;
       const CSnMusicChainIterator::SyncResult result = iterator.FindSyncPoint(origin, syncType, cue, true, found);
       if (result == CSnMusicChainIterator::Found) {
-        syncAt = MusicTimeSubInline(MusicTimeSubInline(found, base), TimeOffset());
+        syncAt = MusicTimeSub(MusicTimeSub(found, base), TimeOffset());
         return true;
       }
       if (result == CSnMusicChainIterator::NotFound) break;
@@ -320,11 +320,11 @@ void CSnMusicSwitchContext::SwitchTo(uint32_t childId) {
   item->child = MakeChildOf(destination, childId, &rule.destination, seek, preRoll);  // the node the rule was found for
   if (destination) destination->Release();
   const uint32_t rate = MusicSampleRate();
-  const int64_t now = PlayRoot() ? MusicTimeSubInline(PlayRoot()->CurrentTime(), GetGlobalOffset()) : 0;
-  int64_t lead = MusicTimeSubInline(MusicRateMs(rate, rule.destination.fadeTimeMs), rule.destination.fadeOffset);
+  const int64_t now = PlayRoot() ? MusicTimeSub(PlayRoot()->CurrentTime(), GetGlobalOffset()) : 0;
+  int64_t lead = MusicTimeSub(MusicRateMs(rate, rule.destination.fadeTimeMs), rule.destination.fadeOffset);
   if (lead < preRoll) lead = preRoll;
   int64_t syncAt = 0;
-  if (!FindSwitchPoint(MusicTimeAddInline(now, lead), rule, iterator, syncAt)) {
+  if (!FindSwitchPoint(MusicTimeAdd(now, lead), rule, iterator, syncAt)) {
     SOUND_LOG(Error, "Music switch %u: no sync point to switch at; it keeps playing", m_container->ID());
     FreeItem(item);
     return;
@@ -333,8 +333,8 @@ void CSnMusicSwitchContext::SwitchTo(uint32_t childId) {
   Item* leaving = m_current;
   int64_t stopAt = syncAt;
   if (rule.source.fadeTimeMs >= 1 && leaving->child)
-    stopAt = MusicTimeSubInline(syncAt,
-                                MusicTimeSubInline(MusicRateMs(rate, rule.source.fadeTimeMs), rule.source.fadeOffset));
+    stopAt = MusicTimeSub(syncAt,
+                                MusicTimeSub(MusicRateMs(rate, rule.source.fadeTimeMs), rule.source.fadeOffset));
   leaving->stopAt = stopAt;
   leaving->fadeOut = SnMusicFade{rule.source.fadeTimeMs, rule.source.fadeCurve, 0};
   leaving->flags |= Item::kStopPending;
@@ -351,11 +351,11 @@ void CSnMusicSwitchContext::SwitchTo(uint32_t childId) {
       const auto* segment = static_cast<const CSnMusicSegmentNode*>(bridge->child->GetNode());
       bridge->childId = through.segmentId;
       Place(bridge, syncAt, bridgePreRoll, enter);
-      destinationAt = MusicTimeAddInline(syncAt, segment->GetActiveDuration());
+      destinationAt = MusicTimeAdd(syncAt, segment->GetActiveDuration());
       const bool postExit = (through.flags & SnMusicTransitionSegment::kPlayPostExit) && through.fadeOut.timeMs < 1;
-      bridge->stopAt = MusicTimeSubInline(
-          destinationAt, MusicTimeSubInline(MusicRateMs(rate, through.fadeOut.timeMs), through.fadeOut.offset));
-      if (postExit) bridge->stopAt = MusicTimeAddInline(destinationAt, segment->GetPostExitDuration());
+      bridge->stopAt = MusicTimeSub(
+          destinationAt, MusicTimeSub(MusicRateMs(rate, through.fadeOut.timeMs), through.fadeOut.offset));
+      if (postExit) bridge->stopAt = MusicTimeAdd(destinationAt, segment->GetPostExitDuration());
       bridge->fadeOut = SnMusicFade{through.fadeOut.timeMs, through.fadeOut.curve, 0};
       bridge->flags |= Item::kStopPending;
       Append(bridge);
@@ -369,7 +369,7 @@ void CSnMusicSwitchContext::SwitchTo(uint32_t childId) {
 
 void CSnMusicSwitchContext::Place(Item* item, int64_t syncAt, int64_t preRoll, const SnMusicRuleDestination& entry) {
   item->origin = syncAt;
-  item->playAt = MusicTimeSubInline(syncAt, preRoll);
+  item->playAt = MusicTimeSub(syncAt, preRoll);
   if (item->child) {
     item->child->SetTimeOffset(syncAt);
     item->fadeIn = SnMusicFade{entry.fadeTimeMs, entry.fadeCurve, entry.fadeOffset};

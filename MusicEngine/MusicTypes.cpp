@@ -23,10 +23,6 @@ bool MusicOffsetToSamples(int32_t ms, uint32_t rate, int32_t& samples) {
   return true;
 }
 
-int64_t MusicTimeAdd(int64_t a, int64_t b) { return MusicTimeAddInline(a, b); }
-
-int64_t MusicTimeSub(int64_t a, int64_t b) { return MusicTimeSubInline(a, b); }
-
 int32_t MusicTimeToS32(int64_t t) { return t > INT32_MAX ? INT32_MAX : t < INT32_MIN ? INT32_MIN : int32_t(t); }
 
 int64_t MusicRateMs(uint32_t rate, int64_t ms) {

@@ -52,18 +52,15 @@ bool MusicOffsetToSamples(int32_t ms, uint32_t rate, int32_t& samples);
 
 // ---- music time: signed 64-bit samples, where the maximum stands for "no time" ----
 constexpr int64_t kMusicNoTime = INT64_MAX;
-// The maximum stays the maximum; no sum or difference leaves the range.
-int64_t MusicTimeAdd(int64_t a, int64_t b);
-int64_t MusicTimeSub(int64_t a, int64_t b);
-// The same, inline: for the work a switch or a stinger does once, where the calls add up. The frame's
-// own paths keep the calls.
-inline int64_t MusicTimeAddInline(int64_t a, int64_t b) {
+// The maximum stays the maximum; no sum or difference leaves the range. In place: every frame and
+// every switch adds and takes music times many times over.
+inline int64_t MusicTimeAdd(int64_t a, int64_t b) {
   if (a == kMusicNoTime || b == kMusicNoTime) return kMusicNoTime;
   int64_t sum = 0;
   if (__builtin_add_overflow(a, b, &sum)) return b > 0 ? INT64_MAX : INT64_MIN;
   return sum;
 }
-inline int64_t MusicTimeSubInline(int64_t a, int64_t b) {
+inline int64_t MusicTimeSub(int64_t a, int64_t b) {
   if (a == kMusicNoTime) return kMusicNoTime;
   int64_t difference = 0;
   if (__builtin_sub_overflow(a, b, &difference)) return b < 0 ? INT64_MAX : INT64_MIN;
