@@ -333,8 +333,7 @@ void CSnMusicSwitchContext::SwitchTo(uint32_t childId) {
   Item* leaving = m_current;
   int64_t stopAt = syncAt;
   if (rule.source.fadeTimeMs >= 1 && leaving->child)
-    stopAt = MusicTimeSub(syncAt,
-                                MusicTimeSub(MusicRateMs(rate, rule.source.fadeTimeMs), rule.source.fadeOffset));
+    stopAt = MusicTimeSub(syncAt, MusicTimeSub(MusicRateMs(rate, rule.source.fadeTimeMs), rule.source.fadeOffset));
   leaving->stopAt = stopAt;
   leaving->fadeOut = SnMusicFade{rule.source.fadeTimeMs, rule.source.fadeCurve, 0};
   leaving->flags |= Item::kStopPending;
