@@ -165,9 +165,15 @@ SNRESULT CSnPlaybackInstance::Init(CSnNodeLimiter* limiterA, CSnNodeLimiter* lim
   SN_ASSERT_AUDIO_LOCK_HELD();
   m_limiters[0] = limiterA;
   m_limiters[1] = limiterB;
-  for (CSnNodeLimiter* limiter : m_limiters)
-    if (limiter && !limiter->Add(this)) return SN_InsufficientMemory;
-  if (!VoiceManager::GlobalLimiter().Add(this)) return SN_InsufficientMemory;
+  // A limiter with no room leaves the instance in none: those that took it give it back, as nothing
+  // else would once it is destroyed.
+  uint32_t added = 0;
+  while (added < 2 && (!m_limiters[added] || m_limiters[added]->Add(this))) ++added;
+  if (added < 2 || !VoiceManager::GlobalLimiter().Add(this)) {
+    while (added--)
+      if (m_limiters[added]) m_limiters[added]->Remove(this);
+    return SN_InsufficientMemory;
+  }
   m_inLimiters = true;
   if (m_playingId == 0) return SN_Failure;
   if (g_pPlayingIDCallbackMgr) {

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "SoundEngine/GameSyncs/Transition.h"
+#include "SoundEngine/Hierarchy/NodeLimiter.h"
 #include "SoundEngine/Lower/LowerEngine.h"
 #include "SoundEngine/Lower/PlaybackInstance.h"
 #include "SoundEngine/Lower/PlaybackLimiter.h"
@@ -58,15 +59,7 @@ class PlaybackInstanceTest : public NodeFixture {
     source_.SetMediaSource(0x10000, 5, 0xFFFFFFFFu, 64, 0);
   }
   void TearDown() override {
-    {
-      Platform::ReentrantGuard audio(SN::GlobalAudioLock());
-      for (CSnPlaybackInstance* instance : made_) {
-        SN::LowerEngine::RemoveQueuedVoiceCommands(instance);
-        instance->Term(0);
-        instance->Destroy();
-      }
-    }
-    made_.clear();
+    EndMade();
     NodeFixture::TearDown();
   }
   // An instance of node 70 outside the voice manager's lists, ended by the fixture.
@@ -93,6 +86,17 @@ class PlaybackInstanceTest : public NodeFixture {
     params.gameObject = GameObject(3);
     params.playingId = playingId;
     return SN::VoiceManager::PlayLeafNode(Node(id), &source_, params);
+  }
+
+  // Ends every instance made, as the fixture does.
+  void EndMade() {
+    Platform::ReentrantGuard audio(SN::GlobalAudioLock());
+    for (CSnPlaybackInstance* instance : made_) {
+      SN::LowerEngine::RemoveQueuedVoiceCommands(instance);
+      instance->Term(0);
+      instance->Destroy();
+    }
+    made_.clear();
   }
 
   SN::CSnSourceDesc source_;
@@ -277,6 +281,36 @@ TEST_F(PlaybackInstanceTest, OverTheMemoryThresholdOnlyAHigherPriorityPlaysAndTh
   SN::MemoryMgr::Free(SN::g_DefaultPoolId, filler);
   RunVoicePass();
   EXPECT_EQ(SN::VoiceManager::ActiveInstanceCount(), 0u);
+}
+
+TEST_F(PlaybackInstanceTest, AnInstanceThatALimiterHasNoRoomForIsLeftInNone) {
+  Platform::ReentrantGuard audio(SN::GlobalAudioLock());
+  SN::CSnNodeLimiter roomy(nullptr, 0, false, false, SN::CSnNodeLimiter::Kind_Node);
+  SN::CSnNodeLimiter empty(nullptr, 0, false, false, SN::CSnNodeLimiter::Kind_Bus);
+  SN::CSnPlaybackLimiter& global = SN::VoiceManager::GlobalLimiter();
+  ASSERT_EQ(global.Count(), 0u);
+  // Room for more in `roomy`; the engine-wide limiter filled to the end of its first block.
+  Make(80)->Init(&roomy, nullptr);
+  while (global.Count() % SN::SnPriorityArray<CSnPlaybackInstance>::kGrowth) Make(81)->Init(nullptr, nullptr);
+  CSnPlaybackInstance* refusedByEmpty = Make(82);
+  CSnPlaybackInstance* refusedByGlobal = Make(83);
+  // Nothing more fits in the pool the limiters grow in.
+  std::vector<void*> filler;
+  for (size_t size = size_t(1) << 24; size >= 16; size /= 4)
+    while (void* block = SN::MemoryMgr::Malloc(SN::g_DefaultPoolId, size)) filler.push_back(block);
+  const uint32_t full = global.Count();
+  EXPECT_EQ(refusedByEmpty->Init(&roomy, &empty), SN::SN_InsufficientMemory);
+  EXPECT_EQ(refusedByGlobal->Init(&roomy, nullptr), SN::SN_InsufficientMemory);
+  for (void* block : filler) SN::MemoryMgr::Free(SN::g_DefaultPoolId, block);
+  // Only the first play is in `roomy`, no refused one stays in the engine-wide limiter, and ending
+  // them all empties every limiter before they go.
+  ASSERT_EQ(roomy.Limiter().Count(), 1u);
+  EXPECT_NE(roomy.Limiter().At(0), refusedByEmpty);
+  EXPECT_EQ(empty.Limiter().Count(), 0u);
+  EXPECT_EQ(global.Count(), full);
+  EndMade();
+  EXPECT_EQ(roomy.Limiter().Count(), 0u);
+  EXPECT_EQ(global.Count(), 0u);
 }
 
 TEST_F(PlaybackInstanceTest, APlayWithoutASourceEndsItsPlayingId) {
