@@ -65,8 +65,12 @@ SNRESULT CSnPlaybackLimiter::EnforceForNewInstance(uint16_t maximum, float newPr
     ++eligible;
     if (instance->m_priority > newPriority) continue;
     if (useVirtualBehaviour && instance->m_virtualBehaviour == SnVirtual_ContinueToPlay) {
-      // Never made to give way; while within the maximum it lets the new one play beside it.
-      if (eligible <= maximum) keepsPlaying = true;
+      // Never made to give way; while within the maximum it lets the new one play beside it. With
+      // none below the new one nobody else gives way either: the new one plays, whatever follows.
+      if (eligible <= maximum) {
+        if (noneBelow) return SN_Success;
+        keepsPlaying = true;
+      }
       continue;
     }
     candidate = instance;

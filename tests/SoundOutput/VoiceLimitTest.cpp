@@ -277,6 +277,27 @@ TEST_F(VoiceLimitTest, ANewInstanceIsAdmittedMadeVirtualOrRefusedAsTheLimiterDec
   EXPECT_TRUE(Heard().empty());
 }
 
+TEST_F(VoiceLimitTest, WithNoneBelowTheNewOneOnlyAPlayThatContinuesWithinTheMaximumLetsItPlay) {
+  CSnPlaybackLimiter limiter(2, true, true);
+  TestInstance* high = Launch("high", 60, 1);
+  TestInstance* tied = Launch("tied", 50, 2, SnVirtual_ContinueToPlay);
+  ASSERT_TRUE(limiter.Add(high));
+  ASSERT_TRUE(limiter.Add(tied));
+  CSnPlaybackInstance* givesWay = nullptr;
+  // Full, nobody below 50: the tied play that continues lets a new 50 play beside it.
+  EXPECT_EQ(limiter.EnforceForNewInstance(2, 50, nullptr, true, true, &givesWay, 1), SN_Success);
+  // Below every play the new one is not let in by it.
+  EXPECT_EQ(limiter.EnforceForNewInstance(2, 40, nullptr, true, true, &givesWay, 1), SN_PlayAsVirtual);
+  // Past the maximum it lets nothing in either.
+  TestInstance* middle = Launch("middle", 55, 3);
+  ASSERT_TRUE(limiter.Add(middle));
+  EXPECT_EQ(limiter.EnforceForNewInstance(2, 50, nullptr, true, true, &givesWay, 1), SN_PlayAsVirtual);
+  EXPECT_EQ(limiter.EnforceForNewInstance(2, 50, nullptr, true, false, &givesWay, 1), SN_Failure);
+  EXPECT_EQ(givesWay, nullptr);
+  EXPECT_TRUE(Heard().empty());
+  for (TestInstance* i : {high, tied, middle}) limiter.Remove(i);
+}
+
 TEST_F(VoiceLimitTest, AnInstanceBackFromVirtualIsCountedAndMayMakeTheLowestGiveWay) {
   ASSERT_EQ(SoundEngine::SetMaxNumVoicesLimit(2), SN_Success);
   Render();
