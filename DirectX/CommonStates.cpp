@@ -22,13 +22,13 @@ class CommonStates::Impl {
 
   enum Slot { kPremultiplied, kAdditive, kNoDepth, kDepthRead, kCullBack, kLinearWrap, kLinearClamp, kCount };
 
-  // Reads the slot twice around the lock, so only the first request of a state pays for it.
+  // Reads the slot twice around the lock, so only the first request of a state pays for it: the
+  // release store of a made state pairs with the acquire loads.
   // A state the device refuses is logged and given as null, which selects the device default;
   // the next request tries again.
   template <typename State, typename Make>
   State* GetOrCreate(Slot slot, const char* name, Make make) {
     GpuObject* state = m_slots[slot].load(std::memory_order_acquire);
-    std::atomic_thread_fence(std::memory_order_seq_cst);
     if (state) return static_cast<State*>(state);
     std::lock_guard<std::mutex> lock(m_mutex);
     state = m_slots[slot].load(std::memory_order_acquire);
@@ -38,7 +38,6 @@ class CommonStates::Impl {
         GFX_LOG(Error, "Failed to create the common state %s", name);
         return nullptr;
       }
-      std::atomic_thread_fence(std::memory_order_seq_cst);
       m_slots[slot].store(created, std::memory_order_release);
       state = created;
     }
