@@ -14,11 +14,10 @@
 
 namespace SN {
 
-// The kept blocks of the contexts of type `T`: as many as a state change frees when every play
-// switches, one per play of a busy game.
+// The kept blocks of the contexts of type `T`.
 template <typename T>
 CSnKeptBlocks& KeptMusicContexts() {
-  static CSnKeptBlocks kept(sizeof(T), alignof(T), g_DefaultPoolId, 64);
+  static CSnKeptBlocks kept(sizeof(T), alignof(T), g_DefaultPoolId);
   return kept;
 }
 

@@ -14,6 +14,7 @@
 #include "SoundEngine/Lower/OutputServices.h"
 #include "tests/SoundOutput/OutputTestSupport.h"
 #include "tests/Support/LogCapture.h"
+#include "tests/Support/MallocMemory.h"
 
 namespace {
 
@@ -39,20 +40,12 @@ struct Frame {
 class BusMeterTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    previousHooks_ = SN::GetMemoryHooks();
     previousPool_ = SN::g_LEngineDefaultPoolId;
-    SN::SnMemoryHooks hooks;
-    hooks.alloc = &malloc;
-    hooks.free = &free;
-    SN::SetMemoryHooks(hooks);
-    SN::SnMemSettings memory{4};
-    ASSERT_EQ(SN::MemoryMgr::Init(&memory), SN::SN_Success);
+    ASSERT_TRUE(memory_.Initialized());
     UsePool(1 << 20);
   }
   void TearDown() override {
     if (SN::g_LEngineDefaultPoolId != SN::kInvalidPoolId) SN::MemoryMgr::DestroyPool(SN::g_LEngineDefaultPoolId);
-    SN::MemoryMgr::Term();
-    SN::SetMemoryHooks(previousHooks_);
     SN::g_LEngineDefaultPoolId = previousPool_;
   }
   void UsePool(uint32_t bytes) {
@@ -70,8 +63,8 @@ class BusMeterTest : public ::testing::Test {
     return meter;
   }
 
+  OrvTest::MallocMemory memory_{4};
   OrvTest::LogCapture log_;
-  SN::SnMemoryHooks previousHooks_;
   SN::SnMemPoolId previousPool_ = SN::kInvalidPoolId;
 };
 

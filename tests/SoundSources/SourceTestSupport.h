@@ -18,6 +18,7 @@
 #include "SoundEngine/Containers.h"
 #include "SoundEngine/Lower/OutputServices.h"
 #include "tests/Support/LogCapture.h"
+#include "tests/Support/MallocMemory.h"
 
 namespace SourceTest {
 
@@ -25,15 +26,9 @@ namespace SourceTest {
 class PoolFixture : public ::testing::Test {
  protected:
   void SetUp() override {
-    previousHooks_ = SN::GetMemoryHooks();
     previousDefault_ = SN::g_DefaultPoolId;
     previousLower_ = SN::g_LEngineDefaultPoolId;
-    SN::SnMemoryHooks hooks;
-    hooks.alloc = &malloc;
-    hooks.free = &free;
-    SN::SetMemoryHooks(hooks);
-    SN::SnMemSettings memory{4};
-    ASSERT_EQ(SN::MemoryMgr::Init(&memory), SN::SN_Success);
+    ASSERT_TRUE(memory_.Initialized());
     SN::g_DefaultPoolId = SN::MemoryMgr::CreatePool(nullptr, 8 << 20, 16, SN::SnMemPool_AllocHook, 0);
     SN::g_LEngineDefaultPoolId = SN::MemoryMgr::CreatePool(nullptr, 8 << 20, 64, SN::SnMemPool_AllocHook, 16);
     ASSERT_NE(SN::g_DefaultPoolId, SN::kInvalidPoolId);
@@ -42,21 +37,15 @@ class PoolFixture : public ::testing::Test {
   void TearDown() override {
     SN::MemoryMgr::DestroyPool(SN::g_DefaultPoolId);
     SN::MemoryMgr::DestroyPool(SN::g_LEngineDefaultPoolId);
-    SN::MemoryMgr::Term();
-    SN::SetMemoryHooks(previousHooks_);
     SN::g_DefaultPoolId = previousDefault_;
     SN::g_LEngineDefaultPoolId = previousLower_;
   }
-  uint32_t UsedBytes(SN::SnMemPoolId pool) {
-    SN::MemoryMgr::PoolMemInfo info;
-    SN::MemoryMgr::GetPoolMemoryUsed(pool, info);
-    return info.usedBytes;
-  }
+  uint32_t UsedBytes(SN::SnMemPoolId pool) { return OrvTest::MallocMemory::Used(pool); }
 
   OrvTest::LogCapture log_;
 
  private:
-  SN::SnMemoryHooks previousHooks_;
+  OrvTest::MallocMemory memory_{4};
   SN::SnMemPoolId previousDefault_ = SN::kInvalidPoolId;
   SN::SnMemPoolId previousLower_ = SN::kInvalidPoolId;
 };
