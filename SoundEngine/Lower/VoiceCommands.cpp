@@ -260,13 +260,17 @@ void BeginQueuedVoices() {
   LaunchQueuedVoices();
   CommandItem* previous = nullptr;
   CommandItem* item = state.queue.Head();
+  // The group whose begins were all launched by the last check: its later commands need no other.
+  bool checked = false;
+  uint32_t checkedKey = 0;
   while (item) {
     const uint32_t key = item->payload.groupKey;
-    // Every begin of the group whose source was not ready is asked again.
+    // Every begin of the group whose source was not ready is asked again, once for the group.
     bool blocked = false;
     bool restart = false;
     CommandItem* groupPrevious = previous;
-    for (CommandItem* member = item; member && member->payload.groupKey == key;) {
+    CommandItem* first = checked && key == checkedKey ? nullptr : item;
+    for (CommandItem* member = first; member && member->payload.groupKey == key;) {
       CommandItem* next = member->next;
       SnVoiceCommand& command = member->payload;
       ISnVoicePipeline* pipeline = command.instance->Pipeline();
@@ -293,8 +297,11 @@ void BeginQueuedVoices() {
     if (restart) {
       previous = nullptr;
       item = state.queue.Head();
+      checked = false;
       continue;
     }
+    checked = !blocked;
+    checkedKey = key;
     if (blocked) {
       // All voices of one action begin in the same frame: the group waits whole.
       while (item && item->payload.groupKey == key) {
