@@ -113,7 +113,8 @@ void CSnKeptBlocks::BeginKeeping() {
   // Runs an earlier engine left in use belong to its pools: a new engine hands out none of them.
   for (CSnKeptBlocks* kind = Kinds(); kind; kind = kind->m_nextKind)
     if (kind->m_runCount) {
-      SOUND_LOG(Error, "Objects of %zu bytes outlived the last sound engine; their blocks are not reused", kind->m_size);
+      SOUND_LOG(Error, "Objects of %zu bytes outlived the last sound engine; their blocks are not reused",
+                kind->m_size);
       kind->m_runCount = 0;
     }
 }
