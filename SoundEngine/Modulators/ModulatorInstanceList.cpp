@@ -8,6 +8,7 @@
 
 #include "MemoryMgr/MemoryMgr.h"
 #include "SoundEngine/Log.h"
+#include "SoundEngine/Lower/FrameFormat.h"
 #include "SoundEngine/Modulators/ModulatorInstance.h"
 #include "SoundEngine/Modulators/ModulatorObject.h"
 #include "SoundEngine/PoolObject.h"
@@ -213,8 +214,9 @@ void CSnModulatorInstanceList::CollectModulations(const SnParamMask& mask, SnMod
   ForEachMapping(mask, [&](const CSnModulatorInstance& instance, const SnModulatorMapping& mapping) {
     if (HasBuffer(instance)) {
       if (bufferCount < bufferRoom)
-        buffers[bufferCount++] = {instance.Output()->samples, instance.SamplesPerFrameWanted(), mapping.base,
-                                   mapping.slope, &mapping};
+        // As long as the frame the pass wrote it for, whatever a parameter changed since.
+        buffers[bufferCount++] = {instance.Output()->samples, LowerEngine::SamplesPerFrame(), mapping.base,
+                                  mapping.slope, &mapping};
     } else if (rampCount < rampRoom) {
       // From the value the last frame ended on to this frame's.
       ramps[rampCount++] = {mapping.Map(instance.LastValue()), mapping.Map(instance.CurrentValue())};
