@@ -1,15 +1,20 @@
 // The modulators a playing voice takes from its nodes' curves: each modulator a curve of the sound or
 // of a node above it names is instantiated for the play and attached to the voice's list with the
 // mappings of the curves that name it. The voice reads them every frame (the game-parameter manager
-// leaves those curves to it).
+// leaves those curves to it). When an envelope that stops what it drives ends, the voice or the
+// nodes it was made for stop here.
 #include <cmath>
+#include <cstring>
 
+#include "MemoryMgr/MemoryMgr.h"
+#include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/GameSyncs/RTPCMgr.h"
 #include "SoundEngine/Hierarchy/PropertyNode.h"
 #include "SoundEngine/Log.h"
 #include "SoundEngine/Lower/PlaybackInstance.h"
 #include "SoundEngine/Modulators/ModulatorObject.h"
 #include "SoundEngine/Modulators/ModulatorService.h"
+#include "SoundEngine/SoundEngine.h"
 
 namespace SN {
 namespace {
@@ -35,24 +40,52 @@ SnParamMask VoiceParameters() {
   return mask;
 }
 
-// A mapping base + slope x m through the curve's end points, in the voice's terms: for the volume a
-// factor on the gain (the curve gives decibels), else an offset in the parameter's own units.
-SnModulatorMapping MappingOf(const CSnCurveGraph& graph, uint32_t parameterId) {
+// A curve of the voice's volume gives decibels; the voice reads them as a factor on its gain.
+float GainOf(float decibels) { return float(std::pow(10.0, double(decibels) / 20.0)); }
+
+// How a voice reads a modulator through a node's curve: for the volume a factor on the gain, else
+// an offset in the parameter's own units. A straight line in decibels between two points is a
+// straight line in gain between them, as the game-parameter curves of a gain take it; every other
+// curve is evaluated point by point as the bank writes it, from a copy of its points the mapping
+// owns. `node` names the curve's owner in the log.
+SnModulatorMapping MappingOf(const CSnCurveGraph& graph, uint32_t parameterId, uint32_t node, uint32_t modulatorId) {
   SnModulatorMapping mapping;
   mapping.parameterId = parameterId;
-  const bool factor = parameterId == kVoiceVolumeParameter;
+  mapping.decibels = parameterId == kVoiceVolumeParameter;
+  mapping.base = mapping.decibels ? 1.0f : 0.0f;
+  if (!graph.points || !graph.pointCount) return mapping;
+  for (uint32_t i = 0; i < graph.pointCount; ++i)
+    if (!std::isfinite(graph.points[i].x) || !std::isfinite(graph.points[i].y)) {
+      SOUND_LOG(Error, "Node %u: the curve of modulator %u on parameter %u has a point that is not a number; "
+                "it modulates nothing", node, modulatorId, parameterId);
+      return mapping;
+    }
+  const SnRTPCGraphPoint& first = graph.points[0];
+  const SnRTPCGraphPoint& last = graph.points[graph.pointCount - 1];
+  const bool line = graph.pointCount == 2 && first.interpolation == SnCurve_Linear;
+  if (!line) {
+    auto* points =
+        static_cast<SnRTPCGraphPoint*>(MemoryMgr::Malloc(g_DefaultPoolId, sizeof(SnRTPCGraphPoint) * graph.pointCount));
+    if (points) {
+      std::memcpy(points, graph.points, sizeof(SnRTPCGraphPoint) * graph.pointCount);
+      mapping.curve = graph;
+      mapping.curve.points = points;
+      return mapping;
+    }
+    SOUND_LOG(Error, "Node %u: no memory for the curve of modulator %u; it is read as a line through its ends",
+              node, modulatorId);
+  }
   auto value = [&](float x) {
     const float y = graph.Evaluate(x);
-    return factor ? float(std::pow(10.0, double(y) / 20.0)) : y;
+    return mapping.decibels ? GainOf(y) : y;
   };
-  if (!graph.points || !graph.pointCount) {
-    mapping.base = factor ? 1.0f : 0.0f;
-    return mapping;
-  }
-  const float x0 = graph.points[0].x, x1 = graph.points[graph.pointCount - 1].x;
-  const float y0 = value(x0), y1 = value(x1);
-  mapping.slope = x1 > x0 ? (y1 - y0) / (x1 - x0) : 0.0f;
-  mapping.base = y0 - mapping.slope * x0;
+  const float y0 = value(first.x), y1 = value(last.x);
+  if (!std::isfinite(y0) || !std::isfinite(y1)) return mapping;
+  mapping.slope = last.x > first.x ? (y1 - y0) / (last.x - first.x) : 0.0f;
+  mapping.base = y0 - mapping.slope * first.x;
+  // Past its ends the curve holds its end values.
+  mapping.low = first.x;
+  mapping.high = last.x;
   return mapping;
 }
 
@@ -85,9 +118,20 @@ class NodeCurveMappings final : public ISnModulatorMappingOwner {
                                SnArray<SnModulatorMapping>& mappings) override {
     ForEachVoiceCurve(m_node, [&](uint32_t id, uint32_t parameterId, const CSnCurveGraph& graph) {
       if (id != modulatorId || !filter.Has(parameterId)) return;
-      if (!mappings.Add(MappingOf(graph, parameterId)))
-        SOUND_LOG(Error, "Node %u: no memory for the mapping of modulator %u", m_node.ID(), modulatorId);
+      SnModulatorMapping mapping = MappingOf(graph, parameterId, m_node.ID(), modulatorId);
+      if (mappings.Add(mapping)) return;
+      mapping.FreeCurve();
+      SOUND_LOG(Error, "Node %u: no memory for the mapping of modulator %u", m_node.ID(), modulatorId);
     });
+  }
+
+  // Whether the node's curves map the modulator onto the voice's volume.
+  bool MapsVolume(uint32_t modulatorId) {
+    bool found = false;
+    ForEachVoiceCurve(m_node, [&](uint32_t id, uint32_t parameterId, const CSnCurveGraph&) {
+      found = found || (id == modulatorId && parameterId == kVoiceVolumeParameter);
+    });
+    return found;
   }
 
  private:
@@ -112,14 +156,50 @@ void AttachNodeModulators(CSnHierarchyNode& node, const SnModulatorInstantiation
     CSnModulatorInstance* instance = nullptr;
     const SNRESULT made = object->Instantiate(params, DefaultModulatorObjects().List(), &instance);
     object->Release();
-    if (made != SN_Success || !instance || list.AttachInstance(instance, request) != SN_Success)
+    if (made != SN_Success || !instance || list.AttachInstance(instance, request) != SN_Success) {
       SOUND_LOG(Error, "Playing id %u: modulator %u of node %u could not be attached", playingId, modulatorId,
                 node.ID());
+      continue;
+    }
+    // The voice scales its samples by a volume modulator one sample at a time where the modulator
+    // moves too fast for a ramp a frame; it decides from its rate and times whether it does.
+    if (owner.MapsVolume(modulatorId)) instance->SetSamplesWanted(true);
   }
   modulators.Term();
 }
 
+// At once, as a stop without a fade from the game would: a looping sound whose envelope has ended
+// gives its voice and its limiter slot back. Any thread: it takes the global audio lock (re-entrant,
+// so a frame pass loses nothing to it). The engine's Term lets the instances go while the voices
+// still stand; nothing is stopped then, the voices go with the engine.
+class CSnEngineModulatorTargets final : public ISnModulatorDrivenTargets {
+ public:
+  void StopPlaybackInstance(CSnPlaybackInstance* instance) override {
+    if (!SoundEngine::IsInitialized()) return;
+    Platform::ReentrantGuard audio(GlobalAudioLock());
+    TransParamsBase now;
+    now.durationMs = 0;
+    now.shape = SnCurve_Linear;
+    instance->Stop(now, false);
+  }
+
+  void StopNodeFor(CSnIndexedObject* object, CSnRegisteredObj* gameObject, uint32_t playingId) override {
+    if (!SoundEngine::IsInitialized()) return;
+    if (object->List() != SnIndex_Nodes && object->List() != SnIndex_Busses) return;
+    Platform::ReentrantGuard audio(GlobalAudioLock());
+    auto* node = static_cast<CSnHierarchyNode*>(object);
+    // What the trigger still had waiting under the node would start it again.
+    if (g_pAudioMgr) g_pAudioMgr->RemovePendingActionsUnderNodeForObject(node, gameObject, playingId);
+    node->Stop(gameObject, playingId, 0, SnCurve_Linear);
+  }
+};
+
 }  // namespace
+
+ISnModulatorDrivenTargets& EngineModulatorTargets() {
+  static CSnEngineModulatorTargets targets;
+  return targets;
+}
 
 void CSnPropertyNode::InstantiateVoiceModulators(const CSnPlayParams& play, CSnPlaybackInstance& voice) {
   SnModulatorInstantiationParams params;

@@ -433,8 +433,9 @@ void CSnVoicePipeline::FirstGainPass() {
     m_nextGain = instance.LinearGain() * VoiceParams::FastDbToLinear(instance.Volume());
     m_rayCount = 0;
   }
-  // Modulators on the volume scale the voice's gain, so their frame-to-frame steps ramp with it.
-  m_nextGain *= instance.Modulators().GetFactor(SnParamMask::Of(kVoiceVolumeParameter));
+  // Modulators on the volume scale the voice's samples in its source (per sample where they move
+  // fast); the level the buses hear of it still counts them.
+  m_modulatorGain = instance.Modulators().GetFactor(SnParamMask::Of(kVoiceVolumeParameter));
   m_connectionVolume = VoiceParams::FastDbToLinear(instance.Params().SecondVolume());
   m_feedsMotion = ComputeFeedbackGains();
   if (!m_firstFrameDone) m_previousGain = m_nextGain;
@@ -471,7 +472,7 @@ void CSnVoicePipeline::SecondGainPass() {
   if (m_instance->IsVirtual()) return;
   for (Connection* connection = m_connections; connection; connection = connection->next) {
     if ((connection->type & 3) != SnConnection_Dry) continue;
-    const float level = m_nextGain * m_connectionVolume * connection->bus->DownstreamGain();
+    const float level = m_nextGain * m_modulatorGain * m_connectionVolume * connection->bus->DownstreamGain();
     if (level > 0.0f) connection->bus->ReportVoicePeak(SnFastMath::LinearToDb(level));
   }
 }

@@ -166,6 +166,7 @@ class CSnVoicePipeline final : public ISnVoicePipeline, public ISnVoiceConnectio
   ISnMixBusNode* m_outputBus = nullptr;
   float m_previousGain = 0.0f;
   float m_nextGain = 0.0f;
+  float m_modulatorGain = 1.0f;  // the volume modulators' factor this frame, which the source applies
   float m_connectionVolume = 1.0f;
   SnAuxSendTable m_auxSends{};
   uint32_t m_connectionCount = 0;

@@ -14,8 +14,8 @@ namespace SN {
 
 class CSnModulatorObject;
 
-// What an ending instance stops: the voice pipeline and the nodes answer it once they are plugged
-// in; until then nothing is stopped.
+// What an ending instance stops: the engine's Init plugs in its own (voices and hierarchy nodes);
+// while the slot is empty nothing is stopped.
 class ISnModulatorDrivenTargets {
  public:
   virtual ~ISnModulatorDrivenTargets() = default;
@@ -25,6 +25,8 @@ class ISnModulatorDrivenTargets {
   virtual void StopNodeFor(CSnIndexedObject* node, CSnRegisteredObj* gameObject, uint32_t playingId) = 0;
 };
 inline ISnModulatorDrivenTargets*& ModulatorDrivenTargets() { return ServiceSlot<ISnModulatorDrivenTargets>(); }
+// The engine's: it stops playback instances and hierarchy nodes.
+ISnModulatorDrivenTargets& EngineModulatorTargets();
 
 // Seconds to samples at the engine's rate, rounded half away from zero; negative and not-a-number
 // give 0, and the count stops below kModulatorNever.

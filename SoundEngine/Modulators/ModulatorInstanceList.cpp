@@ -2,10 +2,13 @@
 // release and let-go, and the factor, buffers and ramps a parameter reads.
 #include "SoundEngine/Modulators/ModulatorInstanceList.h"
 
+#include <algorithm>
+#include <cmath>
 #include <new>
 
 #include "MemoryMgr/MemoryMgr.h"
 #include "SoundEngine/Log.h"
+#include "SoundEngine/Lower/FrameFormat.h"
 #include "SoundEngine/Modulators/ModulatorInstance.h"
 #include "SoundEngine/Modulators/ModulatorObject.h"
 #include "SoundEngine/PoolObject.h"
@@ -19,7 +22,27 @@ bool HasBuffer(const CSnModulatorInstance& instance) {
   return output && output->samples;
 }
 
+// Every mapping of the array goes, its curve's points with it; the array keeps its room.
+void ClearMappingArray(SnArray<SnModulatorMapping>& mappings) {
+  for (SnModulatorMapping& mapping : mappings) mapping.FreeCurve();
+  mappings.Clear();
+}
+
 }  // namespace
+
+float SnModulatorMapping::Map(float value) const {
+  if (!curve.points) return base + slope * std::clamp(value, low, high);
+  const float y = curve.Evaluate(value);
+  const float mapped = decibels ? float(std::pow(10.0, double(y) / 20.0)) : y;
+  // A curve that overflows (a scaling of 10^y far up) leaves the parameter as it is.
+  if (std::isfinite(mapped)) return mapped;
+  return decibels ? 1.0f : 0.0f;
+}
+
+void SnModulatorMapping::FreeCurve() {
+  if (curve.points) MemoryMgr::Free(g_DefaultPoolId, curve.points);
+  curve = CSnCurveGraph{};
+}
 
 CSnModulatorInstanceList::Record* CSnModulatorInstanceList::CreateRecord() {
   Record* record = PoolNew<Record>(g_DefaultPoolId);
@@ -58,6 +81,7 @@ void CSnModulatorInstanceList::ReleaseRecord(Record* record) {
     Node* next = node->next;
     node->instance->RemoveUser();
     node->instance->Release();
+    ClearMappingArray(node->mappings);
     node->mappings.Term();
     if (node >= poolBegin && node < poolEnd) node->~Node();
     else PoolDelete(g_DefaultPoolId, node);
@@ -106,8 +130,7 @@ SNRESULT CSnModulatorInstanceList::AttachInstance(CSnModulatorInstance* instance
 
 void CSnModulatorInstanceList::ClearMappings() {
   if (!m_record) return;
-  for (Node* node = m_record->first; node; node = node->next)
-    while (node->mappings.Count()) node->mappings.RemoveAt(node->mappings.Count() - 1);
+  for (Node* node = m_record->first; node; node = node->next) ClearMappingArray(node->mappings);
 }
 
 void CSnModulatorInstanceList::Pause() {
@@ -156,7 +179,7 @@ void CSnModulatorInstanceList::ForEachMapping(const SnParamMask& mask, Visit vis
 float CSnModulatorInstanceList::GetFactor(const SnParamMask& mask) const {
   float factor = 1.0f;
   ForEachMapping(mask, [&](const CSnModulatorInstance& instance, const SnModulatorMapping& mapping) {
-    factor *= mapping.base + mapping.slope * instance.CurrentValue();
+    factor *= mapping.Map(instance.CurrentValue());
   });
   return factor;
 }
@@ -169,7 +192,7 @@ float CSnModulatorInstanceList::GetFactorWithBuffers(const SnParamMask& mask) co
 float CSnModulatorInstanceList::GetOffset(const SnParamMask& mask) const {
   float offset = 0.0f;
   ForEachMapping(mask, [&](const CSnModulatorInstance& instance, const SnModulatorMapping& mapping) {
-    offset += mapping.base + mapping.slope * instance.CurrentValue();
+    offset += mapping.Map(instance.CurrentValue());
   });
   return offset;
 }
@@ -191,12 +214,12 @@ void CSnModulatorInstanceList::CollectModulations(const SnParamMask& mask, SnMod
   ForEachMapping(mask, [&](const CSnModulatorInstance& instance, const SnModulatorMapping& mapping) {
     if (HasBuffer(instance)) {
       if (bufferCount < bufferRoom)
-        buffers[bufferCount++] = {instance.Output()->samples, instance.SamplesPerFrameWanted(), mapping.base,
-                                   mapping.slope};
+        // As long as the frame the pass wrote it for, whatever a parameter changed since.
+        buffers[bufferCount++] = {instance.Output()->samples, LowerEngine::SamplesPerFrame(), mapping.base,
+                                  mapping.slope, &mapping};
     } else if (rampCount < rampRoom) {
       // From the value the last frame ended on to this frame's.
-      ramps[rampCount++] = {mapping.base + mapping.slope * instance.LastValue(),
-                            mapping.base + mapping.slope * instance.CurrentValue()};
+      ramps[rampCount++] = {mapping.Map(instance.LastValue()), mapping.Map(instance.CurrentValue())};
     }
   });
 }

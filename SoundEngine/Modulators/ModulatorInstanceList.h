@@ -7,6 +7,7 @@
 
 #include "MemoryMgr/SnResult.h"
 #include "SoundEngine/Containers.h"
+#include "SoundEngine/GameSyncs/Curves.h"
 
 namespace SN {
 
@@ -39,11 +40,27 @@ struct SnParamMask {
   }
 };
 
-// The value a mapping reads is base + slope x the modulator's value.
+// The value a mapping reads at a modulator's value: base + slope x the value (held to [low, high]),
+// or, where the mapping carries a curve, the curve at the value, as a linear gain when the curve
+// gives decibels. Any thread; never anything but a finite number.
 struct SnModulatorMapping {
+  SnModulatorMapping() = default;
+  SnModulatorMapping(float base, float slope, uint32_t parameterId) : base(base), slope(slope), parameterId(parameterId) {}
+
   float base = 1.0f;
   float slope = 0.0f;
   uint32_t parameterId = 0;
+  float low = -3.4028235e38f;
+  float high = 3.4028235e38f;
+  // The mapping's own copy of the curve's points (default pool), freed with the mapping by the list
+  // that holds it; no points: the straight line above.
+  CSnCurveGraph curve;
+  bool decibels = false;
+
+  float Map(float value) const;
+  bool HasCurve() const { return curve.points != nullptr; }
+  // Gives the copy of the points back; the mapping becomes its straight line.
+  void FreeCurve();
 };
 
 // What owns the curves that map a modulator onto parameters: a hierarchy node or an effect definition.
@@ -75,6 +92,7 @@ struct SnModulatorBuffer {
   uint32_t frameSamples = 0;
   float base = 1.0f;
   float slope = 0.0f;
+  const SnModulatorMapping* mapping = nullptr;  // the mapping itself, for one that carries a curve
 };
 
 // A parameter value that moves linearly from `from` to `to` over the frame.

@@ -16,10 +16,12 @@ CSnModulatorProcessor* ModulatorProcessingList() { return &DefaultModulatorObjec
 
 void InstallDefaultModulatorObjects() {
   if (!ModulatorObjects::Installed()) ModulatorObjects::Install(&DefaultModulatorObjects());
+  if (!ModulatorDrivenTargets()) ModulatorDrivenTargets() = &EngineModulatorTargets();
 }
 
 void UninstallDefaultModulatorObjects() {
   if (ModulatorObjects::Installed() == &DefaultModulatorObjects()) ModulatorObjects::Install(nullptr);
+  if (ModulatorDrivenTargets() == &EngineModulatorTargets()) ModulatorDrivenTargets() = nullptr;
 }
 
 CSnModulatorObject* FindModulatorAndAddRef(uint32_t modulatorId) {

@@ -29,9 +29,10 @@ class CSnModulatorService final : public ISnModulatorObjects {
 };
 
 CSnModulatorService& DefaultModulatorObjects();
-// The engine's Init: the bank modulators, unless another implementation is installed.
+// The engine's Init: the bank modulators, and what their ending envelopes stop, unless others are
+// installed.
 void InstallDefaultModulatorObjects();
-// The engine's Term: uninstalls the bank modulators if they are what is installed.
+// The engine's Term: uninstalls both if they are what is installed.
 void UninstallDefaultModulatorObjects();
 // The modulator object of the index with a reference added, or null.
 CSnModulatorObject* FindModulatorAndAddRef(uint32_t modulatorId);

@@ -53,6 +53,7 @@ class CSnStageVoiceSource final : public ISnVoiceSource {
     out.maxFrames = uint16_t(frames);
     const SNRESULT result = m_stage.RunFrame(out);
     if (CSnVoiceSource* finished = m_stage.TakeFinishedSource()) finished->Destroy();
+    if (result == SN_DataReady || result == SN_NoMoreData) m_stage.ApplyModulatorGain(&m_instance.Modulators(), out);
     PostNotifications(out);
     buffer = SnMixBuffer{};
     buffer.channelConfig = Format();

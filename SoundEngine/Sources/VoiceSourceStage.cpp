@@ -6,7 +6,6 @@
 #include <cassert>
 #include <cmath>
 #include <cstring>
-#include <vector>
 
 #include "MemoryMgr/MemoryMgr.h"
 #include "SoundEngine/Containers.h"
@@ -14,6 +13,8 @@
 #include "SoundEngine/Lower/FrameFormat.h"
 #include "SoundEngine/Lower/OutputServices.h"
 #include "SoundEngine/Lower/VoicePipelineLink.h"
+#include "SoundEngine/Modulators/ModulatorInstanceList.h"
+#include "SoundEngine/Sources/ModulatorGain.h"
 #include "SoundEngine/Sources/ResampleKernels.h"
 
 namespace SN {
@@ -22,6 +23,8 @@ namespace {
 constexpr SNRESULT kNeedsData = SNRESULT(43);
 // A source that keeps giving buffers with nothing in them is not asked for ever within one frame.
 constexpr int kMostFetchesPerFrame = 64;
+// The volume modulators of each kind a frame applies; more on one voice than this are left out.
+constexpr uint32_t kMostGainModulators = 16;
 
 uint32_t RoundHalfAway(double x) { return x <= 0.0 ? 0 : uint32_t(x + 0.5); }
 }  // namespace
@@ -34,7 +37,59 @@ SNRESULT CSnVoiceSourceStage::Init(CSnVoiceSource* source, const SnMediaFormat& 
   m_outputRate = outputRate;
   m_endReached = 0;
   m_initialOffsetPending = 1;
+  m_frameDelivered = 0;
   return m_resampler.Init(format, outputRate);
+}
+
+void CSnVoiceSourceStage::AttachNext(CSnVoiceSource* source, ISnSourceInstance* instance) {
+  m_pNextSource = source;
+  m_pNextInstance = instance;
+  // A hand-over inside a frame of three or more channels may reorder what the frame already holds
+  // (ChainNextSource): its copy is made room for now, not in the middle of the audio pass.
+  const uint32_t channels = ChannelCount(m_format.channelConfig);
+  if (source && channels >= 3) {
+    const uint32_t frames = std::max<uint32_t>(m_output.maxFrames, LowerEngine::SamplesPerFrame());
+    if (!Scratch(size_t(frames) * channels))
+      SOUND_LOG(Error, "No memory to hand a voice of %u channels on to its next source", channels);
+  }
+}
+
+float* CSnVoiceSourceStage::Scratch(size_t floats) {
+  if (floats <= m_scratchFloats) return m_pScratch;
+  if (m_pScratch) MemoryMgr::Falign(g_LEngineDefaultPoolId, m_pScratch);
+  m_pScratch = static_cast<float*>(MemoryMgr::Malign(g_LEngineDefaultPoolId, floats * sizeof(float), 16));
+  m_scratchFloats = m_pScratch ? floats : 0;
+  return m_pScratch;
+}
+
+void CSnVoiceSourceStage::ApplyModulatorGain(const CSnModulatorInstanceList* set, SnVoiceBuffer& out) {
+  const bool ramps = m_frameDelivered;
+  m_frameDelivered = 1;
+  if (!set || !set->HasRecord() || !out.data || !out.validFrames) return;
+  const SnParamMask volume = SnParamMask::Of(kVoiceVolumeParameter);
+  uint32_t buffered = 0, scalar = 0;
+  set->CountModulations(volume, buffered, scalar);
+  if (!buffered && !scalar) return;
+  float* samples = static_cast<float*>(out.data);
+  const uint32_t channels = ChannelCount(out.channelConfig);
+  // The silence a voice begun inside the frame opens with stays silence, written or not.
+  const uint32_t first = std::min<uint32_t>(m_leadingSilence, out.validFrames);
+  if (m_pInstance && m_pInstance->IsMotion()) {
+    // A frame of the reduced-rate output is not the modulators' frame: one gain for all of it.
+    const float gain = set->GetFactorWithBuffers(volume);
+    ApplyGainOrRamp(samples, out.maxFrames, channels, first, out.validFrames, out.maxFrames, gain, gain);
+    return;
+  }
+  SnModulatorBuffer buffers[kMostGainModulators];
+  SnModulatorRamp rampList[kMostGainModulators];
+  uint32_t bufferCount = kMostGainModulators, rampCount = kMostGainModulators;
+  set->CollectModulations(volume, buffers, bufferCount, rampList, rampCount);
+  ApplyAudioRateGains(samples, out.maxFrames, channels, first, out.validFrames, buffers, bufferCount);
+  for (uint32_t r = 0; r < rampCount; ++r) {
+    const SnModulatorRamp& ramp = rampList[r];
+    ApplyGainOrRamp(samples, out.maxFrames, channels, first, out.validFrames, out.maxFrames,
+                    ramps ? ramp.from : ramp.to, ramp.to);
+  }
 }
 
 uint32_t CSnVoiceSourceStage::FramesPerBuffer() const {
@@ -289,15 +344,13 @@ SNRESULT CSnVoiceSourceStage::Deliver(SNRESULT result, SnVoiceBuffer& out) {
   }
   if (frames && NeedsDeinterleave()) {
     const uint32_t channels = ChannelCount(m_output.channelConfig);
-    if (!m_pScratch)
-      m_pScratch = static_cast<float*>(
-          MemoryMgr::Malign(g_LEngineDefaultPoolId, size_t(m_output.maxFrames) * channels * sizeof(float), 16));
-    if (!m_pScratch) {
+    float* scratch = Scratch(size_t(m_output.maxFrames) * channels);
+    if (!scratch) {
       out.result = SN_Failure;
       return SN_Failure;
     }
-    memcpy(m_pScratch, m_output.data, size_t(frames) * channels * sizeof(float));
-    DeinterleaveToPlanar(m_pScratch, static_cast<float*>(m_output.data), frames, m_output.channelConfig,
+    memcpy(scratch, m_output.data, size_t(frames) * channels * sizeof(float));
+    DeinterleaveToPlanar(scratch, static_cast<float*>(m_output.data), frames, m_output.channelConfig,
                          m_output.maxFrames);
   }
   out.data = m_output.data;
@@ -331,20 +384,26 @@ SNRESULT CSnVoiceSourceStage::ChainNextSource() {
   }
   const bool wasInterleaved = NeedsDeinterleave();
   const uint32_t written = m_resampler.m_outputOffset;
+  // The copy a reorder reads from: made room for when the successor was attached.
+  const uint32_t channels = ChannelCount(m_output.channelConfig);
+  const size_t floats = size_t(m_output.maxFrames) * channels;
+  float* copy = written && channels >= 3 ? Scratch(floats) : nullptr;
+  if (written && channels >= 3 && !copy) {
+    SOUND_LOG(Error, "No memory to hand a voice of %u channels on to its next source", channels);
+    return SN_Failure;
+  }
   const SNRESULT changed = m_resampler.ChangeFormat(format, next->GetPitch(), m_outputRate);
   if (changed != SN_Success) return SN_Failure;
   m_resampler.SetPitch(next->GetPitch(), false);
   const bool nowInterleaved = NeedsDeinterleave();
   if (written && wasInterleaved != nowInterleaved) {
     // The part of this frame already written changes order with the need for the final de-interleave.
-    const uint32_t channels = ChannelCount(m_output.channelConfig);
-    std::vector<float> copy(static_cast<float*>(m_output.data),
-                            static_cast<float*>(m_output.data) + size_t(m_output.maxFrames) * channels);
+    memcpy(copy, m_output.data, floats * sizeof(float));
     if (wasInterleaved)
-      DeinterleaveToPlanar(copy.data(), static_cast<float*>(m_output.data), written, m_output.channelConfig,
+      DeinterleaveToPlanar(copy, static_cast<float*>(m_output.data), written, m_output.channelConfig,
                            m_output.maxFrames);
     else
-      InterleaveFromPlanar(copy.data(), static_cast<float*>(m_output.data), written, m_output.channelConfig,
+      InterleaveFromPlanar(copy, static_cast<float*>(m_output.data), written, m_output.channelConfig,
                            m_output.maxFrames);
   }
   m_pSource->StopStream();
@@ -422,6 +481,7 @@ void CSnVoiceSourceStage::NotifyDuration() {
 }
 
 void CSnVoiceSourceStage::VirtualOn(uint32_t mode) {
+  m_frameDelivered = 0;
   if (mode != 2) {
     ReleaseInput();
     m_skipHeld = 0;
@@ -476,6 +536,7 @@ void CSnVoiceSourceStage::Release() {
   m_output.maxFrames = m_output.validFrames = 0;
   if (m_pScratch) MemoryMgr::Falign(g_LEngineDefaultPoolId, m_pScratch);
   m_pScratch = nullptr;
+  m_scratchFloats = 0;
   if (m_pMarkers) MemoryMgr::Free(g_DefaultPoolId, m_pMarkers);
   m_pMarkers = nullptr;
   m_markerCount = 0;

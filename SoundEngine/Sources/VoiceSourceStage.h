@@ -1,6 +1,7 @@
 // The first node of a voice pipeline: it pulls buffers from the voice's source, resamples them to
 // planar float at the output rate with the voice's pitch, moves their markers and position along,
-// skips while the voice is virtual, and chains a successor source without a gap. Audio thread.
+// puts the voice's volume modulators on each frame, skips while the voice is virtual, and chains a
+// successor source without a gap. Audio thread.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +10,8 @@
 #include "SoundEngine/Sources/VoiceSource.h"
 
 namespace SN {
+
+class CSnModulatorInstanceList;
 
 class CSnVoiceSourceStage {
  public:
@@ -30,6 +33,11 @@ class CSnVoiceSourceStage {
   // The pipeline's side of one frame: the pair above until the output is decided; 46 when the source
   // has nothing yet (the voice is silent this frame).
   SNRESULT RunFrame(SnVoiceBuffer& out);
+  // After each frame RunFrame delivered: the frame in `out` x the volume modulators of `set` (null:
+  // the voice has none). Those that give a signal a sample scale it sample by sample; the others
+  // ramp from the value they ended the last frame on to this frame's, except in the voice's first
+  // frame (and its first after being virtual), which takes this frame's value throughout.
+  void ApplyModulatorGain(const CSnModulatorInstanceList* set, SnVoiceBuffer& out);
   // While the voice is virtual: `frames` output frames in, the frames it stood for out. 45 or 17.
   SNRESULT SkipWhileVirtual(uint32_t& frames);
 
@@ -51,10 +59,8 @@ class CSnVoiceSourceStage {
   // buffer it holds follows when it lies in the moved block. The source moves its own pointers.
   void RelocateInput(const uint8_t* newBase, const uint8_t* oldBase, uint32_t size);
   // The successor of a continuous playlist, taken over at the end of the current source.
-  void AttachNext(CSnVoiceSource* source, ISnSourceInstance* instance) {
-    m_pNextSource = source;
-    m_pNextInstance = instance;
-  }
+  // The room the hand-over may need to reorder the frame is made here, before the audio pass.
+  void AttachNext(CSnVoiceSource* source, ISnSourceInstance* instance);
   CSnVoiceSource* Source() const { return m_pSource; }
   // The source a chain moved on from, stopped, for its maker to destroy; null when none.
   CSnVoiceSource* TakeFinishedSource() {
@@ -92,6 +98,8 @@ class CSnVoiceSourceStage {
   SNRESULT ChainNextSource();
   void MoveMarkers(uint32_t inputBefore, uint32_t outputBefore, uint32_t positionBefore);
   void CapturePosition();
+  // The interleaved-copy block with room for `floats` samples (lower engine's pool); null without memory.
+  float* Scratch(size_t floats);
   bool NeedsDeinterleave() const {
     return !m_resampler.IsFloat() && m_resampler.m_channels >= 3 && m_resampler.m_state == SnResample_None;
   }
@@ -110,6 +118,8 @@ class CSnVoiceSourceStage {
   uint32_t m_outputRate = 48000;
   SnMediaFormat m_format;
   float* m_pScratch = nullptr;  // the interleaved copy a de-interleave reads from
+  size_t m_scratchFloats = 0;
+  uint8_t m_frameDelivered = 0;  // since the start, or since the voice was last virtual
   SnBufferPosition m_position;
   SnMarkerNotification* m_pMarkers = nullptr;
   uint16_t m_markerCount = 0;

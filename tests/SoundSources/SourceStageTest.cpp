@@ -14,6 +14,7 @@
 #include "SoundEngine/Sources/PcmSource.h"
 #include "SoundEngine/Sources/VoiceSourceStage.h"
 #include "tests/SoundSources/FakeInstance.h"
+#include "tests/SoundSources/HeapCounter.h"
 #include "tests/SoundSources/SourceTestSupport.h"
 #include "tools/SoundBank/ToneMedia.h"
 
@@ -74,6 +75,16 @@ struct Voice {
       out.FreeMarkers();
     }
     return result;
+  }
+  // After a hand-over to a next source: the first comes back from the stage as the one it finished
+  // with and is destroyed; the stage lets go of the next.
+  void EndHandOver() {
+    SN::CSnVoiceSource* finished = stage.TakeFinishedSource();
+    EXPECT_EQ(finished, source);
+    stage.Stop();
+    source = nullptr;
+    delete finished;
+    stage.Release();
   }
   SN::SNRESULT RunToEnd(uint16_t frames, int most = 1000) {
     SN::SNRESULT r = SN::SN_DataReady;
@@ -371,12 +382,7 @@ TEST_F(SourceStageTest, ChainedSourcesPlayWithoutAGap) {
   for (size_t i = 0; i < 1500; ++i) ASSERT_EQ(voice.planes[1][i], float(a[i]));
   for (size_t i = 0; i < 900; ++i) ASSERT_EQ(voice.planes[1][1500 + i], float(b[i]));
   EXPECT_EQ(voice.stage.Source(), &next);
-  SN::CSnVoiceSource* finished = voice.stage.TakeFinishedSource();
-  EXPECT_EQ(finished, voice.source);
-  voice.stage.Stop();
-  voice.source = nullptr;
-  delete finished;
-  voice.stage.Release();
+  voice.EndHandOver();
 
   // Another channel mask ends the first source instead.
   Tools::ToneDesc other = Tone(2, 900);
@@ -390,6 +396,48 @@ TEST_F(SourceStageTest, ChainedSourcesPlayWithoutAGap) {
   EXPECT_EQ(alone.planes[0].size(), 1500u);
   EXPECT_EQ(alone.stage.Source(), alone.source);
   otherSource.StopStream();
+}
+
+// A hand-over inside a frame of four channels, from media played as it is (written interleaved, set
+// in planes as the frame is delivered) to media resampled (written in planes): what the frame already
+// holds of the first is reordered in room the stage made when the next source was attached. No frame
+// takes anything from the C++ heap, and the first source's samples stay exact.
+TEST_F(SourceStageTest, AFourChannelHandOverReordersItsFrameWithoutTheHeap) {
+  Tools::ToneDesc firstTone = Tone(4, 1500);
+  firstTone.channelMask = 0x33;  // no LFE: the planes keep the file's order
+  Tools::ToneDesc secondTone = Tone(4, 900, 24000);
+  secondTone.channelMask = 0x33;
+  secondTone.signal = Tools::ToneSignal::Ramp;
+  FakeInstance nextInstance(Tools::WriteToneMedia(secondTone));
+  SN::CSnPcmSource next(&nextInstance);
+  Voice voice(Tools::WriteToneMedia(firstTone));
+  ASSERT_TRUE(voice.Start<SN::CSnPcmSource>());
+  voice.stage.AttachNext(&next, &nextInstance);
+  std::vector<std::vector<float>> planes(4);
+  SN::SNRESULT result = SN::SN_DataReady;
+  uint64_t heap = 0;
+  for (int frame = 0; frame < 8 && result == SN::SN_DataReady; ++frame) {
+    SN::SnVoiceBuffer out;
+    out.maxFrames = 1024;
+    {
+      SourceTest::HeapCounter counter;
+      result = voice.stage.RunFrame(out);
+      heap += counter.Count();
+    }
+    for (uint32_t c = 0; c < 4; ++c)
+      for (uint32_t i = 0; i < out.validFrames; ++i) planes[c].push_back(out.Plane(c)[i]);
+    out.FreeMarkers();
+  }
+  EXPECT_EQ(result, SN::SN_NoMoreData);
+  EXPECT_EQ(heap, 0u);
+  EXPECT_EQ(voice.stage.Source(), &next);
+  ASSERT_GE(planes[0].size(), 1500u + 1700u);
+  for (uint32_t c = 0; c < 4; ++c) {
+    const std::vector<double> x = FileChannel(voice.instance.media, 4, c);
+    for (size_t i = 0; i < 1500; ++i) ASSERT_EQ(planes[c][i], float(x[i])) << c << " " << i;
+    EXPECT_NE(planes[c][1600], 0.0f) << c;
+  }
+  voice.EndHandOver();
 }
 
 // Voices take their turns frame by frame, as the pipeline runs them: each one's frames are its own

@@ -1,0 +1,105 @@
+// Modulators on a sound's volume as its voices hear them, from banks written by the bank tool: a
+// fast LFO scales the voice sample by sample, a curve of several points maps the LFO as the bank
+// draws it, and a looping sound stops when the envelope that shapes it has ended.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+#include "tests/SoundOutput/SoundEndToEndSupport.h"
+
+namespace {
+
+using namespace EndToEnd;
+
+// A triangle LFO of `hertz`, depth 0.5, no fade-in, from a quarter period (its default phase): its
+// value after `samples` samples of its life.
+double Triangle(double hertz, int64_t samples) {
+  const double phase = std::fmod(0.25 + double(samples) * hertz / 48000.0, 1.0);
+  return 0.5 * (phase < 0.5 ? 2.0 * phase : 2.0 * (1.0 - phase));
+}
+
+// The curve "0:0 0.25:-12 0.5:-3" (linear in decibels between its points) as a gain.
+double DipGain(double value) {
+  const double dB = value <= 0.25 ? -48.0 * value : -12.0 + (value - 0.25) * 36.0;
+  return std::pow(10.0, dB / 20.0);
+}
+
+class ModulatedVoiceTest : public SoundEndToEndTest {
+ protected:
+  // The bank's tone `Steady` under an LFO of `hertz` mapped onto its volume through `curve`, played
+  // for 12 frames from the capture's first sample: the capture.
+  std::array<std::vector<double>, 2> PlayUnderLfo(double hertz, const std::string& curve) {
+    LoadOwnBank("tone Steady 48000 1 200 440\r\n"
+                "sound Steady Steady Effects\r\n"
+                "modulator lfo Tremolo 0=0 2=50 3=0 4=" + std::to_string(hertz) + " 5=1\r\n"
+                "rtpc Steady volume modulator Tremolo " + curve + "\r\n"
+                "action Play_Steady_Act 0x0403 Steady bank TimingBank\r\n"
+                "event Play_Steady Play_Steady_Act\r\n");
+    EXPECT_NE(SoundEngine::PostEvent("Play_Steady", kObject), 0u);
+    Frames(12);
+    EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+    return Capture();
+  }
+};
+
+// 30 Hz is faster than a ramp a frame can follow (a quarter of the 46.9 frames a second): the LFO
+// gives the voice a value a sample, and each sample of the tone is scaled by the curve at the LFO's
+// value of that sample. The LFO, made with the voice, has run a frame when the voice first reads it,
+// so voice sample t meets LFO sample t.
+TEST_F(ModulatedVoiceTest, AThirtyHertzLfoScalesItsVoiceSampleBySample) {
+  const auto planes = PlayUnderLfo(30.0, "0:0 0.25:-12 0.5:-3");
+  const std::vector<double> tone = OwnMedia("Steady");
+  ASSERT_GE(planes[0].size(), 12u * kFrame);
+  ExpectModel(planes, 0, [&](size_t t) {
+    return At(tone, t) * kVoiceUnity * kCentreToPair * DipGain(Triangle(30.0, int64_t(t) + 1));
+  });
+}
+
+// At 2 Hz the LFO gives a value a frame and the voice ramps from the gain the last frame ended on to
+// this frame's, its first frame taking its value throughout. The three-point curve dips in its middle:
+// drawn as a line through its ends it would leave the tone as it is.
+TEST_F(ModulatedVoiceTest, ACurveOfThreePointsMapsAFrameRateLfoAsTheBankDrawsIt) {
+  const auto planes = PlayUnderLfo(2.0, "0:0 0.25:-12 0.5:-3");
+  const std::vector<double> tone = OwnMedia("Steady");
+  ASSERT_GE(planes[0].size(), 12u * kFrame);
+  auto gainAtEnd = [](size_t voiceFrame) { return DipGain(Triangle(2.0, int64_t(voiceFrame + 1) * kFrame)); };
+  ExpectModel(planes, 0, [&](size_t t) {
+    const size_t frame = t / kFrame;
+    const double to = gainAtEnd(frame), from = frame == 0 ? to : gainAtEnd(frame - 1);
+    return At(tone, t) * kVoiceUnity * kCentreToPair * (from + (to - from) * double(t % kFrame) / double(kFrame));
+  });
+}
+
+// Two looping drones, each shaped by an envelope that ends 2880 samples into its life (attack, decay,
+// sustain and release of 480, 480, 960 and 960 samples) and stops what it drives: one per voice, one
+// per play of the sound. Each voice is heard while its envelope holds and then gives its place back.
+TEST_F(ModulatedVoiceTest, AFinishedEnvelopeStopsTheLoopingSoundItShapes) {
+  LoadOwnBank("tone Drone 48000 1 100 330\r\n"
+              "sound VoiceDrone Drone Effects loop 0\r\n"
+              "sound PlayDrone Drone Effects loop 0\r\n"
+              "modulator envelope VoiceSwell 0=0 9=0.01 11=0.01 12=100 13=0.02 14=0.02\r\n"
+              "modulator envelope PlaySwell 0=1 9=0.01 11=0.01 12=100 13=0.02 14=0.02\r\n"
+              "rtpc VoiceDrone volume modulator VoiceSwell 0:-96 1:0\r\n"
+              "rtpc PlayDrone volume modulator PlaySwell 0:-96 1:0\r\n"
+              "action Play_VoiceDrone_Act 0x0403 VoiceDrone bank TimingBank\r\n"
+              "action Play_PlayDrone_Act 0x0403 PlayDrone bank TimingBank\r\n"
+              "event Play_VoiceDrone Play_VoiceDrone_Act\r\n"
+              "event Play_PlayDrone Play_PlayDrone_Act\r\n");
+  for (const char* event : {"Play_VoiceDrone", "Play_PlayDrone"}) {
+    ASSERT_NE(SoundEngine::PostEvent(event, kObject), 0u);
+    Frames(2);
+    EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 1u) << event;
+    Frames(6);
+    EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u) << event;
+  }
+  const auto planes = Capture();
+  ASSERT_GE(planes[0].size(), 16u * kFrame);
+  const std::vector<double> peaks = FramePeaks(planes[0]);
+  for (size_t play : {0u, 8u}) {
+    EXPECT_GT(peaks[play + 1], 1000.0) << play;
+    for (size_t frame = play + 3; frame < play + 8; ++frame) EXPECT_EQ(peaks[frame], 0.0) << frame;
+  }
+}
+
+}  // namespace
