@@ -72,8 +72,10 @@ SNRESULT CSnPropertyNode::ReadBaseParams(const uint8_t*& cursor, const uint8_t* 
     if (auto* parent = g_pObjectIndex
                            ? static_cast<CSnHierarchyNode*>(g_pObjectIndex->FindNodeAndAddRef(parentId, IsBus()))
                            : nullptr) {
-      if (parent->AddChild(this) == SN_Success) SetParent(parent);
+      const SNRESULT added = parent->AddChild(this);
+      if (added == SN_Success) SetParent(parent);
       parent->Release();
+      if (added == SN_Failure) return SN_Failure;  // a loop or a tree too deep: logged by the parent
     }
   }
 
