@@ -293,8 +293,10 @@ SNRESULT CSnBusNode::CanAddChild(CSnHierarchyNode* child) const {
   if (owner && owner != this) return SN_ChildAlreadyHasAParent;
   if (child->IsBus() ? m_childBuses.IndexOf(static_cast<CSnBusNode*>(child)) >= 0 : m_children.IndexOf(child) >= 0)
     return SN_AlreadyListed;
-  return SN_Success;
+  return child->IsBus() ? CheckDepthBelow(child) : SN_Success;
 }
+
+const CSnHierarchyNode* CSnBusNode::LinkedChild(uint32_t index) const { return m_childBuses[index]; }
 
 SNRESULT CSnBusNode::AddChild(CSnHierarchyNode* child) {
   if (!child) return SN_InvalidParameter;

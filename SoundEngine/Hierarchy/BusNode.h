@@ -91,6 +91,8 @@ class CSnBusNode final : public CSnPropertyNode {
   void RemoveChild(CSnHierarchyNode* child) override;
   uint32_t ChildCount() const { return m_children.Count(); }
   uint32_t ChildBusCount() const { return m_childBuses.Count(); }
+  uint32_t LinkedChildCount() const override { return m_childBuses.Count(); }
+  const CSnHierarchyNode* LinkedChild(uint32_t index) const override;
 
   // ---- mix properties ----
   // Bank value, state offsets, game-parameter curve, run-time value and ducking of the property,

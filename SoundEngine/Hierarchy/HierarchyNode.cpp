@@ -128,6 +128,39 @@ SNRESULT CSnHierarchyNode::AddChildById(uint32_t childId) {
   return result;
 }
 
+SNRESULT CSnHierarchyNode::CheckDepthBelow(const CSnHierarchyNode* child) const {
+  // The child's level: this node's parents counted up to the top.
+  uint32_t level = 0;
+  for (const CSnHierarchyNode* node = this; node && level <= kMaxDepth; node = node->m_parent, ++level) {
+    if (node == child) {
+      SOUND_LOG(Error, "Node %u: it cannot go below node %u, which lies below it", child->ID(), ID());
+      return SN_Failure;
+    }
+  }
+  // Then the levels of the child's own subtree, walked with a stack of its own as deep as the bound.
+  struct Step {
+    const CSnHierarchyNode* node;
+    uint32_t next;
+  };
+  Step path[kMaxDepth + 1];
+  uint32_t below = 0;
+  path[0] = {child, 0};
+  while (level + below <= kMaxDepth) {
+    Step& step = path[below];
+    if (step.next < step.node->LinkedChildCount()) {
+      const CSnHierarchyNode* next = step.node->LinkedChild(step.next++);
+      if (next && ++below + level <= kMaxDepth) path[below] = {next, 0};
+    } else if (below == 0) {
+      return SN_Success;
+    } else {
+      --below;
+    }
+  }
+  SOUND_LOG(Error, "Node %u: below node %u its nodes would nest more than %u levels deep; it is refused there",
+            child->ID(), ID(), kMaxDepth);
+  return SN_Failure;
+}
+
 // ---- actions ----
 
 SNRESULT CSnHierarchyNode::NotifyActionKind(uint32_t kind, CSnRegisteredObj* gameObject, uint32_t playingId, int32_t ms,

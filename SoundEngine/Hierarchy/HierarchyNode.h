@@ -176,6 +176,15 @@ class CSnHierarchyNode : public CSnIndexedObject, public ISnNodeRTPCSubscriber, 
   // SN_InvalidPoolId for id 0 (nothing to add), SN_IdNotFound when no node has the id.
   SNRESULT AddChildById(uint32_t childId);
   virtual void RemoveChild(CSnHierarchyNode*) {}
+  // Parent links nest at most this deep below a top node: the walks up the parents on a play (activity,
+  // properties) recurse once a level, on the audio thread's stack.
+  static constexpr uint32_t kMaxDepth = 64;
+  // SN_Success when `child` may hang below this node by its parent link; SN_Failure, logged with the
+  // nodes named, when that would close a loop or put a node more than kMaxDepth levels deep.
+  SNRESULT CheckDepthBelow(const CSnHierarchyNode* child) const;
+  // The nodes whose parent link is this node, for walks down the tree that do not recurse.
+  virtual uint32_t LinkedChildCount() const { return 0; }
+  virtual const CSnHierarchyNode* LinkedChild(uint32_t) const { return nullptr; }
   void SetSecondaryOutput(CSnHierarchyNode* output);
   CSnHierarchyNode* Parent() const { return m_parent; }
   CSnHierarchyNode* OutputBus() const { return m_outputBus; }

@@ -72,8 +72,11 @@ SNRESULT CSnPropertyNode::ReadBaseParams(const uint8_t*& cursor, const uint8_t* 
     if (auto* parent = g_pObjectIndex
                            ? static_cast<CSnHierarchyNode*>(g_pObjectIndex->FindNodeAndAddRef(parentId, IsBus()))
                            : nullptr) {
-      if (parent->AddChild(this) == SN_Success) SetParent(parent);
+      // A loop or a tree too deep fails the node (logged); any other refusal leaves it without a parent.
+      const SNRESULT placed = parent->CheckDepthBelow(this);
+      if (placed == SN_Success && parent->AddChild(this) == SN_Success) SetParent(parent);
       parent->Release();
+      if (placed != SN_Success) return placed;
     }
   }
 

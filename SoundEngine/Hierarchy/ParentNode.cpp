@@ -18,7 +18,7 @@ SNRESULT CSnParentNode::MayAddChild(const CSnHierarchyNode* child) const {
   if (child->Parent()) return SN_ChildAlreadyHasAParent;
   if (FindChild(child->ID())) return SN_AlreadyListed;
   if (child->ID() == ID()) return SN_CannotAddItself;
-  return SN_Success;
+  return CheckDepthBelow(child);
 }
 
 SNRESULT CSnContainerNode::MayAddChild(const CSnHierarchyNode* child) const {

@@ -33,9 +33,12 @@ class CSnParentNode : public CSnPropertyNode {
   void RemoveChild(CSnHierarchyNode* child) override;
   void RemoveChildById(uint32_t childId);
   // SN_Success, or why the child may not join (SN_ChildAlreadyHasAParent, SN_AlreadyListed,
-  // SN_CannotAddItself; containers first SN_TooManyChildren and SN_WrongChildKind).
+  // SN_CannotAddItself, SN_Failure for a loop or a tree too deep; containers first SN_TooManyChildren
+  // and SN_WrongChildKind).
   virtual SNRESULT MayAddChild(const CSnHierarchyNode* child) const;
 
+  uint32_t LinkedChildCount() const override { return m_children.Count(); }
+  const CSnHierarchyNode* LinkedChild(uint32_t index) const override { return m_children[index]; }
   uint16_t ChildCount() const { return uint16_t(m_children.Count()); }
   CSnHierarchyNode* ChildAt(uint32_t index) const { return m_children[index]; }
   // By bisection on the id; null when not a child.

@@ -1,6 +1,7 @@
 // The in-memory IMA-ADPCM source.
 #include "SoundEngine/Sources/AdpcmSource.h"
 
+#include "Base/Assert.h"
 #include "MemoryMgr/MemoryMgr.h"
 #include "SoundEngine/Containers.h"
 #include "SoundEngine/Log.h"
@@ -52,6 +53,8 @@ void CSnAdpcmSource::GetBuffer(SnVoiceBuffer& buffer) {
       return;
     }
   }
+  if (m_position % kAdpcmBlockFrames) ResumeOnBlock();
+  ORV_ASSERT(m_pCursor == m_pData + size_t(m_position / kAdpcmBlockFrames) * m_blockAlign);
   const uint32_t limit = Limit();
   const uint32_t left = limit > m_position ? limit - m_position : 0;
   uint32_t frames = buffer.maxFrames < left ? buffer.maxFrames : left;
@@ -96,14 +99,30 @@ SNRESULT CSnAdpcmSource::Seek() {
   return SN_Success;
 }
 
+SNRESULT CSnAdpcmSource::SkipFrames(uint32_t& frames) {
+  const SNRESULT result = CSnMediaSource::SkipFrames(frames);
+  PlaceCursor();
+  return result;
+}
+
+void CSnAdpcmSource::ResumeOnBlock() {
+  const uint32_t into = m_position % kAdpcmBlockFrames;
+  if (into) {
+    m_position -= into;
+    m_pInstance->Seek().framesToDrop = into;
+  }
+  PlaceCursor();
+}
+
 SNRESULT CSnAdpcmSource::VirtualOff(uint32_t mode, bool seek) {
   if (mode == 0) {
     m_position = 0;
-    m_pCursor = m_pData;
     m_loopCount = m_pInstance->LoopCount();
-  } else if (mode == 1) {
-    if (seek) return Seek();
     PlaceCursor();
+  } else if (mode == 1 && seek) {
+    return Seek();
+  } else {
+    ResumeOnBlock();  // resumed, or refreshed where it was skipped to
   }
   return SN_Success;
 }

@@ -11,6 +11,8 @@ class CSnAdpcmSource final : public CSnMediaSource {
   ~CSnAdpcmSource() override;
 
   void ReleaseBuffer() override;
+  // Skipping moves the cursor with the position, to the block the position lies in.
+  SNRESULT SkipFrames(uint32_t& frames) override;
   SNRESULT VirtualOff(uint32_t mode, bool seek) override;
   SNRESULT PrepareSource() override;
   void StopStream() override;
@@ -21,6 +23,9 @@ class CSnAdpcmSource final : public CSnMediaSource {
 
  private:
   void PlaceCursor() { m_pCursor = m_pData + size_t(m_position / kAdpcmBlockFrames) * m_blockAlign; }
+  // A skip leaves the position anywhere, but decoding starts on a block: the position goes back to its
+  // block and the stage drops the frames before it, as it does after a seek.
+  void ResumeOnBlock();
 
   const uint8_t* m_pCursor = nullptr;
   uint16_t m_blockAlign = 0;

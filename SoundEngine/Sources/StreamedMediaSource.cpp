@@ -306,19 +306,27 @@ SNRESULT CSnStreamedMediaSource::VirtualOn(uint32_t mode) {
   return SN_Success;
 }
 
+SNRESULT CSnStreamedMediaSource::SkipFrames(uint32_t& frames) {
+  m_streamFlags |= kSkippedWhileVirtual;
+  return CSnMediaSource::SkipFrames(frames);
+}
+
 SNRESULT CSnStreamedMediaSource::VirtualOff(uint32_t mode, bool seek) {
   if (!m_pStream) return SN_Failure;
   SNRESULT result = SN_Success;
+  // A refresh keeps the stream where it was unless frames were skipped: the bytes it holds are then
+  // behind the position, which would play on from the wrong frame and loop pass.
+  const bool skipped = m_streamFlags & kSkippedWhileVirtual;
+  m_streamFlags &= uint8_t(~kSkippedWhileVirtual);
   if (mode == 0) {
     m_loopCount = m_pInstance->LoopCount();
     result = RepositionAt(0);
   } else if (mode == 1 && seek) {
     result = Seek();
-  } else if (mode == 1) {
+  } else if (mode == 1 || skipped) {
     if (RepositionAt(m_position) != SN_Success) result = RepositionAt(0);
-  } else if (m_pInstance->WaitsForBuffering()) {
-    m_flags |= kWaitForBuffering;
   }
+  if (mode == 2 && m_pInstance->WaitsForBuffering()) m_flags |= kWaitForBuffering;
   m_pStream->Activate();
   return result;
 }

@@ -15,11 +15,14 @@ class CSnStreamedMediaSource : public CSnMediaSource {
   static constexpr uint8_t kHeaderProcessed = 0x4;
   static constexpr uint8_t kMediaMayMove = 0x8;
   static constexpr uint8_t kEnvelopeNotOwned = 0x10;
+  static constexpr uint8_t kSkippedWhileVirtual = 0x20;
 
   using CSnMediaSource::CSnMediaSource;
   ~CSnStreamedMediaSource() override;
 
   SNRESULT VirtualOn(uint32_t mode) override;
+  // Skipping moves the position only: the stream is moved there when the voice comes back.
+  SNRESULT SkipFrames(uint32_t& frames) override;
   SNRESULT VirtualOff(uint32_t mode, bool seek) override;
   SNRESULT PrepareSource() override;
   void StopStream() override;

@@ -53,7 +53,29 @@ TEST_F(MakeSoundBanksToolTest, BadDescriptionsAreRefusedWithTheirLineAndNoFile) 
   // 23 tones of a minute of eight channels at 192 kHz fit under 4 GiB; the 24th does not.
   std::string largeMedia;
   for (int i = 0; i < 24; ++i) largeMedia += "tone T" + std::to_string(i) + " 192000 8 60000 440\n";
+  // 24 loose tones of that size took the builder past 4 GiB of memory as well, with none refused.
+  std::string looseMedia;
+  for (int i = 0; i < 24; ++i) looseMedia += "tone T" + std::to_string(i) + " 192000 8 60000 440 loose\n";
+  // Groups nested 10,000 deep overflowed the builder's stack; the engine refuses more than 64 levels.
+  std::string nested = "segment S 120 4 4 1000 0 1000\nplaylist P 0";
+  for (int i = 0; i < 10000; ++i) nested += " { 0";
+  nested += " S" + std::string(10000 * 2, ' ');
+  for (int i = 0; i < 10000; ++i) nested[nested.size() - 1 - 2 * i] = '}';
+  // Written, the engine would refuse the containers 65 levels up a chain, and whole banks for the rest.
+  std::string chain = "tone T 8000 1 10 440\nsound M0 T Master\n";
+  for (int i = 1; i <= 65; ++i) chain += "mixer M" + std::to_string(i) + " - M" + std::to_string(i - 1) + "\n";
+  const std::string sound = "tone T 8000 1 10 440\nsound S T Master\n";
   const Case cases[] = {
+      {looseMedia, "line 24: tone \"T23\" takes the media made with the bank, loose files included, past 4 GiB"},
+      {nested, "line 2: playlist groups nest at most 64 deep, the playlist's own level counted"},
+      {chain, "line 67: \"M65\": the nodes below it nest more than 64 levels deep"},
+      {"bus Master -\nbus A A", "line 2: bus \"A\" is its own parent"},
+      {"bus A B\nbus B A", "line 1: bus \"A\" names the bus of line 2, declared after it: the engine loads a parent bus first"},
+      {sound + "random R Master S R", "line 3: \"R\" holds itself"},
+      {sound + "random A Master S B\nsequence B Master A",
+       "line 3: \"A\" names the node of line 4, declared after it: the engine loads children first"},
+      {sound + "random R Master S S S", "line 3: \"R\" lists one of its children more than once"},
+      {"platform " + std::string(100000, 'x'), "line 1: a platform name has at most 64 characters"},
       // A header of 4 GiB used to be written whole, with exit 0.
       {"platform Linux\nheadersize 4294967295", "line 2: \"4294967295\" is more than a header chunk's 65536 bytes"},
       // A 16-bit point count wrote 65536 points as 0.
@@ -93,6 +115,20 @@ TEST_F(MakeSoundBanksToolTest, BadDescriptionsAreRefusedWithTheirLineAndNoFile) 
         << test.message << "\n" << printed.substr(printed.size() > 2000 ? printed.size() - 2000 : 0);
     EXPECT_TRUE(Written().empty()) << test.message;
   }
+}
+
+// Up to the engine's bound nesting is written: a playlist's root and 63 groups, a sound under 64 mixers.
+TEST_F(MakeSoundBanksToolTest, NestingUpToTheEnginesBoundIsWritten) {
+  std::string text = "platform Linux\nsegment S 120 4 4 1000 0 1000\nplaylist P 0";
+  for (int i = 0; i < 63; ++i) text += " { 0";
+  text += " S";
+  for (int i = 0; i < 63; ++i) text += " }";
+  text += "\ntone T 8000 1 10 440\nsound M0 T Master\n";
+  for (int i = 1; i <= 64; ++i) text += "mixer M" + std::to_string(i) + " - M" + std::to_string(i - 1) + "\n";
+  Describe("Deep.txt", text);
+  std::string printed;
+  ASSERT_EQ(Run({"Deep.txt"}, printed), 0) << printed;
+  EXPECT_EQ(Written(), std::vector<std::string>{"Deep.bnk"});
 }
 
 TEST_F(MakeSoundBanksToolTest, FoldersAndBanksMadeTwiceAreRefused) {

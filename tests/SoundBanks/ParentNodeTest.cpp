@@ -126,6 +126,46 @@ TEST_F(ParentNodeTest, ActionsGoFromTheHighestIdDownOnlyWhileSomethingPlaysBelow
   for (uint32_t i = 0; i < 3; ++i) Sound(11 + i)->DetachInstance(instances[i]);
 }
 
+// Parent links nest at most 64 levels. In a chain of 3,000 actor-mixers over a sound the one that would
+// put the sound 65 deep is refused, naming both nodes, and the bank with it; 64 levels load, and the
+// sound's activity climbs to the top and leaves again. A node that names a parent that deep, a bus
+// chain as deep, and a node that would go below its own child are refused alike.
+TEST_F(ParentNodeTest, ChainsDeeperThanSixtyFourLevelsAndLoopsAreRefused) {
+  std::vector<Tools::BankObject> chain = {SoundObject(1, MemorySource(1, 64))};
+  for (uint32_t id = 2; id <= 3001; ++id) chain.push_back(MixerObject(id, {id - 1}));
+  EXPECT_NE(Load(chain), SN::SN_Success);
+  EXPECT_TRUE(Logged("Node 65: below node 66 its nodes would nest more than 64 levels deep"));
+  chain.resize(65);
+  ASSERT_EQ(Load(chain), SN::SN_Success);
+  ASSERT_TRUE(Sound(1)->ActivityUp(0));
+  EXPECT_NE(Parent(65)->Activity(), nullptr);
+  Sound(1)->ActivityDown(0);
+  EXPECT_EQ(Parent(65)->Activity(), nullptr);
+
+  // Mixer 2 is 63 deep: a mixer may hang below it, a sound below that may not.
+  Tools::BankNodeParams below2, below200;
+  below2.parentId = 2;
+  below200.parentId = 200;
+  EXPECT_NE(Load({{Tools::kBankActorMixerType, Tools::ActorMixerPayload(200, below2, {})},
+                  SoundObject(300, MemorySource(3, 64), below200)}),
+            SN::SN_Success);
+  EXPECT_TRUE(Logged("Node 300: below node 200 its nodes would nest more than 64 levels deep"));
+  EXPECT_EQ(Sound(300), nullptr);
+
+  std::vector<Tools::BankObject> buses;
+  for (uint32_t id = 1001; id <= 1066; ++id) {
+    Tools::BankBusParams bus;
+    bus.parentId = id == 1001 ? 0 : id - 1;
+    buses.push_back(BusObject(id, bus));
+  }
+  EXPECT_NE(Load(buses), SN::SN_Success);
+  EXPECT_TRUE(Logged("Node 1066: below node 1065 its nodes would nest more than 64 levels deep"));
+
+  EXPECT_EQ(Parent(2)->AddChildById(65), SN::SN_Failure);
+  EXPECT_TRUE(Logged("Node 65: it cannot go below node 2, which lies below it"));
+  EXPECT_EQ(Parent(65)->Parent(), nullptr);
+}
+
 TEST_F(ParentNodeTest, AChildListCutOrCountedPastTheObjectFailsTheLoad) {
   ASSERT_EQ(Load({SoundObject(11, MemorySource(1, 64))}), SN::SN_Success);
   ExpectEveryCutFails(MixerObject(50, {11}), [&] { return Parent(50) == nullptr && Sound(11)->Parent() == nullptr; });

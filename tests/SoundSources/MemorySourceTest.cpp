@@ -413,6 +413,40 @@ TEST_F(MemorySourceTest, RelocatedMediaReadOnFromTheirNewPlace) {
   EXPECT_EQ(first.samples, file);
 }
 
+// An ADPCM source skipped over its loop's end and into a block, then back from virtual: from the start
+// (mode 0), or where the skips took it (1, and 2 as a voice culled while inaudible comes back), it
+// decodes the block its position lies in and leaves the frames before the position for the stage.
+TEST_F(MemorySourceTest, AnAdpcmSourceBackFromVirtualDecodesTheBlockOfItsPosition) {
+  Tools::ToneDesc tone = RampTone(1, 640);
+  tone.encoding = Tools::MediaEncoding::ImaAdpcm;
+  tone.loop = true;
+  tone.loopStart = 128;
+  tone.loopEnd = 511;
+  const std::vector<uint8_t> media = Tools::WriteToneMedia(tone);
+  FakeInstance once(media, 0x20000);
+  SN::CSnAdpcmSource reference(&once);
+  ASSERT_EQ(reference.PrepareSource(), SN::SN_Success);
+  const std::vector<int16_t> decoded = Pull(reference, 1, 64).samples;
+  ASSERT_EQ(decoded.size(), 640u);
+  for (const uint32_t mode : {0u, 1u, 2u}) {
+    FakeInstance instance(media, 0x20000);
+    instance.loopCount = 3;
+    SN::CSnAdpcmSource source(&instance);
+    ASSERT_EQ(source.PrepareSource(), SN::SN_Success);
+    source.VirtualOn(mode);
+    // 450, then 62 to the loop's end and back to 128, then 100: frame 228, 36 into block 3.
+    for (uint32_t frames : {450u, 100u, 100u}) ASSERT_EQ(source.SkipFrames(frames), SN::SN_DataReady);
+    ASSERT_EQ(source.Position(), 228u);
+    ASSERT_EQ(source.VirtualOff(mode, false), SN::SN_Success);
+    const uint32_t block = mode == 0 ? 0 : 192;
+    EXPECT_EQ(instance.seek.framesToDrop, mode == 0 ? 0u : 36u) << mode;
+    EXPECT_EQ(source.LoopCount(), mode == 0 ? 3u : 2u) << mode;
+    const Pulled next = Pull(source, 1, 64, 1);
+    ASSERT_EQ(next.firstPositions, std::vector<uint32_t>{block}) << mode;
+    EXPECT_EQ(next.samples, std::vector<int16_t>(decoded.begin() + block, decoded.begin() + block + 64)) << mode;
+  }
+}
+
 TEST_F(MemorySourceTest, SkippingWhileVirtualTellsMarkersAndWraps) {
   Tools::ToneDesc tone = RampTone(1, 400);
   tone.loop = true;

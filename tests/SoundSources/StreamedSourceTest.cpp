@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -163,7 +164,8 @@ TEST_F(StreamedSourceTest, AStreamThroughTheStageTellsItsOutputFramesLeft) {
   for (size_t i = 0; i < told.size(); ++i) EXPECT_NEAR(double(told[i] + 1024 * int64_t(i + 1)), double(whole), 1.0) << i;
 }
 
-TEST_F(StreamedSourceTest, StreamedAdpcmEqualsMemoryWithLoopsAndSplitBlocks) {
+// 50 blocks of stereo ADPCM looping over blocks 10..29.
+Tools::ToneDesc LoopedBlocks() {
   Tools::ToneDesc tone;
   tone.channels = 2;
   tone.frames = 64 * 50;
@@ -171,6 +173,11 @@ TEST_F(StreamedSourceTest, StreamedAdpcmEqualsMemoryWithLoopsAndSplitBlocks) {
   tone.loop = true;
   tone.loopStart = 640;
   tone.loopEnd = 64 * 30 - 1;
+  return tone;
+}
+
+TEST_F(StreamedSourceTest, StreamedAdpcmEqualsMemoryWithLoopsAndSplitBlocks) {
+  const Tools::ToneDesc tone = LoopedBlocks();
   const std::vector<uint8_t> media = Tools::WriteToneMedia(tone);
   WriteLoose(99, media);
   for (uint16_t loops : {uint16_t(1), uint16_t(2)}) {
@@ -247,6 +254,67 @@ TEST_F(StreamedSourceTest, APrefetchedStreamFollowsItsPrefetchWhenItMoves) {
       });
   ASSERT_FALSE(moved.empty());
   ExpectSamePlanes(got, Play<SN::CSnPcmSource>(whole, 256));
+}
+
+// A play in which the frames of `culled` (counted as an uninterrupted play counts them) go by virtual, as
+// an inaudible voice's do: the stage keeps its place (mode 2) and skips the frame in the source.
+template <class Source>
+std::vector<std::vector<float>> PlayCulled(FakeInstance& instance, uint16_t frames, const std::set<int>& culled) {
+  int next = 1;
+  return Play<Source>(instance, frames, nullptr, [&](int, SN::CSnVoiceSource&, SN::CSnVoiceSourceStage& stage) {
+    if (culled.count(next)) {
+      stage.VirtualOn(2);
+      for (; culled.count(next); ++next) {
+        uint32_t skipped = frames;
+        EXPECT_EQ(stage.SkipWhileVirtual(skipped), SN::SN_DataReady);
+        EXPECT_EQ(skipped, frames);
+      }
+      stage.VirtualOff(2);
+    }
+    ++next;
+  });
+}
+
+// The uninterrupted planes without the culled frames.
+std::vector<std::vector<float>> WithoutFrames(std::vector<std::vector<float>> planes, uint16_t frames,
+                                              const std::set<int>& culled) {
+  for (auto& plane : planes)
+    for (auto frame = culled.rbegin(); frame != culled.rend(); ++frame)
+      plane.erase(plane.begin() + std::ptrdiff_t(*frame) * frames, plane.begin() + std::ptrdiff_t(*frame + 1) * frames);
+  return planes;
+}
+
+// Culled a frame at a time (across loop wraps, and by 1000 frames: into the middle of a block), a
+// looping voice comes back on the sample an uninterrupted play reaches, from memory and streamed, ADPCM
+// and PCM alike.
+TEST_F(StreamedSourceTest, ACulledLoopComesBackOnTheSampleItWouldHaveReached) {
+  Tools::ToneDesc tone = LoopedBlocks();
+  tone.signal = Tools::ToneSignal::Noise;
+  const std::set<int> culled = {1, 3, 4, 7};
+  for (const bool adpcm : {true, false}) {
+    tone.encoding = adpcm ? Tools::MediaEncoding::ImaAdpcm : Tools::MediaEncoding::Pcm16;
+    const uint32_t codec = adpcm ? 0x20000 : 0x10000;
+    const std::vector<uint8_t> media = Tools::WriteToneMedia(tone);
+    WriteLoose(adpcm ? 98 : 97, media);
+    for (const uint16_t frames : {uint16_t(1024), uint16_t(1000)}) {
+      SCOPED_TRACE(std::string(adpcm ? "ADPCM" : "PCM") + " by " + std::to_string(frames));
+      FakeInstance whole(media, codec);
+      whole.loopCount = 5;
+      const auto expected = adpcm ? Play<SN::CSnAdpcmSource>(whole, frames) : Play<SN::CSnPcmSource>(whole, frames);
+      ASSERT_EQ(expected[0].size(), 3200u + 4u * 1280u);
+      const auto model = WithoutFrames(expected, frames, culled);
+      FakeInstance memory(media, codec);
+      memory.loopCount = 5;
+      ExpectSamePlanes(adpcm ? PlayCulled<SN::CSnAdpcmSource>(memory, frames, culled)
+                             : PlayCulled<SN::CSnPcmSource>(memory, frames, culled),
+                       model);
+      FakeInstance streamed = StreamedInstance(adpcm ? 98 : 97, codec);
+      streamed.loopCount = 5;
+      ExpectSamePlanes(adpcm ? PlayCulled<SN::CSnAdpcmStreamSource>(streamed, frames, culled)
+                             : PlayCulled<SN::CSnPcmStreamSource>(streamed, frames, culled),
+                       model);
+    }
+  }
 }
 
 TEST_F(StreamedSourceTest, AMissingFileFailsTheSource) {

@@ -12,10 +12,12 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <set>
 #include <sstream>
 #include <utility>
 
 #include "SoundEngine/SoundEngineApi.h"
+#include "SoundEngine/Hierarchy/HierarchyNode.h"
 #include "SoundEngine/Lower/GainEffect.h"
 #include "tools/SoundBank/DialogueWriter.h"
 #include "tools/SoundBank/EffectWriter.h"
@@ -50,6 +52,9 @@ constexpr uint32_t kMaxHeaderBytes = 65536;
 constexpr size_t kMaxCurvePoints = 0xFFFF;
 constexpr uint64_t kMaxMediaBytes = 0xFFFFFFFFull - 65536;
 constexpr size_t kNoMost = size_t(-1);
+// A platform is a short name every bank of a game repeats: the engine refuses a bank whose platform is
+// not the first bank's, so a name past any real one is a slip of the author's.
+constexpr size_t kMaxPlatformChars = 64;
 
 // The engine's object lists, which an id enters once: hierarchy nodes, busses and modulators each
 // gather several types.
@@ -98,6 +103,17 @@ struct PendingAttenuation {
   uint32_t id;
   std::string name;
   BankAttenuation attenuation;
+};
+
+// A node that names others it is loaded after: a container its children, a bus its parent bus. The
+// engine loads what is named first, so a name of this bank declared later would be refused there (and
+// is how a loop would form); checked once the bank is whole.
+struct Holder {
+  std::string name;
+  uint32_t id = 0;
+  std::vector<uint32_t> held;
+  bool bus = false;
+  int line = 0;
 };
 
 class Parser final : public MusicTextHost {
@@ -332,6 +348,11 @@ class Parser final : public MusicTextHost {
   }
   bool Bus(const std::vector<std::string>& w);
   bool Sound(const std::vector<std::string>& w);
+  bool InaudibleBehaviour(const std::string& word, BankNodeParams& params);
+  void Holds(const std::string& name, uint32_t id, std::vector<uint32_t> held, bool bus) {
+    m_holders.push_back(Holder{name, id, std::move(held), bus, m_line});
+  }
+  bool CheckHolders();
   bool MotionSource(const std::vector<std::string>& w);
   bool Container(const std::vector<std::string>& w);
   bool AddEffect(const std::string& definition, BankNodeParams& params);
@@ -375,6 +396,7 @@ class Parser final : public MusicTextHost {
   std::map<uint32_t, int> m_parameters, m_bankNames, m_toneIds;
   std::vector<PendingSound> m_sounds;
   std::vector<DeclaredBus> m_buses;
+  std::vector<Holder> m_holders;  // in the order of their lines
   std::vector<PendingAttenuation> m_attenuations;
   std::vector<PendingPath> m_paths;
   MusicText m_music;
@@ -430,6 +452,7 @@ bool Parser::Bus(const std::vector<std::string>& w) {
     }
   }
   const size_t object = m_bank.objects.size();
+  if (bus.parentId) Holds(w[1], id, {bus.parentId}, true);
   if (!AddObject(type, w[1], BusPayload(id, bus))) return false;
   m_buses.push_back(DeclaredBus{object, id, std::move(bus)});
   return true;
@@ -499,6 +522,7 @@ bool Parser::Container(const std::vector<std::string>& w) {
       container.playlist.push_back(item);
     }
   }
+  Holds(w[1], id, container.children, false);
   if (kind == "mixer") return AddObject(kBankActorMixerType, w[1], ActorMixerPayload(id, params, container.children));
   return AddObject(kBankRandomSequenceType, w[1], RandomSequencePayload(id, params, container));
 }
@@ -549,6 +573,7 @@ bool Parser::Switch(const std::vector<std::string>& w) {
       container.lists.push_back(list);
     }
   }
+  Holds(w[1], id, container.children, false);
   return AddObject(kBankSwitchType, w[1], SwitchPayload(id, params, container));
 }
 
@@ -682,21 +707,38 @@ bool Parser::Layers(const std::vector<std::string>& w) {
       layer.children.push_back(child);
     }
   }
+  Holds(w[1], id, children, false);
   return AddObject(kBankLayerType, w[1], LayerContainerPayload(id, params, children, {layer}));
 }
 
+// What the voices of a node do while they cannot be heard: play on, stop, or go virtual (their source
+// skipped until they are heard again). The node overrides what it would take from above.
+bool Parser::InaudibleBehaviour(const std::string& word, BankNodeParams& params) {
+  static const char* const kBehaviours[] = {"play", "kill", "virtual"};
+  for (uint8_t behaviour = 0; behaviour < 3; ++behaviour) {
+    if (word != kBehaviours[behaviour]) continue;
+    params.advancedFlags |= 0x10;
+    params.behaviour = behaviour;
+    return true;
+  }
+  return Fail("a voice that cannot be heard goes on as \"play\", \"kill\" or \"virtual\", not \"" + word + "\"");
+}
+
 bool Parser::Sound(const std::vector<std::string>& w) {
-  if (!Count(w, 4, 22)) return false;
+  if (!Count(w, 4, 24)) return false;
   PendingSound sound;
   sound.tone = w[2];
   sound.line = m_line;
   if (!Id(w[1], sound.id) || !Id(w[3], sound.params.outputBusId)) return false;
   for (size_t i = 4; i < w.size(); i += 2) {
     if (i + 1 == w.size() || (w[i] != "volume" && w[i] != "loop" && w[i] != "3d" && w[i] != "motion" &&
-                              w[i] != "path" && w[i] != "effect" && w[i] != "mixer"))
+                              w[i] != "path" && w[i] != "effect" && w[i] != "mixer" && w[i] != "inaudible"))
       return Fail("only \"volume <dB>\", \"loop <passes, 0 for ever>\", \"motion <motion bus>\", \"path <path>\", "
-                  "\"effect <definition>\", \"mixer <definition>\" and \"3d <attenuation>\" may follow a sound's bus");
-    if (w[i] == "mixer") {
+                  "\"effect <definition>\", \"mixer <definition>\", \"inaudible <play, kill or virtual>\" and "
+                  "\"3d <attenuation>\" may follow a sound's bus");
+    if (w[i] == "inaudible") {
+      if (!InaudibleBehaviour(w[i + 1], sound.params)) return false;
+    } else if (w[i] == "mixer") {
       // The mixer the sound's voices name to the plug-ins on them (property 57).
       uint32_t mixer = 0;
       if (!Id(w[i + 1], mixer)) return false;
@@ -815,6 +857,8 @@ bool Parser::Line(const std::vector<std::string>& w) {
     if (m_platformLine)
       return Fail("the platform is given twice (first on line " + std::to_string(m_platformLine) + ")");
     m_platformLine = m_line;
+    if (w[1].size() > kMaxPlatformChars)
+      return Fail("a platform name has at most " + std::to_string(kMaxPlatformChars) + " characters");
     m_bank.platform = w[1];
     Uses(BankChunkKind::Platform);
     return true;
@@ -1176,14 +1220,42 @@ bool Parser::UsePath(PendingSound& sound) {
   return true;
 }
 
+bool Parser::CheckHolders() {
+  constexpr uint32_t kMaxDepth = SN::CSnHierarchyNode::kMaxDepth;
+  std::map<uint32_t, uint32_t> levels;  // of the containers so far: how many levels of nodes hang below
+  for (const Holder& holder : m_holders) {
+    m_line = holder.line;
+    const std::string what = (holder.bus ? "bus \"" : "\"") + holder.name + "\"";
+    std::set<uint32_t> seen;
+    uint32_t level = 0;
+    for (const uint32_t held : holder.held) {
+      if (held == holder.id) return Fail(what + (holder.bus ? " is its own parent" : " holds itself"));
+      if (!seen.insert(held).second) return Fail(what + " lists one of its children more than once");
+      const auto declared = m_objects.find({holder.bus ? 8u : 2u, held});
+      if (declared != m_objects.end() && declared->second >= holder.line)
+        return Fail(what + " names the " + (holder.bus ? "bus" : "node") + " of line " +
+                    std::to_string(declared->second) + ", declared after it: the engine loads " +
+                    (holder.bus ? "a parent bus" : "children") + " first");
+      const auto below = levels.find(held);
+      level = std::max(level, below != levels.end() ? below->second + 1 : 1u);
+    }
+    if (holder.bus) continue;
+    if (level > kMaxDepth)
+      return Fail(what + ": the nodes below it nest more than " + std::to_string(kMaxDepth) + " levels deep");
+    levels[holder.id] = level;
+  }
+  return true;
+}
+
 bool Parser::Finish() {
+  if (!CheckHolders()) return false;
   for (Dialogue& dialogue : m_dialogues) {
     m_line = dialogue.line;
     std::string error;
     if (!DialogueEventPayload(dialogue.event, m_bank.objects[dialogue.object].payload, error))
       return Fail("dialogue event \"" + dialogue.name + "\": " + error);
   }
-  uint64_t media = 0;
+  uint64_t media = 0, made = 0;
   for (Tone& tone : m_tones) {
     m_line = tone.line;
     if (tone.desc.loop && (tone.desc.loopStart > tone.desc.loopEnd || tone.desc.loopEnd >= tone.desc.frames))
@@ -1191,6 +1263,9 @@ bool Parser::Finish() {
     // Counted before the tone is made, so that a bank too large for its sizes is never built.
     if (!tone.loose && (media += ToneMediaBound(tone.desc)) > kMaxMediaBytes)
       return Fail("tone \"" + tone.name + "\" takes the bank's media past 4 GiB");
+    // Loose tones are made in memory beside the bank's before they are written: the same bound holds.
+    if ((made += ToneMediaBound(tone.desc)) > kMaxMediaBytes)
+      return Fail("tone \"" + tone.name + "\" takes the media made with the bank, loose files included, past 4 GiB");
   }
   for (Tone& tone : m_tones)
     m_bank.media.push_back(BankMedia{SN::SoundEngine::GetIDFromString(tone.name.c_str()), WriteToneMedia(tone.desc),

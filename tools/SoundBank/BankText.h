@@ -23,9 +23,11 @@
 //     of its own), music (background music), volume <dB>, busvolume <dB>, recovery <ms>, maxduck <dB>,
 //     channels <config>, duck <bus> <dB> <fade-out ms> <fade-in ms> <curve> <property 0 or 5>
 //   sound <name> <tone> <output bus> [volume <dB>] [loop <passes, 0 for ever>] [3d <attenuation>] [path <path>]
-//       [motion <motion bus>] [effect <definition>]... [mixer <definition>]   HIRC sound (type 2) of a tone;
+//       [motion <motion bus>] [effect <definition>]... [mixer <definition>] [inaudible <play|kill|virtual>]
+//                                            HIRC sound (type 2) of a tone;
 //                                            "path" moves it along a path; a motion bus needs "motion 1"; each
-//                                            effect takes the next slot; the mixer is the one its voices name
+//                                            effect takes the next slot; the mixer is the one its voices name;
+//                                            "inaudible" is what its voices do below the volume threshold
 //   effect <name> gain <dB>                  HIRC shared effect definition (type 18) of the built-in gain
 //   effect <name> plugin <key> [hex bytes...] [rtpc <plug-in parameter> [modulator] <driver> <x>:<y>...]
 //                                            the same of a game's plug-in: its block and a curve of a parameter

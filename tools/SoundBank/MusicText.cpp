@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "MusicEngine/MusicPlaylist.h"
 #include "tools/ContentWriters/Bytes.h"
 #include "tools/SoundBank/MidiClipWriter.h"
 #include "tools/SoundBank/ActionWriter.h"
@@ -13,6 +14,8 @@ namespace Tools {
 
 namespace {
 constexpr uint8_t kActionType = 3;
+// The engine refuses a playlist whose groups nest deeper, its root the first level.
+constexpr uint32_t kMaxPlaylistDepth = SN::CSnMusicPlaylistGroup::kMaxDepth;
 constexpr uint16_t kPlayAction = 0x0403;
 constexpr uint32_t kPcmCodec = 0x00010000;
 // Source type 16 in bits 16 to 23: the track plays it as MIDI.
@@ -228,17 +231,20 @@ bool MusicText::GroupOptions(const std::vector<std::string>& w, size_t& at, Bank
   return true;
 }
 
-bool MusicText::PlaylistItems(const std::vector<std::string>& w, size_t& at, bool nested,
+bool MusicText::PlaylistItems(const std::vector<std::string>& w, size_t& at, uint32_t depth,
                               std::vector<BankPlaylistRecord>& records, std::vector<uint32_t>& segments,
                               uint32_t& nextItemId) {
   const size_t group = records.size() - 1;
   for (; at < w.size(); ++at) {
     if (w[at] == "}") {
-      if (!nested) return m_host.Fail("a \"}\" closes no group");
+      if (depth == 1) return m_host.Fail("a \"}\" closes no group");
       break;
     }
     ++records[group].childCount;
     if (w[at] == "{") {
+      if (depth + 1 > kMaxPlaylistDepth)
+        return m_host.Fail("playlist groups nest at most " + std::to_string(kMaxPlaylistDepth) +
+                           " deep, the playlist's own level counted");
       BankPlaylistRecord inner;
       inner.itemId = nextItemId++;
       uint32_t mode = 0;
@@ -248,7 +254,7 @@ bool MusicText::PlaylistItems(const std::vector<std::string>& w, size_t& at, boo
       ++at;
       if (!GroupOptions(w, at, inner)) return false;
       records.push_back(inner);
-      if (!PlaylistItems(w, at, true, records, segments, nextItemId)) return false;
+      if (!PlaylistItems(w, at, depth + 1, records, segments, nextItemId)) return false;
       if (at >= w.size()) return m_host.Fail("a group \"{\" is not closed");
       continue;
     }
@@ -286,7 +292,7 @@ bool MusicText::Playlist(const std::vector<std::string>& w) {
   }
   playlist.records.push_back(root);
   uint32_t nextItemId = 1;
-  if (!PlaylistItems(w, at, false, playlist.records, playlist.node.children, nextItemId)) return false;
+  if (!PlaylistItems(w, at, 1, playlist.records, playlist.node.children, nextItemId)) return false;
   if (playlist.records.size() == 1) return m_host.Fail("playlist \"" + w[1] + "\" has no items");
   for (const BankMusicRule& rule : playlist.rules)
     if (rule.hasSegment && std::find(playlist.node.children.begin(), playlist.node.children.end(), rule.segmentId) ==

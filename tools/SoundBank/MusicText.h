@@ -67,8 +67,9 @@ class MusicText {
   // The id of an earlier music object of one of the kinds, or a failure naming the word.
   bool Earlier(const std::string& name, const std::set<uint8_t>& kinds, uint32_t& id);
   bool Ms(const std::string& word, double& ms);
-  // The items from `w[at]` to the group's end ("}" or the line's): records depth first.
-  bool PlaylistItems(const std::vector<std::string>& w, size_t& at, bool nested, std::vector<BankPlaylistRecord>& records,
+  // The items from `w[at]` to the group's end ("}" or the line's): records depth first. The playlist's
+  // own items are at depth 1; groups nested past the engine's bound are refused before they recurse.
+  bool PlaylistItems(const std::vector<std::string>& w, size_t& at, uint32_t depth, std::vector<BankPlaylistRecord>& records,
                      std::vector<uint32_t>& segments, uint32_t& nextItemId);
   // Group options from `w[at]` on, while the words are options.
   bool GroupOptions(const std::vector<std::string>& w, size_t& at, BankPlaylistRecord& group);
