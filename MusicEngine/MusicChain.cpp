@@ -477,8 +477,8 @@ void CSnMusicChainIterator::Init(CSnMatrixAwareContext* context, bool nested) {
 
 bool CSnMusicChainIterator::PushContext(CSnMatrixAwareContext* context) {
   if (m_count == kMaxDepth) {
-    static std::atomic<bool> said{false};
-    if (!said.exchange(true))
+    CSnMusicRenderer* renderer = CSnMusicRenderer::Instance();
+    if (!renderer || renderer->FirstToSay(CSnMusicRenderer::kSaidDepth))
       SOUND_LOG(Error, "Music: contexts nest deeper than %u; the play has no current segment", kMaxDepth);
     m_item = nullptr;
     m_chain = nullptr;

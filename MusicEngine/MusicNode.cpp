@@ -222,8 +222,8 @@ void CSnMusicHierarchyNode::ExecuteAction(const SnActionParams& params) {
 }
 
 SNRESULT MusicCannotPlayYet(uint32_t nodeId) {
-  static std::atomic<bool> said{false};
-  if (!said.exchange(true)) SOUND_LOG(Error, "Music node %u: music cannot be played yet", nodeId);
+  CSnMusicRenderer* renderer = CSnMusicRenderer::Instance();
+  if (!renderer || renderer->FirstToSay(CSnMusicRenderer::kSaidCannotPlay)) SOUND_LOG(Error, "Music node %u: music cannot be played yet", nodeId);
   return SN_Failure;
 }
 

@@ -2,6 +2,7 @@
 // sound engine's last frame; it holds the music settings and loads music objects from banks.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "MusicEngine/MusicEngine.h"
@@ -70,6 +71,10 @@ class CSnMusicRenderer {
   const SnMusicSettings& Settings() const { return m_settings; }
   // Frames the renderer has taken part in.
   uint64_t Frames() const { return m_frames; }
+  // True the first time a fault of `kind` is met while this renderer lives: such faults are logged once
+  // per run of the music engine, not once a frame.
+  enum SaidOnce : uint32_t { kSaidDepth = 1u, kSaidCannotPlay = 2u };
+  bool FirstToSay(SaidOnce kind) { return (m_saidOnce.fetch_or(kind) & kind) == 0; }
 
  private:
   template <typename Act>
@@ -86,6 +91,7 @@ class CSnMusicRenderer {
   void FreePendingStates();
 
   SnMusicSettings m_settings;
+  std::atomic<uint32_t> m_saidOnce{0};
   uint64_t m_frames = 0;
   CSnMusicTopContext* m_topHead = nullptr;
   CSnMusicTopContext* m_topTail = nullptr;
