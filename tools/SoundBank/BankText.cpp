@@ -600,7 +600,7 @@ bool Parser::Rtpc(const std::vector<std::string>& w) {
   for (DeclaredLayers& declared : m_layers)
     if (declared.layer.id == nodeId) layers = &declared;
   if (layers) curves = &layers->layer.curves;
-  if (!curves) return Fail("\"" + w[1] + "\" is not a sound, bus or layer container declared before its curve");
+  if (!curves) return Fail("\"" + w[1] + "\" is not a sound or bus declared before its curve");
   static const std::pair<const char*, uint8_t> kNamed[] = {{"volume", 0}, {"pitch", 2}, {"lowpass", 3}, {"highpass", 4}};
   BankNodeCurve curve;
   bool named = false;
