@@ -372,29 +372,6 @@ TEST_F(ContinuousPlaybackTest, ANestedTriggerRateSequenceGoesOnAtTheNearEnd) {
   inner->Release();
 }
 
-// Any other innermost mode waits for the item to end: nothing is taken at the near-end, and the
-// nested sequence follows in the pass after the item ended.
-TEST_F(ContinuousPlaybackTest, ANestedSequenceOfAnotherModeGoesOnWhenItsItemEnds) {
-  auto* inner = PoolNew<TestSequence>(g_DefaultPoolId, 906, std::vector<uint32_t>{202}, 1, SnContinuous_Delay, 0.0f);
-  TestNestingLevel* nesting = BeginNested(inner);
-  ASSERT_NE(nesting, nullptr);
-  {
-    Platform::ReentrantGuard audio(GlobalAudioLock());
-    Playing()->NotifyNearEnd(1000);
-    VoiceManager::RunQueuedInstanceCommands();
-    EXPECT_TRUE(nesting->taken.empty());
-    EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 1u);
-    EXPECT_EQ(Pending(), 0u);
-  }
-  RenderUntilQuiet();
-  EXPECT_EQ(nesting->taken, (std::vector<uint32_t>{kNestedKey}));
-  EXPECT_EQ(MadeNodes(), (std::vector<uint32_t>{201, 202}));
-  ASSERT_EQ(sources_.made.size(), 2u);
-  EXPECT_EQ(sources_.made[1].pass, sources_.made[0].pass + 3);
-  nesting->Release();
-  inner->Release();
-}
-
 TEST_F(ContinuousPlaybackTest, APausedPerformanceHandsOnItsPauseToTheNextItem) {
   auto* sequence = PoolNew<TestSequence>(g_DefaultPoolId, 909, std::vector<uint32_t>{201, 202}, 1,
                                          SnContinuous_TriggerRate, 100.0f);

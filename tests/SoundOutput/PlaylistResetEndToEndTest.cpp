@@ -6,47 +6,36 @@ namespace {
 
 using namespace EndToEnd;
 
-constexpr uint32_t kOtherObject = 8;
-
-class PlaylistResetTest : public SoundEndToEndTest {
- protected:
-  // Three one-frame tones in a per-object step sequence that does not start over at each play.
-  void LoadSequence() {
-    LoadOwnBank("platform Linux\n"
-                "tone RsA 48000 1 20 1000\n"
-                "tone RsB 48000 1 20 500\n"
-                "tone RsC 48000 1 20 250\n"
-                "sound RsA RsA Effects\n"
-                "sound RsB RsB Effects\n"
-                "sound RsC RsC Effects\n"
-                "sequence Rs Effects RsA RsB RsC noreset perobject\n"
-                "action Play_Rs_Act 0x0403 Rs\n"
-                "event Play_Rs Play_Rs_Act\n"
-                "action Reset_Rs_Act 0x2203 Rs\n"
-                "event Reset_Rs Reset_Rs_Act\n"
-                "action Reset_Tone_Act 0x2203 RsA\n"
-                "event Reset_Tone Reset_Tone_Act\n");
-    ASSERT_EQ(SoundEngine::RegisterGameObj(kOtherObject), SN_Success);
-  }
-  // One play on the object, rendered for two frames: the tone it plays ends within them.
-  void PlayOnce(uint32_t object = kObject) {
-    ASSERT_NE(SoundEngine::PostEvent("Play_Rs", object), 0u);
-    Frames(2);
-  }
-};
-
-// Played A, B; reset; played again: A, where without the reset C would follow. The other object's
-// place (after A) is left alone: its next play is B. Each play sounds from the first frame after its
-// post, two frames apart.
-TEST_F(PlaylistResetTest, AResetSendsTheObjectsSequenceBackToItsFirstItem) {
-  LoadSequence();
+// Three one-frame tones in a per-object sequence that does not start over at each play. On the
+// object: A, B, reset, A (without the reset C would follow); on another object A, then B, its place
+// untouched. A reset aimed at a sound is refused: it has no play-list. Each play sounds
+// from the frame after its post, two frames apart.
+TEST_F(SoundEndToEndTest, AResetSendsTheObjectsSequenceBackToItsFirstItem) {
+  LoadOwnBank("platform Linux\n"
+              "tone RsA 48000 1 20 1000\n"
+              "tone RsB 48000 1 20 500\n"
+              "tone RsC 48000 1 20 250\n"
+              "sound RsA RsA Effects\n"
+              "sound RsB RsB Effects\n"
+              "sound RsC RsC Effects\n"
+              "sequence Rs Effects RsA RsB RsC noreset perobject\n"
+              "action Play_Rs_Act 0x0403 Rs\n"
+              "event Play_Rs Play_Rs_Act\n"
+              "action Reset_Rs_Act 0x2203 Rs\n"
+              "event Reset_Rs Reset_Rs_Act\n"
+              "action Reset_Tone_Act 0x2203 RsA\n"
+              "event Reset_Tone Reset_Tone_Act\n");
+  constexpr uint32_t kOther = 8;
+  ASSERT_EQ(SoundEngine::RegisterGameObj(kOther), SN_Success);
   Frames(1);
-  PlayOnce(kOtherObject);
-  PlayOnce();
-  PlayOnce();
-  ASSERT_NE(SoundEngine::PostEvent("Reset_Rs", kObject), 0u);
-  PlayOnce();
-  PlayOnce(kOtherObject);
+  for (const char* step : {"other", "play", "play", "reset", "bad reset", "play", "other"}) {
+    const std::string what = step;
+    const char* event = what == "reset" ? "Reset_Rs" : what == "bad reset" ? "Reset_Tone" : "Play_Rs";
+    ASSERT_NE(SoundEngine::PostEvent(event, what == "other" ? kOther : kObject), 0u);
+    if (what == "play" || what == "other") Frames(2);
+  }
+  Frames(1);
+  EXPECT_NE(log_.Take().find("has no play-list to reset"), std::string::npos);
   const auto planes = Capture();
   const std::vector<std::vector<double>> heard = {OwnMedia("RsA"), OwnMedia("RsA"), OwnMedia("RsB"),
                                                   OwnMedia("RsA"), OwnMedia("RsB")};
@@ -55,24 +44,6 @@ TEST_F(PlaylistResetTest, AResetSendsTheObjectsSequenceBackToItsFirstItem) {
     if (t < kFrame) return 0.0;
     const size_t play = (t - kFrame) / (2 * kFrame), at = (t - kFrame) % (2 * kFrame);
     return play < heard.size() ? At(heard[play], at) * kVoiceUnity * kCentreToPair : 0.0;
-  });
-}
-
-// A reset aimed at a node that keeps no play-list says so and leaves the sequence as it was.
-TEST_F(PlaylistResetTest, AResetOfANodeWithoutAPlayListIsRefused) {
-  LoadSequence();
-  Frames(1);
-  PlayOnce();
-  ASSERT_NE(SoundEngine::PostEvent("Reset_Tone", kObject), 0u);
-  Frames(1);
-  EXPECT_NE(log_.Take().find("has no play-list to reset"), std::string::npos);
-  PlayOnce();
-  const auto planes = Capture();
-  const std::vector<double> a = OwnMedia("RsA"), b = OwnMedia("RsB");
-  ExpectModel(planes, 0, [&](size_t t) {
-    if (t >= kFrame && t < 3 * kFrame) return At(a, t - kFrame) * kVoiceUnity * kCentreToPair;
-    if (t >= 4 * kFrame) return At(b, t - 4 * kFrame) * kVoiceUnity * kCentreToPair;
-    return 0.0;
   });
 }
 
