@@ -223,11 +223,11 @@ void CSnContainerLayer::SetCrossfadeValue(const SnRTPCKey& key, float value) {
   }
 }
 
-void CSnContainerLayer::UpdateInstanceProperty(uint32_t propertyId, uint32_t, float value, const SnRTPCKey& key,
-                                               const void*) {
+void CSnContainerLayer::UpdateInstanceProperty(uint32_t, uint32_t, float, const SnRTPCKey&, const void*) {
+  // The curve's value enters a voice's parameters as they are gathered (ApplyToParams); a change
+  // comes as the new value, not as a step from the old, so the playing voices gather theirs again.
   for (Entry& entry : m_entries)
-    if (entry.child && entry.child->Activity())
-      entry.child->DeliverParameterChange(SnParamChange{propertyId, key, 0, 0, value});
+    if (entry.child && entry.child->Activity()) entry.child->ValuesChanged();
 }
 
 }  // namespace SN
