@@ -101,7 +101,7 @@ class CSnActionNodeCommand final : public CSnActionActive {
   void ActOnPending(CSnHierarchyNode*, CSnRegisteredObj*) override {}
 };
 
-// Random/sequence containers keep the play-lists it resets; until they exist it finds none.
+// Resets the target random/sequence container's step play-list, for the posting game object or for all.
 class CSnActionResetPlaylist final : public CSnActionActive {
  public:
   using CSnActionActive::CSnActionActive;

@@ -8,6 +8,7 @@
 #include "SoundEngine/Banks/BankFormat.h"
 #include "SoundEngine/DynamicSequence/DynamicSequence.h"
 #include "SoundEngine/Hierarchy/HierarchyNode.h"
+#include "SoundEngine/Hierarchy/RandomSequenceContainer.h"
 #include "SoundEngine/Log.h"
 #include "SoundEngine/PendingAction.h"
 
@@ -223,11 +224,18 @@ SNRESULT CSnActionNodeCommand::Execute(CSnPendingActionItem& record) {
   return SendToScope(params, record);
 }
 
-SNRESULT CSnActionResetPlaylist::Execute(CSnPendingActionItem&) {
+SNRESULT CSnActionResetPlaylist::Execute(CSnPendingActionItem& record) {
   CSnHierarchyNode* target = FindTarget(*this);
   if (!target) return SN_IdNotFound;
+  SNRESULT result = SN_Success;
+  if (target->NodeCategory() == CSnHierarchyNode::Category_RandomSequence) {
+    static_cast<CSnRandomSequenceContainer*>(target)->ResetPlaylist(ScopedObject(record));
+  } else {
+    SOUND_LOG(Error, "Action %u: node %u has no play-list to reset", ID(), TargetId());
+    result = SN_InvalidParameter;
+  }
   target->Release();
-  return SN_Success;
+  return result;
 }
 
 // ---- seek ----

@@ -195,6 +195,20 @@ bool CSnContainerLayer::CrossfadeGain(uint32_t childId, const SnRTPCKey& key, fl
   return gain != 1.0f || objectValue;
 }
 
+void CSnContainerLayer::ApplyToParams(const CSnHierarchyNode& child, SnSoundParams& params, uint32_t mask,
+                                      const SnRTPCKey& key) const {
+  if (!m_mask || !g_pRTPCMgr || AttachedChild(child.ID()) != &child) return;
+  void* subscriber = const_cast<CSnContainerLayer*>(this)->Subscriber();
+  auto value = [&](uint32_t parameter) {
+    return (m_mask & (uint64_t(1) << parameter)) ? g_pRTPCMgr->EvaluateSubscription(subscriber, parameter, key) : 0.0f;
+  };
+  // The game parameters of a node's volume, pitch, low-pass and high-pass.
+  if (mask & SnParamGroup_Volume) params.volume += value(0);
+  if (mask & SnParamGroup_Pitch) params.pitch += value(2);
+  if (mask & SnParamGroup_LowPass) params.lowPass += value(3);
+  if (mask & SnParamGroup_HighPass) params.highPass += value(4);
+}
+
 bool CSnContainerLayer::AcceptsRTPCUpdate() {
   const SnNodeActivity* activity = m_owner ? m_owner->Activity() : nullptr;
   return activity && (activity->playing > 0 || activity->activeChildren > 0);
@@ -209,11 +223,11 @@ void CSnContainerLayer::SetCrossfadeValue(const SnRTPCKey& key, float value) {
   }
 }
 
-void CSnContainerLayer::UpdateInstanceProperty(uint32_t propertyId, uint32_t, float value, const SnRTPCKey& key,
-                                               const void*) {
+void CSnContainerLayer::UpdateInstanceProperty(uint32_t, uint32_t, float, const SnRTPCKey&, const void*) {
+  // The curve's value enters a voice's parameters as they are gathered (ApplyToParams); a change
+  // comes as the new value, not as a step from the old, so the playing voices gather theirs again.
   for (Entry& entry : m_entries)
-    if (entry.child && entry.child->Activity())
-      entry.child->DeliverParameterChange(SnParamChange{propertyId, key, 0, 0, value});
+    if (entry.child && entry.child->Activity()) entry.child->ValuesChanged();
 }
 
 }  // namespace SN

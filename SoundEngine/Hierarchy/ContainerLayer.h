@@ -45,6 +45,9 @@ class CSnContainerLayer final : public ISnLayerRTPCSubscriber {
   // The crossfade gain of the child for the key; false when none applies (no crossfade, no curve,
   // or 1.0 without a value of the key's game object).
   bool CrossfadeGain(uint32_t childId, const SnRTPCKey& key, float& gain) const;
+  // Adds the layer's curve values of volume, pitch and the two filters (as `mask` wants them) to an
+  // attached child's accumulated parameters.
+  void ApplyToParams(const CSnHierarchyNode& child, SnSoundParams& params, uint32_t mask, const SnRTPCKey& key) const;
 
   // ISnLayerRTPCSubscriber
   bool AcceptsRTPCUpdate() override;

@@ -98,6 +98,11 @@ SNRESULT CSnLayerContainer::PlayNode(CSnPlayParams& params) {
   return played ? SN_Success : result;
 }
 
+void CSnLayerContainer::AddLayerValues(const CSnHierarchyNode& child, SnSoundParams& params, uint32_t mask,
+                                       const SnRTPCKey& key) const {
+  for (const CSnContainerLayer* layer : m_layers) layer->ApplyToParams(child, params, mask, key);
+}
+
 void CSnLayerContainer::ApplyCrossfade(CSnHierarchyNode* child, CSnRegisteredObj* gameObject) const {
   // A new voice begins at its layer's crossfade gain for the object: until the parameter changes,
   // nothing else would tell it.

@@ -25,6 +25,8 @@ class CSnLayerContainer final : public CSnMultiChildContainer {
   void RemoveChild(CSnHierarchyNode* child) override;
   // Every child plays; SN_Success when one did (or there is none), else the last child's result.
   SNRESULT PlayNode(CSnPlayParams& params) override;
+  void AddLayerValues(const CSnHierarchyNode& child, SnSoundParams& params, uint32_t mask,
+                      const SnRTPCKey& key) const override;
 
   uint32_t LayerCount() const { return m_layers.Count(); }
   CSnContainerLayer* LayerAt(uint32_t index) const { return m_layers[index]; }

@@ -272,6 +272,9 @@ void CSnPropertyNode::GetSoundParams(SnSoundParams& params, uint32_t mask, const
   } else if (parent) {
     parent->GetSoundParams(params, mask, key, random, computeRandom, firstCall);
   }
+  // 8. The curves of the layers that list this node: a voice that starts after their value was set
+  // hears it from its first frame.
+  if (parent) parent->AddLayerValues(*this, params, mask, key);
 }
 
 // ---- run-time values ----

@@ -122,6 +122,8 @@ class CSnPropertyNode : public CSnHierarchyNode, public ISnPropTransitionOwner {
   // ---- accumulation ----
   virtual void GetSoundParams(SnSoundParams& params, uint32_t mask, const SnRTPCKey& key, SnRandomOffsets* random,
                               bool computeRandom, bool firstCall);
+  // What this node's layers add to a child that they list (volume, pitch and the filters of `mask`).
+  virtual void AddLayerValues(const CSnHierarchyNode&, SnSoundParams&, uint32_t, const SnRTPCKey&) const {}
   // A run-time gain factor other than 1 applies to the node for the key's game object (or all).
   virtual void ApplyGainFactor(CSnRegisteredObj*, float) {}
   // Offset of the property's range: min + r (max - min), drawing only when the range is not empty.

@@ -6,12 +6,19 @@
 #include "SoundEngine/Actions/ContinuousPlaylist.h"
 #include "SoundEngine/Banks/BankFormat.h"
 #include "SoundEngine/Banks/SoundBankManager.h"
+#include "SoundEngine/Callbacks/PlayingIDCallbackMgr.h"
 #include "SoundEngine/GameSyncs/RegistryMgr.h"
 #include "SoundEngine/Log.h"
+#include "SoundEngine/SoundEngine.h"
 
 namespace SN {
 
-CSnSwitchContainer::~CSnSwitchContainer() { UnsubscribeGroup(); }
+CSnSwitchContainer::~CSnSwitchContainer() {
+  // A preparation holds a reference on the container: only the engine's end comes here prepared.
+  if (m_preparations && g_pStateMgr)
+    g_pStateMgr->RemovePreparedListener(SnGameSyncGroupType(m_groupType), m_groupId, this);
+  UnsubscribeGroup();
+}
 
 void CSnSwitchContainer::BeforeDestroy() {
   // While the links up still hold: each record lowers the activity it raised on the way up.
@@ -181,6 +188,8 @@ SNRESULT CSnSwitchContainer::PlayNode(CSnPlayParams& params) {
       return SN_Failure;
     }
     if (params.gameObject) params.gameObject->AddRef();
+    // The event lives while the record can still start children under its playing id.
+    if (g_pPlayingIDCallbackMgr) g_pPlayingIDCallbackMgr->AddPendingActionRef(params.playingId);
   }
   CSnContinuousPlaylist* playlist = AddPlaylistUse(params);
   uint32_t count = 0;
@@ -337,9 +346,11 @@ void CSnSwitchContainer::DropRecords(CSnRegisteredObj* gameObject, uint32_t play
     const CSnPlayParams& params = m_records[i].params;
     if ((gameObject && params.gameObject != gameObject) || (playingId && params.playingId != playingId)) continue;
     CSnRegisteredObj* object = params.gameObject;
+    const uint32_t recordPlayingId = params.playingId;
     m_records.RemoveAt(i);
     ActivityDown(3);
     if (object) object->Release();
+    if (g_pPlayingIDCallbackMgr) g_pPlayingIDCallbackMgr->ReleasePendingActionRef(recordPlayingId);
   }
 }
 
@@ -366,6 +377,85 @@ void CSnSwitchContainer::RemoveChild(CSnHierarchyNode* child) {
 void CSnSwitchContainer::DropGameObjectValues(CSnRegisteredObj* gameObject) {
   CSnMultiChildContainer::DropGameObjectValues(gameObject);
   DropRecords(gameObject, 0);
+}
+
+// ---- preparation ----
+
+bool CSnSwitchContainer::PreparesBySync() const {
+  return SoundEngine::IsInitialized() && SoundEngine::Settings().gameSyncPreparation && g_pStateMgr;
+}
+
+SNRESULT CSnSwitchContainer::PrepareList(uint32_t value) {
+  uint32_t count = 0;
+  const uint32_t* ids = ListOf(value, count);
+  for (uint32_t i = 0; i < count; ++i) {
+    const SNRESULT result = PrepareNodeData(ids[i]);
+    if (result == SN_Success) continue;
+    SOUND_LOG(Error, "Switch container %u: child %u of value %u cannot be prepared (%d)", ID(), ids[i], value,
+              int(result));
+    while (i--) UnprepareNodeData(ids[i]);
+    return result;
+  }
+  return SN_Success;
+}
+
+void CSnSwitchContainer::UnprepareList(uint32_t value) {
+  uint32_t count = 0;
+  const uint32_t* ids = ListOf(value, count);
+  for (uint32_t i = 0; i < count; ++i) UnprepareNodeData(ids[i]);
+}
+
+void CSnSwitchContainer::UnprepareLists(uint32_t count) {
+  for (uint32_t i = 0; i < count && i < m_lists.Count(); ++i)
+    if (g_pStateMgr->IsGameSyncValuePrepared(SnGameSyncGroupType(m_groupType), m_groupId, m_lists[i].value))
+      UnprepareList(m_lists[i].value);
+}
+
+SNRESULT CSnSwitchContainer::PrepareData() {
+  if (!PreparesBySync()) return CSnMultiChildContainer::PrepareData();
+  if (m_preparations) {
+    ++m_preparations;
+    return SN_Success;
+  }
+  const auto type = SnGameSyncGroupType(m_groupType);
+  // Without a record of the group nothing can say which values are prepared.
+  if (!g_pStateMgr->GetPreparedGameSyncGroup(m_groupId, type)) return SN_InsufficientMemory;
+  SNRESULT result = SN_Success;
+  uint32_t looked = 0;
+  for (; looked < m_lists.Count(); ++looked) {
+    const uint32_t value = m_lists[looked].value;
+    if (!g_pStateMgr->IsGameSyncValuePrepared(type, m_groupId, value)) continue;
+    result = PrepareList(value);
+    if (result != SN_Success) break;
+  }
+  if (result == SN_Success) result = g_pStateMgr->AddPreparedListener(type, m_groupId, this);
+  if (result != SN_Success) {
+    // The list that failed undid itself; those before it go again.
+    UnprepareLists(looked);
+    return result;
+  }
+  m_preparations = 1;
+  return SN_Success;
+}
+
+void CSnSwitchContainer::UnprepareData() {
+  if (!PreparesBySync()) {
+    CSnMultiChildContainer::UnprepareData();
+    return;
+  }
+  // Not prepared: nothing of this container is held.
+  if (!m_preparations || --m_preparations) return;
+  g_pStateMgr->RemovePreparedListener(SnGameSyncGroupType(m_groupType), m_groupId, this);
+  UnprepareLists(m_lists.Count());
+}
+
+SNRESULT CSnSwitchContainer::PrepareGameSyncValue(uint32_t valueId, bool prepare) {
+  if (!m_preparations) return SN_Success;
+  if (!prepare) {
+    UnprepareList(valueId);
+    return SN_Success;
+  }
+  return PrepareList(valueId);
 }
 
 namespace {

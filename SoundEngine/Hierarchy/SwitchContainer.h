@@ -17,7 +17,8 @@ constexpr SNRESULT SN_ListedTwice = SNRESULT(57);
 
 class CSnSwitchContainer final : public CSnMultiChildContainer,
                                  public ISnSwitchSubscriber,
-                                 public ISnGameSyncSubscriber {
+                                 public ISnGameSyncSubscriber,
+                                 public ISnPreparedGameSyncListener {
  public:
   enum GroupType : uint8_t { Group_Switch = 0, Group_State = 1 };
   // Per-child flags
@@ -61,6 +62,13 @@ class CSnSwitchContainer final : public CSnMultiChildContainer,
   // The current value's list (or the default's) keeps the call's `current`; every other list's
   // children are gathered as others. The group joins the gather's groups.
   void GatherStreamedSources(SnStreamGather& gather, bool current) const override;
+  // With game-sync preparation on, only the children of the group's prepared values are prepared,
+  // and they follow the values as they are prepared and unprepared; later prepares only count.
+  SNRESULT PrepareData() override;
+  void UnprepareData() override;
+  uint32_t PreparationCount() const { return m_preparations; }
+  // ISnPreparedGameSyncListener
+  SNRESULT PrepareGameSyncValue(uint32_t valueId, bool prepare) override;
 
   // ISnSwitchSubscriber, ISnGameSyncSubscriber
   void SwitchChanged(uint32_t switchId, const SnRTPCKey& key, const void* filter) override;
@@ -110,6 +118,13 @@ class CSnSwitchContainer final : public CSnMultiChildContainer,
   void ApplyValue(uint32_t value, CSnRegisteredObj* gameObject, ResolvedList* newCache = nullptr,
                   ResolvedList* oldCache = nullptr, const RecordRange* known = nullptr);
   void DropRecords(CSnRegisteredObj* gameObject, uint32_t playingId);
+  bool PreparesBySync() const;
+  // Each child of the value's list keeps a preparation (and a reference) until it is unprepared; on
+  // a failure the children already prepared are unprepared again.
+  SNRESULT PrepareList(uint32_t value);
+  void UnprepareList(uint32_t value);
+  // The lists among the first `count` whose value is prepared.
+  void UnprepareLists(uint32_t count);
 
   SnArray<List> m_lists;
   SnArray<uint32_t> m_listIds;
@@ -120,6 +135,7 @@ class CSnSwitchContainer final : public CSnMultiChildContainer,
   uint8_t m_groupType = Group_Switch;
   bool m_continuous = false;
   bool m_subscribed = false;
+  uint32_t m_preparations = 0;  // counted while the group's prepared values drive what is prepared
 };
 
 }  // namespace SN

@@ -26,6 +26,24 @@ constexpr uint32_t kMinCrossfadeTimeLeftMs = 50;
 // Added to the engine's look-ahead for a hand-on after the source already ended.
 constexpr uint32_t kLateHandOnExtraFrames = 10;
 
+// Far deeper than any hierarchy nests its containers: a cycle of nested play-lists ends here.
+constexpr uint32_t kMostNestedLevels = 256;
+
+// Whether the innermost level below a nested item, followed down its nested play-lists, runs at the
+// trigger rate: only then does the nested level go on before its item ends.
+bool InnermostRunsAtTriggerRate(const CSnContinuousPlaylist* playlist, const CSnContinuousPlaylistItem& item) {
+  const CSnContinuousPlaylistItem* level = &item;
+  for (uint32_t depth = 0; level->owningContainer; ++depth) {
+    const auto* owner = dynamic_cast<const ISnPlaylistUseOwner*>(level->owningContainer);
+    const CSnContinuousPlaylist* nested = owner ? owner->NestedPlaylist(playlist, level->useKey) : nullptr;
+    if (!nested || nested->Count() == 0 || depth == kMostNestedLevels) return false;
+    playlist = nested;
+    level = &nested->At(nested->Count() - 1);
+  }
+  const auto* container = dynamic_cast<const ISnContinuousContainer*>(level->node);
+  return container && container->ContinuousTransitionMode() == SnContinuous_TriggerRate;
+}
+
 uint32_t NextOrigin() {
   static uint32_t counter = 0;
   if (++counter == 0) ++counter;  // 0 means "none"
@@ -105,8 +123,9 @@ void CSnContinuousPlaybackInstance::PrepareNext(bool checkOnly) {
     }
     CSnContinuousPlaylistItem& item = m_playlist->At(m_playlist->Count() - 1);
     if (item.owningContainer) {
-      // A nested level of a switch or layer container: only the termination gives its use back.
-      if (checkOnly) return;
+      // A nested level of a switch or layer container gives its use back at the termination, or
+      // ahead of it when its innermost level runs at the trigger rate.
+      if (checkOnly && !InnermostRunsAtTriggerRate(m_playlist, item)) return;
       auto* owner = dynamic_cast<ISnPlaylistUseOwner*>(item.owningContainer);
       CSnContinuousPlaylist* nested = owner ? owner->TakePlaylistUse(m_playlist, item.useKey) : nullptr;
       m_playlist->Pop();

@@ -70,6 +70,9 @@ class ISnPlaylistUseOwner {
   // Drops one use of the level keyed `key` in `playlist`; on the last use the nested play-list to go
   // on with (one reference), else null.
   virtual CSnContinuousPlaylist* TakePlaylistUse(CSnContinuousPlaylist* playlist, uint32_t key) = 0;
+  // The nested play-list the level keyed `key` in `playlist` goes on with, without taking it; null
+  // when it keeps none.
+  virtual const CSnContinuousPlaylist* NestedPlaylist(const CSnContinuousPlaylist* playlist, uint32_t key) const = 0;
 
  protected:
   ~ISnPlaylistUseOwner() = default;

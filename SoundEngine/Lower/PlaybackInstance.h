@@ -345,6 +345,8 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
   // SnCallback_Starvation) when its post asked for that.
   void ReportStarvation();
   bool TracksPlayPosition() const override { return m_callbackFlags & SnCallback_EnableGetSourcePlayPosition; }
+  // The game reshapes the voice's speaker matrices itself when its post asked for them.
+  bool WantsVolumeMatrix() const { return m_callbackFlags & SnCallback_SpeakerVolumeMatrix; }
   void UpdatePlayPosition(uint32_t position, float rate, uint32_t total) override;
   // Holds the media of its descriptor (a bank's bytes stay in place) while a source reads them;
   // false when the descriptor names no media in memory. Released by ReleaseMedia or at destruction.

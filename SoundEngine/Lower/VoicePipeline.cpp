@@ -3,6 +3,7 @@
 #include "SoundEngine/Lower/VoicePipeline.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <functional>
 #include <initializer_list>
@@ -590,6 +591,8 @@ void CSnVoicePipeline::PrepareConnection(Connection& connection, const SnMixBuff
     path.previous = connection.panned;
     path.previousMatrix = connection.previousMatrix;
     path.matrix = connection.nextMatrix;
+    // The game's callback edits the panner's matrix of each frame, never its own edit of the last.
+    path.wantsNewMatrix = instance.WantsVolumeMatrix();
     // A 2D path's ray gain is 1.0: the voice's gain carries its volume.
     const float pathGain = CSnSpeakerPan::ComputePan2DForOutput(voice, 1.0f, buffer.channelConfig,
                                                                 !connection.firstFrameDone, path);
@@ -598,6 +601,7 @@ void CSnVoicePipeline::PrepareConnection(Connection& connection, const SnMixBuff
   }
   // The factor is the motion devices' share; other connections keep 0 and the bus ignores it.
   connection.nextFactor = bus.DeviceType() == kMotionDeviceType ? 1.0f : 0.0f;
+  if (instance.WantsVolumeMatrix()) NotifyVolumeMatrix(connection, buffer.channelConfig);
   if (!connection.firstFrameDone) {
     // No ramp into a first frame.
     std::memcpy(connection.previousMatrix, connection.nextMatrix,
@@ -606,6 +610,17 @@ void CSnVoicePipeline::PrepareConnection(Connection& connection, const SnMixBuff
     connection.previousFactor = connection.nextFactor;
     connection.firstFrameDone = true;
   }
+}
+
+void CSnVoicePipeline::NotifyVolumeMatrix(Connection& connection, SnChannelConfig input) {
+  const uint32_t output = connection.bus->BusChannelConfig();
+  SnSpeakerVolumeMatrixRecord record{input, output, connection.nextMatrix, connection.previousMatrix, &connection,
+                                     nullptr};
+  VoiceParams::NotifyVolumeMatrix(m_instance->PlayingId(), record);
+  // What the game wrote is mixed as it stands, but a gain that is no number is silence.
+  const uint32_t floats = connection.matrixChannels * MatrixRowStride(output);
+  for (uint32_t i = 0; i < floats; ++i)
+    if (!std::isfinite(connection.nextMatrix[i])) connection.nextMatrix[i] = 0.0f;
 }
 
 bool CSnVoicePipeline::ComputeFeedbackGains() {

@@ -134,6 +134,8 @@ class CSnVoicePipeline final : public ISnVoicePipeline, public ISnVoiceConnectio
   // The connection's next matrix and volume, and its share of the filter values.
   void PrepareConnection(Connection& connection, const SnMixBuffer& buffer);
   void Pan3D(Connection& connection, const SnMixBuffer& buffer);
+  // Hands the connection's matrices to the game's speaker-volume-matrix callback before they are mixed.
+  void NotifyVolumeMatrix(Connection& connection, SnChannelConfig input);
   // False when the connection has nothing to mix with yet.
   bool MixInto(Connection& connection, SnMixBuffer& buffer, uint32_t leadingSilence);
   // A 3D voice's rays and their gains for this frame.

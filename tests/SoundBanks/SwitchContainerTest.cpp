@@ -26,10 +26,11 @@ struct FadeInstance : FakeInstance {
 class SwitchContainerTest : public HierarchyFixture {
  protected:
   // Sounds 11-14 (media 101-104); value 1 lists 11 and 12, value 2 lists 13 and 12, value 4 lists 14.
-  SN::SNRESULT LoadSwitch(Tools::BankSwitch container) {
+  // Sounds of no media size keep nothing in the media table: preparing them holds only the node.
+  SN::SNRESULT LoadSwitch(Tools::BankSwitch container, uint32_t mediaSize = 64) {
     std::vector<Tools::BankObject> objects;
     for (uint32_t i = 0; i < 4; ++i) {
-      objects.push_back(SoundObject(11 + i, MemorySource(101 + i, 64)));
+      objects.push_back(SoundObject(11 + i, MemorySource(101 + i, mediaSize)));
       container.children.push_back(11 + i);
     }
     if (container.lists.empty()) container.lists = {{1, {11, 12}}, {2, {13, 12}}, {4, {14}}};
@@ -223,6 +224,67 @@ TEST_F(SwitchContainerTest, TheGeneralBanksFootstepsFadeFromWalkToRun) {
   EXPECT_EQ(player_.plays[1].node->ID(), Id("Run_Step"));
   EXPECT_EQ(player_.plays[1].transitionMs, 100);
   Sound(Id("Walk_Step"))->DetachInstance(&walking);
+}
+
+// With game-sync preparation on, a prepared container holds only the children of the group's
+// prepared values (each with the reference its preparation keeps) and follows the values as they
+// come and go; later prepares only count.
+class SwitchPreparationTest : public SwitchContainerTest {
+ protected:
+  void AdjustSettings(SN::SnInitSettings& settings) override { settings.gameSyncPreparation = true; }
+  // The references each of sounds 11-14 holds beyond those it had when loaded.
+  std::vector<uint32_t> Held() {
+    std::vector<uint32_t> held;
+    for (uint32_t i = 0; i < 4; ++i) held.push_back(Sound(11 + i)->RefCount() - loadedRefs_[i]);
+    return held;
+  }
+  void KeepLoadedRefs() {
+    for (uint32_t i = 0; i < 4; ++i) loadedRefs_[i] = Sound(11 + i)->RefCount();
+  }
+  static SN::SNRESULT PrepareValue(uint32_t value, bool prepare) {
+    return SN::g_pStateMgr->PrepareGameSyncValue(SN::SnGameSyncGroup_Switch, kGroup, value, prepare);
+  }
+  uint32_t loadedRefs_[4] = {};
+};
+
+TEST_F(SwitchPreparationTest, OnlyTheChildrenOfPreparedValuesArePreparedAndTheyFollowTheValues) {
+  ASSERT_EQ(LoadSwitch(Switch(4, false), 0), SN::SN_Success);
+  KeepLoadedRefs();
+  ASSERT_EQ(PrepareValue(1, true), SN::SN_Success);
+  ASSERT_EQ(Container()->PrepareData(), SN::SN_Success);
+  EXPECT_EQ(Held(), (std::vector<uint32_t>{1, 1, 0, 0}));
+  // Prepared later, value 2 brings its children in; 12 is held once for each value that lists it.
+  ASSERT_EQ(PrepareValue(2, true), SN::SN_Success);
+  EXPECT_EQ(Held(), (std::vector<uint32_t>{1, 2, 1, 0}));
+  ASSERT_EQ(Container()->PrepareData(), SN::SN_Success);
+  EXPECT_EQ(Container()->PreparationCount(), 2u);
+  EXPECT_EQ(Held(), (std::vector<uint32_t>{1, 2, 1, 0}));
+  ASSERT_EQ(PrepareValue(1, false), SN::SN_Success);
+  EXPECT_EQ(Held(), (std::vector<uint32_t>{0, 1, 1, 0}));
+  Container()->UnprepareData();
+  EXPECT_EQ(Held(), (std::vector<uint32_t>{0, 1, 1, 0}));
+  Container()->UnprepareData();
+  EXPECT_EQ(Held(), (std::vector<uint32_t>{0, 0, 0, 0}));
+  // No longer prepared, the container hears no more of the values.
+  ASSERT_EQ(PrepareValue(4, true), SN::SN_Success);
+  EXPECT_EQ(Held(), (std::vector<uint32_t>{0, 0, 0, 0}));
+  ASSERT_EQ(PrepareValue(2, false), SN::SN_Success);
+  ASSERT_EQ(PrepareValue(4, false), SN::SN_Success);
+}
+
+TEST_F(SwitchPreparationTest, AChildThatCannotBePreparedUndoesTheWholePreparation) {
+  Tools::BankSwitch container = Switch(0, false);
+  container.lists = {{1, {11, 12}}, {4, {14, 99}}};  // 99 is not loaded
+  ASSERT_EQ(LoadSwitch(container, 0), SN::SN_Success);
+  KeepLoadedRefs();
+  ASSERT_EQ(PrepareValue(1, true), SN::SN_Success);
+  ASSERT_EQ(PrepareValue(4, true), SN::SN_Success);
+  EXPECT_NE(Container()->PrepareData(), SN::SN_Success);
+  EXPECT_EQ(Container()->PreparationCount(), 0u);
+  EXPECT_EQ(Held(), (std::vector<uint32_t>{0, 0, 0, 0}));
+  EXPECT_TRUE(Logged("child 99 of value 4 cannot be prepared"));
+  ASSERT_EQ(PrepareValue(1, false), SN::SN_Success);
+  ASSERT_EQ(PrepareValue(4, false), SN::SN_Success);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <mutex>
+#include <utility>
 
 #include "SoundEngine/Actions/ContinuousPlaylist.h"
 #include "SoundEngine/AudioMgr.h"
@@ -113,6 +114,29 @@ class TestSequence final : public CSnPropertyNode, public ISnContinuousContainer
   float m_duration;
 };
 
+// A switch or layer level of a performance: one use, whose nested play-list goes on when it is taken.
+class TestNestingLevel final : public CSnPropertyNode, public ISnPlaylistUseOwner {
+ public:
+  TestNestingLevel(uint32_t id, CSnContinuousPlaylist* nested) : CSnPropertyNode(id, false), m_nested(nested) {}
+  ~TestNestingLevel() override {
+    if (m_nested) m_nested->Release();
+  }
+  uint32_t NodeCategory() const override { return Category_Switch; }
+  SNRESULT PlayNode(CSnPlayParams&) override { return SN_Failure; }
+  void ExecuteAction(const SnActionParams&) override {}
+  void DeliverParameterChange(const SnParamChange&) override {}
+
+  CSnContinuousPlaylist* TakePlaylistUse(CSnContinuousPlaylist*, uint32_t key) override {
+    taken.push_back(key);
+    return std::exchange(m_nested, nullptr);
+  }
+  const CSnContinuousPlaylist* NestedPlaylist(const CSnContinuousPlaylist*, uint32_t) const override { return m_nested; }
+  std::vector<uint32_t> taken;
+
+ private:
+  CSnContinuousPlaylist* m_nested;
+};
+
 struct ItemCallbacks {
   std::mutex mutex;
   std::vector<std::pair<uint32_t, size_t>> ended;  // audio node, pass
@@ -175,6 +199,40 @@ class ContinuousPlaybackTest : public OutputTest::OutputFixture {
     EXPECT_EQ(static_cast<CSnPropertyNode*>(first)->Play(params), SN_Success);
     first->Release();
     playlist->Release();
+  }
+  // A performance whose level is nested in a switch or layer level (`level`, use key kNestedKey):
+  // sound 201 plays as that level's item, and `inner` goes on below it once the level is taken.
+  static constexpr uint32_t kNestedKey = 7;
+  TestNestingLevel* BeginNested(TestSequence* inner) {
+    Platform::ReentrantGuard audio(GlobalAudioLock());
+    CSnContinuousPlaylist* nested = CSnContinuousPlaylist::Create();
+    CSnContinuousPlaylist* outer = CSnContinuousPlaylist::Create();
+    EXPECT_TRUE(nested && outer);
+    if (!nested || !outer) return nullptr;
+    CSnContinuousPlaylistItem level;
+    level.Init();
+    level.node = inner;
+    EXPECT_EQ(nested->Push(level), SN_Success);
+    auto* nesting = PoolNew<TestNestingLevel>(g_DefaultPoolId, 950, nested);
+    level.node = nesting;
+    level.owningContainer = nesting;
+    level.useKey = kNestedKey;
+    EXPECT_EQ(outer->Push(level), SN_Success);
+    SnContinuousParams continuous;
+    continuous.playlist = outer;
+    continuous.container = nesting;
+    continuous.position.depth = 1;
+    continuous.position.sequenceMask = 1;
+    CSnContinuousInstanceCreator creator(continuous);
+    CSnPlayParams params;
+    params.playingId = kPlayingId;
+    params.continuousPlaylist = outer;
+    params.instanceCreator = &creator;
+    auto* first = static_cast<CSnPropertyNode*>(g_pObjectIndex->FindNodeAndAddRef(201, false));
+    EXPECT_EQ(first->Play(params), SN_Success);
+    first->Release();
+    outer->Release();
+    return nesting;
   }
   // Renders until nothing plays or is pending, at most `limit` passes.
   void RenderUntilQuiet(size_t limit = 100) {
@@ -287,6 +345,31 @@ TEST_F(ContinuousPlaybackTest, ATriggerRateOfZeroStillWaitsOneFrame) {
   RenderUntilQuiet();
   EXPECT_EQ(MadeNodes(), (std::vector<uint32_t>{201, 202}));
   sequence->Release();
+}
+
+// Nested in a switch or layer level, a sequence at the trigger rate still goes on at the near-end:
+// the nested play-list is taken then, and its first item is made at once to begin a frame later.
+TEST_F(ContinuousPlaybackTest, ANestedTriggerRateSequenceGoesOnAtTheNearEnd) {
+  auto* inner = PoolNew<TestSequence>(g_DefaultPoolId, 905, std::vector<uint32_t>{202, 203}, 1,
+                                      SnContinuous_TriggerRate, 0.0f);
+  TestNestingLevel* nesting = BeginNested(inner);
+  ASSERT_NE(nesting, nullptr);
+  {
+    Platform::ReentrantGuard audio(GlobalAudioLock());
+    Playing()->NotifyNearEnd(1000);
+    VoiceManager::RunQueuedInstanceCommands();
+    EXPECT_EQ(nesting->taken, (std::vector<uint32_t>{kNestedKey}));
+    ASSERT_EQ(VoiceManager::ActiveInstanceCount(), 2u);
+    CSnPlaybackInstance* second = VoiceManager::FirstActiveInstance()->m_pNextActive;
+    EXPECT_EQ(second->Node()->ID(), 202u);
+    EXPECT_EQ(second->InitialOffset(), int32_t(kFrames));
+  }
+  RenderUntilQuiet();
+  EXPECT_EQ(MadeNodes(), (std::vector<uint32_t>{201, 202, 203}));
+  EXPECT_EQ(nesting->RefCount(), 1u);
+  EXPECT_EQ(inner->RefCount(), 1u);
+  nesting->Release();
+  inner->Release();
 }
 
 TEST_F(ContinuousPlaybackTest, APausedPerformanceHandsOnItsPauseToTheNextItem) {

@@ -98,6 +98,13 @@ struct DeclaredBus {
   uint32_t id;
   BankBusParams params;
 };
+// A layer container keeps its layer, so that a curve declared after it is written into its payload again.
+struct DeclaredLayers {
+  size_t object;
+  BankNodeParams params;
+  std::vector<uint32_t> children;
+  BankLayer layer;
+};
 struct PendingAttenuation {
   size_t object;
   uint32_t id;
@@ -397,6 +404,7 @@ class Parser final : public MusicTextHost {
   std::vector<PendingSound> m_sounds;
   std::vector<DeclaredBus> m_buses;
   std::vector<Holder> m_holders;  // in the order of their lines
+  std::vector<DeclaredLayers> m_layers;
   std::vector<PendingAttenuation> m_attenuations;
   std::vector<PendingPath> m_paths;
   MusicText m_music;
@@ -577,7 +585,7 @@ bool Parser::Switch(const std::vector<std::string>& w) {
   return AddObject(kBankSwitchType, w[1], SwitchPayload(id, params, container));
 }
 
-// rtpc <sound or bus> <property> [modulator] <game parameter or modulator> <x>:<y>[:<shape>]...
+// rtpc <sound, bus or layers> <property> [modulator] <game parameter or modulator> <x>:<y>[:<shape>]...
 // The property is volume, pitch, lowpass, highpass or a parameter number below 64; the shape is an
 // interpolation (linear when left out).
 // The words from `from` on as a curve's points <x>:<y>[:<shape>], at least one, left to right.
@@ -612,6 +620,11 @@ bool Parser::Rtpc(const std::vector<std::string>& w) {
   for (DeclaredBus& declared : m_buses)
     if (declared.id == nodeId) bus = &declared;
   if (bus) curves = &bus->params.curves;
+  // A layer container's curves are its layer's: they reach the children the layer lists.
+  DeclaredLayers* layers = nullptr;
+  for (DeclaredLayers& declared : m_layers)
+    if (declared.layer.id == nodeId) layers = &declared;
+  if (layers) curves = &layers->layer.curves;
   if (!curves) return Fail("\"" + w[1] + "\" is not a sound or bus declared before its curve");
   static const std::pair<const char*, uint8_t> kNamed[] = {{"volume", 0}, {"pitch", 2}, {"lowpass", 3}, {"highpass", 4}};
   BankNodeCurve curve;
@@ -636,6 +649,9 @@ bool Parser::Rtpc(const std::vector<std::string>& w) {
   curves->push_back(std::move(curve));
   // A bus is written as it is declared: its payload is written again with the curve.
   if (bus) m_bank.objects[bus->object].payload = BusPayload(bus->id, bus->params);
+  if (layers)
+    m_bank.objects[layers->object].payload =
+        LayerContainerPayload(layers->layer.id, layers->params, layers->children, {layers->layer});
   return true;
 }
 
@@ -708,7 +724,10 @@ bool Parser::Layers(const std::vector<std::string>& w) {
     }
   }
   Holds(w[1], id, children, false);
-  return AddObject(kBankLayerType, w[1], LayerContainerPayload(id, params, children, {layer}));
+  const size_t object = m_bank.objects.size();
+  if (!AddObject(kBankLayerType, w[1], LayerContainerPayload(id, params, children, {layer}))) return false;
+  m_layers.push_back(DeclaredLayers{object, std::move(params), std::move(children), std::move(layer)});
+  return true;
 }
 
 // What the voices of a node do while they cannot be heard: play on, stop, or go virtual (their source

@@ -42,7 +42,8 @@
 //   attuse <attenuation> <use 0-6> <curve 0-6>   attcurve <attenuation> <curve 0-6> <scaling>
 //   attpoint <attenuation> <curve> <x> <y> <interpolation>
 //   rtpc <sound or bus> <volume|pitch|lowpass|highpass|0-63> [modulator] <game parameter or modulator> <x>:<y>[:<shape>]...
-//                                            a curve of a sound's or bus's parameter over its driver's value
+//                                            a curve of a sound's or bus's parameter over its driver's value; of a
+//                                            layer container's layer, for the children the layer lists
 //   dialogue <name> <probability> <mode> <argument group>...   HIRC dialogue event (type 15)
 //   dialoguepath <dialogue> <audio node> <weight> <probability> <value>...   one leaf; "*" is the default
 //   modulator lfo|envelope <name> [<property>=<value> | <property>~<min>,<max>]...
