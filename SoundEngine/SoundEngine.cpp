@@ -249,6 +249,10 @@ SNRESULT RenderAudio() {
 }
 
 SNRESULT AddBehavioralExtension(SnBehavioralExtension extension) {
+  if (!extension) {
+    SOUND_LOG(Error, "AddBehavioralExtension: the function is null");
+    return SN_InvalidParameter;
+  }
   // The audio thread walks the list every frame, under this same lock.
   Platform::ReentrantGuard guard(GlobalAudioLock());
   return State().extensions.Add(extension) ? SN_Success : SN_InsufficientMemory;
@@ -262,6 +266,9 @@ SNRESULT RemoveBehavioralExtension(SnBehavioralExtension extension) {
   extensions.RemoveAt(uint32_t(index));
   return SN_Success;
 }
+
+SNRESULT RegisterGlobalCallback(SnBehavioralExtension callback) { return AddBehavioralExtension(callback); }
+SNRESULT UnregisterGlobalCallback(SnBehavioralExtension callback) { return RemoveBehavioralExtension(callback); }
 
 void CallBehavioralExtensions(bool lastCall) {
   Platform::ReentrantGuard guard(GlobalAudioLock());
