@@ -157,8 +157,8 @@ void GetDefaultInitSettings(SnInitSettings& settings) {
   settings.samplesPerFrame = 1024;
   settings.reservedPoolBytesA = 262144;
   settings.reservedPoolBytesB = 65536;
-  // Any kind, the looping buffer tried first; a word naming the float ring (bit 0) tries it first.
-  settings.mainOutputKind = 0;
+  // Every kind, the float ring (bit 0) tried first; a word without bit 0 tries the looping buffer first.
+  settings.mainOutputKind = 7;
   LowerEngine::GetDefaultOutputSettings(settings.mainOutputSettings);
   settings.deviceTimeoutMs = 1000;
   settings.useBankThread = 1;

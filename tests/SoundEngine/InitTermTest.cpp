@@ -27,6 +27,9 @@ TEST_F(InitTermTest, DefaultsBringUpTheEngineWithA16MiBDefaultPool) {
   EXPECT_NE(g_pAudioMgr, nullptr);
   EXPECT_EQ(g_pAudioMgr->RingBytes(), 262144u);
   EXPECT_EQ(lower_.inits, 1);
+  SnInitSettings defaults;
+  SoundEngine::GetDefaultInitSettings(defaults);
+  EXPECT_EQ(defaults.mainOutputKind, 7u) << "every kind of output may be tried";
 
   SoundEngine::Term();
   EXPECT_FALSE(SoundEngine::IsInitialized());
