@@ -5,8 +5,8 @@
 #pragma once
 
 #include <atomic>
-#include <thread>
 #include <cstdint>
+#include <thread>
 
 #include "Platform/Threading.h"
 #include "SoundEngine/Containers.h"
