@@ -163,7 +163,9 @@ SN::SNRESULT OpenComposed(bool deferredOpens, uint32_t deviceId, bool& syncOpen,
         descriptor.firstBlock = 0;
       }
     } else {
-      result = SN::SN_Failure;  // whatever the path could not be made of, the open failed
+      // A name no path can hold (null, or too long) is the caller's error and says so; any other
+      // path that could not be made is a failed open.
+      if (result != SN::SN_InvalidParameter) result = SN::SN_Failure;
     }
   }
   descriptor.deviceId = deviceId;

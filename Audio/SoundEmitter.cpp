@@ -27,15 +27,25 @@ SoundEmitter::SoundEmitter() : m_gameObjectId(g_nextGameObjectId++) {}
 
 void SoundEmitter::Initialize() {
   m_soundSystem = SoundSystem::GetInstance();
-  if (Holders()[m_gameObjectId]++ != 0) return;
-  if (SN::SoundEngine::RegisterGameObj(m_gameObjectId, m_name.c_str(), 1) == SN::SN_Failure)
-    AUDIO_LOG(Error, "Sound Object ID: %i \"%s\" failed to register.", int(m_gameObjectId), m_name.c_str());
+  if (m_holdsRegistration) return;
+  auto holder = Holders().find(m_gameObjectId);
+  if (holder == Holders().end()) {
+    // Counted once registered: after a failure the next copy to initialise tries again.
+    if (SN::SoundEngine::RegisterGameObj(m_gameObjectId, m_name.c_str(), 1) != SN::SN_Success) {
+      AUDIO_LOG(Error, "Sound Object ID: %i \"%s\" failed to register.", int(m_gameObjectId), m_name.c_str());
+      return;
+    }
+    holder = Holders().emplace(m_gameObjectId, 0u).first;
+  }
+  ++holder->second;
+  m_holdsRegistration = true;
 }
 
 void SoundEmitter::Uninitialize() {
+  if (!m_holdsRegistration) return;  // never initialised, or its registration failed
+  m_holdsRegistration = false;
   auto holder = Holders().find(m_gameObjectId);
-  if (holder == Holders().end()) return;  // never initialised
-  if (--holder->second != 0) return;
+  if (holder == Holders().end() || --holder->second != 0) return;
   Holders().erase(holder);
   SN::SoundEngine::UnregisterGameObj(m_gameObjectId);
 }

@@ -18,7 +18,9 @@ class SoundEmitter : public Core::GameComponent {
 
   // Draws the next id (1, 2, 3 ... in construction order, never reused). A copy keeps its source's.
   SoundEmitter();
-  SoundEmitter(const SoundEmitter&) = default;
+  // A copy holds no registration of its own until it is initialised.
+  SoundEmitter(const SoundEmitter& other)
+      : GameComponent(other), m_gameObjectId(other.m_gameObjectId), m_name(other.m_name), m_soundSystem(other.m_soundSystem) {}
 
   // Remembers the sound system the mute switches go to and registers the game object under the
   // emitter's name. Copies share their source's id: the game object is registered by the first of
@@ -43,6 +45,10 @@ class SoundEmitter : public Core::GameComponent {
   uint32_t m_gameObjectId;
   std::string m_name = "Placeholder";
   SoundSystem* m_soundSystem = nullptr;
+
+ private:
+  // Counted among its id's holders: only a registration that succeeded is counted and let go.
+  bool m_holdsRegistration = false;
 };
 
 }  // namespace Audio

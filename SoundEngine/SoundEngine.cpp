@@ -157,8 +157,8 @@ void GetDefaultInitSettings(SnInitSettings& settings) {
   settings.samplesPerFrame = 1024;
   settings.reservedPoolBytesA = 262144;
   settings.reservedPoolBytesB = 65536;
-  // Any kind, the looping buffer tried first; a word naming the float ring (bit 0) tries it first.
-  settings.mainOutputKind = 0;
+  // Every kind, the float ring (bit 0) tried first; a word without bit 0 tries the looping buffer first.
+  settings.mainOutputKind = 7;
   LowerEngine::GetDefaultOutputSettings(settings.mainOutputSettings);
   settings.deviceTimeoutMs = 1000;
   settings.useBankThread = 1;
@@ -249,6 +249,10 @@ SNRESULT RenderAudio() {
 }
 
 SNRESULT AddBehavioralExtension(SnBehavioralExtension extension) {
+  if (!extension) {
+    SOUND_LOG(Error, "AddBehavioralExtension: the function is null");
+    return SN_InvalidParameter;
+  }
   // The audio thread walks the list every frame, under this same lock.
   Platform::ReentrantGuard guard(GlobalAudioLock());
   return State().extensions.Add(extension) ? SN_Success : SN_InsufficientMemory;
@@ -262,6 +266,9 @@ SNRESULT RemoveBehavioralExtension(SnBehavioralExtension extension) {
   extensions.RemoveAt(uint32_t(index));
   return SN_Success;
 }
+
+SNRESULT RegisterGlobalCallback(SnBehavioralExtension callback) { return AddBehavioralExtension(callback); }
+SNRESULT UnregisterGlobalCallback(SnBehavioralExtension callback) { return RemoveBehavioralExtension(callback); }
 
 void CallBehavioralExtensions(bool lastCall) {
   Platform::ReentrantGuard guard(GlobalAudioLock());

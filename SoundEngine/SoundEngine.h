@@ -53,8 +53,14 @@ void Term();
 SNRESULT RenderAudio();
 
 // Extensions run once per rendered frame with false and at Term with true, last registered first.
+// Add gives SN_InvalidParameter for a null function, SN_InsufficientMemory when the list cannot grow; Remove takes out the first equal entry,
+// keeping the order of the rest, or gives SN_Failure when there is none. Any thread: both take the
+// global audio lock, since the audio thread may be walking the list.
 SNRESULT AddBehavioralExtension(SnBehavioralExtension extension);
 SNRESULT RemoveBehavioralExtension(SnBehavioralExtension extension);
+// The game's way to the same list, with the same results, under the global audio lock.
+SNRESULT RegisterGlobalCallback(SnBehavioralExtension callback);
+SNRESULT UnregisterGlobalCallback(SnBehavioralExtension callback);
 void CallBehavioralExtensions(bool lastCall);
 
 // Bank thread only. The first bank's platform string (`length` characters, not terminated) is kept

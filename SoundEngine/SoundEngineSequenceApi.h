@@ -38,7 +38,8 @@ SNRESULT Close(uint32_t playingId);
 // The playlist to edit, locked for the calling thread until UnlockPlaylist on the same thread; null
 // for a playing id without a sequence.
 Playlist* LockPlaylist(uint32_t playingId);
-// A sequence waiting for items plays on with the ones added.
+// A sequence waiting for items plays on with the ones added. SN_Failure, logged and changing
+// nothing, for an unlock that pairs with no LockPlaylist of the calling thread.
 SNRESULT UnlockPlaylist(uint32_t playingId);
 
 }  // namespace DynamicSequence

@@ -1,6 +1,7 @@
 // Events made from bank payloads and the chain of their actions.
 #include "SoundEngine/Actions/Event.h"
 
+#include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/Banks/BankFormat.h"
 #include "SoundEngine/Banks/BankReceivers.h"
 #include "SoundEngine/Hierarchy/HierarchyNode.h"
@@ -13,8 +14,10 @@ namespace SN {
 
 CSnEvent* CSnEvent::CreateEvent(uint32_t id) { return PoolNew<CSnEvent>(g_DefaultPoolId, id); }
 
-// Pins hold no reference on their event: its end takes them away.
-CSnEvent::~CSnEvent() {
+// Pins hold no reference on their event: its end takes them away. The pins give back their game
+// objects and the actions leave what they are subscribed to, all of which the audio thread walks.
+void CSnEvent::BeforeDestroy() {
+  Platform::ReentrantGuard audio(GlobalAudioLock());
   if (ISnStreamCachePinMgr* pins = StreamCachePinMgr()) pins->RemoveEventPins(this);
   ReleaseActions();
 }

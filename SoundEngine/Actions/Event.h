@@ -17,7 +17,6 @@ class CSnEvent final : public CSnIndexedObject {
   // A new event with one reference from the default pool, not yet in the index; null without memory.
   static CSnEvent* CreateEvent(uint32_t id);
   explicit CSnEvent(uint32_t id) : CSnIndexedObject(id, SnIndex_Events) {}
-  ~CSnEvent() override;
 
   // Chains the actions of `ids` in play order, each looked up in the action list. SN_ZeroActionId for
   // an id of 0, SN_Failure for an action not loaded or chained by another event (whose chain stays as
@@ -33,6 +32,8 @@ class CSnEvent final : public CSnIndexedObject {
   uint32_t m_preparationCount = 0;
 
  private:
+  // Any thread: the last reference may be a lookup's on the game's thread once the bank went.
+  void BeforeDestroy() override;
   void ReleaseActions();
 
   CSnEventAction* m_pFirstAction = nullptr;

@@ -477,8 +477,8 @@ SNRESULT CSnSoundBankManager::ExecuteCommand(const SnBankCommand& command) {
 }
 
 void CSnSoundBankManager::NoteMotionFlag(const SnBankHeader& header) {
-  // Once the header was read, whatever the result: a bank of another version included.
-  if (header.version != 0) m_motionFlag = header.motionFlag;
+  // Whatever the result and whatever the version, 0 included; a header never read is all zeros.
+  m_motionFlag = header.motionFlag;
 }
 
 SNRESULT CSnSoundBankManager::OpenBank(CSnBankRecord& record, const SnBankCommand& command) {

@@ -49,20 +49,34 @@ void CSnDynamicSequence::BeforeDestroy() {
   }
 }
 
-void CSnDynamicSequence::ReleaseAtTerm() {
-  if (m_closed.exchange(true)) return;  // closed: its count went with the close, its holders release it
+void CSnDynamicSequence::GiveBackGameReference() {
+  if (m_gameReferenceGiven.exchange(true)) return;
   if (g_pPlayingIDCallbackMgr) g_pPlayingIDCallbackMgr->ReleasePendingActionRef(ID());
   Release();
+}
+
+// The game's Close marks the sequence on the game's thread, long before its message is handled: the
+// mark does not say whether the reference went.
+void CSnDynamicSequence::ReleaseAtTerm() {
+  m_closed = true;
+  GiveBackGameReference();
 }
 
 // ---- the game's side ----
 
 SnDynamicPlaylist* CSnDynamicSequence::LockPlaylist() {
   m_playlistLock.lock();
+  if (m_playlistDepth++ == 0) m_playlistOwner = std::this_thread::get_id();
   return &m_playlist;
 }
 
-void CSnDynamicSequence::UnlockPlaylist() { m_playlistLock.unlock(); }
+bool CSnDynamicSequence::UnlockPlaylist() {
+  // Another thread's unlock, or one too many, would free a lock this thread does not hold.
+  if (m_playlistOwner.load() != std::this_thread::get_id() || m_playlistDepth == 0) return false;
+  if (--m_playlistDepth == 0) m_playlistOwner = std::thread::id();
+  m_playlistLock.unlock();
+  return true;
+}
 
 // ---- the audio thread ----
 
@@ -210,9 +224,8 @@ void CSnDynamicSequence::Break() {
 }
 
 void CSnDynamicSequence::Close() {
-  // The game's reference and the count it kept on the playing id; the items playing keep theirs.
-  if (g_pPlayingIDCallbackMgr) g_pPlayingIDCallbackMgr->ReleasePendingActionRef(ID());
-  Release();
+  // The items playing keep their references.
+  GiveBackGameReference();
 }
 
 void CSnDynamicSequence::ApplyGlobalAction(SnGlobalAction action, CSnRegisteredObj* gameObject) {

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <thread>
 
 #include "Platform/Threading.h"
 #include "SoundEngine/Containers.h"
@@ -72,9 +73,10 @@ class CSnDynamicSequence final : public CSnIndexedObject {
   // when out of memory. Any thread.
   static CSnDynamicSequence* Create(uint32_t playingId, uint32_t type);
 
-  // Game thread: the playlist, locked until UnlockPlaylist.
+  // Game thread: the playlist, locked until UnlockPlaylist on the same thread. An unlock that pairs
+  // with no lock of this thread is refused (false) and changes nothing.
   SnDynamicPlaylist* LockPlaylist();
-  void UnlockPlaylist();
+  bool UnlockPlaylist();
   bool IsClosed() const { return m_closed.load(); }
   // Any thread: from now on the game's commands are refused.
   void MarkClosed() { m_closed = true; }
@@ -91,7 +93,8 @@ class CSnDynamicSequence final : public CSnIndexedObject {
 
   // Audio thread: every sequence of the index (a game object of null: all of them).
   static void ApplyGlobalActionToAll(SnGlobalAction action, CSnRegisteredObj* gameObject);
-  // At Term: a sequence the game did not close gives back its playing id's count and its reference.
+  // At Term: a sequence whose Close was not handled (never sent, or still queued) gives back its
+  // playing id's count and the game's reference.
   void ReleaseAtTerm() override;
 
   CSnDynamicSequence(uint32_t playingId, uint32_t type)
@@ -106,6 +109,9 @@ class CSnDynamicSequence final : public CSnIndexedObject {
   void Stop(int32_t fadeMs, uint32_t curve);
   void Break();
   void Close();
+  // The game's reference and the count it keeps on the playing id, given back once: by the handled
+  // Close or at Term.
+  void GiveBackGameReference();
   // Under the playlist lock: placeholders call back at once; no item leaves the sequence waiting.
   void TakeNext();
   SNRESULT PlayItem(const SnPlaylistItem& item, int32_t fadeMs, uint32_t curve);
@@ -121,7 +127,12 @@ class CSnDynamicSequence final : public CSnIndexedObject {
   SnPlaylistItem m_next{};
   uint32_t m_pauseCount = 0;
   uint32_t m_continuityId = 0;
-  std::atomic<bool> m_closed{false};
+  std::atomic<bool> m_closed{false};  // the game's commands are refused
+  std::atomic<bool> m_gameReferenceGiven{false};
+  // The thread that holds the playlist through LockPlaylist, and how many times; the depth is
+  // touched only by that thread while it holds the lock.
+  std::atomic<std::thread::id> m_playlistOwner{};
+  uint32_t m_playlistDepth = 0;
 };
 
 // Init puts the engine's receiver of the sequence messages in its slot when the slot is empty; Term

@@ -176,8 +176,10 @@ bool PannableInput(uint32_t mask) {
 }
 
 void PanMultichannel(float x, float y, uint32_t inputMask, uint32_t outputMask, uint32_t rowStride, float* matrix) {
-  // A back pair without sides pans as the side pair; its channels keep their rows.
-  if ((inputMask & BL) && !(inputMask & SL)) inputMask = (inputMask & ~(BL | BR)) | SL | SR;
+  // Back speakers without sides pan as sides, each on its own: a lone back speaker must not make a
+  // pair that the input lacks (the layout it leaves is then no pannable one).
+  if ((inputMask & BL) && !(inputMask & SL))
+    inputMask = (inputMask & ~(BL | BR)) | SL | ((inputMask & BR) ? SR : 0u);
   if (!PannableInput(inputMask)) return;
   const uint32_t unionMask = inputMask | outputMask;
   const bool rearPairs = (unionMask & kRearPairs) == kRearPairs;

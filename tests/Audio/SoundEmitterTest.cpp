@@ -100,3 +100,30 @@ TEST_F(SoundSystemFixture, InstancesOfOneArchetypeShareTheirGameObjectUntilTheLa
 }
 
 }  // namespace
+
+// An instance initialised while the sound engine is down holds nothing: the next instance of the
+// archetype registers the game object, and the first one's end does not take it away.
+TEST_F(SoundSystemFixture, AnInstanceWhoseRegistrationFailedLeavesTheNextToRegister) {
+  ScratchTree tree(true);
+  SoundEmitter archetype;
+  SoundEmitter early(archetype), late(archetype);
+  const uint32_t id = archetype.GetGameObjectId();
+  early.Initialize();
+  EXPECT_EQ(TakeLines(), "[ Error ][Audio] Sound Object ID: " + std::to_string(id) + " \"Placeholder\" failed to register.\n");
+
+  Start();
+  late.Initialize();
+  EXPECT_TRUE(AudioTest::AudioThreadReaches([&] { return Registered(id); }));
+  early.Uninitialize();
+  SoundEmitter marker;
+  marker.Initialize();
+  EXPECT_TRUE(AudioTest::AudioThreadReaches([&] { return Registered(marker.GetGameObjectId()); }));
+  {
+    Platform::ReentrantGuard guard(SN::GlobalAudioLock());
+    EXPECT_TRUE(Registered(id)) << "the instance that registered it still holds it";
+  }
+  late.Uninitialize();
+  marker.Uninitialize();
+  EXPECT_TRUE(AudioTest::AudioThreadReaches([&] { return !Registered(id) && !Registered(marker.GetGameObjectId()); }));
+  EXPECT_EQ(TakeLines(), "");
+}

@@ -452,6 +452,17 @@ TEST_P(BankManagerTest, ABankOfAnotherVersionStillRecordsItsMotionFlag) {
   EXPECT_EQ(Banks().UnloadBankWait(Id("New"), nullptr), SN::SN_Success);
 }
 
+// Version 0 is a version like any other: its header's flag is recorded too.
+TEST_P(BankManagerTest, ABankOfVersionZeroRecordsItsMotionFlag) {
+  WriteBankFile("Moving.bnk", Build("motion 1\nevent Play_Moving\n", "Moving"));
+  EXPECT_EQ(Banks().LoadBankWait("Moving.bnk", -1, nullptr), SN::SN_Success);
+  EXPECT_EQ(Banks().MotionFlag(), 1);
+  WriteBankFile("Zero.bnk", Build("version 0\nmotion 0\nevent Play_Zero\n", "Zero"));
+  EXPECT_EQ(Banks().LoadBankWait("Zero.bnk", -1, nullptr), SN::SN_WrongBankVersion);
+  EXPECT_EQ(Banks().MotionFlag(), 0);
+  EXPECT_EQ(Banks().UnloadBankWait(Id("Moving"), nullptr), SN::SN_Success);
+}
+
 // The synchronous unload gives the pool the bank's DATA lay in. The threaded manager returns once
 // the bank ended; the plain one runs the unload and returns, though this thread still holds a media
 // of the bank (waiting for the end here would wait for ever).

@@ -2,6 +2,7 @@
 // asks the sequence for its next item as each item ends: items in order with their delays,
 // placeholders, missing nodes, pause counts, break and stop, unlocking a waiting sequence, the
 // actions aimed at every sequence, editing on one thread while the audio side takes, and Term.
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <thread>
@@ -276,6 +277,51 @@ TEST_F(DynamicSequenceTest, TermWithAnOpenSequenceEndsItsEventOnce) {
   nodes_.clear();  // gone with the engine's pool
   EXPECT_EQ(SoundEngine::DynamicSequence::Open(5), 0u);
   EXPECT_EQ(Seq::Play(id), SN_Failure);
+}
+
+// Close marks the sequence at once, but its message is still queued when the engine stops: Term
+// gives back the game's reference and ends the event all the same, once.
+TEST_F(DynamicSequenceTest, ASequenceClosedJustBeforeTermEndsItsEventOnce) {
+  const uint32_t id = Open();
+  Fill(id, {{101, 0}});
+  Seq::Play(id);
+  Frames(1);
+  ASSERT_EQ(Seq::Close(id), SN_Success);
+  EXPECT_EQ(Seq::Play(id), SN_Failure) << "closed for the game's commands";
+  SoundEngine::Term();
+  EXPECT_EQ(std::count(callbacks_.calls.begin(), callbacks_.calls.end(), std::pair<uint32_t, uint32_t>{kEventEnd, 0}), 1);
+  nodes_.clear();  // gone with the engine's pool
+}
+
+// Lock and Unlock pair on one thread: an unlock of another thread, or one more than the locks, is
+// refused with a message and frees nothing; the queued Open still finds its sequence.
+TEST_F(DynamicSequenceTest, AnUnlockWithoutItsLockIsRefusedAndFreesNothing) {
+  const uint32_t id = Open();
+  Fill(id, {{101, 0}});
+  EXPECT_EQ(Seq::UnlockPlaylist(id), SN_Failure);
+  EXPECT_NE(log_.Take().find("DynamicSequence::UnlockPlaylist: playing id " + std::to_string(id) +
+                             " has no LockPlaylist of this thread to pair with"),
+            std::string::npos);
+  Frames(1);  // the Open message binds the sequence
+  ASSERT_NE(Sequence(id), nullptr);
+
+  ASSERT_NE(Seq::LockPlaylist(id), nullptr);
+  ASSERT_NE(Seq::LockPlaylist(id), nullptr);  // nested on one thread
+  SNRESULT otherThread = SN_Success;
+  std::thread other([&] { otherThread = Seq::UnlockPlaylist(id); });
+  other.join();
+  EXPECT_EQ(otherThread, SN_Failure);
+  EXPECT_EQ(Seq::UnlockPlaylist(id), SN_Success);
+  EXPECT_EQ(Seq::UnlockPlaylist(id), SN_Success);
+  EXPECT_EQ(Seq::UnlockPlaylist(id), SN_Failure);
+
+  ASSERT_EQ(Seq::Play(id), SN_Success);
+  Frames(1);
+  EXPECT_EQ(playback_.plays, (std::vector<RecordingPlayback::Play>{{101, 0, 0}}));
+  ASSERT_EQ(Seq::Close(id), SN_Success);
+  Frames(1);
+  EXPECT_EQ(Sequence(id), nullptr);
+  EXPECT_EQ(callbacks_.calls.back(), (std::pair<uint32_t, uint32_t>{kEventEnd, 0}));
 }
 
 TEST_F(DynamicSequenceTest, MotionDevicesAndBusCallbacks) {

@@ -1,6 +1,7 @@
 // Start and stop of the sound engine: defaults, every refusal with what it leaves behind, a second
 // Init that changes nothing, Term twice, Init after Term, the named audio thread and extensions.
 #include <cstring>
+#include <thread>
 
 #include "MemoryMgr/Tlsf.h"
 
@@ -26,6 +27,9 @@ TEST_F(InitTermTest, DefaultsBringUpTheEngineWithA16MiBDefaultPool) {
   EXPECT_NE(g_pAudioMgr, nullptr);
   EXPECT_EQ(g_pAudioMgr->RingBytes(), 262144u);
   EXPECT_EQ(lower_.inits, 1);
+  SnInitSettings defaults;
+  SoundEngine::GetDefaultInitSettings(defaults);
+  EXPECT_EQ(defaults.mainOutputKind, 7u) << "every kind of output may be tried";
 
   SoundEngine::Term();
   EXPECT_FALSE(SoundEngine::IsInitialized());
@@ -129,6 +133,56 @@ TEST_F(InitTermTest, ExtensionsRunLastFirstEachFrameAndOnceMoreAtTerm) {
   SoundEngine::Term();
   EXPECT_EQ(calls, (std::vector<int>{2, 1, 10}));
   g_calls = nullptr;
+}
+
+void CallbackC(bool last) { g_calls->push_back(last ? 30 : 3); }
+
+// The game's global callbacks share the extensions' list: one order, one call per frame, one last call.
+TEST_F(InitTermTest, GlobalCallbacksRunBesideTheExtensionsLastRegisteredFirst) {
+  std::vector<int> calls;
+  g_calls = &calls;
+  InitSynchronous();
+  EXPECT_EQ(SoundEngine::UnregisterGlobalCallback(&ExtensionA), SN_Failure);
+  EXPECT_EQ(SoundEngine::RegisterGlobalCallback(nullptr), SN_InvalidParameter);
+  EXPECT_NE(log_.Take().find("AddBehavioralExtension: the function is null"), std::string::npos);
+  ASSERT_EQ(SoundEngine::RegisterGlobalCallback(&ExtensionA), SN_Success);
+  ASSERT_EQ(SoundEngine::AddBehavioralExtension(&ExtensionB), SN_Success);
+  ASSERT_EQ(SoundEngine::RegisterGlobalCallback(&CallbackC), SN_Success);
+  SoundEngine::RenderAudio();
+  SoundEngine::RenderAudio();
+  EXPECT_EQ(calls, (std::vector<int>{3, 2, 1, 3, 2, 1}));
+  // Unregistering keeps the order of the rest.
+  EXPECT_EQ(SoundEngine::UnregisterGlobalCallback(&ExtensionB), SN_Success);
+  EXPECT_EQ(SoundEngine::UnregisterGlobalCallback(&ExtensionB), SN_Failure);
+  SoundEngine::RenderAudio();
+  SoundEngine::Term();
+  EXPECT_EQ(calls, (std::vector<int>{3, 2, 1, 3, 2, 1, 3, 1, 30, 10}));
+  g_calls = nullptr;
+}
+
+// Registered and unregistered on the game's thread while the audio thread walks the list each frame.
+TEST_F(InitTermTest, GlobalCallbacksComeAndGoWhileTheAudioThreadRenders) {
+  struct Counter {
+    static std::atomic<int>& Frames() {
+      static std::atomic<int> frames{0};
+      return frames;
+    }
+    static void Callback(bool last) {
+      if (!last) ++Frames();
+    }
+    static void Other(bool) {}
+  };
+  Counter::Frames() = 0;
+  lower_.waitMs = 1;  // the thread renders without being woken
+  ASSERT_EQ(SoundEngine::Init(nullptr, nullptr), SN_Success);
+  ASSERT_EQ(SoundEngine::RegisterGlobalCallback(&Counter::Callback), SN_Success);
+  for (int round = 0; round < 200; ++round) {
+    ASSERT_EQ(SoundEngine::RegisterGlobalCallback(&Counter::Other), SN_Success);
+    ASSERT_EQ(SoundEngine::UnregisterGlobalCallback(&Counter::Other), SN_Success);
+  }
+  while (Counter::Frames() < 3) std::this_thread::yield();
+  EXPECT_EQ(SoundEngine::UnregisterGlobalCallback(&Counter::Callback), SN_Success);
+  SoundEngine::Term();
 }
 
 TEST_F(InitTermTest, TheAudioThreadIsNamedAndPacedByTheMainOutput) {

@@ -118,6 +118,13 @@ TEST(SpeakerPan, BackSpeakersWithoutSidesTakeTheSideTable) {
   // An input with a back pair and no sides pans as if its pair were the sides.
   ExpectRows(Pan(0.3f, 0.6f, 0.2f, true, StandardConfig(kBackQuad), StandardConfig(kMask51)),
              Pan(0.3f, 0.6f, 0.2f, true, StandardConfig(0x603), StandardConfig(kMask51)));
+  // A lone back speaker becomes a lone side one: FL FR SL is no layout that pans, so every row is
+  // silent, the back speaker's too, on a layout with backs and on one without.
+  constexpr uint32_t kLoneBack = 0x13;  // FL FR BL
+  ExpectRows(Pan(0.3f, 0.6f, 0.2f, true, StandardConfig(kLoneBack), StandardConfig(kMask51)),
+             {{0, 0, 0, 0, 0, 0}, {0, 0, 0, 0, 0, 0}, {0, 0, 0, 0, 0, 0}});
+  ExpectRows(Pan(0.5f, 0.5f, 0.0f, true, StandardConfig(kLoneBack), StandardConfig(kBackQuad)),
+             {{0, 0, 0, 0}, {0, 0, 0, 0}, {0, 0, 0, 0}});
 }
 
 TEST(SpeakerPan, AnonymousChannelsMapOneToOneAndMixedKindsStaySilent) {

@@ -242,13 +242,17 @@ TEST_F(PackageTest, PathsComposeUnderTheBaseAndLanguageFolders) {
   EXPECT_EQ(io_.SetBaseFolder(u"/no/such/folder/"), SN_PathNotFound);
   EXPECT_EQ(io_.ComposePathByName(std::u16string(260, u'n').c_str(), &bank, SnOpenMode_Read, path),
             SN_InvalidParameter);
-  // Opening a name no path can be made of is a failed open, whatever the composition said.
+  // Opening a name no path can hold is an invalid parameter; a name whose folders leave it no room
+  // is a failed open.
   bool syncOpen = true;
   SnFileDescriptor descriptor{};
   SnFileLookupFlags bankFlags = bank;
   EXPECT_EQ(io_.OpenByName(std::u16string(260, u'n').c_str(), SnOpenMode_Read, &bankFlags, syncOpen, descriptor),
-            SN_Failure);
+            SN_InvalidParameter);
   EXPECT_EQ(descriptor.packageBlockSize, 0u);
+  EXPECT_EQ(io_.OpenByName(nullptr, SnOpenMode_Read, &bankFlags, syncOpen, descriptor), SN_InvalidParameter);
+  EXPECT_EQ(io_.OpenByName(std::u16string(250, u'n').c_str(), SnOpenMode_Read, &bankFlags, syncOpen, descriptor),
+            SN_Failure);
   SnDeviceInfo info{};
   io_.DescribeDevice(info);
   EXPECT_EQ(std::u16string(info.name), u"POSIX Blocking");
