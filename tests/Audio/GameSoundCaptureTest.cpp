@@ -2,7 +2,8 @@
 // the null output following a clock the test moves a frame at a time, the system's frame step and
 // window hooks driving it, and the output capture read back sample by sample against a model of the
 // banks' tones and gains: the effects ducking the tune, minimising pausing it, the two mutes, the
-// level music across its loop points and mood changes, the Playground's bell, and the banks' tones.
+// level music across its loop points and mood changes, the Playground's bell, the banks' tones and
+// the sounds of a space that goes.
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -14,6 +15,9 @@
 #include <utility>
 #include <vector>
 
+#include "Audio/SoundEmitter.h"
+#include "Core/GameObject.h"
+#include "Core/GameSpace.h"
 #include "Platform/Clock.h"
 #include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/Lower/VoiceManager.h"
@@ -348,6 +352,39 @@ TEST(GameSoundTones, EveryToneOfTheGamesBanksStartsAndEndsAtRest) {
       }
     }
   }
+}
+
+}  // namespace
+
+namespace {
+
+// A space that goes takes its emitters' sounds with it: the drone on a speaker of a space plays at
+// its level until the space is deleted at the end of frame 12; the 100 ms fade takes five frames of
+// the engine's, the drone's level falling frame by frame, and the space's voices are gone after it.
+TEST_F(GameSoundCaptureTest, ASpaceThatGoesFadesOutWhatItsEmittersPlay) {
+  Core::GameSpace* space = engine_.NewGameSpace("Stage");
+  ASSERT_NE(space, nullptr);
+  Core::GameObject* speaker = space->CreateObject();
+  auto* emitter = static_cast<Audio::SoundEmitter*>(space->CreateComponent(Core::ComponentType_SoundEmitter));
+  ASSERT_NE(emitter, nullptr);
+  speaker->AttachComponent(emitter);
+  space->InitializeObjects();
+  emitter->PostEvent("Play_Drone");
+  Frames(12);
+  engine_.DeleteGameSpace(space);
+  Frames(12);
+  EXPECT_EQ(SN::VoiceManager::ActiveInstanceCount(), 0u);
+  const std::vector<double> left = Capture();
+  ExpectFrames(left, 10, 12, 0.0025, [&](size_t t) { return Tune(t); });
+  double last = 1.0;
+  for (size_t frame = 12; frame < 17; ++frame) {
+    const OrvTest::SineFit fit = OrvTest::FitSine(left, frame * kFrame, (frame + 1) * kFrame, 220.0);
+    const double level = fit.Amplitude() / (kMusic * 16383.0);
+    EXPECT_LT(level, last) << "frame " << frame;
+    last = level;
+  }
+  EXPECT_LE(LargestStep(left, 0, left.size()), 2.0 * OrvTest::kPi * 220.0 / 48000.0 * kMusic * 16383.0 * 1.01 + 2.0);
+  ExpectFrames(left, 18, 24, 0.0, [](size_t) { return 0.0; });
 }
 
 }  // namespace
