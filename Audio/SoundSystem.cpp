@@ -123,7 +123,11 @@ void SoundSystem::AddRumbleDevice() {
   SN::SoundEngine::SetListenerPipeline(0, true, true);
 }
 
-void SoundSystem::Shutdown(Core::Engine*) {
+void SoundSystem::Shutdown(Core::Engine* engine) {
+  // Off the engine's hooks first: a space deleted after this must not reach a system that has gone.
+  if (engine)
+    for (const char* hook : {"FrameStep", "GameSpaceDeleted", "GameWindowMinimize", "GameWindowRestore"})
+      engine->GetHooks().RemoveSystemListener(hook, this);
   SN::MusicEngine::Term();
   SN::SoundEngine::Term();
   m_rumble.Apply();  // the device's stop reaches the motors
