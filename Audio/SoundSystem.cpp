@@ -1,15 +1,21 @@
-// The sound system: the sound engine's life inside the game, the window's pause and the shared mutes.
+// The sound system: the sound engine's life inside the game, the window's pause, the end of a level's
+// sounds and the shared mutes.
 #include "Audio/SoundSystem.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <vector>
 
 #include "Audio/Bank.h"
 #include "Audio/FilePackageLowLevelIO.h"
 #include "Audio/Log.h"
+#include "Audio/SoundEmitter.h"
 #include "Base/Input/Gamepad.h"
 #include "Base/Input/InputBackend.h"
 #include "Base/Reflection/Registration.h"
 #include "Core/Engine.h"
+#include "Core/GameObject.h"
+#include "Core/GameSpace.h"
 #include "Core/InputManager.h"
 #include "Base/ResourceCollection.h"
 #include "MemoryMgr/MemoryMgr.h"
@@ -90,6 +96,7 @@ void SoundSystem::Initialize(Core::Engine* engine) {
 
   if (engine) {
     Listen<&SoundSystem::FrameStep>(*engine, this, "FrameStep", "SoundSystem::FrameStep");
+    Listen<&SoundSystem::OnGameSpaceDeleted>(*engine, this, "GameSpaceDeleted", "SoundSystem::OnGameSpaceDeleted");
     Listen<&SoundSystem::OnWindowMinimize>(*engine, this, "GameWindowMinimize", "SoundSystem::OnWindowMinimize");
     Listen<&SoundSystem::OnWindowFocus>(*engine, this, "GameWindowRestore", "SoundSystem::OnWindowFocus");
   }
@@ -116,7 +123,11 @@ void SoundSystem::AddRumbleDevice() {
   SN::SoundEngine::SetListenerPipeline(0, true, true);
 }
 
-void SoundSystem::Shutdown(Core::Engine*) {
+void SoundSystem::Shutdown(Core::Engine* engine) {
+  // Off the engine's hooks first: a space deleted after this must not reach a system that has gone.
+  if (engine)
+    for (const char* hook : {"FrameStep", "GameSpaceDeleted", "GameWindowMinimize", "GameWindowRestore"})
+      engine->GetHooks().RemoveSystemListener(hook, this);
   SN::MusicEngine::Term();
   SN::SoundEngine::Term();
   m_rumble.Apply();  // the device's stop reaches the motors
@@ -140,6 +151,20 @@ void SoundSystem::FrameStep(float, Core::SpaceList*) {
   SN::SoundEngine::RenderAudio();
   // The motors take what the audio thread asked for, on the thread that reads the pads.
   m_rumble.Apply();
+}
+
+// Unregistering an emitter's game object leaves its sounds playing (the voices hold the object), so
+// they are stopped first; the stop's message comes before the unregistration that the space's end
+// queues. The copies of one archetype share a game object: it is stopped once.
+void SoundSystem::OnGameSpaceDeleted(Core::GameSpace* space) {
+  if (!space) return;
+  std::vector<uint32_t> stopped;
+  for (const Core::GameObject* object : space->GetObjects()) {
+    const SoundEmitter* emitter = object->GetComponent<SoundEmitter>();
+    if (!emitter || std::find(stopped.begin(), stopped.end(), emitter->GetGameObjectId()) != stopped.end()) continue;
+    stopped.push_back(emitter->GetGameObjectId());
+    PostNamedEvent("Stop_Object_Sounds", emitter->GetGameObjectId());
+  }
 }
 
 void SoundSystem::OnWindowMinimize() {

@@ -1,7 +1,8 @@
 // The sound system: the last of the engine's systems. It brings the sound engine up with the engine
 // (memory, streaming, file I/O, sound and music engines, the first bank), asks it to render every
-// frame step, pauses it while the window is minimised, keeps the mute switches the emitters share,
-// lets player 0's pad rumble, and takes it all down in reverse at shutdown.
+// frame step, pauses it while the window is minimised, fades out the sounds of a level that goes,
+// keeps the mute switches the emitters share, lets player 0's pad rumble, and takes it all down in
+// reverse at shutdown.
 #pragma once
 
 #include <cstdint>
@@ -34,6 +35,8 @@ class SoundSystem : public Core::System {
   void Shutdown(Core::Engine* engine) override;
 
   void FrameStep(float dt, Core::SpaceList* spaces);
+  // A level's sounds end with it: each emitter of a space that goes has what it plays faded out.
+  void OnGameSpaceDeleted(Core::GameSpace* space);
   void OnWindowMinimize();
   void OnWindowFocus();
 

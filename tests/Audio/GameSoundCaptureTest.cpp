@@ -1,18 +1,27 @@
 // The game's sound heard: the sound system brought up over the game's banks with its audio thread,
 // the null output following a clock the test moves a frame at a time, the system's frame step and
 // window hooks driving it, and the output capture read back sample by sample against a model of the
-// banks' tones and gains: the effects ducking the tune, minimising pausing it, the two mutes.
-#include <atomic>
+// banks' tones and gains: the effects ducking the tune, minimising pausing it, the two mutes, the
+// level music across its loop points and mood changes, the Playground's bell, the banks' tones and
+// the sounds of a space that goes.
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <memory>
+#include <tuple>
+#include <utility>
 #include <vector>
 
+#include "Audio/SoundEmitter.h"
+#include "Core/GameObject.h"
+#include "Core/GameSpace.h"
 #include "Platform/Clock.h"
 #include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/Lower/VoiceManager.h"
+#include "GameSoundCapture.h"
 #include "SoundTestTree.h"
 #include "tests/Support/CaptureModel.h"
 #include "tests/Support/ToneAnalysis.h"
@@ -32,18 +41,12 @@ using OrvTest::PowerAt;
 const double kMusic = std::pow(10.0, -3.0 / 20.0) * kVoiceUnity * kCentreToPair;
 const double kHeldDuck = std::pow(10.0, -4.0 / 20.0);
 
-std::atomic<int64_t>& Ticks() {
-  static std::atomic<int64_t> ticks{1000};
-  return ticks;
-}
-int64_t Now() { return Ticks().load(); }
-
 class GameSoundCaptureTest : public AudioTest::SoundSystemFixture {
  protected:
   void SetUp() override {
     std::string error;
     ASSERT_TRUE(Tools::ReadBankTextFile("content/banks/GeneralBank.txt", general_, error)) << error;
-    Platform::SetTickSource(&Now);
+    Platform::SetTickSource(&AudioTest::CaptureNow);
     tree_ = std::make_unique<ScratchTree>(true);
     Start();
     ASSERT_TRUE(SN::SoundEngine::IsInitialized());
@@ -58,38 +61,15 @@ class GameSoundCaptureTest : public AudioTest::SoundSystemFixture {
 
   // Frames of the clock, each rendered by the audio thread woken by the system's frame step.
   void Frames(uint32_t count) {
-    for (uint32_t i = 0; i < count; ++i) {
-      uint32_t before = 0;
-      Rendered([&] { return before = SN::g_pAudioMgr->CurrentFrame(), true; });
-      Ticks() += (int64_t(kFrame) * Platform::kTicksPerSecond + 47999) / 48000;
-      Rendered([&] { return SN::g_pAudioMgr->CurrentFrame() > before; });
-    }
-  }
-  template <typename Done>
-  void Rendered(Done done) {
     std::vector<Core::GameSpace*> spaces;
-    for (;;) {
-      engine_.GetHooks().Call("FrameStep", 0.016f, &spaces);
-      {
-        Platform::ReentrantGuard guard(SN::GlobalAudioLock());
-        if (done()) return;
-      }
-      std::this_thread::yield();
-    }
+    for (uint32_t i = 0; i < count; ++i)
+      AudioTest::RenderOneFrame([&] { engine_.GetHooks().Call("FrameStep", 0.016f, &spaces); });
   }
-  // Ends the capture and reads it back: the left plane (the voices here are centred: the right is the same).
+  // Ends the capture and reads it back: the left plane.
   std::vector<double> Capture() {
     EXPECT_EQ(SN::SoundEngine::StopOutputCapture(), SN::SN_Success);
     Frames(1);
-    std::ifstream in("Sound/Banks/capture.wav", std::ios::binary);
-    const std::vector<int16_t> samples = OrvTest::WaveDataSamples(
-        std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
-    std::vector<double> left;
-    for (size_t i = 0; i + 1 < samples.size(); i += 2) {
-      EXPECT_EQ(samples[i], samples[i + 1]) << "sample " << i / 2;
-      left.push_back(samples[i]);
-    }
-    return left;
+    return AudioTest::CapturedLeft("Sound/Banks/capture.wav");
   }
   std::vector<double> Media(const char* tone) const {
     std::vector<double> samples;
@@ -262,6 +242,149 @@ TEST_F(GameSoundCaptureTest, TheMusicMuteSilencesTheLevelMusic) {
   ExpectFrames(left, 21, 40, 0.0, [](size_t) { return 0.0; });
   ExpectFrames(left, 40, 41, 0.0, [&](size_t t) { return tune(t) * double(t % kFrame) / kFrame / 32768.0; }, 2.0);
   ExpectFrames(left, 41, 60, 0.0, [&](size_t t) { return tune(t) / 32768.0; }, 2.0);
+}
+
+}  // namespace
+
+namespace {
+
+// The largest step from one sample to the next in [first, last).
+double LargestStep(const std::vector<double>& left, size_t first, size_t last) {
+  double step = 0.0;
+  for (size_t t = first + 1; t < last && t < left.size(); ++t) step = std::max(step, std::fabs(left[t] - left[t - 1]));
+  return step;
+}
+
+// The level music calm for 400 frames, through its loop point at 8 s (music time 384,000), tense from
+// the next bar (480,000) through the tense segment's loop point at 14 s (672,000), calm again from
+// the bar at 16 s (768,000). Each tune repeats itself whole periods on, to the sample, across its
+// loop point (220 Hz every 2,400 samples, 330 Hz every 1,600): no tail over the next pass, no step.
+// The moods fade into each other at the bar, the one left before it, the next from it (25 ms each,
+// which the engine takes in two frames); both play on the music bus at one level, and no sample moves
+// further from the last than the louder tone's own slope allows.
+TEST_F(GameSoundCaptureTest, TheLevelMusicHoldsItsLevelAcrossLoopsAndItsMoodsFadeAtTheBar) {
+  Post("Play_Tune");
+  Frames(400);
+  ASSERT_EQ(SN::SoundEngine::SetState("Music_Mood", "Tense"), SN::SN_Success);
+  Frames(300);
+  ASSERT_EQ(SN::SoundEngine::SetState("Music_Mood", "Calm"), SN::SN_Success);
+  Frames(100);
+  const std::vector<double> left = Capture();
+  ASSERT_GE(left.size(), 800u * kFrame);
+  for (const auto& [loop, period] : {std::pair<size_t, size_t>{384000, 2400}, {672000, 1600}})
+    for (size_t t = loop - 24000; t < loop + 24000; ++t)
+      ASSERT_NEAR(left[t], left[t - period], 1.0) << "loop at " << loop << ", sample " << t;
+
+  const OrvTest::SineFit calm = OrvTest::FitSine(left, 420000, 478000, 220.0);
+  const OrvTest::SineFit tense = OrvTest::FitSine(left, 482400, 540000, 330.0);
+  const OrvTest::SineFit calmAgain = OrvTest::FitSine(left, 770400, 800000, 220.0);
+  const double full = calm.Amplitude();
+  EXPECT_GT(full, 5000.0);
+  EXPECT_NEAR(tense.Amplitude(), full, 0.01 * full) << "the tense tune on the music bus";
+  EXPECT_NEAR(calmAgain.Amplitude(), full, 0.01 * full);
+  for (const auto& [fit, first, last] : {std::tuple<OrvTest::SineFit, size_t, size_t>{calm, 420000, 478000},
+                                         {tense, 482400, 540000}, {calmAgain, 770400, 800000}})
+    EXPECT_LT(fit.Residual(left, first, last), 0.01 * fit.Amplitude()) << "the tone alone from " << first;
+  // At each bar the mood left fades out before it and the next fades in from it, starting at rest:
+  // the engine moves a fade a frame at a time, so 25 ms take two frames of 1,024 samples.
+  auto peak = [&](size_t first) {
+    double most = 0.0;
+    for (size_t t = first; t < first + 240; ++t) most = std::max(most, std::fabs(left[t]));
+    return most;
+  };
+  for (size_t bar : {480000, 768000}) {
+    EXPECT_LT(std::fabs(left[bar]), 0.05 * full) << "at rest at the bar " << bar;
+    for (size_t first = bar - 2400; first + 240 < bar; first += 240)
+      EXPECT_LE(peak(first + 240), peak(first) + 0.02 * full) << "fading out at " << first;
+    EXPECT_LT(peak(bar - 240), 0.25 * full) << "faded out by the bar " << bar;
+    EXPECT_LT(peak(bar), 0.6 * full) << "fading in from the bar " << bar;
+    for (size_t first = bar; first + 240 < bar + 2400; first += 240)
+      EXPECT_GE(peak(first + 240), peak(first) - 0.02 * full) << "fading in at " << first;
+  }
+  const double slope = 2.0 * OrvTest::kPi * 330.0 / 48000.0 * full * 1.05 + 2.0;
+  EXPECT_LE(LargestStep(left, 0, left.size()), slope);
+}
+
+// Playground's B rings the chimes' bell: 784 Hz on the effects bus, 6 dB down, as the bank's tone
+// gives it for its first 100 ms; then it fades out over 250 ms, never stepping further than its own
+// slope, and is silent from then on.
+TEST_F(GameSoundCaptureTest, ThePlaygroundsBellIsAnEffectOfItsOwnThatFadesOut) {
+  Post("Play_Bell");
+  Frames(24);
+  const std::vector<double> left = Capture();
+  static const std::vector<double> bell = Media("Bell");
+  const double gain = std::pow(10.0, -6.0 / 20.0) * kVoiceUnity * kCentreToPair;
+  ExpectFrames(left, 0, 4, 0.0025, [&](size_t t) { return bell[t] * gain; });
+  EXPECT_GT(PowerAt(left, 0, 4800, 784.0), 1e4 * PowerAt(left, 0, 4800, 220.0)) << "not the music's 220 Hz";
+  const double peak = 16383.0 * gain;
+  EXPECT_LE(LargestStep(left, 0, left.size()), 2.0 * OrvTest::kPi * 784.0 / 48000.0 * peak * 1.01 + 2.0);
+  // Fading: each 10 ms from 120 ms to 340 ms no louder than the one before, and well down by the end.
+  auto loudest = [&](size_t first) {
+    double most = 0.0;
+    for (size_t t = first; t < first + 480; ++t) most = std::max(most, std::fabs(left[t]));
+    return most;
+  };
+  for (size_t first = 5760; first + 960 <= 16320; first += 480)
+    EXPECT_LE(loudest(first + 480), loudest(first) + 2.0) << "sample " << first;
+  EXPECT_LT(loudest(15840), 0.1 * peak);
+  ExpectFrames(left, 18, 24, 0.0, [](size_t) { return 0.0; });
+}
+
+// Every tone of the game's banks starts at zero and ends at zero or ramped down to it: its last
+// sample of each channel is no further from zero than the tone's largest step.
+TEST(GameSoundTones, EveryToneOfTheGamesBanksStartsAndEndsAtRest) {
+  for (const char* path : {"content/banks/GeneralBank.txt", "content/banks/Init.txt"}) {
+    Tools::BankDescription bank;
+    std::string error;
+    ASSERT_TRUE(Tools::ReadBankTextFile(path, bank, error)) << error;
+    for (const auto& media : bank.media) {
+      ASSERT_GE(media.bytes.size(), 24u);
+      const size_t channels = media.bytes[22] | media.bytes[23] << 8;  // the format record leads
+      const std::vector<int16_t> samples = OrvTest::WaveDataSamples(media.bytes);
+      ASSERT_GT(channels, 0u);
+      ASSERT_GE(samples.size(), 2 * channels) << media.id;
+      for (size_t c = 0; c < channels; ++c) {
+        int step = 0;
+        for (size_t i = channels + c; i < samples.size(); i += channels)
+          step = std::max(step, std::abs(samples[i] - samples[i - channels]));
+        EXPECT_EQ(samples[c], 0) << "media " << media.id << " channel " << c;
+        EXPECT_LE(std::abs(samples[samples.size() - channels + c]), step) << "media " << media.id << " channel " << c;
+      }
+    }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// A space that goes takes its emitters' sounds with it: the drone on a speaker of a space plays at
+// its level until the space is deleted at the end of frame 12; the 100 ms fade takes five frames of
+// the engine's, the drone's level falling frame by frame, and the space's voices are gone after it.
+TEST_F(GameSoundCaptureTest, ASpaceThatGoesFadesOutWhatItsEmittersPlay) {
+  Core::GameSpace* space = engine_.NewGameSpace("Stage");
+  ASSERT_NE(space, nullptr);
+  Core::GameObject* speaker = space->CreateObject();
+  auto* emitter = static_cast<Audio::SoundEmitter*>(space->CreateComponent(Core::ComponentType_SoundEmitter));
+  ASSERT_NE(emitter, nullptr);
+  speaker->AttachComponent(emitter);
+  space->InitializeObjects();
+  emitter->PostEvent("Play_Drone");
+  Frames(12);
+  engine_.DeleteGameSpace(space);
+  Frames(12);
+  EXPECT_EQ(SN::VoiceManager::ActiveInstanceCount(), 0u);
+  const std::vector<double> left = Capture();
+  ExpectFrames(left, 10, 12, 0.0025, [&](size_t t) { return Tune(t); });
+  double last = 1.0;
+  for (size_t frame = 12; frame < 17; ++frame) {
+    const OrvTest::SineFit fit = OrvTest::FitSine(left, frame * kFrame, (frame + 1) * kFrame, 220.0);
+    const double level = fit.Amplitude() / (kMusic * 16383.0);
+    EXPECT_LT(level, last) << "frame " << frame;
+    last = level;
+  }
+  EXPECT_LE(LargestStep(left, 0, left.size()), 2.0 * OrvTest::kPi * 220.0 / 48000.0 * kMusic * 16383.0 * 1.01 + 2.0);
+  ExpectFrames(left, 18, 24, 0.0, [](size_t) { return 0.0; });
 }
 
 }  // namespace

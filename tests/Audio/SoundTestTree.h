@@ -111,7 +111,7 @@ class SoundSystemFixture : public ::testing::Test {
   void Stop() {
     if (!started_) return;
     system_.Shutdown(&engine_);
-    for (const char* hook : {"FrameStep", "GameWindowMinimize", "GameWindowRestore"})
+    for (const char* hook : {"FrameStep", "GameSpaceDeleted", "GameWindowMinimize", "GameWindowRestore"})
       engine_.GetHooks().RemoveSystemListener(hook, &system_);
     started_ = false;
   }

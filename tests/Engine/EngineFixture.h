@@ -20,20 +20,13 @@
 #include "Gameplay/GameLogic.h"
 #include "Lua/Environment.h"
 #include "tests/Support/LogCapture.h"
+#include "tests/Support/TestInput.h"
 
 namespace EngineTest {
 
 std::vector<std::string>& Events();
 
-class TestInput : public Base::InputBackend {
- public:
-  Base::Keyboard* GetKeyboard() override { return &keyboard; }
-  Base::Mouse* GetMouse() override { return &mouse; }
-  Base::Gamepad* GetGamepad() override { return &gamepad; }
-  Base::Keyboard keyboard;
-  Base::Mouse mouse;
-  Base::Gamepad gamepad;
-};
+using TestInput = OrvTest::TestInput;
 
 // The last system: logs its life and, at its frame step, the spaces it sees.
 class ProbeSystem : public Core::System {

@@ -1,12 +1,13 @@
 // The game's "Sandbox" level and the "Windmill" archetype, built here from components so that the
 // checked-in files are exactly what the engine writes (ORV_WRITE_SAMPLE_CONTENT=1 rewrites them): a
 // lit ground under a sun with shadows, a turntable with its pillars and lamp, a spot light over the
-// worm that plays its clips, a fountain of particles and a windmill whose rotor turns; the sky and the
-// sun live in the sky space.
+// worm that plays its clips, a fountain of particles, a windmill whose rotor turns and the speaker the
+// level's sound plays on; the sky and the sun live in the sky space.
 #include <cmath>
 #include <cstdlib>
 #include <string>
 
+#include "Audio/SoundEmitter.h"
 #include "Base/Serialization/File.h"
 #include "Base/Serialization/Serializer.h"
 #include "Core/Archetype.h"
@@ -151,6 +152,9 @@ class SampleSandbox : public ResourceTest::ResourceFixture {
     Core::GameObject* windmill = BuildWindmill(world);
     windmill->m_archetype = "Windmill";
     windmill->GetComponent<Core::Transform>()->SetLocalTranslation({7.0f, 0.0f, 10.0f});
+
+    // The level's voice: its scripts play the tune and the effects on it.
+    Attach<Audio::SoundEmitter>(AddObject(world, "Speaker", {0.0f, 0.0f, 0.0f}), Core::ComponentType_SoundEmitter);
   }
 
   // The sky space: the sky, the sun turning slowly about its own beam so that its light and shadows

@@ -63,6 +63,8 @@ TEST_F(MusicContentTest, MusicDirectivesNameOnlyObjectsDescribedBefore) {
       {"segment S 0 4 4 1000 0 1000\n", "tempo is above 0"},
       {"musictrack T Nothing\n", "tone \"Nothing\" is not declared"},
       {"segment S 120 4 4 1000 0 1000 bar:2\n", "neither track"},
+      {"segment S 120 4 4 1000 0 1000\nmusicswitch W G rule:*:*:2:fade:25 default:S\n", "is not rule:"},
+      {"segment S 120 4 4 1000 0 1000\nmusicswitch W G rule:*:*:2:fade:70000:0 default:S\n", "at most a minute"},
   };
   // An event of one play action on the switch, after it.
   Tools::BankDescription played;

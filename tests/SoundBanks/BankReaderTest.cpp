@@ -290,8 +290,9 @@ TEST_F(GameBanksTest, BothGameBanksLoadFromMemoryAndFromFiles) {
   RecordingBank general1, general2;
   ASSERT_EQ(LoadImage(general, general1), SN_Success) << log_.Take();
   ASSERT_EQ(LoadFile("GeneralBank.bnk", general2), SN_Success) << log_.Take();
-  // The beep, the chord, the hum, the tune, the drone, the tense tone, the rumble and the three chimes.
-  ASSERT_EQ(general1.index.size(), 10u);
+  // The beep, the chord, the hum, the tune, the drone, the tense tone, the bell, the rumble and the
+  // three chimes.
+  ASSERT_EQ(general1.index.size(), 11u);
   EXPECT_EQ(general2.data, general1.data);
   EXPECT_EQ(general2.names.at(BankTest::Id("GeneralBank")), "GeneralBank");
   for (const SnMediaIndexEntry& entry : general1.index) {

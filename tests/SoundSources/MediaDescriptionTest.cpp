@@ -1,5 +1,6 @@
 // Media described in bank text: the tone options, speaker masks, envelopes and media faults give the
 // media the writer makes of the same description, and what cannot be made is refused with its line.
+#include <cmath>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -66,6 +67,27 @@ TEST(MediaDescription, ADcToneHoldsItsLevelInEverySample) {
   EXPECT_EQ(Tools::ToneSample(quarter, 0, 0), 32767);
   quarter.level = -1.0f;
   EXPECT_EQ(Tools::ToneSample(quarter, 0, 0), -32768);
+}
+
+// A sine cut off mid-cycle (440 Hz for 1,000 frames: 9.17 cycles) ramps down over its last 5 ms to
+// stop at rest; one that closes a half cycle (1,200 frames: 11 cycles), or whose loop runs through
+// its last frames, keeps every frame of the sine.
+TEST(MediaDescription, ASineStopsAtRestOrRampsDownToIt) {
+  auto sine = [](uint32_t frame) { return 16383.0 * std::sin(2.0 * 3.141592653589793 * 440.0 * frame / 48000.0); };
+  Tools::ToneDesc cut;
+  cut.frames = 1000;
+  for (uint32_t frame = 0; frame < 1000; ++frame) {
+    const double ramp = frame < 760 ? 1.0 : (1000 - frame) / 241.0;
+    ASSERT_EQ(Tools::ToneSample(cut, frame, 0), std::lround(sine(frame) * ramp)) << frame;
+  }
+  Tools::ToneDesc whole = cut;
+  whole.frames = 1200;
+  Tools::ToneDesc looped = cut;
+  looped.loop = true;
+  looped.loopEnd = 999;
+  for (const Tools::ToneDesc& tone : {whole, looped})
+    for (uint32_t frame = 0; frame < tone.frames; ++frame)
+      ASSERT_EQ(Tools::ToneSample(tone, frame, 0), std::lround(sine(frame))) << frame;
 }
 
 TEST(MediaDescription, WhatCannotBeMadeIsRefused) {

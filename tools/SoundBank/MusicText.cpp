@@ -25,6 +25,8 @@ constexpr uint8_t kMidiTargetProperty = 56;
 constexpr uint8_t kTrackOwnMidiTarget = 0x04;
 // 0: the clip's events go round for as long as the clip lasts.
 constexpr uint8_t kLoopCountProperty = 58;
+// The curve of a rule's fades: a straight line.
+constexpr uint32_t kLinearFade = 4;
 
 // The word split at ':'.
 std::vector<std::string> Fields(const std::string& word) {
@@ -304,9 +306,21 @@ bool MusicText::Playlist(const std::vector<std::string>& w) {
 }
 
 bool MusicText::Rule(const std::string& word, const std::string& rest, BankMusicRule& rule) {
-  const std::vector<std::string> f = Fields(rest);
+  std::vector<std::string> f = Fields(rest);
   uint32_t from = 0xFFFFFFFFu, to = 0xFFFFFFFFu;
-  if (f.size() < 3 || f.size() > 4) return m_host.Fail("\"" + word + "\" is not rule:<from>:<to>:<sync>[:<segment>]");
+  const std::string form = "\"" + word + "\" is not rule:<from>:<to>:<sync>[:<segment>][:fade:<out ms>:<in ms>]";
+  // The fades close the rule: the old one fades out up to the sync point, the new one in from it.
+  const auto fade = std::find(f.begin(), f.end(), "fade");
+  if (fade != f.end()) {
+    uint32_t out = 0, in = 0;
+    if (f.end() - fade != 3 || !m_host.Number(*(fade + 1), out) || !m_host.Number(*(fade + 2), in))
+      return m_host.Fail(form);
+    if (out > 60000 || in > 60000) return m_host.Fail("a rule's fades last at most a minute");
+    rule.fadeOut = {int32_t(out), kLinearFade, 0};
+    rule.fadeIn = {int32_t(in), kLinearFade, 0};
+    f.erase(fade, f.end());
+  }
+  if (f.size() < 3 || f.size() > 4) return m_host.Fail(form);
   const std::set<uint8_t> nodes = {kBankMusicSegmentType, kBankMusicPlaylistType, kBankMusicSwitchType};
   if ((f[0] != "*" && !Earlier(f[0], nodes, from)) || (f[1] != "*" && !Earlier(f[1], nodes, to)) ||
       !m_host.Number(f[2], rule.syncType))

@@ -11,11 +11,12 @@
 //       norunning writes every status byte
 //   segment <name> <bpm> <beats per bar> <beat value> <ms> <entry ms> <exit ms> [cue:<name>@<ms>]...
 //           [track:<track>]... [bus:<bus>]           markers in order; the tracks declared before
-//   playlist <name> <mode 0-3> [group option...] [rule:<from>:<to>:<sync>[:<segment>]...] <item>...
+//   playlist <name> <mode 0-3> [group option...] [rule:<from>:<to>:<sync>[:<segment>][:fade:<out>:<in>]...] <item>...
 //       items: <segment>[:<weight>[:<loops>]], or a group { <mode> [group option...] <item>... };
 //       group options: loop:<n> (0 for ever; the root's default), weight:<n>, avoid:<n>, shuffle;
-//       a rule's <from> and <to> are segments or "*", <segment> the transition segment between them
-//   musicswitch <name> <state group> [rule:<from>:<to>:<sync>[:<segment>]...] <state>:<node>...
+//       a rule's <from> and <to> are segments or "*", <segment> the transition segment between them;
+//       fade: the one left fades out over <out> ms up to the sync point, the next in over <in> ms from it
+//   musicswitch <name> <state group> [rule:...]... <state>:<node>...   rules as a playlist's
 //                                                        "default" for the path of no state
 //   musicevent <event> <node>                      an event of one play action on the node
 #pragma once
@@ -61,7 +62,7 @@ class MusicText {
   bool Segment(const std::vector<std::string>& w);
   bool Playlist(const std::vector<std::string>& w);
   bool Switch(const std::vector<std::string>& w);
-  // rule:<from>:<to>:<sync>[:<segment>], "*" for any node.
+  // rule:<from>:<to>:<sync>[:<segment>][:fade:<out ms>:<in ms>], "*" for any node.
   bool Rule(const std::string& word, const std::string& rest, BankMusicRule& rule);
   bool Event(const std::vector<std::string>& w);
   // The id of an earlier music object of one of the kinds, or a failure naming the word.

@@ -1,6 +1,7 @@
 // Test signals and the RIFF layout of media, PCM and IMA-ADPCM.
 #include "tools/SoundBank/ToneMedia.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -165,6 +166,28 @@ std::vector<uint8_t> SampleBytes(const ToneDesc& tone, uint16_t channels) {
   return out;
 }
 
+// A sine stops at rest when its last frame closes a half cycle of every channel; any other stops off
+// zero, a click, unless its last frames ramp down. 5 ms (a quarter of a shorter tone) is short
+// enough to keep the tone's length and long enough to hear no edge. A loop running into those frames
+// would ramp on every pass: a looping tone keeps them whole.
+uint32_t TailRampFrames(const ToneDesc& tone) {
+  if (tone.signal != ToneSignal::Sine || tone.sampleRate == 0 || tone.frames == 0) return 0;
+  const uint32_t ramp = std::min(tone.frames / 4, tone.sampleRate / 200);
+  if (tone.loop && tone.loopEnd + ramp >= tone.frames) return 0;
+  const uint16_t channels = tone.channels ? tone.channels : 1;
+  for (uint16_t c = 0; c < channels; ++c) {
+    const double halfCycles = 2.0 * double(tone.frequency) * (c + 1) * tone.frames / tone.sampleRate;
+    if (std::fabs(halfCycles - std::round(halfCycles)) > 1e-6) return ramp;
+  }
+  return 0;
+}
+
+double SineGain(const ToneDesc& tone, uint32_t frame) {
+  const uint32_t ramp = TailRampFrames(tone);
+  if (frame + ramp < tone.frames) return 1.0;
+  return double(tone.frames - frame) / (ramp + 1.0);
+}
+
 }  // namespace
 
 bool MediaFaultNamed(const std::string& name, MediaFault& fault) {
@@ -211,13 +234,14 @@ int16_t ToneSample(const ToneDesc& tone, uint32_t frame, uint16_t channel) {
   }
   const double twoPi = 6.283185307179586;
   const double phase = twoPi * tone.frequency * (channel + 1) * frame / (tone.sampleRate ? tone.sampleRate : 1);
-  return int16_t(std::lround(16383.0 * std::sin(phase)));
+  return int16_t(std::lround(16383.0 * std::sin(phase) * SineGain(tone, frame)));
 }
 
 float ToneFloatSample(const ToneDesc& tone, uint32_t frame) {
   if (tone.signal != ToneSignal::Sine) return float(ToneSample(tone, frame, 0)) / 32768.0f;
   const double twoPi = 6.283185307179586;
-  return float(0.5 * std::sin(twoPi * tone.frequency * frame / (tone.sampleRate ? tone.sampleRate : 1)));
+  return float(0.5 * std::sin(twoPi * tone.frequency * frame / (tone.sampleRate ? tone.sampleRate : 1)) *
+               SineGain(tone, frame));
 }
 
 std::vector<uint8_t> EncodeImaAdpcm(const std::vector<int16_t>& interleaved, uint16_t channels) {

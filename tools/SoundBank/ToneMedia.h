@@ -18,7 +18,9 @@ struct ToneMarker {
 
 enum class MediaEncoding : uint8_t { Pcm16, Float32, ImaAdpcm };
 
-// Sine: channel c sounds (c + 1) times the frequency at half scale. Ramp: a sawtooth over the whole
+// Sine: channel c sounds (c + 1) times the frequency at half scale from phase 0; a sine whose last frame
+// does not close a half cycle of every channel fades to zero over its last 5 ms (a quarter of a shorter
+// tone), unless its loop runs through them. Ramp: a sawtooth over the whole
 // 16-bit range, one step of 37 x (c + 1) per frame, which tells every frame apart. Noise: a fixed
 // sequence of each channel. Dc: every sample of every channel at `level` of full scale.
 enum class ToneSignal : uint8_t { Sine, Ramp, Noise, Dc };

@@ -1,6 +1,6 @@
 -- The Sandbox level: the worm plays its clips in turn, a few seconds each, blending from one into the
--- next. The turn starts afresh each time the level opens. Its keys show in the key panel at the
--- screen's top left.
+-- next. The turn starts afresh each time the level opens. Its keys, the sound keys among them, show in
+-- the key panel at the screen's top left.
 
 sandbox = { clips = { "Wiggle", "Curl", "Idle" }, clip = 1, time = 0, period = 4 }
 
@@ -26,5 +26,9 @@ sandbox.controls = {
 }
 
 Hook:Add("GUIDraw", "Sandbox", function()
-  if game.spaces.SandboxWorld then keyPanel.Draw(sandbox.controls) end
+  if not game.spaces.SandboxWorld then return end
+  local lines = {}
+  for _, line in ipairs(sandbox.controls) do table.insert(lines, line) end
+  for _, line in ipairs(gameSound and gameSound.Lines() or {}) do table.insert(lines, line) end
+  keyPanel.Draw(lines)
 end)

@@ -1,10 +1,11 @@
--- The game's sound from scripts: each level with a "Speaker" starts the tune, T stops and starts it, C
--- turns the music's mood calm or tense (the tune changes at the next bar), the
--- Playground hangs two chimes from one archetype, B plays an effect (on the chimes where there are
--- any), M mutes or unmutes the music and N everything; the keys and the mutes' state show in the
--- level's key panel.
+-- The game's sound from scripts: each level has a "Speaker" and starts the tune on it, T stops and
+-- starts it, C turns the music's mood calm or tense (the tune changes at the next bar), the
+-- Playground hangs two chimes from one archetype, B plays an effect (the chimes' bell where there are
+-- chimes), M mutes or unmutes the music and N everything; the keys and the mutes' state show in the
+-- level's key panel. What a level plays ends with it: the sound system fades out its emitters' sounds
+-- when its spaces go.
 
-gameSound = { levels = { "SplashStage", "Playground" }, loaded = {}, tune = false, tense = false }
+gameSound = { levels = { "SplashStage", "Playground", "SandboxWorld" }, loaded = {}, tune = false, tense = false }
 
 local function emitterOf(space, name)
   local object = space and space:FindObject(name)
@@ -56,7 +57,7 @@ Hook:Add("LogicUpdate", "GameSound", function()
   if keyboard:KeyPressedEx(Keys.C) then gameSound.SetTense(speaker, not gameSound.tense) end
   if keyboard:KeyPressedEx(Keys.B) then
     if #gameSound.chimes > 0 then
-      for _, chime in ipairs(gameSound.chimes) do chime:PostEvent("Play_Chord") end
+      for _, chime in ipairs(gameSound.chimes) do chime:PostEvent("Play_Bell") end
     else
       speaker:PostEvent("Play_Beep")
     end
