@@ -83,6 +83,8 @@ void SoundSystem::Initialize(Core::Engine* engine) {
   SN::SnPlatformInitSettings platformSettings;
   SN::SoundEngine::GetDefaultInitSettings(initSettings);
   SN::SoundEngine::GetDefaultPlatformInitSettings(platformSettings);
+  // The looping buffer (kind 2): 16-bit frames that every SDL driver plays as they are.
+  initSettings.mainOutputKind = 2;
   if (SN::SoundEngine::Init(&initSettings, &platformSettings) != SN::SN_Success)
     AUDIO_LOG(Error, "Could not create Sound Sound Engine.");
   else

@@ -75,8 +75,13 @@ class DiskDriverTest : public OutputFixture {
   void SetUp() override {
     OutputFixture::SetUp();
     FramesPassed() = 0;
+    // The looping buffer's path: its 16-bit frames are what the driver's file holds.
+    settings_.mainOutputKind = SnSinkKind_LoopBuffer;
+    rememberedKinds_ = SinkFactory::RememberedKinds();
+    SinkFactory::SetRememberedKinds(SnSinkKind_Silent);
   }
   void TearDown() override {
+    SinkFactory::SetRememberedKinds(rememberedKinds_);
     SoundEngine::RemoveBehavioralExtension(&PassRampToMainDevice);
     OutputFixture::TearDown();
   }
@@ -84,6 +89,7 @@ class DiskDriverTest : public OutputFixture {
     CSnOutputDevice* main = LowerEngine::MainDevice();
     return main ? dynamic_cast<CSnLoopBufferSink*>(main->Sink()) : nullptr;
   }
+  uint32_t rememberedKinds_ = SnSinkKind_Silent;
   static bool AllZero(const std::vector<uint8_t>& bytes, size_t from, size_t to) {
     return std::all_of(bytes.begin() + long(from), bytes.begin() + long(to), [](uint8_t b) { return b == 0; });
   }
