@@ -12,7 +12,9 @@
 namespace {
 
 using namespace SN;
-using namespace BrokenFrames;
+using BrokenFrames::kInf;
+using BrokenFrames::kNaN;
+using BrokenFrames::Mix;
 
 TEST(FullScaleOutput, TheClipTakesNaNAsSilenceAndHoldsEverythingElseToFullScaleInPlaceOrNot) {
   // Thirteen samples: three past the last whole step of four.
@@ -31,18 +33,18 @@ TEST(FullScaleOutput, TheClipTakesNaNAsSilenceAndHoldsEverythingElseToFullScaleI
 TEST(FullScaleOutput, SixteenBitFramesOfTheMixLayoutOrAnotherHoldNoNaNAsDCAndNoWrap) {
   // The fused pass of a stereo mix into stereo, as the looping platform sink and the capture take it.
   const Mix stereo(StandardConfig(kMaskStereo));
-  std::vector<float> scratch(size_t(kMaxFrameChannels) * kFrame);
-  std::vector<int16_t> out(size_t(kFrame) * 2);
-  ASSERT_TRUE(FrameConvert::MixToInt16(stereo.mix, kFrame, 1.0f, 1.0f, StandardConfig(kMaskStereo), scratch.data(),
+  std::vector<float> scratch(size_t(kMaxFrameChannels) * BrokenFrames::kFrame);
+  std::vector<int16_t> out(size_t(BrokenFrames::kFrame) * 2);
+  ASSERT_TRUE(FrameConvert::MixToInt16(stereo.mix, BrokenFrames::kFrame, 1.0f, 1.0f, StandardConfig(kMaskStereo), scratch.data(),
                                        out.data()));
-  ExpectPlayedStereo16(out, kFrame);
+  BrokenFrames::ExpectPlayedStereo16(out, BrokenFrames::kFrame);
 
   // Five-one remapped into stereo: the fronts fold the centre and surrounds in at 0.707 before the
   // limit, so a NaN anywhere in the fold silences its side and any infinity takes it to full scale.
   // Planes: front left, front right, centre, left and right surround, LFE.
   auto quiet = [](uint32_t c, uint32_t t) { return c == 2 && t == 1 ? kNaN : (c == 3 && t == 2 ? kInf : 0.25f); };
   const Mix wide(StandardConfig(kMask51), quiet);
-  ASSERT_TRUE(FrameConvert::MixToInt16(wide.mix, kFrame, 1.0f, 1.0f, StandardConfig(kMaskStereo), scratch.data(),
+  ASSERT_TRUE(FrameConvert::MixToInt16(wide.mix, BrokenFrames::kFrame, 1.0f, 1.0f, StandardConfig(kMaskStereo), scratch.data(),
                                        out.data()));
   // 0.25 + 0.707 x (0.25 + 0.25) = 0.6035 on each side: 19775.3 gives 19775.
   EXPECT_EQ(out[0], 19775);
