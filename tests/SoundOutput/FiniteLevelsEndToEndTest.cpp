@@ -2,10 +2,13 @@
 // object's output volume that is not a number is refused and a huge one held to +24 dB; a volume
 // curve, a gain effect and a modulator's depth of 3e38 in a bank (which the builder would refuse,
 // so the tests write it into the bytes it built) are held to their limits as they load, and the
-// voices under them are heard sample for sample as those limits say.
+// voices under them are heard sample for sample as those limits say; many voices summed past full
+// scale reach the float ring at full scale.
 #include <cstring>
 #include <limits>
 
+#include "Platform/AudioOutput.h"
+#include "SoundEngine/Lower/Platform/FloatRingSink.h"
 #include "tests/SoundOutput/SoundEndToEndSupport.h"
 
 namespace {
@@ -124,6 +127,52 @@ TEST_F(FiniteLevelsTest, AModulatorsDepthFarPastItsLimitIsHeldAsItLoads) {
   const auto planes = PlayS();
   const double gain = std::pow(10.0, -6.0 / 20.0);
   ExpectModel(planes, 0, [&](size_t t) { return Heard(At(tone, t), gain); });
+}
+
+// Forty beeps at once sum far past full scale in the float frame: the float ring plays them held to
+// full scale, sample for sample what the capture (the 16-bit frames of the same mix) holds.
+class FloatRingLevelsTest : public SoundEndToEndTest {
+ protected:
+  void ChooseOutput() override {
+    rememberedKinds_ = SinkFactory::RememberedKinds();
+    SinkFactory::SetRememberedKinds(SnSinkKind_Silent);
+    Platform::SetNullAudioPullOutputs(true);
+    settings_.mainOutputKind = SnSinkKind_Engine;
+  }
+  void TearDown() override {
+    SoundEndToEndTest::TearDown();
+    Platform::SetNullAudioPullOutputs(false);
+    SinkFactory::SetRememberedKinds(rememberedKinds_);
+  }
+  uint32_t rememberedKinds_ = 0;
+};
+
+TEST_F(FloatRingLevelsTest, ManyVoicesSummedPastFullScaleArePlayedAtFullScale) {
+  auto* ring = static_cast<CSnFloatRingSink*>(LowerEngine::MainDevice()->Sink());
+  ASSERT_EQ(ring->Kind(), uint32_t(SnSinkKind_Engine));
+  ASSERT_EQ(ring->ChannelConfig(), StandardConfig(kMaskStereo));
+  for (int i = 0; i < 40; ++i) ASSERT_NE(SoundEngine::PostEvent("Play_Beep", kObject), 0u);
+  // The ring renders as many frames as it has room for: each pass's frames are taken at once.
+  std::vector<float> played;
+  while (played.size() < size_t(8) * kFrame * 2) {
+    ASSERT_EQ(SoundEngine::RenderAudio(), SN_Success);
+    for (uint32_t slots = ring->FilledSlots(); slots; --slots) {
+      played.resize(played.size() + size_t(kFrame) * 2);
+      ring->Output()->Pull(played.data() + played.size() - size_t(kFrame) * 2, kFrame);
+    }
+  }
+  const auto planes = Capture();
+  ASSERT_GE(planes[0].size(), 8u * kFrame);
+  size_t atFullScale = 0;
+  for (size_t t = 0; t < 8 * kFrame; ++t)
+    for (int c = 0; c < 2; ++c) {
+      const float sample = played[2 * t + size_t(c)];
+      ASSERT_TRUE(sample >= -1.0f && sample <= 1.0f) << t;
+      ASSERT_EQ(planes[c][t], double(lrintf(sample * 32767.0f))) << "channel " << c << " sample " << t;
+      atFullScale += std::fabs(sample) == 1.0f;
+    }
+  // Forty beeps of -3 dB on each side: much of the beep lies past a fortieth of full scale.
+  EXPECT_GT(atFullScale, size_t(kFrame));
 }
 
 // A scaled curve is held only as it is evaluated: 10^(y / 20) of 3e38 is held to the range it drives.
