@@ -83,12 +83,15 @@ class BankManagerTest : public BankTest::BankFixture, public ::testing::WithPara
   void SetUp() override {
     BankFixture::SetUp();
     previousAction_ = SN::SetHircKind(3, &kActionKind);
+    // A test may put a failing kind in the actor-mixer's place; the engine's own comes back after.
+    previousMixer_ = SN::SetHircKind(7, nullptr);
+    SN::SetHircKind(7, previousMixer_);
     SN::OutputServices() = &outputs_;
     ASSERT_NE(SN::g_pBankManager, nullptr);
   }
   void TearDown() override {
     SN::SetHircKind(3, previousAction_);
-    SN::SetHircKind(7, nullptr);
+    SN::SetHircKind(7, previousMixer_);
     BankFixture::TearDown();
     SN::OutputServices() = nullptr;
   }
@@ -109,6 +112,7 @@ class BankManagerTest : public BankTest::BankFixture, public ::testing::WithPara
   SN::ISnOutputServices* previousOutputs_ = nullptr;
   SoundTest::FakeOutputs outputs_;
   const SN::SnHircKind* previousAction_ = nullptr;
+  const SN::SnHircKind* previousMixer_ = nullptr;
 };
 
 const std::string kMainBank = Action("Hit", 0x0403, 77) + Action("Chain", 0x2103) +
