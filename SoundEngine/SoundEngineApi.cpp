@@ -428,6 +428,7 @@ SNRESULT RemoveSecondaryOutput(uint32_t deviceId, uint32_t outputType) {
 
 SNRESULT SetSecondaryOutputVolume(uint32_t deviceId, uint32_t outputType, float volume) {
   if (outputType == 32 && deviceId == 0) return SN_Failure;
+  if (!HoldLinearVolume(volume, "SetSecondaryOutputVolume")) return SN_InvalidParameter;
   return ApiQueue::Post<SnMsgSetSecondaryOutputVolume>(SnMsg_SetSecondaryOutputVolume, "SetSecondaryOutputVolume",
                                                        [&](auto& m) {
                                                          m.outputType = outputType;

@@ -168,6 +168,10 @@ uint16_t MaxNumVoicesLimit();  // 0 until one is applied
 float VolumeThresholdDB();
 float VolumeThresholdLinear();
 
+// A linear volume passed by the game, as the volume setters take it: false (logged under `caller`)
+// when it is not finite, else held to silence..+24 dB (said when it was moved).
+bool HoldLinearVolume(float& volume, const char* caller);
+
 // Init's part of the API: the message handlers installed, the limits and their levels back to
 // their starting values.
 void ResetApiState();

@@ -207,7 +207,22 @@ SNRESULT SetGameObjectAuxSendValues(uint32_t gameObject, const SnAuxSendValue* s
   });
 }
 
+bool HoldLinearVolume(float& volume, const char* caller) {
+  if (!std::isfinite(volume)) {
+    SOUND_LOG(Error, "%s: volume %f is not a number", caller, double(volume));
+    return false;
+  }
+  if (!kLinearVolumeRange.Holds(volume)) {
+    const float held = kLinearVolumeRange.Hold(volume);
+    SOUND_LOG(Warning, "%s: volume %g is held to %g (0 to %g)", caller, double(volume), double(held),
+              double(kLinearVolumeRange.max));
+    volume = held;
+  }
+  return true;
+}
+
 SNRESULT SetGameObjectOutputBusVolume(uint32_t gameObject, float volume) {
+  if (!HoldLinearVolume(volume, "SetGameObjectOutputBusVolume")) return SN_InvalidParameter;
   return ApiQueue::Post<SnMsgSetOutputBusVolume>(SnMsg_SetOutputBusVolume, "SetGameObjectOutputBusVolume",
                                                  [&](auto& m) {
                                                    m.gameObject = gameObject;

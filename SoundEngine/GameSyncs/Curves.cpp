@@ -105,7 +105,21 @@ float CSnCurveGraph::Evaluate(float x, uint32_t* segment) const {
     }
   }
   if (segment) *segment = used;
-  return ApplyCurveScaling(scaling, y);
+  return range.Hold(ApplyCurveScaling(scaling, y));
+}
+
+bool CSnCurveGraph::HoldPointsTo(SnValueRange driven) {
+  range = driven;
+  // A scaled curve's points are in the scaling's own units: only its result can be held.
+  const bool unscaled = scaling == SnCurveScaling_None || scaling == SnCurveScaling_Unsupported;
+  const SnValueRange pointRange = unscaled ? driven : kAnyFiniteValue;
+  bool kept = true;
+  for (uint32_t i = 0; i < pointCount; ++i) {
+    const float held = pointRange.Hold(points[i].y);
+    kept = kept && held == points[i].y;
+    points[i].y = held;
+  }
+  return kept;
 }
 
 }  // namespace SN

@@ -53,6 +53,29 @@ inline uint32_t MirroredShape(uint32_t shape) {
   return shape == SnCurve_InvSCurve || shape == SnCurve_SCurve || shape > SnCurve_Exp3 ? shape : 8 - shape;
 }
 
+// The values a quantity may take where it enters the engine (a bank, a curve, an API call) and
+// again where it is used: whatever comes from outside is held to it.
+struct SnValueRange {
+  float min;
+  float max;
+
+  bool Holds(float value) const { return value >= min && value <= max; }
+  // The value held to the range; a NaN is 0 held to it.
+  float Hold(float value) const {
+    if (value != value) value = 0.0f;
+    return value < min ? min : (value > max ? max : value);
+  }
+};
+
+// Any finite value: what a curve gives when nothing narrower is known of what it drives.
+inline constexpr SnValueRange kAnyFiniteValue{-3.4028235e38f, 3.4028235e38f};
+// A level in decibels (a volume, a curve on one, a gain effect's level). Below the curve rules'
+// silence of -4096 dB nothing is heard; above +24 dB (about 16 times) a voice at full scale is
+// clipped however it is mixed, and levels of 10^37 would overflow the mix into infinities.
+inline constexpr SnValueRange kDecibelRange{-4096.0f, 24.0f};
+// A linear volume the game sets: silence to +24 dB, 10^(24/20).
+inline constexpr SnValueRange kLinearVolumeRange{0.0f, 15.848932f};
+
 struct SnRTPCGraphPoint {
   float x;
   float y;
@@ -64,9 +87,15 @@ struct CSnCurveGraph {
   SnRTPCGraphPoint* points = nullptr;
   uint32_t pointCount = 0;
   uint32_t scaling = SnCurveScaling_None;
+  // What the driven quantity may take: every value the graph gives is held to it.
+  SnValueRange range = kAnyFiniteValue;
 
-  // The value at x after scaling; `segment`, when given, receives the index of the segment used.
+  // The value at x after scaling, held to the range; `segment`, when given, receives the index of
+  // the segment used.
   float Evaluate(float x, uint32_t* segment = nullptr) const;
+  // Takes `range` for what the curve drives. Points of an unscaled curve outside it are held to it,
+  // and points that are not finite become 0 whatever the scaling: false when any point was moved.
+  bool HoldPointsTo(SnValueRange range);
 };
 
 float ApplyCurveScaling(uint32_t scaling, float y);

@@ -589,6 +589,12 @@ SNRESULT CSnRTPCMgr::AddCurveSubscription(void* subscriber, uint32_t parameterId
     if (subscription->curves.Count() == 0) RemoveSubscription(subscriber, propertyId);
     return SN_InsufficientMemory;
   }
+  // A plug-in's parameters mean what the plug-in says; the decibel gains of everything else are levels.
+  const SnValueRange range = kind != SnSubscription_PluginParam && IsGainProperty(propertyId) ? kDecibelRange
+                                                                                             : kAnyFiniteValue;
+  if (!curve->graph.HoldPointsTo(range))
+    SOUND_LOG(Error, "Curve %u of game parameter %u on property %u: points outside %g to %g are held to it", curveId,
+              parameterId, propertyId, double(range.min), double(range.max));
   SNRESULT result = SN_Success;
   Hook(*subscription, *curve, active, result);
   if (result != SN_Success) {
@@ -680,8 +686,8 @@ bool CSnRTPCMgr::GetLinearGainCurve(void* subscriber, uint32_t propertyId, uint3
   for (const Curve& curve : subscription->curves) {
     if (curve.parameterId != parameterId || curve.graph.pointCount != 2) continue;
     auto gain = [&](float dB) { return dB < -740.0f ? 0.0f : SnFastMath::DbToLinear(dB); };
-    const float g0 = gain(ApplyCurveScaling(curve.graph.scaling, curve.graph.points[0].y));
-    const float g1 = gain(ApplyCurveScaling(curve.graph.scaling, curve.graph.points[1].y));
+    const float g0 = gain(curve.graph.range.Hold(ApplyCurveScaling(curve.graph.scaling, curve.graph.points[0].y)));
+    const float g1 = gain(curve.graph.range.Hold(ApplyCurveScaling(curve.graph.scaling, curve.graph.points[1].y)));
     slope = g1 - g0;
     offset = g0;
     return true;

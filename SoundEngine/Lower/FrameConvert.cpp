@@ -1,5 +1,8 @@
-// Mixed frames as the platform plays them: 16-bit frames of the output's layout, by speaker.
+// Mixed frames as the platform plays them: 16-bit or float frames of the output's layout, by speaker,
+// never beyond full scale.
 #include "SoundEngine/Lower/FrameConvert.h"
+
+#include <immintrin.h>
 
 #include <cmath>
 
@@ -10,12 +13,22 @@ namespace {
 
 constexpr float kFoldGain = 0.707f;
 
-// Limited to -1..1 as the fused kernel limits (a NaN becomes -1), scaled and rounded to nearest.
-inline int16_t ToSample(float value) {
+// Held to -1..1 with a NaN as silence: the same operations as the vector form below, so that both
+// give the same bits. Float platforms take any value they are given, so this is what keeps a NaN or
+// an infinity from the speaker.
+inline float FullScale(float value) {
+  value = value == value ? value : 0.0f;
   value = value > -1.0f ? value : -1.0f;
-  value = value < 1.0f ? value : 1.0f;
-  return int16_t(lrintf(value * 32767.0f));
+  return value < 1.0f ? value : 1.0f;
 }
+
+inline __m128 FullScale(__m128 values) {
+  values = _mm_and_ps(values, _mm_cmpord_ps(values, values));
+  return _mm_min_ps(_mm_max_ps(values, _mm_set1_ps(-1.0f)), _mm_set1_ps(1.0f));
+}
+
+// Limited as the fused kernel limits, scaled and rounded to nearest.
+inline int16_t ToSample(float value) { return int16_t(lrintf(FullScale(value) * 32767.0f)); }
 
 // The interleaved index of each speaker bit of a mask (LFE after the front speakers), -1 when absent.
 void SpeakerIndices(SnChannelConfig config, int32_t* indexOfBit) {
@@ -36,9 +49,6 @@ void SpeakerIndices(SnChannelConfig config, int32_t* indexOfBit) {
 }
 
 int Bit(uint32_t speaker) { return __builtin_ctz(speaker); }
-
-// Float platforms take any value; a NaN would be heard as a click, so it becomes silence.
-inline float ToFloatSample(float value) { return value == value ? value : 0.0f; }
 
 template <class Sample, Sample (*ToOut)(float)>
 void Remap(const float* in, SnChannelConfig inConfig, Sample* out, SnChannelConfig outConfig, uint32_t frames) {
@@ -93,6 +103,12 @@ void Remap(const float* in, SnChannelConfig inConfig, Sample* out, SnChannelConf
 
 }  // namespace
 
+void ClipToFullScale(const float* in, float* out, size_t count) {
+  size_t i = 0;
+  for (; i + 4 <= count; i += 4) _mm_storeu_ps(out + i, FullScale(_mm_loadu_ps(in + i)));
+  for (; i < count; ++i) out[i] = FullScale(in[i]);
+}
+
 void InterleavedToInt16(const float* in, SnChannelConfig inConfig, int16_t* out, SnChannelConfig outConfig,
                         uint32_t frames) {
   Remap<int16_t, ToSample>(in, inConfig, out, outConfig, frames);
@@ -100,7 +116,7 @@ void InterleavedToInt16(const float* in, SnChannelConfig inConfig, int16_t* out,
 
 void InterleavedToFloat(const float* in, SnChannelConfig inConfig, float* out, SnChannelConfig outConfig,
                         uint32_t frames) {
-  Remap<float, ToFloatSample>(in, inConfig, out, outConfig, frames);
+  Remap<float, FullScale>(in, inConfig, out, outConfig, frames);
 }
 
 bool MixToInt16(const SnMixBuffer& mix, uint32_t frames, float previousGain, float nextGain,

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "SoundEngine/GameSyncs/Curves.h"
 #include "SoundEngine/Log.h"
 #include "SoundEngine/Lower/MixBuffer.h"
 #include "SoundEngine/Lower/PluginContexts.h"
@@ -30,6 +31,9 @@ class GainParams final : public ISnPluginParam {
     }
     float dB = 0.0f;
     memcpy(&dB, block, sizeof dB);
+    if (!kDecibelRange.Holds(dB))
+      SOUND_LOG(Error, "Gain effect: level %g dB is outside %g to %g dB and is held to it", double(dB),
+                double(kDecibelRange.min), double(kDecibelRange.max));
     return SetLevel(dB);
   }
   SNRESULT SetParam(uint32_t paramId, const void* value, uint32_t size) override {
@@ -42,14 +46,15 @@ class GainParams final : public ISnPluginParam {
 
  private:
   // A level that is not a number leaves the gain as it was: one bad value must not silence or blow up
-  // every frame after it.
+  // every frame after it. A finite one is held to the levels a volume may take, as a curve driving it
+  // may go anywhere: 10^(3e38 / 20) would be an infinite gain.
   SNRESULT SetLevel(float dB) {
     if (!std::isfinite(dB)) {
       SOUND_LOG(Error, "Gain effect: level %f dB is not a number", double(dB));
       return SN_InvalidParameter;
     }
-    m_dB = dB;
-    m_linear = std::pow(10.0f, dB / 20.0f);
+    m_dB = kDecibelRange.Hold(dB);
+    m_linear = std::pow(10.0f, m_dB / 20.0f);
     return SN_Success;
   }
 

@@ -189,15 +189,17 @@ void InterleaveGeneric(const float* const* planes, uint32_t channels, float* out
   }
 }
 
-// One played sample: the ramped value limited to -1..1, then scaled and rounded. The limits are
-// taken as the vector maximum and minimum take them, so a NaN becomes -1 in both forms.
+// One played sample: the ramped value limited to -1..1, then scaled and rounded. A NaN is silence
+// (left alone, the vector maximum would make it full-scale DC); both forms take the same steps.
 inline int16_t PlayedSample(float value) {
+  value = value == value ? value : 0.0f;
   value = value > -1.0f ? value : -1.0f;
   value = value < 1.0f ? value : 1.0f;
   return int16_t(lrintf(value * 32767.0f));
 }
 
 inline __m128i PlayedSamples(__m128 values) {
+  values = _mm_and_ps(values, _mm_cmpord_ps(values, values));
   const __m128 limited = _mm_min_ps(_mm_max_ps(values, _mm_set1_ps(-1.0f)), _mm_set1_ps(1.0f));
   return _mm_cvtps_epi32(_mm_mul_ps(limited, _mm_set1_ps(32767.0f)));
 }

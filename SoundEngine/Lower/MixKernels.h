@@ -45,7 +45,7 @@ void InterleaveWithRamp(const SnGainRamp& ramp, const SnMixBuffer& in, float* ou
 void InterleaveWithRampPlain(const SnGainRamp& ramp, const SnMixBuffer& in, float* out, float previousGain,
                              float nextGain);
 
-// `ramp.frames` frames of `in` ramped as InterleaveWithRamp does, limited to -1..1, scaled by 32767
+// `ramp.frames` frames of `in` ramped as InterleaveWithRamp does, limited to -1..1 (a NaN becomes 0), scaled by 32767
 // and rounded to nearest (ties to even) into interleaved 16-bit frames of the same layout: the
 // interleave, conversion and packing of a platform frame in one pass.
 void InterleaveToInt16WithRamp(const SnGainRamp& ramp, const SnMixBuffer& in, int16_t* out, float previousGain,

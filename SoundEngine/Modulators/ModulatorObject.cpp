@@ -52,6 +52,14 @@ constexpr PropertyInfo kProperties[] = {
 };
 constexpr uint32_t kPropertyCount = sizeof(kProperties) / sizeof(kProperties[0]);
 
+// The property a curve-driven parameter of the kind sets, or kPropertyCount for none.
+uint32_t PropertyOfParameter(uint32_t kind, uint32_t parameterId) {
+  const uint32_t first = kind == SnModulator_Oscillator ? 40 : 41;
+  const uint32_t propertyId = parameterId >= first + 2 ? parameterId - first : kPropertyCount;
+  return propertyId <= 14 && ModulatorParameterOfProperty(kind, propertyId) == parameterId ? propertyId
+                                                                                           : kPropertyCount;
+}
+
 template <typename T>
 bool ReadValue(const uint8_t*& cursor, const uint8_t* end, T& value) {
   if (uint64_t(end - cursor) < sizeof value) return false;
@@ -75,6 +83,19 @@ bool RegisterWithOwner(uint32_t modulatorId, const SnRTPCKey& key) {
 
 }  // namespace
 
+SnValueRange ModulatorPropertyLimits(uint32_t propertyId) {
+  if (propertyId >= kPropertyCount || !kProperties[propertyId].limited) return kAnyFiniteValue;
+  return SnValueRange{kProperties[propertyId].min, kProperties[propertyId].max};
+}
+
+// A depth far past 100 percent would carry the modulator's value, and every gain it drives, with it.
+float HoldModulatorProperty(uint32_t propertyId, float value) {
+  if (propertyId >= kPropertyCount) return value;
+  if (std::isnan(value)) return kProperties[propertyId].fallback;
+  if (propertyId == SnModProp_SustainTime && value < 0.0f) return value;
+  return ModulatorPropertyLimits(propertyId).Hold(value);
+}
+
 uint32_t ModulatorParameterOfProperty(uint32_t kind, uint32_t propertyId) {
   if (propertyId < 2 || propertyId > 14) return 0;
   return kind == SnModulator_Oscillator ? propertyId + 40 : propertyId + 41;
@@ -97,7 +118,23 @@ SNRESULT CSnModulatorObject::SetInitValues(const uint8_t* data, uint32_t size) {
     SOUND_LOG(Error, "Modulator %u: its property blocks run past the object", ID());
     return SN_Failure;
   }
+  HoldStoredValues();
   return ReadCurves(cursor, end);
+}
+
+void CSnModulatorObject::HoldStoredValues() {
+  for (uint32_t i = 0; i < m_values.Count(); ++i) {
+    const uint32_t propertyId = m_values.IdAt(i);
+    if (propertyId >= kPropertyCount || kProperties[propertyId].integer) continue;
+    float stored;
+    memcpy(&stored, m_values.ValueAt(i), sizeof stored);
+    const float held = HoldModulatorProperty(propertyId, stored);
+    if (held == stored) continue;
+    const SnValueRange limits = ModulatorPropertyLimits(propertyId);
+    SOUND_LOG(Error, "Modulator %u: property %u of %g is outside %g to %g; %g is used", ID(), propertyId,
+              double(stored), double(limits.min), double(limits.max), double(held));
+    memcpy(m_values.ValueAt(i), &held, sizeof held);
+  }
 }
 
 SNRESULT CSnModulatorObject::ReadCurves(const uint8_t*& cursor, const uint8_t* end) {
@@ -183,12 +220,8 @@ float CSnModulatorObject::ResolveProperty(uint32_t propertyId, const SnRTPCKey& 
     const float r = range.max - range.min;
     const float offset = r != 0.0f ? float(Base::Rand15()) * (1.0f / float(Base::kRand15Max)) * r : 0.0f;
     value = range.min + offset + value;
-    // A held sustain stays held: only a sustain time that is a time is limited.
-    const bool held = propertyId == SnModProp_SustainTime && value < 0.0f;
-    if (info.limited && !held) value = std::clamp(value, info.min, info.max);
   }
-  if (std::isnan(value)) value = info.fallback;
-  return value;
+  return HoldModulatorProperty(propertyId, value);
 }
 
 void CSnModulatorObject::DeriveOscillator(const SnRTPCKey& key, SnOscillatorParams& params,
@@ -321,6 +354,7 @@ bool CSnModulatorObject::GetLastValue(SnRTPCKey& key, float& value) {
 }
 
 void CSnModulatorObject::SetModulatorParam(uint32_t parameterId, float value, const SnRTPCKey& key) {
+  value = HoldModulatorProperty(PropertyOfParameter(m_kind, parameterId), value);
   const SnRTPCKey pattern = ReduceKey(key, Scope());
   m_instances.ForEach([&](const SnRTPCKey& stored, CSnModulatorInstance*& instance) {
     if (instance && stored.Matches(pattern)) instance->SetParam(parameterId, value);

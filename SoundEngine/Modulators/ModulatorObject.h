@@ -6,6 +6,7 @@
 
 #include "MemoryMgr/SnResult.h"
 #include "SoundEngine/Containers.h"
+#include "SoundEngine/GameSyncs/Curves.h"
 #include "SoundEngine/GameSyncs/RTPCKey.h"
 #include "SoundEngine/Hierarchy/PropertyBlob.h"
 #include "SoundEngine/Modulators/ModulatorInstance.h"
@@ -42,6 +43,11 @@ enum SnModulatorProperty : uint32_t {
 
 // The RTPC parameter that drives a property (0 for the properties no curve drives).
 uint32_t ModulatorParameterOfProperty(uint32_t kind, uint32_t propertyId);
+// The limits a real property's value is held to, whether a bank, a range or a curve gives it (any
+// finite value for the properties without limits), and the value as held: a NaN becomes the
+// property's default and a negative sustain time stays held. The bank builder refuses what moves.
+SnValueRange ModulatorPropertyLimits(uint32_t propertyId);
+float HoldModulatorProperty(uint32_t propertyId, float value);
 
 class CSnModulatorObject final : public CSnIndexedObject, public ISnModulatorParamTarget {
  public:
@@ -58,7 +64,7 @@ class CSnModulatorObject final : public CSnIndexedObject, public ISnModulatorPar
   uint32_t ParameterMask() const { return m_parameterMask; }
 
   // A property for a new instance of `key`: blob or default, the curve's value when one drives it,
-  // a random offset inside its range, clamped to its limits.
+  // a random offset inside its range, held to its limits (ranged or not).
   float ResolveProperty(uint32_t propertyId, const SnRTPCKey& key) const;
   void DeriveOscillator(const SnRTPCKey& key, SnOscillatorParams& params, float& initialPhase) const;
   void DeriveEnvelope(const SnRTPCKey& key, SnEnvelopeParams& params, uint32_t& releaseStart) const;
@@ -101,6 +107,8 @@ class CSnModulatorObject final : public CSnIndexedObject, public ISnModulatorPar
 
  private:
   SNRESULT ReadCurves(const uint8_t*& cursor, const uint8_t* end);
+  // The bank's values of limited properties held to their limits, each one held said once.
+  void HoldStoredValues();
   // Every instance matching `pattern` leaves the tree, finished (`unbind`: stopped), and loses the
   // tree's reference.
   void DropMatching(const SnRTPCKey& pattern, bool unbind = false);

@@ -131,6 +131,53 @@ TEST_F(MakeSoundBanksToolTest, NestingUpToTheEnginesBoundIsWritten) {
   EXPECT_EQ(Written(), std::vector<std::string>{"Deep.bnk"});
 }
 
+// Every number was finite, yet levels of 3e38 dB became infinite gains and a depth of 3e38 percent a
+// modulator far past its swing: values outside what the engine holds them to are refused, with the
+// word and the limits; values at the limits are written.
+TEST_F(MakeSoundBanksToolTest, LevelsCurvesOnThemAndModulatorValuesOutsideTheirLimitsAreRefused) {
+  const std::string head = "platform Linux\ntone T 48000 1 10 440\n";
+  struct Case {
+    std::string text;
+    std::string message;
+  };
+  const Case cases[] = {
+      {head + "sound S T - volume 3e38", "line 3: \"3e38\" is outside the levels of -4096 to 24"},
+      {head + "motionsource M T volume 24.5", "line 3: \"24.5\" is outside the levels of -4096 to 24"},
+      {"bus B - volume 3e38", "line 1: \"3e38\" is outside the levels of -4096 to 24"},
+      {"bus B - busvolume 3e38", "line 1: \"3e38\" is outside the levels of -4096 to 24"},
+      {"bus B - maxduck -5000", "line 1: \"-5000\" is outside the levels of -4096 to 24"},
+      {"bus A -\nbus B - duck A 100 10 10 4 0", "line 2: \"100\" is outside the levels of -4096 to 24"},
+      {"effect G gain 3e38", "line 1: \"3e38\" is outside the levels of -4096 to 24"},
+      {"effect G gain 0 rtpc 0 Speed 0:0 100:3e38",
+       "line 1: the point \"100:3e38\" of a curve on a level is outside the levels of -4096 to 24"},
+      {"modulator lfo W\n" + head + "sound S T -\nrtpc S volume modulator W 0:0 100:3e38",
+       "line 5: the point \"100:3e38\" of a curve on a level is outside the levels of -4096 to 24"},
+      {head + "sound S T -\nrtpc S 36 Speed 0:-5000",
+       "line 4: the point \"0:-5000\" of a curve on a level is outside the levels of -4096 to 24"},
+      {"modulator lfo W 2=3e38", "line 1: \"2=3e38\" is outside property 2's limits of 0 to 100"},
+      {"modulator lfo W 4=-1", "line 1: \"4=-1\" is outside property 4's limits of 0 to 20000"},
+      {"modulator envelope E 12=101", "line 1: \"12=101\" is outside property 12's limits of 0 to 100"},
+  };
+  for (const Case& test : cases) {
+    Describe("Bad.txt", test.text);
+    std::string printed;
+    EXPECT_EQ(Run({"Bad.txt"}, printed), 2) << test.message;
+    EXPECT_NE(printed.find("MakeSoundBanks: " + input_ + "Bad.txt: " + test.message), std::string::npos)
+        << test.message << "\n" << printed.substr(printed.size() > 2000 ? printed.size() - 2000 : 0);
+    EXPECT_TRUE(Written().empty()) << test.message;
+  }
+  // The limits themselves, a curve on pitch far beyond a level, a held sustain and a depth range
+  // reaching past 100 percent (the engine holds the drawn depth) are all written.
+  Describe("Edges.txt", head +
+                            "sound S T - volume 24\nbus B - volume -4096 busvolume 24 maxduck -96\n"
+                            "effect G gain 24 rtpc 0 Speed 0:-4096 100:24\n"
+                            "rtpc S volume Speed 0:-4096 100:24\nrtpc S pitch Speed 0:-1200 100:3e38\n"
+                            "modulator lfo W 2=100 4=20000 8=-180 2~-1,3\nmodulator envelope E 13=-1 12=0\n");
+  std::string printed;
+  EXPECT_EQ(Run({"Edges.txt"}, printed), 0) << printed;
+  EXPECT_EQ(Written().size(), 1u);
+}
+
 TEST_F(MakeSoundBanksToolTest, FoldersAndBanksMadeTwiceAreRefused) {
   std::filesystem::create_directories(input_ + "Folder.txt");
   std::string printed;

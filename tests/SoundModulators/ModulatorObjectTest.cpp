@@ -564,4 +564,30 @@ TEST_F(ModulatorTest, EveryFramesEndTellsTheSubscriptionsTheirOwnInstancesValue)
   own->RemoveUser();
 }
 
+// Every number finite, yet a depth of 3e38 percent once made the modulator's value 3e36: a value the
+// bank stores, one a range draws and one a curve sets later are all held to the property's limits.
+TEST_F(ModulatorTest, StoredDrawnAndCurveDrivenValuesAreHeldToTheirLimits) {
+  Tools::BankModulator lfo = Mod(44, {BankNodeProperty::Float(2, 3e38f), BankNodeProperty::Float(7, -5.0f)},
+                                 {{4, 30000.0f, 30000.0f}});
+  lfo.curves.push_back({902, 0, 0, 42, 1, 0, {{0.0f, 50.0f, 4}, {100.0f, 3e38f, 4}}});
+  Tools::BankModulator envelope = Mod(45, {BankNodeProperty::Float(12, 1e30f), BankNodeProperty::Float(13, -1.0f)});
+  ASSERT_EQ(Load({{21, lfo}, {22, envelope}}), SN_Success);
+  const std::string said = log_.Take();
+  EXPECT_NE(said.find("Modulator 44: property 2 of 3e+38 is outside 0 to 100; 100 is used"), std::string::npos);
+  EXPECT_NE(said.find("Modulator 44: property 7 of -5 is outside 0 to 100; 0 is used"), std::string::npos);
+  EXPECT_NE(said.find("Modulator 45: property 12 of 1e+30 is outside 0 to 100; 100 is used"), std::string::npos);
+  ASSERT_EQ(g_pRTPCMgr->SetRTPCImmediate(902, 0.0f, SnRTPCKey{}), SN_Success);
+  auto* oscillator = static_cast<CSnOscillatorInstance*>(Instantiate(44, Voice(GameObject(1), 1, 1)));
+  ASSERT_NE(oscillator, nullptr);
+  EXPECT_FLOAT_EQ(oscillator->Params().depth, 0.5f);  // the curve's 50 at 0
+  EXPECT_EQ(oscillator->Params().pulseWidth, 0.0f);
+  EXPECT_EQ(oscillator->Params().frequency, 20000.0f);  // the drawn 30000 Hz
+  ASSERT_EQ(g_pRTPCMgr->SetRTPCImmediate(902, 100.0f, SnRTPCKey{}), SN_Success);
+  EXPECT_EQ(oscillator->Params().depth, 1.0f);
+  auto* held = static_cast<CSnEnvelopeInstance*>(Instantiate(45, Voice(GameObject(1), 1, 2)));
+  ASSERT_NE(held, nullptr);
+  EXPECT_EQ(held->Params().sustain, 1.0f);
+  EXPECT_EQ(held->ReleaseStart(), kModulatorNever) << "a negative sustain time still holds";
+}
+
 }  // namespace

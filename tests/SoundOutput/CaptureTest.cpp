@@ -1,7 +1,9 @@
 // Output capture through rendered frames: the file's bytes against one built by hand (header, data,
 // joined marker labels, pad byte, patched sizes), a mix of another layout than the device's, one
-// file per device with decimal numbers in the names, and a file read back by its own chunk walk.
+// file per device with decimal numbers in the names, a file read back by its own chunk walk, and
+// broken frames captured held to full scale.
 #include "OutputTestSupport.h"
+#include "tests/SoundOutput/BrokenFrames.h"
 
 namespace {
 
@@ -217,5 +219,23 @@ TEST_F(CaptureTest, TermClosesARunningCaptureWithItsSizes) {
   ASSERT_NE(wav.Find("data"), nullptr);
   EXPECT_EQ(wav.Find("data")->size(), 2u * 4096);
 }
+
+TEST_F(CaptureTest, TheCaptureOfAStereoOutputAndOfAFiveOneMixIntoItHoldsNaNAsSilence) {
+  InitWithMemorySink();
+  Tone().Set(StandardConfig(kMaskStereo), BrokenFrames::kFrame, &BrokenFrames::Broken);
+  ASSERT_EQ(SoundEngine::StartOutputCapture(u"broken.wav"), SN_Success);
+  Render();
+  // Five-one into the stereo capture: a NaN centre folds into both fronts, which are silent.
+  Tone().Set(StandardConfig(kMask51), BrokenFrames::kFrame,
+             [](uint32_t c, uint32_t) { return c == 2 ? BrokenFrames::kNaN : 0.25f; });
+  Render();
+  ASSERT_EQ(SoundEngine::StopOutputCapture(), SN_Success);
+  Render();
+  const std::vector<int16_t> samples = OutputTest::DataSamples(OutputTest::ReadFileBytes(Path("broken.wav")));
+  ASSERT_EQ(samples.size(), size_t(2) * BrokenFrames::kFrame * 2);
+  BrokenFrames::ExpectPlayedStereo16(samples, BrokenFrames::kFrame);
+  EXPECT_TRUE(std::all_of(samples.begin() + BrokenFrames::kFrame * 2, samples.end(), [](int16_t s) { return s == 0; }));
+}
+
 
 }  // namespace

@@ -1,10 +1,12 @@
 // The float ring sink over null pull devices whose consumer is the test (or a thread of its own):
 // the factory's order, rings paced together, a new ring queued as deep as the main one, starvation,
-// a lost device made again, and a ring as deep as the buffers asked.
+// a lost device made again, a ring as deep as the buffers asked, and broken frames played held to
+// full scale.
 #include "OutputTestSupport.h"
 
 #include "Platform/AudioOutput.h"
 #include "SoundEngine/Lower/Platform/FloatRingSink.h"
+#include "tests/SoundOutput/BrokenFrames.h"
 
 namespace {
 
@@ -186,11 +188,13 @@ TEST_F(FloatRingSinkTest, MoreBuffersThanEightSlotsGiveADeeperRingAndNoSlotIsWri
   EXPECT_EQ(main->SlotCount(), 12u);
   ASSERT_EQ(main->Play(), SN_Success);
   int written = 0;
+  // Each frame marked by its number in 16ths, inside full scale as every sample the ring plays.
   for (uint32_t frames = FramesNeeded(main); frames; frames = FramesNeeded(main))
-    WriteValue(main, float(++written));
+    WriteValue(main, float(++written) / 16.0f);
   EXPECT_EQ(written, 12);
   const std::vector<float> played = Pull(main, 12);
-  for (int frame = 0; frame < 12; ++frame) ASSERT_EQ(played[size_t(frame) * kRingFrame * 2], float(frame + 1)) << frame;
+  for (int frame = 0; frame < 12; ++frame)
+    ASSERT_EQ(played[size_t(frame) * kRingFrame * 2], float(frame + 1) / 16.0f) << frame;
 }
 
 TEST_F(FloatRingSinkTest, ThePlatformThreadPlaysWhileTheAudioThreadRenders) {
@@ -227,5 +231,25 @@ TEST_F(FloatRingSinkTest, ThePlatformThreadPlaysWhileTheAudioThreadRenders) {
   consumer.join();
   EXPECT_GT(passes.load(), 0u);
 }
+
+TEST_F(FloatRingSinkTest, TheRingPlaysHeldSamplesOfAStereoMixAndOfAFiveOneMixFolded) {
+  InitRing();
+  CSnFloatRingSink* ring = MainRing();
+  ASSERT_NE(ring, nullptr);
+  ASSERT_EQ(ring->ChannelConfig(), StandardConfig(kMaskStereo));
+  ASSERT_EQ(ring->Play(), SN_Success);
+  CSnSink* sink = ring;
+  const BrokenFrames::Mix stereo(StandardConfig(kMaskStereo));
+  sink->PassData(stereo.mix, 1.0f, 1.0f);
+  sink->EndFrame();
+  // Every front speaker of five-one at full scale: left and right fold to 1 + 2 x 0.707, played as 1.
+  const BrokenFrames::Mix wide(StandardConfig(kMask51), [](uint32_t, uint32_t) { return 1.0f; });
+  sink->PassData(wide.mix, 1.0f, 1.0f);
+  sink->EndFrame();
+  const std::vector<float> played = Pull(ring, 2);
+  BrokenFrames::ExpectPlayedStereo(played, kRingFrame, "stereo");
+  EXPECT_TRUE(std::all_of(played.begin() + kRingFrame * 2, played.end(), [](float s) { return s == 1.0f; }));
+}
+
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The shared endpoint sink over null queue devices that keep what they are given: the main output
 // and a secondary one naming the same device summed into one frame, a device at 44100 Hz given the
-// engine's tone resampled, a device that settles on six channels, and a device that will not start.
+// engine's tone resampled, a device that settles on six channels, a device that will not start, and
+// broken frames (alone, summed, resampled) handed over held to full scale.
 #include "OutputTestSupport.h"
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include "Platform/AudioOutput.h"
 #include "SoundEngine/Lower/Platform/AudioEndpoints.h"
 #include "SoundEngine/Lower/Platform/SharedEndpointSink.h"
+#include "tests/SoundOutput/BrokenFrames.h"
 
 namespace {
 
@@ -102,6 +104,14 @@ class SharedEndpointSinkTest : public OutputTest::OutputFixture {
   static void ExpectFrames(const std::vector<float>& samples, uint32_t frames, float value, const char* what) {
     ASSERT_EQ(samples.size(), size_t(frames) * kSinkFrame * 2) << what;
     for (size_t i = 0; i < samples.size(); ++i) ASSERT_EQ(samples[i], value) << what << " sample " << i;
+  }
+  // One frame passed by each of `mixes` (the outputs sharing the sink), written once: what the device got.
+  static std::vector<float> WriteShares(std::initializer_list<const SnMixBuffer*> mixes) {
+    for (const SnMixBuffer* mix : mixes) Sink()->PassData(*mix, 1.0f, 1.0f);
+    Sink()->WriteFrame();
+    std::vector<float> taken;
+    Sink()->Output()->TakeQueued(taken);
+    return taken;
   }
   uint32_t rememberedKinds_ = 0;
 };
@@ -262,12 +272,13 @@ TEST_F(SharedEndpointSinkTest, TheRingKeepsFramesInOrderSilencesShortFramesAndDr
   };
   const uint32_t slots = output->SlotCount();
   ASSERT_GE(slots, 8u);
-  for (uint32_t i = 0; i < slots; ++i) write(float(i + 1), kSinkFrame);
+  // Each frame marked by its number in 1024ths, inside full scale as every sample the device gets.
+  for (uint32_t i = 0; i < slots; ++i) write(float(i + 1) / 1024.0f, kSinkFrame);
   taken.clear();
   output->TakeQueued(taken);
   ASSERT_EQ(taken.size(), size_t(slots) * kSinkFrame * 2);
   for (uint32_t i = 0; i < slots; ++i)
-    ASSERT_EQ(taken[size_t(i) * kSinkFrame * 2 + 7], float(i + 1)) << "frame " << i;
+    ASSERT_EQ(taken[size_t(i) * kSinkFrame * 2 + 7], float(i + 1) / 1024.0f) << "frame " << i;
 
   write(0.25f, 1);
   taken.clear();
@@ -329,5 +340,44 @@ TEST_F(SharedEndpointSinkTest, TheAudioThreadQueuesWhileThePlatformPlays) {
   }
   EXPECT_EQ(played % (kSinkFrame * 2), 0u);
 }
+
+TEST_F(SharedEndpointSinkTest, TheDeviceGetsHeldSamplesOfOneMixAndOfTwoSummedPastFullScale) {
+  InitEndpoint();
+  CSnSharedEndpointSink* sink = Sink();
+  ASSERT_FALSE(sink->IsResampling());
+  std::lock_guard<Platform::ReentrantLock> lock(GlobalAudioLock());
+  std::vector<float> taken;
+  sink->Output()->TakeQueued(taken);
+  const BrokenFrames::Mix broken(StandardConfig(kMaskStereo));
+  BrokenFrames::ExpectPlayedStereo(WriteShares({&broken.mix}), kSinkFrame, "one mix");
+  // Two outputs on one device, each at 0.75: their sum of 1.5 is played at full scale.
+  const BrokenFrames::Mix loud(StandardConfig(kMaskStereo), [](uint32_t, uint32_t) { return 0.75f; });
+  taken = WriteShares({&loud.mix, &loud.mix});
+  ASSERT_EQ(taken.size(), size_t(kSinkFrame) * 2);
+  EXPECT_TRUE(std::all_of(taken.begin(), taken.end(), [](float s) { return s == 1.0f; }));
+}
+
+TEST_F(SharedEndpointSinkTest, ADeviceAtAnotherRateGetsTheResampledFrameHeldToo) {
+  InitEndpoint(44100);
+  CSnSharedEndpointSink* sink = Sink();
+  ASSERT_TRUE(sink->IsResampling());
+  std::lock_guard<Platform::ReentrantLock> lock(GlobalAudioLock());
+  std::vector<float> taken;
+  sink->Output()->TakeQueued(taken);
+  // Past full scale whole frames long: beyond the kernel's first step from the silence before it,
+  // every resampled sample is far past full scale, so every one is played at full scale.
+  const BrokenFrames::Mix loud(StandardConfig(kMaskStereo), [](uint32_t, uint32_t) { return 3e37f; });
+  WriteShares({&loud.mix});
+  taken = WriteShares({&loud.mix});
+  ASSERT_GE(taken.size(), size_t(2) * 940);  // 1024 frames at 48 kHz are about 941 at 44.1 kHz
+  for (size_t i = 0; i < taken.size(); ++i) ASSERT_EQ(taken[i], 1.0f) << i;
+  // A frame of NaNs resamples to NaNs: the device gets silence.
+  const BrokenFrames::Mix notANumber(StandardConfig(kMaskStereo),
+                                     [](uint32_t, uint32_t) { return BrokenFrames::kNaN; });
+  WriteShares({&notANumber.mix});
+  taken = WriteShares({&notANumber.mix});
+  EXPECT_TRUE(std::all_of(taken.begin(), taken.end(), [](float s) { return s == 0.0f; }));
+}
+
 
 }  // namespace

@@ -118,6 +118,7 @@ class SoundEndToEndTest : public OutputFixture {
       std::filesystem::copy_file(std::string("Sound/Banks/") + name + ".bnk", Path(std::string(name) + ".bnk"));
     std::string error;
     ASSERT_TRUE(Tools::ReadBankTextFile("content/banks/GeneralBank.txt", general_, error)) << error;
+    ChooseOutput();
     ASSERT_EQ(SoundEngine::Init(&settings_, &platform_), SN_Success);
     uint32_t id = 0;
     ASSERT_EQ(SoundEngine::LoadBank("Init.bnk", -1, id), SN_Success);
@@ -126,6 +127,8 @@ class SoundEndToEndTest : public OutputFixture {
     ASSERT_EQ(SoundEngine::StartOutputCapture(u"capture.wav"), SN_Success);
   }
 
+  // A test playing through another sink than the null output's chooses it here, before Init.
+  virtual void ChooseOutput() {}
   // Frames of the null output's clock, each rendered.
   void Frames(uint32_t count) {
     for (uint32_t i = 0; i < count; ++i) {

@@ -17,8 +17,10 @@
 #include <utility>
 
 #include "SoundEngine/SoundEngineApi.h"
+#include "SoundEngine/GameSyncs/Curves.h"
 #include "SoundEngine/Hierarchy/HierarchyNode.h"
 #include "SoundEngine/Lower/GainEffect.h"
+#include "SoundEngine/Modulators/ModulatorObject.h"
 #include "tools/SoundBank/DialogueWriter.h"
 #include "tools/SoundBank/EffectWriter.h"
 #include "tools/SoundBank/HierarchyWriter.h"
@@ -177,6 +179,27 @@ class Parser final : public MusicTextHost {
     if (!decimal || *end || !std::isfinite(value)) return Fail("\"" + word + "\" is not a number");
     return true;
   }
+  // A finite number inside `range`; `what` names the range when it is not.
+  bool Within(const std::string& word, SN::SnValueRange range, const std::string& what, float& value) {
+    if (!Real(word, value)) return false;
+    return range.Holds(value) || Fail("\"" + word + "\" is outside " + what + " of " + Shown(range.min) + " to " +
+                                      Shown(range.max));
+  }
+  // A level in decibels (a volume, a duck, a gain effect), as the engine holds them.
+  bool Level(const std::string& word, float& dB) { return Within(word, SN::kDecibelRange, "the levels", dB); }
+  // The points of a curve on a level: every y a level, named by its word from `from` on.
+  bool LevelPoints(const std::vector<std::string>& w, size_t from, const std::vector<BankCurvePoint>& points) {
+    for (size_t i = 0; i < points.size(); ++i)
+      if (!SN::kDecibelRange.Holds(points[i].y))
+        return Fail("the point \"" + w[from + i] + "\" of a curve on a level is outside the levels of " +
+                    Shown(SN::kDecibelRange.min) + " to " + Shown(SN::kDecibelRange.max));
+    return true;
+  }
+  static std::string Shown(float value) {
+    char text[32];
+    snprintf(text, sizeof text, "%g", double(value));
+    return text;
+  }
   bool Small(const std::string& word, uint32_t most, const std::string& tooLarge, uint32_t& value) {
     if (!Number(word, value)) return false;
     return value <= most || Fail("\"" + word + "\" " + tooLarge);
@@ -228,6 +251,11 @@ class Parser final : public MusicTextHost {
     }
     float value = 0.0f;
     if (!Real(rest, value)) return false;
+    if (SN::HoldModulatorProperty(id, value) != value) {
+      const SN::SnValueRange limits = SN::ModulatorPropertyLimits(id);
+      return Fail("\"" + word + "\" is outside property " + std::to_string(id) + "'s limits of " + Shown(limits.min) +
+                  " to " + Shown(limits.max));
+    }
     modulator.properties.push_back(BankNodeProperty::Float(id, value));
     return true;
   }
@@ -429,17 +457,17 @@ bool Parser::Bus(const std::vector<std::string>& w) {
       bus.voiceFlags |= 0x08;
     } else if (option == "volume" || option == "busvolume") {
       float dB = 0.0f;
-      if (!values(1) || !Real(w[++i], dB)) return false;
+      if (!values(1) || !Level(w[++i], dB)) return false;
       bus.properties.push_back(BankNodeProperty::Float(option == "volume" ? 0 : 5, dB));
     } else if (option == "recovery") {
       if (!values(1) || !Number(w[++i], bus.recoveryMs)) return false;
     } else if (option == "maxduck") {
-      if (!values(1) || !Real(w[++i], bus.maxDuckVolume)) return false;
+      if (!values(1) || !Level(w[++i], bus.maxDuckVolume)) return false;
     } else if (option == "channels") {
       if (!values(1) || !Number(w[++i], bus.channelConfig)) return false;
     } else if (option == "duck") {
       BankDuck duck;
-      if (!values(6) || !Id(w[i + 1], duck.targetBusId) || !Real(w[i + 2], duck.volume) ||
+      if (!values(6) || !Id(w[i + 1], duck.targetBusId) || !Level(w[i + 2], duck.volume) ||
           !Number(w[i + 3], duck.fadeOutMs) || !Number(w[i + 4], duck.fadeInMs) || !Byte(w[i + 5], duck.curve) ||
           !Byte(w[i + 6], duck.property))
         return false;
@@ -644,6 +672,8 @@ bool Parser::Rtpc(const std::vector<std::string>& w) {
     if (++at == w.size()) return Fail("\"modulator\" names the modulator that drives the curve");
   }
   if (!Id(w[at], curve.rtpcId) || !Points(w, at + 1, curve.points)) return false;
+  // The node's two decibel gains, the volume and parameter 36, take levels.
+  if ((curve.parameterId == 0 || curve.parameterId == 36) && !LevelPoints(w, at + 1, curve.points)) return false;
   // A curve numbered after the node's others, as the bank's curve ids are unique per node.
   curve.curveId = uint32_t(curves->size() + 1);
   curves->push_back(std::move(curve));
@@ -667,7 +697,7 @@ bool Parser::Effect(const std::vector<std::string>& w) {
   if (w[2] == "gain") {
     if (rtpc != 4 && !Count(w, 4, 4)) return false;
     float dB = 0.0f;
-    if (!Real(w[3], dB)) return false;
+    if (!Level(w[3], dB)) return false;
     effect.pluginId = SN::kGainEffectKey;
     effect.params.resize(sizeof dB);
     memcpy(effect.params.data(), &dB, sizeof dB);
@@ -689,6 +719,9 @@ bool Parser::Effect(const std::vector<std::string>& w) {
       if (++at == w.size()) return Fail("\"modulator\" names the modulator that drives the curve");
     }
     if (!Id(w[at], curve.parameterId) || !Points(w, at + 1, curve.points)) return false;
+    if (effect.pluginId == SN::kGainEffectKey && curve.pluginParamId == SN::kGainEffectLevelParam &&
+        !LevelPoints(w, at + 1, curve.points))
+      return false;
     curve.curveId = 1;
     effect.curves.push_back(std::move(curve));
   }
@@ -780,7 +813,7 @@ bool Parser::Sound(const std::vector<std::string>& w) {
       if (!Id(w[i + 1], positioning.attenuationId)) return false;
     } else if (w[i] == "volume") {
       float dB = 0.0f;
-      if (!Real(w[i + 1], dB)) return false;
+      if (!Level(w[i + 1], dB)) return false;
       sound.params.properties.push_back(BankNodeProperty::Float(0, dB));
     } else {
       uint32_t passes = 0;
@@ -806,7 +839,7 @@ bool Parser::MotionSource(const std::vector<std::string>& w) {
   if (w.size() > 3) {
     float dB = 0.0f;
     if (w.size() != 5 || w[3] != "volume") return Fail("only \"volume <dB>\" may follow a motion source's tone");
-    if (!Real(w[4], dB)) return false;
+    if (!Level(w[4], dB)) return false;
     source.params.properties.push_back(BankNodeProperty::Float(0, dB));
   }
   if (!AddPending(kBankMotionSourceType, w[1], source.id, source.object)) return false;

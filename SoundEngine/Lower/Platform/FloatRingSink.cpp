@@ -113,8 +113,9 @@ void CSnFloatRingSink::Commit(bool silent) {
   float* slot = Slot(m_writeIndex);
   const uint32_t frames = silent ? 0 : std::min<uint32_t>(m_frameBuffer.validFrames, m_frameSamples);
   if (frames) {
+    // Held to full scale on the way into the slot: the float platform would play anything.
     if (m_frameBuffer.channelConfig == m_channelConfig)
-      std::memcpy(slot, m_frameBuffer.samples, size_t(frames) * m_channels * sizeof(float));
+      FrameConvert::ClipToFullScale(m_frameBuffer.samples, slot, size_t(frames) * m_channels);
     else
       FrameConvert::InterleavedToFloat(m_frameBuffer.samples, m_frameBuffer.channelConfig, slot, m_channelConfig,
                                        frames);

@@ -10,6 +10,7 @@
 #include "Platform/AudioDevices.h"
 #include "Platform/AudioOutput.h"
 #include "SoundEngine/Log.h"
+#include "SoundEngine/Lower/FrameConvert.h"
 #include "SoundEngine/Lower/FrameFormat.h"
 #include "SoundEngine/Lower/MixKernels.h"
 #include "SoundEngine/Lower/OutputDevice.h"
@@ -185,6 +186,8 @@ float* CSnSharedEndpointSink::Destination() {
 }
 
 void CSnSharedEndpointSink::Hand(float* frame, uint32_t frames) {
+  // The shares' sum and the resampler's output both go past full scale: held here, as the last step.
+  FrameConvert::ClipToFullScale(frame, frame, size_t(frames) * m_channels);
   if (frame != m_pScratch) {
     m_pOutput->Commit(frames);
   } else if (!m_ringWasFull) {
