@@ -118,6 +118,7 @@ class SoundEndToEndTest : public OutputFixture {
       std::filesystem::copy_file(std::string("Sound/Banks/") + name + ".bnk", Path(std::string(name) + ".bnk"));
     std::string error;
     ASSERT_TRUE(Tools::ReadBankTextFile("content/banks/GeneralBank.txt", general_, error)) << error;
+    BeforeInit();
     ASSERT_EQ(SoundEngine::Init(&settings_, &platform_), SN_Success);
     uint32_t id = 0;
     ASSERT_EQ(SoundEngine::LoadBank("Init.bnk", -1, id), SN_Success);
@@ -125,6 +126,9 @@ class SoundEndToEndTest : public OutputFixture {
     ASSERT_EQ(SoundEngine::RegisterGameObj(kObject), SN_Success);
     ASSERT_EQ(SoundEngine::StartOutputCapture(u"capture.wav"), SN_Success);
   }
+
+  // A fixture's changes to the settings the engine starts with.
+  virtual void BeforeInit() {}
 
   // Frames of the null output's clock, each rendered.
   void Frames(uint32_t count) {
