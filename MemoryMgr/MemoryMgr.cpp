@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "Base/Assert.h"
-#include "MemoryMgr/PoisonRegion.h"
+#include "Base/PoisonRegion.h"
 #include "MemoryMgr/Tlsf.h"
 #include "SoundEngine/Log.h"
 
@@ -175,15 +175,15 @@ void ClearEntry(PoolEntry& entry) {
 // The link word of a free block, which stays poisoned between these accesses.
 void* LoadLink(void* block) {
   void* next;
-  UnpoisonRegion(block, sizeof next);
+  Base::UnpoisonRegion(block, sizeof next);
   memcpy(&next, block, sizeof next);
-  PoisonRegion(block, sizeof next);
+  Base::PoisonRegion(block, sizeof next);
   return next;
 }
 void StoreLink(void* block, void* next) {
-  UnpoisonRegion(block, sizeof next);
+  Base::UnpoisonRegion(block, sizeof next);
   memcpy(block, &next, sizeof next);
-  PoisonRegion(block, sizeof next);
+  Base::PoisonRegion(block, sizeof next);
 }
 
 // Everything of a pool's memory but the blocks handed out is poisoned: the heap's control record,
@@ -276,7 +276,7 @@ void* HeapAlloc(SnMemPoolId id, size_t size, uint32_t alignment, const char* ope
   }
   if (pointer) {
     entry->usedBytes += uint32_t(Tlsf::BlockSize(pointer)) + kUsedHeaderBytes;
-    UnpoisonRegion(pointer, size);
+    Base::UnpoisonRegion(pointer, size);
   }
   return pointer;
 }
@@ -404,7 +404,7 @@ SnMemPoolId CreatePool(void* memory, uint32_t size, uint32_t blockSize, uint32_t
     }
     entry.totalBytes = uint32_t(region - Tlsf::kOverheadBytes);
   }
-  PoisonRegion(entry.allocatedBase, size_t(PoisonedEnd(entry) - entry.allocatedBase));
+  Base::PoisonRegion(entry.allocatedBase, size_t(PoisonedEnd(entry) - entry.allocatedBase));
   entry.blockCount = uint32_t(region / blockSize);
   entry.blockSize = blockSize;
   entry.blockAlign = blockAlign;
@@ -420,7 +420,7 @@ SNRESULT DestroyPool(SnMemPoolId id) {
   PoolEntry& entry = table.entries[id];
   EntryGuard guard(entry);
   if (entry.blockCount == 0) return SN_InvalidPoolId;
-  UnpoisonRegion(entry.allocatedBase, size_t(PoisonedEnd(entry) - entry.allocatedBase));
+  Base::UnpoisonRegion(entry.allocatedBase, size_t(PoisonedEnd(entry) - entry.allocatedBase));
   ReleasePoolMemory(entry);
   ClearEntry(entry);
   --table.numPools;
@@ -458,7 +458,7 @@ SNRESULT Free(SnMemPoolId id, void* pointer) {
   }
   const size_t blockBytes = Tlsf::BlockSize(pointer);
   entry->usedBytes -= uint32_t(blockBytes) + kUsedHeaderBytes;
-  PoisonRegion(pointer, blockBytes);
+  Base::PoisonRegion(pointer, blockBytes);
   if (!Keep(*entry, pointer, blockBytes)) Tlsf::Free(entry->heap, pointer);
   return SN_Success;
 }
@@ -473,7 +473,7 @@ void* GetBlock(SnMemPoolId id) {
   entry->freeHead = LoadLink(block);
   if (!entry->freeHead) entry->freeTail = nullptr;
   entry->usedBytes += entry->blockSize;
-  UnpoisonRegion(block, entry->blockSize);
+  Base::UnpoisonRegion(block, entry->blockSize);
   return block;
 }
 
@@ -485,7 +485,7 @@ SNRESULT ReleaseBlock(SnMemPoolId id, void* block) {
     SOUND_LOG(Error, "MemoryMgr::ReleaseBlock: %p is not a block of memory pool %d", block, id);
     return SN_Failure;
   }
-  PoisonRegion(block, entry->blockSize);
+  Base::PoisonRegion(block, entry->blockSize);
   StoreLink(block, nullptr);
   if (entry->freeTail)
     StoreLink(entry->freeTail, block);

@@ -8,7 +8,7 @@
 #include <type_traits>
 
 #include "MemoryMgr/MemoryMgr.h"
-#include "MemoryMgr/PoisonRegion.h"
+#include "Base/PoisonRegion.h"
 
 namespace SN {
 
@@ -164,7 +164,7 @@ class SnPooledList {
       if (!m_block) return false;
       for (uint32_t i = 0; i < preallocated; ++i) m_block[i].next = i + 1 < preallocated ? &m_block[i + 1] : nullptr;
       m_free = m_block;
-      PoisonRegion(m_block, sizeof(Item) * preallocated);
+      Base::PoisonRegion(m_block, sizeof(Item) * preallocated);
     }
     return true;
   }
@@ -173,7 +173,7 @@ class SnPooledList {
     // Kept items sit among the block's on the free list.
     for (Item** link = &m_free; m_kept && *link;) {
       Item* item = *link;
-      UnpoisonRegion(item, sizeof(Item));
+      Base::UnpoisonRegion(item, sizeof(Item));
       if (IsPreallocated(item)) {
         link = &item->next;
         continue;
@@ -193,7 +193,7 @@ class SnPooledList {
   Item* Insert(Item* prev, const Payload& payload) {
     Item* item = m_free;
     if (item) {
-      UnpoisonRegion(item, sizeof(Item));
+      Base::UnpoisonRegion(item, sizeof(Item));
       m_free = item->next;
       if (!IsPreallocated(item)) --m_kept;
     } else {
@@ -221,7 +221,7 @@ class SnPooledList {
       item->next = m_free;
       m_free = item;
       // Free items stay poisoned until they are handed out again.
-      PoisonRegion(item, sizeof(Item));
+      Base::PoisonRegion(item, sizeof(Item));
     } else {
       MemoryMgr::Free(Pool(), item);
     }

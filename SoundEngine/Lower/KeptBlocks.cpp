@@ -6,7 +6,7 @@
 #include <bit>
 
 #include "MemoryMgr/MemoryMgr.h"
-#include "MemoryMgr/PoisonRegion.h"
+#include "Base/PoisonRegion.h"
 #include "SoundEngine/Log.h"
 
 namespace SN {
@@ -45,7 +45,7 @@ void* CSnKeptBlocks::Take() {
         const auto slot = uint32_t(std::countr_zero(run.free));
         run.free &= run.free - 1;
         char* block = run.base + size_t(slot) * m_stride;
-        UnpoisonRegion(block, m_size);
+        Base::UnpoisonRegion(block, m_size);
         return block;
       }
       if (added || !AddRun()) break;
@@ -63,7 +63,7 @@ void CSnKeptBlocks::Keep(void* block) {
   }
   const size_t slot = size_t(static_cast<char*>(block) - run->base) / m_stride;
   run->free |= uint64_t(1) << slot;
-  PoisonRegion(block, m_stride);
+  Base::PoisonRegion(block, m_stride);
   if (run->free != kAllFree) return;
   const auto index = uint32_t(run - m_runs);
   if (!Keeping()) {
@@ -92,7 +92,7 @@ bool CSnKeptBlocks::AddRun() {
       MemoryMgr::Malign(pool, m_stride * kBlocksPerRun, std::max(m_alignment, kRunAlignment)));
   if (!base) return false;
   // Free blocks stay poisoned, and so do the bytes between one block's object and the next block.
-  PoisonRegion(base, m_stride * kBlocksPerRun);
+  Base::PoisonRegion(base, m_stride * kBlocksPerRun);
   uint32_t at = m_runCount;
   while (at > 0 && m_runs[at - 1].base > base) {
     m_runs[at] = m_runs[at - 1];

@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "MemoryMgr/PoisonRegion.h"
+#include "Base/PoisonRegion.h"
 #include "SoundEngine/Containers.h"
 #include "SoundEngine/Lower/KeptBlocks.h"
 #include "SoundTestSupport.h"

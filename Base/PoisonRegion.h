@@ -17,7 +17,7 @@
 #include <sanitizer/asan_interface.h>
 #endif
 
-namespace SN {
+namespace Base {
 
 #ifdef ORV_POOL_POISONING
 constexpr bool kPoolPoisoning = true;
@@ -29,4 +29,4 @@ inline void PoisonRegion(const void*, size_t) {}
 inline void UnpoisonRegion(const void*, size_t) {}
 #endif
 
-}  // namespace SN
+}  // namespace Base
