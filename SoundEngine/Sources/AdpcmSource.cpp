@@ -79,6 +79,14 @@ SNRESULT CSnAdpcmSource::OnLoopOrEnd(bool isEnd) {
   return result;
 }
 
+// A skip that passes the loop's end goes back to its beginning: the cursor follows the position
+// wherever it went, or the next read would carry on past the data.
+SNRESULT CSnAdpcmSource::SkipFrames(uint32_t& frames) {
+  const SNRESULT result = CSnMediaSource::SkipFrames(frames);
+  PlaceCursor();
+  return result;
+}
+
 SNRESULT CSnAdpcmSource::Seek() {
   uint16_t remaining = m_loopCount;
   const uint32_t frame = ComputeSeekFrame(remaining);

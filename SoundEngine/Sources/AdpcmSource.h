@@ -18,6 +18,7 @@ class CSnAdpcmSource final : public CSnMediaSource {
   void RelocateMedia(const uint8_t* newBase, const uint8_t* oldBase) override;
   SNRESULT Seek() override;
   SNRESULT OnLoopOrEnd(bool isEnd) override;
+  SNRESULT SkipFrames(uint32_t& frames) override;
 
  private:
   void PlaceCursor() { m_pCursor = m_pData + size_t(m_position / kAdpcmBlockFrames) * m_blockAlign; }
