@@ -94,7 +94,8 @@ TEST_F(GainEffectTest, BlocksOfAnotherSizeOrNoNumberAreRefusedAndNoneIsUnity) {
 
 // A game that registered its own plug-in under the key keeps it across Init.
 TEST_F(GainEffectTest, TheGamesOwnPluginUnderTheKeyStays) {
-  static int made = 0;
+  static int made;
+  made = 0;  // again on each repeat of the test
   auto make = [](ISnPluginMemAlloc*) -> ISnPlugin* {
     ++made;
     return nullptr;
