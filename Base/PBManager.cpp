@@ -174,6 +174,7 @@ void PBManager::NewPage() {
       std::memset(object + m_objectSize, kPadFill, pad);
     }
   }
+  for (uint32_t i = 0; i < perPage; ++i) PoisonRegion(page + m_firstOffset + size_t(i) * m_stride, m_objectSize);
   // Pushed on the free list in address order, so handed out from the last block down; their first
   // words are written as they go out rather than all now, which would touch the whole page at once.
   m_untouched = page + m_firstOffset + size_t(perPage - 1) * m_stride;
@@ -211,12 +212,14 @@ void* PBManager::AllocateSlow(const char* label) {
   char* block = freeList;
   ++m_allocations;
   if (block) {
+    UnpoisonRegion(block, m_objectSize);
     freeList = static_cast<char*>(NextFree(block));
   } else {
     // Every block handed out before is in use again: the count reaches a new high.
     block = m_untouched;
     m_untouched = --m_untouchedCount ? block - m_stride : nullptr;
     m_peakObjectsInUse = std::max(m_peakObjectsInUse, GetObjectsInUse());
+    UnpoisonRegion(block, m_objectSize);
   }
   Hand(block);
   if (m_config.debug) std::memset(block, kAllocatedFill, m_objectSize);
@@ -357,7 +360,10 @@ void PBManager::Release() {
   m_inUseOffset += std::min(handedOut, GetObjectsInUse());
   m_pooledOffset += handedOut;
   // The array, not the link words: a block's underrun may have clobbered the first page's link.
-  for (char* page : m_pages) ::operator delete(page, std::align_val_t(m_pageAlignment));
+  for (char* page : m_pages) {
+    UnpoisonRegion(page, m_pageSize);
+    ::operator delete(page, std::align_val_t(m_pageAlignment));
+  }
   std::vector<char*>().swap(m_pages);
   std::vector<uintptr_t>().swap(m_pageSetStorage);
   m_pageSet = kEmptyPageSet;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "Base/Assert.h"
+#include "Base/PoisonRegion.h"
 
 namespace Base {
 
@@ -271,6 +272,8 @@ inline void PBManager::TakeBack(char* block, Entry* entry, char*& freeList) {
   SetNextFree(block, freeList);
   freeList = block;
   ++m_deallocations;
+  // Free blocks stay poisoned until handed out again (under AddressSanitizer).
+  PoisonRegion(block, m_objectSize);
 }
 
 inline void* PBManager::Allocate(const char* label) {
@@ -279,6 +282,7 @@ inline void* PBManager::Allocate(const char* label) {
   char* const block = m_freeHead;
   if (!block) [[unlikely]]
     return AllocateSlow(label);
+  UnpoisonRegion(block, m_objectSize);
   m_freeHead = static_cast<char*>(NextFree(block));
   ++m_allocations;
   Hand(block);

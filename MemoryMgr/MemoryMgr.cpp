@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "Base/Assert.h"
+#include "Base/PoisonRegion.h"
 #include "MemoryMgr/Tlsf.h"
 #include "SoundEngine/Log.h"
 
@@ -171,12 +172,24 @@ void ClearEntry(PoolEntry& entry) {
   entry.kept = KeptBlocks{};
 }
 
+// The link word of a free block, which stays poisoned between these accesses.
 void* LoadLink(void* block) {
   void* next;
+  Base::UnpoisonRegion(block, sizeof next);
   memcpy(&next, block, sizeof next);
+  Base::PoisonRegion(block, sizeof next);
   return next;
 }
-void StoreLink(void* block, void* next) { memcpy(block, &next, sizeof next); }
+void StoreLink(void* block, void* next) {
+  Base::UnpoisonRegion(block, sizeof next);
+  memcpy(block, &next, sizeof next);
+  Base::PoisonRegion(block, sizeof next);
+}
+
+// Everything of a pool's memory but the blocks handed out is poisoned: the heap's control record,
+// its block headers (a red zone before every block), the bytes a block has beyond its request, and
+// every free or kept block. The heap itself is built without the address checks.
+char* PoisonedEnd(const PoolEntry& entry) { return entry.usableBase + entry.regionBytes; }
 
 bool Owns(const PoolEntry& entry, const void* pointer) {
   const char* p = static_cast<const char*>(pointer);
@@ -261,7 +274,10 @@ void* HeapAlloc(SnMemPoolId id, size_t size, uint32_t alignment, const char* ope
                                              : Tlsf::Malloc(entry->heap, size);
     if (pointer || !retry || !ReturnKept(*entry)) break;
   }
-  if (pointer) entry->usedBytes += uint32_t(Tlsf::BlockSize(pointer)) + kUsedHeaderBytes;
+  if (pointer) {
+    entry->usedBytes += uint32_t(Tlsf::BlockSize(pointer)) + kUsedHeaderBytes;
+    Base::UnpoisonRegion(pointer, size);
+  }
   return pointer;
 }
 
@@ -388,6 +404,7 @@ SnMemPoolId CreatePool(void* memory, uint32_t size, uint32_t blockSize, uint32_t
     }
     entry.totalBytes = uint32_t(region - Tlsf::kOverheadBytes);
   }
+  Base::PoisonRegion(entry.allocatedBase, size_t(PoisonedEnd(entry) - entry.allocatedBase));
   entry.blockCount = uint32_t(region / blockSize);
   entry.blockSize = blockSize;
   entry.blockAlign = blockAlign;
@@ -403,6 +420,7 @@ SNRESULT DestroyPool(SnMemPoolId id) {
   PoolEntry& entry = table.entries[id];
   EntryGuard guard(entry);
   if (entry.blockCount == 0) return SN_InvalidPoolId;
+  Base::UnpoisonRegion(entry.allocatedBase, size_t(PoisonedEnd(entry) - entry.allocatedBase));
   ReleasePoolMemory(entry);
   ClearEntry(entry);
   --table.numPools;
@@ -440,6 +458,7 @@ SNRESULT Free(SnMemPoolId id, void* pointer) {
   }
   const size_t blockBytes = Tlsf::BlockSize(pointer);
   entry->usedBytes -= uint32_t(blockBytes) + kUsedHeaderBytes;
+  Base::PoisonRegion(pointer, blockBytes);
   if (!Keep(*entry, pointer, blockBytes)) Tlsf::Free(entry->heap, pointer);
   return SN_Success;
 }
@@ -454,6 +473,7 @@ void* GetBlock(SnMemPoolId id) {
   entry->freeHead = LoadLink(block);
   if (!entry->freeHead) entry->freeTail = nullptr;
   entry->usedBytes += entry->blockSize;
+  Base::UnpoisonRegion(block, entry->blockSize);
   return block;
 }
 
@@ -465,6 +485,7 @@ SNRESULT ReleaseBlock(SnMemPoolId id, void* block) {
     SOUND_LOG(Error, "MemoryMgr::ReleaseBlock: %p is not a block of memory pool %d", block, id);
     return SN_Failure;
   }
+  Base::PoisonRegion(block, entry->blockSize);
   StoreLink(block, nullptr);
   if (entry->freeTail)
     StoreLink(entry->freeTail, block);

@@ -8,6 +8,7 @@
 #include <type_traits>
 
 #include "MemoryMgr/MemoryMgr.h"
+#include "Base/PoisonRegion.h"
 
 namespace SN {
 
@@ -163,6 +164,7 @@ class SnPooledList {
       if (!m_block) return false;
       for (uint32_t i = 0; i < preallocated; ++i) m_block[i].next = i + 1 < preallocated ? &m_block[i + 1] : nullptr;
       m_free = m_block;
+      Base::PoisonRegion(m_block, sizeof(Item) * preallocated);
     }
     return true;
   }
@@ -171,6 +173,7 @@ class SnPooledList {
     // Kept items sit among the block's on the free list.
     for (Item** link = &m_free; m_kept && *link;) {
       Item* item = *link;
+      Base::UnpoisonRegion(item, sizeof(Item));
       if (IsPreallocated(item)) {
         link = &item->next;
         continue;
@@ -190,6 +193,7 @@ class SnPooledList {
   Item* Insert(Item* prev, const Payload& payload) {
     Item* item = m_free;
     if (item) {
+      Base::UnpoisonRegion(item, sizeof(Item));
       m_free = item->next;
       if (!IsPreallocated(item)) --m_kept;
     } else {
@@ -216,6 +220,8 @@ class SnPooledList {
       if (!IsPreallocated(item)) ++m_kept;
       item->next = m_free;
       m_free = item;
+      // Free items stay poisoned until they are handed out again.
+      Base::PoisonRegion(item, sizeof(Item));
     } else {
       MemoryMgr::Free(Pool(), item);
     }

@@ -2,6 +2,7 @@
 # Builds the readers' fuzz targets (tests/fuzz) with clang, libFuzzer and the address and
 # undefined-behaviour sanitizers, then fuzzes each from its committed seed corpus for a bounded time.
 #   FUZZ_SECONDS  seconds per target (60)      FUZZ_TARGETS  which targets (all)
+#   JOBS          targets fuzzed at once (nproc)
 # New inputs collect in build/fuzz/corpus/<target>; the committed seeds are only read. An input that
 # crashes is kept in build/fuzz/crashes/<target>/, and the run fails after every target has had its turn.
 set -euo pipefail
@@ -23,16 +24,35 @@ cmake --build build/fuzz -j "$jobs" --target $(for t in $targets; do echo "fuzz_
 export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0"
 # Reports name functions and lines when the matching symbolizer is there.
 if command -v llvm-symbolizer > /dev/null; then export ASAN_SYMBOLIZER_PATH="$(command -v llvm-symbolizer)"; fi
-failed=()
-for t in $targets; do
+# Up to $jobs targets fuzz at once, each for its own $seconds; a target's output is shown whole when it
+# ends, so that the reports of targets running side by side do not interleave.
+mkdir -p build/fuzz/logs
+fuzz_one() {
+  local t=$1
   mkdir -p "build/fuzz/corpus/$t" "build/fuzz/crashes/$t"
-  echo "== fuzz_$t for ${seconds}s"
   # Levels name spaces of the content tree: the targets run from the repository root.
-  if ! "build/fuzz/bin/fuzz_$t" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=4096 -print_final_stats=1 \
-      -artifact_prefix="build/fuzz/crashes/$t/" "build/fuzz/corpus/$t" "tests/fuzz/corpus/$t"; then
-    failed+=("$t")
-  fi
+  "build/fuzz/bin/fuzz_$t" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=4096 -print_final_stats=1 \
+    -artifact_prefix="build/fuzz/crashes/$t/" "build/fuzz/corpus/$t" "tests/fuzz/corpus/$t" \
+    > "build/fuzz/logs/$t.log" 2>&1
+}
+declare -A running=()  # pid -> target
+failed=()
+# Waits for one running target to end, shows its output and records whether it failed.
+reap_one() {
+  local pid status=0
+  wait -n -p pid "${!running[@]}" || status=$?
+  local t=${running[$pid]}
+  unset "running[$pid]"
+  echo "== fuzz_$t for ${seconds}s"
+  cat "build/fuzz/logs/$t.log"
+  if [ "$status" -ne 0 ]; then failed+=("$t"); fi
+}
+for t in $targets; do
+  while [ ${#running[@]} -ge "$jobs" ]; do reap_one; done
+  fuzz_one "$t" &
+  running[$!]=$t
 done
+while [ ${#running[@]} -gt 0 ]; do reap_one; done
 if [ ${#failed[@]} -gt 0 ]; then
   echo "fuzzing found faults in: ${failed[*]} (inputs in build/fuzz/crashes/)" >&2
   exit 1

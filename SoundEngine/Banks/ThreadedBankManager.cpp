@@ -2,6 +2,7 @@
 #include "SoundEngine/Banks/ThreadedBankManager.h"
 
 #include "Base/Assert.h"
+#include "Base/PoisonRegion.h"
 #include "SoundEngine/Log.h"
 #include "SoundEngine/Lower/PlatformSettings.h"
 #include "SoundEngine/Lower/StartNamedThread.h"
@@ -20,6 +21,8 @@ SNRESULT CSnThreadedSoundBankManager::Init() {
     if (!m_block) return SN_InsufficientMemory;
     for (uint32_t i = 0; i < kBlockNodes; ++i) m_block[i].next = i + 1 < kBlockNodes ? &m_block[i + 1] : nullptr;
     m_free = m_block;
+    // Free nodes stay poisoned until taken.
+    Base::PoisonRegion(m_block, sizeof(Node) * kBlockNodes);
   }
   if (m_thread) {
     SOUND_LOG(Error, "The bank thread runs already");
@@ -47,6 +50,7 @@ void CSnThreadedSoundBankManager::FreeNode(Node* node) {
   if (node >= m_block && node < m_block + kBlockNodes) {
     node->next = m_free;
     m_free = node;
+    Base::PoisonRegion(node, sizeof *node);
   } else {
     MemoryMgr::Free(g_DefaultPoolId, node);
   }
@@ -68,10 +72,12 @@ SNRESULT CSnThreadedSoundBankManager::QueueCommand(const SnBankCommand& command)
     }
   }
   Node* node = m_free;
-  if (node)
+  if (node) {
+    Base::UnpoisonRegion(node, sizeof *node);
     m_free = node->next;
-  else
+  } else {
     node = static_cast<Node*>(MemoryMgr::Malloc(g_DefaultPoolId, sizeof(Node)));
+  }
   if (!node) {
     // The cookie's entry goes again: a later cancel must not wait for a callback that never comes.
     if (command.callback) m_cookies.RemovePending(command.cookie);

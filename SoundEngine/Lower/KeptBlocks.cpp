@@ -6,6 +6,7 @@
 #include <bit>
 
 #include "MemoryMgr/MemoryMgr.h"
+#include "Base/PoisonRegion.h"
 #include "SoundEngine/Log.h"
 
 namespace SN {
@@ -43,7 +44,9 @@ void* CSnKeptBlocks::Take() {
         if (!run.free) continue;
         const auto slot = uint32_t(std::countr_zero(run.free));
         run.free &= run.free - 1;
-        return run.base + size_t(slot) * m_stride;
+        char* block = run.base + size_t(slot) * m_stride;
+        Base::UnpoisonRegion(block, m_size);
+        return block;
       }
       if (added || !AddRun()) break;
     }
@@ -60,6 +63,7 @@ void CSnKeptBlocks::Keep(void* block) {
   }
   const size_t slot = size_t(static_cast<char*>(block) - run->base) / m_stride;
   run->free |= uint64_t(1) << slot;
+  Base::PoisonRegion(block, m_stride);
   if (run->free != kAllFree) return;
   const auto index = uint32_t(run - m_runs);
   if (!Keeping()) {
@@ -87,6 +91,8 @@ bool CSnKeptBlocks::AddRun() {
   auto* base = static_cast<char*>(
       MemoryMgr::Malign(pool, m_stride * kBlocksPerRun, std::max(m_alignment, kRunAlignment)));
   if (!base) return false;
+  // Free blocks stay poisoned, and so do the bytes between one block's object and the next block.
+  Base::PoisonRegion(base, m_stride * kBlocksPerRun);
   uint32_t at = m_runCount;
   while (at > 0 && m_runs[at - 1].base > base) {
     m_runs[at] = m_runs[at - 1];

@@ -617,6 +617,10 @@ void CSnPlaybackInstance::Stop() {
   if (!m_retireQueued && !m_stoppedNow)
     SOUND_LOG(Error, "Sound %u of playing id %u: no voice could be made; the play ends",
               m_node ? m_node->ID() : 0u, m_playingId);
+  StopRefused();
+}
+
+void CSnPlaybackInstance::StopRefused() {
   StopNow(kStopReleasesAll, true);
   DetachVoiceContext(0);
 }

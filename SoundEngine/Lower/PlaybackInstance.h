@@ -166,11 +166,13 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
     m_stopReason = stopReason & 7;
     StopNow();
   }
-  // Over a limit with the virtual-voice behaviour in force: killed, or made virtual this frame.
-  void StopForVoiceLimit(uint8_t stopReason) {
+  // Over a limit with the virtual-voice behaviour in force: killed, or made virtual this frame. One
+  // that continues to play does so past a node's limit; past the engine-wide maximum
+  // (`capsContinuing`) it goes virtual too, or that maximum would cap nothing.
+  void StopForVoiceLimit(uint8_t stopReason, bool capsContinuing = false) {
     if (m_virtualBehaviour == SnVirtual_Kill)
       Kill(stopReason);
-    else if (m_virtualBehaviour == SnVirtual_BecomeVirtual)
+    else if (m_virtualBehaviour == SnVirtual_BecomeVirtual || capsContinuing)
       m_limitedThisFrame = true;
   }
 
@@ -320,6 +322,7 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
   void SetInitialOffset(int32_t samples) override { m_pendingOffset = samples; }
   // The lower engine could not play the voice: it ends and is retired at the end of the pass.
   void Stop() override;
+  void StopRefused() override;
   ISnVoicePipeline* Pipeline() const override { return m_pipeline; }
   ISnVoicePipeline* PipelineForSecondSource() const override { return nullptr; }
   CSnPlaybackInstance* PlaybackInstance() override { return this; }

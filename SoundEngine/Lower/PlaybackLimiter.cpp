@@ -85,7 +85,7 @@ SNRESULT CSnPlaybackLimiter::EnforceForNewInstance(uint16_t maximum, float newPr
   return SN_Success;
 }
 
-void CSnPlaybackLimiter::ApplyLimit(uint8_t stopReason) {
+void CSnPlaybackLimiter::ApplyLimit(uint8_t stopReason, bool capsContinuing) {
   if (m_maximum == 0 || m_instances.Count() <= m_maximum) return;
   uint32_t counted = 0;
   for (uint32_t i = 0; i < m_instances.Count(); ++i) {
@@ -96,7 +96,7 @@ void CSnPlaybackLimiter::ApplyLimit(uint8_t stopReason) {
     }
     if (instance->m_stopping) continue;
     if (m_useVirtualBehaviour)
-      instance->StopForVoiceLimit(stopReason);
+      instance->StopForVoiceLimit(stopReason, capsContinuing);
     else
       instance->Kill(stopReason);
   }

@@ -46,8 +46,9 @@ class CSnPlaybackLimiter {
                                  bool newLosesTies, bool useVirtualBehaviour, CSnPlaybackInstance** outGivesWay,
                                  uint8_t stopReason);
   // The frame's pass: instances past the maximum that count are stopped with `stopReason` or sent
-  // to their virtual-voice behaviour. A maximum of 0 is no limit.
-  void ApplyLimit(uint8_t stopReason);
+  // to their virtual-voice behaviour. A maximum of 0 is no limit. With `capsContinuing` (the
+  // engine-wide maximum) an instance that would continue to play goes virtual instead.
+  void ApplyLimit(uint8_t stopReason, bool capsContinuing = false);
 
   uint32_t Count() const { return m_instances.Count(); }
   CSnPlaybackInstance* At(uint32_t index) const { return m_instances[index]; }

@@ -10,6 +10,7 @@
 #include "SoundEngine/Log.h"
 #include "SoundEngine/Lower/FrameFormat.h"
 #include "SoundEngine/Lower/OutputServices.h"
+#include "SoundEngine/Lower/PlaybackInstance.h"
 #include "SoundEngine/Lower/VoicePipelineConnections.h"
 
 namespace SN {
@@ -89,6 +90,8 @@ struct VoiceState {
   PipelineList active;
   PipelineList waiting;
   ISnVoicePipelineFactory* factory = nullptr;
+  bool memoryShort = false;  // a refusal for want of memory was logged, and no whole voice ended since
+  bool noRoom = false;
 };
 
 VoiceState& Voices() {
@@ -168,6 +171,7 @@ SNRESULT InitVoiceCommands() {
   VoiceState& state = Voices();
   state.launchPending = false;
   state.groupKey = 0;
+  state.memoryShort = state.noRoom = false;
   state.active.Forget();
   state.waiting.Forget();
   return state.queue.Init(kPreallocatedCommands, SnPooledList<SnVoiceCommand>::kUnlimited, g_LEngineDefaultPoolId)
@@ -191,6 +195,27 @@ SNRESULT QueueVoiceCommand(SnVoiceCommandKind kind, ISnVoiceInstance* instance) 
   if (!state.queue.Append(SnVoiceCommand{instance, state.groupKey, uint8_t(kind), 0})) return SN_Failure;
   if (kind <= SnVoiceCommand_BeginPaused) state.launchPending = true;
   return SN_Success;
+}
+
+void RefuseVoiceForMemory(uint32_t playingId) {
+  SN_ASSERT_AUDIO_LOCK_HELD();
+  VoiceState& state = Voices();
+  if (state.memoryShort) return;
+  state.memoryShort = true;
+  SOUND_LOG(Error,
+            "Playing id %u: the lower engine's memory is full; its voice and every new one are refused until "
+            "voices end",
+            playingId);
+}
+
+void VoiceMemoryReturned() { Voices().memoryShort = false; }
+
+void NoteNoRoomForVoice() { Voices().noRoom = true; }
+
+bool TakeNoRoomForVoice() {
+  const bool noRoom = Voices().noRoom;
+  Voices().noRoom = false;
+  return noRoom;
 }
 
 void IncrementVoiceGroupKey() { ++Voices().groupKey; }
@@ -224,7 +249,11 @@ void LaunchQueuedVoices() {
       } else {
         ISnVoicePipeline* pipeline = state.factory ? state.factory->Create() : nullptr;
         SNRESULT result = SN_Failure;
-        if (!pipeline) {
+        if (!pipeline && state.factory) {
+          const CSnPlaybackInstance* playback = instance->PlaybackInstance();
+          RefuseVoiceForMemory(playback ? playback->PlayingId() : 0);
+          instance->StopRefused();
+        } else if (!pipeline) {
           instance->Stop();
         } else {
           result = pipeline->Init(instance, OutputRate(instance));

@@ -56,6 +56,17 @@ ISnVoicePipeline* FirstActivePipeline();
 // queued commands. The count of voices ended; `moved` the count that moved.
 uint32_t DestroyPipelinesUsingBankData(const CSnLoadedBank* bank, uint32_t* moved = nullptr);
 
+// The lower engine's pool had no room for a voice (of playing id `playingId`): the voice is refused.
+// The first refusal of a shortage is logged, the others are not, until a voice that was made whole
+// ends and gives memory back (`VoiceMemoryReturned`), so that a game posting into a full pool does
+// not fill the log frame after frame.
+void RefuseVoiceForMemory(uint32_t playingId);
+void VoiceMemoryReturned();
+// What makes a part of a new voice (its source) found no room: the voice's maker asks afterwards
+// whether that was why the part is missing.
+void NoteNoRoomForVoice();
+bool TakeNoRoomForVoice();
+
 uint32_t ActivePipelineCount();
 uint32_t WaitingPipelineCount();
 

@@ -184,7 +184,7 @@ void ApplyLimiters() {
   }
   for (CSnPlaybackLimiter* l = state.activeKind1; l; l = l->m_pNextActive) l->ApplyLimit(kStopReasonNodeLimit);
   for (CSnPlaybackLimiter* l = state.activeKind2; l; l = l->m_pNextActive) l->ApplyLimit(kStopReasonNodeLimit);
-  state.globalLimiter.ApplyLimit(kStopReasonGlobalLimit);
+  state.globalLimiter.ApplyLimit(kStopReasonGlobalLimit, true);
 }
 
 SNRESULT QueueInstanceCommand(CSnPlaybackInstance* instance, uint32_t kind, uint32_t parameter, float time) {

@@ -28,6 +28,7 @@
 #include "SoundEngine/Lower/MixKernels.h"
 #include "SoundEngine/Lower/OutputServices.h"
 #include "SoundEngine/Lower/PlaybackInstance.h"
+#include "SoundEngine/Lower/VoiceCommands.h"
 #include "SoundEngine/Lower/VoiceInsertEffect.h"
 #include "SoundEngine/Lower/VoiceSource.h"
 #include "SoundEngine/SoundEngine.h"
@@ -108,6 +109,7 @@ CSnVoicePipeline::~CSnVoicePipeline() {
   if (m_chainSamples) MemoryMgr::Free(g_LEngineDefaultPoolId, m_chainSamples);
   if (m_silence.samples) MemoryMgr::Free(g_LEngineDefaultPoolId, m_silence.samples);
   if (m_outputBus) m_outputBus->Release();
+  if (m_madeWhole) LowerEngine::VoiceMemoryReturned();
 }
 
 void CSnVoicePipeline::Destroy() {
@@ -163,7 +165,12 @@ SNRESULT CSnVoicePipeline::Init(ISnVoiceInstance* voice, uint32_t outputRate) {
   m_instance = instance;
   m_outputRate = outputRate;
   instance->SetVoicePipeline(this);
+  LowerEngine::TakeNoRoomForVoice();
   m_source = CreateVoiceSource(*instance, outputRate);
+  if (!m_source && LowerEngine::TakeNoRoomForVoice()) {
+    LowerEngine::RefuseVoiceForMemory(instance->PlayingId());
+    return SN_InsufficientMemory;
+  }
   if (!m_source) {
     SOUND_LOG(Error, "Playing id %u: no source could be made for the voice", instance->PlayingId());
     return SN_Failure;
@@ -517,7 +524,7 @@ void CSnVoicePipeline::ComputeRays() {
     m_rays = static_cast<SnEmitterListenerRay*>(
         MemoryMgr::Malign(g_LEngineDefaultPoolId, sizeof(SnEmitterListenerRay) * needed, alignof(SnEmitterListenerRay)));
     m_rayCapacity = m_rays ? needed : 0;
-    if (!m_rays) SOUND_LOG(Error, "Playing id %u: no memory for %u rays; it is silent", instance.PlayingId(), needed);
+    if (!m_rays) EndForWantOfMemory();
   }
   m_rayCount = instance.ComputeEmitterListenerRays(instance.ThreeDType(), m_rays, m_rayCapacity);
   instance.GetVoiceGainParams(m_gainParams, m_obstruction, m_occlusion);
@@ -552,6 +559,7 @@ void CSnVoicePipeline::Pan3D(Connection& connection, const SnMixBuffer& buffer) 
     if (m_scratch) MemoryMgr::Free(g_LEngineDefaultPoolId, m_scratch);
     m_scratch = static_cast<float*>(MemoryMgr::Malign(g_LEngineDefaultPoolId, floats * sizeof(float), 16));
     m_scratchFloats = m_scratch ? floats : 0;
+    if (!m_scratch) EndForWantOfMemory();
   }
   float gain = 0.0f;
   if (!m_scratch || CSnSpeakerPan::ComputeRayMatrices(settings, m_rays, m_rayCount, connection.nextMatrix, m_scratch,
@@ -787,12 +795,20 @@ void CSnVoicePipeline::RunFrame(SnVoiceFrameState& frame) {
   }
   m_previousGain = m_nextGain;
   m_firstFrameDone = true;
+  if (!m_sourceEnded) m_madeWhole = true;
   frame.status = status;
   m_lastStatus = status;
 }
 
 void CSnVoicePipeline::ReleaseFrameBuffer() {
   if (m_source && !m_sourceEnded) m_source->ReleaseBuffer();
+}
+
+void CSnVoicePipeline::EndForWantOfMemory() {
+  // Silent without what it lacks, and asking for it again every frame: the voice ends instead, and
+  // its memory goes to the voices that have theirs.
+  LowerEngine::RefuseVoiceForMemory(m_instance->PlayingId());
+  EndSource();
 }
 
 void CSnVoicePipeline::EndSource() {

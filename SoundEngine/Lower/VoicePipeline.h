@@ -126,6 +126,8 @@ class CSnVoicePipeline final : public ISnVoicePipeline, public ISnVoiceConnectio
   const CSnVoiceFilter& Filter() const { return m_filter; }
 
  private:
+  // Lacking memory to be heard: refused (logged once for a shortage) and ended.
+  void EndForWantOfMemory();
   CSnVoicePipeline() = default;
   ~CSnVoicePipeline();
   void DestroyConnection(Connection* connection);
@@ -185,6 +187,7 @@ class CSnVoicePipeline final : public ISnVoicePipeline, public ISnVoiceConnectio
   bool m_paused = false;
   bool m_sourceEnded = false;
   bool m_firstFrameDone = false;
+  bool m_madeWhole = false;  // it has mixed a frame with all it needs
   bool m_soundingPartOnly = false;  // as the source was last told
   bool m_effectsPrepared = false;
   bool m_threeD = false;

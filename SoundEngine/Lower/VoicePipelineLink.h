@@ -44,6 +44,8 @@ class ISnVoiceInstance {
   virtual int32_t InitialOffset() const = 0;
   virtual void SetInitialOffset(int32_t samples) = 0;
   virtual void Stop() = 0;
+  // The same for a voice whose refusal has been logged already.
+  virtual void StopRefused() { Stop(); }
   // The pipeline that plays it, once one was made.
   virtual ISnVoicePipeline* Pipeline() const = 0;
   // A pipeline already playing one source that can take this instance as its second, or null.

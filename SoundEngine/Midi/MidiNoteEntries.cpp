@@ -2,6 +2,7 @@
 #include "SoundEngine/Midi/MidiNoteEntries.h"
 
 #include "Base/Assert.h"
+#include "Base/PoisonRegion.h"
 #include "SoundEngine/Containers.h"
 #include "SoundEngine/Log.h"
 #include "SoundEngine/ObjectIndex.h"
@@ -12,6 +13,7 @@ namespace SN {
 SnMidiNoteEntry* CSnMidiNoteEntryPool::Take(uint32_t playMode, CSnIndexedObject* node, uint8_t channel, uint8_t note) {
   SnMidiNoteEntry* entry = m_kept;
   if (entry) {
+    Base::UnpoisonRegion(entry, sizeof *entry);
     m_kept = entry->next;
     --m_keptCount;
   } else if (m_out < m_maximum && g_DefaultPoolId != kInvalidPoolId) {
@@ -37,6 +39,8 @@ void CSnMidiNoteEntryPool::Give(SnMidiNoteEntry* entry) {
   entry->channelAndNote = SnMidiNoteEntry::kUnset;
   entry->next = m_kept;
   m_kept = entry;
+  // Kept entries stay poisoned until taken again.
+  Base::PoisonRegion(entry, sizeof *entry);
   ++m_keptCount;
   --m_out;
   m_exhaustionLogged = false;
@@ -45,6 +49,7 @@ void CSnMidiNoteEntryPool::Give(SnMidiNoteEntry* entry) {
 
 void CSnMidiNoteEntryPool::Term() {
   while (SnMidiNoteEntry* entry = m_kept) {
+    Base::UnpoisonRegion(entry, sizeof *entry);
     m_kept = entry->next;
     if (g_DefaultPoolId != kInvalidPoolId) MemoryMgr::Free(g_DefaultPoolId, entry);
   }

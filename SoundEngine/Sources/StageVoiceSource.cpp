@@ -9,6 +9,7 @@
 #include "SoundEngine/Lower/KeptBlocks.h"
 #include "SoundEngine/Lower/OutputServices.h"
 #include "SoundEngine/Lower/PlaybackInstance.h"
+#include "SoundEngine/Lower/VoiceCommands.h"
 #include "SoundEngine/Lower/VoicePipelineLink.h"
 #include "SoundEngine/Lower/VoiceSource.h"
 #include "SoundEngine/Sources/VoiceSourceStage.h"
@@ -179,6 +180,7 @@ class CSnStageVoiceSourceFactory final : public ISnVoiceSourceFactory {
     void* memory = CSnStageVoiceSource::Kept().Take();
     auto* voice = memory ? new (memory) CSnStageVoiceSource(instance, source, outputRate) : nullptr;
     if (!voice) {
+      LowerEngine::NoteNoRoomForVoice();
       source->Destroy();
       instance.ReleaseMedia();
     }

@@ -8,6 +8,7 @@
 #include "SoundEngine/Lower/KeptBlocks.h"
 #include "SoundEngine/Lower/OutputServices.h"
 #include "SoundEngine/Lower/PluginFactoryTable.h"
+#include "SoundEngine/Lower/VoiceCommands.h"
 #include "SoundEngine/Sources/AdpcmSource.h"
 #include "SoundEngine/Sources/PcmSource.h"
 #include "SoundEngine/Sources/PluginSource.h"
@@ -49,7 +50,10 @@ constexpr uint32_t kCodecAdpcm = 2;
 template <class T>
 CSnVoiceSource* Make(ISnSourceInstance* instance) {
   void* memory = KeptSources().Take();
-  if (!memory) return nullptr;
+  if (!memory) {
+    LowerEngine::NoteNoRoomForVoice();
+    return nullptr;
+  }
   T* source = new (memory) T(instance);
   source->MarkKeptBlock();
   return source;

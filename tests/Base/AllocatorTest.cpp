@@ -186,7 +186,10 @@ TEST_F(AllocatorTest, DebugPoolCatchesDoubleFreesOverrunsAndBadAddresses) {
   EXPECT_TRUE(Filled(a + 32, 4, 0xDD));
 
   pool.Free(a);
+  // A freed block is poisoned under AddressSanitizer: its fill is looked at on purpose.
+  UnpoisonRegion(a, 32);
   EXPECT_TRUE(Filled(a + sizeof(void*), 32 - sizeof(void*), 0xCC));  // the first word links the free list
+  PoisonRegion(a, 32);
   const uint32_t inUse = pool.GetObjectsInUse(), freed = pool.GetDeallocations();
   pool.Free(a);
   EXPECT_EQ(TakeLog(), "[Warning][Base] Block has already been deallocated\n");
@@ -387,6 +390,34 @@ TEST_F(AllocatorTest, BlobsGrowResetAndConsolidate) {
   EXPECT_EQ(&global, &GlobalBlobAllocator());
   EXPECT_GE(global.GetBlobCount(), 1u);
   EXPECT_EQ(TakeLog(), "");
+}
+
+// Under AddressSanitizer a block is addressable only while handed out: never handed out, freed, or
+// freed and handed out again, in fast and debug pools alike; a read of a freed block is reported.
+TEST_F(AllocatorTest, BlocksAreAddressableOnlyWhileHandedOut) {
+#ifndef ORV_POOL_POISONING
+  GTEST_SKIP() << "pools are poisoned only under AddressSanitizer";
+#else
+  for (const PBManager::Config& config : {SpacePool(), DebugPool()}) {
+    PBManager pool(40, config);
+    auto* a = static_cast<char*>(pool.Allocate());
+    auto* b = static_cast<char*>(pool.Allocate());
+    ASSERT_TRUE(a && b);
+    EXPECT_EQ(__asan_region_is_poisoned(a, 40), nullptr);
+    EXPECT_EQ(__asan_region_is_poisoned(b, 40), nullptr);
+    pool.Free(a);
+    EXPECT_TRUE(__asan_address_is_poisoned(a));
+    EXPECT_TRUE(__asan_address_is_poisoned(a + 20));  // a last granule shared with the pad stays addressable
+    EXPECT_EQ(pool.Allocate(), a);
+    EXPECT_EQ(__asan_region_is_poisoned(a, 40), nullptr);
+    pool.Free(a);
+    const std::string style = GTEST_FLAG_GET(death_test_style);
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH((void)*static_cast<volatile char*>(a + 16), "AddressSanitizer: use-after-poison");
+    GTEST_FLAG_SET(death_test_style, style);
+    pool.Free(b);
+  }
+#endif
 }
 
 }  // namespace

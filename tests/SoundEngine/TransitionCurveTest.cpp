@@ -109,8 +109,9 @@ TEST_F(SoundTransitionTest, StepsRetargetsPausesAndMirrors) {
   const uint32_t first = fade->FirstFrame();
   fade->Pause();
   fade->Resume();
-  Frames(1);
   EXPECT_EQ(fade->FirstFrame(), first);
+  // Its last step: it ends in this frame, and is freed with it.
+  Frames(1);
   EXPECT_EQ(target.finished, 1);
 
   // A pause of three frames moves the first frame by three.

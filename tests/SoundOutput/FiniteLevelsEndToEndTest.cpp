@@ -133,7 +133,7 @@ TEST_F(FiniteLevelsTest, AModulatorsDepthFarPastItsLimitIsHeldAsItLoads) {
 // full scale, sample for sample what the capture (the 16-bit frames of the same mix) holds.
 class FloatRingLevelsTest : public SoundEndToEndTest {
  protected:
-  void ChooseOutput() override {
+  void BeforeInit() override {
     rememberedKinds_ = SinkFactory::RememberedKinds();
     SinkFactory::SetRememberedKinds(SnSinkKind_Silent);
     Platform::SetNullAudioPullOutputs(true);

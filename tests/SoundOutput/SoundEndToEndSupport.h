@@ -118,7 +118,7 @@ class SoundEndToEndTest : public OutputFixture {
       std::filesystem::copy_file(std::string("Sound/Banks/") + name + ".bnk", Path(std::string(name) + ".bnk"));
     std::string error;
     ASSERT_TRUE(Tools::ReadBankTextFile("content/banks/GeneralBank.txt", general_, error)) << error;
-    ChooseOutput();
+    BeforeInit();
     ASSERT_EQ(SoundEngine::Init(&settings_, &platform_), SN_Success);
     uint32_t id = 0;
     ASSERT_EQ(SoundEngine::LoadBank("Init.bnk", -1, id), SN_Success);
@@ -127,8 +127,9 @@ class SoundEndToEndTest : public OutputFixture {
     ASSERT_EQ(SoundEngine::StartOutputCapture(u"capture.wav"), SN_Success);
   }
 
-  // A test playing through another sink than the null output's chooses it here, before Init.
-  virtual void ChooseOutput() {}
+  // A fixture's changes to the settings the engine starts with (another sink, a smaller pool).
+  virtual void BeforeInit() {}
+
   // Frames of the null output's clock, each rendered.
   void Frames(uint32_t count) {
     for (uint32_t i = 0; i < count; ++i) {

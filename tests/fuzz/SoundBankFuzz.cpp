@@ -50,7 +50,9 @@ class TakingBank final : public SN::CSnLoadedBank {
     for (const SN::SnMediaIndexEntry& entry : m_index) {
       uint32_t moved = 0;
       if (entry.offset < at || uint64_t(entry.offset) + entry.size > size) continue;
-      if (reader.Skip(entry.offset - at, moved) != SN::SN_Success || !reader.GetData(entry.size))
+      // A skip the bank ends inside is short from memory and a failure from a stream: both refuse.
+      if (reader.Skip(entry.offset - at, moved) != SN::SN_Success || moved != entry.offset - at ||
+          !reader.GetData(entry.size))
         return SN::SN_Failure;
       at = entry.offset + entry.size;
     }

@@ -1,0 +1,113 @@
+// Many looping 3D voices through rendered frames: the Init bank's voice count caps the voices that
+// mix, the rest go virtual; and when the lower engine's pool has no room for one more voice, the new
+// one is refused with one log line, while the voices already playing sound on sample for sample.
+#include <algorithm>
+#include <string>
+
+#include "SoundEndToEndSupport.h"
+#include "SoundEngine/Lower/LowerEngine.h"
+#include "SoundEngine/SoundEngineApi.h"
+
+namespace {
+
+using namespace EndToEnd;
+
+constexpr uint32_t kFiller = 8;
+
+// A 375 Hz tone looped over exactly one frame (1024 samples, eight periods), so that a steady voice
+// of it writes the same frame again and again; and a silent one for the voices that fill memory.
+const char* const kBank =
+    "platform Linux\n"
+    "tone Steady 48000 1 22 375\n"
+    "loop Steady 0 1023\n"
+    "tone Quiet 48000 1 22 0\n"
+    "loop Quiet 0 1023\n"
+    "sound Steady3D Steady Effects loop 0 3d Spot3D\n"
+    "sound Quiet3D Quiet Effects loop 0 3d Spot3D\n"
+    "action Play_Steady3D_Act 0x0403 Steady3D\n"
+    "event Play_Steady3D Play_Steady3D_Act\n"
+    "action Play_Quiet3D_Act 0x0403 Quiet3D\n"
+    "event Play_Quiet3D Play_Quiet3D_Act\n";
+
+class VoiceMemoryEndToEndTest : public SoundEndToEndTest {
+ protected:
+  void BeforeInit() override {
+    if (lowerPoolBytes_) platform_.lowerEnginePoolBytes = lowerPoolBytes_;
+  }
+  void SetUp() override {
+    SoundEndToEndTest::SetUp();
+    LoadOwnBank(kBank);
+    ASSERT_EQ(SoundEngine::RegisterGameObj(kFiller), SN_Success);
+    const SnSoundPosition ahead{{0.0f, 0.0f, 10.0f}, {0.0f, 0.0f, -1.0f}};
+    ASSERT_EQ(SoundEngine::SetPosition(kObject, ahead), SN_Success);
+    ASSERT_EQ(SoundEngine::SetPosition(kFiller, ahead), SN_Success);
+  }
+  void TearDown() override {
+    SoundEngine::ApplyMaxNumVoicesLimit(256, 0);
+    SoundEndToEndTest::TearDown();
+  }
+  // Every sample from frame `first` on against the steady voice alone, 10 m straight ahead: its
+  // media (looped on the frame) through the placed voice's gains, Spot3D's -4 dB at 10 m by the
+  // engine's fast power of ten (worked by hand in SoundEndToEndTest), and the centre's split to the
+  // front pair; within 1 LSB.
+  void ExpectTheSteadyVoiceAlone(const std::array<std::vector<double>, 2>& planes, size_t first) const {
+    const std::vector<double> steady = OwnMedia("Steady");
+    ASSERT_GE(steady.size(), size_t(kFrame));
+    const double m = 1.0 + 2815360.0 / 8388608.0;
+    const double curve = 0.5 * ((0.32518977 * m + 0.020805772) * m + 0.65304345);
+    const double gain = kVoiceUnity * kFastUnity * curve * kCentreToPair * 32768.0;
+    for (int c = 0; c < 2; ++c) {
+      ASSERT_GE(planes[c].size(), (first + 2) * kFrame);
+      for (size_t t = first * kFrame; t < planes[c].size(); ++t)
+        ASSERT_NEAR(planes[c][t], steady[t % kFrame] * gain, 1.0) << "channel " << c << " sample " << t;
+    }
+  }
+
+  uint32_t lowerPoolBytes_ = 0;
+};
+
+// The Init bank says 64 voices: past them, the silent voices of the same priority posted later go
+// virtual, and the first voice mixes on unchanged.
+TEST_F(VoiceMemoryEndToEndTest, TheInitBanksVoiceCountCapsTheVoicesThatMix) {
+  ASSERT_EQ(SoundEngine::MaxNumVoicesLimit(), 64);
+  ASSERT_NE(SoundEngine::PostEvent("Play_Steady3D", kObject), 0u);
+  Frames(4);
+  for (int i = 0; i < 200; ++i) ASSERT_NE(SoundEngine::PostEvent("Play_Quiet3D", kFiller), 0u);
+  Frames(6);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 201u);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount() - VoiceManager::ExcludedInstanceCount(), 64u);
+  ExpectTheSteadyVoiceAlone(Capture(), 3);
+}
+
+class VoiceMemoryExhaustedTest : public VoiceMemoryEndToEndTest {
+ protected:
+  // A small lower-engine pool: a few hundred voices fill it.
+  VoiceMemoryExhaustedTest() { lowerPoolBytes_ = 1u << 20; }
+};
+
+// Every voice may mix, and they are far more than the lower engine's pool holds: once it is full,
+// each new voice is refused, one line tells it, and the first voice sounds on unchanged.
+TEST_F(VoiceMemoryExhaustedTest, PastThePoolNewVoicesAreRefusedAndTheOldOnesSoundOn) {
+  ASSERT_EQ(SoundEngine::SetMaxNumVoicesLimit(60000), SN_Success);
+  ASSERT_NE(SoundEngine::PostEvent("Play_Steady3D", kObject), 0u);
+  Frames(4);
+  log_.Take();
+  uint32_t posted = 0;
+  for (int round = 0; round < 20; ++round) {
+    for (int i = 0; i < 200; ++i, ++posted) SoundEngine::PostEvent("Play_Quiet3D", kFiller);
+    Frames(1);
+  }
+  const uint32_t playing = VoiceManager::ActiveInstanceCount();
+  EXPECT_LT(playing, posted + 1) << "the pool never ran out";
+  EXPECT_GT(playing, 1u);
+  // One line for the whole shortage, and nothing more while the voices that have their memory play.
+  const std::string told = log_.Take();
+  EXPECT_EQ(std::count(told.begin(), told.end(), '\n'), 1) << told.substr(0, 2000);
+  EXPECT_NE(told.find("the lower engine's memory is full"), std::string::npos) << told;
+  Frames(4);
+  EXPECT_EQ(log_.Take(), "");
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), playing);
+  ExpectTheSteadyVoiceAlone(Capture(), 3);
+}
+
+}  // namespace
