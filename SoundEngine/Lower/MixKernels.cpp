@@ -30,10 +30,12 @@ inline __m128 RampGains(float previousGain, float step, uint32_t t) {
   return _mm_add_ps(_mm_set1_ps(previousGain), _mm_mul_ps(index, _mm_set1_ps(step)));
 }
 
-// A plain loop: the compiler's vectorising of it beats hand-written unpacking for two channels.
+// A plain loop: the compiler's vectorising of it beats hand-written unpacking for two channels. The
+// frame index is signed: an unsigned one could wrap at 2 x t and takes a two-step conversion to float,
+// both of which keep the vectoriser away.
 void InterleaveStereo(const float* __restrict left, const float* __restrict right, float* __restrict out,
                       uint32_t frames, float previousGain, float step) {
-  for (uint32_t t = 0; t < frames; ++t) {
+  for (int32_t t = 0; t < int32_t(frames); ++t) {
     const float gain = previousGain + float(t) * step;
     out[2 * t] = left[t] * gain;
     out[2 * t + 1] = right[t] * gain;
