@@ -143,6 +143,41 @@ __attribute__((target("avx"))) uint32_t InterleaveSixEights(const float* const* 
   return t;
 }
 
+// Eight channels, eight frames at once: an eight-by-eight transpose, each lane's four-by-four as above,
+// then each frame's two halves joined across the lanes. The four-frame form keeps pace with a plain
+// loop only; this one stores whole frames of the wide registers.
+template <bool Unity>
+__attribute__((target("avx"))) uint32_t InterleaveEightEights(const float* const* planes, float* out, uint32_t frames,
+                                                             float previousGain, float step) {
+  const __m256 previous = _mm256_set1_ps(previousGain);
+  const __m256 steps = _mm256_set1_ps(step);
+  const __m256 eight = _mm256_set1_ps(8.0f);
+  __m256 index = _mm256_setr_ps(0.0f, 1.0f, 2.0f, 3.0f, 4.0f, 5.0f, 6.0f, 7.0f);
+  uint32_t t = 0;
+  for (; t + 8 <= frames; t += 8, index = _mm256_add_ps(index, eight)) {
+    const __m256 gains = Unity ? _mm256_set1_ps(1.0f) : _mm256_add_ps(previous, _mm256_mul_ps(index, steps));
+    __m256 a[8];
+    for (uint32_t c = 0; c < 8; ++c) a[c] = ScaledEight<Unity>(planes[c] + t, gains);
+    // Per lane: s[i] holds frame i's channels 0-3 and s[4 + i] its channels 4-7 (frames 4-7 above).
+    __m256 s[8];
+    for (uint32_t half = 0; half < 2; ++half) {
+      const __m256* q = a + 4 * half;
+      const __m256 low01 = _mm256_unpacklo_ps(q[0], q[1]), low23 = _mm256_unpacklo_ps(q[2], q[3]);
+      const __m256 high01 = _mm256_unpackhi_ps(q[0], q[1]), high23 = _mm256_unpackhi_ps(q[2], q[3]);
+      s[4 * half + 0] = _mm256_shuffle_ps(low01, low23, _MM_SHUFFLE(1, 0, 1, 0));
+      s[4 * half + 1] = _mm256_shuffle_ps(low01, low23, _MM_SHUFFLE(3, 2, 3, 2));
+      s[4 * half + 2] = _mm256_shuffle_ps(high01, high23, _MM_SHUFFLE(1, 0, 1, 0));
+      s[4 * half + 3] = _mm256_shuffle_ps(high01, high23, _MM_SHUFFLE(3, 2, 3, 2));
+    }
+    float* frame = out + size_t(t) * 8;
+    for (uint32_t i = 0; i < 4; ++i) {
+      _mm256_storeu_ps(frame + 8 * i, _mm256_permute2f128_ps(s[i], s[4 + i], 0x20));
+      _mm256_storeu_ps(frame + 8 * (4 + i), _mm256_permute2f128_ps(s[i], s[4 + i], 0x31));
+    }
+  }
+  return t;
+}
+
 template <bool Unity>
 uint32_t InterleaveSix(const float* const* planes, float* out, uint32_t frames, float previousGain, float step) {
   // Chosen once: the processor does not change under a running engine.
@@ -155,9 +190,17 @@ uint32_t InterleaveSix(const float* const* planes, float* out, uint32_t frames, 
 void InterleaveWide(const float* const* planes, uint32_t channels, float* out, uint32_t frames, float previousGain,
                     float step) {
   uint32_t t = 0;
-  if (channels == 6)
-    t = previousGain == 1.0f && step == 0.0f ? InterleaveSix<true>(planes, out, frames, previousGain, step)
-                                             : InterleaveSix<false>(planes, out, frames, previousGain, step);
+  const bool unity = previousGain == 1.0f && step == 0.0f;
+  if (channels == 6) {
+    t = unity ? InterleaveSix<true>(planes, out, frames, previousGain, step)
+              : InterleaveSix<false>(planes, out, frames, previousGain, step);
+  } else {
+    // Chosen once: the processor does not change under a running engine.
+    static const bool wide = CSnCpuInfo::GetInstance().HasFeature(CSnCpuInfo::Feature_AVX);
+    if (wide)
+      t = unity ? InterleaveEightEights<true>(planes, out, frames, previousGain, step)
+                : InterleaveEightEights<false>(planes, out, frames, previousGain, step);
+  }
   for (; t + 4 <= frames; t += 4) {
     __m128 lows[4], highs[4];
     RampedFramesOfFour(planes, channels, t, previousGain, step, lows, highs);
