@@ -94,7 +94,8 @@ TEST_F(GainEffectTest, BlocksOfAnotherSizeOrNoNumberAreRefusedAndNoneIsUnity) {
 
 // A game that registered its own plug-in under the key keeps it across Init.
 TEST_F(GainEffectTest, TheGamesOwnPluginUnderTheKeyStays) {
-  static int made = 0;
+  static int made;
+  made = 0;  // a repeated run counts afresh
   auto make = [](ISnPluginMemAlloc*) -> ISnPlugin* {
     ++made;
     return nullptr;
