@@ -50,6 +50,16 @@ SN::SNRESULT CSnFileLocationBase::SetBaseFolder(const char16_t* path) {
   return stat(folder.c_str(), &status) == 0 && S_ISDIR(status.st_mode) ? SN::SN_Success : SN::SN_PathNotFound;
 }
 
+std::string CSnFileLocationBase::BankFolder() const {
+  char16_t folder[2 * kMaxPathChars] = {};
+  uint32_t length = 0;
+  Append(folder, length, m_basePath);
+  Append(folder, length, m_bankPath);
+  std::string path = Platform::ToContentPath(folder);
+  if (!path.empty() && path.back() != '/') path += '/';
+  return path;
+}
+
 SN::SNRESULT CSnFileLocationBase::ComposePathById(uint32_t fileId, const SN::SnFileLookupFlags* flags,
                                                   SN::SnOpenMode, char16_t* path) {
   if (!flags || flags->companyId > 1) return SN::SN_Failure;

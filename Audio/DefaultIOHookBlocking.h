@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "StreamMgr/LowLevelIO.h"
 
@@ -20,6 +21,9 @@ class CSnFileLocationBase {
   SN::SNRESULT SetBaseFolder(const char16_t* path);
   SN::SNRESULT ComposePathById(uint32_t fileId, const SN::SnFileLookupFlags* flags, SN::SnOpenMode mode,
                                char16_t* path);
+  // The folder where banks are looked for, as opened ('/' separators, relative to the working
+  // directory unless the base folder is absolute), ending in '/'; the language's folder is not in it.
+  std::string BankFolder() const;
   SN::SNRESULT ComposePathByName(const char16_t* name, const SN::SnFileLookupFlags* flags, SN::SnOpenMode mode,
                                  char16_t* path);
 

@@ -9,6 +9,7 @@
 #include "Audio/Bank.h"
 #include "Audio/FilePackageLowLevelIO.h"
 #include "Audio/Log.h"
+#include "Audio/LogText.h"
 #include "Audio/SoundEmitter.h"
 #include "Base/Input/Gamepad.h"
 #include "Base/Input/InputBackend.h"
@@ -20,6 +21,7 @@
 #include "Base/ResourceCollection.h"
 #include "MemoryMgr/MemoryMgr.h"
 #include "MusicEngine/MusicEngine.h"
+#include "Platform/AudioDevices.h"
 #include "Platform/VirtualMemory.h"
 #include "SoundEngine/Lower/MotionDeviceMgr.h"
 #include "SoundEngine/Lower/PlatformSettings.h"
@@ -89,6 +91,11 @@ void SoundSystem::Initialize(Core::Engine* engine) {
     AUDIO_LOG(Error, "Could not create Sound Sound Engine.");
   else
     AddRumbleDevice();
+  // SDL falls back on no driver of its own: without this line the game would be silent unexplained.
+  const std::string driverFailure = Platform::AudioDriverFailure();
+  if (!driverFailure.empty())
+    AUDIO_LOG(Warning, "SDL's audio did not start (%s): the game plays on without sound.",
+              LogSafe(driverFailure).c_str());
 
   SN::SnMusicSettings musicSettings;
   SN::MusicEngine::GetDefaultInitSettings(musicSettings);
@@ -198,7 +205,7 @@ void SoundSystem::SetBGMMuted(bool muted) {
 
 void SoundSystem::PostNamedEvent(const std::string& name, uint32_t gameObject) {
   if (SN::SoundEngine::PostEvent(name.c_str(), gameObject, 0, nullptr, nullptr, 0, nullptr, 0) == 0)
-    AUDIO_LOG(Error, "Sound Event \"%s\" post failure.", name.c_str());
+    AUDIO_LOG(Error, "Sound Event \"%s\" post failure.", LogSafe(name).c_str());
 }
 
 }  // namespace Audio

@@ -40,6 +40,28 @@ std::mutex& SubsystemLock() {
   return lock;
 }
 
+// SDL's reason when its audio subsystem last failed to start; empty after a start that worked.
+struct StartFailure {
+  std::mutex lock;
+  std::string reason;
+};
+
+StartFailure& LastStartFailure() {
+  static StartFailure failure;
+  return failure;
+}
+
+void NoteStart(bool started) {
+  StartFailure& failure = LastStartFailure();
+  std::lock_guard<std::mutex> hold(failure.lock);
+  if (started) {
+    failure.reason.clear();
+  } else {
+    const char* reason = SDL_GetError();
+    failure.reason = reason && reason[0] ? reason : "SDL gave no reason";
+  }
+}
+
 // SDL announces every device it finds whenever its audio subsystem starts from nothing, in the same
 // event as a device plugged in later. Those are no arrivals: heard as such, they made the sound
 // output drop its device and open it again, which started the subsystem again, without end. A first
@@ -50,6 +72,7 @@ bool StartAudioSubsystem() {
   const Uint8 announced = SDL_EventState(SDL_AUDIODEVICEADDED, SDL_QUERY);
   SDL_EventState(SDL_AUDIODEVICEADDED, SDL_IGNORE);
   const bool started = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
+  NoteStart(started);
   SDL_EventState(SDL_AUDIODEVICEADDED, announced);
   return started;
 }
@@ -62,6 +85,12 @@ bool HoldPlayingAudioDriver() {
   if (driver && std::strcmp(driver, "dummy") != 0 && SDL_GetNumAudioDevices(0) > 0) return true;
   ReleaseAudioDriver();
   return false;
+}
+
+std::string AudioDriverFailure() {
+  StartFailure& failure = LastStartFailure();
+  std::lock_guard<std::mutex> hold(failure.lock);
+  return failure.reason;
 }
 
 void ReleaseAudioDriver() {

@@ -21,6 +21,10 @@ void SetAudioPlaybackDeviceNamesForTests(const std::vector<std::string>& names);
 // ReleaseAudioDriver), when SDL has a driver that really plays and a playback device on it. Any thread.
 bool HoldPlayingAudioDriver();
 void ReleaseAudioDriver();
+// SDL's reason when its audio subsystem last failed to start (a driver named in SDL_AUDIODRIVER that
+// does not exist, a sound server that is not there): the outputs then play on the null device, silent.
+// Empty when the last start worked or none was made. Any thread.
+std::string AudioDriverFailure();
 
 // Opens the default playback device pulled by `callback` on SDL's audio thread: 16-bit or float
 // interleaved samples of `channels` at `sampleRate`, asked for `frameSamples` at a time. The device's id,

@@ -5,9 +5,12 @@
 #include <string>
 #include <thread>
 
+#include "Audio/LogText.h"
 #include "Audio/SoundSystem.h"
 #include "Base/DebugTimer.h"
 #include "Base/Log.h"
+#include "Core/EngineLinks.h"
+#include "Core/Factory.h"
 #include "Core/InputManager.h"
 #include "Core/SkyNet.h"
 #include "Gameplay/GameLogic.h"
@@ -37,6 +40,17 @@ void LogNoWindow(const char* reason) {
            "(xvfb-run -a -s \"-screen 0 1280x720x24\" build/release/bin/Orvanel) or with SDL's offscreen driver "
            "(SDL_VIDEODRIVER=offscreen build/release/bin/Orvanel).",
            reason);
+}
+
+// The pacing's two lines are Debug lines, which the trace log's order passes at the Info level as
+// well: a start shows them only when the log level asks for debug lines or every line.
+void SetPacing(Core::FrameRateController& pacer) {
+  Base::TraceLog& log = Base::TraceLog::GetInstance();
+  const Base::TraceLevel level = log.GetLevel();
+  if (level == Base::TraceLevel_Info) log.SetLevel(Base::TraceLevel_Warning);
+  pacer.SetTargetFramerate(kTargetFramerate);
+  pacer.SetDtSway(kDtSway);
+  log.SetLevel(level);
 }
 
 }  // namespace
@@ -75,8 +89,7 @@ void Program::Init() {
   m_input = std::make_unique<Win32InputBackend>(m_gamepads.get());
 
   m_frameRate = Core::FrameRateController();
-  m_frameRate.SetTargetFramerate(kTargetFramerate);
-  m_frameRate.SetDtSway(kDtSway);
+  SetPacing(m_frameRate);
 
   engine.AddSystem(new Core::InputManager(m_input.get()));
   engine.AddSystem(new Core::SkyNet());
@@ -96,6 +109,38 @@ void Program::Init() {
   m_window->Resize(kResizeWidth, kResizeHeight);
   engine.GetHooks().Call("PostWindowInit");
   engine.ChangeLevel(kFirstLevel);
+  m_levelChecked.clear();
+  CheckLevelScript();
+}
+
+// The level script moves between the levels and quits on Escape and on closing the window: a game
+// without it could not be left. It ends instead, saying why.
+void Program::CheckLevelScript() {
+  bool ready = false;
+  if (Core::Scripts().CallForResult(ready, kLevelScriptReady) && ready) return;
+  BASE_LOG(Error,
+           "The level script (%s) did not load, see the script error above: without it no key moves between "
+           "the levels or quits. The game ends.",
+           kLevelScript);
+  EndWithError();
+}
+
+// A level that brought no game space shows a black screen: the game ends, naming the level's file.
+void Program::CheckLevelLoaded() {
+  Core::Engine& engine = GetEngine();
+  if (engine.IsLevelChangePending() || engine.CurrentLevel().empty() || engine.CurrentLevel() == m_levelChecked)
+    return;
+  m_levelChecked = engine.CurrentLevel();
+  if (!engine.GameSpaceList().empty()) return;
+  const std::string path = Core::Factory::MakeContentPath(m_levelChecked, Core::Factory::FileKind_Level);
+  BASE_LOG(Error, "The level \"%s\" did not load: %s brought no game space (see the lines above). The game ends.",
+           Audio::LogSafe(m_levelChecked).c_str(), Audio::LogSafe(path).c_str());
+  EndWithError();
+}
+
+void Program::EndWithError() {
+  m_exitCode = kBrokenContentExitCode;
+  GetEngine().Quit();
 }
 
 Program::Pass Program::RunPass() {
@@ -107,6 +152,7 @@ Program::Pass Program::RunPass() {
     m_frameRate.BeginFrame();
     const float dt = m_frameRate.GetFrameTime() / 1000000.0f;
     engine.FrameStep(dt);
+    CheckLevelLoaded();
     m_frameRate.EndFrame();
     m_input->GetKeyboard()->Update();
     m_input->GetMouse()->Update();
@@ -151,7 +197,9 @@ int Program::Run() {
     return kNoDisplayExitCode;
   }
   Loop();
-  return Shutdown();
+  const int exitCode = m_exitCode;
+  Shutdown();
+  return exitCode;
 }
 
 }  // namespace Vantor

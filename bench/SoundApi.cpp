@@ -118,5 +118,3 @@ void BM_BareFnv1(benchmark::State& state) {
 BENCHMARK(BM_BareFnv1);
 
 }  // namespace
-
-BENCHMARK_MAIN();

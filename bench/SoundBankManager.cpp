@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <mutex>
 #include <string>
@@ -89,7 +90,10 @@ struct Engine {
     uint32_t bankId = 0;
     if (g_pBankManager->LoadBankWait("Big.bnk", keptPool, &bankId) == SN_Success)
       g_pBankManager->UnloadBankWait(bankId, nullptr);
-    keptBuffer.assign(fileBytes, 0);
+    // Aligned to a page, as the mapping of the fresh side is: a vector's bytes start 16 off a cache line,
+    // which slows the copy into them by about a third.
+    keptBuffer = static_cast<uint8_t*>(std::aligned_alloc(4096, (fileBytes + 4095) / 4096 * 4096));
+    if (keptBuffer) std::memset(keptBuffer, 0, fileBytes);
 
     table.assign(kTableMedia * 16, 1);
     std::vector<SnMediaItem> items;
@@ -99,6 +103,7 @@ struct Engine {
   ~Engine() {
     SoundEngine::Term();
     MemoryMgr::DestroyPool(keptPool);
+    std::free(keptBuffer);
     LowerEngine::Install(nullptr);
     io.Term();
     ISnStreamMgr::m_pStreamMgr->Destroy();
@@ -111,7 +116,7 @@ struct Engine {
   size_t fileBytes = 0;
   std::vector<uint8_t> table;
   SnMemPoolId keptPool = kInvalidPoolId;
-  std::vector<uint8_t> keptBuffer;
+  uint8_t* keptBuffer = nullptr;
 };
 
 Engine& Setup() {
@@ -149,7 +154,7 @@ void BM_PreadFreshAndMapInserts(benchmark::State& state) {
 void BM_PreadKeptAndMapInserts(benchmark::State& state) {
   Engine& engine = Setup();
   for (auto _ : state)
-    if (!PreadAndIndex(engine, engine.keptBuffer.data())) state.SkipWithError("short read");
+    if (!engine.keptBuffer || !PreadAndIndex(engine, engine.keptBuffer)) state.SkipWithError("short read");
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(engine.fileBytes));
 }
 

@@ -85,4 +85,18 @@ struct Planes {
   }
 };
 
+// The plain interleave with a gain ramp: frame by frame with the channel count fixed at compile time,
+// so that each frame's samples are written side by side. Walking plane by plane with a run-time stride
+// would be a weaker loop than anyone would write.
+template <uint32_t kChannels>
+__attribute__((noipa)) void PlainInterleaveFrames(const float* const* planes, float* __restrict out, uint32_t frames,
+                                                  float previousGain, float step) {
+  const float* __restrict plane[kChannels];
+  for (uint32_t c = 0; c < kChannels; ++c) plane[c] = planes[c];
+  for (int32_t t = 0; t < int32_t(frames); ++t) {
+    const float gain = previousGain + float(t) * step;
+    for (uint32_t c = 0; c < kChannels; ++c) out[size_t(t) * kChannels + c] = plane[c][t] * gain;
+  }
+}
+
 }  // namespace SoundBench

@@ -27,12 +27,18 @@ struct Memory {
   float x1 = 0, x2 = 0, y1 = 0, y2 = 0;
 };
 
+// Coefficients and memories are locals: kept behind the references beside the sample pointer, each
+// sample would store and reload them, as the compiler cannot tell that the samples do not alias them.
 __attribute__((noipa)) void PlainRun(const Section& s, Memory& m, float* x, uint32_t count) {
+  const float b0 = s.b0, b1 = s.b1, b2 = s.b2, negA1 = s.negA1, negA2 = s.negA2;
+  float x1 = m.x1, x2 = m.x2, y1 = m.y1, y2 = m.y2;
   for (uint32_t t = 0; t < count; ++t) {
-    const float y = s.b0 * x[t] + s.b1 * m.x1 + s.b2 * m.x2 + s.negA1 * m.y1 + s.negA2 * m.y2;
-    m.x2 = m.x1, m.x1 = x[t], m.y2 = m.y1, m.y1 = y;
+    const float in = x[t];
+    const float y = b0 * in + b1 * x1 + b2 * x2 + negA1 * y1 + negA2 * y2;
+    x2 = x1, x1 = in, y2 = y1, y1 = y;
     x[t] = y;
   }
+  m.x1 = x1, m.x2 = x2, m.y1 = y1, m.y2 = y2;
 }
 
 // The plain filters: the same two stages, designing their sections with the same formulas.

@@ -231,5 +231,3 @@ void BM_BestMatchBaseline(benchmark::State& state) {
 BENCHMARK(BM_BestMatchBaseline);
 
 }  // namespace
-
-BENCHMARK_MAIN();

@@ -82,15 +82,21 @@ __attribute__((noipa)) void PlainCompute(PlainMeter& m, float gain, const SnMixB
   float sums[2] = {0.0f, 0.0f};
   for (uint32_t c = 0; c < front + surround; ++c) {
     const float* in = buffer.samples + size_t(c) * frames;
-    PlainMeter::Stage& a = m.a[c];
-    PlainMeter::Stage& b = m.b[c];
+    // The stages are copied to locals and back: behind the references their memories would be stored
+    // and reloaded at every sample.
+    PlainMeter::Stage a = m.a[c];
+    PlainMeter::Stage b = m.b[c];
+    float sum = 0.0f;
     for (uint32_t i = 0; i < frames; ++i) {
       const float ya = a.b0 * in[i] + a.b1 * a.x1 + a.b2 * a.x2 + a.negA1 * a.y1 + a.negA2 * a.y2;
       a.x2 = a.x1, a.x1 = in[i], a.y2 = a.y1, a.y1 = ya;
       const float yb = b.b0 * ya + b.b1 * b.x1 + b.b2 * b.x2 + b.negA1 * b.y1 + b.negA2 * b.y2;
       b.x2 = b.x1, b.x1 = ya, b.y2 = b.y1, b.y1 = yb;
-      sums[c < front ? 0 : 1] += yb * yb;
+      sum += yb * yb;
     }
+    m.a[c] = a;
+    m.b[c] = b;
+    sums[c < front ? 0 : 1] += sum;
   }
   m.kPower = scale * scale * (sums[0] + BusMeter::kSurroundWeight * sums[1]) / float(frames);
 }

@@ -52,30 +52,20 @@ __attribute__((noipa)) void PlainAddWithMatrix(SnMixBuffer& out, const SnMixBuff
     }
 }
 
-// Plain interleaving: a hand loop for stereo, a loop over the plane pointers for the rest.
-__attribute__((noipa)) void PlainInterleaveStereo(const float* __restrict left, const float* __restrict right,
-                                                  float* __restrict out, uint32_t frames, float previousGain,
-                                                  float step) {
-  for (int32_t t = 0; t < int32_t(frames); ++t) {
-    const float gain = previousGain + float(t) * step;
-    out[2 * t] = left[t] * gain;
-    out[2 * t + 1] = right[t] * gain;
-  }
-}
-
+// Plain interleaving: the planes in the kernel's channel order, frame by frame.
 __attribute__((noipa)) void PlainInterleave(const SnMixBuffer& in, float* __restrict out, uint32_t frames,
                                             float previousGain, float nextGain) {
   const uint32_t channels = ChannelCount(in.channelConfig);
   uint32_t offsets[8];
   MixKernels::ChannelPlaneOffsets(in.channelConfig, in.maxFrames, offsets);
+  const float* planes[8] = {};
+  for (uint32_t c = 0; c < channels && c < 8; ++c) planes[c] = in.samples + offsets[c];
   const float step = (nextGain - previousGain) / float(frames);
-  if (channels == 2) {
-    PlainInterleaveStereo(in.samples + offsets[0], in.samples + offsets[1], out, frames, previousGain, step);
-    return;
-  }
-  for (uint32_t c = 0; c < channels; ++c) {
-    const float* __restrict plane = in.samples + offsets[c];
-    for (int32_t t = 0; t < int32_t(frames); ++t) out[size_t(t) * channels + c] = plane[t] * (previousGain + float(t) * step);
+  switch (channels) {
+    case 2: SoundBench::PlainInterleaveFrames<2>(planes, out, frames, previousGain, step); break;
+    case 6: SoundBench::PlainInterleaveFrames<6>(planes, out, frames, previousGain, step); break;
+    case 8: SoundBench::PlainInterleaveFrames<8>(planes, out, frames, previousGain, step); break;
+    default: break;
   }
 }
 

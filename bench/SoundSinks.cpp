@@ -1,5 +1,6 @@
-// The float sinks writing one 5.1 frame of 1024 (SDL's dummy driver: null devices that take what
-// they are given) against a plain copy of the same bytes into a ring plus an atomic add, and the
+// The float sinks taking one planar 5.1 frame of 1024 and writing it interleaved, at unity gain and
+// ramping (SDL's dummy driver: null devices that take what they are given), against the plain loop
+// interleaving the same frame with its ramp into a ring slot plus an atomic add, and the
 // shared endpoint sink's resampling write to a 44100 Hz device against the sources' resampling
 // kernel called directly on the same planar frame. Read the pairs as subject / baseline.
 #include <benchmark/benchmark.h>
@@ -72,19 +73,24 @@ class SinkScope {
   bool m_ok = false;
 };
 
-void FloatRingWrite(benchmark::State& state) {
+// The frame handed over at unity gain or ramping up to it from `previousGain`, interleaved into the
+// sink's frame and written into its ring, as the device's end of frame does.
+void FloatRingWrite(benchmark::State& state, float previousGain) {
   SinkScope scope(SnSinkKind_Engine, 0);
   if (!scope.Ok()) {
     state.SkipWithError("no float ring sink");
     return;
   }
   SoundBench::Planes planes(StandardConfig(kMask51));
-  scope.PassFrame(planes);
   auto* ring = static_cast<CSnFloatRingSink*>(scope.Sink());
-  for (auto _ : state) ring->WriteFrame();
+  for (auto _ : state) {
+    scope.PassFrame(planes, previousGain);
+    ring->WriteFrame();
+  }
   benchmark::DoNotOptimize(ring->FilledSlots());
 }
-BENCHMARK(FloatRingWrite);
+BENCHMARK_CAPTURE(FloatRingWrite, Unity, 1.0f);
+BENCHMARK_CAPTURE(FloatRingWrite, Ramp, 0.5f);
 
 // A device at the engine's rate (0) or at another one, which the sink resamples to; the frame handed
 // over at unity gain or ramping up to it from `previousGain`.
@@ -115,22 +121,27 @@ void SharedEndpointWrite(benchmark::State& state, uint32_t deviceRate, float pre
 BENCHMARK_CAPTURE(SharedEndpointWrite, SameRate, 0u, 1.0f);
 BENCHMARK_CAPTURE(SharedEndpointWrite, SameRateRamp, 0u, 0.5f);
 
-// The baseline of both: the interleaved frame's bytes copied into a ring slot and counted.
-void PlainRingCopy(benchmark::State& state) {
-  std::vector<float> frame(size_t(kFrame) * kChannels);
-  for (size_t i = 0; i < frame.size(); ++i) frame[i] = float(i % 97) * 0.01f;
+// The baseline of both: the planar frame interleaved with its ramp straight into a ring slot by the
+// plain loop, and the slot counted.
+void PlainRingWrite(benchmark::State& state, float previousGain) {
+  SoundBench::Planes planes(StandardConfig(kMask51));
+  const float* sources[kChannels];
+  for (uint32_t c = 0; c < kChannels; ++c) sources[c] = planes.samples.data() + size_t(c) * kFrame;
   std::vector<float> ring(size_t(kSlots) * kFrame * kChannels);
   std::atomic<int32_t> filled{0};
   uint32_t slot = 0;
+  const float step = (1.0f - previousGain) / float(kFrame);
   for (auto _ : state) {
-    std::memcpy(ring.data() + size_t(slot) * kFrame * kChannels, frame.data(), frame.size() * sizeof(float));
+    SoundBench::PlainInterleaveFrames<kChannels>(sources, ring.data() + size_t(slot) * kFrame * kChannels, kFrame,
+                                                 previousGain, step);
     slot = (slot + 1) % kSlots;
     filled.fetch_add(1, std::memory_order_acq_rel);
     benchmark::ClobberMemory();
   }
   benchmark::DoNotOptimize(filled.load());
 }
-BENCHMARK(PlainRingCopy);
+BENCHMARK_CAPTURE(PlainRingWrite, Unity, 1.0f);
+BENCHMARK_CAPTURE(PlainRingWrite, Ramp, 0.5f);
 
 BENCHMARK_CAPTURE(SharedEndpointWrite, At44100, 44100u, 1.0f);
 

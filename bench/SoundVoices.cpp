@@ -4,7 +4,8 @@
 //   as voices / plain; aim at most 1x; the counter is voices per second, / 1000 for per millisecond);
 // - the same 64 voices placed in 3D on game objects heard by 2 listeners (rays, ray volumes, filter
 //   values from a low-pass curve and the filtering itself, spread 30 and focus 50 matrices), against
-//   the 2D frame above as the peer with 3D off (read 3D / 2D; aim at most 2x);
+//   the 2D frame above as the peer with 3D off, each of its voices low-passed as its 3D twin is (read
+//   3D / 2D; aim at most 2x);
 // - 256 voices made virtual (inaudible, behaviour "become virtual"): the frame's limiter pass, gain
 //   passes and skipping, against the same voices audible (aim at most 0.1x).
 // Sources are bench-side, in memory, handing out their own samples without a copy.
@@ -135,6 +136,12 @@ class VoiceScope {
       instance->ComputeParameters();
       instance->ParamChanged(0, volumeDb, volumeDb);
       instance->ParamChanged(64, 1.0f, 1.0f);
+      if (!threeD) {
+        // The 2D peer filters as its 3D twin does: the low-pass the attenuation's curve gives the twin's
+        // distance, so that the pair differs by the 3D work alone.
+        const float lowPass = 0.6f * (2.0f + float(i % 16) * 5.0f);
+        instance->ParamChanged(3, lowPass, lowPass);
+      }
       const float pan = -100.0f + 200.0f * float(i) / float(voices);
       instance->ParamChanged(20, pan, pan);
       instance->ParamChanged(21, 100.0f, 100.0f);

@@ -38,8 +38,8 @@ void UseOffscreenWithoutDisplay() {
 
 // The content tree with one script more, which writes "splash-presented" and quits on the first frame
 // step that ends with "Splash" shown. Levels and scripts are copied (the script joins the game's);
-// everything else the game loads (shaders, meshes, animations, materials, textures, fonts) is the
-// repository's own, linked.
+// everything else the game loads (shaders, meshes, animations, materials, textures, fonts, and the sound
+// banks under Sound/Banks) is the repository's own, linked.
 fs::path MakeTree() {
   const fs::path dir = fs::temp_directory_path() / ("orv_startup_" + std::to_string(getpid()));
   fs::remove_all(dir);
@@ -51,6 +51,9 @@ fs::path MakeTree() {
     else
       fs::create_directory_symlink(fs::absolute(entry.path()), dir / "content" / name);
   }
+  // The game's banks lie beside content/, as the build writes them.
+  fs::create_directories(dir / "Sound");
+  fs::create_directory_symlink(fs::absolute("Sound/Banks"), dir / "Sound/Banks");
   std::ofstream(dir / "content/lua/game/zz_startup.lua") << R"(
 Hook:Add("PostFrameStep", "startup", function()
   if game.spaces.SplashScreen then

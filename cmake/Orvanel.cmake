@@ -74,7 +74,13 @@ endfunction()
 # orv_bench(Name SOURCES ... LINK EngineLib ...): a Google Benchmark binary named bench_<Name>.
 function(orv_bench name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LINK;LIBS" ${ARGN})
+  # Every benchmark binary has the one main of bench/BenchMain.cpp: a failed benchmark or an engine error
+  # line fails the binary.
+  if(NOT TARGET OrvBenchMain)
+    add_library(OrvBenchMain OBJECT ${CMAKE_SOURCE_DIR}/bench/BenchMain.cpp)
+    target_link_libraries(OrvBenchMain PUBLIC benchmark::benchmark Base)
+  endif()
   add_executable(bench_${name} ${ARG_SOURCES})
-  orv_link(bench_${name} ${ARG_LINK})
-  target_link_libraries(bench_${name} PRIVATE benchmark::benchmark benchmark::benchmark_main ${ARG_LIBS})
+  orv_link(bench_${name} Base ${ARG_LINK})
+  target_link_libraries(bench_${name} PRIVATE OrvBenchMain benchmark::benchmark ${ARG_LIBS})
 endfunction()

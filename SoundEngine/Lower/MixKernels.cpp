@@ -30,10 +30,12 @@ inline __m128 RampGains(float previousGain, float step, uint32_t t) {
   return _mm_add_ps(_mm_set1_ps(previousGain), _mm_mul_ps(index, _mm_set1_ps(step)));
 }
 
-// A plain loop: the compiler's vectorising of it beats hand-written unpacking for two channels.
+// A plain loop: the compiler's vectorising of it beats hand-written unpacking for two channels. The
+// frame index is signed: an unsigned one could wrap at 2 x t and takes a two-step conversion to float,
+// both of which keep the vectoriser away.
 void InterleaveStereo(const float* __restrict left, const float* __restrict right, float* __restrict out,
                       uint32_t frames, float previousGain, float step) {
-  for (uint32_t t = 0; t < frames; ++t) {
+  for (int32_t t = 0; t < int32_t(frames); ++t) {
     const float gain = previousGain + float(t) * step;
     out[2 * t] = left[t] * gain;
     out[2 * t + 1] = right[t] * gain;
@@ -101,9 +103,22 @@ __attribute__((target("avx"))) inline __m256 ScaledEight(const float* samples, _
   return Unity ? _mm256_loadu_ps(samples) : _mm256_mul_ps(_mm256_loadu_ps(samples), gains);
 }
 
-template <bool Unity>
-__attribute__((target("avx"))) uint32_t InterleaveSixEights(const float* const* planes, float* out, uint32_t frames,
-                                                           float previousGain, float step) {
+// Per lane, the four-by-four transpose of four planes' samples: f[i] holds frame i's four channels
+// (frames 0-3 in the low lane, 4-7 in the high).
+__attribute__((target("avx"))) inline void TransposeFours(const __m256* q, __m256* f) {
+  const __m256 low01 = _mm256_unpacklo_ps(q[0], q[1]), low23 = _mm256_unpacklo_ps(q[2], q[3]);
+  const __m256 high01 = _mm256_unpackhi_ps(q[0], q[1]), high23 = _mm256_unpackhi_ps(q[2], q[3]);
+  f[0] = _mm256_shuffle_ps(low01, low23, _MM_SHUFFLE(1, 0, 1, 0));
+  f[1] = _mm256_shuffle_ps(low01, low23, _MM_SHUFFLE(3, 2, 3, 2));
+  f[2] = _mm256_shuffle_ps(high01, high23, _MM_SHUFFLE(1, 0, 1, 0));
+  f[3] = _mm256_shuffle_ps(high01, high23, _MM_SHUFFLE(3, 2, 3, 2));
+}
+
+// Six or eight channels. With eight, the last four planes are transposed as the first four, and each
+// frame's two halves joined across the lanes: whole frames of the wide registers are stored.
+template <uint32_t Channels, bool Unity>
+__attribute__((target("avx"))) uint32_t InterleaveEights(const float* const* planes, float* out, uint32_t frames,
+                                                        float previousGain, float step) {
   const __m256 previous = _mm256_set1_ps(previousGain);
   const __m256 steps = _mm256_set1_ps(step);
   const __m256 eight = _mm256_set1_ps(8.0f);
@@ -113,30 +128,32 @@ __attribute__((target("avx"))) uint32_t InterleaveSixEights(const float* const* 
   for (; t + 8 <= frames; t += 8, index = _mm256_add_ps(index, eight)) {
     // previous + (t + i) x step, as RampGains forms it.
     const __m256 gains = Unity ? _mm256_set1_ps(1.0f) : _mm256_add_ps(previous, _mm256_mul_ps(index, steps));
-    const __m256 a0 = ScaledEight<Unity>(planes[0] + t, gains), a1 = ScaledEight<Unity>(planes[1] + t, gains);
-    const __m256 a2 = ScaledEight<Unity>(planes[2] + t, gains), a3 = ScaledEight<Unity>(planes[3] + t, gains);
-    const __m256 c4 = ScaledEight<Unity>(planes[4] + t, gains), c5 = ScaledEight<Unity>(planes[5] + t, gains);
-    // The four-by-four transpose of each half.
-    const __m256 low01 = _mm256_unpacklo_ps(a0, a1), low23 = _mm256_unpacklo_ps(a2, a3);
-    const __m256 high01 = _mm256_unpackhi_ps(a0, a1), high23 = _mm256_unpackhi_ps(a2, a3);
-    const __m256 f0 = _mm256_shuffle_ps(low01, low23, _MM_SHUFFLE(1, 0, 1, 0));
-    const __m256 f1 = _mm256_shuffle_ps(low01, low23, _MM_SHUFFLE(3, 2, 3, 2));
-    const __m256 f2 = _mm256_shuffle_ps(high01, high23, _MM_SHUFFLE(1, 0, 1, 0));
-    const __m256 f3 = _mm256_shuffle_ps(high01, high23, _MM_SHUFFLE(3, 2, 3, 2));
-    const __m256 early = _mm256_unpacklo_ps(c4, c5);
-    const __m256 late = _mm256_unpackhi_ps(c4, c5);
-    // Each holds four samples of the first four frames' 24 (low half) and of the last four's (high).
-    const __m256 v1 = _mm256_shuffle_ps(early, f1, _MM_SHUFFLE(1, 0, 1, 0));
-    const __m256 v2 = _mm256_shuffle_ps(f1, early, _MM_SHUFFLE(3, 2, 3, 2));
-    const __m256 v4 = _mm256_shuffle_ps(late, f3, _MM_SHUFFLE(1, 0, 1, 0));
-    const __m256 v5 = _mm256_shuffle_ps(f3, late, _MM_SHUFFLE(3, 2, 3, 2));
-    float* frame = out + size_t(t) * 6;
-    _mm256_storeu_ps(frame, _mm256_permute2f128_ps(f0, v1, 0x20));
-    _mm256_storeu_ps(frame + 8, _mm256_permute2f128_ps(v2, f2, 0x20));
-    _mm256_storeu_ps(frame + 16, _mm256_permute2f128_ps(v4, v5, 0x20));
-    _mm256_storeu_ps(frame + 24, _mm256_permute2f128_ps(f0, v1, 0x31));
-    _mm256_storeu_ps(frame + 32, _mm256_permute2f128_ps(v2, f2, 0x31));
-    _mm256_storeu_ps(frame + 40, _mm256_permute2f128_ps(v4, v5, 0x31));
+    __m256 a[Channels];
+    for (uint32_t c = 0; c < Channels; ++c) a[c] = ScaledEight<Unity>(planes[c] + t, gains);
+    __m256 f[8];
+    TransposeFours(a, f);
+    float* frame = out + size_t(t) * Channels;
+    if constexpr (Channels == 8) {
+      TransposeFours(a + 4, f + 4);
+      for (uint32_t i = 0; i < 4; ++i) {
+        _mm256_storeu_ps(frame + 8 * i, _mm256_permute2f128_ps(f[i], f[4 + i], 0x20));
+        _mm256_storeu_ps(frame + 8 * (4 + i), _mm256_permute2f128_ps(f[i], f[4 + i], 0x31));
+      }
+    } else {
+      const __m256 early = _mm256_unpacklo_ps(a[4], a[5]);
+      const __m256 late = _mm256_unpackhi_ps(a[4], a[5]);
+      // Each holds four samples of the first four frames' 24 (low half) and of the last four's (high).
+      const __m256 v1 = _mm256_shuffle_ps(early, f[1], _MM_SHUFFLE(1, 0, 1, 0));
+      const __m256 v2 = _mm256_shuffle_ps(f[1], early, _MM_SHUFFLE(3, 2, 3, 2));
+      const __m256 v4 = _mm256_shuffle_ps(late, f[3], _MM_SHUFFLE(1, 0, 1, 0));
+      const __m256 v5 = _mm256_shuffle_ps(f[3], late, _MM_SHUFFLE(3, 2, 3, 2));
+      _mm256_storeu_ps(frame, _mm256_permute2f128_ps(f[0], v1, 0x20));
+      _mm256_storeu_ps(frame + 8, _mm256_permute2f128_ps(v2, f[2], 0x20));
+      _mm256_storeu_ps(frame + 16, _mm256_permute2f128_ps(v4, v5, 0x20));
+      _mm256_storeu_ps(frame + 24, _mm256_permute2f128_ps(f[0], v1, 0x31));
+      _mm256_storeu_ps(frame + 32, _mm256_permute2f128_ps(v2, f[2], 0x31));
+      _mm256_storeu_ps(frame + 40, _mm256_permute2f128_ps(v4, v5, 0x31));
+    }
   }
   return t;
 }
@@ -145,7 +162,7 @@ template <bool Unity>
 uint32_t InterleaveSix(const float* const* planes, float* out, uint32_t frames, float previousGain, float step) {
   // Chosen once: the processor does not change under a running engine.
   static const bool wide = CSnCpuInfo::GetInstance().HasFeature(CSnCpuInfo::Feature_AVX);
-  const uint32_t t = wide ? InterleaveSixEights<Unity>(planes, out, frames, previousGain, step) : 0;
+  const uint32_t t = wide ? InterleaveEights<6, Unity>(planes, out, frames, previousGain, step) : 0;
   return InterleaveSixFours<Unity>(planes, out, t, frames, previousGain, step);
 }
 
@@ -153,9 +170,17 @@ uint32_t InterleaveSix(const float* const* planes, float* out, uint32_t frames, 
 void InterleaveWide(const float* const* planes, uint32_t channels, float* out, uint32_t frames, float previousGain,
                     float step) {
   uint32_t t = 0;
-  if (channels == 6)
-    t = previousGain == 1.0f && step == 0.0f ? InterleaveSix<true>(planes, out, frames, previousGain, step)
-                                             : InterleaveSix<false>(planes, out, frames, previousGain, step);
+  const bool unity = previousGain == 1.0f && step == 0.0f;
+  if (channels == 6) {
+    t = unity ? InterleaveSix<true>(planes, out, frames, previousGain, step)
+              : InterleaveSix<false>(planes, out, frames, previousGain, step);
+  } else {
+    // Chosen once: the processor does not change under a running engine.
+    static const bool wide = CSnCpuInfo::GetInstance().HasFeature(CSnCpuInfo::Feature_AVX);
+    if (wide)
+      t = unity ? InterleaveEights<8, true>(planes, out, frames, previousGain, step)
+                : InterleaveEights<8, false>(planes, out, frames, previousGain, step);
+  }
   for (; t + 4 <= frames; t += 4) {
     __m128 lows[4], highs[4];
     RampedFramesOfFour(planes, channels, t, previousGain, step, lows, highs);

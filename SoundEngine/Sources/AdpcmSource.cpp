@@ -17,9 +17,12 @@ uint32_t AdpcmDecodeFrames(bool motion) {
 
 void DecodeAdpcmGroups(const uint8_t* groups, uint32_t blocks, uint32_t channels, int16_t* out, bool& logged) {
   bool clamped = false;
-  for (uint32_t c = 0; c < channels; ++c)
-    clamped |= DecodeImaAdpcmBlocks(groups + kAdpcmBlockBytes * c, out + c, blocks, kAdpcmBlockBytes * channels,
-                                    channels);
+  if (channels == 2)
+    clamped = DecodeImaAdpcmStereoGroups(groups, out, blocks);
+  else
+    for (uint32_t c = 0; c < channels; ++c)
+      clamped |= DecodeImaAdpcmBlocks(groups + kAdpcmBlockBytes * c, out + c, blocks, kAdpcmBlockBytes * channels,
+                                      channels);
   if (clamped && !logged) {
     SOUND_LOG(Warning, "ADPCM media: a block's step index lies past 88; taken as 88");
     logged = true;

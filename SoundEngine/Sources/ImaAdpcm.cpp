@@ -61,26 +61,60 @@ inline int Step(int& predictor, uint32_t& index, uint32_t nibble) {
 
 }  // namespace
 
-bool DecodeImaAdpcmBlocks(const uint8_t* in, int16_t* out, uint32_t blocks, uint32_t inStride, uint32_t outStride) {
-  bool clamped = false;
-  for (uint32_t b = 0; b < blocks; ++b, in += inStride) {
+namespace {
+
+// A block's decoder state from its header: the first sample and the step index (clamped, noted).
+struct BlockState {
+  int predictor;
+  uint32_t index;
+  BlockState(const uint8_t* block, bool& clamped) {
     int16_t first;
-    memcpy(&first, in, sizeof first);
-    int predictor = first;
-    uint32_t index = in[2];
+    memcpy(&first, block, sizeof first);
+    predictor = first;
+    index = block[2];
     if (index > kImaMaxStepIndex) {
       index = kImaMaxStepIndex;
       clamped = true;
     }
+  }
+  int16_t Next(uint32_t nibble) { return int16_t(Step(predictor, index, nibble)); }
+};
+
+}  // namespace
+
+bool DecodeImaAdpcmBlocks(const uint8_t* in, int16_t* out, uint32_t blocks, uint32_t inStride, uint32_t outStride) {
+  bool clamped = false;
+  for (uint32_t b = 0; b < blocks; ++b, in += inStride) {
+    BlockState state(in, clamped);
     int16_t* o = out;
-    o[0] = first;
+    o[0] = int16_t(state.predictor);
     const uint8_t* nibbles = in + 4;
     for (uint32_t i = 0; i < 31; ++i) {
-      o[(2 * i + 1) * outStride] = int16_t(Step(predictor, index, nibbles[i] & 15));
-      o[(2 * i + 2) * outStride] = int16_t(Step(predictor, index, nibbles[i] >> 4));
+      o[(2 * i + 1) * outStride] = state.Next(nibbles[i] & 15);
+      o[(2 * i + 2) * outStride] = state.Next(nibbles[i] >> 4);
     }
-    o[63 * outStride] = int16_t(Step(predictor, index, nibbles[31] & 15));
+    o[63 * outStride] = state.Next(nibbles[31] & 15);
     out += 64 * size_t(outStride);
+  }
+  return clamped;
+}
+
+bool DecodeImaAdpcmStereoGroups(const uint8_t* in, int16_t* out, uint32_t groups) {
+  bool clamped = false;
+  for (uint32_t g = 0; g < groups; ++g, in += 72, out += 128) {
+    const uint8_t* left = in + 4;
+    const uint8_t* right = in + 36 + 4;
+    BlockState l(in, clamped), r(in + 36, clamped);
+    out[0] = int16_t(l.predictor);
+    out[1] = int16_t(r.predictor);
+    for (uint32_t i = 0; i < 31; ++i) {
+      out[4 * i + 2] = l.Next(left[i] & 15);
+      out[4 * i + 3] = r.Next(right[i] & 15);
+      out[4 * i + 4] = l.Next(left[i] >> 4);
+      out[4 * i + 5] = r.Next(right[i] >> 4);
+    }
+    out[126] = l.Next(left[31] & 15);
+    out[127] = r.Next(right[31] & 15);
   }
   return clamped;
 }

@@ -15,6 +15,9 @@ int ImaAdpcmNext(int& predictor, int& index, uint32_t nibble);
 // Decodes `blocks` blocks of one channel: block b at in + b x inStride bytes, sample s of the run to
 // out[s x outStride]. A step index above 88 is clamped; the return is true when one was.
 bool DecodeImaAdpcmBlocks(const uint8_t* in, int16_t* out, uint32_t blocks, uint32_t inStride, uint32_t outStride);
+// The same for `groups` stereo block groups (72 bytes each) into interleaved pairs: both channels'
+// steps are taken side by side, two chains the processor runs at once instead of one after the other.
+bool DecodeImaAdpcmStereoGroups(const uint8_t* in, int16_t* out, uint32_t groups);
 
 namespace ImaAdpcm {
 extern const int16_t kStepTable[kImaMaxStepIndex + 1];

@@ -18,9 +18,15 @@ Base::Resources<Audio::Bank>& Banks() { return Base::Resources<Audio::Bank>::Ins
 
 // The music engine comes up with the sound engine; without it, it says so.
 constexpr const char* kMusicLine = "[ Error ][Audio] Could not create Sound Music Engine.\n";
-constexpr const char* kBankLines =
-    "[ Error ][Audio] Could not load bank \"GeneralBank.bnk\" from sound project.\n"
-    "[Warning][Base] Invalid file \"GeneralBank.bnk\" loaded.\n";
+// The lines of a bank that did not load, saying why: by default the bank folder is missing, and the
+// line names the folder it was looked for in.
+std::string BankLines(std::string reason = {}) {
+  if (reason.empty())
+    reason = "the folder " + (std::filesystem::current_path() / "Sound/Banks/").string() + " does not exist";
+  return "[ Error ][Audio] Could not load bank \"GeneralBank.bnk\" from sound project: " + reason +
+         ".\n"
+         "[Warning][Base] Invalid file \"GeneralBank.bnk\" loaded.\n";
+}
 
 void CallWindowHook(Core::Engine& engine, const char* hook) { engine.GetHooks().Call(hook); }
 
@@ -75,7 +81,7 @@ TEST_F(SoundSystemFixture, EachFailedPartLogsItsLineAndTheRestStillRuns) {
                                      "[ Error ][Audio] Could not create Sound Streaming Manager.\n"
                                      "[ Error ][Audio] Could not create Sound Low Level I/O system.\n"
                                      "[ Error ][Audio] Could not create Sound Sound Engine.\n") +
-                             kMusicLine + kBankLines);
+                             kMusicLine + BankLines("the sound engine is not running"));
   // Frames and the window's hooks run on a sound engine that is not there.
   std::vector<Core::GameSpace*> spaces;
   engine_.GetHooks().Call("FrameStep", 0.016f, &spaces);
@@ -90,7 +96,7 @@ TEST_F(SoundSystemFixture, EachFailedPartLogsItsLineAndTheRestStillRuns) {
 TEST_F(SoundSystemFixture, WithoutTheBankFolderEveryPartComesUpAndALaterRequestLoadsTheBank) {
   ScratchTree tree(false);
   Start();
-  EXPECT_EQ(TakeLines(), kBankLines);
+  EXPECT_EQ(TakeLines(), BankLines());
   EXPECT_TRUE(SN::SoundEngine::IsInitialized());
   EXPECT_NE(Audio::LowLevelIO().DeviceId(), SN::kInvalidDeviceId);
   EXPECT_EQ(Banks().GetResourceID("GeneralBank.bnk"), -1) << "a bank that did not load is dropped";

@@ -43,6 +43,7 @@ class ScratchTree {
     std::filesystem::remove_all(root_);
   }
   void AddBanks() { AddBanks(init_, general_); }
+  std::string GeneralBankBytes() const { return std::string(general_.begin(), general_.end()); }
 
  private:
   static void AddBanks(const std::vector<uint8_t>& init, const std::vector<uint8_t>& general) {

@@ -23,10 +23,15 @@ std::vector<int> g_steps;
 void Keep(bool isError, const char* text) { g_messages.push_back(std::string(isError ? "error: " : "") + text); }
 
 TEST(PlatformShutdown, RunsItsStepsLatestFirstThenClosesTheWindowsThatKeepTheDriverLoaded) {
-  // Steps stay registered for the rest of the run: these only note that they ran.
-  AddShutdownStep([] { g_steps.push_back(1); });
-  AddShutdownStep([] { g_steps.push_back(2); });
-  AddShutdownStep(nullptr);  // ignored
+  // Steps stay registered for the rest of the run: these only note that they ran, and are registered
+  // once however often the test runs.
+  static const bool added = [] {
+    AddShutdownStep([] { g_steps.push_back(1); });
+    AddShutdownStep([] { g_steps.push_back(2); });
+    AddShutdownStep(nullptr);  // ignored
+    return true;
+  }();
+  ASSERT_TRUE(added);
   const std::vector<std::string> before = OrvTest::OtherLiveThreads();
   std::unique_ptr<Window> window(Window::Create("kept open", 8, 8, Window::Hidden, nullptr));
   ASSERT_NE(window, nullptr);

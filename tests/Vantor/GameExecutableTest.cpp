@@ -115,11 +115,29 @@ class GameExecutableTest : public ::testing::Test {
     return status;
   }
   std::string Output() { return ReadText(dir_ / "out.txt"); }
+  // One script more in the tree: the game quits at the end of its third frame.
+  void QuitOnThirdFrame() {
+    WriteText(dir_ / "content/lua/game/zz_quit.lua", R"(
+local frames = 0
+Hook:Add("PostFrameStep", "quit", function()
+  frames = frames + 1
+  if frames == 3 then core:Quit() end
+end)
+)");
+  }
   // Runs the game to its end and hands back its output; a run that does not exit with code 0 fails.
   std::string RunToCleanExit(const std::vector<std::pair<std::string, std::string>>& environment = {}) {
     const int status = Wait(Start(environment));
     const std::string output = Output();
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << "\n" << output;
+    return output;
+  }
+
+  // Runs the game to its end, which must come with exit code 1 for content that did not load.
+  std::string RunToBrokenContentExit() {
+    const int status = Wait(Start({}), 120);
+    const std::string output = Output();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status << "\n" << output;
     return output;
   }
 
@@ -490,6 +508,45 @@ end)
   EXPECT_EQ(output.find("[Warning]"), std::string::npos) << output;
 }
 
+// At the default level a start shows no Debug line. An SDL audio driver that does not exist is said in
+// one warning with SDL's reason, and the game plays on, silent.
+TEST_F(GameExecutableTest, AnUnknownAudioDriverIsOneWarningAndTheDefaultLevelShowsNoDebugLines) {
+  QuitOnThirdFrame();
+  const std::string output = RunToCleanExit({{"SDL_AUDIODRIVER", "no-such-driver"}, {"ORV_LOG_LEVEL", ""}});
+  EXPECT_EQ(output.find("[ Debug ]"), std::string::npos) << output.substr(0, 2000);
+  const size_t warning = Find(output, "[Warning][Audio] SDL's audio did not start (");
+  ASSERT_NE(warning, std::string::npos) << output;
+  const std::string line = output.substr(warning, output.find('\n', warning) - warning);
+  EXPECT_NE(line.find("no-such-driver"), std::string::npos) << line;
+  EXPECT_NE(line.find("): the game plays on without sound."), std::string::npos) << line;
+  EXPECT_EQ(output.find("[Warning]", warning + 1), std::string::npos) << output;
+  EXPECT_EQ(ErrorsBut(output, {}), "") << output;
+}
+
+// A level script cut short leaves no key to move between the levels or to quit: the game says so in an
+// error line and ends with exit code 1 instead of playing on where nothing can leave it.
+TEST_F(GameExecutableTest, ALevelScriptCutShortEndsTheGameWithAClearError) {
+  const fs::path script = dir_ / "content/lua/game/Levels.lua";
+  const std::string whole = ReadText(script);
+  // Cut inside the hook that quits: the script does not parse, and none of it runs.
+  WriteText(script, whole.substr(0, whole.find("  local level = current()")));
+  const std::string output = RunToBrokenContentExit();
+  Find(output, "[ Error ][Base] The level script (content/lua/game/Levels.lua) did not load, see the script error "
+               "above: without it no key moves between the levels or quits. The game ends.\n");
+}
+
+// A first level that loads nothing would leave a black screen: the game names the level's file and ends
+// with exit code 1.
+TEST_F(GameExecutableTest, AFirstLevelThatLoadsNothingEndsTheGameWithAClearError) {
+  WriteText(dir_ / "content/data/levels/Splash.level", "\x89PNG\r\n\x1a\n\xff\xfe garbage \x01\x02");
+  const std::string output = RunToBrokenContentExit();
+  const std::string line =
+      "[ Error ][Base] The level \"Splash\" did not load: content/data/levels/Splash.level brought no game space "
+      "(see the lines above). The game ends.\n";
+  Find(output, line);
+  EXPECT_EQ(ErrorsBut(output, {line}), "") << output;
+}
+
 // With no display SDL would fall back to drawing offscreen, and the game would play unseen with nothing
 // able to end it. It says so in one error line, naming both ways to run without a display, and ends
 // with exit code 1 before any system starts.
@@ -555,13 +612,7 @@ end)
 
 // Naming SDL's offscreen driver is running without a display on purpose: the game plays.
 TEST_F(GameExecutableTest, TheOffscreenDriverAskedForByNameIsNoMissingDisplay) {
-  WriteText(dir_ / "content/lua/game/zz_quit.lua", R"(
-local frames = 0
-Hook:Add("PostFrameStep", "quit", function()
-  frames = frames + 1
-  if frames == 3 then core:Quit() end
-end)
-)");
+  QuitOnThirdFrame();
   const int status = Wait(Start({{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"SDL_VIDEODRIVER", "offscreen"}}));
   const std::string output = Output();
   ASSERT_TRUE(WIFEXITED(status)) << status << "\n" << output;

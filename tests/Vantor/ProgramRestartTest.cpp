@@ -1,5 +1,6 @@
 // The whole program started again in the same process, as the start-up benchmarks and these tests do:
-// the second program draws "Splash" as cleanly as the first, with shaders and meshes of its own device.
+// the second program draws "Splash" as cleanly as the first, with shaders and meshes of its own device;
+// and what a start logs at the game's default level and when Debug lines are asked for.
 #include "Vantor/Program.h"
 
 #include <gtest/gtest.h>
@@ -32,6 +33,29 @@ TEST(ProgramRestart, ASecondProgramDrawsWithTheAssetsOfItsOwnDevice) {
   const std::string second = (RunOnce());
   EXPECT_EQ(second.find("do not link"), std::string::npos) << second;
   EXPECT_EQ(second.find("[ Error ]"), std::string::npos) << second;
+}
+
+// The lines of a program's Init and Shutdown at the log level `level`.
+std::string StartAndStopAt(Base::TraceLevel level) {
+  OrvTest::LogCapture log;
+  Base::TraceLog::GetInstance().SetLevel(level);
+  {
+    Vantor::Program program;
+    program.Init();
+    program.Shutdown();
+  }
+  return log.Take();
+}
+
+TEST(ProgramStart, APacingLineShowsOnlyWhereDebugLinesAreAskedFor) {
+  const std::string pacing = "[ Debug ][Core] Set Target Framerate to 60\n[ Debug ][Core] Set dt sway amount to 0\n";
+  const std::string info = StartAndStopAt(Base::TraceLevel_Info);
+  EXPECT_EQ(info.find("[ Debug ]"), std::string::npos) << info;
+  EXPECT_NE(info.find("[ Info  ]"), std::string::npos) << info;
+  for (Base::TraceLevel asked : {Base::TraceLevel_Debug, Base::TraceLevel_Verbose}) {
+    const std::string shown = StartAndStopAt(asked);
+    EXPECT_NE(shown.find(pacing), std::string::npos) << shown;
+  }
 }
 
 }  // namespace
