@@ -84,7 +84,8 @@ SNRESULT CSnLayerContainer::PlayNode(CSnPlayParams& params) {
   for (uint32_t i = 0; i < m_children.Count(); ++i) {
     CSnHierarchyNode* child = m_children[i];
     child->AddRef();
-    result = PlayChild(params, key, [child](CSnPlayParams& copy) { return static_cast<CSnPropertyNode*>(child)->Play(copy); });
+    auto* node = static_cast<CSnPropertyNode*>(child);
+    result = PlayChild(params, key, [node](CSnPlayParams& copy) { return node->Play(copy); });
     if (result == SN_Success) {
       ++played;
       ApplyCrossfade(child, params.gameObject);

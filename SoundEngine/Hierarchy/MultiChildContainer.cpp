@@ -115,8 +115,7 @@ SNRESULT CSnMultiChildContainer::AppendToContinuousPlaylist(SnContinuousParams& 
 bool CSnMultiChildContainer::BeginBranch(const CSnPlayParams& params, uint32_t key, SnContinuousParams& branch) {
   branch = CarriedParams(params);
   branch.container = this;
-  branch.playlist = CSnContinuousPlaylist::Create();
-  if (!branch.playlist) SOUND_LOG(Error, "Container %u: no memory for the continuous play of a child", ID());
+  branch.playlist = CSnContinuousPlaylist::Create();  // without one the append says so
   return AppendToContinuousPlaylist(branch, params, key) == SN_Success;
 }
 
