@@ -6,6 +6,7 @@
 #include "Base/Assert.h"
 #include "MemoryMgr/MemoryMgr.h"
 #include "SoundEngine/Hierarchy/HierarchyNode.h"
+#include "SoundEngine/Lower/ContinuousPlayback.h"
 #include "SoundEngine/PoolObject.h"
 #include "SoundEngine/SoundEngine.h"
 
@@ -22,7 +23,12 @@ void CSnContinuousPlaylistItem::Init() {
 
 void CSnContinuousPlaylistItem::Term() {
   if (state) state->Destroy();
-  if (owningContainer) owningContainer->Release();
+  if (owningContainer) {
+    // A nested level let go before its branch played out still holds a use of its owner's.
+    auto* owner = useKey ? dynamic_cast<ISnPlaylistUseOwner*>(owningContainer) : nullptr;
+    if (owner) owner->GiveBackPlaylistUse(useKey);
+    owningContainer->Release();
+  }
   if (node) node->Release();
   Init();
 }

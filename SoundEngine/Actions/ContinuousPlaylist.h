@@ -29,7 +29,7 @@ struct CSnContinuousPlaylistItem {
   uint32_t useKey;
 
   void Init();
-  // Gives back the node, the state and the owning container.
+  // Gives back the node, the state and the owning container (with the use it holds, when any).
   void Term();
   // Becomes a copy of `other`: references taken, the state cloned for the node. SN_InsufficientMemory
   // when the state cannot be cloned (the item is then empty).

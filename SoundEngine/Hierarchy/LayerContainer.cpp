@@ -77,25 +77,22 @@ void CSnLayerContainer::RemoveChild(CSnHierarchyNode* child) {
 
 SNRESULT CSnLayerContainer::PlayNode(CSnPlayParams& params) {
   CSnContinuousPlaylist* playlist = AddPlaylistUse(params);
+  const uint32_t key = UseKeyOf(playlist);
   // An empty container has nothing to fail: SN_Success.
   SNRESULT result = SN_Success;
   uint32_t played = 0;
   for (uint32_t i = 0; i < m_children.Count(); ++i) {
     CSnHierarchyNode* child = m_children[i];
     child->AddRef();
-    CSnPlayParams copy = params;
-    result = static_cast<CSnPropertyNode*>(child)->Play(copy);
+    auto* node = static_cast<CSnPropertyNode*>(child);
+    result = PlayChild(params, key, [node](CSnPlayParams& copy) { return node->Play(copy); });
     if (result == SN_Success) {
       ++played;
       ApplyCrossfade(child, params.gameObject);
     }
     child->Release();
   }
-  if (playlist) {
-    ReleasePlaylistUse(playlist);
-    playlist->Release();
-  }
-  return played ? SN_Success : result;
+  return EndContinuousPlay(params, playlist, played, played ? SN_Success : result);
 }
 
 void CSnLayerContainer::AddLayerValues(const CSnHierarchyNode& child, SnSoundParams& params, uint32_t mask,

@@ -183,7 +183,12 @@ SNRESULT CSnSwitchContainer::PlayNode(CSnPlayParams& params) {
       if (registered && m_activity) ActivityDown(3);
       return SN_Failure;
     }
-    if (!m_records.InsertAt(RecordsOf(params.gameObject).end, Record{params, 0})) {
+    // A change of value plays the children on their own: the performance and the creator of its
+    // instances belong to this play only.
+    Record record{params, 0};
+    record.params.continuousPlaylist = nullptr;
+    record.params.instanceCreator = nullptr;
+    if (!m_records.InsertAt(RecordsOf(params.gameObject).end, record)) {
       ActivityDown(3);
       return SN_Failure;
     }
@@ -192,6 +197,7 @@ SNRESULT CSnSwitchContainer::PlayNode(CSnPlayParams& params) {
     if (g_pPlayingIDCallbackMgr) g_pPlayingIDCallbackMgr->AddPendingActionRef(params.playingId);
   }
   CSnContinuousPlaylist* playlist = AddPlaylistUse(params);
+  const uint32_t useKey = UseKeyOf(playlist);
   uint32_t count = 0;
   const uint32_t* list = ListOrDefault(value, count);
   bool first = true;
@@ -206,18 +212,13 @@ SNRESULT CSnSwitchContainer::PlayNode(CSnPlayParams& params) {
   for (uint32_t i = 0; i < count; ++i) {
     const ChildSettings* settings = SettingsOf(list[i]);
     if (settings && (settings->flags & kFirstPlayOnly) && !first) continue;
-    CSnPlayParams copy = params;
-    const SNRESULT one = PlayNodeOfId(list[i], copy);
+    const SNRESULT one = PlayChild(params, useKey, [&](CSnPlayParams& copy) { return PlayNodeOfId(list[i], copy); });
     if (one == SN_Success)
       ++played;
     else if (one != SN_IdNotFound)
       result = one;
   }
-  if (playlist) {
-    ReleasePlaylistUse(playlist);
-    playlist->Release();
-  }
-  return played ? SN_Success : result;
+  return EndContinuousPlay(params, playlist, played, played ? SN_Success : result);
 }
 
 // ---- value changes ----

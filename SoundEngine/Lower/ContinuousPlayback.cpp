@@ -113,48 +113,64 @@ SNRESULT CSnContinuousPlaybackInstance::Init(CSnNodeLimiter* limiterA, CSnNodeLi
   return SN_Success;
 }
 
-void CSnContinuousPlaybackInstance::PrepareNext(bool checkOnly) {
-  if (m_nextComputed) return;
+SnNextContinuousChild TakeNextContinuousChild(CSnContinuousPlaylist*& playlist, SnSequencePosition& position,
+                                              CSnRegisteredObj* gameObject, bool checkOnly) {
+  SnNextContinuousChild next;
+  auto release = [&playlist] {
+    if (playlist) playlist->Release();
+    playlist = nullptr;
+  };
   for (;;) {
-    if (!m_playlist || m_playlist->Count() == 0) {
-      ReleasePlaylist();
-      m_nextComputed = true;
-      return;
+    if (!playlist || playlist->Count() == 0) {
+      release();
+      return next;
     }
-    CSnContinuousPlaylistItem& item = m_playlist->At(m_playlist->Count() - 1);
+    CSnContinuousPlaylistItem& item = playlist->At(playlist->Count() - 1);
     if (item.owningContainer) {
       // A nested level of a switch or layer container gives its use back at the termination, or
       // ahead of it when its innermost level runs at the trigger rate.
-      if (checkOnly && !InnermostRunsAtTriggerRate(m_playlist, item)) return;
+      next.settled = false;
+      if (checkOnly && !InnermostRunsAtTriggerRate(playlist, item)) return next;
       auto* owner = dynamic_cast<ISnPlaylistUseOwner*>(item.owningContainer);
-      CSnContinuousPlaylist* nested = owner ? owner->TakePlaylistUse(m_playlist, item.useKey) : nullptr;
-      m_playlist->Pop();
-      ReleasePlaylist();
-      if (!nested) return;
-      m_playlist = nested;
+      CSnContinuousPlaylist* nested = owner ? owner->TakePlaylistUse(playlist, item.useKey) : nullptr;
+      item.useKey = 0;  // taken: nothing to give back
+      playlist->Pop();
+      release();
+      if (!nested) return next;
+      playlist = nested;
+      next.settled = true;
       continue;
     }
     auto* container = dynamic_cast<ISnContinuousContainer*>(item.node);
-    uint16_t position = 0;
-    CSnHierarchyNode* next = container ? container->NextContinuousChild(m_pGameObject, item, position) : nullptr;
-    if (!next) {
+    uint16_t index = 0;
+    next.node = container ? container->NextContinuousChild(gameObject, item, index) : nullptr;
+    if (!next.node) {
       // The level has played out: the performance goes on one level up.
-      if (m_position.depth > 0) --m_position.depth;
-      m_position.LowerToSequenceLevel();
-      m_playlist->Pop();
+      if (position.depth > 0) --position.depth;
+      position.LowerToSequenceLevel();
+      playlist->Pop();
       continue;
     }
-    m_position.Store(m_position.depth, position);
-    m_nextNodeId = next->ID();
-    m_mode = container->ContinuousTransitionMode();
-    const bool timed = m_mode == SnContinuous_Crossfade || m_mode == SnContinuous_CrossfadePower ||
-                       m_mode == SnContinuous_Delay || m_mode == SnContinuous_TriggerRate;
-    m_duration = timed ? container->ContinuousTransitionDuration(m_pGameObject) : 0.0f;
-    if (!std::isfinite(m_duration) || m_duration < 0.0f) m_duration = 0.0f;
-    next->Release();
-    m_nextComputed = true;
-    return;
+    position.Store(position.depth, index);
+    next.level = item.node;
+    next.container = container;
+    return next;
   }
+}
+
+void CSnContinuousPlaybackInstance::PrepareNext(bool checkOnly) {
+  if (m_nextComputed) return;
+  const SnNextContinuousChild next = TakeNextContinuousChild(m_playlist, m_position, m_pGameObject, checkOnly);
+  if (!next.settled) return;
+  m_nextComputed = true;
+  if (!next.node) return;
+  m_nextNodeId = next.node->ID();
+  m_mode = next.container->ContinuousTransitionMode();
+  const bool timed = m_mode == SnContinuous_Crossfade || m_mode == SnContinuous_CrossfadePower ||
+                     m_mode == SnContinuous_Delay || m_mode == SnContinuous_TriggerRate;
+  m_duration = timed ? next.container->ContinuousTransitionDuration(m_pGameObject) : 0.0f;
+  if (!std::isfinite(m_duration) || m_duration < 0.0f) m_duration = 0.0f;
+  next.node->Release();
 }
 
 void CSnContinuousPlaybackInstance::HandOnToNext(const HandOn& plan) {
@@ -298,6 +314,7 @@ void CSnContinuousPlaybackInstance::StopLoopingUnder(const CSnHierarchyNode* nod
       auto* owner = dynamic_cast<ISnPlaylistUseOwner*>(item.owningContainer);
       if (CSnContinuousPlaylist* nested = owner ? owner->TakePlaylistUse(m_playlist, item.useKey) : nullptr)
         nested->Release();
+      item.useKey = 0;
     } else if (!IsUnder(item.node, node)) {
       break;
     }

@@ -73,10 +73,29 @@ class ISnPlaylistUseOwner {
   // The nested play-list the level keyed `key` in `playlist` goes on with, without taking it; null
   // when it keeps none.
   virtual const CSnContinuousPlaylist* NestedPlaylist(const CSnContinuousPlaylist* playlist, uint32_t key) const = 0;
+  // The level keyed `key` goes before its branch played out (its play-list let go, a stop): the use
+  // it held goes with it, so the other branches still find the last use.
+  virtual void GiveBackPlaylistUse(uint32_t key) { (void)key; }
 
  protected:
   ~ISnPlaylistUseOwner() = default;
 };
+
+// The child a performance goes on with, walked from the innermost level of its play-list.
+struct SnNextContinuousChild {
+  CSnHierarchyNode* node = nullptr;  // one reference; null when nothing follows
+  CSnHierarchyNode* level = nullptr;  // the container level it is a child of
+  ISnContinuousContainer* container = nullptr;
+  // False when a nested level is left for later (the look ahead of the near-end) or when this branch
+  // of a switch or layer level has ended while others go on: nothing follows yet.
+  bool settled = true;
+};
+// Levels that have played out are dropped (the sequence depth lowered with them); a switch or layer
+// level gives its use back and the walk goes on in the play-list it hands back. `playlist` (one
+// reference, given up when nothing follows) ends as the play-list of the child found; `checkOnly`
+// leaves nested levels to the termination unless their innermost level runs at the trigger rate.
+SnNextContinuousChild TakeNextContinuousChild(CSnContinuousPlaylist*& playlist, SnSequencePosition& position,
+                                              CSnRegisteredObj* gameObject, bool checkOnly);
 
 // The state a performance hands from one child to the next. Borrowed pointers: whoever holds the
 // record holds the references.
