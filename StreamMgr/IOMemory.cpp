@@ -1,9 +1,11 @@
 // Buddy blocks and the stream cache of a device's I/O memory. Callers hold the device lock.
 #include "StreamMgr/IOMemory.h"
 
+#include <cstddef>
 #include <cstring>
 
 #include "Base/Assert.h"
+#include "Base/PoisonRegion.h"
 #include "StreamMgr/StreamDevice.h"
 
 namespace SN {
@@ -24,16 +26,33 @@ uint32_t Log2(uint32_t value) {
   return log;
 }
 
+// A free block's two header words, poisoned like the rest of the free block between these accesses
+// (rounded to the sanitizer's 8-byte granule so that poisoning covers them whole).
+constexpr size_t kHeaderBytes = (sizeof(uint8_t*) + sizeof(uint32_t) + 7) / 8 * 8;
+
 uint8_t* NextOf(uint8_t* block) {
   uint8_t* next;
+  Base::UnpoisonRegion(block, kHeaderBytes);
   memcpy(&next, block, sizeof next);
+  Base::PoisonRegion(block, kHeaderBytes);
   return next;
 }
 
 void SetNext(uint8_t* block, uint8_t* next) {
+  Base::UnpoisonRegion(block, kHeaderBytes);
   memcpy(block, &next, sizeof next);
   memcpy(block + sizeof next, &kFreeMarker, sizeof kFreeMarker);
+  Base::PoisonRegion(block, kHeaderBytes);
 }
+
+// A block of I/O memory that is free, or released and only kept for the cache, is poisoned: a
+// reader still holding its address after releasing it is reported.
+void PoisonBlock(const SnIOBlock* block) { Base::PoisonRegion(block->address, block->blockSize); }
+void UnpoisonBlock(const SnIOBlock* block) { Base::UnpoisonRegion(block->address, block->blockSize); }
+
+// A spare record keeps only its link, the last field, addressable.
+static_assert(offsetof(SnIOBlock, nextReleased) + sizeof(SnIOBlock*) == sizeof(SnIOBlock));
+void PoisonSpareRecord(SnIOBlock* record) { Base::PoisonRegion(record, offsetof(SnIOBlock, nextReleased)); }
 
 }  // namespace
 
@@ -50,11 +69,17 @@ SNRESULT CSnBuddyAllocator::Init(uint8_t* base, uint32_t size, uint32_t largestB
   m_orders = orders;
   m_usable = size / largestBlock * largestBlock;
   if (m_usable == 0) return SN_Failure;
+  // Nothing is handed out yet, and the bytes past the last whole largest block never are.
+  m_region = size;
+  Base::PoisonRegion(m_base, m_region);
   for (uint32_t offset = 0; offset < m_usable; offset += largestBlock) Insert(m_orders - 1, m_base + offset);
   return SN_Success;
 }
 
-void CSnBuddyAllocator::Term() { *this = CSnBuddyAllocator(); }
+void CSnBuddyAllocator::Term() {
+  if (m_base) Base::UnpoisonRegion(m_base, m_region);
+  *this = CSnBuddyAllocator();
+}
 
 uint32_t CSnBuddyAllocator::OrderOf(uint32_t blockSize) const { return Log2(blockSize) - m_smallestOrder; }
 
@@ -112,14 +137,16 @@ uint8_t* CSnBuddyAllocator::PopHead(uint32_t order) {
 
 uint8_t* CSnBuddyAllocator::Allocate(uint32_t size) {
   if (size == 0 || size > m_largest) return nullptr;
-  size = RoundToSmallest(size);
+  const uint32_t rounded = RoundToSmallest(size);
   uint32_t order = 0;
-  while ((m_smallest << order) < size) ++order;
+  while ((m_smallest << order) < rounded) ++order;
   for (; order < m_orders; ++order) {
     uint8_t* block = PopHead(order);
     if (!block) continue;
     const uint32_t blockSize = m_smallest << order;
-    if (blockSize > size) Free(block + size, blockSize - size);
+    if (blockSize > rounded) Free(block + rounded, blockSize - rounded);
+    // The bytes up to the next smallest block stay poisoned: a red zone.
+    Base::UnpoisonRegion(block, size);
     return block;
   }
   return nullptr;
@@ -127,6 +154,7 @@ uint8_t* CSnBuddyAllocator::Allocate(uint32_t size) {
 
 void CSnBuddyAllocator::Free(uint8_t* address, uint32_t size) {
   size = RoundToSmallest(size);
+  Base::PoisonRegion(address, size);
   uint32_t offset = uint32_t(address - m_base);
   const uint32_t end = offset + size;
   while (offset < end) {
@@ -221,9 +249,10 @@ SnIOBlock* CSnIOMemoryManager::AllocateBlock(uint32_t size) {
   uint8_t* address = m_buddy.Allocate(size);
   if (!address) return nullptr;
   SnIOBlock* record = m_spareRecords;
-  if (record)
+  if (record) {
     m_spareRecords = record->nextReleased;
-  else
+    Base::UnpoisonRegion(record, sizeof *record);
+  } else
     record = static_cast<SnIOBlock*>(MemoryMgr::Malloc(StreamMgr::GetPoolID(), sizeof(SnIOBlock)));
   if (!record) {
     m_buddy.Free(address, size);
@@ -239,6 +268,7 @@ void CSnIOMemoryManager::FreeBlock(SnIOBlock* block) {
   m_handedOut -= m_buddy.RoundToSmallest(block->blockSize);
   block->nextReleased = m_spareRecords;
   m_spareRecords = block;
+  PoisonSpareRecord(block);
 }
 
 SnIOBlock* CSnIOMemoryManager::AcquireTransferBlock(uint32_t size, uint32_t granularity) {
@@ -256,6 +286,7 @@ SnIOBlock* CSnIOMemoryManager::AcquireTransferBlock(uint32_t size, uint32_t gran
     UnlinkReleased(recycled);
     RemoveFromCache(recycled);
     if (recycled->blockSize == size) {
+      UnpoisonBlock(recycled);
       recycled->dataSize = 0;
       recycled->useCount = 1;
       return recycled;
@@ -278,6 +309,7 @@ void CSnIOMemoryManager::ReleaseBlock(SnIOBlock* block) {
       m_releasedTail = block;
       ++m_releasedCount;
       m_releasedBytes += block->blockSize;
+      PoisonBlock(block);
     } else {
       FreeBlock(block);
     }
@@ -334,7 +366,10 @@ SnIOBlock* CSnIOMemoryManager::LookupCache(int32_t cacheId, uint64_t position, u
     SnIOBlock* block = m_index[at];
     if (block->cacheId != cacheId || block->filePosition != position) break;
     if (block->dataSize < size || block->useCount == 0xFF) continue;
-    if (block->useCount == 0) UnlinkReleased(block);
+    if (block->useCount == 0) {
+      UnlinkReleased(block);
+      UnpoisonBlock(block);
+    }
     ++block->useCount;
     return block;
   }

@@ -23,7 +23,8 @@ struct SnIOBlock {
 
 // Buddy allocator over [base, base + usable): free lists per order in ascending address order, a
 // free block starting with {next, 0xBBBBBBBB}. Handed-out sizes are rounded up to the smallest
-// block so that free plus handed-out bytes always make the region.
+// block so that free plus handed-out bytes always make the region. Under AddressSanitizer only
+// the bytes asked for are addressable while a block is handed out.
 class CSnBuddyAllocator {
  public:
   // 2 unless both sizes are powers of two and there are at most 32 orders.
@@ -53,6 +54,7 @@ class CSnBuddyAllocator {
   uint8_t* PopHead(uint32_t order);
 
   uint8_t* m_base = nullptr;
+  uint32_t m_region = 0;
   uint32_t m_usable = 0;
   uint32_t m_largest = 0;
   uint32_t m_smallest = 0;

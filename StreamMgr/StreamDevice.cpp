@@ -2,8 +2,10 @@
 // deferred transfer paths, and the caching pass that keeps pinned files within their budget.
 #include "StreamMgr/StreamDevice.h"
 
+#include <cstddef>
 #include <new>
 
+#include "Base/PoisonRegion.h"
 #include "Platform/Clock.h"
 #include "SoundEngine/Lower/StartNamedThread.h"
 #include "SoundEngine/SoundEngine.h"
@@ -485,6 +487,7 @@ SNRESULT CSnDeferredStreamDevice::Init(const SnDeviceSettings& settings, uint32_
     m_records[i] = Record{};
     m_records[i].device = this;
     m_records[i].nextFree = i + 1 < count ? &m_records[i + 1] : nullptr;
+    PoisonFreeRecord(&m_records[i]);
   }
   m_freeHead = m_records;
   m_freeTail = &m_records[count - 1];
@@ -519,25 +522,18 @@ void CSnDeferredStreamDevice::PerformIO() {
     m_freeHead = record->nextFree;
     if (!m_freeHead) m_freeTail = nullptr;
     --m_freeCount;
+    Base::UnpoisonRegion(record, sizeof *record);
   }
   record->transfer = SnStreamTransfer{};
   const bool made = PrepareTransfer(stream, record->transfer);
   DoneServing();
   if (!made) {
-    StreamGuard guard(m_deviceLock);
-    record->nextFree = m_freeHead;
-    m_freeHead = record;
-    if (!m_freeTail) m_freeTail = record;
-    ++m_freeCount;
+    ReturnRecordFirst(record);
     return;
   }
   if (record->transfer.fromCache) {
     FinishTransfer(record->transfer, SN_Success);
-    StreamGuard guard(m_deviceLock);
-    record->nextFree = m_freeHead;
-    m_freeHead = record;
-    if (!m_freeTail) m_freeTail = record;
-    ++m_freeCount;
+    ReturnRecordFirst(record);
     return;
   }
   record->async = StreamMgr::SnAsyncTransfer{record->transfer.request, record->transfer.address, &OnComplete, record};
@@ -562,8 +558,26 @@ void CSnDeferredStreamDevice::OnComplete(StreamMgr::SnAsyncTransfer* transfer, S
       device->m_freeHead = record;
     device->m_freeTail = record;
     ++device->m_freeCount;
+    PoisonFreeRecord(record);
   }
   device->TransferEnded();
+}
+
+// A record that was never handed to the hook is taken again first.
+void CSnDeferredStreamDevice::ReturnRecordFirst(Record* record) {
+  StreamGuard guard(m_deviceLock);
+  record->nextFree = m_freeHead;
+  m_freeHead = record;
+  if (!m_freeTail) m_freeTail = record;
+  ++m_freeCount;
+  PoisonFreeRecord(record);
+}
+
+// A free record keeps only its link, the last field, addressable: a hook that touches its transfer
+// after completing it is reported.
+void CSnDeferredStreamDevice::PoisonFreeRecord(Record* record) {
+  static_assert(offsetof(Record, nextFree) + sizeof(Record*) == sizeof(Record));
+  Base::PoisonRegion(record, offsetof(Record, nextFree));
 }
 
 }  // namespace SN

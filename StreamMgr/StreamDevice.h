@@ -167,6 +167,8 @@ class CSnDeferredStreamDevice : public CSnStreamDevice {
     Record* nextFree;
   };
   static void OnComplete(StreamMgr::SnAsyncTransfer* transfer, SNRESULT result);
+  static void PoisonFreeRecord(Record* record);
+  void ReturnRecordFirst(Record* record);
 
   Record* m_records = nullptr;
   Record* m_freeHead = nullptr;

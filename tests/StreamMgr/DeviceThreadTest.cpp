@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "Base/PoisonRegion.h"
 #include "Platform/Clock.h"
 #include "SoundEngine/Lower/LowerEngine.h"
 #include "SoundEngine/SoundEngine.h"
@@ -234,6 +235,37 @@ TEST_F(DeviceThreadTest, AFailedTransferIsReportedOnlyOnceNoneStillFillsTheBuffe
   EXPECT_EQ(stream->Read(buffer.data(), 10, true, 50, 0.0f, got), SN_Failure);
   stream->Destroy();
 }
+
+#ifdef ORV_POOL_POISONING
+// Keeps the last transfer it was handed, to look at once the transfer is done.
+class RememberingHook : public QueuedHook {
+ public:
+  using QueuedHook::QueuedHook;
+  SNRESULT ReadAsync(SnFileDescriptor& descriptor, SnTransferHints& hints, StreamMgr::SnAsyncTransfer& transfer) override {
+    last.store(&transfer);
+    return QueuedHook::ReadAsync(descriptor, hints, transfer);
+  }
+  std::atomic<StreamMgr::SnAsyncTransfer*> last{nullptr};
+};
+
+TEST_F(DeviceThreadTest, AHookCannotTouchATransferItHasCompleted) {
+  const std::vector<uint8_t> bank = Pattern(1000, 5);
+  WriteLoose("32.bnk", bank);
+  auto owned = std::make_unique<RememberingHook>(banks_);
+  RememberingHook* hook = owned.get();
+  ASSERT_NE(StartDeferred(1, std::move(owned)), nullptr);
+  ISnStandardStream* stream = Open(32);
+  std::vector<uint8_t> buffer(bank.size());
+  uint32_t got = 0;
+  ASSERT_EQ(stream->Read(buffer.data(), uint32_t(buffer.size()), false, 50, 0.0f, got), SN_Success);
+  hook->Let(~0u);
+  hook->WaitDone(1);
+  while (stream->GetStatus() == SnStmStatus_Pending) std::this_thread::yield();
+  EXPECT_EQ(buffer, bank);
+  EXPECT_TRUE(__asan_address_is_poisoned(hook->last.load()));
+  stream->Destroy();
+}
+#endif
 
 int64_t HandTicks() { return SoundTest::ManualClock::Now(); }
 

@@ -1,6 +1,10 @@
-// The I/O memory of a device: buddy blocks and the stream cache, driven through the memory itself.
+// The I/O memory of a device: buddy blocks and the stream cache, driven through the memory itself;
+// under AddressSanitizer, which of its bytes a caller may touch.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
+#include "Base/PoisonRegion.h"
 #include "StreamMgr/IOMemory.h"
 #include "tests/StreamMgr/StreamTestSupport.h"
 
@@ -120,5 +124,60 @@ TEST_F(IOMemoryTest, NoMemoryAskedIsNoFailureButSomeMemoryWithoutAPoolIs) {
   device_.poolAttributes = SnMemPool_CallerMemory;  // and no caller memory
   EXPECT_EQ(memory_.Init(device_, nullptr), SN_Failure);
 }
+
+#ifdef ORV_POOL_POISONING
+bool Poisoned(const void* at) { return __asan_address_is_poisoned(at) != 0; }
+bool Addressable(const void* at, size_t bytes) { return !__asan_region_is_poisoned(const_cast<void*>(at), bytes); }
+
+TEST_F(IOMemoryTest, OnlyTheBytesOfBlocksInUseAreAddressableAndCachedDataSurvivesItsRelease) {
+  // 3 granules of 20000 bytes: one largest block of 32768 is usable, the rest of the region never is.
+  device_.granularity = 20000;
+  device_.ioMemorySize = 60000;
+  device_.useStreamCache = true;
+  ASSERT_EQ(memory_.Init(device_, nullptr), SN_Success);
+  SnIOBlock* block = memory_.AcquireTransferBlock(20000, 20000);
+  ASSERT_NE(block, nullptr);
+  uint8_t* base = block->address;
+  EXPECT_TRUE(Addressable(base, 20000));
+  EXPECT_TRUE(Poisoned(base + 20000));  // up to the next smallest block: a red zone
+  EXPECT_TRUE(Poisoned(base + 20480));  // free
+  EXPECT_TRUE(Poisoned(base + 40000));  // beyond the usable size
+  EXPECT_EQ(memory_.AcquireTransferBlock(20000, 20000), nullptr);
+
+  const std::vector<uint8_t> data = StreamTest::Pattern(20000, 9);
+  memcpy(base, data.data(), data.size());
+  block->cacheId = 5;
+  block->filePosition = 0;
+  block->dataSize = 20000;
+  memory_.InsertCache(block);
+  memory_.ReleaseBlock(block);
+  EXPECT_TRUE(Poisoned(base) && Poisoned(base + 19999));
+  SnIOBlock* hit = memory_.LookupCache(5, 0, 20000);
+  ASSERT_EQ(hit, block);
+  ASSERT_TRUE(Addressable(base, 20000));
+  EXPECT_EQ(memcmp(base, data.data(), data.size()), 0);
+  memory_.ReleaseBlock(hit);
+
+  // With no memory left the released cached block is taken again whole.
+  SnIOBlock* recycled = memory_.AcquireTransferBlock(20000, 20000);
+  ASSERT_EQ(recycled, block);
+  EXPECT_TRUE(Addressable(base, 20000));
+  memory_.ReleaseBlock(recycled);  // no longer cached: free
+  EXPECT_TRUE(Poisoned(base) && Poisoned(base + 10000));
+  EXPECT_TRUE(Poisoned(&recycled->filePosition));  // a spare record
+}
+
+TEST_F(IOMemoryTest, AReadOfAReleasedIOBlockIsReported) {
+  ASSERT_EQ(memory_.Init(device_, nullptr), SN_Success);
+  SnIOBlock* block = memory_.AcquireTransferBlock(16384, 16384);
+  ASSERT_NE(block, nullptr);
+  uint8_t* address = block->address;
+  memory_.ReleaseBlock(block);
+  const std::string style = GTEST_FLAG_GET(death_test_style);
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_DEATH((void)*static_cast<volatile uint8_t*>(address + 100), "AddressSanitizer: use-after-poison");
+  GTEST_FLAG_SET(death_test_style, style);
+}
+#endif
 
 }  // namespace
