@@ -56,12 +56,17 @@ function(orv_test name)
   # ThreadSanitizer the tests start through the configuration's emulator. One variable only in the
   # environment: a list would be split. The test main makes the runs headless.
   get_property(emulator TARGET ${name} PROPERTY CROSSCOMPILING_EMULATOR)
+  if(ORV_TSAN)
+    set(environment "TSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/tests/tsan.supp")
+  else()
+    set(environment "LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0")
+  endif()
   set(suites ${CMAKE_CURRENT_BINARY_DIR}/${name}_suites.cmake)
   add_custom_command(TARGET ${name} POST_BUILD
     BYPRODUCTS ${suites}
     COMMAND ${CMAKE_COMMAND} "-DEXECUTABLE=$<TARGET_FILE:${name}>" "-DEMULATOR=${emulator}"
             "-DWORKING_DIRECTORY=${CMAKE_SOURCE_DIR}" "-DOUTPUT=${suites}"
-            "-DENVIRONMENT=LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0"
+            "-DENVIRONMENT=${environment}"
             -P ${CMAKE_SOURCE_DIR}/cmake/GTestSuites.cmake
     VERBATIM)
   set(include ${CMAKE_CURRENT_BINARY_DIR}/${name}_include.cmake)
