@@ -36,6 +36,7 @@ SNRESULT CSnVoiceSourceStage::Init(CSnVoiceSource* source, const SnMediaFormat& 
   m_format = format;
   m_outputRate = outputRate;
   m_endReached = 0;
+  m_lastFramePlayed = 0;
   m_initialOffsetPending = 1;
   m_frameDelivered = 0;
   return m_resampler.Init(format, outputRate);
@@ -121,7 +122,7 @@ SNRESULT CSnVoiceSourceStage::UpdatePitchAndFetch(SnVoiceBuffer& out) {
   m_leadingSilence = 0;
   m_resampler.SetPitch(m_pSource->GetPitch(), !m_pInstance->PitchImmediate());
   if (m_input.validFrames) return Fetch(nullptr, out);
-  if (m_endReached) return m_pNextSource ? Fetch(nullptr, out) : Deliver(SN_NoMoreData, out);
+  if (m_endReached) return m_pNextSource || !m_lastFramePlayed ? Fetch(nullptr, out) : Deliver(SN_NoMoreData, out);
   return kNeedsData;
 }
 
@@ -236,9 +237,9 @@ SNRESULT CSnVoiceSourceStage::Fetch(SnVoiceBuffer* input, SnVoiceBuffer& out) {
           out.result = result;
           return result;
         }
-      } else {
-        result = SN_NoMoreData;
       }
+      // Not handed on (none to hand on to, or one of another layout): this source's play ends.
+      if (m_endReached && !m_pNextSource) result = PlayOutLastFrame();
     } else if (result == kNeedsData) {
       return kNeedsData;
     }
@@ -246,6 +247,29 @@ SNRESULT CSnVoiceSourceStage::Fetch(SnVoiceBuffer* input, SnVoiceBuffer& out) {
     return kNeedsData;
   }
   return Deliver(result, out);
+}
+
+SNRESULT CSnVoiceSourceStage::PlayOutLastFrame() {
+  // Resampled, a source's last frame is held back as the start of the step to the frame after it, so
+  // the outputs from it onward (four of them for 12 kHz at 48 kHz) come only with a frame that follows.
+  // After the end silence follows: the held frame leads down to it, and the voice lasts its duration.
+  // A copy has nothing held back.
+  if (m_lastFramePlayed || m_resampler.m_state == SnResample_None) {
+    m_lastFramePlayed = 1;
+    return SN_NoMoreData;
+  }
+  // One frame of zeros in either sample form: 16-bit interleaved or one float a plane.
+  static const float kSilentFrame[256] = {};
+  SnVoiceBuffer silence;
+  silence.data = const_cast<float*>(kSilentFrame);
+  silence.channelConfig = m_format.channelConfig;
+  silence.maxFrames = silence.validFrames = 1;
+  m_resampler.m_inputOffset = 0;
+  m_resampler.Run(silence, m_output);
+  m_resampler.m_inputOffset = 0;
+  if (silence.validFrames) return SN_DataReady;  // the output filled first: the rest in the next frame
+  m_lastFramePlayed = 1;
+  return SN_NoMoreData;
 }
 
 SNRESULT CSnVoiceSourceStage::CopyToStop(uint32_t stopAt) {
@@ -414,6 +438,7 @@ SNRESULT CSnVoiceSourceStage::ChainNextSource() {
   m_pNextSource = nullptr;
   m_pNextInstance = nullptr;
   m_endReached = 0;
+  m_lastFramePlayed = 0;
   return m_resampler.m_outputOffset >= m_resampler.m_requestedFrames ? SN_DataReady : kNeedsData;
 }
 
@@ -486,7 +511,7 @@ void CSnVoiceSourceStage::VirtualOn(uint32_t mode) {
     ReleaseInput();
     m_skipHeld = 0;
     m_resampler.ResetOffsets();
-    if (mode == 0) m_endReached = 0;
+    if (mode == 0) m_endReached = m_lastFramePlayed = 0;
   }
   if (!m_endReached) m_pSource->VirtualOn(mode);
 }

@@ -96,6 +96,9 @@ class CSnVoiceSourceStage {
   // that a voice begun inside a frame holds nothing over and is copied in one run a frame, not two.
   uint32_t FramesToAsk() const;
   SNRESULT ChainNextSource();
+  // At the source's end: the outputs still due between its last frame and the silence after it.
+  // SN_DataReady while the output filled before they were all written, SN_NoMoreData once they are.
+  SNRESULT PlayOutLastFrame();
   void MoveMarkers(uint32_t inputBefore, uint32_t outputBefore, uint32_t positionBefore);
   void CapturePosition();
   // The interleaved-copy block with room for `floats` samples (lower engine's pool); null without memory.
@@ -111,6 +114,7 @@ class CSnVoiceSourceStage {
   float* m_pOwnOutput = nullptr;
   ISnSourceInstance* m_pInstance = nullptr;
   uint8_t m_endReached = 0;
+  uint8_t m_lastFramePlayed = 0;  // the outputs after the source's last frame are all written
   uint8_t m_positionCaptured = 0;
   uint8_t m_initialOffsetPending = 0;
   uint8_t m_soundingPartOnly = 0;

@@ -151,8 +151,8 @@ TEST_F(SourceStageTest, EqualRatesPlayTheFileExactly) {
   }
 }
 
-// 44.1 kHz media at 48 kHz: the stage equals the interpolation model over the whole file, through
-// source buffers of a frame each.
+// 44.1 kHz media at 48 kHz: the stage equals the interpolation model over the whole file and the
+// step down from its last frame to the silence after it, through source buffers of a frame each.
 TEST_F(SourceStageTest, MediaOfAnotherRateFollowsTheModel) {
   Voice voice(Tools::WriteToneMedia(Tone(2, 5000, 44100)));
   ASSERT_TRUE(voice.Start<SN::CSnPcmSource>());
@@ -161,7 +161,8 @@ TEST_F(SourceStageTest, MediaOfAnotherRateFollowsTheModel) {
   EXPECT_EQ(step, uint32_t(44100.0f / 48000.0f * 65536.0 + 0.5));
   for (uint32_t c = 0; c < 2; ++c) {
     const std::vector<double> model =
-        SourceTest::LerpModel::Run(FileChannel(voice.instance.media, 2, c), 0.0, 0x10000, step, 1u << 20);
+        SourceTest::LerpModel::Run(SourceTest::LerpModel::Ended(FileChannel(voice.instance.media, 2, c)), 0.0, 0x10000,
+                                   step, 1u << 20);
     ASSERT_EQ(voice.planes[c].size(), model.size());
     for (size_t i = 0; i < model.size(); ++i) ASSERT_NEAR(voice.planes[c][i], model[i], 1e-6) << i;
   }
@@ -287,7 +288,8 @@ TEST_F(SourceStageTest, AVoiceBegunInsideAFrameHoldsNoInputOver) {
   higher.RunToEnd(1024);
   const uint32_t step = higher.stage.Resampler().m_currentStep;
   const std::vector<double> model =
-      SourceTest::LerpModel::Run(FileChannel(higher.instance.media, 1, 0), 0.0, 0x10000, step, 1u << 20);
+      SourceTest::LerpModel::Run(SourceTest::LerpModel::Ended(FileChannel(higher.instance.media, 1, 0)), 0.0, 0x10000,
+                                 step, 1u << 20);
   ASSERT_EQ(higher.planes[0].size(), 300 + model.size());
   for (size_t i = 0; i < model.size(); ++i) ASSERT_NEAR(higher.planes[0][300 + i], model[i], 1e-6) << i;
 }
@@ -500,6 +502,74 @@ TEST_F(SourceStageTest, MotionVoicesAt24kHzRampToTheirEnd) {
   EXPECT_EQ(normal.stage.Resampler().m_state, SN::SnResample_Ramp);
   normal.Frame(256);
   EXPECT_EQ(normal.stage.Resampler().m_state, SN::SnResample_Fixed);
+}
+
+// The frames a looped source gives, pass after pass (`passes` 0: more than any play here reaches),
+// then the silence after its end.
+std::vector<double> LoopedFrames(const std::vector<double>& x, uint32_t begin, uint16_t passes) {
+  std::vector<double> frames(x);
+  for (int pass = 1; pass < (passes ? passes : 200); ++pass) frames.insert(frames.end(), x.begin() + begin, x.end());
+  if (passes) frames.push_back(0.0);
+  return frames;
+}
+
+// Resampled from every rate, pitched and not, PCM and ADPCM: a loop's last frame steps on to its first
+// as within the loop, and the last frame of the last pass steps down to the silence after it, so
+// every source frame is heard for its whole time (a 12 kHz play of n frames lasts 4n outputs). Within
+// 1e-6 of the model: a thirtieth of a 16-bit step.
+TEST_F(SourceStageTest, ALoopedResampledSourcePlaysEveryFrameAcrossItsJointsAndItsEnd) {
+  for (uint32_t rate : {12000u, 22050u, 24000u, 44100u, 96000u})
+    for (float cents : {0.0f, -500.0f, 700.0f})
+      for (bool adpcm : {false, true})
+        for (uint16_t passes : {uint16_t(1), uint16_t(3), uint16_t(0)}) {
+          Tools::ToneDesc tone = Tone(1, 1280, rate);
+          tone.loop = true;
+          tone.loopStart = 128;  // on a block, as ADPCM loops are
+          tone.loopEnd = 1279;
+          if (adpcm) tone.encoding = Tools::MediaEncoding::ImaAdpcm;
+          Voice voice(Tools::WriteToneMedia(tone), adpcm ? 0x20000 : 0x10000);
+          voice.instance.loopCount = passes;
+          voice.instance.pitch = cents;
+          const bool started = adpcm ? voice.Start<SN::CSnAdpcmSource>() : voice.Start<SN::CSnPcmSource>();
+          ASSERT_TRUE(started);
+          voice.RunToEnd(1024, 24);
+          std::vector<double> x;
+          if (adpcm) {
+            const SourceTest::WaveFile wave = SourceTest::ReadWave(voice.instance.media);
+            for (int16_t s : SourceTest::ReferenceDecode(wave.data.data(), wave.data.size(), 1))
+              x.push_back(s / 32768.0);
+          } else {
+            x = FileChannel(voice.instance.media, 1, 0);
+          }
+          const uint32_t step = voice.stage.Resampler().m_currentStep;
+          // A loop for ever is held to the frames played; any other play is heard to its end.
+          const size_t most = passes ? size_t(1) << 20 : voice.planes[0].size();
+          const std::vector<double> model =
+              SourceTest::LerpModel::Run(LoopedFrames(x, 128, passes), 0.0, 0x10000, step, most);
+          const std::string which = std::to_string(rate) + " Hz, " + std::to_string(int(cents)) + " cents, " +
+                                    (adpcm ? "ADPCM, " : "PCM, ") + std::to_string(passes) + " passes";
+          if (passes) {
+            EXPECT_EQ(voice.results.back(), SN::SN_NoMoreData) << which;
+          }
+          ASSERT_EQ(voice.planes[0].size(), model.size()) << which;
+          for (size_t i = 0; i < model.size(); ++i)
+            ASSERT_NEAR(voice.planes[0][i], model[i], 1e-6) << which << ", " << i;
+        }
+}
+
+// The outputs after the last frame that do not fit its output frame open the next one, and only then
+// does the voice end: 257 frames at 12 kHz make 1028 outputs, 1024 and 4.
+TEST_F(SourceStageTest, TheOutputsAfterTheLastFrameOpenTheNextOutputFrame) {
+  Voice voice(Tools::WriteToneMedia(Tone(2, 257, 12000)));
+  ASSERT_TRUE(voice.Start<SN::CSnPcmSource>());
+  EXPECT_EQ(voice.RunToEnd(1024), SN::SN_NoMoreData);
+  EXPECT_EQ(voice.results, (std::vector<SN::SNRESULT>{SN::SN_DataReady, SN::SN_NoMoreData}));
+  for (uint32_t c = 0; c < 2; ++c) {
+    const double last = FileChannel(voice.instance.media, 2, c)[256];
+    ASSERT_EQ(voice.planes[c].size(), 1028u);
+    for (uint32_t k = 0; k < 4; ++k)
+      EXPECT_NEAR(voice.planes[c][1024 + k], last * (4 - k) / 4.0, 1e-6) << "channel " << c << ", output " << k;
+  }
 }
 
 }  // namespace

@@ -123,6 +123,11 @@ inline std::vector<int16_t> ReferenceDecode(const uint8_t* data, size_t bytes, u
 // The kernels' arithmetic in double: linear interpolation of one channel at 16.16 positions, with
 // `previous` standing before the input.
 struct LerpModel {
+  // A source that ends is followed by silence: its last frame leads down to it.
+  static std::vector<double> Ended(std::vector<double> input) {
+    input.push_back(0.0);
+    return input;
+  }
   // Input frames as doubles in [-1, 1); outputs at positions start, start + step, ... while the
   // frame after the position exists.
   static std::vector<double> Run(const std::vector<double>& input, double previous, uint64_t start, uint64_t step,
