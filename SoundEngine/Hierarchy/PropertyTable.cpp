@@ -88,8 +88,10 @@ float HoldPropertyValue(uint32_t propertyId, float value, SnPropertyRangeOf rang
 
 void HoldBankProperties(SnPropertyBlob4& values, const char* owner, uint32_t id, SnPropertyRangeOf rangeOf) {
   for (uint32_t i = 0; i < values.Count(); ++i) {
+    // Only the properties known to be levels or filter values: the 4 bytes of another may be a
+    // whole number that reads as a float not a number.
     const uint32_t propertyId = values.IdAt(i);
-    if (IsIntProperty(propertyId)) continue;
+    if (PropertyRange(propertyId).max == kAnyFiniteValue.max) continue;
     const SnValueRange range = rangeOf(propertyId);
     float stored, held;
     if (HoldStored(values.ValueAt(i), range, FloatPropertyDefault(propertyId), stored, held))

@@ -82,8 +82,9 @@ using SnPropertyRangeOf = SnValueRange (*)(uint32_t propertyId);
 // The value held to `rangeOf` the property; a value that is not a number is the table default.
 float HoldPropertyValue(uint32_t propertyId, float value, SnPropertyRangeOf rangeOf);
 
-// Hold every float value of a property block (and both ends of every range of a ranged block) read
-// from a bank, one logged error for each value held, naming `owner` ("Node", "Bus", ...) and `id`.
+// Hold every level and filter value of a property block (and both ends of every range of a ranged
+// block) read from a bank, one logged error for each value held, naming `owner` ("Node", "Bus", ...)
+// and `id`.
 void HoldBankProperties(SnPropertyBlob4& values, const char* owner, uint32_t id, SnPropertyRangeOf rangeOf);
 void HoldBankRanges(SnPropertyBlob8& ranges, const char* owner, uint32_t id);
 
