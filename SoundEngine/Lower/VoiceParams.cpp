@@ -45,6 +45,8 @@ const ISnListenerPlayerMap*& PlayerMap() {
 
 namespace VoiceParams {
 
+float VoiceLevelToLinear(float dB) { return FastDbToLinear(kDecibelRange.Hold(dB)); }
+
 float DbToLinearFullRange(float dB) {
   if (!(dB > 0.0f)) return FastDbToLinear(dB);
   const float quiet = FastDbToLinear(-dB);
@@ -81,9 +83,7 @@ void EvaluateAttenuation(const SnAttenuation* attenuation, const SnEmitterListen
 
 void ComputeRayVolumes(const SnVoiceGainParams& voice, SnEmitterListenerRay* rays, uint32_t rayCount) {
   SN_ASSERT_AUDIO_LOCK_HELD();
-  // Each node's levels are held to +24 dB, but a path of many sums past them: past +24 dB the voice
-  // is clipped however it is mixed, and near 10^38 the bus volume below would carry it to infinity.
-  const float v = FastDbToLinear(kDecibelRange.Hold(voice.volumeDb));
+  const float v = VoiceLevelToLinear(voice.volumeDb);
   const float b = voice.busVolume;
   if (voice.feedback) ClearFeedbackGains(*voice.feedback);
   const uint32_t feedbackMask = LowerEngine::ListenerTable().FeedbackMask();

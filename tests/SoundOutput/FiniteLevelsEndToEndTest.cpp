@@ -53,10 +53,10 @@ class FiniteLevelsTest : public SoundEndToEndTest {
     EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
     return Capture();
   }
-  // The sound at -24 dB on bus B under the game's Effects bus, the bus with `options`.
-  static std::string SoundOnBus(const std::string& options) {
-    return "tone T 48000 1 100 880\nbus B Effects " + options +
-           "\nsound S T B volume -24\naction Play_S_Act 0x0403 S bank FiniteBank\nevent Play_S Play_S_Act\n";
+  // The sound at `dB` on bus B under the game's Effects bus, the bus with `options`.
+  static std::string SoundOnBus(const std::string& options, const std::string& dB = "-24") {
+    return "tone T 48000 1 100 880\nbus B Effects " + options + "\nsound S T B volume " + dB +
+           "\naction Play_S_Act 0x0403 S bank FiniteBank\nevent Play_S Play_S_Act\n";
   }
   static std::string Sound(const std::string& options, const std::string& after = "") {
     return "tone T 48000 1 100 880\n" + options + "sound S T Effects" + after +
@@ -173,6 +173,13 @@ TEST_F(FiniteLevelsTest, ABusOwnVolumeFarPastTheLevelsIsHeldToPlus24dBAsItLoads)
   const std::vector<double> tone = LoadWithLevel(SoundOnBus("ownmix busvolume 23.4567"), 3e38f);
   EXPECT_NE(log_.Take().find(HeldLog("Bus", "B", 5)), std::string::npos);
   ExpectModel(PlayS(), 0, [&](size_t t) { return Heard(At(tone, t), kFastMinus24dB * kFastPlus24dB / kFastUnity); });
+}
+
+// Each level within +24 dB, a sound's and its bus's sum to +48 dB: the 2D voice is heard at +24 dB.
+TEST_F(FiniteLevelsTest, ASoundsLevelsSummedPastPlus24dBAreHeardAtPlus24dB) {
+  const std::vector<double> tone = LoadWithLevel(SoundOnBus("volume 24", "24"), 0.0f, 0);
+  EXPECT_EQ(log_.Take().find("[ Error ]"), std::string::npos);
+  ExpectModel(PlayS(), 0, [&](size_t t) { return Heard(At(tone, t), kFastPlus24dB / kFastUnity); }, 2.0);
 }
 
 // Forty beeps at once sum far past full scale in the float frame: the float ring plays them held to
