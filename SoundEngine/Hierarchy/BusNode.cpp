@@ -196,6 +196,7 @@ SNRESULT CSnBusNode::ReadBusParams(const uint8_t*& cursor, const uint8_t* end) {
     SOUND_LOG(Error, "Bus %u: the property block runs past the end of the object", ID());
     return SN_Failure;
   }
+  HoldBankProperties(MutableProperties(), "Bus", ID(), PropertyRange);
   struct {
     uint8_t mixStage, voice;
     uint16_t maxInstances;
@@ -225,6 +226,15 @@ SNRESULT CSnBusNode::ReadBusParams(const uint8_t*& cursor, const uint8_t* end) {
   return SN_Success;
 }
 
+// A ducked value is a level added to the bus's volume: held to the levels, as the bus's own volume is.
+float CSnBusNode::HeldDuckLevel(float dB, const char* what) const {
+  const float held = kDecibelRange.Hold(dB);
+  if (held != dB)
+    SOUND_LOG(Error, "Bus %u: %s of %g dB is outside %g to %g dB; %g is used", ID(), what, double(dB),
+              double(kDecibelRange.min), double(kDecibelRange.max), double(held));
+  return held;
+}
+
 SNRESULT CSnBusNode::ReadDucking(const uint8_t*& cursor, const uint8_t* end) {
   SnBankCursor in(cursor, uint32_t(end - cursor));
   uint32_t recoveryMs = 0, count = 0;
@@ -232,6 +242,7 @@ SNRESULT CSnBusNode::ReadDucking(const uint8_t*& cursor, const uint8_t* end) {
     SOUND_LOG(Error, "Bus %u: the ducking fields run past the end of the object", ID());
     return SN_Failure;
   }
+  m_maxDuckVolume = HeldDuckLevel(m_maxDuckVolume, "max duck volume");
   // In 64 bits and saturated: a huge recovery time is a long one, not a short one.
   const uint64_t samples = uint64_t(LowerEngine::SampleRate() / 1000) * recoveryMs;
   const uint32_t saturated = samples > UINT32_MAX ? UINT32_MAX : uint32_t(samples);
@@ -244,6 +255,7 @@ SNRESULT CSnBusNode::ReadDucking(const uint8_t*& cursor, const uint8_t* end) {
       SOUND_LOG(Error, "Bus %u: duck %u runs past the end of the object", ID(), i);
       return SN_Failure;
     }
+    duck.volume = HeldDuckLevel(duck.volume, "duck volume");
     const SNRESULT added = AddDuck(duck.targetBusId, duck.volume, duck.fadeOutMs, duck.fadeInMs, curve, property);
     if (added != SN_Success) return added;
   }

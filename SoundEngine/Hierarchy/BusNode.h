@@ -195,6 +195,7 @@ class CSnBusNode final : public CSnPropertyNode {
  private:
   SNRESULT ReadBusParams(const uint8_t*& cursor, const uint8_t* end);
   SNRESULT ReadDucking(const uint8_t*& cursor, const uint8_t* end);
+  float HeldDuckLevel(float dB, const char* what) const;
   SNRESULT ReadBusEffects(const uint8_t*& cursor, const uint8_t* end);
   SNRESULT SetParentBus(uint32_t parentId);
   SNRESULT CanAddChild(CSnHierarchyNode* child) const;

@@ -5,6 +5,7 @@
 
 #include "SoundEngine/Banks/BankChunks.h"
 #include "SoundEngine/Hierarchy/PropertyNode.h"
+#include "SoundEngine/Hierarchy/PropertyTable.h"
 #include "SoundEngine/Hierarchy/StateGroupLink.h"
 #include "SoundEngine/Log.h"
 #include "SoundEngine/PoolObject.h"
@@ -155,6 +156,8 @@ SNRESULT CSnPropertyNode::ReadProperties(const uint8_t*& cursor, const uint8_t* 
     SOUND_LOG(Error, "Node %u: a property block runs past the end of the object", ID());
     return SN_Failure;
   }
+  HoldBankProperties(MutableProperties(), "Node", ID(), PropertyRange);
+  HoldBankRanges(m_ranges, "Node", ID());
   SetFlagB(kStateValuesApply, true);
   return SN_Success;
 }

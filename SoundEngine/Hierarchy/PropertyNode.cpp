@@ -313,6 +313,15 @@ void CSnPropertyNode::DropGameObjectValues(CSnRegisteredObj* gameObject) {
 
 SNRESULT CSnPropertyNode::SetRuntimeValue(CSnRegisteredObj* gameObject, uint8_t id, float value,
                                           const TransParamsBase& params) {
+  // A set-value action's value (or its offset summed with the last) adds to the node's own: the
+  // same range holds it.
+  const float held = HoldPropertyValue(id, value, PropertyOffsetRange);
+  if (held != value) {
+    const SnValueRange range = PropertyOffsetRange(id);
+    SOUND_LOG(Error, "Node %u: run-time value %g of property %u is outside %g to %g; %g is used", ID(), double(value),
+              unsigned(id), double(range.min), double(range.max), double(held));
+    value = held;
+  }
   CSnPropTransitionSet* set = GetValueSet(gameObject);
   if (!set) return SN_InsufficientMemory;
   const float start = id == SnProp_GainFactor ? 1.0f : 0.0f;

@@ -1,6 +1,11 @@
 // The property table of the hierarchy nodes.
 #include "SoundEngine/Hierarchy/PropertyTable.h"
 
+#include <algorithm>
+#include <cstring>
+
+#include "SoundEngine/Log.h"
+
 namespace SN {
 
 uint32_t ParameterOfProperty(uint32_t propertyId) {
@@ -44,5 +49,69 @@ int32_t IntPropertyDefault(uint32_t propertyId) {
 }
 
 bool IsIntProperty(uint32_t propertyId) { return (propertyId >= 40 && propertyId <= 53) || propertyId == 57 || propertyId == 58; }
+
+namespace {
+// The filter values of properties 3 and 4: 0 lets everything through, 100 filters most.
+constexpr SnValueRange kFilterRange{0.0f, 100.0f};
+
+// The value at `at` held to `range`; true when it changed. Values lie only 4-aligned in a block.
+bool HoldStored(uint8_t* at, SnValueRange range, float fallback, float& stored, float& held) {
+  memcpy(&stored, at, sizeof stored);
+  held = stored != stored ? fallback : range.Hold(stored);
+  if (held == stored) return false;
+  memcpy(at, &held, sizeof held);
+  return true;
+}
+}  // namespace
+
+SnValueRange PropertyRange(uint32_t propertyId) {
+  switch (propertyId) {
+    case SnProp_Volume: case SnProp_StateValue: case SnProp_SecondaryFirst: case SnProp_SecondarySecond:
+    case 18: case 19: case 20: case 21: case SnProp_GameSend: case SnProp_OutputBus0: case SnProp_SecondGain:
+      return kDecibelRange;
+    case SnProp_LowPass: case SnProp_HighPass:
+      return kFilterRange;
+    default:
+      return kAnyFiniteValue;
+  }
+}
+
+SnValueRange PropertyOffsetRange(uint32_t propertyId) {
+  const SnValueRange range = PropertyRange(propertyId);
+  const float width = std::min(range.max - range.min, kAnyFiniteValue.max * 0.5f);
+  return {-width, std::min(range.max, width)};
+}
+
+float HoldPropertyValue(uint32_t propertyId, float value, SnPropertyRangeOf rangeOf) {
+  return value != value ? FloatPropertyDefault(propertyId) : rangeOf(propertyId).Hold(value);
+}
+
+void HoldBankProperties(SnPropertyBlob4& values, const char* owner, uint32_t id, SnPropertyRangeOf rangeOf) {
+  for (uint32_t i = 0; i < values.Count(); ++i) {
+    // Only the properties known to be levels or filter values: the 4 bytes of another may be a
+    // whole number that reads as a float not a number.
+    const uint32_t propertyId = values.IdAt(i);
+    if (PropertyRange(propertyId).max == kAnyFiniteValue.max) continue;
+    const SnValueRange range = rangeOf(propertyId);
+    float stored, held;
+    if (HoldStored(values.ValueAt(i), range, FloatPropertyDefault(propertyId), stored, held))
+      SOUND_LOG(Error, "%s %u: property %u of %g is outside %g to %g; %g is used", owner, id, propertyId,
+                double(stored), double(range.min), double(range.max), double(held));
+  }
+}
+
+void HoldBankRanges(SnPropertyBlob8& ranges, const char* owner, uint32_t id) {
+  for (uint32_t i = 0; i < ranges.Count(); ++i) {
+    const uint32_t propertyId = ranges.IdAt(i);
+    const SnValueRange range = PropertyOffsetRange(propertyId);
+    float stored[2], held[2];
+    const bool low = HoldStored(ranges.ValueAt(i), range, 0.0f, stored[0], held[0]);
+    const bool high = HoldStored(ranges.ValueAt(i) + sizeof(float), range, 0.0f, stored[1], held[1]);
+    if (low || high)
+      SOUND_LOG(Error, "%s %u: the random range %g to %g of property %u is outside %g to %g; %g to %g is used",
+                owner, id, double(stored[0]), double(stored[1]), propertyId, double(range.min), double(range.max),
+                double(held[0]), double(held[1]));
+  }
+}
 
 }  // namespace SN

@@ -3,6 +3,9 @@
 
 #include <cstdint>
 
+#include "SoundEngine/GameSyncs/Curves.h"
+#include "SoundEngine/Hierarchy/PropertyBlob.h"
+
 namespace SN {
 
 enum SnPropertyId : uint8_t {
@@ -66,5 +69,23 @@ constexpr float FloatPropertyDefault(uint32_t propertyId) {
 int32_t IntPropertyDefault(uint32_t propertyId);
 // True for the properties stored as integers (40-53 and 57).
 bool IsIntProperty(uint32_t propertyId);
+
+// The values a float property may take: the levels (volumes, sends, the second gain, the bus and
+// output-bus volumes, the secondary-output levels) in decibels, the two filter values in their 0 to
+// 100 scale, any finite value for the rest. Each node adds its value to the path's sum, so a value
+// outside these could only carry the sum where no sound can follow.
+SnValueRange PropertyRange(uint32_t propertyId);
+// The bounds of what adds to a node's own value (a state's value, a run-time value, a random
+// offset): wide enough to carry a value across the range, narrow enough that a sum of two stays finite.
+SnValueRange PropertyOffsetRange(uint32_t propertyId);
+using SnPropertyRangeOf = SnValueRange (*)(uint32_t propertyId);
+// The value held to `rangeOf` the property; a value that is not a number is the table default.
+float HoldPropertyValue(uint32_t propertyId, float value, SnPropertyRangeOf rangeOf);
+
+// Hold every level and filter value of a property block (and both ends of every range of a ranged
+// block) read from a bank, one logged error for each value held, naming `owner` ("Node", "Bus", ...)
+// and `id`.
+void HoldBankProperties(SnPropertyBlob4& values, const char* owner, uint32_t id, SnPropertyRangeOf rangeOf);
+void HoldBankRanges(SnPropertyBlob8& ranges, const char* owner, uint32_t id);
 
 }  // namespace SN

@@ -2,6 +2,7 @@
 #include "SoundEngine/Hierarchy/StateProperties.h"
 
 #include "SoundEngine/Banks/SoundBankManager.h"
+#include "SoundEngine/Hierarchy/PropertyTable.h"
 #include "SoundEngine/Log.h"
 #include "SoundEngine/PoolObject.h"
 
@@ -13,6 +14,8 @@ SNRESULT CSnStateProperties::SetInitialValues(const uint8_t* data, uint32_t size
     SOUND_LOG(Error, "State properties %u: the property block runs past the object", ID());
     return SN_Failure;
   }
+  // A state's values add to the node's own: they may lower a filter value, not carry it past its range.
+  HoldBankProperties(m_properties, "State properties", ID(), PropertyOffsetRange);
   return SN_Success;
 }
 

@@ -45,6 +45,8 @@ const ISnListenerPlayerMap*& PlayerMap() {
 
 namespace VoiceParams {
 
+float VoiceLevelToLinear(float dB) { return FastDbToLinear(kDecibelRange.Hold(dB)); }
+
 float DbToLinearFullRange(float dB) {
   if (!(dB > 0.0f)) return FastDbToLinear(dB);
   const float quiet = FastDbToLinear(-dB);
@@ -81,7 +83,7 @@ void EvaluateAttenuation(const SnAttenuation* attenuation, const SnEmitterListen
 
 void ComputeRayVolumes(const SnVoiceGainParams& voice, SnEmitterListenerRay* rays, uint32_t rayCount) {
   SN_ASSERT_AUDIO_LOCK_HELD();
-  const float v = FastDbToLinear(voice.volumeDb);
+  const float v = VoiceLevelToLinear(voice.volumeDb);
   const float b = voice.busVolume;
   if (voice.feedback) ClearFeedbackGains(*voice.feedback);
   const uint32_t feedbackMask = LowerEngine::ListenerTable().FeedbackMask();

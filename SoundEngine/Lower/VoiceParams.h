@@ -82,6 +82,10 @@ class ISnListenerPlayerMap {
 
 namespace VoiceParams {
 
+// A voice's level in dB (the sum along its path) as a gain, held to the levels first: each node's
+// levels are held to +24 dB, but a path of many sums past them; past +24 dB the voice is clipped
+// however it is mixed, and near 10^38 the gains after it would carry it to infinity.
+float VoiceLevelToLinear(float dB);
 // 10^(dB / 20) also above 0 dB: the reciprocal of the conversion of -dB, 65535 past its reach.
 float DbToLinearFullRange(float dB);
 // 0 inside the inner angle, 1 outside the outer one, linear between; the gain of that share of the

@@ -438,13 +438,13 @@ void CSnVoicePipeline::FirstGainPass() {
     m_nextGain = instance.LinearGain();
     ComputeRays();
   } else {
-    m_nextGain = instance.LinearGain() * VoiceParams::FastDbToLinear(instance.Volume());
+    m_nextGain = instance.LinearGain() * VoiceParams::VoiceLevelToLinear(instance.Volume());
     m_rayCount = 0;
   }
   // Modulators on the volume scale the voice's samples in its source (per sample where they move
   // fast); the level the buses hear of it still counts them.
   m_modulatorGain = instance.Modulators().GetFactor(SnParamMask::Of(kVoiceVolumeParameter));
-  m_connectionVolume = VoiceParams::FastDbToLinear(instance.Params().SecondVolume());
+  m_connectionVolume = VoiceParams::VoiceLevelToLinear(instance.Params().SecondVolume());
   m_feedsMotion = ComputeFeedbackGains();
   if (!m_firstFrameDone) m_previousGain = m_nextGain;
   if (instance.HasAuxSends()) {

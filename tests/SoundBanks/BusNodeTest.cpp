@@ -193,6 +193,34 @@ TEST_F(BusNodeTest, DucksAddUpToTheTargetsFloorAndEndWithoutRecoveryAtOnce) {
   EXPECT_FALSE(Bus(3)->IsDucked());
 }
 
+// A bank's bus levels far past the levels (the builder's text refuses them; the writer does not) are
+// held as they load, each with one logged error: the bus's volumes, its floor and its ducks.
+TEST_F(BusNodeTest, BusVolumesAndDuckLevelsFarPastTheLevelsAreHeldAsTheyLoad) {
+  Tools::BankBusParams target = Child(1);
+  target.maxDuckVolume = -3e38f;
+  target.properties = {Tools::BankNodeProperty::Float(5, 3e38f), Tools::BankNodeProperty::Float(0, -3e38f)};
+  Tools::BankBusParams ducker = Child(1);
+  ducker.ducks = {{2, 3e38f, 0, 0, 4, 0}, {3, -3e38f, 0, 0, 4, 0}};
+  ASSERT_EQ(Load({BusObject(1), BusObject(2, target), BusObject(3, Child(1)), BusObject(4, ducker),
+                  SoundObject(40, MemorySource(7, 4), RoutedTo(4))}),
+            SN::SN_Success);
+  const std::string logged = log_.Take();
+  for (const char* line : {"Bus 2: property 5 of 3e+38 is outside -4096 to 24; 24 is used",
+                           "Bus 2: property 0 of -3e+38 is outside -4096 to 24; -4096 is used",
+                           "Bus 2: max duck volume of -3e+38 dB is outside -4096 to 24 dB; -4096 is used",
+                           "Bus 4: duck volume of 3e+38 dB is outside -4096 to 24 dB; 24 is used",
+                           "Bus 4: duck volume of -3e+38 dB is outside -4096 to 24 dB; -4096 is used"})
+    EXPECT_NE(logged.find(line), std::string::npos) << line << "\n" << logged;
+  EXPECT_EQ(Bus(2)->MaxDuckVolume(), -4096.0f);
+  EXPECT_EQ(Bus(2)->GetEffectiveProperty(5, false), 24.0f);
+  EXPECT_EQ(Bus(2)->GetEffectiveProperty(0, false), -4096.0f);
+  Begin(Sound(40));
+  EXPECT_EQ(Bus(2)->GetDuckedValue(0), 24.0f);
+  EXPECT_EQ(Bus(2)->GetEffectiveProperty(0, false), 24.0f - 4096.0f);
+  EXPECT_EQ(Bus(3)->GetDuckedValue(0), CSnBusNode::kDefaultMaxDuckVolume);
+  End(Sound(40));
+}
+
 TEST_F(BusNodeTest, ARecoveryLastsItsTimeAfterTheLastSilenceEvenWhenDuckingBeganAgain) {
   Tools::BankBusParams shortRecovery = Child(1);
   shortRecovery.recoveryMs = 10;  // under a frame: none

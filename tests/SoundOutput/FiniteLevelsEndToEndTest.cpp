@@ -25,7 +25,7 @@ class FiniteLevelsTest : public SoundEndToEndTest {
  protected:
   // Bank text built by the builder, its one stand-in level then overwritten with `value` in the
   // bytes it wrote, loaded from memory the fixture keeps. The own tone's samples come back.
-  std::vector<double> LoadWithLevel(const std::string& text, float value) {
+  std::vector<double> LoadWithLevel(const std::string& text, float value, int standIns = 1) {
     Tools::BankDescription bank;
     std::string error;
     EXPECT_TRUE(Tools::ParseBankText(text, "FiniteBank", bank, error)) << error;
@@ -39,7 +39,7 @@ class FiniteLevelsTest : public SoundEndToEndTest {
         std::memcpy(&image[i], level, 4);
         ++found;
       }
-    EXPECT_EQ(found, 1) << "the stand-in level is written once";
+    EXPECT_EQ(found, standIns) << "the stand-in level is written as often as the text gives it";
     uint32_t id = 0;
     EXPECT_EQ(SoundEngine::LoadBank(image.data(), uint32_t(image.size()), id), SN_Success) << log_.Take();
     std::vector<double> tone;
@@ -52,6 +52,11 @@ class FiniteLevelsTest : public SoundEndToEndTest {
     Frames(8);
     EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
     return Capture();
+  }
+  // The sound at `dB` on bus B under the game's Effects bus, the bus with `options`.
+  static std::string SoundOnBus(const std::string& options, const std::string& dB = "-24") {
+    return "tone T 48000 1 100 880\nbus B Effects " + options + "\nsound S T B volume " + dB +
+           "\naction Play_S_Act 0x0403 S bank FiniteBank\nevent Play_S Play_S_Act\n";
   }
   static std::string Sound(const std::string& options, const std::string& after = "") {
     return "tone T 48000 1 100 880\n" + options + "sound S T Effects" + after +
@@ -127,6 +132,54 @@ TEST_F(FiniteLevelsTest, AModulatorsDepthFarPastItsLimitIsHeldAsItLoads) {
   const auto planes = PlayS();
   const double gain = std::pow(10.0, -6.0 / 20.0);
   ExpectModel(planes, 0, [&](size_t t) { return Heard(At(tone, t), gain); });
+}
+
+// The engine's fast power of ten from the exponent and mantissa that 27866352 x dB / 20 + 1065353216,
+// worked in floats by hand, gives.
+double FastPower(int exponent, double mantissaBits) {
+  const double m = 1.0 + mantissaBits / 8388608.0;
+  return std::ldexp((0.32518977 * m + 0.020805772) * m + 0.65304345, exponent);
+}
+// +24 dB: 1098792832, exponent 130 - 127 and mantissa 8273792; -24 dB: 1032044672, 123 - 127 and 114816.
+const double kFastPlus24dB = FastPower(3, 8273792.0);
+const double kFastMinus24dB = FastPower(-4, 114816.0);
+
+// The bank with its one stand-in level at 3e38 dB loaded, the load logged that `kind` `name` held its
+// property `propertyId` to +24 dB.
+std::string HeldLog(const char* kind, const char* name, int propertyId) {
+  return std::string(kind) + " " + std::to_string(SoundEngine::GetIDFromString(name)) + ": property " +
+         std::to_string(propertyId) + " of 3e+38 is outside -4096 to 24; 24 is used";
+}
+
+// A sound's own volume of 3e38 dB was an infinite gain in the voice: loaded, it is held to +24 dB and
+// the voice is heard sixteen times louder, past full scale held there.
+TEST_F(FiniteLevelsTest, ASoundsVolumeFarPastTheLevelsIsHeldToPlus24dBAsItLoads) {
+  const std::vector<double> tone = LoadWithLevel(Sound("", " volume 23.4567"), 3e38f);
+  EXPECT_NE(log_.Take().find(HeldLog("Node", "S", 0)), std::string::npos);
+  const auto planes = PlayS();
+  ExpectModel(planes, 0, [&](size_t t) { return Heard(At(tone, t), kFastPlus24dB / kFastUnity); }, 2.0);
+}
+
+// A bus's volume of 3e38 dB adds to the volume of every voice routed to it; the volume of a bus that
+// mixes itself (its bus volume) of 3e38 dB was an infinite gain on its mix. Held to +24 dB, each lifts
+// the sound's -24 dB back to about 0 dB; the bus's own mix stage meets the voice as one more gain.
+TEST_F(FiniteLevelsTest, ABusVolumeFarPastTheLevelsIsHeldToPlus24dBAsItLoads) {
+  const std::vector<double> tone = LoadWithLevel(SoundOnBus("volume 23.4567"), 3e38f);
+  EXPECT_NE(log_.Take().find(HeldLog("Bus", "B", 0)), std::string::npos);
+  ExpectModel(PlayS(), 0, [&](size_t t) { return Heard(At(tone, t), 1.0); });
+}
+
+TEST_F(FiniteLevelsTest, ABusOwnVolumeFarPastTheLevelsIsHeldToPlus24dBAsItLoads) {
+  const std::vector<double> tone = LoadWithLevel(SoundOnBus("ownmix busvolume 23.4567"), 3e38f);
+  EXPECT_NE(log_.Take().find(HeldLog("Bus", "B", 5)), std::string::npos);
+  ExpectModel(PlayS(), 0, [&](size_t t) { return Heard(At(tone, t), kFastMinus24dB * kFastPlus24dB / kFastUnity); });
+}
+
+// Each level within +24 dB, a sound's and its bus's sum to +48 dB: the 2D voice is heard at +24 dB.
+TEST_F(FiniteLevelsTest, ASoundsLevelsSummedPastPlus24dBAreHeardAtPlus24dB) {
+  const std::vector<double> tone = LoadWithLevel(SoundOnBus("volume 24", "24"), 0.0f, 0);
+  EXPECT_EQ(log_.Take().find("[ Error ]"), std::string::npos);
+  ExpectModel(PlayS(), 0, [&](size_t t) { return Heard(At(tone, t), kFastPlus24dB / kFastUnity); }, 2.0);
 }
 
 // Forty beeps at once sum far past full scale in the float frame: the float ring plays them held to

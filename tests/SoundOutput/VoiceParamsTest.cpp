@@ -90,6 +90,19 @@ TEST_F(VoiceParamsTest, RayGainsFromTheVoiceTheCurvesAndTheCone) {
   EXPECT_EQ(rays[0].coneFactor, 0.5f);
 }
 
+// Many nodes, each held to +24 dB, may still sum past it; the voice is heard at +24 dB, and the
+// game object's bus volume of +24 dB on top of that stays a finite gain.
+TEST_F(VoiceParamsTest, AVoiceSummedPastPlus24dBIsHeardAtPlus24dB) {
+  SnVoiceGainParams voice;
+  voice.busVolume = 15.848932f;
+  SnEmitterListenerRay rays[1] = {Ray(1.0f, 0)};
+  for (float dB : {24.0f, 240.0f, 3e38f}) {
+    voice.volumeDb = dB;
+    VoiceParams::ComputeRayVolumes(voice, rays, 1);
+    EXPECT_EQ(rays[0].factors[0], 15.848932f * VoiceParams::FastDbToLinear(24.0f)) << dB;
+  }
+}
+
 TEST_F(VoiceParamsTest, ObstructionAndOcclusionActPerListener) {
   // Obstruction: volume 0 dB to -20 dB, low-pass 0 to 80; occlusion: volume to -40 dB, low-pass 0 to
   // 60, high-pass 0 to 30.
