@@ -473,8 +473,10 @@ void CSnAudioMgr::Perform() {
     LowerEngine::PrepareFrame();
     if (g_pModulatorRegistry) g_pModulatorRegistry->ProcessFrame();
     LowerEngine::Perform();
+    m_framePerformed = true;
     VoiceManager::ProcessQueuedInstanceCommands();
     ++m_frame;
+    m_framePerformed = false;
     --frames;
   }
   LowerEngine::RenderAfterPass();

@@ -115,6 +115,9 @@ class CSnAudioMgr {
   uint32_t PausedPendingCount() const { return m_pausedActions.Count(); }
 
   uint32_t CurrentFrame() const { return m_frame; }
+  // The lower engine has performed the current frame (its instance commands are being run): a play
+  // made now begins in the next frame, while a due record still counts its delay from this one.
+  bool CurrentFramePerformed() const { return m_framePerformed; }
   uint32_t RingBytes() const { return m_size; }
   uint32_t ExecutedActionCount() const { return m_executedActions; }
   uint64_t ProcessedMessageCount() const { return m_processedMessages; }
@@ -188,6 +191,8 @@ class CSnAudioMgr {
   alignas(64) PendingList m_dueActions;
   PendingList m_pausedActions;
   uint32_t m_frame = 0;
+  // Between the lower engine's pass over the current frame and the step to the next one.
+  bool m_framePerformed = false;
   Platform::Event m_wakeEvent{Platform::Event::Reset::Auto};
   AudioThread m_thread;
   int64_t m_lastRenderTicks = 0;

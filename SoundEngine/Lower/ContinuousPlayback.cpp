@@ -56,6 +56,25 @@ int32_t MillisecondsToSamples(double ms) {
   return samples >= double(INT32_MAX) ? INT32_MAX : int32_t(std::lround(samples));
 }
 
+// The samples of its first frame that came before the item's first sample. Once due, the voice's
+// offset is what the frame loop left of it past that frame's start (source samples at its speed).
+int32_t SamplesBeforeFirstSample(const CSnPlaybackInstance& item, int32_t frame) {
+  if (!item.HasInitialOffset() || item.InitialOffset() >= 0) return 0;
+  const double speed = item.RateFactor() > 0.0f ? double(item.RateFactor()) : 1.0;
+  const double samples = std::round((double(frame) * speed + double(item.InitialOffset())) / speed);
+  return samples > 0.0 ? int32_t(std::min(samples, double(frame))) : 0;
+}
+
+// The rate counts from the start of the frame this item began in, as a due hand-on's delay does.
+// A hand-on within the engine's look-ahead is made at once, and once that frame is performed what is
+// made begins in the next one: the performed frame comes off its delay.
+int32_t FrameAlreadyPerformed(int32_t delaySamples) {
+  if (!g_pAudioMgr || !g_pAudioMgr->CurrentFramePerformed()) return 0;
+  const uint32_t samplesPerFrame = LowerEngine::SamplesPerFrame();
+  const bool madeAtOnce = uint32_t(delaySamples) / samplesPerFrame <= SoundEngine::Settings().lookAheadFrames;
+  return madeAtOnce && uint32_t(delaySamples) >= samplesPerFrame ? int32_t(samplesPerFrame) : 0;
+}
+
 bool IsCrossfade(SnContinuousTransitionMode mode) {
   return mode == SnContinuous_Crossfade || mode == SnContinuous_CrossfadePower;
 }
@@ -250,11 +269,15 @@ void CSnContinuousPlaybackInstance::UpdatePlayProgress(uint32_t timeLeftMs) {
     plan.handPlayStop = false;
     plan.delaySamples = MillisecondsToSamples(double(timeLeftMs) - double(plan.crossfadeMs));
   } else if (m_mode == SnContinuous_TriggerRate) {
-    plan.delaySamples = std::max(MillisecondsToSamples(m_duration), frame);
+    // The rate counts from the item's first sample, the hand-on's delay from its first frame's start.
+    const int64_t delay =
+        int64_t(std::max(MillisecondsToSamples(m_duration), frame)) + SamplesBeforeFirstSample(*this, frame);
+    plan.delaySamples = int32_t(std::min<int64_t>(delay, INT32_MAX));
   } else {
     return;
   }
   plan.pausePending = plan.delaySamples >= frame && m_pauseCount != 0;
+  if (m_mode == SnContinuous_TriggerRate) plan.delaySamples -= FrameAlreadyPerformed(plan.delaySamples);
   HandOnToNext(plan);
 }
 
