@@ -425,14 +425,15 @@ bool CSnStreamDevice::PrepareTransfer(CSnStreamTask* stream, SnStreamTransfer& t
   if (!OpenDeferred(stream)) return false;
   SnTransferOffer offer;
   {
+    // The offer and the check of its refusal see one state of the stream: a reader that stops its
+    // stream (nothing offered) and sets it running again in between must not read as a stream that
+    // wants data and can never be given any.
     StreamGuard guard(m_deviceLock);
+    StreamGuard streamGuard(stream->Lock());
     offer = stream->CreateTransfer(transfer, false);
-    if (offer == SnTransferOffer::None) {
-      // Since this thread chose it, the stream's reader may have been served from the cache and
-      // need nothing more: that is no fault of the stream.
-      StreamGuard streamGuard(stream->Lock());
-      if (!stream->NeedsIO()) return false;
-    }
+    // Since this thread chose it, the stream's reader may have been served from the cache, or have
+    // stopped the stream, and need nothing more: that is no fault of the stream.
+    if (offer == SnTransferOffer::None && !stream->NeedsIO()) return false;
   }
   if (offer == SnTransferOffer::Made) return true;
   if (offer == SnTransferOffer::NoMemory && m_ioMemory.HasMemory()) {

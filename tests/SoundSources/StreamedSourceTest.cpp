@@ -71,7 +71,9 @@ class StreamedSourceTest : public SourceTest::PoolFixture {
 // What a test does between two frames of a play: the frame just played, the source and its stage.
 using BetweenFrames = std::function<void(int, SN::CSnVoiceSource&, SN::CSnVoiceSourceStage&)>;
 
-// Plays a voice to its end through the stage; a source with nothing yet is asked again.
+// Plays a voice to its end through the stage, at most `most` frames. A frame the source has nothing
+// for yet (its stream still refilling) is asked again until the device thread delivers: it counts as
+// one frame however often it is asked.
 template <class Source>
 std::vector<std::vector<float>> Play(FakeInstance& instance, uint16_t frames, SN::SNRESULT* prepared = nullptr,
                                      const BetweenFrames& between = {}, int most = 2000) {
@@ -84,7 +86,7 @@ std::vector<std::vector<float>> Play(FakeInstance& instance, uint16_t frames, SN
   SN::CSnVoiceSourceStage stage;
   EXPECT_EQ(stage.Init(&source, instance.format, &instance, 48000), SN::SN_Success);
   planes.assign(instance.format.Channels(), {});
-  for (int i = 0; i < most; ++i) {
+  for (int played = 0; played < most;) {
     SN::SnVoiceBuffer out;
     out.maxFrames = frames;
     const SN::SNRESULT r = stage.RunFrame(out);
@@ -96,7 +98,8 @@ std::vector<std::vector<float>> Play(FakeInstance& instance, uint16_t frames, SN
       planes[c].insert(planes[c].end(), out.Plane(c), out.Plane(c) + out.validFrames);
     out.FreeMarkers();
     if (r != SN::SN_DataReady) break;
-    if (between) between(i, source, stage);
+    if (between) between(played, source, stage);
+    ++played;
   }
   stage.Stop();
   stage.Release();
@@ -315,6 +318,33 @@ TEST_F(StreamedSourceTest, ACulledLoopComesBackOnTheSampleItWouldHaveReached) {
                              : PlayCulled<SN::CSnPcmStreamSource>(streamed, frames, culled),
                        model);
     }
+  }
+}
+
+// Culled every other frame, a long looping stream is stopped and moved each time and comes back while
+// the device thread is still refilling it: the voice waits for its data and plays on to its end, never
+// ending early.
+TEST_F(StreamedSourceTest, AStreamCulledOverAndOverWaitsForItsRefillsAndPlaysToItsEnd) {
+  Tools::ToneDesc tone = LoopedBlocks();
+  tone.signal = Tools::ToneSignal::Noise;
+  constexpr uint16_t kFrames = 250;
+  std::set<int> culled;
+  for (int frame = 1; frame < 310; frame += 2) culled.insert(frame);
+  for (const bool adpcm : {true, false}) {
+    SCOPED_TRACE(adpcm ? "ADPCM" : "PCM");
+    tone.encoding = adpcm ? Tools::MediaEncoding::ImaAdpcm : Tools::MediaEncoding::Pcm16;
+    const uint32_t codec = adpcm ? 0x20000 : 0x10000;
+    const std::vector<uint8_t> media = Tools::WriteToneMedia(tone);
+    WriteLoose(96, media);
+    FakeInstance whole(media, codec);
+    whole.loopCount = 60;
+    const auto expected = adpcm ? Play<SN::CSnAdpcmSource>(whole, kFrames) : Play<SN::CSnPcmSource>(whole, kFrames);
+    ASSERT_EQ(expected[0].size(), 3200u + 59u * 1280u);
+    FakeInstance streamed = StreamedInstance(96, codec);
+    streamed.loopCount = 60;
+    ExpectSamePlanes(adpcm ? PlayCulled<SN::CSnAdpcmStreamSource>(streamed, kFrames, culled)
+                           : PlayCulled<SN::CSnPcmStreamSource>(streamed, kFrames, culled),
+                     WithoutFrames(expected, kFrames, culled));
   }
 }
 
