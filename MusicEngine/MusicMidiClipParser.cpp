@@ -72,6 +72,7 @@ void SnMidiClipParser::Forget() {
   m_tempo = 0.0f;
   m_msPerTick = m_ticksPerMs = 0.0;
   m_state = State{};
+  m_warnedCrowded = false;
 }
 
 void SnMidiClipParser::ComputeRates() {
@@ -163,8 +164,11 @@ void SnMidiClipParser::Rewind() {
     return false;
   }
   const uint64_t first = last + state.delta;
-  if (first == passStart) {
-    // A pass that takes no time would go round for ever: the clip plays once.
+  const double passMs = double(first - passStart) * m_msPerTick;
+  if (passMs < kMinLoopMs) {
+    // A pass that takes no time would go round for ever, one of a few ticks thousands of times a
+    // frame: the clip plays once.
+    SOUND_LOG(Error, "MIDI clip loops every %g ms, under %g ms: it plays once", passMs, kMinLoopMs);
     m_loops = false;
     state.hasEvent = false;
     return false;
@@ -223,6 +227,12 @@ SNRESULT SnMidiClipParser::SeekMs(double ms) {
   return m_state.hasEvent ? SN_Success : SN_Failure;
 }
 
+void SnMidiClipParser::WarnCrowded(uint32_t limit, const char* what) {
+  if (m_warnedCrowded) return;
+  m_warnedCrowded = true;
+  SOUND_LOG(Warning, "MIDI clip has more than %u %s in a frame: the rest are dropped", limit, what);
+}
+
 void SnMidiClipParser::Advance(double ms) {
   m_messages.Clear();
   if (!m_data || !std::isfinite(ms) || ms <= 0.0) return;
@@ -235,13 +245,20 @@ void SnMidiClipParser::Advance(double ms) {
   // from its whole tick would move each up to a tick early.
   const double beginWhole = double(state.windowEnd);
   const double beginFraction = state.fraction;
+  // The first tick of this window: an event before it was left behind by a cut walk.
+  const uint64_t begin = state.windowEnd + (state.fraction > 0.0 ? 1 : 0);
   state.fraction = ticks - double(whole);
   state.windowEnd += whole;
   // An event on the window's last whole tick lies inside it when a fraction of a tick follows.
   const uint64_t end = state.windowEnd + (state.fraction > 0.0 ? 1 : 0);
   const double msPerTick = m_msPerTick;
+  uint32_t walked = 0;
   while (state.hasEvent && state.tick < end) {
-    if (IsChannelMessage(state.status)) [[likely]] {
+    if (walked++ == kMaxEventsPerWindow) [[unlikely]] {
+      WarnCrowded(kMaxEventsPerWindow, "events");
+      break;
+    }
+    if (IsChannelMessage(state.status) && state.tick >= begin) [[likely]] {
       uint8_t type = uint8_t(state.status & 0xF0);
       if (type == SnMidi_NoteOn && state.data2 == 0) type = SnMidi_NoteOff;
       const double sinceBegin = double(state.tick) - beginWhole - beginFraction;
@@ -249,7 +266,10 @@ void SnMidiClipParser::Advance(double ms) {
       const SnMidiClipMessage message{type,        uint8_t(state.status & 0x0F), state.data1, state.data2, timeMs,
                                       state.eventIndex};
       // A record that cannot be had is one message lost, not the clip.
-      m_messages.Add(message, 16);
+      if (m_messages.Count() < kMaxMessagesPerWindow) [[likely]]
+        m_messages.Add(message, 16);
+      else
+        WarnCrowded(kMaxMessagesPerWindow, "messages");
     }
     const uint64_t passStart = state.passStart;
     if (!StepEvent(state) || state.passStart == passStart) [[likely]] continue;

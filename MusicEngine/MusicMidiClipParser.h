@@ -25,6 +25,13 @@ class SnMidiClipParser {
   static constexpr uint32_t kHeaderBytes = 6;
   // A variable-length quantity has at most this many bytes.
   static constexpr uint32_t kMaxQuantityBytes = 4;
+  // What one window may cost the audio thread, far above any clip meant to be heard: the channel
+  // messages it gives, and the events it walks. Past either the rest of the window is dropped, with
+  // one warning for the clip; events a cut walk leaves behind are dropped by the windows after.
+  static constexpr uint32_t kMaxMessagesPerWindow = 512;
+  static constexpr uint32_t kMaxEventsPerWindow = 8192;
+  // A looping pass shorter than this would repeat many times in one frame: the clip plays once.
+  static constexpr double kMinLoopMs = 1.0;
 
   SnMidiClipParser() = default;
   SnMidiClipParser(const SnMidiClipParser&) = delete;
@@ -91,6 +98,8 @@ class SnMidiClipParser {
     return m_state.tick < whole || (m_state.tick == whole && fraction > 0.0);
   }
   void Forget();
+  // Logs, once for the clip, that a window had more than `limit` of `what`.
+  void WarnCrowded(uint32_t limit, const char* what);
 
   const uint8_t* m_data = nullptr;
   uint32_t m_size = 0;
@@ -100,6 +109,7 @@ class SnMidiClipParser {
   double m_ticksPerMs = 0.0;
   State m_state{};
   bool m_loops = false;
+  bool m_warnedCrowded = false;
   SnArray<SnMidiClipMessage> m_messages;
 };
 

@@ -56,6 +56,17 @@ Tools::MidiClipMedia ZeroDeltas() {
   return clip;
 }
 
+// A pass of 12 ticks at 57,377 ticks per quarter, about a tenth of a millisecond: a program change
+// with a stray high bit in its data, then 19 more of its status at the same tick.
+Tools::MidiClipMedia TinyLoop() {
+  Tools::MidiClipMedia clip;
+  clip.ticksPerQuarter = 57377;
+  clip.tempo = 124.0f;
+  clip.events.push_back({12, {0xC7, 0x91}});
+  for (int i = 0; i < 19; ++i) clip.events.push_back({0, {0xC7, 0x00}});
+  return clip;
+}
+
 // The fuzz target's seeds: everything the writer makes, and the media that end the events early.
 std::vector<std::pair<std::string, Bytes>> MidiSeeds() {
   Bytes strayData = Tools::WriteMidiClip(LoopPass());
@@ -72,7 +83,8 @@ std::vector<std::pair<std::string, Bytes>> MidiSeeds() {
           {"zero-deltas.mid", Tools::WriteMidiClip(ZeroDeltas())},
           {"stray-data-byte.mid", strayData},
           {"long-quantity.mid", longQuantity},
-          {"sysex-past-end.mid", pastEnd}};
+          {"sysex-past-end.mid", pastEnd},
+          {"tiny-loop.mid", Tools::WriteMidiClip(TinyLoop())}};
 }
 
 // The sound engine's real managers and pools; the music engine's headers stay out, as its play
@@ -353,6 +365,58 @@ TEST_F(MusicMidiClipTest, ALongLoopingClipGivesEachChannelMessageInItsWindowPass
   }
   EXPECT_GT(expected.size(), 1000u);
   EXPECT_EQ(heard, expected);
+}
+
+TEST_F(MusicMidiClipTest, ALoopUnderAMillisecondPlaysOnceAndACrowdedFrameIsCutWithOneWarning) {
+  using Parser = SN::SnMidiClipParser;
+  // The tiny loop would repeat about two hundred times a frame: it plays its 20 events once.
+  SN::CSnMusicMidiClipPlayer tiny;
+  ASSERT_EQ(Open(tiny, Tools::WriteMidiClip(TinyLoop()), 0.0, true), SN::SN_Success);
+  const std::vector<HeardEvent> heard = Run(tiny, 48);
+  ASSERT_EQ(heard.size(), 20u);
+  // 12 ticks of 60,000 / (57,377 x 120) ms are 5.02 samples.
+  EXPECT_EQ(heard[0], (HeardEvent{5, 0xC0, 7, 0x11, 0, false, true}));
+  EXPECT_EQ(heard[19], (HeardEvent{5, 0xC0, 7, 0, 0, false, false}));
+  EXPECT_TRUE(Logged("MIDI clip loops every 0.1045")) << logged_;
+  EXPECT_TRUE(Logged("under 1 ms: it plays once"));
+  // Sought far in, it has nothing left to play.
+  SN::CSnMusicMidiClipPlayer far;
+  EXPECT_EQ(Open(far, Tools::WriteMidiClip(TinyLoop()), 1.0e12, true), SN::SN_Failure);
+
+  // 20,000 controller moves at tick 0, then a note at 960 (48,000 samples): the first frame gives the
+  // first 512 and walks no further than 8,192 events; the frames after walk the rest without giving
+  // them, and the note comes on its sample.
+  Tools::MidiClipMedia crowd;
+  const uint32_t crowded = 20000;
+  for (uint32_t i = 0; i < crowded; ++i) crowd.events.push_back({0, {0xB2, 7, uint8_t(i % 128)}});
+  crowd.events.push_back({960, {0x92, 60, 100}});
+  const Bytes bytes = Tools::WriteMidiClip(crowd);
+  logged_.clear();
+  Parser parser;
+  ASSERT_EQ(parser.Open(bytes.data(), uint32_t(bytes.size())), SN::SN_Success);
+  std::vector<std::pair<uint32_t, uint32_t>> work;  // messages given, events walked so far
+  for (int frame = 0; frame < 4; ++frame) {
+    parser.Advance(1024.0 / 48.0);
+    work.emplace_back(parser.Messages().Count(), parser.Current().eventIndex);
+  }
+  const std::vector<std::pair<uint32_t, uint32_t>> expectedWork = {
+      {Parser::kMaxMessagesPerWindow, Parser::kMaxEventsPerWindow},
+      {0, 2 * Parser::kMaxEventsPerWindow},
+      {0, crowded},
+      {0, crowded}};
+  EXPECT_EQ(work, expectedWork);
+  SN::CSnMusicMidiClipPlayer clip;
+  ASSERT_EQ(Open(clip, bytes), SN::SN_Success);
+  const std::vector<HeardEvent> crowdHeard = Run(clip, 50);
+  ASSERT_EQ(crowdHeard.size(), Parser::kMaxMessagesPerWindow + 1);
+  EXPECT_EQ(crowdHeard[511], (HeardEvent{0, 0xB0, 2, 7, 511 % 128, false, false}));
+  EXPECT_EQ(crowdHeard[512], (HeardEvent{48000, 0x90, 2, 60, 100, false, false}));
+  // One warning for each clip, however many frames are cut.
+  Logged("");
+  const std::string warning = "MIDI clip has more than 512 messages in a frame: the rest are dropped";
+  size_t warnings = 0;
+  for (size_t at = logged_.find(warning); at != std::string::npos; at = logged_.find(warning, at + 1)) ++warnings;
+  EXPECT_EQ(warnings, 2u) << logged_;
 }
 
 TEST_F(MusicMidiClipTest, MediaThatIsNoEventEndsTheEvents) {
