@@ -43,6 +43,13 @@ void CSnMidiEventTarget::QueueEvent(SnMidiEventQueue& queue, const SnMidiEvent& 
   node->word = (flagB ? SnMidiEventNode::kFlagB : 0u) | (flagA ? SnMidiEventNode::kFlagA : 0u) | (value & 0x3FFFFFFFu);
   node->next = nullptr;
   ++m_pending;
+  // Messages mostly come in time order: one later than the queue's last goes straight to its end. (The
+  // tail is only read while the queue holds nodes: a queue being drained clears it when it empties.)
+  if (queue.head && queue.tail && queue.tail->frameOffset < frameOffset) {
+    queue.tail->next = node;
+    queue.tail = node;
+    return;
+  }
   SnMidiEventNode* before = nullptr;
   SnMidiEventNode* at = queue.head;
   while (at) {
