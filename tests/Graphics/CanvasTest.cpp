@@ -54,7 +54,7 @@ class Canvases : public RendererFixture {
  protected:
   void SetUp() override {
     RendererFixture::SetUp();
-    master_.SetCanvasRenderer([](RenderList& list, Graphics::Frame& frame) {
+    installed_ = master_.SetCanvasRenderer([](RenderList& list, Graphics::Frame& frame) {
       ++g_drawn.count;
       g_drawn.list = &list;
       g_drawn.frame = &frame;
@@ -63,7 +63,8 @@ class Canvases : public RendererFixture {
   }
   void TearDown() override {
     master_.Shutdown();
-    master_.SetCanvasRenderer(nullptr);
+    // The render core's entry, when it had installed it: later tests draw through it.
+    master_.SetCanvasRenderer(installed_);
   }
 
   Canvas* Pair(int width = 64, int height = 36) {
@@ -71,6 +72,7 @@ class Canvases : public RendererFixture {
   }
 
   GraphicsMaster& master_ = GraphicsMaster::GetInstance();
+  GraphicsMaster::CanvasRenderer installed_ = nullptr;
 };
 
 TEST_F(Canvases, PairsGetDenseIdsAndLogTheirCreation) {
