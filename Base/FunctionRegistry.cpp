@@ -27,6 +27,23 @@ FunctionRegistry::~FunctionRegistry() {
   for (Category* category : m_categories) delete category;
 }
 
+FunctionRegistry::Saved FunctionRegistry::Save() const {
+  return {m_entries, m_entriesByCategory, m_categoriesByTypeName, m_categoriesByName, m_categories,
+          m_pendingDescriptions};
+}
+
+void FunctionRegistry::Restore(Saved saved) {
+  for (Category* category : m_categories)
+    if (std::find(saved.categories.begin(), saved.categories.end(), category) == saved.categories.end())
+      delete category;
+  m_entries = std::move(saved.entries);
+  m_entriesByCategory = std::move(saved.entriesByCategory);
+  m_categoriesByTypeName = std::move(saved.categoriesByTypeName);
+  m_categoriesByName = std::move(saved.categoriesByName);
+  m_categories = std::move(saved.categories);
+  m_pendingDescriptions = std::move(saved.pendingDescriptions);
+}
+
 void FunctionRegistry::PushDescription(const char* text) { m_pendingDescriptions.emplace_back(text ? text : ""); }
 
 std::string FunctionRegistry::TakeDescription() {

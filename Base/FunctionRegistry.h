@@ -54,6 +54,19 @@ class FunctionRegistry {
   const Category* FindCategoryByType(std::string_view typeName) const;
   const std::vector<Category*>& GetCategories() const { return m_categories; }
 
+  // Everything registered so far, taken by a test that puts the registry back as it found it.
+  struct Saved {
+    std::vector<Entry> entries;
+    std::map<std::string, std::vector<Entry>, std::less<>> entriesByCategory;
+    std::map<std::string, Category*, std::less<>> categoriesByTypeName;
+    std::map<std::string, Category*, std::less<>> categoriesByName;
+    std::vector<Category*> categories;
+    std::deque<std::string> pendingDescriptions;
+  };
+  Saved Save() const;
+  // Back to what Save() took; the categories registered since then are deleted.
+  void Restore(Saved saved);
+
  private:
   FunctionRegistry() = default;
   std::string TakeDescription();

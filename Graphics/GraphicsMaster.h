@@ -9,6 +9,7 @@
 #include "Platform/Window.h"
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 namespace Graphics {
@@ -47,9 +48,10 @@ class GraphicsMaster {
   void Shutdown();
 
   // The render core's entry point for drawing one canvas's list into its frame; the renderer
-  // installs it when it starts. Until then a draw takes the list and renders nothing.
+  // installs it when it starts. Until then a draw takes the list and renders nothing. Returns the
+  // entry point it replaces.
   using CanvasRenderer = void (*)(RenderList& list, Frame& frame);
-  void SetCanvasRenderer(CanvasRenderer renderer) { m_canvasRenderer = renderer; }
+  CanvasRenderer SetCanvasRenderer(CanvasRenderer renderer) { return std::exchange(m_canvasRenderer, renderer); }
 
   GraphicsMaster(const GraphicsMaster&) = delete;
   GraphicsMaster& operator=(const GraphicsMaster&) = delete;

@@ -3,10 +3,13 @@
 #include "Base/Reflection/Registration.h"
 #include "Base/TraceLog.h"
 #include "tests/Support/LogCapture.h"
+#include "tests/Support/RegistriesAsFound.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace FnTest {
 
@@ -245,10 +248,16 @@ TEST(Function, NamesDropTheirScopeAndAssignmentKeepsTheTargetsName) {
   EXPECT_EQ(assigned.GetSignature().GetArg(0), Reflection::TypeOf<int>());
 }
 
-// Captures trace-log lines for the registry tests.
+// Captures trace-log lines for the registry tests, and puts back what they register: the registries,
+// Other's record and the methods listed on Counter's.
 class RegistryLog : public ::testing::Test {
  protected:
+  RegistryLog() { asFound_.Forget<FnTest::Other>(); }
+  ~RegistryLog() override { Reflection::TypeOf<Counter>()->methods = counterMethods_; }
+
   std::string Take() { return capture_.Take(); }
+  OrvTest::RegistriesAsFound asFound_;
+  const std::vector<std::pair<Function*, std::string>> counterMethods_ = Reflection::TypeOf<Counter>()->methods;
   OrvTest::LogCapture capture_;
   FunctionRegistry& registry_ = FunctionRegistry::GetInstance();
 };

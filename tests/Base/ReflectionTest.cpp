@@ -1,5 +1,6 @@
 // Type records, value operations, members, groups and variant equality, driven through registration.
 #include "Base/Reflection/Registration.h"
+#include "tests/Support/RegistriesAsFound.h"
 
 #include <gtest/gtest.h>
 
@@ -103,6 +104,9 @@ TEST(TypeRegistry, RegistersBeforeMainUnderStrippedNames) {
   // Blanks go when the record takes its name; the metatable keeps what follows the last ':'. (Names of
   // this test's own, so that the records the binary registered before main stay under theirs.)
   struct Space {};
+  OrvTest::RegistriesAsFound asFound;
+  asFound.Forget<Space>();
+  asFound.Forget<Space*>();
   RegisterType<Space>("ReflectTest::Room", false);
   TypeInfo* pointer = RegisterPointerType<Space>("ReflectTest::Room *");
   EXPECT_EQ(pointer->name, "Room*");
@@ -121,6 +125,9 @@ TEST(TypeRegistry, PointerSharesItsPointeeMetatableOnlyWhenRegisteredAfterIt) {
   EXPECT_EQ(TypeOf<Gadget*>()->name, "Gadget*");
 
   struct Early {};
+  OrvTest::RegistriesAsFound asFound;
+  asFound.Forget<Early>();
+  asFound.Forget<Early*>();
   TypeInfo* pointer = RegisterPointerType<Early>("Core::Early*");
   EXPECT_EQ(pointer->metatableName, "Early*");
   RegisterType<Early>("Core::Early", false);
@@ -159,6 +166,11 @@ TEST(ValueOps, NonPlainValuesAreBuiltCopiedAndDestroyedThroughTheRecord) {
 }
 
 TEST(ValueOps, PlainDataSingletonsDefaultsAndEquality) {
+  OrvTest::RegistriesAsFound asFound;
+  asFound.Forget<ReflectTest::Plainish>();
+  asFound.Forget<ReflectTest::Singleton>();
+  asFound.Forget<ReflectTest::Id>();
+  asFound.Forget<ReflectTest::Matrix2>();
   TypeInfo* plain = RegisterType<ReflectTest::Plainish>("Plainish", true);
   const ReflectTest::Plainish a{1, 2};
   void* copy = nullptr;
@@ -257,6 +269,8 @@ TEST(Members, NestedGroupsAndTheOpenGroupStack) {
   struct Panel {
     int a, b, c;
   };
+  OrvTest::RegistriesAsFound asFound;
+  asFound.Forget<Panel>();
   TypeInfo* panel = RegisterType<Panel>("Panel", false);
   MemberGroup* outer = panel->AddMemberGroup("Outer");
   EXPECT_EQ(CurrentMemberGroup(), nullptr);  // adding does not open

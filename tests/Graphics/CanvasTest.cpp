@@ -1,13 +1,19 @@
 // Canvases and the Graphics Master: ids and their messages, clear and present pairing, list
 // rotation, filing and render order, per-frame cameras, and layer indices out of range.
+#include "Base/ResourceCollection.h"
 #include "Graphics/BaseCamera.h"
 #include "Graphics/Canvas.h"
 #include "Graphics/DebugDraw.h"
 #include "Graphics/Frame.h"
 #include "Graphics/GraphicsMaster.h"
 #include "Graphics/Light.h"
+#include "Graphics/Material.h"
+#include "Graphics/Mesh.h"
+#include "Graphics/Shader.h"
+#include "Graphics/Texture.h"
 #include "tests/Graphics/RendererFixture.h"
 
+#include <array>
 #include <memory>
 
 namespace {
@@ -54,16 +60,25 @@ class Canvases : public RendererFixture {
  protected:
   void SetUp() override {
     RendererFixture::SetUp();
-    master_.SetCanvasRenderer([](RenderList& list, Graphics::Frame& frame) {
+    installed_ = master_.SetCanvasRenderer([](RenderList& list, Graphics::Frame& frame) {
       ++g_drawn.count;
       g_drawn.list = &list;
       g_drawn.frame = &frame;
     });
     g_drawn = {};
+    emptyBefore_ = {Empty<Graphics::Mesh>(), Empty<Graphics::Material>(), Empty<Graphics::Shader>(),
+                    Empty<Graphics::Tex2D>()};
   }
   void TearDown() override {
+    // Models load the default mesh and material (with its shader and textures) on first use: the
+    // managers that were empty are emptied again, as the resource tests expect to find them.
+    EmptyAgain<Graphics::Mesh>(emptyBefore_[0]);
+    EmptyAgain<Graphics::Material>(emptyBefore_[1]);
+    EmptyAgain<Graphics::Shader>(emptyBefore_[2]);
+    EmptyAgain<Graphics::Tex2D>(emptyBefore_[3]);
     master_.Shutdown();
-    master_.SetCanvasRenderer(nullptr);
+    // The render core's entry, when it had installed it: later tests draw through it.
+    master_.SetCanvasRenderer(installed_);
   }
 
   Canvas* Pair(int width = 64, int height = 36) {
@@ -71,6 +86,18 @@ class Canvases : public RendererFixture {
   }
 
   GraphicsMaster& master_ = GraphicsMaster::GetInstance();
+  GraphicsMaster::CanvasRenderer installed_ = nullptr;
+
+ private:
+  template <class T>
+  static bool Empty() {
+    return Base::Resources<T>::Instance().GetEntryCount() == 0;
+  }
+  template <class T>
+  static void EmptyAgain(bool wasEmpty) {
+    if (wasEmpty) Base::Resources<T>::Instance().Clear();
+  }
+  std::array<bool, 4> emptyBefore_{};
 };
 
 TEST_F(Canvases, PairsGetDenseIdsAndLogTheirCreation) {

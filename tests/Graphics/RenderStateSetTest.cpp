@@ -85,6 +85,8 @@ TEST_F(RenderStateSetTest, TablesSelectByIndexAndReleaseKeepsOnlyTheBlends) {
   for (auto* s : set.m_samplerStates) EXPECT_EQ(s, nullptr);
   for (auto* s : set.m_depthStencilStates) EXPECT_EQ(s, nullptr);
   for (int i = 1; i < RenderStateSet::kBlendCount; ++i) EXPECT_NE(set.m_blendStates[i], nullptr);
+  // Later tests draw with the whole set: the next use builds it anew on this device.
+  RenderStateSet::DeviceDestroyed();
 }
 
 TEST(RenderStateSetDevice, ANewDeviceGetsTheSetBuiltAnewOnIt) {

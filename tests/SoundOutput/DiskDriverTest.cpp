@@ -81,15 +81,28 @@ class DiskDriverTest : public OutputFixture {
     SinkFactory::SetRememberedKinds(SnSinkKind_Silent);
   }
   void TearDown() override {
-    SinkFactory::SetRememberedKinds(rememberedKinds_);
     SoundEngine::RemoveBehavioralExtension(&PassRampToMainDevice);
+    if (leftMissing_) OpenTheDeviceOnce();
+    SinkFactory::SetRememberedKinds(rememberedKinds_);
     OutputFixture::TearDown();
+  }
+  // A device that could not open is said once until one opens: a test that ends with the device
+  // missing opens it once more, so that the next test's failure is said again.
+  void OpenTheDeviceOnce() {
+    SoundEngine::Term();
+    DiskDriver disk(Path("opened.raw"));
+    SnInitSettings settings = settings_;
+    settings.useAudioThread = 0;
+    EXPECT_EQ(SoundEngine::Init(&settings, &platform_), SN_Success);
+    EXPECT_NE(MainSink(), nullptr);
+    SoundEngine::Term();
   }
   static CSnLoopBufferSink* MainSink() {
     CSnOutputDevice* main = LowerEngine::MainDevice();
     return main ? dynamic_cast<CSnLoopBufferSink*>(main->Sink()) : nullptr;
   }
   uint32_t rememberedKinds_ = SnSinkKind_Silent;
+  bool leftMissing_ = false;
   static bool AllZero(const std::vector<uint8_t>& bytes, size_t from, size_t to) {
     return std::all_of(bytes.begin() + long(from), bytes.begin() + long(to), [](uint8_t b) { return b == 0; });
   }
@@ -140,6 +153,7 @@ TEST_F(DiskDriverTest, TheFileHoldsTheRingsLeadInThenTheCaptureThenSilence) {
 
 TEST_F(DiskDriverTest, ADeviceThatCannotOpenIsSaidOnceUntilItOpens) {
   DiskDriver disk(root_ + "/missing/played.raw");
+  leftMissing_ = true;
   ASSERT_EQ(SoundEngine::Init(&settings_, &platform_), SN_Success);
   EXPECT_EQ(LowerEngine::MainDevice()->Sink()->Kind(), uint32_t(SnSinkKind_Silent));
   // 70 frames by the clock: new sinks are tried on frames 0 to 3, 32 to 35 and 64 to 67.
@@ -179,6 +193,7 @@ TEST_F(DiskDriverTest, ADeviceThatCannotOpenIsSaidOnceUntilItOpens) {
 // race on the engine's state, and no per-thread state of SDL's left behind when the thread ends.
 TEST_F(DiskDriverTest, ADeviceThatFailsAtStartIsRetriedOnTheAudioThread) {
   DiskDriver disk(root_ + "/missing/played.raw");
+  leftMissing_ = true;
   settings_.useAudioThread = 1;
   ASSERT_EQ(SoundEngine::Init(&settings_, &platform_), SN_Success);
   while (!LowerEngine::IsSuspendedModeActive()) std::this_thread::yield();

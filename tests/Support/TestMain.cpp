@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 
@@ -40,10 +41,18 @@ void MakeScratchFolder() {
   std::atexit(RemoveScratchFolder);
 }
 
+// A "threadsafe" death test runs its statement in a fresh run of this binary, which usually ends in an
+// abort that skips the exit handlers: it works in its parent's folder, which the parent removes.
+bool IsDeathTestChild(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i)
+    if (std::strncmp(argv[i], "--gtest_internal_run_death_test", 31) == 0) return true;
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  MakeScratchFolder();
+  if (!IsDeathTestChild(argc, argv)) MakeScratchFolder();
   // Headless unless the caller chose otherwise: no display, and SDL's silent audio driver (which the
   // output layer takes as no device). Tests of a particular driver set their own.
   setenv("SDL_VIDEODRIVER", "offscreen", 0);
