@@ -23,7 +23,7 @@
 #include "MusicEngine/MusicEngine.h"
 #include "Platform/AudioDevices.h"
 #include "Platform/VirtualMemory.h"
-#include "SoundEngine/Lower/MotionDeviceMgr.h"
+#include "SoundEngine/Lower/Motion/MotionDeviceMgr.h"
 #include "SoundEngine/Lower/PlatformSettings.h"
 #include "SoundEngine/SoundEngine.h"
 #include "SoundEngine/SoundEngineApi.h"

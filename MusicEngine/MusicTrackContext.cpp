@@ -11,8 +11,8 @@
 #include "MusicEngine/MusicTrack.h"
 #include "MusicEngine/MusicContextBlocks.h"
 #include "SoundEngine/Log.h"
-#include "SoundEngine/Lower/FrameFormat.h"
-#include "SoundEngine/Lower/VoiceManager.h"
+#include "SoundEngine/Lower/Mixing/FrameFormat.h"
+#include "SoundEngine/Lower/Voices/VoiceManager.h"
 #include "SoundEngine/Modulators/ModulatorTypes.h"
 #include "SoundEngine/PoolObject.h"
 

@@ -9,7 +9,7 @@
 #include "Base/Assert.h"
 #include "Platform/Threading.h"
 #include "SoundEngine/Containers.h"
-#include "SoundEngine/Lower/AudioThread.h"
+#include "SoundEngine/Lower/Output/AudioThread.h"
 #include "SoundEngine/Messages.h"
 
 namespace SN {

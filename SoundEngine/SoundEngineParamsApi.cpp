@@ -5,7 +5,7 @@
 #include "SoundEngine/ApiQueue.h"
 #include "SoundEngine/Callbacks/PlayingIDCallbackMgr.h"
 #include "SoundEngine/DynamicSequence/DynamicSequence.h"
-#include "SoundEngine/Lower/DynamicSequencePlayback.h"
+#include "SoundEngine/Lower/Voices/DynamicSequencePlayback.h"
 #include "SoundEngine/GameSyncs/Curves.h"
 #include "SoundEngine/Lower/LowerEngine.h"
 #include "SoundEngine/MessageHandlers.h"

@@ -21,8 +21,8 @@
 #include "Platform/VirtualMemory.h"
 #include "bench/SoundBenchSupport.h"
 #include "SoundEngine/Lower/LowerEngineCore.h"
-#include "SoundEngine/Lower/MixKernels.h"
-#include "SoundEngine/Lower/OutputDevice.h"
+#include "SoundEngine/Lower/Mixing/MixKernels.h"
+#include "SoundEngine/Lower/Output/OutputDevice.h"
 #include "SoundEngine/SoundEngine.h"
 
 namespace {

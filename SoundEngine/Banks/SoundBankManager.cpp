@@ -12,7 +12,7 @@
 #include "SoundEngine/DynamicDialogue/DialogueEvent.h"
 #include "SoundEngine/Hierarchy/BusDefaults.h"
 #include "SoundEngine/Log.h"
-#include "SoundEngine/Lower/AudioThread.h"
+#include "SoundEngine/Lower/Output/AudioThread.h"
 #include "SoundEngine/Messages.h"
 #include "SoundEngine/PoolObject.h"
 #include "SoundEngine/SoundEngine.h"

@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "SoundEngine/Banks/SoundBankManager.h"
-#include "SoundEngine/Lower/PendingCookieSet.h"
+#include "SoundEngine/Banks/PendingCookieSet.h"
 
 namespace Platform {
 class Thread;

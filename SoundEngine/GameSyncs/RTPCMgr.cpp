@@ -14,7 +14,7 @@
 #include "SoundEngine/GameSyncs/SwitchMgr.h"
 #include "SoundEngine/Hierarchy/GameSyncUsers.h"
 #include "SoundEngine/Log.h"
-#include "SoundEngine/Lower/PlaybackInstanceParams.h"
+#include "SoundEngine/Lower/Voices/PlaybackInstanceParams.h"
 #include "SoundEngine/Modulators/ModulatorObjects.h"
 #include "SoundEngine/PoolObject.h"
 

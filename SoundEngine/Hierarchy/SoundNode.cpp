@@ -9,7 +9,7 @@
 #include "SoundEngine/Hierarchy/PropertyTable.h"
 #include "SoundEngine/Log.h"
 #include "SoundEngine/Midi/MidiNoteState.h"
-#include "SoundEngine/Lower/VoiceManager.h"
+#include "SoundEngine/Lower/Voices/VoiceManager.h"
 
 namespace SN {
 

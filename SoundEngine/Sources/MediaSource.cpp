@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "SoundEngine/Lower/FrameFormat.h"
+#include "SoundEngine/Lower/Mixing/FrameFormat.h"
 #include "SoundEngine/Log.h"
 
 namespace SN {

@@ -19,7 +19,7 @@
 #include "SoundEngine/SoundEngineApi.h"
 #include "SoundEngine/GameSyncs/Curves.h"
 #include "SoundEngine/Hierarchy/HierarchyNode.h"
-#include "SoundEngine/Lower/GainEffect.h"
+#include "SoundEngine/Lower/Plugins/GainEffect.h"
 #include "SoundEngine/Modulators/ModulatorObject.h"
 #include "tools/SoundBank/DialogueWriter.h"
 #include "tools/SoundBank/EffectWriter.h"
