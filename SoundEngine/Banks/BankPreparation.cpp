@@ -16,7 +16,6 @@
 namespace SN {
 namespace {
 
-constexpr uint32_t kMediaAlignment = 16;
 // Events being walked, innermost last: a play-event action naming one of them closes a cycle.
 constexpr uint32_t kMaxEventDepth = 32;
 struct EventWalk {
