@@ -10,11 +10,13 @@
 #include "SoundEngine/Log.h"
 #include "SoundEngine/Lower/Mixing/FastDecibels.h"
 #include "SoundEngine/Lower/Mixing/MixBuffer.h"
+// Up: a player's device coming or going re-routes the motion voices already playing.
 #include "SoundEngine/Lower/Mixing/MixBusGraph.h"
 #include "SoundEngine/Lower/Motion/MotionSink.h"
 #include "SoundEngine/Lower/Output/OutputDevice.h"
 #include "SoundEngine/Lower/OutputServices.h"
 #include "SoundEngine/Lower/PlatformSettings.h"
+// Up: a player's device or listener changing makes the playing sounds' motion outputs again.
 #include "SoundEngine/Lower/Voices/PlaybackInstance.h"
 #include "SoundEngine/Lower/Plugins/PluginFactoryTable.h"
 #include "SoundEngine/Lower/Voices/VoiceManager.h"

@@ -14,6 +14,7 @@
 #include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/GameSyncs/Curves.h"
 #include "SoundEngine/GameSyncs/RegistryMgr.h"
+// Up: a voice finds its motion bus along its node's output chain in the hierarchy.
 #include "SoundEngine/Hierarchy/BusNode.h"
 #include "SoundEngine/Hierarchy/PropertyNode.h"
 #include "SoundEngine/Log.h"
