@@ -5,8 +5,8 @@
 #include <atomic>
 #include <cstdint>
 
-#include "MemoryMgr/SnResult.h"
 #include "Base/Assert.h"
+#include "MemoryMgr/SnResult.h"
 #include "Platform/Threading.h"
 #include "SoundEngine/Containers.h"
 #include "SoundEngine/Lower/Output/AudioThread.h"

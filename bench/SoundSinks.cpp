@@ -12,7 +12,6 @@
 
 #include "Platform/AudioDevices.h"
 #include "Platform/AudioOutput.h"
-#include "bench/SoundBenchSupport.h"
 #include "SoundEngine/Lower/Output/OutputDevice.h"
 #include "SoundEngine/Lower/Output/Platform/FloatRingSink.h"
 #include "SoundEngine/Lower/Output/Platform/SharedEndpointSink.h"
@@ -20,6 +19,7 @@
 #include "SoundEngine/SoundEngine.h"
 #include "SoundEngine/Sources/PitchResampler.h"
 #include "SoundEngine/Sources/VoiceBuffer.h"
+#include "bench/SoundBenchSupport.h"
 
 namespace {
 

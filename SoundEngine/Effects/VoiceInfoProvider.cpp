@@ -10,10 +10,10 @@
 #include "SoundEngine/Effects/ParamCopy.h"
 #include "SoundEngine/GameSyncs/RegistryMgr.h"
 #include "SoundEngine/Hierarchy/PropertyNode.h"
-#include "SoundEngine/Lower/Spatial/Listeners.h"
 #include "SoundEngine/Lower/Output/OutputDevice.h"
-#include "SoundEngine/Lower/Voices/PlaybackInstance.h"
 #include "SoundEngine/Lower/Pipeline/VoicePipeline.h"
+#include "SoundEngine/Lower/Spatial/Listeners.h"
+#include "SoundEngine/Lower/Voices/PlaybackInstance.h"
 
 namespace SN {
 

@@ -9,9 +9,9 @@
 #include "MemoryMgr/SnResult.h"
 #include "SoundEngine/Hierarchy/NodeTargets.h"
 #include "SoundEngine/Lower/Mixing/MixBuffer.h"
-#include "SoundEngine/Lower/Spatial/MixerPanning.h"
-#include "SoundEngine/Lower/Plugins/PluginContexts.h"
 #include "SoundEngine/Lower/Pipeline/VoicePipelineConnections.h"
+#include "SoundEngine/Lower/Plugins/PluginContexts.h"
+#include "SoundEngine/Lower/Spatial/MixerPanning.h"
 
 namespace SN {
 

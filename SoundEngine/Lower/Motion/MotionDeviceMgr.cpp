@@ -17,10 +17,10 @@
 #include "SoundEngine/Lower/OutputServices.h"
 #include "SoundEngine/Lower/PlatformSettings.h"
 // Up: a player's device or listener changing makes the playing sounds' motion outputs again.
-#include "SoundEngine/Lower/Voices/PlaybackInstance.h"
 #include "SoundEngine/Lower/Plugins/PluginFactoryTable.h"
-#include "SoundEngine/Lower/Voices/VoiceManager.h"
 #include "SoundEngine/Lower/Spatial/VoiceParams.h"
+#include "SoundEngine/Lower/Voices/PlaybackInstance.h"
+#include "SoundEngine/Lower/Voices/VoiceManager.h"
 #include "SoundEngine/PoolObject.h"
 
 namespace SN {

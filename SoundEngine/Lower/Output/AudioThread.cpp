@@ -5,10 +5,10 @@
 #include "Platform/AudioOutput.h"
 #include "Platform/Clock.h"
 #include "SoundEngine/AudioMgr.h"
+#include "SoundEngine/Log.h"
 #include "SoundEngine/Lower/LowerEngine.h"
 #include "SoundEngine/Lower/OutputServices.h"
 #include "SoundEngine/Lower/StartNamedThread.h"
-#include "SoundEngine/Log.h"
 
 namespace SN {
 namespace {

@@ -6,8 +6,8 @@
 
 #include "Platform/Clock.h"
 #include "SoundEngine/Log.h"
-#include "SoundEngine/Lower/Mixing/FrameFormat.h"
 #include "SoundEngine/Lower/LowerEngine.h"
+#include "SoundEngine/Lower/Mixing/FrameFormat.h"
 #include "SoundEngine/Lower/Mixing/MixKernels.h"
 #include "SoundEngine/Lower/OutputServices.h"
 

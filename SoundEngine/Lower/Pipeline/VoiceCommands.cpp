@@ -10,8 +10,8 @@
 #include "SoundEngine/Log.h"
 #include "SoundEngine/Lower/Mixing/FrameFormat.h"
 #include "SoundEngine/Lower/OutputServices.h"
-#include "SoundEngine/Lower/Voices/PlaybackInstance.h"
 #include "SoundEngine/Lower/Pipeline/VoicePipelineConnections.h"
+#include "SoundEngine/Lower/Voices/PlaybackInstance.h"
 
 namespace SN {
 namespace {

@@ -7,15 +7,15 @@
 #include <new>
 
 #include "MemoryMgr/MemoryMgr.h"
+#include "SoundEngine/CpuInfo.h"
 #include "SoundEngine/Effects/ParamCopy.h"
 #include "SoundEngine/Effects/PluginMemAlloc.h"
 #include "SoundEngine/Log.h"
-#include "SoundEngine/CpuInfo.h"
 #include "SoundEngine/Lower/Mixing/FrameFormat.h"
 #include "SoundEngine/Lower/Mixing/MixBusNode.h"
 #include "SoundEngine/Lower/OutputServices.h"
-#include "SoundEngine/Lower/Plugins/PluginFactoryTable.h"
 #include "SoundEngine/Lower/Pipeline/VoicePipelineLink.h"
+#include "SoundEngine/Lower/Plugins/PluginFactoryTable.h"
 #include "StreamMgr/ISnStreamMgr.h"
 
 namespace SN {

@@ -9,14 +9,14 @@
 
 #include "MemoryMgr/SnResult.h"
 #include "SoundEngine/Effects/VoiceInfoProvider.h"
-#include "SoundEngine/Lower/Spatial/Listeners.h"
 #include "SoundEngine/Lower/Mixing/MixBuffer.h"
-#include "SoundEngine/Lower/Spatial/SpeakerPan.h"
 #include "SoundEngine/Lower/Pipeline/VoiceFilter.h"
-#include "SoundEngine/Lower/Spatial/VoiceParams.h"
 #include "SoundEngine/Lower/Pipeline/VoicePipelineConnections.h"
 #include "SoundEngine/Lower/Pipeline/VoicePipelineLink.h"
 #include "SoundEngine/Lower/Pipeline/VoiceQueries.h"
+#include "SoundEngine/Lower/Spatial/Listeners.h"
+#include "SoundEngine/Lower/Spatial/SpeakerPan.h"
+#include "SoundEngine/Lower/Spatial/VoiceParams.h"
 
 namespace SN {
 

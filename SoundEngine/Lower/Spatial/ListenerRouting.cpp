@@ -1,7 +1,7 @@
 // The listener table's side of a game object's listeners changing: its voices follow them.
-#include "SoundEngine/Lower/Spatial/ListenerTable.h"
 #include "SoundEngine/Lower/Mixing/MixBusGraph.h"
 #include "SoundEngine/Lower/Motion/MotionDeviceMgr.h"
+#include "SoundEngine/Lower/Spatial/ListenerTable.h"
 
 namespace SN {
 

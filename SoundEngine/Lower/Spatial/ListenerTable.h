@@ -7,8 +7,8 @@
 #include <cstdint>
 
 #include "MemoryMgr/SnResult.h"
-#include "SoundEngine/Lower/Spatial/Listeners.h"
 #include "SoundEngine/Lower/OutputServices.h"
+#include "SoundEngine/Lower/Spatial/Listeners.h"
 
 namespace SN {
 

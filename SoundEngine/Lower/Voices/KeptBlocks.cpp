@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <bit>
 
-#include "MemoryMgr/MemoryMgr.h"
 #include "Base/PoisonRegion.h"
+#include "MemoryMgr/MemoryMgr.h"
 #include "SoundEngine/Log.h"
 
 namespace SN {

@@ -11,11 +11,11 @@
 #include "SoundEngine/Hierarchy/NodeLimiter.h"
 #include "SoundEngine/Hierarchy/PropertyNode.h"
 #include "SoundEngine/Log.h"
-#include "SoundEngine/Messages.h"
 #include "SoundEngine/Lower/Mixing/FastDecibels.h"
 #include "SoundEngine/Lower/Motion/MotionDeviceMgr.h"
 #include "SoundEngine/Lower/Voices/PlaybackInstance.h"
 #include "SoundEngine/Lower/Voices/VoiceManager.h"
+#include "SoundEngine/Messages.h"
 
 namespace SN {
 namespace {

@@ -6,13 +6,13 @@
 #include <cstring>
 #include <new>
 
-#include "Platform/AudioOutput.h"
 #include "Platform/AudioDevices.h"
+#include "Platform/AudioOutput.h"
 #include "SoundEngine/Log.h"
-#include "SoundEngine/Lower/Mixing/FrameConvert.h"
-#include "SoundEngine/Lower/Mixing/FrameFormat.h"
 #include "SoundEngine/Lower/LowerEngine.h"
 #include "SoundEngine/Lower/LowerEngineCore.h"
+#include "SoundEngine/Lower/Mixing/FrameConvert.h"
+#include "SoundEngine/Lower/Mixing/FrameFormat.h"
 #include "SoundEngine/Lower/Output/OutputDevice.h"
 #include "SoundEngine/Lower/OutputServices.h"
 #include "SoundEngine/Lower/PlatformSettings.h"
