@@ -8,7 +8,6 @@
 #include "SoundEngine/Hierarchy/HierarchyNode.h"
 #include "SoundEngine/Lower/Voices/ContinuousPlayback.h"
 #include "SoundEngine/PoolObject.h"
-#include "SoundEngine/SoundEngine.h"
 
 namespace SN {
 

@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "Base/Assert.h"
-#include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/Log.h"
 #include "SoundEngine/SoundEngine.h"
 

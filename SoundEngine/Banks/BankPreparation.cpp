@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "SoundEngine/Actions/Event.h"
-#include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/Banks/BankChunks.h"
 #include "SoundEngine/Banks/SoundBankManager.h"
 #include "SoundEngine/GameSyncs/StateMgr.h"

@@ -12,7 +12,6 @@
 #include "SoundEngine/Lower/Mixing/FrameFormat.h"
 #include "SoundEngine/Lower/Voices/DynamicSequencePlayback.h"
 #include "SoundEngine/PoolObject.h"
-#include "SoundEngine/SoundEngine.h"
 
 namespace SN {
 

@@ -5,7 +5,6 @@
 #include <new>
 
 #include "MemoryMgr/MemoryMgr.h"
-#include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/Callbacks/BusCallbackMgr.h"
 #include "SoundEngine/CpuInfo.h"
 #include "SoundEngine/Effects/ParamCopy.h"

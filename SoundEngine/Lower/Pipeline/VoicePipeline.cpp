@@ -32,7 +32,6 @@
 #include "SoundEngine/Lower/Voices/InstancePositioning.h"
 #include "SoundEngine/Lower/Voices/KeptBlocks.h"
 #include "SoundEngine/Lower/Voices/PlaybackInstance.h"
-#include "SoundEngine/SoundEngine.h"
 
 namespace SN {
 namespace {

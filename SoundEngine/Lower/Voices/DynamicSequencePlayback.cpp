@@ -14,7 +14,6 @@
 #include "SoundEngine/Lower/Voices/ContinuousPlayback.h"
 #include "SoundEngine/PendingAction.h"
 #include "SoundEngine/PoolObject.h"
-#include "SoundEngine/SoundEngine.h"
 
 namespace SN {
 namespace {

@@ -6,7 +6,6 @@
 
 #include "MemoryMgr/MemoryMgr.h"
 #include "SoundEngine/Lower/Voices/PlaybackInstance.h"
-#include "SoundEngine/SoundEngine.h"
 
 namespace SN {
 namespace {
