@@ -6,9 +6,9 @@
 
 #include "Base/Input/GamepadSource.h"
 #include "SoundEngine/Effects/Plugin.h"
-#include "SoundEngine/Lower/MixBuffer.h"
-#include "SoundEngine/Lower/MotionDeviceMgr.h"
-#include "SoundEngine/Lower/PluginFactoryTable.h"
+#include "SoundEngine/Lower/Mixing/MixBuffer.h"
+#include "SoundEngine/Lower/Motion/MotionDeviceMgr.h"
+#include "SoundEngine/Lower/Plugins/PluginFactoryTable.h"
 
 namespace Audio {
 namespace {

@@ -4,7 +4,7 @@
 
 #include "SoundEngine/Containers.h"
 #include "SoundEngine/GameSyncs/ValueChange.h"
-#include "SoundEngine/Lower/FrameFormat.h"
+#include "SoundEngine/Lower/Mixing/FrameFormat.h"
 #include "SoundEngine/PoolObject.h"
 
 namespace SN {

@@ -9,7 +9,7 @@
 #include <new>
 #include <utility>
 
-#include "SoundEngine/Lower/KeptBlocks.h"
+#include "SoundEngine/Lower/Voices/KeptBlocks.h"
 #include "SoundEngine/PoolObject.h"
 
 namespace SN {

@@ -10,7 +10,7 @@
 #include "SoundEngine/Banks/SourceDesc.h"
 #include "SoundEngine/Hierarchy/PropertyTable.h"
 #include "SoundEngine/Log.h"
-#include "SoundEngine/Lower/FrameFormat.h"
+#include "SoundEngine/Lower/Mixing/FrameFormat.h"
 #include "SoundEngine/ObjectIndex.h"
 
 namespace SN {

@@ -6,7 +6,7 @@
 
 #include "MusicEngine/MusicRenderer.h"
 #include "SoundEngine/Log.h"
-#include "SoundEngine/Lower/FrameFormat.h"
+#include "SoundEngine/Lower/Mixing/FrameFormat.h"
 
 namespace SN {
 

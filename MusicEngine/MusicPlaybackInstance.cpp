@@ -6,7 +6,7 @@
 
 #include "MusicEngine/MusicContextBlocks.h"
 #include "MusicEngine/MusicTrackContext.h"
-#include "SoundEngine/Lower/VoiceManager.h"
+#include "SoundEngine/Lower/Voices/VoiceManager.h"
 #include "SoundEngine/PoolObject.h"
 
 namespace SN {

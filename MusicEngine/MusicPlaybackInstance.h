@@ -8,7 +8,7 @@
 #include <cstdint>
 
 #include "MusicEngine/MusicContext.h"
-#include "SoundEngine/Lower/PlaybackInstance.h"
+#include "SoundEngine/Lower/Voices/PlaybackInstance.h"
 
 namespace SN {
 

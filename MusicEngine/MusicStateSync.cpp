@@ -4,7 +4,7 @@
 #include "MusicEngine/MusicTopContext.h"
 #include "SoundEngine/Containers.h"
 #include "SoundEngine/Log.h"
-#include "SoundEngine/Lower/FrameFormat.h"
+#include "SoundEngine/Lower/Mixing/FrameFormat.h"
 #include "SoundEngine/PoolObject.h"
 #include "SoundEngine/SoundEngineApi.h"
 

@@ -4,15 +4,15 @@
 #include "MusicEngine/MusicTrackContext.h"
 
 #include "MusicEngine/MusicChain.h"
+#include "MusicEngine/MusicContextBlocks.h"
 #include "MusicEngine/MusicMidiClipContext.h"
 #include "MusicEngine/MusicPlayRoot.h"
 #include "MusicEngine/MusicPlaybackInstance.h"
 #include "MusicEngine/MusicSegmentContext.h"
 #include "MusicEngine/MusicTrack.h"
-#include "MusicEngine/MusicContextBlocks.h"
 #include "SoundEngine/Log.h"
-#include "SoundEngine/Lower/FrameFormat.h"
-#include "SoundEngine/Lower/VoiceManager.h"
+#include "SoundEngine/Lower/Mixing/FrameFormat.h"
+#include "SoundEngine/Lower/Voices/VoiceManager.h"
 #include "SoundEngine/Modulators/ModulatorTypes.h"
 #include "SoundEngine/PoolObject.h"
 

@@ -5,11 +5,11 @@
 #include <atomic>
 #include <cstdint>
 
-#include "MemoryMgr/SnResult.h"
 #include "Base/Assert.h"
+#include "MemoryMgr/SnResult.h"
 #include "Platform/Threading.h"
 #include "SoundEngine/Containers.h"
-#include "SoundEngine/Lower/AudioThread.h"
+#include "SoundEngine/Lower/Output/AudioThread.h"
 #include "SoundEngine/Messages.h"
 
 namespace SN {

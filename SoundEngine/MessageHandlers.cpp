@@ -16,7 +16,7 @@
 #include "SoundEngine/Hierarchy/NodeReceiver.h"
 #include "SoundEngine/Log.h"
 #include "SoundEngine/Lower/OutputServices.h"
-#include "SoundEngine/Lower/VoiceManager.h"
+#include "SoundEngine/Lower/Voices/VoiceManager.h"
 #include "SoundEngine/PendingAction.h"
 #include "SoundEngine/SoundEngine.h"
 

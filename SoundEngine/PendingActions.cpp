@@ -6,13 +6,13 @@
 #include "SoundEngine/Actions/EventAction.h"
 #include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/Callbacks/PlayingIdCounts.h"
-#include "SoundEngine/Lower/FrameFormat.h"
+#include "SoundEngine/GameSyncs/RegistryMgr.h"
+#include "SoundEngine/Hierarchy/HierarchyNode.h"
+#include "SoundEngine/Lower/Mixing/FrameFormat.h"
+#include "SoundEngine/Lower/Pipeline/VoiceCommands.h"
 #include "SoundEngine/PendingAction.h"
 #include "SoundEngine/PoolObject.h"
 #include "SoundEngine/SoundEngine.h"
-#include "SoundEngine/Lower/VoiceCommands.h"
-#include "SoundEngine/GameSyncs/RegistryMgr.h"
-#include "SoundEngine/Hierarchy/HierarchyNode.h"
 
 namespace SN {
 

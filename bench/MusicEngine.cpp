@@ -22,7 +22,7 @@
 #include "SoundEngine/Banks/LoadedBank.h"
 #include "SoundEngine/Banks/SoundBankManager.h"
 #include "SoundEngine/Banks/SoundBankReader.h"
-#include "SoundEngine/Lower/FrameFormat.h"
+#include "SoundEngine/Lower/Mixing/FrameFormat.h"
 #include "SoundEngine/SoundEngine.h"
 #include "bench/SoundBenchSupport.h"
 #include "tools/SoundBank/MusicWriter.h"

@@ -22,7 +22,7 @@
 #include "MusicEngine/MusicEngine.h"
 #include "Platform/Clock.h"
 #include "Platform/VirtualMemory.h"
-#include "SoundEngine/Lower/VoiceManager.h"
+#include "SoundEngine/Lower/Voices/VoiceManager.h"
 #include "SoundEngine/SoundEngine.h"
 #include "SoundEngine/SoundEngineApi.h"
 #include "SoundEngine/SoundEngineBankApi.h"

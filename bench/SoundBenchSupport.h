@@ -11,7 +11,7 @@
 #include "Platform/Threading.h"
 #include "Platform/VirtualMemory.h"
 #include "SoundEngine/Lower/LowerEngine.h"
-#include "SoundEngine/Lower/MixBuffer.h"
+#include "SoundEngine/Lower/Mixing/MixBuffer.h"
 #include "SoundEngine/Lower/OutputServices.h"
 #include "StreamMgr/ISnStreamMgr.h"
 

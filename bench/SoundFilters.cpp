@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "MemoryMgr/MemoryMgr.h"
-#include "SoundEngine/Lower/FrameFormat.h"
+#include "SoundEngine/Lower/Mixing/FrameFormat.h"
 #include "SoundEngine/Lower/OutputServices.h"
-#include "SoundEngine/Lower/VoiceFilter.h"
+#include "SoundEngine/Lower/Pipeline/VoiceFilter.h"
 #include "bench/SoundBenchSupport.h"
 
 namespace {

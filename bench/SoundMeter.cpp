@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "MemoryMgr/MemoryMgr.h"
-#include "SoundEngine/Lower/BusMeter.h"
+#include "SoundEngine/Lower/Mixing/BusMeter.h"
 #include "SoundEngine/Lower/OutputServices.h"
 #include "bench/SoundBenchSupport.h"
 

@@ -13,7 +13,7 @@
 #include <algorithm>
 
 #include "SoundEngine/GameSyncs/RegistryMgr.h"
-#include "SoundEngine/Lower/FrameFormat.h"
+#include "SoundEngine/Lower/Mixing/FrameFormat.h"
 #include "SoundEngine/Midi/MidiPlaybackContext.h"
 #include "SoundEngine/Modulators/ModulatorObject.h"
 #include "SoundEngine/Modulators/ModulatorProcessor.h"

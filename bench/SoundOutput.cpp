@@ -19,11 +19,11 @@
 
 #include "MemoryMgr/MemoryMgr.h"
 #include "Platform/VirtualMemory.h"
-#include "bench/SoundBenchSupport.h"
 #include "SoundEngine/Lower/LowerEngineCore.h"
-#include "SoundEngine/Lower/MixKernels.h"
-#include "SoundEngine/Lower/OutputDevice.h"
+#include "SoundEngine/Lower/Mixing/MixKernels.h"
+#include "SoundEngine/Lower/Output/OutputDevice.h"
 #include "SoundEngine/SoundEngine.h"
+#include "bench/SoundBenchSupport.h"
 
 namespace {
 

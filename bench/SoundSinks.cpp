@@ -12,14 +12,14 @@
 
 #include "Platform/AudioDevices.h"
 #include "Platform/AudioOutput.h"
-#include "bench/SoundBenchSupport.h"
-#include "SoundEngine/Lower/OutputDevice.h"
-#include "SoundEngine/Lower/Platform/FloatRingSink.h"
-#include "SoundEngine/Lower/Platform/SharedEndpointSink.h"
-#include "SoundEngine/Lower/Sink.h"
+#include "SoundEngine/Lower/Output/OutputDevice.h"
+#include "SoundEngine/Lower/Output/Platform/FloatRingSink.h"
+#include "SoundEngine/Lower/Output/Platform/SharedEndpointSink.h"
+#include "SoundEngine/Lower/Output/Sink.h"
 #include "SoundEngine/SoundEngine.h"
 #include "SoundEngine/Sources/PitchResampler.h"
 #include "SoundEngine/Sources/VoiceBuffer.h"
+#include "bench/SoundBenchSupport.h"
 
 namespace {
 

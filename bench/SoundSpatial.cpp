@@ -13,12 +13,12 @@
 #include "MemoryMgr/MemoryMgr.h"
 #include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/GameSyncs/Curves.h"
-#include "SoundEngine/Lower/ListenerTable.h"
 #include "SoundEngine/Lower/OutputServices.h"
-#include "SoundEngine/Lower/PairGainTable.h"
-#include "SoundEngine/Lower/SpeakerAngles.h"
-#include "SoundEngine/Lower/SpeakerPan.h"
-#include "SoundEngine/Lower/VoiceParams.h"
+#include "SoundEngine/Lower/Spatial/ListenerTable.h"
+#include "SoundEngine/Lower/Spatial/PairGainTable.h"
+#include "SoundEngine/Lower/Spatial/SpeakerAngles.h"
+#include "SoundEngine/Lower/Spatial/SpeakerPan.h"
+#include "SoundEngine/Lower/Spatial/VoiceParams.h"
 #include "bench/SoundBenchSupport.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include "SoundEngine/Actions/ActionClasses.h"
 #include "SoundEngine/Effects/VoiceInfoProvider.h"
 #include "SoundEngine/GameSyncs/Transition.h"
-#include "SoundEngine/Lower/ContinuousPlayback.h"
+#include "SoundEngine/Lower/Voices/ContinuousPlayback.h"
 #include "SoundEngine/PlayParams.h"
 
 namespace SN {

@@ -6,9 +6,8 @@
 #include "Base/Assert.h"
 #include "MemoryMgr/MemoryMgr.h"
 #include "SoundEngine/Hierarchy/HierarchyNode.h"
-#include "SoundEngine/Lower/ContinuousPlayback.h"
+#include "SoundEngine/Lower/Voices/ContinuousPlayback.h"
 #include "SoundEngine/PoolObject.h"
-#include "SoundEngine/SoundEngine.h"
 
 namespace SN {
 

@@ -8,7 +8,6 @@
 #include "SoundEngine/Hierarchy/StreamGather.h"
 #include "SoundEngine/Log.h"
 #include "SoundEngine/PoolObject.h"
-#include "SoundEngine/SoundEngine.h"
 
 namespace SN {
 

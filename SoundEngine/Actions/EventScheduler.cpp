@@ -9,7 +9,6 @@
 #include "SoundEngine/Log.h"
 #include "SoundEngine/PendingAction.h"
 #include "SoundEngine/PoolObject.h"
-#include "SoundEngine/SoundEngine.h"
 
 namespace SN {
 

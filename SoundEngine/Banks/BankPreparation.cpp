@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "SoundEngine/Actions/Event.h"
-#include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/Banks/BankChunks.h"
 #include "SoundEngine/Banks/SoundBankManager.h"
 #include "SoundEngine/GameSyncs/StateMgr.h"
@@ -16,7 +15,6 @@
 namespace SN {
 namespace {
 
-constexpr uint32_t kMediaAlignment = 16;
 // Events being walked, innermost last: a play-event action naming one of them closes a cycle.
 constexpr uint32_t kMaxEventDepth = 32;
 struct EventWalk {

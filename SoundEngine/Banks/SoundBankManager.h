@@ -63,6 +63,9 @@ struct SnBankCommand {
   void* extra = nullptr;
 };
 
+// The alignment of every media block and bank image the banks keep or copy.
+constexpr uint32_t kMediaAlignment = 16;
+
 // What a bank's HIRC objects of one type are made from. Kinds join by type as the engine's object
 // classes exist; a type without a kind is passed over by its size.
 struct SnHircKind {

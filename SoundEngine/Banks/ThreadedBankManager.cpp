@@ -7,7 +7,6 @@
 #include "SoundEngine/Lower/PlatformSettings.h"
 #include "SoundEngine/Lower/StartNamedThread.h"
 #include "SoundEngine/PoolObject.h"
-#include "SoundEngine/SoundEngine.h"
 
 namespace SN {
 

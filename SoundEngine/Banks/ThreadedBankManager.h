@@ -5,8 +5,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "SoundEngine/Banks/PendingCookieSet.h"
 #include "SoundEngine/Banks/SoundBankManager.h"
-#include "SoundEngine/Lower/PendingCookieSet.h"
 
 namespace Platform {
 class Thread;

@@ -5,7 +5,7 @@
 #include "SoundEngine/Callbacks/BusCallbackMgr.h"
 
 #include "SoundEngine/AudioMgr.h"
-#include "SoundEngine/Lower/BusCallbackFlags.h"
+#include "SoundEngine/Lower/Mixing/BusCallbackFlags.h"
 
 namespace SN {
 

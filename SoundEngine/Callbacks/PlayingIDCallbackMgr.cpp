@@ -5,7 +5,7 @@
 #include "SoundEngine/Callbacks/PlayPositionStore.h"
 #include "SoundEngine/GameSyncs/RTPCMgr.h"
 #include "SoundEngine/GameSyncs/RegistryMgr.h"
-#include "SoundEngine/Lower/AudioThread.h"
+#include "SoundEngine/Lower/Output/AudioThread.h"
 #include "SoundEngine/Modulators/ModulatorObjects.h"
 #include "SoundEngine/ObjectIndex.h"
 #include "SoundEngine/PoolObject.h"

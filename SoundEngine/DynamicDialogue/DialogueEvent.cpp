@@ -7,7 +7,6 @@
 #include "SoundEngine/Banks/BankFormat.h"
 #include "SoundEngine/Log.h"
 #include "SoundEngine/PoolObject.h"
-#include "SoundEngine/SoundEngine.h"
 
 namespace SN {
 

@@ -9,10 +9,9 @@
 #include "SoundEngine/Callbacks/PlayingIDCallbackMgr.h"
 #include "SoundEngine/GameSyncs/RegistryMgr.h"
 #include "SoundEngine/Log.h"
-#include "SoundEngine/Lower/DynamicSequencePlayback.h"
-#include "SoundEngine/Lower/FrameFormat.h"
+#include "SoundEngine/Lower/Mixing/FrameFormat.h"
+#include "SoundEngine/Lower/Voices/DynamicSequencePlayback.h"
 #include "SoundEngine/PoolObject.h"
-#include "SoundEngine/SoundEngine.h"
 
 namespace SN {
 

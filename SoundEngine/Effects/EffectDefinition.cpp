@@ -8,7 +8,7 @@
 #include "SoundEngine/Effects/PluginMemAlloc.h"
 #include "SoundEngine/GameSyncs/RTPCMgr.h"
 #include "SoundEngine/Log.h"
-#include "SoundEngine/Lower/PluginFactoryTable.h"
+#include "SoundEngine/Lower/Plugins/PluginFactoryTable.h"
 #include "SoundEngine/Modulators/ModulatorInstanceList.h"
 #include "SoundEngine/Modulators/ModulatorObjects.h"
 #include "SoundEngine/Modulators/ModulatorService.h"

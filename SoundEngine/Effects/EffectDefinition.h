@@ -11,7 +11,7 @@
 #include "SoundEngine/Effects/PluginParamTarget.h"
 #include "SoundEngine/GameSyncs/Curves.h"
 #include "SoundEngine/GameSyncs/RTPCKey.h"
-#include "SoundEngine/Lower/MixBusNode.h"
+#include "SoundEngine/Lower/Mixing/MixBusNode.h"
 #include "SoundEngine/ObjectIndex.h"
 
 namespace SN {

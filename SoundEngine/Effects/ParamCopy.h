@@ -3,7 +3,7 @@
 // (a bus's, a voice's, the voice information's input mixer) makes and drops its copy here.
 #pragma once
 
-#include "SoundEngine/Lower/MixBusNode.h"
+#include "SoundEngine/Lower/Mixing/MixBusNode.h"
 
 namespace SN {
 

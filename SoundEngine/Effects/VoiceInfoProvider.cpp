@@ -10,10 +10,10 @@
 #include "SoundEngine/Effects/ParamCopy.h"
 #include "SoundEngine/GameSyncs/RegistryMgr.h"
 #include "SoundEngine/Hierarchy/PropertyNode.h"
-#include "SoundEngine/Lower/Listeners.h"
-#include "SoundEngine/Lower/OutputDevice.h"
-#include "SoundEngine/Lower/PlaybackInstance.h"
-#include "SoundEngine/Lower/VoicePipeline.h"
+#include "SoundEngine/Lower/Output/OutputDevice.h"
+#include "SoundEngine/Lower/Pipeline/VoicePipeline.h"
+#include "SoundEngine/Lower/Spatial/Listeners.h"
+#include "SoundEngine/Lower/Voices/PlaybackInstance.h"
 
 namespace SN {
 

@@ -8,7 +8,7 @@
 #include <utility>
 
 #include "MemoryMgr/SnResult.h"
-#include "SoundEngine/Lower/VoiceQueries.h"
+#include "SoundEngine/Lower/Pipeline/VoiceQueries.h"
 #include "SoundEngine/ObjectIndex.h"
 
 namespace SN {

@@ -12,7 +12,7 @@
 #include "SoundEngine/GameSyncs/StateMgr.h"
 #include "SoundEngine/GameSyncs/SwitchMgr.h"
 #include "SoundEngine/GameSyncs/Transition.h"
-#include "SoundEngine/Lower/EnvironmentCurves.h"
+#include "SoundEngine/Lower/Spatial/EnvironmentCurves.h"
 #include "SoundEngine/PoolObject.h"
 #include "SoundEngine/SoundEngine.h"
 

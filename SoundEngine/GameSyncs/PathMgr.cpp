@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "SoundEngine/GameSyncs/Transition.h"
-#include "SoundEngine/Lower/PathMotion.h"
+#include "SoundEngine/Lower/Spatial/PathMotion.h"
 #include "SoundEngine/PoolObject.h"
 
 namespace SN {

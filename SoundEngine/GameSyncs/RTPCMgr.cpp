@@ -10,11 +10,11 @@
 #include "SoundEngine/Effects/PluginParamTarget.h"
 #include "SoundEngine/GameSyncs/ModulatorRegistry.h"
 #include "SoundEngine/GameSyncs/RegistryMgr.h"
-#include "SoundEngine/Modulators/ModulatorInstanceList.h"
 #include "SoundEngine/GameSyncs/SwitchMgr.h"
 #include "SoundEngine/Hierarchy/GameSyncUsers.h"
 #include "SoundEngine/Log.h"
-#include "SoundEngine/Lower/PlaybackInstanceParams.h"
+#include "SoundEngine/Lower/Voices/PlaybackInstanceParams.h"
+#include "SoundEngine/Modulators/ModulatorInstanceList.h"
 #include "SoundEngine/Modulators/ModulatorObjects.h"
 #include "SoundEngine/PoolObject.h"
 

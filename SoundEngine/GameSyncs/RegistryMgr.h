@@ -9,7 +9,7 @@
 #include "SoundEngine/Containers.h"
 #include "SoundEngine/GameSyncs/SortedU32Array.h"
 #include "SoundEngine/IdHashTable.h"
-#include "SoundEngine/Lower/Listeners.h"
+#include "SoundEngine/Lower/Spatial/Listeners.h"
 #include "SoundEngine/Messages.h"
 #include "SoundEngine/ObjectIndex.h"
 

@@ -6,7 +6,7 @@
 #include <new>
 
 #include "Base/Assert.h"
-#include "SoundEngine/Lower/FrameFormat.h"
+#include "SoundEngine/Lower/Mixing/FrameFormat.h"
 #include "SoundEngine/PoolObject.h"
 
 namespace SN {

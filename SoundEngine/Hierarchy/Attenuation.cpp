@@ -3,7 +3,6 @@
 
 #include <cstring>
 
-#include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/Banks/BankFormat.h"
 #include "SoundEngine/Banks/SoundBankManager.h"
 #include "SoundEngine/Log.h"

@@ -7,7 +7,7 @@
 #include "MemoryMgr/SnResult.h"
 #include "SoundEngine/Containers.h"
 #include "SoundEngine/GameSyncs/Curves.h"
-#include "SoundEngine/Lower/InstancePositioning.h"
+#include "SoundEngine/Lower/Voices/InstancePositioning.h"
 #include "SoundEngine/ObjectIndex.h"
 
 namespace SN {

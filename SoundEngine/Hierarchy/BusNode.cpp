@@ -14,7 +14,7 @@
 #include "SoundEngine/Hierarchy/PropertyTable.h"
 #include "SoundEngine/Hierarchy/StateGroupLink.h"
 #include "SoundEngine/Log.h"
-#include "SoundEngine/Lower/FrameFormat.h"
+#include "SoundEngine/Lower/Mixing/FrameFormat.h"
 #include "SoundEngine/PendingAction.h"
 #include "SoundEngine/PoolObject.h"
 

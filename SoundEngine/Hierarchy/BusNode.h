@@ -14,7 +14,7 @@
 #include "SoundEngine/Actions/EventAction.h"
 #include "SoundEngine/Hierarchy/NodeIdList.h"
 #include "SoundEngine/Hierarchy/PropertyNode.h"
-#include "SoundEngine/Lower/MixBusNode.h"
+#include "SoundEngine/Lower/Mixing/MixBusNode.h"
 
 namespace SN {
 

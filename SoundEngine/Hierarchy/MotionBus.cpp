@@ -4,8 +4,8 @@
 #include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/Hierarchy/BusNode.h"
 #include "SoundEngine/Hierarchy/NodeIdList.h"
-#include "SoundEngine/Lower/PlaybackInstance.h"
-#include "SoundEngine/Lower/VoiceManager.h"
+#include "SoundEngine/Lower/Voices/PlaybackInstance.h"
+#include "SoundEngine/Lower/Voices/VoiceManager.h"
 #include "SoundEngine/ObjectIndex.h"
 
 namespace SN {

@@ -4,8 +4,8 @@
 #include "SoundEngine/Banks/SoundBankManager.h"
 #include "SoundEngine/Banks/SourceRecord.h"
 #include "SoundEngine/Log.h"
-#include "SoundEngine/Lower/MotionDeviceMgr.h"
-#include "SoundEngine/Lower/VoiceManager.h"
+#include "SoundEngine/Lower/Motion/MotionDeviceMgr.h"
+#include "SoundEngine/Lower/Voices/VoiceManager.h"
 #include "SoundEngine/PlayParams.h"
 #include "SoundEngine/PoolObject.h"
 

@@ -7,7 +7,7 @@
 
 #include "SoundEngine/Actions/ContinuousPlaylist.h"
 #include "SoundEngine/Hierarchy/ParentNode.h"
-#include "SoundEngine/Lower/ContinuousPlayback.h"
+#include "SoundEngine/Lower/Voices/ContinuousPlayback.h"
 
 namespace SN {
 

@@ -3,7 +3,7 @@
 
 #include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/Hierarchy/HierarchyNode.h"
-#include "SoundEngine/Lower/VoiceManager.h"
+#include "SoundEngine/Lower/Voices/VoiceManager.h"
 
 namespace SN {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "SoundEngine/Hierarchy/NodeTargets.h"
-#include "SoundEngine/Lower/PlaybackLimiter.h"
+#include "SoundEngine/Lower/Voices/PlaybackLimiter.h"
 
 namespace SN {
 

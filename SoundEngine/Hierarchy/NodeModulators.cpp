@@ -11,7 +11,7 @@
 #include "SoundEngine/GameSyncs/RTPCMgr.h"
 #include "SoundEngine/Hierarchy/PropertyNode.h"
 #include "SoundEngine/Log.h"
-#include "SoundEngine/Lower/PlaybackInstance.h"
+#include "SoundEngine/Lower/Voices/PlaybackInstance.h"
 #include "SoundEngine/Modulators/ModulatorObject.h"
 #include "SoundEngine/Modulators/ModulatorService.h"
 #include "SoundEngine/SoundEngine.h"

@@ -8,7 +8,7 @@
 
 #include "SoundEngine/Hierarchy/ParentNode.h"
 #include "SoundEngine/Hierarchy/Playlist.h"
-#include "SoundEngine/Lower/ContinuousPlayback.h"
+#include "SoundEngine/Lower/Voices/ContinuousPlayback.h"
 
 namespace SN {
 

@@ -8,8 +8,8 @@
 #include "SoundEngine/GameSyncs/RTPCMgr.h"
 #include "SoundEngine/Hierarchy/PropertyTable.h"
 #include "SoundEngine/Log.h"
+#include "SoundEngine/Lower/Voices/VoiceManager.h"
 #include "SoundEngine/Midi/MidiNoteState.h"
-#include "SoundEngine/Lower/VoiceManager.h"
 
 namespace SN {
 

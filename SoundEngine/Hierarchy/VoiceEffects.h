@@ -2,7 +2,7 @@
 // overrides effects (or the root of the sound's tree), through the loaded effect definitions.
 #pragma once
 
-#include "SoundEngine/Lower/VoiceInsertEffect.h"
+#include "SoundEngine/Lower/Pipeline/VoiceInsertEffect.h"
 
 namespace SN {
 

@@ -5,7 +5,7 @@
 #include "SoundEngine/GameSyncs/RTPCMgr.h"
 #include "SoundEngine/Hierarchy/PropertyNode.h"
 #include "SoundEngine/Log.h"
-#include "SoundEngine/Lower/PlaybackInstance.h"
+#include "SoundEngine/Lower/Voices/PlaybackInstance.h"
 #include "SoundEngine/Midi/MidiEventTarget.h"
 #include "SoundEngine/Midi/MidiNoteEntries.h"
 #include "SoundEngine/Midi/MidiNoteState.h"

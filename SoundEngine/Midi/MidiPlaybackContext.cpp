@@ -4,7 +4,7 @@
 #include <algorithm>
 
 #include "Base/Assert.h"
-#include "SoundEngine/Lower/FrameFormat.h"
+#include "SoundEngine/Lower/Mixing/FrameFormat.h"
 #include "SoundEngine/PoolObject.h"
 
 namespace SN {

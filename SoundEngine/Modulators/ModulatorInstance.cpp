@@ -5,7 +5,7 @@
 #include <cmath>
 
 #include "Base/Assert.h"
-#include "SoundEngine/Lower/FrameFormat.h"
+#include "SoundEngine/Lower/Mixing/FrameFormat.h"
 #include "SoundEngine/Modulators/ModulatorGenerators.h"
 #include "SoundEngine/Modulators/ModulatorObject.h"
 #include "SoundEngine/ObjectIndex.h"

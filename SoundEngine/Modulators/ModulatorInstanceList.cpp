@@ -8,7 +8,7 @@
 
 #include "MemoryMgr/MemoryMgr.h"
 #include "SoundEngine/Log.h"
-#include "SoundEngine/Lower/FrameFormat.h"
+#include "SoundEngine/Lower/Mixing/FrameFormat.h"
 #include "SoundEngine/Modulators/ModulatorInstance.h"
 #include "SoundEngine/Modulators/ModulatorObject.h"
 #include "SoundEngine/PoolObject.h"

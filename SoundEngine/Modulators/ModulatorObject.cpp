@@ -12,7 +12,7 @@
 #include "SoundEngine/GameSyncs/RTPCMgr.h"
 #include "SoundEngine/GameSyncs/RegistryMgr.h"
 #include "SoundEngine/Log.h"
-#include "SoundEngine/Lower/PlaybackInstanceParams.h"
+#include "SoundEngine/Lower/Voices/PlaybackInstanceParams.h"
 #include "SoundEngine/Modulators/ModulatorProcessor.h"
 #include "SoundEngine/PoolObject.h"
 

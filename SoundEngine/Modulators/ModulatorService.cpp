@@ -1,7 +1,7 @@
 // The bank modulators installed behind the game syncs' seam.
 #include "SoundEngine/Modulators/ModulatorService.h"
 
-#include "SoundEngine/Lower/FrameFormat.h"
+#include "SoundEngine/Lower/Mixing/FrameFormat.h"
 #include "SoundEngine/Modulators/ModulatorObject.h"
 #include "SoundEngine/ObjectIndex.h"
 

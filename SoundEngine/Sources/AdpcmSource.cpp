@@ -5,7 +5,7 @@
 #include "MemoryMgr/MemoryMgr.h"
 #include "SoundEngine/Containers.h"
 #include "SoundEngine/Log.h"
-#include "SoundEngine/Lower/FrameFormat.h"
+#include "SoundEngine/Lower/Mixing/FrameFormat.h"
 #include "SoundEngine/Sources/ImaAdpcm.h"
 
 namespace SN {

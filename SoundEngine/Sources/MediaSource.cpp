@@ -4,8 +4,8 @@
 #include <cmath>
 #include <cstring>
 
-#include "SoundEngine/Lower/FrameFormat.h"
 #include "SoundEngine/Log.h"
+#include "SoundEngine/Lower/Mixing/FrameFormat.h"
 
 namespace SN {
 

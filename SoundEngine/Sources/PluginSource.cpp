@@ -8,8 +8,8 @@
 #include "SoundEngine/Containers.h"
 #include "SoundEngine/Effects/PluginMemAlloc.h"
 #include "SoundEngine/Log.h"
-#include "SoundEngine/Lower/FrameFormat.h"
-#include "SoundEngine/Lower/PluginFactoryTable.h"
+#include "SoundEngine/Lower/Mixing/FrameFormat.h"
+#include "SoundEngine/Lower/Plugins/PluginFactoryTable.h"
 
 namespace SN {
 

@@ -6,12 +6,12 @@
 
 #include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/Log.h"
-#include "SoundEngine/Lower/KeptBlocks.h"
 #include "SoundEngine/Lower/OutputServices.h"
-#include "SoundEngine/Lower/PlaybackInstance.h"
-#include "SoundEngine/Lower/VoiceCommands.h"
-#include "SoundEngine/Lower/VoicePipelineLink.h"
-#include "SoundEngine/Lower/VoiceSource.h"
+#include "SoundEngine/Lower/Pipeline/VoiceCommands.h"
+#include "SoundEngine/Lower/Pipeline/VoicePipelineLink.h"
+#include "SoundEngine/Lower/Pipeline/VoiceSource.h"
+#include "SoundEngine/Lower/Voices/KeptBlocks.h"
+#include "SoundEngine/Lower/Voices/PlaybackInstance.h"
 #include "SoundEngine/Sources/VoiceSourceStage.h"
 
 namespace SN {

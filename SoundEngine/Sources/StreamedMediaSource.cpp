@@ -7,7 +7,7 @@
 #include "SoundEngine/Banks/SourceDesc.h"
 #include "SoundEngine/Containers.h"
 #include "SoundEngine/Log.h"
-#include "SoundEngine/Lower/VoicePipelineLink.h"
+#include "SoundEngine/Lower/Pipeline/VoicePipelineLink.h"
 #include "SoundEngine/Sources/StreamedSources.h"
 
 namespace SN {

@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "MemoryMgr/SnResult.h"
-#include "SoundEngine/Lower/MixBuffer.h"
+#include "SoundEngine/Lower/Mixing/MixBuffer.h"
 
 namespace SN {
 

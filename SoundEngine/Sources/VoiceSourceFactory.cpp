@@ -5,10 +5,10 @@
 
 #include "SoundEngine/Banks/SourceDesc.h"
 #include "SoundEngine/Log.h"
-#include "SoundEngine/Lower/KeptBlocks.h"
 #include "SoundEngine/Lower/OutputServices.h"
-#include "SoundEngine/Lower/PluginFactoryTable.h"
-#include "SoundEngine/Lower/VoiceCommands.h"
+#include "SoundEngine/Lower/Pipeline/VoiceCommands.h"
+#include "SoundEngine/Lower/Plugins/PluginFactoryTable.h"
+#include "SoundEngine/Lower/Voices/KeptBlocks.h"
 #include "SoundEngine/Sources/AdpcmSource.h"
 #include "SoundEngine/Sources/PcmSource.h"
 #include "SoundEngine/Sources/PluginSource.h"

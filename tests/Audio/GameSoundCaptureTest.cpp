@@ -20,7 +20,7 @@
 #include "Core/GameSpace.h"
 #include "Platform/Clock.h"
 #include "SoundEngine/AudioMgr.h"
-#include "SoundEngine/Lower/VoiceManager.h"
+#include "SoundEngine/Lower/Voices/VoiceManager.h"
 #include "GameSoundCapture.h"
 #include "SoundTestTree.h"
 #include "tests/Support/CaptureModel.h"

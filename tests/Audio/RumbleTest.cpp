@@ -8,7 +8,7 @@
 #include "Audio/RumbleMotionDevice.h"
 #include "Base/Input/GamepadSource.h"
 #include "Base/Input/ManualGamepadSource.h"
-#include "SoundEngine/Lower/MotionDeviceMgr.h"
+#include "SoundEngine/Lower/Motion/MotionDeviceMgr.h"
 #include "SoundTestTree.h"
 #include "tests/Support/WaveSamples.h"
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "MemoryMgr/MemoryMgr.h"
-#include "SoundEngine/Lower/VoiceManager.h"
+#include "SoundEngine/Lower/Voices/VoiceManager.h"
 #include "MusicEngine/MusicTransitionRule.h"
 #include "MusicEngine/MusicTypes.h"
 #include "SoundEngine/GameSyncs/Curves.h"

@@ -13,7 +13,7 @@
 #include "SoundEngine/Hierarchy/NodeTargets.h"
 #include "SoundEngine/Hierarchy/PropertyNode.h"
 #include "SoundEngine/Hierarchy/PropertyTable.h"
-#include "SoundEngine/Lower/VoiceManager.h"
+#include "SoundEngine/Lower/Voices/VoiceManager.h"
 #include "SoundEngine/ObjectIndex.h"
 #include "tests/MusicEngine/MusicCaptureSupport.h"
 #include "tools/SoundBank/ActionWriter.h"

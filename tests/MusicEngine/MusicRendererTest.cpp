@@ -5,7 +5,7 @@
 #include "MusicEngine/MusicTopContext.h"
 #include "Platform/Clock.h"
 #include "SoundEngine/GameSyncs/StateMgr.h"
-#include "SoundEngine/Lower/FrameFormat.h"
+#include "SoundEngine/Lower/Mixing/FrameFormat.h"
 #include "SoundEngine/SoundEngineApi.h"
 #include "tests/MusicEngine/MusicTestSupport.h"
 

@@ -2,7 +2,7 @@
 // and offsets, the look-up from the last rule to the first with ancestor walks, the default rule,
 // and the transition segments prepared with the container and undone on a failure.
 #include "MusicEngine/MusicTransitionNode.h"
-#include "SoundEngine/Lower/FrameFormat.h"
+#include "SoundEngine/Lower/Mixing/FrameFormat.h"
 #include "SoundEngine/PoolObject.h"
 #include "tests/MusicEngine/MusicTestSupport.h"
 

@@ -8,7 +8,7 @@
 #include "SoundEngine/GameSyncs/StateMgr.h"
 #include "SoundEngine/GameSyncs/SwitchMgr.h"
 #include "SoundEngine/GameSyncs/Transition.h"
-#include "SoundEngine/Lower/EnvironmentCurves.h"
+#include "SoundEngine/Lower/Spatial/EnvironmentCurves.h"
 #include "tests/SoundBanks/BankTestSupport.h"
 #include "tests/SoundEngine/GameSyncFakes.h"
 

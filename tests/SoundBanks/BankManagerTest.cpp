@@ -12,7 +12,7 @@
 
 #include "SoundEngine/Actions/Event.h"
 #include "SoundEngine/AudioMgr.h"
-#include "SoundEngine/Lower/AudioThread.h"
+#include "SoundEngine/Lower/Output/AudioThread.h"
 #include "SoundEngine/Banks/SourceDesc.h"
 #include "SoundEngine/Banks/ThreadedBankManager.h"
 #include "tests/SoundBanks/BankTestSupport.h"

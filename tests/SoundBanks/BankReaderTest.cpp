@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "SoundEngine/Lower/EnvironmentCurves.h"
+#include "SoundEngine/Lower/Spatial/EnvironmentCurves.h"
 #include "tests/SoundBanks/BankTestSupport.h"
 #include "tests/SoundBanks/MemoryFileHook.h"
 

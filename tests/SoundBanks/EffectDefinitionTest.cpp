@@ -11,7 +11,7 @@
 #include "SoundEngine/Hierarchy/BusNode.h"
 #include "MemoryMgr/MemoryMgr.h"
 #include "SoundEngine/Lower/OutputServices.h"
-#include "SoundEngine/Lower/PluginFactoryTable.h"
+#include "SoundEngine/Lower/Plugins/PluginFactoryTable.h"
 #include "tests/SoundBanks/HierarchyTestSupport.h"
 #include "tools/SoundBank/EffectWriter.h"
 #include "tools/SoundBank/HierarchyWriter.h"

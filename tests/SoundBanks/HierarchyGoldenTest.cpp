@@ -6,7 +6,7 @@
 #include "SoundEngine/Actions/Event.h"
 #include "SoundEngine/Actions/EventAction.h"
 #include "SoundEngine/Hierarchy/Attenuation.h"
-#include "SoundEngine/Lower/GainEffect.h"
+#include "SoundEngine/Lower/Plugins/GainEffect.h"
 #include "tests/SoundBanks/HierarchyTestSupport.h"
 #include "tools/SoundBank/BankText.h"
 #include "tools/SoundBank/EffectWriter.h"

@@ -12,7 +12,7 @@
 #include "SoundEngine/Hierarchy/BusMixCommands.h"
 #include "SoundEngine/Hierarchy/BusNode.h"
 #include "SoundEngine/Hierarchy/SoundNode.h"
-#include "SoundEngine/Lower/VoiceManager.h"
+#include "SoundEngine/Lower/Voices/VoiceManager.h"
 #include "tests/SoundBanks/BankTestSupport.h"
 #include "tools/SoundBank/HierarchyWriter.h"
 

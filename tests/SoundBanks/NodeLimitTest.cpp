@@ -4,8 +4,8 @@
 #include <memory>
 #include <vector>
 
-#include "SoundEngine/Lower/PlaybackInstance.h"
-#include "SoundEngine/Lower/VoiceManager.h"
+#include "SoundEngine/Lower/Voices/PlaybackInstance.h"
+#include "SoundEngine/Lower/Voices/VoiceManager.h"
 #include "tests/SoundBanks/NodeTestKinds.h"
 
 namespace {

@@ -2,7 +2,7 @@
 // plays at once, hands the play to the delayed-play carrier in samples, or grows the frame offset of
 // a play that continues an instance.
 #include "SoundEngine/Actions/DelayedPlay.h"
-#include "SoundEngine/Lower/FrameFormat.h"
+#include "SoundEngine/Lower/Mixing/FrameFormat.h"
 #include "tests/SoundBanks/NodeTestKinds.h"
 
 namespace {

@@ -10,7 +10,7 @@
 
 #include "MemoryMgr/MemoryMgr.h"
 #include "SoundEngine/Banks/SoundBankManager.h"
-#include "SoundEngine/Lower/PluginContexts.h"
+#include "SoundEngine/Lower/Plugins/PluginContexts.h"
 #include "tests/SoundBanks/BankTestSupport.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "SoundEngine/Callbacks/PlayingIDCallbackMgr.h"
-#include "SoundEngine/Lower/DynamicSequencePlayback.h"
+#include "SoundEngine/Lower/Voices/DynamicSequencePlayback.h"
 #include "SoundEngine/PoolObject.h"
 #include "SoundEngine/SoundEngineApi.h"
 #include "SoundEngine/SoundEngineSequenceApi.h"

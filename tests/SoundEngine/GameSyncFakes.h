@@ -15,7 +15,7 @@
 #include "SoundEngine/GameSyncs/SwitchMgr.h"
 #include "SoundEngine/GameSyncs/Transition.h"
 #include "SoundEngine/Hierarchy/GameSyncUsers.h"
-#include "SoundEngine/Lower/Listeners.h"
+#include "SoundEngine/Lower/Spatial/Listeners.h"
 #include "tests/SoundEngine/SoundTestSupport.h"
 
 namespace SoundTest {

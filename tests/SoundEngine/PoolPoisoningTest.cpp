@@ -6,7 +6,7 @@
 
 #include "Base/PoisonRegion.h"
 #include "SoundEngine/Containers.h"
-#include "SoundEngine/Lower/KeptBlocks.h"
+#include "SoundEngine/Lower/Voices/KeptBlocks.h"
 #include "SoundTestSupport.h"
 
 #ifdef ORV_POOL_POISONING

@@ -16,7 +16,7 @@
 #include "SoundEngine/Actions/EventAction.h"
 #include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/Callbacks/PlayingIdCounts.h"
-#include "SoundEngine/Lower/FrameFormat.h"
+#include "SoundEngine/Lower/Mixing/FrameFormat.h"
 #include "SoundEngine/Lower/LowerEngine.h"
 #include "SoundEngine/PendingAction.h"
 #include "SoundEngine/SoundEngine.h"

@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "SoundEngine/GameSyncs/RegistryMgr.h"
-#include "SoundEngine/Lower/FrameFormat.h"
+#include "SoundEngine/Lower/Mixing/FrameFormat.h"
 #include "SoundEngine/Midi/MidiNoteEntries.h"
 #include "SoundEngine/Midi/MidiPlaybackContext.h"
 #include "tests/SoundBanks/BankTestSupport.h"

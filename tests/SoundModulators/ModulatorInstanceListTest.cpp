@@ -6,7 +6,7 @@
 
 #include "SoundEngine/Banks/SoundBankManager.h"
 #include "SoundEngine/GameSyncs/RegistryMgr.h"
-#include "SoundEngine/Lower/FrameFormat.h"
+#include "SoundEngine/Lower/Mixing/FrameFormat.h"
 #include "SoundEngine/Modulators/ModulatorInstanceList.h"
 #include "SoundEngine/Modulators/ModulatorObject.h"
 #include "SoundEngine/Modulators/ModulatorService.h"

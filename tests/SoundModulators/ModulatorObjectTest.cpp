@@ -12,7 +12,7 @@
 #include "SoundEngine/GameSyncs/RegistryMgr.h"
 #include "SoundEngine/Effects/PluginParamTarget.h"
 #include "SoundEngine/Hierarchy/GameSyncUsers.h"
-#include "SoundEngine/Lower/FrameFormat.h"
+#include "SoundEngine/Lower/Mixing/FrameFormat.h"
 #include "SoundEngine/Modulators/ModulatorObject.h"
 #include "SoundEngine/Modulators/ModulatorService.h"
 #include "SoundEngine/PoolObject.h"

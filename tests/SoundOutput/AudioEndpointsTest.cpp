@@ -8,7 +8,7 @@
 
 #include "Platform/AudioDevices.h"
 #include "Platform/Window.h"
-#include "SoundEngine/Lower/Platform/AudioEndpoints.h"
+#include "SoundEngine/Lower/Output/Platform/AudioEndpoints.h"
 
 namespace {
 

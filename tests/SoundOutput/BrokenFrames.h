@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "SoundEngine/Lower/MixBuffer.h"
+#include "SoundEngine/Lower/Mixing/MixBuffer.h"
 
 namespace BrokenFrames {
 

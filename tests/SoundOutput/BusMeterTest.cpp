@@ -10,7 +10,7 @@
 
 #include "MemoryMgr/MemoryMgr.h"
 #include "Platform/VirtualMemory.h"
-#include "SoundEngine/Lower/BusMeter.h"
+#include "SoundEngine/Lower/Mixing/BusMeter.h"
 #include "SoundEngine/Lower/OutputServices.h"
 #include "tests/SoundOutput/OutputTestSupport.h"
 #include "tests/Support/LogCapture.h"

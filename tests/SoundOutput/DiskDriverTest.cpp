@@ -12,7 +12,7 @@
 #include "Platform/AudioDevices.h"
 #include "Platform/AudioOutput.h"
 #include "Platform/Window.h"
-#include "SoundEngine/Lower/Platform/LoopBufferSink.h"
+#include "SoundEngine/Lower/Output/Platform/LoopBufferSink.h"
 
 namespace {
 

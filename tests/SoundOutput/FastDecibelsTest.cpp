@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "SoundEngine/GameSyncs/Curves.h"
-#include "SoundEngine/Lower/FastDecibels.h"
+#include "SoundEngine/Lower/Mixing/FastDecibels.h"
 
 namespace {
 

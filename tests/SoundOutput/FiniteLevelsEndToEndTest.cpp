@@ -8,7 +8,7 @@
 #include <limits>
 
 #include "Platform/AudioOutput.h"
-#include "SoundEngine/Lower/Platform/FloatRingSink.h"
+#include "SoundEngine/Lower/Output/Platform/FloatRingSink.h"
 #include "tests/SoundOutput/SoundEndToEndSupport.h"
 
 namespace {

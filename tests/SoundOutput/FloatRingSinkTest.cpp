@@ -5,7 +5,7 @@
 #include "OutputTestSupport.h"
 
 #include "Platform/AudioOutput.h"
-#include "SoundEngine/Lower/Platform/FloatRingSink.h"
+#include "SoundEngine/Lower/Output/Platform/FloatRingSink.h"
 #include "tests/SoundOutput/BrokenFrames.h"
 
 namespace {

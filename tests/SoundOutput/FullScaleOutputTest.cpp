@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "SoundEngine/Lower/FrameConvert.h"
+#include "SoundEngine/Lower/Mixing/FrameConvert.h"
 #include "tests/SoundOutput/BrokenFrames.h"
 
 namespace {

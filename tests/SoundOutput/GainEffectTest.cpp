@@ -7,10 +7,10 @@
 #include "OutputTestSupport.h"
 
 #include "SoundEngine/Effects/PluginMemAlloc.h"
-#include "SoundEngine/Lower/GainEffect.h"
-#include "SoundEngine/Lower/MixBuffer.h"
-#include "SoundEngine/Lower/PluginContexts.h"
-#include "SoundEngine/Lower/PluginFactoryTable.h"
+#include "SoundEngine/Lower/Plugins/GainEffect.h"
+#include "SoundEngine/Lower/Mixing/MixBuffer.h"
+#include "SoundEngine/Lower/Plugins/PluginContexts.h"
+#include "SoundEngine/Lower/Plugins/PluginFactoryTable.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "MemoryMgr/MemoryMgr.h"
-#include "SoundEngine/Lower/KeptBlocks.h"
+#include "SoundEngine/Lower/Voices/KeptBlocks.h"
 #include "tests/Support/MallocMemory.h"
 
 namespace {

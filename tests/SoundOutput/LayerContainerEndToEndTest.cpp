@@ -1,6 +1,6 @@
 // A layer container heard end to end: the curves of its layer reach the children the layer lists
 // from their first sample and follow their parameter while they play, and leave the others alone.
-#include "SoundEngine/Lower/FastDecibels.h"
+#include "SoundEngine/Lower/Mixing/FastDecibels.h"
 #include "tests/SoundOutput/SoundEndToEndSupport.h"
 
 namespace {

@@ -4,8 +4,8 @@
 #include "OutputTestSupport.h"
 
 #include "SoundEngine/GameSyncs/RegistryMgr.h"
-#include "SoundEngine/Lower/FastDecibels.h"
-#include "SoundEngine/Lower/ListenerTable.h"
+#include "SoundEngine/Lower/Mixing/FastDecibels.h"
+#include "SoundEngine/Lower/Spatial/ListenerTable.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include "OutputTestSupport.h"
 
 #include "Platform/AudioOutput.h"
-#include "SoundEngine/Lower/Platform/LoopBufferSink.h"
+#include "SoundEngine/Lower/Output/Platform/LoopBufferSink.h"
 
 namespace {
 

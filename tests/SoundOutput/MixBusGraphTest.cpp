@@ -5,7 +5,7 @@
 
 #include <cmath>
 
-#include "SoundEngine/Lower/FastDecibels.h"
+#include "SoundEngine/Lower/Mixing/FastDecibels.h"
 
 namespace BusTest {
 namespace {

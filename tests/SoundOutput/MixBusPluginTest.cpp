@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "SoundEngine/Callbacks/BusCallbackMgr.h"
-#include "SoundEngine/Lower/BusCallbackFlags.h"
+#include "SoundEngine/Lower/Mixing/BusCallbackFlags.h"
 
 namespace BusTest {
 namespace {

@@ -7,8 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include "SoundEngine/Lower/FrameFormat.h"
-#include "SoundEngine/Lower/MixKernels.h"
+#include "SoundEngine/Lower/Mixing/FrameFormat.h"
+#include "SoundEngine/Lower/Mixing/MixKernels.h"
 
 namespace {
 

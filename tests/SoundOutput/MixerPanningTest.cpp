@@ -5,9 +5,9 @@
 
 #include "SoundEngine/Effects/MixerPanning.h"
 #include "SoundEngine/Effects/Plugin.h"
-#include "SoundEngine/Lower/MixerPanning.h"
-#include "SoundEngine/Lower/SpeakerPan.h"
-#include "SoundEngine/Lower/SpeakerSet.h"
+#include "SoundEngine/Lower/Spatial/MixerPanning.h"
+#include "SoundEngine/Lower/Spatial/SpeakerPan.h"
+#include "SoundEngine/Lower/Spatial/SpeakerSet.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "SoundEngine/Lower/VoiceSource.h"
+#include "SoundEngine/Lower/Pipeline/VoiceSource.h"
 
 namespace OutputTest {
 

@@ -7,10 +7,10 @@
 #include <new>
 
 #include "SoundEngine/Effects/PluginMemAlloc.h"
-#include "SoundEngine/Lower/MotionDeviceMgr.h"
-#include "SoundEngine/Lower/MotionSink.h"
-#include "SoundEngine/Lower/PluginFactoryTable.h"
-#include "SoundEngine/Lower/VoiceParams.h"
+#include "SoundEngine/Lower/Motion/MotionDeviceMgr.h"
+#include "SoundEngine/Lower/Motion/MotionSink.h"
+#include "SoundEngine/Lower/Plugins/PluginFactoryTable.h"
+#include "SoundEngine/Lower/Spatial/VoiceParams.h"
 
 namespace {
 

@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "SoundEngine/Lower/MixBusGraph.h"
-#include "SoundEngine/Lower/MotionDeviceMgr.h"
-#include "SoundEngine/Lower/PlaybackInstance.h"
-#include "SoundEngine/Lower/PluginFactoryTable.h"
-#include "SoundEngine/Lower/VoiceManager.h"
+#include "SoundEngine/Lower/Mixing/MixBusGraph.h"
+#include "SoundEngine/Lower/Motion/MotionDeviceMgr.h"
+#include "SoundEngine/Lower/Voices/PlaybackInstance.h"
+#include "SoundEngine/Lower/Plugins/PluginFactoryTable.h"
+#include "SoundEngine/Lower/Voices/VoiceManager.h"
 #include "SoundEngine/SoundEngineBankApi.h"
 #include "SoundEngine/SoundEngineSequenceApi.h"
 #include "tools/SoundBank/BankText.h"

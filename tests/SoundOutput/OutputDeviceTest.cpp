@@ -4,7 +4,7 @@
 // retries and recovery, and the silent sink's clock.
 #include "OutputTestSupport.h"
 
-#include "SoundEngine/Lower/SpeakerAngles.h"
+#include "SoundEngine/Lower/Spatial/SpeakerAngles.h"
 
 namespace {
 

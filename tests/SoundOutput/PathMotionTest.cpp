@@ -5,9 +5,9 @@
 
 #include "Base/MathUtil.h"
 #include "SoundEngine/GameSyncs/PathMgr.h"
-#include "SoundEngine/Lower/ListenerTable.h"
-#include "SoundEngine/Lower/PathMotion.h"
-#include "SoundEngine/Lower/PositionPathMotion.h"
+#include "SoundEngine/Lower/Spatial/ListenerTable.h"
+#include "SoundEngine/Lower/Spatial/PathMotion.h"
+#include "SoundEngine/Lower/Spatial/PositionPathMotion.h"
 
 namespace {
 

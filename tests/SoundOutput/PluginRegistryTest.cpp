@@ -7,7 +7,7 @@
 #include "OutputTestSupport.h"
 
 #include "SoundEngine/Effects/PluginMemAlloc.h"
-#include "SoundEngine/Lower/PluginFactoryTable.h"
+#include "SoundEngine/Lower/Plugins/PluginFactoryTable.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include "Audio/RumbleMotionDevice.h"
 #include "SoundEngine/Effects/Plugin.h"
-#include "SoundEngine/Lower/MotionDeviceMgr.h"
+#include "SoundEngine/Lower/Motion/MotionDeviceMgr.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 
 #include "Platform/AudioDevices.h"
 #include "Platform/AudioOutput.h"
-#include "SoundEngine/Lower/Platform/AudioEndpoints.h"
-#include "SoundEngine/Lower/Platform/SharedEndpointSink.h"
+#include "SoundEngine/Lower/Output/Platform/AudioEndpoints.h"
+#include "SoundEngine/Lower/Output/Platform/SharedEndpointSink.h"
 #include "tests/SoundOutput/BrokenFrames.h"
 
 namespace {

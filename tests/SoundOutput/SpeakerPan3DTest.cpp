@@ -6,12 +6,12 @@
 #include "OutputTestSupport.h"
 
 #include "SoundEngine/GameSyncs/Curves.h"
-#include "SoundEngine/Lower/FastDecibels.h"
-#include "SoundEngine/Lower/ListenerTable.h"
-#include "SoundEngine/Lower/MixKernels.h"
-#include "SoundEngine/Lower/OutputDevice.h"
-#include "SoundEngine/Lower/PairGainTable.h"
-#include "SoundEngine/Lower/SpeakerAngles.h"
+#include "SoundEngine/Lower/Mixing/FastDecibels.h"
+#include "SoundEngine/Lower/Spatial/ListenerTable.h"
+#include "SoundEngine/Lower/Mixing/MixKernels.h"
+#include "SoundEngine/Lower/Output/OutputDevice.h"
+#include "SoundEngine/Lower/Spatial/PairGainTable.h"
+#include "SoundEngine/Lower/Spatial/SpeakerAngles.h"
 
 namespace {
 

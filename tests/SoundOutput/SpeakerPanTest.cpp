@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "SoundEngine/Lower/SpeakerPan.h"
+#include "SoundEngine/Lower/Spatial/SpeakerPan.h"
 #include "tests/Support/LogCapture.h"
 
 namespace {

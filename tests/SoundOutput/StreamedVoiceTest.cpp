@@ -4,7 +4,7 @@
 // gains, with the frames the voice had nothing for taken out.
 #include <filesystem>
 
-#include "SoundEngine/Lower/VoiceCommands.h"
+#include "SoundEngine/Lower/Pipeline/VoiceCommands.h"
 #include "tests/SoundOutput/SoundEndToEndSupport.h"
 #include "tools/SoundPackage/PackageWriter.h"
 

@@ -5,7 +5,7 @@
 
 #include <deque>
 
-#include "SoundEngine/Lower/VoiceCommands.h"
+#include "SoundEngine/Lower/Pipeline/VoiceCommands.h"
 
 namespace {
 

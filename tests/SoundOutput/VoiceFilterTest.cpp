@@ -2,9 +2,9 @@
 // a sine at the cutoff, the eight-step ramp, the four-frame tail, the bypassed memories, and
 // channels filtered alone at any width.
 #include "OutputTestSupport.h"
-#include "SoundEngine/Lower/MixKernels.h"
+#include "SoundEngine/Lower/Mixing/MixKernels.h"
 #include "SoundEngine/Lower/OutputServices.h"
-#include "SoundEngine/Lower/VoiceFilter.h"
+#include "SoundEngine/Lower/Pipeline/VoiceFilter.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "SoundEngine/Effects/VoiceInfoProvider.h"
-#include "SoundEngine/Lower/OutputDevice.h"
+#include "SoundEngine/Lower/Output/OutputDevice.h"
 #include "tests/SoundOutput/SoundEndToEndSupport.h"
 
 namespace {

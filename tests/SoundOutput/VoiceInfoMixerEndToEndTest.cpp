@@ -8,8 +8,8 @@
 
 #include "SoundEngine/Effects/EffectDefinition.h"
 #include "SoundEngine/Effects/VoiceInfoProvider.h"
-#include "SoundEngine/Lower/PluginContexts.h"
-#include "SoundEngine/Lower/PluginFactoryTable.h"
+#include "SoundEngine/Lower/Plugins/PluginContexts.h"
+#include "SoundEngine/Lower/Plugins/PluginFactoryTable.h"
 #include "tests/SoundOutput/SoundEndToEndSupport.h"
 
 namespace {

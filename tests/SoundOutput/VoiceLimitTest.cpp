@@ -7,9 +7,9 @@
 #include <iterator>
 #include <utility>
 
-#include "SoundEngine/Lower/PlaybackInstance.h"
-#include "SoundEngine/Lower/PlaybackLimiter.h"
-#include "SoundEngine/Lower/VoiceManager.h"
+#include "SoundEngine/Lower/Voices/PlaybackInstance.h"
+#include "SoundEngine/Lower/Voices/PlaybackLimiter.h"
+#include "SoundEngine/Lower/Voices/VoiceManager.h"
 #include "tests/Support/LogCapture.h"
 
 namespace {

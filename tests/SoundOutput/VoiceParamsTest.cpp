@@ -4,10 +4,10 @@
 
 #include "SoundEngine/Callbacks/PlayingIDCallbackMgr.h"
 #include "SoundEngine/GameSyncs/Curves.h"
-#include "SoundEngine/Lower/EnvironmentCurves.h"
-#include "SoundEngine/Lower/FastDecibels.h"
-#include "SoundEngine/Lower/ListenerTable.h"
-#include "SoundEngine/Lower/VoiceParams.h"
+#include "SoundEngine/Lower/Spatial/EnvironmentCurves.h"
+#include "SoundEngine/Lower/Mixing/FastDecibels.h"
+#include "SoundEngine/Lower/Spatial/ListenerTable.h"
+#include "SoundEngine/Lower/Spatial/VoiceParams.h"
 
 namespace {
 

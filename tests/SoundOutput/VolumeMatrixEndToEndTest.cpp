@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "SoundEngine/Callbacks/CallbackTypes.h"
-#include "SoundEngine/Lower/VoiceParams.h"
+#include "SoundEngine/Lower/Spatial/VoiceParams.h"
 #include "tests/SoundOutput/SoundEndToEndSupport.h"
 
 namespace {

@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "SoundEngine/Lower/FrameFormat.h"
+#include "SoundEngine/Lower/Mixing/FrameFormat.h"
 #include "SoundEngine/Sources/AdpcmSource.h"
 #include "SoundEngine/Sources/PcmSource.h"
 #include "tests/SoundSources/FakeInstance.h"

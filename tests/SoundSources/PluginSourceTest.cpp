@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "SoundEngine/Banks/SourceDesc.h"
-#include "SoundEngine/Lower/PluginFactoryTable.h"
+#include "SoundEngine/Lower/Plugins/PluginFactoryTable.h"
 #include "SoundEngine/ObjectIndex.h"
 #include "SoundEngine/PoolObject.h"
 #include "SoundEngine/Sources/PluginSource.h"

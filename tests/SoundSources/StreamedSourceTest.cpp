@@ -13,7 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "Audio/DefaultIOHookBlocking.h"
-#include "SoundEngine/Lower/VoicePipelineLink.h"
+#include "SoundEngine/Lower/Pipeline/VoicePipelineLink.h"
 #include "SoundEngine/Sources/AdpcmSource.h"
 #include "SoundEngine/Sources/PcmSource.h"
 #include "SoundEngine/Sources/StreamedSources.h"

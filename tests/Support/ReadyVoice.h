@@ -3,8 +3,8 @@
 // connected to its buses through the lower engine. What it renders is the deriving class's.
 #pragma once
 
-#include "SoundEngine/Lower/VoicePipelineConnections.h"
-#include "SoundEngine/Lower/VoicePipelineLink.h"
+#include "SoundEngine/Lower/Pipeline/VoicePipelineConnections.h"
+#include "SoundEngine/Lower/Pipeline/VoicePipelineLink.h"
 
 namespace OrvTest {
 

@@ -10,7 +10,7 @@
 #include "Platform/Shutdown.h"
 #include "SoundEngine/Containers.h"
 #include "SoundEngine/Lower/OutputServices.h"
-#include "SoundEngine/Lower/VoicePipelineLink.h"
+#include "SoundEngine/Lower/Pipeline/VoicePipelineLink.h"
 #include "SoundEngine/Sources/StreamedSources.h"
 #include "StreamMgr/StreamManager.h"
 #include "bench/SoundBenchSupport.h"

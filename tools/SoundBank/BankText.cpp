@@ -16,17 +16,17 @@
 #include <sstream>
 #include <utility>
 
-#include "SoundEngine/SoundEngineApi.h"
 #include "SoundEngine/GameSyncs/Curves.h"
 #include "SoundEngine/Hierarchy/HierarchyNode.h"
-#include "SoundEngine/Lower/GainEffect.h"
+#include "SoundEngine/Lower/Plugins/GainEffect.h"
 #include "SoundEngine/Modulators/ModulatorObject.h"
+#include "SoundEngine/SoundEngineApi.h"
+#include "tools/SoundBank/ActionWriter.h"
+#include "tools/SoundBank/ContainerWriter.h"
 #include "tools/SoundBank/DialogueWriter.h"
 #include "tools/SoundBank/EffectWriter.h"
 #include "tools/SoundBank/HierarchyWriter.h"
-#include "tools/SoundBank/ActionWriter.h"
 #include "tools/SoundBank/NodeParamsWriter.h"
-#include "tools/SoundBank/ContainerWriter.h"
 #include "tools/SoundBank/ToneMedia.h"
 
 namespace Tools {
