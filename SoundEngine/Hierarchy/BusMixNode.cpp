@@ -38,6 +38,14 @@ class CSnBusDirectory final : public ISnBusNodeDirectory {
     if (found) found->Release();
     return bus ? &bus->MixNode() : nullptr;
   }
+  ISnMixBusNode* FindMotionBus(const CSnHierarchyNode* node) override {
+    CSnBusNode* bus = CSnBusNode::MotionBusFor(node);
+    if (!bus) return nullptr;
+    ISnMixBusNode* mixNode = FindBusNode(bus->ID());
+    bus->Release();
+    return mixNode;
+  }
+  bool HasMotionOutput(const CSnHierarchyNode* node) override { return CSnBusNode::HasMotionOutput(node); }
 };
 
 }  // namespace

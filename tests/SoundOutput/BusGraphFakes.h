@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "OutputTestSupport.h"
+#include "SoundEngine/Hierarchy/BusNode.h"
 #include "SoundEngine/Lower/Mixing/BusMeter.h"
 #include "SoundEngine/Lower/Mixing/MixBus.h"
 #include "SoundEngine/Lower/Mixing/MixBusGraph.h"
@@ -325,6 +326,15 @@ class FakeDirectory final : public ISnBusNodeDirectory {
       }
     return nullptr;
   }
+  // The hierarchy's own motion buses, found among the fakes by id.
+  ISnMixBusNode* FindMotionBus(const CSnHierarchyNode* node) override {
+    CSnBusNode* bus = CSnBusNode::MotionBusFor(node);
+    if (!bus) return nullptr;
+    ISnMixBusNode* mixNode = FindBusNode(bus->ID());
+    bus->Release();
+    return mixNode;
+  }
+  bool HasMotionOutput(const CSnHierarchyNode* node) override { return CSnBusNode::HasMotionOutput(node); }
   std::vector<FakeBusNode*> nodes;
 };
 

@@ -106,6 +106,11 @@ class ISnBusNodeDirectory {
  public:
   virtual ~ISnBusNodeDirectory() = default;
   virtual ISnMixBusNode* FindBusNode(uint32_t busId) = 0;
+  // The mix node of the bus a node's motion voices mix in (its nearest motion output, else the
+  // default one), with a reference the caller releases; null when there is none.
+  virtual ISnMixBusNode* FindMotionBus(const CSnHierarchyNode* node) = 0;
+  // Whether the node or one above it sends to a motion bus as well.
+  virtual bool HasMotionOutput(const CSnHierarchyNode* node) = 0;
 };
 inline ISnBusNodeDirectory*& BusNodeDirectory() { return ServiceSlot<ISnBusNodeDirectory>(); }
 

@@ -14,8 +14,6 @@
 #include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/GameSyncs/Curves.h"
 #include "SoundEngine/GameSyncs/RegistryMgr.h"
-// Up: a voice finds its motion bus along its node's output chain in the hierarchy.
-#include "SoundEngine/Hierarchy/BusNode.h"
 #include "SoundEngine/Hierarchy/PropertyNode.h"
 #include "SoundEngine/Log.h"
 #include "SoundEngine/Lower/Mixing/FastDecibels.h"
@@ -65,11 +63,7 @@ ISnMixBusNode* FindOutputBus(const CSnHierarchyNode* node) {
 // A motion voice mixes in the node's motion bus: its nearest secondary output, else the default one.
 ISnMixBusNode* FindMotionBus(const CSnHierarchyNode* node) {
   ISnBusNodeDirectory* directory = BusNodeDirectory();
-  CSnBusNode* bus = CSnBusNode::MotionBusFor(node);
-  if (!bus) return nullptr;
-  ISnMixBusNode* mixNode = directory ? directory->FindBusNode(bus->ID()) : nullptr;
-  bus->Release();
-  return mixNode;
+  return directory ? directory->FindMotionBus(node) : nullptr;
 }
 
 }  // namespace
@@ -178,7 +172,8 @@ SNRESULT CSnVoicePipeline::Init(ISnVoiceInstance* voice, uint32_t outputRate) {
   m_sourceFormat = m_outputFormat = m_source->Format();
   const auto* node = reinterpret_cast<const CSnHierarchyNode*>(instance->Node());
   m_outputBus = instance->IsMotion() ? FindMotionBus(node) : FindOutputBus(node);
-  m_hasMotionOutput = !instance->IsMotion() && CSnBusNode::HasMotionOutput(node);
+  ISnBusNodeDirectory* directory = BusNodeDirectory();
+  m_hasMotionOutput = !instance->IsMotion() && directory && directory->HasMotionOutput(node);
   return TryLaunch();
 }
 
