@@ -462,7 +462,11 @@ uint32_t CSnAutomaticStream::Available() const {
 
 uint32_t CSnAutomaticStream::GetNominalBuffering() {
   if (m_caching) return m_pinnedSize;
-  return uint32_t(m_device->TargetBufferingMs() * m_heuristics.throughput);
+  // The throughput comes from the media's header: a rate no device could read is held to what a
+  // 32-bit count can say, and one that is not a number asks for nothing.
+  const double bytes = double(m_device->TargetBufferingMs()) * double(m_heuristics.throughput);
+  if (!(bytes > 0.0)) return 0;
+  return bytes < double(UINT32_MAX) ? uint32_t(bytes) : UINT32_MAX;
 }
 
 bool CSnAutomaticStream::CanBeDestroyed() { return m_inFlight == 0; }
