@@ -4,8 +4,8 @@
 //   as voices / plain; aim at most 1x; the counter is voices per second, / 1000 for per millisecond);
 // - the same 64 voices placed in 3D on game objects heard by 2 listeners (rays, ray volumes, filter
 //   values from a low-pass curve and the filtering itself, spread 30 and focus 50 matrices), against
-//   the 2D frame above as the peer with 3D off, each of its voices low-passed as its 3D twin is (read
-//   3D / 2D; aim at most 2x);
+//   the 2D frame above with each voice low-passed as its 3D twin is, the peer with 3D off (read 3D /
+//   2D low-passed; aim at most 2x);
 // - 256 voices made virtual (inaudible, behaviour "become virtual"): the frame's limiter pass, gain
 //   passes and skipping, against the same voices audible (aim at most 0.1x).
 // Sources are bench-side, in memory, handing out their own samples without a copy.
@@ -97,7 +97,7 @@ class BenchAttenuation final : public ISnAttenuationDirectory {
 // listeners), launched and past their first frame.
 class VoiceScope {
  public:
-  VoiceScope(uint32_t voices, float volumeDb, uint8_t behaviour, bool threeD = false) {
+  VoiceScope(uint32_t voices, float volumeDb, uint8_t behaviour, bool threeD = false, bool lowPassed = false) {
     SoundBench::InitMemory();
     ISnStreamMgr::m_pStreamMgr = &m_streams;
     VoiceSourceFactory() = &m_sources;
@@ -136,8 +136,8 @@ class VoiceScope {
       instance->ComputeParameters();
       instance->ParamChanged(0, volumeDb, volumeDb);
       instance->ParamChanged(64, 1.0f, 1.0f);
-      if (!threeD) {
-        // The 2D peer filters as its 3D twin does: the low-pass the attenuation's curve gives the twin's
+      if (lowPassed) {
+        // The 2D peer of the 3D frame filters as its 3D twin does: the low-pass the attenuation's curve gives the twin's
         // distance, so that the pair differs by the 3D work alone.
         const float lowPass = 0.6f * (2.0f + float(i % 16) * 5.0f);
         instance->ParamChanged(3, lowPass, lowPass);
@@ -179,10 +179,10 @@ class VoiceScope {
   bool m_ok = false;
 };
 
-// 64 voices into the stereo master bus, panned in 2D or placed in 3D.
-void VoicesIntoBus(benchmark::State& state, bool threeD) {
+// 64 voices into the stereo master bus, panned in 2D (low-passed or not) or placed in 3D.
+void VoicesIntoBus(benchmark::State& state, bool threeD, bool lowPassed = false) {
   OrvBench::TraceWatch watch;
-  VoiceScope scope(64, 0.0f, SnVirtual_ContinueToPlay, threeD);
+  VoiceScope scope(64, 0.0f, SnVirtual_ContinueToPlay, threeD, lowPassed);
   if (!scope.Ok()) {
     state.SkipWithError("the voices did not start");
     return;
@@ -193,6 +193,8 @@ void VoicesIntoBus(benchmark::State& state, bool threeD) {
 }
 void VoicesIntoStereoBus(benchmark::State& state) { VoicesIntoBus(state, false); }
 BENCHMARK(VoicesIntoStereoBus)->Unit(benchmark::kMicrosecond);
+void VoicesIntoStereoBusLowPassed(benchmark::State& state) { VoicesIntoBus(state, false, true); }
+BENCHMARK(VoicesIntoStereoBusLowPassed)->Unit(benchmark::kMicrosecond);
 void Voices3DIntoBus(benchmark::State& state) { VoicesIntoBus(state, true); }
 BENCHMARK(Voices3DIntoBus)->Unit(benchmark::kMicrosecond);
 
