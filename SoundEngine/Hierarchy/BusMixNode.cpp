@@ -39,11 +39,7 @@ class CSnBusDirectory final : public ISnBusNodeDirectory {
     return bus ? &bus->MixNode() : nullptr;
   }
   ISnMixBusNode* FindMotionBus(const CSnHierarchyNode* node) override {
-    CSnBusNode* bus = CSnBusNode::MotionBusFor(node);
-    if (!bus) return nullptr;
-    ISnMixBusNode* mixNode = FindBusNode(bus->ID());
-    bus->Release();
-    return mixNode;
+    return CSnBusNode::MotionMixNodeFor(node, *this);
   }
   bool HasMotionOutput(const CSnHierarchyNode* node) override { return CSnBusNode::HasMotionOutput(node); }
 };

@@ -177,6 +177,9 @@ class CSnBusNode final : public CSnPropertyNode {
   static CSnBusNode* MotionBusFor(const CSnHierarchyNode* node);
   // True when the node or an ancestor names a motion bus for its second output (the default aside).
   static bool HasMotionOutput(const CSnHierarchyNode* node);
+  // The mix node `directory` gives for the motion bus of `node`, with the caller's reference; null when
+  // there is none.
+  static ISnMixBusNode* MotionMixNodeFor(const CSnHierarchyNode* node, ISnBusNodeDirectory& directory);
 
   // ---- the mixing graph ----
   // The bus as the mixing graph sees it; its references are the bus's.

@@ -95,6 +95,14 @@ void CSnBusNode::TellMotionVoices() {
 
 bool CSnBusNode::HasMotionOutput(const CSnHierarchyNode* node) { return NearestMotionOutput(node) != nullptr; }
 
+ISnMixBusNode* CSnBusNode::MotionMixNodeFor(const CSnHierarchyNode* node, ISnBusNodeDirectory& directory) {
+  CSnBusNode* bus = MotionBusFor(node);
+  if (!bus) return nullptr;
+  ISnMixBusNode* mixNode = directory.FindBusNode(bus->ID());
+  bus->Release();
+  return mixNode;
+}
+
 SNRESULT CSnBusNode::CanAddMotionChild(CSnHierarchyNode* child) const {
   if (child->IsBus()) {
     if (m_childBuses.IndexOf(static_cast<CSnBusNode*>(child)) >= 0) return SN_AlreadyListed;

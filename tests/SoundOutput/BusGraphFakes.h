@@ -328,11 +328,7 @@ class FakeDirectory final : public ISnBusNodeDirectory {
   }
   // The hierarchy's own motion buses, found among the fakes by id.
   ISnMixBusNode* FindMotionBus(const CSnHierarchyNode* node) override {
-    CSnBusNode* bus = CSnBusNode::MotionBusFor(node);
-    if (!bus) return nullptr;
-    ISnMixBusNode* mixNode = FindBusNode(bus->ID());
-    bus->Release();
-    return mixNode;
+    return CSnBusNode::MotionMixNodeFor(node, *this);
   }
   bool HasMotionOutput(const CSnHierarchyNode* node) override { return CSnBusNode::HasMotionOutput(node); }
   std::vector<FakeBusNode*> nodes;
