@@ -345,21 +345,23 @@ void RenderCore::MultiPass(RenderList& list, Frame& frame) {
     SetRasterizer(0);
     m_gBuffer->BindAsShaderResources(0);
     m_lightTarget->BindAsRenderTargets(depth);
+    // Each of these sections pauses at its hand-over, so that it adds up over the layers: restarted,
+    // it would report the last layer's time alone.
     timer.StartTimer("Lights");
     RenderLights(layer->lights);
     PassEnd("lights", index);
-    timer.StopTimer("Lights");
-    timer.StartTimer("ForwardPass");
+    timer.ChainTimer("ForwardPass", true);
     RenderForward(layer->others, frame);
     PassEnd("forward", index);
-    timer.StopTimer("ForwardPass");
-    timer.StartTimer("DrawLib");
+    timer.ChainTimer("DrawLib", true);
     if (has2D && g_drawLibPass && m_spriteBatch)
       g_drawLibPass(*layer, layer->camera, *m_spriteBatch, *m_commonStates, m_drawLibPS);
     SetBlendState(0);
     PassEnd("2d", index);
-    timer.StopTimer("DrawLib");
+    timer.PauseTimer("DrawLib");
   }
+  // Closed where the last layer left them, not at the composition after it.
+  for (const char* section : {"Lights", "ForwardPass", "DrawLib"}) timer.StopTimerAtLastStop(section);
   Compose(frame);
   PassEnd("compose", -1);
 }

@@ -53,6 +53,8 @@ struct EngineState {
   char* firstBankPlatform = nullptr;  // owned, terminated copy; the first bank loaded fills it
   uint32_t firstBankPlatformLength = 0;
   SnArray<SnBehavioralExtension> extensions;
+  // The entry the frame's pass is calling, -1 outside a pass: a removal below it moves it down.
+  int32_t extensionCalled = -1;
 };
 
 EngineState& State() {
@@ -264,6 +266,7 @@ SNRESULT RemoveBehavioralExtension(SnBehavioralExtension extension) {
   const int32_t index = extensions.IndexOf(extension);
   if (index < 0) return SN_Failure;
   extensions.RemoveAt(uint32_t(index));
+  if (index < State().extensionCalled) --State().extensionCalled;
   return SN_Success;
 }
 
@@ -272,10 +275,14 @@ SNRESULT UnregisterGlobalCallback(SnBehavioralExtension callback) { return Remov
 
 void CallBehavioralExtensions(bool lastCall) {
   Platform::ReentrantGuard guard(GlobalAudioLock());
-  SnArray<SnBehavioralExtension>& extensions = State().extensions;
-  // An extension may remove itself (or another) while it runs.
-  for (uint32_t i = extensions.Count(); i-- > 0;)
-    if (i < extensions.Count()) extensions[i](lastCall);
+  EngineState& state = State();
+  // An extension may remove itself or any other while it runs: each one left is called once, and
+  // one added during the pass waits for the next.
+  const int32_t outer = state.extensionCalled;
+  int32_t& i = state.extensionCalled;
+  for (i = int32_t(state.extensions.Count()); i-- > 0;)
+    if (uint32_t(i) < state.extensions.Count()) state.extensions[uint32_t(i)](lastCall);
+  state.extensionCalled = outer;
 }
 
 SNRESULT MatchBankPlatform(const char* platform, uint32_t length) {

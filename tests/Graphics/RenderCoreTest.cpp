@@ -1,17 +1,21 @@
 // The render core: its set-up and the refusals around it, and each pass of a canvas draw proved by the
 // pixels it leaves in a small offscreen frame.
+#include "Base/DebugTimer.h"
 #include "Base/MathUtil.h"
 #include "Graphics/DebugDraw.h"
 #include "Graphics/DepthBuffer.h"
 #include "Graphics/Mesh.h"
 #include "Graphics/ProceduralMeshes.h"
 #include "Graphics/RenderTarget.h"
+#include "Platform/Clock.h"
 #include "tests/Graphics/RenderSceneSupport.h"
 
 #include <unistd.h>
 
 #include <cmath>
+#include <cstring>
 #include <filesystem>
+#include <map>
 
 using RenderTest::Model;
 using RenderTest::Pixel;
@@ -577,6 +581,52 @@ TEST_F(RenderPasses, AnInstalledObserverIsToldTheEndOfEveryPassInOrder) {
   for (const std::string& pass : layer0) want.push_back(pass.substr(0, pass.size() - 1) + "2");
   want.insert(want.end(), {"compose -1", "debug shapes -1"});
   EXPECT_EQ(seen, want);
+}
+
+int64_t g_profilerNow = 0;
+
+// The profiler's lights, forward and 2D sections add up over the layers of a frame, under a clock
+// that moves only inside those passes: layer L spends L + 1 ms lighting, ten times that in the
+// forward pass and a hundred times that in 2D.
+TEST_F(RenderPasses, TheProfilerSectionsOfTheLayersAddUpOverTheFrame) {
+  g_profilerNow = 1000;
+  Platform::SetTickSource([] { return g_profilerNow; });
+  const Graphics::RenderCore::PassObserver before =
+      Graphics::RenderCore::SetPassObserver([](const char* pass, int layer) {
+        const int64_t ms = 10000 * (layer + 1);
+        if (std::strcmp(pass, "lights") == 0) g_profilerNow += ms;
+        if (std::strcmp(pass, "forward") == 0) g_profilerNow += 10 * ms;
+        if (std::strcmp(pass, "2d") == 0) g_profilerNow += 100 * ms;
+      });
+  Base::DebugTimer& timers = Base::DebugTimer::GetInstance();
+  timers.NewFrame();
+  Model box("default.cong", Vec3(0, 0, 0), Vec3(2, 2, 2));
+  Model far("default.cong", Vec3(0, 0, 3), Vec3(2, 2, 2));
+  canvas_->Begin(&camera_);
+  canvas_->Submit(&box, 0);
+  canvas_->Submit(&far, 2);
+  canvas_->End();
+  master_.Draw(canvasId_);
+  Graphics::RenderCore::SetPassObserver(before);
+  Platform::SetTickSource(nullptr);
+  ReadAndPresent();
+
+  std::map<std::string, Base::DebugTimerData> report;
+  for (const Base::DebugTimerData& section : timers.GetTimers()) report[section.Name] = section;
+  // Layers 0 and 2, in microseconds: 1 + 3 ms, 10 + 30 ms and 100 + 300 ms.
+  EXPECT_EQ(report["Lights"].Duration, 4000u);
+  EXPECT_EQ(report["ForwardPass"].Duration, 40000u);
+  EXPECT_EQ(report["DrawLib"].Duration, 400000u);
+  EXPECT_EQ(report["MultiPass"].Duration, 444000u);
+  // All three end where layer 2's 2D pass ended, keep the order they first began in, and are closed.
+  EXPECT_EQ(report["Lights"].EndTime, report["DrawLib"].EndTime);
+  EXPECT_EQ(report["ForwardPass"].EndTime, report["DrawLib"].EndTime);
+  EXPECT_LT(report["Lights"].Ordering, report["ForwardPass"].Ordering);
+  EXPECT_LT(report["ForwardPass"].Ordering, report["DrawLib"].Ordering);
+  for (const char* section : {"Lights", "ForwardPass", "DrawLib"}) {
+    EXPECT_FALSE(timers.IsTimerRunning(section)) << section;
+    EXPECT_FALSE(timers.IsTimerPaused(section)) << section;
+  }
 }
 
 TEST_F(RenderPasses, TargetsFollowTheFrameSizeOnlyWhenItChanges) {

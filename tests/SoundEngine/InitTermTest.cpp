@@ -160,6 +160,29 @@ TEST_F(InitTermTest, GlobalCallbacksRunBesideTheExtensionsLastRegisteredFirst) {
   g_calls = nullptr;
 }
 
+// Unregisters the first callback each time it runs, and itself at the last call.
+void DropFirst(bool last) {
+  g_calls->push_back(last ? 40 : 4);
+  SoundEngine::UnregisterGlobalCallback(&ExtensionA);
+  if (last) SoundEngine::UnregisterGlobalCallback(&DropFirst);
+}
+
+// A callback that unregisters one registered before it (whose turn is still to come) runs once in
+// that frame, the one it took away not at all, and those between them once each.
+TEST_F(InitTermTest, ACallbackThatUnregistersAnEarlierOneRunsOnceInThatFrame) {
+  std::vector<int> calls;
+  g_calls = &calls;
+  InitSynchronous();
+  ASSERT_EQ(SoundEngine::RegisterGlobalCallback(&ExtensionA), SN_Success);
+  ASSERT_EQ(SoundEngine::RegisterGlobalCallback(&ExtensionB), SN_Success);
+  ASSERT_EQ(SoundEngine::RegisterGlobalCallback(&DropFirst), SN_Success);
+  SoundEngine::RenderAudio();
+  SoundEngine::RenderAudio();
+  SoundEngine::Term();
+  EXPECT_EQ(calls, (std::vector<int>{4, 2, 4, 2, 40, 20}));
+  g_calls = nullptr;
+}
+
 // Registered and unregistered on the game's thread while the audio thread walks the list each frame.
 TEST_F(InitTermTest, GlobalCallbacksComeAndGoWhileTheAudioThreadRenders) {
   struct Counter {

@@ -1,9 +1,10 @@
 // The game's speaker-volume-matrix callback heard end to end: a post that asks for it sees each
-// output path's matrices every frame and what it writes into them is what is mixed; a post that does
-// not ask is never called.
+// output path's matrices and the mixer context of the path's bus every frame, and what it writes into
+// the matrices is what is mixed; a post that does not ask is never called.
 #include <cmath>
 
 #include "SoundEngine/Callbacks/CallbackTypes.h"
+#include "SoundEngine/Lower/Plugins/PluginContexts.h"
 #include "SoundEngine/Lower/Spatial/VoiceParams.h"
 #include "tests/SoundOutput/SoundEndToEndSupport.h"
 
@@ -63,6 +64,60 @@ TEST_F(SoundEndToEndTest, TheSpeakerMatrixCallbackReshapesWhatIsMixedForThePosts
     ASSERT_NEAR(planes[0][t], plain * (post < 3 ? leftShare[post] : 0.0), 1.0) << "left sample " << t;
     ASSERT_NEAR(planes[1][t], plain, 1.0) << "right sample " << t;
   }
+}
+
+struct MixerWatch {
+  int calls = 0;
+  int withoutContext = 0;
+  uint32_t busId = 0;
+  uint32_t busKind = ~0u;
+  bool panning = false;
+};
+
+void ReadMixerContext(uint32_t type, SnCallbackInfo* info) {
+  if (type != SnCallback_SpeakerVolumeMatrix) return;
+  auto* watch = static_cast<MixerWatch*>(info->cookie);
+  auto* record = static_cast<SnSpeakerVolumeMatrixRecord*>(
+      static_cast<SnSpeakerVolumeMatrixCallbackInfo*>(info)->volumeMatrix);
+  ++watch->calls;
+  ISnMixerPluginContext* mixer = record->mixerPluginData;
+  if (!mixer) {
+    ++watch->withoutContext;
+    return;
+  }
+  watch->busId = mixer->GetBusId();
+  watch->busKind = mixer->GetBusKind();
+  watch->panning = mixer->GetPanning() != nullptr;
+}
+
+// Each frame's record hands the game the mixer context of the bus its path feeds, with the panning
+// services onto that bus's speakers: a voice into Voices (a mix stage of its own) meets that ordinary
+// bus, one into Effects (none of its own) the master bus that mixes it.
+TEST_F(SoundEndToEndTest, TheSpeakerMatrixCallbackIsHandedTheMixerContextOfThePathsBus) {
+  LoadOwnBank("platform Linux\n"
+              "tone VmTone 48000 1 60 1000\n"
+              "sound VmVoice VmTone Voices\n"
+              "sound VmEffect VmTone Effects\n"
+              "action Play_VmVoice_Act 0x0403 VmVoice\n"
+              "action Play_VmEffect_Act 0x0403 VmEffect\n"
+              "event Play_VmVoice Play_VmVoice_Act\n"
+              "event Play_VmEffect Play_VmEffect_Act\n");
+  MixerWatch voice, effect;
+  Frames(1);
+  ASSERT_NE(SoundEngine::PostEvent("Play_VmVoice", kObject, SnCallback_SpeakerVolumeMatrix, ReadMixerContext, &voice),
+            0u);
+  ASSERT_NE(
+      SoundEngine::PostEvent("Play_VmEffect", kObject, SnCallback_SpeakerVolumeMatrix, ReadMixerContext, &effect), 0u);
+  Frames(6);
+  for (const MixerWatch* watch : {&voice, &effect}) {
+    EXPECT_EQ(watch->calls, 3);
+    EXPECT_EQ(watch->withoutContext, 0);
+    EXPECT_TRUE(watch->panning);
+  }
+  EXPECT_EQ(voice.busId, SoundEngine::GetIDFromString("Voices"));
+  EXPECT_EQ(voice.busKind, 0u);
+  EXPECT_EQ(effect.busId, SoundEngine::GetIDFromString("MasterBus"));
+  EXPECT_EQ(effect.busKind, 1u);
 }
 
 }  // namespace

@@ -110,6 +110,7 @@ class CSnMixBus final : public CSnTargetLink,
   void InputConnected(void* context, bool connected) override;
   void ConsumeVoice(const SnVoiceMixInput& input) override;
   float DownstreamGain() const override { return m_downstreamGain; }
+  ISnMixerPluginContext* MixerContext() override { return this; }
   void ReportVoicePeak(float levelDb) override;
   void KeepThisFrame() override { m_graphFlags |= kKeepThisFrame; }
 

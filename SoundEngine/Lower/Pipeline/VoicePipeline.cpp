@@ -618,7 +618,7 @@ void CSnVoicePipeline::PrepareConnection(Connection& connection, const SnMixBuff
 void CSnVoicePipeline::NotifyVolumeMatrix(Connection& connection, SnChannelConfig input) {
   const uint32_t output = connection.bus->BusChannelConfig();
   SnSpeakerVolumeMatrixRecord record{input, output, connection.nextMatrix, connection.previousMatrix, &connection,
-                                     nullptr};
+                                     connection.bus->MixerContext()};
   VoiceParams::NotifyVolumeMatrix(m_instance->PlayingId(), record);
   // What the game wrote is mixed as it stands, but a gain that is no number is silence.
   const uint32_t floats = connection.matrixChannels * MatrixRowStride(output);

@@ -14,6 +14,7 @@ namespace SN {
 
 class CSnRegisteredObj;
 class ISnMixBusNode;
+class ISnMixerPluginContext;
 class ISnPlugin;
 class ISnVoicePipeline;
 
@@ -78,6 +79,8 @@ class ISnMixBusInput {
   virtual void ConsumeVoice(const SnVoiceMixInput& input) = 0;
   // Linear gain the bus asks of its inputs (1.0 unless its mixer set it).
   virtual float DownstreamGain() const = 0;
+  // The bus as its mixer plug-in sees it: the game's speaker-volume-matrix callback is handed it.
+  virtual ISnMixerPluginContext* MixerContext() = 0;
   // The loudest voice of the frame in dB, for the bus's dynamic-range window.
   virtual void ReportVoicePeak(float levelDb) = 0;
   // Keeps the bus past this frame's idle removal.

@@ -8,6 +8,7 @@
 
 namespace SN {
 
+class ISnMixerPluginContext;
 struct CSnCurveGraph;
 struct SnEmitterListenerRay;
 
@@ -62,14 +63,15 @@ struct SnOutputPathFilters {
 };
 
 // What the game's speaker-volume-matrix callback receives: an output path's matrices, each one row
-// per input channel of ceil(outputs / 4) x 4 gains, which it may change before they are mixed.
+// per input channel of ceil(outputs / 4) x 4 gains, which it may change before they are mixed, and
+// the mixer context of the bus the path feeds, whose panning services know that bus's speakers.
 struct SnSpeakerVolumeMatrixRecord {
   uint32_t inputConfig;
   uint32_t outputConfig;
   float* currentGains;
   float* previousGains;
   void* outputPath;
-  void* mixerPluginData;
+  ISnMixerPluginContext* mixerPluginData;
 };
 
 // Which motion players a listener feeds (the motion devices' table); until it is installed, none.
