@@ -193,6 +193,11 @@ void CSnMusicHierarchyNode::DeliverParameterChange(const SnParamChange& change) 
 }
 
 void CSnMusicHierarchyNode::ExecuteAction(const SnActionParams& params) {
+  ApplyToOwnTransitions(params);
+  // A record for everything goes on down: the children hold transitions, and plays, of their own.
+  if (params.ownTransitions)
+    for (uint32_t i = m_children.Count(); i-- > 0;)
+      if (i < m_children.Count()) m_children[i]->ExecuteAction(params);
   CSnMusicRenderer* renderer = CSnMusicRenderer::Instance();
   if (!renderer) return;
   switch (params.kind) {

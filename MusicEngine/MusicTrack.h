@@ -130,7 +130,8 @@ class CSnMusicTrackNode : public CSnPropertyNode {
   void ApplyGainFactor(CSnRegisteredObj* gameObject, float gain) override;
 
   // ---- the hierarchy's calls ----
-  void ExecuteAction(const SnActionParams&) override {}
+  // The track's plays are its segments' to stop, pause and resume: it holds only its own transitions.
+  void ExecuteAction(const SnActionParams& params) override { ApplyToOwnTransitions(params); }
   // A parameter change from above (a bus's volume) reaches the voices of its playing contexts.
   void DeliverParameterChange(const SnParamChange& change) override;
   SNRESULT PlayNode(CSnPlayParams& params) override;

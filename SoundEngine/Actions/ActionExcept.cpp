@@ -7,6 +7,7 @@
 #include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/Banks/BankFormat.h"
 #include "SoundEngine/DynamicSequence/DynamicSequence.h"
+#include "SoundEngine/Hierarchy/BusNode.h"
 #include "SoundEngine/Hierarchy/HierarchyNode.h"
 #include "SoundEngine/Hierarchy/RandomSequenceContainer.h"
 #include "SoundEngine/Log.h"
@@ -139,9 +140,16 @@ SNRESULT CSnActionActive::SendToScope(const SnActionParams& params, const CSnPen
     SOUND_LOG(Error, "Action %u: type 0x%04X has no scope its class serves", ID(), unsigned(ActionType()));
     return SN_Failure;
   }
+  SnActionParams everything = params;
+  // Stop, pause and resume of everything reach every node, playing or not, down its tree from its
+  // root, and hold or let go on what each node's own values are moving to.
+  everything.ownTransitions = params.kind <= SnActionParams::Resume;
   SnNodeRefList roots;
   CollectScopeRoots(roots);
-  for (uint32_t i = 0; i < roots.Count(); ++i) roots.At(i)->ExecuteAction(params);
+  for (uint32_t i = 0; i < roots.Count(); ++i) roots.At(i)->ExecuteAction(everything);
+  // The buses hold their own values through the master buses, which also hold the state changes'
+  // fades while everything is paused.
+  if (scope == SnScope_All && everything.ownTransitions) CSnBusNode::ExecuteOnMasterBuses(everything);
   ActOnPending(nullptr, object);
   // Dynamic sequences play outside the node trees: stop, pause and resume of everything reach them
   // too (they are never among a scope's excepted nodes).

@@ -8,6 +8,7 @@
 #include "SoundEngine/DynamicSequence/DynamicSequence.h"
 #include "SoundEngine/Hierarchy/PropertyNode.h"
 #include "SoundEngine/Log.h"
+#include "SoundEngine/Midi/MidiNoteState.h"
 #include "SoundEngine/PendingAction.h"
 #include "SoundEngine/PoolObject.h"
 
@@ -41,9 +42,24 @@ CSnContinuePlaybackAction::~CSnContinuePlaybackAction() {
   if (m_playStopTransition) m_playStopTransition->RemoveTarget(this);
   if (m_pauseTransition) m_pauseTransition->RemoveTarget(this);
   SetTargetNode(nullptr);
+  SetMidiNote(nullptr);
   if (m_playlist) m_playlist->Release();
   if (m_continuous.container) m_continuous.container->Release();
   if (m_continuous.sequence) m_continuous.sequence->Release();
+}
+
+bool CSnContinuePlaybackAction::SetMidiNote(CSnMidiNoteState* note) {
+  if (note == m_midiNote) return true;
+  if (m_midiNote) {
+    m_midiNote->RemoveAction(static_cast<CSnEventAction*>(this));
+    m_midiNote->Release();
+    m_midiNote = nullptr;
+  }
+  if (!note) return true;
+  if (!note->AddAction(static_cast<CSnEventAction*>(this))) return false;
+  note->AddRef();
+  m_midiNote = note;
+  return true;
 }
 
 void CSnContinuePlaybackAction::SetContinuous(const SnContinuousParams& params) {
@@ -156,6 +172,10 @@ SNRESULT CSnContinuePlaybackAction::Execute(CSnPendingActionItem& record) {
     params.playMode = m_playMode;
     params.externalSources = record.externalSources;
     params.midiEvent = m_midiEvent;
+    if (m_midiNote) {
+      params.midiNote = m_midiNote;
+      params.midiTargetId = m_midiNote->TargetId();
+    }
     params.flags = uint8_t(CSnPlayParams::kFlagDelayed | (m_firstPlay ? CSnPlayParams::kFlagFirstPlay : 0));
     const int64_t offset = int64_t(m_frameOffset) + record.sampleOffset;
     params.frameOffset = int32_t(offset > INT32_MAX ? INT32_MAX : offset);

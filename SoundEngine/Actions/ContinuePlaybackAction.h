@@ -14,6 +14,7 @@
 namespace SN {
 
 class CSnContinuousPlaylist;
+class CSnMidiNoteState;
 class CSnPlaybackInstance;
 
 class CSnContinuePlaybackAction final : public CSnActionPlay, public ISnTransitionTarget {
@@ -37,6 +38,10 @@ class CSnContinuePlaybackAction final : public CSnActionPlay, public ISnTransiti
   void SetOwnerRef(const void* owner) { m_owner = owner; }
   void SetOriginContext(uint32_t context) { m_originContext = context; }
   void SetMidiEvent(SnMidiEvent event) { m_midiEvent = event; }
+  // The note that began the play: the action holds it and stands in its list until it goes, so that
+  // the note's end (or pause) reaches it while it waits, and the voice it plays joins the note.
+  // False when the note's list cannot take it (the action then holds no note).
+  bool SetMidiNote(CSnMidiNoteState* note);
   void SetVoiceInfoOwner(CSnRefCountedObject* owner) { m_voiceInfo.SetOwner(owner); }
   // The item this one crossfades from, the fade's time and its curve (`SnCurve_Linear`, or
   // `SnCurve_Sine` for a power crossfade).
@@ -91,6 +96,7 @@ class CSnContinuePlaybackAction final : public CSnActionPlay, public ISnTransiti
   const void* m_owner = nullptr;
   uint32_t m_originContext = 0;
   SnMidiEvent m_midiEvent;
+  CSnMidiNoteState* m_midiNote = nullptr;
   CSnVoiceInfoProvider m_voiceInfo;
   uint32_t m_playMode = 0;
   int32_t m_frameOffset = 0;

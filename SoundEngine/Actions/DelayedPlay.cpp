@@ -26,6 +26,9 @@ class CSnDelayedPlayCarrier final : public ISnDelayedPlayScheduler {
     action->SetTargetNode(node);
     action->SetFade(params.transition);
     action->SetMidiEvent(params.midiEvent);
+    if (!action->SetMidiNote(params.midiNote))
+      SOUND_LOG(Error, "Node %u: no memory to tie its delayed play to its MIDI note; the note's end will not stop it",
+                node->ID());
     action->SetPlayMode(params.playMode);
     action->SetFrameOffset(params.frameOffset);
     action->SetFirstPlay(params.flags & CSnPlayParams::kFlagFirstPlay);

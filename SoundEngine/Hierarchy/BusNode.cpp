@@ -437,6 +437,14 @@ void CSnBusNode::ForEachActiveChild(bool lastFirst, void (*visit)(CSnHierarchyNo
 }
 
 void CSnBusNode::ExecuteAction(const SnActionParams& params) {
+  if (params.ownTransitions) {
+    // A record for everything reaches the other nodes from their trees' roots: through the buses it
+    // goes bus to bus only, so that no voice hears it twice.
+    ApplyToOwnTransitions(params);
+    for (uint32_t i = m_childBuses.Count(); i-- > 0;)
+      if (i < m_childBuses.Count()) m_childBuses[i]->ExecuteAction(params);
+    return;
+  }
   ForEachActiveChild(params.kind != SnActionParams::Seek,
                      [](CSnHierarchyNode* child, const void* p) {
                        child->ExecuteAction(*static_cast<const SnActionParams*>(p));
@@ -765,7 +773,8 @@ void CSnBusNode::ClearMasterBuses() {
 void CSnBusNode::ExecuteOnMasterBuses(const SnActionParams& params) {
   if (g_pTransitionMgr && params.kind == SnActionParams::Pause) g_pTransitionMgr->PauseAllStateTransitions();
   if (g_pTransitionMgr && params.kind == SnActionParams::Resume) g_pTransitionMgr->ResumeAllStateTransitions();
-  for (CSnBusNode* bus : {MasterBus(), SecondaryMasterBus()}) {
+  // The default motion bus is no master's child: it hears the record on its own.
+  for (CSnBusNode* bus : {MasterBus(), SecondaryMasterBus(), DefaultMotionBus()}) {
     if (!bus) continue;
     bus->ExecuteAction(params);
     bus->Release();

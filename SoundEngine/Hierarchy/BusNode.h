@@ -102,7 +102,8 @@ class CSnBusNode final : public CSnPropertyNode {
   void SetParent(CSnHierarchyNode* parent) override;
   uint32_t ChannelConfig() const { return m_channelConfig; }
   void SetChannelConfig(uint32_t config);
-  // Stop, pause and resume: the active children, last first. Parameter changes: all of them, and
+  // Stop, pause and resume: the active children, last first (a record for everything: the child
+  // buses, after the bus's own transitions). Parameter changes: all of them, and
   // the bus volume to the mixing graph when the bus mixes itself.
   void ExecuteAction(const SnActionParams& params) override;
   void DeliverParameterChange(const SnParamChange& change) override;
@@ -159,7 +160,8 @@ class CSnBusNode final : public CSnPropertyNode {
   static CSnBusNode* MasterBus();
   static CSnBusNode* SecondaryMasterBus();
   static void ClearMasterBuses();
-  // Stop all, pause all (state transitions first) or resume all (them first), master then secondary.
+  // Stop all, pause all (state transitions first) or resume all (them first): master, secondary, then
+  // the default motion bus.
   static void ExecuteOnMasterBuses(const SnActionParams& params);
 
   // ---- motion buses ----

@@ -185,6 +185,16 @@ void CSnHierarchyNode::Resume(CSnRegisteredObj* gameObject, uint32_t playingId, 
   NotifyActionKind(SnActionParams::Resume, gameObject, playingId, ms, curve);
 }
 
+void CSnHierarchyNode::PauseOwnTransitions(bool pause) {
+  if (m_globalValues) m_globalValues->PauseTransitions(pause);
+  for (CSnStateGroupLink* link = m_stateLinks; link; link = link->m_pNextLink) link->PauseTransitions(pause);
+}
+
+void CSnHierarchyNode::ApplyToOwnTransitions(const SnActionParams& params) {
+  if (!params.ownTransitions || params.kind > SnActionParams::Resume) return;
+  PauseOwnTransitions(params.kind == SnActionParams::Pause);
+}
+
 void CSnHierarchyNode::ParameterChanged(uint32_t parameterId, const SnRTPCKey& key, float value, bool extraFlag) {
   if (!HandlesParameter(parameterId)) return;
   DeliverParameterChange(SnParamChange{parameterId, key, 0, uint8_t(extraFlag), value});

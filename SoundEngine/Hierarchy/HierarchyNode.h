@@ -39,7 +39,10 @@ struct SnActionParams {
   uint32_t fadeCurve = 0;
   uint8_t flag = 0;
   uint16_t word = 0;
-  uint8_t byte = 0;
+  // The nodes the record reaches also hold (a pause) or let go on (a stop or resume) their own running
+  // property transitions, and a parent hands it to every child, playing or not: set by the actions on
+  // everything.
+  uint8_t ownTransitions = 0;
   uint32_t extra = 0;
   union {
     int32_t ms;
@@ -195,6 +198,11 @@ class CSnHierarchyNode : public CSnIndexedObject, public ISnNodeRTPCSubscriber, 
   void Stop(CSnRegisteredObj* gameObject, uint32_t playingId, int32_t transitionMs, uint32_t curve);
   void Pause(CSnRegisteredObj* gameObject, uint32_t playingId, int32_t transitionMs, uint32_t curve);
   void Resume(CSnRegisteredObj* gameObject, uint32_t playingId, int32_t transitionMs, uint32_t curve);
+  // Holds (or lets go on) the transitions of the node's run-time values and state values where they stand.
+  virtual void PauseOwnTransitions(bool pause);
+  // What a record that asks for it does to those transitions: a pause holds them, a stop or a resume
+  // lets them go on.
+  void ApplyToOwnTransitions(const SnActionParams& params);
 
   // ---- parameter changes ----
   virtual void DeliverParameterChange(const SnParamChange& change) = 0;

@@ -42,6 +42,7 @@ void CSnLeafNode::DetachInstance(ISnLeafInstance* instance) {
 }
 
 void CSnLeafNode::ExecuteAction(const SnActionParams& params) {
+  ApplyToOwnTransitions(params);
   // An instance may leave the chain while it hears the action (a stop without a fade).
   for (ISnLeafInstance* instance = m_instances; instance;) {
     ISnLeafInstance* next = instance->m_pNextOfLeaf;

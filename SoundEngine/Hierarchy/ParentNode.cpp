@@ -138,7 +138,9 @@ bool CSnParentNode::IsActiveChild(const CSnHierarchyNode* child) const {
 }
 
 void CSnParentNode::ExecuteAction(const SnActionParams& params) {
-  if (!PlaysBelow()) return;
+  ApplyToOwnTransitions(params);
+  // Nothing plays below an idle parent, but a child may hold transitions of its own.
+  if (!PlaysBelow() && !params.ownTransitions) return;
   // A child may leave the array while it hears the action: walk by index from the end.
   for (uint32_t i = m_children.Count(); i-- > 0;) {
     if (i >= m_children.Count()) continue;

@@ -79,6 +79,11 @@ SNRESULT CSnPropTransitionSet::SetWithTransition(uint8_t id, float target, bool 
   return result;
 }
 
+void CSnPropTransitionSet::PauseTransitions(bool pause) {
+  for (uint32_t i = 0; i < m_blob.Count(); ++i)
+    if (CSnTransition* transition = ValueAt(i).transition) pause ? transition->Pause() : transition->Resume();
+}
+
 void CSnPropTransitionSet::TransitionUpdate(uint32_t kind, float value, bool done) {
   const int32_t index = m_blob.Find(kind);
   if (index < 0) return;

@@ -57,6 +57,9 @@ class CSnPropTransitionSet final : public ISnTransitionTarget {
   const Blob& Values() const { return m_blob; }
   CSnRegisteredObj* GameObject() const { return m_gameObject; }
 
+  // Holds (or lets go on) every value's running transition where it stands.
+  void PauseTransitions(bool pause);
+
   void TransitionUpdate(uint32_t kind, float value, bool done) override;
 
  private:

@@ -311,6 +311,11 @@ void CSnPropertyNode::DropGameObjectValues(CSnRegisteredObj* gameObject) {
   }
 }
 
+void CSnPropertyNode::PauseOwnTransitions(bool pause) {
+  CSnHierarchyNode::PauseOwnTransitions(pause);
+  for (const ObjectValues& entry : m_objectValues) entry.values->PauseTransitions(pause);
+}
+
 SNRESULT CSnPropertyNode::SetRuntimeValue(CSnRegisteredObj* gameObject, uint8_t id, float value,
                                           const TransParamsBase& params) {
   // A set-value action's value (or its offset summed with the last) adds to the node's own: the

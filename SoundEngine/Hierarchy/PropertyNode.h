@@ -147,6 +147,8 @@ class CSnPropertyNode : public CSnHierarchyNode, public ISnPropTransitionOwner {
   // through the transition.
   void ResetRuntimeValues(uint8_t id, const TransParamsBase& params);
   void DropGameObjectValues(CSnRegisteredObj* gameObject) override;
+  // Those of every game object's values too.
+  void PauseOwnTransitions(bool pause) override;
 
   // The values a play sends to the secondary output, gathered up the parents.
   struct SecondaryOutputValues {

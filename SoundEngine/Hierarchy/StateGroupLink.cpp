@@ -105,6 +105,11 @@ void CSnStateGroupLink::EndTransitions() {
   }
 }
 
+void CSnStateGroupLink::PauseTransitions(bool pause) {
+  for (uint32_t index = 0; index < kPropertyCount; ++index)
+    if (CSnTransition* transition = EntryAt(index).transition) pause ? transition->Pause() : transition->Resume();
+}
+
 SNRESULT CSnStateGroupLink::ActivityUp(uint32_t mask) { return m_owner->ActivityUp(mask) ? SN_Success : SN_Failure; }
 
 void CSnStateGroupLink::NotifyStatePropertiesChanged() { m_owner->ValuesChanged(); }

@@ -33,6 +33,8 @@ class CSnStateGroupLink final : public CSnStateUser, public ISnStateNode {
   void Refresh();
   // Ends the running transitions, each counting as one activity of the node less.
   void EndTransitions();
+  // Holds (or lets go on) the running transitions where they stand.
+  void PauseTransitions(bool pause);
 
   uint32_t GroupId() const { return m_groupId; }
   uint8_t SyncType() const { return m_syncType; }

@@ -1,6 +1,8 @@
 // MIDI notes played through the hierarchy and the voice manager.
 #include "SoundEngine/Midi/EngineMidiPlayback.h"
 
+#include "SoundEngine/Actions/EventAction.h"
+#include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/Callbacks/PlayingIDCallbackMgr.h"
 #include "SoundEngine/GameSyncs/RTPCMgr.h"
 #include "SoundEngine/Hierarchy/PropertyNode.h"
@@ -89,6 +91,18 @@ void CSnEngineMidiPlayback::PauseVoice(CSnPlaybackInstance* voice) {
 
 void CSnEngineMidiPlayback::ResumeVoice(CSnPlaybackInstance* voice) {
   if (voice) voice->Resume(Instant(), false);
+}
+
+void CSnEngineMidiPlayback::StopAction(void* action, CSnMidiEventTarget&, uint32_t) {
+  if (g_pAudioMgr && action) g_pAudioMgr->RemovePendingActionsOfAction(static_cast<CSnEventAction*>(action));
+}
+
+void CSnEngineMidiPlayback::PauseAction(void* action, CSnMidiEventTarget&) {
+  if (g_pAudioMgr && action) g_pAudioMgr->PausePendingActionsOfAction(static_cast<CSnEventAction*>(action), 0);
+}
+
+void CSnEngineMidiPlayback::ResumeAction(void* action, CSnMidiEventTarget&) {
+  if (g_pAudioMgr && action) g_pAudioMgr->ResumePendingActionsOfAction(static_cast<CSnEventAction*>(action), 0);
 }
 
 void CSnEngineMidiPlayback::SetParameter(uint32_t parameterId, float value, const SnRTPCKey& key) {

@@ -21,6 +21,11 @@ class CSnEngineMidiPlayback final : public ISnMidiPlayback {
   void StopVoiceAt(CSnPlaybackInstance* voice, uint32_t frameOffset) override;
   void PauseVoice(CSnPlaybackInstance* voice) override;
   void ResumeVoice(CSnPlaybackInstance* voice) override;
+  // A note's actions are the delayed plays it began, waiting with the audio manager: its end takes
+  // them out, its pause holds them.
+  void StopAction(void* action, CSnMidiEventTarget& target, uint32_t frameOffset) override;
+  void PauseAction(void* action, CSnMidiEventTarget& target) override;
+  void ResumeAction(void* action, CSnMidiEventTarget& target) override;
   void SetParameter(uint32_t parameterId, float value, const SnRTPCKey& key) override;
   void ResetParameter(uint32_t parameterId, const SnRTPCKey& key) override;
   void MidiCallback(uint32_t playingId, const SnMidiEvent& event) override;

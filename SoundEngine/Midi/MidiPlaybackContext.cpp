@@ -267,7 +267,10 @@ void CSnMidiPlaybackContext::StopNote(CSnMidiNoteEvent& noteOff) {
     if (voice.kind == CSnMidiNoteState::Voice_Release) m_playback.ReleaseVoice(voice.voice, offset);
     else if (voice.kind == CSnMidiNoteState::Voice_Stop) m_playback.StopVoiceAt(voice.voice, offset);
   }
-  for (void* action : note->Actions()) m_playback.StopAction(action, *noteOff.target, offset);
+  // A stopped action may go at once and leave the note's list: walked by index from the end.
+  SnInlineArray<void*, 4>& actions = note->Actions();
+  for (uint32_t i = actions.Count(); i-- > 0;)
+    if (i < actions.Count()) m_playback.StopAction(actions[i], *noteOff.target, offset);
 }
 
 void CSnMidiPlaybackContext::PlayNote(CSnMidiNoteEvent& event) {

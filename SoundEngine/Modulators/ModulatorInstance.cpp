@@ -79,8 +79,13 @@ void CSnModulatorInstance::StopTarget() {
   if (!m_pOwner) return;
   if (m_pOwner->StopsDrivenOnEnd()) {
     if (ISnModulatorDrivenTargets* targets = ModulatorDrivenTargets()) {
-      if (m_pDriven) targets->StopPlaybackInstance(m_pDriven);
-      for (CSnIndexedObject* node : m_nodes) targets->StopNodeFor(node, m_pGameObject, m_playingId);
+      // An envelope of one voice ends that voice only: the rest of its play (a delayed play of the
+      // same node among them) goes on. One of a play ends the nodes it was triggered on, for the play.
+      if (m_pOwner->Scope() == SnModulatorScope_PlaybackInstance) {
+        if (m_pDriven) targets->StopPlaybackInstance(m_pDriven);
+      } else {
+        for (CSnIndexedObject* node : m_nodes) targets->StopNodeFor(node, m_pGameObject, m_playingId);
+      }
     }
   }
   Unbind();

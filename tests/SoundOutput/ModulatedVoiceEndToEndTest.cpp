@@ -102,4 +102,35 @@ TEST_F(ModulatedVoiceTest, AFinishedEnvelopeStopsTheLoopingSoundItShapes) {
   }
 }
 
+// An envelope of one voice ends that voice, not the play: the event plays the drone now and again
+// 200 ms later (sample 9600), and the first voice's end leaves the second play waiting. Each voice is
+// heard for the 2880 samples of its envelope, and nothing outside them.
+TEST_F(ModulatedVoiceTest, AVoicesFinishedEnvelopeLeavesTheDelayedPlayOfItsSound) {
+  LoadOwnBank("tone Drone 48000 1 100 330\r\n"
+              "sound VoiceDrone Drone Effects loop 0\r\n"
+              "modulator envelope VoiceSwell 0=0 9=0.01 11=0.01 12=100 13=0.02 14=0.02\r\n"
+              "rtpc VoiceDrone volume modulator VoiceSwell 0:-96 1:0\r\n"
+              "action Play_Drone_Now 0x0403 VoiceDrone bank TimingBank\r\n"
+              "action Play_Drone_Later 0x0403 VoiceDrone bank TimingBank delay 200\r\n"
+              "event Play_Drone_Twice Play_Drone_Now Play_Drone_Later\r\n");
+  ASSERT_NE(SoundEngine::PostEvent("Play_Drone_Twice", kObject), 0u);
+  Frames(6);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  Frames(4);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 1u);
+  Frames(6);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  const auto planes = Capture();
+  ASSERT_GE(planes[0].size(), 16u * kFrame);
+  for (size_t start : {size_t(0), size_t(9600)}) {
+    double loudest = 0.0;
+    for (size_t i = start; i < start + 2880; ++i) loudest = std::max(loudest, std::fabs(planes[0][i]));
+    EXPECT_GT(loudest, 1000.0) << start;
+  }
+  for (size_t i = 2880; i < planes[0].size(); ++i) {
+    const bool secondVoice = i >= 9600 && i < 9600 + 2880;
+    ASSERT_TRUE(secondVoice || planes[0][i] == 0.0) << i;
+  }
+}
+
 }  // namespace

@@ -649,6 +649,48 @@ TEST_F(SoundEndToEndTest, AMidiNoteSoundsTheBeepFromItsNoteOnToItsNoteOff) {
   });
 }
 
+// A sound that waits 100 ms (4800 samples) before each play, played by two notes: the first note ends
+// while its play still waits, and no voice comes of it; the second ends after its voice began, and
+// cuts it off at the note-off's sample. No note-off is left held.
+TEST_F(SoundEndToEndTest, ANoteOffTakesBackTheDelayedPlayItsNoteBegan) {
+  LoadOwnBank("tone Late 48000 1 200 440\n"
+              "sound Late Late Effects delay 100\n");
+  Frames(1);  // the game object is registered
+  {
+    Platform::ReentrantGuard guard(GlobalAudioLock());
+    CSnMidiPlaybackContext context(EngineMidiPlayback());
+    CSnIndexedObject* late = g_pObjectIndex->FindNodeAndAddRef(SoundEngine::GetIDFromString("Late"), false);
+    ASSERT_NE(late, nullptr);
+    CSnMidiEventTarget* target = CSnMidiEventTarget::Create(6, g_pRegistryMgr->Find(kObject), 901, late);
+    late->Release();
+    ASSERT_NE(target, nullptr);
+    context.Schedule(*target, SnMidiEvent{SnMidiEvent::kNoteOn, 0, 60, 100}, 300);
+    context.Schedule(*target, SnMidiEvent{SnMidiEvent::kNoteOff, 0, 60, 0}, kFrame + 500);
+    context.Schedule(*target, SnMidiEvent{SnMidiEvent::kNoteOn, 0, 62, 100}, 3 * kFrame + 100);
+    context.Schedule(*target, SnMidiEvent{SnMidiEvent::kNoteOff, 0, 62, 0}, 9 * kFrame + 700);
+    // Both notes begin at the first advance, each play waiting with its note's offset; the first
+    // note's end takes its play back.
+    for (uint32_t frame = 0; frame < 12; ++frame) {
+      context.Advance(kFrame);
+      if (frame < 2) {
+        EXPECT_EQ(g_pAudioMgr->DuePendingCount(), 2u - frame) << frame;
+      }
+      Frames(1);
+    }
+    EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+    EXPECT_EQ(context.HeldCount(), 0u);
+    target->Release();
+  }
+  const auto planes = Capture();
+  const std::vector<double> tone = OwnMedia("Late");
+  // The capture began a frame before the first note; the second voice begins 4800 samples after its
+  // note-on and ends at its note-off.
+  const size_t on = 4 * kFrame + 100 + 4800, off = 10 * kFrame + 700;
+  ExpectModel(planes, 0, [&](size_t t) {
+    return t < on || t >= off ? 0.0 : At(tone, t - on) * kVoiceUnity * kCentreToPair;
+  });
+}
+
 }  // namespace
 
 namespace {

@@ -392,6 +392,8 @@ class Parser final : public MusicTextHost {
   bool Container(const std::vector<std::string>& w);
   bool AddEffect(const std::string& definition, BankNodeParams& params);
   bool Rtpc(const std::vector<std::string>& w);
+  bool StateProperties(const std::vector<std::string>& w);
+  bool StateMap(const std::vector<std::string>& w);
   bool Points(const std::vector<std::string>& w, size_t from, std::vector<BankCurvePoint>& points);
   bool Effect(const std::vector<std::string>& w);
   bool Switch(const std::vector<std::string>& w);
@@ -431,6 +433,7 @@ class Parser final : public MusicTextHost {
   std::map<uint32_t, int> m_parameters, m_bankNames, m_toneIds;
   std::vector<PendingSound> m_sounds;
   std::vector<DeclaredBus> m_buses;
+  std::map<uint32_t, size_t> m_stateProperties;  // id -> place among the objects
   std::vector<Holder> m_holders;  // in the order of their lines
   std::vector<DeclaredLayers> m_layers;
   std::vector<PendingAttenuation> m_attenuations;
@@ -685,6 +688,82 @@ bool Parser::Rtpc(const std::vector<std::string>& w) {
   return true;
 }
 
+// stateprops <name> <volume|pitch|lowpass|highpass|0-5>=<value>...: what a state gives the nodes that map
+// it to these properties; the state's value of a level is a level.
+bool Parser::StateProperties(const std::vector<std::string>& w) {
+  if (!Count(w, 3, 8)) return false;
+  uint32_t id = 0;
+  if (!Id(w[1], id)) return false;
+  static const std::pair<const char*, uint8_t> kNamed[] = {{"volume", 0}, {"pitch", 2}, {"lowpass", 3}, {"highpass", 4}};
+  std::vector<BankNodeProperty> properties;
+  for (size_t i = 2; i < w.size(); ++i) {
+    const size_t equals = w[i].find('=');
+    if (equals == std::string::npos) return Fail("\"" + w[i] + "\" is not <property>=<value>");
+    const std::string name = w[i].substr(0, equals);
+    uint32_t property = 0;
+    bool named = false;
+    for (const auto& [known, index] : kNamed)
+      if (name == known) {
+        property = index;
+        named = true;
+      }
+    if (!named && !Small(name, 5, "is not a state property (volume, pitch, lowpass, highpass or 0-5)", property))
+      return false;
+    for (const BankNodeProperty& given : properties)
+      if (given.id == property) return Fail("state property \"" + name + "\" is given twice");
+    float value = 0.0f;
+    if (property == 0 || property == 5 ? !Level(w[i].substr(equals + 1), value) : !Real(w[i].substr(equals + 1), value))
+      return false;
+    properties.push_back(BankNodeProperty::Float(uint8_t(property), value));
+  }
+  const size_t object = m_bank.objects.size();
+  if (!AddObject(kBankStatePropertiesType, w[1], StatePropertiesPayload(id, properties))) return false;
+  m_stateProperties[id] = object;
+  return true;
+}
+
+// statemap <sound or bus> <state group> <state>=<stateprops>...: the node takes the properties of the
+// group's current state, moving to a new state's over the group's transition time. The engine looks
+// each state's properties up as it reads the node: they are declared before the node.
+bool Parser::StateMap(const std::vector<std::string>& w) {
+  if (!Count(w, 4, kNoMost)) return false;
+  uint32_t nodeId = 0;
+  BankNodeStateGroup group;
+  if (!Id(w[1], nodeId) || !Id(w[2], group.id)) return false;
+  BankNodeParams* params = nullptr;
+  size_t object = 0;
+  for (PendingSound& pending : m_sounds)
+    if (pending.id == nodeId && !pending.motion) {
+      params = &pending.params;
+      object = pending.object;
+    }
+  DeclaredBus* bus = nullptr;
+  for (DeclaredBus& declared : m_buses)
+    if (declared.id == nodeId) bus = &declared;
+  if (bus) {
+    params = nullptr;
+    object = bus->object;
+  }
+  if (!params && !bus) return Fail("\"" + w[1] + "\" is not a sound or bus declared before its states");
+  std::vector<BankNodeStateGroup>& groups = bus ? bus->params.stateGroups : params->stateGroups;
+  for (const BankNodeStateGroup& given : groups)
+    if (given.id == group.id) return Fail("the states of group \"" + w[2] + "\" are mapped on \"" + w[1] + "\" twice");
+  for (size_t i = 3; i < w.size(); ++i) {
+    const size_t equals = w[i].find('=');
+    uint32_t state = 0, properties = 0;
+    if (equals == std::string::npos) return Fail("\"" + w[i] + "\" is not <state>=<state properties>");
+    if (!Id(w[i].substr(0, equals), state) || !Id(w[i].substr(equals + 1), properties)) return false;
+    const auto declared = m_stateProperties.find(properties);
+    if (declared == m_stateProperties.end() || declared->second > object)
+      return Fail("state properties \"" + w[i].substr(equals + 1) + "\" are not declared before \"" + w[1] + "\"");
+    group.states.emplace_back(state, properties);
+  }
+  groups.push_back(std::move(group));
+  // A bus is written as it is declared: its payload is written again with its states.
+  if (bus) m_bank.objects[bus->object].payload = BusPayload(bus->id, bus->params);
+  return true;
+}
+
 // effect <name> gain <dB> [rtpc ...]: the built-in gain, its level in dB its whole parameter block.
 // effect <name> plugin <registry key> [<block hex>] [rtpc <plug-in parameter> [modulator] <driver> <x>:<y>...]:
 // a game's plug-in with the bytes of its block and a curve of one of its parameters.
@@ -777,19 +856,25 @@ bool Parser::InaudibleBehaviour(const std::string& word, BankNodeParams& params)
 }
 
 bool Parser::Sound(const std::vector<std::string>& w) {
-  if (!Count(w, 4, 24)) return false;
+  if (!Count(w, 4, 26)) return false;
   PendingSound sound;
   sound.tone = w[2];
   sound.line = m_line;
   if (!Id(w[1], sound.id) || !Id(w[3], sound.params.outputBusId)) return false;
   for (size_t i = 4; i < w.size(); i += 2) {
     if (i + 1 == w.size() || (w[i] != "volume" && w[i] != "loop" && w[i] != "3d" && w[i] != "motion" &&
-                              w[i] != "path" && w[i] != "effect" && w[i] != "mixer" && w[i] != "inaudible"))
+                              w[i] != "path" && w[i] != "effect" && w[i] != "mixer" && w[i] != "inaudible" &&
+                              w[i] != "delay"))
       return Fail("only \"volume <dB>\", \"loop <passes, 0 for ever>\", \"motion <motion bus>\", \"path <path>\", "
-                  "\"effect <definition>\", \"mixer <definition>\", \"inaudible <play, kill or virtual>\" and "
-                  "\"3d <attenuation>\" may follow a sound's bus");
+                  "\"effect <definition>\", \"mixer <definition>\", \"inaudible <play, kill or virtual>\", "
+                  "\"delay <ms>\" and \"3d <attenuation>\" may follow a sound's bus");
     if (w[i] == "inaudible") {
       if (!InaudibleBehaviour(w[i + 1], sound.params)) return false;
+    } else if (w[i] == "delay") {
+      // Each play of the sound waits this long before its voice begins (property 59, in seconds).
+      uint32_t ms = 0;
+      if (!Number(w[i + 1], ms)) return false;
+      sound.params.properties.push_back(BankNodeProperty::Float(59, float(ms) / 1000.0f));
     } else if (w[i] == "mixer") {
       // The mixer the sound's voices name to the plug-ins on them (property 57).
       uint32_t mixer = 0;
@@ -1123,6 +1208,8 @@ bool Parser::Line(const std::vector<std::string>& w) {
   if (op == "mixer" || op == "random" || op == "sequence") return Container(w);
   if (op == "switch") return Switch(w);
   if (op == "rtpc") return Rtpc(w);
+  if (op == "stateprops") return StateProperties(w);
+  if (op == "statemap") return StateMap(w);
   if (op == "layers") return Layers(w);
   if (op == "attenuation") {
     if (w.size() != 2 && w.size() != 8) return Fail("\"attenuation\" takes a name, then nothing or a cone");

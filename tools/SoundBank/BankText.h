@@ -24,10 +24,15 @@
 //     channels <config>, duck <bus> <dB> <fade-out ms> <fade-in ms> <curve> <property 0 or 5>
 //   sound <name> <tone> <output bus> [volume <dB>] [loop <passes, 0 for ever>] [3d <attenuation>] [path <path>]
 //       [motion <motion bus>] [effect <definition>]... [mixer <definition>] [inaudible <play|kill|virtual>]
+//       [delay <ms>]
 //                                            HIRC sound (type 2) of a tone;
 //                                            "path" moves it along a path; a motion bus needs "motion 1"; each
 //                                            effect takes the next slot; the mixer is the one its voices name;
-//                                            "inaudible" is what its voices do below the volume threshold
+//                                            "inaudible" is what its voices do below the volume threshold;
+//                                            "delay" is the wait of each play before its voice
+//   stateprops <name> <volume|pitch|lowpass|highpass|0-5>=<value>...   HIRC state properties (type 1)
+//   statemap <sound or bus> <state group> <state>=<stateprops>...   the node takes its group's current state's
+//                                            properties (declared before the node), moving over the group's times
 //   effect <name> gain <dB>                  HIRC shared effect definition (type 18) of the built-in gain
 //   effect <name> plugin <key> [hex bytes...] [rtpc <plug-in parameter> [modulator] <driver> <x>:<y>...]
 //                                            the same of a game's plug-in: its block and a curve of a parameter

@@ -94,7 +94,8 @@ void PutNodeCurves(std::vector<uint8_t>& out, const std::vector<BankNodeCurve>& 
 // A hierarchy object's payload: its id, the kind's leading bytes, then the common parameters.
 std::vector<uint8_t> NodePayload(uint32_t id, const std::vector<uint8_t>& leading, const BankNodeParams& params,
                                  bool motionFlag);
-// A state-property object: its id and one property block.
+// A state-property object (HIRC type 1): its id and one property block.
+constexpr uint8_t kBankStatePropertiesType = 1;
 std::vector<uint8_t> StatePropertiesPayload(uint32_t id, const std::vector<BankNodeProperty>& properties);
 
 // An oscillator (type 21) or envelope (type 22): property values, their ranges, then the curves

@@ -1,0 +1,73 @@
+// A pause of everything holds the fades of values as it holds the voices: a state change's fade on a
+// sound stands still while everything (or everything but another sound) is paused, and goes on from
+// where it stood once it resumes.
+#include "tests/SoundOutput/SoundEndToEndSupport.h"
+
+namespace {
+
+using namespace EndToEnd;
+
+// A steady level of 0.5 (a DC tone) looping; its state "Hushed" lowers it 20 dB over 420 ms.
+const std::string kSteadyBank =
+    "stategroup Hush 420\n"
+    "stateprops Hushed volume=-20\n"
+    "tone Steady 48000 1 100 0.5 dc\n"
+    "sound Steady Steady Effects loop 0\n"
+    "statemap Steady Hush Hushed=Hushed\n"
+    "sound Other Steady Effects\n"
+    "action Play_Steady_Act 0x0403 Steady bank TimingBank\n"
+    "event Play_Steady Play_Steady_Act\n"
+    "action Pause_But_Other_Act 0x0208 0 except Other\n"
+    "event Pause_But_Other Pause_But_Other_Act\n"
+    "action Resume_But_Other_Act 0x0308 0 except Other\n"
+    "event Resume_But_Other Resume_But_Other_Act\n";
+
+// 420 ms is 20 frames of the transition clock.
+constexpr size_t kFadeFrames = 20;
+constexpr size_t kBefore = 6;   // frames the fade runs before the pause
+constexpr size_t kPaused = 30;  // longer than the whole fade
+
+// Plays the steady level, sets the state, pauses with `pause` `kBefore` frames later and resumes with
+// `resume` `kPaused` frames after that: the loudest sample of each frame of the capture.
+std::vector<double> HeldStateFade(SoundEndToEndTest& test, const char* pause, const char* resume) {
+  test.LoadOwnBank(kSteadyBank);
+  EXPECT_NE(SoundEngine::PostEvent("Play_Steady", kObject), 0u);
+  test.Frames(2);
+  EXPECT_EQ(SoundEngine::SetState("Hush", "Hushed"), SN_Success);
+  test.Frames(kBefore);
+  EXPECT_NE(SoundEngine::PostEvent(pause, kObject), 0u);
+  test.Frames(kPaused);
+  EXPECT_NE(SoundEngine::PostEvent(resume, kObject), 0u);
+  test.Frames(kFadeFrames + 6);
+  return FramePeaks(test.Capture()[0]);
+}
+
+// The fade moves the gain in a straight line from 1 to 0.1, one step a frame from frame 2; each frame's
+// loudest sample is its first. Paused frames are silent and take no step. Within half a percent: the
+// engine's fast power of ten.
+void ExpectHeldThenResumed(const std::vector<double>& peaks) {
+  const double full = 0.5 * kVoiceUnity * kCentreToPair * 32768.0;
+  const double lowered = std::pow(10.0, -20.0 / 20.0);
+  const size_t pause = 2 + kBefore, resume = pause + kPaused;
+  ASSERT_GE(peaks.size(), resume + kFadeFrames);
+  for (size_t f = 0; f < peaks.size(); ++f) {
+    if (f >= pause && f < resume) {
+      ASSERT_EQ(peaks[f], 0.0) << "paused frame " << f;
+      continue;
+    }
+    const size_t steps = std::min(kFadeFrames, f < pause ? (f > 2 ? f - 2 : 0) : f - kPaused - 2);
+    const double gain = 1.0 + (lowered - 1.0) * double(steps) / double(kFadeFrames);
+    ASSERT_NEAR(peaks[f], full * gain, 0.005 * full) << "frame " << f;
+  }
+}
+
+TEST_F(SoundEndToEndTest, PausingEverythingHoldsAStateChangesFade) {
+  ExpectHeldThenResumed(HeldStateFade(*this, "Pause_All", "Resume_All"));
+}
+
+// The fade is the sound's own: a pause that reaches the sound holds it, though other sounds play on.
+TEST_F(SoundEndToEndTest, PausingEverythingButAnotherSoundHoldsTheSoundsStateFade) {
+  ExpectHeldThenResumed(HeldStateFade(*this, "Pause_But_Other", "Resume_But_Other"));
+}
+
+}  // namespace
