@@ -16,6 +16,7 @@
 #include <sstream>
 #include <utility>
 
+#include "SoundEngine/Effects/Plugin.h"
 #include "SoundEngine/GameSyncs/Curves.h"
 #include "SoundEngine/Hierarchy/HierarchyNode.h"
 #include "SoundEngine/Lower/Plugins/GainEffect.h"
@@ -106,6 +107,11 @@ struct DeclaredLayers {
   BankNodeParams params;
   std::vector<uint32_t> children;
   BankLayer layer;
+};
+// A source plug-in's parameter node: its id (the source id of the sounds that play it) and its key.
+struct BankSourcePlugin {
+  uint32_t id = 0;
+  uint32_t key = 0;
 };
 struct PendingAttenuation {
   size_t object;
@@ -394,6 +400,10 @@ class Parser final : public MusicTextHost {
   bool Rtpc(const std::vector<std::string>& w);
   bool Points(const std::vector<std::string>& w, size_t from, std::vector<BankCurvePoint>& points);
   bool Effect(const std::vector<std::string>& w);
+  bool SourcePlugin(const std::vector<std::string>& w);
+  // rtpc <plug-in parameter> [modulator] <driver> <x>:<y>... from `w[at]` on (nothing when `at` is the
+  // end): a curve of the definition's parameter.
+  bool PluginCurve(const std::vector<std::string>& w, size_t at, BankEffect& effect);
   bool Switch(const std::vector<std::string>& w);
   bool Layers(const std::vector<std::string>& w);
   bool Path(const std::vector<std::string>& w);
@@ -435,6 +445,7 @@ class Parser final : public MusicTextHost {
   std::vector<DeclaredLayers> m_layers;
   std::vector<PendingAttenuation> m_attenuations;
   std::vector<PendingPath> m_paths;
+  std::map<std::string, BankSourcePlugin> m_sourcePlugins;  // by name
   MusicText m_music;
 };
 
@@ -707,25 +718,48 @@ bool Parser::Effect(const std::vector<std::string>& w) {
     size_t at = 4;
     if (!Hex(std::vector<std::string>(w.begin(), w.begin() + rtpc), at, effect.params)) return false;
   }
-  if (rtpc < w.size()) {
-    BankEffectCurve curve;
-    uint32_t parameter = 0;
-    size_t at = rtpc + 1;
-    if (at + 1 >= w.size()) return Fail("\"rtpc\" takes a plug-in parameter, a driver and its points");
-    if (!Small(w[at], 0xFF, "is not a plug-in parameter (0-255)", parameter)) return false;
-    curve.pluginParamId = uint8_t(parameter);
-    if (w[++at] == "modulator") {
-      curve.kind = 2;
-      if (++at == w.size()) return Fail("\"modulator\" names the modulator that drives the curve");
-    }
-    if (!Id(w[at], curve.parameterId) || !Points(w, at + 1, curve.points)) return false;
-    if (effect.pluginId == SN::kGainEffectKey && curve.pluginParamId == SN::kGainEffectLevelParam &&
-        !LevelPoints(w, at + 1, curve.points))
-      return false;
-    curve.curveId = 1;
-    effect.curves.push_back(std::move(curve));
-  }
+  if (!PluginCurve(w, rtpc, effect)) return false;
   return AddObject(kBankSharedEffectType, w[1], EffectPayload(id, effect));
+}
+
+bool Parser::PluginCurve(const std::vector<std::string>& w, size_t at, BankEffect& effect) {
+  if (at == w.size()) return true;
+  BankEffectCurve curve;
+  uint32_t parameter = 0;
+  if (++at + 1 >= w.size()) return Fail("\"rtpc\" takes a plug-in parameter, a driver and its points");
+  if (!Small(w[at], 0xFF, "is not a plug-in parameter (0-255)", parameter)) return false;
+  curve.pluginParamId = uint8_t(parameter);
+  if (w[++at] == "modulator") {
+    curve.kind = 2;
+    if (++at == w.size()) return Fail("\"modulator\" names the modulator that drives the curve");
+  }
+  if (!Id(w[at], curve.parameterId) || !Points(w, at + 1, curve.points)) return false;
+  if (effect.pluginId == SN::kGainEffectKey && curve.pluginParamId == SN::kGainEffectLevelParam &&
+      !LevelPoints(w, at + 1, curve.points))
+    return false;
+  curve.curveId = 1;
+  effect.curves.push_back(std::move(curve));
+  return true;
+}
+
+// sourceplugin <name> <registry key> [<block hex>] [rtpc ...]: the parameter node of a game's source
+// plug-in, which sounds name in place of a tone. The engine finds it among the per-node definitions
+// by the id of the sound's source.
+bool Parser::SourcePlugin(const std::vector<std::string>& w) {
+  if (!Count(w, 3, kNoMost)) return false;
+  BankEffect definition;
+  uint32_t id = 0;
+  if (!Id(w[1], id) || !Number(w[2], definition.pluginId)) return false;
+  if ((definition.pluginId & 0xF) != SN::SnPluginType_Source)
+    return Fail("\"" + w[2] + "\" is not a source plug-in's key (" + std::to_string(unsigned(SN::SnPluginType_Source)) +
+                " in its low four bits)");
+  const size_t rtpc = size_t(std::find(w.begin() + 3, w.end(), "rtpc") - w.begin());
+  if (!Hex(std::vector<std::string>(w.begin(), w.begin() + rtpc), 3, definition.params) ||
+      !PluginCurve(w, rtpc, definition))
+    return false;
+  if (!AddObject(kBankNodeEffectType, w[1], EffectPayload(id, definition))) return false;
+  m_sourcePlugins[w[1]] = BankSourcePlugin{id, definition.pluginId};
+  return true;
 }
 
 // layers <name> <bus or -> <parameter> <child>=<x0>:<y0>:<x1>:<y1>...: one layer whose crossfade
@@ -1097,6 +1131,7 @@ bool Parser::Line(const std::vector<std::string>& w) {
   }
   if (op == "action") return ParseAction(w);
   if (op == "effect") return Effect(w);
+  if (op == "sourceplugin") return SourcePlugin(w);
   if (op == "modulator") {
     if (!Count(w, 3, kNoMost)) return false;
     if (w[1] != "lfo" && w[1] != "envelope") return Fail("a modulator is an \"lfo\" or an \"envelope\"");
@@ -1323,16 +1358,26 @@ bool Parser::Finish() {
     m_bank.media.push_back(BankMedia{SN::SoundEngine::GetIDFromString(tone.name.c_str()), WriteToneMedia(tone.desc),
                                      tone.loose});
   // A sound plays its tone from the bank's media, or streamed from the tone's loose file, with the
-  // codec its encoding needs (float media are PCM).
+  // codec its encoding needs (float media are PCM); or it plays a source plug-in.
   for (PendingSound& sound : m_sounds) {
     m_line = sound.line;
     const Tone* tone = FindTone(sound.tone);
-    if (!tone) return Fail("tone \"" + sound.tone + "\" is not declared");
+    const auto plugin = m_sourcePlugins.find(sound.tone);
+    if (tone && plugin != m_sourcePlugins.end())
+      return Fail("\"" + sound.tone + "\" names both a tone and a source plug-in");
+    if (!tone && (sound.motion || plugin == m_sourcePlugins.end()))
+      return Fail("tone \"" + sound.tone + "\" is not declared");
     if (sound.params.secondaryOutputId && !m_bank.motionFlag)
       return Fail("a sound's motion bus needs the bank's motion flag (\"motion 1\")");
     if (!sound.path.empty() && !UsePath(sound)) return false;
-    const uint32_t mediaId = SN::SoundEngine::GetIDFromString(tone->name.c_str());
     BankSource source;
+    if (!tone) {
+      source.classId = plugin->second.key;
+      source.sourceId = plugin->second.id;
+      m_bank.objects[sound.object].payload = SoundPayload(sound.id, source, sound.params, m_bank.motionFlag != 0);
+      continue;
+    }
+    const uint32_t mediaId = SN::SoundEngine::GetIDFromString(tone->name.c_str());
     source.classId = tone->desc.encoding == MediaEncoding::ImaAdpcm ? 0x00020001 : 0x00010001;
     source.sourceId = mediaId;
     source.streamType = tone->loose ? 1 : 0;

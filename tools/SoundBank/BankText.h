@@ -22,15 +22,18 @@
 //   bus <name> <parent bus or -> [option...]  HIRC bus (type 8); options: ownmix (type 20, a mix stage
 //     of its own), music (background music), volume <dB>, busvolume <dB>, recovery <ms>, maxduck <dB>,
 //     channels <config>, duck <bus> <dB> <fade-out ms> <fade-in ms> <curve> <property 0 or 5>
-//   sound <name> <tone> <output bus> [volume <dB>] [loop <passes, 0 for ever>] [3d <attenuation>] [path <path>]
+//   sound <name> <tone or source plug-in> <output bus> [volume <dB>] [loop <passes, 0 for ever>] [3d <attenuation>] [path <path>]
 //       [motion <motion bus>] [effect <definition>]... [mixer <definition>] [inaudible <play|kill|virtual>]
-//                                            HIRC sound (type 2) of a tone;
+//                                            HIRC sound (type 2) of a tone or a source plug-in;
 //                                            "path" moves it along a path; a motion bus needs "motion 1"; each
 //                                            effect takes the next slot; the mixer is the one its voices name;
 //                                            "inaudible" is what its voices do below the volume threshold
 //   effect <name> gain <dB>                  HIRC shared effect definition (type 18) of the built-in gain
 //   effect <name> plugin <key> [hex bytes...] [rtpc <plug-in parameter> [modulator] <driver> <x>:<y>...]
 //                                            the same of a game's plug-in: its block and a curve of a parameter
+//   sourceplugin <name> <key> [hex bytes...] [rtpc <plug-in parameter> [modulator] <driver> <x>:<y>...]
+//                                            HIRC per-node effect definition (type 19): the parameter node of a
+//                                            game's source plug-in (its key of type 2), which a sound names
 //   motionbus <name> <parent motion bus or -> [bus option...]   HIRC motion bus (type 16); the first is the default
 //   motionsource <name> <tone> [volume <dB>]  HIRC motion source (type 17) of a tone, into the default motion bus
 //   path <name> [random] [continuous] [relaunch] [loop] [world] [transition <ms>]   a sound's 3D path: items

@@ -393,6 +393,9 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
   // The modulators driving this voice and their mappings onto its parameters.
   CSnModulatorInstanceList& Modulators() { return m_modulators; }
   const CSnModulatorInstanceList& Modulators() const { return m_modulators; }
+  // A source plug-in's parameters follow their curves for this play; their modulators join the voice's.
+  const SnRTPCKey* ParamKey() const override { return &Key(); }
+  CSnModulatorInstanceList* VoiceModulators() override { return &m_modulators; }
   float PlayStopFactor() const { return m_playStopFactor; }
   float PauseResumeFactor() const { return m_pauseResumeFactor; }
   uint32_t PauseCount() const { return m_pauseCount; }
