@@ -47,6 +47,8 @@ struct Tone {
   ToneDesc desc;
   bool loose = false;
   int line = 0;
+  uint32_t prefetch = 0;  // bytes of a loose tone's file the bank holds as well
+  int prefetchLine = 0;
 };
 
 // Limits that keep a bank inside its 32-bit sizes: a header chunk of a few blocks, a curve's point
@@ -140,11 +142,12 @@ class Parser final : public MusicTextHost {
   void SetLine(int line) { m_line = line; }
 
  private:
-  bool ToneMedia(const std::string& name, double& ms, uint32_t& bytes) override {
+  bool ToneMedia(const std::string& name, double& ms, uint32_t& bytes, uint8_t& stream) override {
     const Tone* tone = FindTone(name);
     if (!tone) return Fail("tone \"" + name + "\" is not declared");
     ms = double(tone->desc.frames) * 1000.0 / tone->desc.sampleRate;
     bytes = uint32_t(WriteToneMedia(tone->desc).size());
+    stream = tone->loose ? (tone->prefetch ? 2 : 1) : 0;
     return true;
   }
   bool AddMedia(const std::string& name, std::vector<uint8_t> bytes, uint32_t& id) override {
@@ -1120,6 +1123,21 @@ bool Parser::Line(const std::vector<std::string>& w) {
     tone->desc.loop = true;
     return true;
   }
+  if (op == "prefetch") {
+    if (!Count(w, 3, 3)) return false;
+    Tone* tone = FindTone(w[1]);
+    if (!tone) return Fail("tone \"" + w[1] + "\" is not declared");
+    if (!tone->loose)
+      return Fail("tone \"" + w[1] + "\" is not loose: only a streamed tone has its first bytes prefetched");
+    if (tone->prefetchLine)
+      return Fail("the prefetch of tone \"" + w[1] + "\" is given twice (first on line " +
+                  std::to_string(tone->prefetchLine) + ")");
+    if (!Number(w[2], tone->prefetch)) return false;
+    if (!tone->prefetch) return Fail("a prefetch holds at least one byte");
+    tone->prefetchLine = m_line;
+    Uses(BankChunkKind::Media);
+    return true;
+  }
   if (op == "event") {
     if (!Count(w, 2, kNoMost)) return false;
     uint32_t eventId = 0;
@@ -1348,17 +1366,32 @@ bool Parser::Finish() {
     if (tone.desc.loop && (tone.desc.loopStart > tone.desc.loopEnd || tone.desc.loopEnd >= tone.desc.frames))
       return Fail("tone \"" + tone.name + "\": the loop lies outside the tone");
     // Counted before the tone is made, so that a bank too large for its sizes is never built.
-    if (!tone.loose && (media += ToneMediaBound(tone.desc)) > kMaxMediaBytes)
+    if ((!tone.loose || tone.prefetch) && (media += ToneMediaBound(tone.desc)) > kMaxMediaBytes)
       return Fail("tone \"" + tone.name + "\" takes the bank's media past 4 GiB");
     // Loose tones are made in memory beside the bank's before they are written: the same bound holds.
     if ((made += ToneMediaBound(tone.desc)) > kMaxMediaBytes)
       return Fail("tone \"" + tone.name + "\" takes the media made with the bank, loose files included, past 4 GiB");
   }
-  for (Tone& tone : m_tones)
-    m_bank.media.push_back(BankMedia{SN::SoundEngine::GetIDFromString(tone.name.c_str()), WriteToneMedia(tone.desc),
-                                     tone.loose});
-  // A sound plays its tone from the bank's media, or streamed from the tone's loose file, with the
-  // codec its encoding needs (float media are PCM); or it plays a source plug-in.
+  for (Tone& tone : m_tones) {
+    const uint32_t id = SN::SoundEngine::GetIDFromString(tone.name.c_str());
+    m_bank.media.push_back(BankMedia{id, WriteToneMedia(tone.desc), tone.loose});
+    if (!tone.prefetch) continue;
+    // The bank holds the file's first bytes under the same id: the voice plays them while its stream
+    // reads the rest. They hold at least the media's header, which the voice reads first.
+    m_line = tone.prefetchLine;
+    const std::vector<uint8_t>& file = m_bank.media.back().bytes;
+    const uint32_t header = MediaDataOffset(file);
+    if (tone.prefetch > file.size())
+      return Fail("the prefetch of tone \"" + tone.name + "\" is more than its " + std::to_string(file.size()) +
+                  " bytes");
+    if (tone.prefetch < header)
+      return Fail("the prefetch of tone \"" + tone.name + "\" does not hold its header of " + std::to_string(header) +
+                  " bytes");
+    m_bank.media.push_back(BankMedia{id, std::vector<uint8_t>(file.begin(), file.begin() + tone.prefetch), false});
+  }
+  // A sound plays its tone from the bank's media, or streamed from the tone's loose file (its first
+  // bytes from the bank when prefetched), with the codec its encoding needs (float media are PCM); or
+  // it plays a source plug-in.
   for (PendingSound& sound : m_sounds) {
     m_line = sound.line;
     const Tone* tone = FindTone(sound.tone);
@@ -1380,7 +1413,7 @@ bool Parser::Finish() {
     const uint32_t mediaId = SN::SoundEngine::GetIDFromString(tone->name.c_str());
     source.classId = tone->desc.encoding == MediaEncoding::ImaAdpcm ? 0x00020001 : 0x00010001;
     source.sourceId = mediaId;
-    source.streamType = tone->loose ? 1 : 0;
+    source.streamType = tone->loose ? (tone->prefetch ? 2 : 1) : 0;
     source.sizeOrFileId = mediaId;
     for (const BankMedia& media : m_bank.media)
       if (media.id == mediaId && !tone->loose) source.sizeOrFileId = uint32_t(media.bytes.size());
