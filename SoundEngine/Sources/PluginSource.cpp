@@ -6,6 +6,8 @@
 #include "MemoryMgr/MemoryMgr.h"
 #include "SoundEngine/Banks/SourceDesc.h"
 #include "SoundEngine/Containers.h"
+#include "SoundEngine/Effects/EffectDefinition.h"
+#include "SoundEngine/Effects/ParamCopy.h"
 #include "SoundEngine/Effects/PluginMemAlloc.h"
 #include "SoundEngine/Log.h"
 #include "SoundEngine/Lower/Mixing/FrameFormat.h"
@@ -58,33 +60,35 @@ void CSnPluginSource::GetMedia(uint32_t, const uint8_t*& data, uint32_t& size) c
 SNRESULT CSnPluginSource::PrepareSource() {
   if (m_pPlugin) return SN_Success;
   const uint32_t sourceId = m_pInstance->SourceDesc().sourceId;
-  CSnIndexedObject* found =
-      g_pObjectIndex ? g_pObjectIndex->List(SnIndex_SourcePluginDefinitions).FindAndAddRef(sourceId) : nullptr;
-  m_pNode = dynamic_cast<CSnSourcePluginNode*>(found);
-  if (!m_pNode) {
-    if (found) found->Release();
+  CSnEffectDefinition* definition = FindEffectDefinition(sourceId, false);
+  if (!definition) {
     SOUND_LOG(Error, "Source plug-in %u: no parameter node", sourceId);
     return SN_Failure;
   }
+  m_pDefinition = definition->MixEffect();  // the look-up's reference
   ISnPlugin* plugin = nullptr;
-  if (CSnPluginFactoryTable::CreatePlugin(&PluginAllocator(), m_pNode->PluginKey(), plugin) != SN_Success || !plugin) {
-    SOUND_LOG(Error, "Source plug-in %u: plug-in 0x%X is not registered", sourceId, m_pNode->PluginKey());
+  const uint32_t key = m_pDefinition->PluginKey();
+  if (CSnPluginFactoryTable::CreatePlugin(&PluginAllocator(), key, plugin) != SN_Success || !plugin) {
+    SOUND_LOG(Error, "Source plug-in %u: plug-in 0x%X is not registered", sourceId, key);
     StopStream();
     return SN_Failure;
   }
   m_pPlugin = dynamic_cast<ISnSourcePlugin*>(plugin);
   if (!m_pPlugin) {
+    SOUND_LOG(Error, "Source plug-in %u: plug-in 0x%X is not a source plug-in", sourceId, key);
     plugin->Term(&PluginAllocator());
     StopStream();
     return SN_Failure;
   }
-  if (ISnPluginParam* params = m_pNode->Params()) m_pParams = params->Clone(&PluginAllocator());
+  // The voice's own copy follows the definition's curves for this play, so that its game parameters
+  // and modulators reach the live plug-in.
+  const SnRTPCKey* scope = m_pInstance->ParamKey();
+  m_pParams = MakeParamCopy(*m_pDefinition, scope ? *scope : SnRTPCKey{}, m_pInstance->VoiceModulators());
   m_format.sampleRate = OutputRate();
   m_format.channelConfig = StandardConfig(kSpeakerCenter);
   m_format.formatWord = SnMediaFormat::Word(32, 4, 1, true);
   m_pPlugin->QueryFormat(m_format);
   const SNRESULT init = m_pPlugin->Init(&PluginAllocator(), this, m_pParams, m_format);
-  if (init == SN_Success) m_pNode->AddVoice(m_pPlugin, m_pParams, m_pInstance);
   const uint32_t type = ConfigType(m_format.channelConfig);
   const bool layout = type == kConfigTypeAnonymous ||
                       (type == kConfigTypeStandard && IsPluginChannelMaskAccepted(ChannelMask(m_format.channelConfig)));
@@ -102,15 +106,11 @@ SNRESULT CSnPluginSource::PrepareSource() {
 }
 
 void CSnPluginSource::StopStream() {
-  if (m_pPlugin) {
-    if (m_pNode) m_pNode->RemoveVoice(m_pPlugin);
-    m_pPlugin->Term(&PluginAllocator());
-    m_pPlugin = nullptr;
-  }
-  if (m_pParams) m_pParams->Term(&PluginAllocator());
-  m_pParams = nullptr;
-  if (m_pNode) m_pNode->Release();
-  m_pNode = nullptr;
+  if (m_pPlugin) m_pPlugin->Term(&PluginAllocator());
+  m_pPlugin = nullptr;
+  DropParamCopy(m_pDefinition, m_pParams);
+  if (m_pDefinition) m_pDefinition->Release();
+  m_pDefinition = nullptr;
   if (m_buffer.data) {
     if (m_planarBlock)
       m_buffer.FreeData();

@@ -1,15 +1,16 @@
 // The source that runs a source plug-in instead of media: the plug-in's source interface, what it may
-// ask of its voice, its parameter node in the object index, and the host that maps the source
-// operations onto it.
+// ask of its voice, and the host that maps the source operations onto it. The plug-in and its
+// parameters come from the bank's per-node effect definition under the source's id.
 #pragma once
 
 #include <cstdint>
 
 #include "SoundEngine/Effects/Plugin.h"
-#include "SoundEngine/ObjectIndex.h"
 #include "SoundEngine/Sources/VoiceSource.h"
 
 namespace SN {
+
+class ISnEffectDefinition;
 
 // What a source plug-in may ask of the voice it plays for.
 class ISnSourcePluginContext {
@@ -44,22 +45,6 @@ class ISnSourcePlugin : public ISnPlugin {
   ~ISnSourcePlugin() = default;
 };
 
-// The parameter node of a source plug-in (list 11 of the object index, keyed by the source id): the
-// plug-in's registry key, the parameter object each voice clones, and the voices playing it.
-class CSnSourcePluginNode : public CSnIndexedObject {
- public:
-  explicit CSnSourcePluginNode(uint32_t id) : CSnIndexedObject(id, SnIndex_SourcePluginDefinitions) {}
-  virtual uint32_t PluginKey() const = 0;
-  virtual ISnPluginParam* Params() const = 0;
-  // The plug-in of a voice, so that parameter changes reach its clone.
-  virtual void AddVoice(ISnSourcePlugin* plugin, ISnPluginParam* params, ISnSourceInstance* instance) {
-    (void)plugin;
-    (void)params;
-    (void)instance;
-  }
-  virtual void RemoveVoice(ISnSourcePlugin* plugin) { (void)plugin; }
-};
-
 class CSnPluginSource final : public CSnVoiceSource, private ISnSourcePluginContext {
  public:
   explicit CSnPluginSource(ISnSourceInstance* instance);
@@ -86,8 +71,8 @@ class CSnPluginSource final : public CSnVoiceSource, private ISnSourcePluginCont
   SnVoiceBuffer m_buffer;
   bool m_planarBlock = false;
   SnMediaFormat m_format;
-  CSnSourcePluginNode* m_pNode = nullptr;
-  ISnPluginParam* m_pParams = nullptr;
+  ISnEffectDefinition* m_pDefinition = nullptr;  // its reference is the source's
+  ISnPluginParam* m_pParams = nullptr;           // the voice's copy, following the definition's curves
   ISnSourcePlugin* m_pPlugin = nullptr;
 };
 

@@ -9,7 +9,9 @@
 
 namespace SN {
 
+class CSnModulatorInstanceList;
 class CSnSourceDesc;
+struct SnRTPCKey;
 
 // A seek the instance holds for its source: a fraction of the duration, or output-rate frames.
 struct SnSeekRequest {
@@ -34,6 +36,10 @@ class ISnSourceInstance {
   virtual uint32_t PrefetchSize() const { return 0; }
   // 0 loop forever, 1 play once, n passes.
   virtual uint16_t LoopCount() const = 0;
+  // The scope a source plug-in's parameter curves follow for this play (null: every object), and the
+  // list their modulators join so that the voice's pause and release reach them (null: none).
+  virtual const SnRTPCKey* ParamKey() const { return nullptr; }
+  virtual CSnModulatorInstanceList* VoiceModulators() { return nullptr; }
   virtual float PitchCents() const = 0;
   virtual float Priority() const { return 50.0f; }
   // Its pipeline runs 8 frames per audio frame at the reduced rate.

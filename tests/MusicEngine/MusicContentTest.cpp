@@ -62,6 +62,8 @@ TEST_F(MusicContentTest, MusicDirectivesNameOnlyObjectsDescribedBefore) {
       {"segment S 120 4 4 1000 500 900 cue:C@200\n", "from the entry to the exit"},
       {"segment S 0 4 4 1000 0 1000\n", "tempo is above 0"},
       {"musictrack T Nothing\n", "tone \"Nothing\" is not declared"},
+      {"tone Hum 48000 1 250 110 loose\nmusictrack T Hum 100\n", "then lookahead <ms> or nothing"},
+      {"tone Hum 48000 1 250 110 loose\nmusictrack T Hum lookahead -5\n", "\"-5\" is not a time"},
       {"segment S 120 4 4 1000 0 1000 bar:2\n", "neither track"},
       {"segment S 120 4 4 1000 0 1000\nmusicswitch W G rule:*:*:2:fade:25 default:S\n", "is not rule:"},
       {"segment S 120 4 4 1000 0 1000\nmusicswitch W G rule:*:*:2:fade:70000:0 default:S\n", "at most a minute"},

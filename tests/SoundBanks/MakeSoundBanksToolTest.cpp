@@ -104,6 +104,19 @@ TEST_F(MakeSoundBanksToolTest, BadDescriptionsAreRefusedWithTheirLineAndNoFile) 
       {"motion 65536", "line 1: \"65536\" does not fit in 16 bits"},
       {"\n\nevent", "line 3: \"event\" takes 1 or more values"},
       {"tone Hum 8000 1 10 440\nloop Hum 5 200", "line 1: tone \"Hum\": the loop lies outside the tone"},
+      // A prefetch is of a streamed file, holds the header a voice reads first and no more than the file.
+      {"tone T 8000 1 10 440\nprefetch T 100",
+       "line 2: tone \"T\" is not loose: only a streamed tone has its first bytes prefetched"},
+      {"tone T 8000 1 10 440 loose\nprefetch T 67",
+       "line 2: the prefetch of tone \"T\" does not hold its header of 68 bytes"},
+      {"tone T 8000 1 10 440 loose\nprefetch T 229", "line 2: the prefetch of tone \"T\" is more than its 228 bytes"},
+      {"tone T 8000 1 10 440 loose\nprefetch T 100\nprefetch T 200",
+       "line 3: the prefetch of tone \"T\" is given twice (first on line 2)"},
+      // A source plug-in's node names a source plug-in; a sound names what it plays, and only one such.
+      {"sourceplugin G 35", "line 1: \"35\" is not a source plug-in's key (2 in its low four bits)"},
+      {"sourceplugin G 34\nmotionsource M G", "line 2: tone \"G\" is not declared"},
+      {"tone G 8000 1 10 440\nsourceplugin G 34\nsound S G Master",
+       "line 3: \"G\" names both a tone and a source plug-in"},
   };
   for (const Case& test : cases) {
     // A good description first: the run writes nothing, not even its bank.

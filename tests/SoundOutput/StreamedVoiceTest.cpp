@@ -21,18 +21,18 @@ void CountStarvation(uint32_t type, SnCallbackInfo*) {
 class StreamedVoiceTest : public SoundEndToEndTest {
  protected:
   // The test's bank, loaded in place: a sound on the effects bus streaming a half-second tone, three
-  // buffers of the device. The tone's file is left to the test.
-  void LoadStreamBank() {
+  // buffers of the device, with the lines of `more` after the tone's. The tone's file is left to the test.
+  void LoadStreamBank(const std::string& more = "") {
     Tools::BankDescription bank;
     std::string error;
-    ASSERT_TRUE(Tools::ParseBankText("tone Stream 48000 1 500 440 loose\r\n"
+    ASSERT_TRUE(Tools::ParseBankText("tone Stream 48000 1 500 440 loose\r\n" + more +
                                      "sound Stream Stream Effects\r\n"
                                      "action Play_Stream_Act 0x0403 Stream bank StreamBank\r\n"
                                      "event Play_Stream Play_Stream_Act\r\n",
                                      "StreamBank", bank, error))
         << error;
     for (const Tools::BankMedia& media : bank.media)
-      if (media.loose) tone_ = media;
+      (media.loose ? tone_ : prefetch_) = media;
     ASSERT_FALSE(tone_.bytes.empty());
     const std::vector<uint8_t>& image = Keep(Tools::WriteBank(bank));
     uint32_t id = 0;
@@ -106,6 +106,7 @@ class StreamedVoiceTest : public SoundEndToEndTest {
   }
 
   Tools::BankMedia tone_;
+  Tools::BankMedia prefetch_;  // the file's first bytes, when the bank holds them
 };
 
 // The same tone from its loose file and from a package that holds it (the loose file gone): every
@@ -141,6 +142,30 @@ TEST_F(StreamedVoiceTest, AStarvedVoiceIsSilentReportedOnceAndGoesOnWhereItStopp
   EXPECT_EQ(g_starvations, 1u);
   const Heard heard = HeardFrames("capture.wav");
   EXPECT_GE(heard.gaps, 4u);  // a buffer of 16384 bytes lasts under eight frames of the twelve
+  ExpectTone(heard);
+}
+
+// Prefetched, the bank holds the file's first bytes (an odd count, ending inside a sample): the voice
+// begins on them at once while its stream has read nothing, is silent once they are played out, and
+// goes on from the file's next byte when the stream delivers.
+TEST_F(StreamedVoiceTest, APrefetchedVoiceBeginsOnTheBanksBytesAndGoesOnFromTheFile) {
+  LoadStreamBank("prefetch Stream 12345\r\n");
+  ASSERT_EQ(prefetch_.bytes.size(), 12345u);
+  ASSERT_TRUE(std::equal(prefetch_.bytes.begin(), prefetch_.bytes.end(), tone_.bytes.begin()));
+  ASSERT_TRUE(Tools::WriteBytesFile(LooseName(), tone_.bytes));
+  io_.Shut(0);
+  const uint64_t before = io_.Bytes();
+  ASSERT_NE(SoundEngine::PostEvent("Play_Stream", kObject, SnCallback_Starvation, &CountStarvation, nullptr), 0u);
+  Frames(12);  // the prefetch lasts about six
+  EXPECT_EQ(io_.Bytes(), before) << "the stream read nothing while the gate was shut";
+  ASSERT_EQ(LowerEngine::ActivePipelineCount(), 1u) << "the voice began on the prefetched bytes";
+  EXPECT_EQ(g_starvations, 1u);
+  io_.Open();
+  io_.WaitForBytes(before + tone_.bytes.size() - 12345);
+  for (int i = 0; i < 1000 && VoiceManager::ActiveInstanceCount(); ++i) Frames(1);
+  ASSERT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  const Heard heard = HeardFrames("capture.wav");
+  EXPECT_GE(heard.gaps, 5u);
   ExpectTone(heard);
 }
 

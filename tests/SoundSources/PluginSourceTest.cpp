@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include "SoundEngine/Banks/SourceDesc.h"
+#include "SoundEngine/Effects/EffectDefinition.h"
+#include "SoundEngine/Effects/PluginMemAlloc.h"
 #include "SoundEngine/Lower/Plugins/PluginFactoryTable.h"
 #include "SoundEngine/ObjectIndex.h"
 #include "SoundEngine/PoolObject.h"
@@ -15,6 +17,7 @@
 #include "SoundEngine/Sources/VoiceSourceStage.h"
 #include "tests/SoundSources/FakeInstance.h"
 #include "tests/SoundSources/SourceTestSupport.h"
+#include "tools/SoundBank/EffectWriter.h"
 
 namespace {
 
@@ -87,14 +90,16 @@ SN::ISnPlugin* CreateSine(SN::ISnPluginMemAlloc* allocator) {
   void* memory = allocator->Malloc(sizeof(SineGenerator));
   return memory ? new (memory) SineGenerator() : nullptr;
 }
-SN::ISnPluginParam* CreateNoParams(SN::ISnPluginMemAlloc*) { return nullptr; }
-
-class SineNode final : public SN::CSnSourcePluginNode {
+// The generator takes no parameters: its parameter object only comes and goes.
+class NoParams final : public SN::ISnPluginParam {
  public:
-  explicit SineNode(uint32_t id) : CSnSourcePluginNode(id) {}
-  uint32_t PluginKey() const override { return SN::PluginKey(SN::SnPluginType_Source, kCompany, kSinePlugin); }
-  SN::ISnPluginParam* Params() const override { return nullptr; }
+  SN::ISnPluginParam* Clone(SN::ISnPluginMemAlloc* allocator) override { return SN::PluginNew<NoParams>(allocator); }
+  SN::SNRESULT Term(SN::ISnPluginMemAlloc* allocator) override {
+    SN::PluginDelete(allocator, this);
+    return SN::SN_Success;
+  }
 };
+SN::ISnPluginParam* CreateNoParams(SN::ISnPluginMemAlloc* allocator) { return SN::PluginNew<NoParams>(allocator); }
 
 class PluginSourceTest : public SourceTest::PoolFixture {
  protected:
@@ -106,7 +111,12 @@ class PluginSourceTest : public SourceTest::PoolFixture {
     ASSERT_EQ(SN::SoundEngine::RegisterPlugin(SN::SnPluginType_Source, kCompany, kSinePlugin, &CreateSine,
                                               &CreateNoParams),
               SN::SN_Success);
-    node_ = SN::PoolNew<SineNode>(SN::g_DefaultPoolId, 77u);
+    // The sine's parameter node as a bank's per-node effect definition gives it.
+    Tools::BankEffect sine;
+    sine.pluginId = SN::PluginKey(SN::SnPluginType_Source, kCompany, kSinePlugin);
+    const std::vector<uint8_t> payload = Tools::EffectPayload(77u, sine);
+    node_ = SN::PoolNew<SN::CSnEffectDefinition>(SN::g_DefaultPoolId, 77u, false);
+    ASSERT_EQ(node_->SetInitialValues(payload.data() + 4, uint32_t(payload.size() - 4)), SN::SN_Success);
     index_.List(SN::SnIndex_SourcePluginDefinitions).Insert(node_);
   }
   void TearDown() override {
@@ -119,7 +129,7 @@ class PluginSourceTest : public SourceTest::PoolFixture {
 
   SN::CSnObjectIndex index_;
   SN::CSnObjectIndex* previousIndex_ = nullptr;
-  SineNode* node_ = nullptr;
+  SN::CSnEffectDefinition* node_ = nullptr;
 };
 
 TEST_F(PluginSourceTest, ARegisteredSinePlays) {

@@ -16,9 +16,12 @@ namespace OrvTest {
 // description has no such tone.
 inline std::vector<double> ToneSamples(const Tools::BankDescription& bank, const char* tone) {
   std::vector<double> samples;
-  for (const Tools::BankMedia& media : bank.media)
-    if (media.id == SN::SoundEngine::GetIDFromString(tone))
-      for (int16_t sample : WaveDataSamples(media.bytes)) samples.push_back(sample / 32768.0);
+  // The first media of the id is the whole tone; a prefetched tone's first bytes follow it.
+  for (const Tools::BankMedia& media : bank.media) {
+    if (media.id != SN::SoundEngine::GetIDFromString(tone)) continue;
+    for (int16_t sample : WaveDataSamples(media.bytes)) samples.push_back(sample / 32768.0);
+    break;
+  }
   return samples;
 }
 

@@ -16,6 +16,7 @@
 #include <sstream>
 #include <utility>
 
+#include "SoundEngine/Effects/Plugin.h"
 #include "SoundEngine/GameSyncs/Curves.h"
 #include "SoundEngine/Hierarchy/HierarchyNode.h"
 #include "SoundEngine/Lower/Plugins/GainEffect.h"
@@ -46,6 +47,8 @@ struct Tone {
   ToneDesc desc;
   bool loose = false;
   int line = 0;
+  uint32_t prefetch = 0;  // bytes of a loose tone's file the bank holds as well
+  int prefetchLine = 0;
 };
 
 // Limits that keep a bank inside its 32-bit sizes: a header chunk of a few blocks, a curve's point
@@ -107,6 +110,11 @@ struct DeclaredLayers {
   std::vector<uint32_t> children;
   BankLayer layer;
 };
+// A source plug-in's parameter node: its id (the source id of the sounds that play it) and its key.
+struct BankSourcePlugin {
+  uint32_t id = 0;
+  uint32_t key = 0;
+};
 struct PendingAttenuation {
   size_t object;
   uint32_t id;
@@ -134,11 +142,12 @@ class Parser final : public MusicTextHost {
   void SetLine(int line) { m_line = line; }
 
  private:
-  bool ToneMedia(const std::string& name, double& ms, uint32_t& bytes) override {
+  bool ToneMedia(const std::string& name, double& ms, uint32_t& bytes, uint8_t& stream) override {
     const Tone* tone = FindTone(name);
     if (!tone) return Fail("tone \"" + name + "\" is not declared");
     ms = double(tone->desc.frames) * 1000.0 / tone->desc.sampleRate;
     bytes = uint32_t(WriteToneMedia(tone->desc).size());
+    stream = tone->loose ? (tone->prefetch ? 2 : 1) : 0;
     return true;
   }
   bool AddMedia(const std::string& name, std::vector<uint8_t> bytes, uint32_t& id) override {
@@ -396,6 +405,10 @@ class Parser final : public MusicTextHost {
   bool StateMap(const std::vector<std::string>& w);
   bool Points(const std::vector<std::string>& w, size_t from, std::vector<BankCurvePoint>& points);
   bool Effect(const std::vector<std::string>& w);
+  bool SourcePlugin(const std::vector<std::string>& w);
+  // rtpc <plug-in parameter> [modulator] <driver> <x>:<y>... from `w[at]` on (nothing when `at` is the
+  // end): a curve of the definition's parameter.
+  bool PluginCurve(const std::vector<std::string>& w, size_t at, BankEffect& effect);
   bool Switch(const std::vector<std::string>& w);
   bool Layers(const std::vector<std::string>& w);
   bool Path(const std::vector<std::string>& w);
@@ -438,6 +451,7 @@ class Parser final : public MusicTextHost {
   std::vector<DeclaredLayers> m_layers;
   std::vector<PendingAttenuation> m_attenuations;
   std::vector<PendingPath> m_paths;
+  std::map<std::string, BankSourcePlugin> m_sourcePlugins;  // by name
   MusicText m_music;
 };
 
@@ -786,25 +800,48 @@ bool Parser::Effect(const std::vector<std::string>& w) {
     size_t at = 4;
     if (!Hex(std::vector<std::string>(w.begin(), w.begin() + rtpc), at, effect.params)) return false;
   }
-  if (rtpc < w.size()) {
-    BankEffectCurve curve;
-    uint32_t parameter = 0;
-    size_t at = rtpc + 1;
-    if (at + 1 >= w.size()) return Fail("\"rtpc\" takes a plug-in parameter, a driver and its points");
-    if (!Small(w[at], 0xFF, "is not a plug-in parameter (0-255)", parameter)) return false;
-    curve.pluginParamId = uint8_t(parameter);
-    if (w[++at] == "modulator") {
-      curve.kind = 2;
-      if (++at == w.size()) return Fail("\"modulator\" names the modulator that drives the curve");
-    }
-    if (!Id(w[at], curve.parameterId) || !Points(w, at + 1, curve.points)) return false;
-    if (effect.pluginId == SN::kGainEffectKey && curve.pluginParamId == SN::kGainEffectLevelParam &&
-        !LevelPoints(w, at + 1, curve.points))
-      return false;
-    curve.curveId = 1;
-    effect.curves.push_back(std::move(curve));
-  }
+  if (!PluginCurve(w, rtpc, effect)) return false;
   return AddObject(kBankSharedEffectType, w[1], EffectPayload(id, effect));
+}
+
+bool Parser::PluginCurve(const std::vector<std::string>& w, size_t at, BankEffect& effect) {
+  if (at == w.size()) return true;
+  BankEffectCurve curve;
+  uint32_t parameter = 0;
+  if (++at + 1 >= w.size()) return Fail("\"rtpc\" takes a plug-in parameter, a driver and its points");
+  if (!Small(w[at], 0xFF, "is not a plug-in parameter (0-255)", parameter)) return false;
+  curve.pluginParamId = uint8_t(parameter);
+  if (w[++at] == "modulator") {
+    curve.kind = 2;
+    if (++at == w.size()) return Fail("\"modulator\" names the modulator that drives the curve");
+  }
+  if (!Id(w[at], curve.parameterId) || !Points(w, at + 1, curve.points)) return false;
+  if (effect.pluginId == SN::kGainEffectKey && curve.pluginParamId == SN::kGainEffectLevelParam &&
+      !LevelPoints(w, at + 1, curve.points))
+    return false;
+  curve.curveId = 1;
+  effect.curves.push_back(std::move(curve));
+  return true;
+}
+
+// sourceplugin <name> <registry key> [<block hex>] [rtpc ...]: the parameter node of a game's source
+// plug-in, which sounds name in place of a tone. The engine finds it among the per-node definitions
+// by the id of the sound's source.
+bool Parser::SourcePlugin(const std::vector<std::string>& w) {
+  if (!Count(w, 3, kNoMost)) return false;
+  BankEffect definition;
+  uint32_t id = 0;
+  if (!Id(w[1], id) || !Number(w[2], definition.pluginId)) return false;
+  if ((definition.pluginId & 0xF) != SN::SnPluginType_Source)
+    return Fail("\"" + w[2] + "\" is not a source plug-in's key (" + std::to_string(unsigned(SN::SnPluginType_Source)) +
+                " in its low four bits)");
+  const size_t rtpc = size_t(std::find(w.begin() + 3, w.end(), "rtpc") - w.begin());
+  if (!Hex(std::vector<std::string>(w.begin(), w.begin() + rtpc), 3, definition.params) ||
+      !PluginCurve(w, rtpc, definition))
+    return false;
+  if (!AddObject(kBankNodeEffectType, w[1], EffectPayload(id, definition))) return false;
+  m_sourcePlugins[w[1]] = BankSourcePlugin{id, definition.pluginId};
+  return true;
 }
 
 // layers <name> <bus or -> <parameter> <child>=<x0>:<y0>:<x1>:<y1>...: one layer whose crossfade
@@ -1171,6 +1208,21 @@ bool Parser::Line(const std::vector<std::string>& w) {
     tone->desc.loop = true;
     return true;
   }
+  if (op == "prefetch") {
+    if (!Count(w, 3, 3)) return false;
+    Tone* tone = FindTone(w[1]);
+    if (!tone) return Fail("tone \"" + w[1] + "\" is not declared");
+    if (!tone->loose)
+      return Fail("tone \"" + w[1] + "\" is not loose: only a streamed tone has its first bytes prefetched");
+    if (tone->prefetchLine)
+      return Fail("the prefetch of tone \"" + w[1] + "\" is given twice (first on line " +
+                  std::to_string(tone->prefetchLine) + ")");
+    if (!Number(w[2], tone->prefetch)) return false;
+    if (!tone->prefetch) return Fail("a prefetch holds at least one byte");
+    tone->prefetchLine = m_line;
+    Uses(BankChunkKind::Media);
+    return true;
+  }
   if (op == "event") {
     if (!Count(w, 2, kNoMost)) return false;
     uint32_t eventId = 0;
@@ -1182,6 +1234,7 @@ bool Parser::Line(const std::vector<std::string>& w) {
   }
   if (op == "action") return ParseAction(w);
   if (op == "effect") return Effect(w);
+  if (op == "sourceplugin") return SourcePlugin(w);
   if (op == "modulator") {
     if (!Count(w, 3, kNoMost)) return false;
     if (w[1] != "lfo" && w[1] != "envelope") return Fail("a modulator is an \"lfo\" or an \"envelope\"");
@@ -1400,29 +1453,54 @@ bool Parser::Finish() {
     if (tone.desc.loop && (tone.desc.loopStart > tone.desc.loopEnd || tone.desc.loopEnd >= tone.desc.frames))
       return Fail("tone \"" + tone.name + "\": the loop lies outside the tone");
     // Counted before the tone is made, so that a bank too large for its sizes is never built.
-    if (!tone.loose && (media += ToneMediaBound(tone.desc)) > kMaxMediaBytes)
+    if ((!tone.loose || tone.prefetch) && (media += ToneMediaBound(tone.desc)) > kMaxMediaBytes)
       return Fail("tone \"" + tone.name + "\" takes the bank's media past 4 GiB");
     // Loose tones are made in memory beside the bank's before they are written: the same bound holds.
     if ((made += ToneMediaBound(tone.desc)) > kMaxMediaBytes)
       return Fail("tone \"" + tone.name + "\" takes the media made with the bank, loose files included, past 4 GiB");
   }
-  for (Tone& tone : m_tones)
-    m_bank.media.push_back(BankMedia{SN::SoundEngine::GetIDFromString(tone.name.c_str()), WriteToneMedia(tone.desc),
-                                     tone.loose});
-  // A sound plays its tone from the bank's media, or streamed from the tone's loose file, with the
-  // codec its encoding needs (float media are PCM).
+  for (Tone& tone : m_tones) {
+    const uint32_t id = SN::SoundEngine::GetIDFromString(tone.name.c_str());
+    m_bank.media.push_back(BankMedia{id, WriteToneMedia(tone.desc), tone.loose});
+    if (!tone.prefetch) continue;
+    // The bank holds the file's first bytes under the same id: the voice plays them while its stream
+    // reads the rest. They hold at least the media's header, which the voice reads first.
+    m_line = tone.prefetchLine;
+    const std::vector<uint8_t>& file = m_bank.media.back().bytes;
+    const uint32_t header = MediaDataOffset(file);
+    if (tone.prefetch > file.size())
+      return Fail("the prefetch of tone \"" + tone.name + "\" is more than its " + std::to_string(file.size()) +
+                  " bytes");
+    if (tone.prefetch < header)
+      return Fail("the prefetch of tone \"" + tone.name + "\" does not hold its header of " + std::to_string(header) +
+                  " bytes");
+    m_bank.media.push_back(BankMedia{id, std::vector<uint8_t>(file.begin(), file.begin() + tone.prefetch), false});
+  }
+  // A sound plays its tone from the bank's media, or streamed from the tone's loose file (its first
+  // bytes from the bank when prefetched), with the codec its encoding needs (float media are PCM); or
+  // it plays a source plug-in.
   for (PendingSound& sound : m_sounds) {
     m_line = sound.line;
     const Tone* tone = FindTone(sound.tone);
-    if (!tone) return Fail("tone \"" + sound.tone + "\" is not declared");
+    const auto plugin = m_sourcePlugins.find(sound.tone);
+    if (tone && plugin != m_sourcePlugins.end())
+      return Fail("\"" + sound.tone + "\" names both a tone and a source plug-in");
+    if (!tone && (sound.motion || plugin == m_sourcePlugins.end()))
+      return Fail("tone \"" + sound.tone + "\" is not declared");
     if (sound.params.secondaryOutputId && !m_bank.motionFlag)
       return Fail("a sound's motion bus needs the bank's motion flag (\"motion 1\")");
     if (!sound.path.empty() && !UsePath(sound)) return false;
-    const uint32_t mediaId = SN::SoundEngine::GetIDFromString(tone->name.c_str());
     BankSource source;
+    if (!tone) {
+      source.classId = plugin->second.key;
+      source.sourceId = plugin->second.id;
+      m_bank.objects[sound.object].payload = SoundPayload(sound.id, source, sound.params, m_bank.motionFlag != 0);
+      continue;
+    }
+    const uint32_t mediaId = SN::SoundEngine::GetIDFromString(tone->name.c_str());
     source.classId = tone->desc.encoding == MediaEncoding::ImaAdpcm ? 0x00020001 : 0x00010001;
     source.sourceId = mediaId;
-    source.streamType = tone->loose ? 1 : 0;
+    source.streamType = tone->loose ? (tone->prefetch ? 2 : 1) : 0;
     source.sizeOrFileId = mediaId;
     for (const BankMedia& media : m_bank.media)
       if (media.id == mediaId && !tone->loose) source.sizeOrFileId = uint32_t(media.bytes.size());

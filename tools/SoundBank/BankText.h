@@ -12,6 +12,9 @@
 //                                            DIDX and DATA (loose: "<id>.snm" beside the bank)
 //   marker <tone> <cue id> <frame> [label]   loop <tone> <first frame> <last frame>
 //   speakers <tone> <channel mask>           envelope <tone> <reference dB> <frame> <dB below>...
+//   prefetch <loose tone> <bytes>            the file's first bytes (its header at least) in DIDX and DATA
+//                                            as well: its sounds stream prefetched (stream type 2), heard
+//                                            from the bank's bytes while the rest of the file is read
 //   mediafault <tone> <fault>                a malformed media (ToneMedia.h: "cue-count-past-chunk", ...)
 //   event <name> <action>...                 HIRC event (type 4)
 //   action <name> <type 0xNNNN> <target|0> [options]   HIRC action (type 3); options: bus, delay <ms>,
@@ -22,10 +25,10 @@
 //   bus <name> <parent bus or -> [option...]  HIRC bus (type 8); options: ownmix (type 20, a mix stage
 //     of its own), music (background music), volume <dB>, busvolume <dB>, recovery <ms>, maxduck <dB>,
 //     channels <config>, duck <bus> <dB> <fade-out ms> <fade-in ms> <curve> <property 0 or 5>
-//   sound <name> <tone> <output bus> [volume <dB>] [loop <passes, 0 for ever>] [3d <attenuation>] [path <path>]
-//       [motion <motion bus>] [effect <definition>]... [mixer <definition>] [inaudible <play|kill|virtual>]
-//       [delay <ms>]
-//                                            HIRC sound (type 2) of a tone;
+//   sound <name> <tone or source plug-in> <output bus> [volume <dB>] [loop <passes, 0 for ever>]
+//       [3d <attenuation>] [path <path>] [motion <motion bus>] [effect <definition>]... [mixer <definition>]
+//       [inaudible <play|kill|virtual>] [delay <ms>]
+//                                            HIRC sound (type 2) of a tone or a source plug-in;
 //                                            "path" moves it along a path; a motion bus needs "motion 1"; each
 //                                            effect takes the next slot; the mixer is the one its voices name;
 //                                            "inaudible" is what its voices do below the volume threshold;
@@ -36,6 +39,9 @@
 //   effect <name> gain <dB>                  HIRC shared effect definition (type 18) of the built-in gain
 //   effect <name> plugin <key> [hex bytes...] [rtpc <plug-in parameter> [modulator] <driver> <x>:<y>...]
 //                                            the same of a game's plug-in: its block and a curve of a parameter
+//   sourceplugin <name> <key> [hex bytes...] [rtpc <plug-in parameter> [modulator] <driver> <x>:<y>...]
+//                                            HIRC per-node effect definition (type 19): the parameter node of a
+//                                            game's source plug-in (its key of type 2), which a sound names
 //   motionbus <name> <parent motion bus or -> [bus option...]   HIRC motion bus (type 16); the first is the default
 //   motionsource <name> <tone> [volume <dB>]  HIRC motion source (type 17) of a tone, into the default motion bus
 //   path <name> [random] [continuous] [relaunch] [loop] [world] [transition <ms>]   a sound's 3D path: items

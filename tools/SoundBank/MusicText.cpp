@@ -88,12 +88,20 @@ bool MusicText::Ms(const std::string& word, double& ms) {
 }
 
 bool MusicText::Track(const std::vector<std::string>& w) {
-  if (w.size() != 3) return m_host.Fail("\"musictrack\" takes a name and a tone");
+  if (w.size() != 3 && !(w.size() == 5 && w[3] == "lookahead"))
+    return m_host.Fail("\"musictrack\" takes a name and a tone, then lookahead <ms> or nothing");
   BankMusicTrack track;
-  double ms = 0.0;
+  double ms = 0.0, ahead = 0.0;
   uint32_t bytes = 0, toneId = 0;
-  if (!m_host.Id(w[1], track.id) || !m_host.ToneMedia(w[2], ms, bytes) || !m_host.Id(w[2], toneId)) return false;
-  track.sources = {{kPcmCodec, 0, toneId, bytes, 0, {}}};
+  uint8_t stream = 0;
+  if (!m_host.Id(w[1], track.id) || !m_host.ToneMedia(w[2], ms, bytes, stream) || !m_host.Id(w[2], toneId) ||
+      (w.size() == 5 && !Ms(w[4], ahead)))
+    return false;
+  if (ahead > 0xFFFFFFFFu) return m_host.Fail("a look-ahead fits in 32 bits of milliseconds");
+  track.lookAheadMs = uint32_t(ahead);
+  // A streamed source names its file where bank media give their size; bit 1 of its flags: prefetched.
+  track.sources = {
+      {kPcmCodec, uint8_t(stream ? 1 : 0), toneId, stream ? toneId : bytes, uint8_t(stream == 2 ? 2 : 0), {}}};
   track.clips = {{0, toneId, 0.0, 0.0, 0.0, ms}};
   if (!m_host.AddObject(kBankMusicTrackType, w[1], MusicTrackPayload(track, false))) return false;
   m_kinds[w[1]] = kBankMusicTrackType;

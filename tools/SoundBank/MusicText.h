@@ -1,7 +1,9 @@
 // The music directives of a bank description, each written as one object at once, so that every
 // object a line names was described on an earlier line:
 //
-//   musictrack <name> <tone>                       a track playing one tone of the bank from 0
+//   musictrack <name> <tone> [lookahead <ms>]      a track playing one tone from 0: the bank's media, or
+//                                                  a loose tone's file streamed (prefetched when the bank
+//                                                  holds its first bytes), its reads begun <ms> ahead
 //   miditrack <name> <ticks per quarter> <bpm> <ms> [norunning] [loop] [target:<node>] <event>...
 //                                                  a track playing MIDI clip media of its own from 0,
 //                                                  its notes played on <node>, its events going round
@@ -39,8 +41,10 @@ class MusicTextHost {
   virtual bool Real(const std::string& word, float& value) = 0;
   virtual bool Fail(const std::string& message) = 0;
   virtual bool AddObject(uint8_t type, const std::string& name, std::vector<uint8_t> payload) = 0;
-  // A tone's length and the bytes of its media; false (failed) when no tone has the name.
-  virtual bool ToneMedia(const std::string& name, double& ms, uint32_t& bytes) = 0;
+  // A tone's length, the bytes of its media and how a voice reads them (0 from the bank, 1 streamed
+  // from its loose file, 2 the same with its first bytes from the bank); false (failed) when no tone
+  // has the name.
+  virtual bool ToneMedia(const std::string& name, double& ms, uint32_t& bytes, uint8_t& stream) = 0;
   // Media of the bank under the id of `name`; false (failed) when that id is taken.
   virtual bool AddMedia(const std::string& name, std::vector<uint8_t> bytes, uint32_t& id) = 0;
   // The id of the bank being described (its play actions name it).

@@ -325,4 +325,17 @@ std::vector<uint8_t> WriteToneMedia(const ToneDesc& tone) {
   return out;
 }
 
+uint32_t MediaDataOffset(const std::vector<uint8_t>& media) {
+  auto word = [&](size_t at) {
+    uint32_t value = 0;
+    memcpy(&value, media.data() + at, sizeof value);
+    return value;
+  };
+  // Top-level chunks only: a "LIST" is stepped over whole, the "data" chunk never lies inside one.
+  for (size_t at = 12; at + 8 <= media.size(); at += 8 + size_t(word(at + 4))) {
+    if (word(at) == 0x61746164 /* data */) return uint32_t(at + 8);
+  }
+  return uint32_t(media.size());
+}
+
 }  // namespace Tools

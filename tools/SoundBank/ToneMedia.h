@@ -76,6 +76,9 @@ std::vector<uint8_t> WriteToneMedia(const ToneDesc& tone);
 // The fault of a name as bank descriptions give it ("cue-count-past-chunk"); false for none such.
 bool MediaFaultNamed(const std::string& name, MediaFault& fault);
 
+// Where the first sample byte of media lies: the body of its "data" chunk (its whole size without one).
+uint32_t MediaDataOffset(const std::vector<uint8_t>& media);
+
 // The signal's 16-bit sample (what PCM media hold and what the ADPCM encoder is given).
 int16_t ToneSample(const ToneDesc& tone, uint32_t frame, uint16_t channel);
 // The float samples of mono float media.

@@ -331,6 +331,11 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
   const CSnSourceDesc& SourceDesc() const override { return *m_source; }
   const uint8_t* MediaData() const override { return m_media; }
   uint32_t MediaSize() const override { return m_mediaSize; }
+  // A prefetched stream's first bytes are the media its bank holds under the source's id.
+  const uint8_t* PrefetchData() const override {
+    return m_source && (m_source->flags & CSnSourceDesc::kPrefetched) ? m_media : nullptr;
+  }
+  uint32_t PrefetchSize() const override { return PrefetchData() ? m_mediaSize : 0; }
   // The pitch with its modulators' offset, as the source reads it every frame.
   float PitchCents() const override {
     return m_block.params[0] + m_modulators.GetOffset(SnParamMask::Of(kVoicePitchParameter));
@@ -393,6 +398,9 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
   // The modulators driving this voice and their mappings onto its parameters.
   CSnModulatorInstanceList& Modulators() { return m_modulators; }
   const CSnModulatorInstanceList& Modulators() const { return m_modulators; }
+  // A source plug-in's parameters follow their curves for this play; their modulators join the voice's.
+  const SnRTPCKey* ParamKey() const override { return &Key(); }
+  CSnModulatorInstanceList* VoiceModulators() override { return &m_modulators; }
   float PlayStopFactor() const { return m_playStopFactor; }
   float PauseResumeFactor() const { return m_pauseResumeFactor; }
   uint32_t PauseCount() const { return m_pauseCount; }

@@ -1,0 +1,120 @@
+// A game's source plug-in played from a bank: the builder writes its parameter node and the sound
+// that names it, the engine makes the plug-in from the node with a copy of the node's parameters, and
+// a game parameter's curve reaches the live plug-in. The capture against the levels by hand.
+#include <cstring>
+#include <string>
+
+#include "SoundEngine/Sources/PluginSource.h"
+#include "tests/SoundOutput/SoundEndToEndSupport.h"
+
+namespace {
+
+using namespace EndToEnd;
+
+constexpr uint32_t kCompany = 79;
+constexpr uint32_t kLevelKey = PluginKey(SnPluginType_Source, kCompany, 1);
+constexpr uint32_t kLevelFrames = 8;  // how long the generator sounds
+
+// Parameter 0: the level, from the bank's block of one float, then as its curve sets it.
+class LevelParams final : public CopiedParams<LevelParams> {
+ public:
+  SNRESULT Init(ISnPluginMemAlloc*, const void* block, uint32_t size) override {
+    if (size != sizeof level) return SN_Failure;
+    std::memcpy(&level, block, sizeof level);
+    return SN_Success;
+  }
+  SNRESULT SetParam(uint32_t paramId, const void* value, uint32_t size) override {
+    if (paramId == 0 && size == sizeof level) std::memcpy(&level, value, sizeof level);
+    return SN_Success;
+  }
+  float level = 0.0f;
+};
+
+// Mono at the rate offered, every sample at the level its parameters hold as the frame is made.
+class LevelSource final : public ISnSourcePlugin {
+ public:
+  SNRESULT Term(ISnPluginMemAlloc* allocator) override {
+    PluginDelete(allocator, this);
+    return SN_Success;
+  }
+  SNRESULT Reset() override { return SN_Success; }
+  SNRESULT QueryInfo(SnPluginInfo& info) override {
+    info = SnPluginInfo{SnPluginType_Source, 0, 0};
+    return SN_Success;
+  }
+  SNRESULT QueryFormat(SnMediaFormat&) override { return SN_Success; }
+  SNRESULT Init(ISnPluginMemAlloc*, ISnSourcePluginContext*, ISnPluginParam* params, SnMediaFormat&) override {
+    m_params = static_cast<LevelParams*>(params);
+    return m_params ? SN_Success : SN_Failure;
+  }
+  void Execute(SnVoiceBuffer& buffer) override {
+    for (uint32_t i = 0; i < buffer.maxFrames; ++i) buffer.Plane(0)[i] = m_params->level;
+    buffer.validFrames = buffer.maxFrames;
+    buffer.state = ++m_buffers >= kLevelFrames ? SN_NoMoreData : SN_DataReady;
+  }
+  float GetDuration() const override { return 0.0f; }
+  SNRESULT StopLooping() override { return SN_Success; }
+  SNRESULT TimeSkip(uint32_t&) override { return SNRESULT(0); }
+  SNRESULT Seek(float) override { return SN_Success; }
+  float GetEnvelope() const override { return 1.0f; }
+
+ private:
+  LevelParams* m_params = nullptr;
+  uint32_t m_buffers = 0;
+};
+
+class SourcePluginTest : public SoundEndToEndTest {
+ public:
+  void SetUp() override {
+    SoundEndToEndTest::SetUp();
+    ASSERT_EQ(SoundEngine::RegisterPlugin(
+                  SnPluginType_Source, kCompany, 1,
+                  [](ISnPluginMemAlloc* allocator) -> ISnPlugin* { return PluginNew<LevelSource>(allocator); },
+                  [](ISnPluginMemAlloc* allocator) -> ISnPluginParam* { return PluginNew<LevelParams>(allocator); }),
+              SN_Success);
+  }
+  // The generator's node with `options` after its key, a sound of it on the effects bus, its event.
+  void LoadLevelBank(const std::string& options) {
+    LoadOwnBank("platform Linux\n"
+                "sourceplugin Level " + std::to_string(kLevelKey) + " " + options + "\n"
+                "sound LevelSound Level Effects\n"
+                "action Play_Level_Act 0x0403 LevelSound\n"
+                "event Play_Level Play_Level_Act\n");
+  }
+  // A mono level through a plain voice, in full scale.
+  static double Heard(double level) { return level * kVoiceUnity * kCentreToPair; }
+};
+
+// The level of the bank's block (0.5, little-endian 0x3F000000), every sample of its eight frames.
+TEST_F(SourcePluginTest, ASoundPlaysItsSourcePluginWithTheNodesParameters) {
+  LoadLevelBank("0000003f");
+  ASSERT_NE(SoundEngine::PostEvent("Play_Level", kObject), 0u);
+  Frames(kLevelFrames + 2);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  const auto planes = Capture();
+  ASSERT_GE(planes[0].size(), size_t(kLevelFrames + 1) * kFrame);
+  ExpectModel(planes, 0, [](size_t t) { return t < kLevelFrames * kFrame ? Heard(0.5) : 0.0; });
+}
+
+// A curve of parameter 0 over "SourceLevel" (0 to 1 onto 0.25 to 0.75): the voice begins at the
+// object's value of 0, and the value set for its object after three frames is heard from the fourth,
+// the whole frame; a value set for another object changes nothing.
+TEST_F(SourcePluginTest, AGameParameterCurveReachesTheLivePlugin) {
+  LoadLevelBank("0000003f rtpc 0 SourceLevel 0:0.25 1:0.75");
+  ASSERT_EQ(SoundEngine::RegisterGameObj(kObject + 1), SN_Success);
+  ASSERT_EQ(SoundEngine::SetRTPCValue("SourceLevel", 0.0f, kObject), SN_Success);
+  ASSERT_NE(SoundEngine::PostEvent("Play_Level", kObject), 0u);
+  Frames(3);
+  ASSERT_EQ(SoundEngine::SetRTPCValue("SourceLevel", 1.0f, kObject), SN_Success);
+  ASSERT_EQ(SoundEngine::SetRTPCValue("SourceLevel", 0.5f, kObject + 1), SN_Success);
+  Frames(kLevelFrames);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  const auto planes = Capture();
+  ASSERT_GE(planes[0].size(), size_t(kLevelFrames + 1) * kFrame);
+  ExpectModel(planes, 0, [](size_t t) {
+    if (t >= kLevelFrames * kFrame) return 0.0;
+    return Heard(t < 3 * kFrame ? 0.25 : 0.75);
+  });
+}
+
+}  // namespace
