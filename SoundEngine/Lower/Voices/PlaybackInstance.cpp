@@ -588,6 +588,12 @@ void CSnPlaybackInstance::UpdatePlayPosition(uint32_t position, float rate, uint
   g_pPlayPositionStore->UpdatePosition(m_playingId, SnPositionUpdate{position, rate, total, sampleRate}, m_playingId);
 }
 
+void CSnPlaybackInstance::PostDuration(float duration, float estimated) {
+  if (!g_pPlayingIDCallbackMgr) return;
+  g_pPlayingIDCallbackMgr->NotifyDuration(m_playingId, duration, estimated, m_node ? m_node->ID() : 0u,
+                                          m_source ? m_source->sourceId : 0u, m_playbackSpeed);
+}
+
 void CSnPlaybackInstance::NotifyNearEnd(uint32_t value) {
   m_pipelineState = Pipeline_Launching;
   VoiceManager::QueueInstanceCommand(this, SnInstanceCommand_FadeBegun, value, 0.0f);

@@ -1,0 +1,102 @@
+// What a voice's source tells its play reaches the game: the duration callback of a beginning source.
+// Banks from bank text, frames rendered on the null output's clock.
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <regex>
+#include <set>
+#include <type_traits>
+
+#include "tests/SoundOutput/SoundEndToEndSupport.h"
+
+namespace {
+
+using namespace EndToEnd;
+
+// The class that declares a member function: the playback instance itself, or the base it inherits
+// the member from.
+template <typename Member>
+struct DeclaringClass;
+template <typename R, typename C, typename... A>
+struct DeclaringClass<R (C::*)(A...)> {
+  using Type = C;
+};
+template <typename R, typename C, typename... A>
+struct DeclaringClass<R (C::*)(A...) const> {
+  using Type = C;
+};
+#define OWN_HOOK(name) \
+  { #name, std::is_same_v<DeclaringClass<decltype(&CSnPlaybackInstance::name)>::Type, CSnPlaybackInstance> }
+
+// Every hook of its instance the source stage calls is answered by the playback instance itself: a
+// default of the interface (nothing done, nothing tracked) would silently drop what the stage tells.
+// The stage's own text names the hooks it calls, so a new one cannot be missed here.
+TEST(SourceHooksTest, ThePlaybackInstanceAnswersEveryHookTheSourceStageCalls) {
+  const std::map<std::string, bool> answered = {
+      OWN_HOOK(IsMotion),     OWN_HOOK(HasInitialOffset),   OWN_HOOK(InitialOffset),
+      OWN_HOOK(RateFactor),   OWN_HOOK(PitchImmediate),     OWN_HOOK(Seek),
+      OWN_HOOK(StopOffset),   OWN_HOOK(PostDuration),       OWN_HOOK(TracksPlayPosition),
+      OWN_HOOK(UpdatePlayPosition),
+  };
+  std::ifstream file("SoundEngine/Sources/VoiceSourceStage.cpp");
+  ASSERT_TRUE(file) << "the source stage's text is read from the source tree";
+  const std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+  const std::regex call(R"((?:m_pInstance|nextInstance)->(\w+)\()");
+  std::set<std::string> called;
+  for (auto it = std::sregex_iterator(text.begin(), text.end(), call); it != std::sregex_iterator(); ++it)
+    called.insert((*it)[1]);
+  EXPECT_EQ(called.size(), answered.size()) << "a hook of this list is no longer called by the stage";
+  for (const std::string& hook : called) {
+    const auto found = answered.find(hook);
+    ASSERT_NE(found, answered.end()) << hook << ": a hook the stage calls is missing from this list";
+    EXPECT_TRUE(found->second) << hook << " is left to the interface's default";
+  }
+}
+#undef OWN_HOOK
+
+struct HeardDuration {
+  uint32_t playingId = 0, audioNodeId = 0, mediaId = 0;
+  float duration = 0.0f, estimated = 0.0f;
+};
+std::vector<HeardDuration> g_durations;
+
+void RecordDuration(uint32_t type, SnCallbackInfo* info) {
+  if (type != SnCallback_Duration) return;
+  const auto* heard = static_cast<SnDurationCallbackInfo*>(info);
+  g_durations.push_back({heard->playingId, heard->audioNodeId, heard->mediaId, heard->duration,
+                         heard->estimatedDuration});
+}
+
+class SourceReportsTest : public SoundEndToEndTest {
+ protected:
+  void TearDown() override {
+    g_durations.clear();
+    SoundEndToEndTest::TearDown();
+  }
+};
+
+// A 60 ms whistle raised an octave by its game parameter: the play that asked for durations hears,
+// when its source begins, the media's 60 ms and the 30 ms it lasts at that pitch, with the sound and
+// the media it comes from; a play that did not ask hears nothing.
+TEST_F(SourceReportsTest, ABeginningSourceTellsItsDurationAndItsDurationAtItsPitch) {
+  LoadOwnBank("tone Whistle 48000 1 60 440\r\n"
+              "sound Whistle Whistle Effects\r\n"
+              "rtpc Whistle pitch WhistleSpeed 0:0 100:1200\r\n"
+              "action Play_Whistle_Act 0x0403 Whistle bank TimingBank\r\n"
+              "event Play_Whistle Play_Whistle_Act\r\n");
+  ASSERT_EQ(SoundEngine::SetRTPCValue("WhistleSpeed", 100.0f, kObject), SN_Success);
+  ASSERT_NE(SoundEngine::PostEvent("Play_Whistle", kObject, SnCallback_EndOfEvent, &RecordDuration, nullptr), 0u);
+  const uint32_t id = SoundEngine::PostEvent("Play_Whistle", kObject, SnCallback_Duration, &RecordDuration, nullptr);
+  ASSERT_NE(id, 0u);
+  Frames(3);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  ASSERT_EQ(g_durations.size(), 1u);
+  EXPECT_EQ(g_durations[0].playingId, id);
+  EXPECT_EQ(g_durations[0].audioNodeId, SoundEngine::GetIDFromString("Whistle"));
+  ASSERT_EQ(ownDescription_.media.size(), 1u);
+  EXPECT_EQ(g_durations[0].mediaId, ownDescription_.media[0].id);
+  EXPECT_NEAR(g_durations[0].duration, 60.0f, 1e-3f);
+  EXPECT_NEAR(g_durations[0].estimated, 30.0f, 1e-3f);
+}
+
+}  // namespace
