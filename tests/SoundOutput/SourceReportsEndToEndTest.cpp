@@ -1,5 +1,6 @@
-// What a voice's source tells its play reaches the game: the duration callback of a beginning source.
-// Banks from bank text, frames rendered on the null output's clock.
+// What a voice's source tells its play reaches the game: the duration callback of a beginning source,
+// and a play position carried forward from the frame that last reported it. Banks from bank text,
+// frames rendered on the null output's clock.
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -12,6 +13,7 @@
 namespace {
 
 using namespace EndToEnd;
+using OutputTest::ManualClock;
 
 // The class that declares a member function: the playback instance itself, or the base it inherits
 // the member from.
@@ -97,6 +99,29 @@ TEST_F(SourceReportsTest, ABeginningSourceTellsItsDurationAndItsDurationAtItsPit
   EXPECT_EQ(g_durations[0].mediaId, ownDescription_.media[0].id);
   EXPECT_NEAR(g_durations[0].duration, 60.0f, 1e-3f);
   EXPECT_NEAR(g_durations[0].estimated, 30.0f, 1e-3f);
+}
+
+// A second-long tone: ten frames rendered, the clock a frame further on. Its reported position is where
+// the last frame began (9 x 1024 samples); carried forward from that frame's render, it is where the
+// sound is, 10 x 1024 samples in, not that plus the time since the first frame.
+TEST_F(SourceReportsTest, AnExtrapolatedPositionRunsFromTheFrameThatReportedIt) {
+  LoadOwnBank("tone Long 48000 1 1000 440\r\n"
+              "sound Long Long Effects\r\n"
+              "action Play_Long_Act 0x0403 Long bank TimingBank\r\n"
+              "event Play_Long Play_Long_Act\r\n");
+  const uint32_t id =
+      SoundEngine::PostEvent("Play_Long", kObject, SnCallback_EnableGetSourcePlayPosition, nullptr, nullptr);
+  ASSERT_NE(id, 0u);
+  Frames(10);
+  uint32_t positionMs = 0;
+  ASSERT_EQ(SoundEngine::GetSourcePlayPosition(id, &positionMs, false), SN_Success);
+  EXPECT_EQ(positionMs, 9u * kFrame * 1000 / 48000);
+  ManualClock::AdvanceMs(kFrame * 1000 / 48000);  // 21 of the frame's 21.33 ms
+  ASSERT_EQ(SoundEngine::GetSourcePlayPosition(id, &positionMs, true), SN_Success);
+  EXPECT_NEAR(double(positionMs), (9.0 * kFrame / 48.0) + 21.0, 1.0);
+  Frames(5);  // the clock at the render of the last frame, which began at 14 x 1024 samples
+  ASSERT_EQ(SoundEngine::GetSourcePlayPosition(id, &positionMs, true), SN_Success);
+  EXPECT_NEAR(double(positionMs), 14.0 * kFrame / 48.0, 1.0);
 }
 
 }  // namespace
