@@ -1,6 +1,7 @@
 // What a voice's source tells its play reaches the game: the duration callback of a beginning source,
-// and a play position carried forward from the frame that last reported it. Banks from bank text,
-// frames rendered on the null output's clock.
+// a play position carried forward from the frame that last reported it, and the buffering of a
+// stream the voice waits for. Banks from bank text, frames rendered on the null output's clock.
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -9,6 +10,7 @@
 #include <type_traits>
 
 #include "tests/SoundOutput/SoundEndToEndSupport.h"
+#include "tools/SoundPackage/PackageWriter.h"
 
 namespace {
 
@@ -122,6 +124,63 @@ TEST_F(SourceReportsTest, AnExtrapolatedPositionRunsFromTheFrameThatReportedIt) 
   Frames(5);  // the clock at the render of the last frame, which began at 14 x 1024 samples
   ASSERT_EQ(SoundEngine::GetSourcePlayPosition(id, &positionMs, true), SN_Success);
   EXPECT_NEAR(double(positionMs), 14.0 * kFrame / 48.0, 1.0);
+}
+
+// A streamed half-second tone posted with the buffering flag, its device letting one read through: the
+// voice waits, buffering, holding the first buffer's data (16384 bytes less the header, at 96 bytes a
+// millisecond, to the nearest); once every read is in it holds the whole tone, 500 ms, and plays. The
+// play's end takes its buffering away.
+TEST_F(SourceReportsTest, AStreamThePlayWaitsForReportsItsBuffering) {
+  Tools::BankDescription bank;
+  std::string error;
+  ASSERT_TRUE(Tools::ParseBankText("tone Stream 48000 1 500 440 loose\r\n"
+                                   "sound Stream Stream Effects\r\n"
+                                   "action Play_Stream_Act 0x0403 Stream bank StreamBank\r\n"
+                                   "event Play_Stream Play_Stream_Act\r\n",
+                                   "StreamBank", bank, error))
+      << error;
+  ASSERT_EQ(bank.media.size(), 1u);
+  const std::vector<uint8_t>& tone = bank.media[0].bytes;
+  ASSERT_TRUE(Tools::WriteBytesFile(Path(std::to_string(bank.media[0].id) + ".snm"), tone));
+  const std::vector<uint8_t>& image = Keep(Tools::WriteBank(bank));
+  uint32_t bankId = 0;
+  ASSERT_EQ(SoundEngine::LoadBank(image.data(), uint32_t(image.size()), bankId), SN_Success);
+  const std::string data = "data";
+  const auto at = std::search(tone.begin(), tone.end(), data.begin(), data.end());
+  ASSERT_NE(at, tone.end());
+  const size_t header = size_t(at - tone.begin()) + 8;
+  ASSERT_EQ(tone.size(), header + 48000u);  // the samples end the file
+
+  io_.Shut(1);
+  const uint32_t id =
+      SoundEngine::PostEvent("Play_Stream", kObject, SnCallback_EnableGetSourceStreamBuffering, nullptr, nullptr);
+  ASSERT_NE(id, 0u);
+  int32_t bufferingMs = -1;
+  bool isBuffering = true;
+  EXPECT_EQ(SoundEngine::GetSourceStreamBuffering(id, bufferingMs, isBuffering), SN_Failure);
+  // Frames until the first read is handed to the stream and the voice has read the tone's header from
+  // it: the stream then knows its rate and asks for more, which the gate holds.
+  for (int i = 0; i < 1000 && SoundEngine::GetSourceStreamBuffering(id, bufferingMs, isBuffering) != SN_Success; ++i)
+    Frames(1);
+  io_.WaitForHeldRead();
+  Frames(2);
+  ASSERT_EQ(SoundEngine::GetSourceStreamBuffering(id, bufferingMs, isBuffering), SN_Success);
+  EXPECT_TRUE(isBuffering);
+  EXPECT_EQ(bufferingMs, int32_t(std::lround((16384.0 - double(header)) / 96.0)));
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 1u);
+  EXPECT_EQ(LowerEngine::ActivePipelineCount(), 0u);
+
+  // The last read is handed to its stream after it is counted: frames until the voice sets out.
+  io_.Open();
+  io_.WaitForBytes(tone.size());
+  for (int i = 0; i < 1000 && LowerEngine::ActivePipelineCount() == 0; ++i) Frames(1);
+  ASSERT_EQ(SoundEngine::GetSourceStreamBuffering(id, bufferingMs, isBuffering), SN_Success);
+  EXPECT_FALSE(isBuffering);
+  EXPECT_EQ(bufferingMs, 500);
+  ASSERT_EQ(LowerEngine::ActivePipelineCount(), 1u);
+  for (int i = 0; i < 100 && VoiceManager::ActiveInstanceCount(); ++i) Frames(1);
+  ASSERT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  EXPECT_EQ(SoundEngine::GetSourceStreamBuffering(id, bufferingMs, isBuffering), SN_Failure);
 }
 
 }  // namespace
