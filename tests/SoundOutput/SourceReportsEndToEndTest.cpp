@@ -126,6 +126,31 @@ TEST_F(SourceReportsTest, AnExtrapolatedPositionRunsFromTheFrameThatReportedIt) 
   EXPECT_NEAR(double(positionMs), 14.0 * kFrame / 48.0, 1.0);
 }
 
+// The second-long tone paused after three frames: the position carried forward stays where the last
+// frame it played began (2 x 1024 samples) through four frames of the pause, and runs on from there
+// once the tone does.
+TEST_F(SourceReportsTest, APausedPositionStandsStillUntilThePlayGoesOn) {
+  LoadOwnBank("tone Long 48000 1 1000 440\r\n"
+              "sound Long Long Effects\r\n"
+              "action Play_Long_Act 0x0403 Long bank TimingBank\r\n"
+              "event Play_Long Play_Long_Act\r\n");
+  const uint32_t id =
+      SoundEngine::PostEvent("Play_Long", kObject, SnCallback_EnableGetSourcePlayPosition, nullptr, nullptr);
+  ASSERT_NE(id, 0u);
+  Frames(3);
+  ASSERT_EQ(SoundEngine::ExecuteActionOnEvent("Play_Long", SnActionOnEvent_Pause, kObject), SN_Success);
+  uint32_t positionMs = 0;
+  for (int frame = 0; frame < 4; ++frame) {
+    Frames(1);
+    ASSERT_EQ(SoundEngine::GetSourcePlayPosition(id, &positionMs, true), SN_Success);
+    EXPECT_EQ(positionMs, 2 * kFrame * 1000 / 48000) << "paused frame " << frame;
+  }
+  ASSERT_EQ(SoundEngine::ExecuteActionOnEvent("Play_Long", SnActionOnEvent_Resume, kObject), SN_Success);
+  Frames(2);  // from 3 x 1024 samples on
+  ASSERT_EQ(SoundEngine::GetSourcePlayPosition(id, &positionMs, true), SN_Success);
+  EXPECT_NEAR(double(positionMs), 4.0 * kFrame / 48.0, 1.0);
+}
+
 // A streamed half-second tone posted with the buffering flag, its device letting one read through: the
 // voice waits, buffering, holding the first buffer's data (16384 bytes less the header, at 96 bytes a
 // millisecond, to the nearest); once every read is in it holds the whole tone, 500 ms, and plays. The
