@@ -5,7 +5,7 @@
 #include <new>
 
 #include "SoundEngine/AudioMgr.h"
-#include "SoundEngine/Callbacks/PlayPositionStore.h"
+#include "SoundEngine/Callbacks/PlayPositionStore.h"  // a paused voice's position stands still
 #include "SoundEngine/Log.h"
 #include "SoundEngine/Lower/OutputServices.h"
 #include "SoundEngine/Lower/Pipeline/VoiceCommands.h"
