@@ -330,7 +330,7 @@ SNRESULT GetSourceStreamBuffering(uint32_t playingId, int32_t& bufferingMs, bool
   const SNRESULT result =
       g_pPlayPositionStore ? g_pPlayPositionStore->GetSourceStreamBuffering(playingId, value, status) : SN_Failure;
   bufferingMs = result == SN_Success ? value : 0;
-  isBuffering = result == SN_Success && status == 1;
+  isBuffering = result == SN_Success && status == SnBuffering_Filling;
   return result;
 }
 

@@ -13,8 +13,6 @@ CSnPlayPositionStore* g_pPlayPositionStore = nullptr;
 
 namespace {
 constexpr uint32_t kUnknown = 0xFFFFFFFFu;
-constexpr uint32_t kBufferingStatusPartial = 2;
-constexpr uint32_t kBufferingStatusSticky = 1;
 }  // namespace
 
 SNRESULT CSnPlayPositionStore::Init() { return m_positions.GrowBy(8) ? SN_Success : SN_InsufficientMemory; }
@@ -76,9 +74,9 @@ void CSnPlayPositionStore::UpdateBuffering(uint32_t playingId, int32_t value, ui
     if (entry.frame != frame) {
       entry.value = value;
       entry.status = status;
-    } else if (status != kBufferingStatusPartial) {
+    } else if (status != SnBuffering_Unknown) {
       entry.value = std::min(entry.value, value);
-      if (entry.status != kBufferingStatusSticky) entry.status = status;
+      if (entry.status != SnBuffering_Filling) entry.status = status;
     }
     entry.frame = frame;
     return;

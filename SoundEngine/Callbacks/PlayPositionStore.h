@@ -17,6 +17,14 @@ struct SnPositionUpdate {
   uint32_t sampleRate;
 };
 
+// What a playing id's streams told in a frame. One still filling keeps the playing id buffering for
+// the rest of that frame; a stream that could not say changes nothing another already told.
+enum SnBufferingStatus : uint32_t {
+  SnBuffering_Ready = 0,
+  SnBuffering_Filling = 1,
+  SnBuffering_Unknown = 2,
+};
+
 class CSnPlayPositionStore {
  public:
   struct PositionEntry {
@@ -42,6 +50,7 @@ class CSnPlayPositionStore {
   void RemoveSourceEntry(uint32_t playingId, uint32_t cookie);
   void UpdatePosition(uint32_t playingId, const SnPositionUpdate& update, uint32_t cookie);
   void SetRate(uint32_t playingId, float rate);
+  // `status` a SnBufferingStatus, `frame` the audio manager's.
   void UpdateBuffering(uint32_t playingId, int32_t value, uint32_t status, uint32_t frame);
   // At the start of each render pass while positions are tracked.
   void RefreshRenderTimestamp();

@@ -7,6 +7,7 @@
 
 #include "Platform/Threading.h"
 #include "SoundEngine/AudioMgr.h"
+#include "SoundEngine/Callbacks/PlayPositionStore.h"  // the time its voices' positions are reported at
 #include "SoundEngine/Hierarchy/BusMixCommands.h"
 #include "SoundEngine/Log.h"
 #include "SoundEngine/Lower/LowerEngine.h"
@@ -365,6 +366,9 @@ void PerformFrame() {
   const uint32_t savedCsr = _mm_getcsr();
   _mm_setcsr(savedCsr | kFlushToZero);
   CoreState& core = Core();
+  // The positions this frame's voices report are of its render: the game carries them forward from now.
+  if (g_pPlayPositionStore && g_pPlayPositionStore->HasPositionEntries())
+    g_pPlayPositionStore->RefreshRenderTimestamp();
   // Starved sinks are acknowledged; one is taken note of at most once every few frames.
   const uint32_t frame = g_pAudioMgr ? g_pAudioMgr->CurrentFrame() : 0;
   for (CSnOutputDevice* d = FirstOutputDevice(); d; d = d->Next()) {

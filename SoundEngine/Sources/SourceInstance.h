@@ -61,9 +61,11 @@ class ISnSourceInstance {
   }
   virtual bool TracksPlayPosition() const { return false; }
   virtual void UpdatePlayPosition(uint32_t /*position*/, float /*rate*/, uint32_t /*total*/) {}
-  // A streamed source waits for its stream to fill before its first buffer.
+  // A streamed source waits for its stream to fill before its first buffer, and tells each check of
+  // its stream: SN_NoDataReady while it waits, SN_DataReady once it holds enough, SN_Failure when the
+  // stream could not say; `bufferedMs` is the media it holds ahead of what it has played.
   virtual bool WaitsForBuffering() const { return false; }
-  virtual void PostBufferingStatus(SNRESULT) {}
+  virtual void PostBufferingStatus(SNRESULT /*result*/, uint32_t /*bufferedMs*/) {}
   // A play that begins inside its first frame: the stage opens that frame with
   // round((F x RateFactor + InitialOffset) / RateFactor) frames of silence, F the frames of a frame.
   virtual bool HasInitialOffset() const { return false; }

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "SoundEngine/AudioMgr.h"
+#include "SoundEngine/Callbacks/PlayPositionStore.h"  // a paused voice's position stands still
 #include "SoundEngine/Log.h"
 #include "SoundEngine/Lower/OutputServices.h"
 #include "SoundEngine/Lower/Pipeline/VoiceCommands.h"
@@ -82,8 +83,10 @@ class CSnStageVoiceSource final : public ISnVoiceSource {
       reached.instance->PostMarker(marker);
     }
     out.FreeMarkers();
-    if (out.position.position != kNoPosition && m_instance.TracksPlayPosition())
+    if (out.position.position != kNoPosition && m_instance.TracksPlayPosition()) {
       m_instance.UpdatePlayPosition(out.position.position, out.position.rateFactor, out.position.totalLength);
+      m_reportedRate = out.position.rateFactor;
+    }
   }
 
   // The stage keeps its input between frames and gives it back itself.
@@ -134,8 +137,12 @@ class CSnStageVoiceSource final : public ISnVoiceSource {
   uint32_t LeadingSilence() const override { return m_stage.LeadingSilence(); }
   void SetSoundingPartOnly(bool only) override { m_stage.SetSoundingPartOnly(only); }
 
-  // A paused voice is not run: the source simply waits where it stopped.
-  void SetPaused(bool) override {}
+  // A paused voice is not run: the source simply waits where it stopped, and the position the game
+  // carries forward stands still there until it goes on.
+  void SetPaused(bool paused) override {
+    if (g_pPlayPositionStore && m_instance.TracksPlayPosition())
+      g_pPlayPositionStore->SetRate(m_instance.PlayingId(), paused ? 0.0f : m_reportedRate);
+  }
 
   void Destroy() override {
     m_stage.Stop();
@@ -163,6 +170,7 @@ class CSnStageVoiceSource final : public ISnVoiceSource {
   CSnVoiceSource* m_source;
   CSnVoiceSourceStage m_stage;
   uint32_t m_outputRate;
+  float m_reportedRate = 1.0f;  // of the position last reported
   bool m_ready = false;
   bool m_virtual = false;
 };

@@ -202,7 +202,11 @@ SNRESULT CSnStreamedMediaSource::CheckBuffering() {
     result = SN_Failure;
   }
   if (result == SN_DataReady) m_flags &= uint8_t(~kWaitForBuffering);
-  if (m_pInstance->WaitsForBuffering()) m_pInstance->PostBufferingStatus(result);
+  if (m_pInstance->WaitsForBuffering()) {
+    const float bytesPerMs = Throughput();
+    const double held = double(available) + double(m_bytesLeft);
+    m_pInstance->PostBufferingStatus(result, bytesPerMs > 0.0f ? Clamp32(uint64_t(held / bytesPerMs + 0.5)) : 0);
+  }
   return result;
 }
 

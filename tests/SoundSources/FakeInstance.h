@@ -38,7 +38,7 @@ class FakeInstance : public SN::ISnSourceInstance {
   bool TracksPlayPosition() const override { return tracksPosition; }
   void UpdatePlayPosition(uint32_t position, float, uint32_t) override { positions.push_back(position); }
   bool WaitsForBuffering() const override { return waitForBuffering; }
-  void PostBufferingStatus(SN::SNRESULT status) override { buffering.push_back(status); }
+  void PostBufferingStatus(SN::SNRESULT status, uint32_t) override { buffering.push_back(status); }
   void DetachVoice() override { ++detached; }
   bool HasInitialOffset() const override { return hasInitialOffset; }
   int32_t InitialOffset() const override { return initialOffset; }

@@ -588,6 +588,21 @@ void CSnPlaybackInstance::UpdatePlayPosition(uint32_t position, float rate, uint
   g_pPlayPositionStore->UpdatePosition(m_playingId, SnPositionUpdate{position, rate, total, sampleRate}, m_playingId);
 }
 
+void CSnPlaybackInstance::PostBufferingStatus(SNRESULT result, uint32_t bufferedMs) {
+  if (!g_pPlayPositionStore) return;
+  const uint32_t status = result == SN_NoDataReady ? SnBuffering_Filling
+                          : result == SN_DataReady ? SnBuffering_Ready
+                                                   : SnBuffering_Unknown;
+  const int32_t value = bufferedMs > 0x7FFFFFFFu ? 0x7FFFFFFF : int32_t(bufferedMs);
+  g_pPlayPositionStore->UpdateBuffering(m_playingId, value, status, g_pAudioMgr ? g_pAudioMgr->CurrentFrame() : 0);
+}
+
+void CSnPlaybackInstance::PostDuration(float duration, float estimated) {
+  if (!g_pPlayingIDCallbackMgr) return;
+  g_pPlayingIDCallbackMgr->NotifyDuration(m_playingId, duration, estimated, m_node ? m_node->ID() : 0u,
+                                          m_source ? m_source->sourceId : 0u, m_playbackSpeed);
+}
+
 void CSnPlaybackInstance::NotifyNearEnd(uint32_t value) {
   m_pipelineState = Pipeline_Launching;
   VoiceManager::QueueInstanceCommand(this, SnInstanceCommand_FadeBegun, value, 0.0f);

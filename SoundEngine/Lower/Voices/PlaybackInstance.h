@@ -356,6 +356,14 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
   // The game reshapes the voice's speaker matrices itself when its post asked for them.
   bool WantsVolumeMatrix() const { return m_callbackFlags & SnCallback_SpeakerVolumeMatrix; }
   void UpdatePlayPosition(uint32_t position, float rate, uint32_t total) override;
+  // A post that asked for its stream buffering has its streamed voice wait until its stream is filled,
+  // and the playing id hears each check of it.
+  bool WaitsForBuffering() const override { return m_callbackFlags & SnCallback_EnableGetSourceStreamBuffering; }
+  void PostBufferingStatus(SNRESULT result, uint32_t bufferedMs) override;
+  // The playing id hears its source's durations (callback type SnCallback_Duration) when it asked.
+  void PostDuration(float duration, float estimated) override;
+  // Its pitch moves with curves, fades and modulators: every change glides.
+  bool PitchImmediate() const override { return false; }
   // Holds the media of its descriptor (a bank's bytes stay in place) while a source reads them;
   // false when the descriptor names no media in memory. Released by ReleaseMedia or at destruction.
   bool AcquireMedia();
