@@ -307,6 +307,7 @@ void CSnPlaybackInstance::GetVoiceGainParams(SnVoiceGainParams& params, uint8_t 
                                              uint8_t (&occlusion)[kMaxListeners]) const {
   const CSnRegisteredObj* object = m_pGameObject;
   params.volumeDb = m_block.volume;
+  params.secondVolumeDb = m_block.SecondVolume();
   params.busVolume = object ? object->OutputBusVolume() : 1.0f;
   params.positionsFromGameObject = m_threeDType == 1;
   const SnAttenuationSettings* attenuation = m_positioning ? m_positioning->attenuation : nullptr;
