@@ -71,6 +71,23 @@ TEST_F(ModulatedVoiceTest, ACurveOfThreePointsMapsAFrameRateLfoAsTheBankDrawsIt)
   });
 }
 
+// A line of two points in decibels is a line in decibels, as the same line with its middle point
+// written is: at 2 Hz each frame ramps to 10^(-48 x value / 20) of the LFO's value at its end. Read
+// as a line in gain the two met only at their ends, 5 dB apart at the middle of the curve.
+TEST_F(ModulatedVoiceTest, ATwoPointDecibelCurveIsALineInDecibels) {
+  const auto planes = PlayUnderLfo(2.0, "0:0 0.5:-24");
+  const std::vector<double> tone = OwnMedia("Steady");
+  ASSERT_GE(planes[0].size(), 12u * kFrame);
+  auto gainAtEnd = [](size_t voiceFrame) {
+    return std::pow(10.0, -48.0 * Triangle(2.0, int64_t(voiceFrame + 1) * kFrame) / 20.0);
+  };
+  ExpectModel(planes, 0, [&](size_t t) {
+    const size_t frame = t / kFrame;
+    const double to = gainAtEnd(frame), from = frame == 0 ? to : gainAtEnd(frame - 1);
+    return At(tone, t) * kVoiceUnity * kCentreToPair * (from + (to - from) * double(t % kFrame) / double(kFrame));
+  });
+}
+
 // Two looping drones, each shaped by an envelope that ends 2880 samples into its life (attack, decay,
 // sustain and release of 480, 480, 960 and 960 samples) and stops what it drives: one per voice, one
 // per play of the sound. Each voice is heard while its envelope holds and then gives its place back.
