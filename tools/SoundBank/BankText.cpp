@@ -18,6 +18,7 @@
 
 #include "SoundEngine/GameSyncs/Curves.h"
 #include "SoundEngine/Hierarchy/HierarchyNode.h"
+#include "SoundEngine/Hierarchy/PropertyTable.h"
 #include "SoundEngine/Lower/Plugins/GainEffect.h"
 #include "SoundEngine/Modulators/ModulatorObject.h"
 #include "SoundEngine/SoundEngineApi.h"
@@ -187,12 +188,15 @@ class Parser final : public MusicTextHost {
   }
   // A level in decibels (a volume, a duck, a gain effect), as the engine holds them.
   bool Level(const std::string& word, float& dB) { return Within(word, SN::kDecibelRange, "the levels", dB); }
-  // The points of a curve on a level: every y a level, named by its word from `from` on.
-  bool LevelPoints(const std::vector<std::string>& w, size_t from, const std::vector<BankCurvePoint>& points) {
+  // The points of a curve on a level (or another quantity `what` with a range): every y within it,
+  // named by its word from `from` on.
+  bool PointsWithin(const std::vector<std::string>& w, size_t from, const std::vector<BankCurvePoint>& points,
+                    SN::SnValueRange range = SN::kDecibelRange, const std::string& what = "level",
+                    const std::string& whats = "levels") {
     for (size_t i = 0; i < points.size(); ++i)
-      if (!SN::kDecibelRange.Holds(points[i].y))
-        return Fail("the point \"" + w[from + i] + "\" of a curve on a level is outside the levels of " +
-                    Shown(SN::kDecibelRange.min) + " to " + Shown(SN::kDecibelRange.max));
+      if (!range.Holds(points[i].y))
+        return Fail("the point \"" + w[from + i] + "\" of a curve on a " + what + " is outside the " + whats +
+                    " of " + Shown(range.min) + " to " + Shown(range.max));
     return true;
   }
   static std::string Shown(float value) {
@@ -257,6 +261,18 @@ class Parser final : public MusicTextHost {
                   " to " + Shown(limits.max));
     }
     modulator.properties.push_back(BankNodeProperty::Float(id, value));
+    return true;
+  }
+  // The node property a value option sets: pitch in cents, the low-pass and high-pass filter values
+  // (which add along the path, so a child's may be negative); 0 for a word that is none of them.
+  static uint8_t NodeValueId(const std::string& option) {
+    return option == "pitch" ? 2 : option == "lowpass" ? 3 : option == "highpass" ? 4 : 0;
+  }
+  bool NodeValue(const std::string& option, const std::string& word, BankNodeParams& params) {
+    const uint8_t id = NodeValueId(option);
+    float value = 0.0f;
+    if (!Within(word, SN::PropertyRange(id), "the values of \"" + option + "\"", value)) return false;
+    params.properties.push_back(BankNodeProperty::Float(id, value));
     return true;
   }
   // Remembers the line that first gave `key`; a second time is refused, naming both lines.
@@ -536,6 +552,9 @@ bool Parser::Container(const std::vector<std::string>& w) {
       container.flags |= 0x08;
     } else if (kind != "mixer" && word == "perobject") {
       container.flags &= uint8_t(~0x10);
+    } else if (NodeValueId(word)) {
+      if (i + 1 == w.size()) return Fail("\"" + word + "\" takes 1 value");
+      if (!NodeValue(word, w[++i], params)) return false;
     } else if (word == "effect") {
       // Its children that have no effects of their own play these.
       if (i + 1 == w.size()) return Fail("\"effect\" takes a definition");
@@ -673,7 +692,9 @@ bool Parser::Rtpc(const std::vector<std::string>& w) {
   }
   if (!Id(w[at], curve.rtpcId) || !Points(w, at + 1, curve.points)) return false;
   // The node's two decibel gains, the volume and parameter 36, take levels.
-  if ((curve.parameterId == 0 || curve.parameterId == 36) && !LevelPoints(w, at + 1, curve.points)) return false;
+  if ((curve.parameterId == 0 || curve.parameterId == 36) && !PointsWithin(w, at + 1, curve.points)) return false;
+  if (curve.parameterId == 8 && !PointsWithin(w, at + 1, curve.points, SN::kPriorityRange, "priority", "priorities"))
+    return false;
   // A curve numbered after the node's others, as the bank's curve ids are unique per node.
   curve.curveId = uint32_t(curves->size() + 1);
   curves->push_back(std::move(curve));
@@ -720,7 +741,7 @@ bool Parser::Effect(const std::vector<std::string>& w) {
     }
     if (!Id(w[at], curve.parameterId) || !Points(w, at + 1, curve.points)) return false;
     if (effect.pluginId == SN::kGainEffectKey && curve.pluginParamId == SN::kGainEffectLevelParam &&
-        !LevelPoints(w, at + 1, curve.points))
+        !PointsWithin(w, at + 1, curve.points))
       return false;
     curve.curveId = 1;
     effect.curves.push_back(std::move(curve));
@@ -784,11 +805,15 @@ bool Parser::Sound(const std::vector<std::string>& w) {
   if (!Id(w[1], sound.id) || !Id(w[3], sound.params.outputBusId)) return false;
   for (size_t i = 4; i < w.size(); i += 2) {
     if (i + 1 == w.size() || (w[i] != "volume" && w[i] != "loop" && w[i] != "3d" && w[i] != "motion" &&
-                              w[i] != "path" && w[i] != "effect" && w[i] != "mixer" && w[i] != "inaudible"))
-      return Fail("only \"volume <dB>\", \"loop <passes, 0 for ever>\", \"motion <motion bus>\", \"path <path>\", "
+                              w[i] != "path" && w[i] != "effect" && w[i] != "mixer" && w[i] != "inaudible" &&
+                              !NodeValueId(w[i])))
+      return Fail("only \"volume <dB>\", \"pitch <cents>\", \"lowpass <value>\", \"highpass <value>\", "
+                  "\"loop <passes, 0 for ever>\", \"motion <motion bus>\", \"path <path>\", "
                   "\"effect <definition>\", \"mixer <definition>\", \"inaudible <play, kill or virtual>\" and "
                   "\"3d <attenuation>\" may follow a sound's bus");
-    if (w[i] == "inaudible") {
+    if (NodeValueId(w[i])) {
+      if (!NodeValue(w[i], w[i + 1], sound.params)) return false;
+    } else if (w[i] == "inaudible") {
       if (!InaudibleBehaviour(w[i + 1], sound.params)) return false;
     } else if (w[i] == "mixer") {
       // The mixer the sound's voices name to the plug-ins on them (property 57).

@@ -24,6 +24,8 @@
 //     channels <config>, duck <bus> <dB> <fade-out ms> <fade-in ms> <curve> <property 0 or 5>
 //   sound <name> <tone> <output bus> [volume <dB>] [loop <passes, 0 for ever>] [3d <attenuation>] [path <path>]
 //       [motion <motion bus>] [effect <definition>]... [mixer <definition>] [inaudible <play|kill|virtual>]
+//       [pitch <cents>] [lowpass <value>] [highpass <value>]   (also on mixer, random and sequence containers;
+//       the filter values add along the path, so a child's may be negative)
 //                                            HIRC sound (type 2) of a tone;
 //                                            "path" moves it along a path; a motion bus needs "motion 1"; each
 //                                            effect takes the next slot; the mixer is the one its voices name;
