@@ -160,6 +160,7 @@ void AttachNodeModulators(CSnHierarchyNode& node, const SnModulatorInstantiation
     // The voice scales its samples by a volume modulator one sample at a time where the modulator
     // moves too fast for a ramp a frame; it decides from its rate and times whether it does.
     if (owner.MapsVolume(modulatorId)) instance->SetSamplesWanted(true);
+    AttachModulatorDrivers(modulatorId, CSnModulatorObject::KeyOf(params), list);
   }
   modulators.Term();
 }

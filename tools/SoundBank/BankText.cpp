@@ -101,6 +101,13 @@ struct DeclaredBus {
   uint32_t id;
   BankBusParams params;
 };
+// A modulator keeps what it was declared with, so that a curve on one of its parameters declared after
+// it is written into its payload again.
+struct DeclaredModulator {
+  size_t object;
+  bool oscillator;
+  BankModulator modulator;
+};
 // A layer container keeps its layer, so that a curve declared after it is written into its payload again.
 struct DeclaredLayers {
   size_t object;
@@ -408,6 +415,7 @@ class Parser final : public MusicTextHost {
   bool Container(const std::vector<std::string>& w);
   bool AddEffect(const std::string& definition, BankNodeParams& params);
   bool Rtpc(const std::vector<std::string>& w);
+  bool ModulatorRtpc(const std::vector<std::string>& w, DeclaredModulator& declared);
   bool Points(const std::vector<std::string>& w, size_t from, std::vector<BankCurvePoint>& points);
   bool Effect(const std::vector<std::string>& w);
   bool Switch(const std::vector<std::string>& w);
@@ -449,6 +457,7 @@ class Parser final : public MusicTextHost {
   std::vector<DeclaredBus> m_buses;
   std::vector<Holder> m_holders;  // in the order of their lines
   std::vector<DeclaredLayers> m_layers;
+  std::vector<DeclaredModulator> m_modulators;
   std::vector<PendingAttenuation> m_attenuations;
   std::vector<PendingPath> m_paths;
   MusicText m_music;
@@ -660,6 +669,8 @@ bool Parser::Rtpc(const std::vector<std::string>& w) {
   if (!Count(w, 5, kNoMost)) return false;
   uint32_t nodeId = 0;
   if (!Id(w[1], nodeId)) return false;
+  for (DeclaredModulator& declared : m_modulators)
+    if (declared.modulator.id == nodeId) return ModulatorRtpc(w, declared);
   std::vector<BankNodeCurve>* curves = nullptr;
   for (PendingSound& pending : m_sounds)
     if (pending.id == nodeId) curves = &pending.params.curves;
@@ -703,6 +714,38 @@ bool Parser::Rtpc(const std::vector<std::string>& w) {
   if (layers)
     m_bank.objects[layers->object].payload =
         LayerContainerPayload(layers->layer.id, layers->params, layers->children, {layers->layer});
+  return true;
+}
+
+// rtpc <modulator> <parameter> [modulator] <game parameter or modulator> <x>:<y>[:<shape>]...: a curve of
+// one of the modulator's parameters (an LFO's 42 to 48, an envelope's 50 to 55), its points within the
+// limits of the property the parameter sets.
+bool Parser::ModulatorRtpc(const std::vector<std::string>& w, DeclaredModulator& declared) {
+  const uint32_t kind = declared.oscillator ? SN::SnModulator_Oscillator : SN::SnModulator_Envelope;
+  // An LFO's properties 2 to 8, an envelope's 9 to 14.
+  const uint32_t last = declared.oscillator ? 8 : 14;
+  uint32_t parameter = 0, property = declared.oscillator ? 2 : 9;
+  if (!Number(w[2], parameter)) return false;
+  while (property <= last && SN::ModulatorParameterOfProperty(kind, property) != parameter) ++property;
+  if (property > last)
+    return Fail("\"" + w[2] + "\" is not a parameter of " + (declared.oscillator ? "an lfo (42 to 48)" : "an envelope (50 to 55)"));
+  BankNodeCurve curve;
+  curve.parameterId = uint8_t(parameter);
+  size_t at = 3;
+  if (w[at] == "modulator") {
+    curve.rtpcType = 2;
+    if (++at == w.size()) return Fail("\"modulator\" names the modulator that drives the curve");
+  }
+  if (!Id(w[at], curve.rtpcId) || !Points(w, at + 1, curve.points)) return false;
+  if (curve.rtpcType == 2 && curve.rtpcId == declared.modulator.id) return Fail("a modulator does not drive itself");
+  const SN::SnValueRange limits = SN::ModulatorPropertyLimits(property);
+  if (!PointsWithin(w, at + 1, curve.points, limits, "modulator's property " + std::to_string(property),
+                    "property's limits"))
+    return false;
+  std::vector<BankNodeCurve>& curves = declared.modulator.curves;
+  curve.curveId = uint32_t(curves.size() + 1);
+  curves.push_back(std::move(curve));
+  m_bank.objects[declared.object].payload = ModulatorPayload(declared.modulator);
   return true;
 }
 
@@ -1129,6 +1172,7 @@ bool Parser::Line(const std::vector<std::string>& w) {
     if (!Id(w[2], modulator.id)) return false;
     for (size_t i = 3; i < w.size(); ++i)
       if (!ModulatorSetting(w[i], modulator)) return false;
+    m_modulators.push_back(DeclaredModulator{m_bank.objects.size(), w[1] == "lfo", modulator});
     return AddObject(w[1] == "lfo" ? 21 : 22, w[2], ModulatorPayload(modulator));
   }
   if (op == "object") {
