@@ -278,8 +278,7 @@ float PriorityAt(const SnPriorityRecord& priority, const SnInstancePositioning* 
     offset = farthest > distance && farthest > 0.0f ? distance / farthest * priority.offsetAtMaxDistance
                                                     : priority.offsetAtMaxDistance;
   }
-  const float value = priority.basePriority + offset;
-  return value < 0.0f ? 0.0f : (value > 100.0f ? 100.0f : value);
+  return kPriorityRange.Hold(priority.basePriority + offset);
 }
 
 }  // namespace
