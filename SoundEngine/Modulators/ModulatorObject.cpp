@@ -192,7 +192,8 @@ void CSnModulatorObject::BeforeDestroy() {
   m_parameterMask = 0;
   m_curveParameters.Term();
   if (g_pModulatorRegistry)
-    for (uint32_t driver : m_drivers) g_pModulatorRegistry->Detach(CSnModulatorRegistry::TargetOfModulator(ID()), driver);
+    for (uint32_t driver : m_drivers)
+      g_pModulatorRegistry->Detach(CSnModulatorRegistry::TargetOfModulator(ID()), driver);
   m_drivers.Term();
   // Unbound as they go: a list may hold them past this object's end.
   DropMatching(SnRTPCKey{}, true);

@@ -728,7 +728,8 @@ bool Parser::ModulatorRtpc(const std::vector<std::string>& w, DeclaredModulator&
   if (!Number(w[2], parameter)) return false;
   while (property <= last && SN::ModulatorParameterOfProperty(kind, property) != parameter) ++property;
   if (property > last)
-    return Fail("\"" + w[2] + "\" is not a parameter of " + (declared.oscillator ? "an lfo (42 to 48)" : "an envelope (50 to 55)"));
+    return Fail("\"" + w[2] + "\" is not a parameter of " +
+                (declared.oscillator ? "an lfo (42 to 48)" : "an envelope (50 to 55)"));
   BankNodeCurve curve;
   curve.parameterId = uint8_t(parameter);
   size_t at = 3;
