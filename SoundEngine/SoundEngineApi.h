@@ -168,9 +168,13 @@ uint16_t MaxNumVoicesLimit();  // 0 until one is applied
 float VolumeThresholdDB();
 float VolumeThresholdLinear();
 
-// A linear volume passed by the game, as the volume setters take it: false (logged under `caller`)
-// when it is not finite, else held to silence..+24 dB (said when it was moved).
-bool HoldLinearVolume(float& volume, const char* caller);
+// A value passed by the game (`what` names it in the log): false (logged under `caller`) when it is
+// not finite, else held to `range` (said when it was moved).
+bool HoldGameValue(float& value, SnValueRange range, const char* caller, const char* what);
+// A linear volume, as the volume setters take it: held to silence..+24 dB.
+inline bool HoldLinearVolume(float& volume, const char* caller) {
+  return HoldGameValue(volume, kLinearVolumeRange, caller, "volume");
+}
 
 // Init's part of the API: the message handlers installed, the limits and their levels back to
 // their starting values.

@@ -207,16 +207,16 @@ SNRESULT SetGameObjectAuxSendValues(uint32_t gameObject, const SnAuxSendValue* s
   });
 }
 
-bool HoldLinearVolume(float& volume, const char* caller) {
-  if (!std::isfinite(volume)) {
-    SOUND_LOG(Error, "%s: volume %f is not a number", caller, double(volume));
+bool HoldGameValue(float& value, SnValueRange range, const char* caller, const char* what) {
+  if (!std::isfinite(value)) {
+    SOUND_LOG(Error, "%s: %s %f is not a number", caller, what, double(value));
     return false;
   }
-  if (!kLinearVolumeRange.Holds(volume)) {
-    const float held = kLinearVolumeRange.Hold(volume);
-    SOUND_LOG(Warning, "%s: volume %g is held to %g (0 to %g)", caller, double(volume), double(held),
-              double(kLinearVolumeRange.max));
-    volume = held;
+  if (!range.Holds(value)) {
+    const float held = range.Hold(value);
+    SOUND_LOG(Warning, "%s: %s %g is held to %g (%g to %g)", caller, what, double(value), double(held),
+              double(range.min), double(range.max));
+    value = held;
   }
   return true;
 }

@@ -182,6 +182,8 @@ void SetPlayerListener(uint8_t player, uint8_t listener) {
 }
 
 void SetPlayerVolume(uint8_t player, float volume) {
+  // Not a number turned the player's motors off and infinity ran them at full speed.
+  if (!SoundEngine::HoldGameValue(volume, kDecibelRange, "MotionEngine::SetPlayerVolume", "volume")) return;
   ApiQueue::Post<SnMsgSetPlayerVolume>(SnMsg_SetPlayerVolume, "MotionEngine::SetPlayerVolume",
                                        [&](SnMsgSetPlayerVolume& m) {
                                          m.volume = volume;

@@ -173,6 +173,8 @@ void CSnEffectDefinition::InstantiateModulators(const SnRTPCKey& key, CSnModulat
     const SnModulatorMappingRequest request{nullptr, SnModulatorMapping_Effect, SnParamMask{}};
     if (modulators->AttachInstance(static_cast<CSnModulatorInstance*>(context), request) != SN_Success)
       SOUND_LOG(Error, "Effect %u: modulator %u could not join the voice", ID(), curve.parameterId);
+    else
+      AttachModulatorDrivers(curve.parameterId, key, *modulators);
   }
 }
 

@@ -73,6 +73,11 @@ inline constexpr SnValueRange kAnyFiniteValue{-3.4028235e38f, 3.4028235e38f};
 // silence of -4096 dB nothing is heard; above +24 dB (about 16 times) a voice at full scale is
 // clipped however it is mixed, and levels of 10^37 would overflow the mix into infinities.
 inline constexpr SnValueRange kDecibelRange{-4096.0f, 24.0f};
+// A pitch in cents as a node, a curve or a run-time value gives it: two octaves either way, as far as
+// a voice's summed pitch may go and still be heard as the sound it is.
+inline constexpr SnValueRange kPitchRange{-2400.0f, 2400.0f};
+// A play's priority, highest 100.
+inline constexpr SnValueRange kPriorityRange{0.0f, 100.0f};
 // A linear volume the game sets: silence to +24 dB, 10^(24/20).
 inline constexpr SnValueRange kLinearVolumeRange{0.0f, 15.848932f};
 

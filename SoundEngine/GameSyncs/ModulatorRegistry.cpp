@@ -95,7 +95,8 @@ SNRESULT CSnModulatorRegistry::Instantiate(uint64_t target, const SnRTPCKey& key
     const uint32_t modulatorId = link->modulators[i];
     void* context = ModulatorObjects::GetOrCreateContext(modulatorId, key);
     if (!context) {
-      result = SN_Failure;
+      // A modulator of a bank not loaded (yet) has no context to make and modulates nothing.
+      if (ModulatorObjects::Exists(modulatorId)) result = SN_Failure;
       continue;
     }
     if (visitor) visitor(context, modulatorId, cookie);

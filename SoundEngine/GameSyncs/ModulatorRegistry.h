@@ -39,7 +39,7 @@ class CSnModulatorRegistry {
           visit(reinterpret_cast<void*>(uintptr_t(link->target)));
   }
 
-  // 2 when any context could not be made, else 1.
+  // 2 when any context of a modulator that exists could not be made, else 1.
   SNRESULT InstantiateForKey(uint64_t target, const SnRTPCKey& key, ContextVisitor visitor = nullptr,
                              void* cookie = nullptr);
   // Once per audio frame: the modulators' generation and end-of-frame step.

@@ -27,6 +27,19 @@ namespace {
 constexpr uint32_t kLocalCopy = 128;
 
 bool IsGainProperty(uint32_t propertyId) { return propertyId == 0 || propertyId == 36; }
+constexpr uint32_t kPitchProperty = 2;
+constexpr uint32_t kPriorityProperty = 8;
+
+// What a curve of a subscriber's property may give. A plug-in's parameters mean what the plug-in says
+// and a modulator's are held by the modulator; of everything else the decibel gains are levels, the
+// pitch a pitch and the priority a priority.
+SnValueRange RangeOfProperty(uint32_t kind, uint32_t propertyId) {
+  if (kind == SnSubscription_PluginParam || kind == SnSubscription_Modulator) return kAnyFiniteValue;
+  if (IsGainProperty(propertyId)) return kDecibelRange;
+  if (propertyId == kPitchProperty) return kPitchRange;
+  if (propertyId == kPriorityProperty) return kPriorityRange;
+  return kAnyFiniteValue;
+}
 
 // Sorted by address, so membership is a binary search.
 uint32_t LowerBound(const SnArray<CSnRTPCMgr::Subscription*>& list, const CSnRTPCMgr::Subscription* value) {
@@ -589,9 +602,7 @@ SNRESULT CSnRTPCMgr::AddCurveSubscription(void* subscriber, uint32_t parameterId
     if (subscription->curves.Count() == 0) RemoveSubscription(subscriber, propertyId);
     return SN_InsufficientMemory;
   }
-  // A plug-in's parameters mean what the plug-in says; the decibel gains of everything else are levels.
-  const SnValueRange range = kind != SnSubscription_PluginParam && IsGainProperty(propertyId) ? kDecibelRange
-                                                                                             : kAnyFiniteValue;
+  const SnValueRange range = RangeOfProperty(kind, propertyId);
   if (!curve->graph.HoldPointsTo(range))
     SOUND_LOG(Error, "Curve %u of game parameter %u on property %u: points outside %g to %g are held to it", curveId,
               parameterId, propertyId, double(range.min), double(range.max));

@@ -44,10 +44,9 @@ SnParamMask VoiceParameters() {
 float GainOf(float decibels) { return float(std::pow(10.0, double(decibels) / 20.0)); }
 
 // How a voice reads a modulator through a node's curve: for the volume a factor on the gain, else
-// an offset in the parameter's own units. A straight line in decibels between two points is a
-// straight line in gain between them, as the game-parameter curves of a gain take it; every other
-// curve is evaluated point by point as the bank writes it, from a copy of its points the mapping
-// owns. `node` names the curve's owner in the log.
+// an offset in the parameter's own units. Every curve is evaluated as the bank writes it (a line of
+// two points in decibels is a line in decibels, as the same line with its middle point written),
+// from a copy of its points the mapping owns. `node` names the curve's owner in the log.
 SnModulatorMapping MappingOf(const CSnCurveGraph& graph, uint32_t parameterId, uint32_t node, uint32_t modulatorId) {
   SnModulatorMapping mapping;
   mapping.parameterId = parameterId;
@@ -62,19 +61,16 @@ SnModulatorMapping MappingOf(const CSnCurveGraph& graph, uint32_t parameterId, u
     }
   const SnRTPCGraphPoint& first = graph.points[0];
   const SnRTPCGraphPoint& last = graph.points[graph.pointCount - 1];
-  const bool line = graph.pointCount == 2 && first.interpolation == SnCurve_Linear;
-  if (!line) {
-    auto* points =
-        static_cast<SnRTPCGraphPoint*>(MemoryMgr::Malloc(g_DefaultPoolId, sizeof(SnRTPCGraphPoint) * graph.pointCount));
-    if (points) {
-      std::memcpy(points, graph.points, sizeof(SnRTPCGraphPoint) * graph.pointCount);
-      mapping.curve = graph;
-      mapping.curve.points = points;
-      return mapping;
-    }
-    SOUND_LOG(Error, "Node %u: no memory for the curve of modulator %u; it is read as a line through its ends",
-              node, modulatorId);
+  auto* points =
+      static_cast<SnRTPCGraphPoint*>(MemoryMgr::Malloc(g_DefaultPoolId, sizeof(SnRTPCGraphPoint) * graph.pointCount));
+  if (points) {
+    std::memcpy(points, graph.points, sizeof(SnRTPCGraphPoint) * graph.pointCount);
+    mapping.curve = graph;
+    mapping.curve.points = points;
+    return mapping;
   }
+  SOUND_LOG(Error, "Node %u: no memory for the curve of modulator %u; it is read as a line through its ends", node,
+            modulatorId);
   auto value = [&](float x) {
     const float y = graph.Evaluate(x);
     return mapping.decibels ? GainOf(y) : y;
@@ -164,6 +160,7 @@ void AttachNodeModulators(CSnHierarchyNode& node, const SnModulatorInstantiation
     // The voice scales its samples by a volume modulator one sample at a time where the modulator
     // moves too fast for a ramp a frame; it decides from its rate and times whether it does.
     if (owner.MapsVolume(modulatorId)) instance->SetSamplesWanted(true);
+    AttachModulatorDrivers(modulatorId, CSnModulatorObject::KeyOf(params), list);
   }
   modulators.Term();
 }

@@ -51,8 +51,10 @@ int32_t IntPropertyDefault(uint32_t propertyId) {
 bool IsIntProperty(uint32_t propertyId) { return (propertyId >= 40 && propertyId <= 53) || propertyId == 57 || propertyId == 58; }
 
 namespace {
-// The filter values of properties 3 and 4: 0 lets everything through, 100 filters most.
-constexpr SnValueRange kFilterRange{0.0f, 100.0f};
+// A node's own filter value (properties 3 and 4) adds to its path's sum, which the voice clamps to 0
+// (everything through) to 100 (filters most): a child's negative value lowers its parent's. No bank
+// means a value near these bounds; they keep a path's sum finite and exact.
+constexpr SnValueRange kFilterValueRange{-1.0e6f, 1.0e6f};
 
 // The value at `at` held to `range`; true when it changed. Values lie only 4-aligned in a block.
 bool HoldStored(uint8_t* at, SnValueRange range, float fallback, float& stored, float& held) {
@@ -70,7 +72,9 @@ SnValueRange PropertyRange(uint32_t propertyId) {
     case 18: case 19: case 20: case 21: case SnProp_GameSend: case SnProp_OutputBus0: case SnProp_SecondGain:
       return kDecibelRange;
     case SnProp_LowPass: case SnProp_HighPass:
-      return kFilterRange;
+      return kFilterValueRange;
+    case SnProp_Pitch:
+      return kPitchRange;
     default:
       return kAnyFiniteValue;
   }

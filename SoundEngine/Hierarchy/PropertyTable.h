@@ -71,9 +71,10 @@ int32_t IntPropertyDefault(uint32_t propertyId);
 bool IsIntProperty(uint32_t propertyId);
 
 // The values a float property may take: the levels (volumes, sends, the second gain, the bus and
-// output-bus volumes, the secondary-output levels) in decibels, the two filter values in their 0 to
-// 100 scale, any finite value for the rest. Each node adds its value to the path's sum, so a value
-// outside these could only carry the sum where no sound can follow.
+// output-bus volumes, the secondary-output levels) in decibels, the pitch in cents, the two filter
+// values as far as any bank's own (the voice clamps their sum), any finite value for the rest. Each
+// node adds its value to the path's sum, so a value outside these could only carry the sum where no
+// sound can follow.
 SnValueRange PropertyRange(uint32_t propertyId);
 // The bounds of what adds to a node's own value (a state's value, a run-time value, a random
 // offset): wide enough to carry a value across the range, narrow enough that a sum of two stays finite.

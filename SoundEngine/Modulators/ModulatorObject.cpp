@@ -168,6 +168,15 @@ SNRESULT CSnModulatorObject::ReadCurves(const uint8_t*& cursor, const uint8_t* e
     }
     if (parameterId >= kFirstParameter && parameterId < kFirstParameter + kMaskedParameters)
       m_parameterMask |= 1u << (parameterId - kFirstParameter);
+    // A modulator driven by another: whatever makes this one for a key makes its driver with it.
+    if (type == kParameterTypeModulator && g_pModulatorRegistry && m_drivers.IndexOf(rtpcId) < 0) {
+      if (!m_drivers.Add(rtpcId)) return SN_InsufficientMemory;
+      if (g_pModulatorRegistry->Attach(CSnModulatorRegistry::TargetOfModulator(ID()), rtpcId) != SN_Success) {
+        m_drivers.RemoveAt(m_drivers.Count() - 1);
+        SOUND_LOG(Error, "Modulator %u: no memory to follow modulator %u that drives it", ID(), rtpcId);
+        return SN_InsufficientMemory;
+      }
+    }
   }
   // Subscriptions made before this modulator was loaded read it from now on.
   if (g_pModulatorRegistry)
@@ -182,6 +191,10 @@ void CSnModulatorObject::BeforeDestroy() {
       g_pRTPCMgr->RemoveSubscription(static_cast<ISnModulatorParamTarget*>(this), parameterId);
   m_parameterMask = 0;
   m_curveParameters.Term();
+  if (g_pModulatorRegistry)
+    for (uint32_t driver : m_drivers)
+      g_pModulatorRegistry->Detach(CSnModulatorRegistry::TargetOfModulator(ID()), driver);
+  m_drivers.Term();
   // Unbound as they go: a list may hold them past this object's end.
   DropMatching(SnRTPCKey{}, true);
   m_instances.Clear();

@@ -118,6 +118,7 @@ class CSnModulatorObject final : public CSnIndexedObject, public ISnModulatorPar
   SnPropertyBlob8 m_ranges;
   uint32_t m_parameterMask = 0;  // bit n: a curve drives parameter 42 + n
   SnArray<uint32_t> m_curveParameters;  // every parameter a curve drives, for the unsubscribing
+  SnArray<uint32_t> m_drivers;  // the modulators its curves read, as the modulator registry links them
   SnRTPCKeyTree<CSnModulatorInstance*> m_instances;
   SnArray<void*> m_subscriptions;  // sorted by address, no duplicates
   SnArray<void*> m_told;  // the subscriptions of the frame's notification; its room kept between frames

@@ -1,7 +1,10 @@
 // The bank modulators installed behind the game syncs' seam.
 #include "SoundEngine/Modulators/ModulatorService.h"
 
+#include "SoundEngine/GameSyncs/ModulatorRegistry.h"
+#include "SoundEngine/Log.h"
 #include "SoundEngine/Lower/Mixing/FrameFormat.h"
+#include "SoundEngine/Modulators/ModulatorInstanceList.h"
 #include "SoundEngine/Modulators/ModulatorObject.h"
 #include "SoundEngine/ObjectIndex.h"
 
@@ -27,6 +30,29 @@ void UninstallDefaultModulatorObjects() {
 CSnModulatorObject* FindModulatorAndAddRef(uint32_t modulatorId) {
   if (!g_pObjectIndex) return nullptr;
   return static_cast<CSnModulatorObject*>(g_pObjectIndex->List(SnIndex_Modulators).FindAndAddRef(modulatorId));
+}
+
+void AttachModulatorDrivers(uint32_t modulatorId, const SnRTPCKey& key, CSnModulatorInstanceList& list) {
+  const uint64_t target = CSnModulatorRegistry::TargetOfModulator(modulatorId);
+  // Only the bank modulators' contexts are instances a voice's list can hold.
+  if (!g_pModulatorRegistry || !g_pModulatorRegistry->CountAttached(target) ||
+      ModulatorObjects::Installed() != &DefaultModulatorObjects())
+    return;
+  struct Holder {
+    CSnModulatorInstanceList* list;
+    bool refused;
+  } holder{&list, false};
+  const SNRESULT made = g_pModulatorRegistry->InstantiateForKey(
+      target, key,
+      [](void* context, uint32_t, void* cookie) {
+        auto* h = static_cast<Holder*>(cookie);
+        const SnModulatorMappingRequest request{nullptr, SnModulatorMapping_None, SnParamMask{}};
+        if (h->list->AttachInstance(static_cast<CSnModulatorInstance*>(context), request) != SN_Success)
+          h->refused = true;
+      },
+      &holder);
+  if (made != SN_Success || holder.refused)
+    SOUND_LOG(Error, "Modulator %u: a modulator driving its parameters could not be made for the voice", modulatorId);
 }
 
 bool CSnModulatorService::Exists(uint32_t modulatorId) {

@@ -8,6 +8,7 @@
 namespace SN {
 
 class CSnModulatorObject;
+class CSnModulatorInstanceList;
 
 class CSnModulatorService final : public ISnModulatorObjects {
  public:
@@ -36,5 +37,9 @@ void InstallDefaultModulatorObjects();
 void UninstallDefaultModulatorObjects();
 // The modulator object of the index with a reference added, or null.
 CSnModulatorObject* FindModulatorAndAddRef(uint32_t modulatorId);
+// The modulators whose values drive the parameters of modulator `modulatorId`, and those driving
+// theirs in turn, made for `key` and held by `list` (a voice's) as long as it holds the modulator they
+// drive: they map onto nothing of the voice. Audio thread only.
+void AttachModulatorDrivers(uint32_t modulatorId, const SnRTPCKey& key, CSnModulatorInstanceList& list);
 
 }  // namespace SN

@@ -167,9 +167,18 @@ TEST_F(MakeSoundBanksToolTest, LevelsCurvesOnThemAndModulatorValuesOutsideTheirL
        "line 5: the point \"100:3e38\" of a curve on a level is outside the levels of -4096 to 24"},
       {head + "sound S T -\nrtpc S 36 Speed 0:-5000",
        "line 4: the point \"0:-5000\" of a curve on a level is outside the levels of -4096 to 24"},
+      {head + "sound S T -\nrtpc S 8 Speed 0:50 100:3e38",
+       "line 4: the point \"100:3e38\" of a curve on a priority is outside the priorities of 0 to 100"},
+      {head + "sound S T - pitch 2401", "line 3: \"2401\" is outside the values of \"pitch\" of -2400 to 2400"},
       {"modulator lfo W 2=3e38", "line 1: \"2=3e38\" is outside property 2's limits of 0 to 100"},
       {"modulator lfo W 4=-1", "line 1: \"4=-1\" is outside property 4's limits of 0 to 20000"},
       {"modulator envelope E 12=101", "line 1: \"12=101\" is outside property 12's limits of 0 to 100"},
+      {"modulator lfo W\nmodulator lfo D\nrtpc W 50 modulator D 0:0 1:1",
+       "line 3: \"50\" is not a parameter of an lfo (42 to 48)"},
+      {"modulator envelope E\nrtpc E 53 Speed 0:0 100:101",
+       "line 2: the point \"100:101\" of a curve on a modulator's property 12 is outside the property's limits of 0 "
+       "to 100"},
+      {"modulator lfo W\nrtpc W 42 modulator W 0:0 1:1", "line 2: a modulator does not drive itself"},
   };
   for (const Case& test : cases) {
     Describe("Bad.txt", test.text);
@@ -185,7 +194,8 @@ TEST_F(MakeSoundBanksToolTest, LevelsCurvesOnThemAndModulatorValuesOutsideTheirL
                             "sound S T - volume 24\nbus B - volume -4096 busvolume 24 maxduck -96\n"
                             "effect G gain 24 rtpc 0 Speed 0:-4096 100:24\n"
                             "rtpc S volume Speed 0:-4096 100:24\nrtpc S pitch Speed 0:-1200 100:3e38\n"
-                            "modulator lfo W 2=100 4=20000 8=-180 2~-1,3\nmodulator envelope E 13=-1 12=0\n");
+                            "modulator lfo W 2=100 4=20000 8=-180 2~-1,3\nmodulator envelope E 13=-1 12=0\n"
+                            "rtpc W 42 modulator E 0:0 1:100\nrtpc E 53 Speed 0:0 100:100\n");
   std::string printed;
   EXPECT_EQ(Run({"Edges.txt"}, printed), 0) << printed;
   EXPECT_EQ(Written().size(), 1u);

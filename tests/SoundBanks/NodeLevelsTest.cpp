@@ -43,17 +43,17 @@ TEST_F(NodeLevelsTest, ANodesOwnItsStatesAndItsRunTimeLevelsAreHeld) {
             BankNodeProperty::Float(5, std::numeric_limits<float>::quiet_NaN())});
   ASSERT_EQ(LoadBank({{kParentType, 60, root}, {kLeafType, 70, leaf}}, 0, {{1, stateSet}}, &settings), SN::SN_Success);
   EXPECT_TRUE(Logged("Node 70: property 0 of 3e+38 is outside -4096 to 24; 24 is used"));
-  EXPECT_TRUE(Logged("Node 70: property 3 of 250 is outside 0 to 100; 100 is used"));
+  EXPECT_FALSE(Logged("property 3 ")) << "a node's filter value adds to its path's, which the voice clamps";
   EXPECT_TRUE(Logged("Node 70: the random range -3e+38 to 3e+38 of property 0 is outside -4120 to 24; -4120 to 24 "
                      "is used"));
   EXPECT_TRUE(Logged("State properties 400: property 5 of nan is outside -4120 to 24; 0 is used"));
-  EXPECT_FALSE(Logged("property 2 ")) << "a pitch has no range to leave";
+  EXPECT_TRUE(Logged("Node 70: property 2 of 4800 is outside -2400 to 2400; 2400 is used"));
   TestNode* node = Node(70);
   SnSoundParams params = Gather(node);
   EXPECT_EQ(params.volume, 24.0f);
   EXPECT_EQ(params.secondGain, -4096.0f);
-  EXPECT_EQ(params.lowPass, 100.0f);
-  EXPECT_EQ(params.pitch, 4800.0f);
+  EXPECT_EQ(params.lowPass, 250.0f);
+  EXPECT_EQ(params.pitch, 2400.0f);
 
   // The state's values add to the leaf's: its filter value may lower the leaf's, its volume adds; so
   // does a run-time value.
@@ -64,7 +64,7 @@ TEST_F(NodeLevelsTest, ANodesOwnItsStatesAndItsRunTimeLevelsAreHeld) {
   EXPECT_TRUE(Logged("Node 70: run-time value 3e+38 of property 0 is outside -4120 to 24; 24 is used"));
   params = Gather(node);
   EXPECT_EQ(params.volume, 72.0f);
-  EXPECT_EQ(params.lowPass, 0.0f);
+  EXPECT_EQ(params.lowPass, -50.0f);
   EXPECT_EQ(params.stateValue, 0.0f) << "a value that is not a number is the table default";
 
   // The random range of the volume is drawn across -4120 to 24 dB.

@@ -71,6 +71,57 @@ TEST_F(ModulatedVoiceTest, ACurveOfThreePointsMapsAFrameRateLfoAsTheBankDrawsIt)
   });
 }
 
+// A line of two points in decibels is a line in decibels, as the same line with its middle point
+// written is: at 2 Hz each frame ramps to 10^(-48 x value / 20) of the LFO's value at its end. Read
+// as a line in gain the two met only at their ends, 5 dB apart at the middle of the curve.
+TEST_F(ModulatedVoiceTest, ATwoPointDecibelCurveIsALineInDecibels) {
+  const auto planes = PlayUnderLfo(2.0, "0:0 0.5:-24");
+  const std::vector<double> tone = OwnMedia("Steady");
+  ASSERT_GE(planes[0].size(), 12u * kFrame);
+  auto gainAtEnd = [](size_t voiceFrame) {
+    return std::pow(10.0, -48.0 * Triangle(2.0, int64_t(voiceFrame + 1) * kFrame) / 20.0);
+  };
+  ExpectModel(planes, 0, [&](size_t t) {
+    const size_t frame = t / kFrame;
+    const double to = gainAtEnd(frame), from = frame == 0 ? to : gainAtEnd(frame - 1);
+    return At(tone, t) * kVoiceUnity * kCentreToPair * (from + (to - from) * double(t % kFrame) / double(kFrame));
+  });
+}
+
+// An LFO held high whose depth a second one drives: the driver, held high at full depth, is made
+// with the voice and sets the driven LFO's depth to 50 percent through the curve of its parameter 42,
+// so the voice settles at -6 dB of the curve on its volume. The driven LFO reads the driver at its
+// making, before the driver's first frame (0, a depth of 0), and hears of the driver's frames at the
+// end of each: its value is 0 in the voice's first frame and 0.5 from the second on, which ramps
+// from the one to the other.
+TEST_F(ModulatedVoiceTest, AModulatorDrivenByAnotherFollowsItsDriver) {
+  LoadOwnBank("tone Steady 48000 1 200 440\r\n"
+              "sound Steady Steady Effects\r\n"
+              "modulator lfo Driver 2=100 3=0 4=0 5=2 7=50\r\n"
+              "modulator lfo Driven 2=0 3=0 4=0 5=2 7=50\r\n"
+              "rtpc Driven 42 modulator Driver 0:0 1:50\r\n"
+              "rtpc Steady volume modulator Driven 0:0 1:-12\r\n"
+              "action Play_Steady_Act 0x0403 Steady bank TimingBank\r\n"
+              "event Play_Steady Play_Steady_Act\r\n");
+  EXPECT_NE(SoundEngine::PostEvent("Play_Steady", kObject), 0u);
+  Frames(1);
+  const CSnPlaybackInstance* voice = VoiceManager::FirstActiveInstance();
+  ASSERT_NE(voice, nullptr);
+  EXPECT_EQ(voice->Modulators().InstanceCount(), 2u) << "the driver joins the voice with what it drives";
+  Frames(11);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  const auto planes = Capture();
+  const std::vector<double> tone = OwnMedia("Steady");
+  ASSERT_GE(planes[0].size(), 12u * kFrame);
+  const double settled = std::pow(10.0, -6.0 / 20.0);
+  ExpectModel(planes, 0, [&](size_t t) {
+    const size_t frame = t / kFrame;
+    const double gain = frame == 0 ? 1.0 : frame == 1 ? 1.0 + (settled - 1.0) * double(t % kFrame) / double(kFrame)
+                                                      : settled;
+    return At(tone, t) * kVoiceUnity * kCentreToPair * gain;
+  });
+}
+
 // Two looping drones, each shaped by an envelope that ends 2880 samples into its life (attack, decay,
 // sustain and release of 480, 480, 960 and 960 samples) and stops what it drives: one per voice, one
 // per play of the sound. Each voice is heard while its envelope holds and then gives its place back.

@@ -193,14 +193,17 @@ inline SN::SNRESULT RenderNullFrame() {
 inline std::vector<int16_t> DataSamples(const std::vector<uint8_t>& file) { return OrvTest::WaveDataSamples(file); }
 
 // The game bank's volume LFO (a 2 Hz triangle from a quarter period, its depth of 0.5 faded in over
-// the default second) as the gain factor 1 - value after `frame` frames of 1024 samples of its life.
-inline double VolumeLfoFactor(int64_t frame) {
-  if (frame <= 0) return 1.0;
+// the default second): its value after `frame` frames of 1024 samples of its life.
+inline double VolumeLfoValue(int64_t frame) {
+  if (frame <= 0) return 0.0;
   const double phase = std::fmod(0.25 + double(frame * 1024) * 2.0 / 48000.0, 1.0);
   const double triangle = phase < 0.5 ? 2.0 * phase : 2.0 * (1.0 - phase);
   const double depth = 0.5 * std::min(double(frame * 1024), 48000.0) / 48000.0;
-  return 1.0 - depth * triangle;
+  return depth * triangle;
 }
+// The same through the volume curve "0:0 1:-200" that the sounds and tracks under it draw, a line in
+// decibels: the gain factor.
+inline double VolumeLfoFactor(int64_t frame) { return std::pow(10.0, -200.0 * VolumeLfoValue(frame) / 20.0); }
 
 // The game's low-level I/O (file packages in front of the blocking file hook) with a gate on its
 // reads: while shut, a read past its allowance waits on the device's I/O thread until the test lets

@@ -4,10 +4,12 @@
 #include "OutputTestSupport.h"
 
 #include <cmath>
+#include <limits>
 
 #include "Audio/RumbleMotionDevice.h"
 #include "SoundEngine/Effects/Plugin.h"
 #include "SoundEngine/Lower/Motion/MotionDeviceMgr.h"
+#include "SoundEngine/SoundEngineSequenceApi.h"
 
 namespace {
 
@@ -89,6 +91,35 @@ TEST_F(RumbleMotionDeviceTest, TheMotorsFollowTheTonesPeakAndStopWithTheDevice) 
   EXPECT_EQ(pad_.right, 0);
   Render();
   EXPECT_EQ(pad_.sets, sets + 1);
+}
+
+// The game's volume for a player enters checked: not a number turned the motors off and infinity ran
+// them at full speed, each without a word; now each is refused with a logged error and the motors keep
+// the volume they had. A finite volume past the levels is held to +24 dB, said in the log.
+TEST_F(RumbleMotionDeviceTest, APlayersVolumeThatIsNotFiniteIsRefusedAndAHugeOneHeld) {
+  OnAudioThread([&](ISnOutputServices& out) {
+    out.AddPlayerMotionDevice(2, &pad_, 0);
+    CSnMotionDeviceMgr::Get()->AttachPlayers(0x1);
+  });
+  MotionEngine::SetPlayerVolume(2, -6.0206f);
+  Render();
+  EXPECT_NEAR(pad_.left, 16384, 33);
+  for (float volume : {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
+                       -std::numeric_limits<float>::infinity()}) {
+    MotionEngine::SetPlayerVolume(2, volume);
+    Render();
+    EXPECT_NEAR(pad_.left, 16384, 33) << volume;
+  }
+  const std::string log = log_.Take();
+  EXPECT_NE(log.find("MotionEngine::SetPlayerVolume: volume nan is not a number"), std::string::npos) << log;
+  EXPECT_NE(log.find("MotionEngine::SetPlayerVolume: volume inf is not a number"), std::string::npos) << log;
+  // +24 dB of the half-scale tone is past full speed: the motors run at it.
+  MotionEngine::SetPlayerVolume(2, 1e38f);
+  Render();
+  EXPECT_EQ(pad_.left, 65535);
+  EXPECT_NE(log_.Take().find("MotionEngine::SetPlayerVolume: volume 1e+38 is held to 24 (-4096 to 24)"),
+            std::string::npos);
+  OnAudioThread([](ISnOutputServices& out) { out.RemovePlayerMotionDevice(2); });
 }
 
 TEST_F(RumbleMotionDeviceTest, VoicesFeedingMotionRaiseTheFramesPeakOnEveryChannel) {

@@ -182,7 +182,7 @@ TEST_F(VoiceInfoMixerTest, AMixersModulatorJoinsTheVoiceItIsMadeFor) {
   // triangle had reached as the frame began, one hundredth of it.
   for (size_t f = 1; f < readings.size(); ++f) {
     EXPECT_GT(readings[f].mixerSets, readings[f - 1].mixerSets) << f;
-    EXPECT_NEAR(readings[f].mixerValue, (1.0 - OutputTest::VolumeLfoFactor(int64_t(f))) / 100.0, 1e-7) << f;
+    EXPECT_NEAR(readings[f].mixerValue, OutputTest::VolumeLfoValue(int64_t(f)) / 100.0, 1e-7) << f;
   }
 }
 

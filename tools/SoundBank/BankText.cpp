@@ -19,6 +19,7 @@
 #include "SoundEngine/Effects/Plugin.h"
 #include "SoundEngine/GameSyncs/Curves.h"
 #include "SoundEngine/Hierarchy/HierarchyNode.h"
+#include "SoundEngine/Hierarchy/PropertyTable.h"
 #include "SoundEngine/Lower/Plugins/GainEffect.h"
 #include "SoundEngine/Modulators/ModulatorObject.h"
 #include "SoundEngine/SoundEngineApi.h"
@@ -102,6 +103,13 @@ struct DeclaredBus {
   size_t object;
   uint32_t id;
   BankBusParams params;
+};
+// A modulator keeps what it was declared with, so that a curve on one of its parameters declared after
+// it is written into its payload again.
+struct DeclaredModulator {
+  size_t object;
+  bool oscillator;
+  BankModulator modulator;
 };
 // A layer container keeps its layer, so that a curve declared after it is written into its payload again.
 struct DeclaredLayers {
@@ -196,12 +204,15 @@ class Parser final : public MusicTextHost {
   }
   // A level in decibels (a volume, a duck, a gain effect), as the engine holds them.
   bool Level(const std::string& word, float& dB) { return Within(word, SN::kDecibelRange, "the levels", dB); }
-  // The points of a curve on a level: every y a level, named by its word from `from` on.
-  bool LevelPoints(const std::vector<std::string>& w, size_t from, const std::vector<BankCurvePoint>& points) {
+  // The points of a curve on a level (or another quantity `what` with a range): every y within it,
+  // named by its word from `from` on.
+  bool PointsWithin(const std::vector<std::string>& w, size_t from, const std::vector<BankCurvePoint>& points,
+                    SN::SnValueRange range = SN::kDecibelRange, const std::string& what = "level",
+                    const std::string& whats = "levels") {
     for (size_t i = 0; i < points.size(); ++i)
-      if (!SN::kDecibelRange.Holds(points[i].y))
-        return Fail("the point \"" + w[from + i] + "\" of a curve on a level is outside the levels of " +
-                    Shown(SN::kDecibelRange.min) + " to " + Shown(SN::kDecibelRange.max));
+      if (!range.Holds(points[i].y))
+        return Fail("the point \"" + w[from + i] + "\" of a curve on a " + what + " is outside the " + whats +
+                    " of " + Shown(range.min) + " to " + Shown(range.max));
     return true;
   }
   static std::string Shown(float value) {
@@ -266,6 +277,18 @@ class Parser final : public MusicTextHost {
                   " to " + Shown(limits.max));
     }
     modulator.properties.push_back(BankNodeProperty::Float(id, value));
+    return true;
+  }
+  // The node property a value option sets: pitch in cents, the low-pass and high-pass filter values
+  // (which add along the path, so a child's may be negative); 0 for a word that is none of them.
+  static uint8_t NodeValueId(const std::string& option) {
+    return option == "pitch" ? 2 : option == "lowpass" ? 3 : option == "highpass" ? 4 : 0;
+  }
+  bool NodeValue(const std::string& option, const std::string& word, BankNodeParams& params) {
+    const uint8_t id = NodeValueId(option);
+    float value = 0.0f;
+    if (!Within(word, SN::PropertyRange(id), "the values of \"" + option + "\"", value)) return false;
+    params.properties.push_back(BankNodeProperty::Float(id, value));
     return true;
   }
   // Remembers the line that first gave `key`; a second time is refused, naming both lines.
@@ -403,6 +426,7 @@ class Parser final : public MusicTextHost {
   bool Rtpc(const std::vector<std::string>& w);
   bool StateProperties(const std::vector<std::string>& w);
   bool StateMap(const std::vector<std::string>& w);
+  bool ModulatorRtpc(const std::vector<std::string>& w, DeclaredModulator& declared);
   bool Points(const std::vector<std::string>& w, size_t from, std::vector<BankCurvePoint>& points);
   bool Effect(const std::vector<std::string>& w);
   bool SourcePlugin(const std::vector<std::string>& w);
@@ -449,6 +473,7 @@ class Parser final : public MusicTextHost {
   std::map<uint32_t, size_t> m_stateProperties;  // id -> place among the objects
   std::vector<Holder> m_holders;  // in the order of their lines
   std::vector<DeclaredLayers> m_layers;
+  std::vector<DeclaredModulator> m_modulators;
   std::vector<PendingAttenuation> m_attenuations;
   std::vector<PendingPath> m_paths;
   std::map<std::string, BankSourcePlugin> m_sourcePlugins;  // by name
@@ -553,6 +578,9 @@ bool Parser::Container(const std::vector<std::string>& w) {
       container.flags |= 0x08;
     } else if (kind != "mixer" && word == "perobject") {
       container.flags &= uint8_t(~0x10);
+    } else if (NodeValueId(word)) {
+      if (i + 1 == w.size()) return Fail("\"" + word + "\" takes 1 value");
+      if (!NodeValue(word, w[++i], params)) return false;
     } else if (word == "effect") {
       // Its children that have no effects of their own play these.
       if (i + 1 == w.size()) return Fail("\"effect\" takes a definition");
@@ -658,6 +686,8 @@ bool Parser::Rtpc(const std::vector<std::string>& w) {
   if (!Count(w, 5, kNoMost)) return false;
   uint32_t nodeId = 0;
   if (!Id(w[1], nodeId)) return false;
+  for (DeclaredModulator& declared : m_modulators)
+    if (declared.modulator.id == nodeId) return ModulatorRtpc(w, declared);
   std::vector<BankNodeCurve>* curves = nullptr;
   for (PendingSound& pending : m_sounds)
     if (pending.id == nodeId) curves = &pending.params.curves;
@@ -690,7 +720,9 @@ bool Parser::Rtpc(const std::vector<std::string>& w) {
   }
   if (!Id(w[at], curve.rtpcId) || !Points(w, at + 1, curve.points)) return false;
   // The node's two decibel gains, the volume and parameter 36, take levels.
-  if ((curve.parameterId == 0 || curve.parameterId == 36) && !LevelPoints(w, at + 1, curve.points)) return false;
+  if ((curve.parameterId == 0 || curve.parameterId == 36) && !PointsWithin(w, at + 1, curve.points)) return false;
+  if (curve.parameterId == 8 && !PointsWithin(w, at + 1, curve.points, SN::kPriorityRange, "priority", "priorities"))
+    return false;
   // A curve numbered after the node's others, as the bank's curve ids are unique per node.
   curve.curveId = uint32_t(curves->size() + 1);
   curves->push_back(std::move(curve));
@@ -778,6 +810,39 @@ bool Parser::StateMap(const std::vector<std::string>& w) {
   return true;
 }
 
+// rtpc <modulator> <parameter> [modulator] <game parameter or modulator> <x>:<y>[:<shape>]...: a curve of
+// one of the modulator's parameters (an LFO's 42 to 48, an envelope's 50 to 55), its points within the
+// limits of the property the parameter sets.
+bool Parser::ModulatorRtpc(const std::vector<std::string>& w, DeclaredModulator& declared) {
+  const uint32_t kind = declared.oscillator ? SN::SnModulator_Oscillator : SN::SnModulator_Envelope;
+  // An LFO's properties 2 to 8, an envelope's 9 to 14.
+  const uint32_t last = declared.oscillator ? 8 : 14;
+  uint32_t parameter = 0, property = declared.oscillator ? 2 : 9;
+  if (!Number(w[2], parameter)) return false;
+  while (property <= last && SN::ModulatorParameterOfProperty(kind, property) != parameter) ++property;
+  if (property > last)
+    return Fail("\"" + w[2] + "\" is not a parameter of " +
+                (declared.oscillator ? "an lfo (42 to 48)" : "an envelope (50 to 55)"));
+  BankNodeCurve curve;
+  curve.parameterId = uint8_t(parameter);
+  size_t at = 3;
+  if (w[at] == "modulator") {
+    curve.rtpcType = 2;
+    if (++at == w.size()) return Fail("\"modulator\" names the modulator that drives the curve");
+  }
+  if (!Id(w[at], curve.rtpcId) || !Points(w, at + 1, curve.points)) return false;
+  if (curve.rtpcType == 2 && curve.rtpcId == declared.modulator.id) return Fail("a modulator does not drive itself");
+  const SN::SnValueRange limits = SN::ModulatorPropertyLimits(property);
+  if (!PointsWithin(w, at + 1, curve.points, limits, "modulator's property " + std::to_string(property),
+                    "property's limits"))
+    return false;
+  std::vector<BankNodeCurve>& curves = declared.modulator.curves;
+  curve.curveId = uint32_t(curves.size() + 1);
+  curves.push_back(std::move(curve));
+  m_bank.objects[declared.object].payload = ModulatorPayload(declared.modulator);
+  return true;
+}
+
 // effect <name> gain <dB> [rtpc ...]: the built-in gain, its level in dB its whole parameter block.
 // effect <name> plugin <registry key> [<block hex>] [rtpc <plug-in parameter> [modulator] <driver> <x>:<y>...]:
 // a game's plug-in with the bytes of its block and a curve of one of its parameters.
@@ -817,7 +882,7 @@ bool Parser::PluginCurve(const std::vector<std::string>& w, size_t at, BankEffec
   }
   if (!Id(w[at], curve.parameterId) || !Points(w, at + 1, curve.points)) return false;
   if (effect.pluginId == SN::kGainEffectKey && curve.pluginParamId == SN::kGainEffectLevelParam &&
-      !LevelPoints(w, at + 1, curve.points))
+      !PointsWithin(w, at + 1, curve.points))
     return false;
   curve.curveId = 1;
   effect.curves.push_back(std::move(curve));
@@ -901,11 +966,14 @@ bool Parser::Sound(const std::vector<std::string>& w) {
   for (size_t i = 4; i < w.size(); i += 2) {
     if (i + 1 == w.size() || (w[i] != "volume" && w[i] != "loop" && w[i] != "3d" && w[i] != "motion" &&
                               w[i] != "path" && w[i] != "effect" && w[i] != "mixer" && w[i] != "inaudible" &&
-                              w[i] != "delay"))
-      return Fail("only \"volume <dB>\", \"loop <passes, 0 for ever>\", \"motion <motion bus>\", \"path <path>\", "
+                              w[i] != "delay" && !NodeValueId(w[i])))
+      return Fail("only \"volume <dB>\", \"pitch <cents>\", \"lowpass <value>\", \"highpass <value>\", "
+                  "\"loop <passes, 0 for ever>\", \"motion <motion bus>\", \"path <path>\", "
                   "\"effect <definition>\", \"mixer <definition>\", \"inaudible <play, kill or virtual>\", "
                   "\"delay <ms>\" and \"3d <attenuation>\" may follow a sound's bus");
-    if (w[i] == "inaudible") {
+    if (NodeValueId(w[i])) {
+      if (!NodeValue(w[i], w[i + 1], sound.params)) return false;
+    } else if (w[i] == "inaudible") {
       if (!InaudibleBehaviour(w[i + 1], sound.params)) return false;
     } else if (w[i] == "delay") {
       // Each play of the sound waits this long before its voice begins (property 59, in seconds).
@@ -1242,6 +1310,7 @@ bool Parser::Line(const std::vector<std::string>& w) {
     if (!Id(w[2], modulator.id)) return false;
     for (size_t i = 3; i < w.size(); ++i)
       if (!ModulatorSetting(w[i], modulator)) return false;
+    m_modulators.push_back(DeclaredModulator{m_bank.objects.size(), w[1] == "lfo", modulator});
     return AddObject(w[1] == "lfo" ? 21 : 22, w[2], ModulatorPayload(modulator));
   }
   if (op == "object") {

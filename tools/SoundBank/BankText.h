@@ -27,7 +27,9 @@
 //     channels <config>, duck <bus> <dB> <fade-out ms> <fade-in ms> <curve> <property 0 or 5>
 //   sound <name> <tone or source plug-in> <output bus> [volume <dB>] [loop <passes, 0 for ever>]
 //       [3d <attenuation>] [path <path>] [motion <motion bus>] [effect <definition>]... [mixer <definition>]
-//       [inaudible <play|kill|virtual>] [delay <ms>]
+//       [inaudible <play|kill|virtual>] [delay <ms>] [pitch <cents>] [lowpass <value>] [highpass <value>]
+//       (pitch and the filters also on mixer, random and sequence containers; the filter values add along
+//       the path, so a child's may be negative)
 //                                            HIRC sound (type 2) of a tone or a source plug-in;
 //                                            "path" moves it along a path; a motion bus needs "motion 1"; each
 //                                            effect takes the next slot; the mixer is the one its voices name;
@@ -55,6 +57,8 @@
 //   rtpc <sound or bus> <volume|pitch|lowpass|highpass|0-63> [modulator] <game parameter or modulator> <x>:<y>[:<shape>]...
 //                                            a curve of a sound's or bus's parameter over its driver's value; of a
 //                                            layer container's layer, for the children the layer lists
+//   rtpc <modulator> <42-48 of an lfo | 50-55 of an envelope> [modulator] <driver> <x>:<y>[:<shape>]...
+//                                            a curve of a modulator's parameter, within its property's limits
 //   dialogue <name> <probability> <mode> <argument group>...   HIRC dialogue event (type 15)
 //   dialoguepath <dialogue> <audio node> <weight> <probability> <value>...   one leaf; "*" is the default
 //   modulator lfo|envelope <name> [<property>=<value> | <property>~<min>,<max>]...

@@ -433,7 +433,8 @@ void CSnVoicePipeline::FirstGainPass() {
     m_nextGain = instance.LinearGain();
     ComputeRays();
   } else {
-    m_nextGain = instance.LinearGain() * VoiceParams::VoiceLevelToLinear(instance.Volume());
+    m_nextGain =
+        instance.LinearGain() * VoiceParams::VoiceVolumeToLinear(instance.Volume(), instance.Params().SecondVolume());
     m_rayCount = 0;
   }
   // Modulators on the volume scale the voice's samples in its source (per sample where they move

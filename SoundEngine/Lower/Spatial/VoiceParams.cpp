@@ -47,6 +47,13 @@ namespace VoiceParams {
 
 float VoiceLevelToLinear(float dB) { return FastDbToLinear(kDecibelRange.Hold(dB)); }
 
+float VoiceVolumeToLinear(float volumeDb, float secondDb) {
+  const float room = kDecibelRange.max - kDecibelRange.Hold(secondDb);
+  return FastDbToLinear(std::min(kDecibelRange.Hold(volumeDb), room));
+}
+
+float VoiceGainCeiling(float secondDb) { return FastDbToLinear(kDecibelRange.max - kDecibelRange.Hold(secondDb)); }
+
 float DbToLinearFullRange(float dB) {
   if (!(dB > 0.0f)) return FastDbToLinear(dB);
   const float quiet = FastDbToLinear(-dB);
@@ -83,7 +90,10 @@ void EvaluateAttenuation(const SnAttenuation* attenuation, const SnEmitterListen
 
 void ComputeRayVolumes(const SnVoiceGainParams& voice, SnEmitterListenerRay* rays, uint32_t rayCount) {
   SN_ASSERT_AUDIO_LOCK_HELD();
-  const float v = VoiceLevelToLinear(voice.volumeDb);
+  // The attenuation, the output-bus volume and the voice's volume may each lift it: their product is
+  // held, so that the voice as a whole is heard within +24 dB.
+  const float v = VoiceVolumeToLinear(voice.volumeDb, voice.secondVolumeDb);
+  const float ceiling = VoiceGainCeiling(voice.secondVolumeDb);
   const float b = voice.busVolume;
   if (voice.feedback) ClearFeedbackGains(*voice.feedback);
   const uint32_t feedbackMask = LowerEngine::ListenerTable().FeedbackMask();
@@ -93,7 +103,7 @@ void ComputeRayVolumes(const SnVoiceGainParams& voice, SnEmitterListenerRay* ray
     EvaluateAttenuation(voice.attenuation, ray, voice.coneOutsideDb, cone, volume, gameSend, userSend);
     ray.coneFactor = cone;
     if (!voice.positionsFromGameObject) {
-      ray.factors[0] = volume * b * v;
+      ray.factors[0] = std::min(volume * b * v, ceiling);
       ray.factors[1] = gameSend;
       ray.factors[2] = userSend;
       continue;
@@ -101,7 +111,7 @@ void ComputeRayVolumes(const SnVoiceGainParams& voice, SnEmitterListenerRay* ray
     const uint32_t listener = ray.listenerBit;
     const float occlusion = Environment(Occlusion, Volume, Percent(voice.occlusion, listener), 1.0f);
     const float obstruction = Environment(Obstruction, Volume, Percent(voice.obstruction, listener), 1.0f);
-    ray.factors[0] = obstruction * occlusion * volume * b * v;
+    ray.factors[0] = std::min(obstruction * occlusion * volume * b * v, ceiling);
     ray.factors[1] = occlusion * gameSend;
     ray.factors[2] = occlusion * userSend;
     if (voice.feedback && listener < kMaxListeners && (feedbackMask & (1u << listener)))

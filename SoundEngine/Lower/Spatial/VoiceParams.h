@@ -41,6 +41,7 @@ struct SnFeedbackGains {
 // A voice as its gains and filters see it.
 struct SnVoiceGainParams {
   float volumeDb = 0.0f;
+  float secondVolumeDb = 0.0f;  // what the voice's connections carry besides the rays
   float busVolume = 1.0f;  // the game object's output-bus volume, linear
   bool positionsFromGameObject = true;
   const SnAttenuation* attenuation = nullptr;  // null: no attenuation
@@ -88,6 +89,13 @@ namespace VoiceParams {
 // levels are held to +24 dB, but a path of many sums past them; past +24 dB the voice is clipped
 // however it is mixed, and near 10^38 the gains after it would carry it to infinity.
 float VoiceLevelToLinear(float dB);
+// The voice's volume as a gain, held so that it and its second volume `secondDb` (which its
+// connections carry) together stay within +24 dB: each is held alone, and two held levels multiplied
+// would reach +48 dB.
+float VoiceVolumeToLinear(float volumeDb, float secondDb);
+// The most a voice's other gains may multiply to, their product with the second volume `secondDb`
+// within +24 dB.
+float VoiceGainCeiling(float secondDb);
 // 10^(dB / 20) also above 0 dB: the reciprocal of the conversion of -dB, 65535 past its reach.
 float DbToLinearFullRange(float dB);
 // 0 inside the inner angle, 1 outside the outer one, linear between; the gain of that share of the

@@ -99,9 +99,7 @@ void CSnPlaybackInstance::ParamChanged(uint32_t paramId, float value, float delt
         SOUND_LOG(Error, "Priority of playing id %u: the value is not a number and is ignored", m_playingId);
         break;
       }
-      float current = m_priorityRecord.basePriority + value - m_priority;
-      current = current < 0.0f ? 0.0f : (current > 100.0f ? 100.0f : current);
-      SetPriority(current);
+      SetPriority(m_priorityRecord.basePriority + value - m_priority);
       m_priorityRecord.basePriority = value;
       break;
     }
@@ -370,9 +368,12 @@ SNRESULT CSnPlaybackInstance::PrepareForPlay(float initialValue, bool skipAudibi
 }
 
 void CSnPlaybackInstance::SetPriority(float priority) {
+  // A curve's priority far past its range would reach the voice list as a count no float converts to.
+  if (!std::isfinite(priority)) return;
+  priority = kPriorityRange.Hold(priority);
   if (priority == m_priority) return;
   // The limiters re-sort by the stored priority, so it changes before they are told.
-  if (std::isfinite(priority)) m_priority = priority;
+  m_priority = priority;
   if (!m_inLimiters) return;
   for (CSnNodeLimiter* limiter : m_limiters)
     if (limiter) limiter->Limiter().PriorityChanged(this);

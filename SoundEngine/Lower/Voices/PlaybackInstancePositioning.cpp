@@ -278,8 +278,7 @@ float PriorityAt(const SnPriorityRecord& priority, const SnInstancePositioning* 
     offset = farthest > distance && farthest > 0.0f ? distance / farthest * priority.offsetAtMaxDistance
                                                     : priority.offsetAtMaxDistance;
   }
-  const float value = priority.basePriority + offset;
-  return value < 0.0f ? 0.0f : (value > 100.0f ? 100.0f : value);
+  return kPriorityRange.Hold(priority.basePriority + offset);
 }
 
 }  // namespace
@@ -307,6 +306,7 @@ void CSnPlaybackInstance::GetVoiceGainParams(SnVoiceGainParams& params, uint8_t 
                                              uint8_t (&occlusion)[kMaxListeners]) const {
   const CSnRegisteredObj* object = m_pGameObject;
   params.volumeDb = m_block.volume;
+  params.secondVolumeDb = m_block.SecondVolume();
   params.busVolume = object ? object->OutputBusVolume() : 1.0f;
   params.positionsFromGameObject = m_threeDType == 1;
   const SnAttenuationSettings* attenuation = m_positioning ? m_positioning->attenuation : nullptr;

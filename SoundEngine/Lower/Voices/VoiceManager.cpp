@@ -290,7 +290,7 @@ void ComputePlayPriority(SnPriorityRecord& record, const CSnPropertyNode* node, 
   record.offsetAtMaxDistance = 0.0f;
   float priority = 50.0f, offset = 0.0f;
   if (node) node->GetPriority(SnRTPCKey::ForObject(gameObject), priority, offset);
-  if (std::isfinite(priority)) record.priority = priority < 0.0f ? 0.0f : (priority > 100.0f ? 100.0f : priority);
+  if (std::isfinite(priority)) record.priority = kPriorityRange.Hold(priority);
   record.basePriority = record.priority;
   if (std::isfinite(offset)) record.offsetAtMaxDistance = offset;
   // Attenuations come with 3D positioning: a 2D play has no maximum distance to scale by.
