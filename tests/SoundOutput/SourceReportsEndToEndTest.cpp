@@ -8,6 +8,7 @@
 #include <set>
 #include <type_traits>
 
+#include "SoundEngine/Actions/EventReceiver.h"
 #include "tests/SoundOutput/SoundEndToEndSupport.h"
 #include "tools/SoundPackage/PackageWriter.h"
 
