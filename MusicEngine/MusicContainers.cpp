@@ -270,12 +270,13 @@ SNRESULT CSnMusicSwitchContainer::PrepareData() {
 }
 
 void CSnMusicSwitchContainer::UnprepareData() {
-  if (!PreparesBySync()) {
-    CSnMusicTransitionAwareNode::UnprepareData();
+  // Prepared per game sync, it is unprepared so even at Term, where the engine no longer counts as
+  // initialised; never so prepared, it holds nothing of its own.
+  if (!m_preparations) {
+    if (!PreparesBySync()) CSnMusicTransitionAwareNode::UnprepareData();
     return;
   }
-  // Not prepared: nothing of this container is held.
-  if (!m_preparations || --m_preparations) return;
+  if (--m_preparations) return;
   g_pStateMgr->RemovePreparedListener(GroupType(), m_groupIds[0], this);
   SnArray<uint32_t> children;
   SelectedChildren(children);

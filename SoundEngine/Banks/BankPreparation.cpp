@@ -419,10 +419,12 @@ SNRESULT CSnSoundBankManager::LoadMediaNow(const CSnSourceDesc& request) {
   CSnSoundBankReader reader;
   SNRESULT result = reader.Init();
   const bool language = request.flags & CSnSourceDesc::kLanguageFile;
+  // Media a sound holds in memory has no file id of its own: outside a bank it is the loose file
+  // of its media id.
+  const uint32_t fileId = request.fileId != CSnSourceDesc::kNoFile ? request.fileId : request.sourceId;
   if (result == SN_Success) {
-    const char* name = (request.codecId >> 16) ? nullptr : BankFileName(request.fileId);
-    result = name ? reader.OpenByName(name, 0, language)
-                  : reader.OpenByID(request.fileId, 0, request.codecId, nullptr, language);
+    const char* name = (request.codecId >> 16) ? nullptr : BankFileName(fileId);
+    result = name ? reader.OpenByName(name, 0, language) : reader.OpenByID(fileId, 0, request.codecId, nullptr, language);
   }
   uint8_t* bytes = nullptr;
   // A size the file cannot hold is refused before the pool is asked for it.
@@ -434,8 +436,7 @@ SNRESULT CSnSoundBankManager::LoadMediaNow(const CSnSourceDesc& request) {
     if (bytes && request.mediaSize) whole = reader.ReadExact(bytes, request.mediaSize) == SN_Success;
   }
   if (!whole) {
-    SOUND_LOG(Error, "Media %u: its file %u holds fewer than %u bytes", request.sourceId, request.fileId,
-              request.mediaSize);
+    SOUND_LOG(Error, "Media %u: its file %u holds fewer than %u bytes", request.sourceId, fileId, request.mediaSize);
     result = SN_Failure;
   }
   reader.Close();

@@ -19,5 +19,7 @@ class ISnNodePreparation {
 };
 
 inline ISnNodePreparation*& NodePreparation() { return ServiceSlot<ISnNodePreparation>(); }
+// What the engine installs at Init: the nodes' own PrepareData and UnprepareData.
+ISnNodePreparation& HierarchyNodePreparation();
 
 }  // namespace SN

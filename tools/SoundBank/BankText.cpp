@@ -45,6 +45,7 @@ struct Tone {
   std::string name;
   ToneDesc desc;
   bool loose = false;
+  bool prepared = false;  // loose, and played from memory once a preparation has loaded it
   int line = 0;
 };
 
@@ -1006,6 +1007,8 @@ bool Parser::Line(const std::vector<std::string>& w) {
     for (size_t i = 6; i < w.size(); ++i) {
       if (w[i] == "loose")
         tone.loose = true;
+      else if (w[i] == "prepared")
+        tone.loose = tone.prepared = true;
       else if (w[i] == "adpcm")
         tone.desc.encoding = MediaEncoding::ImaAdpcm;
       else if (w[i] == "float")
@@ -1017,7 +1020,8 @@ bool Parser::Line(const std::vector<std::string>& w) {
       else if (w[i] == "dc")
         tone.desc.signal = ToneSignal::Dc;
       else
-        return Fail("\"" + w[i] + "\": a tone is followed by \"loose\", \"adpcm\", \"float\", \"ramp\", \"noise\" or \"dc\"");
+        return Fail("\"" + w[i] + "\": a tone is followed by \"loose\", \"prepared\", \"adpcm\", \"float\", \"ramp\", "
+                    "\"noise\" or \"dc\"");
     }
     if (tone.desc.encoding == MediaEncoding::Float32 && channels != 1) return Fail("float tones are mono");
     // A constant signal's number is its level rather than a frequency.
@@ -1323,7 +1327,8 @@ bool Parser::Finish() {
     m_bank.media.push_back(BankMedia{SN::SoundEngine::GetIDFromString(tone.name.c_str()), WriteToneMedia(tone.desc),
                                      tone.loose});
   // A sound plays its tone from the bank's media, or streamed from the tone's loose file, with the
-  // codec its encoding needs (float media are PCM).
+  // codec its encoding needs (float media are PCM). A prepared tone is held in memory like the
+  // bank's, but only once a preparation has read it from its loose file.
   for (PendingSound& sound : m_sounds) {
     m_line = sound.line;
     const Tone* tone = FindTone(sound.tone);
@@ -1335,10 +1340,11 @@ bool Parser::Finish() {
     BankSource source;
     source.classId = tone->desc.encoding == MediaEncoding::ImaAdpcm ? 0x00020001 : 0x00010001;
     source.sourceId = mediaId;
-    source.streamType = tone->loose ? 1 : 0;
+    const bool inMemory = !tone->loose || tone->prepared;
+    source.streamType = inMemory ? 0 : 1;
     source.sizeOrFileId = mediaId;
     for (const BankMedia& media : m_bank.media)
-      if (media.id == mediaId && !tone->loose) source.sizeOrFileId = uint32_t(media.bytes.size());
+      if (media.id == mediaId && inMemory) source.sizeOrFileId = uint32_t(media.bytes.size());
     if (sound.motion) {
       BankMotionSource motion;
       motion.source = source;

@@ -1,7 +1,8 @@
 // The music directives of a bank description, each written as one object at once, so that every
 // object a line names was described on an earlier line:
 //
-//   musictrack <name> <tone>                       a track playing one tone of the bank from 0
+//   musictrack <name> <tone>                       a track playing one tone of the bank from 0, from
+//                                                  memory (a loose or prepared tone once prepared)
 //   miditrack <name> <ticks per quarter> <bpm> <ms> [norunning] [loop] [target:<node>] <event>...
 //                                                  a track playing MIDI clip media of its own from 0,
 //                                                  its notes played on <node>, its events going round
