@@ -270,8 +270,8 @@ SNRESULT CSnMusicSwitchContainer::PrepareData() {
 }
 
 void CSnMusicSwitchContainer::UnprepareData() {
-  // Prepared per game sync, it is unprepared so even at Term, where the engine no longer counts as
-  // initialised; never so prepared, it holds nothing of its own.
+  // Prepared by its game-sync values, it lets go by them too, also at Term, where the engine no
+  // longer counts as initialised. While the values drive preparation, one never prepared holds nothing.
   if (!m_preparations) {
     if (!PreparesBySync()) CSnMusicTransitionAwareNode::UnprepareData();
     return;

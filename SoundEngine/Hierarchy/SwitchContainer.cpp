@@ -440,8 +440,8 @@ SNRESULT CSnSwitchContainer::PrepareData() {
 }
 
 void CSnSwitchContainer::UnprepareData() {
-  // Prepared per game sync, it is unprepared so even at Term, where the engine no longer counts as
-  // initialised; never so prepared, it holds nothing of its own.
+  // Prepared by its game-sync values, it lets go by them too, also at Term, where the engine no
+  // longer counts as initialised. While the values drive preparation, one never prepared holds nothing.
   if (!m_preparations) {
     if (!PreparesBySync()) CSnMultiChildContainer::UnprepareData();
     return;

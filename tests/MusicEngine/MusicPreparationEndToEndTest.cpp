@@ -1,6 +1,6 @@
 // A music switch container prepared through its event with game-sync preparation on, heard end to
 // end: its tracks play media no loaded bank holds, each state's segment only once that state is
-// prepared, before the event or after it.
+// prepared, before the event or after it; Term lets it go by its prepared states.
 #include <fstream>
 
 #include "tests/MusicEngine/MusicCaptureSupport.h"
@@ -55,30 +55,34 @@ class MusicPreparationTest : public CaptureFixture {
     ASSERT_NE(SN::SoundEngine::PostEvent("Play_Mood", kObject), 0u);
     Frames(52);
   }
-  // From the capture's first sound on: `level` for the segment's second, then silence.
-  void ExpectOneSecondOf(const std::vector<double>& plane, size_t notBefore, double level) {
-    const size_t c0 = FirstSound(plane);
-    ASSERT_GE(c0, notBefore);
-    ASSERT_LT(c0, notBefore + 2 * kFrame) << log_.Take();
-    ExpectLevels(plane, c0, plane.size() - c0, [level](int64_t t) { return t < 48000 ? level : 0.0; });
+  // Samples [from, to) of the capture: silence up to a sound within two frames of `from`, then
+  // `level` for the segment's second, then silence.
+  void ExpectOneSecondOf(const std::vector<double>& plane, size_t from, size_t to, double level) {
+    ASSERT_LE(to, plane.size());
+    const std::vector<double> part(plane.begin() + std::ptrdiff_t(from), plane.begin() + std::ptrdiff_t(to));
+    const size_t c0 = FirstSound(part);
+    ASSERT_LT(c0, 2 * kFrame) << log_.Take();
+    ExpectLevels(part, c0, part.size() - c0, [level](int64_t t) { return t < 48000 ? level : 0.0; });
   }
 };
 
-TEST_F(MusicPreparationTest, AStatePreparedBeforeTheEventPlaysItsSegment) {
+TEST_F(MusicPreparationTest, EachStatesSegmentPlaysOnceTheStateIsPreparedBeforeTheEventOrAfter) {
   ASSERT_EQ(PrepareState(SN::SnPreparation_Load, "Calm"), SN::SN_Success);
   ASSERT_EQ(PrepareMood(), SN::SN_Success);
   PlayIn("Calm");
-  ExpectOneSecondOf(Capture(), 0, 0.25);
-}
-
-TEST_F(MusicPreparationTest, AStateOnlyPlaysOnceItIsPreparedAfterTheEvent) {
-  ASSERT_EQ(PrepareMood(), SN::SN_Success);
   PlayIn("Tense");  // not prepared: silent
-  const size_t second = g_frame * kFrame;
+  const size_t tense = g_frame * kFrame;
   ASSERT_EQ(PrepareState(SN::SnPreparation_Load, "Tense"), SN::SN_Success);
   PlayIn("Tense");
-  ExpectOneSecondOf(Capture(), second, 0.5);
+  const std::vector<double> plane = Capture();
+  ExpectOneSecondOf(plane, 0, tense, 0.25);
+  ExpectOneSecondOf(plane, tense, plane.size(), 0.5);
+  // Term unprepares the container by its values: Tense's segment, no longer prepared, is neither
+  // unprepared nor released again.
   ASSERT_EQ(PrepareState(SN::SnPreparation_Unload, "Tense"), SN::SN_Success);
+  log_.Take();
+  SN::SoundEngine::Term();
+  EXPECT_EQ(log_.Take().find("Error"), std::string::npos);
 }
 
 }  // namespace

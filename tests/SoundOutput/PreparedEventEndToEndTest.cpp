@@ -1,7 +1,6 @@
-// Prepared events heard end to end: a sound whose media no loaded bank holds plays once its event is
-// prepared and no more once it is unprepared; a switch container prepared with game-sync preparation
-// on holds the media of its prepared values only, and follows values prepared later; the engine's
-// Term lets a container prepared so go without taking from children it never prepared.
+// Prepared events heard end to end: a sound whose media no loaded bank holds plays while its event is
+// prepared; a switch container prepared with game-sync preparation on plays the media of its prepared
+// values only, follows the values as they come and go, and goes at Term by them.
 #include <fstream>
 
 #include "tests/SoundOutput/SoundEndToEndSupport.h"
@@ -56,60 +55,51 @@ class PreparedEventTest : public SoundEndToEndTest {
   size_t frame_ = 0;
 };
 
-// Tones of 40 ms: each has ended within the three frames its post renders.
-constexpr const char* kSwitchBank =
-    "tone PrepA 48000 1 40 1000 prepared\n"
-    "tone PrepB 48000 1 40 500 prepared\n"
-    "sound PrepA PrepA Effects\n"
-    "sound PrepB PrepB Effects\n"
-    "switch PrepSwitch Effects switch PrepGroup A A=PrepA B=PrepB\n"
-    "action Play_PrepSwitch_Act 0x0403 PrepSwitch\n"
-    "event Play_PrepSwitch Play_PrepSwitch_Act\n";
+// Tones of 40 ms, in no loaded bank: each has ended within the three frames its post renders.
+TEST_F(PreparedEventTest, ASwitchContainerPlaysTheMediaOfItsPreparedValuesWhileItsEventIsPrepared) {
+  LoadWithLooseTones("tone PrepA 48000 1 40 1000 prepared\n"
+                     "tone PrepB 48000 1 40 500 prepared\n"
+                     "sound PrepA PrepA Effects\n"
+                     "sound PrepB PrepB Effects\n"
+                     "switch PrepSwitch Effects switch PrepGroup A A=PrepA B=PrepB\n"
+                     "action Play_PrepSwitch_Act 0x0403 PrepSwitch\n"
+                     "event Play_PrepSwitch Play_PrepSwitch_Act\n");
+  ASSERT_EQ(SoundEngine::SetSwitch("PrepGroup", "A", kObject), SN_Success);
+  Post("Play_PrepSwitch", 3);  // nothing prepared
+  ASSERT_EQ(PrepareSwitch(SnPreparation_Load, "A"), SN_Success);
+  ASSERT_EQ(PrepareEvent(SnPreparation_Load, "Play_PrepSwitch"), SN_Success);
+  const size_t first = Post("Play_PrepSwitch", 3);
+  ASSERT_EQ(SoundEngine::SetSwitch("PrepGroup", "B", kObject), SN_Success);
+  Post("Play_PrepSwitch", 3);  // B's value is not prepared
+  // Prepared after the event, B's value reaches the prepared container.
+  ASSERT_EQ(PrepareSwitch(SnPreparation_Load, "B"), SN_Success);
+  const size_t second = Post("Play_PrepSwitch", 3);
+  // A's value unprepared takes A's media with it.
+  ASSERT_EQ(PrepareSwitch(SnPreparation_Unload, "A"), SN_Success);
+  ASSERT_EQ(SoundEngine::SetSwitch("PrepGroup", "A", kObject), SN_Success);
+  Post("Play_PrepSwitch", 3);
+  ExpectTones({{"PrepA", first}, {"PrepB", second}});
+  // Term unprepares the container by its values: A's sound, no longer prepared, is neither unprepared
+  // nor released again, and every object goes once.
+  // Each of the three plays without media said so.
+  const std::string played = log_.Take();
+  size_t unplayed = 0;
+  for (size_t at = 0; (at = played.find("could not be prepared", at)) != std::string::npos; ++at) ++unplayed;
+  EXPECT_EQ(unplayed, 3u) << played;
+  SoundEngine::Term();
+  EXPECT_EQ(log_.Take().find("Error"), std::string::npos);
+}
 
-TEST_F(PreparedEventTest, AnEventsMediaInNoLoadedBankPlaysWhilePrepared) {
+TEST_F(PreparedEventTest, AnUnpreparedEventsMediaGoes) {
   LoadWithLooseTones("tone PrepA 48000 1 40 1000 prepared\n"
                      "sound PrepA PrepA Effects\n"
                      "action Play_PrepA_Act 0x0403 PrepA\n"
                      "event Play_PrepA Play_PrepA_Act\n");
-  Post("Play_PrepA", 3);  // not prepared: nothing to play
   ASSERT_EQ(PrepareEvent(SnPreparation_Load, "Play_PrepA"), SN_Success);
   const size_t heard = Post("Play_PrepA", 3);
   ASSERT_EQ(PrepareEvent(SnPreparation_Unload, "Play_PrepA"), SN_Success);
-  Post("Play_PrepA", 3);  // its media went with the preparation
+  Post("Play_PrepA", 3);
   ExpectTones({{"PrepA", heard}});
-}
-
-TEST_F(PreparedEventTest, ASwitchContainerHoldsTheMediaOfItsPreparedValuesOnly) {
-  LoadWithLooseTones(kSwitchBank);
-  ASSERT_EQ(PrepareSwitch(SnPreparation_Load, "A"), SN_Success);
-  ASSERT_EQ(PrepareEvent(SnPreparation_Load, "Play_PrepSwitch"), SN_Success);
-  ASSERT_EQ(SoundEngine::SetSwitch("PrepGroup", "A", kObject), SN_Success);
-  const size_t first = Post("Play_PrepSwitch", 3);
-  ASSERT_EQ(SoundEngine::SetSwitch("PrepGroup", "B", kObject), SN_Success);
-  Post("Play_PrepSwitch", 3);  // B is not prepared
-  // Prepared after the event, B reaches the prepared container.
-  ASSERT_EQ(PrepareSwitch(SnPreparation_Load, "B"), SN_Success);
-  const size_t second = Post("Play_PrepSwitch", 3);
-  // A's value unprepared takes A's media with it; the event still holds B's.
-  ASSERT_EQ(PrepareSwitch(SnPreparation_Unload, "A"), SN_Success);
-  ASSERT_EQ(SoundEngine::SetSwitch("PrepGroup", "A", kObject), SN_Success);
-  Post("Play_PrepSwitch", 3);
-  ASSERT_EQ(SoundEngine::SetSwitch("PrepGroup", "B", kObject), SN_Success);
-  const size_t third = Post("Play_PrepSwitch", 3);
-  ExpectTones({{"PrepA", first}, {"PrepB", second}, {"PrepB", third}});
-}
-
-// B's value is never prepared: Term unprepares the container by its prepared values, so B's sound
-// is not unprepared (and released) once more than it was prepared, and every object goes once.
-TEST_F(PreparedEventTest, TermLetsAContainerPreparedByItsValuesGoOnce) {
-  LoadWithLooseTones(kSwitchBank);
-  ASSERT_EQ(PrepareSwitch(SnPreparation_Load, "A"), SN_Success);
-  ASSERT_EQ(PrepareEvent(SnPreparation_Load, "Play_PrepSwitch"), SN_Success);
-  ASSERT_EQ(SoundEngine::SetSwitch("PrepGroup", "A", kObject), SN_Success);
-  const size_t heard = Post("Play_PrepSwitch", 3);
-  ExpectTones({{"PrepA", heard}});
-  SoundEngine::Term();
-  EXPECT_EQ(log_.Take().find("Error"), std::string::npos);
 }
 
 }  // namespace
