@@ -270,12 +270,13 @@ SNRESULT CSnMusicSwitchContainer::PrepareData() {
 }
 
 void CSnMusicSwitchContainer::UnprepareData() {
-  if (!PreparesBySync()) {
-    CSnMusicTransitionAwareNode::UnprepareData();
+  // Prepared by its game-sync values, it lets go by them too, also at Term, where the engine no
+  // longer counts as initialised. While the values drive preparation, one never prepared holds nothing.
+  if (!m_preparations) {
+    if (!PreparesBySync()) CSnMusicTransitionAwareNode::UnprepareData();
     return;
   }
-  // Not prepared: nothing of this container is held.
-  if (!m_preparations || --m_preparations) return;
+  if (--m_preparations) return;
   g_pStateMgr->RemovePreparedListener(GroupType(), m_groupIds[0], this);
   SnArray<uint32_t> children;
   SelectedChildren(children);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "SoundEngine/Actions/Event.h"
+#include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/Banks/BankChunks.h"
 #include "SoundEngine/Banks/SoundBankManager.h"
 #include "SoundEngine/GameSyncs/StateMgr.h"
@@ -338,12 +339,17 @@ SNRESULT CSnSoundBankManager::PrepareGameSyncsCommand(const SnBankCommand& comma
   uint32_t single = 0;
   const uint32_t count = command.imageSize;
   const uint32_t* ids = CommandIds(reinterpret_cast<uintptr_t>(command.extra), count, single);
+  // The values' listeners, switch containers prepared by them, walk the tree the audio thread plays.
+  auto tell = [&](uint32_t value, bool on) {
+    Platform::ReentrantGuard audio(GlobalAudioLock());
+    return g_pStateMgr->PrepareGameSyncValue(command.sourceKind, command.bankId, value, on);
+  };
   UndoLog undo;
   m_staging = prepare;
   SNRESULT result = SN_Success;
   uint32_t done = 0;
   for (; done < count; ++done) {
-    result = g_pStateMgr->PrepareGameSyncValue(command.sourceKind, command.bankId, ids[done], prepare);
+    result = tell(ids[done], prepare);
     if (result != SN_Success) break;
   }
   m_staging = false;
@@ -352,7 +358,7 @@ SNRESULT CSnSoundBankManager::PrepareGameSyncsCommand(const SnBankCommand& comma
   if (result != SN_Success && prepare) {
     Undo(undo);
     m_undoing = true;
-    while (done) g_pStateMgr->PrepareGameSyncValue(command.sourceKind, command.bankId, ids[--done], false);
+    while (done) tell(ids[--done], false);
     m_undoing = false;
   }
   return result;
@@ -419,10 +425,12 @@ SNRESULT CSnSoundBankManager::LoadMediaNow(const CSnSourceDesc& request) {
   CSnSoundBankReader reader;
   SNRESULT result = reader.Init();
   const bool language = request.flags & CSnSourceDesc::kLanguageFile;
+  // Media a sound holds in memory has no file id of its own: outside a bank it is the loose file
+  // of its media id.
+  const uint32_t fileId = request.fileId != CSnSourceDesc::kNoFile ? request.fileId : request.sourceId;
   if (result == SN_Success) {
-    const char* name = (request.codecId >> 16) ? nullptr : BankFileName(request.fileId);
-    result = name ? reader.OpenByName(name, 0, language)
-                  : reader.OpenByID(request.fileId, 0, request.codecId, nullptr, language);
+    const char* name = (request.codecId >> 16) ? nullptr : BankFileName(fileId);
+    result = name ? reader.OpenByName(name, 0, language) : reader.OpenByID(fileId, 0, request.codecId, nullptr, language);
   }
   uint8_t* bytes = nullptr;
   // A size the file cannot hold is refused before the pool is asked for it.
@@ -434,8 +442,7 @@ SNRESULT CSnSoundBankManager::LoadMediaNow(const CSnSourceDesc& request) {
     if (bytes && request.mediaSize) whole = reader.ReadExact(bytes, request.mediaSize) == SN_Success;
   }
   if (!whole) {
-    SOUND_LOG(Error, "Media %u: its file %u holds fewer than %u bytes", request.sourceId, request.fileId,
-              request.mediaSize);
+    SOUND_LOG(Error, "Media %u: its file %u holds fewer than %u bytes", request.sourceId, fileId, request.mediaSize);
     result = SN_Failure;
   }
   reader.Close();

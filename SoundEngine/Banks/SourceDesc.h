@@ -23,10 +23,11 @@ class CSnSourceDesc {
   static constexpr uint32_t kStreamOption = 0x200;
   static constexpr uint32_t kExternalByName = 0x400;  // the data is the owned file name of an external source
   static constexpr uint32_t kNoOwnFileAlt = 0x800;
+  static constexpr uint32_t kNoFile = 0xFFFFFFFFu;  // a file id that names no file
   enum Storage : uint32_t { Storage_None = 0, Storage_Streamed = 1, Storage_Plugin = 2, Storage_InMemory = 3 };
 
   uint32_t sourceId = 0;
-  uint32_t fileId = 0xFFFFFFFFu;
+  uint32_t fileId = kNoFile;
   uint32_t mediaSize = 0;
   uint32_t flags = 0;
   const uint8_t* data = nullptr;

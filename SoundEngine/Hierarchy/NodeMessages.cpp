@@ -4,6 +4,7 @@
 #include "SoundEngine/Hierarchy/Attenuation.h"
 #include "SoundEngine/Hierarchy/BusDefaults.h"
 #include "SoundEngine/Hierarchy/BusNode.h"
+#include "SoundEngine/Hierarchy/NodePreparation.h"
 #include "SoundEngine/Hierarchy/NodeReceiver.h"
 #include "SoundEngine/Hierarchy/SoundNode.h"
 #include "SoundEngine/Hierarchy/VoiceEffects.h"
@@ -87,6 +88,7 @@ struct Filled {
   bool directory = false;
   bool attenuations = false;
   bool voiceEffects = false;
+  bool preparation = false;
 };
 Filled& OwnSlots() {
   static Filled filled;
@@ -116,6 +118,10 @@ void InstallHierarchyReceivers() {
     VoiceEffectProvider() = &CSnNodeVoiceEffects::Instance();
     OwnSlots().voiceEffects = true;
   }
+  if (!NodePreparation()) {
+    NodePreparation() = &HierarchyNodePreparation();
+    OwnSlots().preparation = true;
+  }
 }
 
 void UninstallHierarchyReceivers() {
@@ -126,6 +132,7 @@ void UninstallHierarchyReceivers() {
     AttenuationDirectory() = nullptr;
   if (OwnSlots().voiceEffects && VoiceEffectProvider() == &CSnNodeVoiceEffects::Instance())
     VoiceEffectProvider() = nullptr;
+  if (OwnSlots().preparation && NodePreparation() == &HierarchyNodePreparation()) NodePreparation() = nullptr;
   OwnSlots() = Filled{};
 }
 

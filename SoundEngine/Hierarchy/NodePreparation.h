@@ -9,6 +9,7 @@
 
 namespace SN {
 
+// Called by the bank manager's preparation commands, on the thread that runs them.
 class ISnNodePreparation {
  public:
   virtual ~ISnNodePreparation() = default;
@@ -19,5 +20,8 @@ class ISnNodePreparation {
 };
 
 inline ISnNodePreparation*& NodePreparation() { return ServiceSlot<ISnNodePreparation>(); }
+// What the engine installs at Init: the nodes' own PrepareData and UnprepareData, under
+// GlobalAudioLock().
+ISnNodePreparation& HierarchyNodePreparation();
 
 }  // namespace SN

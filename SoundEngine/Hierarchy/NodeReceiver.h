@@ -25,8 +25,8 @@ class ISnNodeReceiver {
 
 inline ISnNodeReceiver*& NodeReceiver() { return ServiceSlot<ISnNodeReceiver>(); }
 
-// The hierarchy's own node receiver and bus defaults go into the slots that are empty at Init, and
-// leave them at Term.
+// The hierarchy's own node receiver, bus defaults, directories and node preparation go into the
+// slots that are empty at Init, and leave them at Term.
 void InstallHierarchyReceivers();
 void UninstallHierarchyReceivers();
 

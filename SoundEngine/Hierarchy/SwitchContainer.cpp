@@ -440,12 +440,13 @@ SNRESULT CSnSwitchContainer::PrepareData() {
 }
 
 void CSnSwitchContainer::UnprepareData() {
-  if (!PreparesBySync()) {
-    CSnMultiChildContainer::UnprepareData();
+  // Prepared by its game-sync values, it lets go by them too, also at Term, where the engine no
+  // longer counts as initialised. While the values drive preparation, one never prepared holds nothing.
+  if (!m_preparations) {
+    if (!PreparesBySync()) CSnMultiChildContainer::UnprepareData();
     return;
   }
-  // Not prepared: nothing of this container is held.
-  if (!m_preparations || --m_preparations) return;
+  if (--m_preparations) return;
   g_pStateMgr->RemovePreparedListener(SnGameSyncGroupType(m_groupType), m_groupId, this);
   UnprepareLists(m_lists.Count());
 }

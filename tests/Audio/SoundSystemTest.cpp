@@ -6,6 +6,22 @@
 #include "Audio/Bank.h"
 #include "Audio/FilePackageLowLevelIO.h"
 #include "Base/ResourceCollection.h"
+#include "SoundEngine/Actions/DelayedPlay.h"
+#include "SoundEngine/Actions/EventReceiver.h"
+#include "SoundEngine/Banks/BankReceivers.h"
+#include "SoundEngine/DynamicSequence/SequenceReceiver.h"
+#include "SoundEngine/Hierarchy/BusDefaults.h"
+#include "SoundEngine/Hierarchy/BusMixCommands.h"
+#include "SoundEngine/Hierarchy/NodePreparation.h"
+#include "SoundEngine/Hierarchy/NodeReceiver.h"
+#include "SoundEngine/Lower/Mixing/MixBusNode.h"
+#include "SoundEngine/Lower/OutputServices.h"
+#include "SoundEngine/Lower/Pipeline/VoiceInsertEffect.h"
+#include "SoundEngine/Lower/Pipeline/VoiceSource.h"
+#include "SoundEngine/Lower/Voices/DynamicSequencePlayback.h"
+#include "SoundEngine/Lower/Voices/InstancePositioning.h"
+#include "SoundEngine/Lower/Voices/VoiceManager.h"
+#include "SoundEngine/Modulators/ModulatorInstance.h"
 #include "SoundEngine/SoundEngine.h"
 #include "StreamMgr/ISnStreamMgr.h"
 
@@ -29,6 +45,26 @@ std::string BankLines(std::string reason = {}) {
 }
 
 void CallWindowHook(Core::Engine& engine, const char* hook) { engine.GetHooks().Call(hook); }
+
+// Every slot through which a lower room of the sound engine reaches a higher one, by name.
+std::vector<std::pair<const char*, const void*>> ServiceSlots() {
+  return {{"SequenceReceiver", SN::SequenceReceiver()},
+          {"BusMixCommands", SN::BusMixCommands()},
+          {"NodeReceiver", SN::NodeReceiver()},
+          {"BusDefaults", SN::BusDefaults()},
+          {"NodePreparation", SN::NodePreparation()},
+          {"BankRecordReceiver", SN::BankRecordReceiver()},
+          {"StreamCachePinMgr", SN::StreamCachePinMgr()},
+          {"VoiceSourceFactory", SN::VoiceSourceFactory()},
+          {"VoiceEffectProvider", SN::VoiceEffectProvider()},
+          {"AttenuationDirectory", SN::AttenuationDirectory()},
+          {"DynamicSequencePlayback", SN::DynamicSequencePlayback()},
+          {"OutputServices", SN::OutputServices()},
+          {"BusNodeDirectory", SN::BusNodeDirectory()},
+          {"EventReceiver", SN::EventReceiver()},
+          {"DelayedPlayScheduler", SN::DelayedPlayScheduler()},
+          {"ModulatorDrivenTargets", SN::ModulatorDrivenTargets()}};
+}
 
 TEST_F(SoundSystemFixture, EveryPartComesUpWithTheGeneralBankAndGoesDownAtShutdown) {
   ScratchTree tree(true);
@@ -71,6 +107,20 @@ TEST_F(SoundSystemFixture, EveryPartComesUpWithTheGeneralBankAndGoesDownAtShutdo
   Start();
   EXPECT_EQ(TakeLines(), "");
   EXPECT_NE(Banks().GetResourceID("GeneralBank.bnk"), -1);
+}
+
+// Brought up as the game does, the engine fills every service slot with its own part and empties
+// them at shutdown. The leaf player alone is a hook by design, for tests and tools that take the
+// leaves' plays in place of the voice manager: the engine leaves it empty.
+TEST_F(SoundSystemFixture, TheEngineFillsEveryServiceSlotItselfAndEmptiesThemAtShutdown) {
+  ScratchTree tree(true);
+  for (const auto& [name, installed] : ServiceSlots()) ASSERT_EQ(installed, nullptr) << name;
+  Start();
+  for (const auto& [name, installed] : ServiceSlots()) EXPECT_NE(installed, nullptr) << name;
+  EXPECT_EQ(SN::LeafPlayer(), nullptr);
+  Stop();
+  for (const auto& [name, installed] : ServiceSlots()) EXPECT_EQ(installed, nullptr) << name;
+  EXPECT_EQ(TakeLines(), "");
 }
 
 TEST_F(SoundSystemFixture, EachFailedPartLogsItsLineAndTheRestStillRuns) {

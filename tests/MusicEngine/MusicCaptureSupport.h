@@ -50,6 +50,7 @@ class CaptureFixture : public OutputTest::OutputFixture {
     OutputFixture::SetUp();
     g_frame = 0;
     std::filesystem::copy_file("Sound/Banks/Init.bnk", Path("Init.bnk"));
+    BeforeInit();
     ASSERT_EQ(SN::SoundEngine::Init(&settings_, &platform_), SN::SN_Success);
     ASSERT_EQ(SN::MusicEngine::Init(nullptr), SN::SN_Success);
     uint32_t id = 0;
@@ -57,6 +58,9 @@ class CaptureFixture : public OutputTest::OutputFixture {
     ASSERT_EQ(SN::SoundEngine::RegisterGameObj(kObject), SN::SN_Success);
     ASSERT_EQ(SN::SoundEngine::StartOutputCapture(u"capture.wav"), SN::SN_Success);
   }
+
+  // A fixture's changes to the settings the engine starts with.
+  virtual void BeforeInit() {}
 
   void Frames(uint32_t count) {
     for (uint32_t i = 0; i < count; ++i) {

@@ -221,6 +221,14 @@ TEST_F(VoiceLimitTest, ActiveLimitersArePushedAtTheHeadAndUnlinkedFromAnywhere) 
   EXPECT_EQ(VoiceManager::FirstActiveLimiterKind2(), nullptr);
 }
 
+TEST_F(VoiceLimitTest, ANewRunOfTheEngineStartsWithTheDefaultVoiceMaximum) {
+  ASSERT_EQ(SoundEngine::SetMaxNumVoicesLimit(2), SN_Success);
+  Render();
+  SoundEngine::Term();
+  InitWithMemorySink();
+  EXPECT_EQ(VoiceManager::GlobalLimiter().Maximum(), VoiceManager::kDefaultMaxVoices);
+}
+
 TEST_F(VoiceLimitTest, TheEngineWideLimiterFollowsTheVoiceMaximumAndStopsWithItsOwnReason) {
   EXPECT_EQ(VoiceManager::GlobalLimiter().Maximum(), 256u);
   ASSERT_EQ(SoundEngine::SetMaxNumVoicesLimit(2), SN_Success);

@@ -97,7 +97,8 @@ TEST(MediaDescription, WhatCannotBeMadeIsRefused) {
   } cases[] = {
       {"tone A 48000 2 5 440 float", "line 1: float tones are mono"},
       {"tone A 48000 2 5 440 wav",
-       "line 1: \"wav\": a tone is followed by \"loose\", \"adpcm\", \"float\", \"ramp\", \"noise\" or \"dc\""},
+       "line 1: \"wav\": a tone is followed by \"loose\", \"prepared\", \"adpcm\", \"float\", \"ramp\", \"noise\" or "
+       "\"dc\""},
       {"tone A 48000 1 5 1.5 dc", "line 1: a dc tone's level is -1 to 1"},
       {"tone A 48000 2 5 440\nspeakers A 7", "line 2: the speaker mask of tone \"A\" does not name its channels"},
       {"tone A 48000 1 5 440\nmediafault A lost", "line 2: \"lost\" is not a media fault"},

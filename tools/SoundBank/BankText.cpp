@@ -47,6 +47,7 @@ struct Tone {
   std::string name;
   ToneDesc desc;
   bool loose = false;
+  bool prepared = false;  // loose, and played from memory once a preparation has loaded it
   int line = 0;
   uint32_t prefetch = 0;  // bytes of a loose tone's file the bank holds as well
   int prefetchLine = 0;
@@ -155,7 +156,7 @@ class Parser final : public MusicTextHost {
     if (!tone) return Fail("tone \"" + name + "\" is not declared");
     ms = double(tone->desc.frames) * 1000.0 / tone->desc.sampleRate;
     bytes = uint32_t(WriteToneMedia(tone->desc).size());
-    stream = tone->loose ? (tone->prefetch ? 2 : 1) : 0;
+    stream = !tone->loose || tone->prepared ? 0 : (tone->prefetch ? 2 : 1);
     return true;
   }
   bool AddMedia(const std::string& name, std::vector<uint8_t> bytes, uint32_t& id) override {
@@ -1196,6 +1197,8 @@ bool Parser::Line(const std::vector<std::string>& w) {
     for (size_t i = 6; i < w.size(); ++i) {
       if (w[i] == "loose")
         tone.loose = true;
+      else if (w[i] == "prepared")
+        tone.loose = tone.prepared = true;
       else if (w[i] == "adpcm")
         tone.desc.encoding = MediaEncoding::ImaAdpcm;
       else if (w[i] == "float")
@@ -1207,7 +1210,8 @@ bool Parser::Line(const std::vector<std::string>& w) {
       else if (w[i] == "dc")
         tone.desc.signal = ToneSignal::Dc;
       else
-        return Fail("\"" + w[i] + "\": a tone is followed by \"loose\", \"adpcm\", \"float\", \"ramp\", \"noise\" or \"dc\"");
+        return Fail("\"" + w[i] + "\": a tone is followed by \"loose\", \"prepared\", \"adpcm\", \"float\", \"ramp\", "
+                    "\"noise\" or \"dc\"");
     }
     if (tone.desc.encoding == MediaEncoding::Float32 && channels != 1) return Fail("float tones are mono");
     // A constant signal's number is its level rather than a frequency.
@@ -1547,7 +1551,8 @@ bool Parser::Finish() {
   }
   // A sound plays its tone from the bank's media, or streamed from the tone's loose file (its first
   // bytes from the bank when prefetched), with the codec its encoding needs (float media are PCM); or
-  // it plays a source plug-in.
+  // it plays a source plug-in. A prepared tone is held in memory like the bank's, but only once a
+  // preparation has read it from its loose file.
   for (PendingSound& sound : m_sounds) {
     m_line = sound.line;
     const Tone* tone = FindTone(sound.tone);
@@ -1569,10 +1574,11 @@ bool Parser::Finish() {
     const uint32_t mediaId = SN::SoundEngine::GetIDFromString(tone->name.c_str());
     source.classId = tone->desc.encoding == MediaEncoding::ImaAdpcm ? 0x00020001 : 0x00010001;
     source.sourceId = mediaId;
-    source.streamType = tone->loose ? (tone->prefetch ? 2 : 1) : 0;
+    const bool inMemory = !tone->loose || tone->prepared;
+    source.streamType = inMemory ? 0 : (tone->prefetch ? 2 : 1);
     source.sizeOrFileId = mediaId;
     for (const BankMedia& media : m_bank.media)
-      if (media.id == mediaId && !tone->loose) source.sizeOrFileId = uint32_t(media.bytes.size());
+      if (media.id == mediaId && inMemory) source.sizeOrFileId = uint32_t(media.bytes.size());
     if (sound.motion) {
       BankMotionSource motion;
       motion.source = source;

@@ -8,8 +8,10 @@
 //   switchgroup <group> <parameter> <scaling>  switchpoint <group> <value> <switch> <shape>
 //   parameter <name> <default> <ramp mode> <up> <down> <binding slot>
 //   envcurve <group 0-1> <curve 0-2> <enabled 0/1> <scaling>   envpoint <g> <c> <x> <y> <interpolation>  ENVS
-//   tone <name> <rate> <channels> <ms> <Hz> [loose] [adpcm|float] [ramp|noise|dc]   (dc: <Hz> is the level)
-//                                            DIDX and DATA (loose: "<id>.snm" beside the bank)
+//   tone <name> <rate> <channels> <ms> <Hz> [loose|prepared] [adpcm|float] [ramp|noise|dc]   (dc: <Hz> is the
+//                                            level) DIDX and DATA (loose: "<id>.snm" beside the bank, which
+//                                            its sounds stream; prepared: the same file, which its sounds play
+//                                            from memory once an event's preparation has read it)
 //   marker <tone> <cue id> <frame> [label]   loop <tone> <first frame> <last frame>
 //   speakers <tone> <channel mask>           envelope <tone> <reference dB> <frame> <dB below>...
 //   prefetch <loose tone> <bytes>            the file's first bytes (its header at least) in DIDX and DATA

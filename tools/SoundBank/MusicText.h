@@ -1,9 +1,10 @@
 // The music directives of a bank description, each written as one object at once, so that every
 // object a line names was described on an earlier line:
 //
-//   musictrack <name> <tone> [lookahead <ms>]      a track playing one tone from 0: the bank's media, or
-//                                                  a loose tone's file streamed (prefetched when the bank
-//                                                  holds its first bytes), its reads begun <ms> ahead
+//   musictrack <name> <tone> [lookahead <ms>]      a track playing one tone from 0: the bank's media, a
+//                                                  prepared tone from memory once prepared, or a loose
+//                                                  tone's file streamed (prefetched when the bank holds its
+//                                                  first bytes), its reads begun <ms> ahead
 //   miditrack <name> <ticks per quarter> <bpm> <ms> [norunning] [loop] [target:<node>] <event>...
 //                                                  a track playing MIDI clip media of its own from 0,
 //                                                  its notes played on <node>, its events going round

@@ -99,6 +99,8 @@ SNRESULT InitInstanceBookkeeping() {
   state.activeCount = state.excludedCount = 0;
   state.activeKind1 = state.activeKind2 = nullptr;
   state.commands.Term();
+  // Each run starts without the last run's limit, as the game's limit level does.
+  state.globalLimiter.SetMaximum(kDefaultMaxVoices);
   // A hook put in place by someone else (a test's recorder) stays where it is.
   if (!LowerEngine::InstalledInstanceValueOwnerHook())
     LowerEngine::InstallInstanceValueOwnerHook(&LowerEngine::RecordInstanceValueOwner);
