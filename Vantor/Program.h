@@ -51,7 +51,8 @@ class Program {
   // One pass: a new profiler frame and the engine hook "Step"; then, when a frame is due and the
   // window is not minimised, one frame step with the measured frame time, the keyboard and mouse
   // updates and one window message; otherwise one window message (after a sleep while minimised). A
-  // level that the frame step loaded without any game space ends the game with an error line.
+  // level that the frame step did not load whole (no game space, or a space file missing or cut short)
+  // ends the game with an error line.
   Pass RunPass();
   // Passes until a script clears the engine's running flag.
   void Loop();

@@ -547,6 +547,44 @@ TEST_F(GameExecutableTest, AFirstLevelThatLoadsNothingEndsTheGameWithAClearError
   EXPECT_EQ(ErrorsBut(output, {line}), "") << output;
 }
 
+// A level built in part would play on without what its files left out (the Sandbox's music and sound
+// keys come after the cut): a space file cut short is named, and the game ends with exit code 1. A level
+// file that names no space has no lines above its error to point to.
+TEST_F(GameExecutableTest, ALevelThatDoesNotLoadWholeEndsTheGameWithAClearError) {
+  const fs::path world = dir_ / "content/data/spaces/SandboxWorld.space";
+  const std::string whole = ReadText(world);
+  WriteText(world, whole.substr(0, whole.find("m_name string \"Fountain\"")));
+  WriteText(dir_ / "content/lua/game/zz_go.lua", R"(
+local frames = 0
+Hook:Add("PostFrameStep", "go", function()
+  frames = frames + 1
+  if frames == 2 then core:LoadLevel("Sandbox") end
+  if frames == 3 then core:LoadLevel("Playground") end
+  if frames == 4 then core:Quit() end
+end)
+)");
+  std::string output = RunToBrokenContentExit();
+  const std::string cut = "[ Error ][Core] Space file cut short: content/data/spaces/SandboxWorld.space ends inside an "
+                          "object block, after 8 whole objects.\n";
+  const std::string level = "[ Error ][Base] The level \"Sandbox\" did not load: of the 2 game spaces "
+                            "content/data/levels/Sandbox.level names, 1 did not load whole (see the lines above). "
+                            "The game ends.\n";
+  EXPECT_LT(Find(output, cut), Find(output, level));
+  EXPECT_EQ(ErrorsBut(output, {cut, level}), "") << output;
+  EXPECT_EQ(output.find("Created new Game Space: \"Playground\""), std::string::npos) << "the game played on:\n"
+                                                                                    << output;
+
+  WriteText(world, whole);
+  WriteText(dir_ / "content/data/levels/Sandbox.level", "Sandbox\r\n");
+  output = RunToBrokenContentExit();
+  const std::string empty =
+      "[ Error ][Base] The level \"Sandbox\" did not load: content/data/levels/Sandbox.level names no game space. "
+      "The game ends.\n";
+  Find(output, empty);
+  EXPECT_EQ(ErrorsBut(output, {empty}), "") << output;
+  EXPECT_EQ(output.find("[Warning]"), std::string::npos) << output;
+}
+
 // With no display SDL would fall back to drawing offscreen, and the game would play unseen with nothing
 // able to end it. It says so in one error line, naming both ways to run without a display, and ends
 // with exit code 1 before any system starts.
