@@ -46,7 +46,8 @@ class Program {
   // The input devices, the frame pacing at 60 Hz, the systems in their order, the window (full
   // screen, 1280 x 720 "Orvanel"), the engine with its scripts, then "PostWindowInit" and the request
   // for the first level, which loads at the end of the first frame step. When the level script did not
-  // run to its end, an error line says so and the engine stops running.
+  // run to its end, an error line says so and the engine stops running; so it does when a shader did
+  // not load (its error line names it).
   void Init();
   // One pass: a new profiler frame and the engine hook "Step"; then, when a frame is due and the
   // window is not minimised, one frame step with the measured frame time, the keyboard and mouse
@@ -79,6 +80,7 @@ class Program {
   // The graphics system's place (the fifth): until the renderer's system lands, a presenter that
   // clears and shows the window's canvas takes it.
   void AddGraphicsSystem();
+  void CheckShaders();
   void CheckLevelScript();
   void CheckLevelLoaded();
   void EndWithError();

@@ -585,6 +585,36 @@ end)
   EXPECT_EQ(output.find("[Warning]"), std::string::npos) << output;
 }
 
+// A shader emptied, missing, or with a folder in its place draws garbage or nothing (or used to end the
+// game through an exception): whichever shader it is, the one error line naming it is what the player
+// sees, and the game ends with exit code 1.
+TEST_F(GameExecutableTest, AShaderThatDoesNotLoadIsOneErrorNamingItAndTheGameEnds) {
+  const fs::path shaders = dir_ / "content/shaders";
+  struct Case {
+    const char* shader;  // a level's material's, a sprite's, one the renderer needs
+    enum { Emptied, Missing, Folder } damage;
+    const char* step;
+  };
+  for (const Case& broken : {Case{"GBuffer_PS", Case::Emptied, "create"}, Case{"SpriteBatch_VS", Case::Missing, "load"},
+                             Case{"Debug_PS", Case::Folder, "load"}}) {
+    fs::remove(shaders);
+    fs::create_directory(shaders);
+    for (const fs::directory_entry& file : fs::directory_iterator("content/shaders"))
+      if (file.path().extension() == ".cso") fs::create_symlink(fs::absolute(file.path()), shaders / file.path().filename());
+    const fs::path damaged = shaders / (std::string(broken.shader) + ".cso");
+    fs::remove(damaged);
+    if (broken.damage == Case::Emptied) WriteText(damaged, "");
+    if (broken.damage == Case::Folder) fs::create_directory(damaged);
+
+    const std::string output = RunToBrokenContentExit();
+    const std::string line = "[ Error ][Graphics] Failed to " + std::string(broken.step) +
+                             " Shader content/shaders/" + broken.shader + ".cso\n";
+    Find(output, line);
+    EXPECT_EQ(ErrorsBut(output, {line, "[ Error ][Graphics] Failed to Initialize Render Core\n"}), "") << output;
+    fs::remove_all(shaders);
+  }
+}
+
 // With no display SDL would fall back to drawing offscreen, and the game would play unseen with nothing
 // able to end it. It says so in one error line, naming both ways to run without a display, and ends
 // with exit code 1 before any system starts.
