@@ -28,7 +28,7 @@ class Program {
   // What Run returns when neither the working directory nor a folder above the executable holds the
   // content.
   static constexpr int kNoContentExitCode = 1;
-  // What Run returns when the level script or a level did not load.
+  // What Run returns when the level script, a level or a shader did not load.
   static constexpr int kBrokenContentExitCode = 1;
   // The game's level script, and the function of it that answers true once the whole script has run.
   static constexpr const char* kLevelScript = "content/lua/game/Levels.lua";
@@ -64,7 +64,7 @@ class Program {
   // error line says where to run the game and Run returns kNoContentExitCode. When no window can be
   // made (no display), one error line says so and how to run the game without one, and Run returns
   // kNoDisplayExitCode: before Init when the video system does not start, after it (with Shutdown)
-  // when the window itself is refused. A level script or level that did not load gives
+  // when the window itself is refused. A level script, level or shader that did not load gives
   // kBrokenContentExitCode.
   int Run();
 

@@ -8,29 +8,16 @@
 
 namespace {
 
-void RunOnce(benchmark::State& state, int& repetition) {
+template <int kBenchmark>
+void Counted(benchmark::State& state) {
+  static int repetition = 0;
   const int index = repetition++;
   for (auto _ : state) benchmark::DoNotOptimize(index);
   const char* failing = std::getenv("ORV_FAILING_REPETITION");
   if (failing && std::to_string(index) == failing) state.SkipWithError("the repetition asked to fail");
 }
-
-void Repeated(benchmark::State& state) {
-  static int repetition = 0;
-  RunOnce(state, repetition);
-}
-BENCHMARK(Repeated)->Iterations(10)->Repetitions(5)->DisplayAggregatesOnly(true);
-
-void Hidden(benchmark::State& state) {
-  static int repetition = 0;
-  RunOnce(state, repetition);
-}
-BENCHMARK(Hidden)->Iterations(10)->Repetitions(3)->ReportAggregatesOnly(true);
-
-void Single(benchmark::State& state) {
-  static int repetition = 0;
-  RunOnce(state, repetition);
-}
-BENCHMARK(Single)->Iterations(10);
+BENCHMARK(Counted<0>)->Name("Repeated")->Iterations(10)->Repetitions(5)->DisplayAggregatesOnly(true);
+BENCHMARK(Counted<1>)->Name("Hidden")->Iterations(10)->Repetitions(3)->ReportAggregatesOnly(true);
+BENCHMARK(Counted<2>)->Name("Single")->Iterations(10);
 
 }  // namespace

@@ -1,8 +1,9 @@
 // The real executable in a content tree of the test's own: a script that quits after a few frames
 // ends the run in order with exit code 0, levels naming sound emitters load, under a virtual display
 // the window shows its frames and a key pressed on its keyboard turns the music tense at the next bar
-// of what SDL's disk driver writes, started from another folder it runs where its content is, and it
-// logs Info and above unless ORV_LOG_LEVEL asks for more.
+// of what SDL's disk driver writes, started from another folder it runs where its content is, it logs
+// Info and above unless ORV_LOG_LEVEL asks for more, and content that does not load (the level script, a
+// level, a space file cut short, a shader) ends it with one clear error and exit code 1.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
