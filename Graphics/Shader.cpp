@@ -29,6 +29,13 @@ Platform::GpuFormat ElementFormat(uint8_t mask, Platform::GpuComponentType type)
   return kTable[row][column];
 }
 
+// "_VS" anywhere in the name makes a vertex shader, else "_PS" a pixel shader; -1 for neither.
+int32_t KindOfName(const std::string& name) {
+  if (name.find("_VS") != std::string::npos) return Shader::VertexShader;
+  if (name.find("_PS") != std::string::npos) return Shader::PixelShader;
+  return -1;
+}
+
 // A shader the render core reads itself (the sprite batch's) that did not load; shader resources that
 // did not load are the collection's entries.
 bool g_ownShaderFailed = false;
@@ -47,9 +54,12 @@ void ReportOwnShaderFailure(const char* step, const std::string& path) {
 }
 
 bool AnyShaderFailed() {
+  // A name of no shader kind is no shader (only a warning says so): it does not count.
   const Base::Resources<Shader>& shaders = Base::Resources<Shader>::Instance();
-  for (uint32_t i = 0; i < shaders.GetEntryCount(); ++i)
-    if (!shaders.GetEntry(i)->loaded) return true;
+  for (uint32_t i = 0; i < shaders.GetEntryCount(); ++i) {
+    const Base::ResourceCollection::Entry* entry = shaders.GetEntry(i);
+    if (!entry->loaded && KindOfName(entry->name) >= 0) return true;
+  }
   return g_ownShaderFailed;
 }
 
@@ -76,12 +86,9 @@ std::vector<Platform::GpuInputElementDesc> BuildInputLayoutElements(
 }
 
 Shader::Shader(const char* name) : m_path(name ? name : ""), m_name(m_path) {
-  if (m_path.find("_VS") != std::string::npos)
-    m_kind = VertexShader;
-  else if (m_path.find("_PS") != std::string::npos)
-    m_kind = PixelShader;
-  else
-    return;
+  const int32_t kind = KindOfName(m_path);
+  if (kind < 0) return;
+  m_kind = kind;
 
   if (!ReadBytecode()) return;
   Platform::GpuDevice* device = GetDevice()->m_device;

@@ -332,7 +332,8 @@ TEST_F(FactoryTest, BadCountLinesAreReportedAndTheSpaceIsKeptEmpty) {
 // was read. Cut inside an object, after fewer objects than its count, or inside its space components.
 TEST_F(FactoryTest, ASpaceFileCutShortIsReportedAndItsLevelIsNotWhole) {
   const std::string path = TempPath("orv_cut.space"), level = TempPath("orv_cut.level");
-  const std::string head = "Cut\r\n2\r\nSpaceComponents\r\n{\r\n}\r\n0:GameObject\r\n{\r\n  m_name string \"A\"\r\n}\r\n";
+  const std::string head =
+      "Cut\r\n2\r\nSpaceComponents\r\n{\r\n}\r\n0:GameObject\r\n{\r\n  m_name string \"A\"\r\n}\r\n";
   WriteFile(level, "Cut\r\n" + path + "\r\n");
   struct Case {
     std::string text, report;

@@ -601,7 +601,8 @@ TEST_F(GameExecutableTest, AShaderThatDoesNotLoadIsOneErrorNamingItAndTheGameEnd
     fs::remove(shaders);
     fs::create_directory(shaders);
     for (const fs::directory_entry& file : fs::directory_iterator("content/shaders"))
-      if (file.path().extension() == ".cso") fs::create_symlink(fs::absolute(file.path()), shaders / file.path().filename());
+      if (file.path().extension() == ".cso")
+        fs::create_symlink(fs::absolute(file.path()), shaders / file.path().filename());
     const fs::path damaged = shaders / (std::string(broken.shader) + ".cso");
     fs::remove(damaged);
     if (broken.damage == Case::Emptied) WriteText(damaged, "");

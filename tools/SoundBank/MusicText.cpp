@@ -182,7 +182,8 @@ bool MusicText::Segment(const std::vector<std::string>& w) {
   uint32_t beatSamples = 0, barSamples = 0;
   if (!SN::MusicMeterSamples(tempo, uint8_t(beats), uint8_t(value), SN::kMusicHighestSampleRate, beatSamples,
                              barSamples))
-    return m_host.Fail("segment \"" + w[1] + "\": a bar at " + w[2] + " bpm is longer than the engine counts in samples");
+    return m_host.Fail("segment \"" + w[1] + "\": a bar at " + w[2] +
+                       " bpm is longer than the engine counts in samples");
   segment.node.tempo = tempo;
   segment.node.beatsPerBar = uint8_t(beats);
   segment.node.beatValue = uint8_t(value);
