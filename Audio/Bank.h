@@ -8,7 +8,8 @@ namespace Audio {
 
 class Bank {
  public:
-  // Requests "Init.bnk" first (later requests find it loaded), then the named bank.
+  static constexpr const char* kInitBank = "Init.bnk";
+  // Requests the initialisation bank first (later requests find it loaded), then the named bank.
   explicit Bank(const char* name);
   bool IsLoaded() const { return m_loaded != 0; }
   // A bank that did not load leaves no entry, so a later request tries the file again.

@@ -139,6 +139,7 @@ void Engine::Teardown() {
   m_currentLevel.clear();
   m_nextLevel.clear();
   m_levelChangePending = false;
+  m_levelLoad = {};
   m_initialized = false;
 }
 
@@ -171,7 +172,7 @@ void Engine::ApplyLevelChange() {
     if (m_flushRemovedSpaces) m_flushRemovedSpaces();
   }
   m_currentLevel = level;
-  Factory::GetInstance().LoadLevel(level.c_str(), *this);
+  m_levelLoad = Factory::GetInstance().LoadLevel(level.c_str(), *this);
 }
 
 // --- Game spaces -------------------------------------------------------------------------------------------

@@ -58,6 +58,8 @@ class Engine : public SpaceHost {
   unsigned CurrentTime() const { return m_currentTime; }
   const std::string& CurrentLevel() const { return m_currentLevel; }
   bool IsLevelChangePending() const { return m_levelChangePending; }
+  // How far the current level's load came.
+  const Factory::LevelLoad& CurrentLevelLoad() const { return m_levelLoad; }
   void SetUseFixedDt(bool use) { m_useFixedDt = use; }
   bool UsesFixedDt() const { return m_useFixedDt; }
   float GetFixedDt() const { return m_fixedDt; }
@@ -99,6 +101,7 @@ class Engine : public SpaceHost {
   std::string m_currentLevel;
   std::string m_nextLevel;
   bool m_levelChangePending = false;
+  Factory::LevelLoad m_levelLoad;
   std::vector<GameSpace*> m_spaces;
   std::unordered_map<std::string, GameSpace*> m_spacesByName;
   std::vector<GameSpace*> m_spacesToDelete;

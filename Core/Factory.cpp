@@ -72,12 +72,14 @@ std::string Factory::MakeContentPath(std::string_view name, FileKind kind) {
 
 // --- Levels and spaces ----------------------------------------------------------------------------------
 
-void Factory::LoadLevel(const char* name, SpaceHost& host) {
+Factory::LevelLoad Factory::LoadLevel(const char* name, SpaceHost& host) {
+  LevelLoad load;
   const std::string path = MakeContentPath(name ? name : "", FileKind_Level);
   if (!IsReadableFile(path)) {
     CORE_LOG(Warning, "Tried to load level that doesn't exist: %s", path.c_str());
-    return;
+    return load;
   }
+  load.fileRead = true;
   Base::File file;
   file.Open(path, Base::File::Mode_Read);
   ObjectText::ReadLine(file);  // the first line is the level's own business
@@ -85,12 +87,18 @@ void Factory::LoadLevel(const char* name, SpaceHost& host) {
   for (bool more = file.IsGood(); more;) {
     const std::string space = file.ReadUntilAny(" \r\n");
     more = file.IsGood();
-    if (!space.empty()) LoadSpace(space.c_str(), host);
+    if (space.empty()) continue;
+    ++load.spacesNamed;
+    bool whole = false;
+    if (LoadSpace(space.c_str(), host, &whole)) ++load.spacesLoaded;
+    if (whole) ++load.spacesWhole;
   }
   file.Close();
+  return load;
 }
 
-GameSpace* Factory::LoadSpace(const char* name, SpaceHost& host) {
+GameSpace* Factory::LoadSpace(const char* name, SpaceHost& host, bool* whole) {
+  if (whole) *whole = false;
   const std::string path = MakeContentPath(name ? name : "", FileKind_Space);
   if (!IsReadableFile(path)) {
     CORE_LOG(Warning, "Tried to load space that doesn't exist: %s", path.c_str());
@@ -110,7 +118,8 @@ GameSpace* Factory::LoadSpace(const char* name, SpaceHost& host) {
   GameSpace* space = host.NewGameSpace(spaceName.c_str());
   if (!space) return nullptr;
 
-  ObjectText::ReadSpace(file, *space);
+  const bool read = ObjectText::ReadSpace(file, *space);
+  if (whole) *whole = read;
   if (Hooks* engine = GetEngineHooks()) engine->Call("GameSpaceLoaded", space);
   file.Close();
   return space;

@@ -54,13 +54,23 @@ class Factory {
   static std::string MakeContentPath(std::string_view name, FileKind kind);
 
   // --- Levels and spaces ------------------------------------------------------------------------------
+  // How far a level load came: whether its file was read, and of the spaces it names, how many were
+  // made and how many of those were read whole. Every shortfall was logged as it happened.
+  struct LevelLoad {
+    bool fileRead = false;
+    uint32_t spacesNamed = 0;
+    uint32_t spacesLoaded = 0;
+    uint32_t spacesWhole = 0;
+    bool Whole() const { return fileRead && spacesNamed > 0 && spacesWhole == spacesNamed; }
+  };
   // Loads every space a level file names, in file order. A space that fails is skipped; the spaces
   // loaded before it stay.
-  void LoadLevel(const char* name, SpaceHost& host);
+  LevelLoad LoadLevel(const char* name, SpaceHost& host);
   // Reads a space file into a new space of `host` and fires the engine hook "GameSpaceLoaded" with it.
   // Null when the file is missing or its space is already open. A bad count line is reported and the
-  // space is kept, without objects.
-  GameSpace* LoadSpace(const char* name, SpaceHost& host);
+  // space is kept, without objects; a file cut short is reported and the space keeps what was read.
+  // `whole`, when given, tells whether the file was read whole.
+  GameSpace* LoadSpace(const char* name, SpaceHost& host, bool* whole = nullptr);
 
   // --- Archetypes ---------------------------------------------------------------------------------------
   // A new, initialised object tree in `space` from the cached archetype, or read from its file (and

@@ -166,7 +166,8 @@ void ReadItems(File& file, Serializer& serializer, GameObject& object, int32_t o
 // --- Space files --------------------------------------------------------------------------------------
 
 // The "SpaceComponents" block after its name: each block into the space's own component of its type.
-void ReadSpaceComponents(File& file, Serializer& serializer, GameSpace& space) {
+// False when the input ends inside the block.
+bool ReadSpaceComponents(File& file, Serializer& serializer, GameSpace& space) {
   const int32_t outer = serializer.GetDepth();
   std::string_view token;
   const Serializer::TokenKind kind = serializer.NextToken(file, token);
@@ -174,11 +175,24 @@ void ReadSpaceComponents(File& file, Serializer& serializer, GameSpace& space) {
     // A "SpaceComponents" line without its block: what follows is the objects'.
     if (kind != Serializer::Token_End) serializer.PutBack(token);
     serializer.SetDepth(outer);
-    return;
+    return true;
   }
   while (ReadSpaceComponent(file, serializer, space, outer)) {
   }
-  if (serializer.GetDepth() != outer) serializer.SkipToDepth(file, outer);
+  // Stopped on a stray name or at the end: the rest of the block is passed over, up to its "}" if it has one.
+  while (serializer.GetDepth() > outer) {
+    if (serializer.NextToken(file, token) == Serializer::Token_End) {
+      serializer.SetDepth(outer);
+      return false;
+    }
+  }
+  return true;
+}
+
+// A file cut short builds half a space: the objects after the cut and the rest of the one it falls in are
+// missing. It is said once, so that whoever loads the space knows it is not whole.
+void ReportCutShort(File& file, const std::string& what) {
+  CORE_LOG(Error, "Space file cut short: %s %s.", file.GetPath().c_str(), what.c_str());
 }
 
 void FinishSpace(GameSpace& space) {
@@ -196,9 +210,13 @@ bool SplitHeader(std::string_view header, std::string_view& index, std::string_v
   return true;
 }
 
-void ReadObjectsWith(File& file, Serializer& serializer, GameSpace& space, SpaceLoadContext& context) {
+// The object blocks, then the space finished; false (reported) when the file ends inside a block or
+// before every object its count line gives.
+bool ReadObjectsWith(File& file, Serializer& serializer, GameSpace& space, SpaceLoadContext& context) {
   const std::string& objectName = TypeOf<GameObject>()->name;
   std::string_view token;
+  size_t objectsRead = 0;
+  bool endsInside = false;
   for (;;) {
     serializer.SetDepth(0);
     const Serializer::TokenKind kind = serializer.NextToken(file, token);
@@ -230,8 +248,24 @@ void ReadObjectsWith(File& file, Serializer& serializer, GameSpace& space, Space
       }
     }
     ReadObjectBody(file, serializer, *object);
+    ++objectsRead;
+    // A block closes on its "}" or, never opened, hands its next name back: anything else is the end.
+    if (!serializer.StoppedAtDepth() && !serializer.HasPutBack() && !file.IsGood()) {
+      endsInside = true;
+      break;
+    }
   }
   FinishSpace(space);
+  if (endsInside) {
+    ReportCutShort(file, "ends inside an object block, after " + std::to_string(objectsRead - 1) + " whole objects");
+    return false;
+  }
+  if (!context.noCount && objectsRead < context.objects.size()) {
+    ReportCutShort(file, "holds " + std::to_string(objectsRead) + " of the " + std::to_string(context.objects.size()) +
+                             " objects its count line gives");
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -243,7 +277,7 @@ std::string ReadLine(File& file) {
   return line;
 }
 
-void ReadSpace(File& file, GameSpace& space) {
+bool ReadSpace(File& file, GameSpace& space) {
   SpaceLoadContext context;
   SpaceLoadContext::Scope attach(context);
   context.space = &space;
@@ -252,19 +286,20 @@ void ReadSpace(File& file, GameSpace& space) {
 
   const std::string countLine = ReadLine(file);
   int32_t count = 0;
+  bool whole = true;
   if (countLine == TypeOf<GameObject>()->name) {
     // No count: the line was the first object's header, and every object block makes its own object.
     context.noCount = true;
     serializer.PutBack(countLine);
   } else if (countLine == kSpaceComponentsLine) {
     context.noCount = true;
-    ReadSpaceComponents(file, serializer, space);
+    whole = ReadSpaceComponents(file, serializer, space);
   } else if (ParseCount(countLine, count) && uint32_t(count) <= GameSpace::kMaxObjects) {
     space.CreateObjects(uint32_t(count), context.objects);
     std::string_view token;
     if (serializer.NextToken(file, token) == Serializer::Token_Name) {
       if (token == kSpaceComponentsLine)
-        ReadSpaceComponents(file, serializer, space);
+        whole = ReadSpaceComponents(file, serializer, space);
       else
         serializer.PutBack(token);
     }
@@ -273,9 +308,14 @@ void ReadSpace(File& file, GameSpace& space) {
     // space stays, as the engine owns it, and is finished as an empty one.
     CORE_LOG(Error, "Invalid object count \"%s\" in space file: %s", countLine.c_str(), file.GetPath().c_str());
     FinishSpace(space);
-    return;
+    return false;
   }
-  ReadObjectsWith(file, serializer, space, context);
+  if (!whole) {
+    FinishSpace(space);
+    ReportCutShort(file, "ends inside its SpaceComponents block");
+    return false;
+  }
+  return ReadObjectsWith(file, serializer, space, context);
 }
 
 void ReadObjects(File& file, GameSpace& space, SpaceLoadContext& context) {

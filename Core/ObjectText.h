@@ -32,8 +32,10 @@ std::string ReadLine(Base::File& file);
 // Everything after the name line: the count line (or a file without one), the "SpaceComponents" block and
 // the object blocks; then the objects are linked and initialised (ReadObjects). A count that is no
 // number, or more objects than a space holds, is reported ("Invalid object count") and the space is
-// finished without objects.
-void ReadSpace(Base::File& file, GameSpace& space);
+// finished without objects. A file that ends inside a block, or before every object its count line gives,
+// is reported ("Space file cut short") and the space is finished with what was read. True when the text
+// was read whole.
+bool ReadSpace(Base::File& file, GameSpace& space);
 // The object blocks up to the end of the file, into the context's objects by header index (or one new
 // object per "GameObject" header without a count); then links and initialises the objects, initialises
 // the space component and fires the engine hook "Initialized".

@@ -2,6 +2,7 @@
 // resources all batches share.
 #include "DirectX/SpriteBatch.h"
 
+#include "DirectX/BinaryReader.h"
 #include "DirectX/CommonStates.h"
 #include "DirectX/SharedResourcePool.h"
 
@@ -9,8 +10,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -30,10 +30,17 @@ void ThrowIfFailed(GpuResult result) {
   if (GpuFailed(result)) throw SpriteError("");
 }
 
+constexpr const char* kSpriteVertexShader = "content/shaders/SpriteBatch_VS.cso";
+constexpr const char* kSpritePixelShader = "content/shaders/SpriteBatch_PS.cso";
+
+// A shader file's bytes; an unreadable file (a folder in its place, say) is no shader.
 std::vector<uint8_t> ReadShaderFile(const char* path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw SpriteError(std::string("Cannot read the sprite shader ") + path);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  std::unique_ptr<uint8_t[]> bytes;
+  size_t size = 0;
+  const std::string name(path);
+  if (BinaryReader::ReadWholeFile(std::wstring(name.begin(), name.end()), bytes, size) != 0)
+    throw SpriteShaderError("load", path);
+  return std::vector<uint8_t>(bytes.get(), bytes.get() + size);
 }
 
 }  // namespace
@@ -41,10 +48,12 @@ std::vector<uint8_t> ReadShaderFile(const char* path) {
 // One per device: what depends only on the device.
 struct SpriteDeviceResources {
   explicit SpriteDeviceResources(GpuDevice* device) : states(device) {
-    const std::vector<uint8_t> vs = ReadShaderFile("content/shaders/SpriteBatch_VS.cso");
-    const std::vector<uint8_t> ps = ReadShaderFile("content/shaders/SpriteBatch_PS.cso");
-    ThrowIfFailed(device->CreateVertexShader(vs.data(), vs.size(), vertexShader.GetAddressOf()));
-    ThrowIfFailed(device->CreatePixelShader(ps.data(), ps.size(), pixelShader.GetAddressOf()));
+    const std::vector<uint8_t> vs = ReadShaderFile(kSpriteVertexShader);
+    const std::vector<uint8_t> ps = ReadShaderFile(kSpritePixelShader);
+    if (GpuFailed(device->CreateVertexShader(vs.data(), vs.size(), vertexShader.GetAddressOf())))
+      throw SpriteShaderError("create", kSpriteVertexShader);
+    if (GpuFailed(device->CreatePixelShader(ps.data(), ps.size(), pixelShader.GetAddressOf())))
+      throw SpriteShaderError("create", kSpritePixelShader);
     const GpuInputElementDesc elements[] = {
         {"SV_Position", 0, GpuFormat_R32G32B32_Float, 0, kGpuAppendAligned, GpuInputClass::PerVertex, 0},
         {"COLOR", 0, GpuFormat_R32G32B32A32_Float, 0, kGpuAppendAligned, GpuInputClass::PerVertex, 0},

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <stdexcept>
+#include <string>
 
 namespace DirectX {
 
@@ -33,6 +34,16 @@ enum SpriteFlip : int32_t {
 class SpriteError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
+};
+
+// A sprite shader that could not be read ("load") or made ("create"): the step and the file, so that the
+// renderer reports it as it reports its own shaders.
+class SpriteShaderError : public SpriteError {
+ public:
+  SpriteShaderError(const char* failedStep, const std::string& file)
+      : SpriteError(std::string("Failed to ") + failedStep + " Shader " + file), step(failedStep), path(file) {}
+  const char* step;
+  std::string path;
 };
 
 // Output rotation of the display: 0 leaves Begin's matrix as the whole transform, any other

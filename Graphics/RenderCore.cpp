@@ -111,6 +111,7 @@ Frame* RenderCore::GetCurrentFrame() { return g_currentFrame; }
 void RenderCore::Initialize() {
   GFX_LOG(Info, "Initializing Render Core");
   m_initialized = false;
+  ForgetOwnShaderFailures();
   m_rasterizer = 3;
   m_targetSize = Base::Vec2(0, 0);
 
@@ -132,7 +133,13 @@ void RenderCore::Initialize() {
   m_commonStates = std::make_unique<DirectX::CommonStates>(GetDevice()->m_device);
   m_states = &RenderStateSet::GetInstance();
   // The sprite batch applies no viewport transform of its own: the matrix it is given is the whole one.
-  m_spriteBatch = std::make_unique<DirectX::SpriteBatch>(GetDevice()->m_context);
+  try {
+    m_spriteBatch = std::make_unique<DirectX::SpriteBatch>(GetDevice()->m_context);
+  } catch (const DirectX::SpriteShaderError& error) {
+    // Said as the renderer's own shaders are, and the render core stays uninitialised without its 2D pass.
+    ReportOwnShaderFailure(error.step, error.path);
+    return;
+  }
   m_spriteBatch->SetRotation(DirectX::SpriteRotation_Unspecified);
 
   m_initialized = true;

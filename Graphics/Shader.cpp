@@ -1,13 +1,15 @@
 // Shader resources: reading ".cso" files, creating the device shaders and the vertex input layout.
 #include "Graphics/Shader.h"
 
+#include "DirectX/BinaryReader.h"
+#include "Base/ResourceCollection.h"
 #include "Graphics/Device.h"
 #include "Graphics/Log.h"
 #include "Platform/Graphics/GpuContext.h"
 #include "Platform/Graphics/GpuDevice.h"
 
-#include <cstdio>
 #include <cstring>
+#include <memory>
 
 namespace Graphics {
 
@@ -27,7 +29,41 @@ Platform::GpuFormat ElementFormat(uint8_t mask, Platform::GpuComponentType type)
   return kTable[row][column];
 }
 
+// "_VS" anywhere in the name makes a vertex shader, else "_PS" a pixel shader; -1 for neither.
+int32_t KindOfName(const std::string& name) {
+  if (name.find("_VS") != std::string::npos) return Shader::VertexShader;
+  if (name.find("_PS") != std::string::npos) return Shader::PixelShader;
+  return -1;
+}
+
+// A shader the render core reads itself (the sprite batch's) that did not load; shader resources that
+// did not load are the collection's entries.
+bool g_ownShaderFailed = false;
+
 }  // namespace
+
+void ReportShaderFailure(const char* step, const std::string& name, const std::string& path) {
+  // A name that did not load keeps its entry, and every material naming it tries it again: said once.
+  if (Base::Resources<Shader>::Instance().GetResourceID(name) >= 0) return;
+  GFX_LOG(Error, "Failed to %s Shader %s", step, path.c_str());
+}
+
+void ReportOwnShaderFailure(const char* step, const std::string& path) {
+  g_ownShaderFailed = true;
+  GFX_LOG(Error, "Failed to %s Shader %s", step, path.c_str());
+}
+
+bool AnyShaderFailed() {
+  // A name of no shader kind is no shader (only a warning says so): it does not count.
+  const Base::Resources<Shader>& shaders = Base::Resources<Shader>::Instance();
+  for (uint32_t i = 0; i < shaders.GetEntryCount(); ++i) {
+    const Base::ResourceCollection::Entry* entry = shaders.GetEntry(i);
+    if (!entry->loaded && KindOfName(entry->name) >= 0) return true;
+  }
+  return g_ownShaderFailed;
+}
+
+void ForgetOwnShaderFailures() { g_ownShaderFailed = false; }
 
 std::vector<Platform::GpuInputElementDesc> BuildInputLayoutElements(
     const std::vector<Platform::ShaderInputParameter>& inputs) {
@@ -49,25 +85,22 @@ std::vector<Platform::GpuInputElementDesc> BuildInputLayoutElements(
   return elements;
 }
 
-Shader::Shader(const char* name) : m_path(name ? name : "") {
-  if (m_path.find("_VS") != std::string::npos)
-    m_kind = VertexShader;
-  else if (m_path.find("_PS") != std::string::npos)
-    m_kind = PixelShader;
-  else
-    return;
+Shader::Shader(const char* name) : m_path(name ? name : ""), m_name(m_path) {
+  const int32_t kind = KindOfName(m_path);
+  if (kind < 0) return;
+  m_kind = kind;
 
   if (!ReadBytecode()) return;
   Platform::GpuDevice* device = GetDevice()->m_device;
   if (!device) return;
   if (m_kind == VertexShader) {
     if (Platform::GpuFailed(device->CreateVertexShader(m_bytecode.data(), m_bytecode.size(), &m_vertexShader))) {
-      GFX_LOG(Error, "Failed to create Shader %s", m_path.c_str());
+      ReportShaderFailure("create", m_name, m_path);
       return;
     }
     if (!CreateInputLayout()) return;
   } else if (Platform::GpuFailed(device->CreatePixelShader(m_bytecode.data(), m_bytecode.size(), &m_pixelShader))) {
-    GFX_LOG(Error, "Failed to create Shader %s", m_path.c_str());
+    ReportShaderFailure("create", m_name, m_path);
     return;
   }
   m_loaded = true;
@@ -79,21 +112,16 @@ bool Shader::ReadBytecode() {
   const std::string base = m_directory + m_path;
   GFX_LOG(Verbose, "Loading Shader %s", base.c_str());
   const std::string file = base + ".cso";
-  FILE* f = std::fopen(file.c_str(), "rb");
-  long length = -1;
-  if (f && std::fseek(f, 0, SEEK_END) == 0) length = std::ftell(f);
-  bool read = false;
-  if (f && length >= 0) {
-    std::rewind(f);
-    m_bytecode.resize(size_t(length));
-    read = std::fread(m_bytecode.data(), 1, m_bytecode.size(), f) == m_bytecode.size();
-  }
-  if (f) std::fclose(f);
-  if (!read) {
-    GFX_LOG(Error, "Failed to load Shader %s", file.c_str());
+  // Only a regular file of sane size is read: a folder in its place reads as no shader, not as an
+  // allocation of everything.
+  std::unique_ptr<uint8_t[]> bytes;
+  size_t size = 0;
+  if (DirectX::BinaryReader::ReadWholeFile(std::wstring(file.begin(), file.end()), bytes, size) != 0) {
+    ReportShaderFailure("load", m_name, file);
     m_bytecode.clear();
     return false;
   }
+  m_bytecode.assign(bytes.get(), bytes.get() + size);
   m_bytecodeSize = uint32_t(m_bytecode.size());
   m_path = file;
   return true;
@@ -103,13 +131,13 @@ bool Shader::CreateInputLayout() {
   std::vector<Platform::ShaderInputParameter> inputs;
   Platform::GpuDevice* device = GetDevice()->m_device;
   if (Platform::GpuFailed(Platform::ReflectShader(m_bytecode.data(), m_bytecode.size(), &inputs))) {
-    GFX_LOG(Error, "Failed to reflect Shader %s", m_path.c_str());
+    ReportShaderFailure("reflect", m_name, m_path);
     return false;
   }
   const std::vector<Platform::GpuInputElementDesc> elements = BuildInputLayoutElements(inputs);
   if (Platform::GpuFailed(device->CreateInputLayout(elements.data(), uint32_t(elements.size()), m_bytecode.data(),
                                                     m_bytecode.size(), &m_inputLayout))) {
-    GFX_LOG(Error, "Failed to create the input layout of Shader %s", m_path.c_str());
+    ReportShaderFailure("create the input layout of", m_name, m_path);
     return false;
   }
   return true;

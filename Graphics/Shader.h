@@ -16,6 +16,17 @@ namespace Graphics {
 std::vector<Platform::GpuInputElementDesc> BuildInputLayoutElements(
     const std::vector<Platform::ShaderInputParameter>& inputs);
 
+// A shader that did not load leaves its passes drawing garbage or nothing, so the program ends on it.
+// "Failed to <step> Shader <file>", where `step` is what went wrong: "load", "create", "reflect" or
+// "create the input layout of". A shader resource's is said once for its name (`name`, the one it was
+// asked for by), as its failed entry stays in the collection.
+void ReportShaderFailure(const char* step, const std::string& name, const std::string& path);
+// A shader the render core reads itself, outside the collection; remembered until the next render core.
+void ReportOwnShaderFailure(const char* step, const std::string& path);
+void ForgetOwnShaderFailures();
+// Whether a shader entry of the collection, or one of the render core's own, did not load.
+bool AnyShaderFailed();
+
 class Shader {
  public:
   enum Kind : int32_t { VertexShader = 0, PixelShader = 1 };
@@ -42,6 +53,7 @@ class Shader {
   std::string m_path;
 
  private:
+  std::string m_name;  // the name it was asked for by
   bool ReadBytecode();
   bool CreateInputLayout();
 };

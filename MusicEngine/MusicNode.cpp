@@ -104,28 +104,19 @@ SNRESULT CSnMusicHierarchyNode::ReadMeter(SnMusicReader& in) {
       !in.Read(overrides, "meter flag"))
     return SN_Failure;
   if (!overrides) return SN_Success;
-  // A meter that divides by zero or wraps a sample count would misplace every later sync point.
   const uint32_t rate = MusicSampleRate();
   int32_t gridPeriod = 0, gridOffset = 0;
-  const double beat = (4.0 / beatValue) * (60.0 / double(tempo)) * rate;
-  const bool tempoOk = std::isfinite(tempo) && tempo > 0.0f && beatValue != 0 && beatsPerBar != 0;
-  const double beatRounded = tempoOk ? beat + 0.5 : 0.0;
-  if (!tempoOk || !(beatRounded < 2147483648.0) || !MusicMsToSamples(gridPeriodMs, rate, gridPeriod) ||
-      !MusicMsToSamples(gridOffsetMs, rate, gridOffset) || gridPeriod < 0 || gridOffset < 0) {
+  uint32_t beat = 0, bar = 0;
+  if (!MusicMeterSamples(tempo, beatsPerBar, beatValue, rate, beat, bar) ||
+      !MusicMsToSamples(gridPeriodMs, rate, gridPeriod) || !MusicMsToSamples(gridOffsetMs, rate, gridOffset) ||
+      gridPeriod < 0 || gridOffset < 0) {
     SOUND_LOG(Error, "Music node %u: the meter (%g bpm, %u/%u, grid %g ms at %g ms) gives no usable sample counts", ID(),
               double(tempo), unsigned(beatsPerBar), unsigned(beatValue), gridPeriodMs, gridOffsetMs);
     return SN_Failure;
   }
-  const uint64_t beatSamples = uint64_t(beatRounded);
-  const uint64_t bar = uint64_t(beatsPerBar) * beatSamples;
-  if (bar > 2147483647u) {
-    SOUND_LOG(Error, "Music node %u: a bar of %llu samples is longer than a sample count holds", ID(),
-              static_cast<unsigned long long>(bar));
-    return SN_Failure;
-  }
   m_meter.tempo = tempo;
-  m_meter.beat = uint32_t(beatSamples);
-  m_meter.bar = uint32_t(bar);
+  m_meter.beat = beat;
+  m_meter.bar = bar;
   m_meter.gridPeriod = uint32_t(gridPeriod);
   m_meter.gridOffset = uint32_t(gridOffset);
   m_musicFlags |= kMusicOverridesMeter;

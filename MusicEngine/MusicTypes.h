@@ -1,6 +1,7 @@
 // The records of musical time shared by every music node: meter, stingers, markers and sync types.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 
 namespace SN {
@@ -26,6 +27,25 @@ struct SnMusicMeter {
   uint32_t gridPeriod = 0;
   uint32_t gridOffset = 0;
 };
+
+// The rate the engine mixes at unless asked for half of it: a meter that fits here fits everywhere.
+constexpr uint32_t kMusicHighestSampleRate = 48000;
+
+// A meter's beat and bar in samples at `rate`, the beat rounded to the nearest sample. False when the
+// tempo is not a finite number above 0, a time signature number is 0, or the bar does not fit a signed
+// 32-bit sample count: such a meter would misplace every later sync point. The bank builder refuses
+// what the bank reader would refuse.
+inline bool MusicMeterSamples(float tempo, uint8_t beatsPerBar, uint8_t beatValue, uint32_t rate, uint32_t& beat,
+                              uint32_t& bar) {
+  if (!std::isfinite(tempo) || tempo <= 0.0f || beatsPerBar == 0 || beatValue == 0) return false;
+  const double rounded = (4.0 / beatValue) * (60.0 / double(tempo)) * rate + 0.5;
+  if (!(rounded < 2147483648.0)) return false;
+  const uint64_t whole = uint64_t(rounded), samples = uint64_t(beatsPerBar) * whole;
+  if (samples > 2147483647u) return false;
+  beat = uint32_t(whole);
+  bar = uint32_t(samples);
+  return true;
+}
 
 struct SnMusicStinger {
   uint32_t triggerId;

@@ -16,6 +16,7 @@
 #include "Gameplay/GameLogic.h"
 #include "Graphics/AssetTypeRegistry.h"
 #include "Graphics/GraphicsSystem.h"
+#include "Graphics/Shader.h"
 #include "Physics/PhysicsSystem.h"
 #include "Platform/Window.h"
 #include "Vantor/ContentRoot.h"
@@ -110,7 +111,16 @@ void Program::Init() {
   engine.GetHooks().Call("PostWindowInit");
   engine.ChangeLevel(kFirstLevel);
   m_levelChecked.clear();
+  CheckShaders();
   CheckLevelScript();
+}
+
+// A shader that did not load leaves the frames garbage or black: its error line named it, and the game
+// ends rather than play on unseen.
+void Program::CheckShaders() {
+  if (!Graphics::AnyShaderFailed() || !GetEngine().IsRunning()) return;
+  BASE_LOG(Info, "The game cannot draw without its shaders (see the error above): it ends.");
+  EndWithError();
 }
 
 // The level script moves between the levels and quits on Escape and on closing the window: a game
@@ -125,16 +135,30 @@ void Program::CheckLevelScript() {
   EndWithError();
 }
 
-// A level that brought no game space shows a black screen: the game ends, naming the level's file.
+// A level that brought no game space shows a black screen, and one built in part plays on without what
+// its files left out: either way the game ends, naming the level's file. The lines above say what went
+// wrong, where there are any: a level file naming no space has none.
 void Program::CheckLevelLoaded() {
   Core::Engine& engine = GetEngine();
   if (engine.IsLevelChangePending() || engine.CurrentLevel().empty() || engine.CurrentLevel() == m_levelChecked)
     return;
   m_levelChecked = engine.CurrentLevel();
-  if (!engine.GameSpaceList().empty()) return;
-  const std::string path = Core::Factory::MakeContentPath(m_levelChecked, Core::Factory::FileKind_Level);
-  BASE_LOG(Error, "The level \"%s\" did not load: %s brought no game space (see the lines above). The game ends.",
-           Audio::LogSafe(m_levelChecked).c_str(), Audio::LogSafe(path).c_str());
+  const Core::Factory::LevelLoad& load = engine.CurrentLevelLoad();
+  if (load.Whole()) return;
+  const std::string level = Audio::LogSafe(m_levelChecked);
+  const std::string path =
+      Audio::LogSafe(Core::Factory::MakeContentPath(m_levelChecked, Core::Factory::FileKind_Level));
+  if (load.fileRead && load.spacesNamed == 0)
+    BASE_LOG(Error, "The level \"%s\" did not load: %s names no game space. The game ends.", level.c_str(),
+             path.c_str());
+  else if (load.spacesLoaded == 0)
+    BASE_LOG(Error, "The level \"%s\" did not load: %s brought no game space (see the lines above). The game ends.",
+             level.c_str(), path.c_str());
+  else
+    BASE_LOG(Error,
+             "The level \"%s\" did not load: of the %u game spaces %s names, %u did not load whole (see the lines "
+             "above). The game ends.",
+             level.c_str(), unsigned(load.spacesNamed), path.c_str(), unsigned(load.spacesNamed - load.spacesWhole));
   EndWithError();
 }
 
@@ -152,6 +176,7 @@ Program::Pass Program::RunPass() {
     m_frameRate.BeginFrame();
     const float dt = m_frameRate.GetFrameTime() / 1000000.0f;
     engine.FrameStep(dt);
+    CheckShaders();
     CheckLevelLoaded();
     m_frameRate.EndFrame();
     m_input->GetKeyboard()->Update();

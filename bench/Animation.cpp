@@ -151,7 +151,7 @@ void BM_PlainPosesEveryFrameRebuilt(benchmark::State& state) { PlainFrames(state
 
 }  // namespace
 
-BENCHMARK(BM_ControllersAt60Hz)->Unit(benchmark::kMicrosecond)->Repetitions(7)->ReportAggregatesOnly(true);
-BENCHMARK(BM_PlainPosesAt60Hz)->Unit(benchmark::kMicrosecond)->Repetitions(7)->ReportAggregatesOnly(true);
-BENCHMARK(BM_ControllersEveryFrameRebuilt)->Unit(benchmark::kMicrosecond)->Repetitions(7)->ReportAggregatesOnly(true);
-BENCHMARK(BM_PlainPosesEveryFrameRebuilt)->Unit(benchmark::kMicrosecond)->Repetitions(7)->ReportAggregatesOnly(true);
+BENCHMARK(BM_ControllersAt60Hz)->Unit(benchmark::kMicrosecond)->Repetitions(7)->DisplayAggregatesOnly(true);
+BENCHMARK(BM_PlainPosesAt60Hz)->Unit(benchmark::kMicrosecond)->Repetitions(7)->DisplayAggregatesOnly(true);
+BENCHMARK(BM_ControllersEveryFrameRebuilt)->Unit(benchmark::kMicrosecond)->Repetitions(7)->DisplayAggregatesOnly(true);
+BENCHMARK(BM_PlainPosesEveryFrameRebuilt)->Unit(benchmark::kMicrosecond)->Repetitions(7)->DisplayAggregatesOnly(true);

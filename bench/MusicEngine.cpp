@@ -634,11 +634,11 @@ void BM_MusicTransitionRulesBaseline(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_MusicLoadObjects)->Unit(benchmark::kMillisecond)->Repetitions(7)->ReportAggregatesOnly(true);
-BENCHMARK(BM_MusicLoadObjectsBaseline)->Unit(benchmark::kMillisecond)->Repetitions(7)->ReportAggregatesOnly(true);
-BENCHMARK(BM_MusicSyncPoints)->Unit(benchmark::kMillisecond)->Repetitions(7)->ReportAggregatesOnly(true);
-BENCHMARK(BM_MusicSyncPointsBaseline)->Unit(benchmark::kMillisecond)->Repetitions(7)->ReportAggregatesOnly(true);
-BENCHMARK(BM_MusicMusicalEvents)->Unit(benchmark::kMillisecond)->Repetitions(7)->ReportAggregatesOnly(true);
-BENCHMARK(BM_MusicMusicalEventsBaseline)->Unit(benchmark::kMillisecond)->Repetitions(7)->ReportAggregatesOnly(true);
-BENCHMARK(BM_MusicTransitionRules)->Unit(benchmark::kMillisecond)->Repetitions(7)->ReportAggregatesOnly(true);
-BENCHMARK(BM_MusicTransitionRulesBaseline)->Unit(benchmark::kMillisecond)->Repetitions(7)->ReportAggregatesOnly(true);
+BENCHMARK(BM_MusicLoadObjects)->Unit(benchmark::kMillisecond)->Repetitions(7)->DisplayAggregatesOnly(true);
+BENCHMARK(BM_MusicLoadObjectsBaseline)->Unit(benchmark::kMillisecond)->Repetitions(7)->DisplayAggregatesOnly(true);
+BENCHMARK(BM_MusicSyncPoints)->Unit(benchmark::kMillisecond)->Repetitions(7)->DisplayAggregatesOnly(true);
+BENCHMARK(BM_MusicSyncPointsBaseline)->Unit(benchmark::kMillisecond)->Repetitions(7)->DisplayAggregatesOnly(true);
+BENCHMARK(BM_MusicMusicalEvents)->Unit(benchmark::kMillisecond)->Repetitions(7)->DisplayAggregatesOnly(true);
+BENCHMARK(BM_MusicMusicalEventsBaseline)->Unit(benchmark::kMillisecond)->Repetitions(7)->DisplayAggregatesOnly(true);
+BENCHMARK(BM_MusicTransitionRules)->Unit(benchmark::kMillisecond)->Repetitions(7)->DisplayAggregatesOnly(true);
+BENCHMARK(BM_MusicTransitionRulesBaseline)->Unit(benchmark::kMillisecond)->Repetitions(7)->DisplayAggregatesOnly(true);

@@ -304,7 +304,7 @@ void BM_MidiClipFramesBaseline(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_PlaylistNext)->Unit(benchmark::kMillisecond)->Repetitions(7)->ReportAggregatesOnly(true);
-BENCHMARK(BM_PlaylistNextBaseline)->Unit(benchmark::kMillisecond)->Repetitions(7)->ReportAggregatesOnly(true);
-BENCHMARK(BM_MidiClipFrames)->Unit(benchmark::kMillisecond)->Repetitions(7)->ReportAggregatesOnly(true);
-BENCHMARK(BM_MidiClipFramesBaseline)->Unit(benchmark::kMillisecond)->Repetitions(7)->ReportAggregatesOnly(true);
+BENCHMARK(BM_PlaylistNext)->Unit(benchmark::kMillisecond)->Repetitions(7)->DisplayAggregatesOnly(true);
+BENCHMARK(BM_PlaylistNextBaseline)->Unit(benchmark::kMillisecond)->Repetitions(7)->DisplayAggregatesOnly(true);
+BENCHMARK(BM_MidiClipFrames)->Unit(benchmark::kMillisecond)->Repetitions(7)->DisplayAggregatesOnly(true);
+BENCHMARK(BM_MidiClipFramesBaseline)->Unit(benchmark::kMillisecond)->Repetitions(7)->DisplayAggregatesOnly(true);

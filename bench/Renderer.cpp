@@ -132,7 +132,7 @@ BENCHMARK(DeferredFrame)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Repetitions(5)
-    ->ReportAggregatesOnly(true);
+    ->DisplayAggregatesOnly(true);
 
 // ---- the game's levels ----------------------------------------------------------------------
 

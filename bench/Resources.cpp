@@ -83,7 +83,7 @@ void BM_ReadSkinnedMeshBytes(benchmark::State& state) {
   }
   state.SetBytesProcessed(int64_t(state.iterations() * bytes));
 }
-BENCHMARK(BM_ReadSkinnedMeshBytes)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_ReadSkinnedMeshBytes)->Unit(benchmark::kMillisecond)->Repetitions(5)->DisplayAggregatesOnly(true);
 
 // Construction reads, converts and uploads; destruction gives the buffers back.
 void BM_LoadSkinnedMesh(benchmark::State& state) {
@@ -96,7 +96,7 @@ void BM_LoadSkinnedMesh(benchmark::State& state) {
   }
   state.SetBytesProcessed(int64_t(state.iterations() * bytes));
 }
-BENCHMARK(BM_LoadSkinnedMesh)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_LoadSkinnedMesh)->Unit(benchmark::kMillisecond)->Repetitions(5)->DisplayAggregatesOnly(true);
 
 bool DecodeRows(png_structp png, png_infop info, FILE* file, png_bytepp rows) {
   if (setjmp(png_jmpbuf(png))) return false;
@@ -125,7 +125,7 @@ void BM_LibpngDecode(benchmark::State& state) {
     benchmark::DoNotOptimize(pixels.data());
   }
 }
-BENCHMARK(BM_LibpngDecode)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_LibpngDecode)->Unit(benchmark::kMillisecond)->Repetitions(5)->DisplayAggregatesOnly(true);
 
 // As the 2D texture resource loads: decode, create the texture with its device-built mip chain.
 void BM_PngToTexture(benchmark::State& state) {
@@ -145,6 +145,6 @@ void BM_PngToTexture(benchmark::State& state) {
   }
 }
 // Argument 1: with the device-built mip chain the texture resource gets; 0: the top level alone.
-BENCHMARK(BM_PngToTexture)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_PngToTexture)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->Repetitions(5)->DisplayAggregatesOnly(true);
 
 }  // namespace

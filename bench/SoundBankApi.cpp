@@ -176,7 +176,7 @@ void BM_ResolveDialogueEvent(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_MutexConditionRequestReply)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(7)->ReportAggregatesOnly(true);
-BENCHMARK(BM_WaitingUnloadOfAnUnloadedBank)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(7)->ReportAggregatesOnly(true);
-BENCHMARK(BM_MapFindOfTheTuple)->Unit(benchmark::kMicrosecond)->Repetitions(7)->ReportAggregatesOnly(true);
-BENCHMARK(BM_ResolveDialogueEvent)->Unit(benchmark::kMicrosecond)->Repetitions(7)->ReportAggregatesOnly(true);
+BENCHMARK(BM_MutexConditionRequestReply)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(7)->DisplayAggregatesOnly(true);
+BENCHMARK(BM_WaitingUnloadOfAnUnloadedBank)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(7)->DisplayAggregatesOnly(true);
+BENCHMARK(BM_MapFindOfTheTuple)->Unit(benchmark::kMicrosecond)->Repetitions(7)->DisplayAggregatesOnly(true);
+BENCHMARK(BM_ResolveDialogueEvent)->Unit(benchmark::kMicrosecond)->Repetitions(7)->DisplayAggregatesOnly(true);

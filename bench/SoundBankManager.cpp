@@ -220,11 +220,11 @@ void BM_BankManagerGetRelease(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_PreadFreshAndMapInserts)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(7)->ReportAggregatesOnly(true);
-BENCHMARK(BM_BankManagerLoadUnload)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(7)->ReportAggregatesOnly(true);
-BENCHMARK(BM_PreadKeptAndMapInserts)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(7)->ReportAggregatesOnly(true);
-BENCHMARK(BM_BankManagerLoadUnloadKeptPool)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(7)->ReportAggregatesOnly(true);
-BENCHMARK(BM_MutexMapGetRelease)->Threads(4)->UseRealTime()->Repetitions(7)->ReportAggregatesOnly(true);
-BENCHMARK(BM_MutexMapGetRelease)->Threads(1)->UseRealTime()->Repetitions(3)->ReportAggregatesOnly(true);
-BENCHMARK(BM_BankManagerGetRelease)->Threads(1)->UseRealTime()->Repetitions(3)->ReportAggregatesOnly(true);
-BENCHMARK(BM_BankManagerGetRelease)->Threads(4)->UseRealTime()->Repetitions(7)->ReportAggregatesOnly(true);
+BENCHMARK(BM_PreadFreshAndMapInserts)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(7)->DisplayAggregatesOnly(true);
+BENCHMARK(BM_BankManagerLoadUnload)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(7)->DisplayAggregatesOnly(true);
+BENCHMARK(BM_PreadKeptAndMapInserts)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(7)->DisplayAggregatesOnly(true);
+BENCHMARK(BM_BankManagerLoadUnloadKeptPool)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(7)->DisplayAggregatesOnly(true);
+BENCHMARK(BM_MutexMapGetRelease)->Threads(4)->UseRealTime()->Repetitions(7)->DisplayAggregatesOnly(true);
+BENCHMARK(BM_MutexMapGetRelease)->Threads(1)->UseRealTime()->Repetitions(3)->DisplayAggregatesOnly(true);
+BENCHMARK(BM_BankManagerGetRelease)->Threads(1)->UseRealTime()->Repetitions(3)->DisplayAggregatesOnly(true);
+BENCHMARK(BM_BankManagerGetRelease)->Threads(4)->UseRealTime()->Repetitions(7)->DisplayAggregatesOnly(true);

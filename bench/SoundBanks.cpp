@@ -217,8 +217,8 @@ void BM_BankChunkLoopObjects(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_PreadLoop1MiBKept)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(7)->ReportAggregatesOnly(true);
-BENCHMARK(BM_PreadLoop1MiBReused)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(7)->ReportAggregatesOnly(true);
-BENCHMARK(BM_BankChunkLoopStream)->Arg(1024)->Arg(4096)->Arg(16)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(7)->ReportAggregatesOnly(true);
-BENCHMARK(BM_MemcpyObjectWalk)->Unit(benchmark::kMicrosecond)->Repetitions(7)->ReportAggregatesOnly(true);
-BENCHMARK(BM_BankChunkLoopObjects)->Unit(benchmark::kMicrosecond)->Repetitions(7)->ReportAggregatesOnly(true);
+BENCHMARK(BM_PreadLoop1MiBKept)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(7)->DisplayAggregatesOnly(true);
+BENCHMARK(BM_PreadLoop1MiBReused)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(7)->DisplayAggregatesOnly(true);
+BENCHMARK(BM_BankChunkLoopStream)->Arg(1024)->Arg(4096)->Arg(16)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(7)->DisplayAggregatesOnly(true);
+BENCHMARK(BM_MemcpyObjectWalk)->Unit(benchmark::kMicrosecond)->Repetitions(7)->DisplayAggregatesOnly(true);
+BENCHMARK(BM_BankChunkLoopObjects)->Unit(benchmark::kMicrosecond)->Repetitions(7)->DisplayAggregatesOnly(true);

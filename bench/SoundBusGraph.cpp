@@ -181,7 +181,7 @@ void BusGraphFrame(benchmark::State& state) {
     LowerEngine::MixBusesDown();
   }
 }
-BENCHMARK(BusGraphFrame)->Unit(benchmark::kMicrosecond)->Repetitions(9)->ReportAggregatesOnly(true);
+BENCHMARK(BusGraphFrame)->Unit(benchmark::kMicrosecond)->Repetitions(9)->DisplayAggregatesOnly(true);
 
 // The same work as plain loops: each voice through its 2x2 matrix with a ramped gain (pairs silent
 // at both ends skipped, as the graph skips them), each child bus channel by channel into its parent
@@ -249,7 +249,7 @@ void PlainBusFrame(benchmark::State& state) {
     benchmark::DoNotOptimize(out.data());
   }
 }
-BENCHMARK(PlainBusFrame)->Unit(benchmark::kMicrosecond)->Repetitions(9)->ReportAggregatesOnly(true);
+BENCHMARK(PlainBusFrame)->Unit(benchmark::kMicrosecond)->Repetitions(9)->DisplayAggregatesOnly(true);
 
 // The reference: a loopback device at 48 kHz rendering float stereo, 32 looping stereo sources on
 // their direct channels; each iteration renders one frame of 1024.
@@ -290,6 +290,6 @@ void ReferenceLoopback32Sources(benchmark::State& state) {
   alcDestroyContext(context);
   alcCloseDevice(device);
 }
-BENCHMARK(ReferenceLoopback32Sources)->Unit(benchmark::kMicrosecond)->Repetitions(9)->ReportAggregatesOnly(true);
+BENCHMARK(ReferenceLoopback32Sources)->Unit(benchmark::kMicrosecond)->Repetitions(9)->DisplayAggregatesOnly(true);
 
 }  // namespace

@@ -89,7 +89,7 @@ void Resampler(benchmark::State& state) {
   }
   state.SetItemsProcessed(int64_t(state.iterations()) * frames);
 }
-BENCHMARK(Resampler)->Arg(0)->Arg(1)->Repetitions(5)->ReportAggregatesOnly(true)->Unit(benchmark::kMillisecond);
+BENCHMARK(Resampler)->Arg(0)->Arg(1)->Repetitions(5)->DisplayAggregatesOnly(true)->Unit(benchmark::kMillisecond);
 
 // The same interpolation written plainly: position and step in 16.16, the frame before the buffer
 // kept, a full output handed on and begun again; ramping, each output buffer ramps from the fixed
@@ -139,7 +139,7 @@ void PlainLoop(benchmark::State& state) {
   }
   state.SetItemsProcessed(int64_t(state.iterations()) * frames);
 }
-BENCHMARK(PlainLoop)->Arg(0)->Arg(1)->Repetitions(5)->ReportAggregatesOnly(true)->Unit(benchmark::kMillisecond);
+BENCHMARK(PlainLoop)->Arg(0)->Arg(1)->Repetitions(5)->DisplayAggregatesOnly(true)->Unit(benchmark::kMillisecond);
 
 // libsamplerate's linear converter, fed 1024-frame buffers converted from 16-bit as the source gives them.
 void LinearConverter(benchmark::State& state) {
@@ -170,7 +170,7 @@ void LinearConverter(benchmark::State& state) {
   }
   state.SetItemsProcessed(int64_t(state.iterations()) * frames);
 }
-BENCHMARK(LinearConverter)->Repetitions(5)->ReportAggregatesOnly(true)->Unit(benchmark::kMillisecond);
+BENCHMARK(LinearConverter)->Repetitions(5)->DisplayAggregatesOnly(true)->Unit(benchmark::kMillisecond);
 
 const std::vector<uint8_t>& AdpcmMedia() {
   static const std::vector<uint8_t> media = [] {
@@ -203,7 +203,7 @@ void AdpcmSource(benchmark::State& state) {
   }
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(SourceTest::ReadWave(media).data.size()));
 }
-BENCHMARK(AdpcmSource)->Repetitions(5)->ReportAggregatesOnly(true)->Unit(benchmark::kMillisecond);
+BENCHMARK(AdpcmSource)->Repetitions(5)->DisplayAggregatesOnly(true)->Unit(benchmark::kMillisecond);
 
 // The plain decoder a good engineer would write: integer steps from the format's tables, the index held
 // by two compares, each group of a frame-sized piece written interleaved into one kept, aligned buffer (the
@@ -252,6 +252,6 @@ void ReferenceDecoder(benchmark::State& state) {
   std::free(out);
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(wave.data.size()));
 }
-BENCHMARK(ReferenceDecoder)->Repetitions(5)->ReportAggregatesOnly(true)->Unit(benchmark::kMillisecond);
+BENCHMARK(ReferenceDecoder)->Repetitions(5)->DisplayAggregatesOnly(true)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -153,9 +153,9 @@ void BM_TransferBlock16KiB(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_PreadLoop1MiB)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(7)->ReportAggregatesOnly(true);
-BENCHMARK(BM_StandardStream1MiB)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(7)->ReportAggregatesOnly(true);
-BENCHMARK(BM_PreadLoop16KiB)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(7)->ReportAggregatesOnly(true);
-BENCHMARK(BM_AutomaticStreamDrained)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(7)->ReportAggregatesOnly(true);
-BENCHMARK(BM_MallocFree16KiB)->Repetitions(7)->ReportAggregatesOnly(true);
-BENCHMARK(BM_TransferBlock16KiB)->Repetitions(7)->ReportAggregatesOnly(true);
+BENCHMARK(BM_PreadLoop1MiB)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(7)->DisplayAggregatesOnly(true);
+BENCHMARK(BM_StandardStream1MiB)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(7)->DisplayAggregatesOnly(true);
+BENCHMARK(BM_PreadLoop16KiB)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(7)->DisplayAggregatesOnly(true);
+BENCHMARK(BM_AutomaticStreamDrained)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(7)->DisplayAggregatesOnly(true);
+BENCHMARK(BM_MallocFree16KiB)->Repetitions(7)->DisplayAggregatesOnly(true);
+BENCHMARK(BM_TransferBlock16KiB)->Repetitions(7)->DisplayAggregatesOnly(true);

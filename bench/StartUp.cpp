@@ -176,7 +176,7 @@ BENCHMARK(WarmInitInProcess)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1)
     ->Repetitions(9)
-    ->ReportAggregatesOnly();
+    ->DisplayAggregatesOnly();
 
 // One unpaced pass of the main loop on "Splash"; with arg 1 only the clear and present of the canvas.
 void SteadyFrame(benchmark::State& state) {
@@ -204,6 +204,6 @@ void SteadyFrame(benchmark::State& state) {
   program.Shutdown();
   watch.Check(state);
 }
-BENCHMARK(SteadyFrame)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond)->Repetitions(3)->ReportAggregatesOnly();
+BENCHMARK(SteadyFrame)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond)->Repetitions(3)->DisplayAggregatesOnly();
 
 }  // namespace

@@ -1,5 +1,5 @@
 // What the game's sound says when a player's set-up is wrong: a bank that did not load names its file
-// and the folder it was looked for in, an SDL audio driver that does not exist is said once as SDL
+// (the initialisation bank's when that is the one missing) and the folder it was looked for in, an SDL audio driver that does not exist is said once as SDL
 // gives it, and names from outside reach the log as one line of sane length.
 #include <cstdlib>
 #include <fstream>
@@ -40,6 +40,19 @@ TEST_F(SoundSystemFixture, ABankThatDidNotLoadNamesItsFileAndItsFolder) {
   Start();
   EXPECT_EQ(LinesStarting(log_.Take(), missing),
             missing + "GeneralBank.bnk in " + BankFolder() + " is damaged or no bank (result 56).\n");
+}
+
+// Without the initialisation bank no bank loads: the error names that file and its folder, and the
+// general bank's line says what it lacked rather than calling its own file bad.
+TEST_F(SoundSystemFixture, AMissingInitialisationBankIsTheFileNamed) {
+  ScratchTree tree(true);
+  std::filesystem::remove("Sound/Banks/Init.bnk");
+  Start();
+  const std::string errors = LinesStarting(log_.Take(), "[ Error ][Audio] Could not load bank ");
+  EXPECT_EQ(errors, "[ Error ][Audio] Could not load bank \"Init.bnk\" from sound project: Init.bnk is not in " +
+                        BankFolder() + ".\n" +
+                        "[ Error ][Audio] Could not load bank \"GeneralBank.bnk\" from sound project: it needs "
+                        "Init.bnk, which did not load.\n");
 }
 
 // An environment variable set for the test's length.

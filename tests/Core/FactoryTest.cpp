@@ -328,6 +328,45 @@ TEST_F(FactoryTest, BadCountLinesAreReportedAndTheSpaceIsKeptEmpty) {
             "[Warning][Core] Tried to load space that doesn't exist: content/data/spaces/NoSuchSpace.space\n");
 }
 
+// A space file cut short is reported and its level does not count as loaded whole; the space keeps what
+// was read. Cut inside an object, after fewer objects than its count, or inside its space components.
+TEST_F(FactoryTest, ASpaceFileCutShortIsReportedAndItsLevelIsNotWhole) {
+  const std::string path = TempPath("orv_cut.space"), level = TempPath("orv_cut.level");
+  const std::string head =
+      "Cut\r\n2\r\nSpaceComponents\r\n{\r\n}\r\n0:GameObject\r\n{\r\n  m_name string \"A\"\r\n}\r\n";
+  WriteFile(level, "Cut\r\n" + path + "\r\n");
+  struct Case {
+    std::string text, report;
+    size_t objects;
+  };
+  const Case cases[] = {
+      {head + "1:GameObject\r\n{\r\n  m_name string \"B\"\r\n  Transform\r\n  {\r\n    m_transl",
+       "ends inside an object block, after 1 whole objects", 2},
+      {head, "holds 1 of the 2 objects its count line gives", 2},
+      {"Cut\r\nSpaceComponents\r\n{\r\n  TestSpaceComp\r\n  {\r\n", "ends inside its SpaceComponents block", 0},
+  };
+  for (const Case& cut : cases) {
+    WriteFile(path, cut.text);
+    TestHost host;
+    log_.Take();
+    const Factory::LevelLoad load = factory_.LoadLevel(level.c_str(), host);
+    EXPECT_TRUE(load.fileRead && load.spacesNamed == 1 && load.spacesLoaded == 1 && load.spacesWhole == 0)
+        << cut.report;
+    EXPECT_NE(log_.Take().find("[ Error ][Core] Space file cut short: " + path + " " + cut.report + ".\n"),
+              std::string::npos)
+        << cut.report;
+    ASSERT_NE(host.GetGameSpace("Cut"), nullptr);
+    EXPECT_EQ(host.GetGameSpace("Cut")->GetObjectCount(), cut.objects);
+  }
+
+  // Whole again, the same level loads whole.
+  WriteFile(path, head + "1:GameObject\r\n{\r\n}\r\n");
+  TestHost host;
+  log_.Take();
+  EXPECT_TRUE(factory_.LoadLevel(level.c_str(), host).Whole());
+  EXPECT_EQ(log_.Take().find("[ Error ]"), std::string::npos);
+}
+
 TEST_F(FactoryTest, UnknownComponentBlocksAreSkippedAndEverythingElseLoads) {
   const std::string path = TempPath("orv_unknown_components.space");
   WriteFile(path,

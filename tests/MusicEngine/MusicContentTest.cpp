@@ -61,6 +61,10 @@ TEST_F(MusicContentTest, MusicDirectivesNameOnlyObjectsDescribedBefore) {
       {"segment S 120 4 4 1000 0 2000\n", "inside the segment"},
       {"segment S 120 4 4 1000 500 900 cue:C@200\n", "from the entry to the exit"},
       {"segment S 0 4 4 1000 0 1000\n", "tempo is above 0"},
+      // A bar the engine could not count in samples would be refused with the whole bank: at 1.3 bpm a
+      // 255/1 bar is 2,259,692,445 samples at 48000 Hz, past two to the 31.
+      {"segment S 1e-30 4 4 1000 0 1000\n", "segment \"S\": a bar at 1e-30 bpm is longer than the engine counts"},
+      {"segment S 1.3 255 1 1000 0 1000\n", "a bar at 1.3 bpm is longer"},
       {"musictrack T Nothing\n", "tone \"Nothing\" is not declared"},
       {"tone Hum 48000 1 250 110 loose\nmusictrack T Hum 100\n", "then lookahead <ms> or nothing"},
       {"tone Hum 48000 1 250 110 loose\nmusictrack T Hum lookahead -5\n", "\"-5\" is not a time"},

@@ -1,8 +1,9 @@
 // The real executable in a content tree of the test's own: a script that quits after a few frames
 // ends the run in order with exit code 0, levels naming sound emitters load, under a virtual display
 // the window shows its frames and a key pressed on its keyboard turns the music tense at the next bar
-// of what SDL's disk driver writes, started from another folder it runs where its content is, and it
-// logs Info and above unless ORV_LOG_LEVEL asks for more.
+// of what SDL's disk driver writes, started from another folder it runs where its content is, it logs
+// Info and above unless ORV_LOG_LEVEL asks for more, and content that does not load (the level script, a
+// level, a space file cut short, a shader) ends it with one clear error and exit code 1.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -545,6 +546,75 @@ TEST_F(GameExecutableTest, AFirstLevelThatLoadsNothingEndsTheGameWithAClearError
       "(see the lines above). The game ends.\n";
   Find(output, line);
   EXPECT_EQ(ErrorsBut(output, {line}), "") << output;
+}
+
+// A level built in part would play on without what its files left out (the Sandbox's music and sound
+// keys come after the cut): a space file cut short is named, and the game ends with exit code 1. A level
+// file that names no space has no lines above its error to point to.
+TEST_F(GameExecutableTest, ALevelThatDoesNotLoadWholeEndsTheGameWithAClearError) {
+  const fs::path world = dir_ / "content/data/spaces/SandboxWorld.space";
+  const std::string whole = ReadText(world);
+  WriteText(world, whole.substr(0, whole.find("m_name string \"Fountain\"")));
+  WriteText(dir_ / "content/lua/game/zz_go.lua", R"(
+local frames = 0
+Hook:Add("PostFrameStep", "go", function()
+  frames = frames + 1
+  if frames == 2 then core:LoadLevel("Sandbox") end
+  if frames == 3 then core:LoadLevel("Playground") end
+  if frames == 4 then core:Quit() end
+end)
+)");
+  std::string output = RunToBrokenContentExit();
+  const std::string cut = "[ Error ][Core] Space file cut short: content/data/spaces/SandboxWorld.space ends inside an "
+                          "object block, after 8 whole objects.\n";
+  const std::string level = "[ Error ][Base] The level \"Sandbox\" did not load: of the 2 game spaces "
+                            "content/data/levels/Sandbox.level names, 1 did not load whole (see the lines above). "
+                            "The game ends.\n";
+  EXPECT_LT(Find(output, cut), Find(output, level));
+  EXPECT_EQ(ErrorsBut(output, {cut, level}), "") << output;
+  EXPECT_EQ(output.find("Created new Game Space: \"Playground\""), std::string::npos) << "the game played on:\n"
+                                                                                    << output;
+
+  WriteText(world, whole);
+  WriteText(dir_ / "content/data/levels/Sandbox.level", "Sandbox\r\n");
+  output = RunToBrokenContentExit();
+  const std::string empty =
+      "[ Error ][Base] The level \"Sandbox\" did not load: content/data/levels/Sandbox.level names no game space. "
+      "The game ends.\n";
+  Find(output, empty);
+  EXPECT_EQ(ErrorsBut(output, {empty}), "") << output;
+  EXPECT_EQ(output.find("[Warning]"), std::string::npos) << output;
+}
+
+// A shader emptied, missing, or with a folder in its place draws garbage or nothing (or used to end the
+// game through an exception): whichever shader it is, the one error line naming it is what the player
+// sees, and the game ends with exit code 1.
+TEST_F(GameExecutableTest, AShaderThatDoesNotLoadIsOneErrorNamingItAndTheGameEnds) {
+  const fs::path shaders = dir_ / "content/shaders";
+  struct Case {
+    const char* shader;  // a level's material's, a sprite's, one the renderer needs
+    enum { Emptied, Missing, Folder } damage;
+    const char* step;
+  };
+  for (const Case& broken : {Case{"GBuffer_PS", Case::Emptied, "create"}, Case{"SpriteBatch_VS", Case::Missing, "load"},
+                             Case{"Debug_PS", Case::Folder, "load"}}) {
+    fs::remove(shaders);
+    fs::create_directory(shaders);
+    for (const fs::directory_entry& file : fs::directory_iterator("content/shaders"))
+      if (file.path().extension() == ".cso")
+        fs::create_symlink(fs::absolute(file.path()), shaders / file.path().filename());
+    const fs::path damaged = shaders / (std::string(broken.shader) + ".cso");
+    fs::remove(damaged);
+    if (broken.damage == Case::Emptied) WriteText(damaged, "");
+    if (broken.damage == Case::Folder) fs::create_directory(damaged);
+
+    const std::string output = RunToBrokenContentExit();
+    const std::string line = "[ Error ][Graphics] Failed to " + std::string(broken.step) +
+                             " Shader content/shaders/" + broken.shader + ".cso\n";
+    Find(output, line);
+    EXPECT_EQ(ErrorsBut(output, {line, "[ Error ][Graphics] Failed to Initialize Render Core\n"}), "") << output;
+    fs::remove_all(shaders);
+  }
 }
 
 // With no display SDL would fall back to drawing offscreen, and the game would play unseen with nothing

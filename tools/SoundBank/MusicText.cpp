@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "MusicEngine/MusicPlaylist.h"
+#include "MusicEngine/MusicTypes.h"
 #include "tools/ContentWriters/Bytes.h"
 #include "tools/SoundBank/MidiClipWriter.h"
 #include "tools/SoundBank/ActionWriter.h"
@@ -186,6 +187,11 @@ bool MusicText::Segment(const std::vector<std::string>& w) {
     return false;
   if (tempo <= 0.0f || !beats || beats > 255 || !value || value > 255)
     return m_host.Fail("a segment's tempo is above 0 and its time signature two numbers of 1 to 255");
+  uint32_t beatSamples = 0, barSamples = 0;
+  if (!SN::MusicMeterSamples(tempo, uint8_t(beats), uint8_t(value), SN::kMusicHighestSampleRate, beatSamples,
+                             barSamples))
+    return m_host.Fail("segment \"" + w[1] + "\": a bar at " + w[2] +
+                       " bpm is longer than the engine counts in samples");
   segment.node.tempo = tempo;
   segment.node.beatsPerBar = uint8_t(beats);
   segment.node.beatValue = uint8_t(value);
