@@ -45,6 +45,9 @@ bool NameIdOk(uint32_t id, const char* caller) {
 
 SNRESULT QueueRTPC(uint32_t parameterId, float value, uint32_t gameObject, uint32_t playingId, int32_t durationMs,
                    SnCurveInterpolation curve, bool bypass, const char* caller) {
+  // Curves hold what they map to the ranges of what they drive, but a value that is not a number
+  // would still be stored and ramped from: it is refused here.
+  if (!HoldGameValue(value, kAnyFiniteValue, caller, "game parameter value")) return SN_InvalidParameter;
   auto fill = [&](SnMsgSetRTPC& m) {
     m.paramId = parameterId;
     m.value = value;

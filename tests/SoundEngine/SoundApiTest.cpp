@@ -1,6 +1,7 @@
 // The game-facing API: the name hash, the shared math, refusals on the caller's thread, and each
 // queued change showing on the game-sync managers after one render, also from several threads.
 #include <cmath>
+#include <limits>
 #include <numbers>
 #include <set>
 #include <string>
@@ -158,7 +159,11 @@ TEST_F(SoundApiTest, ParametersStatesSwitchesAndTriggers) {
   EXPECT_EQ(SetState("", static_cast<const char*>(nullptr)), SN_IdNotFound);
   EXPECT_EQ(SetRTPCValueByPlayingID(10u, 1.0f, 12345), SN_InvalidParameter);
 
+  // A value that is not a number is refused where it enters and leaves the stored one alone.
+  EXPECT_EQ(SetRTPCValue("Speed", std::numeric_limits<float>::quiet_NaN()), SN_InvalidParameter);
+  EXPECT_EQ(SetRTPCValue("Speed", std::numeric_limits<float>::infinity(), 3, 1000), SN_InvalidParameter);
   EXPECT_EQ(SetRTPCValue("Speed", 4.0f), SN_Success);
+  EXPECT_EQ(SetRTPCValue(u"Speed", std::numeric_limits<float>::quiet_NaN(), 3), SN_InvalidParameter);
   EXPECT_EQ(SetRTPCValue(u"Speed", 6.0f, 3), SN_Success);
   EXPECT_EQ(SetRTPCValue(20u, 100.0f, 3, 1000), SN_Success);  // a one-second ramp from 0
   EXPECT_EQ(SetRTPCValue(21u, 1.0f, 99), SN_Success);         // unregistered: dropped
