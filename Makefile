@@ -14,8 +14,7 @@ release: deps
 	cmake --build build/release -j $(JOBS)
 
 run: release
-	@if [ -x build/release/bin/Orvanel ]; then ./build/release/bin/Orvanel; \
-	else echo "The game executable does not exist yet: only the engine libraries and their tests build."; fi
+	./build/release/bin/Orvanel
 
 test: deps
 	@if [ -n "$(CI)" ]; then $(MAKE) --no-print-directory release; fi
