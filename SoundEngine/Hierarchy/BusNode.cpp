@@ -406,7 +406,7 @@ void CSnBusNode::GetSoundParams(SnSoundParams& params, uint32_t mask, const SnRT
     add(bank.IdAt(i), value);
   }
   if (const CSnPropTransitionSet* global = GlobalValueSet())
-    for (uint32_t i = 0; i < global->Count(); ++i) add(global->IdAt(i), global->ValueAt(i).value);
+    for (uint32_t i = 0; i < global->Count(); ++i) add(global->IdAt(i), global->HeardAt(i));
   if (const uint64_t curves = ParameterMask(); curves & 0x1D)
     for (const auto& summed : kSummed)
       if ((mask & summed.group) && (curves & ParameterBit(summed.property)))
