@@ -657,7 +657,7 @@ bool Parser::Rtpc(const std::vector<std::string>& w) {
     if (declared.layer.id == nodeId) layers = &declared;
   if (layers) curves = &layers->layer.curves;
   if (!curves) return Fail("\"" + w[1] + "\" is not a sound or bus declared before its curve");
-  static const std::pair<const char*, uint8_t> kNamed[] = {{"volume", 0}, {"pitch", 2}, {"lowpass", 3}, {"highpass", 4}, {"busvolume", 5}};
+  static const std::pair<const char*, uint8_t> kNamed[] = {{"volume", 0}, {"pitch", 2}, {"lowpass", 3}, {"highpass", 4}};
   BankNodeCurve curve;
   bool named = false;
   for (const auto& [name, parameter] : kNamed)
@@ -695,7 +695,8 @@ bool Parser::StateProperties(const std::vector<std::string>& w) {
   if (!Count(w, 3, 8)) return false;
   uint32_t id = 0;
   if (!Id(w[1], id)) return false;
-  static const std::pair<const char*, uint8_t> kNamed[] = {{"volume", 0}, {"pitch", 2}, {"lowpass", 3}, {"highpass", 4}, {"busvolume", 5}};
+  static const std::pair<const char*, uint8_t> kNamed[] = {
+      {"volume", 0}, {"pitch", 2}, {"lowpass", 3}, {"highpass", 4}, {"busvolume", 5}};
   std::vector<BankNodeProperty> properties;
   for (size_t i = 2; i < w.size(); ++i) {
     const size_t equals = w[i].find('=');
@@ -708,7 +709,8 @@ bool Parser::StateProperties(const std::vector<std::string>& w) {
         property = index;
         named = true;
       }
-    if (!named && !Small(name, 5, "is not a state property (volume, pitch, lowpass, highpass, busvolume or 0-5)", property))
+    if (!named &&
+        !Small(name, 5, "is not a state property (volume, pitch, lowpass, highpass, busvolume or 0-5)", property))
       return false;
     for (const BankNodeProperty& given : properties)
       if (given.id == property) return Fail("state property \"" + name + "\" is given twice");

@@ -239,7 +239,8 @@ void CSnPlaybackInstance::ComputeParameters() {
     // A bus that does not mix itself has its voices carry its bus volume.
     const CSnHierarchyNode* routed = m_node;
     while (routed && !routed->OutputBus()) routed = routed->Parent();
-    if (routed && !m_isMotion) m_block.SecondVolume() += static_cast<const CSnBusNode*>(routed->OutputBus())->VoiceCarriedBusVolume();
+    if (routed && !m_isMotion)
+      m_block.SecondVolume() += static_cast<const CSnBusNode*>(routed->OutputBus())->VoiceCarriedBusVolume();
     for (uint32_t i = 0; i < 4; ++i) {
       m_block.userSendLevels[i] = params.userSends[i];
       m_block.userSendBusIds[i] = params.auxBusIds[i];
