@@ -290,7 +290,10 @@ void CSnAudioMgr::CancelAllPending() {
 }
 
 void CSnAudioMgr::RemovePendingActionsOfAction(CSnEventAction* action) {
-  CancelWhere(m_dueActions, [action](const CSnPendingActionItem* record) { return record->action == action; });
+  // A held execution is as pending as a due one: the end of what began it takes both back.
+  auto match = [action](const CSnPendingActionItem* record) { return record->action == action; };
+  CancelWhere(m_dueActions, match);
+  CancelWhere(m_pausedActions, match);
 }
 
 void CSnAudioMgr::Pause(PendingList::Item* prev, PendingList::Item* item) {

@@ -40,7 +40,7 @@ uint32_t FramesForMs(uint32_t ms) {
 
 void CSnTransition::Reset() {
   m_kind = SnTransitionKind_Reset;
-  m_initial = m_end = m_current = 0.0f;
+  m_initial = m_end = m_current = m_previous = 0.0f;
   m_firstFrame = m_duration = m_advance = 0;
   m_progress = 0.0f;
   m_pauseFrame = 0;
@@ -59,7 +59,7 @@ SNRESULT CSnTransition::Init(const SnTransitionParams& params, uint32_t frame) {
     begin = SnFastMath::DbToLinear(begin);
     end = SnFastMath::DbToLinear(end);
   }
-  m_initial = m_current = begin;
+  m_initial = m_current = m_previous = begin;
   m_end = end;
   m_curve = params.mirror && !(end > begin) ? MirroredShape(params.curve) : params.curve;
   m_firstFrame = frame;
@@ -95,6 +95,7 @@ bool CSnTransition::Update(uint32_t frame) {
     value = InterpolateShape(m_curve, m_progress, m_initial, m_end);
   }
   if (m_flags & Flag_dB) value = SnFastMath::LinearToDb(value);
+  m_previous = m_current;
   m_current = value;
   m_flags |= Flag_Stepped;
   if (m_moreTargets.Count() != 0)

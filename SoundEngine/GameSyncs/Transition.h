@@ -85,6 +85,9 @@ class CSnTransition {
   float InitialValue() const { return m_initial; }
   float TargetValue() const { return m_end; }
   float CurrentValue() const { return m_current; }
+  // What the targets were told before the latest step: a target that adds changes takes the
+  // difference from here.
+  float PreviousValue() const { return m_previous; }
   uint32_t FirstFrame() const { return m_firstFrame; }
   uint32_t DurationFrames() const { return m_duration; }
   float Progress() const { return m_progress; }
@@ -120,6 +123,7 @@ class CSnTransition {
   uint32_t m_state;
   uint8_t m_flags;
   float m_factor;
+  float m_previous;
 };
 
 // Whole frames a duration takes at the engine's frame length (a part frame counts as one).

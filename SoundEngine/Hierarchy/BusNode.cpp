@@ -369,17 +369,30 @@ float CSnBusNode::OwnEffectiveValue(const EffectiveQuery& query) const {
   return value;
 }
 
-float CSnBusNode::GetEffectiveProperty(uint32_t propertyId, bool wholeChain) const {
-  // Which parts apply to the property is decided once for the whole walk.
+CSnBusNode::EffectiveQuery CSnBusNode::QueryFor(uint32_t propertyId) {
+  // Which parts apply to the property is decided once for a whole walk.
   EffectiveQuery query;
   query.property = propertyId;
   query.parameter = propertyId == kBusVolume ? kBusVolume : ParameterOfProperty(propertyId);
   query.curveBit = ParameterBit(query.parameter);
   query.stated = propertyId <= kBusVolume;
   query.ducked = propertyId == SnProp_Volume || propertyId == kBusVolume;
+  return query;
+}
+
+float CSnBusNode::GetEffectiveProperty(uint32_t propertyId, bool wholeChain) const {
+  const EffectiveQuery query = QueryFor(propertyId);
   float value = 0.0f;
   for (const CSnBusNode* bus = this; bus;
        bus = wholeChain || !bus->m_ownMixStage ? static_cast<const CSnBusNode*>(bus->Parent()) : nullptr)
+    value += bus->OwnEffectiveValue(query);
+  return value;
+}
+
+float CSnBusNode::VoiceCarriedBusVolume() const {
+  const EffectiveQuery query = QueryFor(kBusVolume);
+  float value = 0.0f;
+  for (const CSnBusNode* bus = this; bus && !bus->m_ownMixStage; bus = static_cast<const CSnBusNode*>(bus->Parent()))
     value += bus->OwnEffectiveValue(query);
   return value;
 }
@@ -406,7 +419,7 @@ void CSnBusNode::GetSoundParams(SnSoundParams& params, uint32_t mask, const SnRT
     add(bank.IdAt(i), value);
   }
   if (const CSnPropTransitionSet* global = GlobalValueSet())
-    for (uint32_t i = 0; i < global->Count(); ++i) add(global->IdAt(i), global->ValueAt(i).value);
+    for (uint32_t i = 0; i < global->Count(); ++i) add(global->IdAt(i), global->HeardAt(i));
   if (const uint64_t curves = ParameterMask(); curves & 0x1D)
     for (const auto& summed : kSummed)
       if ((mask & summed.group) && (curves & ParameterBit(summed.property)))
@@ -465,6 +478,11 @@ void CSnBusNode::DeliverParameterChange(const SnParamChange& change) {
                      &delivered);
   if (IsMotionBus()) TellMotionVoices();
   if (change.parameterId == kBusVolume) PushVolume();
+}
+
+void CSnBusNode::ValuesChanged() {
+  PushVolume();
+  ForEachActiveChild(false, [](CSnHierarchyNode* child, const void*) { child->ValuesChanged(); }, nullptr);
 }
 
 void CSnBusNode::PushVolume() {

@@ -98,6 +98,9 @@ class CSnBusNode final : public CSnPropertyNode {
   // Bank value, state offsets, game-parameter curve, run-time value and ducking of the property,
   // then the parent's when asked for the whole chain or when this bus has no mix stage of its own.
   float GetEffectiveProperty(uint32_t propertyId, bool wholeChain) const;
+  // The bus volume (property 5) a voice routed here carries itself: the effective values of this bus
+  // and the buses above it up to the one that mixes them, which applies its own on its mix.
+  float VoiceCarriedBusVolume() const;
   bool HasOwnMixStage() const { return m_ownMixStage; }
   void SetParent(CSnHierarchyNode* parent) override;
   uint32_t ChannelConfig() const { return m_channelConfig; }
@@ -107,6 +110,9 @@ class CSnBusNode final : public CSnPropertyNode {
   // the bus volume to the mixing graph when the bus mixes itself.
   void ExecuteAction(const SnActionParams& params) override;
   void DeliverParameterChange(const SnParamChange& change) override;
+  // A state's values changed: the bus volume goes to the mixing graph again, and the voices below
+  // read their values anew.
+  void ValuesChanged() override;
   // Properties 0, 2, 3 and 4 of the voices routed here: bank value, curve, ducking (volume only)
   // and run-time values, then the parent bus's.
   void GetSoundParams(SnSoundParams& params, uint32_t mask, const SnRTPCKey& key, SnRandomOffsets* random,
@@ -234,6 +240,7 @@ class CSnBusNode final : public CSnPropertyNode {
     bool stated;  // states offset it
     bool ducked;  // ducking lowers it
   };
+  static EffectiveQuery QueryFor(uint32_t propertyId);
   float OwnEffectiveValue(const EffectiveQuery& query) const;
   // Kept as the things that decide it change: read on every effective-property walk.
   void RefreshOwnMixStage();

@@ -43,33 +43,39 @@ uint8_t* CSnPropTransitionSet::SetValue(uint8_t id, float value) {
   return slot;
 }
 
+float CSnPropTransitionSet::HeardAt(uint32_t index) const {
+  const Value value = ValueAt(index);
+  return value.transition ? value.transition->CurrentValue() : value.value;
+}
+
 SNRESULT CSnPropTransitionSet::SetWithTransition(uint8_t id, float target, bool clear, const TransParamsBase& params) {
   const int32_t found = m_blob.Find(id);
   if (found < 0) return SN_Failure;
   const uint32_t index = uint32_t(found);
   Value value = ValueAt(index);
+  // The owner adds what it is told to what it has heard: every move starts from there, not from the
+  // stored target.
+  const float heard = HeardAt(index);
   SNRESULT result = SN_Success;
-  bool told = false;
   if (id == SnProp_GainFactor) {
     if (m_owner) m_owner->SetGainFactorTarget(m_gameObject, target, params);
-  } else if (value.transition) {
+  } else if (value.transition && !clear) {
     value.transition->Retarget(id, target, uint32_t(params.durationMs > 0 ? params.durationMs : 0), params.shape,
                                SnValueMeaning_Absolute);
-  } else if (params.durationMs > 0 && g_pTransitionMgr && target != value.value) {
+  } else if (!clear && params.durationMs > 0 && g_pTransitionMgr && target != heard) {
     SnTransitionParams request;
     request.target = this;
     request.kind = id;
-    request.initial = value.value;
+    request.initial = heard;
     request.end = target;
     request.timeMs = uint32_t(params.durationMs);
     request.curve = params.shape;
     // Without a transition to be had the manager hands the end value over at once.
     value.transition = g_pTransitionMgr->AddTransition(request, true, CSnTransitionMgr::List_Ordinary);
     if (!value.transition) result = SN_InsufficientMemory;
-    told = true;
+  } else if (m_owner) {
+    m_owner->PropertyTransitionStep(m_gameObject, id, ParameterOfProperty(id), target, target - heard);
   }
-  if (!told && !value.transition && id != SnProp_GainFactor && m_owner)
-    m_owner->PropertyTransitionStep(m_gameObject, id, ParameterOfProperty(id), target);
   value.value = target;
   if (clear && value.transition) {
     value.transition->RemoveTarget(this);
@@ -87,12 +93,15 @@ void CSnPropTransitionSet::PauseTransitions(bool pause) {
 void CSnPropTransitionSet::TransitionUpdate(uint32_t kind, float value, bool done) {
   const int32_t index = m_blob.Find(kind);
   if (index < 0) return;
+  Value stored = ValueAt(uint32_t(index));
+  // A transition the manager could not run hands its end over before the set holds it: the owner
+  // heard the stored value until then.
+  const float heard = stored.transition ? stored.transition->PreviousValue() : stored.value;
   if (done) {
-    Value stored = ValueAt(uint32_t(index));
     stored.transition = nullptr;
     StoreAt(uint32_t(index), stored);
   }
-  if (m_owner) m_owner->PropertyTransitionStep(m_gameObject, kind, ParameterOfProperty(kind), value);
+  if (m_owner) m_owner->PropertyTransitionStep(m_gameObject, kind, ParameterOfProperty(kind), value, value - heard);
 }
 
 }  // namespace SN

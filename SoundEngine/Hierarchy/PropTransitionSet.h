@@ -20,9 +20,10 @@ class ISnPropTransitionOwner {
   virtual void PropertyOverridden(uint32_t parameterId) = 0;
   // Property 10 is the owner's own gain factor; `gameObject` is null for the set of all objects.
   virtual void SetGainFactorTarget(CSnRegisteredObj* gameObject, float target, const TransParamsBase& params) = 0;
-  // A step of a running transition toward the stored target.
+  // The value the owner hears moved to `value` by `change`: a step of a running transition toward the
+  // stored target, or the whole way at once.
   virtual void PropertyTransitionStep(CSnRegisteredObj* gameObject, uint32_t propertyId, uint32_t parameterId,
-                                      float value) = 0;
+                                      float value, float change) = 0;
 
  protected:
   ~ISnPropTransitionOwner() = default;
@@ -46,12 +47,16 @@ class CSnPropTransitionSet final : public ISnTransitionTarget {
   // is told its parameter is overridden. Null when out of memory or the set is full.
   uint8_t* SetValue(uint8_t id, float value);
   // Moves a present property toward `target`: SN_Failure for an absent id. The stored value becomes
-  // the target at once; the owner hears the steps. `clear` forgets the transition.
+  // the target at once; the owner hears the steps. `clear` forgets the transition: the owner hears the
+  // rest of the way at once.
   SNRESULT SetWithTransition(uint8_t id, float target, bool clear, const TransParamsBase& params);
 
   bool Has(uint32_t id) const { return m_blob.Has(id); }
   float ValueOr(uint32_t id, float fallback) const;
   Value ValueAt(uint32_t index) const;
+  // What the owner hears of the index's value now: where its running transition stands, else the
+  // stored value. A voice that starts during a fade begins here.
+  float HeardAt(uint32_t index) const;
   uint32_t Count() const { return m_blob.Count(); }
   uint8_t IdAt(uint32_t index) const { return m_blob.IdAt(index); }
   const Blob& Values() const { return m_blob; }

@@ -162,7 +162,7 @@ void CSnPropertyNode::AddOwnValues(SnSoundParams& params, uint32_t mask, const C
   // One pass over the set: its ids are few and unsorted.
   float gain = 1.0f;
   for (uint32_t i = 0; i < set->Count(); ++i) {
-    const float value = set->ValueAt(i).value;
+    const float value = set->HeardAt(i);
     switch (set->IdAt(i)) {
       case SnProp_Volume:
         if (mask & SnParamGroup_Volume) params.volume += value;
@@ -399,10 +399,11 @@ void CSnPropertyNode::SetGainFactorTarget(CSnRegisteredObj* gameObject, float ta
   ApplyGainFactor(gameObject, target);
 }
 
-void CSnPropertyNode::PropertyTransitionStep(CSnRegisteredObj* gameObject, uint32_t, uint32_t parameterId,
-                                             float value) {
+void CSnPropertyNode::PropertyTransitionStep(CSnRegisteredObj* gameObject, uint32_t, uint32_t parameterId, float,
+                                             float change) {
+  // The voices add changes to the values they began with.
   if (parameterId == kNoParameter) return;
-  ParameterChanged(parameterId, SnRTPCKey::ForObject(gameObject), value, false);
+  ParameterChanged(parameterId, SnRTPCKey::ForObject(gameObject), change, false);
 }
 
 // ---- properties and parameters ----

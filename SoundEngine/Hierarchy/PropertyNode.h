@@ -206,8 +206,8 @@ class CSnPropertyNode : public CSnHierarchyNode, public ISnPropTransitionOwner {
   // ISnPropTransitionOwner
   void PropertyOverridden(uint32_t) override {}
   void SetGainFactorTarget(CSnRegisteredObj* gameObject, float target, const TransParamsBase&) override;
-  void PropertyTransitionStep(CSnRegisteredObj* gameObject, uint32_t propertyId, uint32_t parameterId,
-                              float value) override;
+  void PropertyTransitionStep(CSnRegisteredObj* gameObject, uint32_t propertyId, uint32_t parameterId, float value,
+                              float change) override;
 
  protected:
   SNRESULT ReadEffects(const uint8_t*& cursor, const uint8_t* end, bool effectsOnly);

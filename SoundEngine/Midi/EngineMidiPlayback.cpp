@@ -81,7 +81,12 @@ void CSnEngineMidiPlayback::StopVoice(CSnPlaybackInstance* voice) {
 
 void CSnEngineMidiPlayback::StopVoiceAt(CSnPlaybackInstance* voice, uint32_t frameOffset) {
   if (!voice || voice->IsStoppedNow()) return;
-  voice->SetMidiStopOffset(frameOffset);
+  // A short initial delay runs within the look-ahead as a voice that starts later: a note that ends
+  // before that start leaves nothing to hear, and the voice ends unheard.
+  if (voice->InitialOffset() >= int32_t(frameOffset))
+    voice->SetInitialOffset(-1);
+  else
+    voice->SetMidiStopOffset(frameOffset);
   StopVoice(voice);
 }
 

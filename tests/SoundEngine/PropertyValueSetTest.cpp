@@ -16,7 +16,7 @@ struct RecordingOwner : ISnPropTransitionOwner {
     gainObjects.push_back(object);
     gains.push_back(target);
   }
-  void PropertyTransitionStep(CSnRegisteredObj*, uint32_t property, uint32_t parameter, float value) override {
+  void PropertyTransitionStep(CSnRegisteredObj*, uint32_t property, uint32_t parameter, float value, float) override {
     steps.push_back({property, parameter, value});
   }
   struct Step {

@@ -735,13 +735,15 @@ bool Parser::Rtpc(const std::vector<std::string>& w) {
   return true;
 }
 
-// stateprops <name> <volume|pitch|lowpass|highpass|0-5>=<value>...: what a state gives the nodes that map
-// it to these properties; the state's value of a level is a level.
+// stateprops <name> <volume|pitch|lowpass|highpass|busvolume|0-5>=<value>...: what a state gives the nodes
+// that map it to these properties; the state's value of a level is a level. A bus's voices hear its
+// bus volume, not its volume.
 bool Parser::StateProperties(const std::vector<std::string>& w) {
   if (!Count(w, 3, 8)) return false;
   uint32_t id = 0;
   if (!Id(w[1], id)) return false;
-  static const std::pair<const char*, uint8_t> kNamed[] = {{"volume", 0}, {"pitch", 2}, {"lowpass", 3}, {"highpass", 4}};
+  static const std::pair<const char*, uint8_t> kNamed[] = {
+      {"volume", 0}, {"pitch", 2}, {"lowpass", 3}, {"highpass", 4}, {"busvolume", 5}};
   std::vector<BankNodeProperty> properties;
   for (size_t i = 2; i < w.size(); ++i) {
     const size_t equals = w[i].find('=');
@@ -754,7 +756,8 @@ bool Parser::StateProperties(const std::vector<std::string>& w) {
         property = index;
         named = true;
       }
-    if (!named && !Small(name, 5, "is not a state property (volume, pitch, lowpass, highpass or 0-5)", property))
+    if (!named &&
+        !Small(name, 5, "is not a state property (volume, pitch, lowpass, highpass, busvolume or 0-5)", property))
       return false;
     for (const BankNodeProperty& given : properties)
       if (given.id == property) return Fail("state property \"" + name + "\" is given twice");

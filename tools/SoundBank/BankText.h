@@ -37,7 +37,7 @@
 //                                            effect takes the next slot; the mixer is the one its voices name;
 //                                            "inaudible" is what its voices do below the volume threshold;
 //                                            "delay" is the wait of each play before its voice
-//   stateprops <name> <volume|pitch|lowpass|highpass|0-5>=<value>...   HIRC state properties (type 1)
+//   stateprops <name> <volume|pitch|lowpass|highpass|busvolume|0-5>=<value>...   HIRC state properties (type 1)
 //   statemap <sound or bus> <state group> <state>=<stateprops>...   the node takes its group's current state's
 //                                            properties (declared before the node), moving over the group's times
 //   effect <name> gain <dB>                  HIRC shared effect definition (type 18) of the built-in gain

@@ -529,6 +529,8 @@ void CSnPlaybackInstance::ApplyAction(const SnActionParams& params) {
   record.playingId = params.playingId;
   record.fade.durationMs = params.transitionMs;
   record.fade.shape = SnCurveInterpolation(params.fadeCurve);
+  // A resume's flag forces it past nested pauses; a pause's says whether delayed plays pause too.
+  if (params.kind == SnActionParams::Resume) record.force = params.flag != 0;
   ExecuteActionOnInstance(record);
 }
 

@@ -234,6 +234,11 @@ void CSnPlaybackInstance::ComputeParameters() {
     m_block.params[1] = params.lowPass;
     m_block.params[2] = params.highPass;
     m_block.SecondVolume() = params.secondGain + params.stateValue;
+    // A bus that does not mix itself has its voices carry its bus volume.
+    const CSnHierarchyNode* routed = m_node;
+    while (routed && !routed->OutputBus()) routed = routed->Parent();
+    if (routed && !m_isMotion)
+      m_block.SecondVolume() += static_cast<const CSnBusNode*>(routed->OutputBus())->VoiceCarriedBusVolume();
     for (uint32_t i = 0; i < 4; ++i) {
       m_block.userSendLevels[i] = params.userSends[i];
       m_block.userSendBusIds[i] = params.auxBusIds[i];
