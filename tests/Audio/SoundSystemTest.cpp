@@ -93,6 +93,23 @@ TEST_F(SoundSystemFixture, EachFailedPartLogsItsLineAndTheRestStillRuns) {
   EXPECT_EQ(TakeLines(), "");
 }
 
+// A second start while the engine runs says so and changes nothing: the frame step stays hooked once,
+// and one shutdown still takes every part down.
+TEST_F(SoundSystemFixture, ASecondInitializeWhileTheEngineRunsSaysItAlreadyRuns) {
+  ScratchTree tree(true);
+  Start();
+  ASSERT_EQ(TakeLines(), "");
+  const size_t frameListeners = engine_.GetHooks().Find("FrameStep")->ListenerCount();
+  system_.Initialize(&engine_);
+  EXPECT_EQ(TakeLines(), "[ Error ][Audio] Sound Sound Engine already runs: a second Initialize is ignored.\n");
+  EXPECT_EQ(engine_.GetHooks().Find("FrameStep")->ListenerCount(), frameListeners);
+  Stop();
+  EXPECT_EQ(TakeLines(), "");
+  EXPECT_FALSE(SN::SoundEngine::IsInitialized());
+  EXPECT_EQ(SN::ISnStreamMgr::m_pStreamMgr, nullptr);
+  EXPECT_FALSE(SN::MemoryMgr::IsInitialized());
+}
+
 TEST_F(SoundSystemFixture, WithoutTheBankFolderEveryPartComesUpAndALaterRequestLoadsTheBank) {
   ScratchTree tree(false);
   Start();
