@@ -975,6 +975,23 @@ TEST_F(SoundEndToEndTest, APlacedBeepEndsOrKeepsItsAttenuationWhenItsBankGoes) {
   ASSERT_EQ(SoundEngine::UnloadBank(copyId, copy.data()), SN_Success);
 }
 
+// An event posted every frame while its bank is away: its warning is said in the first frame, counted
+// in the four after it, and the count said once a frame passed without it. A post after that is new.
+TEST_F(SoundEndToEndTest, AnEventPostedFrameAfterFrameWhileItsBankIsAwayIsSaidOnceWithACount) {
+  ASSERT_EQ(SoundEngine::UnloadBank("GeneralBank.bnk", nullptr), SN_Success);
+  log_.Take();
+  for (int frame = 0; frame < 5; ++frame) {
+    EXPECT_EQ(SoundEngine::PostEvent("Play_Beep", kObject), 0u);
+    Frames(1);
+  }
+  Frames(2);
+  const std::string line =
+      "[Warning][Audio] PostEvent: event " + std::to_string(SoundEngine::GetIDFromString("Play_Beep")) + " is not loaded";
+  EXPECT_EQ(log_.Take(), line + "\n" + line + " (said 4 more times)\n");
+  EXPECT_EQ(SoundEngine::PostEvent("Play_Beep", kObject), 0u);
+  EXPECT_EQ(log_.Take(), line + "\n");
+}
+
 // The hum's and the chord's media held twice, by the game's bank (loaded in place from memory the
 // test keeps) and by a bank of the test's that holds nothing else. Unloading the game's bank under
 // the looping hum and the resampled chord moves both voices to the other copies, the chord's held
