@@ -10,9 +10,10 @@
 namespace Base {
 
 // An area whose lines may repeat every frame (an error met by every voice, a call the game makes each
-// frame) says them through this: a line is printed in the frame it first comes in; said again in the
-// next frame and on, it is only counted, and once a whole frame passed without it its count is printed
-// in one line. Any thread; the frames are the area's own (none pass where the area has no frames).
+// frame) says them through this. A line is one call site (its format): the first saying is printed
+// whole, the ones after it (of other voices, ids or values too) are only counted while they keep
+// coming, and once a whole frame passed without one the count is printed after the first text. Any
+// thread; the frames are the area's own.
 class TraceRepeats {
  public:
   static TraceRepeats& GetInstance();
@@ -29,7 +30,7 @@ class TraceRepeats {
  private:
   TraceRepeats() = default;
   struct Line {
-    uint64_t hash = 0;
+    const char* format = nullptr;
     uint64_t lastFrame = 0;
     uint32_t repeats = 0;
     TraceLevel level = TraceLevel_Error;
@@ -38,8 +39,8 @@ class TraceRepeats {
     bool used = false;
   };
   static constexpr uint32_t kLines = 64;
-  Line* Find(uint64_t hash, const char* text);
-  void Keep(uint64_t hash, TraceLevel level, TraceModule module, const char* text);
+  Line* Find(const char* format, TraceLevel level, TraceModule module);
+  void Keep(const char* format, TraceLevel level, TraceModule module, const char* text);
   void Close(Line& line);
 
   std::mutex m_lock;

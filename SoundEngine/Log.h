@@ -5,8 +5,8 @@
 
 // SOUND_LOG(Error, "invalid memory pool id %d", id)
 #define SOUND_LOG(level, ...) ORV_TRACE(Audio, level, __VA_ARGS__)
-// A line of a call the game may make every frame (an event posted while its bank is away): said in the
-// frame it first comes in, then counted while it comes again frame after frame (the audio thread's
-// frames), and its count said once a frame passed without it.
+// A line that may come every frame (an event posted while its bank is away, the plays of a bank on its
+// way out): said once, then counted while it comes again frame after frame (the audio thread's frames),
+// other ids and values alike, and its count said once a frame passed without it.
 #define SOUND_LOG_REPEATING(level, ...) \
   ::Base::TraceRepeats::GetInstance().Print(::Base::TraceLevel_##level, ::Base::TraceModule_Audio, __VA_ARGS__)

@@ -987,7 +987,7 @@ TEST_F(SoundEndToEndTest, AnEventPostedFrameAfterFrameWhileItsBankIsAwayIsSaidOn
   Frames(2);
   const std::string line =
       "[Warning][Audio] PostEvent: event " + std::to_string(SoundEngine::GetIDFromString("Play_Beep")) + " is not loaded";
-  EXPECT_EQ(log_.Take(), line + "\n" + line + " (said 4 more times)\n");
+  EXPECT_EQ(log_.Take(), line + "\n" + line + " (and 4 more like it)\n");
   EXPECT_EQ(SoundEngine::PostEvent("Play_Beep", kObject), 0u);
   EXPECT_EQ(log_.Take(), line + "\n");
 }
