@@ -14,7 +14,7 @@ namespace SN::ApiQueue {
 // The audio manager while the engine runs, else null (logged under the caller's name).
 inline CSnAudioMgr* Running(const char* caller) {
   if (g_pAudioMgr && SoundEngine::IsInitialized()) return g_pAudioMgr;
-  SOUND_LOG(Warning, "%s: the sound engine is not initialised", caller);
+  SOUND_LOG_REPEATING(Warning, "%s: the sound engine is not initialised", caller);
   return nullptr;
 }
 
@@ -45,7 +45,7 @@ SNRESULT Post(uint16_t type, const char* caller, Fill&& fill) {
 // The event with one reference, or null (logged).
 inline CSnIndexedObject* FindEvent(uint32_t eventId, const char* caller) {
   CSnIndexedObject* event = g_pObjectIndex ? g_pObjectIndex->List(SnIndex_Events).FindAndAddRef(eventId) : nullptr;
-  if (!event) SOUND_LOG(Warning, "%s: event %u is not loaded", caller, eventId);
+  if (!event) SOUND_LOG_REPEATING(Warning, "%s: event %u is not loaded", caller, eventId);
   return event;
 }
 

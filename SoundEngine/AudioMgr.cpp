@@ -476,6 +476,7 @@ void CSnAudioMgr::Perform() {
     m_framePerformed = true;
     VoiceManager::ProcessQueuedInstanceCommands();
     ++m_frame;
+    Base::TraceRepeats::GetInstance().EndFrame();
     m_framePerformed = false;
     --frames;
   }

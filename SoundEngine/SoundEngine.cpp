@@ -140,6 +140,8 @@ void TermSteps(bool destroyPool) {
     MemoryMgr::DestroyPool(g_DefaultPoolId);
     g_DefaultPoolId = kInvalidPoolId;
   }
+  // The counts of lines still repeating are said before the engine goes.
+  Base::TraceRepeats::GetInstance().Flush();
 }
 
 }  // namespace

@@ -211,6 +211,21 @@ void CSnStreamManager::Destroy() {
   state.pool = kInvalidPoolId;
 }
 
+namespace {
+
+struct SetupHook {
+  void (*hook)(void*) = nullptr;
+  void* context = nullptr;
+};
+SetupHook& FailedSetupHook() {
+  static SetupHook hook;
+  return hook;
+}
+
+}  // namespace
+
+void StreamMgr::SetFailedSetupHook(void (*hook)(void* context), void* context) { FailedSetupHook() = {hook, context}; }
+
 SNRESULT CSnStreamManager::Open(const OpenRequest& request, CSnStreamTask*& stream) {
   stream = nullptr;
   const bool automatic = request.heuristics != nullptr;
@@ -272,6 +287,7 @@ SNRESULT CSnStreamManager::Open(const OpenRequest& request, CSnStreamTask*& stre
   if (sync) {
     const SNRESULT result = stream->FileOpenedAtCreation();
     if (result != SN_Success) {
+      if (FailedSetupHook().hook) FailedSetupHook().hook(FailedSetupHook().context);
       stream->MarkForDestruction();
       stream = nullptr;
       return result;

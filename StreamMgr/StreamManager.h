@@ -12,6 +12,12 @@ namespace SN {
 
 class CSnStreamDevice;
 
+namespace StreamMgr {
+// For tests: runs on the opening thread once a stream failed its set-up, before the opener lets it
+// go, so that the device's thread can be made to run in between. Null removes it.
+void SetFailedSetupHook(void (*hook)(void* context), void* context);
+}  // namespace StreamMgr
+
 class CSnStreamManager : public ISnStreamMgr {
  public:
   ~CSnStreamManager() override;

@@ -130,10 +130,7 @@ void CSnStreamTask::SetNameCopy(const char16_t* name, SNRESULT& result) {
 SNRESULT CSnStreamTask::TakeBlockSize() {
   const uint32_t granularity = m_device->Granularity();
   m_blockSize = m_device->Hook()->GetFileBlockSize(*m_descriptor);
-  if (m_blockSize == 0 || m_blockSize > granularity || granularity % m_blockSize != 0) {
-    m_markedForDestruction = true;
-    return SN_Failure;
-  }
+  if (m_blockSize == 0 || m_blockSize > granularity || granularity % m_blockSize != 0) return SN_Failure;
   return SN_Success;
 }
 
@@ -156,14 +153,12 @@ void CSnStreamTask::FinishDeferredOpen(SNRESULT openResult) {
     MemoryMgr::Free(pool, m_deferred);
     m_deferred = nullptr;
   }
-  // The caller still holds the stream: a failed set-up leaves it in its error state, never freed
-  // under the caller's hands.
-  const bool markedByOwner = m_markedForDestruction;
+  // The caller still holds the stream: a failed set-up leaves it in its error state until its owner
+  // destroys it.
   if (openResult == SN_Success) {
     m_fileOpen = true;
     if (OnFileOpened() == SN_Success) return;
   }
-  m_markedForDestruction = markedByOwner;
   Kill();
 }
 
@@ -191,10 +186,7 @@ SNRESULT CSnStandardStream::SetName(const char16_t* name) {
 }
 
 SNRESULT CSnStandardStream::OnFileOpened() {
-  if (m_descriptor->fileSize < 0) {
-    m_markedForDestruction = true;
-    return SN_InvalidParameter;
-  }
+  if (m_descriptor->fileSize < 0) return SN_InvalidParameter;
   return TakeBlockSize();
 }
 
@@ -402,14 +394,8 @@ void CSnAutomaticStream::SetPriority(int8_t priority) {
 }
 
 SNRESULT CSnAutomaticStream::OnFileOpened() {
-  if (!m_buffers) {
-    m_markedForDestruction = true;
-    return SN_InsufficientMemory;
-  }
-  if (m_descriptor->fileSize < 0) {
-    m_markedForDestruction = true;
-    return SN_InvalidParameter;
-  }
+  if (!m_buffers) return SN_InsufficientMemory;
+  if (m_descriptor->fileSize < 0) return SN_InvalidParameter;
   if (TakeBlockSize() != SN_Success) return SN_Failure;
   if (m_heuristics.throughput < 1.0f) m_heuristics.throughput = 1.0f;
   m_heuristics.loopStart = m_heuristics.loopStart / m_blockSize * m_blockSize;
@@ -418,10 +404,7 @@ SNRESULT CSnAutomaticStream::OnFileOpened() {
   m_position = 0;
   m_endOfFile = m_descriptor->fileSize == 0;
   const SNRESULT result = ApplyBufferConstraints();
-  if (result != SN_Success) {
-    m_markedForDestruction = true;
-    return result;
-  }
+  if (result != SN_Success) return result;
   ReevaluateBuffering();
   return result;
 }

@@ -46,6 +46,8 @@ class CSnStreamTask {
   virtual bool CanBeDestroyed();
   // Stops the stream in its error state.
   virtual void Kill() = 0;
+  // A failure leaves the stream to its owner, unmarked: the device's thread frees a marked stream at
+  // any time, and the owner still holds this one until it destroys it.
   virtual SNRESULT OnFileOpened() = 0;
   // Called with the device lock held.
   virtual SnTransferOffer CreateTransfer(SnStreamTransfer& transfer, bool cacheOnly) = 0;

@@ -227,7 +227,7 @@ SNRESULT CSnSoundBankManager::UnloadBankCommand(const SnBankCommand& command, in
     CallCallback(command, bankId, refused, poolId);
     return refused;
   }
-  record->ReleaseObjects();
+  // Its objects go once its voices are stopped (EndRecord): a voice may read them until then.
   PostUnload(record);
   return SN_Success;
 }
@@ -266,9 +266,7 @@ SNRESULT CSnSoundBankManager::ClearBanksCommand() {
     }
     if (!count) return SN_Success;
     while (count) {
-      CSnBankRecord* record = loaded[--count];
-      record->ReleaseObjects();
-      PostUnload(record);
+      PostUnload(loaded[--count]);
     }
   }
 }

@@ -110,6 +110,8 @@ void CSnSoundBankManager::DropUse(CSnBankRecord* record) {
 }
 
 void CSnSoundBankManager::EndRecord(CSnBankRecord* record) {
+  // The voices that read the bank's objects or its media have stopped or hold what they still play with.
+  record->ReleaseObjects();
   RemoveBankMediaSources(*record);
   SnBankCommand done;
   done.callback = record->m_callback;

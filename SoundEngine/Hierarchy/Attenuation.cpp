@@ -201,6 +201,11 @@ class LoadedAttenuations final : public ISnAttenuationDirectory {
     });
     return found;
   }
+  const SnAttenuationSettings* HoldAttenuation(uint32_t id, CSnRefCountedObject*& holder) override {
+    CSnIndexedObject* object = g_pObjectIndex ? g_pObjectIndex->List(SnIndex_Attenuations).FindAndAddRef(id) : nullptr;
+    holder = object;
+    return object ? &static_cast<CSnAttenuation*>(object)->Settings() : nullptr;
+  }
 };
 
 const SnHircKind kAttenuationKind = {SnIndex_Attenuations, CreateFromPayload<CSnAttenuation>, nullptr, nullptr};

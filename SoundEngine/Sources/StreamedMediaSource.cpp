@@ -230,13 +230,24 @@ SNRESULT CSnStreamedMediaSource::NextStreamBuffer() {
     m_starvationSeen = true;
     return SN_NoDataReady;
   }
-  if ((got != SN_DataReady && got != SN_NoMoreData) || !data || size == 0) return SN_Failure;
+  if ((got != SN_DataReady && got != SN_NoMoreData) || !data || size == 0) return EndedEarly(at);
   m_holdsStreamBuffer = true;
   m_nextPosition = at + size;
   const uint32_t skip = m_bytesToSkip;
   m_bytesToSkip = 0;
   const SNRESULT advanced = AdvanceInStream(static_cast<const uint8_t*>(data), size, at, skip);
   return advanced == SN_Success ? SN_DataReady : advanced;
+}
+
+SNRESULT CSnStreamedMediaSource::EndedEarly(uint64_t at) {
+  if (!m_earlyEndSaid) {
+    const CSnSourceDesc& desc = m_pInstance->SourceDesc();
+    SOUND_LOG(Error, "Streamed source %u: its file %u gives nothing past byte %llu of its %llu; the sound ends early",
+              desc.sourceId, desc.fileId, static_cast<unsigned long long>(at),
+              static_cast<unsigned long long>(DataEnd()));
+  }
+  m_earlyEndSaid = true;
+  return SN_Failure;
 }
 
 void CSnStreamedMediaSource::DropStreamBuffer() {

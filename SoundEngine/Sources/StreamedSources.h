@@ -56,6 +56,9 @@ class CSnStreamedMediaSource : public CSnMediaSource {
   SNRESULT CheckBuffering();
   // The next stream buffer when the current one is used up: 45, 46 (not there yet), 17 or 2.
   SNRESULT NextStreamBuffer();
+  // SN_Failure for a stream that gives nothing more before the data's end (a file cut short, a read
+  // that failed): the sound ends there, and says so once.
+  SNRESULT EndedEarly(uint64_t at);
   // Gives the current stream buffer back (or ends the prefetch use).
   void DropStreamBuffer();
   // Moves the stream to `frame` for a seek or a voice coming back: SN_Failure past the end.
@@ -84,6 +87,7 @@ class CSnStreamedMediaSource : public CSnMediaSource {
   bool m_holdsStreamBuffer = false;
   uint8_t* m_pOwnedEnvelope = nullptr;
   bool m_starvationSeen = false;
+  bool m_earlyEndSaid = false;
   uint16_t m_formatTag = 0;  // what the codec reads
   uint8_t* m_pCarry = nullptr;
   uint32_t m_carried = 0;

@@ -23,7 +23,10 @@
 #include "SoundEngine/Lower/Voices/VoiceManager.h"
 #include "SoundEngine/Modulators/ModulatorInstance.h"
 #include "SoundEngine/SoundEngine.h"
+#include "SoundEngine/SoundEngineBankApi.h"
 #include "StreamMgr/ISnStreamMgr.h"
+#include "tools/SoundBank/BankText.h"
+#include "tools/SoundBank/BankWriter.h"
 
 namespace {
 
@@ -141,6 +144,53 @@ TEST_F(SoundSystemFixture, EachFailedPartLogsItsLineAndTheRestStillRuns) {
                          "[ Error ][Audio] Sound Event \"Resume_All\" post failure.\n");
   Stop();
   EXPECT_EQ(TakeLines(), "");
+}
+
+// A second start while the engine runs says so and changes nothing: the frame step stays hooked once,
+// and one shutdown still takes every part down.
+TEST_F(SoundSystemFixture, ASecondInitializeWhileTheEngineRunsSaysItAlreadyRuns) {
+  ScratchTree tree(true);
+  Start();
+  ASSERT_EQ(TakeLines(), "");
+  const size_t frameListeners = engine_.GetHooks().Find("FrameStep")->ListenerCount();
+  system_.Initialize(&engine_);
+  EXPECT_EQ(TakeLines(), "[ Error ][Audio] Sound Sound Engine already runs: a second Initialize is ignored.\n");
+  EXPECT_EQ(engine_.GetHooks().Find("FrameStep")->ListenerCount(), frameListeners);
+  Stop();
+  EXPECT_EQ(TakeLines(), "");
+  EXPECT_FALSE(SN::SoundEngine::IsInitialized());
+  EXPECT_EQ(SN::ISnStreamMgr::m_pStreamMgr, nullptr);
+  EXPECT_FALSE(SN::MemoryMgr::IsInitialized());
+}
+
+// On the game's threads: a looping tone placed 10 m away, attenuated by a two-point curve of its own
+// bank, plays on the audio thread while the bank thread unloads that bank. The voice ends before the
+// attenuation goes: the pass that stops it reads nothing freed (the sanitisers watch, the pools are
+// poisoned), and no voice is left after it.
+TEST_F(SoundSystemFixture, ABankUnloadedUnderItsLooping3DVoiceStopsItBeforeItsAttenuationGoes) {
+  ScratchTree tree(true);
+  Start();
+  Tools::BankDescription bank;
+  std::string error;
+  ASSERT_TRUE(Tools::ParseBankText("tone Tick 48000 1 100 440\r\nloop Tick 0 4799\r\n"
+                                   "attenuation Near\r\nattuse Near 0 0\r\nattcurve Near 0 0\r\n"
+                                   "attpoint Near 0 0 0 4\r\nattpoint Near 0 100 -40 4\r\n"
+                                   "sound Tick3D Tick Effects loop 0 3d Near\r\n"
+                                   "action Play_Tick3D_Act 0x0403 Tick3D bank NearBank\r\n"
+                                   "event Play_Tick3D Play_Tick3D_Act\r\n",
+                                   "NearBank", bank, error))
+      << error;
+  const std::vector<uint8_t> image = Tools::WriteBank(bank);
+  uint32_t bankId = 0;
+  ASSERT_EQ(SN::SoundEngine::LoadBank(image.data(), uint32_t(image.size()), bankId), SN::SN_Success);
+  ASSERT_EQ(SN::SoundEngine::RegisterGameObj(9), SN::SN_Success);
+  ASSERT_EQ(SN::SoundEngine::SetPosition(9, SN::SnSoundPosition{{0.0f, 0.0f, 10.0f}, {0.0f, 0.0f, -1.0f}}),
+            SN::SN_Success);
+  ASSERT_NE(SN::SoundEngine::PostEvent("Play_Tick3D", 9), 0u);
+  EXPECT_TRUE(AudioTest::AudioThreadReaches([] { return SN::VoiceManager::ActiveInstanceCount() == 1; }));
+  ASSERT_EQ(SN::SoundEngine::UnloadBank(bankId, image.data()), SN::SN_Success);
+  EXPECT_TRUE(AudioTest::AudioThreadReaches([] { return SN::VoiceManager::ActiveInstanceCount() == 0; }));
+  EXPECT_EQ(SN::SoundEngine::UnregisterGameObj(9), SN::SN_Success);
 }
 
 TEST_F(SoundSystemFixture, WithoutTheBankFolderEveryPartComesUpAndALaterRequestLoadsTheBank) {

@@ -977,6 +977,63 @@ TEST_F(SoundEndToEndTest, ABankUnloadedUnderAPlayingVoiceStopsItFirst) {
   for (size_t i = 3 * kFrame; i < 6 * kFrame; ++i) ASSERT_EQ(planes[0][i], 0.0) << i;
 }
 
+// The placed beep's bank unloaded under it, with no other copy of its media: the voice ends before
+// the bank's attenuation goes, and the frames after read nothing the bank held (the sanitiser watches
+// the pools). With a second copy of the beep loaded, the voice moves to it and keeps the attenuation
+// it plays with: every sample as an uninterrupted play of it, its curve's -4 dB at 10 m included.
+TEST_F(SoundEndToEndTest, APlacedBeepEndsOrKeepsItsAttenuationWhenItsBankGoes) {
+  ASSERT_NE(PlayTenMetresAhead("Play_Spot_Beep"), nullptr);
+  ASSERT_EQ(SoundEngine::UnloadBank("GeneralBank.bnk", nullptr), SN_Success);
+  EXPECT_EQ(LowerEngine::ActivePipelineCount(), 0u);
+  Frames(2);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+
+  uint32_t gameId = 0, copyId = 0;
+  std::vector<uint8_t>& game = Keep(ReadFileBytes(Path("GeneralBank.bnk")));
+  ASSERT_EQ(SoundEngine::LoadBank(game.data(), uint32_t(game.size()), gameId), SN_Success);
+  const std::vector<uint8_t>& copy = BankImage("tone Beep 48000 1 100 880\r\n", "BeepCopy");
+  ASSERT_EQ(SoundEngine::LoadBank(copy.data(), uint32_t(copy.size()), copyId), SN_Success);
+  Capture();
+  ASSERT_EQ(SoundEngine::StartOutputCapture(u"whole.wav"), SN_Success);
+  ASSERT_NE(PlayTenMetresAhead("Play_Spot_Beep"), nullptr);
+  Frames(6);
+  ASSERT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  const auto whole = Capture("whole.wav");
+
+  ASSERT_EQ(SoundEngine::StartOutputCapture(u"moved.wav"), SN_Success);
+  ASSERT_NE(PlayTenMetresAhead("Play_Spot_Beep"), nullptr);
+  ASSERT_EQ(SoundEngine::UnloadBank(gameId, game.data()), SN_Success);
+  EXPECT_TRUE(ReadsFrom(copy));
+  std::fill(game.begin(), game.end(), uint8_t(0x5A));
+  Frames(6);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  const auto moved = Capture("moved.wav");
+  for (int c = 0; c < 2; ++c) {
+    ASSERT_GE(moved[c].size(), 8u * kFrame);
+    for (size_t i = 0; i < 8 * kFrame; ++i) ASSERT_EQ(moved[c][i], whole[c][i]) << "channel " << c << " sample " << i;
+  }
+  // Attenuated, not silent: the beep's 880 Hz at -4 dB and the pan's -3 dB leave well over 1000.
+  EXPECT_GT(*std::max_element(moved[0].begin() + 2 * kFrame, moved[0].begin() + 4 * kFrame), 1000.0);
+  ASSERT_EQ(SoundEngine::UnloadBank(copyId, copy.data()), SN_Success);
+}
+
+// An event posted every frame while its bank is away: its warning is said in the first frame, counted
+// in the four after it, and the count said once a frame passed without it. A post after that is new.
+TEST_F(SoundEndToEndTest, AnEventPostedFrameAfterFrameWhileItsBankIsAwayIsSaidOnceWithACount) {
+  ASSERT_EQ(SoundEngine::UnloadBank("GeneralBank.bnk", nullptr), SN_Success);
+  log_.Take();
+  for (int frame = 0; frame < 5; ++frame) {
+    EXPECT_EQ(SoundEngine::PostEvent("Play_Beep", kObject), 0u);
+    Frames(1);
+  }
+  Frames(2);
+  const std::string line =
+      "[Warning][Audio] PostEvent: event " + std::to_string(SoundEngine::GetIDFromString("Play_Beep")) + " is not loaded";
+  EXPECT_EQ(log_.Take(), line + "\n" + line + " (and 4 more like it)\n");
+  EXPECT_EQ(SoundEngine::PostEvent("Play_Beep", kObject), 0u);
+  EXPECT_EQ(log_.Take(), line + "\n");
+}
+
 // The hum's and the chord's media held twice, by the game's bank (loaded in place from memory the
 // test keeps) and by a bank of the test's that holds nothing else. Unloading the game's bank under
 // the looping hum and the resampled chord moves both voices to the other copies, the chord's held

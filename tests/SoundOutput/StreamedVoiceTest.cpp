@@ -169,4 +169,28 @@ TEST_F(StreamedVoiceTest, APrefetchedVoiceBeginsOnTheBanksBytesAndGoesOnFromTheF
   ExpectTone(heard);
 }
 
+// The tone's file cut to half while the voice plays its first buffer, the second read held until
+// then: the read past the new end fails, and the voice ends where its data did, saying so once.
+TEST_F(StreamedVoiceTest, AFileCutShortWhileItPlaysEndsTheSoundEarlyAndSaysSoOnce) {
+  LoadStreamBank();
+  ASSERT_TRUE(Tools::WriteBytesFile(LooseName(), tone_.bytes));
+  io_.Shut(1);
+  ASSERT_NE(SoundEngine::PostEvent("Play_Stream", kObject), 0u);
+  for (int i = 0; i < 1000 && LowerEngine::ActivePipelineCount() == 0; ++i) Frames(1);
+  io_.WaitForHeldRead();
+  std::filesystem::resize_file(LooseName(), tone_.bytes.size() / 2);
+  log_.Take();
+  io_.Open();
+  for (int i = 0; i < 1000 && VoiceManager::ActiveInstanceCount(); ++i) Frames(1);
+  ASSERT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  const std::string log = log_.Take();
+  // One read of the device's 16384 bytes was handed over; the data ends with the file as written.
+  const size_t said = log.find("gives nothing past byte 16384 of its " + std::to_string(tone_.bytes.size()) +
+                               "; the sound ends early");
+  EXPECT_NE(said, std::string::npos) << log;
+  EXPECT_EQ(log.find("the sound ends early", log.find("the sound ends early") + 1), std::string::npos) << log;
+  // Only the first buffer was heard: fewer samples than the tone has.
+  EXPECT_LT(HeardFrames("capture.wav").planes[0].size(), DataSamples(tone_.bytes).size());
+}
+
 }  // namespace

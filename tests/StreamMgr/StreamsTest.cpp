@@ -258,4 +258,39 @@ TEST_F(StreamsTest, DeferredOpensHappenOnTheIOThread) {
   stream->Destroy();
 }
 
+// An automatic stream asking for buffers larger than the device's granularity fails its immediate
+// open. Before its opener lets it go, the device's thread is made to run a pass (a standard stream's
+// waiting read completes only after one): the failed stream is still the opener's, not freed under it.
+TEST_F(StreamsTest, AStreamThatFailsItsImmediateOpenStaysItsOpenersUntilLetGo) {
+  const std::vector<uint8_t> other = Pattern(4096, 5);
+  WriteLoose("40.bnk", Pattern(4096, 4));
+  WriteLoose("41.bnk", other);
+  StartDevice();
+  SnFileLookupFlags flags = BankFlags();
+  struct Pass {
+    ISnStandardStream* stream = nullptr;
+    std::vector<uint8_t> read = std::vector<uint8_t>(4096);
+    int runs = 0;
+  } pass;
+  ASSERT_EQ(Manager()->OpenStandardStream(41, &flags, SnOpenMode_Read, pass.stream, true), SN_Success);
+  StreamMgr::SetFailedSetupHook(
+      [](void* context) {
+        auto& pass = *static_cast<Pass*>(context);
+        uint32_t got = 0;
+        EXPECT_EQ(pass.stream->Read(pass.read.data(), 4096, true, 50, 0.0f, got), SN_Success);
+        ++pass.runs;
+      },
+      &pass);
+  const SnAutoStmBufSettings tooLarge{2 * device_.granularity, 0, 0};
+  ISnAutomaticStream* stream = nullptr;
+  EXPECT_NE(Manager()->OpenAutomaticStream(40, &flags, SnAutoStmHeuristics{100.0f, 0, 0, 0, 50}, &tooLarge, stream,
+                                           true),
+            SN_Success);
+  StreamMgr::SetFailedSetupHook(nullptr, nullptr);
+  EXPECT_EQ(stream, nullptr);
+  EXPECT_EQ(pass.runs, 1);
+  EXPECT_EQ(pass.read, other);
+  pass.stream->Destroy();
+}
+
 }  // namespace

@@ -13,6 +13,7 @@
 namespace SN {
 
 struct CSnCurveGraph;
+class CSnRefCountedObject;
 
 // A game-parameter curve of an attenuation: it drives one positioning value of every voice using it.
 struct SnAttenuationParamCurve {
@@ -37,6 +38,12 @@ class ISnAttenuationDirectory {
  public:
   // Null when none of that id is loaded. The settings stay valid while their bank is loaded.
   virtual const SnAttenuationSettings* FindAttenuation(uint32_t id) = 0;
+  // The same, with a reference on the object the settings live in (null for settings that live as
+  // long as the directory): a voice plays on with its attenuation when the bank that brought it goes.
+  virtual const SnAttenuationSettings* HoldAttenuation(uint32_t id, CSnRefCountedObject*& holder) {
+    holder = nullptr;
+    return FindAttenuation(id);
+  }
 
  protected:
   ~ISnAttenuationDirectory() = default;
@@ -58,6 +65,7 @@ enum SnPathModeBits : uint32_t { SnPathModeBits_Flags = 0x3, SnPathModeBits_Rela
 struct SnInstancePositioning {
   uint32_t attenuationId = 0;
   const SnAttenuationSettings* attenuation = nullptr;  // resolved once
+  CSnRefCountedObject* attenuationHolder = nullptr;     // its reference, given back with the record
   float attenuationValues[3] = {};  // cone outside volume (dB), cone low-pass, cone high-pass
   float distanceValues[2] = {};
   int32_t setting = 0;

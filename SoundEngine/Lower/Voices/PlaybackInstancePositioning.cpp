@@ -12,6 +12,7 @@
 #include "SoundEngine/Log.h"
 #include "SoundEngine/Lower/Spatial/ListenerTable.h"
 #include "SoundEngine/Lower/Voices/PlaybackInstance.h"
+#include "SoundEngine/ObjectIndex.h"
 #include "SoundEngine/PoolObject.h"
 
 namespace SN {
@@ -74,7 +75,7 @@ SNRESULT CSnPlaybackInstance::ResolveAttenuation() {
       said = true;
       return SN_Success;
     }
-    record.attenuation = directory->FindAttenuation(record.attenuationId);
+    record.attenuation = directory->HoldAttenuation(record.attenuationId, record.attenuationHolder);
     if (!record.attenuation) {
       SOUND_LOG(Error, "Playing id %u: attenuation %u is not loaded", m_playingId, record.attenuationId);
       return SN_Failure;
@@ -112,6 +113,8 @@ void CSnPlaybackInstance::DestroyPositioning() {
       g_pRTPCMgr->RemoveSubscription(static_cast<ISnPlaybackInstanceParams*>(this),
                                      attenuation->paramCurves[i].parameterId);
   m_attenuationSubscribed = false;
+  // The last reference may be this one: its bank went while the voice played.
+  if (m_positioning->attenuationHolder) m_positioning->attenuationHolder->Release();
   FreePositionBlock(m_copiedPositions);
   m_positionsCopied = false;
   PoolDelete(g_DefaultPoolId, m_positioning);
