@@ -171,14 +171,14 @@ thread_local WriterSlotClaim t_writerSlot;
 
 void CSnAudioMgr::CountWriter(int32_t change) {
   const uint32_t slot = t_writerSlot.slot;
-  std::atomic<int32_t>& count = m_writers[slot].count;
+  std::atomic<uint32_t>& counter = change > 0 ? m_writers[slot].begun : m_writers[slot].ended;
   if (slot == kWriterSlots) {
-    count.fetch_add(change, std::memory_order_acq_rel);
+    counter.fetch_add(1, std::memory_order_acq_rel);
   } else {
-    // Only this thread writes its slot. A rise is published by the compare-and-swap on the write
-    // position that follows it, a fall releases the message written before it.
-    count.store(count.load(std::memory_order_relaxed) + change,
-                change > 0 ? std::memory_order_relaxed : std::memory_order_release);
+    // Only this thread writes its slot. A beginning is published by the compare-and-swap on the
+    // write position that follows it, an end releases the message written before it.
+    counter.store(counter.load(std::memory_order_relaxed) + 1,
+                  change > 0 ? std::memory_order_relaxed : std::memory_order_release);
   }
 }
 
@@ -212,16 +212,24 @@ void CSnAudioMgr::FinishMessage() {
 }
 
 void CSnAudioMgr::WaitForWriters() const {
-  // Every writer that reserved before this call is counted in its slot until it finishes, so a
-  // slot seen empty once, after the call began, holds none of them: the slots are waited for one
-  // at a time and new writers never keep the wait going.
-  uint32_t attempt = 0;
-  for (const WriterCount& slot : m_writers) {
-    for (; slot.count.load(std::memory_order_acquire) != 0; ++attempt) {
+  // Every writer that reserved before this call has begun its message in its slot: a thread's own
+  // slot is done once its finishes reach the beginnings counted now, and the shared slot once it is
+  // seen empty after the call began. The slots are waited for one at a time.
+  for (uint32_t index = 0; index <= kWriterSlots; ++index) {
+    const WriterCount& slot = m_writers[index];
+    const uint32_t begun = slot.begun.load(std::memory_order_acquire);
+    const auto done = [&] {
+      const uint32_t ended = slot.ended.load(std::memory_order_acquire);
+      if (index == kWriterSlots) return ended == slot.begun.load(std::memory_order_acquire);
+      return int32_t(ended - begun) >= 0;
+    };
+    // A writer between its reservation and its finish is a few stores from done, unless its thread
+    // was descheduled there: then the wait gives its core away a millisecond at a time.
+    for (uint32_t attempt = 0; !done(); ++attempt) {
       if (attempt < 128)
         std::this_thread::yield();
       else
-        std::this_thread::sleep_for(std::chrono::milliseconds(attempt / 128));
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
   }
 }

@@ -144,8 +144,12 @@ class CSnAudioMgr {
   // stores on a cache line no other thread writes; threads beyond that share the last slot and
   // count with atomic additions. The one shared line a writer touches per message is the write
   // position's.
+  // Messages begun and finished in a slot. A thread's own slot writes one message at a time, so a
+  // wait needs only the finish of the message begun before it; a writer that goes on posting never
+  // holds the wait up. The shared slot is waited for until it is seen empty.
   struct alignas(64) WriterCount {
-    std::atomic<int32_t> count{0};
+    std::atomic<uint32_t> begun{0};
+    std::atomic<uint32_t> ended{0};
   };
   void CountWriter(int32_t change);
   SnMsgHeader* TryReserve(uint32_t size);
