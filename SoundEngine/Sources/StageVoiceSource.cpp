@@ -142,6 +142,11 @@ class CSnStageVoiceSource final : public ISnVoiceSource {
     return true;
   }
 
+  bool HoldsPluginMedia(const CSnLoadedBank* bank, const void* data) const override {
+    return m_source->HoldsPluginMedia(bank, data);
+  }
+  void RelocatePluginMedia(const CSnLoadedBank* bank) override { m_source->RelocatePluginMedia(bank); }
+
   int64_t FramesLeft() const override { return m_ready ? m_stage.FramesLeft() : -1; }
   uint32_t LeadingSilence() const override { return m_stage.LeadingSilence(); }
   void SetSoundingPartOnly(bool only) override { m_stage.SetSoundingPartOnly(only); }
