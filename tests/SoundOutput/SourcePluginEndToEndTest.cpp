@@ -33,11 +33,12 @@ class LevelParams final : public CopiedParams<LevelParams> {
   float level = 0.0f;
 };
 
-// Mono at the rate offered, every sample at the level its parameters hold as the frame is made.
-class LevelSource final : public ISnSourcePlugin {
+// What every generator here does alike: mono at the rate offered, no duration, no seeking.
+template <typename Derived>
+class TestSource : public ISnSourcePlugin {
  public:
   SNRESULT Term(ISnPluginMemAlloc* allocator) override {
-    PluginDelete(allocator, this);
+    PluginDelete(allocator, static_cast<Derived*>(this));
     return SN_Success;
   }
   SNRESULT Reset() override { return SN_Success; }
@@ -46,6 +47,16 @@ class LevelSource final : public ISnSourcePlugin {
     return SN_Success;
   }
   SNRESULT QueryFormat(SnMediaFormat&) override { return SN_Success; }
+  float GetDuration() const override { return 0.0f; }
+  SNRESULT StopLooping() override { return SN_Success; }
+  SNRESULT TimeSkip(uint32_t&) override { return SNRESULT(0); }
+  SNRESULT Seek(float) override { return SN_Success; }
+  float GetEnvelope() const override { return 1.0f; }
+};
+
+// Mono at the rate offered, every sample at the level its parameters hold as the frame is made.
+class LevelSource final : public TestSource<LevelSource> {
+ public:
   SNRESULT Init(ISnPluginMemAlloc*, ISnSourcePluginContext*, ISnPluginParam* params, SnMediaFormat&) override {
     m_params = static_cast<LevelParams*>(params);
     return m_params ? SN_Success : SN_Failure;
@@ -55,11 +66,6 @@ class LevelSource final : public ISnSourcePlugin {
     buffer.validFrames = buffer.maxFrames;
     buffer.state = ++m_buffers >= kLevelFrames ? SN_NoMoreData : SN_DataReady;
   }
-  float GetDuration() const override { return 0.0f; }
-  SNRESULT StopLooping() override { return SN_Success; }
-  SNRESULT TimeSkip(uint32_t&) override { return SNRESULT(0); }
-  SNRESULT Seek(float) override { return SN_Success; }
-  float GetEnvelope() const override { return 1.0f; }
 
  private:
   LevelParams* m_params = nullptr;
@@ -130,18 +136,8 @@ uint32_t g_nowhereSize = 1;
 
 // Mono at the rate offered: the samples of the media its voice finds under the id of "Table", read
 // from those bytes frame by frame.
-class TableSource final : public ISnSourcePlugin {
+class TableSource final : public TestSource<TableSource> {
  public:
-  SNRESULT Term(ISnPluginMemAlloc* allocator) override {
-    PluginDelete(allocator, this);
-    return SN_Success;
-  }
-  SNRESULT Reset() override { return SN_Success; }
-  SNRESULT QueryInfo(SnPluginInfo& info) override {
-    info = SnPluginInfo{SnPluginType_Source, 0, 0};
-    return SN_Success;
-  }
-  SNRESULT QueryFormat(SnMediaFormat&) override { return SN_Success; }
   SNRESULT Init(ISnPluginMemAlloc*, ISnSourcePluginContext* context, ISnPluginParam*, SnMediaFormat&) override {
     context->GetMedia(SoundEngine::GetIDFromString("Table"), m_data, m_size);
     context->GetMedia(SoundEngine::GetIDFromString("Nowhere"), g_nowhereData, g_nowhereSize);
@@ -156,11 +152,6 @@ class TableSource final : public ISnSourcePlugin {
     g_tableFramesPlayed = m_at;
     buffer.state = m_at >= samples.size() ? SN_NoMoreData : SN_DataReady;
   }
-  float GetDuration() const override { return 0.0f; }
-  SNRESULT StopLooping() override { return SN_Success; }
-  SNRESULT TimeSkip(uint32_t&) override { return SNRESULT(0); }
-  SNRESULT Seek(float) override { return SN_Success; }
-  float GetEnvelope() const override { return 1.0f; }
 
  private:
   const uint8_t* m_data = nullptr;
