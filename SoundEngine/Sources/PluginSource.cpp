@@ -52,9 +52,13 @@ uint32_t CSnPluginSource::OutputRate() const {
 
 uint16_t CSnPluginSource::GetLoopCount() const { return m_pInstance ? m_pInstance->LoopCount() : 1; }
 float CSnPluginSource::GetPriority() const { return m_pInstance ? m_pInstance->Priority() : 50.0f; }
-void CSnPluginSource::GetMedia(uint32_t, const uint8_t*& data, uint32_t& size) const {
-  data = nullptr;
-  size = 0;
+void CSnPluginSource::GetMedia(uint32_t id, const uint8_t*& data, uint32_t& size) const {
+  // The plug-in names its media by id: the table's index is the id itself.
+  struct ById final : ISnMediaIdSource {
+    uint32_t MediaIdOf(uint32_t, uint32_t mediaId) const override { return mediaId; }
+  };
+  static const ById byId;
+  m_media.Get(&byId, 0, id, data, size);
 }
 
 SNRESULT CSnPluginSource::PrepareSource() {
@@ -108,6 +112,7 @@ SNRESULT CSnPluginSource::PrepareSource() {
 void CSnPluginSource::StopStream() {
   if (m_pPlugin) m_pPlugin->Term(&PluginAllocator());
   m_pPlugin = nullptr;
+  m_media.Release();  // the plug-in that read it is gone
   DropParamCopy(m_pDefinition, m_pParams);
   if (m_pDefinition) m_pDefinition->Release();
   m_pDefinition = nullptr;

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "SoundEngine/Effects/Plugin.h"
+#include "SoundEngine/Lower/Plugins/PluginContexts.h"
 #include "SoundEngine/Sources/VoiceSource.h"
 
 namespace SN {
@@ -18,7 +19,7 @@ class ISnSourcePluginContext {
   // 1 when the sound does not loop, else its loop count (0 for ever).
   virtual uint16_t GetLoopCount() const = 0;
   virtual float GetPriority() const = 0;
-  // Media by id: {data, size}, or {null, 0}.
+  // Media by id, kept for the plug-in until its voice ends: {data, size}, or {null, 0}.
   virtual void GetMedia(uint32_t id, const uint8_t*& data, uint32_t& size) const = 0;
 
  protected:
@@ -61,6 +62,10 @@ class CSnPluginSource final : public CSnVoiceSource, private ISnSourcePluginCont
   float GetEnvelopeDb(uint32_t frames) override;
   uint32_t GetSampleRate() const override { return m_format.sampleRate; }
   SnMediaFormat MediaFormat() const override { return m_format; }
+  bool HoldsPluginMedia(const CSnLoadedBank* bank, const void* data) const override {
+    return (bank && m_media.HoldsBank(bank)) || (data && m_media.Uses(data));
+  }
+  void RelocatePluginMedia(const CSnLoadedBank* bank) override { m_media.Relocate(bank, m_pPlugin); }
 
  private:
   uint16_t GetLoopCount() const override;
@@ -74,6 +79,7 @@ class CSnPluginSource final : public CSnVoiceSource, private ISnSourcePluginCont
   ISnEffectDefinition* m_pDefinition = nullptr;  // its reference is the source's
   ISnPluginParam* m_pParams = nullptr;           // the voice's copy, following the definition's curves
   ISnSourcePlugin* m_pPlugin = nullptr;
+  mutable CSnPluginMediaTable m_media;  // what GetMedia handed out, by media id
 };
 
 // 20 log10(x + 1e-38) through the float's exponent and a short series for its mantissa.

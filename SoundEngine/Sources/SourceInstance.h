@@ -61,6 +61,11 @@ class ISnSourceInstance {
   }
   virtual bool TracksPlayPosition() const { return false; }
   virtual void UpdatePlayPosition(uint32_t /*position*/, float /*rate*/, uint32_t /*total*/) {}
+  // A tracked source that begins holds its playing id's position until it ends, unless another
+  // voice of the playing id holds it already; the positions of a voice that does not hold it are
+  // not kept.
+  virtual void AddPlayPositionEntry() {}
+  virtual void RemovePlayPositionEntry() {}
   // A streamed source waits for its stream to fill before its first buffer, and tells each check of
   // its stream: SN_NoDataReady while it waits, SN_DataReady once it holds enough, SN_Failure when the
   // stream could not say; `bufferedMs` is the media it holds ahead of what it has played.

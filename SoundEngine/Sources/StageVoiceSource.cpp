@@ -42,9 +42,16 @@ class CSnStageVoiceSource final : public ISnVoiceSource {
                 m_instance.SourceDesc().sourceId);
       return SN_Failure;
     }
-    m_stage.NotifyDuration();
     m_ready = true;
     return SN_Success;
+  }
+
+  // A source prepared ahead, to follow another without a gap, begins only when it is first asked for
+  // its frames: what it tells of its beginning waits until then.
+  void BeginOnce() {
+    if (m_begun) return;
+    m_begun = true;
+    m_stage.NotifyDuration();
   }
 
   SnChannelConfig Format() const override { return m_source->MediaFormat().channelConfig; }
@@ -52,6 +59,7 @@ class CSnStageVoiceSource final : public ISnVoiceSource {
   SNRESULT GetBuffer(SnMixBuffer& buffer, uint32_t frames) override {
     SN_ASSERT_AUDIO_LOCK_HELD();
     EndSkipping();
+    BeginOnce();
     SnVoiceBuffer out;
     out.maxFrames = uint16_t(frames);
     const SNRESULT result = m_stage.RunFrame(out);
@@ -111,6 +119,7 @@ class CSnStageVoiceSource final : public ISnVoiceSource {
 
   SNRESULT SkipFrames(uint32_t frames) override {
     if (!m_ready) return SNRESULT(SnVoice_DataReady);
+    BeginOnce();
     if (!m_virtual) {
       m_virtual = true;
       m_stage.VirtualOn(kRefresh);
@@ -133,6 +142,11 @@ class CSnStageVoiceSource final : public ISnVoiceSource {
     m_stage.RelocateInput(newData, oldData, size);
     return true;
   }
+
+  bool HoldsPluginMedia(const CSnLoadedBank* bank, const void* data) const override {
+    return m_source->HoldsPluginMedia(bank, data);
+  }
+  void RelocatePluginMedia(const CSnLoadedBank* bank) override { m_source->RelocatePluginMedia(bank); }
 
   int64_t FramesLeft() const override { return m_ready ? m_stage.FramesLeft() : -1; }
   uint32_t LeadingSilence() const override { return m_stage.LeadingSilence(); }
@@ -173,6 +187,7 @@ class CSnStageVoiceSource final : public ISnVoiceSource {
   uint32_t m_outputRate;
   float m_reportedRate = 1.0f;  // of the position last reported
   bool m_ready = false;
+  bool m_begun = false;
   bool m_virtual = false;
 };
 

@@ -9,6 +9,8 @@
 
 namespace SN {
 
+class CSnLoadedBank;
+
 class CSnVoiceSource {
  public:
   static constexpr uint8_t kPrepared = 0x1;
@@ -65,6 +67,12 @@ class CSnVoiceSource {
   virtual uint32_t GetSampleRate() const { return 0; }
   // The format the source wrote to its instance when it was prepared.
   virtual SnMediaFormat MediaFormat() const { return SnMediaFormat{}; }
+  // As the pipeline's voice source asks it (Lower/Pipeline/VoiceSource.h).
+  virtual bool HoldsPluginMedia(const CSnLoadedBank* bank, const void* data) const {
+    (void)bank, (void)data;
+    return false;
+  }
+  virtual void RelocatePluginMedia(const CSnLoadedBank* bank) { (void)bank; }
 
   bool IsPrepared() const { return m_flags & kPrepared; }
   ISnSourceInstance* Instance() const { return m_pInstance; }

@@ -430,6 +430,7 @@ SNRESULT CSnVoiceSourceStage::ChainNextSource() {
       InterleaveFromPlanar(copy, static_cast<float*>(m_output.data), written, m_output.channelConfig,
                            m_output.maxFrames);
   }
+  if (m_pInstance->TracksPlayPosition()) m_pInstance->RemovePlayPositionEntry();
   m_pSource->StopStream();
   m_pFinishedSource = m_pSource;
   m_pSource = next;
@@ -439,6 +440,7 @@ SNRESULT CSnVoiceSourceStage::ChainNextSource() {
   m_pNextInstance = nullptr;
   m_endReached = 0;
   m_lastFramePlayed = 0;
+  NotifyDuration();
   return m_resampler.m_outputOffset >= m_resampler.m_requestedFrames ? SN_DataReady : kNeedsData;
 }
 
@@ -502,7 +504,7 @@ void CSnVoiceSourceStage::NotifyDuration() {
   const float duration = m_pSource->IsPrepared() ? m_pSource->GetDuration() : 0.0f;
   const float estimated = duration / std::pow(2.0f, m_pSource->GetPitch() * 0.00083333335f);
   m_pInstance->PostDuration(duration, estimated);
-  if (m_pInstance->TracksPlayPosition()) m_pInstance->UpdatePlayPosition(0, 1.0f, 0);
+  if (m_pInstance->TracksPlayPosition()) m_pInstance->AddPlayPositionEntry();
 }
 
 void CSnVoiceSourceStage::VirtualOn(uint32_t mode) {
@@ -551,6 +553,7 @@ void CSnVoiceSourceStage::ReleaseInput() {
 
 void CSnVoiceSourceStage::Stop() {
   ReleaseInput();
+  if (m_pInstance && m_pInstance->TracksPlayPosition()) m_pInstance->RemovePlayPositionEntry();
   if (m_pSource) m_pSource->StopStream();
 }
 

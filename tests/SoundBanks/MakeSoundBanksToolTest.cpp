@@ -112,6 +112,10 @@ TEST_F(MakeSoundBanksToolTest, BadDescriptionsAreRefusedWithTheirLineAndNoFile) 
       {"tone T 8000 1 10 440 loose\nprefetch T 229", "line 2: the prefetch of tone \"T\" is more than its 228 bytes"},
       {"tone T 8000 1 10 440 loose\nprefetch T 100\nprefetch T 200",
        "line 3: the prefetch of tone \"T\" is given twice (first on line 2)"},
+      // A music track is written as its tone streams when its line is read.
+      {"tone T 8000 1 10 440 loose\nmusictrack M T\nprefetch T 100",
+       "line 3: the prefetch of tone \"T\" comes after the music track of line 2 that streams it: give the "
+       "prefetch first"},
       // A source plug-in's node names a source plug-in; a sound names what it plays, and only one such.
       {"sourceplugin G 35", "line 1: \"35\" is not a source plug-in's key (2 in its low four bits)"},
       {"sourceplugin G 34\nmotionsource M G", "line 2: tone \"G\" is not declared"},

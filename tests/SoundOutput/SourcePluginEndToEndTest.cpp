@@ -1,10 +1,13 @@
 // A game's source plug-in played from a bank: the builder writes its parameter node and the sound
 // that names it, the engine makes the plug-in from the node with a copy of the node's parameters, and
 // a game parameter's curve reaches the live plug-in. The capture against the levels by hand.
+#include <algorithm>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "SoundEngine/Sources/PluginSource.h"
+#include "tests/Support/WaveSamples.h"
 #include "tests/SoundOutput/SoundEndToEndSupport.h"
 
 namespace {
@@ -30,11 +33,12 @@ class LevelParams final : public CopiedParams<LevelParams> {
   float level = 0.0f;
 };
 
-// Mono at the rate offered, every sample at the level its parameters hold as the frame is made.
-class LevelSource final : public ISnSourcePlugin {
+// What every generator here does alike: mono at the rate offered, no duration, no seeking.
+template <typename Derived>
+class TestSource : public ISnSourcePlugin {
  public:
   SNRESULT Term(ISnPluginMemAlloc* allocator) override {
-    PluginDelete(allocator, this);
+    PluginDelete(allocator, static_cast<Derived*>(this));
     return SN_Success;
   }
   SNRESULT Reset() override { return SN_Success; }
@@ -43,6 +47,16 @@ class LevelSource final : public ISnSourcePlugin {
     return SN_Success;
   }
   SNRESULT QueryFormat(SnMediaFormat&) override { return SN_Success; }
+  float GetDuration() const override { return 0.0f; }
+  SNRESULT StopLooping() override { return SN_Success; }
+  SNRESULT TimeSkip(uint32_t&) override { return SNRESULT(0); }
+  SNRESULT Seek(float) override { return SN_Success; }
+  float GetEnvelope() const override { return 1.0f; }
+};
+
+// Mono at the rate offered, every sample at the level its parameters hold as the frame is made.
+class LevelSource final : public TestSource<LevelSource> {
+ public:
   SNRESULT Init(ISnPluginMemAlloc*, ISnSourcePluginContext*, ISnPluginParam* params, SnMediaFormat&) override {
     m_params = static_cast<LevelParams*>(params);
     return m_params ? SN_Success : SN_Failure;
@@ -52,11 +66,6 @@ class LevelSource final : public ISnSourcePlugin {
     buffer.validFrames = buffer.maxFrames;
     buffer.state = ++m_buffers >= kLevelFrames ? SN_NoMoreData : SN_DataReady;
   }
-  float GetDuration() const override { return 0.0f; }
-  SNRESULT StopLooping() override { return SN_Success; }
-  SNRESULT TimeSkip(uint32_t&) override { return SNRESULT(0); }
-  SNRESULT Seek(float) override { return SN_Success; }
-  float GetEnvelope() const override { return 1.0f; }
 
  private:
   LevelParams* m_params = nullptr;
@@ -115,6 +124,97 @@ TEST_F(SourcePluginTest, AGameParameterCurveReachesTheLivePlugin) {
     if (t >= kLevelFrames * kFrame) return 0.0;
     return Heard(t < 3 * kFrame ? 0.25 : 0.75);
   });
+}
+
+constexpr uint32_t kTableKey = PluginKey(SnPluginType_Source, kCompany, 2);
+
+// What the table player's media look-ups gave it: "Nowhere", media no bank holds, and the frames it
+// has played.
+size_t g_tableFramesPlayed = 0;
+const uint8_t* g_nowhereData = reinterpret_cast<const uint8_t*>(1);
+uint32_t g_nowhereSize = 1;
+
+// Mono at the rate offered: the samples of the media its voice finds under the id of "Table", read
+// from those bytes frame by frame.
+class TableSource final : public TestSource<TableSource> {
+ public:
+  SNRESULT Init(ISnPluginMemAlloc*, ISnSourcePluginContext* context, ISnPluginParam*, SnMediaFormat&) override {
+    context->GetMedia(SoundEngine::GetIDFromString("Table"), m_data, m_size);
+    context->GetMedia(SoundEngine::GetIDFromString("Nowhere"), g_nowhereData, g_nowhereSize);
+    return SN_Success;
+  }
+  void Execute(SnVoiceBuffer& buffer) override {
+    const std::vector<int16_t> samples =
+        m_data ? OrvTest::WaveDataSamples(std::vector<uint8_t>(m_data, m_data + m_size)) : std::vector<int16_t>{};
+    buffer.validFrames = 0;
+    for (; buffer.validFrames < buffer.maxFrames && m_at < samples.size(); ++buffer.validFrames)
+      buffer.Plane(0)[buffer.validFrames] = float(samples[m_at++] / 32768.0);
+    g_tableFramesPlayed = m_at;
+    buffer.state = m_at >= samples.size() ? SN_NoMoreData : SN_DataReady;
+  }
+
+ private:
+  const uint8_t* m_data = nullptr;
+  uint32_t m_size = 0;
+  size_t m_at = 0;
+};
+
+// A 64 ms tone no sound plays, in the bank with the table player's node: the player finds the
+// tone's bytes by its media id and plays them sample for sample; media of an id no bank holds is
+// null and empty.
+class TablePluginTest : public SourcePluginTest {
+ public:
+  void SetUp() override {
+    SourcePluginTest::SetUp();
+    g_tableFramesPlayed = 0;
+    ASSERT_EQ(SoundEngine::RegisterPlugin(
+                  SnPluginType_Source, kCompany, 2,
+                  [](ISnPluginMemAlloc* allocator) -> ISnPlugin* { return PluginNew<TableSource>(allocator); },
+                  [](ISnPluginMemAlloc* allocator) -> ISnPluginParam* { return PluginNew<LevelParams>(allocator); }),
+              SN_Success);
+  }
+  // The table player's sound and event, with `tone` in the same bank.
+  void LoadPlayerBank(const std::string& tone) {
+    LoadOwnBank("platform Linux\n" + tone + "sourceplugin Player " + std::to_string(kTableKey) + " 00000000\n"
+                "sound PlayerSound Player Effects\n"
+                "action Play_Player_Act 0x0403 PlayerSound\nevent Play_Player Play_Player_Act\n");
+  }
+};
+
+TEST_F(TablePluginTest, ASourcePluginFindsTheBanksMediaByItsId) {
+  LoadPlayerBank("tone Table 48000 1 64 440\n");
+  ASSERT_NE(SoundEngine::PostEvent("Play_Player", kObject), 0u);
+  Frames(5);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  EXPECT_EQ(g_nowhereData, nullptr);
+  EXPECT_EQ(g_nowhereSize, 0u);
+  const std::vector<double> table = OwnMedia("Table");
+  ASSERT_EQ(table.size(), 3u * kFrame);
+  const auto planes = Capture();
+  ExpectModel(planes, 0, [&](size_t t) { return Heard(At(table, t)); });
+}
+
+// The table in a bank of its own, unloaded after the player's first frame, its bytes then written
+// over: the player cannot follow its media elsewhere, so its voice ends before the bytes go, and
+// nothing of them is heard.
+TEST_F(TablePluginTest, APluginsMediaThatGoesEndsItsVoiceFirst) {
+  Tools::BankDescription tables;
+  std::string error;
+  ASSERT_TRUE(Tools::ParseBankText("platform Linux\ntone Table 48000 1 64 440\n", "TableBank", tables, error)) << error;
+  std::vector<uint8_t> image = Tools::WriteBank(tables);
+  uint32_t tableBank = 0;
+  ASSERT_EQ(SoundEngine::LoadBank(image.data(), uint32_t(image.size()), tableBank), SN_Success);
+  LoadPlayerBank("");
+  ASSERT_NE(SoundEngine::PostEvent("Play_Player", kObject), 0u);
+  Frames(1);
+  ASSERT_EQ(g_tableFramesPlayed, size_t(kFrame));
+  ASSERT_EQ(SoundEngine::UnloadBank(tableBank, image.data()), SN_Success);
+  std::fill(image.begin(), image.end(), uint8_t(0x5A));
+  Frames(3);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  EXPECT_EQ(g_tableFramesPlayed, size_t(kFrame));
+  const std::vector<double> table = OrvTest::ToneSamples(tables, "Table");
+  ExpectModel(Capture(), 0, [&](size_t t) { return t < kFrame ? Heard(At(table, t)) : 0.0; });
 }
 
 }  // namespace

@@ -31,7 +31,8 @@ TEST(SourceHooksTest, ThePlaybackInstanceAnswersEveryHookTheSourceStageCalls) {
   const std::map<std::string, bool> answered = {
       OWN_HOOK(IsMotion), OWN_HOOK(HasInitialOffset), OWN_HOOK(InitialOffset), OWN_HOOK(RateFactor),
       OWN_HOOK(Seek), OWN_HOOK(PitchImmediate), OWN_HOOK(StopOffset), OWN_HOOK(PostDuration),
-      OWN_HOOK(TracksPlayPosition), OWN_HOOK(UpdatePlayPosition)};
+      OWN_HOOK(TracksPlayPosition), OWN_HOOK(AddPlayPositionEntry),
+      OWN_HOOK(RemovePlayPositionEntry)};
   std::ifstream file("SoundEngine/Sources/VoiceSourceStage.cpp");
   const std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
   const std::regex call(R"((?:m_pInstance|nextInstance)->(\w+)\()");
@@ -150,6 +151,59 @@ TEST_F(SourceReportsTest, AStreamThePlayWaitsForReportsItsBuffering) {
   EXPECT_EQ(ms, 500);
   for (int i = 0; i < 100 && VoiceManager::ActiveInstanceCount(); ++i) Frames(1);
   EXPECT_EQ(SoundEngine::GetSourceStreamBuffering(id, ms, buffering), SN_Failure);
+}
+
+// Where a voice's source stood at the start of the last of `frames` frames, the voice having begun
+// with the first of them, in milliseconds as the game reads them.
+uint32_t FrameStartMs(uint32_t frames) { return uint32_t(uint64_t(frames - 1) * kFrame * 1000 / 48000); }
+
+// A 50 ms tone, then 200 ms later a second-long one, from one post: the short one's voice holds the
+// playing id's position; once it ends the playing id, still waiting on the long one, has no position,
+// and the long one's voice takes it as it begins, from its own start and past the short one's length.
+TEST_F(SourceReportsTest, APositionGoesWithTheVoiceThatHeldItAndTheNextVoiceToBeginTakesIt) {
+  LoadOwnBank("tone Short 48000 1 50 440\r\ntone Long 48000 1 1000 440\r\n"
+              "sound Short Short Effects\r\nsound Long Long Effects\r\n"
+              "action Play_Short_Act 0x0403 Short\r\naction Play_Late_Act 0x0403 Long delay 200\r\n"
+              "event Play_Pair Play_Short_Act Play_Late_Act\r\n");
+  const uint32_t id =
+      SoundEngine::PostEvent("Play_Pair", kObject, SnCallback_EnableGetSourcePlayPosition, nullptr, nullptr);
+  Frames(2);
+  EXPECT_EQ(PositionMs(id, false), FrameStartMs(2));
+  Frames(3);  // the short tone ended in the third frame; the long one is 200 ms away
+  uint32_t ms = 7;
+  EXPECT_EQ(SoundEngine::GetSourcePlayPosition(id, &ms, false), SN_Failure);
+  EXPECT_EQ(ms, 0u);
+  int frames = 0;
+  for (; frames < 20 && SoundEngine::GetSourcePlayPosition(id, &ms, false) != SN_Success; ++frames) Frames(1);
+  ASSERT_LT(frames, 20) << "the long tone never told its position";
+  EXPECT_EQ(ms, 0u);  // the frame it began in began before it
+  Frames(1);
+  const uint32_t second = PositionMs(id, false);
+  Frames(10);
+  EXPECT_NEAR(double(PositionMs(id, false)), second + 10.0 * kFrame / 48.0, 1.0);
+  EXPECT_GT(PositionMs(id, false), 50u);
+}
+
+// A sample-accurate sequence of 400 and 100 ms items: the second is made ready as the first begins,
+// but tells its duration only in the frame it begins in, 19200 samples on (the nineteenth).
+TEST_F(SourceReportsTest, AnItemMadeReadyAheadTellsItsDurationAsItBegins) {
+  LoadOwnBank("tone SeqA 48000 1 400 1000\r\ntone SeqB 48000 1 100 500\r\n"
+              "sound SeqA SeqA Effects\r\nsound SeqB SeqB Effects\r\n"
+              "sequence Seq Effects SeqA SeqB continuous transition 4 0\r\n"
+              "action Play_Seq_Act 0x0403 Seq\r\nevent Play_Seq Play_Seq_Act\r\n");
+  const uint32_t id = SoundEngine::PostEvent("Play_Seq", kObject, SnCallback_Duration, &RecordDuration, nullptr);
+  std::vector<size_t> heard;
+  for (int frame = 0; frame < 25; ++frame) {
+    Frames(1);
+    heard.push_back(g_durations.size());
+  }
+  EXPECT_EQ(heard[0], 1u);
+  EXPECT_EQ(heard[17], 1u);
+  EXPECT_EQ(heard[18], 2u);
+  ASSERT_EQ(g_durations.size(), 2u);
+  EXPECT_EQ(g_durations[1].playingId, id);
+  EXPECT_EQ(g_durations[1].audioNodeId, SoundEngine::GetIDFromString("SeqB"));
+  EXPECT_NEAR(g_durations[1].duration, 100.0f, 1e-3f);
 }
 
 }  // namespace

@@ -18,6 +18,7 @@ class FakeInstance : public SN::ISnSourceInstance {
     desc.codecId = codec;
     desc.sourceId = 77;
     desc.flags = storage << SN::CSnSourceDesc::kStorageShift;
+    durations.reserve(4);  // a source handed on to in a frame that counts the heap tells its duration there
   }
   const SN::CSnSourceDesc& SourceDesc() const override { return desc; }
   const uint8_t* MediaData() const override { return media.empty() ? nullptr : media.data(); }

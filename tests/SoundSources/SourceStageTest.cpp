@@ -384,6 +384,9 @@ TEST_F(SourceStageTest, ChainedSourcesPlayWithoutAGap) {
   for (size_t i = 0; i < 1500; ++i) ASSERT_EQ(voice.planes[1][i], float(a[i]));
   for (size_t i = 0; i < 900; ++i) ASSERT_EQ(voice.planes[1][1500 + i], float(b[i]));
   EXPECT_EQ(voice.stage.Source(), &next);
+  // The source handed on to tells its duration as it begins: 900 frames at 48 kHz.
+  ASSERT_EQ(nextInstance.durations.size(), 1u);
+  EXPECT_FLOAT_EQ(nextInstance.durations[0].first, 18.75f);
   voice.EndHandOver();
 
   // Another channel mask ends the first source instead.

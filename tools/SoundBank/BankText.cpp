@@ -51,6 +51,7 @@ struct Tone {
   int line = 0;
   uint32_t prefetch = 0;  // bytes of a loose tone's file the bank holds as well
   int prefetchLine = 0;
+  int musicTrackLine = 0;  // the first music track playing it, written with how it streams then
 };
 
 // Limits that keep a bank inside its 32-bit sizes: a header chunk of a few blocks, a curve's point
@@ -152,8 +153,9 @@ class Parser final : public MusicTextHost {
 
  private:
   bool ToneMedia(const std::string& name, double& ms, uint32_t& bytes, uint8_t& stream) override {
-    const Tone* tone = FindTone(name);
+    Tone* tone = FindTone(name);
     if (!tone) return Fail("tone \"" + name + "\" is not declared");
+    if (!tone->musicTrackLine) tone->musicTrackLine = m_line;
     ms = double(tone->desc.frames) * 1000.0 / tone->desc.sampleRate;
     bytes = uint32_t(WriteToneMedia(tone->desc).size());
     stream = !tone->loose || tone->prepared ? 0 : (tone->prefetch ? 2 : 1);
@@ -1292,6 +1294,10 @@ bool Parser::Line(const std::vector<std::string>& w) {
     if (tone->prefetchLine)
       return Fail("the prefetch of tone \"" + w[1] + "\" is given twice (first on line " +
                   std::to_string(tone->prefetchLine) + ")");
+    // A music track is written whole on its line: the prefetch it streams with must come before it.
+    if (tone->musicTrackLine)
+      return Fail("the prefetch of tone \"" + w[1] + "\" comes after the music track of line " +
+                  std::to_string(tone->musicTrackLine) + " that streams it: give the prefetch first");
     if (!Number(w[2], tone->prefetch)) return false;
     if (!tone->prefetch) return Fail("a prefetch holds at least one byte");
     tone->prefetchLine = m_line;

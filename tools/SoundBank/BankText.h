@@ -16,7 +16,8 @@
 //   speakers <tone> <channel mask>           envelope <tone> <reference dB> <frame> <dB below>...
 //   prefetch <loose tone> <bytes>            the file's first bytes (its header at least) in DIDX and DATA
 //                                            as well: its sounds stream prefetched (stream type 2), heard
-//                                            from the bank's bytes while the rest of the file is read
+//                                            from the bank's bytes while the rest of the file is read;
+//                                            before any musictrack of the tone
 //   mediafault <tone> <fault>                a malformed media (ToneMedia.h: "cue-count-past-chunk", ...)
 //   event <name> <action>...                 HIRC event (type 4)
 //   action <name> <type 0xNNNN> <target|0> [options]   HIRC action (type 3); options: bus, delay <ms>,

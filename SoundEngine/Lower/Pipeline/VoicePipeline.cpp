@@ -127,6 +127,8 @@ bool CSnVoicePipeline::UsesMedia(const void* data) const {
     if (insert && insert->UsesMedia(data)) return true;
   for (const CSnPlaybackInstance* instance : {m_instance, m_nextInstance})
     if (instance && instance->MediaData() == data) return true;
+  for (const ISnVoiceSource* source : {m_source, m_nextSource})
+    if (source && source->HoldsPluginMedia(nullptr, data)) return true;
   return false;
 }
 
@@ -135,6 +137,8 @@ bool CSnVoicePipeline::UsesBankMedia(const CSnLoadedBank* bank) const {
     if (insert && insert->UsesBankMedia(bank)) return true;
   for (const CSnPlaybackInstance* instance : {m_instance, m_nextInstance})
     if (instance && instance->HoldsBankMedia(bank)) return true;
+  for (const ISnVoiceSource* source : {m_source, m_nextSource})
+    if (source && source->HoldsPluginMedia(bank, nullptr)) return true;
   return false;
 }
 
@@ -144,6 +148,8 @@ bool CSnVoicePipeline::RelocateBankMedia(const CSnLoadedBank* bank) {
     if (insert) insert->RelocateBankMedia(bank);
   for (CSnPlaybackInstance* instance : {m_instance, m_nextInstance})
     if (instance) instance->OnMediaContextChanged(bank);
+  for (ISnVoiceSource* source : {m_source, m_nextSource})
+    if (source) source->RelocatePluginMedia(bank);
   return !UsesBankMedia(bank);
 }
 

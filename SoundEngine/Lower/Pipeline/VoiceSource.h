@@ -12,6 +12,7 @@
 
 namespace SN {
 
+class CSnLoadedBank;
 class CSnPlaybackInstance;
 
 class ISnVoiceSource {
@@ -50,6 +51,14 @@ class ISnVoiceSource {
     (void)newData, (void)oldData, (void)size;
     return false;
   }
+  // The media its source plug-in was handed: whether some of it is `data` or of `bank` (each when
+  // not null); and, before `bank`'s data goes, each piece moved onto a copy where the plug-in can
+  // follow.
+  virtual bool HoldsPluginMedia(const CSnLoadedBank* bank, const void* data) const {
+    (void)bank, (void)data;
+    return false;
+  }
+  virtual void RelocatePluginMedia(const CSnLoadedBank* bank) { (void)bank; }
   // Destroys it and gives its memory back.
   virtual void Destroy() = 0;
 };

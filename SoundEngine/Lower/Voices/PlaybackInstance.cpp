@@ -587,7 +587,17 @@ void CSnPlaybackInstance::ReportStarvation() {
 void CSnPlaybackInstance::UpdatePlayPosition(uint32_t position, float rate, uint32_t total) {
   if (!g_pPlayPositionStore) return;
   const uint32_t sampleRate = m_mediaFormat.sampleRate ? m_mediaFormat.sampleRate : 1;
-  g_pPlayPositionStore->UpdatePosition(m_playingId, SnPositionUpdate{position, rate, total, sampleRate}, m_playingId);
+  // Its sequence number tells it from the other voices of its playing id.
+  g_pPlayPositionStore->UpdatePosition(m_playingId, SnPositionUpdate{position, rate, total, sampleRate},
+                                       m_sequenceNumber);
+}
+
+void CSnPlaybackInstance::AddPlayPositionEntry() {
+  if (g_pPlayPositionStore) g_pPlayPositionStore->AddSourceEntry(m_playingId, m_sequenceNumber);
+}
+
+void CSnPlaybackInstance::RemovePlayPositionEntry() {
+  if (g_pPlayPositionStore) g_pPlayPositionStore->RemoveSourceEntry(m_playingId, m_sequenceNumber);
 }
 
 void CSnPlaybackInstance::PostBufferingStatus(SNRESULT result, uint32_t bufferedMs) {

@@ -356,6 +356,8 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
   // The game reshapes the voice's speaker matrices itself when its post asked for them.
   bool WantsVolumeMatrix() const { return m_callbackFlags & SnCallback_SpeakerVolumeMatrix; }
   void UpdatePlayPosition(uint32_t position, float rate, uint32_t total) override;
+  void AddPlayPositionEntry() override;
+  void RemovePlayPositionEntry() override;
   // A post that asked for its stream buffering has its streamed voice wait until its stream is filled,
   // and the playing id hears each check of it.
   bool WaitsForBuffering() const override { return m_callbackFlags & SnCallback_EnableGetSourceStreamBuffering; }
