@@ -1,6 +1,7 @@
 // Fuzz target of the shader resource loader: an input is a ".cso" file in the game's shader folder,
 // loaded on a headless device as a material loads it (device shader, stored signature, input layout).
 // Its stage word picks the name's kind, so well-formed inputs of either stage get past the name.
+// Whatever the file held, the device goes on working: a buffer made after the load is made.
 #include <unistd.h>
 
 #include <cstddef>
@@ -9,7 +10,9 @@
 #include <cstring>
 #include <string>
 
+#include "Graphics/Device.h"
 #include "Graphics/Shader.h"
+#include "Platform/Graphics/GpuDevice.h"
 #include "Platform/Graphics/ShaderContainer.h"
 #include "tests/fuzz/FuzzSupport.h"
 
@@ -31,5 +34,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   { Graphics::Shader shader(name.c_str()); }
   std::remove(path.c_str());
+
+  Platform::GpuBufferDesc desc;
+  desc.byteWidth = 16;
+  desc.bindFlags = Platform::GpuBind_VertexBuffer;
+  Platform::GpuBuffer* buffer = nullptr;
+  if (Platform::GpuFailed(Graphics::GetDevice()->m_device->CreateBuffer(desc, nullptr, &buffer))) std::abort();
+  buffer->Release();
   return 0;
 }
