@@ -741,6 +741,11 @@ GpuResult GpuDevice::CreateInputLayout(const GpuInputElementDesc* elements, uint
   std::vector<bool> matched(signature.size(), false);
   uint32_t nextOffset[kGpuVertexSlots] = {};
   m_gl->Ensure();
+  // The signature is the shader file's: a location or offset GL refuses would leave its error behind
+  // for whichever checked GL call comes next, failing that instead.
+  GLint attributes = 0, reach = 0;
+  glGetIntegerv(GL_MAX_VERTEX_ATTRIBS, &attributes);
+  glGetIntegerv(GL_MAX_VERTEX_ATTRIB_RELATIVE_OFFSET, &reach);
   auto* layout = new GpuInputLayout(m_link);
   glCreateVertexArrays(1, &layout->m_vao);
   for (uint32_t i = 0; i < count; ++i) {
@@ -761,6 +766,13 @@ GpuResult GpuDevice::CreateInputLayout(const GpuInputElementDesc* elements, uint
     if (sig == signature.end()) continue;  // the shader does not read it
     matched[size_t(sig - signature.begin())] = true;
     GLuint location = sig->location;
+    if (location >= GLuint(attributes) || offset > GLuint(reach)) {
+      GpuMessage(true,
+                 "input element %s%u: location %u or offset %u past the %d locations and %d-byte offsets GL takes",
+                 e.semanticName ? e.semanticName : "?", e.semanticIndex, location, offset, attributes, reach);
+      layout->Release();
+      return kGpuInvalidArg;
+    }
     if (info->flags & GlFormat_Integer)
       glVertexArrayAttribIFormat(layout->m_vao, location, info->vertexSize, info->vertexType, offset);
     else

@@ -114,6 +114,38 @@ TEST_F(ShadersAndMaterials, ShadersAreLoadedOnlyWhenReadAndCreated) {
   EXPECT_NE(shaders.GetResourceByName(ps), nullptr);
 }
 
+// A shader file's stored signature may name what GL cannot take: a location past its attributes, or so
+// many inputs in one slot that their offsets pass its reach. The layout fails with the shader's error,
+// and no GL error is left behind to fail the device's next call.
+TEST_F(ShadersAndMaterials, ASignatureGlCannotTakeFailsTheLayoutAndLeavesTheDeviceWorking) {
+  std::string error;
+  const std::vector<uint8_t> plain = Platform::PackShaderSource(Platform::GpuShaderStage::Vertex, kWorldOnlyVS, &error);
+  Platform::ShaderContainer pastLocations, pastOffsets;
+  ASSERT_TRUE(Platform::ParseShaderContainer(plain.data(), plain.size(), &pastLocations, &error)) << error;
+  pastOffsets = pastLocations;
+  pastLocations.inputs[1].location = 1000;
+  for (int i = 0; i < 200; ++i)
+    pastOffsets.inputs.push_back({"PAD" + std::to_string(i), 0, 0, 15, Platform::GpuComponentType::Float32});
+
+  auto& shaders = Base::Resources<Graphics::Shader>::Instance();
+  for (const auto& [stem, shader] : {std::pair{"PastLocations_VS", &pastLocations}, {"PastOffsets_VS", &pastOffsets}}) {
+    const std::string name = Unique(stem);
+    WriteFile("content/shaders/" + name + ".cso", Platform::PackShaderContainer(*shader));
+    log_.Take();
+    EXPECT_EQ(shaders.GetResourceByName(name), nullptr);
+    const std::string log = log_.Take();
+    EXPECT_NE(log.find("Failed to create the input layout of Shader content/shaders/" + name + ".cso"),
+              std::string::npos) << log;
+
+    Platform::GpuBufferDesc desc;
+    desc.byteWidth = 16;
+    desc.bindFlags = Platform::GpuBind_VertexBuffer;
+    Platform::GpuBuffer* buffer = nullptr;
+    ASSERT_EQ(Graphics::GetDevice()->m_device->CreateBuffer(desc, nullptr, &buffer), Platform::kGpuOk);
+    buffer->Release();
+  }
+}
+
 TEST_F(ShadersAndMaterials, MaterialSectionsListShadersAndTextures) {
   const std::string ps = WriteShader("Lit_PS", Platform::GpuShaderStage::Pixel, kPlainPS);
   const std::string vs = WriteShader("Lit_VS", Platform::GpuShaderStage::Vertex, kWorldOnlyVS);
