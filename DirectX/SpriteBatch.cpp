@@ -26,8 +26,9 @@ constexpr uint32_t kIndicesPerSprite = 6;
 constexpr int32_t kSourceInTexels = 4;
 constexpr int32_t kDestSizeInPixels = 8;
 
-void ThrowIfFailed(GpuResult result) {
-  if (GpuFailed(result)) throw SpriteError("");
+// `what` names the refused step and object, so that the one error line says which it was.
+void ThrowIfFailed(GpuResult result, const char* what) {
+  if (GpuFailed(result)) throw SpriteError(std::string("Failed to ") + what);
 }
 
 constexpr const char* kSpriteVertexShader = "content/shaders/SpriteBatch_VS.cso";
@@ -59,7 +60,8 @@ struct SpriteDeviceResources {
         {"COLOR", 0, GpuFormat_R32G32B32A32_Float, 0, kGpuAppendAligned, GpuInputClass::PerVertex, 0},
         {"TEXCOORD", 0, GpuFormat_R32G32_Float, 0, kGpuAppendAligned, GpuInputClass::PerVertex, 0},
     };
-    ThrowIfFailed(device->CreateInputLayout(elements, 3, vs.data(), vs.size(), inputLayout.GetAddressOf()));
+    ThrowIfFailed(device->CreateInputLayout(elements, 3, vs.data(), vs.size(), inputLayout.GetAddressOf()),
+                  "create the sprite batch's input layout");
 
     std::vector<uint16_t> indices;
     indices.reserve(SpriteBatch::SpritesPerBuffer * kIndicesPerSprite);
@@ -72,7 +74,7 @@ struct SpriteDeviceResources {
     desc.byteWidth = uint32_t(indices.size() * sizeof(uint16_t));
     desc.bindFlags = GpuBind_IndexBuffer;
     GpuSubresourceData init{indices.data(), 0, 0};
-    ThrowIfFailed(device->CreateBuffer(desc, &init, indexBuffer.GetAddressOf()));
+    ThrowIfFailed(device->CreateBuffer(desc, &init, indexBuffer.GetAddressOf()), "create the sprite batch's index buffer");
   }
 
   CommonStates states;
@@ -92,13 +94,15 @@ struct SpriteContextResources {
     constants.usage = GpuUsage::Dynamic;
     constants.bindFlags = GpuBind_ConstantBuffer;
     constants.cpuAccessFlags = GpuCpuAccess_Write;
-    ThrowIfFailed(device->CreateBuffer(constants, nullptr, constantBuffer.GetAddressOf()));
+    ThrowIfFailed(device->CreateBuffer(constants, nullptr, constantBuffer.GetAddressOf()),
+                  "create the sprite batch's constant buffer");
     GpuBufferDesc vertices;
     vertices.byteWidth = SpriteBatch::SpritesPerBuffer * kVerticesPerSprite * sizeof(SpriteVertex);
     vertices.usage = GpuUsage::Dynamic;
     vertices.bindFlags = GpuBind_VertexBuffer;
     vertices.cpuAccessFlags = GpuCpuAccess_Write;
-    ThrowIfFailed(device->CreateBuffer(vertices, nullptr, vertexBuffer.GetAddressOf()));
+    ThrowIfFailed(device->CreateBuffer(vertices, nullptr, vertexBuffer.GetAddressOf()),
+                  "create the sprite batch's vertex buffer");
   }
 
   GpuRef<GpuContext> context;
@@ -284,7 +288,8 @@ class SpriteBatch::Impl {
     const Base::Mat4 transform =
         m_rotation == SpriteRotation_Unspecified ? m_transform : m_transform * ViewportMatrix();
     GpuMappedSubresource mapped;
-    ThrowIfFailed(ctx->Map(m_context->constantBuffer.Get(), 0, GpuMap::WriteDiscard, 0, &mapped));
+    ThrowIfFailed(ctx->Map(m_context->constantBuffer.Get(), 0, GpuMap::WriteDiscard, 0, &mapped),
+                  "map the sprite batch's constant buffer");
     std::memcpy(mapped.data, transform.m, sizeof transform.m);
     ctx->Unmap(m_context->constantBuffer.Get(), 0);
     GpuBuffer* constants = m_context->constantBuffer.Get();
@@ -362,7 +367,7 @@ class SpriteBatch::Impl {
       }
       const GpuMap mode = m_context->writePosition == 0 ? GpuMap::WriteDiscard : GpuMap::WriteNoOverwrite;
       GpuMappedSubresource mapped;
-      ThrowIfFailed(ctx->Map(m_context->vertexBuffer.Get(), 0, mode, 0, &mapped));
+      ThrowIfFailed(ctx->Map(m_context->vertexBuffer.Get(), 0, mode, 0, &mapped), "map the sprite batch's vertex buffer");
       auto* vertices = static_cast<SpriteVertex*>(mapped.data) + m_context->writePosition * kVerticesPerSprite;
       for (uint32_t k = 0; k < n; ++k) WriteSpriteVertices(*sprites[k], size, inverse, vertices + k * kVerticesPerSprite);
       ctx->Unmap(m_context->vertexBuffer.Get(), 0);

@@ -30,7 +30,8 @@ enum SpriteFlip : int32_t {
   SpriteFlip_Both = 3,
 };
 
-// The batch's failures; the text is what went wrong (empty for a refused GPU creation or map).
+// The batch's failures; the text is what went wrong (for a refused GPU creation or map, "Failed to" and
+// the step and object, as "Failed to create the sprite batch's index buffer").
 class SpriteError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;

@@ -139,6 +139,10 @@ void RenderCore::Initialize() {
     // Said as the renderer's own shaders are, and the render core stays uninitialised without its 2D pass.
     ReportOwnShaderFailure(error.step, error.path);
     return;
+  } catch (const std::exception& error) {
+    // A buffer or layout the device refused: said once, and the render core stays uninitialised as above.
+    GFX_LOG(Error, "%s", error.what());
+    return;
   }
   m_spriteBatch->SetRotation(DirectX::SpriteRotation_Unspecified);
 

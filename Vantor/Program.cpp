@@ -16,6 +16,7 @@
 #include "Gameplay/GameLogic.h"
 #include "Graphics/AssetTypeRegistry.h"
 #include "Graphics/GraphicsSystem.h"
+#include "Graphics/RenderCore.h"
 #include "Graphics/Shader.h"
 #include "Physics/PhysicsSystem.h"
 #include "Platform/Window.h"
@@ -111,16 +112,21 @@ void Program::Init() {
   engine.GetHooks().Call("PostWindowInit");
   engine.ChangeLevel(kFirstLevel);
   m_levelChecked.clear();
-  CheckShaders();
+  CheckRenderer();
   CheckLevelScript();
 }
 
-// A shader that did not load leaves the frames garbage or black: its error line named it, and the game
-// ends rather than play on unseen.
-void Program::CheckShaders() {
-  if (!Graphics::AnyShaderFailed() || !GetEngine().IsRunning()) return;
-  BASE_LOG(Info, "The game cannot draw without its shaders (see the error above): it ends.");
-  EndWithError();
+// A shader that did not load leaves the frames garbage or black, and a renderer the device refused part
+// of draws nothing: the error line named what failed, and the game ends rather than play on unseen.
+void Program::CheckRenderer() {
+  if (!GetEngine().IsRunning()) return;
+  if (Graphics::AnyShaderFailed()) {
+    BASE_LOG(Info, "The game cannot draw without its shaders (see the error above): it ends.");
+    EndWithError();
+  } else if (m_graphics && m_graphics->m_renderCore && !m_graphics->m_renderCore->IsInitialized()) {
+    BASE_LOG(Info, "The game cannot draw without its renderer (see the error above): it ends.");
+    EndWithError();
+  }
 }
 
 // The level script moves between the levels and quits on Escape and on closing the window: a game
@@ -176,7 +182,7 @@ Program::Pass Program::RunPass() {
     m_frameRate.BeginFrame();
     const float dt = m_frameRate.GetFrameTime() / 1000000.0f;
     engine.FrameStep(dt);
-    CheckShaders();
+    CheckRenderer();
     CheckLevelLoaded();
     m_frameRate.EndFrame();
     m_input->GetKeyboard()->Update();

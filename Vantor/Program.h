@@ -28,7 +28,8 @@ class Program {
   // What Run returns when neither the working directory nor a folder above the executable holds the
   // content.
   static constexpr int kNoContentExitCode = 1;
-  // What Run returns when the level script, a level or a shader did not load.
+  // What Run returns when the level script, a level or a shader did not load, or the renderer could not
+  // be made.
   static constexpr int kBrokenContentExitCode = 1;
   // The game's level script, and the function of it that answers true once the whole script has run.
   static constexpr const char* kLevelScript = "content/lua/game/Levels.lua";
@@ -47,7 +48,7 @@ class Program {
   // screen, 1280 x 720 "Orvanel"), the engine with its scripts, then "PostWindowInit" and the request
   // for the first level, which loads at the end of the first frame step. When the level script did not
   // run to its end, an error line says so and the engine stops running; so it does when a shader did
-  // not load (its error line names it).
+  // not load or the device refused the renderer a buffer (its error line names it).
   void Init();
   // One pass: a new profiler frame and the engine hook "Step"; then, when a frame is due and the
   // window is not minimised, one frame step with the measured frame time, the keyboard and mouse
@@ -64,8 +65,8 @@ class Program {
   // error line says where to run the game and Run returns kNoContentExitCode. When no window can be
   // made (no display), one error line says so and how to run the game without one, and Run returns
   // kNoDisplayExitCode: before Init when the video system does not start, after it (with Shutdown)
-  // when the window itself is refused. A level script, level or shader that did not load gives
-  // kBrokenContentExitCode.
+  // when the window itself is refused. A level script, level or shader that did not load, or a renderer
+  // the device refused, gives kBrokenContentExitCode.
   int Run();
 
   Core::Engine& GetEngine() { return Core::Engine::GetInstance(); }
@@ -80,7 +81,7 @@ class Program {
   // The graphics system's place (the fifth): until the renderer's system lands, a presenter that
   // clears and shows the window's canvas takes it.
   void AddGraphicsSystem();
-  void CheckShaders();
+  void CheckRenderer();
   void CheckLevelScript();
   void CheckLevelLoaded();
   void EndWithError();

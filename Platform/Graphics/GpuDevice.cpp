@@ -401,6 +401,7 @@ GpuResult GpuDevice::CreateBuffer(const GpuBufferDesc& desc, const GpuSubresourc
   if (desc.byteWidth == 0) return kGpuInvalidArg;
   if (desc.usage == GpuUsage::Dynamic && !(desc.cpuAccessFlags & GpuCpuAccess_Write)) return kGpuInvalidArg;
   if (desc.usage == GpuUsage::Immutable && (!init || !init->sysMem)) return kGpuInvalidArg;
+  if (GetGpuTestHooks().failingBufferBinds & desc.bindFlags) return kGpuOutOfMemory;
   m_gl->Ensure();
   auto* buffer = new GpuBuffer(m_link, desc);
   glCreateBuffers(1, &buffer->m_name);

@@ -34,10 +34,12 @@ void SetGpuMessageSink(GpuMessageSink sink);
 void GpuMessage(bool isError, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 // Test hooks: driver types whose bit (1 << type) is set fail to create a device; while
-// `failStateObjects` is set, blend, rasterizer, depth-stencil and sampler states fail to create.
+// `failStateObjects` is set, blend, rasterizer, depth-stencil and sampler states fail to create;
+// buffers whose bind flags share a bit with `failingBufferBinds` fail to create.
 struct GpuTestHooks {
   uint32_t failingDrivers = 0;
   bool failStateObjects = false;
+  uint32_t failingBufferBinds = 0;
 };
 GpuTestHooks& GetGpuTestHooks();
 
