@@ -364,7 +364,8 @@ float CSnBusNode::OwnEffectiveValue(const EffectiveQuery& query) const {
   if (query.stated && (FlagsB() & kStateValuesApply))
     for (CSnStateGroupLink* link = StateLinks(); link; link = link->m_pNextLink) value += link->Value(query.property);
   if (m_targets && (m_targets->ParameterMask() & query.curveBit)) value += RTPCValue(query.parameter, SnRTPCKey{});
-  if (const CSnPropTransitionSet* global = GlobalValueSet()) value += global->ValueOr(query.property, 0.0f);
+  // Where a fade stands, not where it is going: the voices and the mix are told each of its steps.
+  if (const CSnPropTransitionSet* global = GlobalValueSet()) value += global->HeardOr(query.property, 0.0f);
   if (query.ducked) value += GetDuckedValue(query.property);
   return value;
 }

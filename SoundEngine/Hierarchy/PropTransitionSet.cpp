@@ -32,6 +32,11 @@ float CSnPropTransitionSet::ValueOr(uint32_t id, float fallback) const {
   return index < 0 ? fallback : ValueAt(uint32_t(index)).value;
 }
 
+float CSnPropTransitionSet::HeardOr(uint32_t id, float fallback) const {
+  const int32_t index = m_blob.Find(id);
+  return index < 0 ? fallback : HeardAt(uint32_t(index));
+}
+
 uint8_t* CSnPropTransitionSet::SetValue(uint8_t id, float value) {
   const int32_t index = m_blob.Find(id);
   if (index >= 0) return m_blob.ValueAt(uint32_t(index));
