@@ -486,6 +486,13 @@ void CSnBusNode::ValuesChanged() {
   ForEachActiveChild(false, [](CSnHierarchyNode* child, const void*) { child->ValuesChanged(); }, nullptr);
 }
 
+void CSnBusNode::PropertyTransitionStep(CSnRegisteredObj* gameObject, uint32_t propertyId, uint32_t parameterId,
+                                        float value, float change) {
+  // The bus volume drives no game parameter: the mix and the voices that carry it read it anew.
+  if (propertyId == kBusVolume) return ValuesChanged();
+  CSnPropertyNode::PropertyTransitionStep(gameObject, propertyId, parameterId, value, change);
+}
+
 void CSnBusNode::PushVolume() {
   if (!HasOwnMixStage()) return;
   m_state |= kVolumePushed;
