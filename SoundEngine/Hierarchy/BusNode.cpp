@@ -364,7 +364,8 @@ float CSnBusNode::OwnEffectiveValue(const EffectiveQuery& query) const {
   if (query.stated && (FlagsB() & kStateValuesApply))
     for (CSnStateGroupLink* link = StateLinks(); link; link = link->m_pNextLink) value += link->Value(query.property);
   if (m_targets && (m_targets->ParameterMask() & query.curveBit)) value += RTPCValue(query.parameter, SnRTPCKey{});
-  if (const CSnPropTransitionSet* global = GlobalValueSet()) value += global->ValueOr(query.property, 0.0f);
+  // Where a fade stands, not where it is going: the voices and the mix are told each of its steps.
+  if (const CSnPropTransitionSet* global = GlobalValueSet()) value += global->HeardOr(query.property, 0.0f);
   if (query.ducked) value += GetDuckedValue(query.property);
   return value;
 }
@@ -483,6 +484,13 @@ void CSnBusNode::DeliverParameterChange(const SnParamChange& change) {
 void CSnBusNode::ValuesChanged() {
   PushVolume();
   ForEachActiveChild(false, [](CSnHierarchyNode* child, const void*) { child->ValuesChanged(); }, nullptr);
+}
+
+void CSnBusNode::PropertyTransitionStep(CSnRegisteredObj* gameObject, uint32_t propertyId, uint32_t parameterId,
+                                        float value, float change) {
+  // The bus volume drives no game parameter: the mix and the voices that carry it read it anew.
+  if (propertyId == kBusVolume) return ValuesChanged();
+  CSnPropertyNode::PropertyTransitionStep(gameObject, propertyId, parameterId, value, change);
 }
 
 void CSnBusNode::PushVolume() {

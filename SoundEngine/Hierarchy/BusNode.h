@@ -126,6 +126,9 @@ class CSnBusNode final : public CSnPropertyNode {
                            const TransParamsBase& params) override;
   SNRESULT Mute(CSnRegisteredObj* gameObject, const TransParamsBase& params) override;
   SNRESULT Unmute(CSnRegisteredObj* gameObject, const TransParamsBase& params) override;
+  // A step of a run-time bus volume reaches the mix and the voices as a state's does.
+  void PropertyTransitionStep(CSnRegisteredObj* gameObject, uint32_t propertyId, uint32_t parameterId, float value,
+                              float change) override;
 
   // ---- effects ----
   bool IsEffectBypassed(uint32_t slot) const;

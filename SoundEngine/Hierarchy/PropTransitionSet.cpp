@@ -32,6 +32,11 @@ float CSnPropTransitionSet::ValueOr(uint32_t id, float fallback) const {
   return index < 0 ? fallback : ValueAt(uint32_t(index)).value;
 }
 
+float CSnPropTransitionSet::HeardOr(uint32_t id, float fallback) const {
+  const int32_t index = m_blob.Find(id);
+  return index < 0 ? fallback : HeardAt(uint32_t(index));
+}
+
 uint8_t* CSnPropTransitionSet::SetValue(uint8_t id, float value) {
   const int32_t index = m_blob.Find(id);
   if (index >= 0) return m_blob.ValueAt(uint32_t(index));
@@ -57,6 +62,7 @@ SNRESULT CSnPropTransitionSet::SetWithTransition(uint8_t id, float target, bool 
   // stored target.
   const float heard = HeardAt(index);
   SNRESULT result = SN_Success;
+  bool atOnce = false;
   if (id == SnProp_GainFactor) {
     if (m_owner) m_owner->SetGainFactorTarget(m_gameObject, target, params);
   } else if (value.transition && !clear) {
@@ -73,8 +79,8 @@ SNRESULT CSnPropTransitionSet::SetWithTransition(uint8_t id, float target, bool 
     // Without a transition to be had the manager hands the end value over at once.
     value.transition = g_pTransitionMgr->AddTransition(request, true, CSnTransitionMgr::List_Ordinary);
     if (!value.transition) result = SN_InsufficientMemory;
-  } else if (m_owner) {
-    m_owner->PropertyTransitionStep(m_gameObject, id, ParameterOfProperty(id), target, target - heard);
+  } else {
+    atOnce = true;
   }
   value.value = target;
   if (clear && value.transition) {
@@ -82,6 +88,9 @@ SNRESULT CSnPropTransitionSet::SetWithTransition(uint8_t id, float target, bool 
     value.transition = nullptr;
   }
   StoreAt(index, value);
+  // An owner that reads its values back as it hears the step finds the new one there.
+  if (atOnce && m_owner)
+    m_owner->PropertyTransitionStep(m_gameObject, id, ParameterOfProperty(id), target, target - heard);
   return result;
 }
 

@@ -57,6 +57,8 @@ class CSnPropTransitionSet final : public ISnTransitionTarget {
   // What the owner hears of the index's value now: where its running transition stands, else the
   // stored value. A voice that starts during a fade begins here.
   float HeardAt(uint32_t index) const;
+  // The id's value as the owner hears it now (HeardAt), or `fallback` when it has none.
+  float HeardOr(uint32_t id, float fallback) const;
   uint32_t Count() const { return m_blob.Count(); }
   uint8_t IdAt(uint32_t index) const { return m_blob.IdAt(index); }
   const Blob& Values() const { return m_blob; }

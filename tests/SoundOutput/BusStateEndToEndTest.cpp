@@ -1,5 +1,5 @@
-// A bus's bus volume heard by the voices routed to it: its value from the bank, and a state's,
-// whether the bus mixes itself or leaves its voices to carry it.
+// A bus's bus volume heard by the voices routed to it: its value from the bank, a state's and one
+// set by an action, whether the bus mixes itself or leaves its voices to carry it.
 #include "tests/SoundOutput/SoundEndToEndSupport.h"
 
 namespace {
@@ -55,3 +55,53 @@ TEST_F(SoundEndToEndTest, TheBankBusVolumeOfABusThatDoesNotMixItselfIsHeard) {
 }
 
 }  // namespace
+
+// The level playing on B with `options`, B's bus volume set by actions (to -20 dB over 420 ms, 20
+// frames in a straight line of decibels; to -6 dB at once; back), `first` posted two frames into the
+// play and `second` `after` frames later, and `last` frames more.
+void PlayOnSetBus(SoundEndToEndTest& test, const std::string& options, const char* first, uint32_t after,
+                  const char* second, uint32_t last) {
+  test.LoadOwnBank("tone Steady 48000 1 100 0.5 dc\nbus B Effects " + options +
+                   "\nsound Steady Steady B loop 0\n"
+                   "action Play_Steady_Act 0x0403 Steady\nevent Play_Steady Play_Steady_Act\n"
+                   "action Fade_Bus_Act 0x0C02 B bus value -20 0 0 fade 420 curve 4\nevent Fade_Bus Fade_Bus_Act\n"
+                   "action Lower_Bus_Act 0x0C02 B bus value -6 0 0\nevent Lower_Bus Lower_Bus_Act\n"
+                   "action Reset_Bus_Act 0x0D02 B bus\nevent Reset_Bus Reset_Bus_Act\n");
+  ASSERT_NE(SoundEngine::PostEvent("Play_Steady", kObject), 0u);
+  test.Frames(2);
+  ASSERT_NE(SoundEngine::PostEvent(first, kObject), 0u);
+  test.Frames(after);
+  ASSERT_NE(SoundEngine::PostEvent(second, kObject), 0u);
+  test.Frames(last);
+}
+
+// The fade, and the level played again ten frames later: the voices already playing follow it one
+// step a frame and rest at its end, and the one begun during it starts where it stands. A frame going
+// down is loudest as it begins. A voice that carries the bus volume holds its first frame at the level
+// after that frame's step; a bus that mixes itself takes it down with the rest.
+void ExpectBusFade(SoundEndToEndTest& test, const std::string& options) {
+  PlayOnSetBus(test, options, "Fade_Bus", 10, "Play_Steady", 24);
+  const auto gainAt = [](size_t f) { return std::pow(10.0, -double(std::min<size_t>(20, f > 2 ? f - 2 : 0)) / 20.0); };
+  const size_t secondFirst = options == "ownmix" ? 12 : 13;
+  ExpectPeaks(test, 36, [&](size_t f) { return gainAt(f) + (f < 12 ? 0.0 : gainAt(f == 12 ? secondFirst : f)); }, 0.01);
+}
+
+// -6 dB at once and back three frames later. A frame going up is loudest as it ends.
+void ExpectBusSetAndReset(SoundEndToEndTest& test, const std::string& options) {
+  PlayOnSetBus(test, options, "Lower_Bus", 3, "Reset_Bus", 3);
+  ExpectPeaks(test, 8, [](size_t f) { return f <= 2 || f >= 5 ? 1.0 : std::pow(10.0, -6.0 / 20.0); }, 0.005);
+}
+
+TEST_F(SoundEndToEndTest, ABusVolumeFadeIsFollowedByTheVoicesOfABusThatDoesNotMixItself) {
+  ExpectBusFade(*this, "");
+}
+
+TEST_F(SoundEndToEndTest, ABusVolumeFadeIsFollowedByTheMixOfABusThatMixesItself) { ExpectBusFade(*this, "ownmix"); }
+
+TEST_F(SoundEndToEndTest, ABusVolumeSetAtOnceAndResetReachesTheVoicesOfABusThatDoesNotMixItself) {
+  ExpectBusSetAndReset(*this, "");
+}
+
+TEST_F(SoundEndToEndTest, ABusVolumeSetAtOnceAndResetReachesTheMixOfABusThatMixesItself) {
+  ExpectBusSetAndReset(*this, "ownmix");
+}

@@ -587,4 +587,29 @@ TEST_F(MotionEndToEndTest, AMotionBussVolumeCurveIsItsMotionVoicesVolume) {
   ExpectOwnTone(6, 2, kMotionUnity);
 }
 
+// A motion bus's volume faded to -20 dB over 420 ms (20 frames, a straight line of decibels) two
+// frames into the play: its motion voice follows it one step a frame, each frame ramping sample by
+// sample from where the last left off, and rests at its end; good to the engine's fast decibel
+// conversion (0.5%).
+TEST_F(MotionEndToEndTest, AMotionBussFadeIsFollowedByItsMotionVoicesStepByStep) {
+  LoadOwnBank("tone Wave 375 1 1000 25\nmotionbus Shaker -\nmotionsource Shaker_Source Wave\n"
+              "action Play_Shake_Act 0x0403 Shaker_Source\nevent Play_Shake Play_Shake_Act\n"
+              "action Fade_Shaker_Act 0x0A02 Shaker bus value -20 0 0 fade 420 curve 4\n"
+              "event Fade_Shaker Fade_Shaker_Act\n",
+              "ShakerBank", "Wave");
+  AddDevice();
+  ASSERT_NE(Post("Play_Shake"), 0u);
+  Render(2);
+  ASSERT_NE(Post("Fade_Shaker"), 0u);
+  Render(24);
+  const auto levelAt = [](size_t f) { return std::pow(10.0, -double(std::min<size_t>(20, f > 2 ? f - 2 : 0)) / 20.0); };
+  ASSERT_EQ(DeviceRecord().frames.size(), 26u);
+  for (size_t f = 0; f < 26; ++f)
+    for (size_t t = 0; t < kMotionFrame; ++t) {
+      const double gain = levelAt(f) + (levelAt(f + 1) - levelAt(f)) * double(t) / kMotionFrame;
+      const double model = ownMedia_[f * kMotionFrame + t] * kMotionUnity * gain;
+      ASSERT_NEAR(DeviceRecord().frames[f][t], model, std::fabs(model) * 5e-3 + 1e-6) << f << ", " << t;
+    }
+}
+
 }  // namespace

@@ -23,15 +23,6 @@ const std::string kSetBank =
 
 double Gain(double dB) { return std::pow(10.0, dB / 20.0); }
 
-// Each frame's loudest sample against the summed gains `at` gives it, within `room` of the level:
-// the engine's fast power of ten.
-void ExpectPeaks(SoundEndToEndTest& test, size_t frames, const std::function<double(size_t)>& at, double room) {
-  const std::vector<double> peaks = FramePeaks(test.Capture()[0]);
-  ASSERT_GE(peaks.size(), frames);
-  const double full = 0.5 * kVoiceUnity * kCentreToPair * 32768.0;
-  for (size_t f = 0; f < frames; ++f) ASSERT_NEAR(peaks[f], full * at(f), room * full) << "frame " << f;
-}
-
 // Set two frames into the play, the fade takes the voice down one step a frame in a straight line of
 // decibels to -20 dB, where it stays. A second play ten frames in begins at -10 dB and goes down
 // beside the first; its first frame has its end level throughout, each other frame is loudest as it

@@ -248,4 +248,13 @@ class SoundEndToEndTest : public OutputFixture {
   std::deque<std::vector<uint8_t>> images_;
 };
 
+// Each captured frame's loudest sample of a steady level of 0.5 from the centre against the summed
+// gains `at` gives it, within `room` of the level: the engine's fast power of ten.
+inline void ExpectPeaks(SoundEndToEndTest& test, size_t frames, const std::function<double(size_t)>& at, double room) {
+  const std::vector<double> peaks = FramePeaks(test.Capture()[0]);
+  ASSERT_GE(peaks.size(), frames);
+  const double full = 0.5 * kVoiceUnity * kCentreToPair * 32768.0;
+  for (size_t f = 0; f < frames; ++f) ASSERT_NEAR(peaks[f], full * at(f), room * full) << "frame " << f;
+}
+
 }  // namespace EndToEnd
