@@ -34,8 +34,8 @@ class ISnPlaybackInstanceCreator {
   ~ISnPlaybackInstanceCreator() = default;
 };
 
-// Takes the leaf plays in place of the voice manager (a recorder in tests, a tool); null: the
-// voice manager plays them.
+// A test hook by design: takes the leaf plays in place of the voice manager (a recorder in tests,
+// a tool). The engine never fills it; null, the voice manager plays them.
 class ISnLeafPlayer {
  public:
   virtual ~ISnLeafPlayer() = default;
