@@ -287,6 +287,18 @@ class Parser final : public MusicTextHost {
   static uint8_t NodeValueId(const std::string& option) {
     return option == "pitch" ? 2 : option == "lowpass" ? 3 : option == "highpass" ? 4 : 0;
   }
+  // The node property a word names (volume, pitch, lowpass, highpass and, where `busVolume`, busvolume);
+  // false for any other word.
+  static bool NamedNodeProperty(const std::string& word, bool busVolume, uint32_t& id) {
+    static const std::pair<const char*, uint8_t> kNamed[] = {
+        {"volume", 0}, {"pitch", 2}, {"lowpass", 3}, {"highpass", 4}, {"busvolume", 5}};
+    for (const auto& [name, property] : kNamed)
+      if (word == name && (busVolume || property != 5)) {
+        id = property;
+        return true;
+      }
+    return false;
+  }
   bool NodeValue(const std::string& option, const std::string& word, BankNodeParams& params) {
     const uint8_t id = NodeValueId(option);
     float value = 0.0f;
@@ -704,18 +716,12 @@ bool Parser::Rtpc(const std::vector<std::string>& w) {
     if (declared.layer.id == nodeId) layers = &declared;
   if (layers) curves = &layers->layer.curves;
   if (!curves) return Fail("\"" + w[1] + "\" is not a sound or bus declared before its curve");
-  static const std::pair<const char*, uint8_t> kNamed[] = {{"volume", 0}, {"pitch", 2}, {"lowpass", 3}, {"highpass", 4}};
   BankNodeCurve curve;
-  bool named = false;
-  for (const auto& [name, parameter] : kNamed)
-    if (w[2] == name) {
-      curve.parameterId = parameter;
-      named = true;
-    }
   uint32_t number = 0;
-  if (!named && !Small(w[2], 63, "is not a node parameter (volume, pitch, lowpass, highpass or 0-63)", number))
+  if (!NamedNodeProperty(w[2], false, number) &&
+      !Small(w[2], 63, "is not a node parameter (volume, pitch, lowpass, highpass or 0-63)", number))
     return false;
-  if (!named) curve.parameterId = uint8_t(number);
+  curve.parameterId = uint8_t(number);
   size_t at = 3;
   if (w[at] == "modulator") {
     curve.rtpcType = 2;
@@ -744,21 +750,13 @@ bool Parser::StateProperties(const std::vector<std::string>& w) {
   if (!Count(w, 3, 8)) return false;
   uint32_t id = 0;
   if (!Id(w[1], id)) return false;
-  static const std::pair<const char*, uint8_t> kNamed[] = {
-      {"volume", 0}, {"pitch", 2}, {"lowpass", 3}, {"highpass", 4}, {"busvolume", 5}};
   std::vector<BankNodeProperty> properties;
   for (size_t i = 2; i < w.size(); ++i) {
     const size_t equals = w[i].find('=');
     if (equals == std::string::npos) return Fail("\"" + w[i] + "\" is not <property>=<value>");
     const std::string name = w[i].substr(0, equals);
     uint32_t property = 0;
-    bool named = false;
-    for (const auto& [known, index] : kNamed)
-      if (name == known) {
-        property = index;
-        named = true;
-      }
-    if (!named &&
+    if (!NamedNodeProperty(name, true, property) &&
         !Small(name, 5, "is not a state property (volume, pitch, lowpass, highpass, busvolume or 0-5)", property))
       return false;
     for (const BankNodeProperty& given : properties)
