@@ -1,6 +1,8 @@
 // Lines that come again frame after frame: said once, then counted, and the count said once they stop.
 #pragma once
 
+#include <atomic>
+#include <cstdarg>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -12,23 +14,36 @@ namespace Base {
 // An area whose lines may repeat every frame (an error met by every voice, a call the game makes each
 // frame) says them through this. A line is one call site (its format): the first saying is printed
 // whole, the ones after it (of other voices, ids or values too) are only counted while they keep
-// coming, and once a whole frame passed without one the count is printed after the first text. Any
-// thread; the frames are the area's own.
+// coming, and once a whole frame passed without one the count is printed after the first text. A line
+// about one object of many (an event, a file, a source) names it with PrintAbout, and its count names
+// the other objects it folded. Any thread; the frames are the area's own.
 class TraceRepeats {
  public:
   static TraceRepeats& GetInstance();
 
   void Print(TraceLevel level, TraceModule module, const char* format, ...) __attribute__((format(printf, 4, 5)));
-  // A frame of the area ended: the lines not said in it nor in the one before are closed.
+  // The same of a line about object `id`: its count says which other ids it stood for.
+  void PrintAbout(uint32_t id, TraceLevel level, TraceModule module, const char* format, ...)
+      __attribute__((format(printf, 5, 6)));
+  // A frame of the area ended: the lines not said in it nor in the one before are closed. Called on
+  // the area's real-time thread, so it never waits: when another thread is saying a line, that thread
+  // closes them as it leaves.
   void EndFrame();
   // Every line still counted is closed (the area stops, or a test leaves the log as found).
   void Flush();
+  // The area starts or stops its frames: every count is said. Stopped, no frame comes to say them, so
+  // a line other than the one counted (another call site, or another text) says them first.
+  void Start();
+  void Stop();
 
   TraceRepeats(const TraceRepeats&) = delete;
   TraceRepeats& operator=(const TraceRepeats&) = delete;
 
  private:
   TraceRepeats() = default;
+  // The distinct other ids a line's count names: a few by number, the rest counted up to this.
+  static constexpr uint32_t kNamedIds = 4;
+  static constexpr uint32_t kCountedIds = 64;
   struct Line {
     const char* format = nullptr;
     uint64_t lastFrame = 0;
@@ -37,14 +52,24 @@ class TraceRepeats {
     TraceModule module = TraceModule_General;
     char text[512] = {};
     bool used = false;
+    bool hasId = false;
+    bool moreIds = false;  // more distinct ids came than are kept
+    uint32_t firstId = 0;
+    uint32_t idCount = 0;
+    uint32_t ids[kCountedIds] = {};
   };
   static constexpr uint32_t kLines = 64;
+  void Say(const uint32_t* id, TraceLevel level, TraceModule module, const char* format, va_list args);
   Line* Find(const char* format, TraceLevel level, TraceModule module);
-  void Keep(const char* format, TraceLevel level, TraceModule module, const char* text);
+  void Keep(const char* format, TraceLevel level, TraceModule module, const char* text, const uint32_t* id);
+  static void NoteId(Line& line, uint32_t id);
+  void CloseDue();
+  void CloseAll();
   void Close(Line& line);
 
   std::mutex m_lock;
-  uint64_t m_frame = 0;
+  std::atomic<uint64_t> m_frame{0};
+  bool m_stopped = false;
   Line m_lines[kLines];
 };
 
