@@ -103,10 +103,23 @@ void Remap(const float* in, SnChannelConfig inConfig, Sample* out, SnChannelConf
 
 }  // namespace
 
-void ClipToFullScale(const float* in, float* out, size_t count) {
+bool ClipToFullScale(const float* in, float* out, size_t count) {
   size_t i = 0;
-  for (; i + 4 <= count; i += 4) _mm_storeu_ps(out + i, FullScale(_mm_loadu_ps(in + i)));
-  for (; i < count; ++i) out[i] = FullScale(in[i]);
+  // A held sample differs from what came in; a NaN differs from everything.
+  __m128 changed = _mm_setzero_ps();
+  for (; i + 4 <= count; i += 4) {
+    const __m128 value = _mm_loadu_ps(in + i);
+    const __m128 held = FullScale(value);
+    changed = _mm_or_ps(changed, _mm_cmpneq_ps(value, held));
+    _mm_storeu_ps(out + i, held);
+  }
+  bool any = _mm_movemask_ps(changed) != 0;
+  for (; i < count; ++i) {
+    const float value = in[i];
+    out[i] = FullScale(value);
+    any |= !(value == out[i]);
+  }
+  return any;
 }
 
 void InterleavedToInt16(const float* in, SnChannelConfig inConfig, int16_t* out, SnChannelConfig outConfig,
