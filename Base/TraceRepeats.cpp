@@ -38,12 +38,12 @@ void TraceRepeats::Say(const uint32_t* id, TraceLevel level, TraceModule module,
   const int length = vsnprintf(text, sizeof text, format, copy);
   va_end(copy);
   if (length < 0) return;
-  Line* line = Find(format, level, module);
-  if (m_stopped) {
-    // No frame will come to say the counts: the next line of another kind says them.
-    if (line && strcmp(line->text, text) != 0) line = nullptr;
+  Line* line = Find(format, level, module, m_stopped ? text : nullptr);
+  if (m_stopped && !line) {
+    // No frame will come to say the counts: a line of another kind says them. The lines stay kept,
+    // so that calls of a few kinds taking turns are still counted rather than said each time.
     for (Line& other : m_lines)
-      if (other.used && &other != line) Close(other);
+      if (other.used) SayCount(other);
   }
   if (line) {
     ++line->repeats;
@@ -65,9 +65,11 @@ void TraceRepeats::Say(const uint32_t* id, TraceLevel level, TraceModule module,
   CloseDue();
 }
 
-TraceRepeats::Line* TraceRepeats::Find(const char* format, TraceLevel level, TraceModule module) {
+TraceRepeats::Line* TraceRepeats::Find(const char* format, TraceLevel level, TraceModule module, const char* text) {
   for (Line& line : m_lines)
-    if (line.used && line.format == format && line.level == level && line.module == module) return &line;
+    if (line.used && line.format == format && line.level == level && line.module == module &&
+        (!text || strcmp(line.text, text) == 0))
+      return &line;
   return nullptr;
 }
 
@@ -142,10 +144,16 @@ void TraceRepeats::CloseAll() {
 }
 
 void TraceRepeats::Close(Line& line) {
+  SayCount(line);
   line.used = false;
+}
+
+void TraceRepeats::SayCount(Line& line) {
   if (!line.repeats) return;
+  const uint32_t repeats = line.repeats;
+  line.repeats = 0;
   if (!line.idCount) {
-    TraceLog::GetInstance().Print(line.level, line.module, "%s (and %u more like it)", line.text, line.repeats);
+    TraceLog::GetInstance().Print(line.level, line.module, "%s (and %u more like it)", line.text, repeats);
     return;
   }
   // "also for id 7", "also for ids 7, 9 and 11", "also for ids 7, 9, 11, 13 and 40 others".
@@ -159,8 +167,10 @@ void TraceRepeats::Close(Line& line) {
   if (line.idCount > named)
     snprintf(ids + at, sizeof ids - size_t(at), " and %s%u other%s", line.moreIds ? "over " : "",
              line.idCount - named, line.idCount - named > 1 || line.moreIds ? "s" : "");
-  TraceLog::GetInstance().Print(line.level, line.module, "%s (and %u more like it, also for %s)", line.text,
-                                line.repeats, ids);
+  line.idCount = 0;
+  line.moreIds = false;
+  TraceLog::GetInstance().Print(line.level, line.module, "%s (and %u more like it, also for %s)", line.text, repeats,
+                                ids);
 }
 
 }  // namespace Base

@@ -32,7 +32,7 @@ class TraceRepeats {
   // Every line still counted is closed (the area stops, or a test leaves the log as found).
   void Flush();
   // The area starts or stops its frames: every count is said. Stopped, no frame comes to say them, so
-  // a line other than the one counted (another call site, or another text) says them first.
+  // a line not kept yet (another call site, or another text) says them first.
   void Start();
   void Stop();
 
@@ -60,12 +60,15 @@ class TraceRepeats {
   };
   static constexpr uint32_t kLines = 64;
   void Say(const uint32_t* id, TraceLevel level, TraceModule module, const char* format, va_list args);
-  Line* Find(const char* format, TraceLevel level, TraceModule module);
+  // The kept line of a call site; with `text`, the one that said that text.
+  Line* Find(const char* format, TraceLevel level, TraceModule module, const char* text);
   void Keep(const char* format, TraceLevel level, TraceModule module, const char* text, const uint32_t* id);
   static void NoteId(Line& line, uint32_t id);
   void CloseDue();
   void CloseAll();
   void Close(Line& line);
+  // Its count, if any, said and begun again; the line stays kept.
+  void SayCount(Line& line);
 
   std::mutex m_lock;
   std::atomic<uint64_t> m_frame{0};

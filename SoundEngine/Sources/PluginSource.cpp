@@ -192,10 +192,9 @@ void CSnPluginSource::HoldOutput() {
   if (!held || m_saidHeld) return;
   m_saidHeld = true;
   const uint32_t sourceId = m_pInstance->SourceDesc().sourceId;
-  SOUND_LOG_REPEATING_ABOUT(Error, sourceId,
-                            "Source plug-in %u: samples that are not finite or beyond full scale are held to full "
-                            "scale",
-                            sourceId);
+  SOUND_LOG_REPEATING_ABOUT(
+      Error, sourceId, "Source plug-in %u: samples that are not finite or beyond full scale are held to full scale",
+      sourceId);
 }
 
 SNRESULT CSnPluginSource::SkipFrames(uint32_t& frames) {

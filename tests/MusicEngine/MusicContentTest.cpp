@@ -119,6 +119,7 @@ TEST_F(MusicContentTest, TheBuilderRefusesALookAheadLongerThanItsSegment) {
             std::string::npos)
       << error;
   EXPECT_FALSE(Tools::ParseBankText(LookingAhead("1000.5"), "Music", bank, error));
+  EXPECT_NE(error.find("looks ahead 1000.5 ms"), std::string::npos) << error;
   EXPECT_TRUE(Tools::ParseBankText(LookingAhead("1000"), "Music", bank, error)) << error;
 }
 

@@ -209,7 +209,7 @@ bool MusicText::Segment(const std::vector<std::string>& w) {
       const auto ahead = m_lookAheads.find(rest);
       if (ahead != m_lookAheads.end() && ahead->second > segment.durationMs) {
         char text[512];
-        snprintf(text, sizeof text, "segment \"%s\": track \"%s\" looks ahead %.0f ms, longer than the segment's %g ms",
+        snprintf(text, sizeof text, "segment \"%s\": track \"%s\" looks ahead %.10g ms, longer than the segment's %.10g ms",
                  w[1].c_str(), rest.c_str(), ahead->second, segment.durationMs);
         return m_host.Fail(text);
       }
