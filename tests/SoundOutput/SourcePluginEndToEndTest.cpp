@@ -5,8 +5,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <limits>
 #include <cstring>
+#include <limits>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -130,6 +131,7 @@ struct HeldLevel {
   double heard;
   bool held;
 };
+void PrintTo(const HeldLevel& case_, std::ostream* out) { *out << "level " << case_.level; }
 
 class HeldLevelTest : public SourcePluginTest, public ::testing::WithParamInterface<HeldLevel> {};
 
