@@ -28,41 +28,47 @@ void TraceRepeats::PrintAbout(uint32_t id, TraceLevel level, TraceModule module,
 
 void TraceRepeats::Say(const uint32_t* id, TraceLevel level, TraceModule module, const char* format, va_list args) {
   if (!format) return;
-  std::lock_guard<std::mutex> guard(m_lock);
-  // Frames that ended while another thread held the table close their lines first, so that a line
-  // due to close is said anew rather than counted.
-  CloseDue();
   char text[sizeof Line::text];
   va_list copy;
   va_copy(copy, args);
   const int length = vsnprintf(text, sizeof text, format, copy);
   va_end(copy);
   if (length < 0) return;
-  Line* line = Find(format, level, module, m_stopped ? text : nullptr);
-  if (m_stopped && !line) {
-    // No frame will come to say the counts: a line of another kind says them. The lines stay kept,
-    // so that calls of a few kinds taking turns are still counted rather than said each time.
-    for (Line& other : m_lines)
-      if (other.used) SayCount(other);
+  Lines said;
+  {
+    std::lock_guard<std::mutex> guard(m_lock);
+    // Frames that ended while another thread held the table close their lines first, so that a line
+    // due to close is said anew rather than counted.
+    CloseDue(said);
+    Line* line = Find(format, level, module, m_stopped ? text : nullptr);
+    if (m_stopped && !line) {
+      // No frame will come to say the counts: a line of another kind says them. The lines stay kept,
+      // so that calls of a few kinds taking turns are still counted rather than said each time.
+      for (Line& other : m_lines)
+        if (other.used) SayCount(other, said);
+    }
+    if (line) {
+      ++line->repeats;
+      line->lastFrame = m_frame.load(std::memory_order_acquire);
+      if (id) NoteId(*line, *id);
+    } else {
+      Keep(format, level, module, text, id, said);
+      if (size_t(length) < sizeof text) {
+        said.push_back({level, module, text});
+      } else {
+        // A line too long to keep is said whole; its count follows what was kept of it.
+        std::string whole(size_t(length) + 1, '\0');
+        vsnprintf(whole.data(), whole.size(), format, args);
+        whole.pop_back();
+        said.push_back({level, module, std::move(whole)});
+      }
+    }
   }
-  if (line) {
-    ++line->repeats;
-    line->lastFrame = m_frame.load(std::memory_order_acquire);
-    if (id) NoteId(*line, *id);
-    return;
-  }
-  Keep(format, level, module, text, id);
-  if (size_t(length) < sizeof text) {
-    TraceLog::GetInstance().LogMsg(level, module, text);
-  } else {
-    // A line too long to keep is said whole; its count follows what was kept of it.
-    std::string whole(size_t(length) + 1, '\0');
-    vsnprintf(whole.data(), whole.size(), format, args);
-    whole.pop_back();
-    TraceLog::GetInstance().LogMsg(level, module, whole.c_str());
-  }
-  // Frames that ended while this line was being written.
-  CloseDue();
+  Write(said);
+}
+
+void TraceRepeats::Write(const Lines& said) {
+  for (const Said& line : said) TraceLog::GetInstance().LogMsg(line.level, line.module, line.text.c_str());
 }
 
 TraceRepeats::Line* TraceRepeats::Find(const char* format, TraceLevel level, TraceModule module, const char* text) {
@@ -74,7 +80,7 @@ TraceRepeats::Line* TraceRepeats::Find(const char* format, TraceLevel level, Tra
 }
 
 void TraceRepeats::Keep(const char* format, TraceLevel level, TraceModule module, const char* text,
-                        const uint32_t* id) {
+                        const uint32_t* id, Lines& said) {
   Line* slot = nullptr;
   for (Line& line : m_lines) {
     if (!line.used) {
@@ -84,7 +90,7 @@ void TraceRepeats::Keep(const char* format, TraceLevel level, TraceModule module
     if (!slot || line.lastFrame < slot->lastFrame) slot = &line;
   }
   // A full table gives up its stalest line: its count is said now rather than lost.
-  if (slot->used) Close(*slot);
+  if (slot->used) Close(*slot, said);
   slot->format = format;
   slot->lastFrame = m_frame.load(std::memory_order_acquire);
   slot->repeats = 0;
@@ -111,49 +117,57 @@ void TraceRepeats::NoteId(Line& line, uint32_t id) {
 
 void TraceRepeats::EndFrame() {
   m_frame.fetch_add(1, std::memory_order_acq_rel);
-  std::unique_lock<std::mutex> lock(m_lock, std::try_to_lock);
-  if (lock.owns_lock()) CloseDue();
+  Lines said;
+  {
+    std::unique_lock<std::mutex> lock(m_lock, std::try_to_lock);
+    if (!lock.owns_lock()) return;  // the next line or frame closes them
+    CloseDue(said);
+  }
+  Write(said);
 }
 
-void TraceRepeats::CloseDue() {
+void TraceRepeats::CloseDue(Lines& said) {
   const uint64_t frame = m_frame.load(std::memory_order_acquire);
   for (Line& line : m_lines)
-    if (line.used && line.lastFrame + 2 <= frame) Close(line);
+    if (line.used && line.lastFrame + 2 <= frame) Close(line, said);
 }
 
-void TraceRepeats::Flush() {
-  std::lock_guard<std::mutex> guard(m_lock);
-  CloseAll();
-}
+void TraceRepeats::Flush() { CloseAll(nullptr); }
 
 void TraceRepeats::Start() {
-  std::lock_guard<std::mutex> guard(m_lock);
-  CloseAll();
-  m_stopped = false;
+  const bool stopped = false;
+  CloseAll(&stopped);
 }
 
 void TraceRepeats::Stop() {
-  std::lock_guard<std::mutex> guard(m_lock);
-  CloseAll();
-  m_stopped = true;
+  const bool stopped = true;
+  CloseAll(&stopped);
 }
 
-void TraceRepeats::CloseAll() {
-  for (Line& line : m_lines)
-    if (line.used) Close(line);
+void TraceRepeats::CloseAll(const bool* stopped) {
+  Lines said;
+  {
+    std::lock_guard<std::mutex> guard(m_lock);
+    for (Line& line : m_lines)
+      if (line.used) Close(line, said);
+    if (stopped) m_stopped = *stopped;
+  }
+  Write(said);
 }
 
-void TraceRepeats::Close(Line& line) {
-  SayCount(line);
+void TraceRepeats::Close(Line& line, Lines& said) {
+  SayCount(line, said);
   line.used = false;
 }
 
-void TraceRepeats::SayCount(Line& line) {
+void TraceRepeats::SayCount(Line& line, Lines& said) {
   if (!line.repeats) return;
   const uint32_t repeats = line.repeats;
   line.repeats = 0;
+  char count[sizeof line.text + 192];
   if (!line.idCount) {
-    TraceLog::GetInstance().Print(line.level, line.module, "%s (and %u more like it)", line.text, repeats);
+    snprintf(count, sizeof count, "%s (and %u more like it)", line.text, repeats);
+    said.push_back({line.level, line.module, count});
     return;
   }
   // "also for id 7", "also for ids 7, 9 and 11", "also for ids 7, 9, 11, 13 and 40 others".
@@ -169,8 +183,8 @@ void TraceRepeats::SayCount(Line& line) {
              line.idCount - named, line.idCount - named > 1 || line.moreIds ? "s" : "");
   line.idCount = 0;
   line.moreIds = false;
-  TraceLog::GetInstance().Print(line.level, line.module, "%s (and %u more like it, also for %s)", line.text, repeats,
-                                ids);
+  snprintf(count, sizeof count, "%s (and %u more like it, also for %s)", line.text, repeats, ids);
+  said.push_back({line.level, line.module, count});
 }
 
 }  // namespace Base

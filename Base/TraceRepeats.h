@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "Base/TraceLog.h"
 
@@ -26,8 +27,8 @@ class TraceRepeats {
   void PrintAbout(uint32_t id, TraceLevel level, TraceModule module, const char* format, ...)
       __attribute__((format(printf, 5, 6)));
   // A frame of the area ended: the lines not said in it nor in the one before are closed. Called on
-  // the area's real-time thread, so it never waits: when another thread is saying a line, that thread
-  // closes them as it leaves.
+  // the area's real-time thread, so it never waits: when another thread holds the table, the next
+  // line or frame closes them. No thread holds the table while a line is written.
   void EndFrame();
   // Every line still counted is closed (the area stops, or a test leaves the log as found).
   void Flush();
@@ -59,16 +60,26 @@ class TraceRepeats {
     uint32_t ids[kCountedIds] = {};
   };
   static constexpr uint32_t kLines = 64;
+  // What a call has to say, written once the table is let go: no thread waits on another's output.
+  struct Said {
+    TraceLevel level;
+    TraceModule module;
+    std::string text;
+  };
+  using Lines = std::vector<Said>;
   void Say(const uint32_t* id, TraceLevel level, TraceModule module, const char* format, va_list args);
+  static void Write(const Lines& said);
   // The kept line of a call site; with `text`, the one that said that text.
   Line* Find(const char* format, TraceLevel level, TraceModule module, const char* text);
-  void Keep(const char* format, TraceLevel level, TraceModule module, const char* text, const uint32_t* id);
+  void Keep(const char* format, TraceLevel level, TraceModule module, const char* text, const uint32_t* id,
+            Lines& said);
   static void NoteId(Line& line, uint32_t id);
-  void CloseDue();
-  void CloseAll();
-  void Close(Line& line);
+  void CloseDue(Lines& said);
+  // Every line closed; `stopped`, when given, is the area's new state.
+  void CloseAll(const bool* stopped);
+  void Close(Line& line, Lines& said);
   // Its count, if any, said and begun again; the line stays kept.
-  void SayCount(Line& line);
+  static void SayCount(Line& line, Lines& said);
 
   std::mutex m_lock;
   std::atomic<uint64_t> m_frame{0};
