@@ -181,19 +181,17 @@ void CSnPluginSource::HoldOutput() {
   if (m_format.SampleType() != 1 || m_format.BitsPerSample() != 32 || !m_buffer.validFrames) return;
   bool held = false;
   if (m_format.IsPlanar()) {
-    for (uint32_t c = 0; c < m_format.Channels(); ++c) {
-      float* plane = m_buffer.Plane(c);
-      held |= FrameConvert::ClipToFullScale(plane, plane, m_buffer.validFrames);
-    }
+    for (uint32_t c = 0; c < m_format.Channels(); ++c)
+      held |= FrameConvert::HoldSourceSamples(m_buffer.Plane(c), m_buffer.validFrames);
   } else {
-    float* samples = static_cast<float*>(m_buffer.data);
-    held = FrameConvert::ClipToFullScale(samples, samples, size_t(m_buffer.validFrames) * m_format.Channels());
+    held = FrameConvert::HoldSourceSamples(static_cast<float*>(m_buffer.data),
+                                           size_t(m_buffer.validFrames) * m_format.Channels());
   }
   if (!held || m_saidHeld) return;
   m_saidHeld = true;
   const uint32_t sourceId = m_pInstance->SourceDesc().sourceId;
   SOUND_LOG_REPEATING_ABOUT(
-      Error, sourceId, "Source plug-in %u: samples that are not finite or beyond full scale are held to full scale",
+      Error, sourceId, "Source plug-in %u: samples that are not finite are silenced and those beyond full scale held",
       sourceId);
 }
 

@@ -135,11 +135,11 @@ void PrintTo(const HeldLevel& case_, std::ostream* out) { *out << "level " << ca
 
 class HeldLevelTest : public SourcePluginTest, public ::testing::WithParamInterface<HeldLevel> {};
 
-constexpr const char* kHeldLine = "samples that are not finite or beyond full scale are held to full scale";
+constexpr const char* kHeldLine = "samples that are not finite are silenced and those beyond full scale held";
 
-// The plug-in's level every sample of its eight frames: what lies beyond full scale or is not finite
-// is heard held to full scale (a NaN as silence), and said once for the voice; full scale itself and
-// what lies just inside it sound as they are, unsaid.
+// The plug-in's level every sample of its eight frames: what is not finite is silence and what lies
+// beyond full scale is held to it, said once for the voice; full scale itself and what lies just
+// inside it sound as they are, unsaid.
 TEST_P(HeldLevelTest, APluginsSamplesAreHeldToFullScaleWhereTheyEnterTheVoice) {
   LoadLevelBank(BlockOf(GetParam().level));
   log_.Take();
@@ -159,7 +159,7 @@ TEST_P(HeldLevelTest, APluginsSamplesAreHeldToFullScaleWhereTheyEnterTheVoice) {
 constexpr float kInfinity = std::numeric_limits<float>::infinity();
 INSTANTIATE_TEST_SUITE_P(
     Levels, HeldLevelTest,
-    ::testing::Values(HeldLevel{kInfinity, 1.0, true}, HeldLevel{-kInfinity, -1.0, true},
+    ::testing::Values(HeldLevel{kInfinity, 0.0, true}, HeldLevel{-kInfinity, 0.0, true},
                       HeldLevel{std::numeric_limits<float>::quiet_NaN(), 0.0, true}, HeldLevel{3e38f, 1.0, true},
                       HeldLevel{1e6f, 1.0, true}, HeldLevel{std::nextafter(1.0f, 2.0f), 1.0, true},
                       HeldLevel{1.0f, 1.0, false}, HeldLevel{-1.0f, -1.0, false},

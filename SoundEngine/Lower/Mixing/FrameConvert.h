@@ -34,7 +34,10 @@ bool MixToInt16(const SnMixBuffer& mix, uint32_t frames, float previousGain, flo
 // `count` float samples as a float platform may take them: a NaN becomes 0, everything else is held
 // to -1..1 (infinities to the nearer end). Four samples a step; `in` may be `out`. Many voices summed
 // reach far beyond full scale and a broken gain gives infinities and NaNs: the platform gets neither.
-// True when a sample was changed (one that was not a number or lay beyond full scale).
-bool ClipToFullScale(const float* in, float* out, size_t count);
+void ClipToFullScale(const float* in, float* out, size_t count);
+
+// A source's `count` float samples as a voice takes them, in place: a NaN or an infinity becomes 0,
+// everything else is held to -1..1. True when a sample was changed.
+bool HoldSourceSamples(float* samples, size_t count);
 
 }  // namespace SN::FrameConvert
