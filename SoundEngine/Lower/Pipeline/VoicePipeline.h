@@ -55,7 +55,8 @@ class CSnVoicePipeline final : public ISnVoicePipeline, public ISnVoiceConnectio
   SNRESULT Init(ISnVoiceInstance* instance, uint32_t outputRate) override;
   SNRESULT TryLaunch() override;
   // The next instance of a sample-accurate chain: its source follows this one's last sample in the
-  // same frame. SN_JoinedPipeline, or SN_Failure when its source cannot follow (another format).
+  // same frame, through the same resampler; one that waits, is not ready then or has another layout
+  // begins on its own after it. SN_JoinedPipeline, or SN_Failure when its source cannot be made.
   SNRESULT AddSecondSource(ISnVoiceInstance* instance) override;
   SNRESULT ConnectBuses() override;
   void Begin() override;
