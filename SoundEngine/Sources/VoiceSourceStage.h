@@ -58,10 +58,13 @@ class CSnVoiceSourceStage {
   // The media its source reads moved from `oldBase` to `newBase` (`size` bytes, the same bytes): the
   // buffer it holds follows when it lies in the moved block. The source moves its own pointers.
   void RelocateInput(const uint8_t* newBase, const uint8_t* oldBase, uint32_t size);
-  // The successor of a continuous playlist, taken over at the end of the current source.
+  // The successor of a continuous playlist, taken over at the end of the current source in the same
+  // output and through the same resampler. One that waits, is not ready then or has another channel
+  // layout is let go instead when the source's last output is written (NextSource turns null).
   // The room the hand-over may need to reorder the frame is made here, before the audio pass.
   void AttachNext(CSnVoiceSource* source, ISnSourceInstance* instance);
   CSnVoiceSource* Source() const { return m_pSource; }
+  CSnVoiceSource* NextSource() const { return m_pNextSource; }
   // The source a chain moved on from, stopped, for its maker to destroy; null when none.
   CSnVoiceSource* TakeFinishedSource() {
     CSnVoiceSource* finished = m_pFinishedSource;
@@ -95,7 +98,12 @@ class CSnVoiceSourceStage {
   // The source frames to ask for next: at the output's own rate just those the frame still lacks, so
   // that a voice begun inside a frame holds nothing over and is copied in one run a frame, not two.
   uint32_t FramesToAsk() const;
+  // At the source's end: the attached successor taken over, 43 or 45; SN_NoMoreData when it is not
+  // (it waits, is not ready yet, or has another channel layout), SN_Failure when it cannot be prepared.
   SNRESULT ChainNextSource();
+  // After the last output of a source that did not hand on: the successor is let go, its wait
+  // shortened by the frames this output did not fill.
+  void LetNextGo();
   // At the source's end: the outputs still due between its last frame and the silence after it.
   // SN_DataReady while the output filled before they were all written, SN_NoMoreData once they are.
   SNRESULT PlayOutLastFrame();
@@ -115,6 +123,7 @@ class CSnVoiceSourceStage {
   ISnSourceInstance* m_pInstance = nullptr;
   uint8_t m_endReached = 0;
   uint8_t m_lastFramePlayed = 0;  // the outputs after the source's last frame are all written
+  uint8_t m_nextRefused = 0;      // the successor is not to be taken over: it is let go at the end
   uint8_t m_positionCaptured = 0;
   uint8_t m_initialOffsetPending = 0;
   uint8_t m_soundingPartOnly = 0;
