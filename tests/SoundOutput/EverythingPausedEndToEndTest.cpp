@@ -1,6 +1,6 @@
 // A pause of everything holds the fades of values as it holds the voices: a state change's fade on a
 // sound stands still while everything (or everything but another sound) is paused, and goes on from
-// where it stood once it resumes.
+// where it stood once it resumes; so does a parent's own fade when a sound below it is spared.
 #include "tests/SoundOutput/SoundEndToEndSupport.h"
 
 namespace {

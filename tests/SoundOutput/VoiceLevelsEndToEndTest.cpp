@@ -1,8 +1,8 @@
 // A voice's whole level, pitch, priority and filter values as banks written by the builder give them:
 // its volume and second volume together, and a placed voice's attenuation and output-bus volume
-// with them, are heard within +24 dB; a pitch or priority far past its range (which the tests write
-// into the bytes the builder made) is held to it as the bank loads, with a logged error; a child's
-// filter value of -1 lowers its parent's, the voice clamping only the sum.
+// with them, are heard within +24 dB, and as they are below it; a pitch or priority far past its
+// range (which the tests write into the bytes the builder made) is held to it as the bank loads, with
+// a logged error; a child's filter value of -1 lowers its parent's, the voice clamping only the sum.
 #include <cstring>
 #include <limits>
 
@@ -60,7 +60,8 @@ class VoiceLevelsTest : public SoundEndToEndTest {
   void ExpectWholeLevel(float curveDb, bool placed, double heardDb) {
     const std::string curve = std::to_string(curveDb);
     std::string text = "tone T 48000 1 100 0.05 dc\n";
-    if (placed) text += "attenuation Low\nattuse Low 0 0\nattcurve Low 0 0\nattpoint Low 0 0 -10 4\nattpoint Low 0 100 -10 4\n";
+    if (placed)
+      text += "attenuation Low\nattuse Low 0 0\nattcurve Low 0 0\nattpoint Low 0 0 -10 4\nattpoint Low 0 100 -10 4\n";
     text += std::string("sound S T Effects volume 20") + (placed ? " 3d Low" : "") + "\n" +
             "rtpc S volume Loudness 0:" + curve + " 100:" + curve + "\n" +
             "rtpc S 36 Loudness 0:-10 100:-10\n"
