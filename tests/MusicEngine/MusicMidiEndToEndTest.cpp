@@ -404,6 +404,41 @@ TEST_F(MusicMidiEndToEndTest, ASeekEntersTheClipWhereItLands) {
   });
 }
 
+// A clip's note (music time 48,000 to 72,000) on a continuous sequence of two DC items of 250 ms
+// (12,000 samples; A at 0.125, B at 0.0625) with a delay between them. With 100 ms (4,800) B follows
+// at 64,192 and joins the note: its note-off cuts B off at 72,000. With 500 ms (24,000) the note ends
+// while the hand-on to B still waits: B never sounds. (The segment holds the MIDI track alone: c0 is
+// music time 48,000.)
+TEST_F(MusicMidiEndToEndTest, ANoteOffReachesTheNextItemOfTheContinuousPlayItsNoteBegan) {
+  for (const int64_t delay : {4800, 24000}) {
+    SCOPED_TRACE(delay);
+    TearDown();
+    SetUp();
+    Tools::BankDescription bank;
+    std::string error;
+    ASSERT_TRUE(Tools::ParseBankText(
+        "tone ItemA 48000 1 250 0.125 dc\r\ntone ItemB 48000 1 250 0.0625 dc\r\n"
+        "sound ItemA ItemA Effects\r\nsound ItemB ItemB Effects\r\n"
+        "sequence Items Effects ItemA ItemB continuous transition 3 " + std::to_string(delay / 48) + "\r\n"
+        "miditrack Notes 480 120 8000 target:Items note:960:0:60:100:480\r\n"
+        "segment MidiLevel 120 4 4 8000 0 8000 track:Notes bus:Effects\r\n"
+        "musicevent Play_MidiLevel MidiLevel\r\n",
+        "SequenceBank", bank, error))
+        << error;
+    LoadBankImage(bank);
+    const std::vector<double> plane = PlayThrough(120);
+    // A ends 608 samples into a frame (music time 0 is the capture's first sample): the hand-on made
+    // in that frame counts its delay from the frame's start.
+    const int64_t b = 60000 / kFrame * kFrame + delay;
+    ExpectLevels(plane, 0, 40000, [&](int64_t t) {
+      const int64_t m = t + 48000;
+      if (m < 60000) return 0.125;
+      return m >= b && m < 72000 ? 0.0625 : 0.0;
+    });
+    EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  }
+}
+
 // ---- the bank of a playing clip unloaded ----
 
 // The clip's media lie in the bank unloaded: its three notes play the DC sound and the marker sounds
