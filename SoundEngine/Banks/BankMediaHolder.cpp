@@ -45,7 +45,9 @@ void CSnBankMediaHolder::BankDataGoing(const CSnLoadedBank* bank) {
   if (!bank) return;
   Platform::ReentrantGuard guard(GlobalAudioLock());
   HolderList& list = Holders();
-  const uint32_t walk = ++list.walks;
+  // 0 is a holder's mark before its first walk.
+  if (++list.walks == 0) ++list.walks;
+  const uint32_t walk = list.walks;
   // Letting go may end a holder and others with it: the walk starts over from the head each time,
   // asking each holder once.
   for (;;) {
