@@ -4,6 +4,7 @@
 
 #include "Platform/AudioDevices.h"
 #include "Platform/Graphics/GlContext.h"
+#include "Platform/ProgramStop.h"
 
 #include <SDL2/SDL.h>
 
@@ -121,7 +122,7 @@ bool Window::DisplayAvailable(std::string* error) {
 }
 
 Window* Window::Create(const char* title, int width, int height, uint32_t flags, std::string* error) {
-  // Ctrl+C in the terminal ends the game as it ends any program, instead of becoming a message
+  // Ctrl+C in the terminal is the program's to answer (ProgramStop.h), instead of becoming a message
   // that only the window could answer.
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
   // The video subsystem is counted: each window holds it, as the graphics context does.
@@ -142,12 +143,14 @@ Window* Window::Create(const char* title, int width, int height, uint32_t flags,
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
     return nullptr;
   }
+  WatchDisplayConnection(window);
   return new Window(window);
 }
 
 Window::~Window() {
-  // After a global SDL_Quit the window is gone already.
-  if (SDL_WasInit(SDL_INIT_VIDEO)) {
+  // After a global SDL_Quit the window is gone already; on a display whose server has gone it went with
+  // the server, and SDL, hiding it first, would wait forever to hear it hidden.
+  if (SDL_WasInit(SDL_INIT_VIDEO) && !DisplayConnectionLost(m_window)) {
     SDL_DestroyWindow(m_window);
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
   }

@@ -19,6 +19,7 @@
 #include "Graphics/RenderCore.h"
 #include "Graphics/Shader.h"
 #include "Physics/PhysicsSystem.h"
+#include "Platform/ProgramStop.h"
 #include "Platform/Window.h"
 #include "Vantor/ContentRoot.h"
 #include "Vantor/ControllerGamepadSource.h"
@@ -168,6 +169,23 @@ void Program::CheckLevelLoaded() {
   EndWithError();
 }
 
+// A stop asked from outside ends the game between two passes: the frame in progress has finished, and
+// the shutdown runs in its order. A display that is gone shows nothing and takes no key.
+void Program::CheckStopRequest() {
+  if (m_stopAnswered) return;
+  const Platform::StopRequest stop = Platform::PendingStop();
+  if (stop.kind == Platform::StopRequest::None) return;
+  m_stopAnswered = true;
+  if (stop.kind == Platform::StopRequest::Signal) {
+    BASE_LOG(Info, "%s received: the game ends.", Platform::StopSignalName(stop.signal));
+    m_exitCode = 128 + stop.signal;
+  } else {
+    BASE_LOG(Error, "The display %s was lost: the game ends.", Audio::LogSafe(stop.display).c_str());
+    m_exitCode = kDisplayLostExitCode;
+  }
+  GetEngine().Quit();
+}
+
 void Program::EndWithError() {
   m_exitCode = kBrokenContentExitCode;
   GetEngine().Quit();
@@ -188,11 +206,13 @@ Program::Pass Program::RunPass() {
     m_input->GetKeyboard()->Update();
     m_input->GetMouse()->Update();
     if (m_window) m_window->PumpMessages();
+    CheckStopRequest();
     return Pass::Frame;
   }
   // No sleep while the window shows: the next frame begins at the tick it is due.
   if (minimized) std::this_thread::sleep_for(std::chrono::milliseconds(kMinimizedSleepMilliseconds));
   if (m_window) m_window->PumpMessages();
+  CheckStopRequest();
   return minimized ? Pass::Sleep : Pass::Poll;
 }
 

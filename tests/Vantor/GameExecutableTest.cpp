@@ -126,6 +126,16 @@ Hook:Add("PostFrameStep", "quit", function()
 end)
 )");
   }
+  // One script more in the tree: the game leaves the file "running" at its third frame and plays on.
+  void MarkRunningOnThirdFrame() {
+    WriteText(dir_ / "content/lua/game/zz_running.lua", R"(
+local frames = 0
+Hook:Add("PostFrameStep", "running", function()
+  frames = frames + 1
+  if frames == 3 then io.open("running", "w"):close() end
+end)
+)");
+  }
   // Runs the game to its end and hands back its output; a run that does not exit with code 0 fails.
   std::string RunToCleanExit(const std::vector<std::pair<std::string, std::string>>& environment = {}) {
     const int status = Wait(Start(environment));
@@ -524,6 +534,37 @@ TEST_F(GameExecutableTest, AnUnknownAudioDriverIsOneWarningAndTheDefaultLevelSho
   EXPECT_EQ(ErrorsBut(output, {}), "") << output;
 }
 
+// The one warning line of the output: it starts with `start`, and no other warning is there.
+std::string OnlyWarning(const std::string& output, const std::string& start) {
+  const size_t at = Find(output, start);
+  if (at == std::string::npos) return "";
+  EXPECT_EQ(output.find("[Warning]"), at) << output;
+  EXPECT_EQ(output.find("[Warning]", at + 1), std::string::npos) << output;
+  return output.substr(at, output.find('\n', at) - at);
+}
+
+// A machine without a sound card: SDL's ALSA driver, under a configuration that knows no card, has no
+// playback device, and one warning says so; the game plays on silent. Under SDL's disk driver a file
+// that cannot be written is a device that does not open: its one warning names the file and the
+// variable that named it.
+TEST_F(GameExecutableTest, WithoutASoundDeviceOneWarningSaysWhyAndTheGamePlaysOnSilent) {
+  QuitOnThirdFrame();
+  WriteText(dir_ / "alsa.conf", "");
+  std::string output =
+      RunToCleanExit({{"SDL_AUDIODRIVER", "alsa"}, {"ALSA_CONFIG_PATH", (dir_ / "alsa.conf").string()}});
+  EXPECT_EQ(OnlyWarning(output, "[Warning][Audio] No sound device opened ("),
+            "[Warning][Audio] No sound device opened (SDL's alsa driver has no playback device): the game plays on "
+            "without sound.");
+  EXPECT_EQ(ErrorsBut(output, {}), "") << output;
+
+  const std::string file = (dir_ / "no such folder/out.raw").string();
+  output = RunToCleanExit({{"SDL_AUDIODRIVER", "disk"}, {"SDL_DISKAUDIOFILE", file}});
+  const std::string line =
+      OnlyWarning(output, "[Warning][Audio] The platform sound output could not be opened (result 2): ");
+  EXPECT_NE(line.find(" (SDL_DISKAUDIOFILE names " + file + ", which cannot be written)"), std::string::npos) << line;
+  EXPECT_EQ(ErrorsBut(output, {}), "") << output;
+}
+
 // A level script cut short leaves no key to move between the levels or to quit: the game says so in an
 // error line and ends with exit code 1 instead of playing on where nothing can leave it.
 TEST_F(GameExecutableTest, ALevelScriptCutShortEndsTheGameWithAClearError) {
@@ -738,6 +779,66 @@ end)
       if (int(p[0]) + p[1] + p[2] > 24) ++lit;
     }
   EXPECT_GT(lit * 100, total) << lit << " of " << total << " pixels show anything drawn";
+}
+
+// The shutdown after `line`: the spaces go, then the systems; nothing crashed or complained on the way.
+void ExpectOrderlyEndAfter(const std::string& output, const std::string& line) {
+  const size_t stop = Find(output, line);
+  EXPECT_EQ(output.find(line, stop + 1), std::string::npos) << "said twice:\n" << output;
+  const size_t deleting = Find(output, "[ Info  ][Core] Deleting GameSpace: ");
+  const size_t graphics = Find(output, "[ Info  ][Graphics] Shutting down Graphics Master\n");
+  EXPECT_LT(stop, deleting);
+  EXPECT_LT(deleting, graphics);
+  EXPECT_EQ(ErrorsBut(output, {line}), "") << output;
+  for (const char* fault : {"X connection to", "ERROR: AddressSanitizer", "runtime error", "double free"})
+    EXPECT_EQ(output.find(fault), std::string::npos) << output;
+}
+
+// Ctrl+C and SIGTERM end the game between two frames: one line, the shutdown in its order, and the
+// process ends by the signal, as a program stopped by it does (a shell reads 130 and 143).
+TEST_F(GameExecutableTest, AStopSignalEndsTheGameInOrderAndTheProcessByTheSignal) {
+  MarkRunningOnThirdFrame();
+  for (const auto& [signal, name] : {std::pair{SIGINT, "SIGINT"}, std::pair{SIGTERM, "SIGTERM"}}) {
+    fs::remove(dir_ / "running");
+    const pid_t game = Start({{"SDL_VIDEODRIVER", "offscreen"}});
+    int status = -1;
+    ASSERT_TRUE(AwaitFile(game, dir_ / "running", status)) << Output();
+    ASSERT_EQ(status, -1) << Output();
+    kill(game, signal);
+    status = Wait(game);
+    const std::string output = Output();
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status << "\n" << output;
+    ExpectOrderlyEndAfter(output, "[ Info  ][Base] " + std::string(name) + " received: the game ends.\n");
+  }
+}
+
+// The X server the game shows on goes away while it plays (Ctrl+C on xvfb-run's terminal ends the
+// server too): the X library would end the process from inside the frame's present, its objects half
+// used. The game says so in one error line, finishes the frame, shuts down in order and ends with exit
+// code 1. With SIGINT at the same time the signal's end is the one asked for.
+TEST_F(GameExecutableTest, ALostDisplayEndsTheGameInOrder) {
+  if (!fs::exists("/usr/bin/Xvfb")) GTEST_SKIP() << "Xvfb is not installed";
+  MarkRunningOnThirdFrame();
+  for (const bool interrupted : {false, true}) {
+    fs::remove(dir_ / "running");
+    const VirtualDisplay display = StartVirtualDisplay({});
+    ASSERT_FALSE(display.name.empty()) << "Xvfb did not start";
+    const pid_t game = StartUnder(display);
+    int status = -1;
+    const bool running = AwaitFile(game, dir_ / "running", status);
+    if (interrupted) kill(game, SIGINT);
+    StopVirtualDisplay(display);
+    if (status == -1) status = Wait(game, 120);
+    const std::string output = Output();
+    ASSERT_TRUE(running) << output;
+    if (interrupted) {
+      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status << "\n" << output;
+      ExpectOrderlyEndAfter(output, "[ Info  ][Base] SIGINT received: the game ends.\n");
+    } else {
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status << "\n" << output;
+      ExpectOrderlyEndAfter(output, "[ Error ][Base] The display " + display.name + " was lost: the game ends.\n");
+    }
+  }
 }
 
 // A display that takes the game's connection but cannot give its window OpenGL (a server without the
