@@ -150,8 +150,16 @@ class CSnStageVoiceSource final : public ISnVoiceSource {
       m_virtual = true;
       m_stage.VirtualOn(kRefresh);
     }
-    const SNRESULT skipped = m_stage.SkipWhileVirtual(frames);
-    return SNRESULT(skipped == SN_NoMoreData ? SnVoice_DataReadyFinished : SnVoice_DataReady);
+    uint32_t skipped = frames;
+    if (m_stage.SkipWhileVirtual(skipped) != SN_NoMoreData) return SNRESULT(SnVoice_DataReady);
+    // The end came in the silence: the source attached to follow begins on its own, and what was
+    // left of the frame's time is its own (its wait, then its first frames), as the rest of a heard
+    // frame would have been.
+    if (CSnStageVoiceSource* next = std::exchange(m_next, nullptr)) {
+      const uint32_t rest = skipped < frames ? frames - skipped : 0;
+      if (!CSnVoiceSourceStage::CountWaitFrom(*next->m_instance, rest) && rest) next->SkipFrames(rest);
+    }
+    return SNRESULT(SnVoice_DataReadyFinished);
   }
 
   void EndSkipping() override {

@@ -397,16 +397,19 @@ SNRESULT CSnVoiceSourceStage::Deliver(SNRESULT result, SnVoiceBuffer& out) {
   return result;
 }
 
+bool CSnVoiceSourceStage::CountWaitFrom(ISnSourceInstance& next, uint32_t frames) {
+  if (!next.HasInitialOffset() || next.InitialOffset() <= 0) return false;
+  // A wait shorter than the frames leaves the offset at or below 0, which makes the successor, asked
+  // for just those frames, open with the silence left of its wait.
+  const double rate = next.RateFactor() > 0.0f ? next.RateFactor() : 1.0f;
+  next.SetInitialOffset(next.InitialOffset() - int32_t(RoundHalfAway(double(frames) * rate)));
+  return next.InitialOffset() > 0;
+}
+
 void CSnVoiceSourceStage::LetNextGo() {
   // A successor that waits counts its wait from this source's last output: the rest of this frame
-  // is part of it. A wait shorter than that rest leaves the offset at or below 0, which makes the
-  // successor, asked for just that rest, open with the silence left of its wait.
-  ISnSourceInstance* next = m_pNextInstance;
-  if (next->HasInitialOffset() && next->InitialOffset() > 0) {
-    const uint32_t unwritten = m_resampler.m_requestedFrames - m_resampler.m_outputOffset;
-    const double rate = next->RateFactor() > 0.0f ? next->RateFactor() : 1.0f;
-    next->SetInitialOffset(next->InitialOffset() - int32_t(RoundHalfAway(double(unwritten) * rate)));
-  }
+  // is part of it.
+  CountWaitFrom(*m_pNextInstance, m_resampler.m_requestedFrames - m_resampler.m_outputOffset);
   m_pNextSource = nullptr;
   m_pNextInstance = nullptr;
   m_nextRefused = 0;
@@ -468,7 +471,14 @@ SNRESULT CSnVoiceSourceStage::ChainNextSource() {
 SNRESULT CSnVoiceSourceStage::SkipWhileVirtual(uint32_t& frames) {
   m_resampler.SetPitchImmediate(m_pSource->GetPitch());
   const uint32_t step = m_resampler.m_currentStep ? m_resampler.m_currentStep : kUnitStep;
-  uint64_t wanted = uint64_t(double(step) / 65536.0 * frames + 0.5);
+  // A play that comes due inside this frame lets the silence before its first sample pass first, as
+  // its first heard frame would have opened with it.
+  uint32_t silence = 0;
+  if (m_initialOffsetPending) {
+    m_initialOffsetPending = 0;
+    silence = InitialSilence(frames);
+  }
+  uint64_t wanted = uint64_t(double(step) / 65536.0 * (frames - silence) + 0.5);
   uint64_t taken = 0;
   while (wanted > 0) {
     if (m_input.validFrames == 0 && m_skipHeld == 0) {
@@ -502,7 +512,7 @@ SNRESULT CSnVoiceSourceStage::SkipWhileVirtual(uint32_t& frames) {
     taken += take;
     if (m_endReached && m_input.validFrames == 0 && m_skipHeld == 0) break;
   }
-  frames = uint32_t(double(taken) * 65536.0 / step + 0.5);
+  frames = silence + uint32_t(double(taken) * 65536.0 / step + 0.5);
   return m_endReached && m_input.validFrames == 0 && m_skipHeld == 0 ? SN_NoMoreData : SN_DataReady;
 }
 

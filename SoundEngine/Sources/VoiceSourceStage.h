@@ -38,7 +38,8 @@ class CSnVoiceSourceStage {
   // ramp from the value they ended the last frame on to this frame's, except in the voice's first
   // frame (and its first after being virtual), which takes this frame's value throughout.
   void ApplyModulatorGain(const CSnModulatorInstanceList* set, SnVoiceBuffer& out);
-  // While the voice is virtual: `frames` output frames in, the frames it stood for out. 45 or 17.
+  // While the voice is virtual: `frames` output frames in, the frames it stood for out (the silence
+  // before the first sample of a play begun inside the frame counted). 45 or 17.
   SNRESULT SkipWhileVirtual(uint32_t& frames);
 
   // The output frames its source and the input it holds will still give at the current pitch, or -1
@@ -65,6 +66,9 @@ class CSnVoiceSourceStage {
   void AttachNext(CSnVoiceSource* source, ISnSourceInstance* instance);
   CSnVoiceSource* Source() const { return m_pSource; }
   CSnVoiceSource* NextSource() const { return m_pNextSource; }
+  // A successor that waits counts its wait from its predecessor's end: the `frames` output frames
+  // after that end in the same frame are part of it. True while it still waits past them.
+  static bool CountWaitFrom(ISnSourceInstance& next, uint32_t frames);
   // The source a chain moved on from, stopped, for its maker to destroy; null when none.
   CSnVoiceSource* TakeFinishedSource() {
     CSnVoiceSource* finished = m_pFinishedSource;

@@ -24,9 +24,11 @@ uint32_t Step(float cents, uint32_t mediaRate) {
 }
 
 // The outputs of items played one into the next: linear interpolation at 16.16 positions, position 1.0
-// on an item's first sample; an item copied at its own rate gives its samples as they are. The
-// position and the last sample carry over each join: the last 16-bit sample goes through float
-// (x / 32768, then x 32767 rounded); the last item steps down to the silence after it.
+// on an item's first sample. An item at the output's own rate whose position falls on its first
+// sample gives its samples as they are; after a resampled item it steps from where that one left
+// off, the interpolation from its last sample included, as any other. The position and the last
+// sample carry over each join: the last 16-bit sample goes through float (x / 32768, then x 32767
+// rounded); the last item steps down to the silence after it.
 std::vector<double> ChainModel(const std::vector<Item>& items) {
   std::vector<double> out;
   double previous = 0.0;
@@ -35,7 +37,7 @@ std::vector<double> ChainModel(const std::vector<Item>& items) {
     std::vector<double> x = items[k].samples;
     if (k + 1 == items.size()) x.push_back(0.0);
     const uint64_t s = items[k].step;
-    if (s == 0x10000) {
+    if (s == 0x10000 && p == 0x10000) {
       out.insert(out.end(), x.begin(), x.end() - (k + 1 == items.size() ? 1 : 0));
     } else {
       for (; (p >> 16) < x.size(); p += s) {
@@ -48,6 +50,30 @@ std::vector<double> ChainModel(const std::vector<Item>& items) {
     previous = std::round(float(float(x.back() * 32768.0) / 32768.0f) * 32767.0f) / 32768.0;
   }
   return out;
+}
+
+// Two items whose voices may go virtual, and do while the game parameter Cull is at 100 (-200 dB).
+std::string CulledItemsBank() {
+  std::string text = "platform Linux\ntone FirstA 48000 1 50 600\ntone NextB 48000 1 100 900\n";
+  for (const char* name : {"FirstA", "NextB"})
+    text += std::string("sound ") + name + " " + name + " Effects inaudible virtual\nrtpc " + name +
+            " volume Cull 0:0 100:-200\n";
+  return text;
+}
+
+// A sample-accurate dynamic sequence on the test object playing `first`, then `next` after `delayMs`:
+// its id, 0 when it could not be set going.
+uint32_t PlayDynamicPair(const char* first, const char* next, uint32_t delayMs) {
+  const uint32_t id = Seq::Open(kObject);
+  EXPECT_NE(id, 0u);
+  EXPECT_EQ(Seq::Play(id), SN_Success);
+  Seq::Playlist* playlist = Seq::LockPlaylist(id);
+  EXPECT_NE(playlist, nullptr);
+  if (!playlist) return 0;
+  EXPECT_TRUE(playlist->Enqueue(SoundEngine::GetIDFromString(first), 0));
+  EXPECT_TRUE(playlist->Enqueue(SoundEngine::GetIDFromString(next), delayMs));
+  EXPECT_EQ(Seq::UnlockPlaylist(id), SN_Success);
+  return id;
 }
 
 class SampleAccurateChainTest : public SoundEndToEndTest {
@@ -103,6 +129,27 @@ TEST_F(SampleAccurateChainTest, ItemsOfOtherRatesAndPitchesGoOnOneIntoTheNext) {
   });
 }
 
+// The other way round and on: a resampled item into one copied at the output rate, a pitched one into
+// an unpitched one at the same rate (the join then falls between two output samples, and the rest
+// is stepped at that phase), and a resampled one into another of another ratio.
+TEST_F(SampleAccurateChainTest, ResampledItemsGoOnIntoCopiedOnesWithoutASkip) {
+  const auto planes = PlayChain({{"SlowA 24000 1 45 700", ""},
+                                 {"CopyB 48000 1 30 1000", ""},
+                                 {"HighC 48000 1 30 300", "pitch 300"},
+                                 {"PlainD 48000 1 30 500", ""},
+                                 {"OddE 32000 1 20 400", ""}},
+                                10);
+  const std::vector<double> model = ChainModel({{OwnMedia("SlowA"), Step(0.0f, 24000)},
+                                                {OwnMedia("CopyB"), Step(0.0f, 48000)},
+                                                {OwnMedia("HighC"), Step(300.0f, 48000)},
+                                                {OwnMedia("PlainD"), Step(0.0f, 48000)},
+                                                {OwnMedia("OddE"), Step(0.0f, 32000)}});
+  ASSERT_GE(planes[0].size(), kFrame + model.size() + kFrame);
+  ExpectModel(planes, 0, [&](size_t t) {
+    return t >= kFrame && t < kFrame + model.size() ? model[t - kFrame] * kVoiceUnity * kCentreToPair : 0.0;
+  });
+}
+
 // A mono item, then a stereo one: the voice cannot go on into another layout inside a frame, so the
 // first ends 416 samples into a frame and the second begins with the next frame, on its own pair.
 TEST_F(SampleAccurateChainTest, AnItemOfAnotherLayoutBeginsWithTheFrameAfterTheOneBeforeEnds) {
@@ -120,6 +167,85 @@ TEST_F(SampleAccurateChainTest, AnItemOfAnotherLayoutBeginsWithTheFrameAfterTheO
     }
 }
 
+// A sample-accurate sequence whose voice goes virtual (culled by a -200 dB curve, as its bank says it
+// may) over the end of its first item: the second goes on in the silence, and is heard again on the
+// very samples an uninterrupted play has there.
+TEST_F(SampleAccurateChainTest, TheNextItemGoesOnWhileTheVoiceIsVirtual) {
+  LoadOwnBank(CulledItemsBank() + "sequence Chain Effects FirstA NextB continuous transition 4 0\n" +
+              "action Play_Chain_Act 0x0403 Chain\nevent Play_Chain Play_Chain_Act\n");
+  Frames(1);
+  ASSERT_NE(SoundEngine::PostEvent("Play_Chain", kObject), 0u);
+  // Heard for two frames, culled for the two the first item ends in (3424, 352 samples into the
+  // first of them), then heard again.
+  for (uint32_t frame = 1; frame < 11; ++frame) {
+    const bool culled = frame == 3 || frame == 4;
+    ASSERT_EQ(SoundEngine::SetRTPCValue("Cull", culled ? 100.0f : 0.0f, kObject), SN_Success);
+    Frames(1);
+    CSnPlaybackInstance* voice = VoiceManager::FirstActiveInstance();
+    if (frame < 8) {
+      ASSERT_NE(voice, nullptr) << "frame " << frame;
+      EXPECT_EQ(voice->IsVirtual(), culled) << "frame " << frame;
+    }
+  }
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  const auto planes = Capture();
+  const std::vector<double> first = OwnMedia("FirstA"), next = OwnMedia("NextB");
+  ASSERT_EQ(first.size(), 2400u);
+  ASSERT_EQ(next.size(), 4800u);
+  ASSERT_GE(planes[0].size(), 11u * kFrame);
+  const size_t second = kFrame + first.size();
+  double loudest = 0.0;
+  ExpectModel(planes, 0, [&](size_t t) {
+    double sample = 0.0;
+    if (t >= 3 * kFrame && t < 5 * kFrame) return 0.0;
+    if (t >= kFrame && t < second) sample = first[t - kFrame];
+    if (t >= second && t < second + next.size()) sample = next[t - second];
+    if (t >= 5 * kFrame) loudest = std::max(loudest, std::fabs(sample));
+    return sample * kVoiceUnity * kCentreToPair;
+  });
+  EXPECT_GT(loudest, 0.1);
+}
+
+// The same in a sample-accurate dynamic sequence whose second item waits after the first: its wait
+// counts on in the silence, whether it ends in the rest of the frame the first ended in (5 ms), in
+// the next, also culled (20 ms), or once the voice is heard again (40 ms), or there is none.
+class VirtualWaitTest : public SoundEndToEndTest, public ::testing::WithParamInterface<uint32_t> {};
+
+TEST_P(VirtualWaitTest, TheWaitingItemIsHeardItsWaitAfterTheOneBefore) {
+  const uint32_t delayMs = GetParam();
+  LoadOwnBank(CulledItemsBank());
+  Frames(1);
+  const uint32_t id = PlayDynamicPair("FirstA", "NextB", delayMs);
+  ASSERT_NE(id, 0u);
+  // Heard for two frames of the first item, culled for the two it ends in, then heard again.
+  size_t start = SIZE_MAX;
+  for (uint32_t frame = 1; frame < 13; ++frame) {
+    const bool culled = start != SIZE_MAX && (frame == start / kFrame + 2 || frame == start / kFrame + 3);
+    ASSERT_EQ(SoundEngine::SetRTPCValue("Cull", culled ? 100.0f : 0.0f, kObject), SN_Success);
+    Frames(1);
+    if (start == SIZE_MAX && VoiceManager::ActiveInstanceCount() != 0) start = size_t(frame) * kFrame;
+  }
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  EXPECT_EQ(Seq::Close(id), SN_Success);
+  const auto planes = Capture();
+  ASSERT_NE(start, SIZE_MAX);
+  const std::vector<double> first = OwnMedia("FirstA"), next = OwnMedia("NextB");
+  ASSERT_EQ(first.size(), 2400u);
+  const size_t culledFrom = start + 2 * kFrame, heardFrom = start + 4 * kFrame;
+  const size_t second = start + first.size() + 48 * delayMs;
+  ASSERT_GE(planes[0].size(), second + next.size());
+  double loudest = 0.0;
+  ExpectModel(planes, 0, [&](size_t t) {
+    if (t >= culledFrom && t < heardFrom) return 0.0;
+    const double sample = (t >= start ? At(first, t - start) : 0.0) + (t >= second ? At(next, t - second) : 0.0);
+    if (t >= heardFrom) loudest = std::max(loudest, std::fabs(sample));
+    return sample * kVoiceUnity * kCentreToPair;
+  });
+  EXPECT_GT(loudest, 0.1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Waits, VirtualWaitTest, ::testing::Values(0u, 5u, 20u, 40u));
+
 // A sample-accurate dynamic sequence of the game's beep twice, the second after a wait: it is heard
 // from the sample its wait after the first beep's end, whether that falls in a later frame (23 ms)
 // or in the rest of the frame the first ended in (1 ms; the beep ends 704 samples into its fifth).
@@ -128,15 +254,8 @@ class DelayedDynamicItemTest : public SoundEndToEndTest, public ::testing::WithP
 TEST_P(DelayedDynamicItemTest, TheDelayedItemIsHeardItsDelayAfterTheOneBefore) {
   const uint32_t delayMs = GetParam();
   Frames(1);
-  const uint32_t id = Seq::Open(kObject);
+  const uint32_t id = PlayDynamicPair("Beep", "Beep", delayMs);
   ASSERT_NE(id, 0u);
-  ASSERT_EQ(Seq::Play(id), SN_Success);
-  Seq::Playlist* playlist = Seq::LockPlaylist(id);
-  ASSERT_NE(playlist, nullptr);
-  const uint32_t beepId = SoundEngine::GetIDFromString("Beep");
-  ASSERT_TRUE(playlist->Enqueue(beepId, 0));
-  ASSERT_TRUE(playlist->Enqueue(beepId, delayMs));
-  ASSERT_EQ(Seq::UnlockPlaylist(id), SN_Success);
   Frames(16);
   EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
   EXPECT_EQ(Seq::Close(id), SN_Success);

@@ -325,6 +325,16 @@ void CSnVoicePipeline::MoveOnToNextInstance() {
   TellNearEnd();
 }
 
+void CSnVoicePipeline::BeginSecondSource() {
+  m_source->ReleaseBuffer();
+  m_source->Destroy();
+  m_source = m_nextSource;
+  m_nextSource = nullptr;
+  MoveOnToNextInstance();
+  // Not ready yet, or of another layout, it is settled as the next frame it is heard in begins.
+  m_sourcePending = m_source->Prepare() != SN_Success || m_source->Format() != m_sourceFormat;
+}
+
 bool CSnVoicePipeline::TakeSourceFormat() {
   const SNRESULT ready = m_source->Prepare();
   m_sourcePending = ready == SN_NotReadyYet;
@@ -369,17 +379,12 @@ uint32_t CSnVoicePipeline::ChainSecondSource(uint32_t frames, uint32_t requested
                   count * sizeof(float));
   };
   append(m_frame, 0, frames);
-  m_source->ReleaseBuffer();
-  m_source->Destroy();
-  m_source = m_nextSource;
-  m_nextSource = nullptr;
-  MoveOnToNextInstance();
+  BeginSecondSource();
   uint32_t status = SnVoice_DataReady;
   uint32_t valid = frames;
   // The rest of this frame comes from it unless it waits past the frame (its wait counted down from
-  // here on as any play's). Not ready yet, or of another layout, it is settled as the next frame begins.
+  // here on as any play's), is not ready yet or has another layout.
   const bool waits = m_instance->HasInitialOffset() && m_instance->InitialOffset() > 0;
-  m_sourcePending = m_source->Prepare() != SN_Success || m_source->Format() != m_sourceFormat;
   if (frames < requested && !m_sourcePending && !waits) {
     SnMixBuffer rest;
     status = uint32_t(m_source->GetBuffer(rest, requested - frames));
@@ -736,6 +741,14 @@ void CSnVoicePipeline::RunFrame(SnVoiceFrameState& frame) {
     m_firstFrameDone = false;
     for (Connection* connection = m_connections; connection; connection = connection->next)
       connection->firstFrameDone = false;
+    if (skipped == SnVoice_DataReadyFinished && m_nextSource) {
+      // A chain goes on in the silence: the next play takes the voice over, virtual as the one before
+      // (its source has skipped what was left of the frame), and is heard when the voice is again.
+      BeginSecondSource();
+      m_instance->EnterVirtual();
+      frame.status = m_lastStatus = SnVoice_DataReady;
+      return;
+    }
     // A source that reached its end while skipping ends the voice as a heard one would.
     if (skipped == SnVoice_DataReadyFinished) m_sourceEnded = true;
     frame.status = m_lastStatus = skipped == SnVoice_DataReadyFinished ? SnVoice_DataReadyFinished : SnVoice_DataReady;

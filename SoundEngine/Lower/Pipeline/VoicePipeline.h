@@ -155,6 +155,9 @@ class CSnVoicePipeline final : public ISnVoicePipeline, public ISnVoiceConnectio
   uint32_t ChainSecondSource(uint32_t frames, uint32_t requested);
   // The second instance takes the first's place once the voice plays its source.
   void MoveOnToNextInstance();
+  // The first source is done without having gone on into the second: the second becomes the voice's
+  // source with its instance, pending while it is not ready or has another layout.
+  void BeginSecondSource();
   // The voice's source made ready and its layout taken (the inserts made again for another one);
   // false when it cannot be prepared. While its data is on its way it stays pending.
   bool TakeSourceFormat();
