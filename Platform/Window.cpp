@@ -103,7 +103,14 @@ void Translate(const SDL_Event& in, SDL_Window* window, WindowEvent& out) {
 
 }  // namespace
 
+namespace {
+
+bool g_displayHeld = false;
+
+}  // namespace
+
 bool Window::DisplayAvailable(std::string* error) {
+  ReleaseDisplayHold();
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
   if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
     if (error) *error = SDL_GetError();
@@ -114,10 +121,19 @@ bool Window::DisplayAvailable(std::string* error) {
   const char* requested = SDL_GetHint(SDL_HINT_VIDEODRIVER);  // the variable SDL_VIDEODRIVER as well
   const bool headless = driver == "offscreen" || driver == "dummy";
   const bool asked = requested && SDL_strcasestr(requested, driver.c_str()) != nullptr;
+  if (!headless || asked) {
+    g_displayHeld = true;
+    return true;
+  }
   SDL_QuitSubSystem(SDL_INIT_VIDEO);
-  if (!headless || asked) return true;
   if (error) *error = "no display was found, only SDL's " + driver + " driver";
   return false;
+}
+
+void Window::ReleaseDisplayHold() {
+  if (!g_displayHeld) return;
+  g_displayHeld = false;
+  if (SDL_WasInit(SDL_INIT_VIDEO)) SDL_QuitSubSystem(SDL_INIT_VIDEO);
 }
 
 Window* Window::Create(const char* title, int width, int height, uint32_t flags, std::string* error) {
