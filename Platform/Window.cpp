@@ -137,6 +137,10 @@ void Window::ReleaseDisplayHold() {
 }
 
 Window* Window::Create(const char* title, int width, int height, uint32_t flags, std::string* error) {
+  // After the window's own start of the video system (and after its end, when the window is refused).
+  struct HoldRelease {
+    ~HoldRelease() { ReleaseDisplayHold(); }
+  } holdRelease;
   // Ctrl+C in the terminal ends the game as it ends any program, instead of becoming a message
   // that only the window could answer.
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");

@@ -54,7 +54,8 @@ class Window {
   // there is no display, where SDL itself would fall back to drawing offscreen unseen. When true, the
   // video system stays up, its connection to the display open, until ReleaseDisplayHold: an X server
   // that resets when its last client leaves (Xvfb as xvfb-run starts it) would otherwise reset between
-  // this check and the window, and drop the window's connection made meanwhile or end.
+  // this check and the window, and drop the window's connection made meanwhile or end. Create takes the
+  // hold over: its window holds the video system, or, refused, leaves it down as before the check.
   static bool DisplayAvailable(std::string* error);
   // Lets go of the hold DisplayAvailable took, if any; windows made since keep their own.
   static void ReleaseDisplayHold();

@@ -220,8 +220,6 @@ int Program::Run() {
     return kNoDisplayExitCode;
   }
   Init();
-  // The window holds the display now, where there is one.
-  Platform::Window::ReleaseDisplayHold();
   if (!m_window || !m_window->GetPlatformWindow()) {
     // The window system's own reason is what tells a display without OpenGL from one that went away.
     const std::string reason = m_window ? m_window->GetCreationError() : std::string();
