@@ -115,6 +115,7 @@ void Program::Init() {
   m_levelChecked.clear();
   CheckRenderer();
   CheckLevelScript();
+  CheckSoundScript();
 }
 
 // A shader that did not load leaves the frames garbage or black, and a renderer the device refused part
@@ -142,6 +143,14 @@ void Program::CheckLevelScript() {
   EndWithError();
 }
 
+// The sound script starts each level's music and answers the sound keys: without it the game is silent,
+// which the script error alone does not tell.
+void Program::CheckSoundScript() {
+  if (!GetEngine().IsRunning() || Core::Scripts().Defines(kSoundScriptReady)) return;
+  BASE_LOG(Error, "The sound script (%s) did not load, see the script error above: the game goes on without sound.",
+           kSoundScript);
+}
+
 // A level that brought no game space shows a black screen, and one built in part plays on without what
 // its files left out: either way the game ends, naming the level's file. The lines above say what went
 // wrong, where there are any: a level file naming no space has none.
@@ -160,6 +169,11 @@ void Program::CheckLevelLoaded() {
              path.c_str());
   else if (load.spacesLoaded == 0)
     BASE_LOG(Error, "The level \"%s\" did not load: %s brought no game space (see the lines above). The game ends.",
+             level.c_str(), path.c_str());
+  else if (load.spacesNamed == 1)
+    BASE_LOG(Error,
+             "The level \"%s\" did not load: the one game space %s names did not load whole (see the lines above). "
+             "The game ends.",
              level.c_str(), path.c_str());
   else
     BASE_LOG(Error,

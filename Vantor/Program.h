@@ -37,6 +37,9 @@ class Program {
   // The game's level script, and the function of it that answers true once the whole script has run.
   static constexpr const char* kLevelScript = "content/lua/game/Levels.lua";
   static constexpr const char* kLevelScriptReady = "gameLevels.Ready";
+  // The game's sound script, and its function answering true once the whole script has run.
+  static constexpr const char* kSoundScript = "content/lua/game/Sound.lua";
+  static constexpr const char* kSoundScriptReady = "gameSound.Ready";
 
   // What one pass of the main loop did.
   enum class Pass { Frame, Poll, Sleep };
@@ -87,6 +90,7 @@ class Program {
   void AddGraphicsSystem();
   void CheckRenderer();
   void CheckLevelScript();
+  void CheckSoundScript();
   void CheckLevelLoaded();
   void CheckStopRequest();
   void EndWithError();

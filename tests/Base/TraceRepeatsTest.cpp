@@ -57,4 +57,36 @@ TEST_F(TraceRepeatsTest, AFullTableSaysTheCountOfTheLineItGivesUpAndALongLineIsS
   EXPECT_EQ(log_.Take(), "[ Error ][Audio] " + whole + "\n");
 }
 
+// The game loop's lines are their whole texts: two files of one call site are each said once, counted
+// however far apart they come, and their counts said (after a text's first line) once the game ends. Not
+// holding, as outside a running engine, it says every line.
+TEST_F(TraceRepeatsTest, TheGameLoopsLinesAreSaidOncePerTextAndCountedToTheEnd) {
+  TraceRepeats& game = TraceRepeats::OfGameFrames();
+  auto missing = [&](const char* file) {
+    game.PrintEach(Base::TraceLevel_Error, Base::TraceModule_Graphics, "Failed to Create Texture from, %s", file);
+  };
+  missing("a.png");
+  missing("a.png");
+  EXPECT_EQ(log_.Take(), "[ Error ][Graphics] Failed to Create Texture from, a.png\n"
+                         "[ Error ][Graphics] Failed to Create Texture from, a.png\n");
+  game.SetHolding(true);
+  for (int frame = 0; frame < 5; ++frame) {
+    missing("a.png");
+    if (frame % 2 == 0) missing("b.png");
+    game.LogMsg(Base::TraceLevel_Error, Base::TraceModule_Lua, "hook failed: x.lua:3: boom\nstack traceback:\n\tx.lua:3");
+    game.EndFrame();
+    game.EndFrame();
+  }
+  EXPECT_EQ(log_.Take(), "[ Error ][Graphics] Failed to Create Texture from, a.png\n"
+                         "[ Error ][Graphics] Failed to Create Texture from, b.png\n"
+                         "[ Error ][Lua] hook failed: x.lua:3: boom\nstack traceback:\n\tx.lua:3\n");
+  game.Flush();
+  game.SetHolding(false);
+  EXPECT_EQ(log_.Take(), "[ Error ][Graphics] Failed to Create Texture from, a.png (and 4 times more)\n"
+                         "[ Error ][Graphics] Failed to Create Texture from, b.png (and 2 times more)\n"
+                         "[ Error ][Lua] hook failed: x.lua:3: boom (and 4 times more)\n");
+  missing("a.png");
+  EXPECT_EQ(log_.Take(), "[ Error ][Graphics] Failed to Create Texture from, a.png\n");
+}
+
 }  // namespace
