@@ -36,7 +36,8 @@ bench: deps
 	@for b in build/bench/bin/bench_*; do echo "== $$b"; ./$$b || exit 1; done
 
 # A small picture of each level under docs/, rendered headless by the game in process (the level
-# picture tests of the test configuration).
+# picture tests of the test configuration, whose target builds the content they draw). Each picture is
+# written only once its test has passed.
 screenshots: deps
 	cmake -S . -B build/test -DCMAKE_BUILD_TYPE=Debug -DORV_SANITIZE=ON -DORV_WERROR=$(CI_WERROR)
 	cmake --build build/test -j $(JOBS) --target VantorTests

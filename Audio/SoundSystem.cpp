@@ -96,11 +96,15 @@ void SoundSystem::Initialize(Core::Engine* engine) {
     AUDIO_LOG(Error, "Could not create Sound Sound Engine.");
   else
     AddRumbleDevice();
-  // SDL falls back on no driver of its own: without this line the game would be silent unexplained.
+  // SDL falls back on no driver of its own, and a driver without a device plays nothing: without these
+  // lines the game would be silent unexplained. (A device that would not open is the output's own warning.)
   const std::string driverFailure = Platform::AudioDriverFailure();
+  const std::string noDevice = Platform::AudioNoDeviceReason();
   if (!driverFailure.empty())
     AUDIO_LOG(Warning, "SDL's audio did not start (%s): the game plays on without sound.",
               LogSafe(driverFailure).c_str());
+  else if (!noDevice.empty())
+    AUDIO_LOG(Warning, "No sound device opened (%s): the game plays on without sound.", LogSafe(noDevice).c_str());
 
   SN::SnMusicSettings musicSettings;
   SN::MusicEngine::GetDefaultInitSettings(musicSettings);

@@ -1,6 +1,8 @@
 // The registry under every resource manager: entries, the name map and the lookups.
 #include "Base/ResourceCollection.h"
 
+#include "Base/Log.h"
+
 namespace Base {
 
 int32_t ResourceCollection::AddEntry(Entry entry) {
@@ -36,7 +38,7 @@ void* ResourceCollection::ResourceByName(const char* name) {
 
 void* ResourceCollection::FinishLoad(Entry& entry, void* resource, bool valid) {
   if (!valid) {
-    ORV_TRACE(Base, Warning, "Invalid file \"%s\" loaded.", entry.name.c_str());
+    BASE_LOG_EACH(Warning, "Invalid file \"%s\" loaded.", entry.name.c_str());
     return nullptr;
   }
   entry.resource = resource;

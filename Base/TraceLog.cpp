@@ -1,6 +1,8 @@
 // Trace log lines: "<level tag><module tag> text\n", coloured by level when writing to a terminal.
 #include "Base/TraceLog.h"
 
+#include "Base/TraceRepeats.h"
+
 #include <string>
 #include <unistd.h>
 
@@ -79,6 +81,10 @@ void TraceLog::PrintGeneral(TraceLevel level, const char* format, ...) {
 void TraceLog::LogMsg(TraceLevel level, TraceModule module, const char* text) {
   if (!ValidModule(module) || !Passes(level) || m_mutes[module]) return;
   Write(level, module, text ? text : "", nullptr);
+}
+
+void TraceLog::LogMsgEach(TraceLevel level, TraceModule module, const char* text) {
+  TraceRepeats::OfGameFrames().LogMsg(level, module, text);
 }
 
 void OpenConsole() {}

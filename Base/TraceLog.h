@@ -39,6 +39,9 @@ class TraceLog {
   void PrintGeneral(TraceLevel level, const char* format, ...) __attribute__((format(printf, 3, 4)));
   // A finished text (from a script): printed literally, never used as a format.
   void LogMsg(TraceLevel level, TraceModule module, const char* text);
+  // A finished text that a failure repeats (a script hook failing on every frame): said once, its count
+  // at the game's end (TraceRepeats::OfGameFrames).
+  void LogMsgEach(TraceLevel level, TraceModule module, const char* text);
 
   void SetLevel(TraceLevel level) { m_level = level; }
   TraceLevel GetLevel() const { return m_level; }

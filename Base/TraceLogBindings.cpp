@@ -11,6 +11,8 @@ ORV_ON_LOAD {
   EnsureRegistered<TraceLog>("Base::TraceLog");
 
   BindDescribed<&TraceLog::LogMsg>("Base::TraceLog::LogMsg", "LogMsg", "Prints Trace Log messages");
+  BindDescribed<&TraceLog::LogMsgEach>("Base::TraceLog::LogMsgEach", "LogMsgEach",
+                                       "Prints a Trace Log message once, counting its repeats");
   BindDescribed<&TraceLog::ModuleMuted>("Base::TraceLog::ModuleMuted", "ModuleMuted",
                                         "Returns whether the given module is mutes in the Trace Log");
   BindDescribed<&TraceLog::MuteAll>("Base::TraceLog::MuteAll", "MuteAll", "Mutes all modules for the Trace Log");

@@ -7,8 +7,24 @@
 
 namespace Base {
 
+namespace {
+
+// FNV-1a: a line known by its text is found by this, the text itself being kept only in part.
+uint64_t HashOf(const std::string& text) {
+  uint64_t hash = 14695981039346656037ull;
+  for (const char c : text) hash = (hash ^ uint8_t(c)) * 1099511628211ull;
+  return hash;
+}
+
+}  // namespace
+
 TraceRepeats& TraceRepeats::GetInstance() {
-  static TraceRepeats repeats;
+  static TraceRepeats repeats(true);
+  return repeats;
+}
+
+TraceRepeats& TraceRepeats::OfGameFrames() {
+  static TraceRepeats repeats(false);
   return repeats;
 }
 
@@ -40,7 +56,7 @@ void TraceRepeats::Say(const uint32_t* id, TraceLevel level, TraceModule module,
     // Frames that ended while another thread held the table close their lines first, so that a line
     // due to close is said anew rather than counted.
     CloseDue(said);
-    Line* line = Find(format, level, module, m_stopped ? text : nullptr);
+    Line* line = Find(format, 0, level, module, m_stopped ? text : nullptr);
     if (m_stopped && !line) {
       // No frame will come to say the counts: a line of another kind says them. The lines stay kept,
       // so that calls of a few kinds taking turns are still counted rather than said each time.
@@ -52,7 +68,7 @@ void TraceRepeats::Say(const uint32_t* id, TraceLevel level, TraceModule module,
       line->lastFrame = m_frame.load(std::memory_order_acquire);
       if (id) NoteId(*line, *id);
     } else {
-      Keep(format, level, module, text, id, said);
+      Keep(format, 0, level, module, text, id, said);
       if (size_t(length) < sizeof text) {
         said.push_back({level, module, text});
       } else {
@@ -67,20 +83,58 @@ void TraceRepeats::Say(const uint32_t* id, TraceLevel level, TraceModule module,
   Write(said);
 }
 
+void TraceRepeats::PrintEach(TraceLevel level, TraceModule module, const char* format, ...) {
+  if (!format) return;
+  va_list args;
+  va_start(args, format);
+  const int length = vsnprintf(nullptr, 0, format, args);
+  va_end(args);
+  if (length < 0) return;
+  std::string text(size_t(length) + 1, '\0');
+  va_start(args, format);
+  vsnprintf(text.data(), text.size(), format, args);
+  va_end(args);
+  text.pop_back();
+  SayText(level, module, text);
+}
+
+void TraceRepeats::LogMsg(TraceLevel level, TraceModule module, const char* text) {
+  SayText(level, module, text ? text : "");
+}
+
+void TraceRepeats::SayText(TraceLevel level, TraceModule module, const std::string& text) {
+  Lines said;
+  {
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (m_holding) {
+      const uint64_t hash = HashOf(text);
+      if (Line* line = Find(nullptr, hash, level, module, nullptr)) {
+        ++line->repeats;
+        line->lastFrame = m_frame.load(std::memory_order_acquire);
+        return;
+      }
+      Keep(nullptr, hash, level, module, text.c_str(), nullptr, said);
+    }
+  }
+  said.push_back({level, module, text});
+  Write(said);
+}
+
 void TraceRepeats::Write(const Lines& said) {
   for (const Said& line : said) TraceLog::GetInstance().LogMsg(line.level, line.module, line.text.c_str());
 }
 
-TraceRepeats::Line* TraceRepeats::Find(const char* format, TraceLevel level, TraceModule module, const char* text) {
+TraceRepeats::Line* TraceRepeats::Find(const char* format, uint64_t textHash, TraceLevel level, TraceModule module,
+                                       const char* text) {
   for (Line& line : m_lines)
-    if (line.used && line.format == format && line.level == level && line.module == module &&
-        (!text || strcmp(line.text, text) == 0))
+    if (line.used && line.format == format && line.textHash == textHash && line.level == level &&
+        line.module == module && (!text || strcmp(line.text, text) == 0))
       return &line;
   return nullptr;
 }
 
-void TraceRepeats::Keep(const char* format, TraceLevel level, TraceModule module, const char* text,
-                        const uint32_t* id, Lines& said) {
+void TraceRepeats::Keep(const char* format, uint64_t textHash, TraceLevel level, TraceModule module,
+                        const char* text, const uint32_t* id, Lines& said) {
   Line* slot = nullptr;
   for (Line& line : m_lines) {
     if (!line.used) {
@@ -92,6 +146,7 @@ void TraceRepeats::Keep(const char* format, TraceLevel level, TraceModule module
   // A full table gives up its stalest line: its count is said now rather than lost.
   if (slot->used) Close(*slot, said);
   slot->format = format;
+  slot->textHash = textHash;
   slot->lastFrame = m_frame.load(std::memory_order_acquire);
   slot->repeats = 0;
   slot->level = level;
@@ -128,8 +183,10 @@ void TraceRepeats::EndFrame() {
 
 void TraceRepeats::CloseDue(Lines& said) {
   const uint64_t frame = m_frame.load(std::memory_order_acquire);
+  // A line known by its text may come again at any time (a collision, a level entered again): it waits
+  // for the Flush.
   for (Line& line : m_lines)
-    if (line.used && line.lastFrame + 2 <= frame) Close(line, said);
+    if (line.used && line.format && line.lastFrame + 2 <= frame) Close(line, said);
 }
 
 void TraceRepeats::Flush() { CloseAll(nullptr); }
@@ -142,6 +199,11 @@ void TraceRepeats::Start() {
 void TraceRepeats::Stop() {
   const bool stopped = true;
   CloseAll(&stopped);
+}
+
+void TraceRepeats::SetHolding(bool holding) {
+  std::lock_guard<std::mutex> guard(m_lock);
+  m_holding = holding;
 }
 
 void TraceRepeats::CloseAll(const bool* stopped) {
@@ -165,6 +227,12 @@ void TraceRepeats::SayCount(Line& line, Lines& said) {
   const uint32_t repeats = line.repeats;
   line.repeats = 0;
   char count[sizeof line.text + 192];
+  if (!line.format) {
+    // The count follows the text's first line: a script's traceback is not said again.
+    snprintf(count, sizeof count, "%.*s (and %u times more)", int(strcspn(line.text, "\n")), line.text, repeats);
+    said.push_back({line.level, line.module, count});
+    return;
+  }
   if (!line.idCount) {
     snprintf(count, sizeof count, "%s (and %u more like it)", line.text, repeats);
     said.push_back({line.level, line.module, count});

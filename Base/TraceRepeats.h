@@ -18,14 +18,27 @@ namespace Base {
 // coming, and once a whole frame passed without one the count is printed after the first text. A line
 // about one object of many (an event, a file, a source) names it with PrintAbout, and its count names
 // the other objects it folded. Any thread; the frames are the area's own.
+//
+// The game's frame loop has an instance of its own (OfGameFrames) for what fails on every frame or every
+// lookup (a missing texture or font, a failing script): there a line is its whole text (PrintEach,
+// LogMsg), so that two files are each said once, and it is counted until the game ends (Flush), however
+// far apart it comes. It holds lines back only while the engine runs (SetHolding); outside, as in a test
+// of one area, it says every line.
 class TraceRepeats {
  public:
+  // The sound engine's, stepped by its audio frames.
   static TraceRepeats& GetInstance();
+  // The game loop's, stepped by the engine's frames.
+  static TraceRepeats& OfGameFrames();
 
   void Print(TraceLevel level, TraceModule module, const char* format, ...) __attribute__((format(printf, 4, 5)));
   // The same of a line about object `id`: its count says which other ids it stood for.
   void PrintAbout(uint32_t id, TraceLevel level, TraceModule module, const char* format, ...)
       __attribute__((format(printf, 5, 6)));
+  // A line known by its whole text, said once and counted until Flush.
+  void PrintEach(TraceLevel level, TraceModule module, const char* format, ...) __attribute__((format(printf, 4, 5)));
+  // A finished text (a script's), printed literally: as PrintEach.
+  void LogMsg(TraceLevel level, TraceModule module, const char* text);
   // A frame of the area ended: the lines not said in it nor in the one before are closed. Called on
   // the area's real-time thread, so it never waits: when another thread holds the table, the next
   // line or frame closes them. No thread holds the table while a line is written.
@@ -36,17 +49,20 @@ class TraceRepeats {
   // a line not kept yet (another call site, or another text) says them first.
   void Start();
   void Stop();
+  // Whether lines are held back and counted; the sound engine's instance always holds them.
+  void SetHolding(bool holding);
 
   TraceRepeats(const TraceRepeats&) = delete;
   TraceRepeats& operator=(const TraceRepeats&) = delete;
 
  private:
-  TraceRepeats() = default;
+  explicit TraceRepeats(bool holding) : m_holding(holding) {}
   // The distinct other ids a line's count names: a few by number, the rest counted up to this.
   static constexpr uint32_t kNamedIds = 4;
   static constexpr uint32_t kCountedIds = 64;
   struct Line {
-    const char* format = nullptr;
+    const char* format = nullptr;  // null for a line known by its text
+    uint64_t textHash = 0;
     uint64_t lastFrame = 0;
     uint32_t repeats = 0;
     TraceLevel level = TraceLevel_Error;
@@ -68,11 +84,12 @@ class TraceRepeats {
   };
   using Lines = std::vector<Said>;
   void Say(const uint32_t* id, TraceLevel level, TraceModule module, const char* format, va_list args);
+  void SayText(TraceLevel level, TraceModule module, const std::string& text);
   static void Write(const Lines& said);
-  // The kept line of a call site; with `text`, the one that said that text.
-  Line* Find(const char* format, TraceLevel level, TraceModule module, const char* text);
-  void Keep(const char* format, TraceLevel level, TraceModule module, const char* text, const uint32_t* id,
-            Lines& said);
+  // The kept line of a call site or a text; with `text`, the one of a call site that said that text.
+  Line* Find(const char* format, uint64_t textHash, TraceLevel level, TraceModule module, const char* text);
+  void Keep(const char* format, uint64_t textHash, TraceLevel level, TraceModule module, const char* text,
+            const uint32_t* id, Lines& said);
   static void NoteId(Line& line, uint32_t id);
   void CloseDue(Lines& said);
   // Every line closed; `stopped`, when given, is the area's new state.
@@ -82,6 +99,7 @@ class TraceRepeats {
   static void SayCount(Line& line, Lines& said);
 
   std::mutex m_lock;
+  bool m_holding;
   std::atomic<uint64_t> m_frame{0};
   bool m_stopped = false;
   Line m_lines[kLines];

@@ -8,6 +8,7 @@
 #include "Base/DebugTimer.h"
 #include "Base/Input/InputBackend.h"
 #include "Base/Reflection/Registration.h"
+#include "Base/TraceRepeats.h"
 #include "Core/GameSpace.h"
 #include "Core/InputManager.h"
 #include "Core/Log.h"
@@ -54,6 +55,8 @@ void Engine::Init() {
     return;
   }
   m_initialized = true;
+  // From here on what fails on every frame or lookup is said once and counted.
+  Base::TraceRepeats::OfGameFrames().SetHolding(true);
   // Objects and spaces fire "ObjectDestroyed", "Initialized" and "GameSpaceLoaded" here.
   SetEngineHooks(&m_hooks);
 
@@ -100,6 +103,7 @@ bool Engine::FrameStep(float dt) {
   UpdateSpaces();
   Scripts().Call("Hook:Call", "PostFrameStep", dt);
   if (m_levelChangePending) ApplyLevelChange();
+  Base::TraceRepeats::OfGameFrames().EndFrame();
   return m_running;
 }
 
@@ -123,6 +127,9 @@ void Engine::Shutdown(bool destroy) {
 
 void Engine::Teardown() {
   if (!m_initialized && m_spaces.empty() && m_systems.empty()) return;
+  // What failed frame after frame was said once: its count ends the play.
+  Base::TraceRepeats::OfGameFrames().Flush();
+  Base::TraceRepeats::OfGameFrames().SetHolding(false);
   for (size_t i = 0; i < m_spaces.size(); ++i) MarkForDeletion(m_spaces[i]);
   UpdateSpaces();
   // Spaces that were never activated are not queued by marking; they go now, last first.

@@ -55,6 +55,9 @@ class ScriptHost {
   }
 
   bool CallFunction(const char* name, Variant* result = nullptr) { return CallFunction(name, nullptr, 0, result); }
+  // Whether a dotted name ("gameSound.Ready") is a script function, asked without a line logged: a script
+  // that did not load leaves it undefined.
+  virtual bool Defines(const char* /*name*/) { return false; }
   // A library: the global `name` holding `object`, listed in the function registry as a category of
   // the object's type with its description, under `category` (the global's name when null) with
   // `flag`. Nothing while the state is closed.

@@ -43,7 +43,7 @@ bool Font::LoadDirectory(const std::string& name) {
       // A file without a size in its name would scale text by infinity: it is not a size.
       const float size = SizeFromFileName(fileName);
       if (size <= 0) {
-        GFX_LOG(Warning, "Could not load font %s", fullPath.c_str());
+        GFX_LOG_EACH(Warning, "Could not load font %s", fullPath.c_str());
         continue;
       }
       try {
@@ -51,19 +51,20 @@ bool Font::LoadDirectory(const std::string& name) {
                                                               std::wstring(fullPath.begin(), fullPath.end()));
         m_sizes.emplace_back(size, std::move(font));
       } catch (const std::exception&) {
-        GFX_LOG(Warning, "Could not load font %s", fullPath.c_str());
+        GFX_LOG_EACH(Warning, "Could not load font %s", fullPath.c_str());
       }
     }
     if (m_sizes.empty()) {
-      GFX_LOG(Warning, "No Font files found in Font Directory %s", path.c_str());
+      GFX_LOG_EACH(Warning, "No Font files found in Font Directory %s", path.c_str());
       return false;
     }
     std::sort(m_sizes.begin(), m_sizes.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     return true;
   }
-  GFX_LOG(Warning, "Could not find fontName %s defaulting to Arial", name.c_str());
+  GFX_LOG_EACH(Warning, "Could not find fontName %s defaulting to Arial", name.c_str());
   if (name == kFallbackName) {
-    GFX_LOG(Error, "Could not find Arial font");
+    // The folder looked for goes with the line: without it no text is drawn anywhere.
+    GFX_LOG_EACH(Error, "Could not find Arial font (%s is not a folder): no text is drawn", path.c_str());
     return false;
   }
   // Every missing name would otherwise hold a whole copy of the fallback's sizes.

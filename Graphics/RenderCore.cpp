@@ -47,6 +47,11 @@ static_assert(sizeof(ModelRecord) == kModelRecordSize);
 
 const char* const kRequiredShaders[] = {"ObjectSpace_VS", "Fullbright_PS", "ToScreen_PS",
                                         "Debug_VS",       "Debug_PS",      "DrawLib_PS"};
+// The shaders the lights and particle systems look up when a level first has them: loaded with the render
+// core, so that one missing is said, and ends the game, at its start rather than in the level that uses it.
+const char* const kComponentShaders[] = {"DirectionalLight_PS", "Depth_Map_PS",     "DirectionalShadow_PS",
+                                         "PointLight_PS",       "LightFactoryP_VS", "SpotLight_PS",
+                                         "LightFactoryS_VS",    "Particle_VS",      "Particle_PS"};
 
 BaseCamera* g_currentCamera = nullptr;
 int g_currentLayer = 1;
@@ -174,6 +179,7 @@ bool RenderCore::LoadResources() {
 
   m_vertexFactoryVS = FindLoadedShader("VertexFactory_VS");
   m_vertexFactoryAnimationVS = FindLoadedShader("VertexFactoryAnimation_VS");
+  for (const char* name : kComponentShaders) FindLoadedShader(name);
   return true;
 }
 

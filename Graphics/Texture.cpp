@@ -29,7 +29,7 @@ void Texture::LoadWith(const std::string& path, Loader loader) {
   const int32_t result = loader(wide, &m_texture, &m_view);
   Platform::GpuTexture* texture = Platform::AsTexture(m_texture);
   if (Platform::GpuFailed(result) || !texture) {
-    GFX_LOG(Error, "Failed to Create Texture from, %s", path.c_str());
+    GFX_LOG_EACH(Error, "Failed to Create Texture from, %s", path.c_str());
     Release();
     return;
   }

@@ -76,7 +76,16 @@ bool Environment::CallFunction(const char* name, const Variant* args, unsigned a
   const int top = lua_gettop(state);
   lua_rawgeti(state, LUA_REGISTRYINDEX, m_handlerRef);
   bool isMethod = false;
-  if (PushFunctionByName(name, nullptr, &isMethod) == 0) {
+  const int pushed = PushFunctionByName(name, nullptr, &isMethod);
+  if (pushed == 0) {
+    lua_settop(state, top);
+    return false;
+  }
+  // A function no script defines (its script did not load) fails the same way on every call: the error
+  // names it, once.
+  if (lua_isnil(state, top + 1 + pushed - (isMethod ? 1 : 0))) {
+    LUA_LOG_EACH(Error, "Lua error: attempt to call a nil value: %s, which the engine calls, is defined by no script "
+                 "(see the script errors above)", name);
     lua_settop(state, top);
     return false;
   }
@@ -94,6 +103,26 @@ bool Environment::CallFunction(const char* name, const Variant* args, unsigned a
   return status == 0;
 }
 
+bool Environment::Defines(const char* name) {
+  lua_State* state = m_state;
+  if (!state || !name) return false;
+  const int top = lua_gettop(state);
+  std::string_view rest = name;
+  int container = LUA_GLOBALSINDEX;
+  int type = LUA_TTABLE;
+  while (type == LUA_TTABLE) {
+    const size_t cut = rest.find('.');
+    const std::string_view segment = rest.substr(0, cut);
+    type = GetFieldOfType(state, container, type, segment.data(), segment.size());
+    container = lua_gettop(state);
+    if (cut == std::string_view::npos) break;
+    rest = rest.substr(cut + 1);
+    if (type != LUA_TTABLE) type = LUA_TNIL;
+  }
+  lua_settop(state, top);
+  return type == LUA_TFUNCTION;
+}
+
 int Environment::ErrorHandler(lua_State* state) {
   const int height = lua_gettop(state);
   if (!lua_isstring(state, 1)) return 1;  // tables and other error objects pass through unlogged
@@ -108,7 +137,7 @@ int Environment::ErrorHandler(lua_State* state) {
         lua_pushinteger(state, 2);
         lua_call(state, 2, 1);
         const char* text = lua_tostring(state, -1);
-        LUA_LOG(Error, "Lua error: %s", text ? text : "");
+        LUA_LOG_EACH(Error, "Lua error: %s", text ? text : "");
       }
     }
   } catch (...) {

@@ -74,6 +74,7 @@ class Environment final : public Core::ScriptHost {
   // script host's.
   bool CallFunction(const char* name, const Variant* args, unsigned argCount, Variant* result) override;
   using Core::ScriptHost::CallFunction;
+  bool Defines(const char* name) override;
 
   // Pushes the tables of the name's path, the function and (for "a:b") self; returns how many values
   // it pushed, 0 (and nothing pushed) when the name cannot be called. Writes the last segment and

@@ -7,6 +7,7 @@
 #include "MusicEngine/MusicNode.h"
 #include "MusicEngine/MusicTrack.h"
 #include "MusicEngine/MusicTrackContext.h"
+#include "SoundEngine/Banks/SoundBankManager.h"
 #include "SoundEngine/Banks/SourceDesc.h"
 #include "SoundEngine/Hierarchy/PropertyTable.h"
 #include "SoundEngine/Log.h"
@@ -92,6 +93,8 @@ SNRESULT CSnMusicMidiClipContext::Init(CSnMusicTrackNode& trackNode, const Start
     return SN_Failure;
   }
   m_mediaHeld = true;
+  // Bank media: an unload of the bank finds it.
+  if (m_mediaBank) List();
   float bpm = 0.0f;
   if (const auto* parent = dynamic_cast<const CSnMusicHierarchyNode*>(trackNode.Parent()))
     bpm = parent->GetMeter().tempo;
@@ -138,9 +141,47 @@ void CSnMusicMidiClipContext::SetGainFactor(uint32_t key, float value) {
   if (silence && m_registered) m_playback->SilenceTarget(*this);
 }
 
-CSnMusicMidiClipContext::~CSnMusicMidiClipContext() {
+void CSnMusicMidiClipContext::ReleaseMediaHeld() {
+  Unlist();
   if (m_mediaHeld) m_source->ReleaseMedia(m_mediaBank);
   m_mediaHeld = false;
+  m_media = nullptr;
+  m_mediaBank = nullptr;
+}
+
+bool CSnMusicMidiClipContext::HoldsBankMedia(const CSnLoadedBank* bank) const {
+  return m_mediaHeld && bank && m_mediaBank == bank;
+}
+
+void CSnMusicMidiClipContext::LetGoOfBankMedia(const CSnLoadedBank* bank) {
+  if (!HoldsBankMedia(bank)) return;
+  // The unloading bank hands out nothing more: a copy found now lies elsewhere.
+  const uint8_t* copy = nullptr;
+  uint32_t size = 0;
+  CSnBankRecord* copyBank = nullptr;
+  if (m_source->GetMedia(copy, size, copyBank)) {
+    if (size == m_mediaSize && copyBank != m_mediaBank) {
+      m_player.Parser().Rebase(copy);
+      m_source->ReleaseMedia(m_mediaBank);
+      m_media = copy;
+      m_mediaBank = copyBank;
+      if (!m_mediaBank) Unlist();
+      return;
+    }
+    m_source->ReleaseMedia(copyBank);
+  }
+  SOUND_LOG(Warning, "Music track %u: the bank of its MIDI clip was unloaded under it; the clip ends",
+            m_trackNode ? m_trackNode->ID() : 0u);
+  // Ending may give back the last reference but this one.
+  AddRef();
+  EndNow();
+  m_player.Parser().Close();
+  ReleaseMediaHeld();
+  Release();
+}
+
+CSnMusicMidiClipContext::~CSnMusicMidiClipContext() {
+  ReleaseMediaHeld();
   if (m_activityTaken) m_trackNode->ActivityDown(3);
   m_activityTaken = false;
   if (m_listed) m_trackNode->RemoveMidiClip(this);

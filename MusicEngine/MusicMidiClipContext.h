@@ -11,6 +11,7 @@
 
 #include "MusicEngine/MusicContext.h"
 #include "MusicEngine/MusicMidiClip.h"
+#include "SoundEngine/Banks/BankMediaHolder.h"
 #include "SoundEngine/Containers.h"
 #include "SoundEngine/Hierarchy/NodeTargets.h"
 #include "SoundEngine/Midi/MidiEventTarget.h"
@@ -25,7 +26,7 @@ class CSnMusicTrackNode;
 class CSnSourceDesc;
 struct SnMusicTrackClip;
 
-class CSnMusicMidiClipContext final : public CSnMidiEventTarget, public CSnChildContext {
+class CSnMusicMidiClipContext final : public CSnMidiEventTarget, public CSnChildContext, public CSnBankMediaHolder {
  public:
   // What the track context plays: the clip, where in its source it begins (samples), and the part
   // of the current frame before it begins.
@@ -72,6 +73,12 @@ class CSnMusicMidiClipContext final : public CSnMidiEventTarget, public CSnChild
   void AddRef() override { IncrementPendingCount(); }
   void Release() override { CSnMidiEventTarget::Release(); }
 
+  // ---- the unload of the bank its media lie in ----
+  bool HoldsBankMedia(const CSnLoadedBank* bank) const override;
+  // Reads on from another copy of its media where one is loaded; else ends at once with its notes
+  // and gives the media back.
+  void LetGoOfBankMedia(const CSnLoadedBank* bank) override;
+
   bool Ended() const { return m_player.Ended(); }
   bool StoppedAtOnce() const { return m_player.StoppedAtOnce(); }
   bool Detached() const { return m_detached; }
@@ -105,6 +112,7 @@ class CSnMusicMidiClipContext final : public CSnMidiEventTarget, public CSnChild
   };
   // The reference the clip's playing held goes, once.
   void EndPlaying();
+  void ReleaseMediaHeld();
 
   CSnMusicMidiPlaybackContext* m_playback;
   const CSnSourceDesc* m_source;

@@ -76,6 +76,12 @@ class SnMidiClipParser {
   void RestoreState(const State& state) { m_state = state; }
 
   bool IsOpen() const { return m_data != nullptr; }
+  // The same bytes, now found at `data` (another copy of the media): reading goes on there.
+  void Rebase(const uint8_t* data) {
+    if (m_data && data) m_data = data;
+  }
+  // Reads nothing more: the bytes may go. Nothing is left to come.
+  void Close() { Forget(); }
   bool HasEvent() const { return m_state.hasEvent; }
   uint16_t TicksPerQuarter() const { return m_ticksPerQuarter; }
   float Tempo() const { return m_tempo; }

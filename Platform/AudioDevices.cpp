@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstring>
 #include <mutex>
+#include <utility>
 
 namespace Platform {
 namespace {
@@ -40,26 +41,65 @@ std::mutex& SubsystemLock() {
   return lock;
 }
 
-// SDL's reason when its audio subsystem last failed to start; empty after a start that worked.
-struct StartFailure {
+// A reason kept for whoever asks later, from any thread.
+struct Note {
   std::mutex lock;
   std::string reason;
+
+  void Set(std::string text) {
+    std::lock_guard<std::mutex> hold(lock);
+    reason = std::move(text);
+  }
+  std::string Get() {
+    std::lock_guard<std::mutex> hold(lock);
+    return reason;
+  }
 };
 
-StartFailure& LastStartFailure() {
-  static StartFailure failure;
-  return failure;
+// What the audio's starts and the device opens left to be asked about later.
+struct Notes {
+  Note startFailure;  // SDL's reason its audio subsystem last failed to start; empty after a start that worked
+  Note startWords;    // what SDL said while it started all the same: why it passed over the drivers it tried first
+  Note noDevice;      // why the last output played on no device: the driver SDL took has no playback device
+  Note openFailure;   // SDL's reason the last playback device asked for did not open
+};
+
+Notes& Noted() {
+  static Notes notes;
+  return notes;
+}
+
+std::string SdlError() {
+  const char* reason = SDL_GetError();
+  return reason && reason[0] ? reason : "SDL gave no reason";
 }
 
 void NoteStart(bool started) {
-  StartFailure& failure = LastStartFailure();
-  std::lock_guard<std::mutex> hold(failure.lock);
-  if (started) {
-    failure.reason.clear();
-  } else {
-    const char* reason = SDL_GetError();
-    failure.reason = reason && reason[0] ? reason : "SDL gave no reason";
+  Noted().startFailure.Set(started ? std::string() : SdlError());
+  const char* words = SDL_GetError();
+  Noted().startWords.Set(started && words ? words : "");
+}
+
+// SDL's disk driver writes a file: a device of it that does not open is a file that cannot be written,
+// named by the variable or SDL's default.
+void NoteOpenFailure() {
+  std::string reason = SdlError();
+  const char* driver = SDL_GetCurrentAudioDriver();
+  if (driver && std::strcmp(driver, "disk") == 0) {
+    const char* file = SDL_getenv("SDL_DISKAUDIOFILE");
+    if (!file)
+      reason += " (SDL_DISKAUDIOFILE is not set, and SDL's own file sdlaudio.raw cannot be written)";
+    else if (!file[0])
+      reason += " (SDL_DISKAUDIOFILE is empty: it names no file)";
+    else
+      reason += std::string(" (SDL_DISKAUDIOFILE names ") + file + ", which cannot be written)";
   }
+  Noted().openFailure.Set(reason);
+}
+
+void NoteOpened() {
+  Noted().noDevice.Set("");
+  Noted().openFailure.Set("");
 }
 
 // SDL announces every device it finds whenever its audio subsystem starts from nothing, in the same
@@ -71,6 +111,7 @@ bool StartAudioSubsystem() {
   if (SDL_WasInit(SDL_INIT_AUDIO)) return SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
   const Uint8 announced = SDL_EventState(SDL_AUDIODEVICEADDED, SDL_QUERY);
   SDL_EventState(SDL_AUDIODEVICEADDED, SDL_IGNORE);
+  SDL_ClearError();
   const bool started = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
   NoteStart(started);
   SDL_EventState(SDL_AUDIODEVICEADDED, announced);
@@ -82,16 +123,24 @@ bool StartAudioSubsystem() {
 bool HoldPlayingAudioDriver() {
   if (!StartAudioSubsystem()) return false;
   const char* driver = SDL_GetCurrentAudioDriver();
-  if (driver && std::strcmp(driver, "dummy") != 0 && SDL_GetNumAudioDevices(0) > 0) return true;
+  const bool dummy = !driver || std::strcmp(driver, "dummy") == 0;
+  if (!dummy && SDL_GetNumAudioDevices(0) > 0) return true;
+  // SDL's silent driver is only ever asked for by name; any other without a device is a machine
+  // without a sound card, which nothing else would tell.
+  if (!dummy) {
+    const std::string words = Noted().startWords.Get();
+    Noted().noDevice.Set("SDL's " + std::string(driver) + " driver has no playback device" +
+                   (words.empty() ? "" : "; SDL: " + words));
+  }
   ReleaseAudioDriver();
   return false;
 }
 
-std::string AudioDriverFailure() {
-  StartFailure& failure = LastStartFailure();
-  std::lock_guard<std::mutex> hold(failure.lock);
-  return failure.reason;
-}
+std::string AudioDriverFailure() { return Noted().startFailure.Get(); }
+
+std::string AudioNoDeviceReason() { return Noted().noDevice.Get(); }
+
+std::string AudioDeviceOpenFailure() { return Noted().openFailure.Get(); }
 
 void ReleaseAudioDriver() {
   std::lock_guard<std::mutex> hold(SubsystemLock());
@@ -158,7 +207,12 @@ uint32_t OpenPulledAudioDevice(uint32_t sampleRate, uint32_t channels, bool floa
                                AudioPullCallback callback, void* context) {
   const SDL_AudioSpec want = PulledSpec(sampleRate, channels, floatSamples, frameSamples, callback, context);
   SDL_AudioSpec have{};
-  return SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+  const SDL_AudioDeviceID device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+  if (device)
+    NoteOpened();
+  else
+    NoteOpenFailure();
+  return device;
 }
 
 uint32_t OpenPulledAudioDevice(const char* deviceName, uint32_t& sampleRate, uint32_t& channels, uint32_t frameSamples,
@@ -169,11 +223,16 @@ uint32_t OpenPulledAudioDevice(const char* deviceName, uint32_t& sampleRate, uin
   const SDL_AudioDeviceID device =
       SDL_OpenAudioDevice(deviceName && deviceName[0] ? deviceName : nullptr, 0, &want, &have,
                           SDL_AUDIO_ALLOW_FREQUENCY_CHANGE | SDL_AUDIO_ALLOW_CHANNELS_CHANGE);
-  if (!device) return 0;
-  if (have.channels == 0 || have.freq <= 0) {
-    SDL_CloseAudioDevice(device);
+  if (!device) {
+    NoteOpenFailure();
     return 0;
   }
+  if (have.channels == 0 || have.freq <= 0) {
+    SDL_CloseAudioDevice(device);
+    Noted().openFailure.Set("the device settled on no format");
+    return 0;
+  }
+  NoteOpened();
   sampleRate = uint32_t(have.freq);
   channels = have.channels;
   return device;

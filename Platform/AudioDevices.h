@@ -25,6 +25,13 @@ void ReleaseAudioDriver();
 // does not exist, a sound server that is not there): the outputs then play on the null device, silent.
 // Empty when the last start worked or none was made. Any thread.
 std::string AudioDriverFailure();
+// Why the last output played on the null device although SDL's audio started: the driver SDL took (not
+// its "dummy" one, which is only had by name) has no playback device, as on a machine without a sound
+// card; SDL's words from its start follow, if it said any. Empty once an output opens on a device. Any thread.
+std::string AudioNoDeviceReason();
+// SDL's reason the last playback device asked for did not open; under SDL's disk driver it names the file
+// and the variable SDL_DISKAUDIOFILE. Empty once a device opens. Any thread.
+std::string AudioDeviceOpenFailure();
 
 // Opens the default playback device pulled by `callback` on SDL's audio thread: 16-bit or float
 // interleaved samples of `channels` at `sampleRate`, asked for `frameSamples` at a time. The device's id,

@@ -3,6 +3,7 @@
 
 #include "Platform/Graphics/GlContext.h"
 #include "Platform/Graphics/GpuDevice.h"
+#include "Platform/ProgramStop.h"
 
 #include <SDL2/SDL.h>
 
@@ -33,6 +34,9 @@ void Shutdown() {
     GpuMessage(true, "%d graphics device(s) still held at shutdown; the driver's threads outlive it", held);
     return;
   }
+  // A display whose server has gone still holds the game's window, which SDL would wait forever to
+  // see hidden: the video system is left to the process's end.
+  if (!LostDisplayName().empty()) return;
   // Windows still open are closed here; the last GL window unloads the driver, which joins its
   // rasteriser threads. Windows released later see video down and leave SDL alone.
   SDL_Quit();

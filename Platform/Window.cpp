@@ -4,6 +4,7 @@
 
 #include "Platform/AudioDevices.h"
 #include "Platform/Graphics/GlContext.h"
+#include "Platform/ProgramStop.h"
 
 #include <SDL2/SDL.h>
 
@@ -103,7 +104,14 @@ void Translate(const SDL_Event& in, SDL_Window* window, WindowEvent& out) {
 
 }  // namespace
 
+namespace {
+
+bool g_displayHeld = false;
+
+}  // namespace
+
 bool Window::DisplayAvailable(std::string* error) {
+  ReleaseDisplayHold();
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
   if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
     if (error) *error = SDL_GetError();
@@ -114,14 +122,27 @@ bool Window::DisplayAvailable(std::string* error) {
   const char* requested = SDL_GetHint(SDL_HINT_VIDEODRIVER);  // the variable SDL_VIDEODRIVER as well
   const bool headless = driver == "offscreen" || driver == "dummy";
   const bool asked = requested && SDL_strcasestr(requested, driver.c_str()) != nullptr;
+  if (!headless || asked) {
+    g_displayHeld = true;
+    return true;
+  }
   SDL_QuitSubSystem(SDL_INIT_VIDEO);
-  if (!headless || asked) return true;
   if (error) *error = "no display was found, only SDL's " + driver + " driver";
   return false;
 }
 
+void Window::ReleaseDisplayHold() {
+  if (!g_displayHeld) return;
+  g_displayHeld = false;
+  if (SDL_WasInit(SDL_INIT_VIDEO)) SDL_QuitSubSystem(SDL_INIT_VIDEO);
+}
+
 Window* Window::Create(const char* title, int width, int height, uint32_t flags, std::string* error) {
-  // Ctrl+C in the terminal ends the game as it ends any program, instead of becoming a message
+  // After the window's own start of the video system (and after its end, when the window is refused).
+  struct HoldRelease {
+    ~HoldRelease() { ReleaseDisplayHold(); }
+  } holdRelease;
+  // Ctrl+C in the terminal is the program's to answer (ProgramStop.h), instead of becoming a message
   // that only the window could answer.
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
   // The video subsystem is counted: each window holds it, as the graphics context does.
@@ -142,12 +163,14 @@ Window* Window::Create(const char* title, int width, int height, uint32_t flags,
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
     return nullptr;
   }
+  WatchDisplayConnection(window);
   return new Window(window);
 }
 
 Window::~Window() {
-  // After a global SDL_Quit the window is gone already.
-  if (SDL_WasInit(SDL_INIT_VIDEO)) {
+  // After a global SDL_Quit the window is gone already; on a display whose server has gone it went with
+  // the server, and SDL, hiding it first, would wait forever to hear it hidden.
+  if (SDL_WasInit(SDL_INIT_VIDEO) && !DisplayConnectionLost(m_window)) {
     SDL_DestroyWindow(m_window);
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
   }

@@ -51,8 +51,14 @@ class Window {
   static Window* Create(const char* title, int width, int height, uint32_t flags, std::string* error);
   // Whether a window made here can be shown: the video system starts on a display, or on a driver
   // without one (SDL's offscreen driver) that was asked for by name. False, with `error` filled, when
-  // there is no display, where SDL itself would fall back to drawing offscreen unseen.
+  // there is no display, where SDL itself would fall back to drawing offscreen unseen. When true, the
+  // video system stays up, its connection to the display open, until ReleaseDisplayHold: an X server
+  // that resets when its last client leaves (Xvfb as xvfb-run starts it) would otherwise reset between
+  // this check and the window, and drop the window's connection made meanwhile or end. Create takes the
+  // hold over: its window holds the video system, or, refused, leaves it down as before the check.
   static bool DisplayAvailable(std::string* error);
+  // Lets go of the hold DisplayAvailable took, if any; windows made since keep their own.
+  static void ReleaseDisplayHold();
   ~Window();
   Window(const Window&) = delete;
   Window& operator=(const Window&) = delete;

@@ -2,6 +2,8 @@
 // and the bus-callback registrations.
 #include "SoundEngine/SoundEngineSequenceApi.h"
 
+#include <cmath>
+
 #include "SoundEngine/ApiQueue.h"
 #include "SoundEngine/SoundEngineApi.h"
 
@@ -182,8 +184,12 @@ void SetPlayerListener(uint8_t player, uint8_t listener) {
 }
 
 void SetPlayerVolume(uint8_t player, float volume) {
-  // Not a number turned the player's motors off and infinity ran them at full speed.
-  if (!SoundEngine::HoldGameValue(volume, kDecibelRange, "MotionEngine::SetPlayerVolume", "volume")) return;
+  // Not a number would turn the player's motors off. Every other volume, infinities too, has its
+  // gain: the motors end at full speed above 740 dB and at rest below -740 dB.
+  if (std::isnan(volume)) {
+    SOUND_LOG(Error, "MotionEngine::SetPlayerVolume: volume %f is not a number", double(volume));
+    return;
+  }
   ApiQueue::Post<SnMsgSetPlayerVolume>(SnMsg_SetPlayerVolume, "MotionEngine::SetPlayerVolume",
                                        [&](SnMsgSetPlayerVolume& m) {
                                          m.volume = volume;

@@ -39,6 +39,12 @@ bool EnterContentRoot() {
     }
     if (folder == folder.root_path()) break;
   }
+  // Run where the content is, but without the first level: the file is what is missing, not the place.
+  if (fs::is_directory(current / "content", error)) {
+    BASE_LOG(Error, "The game's first level (%s) is missing from the content in %s: the game cannot start without it.",
+             ContentMarker().c_str(), current.c_str());
+    return false;
+  }
   BASE_LOG(Error,
            "The game's content (%s) is neither in the working directory (%s) nor above the game's executable "
            "(%s): run the game from the repository root, the folder that holds content/.",

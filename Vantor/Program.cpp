@@ -19,6 +19,7 @@
 #include "Graphics/RenderCore.h"
 #include "Graphics/Shader.h"
 #include "Physics/PhysicsSystem.h"
+#include "Platform/ProgramStop.h"
 #include "Platform/Window.h"
 #include "Vantor/ContentRoot.h"
 #include "Vantor/ControllerGamepadSource.h"
@@ -114,6 +115,7 @@ void Program::Init() {
   m_levelChecked.clear();
   CheckRenderer();
   CheckLevelScript();
+  CheckSoundScript();
 }
 
 // A shader that did not load leaves the frames garbage or black, and a renderer the device refused part
@@ -141,6 +143,14 @@ void Program::CheckLevelScript() {
   EndWithError();
 }
 
+// The sound script starts each level's music and answers the sound keys: without it the game is silent,
+// which the script error alone does not tell.
+void Program::CheckSoundScript() {
+  if (!GetEngine().IsRunning() || Core::Scripts().Defines(kSoundScriptReady)) return;
+  BASE_LOG(Error, "The sound script (%s) did not load, see the script error above: the game goes on without sound.",
+           kSoundScript);
+}
+
 // A level that brought no game space shows a black screen, and one built in part plays on without what
 // its files left out: either way the game ends, naming the level's file. The lines above say what went
 // wrong, where there are any: a level file naming no space has none.
@@ -160,12 +170,34 @@ void Program::CheckLevelLoaded() {
   else if (load.spacesLoaded == 0)
     BASE_LOG(Error, "The level \"%s\" did not load: %s brought no game space (see the lines above). The game ends.",
              level.c_str(), path.c_str());
+  else if (load.spacesNamed == 1)
+    BASE_LOG(Error,
+             "The level \"%s\" did not load: the one game space %s names did not load whole (see the lines above). "
+             "The game ends.",
+             level.c_str(), path.c_str());
   else
     BASE_LOG(Error,
              "The level \"%s\" did not load: of the %u game spaces %s names, %u did not load whole (see the lines "
              "above). The game ends.",
              level.c_str(), unsigned(load.spacesNamed), path.c_str(), unsigned(load.spacesNamed - load.spacesWhole));
   EndWithError();
+}
+
+// A stop asked from outside ends the game between two passes: the frame in progress has finished, and
+// the shutdown runs in its order. A display that is gone shows nothing and takes no key.
+void Program::CheckStopRequest() {
+  if (m_stopAnswered) return;
+  const Platform::StopRequest stop = Platform::PendingStop();
+  if (stop.kind == Platform::StopRequest::None) return;
+  m_stopAnswered = true;
+  if (stop.kind == Platform::StopRequest::Signal) {
+    BASE_LOG(Info, "%s received: the game ends.", Platform::StopSignalName(stop.signal));
+    m_exitCode = 128 + stop.signal;
+  } else {
+    BASE_LOG(Error, "The display %s was lost: the game ends.", Audio::LogSafe(stop.display).c_str());
+    m_exitCode = kDisplayLostExitCode;
+  }
+  GetEngine().Quit();
 }
 
 void Program::EndWithError() {
@@ -188,11 +220,13 @@ Program::Pass Program::RunPass() {
     m_input->GetKeyboard()->Update();
     m_input->GetMouse()->Update();
     if (m_window) m_window->PumpMessages();
+    CheckStopRequest();
     return Pass::Frame;
   }
   // No sleep while the window shows: the next frame begins at the tick it is due.
   if (minimized) std::this_thread::sleep_for(std::chrono::milliseconds(kMinimizedSleepMilliseconds));
   if (m_window) m_window->PumpMessages();
+  CheckStopRequest();
   return minimized ? Pass::Sleep : Pass::Poll;
 }
 

@@ -31,9 +31,15 @@ class Program {
   // What Run returns when the level script, a level or a shader did not load, or the renderer could not
   // be made.
   static constexpr int kBrokenContentExitCode = 1;
+  // What Run returns when the display's connection was lost while the game ran; a stop signal gives
+  // 128 + its number (the entry then ends the process by the signal itself).
+  static constexpr int kDisplayLostExitCode = 1;
   // The game's level script, and the function of it that answers true once the whole script has run.
   static constexpr const char* kLevelScript = "content/lua/game/Levels.lua";
   static constexpr const char* kLevelScriptReady = "gameLevels.Ready";
+  // The game's sound script, and its function answering true once the whole script has run.
+  static constexpr const char* kSoundScript = "content/lua/game/Sound.lua";
+  static constexpr const char* kSoundScriptReady = "gameSound.Ready";
 
   // What one pass of the main loop did.
   enum class Pass { Frame, Poll, Sleep };
@@ -54,7 +60,8 @@ class Program {
   // window is not minimised, one frame step with the measured frame time, the keyboard and mouse
   // updates and one window message; otherwise one window message (after a sleep while minimised). A
   // level that the frame step did not load whole (no game space, or a space file missing or cut short)
-  // ends the game with an error line.
+  // ends the game with an error line. A stop signal (Ctrl+C, SIGTERM) or a lost display noted meanwhile
+  // ends the game after the pass, in one line.
   Pass RunPass();
   // Passes until a script clears the engine's running flag.
   void Loop();
@@ -83,7 +90,9 @@ class Program {
   void AddGraphicsSystem();
   void CheckRenderer();
   void CheckLevelScript();
+  void CheckSoundScript();
   void CheckLevelLoaded();
+  void CheckStopRequest();
   void EndWithError();
 
   Base::WindowSettings m_settings;
@@ -95,6 +104,7 @@ class Program {
   bool m_initialised = false;
   std::string m_levelChecked;  // the last level whose load was checked
   int m_exitCode = 0;
+  bool m_stopAnswered = false;
 };
 
 }  // namespace Vantor

@@ -1,11 +1,12 @@
 # The ThreadSanitizer configuration's tests: only the binaries whose tests run the sound engine's
 # threads (audio thread, bank thread, the stream devices' I/O threads, the suspended-render timer, the
-# game's sound system that starts them all, the music heard end to end beside the I/O threads),
+# game's sound system that starts them all, the music's waited unloads against the bank thread and its
+# plays heard end to end beside the stream devices' I/O threads),
 # with the libraries they link. `ThreadTests` builds them all.
 find_package(GTest REQUIRED)
 
 add_custom_target(ThreadTests)
-foreach(folder SoundEngine StreamMgr SoundBanks SoundModulators SoundOutput SoundSources Audio MusicEngine)
+foreach(folder SoundEngine StreamMgr SoundBanks SoundModulators SoundOutput SoundSources MusicEngine Audio)
   set(source ${CMAKE_SOURCE_DIR}/tests/${folder})
   if(EXISTS ${source}/CMakeLists.txt)
     add_subdirectory(${source} ${CMAKE_BINARY_DIR}/tests/${folder})

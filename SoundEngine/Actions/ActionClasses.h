@@ -35,7 +35,9 @@ class CSnActionExcept : public CSnEventAction {
   bool ScopeHasExceptions() const { return (Scope() & ~1u) == SnScope_AllExcept; }
   // The fewest nodes whose subtrees hold every node the scope reaches: the roots for "all", and for
   // "all but" the nodes beside the spared ones. Each comes with a reference the caller gives back.
-  void CollectScopeRoots(SnNodeRefList& roots) const;
+  // `parents`, when given, takes the nodes the scope reaches that are left out of the roots for a
+  // spared node below them: they hear the record themselves, but not through their children.
+  void CollectScopeRoots(SnNodeRefList& roots, SnNodeRefList* parents = nullptr) const;
   // Every node and bus the scope reaches one by one, referenced.
   void CollectScopeNodes(SnNodeRefList& nodes, bool withBuses) const;
 

@@ -76,7 +76,7 @@ CSnRegisteredObj* CSnActionExcept::ScopedObject(const CSnPendingActionItem& reco
   return (Scope() & 1) ? record.gameObject : nullptr;
 }
 
-void CSnActionExcept::CollectScopeRoots(SnNodeRefList& roots) const {
+void CSnActionExcept::CollectScopeRoots(SnNodeRefList& roots, SnNodeRefList* parents) const {
   CSnObjectIndexList& list = g_pObjectIndex->GetNodeList(false);
   // Under the list's lock the nodes stay: the walks look without taking references.
   Platform::ReentrantGuard guard(list.Lock());
@@ -101,7 +101,11 @@ void CSnActionExcept::CollectScopeRoots(SnNodeRefList& roots) const {
   }
   list.ForEach([&](CSnIndexedObject* object) {
     CSnHierarchyNode* node = static_cast<CSnHierarchyNode*>(object);
-    if (spares && (IsSpared(node) || split.Contains(node))) return;
+    if (spares && IsSpared(node)) return;
+    if (spares && split.Contains(node)) {
+      if (parents) parents->Add(node);
+      return;
+    }
     CSnHierarchyNode* parent = node->Parent();
     if (parent && !split.Contains(parent)) return;
     roots.Add(node);
@@ -144,9 +148,12 @@ SNRESULT CSnActionActive::SendToScope(const SnActionParams& params, const CSnPen
   // Stop, pause and resume of everything reach every node, playing or not, down its tree from its
   // root, and hold or let go on what each node's own values are moving to.
   everything.ownTransitions = params.kind <= SnActionParams::Resume;
-  SnNodeRefList roots;
-  CollectScopeRoots(roots);
+  SnNodeRefList roots, parents;
+  CollectScopeRoots(roots, &parents);
   for (uint32_t i = 0; i < roots.Count(); ++i) roots.At(i)->ExecuteAction(everything);
+  // A parent of a spared node is reached all the same: its own values hold or go on as everything
+  // else's, though the record goes past it to its other children only.
+  for (uint32_t i = 0; i < parents.Count(); ++i) parents.At(i)->ApplyToOwnTransitions(everything);
   // The buses hold their own values through the master buses, which also hold the state changes'
   // fades while everything is paused.
   if (scope == SnScope_All && everything.ownTransitions) CSnBusNode::ExecuteOnMasterBuses(everything);

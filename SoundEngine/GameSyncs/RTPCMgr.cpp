@@ -696,11 +696,15 @@ bool CSnRTPCMgr::GetLinearGainCurve(void* subscriber, uint32_t propertyId, uint3
   if (!subscription || subscription->kind == SnSubscription_PluginParam) return false;
   for (const Curve& curve : subscription->curves) {
     if (curve.parameterId != parameterId || curve.graph.pointCount != 2) continue;
-    auto gain = [&](float dB) { return dB < -740.0f ? 0.0f : SnFastMath::DbToLinear(dB); };
-    const float g0 = gain(curve.graph.range.Hold(ApplyCurveScaling(curve.graph.scaling, curve.graph.points[0].y)));
-    const float g1 = gain(curve.graph.range.Hold(ApplyCurveScaling(curve.graph.scaling, curve.graph.points[1].y)));
-    slope = g1 - g0;
-    offset = g0;
+    auto gain = [&](float dB) { return dB < -740.0f ? 0.0f : float(std::pow(10.0, double(dB) / 20.0)); };
+    const SnRTPCGraphPoint& first = curve.graph.points[0];
+    const SnRTPCGraphPoint& last = curve.graph.points[1];
+    const float g0 = gain(curve.graph.range.Hold(ApplyCurveScaling(curve.graph.scaling, first.y)));
+    const float g1 = gain(curve.graph.range.Hold(ApplyCurveScaling(curve.graph.scaling, last.y)));
+    // The line meets the curve at both its points, wherever they stand; drawn from 0 to 1 its slope
+    // is the difference of their gains.
+    slope = last.x > first.x ? (g1 - g0) / (last.x - first.x) : 0.0f;
+    offset = g0 - slope * first.x;
     return true;
   }
   return false;

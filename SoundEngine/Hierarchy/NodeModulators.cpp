@@ -44,10 +44,12 @@ SnParamMask VoiceParameters() {
 float GainOf(float decibels) { return float(std::pow(10.0, double(decibels) / 20.0)); }
 
 // How a voice reads a modulator through a node's curve: for the volume a factor on the gain, else
-// an offset in the parameter's own units. Every curve is evaluated as the bank writes it (a line of
-// two points in decibels is a line in decibels, as the same line with its middle point written),
-// from a copy of its points the mapping owns. `node` names the curve's owner in the log.
-SnModulatorMapping MappingOf(const CSnCurveGraph& graph, uint32_t parameterId, uint32_t node, uint32_t modulatorId) {
+// an offset in the parameter's own units. A gain's curve of two points is the straight line in gain
+// between them that the game-parameter manager makes of it (its evaluation leaves those curves to the
+// voice), so that a modulator moves the gain as base + slope x value, sample by sample; every other
+// curve is evaluated point by point as the bank writes it, from a copy of its points the mapping owns.
+SnModulatorMapping MappingOf(const CSnCurveGraph& graph, uint32_t parameterId, CSnHierarchyNode& node,
+                             uint32_t modulatorId) {
   SnModulatorMapping mapping;
   mapping.parameterId = parameterId;
   mapping.decibels = parameterId == kVoiceVolumeParameter;
@@ -56,11 +58,17 @@ SnModulatorMapping MappingOf(const CSnCurveGraph& graph, uint32_t parameterId, u
   for (uint32_t i = 0; i < graph.pointCount; ++i)
     if (!std::isfinite(graph.points[i].x) || !std::isfinite(graph.points[i].y)) {
       SOUND_LOG(Error, "Node %u: the curve of modulator %u on parameter %u has a point that is not a number; "
-                "it modulates nothing", node, modulatorId, parameterId);
+                "it modulates nothing", node.ID(), modulatorId, parameterId);
       return mapping;
     }
   const SnRTPCGraphPoint& first = graph.points[0];
   const SnRTPCGraphPoint& last = graph.points[graph.pointCount - 1];
+  // Past its ends the line holds its end values, as the curve does.
+  mapping.low = first.x;
+  mapping.high = last.x;
+  if (mapping.decibels && graph.pointCount == 2 &&
+      g_pRTPCMgr->GetLinearGainCurve(node.RTPCSubscriber(), parameterId, modulatorId, mapping.slope, mapping.base))
+    return mapping;
   auto* points =
       static_cast<SnRTPCGraphPoint*>(MemoryMgr::Malloc(g_DefaultPoolId, sizeof(SnRTPCGraphPoint) * graph.pointCount));
   if (points) {
@@ -69,8 +77,8 @@ SnModulatorMapping MappingOf(const CSnCurveGraph& graph, uint32_t parameterId, u
     mapping.curve.points = points;
     return mapping;
   }
-  SOUND_LOG(Error, "Node %u: no memory for the curve of modulator %u; it is read as a line through its ends", node,
-            modulatorId);
+  SOUND_LOG(Error, "Node %u: no memory for the curve of modulator %u; it is read as a line through its ends",
+            node.ID(), modulatorId);
   auto value = [&](float x) {
     const float y = graph.Evaluate(x);
     return mapping.decibels ? GainOf(y) : y;
@@ -79,9 +87,6 @@ SnModulatorMapping MappingOf(const CSnCurveGraph& graph, uint32_t parameterId, u
   if (!std::isfinite(y0) || !std::isfinite(y1)) return mapping;
   mapping.slope = last.x > first.x ? (y1 - y0) / (last.x - first.x) : 0.0f;
   mapping.base = y0 - mapping.slope * first.x;
-  // Past its ends the curve holds its end values.
-  mapping.low = first.x;
-  mapping.high = last.x;
   return mapping;
 }
 
@@ -114,7 +119,7 @@ class NodeCurveMappings final : public ISnModulatorMappingOwner {
                                SnArray<SnModulatorMapping>& mappings) override {
     ForEachVoiceCurve(m_node, [&](uint32_t id, uint32_t parameterId, const CSnCurveGraph& graph) {
       if (id != modulatorId || !filter.Has(parameterId)) return;
-      SnModulatorMapping mapping = MappingOf(graph, parameterId, m_node.ID(), modulatorId);
+      SnModulatorMapping mapping = MappingOf(graph, parameterId, m_node, modulatorId);
       if (mappings.Add(mapping)) return;
       mapping.FreeCurve();
       SOUND_LOG(Error, "Node %u: no memory for the mapping of modulator %u", m_node.ID(), modulatorId);

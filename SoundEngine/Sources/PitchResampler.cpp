@@ -50,6 +50,7 @@ SNRESULT CSnPitchResampler::Init(const SnMediaFormat& format, uint32_t outputRat
   m_state = SnResample_None;
   m_firstPitch = 1;
   m_lastPitch = 0.0f;
+  m_carriedPhase = 0;
   return AllocStore(m_channels, IsFloat());
 }
 
@@ -64,7 +65,7 @@ uint32_t CSnPitchResampler::StepForCents(float cents) const {
 
 void CSnPitchResampler::UpdateState() {
   if (m_currentStep == m_targetStep)
-    m_state = m_currentStep == kUnitStep ? SnResample_None : SnResample_Fixed;
+    m_state = m_currentStep == kUnitStep && !m_carriedPhase ? SnResample_None : SnResample_Fixed;
   else
     m_state = SnResample_Ramp;
 }
@@ -82,6 +83,7 @@ void CSnPitchResampler::SetPitch(float cents, bool smooth) {
       m_currentStep = uint32_t(from + (to - from) * int64_t(m_rampCounter) / int64_t(kRampLength));
     }
     m_rampCounter = 0;
+    m_carriedPhase = 0;  // pitched now: a later return to the unit step is a copy again
     m_targetStep = StepForCents(cents);
     m_lastPitch = cents;
     if (!smooth) {
@@ -120,6 +122,9 @@ SNRESULT CSnPitchResampler::ChangeFormat(const SnMediaFormat& format, float cent
       LastFrame16()[c] = int16_t(x > 32767.0f ? 32767 : x < -32768.0f ? -32768 : int(x));
     }
   }
+  // Off a resampled source the position rarely falls on the new one's first frame: a copy would drop
+  // the step from the saved frame into it, and the phase. The unit step is then interpolated too.
+  m_carriedPhase = position != kUnitStep;
   SetPitch(cents, false);
   return SN_Success;
 }

@@ -30,7 +30,8 @@ class CSnPitchResampler {
   SNRESULT Init(const SnMediaFormat& format, uint32_t outputRate);
   void SetPitch(float cents, bool smooth);
   void SetPitchImmediate(float cents);
-  // A chained source of another format: the saved frame goes through float into the new sample type.
+  // A chained source of another format: the saved frame goes through float into the new sample type,
+  // and the position carries on, also into a source at the output's own rate.
   SNRESULT ChangeFormat(const SnMediaFormat& format, float cents, uint32_t outputRate);
   // 45 output full, 43 input used up, 17 for an input with no frames.
   SNRESULT Run(SnVoiceBuffer& input, SnVoiceBuffer& output);
@@ -71,6 +72,9 @@ class CSnPitchResampler {
   uint8_t m_channels = 0;
   uint8_t m_blockAlign = 0;
   uint8_t m_firstPitch = 1;
+  // A chained source at the unit step that goes on from a position between frames: stepped, not
+  // copied, until its pitch changes.
+  uint8_t m_carriedPhase = 0;
   SnChannelConfig m_channelConfig = 0;
 
  private:

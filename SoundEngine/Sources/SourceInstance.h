@@ -76,6 +76,9 @@ class ISnSourceInstance {
   virtual bool HasInitialOffset() const { return false; }
   virtual int32_t InitialOffset() const { return 0; }
   virtual float RateFactor() const { return 1.0f; }
+  // A successor that waits before it begins has its wait shortened by the part of the frame its
+  // predecessor left unwritten (in its own samples, RateFactor of them to an output frame).
+  virtual void SetInitialOffset(int32_t samples) { (void)samples; }
   // A play stopped part-way into the current frame: the output frames it still gives in this frame
   // before it ends; -1 when it is not stopping inside the frame.
   virtual int32_t StopOffset() const { return -1; }

@@ -3,6 +3,7 @@
 // Audio thread, under the global audio lock.
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/Callbacks/PlayPositionStore.h"  // a paused voice's position stands still
@@ -21,7 +22,7 @@ namespace {
 class CSnStageVoiceSource final : public ISnVoiceSource {
  public:
   CSnStageVoiceSource(CSnPlaybackInstance& instance, CSnVoiceSource* source, uint32_t outputRate)
-      : m_instance(instance), m_source(source), m_outputRate(outputRate) {}
+      : m_instance(&instance), m_source(source), m_outputRate(outputRate) {}
 
   SNRESULT Prepare() override {
     SN_ASSERT_AUDIO_LOCK_HELD();
@@ -30,16 +31,16 @@ class CSnStageVoiceSource final : public ISnVoiceSource {
       const SNRESULT prepared = m_source->PrepareSource();
       if (prepared == SN_NotReadyYet) return prepared;
       if (prepared != SN_Success) {
-        SOUND_LOG_REPEATING_ABOUT(Error, m_instance.SourceDesc().sourceId,
+        SOUND_LOG_REPEATING_ABOUT(Error, m_instance->SourceDesc().sourceId,
                                   "Playing id %u: source %u could not be prepared (%d); the play ends",
-                                  m_instance.PlayingId(), m_instance.SourceDesc().sourceId, int(prepared));
+                                  m_instance->PlayingId(), m_instance->SourceDesc().sourceId, int(prepared));
         return prepared;
       }
     }
-    const SNRESULT staged = m_stage.Init(m_source, m_source->MediaFormat(), &m_instance, m_outputRate);
+    const SNRESULT staged = m_stage.Init(m_source, m_source->MediaFormat(), m_instance, m_outputRate);
     if (staged != SN_Success) {
-      SOUND_LOG(Error, "Playing id %u: the media format of source %u cannot be resampled", m_instance.PlayingId(),
-                m_instance.SourceDesc().sourceId);
+      SOUND_LOG(Error, "Playing id %u: the media format of source %u cannot be resampled", m_instance->PlayingId(),
+                m_instance->SourceDesc().sourceId);
       return SN_Failure;
     }
     m_ready = true;
@@ -63,8 +64,13 @@ class CSnStageVoiceSource final : public ISnVoiceSource {
     SnVoiceBuffer out;
     out.maxFrames = uint16_t(frames);
     const SNRESULT result = m_stage.RunFrame(out);
-    if (CSnVoiceSource* finished = m_stage.TakeFinishedSource()) finished->Destroy();
-    if (result == SN_DataReady || result == SN_NoMoreData) m_stage.ApplyModulatorGain(&m_instance.Modulators(), out);
+    if (CSnVoiceSource* finished = m_stage.TakeFinishedSource()) {
+      finished->Destroy();
+      TakeOverNext();
+    } else if (m_next && !m_stage.NextSource()) {
+      m_next = nullptr;  // let go at this source's end: the pipeline has it begin on its own
+    }
+    if (result == SN_DataReady || result == SN_NoMoreData) m_stage.ApplyModulatorGain(&m_instance->Modulators(), out);
     PostNotifications(out);
     buffer = SnMixBuffer{};
     buffer.channelConfig = Format();
@@ -80,6 +86,27 @@ class CSnStageVoiceSource final : public ISnVoiceSource {
     return SNRESULT(result == SN_NoMoreData ? SnVoice_DataReadyFinished : SnVoice_DataReady);
   }
 
+  bool AttachNext(ISnVoiceSource* next) override {
+    auto* successor = dynamic_cast<CSnStageVoiceSource*>(next);
+    if (!m_ready || !successor || successor->m_next) return false;
+    m_next = successor;
+    m_stage.AttachNext(successor->m_source, successor->m_instance);
+    return true;
+  }
+
+  bool TakeHandedOn() override { return std::exchange(m_handedOn, false); }
+
+  // The stage went on into the attached source: this source plays its instance from now on, and the
+  // attached one is left holding nothing.
+  void TakeOverNext() {
+    m_instance->ReleaseMedia();
+    m_instance = m_next->m_instance;
+    m_source = m_stage.Source();
+    m_next->m_source = nullptr;
+    m_next = nullptr;
+    m_handedOn = true;
+  }
+
   // The frame's markers, in the order the voice reached them, and where the frame began in its source.
   void PostNotifications(SnVoiceBuffer& out) {
     for (uint16_t i = 0; i < out.markerCount; ++i) {
@@ -92,8 +119,8 @@ class CSnStageVoiceSource final : public ISnVoiceSource {
       reached.instance->PostMarker(marker);
     }
     out.FreeMarkers();
-    if (out.position.position != kNoPosition && m_instance.TracksPlayPosition()) {
-      m_instance.UpdatePlayPosition(out.position.position, out.position.rateFactor, out.position.totalLength);
+    if (out.position.position != kNoPosition && m_instance->TracksPlayPosition()) {
+      m_instance->UpdatePlayPosition(out.position.position, out.position.rateFactor, out.position.totalLength);
       m_reportedRate = out.position.rateFactor;
     }
   }
@@ -104,7 +131,7 @@ class CSnStageVoiceSource final : public ISnVoiceSource {
   void StopLooping() override { m_source->StopLooping(); }
 
   void Seek(uint32_t target, bool percent, bool snapToMarker) override {
-    SnSeekRequest& seek = m_instance.Seek();
+    SnSeekRequest& seek = m_instance->Seek();
     seek = SnSeekRequest{};
     seek.pending = true;
     seek.isFraction = percent;
@@ -124,14 +151,22 @@ class CSnStageVoiceSource final : public ISnVoiceSource {
       m_virtual = true;
       m_stage.VirtualOn(kRefresh);
     }
-    const SNRESULT skipped = m_stage.SkipWhileVirtual(frames);
-    return SNRESULT(skipped == SN_NoMoreData ? SnVoice_DataReadyFinished : SnVoice_DataReady);
+    uint32_t skipped = frames;
+    if (m_stage.SkipWhileVirtual(skipped) != SN_NoMoreData) return SNRESULT(SnVoice_DataReady);
+    // The end came in the silence: the source attached to follow begins on its own, and what was
+    // left of the frame's time is its own (its wait, then its first frames), as the rest of a heard
+    // frame would have been.
+    if (CSnStageVoiceSource* next = std::exchange(m_next, nullptr)) {
+      const uint32_t rest = skipped < frames ? frames - skipped : 0;
+      if (!CSnVoiceSourceStage::CountWaitFrom(*next->m_instance, rest) && rest) next->SkipFrames(rest);
+    }
+    return SNRESULT(SnVoice_DataReadyFinished);
   }
 
   void EndSkipping() override {
     if (!m_virtual) return;
     m_virtual = false;
-    m_stage.VirtualOff(m_instance.Seek().pending ? kResume : kRefresh);
+    m_stage.VirtualOff(m_instance->Seek().pending ? kResume : kRefresh);
   }
 
   bool RelocateMedia(const uint8_t* newData, const uint8_t* oldData, uint32_t size) override {
@@ -155,16 +190,19 @@ class CSnStageVoiceSource final : public ISnVoiceSource {
   // A paused voice is not run: the source simply waits where it stopped, and the position the game
   // carries forward stands still there until it goes on.
   void SetPaused(bool paused) override {
-    if (g_pPlayPositionStore && m_instance.TracksPlayPosition())
-      g_pPlayPositionStore->SetRate(m_instance.PlayingId(), paused ? 0.0f : m_reportedRate);
+    if (g_pPlayPositionStore && m_instance->TracksPlayPosition())
+      g_pPlayPositionStore->SetRate(m_instance->PlayingId(), paused ? 0.0f : m_reportedRate);
   }
 
   void Destroy() override {
-    m_stage.Stop();
-    m_stage.Release();
-    if (CSnVoiceSource* finished = m_stage.TakeFinishedSource()) finished->Destroy();
-    m_source->Destroy();
-    m_instance.ReleaseMedia();
+    // One whose source was taken over by the source it followed holds nothing more of its own.
+    if (m_source) {
+      m_stage.Stop();
+      m_stage.Release();
+      if (CSnVoiceSource* finished = m_stage.TakeFinishedSource()) finished->Destroy();
+      m_source->Destroy();
+      m_instance->ReleaseMedia();
+    }
     this->~CSnStageVoiceSource();
     Kept().Keep(this);
   }
@@ -181,14 +219,16 @@ class CSnStageVoiceSource final : public ISnVoiceSource {
   // The mode in which it goes on from a seek its instance set.
   static constexpr uint32_t kResume = 1;
 
-  CSnPlaybackInstance& m_instance;
-  CSnVoiceSource* m_source;
+  CSnPlaybackInstance* m_instance;  // the instance it plays: the next one's, once it handed on
+  CSnVoiceSource* m_source;         // null once the source it followed took it over
   CSnVoiceSourceStage m_stage;
+  CSnStageVoiceSource* m_next = nullptr;  // attached to follow this one, until taken over or let go
   uint32_t m_outputRate;
   float m_reportedRate = 1.0f;  // of the position last reported
   bool m_ready = false;
   bool m_begun = false;
   bool m_virtual = false;
+  bool m_handedOn = false;
 };
 
 class CSnStageVoiceSourceFactory final : public ISnVoiceSourceFactory {

@@ -45,6 +45,7 @@ SNRESULT CSnVoiceSourceStage::Init(CSnVoiceSource* source, const SnMediaFormat& 
 void CSnVoiceSourceStage::AttachNext(CSnVoiceSource* source, ISnSourceInstance* instance) {
   m_pNextSource = source;
   m_pNextInstance = instance;
+  m_nextRefused = 0;
   // A hand-over inside a frame of three or more channels may reorder what the frame already holds
   // (ChainNextSource): its copy is made room for now, not in the middle of the audio pass.
   const uint32_t channels = ChannelCount(m_format.channelConfig);
@@ -99,8 +100,9 @@ uint32_t CSnVoiceSourceStage::FramesPerBuffer() const {
 
 uint32_t CSnVoiceSourceStage::InitialSilence(uint32_t requested) const {
   if (!m_pInstance->HasInitialOffset()) return 0;
+  // Counted against the frames asked for: a whole frame, or the rest of one a predecessor ended in.
   const double rate = m_pInstance->RateFactor() > 0.0f ? m_pInstance->RateFactor() : 1.0f;
-  const uint32_t silence = RoundHalfAway((double(FramesPerBuffer()) * rate + m_pInstance->InitialOffset()) / rate);
+  const uint32_t silence = RoundHalfAway((double(requested) * rate + m_pInstance->InitialOffset()) / rate);
   assert(silence <= requested && "an initial offset stays inside its first frame");
   return silence < requested ? silence : requested;
 }
@@ -122,7 +124,7 @@ SNRESULT CSnVoiceSourceStage::UpdatePitchAndFetch(SnVoiceBuffer& out) {
   m_leadingSilence = 0;
   m_resampler.SetPitch(m_pSource->GetPitch(), !m_pInstance->PitchImmediate());
   if (m_input.validFrames) return Fetch(nullptr, out);
-  if (m_endReached) return m_pNextSource || !m_lastFramePlayed ? Fetch(nullptr, out) : Deliver(SN_NoMoreData, out);
+  if (m_endReached) return !m_lastFramePlayed ? Fetch(nullptr, out) : Deliver(SN_NoMoreData, out);
   return kNeedsData;
 }
 
@@ -230,7 +232,7 @@ SNRESULT CSnVoiceSourceStage::Fetch(SnVoiceBuffer* input, SnVoiceBuffer& out) {
   if (m_input.validFrames == 0) {
     ReleaseInput();
     if (m_endReached) {
-      if (m_pNextSource) {
+      if (m_pNextSource && !m_nextRefused) {
         result = ChainNextSource();
         if (result == kNeedsData) return kNeedsData;
         if (result != SN_DataReady && result != SN_NoMoreData) {
@@ -238,8 +240,11 @@ SNRESULT CSnVoiceSourceStage::Fetch(SnVoiceBuffer* input, SnVoiceBuffer& out) {
           return result;
         }
       }
-      // Not handed on (none to hand on to, or one of another layout): this source's play ends.
-      if (m_endReached && !m_pNextSource) result = PlayOutLastFrame();
+      // Not handed on: this source's play ends, then lets its successor go.
+      if (m_endReached) {
+        result = PlayOutLastFrame();
+        if (result == SN_NoMoreData && m_pNextSource) LetNextGo();
+      }
     } else if (result == kNeedsData) {
       return kNeedsData;
     }
@@ -392,20 +397,39 @@ SNRESULT CSnVoiceSourceStage::Deliver(SNRESULT result, SnVoiceBuffer& out) {
   return result;
 }
 
+bool CSnVoiceSourceStage::CountWaitFrom(ISnSourceInstance& next, uint32_t frames) {
+  if (!next.HasInitialOffset() || next.InitialOffset() <= 0) return false;
+  // A wait shorter than the frames leaves the offset at or below 0, which makes the successor, asked
+  // for just those frames, open with the silence left of its wait.
+  const double rate = next.RateFactor() > 0.0f ? next.RateFactor() : 1.0f;
+  next.SetInitialOffset(next.InitialOffset() - int32_t(RoundHalfAway(double(frames) * rate)));
+  return next.InitialOffset() > 0;
+}
+
+void CSnVoiceSourceStage::LetNextGo() {
+  // A successor that waits counts its wait from this source's last output: the rest of this frame
+  // is part of it.
+  CountWaitFrom(*m_pNextInstance, m_resampler.m_requestedFrames - m_resampler.m_outputOffset);
+  m_pNextSource = nullptr;
+  m_pNextInstance = nullptr;
+  m_nextRefused = 0;
+}
+
 SNRESULT CSnVoiceSourceStage::ChainNextSource() {
   CSnVoiceSource* next = m_pNextSource;
   ISnSourceInstance* nextInstance = m_pNextInstance;
+  // A successor that waits, is not ready, or has another layout is not taken over: this source ends
+  // (its last frame played out) and the successor begins on its own. Decided once.
+  m_nextRefused = 1;
+  if (nextInstance->HasInitialOffset() && nextInstance->InitialOffset() > 0) return SN_NoMoreData;
   if (!next->IsPrepared()) {
     const SNRESULT prepared = next->PrepareSource();
     if (prepared == SN_NotReadyYet) return SN_NoMoreData;
     if (prepared != SN_Success) return SN_Failure;
   }
   const SnMediaFormat format = next->MediaFormat();
-  if (format.channelConfig != m_format.channelConfig) {
-    m_pNextSource = nullptr;
-    m_pNextInstance = nullptr;
-    return SN_NoMoreData;  // another layout: this source ends instead
-  }
+  if (format.channelConfig != m_format.channelConfig) return SN_NoMoreData;
+  m_nextRefused = 0;
   const bool wasInterleaved = NeedsDeinterleave();
   const uint32_t written = m_resampler.m_outputOffset;
   // The copy a reorder reads from: made room for when the successor was attached.
@@ -447,7 +471,14 @@ SNRESULT CSnVoiceSourceStage::ChainNextSource() {
 SNRESULT CSnVoiceSourceStage::SkipWhileVirtual(uint32_t& frames) {
   m_resampler.SetPitchImmediate(m_pSource->GetPitch());
   const uint32_t step = m_resampler.m_currentStep ? m_resampler.m_currentStep : kUnitStep;
-  uint64_t wanted = uint64_t(double(step) / 65536.0 * frames + 0.5);
+  // A play that comes due inside this frame lets the silence before its first sample pass first, as
+  // its first heard frame would have opened with it.
+  uint32_t silence = 0;
+  if (m_initialOffsetPending) {
+    m_initialOffsetPending = 0;
+    silence = InitialSilence(frames);
+  }
+  uint64_t wanted = uint64_t(double(step) / 65536.0 * (frames - silence) + 0.5);
   uint64_t taken = 0;
   while (wanted > 0) {
     if (m_input.validFrames == 0 && m_skipHeld == 0) {
@@ -481,7 +512,7 @@ SNRESULT CSnVoiceSourceStage::SkipWhileVirtual(uint32_t& frames) {
     taken += take;
     if (m_endReached && m_input.validFrames == 0 && m_skipHeld == 0) break;
   }
-  frames = uint32_t(double(taken) * 65536.0 / step + 0.5);
+  frames = silence + uint32_t(double(taken) * 65536.0 / step + 0.5);
   return m_endReached && m_input.validFrames == 0 && m_skipHeld == 0 ? SN_NoMoreData : SN_DataReady;
 }
 

@@ -38,7 +38,8 @@ class CSnVoiceSourceStage {
   // ramp from the value they ended the last frame on to this frame's, except in the voice's first
   // frame (and its first after being virtual), which takes this frame's value throughout.
   void ApplyModulatorGain(const CSnModulatorInstanceList* set, SnVoiceBuffer& out);
-  // While the voice is virtual: `frames` output frames in, the frames it stood for out. 45 or 17.
+  // While the voice is virtual: `frames` output frames in, the frames it stood for out (the silence
+  // before the first sample of a play begun inside the frame counted). 45 or 17.
   SNRESULT SkipWhileVirtual(uint32_t& frames);
 
   // The output frames its source and the input it holds will still give at the current pitch, or -1
@@ -58,10 +59,16 @@ class CSnVoiceSourceStage {
   // The media its source reads moved from `oldBase` to `newBase` (`size` bytes, the same bytes): the
   // buffer it holds follows when it lies in the moved block. The source moves its own pointers.
   void RelocateInput(const uint8_t* newBase, const uint8_t* oldBase, uint32_t size);
-  // The successor of a continuous playlist, taken over at the end of the current source.
+  // The successor of a continuous playlist, taken over at the end of the current source in the same
+  // output and through the same resampler. One that waits, is not ready then or has another channel
+  // layout is let go instead when the source's last output is written (NextSource turns null).
   // The room the hand-over may need to reorder the frame is made here, before the audio pass.
   void AttachNext(CSnVoiceSource* source, ISnSourceInstance* instance);
   CSnVoiceSource* Source() const { return m_pSource; }
+  CSnVoiceSource* NextSource() const { return m_pNextSource; }
+  // A successor that waits counts its wait from its predecessor's end: the `frames` output frames
+  // after that end in the same frame are part of it. True while it still waits past them.
+  static bool CountWaitFrom(ISnSourceInstance& next, uint32_t frames);
   // The source a chain moved on from, stopped, for its maker to destroy; null when none.
   CSnVoiceSource* TakeFinishedSource() {
     CSnVoiceSource* finished = m_pFinishedSource;
@@ -95,7 +102,12 @@ class CSnVoiceSourceStage {
   // The source frames to ask for next: at the output's own rate just those the frame still lacks, so
   // that a voice begun inside a frame holds nothing over and is copied in one run a frame, not two.
   uint32_t FramesToAsk() const;
+  // At the source's end: the attached successor taken over, 43 or 45; SN_NoMoreData when it is not
+  // (it waits, is not ready yet, or has another channel layout), SN_Failure when it cannot be prepared.
   SNRESULT ChainNextSource();
+  // After the last output of a source that did not hand on: the successor is let go, its wait
+  // shortened by the frames this output did not fill.
+  void LetNextGo();
   // At the source's end: the outputs still due between its last frame and the silence after it.
   // SN_DataReady while the output filled before they were all written, SN_NoMoreData once they are.
   SNRESULT PlayOutLastFrame();
@@ -115,6 +127,7 @@ class CSnVoiceSourceStage {
   ISnSourceInstance* m_pInstance = nullptr;
   uint8_t m_endReached = 0;
   uint8_t m_lastFramePlayed = 0;  // the outputs after the source's last frame are all written
+  uint8_t m_nextRefused = 0;      // the successor is not to be taken over: it is let go at the end
   uint8_t m_positionCaptured = 0;
   uint8_t m_initialOffsetPending = 0;
   uint8_t m_soundingPartOnly = 0;

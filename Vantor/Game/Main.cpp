@@ -1,8 +1,10 @@
-// The game's entry: the log level first, then the crash handler, then the program's whole life. No
-// arguments are read; ORV_LOG_LEVEL chooses how much is logged (Info and above by default).
+// The game's entry: the log level first, then the crash handler and the stop signals' handlers, then
+// the program's whole life. No arguments are read; ORV_LOG_LEVEL chooses how much is logged (Info and
+// above by default).
 #include <cstdlib>
 
 #include "Platform/CrashDump.h"
+#include "Platform/ProgramStop.h"
 #include "Platform/Shutdown.h"
 #include "Vantor/LogLevel.h"
 #include "Vantor/Program.h"
@@ -19,11 +21,14 @@ LogLevelFirst g_logLevelFirst __attribute__((init_priority(101)));
 
 int main() {
   Platform::InstallCrashHandler();
+  Platform::InstallStopSignalHandlers();
   int result = 0;
   {
     Vantor::Program program;
     result = program.Run();
   }
   Platform::Shutdown();
+  // Ended by Ctrl+C or a termination signal, in order: the process ends as the signal ends it.
+  Platform::EndAsStopSignalAsks();
   return result;
 }

@@ -2,7 +2,8 @@
 // counted, other values alike, and the count said once a frame passed without one; a full table says
 // the count of the line it gives up; a line too long to keep is said whole. A line about one object
 // of many names the others in its count; with the area stopped, a line of another kind says the
-// counts; and the end of a frame never waits for a line being written.
+// counts; and the end of a frame never waits for a line being written. The game loop's lines are
+// known by their whole texts.
 #include <stdio.h>
 
 #include <condition_variable>
@@ -169,6 +170,38 @@ TEST_F(TraceRepeatsTest, NeitherTheEndOfAFrameNorACountedLineWaitsForALineBeingW
   fclose(slow);
   EXPECT_FALSE(gate.timedOut) << "a line waited for the one being written";
   EXPECT_EQ(gate.written, "[Warning][Audio] another 1\n[ Error ][Audio] voice 0 failed (and 1 more like it)\n");
+}
+
+// The game loop's lines are their whole texts: two files of one call site are each said once, counted
+// however far apart they come, and their counts said (after a text's first line) once the game ends. Not
+// holding, as outside a running engine, it says every line.
+TEST_F(TraceRepeatsTest, TheGameLoopsLinesAreSaidOncePerTextAndCountedToTheEnd) {
+  TraceRepeats& game = TraceRepeats::OfGameFrames();
+  auto missing = [&](const char* file) {
+    game.PrintEach(Base::TraceLevel_Error, Base::TraceModule_Graphics, "Failed to Create Texture from, %s", file);
+  };
+  missing("a.png");
+  missing("a.png");
+  EXPECT_EQ(log_.Take(), "[ Error ][Graphics] Failed to Create Texture from, a.png\n"
+                         "[ Error ][Graphics] Failed to Create Texture from, a.png\n");
+  game.SetHolding(true);
+  for (int frame = 0; frame < 5; ++frame) {
+    missing("a.png");
+    if (frame % 2 == 0) missing("b.png");
+    game.LogMsg(Base::TraceLevel_Error, Base::TraceModule_Lua, "hook failed: x.lua:3: boom\nstack traceback:\n\tx.lua:3");
+    game.EndFrame();
+    game.EndFrame();
+  }
+  EXPECT_EQ(log_.Take(), "[ Error ][Graphics] Failed to Create Texture from, a.png\n"
+                         "[ Error ][Graphics] Failed to Create Texture from, b.png\n"
+                         "[ Error ][Lua] hook failed: x.lua:3: boom\nstack traceback:\n\tx.lua:3\n");
+  game.Flush();
+  game.SetHolding(false);
+  EXPECT_EQ(log_.Take(), "[ Error ][Graphics] Failed to Create Texture from, a.png (and 4 times more)\n"
+                         "[ Error ][Graphics] Failed to Create Texture from, b.png (and 2 times more)\n"
+                         "[ Error ][Lua] hook failed: x.lua:3: boom (and 4 times more)\n");
+  missing("a.png");
+  EXPECT_EQ(log_.Take(), "[ Error ][Graphics] Failed to Create Texture from, a.png\n");
 }
 
 }  // namespace

@@ -73,6 +73,29 @@ TEST_F(CallLua, AnErrorIsLoggedOnceWithItsTracebackAndTheStackIsKept) {
   lua_pop(L, 1);
 }
 
+// A function no script defines (its script did not load) is named, as the engine's call of it; nothing is
+// called. Defines asks the same without a line.
+TEST_F(CallLua, ACallOfAnUndefinedFunctionNamesItAndDefinesAsksQuietly) {
+  const int top = lua_gettop(L);
+  EXPECT_FALSE(env_.Call("gui.Missing", 1));
+  EXPECT_FALSE(env_.Call("Hook:Missing"));
+  EXPECT_EQ(Take(),
+            "[ Error ][Lua] Lua error: attempt to call a nil value: gui.Missing, which the engine calls, is defined by "
+            "no script (see the script errors above)\n"
+            "[ Error ][Lua] Lua error: attempt to call a nil value: Hook:Missing, which the engine calls, is defined "
+            "by no script (see the script errors above)\n");
+  EXPECT_EQ(lua_gettop(L), top);
+
+  EXPECT_TRUE(env_.Defines("gui.Draw"));
+  EXPECT_TRUE(env_.Defines("Plain"));
+  EXPECT_FALSE(env_.Defines("gui.Missing"));
+  EXPECT_FALSE(env_.Defines("Hook.name"));      // a text, not a function
+  EXPECT_FALSE(env_.Defines("Plain.Inner"));    // a function is no table
+  EXPECT_FALSE(env_.Defines("missing.Draw"));
+  EXPECT_EQ(Take(), "");
+  EXPECT_EQ(lua_gettop(L), top);
+}
+
 TEST_F(CallLua, NamesThatCannotBeCalledAreSkipped) {
   const int top = lua_gettop(L);
   EXPECT_FALSE(env_.Call("skynet:Update"));

@@ -96,12 +96,13 @@ class CaptureFixture : public OutputTest::OutputFixture {
   // The builder's bank, kept alive while loaded.
   void LoadBankImage(const Tools::BankDescription& bank) {
     image_ = Tools::WriteBank(bank);
-    uint32_t id = 0;
-    ASSERT_EQ(SN::SoundEngine::LoadBank(image_.data(), uint32_t(image_.size()), id), SN::SN_Success) << log_.Take();
+    ASSERT_EQ(SN::SoundEngine::LoadBank(image_.data(), uint32_t(image_.size()), bankId_), SN::SN_Success)
+        << log_.Take();
   }
 
  protected:
   std::vector<uint8_t> image_;
+  uint32_t bankId_ = 0;
 };
 
 }  // namespace MusicCapture

@@ -3,11 +3,15 @@
 // null output and read back from the capture by the test's own reader. 480 ticks per quarter at
 // 120 bpm and 48 kHz is 50 samples a tick: tick 960 is music time 48,000. Music time 0 is the
 // capture's first non-zero sample c0, where the marker and the clip begin.
+#include <atomic>
 #include <cmath>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "SoundEngine/AudioMgr.h"
+#include "SoundEngine/Banks/ThreadedBankManager.h"
 #include "SoundEngine/GameSyncs/RTPCMgr.h"
 #include "SoundEngine/GameSyncs/RegistryMgr.h"
 #include "SoundEngine/Hierarchy/NodeTargets.h"
@@ -397,6 +401,211 @@ TEST_F(MusicMidiEndToEndTest, ASeekEntersTheClipWhereItLands) {
   const int64_t seekAt = 30 * kFrame;
   ExpectLevels(plane, FirstSound(plane), 100 * kFrame, [&](int64_t t) {
     return t < seekAt ? kMarker : Level(t - seekAt + 96000, {{120000, 144000}});
+  });
+}
+
+// A clip's note (music time 48,000 to 72,000) on a continuous sequence of two DC items of 250 ms
+// (12,000 samples; A at 0.125, B at 0.0625) with a delay between them. With 100 ms (4,800) B follows
+// at 64,192 and joins the note: its note-off cuts B off at 72,000. With 500 ms (24,000) the note ends
+// while the hand-on to B still waits: B never sounds. (The segment holds the MIDI track alone: c0 is
+// music time 48,000.)
+TEST_F(MusicMidiEndToEndTest, ANoteOffReachesTheNextItemOfTheContinuousPlayItsNoteBegan) {
+  for (const int64_t delay : {4800, 24000}) {
+    SCOPED_TRACE(delay);
+    TearDown();
+    SetUp();
+    Tools::BankDescription bank;
+    std::string error;
+    ASSERT_TRUE(Tools::ParseBankText(
+        "tone ItemA 48000 1 250 0.125 dc\r\ntone ItemB 48000 1 250 0.0625 dc\r\n"
+        "sound ItemA ItemA Effects\r\nsound ItemB ItemB Effects\r\n"
+        "sequence Items Effects ItemA ItemB continuous transition 3 " + std::to_string(delay / 48) + "\r\n"
+        "miditrack Notes 480 120 8000 target:Items note:960:0:60:100:480\r\n"
+        "segment MidiLevel 120 4 4 8000 0 8000 track:Notes bus:Effects\r\n"
+        "musicevent Play_MidiLevel MidiLevel\r\n",
+        "SequenceBank", bank, error))
+        << error;
+    LoadBankImage(bank);
+    const std::vector<double> plane = PlayThrough(120);
+    // A ends 608 samples into a frame (music time 0 is the capture's first sample): the hand-on made
+    // in that frame counts its delay from the frame's start.
+    const int64_t b = 60000 / kFrame * kFrame + delay;
+    ExpectLevels(plane, 0, 40000, [&](int64_t t) {
+      const int64_t m = t + 48000;
+      if (m < 60000) return 0.125;
+      return m >= b && m < 72000 ? 0.0625 : 0.0;
+    });
+    EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  }
+}
+
+// ---- the bank of a playing clip unloaded ----
+
+// The clip's media lie in the bank unloaded: its three notes play the DC sound and the marker sounds
+// on the track, both of the same bank. The play runs 50 frames, paused for the last 2 of them or not,
+// when the bank goes. What the clip holds of the bank is given back by the unload itself, as a
+// voice's is: nothing waits for the clip to end (a paused clip never would, and without the audio
+// thread the frames that would end it are the waiting thread's to render). The clip ends with its
+// notes, and from the unload on the output is silent.
+class MusicMidiUnloadTest : public MusicMidiEndToEndTest {
+ public:
+  static constexpr uint32_t kPlayedFrames = 50;
+
+  // Plays the clip up to the unload, paused for its last 2 frames when told.
+  void PlayUpToUnload(bool paused) {
+    LoadClip(kThreeNotes);
+    EXPECT_NE(SoundEngine::PostEvent("Play_MidiLevel", kObject), 0u);
+    Frames(kPlayedFrames - (paused ? 2 : 0));
+    if (paused) {
+      ASSERT_EQ(SoundEngine::ExecuteActionOnEvent("Play_MidiLevel", 1, kObject), SN_Success);
+      Frames(2);
+    }
+    ASSERT_EQ(g_pBankManager->MediaReferences(Id("Notes")), 2u);  // the bank's and the clip's
+  }
+  // `unload` once with the clip playing and once paused, each on an engine of its own.
+  template <typename Unload>
+  void PlayingThenPaused(Unload&& unload) {
+    for (const bool paused : {false, true}) {
+      SCOPED_TRACE(paused ? "paused" : "playing");
+      TearDown();
+      SetUp();
+      PlayUpToUnload(paused);
+      if (HasFatalFailure()) return;
+      unload(paused);
+    }
+  }
+  // Once the unload ended: the clip's media are gone with the bank, no voice is left, and the play
+  // was heard up to the unload (the first note sounding; the pause ramping the marker out across its
+  // frame), then nothing.
+  void ExpectUnloaded(bool paused) {
+    EXPECT_EQ(g_pBankManager->MediaReferences(Id("Notes")), 0u);
+    Frames(3);
+    EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+    EXPECT_NE(log_.Take().find("the bank of its MIDI clip was unloaded under it"), std::string::npos);
+    const std::vector<double> plane = Capture();
+    const size_t c0 = FirstSound(plane);
+    ASSERT_LT(c0, size_t(kPlayedFrames) * kFrame);
+    const int64_t unload = int64_t(kPlayedFrames * kFrame - c0), down = unload - 2 * int64_t(kFrame);
+    ExpectLevels(plane, c0, size_t(unload) + 2 * kFrame, [&](int64_t t) {
+      if (t >= unload) return 0.0;
+      if (!paused || t < down) return Level(t, {{48000, 72000}});
+      return t < down + kFrame ? kMarker * (1.0 - double(t - down) / kFrame) : 0.0;
+    });
+  }
+};
+
+struct BankCall {
+  Platform::Event done{Platform::Event::Reset::Manual};
+  std::atomic<int> result{-1};
+  static void Callback(uint32_t, const void*, SNRESULT result, int32_t, void* cookie) {
+    auto* call = static_cast<BankCall*>(cookie);
+    call->result = int(result);
+    call->done.Set();
+  }
+};
+
+// The waited unload, on a helper thread, with the bank thread and without the audio thread: the
+// bank thread runs the unload and renders its message at once. A bank command queued behind it
+// tells when it has run; by then the unload has ended and the helper returns. Were it left waiting
+// for the clip, the play would be stopped and rendered to its end so that the helper can be joined.
+TEST_F(MusicMidiUnloadTest, AWaitedUnloadReturnsUnderAPlayingOrPausedClip) {
+  PlayingThenPaused([&](bool paused) {
+    auto* banks = dynamic_cast<CSnThreadedSoundBankManager*>(g_pBankManager);
+    ASSERT_NE(banks, nullptr);
+    banks->HoldThread();
+    // Shared with the helper: a helper left waiting outlives the test's frame.
+    struct Waited {
+      std::atomic<bool> returned{false};
+      std::atomic<int> result{-1};
+    };
+    const auto waited = std::make_shared<Waited>();
+    std::thread helper([waited, id = bankId_, image = image_.data()] {
+      waited->result = int(SoundEngine::UnloadBank(id, image));
+      waited->returned = true;
+    });
+    while (banks->QueuedCount() == 0) std::this_thread::yield();
+    BankCall behind;
+    ASSERT_EQ(SoundEngine::UnloadBank(Id("NoSuchBank"), nullptr, &BankCall::Callback, &behind), SN_Success);
+    banks->ReleaseThread();
+    behind.done.Wait(Platform::kWaitForever);
+    const bool ended = g_pBankManager->MediaReferences(Id("Notes")) == 0;
+    EXPECT_TRUE(ended) << "the unload waits for the clip";
+    if (!ended) {
+      EXPECT_EQ(SoundEngine::ExecuteActionOnEvent("Play_MidiLevel", 0, kObject), SN_Success);
+      for (uint32_t frame = 0; frame < 400 && !waited->returned; ++frame) Frames(1);
+      if (!waited->returned) {
+        ADD_FAILURE() << "the unload never returned";
+        helper.detach();
+        return;
+      }
+    }
+    helper.join();
+    EXPECT_EQ(waited->result, int(SN_Success));
+    if (ended) ExpectUnloaded(paused);
+  });
+}
+
+// The queued unload's callback comes in the unload's own frame, paused clip or not: the engine's
+// plain bank manager runs the command on the test's thread, and without the audio thread that
+// renders its message at once, before the call returns.
+class MusicMidiQueuedUnloadTest : public MusicMidiUnloadTest {
+ public:
+  void BeforeInit() override { settings_.useBankThread = 0; }
+
+ protected:
+  std::vector<std::vector<uint8_t>> kept_;  // banks loaded in place
+};
+
+TEST_F(MusicMidiQueuedUnloadTest, AQueuedUnloadsCallbackComesUnderAPlayingOrPausedClip) {
+  PlayingThenPaused([&](bool paused) {
+    // Kept past the test: an unload that still waits calls back when the engine ends.
+    static BankCall unload;
+    unload.result = -1;
+    ASSERT_EQ(SoundEngine::UnloadBank(bankId_, image_.data(), &BankCall::Callback, &unload), SN_Success);
+    EXPECT_EQ(unload.result, int(SN_Success));
+    ExpectUnloaded(paused);
+  });
+}
+
+// A copy of the clip's media loaded in another bank: when the clip's own bank goes, the clip reads on
+// from the copy where it was, and the unload's callback comes at once. The notes' sound lies in a
+// third bank that stays: every note sounds as in a play that nothing interrupted, the one sounding
+// through the unload included. (The segment holds the MIDI track alone: c0 is music time 48,000.)
+TEST_F(MusicMidiQueuedUnloadTest, AClipReadsOnFromACopyOfItsMediaWhenItsBankGoes) {
+  const std::string clip = std::string("miditrack Notes ") + kThreeNotes + "\r\n";
+  auto image = [&](const std::string& text, const char* name, bool mediaOnly) {
+    Tools::BankDescription bank;
+    std::string error;
+    EXPECT_TRUE(Tools::ParseBankText(text, name, bank, error)) << error;
+    if (mediaOnly) {
+      bank.objects.clear();
+      std::erase_if(bank.order, [](const Tools::BankChunkRef& c) { return c.kind == Tools::BankChunkKind::Hierarchy; });
+    }
+    return Tools::WriteBank(bank);
+  };
+  kept_ = {image("tone Note 48000 1 6000 0.125 dc\r\nsound NoteSound Note Effects\r\n", "NoteBank", false),
+           image(clip + "segment MidiLevel 120 4 4 8000 0 8000 track:Notes bus:Effects\r\n"
+                        "musicevent Play_MidiLevel MidiLevel\r\n",
+                 "ClipBank", false),
+           image(clip, "ClipCopy", true)};
+  uint32_t ids[3] = {};
+  for (size_t i = 0; i < kept_.size(); ++i)
+    ASSERT_EQ(SoundEngine::LoadBank(kept_[i].data(), uint32_t(kept_[i].size()), ids[i]), SN_Success) << log_.Take();
+  EXPECT_NE(SoundEngine::PostEvent("Play_MidiLevel", kObject), 0u);
+  Frames(kPlayedFrames);
+  ASSERT_EQ(g_pBankManager->MediaReferences(Id("Notes")), 3u);  // both banks' and the clip's
+  static BankCall unload;
+  unload.result = -1;
+  ASSERT_EQ(SoundEngine::UnloadBank(ids[1], kept_[1].data(), &BankCall::Callback, &unload), SN_Success);
+  EXPECT_EQ(unload.result, int(SN_Success));
+  EXPECT_EQ(g_pBankManager->MediaReferences(Id("Notes")), 2u);  // the copy's bank's and the clip's
+  Frames(385 - kPlayedFrames);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  EXPECT_EQ(g_pBankManager->MediaReferences(Id("Notes")), 1u);
+  const std::vector<double> plane = Capture();
+  ExpectLevels(plane, FirstSound(plane), kSegment - 48000 + 2 * kFrame, [](int64_t t) {
+    const int64_t m = t + 48000;
+    return m < 72000 || (m >= 96000 && m < 120000) || (m >= 144000 && m < 168000) ? kNote : 0.0;
   });
 }
 

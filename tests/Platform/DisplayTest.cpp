@@ -11,6 +11,8 @@
 
 #include "Platform/Window.h"
 
+#include <SDL2/SDL.h>
+
 namespace {
 
 // Sets (or, with no value, takes away) environment variables for the test's length.
@@ -37,6 +39,10 @@ TEST(Display, TheOffscreenDriverNamedIsADisplayOnPurpose) {
   EXPECT_TRUE(Platform::Window::DisplayAvailable(&error));
   EXPECT_EQ(error, "untouched");
   EXPECT_TRUE(Platform::Window::DisplayAvailable(nullptr));
+  // The check holds the video system for the window to come, once however often it is asked.
+  EXPECT_NE(SDL_WasInit(SDL_INIT_VIDEO), 0u);
+  Platform::Window::ReleaseDisplayHold();
+  EXPECT_EQ(SDL_WasInit(SDL_INIT_VIDEO), 0u);
 }
 
 TEST(Display, AVideoDriverThisMachineLacksIsNoDisplay) {

@@ -48,8 +48,9 @@ class ToneSources final : public ISnVoiceSourceFactory {
   };
   class Tone final : public ISnVoiceSource {
    public:
-    explicit Tone(uint32_t node) : m_node(node) {}
-    SNRESULT Prepare() override { return SN_Success; }
+    Tone(uint32_t node, int notReady) : m_node(node), m_notReady(notReady) {}
+    // Not ready for its first `notReady` preparations, as a stream whose data is on its way.
+    SNRESULT Prepare() override { return m_notReady-- > 0 ? SN_NotReadyYet : SN_Success; }
     SnChannelConfig Format() const override { return StandardConfig(kSpeakerCenter); }
     SNRESULT GetBuffer(SnMixBuffer& buffer, uint32_t frames) override {
       m_samples.assign(frames, 0.0f);
@@ -75,15 +76,18 @@ class ToneSources final : public ISnVoiceSourceFactory {
 
    private:
     uint32_t m_node;
+    int m_notReady;
     uint32_t m_position = 0;
     std::vector<float> m_samples;
   };
   ISnVoiceSource* CreateVoiceSource(CSnPlaybackInstance& instance, uint32_t) override {
     const uint32_t node = instance.Node() ? instance.Node()->ID() : 0u;
     made.push_back({node, Pass()});
-    return new Tone(node);
+    return new Tone(node, node == lateNode ? lateFor : 0);
   }
   std::vector<Made> made;
+  uint32_t lateNode = 0;  // the sound whose source is not ready for its first `lateFor` preparations
+  int lateFor = 0;
 };
 
 // A sequence level over its children: each loop plays them in order, then the level is done.
@@ -510,6 +514,30 @@ TEST_F(ContinuousPlaybackTest, ASampleAccurateSequenceJoinsItsTonesWithNoGapOrOv
   EXPECT_LT(sources_.made[1].pass, 2u);
   ExpectTonesBackToBack({201, 202});
   EXPECT_EQ(sequence->RefCount(), 1u);
+  sequence->Release();
+}
+
+// The second tone's data is still on its way when the first ends 88 samples into its third pass: that
+// pass ends in silence, and the second tone is heard from the first pass it is ready in, through the
+// same voice.
+TEST_F(ContinuousPlaybackTest, ASampleAccurateItemNotReadyAtTheJoinBeginsOnceItIs) {
+  sources_.lateNode = 202;
+  sources_.lateFor = 2;
+  auto* sequence = PoolNew<TestSequence>(g_DefaultPoolId, 910, std::vector<uint32_t>{201, 202}, 1,
+                                         SnContinuous_SampleAccurate, 0.0f);
+  Begin(sequence);
+  RenderUntilQuiet();
+  EXPECT_EQ(MadeNodes(), (std::vector<uint32_t>{201, 202}));
+  const std::vector<double> captured = Captured();
+  ASSERT_GE(captured.size(), 3 * kFrames + kToneLength);
+  const double gain = captured[0] / ToneSample(201, 0);
+  ASSERT_GT(gain, 0.1);
+  for (size_t t = 0; t < captured.size(); ++t) {
+    const double expected = t < kToneLength                                   ? ToneSample(201, uint32_t(t))
+                            : t >= 3 * kFrames && t < 3 * kFrames + kToneLength ? ToneSample(202, uint32_t(t - 3 * kFrames))
+                                                                                : 0.0;
+    ASSERT_NEAR(captured[t], gain * expected, 1e-6) << t;
+  }
   sequence->Release();
 }
 

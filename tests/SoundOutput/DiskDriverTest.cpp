@@ -166,6 +166,10 @@ TEST_F(DiskDriverTest, ADeviceThatCannotOpenIsSaidOnceUntilItOpens) {
   size_t first = said.find(line);
   EXPECT_NE(first, std::string::npos);
   EXPECT_EQ(said.find(line, first + 1), std::string::npos);
+  // After SDL's reason, the file and the variable that named it.
+  EXPECT_NE(said.find("(SDL_DISKAUDIOFILE names " + root_ + "/missing/played.raw, which cannot be written)", first),
+            std::string::npos)
+      << said;
   // The device comes: it is played again on an allowed frame.
   DiskDriver::SetFile(Path("played.raw"));
   for (int pass = 0; pass < 40 && LowerEngine::IsSuspendedModeActive(); ++pass) {

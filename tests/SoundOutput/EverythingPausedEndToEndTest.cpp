@@ -1,6 +1,6 @@
 // A pause of everything holds the fades of values as it holds the voices: a state change's fade on a
 // sound stands still while everything (or everything but another sound) is paused, and goes on from
-// where it stood once it resumes.
+// where it stood once it resumes; so does a parent's own fade when a sound below it is spared.
 #include "tests/SoundOutput/SoundEndToEndSupport.h"
 
 namespace {
@@ -71,3 +71,41 @@ TEST_F(SoundEndToEndTest, PausingEverythingButAnotherSoundHoldsTheSoundsStateFad
 }
 
 }  // namespace
+
+// Under the mixer Mix, a steady level of 0.5 looping (Spared, excepted from the pause) beside another
+// sound; Mix's own volume fades down 20 dB over 420 ms, a straight line of decibels.
+const std::string kMixerBank =
+    "tone Steady 48000 1 100 0.5 dc\n"
+    "sound Spared Steady Effects loop 0\n"
+    "sound Paused Steady Effects loop 0\n"
+    "mixer Mix Effects Spared Paused\n"
+    "action Play_Spared_Act 0x0403 Spared\n"
+    "event Play_Spared Play_Spared_Act\n"
+    "action Fade_Mix_Act 0x0A02 Mix value -20 0 0 fade 420 curve 4\n"
+    "event Fade_Mix Fade_Mix_Act\n"
+    "action Pause_But_Spared_Act 0x0208 0 except Spared\n"
+    "event Pause_But_Spared Pause_But_Spared_Act\n"
+    "action Resume_But_Spared_Act 0x0308 0 except Spared\n"
+    "event Resume_But_Spared Resume_But_Spared_Act\n";
+
+// The pause reaches Mix, though a child of it is spared: Mix's own fade stands where it was (7 dB
+// down) while Spared plays on through the pause, and goes on from there once Mix resumes. Left
+// running it would hold Spared at -20 dB from the pause's thirteenth frame on.
+TEST_F(SoundEndToEndTest, PausingEverythingButASoundHoldsItsParentsOwnFade) {
+  LoadOwnBank(kMixerBank);
+  ASSERT_NE(SoundEngine::PostEvent("Play_Spared", kObject), 0u);
+  Frames(2);
+  ASSERT_NE(SoundEngine::PostEvent("Fade_Mix", kObject), 0u);
+  Frames(7);
+  ASSERT_NE(SoundEngine::PostEvent("Pause_But_Spared", kObject), 0u);
+  Frames(kPaused);
+  ASSERT_NE(SoundEngine::PostEvent("Resume_But_Spared", kObject), 0u);
+  Frames(kFadeFrames);
+  // One step of -1 dB a frame from frame 3; none while paused. Each frame is loudest as it begins.
+  const size_t pause = 9, resume = pause + kPaused;
+  ExpectPeaks(*this, resume + kFadeFrames, [&](size_t f) {
+    const size_t moving = f < pause ? f : f < resume ? pause : f - kPaused;
+    const double steps = double(std::min<size_t>(kFadeFrames, moving > 2 ? moving - 2 : 0));
+    return std::pow(10.0, -steps / 20.0);
+  }, 0.005);
+}

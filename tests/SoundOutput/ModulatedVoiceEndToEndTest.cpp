@@ -1,6 +1,7 @@
 // Modulators on a sound's volume as its voices hear them, from banks written by the bank tool: a
 // fast LFO scales the voice sample by sample, a curve of several points maps the LFO as the bank
-// draws it, and a looping sound stops when the envelope that shapes it has ended.
+// draws it, one of two points as a line in gain, and a looping sound stops when the envelope that
+// shapes it has ended.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -24,6 +25,16 @@ double DipGain(double value) {
   const double dB = value <= 0.25 ? -48.0 * value : -12.0 + (value - 0.25) * 36.0;
   return std::pow(10.0, dB / 20.0);
 }
+
+// A gain's curve of two points, from `fromDb` at value `from` to `toDb` at `to`, as the voice reads
+// it: a straight line in gain between its points, held past them.
+double LineGain(double value, double from, double fromDb, double to, double toDb) {
+  const double share = std::clamp((value - from) / (to - from), 0.0, 1.0);
+  const double low = std::pow(10.0, fromDb / 20.0), high = std::pow(10.0, toDb / 20.0);
+  return low + (high - low) * share;
+}
+// The curve "0:0 1:-48".
+double SteepLineGain(double value) { return LineGain(value, 0.0, 0.0, 1.0, -48.0); }
 
 class ModulatedVoiceTest : public SoundEndToEndTest {
  protected:
@@ -56,44 +67,59 @@ TEST_F(ModulatedVoiceTest, AThirtyHertzLfoScalesItsVoiceSampleBySample) {
   });
 }
 
-// At 2 Hz the LFO gives a value a frame and the voice ramps from the gain the last frame ended on to
-// this frame's, its first frame taking its value throughout. The three-point curve dips in its middle:
-// drawn as a line through its ends it would leave the tone as it is.
-TEST_F(ModulatedVoiceTest, ACurveOfThreePointsMapsAFrameRateLfoAsTheBankDrawsIt) {
-  const auto planes = PlayUnderLfo(2.0, "0:0 0.25:-12 0.5:-3");
+// The same LFO through a curve of two points: each sample is scaled by base + slope x its value.
+TEST_F(ModulatedVoiceTest, AThirtyHertzLfoScalesItsVoiceSampleBySampleAlongALineInGain) {
+  const auto planes = PlayUnderLfo(30.0, "0:0 1:-48");
   const std::vector<double> tone = OwnMedia("Steady");
   ASSERT_GE(planes[0].size(), 12u * kFrame);
-  auto gainAtEnd = [](size_t voiceFrame) { return DipGain(Triangle(2.0, int64_t(voiceFrame + 1) * kFrame)); };
   ExpectModel(planes, 0, [&](size_t t) {
-    const size_t frame = t / kFrame;
-    const double to = gainAtEnd(frame), from = frame == 0 ? to : gainAtEnd(frame - 1);
-    return At(tone, t) * kVoiceUnity * kCentreToPair * (from + (to - from) * double(t % kFrame) / double(kFrame));
+    return At(tone, t) * kVoiceUnity * kCentreToPair * SteepLineGain(Triangle(30.0, int64_t(t) + 1));
   });
 }
 
-// A line of two points in decibels is a line in decibels, as the same line with its middle point
-// written is: at 2 Hz each frame ramps to 10^(-48 x value / 20) of the LFO's value at its end. Read
-// as a line in gain the two met only at their ends, 5 dB apart at the middle of the curve.
-TEST_F(ModulatedVoiceTest, ATwoPointDecibelCurveIsALineInDecibels) {
-  const auto planes = PlayUnderLfo(2.0, "0:0 0.5:-24");
-  const std::vector<double> tone = OwnMedia("Steady");
+// At 2 Hz the LFO gives a value a frame and the voice ramps from the gain the last frame ended on to
+// this frame's, its first frame taking its value throughout: `gain` of the LFO's value at each
+// frame's end. Within a sample of the 16-bit output.
+void ExpectFrameRateLfo(const std::array<std::vector<double>, 2>& planes, const std::vector<double>& tone,
+                        double (*gain)(double value)) {
   ASSERT_GE(planes[0].size(), 12u * kFrame);
-  auto gainAtEnd = [](size_t voiceFrame) {
-    return std::pow(10.0, -48.0 * Triangle(2.0, int64_t(voiceFrame + 1) * kFrame) / 20.0);
-  };
-  ExpectModel(planes, 0, [&](size_t t) {
+  auto gainAtEnd = [&](size_t voiceFrame) { return gain(Triangle(2.0, int64_t(voiceFrame + 1) * kFrame)); };
+  SoundEndToEndTest::ExpectModel(planes, 0, [&](size_t t) {
     const size_t frame = t / kFrame;
     const double to = gainAtEnd(frame), from = frame == 0 ? to : gainAtEnd(frame - 1);
-    return At(tone, t) * kVoiceUnity * kCentreToPair * (from + (to - from) * double(t % kFrame) / double(kFrame));
+    return SoundEndToEndTest::At(tone, t) * kVoiceUnity * kCentreToPair *
+           (from + (to - from) * double(t % kFrame) / double(kFrame));
   });
+}
+
+// The three-point curve dips in its middle: drawn as a line through its ends it would leave the tone
+// as it is.
+TEST_F(ModulatedVoiceTest, ACurveOfThreePointsMapsAFrameRateLfoAsTheBankDrawsIt) {
+  const auto planes = PlayUnderLfo(2.0, "0:0 0.25:-12 0.5:-3");
+  ExpectFrameRateLfo(planes, OwnMedia("Steady"), DipGain);
+}
+
+// A gain's curve of two points is a straight line in gain between them: from 1 at value 0 to
+// 10^(-48/20) at value 1, so that a value of 0.25 leaves three quarters of the tone (read as a line
+// in decibels it would leave a quarter).
+TEST_F(ModulatedVoiceTest, ATwoPointDecibelCurveIsALineInGain) {
+  const auto planes = PlayUnderLfo(2.0, "0:0 1:-48");
+  ExpectFrameRateLfo(planes, OwnMedia("Steady"), SteepLineGain);
+}
+
+// The line runs between the curve's own points, wherever they stand, and holds their gains past them:
+// 1 up to value 0.25, 10^(-24/20) from 0.5.
+TEST_F(ModulatedVoiceTest, ATwoPointDecibelCurveIsALineInGainBetweenItsPoints) {
+  const auto planes = PlayUnderLfo(2.0, "0.25:0 0.5:-24");
+  ExpectFrameRateLfo(planes, OwnMedia("Steady"), [](double value) { return LineGain(value, 0.25, 0.0, 0.5, -24.0); });
 }
 
 // An LFO held high whose depth a second one drives: the driver, held high at full depth, is made
 // with the voice and sets the driven LFO's depth to 50 percent through the curve of its parameter 42,
-// so the voice settles at -6 dB of the curve on its volume. The driven LFO reads the driver at its
-// making, before the driver's first frame (0, a depth of 0), and hears of the driver's frames at the
-// end of each: its value is 0 in the voice's first frame and 0.5 from the second on, which ramps
-// from the one to the other.
+// so the voice settles half way along the line in gain of the curve on its volume (0 to -12 dB). The
+// driven LFO reads the driver at its making, before the driver's first frame (0, a depth of 0), and
+// hears of the driver's frames at the end of each: its value is 0 in the voice's first frame and 0.5
+// from the second on, which ramps from the one to the other.
 TEST_F(ModulatedVoiceTest, AModulatorDrivenByAnotherFollowsItsDriver) {
   LoadOwnBank("tone Steady 48000 1 200 440\r\n"
               "sound Steady Steady Effects\r\n"
@@ -113,11 +139,12 @@ TEST_F(ModulatedVoiceTest, AModulatorDrivenByAnotherFollowsItsDriver) {
   const auto planes = Capture();
   const std::vector<double> tone = OwnMedia("Steady");
   ASSERT_GE(planes[0].size(), 12u * kFrame);
-  const double settled = std::pow(10.0, -6.0 / 20.0);
+  const double first = LineGain(0.0, 0.0, 0.0, 1.0, -12.0), settled = LineGain(0.5, 0.0, 0.0, 1.0, -12.0);
   ExpectModel(planes, 0, [&](size_t t) {
     const size_t frame = t / kFrame;
-    const double gain = frame == 0 ? 1.0 : frame == 1 ? 1.0 + (settled - 1.0) * double(t % kFrame) / double(kFrame)
-                                                      : settled;
+    const double gain = frame == 0   ? first
+                        : frame == 1 ? first + (settled - first) * double(t % kFrame) / double(kFrame)
+                                     : settled;
     return At(tone, t) * kVoiceUnity * kCentreToPair * gain;
   });
 }

@@ -202,8 +202,8 @@ inline double VolumeLfoValue(int64_t frame) {
   return depth * triangle;
 }
 // The same through the volume curve "0:0 1:-200" that the sounds and tracks under it draw, a line in
-// decibels: the gain factor.
-inline double VolumeLfoFactor(int64_t frame) { return std::pow(10.0, -200.0 * VolumeLfoValue(frame) / 20.0); }
+// gain from 1 to (all but) 0: the gain factor 1 - value.
+inline double VolumeLfoFactor(int64_t frame) { return 1.0 - VolumeLfoValue(frame); }
 
 // The game's low-level I/O (file packages in front of the blocking file hook) with a gate on its
 // reads: while shut, a read past its allowance waits on the device's I/O thread until the test lets

@@ -691,6 +691,60 @@ TEST_F(SoundEndToEndTest, ANoteOffTakesBackTheDelayedPlayItsNoteBegan) {
   });
 }
 
+// Two notes, each on a continuous sequence of two three-frame items (A at 1 kHz, then B at 500 Hz)
+// that waits a delay between them. The first note (sequence Waits, 100 ms = 4800 samples) ends after
+// A but while the hand-on to B still waits: B never sounds. The second (sequence Joins, 20 ms = 960
+// samples) ends while B plays: B is cut off at the note-off's sample, as A would be.
+TEST_F(SoundEndToEndTest, ANoteOffReachesTheNextItemOfTheContinuousPlayItsNoteBegan) {
+  LoadOwnBank("tone SeqA 48000 1 64 1000\n"
+              "tone SeqB 48000 1 64 500\n"
+              "sound WaitA SeqA Effects\n"
+              "sound WaitB SeqB Effects\n"
+              "sound JoinA SeqA Effects\n"
+              "sound JoinB SeqB Effects\n"
+              "sequence Waits Effects WaitA WaitB continuous transition 3 100\n"
+              "sequence Joins Effects JoinA JoinB continuous transition 3 20\n");
+  Frames(1);  // the game object is registered
+  {
+    Platform::ReentrantGuard guard(GlobalAudioLock());
+    CSnMidiPlaybackContext context(EngineMidiPlayback());
+    CSnMidiEventTarget* targets[2] = {};
+    const char* sequences[2] = {"Waits", "Joins"};
+    for (int i = 0; i < 2; ++i) {
+      CSnIndexedObject* node = g_pObjectIndex->FindNodeAndAddRef(SoundEngine::GetIDFromString(sequences[i]), false);
+      ASSERT_NE(node, nullptr) << sequences[i];
+      targets[i] = CSnMidiEventTarget::Create(7 + uint32_t(i), g_pRegistryMgr->Find(kObject), 902, node);
+      node->Release();
+      ASSERT_NE(targets[i], nullptr);
+    }
+    context.Schedule(*targets[0], SnMidiEvent{SnMidiEvent::kNoteOn, 0, 60, 100}, 0);
+    context.Schedule(*targets[0], SnMidiEvent{SnMidiEvent::kNoteOff, 0, 60, 0}, 5 * kFrame);
+    for (uint32_t frame = 0; frame < 20; ++frame) {
+      if (frame == 10) {
+        context.Schedule(*targets[1], SnMidiEvent{SnMidiEvent::kNoteOn, 0, 62, 100}, 0);
+        context.Schedule(*targets[1], SnMidiEvent{SnMidiEvent::kNoteOff, 0, 62, 0}, 5 * kFrame + 300);
+      }
+      context.Advance(kFrame);
+      Frames(1);
+    }
+    EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+    EXPECT_EQ(context.HeldCount(), 0u);
+    for (CSnMidiEventTarget* target : targets) target->Release();
+  }
+  const auto planes = Capture();
+  const std::vector<double> first = OwnMedia("SeqA"), second = OwnMedia("SeqB");
+  ASSERT_EQ(first.size(), 3u * kFrame);
+  // The capture began a frame before the first note. Waits: A alone. Joins: A from frame 11, B 960
+  // samples after A's end, until the note-off.
+  const size_t joinA = 11 * kFrame, joinB = joinA + first.size() + 960, joinOff = 16 * kFrame + 300;
+  ExpectModel(planes, 0, [&](size_t t) {
+    double level = t >= kFrame ? At(first, t - kFrame) : 0.0;
+    if (t >= joinA) level += At(first, t - joinA);
+    if (t >= joinB && t < joinOff) level += At(second, t - joinB);
+    return level * kVoiceUnity * kCentreToPair;
+  });
+}
+
 }  // namespace
 
 namespace {

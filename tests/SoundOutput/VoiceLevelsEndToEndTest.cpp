@@ -1,8 +1,8 @@
 // A voice's whole level, pitch, priority and filter values as banks written by the builder give them:
 // its volume and second volume together, and a placed voice's attenuation and output-bus volume
-// with them, are heard within +24 dB; a pitch or priority far past its range (which the tests write
-// into the bytes the builder made) is held to it as the bank loads, with a logged error; a child's
-// filter value of -1 lowers its parent's, the voice clamping only the sum.
+// with them, are heard within +24 dB, and as they are below it; a pitch or priority far past its
+// range (which the tests write into the bytes the builder made) is held to it as the bank loads, with
+// a logged error; a child's filter value of -1 lowers its parent's, the voice clamping only the sum.
 #include <cstring>
 #include <limits>
 
@@ -52,6 +52,34 @@ class VoiceLevelsTest : public SoundEndToEndTest {
     EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
     return Capture();
   }
+  // A quiet steady level (0.05, a DC tone) under a sound of +20 dB whose curves give it `curveDb` more
+  // volume and -10 dB of second volume, played 2D, or `placed` 10 m ahead under an attenuation of
+  // -10 dB at every distance on a game object whose output-bus volume is +10 dB. Its whole level is
+  // `curveDb` + 10 dB either way, held to +24 dB: each captured sample from the second frame on against
+  // that level, within the engine's fast conversions (three of them, each good to 0.2 %).
+  void ExpectWholeLevel(float curveDb, bool placed, double heardDb) {
+    const std::string curve = std::to_string(curveDb);
+    std::string text = "tone T 48000 1 100 0.05 dc\n";
+    if (placed)
+      text += "attenuation Low\nattuse Low 0 0\nattcurve Low 0 0\nattpoint Low 0 0 -10 4\nattpoint Low 0 100 -10 4\n";
+    text += std::string("sound S T Effects volume 20") + (placed ? " 3d Low" : "") + "\n" +
+            "rtpc S volume Loudness 0:" + curve + " 100:" + curve + "\n" +
+            "rtpc S 36 Loudness 0:-10 100:-10\n"
+            "action Play_S_Act 0x0403 S bank LevelsBank\nevent Play_S Play_S_Act\n";
+    LoadWith(text);
+    EXPECT_EQ(log_.Take().find("[ Error ]"), std::string::npos);
+    if (placed) {
+      ASSERT_EQ(SoundEngine::SetGameObjectOutputBusVolume(kObject, float(std::pow(10.0, 10.0 / 20.0))), SN_Success);
+      const SnSoundPosition position{{0.0f, 0.0f, 10.0f}, {0.0f, 0.0f, -1.0f}};
+      ASSERT_EQ(SoundEngine::SetPosition(kObject, position), SN_Success);
+    }
+    const auto planes = PlayS(6);
+    const double level = 0.05 * kCentreToPair * std::pow(10.0, heardDb / 20.0) * 32768.0;
+    ASSERT_GE(planes[0].size(), 4u * kFrame);
+    for (int c = 0; c < 2; ++c)
+      for (size_t t = kFrame; t < 4 * kFrame; ++t)
+        ASSERT_NEAR(planes[c][t], level, 0.006 * level) << "channel " << c << " sample " << t;
+  }
 };
 
 // The sound's volume of +24 dB and a curve holding its second volume (property 36) at +24 dB: each
@@ -77,6 +105,21 @@ TEST_F(VoiceLevelsTest, APlacedVoicesAttenuationOutputBusAndSecondVolumeTogether
   // is held: the voice is heard as the 2D voice held to +24 dB is.
   ExpectModel(PlayS(), kFrame, [&](size_t t) { return Heard(At(tone, t + kFrame), kFastPlus24dB / kFastUnity); }, 2.0);
 }
+
+// +20 dB, +13.9 dB and -10 dB: a whole +23.9 dB, heard as it is. The volume alone (+33.9 dB) was held
+// to +24 dB before the second volume lowered it: the voice was heard at +14 dB.
+TEST_F(VoiceLevelsTest, AVoiceWholeLevelJustUnderPlus24dBIsHeardAsItIs) { ExpectWholeLevel(13.9f, false, 23.9); }
+
+// A whole +25 dB is heard at +24 dB.
+TEST_F(VoiceLevelsTest, AVoiceWholeLevelOverPlus24dBIsHeldToIt) { ExpectWholeLevel(15.0f, false, 24.0); }
+
+// Placed, -10 dB of attenuation and +10 dB of output-bus volume join the whole: +23.9 dB heard as it
+// is, where the volume held alone left +14 dB.
+TEST_F(VoiceLevelsTest, APlacedVoiceWholeLevelJustUnderPlus24dBIsHeardAsItIs) {
+  ExpectWholeLevel(13.9f, true, 23.9);
+}
+
+TEST_F(VoiceLevelsTest, APlacedVoiceWholeLevelOverPlus24dBIsHeldToIt) { ExpectWholeLevel(15.0f, true, 24.0); }
 
 // A curve of the sound's priority with a point at 3e38 (the builder refuses it): held to 100 as the
 // bank loads, so the voice's priority is 100, not a float that no count can hold.

@@ -2,6 +2,9 @@
 // send, the cone half open, obstruction and occlusion per listener, and motion players' gains.
 #include "OutputTestSupport.h"
 
+#include <cmath>
+#include <limits>
+
 #include "SoundEngine/Callbacks/PlayingIDCallbackMgr.h"
 #include "SoundEngine/GameSyncs/Curves.h"
 #include "SoundEngine/Lower/Spatial/EnvironmentCurves.h"
@@ -100,6 +103,36 @@ TEST_F(VoiceParamsTest, AVoiceSummedPastPlus24dBIsHeardAtPlus24dB) {
     voice.volumeDb = dB;
     VoiceParams::ComputeRayVolumes(voice, rays, 1);
     EXPECT_EQ(rays[0].factors[0], VoiceParams::FastDbToLinear(24.0f)) << dB;
+  }
+}
+
+// A voice's gain and its connections' (which carry its second volume, held alone) multiply to its
+// whole level, held to +24 dB only as a whole: a second volume past +24 dB leaves its excess to the
+// voice, a volume past it is heard where the second volume brings it back under. Connections that
+// carry nothing leave the voice nothing, never a gain past the floats' reach. Within the fast
+// conversions of the two (0.2 % each).
+TEST_F(VoiceParamsTest, AVoicesGainAndItsConnectionsHoldOnlyTheirWholeLevel) {
+  auto whole = [](float volumeDb, float secondDb) {
+    return double(VoiceParams::VoiceVolumeToLinear(volumeDb, secondDb) * VoiceParams::VoiceLevelToLinear(secondDb));
+  };
+  const struct {
+    float volume, second;
+    double heard;
+  } cases[] = {{-10.0f, 30.0f, 20.0}, {40.0f, -30.0f, 10.0}, {33.9f, -10.0f, 23.9}, {40.0f, -10.0f, 24.0}};
+  for (const auto& c : cases) {
+    const double expected = std::pow(10.0, c.heard / 20.0);
+    EXPECT_NEAR(whole(c.volume, c.second), expected, 0.004 * expected) << c.volume << " " << c.second;
+  }
+  // Placed, the rays take the excess of the second volume too: -10 dB and +6 dB past +24 dB.
+  SnVoiceGainParams voice;
+  voice.volumeDb = -10.0f;
+  voice.secondVolumeDb = 30.0f;
+  SnEmitterListenerRay rays[1] = {Ray(1.0f, 0)};
+  VoiceParams::ComputeRayVolumes(voice, rays, 1);
+  EXPECT_NEAR(rays[0].factors[0], std::pow(10.0, -4.0 / 20.0), 0.002 * std::pow(10.0, -4.0 / 20.0));
+  for (float volume : {3e38f, std::numeric_limits<float>::infinity(), std::numeric_limits<float>::quiet_NaN()}) {
+    EXPECT_EQ(VoiceParams::VoiceVolumeToLinear(volume, -1e30f), 0.0f) << volume;
+    EXPECT_TRUE(std::isfinite(VoiceParams::VoiceVolumeToLinear(volume, -700.0f))) << volume;
   }
 }
 

@@ -43,6 +43,7 @@ class FakeInstance : public SN::ISnSourceInstance {
   void DetachVoice() override { ++detached; }
   bool HasInitialOffset() const override { return hasInitialOffset; }
   int32_t InitialOffset() const override { return initialOffset; }
+  void SetInitialOffset(int32_t samples) override { initialOffset = samples; }
   float RateFactor() const override { return rateFactor; }
   int32_t StopOffset() const override { return stopOffset; }
 

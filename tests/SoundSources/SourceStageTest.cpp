@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "SoundEngine/Lower/Mixing/FrameFormat.h"
+#include "SoundEngine/Lower/Pipeline/VoicePipelineLink.h"
 #include "SoundEngine/Sources/AdpcmSource.h"
 #include "SoundEngine/Sources/PcmSource.h"
 #include "SoundEngine/Sources/VoiceSourceStage.h"
@@ -401,6 +402,71 @@ TEST_F(SourceStageTest, ChainedSourcesPlayWithoutAGap) {
   EXPECT_EQ(alone.planes[0].size(), 1500u);
   EXPECT_EQ(alone.stage.Source(), alone.source);
   otherSource.StopStream();
+}
+
+// A successor whose data has not arrived when the first source ends: the first ends there, its last
+// frame at 24 kHz stepping down to silence as a source with none to follow does, and the stage lets
+// the successor go (asked once) for the pipeline to begin on its own.
+class NotReadySource final : public SN::CSnVoiceSource {
+ public:
+  explicit NotReadySource(SN::ISnSourceInstance* instance) : CSnVoiceSource(instance) {}
+  SN::SNRESULT PrepareSource() override {
+    ++prepares;
+    return SN::SN_NotReadyYet;
+  }
+  void GetBuffer(SN::SnVoiceBuffer& buffer) override {
+    buffer.Clear();
+    buffer.result = SN::SN_NoDataReady;
+  }
+  int prepares = 0;
+};
+
+TEST_F(SourceStageTest, ASuccessorNotReadyAtTheEndIsLetGoAndTheFirstPlaysOutItsLastFrame) {
+  FakeInstance nextInstance(Tools::WriteToneMedia(Tone(1, 900)));
+  NotReadySource next(&nextInstance);
+  Voice voice(Tools::WriteToneMedia(Tone(1, 1000, 24000)));
+  ASSERT_TRUE(voice.Start<SN::CSnPcmSource>());
+  voice.stage.AttachNext(&next, &nextInstance);
+  EXPECT_EQ(voice.RunToEnd(1024), SN::SN_NoMoreData);
+  EXPECT_EQ(next.prepares, 1);
+  EXPECT_EQ(voice.stage.Source(), voice.source);
+  EXPECT_EQ(voice.stage.NextSource(), nullptr);
+  EXPECT_TRUE(nextInstance.durations.empty());
+  const std::vector<double> model = SourceTest::LerpModel::Run(
+      SourceTest::LerpModel::Ended(FileChannel(voice.instance.media, 1, 0)), 0.0, 0x10000, 0x8000, 1u << 20);
+  ASSERT_EQ(voice.planes[0].size(), model.size());
+  for (size_t i = 0; i < model.size(); ++i) ASSERT_NEAR(voice.planes[0][i], model[i], 1e-6) << i;
+}
+
+// A successor that waits is not taken over: its wait counts from the first source's last output, so
+// it loses the 548 frames the first left unwritten of its last frame (1500 = 1024 + 476). A wait of
+// 600 leaves 52 for the next frame; one of 100 ends inside this frame's rest (100 - 548), and the
+// successor asked for just that rest opens with its 100 frames of silence.
+TEST_F(SourceStageTest, AWaitingSuccessorLosesTheRestOfTheFrameFromItsWait) {
+  const std::vector<uint8_t> first = Tools::WriteToneMedia(Tone(1, 1500));
+  for (const int32_t wait : {600, 548, 100}) {
+    FakeInstance nextInstance(Tools::WriteToneMedia(Tone(1, 900)));
+    nextInstance.hasInitialOffset = true;
+    nextInstance.initialOffset = wait;
+    SN::CSnPcmSource next(&nextInstance);
+    Voice voice(first);
+    ASSERT_TRUE(voice.Start<SN::CSnPcmSource>());
+    voice.stage.AttachNext(&next, &nextInstance);
+    EXPECT_EQ(voice.RunToEnd(1024), SN::SN_NoMoreData) << wait;
+    EXPECT_EQ(voice.planes[0].size(), 1500u) << wait;
+    EXPECT_EQ(voice.stage.Source(), voice.source) << wait;
+    EXPECT_EQ(voice.stage.NextSource(), nullptr) << wait;
+    EXPECT_EQ(nextInstance.initialOffset, wait - 548) << wait;
+  }
+  Voice rest(Tools::WriteToneMedia(Tone(1, 900)));
+  rest.instance.hasInitialOffset = true;
+  rest.instance.initialOffset = 100 - 548;
+  ASSERT_TRUE(rest.Start<SN::CSnPcmSource>());
+  rest.Frame(548);
+  const std::vector<double> x = FileChannel(rest.instance.media, 1, 0);
+  ASSERT_EQ(rest.planes[0].size(), 548u);
+  for (size_t i = 0; i < 100; ++i) ASSERT_EQ(rest.planes[0][i], 0.0f) << i;
+  for (size_t i = 100; i < 548; ++i) ASSERT_EQ(rest.planes[0][i], float(x[i - 100])) << i;
 }
 
 // A hand-over inside a frame of four channels, from media played as it is (written interleaved, set

@@ -3,13 +3,15 @@
 // lit and a shadowed patch of ground, each model where it stands (its pixels change when it is taken
 // away) and the overlay text, readable against what lies behind it. Every random source is seeded as
 // each level opens, so a picture is the same bytes on every run. ORV_WRITE_SCREENSHOTS=<folder> also
-// writes each picture there as <Level>.png (`make screenshots`).
+// writes each picture there as <Level>.png (`make screenshots`), once its test has passed: a failed
+// test leaves the picture already there as it was.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -26,6 +28,8 @@
 #include "Vantor/Program.h"
 #include "Vantor/Window32.h"
 #include "tests/Support/LogCapture.h"
+#include "tests/Support/RunTool.h"
+#include "tests/Support/TextFiles.h"
 #include "tools/ContentWriters/TextureWriters.h"
 
 namespace {
@@ -71,7 +75,10 @@ class LevelPictures : public ::testing::Test {
     window->Resize(kWidth, kHeight);
     canvas_ = window->GetCanvasId();
   }
-  void TearDown() override { program_.Shutdown(); }
+  void TearDown() override {
+    program_.Shutdown();
+    if (!HasFailure()) SavePicture();
+  }
 
   Core::Engine& Engine() { return program_.GetEngine(); }
 
@@ -111,21 +118,34 @@ class LevelPictures : public ::testing::Test {
       return picture;
     }
     std::memcpy(picture.data(), bytes.data(), bytes.size());
-    if (level) Save(picture, level);
+    if (level) {
+      saved_ = picture;
+      savedLevel_ = level;
+    }
     return picture;
   }
 
-  static void Save(const Picture& picture, const char* level) {
+  // The level's picture goes to ORV_WRITE_SCREENSHOTS whole or not at all: written beside its place,
+  // then moved over the old one.
+  void SavePicture() {
     const char* folder = std::getenv("ORV_WRITE_SCREENSHOTS");
-    if (!folder || !*folder) return;
+    if (!folder || !*folder || savedLevel_.empty()) return;
     ContentWriters::PngDesc desc;
     desc.width = kWidth;
     desc.height = kHeight;
     desc.kind = ContentWriters::PngKind::Rgb;
     std::vector<uint8_t> rows;
-    for (const Pixel& p : picture) rows.insert(rows.end(), {p.r, p.g, p.b});
-    const std::string path = std::string(folder) + "/" + level + ".png";
-    EXPECT_TRUE(ContentWriters::WritePng(path, desc, rows)) << path;
+    for (const Pixel& p : saved_) rows.insert(rows.end(), {p.r, p.g, p.b});
+    const std::filesystem::path path = std::filesystem::path(folder) / (savedLevel_ + ".png");
+    std::filesystem::path next = path;
+    next += ".new";
+    std::error_code moved;
+    const bool written = ContentWriters::WritePng(next.string(), desc, rows);
+    if (written) std::filesystem::rename(next, path, moved);
+    if (!written || moved) {
+      std::filesystem::remove(next, moved);
+      ADD_FAILURE() << "the picture could not be written to " << path;
+    }
   }
 
   static Pixel At(const Picture& picture, int x, int y) {
@@ -248,6 +268,8 @@ class LevelPictures : public ::testing::Test {
   OrvTest::LogCapture log_;
   Vantor::Program program_;
   int canvas_ = -1;
+  Picture saved_;           // the level's picture, written once the test has passed
+  std::string savedLevel_;
 };
 
 // The crate spins on a floor under a sun from the front left; its shadow lies back and to the right.
@@ -315,6 +337,52 @@ TEST_F(LevelPictures, ARoundTripFromTheSandboxWarnsOfNothingAndDrawsTheSamePictu
   size_t differing = 0;
   for (size_t i = 0; i < first.size(); ++i) differing += first[i].Distance(again[i]) != 0;
   EXPECT_EQ(differing, 0u) << "pixels that differ between two openings";
+}
+
+// `make screenshots` writes over the pictures under docs/. A picture test run where its level does not
+// load (its file cut short) fails and leaves the picture there as it was; run where the game's content
+// is whole, it passes and puts its picture in the old one's place. Each run is this test binary, alone on
+// the Splash's picture test, in a content tree of this test's own.
+TEST(LevelPictureFiles, OnlyAPassedTestWritesItsPicture) {
+  namespace fs = std::filesystem;
+  const fs::path self = fs::read_symlink("/proc/self/exe");
+  const fs::path tree = fs::path(OrvTest::TempPath("pictures_tree")), out = tree / "docs";
+  fs::remove_all(tree);
+  fs::create_directories(tree / "content");
+  for (const fs::directory_entry& entry : fs::directory_iterator("content"))
+    if (entry.path().filename() != "data")
+      fs::create_directory_symlink(fs::absolute(entry.path()), tree / "content" / entry.path().filename());
+  fs::copy("content/data", tree / "content/data", fs::copy_options::recursive);
+  fs::create_directories(tree / "Sound");
+  fs::create_directory_symlink(fs::absolute("Sound/Banks"), tree / "Sound/Banks");
+  fs::create_directories(out);
+  const fs::path picture = out / "Splash.png";
+  OrvTest::WriteFile(picture.string(), "the picture before");
+  const std::string run = "cd '" + tree.string() + "' && ORV_WRITE_SCREENSHOTS='" + out.string() + "' '" +
+                          self.string() + "' --gtest_filter=LevelPictures.SplashShowsItsStageUnderTheSkyWithTheTitle";
+
+  const fs::path level = tree / "content/data/levels/Splash.level";
+  const std::string whole = OrvTest::ReadFile(level.string());
+  OrvTest::WriteFile(level.string(), whole.substr(0, whole.size() / 2));
+  std::string printed;
+  EXPECT_EQ(OrvTest::RunTool(run, printed), 1) << printed;
+  EXPECT_EQ(OrvTest::ReadFile(picture.string()), "the picture before") << printed;
+  EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), 1) << "files beside the picture";
+
+  OrvTest::WriteFile(level.string(), whole);
+  EXPECT_EQ(OrvTest::RunTool(run, printed), 0) << printed;
+  const std::string png = OrvTest::ReadFile(picture.string());
+  ASSERT_GT(png.size(), 24u) << printed;
+  EXPECT_EQ(png.substr(1, 3), "PNG");
+  // The header's width and height, big-endian, at bytes 16 and 20.
+  auto word = [&](size_t at) {
+    return uint32_t(uint8_t(png[at])) << 24 | uint32_t(uint8_t(png[at + 1])) << 16 |
+           uint32_t(uint8_t(png[at + 2])) << 8 | uint8_t(png[at + 3]);
+  };
+  EXPECT_EQ(word(16), uint32_t(kWidth));
+  EXPECT_EQ(word(20), uint32_t(kHeight));
+  EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), 1) << "files beside the picture";
+  fs::remove_all(tree);
 }
 
 }  // namespace

@@ -297,7 +297,10 @@ SNRESULT CSnVoicePipeline::AddSecondSource(ISnVoiceInstance* voice) {
   if (!next || m_nextInstance || m_sourceEnded || !m_source) return SN_Failure;
   ISnVoiceSource* source = CreateVoiceSource(*next, m_outputRate);
   if (!source) return SN_Failure;
-  if (source->Prepare() != SN_Success || source->Format() != m_sourceFormat) {
+  // One whose data is still on its way joins all the same: it may be ready when the first ends, and
+  // else begins once it is. Another layout begins in the frame after the first ends.
+  const SNRESULT prepared = source->Prepare();
+  if (prepared != SN_Success && prepared != SN_NotReadyYet) {
     source->Destroy();
     return SN_Failure;
   }
@@ -305,7 +308,47 @@ SNRESULT CSnVoicePipeline::AddSecondSource(ISnVoiceInstance* voice) {
   m_nextSource = source;
   next->SetVoicePipeline(this);
   next->MarkLaunching();
+  m_source->AttachNext(source);
   return SN_JoinedPipeline;
+}
+
+void CSnVoicePipeline::MoveOnToNextInstance() {
+  // The first instance is done; the voice goes on as the second's.
+  CSnPlaybackInstance* ended = m_instance;
+  ended->MarkSourceStopped();
+  m_instance = m_nextInstance;
+  m_nextInstance = nullptr;
+  m_nearEndTold = false;
+  ended->DetachVoiceContext(0);
+  m_instance->MarkSourcePlaying();
+  // An item shorter than a frame or two must hand on now, or its own successor comes too late.
+  TellNearEnd();
+}
+
+void CSnVoicePipeline::BeginSecondSource() {
+  m_source->ReleaseBuffer();
+  m_source->Destroy();
+  m_source = m_nextSource;
+  m_nextSource = nullptr;
+  MoveOnToNextInstance();
+  // Not ready yet, or of another layout, it is settled as the next frame it is heard in begins.
+  m_sourcePending = m_source->Prepare() != SN_Success || m_source->Format() != m_sourceFormat;
+}
+
+bool CSnVoicePipeline::TakeSourceFormat() {
+  const SNRESULT ready = m_source->Prepare();
+  m_sourcePending = ready == SN_NotReadyYet;
+  if (ready != SN_Success) return ready == SN_NotReadyYet;  // a refusal the source logged ends the voice
+  const SnChannelConfig format = m_source->Format();
+  if (format == m_sourceFormat) return true;
+  // Another layout: the inserts are made again for it, and the silence their tails read is resized.
+  m_sourceFormat = format;
+  for (uint32_t slot = 0; slot < kVoiceInsertSlots; ++slot)
+    if (m_inserts[slot]) ReplaceEffect(slot);
+  RebuildFormat();
+  if (m_silence.samples) MemoryMgr::Free(g_LEngineDefaultPoolId, m_silence.samples);
+  m_silence.samples = nullptr;
+  return true;
 }
 
 void CSnVoicePipeline::TellNearEnd() {
@@ -336,23 +379,13 @@ uint32_t CSnVoicePipeline::ChainSecondSource(uint32_t frames, uint32_t requested
                   count * sizeof(float));
   };
   append(m_frame, 0, frames);
-  m_source->ReleaseBuffer();
-  m_source->Destroy();
-  // The first instance is done; the voice goes on as the second's.
-  CSnPlaybackInstance* ended = m_instance;
-  ended->MarkSourceStopped();
-  m_instance = m_nextInstance;
-  m_source = m_nextSource;
-  m_nextInstance = nullptr;
-  m_nextSource = nullptr;
-  m_nearEndTold = false;
-  ended->DetachVoiceContext(0);
-  m_instance->MarkSourcePlaying();
-  // An item shorter than a frame or two must hand on now, or its own successor comes too late.
-  TellNearEnd();
+  BeginSecondSource();
   uint32_t status = SnVoice_DataReady;
   uint32_t valid = frames;
-  if (frames < requested) {
+  // The rest of this frame comes from it unless it waits past the frame (its wait counted down from
+  // here on as any play's), is not ready yet or has another layout.
+  const bool waits = m_instance->HasInitialOffset() && m_instance->InitialOffset() > 0;
+  if (frames < requested && !m_sourcePending && !waits) {
     SnMixBuffer rest;
     status = uint32_t(m_source->GetBuffer(rest, requested - frames));
     if (status == SnVoice_DataReady || status == SnVoice_DataReadyFinished) {
@@ -708,6 +741,14 @@ void CSnVoicePipeline::RunFrame(SnVoiceFrameState& frame) {
     m_firstFrameDone = false;
     for (Connection* connection = m_connections; connection; connection = connection->next)
       connection->firstFrameDone = false;
+    if (skipped == SnVoice_DataReadyFinished && m_nextSource) {
+      // A chain goes on in the silence: the next play takes the voice over, virtual as the one before
+      // (its source has skipped what was left of the frame), and is heard when the voice is again.
+      BeginSecondSource();
+      m_instance->EnterVirtual();
+      frame.status = m_lastStatus = SnVoice_DataReady;
+      return;
+    }
     // A source that reached its end while skipping ends the voice as a heard one would.
     if (skipped == SnVoice_DataReadyFinished) m_sourceEnded = true;
     frame.status = m_lastStatus = skipped == SnVoice_DataReadyFinished ? SnVoice_DataReadyFinished : SnVoice_DataReady;
@@ -722,8 +763,25 @@ void CSnVoicePipeline::RunFrame(SnVoiceFrameState& frame) {
       m_soundingPartOnly = soundingPartOnly;
       m_source->SetSoundingPartOnly(soundingPartOnly);
     }
+    if (m_sourcePending) {
+      // A chain's next source still waiting for its data: silent until it is ready.
+      if (!TakeSourceFormat()) {
+        frame.status = m_lastStatus = uint32_t(SN_Failure);
+        return;
+      }
+      if (m_sourcePending) {
+        frame.status = m_lastStatus = SnVoice_NeedsData;
+        return;
+      }
+    }
     m_frame = SnMixBuffer{};
     status = uint32_t(m_source->GetBuffer(m_frame, frame.requestedFrames));
+    if (m_source->TakeHandedOn()) {
+      // The source went on into the next inside the frame: what was attached holds nothing now.
+      m_nextSource->Destroy();
+      m_nextSource = nullptr;
+      MoveOnToNextInstance();
+    }
     if (status == SnVoice_DataReadyFinished && m_nextSource)
       status = ChainSecondSource(m_frame.validFrames, frame.requestedFrames);
     if (status == SnVoice_NoMoreDataForNow) {

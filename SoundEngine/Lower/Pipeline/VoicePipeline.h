@@ -55,7 +55,8 @@ class CSnVoicePipeline final : public ISnVoicePipeline, public ISnVoiceConnectio
   SNRESULT Init(ISnVoiceInstance* instance, uint32_t outputRate) override;
   SNRESULT TryLaunch() override;
   // The next instance of a sample-accurate chain: its source follows this one's last sample in the
-  // same frame. SN_JoinedPipeline, or SN_Failure when its source cannot follow (another format).
+  // same frame, through the same resampler; one that waits, is not ready then or has another layout
+  // begins on its own after it. SN_JoinedPipeline, or SN_Failure when its source cannot be made.
   SNRESULT AddSecondSource(ISnVoiceInstance* instance) override;
   SNRESULT ConnectBuses() override;
   void Begin() override;
@@ -148,9 +149,18 @@ class CSnVoicePipeline final : public ISnVoicePipeline, public ISnVoiceConnectio
   bool ComputeFeedbackGains();
   void FeedMotion(const SnMixBuffer& buffer);
   void RebuildFormat();
-  // The first source ended `frames` frames into a frame of `requested`: the rest of the frame comes
-  // from the second source, which becomes the voice's source with its instance.
+  // The first source ended `frames` frames into a frame of `requested` without going on into the
+  // second inside itself: the second becomes the voice's source with its instance, and gives the rest
+  // of the frame when it is ready, of the same layout and due inside the frame.
   uint32_t ChainSecondSource(uint32_t frames, uint32_t requested);
+  // The second instance takes the first's place once the voice plays its source.
+  void MoveOnToNextInstance();
+  // The first source is done without having gone on into the second: the second becomes the voice's
+  // source with its instance, pending while it is not ready or has another layout.
+  void BeginSecondSource();
+  // The voice's source made ready and its layout taken (the inserts made again for another one);
+  // false when it cannot be prepared. While its data is on its way it stays pending.
+  bool TakeSourceFormat();
   void TellNearEnd();
   // Heard again after being virtual: its source goes on where its instance says.
   void LeaveVirtual();
@@ -186,6 +196,7 @@ class CSnVoicePipeline final : public ISnVoicePipeline, public ISnVoiceConnectio
   uint32_t m_lastStatus = SnVoice_NeedsData;
   bool m_paused = false;
   bool m_sourceEnded = false;
+  bool m_sourcePending = false;  // a chain's next source, become the voice's, not ready yet
   bool m_firstFrameDone = false;
   bool m_madeWhole = false;  // it has mixed a frame with all it needs
   bool m_soundingPartOnly = false;  // as the source was last told

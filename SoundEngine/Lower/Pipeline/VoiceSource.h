@@ -59,6 +59,18 @@ class ISnVoiceSource {
     return false;
   }
   virtual void RelocatePluginMedia(const CSnLoadedBank* bank) { (void)bank; }
+  // The source of the next play of a sample-accurate chain, made by the same factory and not yet
+  // asked for frames: it is to go on from this one's last sample inside the frame, through the same
+  // resampler. False when this source cannot take it (the pipeline then joins the frames itself).
+  // One it cannot go on into when its end comes (a wait, not ready, another layout) it lets go: its
+  // last frame ends finished, and the next begins on its own.
+  virtual bool AttachNext(ISnVoiceSource* next) {
+    (void)next;
+    return false;
+  }
+  // Once, after the frame in which it went on into the source attached: it plays the next play's
+  // instance from then on, and the attached source is left holding nothing, for its maker to destroy.
+  virtual bool TakeHandedOn() { return false; }
   // Destroys it and gives its memory back.
   virtual void Destroy() = 0;
 };

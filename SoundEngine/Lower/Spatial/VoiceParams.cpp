@@ -47,9 +47,18 @@ namespace VoiceParams {
 
 float VoiceLevelToLinear(float dB) { return FastDbToLinear(kDecibelRange.Hold(dB)); }
 
+float VoiceOwnLevel(float volumeDb, float secondDb) {
+  // Nothing is held here but the floor: the whole level is held once, where its parts meet.
+  auto floored = [](float dB) { return dB == dB ? std::max(dB, kDecibelRange.min) : 0.0f; };
+  return floored(volumeDb) + (floored(secondDb) - kDecibelRange.Hold(secondDb));
+}
+
 float VoiceVolumeToLinear(float volumeDb, float secondDb) {
-  const float room = kDecibelRange.max - kDecibelRange.Hold(secondDb);
-  return FastDbToLinear(std::min(kDecibelRange.Hold(volumeDb), room));
+  const float carried = kDecibelRange.Hold(secondDb);
+  // Connections that carry nothing leave nothing to hear, and no gain past the floats' reach to
+  // multiply by their nothing.
+  if (FastDbToLinear(carried) == 0.0f) return 0.0f;
+  return FastDbToLinear(std::min(VoiceOwnLevel(volumeDb, secondDb), kDecibelRange.max - carried));
 }
 
 float VoiceGainCeiling(float secondDb) { return FastDbToLinear(kDecibelRange.max - kDecibelRange.Hold(secondDb)); }
@@ -90,9 +99,10 @@ void EvaluateAttenuation(const SnAttenuation* attenuation, const SnEmitterListen
 
 void ComputeRayVolumes(const SnVoiceGainParams& voice, SnEmitterListenerRay* rays, uint32_t rayCount) {
   SN_ASSERT_AUDIO_LOCK_HELD();
-  // The attenuation, the output-bus volume and the voice's volume may each lift it: their product is
-  // held, so that the voice as a whole is heard within +24 dB.
-  const float v = VoiceVolumeToLinear(voice.volumeDb, voice.secondVolumeDb);
+  // The attenuation, the output-bus volume and the voice's volume may each lift it, and the second
+  // volume lower it again: only their product is held, so that the voice as a whole is heard within
+  // +24 dB and as it is below.
+  const float v = FastDbToLinear(VoiceOwnLevel(voice.volumeDb, voice.secondVolumeDb));
   const float ceiling = VoiceGainCeiling(voice.secondVolumeDb);
   const float b = voice.busVolume;
   if (voice.feedback) ClearFeedbackGains(*voice.feedback);

@@ -89,9 +89,13 @@ namespace VoiceParams {
 // levels are held to +24 dB, but a path of many sums past them; past +24 dB the voice is clipped
 // however it is mixed, and near 10^38 the gains after it would carry it to infinity.
 float VoiceLevelToLinear(float dB);
-// The voice's volume as a gain, held so that it and its second volume `secondDb` (which its
-// connections carry) together stay within +24 dB: each is held alone, and two held levels multiplied
-// would reach +48 dB.
+// What of a voice's whole level its own gain carries, in dB: its volume, and the part of its second
+// volume `secondDb` past +24 dB, which its connections (holding theirs alone) leave to it. Unheld but
+// for its floor.
+float VoiceOwnLevel(float volumeDb, float secondDb);
+// A 2D voice's own gain, held so that it and its connections' second volume together stay within
+// +24 dB: only the whole is held, so that a volume past +24 dB that the second volume brings back
+// under it is heard as it is. 0 where the connections carry nothing.
 float VoiceVolumeToLinear(float volumeDb, float secondDb);
 // The most a voice's other gains may multiply to, their product with the second volume `secondDb`
 // within +24 dB.

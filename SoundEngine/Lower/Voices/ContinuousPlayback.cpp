@@ -97,6 +97,8 @@ CSnContinuousPlaybackInstance::CSnContinuousPlaybackInstance(const Args& args, c
       m_origin(continuous.origin ? continuous.origin : NextOrigin()),
       m_carriedPlayStop(continuous.playStop),
       m_carriedPause(continuous.pause),
+      m_midiEvent(args.midiEvent),
+      m_playMode(args.playMode),
       m_firstPlay(continuous.firstPlay),
       m_joinsOrigin(continuous.origin != 0) {
   if (m_playlist) m_playlist->AddRef();
@@ -208,6 +210,13 @@ void CSnContinuousPlaybackInstance::HandOnToNext(const HandOn& plan) {
     action->SetOwnerRef(this);
     action->SetFirstPlay(plan.firstPlay);
     action->SetPaused(plan.withOrigin && m_paused);
+    // A performance a MIDI note began belongs to the note to its end: the note's end takes back the
+    // hand-on still waiting, and the next item joins the note as this one did.
+    action->SetPlayMode(m_playMode);
+    action->SetMidiEvent(m_midiEvent);
+    if (!action->SetMidiNote(MidiNoteContext()))
+      SOUND_LOG(Error, "Continuous play %u: no memory to tie its next item to its MIDI note; the note's end will "
+                "not stop it", m_playingId);
     if (plan.crossfade) action->SetCrossfadeSource(this, plan.crossfadeMs,
                                   m_mode == SnContinuous_CrossfadePower ? SnCurve_Sine : SnCurve_Linear);
     // A transition the action cannot join is left behind; the next child plays without it.

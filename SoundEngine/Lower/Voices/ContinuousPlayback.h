@@ -179,6 +179,9 @@ class CSnContinuousPlaybackInstance : public CSnPlaybackInstance {
   uint32_t m_origin = 0;
   CSnTransition* m_carriedPlayStop = nullptr;  // joined at Init
   CSnTransition* m_carriedPause = nullptr;
+  // How the performance was asked to play, handed on with it.
+  SnMidiEvent m_midiEvent;
+  uint32_t m_playMode = 0;
   bool m_firstPlay = false;
   bool m_joinsOrigin = false;  // made by a hand-on that named its predecessor's origin
   bool m_continuousFlag = false;

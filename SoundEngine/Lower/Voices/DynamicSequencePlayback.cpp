@@ -36,7 +36,10 @@ SNRESULT PlaySequenceItem(const SnSequenceItemPlay& play, SnContinuousParams car
   fade.durationMs = play.fadeMs;
   fade.shape = play.curve <= SnCurve_Exp3 ? SnCurveInterpolation(play.curve) : SnCurve_Linear;
   SNRESULT result = SN_Failure;
-  if (play.delaySamples > 0) {
+  // A sample-accurate item after another is made at once, to go on in its predecessor's voice: its
+  // wait counts from the predecessor's last sample there, as its initial offset, not from now.
+  const bool follows = carried.origin != 0 && play.continuityId != 0;
+  if (play.delaySamples > 0 && !follows) {
     CSnContinuePlaybackAction* action =
         g_pAudioMgr ? CSnContinuePlaybackAction::Create(SnAction_ContinuePlayback, 0, playlist) : nullptr;
     CSnPendingActionItem* record = action ? g_pAudioMgr->NewRecord(action, play.playingId) : nullptr;
@@ -64,6 +67,7 @@ SNRESULT PlaySequenceItem(const SnSequenceItemPlay& play, SnContinuousParams car
     params.transition = fade;
     params.continuousPlaylist = playlist;
     params.instanceCreator = &creator;
+    params.frameOffset = int32_t(play.delaySamples > INT32_MAX ? INT32_MAX : play.delaySamples);
     result = node->Play(params);
   }
   playlist->Release();

@@ -86,6 +86,7 @@ CSnPlaybackInstance::Args CSnPlaybackInstance::ArgsFor(CSnPropertyNode* node, co
   args.gameObject = params.gameObject;
   args.midiEvent = params.midiEvent;
   args.midiTargetId = params.GetMidiTargetID();
+  args.playMode = params.playMode;
   args.playingId = params.playingId;
   args.priority = priority;
   args.frameOffset = params.frameOffset;

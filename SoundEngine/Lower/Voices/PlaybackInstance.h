@@ -128,6 +128,7 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
     CSnRegisteredObj* gameObject = nullptr;
     SnMidiEvent midiEvent;
     uint32_t midiTargetId = 0;
+    uint32_t playMode = 0;  // the play request's: a continuous play hands it to its next item
     uint32_t playingId = 0;
     SnPriorityRecord priority;
     bool isMotion = false;

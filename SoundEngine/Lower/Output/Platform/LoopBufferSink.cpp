@@ -4,7 +4,9 @@
 
 #include <cstring>
 #include <new>
+#include <string>
 
+#include "Platform/AudioDevices.h"
 #include "Platform/AudioOutput.h"
 #include "SoundEngine/Log.h"
 #include "SoundEngine/Lower/Mixing/FrameConvert.h"
@@ -124,8 +126,11 @@ CSnSink* CreateLoopBufferSink(uint32_t channelMask) {
   auto* sink = new (memory) CSnLoopBufferSink;
   const SNRESULT result = sink->Init(channelMask);
   if (result != SN_Success) {
-    if (!OpenFailureSaid())
-      SOUND_LOG(Warning, "The platform sound output could not be opened (result %d)", int(result));
+    if (!OpenFailureSaid()) {
+      const std::string reason = Platform::AudioDeviceOpenFailure();
+      SOUND_LOG(Warning, "The platform sound output could not be opened (result %d)%s%s", int(result),
+                reason.empty() ? "" : ": ", reason.c_str());
+    }
     OpenFailureSaid() = true;
     sink->Term(g_LEngineDefaultPoolId);
     return nullptr;

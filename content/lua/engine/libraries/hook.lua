@@ -58,7 +58,8 @@ function Hook:Call(event, ...)
     if not listener.removed then
       local ok, message = xpcall(function() return listener.fn(unpack(args, 1, count)) end, debug.traceback)
       if not ok then
-        trace:LogMsg(TRACE_ERROR, TRACE_LUA,
+        -- A listener failing on every frame is said once, its count at the game's end.
+        trace:LogMsgEach(TRACE_ERROR, TRACE_LUA,
           string.format("Hook %s listener %s failed: %s", SafeText(event), SafeText(listener.key), SafeText(message)))
       end
     end

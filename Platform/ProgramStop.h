@@ -1,0 +1,50 @@
+// Requests from outside that the program end: SIGINT (Ctrl+C) and SIGTERM, and a display whose
+// connection was lost (its X server ended). Each is noted where it arrives, in a signal handler or in
+// the X library's error call from inside a frame, and answered by the program between two frames: the
+// frame in progress finishes and the shutdown runs in its order, rather than the process ending from
+// inside the frame with its objects half used.
+#pragma once
+
+#include <string>
+
+struct SDL_Window;
+
+namespace Platform {
+
+struct StopRequest {
+  enum Kind { None, Signal, DisplayLost };
+  Kind kind = None;
+  int signal = 0;       // SIGINT or SIGTERM, for Signal
+  std::string display;  // the display's name, for DisplayLost
+};
+
+// Installs the program's handlers of SIGINT and SIGTERM. The first such signal is noted; the next one
+// ends the process at once, as the signal does by default, so that a program stuck in a frame can
+// still be stopped.
+void InstallStopSignalHandlers();
+// The request noted, or None. A signal outranks a lost display: Ctrl+C in the terminal of a virtual
+// display ends its server as well, and what was asked for is the signal's end.
+StopRequest PendingStop();
+// The name of the display whose watched connection was lost (below), empty while none was. Any thread.
+std::string LostDisplayName();
+// "SIGINT", "SIGTERM", or "signal" for any other.
+const char* StopSignalName(int signal);
+// Called last, after the shutdown: a program stopped by a signal ends as that signal ends it, its
+// output flushed (a shell sees the signal; the exit status reads 128 + its number). Returns when no
+// signal was noted.
+void EndAsStopSignalAsks();
+
+// Watches the connection of the X display `window` is on (nothing for another window system): its
+// loss is noted as a request to stop, and the X library's calls on it then return without effect,
+// where the library would otherwise end the process from inside the call that found the loss. A
+// connection of the windowing library's own that is not watched (it opens one more, for its wake-ups)
+// ends the process at once when it finds the loss, without running the exit's destructors, in the
+// way a noted stop would end it.
+void WatchDisplayConnection(SDL_Window* window);
+// Whether the watched connection of `window`'s display is lost, asked of the server itself: the window
+// system waits forever on a server that has gone for some of its replies (a window's hiding, before it
+// is destroyed), and the window's owner then leaves the window and the video system as they are.
+// False for a window on another window system.
+bool DisplayConnectionLost(SDL_Window* window);
+
+}  // namespace Platform
