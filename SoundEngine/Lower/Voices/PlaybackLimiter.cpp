@@ -87,17 +87,21 @@ SNRESULT CSnPlaybackLimiter::EnforceForNewInstance(uint16_t maximum, float newPr
 void CSnPlaybackLimiter::ApplyLimit(uint8_t stopReason, bool capsContinuing) {
   if (m_maximum == 0 || m_instances.Count() <= m_maximum) return;
   uint32_t counted = 0;
-  for (uint32_t i = 0; i < m_instances.Count(); ++i) {
+  for (uint32_t i = 0; i < m_instances.Count();) {
     CSnPlaybackInstance* instance = m_instances[i];
     if (counted < m_maximum) {
       if (CountsInLimitPass(instance)) ++counted;
+      ++i;
       continue;
     }
-    if (instance->m_stopping) continue;
-    if (m_useVirtualBehaviour)
-      instance->StopForVoiceLimit(stopReason, capsContinuing);
-    else
-      instance->Kill(stopReason);
+    if (!instance->m_stopping) {
+      if (m_useVirtualBehaviour)
+        instance->StopForVoiceLimit(stopReason, capsContinuing);
+      else
+        instance->Kill(stopReason);
+    }
+    // One that was killed may have left the array: the next is at its place then.
+    if (i < m_instances.Count() && m_instances[i] == instance) ++i;
   }
 }
 
