@@ -134,6 +134,27 @@ TEST_F(VoiceLimitTest, EveryRetiredInstanceLosesItsLaterCommandsAndTheOthersKeep
   EXPECT_EQ(VoiceManager::QueuedInstanceCommandCount(), 0u);
 }
 
+// Instance commands past the pooled ones take their items from the default pool once: the next burst
+// of the same size takes nothing more.
+TEST_F(VoiceLimitTest, ABurstOfInstanceCommandsTakesItsItemsFromThePoolOnlyOnce) {
+  TestInstance* a = Launch("a", 50, 1);
+  auto used = [] {
+    MemoryMgr::PoolMemInfo info;
+    EXPECT_EQ(MemoryMgr::GetPoolMemoryUsed(g_DefaultPoolId, info), SN_Success);
+    return info.usedBytes;
+  };
+  constexpr uint32_t kBurst = 500;
+  for (uint32_t i = 0; i < kBurst; ++i) Queue(a, SnInstanceCommand_FadeBegun, i, 0.0f);
+  Render();
+  EXPECT_EQ(TakeHeard().size(), kBurst);
+  const uint32_t afterFirst = used();
+  for (uint32_t i = 0; i < kBurst; ++i) Queue(a, SnInstanceCommand_FadeBegun, i, 0.0f);
+  EXPECT_EQ(used(), afterFirst);
+  Render();
+  EXPECT_EQ(TakeHeard().size(), kBurst);
+  EXPECT_EQ(VoiceManager::QueuedInstanceCommandCount(), 0u);
+}
+
 // Instances leave the list from its middle, head and tail in one pass; the rest keep their order
 // and a new one goes after the last of them.
 TEST_F(VoiceLimitTest, RetiredInstancesLeaveTheListFromAnywhere) {
