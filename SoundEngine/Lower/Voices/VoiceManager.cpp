@@ -186,6 +186,7 @@ CSnPlaybackLimiter* FirstActiveLimiterKind2() { return Manager().activeKind2; }
 void ApplyLimiters() {
   SN_ASSERT_AUDIO_LOCK_HELD();
   ManagerState& state = Manager();
+  CSnPlaybackLimiter::NewLimitPass();
   for (CSnPlaybackInstance* i = state.activeHead; i; i = i->m_pNextActive) {
     i->m_limitedLastFrame = i->m_limitedThisFrame;
     i->m_limitedThisFrame = false;
