@@ -243,12 +243,22 @@ SnMsgHeader* CSnAudioMgr::ReserveMessage(uint16_t type, uint32_t size) {
   ORV_ASSERT(t_openReservations == 0);
   CountWriter(1);
   SnMsgHeader* message;
-  while (!(message = TryReserve(size))) {
+  for (uint32_t attempt = 0; !(message = TryReserve(size)); ++attempt) {
     CountWriter(-1);
-    {
-      Platform::ReentrantGuard guard(GlobalAudioLock());
-      AudioPassScope pass;
-      ProcessMessages(true);
+    // A full ring is drained here when nobody else works on it. While the audio thread (or another
+    // writer) holds the lock, it is reading the ring and handing back room message by message: the
+    // writer waits for that room, not for the whole of its pass, which may hold thousands of posts.
+    Platform::ReentrantLock& lock = GlobalAudioLock();
+    if (lock.try_lock()) {
+      {
+        AudioPassScope pass;
+        ProcessMessages(true);
+      }
+      lock.unlock();
+    } else if (attempt < 128) {
+      std::this_thread::yield();
+    } else {
+      std::this_thread::sleep_for(std::chrono::microseconds(100));
     }
     CountWriter(1);
   }
@@ -298,6 +308,10 @@ bool CSnAudioMgr::ProcessMessages(bool makeRoom) {
   }
   const uint32_t generation = ++m_drainGeneration;
   uint64_t processed = 0;
+  // A pass takes the frames closed when it began, not those the game goes on closing meanwhile:
+  // posters that never stop would otherwise keep it here, with the lock and without a frame rendered.
+  const int32_t closedAtStart = m_closedFrames.load(std::memory_order_acquire);
+  int32_t framesTaken = 0;
   alignas(8) uint8_t inlineCopy[kInlineMessageBytes];
 
   for (;;) {
@@ -325,6 +339,7 @@ bool CSnAudioMgr::ProcessMessages(bool makeRoom) {
       if (m_closedFrames.load(std::memory_order_acquire) == 0) return true;
       m_read.store(next, std::memory_order_release);
       m_closedFrames.fetch_sub(1, std::memory_order_acq_rel);
+      ++framesTaken;
     } else if (IsServedType(header->type) && g_handlers[header->type]) {
       // Decoded from a copy, with the read position already past it: the handler may post, and a
       // post that finds the ring full drains it from here on this same thread.
@@ -346,6 +361,7 @@ bool CSnAudioMgr::ProcessMessages(bool makeRoom) {
     ++m_processedMessages;
     // The voices one message begins share a group key and begin in the same frame.
     if (isMessage) LowerEngine::IncrementVoiceGroupKey();
+    if (!makeRoom && framesTaken >= closedAtStart) break;
     if (makeRoom) {
       processed += size;
       if (processed >= goal) break;

@@ -257,16 +257,18 @@ class SnPriorityArray {
 
   explicit SnPriorityArray(bool oldestFirst = false) : m_oldestFirst(oldestFirst) {}
 
-  // False when the array cannot grow; it is unchanged then.
-  bool Insert(T* item) {
+  // False when the array cannot grow; it is unchanged then. `at`, when given, receives the index.
+  bool Insert(T* item, uint32_t* at = nullptr) {
     // A new play of no other priority goes to one end, as the tie order says: a comparison tells.
     const uint32_t count = m_items.Count();
     uint32_t index = count;
     if (count && Before(item, m_items[count - 1])) index = Before(item, m_items[0]) ? 0 : PlaceOf(item, 1, count - 1);
     if (m_items.Count() == m_items.Capacity() && !m_items.GrowBy(kGrowth)) return false;
+    if (at) *at = index;
     return m_items.InsertAt(index, item) != nullptr;
   }
-  bool Remove(T* item) {
+  // `at`, when given, receives the index the item had.
+  bool Remove(T* item, uint32_t* at = nullptr) {
     // Plays mostly end oldest first, found at one end as the tie order says; else a search by its
     // order meets the entry (often before its last step): no walk over the array. One whose
     // priority changed without a move is looked for entry by entry.
@@ -281,6 +283,7 @@ class SnPriorityArray {
       if (index < 0) index = m_items.IndexOf(item);
     }
     if (index < 0) return false;
+    if (at) *at = uint32_t(index);
     m_items.RemoveAt(uint32_t(index));
     return true;
   }

@@ -21,12 +21,12 @@
 #include "MemoryMgr/MemoryMgr.h"
 #include "MusicEngine/MusicEngine.h"
 #include "Platform/Clock.h"
-#include "Platform/VirtualMemory.h"
 #include "SoundEngine/Lower/Voices/VoiceManager.h"
 #include "SoundEngine/SoundEngine.h"
 #include "SoundEngine/SoundEngineApi.h"
 #include "SoundEngine/SoundEngineBankApi.h"
 #include "StreamMgr/StreamManager.h"
+#include "bench/SoundBenchSupport.h"
 #include "bench/TraceWatch.h"
 #include "tools/SoundBank/ActionWriter.h"
 #include "tools/SoundBank/BankText.h"
@@ -206,21 +206,8 @@ std::vector<uint8_t> MakeBank() {
 class Engine {
  public:
   Engine() {
-    SnMemoryHooks hooks;
-    hooks.alloc = &malloc;
-    hooks.free = &free;
-    hooks.virtualAlloc = [](size_t bytes) { return Platform::VirtualAllocate(bytes); };
-    hooks.virtualFree = [](void* pointer, size_t bytes) { Platform::VirtualRelease(pointer, bytes); };
-    SetMemoryHooks(hooks);
-    SnMemSettings memory{20};
-    MemoryMgr::Init(&memory);
-    SnStreamMgrSettings streams;
-    StreamMgr::GetDefaultSettings(streams);
-    StreamMgr::Create(streams);
-    SnDeviceSettings device{};
-    StreamMgr::GetDefaultDeviceSettings(device);
-    m_io.Init(device, false);
-    m_io.SetBaseFolder(u"Sound\\Banks\\");
+    SoundBench::InitMemory();
+    SoundBench::StartStreams(m_io);
     Platform::SetTickSource(&Now);
     SnInitSettings init;
     SnPlatformInitSettings platform;
@@ -240,10 +227,7 @@ class Engine {
   }
   ~Engine() {
     SoundEngine::Term();
-    m_io.Term();
-    if (ISnStreamMgr::m_pStreamMgr) ISnStreamMgr::m_pStreamMgr->Destroy();
-    MemoryMgr::Term();
-    SetMemoryHooks({});
+    SoundBench::StopStreamsAndMemory(m_io);
     Platform::SetTickSource(nullptr);
   }
   static void Frame() {

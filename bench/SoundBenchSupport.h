@@ -14,6 +14,7 @@
 #include "SoundEngine/Lower/Mixing/MixBuffer.h"
 #include "SoundEngine/Lower/OutputServices.h"
 #include "StreamMgr/ISnStreamMgr.h"
+#include "StreamMgr/StreamManager.h"
 
 namespace SoundBench {
 
@@ -27,6 +28,28 @@ inline void InitMemory() {
   SN::SetMemoryHooks(hooks);
   SN::SnMemSettings memory{20};
   SN::MemoryMgr::Init(&memory);
+}
+
+// The stream manager with its default settings, and `io` (a low-level IO hook) opening its default
+// device on the game's bank folder, as the game starts them.
+template <typename IoHook>
+void StartStreams(IoHook& io) {
+  SN::SnStreamMgrSettings streams;
+  SN::StreamMgr::GetDefaultSettings(streams);
+  SN::StreamMgr::Create(streams);
+  SN::SnDeviceSettings device{};
+  SN::StreamMgr::GetDefaultDeviceSettings(device);
+  io.Init(device, false);
+  io.SetBaseFolder(u"Sound\\Banks\\");
+}
+
+// The reverse of StartStreams and InitMemory, once the sound engine has ended.
+template <typename IoHook>
+void StopStreamsAndMemory(IoHook& io) {
+  io.Term();
+  if (SN::ISnStreamMgr::m_pStreamMgr) SN::ISnStreamMgr::m_pStreamMgr->Destroy();
+  SN::MemoryMgr::Term();
+  SN::SetMemoryHooks({});
 }
 
 // The memory manager and a megabyte lower-engine pool, once per benchmark binary.

@@ -172,10 +172,8 @@ SNRESULT CSnContinuePlaybackAction::Execute(CSnPendingActionItem& record) {
     params.playMode = m_playMode;
     params.externalSources = record.externalSources;
     params.midiEvent = m_midiEvent;
-    if (m_midiNote) {
-      params.midiNote = m_midiNote;
-      params.midiTargetId = m_midiNote->TargetId();
-    }
+    params.midiTargetId = m_midiTargetId;
+    params.midiNote = m_midiNote;
     params.flags = uint8_t(CSnPlayParams::kFlagDelayed | (m_firstPlay ? CSnPlayParams::kFlagFirstPlay : 0));
     const int64_t offset = int64_t(m_frameOffset) + record.sampleOffset;
     params.frameOffset = int32_t(offset > INT32_MAX ? INT32_MAX : offset);

@@ -37,7 +37,12 @@ class CSnContinuePlaybackAction final : public CSnActionPlay, public ISnTransiti
   void ClearPauseTransition();
   void SetOwnerRef(const void* owner) { m_owner = owner; }
   void SetOriginContext(uint32_t context) { m_originContext = context; }
-  void SetMidiEvent(SnMidiEvent event) { m_midiEvent = event; }
+  // The MIDI event of the play and the target that sent it. A play made at a note's end has no note
+  // to tell its target: the action keeps it, so that what it plays hears its target's controllers.
+  void SetMidiEvent(SnMidiEvent event, uint32_t targetId) {
+    m_midiEvent = event;
+    m_midiTargetId = targetId;
+  }
   // The note that began the play: the action holds it and stands in its list until it goes, so that
   // the note's end (or pause) reaches it while it waits, and the voice it plays joins the note.
   // False when the note's list cannot take it (the action then holds no note).
@@ -96,6 +101,7 @@ class CSnContinuePlaybackAction final : public CSnActionPlay, public ISnTransiti
   const void* m_owner = nullptr;
   uint32_t m_originContext = 0;
   SnMidiEvent m_midiEvent;
+  uint32_t m_midiTargetId = 0;
   CSnMidiNoteState* m_midiNote = nullptr;
   CSnVoiceInfoProvider m_voiceInfo;
   uint32_t m_playMode = 0;

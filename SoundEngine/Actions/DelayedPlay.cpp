@@ -25,7 +25,7 @@ class CSnDelayedPlayCarrier final : public ISnDelayedPlayScheduler {
     }
     action->SetTargetNode(node);
     action->SetFade(params.transition);
-    action->SetMidiEvent(params.midiEvent);
+    action->SetMidiEvent(params.midiEvent, params.GetMidiTargetID());
     if (!action->SetMidiNote(params.midiNote))
       SOUND_LOG(Error, "Node %u: no memory to tie its delayed play to its MIDI note; the note's end will not stop it",
                 node->ID());

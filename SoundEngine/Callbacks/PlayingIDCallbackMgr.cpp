@@ -20,7 +20,9 @@ thread_local uint32_t t_runningHere = 0;
 }  // namespace
 
 SNRESULT CSnPlayingIDCallbackMgr::Init() {
-  for (Entry*& head : m_buckets) head = nullptr;
+  m_buckets = m_ownBuckets;
+  m_bucketCount = kBuckets;
+  for (Entry*& head : m_ownBuckets) head = nullptr;
   m_count = 0;
   m_running = 0;
   return SN_Success;
@@ -28,22 +30,43 @@ SNRESULT CSnPlayingIDCallbackMgr::Init() {
 
 void CSnPlayingIDCallbackMgr::Term() {
   Platform::ReentrantGuard guard(m_lock);
-  for (Entry*& head : m_buckets) {
-    while (Entry* entry = head) {
-      head = entry->next;
+  for (uint32_t bucket = 0; bucket < m_bucketCount; ++bucket) {
+    while (Entry* entry = m_buckets[bucket]) {
+      m_buckets[bucket] = entry->next;
       if (entry->externalSources) entry->externalSources->Release();
       entry->modulators.Term();
       entry->parameters.Term();
       PoolDelete(g_DefaultPoolId, entry);
     }
   }
+  if (m_buckets != m_ownBuckets) MemoryMgr::Free(g_DefaultPoolId, m_buckets);
+  m_buckets = m_ownBuckets;
+  m_bucketCount = kBuckets;
   m_count = 0;
 }
 
 CSnPlayingIDCallbackMgr::Entry* CSnPlayingIDCallbackMgr::FindLocked(uint32_t playingId) {
-  for (Entry* entry = m_buckets[playingId % kBuckets]; entry; entry = entry->next)
+  for (Entry* entry = BucketOf(playingId); entry; entry = entry->next)
     if (entry->playingId == playingId) return entry;
   return nullptr;
+}
+
+void CSnPlayingIDCallbackMgr::GrowBuckets() {
+  const uint32_t count = m_bucketCount * 2;
+  auto** grown = static_cast<Entry**>(MemoryMgr::Malloc(g_DefaultPoolId, sizeof(Entry*) * count));
+  if (!grown) return;
+  for (uint32_t bucket = 0; bucket < count; ++bucket) grown[bucket] = nullptr;
+  for (uint32_t bucket = 0; bucket < m_bucketCount; ++bucket) {
+    while (Entry* entry = m_buckets[bucket]) {
+      m_buckets[bucket] = entry->next;
+      Entry*& head = grown[entry->playingId & (count - 1)];
+      entry->next = head;
+      head = entry;
+    }
+  }
+  if (m_buckets != m_ownBuckets) MemoryMgr::Free(g_DefaultPoolId, m_buckets);
+  m_buckets = grown;
+  m_bucketCount = count;
 }
 
 SNRESULT CSnPlayingIDCallbackMgr::AddPlayingID(const SnPlayingIdParams& params, SnCallbackFunc callback, void* cookie,
@@ -62,7 +85,8 @@ SNRESULT CSnPlayingIDCallbackMgr::AddPlayingID(const SnPlayingIdParams& params, 
   entry->callback = callback;
   entry->cookie = cookie;
   entry->flags = callback ? flags : flags & ~kFlagsWithoutCallback;
-  Entry*& head = m_buckets[params.playingId % kBuckets];
+  if (m_count >= 2 * m_bucketCount) GrowBuckets();
+  Entry*& head = BucketOf(params.playingId);
   entry->next = head;
   head = entry;
   ++m_count;
@@ -130,7 +154,7 @@ void CSnPlayingIDCallbackMgr::FinaliseAndUnlock(Entry* entry, std::unique_lock<P
   const SnCallbackFunc callback = entry->callback;
   const uint32_t flags = entry->flags;
 
-  for (Entry** link = &m_buckets[playingId % kBuckets]; *link; link = &(*link)->next) {
+  for (Entry** link = &BucketOf(playingId); *link; link = &(*link)->next) {
     if (*link == entry) {
       *link = entry->next;
       break;
@@ -294,8 +318,8 @@ void CSnPlayingIDCallbackMgr::CancelEventCallback(uint32_t playingId) {
 void CSnPlayingIDCallbackMgr::CancelEventCallbackCookie(void* cookie) {
   {
     Platform::ReentrantGuard guard(m_lock);
-    for (Entry* head : m_buckets) {
-      for (Entry* entry = head; entry; entry = entry->next) {
+    for (uint32_t bucket = 0; bucket < m_bucketCount; ++bucket) {
+      for (Entry* entry = m_buckets[bucket]; entry; entry = entry->next) {
         if (entry->cookie != cookie) continue;
         entry->callback = nullptr;
         entry->flags &= ~0xFFFFFu;

@@ -26,7 +26,9 @@ struct SnPlayingIdParams {
 
 class CSnPlayingIDCallbackMgr final : public ISnPlayingIdPendingCounts {
  public:
-  static constexpr uint32_t kBuckets = 31;
+  // Buckets to begin with; the table doubles whenever it holds twice as many entries as buckets, so
+  // that a flood of posts never makes a lookup walk a long chain.
+  static constexpr uint32_t kBuckets = 32;
   static constexpr uint32_t kFlagsWithoutCallback = 0x000FDFFBu;
 
   SNRESULT Init();
@@ -83,6 +85,9 @@ class CSnPlayingIDCallbackMgr final : public ISnPlayingIdPendingCounts {
     Entry* next;
   };
   Entry* FindLocked(uint32_t playingId);
+  Entry*& BucketOf(uint32_t playingId) { return m_buckets[playingId & (m_bucketCount - 1)]; }
+  // Twice the buckets, when the memory can be had (else the chains just grow longer).
+  void GrowBuckets();
   // Called with the lock held once; returns with it released.
   void FinaliseAndUnlock(Entry* entry, std::unique_lock<Platform::ReentrantLock>& lock);
   // Runs the callback without the lock, counted as running.
@@ -95,7 +100,9 @@ class CSnPlayingIDCallbackMgr final : public ISnPlayingIdPendingCounts {
   template <typename Fill>
   void Notify(uint32_t playingId, uint32_t type, Fill&& fill);
 
-  Entry* m_buckets[kBuckets] = {};
+  Entry* m_ownBuckets[kBuckets] = {};
+  Entry** m_buckets = m_ownBuckets;  // a power of two of them
+  uint32_t m_bucketCount = kBuckets;
   uint32_t m_count = 0;
   Platform::ReentrantLock m_lock;
   // Callbacks running on any thread, and the signal that none is.

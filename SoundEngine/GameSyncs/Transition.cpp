@@ -283,7 +283,8 @@ void CSnTransitionMgr::StepList(SnArray<CSnTransition*>& list, uint32_t frame) {
     }
     if (state == SnTransitionState_Running && transition->Update(frame)) {
       // Targets told during the step may have appended transitions; this one is still at i or moved.
-      const int32_t index = list.IndexOf(transition);
+      // It is looked for only when it moved: many fades ending in one frame walk nothing.
+      const int32_t index = list[i] == transition ? int32_t(i) : list.IndexOf(transition);
       ORV_ASSERT(index >= 0);
       SwapRemove(list, uint32_t(index));
       PoolDelete(g_DefaultPoolId, transition);

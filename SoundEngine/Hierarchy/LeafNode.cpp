@@ -27,18 +27,20 @@ uint16_t CSnLeafNode::GetLoopCount() const {
 }
 
 void CSnLeafNode::AttachInstance(ISnLeafInstance* instance) {
-  ORV_ASSERT(instance && !instance->m_pNextOfLeaf);
+  ORV_ASSERT(instance && !instance->m_pNextOfLeaf && !instance->m_pPreviousOfLeaf && m_instances != instance);
   instance->m_pNextOfLeaf = m_instances;
+  if (m_instances) m_instances->m_pPreviousOfLeaf = instance;
   m_instances = instance;
 }
 
 void CSnLeafNode::DetachInstance(ISnLeafInstance* instance) {
-  for (ISnLeafInstance** link = &m_instances; *link; link = &(*link)->m_pNextOfLeaf) {
-    if (*link != instance) continue;
-    *link = instance->m_pNextOfLeaf;
-    instance->m_pNextOfLeaf = nullptr;
-    return;
-  }
+  ISnLeafInstance* previous = instance->m_pPreviousOfLeaf;
+  // One that is not in this chain (never attached, or gone already) changes nothing.
+  if (!previous && m_instances != instance) return;
+  ISnLeafInstance* next = instance->m_pNextOfLeaf;
+  (previous ? previous->m_pNextOfLeaf : m_instances) = next;
+  if (next) next->m_pPreviousOfLeaf = previous;
+  instance->m_pNextOfLeaf = instance->m_pPreviousOfLeaf = nullptr;
 }
 
 void CSnLeafNode::ExecuteAction(const SnActionParams& params) {

@@ -37,7 +37,9 @@ class ISnLeafInstance {
   // The source the instance plays, when its leaf has several (motion sources); null when unknown.
   virtual const CSnSourceDesc* InstanceSource() const { return nullptr; }
 
+  // The leaf's chain links both ways: a voice that ends leaves it without a walk over the others.
   ISnLeafInstance* m_pNextOfLeaf = nullptr;
+  ISnLeafInstance* m_pPreviousOfLeaf = nullptr;
 
  protected:
   ~ISnLeafInstance() = default;

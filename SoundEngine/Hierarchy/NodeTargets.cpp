@@ -89,8 +89,16 @@ bool CSnRTPCTargetSet::KeyLess(const SnRTPCKey& a, const SnRTPCKey& b) {
   return false;
 }
 
-int32_t CSnRTPCTargetSet::IndexOf(const CSnTargetLink* link) const {
+bool CSnRTPCTargetSet::HasEntry(const CSnTargetLink* link) const {
+  // The link may be gone already: only its address is compared.
   for (uint32_t i = 0; i < m_entries.Count(); ++i)
+    if (m_entries[i].link == link) return true;
+  return false;
+}
+
+int32_t CSnRTPCTargetSet::IndexOf(const CSnTargetLink* link) const {
+  // Among the entries of its key, found by the order: a voice that leaves does not walk the others.
+  for (uint32_t i = LowerBound(link->Key()); i < m_entries.Count() && !KeyLess(link->Key(), m_entries[i].key); ++i)
     if (m_entries[i].link == link) return int32_t(i);
   return -1;
 }
@@ -107,9 +115,10 @@ uint32_t CSnRTPCTargetSet::LowerBound(const SnRTPCKey& key) const {
   return low;
 }
 
-void CSnRTPCTargetSet::RecomputeCommonMask() {
-  m_commonMask = ~uint64_t(0);
-  for (uint32_t i = 0; i < m_entries.Count(); ++i) m_commonMask &= m_entries[i].mask;
+uint64_t CSnRTPCTargetSet::CommonMask() const {
+  uint64_t common = ~uint64_t(0);
+  for (uint32_t i = 0; i < m_entries.Count(); ++i) common &= m_entries[i].mask;
+  return common;
 }
 
 bool CSnRTPCTargetSet::SetEntry(CSnTargetLink* link, uint64_t mask) {
@@ -122,7 +131,6 @@ bool CSnRTPCTargetSet::SetEntry(CSnTargetLink* link, uint64_t mask) {
     if (!m_entries.InsertAt(at, Entry{link->Key(), mask, link})) return false;
     ++m_changes;
   }
-  RecomputeCommonMask();
   return true;
 }
 
@@ -131,7 +139,6 @@ bool CSnRTPCTargetSet::RemoveEntry(CSnTargetLink* link) {
   if (index < 0) return false;
   m_entries.RemoveAt(uint32_t(index));
   ++m_changes;
-  RecomputeCommonMask();
   return true;
 }
 

@@ -75,8 +75,9 @@ class CSnRTPCTargetSet {
 
   uint64_t ParameterMask() const { return m_parameterMask; }
   void SetParameterMask(uint64_t mask) { m_parameterMask = mask; }
-  // The and of every entry's mask; all ones without entries.
-  uint64_t CommonMask() const { return m_commonMask; }
+  // The and of every entry's mask; all ones without entries. Worked out when asked, not kept up at
+  // every entry that comes or goes.
+  uint64_t CommonMask() const;
   uint32_t Count() const { return m_entries.Count(); }
   // Grows with every entry added or removed: a notification that saw no change trusts its copy.
   uint32_t ChangeStamp() const { return m_changes; }
@@ -86,7 +87,8 @@ class CSnRTPCTargetSet {
   bool SetEntry(CSnTargetLink* link, uint64_t mask);
   // False when the link has no entry.
   bool RemoveEntry(CSnTargetLink* link);
-  bool HasEntry(const CSnTargetLink* link) const { return IndexOf(link) >= 0; }
+  // `link` may have been destroyed since it was seen (a copy of the entries is being told).
+  bool HasEntry(const CSnTargetLink* link) const;
 
   // Every target of the key (its 0 and 255 fields match anything; the empty key reaches all) whose
   // mask holds the parameter. `skip` may turn a target down.
@@ -114,12 +116,11 @@ class CSnRTPCTargetSet {
     static std::atomic<uint32_t> live{0};
     return live;
   }
+  // `link` is alive: its key places it.
   int32_t IndexOf(const CSnTargetLink* link) const;
   uint32_t LowerBound(const SnRTPCKey& key) const;
-  void RecomputeCommonMask();
 
   uint64_t m_parameterMask = 0;
-  uint64_t m_commonMask = ~uint64_t(0);
   SnArray<Entry> m_entries;
   uint32_t m_changes = 0;
 };

@@ -427,8 +427,11 @@ TEST_F(MusicMidiEndToEndTest, ANoteOffReachesTheNextItemOfTheContinuousPlayItsNo
         << error;
     LoadBankImage(bank);
     const std::vector<double> plane = PlayThrough(120);
-    // A ends 608 samples into a frame (music time 0 is the capture's first sample): the hand-on made
-    // in that frame counts its delay from the frame's start.
+    // A ends 608 samples into a frame (music time 0 is the capture's first sample). Its hand-on is
+    // made in that frame and waits like any delayed action, whole frames from the frame's start and
+    // a sample offset into the last: B begins 608 samples before A's end + delay. The delay is a gap
+    // kept on the frame clock, not on A's last sample; a sequence that must follow on to the sample
+    // has the sample-accurate transition for it.
     const int64_t b = 60000 / kFrame * kFrame + delay;
     ExpectLevels(plane, 0, 40000, [&](int64_t t) {
       const int64_t m = t + 48000;

@@ -29,6 +29,33 @@ struct LimitedInstance final : SN::CSnPlaybackInstance {
   int stops = 0;
 };
 
+// The admission rule as a model, over the array in its order: what EnforceForNewInstance answers and
+// which instance it names to give way.
+std::pair<SN::SNRESULT, const SN::CSnPlaybackInstance*> ModelAdmission(const CSnPlaybackLimiter& limiter,
+                                                                       uint16_t maximum, float newPriority,
+                                                                       const SN::CSnRegisteredObj* object,
+                                                                       bool losesTies, bool useVirtual) {
+  uint32_t eligible = 0;
+  bool besides = false;
+  int32_t last = -1;
+  for (uint32_t i = 0; i < limiter.Count(); ++i) {
+    const SN::CSnPlaybackInstance* p = limiter.At(i);
+    if ((object && p->m_pGameObject != object) || p->m_stopping || p->m_limitedThisFrame || p->m_excluded) continue;
+    ++eligible;
+    if (p->m_priority > newPriority) continue;
+    if (useVirtual && p->m_virtualBehaviour == SN::SnVirtual_ContinueToPlay) {
+      besides = besides || eligible <= maximum;
+      continue;
+    }
+    last = int32_t(i);
+  }
+  if (eligible + 1 <= maximum) return {SN::SN_Success, nullptr};
+  const float lowest = last >= 0 ? limiter.At(uint32_t(last))->m_priority : 101.0f;
+  if (last < 0 || lowest > newPriority || (losesTies && lowest == newPriority))
+    return {besides ? SN::SN_Success : (useVirtual ? SN::SN_PlayAsVirtual : SN::SN_Failure), nullptr};
+  return {SN::SN_Success, limiter.At(uint32_t(last))};
+}
+
 class SoundNodeLimitTest : public NodeFixture {
  protected:
   // Counts the play from the leaf up; the instance joins the limiter that counted it when it may play.
@@ -178,30 +205,7 @@ TEST_F(SoundNodeLimitTest, AdmissionAgreesWithAModelOfItsRule) {
     const SN::CSnRegisteredObj* object = draw(3) == 0 ? objects[draw(2)] : nullptr;
     const bool losesTies = draw(4) != 0, useVirtual = draw(2) == 0;
 
-    // The model, over the array in its order.
-    uint32_t eligible = 0;
-    bool besides = false;
-    int32_t last = -1;
-    for (uint32_t i = 0; i < limiter.Count(); ++i) {
-      const SN::CSnPlaybackInstance* p = limiter.At(i);
-      if ((object && p->m_pGameObject != object) || p->m_stopping || p->m_limitedThisFrame || p->m_excluded) continue;
-      ++eligible;
-      if (p->m_priority > newPriority) continue;
-      if (useVirtual && p->m_virtualBehaviour == SN::SnVirtual_ContinueToPlay) {
-        besides = besides || eligible <= maximum;
-        continue;
-      }
-      last = int32_t(i);
-    }
-    SN::SNRESULT expected = SN::SN_Success;
-    const SN::CSnPlaybackInstance* givesWay = nullptr;
-    if (eligible + 1 > maximum) {
-      const float lowest = last >= 0 ? limiter.At(uint32_t(last))->m_priority : 101.0f;
-      if (last < 0 || lowest > newPriority || (losesTies && lowest == newPriority))
-        expected = besides ? SN::SN_Success : (useVirtual ? SN::SN_PlayAsVirtual : SN::SN_Failure);
-      else
-        givesWay = limiter.At(uint32_t(last));
-    }
+    const auto [expected, givesWay] = ModelAdmission(limiter, maximum, newPriority, object, losesTies, useVirtual);
     const bool killed = givesWay && (!useVirtual || givesWay->m_virtualBehaviour == SN::SnVirtual_Kill);
 
     SN::CSnPlaybackInstance* out = nullptr;
@@ -211,6 +215,62 @@ TEST_F(SoundNodeLimitTest, AdmissionAgreesWithAModelOfItsRule) {
     for (const auto& instance : made)
       ASSERT_EQ(instance->stops, killed && instance.get() == givesWay ? 1 : 0) << "round " << round;
   }
+}
+
+// One limiter between limit passes, as plays come and go: admissions after admissions, with stopping
+// and limited plays added before, among and after the others, plays removed from anywhere, priorities
+// moved, and now and then a new pass that clears the limited marks. Every answer agrees with the model.
+TEST_F(SoundNodeLimitTest, AdmissionsBetweenPassesAgreeWithTheModelAsPlaysComeAndGo) {
+  Platform::ReentrantGuard audio(SN::GlobalAudioLock());
+  uint32_t seed = 777;
+  auto draw = [&](uint32_t n) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 16) % n;
+  };
+  SN::CSnRegisteredObj* objects[] = {GameObject(7), GameObject(8)};
+  const float priorities[] = {30.0f, 50.0f, 70.0f};
+  std::vector<std::unique_ptr<LimitedInstance>> made;
+  std::vector<LimitedInstance*> in;
+  CSnPlaybackLimiter limiter(0, true, true);
+  uint32_t sequence = 0;
+  for (int step = 0; step < 20000; ++step) {
+    const uint32_t what = draw(16);
+    if (what < 6 || in.size() < 4) {
+      // Mostly one priority; long runs of limited or stopping plays, as a flood makes them.
+      made.push_back(std::make_unique<LimitedInstance>(draw(4) ? 50.0f : priorities[draw(3)], ++sequence,
+                                                       objects[draw(2)], uint8_t(draw(3))));
+      LimitedInstance& instance = *made.back();
+      instance.m_limitedThisFrame = draw(3) == 0;
+      instance.m_stopping = draw(10) == 0;
+      instance.m_excluded = draw(6) == 0;
+      ASSERT_TRUE(limiter.Add(&instance));
+      in.push_back(&instance);
+    } else if (what < 9) {
+      const uint32_t at = draw(uint32_t(in.size()));
+      ASSERT_TRUE(limiter.Remove(in[at]));
+      in.erase(in.begin() + at);
+    } else if (what == 9) {
+      LimitedInstance* moved = in[draw(uint32_t(in.size()))];
+      moved->m_priority = priorities[draw(3)];
+      limiter.PriorityChanged(moved);
+    } else if (what == 10) {
+      CSnPlaybackLimiter::NewLimitPass();
+      for (LimitedInstance* instance : in) instance->m_limitedThisFrame = draw(4) == 0;
+    } else if (what == 11) {
+      in[draw(uint32_t(in.size()))]->m_excluded ^= true;
+    } else {
+      const uint16_t maximum = uint16_t(draw(uint32_t(in.size()) + 2));
+      const float newPriority = priorities[draw(3)];
+      const SN::CSnRegisteredObj* object = draw(3) == 0 ? objects[draw(2)] : nullptr;
+      const bool losesTies = draw(4) != 0, useVirtual = draw(2) == 0;
+      const auto [expected, givesWay] = ModelAdmission(limiter, maximum, newPriority, object, losesTies, useVirtual);
+      SN::CSnPlaybackInstance* out = nullptr;
+      ASSERT_EQ(limiter.EnforceForNewInstance(maximum, newPriority, object, losesTies, useVirtual, &out, 2), expected)
+          << "step " << step;
+      ASSERT_EQ(out, givesWay) << "step " << step;
+    }
+  }
+  for (LimitedInstance* instance : in) limiter.Remove(instance);
 }
 
 TEST_F(SoundNodeLimitTest, PerObjectLimitsCountEachGameObjectApart) {

@@ -278,6 +278,11 @@ TEST_F(PlaybackInstanceTest, OverTheMemoryThresholdOnlyAHigherPriorityPlaysAndTh
   EXPECT_EQ(PlayNode(73, 52), SN::SN_Success);  // one point higher: the lowest is killed for room
   EXPECT_TRUE(lowest->m_stopping);
   EXPECT_EQ(lowest->m_stopReason, 3);
+  // Killed, it counts for no limit again: it has left the engine-wide limiter before it ends, so that
+  // the plays after it do not walk past it.
+  EXPECT_EQ(SN::VoiceManager::ActiveInstanceCount(), 2u);
+  ASSERT_EQ(SN::VoiceManager::GlobalLimiter().Count(), 1u);
+  EXPECT_NE(SN::VoiceManager::GlobalLimiter().At(0), lowest);
   SN::MemoryMgr::Free(SN::g_DefaultPoolId, filler);
   RunVoicePass();
   EXPECT_EQ(SN::VoiceManager::ActiveInstanceCount(), 0u);

@@ -1,6 +1,7 @@
 // The command queue: sizes from the payload records, wrapping, the quarter-ring limit, writers on
-// many threads against the real audio thread, a handler that posts and drains on its own thread,
-// RenderAudio with and without messages, and the device watchdog.
+// many threads against the real audio thread, a handler that posts and drains on its own thread, a
+// writer that finds the ring full while a pass runs, the frames one pass takes, RenderAudio with and
+// without messages, and the device watchdog.
 #include <thread>
 
 #include "SoundTestSupport.h"
@@ -166,6 +167,101 @@ TEST_F(CommandQueueTest, AHandlerThatFillsTheRingDrainsItOnItsOwnThread) {
   EXPECT_EQ(received_.torn, 0u);
   EXPECT_EQ(received_.perWriter[0].size(), 3u);
   EXPECT_EQ(received_.perWriter[1].size(), 100u);
+}
+
+// A pass that stops in a handler, for the test to act while it holds the audio lock: writer 7's
+// message says so and waits for `go`, writer 8's says so and waits for `reached` to be set by the
+// test's other thread (30 s at most, then it notes that it gave up).
+struct PassStops {
+  Platform::Event inFirst{Platform::Event::Reset::Manual};
+  Platform::Event inLast{Platform::Event::Reset::Manual};
+  Platform::Event go{Platform::Event::Reset::Manual};
+  Platform::Event reached{Platform::Event::Reset::Manual};
+  std::atomic<bool> gaveUp{false};
+  std::vector<uint32_t> framesOfWriter1;  // the frame counter when each of writer 1's messages ran
+};
+PassStops* g_stops = nullptr;
+
+void StoppingHandler(CSnAudioMgr& manager, const SnMsgHeader& header) {
+  const auto& message = reinterpret_cast<const SnMsgSetRTPC&>(header);
+  if (message.paramId == 7) {
+    g_stops->inFirst.Set();
+    g_stops->go.Wait(Platform::kWaitForever);
+  } else if (message.paramId == 8) {
+    g_stops->inLast.Set();
+    if (g_stops->reached.Wait(30000) != Platform::WaitResult::Signalled) g_stops->gaveUp = true;
+  } else if (message.paramId == 1) {
+    g_stops->framesOfWriter1.push_back(manager.CurrentFrame());
+  }
+  Record(manager, header);
+}
+
+// The ring is full and a pass holds the lock: the writer takes the room the pass hands back message
+// by message, and is done before the pass reaches its last message, not once the pass has ended.
+TEST_F(CommandQueueTest, AWriterFindingTheRingFullTakesTheRoomThePassHandsBackWhileItRuns) {
+  InitSynchronous(512);
+  PassStops stops;
+  g_stops = &stops;
+  SetMessageHandler(SnMsg_SetRTPC, &StoppingHandler);
+  const uint32_t slot = MessageSize<SnMsgSetRTPC>();
+  // Writer 7's stop, fillers of writer 1, writer 8's stop and the frame's end fill the ring.
+  const uint32_t fillers = (512 - 2 * slot) / slot - 2;
+  Post(*g_pAudioMgr, 7, 0);
+  for (uint32_t i = 0; i < fillers; ++i) Post(*g_pAudioMgr, 1, i);
+  Post(*g_pAudioMgr, 8, 0);
+  received_.expected = fillers + 2 + fillers;
+  std::thread pass([] { SoundEngine::RenderAudio(); });
+  ASSERT_EQ(stops.inFirst.Wait(30000), Platform::WaitResult::Signalled);
+  // As many posts as the fillers: more than the ring has free now (one fits behind writer 8's stop
+  // and the frame's end), no more than the pass gives back. The pass goes on once the ring is full.
+  Platform::Event full{Platform::Event::Reset::Manual};
+  std::thread writer([&] {
+    for (uint32_t i = 0; i < fillers; ++i) {
+      if (i == 1) full.Set();
+      Post(*g_pAudioMgr, 2, i);
+    }
+    stops.reached.Set();
+  });
+  ASSERT_EQ(full.Wait(30000), Platform::WaitResult::Signalled);
+  stops.go.Set();
+  pass.join();
+  writer.join();
+  EXPECT_FALSE(stops.gaveUp) << "the writer waited for the whole pass";
+  SoundEngine::RenderAudio();
+  EXPECT_EQ(received_.total, 2 * fillers + 2);
+  EXPECT_EQ(received_.perWriter[2].size(), fillers);
+  EXPECT_EQ(received_.outOfOrder, 0u);
+  SetMessageHandler(SnMsg_SetRTPC, &Record);
+  g_stops = nullptr;
+}
+
+// A frame closed while the pass reads the ring waits for the frame the pass renders: the game posting
+// without pause cannot keep the pass reading, and the audio lock held, for as long as it posts.
+TEST_F(CommandQueueTest, AFrameClosedWhileThePassReadsWaitsForTheFrameItRenders) {
+  InitSynchronous();
+  PassStops stops;
+  g_stops = &stops;
+  SetMessageHandler(SnMsg_SetRTPC, &StoppingHandler);
+  received_.expected = 3;
+  Post(*g_pAudioMgr, 8, 0);
+  std::thread pass([] { SoundEngine::RenderAudio(); });
+  // While the pass waits in writer 8's handler, another frame is posted and closed without a pass.
+  std::thread writer([&] {
+    ASSERT_EQ(stops.inLast.Wait(30000), Platform::WaitResult::Signalled);
+    Post(*g_pAudioMgr, 1, 0);
+    Post(*g_pAudioMgr, 1, 1);
+    g_pAudioMgr->RenderAudio(false);
+    stops.reached.Set();
+  });
+  writer.join();
+  pass.join();
+  EXPECT_FALSE(stops.gaveUp);
+  EXPECT_EQ(received_.total, 3u);
+  // Read once the pass had rendered its frame, not before it.
+  EXPECT_EQ(stops.framesOfWriter1, (std::vector<uint32_t>{1, 1}));
+  EXPECT_EQ(received_.perWriter[1].size(), 2u);
+  SetMessageHandler(SnMsg_SetRTPC, &Record);
+  g_stops = nullptr;
 }
 
 TEST_F(CommandQueueTest, WatchdogSuspendsTheOutputsOnThe48thIdlePass) {

@@ -1,12 +1,14 @@
 // The whole chain heard: the game's banks as the build writes them, the engine on the null output,
 // frames rendered on the test's thread, events posted by name, and the output capture read back by a
 // reader of the test's own against a double-precision model of the tone, its gains and its pan.
+#include <initializer_list>
 #include <memory>
 #include <numbers>
 
 #include "Base/MathUtil.h"
 #include "SoundEngine/Actions/EventReceiver.h"
 #include "SoundEngine/Effects/VoiceInfoProvider.h"
+#include "SoundEngine/Hierarchy/PropertyNode.h"
 #include "SoundEngine/Lower/Output/OutputDevice.h"
 #include "SoundEngine/Lower/Pipeline/VoiceCommands.h"
 #include "SoundEngine/Midi/EngineMidiPlayback.h"
@@ -691,6 +693,19 @@ TEST_F(SoundEndToEndTest, ANoteOffTakesBackTheDelayedPlayItsNoteBegan) {
   });
 }
 
+// One MIDI target on the test's object for each named node of the test's bank, ids from `firstId`.
+void TargetsOn(std::initializer_list<const char*> nodes, uint32_t firstId, uint32_t playingId,
+               CSnMidiEventTarget** targets) {
+  uint32_t id = firstId;
+  for (const char* name : nodes) {
+    CSnIndexedObject* node = g_pObjectIndex->FindNodeAndAddRef(SoundEngine::GetIDFromString(name), false);
+    ASSERT_NE(node, nullptr) << name;
+    *targets = CSnMidiEventTarget::Create(id++, g_pRegistryMgr->Find(kObject), playingId, node);
+    node->Release();
+    ASSERT_NE(*targets++, nullptr);
+  }
+}
+
 // Two notes, each on a continuous sequence of two three-frame items (A at 1 kHz, then B at 500 Hz)
 // that waits a delay between them. The first note (sequence Waits, 100 ms = 4800 samples) ends after
 // A but while the hand-on to B still waits: B never sounds. The second (sequence Joins, 20 ms = 960
@@ -709,14 +724,8 @@ TEST_F(SoundEndToEndTest, ANoteOffReachesTheNextItemOfTheContinuousPlayItsNoteBe
     Platform::ReentrantGuard guard(GlobalAudioLock());
     CSnMidiPlaybackContext context(EngineMidiPlayback());
     CSnMidiEventTarget* targets[2] = {};
-    const char* sequences[2] = {"Waits", "Joins"};
-    for (int i = 0; i < 2; ++i) {
-      CSnIndexedObject* node = g_pObjectIndex->FindNodeAndAddRef(SoundEngine::GetIDFromString(sequences[i]), false);
-      ASSERT_NE(node, nullptr) << sequences[i];
-      targets[i] = CSnMidiEventTarget::Create(7 + uint32_t(i), g_pRegistryMgr->Find(kObject), 902, node);
-      node->Release();
-      ASSERT_NE(targets[i], nullptr);
-    }
+    TargetsOn({"Waits", "Joins"}, 7, 902, targets);
+    ASSERT_FALSE(HasFatalFailure());
     context.Schedule(*targets[0], SnMidiEvent{SnMidiEvent::kNoteOn, 0, 60, 100}, 0);
     context.Schedule(*targets[0], SnMidiEvent{SnMidiEvent::kNoteOff, 0, 60, 0}, 5 * kFrame);
     for (uint32_t frame = 0; frame < 20; ++frame) {
@@ -743,6 +752,56 @@ TEST_F(SoundEndToEndTest, ANoteOffReachesTheNextItemOfTheContinuousPlayItsNoteBe
     if (t >= joinB && t < joinOff) level += At(second, t - joinB);
     return level * kVoiceUnity * kCentreToPair;
   });
+}
+
+// Two sounds played at their note's end, Now at once and Late after waiting 100 ms (4,800 samples),
+// each 6 dB down under controller 7 of its MIDI target (parameter 8) at 127. The note-off's play
+// carries no note, only its target: a play that waits must keep the target through the wait, so
+// that Late, like Now, is heard 6 dB down on its target's controller.
+TEST_F(SoundEndToEndTest, APlayAtANoteOffHearsItsTargetsControllersAfterItsDelay) {
+  LoadOwnBank("tone Now 48000 1 40 440\n"
+              "tone Late 48000 1 40 660\n"
+              "sound Now Now Effects\n"
+              "sound Late Late Effects delay 100\n"
+              "rtpc Now volume @8 0:0 127:-6\n"
+              "rtpc Late volume @8 0:0 127:-6\n");
+  Frames(1);  // the game object is registered
+  {
+    Platform::ReentrantGuard guard(GlobalAudioLock());
+    CSnMidiPlaybackContext context(EngineMidiPlayback());
+    CSnMidiEventTarget* targets[2] = {};
+    TargetsOn({"Now", "Late"}, 20, 910, targets);
+    ASSERT_FALSE(HasFatalFailure());
+    for (CSnMidiEventTarget* target : targets) {
+      auto* sound = dynamic_cast<CSnPropertyNode*>(target->Node());
+      ASSERT_NE(sound, nullptr);
+      ASSERT_EQ(sound->SetIntProperty(SnProp_MidiPlayMode, 2), SN_Success);  // played at the note-off
+      context.Schedule(*target, SnMidiEvent{SnMidiEvent::kControlChange, 0, 7, 127}, 0);
+      context.Schedule(*target, SnMidiEvent{SnMidiEvent::kNoteOn, 0, 60, 100}, 100);
+    }
+    for (uint32_t frame = 0; frame < 16; ++frame) {
+      // The notes end after Late's delayed note-on has run and left its play to the note-off.
+      if (frame == 6)
+        for (CSnMidiEventTarget* target : targets)
+          context.Schedule(*target, SnMidiEvent{SnMidiEvent::kNoteOff, 0, 60, 0}, 300);
+      context.Advance(kFrame);
+      Frames(1);
+    }
+    EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+    EXPECT_EQ(context.HeldCount(), 0u);
+    for (CSnMidiEventTarget* target : targets) target->Release();
+  }
+  const auto planes = Capture();
+  const std::vector<double> now = OwnMedia("Now"), late = OwnMedia("Late");
+  // The capture began a frame before the note-ons; the note-offs come in its seventh frame, at sample
+  // 300. Now begins there, Late 4,800 samples later.
+  const size_t nowAt = 7 * kFrame + 300, lateAt = nowAt + 4800;
+  const double down = std::pow(10.0, -6.0 / 20.0) * kVoiceUnity * kCentreToPair;
+  ExpectModel(planes, 0, [&](size_t t) {
+    const double a = t >= nowAt ? At(now, t - nowAt) : 0.0;
+    const double b = t >= lateAt ? At(late, t - lateAt) : 0.0;
+    return (a + b) * down;
+  }, 2.0);  // the curve's gain is worked out in single precision
 }
 
 }  // namespace

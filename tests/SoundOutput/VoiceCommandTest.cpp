@@ -260,3 +260,30 @@ TEST_F(VoiceCommandTest, EveryProcessedMessageMovesTheGroupKey) {
 }
 
 }  // namespace
+
+namespace {
+
+uint32_t UsedBytes(SnMemPoolId pool) {
+  MemoryMgr::PoolMemInfo info;
+  EXPECT_EQ(MemoryMgr::GetPoolMemoryUsed(pool, info), SN_Success);
+  return info.usedBytes;
+}
+
+// A burst of commands past the preallocated ones takes its items from the lower engine's pool once:
+// they stay on the free list, and the next burst of the same size takes nothing more.
+TEST_F(VoiceCommandTest, ABurstOfCommandsTakesItsItemsFromThePoolOnlyOnce) {
+  FakeInstance& loner = Make("loner");
+  constexpr uint32_t kBurst = 2000;
+  for (uint32_t i = 0; i < kBurst; ++i) Queue(SnVoiceCommand_Resume, loner);
+  EXPECT_EQ(LowerEngine::QueuedVoiceCommandCount(), kBurst);
+  Render();  // no pipeline plays it: every command is dropped
+  EXPECT_EQ(LowerEngine::QueuedVoiceCommandCount(), 0u);
+  const uint32_t afterFirst = UsedBytes(g_LEngineDefaultPoolId);
+  for (uint32_t i = 0; i < kBurst; ++i) Queue(SnVoiceCommand_Resume, loner);
+  EXPECT_EQ(UsedBytes(g_LEngineDefaultPoolId), afterFirst);
+  Render();
+  EXPECT_EQ(LowerEngine::QueuedVoiceCommandCount(), 0u);
+  EXPECT_TRUE(TakeEvents().empty());
+}
+
+}  // namespace

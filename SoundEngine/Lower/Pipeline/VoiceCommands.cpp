@@ -17,6 +17,9 @@ namespace SN {
 namespace {
 
 constexpr uint32_t kPreallocatedCommands = 512;
+// Items past the preallocated ones stay on the free list once their command ran, up to this many: a
+// burst of voices takes them from the pool once rather than one allocation per command per frame.
+constexpr uint32_t kKeptCommands = 4096;
 constexpr uint16_t kLaunchedFlag = 0x100;
 
 struct SnVoiceCommand {
@@ -26,60 +29,60 @@ struct SnVoiceCommand {
   uint16_t flags;
 };
 
-// A singly linked list of pipelines through their own link, with head, tail and count.
+// A doubly linked list of pipelines through their own links, with head, tail and count; each
+// pipeline knows the list it is in.
 struct PipelineList {
   ISnVoicePipeline* head = nullptr;
   ISnVoicePipeline* tail = nullptr;
   uint32_t count = 0;
 
-  void Append(ISnVoicePipeline* pipeline) {
-    pipeline->m_pNextInList = nullptr;
-    (tail ? tail->m_pNextInList : head) = pipeline;
-    tail = pipeline;
-    ++count;
-  }
-  void Unlink(ISnVoicePipeline* previous, ISnVoicePipeline* pipeline) {
-    (previous ? previous->m_pNextInList : head) = pipeline->m_pNextInList;
-    if (tail == pipeline) tail = previous;
-    pipeline->m_pNextInList = nullptr;
+  void Append(ISnVoicePipeline* pipeline) { InsertBefore(nullptr, pipeline); }
+  // `previous`, the pipeline a walk saw before it, is its own back link.
+  void Unlink([[maybe_unused]] ISnVoicePipeline* previous, ISnVoicePipeline* pipeline) {
+    ORV_ASSERT(pipeline->m_pList == this && pipeline->m_pPreviousInList == previous);
+    previous = pipeline->m_pPreviousInList;
+    ISnVoicePipeline* next = pipeline->m_pNextInList;
+    (previous ? previous->m_pNextInList : head) = next;
+    (next ? next->m_pPreviousInList : tail) = previous;
+    pipeline->m_pNextInList = pipeline->m_pPreviousInList = nullptr;
+    pipeline->m_pList = nullptr;
     --count;
   }
   // Before the first pipeline of the same or a higher priority: lowest first, newest first among
-  // equals. Pipelines without a bus side count 0.
+  // equals. Pipelines without a bus side count 0. One of no higher priority than the head (all of one
+  // priority, the usual case) goes first without a walk.
   void InsertByPriority(ISnVoicePipeline* pipeline) {
     const uint32_t priority = PriorityOf(pipeline);
-    ISnVoicePipeline* previous = nullptr;
     ISnVoicePipeline* p = head;
-    while (p && PriorityOf(p) < priority) {
-      previous = p;
-      p = p->m_pNextInList;
-    }
-    pipeline->m_pNextInList = p;
-    (previous ? previous->m_pNextInList : head) = pipeline;
-    if (!p) tail = pipeline;
-    ++count;
+    while (p && PriorityOf(p) < priority) p = p->m_pNextInList;
+    InsertBefore(p, pipeline);
   }
   static uint32_t PriorityOf(ISnVoicePipeline* pipeline) {
     ISnVoiceConnections* connections = pipeline->Connections();
     return connections ? connections->Priority() : 0;
   }
   bool Remove(ISnVoicePipeline* pipeline) {
-    ISnVoicePipeline* previous = nullptr;
-    for (ISnVoicePipeline* p = head; p; previous = p, p = p->m_pNextInList)
-      if (p == pipeline) {
-        Unlink(previous, p);
-        return true;
-      }
-    return false;
+    if (!Contains(pipeline)) return false;
+    Unlink(pipeline->m_pPreviousInList, pipeline);
+    return true;
   }
-  bool Contains(const ISnVoicePipeline* pipeline) const {
-    for (ISnVoicePipeline* p = head; p; p = p->m_pNextInList)
-      if (p == pipeline) return true;
-    return false;
-  }
+  bool Contains(const ISnVoicePipeline* pipeline) const { return pipeline->m_pList == this; }
   void Forget() {
     head = tail = nullptr;
     count = 0;
+  }
+
+ private:
+  // Before `next` (null: at the end).
+  void InsertBefore(ISnVoicePipeline* next, ISnVoicePipeline* pipeline) {
+    ORV_ASSERT(!pipeline->m_pList);
+    ISnVoicePipeline* previous = next ? next->m_pPreviousInList : tail;
+    pipeline->m_pNextInList = next;
+    pipeline->m_pPreviousInList = previous;
+    (previous ? previous->m_pNextInList : head) = pipeline;
+    (next ? next->m_pPreviousInList : tail) = pipeline;
+    pipeline->m_pList = this;
+    ++count;
   }
 };
 
@@ -120,13 +123,21 @@ bool Activate(ISnVoicePipeline* pipeline) {
   return true;
 }
 
+// Every removal goes through here: the instance counts the commands that name it.
+void RemoveCommand(CommandItem* previous, CommandItem* item) {
+  --item->payload.instance->m_queuedVoiceCommands;
+  Voices().queue.Remove(previous, item);
+}
+
 void RemoveCommandsOf(const ISnVoiceInstance* instance) {
+  // Most voices that end have none queued: the queue is walked only for those that do, and only as
+  // far as their last one.
   SnPooledList<SnVoiceCommand>& queue = Voices().queue;
   CommandItem* previous = nullptr;
-  for (CommandItem* item = queue.Head(); item;) {
+  for (CommandItem* item = queue.Head(); item && instance->m_queuedVoiceCommands;) {
     CommandItem* next = item->next;
     if (item->payload.instance == instance)
-      queue.Remove(previous, item);
+      RemoveCommand(previous, item);
     else
       previous = item;
     item = next;
@@ -152,6 +163,12 @@ void Dispatch(const SnVoiceCommand& command, ISnVoicePipeline* pipeline) {
 // pipeline whose first source (either source, for stop-looping) is the instance, else its own.
 ISnVoicePipeline* TargetOf(const SnVoiceCommand& command) {
   if (command.kind <= SnVoiceCommand_BeginPaused) return command.instance->Pipeline();
+  // An instance is the first source of one pipeline at most, its own: when that one plays, no walk
+  // over the others is needed. Stop-looping may also name a second source, found by the walk.
+  ISnVoicePipeline* own = command.instance->Pipeline();
+  if (command.kind != SnVoiceCommand_StopLooping && own && own->m_launched &&
+      own->GetState() == ISnVoicePipeline::Playing && own->FirstSource() == command.instance)
+    return own;
   for (ISnVoicePipeline* p = Voices().active.head; p; p = p->m_pNextInList) {
     if (p->GetState() != ISnVoicePipeline::Playing) continue;
     if (p->FirstSource() == command.instance) return p;
@@ -174,7 +191,8 @@ SNRESULT InitVoiceCommands() {
   state.memoryShort = state.noRoom = false;
   state.active.Forget();
   state.waiting.Forget();
-  return state.queue.Init(kPreallocatedCommands, SnPooledList<SnVoiceCommand>::kUnlimited, g_LEngineDefaultPoolId)
+  return state.queue.Init(kPreallocatedCommands, SnPooledList<SnVoiceCommand>::kUnlimited, g_LEngineDefaultPoolId,
+                          kKeptCommands)
              ? SN_Success
              : SN_InsufficientMemory;
 }
@@ -193,6 +211,7 @@ SNRESULT QueueVoiceCommand(SnVoiceCommandKind kind, ISnVoiceInstance* instance) 
   VoiceState& state = Voices();
   if (!instance) return SN_InvalidParameter;
   if (!state.queue.Append(SnVoiceCommand{instance, state.groupKey, uint8_t(kind), 0})) return SN_Failure;
+  ++instance->m_queuedVoiceCommands;
   if (kind <= SnVoiceCommand_BeginPaused) state.launchPending = true;
   return SN_Success;
 }
@@ -275,7 +294,7 @@ void LaunchQueuedVoices() {
       }
     }
     if (remove)
-      state.queue.Remove(previous, item);
+      RemoveCommand(previous, item);
     else
       previous = item;
     item = next;
@@ -314,7 +333,7 @@ void BeginQueuedVoices() {
             command.flags |= kLaunchedFlag;
           } else {
             pipeline->Destroy();
-            state.queue.Remove(groupPrevious, member);
+            RemoveCommand(groupPrevious, member);
             restart = true;
             break;
           }
@@ -345,11 +364,11 @@ void BeginQueuedVoices() {
     CommandItem* next = item->next;
     if (target && (launchedBegin || (command.kind > SnVoiceCommand_BeginPaused && target->m_launched))) {
       Dispatch(command, target);
-      state.queue.Remove(previous, item);
+      RemoveCommand(previous, item);
     } else if (target) {
       previous = item;  // its pipeline waits for its source: the command waits with it
     } else {
-      state.queue.Remove(previous, item);
+      RemoveCommand(previous, item);
     }
     item = next;
   }

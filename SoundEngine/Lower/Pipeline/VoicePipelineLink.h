@@ -52,6 +52,10 @@ class ISnVoiceInstance {
   virtual ISnVoicePipeline* PipelineForSecondSource() const = 0;
   // The playback instance behind the voice, for the real pipeline; null for other voices.
   virtual CSnPlaybackInstance* PlaybackInstance() { return nullptr; }
+
+  // Commands in the lower engine's queue that name it: an instance that ends looks for its own only
+  // when it has some.
+  uint32_t m_queuedVoiceCommands = 0;
 };
 
 class ISnVoicePipeline {
@@ -105,8 +109,11 @@ class ISnVoicePipeline {
   // What it tells its plug-ins of its play (VoiceQueries.h); null for a pipeline that tells nothing.
   virtual ISnVoiceQueries* Queries() { return nullptr; }
 
-  // The lower engine's list link and launch mark.
+  // The lower engine's list links (both ways: a pipeline leaves its list without a walk), the list
+  // it is in, and its launch mark.
   ISnVoicePipeline* m_pNextInList = nullptr;
+  ISnVoicePipeline* m_pPreviousInList = nullptr;
+  const void* m_pList = nullptr;
   bool m_launched = false;
 };
 

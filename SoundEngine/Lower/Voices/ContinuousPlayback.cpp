@@ -213,7 +213,7 @@ void CSnContinuousPlaybackInstance::HandOnToNext(const HandOn& plan) {
     // A performance a MIDI note began belongs to the note to its end: the note's end takes back the
     // hand-on still waiting, and the next item joins the note as this one did.
     action->SetPlayMode(m_playMode);
-    action->SetMidiEvent(m_midiEvent);
+    action->SetMidiEvent(m_midiEvent, Key().midiTargetId);
     if (!action->SetMidiNote(MidiNoteContext()))
       SOUND_LOG(Error, "Continuous play %u: no memory to tie its next item to its MIDI note; the note's end will "
                 "not stop it", m_playingId);
@@ -304,6 +304,8 @@ void CSnContinuousPlaybackInstance::Term(uint32_t flags) {
                                     LowerEngine::SamplesPerFrame());
       plan.delaySamples = std::max(limit, duration);
     } else if (m_mode == SnContinuous_Delay) {
+      // Counted, as every queued action's delay, from the start of this frame: the gap keeps to the
+      // frame clock, not to where in the frame the item's last sample fell.
       plan.delaySamples = duration;
     } else if (m_mode == SnContinuous_SampleAccurate) {
       plan.withOrigin = true;

@@ -175,7 +175,7 @@ SNRESULT CSnPlaybackInstance::Init(CSnNodeLimiter* limiterA, CSnNodeLimiter* lim
       if (m_limiters[added]) m_limiters[added]->Remove(this);
     return SN_InsufficientMemory;
   }
-  m_inLimiters = true;
+  m_inLimiters = m_inGlobalLimiter = true;
   if (m_playingId == 0) return SN_Failure;
   if (g_pPlayingIDCallbackMgr) {
     uint32_t flags = 0;
@@ -210,9 +210,9 @@ void CSnPlaybackInstance::OnPlaybackEnded() {
   if (m_inLimiters) {
     for (CSnNodeLimiter* limiter : m_limiters)
       if (limiter) limiter->Remove(this);
-    VoiceManager::GlobalLimiter().Remove(this);
     m_inLimiters = false;
   }
+  LeaveGlobalLimiter();
   if (m_nodeCounted && m_node) {
     SnCountRecord record;
     record.priority = 0.0f;
@@ -220,6 +220,12 @@ void CSnPlaybackInstance::OnPlaybackEnded() {
     m_node->UncountInstance(record);
     m_nodeCounted = false;
   }
+}
+
+void CSnPlaybackInstance::LeaveGlobalLimiter() {
+  if (!m_inGlobalLimiter) return;
+  VoiceManager::GlobalLimiter().Remove(this);
+  m_inGlobalLimiter = false;
 }
 
 void CSnPlaybackInstance::Term(uint32_t) {

@@ -165,6 +165,7 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
     if (m_stopping) return;
     m_stopping = true;
     m_stopReason = stopReason & 7;
+    LeaveGlobalLimiter();
     StopNow();
   }
   // Over a limit with the virtual-voice behaviour in force: killed, or made virtual this frame. One
@@ -210,6 +211,9 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
   void ExecuteActionOnInstance(const SnInstanceActionRecord& record);
   // Leaves the limiters and the virtual state; once only.
   void OnPlaybackEnded();
+  // A killed instance counts for no limit again: it leaves the engine-wide one at once, so that a
+  // burst of plays over the maximum does not walk past every voice it killed, each time.
+  void LeaveGlobalLimiter();
   void EnterVirtual();
   void LeaveVirtual(bool enforceLimit);
   // The pipeline's marks.
@@ -445,6 +449,8 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
   uint32_t m_sequenceNumber = 0;
   // Commands in the manager's queue that name it: a retired instance's are looked for only if any.
   uint32_t m_queuedCommands = 0;
+  // Detached while commands to it were still queued: retired by the last of them, which do not run.
+  bool m_detachedPending = false;
   bool m_stopping = false;
   uint8_t m_stopReason = 0;  // 3 bits
   bool m_limitedThisFrame = false;
@@ -566,6 +572,7 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
   bool m_fadeInRunning = false;
   bool m_gainDirty = true;
   bool m_inLimiters = false;
+  bool m_inGlobalLimiter = false;
   bool m_ended = false;
   bool m_playbackRefTaken = false;
   bool m_retireQueued = false;

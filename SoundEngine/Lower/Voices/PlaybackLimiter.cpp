@@ -21,15 +21,31 @@ bool CountsInLimitPass(const CSnPlaybackInstance* instance) {
 
 }  // namespace
 
-void CSnPlaybackLimiter::Term() { m_instances.Term(); }
+void CSnPlaybackLimiter::Term() {
+  m_instances.Term();
+  m_run.length = 0;
+}
 
 bool CSnPlaybackLimiter::Add(CSnPlaybackInstance* instance) {
   if (!std::isfinite(instance->m_priority)) m_notFinite = true;
-  return m_instances.Insert(instance);
+  uint32_t at = 0;
+  if (!m_instances.Insert(instance, &at)) return false;
+  if (at <= m_run.start)
+    ++m_run.start;
+  else if (at < m_run.start + m_run.length)
+    m_run.length = 0;
+  return true;
 }
 
 bool CSnPlaybackLimiter::Remove(CSnPlaybackInstance* instance) {
-  const bool removed = m_instances.Remove(instance);
+  uint32_t at = 0;
+  const bool removed = m_instances.Remove(instance, &at);
+  if (removed && m_run.length) {
+    if (at < m_run.start)
+      --m_run.start;
+    else if (at < m_run.start + m_run.length)
+      --m_run.length;
+  }
   if (m_instances.Count() == 0) m_notFinite = false;
   return removed;
 }
@@ -37,9 +53,13 @@ bool CSnPlaybackLimiter::Remove(CSnPlaybackInstance* instance) {
 void CSnPlaybackLimiter::PriorityChanged(CSnPlaybackInstance* instance) {
   if (!std::isfinite(instance->m_priority)) m_notFinite = true;
   m_instances.Move(instance);
+  m_run.length = 0;
 }
 
-void CSnPlaybackLimiter::SetOlderFirst(bool olderFirst) { m_instances.SetOldestFirst(olderFirst); }
+void CSnPlaybackLimiter::SetOlderFirst(bool olderFirst) {
+  m_instances.SetOldestFirst(olderFirst);
+  m_run.length = 0;
+}
 
 bool CSnPlaybackLimiter::OlderFirst() const { return m_instances.OldestFirst(); }
 
@@ -57,10 +77,24 @@ SNRESULT CSnPlaybackLimiter::EnforceForNewInstance(uint16_t maximum, float newPr
   const uint32_t count = m_instances.Count();
   const bool noneBelow = newLosesTies && !m_notFinite && count && m_instances[count - 1]->m_priority >= newPriority;
   // The array is sorted: the last candidate is the lowest priority, the last of equals by tie order.
+  if (!RunKnown() || m_run.start + m_run.length > count) m_run.length = 0;
+  uint32_t runStart = 0, runLength = 0;  // the run of stopping or limited instances being walked over
   for (uint32_t i = 0; i < count && !(noneBelow && eligible >= maximum); ++i) {
+    if (m_run.length && i == m_run.start) {
+      // None of them counts, whatever the object asked for.
+      i += m_run.length - 1;
+      continue;
+    }
     CSnPlaybackInstance* instance = m_instances[i];
+    if (instance->m_stopping || instance->m_limitedThisFrame) {
+      if (!runLength) runStart = i;
+      ++runLength;
+      continue;
+    }
+    if (runLength > m_run.length) m_run = {runStart, runLength, LimitPassNumber()};
+    runLength = 0;
     if (gameObject && instance->m_pGameObject != gameObject) continue;
-    if (instance->m_stopping || instance->m_limitedThisFrame || instance->m_excluded) continue;
+    if (instance->m_excluded) continue;
     ++eligible;
     if (instance->m_priority > newPriority) continue;
     if (useVirtualBehaviour && instance->m_virtualBehaviour == SnVirtual_ContinueToPlay) {
@@ -87,17 +121,21 @@ SNRESULT CSnPlaybackLimiter::EnforceForNewInstance(uint16_t maximum, float newPr
 void CSnPlaybackLimiter::ApplyLimit(uint8_t stopReason, bool capsContinuing) {
   if (m_maximum == 0 || m_instances.Count() <= m_maximum) return;
   uint32_t counted = 0;
-  for (uint32_t i = 0; i < m_instances.Count(); ++i) {
+  for (uint32_t i = 0; i < m_instances.Count();) {
     CSnPlaybackInstance* instance = m_instances[i];
     if (counted < m_maximum) {
       if (CountsInLimitPass(instance)) ++counted;
+      ++i;
       continue;
     }
-    if (instance->m_stopping) continue;
-    if (m_useVirtualBehaviour)
-      instance->StopForVoiceLimit(stopReason, capsContinuing);
-    else
-      instance->Kill(stopReason);
+    if (!instance->m_stopping) {
+      if (m_useVirtualBehaviour)
+        instance->StopForVoiceLimit(stopReason, capsContinuing);
+      else
+        instance->Kill(stopReason);
+    }
+    // One that was killed may have left the array: the next is at its place then.
+    if (i < m_instances.Count() && m_instances[i] == instance) ++i;
   }
 }
 

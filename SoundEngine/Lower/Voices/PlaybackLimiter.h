@@ -56,12 +56,33 @@ class CSnPlaybackLimiter {
   void SetMaximum(uint16_t maximum) { m_maximum = maximum; }
   bool UsesVirtualBehaviour() const { return m_useVirtualBehaviour != 0; }
 
+  // The frame's limit pass clears the marks of the last one: runs of marked instances seen before it
+  // are no longer known to be passed over.
+  static void NewLimitPass() { ++LimitPassNumber(); }
+
   SnPriorityArray<CSnPlaybackInstance> m_instances;  // its order flag: older instances first among equals
   uint16_t m_maximum;
   uint8_t m_useVirtualBehaviour;
   // An instance of a priority that is not finite came in or moved, since the array was last empty.
   bool m_notFinite = false;
   CSnPlaybackLimiter* m_pNextActive = nullptr;  // the voice manager's list of active limiters
+
+ private:
+  static uint32_t& LimitPassNumber() {
+    static uint32_t number = 0;
+    return number;
+  }
+  // Stopping and limited-this-frame instances stay so until the next limit pass: a run of them that
+  // an admission walked over is remembered, and the admissions after it step over it at once, while
+  // plays keep coming between two passes. Entries added or removed before it move it; one added
+  // inside it, or any reordering, forgets it.
+  struct SkippedRun {
+    uint32_t start = 0;
+    uint32_t length = 0;  // 0: none known
+    uint32_t pass = 0;
+  };
+  bool RunKnown() const { return m_run.length && m_run.pass == LimitPassNumber(); }
+  SkippedRun m_run;
 };
 
 }  // namespace SN

@@ -85,9 +85,14 @@ bool UnlinkActive(CSnPlaybackInstance* instance) {
   return true;
 }
 
-void Retire(CSnPlaybackInstance* instance) {
+// Everything the instance holds goes; its memory goes by Destroy().
+void Release(CSnPlaybackInstance* instance) {
   if (instance->Voice()) LowerEngine::RemoveQueuedVoiceCommands(instance->Voice());
   instance->Term(0);
+}
+
+void Retire(CSnPlaybackInstance* instance) {
+  Release(instance);
   instance->Destroy();
 }
 
@@ -106,7 +111,8 @@ SNRESULT InitInstanceBookkeeping() {
     LowerEngine::InstallInstanceValueOwnerHook(&LowerEngine::RecordInstanceValueOwner);
   if (!LowerEngine::VoicePipelineFactory()) LowerEngine::SetVoicePipelineFactory(&LowerEngine::RealVoicePipelineFactory());
   if (!VoiceSourceFactory()) VoiceSourceFactory() = &StageVoiceSourceFactory();
-  if (!state.commands.Init(kPooledInstanceCommands, SnPooledList<SnInstanceCommand>::kUnlimited, g_DefaultPoolId)) {
+  if (!state.commands.Init(kPooledInstanceCommands, SnPooledList<SnInstanceCommand>::kUnlimited, g_DefaultPoolId,
+                           kKeptInstanceCommands)) {
     // The queue stays empty; nodes will come one by one from the default pool.
     state.commands.Init(0, SnPooledList<SnInstanceCommand>::kUnlimited, g_DefaultPoolId);
     return SN_InsufficientMemory;
@@ -180,6 +186,7 @@ CSnPlaybackLimiter* FirstActiveLimiterKind2() { return Manager().activeKind2; }
 void ApplyLimiters() {
   SN_ASSERT_AUDIO_LOCK_HELD();
   ManagerState& state = Manager();
+  CSnPlaybackLimiter::NewLimitPass();
   for (CSnPlaybackInstance* i = state.activeHead; i; i = i->m_pNextActive) {
     i->m_limitedLastFrame = i->m_limitedThisFrame;
     i->m_limitedThisFrame = false;
@@ -216,24 +223,25 @@ void RunQueuedInstanceCommands() {
   // Handlers may queue further commands: they run in this same walk, after the ones before them.
   while (auto* item = commands.Head()) {
     const SnInstanceCommand command = item->payload;
+    CSnPlaybackInstance* instance = command.instance;
     commands.Remove(nullptr, item);
-    --command.instance->m_queuedCommands;
-    command.instance->OnInstanceCommand(command.kind, command.parameter, command.time);
-    if (command.kind != SnInstanceCommand_ContextDetached) continue;
-    UnlinkActive(command.instance);
-    // Nothing may reach the instance once it is gone, not even a command queued after this one.
-    SnPooledList<SnInstanceCommand>::Item* previous = nullptr;
-    for (auto* later = commands.Head(); later && command.instance->m_queuedCommands;) {
-      auto* next = later->next;
-      if (later->payload.instance == command.instance) {
-        commands.Remove(previous, later);
-        --command.instance->m_queuedCommands;
-      } else {
-        previous = later;
-      }
-      later = next;
+    --instance->m_queuedCommands;
+    // Nothing reaches an instance once it is gone, not even a command queued after its going: those
+    // are passed over as the walk meets them, and the last of them frees its memory. The walk ends
+    // with an empty queue, so none is left waiting.
+    if (instance->m_detachedPending) {
+      if (!instance->m_queuedCommands) instance->Destroy();
+      continue;
     }
-    Retire(command.instance);
+    instance->OnInstanceCommand(command.kind, command.parameter, command.time);
+    if (command.kind != SnInstanceCommand_ContextDetached) continue;
+    UnlinkActive(instance);
+    if (!instance->m_queuedCommands) {
+      Retire(instance);
+      continue;
+    }
+    Release(instance);
+    instance->m_detachedPending = true;
   }
 }
 

@@ -47,6 +47,9 @@ namespace VoiceManager {
 
 constexpr uint16_t kDefaultMaxVoices = 256;
 constexpr uint32_t kPooledInstanceCommands = 64;
+// Commands past the pooled ones stay on the free list once run, up to this many: a burst of plays
+// takes its items from the default pool once, not one allocation per command every frame.
+constexpr uint32_t kKeptInstanceCommands = 4096;
 
 // Empties the lists and counts and takes the command pool; `SN_InsufficientMemory` without it.
 SNRESULT InitInstanceBookkeeping();
