@@ -1,7 +1,7 @@
 // The repeated-line filter in front of the trace log.
 #include "Base/TraceRepeats.h"
 
-#include <cstdarg>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -29,31 +29,58 @@ TraceRepeats& TraceRepeats::OfGameFrames() {
 }
 
 void TraceRepeats::Print(TraceLevel level, TraceModule module, const char* format, ...) {
-  if (!format) return;
-  std::lock_guard<std::mutex> guard(m_lock);
-  if (Line* line = Find(format, 0, level, module)) {
-    ++line->repeats;
-    line->lastFrame = m_frame;
-    return;
-  }
-  char text[sizeof Line::text];
   va_list args;
   va_start(args, format);
-  const int length = vsnprintf(text, sizeof text, format, args);
+  Say(nullptr, level, module, format, args);
   va_end(args);
-  if (length < 0) return;
-  Keep(format, 0, level, module, text);
-  if (size_t(length) < sizeof text) {
-    TraceLog::GetInstance().LogMsg(level, module, text);
-    return;
-  }
-  // A line too long to keep is said whole; its count follows what was kept of it.
-  std::string whole(size_t(length) + 1, '\0');
+}
+
+void TraceRepeats::PrintAbout(uint32_t id, TraceLevel level, TraceModule module, const char* format, ...) {
+  va_list args;
   va_start(args, format);
-  vsnprintf(whole.data(), whole.size(), format, args);
+  Say(&id, level, module, format, args);
   va_end(args);
-  whole.pop_back();
-  TraceLog::GetInstance().LogMsg(level, module, whole.c_str());
+}
+
+void TraceRepeats::Say(const uint32_t* id, TraceLevel level, TraceModule module, const char* format, va_list args) {
+  if (!format) return;
+  char text[sizeof Line::text];
+  va_list copy;
+  va_copy(copy, args);
+  const int length = vsnprintf(text, sizeof text, format, copy);
+  va_end(copy);
+  if (length < 0) return;
+  Lines said;
+  {
+    std::lock_guard<std::mutex> guard(m_lock);
+    // Frames that ended while another thread held the table close their lines first, so that a line
+    // due to close is said anew rather than counted.
+    CloseDue(said);
+    Line* line = Find(format, 0, level, module, m_stopped ? text : nullptr);
+    if (m_stopped && !line) {
+      // No frame will come to say the counts: a line of another kind says them. The lines stay kept,
+      // so that calls of a few kinds taking turns are still counted rather than said each time.
+      for (Line& other : m_lines)
+        if (other.used) SayCount(other, said);
+    }
+    if (line) {
+      ++line->repeats;
+      line->lastFrame = m_frame.load(std::memory_order_acquire);
+      if (id) NoteId(*line, *id);
+    } else {
+      Keep(format, 0, level, module, text, id, said);
+      if (size_t(length) < sizeof text) {
+        said.push_back({level, module, text});
+      } else {
+        // A line too long to keep is said whole; its count follows what was kept of it.
+        std::string whole(size_t(length) + 1, '\0');
+        vsnprintf(whole.data(), whole.size(), format, args);
+        whole.pop_back();
+        said.push_back({level, module, std::move(whole)});
+      }
+    }
+  }
+  Write(said);
 }
 
 void TraceRepeats::PrintEach(TraceLevel level, TraceModule module, const char* format, ...) {
@@ -76,31 +103,38 @@ void TraceRepeats::LogMsg(TraceLevel level, TraceModule module, const char* text
 }
 
 void TraceRepeats::SayText(TraceLevel level, TraceModule module, const std::string& text) {
+  Lines said;
   {
     std::lock_guard<std::mutex> guard(m_lock);
     if (m_holding) {
       const uint64_t hash = HashOf(text);
-      if (Line* line = Find(nullptr, hash, level, module)) {
+      if (Line* line = Find(nullptr, hash, level, module, nullptr)) {
         ++line->repeats;
-        line->lastFrame = m_frame;
+        line->lastFrame = m_frame.load(std::memory_order_acquire);
         return;
       }
-      Keep(nullptr, hash, level, module, text.c_str());
+      Keep(nullptr, hash, level, module, text.c_str(), nullptr, said);
     }
   }
-  TraceLog::GetInstance().LogMsg(level, module, text.c_str());
+  said.push_back({level, module, text});
+  Write(said);
 }
 
-TraceRepeats::Line* TraceRepeats::Find(const char* format, uint64_t textHash, TraceLevel level, TraceModule module) {
+void TraceRepeats::Write(const Lines& said) {
+  for (const Said& line : said) TraceLog::GetInstance().LogMsg(line.level, line.module, line.text.c_str());
+}
+
+TraceRepeats::Line* TraceRepeats::Find(const char* format, uint64_t textHash, TraceLevel level, TraceModule module,
+                                       const char* text) {
   for (Line& line : m_lines)
     if (line.used && line.format == format && line.textHash == textHash && line.level == level &&
-        line.module == module)
+        line.module == module && (!text || strcmp(line.text, text) == 0))
       return &line;
   return nullptr;
 }
 
 void TraceRepeats::Keep(const char* format, uint64_t textHash, TraceLevel level, TraceModule module,
-                        const char* text) {
+                        const char* text, const uint32_t* id, Lines& said) {
   Line* slot = nullptr;
   for (Line& line : m_lines) {
     if (!line.used) {
@@ -110,24 +144,61 @@ void TraceRepeats::Keep(const char* format, uint64_t textHash, TraceLevel level,
     if (!slot || line.lastFrame < slot->lastFrame) slot = &line;
   }
   // A full table gives up its stalest line: its count is said now rather than lost.
-  if (slot->used) Close(*slot);
-  *slot = Line{format, textHash, m_frame, 0, level, module, {}, true};
+  if (slot->used) Close(*slot, said);
+  slot->format = format;
+  slot->textHash = textHash;
+  slot->lastFrame = m_frame.load(std::memory_order_acquire);
+  slot->repeats = 0;
+  slot->level = level;
+  slot->module = module;
   strncpy(slot->text, text, sizeof slot->text - 1);
+  slot->text[sizeof slot->text - 1] = '\0';
+  slot->used = true;
+  slot->hasId = id != nullptr;
+  slot->moreIds = false;
+  slot->firstId = id ? *id : 0;
+  slot->idCount = 0;
+}
+
+void TraceRepeats::NoteId(Line& line, uint32_t id) {
+  if (!line.hasId || id == line.firstId) return;
+  for (uint32_t i = 0; i < line.idCount; ++i)
+    if (line.ids[i] == id) return;
+  if (line.idCount < kCountedIds)
+    line.ids[line.idCount++] = id;
+  else
+    line.moreIds = true;
 }
 
 void TraceRepeats::EndFrame() {
-  std::lock_guard<std::mutex> guard(m_lock);
-  ++m_frame;
+  m_frame.fetch_add(1, std::memory_order_acq_rel);
+  Lines said;
+  {
+    std::unique_lock<std::mutex> lock(m_lock, std::try_to_lock);
+    if (!lock.owns_lock()) return;  // the next line or frame closes them
+    CloseDue(said);
+  }
+  Write(said);
+}
+
+void TraceRepeats::CloseDue(Lines& said) {
+  const uint64_t frame = m_frame.load(std::memory_order_acquire);
   // A line known by its text may come again at any time (a collision, a level entered again): it waits
   // for the Flush.
   for (Line& line : m_lines)
-    if (line.used && line.format && line.lastFrame + 2 <= m_frame) Close(line);
+    if (line.used && line.format && line.lastFrame + 2 <= frame) Close(line, said);
 }
 
-void TraceRepeats::Flush() {
-  std::lock_guard<std::mutex> guard(m_lock);
-  for (Line& line : m_lines)
-    if (line.used) Close(line);
+void TraceRepeats::Flush() { CloseAll(nullptr); }
+
+void TraceRepeats::Start() {
+  const bool stopped = false;
+  CloseAll(&stopped);
+}
+
+void TraceRepeats::Stop() {
+  const bool stopped = true;
+  CloseAll(&stopped);
 }
 
 void TraceRepeats::SetHolding(bool holding) {
@@ -135,17 +206,53 @@ void TraceRepeats::SetHolding(bool holding) {
   m_holding = holding;
 }
 
-void TraceRepeats::Close(Line& line) {
-  if (line.repeats && line.format) {
-    TraceLog::GetInstance().Print(line.level, line.module, "%s (and %u more like it)", line.text, line.repeats);
-  } else if (line.repeats) {
-    // The count follows the text's first line: a script's traceback is not said again.
-    const char* text = line.text;
-    const int first = int(strcspn(text, "\n"));
-    TraceLog::GetInstance().Print(line.level, line.module, "%.*s (and %u times more)", first, text,
-                                  line.repeats);
+void TraceRepeats::CloseAll(const bool* stopped) {
+  Lines said;
+  {
+    std::lock_guard<std::mutex> guard(m_lock);
+    for (Line& line : m_lines)
+      if (line.used) Close(line, said);
+    if (stopped) m_stopped = *stopped;
   }
+  Write(said);
+}
+
+void TraceRepeats::Close(Line& line, Lines& said) {
+  SayCount(line, said);
   line.used = false;
+}
+
+void TraceRepeats::SayCount(Line& line, Lines& said) {
+  if (!line.repeats) return;
+  const uint32_t repeats = line.repeats;
+  line.repeats = 0;
+  char count[sizeof line.text + 192];
+  if (!line.format) {
+    // The count follows the text's first line: a script's traceback is not said again.
+    snprintf(count, sizeof count, "%.*s (and %u times more)", int(strcspn(line.text, "\n")), line.text, repeats);
+    said.push_back({line.level, line.module, count});
+    return;
+  }
+  if (!line.idCount) {
+    snprintf(count, sizeof count, "%s (and %u more like it)", line.text, repeats);
+    said.push_back({line.level, line.module, count});
+    return;
+  }
+  // "also for id 7", "also for ids 7, 9 and 11", "also for ids 7, 9, 11, 13 and 40 others".
+  const uint32_t named = line.idCount < kNamedIds ? line.idCount : kNamedIds;
+  char ids[128];
+  int at = snprintf(ids, sizeof ids, "id%s", line.idCount > 1 ? "s" : "");
+  for (uint32_t i = 0; i < named; ++i) {
+    const bool last = i + 1 == named && line.idCount == named;
+    at += snprintf(ids + at, sizeof ids - size_t(at), "%s %u", i == 0 ? "" : last ? " and" : ",", line.ids[i]);
+  }
+  if (line.idCount > named)
+    snprintf(ids + at, sizeof ids - size_t(at), " and %s%u other%s", line.moreIds ? "over " : "",
+             line.idCount - named, line.idCount - named > 1 || line.moreIds ? "s" : "");
+  line.idCount = 0;
+  line.moreIds = false;
+  snprintf(count, sizeof count, "%s (and %u more like it, also for %s)", line.text, repeats, ids);
+  said.push_back({line.level, line.module, count});
 }
 
 }  // namespace Base

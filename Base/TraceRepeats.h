@@ -1,9 +1,12 @@
 // Lines that come again frame after frame: said once, then counted, and the count said once they stop.
 #pragma once
 
+#include <atomic>
+#include <cstdarg>
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "Base/TraceLog.h"
 
@@ -12,8 +15,9 @@ namespace Base {
 // An area whose lines may repeat every frame (an error met by every voice, a call the game makes each
 // frame) says them through this. A line is one call site (its format): the first saying is printed
 // whole, the ones after it (of other voices, ids or values too) are only counted while they keep
-// coming, and once a whole frame passed without one the count is printed after the first text. Any
-// thread; the frames are the area's own.
+// coming, and once a whole frame passed without one the count is printed after the first text. A line
+// about one object of many (an event, a file, a source) names it with PrintAbout, and its count names
+// the other objects it folded. Any thread; the frames are the area's own.
 //
 // The game's frame loop has an instance of its own (OfGameFrames) for what fails on every frame or every
 // lookup (a missing texture or font, a failing script): there a line is its whole text (PrintEach,
@@ -28,14 +32,23 @@ class TraceRepeats {
   static TraceRepeats& OfGameFrames();
 
   void Print(TraceLevel level, TraceModule module, const char* format, ...) __attribute__((format(printf, 4, 5)));
+  // The same of a line about object `id`: its count says which other ids it stood for.
+  void PrintAbout(uint32_t id, TraceLevel level, TraceModule module, const char* format, ...)
+      __attribute__((format(printf, 5, 6)));
   // A line known by its whole text, said once and counted until Flush.
   void PrintEach(TraceLevel level, TraceModule module, const char* format, ...) __attribute__((format(printf, 4, 5)));
   // A finished text (a script's), printed literally: as PrintEach.
   void LogMsg(TraceLevel level, TraceModule module, const char* text);
-  // A frame of the area ended: the lines not said in it nor in the one before are closed.
+  // A frame of the area ended: the lines not said in it nor in the one before are closed. Called on
+  // the area's real-time thread, so it never waits: when another thread holds the table, the next
+  // line or frame closes them. No thread holds the table while a line is written.
   void EndFrame();
   // Every line still counted is closed (the area stops, or a test leaves the log as found).
   void Flush();
+  // The area starts or stops its frames: every count is said. Stopped, no frame comes to say them, so
+  // a line not kept yet (another call site, or another text) says them first.
+  void Start();
+  void Stop();
   // Whether lines are held back and counted; the sound engine's instance always holds them.
   void SetHolding(bool holding);
 
@@ -44,6 +57,9 @@ class TraceRepeats {
 
  private:
   explicit TraceRepeats(bool holding) : m_holding(holding) {}
+  // The distinct other ids a line's count names: a few by number, the rest counted up to this.
+  static constexpr uint32_t kNamedIds = 4;
+  static constexpr uint32_t kCountedIds = 64;
   struct Line {
     const char* format = nullptr;  // null for a line known by its text
     uint64_t textHash = 0;
@@ -53,16 +69,39 @@ class TraceRepeats {
     TraceModule module = TraceModule_General;
     char text[512] = {};
     bool used = false;
+    bool hasId = false;
+    bool moreIds = false;  // more distinct ids came than are kept
+    uint32_t firstId = 0;
+    uint32_t idCount = 0;
+    uint32_t ids[kCountedIds] = {};
   };
   static constexpr uint32_t kLines = 64;
-  Line* Find(const char* format, uint64_t textHash, TraceLevel level, TraceModule module);
-  void Keep(const char* format, uint64_t textHash, TraceLevel level, TraceModule module, const char* text);
+  // What a call has to say, written once the table is let go: no thread waits on another's output.
+  struct Said {
+    TraceLevel level;
+    TraceModule module;
+    std::string text;
+  };
+  using Lines = std::vector<Said>;
+  void Say(const uint32_t* id, TraceLevel level, TraceModule module, const char* format, va_list args);
   void SayText(TraceLevel level, TraceModule module, const std::string& text);
-  void Close(Line& line);
+  static void Write(const Lines& said);
+  // The kept line of a call site or a text; with `text`, the one of a call site that said that text.
+  Line* Find(const char* format, uint64_t textHash, TraceLevel level, TraceModule module, const char* text);
+  void Keep(const char* format, uint64_t textHash, TraceLevel level, TraceModule module, const char* text,
+            const uint32_t* id, Lines& said);
+  static void NoteId(Line& line, uint32_t id);
+  void CloseDue(Lines& said);
+  // Every line closed; `stopped`, when given, is the area's new state.
+  void CloseAll(const bool* stopped);
+  void Close(Line& line, Lines& said);
+  // Its count, if any, said and begun again; the line stays kept.
+  static void SayCount(Line& line, Lines& said);
 
   std::mutex m_lock;
   bool m_holding;
-  uint64_t m_frame = 0;
+  std::atomic<uint64_t> m_frame{0};
+  bool m_stopped = false;
   Line m_lines[kLines];
 };
 

@@ -2,6 +2,7 @@
 #include "MusicEngine/MusicSegment.h"
 
 #include "MusicEngine/MusicSegmentChain.h"
+#include "MusicEngine/MusicTrack.h"
 #include "SoundEngine/PlayParams.h"
 
 #include <cstdlib>
@@ -50,7 +51,21 @@ SNRESULT CSnMusicSegmentNode::ReadBankData(const uint8_t* data, uint32_t size) {
   SnMusicReader in(ID(), data, size);
   SNRESULT result = ReadMusicParams(in);
   if (result != SN_Success) return result;
-  return ReadMarkers(in);
+  result = ReadMarkers(in);
+  if (result == SN_Success) SayLookAheadsPastTheEnd();
+  return result;
+}
+
+void CSnMusicSegmentNode::SayLookAheadsPastTheEnd() const {
+  // A segment plays one look-ahead before its position: one longer than the segment holds it back
+  // past its own end, a voice counted and nothing heard. It plays as the bank says; its author learns.
+  for (uint32_t i = 0; i < ChildCount(); ++i) {
+    const auto* track = static_cast<const CSnMusicTrackNode*>(Child(i));
+    const int32_t ahead = track->GetMaxLookAhead(0);
+    if (ahead > int64_t(m_duration))
+      SOUND_LOG(Warning, "Segment %u: track %u looks ahead %d samples, longer than the segment's %u", ID(), track->ID(),
+                ahead, m_duration);
+  }
 }
 
 SNRESULT CSnMusicSegmentNode::ReadMarkers(SnMusicReader& in) {

@@ -60,6 +60,8 @@ class CSnMusicSegmentNode : public CSnMusicHierarchyNode {
   const SnMusicMarker& ExitCue() const { return m_markers[m_markers.Count() - 1]; }
   void FreeMarkers();
   SNRESULT ReadMarkers(SnMusicReader& in);
+  // A track whose look-ahead is longer than the segment, said once as the bank is read.
+  void SayLookAheadsPastTheEnd() const;
 
   SnArray<SnMusicMarker> m_markers;
   uint32_t m_duration = 0;

@@ -45,7 +45,7 @@ SNRESULT Post(uint16_t type, const char* caller, Fill&& fill) {
 // The event with one reference, or null (logged).
 inline CSnIndexedObject* FindEvent(uint32_t eventId, const char* caller) {
   CSnIndexedObject* event = g_pObjectIndex ? g_pObjectIndex->List(SnIndex_Events).FindAndAddRef(eventId) : nullptr;
-  if (!event) SOUND_LOG_REPEATING(Warning, "%s: event %u is not loaded", caller, eventId);
+  if (!event) SOUND_LOG_REPEATING_ABOUT(Warning, eventId, "%s: event %u is not loaded", caller, eventId);
   return event;
 }
 

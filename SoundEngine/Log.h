@@ -10,3 +10,8 @@
 // other ids and values alike, and its count said once a frame passed without it.
 #define SOUND_LOG_REPEATING(level, ...) \
   ::Base::TraceRepeats::GetInstance().Print(::Base::TraceLevel_##level, ::Base::TraceModule_Audio, __VA_ARGS__)
+// The same of a line about one object of many (an event, a file, a source): its count names the other
+// ids it stood for, so that none of them goes unsaid.
+#define SOUND_LOG_REPEATING_ABOUT(level, id, ...)                                                            \
+  ::Base::TraceRepeats::GetInstance().PrintAbout(uint32_t(id), ::Base::TraceLevel_##level, ::Base::TraceModule_Audio, \
+                                                 __VA_ARGS__)

@@ -140,8 +140,9 @@ void TermSteps(bool destroyPool) {
     MemoryMgr::DestroyPool(g_DefaultPoolId);
     g_DefaultPoolId = kInvalidPoolId;
   }
-  // The counts of lines still repeating are said before the engine goes.
-  Base::TraceRepeats::GetInstance().Flush();
+  // The counts of lines still repeating are said before the engine goes; without frames, the next
+  // line of another kind says them.
+  Base::TraceRepeats::GetInstance().Stop();
 }
 
 }  // namespace
@@ -184,6 +185,8 @@ SNRESULT Init(SnInitSettings* settings, SnPlatformInitSettings* platformSettings
     if (platformSettings) *platformSettings = LowerEngine::PlatformSettings();
     return SN_Failure;
   }
+  // What was counted while the engine was down is said before it starts.
+  Base::TraceRepeats::GetInstance().Start();
   SoundEngine::ResetApiState();
   state.firstBankPlatform = nullptr;
   state.firstBankPlatformLength = 0;

@@ -212,7 +212,8 @@ SNRESULT SetGameObjectAuxSendValues(uint32_t gameObject, const SnAuxSendValue* s
 
 bool HoldGameValue(float& value, SnValueRange range, const char* caller, const char* what) {
   if (!std::isfinite(value)) {
-    SOUND_LOG(Error, "%s: %s %f is not a number", caller, what, double(value));
+    SOUND_LOG(Error, "%s: %s %f is %s", caller, what, double(value),
+              std::isnan(value) ? "not a number" : "not finite");
     return false;
   }
   if (!range.Holds(value)) {

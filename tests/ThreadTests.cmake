@@ -1,6 +1,7 @@
 # The ThreadSanitizer configuration's tests: only the binaries whose tests run the sound engine's
 # threads (audio thread, bank thread, the stream devices' I/O threads, the suspended-render timer, the
-# game's sound system that starts them all, the music's waited unloads against the bank thread),
+# game's sound system that starts them all, the music's waited unloads against the bank thread and its
+# plays heard end to end beside the stream devices' I/O threads),
 # with the libraries they link. `ThreadTests` builds them all.
 find_package(GTest REQUIRED)
 

@@ -32,7 +32,7 @@ SNRESULT CSnActionPlay::Execute(CSnPendingActionItem& record) {
   }
   CSnIndexedObject* found = g_pObjectIndex->FindNodeAndAddRef(TargetId(), TargetIsBus());
   if (!found) {
-    SOUND_LOG_REPEATING(Error, "Play action %u: node %u is not loaded", ID(), TargetId());
+    SOUND_LOG_REPEATING_ABOUT(Error, TargetId(), "Play action %u: node %u is not loaded", ID(), TargetId());
     return SN_IdNotFound;
   }
   CSnPropertyNode* node = dynamic_cast<CSnPropertyNode*>(static_cast<CSnHierarchyNode*>(found));

@@ -1,6 +1,7 @@
 // Preparation: banks read for their structure or their media ahead of use, events whose play actions
 // load their banks and their nodes' media, game-sync values, and the media nodes ask for, staged while
 // a command runs so that each is loaded once. A failing step undoes every earlier step of its command.
+#include <cstdio>
 #include <cstring>
 
 #include "SoundEngine/Actions/Event.h"
@@ -419,7 +420,9 @@ SNRESULT CSnSoundBankManager::LoadMediaNow(const CSnSourceDesc& request) {
     }
   }
   if (pool == kInvalidPoolId) {
-    SOUND_LOG(Error, "Media %u cannot be prepared: no pool is set for prepared media", request.sourceId);
+    // Said for every media of a preparation, which may be thousands.
+    SOUND_LOG_REPEATING_ABOUT(Error, request.sourceId, "Media %u cannot be prepared: no pool is set for prepared media",
+                              request.sourceId);
     return SN_InsufficientMemory;
   }
   CSnSoundBankReader reader;
@@ -431,6 +434,12 @@ SNRESULT CSnSoundBankManager::LoadMediaNow(const CSnSourceDesc& request) {
   if (result == SN_Success) {
     const char* name = (request.codecId >> 16) ? nullptr : BankFileName(fileId);
     result = name ? reader.OpenByName(name, 0, language) : reader.OpenByID(fileId, 0, request.codecId, nullptr, language);
+    if (result != SN_Success) {
+      char number[16];
+      snprintf(number, sizeof number, "%u", fileId);
+      SOUND_LOG_REPEATING_ABOUT(Error, fileId, "Media %u cannot be prepared: its file %s could not be opened (result %d)",
+                                request.sourceId, name ? name : number, int(result));
+    }
   }
   uint8_t* bytes = nullptr;
   // A size the file cannot hold is refused before the pool is asked for it.

@@ -235,6 +235,14 @@ SNRESULT CSnActorMixer::SetInitialValues(const uint8_t* data, uint32_t size) {
   return children;
 }
 
+SNRESULT CSnActorMixer::PlayNode(CSnPlayParams& params) {
+  // It only groups what it holds: an action that plays it gives a playing id and no sound, which the
+  // bank's author learns here.
+  SOUND_LOG_REPEATING_ABOUT(Warning, ID(), "Playing id %u: node %u is an actor-mixer, which plays nothing",
+                            params.playingId, ID());
+  return SNRESULT(0);
+}
+
 namespace {
 
 const SnHircKind kActorMixerKind = {SnIndex_Nodes, CreateFromPayload<CSnActorMixer>, nullptr, nullptr};

@@ -107,8 +107,8 @@ class CSnActorMixer final : public CSnParentNode {
   uint32_t NodeCategory() const override { return Category_ActorMixer; }
   // The common node parameters, then the child list.
   SNRESULT SetInitialValues(const uint8_t* data, uint32_t size);
-  // An actor-mixer plays nothing: 0.
-  SNRESULT PlayNode(CSnPlayParams&) override { return SNRESULT(0); }
+  // An actor-mixer plays nothing: 0, and a line that says so.
+  SNRESULT PlayNode(CSnPlayParams& params) override;
 };
 
 // The base of every container: it fixes which kinds it may hold.

@@ -10,6 +10,7 @@
 #include "SoundEngine/Effects/ParamCopy.h"
 #include "SoundEngine/Effects/PluginMemAlloc.h"
 #include "SoundEngine/Log.h"
+#include "SoundEngine/Lower/Mixing/FrameConvert.h"
 #include "SoundEngine/Lower/Mixing/FrameFormat.h"
 #include "SoundEngine/Lower/Plugins/PluginFactoryTable.h"
 
@@ -162,6 +163,7 @@ void CSnPluginSource::GetBuffer(SnVoiceBuffer& buffer) {
   m_buffer.validFrames = 0;
   m_pPlugin->Execute(m_buffer);
   if (m_buffer.validFrames > m_buffer.maxFrames) m_buffer.validFrames = m_buffer.maxFrames;
+  HoldOutput();
   const uint32_t state = m_buffer.state;
   buffer.data = m_buffer.data;
   buffer.channelConfig = m_buffer.channelConfig;
@@ -171,6 +173,26 @@ void CSnPluginSource::GetBuffer(SnVoiceBuffer& buffer) {
   buffer.markers = nullptr;
   buffer.position = SnBufferPosition{};
   buffer.result = state == 45 || state == 43 || state == 17 ? SNRESULT(state) : SN_Failure;
+}
+
+void CSnPluginSource::HoldOutput() {
+  // Integer samples cannot leave full scale; float ones from a game's code may be anything, and a NaN
+  // that reached a bus would stay in the state of its effects.
+  if (m_format.SampleType() != 1 || m_format.BitsPerSample() != 32 || !m_buffer.validFrames) return;
+  bool held = false;
+  if (m_format.IsPlanar()) {
+    for (uint32_t c = 0; c < m_format.Channels(); ++c)
+      held |= FrameConvert::HoldSourceSamples(m_buffer.Plane(c), m_buffer.validFrames);
+  } else {
+    held = FrameConvert::HoldSourceSamples(static_cast<float*>(m_buffer.data),
+                                           size_t(m_buffer.validFrames) * m_format.Channels());
+  }
+  if (!held || m_saidHeld) return;
+  m_saidHeld = true;
+  const uint32_t sourceId = m_pInstance->SourceDesc().sourceId;
+  SOUND_LOG_REPEATING_ABOUT(
+      Error, sourceId, "Source plug-in %u: samples that are not finite are silenced and those beyond full scale held",
+      sourceId);
 }
 
 SNRESULT CSnPluginSource::SkipFrames(uint32_t& frames) {

@@ -72,9 +72,12 @@ class CSnPluginSource final : public CSnVoiceSource, private ISnSourcePluginCont
   float GetPriority() const override;
   void GetMedia(uint32_t id, const uint8_t*& data, uint32_t& size) const override;
   uint32_t OutputRate() const;
+  // The plug-in's float samples held to full scale, where they enter the voice; said once a voice.
+  void HoldOutput();
 
   SnVoiceBuffer m_buffer;
   bool m_planarBlock = false;
+  bool m_saidHeld = false;
   SnMediaFormat m_format;
   ISnEffectDefinition* m_pDefinition = nullptr;  // its reference is the source's
   ISnPluginParam* m_pParams = nullptr;           // the voice's copy, following the definition's curves

@@ -31,8 +31,9 @@ class CSnStageVoiceSource final : public ISnVoiceSource {
       const SNRESULT prepared = m_source->PrepareSource();
       if (prepared == SN_NotReadyYet) return prepared;
       if (prepared != SN_Success) {
-        SOUND_LOG_REPEATING(Error, "Playing id %u: source %u could not be prepared (%d); the play ends",
-                            m_instance->PlayingId(), m_instance->SourceDesc().sourceId, int(prepared));
+        SOUND_LOG_REPEATING_ABOUT(Error, m_instance->SourceDesc().sourceId,
+                                  "Playing id %u: source %u could not be prepared (%d); the play ends",
+                                  m_instance->PlayingId(), m_instance->SourceDesc().sourceId, int(prepared));
         return prepared;
       }
     }

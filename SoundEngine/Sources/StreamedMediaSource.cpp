@@ -46,8 +46,9 @@ SNRESULT CSnStreamedMediaSource::CreateStream() {
                                             &settings, stream, false)
              : manager->OpenAutomaticStream(desc.fileId, &flags, heuristics, &settings, stream, false);
   if (result != SN_Success || !stream) {
-    SOUND_LOG(Error, "Streamed source %u: its file %u could not be opened (%d)", desc.sourceId, desc.fileId,
-              int(result));
+    // Files that vanish fail every voice that plays them, frame after frame.
+    SOUND_LOG_REPEATING_ABOUT(Error, desc.fileId, "Streamed source %u: its file %u could not be opened (%d)",
+                              desc.sourceId, desc.fileId, int(result));
     if (stream) stream->Destroy();
     return SN_Failure;
   }

@@ -1,5 +1,6 @@
 // The game's music as the bank descriptions give it, read by the real bank manager with the music
-// engine joined, and the music directives refusing descriptions out of order.
+// engine joined, and the music directives refusing descriptions out of order or a look-ahead longer
+// than its segment.
 #include "MusicEngine/MusicContainers.h"
 #include "MusicEngine/MusicTrack.h"
 #include "tests/MusicEngine/MusicTestSupport.h"
@@ -100,6 +101,44 @@ TEST_F(MusicContentTest, MusicDirectivesNameOnlyObjectsDescribedBefore) {
     EXPECT_FALSE(Tools::ParseBankText(c.text, "Music", bank, error)) << c.text;
     EXPECT_NE(error.find(c.error), std::string::npos) << error;
   }
+}
+
+// A segment of a second holding a streamed track that looks ahead `ms`.
+std::string LookingAhead(const std::string& ms) {
+  return "tone Hum 48000 1 250 110 loose\nmusictrack T Hum lookahead " + ms +
+         "\nsegment S 120 4 4 1000 0 1000 track:T\n";
+}
+
+// The engine starts a segment one look-ahead before it: the builder refuses one longer than the
+// segment and takes the segment's own length.
+TEST_F(MusicContentTest, TheBuilderRefusesALookAheadLongerThanItsSegment) {
+  Tools::BankDescription bank;
+  std::string error;
+  EXPECT_FALSE(Tools::ParseBankText(LookingAhead("4000000000"), "Music", bank, error));
+  EXPECT_NE(error.find("segment \"S\": track \"T\" looks ahead 4000000000 ms, longer than the segment's 1000 ms"),
+            std::string::npos)
+      << error;
+  EXPECT_FALSE(Tools::ParseBankText(LookingAhead("1000.5"), "Music", bank, error));
+  EXPECT_NE(error.find("looks ahead 1000.5 ms"), std::string::npos) << error;
+  EXPECT_TRUE(Tools::ParseBankText(LookingAhead("1000"), "Music", bank, error)) << error;
+}
+
+// A look-ahead the builder took, made longer than its segment by the game's look-ahead ratio, is said
+// once as the bank is read; the same at the ratio of 1 is not.
+TEST_F(MusicContentTest, ALookAheadPastItsSegmentIsSaidAtLoad) {
+  Tools::BankDescription bank;
+  std::string error;
+  ASSERT_TRUE(Tools::ParseBankText(LookingAhead("600"), "Music", bank, error)) << error;
+  ASSERT_EQ(LoadBank(bank.objects), SN::SN_Success) << log_.Take();
+  EXPECT_FALSE(Logged("looks ahead"));
+  ASSERT_EQ(Unload(2000), SN::SN_Success);
+  SN::SnMusicSettings settings;
+  settings.streamingLookAheadRatio = 2.0f;
+  ASSERT_EQ(SN::MusicEngine::Init(&settings), SN::SN_Success);
+  ASSERT_EQ(LoadBank(bank.objects), SN::SN_Success) << log_.Take();
+  const std::string said = "[Warning][Audio] Segment " + std::to_string(Id("S")) + ": track " +
+                           std::to_string(Id("T")) + " looks ahead 57600 samples, longer than the segment's 48000\n";
+  EXPECT_EQ(log_.Take(), said);
 }
 
 }  // namespace

@@ -29,6 +29,28 @@ TEST(FullScaleOutput, TheClipTakesNaNAsSilenceAndHoldsEverythingElseToFullScaleI
   EXPECT_EQ(same, expected);
 }
 
+// What a source gives its voice: not finite is silence, too loud is full scale, and the pass tells
+// whether it changed anything, in the steps of four and in the samples after them.
+TEST(FullScaleOutput, ASourcesSamplesTakeNaNAndInfinityAsSilenceAndSayWhetherAnyWasHeld) {
+  std::vector<float> samples = {kNaN,  -kNaN, kInf,  -kInf,  3e37f, -3e37f, 1.0000001f,
+                                -1.0f, 0.5f,  -0.0f, 33.0f, -2.0f, 0.999f};
+  const std::vector<float> expected = {0.0f,  0.0f, 0.0f,  0.0f, 1.0f,  -1.0f, 1.0f,
+                                       -1.0f, 0.5f, -0.0f, 1.0f, -1.0f, 0.999f};
+  EXPECT_TRUE(FrameConvert::HoldSourceSamples(samples.data(), samples.size()));
+  EXPECT_EQ(samples, expected);
+  // Within full scale, the steps of four and the tail alike: nothing held.
+  std::vector<float> within = {1.0f, -1.0f, 0.5f, 0.999f, -0.0f, 0.25f, -0.999f};
+  const std::vector<float> before = within;
+  EXPECT_FALSE(FrameConvert::HoldSourceSamples(within.data(), within.size()));
+  EXPECT_EQ(within, before);
+  for (size_t at : {size_t(1), size_t(5)}) {
+    std::vector<float> one = before;
+    one[at] = kInf;
+    EXPECT_TRUE(FrameConvert::HoldSourceSamples(one.data(), one.size())) << at;
+    EXPECT_EQ(one[at], 0.0f);
+  }
+}
+
 // The fused pass the looping platform sink plays, into the mix's own layout (the capture's test meets
 // a remapped one).
 TEST(FullScaleOutput, SixteenBitFramesHoldNoNaNAsDCAndNothingPastFullScale) {

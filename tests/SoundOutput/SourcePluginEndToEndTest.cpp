@@ -1,8 +1,13 @@
 // A game's source plug-in played from a bank: the builder writes its parameter node and the sound
 // that names it, the engine makes the plug-in from the node with a copy of the node's parameters, and
-// a game parameter's curve reaches the live plug-in. The capture against the levels by hand.
+// a game parameter's curve reaches the live plug-in; samples it gives that are not finite or lie beyond
+// full scale are held where they enter the voice. The capture against the levels by hand.
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <limits>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -93,6 +98,104 @@ class SourcePluginTest : public SoundEndToEndTest {
   // A mono level through a plain voice, in full scale.
   static double Heard(double level) { return level * kVoiceUnity * kCentreToPair; }
 };
+
+// A float as the bank's block holds it: its four bytes in hexadecimal, little-endian.
+std::string BlockOf(float level) {
+  uint8_t bytes[sizeof level];
+  std::memcpy(bytes, &level, sizeof level);
+  char hex[2 * sizeof level + 1];
+  for (size_t i = 0; i < sizeof level; ++i) snprintf(hex + 2 * i, 3, "%02x", bytes[i]);
+  return hex;
+}
+
+// What the bus's effect below has summed of every sample it was given: its state, which a NaN or an
+// infinity would never leave.
+double g_keptSum = 0.0;
+
+// A bus effect with a memory: it leaves the samples and sums them.
+class Keeper final : public WatchingEffect<Keeper> {
+ public:
+  SNRESULT Init(ISnPluginMemAlloc*, ISnEffectPluginContext*, ISnPluginParam*, SnAudioFormat&) override {
+    return SN_Success;
+  }
+  void ProcessInPlace(SnMixBuffer& mix) override {
+    for (uint32_t c = 0; c < ChannelCount(mix.channelConfig); ++c)
+      for (uint32_t i = 0; i < mix.validFrames; ++i) g_keptSum += mix.samples[size_t(c) * mix.maxFrames + i];
+  }
+};
+class KeeperParams final : public CopiedParams<KeeperParams> {};
+
+// A level of the block, its held value and whether it is held (and said).
+struct HeldLevel {
+  float level;
+  double heard;
+  bool held;
+};
+void PrintTo(const HeldLevel& case_, std::ostream* out) { *out << "level " << case_.level; }
+
+class HeldLevelTest : public SourcePluginTest, public ::testing::WithParamInterface<HeldLevel> {};
+
+constexpr const char* kHeldLine = "samples that are not finite are silenced and those beyond full scale held";
+
+// The plug-in's level every sample of its eight frames: what is not finite is silence and what lies
+// beyond full scale is held to it, said once for the voice; full scale itself and what lies just
+// inside it sound as they are, unsaid.
+TEST_P(HeldLevelTest, APluginsSamplesAreHeldToFullScaleWhereTheyEnterTheVoice) {
+  LoadLevelBank(BlockOf(GetParam().level));
+  log_.Take();
+  ASSERT_NE(SoundEngine::PostEvent("Play_Level", kObject), 0u);
+  Frames(kLevelFrames + 2);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  const std::string log = log_.Take();
+  size_t said = 0;
+  for (size_t at = log.find(kHeldLine); at != std::string::npos; at = log.find(kHeldLine, at + 1)) ++said;
+  EXPECT_EQ(said, GetParam().held ? 1u : 0u) << log;
+  const auto planes = Capture();
+  ASSERT_GE(planes[0].size(), size_t(kLevelFrames + 1) * kFrame);
+  const double heard = GetParam().heard;
+  ExpectModel(planes, 0, [&](size_t t) { return t < kLevelFrames * kFrame ? Heard(heard) : 0.0; });
+}
+
+constexpr float kInfinity = std::numeric_limits<float>::infinity();
+INSTANTIATE_TEST_SUITE_P(
+    Levels, HeldLevelTest,
+    ::testing::Values(HeldLevel{kInfinity, 0.0, true}, HeldLevel{-kInfinity, 0.0, true},
+                      HeldLevel{std::numeric_limits<float>::quiet_NaN(), 0.0, true}, HeldLevel{3e38f, 1.0, true},
+                      HeldLevel{1e6f, 1.0, true}, HeldLevel{std::nextafter(1.0f, 2.0f), 1.0, true},
+                      HeldLevel{1.0f, 1.0, false}, HeldLevel{-1.0f, -1.0, false},
+                      HeldLevel{std::nextafter(1.0f, 0.0f), double(std::nextafter(1.0f, 0.0f)), false}));
+
+// A NaN voice and then a level on a bus whose effect keeps a sum: the NaN reaches the bus as silence,
+// so the effect's state stays 0 and then sums the level alone, and the level is heard through the bus.
+TEST_F(SourcePluginTest, ANaNFromASourcePluginNeverReachesTheStateOfABusEffect) {
+  g_keptSum = 0.0;
+  ASSERT_EQ((RegisterTestEffect<Keeper, KeeperParams>(kCompany, 3)), SN_Success);
+  const std::string key = std::to_string(kLevelKey);
+  LoadOwnBank("platform Linux\n"
+              "sourceplugin Bad " + key + " " + BlockOf(std::numeric_limits<float>::quiet_NaN()) + "\n"
+              "sourceplugin Good " + key + " " + BlockOf(0.5f) + "\n"
+              "effect Keeping plugin " + std::to_string(PluginKey(SnPluginType_Effect, kCompany, 3)) + "\n"
+              "bus KeepBus MasterBus effect Keeping\n"
+              "sound BadSound Bad KeepBus\nsound GoodSound Good KeepBus\n"
+              "action Play_Bad_Act 0x0403 BadSound\nevent Play_Bad Play_Bad_Act\n"
+              "action Play_Good_Act 0x0403 GoodSound\nevent Play_Good Play_Good_Act\n");
+  ASSERT_NE(SoundEngine::PostEvent("Play_Bad", kObject), 0u);
+  Frames(kLevelFrames + 2);
+  EXPECT_EQ(g_keptSum, 0.0) << "the NaN reached the bus's effect";
+  ASSERT_NE(SoundEngine::PostEvent("Play_Good", kObject), 0u);
+  Frames(kLevelFrames + 2);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  EXPECT_TRUE(std::isfinite(g_keptSum)) << g_keptSum;
+  EXPECT_GT(g_keptSum, 0.0);
+  const auto planes = Capture();
+  const size_t from = (kLevelFrames + 2) * kFrame;
+  ASSERT_GE(planes[0].size(), from + size_t(kLevelFrames + 1) * kFrame);
+  // A bus with an effect mixes in a stage of its own: its 0 dB into its parent is one more fast unity.
+  ExpectModel(planes, 0, [&](size_t t) {
+    if (t < from || t >= from + kLevelFrames * kFrame) return 0.0;
+    return Heard(0.5) * kFastUnity;
+  });
+}
 
 // The level of the bank's block (0.5, little-endian 0x3F000000), every sample of its eight frames.
 TEST_F(SourcePluginTest, ASoundPlaysItsSourcePluginWithTheNodesParameters) {

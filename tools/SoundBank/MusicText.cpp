@@ -3,6 +3,7 @@
 #include "tools/SoundBank/MusicText.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "MusicEngine/MusicPlaylist.h"
 #include "MusicEngine/MusicTypes.h"
@@ -106,6 +107,7 @@ bool MusicText::Track(const std::vector<std::string>& w) {
   track.clips = {{0, toneId, 0.0, 0.0, 0.0, ms}};
   if (!m_host.AddObject(kBankMusicTrackType, w[1], MusicTrackPayload(track, false))) return false;
   m_kinds[w[1]] = kBankMusicTrackType;
+  m_lookAheads[w[1]] = ahead;
   return true;
 }
 
@@ -202,6 +204,15 @@ bool MusicText::Segment(const std::vector<std::string>& w) {
     if (Split(w[i], "track", rest)) {
       uint32_t trackId = 0;
       if (!Earlier(rest, {kBankMusicTrackType}, trackId)) return false;
+      // The engine starts a segment one look-ahead before it: one longer than the segment would hold
+      // it back past its own end.
+      const auto ahead = m_lookAheads.find(rest);
+      if (ahead != m_lookAheads.end() && ahead->second > segment.durationMs) {
+        char text[512];
+        snprintf(text, sizeof text, "segment \"%s\": track \"%s\" looks ahead %.10g ms, longer than the segment's %.10g ms",
+                 w[1].c_str(), rest.c_str(), ahead->second, segment.durationMs);
+        return m_host.Fail(text);
+      }
       segment.node.children.push_back(trackId);
     } else if (Split(w[i], "bus", rest)) {
       if (!m_host.Id(rest, segment.node.params.outputBusId)) return false;

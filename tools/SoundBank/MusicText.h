@@ -82,6 +82,7 @@ class MusicText {
 
   MusicTextHost& m_host;
   std::map<std::string, uint8_t> m_kinds;  // declared music objects by name
+  std::map<std::string, double> m_lookAheads;  // the look-ahead of each audio track, in ms
 };
 
 }  // namespace Tools

@@ -5,6 +5,7 @@
 #include <immintrin.h>
 
 #include <cmath>
+#include <limits>
 
 #include "SoundEngine/Lower/Mixing/MixKernels.h"
 
@@ -25,6 +26,36 @@ inline float FullScale(float value) {
 inline __m128 FullScale(__m128 values) {
   values = _mm_and_ps(values, _mm_cmpord_ps(values, values));
   return _mm_min_ps(_mm_max_ps(values, _mm_set1_ps(-1.0f)), _mm_set1_ps(1.0f));
+}
+
+// The same with an infinity as silence too: what a source gives that is not a number at all.
+inline float FiniteFullScale(float value) { return std::isfinite(value) ? FullScale(value) : 0.0f; }
+
+inline __m128 FiniteFullScale(__m128 values) {
+  const __m128 magnitude = _mm_andnot_ps(_mm_set1_ps(-0.0f), values);
+  values = _mm_and_ps(values, _mm_cmplt_ps(magnitude, _mm_set1_ps(std::numeric_limits<float>::infinity())));
+  return _mm_min_ps(_mm_max_ps(values, _mm_set1_ps(-1.0f)), _mm_set1_ps(1.0f));
+}
+
+// `count` samples held four at a time, then one by one; true when one was changed (a NaN differs
+// from everything, so one is always changed).
+template <__m128 (*HoldFour)(__m128), float (*HoldOne)(float)>
+bool HoldSamples(const float* in, float* out, size_t count) {
+  size_t i = 0;
+  __m128 changed = _mm_setzero_ps();
+  for (; i + 4 <= count; i += 4) {
+    const __m128 value = _mm_loadu_ps(in + i);
+    const __m128 held = HoldFour(value);
+    changed = _mm_or_ps(changed, _mm_cmpneq_ps(value, held));
+    _mm_storeu_ps(out + i, held);
+  }
+  bool any = _mm_movemask_ps(changed) != 0;
+  for (; i < count; ++i) {
+    const float value = in[i];
+    out[i] = HoldOne(value);
+    any |= !(value == out[i]);
+  }
+  return any;
 }
 
 // Limited as the fused kernel limits, scaled and rounded to nearest.
@@ -103,10 +134,10 @@ void Remap(const float* in, SnChannelConfig inConfig, Sample* out, SnChannelConf
 
 }  // namespace
 
-void ClipToFullScale(const float* in, float* out, size_t count) {
-  size_t i = 0;
-  for (; i + 4 <= count; i += 4) _mm_storeu_ps(out + i, FullScale(_mm_loadu_ps(in + i)));
-  for (; i < count; ++i) out[i] = FullScale(in[i]);
+void ClipToFullScale(const float* in, float* out, size_t count) { HoldSamples<FullScale, FullScale>(in, out, count); }
+
+bool HoldSourceSamples(float* samples, size_t count) {
+  return HoldSamples<FiniteFullScale, FiniteFullScale>(samples, samples, count);
 }
 
 void InterleavedToInt16(const float* in, SnChannelConfig inConfig, int16_t* out, SnChannelConfig outConfig,

@@ -36,4 +36,8 @@ bool MixToInt16(const SnMixBuffer& mix, uint32_t frames, float previousGain, flo
 // reach far beyond full scale and a broken gain gives infinities and NaNs: the platform gets neither.
 void ClipToFullScale(const float* in, float* out, size_t count);
 
+// A source's `count` float samples as a voice takes them, in place: a NaN or an infinity becomes 0,
+// everything else is held to -1..1. True when a sample was changed.
+bool HoldSourceSamples(float* samples, size_t count);
+
 }  // namespace SN::FrameConvert
