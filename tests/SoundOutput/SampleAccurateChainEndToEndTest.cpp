@@ -96,6 +96,14 @@ class SampleAccurateChainTest : public SoundEndToEndTest {
     EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
     return Capture();
   }
+
+  // The chain's model heard from the capture's second frame on, silence before and after it.
+  void ExpectChainAfterOneFrame(const std::array<std::vector<double>, 2>& planes, const std::vector<double>& model) {
+    ASSERT_GE(planes[0].size(), kFrame + model.size() + kFrame);
+    ExpectModel(planes, 0, [&](size_t t) {
+      return t >= kFrame && t < kFrame + model.size() ? model[t - kFrame] * kVoiceUnity * kCentreToPair : 0.0;
+    });
+  }
 };
 
 // Two 24 kHz items of a constant level: the level holds across the join, the second item going on
@@ -123,10 +131,7 @@ TEST_F(SampleAccurateChainTest, ItemsOfOtherRatesAndPitchesGoOnOneIntoTheNext) {
                                                 {OwnMedia("SlowB"), Step(0.0f, 24000)},
                                                 {OwnMedia("HighC"), Step(700.0f, 24000)}});
   // 1440 outputs of the first, then the second's and the third's: both joins lie inside frames.
-  ASSERT_GE(planes[0].size(), kFrame + model.size() + kFrame);
-  ExpectModel(planes, 0, [&](size_t t) {
-    return t >= kFrame && t < kFrame + model.size() ? model[t - kFrame] * kVoiceUnity * kCentreToPair : 0.0;
-  });
+  ExpectChainAfterOneFrame(planes, model);
 }
 
 // The other way round and on: a resampled item into one copied at the output rate, a pitched one into
@@ -144,10 +149,7 @@ TEST_F(SampleAccurateChainTest, ResampledItemsGoOnIntoCopiedOnesWithoutASkip) {
                                                 {OwnMedia("HighC"), Step(300.0f, 48000)},
                                                 {OwnMedia("PlainD"), Step(0.0f, 48000)},
                                                 {OwnMedia("OddE"), Step(0.0f, 32000)}});
-  ASSERT_GE(planes[0].size(), kFrame + model.size() + kFrame);
-  ExpectModel(planes, 0, [&](size_t t) {
-    return t >= kFrame && t < kFrame + model.size() ? model[t - kFrame] * kVoiceUnity * kCentreToPair : 0.0;
-  });
+  ExpectChainAfterOneFrame(planes, model);
 }
 
 // A mono item, then a stereo one: the voice cannot go on into another layout inside a frame, so the

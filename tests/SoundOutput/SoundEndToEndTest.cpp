@@ -706,6 +706,32 @@ void TargetsOn(std::initializer_list<const char*> nodes, uint32_t firstId, uint3
   }
 }
 
+// Renders `frames` frames of the engine's MIDI playback, with a MIDI target on each of the two named
+// nodes: `schedule(context, targets, frame)` schedules what a frame plays before it is rendered. Every
+// voice and held note is over at the end.
+template <typename Schedule>
+void PlayOnTwoTargets(std::initializer_list<const char*> nodes, uint32_t firstId, uint32_t playingId,
+                      uint32_t frames, Schedule&& schedule) {
+  Platform::ReentrantGuard guard(GlobalAudioLock());
+  CSnMidiPlaybackContext context(EngineMidiPlayback());
+  CSnMidiEventTarget* targets[2] = {};
+  TargetsOn(nodes, firstId, playingId, targets);
+  if (!::testing::Test::HasFatalFailure()) {
+    for (uint32_t frame = 0; frame < frames; ++frame) {
+      schedule(context, targets, frame);
+      context.Advance(kFrame);
+      if (OutputTest::RenderNullFrame() != SN_Success) {
+        ADD_FAILURE() << "frame " << frame << " was not rendered";
+        break;
+      }
+    }
+    EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+    EXPECT_EQ(context.HeldCount(), 0u);
+  }
+  for (CSnMidiEventTarget* target : targets)
+    if (target) target->Release();
+}
+
 // Two notes, each on a continuous sequence of two three-frame items (A at 1 kHz, then B at 500 Hz)
 // that waits a delay between them. The first note (sequence Waits, 100 ms = 4800 samples) ends after
 // A but while the hand-on to B still waits: B never sounds. The second (sequence Joins, 20 ms = 960
@@ -720,26 +746,16 @@ TEST_F(SoundEndToEndTest, ANoteOffReachesTheNextItemOfTheContinuousPlayItsNoteBe
               "sequence Waits Effects WaitA WaitB continuous transition 3 100\n"
               "sequence Joins Effects JoinA JoinB continuous transition 3 20\n");
   Frames(1);  // the game object is registered
-  {
-    Platform::ReentrantGuard guard(GlobalAudioLock());
-    CSnMidiPlaybackContext context(EngineMidiPlayback());
-    CSnMidiEventTarget* targets[2] = {};
-    TargetsOn({"Waits", "Joins"}, 7, 902, targets);
-    ASSERT_FALSE(HasFatalFailure());
-    context.Schedule(*targets[0], SnMidiEvent{SnMidiEvent::kNoteOn, 0, 60, 100}, 0);
-    context.Schedule(*targets[0], SnMidiEvent{SnMidiEvent::kNoteOff, 0, 60, 0}, 5 * kFrame);
-    for (uint32_t frame = 0; frame < 20; ++frame) {
-      if (frame == 10) {
-        context.Schedule(*targets[1], SnMidiEvent{SnMidiEvent::kNoteOn, 0, 62, 100}, 0);
-        context.Schedule(*targets[1], SnMidiEvent{SnMidiEvent::kNoteOff, 0, 62, 0}, 5 * kFrame + 300);
-      }
-      context.Advance(kFrame);
-      Frames(1);
+  PlayOnTwoTargets({"Waits", "Joins"}, 7, 902, 20, [](CSnMidiPlaybackContext& context, CSnMidiEventTarget** targets,
+                                                      uint32_t frame) {
+    if (frame == 0 || frame == 10) {
+      CSnMidiEventTarget& target = *targets[frame == 0 ? 0 : 1];
+      const uint8_t note = frame == 0 ? 60 : 62;
+      context.Schedule(target, SnMidiEvent{SnMidiEvent::kNoteOn, 0, note, 100}, 0);
+      context.Schedule(target, SnMidiEvent{SnMidiEvent::kNoteOff, 0, note, 0}, 5 * kFrame + (frame == 0 ? 0 : 300));
     }
-    EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
-    EXPECT_EQ(context.HeldCount(), 0u);
-    for (CSnMidiEventTarget* target : targets) target->Release();
-  }
+  });
+  ASSERT_FALSE(HasFatalFailure());
   const auto planes = Capture();
   const std::vector<double> first = OwnMedia("SeqA"), second = OwnMedia("SeqB");
   ASSERT_EQ(first.size(), 3u * kFrame);
@@ -766,31 +782,22 @@ TEST_F(SoundEndToEndTest, APlayAtANoteOffHearsItsTargetsControllersAfterItsDelay
               "rtpc Now volume @8 0:0 127:-6\n"
               "rtpc Late volume @8 0:0 127:-6\n");
   Frames(1);  // the game object is registered
-  {
-    Platform::ReentrantGuard guard(GlobalAudioLock());
-    CSnMidiPlaybackContext context(EngineMidiPlayback());
-    CSnMidiEventTarget* targets[2] = {};
-    TargetsOn({"Now", "Late"}, 20, 910, targets);
-    ASSERT_FALSE(HasFatalFailure());
-    for (CSnMidiEventTarget* target : targets) {
-      auto* sound = dynamic_cast<CSnPropertyNode*>(target->Node());
-      ASSERT_NE(sound, nullptr);
-      ASSERT_EQ(sound->SetIntProperty(SnProp_MidiPlayMode, 2), SN_Success);  // played at the note-off
-      context.Schedule(*target, SnMidiEvent{SnMidiEvent::kControlChange, 0, 7, 127}, 0);
-      context.Schedule(*target, SnMidiEvent{SnMidiEvent::kNoteOn, 0, 60, 100}, 100);
-    }
-    for (uint32_t frame = 0; frame < 16; ++frame) {
+  PlayOnTwoTargets({"Now", "Late"}, 20, 910, 16, [](CSnMidiPlaybackContext& context, CSnMidiEventTarget** targets,
+                                                    uint32_t frame) {
+    for (int i = 0; i < 2; ++i) {
+      CSnMidiEventTarget& target = *targets[i];
+      if (frame == 0) {
+        auto* sound = dynamic_cast<CSnPropertyNode*>(target.Node());
+        ASSERT_NE(sound, nullptr);
+        ASSERT_EQ(sound->SetIntProperty(SnProp_MidiPlayMode, 2), SN_Success);  // played at the note-off
+        context.Schedule(target, SnMidiEvent{SnMidiEvent::kControlChange, 0, 7, 127}, 0);
+        context.Schedule(target, SnMidiEvent{SnMidiEvent::kNoteOn, 0, 60, 100}, 100);
+      }
       // The notes end after Late's delayed note-on has run and left its play to the note-off.
-      if (frame == 6)
-        for (CSnMidiEventTarget* target : targets)
-          context.Schedule(*target, SnMidiEvent{SnMidiEvent::kNoteOff, 0, 60, 0}, 300);
-      context.Advance(kFrame);
-      Frames(1);
+      if (frame == 6) context.Schedule(target, SnMidiEvent{SnMidiEvent::kNoteOff, 0, 60, 0}, 300);
     }
-    EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
-    EXPECT_EQ(context.HeldCount(), 0u);
-    for (CSnMidiEventTarget* target : targets) target->Release();
-  }
+  });
+  ASSERT_FALSE(HasFatalFailure());
   const auto planes = Capture();
   const std::vector<double> now = OwnMedia("Now"), late = OwnMedia("Late");
   // The capture began a frame before the note-ons; the note-offs come in its seventh frame, at sample
