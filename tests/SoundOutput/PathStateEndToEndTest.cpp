@@ -139,6 +139,57 @@ TEST_F(PathStateTest, AContinuousPathGoesOnFromTheItemItReachedUntilAPlayIsStopp
   ExpectPan(planes, 11, 13, [](size_t frame) { return frame == 11 ? kLeftFront : kRightFront; }, {11});
 }
 
+// Continuous sequences of two sounds of the level (three frames each, the second at once after the
+// first) whose container carries the sweep: Kept's second item goes on along it from where the first
+// left it; Renewed's, on a sweep made anew for each item, hears it from its beginning.
+TEST_F(PathStateTest, AContinuousSequencesItemsGoOnAlongTheirContainersPath) {
+  std::string bank;
+  for (const std::string name : {"Kept", "Renewed"})
+    bank += "path " + name + "Sweep" + (name == "Renewed" ? " relaunch" : "") + "\npathitem " + name +
+            "Sweep\npathvertex " + name + "Sweep -10 0 10 600\npathvertex " + name + "Sweep 10 0 10 0\n"
+            "sound " + name + "A Level Effects\nsound " + name + "B Level Effects\n"
+            "sequence " + name + " Effects " + name + "A " + name + "B continuous transition 3 0 path " + name +
+            "Sweep\naction Play_" + name + "_Act 0x0403 " + name + "\nevent Play_" + name + " Play_" + name +
+            "_Act\n";
+  Load(bank);
+  Post("Play_Kept", 10);     // frames 1-6
+  Post("Play_Renewed", 8);   // frames 11-16
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  const auto planes = Capture();
+  ExpectPan(planes, 1, 6, SweepAt, {1, 4});
+  ExpectPan(planes, 11, 16, [](size_t frame) { return SweepAt(frame < 14 ? frame - 10 : frame - 13); }, {11, 14});
+}
+
+// The same of a sequence of three on a step path of the three points: the path has ended its item by
+// the time the next sound comes, which begins it again at the item after.
+TEST_F(PathStateTest, AContinuousSequencesItemsTakeTheNextItemsOfAStepPath) {
+  Load(PointsPath("") + "sound First Level Effects\nsound Second Level Effects\nsound Third Level Effects\n"
+                        "sequence Seq Effects First Second Third continuous transition 3 0 path Points\n"
+                        "action Play_Seq_Act 0x0403 Seq\nevent Play_Seq Play_Seq_Act\n");
+  Post("Play_Seq", 11);
+  const Gains items[3] = {kLeftFront, kRightFront, kAhead};
+  ExpectPan(Capture(), 1, 9, [&](size_t frame) { return items[(frame - 1) / 3]; }, {1, 4, 7});
+}
+
+// A continuous random container over two sounds of the level on a continuous path of two items: a
+// sweep to the right front over three frames, and back over three. The second sound goes on back.
+TEST_F(PathStateTest, AContinuousRandomContainersItemsGoOnThroughTheItemsOfItsPath) {
+  Load("path Tour continuous\n"
+       "pathitem Tour\npathvertex Tour -10 0 10 63\npathvertex Tour 10 0 10 0\n"
+       "pathitem Tour\npathvertex Tour 10 0 10 63\npathvertex Tour -10 0 10 0\n"
+       "sound One Level Effects\nsound Other Level Effects\n"
+       "random Pick Effects One Other continuous transition 3 0 path Tour\n"
+       "action Play_Pick_Act 0x0403 Pick\nevent Play_Pick Play_Pick_Act\n");
+  Post("Play_Pick", 8);
+  // Step s of the path: three steps out, a step of the first item's last vertex, three steps back.
+  auto x = [](size_t s) {
+    if (s <= 3) return -10.0f + 20.0f * (float(s) * (1.0f / 3.0f));
+    if (s <= 4) return 10.0f;
+    return 10.0f + -20.0f * (float(std::min<size_t>(s - 4, 3)) * (1.0f / 3.0f));
+  };
+  ExpectPan(Capture(), 1, 6, [&](size_t frame) { return PairGains(double(x(frame)), 10.0); }, {1, 4});
+}
+
 namespace Seq = SN::SoundEngine::DynamicSequence;
 
 // A dynamic sequence of Swept, Swept and Placed, three frames each: the second Swept goes on along the
