@@ -3,6 +3,7 @@
 // path; and the values the builder refuses, each naming its line.
 #include <string>
 
+#include "Base/MathUtil.h"
 #include "SoundEngine/Lower/Voices/InstancePositioning.h"
 #include "SoundEngine/Lower/Voices/PlaybackInstance.h"
 #include "tests/SoundBanks/HierarchyTestSupport.h"
@@ -28,6 +29,10 @@ struct Voice final : SN::CSnPlaybackInstance {
 
 class NodeSettingsTextTest : public HierarchyTest::HierarchyFixture {
  protected:
+  void TearDown() override {
+    Base::SeedRand15(1);  // the generator's starting state, which random ranges draw from
+    HierarchyFixture::TearDown();
+  }
   SN::CSnPropertyNode* Node(const char* name) { return Find<SN::CSnPropertyNode>(Id(name), false); }
   // Counts a play of `voice` from `node` up; the voice joins the limiter that counted it when it may play.
   SN::SNRESULT Start(SN::CSnPropertyNode* node, Voice& voice, SN::SnCountRecord& record) {
@@ -157,6 +162,55 @@ TEST_F(NodeSettingsTextTest, AContainerOnAPathCarriesItsVertices) {
   EXPECT_EQ(Node("R")->Positioning(), nullptr);
 }
 
+// Any node property by its number, a random range, and the sends, as the node's accumulation gathers
+// them for a voice; values at the ends of their ranges are kept.
+TEST_F(NodeSettingsTextTest, PropertiesRangesAndSendsReachTheValuesAVoiceGathers) {
+  ASSERT_EQ(Load(BankTest::Build(std::string(kHeader) +
+                                 "bus Reverb Master\n"
+                                 "sound A T Master property 33 -4.5 property 23 -2 gamesend -3 auxsend Reverb -6 "
+                                 "auxsend @77 -12 property 47 -127 property 45 127 property 53 65535 vary volume -2 2 "
+                                 "vary 33 -1 0\n"
+                                 "sound B T Master\nmixer M Master B property 33 -1 gamesend -96\n")),
+            SN::SN_Success)
+      << log_.Take();
+  SN::CSnPropertyNode* a = Node("A");
+  SN::CSnPropertyNode* b = Node("B");
+  ASSERT_NE(a, nullptr);
+  ASSERT_NE(b, nullptr);
+  constexpr uint32_t kEveryGroup = 0x3F;
+  SN::SnSoundParams params;
+  a->GetSoundParams(params, kEveryGroup, SN::SnRTPCKey{}, nullptr, false, true);
+  EXPECT_EQ(params.secondGain, -4.5f);
+  EXPECT_EQ(params.outputBus[0], -2.0f);
+  EXPECT_EQ(params.gameSend, -3.0f);
+  EXPECT_EQ(params.auxBusIds[0], Id("Reverb"));
+  EXPECT_EQ(params.auxBusIds[1], 77u);
+  EXPECT_EQ(params.auxBusIds[2], 0u);
+  EXPECT_EQ(params.userSends[0], -6.0f);
+  EXPECT_EQ(params.userSends[1], -12.0f);
+  EXPECT_EQ(a->IntProperty(SN::SnProp_MidiTranspose), -127);
+  EXPECT_EQ(a->IntProperty(SN::SnProp_MidiTrackingRoot), 127);
+  EXPECT_EQ(a->IntProperty(SN::SnProp_MidiChannelMask), 65535);
+  // Each play draws its offsets within the ranges.
+  bool drawn = false;
+  for (int play = 0; play < 20; ++play) {
+    SN::SnSoundParams each;
+    SN::SnRandomOffsets random;
+    a->GetSoundParams(each, kEveryGroup, SN::SnRTPCKey{}, &random, true, true);
+    EXPECT_GE(random.volume, -2.0f);
+    EXPECT_LE(random.volume, 2.0f);
+    EXPECT_GE(random.secondGain, -1.0f);
+    EXPECT_LE(random.secondGain, 0.0f);
+    drawn = drawn || random.volume != 0.0f;
+  }
+  EXPECT_TRUE(drawn);
+  // A container's values reach its child; the child without sends of its own takes the container's.
+  SN::SnSoundParams child;
+  b->GetSoundParams(child, kEveryGroup, SN::SnRTPCKey{}, nullptr, false, true);
+  EXPECT_EQ(child.secondGain, -1.0f);
+  EXPECT_EQ(child.gameSend, -96.0f);
+}
+
 TEST_F(NodeSettingsTextTest, ValuesPastTheirRangesAreRefusedWithTheirLine) {
   const std::string head = std::string(kHeader) + "sound S T Master ";
   const std::pair<std::string, const char*> refused[] = {
@@ -175,6 +229,18 @@ TEST_F(NodeSettingsTextTest, ValuesPastTheirRangesAreRefusedWithTheirLine) {
       {head + "\nswitch W Master switch G A A=S maxvoices", "line 4: \"maxvoices\" takes a number of voices"},
       {head + "\nrandom R Master S path Nowhere", "line 4: path \"Nowhere\" is not declared"},
       {"path P\n" + head + "\nsequence Q Master S path P", "line 5: path \"P\" has no item"},
+      {head + "property 60 1", "line 3: \"60\" is not a node property (volume, pitch, lowpass, highpass or 0-59)"},
+      {head + "property 45 128", "line 3: \"128\" is outside the values of property 45 of 0 to 127"},
+      {head + "property 47 -128", "line 3: \"-128\" is outside the values of property 47 of -127 to 127"},
+      {head + "property 46 1.5", "line 3: \"1.5\" is not a whole number"},
+      {head + "property pitch 2401", "line 3: \"2401\" is outside the values of property 2 of -2400 to 2400"},
+      {head + "property 33", "line 3: \"property\" takes 2 values"},
+      {head + "vary volume 2 -2", "line 3: \"vary\" takes its lower offset first"},
+      {head + "vary 46 0 1", "line 3: property 46 is a whole number: it does not vary"},
+      {head + "auxsend A -6 auxsend A -6 auxsend A -6 auxsend A -6 auxsend A -6",
+       "line 3: a node has four auxiliary sends"},
+      {head + "auxsend @0 -6", "line 3: an auxiliary send names its bus"},
+      {head + "\nmixer M Master S gamesend", "line 4: \"gamesend\" takes 1 value"},
   };
   for (const auto& [text, error] : refused) EXPECT_EQ(Refusal(text + "\n"), error) << text;
 }

@@ -54,6 +54,20 @@ struct Tone {
   int musicTrackLine = 0;  // the first music track playing it, written with how it streams then
 };
 
+// The values of the node properties held as whole numbers: MIDI keys and velocities, their offsets, a
+// channel mask of sixteen channels, the loop count's 16 bits; any other is a 32-bit signed number.
+SN::SnValueRange IntPropertyRange(uint32_t id) {
+  switch (id) {
+    case SN::SnProp_MidiTrackingRoot: case SN::SnProp_MidiKeyMin: case SN::SnProp_MidiKeyMax:
+    case SN::SnProp_MidiVelocityMin: case SN::SnProp_MidiVelocityMax:
+      return {0.0f, 127.0f};
+    case SN::SnProp_MidiTranspose: case SN::SnProp_MidiVelocityOffset: return {-127.0f, 127.0f};
+    case SN::SnProp_MidiPlayMode: return {0.0f, 2.0f};
+    case SN::SnProp_MidiChannelMask: case SN::SnProp_LoopCount: return {0.0f, 65535.0f};
+    default: return {-2147483648.0f, 2147483520.0f};
+  }
+}
+
 // Limits that keep a bank inside its 32-bit sizes: a header chunk of a few blocks, a curve's point
 // count in its 16 bits, and media a little under 4 GiB.
 constexpr uint32_t kMaxHeaderBytes = 65536;
@@ -316,6 +330,8 @@ class Parser final : public MusicTextHost {
   // maxvoices <1-1023> [global] [newest|oldest] [virtual] from `w[i]` on; a bus counts for all game
   // objects together and has no "global".
   bool VoiceLimit(const std::vector<std::string>& w, size_t& i, uint16_t& maximum, uint8_t& flags, bool bus);
+  // <property> <value>: a named or numbered node property, its value within what the engine takes.
+  bool PropertyValue(const std::string& property, const std::string& word, BankNodeProperty& value);
   bool NodeValue(const std::string& option, const std::string& word, BankNodeParams& params) {
     const uint8_t id = NodeValueId(option);
     float value = 0.0f;
@@ -603,12 +619,88 @@ bool Parser::VoiceLimit(const std::vector<std::string>& w, size_t& i, uint16_t& 
   return true;
 }
 
+bool Parser::PropertyValue(const std::string& property, const std::string& word, BankNodeProperty& value) {
+  uint32_t id = 0;
+  if (!NamedNodeProperty(property, false, id) &&
+      !Small(property, SN::SnProp_TableCount - 1, "is not a node property (volume, pitch, lowpass, highpass or 0-59)",
+             id))
+    return false;
+  if (!SN::IsIntProperty(id)) {
+    float real = 0.0f;
+    if (!Within(word, SN::PropertyRange(id), "the values of property " + std::to_string(id), real)) return false;
+    value = BankNodeProperty::Float(uint8_t(id), real);
+    return true;
+  }
+  const SN::SnValueRange range = IntPropertyRange(id);
+  const bool negative = word.size() > 1 && word[0] == '-';
+  uint32_t magnitude = 0;
+  if (!Number(negative ? word.substr(1) : word, magnitude)) return false;
+  const double number = negative ? -double(magnitude) : double(magnitude);
+  if (number < double(range.min) || number > double(range.max))
+    return Fail("\"" + word + "\" is outside the values of property " + std::to_string(id) + " of " +
+                Shown(range.min) + " to " + Shown(range.max));
+  value = BankNodeProperty::Int(uint8_t(id), int32_t(number));
+  return true;
+}
+
 bool Parser::NodeSetting(const std::vector<std::string>& w, size_t& i, BankNodeParams& params, bool& taken) {
   const std::string& word = w[i];
-  taken = word == "priority" || word == "distanceoffset" || word == "maxvoices";
+  static const std::pair<const char*, size_t> kSettings[] = {
+      {"priority", 1}, {"distanceoffset", 1}, {"property", 2}, {"vary", 3}, {"auxsend", 2}, {"gamesend", 1}};
+  size_t values = 0;
+  for (const auto& [name, count] : kSettings)
+    if (word == name) values = count;
+  taken = values || word == "maxvoices";
   if (!taken) return true;
   if (word == "maxvoices") return VoiceLimit(w, i, params.maxInstances, params.advancedFlags, false);
-  if (i + 1 == w.size()) return Fail("\"" + word + "\" takes 1 value");
+  if (i + values >= w.size())
+    return Fail("\"" + word + "\" takes " + std::to_string(values) + (values == 1 ? " value" : " values"));
+  if (word == "property") {
+    BankNodeProperty value;
+    if (!PropertyValue(w[i + 1], w[i + 2], value)) return false;
+    params.properties.push_back(value);
+    i += 2;
+    return true;
+  }
+  if (word == "vary") {
+    // A random offset drawn at each play between the two, of a property that is a real number.
+    BankNodeRange range;
+    uint32_t id = 0;
+    if (!NamedNodeProperty(w[i + 1], false, id) &&
+        !Small(w[i + 1], SN::SnProp_TableCount - 1,
+               "is not a node property (volume, pitch, lowpass, highpass or 0-59)", id))
+      return false;
+    if (SN::IsIntProperty(id)) return Fail("property " + std::to_string(id) + " is a whole number: it does not vary");
+    const SN::SnValueRange offsets = SN::PropertyOffsetRange(id);
+    const std::string what = "the offsets of property " + std::to_string(id);
+    if (!Within(w[i + 2], offsets, what, range.min) || !Within(w[i + 3], offsets, what, range.max)) return false;
+    if (range.min > range.max) return Fail("\"vary\" takes its lower offset first");
+    range.id = uint8_t(id);
+    params.ranges.push_back(range);
+    i += 3;
+    return true;
+  }
+  if (word == "auxsend") {
+    // The next of the four auxiliary sends, its level property 18 on: the node decides its sends.
+    uint32_t slot = 0;
+    while (slot < 4 && params.auxBusIds[slot]) ++slot;
+    if (slot == 4) return Fail("a node has four auxiliary sends");
+    float dB = 0.0f;
+    if (!Id(w[i + 1], params.auxBusIds[slot]) || !Level(w[i + 2], dB)) return false;
+    if (!params.auxBusIds[slot]) return Fail("an auxiliary send names its bus");
+    params.sendFlags |= 0x08 | 0x04;
+    params.properties.push_back(BankNodeProperty::Float(uint8_t(SN::SnProp_UserSend0 + slot), dB));
+    i += 2;
+    return true;
+  }
+  if (word == "gamesend") {
+    // The level of the send the game's environments take, decided by this node.
+    float dB = 0.0f;
+    if (!Level(w[++i], dB)) return false;
+    params.sendFlags |= 0x01;
+    params.properties.push_back(BankNodeProperty::Float(SN::SnProp_GameSend, dB));
+    return true;
+  }
   // Either gives the node its own priority settings, over its parent's; the offset only with bit 1.
   float value = 0.0f;
   constexpr SN::SnValueRange kDistanceOffsetRange{-SN::kPriorityRange.max, SN::kPriorityRange.max};
