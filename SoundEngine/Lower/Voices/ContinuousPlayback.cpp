@@ -259,7 +259,10 @@ ISnVoicePipeline* CSnContinuousPlaybackInstance::PipelineForSecondSource() const
     if (p->GetState() != ISnVoicePipeline::Playing || p->SecondSource()) continue;
     ISnVoiceInstance* first = p->FirstSource();
     auto* before = dynamic_cast<CSnContinuousPlaybackInstance*>(first ? first->PlaybackInstance() : nullptr);
-    if (before && before != this && before->m_origin == m_origin && !before->IsStoppedNow()) return p;
+    // One told to stop at a sample of this frame (a note's end) sounds up to it: this item joins it
+    // all the same, so that it begins where that one's source ends, and the same stop cuts it there.
+    const bool sounds = before && (!before->IsStoppedNow() || before->StopOffset() >= 0);
+    if (sounds && before != this && before->m_origin == m_origin) return p;
   }
   return nullptr;
 }
