@@ -30,7 +30,7 @@ class CSnStateGroupLink;
 class SnTargetCopy;
 struct SnStreamGather;
 
-// What stop, pause, resume and seek hand a node.
+// What stop, pause, resume, break and seek hand a node.
 struct SnActionParams {
   // A break lets what plays end and stops the looping and continuing of the levels at or under `node`.
   enum Kind : uint32_t { Stop = 0, Pause = 1, Resume = 2, Break = 3, Seek = 4 };

@@ -45,16 +45,16 @@ class MidiNoteChainTest : public SoundEndToEndTest {
     for (const std::string& name : sequences) {
       CSnIndexedObject* node = g_pObjectIndex->FindNodeAndAddRef(SoundEngine::GetIDFromString(name.c_str()), false);
       ASSERT_NE(node, nullptr) << name;
-      targets_.push_back(
-          CSnMidiEventTarget::Create(uint32_t(30 + targets_.size()), g_pRegistryMgr->Find(kObject), 903, node));
+      CSnMidiEventTarget* target =
+          CSnMidiEventTarget::Create(uint32_t(30 + targets_.size()), g_pRegistryMgr->Find(kObject), 903, node);
       node->Release();
-      ASSERT_NE(targets_.back(), nullptr);
+      ASSERT_NE(target, nullptr);
+      targets_.push_back(target);
       names_.push_back(name);
     }
   }
   void TearDown() override {
-    for (CSnMidiEventTarget* target : targets_)
-      if (target) target->Release();
+    for (CSnMidiEventTarget* target : targets_) target->Release();
     targets_.clear();
     SoundEndToEndTest::TearDown();
   }
@@ -82,6 +82,7 @@ class MidiNoteChainTest : public SoundEndToEndTest {
   // Each note's items from where they begin, one at a time, until the note's end (the capture began a
   // frame before the first note).
   void ExpectNotes(const std::vector<Note>& notes, const std::vector<Starts>& starts) {
+    ASSERT_EQ(targets_.size(), starts.size());
     std::vector<std::vector<std::vector<double>>> media(names_.size());
     for (size_t s = 0; s < names_.size(); ++s)
       for (size_t i = 0; i < starts[s].size(); ++i) media[s].push_back(OwnMedia((names_[s] + std::to_string(i)).c_str()));
