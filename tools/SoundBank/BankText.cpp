@@ -1138,8 +1138,9 @@ bool Parser::Effect(const std::vector<std::string>& w) {
       }
       if (at + 2 >= rtpc) return Fail("\"" + w[at] + "\" takes 2 values");
       uint32_t index = 0;
-      if (!Small(w[at + 1], 0xFF, w[at] == "media" ? "is not a media index (0-255)" : "is not a plug-in parameter (0-255)",
-                 index))
+      const char* const tooLarge =
+          w[at] == "media" ? "is not a media index (0-255)" : "is not a plug-in parameter (0-255)";
+      if (!Small(w[at + 1], 0xFF, tooLarge, index))
         return false;
       if (w[at] == "media") {
         BankEffectMedia media;
