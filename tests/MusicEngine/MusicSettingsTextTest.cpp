@@ -76,6 +76,27 @@ TEST_F(MusicSettingsTextTest, APlaylistGroupCarriesItsLoopOffsets) {
   EXPECT_EQ(root.Child(0)->loopMaxOffset, 2);
 }
 
+// The settings every node takes, on music nodes as on the others.
+TEST_F(MusicSettingsTextTest, MusicNodesTakeTheSettingsOfEveryNode) {
+  ASSERT_EQ(LoadText(std::string(kSegments) +
+                     "playlist P 0 priority 70 maxvoices 2 global S\n"
+                     "musicswitch W Mood distanceoffset -20 property 33 -3 default:Hit\n"),
+            SN::SN_Success)
+      << log_.Take();
+  auto* segment = Find<SN::CSnMusicHierarchyNode>(Id("S"));
+  auto* music = Find<SN::CSnMusicHierarchyNode>(Id("W"));
+  ASSERT_NE(segment, nullptr);
+  ASSERT_NE(music, nullptr);
+  float priority = 0.0f, offset = 0.0f;
+  segment->GetPriority(SN::SnRTPCKey{}, priority, offset);
+  EXPECT_EQ(priority, 70.0f);
+  EXPECT_EQ(Find<SN::CSnMusicHierarchyNode>(Id("P"))->MaxInstances(), 2);
+  music->GetPriority(SN::SnRTPCKey{}, priority, offset);
+  EXPECT_EQ(priority, 50.0f);
+  EXPECT_EQ(offset, -20.0f);
+  EXPECT_EQ(music->FloatProperty(33), -3.0f);
+}
+
 TEST_F(MusicSettingsTextTest, ValuesPastTheirRangesAreRefusedWithTheirLine) {
   const std::string head = kSegments;  // four lines
   const std::pair<std::string, const char*> refused[] = {
@@ -97,6 +118,8 @@ TEST_F(MusicSettingsTextTest, ValuesPastTheirRangesAreRefusedWithTheirLine) {
       {"playlist P 0 loop:2 looprange:2:1 S",
        "line 5: a loop range is two offsets of -32768 to 32767, the lower first"},
       {"playlist P 0 looprange:0:1 S", "line 5: an endless loop (loop:0) has no loop range"},
+      {"segment X 120 4 4 1000 0 1000 priority 101", "line 5: \"101\" is outside the priorities of 0 to 100"},
+      {"playlist P 0 maxvoices 1024 S", "line 5: \"1024\" is not a voice limit of 1 to 1023"},
       {"musicswitch W Mood meter:120:4 default:S",
        "line 5: \"meter:120:4\" is not meter:<bpm>:<beats per bar>:<beat value>"},
   };

@@ -326,7 +326,7 @@ class Parser final : public MusicTextHost {
   // The settings every node kind takes, from `w[i]` on: its priority, the offset of its priority at
   // the attenuation's farthest distance, and its voice limit. `taken` tells whether `w[i]` was one of
   // them; `i` is left on the last word it took.
-  bool NodeSetting(const std::vector<std::string>& w, size_t& i, BankNodeParams& params, bool& taken);
+  bool NodeSetting(const std::vector<std::string>& w, size_t& i, BankNodeParams& params, bool& taken) override;
   // maxvoices <1-1023> [global] [newest|oldest] [virtual] from `w[i]` on; a bus counts for all game
   // objects together and has no "global".
   bool VoiceLimit(const std::vector<std::string>& w, size_t& i, uint16_t& maximum, uint8_t& flags, bool bus);

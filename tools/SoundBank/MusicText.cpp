@@ -216,8 +216,10 @@ bool MusicText::Segment(const std::vector<std::string>& w) {
       segment.node.children.push_back(trackId);
     } else if (Split(w[i], "bus", rest)) {
       if (!m_host.Id(rest, segment.node.params.outputBusId)) return false;
-    } else if (bool taken = false; !NodeOption(w[i], segment.node, true, taken) || taken) {
-      if (!taken) return false;
+    } else if (bool taken = false, ok = NodeOption(w[i], segment.node, true, taken) &&
+                                        (taken || m_host.NodeSetting(w, i, segment.node.params, taken));
+               !ok || taken) {
+      if (!ok) return false;
     } else if (Split(w[i], "cue", rest) && rest.find('@') != std::string::npos) {
       BankMusicMarker cue;
       cue.name = rest.substr(0, rest.find('@'));
@@ -381,7 +383,9 @@ bool MusicText::Playlist(const std::vector<std::string>& w) {
   if (!GroupOptions(w, at, root)) return false;
   for (std::string rest; at < w.size(); ++at) {
     bool taken = false;
-    if (!NodeOption(w[at], playlist.node, false, taken)) return false;
+    if (!NodeOption(w[at], playlist.node, false, taken) ||
+        (!taken && !m_host.NodeSetting(w, at, playlist.node.params, taken)))
+      return false;
     if (taken) continue;
     if (!Split(w[at], "rule", rest)) break;
     BankMusicRule rule;
@@ -452,7 +456,9 @@ bool MusicText::Switch(const std::vector<std::string>& w) {
       continue;
     }
     bool taken = false;
-    if (!NodeOption(w[i], container.node, false, taken)) return false;
+    if (!NodeOption(w[i], container.node, false, taken) ||
+        (!taken && !m_host.NodeSetting(w, i, container.node.params, taken)))
+      return false;
     if (taken) continue;
     const size_t colon = w[i].find(':');
     if (colon == std::string::npos) return m_host.Fail("\"" + w[i] + "\" is not <state>:<node>");

@@ -28,6 +28,8 @@
 //                                                        state's path starts anew, not playing on
 //                                                        "default" for the path of no state
 //       stinger:<trigger>:<segment>:<sync 0-7>[:<cue>]   a trigger's segment over the node at its sync point
+//   segment, playlist and musicswitch also take the settings of every node (priority, maxvoices, property,
+//     vary, auxsend, gamesend, ...: BankText.h), each before its items and paths
 //   musicevent <event> <node>                      an event of one play action on the node
 #pragma once
 
@@ -57,6 +59,10 @@ class MusicTextHost {
   virtual bool AddMedia(const std::string& name, std::vector<uint8_t> bytes, uint32_t& id) = 0;
   // The id of the bank being described (its play actions name it).
   virtual uint32_t BankId() const = 0;
+  // A setting every node kind takes (priority, voice limit, property, ...) from `w[i]` on, as the
+  // sounds' and containers' lines take them; `taken` tells whether `w[i]` was one, `i` is left on its
+  // last word.
+  virtual bool NodeSetting(const std::vector<std::string>& w, size_t& i, BankNodeParams& params, bool& taken) = 0;
 
  protected:
   ~MusicTextHost() = default;
