@@ -285,8 +285,7 @@ CSnMusicPlaybackInstance* CSnMusicTrackContext::CreateClipSource(const Action& a
   CSnMusicSegmentContext* segment = Segment();
   SnPriorityRecord priority;
   VoiceManager::ComputePlayPriority(priority, m_track, segment->GameObject(), nullptr);
-  const SNRESULT global = VoiceManager::CheckGlobalVoiceLimit(priority.priority);
-  if (global == SN_Failure) return nullptr;
+  if (VoiceManager::CheckGlobalVoiceLimit(priority.priority) == SN_Failure) return nullptr;
   CSnPlaybackInstance::Args args;
   args.node = m_track;
   args.source = source;
@@ -305,7 +304,7 @@ CSnMusicPlaybackInstance* CSnMusicTrackContext::CreateClipSource(const Action& a
   // ancestors' and bus's: their gains and mutes walk down to it through the track.
   uint8_t extra = 0;
   const bool mayGoVirtual = m_track->GetVoiceBehaviour(extra) != SnVirtual_Kill;
-  bool asVirtual = global == SN_PlayAsVirtual;
+  bool asVirtual = false;
   SNRESULT result = VoiceManager::InitInstanceWithLimits(*m_track, *voice, priority.priority, segment->GameObject(),
                                                          mayGoVirtual, asVirtual);
   if (result == SN_Success) m_modulators.ShareWith(voice->Modulators());
