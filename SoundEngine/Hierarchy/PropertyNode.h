@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 
 #include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/GameSyncs/PathMgr.h"
@@ -199,6 +200,7 @@ class CSnPropertyNode : public CSnHierarchyNode, public ISnPropTransitionOwner {
   uint8_t GetVoiceBehaviour(uint8_t& virtualBehaviour) const;
   const CSnPropertyNode* MidiSettingsNode(uint8_t overrideBit) const;
   const CSnPropertyNode* PositioningNode() const;
+  CSnPropertyNode* PositioningNode() { return const_cast<CSnPropertyNode*>(std::as_const(*this).PositioningNode()); }
   // The greatest distance of the attenuation the node's voices take (the last point of its distance
   // curve); false when they take none.
   bool GetAttenuationMaxDistance(float& maxDistance) const;
