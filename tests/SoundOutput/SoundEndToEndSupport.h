@@ -40,6 +40,19 @@ using OrvTest::kCentreToPair;
 using OrvTest::kFastUnity;
 using OrvTest::kVoiceUnity;
 
+// The engine's fast decibel conversion worked step by step in float, as its description gives it:
+// the exponent trick on 10^(dB / 20) and a second-order polynomial of the mantissa.
+inline double FastDb(float dB) {
+  const float x = dB * 0.05f;
+  if (x < -37.0f) return 0.0;
+  const int64_t i = int64_t(x * 27866352.0f + 1065353216.0f);
+  const uint32_t exponentBits = uint32_t(i) & ~0x7FFFFFu, mantissaBits = (uint32_t(i) & 0x7FFFFFu) | 0x3F800000u;
+  float e = 0.0f, m = 0.0f;
+  std::memcpy(&e, &exponentBits, sizeof e);
+  std::memcpy(&m, &mantissaBits, sizeof m);
+  return ((double(m) * 0.32518977 + 0.020805772) * double(m) + 0.65304345) * double(e);
+}
+
 // The loudest sample of each frame of a plane.
 inline std::vector<double> FramePeaks(const std::vector<double>& plane) {
   std::vector<double> peaks;
