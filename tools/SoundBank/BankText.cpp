@@ -100,6 +100,16 @@ struct PendingPath {
   BankNodePositioning settings;  // the path fields only
   int line = 0;
 };
+// A mixer, random or sequence container moving along a path: written again once the path is whole.
+struct PathContainer {
+  size_t object;
+  uint32_t id;
+  bool mixer;
+  BankNodeParams params;
+  BankRandomSequence container;
+  std::string path;
+  int line;
+};
 // A bus keeps its settings, so that a curve declared after it is written into its payload again.
 struct DeclaredBus {
   size_t object;
@@ -299,6 +309,13 @@ class Parser final : public MusicTextHost {
       }
     return false;
   }
+  // The settings every node kind takes, from `w[i]` on: its priority, the offset of its priority at
+  // the attenuation's farthest distance, and its voice limit. `taken` tells whether `w[i]` was one of
+  // them; `i` is left on the last word it took.
+  bool NodeSetting(const std::vector<std::string>& w, size_t& i, BankNodeParams& params, bool& taken);
+  // maxvoices <1-1023> [global] [newest|oldest] [virtual] from `w[i]` on; a bus counts for all game
+  // objects together and has no "global".
+  bool VoiceLimit(const std::vector<std::string>& w, size_t& i, uint16_t& maximum, uint8_t& flags, bool bus);
   bool NodeValue(const std::string& option, const std::string& word, BankNodeParams& params) {
     const uint8_t id = NodeValueId(option);
     float value = 0.0f;
@@ -451,7 +468,8 @@ class Parser final : public MusicTextHost {
   bool Switch(const std::vector<std::string>& w);
   bool Layers(const std::vector<std::string>& w);
   bool Path(const std::vector<std::string>& w);
-  bool UsePath(PendingSound& sound);
+  // The node's positioning along the path named `name`.
+  bool UsePath(const std::string& name, BankNodeParams& params);
   PendingPath* FindPath(const std::string& name) {
     for (PendingPath& path : m_paths)
       if (path.name == name) return &path;
@@ -491,6 +509,7 @@ class Parser final : public MusicTextHost {
   std::vector<DeclaredModulator> m_modulators;
   std::vector<PendingAttenuation> m_attenuations;
   std::vector<PendingPath> m_paths;
+  std::vector<PathContainer> m_pathContainers;
   std::map<std::string, BankSourcePlugin> m_sourcePlugins;  // by name
   MusicText m_music;
 };
@@ -512,6 +531,8 @@ bool Parser::Bus(const std::vector<std::string>& w) {
       type = kBankOwnMixBusType;
     } else if (option == "music") {
       bus.voiceFlags |= 0x08;
+    } else if (option == "maxvoices") {
+      if (!VoiceLimit(w, i, bus.maxInstances, bus.voiceFlags, true)) return false;
     } else if (option == "volume" || option == "busvolume") {
       float dB = 0.0f;
       if (!values(1) || !Level(w[++i], dB)) return false;
@@ -551,6 +572,55 @@ bool Parser::Bus(const std::vector<std::string>& w) {
   return true;
 }
 
+bool Parser::VoiceLimit(const std::vector<std::string>& w, size_t& i, uint16_t& maximum, uint8_t& flags, bool bus) {
+  // The engine keeps ten bits of the maximum: 1024 would read as no limit at all.
+  uint32_t number = 0;
+  if (i + 1 == w.size()) return Fail("\"maxvoices\" takes a number of voices");
+  if (!Number(w[++i], number)) return false;
+  constexpr uint32_t kMost = SN::CSnHierarchyNode::kMaxInstancesMask;
+  if (number < 1 || number > kMost)
+    return Fail("\"" + w[i] + "\" is not a voice limit of 1 to " + std::to_string(kMost));
+  maximum = uint16_t(number);
+  // The node counts its voices itself (a bus's bit 2, a node's bit 3); bit 0: a newcomer loses to the
+  // voices of its own priority; bit 1: over the limit a voice takes its inaudible behaviour.
+  flags = uint8_t(flags | (bus ? 0x04 : 0x08));
+  bool order = false;
+  for (; i + 1 < w.size(); ++i) {
+    const std::string& word = w[i + 1];
+    if (word == "newest" || word == "oldest") {
+      if (order) return Fail("a voice limit gives way to the \"newest\" or the \"oldest\", not both");
+      order = true;
+      flags = uint8_t(word == "newest" ? flags | 0x01 : flags & ~0x01);
+    } else if (word == "virtual") {
+      flags |= 0x02;
+    } else if (word == "global") {
+      if (bus) return Fail("a bus limits its voices for all game objects together: \"global\" is a node's");
+      flags |= 0x04;
+    } else {
+      break;
+    }
+  }
+  return true;
+}
+
+bool Parser::NodeSetting(const std::vector<std::string>& w, size_t& i, BankNodeParams& params, bool& taken) {
+  const std::string& word = w[i];
+  taken = word == "priority" || word == "distanceoffset" || word == "maxvoices";
+  if (!taken) return true;
+  if (word == "maxvoices") return VoiceLimit(w, i, params.maxInstances, params.advancedFlags, false);
+  if (i + 1 == w.size()) return Fail("\"" + word + "\" takes 1 value");
+  // Either gives the node its own priority settings, over its parent's; the offset only with bit 1.
+  float value = 0.0f;
+  constexpr SN::SnValueRange kDistanceOffsetRange{-SN::kPriorityRange.max, SN::kPriorityRange.max};
+  if (word == "priority" ? !Within(w[++i], SN::kPriorityRange, "the priorities", value)
+                         : !Within(w[++i], kDistanceOffsetRange, "the distance offsets", value))
+    return false;
+  params.priorityFlags = uint8_t(params.priorityFlags | (word == "priority" ? 0x01 : 0x03));
+  params.properties.push_back(
+      BankNodeProperty::Float(word == "priority" ? SN::SnProp_Priority : SN::SnProp_PriorityDistanceOffset, value));
+  return true;
+}
+
 // The next of a node's four insert slots, from a shared definition.
 bool Parser::AddEffect(const std::string& definition, BankNodeParams& params) {
   if (params.effects.size() == 4) return Fail("a node has four effect slots");
@@ -572,6 +642,7 @@ bool Parser::Container(const std::vector<std::string>& w) {
   if (!Id(w[1], id) || (w[2] != "-" && !Id(w[2], params.outputBusId))) return false;
   BankRandomSequence container;
   container.playMode = kind == "sequence" ? 1 : 0;
+  std::string path;
   for (size_t i = 3; i < w.size(); ++i) {
     const std::string& word = w[i];
     auto value = [&](uint32_t& out) {
@@ -579,6 +650,9 @@ bool Parser::Container(const std::vector<std::string>& w) {
       return Fail("\"" + word + "\" takes 1 value");
     };
     uint32_t number = 0;
+    bool taken = false;
+    if (!NodeSetting(w, i, params, taken)) return false;
+    if (taken) continue;
     if (kind != "mixer" && (word == "avoid" || word == "loop")) {
       if (!value(number)) return false;
       if (number > 0xFFFF) return Fail("\"" + word + "\" is at most 65535");
@@ -596,6 +670,10 @@ bool Parser::Container(const std::vector<std::string>& w) {
     } else if (NodeValueId(word)) {
       if (i + 1 == w.size()) return Fail("\"" + word + "\" takes 1 value");
       if (!NodeValue(word, w[++i], params)) return false;
+    } else if (word == "path") {
+      // Its children that have no positioning of their own move along it; written once the path is whole.
+      if (i + 1 == w.size()) return Fail("\"path\" takes a path");
+      path = w[++i];
     } else if (word == "effect") {
       // Its children that have no effects of their own play these.
       if (i + 1 == w.size()) return Fail("\"effect\" takes a definition");
@@ -619,8 +697,15 @@ bool Parser::Container(const std::vector<std::string>& w) {
     }
   }
   Holds(w[1], id, container.children, false);
-  if (kind == "mixer") return AddObject(kBankActorMixerType, w[1], ActorMixerPayload(id, params, container.children));
-  return AddObject(kBankRandomSequenceType, w[1], RandomSequencePayload(id, params, container));
+  const bool mixer = kind == "mixer";
+  const size_t object = m_bank.objects.size();
+  if (!AddObject(mixer ? kBankActorMixerType : kBankRandomSequenceType, w[1],
+                 mixer ? ActorMixerPayload(id, params, container.children)
+                       : RandomSequencePayload(id, params, container)))
+    return false;
+  if (!path.empty())
+    m_pathContainers.push_back(PathContainer{object, id, mixer, std::move(params), std::move(container), path, m_line});
+  return true;
 }
 
 // switch <name> <bus or -> switch|state <group> <default> <value>=<child>[+<child>]... [continuous]
@@ -644,6 +729,9 @@ bool Parser::Switch(const std::vector<std::string>& w) {
   for (size_t i = 6; i < w.size(); ++i) {
     const std::string& word = w[i];
     uint32_t child = 0;
+    bool taken = false;
+    if (!NodeSetting(w, i, params, taken)) return false;
+    if (taken) continue;
     if (word == "continuous") {
       container.continuous = 1;
     } else if (word == "fade" || word == "first" || word == "across") {
@@ -924,6 +1012,9 @@ bool Parser::Layers(const std::vector<std::string>& w) {
   layer.id = id;
   std::vector<uint32_t> children;
   for (size_t i = 4; i < w.size(); ++i) {
+    bool taken = false;
+    if (!NodeSetting(w, i, params, taken)) return false;
+    if (taken) continue;
     const size_t equals = w[i].find('=');
     BankLayerChild child;
     if (!Id(w[i].substr(0, equals), child.childId)) return false;
@@ -962,19 +1053,27 @@ bool Parser::InaudibleBehaviour(const std::string& word, BankNodeParams& params)
 }
 
 bool Parser::Sound(const std::vector<std::string>& w) {
-  if (!Count(w, 4, 26)) return false;
+  if (!Count(w, 4, kNoMost)) return false;
   PendingSound sound;
   sound.tone = w[2];
   sound.line = m_line;
   if (!Id(w[1], sound.id) || !Id(w[3], sound.params.outputBusId)) return false;
   for (size_t i = 4; i < w.size(); i += 2) {
+    bool taken = false;
+    if (!NodeSetting(w, i, sound.params, taken)) return false;
+    if (taken) {
+      --i;  // on to the word after the last it took
+      continue;
+    }
     if (i + 1 == w.size() || (w[i] != "volume" && w[i] != "loop" && w[i] != "3d" && w[i] != "motion" &&
                               w[i] != "path" && w[i] != "effect" && w[i] != "mixer" && w[i] != "inaudible" &&
                               w[i] != "delay" && !NodeValueId(w[i])))
       return Fail("only \"volume <dB>\", \"pitch <cents>\", \"lowpass <value>\", \"highpass <value>\", "
                   "\"loop <passes, 0 for ever>\", \"motion <motion bus>\", \"path <path>\", "
                   "\"effect <definition>\", \"mixer <definition>\", \"inaudible <play, kill or virtual>\", "
-                  "\"delay <ms>\" and \"3d <attenuation>\" may follow a sound's bus");
+                  "\"delay <ms>\", \"priority <0-100>\", \"distanceoffset <-100-100>\", "
+                  "\"maxvoices <1-1023> [global] [newest|oldest] [virtual]\" and \"3d <attenuation>\" may follow "
+                  "a sound's bus");
     if (NodeValueId(w[i])) {
       if (!NodeValue(w[i], w[i + 1], sound.params)) return false;
     } else if (w[i] == "inaudible") {
@@ -1473,8 +1572,8 @@ bool Parser::Line(const std::vector<std::string>& w) {
   return Fail("unknown directive \"" + op + "\"");
 }
 
-bool Parser::UsePath(PendingSound& sound) {
-  const PendingPath* path = FindPath(sound.path);
+bool Parser::UsePath(const std::string& name, BankNodeParams& params) {
+  const PendingPath* path = FindPath(name);
   if (!path) return false;
   const BankNodePositioning& settings = path->settings;
   if (settings.items.empty()) return Fail("path \"" + path->name + "\" has no item");
@@ -1482,7 +1581,7 @@ bool Parser::UsePath(PendingSound& sound) {
     if (!settings.items[i].vertexCount)
       return Fail("path \"" + path->name + "\": item " + std::to_string(i + 1) + " has no vertex");
   // Spatialised along user-defined positions; an attenuation given by "3d" stays.
-  BankNodePositioning& positioning = sound.params.positioning;
+  BankNodePositioning& positioning = params.positioning;
   positioning.bits = uint8_t(0x01 | 0x08 | 0x10 | (settings.bits & (0x20 | 0x80)));
   positioning.type = 2;
   positioning.pathMode = settings.pathMode;
@@ -1570,7 +1669,7 @@ bool Parser::Finish() {
       return Fail("tone \"" + sound.tone + "\" is not declared");
     if (sound.params.secondaryOutputId && !m_bank.motionFlag)
       return Fail("a sound's motion bus needs the bank's motion flag (\"motion 1\")");
-    if (!sound.path.empty() && !UsePath(sound)) return false;
+    if (!sound.path.empty() && !UsePath(sound.path, sound.params)) return false;
     BankSource source;
     if (!tone) {
       source.classId = plugin->second.key;
@@ -1594,6 +1693,13 @@ bool Parser::Finish() {
       continue;
     }
     m_bank.objects[sound.object].payload = SoundPayload(sound.id, source, sound.params, m_bank.motionFlag != 0);
+  }
+  for (PathContainer& pending : m_pathContainers) {
+    m_line = pending.line;
+    if (!UsePath(pending.path, pending.params)) return false;
+    m_bank.objects[pending.object].payload =
+        pending.mixer ? ActorMixerPayload(pending.id, pending.params, pending.container.children)
+                      : RandomSequencePayload(pending.id, pending.params, pending.container);
   }
   for (PendingAttenuation& pending : m_attenuations)
     m_bank.objects[pending.object].payload = AttenuationPayload(pending.id, pending.attenuation);
