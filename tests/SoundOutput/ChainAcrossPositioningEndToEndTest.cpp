@@ -6,7 +6,6 @@
 #include <cmath>
 #include <numbers>
 
-#include "SoundEngine/SoundEngineSequenceApi.h"
 #include "tests/SoundOutput/SoundEndToEndSupport.h"
 
 namespace {
@@ -15,34 +14,47 @@ using namespace EndToEnd;
 namespace Seq = SN::SoundEngine::DynamicSequence;
 
 // Two tones (30 ms at 1 kHz, 100 ms at 500 Hz), each as a plain sound (sA, sB), placed by a flat 0 dB
-// attenuation (vA, vB) or a flat -12 dB one (qB), and B on a bus of its own mix 12 dB down (oB).
+// attenuation (vA, vB) or a flat -12 dB one (qB), and B on a bus of its own mix 12 dB down (oB); and
+// each plain and placed at a volume of -12 dB (hA, hB; wA, wB), which a plain voice's gain carries and
+// a placed voice's rays; and a pair of B's tone, plain at -12 dB (hP).
 constexpr const char* kPlacedBank =
     "platform Linux\n"
     "tone ToneA 48000 1 30 1000\n"
     "tone ToneB 48000 1 100 500\n"
+    "tone PairB 48000 2 100 500\n"
     "attenuation Flat\nattuse Flat 0 0\nattcurve Flat 0 0\nattpoint Flat 0 0 0 4\nattpoint Flat 0 100 0 4\n"
     "attenuation Low\nattuse Low 0 0\nattcurve Low 0 0\nattpoint Low 0 0 -12 4\nattpoint Low 0 100 -12 4\n"
     "bus Quiet Effects ownmix busvolume -12\n"
     "sound sA ToneA Effects\nsound vA ToneA Effects 3d Flat inaudible virtual\n"
     "sound sB ToneB Effects\nsound vB ToneB Effects 3d Flat inaudible virtual\n"
-    "sound qB ToneB Effects 3d Low\nsound oB ToneB Quiet\n";
+    "sound qB ToneB Effects 3d Low\nsound oB ToneB Quiet\n"
+    "sound hA ToneA Effects volume -12\nsound wA ToneA Effects volume -12 3d Flat\n"
+    "sound hB ToneB Effects volume -12\nsound wB ToneB Effects volume -12 3d Flat\n"
+    "sound hP PairB Effects volume -12\n";
 
-// One item of a chain as heard: its media and the gains its placing gives it on the left and right.
+// One item of a chain as heard: its media (interleaved when it is a pair) and the gains its placing
+// gives it on the left and right.
 struct Placed {
   std::vector<double> samples;
   std::array<double, 2> gain;
+  size_t channels = 1;
+  size_t Frames() const { return samples.size() / channels; }
+  double At(size_t i, int c) const { return samples[i * channels + (channels == 2 ? size_t(c) : 0)]; }
 };
 
-// Items played back to back from `start`: every frame is mixed as the item playing at its first
-// sample is placed; a frame whose item differs from the frame before's moves from the one gain to the
-// other (each sample lies between the two, 1 LSB of room); every other sample is exact to 1 LSB.
+// Items played back to back from `start` (one of another layout than the item before from the frame
+// after that one's end): every frame is mixed as the item playing at its first sample is placed; a
+// frame whose item differs from the frame before's moves from the one gain to the other (each sample
+// lies between the two, 1 LSB of room); every other sample is exact to 1 LSB.
 void ExpectPlacedChain(const std::array<std::vector<double>, 2>& planes, size_t start, const std::vector<Placed>& items) {
   std::vector<size_t> begins;
   size_t end = start;
-  for (const Placed& item : items) {
+  for (size_t k = 0; k < items.size(); ++k) {
+    if (k && items[k].channels != items[k - 1].channels) end = (end + kFrame - 1) / kFrame * kFrame;
     begins.push_back(end);
-    end += item.samples.size();
+    end += items[k].Frames();
   }
+  // The item sounding at `t`, or the one before it in a gap.
   auto itemAt = [&](size_t t) {
     size_t k = 0;
     while (k + 1 < items.size() && t >= begins[k + 1]) ++k;
@@ -52,12 +64,12 @@ void ExpectPlacedChain(const std::array<std::vector<double>, 2>& planes, size_t 
   for (int c = 0; c < 2; ++c)
     for (size_t t = 0; t < planes[c].size(); ++t) {
       const double heard = planes[c][t];
-      if (t < start || t >= end) {
+      const size_t k = itemAt(t);
+      if (t < start || t >= begins[k] + items[k].Frames()) {
         ASSERT_NEAR(heard, 0.0, 1.0) << "channel " << c << " sample " << t;
         continue;
       }
-      const size_t k = itemAt(t);
-      const double sample = items[k].samples[t - begins[k]] * 32768.0;
+      const double sample = items[k].At(t - begins[k], c) * 32768.0;
       const size_t frame = t - t % kFrame;
       const size_t placing = itemAt(std::max(frame, start));
       const size_t before = frame >= kFrame + start ? itemAt(frame - kFrame) : placing;
@@ -87,8 +99,10 @@ class ChainAcrossPositioningTest : public SoundEndToEndTest {
     const char kind = sound[0];
     const std::array<double, 2> centred{kCentreToPair, kCentreToPair};
     const std::array<double, 2> right{std::sin(std::numbers::pi / 4 - kAngle), std::sin(std::numbers::pi / 4 + kAngle)};
-    const std::array<double, 2> pan = kind == 's' || kind == 'o' ? centred : right;
-    const double level = kind == 's' ? 1.0 : kind == 'v' ? kFastUnity : FastDb(-12.0f);
+    const std::array<double, 2> pan = kind == 's' || kind == 'o' || kind == 'h' ? centred : right;
+    const double level = kind == 's' ? 1.0 : kind == 'v' ? kFastUnity : kind == 'h' ? FastDb(-12.0f) / kFastUnity
+                                                                                   : FastDb(-12.0f);
+    if (sound[1] == 'P') return Placed{OwnMedia("PairB"), {kVoiceUnity * level, kVoiceUnity * level}, 2};
     return Placed{OwnMedia(sound[1] == 'A' ? "ToneA" : "ToneB"), {kVoiceUnity * level * pan[0], kVoiceUnity * level * pan[1]}};
   }
   // The object 2 m away, 22.5 degrees to the right of the listener, facing it.
@@ -113,7 +127,8 @@ TEST_P(PlacedPairTest, TheNextItemGoesOnFromTheSampleTheFirstEndsAndIsHeardAsItI
 INSTANTIATE_TEST_SUITE_P(Directions, PlacedPairTest,
                          ::testing::Values(std::pair{"vA", "sB"}, std::pair{"sA", "vB"}, std::pair{"vA", "qB"},
                                            std::pair{"sA", "oB"}, std::pair{"vA", "oB"}, std::pair{"sA", "sB"},
-                                           std::pair{"vA", "vB"}));
+                                           std::pair{"vA", "vB"}, std::pair{"wA", "hB"}, std::pair{"hA", "wB"},
+                                           std::pair{"wA", "hP"}));
 
 // The bank's own words for it: a looping sample-accurate sequence, or a random container that never
 // plays a child twice running, of a placed item and a plain one, played by an event. Each item is
@@ -149,13 +164,8 @@ INSTANTIATE_TEST_SUITE_P(Containers, PlacedLoopTest,
 TEST_F(ChainAcrossPositioningTest, ADynamicSequenceGoesFromAPlacedItemToAPlainOneAndBack) {
   LoadOwnBank(kPlacedBank);
   Frames(1);
-  const uint32_t id = Seq::Open(kObject);
+  const uint32_t id = PlayDynamicSequence(kObject, {{"vA", 0}, {"sB", 0}, {"vA", 0}});
   ASSERT_NE(id, 0u);
-  ASSERT_EQ(Seq::Play(id), SN_Success);
-  Seq::Playlist* playlist = Seq::LockPlaylist(id);
-  ASSERT_NE(playlist, nullptr);
-  for (const char* item : {"vA", "sB", "vA"}) EXPECT_TRUE(playlist->Enqueue(SoundEngine::GetIDFromString(item), 0));
-  ASSERT_EQ(Seq::UnlockPlaylist(id), SN_Success);
   Frames(12);
   EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
   EXPECT_EQ(Seq::Close(id), SN_Success);

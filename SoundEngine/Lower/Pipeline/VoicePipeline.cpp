@@ -497,6 +497,7 @@ void CSnVoicePipeline::FirstGainPass() {
   instance.RecomputeGainIfDirty();
   // Volume and fades reach the voice once: the instance's linear gain (factors and both fades)
   // times its volume, which a 3D voice's rays carry; the connections take the second volume alone.
+  const bool wasThreeD = m_threeD;
   m_threeD = instance.PositioningMode() != 0 && instance.Positioning();
   if (m_threeD) {
     m_nextGain = instance.LinearGain();
@@ -511,7 +512,10 @@ void CSnVoicePipeline::FirstGainPass() {
   m_modulatorGain = instance.Modulators().GetFactor(SnParamMask::Of(kVoiceVolumeParameter));
   m_connectionVolume = VoiceParams::VoiceLevelToLinear(instance.Params().SecondVolume());
   m_feedsMotion = ComputeFeedbackGains();
-  if (!m_firstFrameDone) m_previousGain = m_nextGain;
+  if (!m_firstFrameDone)
+    m_previousGain = m_nextGain;
+  else if (m_threeD != wasThreeD)
+    CarryLevelAcross();
   if (instance.HasAuxSends()) {
     SnInstanceAuxSend sends[kMaxInstanceAuxSends];
     const uint32_t count = instance.ComputeAuxSends(sends);
@@ -526,6 +530,16 @@ void CSnVoicePipeline::FirstGainPass() {
     }
     LowerEngine::MergeAuxSends(*this, game, false);
   }
+}
+
+void CSnVoicePipeline::CarryLevelAcross() {
+  // A 3D voice's rays carry its volume, a 2D voice's gain does: from one to the other (a chain's next
+  // item placed otherwise) the two ramps would cross and swell the frame between. The connections
+  // take over what the voice's gain was, and the frame ramps once, from the level heard to the new.
+  const float ratio = m_nextGain > 0.0f ? m_previousGain / m_nextGain : 0.0f;
+  for (Connection* connection = m_connections; connection; connection = connection->next)
+    connection->nextVolume *= ratio;
+  m_previousGain = m_nextGain;
 }
 
 void CSnVoicePipeline::LeaveVirtual() {
@@ -941,7 +955,10 @@ void CSnVoicePipeline::Seek() {
 
 void CSnVoicePipeline::EndOfFrame() {
   if (m_state != Playing) return;
-  if (m_instance->IsStoppedWithoutOffset() || m_lastStatus == SnVoice_DataReadyFinished ||
+  // A paused voice runs no frames, so one stopped while it still waited for its first sample never
+  // comes due: stopped, it is over all the same.
+  if (m_instance->IsStoppedWithoutOffset() || (m_paused && m_instance->IsStoppedNow()) ||
+      m_lastStatus == SnVoice_DataReadyFinished ||
       (m_lastStatus != SnVoice_DataReady && m_lastStatus != SnVoice_NeedsData))
     m_state = Finished;
 }

@@ -171,6 +171,9 @@ class CSnVoicePipeline final : public ISnVoicePipeline, public ISnVoiceConnectio
   // false when it cannot be prepared. While its data is on its way it stays pending.
   bool TakeSourceFormat();
   void TellNearEnd();
+  // The voice went from 2D to 3D or back since the last frame: its level's split between its gain
+  // and its connections' volumes moves over to the new one's before the frame ramps.
+  void CarryLevelAcross();
   // Heard again after being virtual: its source goes on where its instance says.
   void LeaveVirtual();
   // The slot's effect from the provider, made for frames of `format` (its output layout on return).
