@@ -54,6 +54,20 @@ struct Tone {
   int musicTrackLine = 0;  // the first music track playing it, written with how it streams then
 };
 
+// The values of the node properties held as whole numbers: MIDI keys and velocities, their offsets, a
+// channel mask of sixteen channels, the loop count's 16 bits; any other is a 32-bit signed number.
+SN::SnValueRange IntPropertyRange(uint32_t id) {
+  switch (id) {
+    case SN::SnProp_MidiTrackingRoot: case SN::SnProp_MidiKeyMin: case SN::SnProp_MidiKeyMax:
+    case SN::SnProp_MidiVelocityMin: case SN::SnProp_MidiVelocityMax:
+      return {0.0f, 127.0f};
+    case SN::SnProp_MidiTranspose: case SN::SnProp_MidiVelocityOffset: return {-127.0f, 127.0f};
+    case SN::SnProp_MidiPlayMode: return {0.0f, 2.0f};
+    case SN::SnProp_MidiChannelMask: case SN::SnProp_LoopCount: return {0.0f, 65535.0f};
+    default: return {-2147483648.0f, 2147483520.0f};
+  }
+}
+
 // Limits that keep a bank inside its 32-bit sizes: a header chunk of a few blocks, a curve's point
 // count in its 16 bits, and media a little under 4 GiB.
 constexpr uint32_t kMaxHeaderBytes = 65536;
@@ -316,6 +330,19 @@ class Parser final : public MusicTextHost {
   // maxvoices <1-1023> [global] [newest|oldest] [virtual] from `w[i]` on; a bus counts for all game
   // objects together and has no "global".
   bool VoiceLimit(const std::vector<std::string>& w, size_t& i, uint16_t& maximum, uint8_t& flags, bool bus);
+  // The settings of a node's line that only hold together: a bypass needs effects.
+  bool NodeWhole(const BankNodeParams& params) {
+    return !params.bypassBits || !params.effects.empty() || Fail("a node without effects has nothing to bypass");
+  }
+  // The effect slots bypassed from the start: bits 0-3 the four slots, bit 4 all of them.
+  bool Bypass(const std::string& word, uint8_t& bits) {
+    uint32_t mask = 0;
+    if (!Small(word, 31, "is not a bypass mask of the four slots and all (0-31)", mask)) return false;
+    bits = uint8_t(mask);
+    return true;
+  }
+  // <property> <value>: a named or numbered node property, its value within what the engine takes.
+  bool PropertyValue(const std::string& property, const std::string& word, BankNodeProperty& value);
   bool NodeValue(const std::string& option, const std::string& word, BankNodeParams& params) {
     const uint8_t id = NodeValueId(option);
     float value = 0.0f;
@@ -356,13 +383,16 @@ class Parser final : public MusicTextHost {
         if (!needs(1) || !Number(w[i + 1], number)) return false;
         action.properties.push_back(BankNodeProperty::Int(option == "delay" ? 14 : 15, int32_t(number)));
         i += 2;
-      } else if (option == "delayrange") {
+      } else if (option == "delayrange" || option == "faderange") {
+        // Offsets of the delay or the fade drawn at each run, in ms.
         uint32_t high = 0;
         if (!needs(2) || !Number(w[i + 1], number) || !Number(w[i + 2], high)) return false;
-        action.ranges.push_back(BankActionRange::Int(14, int32_t(number), int32_t(high)));
+        if (number > high) return Fail("\"" + option + "\" takes its lower offset first");
+        if (high > 0x7FFFFFFFu) return Fail("\"" + w[i + 2] + "\" is past the 31 bits of an action's time");
+        action.ranges.push_back(BankActionRange::Int(option == "delayrange" ? 14 : 15, int32_t(number), int32_t(high)));
         i += 3;
       } else if (option == "probability") {
-        if (!needs(1) || !Real(w[i + 1], real)) return false;
+        if (!needs(1) || !Within(w[i + 1], SN::SnValueRange{0.0f, 100.0f}, "the percentages", real)) return false;
         action.properties.push_back(BankNodeProperty::Float(16, real));
         i += 2;
       } else if (option == "curve" || option == "flag" || option == "meaning") {
@@ -460,6 +490,9 @@ class Parser final : public MusicTextHost {
   bool StateMap(const std::vector<std::string>& w);
   bool ModulatorRtpc(const std::vector<std::string>& w, DeclaredModulator& declared);
   bool Points(const std::vector<std::string>& w, size_t from, std::vector<BankCurvePoint>& points);
+  // [add|multiply] [db|log|dbtolin] [modulator] <driver> from `w[at]` on: how the curve joins the
+  // others of its parameter, how its values are scaled, and what drives it; `at` is left on the driver.
+  bool CurveDriver(const std::vector<std::string>& w, size_t& at, BankNodeCurve& curve);
   bool Effect(const std::vector<std::string>& w);
   bool SourcePlugin(const std::vector<std::string>& w);
   // rtpc <plug-in parameter> [modulator] <driver> <x>:<y>... from `w[at]` on (nothing when `at` is the
@@ -533,6 +566,15 @@ bool Parser::Bus(const std::vector<std::string>& w) {
       bus.voiceFlags |= 0x08;
     } else if (option == "maxvoices") {
       if (!VoiceLimit(w, i, bus.maxInstances, bus.voiceFlags, true)) return false;
+    } else if (option == "mixstage") {
+      // A mix stage of its own, whatever its effects, channels and mixer.
+      bus.mixStageFlags |= 0x01;
+    } else if (option == "mixer") {
+      // The shared definition that mixes the bus's inputs.
+      if (!values(1) || !Id(w[++i], bus.mixerId)) return false;
+      bus.mixerShared = 1;
+    } else if (option == "bypass") {
+      if (!values(1) || !Bypass(w[++i], bus.bypassBits)) return false;
     } else if (option == "volume" || option == "busvolume") {
       float dB = 0.0f;
       if (!values(1) || !Level(w[++i], dB)) return false;
@@ -565,6 +607,7 @@ bool Parser::Bus(const std::vector<std::string>& w) {
       return Fail("\"" + option + "\" is no bus option");
     }
   }
+  if (bus.bypassBits && bus.effects.empty()) return Fail("a bus without effects has nothing to bypass");
   const size_t object = m_bank.objects.size();
   if (bus.parentId) Holds(w[1], id, {bus.parentId}, true);
   if (!AddObject(type, w[1], BusPayload(id, bus))) return false;
@@ -603,12 +646,109 @@ bool Parser::VoiceLimit(const std::vector<std::string>& w, size_t& i, uint16_t& 
   return true;
 }
 
+bool Parser::PropertyValue(const std::string& property, const std::string& word, BankNodeProperty& value) {
+  uint32_t id = 0;
+  if (!NamedNodeProperty(property, false, id) &&
+      !Small(property, SN::SnProp_TableCount - 1, "is not a node property (volume, pitch, lowpass, highpass or 0-59)",
+             id))
+    return false;
+  if (!SN::IsIntProperty(id)) {
+    float real = 0.0f;
+    if (!Within(word, SN::PropertyRange(id), "the values of property " + std::to_string(id), real)) return false;
+    value = BankNodeProperty::Float(uint8_t(id), real);
+    return true;
+  }
+  const SN::SnValueRange range = IntPropertyRange(id);
+  const bool negative = word.size() > 1 && word[0] == '-';
+  uint32_t magnitude = 0;
+  if (!Number(negative ? word.substr(1) : word, magnitude)) return false;
+  const double number = negative ? -double(magnitude) : double(magnitude);
+  if (number < double(range.min) || number > double(range.max))
+    return Fail("\"" + word + "\" is outside the values of property " + std::to_string(id) + " of " +
+                Shown(range.min) + " to " + Shown(range.max));
+  value = BankNodeProperty::Int(uint8_t(id), int32_t(number));
+  return true;
+}
+
 bool Parser::NodeSetting(const std::vector<std::string>& w, size_t& i, BankNodeParams& params, bool& taken) {
   const std::string& word = w[i];
-  taken = word == "priority" || word == "distanceoffset" || word == "maxvoices";
+  static const std::pair<const char*, size_t> kSettings[] = {
+      {"priority", 1}, {"distanceoffset", 1}, {"property", 2}, {"vary", 3}, {"auxsend", 2}, {"gamesend", 1},
+      {"bypass", 1},   {"midiplay", 1},       {"miditracking", 1}};
+  size_t values = 0;
+  for (const auto& [name, count] : kSettings)
+    if (word == name) values = count;
+  taken = values || word == "maxvoices";
   if (!taken) return true;
   if (word == "maxvoices") return VoiceLimit(w, i, params.maxInstances, params.advancedFlags, false);
-  if (i + 1 == w.size()) return Fail("\"" + word + "\" takes 1 value");
+  if (i + values >= w.size())
+    return Fail("\"" + word + "\" takes " + std::to_string(values) + (values == 1 ? " value" : " values"));
+  if (word == "property") {
+    BankNodeProperty value;
+    if (!PropertyValue(w[i + 1], w[i + 2], value)) return false;
+    params.properties.push_back(value);
+    i += 2;
+    return true;
+  }
+  if (word == "vary") {
+    // A random offset drawn at each play between the two, of a property that is a real number.
+    BankNodeRange range;
+    uint32_t id = 0;
+    if (!NamedNodeProperty(w[i + 1], false, id) &&
+        !Small(w[i + 1], SN::SnProp_TableCount - 1,
+               "is not a node property (volume, pitch, lowpass, highpass or 0-59)", id))
+      return false;
+    if (SN::IsIntProperty(id)) return Fail("property " + std::to_string(id) + " is a whole number: it does not vary");
+    const SN::SnValueRange offsets = SN::PropertyOffsetRange(id);
+    const std::string what = "the offsets of property " + std::to_string(id);
+    if (!Within(w[i + 2], offsets, what, range.min) || !Within(w[i + 3], offsets, what, range.max)) return false;
+    if (range.min > range.max) return Fail("\"vary\" takes its lower offset first");
+    range.id = uint8_t(id);
+    params.ranges.push_back(range);
+    i += 3;
+    return true;
+  }
+  if (word == "auxsend") {
+    // The next of the four auxiliary sends, its level property 18 on: the node decides its sends.
+    uint32_t slot = 0;
+    while (slot < 4 && params.auxBusIds[slot]) ++slot;
+    if (slot == 4) return Fail("a node has four auxiliary sends");
+    float dB = 0.0f;
+    if (!Id(w[i + 1], params.auxBusIds[slot]) || !Level(w[i + 2], dB)) return false;
+    if (!params.auxBusIds[slot]) return Fail("an auxiliary send names its bus");
+    params.sendFlags |= 0x08 | 0x04;
+    params.properties.push_back(BankNodeProperty::Float(uint8_t(SN::SnProp_UserSend0 + slot), dB));
+    i += 2;
+    return true;
+  }
+  if (word == "bypass") return Bypass(w[++i], params.bypassBits);
+  if (word == "midiplay") {
+    // What a MIDI note plays, decided here for the nodes below: nothing, its note-on or its note-off.
+    static const char* const kModes[] = {"none", "noteon", "noteoff"};
+    const auto mode = std::find(std::begin(kModes), std::end(kModes), w[++i]);
+    if (mode == std::end(kModes)) return Fail("a MIDI note plays on \"noteon\", \"noteoff\" or \"none\"");
+    params.priorityFlags |= 0x04;
+    params.properties.push_back(BankNodeProperty::Int(SN::SnProp_MidiPlayMode, int32_t(mode - std::begin(kModes))));
+    return true;
+  }
+  if (word == "miditracking") {
+    // The pitch follows the note from its root key, or ("off") does not, decided here.
+    params.priorityFlags |= 0x08;
+    if (w[++i] == "off") return true;
+    uint32_t root = 0;
+    if (!Small(w[i], 127, "is not a MIDI key (0-127)", root)) return false;
+    params.priorityFlags |= 0x10;
+    params.properties.push_back(BankNodeProperty::Int(SN::SnProp_MidiTrackingRoot, int32_t(root)));
+    return true;
+  }
+  if (word == "gamesend") {
+    // The level of the send the game's environments take, decided by this node.
+    float dB = 0.0f;
+    if (!Level(w[++i], dB)) return false;
+    params.sendFlags |= 0x01;
+    params.properties.push_back(BankNodeProperty::Float(SN::SnProp_GameSend, dB));
+    return true;
+  }
   // Either gives the node its own priority settings, over its parent's; the offset only with bit 1.
   float value = 0.0f;
   constexpr SN::SnValueRange kDistanceOffsetRange{-SN::kPriorityRange.max, SN::kPriorityRange.max};
@@ -643,6 +783,7 @@ bool Parser::Container(const std::vector<std::string>& w) {
   BankRandomSequence container;
   container.playMode = kind == "sequence" ? 1 : 0;
   std::string path;
+  bool loopRangeLine = false;
   for (size_t i = 3; i < w.size(); ++i) {
     const std::string& word = w[i];
     auto value = [&](uint32_t& out) {
@@ -657,6 +798,23 @@ bool Parser::Container(const std::vector<std::string>& w) {
       if (!value(number)) return false;
       if (number > 0xFFFF) return Fail("\"" + word + "\" is at most 65535");
       (word == "avoid" ? container.avoidRepeat : container.loopCount) = uint16_t(number);
+    } else if (kind != "mixer" && (word == "looprange" || word == "transitionrange")) {
+      // Offsets of the loop count and the transition time, drawn at each play between the two.
+      if (i + 2 >= w.size()) return Fail("\"" + word + "\" takes a lower and an upper offset");
+      float low = 0.0f, high = 0.0f;
+      if (!Real(w[i + 1], low) || !Real(w[i + 2], high)) return false;
+      if (low > high) return Fail("\"" + word + "\" takes its lower offset first");
+      if (word == "looprange") {
+        if (low != std::floor(low) || high != std::floor(high) || low < -32768.0f || high > 32767.0f)
+          return Fail("a loop offset is a whole number of -32768 to 32767");
+        container.loopMin = int16_t(low);
+        container.loopMax = int16_t(high);
+        loopRangeLine = true;
+      } else {
+        container.transitionMin = low;
+        container.transitionMax = high;
+      }
+      i += 2;
     } else if (kind == "random" && word == "shuffle") {
       container.randomType = 1;
     } else if (kind == "sequence" && word == "pingpong") {
@@ -696,6 +854,9 @@ bool Parser::Container(const std::vector<std::string>& w) {
       container.playlist.push_back(item);
     }
   }
+  // An endless loop has no offset: the engine would drop it.
+  if (loopRangeLine && !container.loopCount) return Fail("an endless loop (\"loop 0\") has no \"looprange\"");
+  if (!NodeWhole(params)) return false;
   Holds(w[1], id, container.children, false);
   const bool mixer = kind == "mixer";
   const size_t object = m_bank.objects.size();
@@ -757,6 +918,7 @@ bool Parser::Switch(const std::vector<std::string>& w) {
       container.lists.push_back(list);
     }
   }
+  if (!NodeWhole(params)) return false;
   Holds(w[1], id, container.children, false);
   return AddObject(kBankSwitchType, w[1], SwitchPayload(id, params, container));
 }
@@ -785,6 +947,27 @@ bool Parser::Points(const std::vector<std::string>& w, size_t from, std::vector<
   return true;
 }
 
+bool Parser::CurveDriver(const std::vector<std::string>& w, size_t& at, BankNodeCurve& curve) {
+  static const char* const kScalings[] = {"db", "log", "dbtolin"};
+  for (; at < w.size(); ++at) {
+    if (w[at] == "add" || w[at] == "multiply") {
+      if (curve.accumulation) return Fail("a curve is added or multiplied with the others of its parameter, not both");
+      curve.accumulation = w[at] == "add" ? 1 : 2;
+      continue;
+    }
+    const auto scaling = std::find(std::begin(kScalings), std::end(kScalings), w[at]);
+    if (scaling == std::end(kScalings)) break;
+    if (curve.scaling) return Fail("a curve has one scaling");
+    curve.scaling = uint8_t(2 + (scaling - std::begin(kScalings)));
+  }
+  if (at < w.size() && w[at] == "modulator") {
+    curve.rtpcType = 2;
+    ++at;
+  }
+  if (at >= w.size()) return Fail("a curve names the game parameter or modulator that drives it");
+  return Id(w[at], curve.rtpcId);
+}
+
 bool Parser::Rtpc(const std::vector<std::string>& w) {
   if (!Count(w, 5, kNoMost)) return false;
   uint32_t nodeId = 0;
@@ -811,11 +994,7 @@ bool Parser::Rtpc(const std::vector<std::string>& w) {
     return false;
   curve.parameterId = uint8_t(number);
   size_t at = 3;
-  if (w[at] == "modulator") {
-    curve.rtpcType = 2;
-    if (++at == w.size()) return Fail("\"modulator\" names the modulator that drives the curve");
-  }
-  if (!Id(w[at], curve.rtpcId) || !Points(w, at + 1, curve.points)) return false;
+  if (!CurveDriver(w, at, curve) || !Points(w, at + 1, curve.points)) return false;
   // The node's two decibel gains, the volume and parameter 36, take levels.
   if ((curve.parameterId == 0 || curve.parameterId == 36) && !PointsWithin(w, at + 1, curve.points)) return false;
   if (curve.parameterId == 8 && !PointsWithin(w, at + 1, curve.points, SN::kPriorityRange, "priority", "priorities"))
@@ -918,11 +1097,7 @@ bool Parser::ModulatorRtpc(const std::vector<std::string>& w, DeclaredModulator&
   BankNodeCurve curve;
   curve.parameterId = uint8_t(parameter);
   size_t at = 3;
-  if (w[at] == "modulator") {
-    curve.rtpcType = 2;
-    if (++at == w.size()) return Fail("\"modulator\" names the modulator that drives the curve");
-  }
-  if (!Id(w[at], curve.rtpcId) || !Points(w, at + 1, curve.points)) return false;
+  if (!CurveDriver(w, at, curve) || !Points(w, at + 1, curve.points)) return false;
   if (curve.rtpcType == 2 && curve.rtpcId == declared.modulator.id) return Fail("a modulator does not drive itself");
   const SN::SnValueRange limits = SN::ModulatorPropertyLimits(property);
   if (!PointsWithin(w, at + 1, curve.points, limits, "modulator's property " + std::to_string(property),
@@ -954,8 +1129,33 @@ bool Parser::Effect(const std::vector<std::string>& w) {
   } else {
     if (w[2] != "plugin") return Fail("\"" + w[2] + "\": an effect is \"gain <dB>\" or \"plugin <key>\"");
     if (!Number(w[3], effect.pluginId)) return false;
-    size_t at = 4;
-    if (!Hex(std::vector<std::string>(w.begin(), w.begin() + rtpc), at, effect.params)) return false;
+    // The block's hex bytes, the media the plug-in asks for by index, and parameters' base values.
+    std::vector<std::string> hex(w.begin(), w.begin() + 4);
+    for (size_t at = 4; at < rtpc; ++at) {
+      if (w[at] != "media" && w[at] != "base") {
+        hex.push_back(w[at]);
+        continue;
+      }
+      if (at + 2 >= rtpc) return Fail("\"" + w[at] + "\" takes 2 values");
+      uint32_t index = 0;
+      if (!Small(w[at + 1], 0xFF, w[at] == "media" ? "is not a media index (0-255)" : "is not a plug-in parameter (0-255)",
+                 index))
+        return false;
+      if (w[at] == "media") {
+        BankEffectMedia media;
+        media.index = uint8_t(index);
+        media.mediaId = SN::SoundEngine::GetIDFromString(w[at + 2].c_str());
+        if (!FindTone(w[at + 2])) return Fail("tone \"" + w[at + 2] + "\" is not declared");
+        effect.media.push_back(media);
+      } else {
+        BankEffectProperty property;
+        property.id = uint8_t(index);
+        if (!Real(w[at + 2], property.value)) return false;
+        effect.properties.push_back(property);
+      }
+      at += 2;
+    }
+    if (!Hex(hex, 4, effect.params)) return false;
   }
   if (!PluginCurve(w, rtpc, effect)) return false;
   return AddObject(kBankSharedEffectType, w[1], EffectPayload(id, effect));
@@ -968,11 +1168,13 @@ bool Parser::PluginCurve(const std::vector<std::string>& w, size_t at, BankEffec
   if (++at + 1 >= w.size()) return Fail("\"rtpc\" takes a plug-in parameter, a driver and its points");
   if (!Small(w[at], 0xFF, "is not a plug-in parameter (0-255)", parameter)) return false;
   curve.pluginParamId = uint8_t(parameter);
-  if (w[++at] == "modulator") {
-    curve.kind = 2;
-    if (++at == w.size()) return Fail("\"modulator\" names the modulator that drives the curve");
-  }
-  if (!Id(w[at], curve.parameterId) || !Points(w, at + 1, curve.points)) return false;
+  // Added to or multiplied with the parameter's base value ("base"), or the parameter's whole value.
+  BankNodeCurve driver;
+  if (!CurveDriver(w, ++at, driver) || !Points(w, at + 1, curve.points)) return false;
+  curve.parameterId = driver.rtpcId;
+  curve.kind = driver.rtpcType;
+  curve.extra = driver.accumulation;
+  curve.scaling = driver.scaling;
   if (effect.pluginId == SN::kGainEffectKey && curve.pluginParamId == SN::kGainEffectLevelParam &&
       !PointsWithin(w, at + 1, curve.points))
     return false;
@@ -1008,10 +1210,16 @@ bool Parser::Layers(const std::vector<std::string>& w) {
   uint32_t id = 0;
   BankNodeParams params;
   BankLayer layer;
-  if (!Id(w[1], id) || (w[2] != "-" && !Id(w[2], params.outputBusId)) || !Id(w[3], layer.crossfadeId)) return false;
+  // The crossfade follows a game parameter, or a modulator named after "modulator".
+  size_t at = 3;
+  if (w[at] == "modulator") {
+    layer.crossfadeType = 2;
+    if (++at == w.size()) return Fail("\"modulator\" names the modulator that drives the crossfade");
+  }
+  if (!Id(w[1], id) || (w[2] != "-" && !Id(w[2], params.outputBusId)) || !Id(w[at], layer.crossfadeId)) return false;
   layer.id = id;
   std::vector<uint32_t> children;
-  for (size_t i = 4; i < w.size(); ++i) {
+  for (size_t i = at + 1; i < w.size(); ++i) {
     bool taken = false;
     if (!NodeSetting(w, i, params, taken)) return false;
     if (taken) continue;
@@ -1032,6 +1240,7 @@ bool Parser::Layers(const std::vector<std::string>& w) {
       layer.children.push_back(child);
     }
   }
+  if (!NodeWhole(params)) return false;
   Holds(w[1], id, children, false);
   const size_t object = m_bank.objects.size();
   if (!AddObject(kBankLayerType, w[1], LayerContainerPayload(id, params, children, {layer}))) return false;
@@ -1115,7 +1324,7 @@ bool Parser::Sound(const std::vector<std::string>& w) {
       sound.params.properties.push_back(BankNodeProperty::Int(58, int32_t(passes)));
     }
   }
-  if (!AddPending(kBankSoundType, w[1], sound.id, sound.object)) return false;
+  if (!NodeWhole(sound.params) || !AddPending(kBankSoundType, w[1], sound.id, sound.object)) return false;
   m_sounds.push_back(std::move(sound));
   return true;
 }
@@ -1468,6 +1677,28 @@ bool Parser::Line(const std::vector<std::string>& w) {
         !CurveIndex(w[3], curve))
       return false;
     pending->attenuation.curveUses[use] = curve;
+    return true;
+  }
+  if (op == "attrtpc") {
+    // A curve of a voice's parameter over a game parameter, which every voice of the attenuation follows
+    // (added to the voice's own); numbered after the attenuation's others.
+    PendingAttenuation* pending = nullptr;
+    uint32_t parameter = 0;
+    if (!Count(w, 5, kNoMost) || !(pending = Attenuation(w[1])) ||
+        !Small(w[2], 63, "is not a voice parameter (0-63)", parameter))
+      return false;
+    BankNodeCurve driver;
+    size_t at = 3;
+    if (!CurveDriver(w, at, driver)) return false;
+    if (driver.accumulation || driver.rtpcType)
+      return Fail("an attenuation's curve is added to the voice's, over a game parameter");
+    BankAttenuationRTPC curve;
+    curve.rtpcId = driver.rtpcId;
+    curve.parameterId = uint8_t(parameter);
+    curve.scaling = driver.scaling;
+    curve.curveId = uint32_t(pending->attenuation.rtpcs.size() + 1);
+    if (!Points(w, at + 1, curve.points)) return false;
+    pending->attenuation.rtpcs.push_back(std::move(curve));
     return true;
   }
   if (op == "attcurve" || op == "attpoint") {
