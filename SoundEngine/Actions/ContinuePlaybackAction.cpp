@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <utility>
 
 #include "SoundEngine/Actions/ContinuousPlaylist.h"
 #include "SoundEngine/DynamicSequence/DynamicSequence.h"
@@ -46,6 +47,13 @@ CSnContinuePlaybackAction::~CSnContinuePlaybackAction() {
   if (m_playlist) m_playlist->Release();
   if (m_continuous.container) m_continuous.container->Release();
   if (m_continuous.sequence) m_continuous.sequence->Release();
+  ReleasePathHolder();
+}
+
+void CSnContinuePlaybackAction::ReleasePathHolder() {
+  CSnPositionPath* path = std::exchange(m_continuous.path, nullptr);
+  m_continuous.pathId = 0;
+  if (path && g_pPathMgr) g_pPathMgr->ReleasePathHolder(path);
 }
 
 bool CSnContinuePlaybackAction::SetMidiNote(CSnMidiNoteState* note) {
@@ -65,9 +73,12 @@ bool CSnContinuePlaybackAction::SetMidiNote(CSnMidiNoteState* note) {
 void CSnContinuePlaybackAction::SetContinuous(const SnContinuousParams& params) {
   if (params.container) params.container->AddRef();
   if (params.sequence) params.sequence->AddRef();
+  if (params.path && g_pPathMgr) params.path->AddHolder();
   if (m_continuous.container) m_continuous.container->Release();
   if (m_continuous.sequence) m_continuous.sequence->Release();
+  ReleasePathHolder();
   m_continuous = params;
+  if (!g_pPathMgr) m_continuous.path = nullptr;
   m_continuous.playlist = nullptr;
   m_continuous.playStop = m_continuous.pause = nullptr;
   m_isContinuous = true;
@@ -139,12 +150,22 @@ void CSnContinuePlaybackAction::TransitionUpdate(uint32_t kind, float, bool done
   Release();
 }
 
-bool CSnContinuePlaybackAction::AdvancePastNode(const CSnHierarchyNode* node) {
+bool CSnContinuePlaybackAction::AdvancePastNode(const CSnHierarchyNode* node, CSnRegisteredObj* gameObject) {
   if (!m_playlist) return true;
-  const int32_t at = m_playlist->Find(node);
-  if (at >= 0)
-    while (m_playlist->Count() > uint32_t(at)) m_playlist->Pop();
-  return m_playlist->Count() == 0;
+  bool reached = m_targetNode && IsUnderContinuousLevel(m_targetNode, node);
+  for (uint32_t i = 0; i < m_playlist->Count() && !reached; ++i)
+    reached = IsUnderContinuousLevel(m_playlist->At(i).node, node);
+  if (!reached) return false;
+  DropContinuousLevelsUnder(*m_playlist, m_continuous.position, node);
+  // The item it would have played is not; the level left chooses, as at the end of an item.
+  const SnNextContinuousChild next = TakeNextContinuousChild(m_playlist, m_continuous.position, gameObject, false);
+  if (!next.node) return true;
+  SetTargetNode(next.node);
+  next.node->Release();
+  next.level->AddRef();
+  if (m_continuous.container) m_continuous.container->Release();
+  m_continuous.container = next.level;
+  return false;
 }
 
 SNRESULT CSnContinuePlaybackAction::Execute(CSnPendingActionItem& record) {
@@ -205,6 +226,7 @@ SNRESULT CSnContinuePlaybackAction::Execute(CSnPendingActionItem& record) {
     m_playlist->Release();
     m_playlist = nullptr;
   }
+  ReleasePathHolder();
   m_owner = nullptr;
   return result;
 }

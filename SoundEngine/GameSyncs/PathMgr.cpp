@@ -6,6 +6,7 @@
 
 #include "SoundEngine/GameSyncs/Transition.h"
 #include "SoundEngine/Lower/Spatial/PathMotion.h"
+#include "SoundEngine/ObjectIndex.h"
 #include "SoundEngine/PoolObject.h"
 
 namespace SN {
@@ -52,9 +53,25 @@ void ReleasePlayedList(SnPathPlayedList* record) {
   MemoryMgr::Free(g_DefaultPoolId, record);
 }
 
+void ResetPathState(SnPathSavedState& state) {
+  ReleasePlayedList(state.playedList);
+  state.playedList = nullptr;
+  state.listIndex = 0;
+}
+
 CSnPositionPath::~CSnPositionPath() {
   ReleasePlayedList(m_pPlayedList);
   m_users.Term();
+  // Last: it may be the last reference on what the lists live in.
+  HoldListsOwner(nullptr);
+}
+
+void CSnPositionPath::HoldListsOwner(CSnRefCountedObject* owner) {
+  if (owner == m_pListsOwner) return;
+  if (owner) owner->AddRef();
+  CSnRefCountedObject* old = m_pListsOwner;
+  m_pListsOwner = owner;
+  if (old) old->Release();
 }
 
 SNRESULT CSnPositionPath::SetPlayList(const SnPathListItem* lists, uint32_t listCount, uint32_t modeFlags,
@@ -66,10 +83,17 @@ SNRESULT CSnPositionPath::SetPlayList(const SnPathListItem* lists, uint32_t list
   m_modeFlags = modeFlags;
   m_flags = flags;
   m_listIndex = 0;
-  m_pCurrentList = lists;
+  m_pSavedState = nullptr;
+  if (savedState && savedState->playedList) {
+    // Lists played before stay played; the motion makes a fresh record (and picks) only without one.
+    AssignPlayedList(savedState->playedList);
+    m_listIndex = savedState->listIndex < listCount ? savedState->listIndex : 0;
+  } else {
+    AssignPlayedList(nullptr);
+  }
+  m_pCurrentList = lists + m_listIndex;
   ISnPathMotion* motion = LowerEngine::PathMotion();
   m_prepared = motion ? motion->Prepare(*this) : true;
-  if (savedState && savedState->playedList) AssignPlayedList(savedState->playedList);
   return m_prepared ? SN_Success : SN_Failure;
 }
 
@@ -95,6 +119,7 @@ SNRESULT CSnPositionPath::PlayFromSavedState(SnPathSavedState* savedState) {
     AddRefPlayedList(m_pPlayedList);
     ReleasePlayedList(savedState->playedList);
     savedState->playedList = m_pPlayedList;
+    m_pSavedState = savedState;
   }
   return SN_Success;
 }
@@ -123,6 +148,7 @@ void CSnPositionPath::Terminate() {
   if (ISnPathMotion* motion = LowerEngine::PathMotion()) motion->Terminate(*this);
   m_state = SnPathState_Idle;
   m_prepared = false;
+  m_pSavedState = nullptr;
 }
 
 SNRESULT CSnPathMgr::Init(uint32_t maximum) {

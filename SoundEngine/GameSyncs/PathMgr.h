@@ -9,6 +9,8 @@
 
 namespace SN {
 
+class CSnRefCountedObject;
+
 // As banks store it.
 struct SnPathVertex {
   float position[3];
@@ -34,10 +36,13 @@ SnPathPlayedList* CreatePlayedList(uint32_t listCount);
 void AddRefPlayedList(SnPathPlayedList* record);
 void ReleasePlayedList(SnPathPlayedList* record);
 
+// Where a sound's paths left off: the next play of the sound goes on from there.
 struct SnPathSavedState {
-  uint16_t listIndex;
-  SnPathPlayedList* playedList;  // one reference when not null
+  uint16_t listIndex = 0;
+  SnPathPlayedList* playedList = nullptr;  // one reference when not null
 };
+// Back to the first list with nothing played.
+void ResetPathState(SnPathSavedState& state);
 
 constexpr SNRESULT SN_PathNotPlaying = SNRESULT(38);
 constexpr SNRESULT SN_PathNotPaused = SNRESULT(39);
@@ -53,13 +58,19 @@ class CSnPositionPath {
 
   ~CSnPositionPath();
 
-  // 31 without lists; 2 when the path is not idle.
+  // 31 without lists; 2 when the path is not idle. A saved state with a played list makes the path go
+  // on from its list.
   SNRESULT SetPlayList(const SnPathListItem* lists, uint32_t listCount, uint32_t modeFlags, uint8_t flags,
                        SnPathSavedState* savedState);
+  // Unless the path is told not to, it keeps `savedState` up to date with the list it is on from here:
+  // the state must outlive the path's lists.
   SNRESULT PlayFromSavedState(SnPathSavedState* savedState);
   SNRESULT Pause();   // 38 unless playing
   SNRESULT Resume();  // 39 unless paused
   void AssignPlayedList(SnPathPlayedList* record);
+  // The object its lists and saved state live in, referenced while the path lives: a path carried on
+  // by a holder may outlive the sounds that played it.
+  void HoldListsOwner(CSnRefCountedObject* owner);
   void AddHolder() { ++m_holderCount; }
   void Terminate();
 
@@ -80,6 +91,11 @@ class CSnPositionPath {
   friend class CSnPathMgr;
   friend class CSnPathMotion;  // moves the path on through its lists
 
+  // The list moved on: the saved state follows.
+  void ListChanged() {
+    if (m_pSavedState) m_pSavedState->listIndex = m_listIndex;
+  }
+
   uint32_t m_state = SnPathState_Idle;
   SnPathPlayedList* m_pPlayedList = nullptr;
   uint16_t m_listIndex = 0;
@@ -93,6 +109,8 @@ class CSnPositionPath {
   uint32_t m_modeFlags = 0;
   bool m_prepared = false;
   uint32_t m_launchFrame = 0;
+  SnPathSavedState* m_pSavedState = nullptr;  // where the path's sound keeps it, not owned
+  CSnRefCountedObject* m_pListsOwner = nullptr;
 };
 
 class CSnPathMgr {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 
 #include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/GameSyncs/PathMgr.h"
@@ -74,6 +75,8 @@ struct SnPositioningParams {
   SnPathListItem* items = nullptr;
   uint32_t itemCount = 0;
   uint8_t flags = 0;
+  // Where the last play's path left off: not a setting but the node's own state, which plays change.
+  mutable SnPathSavedState pathState;
   ~SnPositioningParams();
   // Copies the vertices and builds the items: SN_InvalidParameter for an empty array or count,
   // SN_Failure when an item runs past the vertices, SN_InsufficientMemory.
@@ -190,6 +193,7 @@ class CSnPropertyNode : public CSnHierarchyNode, public ISnPropTransitionOwner {
   uint8_t GetVoiceBehaviour(uint8_t& virtualBehaviour) const;
   const CSnPropertyNode* MidiSettingsNode(uint8_t overrideBit) const;
   const CSnPropertyNode* PositioningNode() const;
+  CSnPropertyNode* PositioningNode() { return const_cast<CSnPropertyNode*>(std::as_const(*this).PositioningNode()); }
   uint32_t MidiPlayMode() const { return uint32_t(MidiSettingsNode(kMidiOverridesEvents)->IntProperty(46)); }
 
   // ---- bank payload ----

@@ -54,6 +54,20 @@ struct Tone {
   int musicTrackLine = 0;  // the first music track playing it, written with how it streams then
 };
 
+// The values of the node properties held as whole numbers: MIDI keys and velocities, their offsets, a
+// channel mask of sixteen channels, the loop count's 16 bits; any other is a 32-bit signed number.
+SN::SnValueRange IntPropertyRange(uint32_t id) {
+  switch (id) {
+    case SN::SnProp_MidiTrackingRoot: case SN::SnProp_MidiKeyMin: case SN::SnProp_MidiKeyMax:
+    case SN::SnProp_MidiVelocityMin: case SN::SnProp_MidiVelocityMax:
+      return {0.0f, 127.0f};
+    case SN::SnProp_MidiTranspose: case SN::SnProp_MidiVelocityOffset: return {-127.0f, 127.0f};
+    case SN::SnProp_MidiPlayMode: return {0.0f, 2.0f};
+    case SN::SnProp_MidiChannelMask: case SN::SnProp_LoopCount: return {0.0f, 65535.0f};
+    default: return {-2147483648.0f, 2147483520.0f};
+  }
+}
+
 // Limits that keep a bank inside its 32-bit sizes: a header chunk of a few blocks, a curve's point
 // count in its 16 bits, and media a little under 4 GiB.
 constexpr uint32_t kMaxHeaderBytes = 65536;
@@ -99,6 +113,16 @@ struct PendingPath {
   std::string name;
   BankNodePositioning settings;  // the path fields only
   int line = 0;
+};
+// A mixer, random or sequence container moving along a path: written again once the path is whole.
+struct PathContainer {
+  size_t object;
+  uint32_t id;
+  bool mixer;
+  BankNodeParams params;
+  BankRandomSequence container;
+  std::string path;
+  int line;
 };
 // A bus keeps its settings, so that a curve declared after it is written into its payload again.
 struct DeclaredBus {
@@ -299,6 +323,26 @@ class Parser final : public MusicTextHost {
       }
     return false;
   }
+  // The settings every node kind takes, from `w[i]` on: its priority, the offset of its priority at
+  // the attenuation's farthest distance, and its voice limit. `taken` tells whether `w[i]` was one of
+  // them; `i` is left on the last word it took.
+  bool NodeSetting(const std::vector<std::string>& w, size_t& i, BankNodeParams& params, bool& taken);
+  // maxvoices <1-1023> [global] [newest|oldest] [virtual] from `w[i]` on; a bus counts for all game
+  // objects together and has no "global".
+  bool VoiceLimit(const std::vector<std::string>& w, size_t& i, uint16_t& maximum, uint8_t& flags, bool bus);
+  // The settings of a node's line that only hold together: a bypass needs effects.
+  bool NodeWhole(const BankNodeParams& params) {
+    return !params.bypassBits || !params.effects.empty() || Fail("a node without effects has nothing to bypass");
+  }
+  // The effect slots bypassed from the start: bits 0-3 the four slots, bit 4 all of them.
+  bool Bypass(const std::string& word, uint8_t& bits) {
+    uint32_t mask = 0;
+    if (!Small(word, 31, "is not a bypass mask of the four slots and all (0-31)", mask)) return false;
+    bits = uint8_t(mask);
+    return true;
+  }
+  // <property> <value>: a named or numbered node property, its value within what the engine takes.
+  bool PropertyValue(const std::string& property, const std::string& word, BankNodeProperty& value);
   bool NodeValue(const std::string& option, const std::string& word, BankNodeParams& params) {
     const uint8_t id = NodeValueId(option);
     float value = 0.0f;
@@ -339,13 +383,16 @@ class Parser final : public MusicTextHost {
         if (!needs(1) || !Number(w[i + 1], number)) return false;
         action.properties.push_back(BankNodeProperty::Int(option == "delay" ? 14 : 15, int32_t(number)));
         i += 2;
-      } else if (option == "delayrange") {
+      } else if (option == "delayrange" || option == "faderange") {
+        // Offsets of the delay or the fade drawn at each run, in ms.
         uint32_t high = 0;
         if (!needs(2) || !Number(w[i + 1], number) || !Number(w[i + 2], high)) return false;
-        action.ranges.push_back(BankActionRange::Int(14, int32_t(number), int32_t(high)));
+        if (number > high) return Fail("\"" + option + "\" takes its lower offset first");
+        if (high > 0x7FFFFFFFu) return Fail("\"" + w[i + 2] + "\" is past the 31 bits of an action's time");
+        action.ranges.push_back(BankActionRange::Int(option == "delayrange" ? 14 : 15, int32_t(number), int32_t(high)));
         i += 3;
       } else if (option == "probability") {
-        if (!needs(1) || !Real(w[i + 1], real)) return false;
+        if (!needs(1) || !Within(w[i + 1], SN::SnValueRange{0.0f, 100.0f}, "the percentages", real)) return false;
         action.properties.push_back(BankNodeProperty::Float(16, real));
         i += 2;
       } else if (option == "curve" || option == "flag" || option == "meaning") {
@@ -443,6 +490,9 @@ class Parser final : public MusicTextHost {
   bool StateMap(const std::vector<std::string>& w);
   bool ModulatorRtpc(const std::vector<std::string>& w, DeclaredModulator& declared);
   bool Points(const std::vector<std::string>& w, size_t from, std::vector<BankCurvePoint>& points);
+  // [add|multiply] [db|log|dbtolin] [modulator] <driver> from `w[at]` on: how the curve joins the
+  // others of its parameter, how its values are scaled, and what drives it; `at` is left on the driver.
+  bool CurveDriver(const std::vector<std::string>& w, size_t& at, BankNodeCurve& curve);
   bool Effect(const std::vector<std::string>& w);
   bool SourcePlugin(const std::vector<std::string>& w);
   // rtpc <plug-in parameter> [modulator] <driver> <x>:<y>... from `w[at]` on (nothing when `at` is the
@@ -451,7 +501,8 @@ class Parser final : public MusicTextHost {
   bool Switch(const std::vector<std::string>& w);
   bool Layers(const std::vector<std::string>& w);
   bool Path(const std::vector<std::string>& w);
-  bool UsePath(PendingSound& sound);
+  // The node's positioning along the path named `name`.
+  bool UsePath(const std::string& name, BankNodeParams& params);
   PendingPath* FindPath(const std::string& name) {
     for (PendingPath& path : m_paths)
       if (path.name == name) return &path;
@@ -491,6 +542,7 @@ class Parser final : public MusicTextHost {
   std::vector<DeclaredModulator> m_modulators;
   std::vector<PendingAttenuation> m_attenuations;
   std::vector<PendingPath> m_paths;
+  std::vector<PathContainer> m_pathContainers;
   std::map<std::string, BankSourcePlugin> m_sourcePlugins;  // by name
   MusicText m_music;
 };
@@ -512,6 +564,17 @@ bool Parser::Bus(const std::vector<std::string>& w) {
       type = kBankOwnMixBusType;
     } else if (option == "music") {
       bus.voiceFlags |= 0x08;
+    } else if (option == "maxvoices") {
+      if (!VoiceLimit(w, i, bus.maxInstances, bus.voiceFlags, true)) return false;
+    } else if (option == "mixstage") {
+      // A mix stage of its own, whatever its effects, channels and mixer.
+      bus.mixStageFlags |= 0x01;
+    } else if (option == "mixer") {
+      // The shared definition that mixes the bus's inputs.
+      if (!values(1) || !Id(w[++i], bus.mixerId)) return false;
+      bus.mixerShared = 1;
+    } else if (option == "bypass") {
+      if (!values(1) || !Bypass(w[++i], bus.bypassBits)) return false;
     } else if (option == "volume" || option == "busvolume") {
       float dB = 0.0f;
       if (!values(1) || !Level(w[++i], dB)) return false;
@@ -544,10 +607,157 @@ bool Parser::Bus(const std::vector<std::string>& w) {
       return Fail("\"" + option + "\" is no bus option");
     }
   }
+  if (bus.bypassBits && bus.effects.empty()) return Fail("a bus without effects has nothing to bypass");
   const size_t object = m_bank.objects.size();
   if (bus.parentId) Holds(w[1], id, {bus.parentId}, true);
   if (!AddObject(type, w[1], BusPayload(id, bus))) return false;
   m_buses.push_back(DeclaredBus{object, id, std::move(bus)});
+  return true;
+}
+
+bool Parser::VoiceLimit(const std::vector<std::string>& w, size_t& i, uint16_t& maximum, uint8_t& flags, bool bus) {
+  // The engine keeps ten bits of the maximum: 1024 would read as no limit at all.
+  uint32_t number = 0;
+  if (i + 1 == w.size()) return Fail("\"maxvoices\" takes a number of voices");
+  if (!Number(w[++i], number)) return false;
+  constexpr uint32_t kMost = SN::CSnHierarchyNode::kMaxInstancesMask;
+  if (number < 1 || number > kMost)
+    return Fail("\"" + w[i] + "\" is not a voice limit of 1 to " + std::to_string(kMost));
+  maximum = uint16_t(number);
+  // The node counts its voices itself (a bus's bit 2, a node's bit 3); bit 0: a newcomer loses to the
+  // voices of its own priority; bit 1: over the limit a voice takes its inaudible behaviour.
+  flags = uint8_t(flags | (bus ? 0x04 : 0x08));
+  bool order = false;
+  for (; i + 1 < w.size(); ++i) {
+    const std::string& word = w[i + 1];
+    if (word == "newest" || word == "oldest") {
+      if (order) return Fail("a voice limit gives way to the \"newest\" or the \"oldest\", not both");
+      order = true;
+      flags = uint8_t(word == "newest" ? flags | 0x01 : flags & ~0x01);
+    } else if (word == "virtual") {
+      flags |= 0x02;
+    } else if (word == "global") {
+      if (bus) return Fail("a bus limits its voices for all game objects together: \"global\" is a node's");
+      flags |= 0x04;
+    } else {
+      break;
+    }
+  }
+  return true;
+}
+
+bool Parser::PropertyValue(const std::string& property, const std::string& word, BankNodeProperty& value) {
+  uint32_t id = 0;
+  if (!NamedNodeProperty(property, false, id) &&
+      !Small(property, SN::SnProp_TableCount - 1, "is not a node property (volume, pitch, lowpass, highpass or 0-59)",
+             id))
+    return false;
+  if (!SN::IsIntProperty(id)) {
+    float real = 0.0f;
+    if (!Within(word, SN::PropertyRange(id), "the values of property " + std::to_string(id), real)) return false;
+    value = BankNodeProperty::Float(uint8_t(id), real);
+    return true;
+  }
+  const SN::SnValueRange range = IntPropertyRange(id);
+  const bool negative = word.size() > 1 && word[0] == '-';
+  uint32_t magnitude = 0;
+  if (!Number(negative ? word.substr(1) : word, magnitude)) return false;
+  const double number = negative ? -double(magnitude) : double(magnitude);
+  if (number < double(range.min) || number > double(range.max))
+    return Fail("\"" + word + "\" is outside the values of property " + std::to_string(id) + " of " +
+                Shown(range.min) + " to " + Shown(range.max));
+  value = BankNodeProperty::Int(uint8_t(id), int32_t(number));
+  return true;
+}
+
+bool Parser::NodeSetting(const std::vector<std::string>& w, size_t& i, BankNodeParams& params, bool& taken) {
+  const std::string& word = w[i];
+  static const std::pair<const char*, size_t> kSettings[] = {
+      {"priority", 1}, {"distanceoffset", 1}, {"property", 2}, {"vary", 3}, {"auxsend", 2}, {"gamesend", 1},
+      {"bypass", 1},   {"midiplay", 1},       {"miditracking", 1}};
+  size_t values = 0;
+  for (const auto& [name, count] : kSettings)
+    if (word == name) values = count;
+  taken = values || word == "maxvoices";
+  if (!taken) return true;
+  if (word == "maxvoices") return VoiceLimit(w, i, params.maxInstances, params.advancedFlags, false);
+  if (i + values >= w.size())
+    return Fail("\"" + word + "\" takes " + std::to_string(values) + (values == 1 ? " value" : " values"));
+  if (word == "property") {
+    BankNodeProperty value;
+    if (!PropertyValue(w[i + 1], w[i + 2], value)) return false;
+    params.properties.push_back(value);
+    i += 2;
+    return true;
+  }
+  if (word == "vary") {
+    // A random offset drawn at each play between the two, of a property that is a real number.
+    BankNodeRange range;
+    uint32_t id = 0;
+    if (!NamedNodeProperty(w[i + 1], false, id) &&
+        !Small(w[i + 1], SN::SnProp_TableCount - 1,
+               "is not a node property (volume, pitch, lowpass, highpass or 0-59)", id))
+      return false;
+    if (SN::IsIntProperty(id)) return Fail("property " + std::to_string(id) + " is a whole number: it does not vary");
+    const SN::SnValueRange offsets = SN::PropertyOffsetRange(id);
+    const std::string what = "the offsets of property " + std::to_string(id);
+    if (!Within(w[i + 2], offsets, what, range.min) || !Within(w[i + 3], offsets, what, range.max)) return false;
+    if (range.min > range.max) return Fail("\"vary\" takes its lower offset first");
+    range.id = uint8_t(id);
+    params.ranges.push_back(range);
+    i += 3;
+    return true;
+  }
+  if (word == "auxsend") {
+    // The next of the four auxiliary sends, its level property 18 on: the node decides its sends.
+    uint32_t slot = 0;
+    while (slot < 4 && params.auxBusIds[slot]) ++slot;
+    if (slot == 4) return Fail("a node has four auxiliary sends");
+    float dB = 0.0f;
+    if (!Id(w[i + 1], params.auxBusIds[slot]) || !Level(w[i + 2], dB)) return false;
+    if (!params.auxBusIds[slot]) return Fail("an auxiliary send names its bus");
+    params.sendFlags |= 0x08 | 0x04;
+    params.properties.push_back(BankNodeProperty::Float(uint8_t(SN::SnProp_UserSend0 + slot), dB));
+    i += 2;
+    return true;
+  }
+  if (word == "bypass") return Bypass(w[++i], params.bypassBits);
+  if (word == "midiplay") {
+    // What a MIDI note plays, decided here for the nodes below: nothing, its note-on or its note-off.
+    static const char* const kModes[] = {"none", "noteon", "noteoff"};
+    const auto mode = std::find(std::begin(kModes), std::end(kModes), w[++i]);
+    if (mode == std::end(kModes)) return Fail("a MIDI note plays on \"noteon\", \"noteoff\" or \"none\"");
+    params.priorityFlags |= 0x04;
+    params.properties.push_back(BankNodeProperty::Int(SN::SnProp_MidiPlayMode, int32_t(mode - std::begin(kModes))));
+    return true;
+  }
+  if (word == "miditracking") {
+    // The pitch follows the note from its root key, or ("off") does not, decided here.
+    params.priorityFlags |= 0x08;
+    if (w[++i] == "off") return true;
+    uint32_t root = 0;
+    if (!Small(w[i], 127, "is not a MIDI key (0-127)", root)) return false;
+    params.priorityFlags |= 0x10;
+    params.properties.push_back(BankNodeProperty::Int(SN::SnProp_MidiTrackingRoot, int32_t(root)));
+    return true;
+  }
+  if (word == "gamesend") {
+    // The level of the send the game's environments take, decided by this node.
+    float dB = 0.0f;
+    if (!Level(w[++i], dB)) return false;
+    params.sendFlags |= 0x01;
+    params.properties.push_back(BankNodeProperty::Float(SN::SnProp_GameSend, dB));
+    return true;
+  }
+  // Either gives the node its own priority settings, over its parent's; the offset only with bit 1.
+  float value = 0.0f;
+  constexpr SN::SnValueRange kDistanceOffsetRange{-SN::kPriorityRange.max, SN::kPriorityRange.max};
+  if (word == "priority" ? !Within(w[++i], SN::kPriorityRange, "the priorities", value)
+                         : !Within(w[++i], kDistanceOffsetRange, "the distance offsets", value))
+    return false;
+  params.priorityFlags = uint8_t(params.priorityFlags | (word == "priority" ? 0x01 : 0x03));
+  params.properties.push_back(
+      BankNodeProperty::Float(word == "priority" ? SN::SnProp_Priority : SN::SnProp_PriorityDistanceOffset, value));
   return true;
 }
 
@@ -572,6 +782,8 @@ bool Parser::Container(const std::vector<std::string>& w) {
   if (!Id(w[1], id) || (w[2] != "-" && !Id(w[2], params.outputBusId))) return false;
   BankRandomSequence container;
   container.playMode = kind == "sequence" ? 1 : 0;
+  std::string path;
+  bool loopRangeLine = false;
   for (size_t i = 3; i < w.size(); ++i) {
     const std::string& word = w[i];
     auto value = [&](uint32_t& out) {
@@ -579,10 +791,30 @@ bool Parser::Container(const std::vector<std::string>& w) {
       return Fail("\"" + word + "\" takes 1 value");
     };
     uint32_t number = 0;
+    bool taken = false;
+    if (!NodeSetting(w, i, params, taken)) return false;
+    if (taken) continue;
     if (kind != "mixer" && (word == "avoid" || word == "loop")) {
       if (!value(number)) return false;
       if (number > 0xFFFF) return Fail("\"" + word + "\" is at most 65535");
       (word == "avoid" ? container.avoidRepeat : container.loopCount) = uint16_t(number);
+    } else if (kind != "mixer" && (word == "looprange" || word == "transitionrange")) {
+      // Offsets of the loop count and the transition time, drawn at each play between the two.
+      if (i + 2 >= w.size()) return Fail("\"" + word + "\" takes a lower and an upper offset");
+      float low = 0.0f, high = 0.0f;
+      if (!Real(w[i + 1], low) || !Real(w[i + 2], high)) return false;
+      if (low > high) return Fail("\"" + word + "\" takes its lower offset first");
+      if (word == "looprange") {
+        if (low != std::floor(low) || high != std::floor(high) || low < -32768.0f || high > 32767.0f)
+          return Fail("a loop offset is a whole number of -32768 to 32767");
+        container.loopMin = int16_t(low);
+        container.loopMax = int16_t(high);
+        loopRangeLine = true;
+      } else {
+        container.transitionMin = low;
+        container.transitionMax = high;
+      }
+      i += 2;
     } else if (kind == "random" && word == "shuffle") {
       container.randomType = 1;
     } else if (kind == "sequence" && word == "pingpong") {
@@ -596,6 +828,10 @@ bool Parser::Container(const std::vector<std::string>& w) {
     } else if (NodeValueId(word)) {
       if (i + 1 == w.size()) return Fail("\"" + word + "\" takes 1 value");
       if (!NodeValue(word, w[++i], params)) return false;
+    } else if (word == "path") {
+      // Its children that have no positioning of their own move along it; written once the path is whole.
+      if (i + 1 == w.size()) return Fail("\"path\" takes a path");
+      path = w[++i];
     } else if (word == "effect") {
       // Its children that have no effects of their own play these.
       if (i + 1 == w.size()) return Fail("\"effect\" takes a definition");
@@ -618,9 +854,19 @@ bool Parser::Container(const std::vector<std::string>& w) {
       container.playlist.push_back(item);
     }
   }
+  // An endless loop has no offset: the engine would drop it.
+  if (loopRangeLine && !container.loopCount) return Fail("an endless loop (\"loop 0\") has no \"looprange\"");
+  if (!NodeWhole(params)) return false;
   Holds(w[1], id, container.children, false);
-  if (kind == "mixer") return AddObject(kBankActorMixerType, w[1], ActorMixerPayload(id, params, container.children));
-  return AddObject(kBankRandomSequenceType, w[1], RandomSequencePayload(id, params, container));
+  const bool mixer = kind == "mixer";
+  const size_t object = m_bank.objects.size();
+  if (!AddObject(mixer ? kBankActorMixerType : kBankRandomSequenceType, w[1],
+                 mixer ? ActorMixerPayload(id, params, container.children)
+                       : RandomSequencePayload(id, params, container)))
+    return false;
+  if (!path.empty())
+    m_pathContainers.push_back(PathContainer{object, id, mixer, std::move(params), std::move(container), path, m_line});
+  return true;
 }
 
 // switch <name> <bus or -> switch|state <group> <default> <value>=<child>[+<child>]... [continuous]
@@ -644,6 +890,9 @@ bool Parser::Switch(const std::vector<std::string>& w) {
   for (size_t i = 6; i < w.size(); ++i) {
     const std::string& word = w[i];
     uint32_t child = 0;
+    bool taken = false;
+    if (!NodeSetting(w, i, params, taken)) return false;
+    if (taken) continue;
     if (word == "continuous") {
       container.continuous = 1;
     } else if (word == "fade" || word == "first" || word == "across") {
@@ -669,6 +918,7 @@ bool Parser::Switch(const std::vector<std::string>& w) {
       container.lists.push_back(list);
     }
   }
+  if (!NodeWhole(params)) return false;
   Holds(w[1], id, container.children, false);
   return AddObject(kBankSwitchType, w[1], SwitchPayload(id, params, container));
 }
@@ -697,6 +947,27 @@ bool Parser::Points(const std::vector<std::string>& w, size_t from, std::vector<
   return true;
 }
 
+bool Parser::CurveDriver(const std::vector<std::string>& w, size_t& at, BankNodeCurve& curve) {
+  static const char* const kScalings[] = {"db", "log", "dbtolin"};
+  for (; at < w.size(); ++at) {
+    if (w[at] == "add" || w[at] == "multiply") {
+      if (curve.accumulation) return Fail("a curve is added or multiplied with the others of its parameter, not both");
+      curve.accumulation = w[at] == "add" ? 1 : 2;
+      continue;
+    }
+    const auto scaling = std::find(std::begin(kScalings), std::end(kScalings), w[at]);
+    if (scaling == std::end(kScalings)) break;
+    if (curve.scaling) return Fail("a curve has one scaling");
+    curve.scaling = uint8_t(2 + (scaling - std::begin(kScalings)));
+  }
+  if (at < w.size() && w[at] == "modulator") {
+    curve.rtpcType = 2;
+    ++at;
+  }
+  if (at >= w.size()) return Fail("a curve names the game parameter or modulator that drives it");
+  return Id(w[at], curve.rtpcId);
+}
+
 bool Parser::Rtpc(const std::vector<std::string>& w) {
   if (!Count(w, 5, kNoMost)) return false;
   uint32_t nodeId = 0;
@@ -723,11 +994,7 @@ bool Parser::Rtpc(const std::vector<std::string>& w) {
     return false;
   curve.parameterId = uint8_t(number);
   size_t at = 3;
-  if (w[at] == "modulator") {
-    curve.rtpcType = 2;
-    if (++at == w.size()) return Fail("\"modulator\" names the modulator that drives the curve");
-  }
-  if (!Id(w[at], curve.rtpcId) || !Points(w, at + 1, curve.points)) return false;
+  if (!CurveDriver(w, at, curve) || !Points(w, at + 1, curve.points)) return false;
   // The node's two decibel gains, the volume and parameter 36, take levels.
   if ((curve.parameterId == 0 || curve.parameterId == 36) && !PointsWithin(w, at + 1, curve.points)) return false;
   if (curve.parameterId == 8 && !PointsWithin(w, at + 1, curve.points, SN::kPriorityRange, "priority", "priorities"))
@@ -830,11 +1097,7 @@ bool Parser::ModulatorRtpc(const std::vector<std::string>& w, DeclaredModulator&
   BankNodeCurve curve;
   curve.parameterId = uint8_t(parameter);
   size_t at = 3;
-  if (w[at] == "modulator") {
-    curve.rtpcType = 2;
-    if (++at == w.size()) return Fail("\"modulator\" names the modulator that drives the curve");
-  }
-  if (!Id(w[at], curve.rtpcId) || !Points(w, at + 1, curve.points)) return false;
+  if (!CurveDriver(w, at, curve) || !Points(w, at + 1, curve.points)) return false;
   if (curve.rtpcType == 2 && curve.rtpcId == declared.modulator.id) return Fail("a modulator does not drive itself");
   const SN::SnValueRange limits = SN::ModulatorPropertyLimits(property);
   if (!PointsWithin(w, at + 1, curve.points, limits, "modulator's property " + std::to_string(property),
@@ -866,8 +1129,33 @@ bool Parser::Effect(const std::vector<std::string>& w) {
   } else {
     if (w[2] != "plugin") return Fail("\"" + w[2] + "\": an effect is \"gain <dB>\" or \"plugin <key>\"");
     if (!Number(w[3], effect.pluginId)) return false;
-    size_t at = 4;
-    if (!Hex(std::vector<std::string>(w.begin(), w.begin() + rtpc), at, effect.params)) return false;
+    // The block's hex bytes, the media the plug-in asks for by index, and parameters' base values.
+    std::vector<std::string> hex(w.begin(), w.begin() + 4);
+    for (size_t at = 4; at < rtpc; ++at) {
+      if (w[at] != "media" && w[at] != "base") {
+        hex.push_back(w[at]);
+        continue;
+      }
+      if (at + 2 >= rtpc) return Fail("\"" + w[at] + "\" takes 2 values");
+      uint32_t index = 0;
+      if (!Small(w[at + 1], 0xFF, w[at] == "media" ? "is not a media index (0-255)" : "is not a plug-in parameter (0-255)",
+                 index))
+        return false;
+      if (w[at] == "media") {
+        BankEffectMedia media;
+        media.index = uint8_t(index);
+        media.mediaId = SN::SoundEngine::GetIDFromString(w[at + 2].c_str());
+        if (!FindTone(w[at + 2])) return Fail("tone \"" + w[at + 2] + "\" is not declared");
+        effect.media.push_back(media);
+      } else {
+        BankEffectProperty property;
+        property.id = uint8_t(index);
+        if (!Real(w[at + 2], property.value)) return false;
+        effect.properties.push_back(property);
+      }
+      at += 2;
+    }
+    if (!Hex(hex, 4, effect.params)) return false;
   }
   if (!PluginCurve(w, rtpc, effect)) return false;
   return AddObject(kBankSharedEffectType, w[1], EffectPayload(id, effect));
@@ -880,11 +1168,13 @@ bool Parser::PluginCurve(const std::vector<std::string>& w, size_t at, BankEffec
   if (++at + 1 >= w.size()) return Fail("\"rtpc\" takes a plug-in parameter, a driver and its points");
   if (!Small(w[at], 0xFF, "is not a plug-in parameter (0-255)", parameter)) return false;
   curve.pluginParamId = uint8_t(parameter);
-  if (w[++at] == "modulator") {
-    curve.kind = 2;
-    if (++at == w.size()) return Fail("\"modulator\" names the modulator that drives the curve");
-  }
-  if (!Id(w[at], curve.parameterId) || !Points(w, at + 1, curve.points)) return false;
+  // Added to or multiplied with the parameter's base value ("base"), or the parameter's whole value.
+  BankNodeCurve driver;
+  if (!CurveDriver(w, ++at, driver) || !Points(w, at + 1, curve.points)) return false;
+  curve.parameterId = driver.rtpcId;
+  curve.kind = driver.rtpcType;
+  curve.extra = driver.accumulation;
+  curve.scaling = driver.scaling;
   if (effect.pluginId == SN::kGainEffectKey && curve.pluginParamId == SN::kGainEffectLevelParam &&
       !PointsWithin(w, at + 1, curve.points))
     return false;
@@ -920,10 +1210,19 @@ bool Parser::Layers(const std::vector<std::string>& w) {
   uint32_t id = 0;
   BankNodeParams params;
   BankLayer layer;
-  if (!Id(w[1], id) || (w[2] != "-" && !Id(w[2], params.outputBusId)) || !Id(w[3], layer.crossfadeId)) return false;
+  // The crossfade follows a game parameter, or a modulator named after "modulator".
+  size_t at = 3;
+  if (w[at] == "modulator") {
+    layer.crossfadeType = 2;
+    if (++at == w.size()) return Fail("\"modulator\" names the modulator that drives the crossfade");
+  }
+  if (!Id(w[1], id) || (w[2] != "-" && !Id(w[2], params.outputBusId)) || !Id(w[at], layer.crossfadeId)) return false;
   layer.id = id;
   std::vector<uint32_t> children;
-  for (size_t i = 4; i < w.size(); ++i) {
+  for (size_t i = at + 1; i < w.size(); ++i) {
+    bool taken = false;
+    if (!NodeSetting(w, i, params, taken)) return false;
+    if (taken) continue;
     const size_t equals = w[i].find('=');
     BankLayerChild child;
     if (!Id(w[i].substr(0, equals), child.childId)) return false;
@@ -941,6 +1240,7 @@ bool Parser::Layers(const std::vector<std::string>& w) {
       layer.children.push_back(child);
     }
   }
+  if (!NodeWhole(params)) return false;
   Holds(w[1], id, children, false);
   const size_t object = m_bank.objects.size();
   if (!AddObject(kBankLayerType, w[1], LayerContainerPayload(id, params, children, {layer}))) return false;
@@ -962,19 +1262,27 @@ bool Parser::InaudibleBehaviour(const std::string& word, BankNodeParams& params)
 }
 
 bool Parser::Sound(const std::vector<std::string>& w) {
-  if (!Count(w, 4, 26)) return false;
+  if (!Count(w, 4, kNoMost)) return false;
   PendingSound sound;
   sound.tone = w[2];
   sound.line = m_line;
   if (!Id(w[1], sound.id) || !Id(w[3], sound.params.outputBusId)) return false;
   for (size_t i = 4; i < w.size(); i += 2) {
+    bool taken = false;
+    if (!NodeSetting(w, i, sound.params, taken)) return false;
+    if (taken) {
+      --i;  // on to the word after the last it took
+      continue;
+    }
     if (i + 1 == w.size() || (w[i] != "volume" && w[i] != "loop" && w[i] != "3d" && w[i] != "motion" &&
                               w[i] != "path" && w[i] != "effect" && w[i] != "mixer" && w[i] != "inaudible" &&
                               w[i] != "delay" && !NodeValueId(w[i])))
       return Fail("only \"volume <dB>\", \"pitch <cents>\", \"lowpass <value>\", \"highpass <value>\", "
                   "\"loop <passes, 0 for ever>\", \"motion <motion bus>\", \"path <path>\", "
                   "\"effect <definition>\", \"mixer <definition>\", \"inaudible <play, kill or virtual>\", "
-                  "\"delay <ms>\" and \"3d <attenuation>\" may follow a sound's bus");
+                  "\"delay <ms>\", \"priority <0-100>\", \"distanceoffset <-100-100>\", "
+                  "\"maxvoices <1-1023> [global] [newest|oldest] [virtual]\" and \"3d <attenuation>\" may follow "
+                  "a sound's bus");
     if (NodeValueId(w[i])) {
       if (!NodeValue(w[i], w[i + 1], sound.params)) return false;
     } else if (w[i] == "inaudible") {
@@ -1016,7 +1324,7 @@ bool Parser::Sound(const std::vector<std::string>& w) {
       sound.params.properties.push_back(BankNodeProperty::Int(58, int32_t(passes)));
     }
   }
-  if (!AddPending(kBankSoundType, w[1], sound.id, sound.object)) return false;
+  if (!NodeWhole(sound.params) || !AddPending(kBankSoundType, w[1], sound.id, sound.object)) return false;
   m_sounds.push_back(std::move(sound));
   return true;
 }
@@ -1371,6 +1679,28 @@ bool Parser::Line(const std::vector<std::string>& w) {
     pending->attenuation.curveUses[use] = curve;
     return true;
   }
+  if (op == "attrtpc") {
+    // A curve of a voice's parameter over a game parameter, which every voice of the attenuation follows
+    // (added to the voice's own); numbered after the attenuation's others.
+    PendingAttenuation* pending = nullptr;
+    uint32_t parameter = 0;
+    if (!Count(w, 5, kNoMost) || !(pending = Attenuation(w[1])) ||
+        !Small(w[2], 63, "is not a voice parameter (0-63)", parameter))
+      return false;
+    BankNodeCurve driver;
+    size_t at = 3;
+    if (!CurveDriver(w, at, driver)) return false;
+    if (driver.accumulation || driver.rtpcType)
+      return Fail("an attenuation's curve is added to the voice's, over a game parameter");
+    BankAttenuationRTPC curve;
+    curve.rtpcId = driver.rtpcId;
+    curve.parameterId = uint8_t(parameter);
+    curve.scaling = driver.scaling;
+    curve.curveId = uint32_t(pending->attenuation.rtpcs.size() + 1);
+    if (!Points(w, at + 1, curve.points)) return false;
+    pending->attenuation.rtpcs.push_back(std::move(curve));
+    return true;
+  }
   if (op == "attcurve" || op == "attpoint") {
     PendingAttenuation* pending = nullptr;
     uint8_t index = 0;
@@ -1473,8 +1803,8 @@ bool Parser::Line(const std::vector<std::string>& w) {
   return Fail("unknown directive \"" + op + "\"");
 }
 
-bool Parser::UsePath(PendingSound& sound) {
-  const PendingPath* path = FindPath(sound.path);
+bool Parser::UsePath(const std::string& name, BankNodeParams& params) {
+  const PendingPath* path = FindPath(name);
   if (!path) return false;
   const BankNodePositioning& settings = path->settings;
   if (settings.items.empty()) return Fail("path \"" + path->name + "\" has no item");
@@ -1482,7 +1812,7 @@ bool Parser::UsePath(PendingSound& sound) {
     if (!settings.items[i].vertexCount)
       return Fail("path \"" + path->name + "\": item " + std::to_string(i + 1) + " has no vertex");
   // Spatialised along user-defined positions; an attenuation given by "3d" stays.
-  BankNodePositioning& positioning = sound.params.positioning;
+  BankNodePositioning& positioning = params.positioning;
   positioning.bits = uint8_t(0x01 | 0x08 | 0x10 | (settings.bits & (0x20 | 0x80)));
   positioning.type = 2;
   positioning.pathMode = settings.pathMode;
@@ -1570,7 +1900,7 @@ bool Parser::Finish() {
       return Fail("tone \"" + sound.tone + "\" is not declared");
     if (sound.params.secondaryOutputId && !m_bank.motionFlag)
       return Fail("a sound's motion bus needs the bank's motion flag (\"motion 1\")");
-    if (!sound.path.empty() && !UsePath(sound)) return false;
+    if (!sound.path.empty() && !UsePath(sound.path, sound.params)) return false;
     BankSource source;
     if (!tone) {
       source.classId = plugin->second.key;
@@ -1594,6 +1924,13 @@ bool Parser::Finish() {
       continue;
     }
     m_bank.objects[sound.object].payload = SoundPayload(sound.id, source, sound.params, m_bank.motionFlag != 0);
+  }
+  for (PathContainer& pending : m_pathContainers) {
+    m_line = pending.line;
+    if (!UsePath(pending.path, pending.params)) return false;
+    m_bank.objects[pending.object].payload =
+        pending.mixer ? ActorMixerPayload(pending.id, pending.params, pending.container.children)
+                      : RandomSequencePayload(pending.id, pending.params, pending.container);
   }
   for (PendingAttenuation& pending : m_attenuations)
     m_bank.objects[pending.object].payload = AttenuationPayload(pending.id, pending.attenuation);

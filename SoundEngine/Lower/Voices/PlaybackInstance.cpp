@@ -99,6 +99,7 @@ CSnPlaybackInstance::~CSnPlaybackInstance() {
   if (m_inLeafChain) static_cast<CSnLeafNode*>(m_node)->DetachInstance(this);
   ReleaseTransitions();
   ReleasePath();
+  DropCarriedPath();
   DestroyPositioning();
   ReleaseMotionContext();
   if (m_node) m_node->Release();
@@ -239,6 +240,7 @@ void CSnPlaybackInstance::Term(uint32_t) {
   m_modulators.Detach();
   m_gainFactors.Term();
   ReleasePath();
+  DropCarriedPath();
   DestroyPositioning();
   if (m_link.Target()) m_link.Detach();
   SetMidiNoteContext(nullptr);
@@ -421,6 +423,9 @@ void CSnPlaybackInstance::StopNow(uint8_t reason, bool) {
   m_stoppedNow = true;
   if (reason != 0 && reason != 2) return;
   ReleaseTransitions();
+  // A performance stopped does not go on along its path: the next one begins the path anew.
+  if (m_path && (m_path->ModeFlags() & SnPathMode_Continuous))
+    if (SnPathSavedState* saved = SavedPathState()) ResetPathState(*saved);
   ReleasePath();
   m_nearEnd = false;
   m_transitionsReleased = true;
@@ -514,7 +519,7 @@ void CSnPlaybackInstance::ExecuteActionOnInstance(const SnInstanceActionRecord& 
     case SnInstanceAction_Stop: Stop(record.fade, true); break;
     case SnInstanceAction_Pause: Pause(record.fade); break;
     case SnInstanceAction_Resume: Resume(record.fade, record.force != 0); break;
-    case SnInstanceAction_StopLooping: StopLooping(); break;
+    case SnInstanceAction_StopLooping: StopLoopingUnder(record.node); break;
     case SnInstanceAction_ReleaseModulators:
       // Envelopes begin their release where the instance stands; a list with nothing attached notes it.
       if (m_modulators.HasRecord()) m_modulators.Release(0);
@@ -530,8 +535,10 @@ void CSnPlaybackInstance::ApplyAction(const SnActionParams& params) {
     case SnActionParams::Stop: record.code = SnInstanceAction_Stop; break;
     case SnActionParams::Pause: record.code = SnInstanceAction_Pause; break;
     case SnActionParams::Resume: record.code = SnInstanceAction_Resume; break;
+    case SnActionParams::Break: record.code = SnInstanceAction_StopLooping; break;
     default: return;
   }
+  record.node = params.node;
   record.gameObject = params.gameObject;
   record.playingId = params.playingId;
   record.fade.durationMs = params.transitionMs;
