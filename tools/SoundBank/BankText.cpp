@@ -326,7 +326,14 @@ class Parser final : public MusicTextHost {
   // The settings every node kind takes, from `w[i]` on: its priority, the offset of its priority at
   // the attenuation's farthest distance, and its voice limit. `taken` tells whether `w[i]` was one of
   // them; `i` is left on the last word it took.
-  bool NodeSetting(const std::vector<std::string>& w, size_t& i, BankNodeParams& params, bool& taken);
+  bool NodeSetting(const std::vector<std::string>& w, size_t& i, BankNodeParams& params, bool& taken) override;
+  bool Placed(const std::string& attenuation, BankNodeParams& params) override {
+    // Spatialised along the object's own rays; the attenuation may come from another bank.
+    BankNodePositioning& positioning = params.positioning;
+    positioning.bits = 0x01 | 0x08 | 0x10 | 0x40;
+    positioning.type = 1;
+    return Id(attenuation, positioning.attenuationId);
+  }
   // maxvoices <1-1023> [global] [newest|oldest] [virtual] from `w[i]` on; a bus counts for all game
   // objects together and has no "global".
   bool VoiceLimit(const std::vector<std::string>& w, size_t& i, uint16_t& maximum, uint8_t& flags, bool bus);
@@ -1307,12 +1314,7 @@ bool Parser::Sound(const std::vector<std::string>& w) {
       // The sound's own effects win over those of the containers above it.
       if (!AddEffect(w[i + 1], sound.params)) return false;
     } else if (w[i] == "3d") {
-      // Placed at its game object, spatialised along the object's own rays, attenuated by name (the
-      // attenuation may come from another bank).
-      BankNodePositioning& positioning = sound.params.positioning;
-      positioning.bits = 0x01 | 0x08 | 0x10 | 0x40;
-      positioning.type = 1;
-      if (!Id(w[i + 1], positioning.attenuationId)) return false;
+      if (!Placed(w[i + 1], sound.params)) return false;
     } else if (w[i] == "volume") {
       float dB = 0.0f;
       if (!Level(w[i + 1], dB)) return false;

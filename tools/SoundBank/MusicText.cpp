@@ -90,15 +90,23 @@ bool MusicText::Ms(const std::string& word, double& ms) {
 }
 
 bool MusicText::Track(const std::vector<std::string>& w) {
-  if (w.size() != 3 && !(w.size() == 5 && w[3] == "lookahead"))
-    return m_host.Fail("\"musictrack\" takes a name and a tone, then lookahead <ms> or nothing");
+  if (w.size() < 3) return m_host.Fail("\"musictrack\" takes a name and a tone");
   BankMusicTrack track;
   double ms = 0.0, ahead = 0.0;
   uint32_t bytes = 0, toneId = 0;
   uint8_t stream = 0;
-  if (!m_host.Id(w[1], track.id) || !m_host.ToneMedia(w[2], ms, bytes, stream) || !m_host.Id(w[2], toneId) ||
-      (w.size() == 5 && !Ms(w[4], ahead)))
+  if (!m_host.Id(w[1], track.id) || !m_host.ToneMedia(w[2], ms, bytes, stream) || !m_host.Id(w[2], toneId))
     return false;
+  for (size_t i = 3; i < w.size(); ++i) {
+    bool taken = false;
+    if (!m_host.NodeSetting(w, i, track.params, taken)) return false;
+    if (taken) continue;
+    if (i + 1 == w.size() || (w[i] != "lookahead" && w[i] != "3d"))
+      return m_host.Fail("\"musictrack\" takes a name and a tone, then lookahead <ms>, 3d <attenuation> and the "
+                         "settings of every node");
+    if (w[i] == "lookahead" ? !Ms(w[i + 1], ahead) : !m_host.Placed(w[i + 1], track.params)) return false;
+    ++i;
+  }
   if (ahead > 0xFFFFFFFFu) return m_host.Fail("a look-ahead fits in 32 bits of milliseconds");
   track.lookAheadMs = uint32_t(ahead);
   // A streamed source names its file where bank media give their size; bit 1 of its flags: prefetched.

@@ -1,10 +1,13 @@
 // The music directives of a bank description, each written as one object at once, so that every
 // object a line names was described on an earlier line:
 //
-//   musictrack <name> <tone> [lookahead <ms>]      a track playing one tone from 0: the bank's media, a
+//   musictrack <name> <tone> [lookahead <ms>] [3d <attenuation>] [node setting...]
+//                                                  a track playing one tone from 0: the bank's media, a
 //                                                  prepared tone from memory once prepared, or a loose
 //                                                  tone's file streamed (prefetched when the bank holds its
-//                                                  first bytes), its reads begun <ms> ahead
+//                                                  first bytes), its reads begun <ms> ahead; placed at its
+//                                                  game object as a sound's "3d"; the settings a sound
+//                                                  takes of every node kind (priority, maxvoices, ...)
 //   miditrack <name> <ticks per quarter> <bpm> <ms> [norunning] [loop] [target:<node>] <event>...
 //                                                  a track playing MIDI clip media of its own from 0,
 //                                                  its notes played on <node>, its events going round
@@ -50,6 +53,11 @@ class MusicTextHost {
   virtual bool AddMedia(const std::string& name, std::vector<uint8_t> bytes, uint32_t& id) = 0;
   // The id of the bank being described (its play actions name it).
   virtual uint32_t BankId() const = 0;
+  // The settings every node kind takes (priority, voice limit, properties, sends) from `w[i]` on;
+  // `taken` tells whether `w[i]` was one of them, and `i` is left on the last word it took.
+  virtual bool NodeSetting(const std::vector<std::string>& w, size_t& i, BankNodeParams& params, bool& taken) = 0;
+  // Placed at its game object, attenuated by the attenuation of that name.
+  virtual bool Placed(const std::string& attenuation, BankNodeParams& params) = 0;
 
  protected:
   ~MusicTextHost() = default;
