@@ -75,7 +75,10 @@ constexpr Kind kKinds[] = {
     {"Looping", "32000 1 20 900", " loop 3"},
     {"Blip", "48000 1 1 440", ""},
     {"Generated", nullptr, ""},
+    {"Routed", "48000 1 30 580", ""},
 };
+// The bus a kind's sounds go out on: Routed's has a mix of its own.
+const char* BusOf(uint32_t kind) { return std::string(kKinds[kind].name) == "Routed" ? "Routed" : "Effects"; }
 constexpr uint32_t kKindCount = sizeof kKinds / sizeof kKinds[0];
 // Each voice at -24 dB: eight channels of a 0.5 sine folded down onto the pair, and a few voices at
 // once, stay well under full scale. The fold-down of 7.1 gives one side its front, half its centre
@@ -105,7 +108,7 @@ class RandomChainTest : public OutputTest::OutputFixture {
     const char* seed = std::getenv("ORV_FUZZ_SEED");
     const char* steps = std::getenv("ORV_RANDOM_STEPS");
     seed_ = seed ? uint32_t(std::strtoul(seed, nullptr, 10)) : 1;
-    steps_ = steps ? uint32_t(std::strtoul(steps, nullptr, 10)) : 600;
+    steps_ = steps ? uint32_t(std::strtoul(steps, nullptr, 10)) : 700;
     random_.seed(seed_);
   }
   void TearDown() override {
@@ -132,11 +135,12 @@ class RandomChainTest : public OutputTest::OutputFixture {
                        "attenuation Flat\nattuse Flat 0 0\nattcurve Flat 0 0\n"
                        "attpoint Flat 0 0 0 4\nattpoint Flat 0 100 0 4\n"
                        "attenuation Far\nattuse Far 0 0\nattcurve Far 0 0\n"
-                       "attpoint Far 0 0 0 4\nattpoint Far 0 50 -200 4\n";
+                       "attpoint Far 0 0 0 4\nattpoint Far 0 50 -200 4\n"
+                       "bus Routed Effects ownmix busvolume -3\n";
     text += "sourceplugin Generator " + std::to_string(kToneKey) + "\n";
     auto sound = [&](const std::string& name, uint32_t kind) {
       text += "sound " + name + " " + (kKinds[kind].tone ? std::string("T") + kKinds[kind].name : "Generator") +
-              " Effects" + kQuiet + kKinds[kind].options + "\n";
+              " " + BusOf(kind) + kQuiet + kKinds[kind].options + "\n";
     };
     for (uint32_t k = 0; k < kKindCount; ++k) {
       if (kKinds[k].tone) text += std::string("tone T") + kKinds[k].name + " " + kKinds[k].tone + "\n";
