@@ -9,6 +9,7 @@
 
 #include "MusicEngine/MusicPlaylist.h"
 #include "MusicEngine/MusicTrack.h"
+#include "MusicEngine/MusicTransitionRule.h"
 #include "MusicEngine/MusicTypes.h"
 #include "SoundEngine/GameSyncs/Curves.h"
 #include "tools/ContentWriters/Bytes.h"
@@ -254,26 +255,32 @@ bool MusicText::Automation(const std::string& word, const std::string& rest, Ban
   return true;
 }
 
+bool MusicText::Fade(const std::vector<std::string>& f, size_t at, int64_t mostMs, BankMusicFade& fade) {
+  // Offsets in samples at the highest rate within a signed 32-bit count.
+  constexpr int64_t kMostOffsetMs = INT32_MAX / (SN::kMusicHighestSampleRate / 1000);
+  int64_t time = 0, curve = 0, offset = 0;
+  if (!Signed(f[at], time) || !Signed(f[at + 1], curve) || !Signed(f[at + 2], offset)) return false;
+  if (time < 0 || time > mostMs) return m_host.Fail("a fade is 0 to " + std::to_string(mostMs) + " ms");
+  if (curve < 0 || curve > SN::SnCurve_Constant) return m_host.Fail("a curve's shape is 0 to 9");
+  if (offset < -kMostOffsetMs || offset > kMostOffsetMs)
+    return m_host.Fail("a fade's offset is -" + std::to_string(kMostOffsetMs) + " to " + std::to_string(kMostOffsetMs) +
+                       " ms");
+  fade = {int32_t(time), uint32_t(curve), int32_t(offset)};
+  return true;
+}
+
 bool MusicText::SwitchFade(const std::string& word, const std::string& rest, BankMusicTrack& track) {
-  // Fade-out time, curve and offset, then the fade-in's; the times and offsets in samples at the highest
-  // rate within a signed 32-bit count.
+  // The times too in samples at the highest rate within a signed 32-bit count.
   constexpr int64_t kMostMs = INT32_MAX / (SN::kMusicHighestSampleRate / 1000);
   const std::vector<std::string> f = Fields(rest);
   if (f.size() != 6)
     return m_host.Fail("\"" + word + "\" is not switchfade:<out ms>:<out curve>:<out offset ms>:<in ms>:<in curve>:"
                        "<in offset ms>");
-  static const size_t kSlots[] = {0, 1, 2, 5, 6, 7};
-  for (size_t k = 0; k < 6; ++k) {
-    int64_t value = 0;
-    if (!Signed(f[k], value)) return false;
-    const bool curve = k % 3 == 1, offset = k % 3 == 2;
-    if (curve ? value < 0 || value > SN::SnCurve_Constant : value > kMostMs || value < (offset ? -kMostMs : 0))
-      return m_host.Fail(curve ? "a curve's shape is 0 to 9"
-                               : offset ? "a switch fade's offset is -" + std::to_string(kMostMs) + " to " +
-                                              std::to_string(kMostMs) + " ms"
-                                        : "a switch fade is 0 to " + std::to_string(kMostMs) + " ms");
-    track.transition[kSlots[k]] = uint32_t(int32_t(value));
-  }
+  BankMusicFade out, in;
+  if (!Fade(f, 0, kMostMs, out) || !Fade(f, 3, kMostMs, in)) return false;
+  const uint32_t transition[] = {uint32_t(out.timeMs), out.curve, uint32_t(out.offsetMs), track.transition[3],
+                                 track.transition[4], uint32_t(in.timeMs),  in.curve,     uint32_t(in.offsetMs)};
+  std::copy(std::begin(transition), std::end(transition), track.transition);
   return true;
 }
 
@@ -562,32 +569,76 @@ bool MusicText::Playlist(const std::vector<std::string>& w) {
       playlist.node.children.push_back(rule.segmentId);
   if (!m_host.AddObject(kBankMusicPlaylistType, w[1], MusicPlaylistPayload(playlist, false))) return false;
   m_kinds[w[1]] = kBankMusicPlaylistType;
+  m_playlistItems[w[1]] = nextItemId - 1;
   return true;
 }
 
 bool MusicText::Rule(const std::string& word, const std::string& rest, BankMusicRule& rule) {
+  // The options after the rule's nodes, sync and segment, with the fields each takes.
+  static const std::map<std::string, size_t> kOptions = {
+      {"fade", 2},      {"fadeout", 3},  {"fadein", 3},   {"sourcecue", 1},   {"destcue", 1},
+      {"jump", 1},      {"entry", 1},    {"preentry", 0}, {"postexit", 0},    {"matchcue", 0},
+      {"segfadein", 3}, {"segfadeout", 3}, {"segpreentry", 0}, {"segpostexit", 0}};
+  constexpr int64_t kMostFadeMs = 60000;
   std::vector<std::string> f = Fields(rest);
   uint32_t from = 0xFFFFFFFFu, to = 0xFFFFFFFFu;
-  const std::string form = "\"" + word + "\" is not rule:<from>:<to>:<sync>[:<segment>][:fade:<out ms>:<in ms>]";
-  // The fades close the rule: the old one fades out up to the sync point, the new one in from it.
-  const auto fade = std::find(f.begin(), f.end(), "fade");
-  if (fade != f.end()) {
-    uint32_t out = 0, in = 0;
-    if (f.end() - fade != 3 || !m_host.Number(*(fade + 1), out) || !m_host.Number(*(fade + 2), in))
-      return m_host.Fail(form);
-    if (out > 60000 || in > 60000) return m_host.Fail("a rule's fades last at most a minute");
-    rule.fadeOut = {int32_t(out), kLinearFade, 0};
-    rule.fadeIn = {int32_t(in), kLinearFade, 0};
-    f.erase(fade, f.end());
-  }
+  const std::string form = "\"" + word + "\" is not rule:<from>:<to>:<sync>[:<segment>][:<option>...]";
+  const auto options = std::find_if(f.begin(), f.end(), [](const std::string& field) { return kOptions.count(field); });
+  const std::vector<std::string> tail(options, f.end());
+  f.erase(options, f.end());
   if (f.size() < 3 || f.size() > 4) return m_host.Fail(form);
   const std::set<uint8_t> nodes = {kBankMusicSegmentType, kBankMusicPlaylistType, kBankMusicSwitchType};
   if ((f[0] != "*" && !Earlier(f[0], nodes, from)) || (f[1] != "*" && !Earlier(f[1], nodes, to)) ||
       !m_host.Number(f[2], rule.syncType))
     return false;
+  if (rule.syncType >= SN::SnMusicSync_Count) return m_host.Fail("a sync type is 0 to 7");
   if (f.size() == 4) {
     if (!Earlier(f[3], {kBankMusicSegmentType}, rule.segmentId)) return false;
     rule.hasSegment = true;
+  }
+  for (size_t at = 0; at < tail.size();) {
+    const auto option = kOptions.find(tail[at]);
+    if (option == kOptions.end() || tail.size() - at - 1 < option->second) return m_host.Fail(form);
+    const std::string& name = option->first;
+    const size_t value = at + 1;
+    at = value + option->second;
+    if (name.compare(0, 3, "seg") == 0 && !rule.hasSegment)
+      return m_host.Fail("\"" + name + "\" is a transition segment's: give the rule one");
+    if (name == "fade") {
+      // The old one fades out up to the sync point, the new one in from it, along straight lines.
+      uint32_t out = 0, in = 0;
+      if (!m_host.Number(tail[value], out) || !m_host.Number(tail[value + 1], in)) return false;
+      if (out > kMostFadeMs || in > kMostFadeMs) return m_host.Fail("a rule's fades last at most a minute");
+      rule.fadeOut = {int32_t(out), kLinearFade, 0};
+      rule.fadeIn = {int32_t(in), kLinearFade, 0};
+    } else if (option->second == 3) {
+      BankMusicFade& fade = name == "fadeout"  ? rule.fadeOut
+                            : name == "fadein" ? rule.fadeIn
+                            : name == "segfadein" ? rule.segmentFadeIn
+                                                  : rule.segmentFadeOut;
+      if (!Fade(tail, value, kMostFadeMs, fade)) return false;
+    } else if (name == "sourcecue" || name == "destcue") {
+      if (!m_host.Id(tail[value], name == "sourcecue" ? rule.sourceCueFilter : rule.destinationCueFilter)) return false;
+    } else if (name == "jump") {
+      // An item of the playlist the rule goes to, by its number in the playlist's order.
+      const auto items = m_playlistItems.find(f[1]);
+      if (!m_host.Number(tail[value], rule.jumpToItem)) return false;
+      if (items == m_playlistItems.end()) return m_host.Fail("a rule jumps only into a playlist it goes to");
+      if (!rule.jumpToItem || rule.jumpToItem > items->second)
+        return m_host.Fail("playlist \"" + f[1] + "\" has items 1 to " + std::to_string(items->second));
+    } else if (name == "entry") {
+      uint32_t kind = 0;
+      if (!m_host.Number(tail[value], kind)) return false;
+      if (kind > SN::SnMusicRuleDestination::kRandomCueNotEntry)
+        return m_host.Fail("an entry is 0 (entry cue) to 3 (a random cue but the entry)");
+      rule.entryKind = uint16_t(kind);
+    } else {
+      (name == "preentry"      ? rule.playPreEntry
+       : name == "postexit"    ? rule.playPostExit
+       : name == "matchcue"    ? rule.matchSourceCueName
+       : name == "segpreentry" ? rule.segmentPlayPreEntry
+                               : rule.segmentPlayPostExit) = 1;
+    }
   }
   rule.sources = {from};
   rule.destinations = {to};

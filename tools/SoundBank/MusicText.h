@@ -28,14 +28,20 @@
 //   segment <name> <bpm> <beats per bar> <beat value> <ms> <entry ms> <exit ms> [cue:<name>@<ms>]...
 //           [track:<track>]... [bus:<bus>] [stinger:...]... [grid:<period ms>:<offset ms>]
 //                                                  markers in order; the tracks declared before
-//   playlist <name> <mode 0-3> [group option...] [rule:<from>:<to>:<sync>[:<segment>][:fade:<out>:<in>]...] <item>...
+//   playlist <name> <mode 0-3> [group option...] [rule:<from>:<to>:<sync 0-7>[:<segment>][:<option>...]...] <item>...
 //       items: <segment>[:<weight>[:<loops>]], or a group { <mode> [group option...] <item>... };
 //       group options: loop:<n> (0 for ever; the root's default), weight:<n>, avoid:<n>, shuffle,
 //       looprange:<min>:<max> (offsets of the loop count drawn at each pass);
 //       before the items also stinger:..., meter:<bpm>:<beats per bar>:<beat value> (its own meter) and
 //       grid:<period ms>:<offset ms> (after meter:);
 //       a rule's <from> and <to> are segments or "*", <segment> the transition segment between them;
-//       fade: the one left fades out over <out> ms up to the sync point, the next in over <in> ms from it
+//       rule options: fade:<out ms>:<in ms>   the one left fades out over <out> ms up to the sync point, the
+//       next in over <in> ms from it, along straight lines; fadeout: and fadein:<ms 0-60000>:<curve 0-9>:<offset
+//       ms> the same with a curve and an offset (-44739242 to 44739242 ms); sourcecue:<cue> the user cue the
+//       sync looks for; destcue:<cue> the cue the next enters at; jump:<item> the item (in the order given,
+//       groups counted) a playlist <to> starts from; entry:<0-3> entry cue, the same time, a random cue, a
+//       random cue but the entry; preentry, postexit, matchcue (the next's cue of the left one's cue name);
+//       segfadein:, segfadeout:, segpreentry and segpostexit the same of the transition segment
 //   musicswitch <name> <state group> [rule:...]... [restart] [stinger:|meter:|grid:...] <state>:<node>...
 //                                                        rules and the rest as a playlist's; restart: a new
 //                                                        state's path starts anew, not playing on
@@ -96,13 +102,15 @@ class MusicText {
   bool Clip(const std::string& word, const std::string& rest, BankMusicTrack& track);
   bool Automation(const std::string& word, const std::string& rest, BankMusicTrack& track);
   bool SwitchFade(const std::string& word, const std::string& rest, BankMusicTrack& track);
+  // <ms>:<curve>:<offset ms> from f[at], the time at most `mostMs`.
+  bool Fade(const std::vector<std::string>& f, size_t at, int64_t mostMs, BankMusicFade& fade);
   // A whole number, "-" before it for a negative one.
   bool Signed(const std::string& word, int64_t& value);
   bool MidiTrack(const std::vector<std::string>& w);
   bool Segment(const std::vector<std::string>& w);
   bool Playlist(const std::vector<std::string>& w);
   bool Switch(const std::vector<std::string>& w);
-  // rule:<from>:<to>:<sync>[:<segment>][:fade:<out ms>:<in ms>], "*" for any node.
+  // rule:<from>:<to>:<sync>[:<segment>][:<option>...], "*" for any node.
   bool Rule(const std::string& word, const std::string& rest, BankMusicRule& rule);
   bool Event(const std::vector<std::string>& w);
   // The id of an earlier music object of one of the kinds, or a failure naming the word.
@@ -121,6 +129,7 @@ class MusicText {
   MusicTextHost& m_host;
   std::map<std::string, uint8_t> m_kinds;  // declared music objects by name
   std::map<std::string, double> m_lookAheads;  // the look-ahead of each audio track, in ms
+  std::map<std::string, uint32_t> m_playlistItems;  // the items (groups too) of each playlist
 };
 
 }  // namespace Tools
