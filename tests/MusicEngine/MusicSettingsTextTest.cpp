@@ -143,6 +143,46 @@ TEST_F(MusicSettingsTextTest, RuleValuesPastTheirRangesAreRefusedWithTheirLine) 
   });
 }
 
+// A switch over a state group and a switch group: each path names a value of both, "default" the branch
+// of any other value; the tree's mode is the switch's own.
+TEST_F(MusicSettingsTextTest, AMusicSwitchFollowsSeveralGroups) {
+  ASSERT_EQ(LoadText(std::string(kSegments) +
+                     "segment A 120 4 4 1000 0 1000\nsegment B 120 4 4 1000 0 1000\n"
+                     "musicswitch W Mood+switch:Surface treemode:255 Calm/Grass:S:100:0 Calm/default:Hit "
+                     "default/default:A:0:100\n"
+                     "musicswitch Plain Mood treemode:0 default:B\n"),
+            SN::SN_Success)
+      << log_.Take();
+  auto* music = Find<SN::CSnMusicSwitchContainer>(Id("W"));
+  ASSERT_NE(music, nullptr);
+  ASSERT_EQ(music->ArgumentCount(), 2u);
+  EXPECT_EQ(music->ArgumentGroup(0), Id("Mood"));
+  EXPECT_EQ(music->ArgumentGroupType(0), 1u);
+  EXPECT_EQ(music->ArgumentGroup(1), Id("Surface"));
+  EXPECT_EQ(music->ArgumentGroupType(1), 0u);
+  EXPECT_EQ(music->TreeMode(), 255u);
+  const uint32_t calmGrass[] = {Id("Calm"), Id("Grass")}, calmStone[] = {Id("Calm"), Id("Stone")},
+                 angryGrass[] = {Id("Angry"), Id("Grass")};
+  EXPECT_EQ(music->ResolvePath(calmGrass, 2, true), Id("S"));
+  EXPECT_EQ(music->ResolvePath(calmStone, 2, true), Id("Hit"));
+  EXPECT_EQ(music->ResolvePath(angryGrass, 2, true), Id("A"));
+  ASSERT_NE(Find<SN::CSnMusicSwitchContainer>(Id("Plain")), nullptr);
+  EXPECT_EQ(Find<SN::CSnMusicSwitchContainer>(Id("Plain"))->TreeMode(), 0u);
+}
+
+TEST_F(MusicSettingsTextTest, SwitchValuesPastTheirRangesAreRefusedWithTheirLine) {
+  ExpectRefused(kSegments, {
+      {"musicswitch W Mood treemode:256 default:S", "line 5: a tree mode is 0 to 255"},
+      {"musicswitch W Mood Calm:S:101", "line 5: a path's weight and probability are 0 to 100"},
+      {"musicswitch W Mood Calm:S:0:101", "line 5: a path's weight and probability are 0 to 100"},
+      {"musicswitch W Mood+switch:Surface Calm:S", "line 5: \"Calm:S\" names 1 values for 2 groups"},
+      {"musicswitch W Mood Calm/Grass:S", "line 5: \"Calm/Grass:S\" names 2 values for 1 groups"},
+      {"musicswitch W Mood Calm:S Calm:Hit", "line 5: music switch \"W\": two paths lead to one leaf"},
+      {"musicswitch W Mood Calm:S:1:2:3",
+       "line 5: \"Calm:S:1:2:3\" is not <value>[/<value>...]:<node>[:<weight>[:<probability>]]"},
+  });
+}
+
 // The settings every node takes, on music nodes as on the others.
 TEST_F(MusicSettingsTextTest, MusicNodesTakeTheSettingsOfEveryNode) {
   ASSERT_EQ(LoadText(std::string(kSegments) +

@@ -15,6 +15,7 @@
 #include "tools/ContentWriters/Bytes.h"
 #include "tools/SoundBank/MidiClipWriter.h"
 #include "tools/SoundBank/ActionWriter.h"
+#include "tools/SoundBank/DialogueWriter.h"
 #include "tools/SoundBank/MusicWriter.h"
 
 namespace Tools {
@@ -646,13 +647,18 @@ bool MusicText::Rule(const std::string& word, const std::string& rest, BankMusic
 }
 
 bool MusicText::Switch(const std::vector<std::string>& w) {
-  if (w.size() < 4) return m_host.Fail("\"musicswitch\" takes a name, a state group and paths");
+  if (w.size() < 4) return m_host.Fail("\"musicswitch\" takes a name, its groups and paths");
   BankMusicSwitch container;
-  uint32_t group = 0;
-  if (!m_host.Id(w[1], container.id) || !m_host.Id(w[2], group)) return false;
-  container.groupIds = {group};
-  container.groupTypes = {1};
-  std::vector<std::pair<uint32_t, uint32_t>> paths;  // {state, child}
+  if (!m_host.Id(w[1], container.id)) return false;
+  // The groups, '+' between them: a state group, or a switch group after "switch:".
+  for (size_t from = 0, at; from <= w[2].size(); from = at + 1) {
+    at = std::min(w[2].find('+', from), w[2].size());
+    std::string group = w[2].substr(from, at - from);
+    const bool switchGroup = Split(group, "switch", group);
+    if (!m_host.Id(group, container.groupIds.emplace_back())) return false;
+    container.groupTypes.push_back(switchGroup ? 0 : 1);
+  }
+  std::vector<BankDialoguePath> paths;
   for (size_t i = 3; i < w.size(); ++i) {
     std::string rest;
     if (Split(w[i], "rule", rest)) {
@@ -666,40 +672,67 @@ bool MusicText::Switch(const std::vector<std::string>& w) {
       container.continuePlaying = 0;
       continue;
     }
+    if (Split(w[i], "treemode", rest)) {
+      uint32_t mode = 0;
+      if (!m_host.Number(rest, mode)) return false;
+      if (mode > 0xFF) return m_host.Fail("a tree mode is 0 to 255");
+      container.treeMode = uint8_t(mode);
+      continue;
+    }
     bool taken = false;
     if (!NodeOption(w[i], container.node, false, taken) ||
         (!taken && !m_host.NodeSetting(w, i, container.node.params, taken)))
       return false;
     if (taken) continue;
-    const size_t colon = w[i].find(':');
-    if (colon == std::string::npos) return m_host.Fail("\"" + w[i] + "\" is not <state>:<node>");
-    uint32_t state = 0, child = 0;
-    const std::string stateName = w[i].substr(0, colon);
-    if ((stateName != "default" && !m_host.Id(stateName, state)) ||
-        !Earlier(w[i].substr(colon + 1), {kBankMusicSegmentType, kBankMusicPlaylistType, kBankMusicSwitchType}, child))
-      return false;
-    for (const auto& path : paths)
-      if (path.first == state) return m_host.Fail("state \"" + stateName + "\" has two paths");
-    paths.push_back({state, child});
-    if (std::find(container.node.children.begin(), container.node.children.end(), child) ==
-        container.node.children.end())
-      container.node.children.push_back(child);
+    if (!Path(w[i], container, paths.emplace_back())) return false;
   }
-  // The tree: a root, then its leaves by key, the default (0) first.
-  std::sort(paths.begin(), paths.end());
-  BankSwitchTreeNode root;
-  root.leaf = false;
-  root.firstChild = 1;
-  root.childCount = uint16_t(paths.size());
-  container.tree.push_back(root);
-  for (const auto& [state, child] : paths) {
-    BankSwitchTreeNode leaf;
-    leaf.key = state;
-    leaf.childId = child;
-    container.tree.push_back(leaf);
+  std::vector<BankTreeNode> tree;
+  std::string error;
+  if (!ArgumentTree(paths, tree, error)) return m_host.Fail("music switch \"" + w[1] + "\": " + error);
+  for (const BankTreeNode& node : tree) {
+    BankSwitchTreeNode laid;
+    laid.key = node.key;
+    laid.leaf = node.leaf != nullptr;
+    laid.firstChild = node.firstChild;
+    laid.childCount = node.childCount;
+    if (node.leaf) {
+      laid.childId = node.leaf->audioNode;
+      laid.weight = node.leaf->weight;
+      laid.probability = node.leaf->probability;
+    }
+    container.tree.push_back(laid);
   }
   if (!m_host.AddObject(kBankMusicSwitchType, w[1], MusicSwitchPayload(container, false))) return false;
   m_kinds[w[1]] = kBankMusicSwitchType;
+  return true;
+}
+
+bool MusicText::Path(const std::string& word, BankMusicSwitch& container, BankDialoguePath& path) {
+  // <value>[/<value>...]:<node>[:<weight 0-100>[:<probability 0-100>]], a value for each group.
+  const std::vector<std::string> f = Fields(word);
+  const size_t groups = container.groupIds.size();
+  if (f.size() < 2 || f.size() > 4)
+    return m_host.Fail("\"" + word + "\" is not <value>[/<value>...]:<node>[:<weight>[:<probability>]]");
+  for (size_t from = 0, at; from <= f[0].size(); from = at + 1) {
+    at = std::min(f[0].find('/', from), f[0].size());
+    const std::string value = f[0].substr(from, at - from);
+    // "default" is the branch of any value the others do not name.
+    if (!m_host.Id(value, path.values.emplace_back())) return false;
+    if (value == "default") path.values.back() = 0;
+  }
+  if (path.values.size() != groups)
+    return m_host.Fail("\"" + word + "\" names " + std::to_string(path.values.size()) + " values for " +
+                       std::to_string(groups) + " groups");
+  uint32_t weight = 50, probability = 100;
+  if (!Earlier(f[1], {kBankMusicSegmentType, kBankMusicPlaylistType, kBankMusicSwitchType}, path.audioNode) ||
+      (f.size() > 2 && !m_host.Number(f[2], weight)) || (f.size() > 3 && !m_host.Number(f[3], probability)))
+    return false;
+  if (weight > 100 || probability > 100) return m_host.Fail("a path's weight and probability are 0 to 100");
+  path.weight = uint16_t(weight);
+  path.probability = uint16_t(probability);
+  if (std::find(container.node.children.begin(), container.node.children.end(), path.audioNode) ==
+      container.node.children.end())
+    container.node.children.push_back(path.audioNode);
   return true;
 }
 

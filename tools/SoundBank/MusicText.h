@@ -42,10 +42,14 @@
 //       groups counted) a playlist <to> starts from; entry:<0-3> entry cue, the same time, a random cue, a
 //       random cue but the entry; preentry, postexit, matchcue (the next's cue of the left one's cue name);
 //       segfadein:, segfadeout:, segpreentry and segpostexit the same of the transition segment
-//   musicswitch <name> <state group> [rule:...]... [restart] [stinger:|meter:|grid:...] <state>:<node>...
-//                                                        rules and the rest as a playlist's; restart: a new
+//   musicswitch <name> <group>[+<group>...] [rule:...]... [restart] [treemode:<0-255>] [stinger:|meter:|grid:...]
+//       <value>[/<value>...]:<node>[:<weight 0-100>[:<probability 0-100>]]...
+//                                                        groups are state groups, or switch groups after
+//                                                        "switch:"; a path has a value of each group in order
+//                                                        ("default" for the branch of any other value), its
+//                                                        leaf a weight (50) and a probability (100); rules
+//                                                        and the rest as a playlist's; restart: a new
 //                                                        state's path starts anew, not playing on
-//                                                        "default" for the path of no state
 //       stinger:<trigger>:<segment>:<sync 0-7>[:<cue>]   a trigger's segment over the node at its sync point
 //   segment, playlist and musicswitch also take the settings of every node (priority, maxvoices, property,
 //     vary, auxsend, gamesend, ...: BankText.h), each before its items and paths
@@ -58,6 +62,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/SoundBank/DialogueWriter.h"
 #include "tools/SoundBank/MusicWriter.h"
 
 namespace Tools {
@@ -110,6 +115,8 @@ class MusicText {
   bool Segment(const std::vector<std::string>& w);
   bool Playlist(const std::vector<std::string>& w);
   bool Switch(const std::vector<std::string>& w);
+  // One path of a music switch: its values, the node and the leaf's weight and probability.
+  bool Path(const std::string& word, BankMusicSwitch& container, BankDialoguePath& path);
   // rule:<from>:<to>:<sync>[:<segment>][:<option>...], "*" for any node.
   bool Rule(const std::string& word, const std::string& rest, BankMusicRule& rule);
   bool Event(const std::vector<std::string>& w);
