@@ -323,9 +323,10 @@ class Parser final : public MusicTextHost {
       }
     return false;
   }
-  // The settings every node kind takes, from `w[i]` on: its priority, the offset of its priority at
-  // the attenuation's farthest distance, and its voice limit. `taken` tells whether `w[i]` was one of
-  // them; `i` is left on the last word it took.
+  // The settings every node kind takes, from `w[i]` on: its priority and the offset of its priority at
+  // the attenuation's farthest distance, its voice limit, any property and its random range, its sends,
+  // its bypassed effects and its MIDI handling. `taken` tells whether `w[i]` was one of them; `i` is left
+  // on the last word it took.
   bool NodeSetting(const std::vector<std::string>& w, size_t& i, BankNodeParams& params, bool& taken) override;
   bool Placed(const std::string& attenuation, BankNodeParams& params) override {
     // Spatialised along the object's own rays; the attenuation may come from another bank.
@@ -1145,8 +1146,9 @@ bool Parser::Effect(const std::vector<std::string>& w) {
       }
       if (at + 2 >= rtpc) return Fail("\"" + w[at] + "\" takes 2 values");
       uint32_t index = 0;
-      if (!Small(w[at + 1], 0xFF, w[at] == "media" ? "is not a media index (0-255)" : "is not a plug-in parameter (0-255)",
-                 index))
+      const char* const tooLarge =
+          w[at] == "media" ? "is not a media index (0-255)" : "is not a plug-in parameter (0-255)";
+      if (!Small(w[at + 1], 0xFF, tooLarge, index))
         return false;
       if (w[at] == "media") {
         BankEffectMedia media;
