@@ -4,6 +4,9 @@
 #include <string>
 
 #include "MusicEngine/MusicContainers.h"
+#include "MusicEngine/MusicMidiClipContext.h"
+#include "MusicEngine/MusicTrack.h"
+#include "SoundEngine/ObjectIndex.h"
 #include "MusicEngine/MusicSegment.h"
 #include "tests/MusicEngine/MusicTestSupport.h"
 
@@ -181,6 +184,34 @@ TEST_F(MusicSettingsTextTest, SwitchValuesPastTheirRangesAreRefusedWithTheirLine
       {"musicswitch W Mood Calm:S:1:2:3",
        "line 5: \"Calm:S:1:2:3\" is not <value>[/<value>...]:<node>[:<weight>[:<probability>]]"},
   });
+}
+
+// Where the MIDI of a track plays: a music node's own node or bus over its parents', a track's own over
+// its segment's.
+TEST_F(MusicSettingsTextTest, MusicNodesAimTheirTracksMidi) {
+  ASSERT_EQ(LoadText("tone Hum 48000 1 250 110\nbus Drums -\nsound Kick Hum Drums\n"
+                     "miditrack M 480 120 1000 on:0:0:60:100\nmiditrack OnBus 480 120 1000 targetbus:Drums on:0:0:60:100\n"
+                     "miditrack N 480 120 1000 on:0:0:60:100\n"
+                     "segment S 120 4 4 1000 0 1000 track:M miditarget:Kick\n"
+                     "segment B 120 4 4 1000 0 1000 track:N track:OnBus\n"
+                     "playlist P 0 miditargetbus:Drums B\n"),
+            SN::SN_Success)
+      << log_.Take();
+  // The node each track's MIDI reaches, the reference the look-up takes given back.
+  auto target = [&](const char* track) {
+    auto* node = Find<SN::CSnMusicTrackNode>(Id(track));
+    SN::CSnIndexedObject* found = node ? SN::FindMusicMidiTarget(*node) : nullptr;
+    if (found) found->Release();
+    return found;
+  };
+  ASSERT_NE(Find<SN::CSnMusicHierarchyNode>(Id("S")), nullptr);
+  EXPECT_EQ(Find<SN::CSnMusicHierarchyNode>(Id("S"))->MusicFlags() & SN::CSnMusicHierarchyNode::kMusicMidiOption, 0);
+  EXPECT_EQ(target("M"), Find(Id("Kick")));
+  SN::CSnIndexedObject* bus = SN::g_pObjectIndex->FindNodeAndAddRef(Id("Drums"), true);
+  ASSERT_NE(bus, nullptr);
+  bus->Release();
+  EXPECT_EQ(target("N"), bus);
+  EXPECT_EQ(target("OnBus"), bus);
 }
 
 // The settings every node takes, on music nodes as on the others.

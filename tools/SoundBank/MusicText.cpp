@@ -28,9 +28,11 @@ constexpr uint16_t kPlayAction = 0x0403;
 constexpr uint32_t kPcmCodec = 0x00010000;
 // Source type 16 in bits 16 to 23: the track plays it as MIDI.
 constexpr uint32_t kMidiCodec = 0x00100000;
-// The node a track's MIDI plays, its own when the track flags say so (bit 2 as banks store them).
+// The node a track's MIDI plays, a track's or a music node's own when its flags say so (bit 2 as banks
+// store them), a bus with bit 3.
 constexpr uint8_t kMidiTargetProperty = 56;
-constexpr uint8_t kTrackOwnMidiTarget = 0x04;
+constexpr uint8_t kOwnMidiTarget = 0x04;
+constexpr uint8_t kMidiTargetIsBus = 0x08;
 // 0: the clip's events go round for as long as the clip lasts.
 constexpr uint8_t kLoopCountProperty = 58;
 // The curve of a rule's fades: a straight line.
@@ -306,10 +308,11 @@ bool MusicText::MidiTrack(const std::vector<std::string>& w) {
       continue;
     }
     std::string aim;
-    if (Split(w[i], "target", aim)) {
+    const bool toBus = Split(w[i], "targetbus", aim);
+    if (toBus || Split(w[i], "target", aim)) {
       uint32_t node = 0;
       if (!m_host.Id(aim, node)) return false;
-      track.flags |= kTrackOwnMidiTarget;
+      track.flags |= uint8_t(kOwnMidiTarget | (toBus ? kMidiTargetIsBus : 0));
       track.params.properties.push_back(BankNodeProperty::Int(kMidiTargetProperty, int32_t(node)));
       continue;
     }
@@ -431,6 +434,15 @@ bool MusicText::NodeOption(const std::string& word, BankMusicNode& node, bool me
     for (const BankMusicStinger& given : node.stingers)
       if (given.triggerId == stinger.triggerId) return m_host.Fail("trigger \"" + f[0] + "\" has two stingers");
     node.stingers.push_back(stinger);
+    return true;
+  }
+  const bool toBus = Split(word, "miditargetbus", rest);
+  if (toBus || Split(word, "miditarget", rest)) {
+    // The node or bus the MIDI of the tracks below plays on, the node's own over its parents'.
+    uint32_t target = 0;
+    if (!m_host.Id(rest, target)) return false;
+    node.flags |= uint8_t(kOwnMidiTarget | (toBus ? kMidiTargetIsBus : 0));
+    node.params.properties.push_back(BankNodeProperty::Int(kMidiTargetProperty, int32_t(target)));
     return true;
   }
   if (Split(word, "meter", rest)) {

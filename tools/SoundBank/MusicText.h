@@ -18,10 +18,10 @@
 //       sub-tracks 0, 1, ...; switchfade:<out ms>:<out curve 0-9>:<out offset ms>:<in ms>:<in curve>:<in
 //       offset ms> (times 0 to 44739242 ms, offsets as much either way) and switchsync:<sync 0-7>[:<cue>]
 //       how it moves between them
-//   miditrack <name> <ticks per quarter> <bpm> <ms> [norunning] [loop] [target:<node>] <event>...
+//   miditrack <name> <ticks per quarter> <bpm> <ms> [norunning] [loop] [target:<node>|targetbus:<bus>] <event>...
 //                                                  a track playing MIDI clip media of its own from 0,
-//                                                  its notes played on <node>, its events going round
-//                                                  with loop;
+//                                                  its notes played on <node> (or <bus>), its events going
+//                                                  round with loop;
 //       events: on|off:<delta>:<channel>:<key>:<velocity>, note:<delta>:<channel>:<key>:<velocity>:<length>,
 //       cc:<delta>:<channel>:<controller>:<value>, sysex:<delta>:<hex>, meta:<delta>:<type>[:<hex>];
 //       norunning writes every status byte
@@ -51,6 +51,8 @@
 //                                                        and the rest as a playlist's; restart: a new
 //                                                        state's path starts anew, not playing on
 //       stinger:<trigger>:<segment>:<sync 0-7>[:<cue>]   a trigger's segment over the node at its sync point
+//       miditarget:<node>, miditargetbus:<bus>        (segment, playlist and musicswitch) where the MIDI of
+//                                                        the tracks below plays, over the node's parents'
 //   segment, playlist and musicswitch also take the settings of every node (priority, maxvoices, property,
 //     vary, auxsend, gamesend, ...: BankText.h), each before its items and paths
 //   musicevent <event> <node>                      an event of one play action on the node
@@ -127,7 +129,7 @@ class MusicText {
   // own items are at depth 1; groups nested past the engine's bound are refused before they recurse.
   bool PlaylistItems(const std::vector<std::string>& w, size_t& at, uint32_t depth, std::vector<BankPlaylistRecord>& records,
                      std::vector<uint32_t>& segments, uint32_t& nextItemId);
-  // stinger:, meter: and grid: of a segment (`meterGiven`), a playlist or a music switch; `taken` tells
+  // stinger:, miditarget:, miditargetbus:, meter: and grid: of a segment (`meterGiven`), a playlist or a music switch; `taken` tells
   // whether the word was one of them.
   bool NodeOption(const std::string& word, BankMusicNode& node, bool meterGiven, bool& taken);
   // Group options from `w[at]` on, while the words are options.
