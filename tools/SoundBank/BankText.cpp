@@ -54,6 +54,20 @@ struct Tone {
   int musicTrackLine = 0;  // the first music track playing it, written with how it streams then
 };
 
+// The values of the node properties held as whole numbers: MIDI keys and velocities, their offsets, a
+// channel mask of sixteen channels, the loop count's 16 bits; any other is a 32-bit signed number.
+SN::SnValueRange IntPropertyRange(uint32_t id) {
+  switch (id) {
+    case SN::SnProp_MidiTrackingRoot: case SN::SnProp_MidiKeyMin: case SN::SnProp_MidiKeyMax:
+    case SN::SnProp_MidiVelocityMin: case SN::SnProp_MidiVelocityMax:
+      return {0.0f, 127.0f};
+    case SN::SnProp_MidiTranspose: case SN::SnProp_MidiVelocityOffset: return {-127.0f, 127.0f};
+    case SN::SnProp_MidiPlayMode: return {0.0f, 2.0f};
+    case SN::SnProp_MidiChannelMask: case SN::SnProp_LoopCount: return {0.0f, 65535.0f};
+    default: return {-2147483648.0f, 2147483520.0f};
+  }
+}
+
 // Limits that keep a bank inside its 32-bit sizes: a header chunk of a few blocks, a curve's point
 // count in its 16 bits, and media a little under 4 GiB.
 constexpr uint32_t kMaxHeaderBytes = 65536;
@@ -99,6 +113,16 @@ struct PendingPath {
   std::string name;
   BankNodePositioning settings;  // the path fields only
   int line = 0;
+};
+// A mixer, random or sequence container moving along a path: written again once the path is whole.
+struct PathContainer {
+  size_t object;
+  uint32_t id;
+  bool mixer;
+  BankNodeParams params;
+  BankRandomSequence container;
+  std::string path;
+  int line;
 };
 // A bus keeps its settings, so that a curve declared after it is written into its payload again.
 struct DeclaredBus {
@@ -299,6 +323,15 @@ class Parser final : public MusicTextHost {
       }
     return false;
   }
+  // The settings every node kind takes, from `w[i]` on: its priority, the offset of its priority at
+  // the attenuation's farthest distance, and its voice limit. `taken` tells whether `w[i]` was one of
+  // them; `i` is left on the last word it took.
+  bool NodeSetting(const std::vector<std::string>& w, size_t& i, BankNodeParams& params, bool& taken);
+  // maxvoices <1-1023> [global] [newest|oldest] [virtual] from `w[i]` on; a bus counts for all game
+  // objects together and has no "global".
+  bool VoiceLimit(const std::vector<std::string>& w, size_t& i, uint16_t& maximum, uint8_t& flags, bool bus);
+  // <property> <value>: a named or numbered node property, its value within what the engine takes.
+  bool PropertyValue(const std::string& property, const std::string& word, BankNodeProperty& value);
   bool NodeValue(const std::string& option, const std::string& word, BankNodeParams& params) {
     const uint8_t id = NodeValueId(option);
     float value = 0.0f;
@@ -451,7 +484,8 @@ class Parser final : public MusicTextHost {
   bool Switch(const std::vector<std::string>& w);
   bool Layers(const std::vector<std::string>& w);
   bool Path(const std::vector<std::string>& w);
-  bool UsePath(PendingSound& sound);
+  // The node's positioning along the path named `name`.
+  bool UsePath(const std::string& name, BankNodeParams& params);
   PendingPath* FindPath(const std::string& name) {
     for (PendingPath& path : m_paths)
       if (path.name == name) return &path;
@@ -491,6 +525,7 @@ class Parser final : public MusicTextHost {
   std::vector<DeclaredModulator> m_modulators;
   std::vector<PendingAttenuation> m_attenuations;
   std::vector<PendingPath> m_paths;
+  std::vector<PathContainer> m_pathContainers;
   std::map<std::string, BankSourcePlugin> m_sourcePlugins;  // by name
   MusicText m_music;
 };
@@ -512,6 +547,8 @@ bool Parser::Bus(const std::vector<std::string>& w) {
       type = kBankOwnMixBusType;
     } else if (option == "music") {
       bus.voiceFlags |= 0x08;
+    } else if (option == "maxvoices") {
+      if (!VoiceLimit(w, i, bus.maxInstances, bus.voiceFlags, true)) return false;
     } else if (option == "volume" || option == "busvolume") {
       float dB = 0.0f;
       if (!values(1) || !Level(w[++i], dB)) return false;
@@ -551,6 +588,131 @@ bool Parser::Bus(const std::vector<std::string>& w) {
   return true;
 }
 
+bool Parser::VoiceLimit(const std::vector<std::string>& w, size_t& i, uint16_t& maximum, uint8_t& flags, bool bus) {
+  // The engine keeps ten bits of the maximum: 1024 would read as no limit at all.
+  uint32_t number = 0;
+  if (i + 1 == w.size()) return Fail("\"maxvoices\" takes a number of voices");
+  if (!Number(w[++i], number)) return false;
+  constexpr uint32_t kMost = SN::CSnHierarchyNode::kMaxInstancesMask;
+  if (number < 1 || number > kMost)
+    return Fail("\"" + w[i] + "\" is not a voice limit of 1 to " + std::to_string(kMost));
+  maximum = uint16_t(number);
+  // The node counts its voices itself (a bus's bit 2, a node's bit 3); bit 0: a newcomer loses to the
+  // voices of its own priority; bit 1: over the limit a voice takes its inaudible behaviour.
+  flags = uint8_t(flags | (bus ? 0x04 : 0x08));
+  bool order = false;
+  for (; i + 1 < w.size(); ++i) {
+    const std::string& word = w[i + 1];
+    if (word == "newest" || word == "oldest") {
+      if (order) return Fail("a voice limit gives way to the \"newest\" or the \"oldest\", not both");
+      order = true;
+      flags = uint8_t(word == "newest" ? flags | 0x01 : flags & ~0x01);
+    } else if (word == "virtual") {
+      flags |= 0x02;
+    } else if (word == "global") {
+      if (bus) return Fail("a bus limits its voices for all game objects together: \"global\" is a node's");
+      flags |= 0x04;
+    } else {
+      break;
+    }
+  }
+  return true;
+}
+
+bool Parser::PropertyValue(const std::string& property, const std::string& word, BankNodeProperty& value) {
+  uint32_t id = 0;
+  if (!NamedNodeProperty(property, false, id) &&
+      !Small(property, SN::SnProp_TableCount - 1, "is not a node property (volume, pitch, lowpass, highpass or 0-59)",
+             id))
+    return false;
+  if (!SN::IsIntProperty(id)) {
+    float real = 0.0f;
+    if (!Within(word, SN::PropertyRange(id), "the values of property " + std::to_string(id), real)) return false;
+    value = BankNodeProperty::Float(uint8_t(id), real);
+    return true;
+  }
+  const SN::SnValueRange range = IntPropertyRange(id);
+  const bool negative = word.size() > 1 && word[0] == '-';
+  uint32_t magnitude = 0;
+  if (!Number(negative ? word.substr(1) : word, magnitude)) return false;
+  const double number = negative ? -double(magnitude) : double(magnitude);
+  if (number < double(range.min) || number > double(range.max))
+    return Fail("\"" + word + "\" is outside the values of property " + std::to_string(id) + " of " +
+                Shown(range.min) + " to " + Shown(range.max));
+  value = BankNodeProperty::Int(uint8_t(id), int32_t(number));
+  return true;
+}
+
+bool Parser::NodeSetting(const std::vector<std::string>& w, size_t& i, BankNodeParams& params, bool& taken) {
+  const std::string& word = w[i];
+  static const std::pair<const char*, size_t> kSettings[] = {
+      {"priority", 1}, {"distanceoffset", 1}, {"property", 2}, {"vary", 3}, {"auxsend", 2}, {"gamesend", 1}};
+  size_t values = 0;
+  for (const auto& [name, count] : kSettings)
+    if (word == name) values = count;
+  taken = values || word == "maxvoices";
+  if (!taken) return true;
+  if (word == "maxvoices") return VoiceLimit(w, i, params.maxInstances, params.advancedFlags, false);
+  if (i + values >= w.size())
+    return Fail("\"" + word + "\" takes " + std::to_string(values) + (values == 1 ? " value" : " values"));
+  if (word == "property") {
+    BankNodeProperty value;
+    if (!PropertyValue(w[i + 1], w[i + 2], value)) return false;
+    params.properties.push_back(value);
+    i += 2;
+    return true;
+  }
+  if (word == "vary") {
+    // A random offset drawn at each play between the two, of a property that is a real number.
+    BankNodeRange range;
+    uint32_t id = 0;
+    if (!NamedNodeProperty(w[i + 1], false, id) &&
+        !Small(w[i + 1], SN::SnProp_TableCount - 1,
+               "is not a node property (volume, pitch, lowpass, highpass or 0-59)", id))
+      return false;
+    if (SN::IsIntProperty(id)) return Fail("property " + std::to_string(id) + " is a whole number: it does not vary");
+    const SN::SnValueRange offsets = SN::PropertyOffsetRange(id);
+    const std::string what = "the offsets of property " + std::to_string(id);
+    if (!Within(w[i + 2], offsets, what, range.min) || !Within(w[i + 3], offsets, what, range.max)) return false;
+    if (range.min > range.max) return Fail("\"vary\" takes its lower offset first");
+    range.id = uint8_t(id);
+    params.ranges.push_back(range);
+    i += 3;
+    return true;
+  }
+  if (word == "auxsend") {
+    // The next of the four auxiliary sends, its level property 18 on: the node decides its sends.
+    uint32_t slot = 0;
+    while (slot < 4 && params.auxBusIds[slot]) ++slot;
+    if (slot == 4) return Fail("a node has four auxiliary sends");
+    float dB = 0.0f;
+    if (!Id(w[i + 1], params.auxBusIds[slot]) || !Level(w[i + 2], dB)) return false;
+    if (!params.auxBusIds[slot]) return Fail("an auxiliary send names its bus");
+    params.sendFlags |= 0x08 | 0x04;
+    params.properties.push_back(BankNodeProperty::Float(uint8_t(SN::SnProp_UserSend0 + slot), dB));
+    i += 2;
+    return true;
+  }
+  if (word == "gamesend") {
+    // The level of the send the game's environments take, decided by this node.
+    float dB = 0.0f;
+    if (!Level(w[++i], dB)) return false;
+    params.sendFlags |= 0x01;
+    params.properties.push_back(BankNodeProperty::Float(SN::SnProp_GameSend, dB));
+    return true;
+  }
+  // Either gives the node its own priority settings, over its parent's; the offset only with bit 1.
+  float value = 0.0f;
+  constexpr SN::SnValueRange kDistanceOffsetRange{-SN::kPriorityRange.max, SN::kPriorityRange.max};
+  if (word == "priority" ? !Within(w[++i], SN::kPriorityRange, "the priorities", value)
+                         : !Within(w[++i], kDistanceOffsetRange, "the distance offsets", value))
+    return false;
+  params.priorityFlags = uint8_t(params.priorityFlags | (word == "priority" ? 0x01 : 0x03));
+  params.properties.push_back(
+      BankNodeProperty::Float(word == "priority" ? SN::SnProp_Priority : SN::SnProp_PriorityDistanceOffset, value));
+  return true;
+}
+
 // The next of a node's four insert slots, from a shared definition.
 bool Parser::AddEffect(const std::string& definition, BankNodeParams& params) {
   if (params.effects.size() == 4) return Fail("a node has four effect slots");
@@ -572,6 +734,7 @@ bool Parser::Container(const std::vector<std::string>& w) {
   if (!Id(w[1], id) || (w[2] != "-" && !Id(w[2], params.outputBusId))) return false;
   BankRandomSequence container;
   container.playMode = kind == "sequence" ? 1 : 0;
+  std::string path;
   for (size_t i = 3; i < w.size(); ++i) {
     const std::string& word = w[i];
     auto value = [&](uint32_t& out) {
@@ -579,6 +742,9 @@ bool Parser::Container(const std::vector<std::string>& w) {
       return Fail("\"" + word + "\" takes 1 value");
     };
     uint32_t number = 0;
+    bool taken = false;
+    if (!NodeSetting(w, i, params, taken)) return false;
+    if (taken) continue;
     if (kind != "mixer" && (word == "avoid" || word == "loop")) {
       if (!value(number)) return false;
       if (number > 0xFFFF) return Fail("\"" + word + "\" is at most 65535");
@@ -596,6 +762,10 @@ bool Parser::Container(const std::vector<std::string>& w) {
     } else if (NodeValueId(word)) {
       if (i + 1 == w.size()) return Fail("\"" + word + "\" takes 1 value");
       if (!NodeValue(word, w[++i], params)) return false;
+    } else if (word == "path") {
+      // Its children that have no positioning of their own move along it; written once the path is whole.
+      if (i + 1 == w.size()) return Fail("\"path\" takes a path");
+      path = w[++i];
     } else if (word == "effect") {
       // Its children that have no effects of their own play these.
       if (i + 1 == w.size()) return Fail("\"effect\" takes a definition");
@@ -619,8 +789,15 @@ bool Parser::Container(const std::vector<std::string>& w) {
     }
   }
   Holds(w[1], id, container.children, false);
-  if (kind == "mixer") return AddObject(kBankActorMixerType, w[1], ActorMixerPayload(id, params, container.children));
-  return AddObject(kBankRandomSequenceType, w[1], RandomSequencePayload(id, params, container));
+  const bool mixer = kind == "mixer";
+  const size_t object = m_bank.objects.size();
+  if (!AddObject(mixer ? kBankActorMixerType : kBankRandomSequenceType, w[1],
+                 mixer ? ActorMixerPayload(id, params, container.children)
+                       : RandomSequencePayload(id, params, container)))
+    return false;
+  if (!path.empty())
+    m_pathContainers.push_back(PathContainer{object, id, mixer, std::move(params), std::move(container), path, m_line});
+  return true;
 }
 
 // switch <name> <bus or -> switch|state <group> <default> <value>=<child>[+<child>]... [continuous]
@@ -644,6 +821,9 @@ bool Parser::Switch(const std::vector<std::string>& w) {
   for (size_t i = 6; i < w.size(); ++i) {
     const std::string& word = w[i];
     uint32_t child = 0;
+    bool taken = false;
+    if (!NodeSetting(w, i, params, taken)) return false;
+    if (taken) continue;
     if (word == "continuous") {
       container.continuous = 1;
     } else if (word == "fade" || word == "first" || word == "across") {
@@ -924,6 +1104,9 @@ bool Parser::Layers(const std::vector<std::string>& w) {
   layer.id = id;
   std::vector<uint32_t> children;
   for (size_t i = 4; i < w.size(); ++i) {
+    bool taken = false;
+    if (!NodeSetting(w, i, params, taken)) return false;
+    if (taken) continue;
     const size_t equals = w[i].find('=');
     BankLayerChild child;
     if (!Id(w[i].substr(0, equals), child.childId)) return false;
@@ -962,19 +1145,27 @@ bool Parser::InaudibleBehaviour(const std::string& word, BankNodeParams& params)
 }
 
 bool Parser::Sound(const std::vector<std::string>& w) {
-  if (!Count(w, 4, 26)) return false;
+  if (!Count(w, 4, kNoMost)) return false;
   PendingSound sound;
   sound.tone = w[2];
   sound.line = m_line;
   if (!Id(w[1], sound.id) || !Id(w[3], sound.params.outputBusId)) return false;
   for (size_t i = 4; i < w.size(); i += 2) {
+    bool taken = false;
+    if (!NodeSetting(w, i, sound.params, taken)) return false;
+    if (taken) {
+      --i;  // on to the word after the last it took
+      continue;
+    }
     if (i + 1 == w.size() || (w[i] != "volume" && w[i] != "loop" && w[i] != "3d" && w[i] != "motion" &&
                               w[i] != "path" && w[i] != "effect" && w[i] != "mixer" && w[i] != "inaudible" &&
                               w[i] != "delay" && !NodeValueId(w[i])))
       return Fail("only \"volume <dB>\", \"pitch <cents>\", \"lowpass <value>\", \"highpass <value>\", "
                   "\"loop <passes, 0 for ever>\", \"motion <motion bus>\", \"path <path>\", "
                   "\"effect <definition>\", \"mixer <definition>\", \"inaudible <play, kill or virtual>\", "
-                  "\"delay <ms>\" and \"3d <attenuation>\" may follow a sound's bus");
+                  "\"delay <ms>\", \"priority <0-100>\", \"distanceoffset <-100-100>\", "
+                  "\"maxvoices <1-1023> [global] [newest|oldest] [virtual]\" and \"3d <attenuation>\" may follow "
+                  "a sound's bus");
     if (NodeValueId(w[i])) {
       if (!NodeValue(w[i], w[i + 1], sound.params)) return false;
     } else if (w[i] == "inaudible") {
@@ -1473,8 +1664,8 @@ bool Parser::Line(const std::vector<std::string>& w) {
   return Fail("unknown directive \"" + op + "\"");
 }
 
-bool Parser::UsePath(PendingSound& sound) {
-  const PendingPath* path = FindPath(sound.path);
+bool Parser::UsePath(const std::string& name, BankNodeParams& params) {
+  const PendingPath* path = FindPath(name);
   if (!path) return false;
   const BankNodePositioning& settings = path->settings;
   if (settings.items.empty()) return Fail("path \"" + path->name + "\" has no item");
@@ -1482,7 +1673,7 @@ bool Parser::UsePath(PendingSound& sound) {
     if (!settings.items[i].vertexCount)
       return Fail("path \"" + path->name + "\": item " + std::to_string(i + 1) + " has no vertex");
   // Spatialised along user-defined positions; an attenuation given by "3d" stays.
-  BankNodePositioning& positioning = sound.params.positioning;
+  BankNodePositioning& positioning = params.positioning;
   positioning.bits = uint8_t(0x01 | 0x08 | 0x10 | (settings.bits & (0x20 | 0x80)));
   positioning.type = 2;
   positioning.pathMode = settings.pathMode;
@@ -1570,7 +1761,7 @@ bool Parser::Finish() {
       return Fail("tone \"" + sound.tone + "\" is not declared");
     if (sound.params.secondaryOutputId && !m_bank.motionFlag)
       return Fail("a sound's motion bus needs the bank's motion flag (\"motion 1\")");
-    if (!sound.path.empty() && !UsePath(sound)) return false;
+    if (!sound.path.empty() && !UsePath(sound.path, sound.params)) return false;
     BankSource source;
     if (!tone) {
       source.classId = plugin->second.key;
@@ -1594,6 +1785,13 @@ bool Parser::Finish() {
       continue;
     }
     m_bank.objects[sound.object].payload = SoundPayload(sound.id, source, sound.params, m_bank.motionFlag != 0);
+  }
+  for (PathContainer& pending : m_pathContainers) {
+    m_line = pending.line;
+    if (!UsePath(pending.path, pending.params)) return false;
+    m_bank.objects[pending.object].payload =
+        pending.mixer ? ActorMixerPayload(pending.id, pending.params, pending.container.children)
+                      : RandomSequencePayload(pending.id, pending.params, pending.container);
   }
   for (PendingAttenuation& pending : m_attenuations)
     m_bank.objects[pending.object].payload = AttenuationPayload(pending.id, pending.attenuation);

@@ -27,12 +27,30 @@
 //   object <type> <name> [hex bytes...]      HIRC object of any type: its id, then the bytes
 //   bus <name> <parent bus or -> [option...]  HIRC bus (type 8); options: ownmix (type 20, a mix stage
 //     of its own), music (background music), volume <dB>, busvolume <dB>, recovery <ms>, maxduck <dB>,
-//     channels <config>, duck <bus> <dB> <fade-out ms> <fade-in ms> <curve> <property 0 or 5>
+//     channels <config>, duck <bus> <dB> <fade-out ms> <fade-in ms> <curve> <property 0 or 5>,
+//     maxvoices <1-1023> [newest|oldest] [virtual] (as a node's, for all game objects together)
 //   sound <name> <tone or source plug-in> <output bus> [volume <dB>] [loop <passes, 0 for ever>]
 //       [3d <attenuation>] [path <path>] [motion <motion bus>] [effect <definition>]... [mixer <definition>]
 //       [inaudible <play|kill|virtual>] [delay <ms>] [pitch <cents>] [lowpass <value>] [highpass <value>]
+//       [priority <0-100>] [distanceoffset <-100-100>] [maxvoices <1-1023> [global] [newest|oldest] [virtual]]
+//       [property <volume|pitch|lowpass|highpass|0-59> <value>] [vary <property> <min> <max>]
+//       [auxsend <bus> <dB>] [gamesend <dB>]
 //       (pitch and the filters also on mixer, random and sequence containers; the filter values add along
-//       the path, so a child's may be negative)
+//       the path, so a child's may be negative; priority, distanceoffset, maxvoices, property, vary,
+//       auxsend and gamesend on every container,
+//       path on mixer, random and sequence containers, for the children without a positioning of their own)
+//                                            "priority" and "distanceoffset" give the node its own priority
+//                                            over its parent's, the second lowering or raising it with the
+//                                            distance up to the attenuation's farthest point; "maxvoices"
+//                                            limits the voices the node counts itself, per game object
+//                                            unless "global"; at equal priority the "oldest" gives way (the
+//                                            default) or the "newest" play is refused; "virtual" sends the
+//                                            voices over the limit to their inaudible behaviour;
+//                                            "property" sets any node property within its values (the
+//                                            MIDI ones and the loop count whole numbers), "vary" a random
+//                                            offset of a real one drawn at each play; "auxsend" takes the
+//                                            next of four auxiliary sends, "gamesend" the level of the
+//                                            game's environment sends, both decided by this node
 //                                            HIRC sound (type 2) of a tone or a source plug-in;
 //                                            "path" moves it along a path; a motion bus needs "motion 1"; each
 //                                            effect takes the next slot; the mixer is the one its voices name;

@@ -1,0 +1,248 @@
+// The node settings of the bank text read back through the engine's own nodes: a node's priority and
+// its distance offset, the voice limits of nodes and buses with their policies, and a container on a
+// path; and the values the builder refuses, each naming its line.
+#include <string>
+
+#include "Base/MathUtil.h"
+#include "SoundEngine/Lower/Voices/InstancePositioning.h"
+#include "SoundEngine/Lower/Voices/PlaybackInstance.h"
+#include "tests/SoundBanks/HierarchyTestSupport.h"
+
+namespace {
+
+using BankTest::Id;
+using SN::CSnHierarchyNode;
+
+// A playing instance as the limiters see it: its priority, its age and its game object.
+struct Voice final : SN::CSnPlaybackInstance {
+  Voice(uint32_t sequence, SN::CSnRegisteredObj* object, float priority = 50.0f) {
+    m_priority = priority;
+    m_sequenceNumber = sequence;
+    m_pGameObject = object;
+    m_virtualBehaviour = SN::SnVirtual_Kill;
+  }
+  void StopNow() override {}
+  void OnInstanceCommand(uint32_t, uint32_t, float) override {}
+  void Term(uint32_t) override {}
+  void Destroy() override {}
+};
+
+class NodeSettingsTextTest : public HierarchyTest::HierarchyFixture {
+ protected:
+  void TearDown() override {
+    Base::SeedRand15(1);  // the generator's starting state, which random ranges draw from
+    HierarchyFixture::TearDown();
+  }
+  SN::CSnPropertyNode* Node(const char* name) { return Find<SN::CSnPropertyNode>(Id(name), false); }
+  // Counts a play of `voice` from `node` up; the voice joins the limiter that counted it when it may play.
+  SN::SNRESULT Start(SN::CSnPropertyNode* node, Voice& voice, SN::SnCountRecord& record) {
+    Platform::ReentrantGuard audio(SN::GlobalAudioLock());
+    record = {};
+    record.priority = voice.m_priority;
+    record.gameObject = voice.m_pGameObject;
+    const SN::SNRESULT result = node->CountInstance(record);
+    if (result == SN::SN_Success && record.limiter) record.limiter->Add(&voice);
+    return result;
+  }
+  void End(SN::CSnPropertyNode* node, SN::CSnRegisteredObj* object) {
+    Platform::ReentrantGuard audio(SN::GlobalAudioLock());
+    SN::SnCountRecord record;
+    record.gameObject = object;
+    node->UncountInstance(record);
+  }
+  static std::string Refusal(const std::string& text) {
+    Tools::BankDescription bank;
+    std::string error;
+    EXPECT_FALSE(Tools::ParseBankText(text, "Test", bank, error)) << text;
+    return error;
+  }
+};
+
+constexpr const char* kHeader = "bus Master -\ntone T 48000 1 10 440\n";
+
+TEST_F(NodeSettingsTextTest, APrioritySetOnANodeIsWhatItAndTheChildrenBelowItPlayWith) {
+  ASSERT_EQ(Load(BankTest::Build(std::string(kHeader) +
+                                 "sound Near T Master priority 80 distanceoffset -30\n"
+                                 "sound Far T Master distanceoffset 100\n"
+                                 "sound Low T Master priority 0\n"
+                                 "sound Child T Master\n"
+                                 "sound Own T Master priority 100\n"
+                                 "random R Master Child Own priority 70 maxvoices 3\n"
+                                 "sound Plain T Master\n")),
+            SN::SN_Success)
+      << log_.Take();
+  for (const char* name : {"Near", "Far", "Low", "Child", "Own", "R", "Plain"}) ASSERT_NE(Node(name), nullptr) << name;
+  auto priorityOf = [&](const char* name) {
+    float priority = -1.0f, offset = -1.0f;
+    Node(name)->GetPriority(SN::SnRTPCKey{}, priority, offset);
+    return std::pair{priority, offset};
+  };
+  EXPECT_EQ(priorityOf("Near"), std::pair(80.0f, -30.0f));
+  // An offset alone keeps the table's priority of 50.
+  EXPECT_EQ(priorityOf("Far"), std::pair(50.0f, 100.0f));
+  EXPECT_EQ(priorityOf("Low"), std::pair(0.0f, 0.0f));
+  // A child without its own takes its container's; one with its own keeps it.
+  EXPECT_EQ(priorityOf("Child"), std::pair(70.0f, 0.0f));
+  EXPECT_EQ(priorityOf("Own"), std::pair(100.0f, 0.0f));
+  EXPECT_EQ(priorityOf("Plain"), std::pair(50.0f, 0.0f));
+  EXPECT_TRUE(Node("R")->FlagsA() & CSnHierarchyNode::kOverridesPriority);
+  EXPECT_FALSE(Node("Plain")->FlagsA() & CSnHierarchyNode::kOverridesPriority);
+}
+
+TEST_F(NodeSettingsTextTest, VoiceLimitsOfNodesAndBusesCountAndChooseAsTheirWordsSay) {
+  ASSERT_EQ(Load(BankTest::Build(std::string(kHeader) +
+                                 "bus Effects Master maxvoices 3 newest virtual\n"
+                                 "sound Shared T Master maxvoices 2 global newest\n"
+                                 "sound Each T Master maxvoices 1 oldest\n"
+                                 "sound Many T Effects maxvoices 1023 virtual\n"
+                                 "sound One T Master\nsound Two T Master\n"
+                                 "switch S Master switch G A A=One maxvoices 5 global\n"
+                                 "layers L Master P Two maxvoices 6\n")),
+            SN::SN_Success)
+      << log_.Take();
+  for (const char* name : {"Shared", "Each", "Many", "S", "L"}) ASSERT_NE(Node(name), nullptr) << name;
+  ASSERT_NE(Bus(Id("Effects")), nullptr);
+  constexpr uint8_t kOwn = CSnHierarchyNode::kEnforcesOwnLimit, kNewest = CSnHierarchyNode::kLimiterOldestFirst,
+                    kVirtual = CSnHierarchyNode::kLimiterGoVirtual, kGlobal = CSnHierarchyNode::kLimitsGlobally;
+  constexpr uint8_t kPolicy = kOwn | kNewest | kVirtual | kGlobal;
+  EXPECT_EQ(Node("Shared")->MaxInstances(), 2);
+  EXPECT_EQ(Node("Shared")->FlagsA() & kPolicy, kOwn | kNewest | kGlobal);
+  EXPECT_EQ(Node("Each")->FlagsA() & kPolicy, kOwn);
+  EXPECT_EQ(Node("Many")->MaxInstances(), 1023);
+  EXPECT_EQ(Node("Many")->FlagsA() & kPolicy, kOwn | kVirtual);
+  EXPECT_EQ(Node("S")->MaxInstances(), 5);
+  EXPECT_EQ(Node("S")->FlagsA() & kPolicy, kOwn | kGlobal);
+  EXPECT_EQ(Node("L")->MaxInstances(), 6);
+  // A bus counts for all game objects together.
+  EXPECT_EQ(Bus(Id("Effects"))->MaxInstances(), 3);
+  EXPECT_EQ(Bus(Id("Effects"))->FlagsA() & kPolicy, kOwn | kNewest | kVirtual | kGlobal);
+
+  SN::CSnRegisteredObj* seven = GameObject(7);
+  SN::CSnRegisteredObj* eight = GameObject(8);
+  SN::SnCountRecord record;
+  // Two voices for all game objects: a third of equal priority is refused, a higher one takes the
+  // place of the newest of the lowest.
+  Voice a(1, seven), b(2, eight), c(3, seven), d(4, eight, 90.0f);
+  ASSERT_EQ(Start(Node("Shared"), a, record), SN::SN_Success);
+  ASSERT_EQ(Start(Node("Shared"), b, record), SN::SN_Success);
+  EXPECT_EQ(Start(Node("Shared"), c, record), SN::SN_Failure);
+  End(Node("Shared"), seven);
+  EXPECT_EQ(Start(Node("Shared"), d, record), SN::SN_Success);
+  EXPECT_EQ(record.giveWay, &b);
+  // One voice per game object: the other object plays beside it, the same object's oldest gives way.
+  Voice e(5, seven), f(6, eight), g(7, seven);
+  ASSERT_EQ(Start(Node("Each"), e, record), SN::SN_Success);
+  EXPECT_EQ(Start(Node("Each"), f, record), SN::SN_Success);
+  EXPECT_EQ(record.giveWay, nullptr);
+  EXPECT_EQ(Start(Node("Each"), g, record), SN::SN_Success);
+  EXPECT_EQ(record.giveWay, &e);
+  for (SN::CSnRegisteredObj* object : {seven, eight, eight}) End(Node("Shared"), object);
+  for (SN::CSnRegisteredObj* object : {seven, eight, seven}) End(Node("Each"), object);
+  EXPECT_EQ(Node("Shared")->Activity(), nullptr);
+  EXPECT_EQ(Node("Each")->Activity(), nullptr);
+}
+
+// The path is whole only after the container's line: the container is written with it at the end.
+TEST_F(NodeSettingsTextTest, AContainerOnAPathCarriesItsVertices) {
+  ASSERT_EQ(Load(BankTest::Build(std::string(kHeader) +
+                                 "path P loop transition 40\npathitem P\npathvertex P 1 2 3 100\n"
+                                 "sound A T Master\nsound B T Master\nsequence Q Master A path P\n"
+                                 "random R Master B\n"
+                                 "pathvertex P 4 5 6 200\n")),
+            SN::SN_Success)
+      << log_.Take();
+  const SN::CSnPropertyNode* sequence = Node("Q");
+  ASSERT_NE(sequence, nullptr);
+  ASSERT_NE(sequence->Positioning(), nullptr);
+  EXPECT_EQ(SN::ThreeDTypeOf(sequence->SendFlags() & 0x0F), 2u);
+  EXPECT_EQ(sequence->Positioning()->vertexCount, 2u);
+  EXPECT_EQ(sequence->Positioning()->itemCount, 1u);
+  EXPECT_EQ(sequence->Positioning()->pathTransitionMs, 40u);
+  EXPECT_EQ(sequence->Positioning()->vertices[1].position[2], 6.0f);
+  EXPECT_EQ(Node("R")->Positioning(), nullptr);
+}
+
+// Any node property by its number, a random range, and the sends, as the node's accumulation gathers
+// them for a voice; values at the ends of their ranges are kept.
+TEST_F(NodeSettingsTextTest, PropertiesRangesAndSendsReachTheValuesAVoiceGathers) {
+  ASSERT_EQ(Load(BankTest::Build(std::string(kHeader) +
+                                 "bus Reverb Master\n"
+                                 "sound A T Master property 33 -4.5 property 23 -2 gamesend -3 auxsend Reverb -6 "
+                                 "auxsend @77 -12 property 47 -127 property 45 127 property 53 65535 vary volume -2 2 "
+                                 "vary 33 -1 0\n"
+                                 "sound B T Master\nmixer M Master B property 33 -1 gamesend -96\n")),
+            SN::SN_Success)
+      << log_.Take();
+  SN::CSnPropertyNode* a = Node("A");
+  SN::CSnPropertyNode* b = Node("B");
+  ASSERT_NE(a, nullptr);
+  ASSERT_NE(b, nullptr);
+  constexpr uint32_t kEveryGroup = 0x3F;
+  SN::SnSoundParams params;
+  a->GetSoundParams(params, kEveryGroup, SN::SnRTPCKey{}, nullptr, false, true);
+  EXPECT_EQ(params.secondGain, -4.5f);
+  EXPECT_EQ(params.outputBus[0], -2.0f);
+  EXPECT_EQ(params.gameSend, -3.0f);
+  EXPECT_EQ(params.auxBusIds[0], Id("Reverb"));
+  EXPECT_EQ(params.auxBusIds[1], 77u);
+  EXPECT_EQ(params.auxBusIds[2], 0u);
+  EXPECT_EQ(params.userSends[0], -6.0f);
+  EXPECT_EQ(params.userSends[1], -12.0f);
+  EXPECT_EQ(a->IntProperty(SN::SnProp_MidiTranspose), -127);
+  EXPECT_EQ(a->IntProperty(SN::SnProp_MidiTrackingRoot), 127);
+  EXPECT_EQ(a->IntProperty(SN::SnProp_MidiChannelMask), 65535);
+  // Each play draws its offsets within the ranges.
+  bool drawn = false;
+  for (int play = 0; play < 20; ++play) {
+    SN::SnSoundParams each;
+    SN::SnRandomOffsets random;
+    a->GetSoundParams(each, kEveryGroup, SN::SnRTPCKey{}, &random, true, true);
+    EXPECT_GE(random.volume, -2.0f);
+    EXPECT_LE(random.volume, 2.0f);
+    EXPECT_GE(random.secondGain, -1.0f);
+    EXPECT_LE(random.secondGain, 0.0f);
+    drawn = drawn || random.volume != 0.0f;
+  }
+  EXPECT_TRUE(drawn);
+  // A container's values reach its child; the child without sends of its own takes the container's.
+  SN::SnSoundParams child;
+  b->GetSoundParams(child, kEveryGroup, SN::SnRTPCKey{}, nullptr, false, true);
+  EXPECT_EQ(child.secondGain, -1.0f);
+  EXPECT_EQ(child.gameSend, -96.0f);
+}
+
+TEST_F(NodeSettingsTextTest, ValuesPastTheirRangesAreRefusedWithTheirLine) {
+  const std::string head = std::string(kHeader) + "sound S T Master ";
+  const std::pair<std::string, const char*> refused[] = {
+      {head + "priority 100.5", "line 3: \"100.5\" is outside the priorities of 0 to 100"},
+      {head + "priority -1", "line 3: \"-1\" is outside the priorities of 0 to 100"},
+      {head + "\nrandom R Master S distanceoffset -101",
+       "line 4: \"-101\" is outside the distance offsets of -100 to 100"},
+      {head + "distanceoffset 100.01", "line 3: \"100.01\" is outside the distance offsets of -100 to 100"},
+      {head + "maxvoices 0", "line 3: \"0\" is not a voice limit of 1 to 1023"},
+      {head + "\nlayers L Master P S maxvoices 1024", "line 4: \"1024\" is not a voice limit of 1 to 1023"},
+      {"bus B - maxvoices 2 global",
+       "line 1: a bus limits its voices for all game objects together: \"global\" is a node's"},
+      {head + "maxvoices 2 newest oldest",
+       "line 3: a voice limit gives way to the \"newest\" or the \"oldest\", not both"},
+      {head + "priority", "line 3: \"priority\" takes 1 value"},
+      {head + "\nswitch W Master switch G A A=S maxvoices", "line 4: \"maxvoices\" takes a number of voices"},
+      {head + "\nrandom R Master S path Nowhere", "line 4: path \"Nowhere\" is not declared"},
+      {"path P\n" + head + "\nsequence Q Master S path P", "line 5: path \"P\" has no item"},
+      {head + "property 60 1", "line 3: \"60\" is not a node property (volume, pitch, lowpass, highpass or 0-59)"},
+      {head + "property 45 128", "line 3: \"128\" is outside the values of property 45 of 0 to 127"},
+      {head + "property 47 -128", "line 3: \"-128\" is outside the values of property 47 of -127 to 127"},
+      {head + "property 46 1.5", "line 3: \"1.5\" is not a whole number"},
+      {head + "property pitch 2401", "line 3: \"2401\" is outside the values of property 2 of -2400 to 2400"},
+      {head + "property 33", "line 3: \"property\" takes 2 values"},
+      {head + "vary volume 2 -2", "line 3: \"vary\" takes its lower offset first"},
+      {head + "vary 46 0 1", "line 3: property 46 is a whole number: it does not vary"},
+      {head + "auxsend A -6 auxsend A -6 auxsend A -6 auxsend A -6 auxsend A -6",
+       "line 3: a node has four auxiliary sends"},
+      {head + "auxsend @0 -6", "line 3: an auxiliary send names its bus"},
+      {head + "\nmixer M Master S gamesend", "line 4: \"gamesend\" takes 1 value"},
+  };
+  for (const auto& [text, error] : refused) EXPECT_EQ(Refusal(text + "\n"), error) << text;
+}
+
+}  // namespace
