@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <utility>
 
 #include "SoundEngine/Actions/ContinuousPlaylist.h"
 #include "SoundEngine/DynamicSequence/DynamicSequence.h"
@@ -46,6 +47,13 @@ CSnContinuePlaybackAction::~CSnContinuePlaybackAction() {
   if (m_playlist) m_playlist->Release();
   if (m_continuous.container) m_continuous.container->Release();
   if (m_continuous.sequence) m_continuous.sequence->Release();
+  ReleasePathHolder();
+}
+
+void CSnContinuePlaybackAction::ReleasePathHolder() {
+  CSnPositionPath* path = std::exchange(m_continuous.path, nullptr);
+  m_continuous.pathId = 0;
+  if (path && g_pPathMgr) g_pPathMgr->ReleasePathHolder(path);
 }
 
 bool CSnContinuePlaybackAction::SetMidiNote(CSnMidiNoteState* note) {
@@ -65,9 +73,12 @@ bool CSnContinuePlaybackAction::SetMidiNote(CSnMidiNoteState* note) {
 void CSnContinuePlaybackAction::SetContinuous(const SnContinuousParams& params) {
   if (params.container) params.container->AddRef();
   if (params.sequence) params.sequence->AddRef();
+  if (params.path && g_pPathMgr) params.path->AddHolder();
   if (m_continuous.container) m_continuous.container->Release();
   if (m_continuous.sequence) m_continuous.sequence->Release();
+  ReleasePathHolder();
   m_continuous = params;
+  if (!g_pPathMgr) m_continuous.path = nullptr;
   m_continuous.playlist = nullptr;
   m_continuous.playStop = m_continuous.pause = nullptr;
   m_isContinuous = true;
@@ -205,6 +216,7 @@ SNRESULT CSnContinuePlaybackAction::Execute(CSnPendingActionItem& record) {
     m_playlist->Release();
     m_playlist = nullptr;
   }
+  ReleasePathHolder();
   m_owner = nullptr;
   return result;
 }

@@ -62,7 +62,8 @@ class CSnContinuePlaybackAction final : public CSnActionPlay, public ISnTransiti
   void SetPlayMode(uint32_t mode) { m_playMode = mode; }
   void SetFrameOffset(int32_t offset) { m_frameOffset = offset; }
   // The performance the play continues: its next child is made a continuous instance with this state
-  // (the play-list and the fades are the action's own). The container and sequence are referenced.
+  // (the play-list and the fades are the action's own). The container and sequence are referenced,
+  // the path held until the play is made.
   void SetContinuous(const SnContinuousParams& params);
   bool IsContinuous() const { return m_isContinuous; }
   // A node under the chain stopped: the play-list levels at or below it go. True when nothing is left
@@ -89,6 +90,8 @@ class CSnContinuePlaybackAction final : public CSnActionPlay, public ISnTransiti
   static uint32_t ContinuousPlayCount();
 
  private:
+  void ReleasePathHolder();
+
   CSnContinuousPlaylist* m_playlist = nullptr;
   uint32_t m_playParams[kPlayParamWords] = {};
   CSnTransition* m_playStopTransition = nullptr;

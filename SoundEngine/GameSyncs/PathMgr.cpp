@@ -52,6 +52,12 @@ void ReleasePlayedList(SnPathPlayedList* record) {
   MemoryMgr::Free(g_DefaultPoolId, record);
 }
 
+void ResetPathState(SnPathSavedState& state) {
+  ReleasePlayedList(state.playedList);
+  state.playedList = nullptr;
+  state.listIndex = 0;
+}
+
 CSnPositionPath::~CSnPositionPath() {
   ReleasePlayedList(m_pPlayedList);
   m_users.Term();
@@ -66,10 +72,17 @@ SNRESULT CSnPositionPath::SetPlayList(const SnPathListItem* lists, uint32_t list
   m_modeFlags = modeFlags;
   m_flags = flags;
   m_listIndex = 0;
-  m_pCurrentList = lists;
+  m_pSavedState = nullptr;
+  if (savedState && savedState->playedList) {
+    // Lists played before stay played; the motion makes a fresh record (and picks) only without one.
+    AssignPlayedList(savedState->playedList);
+    m_listIndex = savedState->listIndex < listCount ? savedState->listIndex : 0;
+  } else {
+    AssignPlayedList(nullptr);
+  }
+  m_pCurrentList = lists + m_listIndex;
   ISnPathMotion* motion = LowerEngine::PathMotion();
   m_prepared = motion ? motion->Prepare(*this) : true;
-  if (savedState && savedState->playedList) AssignPlayedList(savedState->playedList);
   return m_prepared ? SN_Success : SN_Failure;
 }
 
@@ -95,6 +108,7 @@ SNRESULT CSnPositionPath::PlayFromSavedState(SnPathSavedState* savedState) {
     AddRefPlayedList(m_pPlayedList);
     ReleasePlayedList(savedState->playedList);
     savedState->playedList = m_pPlayedList;
+    m_pSavedState = savedState;
   }
   return SN_Success;
 }
@@ -123,6 +137,7 @@ void CSnPositionPath::Terminate() {
   if (ISnPathMotion* motion = LowerEngine::PathMotion()) motion->Terminate(*this);
   m_state = SnPathState_Idle;
   m_prepared = false;
+  m_pSavedState = nullptr;
 }
 
 SNRESULT CSnPathMgr::Init(uint32_t maximum) {

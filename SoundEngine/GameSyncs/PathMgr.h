@@ -34,10 +34,13 @@ SnPathPlayedList* CreatePlayedList(uint32_t listCount);
 void AddRefPlayedList(SnPathPlayedList* record);
 void ReleasePlayedList(SnPathPlayedList* record);
 
+// Where a sound's paths left off: the next play of the sound goes on from there.
 struct SnPathSavedState {
-  uint16_t listIndex;
-  SnPathPlayedList* playedList;  // one reference when not null
+  uint16_t listIndex = 0;
+  SnPathPlayedList* playedList = nullptr;  // one reference when not null
 };
+// Back to the first list with nothing played.
+void ResetPathState(SnPathSavedState& state);
 
 constexpr SNRESULT SN_PathNotPlaying = SNRESULT(38);
 constexpr SNRESULT SN_PathNotPaused = SNRESULT(39);
@@ -53,9 +56,12 @@ class CSnPositionPath {
 
   ~CSnPositionPath();
 
-  // 31 without lists; 2 when the path is not idle.
+  // 31 without lists; 2 when the path is not idle. A saved state with a played list makes the path go
+  // on from its list.
   SNRESULT SetPlayList(const SnPathListItem* lists, uint32_t listCount, uint32_t modeFlags, uint8_t flags,
                        SnPathSavedState* savedState);
+  // Unless the path is told not to, it keeps `savedState` up to date with the list it is on from here:
+  // the state must outlive the path's lists.
   SNRESULT PlayFromSavedState(SnPathSavedState* savedState);
   SNRESULT Pause();   // 38 unless playing
   SNRESULT Resume();  // 39 unless paused
@@ -80,6 +86,11 @@ class CSnPositionPath {
   friend class CSnPathMgr;
   friend class CSnPathMotion;  // moves the path on through its lists
 
+  // The list moved on: the saved state follows.
+  void ListChanged() {
+    if (m_pSavedState) m_pSavedState->listIndex = m_listIndex;
+  }
+
   uint32_t m_state = SnPathState_Idle;
   SnPathPlayedList* m_pPlayedList = nullptr;
   uint16_t m_listIndex = 0;
@@ -93,6 +104,7 @@ class CSnPositionPath {
   uint32_t m_modeFlags = 0;
   bool m_prepared = false;
   uint32_t m_launchFrame = 0;
+  SnPathSavedState* m_pSavedState = nullptr;  // where the path's sound keeps it, not owned
 };
 
 class CSnPathMgr {

@@ -38,6 +38,7 @@ class CSnContainerLayer final : public ISnLayerRTPCSubscriber {
   SNRESULT SetCrossfadeRTPC(uint32_t rtpcId, uint8_t rtpcType);
 
   uint32_t CrossfadeRTPC() const { return m_crossfadeId; }
+  uint8_t CrossfadeRTPCType() const { return m_crossfadeType; }  // 2: a modulator drives it
   uint64_t ParameterMask() const { return m_mask; }
   uint32_t ChildEntryCount() const { return m_entries.Count(); }
   // The attached node of a listed child, else null.

@@ -34,6 +34,7 @@ void SnPositioningParams::FreePath() {
   vertices = nullptr;
   items = nullptr;
   vertexCount = itemCount = 0;
+  ResetPathState(pathState);
 }
 
 SNRESULT SnPositioningParams::SetPath(const SnPathVertex* source, uint32_t count, const uint32_t* itemRanges,

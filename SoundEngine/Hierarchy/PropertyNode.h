@@ -74,6 +74,8 @@ struct SnPositioningParams {
   SnPathListItem* items = nullptr;
   uint32_t itemCount = 0;
   uint8_t flags = 0;
+  // Where the last play's path left off: not a setting but the node's own state, which plays change.
+  mutable SnPathSavedState pathState;
   ~SnPositioningParams();
   // Copies the vertices and builds the items: SN_InvalidParameter for an empty array or count,
   // SN_Failure when an item runs past the vertices, SN_InsufficientMemory.

@@ -4,6 +4,9 @@
 #include <string>
 
 #include "Base/MathUtil.h"
+#include "SoundEngine/Hierarchy/ContainerLayer.h"
+#include "SoundEngine/Hierarchy/LayerContainer.h"
+#include "SoundEngine/Hierarchy/RandomSequenceContainer.h"
 #include "SoundEngine/Lower/Voices/InstancePositioning.h"
 #include "SoundEngine/Lower/Voices/PlaybackInstance.h"
 #include "tests/SoundBanks/HierarchyTestSupport.h"
@@ -211,6 +214,75 @@ TEST_F(NodeSettingsTextTest, PropertiesRangesAndSendsReachTheValuesAVoiceGathers
   EXPECT_EQ(child.gameSend, -96.0f);
 }
 
+// How curves join and scale, MIDI notes on the nodes, and the offsets a container draws at each play.
+TEST_F(NodeSettingsTextTest, CurvesMidiAndContainerOffsetsAreWhatTheNodesPlayWith) {
+  ASSERT_EQ(Load(BankTest::Build(std::string(kHeader) +
+                                 "sound A T Master\nrtpc A 36 multiply P 0:2 100:2\nrtpc A 36 multiply Q 0:3 100:3\n"
+                                 "sound B T Master\nrtpc B 36 add P 0:2 100:2\nrtpc B 36 Q 0:3 100:3\n"
+                                 "rtpc B pitch dbtolin P 0:20 100:20\n"
+                                 "sound C T Master midiplay noteoff miditracking 60\n"
+                                 "sound D T Master\nmixer M Master D midiplay none miditracking off\n"
+                                 "sound E T Master\n"
+                                 "random R Master E loop 4 looprange -2 1 transition 3 500 transitionrange -100 100\n"
+                                 "sound F T Master\nmodulator lfo W\nlayers L Master modulator W F\n")),
+            SN::SN_Success)
+      << log_.Take();
+  for (const char* name : {"A", "B", "C", "D", "R", "L"}) ASSERT_NE(Node(name), nullptr) << name;
+  auto gather = [&](const char* name, uint8_t note = 255) {
+    SN::SnSoundParams params;
+    SN::SnRTPCKey key;
+    key.midiNote = note;
+    Node(name)->GetSoundParams(params, 0x3F, key, nullptr, false, true);
+    return params;
+  };
+  // The last curve of a parameter says how its curves join.
+  EXPECT_EQ(gather("A").secondGain, 6.0f);
+  EXPECT_EQ(gather("B").secondGain, 5.0f);
+  EXPECT_NEAR(gather("B").pitch, 10.0f, 0.02f);  // 20 dB as a linear factor, by the engine's fast power
+  auto* c = static_cast<SN::CSnSoundNode*>(Node("C"));
+  EXPECT_EQ(c->MidiNotePlayMode(), 1u);
+  EXPECT_EQ(gather("C", 72).pitch, 1200.0f);
+  EXPECT_EQ(Node("D")->MidiPlayMode(), 0u);
+  EXPECT_EQ(gather("D", 72).pitch, 0.0f);
+  auto* r = static_cast<SN::CSnRandomSequenceContainer*>(Node("R"));
+  bool lower = false, upper = false;
+  for (int play = 0; play < 200; ++play) {
+    const int32_t loops = r->ComputeLoopCount();
+    const float ms = r->GetTransitionDuration(nullptr);
+    EXPECT_GE(loops, 2);
+    EXPECT_LE(loops, 5);
+    EXPECT_GE(ms, 400.0f);
+    EXPECT_LE(ms, 600.0f);
+    lower = lower || loops == 2;
+    upper = upper || loops == 5;
+  }
+  EXPECT_TRUE(lower && upper);
+  const SN::CSnContainerLayer* layer = static_cast<SN::CSnLayerContainer*>(Node("L"))->LayerAt(0);
+  EXPECT_EQ(layer->CrossfadeRTPC(), Id("W"));
+  EXPECT_EQ(layer->CrossfadeRTPCType(), 2);
+}
+
+// A bus's mixer and own mix stage, and the effect slots of a bus and a node bypassed from the start.
+TEST_F(NodeSettingsTextTest, MixersStagesAndBypassesAreWhatTheBusesAndNodesStartWith) {
+  ASSERT_EQ(Load(BankTest::Build(std::string(kHeader) +
+                                 "effect Gain gain -3\nbus Staged Master mixstage\nbus Plain Master\n"
+                                 "bus Mixed Master mixer Gain effect Gain bypass 17\n"
+                                 "sound S T Master effect Gain effect Gain bypass 2\n")),
+            SN::SN_Success)
+      << log_.Take();
+  ASSERT_NE(Bus(Id("Staged")), nullptr);
+  EXPECT_TRUE(Bus(Id("Staged"))->HasOwnMixStage());
+  EXPECT_FALSE(Bus(Id("Plain"))->HasOwnMixStage());
+  const SN::SnBusMixer* mixer = Bus(Id("Mixed"))->Mixer();
+  ASSERT_NE(mixer, nullptr);
+  EXPECT_EQ(mixer->pluginId, Id("Gain"));
+  EXPECT_TRUE(mixer->shared);
+  ASSERT_NE(Bus(Id("Mixed"))->FxSlots(), nullptr);
+  EXPECT_EQ(Bus(Id("Mixed"))->FxSlots()->bypass, 17);
+  ASSERT_NE(Node("S")->FxSlots(), nullptr);
+  EXPECT_EQ(Node("S")->FxSlots()->bypass, 2);
+}
+
 TEST_F(NodeSettingsTextTest, ValuesPastTheirRangesAreRefusedWithTheirLine) {
   const std::string head = std::string(kHeader) + "sound S T Master ";
   const std::pair<std::string, const char*> refused[] = {
@@ -241,6 +313,21 @@ TEST_F(NodeSettingsTextTest, ValuesPastTheirRangesAreRefusedWithTheirLine) {
        "line 3: a node has four auxiliary sends"},
       {head + "auxsend @0 -6", "line 3: an auxiliary send names its bus"},
       {head + "\nmixer M Master S gamesend", "line 4: \"gamesend\" takes 1 value"},
+      {head + "\nrtpc S volume add multiply P 0:0", "line 4: a curve is added or multiplied with the others of its "
+                                                   "parameter, not both"},
+      {head + "\nrtpc S volume db log P 0:0", "line 4: a curve has one scaling"},
+      {head + "\nrtpc S volume db add", "line 4: a curve names the game parameter or modulator that drives it"},
+      {head + "midiplay always", "line 3: a MIDI note plays on \"noteon\", \"noteoff\" or \"none\""},
+      {head + "miditracking 128", "line 3: \"128\" is not a MIDI key (0-127)"},
+      {head + "\nrandom R Master S looprange 1 -1", "line 4: \"looprange\" takes its lower offset first"},
+      {head + "\nsequence Q Master S looprange 0.5 1", "line 4: a loop offset is a whole number of -32768 to 32767"},
+      {head + "\nsequence Q Master S looprange -32769 0", "line 4: a loop offset is a whole number of -32768 to 32767"},
+      {head + "\nrandom R Master S loop 0 looprange 0 1", "line 4: an endless loop (\"loop 0\") has no \"looprange\""},
+      {head + "\nrandom R Master S transitionrange 5", "line 4: \"transitionrange\" takes a lower and an upper offset"},
+      {head + "bypass 32", "line 3: \"32\" is not a bypass mask of the four slots and all (0-31)"},
+      {head + "bypass 1", "line 3: a node without effects has nothing to bypass"},
+      {"bus B - bypass 1", "line 1: a bus without effects has nothing to bypass"},
+      {head + "\nlayers L Master modulator", "line 4: \"modulator\" names the modulator that drives the crossfade"},
   };
   for (const auto& [text, error] : refused) EXPECT_EQ(Refusal(text + "\n"), error) << text;
 }

@@ -330,6 +330,17 @@ class Parser final : public MusicTextHost {
   // maxvoices <1-1023> [global] [newest|oldest] [virtual] from `w[i]` on; a bus counts for all game
   // objects together and has no "global".
   bool VoiceLimit(const std::vector<std::string>& w, size_t& i, uint16_t& maximum, uint8_t& flags, bool bus);
+  // The settings of a node's line that only hold together: a bypass needs effects.
+  bool NodeWhole(const BankNodeParams& params) {
+    return !params.bypassBits || !params.effects.empty() || Fail("a node without effects has nothing to bypass");
+  }
+  // The effect slots bypassed from the start: bits 0-3 the four slots, bit 4 all of them.
+  bool Bypass(const std::string& word, uint8_t& bits) {
+    uint32_t mask = 0;
+    if (!Small(word, 31, "is not a bypass mask of the four slots and all (0-31)", mask)) return false;
+    bits = uint8_t(mask);
+    return true;
+  }
   // <property> <value>: a named or numbered node property, its value within what the engine takes.
   bool PropertyValue(const std::string& property, const std::string& word, BankNodeProperty& value);
   bool NodeValue(const std::string& option, const std::string& word, BankNodeParams& params) {
@@ -476,6 +487,9 @@ class Parser final : public MusicTextHost {
   bool StateMap(const std::vector<std::string>& w);
   bool ModulatorRtpc(const std::vector<std::string>& w, DeclaredModulator& declared);
   bool Points(const std::vector<std::string>& w, size_t from, std::vector<BankCurvePoint>& points);
+  // [add|multiply] [db|log|dbtolin] [modulator] <driver> from `w[at]` on: how the curve joins the
+  // others of its parameter, how its values are scaled, and what drives it; `at` is left on the driver.
+  bool CurveDriver(const std::vector<std::string>& w, size_t& at, BankNodeCurve& curve);
   bool Effect(const std::vector<std::string>& w);
   bool SourcePlugin(const std::vector<std::string>& w);
   // rtpc <plug-in parameter> [modulator] <driver> <x>:<y>... from `w[at]` on (nothing when `at` is the
@@ -549,6 +563,15 @@ bool Parser::Bus(const std::vector<std::string>& w) {
       bus.voiceFlags |= 0x08;
     } else if (option == "maxvoices") {
       if (!VoiceLimit(w, i, bus.maxInstances, bus.voiceFlags, true)) return false;
+    } else if (option == "mixstage") {
+      // A mix stage of its own, whatever its effects, channels and mixer.
+      bus.mixStageFlags |= 0x01;
+    } else if (option == "mixer") {
+      // The shared definition that mixes the bus's inputs.
+      if (!values(1) || !Id(w[++i], bus.mixerId)) return false;
+      bus.mixerShared = 1;
+    } else if (option == "bypass") {
+      if (!values(1) || !Bypass(w[++i], bus.bypassBits)) return false;
     } else if (option == "volume" || option == "busvolume") {
       float dB = 0.0f;
       if (!values(1) || !Level(w[++i], dB)) return false;
@@ -581,6 +604,7 @@ bool Parser::Bus(const std::vector<std::string>& w) {
       return Fail("\"" + option + "\" is no bus option");
     }
   }
+  if (bus.bypassBits && bus.effects.empty()) return Fail("a bus without effects has nothing to bypass");
   const size_t object = m_bank.objects.size();
   if (bus.parentId) Holds(w[1], id, {bus.parentId}, true);
   if (!AddObject(type, w[1], BusPayload(id, bus))) return false;
@@ -646,7 +670,8 @@ bool Parser::PropertyValue(const std::string& property, const std::string& word,
 bool Parser::NodeSetting(const std::vector<std::string>& w, size_t& i, BankNodeParams& params, bool& taken) {
   const std::string& word = w[i];
   static const std::pair<const char*, size_t> kSettings[] = {
-      {"priority", 1}, {"distanceoffset", 1}, {"property", 2}, {"vary", 3}, {"auxsend", 2}, {"gamesend", 1}};
+      {"priority", 1}, {"distanceoffset", 1}, {"property", 2}, {"vary", 3}, {"auxsend", 2}, {"gamesend", 1},
+      {"bypass", 1},   {"midiplay", 1},       {"miditracking", 1}};
   size_t values = 0;
   for (const auto& [name, count] : kSettings)
     if (word == name) values = count;
@@ -693,6 +718,26 @@ bool Parser::NodeSetting(const std::vector<std::string>& w, size_t& i, BankNodeP
     i += 2;
     return true;
   }
+  if (word == "bypass") return Bypass(w[++i], params.bypassBits);
+  if (word == "midiplay") {
+    // What a MIDI note plays, decided here for the nodes below: nothing, its note-on or its note-off.
+    static const char* const kModes[] = {"none", "noteon", "noteoff"};
+    const auto mode = std::find(std::begin(kModes), std::end(kModes), w[++i]);
+    if (mode == std::end(kModes)) return Fail("a MIDI note plays on \"noteon\", \"noteoff\" or \"none\"");
+    params.priorityFlags |= 0x04;
+    params.properties.push_back(BankNodeProperty::Int(SN::SnProp_MidiPlayMode, int32_t(mode - std::begin(kModes))));
+    return true;
+  }
+  if (word == "miditracking") {
+    // The pitch follows the note from its root key, or ("off") does not, decided here.
+    params.priorityFlags |= 0x08;
+    if (w[++i] == "off") return true;
+    uint32_t root = 0;
+    if (!Small(w[i], 127, "is not a MIDI key (0-127)", root)) return false;
+    params.priorityFlags |= 0x10;
+    params.properties.push_back(BankNodeProperty::Int(SN::SnProp_MidiTrackingRoot, int32_t(root)));
+    return true;
+  }
   if (word == "gamesend") {
     // The level of the send the game's environments take, decided by this node.
     float dB = 0.0f;
@@ -735,6 +780,7 @@ bool Parser::Container(const std::vector<std::string>& w) {
   BankRandomSequence container;
   container.playMode = kind == "sequence" ? 1 : 0;
   std::string path;
+  bool loopRangeLine = false;
   for (size_t i = 3; i < w.size(); ++i) {
     const std::string& word = w[i];
     auto value = [&](uint32_t& out) {
@@ -749,6 +795,23 @@ bool Parser::Container(const std::vector<std::string>& w) {
       if (!value(number)) return false;
       if (number > 0xFFFF) return Fail("\"" + word + "\" is at most 65535");
       (word == "avoid" ? container.avoidRepeat : container.loopCount) = uint16_t(number);
+    } else if (kind != "mixer" && (word == "looprange" || word == "transitionrange")) {
+      // Offsets of the loop count and the transition time, drawn at each play between the two.
+      if (i + 2 >= w.size()) return Fail("\"" + word + "\" takes a lower and an upper offset");
+      float low = 0.0f, high = 0.0f;
+      if (!Real(w[i + 1], low) || !Real(w[i + 2], high)) return false;
+      if (low > high) return Fail("\"" + word + "\" takes its lower offset first");
+      if (word == "looprange") {
+        if (low != std::floor(low) || high != std::floor(high) || low < -32768.0f || high > 32767.0f)
+          return Fail("a loop offset is a whole number of -32768 to 32767");
+        container.loopMin = int16_t(low);
+        container.loopMax = int16_t(high);
+        loopRangeLine = true;
+      } else {
+        container.transitionMin = low;
+        container.transitionMax = high;
+      }
+      i += 2;
     } else if (kind == "random" && word == "shuffle") {
       container.randomType = 1;
     } else if (kind == "sequence" && word == "pingpong") {
@@ -788,6 +851,9 @@ bool Parser::Container(const std::vector<std::string>& w) {
       container.playlist.push_back(item);
     }
   }
+  // An endless loop has no offset: the engine would drop it.
+  if (loopRangeLine && !container.loopCount) return Fail("an endless loop (\"loop 0\") has no \"looprange\"");
+  if (!NodeWhole(params)) return false;
   Holds(w[1], id, container.children, false);
   const bool mixer = kind == "mixer";
   const size_t object = m_bank.objects.size();
@@ -849,6 +915,7 @@ bool Parser::Switch(const std::vector<std::string>& w) {
       container.lists.push_back(list);
     }
   }
+  if (!NodeWhole(params)) return false;
   Holds(w[1], id, container.children, false);
   return AddObject(kBankSwitchType, w[1], SwitchPayload(id, params, container));
 }
@@ -877,6 +944,27 @@ bool Parser::Points(const std::vector<std::string>& w, size_t from, std::vector<
   return true;
 }
 
+bool Parser::CurveDriver(const std::vector<std::string>& w, size_t& at, BankNodeCurve& curve) {
+  static const char* const kScalings[] = {"db", "log", "dbtolin"};
+  for (; at < w.size(); ++at) {
+    if (w[at] == "add" || w[at] == "multiply") {
+      if (curve.accumulation) return Fail("a curve is added or multiplied with the others of its parameter, not both");
+      curve.accumulation = w[at] == "add" ? 1 : 2;
+      continue;
+    }
+    const auto scaling = std::find(std::begin(kScalings), std::end(kScalings), w[at]);
+    if (scaling == std::end(kScalings)) break;
+    if (curve.scaling) return Fail("a curve has one scaling");
+    curve.scaling = uint8_t(2 + (scaling - std::begin(kScalings)));
+  }
+  if (at < w.size() && w[at] == "modulator") {
+    curve.rtpcType = 2;
+    ++at;
+  }
+  if (at >= w.size()) return Fail("a curve names the game parameter or modulator that drives it");
+  return Id(w[at], curve.rtpcId);
+}
+
 bool Parser::Rtpc(const std::vector<std::string>& w) {
   if (!Count(w, 5, kNoMost)) return false;
   uint32_t nodeId = 0;
@@ -903,11 +991,7 @@ bool Parser::Rtpc(const std::vector<std::string>& w) {
     return false;
   curve.parameterId = uint8_t(number);
   size_t at = 3;
-  if (w[at] == "modulator") {
-    curve.rtpcType = 2;
-    if (++at == w.size()) return Fail("\"modulator\" names the modulator that drives the curve");
-  }
-  if (!Id(w[at], curve.rtpcId) || !Points(w, at + 1, curve.points)) return false;
+  if (!CurveDriver(w, at, curve) || !Points(w, at + 1, curve.points)) return false;
   // The node's two decibel gains, the volume and parameter 36, take levels.
   if ((curve.parameterId == 0 || curve.parameterId == 36) && !PointsWithin(w, at + 1, curve.points)) return false;
   if (curve.parameterId == 8 && !PointsWithin(w, at + 1, curve.points, SN::kPriorityRange, "priority", "priorities"))
@@ -1010,11 +1094,7 @@ bool Parser::ModulatorRtpc(const std::vector<std::string>& w, DeclaredModulator&
   BankNodeCurve curve;
   curve.parameterId = uint8_t(parameter);
   size_t at = 3;
-  if (w[at] == "modulator") {
-    curve.rtpcType = 2;
-    if (++at == w.size()) return Fail("\"modulator\" names the modulator that drives the curve");
-  }
-  if (!Id(w[at], curve.rtpcId) || !Points(w, at + 1, curve.points)) return false;
+  if (!CurveDriver(w, at, curve) || !Points(w, at + 1, curve.points)) return false;
   if (curve.rtpcType == 2 && curve.rtpcId == declared.modulator.id) return Fail("a modulator does not drive itself");
   const SN::SnValueRange limits = SN::ModulatorPropertyLimits(property);
   if (!PointsWithin(w, at + 1, curve.points, limits, "modulator's property " + std::to_string(property),
@@ -1100,10 +1180,16 @@ bool Parser::Layers(const std::vector<std::string>& w) {
   uint32_t id = 0;
   BankNodeParams params;
   BankLayer layer;
-  if (!Id(w[1], id) || (w[2] != "-" && !Id(w[2], params.outputBusId)) || !Id(w[3], layer.crossfadeId)) return false;
+  // The crossfade follows a game parameter, or a modulator named after "modulator".
+  size_t at = 3;
+  if (w[at] == "modulator") {
+    layer.crossfadeType = 2;
+    if (++at == w.size()) return Fail("\"modulator\" names the modulator that drives the crossfade");
+  }
+  if (!Id(w[1], id) || (w[2] != "-" && !Id(w[2], params.outputBusId)) || !Id(w[at], layer.crossfadeId)) return false;
   layer.id = id;
   std::vector<uint32_t> children;
-  for (size_t i = 4; i < w.size(); ++i) {
+  for (size_t i = at + 1; i < w.size(); ++i) {
     bool taken = false;
     if (!NodeSetting(w, i, params, taken)) return false;
     if (taken) continue;
@@ -1124,6 +1210,7 @@ bool Parser::Layers(const std::vector<std::string>& w) {
       layer.children.push_back(child);
     }
   }
+  if (!NodeWhole(params)) return false;
   Holds(w[1], id, children, false);
   const size_t object = m_bank.objects.size();
   if (!AddObject(kBankLayerType, w[1], LayerContainerPayload(id, params, children, {layer}))) return false;
@@ -1207,7 +1294,7 @@ bool Parser::Sound(const std::vector<std::string>& w) {
       sound.params.properties.push_back(BankNodeProperty::Int(58, int32_t(passes)));
     }
   }
-  if (!AddPending(kBankSoundType, w[1], sound.id, sound.object)) return false;
+  if (!NodeWhole(sound.params) || !AddPending(kBankSoundType, w[1], sound.id, sound.object)) return false;
   m_sounds.push_back(std::move(sound));
   return true;
 }

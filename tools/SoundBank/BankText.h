@@ -28,16 +28,19 @@
 //   bus <name> <parent bus or -> [option...]  HIRC bus (type 8); options: ownmix (type 20, a mix stage
 //     of its own), music (background music), volume <dB>, busvolume <dB>, recovery <ms>, maxduck <dB>,
 //     channels <config>, duck <bus> <dB> <fade-out ms> <fade-in ms> <curve> <property 0 or 5>,
-//     maxvoices <1-1023> [newest|oldest] [virtual] (as a node's, for all game objects together)
+//     maxvoices <1-1023> [newest|oldest] [virtual] (as a node's, for all game objects together), mixstage (a
+//     mix stage of its own), mixer <definition> (the shared definition mixing its inputs), bypass <0-31>
+//     (the effect slots bypassed from the start: bits 0-3 the slots, bit 4 all; with effects)
 //   sound <name> <tone or source plug-in> <output bus> [volume <dB>] [loop <passes, 0 for ever>]
 //       [3d <attenuation>] [path <path>] [motion <motion bus>] [effect <definition>]... [mixer <definition>]
 //       [inaudible <play|kill|virtual>] [delay <ms>] [pitch <cents>] [lowpass <value>] [highpass <value>]
 //       [priority <0-100>] [distanceoffset <-100-100>] [maxvoices <1-1023> [global] [newest|oldest] [virtual]]
 //       [property <volume|pitch|lowpass|highpass|0-59> <value>] [vary <property> <min> <max>]
-//       [auxsend <bus> <dB>] [gamesend <dB>]
+//       [auxsend <bus> <dB>] [gamesend <dB>] [bypass <0-31>] [midiplay <noteon|noteoff|none>]
+//       [miditracking <root key 0-127|off>]
 //       (pitch and the filters also on mixer, random and sequence containers; the filter values add along
 //       the path, so a child's may be negative; priority, distanceoffset, maxvoices, property, vary,
-//       auxsend and gamesend on every container,
+//       auxsend, gamesend, bypass (with effects), midiplay and miditracking on every container,
 //       path on mixer, random and sequence containers, for the children without a positioning of their own)
 //                                            "priority" and "distanceoffset" give the node its own priority
 //                                            over its parent's, the second lowering or raising it with the
@@ -50,7 +53,17 @@
 //                                            MIDI ones and the loop count whole numbers), "vary" a random
 //                                            offset of a real one drawn at each play; "auxsend" takes the
 //                                            next of four auxiliary sends, "gamesend" the level of the
-//                                            game's environment sends, both decided by this node
+//                                            game's environment sends, both decided by this node;
+//                                            "midiplay" what a MIDI note plays and "miditracking" the key
+//                                            the pitch follows the note from, for the nodes below
+//   mixer|random|sequence <name> <bus or -> <child>[=<weight>]... [option...]   HIRC actor-mixer (type 7) or
+//     random/sequence container (type 5); random and sequence take loop <n>, avoid <n>, continuous,
+//     perobject, transition <type 0-5> <ms>, looprange <min> <max> (whole offsets of the loop count) and
+//     transitionrange <min ms> <max ms>, drawn at each play; random shuffle, sequence pingpong, noreset
+//   switch <name> <bus or -> switch|state <group> <default> <value>=<child>[+<child>]... [continuous]
+//     [fade <child> <out ms> <in ms>] [first <child>] [across <child>]   HIRC switch container (type 6)
+//   layers <name> <bus or -> [modulator] <crossfade driver> <child>[=<x0>:<y0>:<x1>:<y1>]...   HIRC layer
+//     container (type 9) of one layer
 //                                            HIRC sound (type 2) of a tone or a source plug-in;
 //                                            "path" moves it along a path; a motion bus needs "motion 1"; each
 //                                            effect takes the next slot; the mixer is the one its voices name;
@@ -75,7 +88,9 @@
 //   attenuation <name> [cone <inside deg> <outside deg> <outside dB> <low-pass> <high-pass>]  HIRC type 14
 //   attuse <attenuation> <use 0-6> <curve 0-6>   attcurve <attenuation> <curve 0-6> <scaling>
 //   attpoint <attenuation> <curve> <x> <y> <interpolation>
-//   rtpc <sound or bus> <volume|pitch|lowpass|highpass|0-63> [modulator] <game parameter or modulator> <x>:<y>[:<shape>]...
+//   rtpc <sound or bus> <volume|pitch|lowpass|highpass|0-63> [add|multiply] [db|log|dbtolin] [modulator]
+//       <game parameter or modulator> <x>:<y>[:<shape>]...   (the last curve of a parameter says whether its
+//       curves add or multiply; the y values scaled from a gain, as powers of ten, or as decibels)
 //                                            a curve of a sound's or bus's parameter over its driver's value; of a
 //                                            layer container's layer, for the children the layer lists
 //   rtpc <modulator> <42-48 of an lfo | 50-55 of an envelope> [modulator] <driver> <x>:<y>[:<shape>]...

@@ -91,13 +91,13 @@ bool CSnPathMotion::Prepare(CSnPositionPath& path) {
     motion->path = &path;
   }
   motion->looping = path.m_flags & kPathFlagLooping;
+  // A path going on from a saved state keeps the list it had.
+  if (path.m_pPlayedList) return true;
+  path.m_pPlayedList = CreatePlayedList(path.m_listCount);
   if (!path.m_pPlayedList) {
-    path.m_pPlayedList = CreatePlayedList(path.m_listCount);
-    if (!path.m_pPlayedList) {
-      SOUND_LOG(Error, "Position path: no memory for the played list of %u lists", path.m_listCount);
-      Terminate(path);
-      return false;
-    }
+    SOUND_LOG(Error, "Position path: no memory for the played list of %u lists", path.m_listCount);
+    Terminate(path);
+    return false;
   }
   if (path.m_modeFlags & SnPathMode_Random) RandomPick(*motion);
   return true;
@@ -214,6 +214,7 @@ SNRESULT CSnPathMotion::NextList(Motion& motion) {
       path.m_pCurrentList = path.m_pLists + path.m_listIndex;
     }
   }
+  path.ListChanged();
   if (!continuous) return SN_NoMoreData;
   if (cycle && !motion.looping) return SN_NoMoreData;
   motion.vertexIndex = 0;

@@ -103,6 +103,7 @@ CSnContinuousPlaybackInstance::CSnContinuousPlaybackInstance(const Args& args, c
       m_joinsOrigin(continuous.origin != 0) {
   if (m_playlist) m_playlist->AddRef();
   if (m_container) m_container->AddRef();
+  CarryPath(continuous.path, continuous.pathId);
   m_pauseCount = continuous.pauseCount;
   m_position.LowerToSequenceLevel();
 }
@@ -205,6 +206,8 @@ void CSnContinuousPlaybackInstance::HandOnToNext(const HandOn& plan) {
     carried.pauseCount = m_pauseCount;
     carried.position = m_position;
     carried.container = m_container;
+    carried.path = Path();
+    carried.pathId = PathId();
     carried.origin = plan.withOrigin ? m_origin : 0;
     action->SetContinuous(carried);
     action->SetOwnerRef(this);

@@ -106,6 +106,10 @@ struct SnContinuousParams {
   uint32_t pauseCount = 0;
   SnSequencePosition position;
   CSnHierarchyNode* container = nullptr;  // the container whose child is played
+  // The path the performance moves along and the node whose settings it plays: the next item goes on
+  // along it when its settings are the same.
+  CSnPositionPath* path = nullptr;
+  uint32_t pathId = 0;
   uint32_t origin = 0;                    // 0: a new performance takes the next origin
   bool firstPlay = true;
   bool waitForItem = false;               // a dynamic sequence's first item that waits to be handed on

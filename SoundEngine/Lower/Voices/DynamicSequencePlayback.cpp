@@ -142,6 +142,8 @@ class CSnDynamicSequencePlaybackInstance final : public CSnContinuousPlaybackIns
     carried.playStop = m_playStop;
     carried.pause = m_pauseResume;
     carried.pauseCount = m_pauseCount;
+    carried.path = Path();
+    carried.pathId = PathId();
     carried.origin = Origin();
     const SNRESULT result = PlaySequenceItem(play, carried);
     node->Release();

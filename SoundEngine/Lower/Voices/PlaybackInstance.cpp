@@ -99,6 +99,7 @@ CSnPlaybackInstance::~CSnPlaybackInstance() {
   if (m_inLeafChain) static_cast<CSnLeafNode*>(m_node)->DetachInstance(this);
   ReleaseTransitions();
   ReleasePath();
+  DropCarriedPath();
   DestroyPositioning();
   ReleaseMotionContext();
   if (m_node) m_node->Release();
@@ -239,6 +240,7 @@ void CSnPlaybackInstance::Term(uint32_t) {
   m_modulators.Detach();
   m_gainFactors.Term();
   ReleasePath();
+  DropCarriedPath();
   DestroyPositioning();
   if (m_link.Target()) m_link.Detach();
   SetMidiNoteContext(nullptr);
@@ -421,6 +423,9 @@ void CSnPlaybackInstance::StopNow(uint8_t reason, bool) {
   m_stoppedNow = true;
   if (reason != 0 && reason != 2) return;
   ReleaseTransitions();
+  // A performance stopped does not go on along its path: the next one begins the path anew.
+  if (m_path && (m_path->ModeFlags() & SnPathMode_Continuous))
+    if (SnPathSavedState* saved = SavedPathState()) ResetPathState(*saved);
   ReleasePath();
   m_nearEnd = false;
   m_transitionsReleased = true;

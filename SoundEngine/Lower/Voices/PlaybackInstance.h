@@ -33,6 +33,7 @@ class CSnRegisteredObj;
 class CSnPropertyNode;
 class CSnNodeLimiter;
 class CSnPositionPath;
+struct SnPathSavedState;
 class CSnMidiNoteState;
 struct SnPositioningParams;
 struct SnMotionContext;
@@ -280,8 +281,9 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
   SNRESULT PrepareForPlay(float initialValue, bool skipAudibilityTest, uint32_t* outReason);
 
   // ---- positioning ----
-  // The path of a sound positioned along one, made and given its play list, then begun. 1, or the
-  // failure after the path is deleted.
+  // The path of a sound positioned along one: the path carried from the item before when it comes
+  // from the same settings, else one made and given its play list, then begun from where the
+  // settings' last path left off. 1, or the failure after the path is deleted.
   SNRESULT SetupPath();
   // Up to `capacity` rays from the listeners to the emitter; the count. `positionType` 1 takes the
   // game object's positions, any other the listener-relative position of the path.
@@ -309,6 +311,9 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
   uint8_t ThreeDType() const { return m_threeDType; }
   const SnInstancePositioning* Positioning() const { return m_positioning; }
   CSnPositionPath* Path() const { return m_path; }
+  // The node whose settings the path plays (0 without a path): what the next item of a performance
+  // matches before it takes the path on.
+  uint32_t PathId() const { return m_pathId; }
   // ISnPathTarget
   void SetPathPosition(const float position[3]) override;
   bool IsPathPositionFrozen() const override;
@@ -501,6 +506,11 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
   // Resolves the attenuation and subscribes its curves for this instance; 2 when it is not loaded.
   SNRESULT ResolveAttenuation();
   void ReleasePath();
+  // The path handed on by the item before, held until this instance took it or played without it.
+  void CarryPath(CSnPositionPath* path, uint32_t pathId);
+  void DropCarriedPath();
+  // Where the paths of the settings this instance plays leave off; null without settings.
+  SnPathSavedState* SavedPathState() const;
   void DestroyPositioning();
 
   ParamLink m_link;
@@ -540,6 +550,9 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
   SnMotionContext* m_motionContext = nullptr;
   const SnPositioningParams* m_givenPositioning = nullptr;
   CSnPositionPath* m_path = nullptr;
+  uint32_t m_pathId = 0;
+  CSnPositionPath* m_carriedPath = nullptr;  // one holder reference
+  uint32_t m_carriedPathId = 0;
   SnPositionBlock m_copiedPositions;
   bool m_positionsCopied = false;
   bool m_attenuationSubscribed = false;

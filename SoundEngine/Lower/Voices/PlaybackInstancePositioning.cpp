@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <utility>
 
 #include "SoundEngine/GameSyncs/PathMgr.h"
 #include "SoundEngine/GameSyncs/RTPCMgr.h"
@@ -121,40 +122,80 @@ void CSnPlaybackInstance::DestroyPositioning() {
   m_positioning = nullptr;
 }
 
+SnPathSavedState* CSnPlaybackInstance::SavedPathState() const {
+  const SnPositioningParams* settings = PositioningSettings();
+  return settings ? &settings->pathState : nullptr;
+}
+
+void CSnPlaybackInstance::CarryPath(CSnPositionPath* path, uint32_t pathId) {
+  if (path == m_carriedPath) return;
+  DropCarriedPath();
+  if (!path || !g_pPathMgr) return;
+  path->AddHolder();
+  m_carriedPath = path;
+  m_carriedPathId = pathId;
+}
+
+void CSnPlaybackInstance::DropCarriedPath() {
+  CSnPositionPath* path = std::exchange(m_carriedPath, nullptr);
+  m_carriedPathId = 0;
+  if (path && g_pPathMgr) g_pPathMgr->ReleasePathHolder(path);
+}
+
 SNRESULT CSnPlaybackInstance::SetupPath() {
   const SnPositioningParams* settings = PositioningSettings();
   // Only user-defined positions move along a path, and only when the sound has one.
   if (!m_positioning || !settings || m_positioningMode == 0 || m_threeDType == 1 || !settings->items ||
-      !settings->itemCount || !g_pPathMgr)
+      !settings->itemCount || !g_pPathMgr) {
+    DropCarriedPath();
     return SN_Success;
-  if (m_path && !(m_positioning->pathMode & SnPathModeBits_Relaunch)) return SN_Success;
+  }
+  const bool relaunch = m_positioning->pathMode & SnPathModeBits_Relaunch;
+  if (m_path && !relaunch) {
+    DropCarriedPath();
+    return SN_Success;
+  }
+  const CSnPropertyNode* owner = m_node ? m_node->PositioningNode() : nullptr;
+  const uint32_t pathId = owner ? owner->ID() : 0;
+  SnPathSavedState* saved = SavedPathState();
   ReleasePath();
-  CSnPositionPath* path = g_pPathMgr->CreatePath();
-  if (!path) {
+  // The item before moved along the same settings' path: this one goes on along it, unless every
+  // item is to begin a path of its own.
+  CSnPositionPath* path = m_carriedPath && m_carriedPathId == pathId && !relaunch ? m_carriedPath : nullptr;
+  const bool made = !path;
+  if (made && !(path = g_pPathMgr->CreatePath())) {
+    DropCarriedPath();
     SOUND_LOG(Error, "Playing id %u: no path could be made for its sound", m_playingId);
     return SN_Failure;
   }
-  const uint8_t looping = (m_positioning->flags & SnPositioning_PathLooping) ? kPathFlagLooping : 0;
-  const SNRESULT result =
-      path->SetPlayList(settings->items, settings->itemCount, m_positioning->pathMode & SnPathModeBits_Flags, looping,
-                        nullptr);
-  if (result != SN_Success) {
-    g_pPathMgr->DeletePath(path);
-    SOUND_LOG(Error, "Playing id %u: its path's play list was refused (%u)", m_playingId, uint32_t(result));
-    return result;
+  if (made) {
+    const uint8_t looping = (m_positioning->flags & SnPositioning_PathLooping) ? kPathFlagLooping : 0;
+    const SNRESULT result = path->SetPlayList(settings->items, settings->itemCount,
+                                              m_positioning->pathMode & SnPathModeBits_Flags, looping, saved);
+    if (result != SN_Success) {
+      g_pPathMgr->DeletePath(path);
+      DropCarriedPath();
+      SOUND_LOG(Error, "Playing id %u: its path's play list was refused (%u)", m_playingId, uint32_t(result));
+      return result;
+    }
   }
   // A path that takes no more users plays without this sound: it stays where it is.
-  if (g_pPathMgr->AddPathUser(path, m_sequenceNumber) != SN_Success) {
-    g_pPathMgr->DeletePath(path);
-    return SN_Success;
-  }
+  const bool joined = g_pPathMgr->AddPathUser(path, m_sequenceNumber) == SN_Success;
+  if (!joined && made) g_pPathMgr->DeletePath(path);
+  // Given back only now: the holder kept the carried path while this instance was not yet a user.
+  DropCarriedPath();
+  if (!joined) return SN_Success;
   m_path = path;
+  m_pathId = pathId;
   if (CSnPathMotion* motion = OwnPathMotion()) {
     if (motion->AddTarget(*path, this) != SN_Success)
       SOUND_LOG(Error, "Playing id %u: no memory to follow its path; it stays where it is", m_playingId);
-    if (!(m_positioning->flags & SnPositioning_WorldPath)) motion->FreezeListenerMatrices(*path, ListenerMask());
+    // A path carried on keeps the orientation the listener had when it began.
+    if (made && !(m_positioning->flags & SnPositioning_WorldPath)) motion->FreezeListenerMatrices(*path, ListenerMask());
   }
-  path->PlayFromSavedState(nullptr);
+  // A carried path still moving goes on; one that came to its end begins again where the settings'
+  // paths left off.
+  path->PlayFromSavedState(saved);
   return SN_Success;
 }
 
@@ -163,6 +204,7 @@ void CSnPlaybackInstance::ReleasePath() {
   if (CSnPathMotion* motion = OwnPathMotion()) motion->RemoveTarget(*m_path, this);
   if (g_pPathMgr) g_pPathMgr->RemovePathUser(m_path, m_sequenceNumber);
   m_path = nullptr;
+  m_pathId = 0;
 }
 
 void CSnPlaybackInstance::SetPathPosition(const float position[3]) {
@@ -234,7 +276,7 @@ uint32_t CSnPlaybackInstance::ComputeEmitterListenerRays(uint32_t positionType, 
     const bool looping = record.flags & SnPositioning_PathLooping;
     motion->SetLooping(*m_path, looping);
     if (looping && (m_path->ModeFlags() & SnPathMode_Continuous) && m_path->State() == SnPathState_Idle)
-      m_path->PlayFromSavedState(nullptr);
+      m_path->PlayFromSavedState(SavedPathState());
   }
   const float objectScaling = object ? object->AttenuationScaling() : 1.0f;
   const float r = std::sqrt(record.relative[0] * record.relative[0] + record.relative[1] * record.relative[1] +
