@@ -60,14 +60,19 @@ class TestSource : public ISnSourcePlugin {
   float GetEnvelope() const override { return 1.0f; }
 };
 
-// Mono at the rate offered, every sample at the level its parameters hold as the frame is made.
-class LevelSource final : public TestSource<LevelSource> {
+// Mono at the rate offered, every sample at the level its parameters hold as the frame is made, once
+// `Gives` says it gives: until then every buffer is ready and empty.
+template <bool (*Gives)()>
+class LevelSourceOf final : public TestSource<LevelSourceOf<Gives>> {
  public:
   SNRESULT Init(ISnPluginMemAlloc*, ISnSourcePluginContext*, ISnPluginParam* params, SnMediaFormat&) override {
     m_params = static_cast<LevelParams*>(params);
     return m_params ? SN_Success : SN_Failure;
   }
   void Execute(SnVoiceBuffer& buffer) override {
+    buffer.validFrames = 0;
+    buffer.state = SN_DataReady;
+    if (!Gives()) return;
     for (uint32_t i = 0; i < buffer.maxFrames; ++i) buffer.Plane(0)[i] = m_params->level;
     buffer.validFrames = buffer.maxFrames;
     buffer.state = ++m_buffers >= kLevelFrames ? SN_NoMoreData : SN_DataReady;
@@ -77,16 +82,23 @@ class LevelSource final : public TestSource<LevelSource> {
   LevelParams* m_params = nullptr;
   uint32_t m_buffers = 0;
 };
+constexpr bool Always() { return true; }
+using LevelSource = LevelSourceOf<Always>;
+
+// A generator of the test's, its parameters those of the level generator.
+template <typename Source>
+SNRESULT RegisterSource(uint32_t pluginId) {
+  return SoundEngine::RegisterPlugin(
+      SnPluginType_Source, kCompany, pluginId,
+      [](ISnPluginMemAlloc* allocator) -> ISnPlugin* { return PluginNew<Source>(allocator); },
+      [](ISnPluginMemAlloc* allocator) -> ISnPluginParam* { return PluginNew<LevelParams>(allocator); });
+}
 
 class SourcePluginTest : public SoundEndToEndTest {
  public:
   void SetUp() override {
     SoundEndToEndTest::SetUp();
-    ASSERT_EQ(SoundEngine::RegisterPlugin(
-                  SnPluginType_Source, kCompany, 1,
-                  [](ISnPluginMemAlloc* allocator) -> ISnPlugin* { return PluginNew<LevelSource>(allocator); },
-                  [](ISnPluginMemAlloc* allocator) -> ISnPluginParam* { return PluginNew<LevelParams>(allocator); }),
-              SN_Success);
+    ASSERT_EQ(RegisterSource<LevelSource>(1), SN_Success);
   }
   // The generator's node with `options` after its key, a sound of it on the effects bus (with
   // `soundOptions`), its event.
@@ -246,39 +258,15 @@ constexpr uint32_t kLateKey = PluginKey(SnPluginType_Source, kCompany, 4);
 
 // Whether the late generator gives its level yet.
 bool g_lateGives = false;
-
-// Mono at the rate offered: buffers that are ready and empty until the test lets it give, then the
-// level of its parameters for its eight frames.
-class LateSource final : public TestSource<LateSource> {
- public:
-  SNRESULT Init(ISnPluginMemAlloc*, ISnSourcePluginContext*, ISnPluginParam* params, SnMediaFormat&) override {
-    m_params = static_cast<LevelParams*>(params);
-    return m_params ? SN_Success : SN_Failure;
-  }
-  void Execute(SnVoiceBuffer& buffer) override {
-    buffer.validFrames = 0;
-    buffer.state = SN_DataReady;
-    if (!g_lateGives) return;
-    for (uint32_t i = 0; i < buffer.maxFrames; ++i) buffer.Plane(0)[i] = m_params->level;
-    buffer.validFrames = buffer.maxFrames;
-    buffer.state = ++m_buffers >= kLevelFrames ? SN_NoMoreData : SN_DataReady;
-  }
-
- private:
-  LevelParams* m_params = nullptr;
-  uint32_t m_buffers = 0;
-};
+bool LateGives() { return g_lateGives; }
+using LateSource = LevelSourceOf<LateGives>;
 
 class StarvingPluginTest : public SourcePluginTest {
  public:
   void SetUp() override {
     SourcePluginTest::SetUp();
     g_lateGives = false;
-    ASSERT_EQ(SoundEngine::RegisterPlugin(
-                  SnPluginType_Source, kCompany, 4,
-                  [](ISnPluginMemAlloc* allocator) -> ISnPlugin* { return PluginNew<LateSource>(allocator); },
-                  [](ISnPluginMemAlloc* allocator) -> ISnPluginParam* { return PluginNew<LevelParams>(allocator); }),
-              SN_Success);
+    ASSERT_EQ(RegisterSource<LateSource>(4), SN_Success);
     LoadOwnBank("platform Linux\nsourceplugin Late " + std::to_string(kLateKey) + " " + BlockOf(0.5f) + "\n"
                 "sound LateSound Late Effects\naction Play_Late_Act 0x0403 LateSound\nevent Play_Late Play_Late_Act\n");
     log_.Take();
@@ -365,11 +353,7 @@ class TablePluginTest : public SourcePluginTest {
   void SetUp() override {
     SourcePluginTest::SetUp();
     g_tableFramesPlayed = 0;
-    ASSERT_EQ(SoundEngine::RegisterPlugin(
-                  SnPluginType_Source, kCompany, 2,
-                  [](ISnPluginMemAlloc* allocator) -> ISnPlugin* { return PluginNew<TableSource>(allocator); },
-                  [](ISnPluginMemAlloc* allocator) -> ISnPluginParam* { return PluginNew<LevelParams>(allocator); }),
-              SN_Success);
+    ASSERT_EQ(RegisterSource<TableSource>(2), SN_Success);
   }
   // The table player's sound and event, with `tone` in the same bank.
   void LoadPlayerBank(const std::string& tone) {
