@@ -88,6 +88,10 @@ class CSnAudioMgr {
                                   uint32_t playingId);
   // Due and paused play and continue-playback records whose target lies under the node.
   void RemovePendingPlaysUnderNode(CSnHierarchyNode* node);
+  // A break of the node, for the object and playing id (null and 0: any): the plays waiting under it
+  // go; a waiting hand-on whose performance holds levels at or under it goes on past them with the
+  // next item of the level left, and goes when none is left.
+  void BreakPendingPlaysUnderNode(CSnHierarchyNode* node, CSnRegisteredObj* object, uint32_t playingId);
   void RemovePendingActionsByActionID(uint32_t actionId, uint32_t playingId);
   // The record from the paused list if it is there, else from the due list.
   void RemovePendingAction(CSnPendingActionItem* record);

@@ -3,6 +3,7 @@
 #include <new>
 
 #include "Base/Assert.h"
+#include "SoundEngine/Actions/ContinuePlaybackAction.h"
 #include "SoundEngine/Actions/EventAction.h"
 #include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/Callbacks/PlayingIdCounts.h"
@@ -396,6 +397,20 @@ void CSnAudioMgr::RemovePendingActionsExcept(CSnRegisteredObj* object, const SnA
 void CSnAudioMgr::RemovePendingPlaysUnderNode(CSnHierarchyNode* node) {
   auto match = [=](const CSnPendingActionItem* record) {
     return FollowsPendingState(record->action) && IsUnderNode(record->action, node);
+  };
+  CancelWhere(m_dueActions, match);
+  CancelWhere(m_pausedActions, match);
+}
+
+void CSnAudioMgr::BreakPendingPlaysUnderNode(CSnHierarchyNode* node, CSnRegisteredObj* object, uint32_t playingId) {
+  if (NothingPendingFor(object)) return;
+  // A hand-on already past the node is not reached again: the walk's restarts after a removal do not
+  // move it on twice.
+  auto match = [=](const CSnPendingActionItem* record) {
+    if (!FollowsPendingState(record->action) || !OfObject(record, object, playingId, false)) return false;
+    auto* continuation = dynamic_cast<CSnContinuePlaybackAction*>(record->action);
+    if (!continuation) return IsUnderNode(record->action, node);
+    return continuation->AdvancePastNode(node, record->gameObject);
   };
   CancelWhere(m_dueActions, match);
   CancelWhere(m_pausedActions, match);

@@ -150,12 +150,22 @@ void CSnContinuePlaybackAction::TransitionUpdate(uint32_t kind, float, bool done
   Release();
 }
 
-bool CSnContinuePlaybackAction::AdvancePastNode(const CSnHierarchyNode* node) {
+bool CSnContinuePlaybackAction::AdvancePastNode(const CSnHierarchyNode* node, CSnRegisteredObj* gameObject) {
   if (!m_playlist) return true;
-  const int32_t at = m_playlist->Find(node);
-  if (at >= 0)
-    while (m_playlist->Count() > uint32_t(at)) m_playlist->Pop();
-  return m_playlist->Count() == 0;
+  bool reached = m_targetNode && IsUnderContinuousLevel(m_targetNode, node);
+  for (uint32_t i = 0; i < m_playlist->Count() && !reached; ++i)
+    reached = IsUnderContinuousLevel(m_playlist->At(i).node, node);
+  if (!reached) return false;
+  DropContinuousLevelsUnder(*m_playlist, m_continuous.position, node);
+  // The item it would have played is not; the level left chooses, as at the end of an item.
+  const SnNextContinuousChild next = TakeNextContinuousChild(m_playlist, m_continuous.position, gameObject, false);
+  if (!next.node) return true;
+  SetTargetNode(next.node);
+  next.node->Release();
+  next.level->AddRef();
+  if (m_continuous.container) m_continuous.container->Release();
+  m_continuous.container = next.level;
+  return false;
 }
 
 SNRESULT CSnContinuePlaybackAction::Execute(CSnPendingActionItem& record) {

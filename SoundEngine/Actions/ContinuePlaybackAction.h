@@ -66,9 +66,11 @@ class CSnContinuePlaybackAction final : public CSnActionPlay, public ISnTransiti
   // the path held until the play is made.
   void SetContinuous(const SnContinuousParams& params);
   bool IsContinuous() const { return m_isContinuous; }
-  // A node under the chain stopped: the play-list levels at or below it go. True when nothing is left
-  // to continue (the containers that would choose the next item come later).
-  bool AdvancePastNode(const CSnHierarchyNode* node);
+  // The levels of the chain at or under `node` stop continuing (a break of it): they go, and the level
+  // left asks its container for the next item for `gameObject`, which the action then plays when it
+  // comes due. True when nothing is left to continue; false, and nothing changes, when neither the
+  // next item nor a level lies under the node.
+  bool AdvancePastNode(const CSnHierarchyNode* node, CSnRegisteredObj* gameObject);
 
   SNRESULT Execute(CSnPendingActionItem& record) override;
   SNRESULT ReadParameters(SnBankCursor&) override { return SN_Failure; }  // never read from a bank

@@ -84,10 +84,4 @@ void CSnContinuousPlaylist::Pop() {
   if (m_count) m_items[--m_count].Term();
 }
 
-int32_t CSnContinuousPlaylist::Find(const CSnHierarchyNode* node) const {
-  for (uint32_t i = m_count; i-- > 0;)
-    if (m_items[i].node == node) return int32_t(i);
-  return -1;
-}
-
 }  // namespace SN

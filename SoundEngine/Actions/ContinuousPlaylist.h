@@ -51,8 +51,6 @@ class CSnContinuousPlaylist {
   uint32_t Count() const { return m_count; }
   CSnContinuousPlaylistItem& At(uint32_t index) { return m_items[index]; }
   const CSnContinuousPlaylistItem& At(uint32_t index) const { return m_items[index]; }
-  // The index of the topmost item of `node`, or -1.
-  int32_t Find(const CSnHierarchyNode* node) const;
   uint32_t RefCount() const { return m_refCount; }
 
   // Made by Create, destroyed by the last Release.

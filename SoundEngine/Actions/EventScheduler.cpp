@@ -108,10 +108,10 @@ void CSnEventScheduler::ForEachPlayTarget(CSnEvent& event, Visit&& visit) {
 void CSnEventScheduler::ExecuteActionOnEvent(CSnIndexedObject* event, CSnRegisteredObj* object,
                                              SnActionOnEvent what, const TransParamsBase& transition,
                                              uint32_t playingId) {
-  if (!event || event->List() != SnIndex_Events || what == SnActionOnEvent_Break) return;
+  if (!event || event->List() != SnIndex_Events) return;
   ForEachPlayTarget(*static_cast<CSnEvent*>(event), [&](CSnEventAction* action) {
     if (g_pAudioMgr) {
-      if (what == SnActionOnEvent_Stop)
+      if (what == SnActionOnEvent_Stop || what == SnActionOnEvent_Break)
         g_pAudioMgr->RemovePendingActionsByActionID(action->ID(), playingId);
       else if (what == SnActionOnEvent_Pause)
         g_pAudioMgr->PausePendingActionsOfAction(action, playingId);
@@ -124,7 +124,19 @@ void CSnEventScheduler::ExecuteActionOnEvent(CSnIndexedObject* event, CSnRegiste
     // A continuous performance's next item waits for a hand-on of its own, on the frame clock: it
     // holds while the items playing hold, or it would come in early by the time paused.
     if (what == SnActionOnEvent_Stop) {
+      // A stop ends the performances under the node, waiting hand-ons and all, as a stop action does.
+      if (g_pAudioMgr) g_pAudioMgr->RemovePendingActionsUnderNodeForObject(node, object, playingId);
       node->Stop(object, playingId, transition.durationMs, transition.shape);
+    } else if (what == SnActionOnEvent_Break) {
+      // What plays ends as it would; the levels of the performances at or under the node stop
+      // continuing, the ones above them go on.
+      if (g_pAudioMgr) g_pAudioMgr->BreakPendingPlaysUnderNode(node, object, playingId);
+      SnActionParams params;
+      params.kind = SnActionParams::Break;
+      params.gameObject = object;
+      params.playingId = playingId;
+      params.node = node;
+      node->ExecuteAction(params);
     } else if (what == SnActionOnEvent_Pause) {
       if (g_pAudioMgr) g_pAudioMgr->PausePendingContinuationsUnderNode(node, object, playingId);
       node->Pause(object, playingId, transition.durationMs, transition.shape);

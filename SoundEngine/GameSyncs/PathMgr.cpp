@@ -6,6 +6,7 @@
 
 #include "SoundEngine/GameSyncs/Transition.h"
 #include "SoundEngine/Lower/Spatial/PathMotion.h"
+#include "SoundEngine/ObjectIndex.h"
 #include "SoundEngine/PoolObject.h"
 
 namespace SN {
@@ -61,6 +62,16 @@ void ResetPathState(SnPathSavedState& state) {
 CSnPositionPath::~CSnPositionPath() {
   ReleasePlayedList(m_pPlayedList);
   m_users.Term();
+  // Last: it may be the last reference on what the lists live in.
+  HoldListsOwner(nullptr);
+}
+
+void CSnPositionPath::HoldListsOwner(CSnRefCountedObject* owner) {
+  if (owner == m_pListsOwner) return;
+  if (owner) owner->AddRef();
+  CSnRefCountedObject* old = m_pListsOwner;
+  m_pListsOwner = owner;
+  if (old) old->Release();
 }
 
 SNRESULT CSnPositionPath::SetPlayList(const SnPathListItem* lists, uint32_t listCount, uint32_t modeFlags,

@@ -9,6 +9,8 @@
 
 namespace SN {
 
+class CSnRefCountedObject;
+
 // As banks store it.
 struct SnPathVertex {
   float position[3];
@@ -66,6 +68,9 @@ class CSnPositionPath {
   SNRESULT Pause();   // 38 unless playing
   SNRESULT Resume();  // 39 unless paused
   void AssignPlayedList(SnPathPlayedList* record);
+  // The object its lists and saved state live in, referenced while the path lives: a path carried on
+  // by a holder may outlive the sounds that played it.
+  void HoldListsOwner(CSnRefCountedObject* owner);
   void AddHolder() { ++m_holderCount; }
   void Terminate();
 
@@ -105,6 +110,7 @@ class CSnPositionPath {
   bool m_prepared = false;
   uint32_t m_launchFrame = 0;
   SnPathSavedState* m_pSavedState = nullptr;  // where the path's sound keeps it, not owned
+  CSnRefCountedObject* m_pListsOwner = nullptr;
 };
 
 class CSnPathMgr {

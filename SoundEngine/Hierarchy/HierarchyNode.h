@@ -23,15 +23,17 @@ namespace SN {
 
 class ISnEffectDefinition;
 
+class CSnHierarchyNode;
 class CSnLeafNode;
 class CSnPropTransitionSet;
 class CSnStateGroupLink;
 class SnTargetCopy;
 struct SnStreamGather;
 
-// What stop, pause, resume and seek hand a node.
+// What stop, pause, resume, break and seek hand a node.
 struct SnActionParams {
-  enum Kind : uint32_t { Stop = 0, Pause = 1, Resume = 2, Seek = 4 };
+  // A break lets what plays end and stops the looping and continuing of the levels at or under `node`.
+  enum Kind : uint32_t { Stop = 0, Pause = 1, Resume = 2, Break = 3, Seek = 4 };
   uint32_t kind = Stop;
   CSnRegisteredObj* gameObject = nullptr;  // null: all
   uint32_t playingId = 0;                  // 0: all
@@ -49,6 +51,7 @@ struct SnActionParams {
     float fraction;
   } seek = {0};
   uint8_t seekFlags = 0;  // bit 0 by fraction, bit 1 to the nearest marker
+  const CSnHierarchyNode* node = nullptr;  // a break's: the node it was sent to
 };
 
 // A parameter change told to the playing objects below a node.

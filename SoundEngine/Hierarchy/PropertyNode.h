@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 
 #include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/GameSyncs/PathMgr.h"
@@ -192,6 +193,7 @@ class CSnPropertyNode : public CSnHierarchyNode, public ISnPropTransitionOwner {
   uint8_t GetVoiceBehaviour(uint8_t& virtualBehaviour) const;
   const CSnPropertyNode* MidiSettingsNode(uint8_t overrideBit) const;
   const CSnPropertyNode* PositioningNode() const;
+  CSnPropertyNode* PositioningNode() { return const_cast<CSnPropertyNode*>(std::as_const(*this).PositioningNode()); }
   uint32_t MidiPlayMode() const { return uint32_t(MidiSettingsNode(kMidiOverridesEvents)->IntProperty(46)); }
 
   // ---- bank payload ----

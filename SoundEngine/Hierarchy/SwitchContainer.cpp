@@ -356,7 +356,7 @@ void CSnSwitchContainer::DropRecords(CSnRegisteredObj* gameObject, uint32_t play
 }
 
 void CSnSwitchContainer::ExecuteAction(const SnActionParams& params) {
-  if (params.kind == SnActionParams::Stop || params.kind == 3) {
+  if (params.kind == SnActionParams::Stop || params.kind == SnActionParams::Break) {
     DropRecords(params.gameObject, params.playingId);
   } else if (params.kind == SnActionParams::Pause || params.kind == SnActionParams::Resume) {
     for (Record& record : m_records)

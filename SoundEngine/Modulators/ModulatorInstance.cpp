@@ -91,7 +91,16 @@ void CSnModulatorInstance::StopTarget() {
   Unbind();
 }
 
+void CSnModulatorInstance::HoldOwner() {
+  if (!m_pOwner || m_ownerHeld) return;
+  m_pOwner->AddRef();
+  m_ownerHeld = true;
+}
+
 void CSnModulatorInstance::Unbind() {
+  // Let go last: the owner's end may walk the processing lists, and finds this instance unbound.
+  CSnModulatorObject* held = m_ownerHeld ? m_pOwner : nullptr;
+  m_ownerHeld = false;
   m_pOwner = nullptr;
   m_pDriven = nullptr;
   m_playingId = 0;
@@ -106,6 +115,7 @@ void CSnModulatorInstance::Unbind() {
   m_pGameObject = nullptr;
   m_pSharedRecord = nullptr;
   m_samplesPerFrame = 0;
+  if (held) held->Release();
 }
 
 void CSnModulatorInstance::ScheduleRelease(uint32_t offset) {

@@ -70,6 +70,11 @@ class CSnModulatorInstance {
   void SetSamplesWanted(bool wanted);
   uint32_t SamplesPerFrameWanted() const { return m_samplesPerFrame; }
 
+  // The owner's tree lets the instance go while it is still bound (finished or without users, it
+  // waits on a processing list for the end of the frame): from then on the instance holds a reference
+  // to its owner until it is unbound, so that the owner, whose bank may go meanwhile, outlives it.
+  void HoldOwner();
+
   void AddRef() { ++m_refCount; }
   // Destroyed (to the default pool) with the last reference.
   void Release();
@@ -131,6 +136,7 @@ class CSnModulatorInstance {
   uint32_t m_users = 0;
   uint32_t m_pausedUsers = 0;
   bool m_samplesAsked = false;
+  bool m_ownerHeld = false;  // the instance holds a reference to m_pOwner (HoldOwner)
 
  protected:
   uint32_t FrameOffset() const { return m_frameOffset; }

@@ -390,7 +390,12 @@ void CSnModulatorObject::DropMatching(const SnRTPCKey& pattern, bool unbind) {
     CSnModulatorInstance* instance = slot ? *slot : nullptr;
     m_instances.Erase(stored);
     if (!instance) continue;
-    if (unbind) instance->StopTarget(); else instance->MarkFinished();
+    if (unbind) {
+      instance->StopTarget();
+    } else {
+      instance->MarkFinished();
+      instance->HoldOwner();
+    }
     instance->Release();
   }
   if (keys.Count() == 0 && pattern.IsGlobal()) m_instances.Clear();
@@ -461,7 +466,9 @@ void CSnModulatorObject::NotifyInstances() {
     CSnModulatorInstance** slot = m_instances.FindExact(stored);
     CSnModulatorInstance* instance = slot ? *slot : nullptr;
     m_instances.Erase(stored);
-    if (instance) instance->Release();
+    if (!instance) continue;
+    instance->HoldOwner();
+    instance->Release();
   }
 }
 

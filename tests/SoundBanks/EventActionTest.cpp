@@ -364,7 +364,7 @@ TEST_F(ContinuePlaybackTest, AnInitialDelayRidesOnAContinueActionAndPlaysOnItsSa
 }
 
 TEST_F(ContinuePlaybackTest, PlaylistItemsHoldTheirNodesAndCloneTheirStates) {
-  ASSERT_EQ(Load({Leaf(100), Leaf(101)}, {}, {}), SN::SN_Success);
+  ASSERT_EQ(Load({Leaf(100), Leaf(101), Leaf(102)}, {}, {}), SN::SN_Success);
   TestNode* a = Node(100);
   TestNode* b = Node(101);
   const uint32_t refs = a->RefCount();
@@ -388,7 +388,8 @@ TEST_F(ContinuePlaybackTest, PlaylistItemsHoldTheirNodesAndCloneTheirStates) {
   item.state->Destroy();
   item.state = nullptr;
 
-  // A continue action shares the list; a node stopping under the chain drops its level and those below.
+  // A continue action shares the list; a break of a node under the chain drops its level and those
+  // below, and the level left chooses the next item: none from a level that is no container.
   SN::CSnContinuePlaybackAction* action = SN::CSnContinuePlaybackAction::Create(SN::SnAction_ContinuePlayback, 0, list);
   ASSERT_NE(action, nullptr);
   EXPECT_EQ(list->RefCount(), 2u);
@@ -397,9 +398,11 @@ TEST_F(ContinuePlaybackTest, PlaylistItemsHoldTheirNodesAndCloneTheirStates) {
   SN::CSnIndexedObject* effect = SN::CSnEvent::CreateEvent(55);
   action->SetVoiceInfoOwner(effect);
   EXPECT_EQ(effect->RefCount(), 2u);
-  EXPECT_FALSE(action->AdvancePastNode(b));
-  EXPECT_EQ(list->Count(), 1u);
-  EXPECT_TRUE(action->AdvancePastNode(a));
+  EXPECT_FALSE(action->AdvancePastNode(Node(102), nullptr));  // outside the chain: nothing changes
+  EXPECT_EQ(list->Count(), 2u);
+  EXPECT_TRUE(action->AdvancePastNode(b, nullptr));
+  EXPECT_EQ(list->Count(), 0u);
+  EXPECT_EQ(list->RefCount(), 1u);  // the action let go of what it had nothing left of
   EXPECT_EQ(live, 0);
   EXPECT_EQ(a->RefCount(), refs);
   {

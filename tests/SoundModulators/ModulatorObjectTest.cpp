@@ -383,6 +383,43 @@ TEST_F(ModulatorTest, AnEndedEnvelopeLeavesTreeAndListAtTheEndOfTheNextFrame) {
   EXPECT_EQ(stops_.instances, (std::vector<CSnPlaybackInstance*>{FakeVoice(1)}));
 }
 
+// An instance its owner's tree let go while bound waits on its list for the end of the frame; its
+// bank goes meanwhile. The owner outlives the instance: the instance's end still stops the voice its
+// envelope drove, through the owner, and the owner goes with the instance's end. Before the instance
+// held its owner: a member call on the freed modulator (UBSan, ASan use-after-poison), every run. A
+// list whose instances are bound and in the tree lets the bank take its modulator as before.
+TEST_F(ModulatorTest, AnInstanceLetGoByItsOwnersTreeKeepsTheOwnerWhoseBankWent) {
+  ASSERT_EQ(Load({{22, Mod(125)}}), SN_Success);
+  CSnModulatorInstance* instance = Instantiate(125, Voice(GameObject(1), 10, 1));
+  ASSERT_NE(instance, nullptr);
+  instance->AddUser();
+  ASSERT_TRUE(Modulator(125)->RemoveInstancesForKey(instance->Key()));
+  EXPECT_EQ(Modulator(125)->InstanceCount(), 0u);
+  EXPECT_EQ(list_.Count(), 1u);
+  const uint32_t bank = loaded_.back();
+  loaded_.pop_back();
+  ASSERT_EQ(g_pBankManager->UnloadBankWait(bank, nullptr), SN_Success);
+  EXPECT_TRUE(stops_.instances.empty());
+  list_.ReleaseInactive();
+  EXPECT_EQ(list_.Count(), 0u);
+  EXPECT_EQ(stops_.instances, (std::vector<CSnPlaybackInstance*>{FakeVoice(1)}));
+  EXPECT_EQ(Modulator(125), nullptr);
+
+  // Just inside: an instance still in the tree is unbound when the bank takes its modulator.
+  ASSERT_EQ(Load({{22, Mod(126)}}), SN_Success);
+  CSnModulatorInstance* kept = Instantiate(126, Voice(GameObject(1), 11, 2));
+  ASSERT_NE(kept, nullptr);
+  kept->AddUser();
+  const uint32_t second = loaded_.back();
+  loaded_.pop_back();
+  ASSERT_EQ(g_pBankManager->UnloadBankWait(second, nullptr), SN_Success);
+  EXPECT_EQ(Modulator(126), nullptr);
+  EXPECT_EQ(kept->Owner(), nullptr);
+  EXPECT_EQ(stops_.instances, (std::vector<CSnPlaybackInstance*>{FakeVoice(1), FakeVoice(2)}));
+  list_.ReleaseInactive();
+  EXPECT_EQ(list_.Count(), 0u);
+}
+
 TEST_F(ModulatorTest, BindingKeepsTheNodesOfTheSameObjectAndPlayingId) {
   ASSERT_EQ(Load({{22, Mod(120, {BankNodeProperty::Int(0, 1)})}}), SN_Success);
   auto* a = PoolNew<HeldNode>(g_DefaultPoolId, 1u);

@@ -7,6 +7,7 @@
 #include <set>
 
 #include "Base/MathUtil.h"
+#include "SoundEngine/GameSyncs/PathMgr.h"
 #include "SoundEngine/SoundEngineSequenceApi.h"
 #include "tests/SoundOutput/SoundEndToEndSupport.h"
 
@@ -193,25 +194,62 @@ TEST_F(PathStateTest, AContinuousRandomContainersItemsGoOnThroughTheItemsOfItsPa
 namespace Seq = SN::SoundEngine::DynamicSequence;
 
 // A dynamic sequence of Swept, Swept and Placed, three frames each: the second Swept goes on along the
-// sweep its first began; Placed, on a path of its own settings, is ahead from its first frame.
-TEST_F(PathStateTest, ADynamicSequencesItemsGoOnAlongThePathOfTheirSettings) {
-  Load("path Sweep\npathitem Sweep\npathvertex Sweep -10 0 10 600\npathvertex Sweep 10 0 10 0\n"
-       "path Spot\npathitem Spot\npathvertex Spot 0 0 10 0\n"
-       "sound Swept Level Effects path Sweep\n"
-       "sound Placed Level Effects path Spot\n");
-  const uint32_t id = Seq::Open(kObject, 0, nullptr, nullptr, Seq::DynamicSequenceType_NormalTransition);
+// sweep its first began; Placed, on a path of its own settings, is ahead from its first frame. Each
+// item a voice of its own (`starts`, the first frames of the voices), or one voice throughout.
+void ExpectDynamicSequence(PathStateTest& test, Seq::DynamicSequenceType type, const std::set<size_t>& starts) {
+  test.Load("path Sweep\npathitem Sweep\npathvertex Sweep -10 0 10 600\npathvertex Sweep 10 0 10 0\n"
+            "path Spot\npathitem Spot\npathvertex Spot 0 0 10 0\n"
+            "sound Swept Level Effects path Sweep\n"
+            "sound Placed Level Effects path Spot\n");
+  const uint32_t id = Seq::Open(kObject, 0, nullptr, nullptr, type);
   Seq::Playlist* playlist = Seq::LockPlaylist(id);
   ASSERT_NE(playlist, nullptr);
   for (const char* sound : {"Swept", "Swept", "Placed"})
     ASSERT_TRUE(playlist->Enqueue(SoundEngine::GetIDFromString(sound)));
   ASSERT_EQ(Seq::UnlockPlaylist(id), SN_Success);
   ASSERT_EQ(Seq::Play(id), SN_Success);
-  Frames(10);
+  test.Frames(10);
   EXPECT_EQ(Seq::Close(id), SN_Success);
-  Frames(1);
+  test.Frames(1);
   EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
   // The sweep began with the first item in frame 1: frame k hears step k.
-  ExpectPan(Capture(), 1, 9, [](size_t frame) { return frame < 7 ? SweepAt(frame) : kAhead; }, {1, 4, 7});
+  test.ExpectPan(test.Capture(), 1, 9, [](size_t frame) { return frame < 7 ? SweepAt(frame) : kAhead; }, starts);
+}
+
+TEST_F(PathStateTest, ADynamicSequencesItemsGoOnAlongThePathOfTheirSettings) {
+  ExpectDynamicSequence(*this, Seq::DynamicSequenceType_NormalTransition, {1, 4, 7});
+}
+
+TEST_F(PathStateTest, ASampleAccurateDynamicSequencesItemsGoOnAlongThePathOfTheirSettings) {
+  ExpectDynamicSequence(*this, Seq::DynamicSequenceType_SampleAccurate, {1});
+}
+
+// Swept, then the game's beep 200 ms after it: the hand-on holds Swept's path while it waits, and the
+// bank that brought Swept goes meanwhile. The path, still moving from vertex to vertex, keeps what it
+// moves along until it is let go.
+TEST_F(PathStateTest, APathHeldPastItsBanksUnloadKeepsTheSettingsItMovesAlong) {
+  Load("path Sweep\npathitem Sweep\npathvertex Sweep -10 0 10 105\npathvertex Sweep 10 0 10 105\n"
+       "pathvertex Sweep 0 0 10 0\nsound Swept Level Effects path Sweep\n");
+  const uint32_t id = Seq::Open(kObject, 0, nullptr, nullptr, Seq::DynamicSequenceType_NormalTransition);
+  Seq::Playlist* playlist = Seq::LockPlaylist(id);
+  ASSERT_NE(playlist, nullptr);
+  ASSERT_TRUE(playlist->Enqueue(SoundEngine::GetIDFromString("Swept")));
+  ASSERT_TRUE(playlist->Enqueue(SoundEngine::GetIDFromString("Beep"), 200));
+  ASSERT_EQ(Seq::UnlockPlaylist(id), SN_Success);
+  ASSERT_EQ(Seq::Play(id), SN_Success);
+  // Swept's three frames; its path goes to its next vertex at the fifth step, after the unload.
+  Frames(4);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  EXPECT_EQ(g_pPathMgr->Count(), 1u);
+  ASSERT_EQ(SoundEngine::UnloadBank(SoundEngine::GetIDFromString("TimingBank"), own_.data()), SN_Success);
+  Frames(15);
+  EXPECT_EQ(Seq::Close(id), SN_Success);
+  Frames(8);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  EXPECT_EQ(g_pPathMgr->Count(), 0u);
+  // The beep was heard once its wait was over.
+  const std::vector<double> peaks = FramePeaks(Capture()[0]);
+  EXPECT_GT(*std::max_element(peaks.begin() + 10, peaks.end()), 1000.0);
 }
 
 }  // namespace

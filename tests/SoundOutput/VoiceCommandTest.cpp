@@ -4,6 +4,7 @@
 #include "OutputTestSupport.h"
 
 #include <deque>
+#include <functional>
 
 #include "SoundEngine/Lower/Pipeline/VoiceCommands.h"
 
@@ -26,7 +27,10 @@ class FakeInstance : public ISnVoiceInstance {
   float PitchRatio() const override { return pitch; }
   int32_t InitialOffset() const override { return offset; }
   void SetInitialOffset(int32_t samples) override { offset = samples; }
-  void Stop() override { Events().push_back("stop " + name); }
+  void Stop() override {
+    Events().push_back("stop " + name);
+    if (onStop) onStop();
+  }
   ISnVoicePipeline* Pipeline() const override { return pipeline; }
   ISnVoicePipeline* PipelineForSecondSource() const override { return joinable; }
 
@@ -37,6 +41,7 @@ class FakeInstance : public ISnVoiceInstance {
   ISnVoicePipeline* pipeline = nullptr;
   ISnVoicePipeline* joinable = nullptr;
   bool sourceReady = true;  // what the pipeline's source answers
+  std::function<void()> onStop;  // what else ends with it (another voice run out by its ending)
 };
 
 class FakePipeline : public ISnVoicePipeline {
@@ -57,6 +62,7 @@ class FakePipeline : public ISnVoicePipeline {
   void Begin() override {
     state = Playing;
     Events().push_back("begin " + first->name);
+    if (onBegin) onBegin();
   }
   void Pause() override { Events().push_back("pause " + first->name); }
   void Resume() override { Events().push_back("resume " + first->name); }
@@ -86,6 +92,7 @@ class FakePipeline : public ISnVoicePipeline {
   State state = Created;
   uint32_t rate = 0;
   bool finishWhileRunning = false;
+  std::function<void()> onBegin;
 };
 
 class FakeFactory : public ISnVoicePipelineFactory {
@@ -117,6 +124,8 @@ class VoiceCommandTest : public OutputFixture {
     return taken;
   }
   FakePipeline* PipelineOf(FakeInstance& instance) { return static_cast<FakePipeline*>(instance.pipeline); }
+  // A voice ends as the engine ends one: its queued commands go.
+  static void End(FakeInstance& instance) { LowerEngine::RemoveQueuedVoiceCommands(&instance); }
   // Instances outlive the engine's Term, which destroys what still plays them.
   FakeInstance& Make(const char* name) { return instances_.emplace_back(name); }
 
@@ -284,6 +293,66 @@ TEST_F(VoiceCommandTest, ABurstOfCommandsTakesItsItemsFromThePoolOnlyOnce) {
   Render();
   EXPECT_EQ(LowerEngine::QueuedVoiceCommandCount(), 0u);
   EXPECT_TRUE(TakeEvents().empty());
+}
+
+// What a walk over the queue calls may end voices whose commands lie anywhere in it: a stopped voice's
+// ending runs out others (as a pipeline's end runs the voices' queued ends), among them the voice of
+// the command the walk kept just before, the next one's, and its own. Before the walks were mended
+// the kept command went back to the free list and the walk then wrote into it (ASan use-after-poison,
+// every run).
+TEST_F(VoiceCommandTest, VoicesEndedWhileTheLaunchWalkRunsTakeTheirCommandsWithThem) {
+  FakeInstance& kept = Make("kept");
+  FakeInstance& stopped = Make("stopped");
+  FakeInstance& after = Make("after");
+  FakeInstance& last = Make("last");
+  Queue(SnVoiceCommand_Begin, kept);
+  Queue(SnVoiceCommand_Begin, stopped);
+  Queue(SnVoiceCommand_Pause, kept);
+  Queue(SnVoiceCommand_Begin, after);
+  Queue(SnVoiceCommand_Begin, last);
+  stopped.stopped = true;
+  stopped.onStop = [&] {
+    End(kept);
+    End(stopped);
+    End(after);
+  };
+  {
+    Platform::ReentrantGuard guard(GlobalAudioLock());
+    LowerEngine::LaunchQueuedVoices();
+  }
+  EXPECT_EQ(TakeEvents(), Lines{"stop stopped"});
+  // The last voice's launch is all that is left, and its commands are counted right; the kept voice
+  // ended before its begin ran.
+  EXPECT_EQ(LowerEngine::QueuedVoiceCommandCount(), 1u);
+  for (FakeInstance* instance : {&kept, &stopped, &after}) EXPECT_EQ(instance->m_queuedVoiceCommands, 0u);
+  EXPECT_EQ(last.m_queuedVoiceCommands, 1u);
+  Render();
+  EXPECT_EQ(TakeEvents(), (Lines{"begin last", "run last 1024"}));
+  EXPECT_EQ(LowerEngine::QueuedVoiceCommandCount(), 0u);
+}
+
+// The same of the command pass: a begin that ends the voices of the commands on either side of its own.
+TEST_F(VoiceCommandTest, VoicesEndedByABeginTakeTheirCommandsWithThem) {
+  FakeInstance& a = Make("a");
+  FakeInstance& b = Make("b");
+  FakeInstance& c = Make("c");
+  Queue(SnVoiceCommand_Begin, a);
+  Render();
+  TakeEvents();
+  LowerEngine::IncrementVoiceGroupKey();
+  Queue(SnVoiceCommand_Pause, a);
+  Queue(SnVoiceCommand_Begin, b);
+  Queue(SnVoiceCommand_Resume, a);
+  Queue(SnVoiceCommand_Begin, c);
+  {
+    Platform::ReentrantGuard guard(GlobalAudioLock());
+    LowerEngine::LaunchQueuedVoices();
+  }
+  PipelineOf(b)->onBegin = [&] { End(a); };
+  Render();
+  EXPECT_EQ(TakeEvents(), (Lines{"pause a", "begin b", "begin c", "run c 1024", "run b 1024", "run a 1024"}));
+  EXPECT_EQ(LowerEngine::QueuedVoiceCommandCount(), 0u);
+  EXPECT_EQ(a.m_queuedVoiceCommands, 0u);
 }
 
 }  // namespace

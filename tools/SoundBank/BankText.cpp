@@ -383,13 +383,16 @@ class Parser final : public MusicTextHost {
         if (!needs(1) || !Number(w[i + 1], number)) return false;
         action.properties.push_back(BankNodeProperty::Int(option == "delay" ? 14 : 15, int32_t(number)));
         i += 2;
-      } else if (option == "delayrange") {
+      } else if (option == "delayrange" || option == "faderange") {
+        // Offsets of the delay or the fade drawn at each run, in ms.
         uint32_t high = 0;
         if (!needs(2) || !Number(w[i + 1], number) || !Number(w[i + 2], high)) return false;
-        action.ranges.push_back(BankActionRange::Int(14, int32_t(number), int32_t(high)));
+        if (number > high) return Fail("\"" + option + "\" takes its lower offset first");
+        if (high > 0x7FFFFFFFu) return Fail("\"" + w[i + 2] + "\" is past the 31 bits of an action's time");
+        action.ranges.push_back(BankActionRange::Int(option == "delayrange" ? 14 : 15, int32_t(number), int32_t(high)));
         i += 3;
       } else if (option == "probability") {
-        if (!needs(1) || !Real(w[i + 1], real)) return false;
+        if (!needs(1) || !Within(w[i + 1], SN::SnValueRange{0.0f, 100.0f}, "the percentages", real)) return false;
         action.properties.push_back(BankNodeProperty::Float(16, real));
         i += 2;
       } else if (option == "curve" || option == "flag" || option == "meaning") {
@@ -1126,8 +1129,33 @@ bool Parser::Effect(const std::vector<std::string>& w) {
   } else {
     if (w[2] != "plugin") return Fail("\"" + w[2] + "\": an effect is \"gain <dB>\" or \"plugin <key>\"");
     if (!Number(w[3], effect.pluginId)) return false;
-    size_t at = 4;
-    if (!Hex(std::vector<std::string>(w.begin(), w.begin() + rtpc), at, effect.params)) return false;
+    // The block's hex bytes, the media the plug-in asks for by index, and parameters' base values.
+    std::vector<std::string> hex(w.begin(), w.begin() + 4);
+    for (size_t at = 4; at < rtpc; ++at) {
+      if (w[at] != "media" && w[at] != "base") {
+        hex.push_back(w[at]);
+        continue;
+      }
+      if (at + 2 >= rtpc) return Fail("\"" + w[at] + "\" takes 2 values");
+      uint32_t index = 0;
+      if (!Small(w[at + 1], 0xFF, w[at] == "media" ? "is not a media index (0-255)" : "is not a plug-in parameter (0-255)",
+                 index))
+        return false;
+      if (w[at] == "media") {
+        BankEffectMedia media;
+        media.index = uint8_t(index);
+        media.mediaId = SN::SoundEngine::GetIDFromString(w[at + 2].c_str());
+        if (!FindTone(w[at + 2])) return Fail("tone \"" + w[at + 2] + "\" is not declared");
+        effect.media.push_back(media);
+      } else {
+        BankEffectProperty property;
+        property.id = uint8_t(index);
+        if (!Real(w[at + 2], property.value)) return false;
+        effect.properties.push_back(property);
+      }
+      at += 2;
+    }
+    if (!Hex(hex, 4, effect.params)) return false;
   }
   if (!PluginCurve(w, rtpc, effect)) return false;
   return AddObject(kBankSharedEffectType, w[1], EffectPayload(id, effect));
@@ -1140,11 +1168,13 @@ bool Parser::PluginCurve(const std::vector<std::string>& w, size_t at, BankEffec
   if (++at + 1 >= w.size()) return Fail("\"rtpc\" takes a plug-in parameter, a driver and its points");
   if (!Small(w[at], 0xFF, "is not a plug-in parameter (0-255)", parameter)) return false;
   curve.pluginParamId = uint8_t(parameter);
-  if (w[++at] == "modulator") {
-    curve.kind = 2;
-    if (++at == w.size()) return Fail("\"modulator\" names the modulator that drives the curve");
-  }
-  if (!Id(w[at], curve.parameterId) || !Points(w, at + 1, curve.points)) return false;
+  // Added to or multiplied with the parameter's base value ("base"), or the parameter's whole value.
+  BankNodeCurve driver;
+  if (!CurveDriver(w, ++at, driver) || !Points(w, at + 1, curve.points)) return false;
+  curve.parameterId = driver.rtpcId;
+  curve.kind = driver.rtpcType;
+  curve.extra = driver.accumulation;
+  curve.scaling = driver.scaling;
   if (effect.pluginId == SN::kGainEffectKey && curve.pluginParamId == SN::kGainEffectLevelParam &&
       !PointsWithin(w, at + 1, curve.points))
     return false;
@@ -1647,6 +1677,28 @@ bool Parser::Line(const std::vector<std::string>& w) {
         !CurveIndex(w[3], curve))
       return false;
     pending->attenuation.curveUses[use] = curve;
+    return true;
+  }
+  if (op == "attrtpc") {
+    // A curve of a voice's parameter over a game parameter, which every voice of the attenuation follows
+    // (added to the voice's own); numbered after the attenuation's others.
+    PendingAttenuation* pending = nullptr;
+    uint32_t parameter = 0;
+    if (!Count(w, 5, kNoMost) || !(pending = Attenuation(w[1])) ||
+        !Small(w[2], 63, "is not a voice parameter (0-63)", parameter))
+      return false;
+    BankNodeCurve driver;
+    size_t at = 3;
+    if (!CurveDriver(w, at, driver)) return false;
+    if (driver.accumulation || driver.rtpcType)
+      return Fail("an attenuation's curve is added to the voice's, over a game parameter");
+    BankAttenuationRTPC curve;
+    curve.rtpcId = driver.rtpcId;
+    curve.parameterId = uint8_t(parameter);
+    curve.scaling = driver.scaling;
+    curve.curveId = uint32_t(pending->attenuation.rtpcs.size() + 1);
+    if (!Points(w, at + 1, curve.points)) return false;
+    pending->attenuation.rtpcs.push_back(std::move(curve));
     return true;
   }
   if (op == "attcurve" || op == "attpoint") {

@@ -21,7 +21,8 @@
 //   mediafault <tone> <fault>                a malformed media (ToneMedia.h: "cue-count-past-chunk", ...)
 //   event <name> <action>...                 HIRC event (type 4)
 //   action <name> <type 0xNNNN> <target|0> [options]   HIRC action (type 3); options: bus, delay <ms>,
-//       delayrange <min> <max>, fade <ms>, curve <n>, probability <percent>, flag <n>, meaning <n>,
+//       delayrange <min> <max>, fade <ms>, faderange <min> <max> (offsets in ms drawn at each run), curve <n>,
+//       probability <percent 0-100>, flag <n>, meaning <n>,
 //       value <v> <min> <max>, seek <mode> <flag>, bypass <on> <mask>, group <group> <state or switch>,
 //       bank <bank>, except <node>, exceptbus <bus>
 //   object <type> <name> [hex bytes...]      HIRC object of any type: its id, then the bytes
@@ -73,8 +74,11 @@
 //   statemap <sound or bus> <state group> <state>=<stateprops>...   the node takes its group's current state's
 //                                            properties (declared before the node), moving over the group's times
 //   effect <name> gain <dB>                  HIRC shared effect definition (type 18) of the built-in gain
-//   effect <name> plugin <key> [hex bytes...] [rtpc <plug-in parameter> [modulator] <driver> <x>:<y>...]
-//                                            the same of a game's plug-in: its block and a curve of a parameter
+//   effect <name> plugin <key> [hex bytes...] [media <index> <tone>]... [base <plug-in parameter> <value>]...
+//       [rtpc <plug-in parameter> [add|multiply] [db|log|dbtolin] [modulator] <driver> <x>:<y>...]
+//                                            the same of a game's plug-in: its block, the bank's media it asks
+//                                            for by index, parameters' base values, and a curve of a
+//                                            parameter (its whole value, or added to or multiplying its base)
 //   sourceplugin <name> <key> [hex bytes...] [rtpc <plug-in parameter> [modulator] <driver> <x>:<y>...]
 //                                            HIRC per-node effect definition (type 19): the parameter node of a
 //                                            game's source plug-in (its key of type 2), which a sound names
@@ -88,6 +92,8 @@
 //   attenuation <name> [cone <inside deg> <outside deg> <outside dB> <low-pass> <high-pass>]  HIRC type 14
 //   attuse <attenuation> <use 0-6> <curve 0-6>   attcurve <attenuation> <curve 0-6> <scaling>
 //   attpoint <attenuation> <curve> <x> <y> <interpolation>
+//   attrtpc <attenuation> <voice parameter 0-63> [db|log|dbtolin] <game parameter> <x>:<y>[:<shape>]...
+//                                            a curve every voice of the attenuation adds to its parameter
 //   rtpc <sound or bus> <volume|pitch|lowpass|highpass|0-63> [add|multiply] [db|log|dbtolin] [modulator]
 //       <game parameter or modulator> <x>:<y>[:<shape>]...   (the last curve of a parameter says whether its
 //       curves add or multiply; the y values scaled from a gain, as powers of ten, or as decibels)

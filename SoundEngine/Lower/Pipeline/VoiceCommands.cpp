@@ -95,6 +95,8 @@ struct VoiceState {
   ISnVoicePipelineFactory* factory = nullptr;
   bool memoryShort = false;  // a refusal for want of memory was logged, and no whole voice ended since
   bool noRoom = false;
+  uint32_t walks = 0;    // walks over the queue under way (a launch runs inside the command pass)
+  uint32_t retired = 0;  // commands of ended voices left in place for the walks (see CommandWalk)
 };
 
 VoiceState& Voices() {
@@ -123,23 +125,61 @@ bool Activate(ISnVoicePipeline* pipeline) {
   return true;
 }
 
+// A command whose voice ended while a walk was under way: it names no instance any more.
+bool IsRetired(const CommandItem& item) { return !item.payload.instance; }
+
 // Every removal goes through here: the instance counts the commands that name it.
 void RemoveCommand(CommandItem* previous, CommandItem* item) {
-  --item->payload.instance->m_queuedVoiceCommands;
-  Voices().queue.Remove(previous, item);
+  VoiceState& state = Voices();
+  if (IsRetired(*item))
+    --state.retired;
+  else
+    --item->payload.instance->m_queuedVoiceCommands;
+  state.queue.Remove(previous, item);
 }
+
+// A walk over the queue calls out (a voice stopped, a pipeline made or destroyed), and what it calls
+// may end voices whose commands lie anywhere in the queue: the item the walk holds as the one before
+// its own, the next one, its own. While a walk is under way those commands are only retired, so that
+// no item the walk holds goes back to the free list; each walk removes the retired ones it passes,
+// and the last walk to end the ones behind it.
+class CommandWalk {
+ public:
+  CommandWalk() { ++Voices().walks; }
+  ~CommandWalk() {
+    VoiceState& state = Voices();
+    if (--state.walks || !state.retired) return;
+    CommandItem* previous = nullptr;
+    for (CommandItem* item = state.queue.Head(); item && state.retired;) {
+      CommandItem* next = item->next;
+      if (IsRetired(*item))
+        RemoveCommand(previous, item);
+      else
+        previous = item;
+      item = next;
+    }
+  }
+  CommandWalk(const CommandWalk&) = delete;
+  CommandWalk& operator=(const CommandWalk&) = delete;
+};
 
 void RemoveCommandsOf(const ISnVoiceInstance* instance) {
   // Most voices that end have none queued: the queue is walked only for those that do, and only as
   // far as their last one.
-  SnPooledList<SnVoiceCommand>& queue = Voices().queue;
+  VoiceState& state = Voices();
   CommandItem* previous = nullptr;
-  for (CommandItem* item = queue.Head(); item && instance->m_queuedVoiceCommands;) {
+  for (CommandItem* item = state.queue.Head(); item && instance->m_queuedVoiceCommands;) {
     CommandItem* next = item->next;
-    if (item->payload.instance == instance)
-      RemoveCommand(previous, item);
-    else
+    if (item->payload.instance != instance) {
       previous = item;
+    } else if (state.walks) {
+      --item->payload.instance->m_queuedVoiceCommands;
+      item->payload.instance = nullptr;
+      ++state.retired;
+      previous = item;
+    } else {
+      RemoveCommand(previous, item);
+    }
     item = next;
   }
 }
@@ -189,6 +229,7 @@ SNRESULT InitVoiceCommands() {
   state.launchPending = false;
   state.groupKey = 0;
   state.memoryShort = state.noRoom = false;
+  state.walks = state.retired = 0;
   state.active.Forget();
   state.waiting.Forget();
   return state.queue.Init(kPreallocatedCommands, SnPooledList<SnVoiceCommand>::kUnlimited, g_LEngineDefaultPoolId,
@@ -200,6 +241,7 @@ SNRESULT InitVoiceCommands() {
 void TermVoiceCommands() {
   VoiceState& state = Voices();
   state.queue.Term();
+  state.retired = 0;
   state.launchPending = false;
   // Their pipelines were destroyed with the others before the lower engine ends.
   state.waiting.Forget();
@@ -250,13 +292,14 @@ void LaunchQueuedVoices() {
   SN_ASSERT_AUDIO_LOCK_HELD();
   VoiceState& state = Voices();
   if (!state.launchPending) return;
+  CommandWalk walk;
   CommandItem* previous = nullptr;
   for (CommandItem* item = state.queue.Head(); item;) {
     CommandItem* next = item->next;
     SnVoiceCommand& command = item->payload;
     ISnVoiceInstance* instance = command.instance;
-    bool remove = false;
-    if (command.kind <= SnVoiceCommand_BeginPaused && !instance->Pipeline()) {
+    bool remove = IsRetired(*item);
+    if (!remove && command.kind <= SnVoiceCommand_BeginPaused && !instance->Pipeline()) {
       if (instance->IsStoppedWithoutOffset()) {
         remove = true;
         instance->Stop();
@@ -305,6 +348,7 @@ void LaunchQueuedVoices() {
 void BeginQueuedVoices() {
   SN_ASSERT_AUDIO_LOCK_HELD();
   VoiceState& state = Voices();
+  CommandWalk walk;
   LaunchQueuedVoices();
   CommandItem* previous = nullptr;
   CommandItem* item = state.queue.Head();
@@ -321,9 +365,9 @@ void BeginQueuedVoices() {
     for (CommandItem* member = first; member && member->payload.groupKey == key;) {
       CommandItem* next = member->next;
       SnVoiceCommand& command = member->payload;
-      ISnVoicePipeline* pipeline = command.instance->Pipeline();
-      if (command.kind <= SnVoiceCommand_BeginPaused && !(command.flags & kLaunchedFlag) &&
-          !command.instance->IsStoppedWithoutOffset() && pipeline && state.waiting.Contains(pipeline)) {
+      ISnVoicePipeline* pipeline = IsRetired(*member) ? nullptr : command.instance->Pipeline();
+      if (pipeline && command.kind <= SnVoiceCommand_BeginPaused && !(command.flags & kLaunchedFlag) &&
+          !command.instance->IsStoppedWithoutOffset() && state.waiting.Contains(pipeline)) {
         const SNRESULT result = pipeline->TryLaunch();
         if (result == SN_NotReadyYet) {
           blocked = true;
@@ -359,7 +403,7 @@ void BeginQueuedVoices() {
       continue;
     }
     const SnVoiceCommand command = item->payload;
-    ISnVoicePipeline* target = TargetOf(command);
+    ISnVoicePipeline* target = IsRetired(*item) ? nullptr : TargetOf(command);
     const bool launchedBegin = command.kind <= SnVoiceCommand_BeginPaused && (command.flags & kLaunchedFlag);
     CommandItem* next = item->next;
     if (target && (launchedBegin || (command.kind > SnVoiceCommand_BeginPaused && target->m_launched))) {

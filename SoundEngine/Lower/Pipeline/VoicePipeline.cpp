@@ -782,7 +782,9 @@ void CSnVoicePipeline::RunFrame(SnVoiceFrameState& frame) {
       m_nextSource = nullptr;
       MoveOnToNextInstance();
     }
-    if (status == SnVoice_DataReadyFinished && m_nextSource)
+    // A voice told to stop inside this frame ends there: a successor the source did not take over
+    // would begin past the stop, and is never heard.
+    if (status == SnVoice_DataReadyFinished && m_nextSource && m_instance->StopOffset() < 0)
       status = ChainSecondSource(m_frame.validFrames, frame.requestedFrames);
     if (status == SnVoice_NoMoreDataForNow) {
       // Silent this frame; the play hears of it once however long the source stays behind.

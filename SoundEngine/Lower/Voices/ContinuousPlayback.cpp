@@ -79,15 +79,32 @@ bool IsCrossfade(SnContinuousTransitionMode mode) {
   return mode == SnContinuous_Crossfade || mode == SnContinuous_CrossfadePower;
 }
 
-// True when `node` is `ancestor` or lies under it (parents, then the bus it routes to).
-bool IsUnder(const CSnHierarchyNode* node, const CSnHierarchyNode* ancestor) {
+}  // namespace
+
+bool IsUnderContinuousLevel(const CSnHierarchyNode* node, const CSnHierarchyNode* ancestor) {
   if (!ancestor) return true;
   for (const CSnHierarchyNode* n = node; n; n = n->Parent())
     if (n == ancestor) return true;
   return node && node->OutputBus() == ancestor;
 }
 
-}  // namespace
+void DropContinuousLevelsUnder(CSnContinuousPlaylist& playlist, SnSequencePosition& position,
+                               const CSnHierarchyNode* node) {
+  while (playlist.Count()) {
+    CSnContinuousPlaylistItem& item = playlist.At(playlist.Count() - 1);
+    if (item.owningContainer) {
+      auto* owner = dynamic_cast<ISnPlaylistUseOwner*>(item.owningContainer);
+      if (CSnContinuousPlaylist* nested = owner ? owner->TakePlaylistUse(&playlist, item.useKey) : nullptr)
+        nested->Release();
+      item.useKey = 0;
+    } else if (!IsUnderContinuousLevel(item.node, node)) {
+      break;
+    }
+    if (position.depth > 0) --position.depth;
+    position.LowerToSequenceLevel();
+    playlist.Pop();
+  }
+}
 
 CSnContinuousPlaybackInstance::CSnContinuousPlaybackInstance(const Args& args, const SnContinuousParams& continuous)
     : CSnPlaybackInstance(args),
@@ -262,7 +279,10 @@ ISnVoicePipeline* CSnContinuousPlaybackInstance::PipelineForSecondSource() const
     if (p->GetState() != ISnVoicePipeline::Playing || p->SecondSource()) continue;
     ISnVoiceInstance* first = p->FirstSource();
     auto* before = dynamic_cast<CSnContinuousPlaybackInstance*>(first ? first->PlaybackInstance() : nullptr);
-    if (before && before != this && before->m_origin == m_origin && !before->IsStoppedNow()) return p;
+    // One told to stop at a sample of this frame (a note's end) sounds up to it: this item joins it
+    // all the same, so that it begins where that one's source ends, and the same stop cuts it there.
+    const bool sounds = before && (!before->IsStoppedNow() || before->StopOffset() >= 0);
+    if (sounds && before != this && before->m_origin == m_origin) return p;
   }
   return nullptr;
 }
@@ -336,29 +356,18 @@ void CSnContinuousPlaybackInstance::StopLooping() { StopLoopingUnder(nullptr); }
 void CSnContinuousPlaybackInstance::StopLoopingUnder(const CSnHierarchyNode* node) {
   if (m_nextNodeId) {
     CSnIndexedObject* found = g_pObjectIndex ? g_pObjectIndex->FindNodeAndAddRef(m_nextNodeId, false) : nullptr;
-    const bool under = found && IsUnder(static_cast<CSnHierarchyNode*>(found), node);
+    const bool under = found && IsUnderContinuousLevel(static_cast<CSnHierarchyNode*>(found), node);
     if (found) found->Release();
     if (!under) {
       CSnPlaybackInstance::StopLooping();
       return;
     }
   }
+  // The levels at or below the stopped node are not continued; the next child is asked again, of the
+  // levels left, when this one ends.
   m_nextNodeId = 0;
-  // The levels at or below the stopped node are not continued.
-  while (m_playlist && m_playlist->Count()) {
-    CSnContinuousPlaylistItem& item = m_playlist->At(m_playlist->Count() - 1);
-    if (item.owningContainer) {
-      auto* owner = dynamic_cast<ISnPlaylistUseOwner*>(item.owningContainer);
-      if (CSnContinuousPlaylist* nested = owner ? owner->TakePlaylistUse(m_playlist, item.useKey) : nullptr)
-        nested->Release();
-      item.useKey = 0;
-    } else if (!IsUnder(item.node, node)) {
-      break;
-    }
-    if (m_position.depth > 0) --m_position.depth;
-    m_position.LowerToSequenceLevel();
-    m_playlist->Pop();
-  }
+  m_nextComputed = false;
+  if (m_playlist) DropContinuousLevelsUnder(*m_playlist, m_position, node);
   if (m_playlist && m_playlist->Count() == 0) ReleasePlaylist();
   CSnPlaybackInstance::StopLooping();
 }

@@ -96,6 +96,12 @@ struct SnNextContinuousChild {
 // leaves nested levels to the termination unless their innermost level runs at the trigger rate.
 SnNextContinuousChild TakeNextContinuousChild(CSnContinuousPlaylist*& playlist, SnSequencePosition& position,
                                               CSnRegisteredObj* gameObject, bool checkOnly);
+// Unwinds `playlist` from its innermost level while the levels lie at or under `node` (null: all): a
+// switch or layer level gives its use back, a plain one is dropped with its sequence depth.
+void DropContinuousLevelsUnder(CSnContinuousPlaylist& playlist, SnSequencePosition& position,
+                               const CSnHierarchyNode* node);
+// True when `node` is `ancestor` or lies under it (parents, then the bus it routes to); null: all.
+bool IsUnderContinuousLevel(const CSnHierarchyNode* node, const CSnHierarchyNode* ancestor);
 
 // The state a performance hands from one child to the next. Borrowed pointers: whoever holds the
 // record holds the references.
@@ -131,8 +137,9 @@ class CSnContinuousPlaybackInstance : public CSnPlaybackInstance {
   void UpdatePlayProgress(uint32_t timeLeftMs) override;
   // The whole performance stops looping: this child plays out and nothing follows it.
   void StopLooping() override;
-  // Only the levels at or under `node` stop (null: all); a next child outside it still follows.
-  void StopLoopingUnder(const CSnHierarchyNode* node);
+  // Only the levels at or under `node` stop (null: all); the levels above it go on as they would
+  // have, with this child's end.
+  void StopLoopingUnder(const CSnHierarchyNode* node) override;
   void SeekTime(uint32_t ms, bool snapToMarker) override;
   void SeekPercent(float fraction, bool snapToMarker) override;
   void SetContinuousFlag(bool value) override { m_continuousFlag = value; }

@@ -519,7 +519,7 @@ void CSnPlaybackInstance::ExecuteActionOnInstance(const SnInstanceActionRecord& 
     case SnInstanceAction_Stop: Stop(record.fade, true); break;
     case SnInstanceAction_Pause: Pause(record.fade); break;
     case SnInstanceAction_Resume: Resume(record.fade, record.force != 0); break;
-    case SnInstanceAction_StopLooping: StopLooping(); break;
+    case SnInstanceAction_StopLooping: StopLoopingUnder(record.node); break;
     case SnInstanceAction_ReleaseModulators:
       // Envelopes begin their release where the instance stands; a list with nothing attached notes it.
       if (m_modulators.HasRecord()) m_modulators.Release(0);
@@ -535,8 +535,10 @@ void CSnPlaybackInstance::ApplyAction(const SnActionParams& params) {
     case SnActionParams::Stop: record.code = SnInstanceAction_Stop; break;
     case SnActionParams::Pause: record.code = SnInstanceAction_Pause; break;
     case SnActionParams::Resume: record.code = SnInstanceAction_Resume; break;
+    case SnActionParams::Break: record.code = SnInstanceAction_StopLooping; break;
     default: return;
   }
+  record.node = params.node;
   record.gameObject = params.gameObject;
   record.playingId = params.playingId;
   record.fade.durationMs = params.transitionMs;

@@ -68,6 +68,7 @@ struct SnInstanceActionRecord {
   uint32_t playingId = 0;                  // 0: any
   TransParamsBase fade;
   uint8_t force = 0;
+  const CSnHierarchyNode* node = nullptr;  // a stop-looping's: only the levels at or under it stop
 };
 
 // Matches an instance by its link key (0, null or 255: any) and hands it a parameter change.
@@ -197,6 +198,9 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
   void StopImmediately();
   void StopWithReason(uint8_t reason);
   void StopLooping() override;
+  // A break of `node` reaching this play: the sound stops looping (a continuous child also leaves the
+  // levels of its performance at or under the node).
+  virtual void StopLoopingUnder(const CSnHierarchyNode*) { StopLooping(); }
   virtual void SeekTime(uint32_t ms, bool snapToMarker);
   virtual void SeekPercent(float fraction, bool snapToMarker);
   // A continuous performance's hand-on points; nothing for a standard play. `timeLeftMs` is the time

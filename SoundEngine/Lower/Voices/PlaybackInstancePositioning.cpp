@@ -155,7 +155,7 @@ SNRESULT CSnPlaybackInstance::SetupPath() {
     DropCarriedPath();
     return SN_Success;
   }
-  const CSnPropertyNode* owner = m_node ? m_node->PositioningNode() : nullptr;
+  CSnPropertyNode* owner = m_node ? m_node->PositioningNode() : nullptr;
   const uint32_t pathId = owner ? owner->ID() : 0;
   SnPathSavedState* saved = SavedPathState();
   ReleasePath();
@@ -178,6 +178,7 @@ SNRESULT CSnPlaybackInstance::SetupPath() {
       SOUND_LOG(Error, "Playing id %u: its path's play list was refused (%u)", m_playingId, uint32_t(result));
       return result;
     }
+    path->HoldListsOwner(owner);
   }
   // A path that takes no more users plays without this sound: it stays where it is.
   const bool joined = g_pPathMgr->AddPathUser(path, m_sequenceNumber) == SN_Success;
