@@ -65,7 +65,7 @@ SoundSystem* SoundSystem::GetInstance() { return g_instance; }
 void SoundSystem::Initialize(Core::Engine* engine) {
   // Every part is taken already: a second start would only fail at each, and hook the frame step twice.
   if (SN::SoundEngine::IsInitialized()) {
-    AUDIO_LOG(Error, "Sound Sound Engine already runs: a second Initialize is ignored.");
+    AUDIO_LOG(Error, "The sound engine already runs: a second Initialize is ignored.");
     return;
   }
   if (!SN::GetMemoryHooks().alloc) {

@@ -80,7 +80,8 @@ void TraceRepeats::Say(const uint32_t* id, TraceLevel level, TraceModule module,
       }
     }
   }
-  Write(said);
+  // A line only counted writes nothing, nor the counts before it: counting never waits for the log.
+  if (!said.empty()) Write(said);
 }
 
 void TraceRepeats::PrintEach(TraceLevel level, TraceModule module, const char* format, ...) {
@@ -121,7 +122,20 @@ void TraceRepeats::SayText(TraceLevel level, TraceModule module, const std::stri
 }
 
 void TraceRepeats::Write(const Lines& said) {
+  // The counts closed by frames before this line come before it.
+  WriteClosed();
   for (const Said& line : said) TraceLog::GetInstance().LogMsg(line.level, line.module, line.text.c_str());
+}
+
+void TraceRepeats::WriteClosed() {
+  std::lock_guard<std::mutex> turn(m_writeLock);
+  uint32_t read = m_closedRead.load(std::memory_order_relaxed);
+  for (const uint32_t written = m_closedWritten.load(std::memory_order_acquire); read != written; ++read) {
+    const Closed& closed = m_closed[read % kClosed];
+    TraceLog::GetInstance().LogMsg(closed.level, closed.module, closed.text);
+    // The slot is EndFrame's again once written.
+    m_closedRead.store(read + 1, std::memory_order_release);
+  }
 }
 
 TraceRepeats::Line* TraceRepeats::Find(const char* format, uint64_t textHash, TraceLevel level, TraceModule module,
@@ -171,14 +185,22 @@ void TraceRepeats::NoteId(Line& line, uint32_t id) {
 }
 
 void TraceRepeats::EndFrame() {
-  m_frame.fetch_add(1, std::memory_order_acq_rel);
-  Lines said;
-  {
-    std::unique_lock<std::mutex> lock(m_lock, std::try_to_lock);
-    if (!lock.owns_lock()) return;  // the next line or frame closes them
-    CloseDue(said);
+  const uint64_t frame = m_frame.fetch_add(1, std::memory_order_acq_rel) + 1;
+  std::unique_lock<std::mutex> lock(m_lock, std::try_to_lock);
+  if (!lock.owns_lock()) return;  // the next line or frame closes them
+  uint32_t written = m_closedWritten.load(std::memory_order_relaxed);
+  for (Line& line : m_lines) {
+    if (!IsDue(line, frame)) continue;
+    if (line.repeats) {
+      if (written - m_closedRead.load(std::memory_order_acquire) == kClosed) break;  // closed by a later frame
+      Closed& closed = m_closed[written % kClosed];
+      closed.level = line.level;
+      closed.module = line.module;
+      FormatCount(line, closed.text, sizeof closed.text);
+      m_closedWritten.store(++written, std::memory_order_release);
+    }
+    line.used = false;
   }
-  Write(said);
 }
 
 void TraceRepeats::CloseDue(Lines& said) {
@@ -186,7 +208,7 @@ void TraceRepeats::CloseDue(Lines& said) {
   // A line known by its text may come again at any time (a collision, a level entered again): it waits
   // for the Flush.
   for (Line& line : m_lines)
-    if (line.used && line.format && line.lastFrame + 2 <= frame) Close(line, said);
+    if (IsDue(line, frame)) Close(line, said);
 }
 
 void TraceRepeats::Flush() { CloseAll(nullptr); }
@@ -223,20 +245,22 @@ void TraceRepeats::Close(Line& line, Lines& said) {
 }
 
 void TraceRepeats::SayCount(Line& line, Lines& said) {
-  if (!line.repeats) return;
+  char count[sizeof Closed::text];
+  if (FormatCount(line, count, sizeof count)) said.push_back({line.level, line.module, count});
+}
+
+bool TraceRepeats::FormatCount(Line& line, char* count, size_t size) {
+  if (!line.repeats) return false;
   const uint32_t repeats = line.repeats;
   line.repeats = 0;
-  char count[sizeof line.text + 192];
   if (!line.format) {
     // The count follows the text's first line: a script's traceback is not said again.
-    snprintf(count, sizeof count, "%.*s (and %u times more)", int(strcspn(line.text, "\n")), line.text, repeats);
-    said.push_back({line.level, line.module, count});
-    return;
+    snprintf(count, size, "%.*s (and %u times more)", int(strcspn(line.text, "\n")), line.text, repeats);
+    return true;
   }
   if (!line.idCount) {
-    snprintf(count, sizeof count, "%s (and %u more like it)", line.text, repeats);
-    said.push_back({line.level, line.module, count});
-    return;
+    snprintf(count, size, "%s (and %u more like it)", line.text, repeats);
+    return true;
   }
   // "also for id 7", "also for ids 7, 9 and 11", "also for ids 7, 9, 11, 13 and 40 others".
   const uint32_t named = line.idCount < kNamedIds ? line.idCount : kNamedIds;
@@ -251,8 +275,8 @@ void TraceRepeats::SayCount(Line& line, Lines& said) {
              line.idCount - named, line.idCount - named > 1 || line.moreIds ? "s" : "");
   line.idCount = 0;
   line.moreIds = false;
-  snprintf(count, sizeof count, "%s (and %u more like it, also for %s)", line.text, repeats, ids);
-  said.push_back({line.level, line.module, count});
+  snprintf(count, size, "%s (and %u more like it, also for %s)", line.text, repeats, ids);
+  return true;
 }
 
 }  // namespace Base

@@ -40,9 +40,14 @@ class TraceRepeats {
   // A finished text (a script's), printed literally: as PrintEach.
   void LogMsg(TraceLevel level, TraceModule module, const char* text);
   // A frame of the area ended: the lines not said in it nor in the one before are closed. Called on
-  // the area's real-time thread, so it never waits: when another thread holds the table, the next
-  // line or frame closes them. No thread holds the table while a line is written.
+  // the area's real-time thread, so it never waits, writes nor allocates: when another thread holds
+  // the table, the next line or frame closes them; the counts it closes are handed to WriteClosed
+  // through a ring of fixed room, and a line whose count finds the ring full stays kept for a later
+  // frame. No thread holds the table while a line is written.
   void EndFrame();
+  // Writes the counts the frames closed, oldest first: on a thread that may wait for the log (the
+  // game's, once a frame); every line said on another thread writes them first as well.
+  void WriteClosed();
   // Every line still counted is closed (the area stops, or a test leaves the log as found).
   void Flush();
   // The area starts or stops its frames: every count is said. Stopped, no frame comes to say them, so
@@ -85,18 +90,34 @@ class TraceRepeats {
   using Lines = std::vector<Said>;
   void Say(const uint32_t* id, TraceLevel level, TraceModule module, const char* format, va_list args);
   void SayText(TraceLevel level, TraceModule module, const std::string& text);
-  static void Write(const Lines& said);
+  void Write(const Lines& said);
   // The kept line of a call site or a text; with `text`, the one of a call site that said that text.
   Line* Find(const char* format, uint64_t textHash, TraceLevel level, TraceModule module, const char* text);
   void Keep(const char* format, uint64_t textHash, TraceLevel level, TraceModule module, const char* text,
             const uint32_t* id, Lines& said);
   static void NoteId(Line& line, uint32_t id);
   void CloseDue(Lines& said);
+  bool IsDue(const Line& line, uint64_t frame) const { return line.used && line.format && line.lastFrame + 2 <= frame; }
   // Every line closed; `stopped`, when given, is the area's new state.
   void CloseAll(const bool* stopped);
   void Close(Line& line, Lines& said);
   // Its count, if any, said and begun again; the line stays kept.
   static void SayCount(Line& line, Lines& said);
+  // The same into `text`: false when it has no count.
+  static bool FormatCount(Line& line, char* text, size_t size);
+
+  // A count closed by a frame, waiting for WriteClosed. The ring has one writer at a time, EndFrame
+  // holding the table, and its readers take turns under m_writeLock.
+  struct Closed {
+    TraceLevel level;
+    TraceModule module;
+    char text[sizeof Line::text + 192];
+  };
+  static constexpr uint32_t kClosed = kLines;
+  Closed m_closed[kClosed];
+  std::atomic<uint32_t> m_closedWritten{0};
+  std::atomic<uint32_t> m_closedRead{0};
+  std::mutex m_writeLock;
 
   std::mutex m_lock;
   bool m_holding;

@@ -104,6 +104,7 @@ bool Engine::FrameStep(float dt) {
   Scripts().Call("Hook:Call", "PostFrameStep", dt);
   if (m_levelChangePending) ApplyLevelChange();
   Base::TraceRepeats::OfGameFrames().EndFrame();
+  Base::TraceRepeats::OfGameFrames().WriteClosed();
   return m_running;
 }
 

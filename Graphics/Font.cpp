@@ -63,8 +63,9 @@ bool Font::LoadDirectory(const std::string& name) {
   }
   GFX_LOG_EACH(Warning, "Could not find fontName %s defaulting to Arial", name.c_str());
   if (name == kFallbackName) {
-    // The folder looked for goes with the line: without it no text is drawn anywhere.
-    GFX_LOG_EACH(Error, "Could not find Arial font (%s is not a folder): no text is drawn", path.c_str());
+    // The folder looked for follows in a line of its own: without it no text is drawn anywhere.
+    GFX_LOG_EACH(Error, "Could not find Arial font");
+    GFX_LOG_EACH(Info, "The font folder %s is not a folder: no text is drawn.", path.c_str());
     return false;
   }
   // Every missing name would otherwise hold a whole copy of the fallback's sizes.

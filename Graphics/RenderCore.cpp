@@ -116,7 +116,7 @@ Frame* RenderCore::GetCurrentFrame() { return g_currentFrame; }
 void RenderCore::Initialize() {
   GFX_LOG(Info, "Initializing Render Core");
   m_initialized = false;
-  ForgetOwnShaderFailures();
+  ForgetShaderFailures();
   m_rasterizer = 3;
   m_targetSize = Base::Vec2(0, 0);
 
@@ -226,6 +226,7 @@ void RenderCore::Shutdown() {
   // Every loaded asset holds objects of this device. They go with it: a render core made after it in
   // the same process would otherwise be handed shaders and buffers of a device that is gone.
   for (Base::ResourceCollection* collection : Base::ResourceManager::GetInstance().m_collections) collection->Clear();
+  ForgetShaderFailures();
   DestroyDevice();
 }
 

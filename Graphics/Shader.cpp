@@ -8,6 +8,7 @@
 #include "Platform/Graphics/GpuContext.h"
 #include "Platform/Graphics/GpuDevice.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -36,34 +37,35 @@ int32_t KindOfName(const std::string& name) {
   return -1;
 }
 
-// A shader the render core reads itself (the sprite batch's) that did not load; shader resources that
-// did not load are the collection's entries.
-bool g_ownShaderFailed = false;
+// Shaders that did not load since the render core began: whether any did, and the names said, each
+// once however many materials name it. Past the first few names a failure is said each time: a game
+// ends on its first one, and a stream of names (a damaged material) must not grow what is kept.
+struct ShaderFailures {
+  bool any = false;
+  bool own = false;  // one the render core reads itself (the sprite batch's), outside the collection
+  std::vector<std::string> said;
+};
+constexpr size_t kSaidShaderNames = 32;
+ShaderFailures g_failures;
 
 }  // namespace
 
 void ReportShaderFailure(const char* step, const std::string& name, const std::string& path) {
-  // A name that did not load keeps its entry, and every material naming it tries it again: said once.
-  if (Base::Resources<Shader>::Instance().GetResourceID(name) >= 0) return;
+  g_failures.any = true;
+  if (std::find(g_failures.said.begin(), g_failures.said.end(), name) != g_failures.said.end()) return;
+  if (g_failures.said.size() < kSaidShaderNames) g_failures.said.push_back(name);
   GFX_LOG(Error, "Failed to %s Shader %s", step, path.c_str());
 }
 
 void ReportOwnShaderFailure(const char* step, const std::string& path) {
-  g_ownShaderFailed = true;
+  g_failures.own = true;
   GFX_LOG(Error, "Failed to %s Shader %s", step, path.c_str());
 }
 
-bool AnyShaderFailed() {
-  // A name of no shader kind is no shader (only a warning says so): it does not count.
-  const Base::Resources<Shader>& shaders = Base::Resources<Shader>::Instance();
-  for (uint32_t i = 0; i < shaders.GetEntryCount(); ++i) {
-    const Base::ResourceCollection::Entry* entry = shaders.GetEntry(i);
-    if (!entry->loaded && KindOfName(entry->name) >= 0) return true;
-  }
-  return g_ownShaderFailed;
-}
+// A name of no shader kind is no shader (only a warning says so): it is never reported, and does not count.
+bool AnyShaderFailed() { return g_failures.any || g_failures.own; }
 
-void ForgetOwnShaderFailures() { g_ownShaderFailed = false; }
+void ForgetShaderFailures() { g_failures = ShaderFailures(); }
 
 std::vector<Platform::GpuInputElementDesc> BuildInputLayoutElements(
     const std::vector<Platform::ShaderInputParameter>& inputs) {

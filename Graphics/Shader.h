@@ -19,12 +19,13 @@ std::vector<Platform::GpuInputElementDesc> BuildInputLayoutElements(
 // A shader that did not load leaves its passes drawing garbage or nothing, so the program ends on it.
 // "Failed to <step> Shader <file>", where `step` is what went wrong: "load", "create", "reflect" or
 // "create the input layout of". A shader resource's is said once for its name (`name`, the one it was
-// asked for by), as its failed entry stays in the collection.
+// asked for by), for the first few names; the failure is remembered until the next render core.
 void ReportShaderFailure(const char* step, const std::string& name, const std::string& path);
 // A shader the render core reads itself, outside the collection; remembered until the next render core.
 void ReportOwnShaderFailure(const char* step, const std::string& path);
-void ForgetOwnShaderFailures();
-// Whether a shader entry of the collection, or one of the render core's own, did not load.
+// A new render core forgets the failures of the last (its shutdown let go of every shader).
+void ForgetShaderFailures();
+// Whether a shader resource, or one of the render core's own, did not load since the render core began.
 bool AnyShaderFailed();
 
 class Shader {
@@ -39,6 +40,9 @@ class Shader {
   Shader& operator=(const Shader&) = delete;
 
   bool IsLoaded() const { return m_loaded; }
+  // A name that does not load keeps no entry of the collection (its failure is remembered above): a
+  // material naming many missing shaders must not grow it.
+  static constexpr bool kKeepsFailedNames = false;
   void Bind();
   void Release();
 

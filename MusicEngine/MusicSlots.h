@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "Base/Assert.h"
+#include "SoundEngine/Containers.h"
 #include "SoundEngine/PoolObject.h"
 
 namespace SN {

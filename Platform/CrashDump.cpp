@@ -15,6 +15,7 @@
 //   <frames, one per line, as the C library writes them>
 //   end
 #include "Platform/CrashDump.h"
+#include "Platform/ProgramStop.h"
 
 #include <execinfo.h>
 #include <fcntl.h>
@@ -126,6 +127,8 @@ void WriteRegisters(int fd, const void* context) {
 }
 
 void OnFatalSignal(int signal, siginfo_t* info, void* context) {
+  // The window system's driver faulting under a display whose server has gone is that display's loss.
+  EndIfFaultIsDisplayLoss();
   const long now = long(time(nullptr)) + g_utcOffset;
   long days = now / 86400, seconds = now % 86400;
   if (seconds < 0) {

@@ -3,7 +3,7 @@
 
 #include <signal.h>
 
-#include <csignal>
+#include <atomic>
 #include <cstdio>
 #include <utility>
 
@@ -11,11 +11,13 @@ namespace Platform {
 
 namespace {
 
-// Written only by the signal handlers.
-volatile std::sig_atomic_t g_stopSignal = 0;
+// Written by the signal handlers, read by the main loop and the X library's handlers on other threads.
+std::atomic<int> g_stopSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free, "a signal handler writes it");
 
 void OnStopSignal(int signal) {
-  if (!g_stopSignal) g_stopSignal = signal;
+  int none = 0;
+  g_stopSignal.compare_exchange_strong(none, signal);
 }
 
 }  // namespace
@@ -26,8 +28,11 @@ void InstallStopSignalHandlers() {
   sigemptyset(&action.sa_mask);
   // Calls that were waiting go on; the handler gives way to the default after its first signal.
   action.sa_flags = SA_RESTART | SA_RESETHAND;
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction current {};
+    if (sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) continue;
+    sigaction(signal, &action, nullptr);
+  }
 }
 
 StopRequest PendingStop() {
@@ -46,6 +51,7 @@ const char* StopSignalName(int signal) {
   switch (signal) {
     case SIGINT: return "SIGINT";
     case SIGTERM: return "SIGTERM";
+    case SIGHUP: return "SIGHUP";
     default: return "signal";
   }
 }

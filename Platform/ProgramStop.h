@@ -1,8 +1,8 @@
-// Requests from outside that the program end: SIGINT (Ctrl+C) and SIGTERM, and a display whose
-// connection was lost (its X server ended). Each is noted where it arrives, in a signal handler or in
-// the X library's error call from inside a frame, and answered by the program between two frames: the
-// frame in progress finishes and the shutdown runs in its order, rather than the process ending from
-// inside the frame with its objects half used.
+// Requests from outside that the program end: SIGINT (Ctrl+C), SIGTERM and SIGHUP (its terminal
+// closed), and a display whose connection was lost (its X server ended). Each is noted where it
+// arrives, in a signal handler or in the X library's error call from inside a frame, and answered by
+// the program between two frames: the frame in progress finishes and the shutdown runs in its order,
+// rather than the process ending from inside the frame with its objects half used.
 #pragma once
 
 #include <string>
@@ -14,20 +14,21 @@ namespace Platform {
 struct StopRequest {
   enum Kind { None, Signal, DisplayLost };
   Kind kind = None;
-  int signal = 0;       // SIGINT or SIGTERM, for Signal
+  int signal = 0;       // SIGINT, SIGTERM or SIGHUP, for Signal
   std::string display;  // the display's name, for DisplayLost
 };
 
-// Installs the program's handlers of SIGINT and SIGTERM. The first such signal is noted; the next one
-// ends the process at once, as the signal does by default, so that a program stuck in a frame can
-// still be stopped.
+// Installs the program's handlers of SIGINT, SIGTERM and SIGHUP. The first such signal is noted; the
+// next one ends the process at once, as the signal does by default, so that a program stuck in a frame
+// can still be stopped. A signal the program was started with ignored (SIGINT of a shell's background
+// job) stays ignored.
 void InstallStopSignalHandlers();
 // The request noted, or None. A signal outranks a lost display: Ctrl+C in the terminal of a virtual
 // display ends its server as well, and what was asked for is the signal's end.
 StopRequest PendingStop();
 // The name of the display whose watched connection was lost (below), empty while none was. Any thread.
 std::string LostDisplayName();
-// "SIGINT", "SIGTERM", or "signal" for any other.
+// "SIGINT", "SIGTERM", "SIGHUP", or "signal" for any other.
 const char* StopSignalName(int signal);
 // Called last, after the shutdown: a program stopped by a signal ends as that signal ends it, its
 // output flushed (a shell sees the signal; the exit status reads 128 + its number). Returns when no
@@ -41,6 +42,42 @@ void EndAsStopSignalAsks();
 // ends the process at once when it finds the loss, without running the exit's destructors, in the
 // way a noted stop would end it.
 void WatchDisplayConnection(SDL_Window* window);
+// Installs the X library's handlers before the first connection is made (a display check's), so that
+// a loss found by any connection, watched or not, is the program's to say.
+void PrepareDisplayWatch();
+
+// What the program says of its display from inside the window system: `lost`, with the display's name,
+// when its loss ends the process at once (see above, and EndIfFaultIsDisplayLoss); `error`, with the
+// whole text, for a protocol error the game goes on after.
+using DisplayLossSink = void (*)(const char* display);
+using DisplayErrorSink = void (*)(const char* text);
+struct DisplayNotices {
+  DisplayLossSink lost = nullptr;
+  DisplayErrorSink error = nullptr;
+};
+void SetDisplayNotices(DisplayNotices notices);
+// Settles a protocol error noted since the last call, on the main thread between two frames: on a
+// display whose server has gone it is the display's loss (LostDisplayName then names it); any other is
+// said once for its error and request, and nothing else follows from it.
+void SettleDisplayErrors();
+
+// Marks a call into the window system (a window made, the drawing context made, a frame presented) for
+// its length. The OpenGL driver may fault inside one when the server goes away under it: a fault there
+// while the display's server has gone is the display's loss, said as one and ended at once, exit code 1.
+// A call that waits for the server's answer (a window shown waits to see it mapped) would wait forever
+// once the connection is lost inside it: that loss, too, is said and ended at once.
+struct WindowSystemCall {
+  enum Kind { Returns, WaitsForServer };
+  explicit WindowSystemCall(Kind kind = Returns);
+  ~WindowSystemCall();
+  WindowSystemCall(const WindowSystemCall&) = delete;
+  WindowSystemCall& operator=(const WindowSystemCall&) = delete;
+
+ private:
+  Kind m_kind;
+};
+// Called by the fault handler first: returns when the fault is not such a loss.
+void EndIfFaultIsDisplayLoss();
 // Whether the watched connection of `window`'s display is lost, asked of the server itself: the window
 // system waits forever on a server that has gone for some of its replies (a window's hiding, before it
 // is destroyed), and the window's owner then leaves the window and the video system as they are.

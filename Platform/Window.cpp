@@ -113,6 +113,7 @@ bool g_displayHeld = false;
 bool Window::DisplayAvailable(std::string* error) {
   ReleaseDisplayHold();
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+  PrepareDisplayWatch();
   if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
     if (error) *error = SDL_GetError();
     return false;
@@ -156,8 +157,12 @@ Window* Window::Create(const char* title, int width, int height, uint32_t flags,
   if (flags & Hidden) sdlFlags |= SDL_WINDOW_HIDDEN;
   if (flags & Resizable) sdlFlags |= SDL_WINDOW_RESIZABLE;
   if (flags & Borderless) sdlFlags |= SDL_WINDOW_BORDERLESS;
-  SDL_Window* window =
-      SDL_CreateWindow(title ? title : "", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, width, height, sdlFlags);
+  SDL_Window* window = nullptr;
+  {
+    const WindowSystemCall call;
+    window = SDL_CreateWindow(title ? title : "", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, width, height,
+                              sdlFlags);
+  }
   if (!window) {
     if (error) *error = std::string("window creation failed: ") + SDL_GetError();
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
@@ -200,7 +205,12 @@ bool Window::IsFullScreen() const { return (SDL_GetWindowFlags(m_window) & SDL_W
 
 void Window::SetTitle(const char* title) { SDL_SetWindowTitle(m_window, title ? title : ""); }
 
-void Window::Show() { SDL_ShowWindow(m_window); }
+void Window::Show() {
+  // The window system waits for the server to map the window: one that has gone never answers.
+  if (!LostDisplayName().empty()) return;
+  const WindowSystemCall call(WindowSystemCall::WaitsForServer);
+  SDL_ShowWindow(m_window);
+}
 
 void Window::Minimize() { SDL_MinimizeWindow(m_window); }
 

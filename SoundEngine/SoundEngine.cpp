@@ -252,7 +252,11 @@ void Term() {
 
 SNRESULT RenderAudio() {
   if (!State().initialized || !g_pAudioMgr) return SN_Failure;
-  return g_pAudioMgr->RenderAudio(true);
+  const SNRESULT result = g_pAudioMgr->RenderAudio(true);
+  // The game's thread writes the counts the audio frames closed: the audio thread never writes the log.
+  // Not from inside a pass (a callback's call), which may be the audio thread's.
+  if (!CSnAudioMgr::InAudioPassOnThisThread()) Base::TraceRepeats::GetInstance().WriteClosed();
+  return result;
 }
 
 SNRESULT AddBehavioralExtension(SnBehavioralExtension extension) {

@@ -56,6 +56,12 @@ void SetPacing(Core::FrameRateController& pacer) {
   log.SetLevel(level);
 }
 
+void LogDisplayLost(const char* display) {
+  BASE_LOG(Error, "The display %s was lost: the game ends.", Audio::LogSafe(display).c_str());
+}
+
+void LogDisplayError(const char* text) { BASE_LOG(Error, "%s", Audio::LogSafe(text).c_str()); }
+
 }  // namespace
 
 Program::Program() = default;
@@ -187,6 +193,7 @@ void Program::CheckLevelLoaded() {
 // the shutdown runs in its order. A display that is gone shows nothing and takes no key.
 void Program::CheckStopRequest() {
   if (m_stopAnswered) return;
+  Platform::SettleDisplayErrors();
   const Platform::StopRequest stop = Platform::PendingStop();
   if (stop.kind == Platform::StopRequest::None) return;
   m_stopAnswered = true;
@@ -194,7 +201,7 @@ void Program::CheckStopRequest() {
     BASE_LOG(Info, "%s received: the game ends.", Platform::StopSignalName(stop.signal));
     m_exitCode = 128 + stop.signal;
   } else {
-    BASE_LOG(Error, "The display %s was lost: the game ends.", Audio::LogSafe(stop.display).c_str());
+    LogDisplayLost(stop.display.c_str());
     m_exitCode = kDisplayLostExitCode;
   }
   GetEngine().Quit();
@@ -248,6 +255,7 @@ int Program::Shutdown() {
 int Program::Run() {
   // Checked before anything starts, so that the reason is the one line printed.
   if (!EnterContentRoot()) return kNoContentExitCode;
+  Platform::SetDisplayNotices({LogDisplayLost, LogDisplayError});
   std::string error;
   if (!Platform::Window::DisplayAvailable(&error)) {
     LogNoWindow(error.empty() ? "no video driver" : error.c_str());

@@ -1,5 +1,6 @@
 // SDL window and OpenGL context creation, headless through SDL's offscreen driver.
 #include "Platform/Graphics/GlContext.h"
+#include "Platform/ProgramStop.h"
 
 #include <SDL2/SDL.h>
 #include <epoxy/gl.h>
@@ -64,8 +65,11 @@ GlContext* GlContext::Create(GpuDriverType type, std::string* error) {
 
   auto* gl = new GlContext;
   ++g_liveContexts;
-  gl->m_hidden = SDL_CreateWindow("gpu", 0, 0, 1, 1, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
-  if (gl->m_hidden) gl->m_context = SDL_GL_CreateContext(gl->m_hidden);
+  {
+    const WindowSystemCall call;
+    gl->m_hidden = SDL_CreateWindow("gpu", 0, 0, 1, 1, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
+    if (gl->m_hidden) gl->m_context = SDL_GL_CreateContext(gl->m_hidden);
+  }
   if (!gl->m_context) {
     *error = std::string("no OpenGL 4.5 core context: ") + SDL_GetError();
     delete gl;
@@ -129,6 +133,9 @@ void GlContext::ForgetWindow(SDL_Window* window) {
   MakeCurrent();
 }
 
-void GlContext::SwapWindow(SDL_Window* window) { SDL_GL_SwapWindow(window); }
+void GlContext::SwapWindow(SDL_Window* window) {
+  const WindowSystemCall call;
+  SDL_GL_SwapWindow(window);
+}
 
 }  // namespace Platform

@@ -10,6 +10,7 @@
 #include "SoundEngine/Hierarchy/StateGroupLink.h"
 #include "SoundEngine/Log.h"
 #include "SoundEngine/Lower/Mixing/FrameFormat.h"
+#include "SoundEngine/Lower/Voices/InstancePositioning.h"
 #include "SoundEngine/PoolObject.h"
 
 namespace SN {
@@ -461,12 +462,20 @@ uint16_t CSnPropertyNode::EffectiveMaximum() const {
   return uint16_t(value < 0 ? 0 : value > kMaxInstancesMask ? kMaxInstancesMask : value);
 }
 
+bool CSnPropertyNode::TakesCount(SnCountRecord& record) const {
+  if (!(FlagsA() & kEnforcesOwnLimit) && Parent()) return false;
+  const uint8_t kind = IsBus() ? SnCountRecord::kCountedByBus : SnCountRecord::kCountedByNode;
+  if (record.counted & kind) return false;
+  record.counted |= kind;
+  return true;
+}
+
 SNRESULT CSnPropertyNode::CountInstance(SnCountRecord& record) {
   SnNodeActivity* activity = EnsureActivity();
   if (!activity) return SN_InsufficientMemory;
   ++activity->playing;
   SNRESULT result = SN_Success;
-  if ((FlagsA() & kEnforcesOwnLimit) || !Parent()) {
+  if (TakesCount(record)) {
     CSnNodeLimiter* limiter = &activity->limiter;
     int32_t count, virtualCount;
     if (activity->limitsGlobally) {
@@ -489,8 +498,8 @@ SNRESULT CSnPropertyNode::CountInstance(SnCountRecord& record) {
       count = ++entry->instances;
       virtualCount = entry->virtualInstances;
     }
-    if (!record.limiter) record.limiter = limiter;
-    record.counted = 1;
+    // The instance joins this limiter: the frame's pass and the next admissions see it there.
+    (IsBus() ? record.busLimiter : record.limiter) = limiter;
     const uint16_t maximum = EffectiveMaximum();
     if (maximum && count - virtualCount - int32_t(record.enforced) > maximum) {
       CSnPlaybackInstance* giveWay = nullptr;
@@ -526,7 +535,7 @@ void CSnPropertyNode::UncountInstance(SnCountRecord& record) {
     return;
   }
   --activity->playing;
-  if ((FlagsA() & kEnforcesOwnLimit) || !Parent()) {
+  if (TakesCount(record)) {
     if (activity->limitsGlobally) {
       if (activity->globalCount > 0) --activity->globalCount;
     } else if (SnNodeActivity::ObjectEntry* entry = activity->FindObject(record.gameObject)) {
@@ -548,7 +557,7 @@ void CSnPropertyNode::UncountInstance(SnCountRecord& record) {
 
 void CSnPropertyNode::CountVirtual(SnCountRecord& record) {
   SnNodeActivity* activity = ActivityRecord();
-  if (activity && ((FlagsA() & kEnforcesOwnLimit) || !Parent())) {
+  if (TakesCount(record) && activity) {
     if (activity->limitsGlobally)
       ++activity->globalVirtual;
     else if (SnNodeActivity::ObjectEntry* entry = activity->FindObject(record.gameObject))
@@ -561,7 +570,7 @@ void CSnPropertyNode::CountVirtual(SnCountRecord& record) {
 
 SNRESULT CSnPropertyNode::UncountVirtual(SnCountRecord& record) {
   SnNodeActivity* activity = ActivityRecord();
-  if (activity && ((FlagsA() & kEnforcesOwnLimit) || !Parent())) {
+  if (TakesCount(record) && activity) {
     int32_t count = 0, virtualCount = 0;
     CSnNodeLimiter* limiter = &activity->limiter;
     if (activity->limitsGlobally) {
@@ -621,6 +630,14 @@ const CSnPropertyNode* CSnPropertyNode::PositioningNode() const {
   while (node->Parent() && !(node->FlagsB() & kHasPositioning))
     node = static_cast<const CSnPropertyNode*>(node->Parent());
   return node;
+}
+
+bool CSnPropertyNode::GetAttenuationMaxDistance(float& maxDistance) const {
+  // Attenuations come with 3D positioning: the positioning the node's voices take names it.
+  const SnPositioningParams* positioning = PositioningNode()->Positioning();
+  ISnAttenuationDirectory* directory = AttenuationDirectory();
+  if (!positioning || !positioning->attenuationId || !directory) return false;
+  return AttenuationMaxDistance(directory->FindAttenuation(positioning->attenuationId), maxDistance);
 }
 
 }  // namespace SN

@@ -55,15 +55,19 @@ enum SnParamGroup : uint32_t {
   SnParamGroup_Group32 = 0x20,
 };
 
-// A play counted against the limits on its way up.
+// A play counted against the limits on its way up: by the first node above it that decides its own
+// limit and by the first such bus, each once, whichever roads lead to them.
 struct SnCountRecord {
+  static constexpr uint8_t kCountedByNode = 0x01;
+  static constexpr uint8_t kCountedByBus = 0x02;
   float priority = 50.0f;
   CSnRegisteredObj* gameObject = nullptr;
-  CSnNodeLimiter* limiter = nullptr;        // out: the first limiter that counted it
+  CSnNodeLimiter* limiter = nullptr;        // out: the node's limiter that counted it
+  CSnNodeLimiter* busLimiter = nullptr;     // out: the bus's limiter that counted it
   CSnPlaybackInstance* giveWay = nullptr;  // out: the instance a limit chose to make room
   uint16_t pathMask = 3;                  // bit 0 output bus, bit 1 secondary output
   uint16_t enforced = 0;
-  uint8_t counted = 0;
+  uint8_t counted = 0;  // kCountedBy... of the limits that took it
 };
 
 struct SnPositioningParams {
@@ -185,6 +189,9 @@ class CSnPropertyNode : public CSnHierarchyNode, public ISnPropTransitionOwner {
   virtual void CountVirtual(SnCountRecord& record);
   virtual SNRESULT UncountVirtual(SnCountRecord& record);
   uint16_t EffectiveMaximum() const;
+  // Whether this node's limit takes the play: it decides its own limit and no node of its kind (node
+  // or bus) took the play before it. Marks the record when it does.
+  bool TakesCount(SnCountRecord& record) const;
 
   // ---- inherited look-ups ----
   // Priority of the nearest node that overrides it, with its distance offset (0 when not applied).
@@ -194,6 +201,9 @@ class CSnPropertyNode : public CSnHierarchyNode, public ISnPropTransitionOwner {
   const CSnPropertyNode* MidiSettingsNode(uint8_t overrideBit) const;
   const CSnPropertyNode* PositioningNode() const;
   CSnPropertyNode* PositioningNode() { return const_cast<CSnPropertyNode*>(std::as_const(*this).PositioningNode()); }
+  // The greatest distance of the attenuation the node's voices take (the last point of its distance
+  // curve); false when they take none.
+  bool GetAttenuationMaxDistance(float& maxDistance) const;
   uint32_t MidiPlayMode() const { return uint32_t(MidiSettingsNode(kMidiOverridesEvents)->IntProperty(46)); }
 
   // ---- bank payload ----

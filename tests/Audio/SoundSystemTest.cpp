@@ -154,7 +154,7 @@ TEST_F(SoundSystemFixture, ASecondInitializeWhileTheEngineRunsSaysItAlreadyRuns)
   ASSERT_EQ(TakeLines(), "");
   const size_t frameListeners = engine_.GetHooks().Find("FrameStep")->ListenerCount();
   system_.Initialize(&engine_);
-  EXPECT_EQ(TakeLines(), "[ Error ][Audio] Sound Sound Engine already runs: a second Initialize is ignored.\n");
+  EXPECT_EQ(TakeLines(), "[ Error ][Audio] The sound engine already runs: a second Initialize is ignored.\n");
   EXPECT_EQ(engine_.GetHooks().Find("FrameStep")->ListenerCount(), frameListeners);
   Stop();
   EXPECT_EQ(TakeLines(), "");

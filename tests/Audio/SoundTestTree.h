@@ -79,7 +79,8 @@ inline std::string GameSoundLines(const std::string& log) {
     size_t end = log.find('\n', at);
     end = end == std::string::npos ? log.size() : end + 1;
     const std::string line = log.substr(at, end - at);
-    for (const char* start : {"[ Error ][Audio] Could not ", "[ Error ][Audio] Sound ", "[Warning][Base] Invalid file"})
+    for (const char* start : {"[ Error ][Audio] Could not ", "[ Error ][Audio] Sound ", "[ Error ][Audio] The sound engine ",
+                              "[Warning][Base] Invalid file"})
       if (line.rfind(start, 0) == 0) kept += line;
     at = end;
   }

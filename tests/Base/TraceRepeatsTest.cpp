@@ -2,8 +2,8 @@
 // counted, other values alike, and the count said once a frame passed without one; a full table says
 // the count of the line it gives up; a line too long to keep is said whole. A line about one object
 // of many names the others in its count; with the area stopped, a line of another kind says the
-// counts; and the end of a frame never waits for a line being written. The game loop's lines are
-// known by their whole texts.
+// counts; and the end of a frame never waits for a line being written: the game's thread writes the
+// counts it closes. The game loop's lines are known by their whole texts.
 #include <stdio.h>
 
 #include <condition_variable>
@@ -43,6 +43,8 @@ TEST_F(TraceRepeatsTest, ALineSaidFrameAfterFrameIsSaidOnceThenItsCount) {
   SayOther(1);
   EXPECT_EQ(log_.Take(), "[ Error ][Audio] voice 0 failed\n[Warning][Audio] another 1\n");
   repeats.EndFrame();  // the first frame without it
+  EXPECT_EQ(log_.Take(), "");  // handed to the game's thread, which writes it
+  repeats.WriteClosed();
   EXPECT_EQ(log_.Take(), "[ Error ][Audio] voice 0 failed (and 7 more like it)\n");
   Say(9);
   EXPECT_EQ(log_.Take(), "[ Error ][Audio] voice 9 failed\n");
@@ -74,6 +76,7 @@ TEST_F(TraceRepeatsTest, TheCountOfALineAboutManyObjectsNamesTheOthers) {
   for (uint32_t id : {5u, 7u, 5u, 7u}) about(id);
   repeats.EndFrame();
   repeats.EndFrame();
+  repeats.WriteClosed();
   EXPECT_EQ(log_.Take(), "[Warning][Audio] event 5 is away\n[Warning][Audio] event 5 is away (and 3 more like it, "
                          "also for id 7)\n");
   // Four named, the others counted while they can be told apart, then "over".
@@ -166,6 +169,7 @@ TEST_F(TraceRepeatsTest, NeitherTheEndOfAFrameNorACountedLineWaitsForALineBeingW
   }
   writer.join();
   repeats.EndFrame();  // the frame that closes "voice 0 failed"
+  repeats.WriteClosed();
   Base::TraceLog::GetInstance().SetOutput(previous);
   fclose(slow);
   EXPECT_FALSE(gate.timedOut) << "a line waited for the one being written";

@@ -28,6 +28,7 @@ class ResourceFixture : public GpuTest::RendererFixture {
     Base::Resources<Graphics::Shader>::Instance().Clear();
     Base::Resources<Graphics::Tex2D>::Instance().Clear();
     Base::Resources<Graphics::TexCube>::Instance().Clear();
+    Graphics::ForgetShaderFailures();  // they went with the shaders
   }
 
   // A name no other test process uses: the test's own name and this process id.

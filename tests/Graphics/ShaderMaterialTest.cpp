@@ -114,6 +114,39 @@ TEST_F(ShadersAndMaterials, ShadersAreLoadedOnlyWhenReadAndCreated) {
   EXPECT_NE(shaders.GetResourceByName(ps), nullptr);
 }
 
+// A material naming shaders that do not load (a damaged file's every token, as its reader takes them)
+// leaves the shader collection as it was: the failure is remembered, not a name for each, and each name
+// is said once however often it comes, the first few of them. A material naming the real shader still
+// finds it.
+TEST_F(ShadersAndMaterials, MissingShadersAMaterialNamesKeepNothingOfTheirNames) {
+  auto& shaders = Base::Resources<Graphics::Shader>::Instance();
+  const std::string ps = WriteShader("Kept_PS", Platform::GpuShaderStage::Pixel, kPlainPS);
+  ASSERT_NE(shaders.GetResourceByName(ps), nullptr);
+  const uint32_t entries = shaders.GetEntryCount();
+  EXPECT_FALSE(Graphics::AnyShaderFailed());
+  std::string text = "PS:\n{\n";
+  for (int i = 0; i < 2000; ++i)
+    text += Unique("Gone" + std::to_string(i % 1000) + "_PS") + " word" + std::to_string(i) + "\n";
+  text += ps + "\n}\n";
+  log_.Take();
+  Graphics::Material material(WriteMaterial("Damaged", text).c_str());
+  const std::string log = log_.Take();
+  EXPECT_EQ(shaders.GetEntryCount(), entries);
+  EXPECT_TRUE(Graphics::AnyShaderFailed());
+  ASSERT_EQ(material.m_shaderIDs.size(), 1u);
+  EXPECT_EQ(material.m_shaderIDs[0], shaders.GetResourceID(ps));
+  // The first name once, though the material names it twice; the thousandth each time.
+  const auto count = [&log](const std::string& text) {
+    size_t found = 0;
+    for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++found;
+    return found;
+  };
+  EXPECT_EQ(count("Failed to load Shader content/shaders/" + Unique("Gone0_PS") + ".cso\n"), 1u);
+  EXPECT_EQ(count("Failed to load Shader content/shaders/" + Unique("Gone999_PS") + ".cso\n"), 2u);
+  Graphics::ForgetShaderFailures();
+  EXPECT_FALSE(Graphics::AnyShaderFailed());
+}
+
 // A shader file's stored signature may name what GL cannot take: a location past its attributes, or so
 // many inputs in one slot that their offsets pass its reach. The layout fails with the shader's error,
 // and no GL error is left behind to fail the device's next call.

@@ -292,8 +292,11 @@ TEST_F(SoundNodeLimitTest, PerObjectLimitsCountEachGameObjectApart) {
   virtualRecord.gameObject = seven;
   Node(70)->CountVirtual(virtualRecord);
   EXPECT_EQ(Node(70)->Activity()->FindObject(seven)->virtualInstances, 1);
-  EXPECT_EQ(Node(70)->UncountVirtual(virtualRecord), SN::SN_Success);
-  EXPECT_EQ(virtualRecord.giveWay, &d);
+  // Each count goes up or down with a record of its own: a record names the limits that took it.
+  SnCountRecord backRecord;
+  backRecord.gameObject = seven;
+  EXPECT_EQ(Node(70)->UncountVirtual(backRecord), SN::SN_Success);
+  EXPECT_EQ(backRecord.giveWay, &d);
   // The entry of 8 goes with its last instance.
   SnCountRecord end;
   end.gameObject = eight;

@@ -115,7 +115,8 @@ TEST_F(ObjectSettingsTextTest, ValuesPastTheirRangesAreRefusedWithTheirLine) {
   // Inside their ranges, as before.
   Tools::BankDescription bank;
   std::string error;
-  EXPECT_TRUE(Tools::ParseBankText(action + "probability 0 delayrange 0 2147483647 faderange 5 5\n", "Test", bank, error))
+  EXPECT_TRUE(
+      Tools::ParseBankText(action + "probability 0 delayrange 0 2147483647 faderange 5 5\n", "Test", bank, error))
       << error;
 }
 

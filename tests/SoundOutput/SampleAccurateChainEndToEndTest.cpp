@@ -64,16 +64,7 @@ std::string CulledItemsBank() {
 // A sample-accurate dynamic sequence on the test object playing `first`, then `next` after `delayMs`:
 // its id, 0 when it could not be set going.
 uint32_t PlayDynamicPair(const char* first, const char* next, uint32_t delayMs) {
-  const uint32_t id = Seq::Open(kObject);
-  EXPECT_NE(id, 0u);
-  EXPECT_EQ(Seq::Play(id), SN_Success);
-  Seq::Playlist* playlist = Seq::LockPlaylist(id);
-  EXPECT_NE(playlist, nullptr);
-  if (!playlist) return 0;
-  EXPECT_TRUE(playlist->Enqueue(SoundEngine::GetIDFromString(first), 0));
-  EXPECT_TRUE(playlist->Enqueue(SoundEngine::GetIDFromString(next), delayMs));
-  EXPECT_EQ(Seq::UnlockPlaylist(id), SN_Success);
-  return id;
+  return PlayDynamicSequence(kObject, {{first, 0}, {next, delayMs}});
 }
 
 class SampleAccurateChainTest : public SoundEndToEndTest {

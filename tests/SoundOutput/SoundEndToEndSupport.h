@@ -10,6 +10,7 @@
 #include <deque>
 #include <filesystem>
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,8 @@
 #include "SoundEngine/Modulators/ModulatorObject.h"
 #include "SoundEngine/Modulators/ModulatorService.h"
 #include "SoundEngine/SoundEngineBankApi.h"
+#include "SoundEngine/SoundEngineSequenceApi.h"
+#include "SoundEngine/Sources/PluginSource.h"
 #include "tests/SoundOutput/OutputTestSupport.h"
 #include "tools/SoundBank/BankText.h"
 #include "tools/SoundBank/BankWriter.h"
@@ -39,6 +42,19 @@ constexpr uint32_t kFrame = 1024;
 using OrvTest::kCentreToPair;
 using OrvTest::kFastUnity;
 using OrvTest::kVoiceUnity;
+
+// The engine's fast decibel conversion worked step by step in float, as its description gives it:
+// the exponent trick on 10^(dB / 20) and a second-order polynomial of the mantissa.
+inline double FastDb(float dB) {
+  const float x = dB * 0.05f;
+  if (x < -37.0f) return 0.0;
+  const int64_t i = int64_t(x * 27866352.0f + 1065353216.0f);
+  const uint32_t exponentBits = uint32_t(i) & ~0x7FFFFFu, mantissaBits = (uint32_t(i) & 0x7FFFFFu) | 0x3F800000u;
+  float e = 0.0f, m = 0.0f;
+  std::memcpy(&e, &exponentBits, sizeof e);
+  std::memcpy(&m, &mantissaBits, sizeof m);
+  return ((double(m) * 0.32518977 + 0.020805772) * double(m) + 0.65304345) * double(e);
+}
 
 // The loudest sample of each frame of a plane.
 inline std::vector<double> FramePeaks(const std::vector<double>& plane) {
@@ -87,6 +103,27 @@ class WatchingEffect : public ISnEffectPlugin {
   }
 };
 
+// A test's source plug-in: what every generator does alike (no duration, no seeking) is here.
+template <typename Derived>
+class TestSource : public ISnSourcePlugin {
+ public:
+  SNRESULT Term(ISnPluginMemAlloc* allocator) override {
+    PluginDelete(allocator, static_cast<Derived*>(this));
+    return SN_Success;
+  }
+  SNRESULT Reset() override { return SN_Success; }
+  SNRESULT QueryInfo(SnPluginInfo& info) override {
+    info = SnPluginInfo{SnPluginType_Source, 0, 0};
+    return SN_Success;
+  }
+  SNRESULT QueryFormat(SnMediaFormat&) override { return SN_Success; }
+  float GetDuration() const override { return 0.0f; }
+  SNRESULT StopLooping() override { return SN_Success; }
+  SNRESULT TimeSkip(uint32_t&) override { return SNRESULT(0); }
+  SNRESULT Seek(float) override { return SN_Success; }
+  float GetEnvelope() const override { return 1.0f; }
+};
+
 // A test plug-in's parameters, copied whole for every slot that uses them.
 template <typename Self>
 class CopiedParams : public ISnPluginParam {
@@ -108,6 +145,21 @@ SNRESULT RegisterTestEffect(uint32_t company, uint32_t pluginId) {
       SnPluginType_Effect, company, pluginId,
       [](ISnPluginMemAlloc* allocator) -> ISnPlugin* { return PluginNew<Plugin>(allocator); },
       [](ISnPluginMemAlloc* allocator) -> ISnPluginParam* { return PluginNew<Params>(allocator); });
+}
+
+// A dynamic sequence on `object` playing each of `items` (a node's name and the wait before it in ms)
+// in turn: its id, 0 when it could not be set going.
+inline uint32_t PlayDynamicSequence(uint32_t object, std::initializer_list<std::pair<const char*, uint32_t>> items) {
+  namespace Seq = SoundEngine::DynamicSequence;
+  const uint32_t id = Seq::Open(object);
+  EXPECT_NE(id, 0u);
+  EXPECT_EQ(Seq::Play(id), SN_Success);
+  Seq::Playlist* playlist = Seq::LockPlaylist(id);
+  EXPECT_NE(playlist, nullptr);
+  if (!playlist) return 0;
+  for (const auto& [node, waitMs] : items) EXPECT_TRUE(playlist->Enqueue(SoundEngine::GetIDFromString(node), waitMs));
+  EXPECT_EQ(Seq::UnlockPlaylist(id), SN_Success);
+  return id;
 }
 
 class SoundEndToEndTest : public OutputFixture {

@@ -321,19 +321,6 @@ TEST_F(SoundEndToEndTest, APathSoundsPanFollowsItsVertices) {
   for (size_t t = 48000 + kFrame; t < planes[0].size(); ++t) ASSERT_EQ(planes[0][t], 0.0) << t;
 }
 
-// The engine's fast decibel conversion worked step by step in float, as its description gives it:
-// the exponent trick on 10^(dB / 20) and a second-order polynomial of the mantissa.
-double FastDb(float dB) {
-  const float x = dB * 0.05f;
-  if (x < -37.0f) return 0.0;
-  const int64_t i = int64_t(x * 27866352.0f + 1065353216.0f);
-  const uint32_t exponentBits = uint32_t(i) & ~0x7FFFFFu, mantissaBits = (uint32_t(i) & 0x7FFFFFu) | 0x3F800000u;
-  float e = 0.0f, m = 0.0f;
-  std::memcpy(&e, &exponentBits, sizeof e);
-  std::memcpy(&m, &mantissaBits, sizeof m);
-  return ((double(m) * 0.32518977 + 0.020805772) * double(m) + 0.65304345) * double(e);
-}
-
 // Sounds of the test's own placed by an attenuation of a flat 0 dB distance curve and a cone: full
 // inside 90 degrees, 12 dB down outside 240, no filter of its own. A beep and a second of noise.
 constexpr const char* kConeBank =

@@ -39,27 +39,6 @@ class LevelParams final : public CopiedParams<LevelParams> {
   float level = 0.0f;
 };
 
-// What every generator here does alike: mono at the rate offered, no duration, no seeking.
-template <typename Derived>
-class TestSource : public ISnSourcePlugin {
- public:
-  SNRESULT Term(ISnPluginMemAlloc* allocator) override {
-    PluginDelete(allocator, static_cast<Derived*>(this));
-    return SN_Success;
-  }
-  SNRESULT Reset() override { return SN_Success; }
-  SNRESULT QueryInfo(SnPluginInfo& info) override {
-    info = SnPluginInfo{SnPluginType_Source, 0, 0};
-    return SN_Success;
-  }
-  SNRESULT QueryFormat(SnMediaFormat&) override { return SN_Success; }
-  float GetDuration() const override { return 0.0f; }
-  SNRESULT StopLooping() override { return SN_Success; }
-  SNRESULT TimeSkip(uint32_t&) override { return SNRESULT(0); }
-  SNRESULT Seek(float) override { return SN_Success; }
-  float GetEnvelope() const override { return 1.0f; }
-};
-
 // Mono at the rate offered, every sample at the level its parameters hold as the frame is made, once
 // `Gives` says it gives: until then every buffer is ready and empty.
 template <bool (*Gives)()>

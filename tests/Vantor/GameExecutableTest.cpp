@@ -87,12 +87,16 @@ class GameExecutableTest : public ::testing::Test {
   pid_t Start(const std::vector<std::pair<std::string, std::string>>& environment,
               const fs::path& executable = ORV_GAME_EXECUTABLE, const fs::path& folder = {}) {
     const fs::path output = dir_ / "out.txt";
+    // A wait on the output reads this run's lines, never the last run's.
+    fs::remove(output);
     const pid_t child = fork();
     if (child == 0) {
       if (chdir((folder.empty() ? dir_ : folder).c_str()) != 0) _exit(120);
       for (const auto& [name, value] : environment)
         value.empty() ? unsetenv(name.c_str()) : setenv(name.c_str(), value.c_str(), 1);
       if (!freopen(output.c_str(), "w", stdout) || !freopen(output.c_str(), "a", stderr)) _exit(121);
+      // Ctrl+C reaches the game as from a terminal, whatever the test runner was started with.
+      signal(SIGINT, ignoreInterrupt_ ? SIG_IGN : SIG_DFL);
       execl(executable.c_str(), executable.c_str(), static_cast<char*>(nullptr));
       _exit(122);
     }
@@ -255,8 +259,24 @@ end)
     status = Wait(game, 0);
     return fs::exists(file);
   }
+  // Waits until the game's output holds `text` or the game ends (its wait status then in `status`).
+  bool AwaitOutput(pid_t game, const std::string& text, int& status) {
+    for (int i = 0; i < 27000; ++i) {
+      if (Output().find(text) != std::string::npos) return true;
+      if (waitpid(game, &status, WNOHANG) != 0) return Output().find(text) != std::string::npos;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    status = Wait(game, 0);
+    return false;
+  }
+
+  // Waits for a step of the start: a line of the output, or "running" for MarkRunningOnThirdFrame's file.
+  bool AwaitStep(pid_t game, const std::string& step, int& status) {
+    return step == "running" ? AwaitFile(game, dir_ / "running", status) : AwaitOutput(game, step, status);
+  }
 
   fs::path dir_;
+  bool ignoreInterrupt_ = false;  // the game starts with SIGINT ignored, as a shell's background job
 };
 
 // The error lines of the output other than the `expected` ones.
@@ -803,6 +823,13 @@ end)
   EXPECT_GT(lit * 100, total) << lit << " of " << total << " pixels show anything drawn";
 }
 
+// Nothing in the output of a fault: the X library ending the process, a sanitizer's report, a heap fault.
+void ExpectNoFault(const std::string& output) {
+  for (const char* fault : {"X Error of failed request", "XIO:", "X connection to", "ERROR: AddressSanitizer",
+                            "runtime error", "double free"})
+    EXPECT_EQ(output.find(fault), std::string::npos) << output;
+}
+
 // The shutdown after `line`: the spaces go, then the systems; nothing crashed or complained on the way.
 void ExpectOrderlyEndAfter(const std::string& output, const std::string& line) {
   const size_t stop = Find(output, line);
@@ -812,15 +839,16 @@ void ExpectOrderlyEndAfter(const std::string& output, const std::string& line) {
   EXPECT_LT(stop, deleting);
   EXPECT_LT(deleting, graphics);
   EXPECT_EQ(ErrorsBut(output, {line}), "") << output;
-  for (const char* fault : {"X connection to", "ERROR: AddressSanitizer", "runtime error", "double free"})
-    EXPECT_EQ(output.find(fault), std::string::npos) << output;
+  ExpectNoFault(output);
 }
 
-// Ctrl+C and SIGTERM end the game between two frames: one line, the shutdown in its order, and the
-// process ends by the signal, as a program stopped by it does (a shell reads 130 and 143).
+// Ctrl+C, SIGTERM and SIGHUP (the terminal closed) end the game between two frames: one line, the
+// shutdown in its order, and the process ends by the signal, as a program stopped by it does (a shell
+// reads 130, 143 and 129).
 TEST_F(GameExecutableTest, AStopSignalEndsTheGameInOrderAndTheProcessByTheSignal) {
   MarkRunningOnThirdFrame();
-  for (const auto& [signal, name] : {std::pair{SIGINT, "SIGINT"}, std::pair{SIGTERM, "SIGTERM"}}) {
+  for (const auto& [signal, name] :
+       {std::pair{SIGINT, "SIGINT"}, std::pair{SIGTERM, "SIGTERM"}, std::pair{SIGHUP, "SIGHUP"}}) {
     fs::remove(dir_ / "running");
     const pid_t game = Start({{"SDL_VIDEODRIVER", "offscreen"}});
     int status = -1;
@@ -883,6 +911,178 @@ TEST_F(GameExecutableTest, AWindowTheDisplayRefusesIsExplainedInTheWindowSystems
   const size_t words = line.find("failed: ") + 8, advice = line.find("): the game needs a display");
   ASSERT_NE(advice, std::string::npos) << line;
   EXPECT_GT(advice, words) << line;
+}
+
+// A game started with Ctrl+C ignored (a shell's background job) keeps it ignored: SIGINT does not end
+// it, and SIGTERM still does, in order.
+TEST_F(GameExecutableTest, AnIgnoredCtrlCStaysIgnored) {
+  MarkRunningOnThirdFrame();
+  WriteText(dir_ / "content/lua/game/zz_later.lua", R"(
+local frames = 0
+Hook:Add("PostFrameStep", "later", function()
+  frames = frames + 1
+  if io.open("interrupted") and not io.open("later") then io.open("later", "w"):close() end
+end)
+)");
+  ignoreInterrupt_ = true;
+  const pid_t game = Start({{"SDL_VIDEODRIVER", "offscreen"}});
+  int status = -1;
+  ASSERT_TRUE(AwaitFile(game, dir_ / "running", status)) << Output();
+  kill(game, SIGINT);
+  WriteText(dir_ / "interrupted", "");
+  // A frame after the signal has run, and the game plays on.
+  ASSERT_TRUE(AwaitFile(game, dir_ / "later", status)) << Output();
+  ASSERT_EQ(status, -1) << Output();
+  kill(game, SIGTERM);
+  status = Wait(game);
+  const std::string output = Output();
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status << "\n" << output;
+  EXPECT_EQ(output.find("SIGINT"), std::string::npos) << output;
+  ExpectOrderlyEndAfter(output, "[ Info  ][Base] SIGTERM received: the game ends.\n");
+}
+
+// Ctrl+C at each step of the start, as the start's own lines mark them (the stop comes while the step
+// after it runs): the game answers it in order once its loop runs, and ends by the signal. Under
+// xvfb-run the terminal's Ctrl+C ends the X server as well: the game still ends by the signal, after the
+// line of the stop or of the display's loss, without a fault.
+TEST_F(GameExecutableTest, CtrlCDuringTheStartEndsTheGameByTheSignal) {
+  MarkRunningOnThirdFrame();
+  const bool xvfb = fs::exists("/usr/bin/Xvfb");
+  for (const bool withServer : {false, true}) {
+    if (withServer && !xvfb) continue;
+    for (const char* step : {"[Base] Created new window", "[Graphics] Created swapchain",
+                             "[Graphics] Render Core Initialized", "[Core] Created new Game Space", "running"}) {
+      SCOPED_TRACE(std::string(step) + (withServer ? ", the X server ended too" : ""));
+      fs::remove(dir_ / "running");
+      VirtualDisplay display;
+      if (withServer) {
+        display = StartVirtualDisplay({});
+        ASSERT_FALSE(display.name.empty()) << "Xvfb did not start";
+      }
+      const pid_t game = withServer ? StartUnder(display) : Start({{"SDL_VIDEODRIVER", "offscreen"}});
+      int status = -1;
+      const bool reached = AwaitStep(game, step, status);
+      // The terminal's Ctrl+C reaches the server as the game; the server may end before the game hears it.
+      if (withServer) {
+        kill(display.server, SIGINT);
+        waitpid(display.server, nullptr, 0);
+      }
+      kill(game, SIGINT);
+      if (status == -1) status = Wait(game, 120);
+      const std::string output = Output();
+      ASSERT_TRUE(reached) << output;
+      const bool bySignal = WIFSIGNALED(status) && WTERMSIG(status) == SIGINT;
+      const std::string stop = "[ Info  ][Base] SIGINT received: the game ends.\n";
+      if (!withServer) {
+        EXPECT_TRUE(bySignal) << status << "\n" << output;
+        ExpectOrderlyEndAfter(output, stop);
+        continue;
+      }
+      // A loss found before the signal came ends the game as a lost display does.
+      const std::string lost = "[ Error ][Base] The display " + display.name + " was lost: the game ends.\n";
+      const bool saidLoss = output.find(lost) != std::string::npos;
+      EXPECT_TRUE(bySignal || (WIFEXITED(status) && WEXITSTATUS(status) == 1 && saidLoss)) << status << "\n"
+                                                                                            << output;
+      EXPECT_TRUE(output.find(stop) != std::string::npos || saidLoss) << output;
+      ExpectNoFault(output);
+    }
+  }
+}
+
+// The X server killed at each step of the start and while the game plays, as its lines and frames mark
+// them, and once between two frames of a game held still (so that its next present meets a server that
+// is gone, where the OpenGL driver reports a window the server no longer knows). No run crashes or ends
+// from inside the X library: each says the display's loss in its one line and ends with exit code 1.
+TEST_F(GameExecutableTest, ADisplayKilledAtAnyStepOfTheStartOrPlayEndsWithItsLine) {
+  if (!fs::exists("/usr/bin/Xvfb")) GTEST_SKIP() << "Xvfb is not installed";
+  MarkRunningOnThirdFrame();
+  struct Point {
+    const char* step;
+    bool held;  // the game stopped while its server is killed
+  };
+  for (const Point point : {Point{"[Base] Created new window", false}, Point{"[Graphics] Created swapchain", false},
+                            Point{"[Core] Created new Game Space", false}, Point{"running", false},
+                            Point{"running", true}}) {
+    SCOPED_TRACE(std::string(point.step) + (point.held ? ", held" : ""));
+    fs::remove(dir_ / "running");
+    const VirtualDisplay display = StartVirtualDisplay({});
+    ASSERT_FALSE(display.name.empty()) << "Xvfb did not start";
+    const pid_t game = StartUnder(display);
+    int status = -1;
+    const bool reached = AwaitStep(game, point.step, status);
+    if (point.held) kill(game, SIGSTOP);
+    kill(display.server, SIGKILL);
+    waitpid(display.server, nullptr, 0);
+    if (point.held) kill(game, SIGCONT);
+    if (status == -1) status = Wait(game, 120);
+    const std::string output = Output();
+    ASSERT_TRUE(reached) << output;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status << "\n" << output;
+    const std::string lost = "[ Error ][Base] The display " + display.name + " was lost: the game ends.\n";
+    const size_t at = output.find(lost);
+    ASSERT_NE(at, std::string::npos) << output.substr(output.size() > 4000 ? output.size() - 4000 : 0);
+    EXPECT_EQ(output.find(lost, at + 1), std::string::npos) << output;
+    ExpectNoFault(output);
+  }
+}
+
+// A protocol error on a display that is still there (another client destroys the game's window, so that
+// its presents name a window the server no longer knows) is said once with its request, and the game
+// goes on (its window gone, it waits as a minimised one does) until it is stopped.
+TEST_F(GameExecutableTest, AProtocolErrorOnADisplayStillThereIsSaidOnceAndTheGameGoesOn) {
+  if (!fs::exists("/usr/bin/Xvfb")) GTEST_SKIP() << "Xvfb is not installed";
+  MarkRunningOnThirdFrame();
+  const VirtualDisplay display = StartVirtualDisplay({});
+  ASSERT_FALSE(display.name.empty()) << "Xvfb did not start";
+  const pid_t game = StartUnder(display);
+  int status = -1;
+  const bool running = AwaitFile(game, dir_ / "running", status);
+  bool destroyed = false;
+  if (::Display* x = running ? XOpenDisplay(display.name.c_str()) : nullptr) {
+    ::Window root = 0, parent = 0, *children = nullptr;
+    unsigned count = 0;
+    if (XQueryTree(x, DefaultRootWindow(x), &root, &parent, &children, &count) != 0) {
+      for (unsigned i = 0; i < count; ++i) {
+        char* name = nullptr;
+        if (XFetchName(x, children[i], &name) != 0 && name) {
+          if (std::string(name) == "Orvanel") {
+            XDestroyWindow(x, children[i]);
+            destroyed = true;
+          }
+          XFree(name);
+        }
+      }
+      if (children) XFree(children);
+    }
+    XSync(x, kXFalse);
+    XCloseDisplay(x);
+  }
+  const std::string head = "[ Error ][Base] An X request failed on the display " + display.name + ": ";
+  const bool said = destroyed && AwaitOutput(game, head, status);
+  if (status == -1) {
+    kill(game, SIGTERM);
+    status = Wait(game, 120);
+  }
+  StopVirtualDisplay(display);
+  const std::string output = Output();
+  ASSERT_TRUE(running) << output;
+  ASSERT_TRUE(destroyed) << "the X root shows no game window\n" << output;
+  EXPECT_TRUE(said) << output;
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status << "\n" << output;
+  // Each error of the run once, naming its request; nothing else went wrong.
+  std::vector<std::string> errors;
+  for (size_t at = output.find(head); at != std::string::npos; at = output.find(head, at + 1)) {
+    const std::string line = output.substr(at, output.find('\n', at) + 1 - at);
+    EXPECT_EQ(std::count(errors.begin(), errors.end(), line), 0) << "said twice: " << line;
+    EXPECT_NE(line.find(" in X_"), std::string::npos) << line;
+    EXPECT_NE(line.find("; the game goes on.\n"), std::string::npos) << line;
+    errors.push_back(line);
+  }
+  EXPECT_FALSE(errors.empty()) << output;
+  EXPECT_EQ(ErrorsBut(output, errors), "") << output;
+  EXPECT_EQ(output.find("X Error of failed request"), std::string::npos) << output;
+  EXPECT_LT(Find(output, "[ Info  ][Base] SIGTERM received: the game ends.\n"),
+            Find(output, "[ Info  ][Graphics] Shutting down Graphics Master\n"));
 }
 
 }  // namespace
@@ -1000,10 +1200,11 @@ TEST_F(GameMessagesTest, AMissingFontOrTextureIsSaidOnceNamingItsFileThenCounted
   const std::string output = RunToCleanExit({{"SDL_VIDEODRIVER", "offscreen"}});
   const std::string texture = "[ Error ][Graphics] Failed to Create Texture from, content/textures/Checker.png";
   const std::string fallback = "[Warning][Graphics] Could not find fontName Arial defaulting to Arial";
-  const std::string font = "[ Error ][Graphics] Could not find Arial font (content/font/Arial is not a folder): no "
-                           "text is drawn";
+  const std::string font = "[ Error ][Graphics] Could not find Arial font";
+  const std::string folder =
+      "[ Info  ][Graphics] The font folder content/font/Arial is not a folder: no text is drawn.";
   const std::string invalid = "[Warning][Base] Invalid file \"Arial\" loaded.";
-  for (const std::string& line : {texture, fallback, font, invalid}) {
+  for (const std::string& line : {texture, fallback, font, folder, invalid}) {
     EXPECT_EQ(Count(output, line + "\n"), 1u) << line << "\n" << output.substr(0, 6000);
     // Asked for on every frame: counted, and the count said after the last frame.
     EXPECT_GE(Repeats(output, line), 20u) << line << "\n" << output.substr(0, 6000);

@@ -323,10 +323,18 @@ class Parser final : public MusicTextHost {
       }
     return false;
   }
-  // The settings every node kind takes, from `w[i]` on: its priority, the offset of its priority at
-  // the attenuation's farthest distance, and its voice limit. `taken` tells whether `w[i]` was one of
-  // them; `i` is left on the last word it took.
-  bool NodeSetting(const std::vector<std::string>& w, size_t& i, BankNodeParams& params, bool& taken);
+  // The settings every node kind takes, from `w[i]` on: its priority and the offset of its priority at
+  // the attenuation's farthest distance, its voice limit, any property and its random range, its sends,
+  // its bypassed effects and its MIDI handling. `taken` tells whether `w[i]` was one of them; `i` is left
+  // on the last word it took.
+  bool NodeSetting(const std::vector<std::string>& w, size_t& i, BankNodeParams& params, bool& taken) override;
+  bool Placed(const std::string& attenuation, BankNodeParams& params) override {
+    // Spatialised along the object's own rays; the attenuation may come from another bank.
+    BankNodePositioning& positioning = params.positioning;
+    positioning.bits = 0x01 | 0x08 | 0x10 | 0x40;
+    positioning.type = 1;
+    return Id(attenuation, positioning.attenuationId);
+  }
   // maxvoices <1-1023> [global] [newest|oldest] [virtual] from `w[i]` on; a bus counts for all game
   // objects together and has no "global".
   bool VoiceLimit(const std::vector<std::string>& w, size_t& i, uint16_t& maximum, uint8_t& flags, bool bus);
@@ -1138,8 +1146,9 @@ bool Parser::Effect(const std::vector<std::string>& w) {
       }
       if (at + 2 >= rtpc) return Fail("\"" + w[at] + "\" takes 2 values");
       uint32_t index = 0;
-      if (!Small(w[at + 1], 0xFF, w[at] == "media" ? "is not a media index (0-255)" : "is not a plug-in parameter (0-255)",
-                 index))
+      const char* const tooLarge =
+          w[at] == "media" ? "is not a media index (0-255)" : "is not a plug-in parameter (0-255)";
+      if (!Small(w[at + 1], 0xFF, tooLarge, index))
         return false;
       if (w[at] == "media") {
         BankEffectMedia media;
@@ -1307,12 +1316,7 @@ bool Parser::Sound(const std::vector<std::string>& w) {
       // The sound's own effects win over those of the containers above it.
       if (!AddEffect(w[i + 1], sound.params)) return false;
     } else if (w[i] == "3d") {
-      // Placed at its game object, spatialised along the object's own rays, attenuated by name (the
-      // attenuation may come from another bank).
-      BankNodePositioning& positioning = sound.params.positioning;
-      positioning.bits = 0x01 | 0x08 | 0x10 | 0x40;
-      positioning.type = 1;
-      if (!Id(w[i + 1], positioning.attenuationId)) return false;
+      if (!Placed(w[i + 1], sound.params)) return false;
     } else if (w[i] == "volume") {
       float dB = 0.0f;
       if (!Level(w[i + 1], dB)) return false;

@@ -90,15 +90,23 @@ bool MusicText::Ms(const std::string& word, double& ms) {
 }
 
 bool MusicText::Track(const std::vector<std::string>& w) {
-  if (w.size() != 3 && !(w.size() == 5 && w[3] == "lookahead"))
-    return m_host.Fail("\"musictrack\" takes a name and a tone, then lookahead <ms> or nothing");
+  if (w.size() < 3) return m_host.Fail("\"musictrack\" takes a name and a tone");
   BankMusicTrack track;
   double ms = 0.0, ahead = 0.0;
   uint32_t bytes = 0, toneId = 0;
   uint8_t stream = 0;
-  if (!m_host.Id(w[1], track.id) || !m_host.ToneMedia(w[2], ms, bytes, stream) || !m_host.Id(w[2], toneId) ||
-      (w.size() == 5 && !Ms(w[4], ahead)))
+  if (!m_host.Id(w[1], track.id) || !m_host.ToneMedia(w[2], ms, bytes, stream) || !m_host.Id(w[2], toneId))
     return false;
+  for (size_t i = 3; i < w.size(); ++i) {
+    bool taken = false;
+    if (!m_host.NodeSetting(w, i, track.params, taken)) return false;
+    if (taken) continue;
+    if (i + 1 == w.size() || (w[i] != "lookahead" && w[i] != "3d"))
+      return m_host.Fail("\"musictrack\" takes a name and a tone, then lookahead <ms>, 3d <attenuation> and the "
+                         "settings of every node");
+    if (w[i] == "lookahead" ? !Ms(w[i + 1], ahead) : !m_host.Placed(w[i + 1], track.params)) return false;
+    ++i;
+  }
   if (ahead > 0xFFFFFFFFu) return m_host.Fail("a look-ahead fits in 32 bits of milliseconds");
   track.lookAheadMs = uint32_t(ahead);
   // A streamed source names its file where bank media give their size; bit 1 of its flags: prefetched.
@@ -216,13 +224,18 @@ bool MusicText::Segment(const std::vector<std::string>& w) {
       segment.node.children.push_back(trackId);
     } else if (Split(w[i], "bus", rest)) {
       if (!m_host.Id(rest, segment.node.params.outputBusId)) return false;
+    } else if (bool taken = false, ok = NodeOption(w[i], segment.node, true, taken) &&
+                                        (taken || m_host.NodeSetting(w, i, segment.node.params, taken));
+               !ok || taken) {
+      if (!ok) return false;
     } else if (Split(w[i], "cue", rest) && rest.find('@') != std::string::npos) {
       BankMusicMarker cue;
       cue.name = rest.substr(0, rest.find('@'));
       if (!m_host.Id(cue.name, cue.id) || !Ms(rest.substr(rest.find('@') + 1), cue.positionMs)) return false;
       segment.markers.push_back(cue);
     } else {
-      return m_host.Fail("\"" + w[i] + "\" is neither track:<name>, bus:<bus> nor cue:<name>@<ms>");
+      return m_host.Fail("\"" + w[i] + "\" is neither track:<name>, bus:<bus>, cue:<name>@<ms>, stinger:, meter: nor "
+                         "grid:");
     }
   }
   segment.markers.push_back({2, exit, ""});
@@ -232,6 +245,53 @@ bool MusicText::Segment(const std::vector<std::string>& w) {
   std::sort(segment.node.children.begin(), segment.node.children.end());
   if (!m_host.AddObject(kBankMusicSegmentType, w[1], MusicSegmentPayload(segment, false))) return false;
   m_kinds[w[1]] = kBankMusicSegmentType;
+  return true;
+}
+
+bool MusicText::NodeOption(const std::string& word, BankMusicNode& node, bool meterGiven, bool& taken) {
+  std::string rest;
+  taken = true;
+  if (Split(word, "stinger", rest)) {
+    // A trigger's segment played over the node at the sync point, a user cue's name for sync 5.
+    const std::vector<std::string> f = Fields(rest);
+    BankMusicStinger stinger;
+    const std::string form = "\"" + word + "\" is not stinger:<trigger>:<segment>:<sync 0-7>[:<cue>]";
+    if (f.size() < 3 || f.size() > 4) return m_host.Fail(form);
+    if (!m_host.Id(f[0], stinger.triggerId) || !Earlier(f[1], {kBankMusicSegmentType}, stinger.segmentId) ||
+        !m_host.Number(f[2], stinger.syncType))
+      return false;
+    if (stinger.syncType >= SN::SnMusicSync_Count) return m_host.Fail("a sync type is 0 to 7");
+    if (f.size() == 4 && !m_host.Id(f[3], stinger.cueFilter)) return false;
+    for (const BankMusicStinger& given : node.stingers)
+      if (given.triggerId == stinger.triggerId) return m_host.Fail("trigger \"" + f[0] + "\" has two stingers");
+    node.stingers.push_back(stinger);
+    return true;
+  }
+  if (Split(word, "meter", rest)) {
+    // The node's own tempo and time signature, over its parent's.
+    const std::vector<std::string> f = Fields(rest);
+    uint32_t beats = 0, value = 0, beatSamples = 0, barSamples = 0;
+    if (f.size() != 3) return m_host.Fail("\"" + word + "\" is not meter:<bpm>:<beats per bar>:<beat value>");
+    if (!m_host.Real(f[0], node.tempo) || !m_host.Number(f[1], beats) || !m_host.Number(f[2], value)) return false;
+    if (node.tempo <= 0.0f || !beats || beats > 255 || !value || value > 255 ||
+        !SN::MusicMeterSamples(node.tempo, uint8_t(beats), uint8_t(value), SN::kMusicHighestSampleRate, beatSamples,
+                               barSamples))
+      return m_host.Fail("a meter's tempo is above 0, its bar within the engine's counts, and its time signature two "
+                         "numbers of 1 to 255");
+    node.beatsPerBar = uint8_t(beats);
+    node.beatValue = uint8_t(value);
+    node.overridesMeter = 1;
+    return true;
+  }
+  if (Split(word, "grid", rest)) {
+    // The grid the next-grid sync points fall on, part of the node's own meter.
+    const std::vector<std::string> f = Fields(rest);
+    if (f.size() != 2) return m_host.Fail("\"" + word + "\" is not grid:<period ms>:<offset ms>");
+    if (!Ms(f[0], node.gridPeriodMs) || !Ms(f[1], node.gridOffsetMs)) return false;
+    if (!meterGiven && !node.overridesMeter) return m_host.Fail("a grid is part of a meter: give meter: first");
+    return true;
+  }
+  taken = false;
   return true;
 }
 
@@ -251,6 +311,23 @@ bool MusicText::GroupOptions(const std::vector<std::string>& w, size_t& at, Bank
       group.avoidRepeatCount = uint16_t(number);
     } else if (Split(w[at], "weight", value)) {
       if (!m_host.Number(value, group.weight)) return false;
+    } else if (Split(w[at], "looprange", value)) {
+      // Offsets of the loop count drawn at each pass; a played group loops at least once.
+      const std::vector<std::string> f = Fields(value);
+      uint32_t low = 0, high = 0;
+      const bool lowNegative = !f.empty() && f[0].size() > 1 && f[0][0] == '-';
+      const bool highNegative = f.size() == 2 && f[1].size() > 1 && f[1][0] == '-';
+      if (f.size() != 2) return m_host.Fail("\"" + w[at] + "\" is not looprange:<min>:<max>");
+      if (!m_host.Number(lowNegative ? f[0].substr(1) : f[0], low) ||
+          !m_host.Number(highNegative ? f[1].substr(1) : f[1], high))
+        return false;
+      const int64_t min = lowNegative ? -int64_t(low) : int64_t(low);
+      const int64_t max = highNegative ? -int64_t(high) : int64_t(high);
+      if (min < -32768 || max > 32767 || min > max)
+        return m_host.Fail("a loop range is two offsets of -32768 to 32767, the lower first");
+      if (!group.loopCount) return m_host.Fail("an endless loop (loop:0) has no loop range");
+      group.loopMinOffset = int16_t(min);
+      group.loopMaxOffset = int16_t(max);
     } else {
       return true;
     }
@@ -312,7 +389,13 @@ bool MusicText::Playlist(const std::vector<std::string>& w) {
   root.loopCount = 0;
   size_t at = 3;
   if (!GroupOptions(w, at, root)) return false;
-  for (std::string rest; at < w.size() && Split(w[at], "rule", rest); ++at) {
+  for (std::string rest; at < w.size(); ++at) {
+    bool taken = false;
+    if (!NodeOption(w[at], playlist.node, false, taken) ||
+        (!taken && !m_host.NodeSetting(w, at, playlist.node.params, taken)))
+      return false;
+    if (taken) continue;
+    if (!Split(w[at], "rule", rest)) break;
     BankMusicRule rule;
     if (!Rule(w[at], rest, rule)) return false;
     playlist.rules.push_back(rule);
@@ -375,6 +458,16 @@ bool MusicText::Switch(const std::vector<std::string>& w) {
       container.rules.push_back(rule);
       continue;
     }
+    if (w[i] == "restart") {
+      // A new state starts its path anew, even where the path plays on the node already playing.
+      container.continuePlaying = 0;
+      continue;
+    }
+    bool taken = false;
+    if (!NodeOption(w[i], container.node, false, taken) ||
+        (!taken && !m_host.NodeSetting(w, i, container.node.params, taken)))
+      return false;
+    if (taken) continue;
     const size_t colon = w[i].find(':');
     if (colon == std::string::npos) return m_host.Fail("\"" + w[i] + "\" is not <state>:<node>");
     uint32_t state = 0, child = 0;

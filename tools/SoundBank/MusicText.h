@@ -1,10 +1,13 @@
 // The music directives of a bank description, each written as one object at once, so that every
 // object a line names was described on an earlier line:
 //
-//   musictrack <name> <tone> [lookahead <ms>]      a track playing one tone from 0: the bank's media, a
+//   musictrack <name> <tone> [lookahead <ms>] [3d <attenuation>] [node setting...]
+//                                                  a track playing one tone from 0: the bank's media, a
 //                                                  prepared tone from memory once prepared, or a loose
 //                                                  tone's file streamed (prefetched when the bank holds its
-//                                                  first bytes), its reads begun <ms> ahead
+//                                                  first bytes), its reads begun <ms> ahead; placed at its
+//                                                  game object as a sound's "3d"; the settings a sound
+//                                                  takes of every node kind (priority, maxvoices, ...)
 //   miditrack <name> <ticks per quarter> <bpm> <ms> [norunning] [loop] [target:<node>] <event>...
 //                                                  a track playing MIDI clip media of its own from 0,
 //                                                  its notes played on <node>, its events going round
@@ -13,14 +16,23 @@
 //       cc:<delta>:<channel>:<controller>:<value>, sysex:<delta>:<hex>, meta:<delta>:<type>[:<hex>];
 //       norunning writes every status byte
 //   segment <name> <bpm> <beats per bar> <beat value> <ms> <entry ms> <exit ms> [cue:<name>@<ms>]...
-//           [track:<track>]... [bus:<bus>]           markers in order; the tracks declared before
+//           [track:<track>]... [bus:<bus>] [stinger:...]... [grid:<period ms>:<offset ms>]
+//                                                  markers in order; the tracks declared before
 //   playlist <name> <mode 0-3> [group option...] [rule:<from>:<to>:<sync>[:<segment>][:fade:<out>:<in>]...] <item>...
 //       items: <segment>[:<weight>[:<loops>]], or a group { <mode> [group option...] <item>... };
-//       group options: loop:<n> (0 for ever; the root's default), weight:<n>, avoid:<n>, shuffle;
+//       group options: loop:<n> (0 for ever; the root's default), weight:<n>, avoid:<n>, shuffle,
+//       looprange:<min>:<max> (offsets of the loop count drawn at each pass);
+//       before the items also stinger:..., meter:<bpm>:<beats per bar>:<beat value> (its own meter) and
+//       grid:<period ms>:<offset ms> (after meter:);
 //       a rule's <from> and <to> are segments or "*", <segment> the transition segment between them;
 //       fade: the one left fades out over <out> ms up to the sync point, the next in over <in> ms from it
-//   musicswitch <name> <state group> [rule:...]... <state>:<node>...   rules as a playlist's
+//   musicswitch <name> <state group> [rule:...]... [restart] [stinger:|meter:|grid:...] <state>:<node>...
+//                                                        rules and the rest as a playlist's; restart: a new
+//                                                        state's path starts anew, not playing on
 //                                                        "default" for the path of no state
+//       stinger:<trigger>:<segment>:<sync 0-7>[:<cue>]   a trigger's segment over the node at its sync point
+//   segment, playlist and musicswitch also take the settings of every node (priority, maxvoices, property,
+//     vary, auxsend, gamesend, ...: BankText.h), each before its items and paths
 //   musicevent <event> <node>                      an event of one play action on the node
 #pragma once
 
@@ -50,6 +62,11 @@ class MusicTextHost {
   virtual bool AddMedia(const std::string& name, std::vector<uint8_t> bytes, uint32_t& id) = 0;
   // The id of the bank being described (its play actions name it).
   virtual uint32_t BankId() const = 0;
+  // The settings every node kind takes (priority, voice limit, properties, sends) from `w[i]` on;
+  // `taken` tells whether `w[i]` was one of them, and `i` is left on the last word it took.
+  virtual bool NodeSetting(const std::vector<std::string>& w, size_t& i, BankNodeParams& params, bool& taken) = 0;
+  // Placed at its game object, attenuated by the attenuation of that name.
+  virtual bool Placed(const std::string& attenuation, BankNodeParams& params) = 0;
 
  protected:
   ~MusicTextHost() = default;
@@ -77,6 +94,9 @@ class MusicText {
   // own items are at depth 1; groups nested past the engine's bound are refused before they recurse.
   bool PlaylistItems(const std::vector<std::string>& w, size_t& at, uint32_t depth, std::vector<BankPlaylistRecord>& records,
                      std::vector<uint32_t>& segments, uint32_t& nextItemId);
+  // stinger:, meter: and grid: of a segment (`meterGiven`), a playlist or a music switch; `taken` tells
+  // whether the word was one of them.
+  bool NodeOption(const std::string& word, BankMusicNode& node, bool meterGiven, bool& taken);
   // Group options from `w[at]` on, while the words are options.
   bool GroupOptions(const std::vector<std::string>& w, size_t& at, BankPlaylistRecord& group);
 

@@ -86,11 +86,7 @@ CSnVoicePipeline* CSnVoicePipeline::New() {
 }
 
 CSnVoicePipeline::~CSnVoicePipeline() {
-  while (m_connections) {
-    Connection* connection = m_connections;
-    m_connections = connection->next;
-    DestroyConnection(connection);
-  }
+  DestroyConnections();
   for (CSnVoiceInsertEffect*& insert : m_inserts) {
     if (insert) insert->Destroy();
     insert = nullptr;
@@ -176,11 +172,22 @@ SNRESULT CSnVoicePipeline::Init(ISnVoiceInstance* voice, uint32_t outputRate) {
     return SN_Failure;
   }
   m_sourceFormat = m_outputFormat = m_source->Format();
-  const auto* node = reinterpret_cast<const CSnHierarchyNode*>(instance->Node());
-  m_outputBus = instance->IsMotion() ? FindMotionBus(node) : FindOutputBus(node);
-  ISnBusNodeDirectory* directory = BusNodeDirectory();
-  m_hasMotionOutput = !instance->IsMotion() && directory && directory->HasMotionOutput(node);
+  TakeOutputBus();
   return TryLaunch();
+}
+
+bool CSnVoicePipeline::TakeOutputBus() {
+  const auto* node = reinterpret_cast<const CSnHierarchyNode*>(m_instance->Node());
+  ISnMixBusNode* bus = m_instance->IsMotion() ? FindMotionBus(node) : FindOutputBus(node);
+  ISnBusNodeDirectory* directory = BusNodeDirectory();
+  m_hasMotionOutput = !m_instance->IsMotion() && directory && directory->HasMotionOutput(node);
+  if (bus == m_outputBus) {
+    if (bus) bus->Release();
+    return false;
+  }
+  if (m_outputBus) m_outputBus->Release();
+  m_outputBus = bus;
+  return true;
 }
 
 SNRESULT CSnVoicePipeline::TryLaunch() {
@@ -314,6 +321,7 @@ SNRESULT CSnVoicePipeline::AddSecondSource(ISnVoiceInstance* voice) {
 
 void CSnVoicePipeline::MoveOnToNextInstance() {
   // The first instance is done; the voice goes on as the second's.
+  m_instanceDue = false;
   CSnPlaybackInstance* ended = m_instance;
   ended->MarkSourceStopped();
   m_instance = m_nextInstance;
@@ -321,6 +329,9 @@ void CSnVoicePipeline::MoveOnToNextInstance() {
   m_nearEndTold = false;
   ended->DetachVoiceContext(0);
   m_instance->MarkSourcePlaying();
+  // The next frame places the voice as this instance is placed (its gains and rays are computed from
+  // it); what it is routed to is made again when that is another bus.
+  if (TakeOutputBus()) m_routeAgain = true;
   // An item shorter than a frame or two must hand on now, or its own successor comes too late.
   TellNearEnd();
 }
@@ -330,9 +341,27 @@ void CSnVoicePipeline::BeginSecondSource() {
   m_source->Destroy();
   m_source = m_nextSource;
   m_nextSource = nullptr;
-  MoveOnToNextInstance();
+  m_instanceDue = true;
   // Not ready yet, or of another layout, it is settled as the next frame it is heard in begins.
   m_sourcePending = m_source->Prepare() != SN_Success || m_source->Format() != m_sourceFormat;
+}
+
+void CSnVoicePipeline::DestroyConnections() {
+  while (m_connections) {
+    Connection* connection = m_connections;
+    m_connections = connection->next;
+    DestroyConnection(connection);
+  }
+  m_connectionCount = 0;
+}
+
+void CSnVoicePipeline::RouteAgain() {
+  m_routeAgain = false;
+  // The sends come back as the new instance's gains name them.
+  DestroyConnections();
+  m_auxSends.count = 0;
+  if (LowerEngine::ConnectVoicePipeline(*this) != SN_Success)
+    SOUND_LOG(Error, "Playing id %u: its voice could not be routed to its bus", m_instance->PlayingId());
 }
 
 bool CSnVoicePipeline::TakeSourceFormat() {
@@ -384,7 +413,7 @@ uint32_t CSnVoicePipeline::ChainSecondSource(uint32_t frames, uint32_t requested
   uint32_t valid = frames;
   // The rest of this frame comes from it unless it waits past the frame (its wait counted down from
   // here on as any play's), is not ready yet or has another layout.
-  const bool waits = m_instance->HasInitialOffset() && m_instance->InitialOffset() > 0;
+  const bool waits = m_nextInstance->HasInitialOffset() && m_nextInstance->InitialOffset() > 0;
   if (frames < requested && !m_sourcePending && !waits) {
     SnMixBuffer rest;
     status = uint32_t(m_source->GetBuffer(rest, requested - frames));
@@ -452,6 +481,7 @@ void CSnVoicePipeline::ForEachPluginOf(uint32_t effectId, void (*callback)(ISnPl
 }
 
 void CSnVoicePipeline::FirstGainPass() {
+  if (m_routeAgain) RouteAgain();
   CSnPlaybackInstance& instance = *m_instance;
   // The frame its context is made, the players it reaches get their motion outputs.
   if (m_hasMotionOutput || instance.IsMotion()) instance.UpdateMotion(instance.MotionContext() ? 0 : kAllMotionPlayers);
@@ -467,6 +497,7 @@ void CSnVoicePipeline::FirstGainPass() {
   instance.RecomputeGainIfDirty();
   // Volume and fades reach the voice once: the instance's linear gain (factors and both fades)
   // times its volume, which a 3D voice's rays carry; the connections take the second volume alone.
+  const bool wasThreeD = m_threeD;
   m_threeD = instance.PositioningMode() != 0 && instance.Positioning();
   if (m_threeD) {
     m_nextGain = instance.LinearGain();
@@ -481,7 +512,10 @@ void CSnVoicePipeline::FirstGainPass() {
   m_modulatorGain = instance.Modulators().GetFactor(SnParamMask::Of(kVoiceVolumeParameter));
   m_connectionVolume = VoiceParams::VoiceLevelToLinear(instance.Params().SecondVolume());
   m_feedsMotion = ComputeFeedbackGains();
-  if (!m_firstFrameDone) m_previousGain = m_nextGain;
+  if (!m_firstFrameDone)
+    m_previousGain = m_nextGain;
+  else if (m_threeD != wasThreeD)
+    CarryLevelAcross();
   if (instance.HasAuxSends()) {
     SnInstanceAuxSend sends[kMaxInstanceAuxSends];
     const uint32_t count = instance.ComputeAuxSends(sends);
@@ -496,6 +530,16 @@ void CSnVoicePipeline::FirstGainPass() {
     }
     LowerEngine::MergeAuxSends(*this, game, false);
   }
+}
+
+void CSnVoicePipeline::CarryLevelAcross() {
+  // A 3D voice's rays carry its volume, a 2D voice's gain does: from one to the other (a chain's next
+  // item placed otherwise) the two ramps would cross and swell the frame between. The connections
+  // take over what the voice's gain was, and the frame ramps once, from the level heard to the new.
+  const float ratio = m_nextGain > 0.0f ? m_previousGain / m_nextGain : 0.0f;
+  for (Connection* connection = m_connections; connection; connection = connection->next)
+    connection->nextVolume *= ratio;
+  m_previousGain = m_nextGain;
 }
 
 void CSnVoicePipeline::LeaveVirtual() {
@@ -622,6 +666,7 @@ void CSnVoicePipeline::PrepareConnection(Connection& connection, const SnMixBuff
   const CSnPlaybackInstance& instance = *m_instance;
   if (m_threeD) {
     Pan3D(connection, buffer);
+    connection.pannedIn2D = false;
   } else {
     SnPan2DValues voice;
     voice.panLeftRight = instance.PanLeftRight();
@@ -637,8 +682,10 @@ void CSnVoicePipeline::PrepareConnection(Connection& connection, const SnMixBuff
     // The game's callback edits the panner's matrix of each frame, never its own edit of the last.
     path.wantsNewMatrix = instance.WantsVolumeMatrix();
     // A 2D path's ray gain is 1.0: the voice's gain carries its volume.
-    const float pathGain = CSnSpeakerPan::ComputePan2DForOutput(voice, 1.0f, buffer.channelConfig,
-                                                                !connection.firstFrameDone, path);
+    // A matrix a 3D frame made (an item before of a chain) is no 2D matrix to keep.
+    const float pathGain = CSnSpeakerPan::ComputePan2DForOutput(
+        voice, 1.0f, buffer.channelConfig, !connection.firstFrameDone || !connection.pannedIn2D, path);
+    connection.pannedIn2D = true;
     connection.panned = path.previous;
     connection.nextVolume = pathGain * m_connectionVolume * bus.DownstreamGain();
   }
@@ -730,6 +777,12 @@ bool CSnVoicePipeline::MixInto(Connection& connection, SnMixBuffer& buffer, uint
 }
 
 void CSnVoicePipeline::RunFrame(SnVoiceFrameState& frame) {
+  MixFrame(frame);
+  // A join inside the frame: it was mixed as it began, placed and routed as the item before.
+  if (m_instanceDue) MoveOnToNextInstance();
+}
+
+void CSnVoicePipeline::MixFrame(SnVoiceFrameState& frame) {
   SN_ASSERT_AUDIO_LOCK_HELD();
   SnMixBuffer* buffer = &m_frame;
   uint32_t status;
@@ -745,6 +798,7 @@ void CSnVoicePipeline::RunFrame(SnVoiceFrameState& frame) {
       // A chain goes on in the silence: the next play takes the voice over, virtual as the one before
       // (its source has skipped what was left of the frame), and is heard when the voice is again.
       BeginSecondSource();
+      MoveOnToNextInstance();
       m_instance->EnterVirtual();
       frame.status = m_lastStatus = SnVoice_DataReady;
       return;
@@ -780,7 +834,7 @@ void CSnVoicePipeline::RunFrame(SnVoiceFrameState& frame) {
       // The source went on into the next inside the frame: what was attached holds nothing now.
       m_nextSource->Destroy();
       m_nextSource = nullptr;
-      MoveOnToNextInstance();
+      m_instanceDue = true;
     }
     // A voice told to stop inside this frame ends there: a successor the source did not take over
     // would begin past the stop, and is never heard.
@@ -903,7 +957,10 @@ void CSnVoicePipeline::Seek() {
 
 void CSnVoicePipeline::EndOfFrame() {
   if (m_state != Playing) return;
-  if (m_instance->IsStoppedWithoutOffset() || m_lastStatus == SnVoice_DataReadyFinished ||
+  // A paused voice runs no frames, so one stopped while it still waited for its first sample never
+  // comes due: stopped, it is over all the same.
+  if (m_instance->IsStoppedWithoutOffset() || (m_paused && m_instance->IsStoppedNow()) ||
+      m_lastStatus == SnVoice_DataReadyFinished ||
       (m_lastStatus != SnVoice_DataReady && m_lastStatus != SnVoice_NeedsData))
     m_state = Finished;
 }

@@ -41,6 +41,7 @@ class CSnVoicePipeline final : public ISnVoicePipeline, public ISnVoiceConnectio
     ISnMixBusInput* bus = nullptr;
     uint32_t type = SnConnection_Dry;
     SnPan2DValues panned;
+    bool pannedIn2D = false;  // `panned` made its last matrix
     bool firstFrameDone = false;
     // The pair of matrices of a mono or stereo voice on a bus of up to four channels (or a mono one
     // on up to eight) lives here: a connection made costs one allocation, not two.
@@ -132,6 +133,13 @@ class CSnVoicePipeline final : public ISnVoicePipeline, public ISnVoiceConnectio
   CSnVoicePipeline() = default;
   ~CSnVoicePipeline();
   void DestroyConnection(Connection* connection);
+  void DestroyConnections();
+  // The voice moved on to an instance of another bus: its connections are made again for it.
+  void RouteAgain();
+  // The output bus of the instance's node (and whether it also feeds motion); true when it changed.
+  bool TakeOutputBus();
+  // RunFrame before the instance of a chain's next item takes the voice over.
+  void MixFrame(SnVoiceFrameState& frame);
   static void FreeMatrices(Connection& connection);
   bool SizeMatrices(Connection& connection, uint32_t voiceChannels);
   // The connection's next matrix and volume, and its share of the filter values.
@@ -153,15 +161,19 @@ class CSnVoicePipeline final : public ISnVoicePipeline, public ISnVoiceConnectio
   // second inside itself: the second becomes the voice's source with its instance, and gives the rest
   // of the frame when it is ready, of the same layout and due inside the frame.
   uint32_t ChainSecondSource(uint32_t frames, uint32_t requested);
-  // The second instance takes the first's place once the voice plays its source.
+  // The second instance takes the first's place once the voice plays its source, at the end of the
+  // frame that joined them.
   void MoveOnToNextInstance();
   // The first source is done without having gone on into the second: the second becomes the voice's
-  // source with its instance, pending while it is not ready or has another layout.
+  // source, pending while it is not ready or has another layout; its instance is due.
   void BeginSecondSource();
   // The voice's source made ready and its layout taken (the inserts made again for another one);
   // false when it cannot be prepared. While its data is on its way it stays pending.
   bool TakeSourceFormat();
   void TellNearEnd();
+  // The voice went from 2D to 3D or back since the last frame: its level's split between its gain
+  // and its connections' volumes moves over to the new one's before the frame ramps.
+  void CarryLevelAcross();
   // Heard again after being virtual: its source goes on where its instance says.
   void LeaveVirtual();
   // The slot's effect from the provider, made for frames of `format` (its output layout on return).
@@ -197,6 +209,8 @@ class CSnVoicePipeline final : public ISnVoicePipeline, public ISnVoiceConnectio
   bool m_paused = false;
   bool m_sourceEnded = false;
   bool m_sourcePending = false;  // a chain's next source, become the voice's, not ready yet
+  bool m_instanceDue = false;    // the voice plays the next instance's source: it takes over with the frame's end
+  bool m_routeAgain = false;     // the instance it went on to sends to another bus
   bool m_firstFrameDone = false;
   bool m_madeWhole = false;  // it has mixed a frame with all it needs
   bool m_soundingPartOnly = false;  // as the source was last told

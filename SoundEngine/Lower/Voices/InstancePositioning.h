@@ -49,6 +49,9 @@ class ISnAttenuationDirectory {
   ~ISnAttenuationDirectory() = default;
 };
 inline ISnAttenuationDirectory*& AttenuationDirectory() { return ServiceSlot<ISnAttenuationDirectory>(); }
+// The x of the last point of the attenuation's distance curve: its greatest distance. False without
+// an attenuation or without points.
+bool AttenuationMaxDistance(const SnAttenuationSettings* attenuation, float& maxDistance);
 
 enum SnPositioningFlag : uint8_t {
   SnPositioning_Spatialize = 0x01,

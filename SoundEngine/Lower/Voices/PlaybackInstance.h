@@ -12,6 +12,7 @@
 #include "SoundEngine/Banks/SourceDesc.h"
 #include "SoundEngine/Callbacks/CallbackTypes.h"
 #include "SoundEngine/Containers.h"
+#include "SoundEngine/GameSyncs/Curves.h"
 #include "SoundEngine/GameSyncs/Transition.h"
 #include "SoundEngine/Hierarchy/LeafNode.h"
 #include "SoundEngine/Hierarchy/NodeTargets.h"
@@ -84,6 +85,13 @@ struct SnPriorityRecord {
   uint32_t sequenceNumber = 0;  // filled by the instance at construction
   float basePriority = 50.0f;
   float offsetAtMaxDistance = 0.0f;
+
+  // The base with the share of the offset that `distance` takes of `maxDistance` (all of it at or
+  // beyond), held to 0..100.
+  float AtDistance(float distance, float maxDistance) const {
+    const float share = maxDistance > distance ? distance / maxDistance : 1.0f;
+    return kPriorityRange.Hold(basePriority + offsetAtMaxDistance * share);
+  }
 };
 
 // One auxiliary send as the voice pipeline takes it: kind 1 game-defined, 2 user-defined.

@@ -31,13 +31,14 @@ CSnPathMotion* OwnPathMotion() {
                                                                           : nullptr;
 }
 
-const CSnCurveGraph* DistanceCurve(const SnInstancePositioning* record) {
-  const SnAttenuationSettings* attenuation = record ? record->attenuation : nullptr;
-  const CSnCurveGraph* curve = attenuation ? attenuation->shape.curves[SnAttenuationCurve_Volume] : nullptr;
-  return curve && curve->pointCount && curve->points ? curve : nullptr;
-}
-
 }  // namespace
+
+bool AttenuationMaxDistance(const SnAttenuationSettings* attenuation, float& maxDistance) {
+  const CSnCurveGraph* curve = attenuation ? attenuation->shape.curves[SnAttenuationCurve_Volume] : nullptr;
+  if (!curve || !curve->pointCount || !curve->points) return false;
+  maxDistance = curve->points[curve->pointCount - 1].x;
+  return true;
+}
 
 const SnPositioningParams* CSnPlaybackInstance::PositioningSettings() const {
   if (!m_node) return m_givenPositioning;
@@ -317,14 +318,11 @@ namespace {
 // greatest distance, held to 0..100.
 float PriorityAt(const SnPriorityRecord& priority, const SnInstancePositioning* record, uint8_t threeDType,
                  float distance) {
-  float offset = 0.0f;
-  const CSnCurveGraph* curve = DistanceCurve(record);
-  if (threeDType == 1 && curve && priority.offsetAtMaxDistance != 0.0f) {
-    const float farthest = curve->points[curve->pointCount - 1].x;
-    offset = farthest > distance && farthest > 0.0f ? distance / farthest * priority.offsetAtMaxDistance
-                                                    : priority.offsetAtMaxDistance;
-  }
-  return kPriorityRange.Hold(priority.basePriority + offset);
+  float farthest = 0.0f;
+  if (threeDType == 1 && priority.offsetAtMaxDistance != 0.0f &&
+      AttenuationMaxDistance(record ? record->attenuation : nullptr, farthest))
+    return priority.AtDistance(distance, farthest);
+  return kPriorityRange.Hold(priority.basePriority);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The voice manager's active instances, limiter lists, limiter pass and deferred instance commands.
 #include "SoundEngine/Lower/Voices/VoiceManager.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "Base/Assert.h"
@@ -294,17 +295,43 @@ CSnSourceDesc* ResolveExternalSource(const CSnSourceDesc* source, const CSnPlayP
 
 }  // namespace
 
+float MinListenerDistance(const CSnRegisteredObj* gameObject) {
+  // Where an emitter is that was never placed.
+  static const SnSoundPosition kDefaultEmitter{{0.0f, 0.0f, 1.0f}, {0.0f, 0.0f, -1.0f}};
+  float nearest = 1e10f;
+  if (!gameObject) return nearest;
+  const SnPositionBlock& block = gameObject->Positions();
+  const bool placed = block.count && block.positions;
+  const uint32_t count = placed ? ((block.multiPositionType & 7) ? block.count : 1u) : 1u;
+  for (uint32_t listener = 0; listener < kMaxListeners; ++listener) {
+    if (!(block.listenerMask & (1u << listener))) continue;
+    for (uint32_t p = 0; p < count; ++p) {
+      SnEmitterListenerRay ray{};
+      // Scaled by the listener alone: the game object's scaling stretches the maximum distance instead.
+      nearest = std::min(nearest, LowerEngine::ComputeEmitterRay(listener, placed ? block.positions[p] : kDefaultEmitter,
+                                                                 1.0f, ray));
+    }
+  }
+  return nearest;
+}
+
 void ComputePlayPriority(SnPriorityRecord& record, const CSnPropertyNode* node, CSnRegisteredObj* gameObject,
                          float* outMaxDistance) {
   record.priority = 50.0f;
   record.offsetAtMaxDistance = 0.0f;
+  if (outMaxDistance) *outMaxDistance = 0.0f;
   float priority = 50.0f, offset = 0.0f;
   if (node) node->GetPriority(SnRTPCKey::ForObject(gameObject), priority, offset);
   if (std::isfinite(priority)) record.priority = kPriorityRange.Hold(priority);
   record.basePriority = record.priority;
   if (std::isfinite(offset)) record.offsetAtMaxDistance = offset;
-  // Attenuations come with 3D positioning: a 2D play has no maximum distance to scale by.
-  if (outMaxDistance) *outMaxDistance = 0.0f;
+  float maxDistance = 0.0f;
+  if (!node || !node->GetAttenuationMaxDistance(maxDistance)) return;
+  maxDistance *= gameObject ? gameObject->AttenuationScaling() : 1.0f;
+  if (outMaxDistance) *outMaxDistance = maxDistance;
+  if (record.offsetAtMaxDistance == 0.0f) return;
+  const float atDistance = record.AtDistance(MinListenerDistance(gameObject), maxDistance);
+  if (std::isfinite(atDistance)) record.priority = atDistance;
 }
 
 bool MemoryThresholdAllowsPlay(float priority) {
@@ -367,7 +394,7 @@ SNRESULT InitInstanceWithLimits(CSnPropertyNode& node, CSnPlaybackInstance& inst
   } else if (limits != SN_Success) {
     return SN_NothingChanged;
   }
-  return instance.Init(count.limiter, nullptr);
+  return instance.Init(count.limiter, count.busLimiter);
 }
 
 CSnPlaybackInstance* CreateStandardPlaybackInstance(CSnPropertyNode* node, const CSnSourceDesc* source,

@@ -105,9 +105,14 @@ void StopPlayingID(uint32_t playingId, int32_t transitionMs, uint32_t curve);
 // Stops at once the motion plays of a game object the game lets go (null: of every object but object
 // 0): a pad must not rumble on for an object that is no more. Its sounds play on.
 void StopMotionOfGameObject(const CSnRegisteredObj* gameObject);
-// The play's priority: the node's (50 when not finite), clamped to 0..100.
+// The play's priority: the node's (50 when not finite), with the share of its distance offset that the
+// emitter's nearest listener distance takes of the attenuation's greatest distance (scaled by the game
+// object's scaling and handed back in `outMaxDistance`; 0 without an attenuation), clamped to 0..100.
 void ComputePlayPriority(SnPriorityRecord& record, const CSnPropertyNode* node, CSnRegisteredObj* gameObject,
                          float* outMaxDistance);
+// The smallest distance, over the listeners of the object's mask and each of its positions (the default
+// position when it has none), each divided by its listener's scaling factor; 1e10 when there is none.
+float MinListenerDistance(const CSnRegisteredObj* gameObject);
 // 1 allowed, 2 refused, 80 allowed as a virtual voice.
 SNRESULT CheckGlobalVoiceLimit(float priority);
 // False when a pool is over its threshold and no lower-priority instance can be killed for room.
