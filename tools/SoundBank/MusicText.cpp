@@ -3,13 +3,19 @@
 #include "tools/SoundBank/MusicText.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
+#include <iterator>
 
 #include "MusicEngine/MusicPlaylist.h"
+#include "MusicEngine/MusicTrack.h"
+#include "MusicEngine/MusicTransitionRule.h"
 #include "MusicEngine/MusicTypes.h"
+#include "SoundEngine/GameSyncs/Curves.h"
 #include "tools/ContentWriters/Bytes.h"
 #include "tools/SoundBank/MidiClipWriter.h"
 #include "tools/SoundBank/ActionWriter.h"
+#include "tools/SoundBank/DialogueWriter.h"
 #include "tools/SoundBank/MusicWriter.h"
 
 namespace Tools {
@@ -29,6 +35,8 @@ constexpr uint8_t kTrackOwnMidiTarget = 0x04;
 constexpr uint8_t kLoopCountProperty = 58;
 // The curve of a rule's fades: a straight line.
 constexpr uint32_t kLinearFade = 4;
+// A play's sub-track index is 16 bits.
+constexpr uint32_t kMaxSubTracks = 0x10000;
 
 // The word split at ':'.
 std::vector<std::string> Fields(const std::string& word) {
@@ -93,29 +101,187 @@ bool MusicText::Track(const std::vector<std::string>& w) {
   if (w.size() < 3) return m_host.Fail("\"musictrack\" takes a name and a tone");
   BankMusicTrack track;
   double ms = 0.0, ahead = 0.0;
-  uint32_t bytes = 0, toneId = 0;
-  uint8_t stream = 0;
-  if (!m_host.Id(w[1], track.id) || !m_host.ToneMedia(w[2], ms, bytes, stream) || !m_host.Id(w[2], toneId))
-    return false;
+  uint32_t toneId = 0, subTracks = 0;
+  if (!m_host.Id(w[1], track.id) || !m_host.Id(w[2], toneId) || !Source(w[2], track, ms)) return false;
+  bool fadeGiven = false, syncGiven = false;
   for (size_t i = 3; i < w.size(); ++i) {
-    bool taken = false;
-    if (!m_host.NodeSetting(w, i, track.params, taken)) return false;
-    if (taken) continue;
-    if (i + 1 == w.size() || (w[i] != "lookahead" && w[i] != "3d"))
-      return m_host.Fail("\"musictrack\" takes a name and a tone, then lookahead <ms>, 3d <attenuation> and the "
-                         "settings of every node");
-    if (w[i] == "lookahead" ? !Ms(w[i + 1], ahead) : !m_host.Placed(w[i + 1], track.params)) return false;
-    ++i;
+    std::string rest;
+    if (Split(w[i], "clip", rest)) {
+      if (!Clip(w[i], rest, track)) return false;
+    } else if (Split(w[i], "automation", rest)) {
+      if (!Automation(w[i], rest, track)) return false;
+    } else if (Split(w[i], "subtracks", rest)) {
+      if (!m_host.Number(rest, subTracks)) return false;
+      if (!subTracks || subTracks > kMaxSubTracks) return m_host.Fail("a track has 1 to 65536 sub-tracks");
+    } else if (w[i] == "random" || w[i] == "sequence") {
+      track.type = w[i] == "random" ? SN::SnMusicTrack_Random : SN::SnMusicTrack_Sequence;
+    } else if (Split(w[i], "switch", rest) || Split(w[i], "state", rest)) {
+      // The group, its default switch or state, then the one each sub-track plays on, sub-track 0 first.
+      const std::vector<std::string> f = Fields(rest);
+      if (f.size() < 2) return m_host.Fail("\"" + w[i] + "\" is not switch|state:<group>:<default>:<value>...");
+      track.type = SN::SnMusicTrack_Switch;
+      track.groupType = w[i].compare(0, 6, "state:") == 0 ? 1 : 0;
+      if (!m_host.Id(f[0], track.groupId) || !m_host.Id(f[1], track.defaultSwitch)) return false;
+      for (size_t k = 2; k < f.size(); ++k)
+        if (!m_host.Id(f[k], track.switchIds.emplace_back())) return false;
+    } else if (Split(w[i], "switchfade", rest)) {
+      if (!SwitchFade(w[i], rest, track)) return false;
+      fadeGiven = true;
+    } else if (Split(w[i], "switchsync", rest)) {
+      const std::vector<std::string> f = Fields(rest);
+      if (f.size() > 2) return m_host.Fail("\"" + w[i] + "\" is not switchsync:<sync 0-7>[:<cue>]");
+      if (!m_host.Number(f[0], track.transition[3]) || (f.size() == 2 && !m_host.Id(f[1], track.transition[4])))
+        return false;
+      if (track.transition[3] >= SN::SnMusicSync_Count) return m_host.Fail("a sync type is 0 to 7");
+      syncGiven = true;
+    } else if (bool taken = false; !m_host.NodeSetting(w, i, track.params, taken)) {
+      return false;
+    } else if (!taken) {
+      if (i + 1 == w.size() || (w[i] != "lookahead" && w[i] != "3d"))
+        return m_host.Fail("\"musictrack\" takes a name and a tone, then lookahead <ms>, 3d <attenuation>, clip:, "
+                           "automation:, subtracks:, random, sequence, switch:, state:, switchfade:, switchsync: and "
+                           "the settings of every node");
+      if (w[i] == "lookahead" ? !Ms(w[i + 1], ahead) : !m_host.Placed(w[i + 1], track.params)) return false;
+      ++i;
+    }
   }
   if (ahead > 0xFFFFFFFFu) return m_host.Fail("a look-ahead fits in 32 bits of milliseconds");
   track.lookAheadMs = uint32_t(ahead);
-  // A streamed source names its file where bank media give their size; bit 1 of its flags: prefetched.
-  track.sources = {
-      {kPcmCodec, uint8_t(stream ? 1 : 0), toneId, stream ? toneId : bytes, uint8_t(stream == 2 ? 2 : 0), {}}};
-  track.clips = {{0, toneId, 0.0, 0.0, 0.0, ms}};
+  if ((fadeGiven || syncGiven) && track.type != SN::SnMusicTrack_Switch)
+    return m_host.Fail("switchfade: and switchsync: are a switch track's: give switch: or state:");
+  // The tone from 0 on sub-track 0 unless the clips are given.
+  if (track.clips.empty()) track.clips = {{0, toneId, 0.0, 0.0, 0.0, ms}};
+  for (const BankMusicAutomation& automation : track.automation)
+    if (automation.clipIndex >= track.clips.size())
+      return m_host.Fail("automation of clip " + std::to_string(automation.clipIndex) + ": the track has " +
+                         std::to_string(track.clips.size()) + " clips");
+  uint32_t highest = 0;
+  for (const BankMusicClip& clip : track.clips) highest = std::max(highest, clip.subTrack);
+  track.subTrackCount = subTracks ? subTracks : highest + 1;
+  if (highest >= track.subTrackCount || track.switchIds.size() > track.subTrackCount)
+    return m_host.Fail("track \"" + w[1] + "\" has " + std::to_string(track.subTrackCount) +
+                       " sub-tracks: its clips and switches name no other");
   if (!m_host.AddObject(kBankMusicTrackType, w[1], MusicTrackPayload(track, false))) return false;
   m_kinds[w[1]] = kBankMusicTrackType;
   m_lookAheads[w[1]] = ahead;
+  return true;
+}
+
+bool MusicText::Source(const std::string& tone, BankMusicTrack& track, double& ms) {
+  uint32_t bytes = 0, toneId = 0;
+  uint8_t stream = 0;
+  if (!m_host.ToneMedia(tone, ms, bytes, stream) || !m_host.Id(tone, toneId)) return false;
+  for (const BankMusicSource& source : track.sources)
+    if (source.sourceId == toneId) return true;
+  // A streamed source names its file where bank media give their size; bit 1 of its flags: prefetched.
+  track.sources.push_back(
+      {kPcmCodec, uint8_t(stream ? 1 : 0), toneId, stream ? toneId : bytes, uint8_t(stream == 2 ? 2 : 0), {}});
+  return true;
+}
+
+bool MusicText::Signed(const std::string& word, int64_t& value) {
+  const bool negative = word.size() > 1 && word[0] == '-';
+  uint32_t magnitude = 0;
+  if (!m_host.Number(negative ? word.substr(1) : word, magnitude)) return false;
+  value = negative ? -int64_t(magnitude) : int64_t(magnitude);
+  return true;
+}
+
+bool MusicText::Clip(const std::string& word, const std::string& rest, BankMusicTrack& track) {
+  const std::vector<std::string> f = Fields(rest);
+  if (f.size() != 5)
+    return m_host.Fail("\"" + word + "\" is not clip:<sub-track>:<tone>:<play-at ms>:<begin trim ms>:<end trim ms>");
+  BankMusicClip clip;
+  float playAt = 0.0f, begin = 0.0f, end = 0.0f;
+  if (!m_host.Number(f[0], clip.subTrack) || !m_host.Id(f[1], clip.sourceId) ||
+      !Source(f[1], track, clip.sourceDurationMs) || !m_host.Real(f[2], playAt) || !m_host.Real(f[3], begin) ||
+      !m_host.Real(f[4], end))
+    return false;
+  if (clip.subTrack >= kMaxSubTracks) return m_host.Fail("a track has 1 to 65536 sub-tracks");
+  clip.playAtMs = playAt;
+  clip.beginTrimMs = begin;
+  clip.endTrimMs = end;
+  // The engine keeps the clip's times in samples; one that does not last plays nothing.
+  const double length = clip.endTrimMs + clip.sourceDurationMs - clip.beginTrimMs;
+  int32_t samples = 0;
+  if (length <= 0.0) return m_host.Fail("\"" + word + "\": its trims leave nothing of the clip");
+  for (double ms : {clip.playAtMs + clip.beginTrimMs, length, clip.beginTrimMs})
+    if (!SN::MusicMsToSamples(ms, SN::kMusicHighestSampleRate, samples))
+      return m_host.Fail("\"" + word + "\": its times are beyond the engine's sample counts");
+  track.clips.push_back(clip);
+  return true;
+}
+
+bool MusicText::Automation(const std::string& word, const std::string& rest, BankMusicTrack& track) {
+  static const char* const kTypes[] = {"volume", "lowpass", "highpass", "fadein", "fadeout"};
+  // Volume as an offset of the clip's gain, the filters as offsets of the voice's, fades as gains.
+  static const float kLowest[] = {-1.0f, -100.0f, -100.0f, 0.0f, 0.0f};
+  static const float kHighest[] = {1.0f, 100.0f, 100.0f, 1.0f, 1.0f};
+  const std::vector<std::string> f = Fields(rest);
+  const std::string form = "\"" + word +
+                           "\" is not automation:<clip>:<volume|lowpass|highpass|fadein|fadeout>:"
+                           "<seconds>@<value>[@<shape 0-9>]...";
+  if (f.size() < 3) return m_host.Fail(form);
+  BankMusicAutomation automation;
+  if (!m_host.Number(f[0], automation.clipIndex)) return false;
+  const auto type = std::find(std::begin(kTypes), std::end(kTypes), f[1]);
+  if (type == std::end(kTypes)) return m_host.Fail(form);
+  automation.type = uint32_t(type - std::begin(kTypes));
+  for (size_t k = 2; k < f.size(); ++k) {
+    std::vector<std::string> p;
+    for (size_t from = 0, at; from <= f[k].size(); from = at + 1) {
+      at = std::min(f[k].find('@', from), f[k].size());
+      p.push_back(f[k].substr(from, at - from));
+    }
+    BankAutomationPoint point;
+    point.interpolation = kLinearFade;
+    if (p.size() < 2 || p.size() > 3) return m_host.Fail(form);
+    if (!m_host.Real(p[0], point.seconds) || !m_host.Real(p[1], point.value) ||
+        (p.size() == 3 && !m_host.Number(p[2], point.interpolation)))
+      return false;
+    // Times in samples at the highest rate within a signed 32-bit count, in order from the clip's start.
+    if (point.seconds < 0.0f || double(point.seconds) * SN::kMusicHighestSampleRate >= 2147483648.0 ||
+        (!automation.points.empty() && point.seconds < automation.points.back().seconds))
+      return m_host.Fail("\"" + f[k] + "\": automation points go on in time from 0 to 44739 seconds");
+    if (point.value < kLowest[automation.type] || point.value > kHighest[automation.type]) {
+      char text[160];
+      snprintf(text, sizeof text, "\"%s\": %s automation is %g to %g", f[k].c_str(), f[1].c_str(),
+               double(kLowest[automation.type]), double(kHighest[automation.type]));
+      return m_host.Fail(text);
+    }
+    if (point.interpolation > SN::SnCurve_Constant) return m_host.Fail("a curve's shape is 0 to 9");
+    automation.points.push_back(point);
+  }
+  track.automation.push_back(automation);
+  return true;
+}
+
+bool MusicText::Fade(const std::vector<std::string>& f, size_t at, int64_t mostMs, BankMusicFade& fade) {
+  // Offsets in samples at the highest rate within a signed 32-bit count.
+  constexpr int64_t kMostOffsetMs = INT32_MAX / (SN::kMusicHighestSampleRate / 1000);
+  int64_t time = 0, curve = 0, offset = 0;
+  if (!Signed(f[at], time) || !Signed(f[at + 1], curve) || !Signed(f[at + 2], offset)) return false;
+  if (time < 0 || time > mostMs) return m_host.Fail("a fade is 0 to " + std::to_string(mostMs) + " ms");
+  if (curve < 0 || curve > SN::SnCurve_Constant) return m_host.Fail("a curve's shape is 0 to 9");
+  if (offset < -kMostOffsetMs || offset > kMostOffsetMs)
+    return m_host.Fail("a fade's offset is -" + std::to_string(kMostOffsetMs) + " to " + std::to_string(kMostOffsetMs) +
+                       " ms");
+  fade = {int32_t(time), uint32_t(curve), int32_t(offset)};
+  return true;
+}
+
+bool MusicText::SwitchFade(const std::string& word, const std::string& rest, BankMusicTrack& track) {
+  // The times too in samples at the highest rate within a signed 32-bit count.
+  constexpr int64_t kMostMs = INT32_MAX / (SN::kMusicHighestSampleRate / 1000);
+  const std::vector<std::string> f = Fields(rest);
+  if (f.size() != 6)
+    return m_host.Fail("\"" + word + "\" is not switchfade:<out ms>:<out curve>:<out offset ms>:<in ms>:<in curve>:"
+                       "<in offset ms>");
+  BankMusicFade out, in;
+  if (!Fade(f, 0, kMostMs, out) || !Fade(f, 3, kMostMs, in)) return false;
+  const uint32_t transition[] = {uint32_t(out.timeMs), out.curve, uint32_t(out.offsetMs), track.transition[3],
+                                 track.transition[4], uint32_t(in.timeMs),  in.curve,     uint32_t(in.offsetMs)};
+  std::copy(std::begin(transition), std::end(transition), track.transition);
   return true;
 }
 
@@ -314,15 +480,9 @@ bool MusicText::GroupOptions(const std::vector<std::string>& w, size_t& at, Bank
     } else if (Split(w[at], "looprange", value)) {
       // Offsets of the loop count drawn at each pass; a played group loops at least once.
       const std::vector<std::string> f = Fields(value);
-      uint32_t low = 0, high = 0;
-      const bool lowNegative = !f.empty() && f[0].size() > 1 && f[0][0] == '-';
-      const bool highNegative = f.size() == 2 && f[1].size() > 1 && f[1][0] == '-';
+      int64_t min = 0, max = 0;
       if (f.size() != 2) return m_host.Fail("\"" + w[at] + "\" is not looprange:<min>:<max>");
-      if (!m_host.Number(lowNegative ? f[0].substr(1) : f[0], low) ||
-          !m_host.Number(highNegative ? f[1].substr(1) : f[1], high))
-        return false;
-      const int64_t min = lowNegative ? -int64_t(low) : int64_t(low);
-      const int64_t max = highNegative ? -int64_t(high) : int64_t(high);
+      if (!Signed(f[0], min) || !Signed(f[1], max)) return false;
       if (min < -32768 || max > 32767 || min > max)
         return m_host.Fail("a loop range is two offsets of -32768 to 32767, the lower first");
       if (!group.loopCount) return m_host.Fail("an endless loop (loop:0) has no loop range");
@@ -410,32 +570,76 @@ bool MusicText::Playlist(const std::vector<std::string>& w) {
       playlist.node.children.push_back(rule.segmentId);
   if (!m_host.AddObject(kBankMusicPlaylistType, w[1], MusicPlaylistPayload(playlist, false))) return false;
   m_kinds[w[1]] = kBankMusicPlaylistType;
+  m_playlistItems[w[1]] = nextItemId - 1;
   return true;
 }
 
 bool MusicText::Rule(const std::string& word, const std::string& rest, BankMusicRule& rule) {
+  // The options after the rule's nodes, sync and segment, with the fields each takes.
+  static const std::map<std::string, size_t> kOptions = {
+      {"fade", 2},      {"fadeout", 3},  {"fadein", 3},   {"sourcecue", 1},   {"destcue", 1},
+      {"jump", 1},      {"entry", 1},    {"preentry", 0}, {"postexit", 0},    {"matchcue", 0},
+      {"segfadein", 3}, {"segfadeout", 3}, {"segpreentry", 0}, {"segpostexit", 0}};
+  constexpr int64_t kMostFadeMs = 60000;
   std::vector<std::string> f = Fields(rest);
   uint32_t from = 0xFFFFFFFFu, to = 0xFFFFFFFFu;
-  const std::string form = "\"" + word + "\" is not rule:<from>:<to>:<sync>[:<segment>][:fade:<out ms>:<in ms>]";
-  // The fades close the rule: the old one fades out up to the sync point, the new one in from it.
-  const auto fade = std::find(f.begin(), f.end(), "fade");
-  if (fade != f.end()) {
-    uint32_t out = 0, in = 0;
-    if (f.end() - fade != 3 || !m_host.Number(*(fade + 1), out) || !m_host.Number(*(fade + 2), in))
-      return m_host.Fail(form);
-    if (out > 60000 || in > 60000) return m_host.Fail("a rule's fades last at most a minute");
-    rule.fadeOut = {int32_t(out), kLinearFade, 0};
-    rule.fadeIn = {int32_t(in), kLinearFade, 0};
-    f.erase(fade, f.end());
-  }
+  const std::string form = "\"" + word + "\" is not rule:<from>:<to>:<sync>[:<segment>][:<option>...]";
+  const auto options = std::find_if(f.begin(), f.end(), [](const std::string& field) { return kOptions.count(field); });
+  const std::vector<std::string> tail(options, f.end());
+  f.erase(options, f.end());
   if (f.size() < 3 || f.size() > 4) return m_host.Fail(form);
   const std::set<uint8_t> nodes = {kBankMusicSegmentType, kBankMusicPlaylistType, kBankMusicSwitchType};
   if ((f[0] != "*" && !Earlier(f[0], nodes, from)) || (f[1] != "*" && !Earlier(f[1], nodes, to)) ||
       !m_host.Number(f[2], rule.syncType))
     return false;
+  if (rule.syncType >= SN::SnMusicSync_Count) return m_host.Fail("a sync type is 0 to 7");
   if (f.size() == 4) {
     if (!Earlier(f[3], {kBankMusicSegmentType}, rule.segmentId)) return false;
     rule.hasSegment = true;
+  }
+  for (size_t at = 0; at < tail.size();) {
+    const auto option = kOptions.find(tail[at]);
+    if (option == kOptions.end() || tail.size() - at - 1 < option->second) return m_host.Fail(form);
+    const std::string& name = option->first;
+    const size_t value = at + 1;
+    at = value + option->second;
+    if (name.compare(0, 3, "seg") == 0 && !rule.hasSegment)
+      return m_host.Fail("\"" + name + "\" is a transition segment's: give the rule one");
+    if (name == "fade") {
+      // The old one fades out up to the sync point, the new one in from it, along straight lines.
+      uint32_t out = 0, in = 0;
+      if (!m_host.Number(tail[value], out) || !m_host.Number(tail[value + 1], in)) return false;
+      if (out > kMostFadeMs || in > kMostFadeMs) return m_host.Fail("a rule's fades last at most a minute");
+      rule.fadeOut = {int32_t(out), kLinearFade, 0};
+      rule.fadeIn = {int32_t(in), kLinearFade, 0};
+    } else if (option->second == 3) {
+      BankMusicFade& fade = name == "fadeout"  ? rule.fadeOut
+                            : name == "fadein" ? rule.fadeIn
+                            : name == "segfadein" ? rule.segmentFadeIn
+                                                  : rule.segmentFadeOut;
+      if (!Fade(tail, value, kMostFadeMs, fade)) return false;
+    } else if (name == "sourcecue" || name == "destcue") {
+      if (!m_host.Id(tail[value], name == "sourcecue" ? rule.sourceCueFilter : rule.destinationCueFilter)) return false;
+    } else if (name == "jump") {
+      // An item of the playlist the rule goes to, by its number in the playlist's order.
+      const auto items = m_playlistItems.find(f[1]);
+      if (!m_host.Number(tail[value], rule.jumpToItem)) return false;
+      if (items == m_playlistItems.end()) return m_host.Fail("a rule jumps only into a playlist it goes to");
+      if (!rule.jumpToItem || rule.jumpToItem > items->second)
+        return m_host.Fail("playlist \"" + f[1] + "\" has items 1 to " + std::to_string(items->second));
+    } else if (name == "entry") {
+      uint32_t kind = 0;
+      if (!m_host.Number(tail[value], kind)) return false;
+      if (kind > SN::SnMusicRuleDestination::kRandomCueNotEntry)
+        return m_host.Fail("an entry is 0 (entry cue) to 3 (a random cue but the entry)");
+      rule.entryKind = uint16_t(kind);
+    } else {
+      (name == "preentry"      ? rule.playPreEntry
+       : name == "postexit"    ? rule.playPostExit
+       : name == "matchcue"    ? rule.matchSourceCueName
+       : name == "segpreentry" ? rule.segmentPlayPreEntry
+                               : rule.segmentPlayPostExit) = 1;
+    }
   }
   rule.sources = {from};
   rule.destinations = {to};
@@ -443,13 +647,18 @@ bool MusicText::Rule(const std::string& word, const std::string& rest, BankMusic
 }
 
 bool MusicText::Switch(const std::vector<std::string>& w) {
-  if (w.size() < 4) return m_host.Fail("\"musicswitch\" takes a name, a state group and paths");
+  if (w.size() < 4) return m_host.Fail("\"musicswitch\" takes a name, its groups and paths");
   BankMusicSwitch container;
-  uint32_t group = 0;
-  if (!m_host.Id(w[1], container.id) || !m_host.Id(w[2], group)) return false;
-  container.groupIds = {group};
-  container.groupTypes = {1};
-  std::vector<std::pair<uint32_t, uint32_t>> paths;  // {state, child}
+  if (!m_host.Id(w[1], container.id)) return false;
+  // The groups, '+' between them: a state group, or a switch group after "switch:".
+  for (size_t from = 0, at; from <= w[2].size(); from = at + 1) {
+    at = std::min(w[2].find('+', from), w[2].size());
+    std::string group = w[2].substr(from, at - from);
+    const bool switchGroup = Split(group, "switch", group);
+    if (!m_host.Id(group, container.groupIds.emplace_back())) return false;
+    container.groupTypes.push_back(switchGroup ? 0 : 1);
+  }
+  std::vector<BankDialoguePath> paths;
   for (size_t i = 3; i < w.size(); ++i) {
     std::string rest;
     if (Split(w[i], "rule", rest)) {
@@ -463,40 +672,67 @@ bool MusicText::Switch(const std::vector<std::string>& w) {
       container.continuePlaying = 0;
       continue;
     }
+    if (Split(w[i], "treemode", rest)) {
+      uint32_t mode = 0;
+      if (!m_host.Number(rest, mode)) return false;
+      if (mode > 0xFF) return m_host.Fail("a tree mode is 0 to 255");
+      container.treeMode = uint8_t(mode);
+      continue;
+    }
     bool taken = false;
     if (!NodeOption(w[i], container.node, false, taken) ||
         (!taken && !m_host.NodeSetting(w, i, container.node.params, taken)))
       return false;
     if (taken) continue;
-    const size_t colon = w[i].find(':');
-    if (colon == std::string::npos) return m_host.Fail("\"" + w[i] + "\" is not <state>:<node>");
-    uint32_t state = 0, child = 0;
-    const std::string stateName = w[i].substr(0, colon);
-    if ((stateName != "default" && !m_host.Id(stateName, state)) ||
-        !Earlier(w[i].substr(colon + 1), {kBankMusicSegmentType, kBankMusicPlaylistType, kBankMusicSwitchType}, child))
-      return false;
-    for (const auto& path : paths)
-      if (path.first == state) return m_host.Fail("state \"" + stateName + "\" has two paths");
-    paths.push_back({state, child});
-    if (std::find(container.node.children.begin(), container.node.children.end(), child) ==
-        container.node.children.end())
-      container.node.children.push_back(child);
+    if (!Path(w[i], container, paths.emplace_back())) return false;
   }
-  // The tree: a root, then its leaves by key, the default (0) first.
-  std::sort(paths.begin(), paths.end());
-  BankSwitchTreeNode root;
-  root.leaf = false;
-  root.firstChild = 1;
-  root.childCount = uint16_t(paths.size());
-  container.tree.push_back(root);
-  for (const auto& [state, child] : paths) {
-    BankSwitchTreeNode leaf;
-    leaf.key = state;
-    leaf.childId = child;
-    container.tree.push_back(leaf);
+  std::vector<BankTreeNode> tree;
+  std::string error;
+  if (!ArgumentTree(paths, tree, error)) return m_host.Fail("music switch \"" + w[1] + "\": " + error);
+  for (const BankTreeNode& node : tree) {
+    BankSwitchTreeNode laid;
+    laid.key = node.key;
+    laid.leaf = node.leaf != nullptr;
+    laid.firstChild = node.firstChild;
+    laid.childCount = node.childCount;
+    if (node.leaf) {
+      laid.childId = node.leaf->audioNode;
+      laid.weight = node.leaf->weight;
+      laid.probability = node.leaf->probability;
+    }
+    container.tree.push_back(laid);
   }
   if (!m_host.AddObject(kBankMusicSwitchType, w[1], MusicSwitchPayload(container, false))) return false;
   m_kinds[w[1]] = kBankMusicSwitchType;
+  return true;
+}
+
+bool MusicText::Path(const std::string& word, BankMusicSwitch& container, BankDialoguePath& path) {
+  // <value>[/<value>...]:<node>[:<weight 0-100>[:<probability 0-100>]], a value for each group.
+  const std::vector<std::string> f = Fields(word);
+  const size_t groups = container.groupIds.size();
+  if (f.size() < 2 || f.size() > 4)
+    return m_host.Fail("\"" + word + "\" is not <value>[/<value>...]:<node>[:<weight>[:<probability>]]");
+  for (size_t from = 0, at; from <= f[0].size(); from = at + 1) {
+    at = std::min(f[0].find('/', from), f[0].size());
+    const std::string value = f[0].substr(from, at - from);
+    // "default" is the branch of any value the others do not name.
+    if (!m_host.Id(value, path.values.emplace_back())) return false;
+    if (value == "default") path.values.back() = 0;
+  }
+  if (path.values.size() != groups)
+    return m_host.Fail("\"" + word + "\" names " + std::to_string(path.values.size()) + " values for " +
+                       std::to_string(groups) + " groups");
+  uint32_t weight = 50, probability = 100;
+  if (!Earlier(f[1], {kBankMusicSegmentType, kBankMusicPlaylistType, kBankMusicSwitchType}, path.audioNode) ||
+      (f.size() > 2 && !m_host.Number(f[2], weight)) || (f.size() > 3 && !m_host.Number(f[3], probability)))
+    return false;
+  if (weight > 100 || probability > 100) return m_host.Fail("a path's weight and probability are 0 to 100");
+  path.weight = uint16_t(weight);
+  path.probability = uint16_t(probability);
+  if (std::find(container.node.children.begin(), container.node.children.end(), path.audioNode) ==
+      container.node.children.end())
+    container.node.children.push_back(path.audioNode);
   return true;
 }
 
