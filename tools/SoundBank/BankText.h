@@ -83,7 +83,10 @@
 //                                            HIRC per-node effect definition (type 19): the parameter node of a
 //                                            game's source plug-in (its key of type 2), which a sound names
 //   motionbus <name> <parent motion bus or -> [bus option...]   HIRC motion bus (type 16); the first is the default
-//   motionsource <name> <tone> [volume <dB>]  HIRC motion source (type 17) of a tone, into the default motion bus
+//   motionsource <name> <tone> [volume <dB>] [device <first 0-65535> <second 0-65535>] [start <value>]
+//                                            HIRC motion source (type 17) of a tone, into the default motion bus:
+//                                            the two values the device takes the tone with, and the tone's
+//                                            starting value
 //   path <name> [random] [continuous] [relaunch] [loop] [world] [transition <ms>]   a sound's 3D path: items
 //     in random order, going on to the next item, a new path each play, looping, not turned with the
 //     listener; the last vertex of each item lasts the transition time
