@@ -684,6 +684,15 @@ bool Parser::NodeSetting(const std::vector<std::string>& w, size_t& i, BankNodeP
   static const std::pair<const char*, size_t> kSettings[] = {
       {"priority", 1}, {"distanceoffset", 1}, {"property", 2}, {"vary", 3}, {"auxsend", 2}, {"gamesend", 1},
       {"bypass", 1},   {"midiplay", 1},       {"miditracking", 1}};
+  if (word == "nospatialise" || word == "norays") {
+    // Placed at its game object, but heard unspatialised, or not along the object's own rays.
+    BankNodePositioning& positioning = params.positioning;
+    taken = true;
+    if (!(positioning.bits & 0x08) || positioning.type != 1)
+      return Fail("\"" + word + "\" follows \"3d <attenuation>\"");
+    positioning.bits &= uint8_t(word == "norays" ? ~0x40 : ~0x10);
+    return true;
+  }
   size_t values = 0;
   for (const auto& [name, count] : kSettings)
     if (word == name) values = count;

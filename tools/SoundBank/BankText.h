@@ -38,7 +38,8 @@
 //       [priority <0-100>] [distanceoffset <-100-100>] [maxvoices <1-1023> [global] [newest|oldest] [virtual]]
 //       [property <volume|pitch|lowpass|highpass|0-59> <value>] [vary <property> <min> <max>]
 //       [auxsend <bus> <dB>] [gamesend <dB>] [bypass <0-31>] [midiplay <noteon|noteoff|none>]
-//       [miditracking <root key 0-127|off>]
+//       [miditracking <root key 0-127|off>] [nospatialise] [norays] (after 3d: heard unspatialised, or not
+//       along the game object's own rays)
 //       (pitch and the filters also on mixer, random and sequence containers; the filter values add along
 //       the path, so a child's may be negative; priority, distanceoffset, maxvoices, property, vary,
 //       auxsend, gamesend, bypass (with effects), midiplay and miditracking on every container,
