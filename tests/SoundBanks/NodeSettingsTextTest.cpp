@@ -88,6 +88,25 @@ TEST_F(NodeSettingsTextTest, ThreeDPlacementLeavesOutSpatialisingOrTheRaysOnItsO
             "line 3: \"nospatialise\" follows \"3d <attenuation>\"");
 }
 
+// A container names the mixer of the voices below it as its own, over its parent's.
+TEST_F(NodeSettingsTextTest, AContainersMixerIsItsOwnOverItsParents) {
+  ASSERT_EQ(Load(BankTest::Build(std::string(kHeader) +
+                                 "sound Child T Master\n"
+                                 "random R Master Child mixer @77\n"
+                                 "sound Other T Master\n"
+                                 "mixer M Master Other\n")),
+            SN::SN_Success)
+      << log_.Take();
+  ASSERT_NE(Node("R"), nullptr);
+  ASSERT_NE(Node("M"), nullptr);
+  EXPECT_TRUE(Node("R")->FlagsA() & SN::CSnHierarchyNode::kOverridesAttachment);
+  EXPECT_EQ(Node("R")->IntProperty(SN::SnProp_AttachedMixer), 77);
+  EXPECT_FALSE(Node("M")->FlagsA() & SN::CSnHierarchyNode::kOverridesAttachment);
+  EXPECT_FALSE(Node("M")->HasProperty(SN::SnProp_AttachedMixer));
+  EXPECT_EQ(Refusal(std::string(kHeader) + "sound Child T Master\nrandom R Master Child mixer"),
+            "line 4: \"mixer\" takes a definition");
+}
+
 TEST_F(NodeSettingsTextTest, APrioritySetOnANodeIsWhatItAndTheChildrenBelowItPlayWith) {
   ASSERT_EQ(Load(BankTest::Build(std::string(kHeader) +
                                  "sound Near T Master priority 80 distanceoffset -30\n"

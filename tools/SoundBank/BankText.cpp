@@ -854,6 +854,13 @@ bool Parser::Container(const std::vector<std::string>& w) {
       // Its children that have no effects of their own play these.
       if (i + 1 == w.size()) return Fail("\"effect\" takes a definition");
       if (!AddEffect(w[++i], params)) return false;
+    } else if (word == "mixer") {
+      // The mixer its children's voices name (property 57), this container's own over its parent's.
+      uint32_t mixer = 0;
+      if (i + 1 == w.size()) return Fail("\"mixer\" takes a definition");
+      if (!Id(w[++i], mixer)) return false;
+      params.attachmentFlags = 1;
+      params.properties.push_back(BankNodeProperty::Int(SN::SnProp_AttachedMixer, int32_t(mixer)));
     } else if (kind != "mixer" && word == "transition") {
       // How a continuous play goes from item to item: 1 crossfade, 2 power crossfade, 3 delay, 4 sample
       // accurate, 5 trigger rate; the time in ms for 1, 2, 3 and 5.

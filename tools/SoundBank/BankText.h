@@ -43,7 +43,8 @@
 //       (pitch and the filters also on mixer, random and sequence containers; the filter values add along
 //       the path, so a child's may be negative; priority, distanceoffset, maxvoices, property, vary,
 //       auxsend, gamesend, bypass (with effects), midiplay and miditracking on every container,
-//       path on mixer, random and sequence containers, for the children without a positioning of their own)
+//       path and mixer <definition> (their own over their parents') on mixer, random and sequence
+//       containers, for the children without a positioning of their own)
 //                                            "priority" and "distanceoffset" give the node its own priority
 //                                            over its parent's, the second lowering or raising it with the
 //                                            distance up to the attenuation's farthest point; "maxvoices"
