@@ -243,11 +243,14 @@ SnMsgHeader* CSnAudioMgr::ReserveMessage(uint16_t type, uint32_t size) {
   ORV_ASSERT(t_openReservations == 0);
   CountWriter(1);
   SnMsgHeader* message;
+  bool waiting = false;
   for (uint32_t attempt = 0; !(message = TryReserve(size)); ++attempt) {
     CountWriter(-1);
     // A full ring is drained here when nobody else works on it. While the audio thread (or another
     // writer) holds the lock, it is reading the ring and handing back room message by message: the
     // writer waits for that room, not for the whole of its pass, which may hold thousands of posts.
+    // Between the frames a pass renders it reads nothing, so the writer says it waits: the pass then
+    // drains for it before its next frame instead of rendering them all first.
     Platform::ReentrantLock& lock = GlobalAudioLock();
     if (lock.try_lock()) {
       {
@@ -255,13 +258,19 @@ SnMsgHeader* CSnAudioMgr::ReserveMessage(uint16_t type, uint32_t size) {
         ProcessMessages(true);
       }
       lock.unlock();
-    } else if (attempt < 128) {
-      std::this_thread::yield();
     } else {
-      std::this_thread::sleep_for(std::chrono::microseconds(100));
+      if (!waiting) {
+        waiting = true;
+        m_roomWanted.fetch_add(1, std::memory_order_acq_rel);
+      }
+      if (attempt < 128)
+        std::this_thread::yield();
+      else
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
     }
     CountWriter(1);
   }
+  if (waiting) m_roomWanted.fetch_sub(1, std::memory_order_acq_rel);
   message->size = uint16_t(size);
   message->type = type;
   message->unused = 0;
@@ -503,6 +512,10 @@ void CSnAudioMgr::Perform() {
     Base::TraceRepeats::GetInstance().EndFrame();
     m_framePerformed = false;
     --frames;
+    // A writer stuck on a full ring drains half of it once it has the lock; catching up several
+    // frames would keep it from the lock for all of them, so the pass drains for it here, where a
+    // pass that rendered one frame would have let it in.
+    if (frames > 0 && m_roomWanted.load(std::memory_order_acquire) != 0) ProcessMessages(true);
   }
   LowerEngine::RenderAfterPass();
 }
