@@ -64,8 +64,17 @@ struct SnMusicMarker {
 };
 
 // Milliseconds as the bank stores them to samples at `rate`, rounded half away from zero. False
-// when the value is not finite or does not fit a signed 32-bit sample count.
-bool MusicMsToSamples(double ms, uint32_t rate, int32_t& samples);
+// when the value is not finite or does not fit a signed 32-bit sample count. Inline: the bank builder
+// refuses the times the engine would.
+inline bool MusicMsToSamples(double ms, uint32_t rate, int32_t& samples) {
+  const double exact = double(rate) * ms * 0.001;
+  if (!std::isfinite(exact)) return false;
+  const double rounded = exact > 0.0 ? exact + 0.5 : exact - 0.5;
+  // Truncation toward zero keeps the half-away-from-zero rounding.
+  if (rounded >= 2147483648.0 || rounded <= -2147483649.0) return false;
+  samples = int32_t(rounded);
+  return true;
+}
 // Transition offsets: whole samples per millisecond times the milliseconds; false past a signed
 // 32-bit sample count.
 bool MusicOffsetToSamples(int32_t ms, uint32_t rate, int32_t& samples);

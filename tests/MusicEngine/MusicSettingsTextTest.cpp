@@ -11,15 +11,7 @@ namespace {
 
 using BankTest::Id;
 
-class MusicSettingsTextTest : public MusicTest::MusicFixture {
- protected:
-  SN::SNRESULT LoadText(const std::string& text) {
-    Tools::BankDescription bank;
-    std::string error;
-    EXPECT_TRUE(Tools::ParseBankText(text, "Music", bank, error)) << error;
-    return LoadBank(bank.objects);
-  }
-};
+using MusicSettingsTextTest = MusicTest::MusicFixture;
 
 constexpr const char* kSegments =
     "tone Hum 48000 1 250 110\nmusictrack T Hum\nsegment S 120 4 4 1000 0 1000 track:T grid:500:250\n"
@@ -99,7 +91,7 @@ TEST_F(MusicSettingsTextTest, MusicNodesTakeTheSettingsOfEveryNode) {
 
 TEST_F(MusicSettingsTextTest, ValuesPastTheirRangesAreRefusedWithTheirLine) {
   const std::string head = kSegments;  // four lines
-  const std::pair<std::string, const char*> refused[] = {
+  ExpectRefused(head, {
       {"playlist P 0 stinger:Boom:Hit:8 S", "line 5: a sync type is 0 to 7"},
       {"playlist P 0 stinger:Boom:Gone:2 S",
        "line 5: \"Gone\" is not a music object of the right kind described on an earlier line"},
@@ -122,13 +114,7 @@ TEST_F(MusicSettingsTextTest, ValuesPastTheirRangesAreRefusedWithTheirLine) {
       {"playlist P 0 maxvoices 1024 S", "line 5: \"1024\" is not a voice limit of 1 to 1023"},
       {"musicswitch W Mood meter:120:4 default:S",
        "line 5: \"meter:120:4\" is not meter:<bpm>:<beats per bar>:<beat value>"},
-  };
-  for (const auto& [text, error] : refused) {
-    Tools::BankDescription bank;
-    std::string got;
-    EXPECT_FALSE(Tools::ParseBankText(head + text + "\n", "Music", bank, got)) << text;
-    EXPECT_EQ(got, error) << text;
-  }
+  });
 }
 
 }  // namespace

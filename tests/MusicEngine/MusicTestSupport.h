@@ -2,6 +2,9 @@
 // music engine initialised on it, and banks of music objects written by the bank writer.
 #pragma once
 
+#include <initializer_list>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "MusicEngine/MusicEngine.h"
@@ -10,6 +13,7 @@
 #include "SoundEngine/PoolObject.h"
 #include "SoundEngine/Banks/SoundBankManager.h"
 #include "tests/SoundBanks/BankTestSupport.h"
+#include "tools/SoundBank/BankText.h"
 #include "tools/SoundBank/MusicWriter.h"
 
 namespace MusicTest {
@@ -99,6 +103,22 @@ class MusicFixture : public BankTest::BankFixture {
         SN::g_pBankManager->LoadBankImageWait(image.data(), uint32_t(image.size()), true, -1, &id);
     if (result == SN::SN_Success) loaded_.push_back(id);
     return result;
+  }
+  // Loads the bank the text describes; its result.
+  SN::SNRESULT LoadText(const std::string& text) {
+    Tools::BankDescription bank;
+    std::string error;
+    EXPECT_TRUE(Tools::ParseBankText(text, "Music", bank, error)) << error;
+    return LoadBank(bank.objects);
+  }
+  // Each text after `head` is refused with its error.
+  static void ExpectRefused(const std::string& head, std::initializer_list<std::pair<std::string, const char*>> refused) {
+    for (const auto& [text, error] : refused) {
+      Tools::BankDescription bank;
+      std::string got;
+      EXPECT_FALSE(Tools::ParseBankText(head + text + "\n", "Music", bank, got)) << text;
+      EXPECT_EQ(got, error) << text;
+    }
   }
   SN::SNRESULT Unload(uint32_t bankId) {
     std::erase(loaded_, bankId);

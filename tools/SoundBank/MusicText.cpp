@@ -3,10 +3,14 @@
 #include "tools/SoundBank/MusicText.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
+#include <iterator>
 
 #include "MusicEngine/MusicPlaylist.h"
+#include "MusicEngine/MusicTrack.h"
 #include "MusicEngine/MusicTypes.h"
+#include "SoundEngine/GameSyncs/Curves.h"
 #include "tools/ContentWriters/Bytes.h"
 #include "tools/SoundBank/MidiClipWriter.h"
 #include "tools/SoundBank/ActionWriter.h"
@@ -29,6 +33,8 @@ constexpr uint8_t kTrackOwnMidiTarget = 0x04;
 constexpr uint8_t kLoopCountProperty = 58;
 // The curve of a rule's fades: a straight line.
 constexpr uint32_t kLinearFade = 4;
+// A play's sub-track index is 16 bits.
+constexpr uint32_t kMaxSubTracks = 0x10000;
 
 // The word split at ':'.
 std::vector<std::string> Fields(const std::string& word) {
@@ -93,29 +99,181 @@ bool MusicText::Track(const std::vector<std::string>& w) {
   if (w.size() < 3) return m_host.Fail("\"musictrack\" takes a name and a tone");
   BankMusicTrack track;
   double ms = 0.0, ahead = 0.0;
-  uint32_t bytes = 0, toneId = 0;
-  uint8_t stream = 0;
-  if (!m_host.Id(w[1], track.id) || !m_host.ToneMedia(w[2], ms, bytes, stream) || !m_host.Id(w[2], toneId))
-    return false;
+  uint32_t toneId = 0, subTracks = 0;
+  if (!m_host.Id(w[1], track.id) || !m_host.Id(w[2], toneId) || !Source(w[2], track, ms)) return false;
+  bool fadeGiven = false, syncGiven = false;
   for (size_t i = 3; i < w.size(); ++i) {
-    bool taken = false;
-    if (!m_host.NodeSetting(w, i, track.params, taken)) return false;
-    if (taken) continue;
-    if (i + 1 == w.size() || (w[i] != "lookahead" && w[i] != "3d"))
-      return m_host.Fail("\"musictrack\" takes a name and a tone, then lookahead <ms>, 3d <attenuation> and the "
-                         "settings of every node");
-    if (w[i] == "lookahead" ? !Ms(w[i + 1], ahead) : !m_host.Placed(w[i + 1], track.params)) return false;
-    ++i;
+    std::string rest;
+    if (Split(w[i], "clip", rest)) {
+      if (!Clip(w[i], rest, track)) return false;
+    } else if (Split(w[i], "automation", rest)) {
+      if (!Automation(w[i], rest, track)) return false;
+    } else if (Split(w[i], "subtracks", rest)) {
+      if (!m_host.Number(rest, subTracks)) return false;
+      if (!subTracks || subTracks > kMaxSubTracks) return m_host.Fail("a track has 1 to 65536 sub-tracks");
+    } else if (w[i] == "random" || w[i] == "sequence") {
+      track.type = w[i] == "random" ? SN::SnMusicTrack_Random : SN::SnMusicTrack_Sequence;
+    } else if (Split(w[i], "switch", rest) || Split(w[i], "state", rest)) {
+      // The group, its default switch or state, then the one each sub-track plays on, sub-track 0 first.
+      const std::vector<std::string> f = Fields(rest);
+      if (f.size() < 2) return m_host.Fail("\"" + w[i] + "\" is not switch|state:<group>:<default>:<value>...");
+      track.type = SN::SnMusicTrack_Switch;
+      track.groupType = w[i].compare(0, 6, "state:") == 0 ? 1 : 0;
+      if (!m_host.Id(f[0], track.groupId) || !m_host.Id(f[1], track.defaultSwitch)) return false;
+      for (size_t k = 2; k < f.size(); ++k)
+        if (!m_host.Id(f[k], track.switchIds.emplace_back())) return false;
+    } else if (Split(w[i], "switchfade", rest)) {
+      if (!SwitchFade(w[i], rest, track)) return false;
+      fadeGiven = true;
+    } else if (Split(w[i], "switchsync", rest)) {
+      const std::vector<std::string> f = Fields(rest);
+      if (f.size() > 2) return m_host.Fail("\"" + w[i] + "\" is not switchsync:<sync 0-7>[:<cue>]");
+      if (!m_host.Number(f[0], track.transition[3]) || (f.size() == 2 && !m_host.Id(f[1], track.transition[4])))
+        return false;
+      if (track.transition[3] >= SN::SnMusicSync_Count) return m_host.Fail("a sync type is 0 to 7");
+      syncGiven = true;
+    } else if (bool taken = false; !m_host.NodeSetting(w, i, track.params, taken)) {
+      return false;
+    } else if (!taken) {
+      if (i + 1 == w.size() || (w[i] != "lookahead" && w[i] != "3d"))
+        return m_host.Fail("\"musictrack\" takes a name and a tone, then lookahead <ms>, 3d <attenuation>, clip:, "
+                           "automation:, subtracks:, random, sequence, switch:, state:, switchfade:, switchsync: and "
+                           "the settings of every node");
+      if (w[i] == "lookahead" ? !Ms(w[i + 1], ahead) : !m_host.Placed(w[i + 1], track.params)) return false;
+      ++i;
+    }
   }
   if (ahead > 0xFFFFFFFFu) return m_host.Fail("a look-ahead fits in 32 bits of milliseconds");
   track.lookAheadMs = uint32_t(ahead);
-  // A streamed source names its file where bank media give their size; bit 1 of its flags: prefetched.
-  track.sources = {
-      {kPcmCodec, uint8_t(stream ? 1 : 0), toneId, stream ? toneId : bytes, uint8_t(stream == 2 ? 2 : 0), {}}};
-  track.clips = {{0, toneId, 0.0, 0.0, 0.0, ms}};
+  if ((fadeGiven || syncGiven) && track.type != SN::SnMusicTrack_Switch)
+    return m_host.Fail("switchfade: and switchsync: are a switch track's: give switch: or state:");
+  // The tone from 0 on sub-track 0 unless the clips are given.
+  if (track.clips.empty()) track.clips = {{0, toneId, 0.0, 0.0, 0.0, ms}};
+  for (const BankMusicAutomation& automation : track.automation)
+    if (automation.clipIndex >= track.clips.size())
+      return m_host.Fail("automation of clip " + std::to_string(automation.clipIndex) + ": the track has " +
+                         std::to_string(track.clips.size()) + " clips");
+  uint32_t highest = 0;
+  for (const BankMusicClip& clip : track.clips) highest = std::max(highest, clip.subTrack);
+  track.subTrackCount = subTracks ? subTracks : highest + 1;
+  if (highest >= track.subTrackCount || track.switchIds.size() > track.subTrackCount)
+    return m_host.Fail("track \"" + w[1] + "\" has " + std::to_string(track.subTrackCount) +
+                       " sub-tracks: its clips and switches name no other");
   if (!m_host.AddObject(kBankMusicTrackType, w[1], MusicTrackPayload(track, false))) return false;
   m_kinds[w[1]] = kBankMusicTrackType;
   m_lookAheads[w[1]] = ahead;
+  return true;
+}
+
+bool MusicText::Source(const std::string& tone, BankMusicTrack& track, double& ms) {
+  uint32_t bytes = 0, toneId = 0;
+  uint8_t stream = 0;
+  if (!m_host.ToneMedia(tone, ms, bytes, stream) || !m_host.Id(tone, toneId)) return false;
+  for (const BankMusicSource& source : track.sources)
+    if (source.sourceId == toneId) return true;
+  // A streamed source names its file where bank media give their size; bit 1 of its flags: prefetched.
+  track.sources.push_back(
+      {kPcmCodec, uint8_t(stream ? 1 : 0), toneId, stream ? toneId : bytes, uint8_t(stream == 2 ? 2 : 0), {}});
+  return true;
+}
+
+bool MusicText::Signed(const std::string& word, int64_t& value) {
+  const bool negative = word.size() > 1 && word[0] == '-';
+  uint32_t magnitude = 0;
+  if (!m_host.Number(negative ? word.substr(1) : word, magnitude)) return false;
+  value = negative ? -int64_t(magnitude) : int64_t(magnitude);
+  return true;
+}
+
+bool MusicText::Clip(const std::string& word, const std::string& rest, BankMusicTrack& track) {
+  const std::vector<std::string> f = Fields(rest);
+  if (f.size() != 5)
+    return m_host.Fail("\"" + word + "\" is not clip:<sub-track>:<tone>:<play-at ms>:<begin trim ms>:<end trim ms>");
+  BankMusicClip clip;
+  float playAt = 0.0f, begin = 0.0f, end = 0.0f;
+  if (!m_host.Number(f[0], clip.subTrack) || !m_host.Id(f[1], clip.sourceId) ||
+      !Source(f[1], track, clip.sourceDurationMs) || !m_host.Real(f[2], playAt) || !m_host.Real(f[3], begin) ||
+      !m_host.Real(f[4], end))
+    return false;
+  if (clip.subTrack >= kMaxSubTracks) return m_host.Fail("a track has 1 to 65536 sub-tracks");
+  clip.playAtMs = playAt;
+  clip.beginTrimMs = begin;
+  clip.endTrimMs = end;
+  // The engine keeps the clip's times in samples; one that does not last plays nothing.
+  const double length = clip.endTrimMs + clip.sourceDurationMs - clip.beginTrimMs;
+  int32_t samples = 0;
+  if (length <= 0.0) return m_host.Fail("\"" + word + "\": its trims leave nothing of the clip");
+  for (double ms : {clip.playAtMs + clip.beginTrimMs, length, clip.beginTrimMs})
+    if (!SN::MusicMsToSamples(ms, SN::kMusicHighestSampleRate, samples))
+      return m_host.Fail("\"" + word + "\": its times are beyond the engine's sample counts");
+  track.clips.push_back(clip);
+  return true;
+}
+
+bool MusicText::Automation(const std::string& word, const std::string& rest, BankMusicTrack& track) {
+  static const char* const kTypes[] = {"volume", "lowpass", "highpass", "fadein", "fadeout"};
+  // Volume as an offset of the clip's gain, the filters as offsets of the voice's, fades as gains.
+  static const float kLowest[] = {-1.0f, -100.0f, -100.0f, 0.0f, 0.0f};
+  static const float kHighest[] = {1.0f, 100.0f, 100.0f, 1.0f, 1.0f};
+  const std::vector<std::string> f = Fields(rest);
+  const std::string form = "\"" + word +
+                           "\" is not automation:<clip>:<volume|lowpass|highpass|fadein|fadeout>:"
+                           "<seconds>@<value>[@<shape 0-9>]...";
+  if (f.size() < 3) return m_host.Fail(form);
+  BankMusicAutomation automation;
+  if (!m_host.Number(f[0], automation.clipIndex)) return false;
+  const auto type = std::find(std::begin(kTypes), std::end(kTypes), f[1]);
+  if (type == std::end(kTypes)) return m_host.Fail(form);
+  automation.type = uint32_t(type - std::begin(kTypes));
+  for (size_t k = 2; k < f.size(); ++k) {
+    std::vector<std::string> p;
+    for (size_t from = 0, at; from <= f[k].size(); from = at + 1) {
+      at = std::min(f[k].find('@', from), f[k].size());
+      p.push_back(f[k].substr(from, at - from));
+    }
+    BankAutomationPoint point;
+    point.interpolation = kLinearFade;
+    if (p.size() < 2 || p.size() > 3) return m_host.Fail(form);
+    if (!m_host.Real(p[0], point.seconds) || !m_host.Real(p[1], point.value) ||
+        (p.size() == 3 && !m_host.Number(p[2], point.interpolation)))
+      return false;
+    // Times in samples at the highest rate within a signed 32-bit count, in order from the clip's start.
+    if (point.seconds < 0.0f || double(point.seconds) * SN::kMusicHighestSampleRate >= 2147483648.0 ||
+        (!automation.points.empty() && point.seconds < automation.points.back().seconds))
+      return m_host.Fail("\"" + f[k] + "\": automation points go on in time from 0 to 44739 seconds");
+    if (point.value < kLowest[automation.type] || point.value > kHighest[automation.type]) {
+      char text[160];
+      snprintf(text, sizeof text, "\"%s\": %s automation is %g to %g", f[k].c_str(), f[1].c_str(),
+               double(kLowest[automation.type]), double(kHighest[automation.type]));
+      return m_host.Fail(text);
+    }
+    if (point.interpolation > SN::SnCurve_Constant) return m_host.Fail("a curve's shape is 0 to 9");
+    automation.points.push_back(point);
+  }
+  track.automation.push_back(automation);
+  return true;
+}
+
+bool MusicText::SwitchFade(const std::string& word, const std::string& rest, BankMusicTrack& track) {
+  // Fade-out time, curve and offset, then the fade-in's; the times and offsets in samples at the highest
+  // rate within a signed 32-bit count.
+  constexpr int64_t kMostMs = INT32_MAX / (SN::kMusicHighestSampleRate / 1000);
+  const std::vector<std::string> f = Fields(rest);
+  if (f.size() != 6)
+    return m_host.Fail("\"" + word + "\" is not switchfade:<out ms>:<out curve>:<out offset ms>:<in ms>:<in curve>:"
+                       "<in offset ms>");
+  static const size_t kSlots[] = {0, 1, 2, 5, 6, 7};
+  for (size_t k = 0; k < 6; ++k) {
+    int64_t value = 0;
+    if (!Signed(f[k], value)) return false;
+    const bool curve = k % 3 == 1, offset = k % 3 == 2;
+    if (curve ? value < 0 || value > SN::SnCurve_Constant : value > kMostMs || value < (offset ? -kMostMs : 0))
+      return m_host.Fail(curve ? "a curve's shape is 0 to 9"
+                               : offset ? "a switch fade's offset is -" + std::to_string(kMostMs) + " to " +
+                                              std::to_string(kMostMs) + " ms"
+                                        : "a switch fade is 0 to " + std::to_string(kMostMs) + " ms");
+    track.transition[kSlots[k]] = uint32_t(int32_t(value));
+  }
   return true;
 }
 
@@ -314,15 +472,9 @@ bool MusicText::GroupOptions(const std::vector<std::string>& w, size_t& at, Bank
     } else if (Split(w[at], "looprange", value)) {
       // Offsets of the loop count drawn at each pass; a played group loops at least once.
       const std::vector<std::string> f = Fields(value);
-      uint32_t low = 0, high = 0;
-      const bool lowNegative = !f.empty() && f[0].size() > 1 && f[0][0] == '-';
-      const bool highNegative = f.size() == 2 && f[1].size() > 1 && f[1][0] == '-';
+      int64_t min = 0, max = 0;
       if (f.size() != 2) return m_host.Fail("\"" + w[at] + "\" is not looprange:<min>:<max>");
-      if (!m_host.Number(lowNegative ? f[0].substr(1) : f[0], low) ||
-          !m_host.Number(highNegative ? f[1].substr(1) : f[1], high))
-        return false;
-      const int64_t min = lowNegative ? -int64_t(low) : int64_t(low);
-      const int64_t max = highNegative ? -int64_t(high) : int64_t(high);
+      if (!Signed(f[0], min) || !Signed(f[1], max)) return false;
       if (min < -32768 || max > 32767 || min > max)
         return m_host.Fail("a loop range is two offsets of -32768 to 32767, the lower first");
       if (!group.loopCount) return m_host.Fail("an endless loop (loop:0) has no loop range");

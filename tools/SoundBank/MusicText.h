@@ -1,13 +1,23 @@
 // The music directives of a bank description, each written as one object at once, so that every
 // object a line names was described on an earlier line:
 //
-//   musictrack <name> <tone> [lookahead <ms>] [3d <attenuation>] [node setting...]
+//   musictrack <name> <tone> [lookahead <ms>] [3d <attenuation>] [node setting...] [track option...]
 //                                                  a track playing one tone from 0: the bank's media, a
 //                                                  prepared tone from memory once prepared, or a loose
 //                                                  tone's file streamed (prefetched when the bank holds its
 //                                                  first bytes), its reads begun <ms> ahead; placed at its
 //                                                  game object as a sound's "3d"; the settings a sound
 //                                                  takes of every node kind (priority, maxvoices, ...)
+//       track options: clip:<sub-track>:<tone>:<play-at ms>:<begin trim ms>:<end trim ms>   the track's clips
+//       instead of its tone from 0, each tone a source once (a negative begin trim or a positive end trim
+//       repeats the tone), none of no length; automation:<clip>:<volume|lowpass|highpass|fadein|fadeout>:
+//       <seconds>@<value>[@<shape 0-9>]...   a curve over clip <clip> (0 the first given) from its start,
+//       volume -1 to 1 (added to a gain of 1), the filters -100 to 100 (added to the voice's), fades 0 to 1;
+//       subtracks:<1-65536> (one past the highest clip's by default); random | sequence   the sub-track a
+//       play takes; switch|state:<group>:<default>:<value>...   a switch track, the values those of
+//       sub-tracks 0, 1, ...; switchfade:<out ms>:<out curve 0-9>:<out offset ms>:<in ms>:<in curve>:<in
+//       offset ms> (times 0 to 44739242 ms, offsets as much either way) and switchsync:<sync 0-7>[:<cue>]
+//       how it moves between them
 //   miditrack <name> <ticks per quarter> <bpm> <ms> [norunning] [loop] [target:<node>] <event>...
 //                                                  a track playing MIDI clip media of its own from 0,
 //                                                  its notes played on <node>, its events going round
@@ -80,6 +90,14 @@ class MusicText {
 
  private:
   bool Track(const std::vector<std::string>& w);
+  // The tone as a source of the track, once; `ms` its length.
+  bool Source(const std::string& tone, BankMusicTrack& track, double& ms);
+  // clip:, automation: and switchfade: of a track.
+  bool Clip(const std::string& word, const std::string& rest, BankMusicTrack& track);
+  bool Automation(const std::string& word, const std::string& rest, BankMusicTrack& track);
+  bool SwitchFade(const std::string& word, const std::string& rest, BankMusicTrack& track);
+  // A whole number, "-" before it for a negative one.
+  bool Signed(const std::string& word, int64_t& value);
   bool MidiTrack(const std::vector<std::string>& w);
   bool Segment(const std::vector<std::string>& w);
   bool Playlist(const std::vector<std::string>& w);
