@@ -249,8 +249,8 @@ SnMsgHeader* CSnAudioMgr::ReserveMessage(uint16_t type, uint32_t size) {
     // A full ring is drained here when nobody else works on it. While the audio thread (or another
     // writer) holds the lock, it is reading the ring and handing back room message by message: the
     // writer waits for that room, not for the whole of its pass, which may hold thousands of posts.
-    // Between the frames a pass renders it reads nothing, so the writer says it waits: the pass then
-    // drains for it before its next frame instead of rendering them all first.
+    // Between the frames a pass renders it reads nothing, and the next pass may take the lock before
+    // the writer does, so the writer says it waits: a pass then drains for it before its next frame.
     Platform::ReentrantLock& lock = GlobalAudioLock();
     if (lock.try_lock()) {
       {
@@ -492,6 +492,10 @@ void CSnAudioMgr::Perform() {
   }
 
   for (;;) {
+    // A writer stuck on a full ring drains half of it once it has the lock. Passes that follow one
+    // another, or one pass catching up several frames, keep it from the lock and read only closed
+    // frames, so the pass drains for it here, as if it had been let in before this frame.
+    if (m_roomWanted.load(std::memory_order_acquire) != 0) ProcessMessages(true);
     const bool processedFrame = ProcessMessages(false);
     ProcessDueActions();
     if (processedFrame) {
@@ -512,10 +516,6 @@ void CSnAudioMgr::Perform() {
     Base::TraceRepeats::GetInstance().EndFrame();
     m_framePerformed = false;
     --frames;
-    // A writer stuck on a full ring drains half of it once it has the lock; catching up several
-    // frames would keep it from the lock for all of them, so the pass drains for it here, where a
-    // pass that rendered one frame would have let it in.
-    if (frames > 0 && m_roomWanted.load(std::memory_order_acquire) != 0) ProcessMessages(true);
   }
   LowerEngine::RenderAfterPass();
 }
