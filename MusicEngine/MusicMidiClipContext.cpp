@@ -93,7 +93,7 @@ SNRESULT CSnMusicMidiClipContext::Init(CSnMusicTrackNode& trackNode, const Start
     return SN_Failure;
   }
   m_mediaHeld = true;
-  // Bank media: an unload of the bank finds it.
+  // A bank's media or the game's copy: the unload, or the game taking its copy back, finds it.
   if (m_mediaBank) List();
   float bpm = 0.0f;
   if (const auto* parent = dynamic_cast<const CSnMusicHierarchyNode*>(trackNode.Parent()))
@@ -170,8 +170,9 @@ void CSnMusicMidiClipContext::LetGoOfBankMedia(const CSnLoadedBank* bank) {
     }
     m_source->ReleaseMedia(copyBank);
   }
-  SOUND_LOG(Warning, "Music track %u: the bank of its MIDI clip was unloaded under it; the clip ends",
-            m_trackNode ? m_trackNode->ID() : 0u);
+  SOUND_LOG(Warning, "Music track %u: %s; the clip ends", m_trackNode ? m_trackNode->ID() : 0u,
+            m_mediaBank->IsGameMedia() ? "the game took back the media of its MIDI clip"
+                                       : "the bank of its MIDI clip was unloaded under it");
   // Ending may give back the last reference but this one.
   AddRef();
   EndNow();

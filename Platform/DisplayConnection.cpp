@@ -13,6 +13,7 @@
 #include <SDL2/SDL.h>
 #include <SDL2/SDL_syswm.h>
 #include <X11/Xlib.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 
@@ -182,6 +183,13 @@ void PrepareDisplayWatch() {
   g_handlersInstalled = true;
   const char* name = std::getenv("DISPLAY");
   std::snprintf(g_displayName, sizeof g_displayName, "%s", name ? name : "");
+  // A write to a server that has gone fails, and the X library takes that for the loss it is, where the
+  // signal it raises by default would end the process without a word.
+  struct sigaction broken {};
+  if (sigaction(SIGPIPE, nullptr, &broken) == 0 && broken.sa_handler == SIG_DFL) {
+    broken.sa_handler = SIG_IGN;
+    sigaction(SIGPIPE, &broken, nullptr);
+  }
   XSetIOErrorHandler(OnConnectionLost);
   XSetErrorHandler(OnProtocolError);
 }

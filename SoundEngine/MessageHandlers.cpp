@@ -359,10 +359,7 @@ void OnDynamicSequenceCommand(const SnMsgDynamicSequenceCommand& m) {
 }
 
 void OnStopBankVoices(const SnMsgStopBankVoices& m) {
-  // What reads the bank's media besides the voices lets go first: a MIDI clip it ends stops its
-  // notes' voices, and those of the bank end with the rest below.
   CSnBankMediaHolder::BankDataGoing(m.bank);
-  if (ISnOutputServices* outputs = OutputServices()) outputs->StopVoicesUsingBankData(m.bank);
   if (ISnBankRecordReceiver* banks = BankRecordReceiver()) banks->FinishBankRecord(m.bank);
 }
 

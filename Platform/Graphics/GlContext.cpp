@@ -112,12 +112,14 @@ GlContext::~GlContext() {
 }
 
 void GlContext::MakeCurrent() {
+  const WindowSystemCall call;
   SDL_GL_MakeCurrent(m_drawable, m_context);
   m_current = this;
 }
 
 bool GlContext::MakeCurrentOn(SDL_Window* window) {
   if (m_current == this && m_drawable == window) return true;
+  const WindowSystemCall call;
   if (SDL_GL_MakeCurrent(window, m_context) != 0) {
     MakeCurrent();
     return false;

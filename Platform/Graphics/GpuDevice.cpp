@@ -1,5 +1,6 @@
 // Device creation, object creation, the program and framebuffer caches, texture transfers.
 #include "Platform/Graphics/GpuDevice.h"
+#include "Platform/ProgramStop.h"
 
 #include "Platform/Graphics/GlContext.h"
 #include "Platform/Graphics/GlFormats.h"
@@ -266,6 +267,7 @@ uint32_t DeviceMaxAnisotropy(const char* renderer) {
 
 GpuResult CreateGpuDevice(GpuDriverType type, const GpuFeatureLevel* levels, uint32_t levelCount,
                           GpuDevice** device, GpuFeatureLevel* achieved, GpuContext** context) {
+  const WindowSystemCall call;
   if (device) *device = nullptr;
   if (context) *context = nullptr;
   GpuFeatureLevel level = GpuFeatureLevel_11_0;
@@ -835,6 +837,7 @@ GpuResult GpuDevice::CreateSamplerState(const GpuSamplerDesc& desc, GpuSamplerSt
 }
 
 GpuResult GpuDevice::CreateSwapChain(const GpuSwapChainDesc& descIn, GpuSwapChain** out) {
+  const WindowSystemCall call;
   if (!out) return kGpuInvalidArg;
   *out = nullptr;
   GpuSwapChainDesc desc = descIn;

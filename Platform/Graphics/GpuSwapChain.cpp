@@ -1,5 +1,6 @@
 // Back buffers and presenting them into SDL windows.
 #include "Platform/Graphics/GpuSwapChain.h"
+#include "Platform/ProgramStop.h"
 
 #include "Platform/Graphics/GlContext.h"
 #include "Platform/Graphics/GpuContext.h"
@@ -44,6 +45,7 @@ GpuResult GpuSwapChain::GetBuffer(uint32_t index, GpuTexture2D** out) {
 }
 
 GpuResult GpuSwapChain::Present(uint32_t syncInterval, uint32_t) {
+  const WindowSystemCall call;
   GpuDevice* d = LiveDevice();
   if (!d || !m_backBuffer) return kGpuFail;
   d->m_context->ResolveClears(m_backBuffer.Get());

@@ -146,7 +146,8 @@ SNRESULT CSnActionActive::SendToScope(const SnActionParams& params, const CSnPen
   }
   SnActionParams everything = params;
   // Stop, pause and resume of everything reach every node, playing or not, down its tree from its
-  // root, and hold or let go on what each node's own values are moving to.
+  // root, and hold or let go on what each node's own values are moving to: of the scope's game object
+  // alone when it has one.
   everything.ownTransitions = params.kind <= SnActionParams::Resume;
   SnNodeRefList roots, parents;
   CollectScopeRoots(roots, &parents);

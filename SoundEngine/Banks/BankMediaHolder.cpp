@@ -1,7 +1,9 @@
-// The list of bank media holders outside the voices, and the unload's walk over it.
+// The list of bank media holders outside the voices, and the walk that has every reader of a bank's
+// data let go of it.
 #include "SoundEngine/Banks/BankMediaHolder.h"
 
 #include "SoundEngine/AudioMgr.h"
+#include "SoundEngine/Lower/OutputServices.h"
 
 namespace SN {
 namespace {
@@ -41,9 +43,15 @@ void CSnBankMediaHolder::Unlist() {
   m_listed = false;
 }
 
-void CSnBankMediaHolder::BankDataGoing(const CSnLoadedBank* bank) {
-  if (!bank) return;
+void CSnBankMediaHolder::BankDataGoing(CSnLoadedBank* bank) {
   Platform::ReentrantGuard guard(GlobalAudioLock());
+  // The holders first: a MIDI clip that ends stops its notes' voices, and those still reading the
+  // bank end with the rest below.
+  if (bank) WalkHolders(bank);
+  if (ISnOutputServices* outputs = OutputServices()) outputs->StopVoicesUsingBankData(bank);
+}
+
+void CSnBankMediaHolder::WalkHolders(const CSnLoadedBank* bank) {
   HolderList& list = Holders();
   // 0 is a holder's mark before its first walk.
   if (++list.walks == 0) ++list.walks;

@@ -25,9 +25,10 @@ class CSnBankMediaHolder {
   // where one is loaded, else it is given back now; either way it holds none of the bank's after.
   virtual void LetGoOfBankMedia(const CSnLoadedBank* bank) = 0;
 
-  // Every listed holder of `bank`'s media lets go of it. A holder may leave the list, or end, while
-  // it lets go.
-  static void BankDataGoing(const CSnLoadedBank* bank);
+  // The data of `bank` (or the game's copy it owns) is about to go: every listed holder of its
+  // media lets go of it, then the voices and bus effects reading it. A holder may leave the list, or
+  // end, while it lets go.
+  static void BankDataGoing(CSnLoadedBank* bank);
 
  protected:
   ~CSnBankMediaHolder() { Unlist(); }
@@ -36,6 +37,9 @@ class CSnBankMediaHolder {
   void Unlist();
 
  private:
+  // Asks each listed holder once.
+  static void WalkHolders(const CSnLoadedBank* bank);
+
   CSnBankMediaHolder* m_prevHolder = nullptr;
   CSnBankMediaHolder* m_nextHolder = nullptr;
   uint32_t m_walk = 0;  // the last walk that asked it

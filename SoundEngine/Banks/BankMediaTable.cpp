@@ -4,7 +4,10 @@
 #include <cstring>
 
 #include "Base/Assert.h"
+#include "SoundEngine/AudioMgr.h"
+#include "SoundEngine/Banks/BankMediaHolder.h"
 #include "SoundEngine/Log.h"
+#include "SoundEngine/PoolObject.h"
 #include "SoundEngine/SoundEngine.h"
 
 namespace SN {
@@ -27,20 +30,30 @@ SNRESULT CSnSoundBankManager::AddMediaSource(uint32_t mediaId, CSnBankRecord* ba
   return SN_Success;
 }
 
-void CSnSoundBankManager::RemoveMediaSource(uint32_t mediaId, CSnBankRecord* bank, const uint8_t* data) {
+void CSnSoundBankManager::RemoveMediaSource(uint32_t mediaId, CSnBankRecord* bank) {
   ORV_ASSERT(m_bankLock.IsHeldByCurrentThread());
   auto it = m_media.FindWithPrev(mediaId);
   if (it.AtEnd()) return;
   MediaEntry& entry = it.node->value;
   for (uint32_t i = 0; i < entry.sourceCount; ++i) {
-    const MediaSource& source = entry.sources[i];
-    if (source.bank != bank || (!bank && source.data != data)) continue;
+    if (entry.sources[i].bank != bank) continue;
     // Order kept: GetMedia hands out the first source.
     memmove(entry.sources + i, entry.sources + i + 1, sizeof(MediaSource) * (entry.sourceCount - i - 1));
     --entry.sourceCount;
     DropMediaReference(it);
     return;
   }
+}
+
+CSnBankRecord* CSnSoundBankManager::FindGameMedia(uint32_t mediaId, const void* data) {
+  ORV_ASSERT(m_bankLock.IsHeldByCurrentThread());
+  const MediaEntry* entry = m_media.Find(mediaId);
+  if (!entry) return nullptr;
+  for (uint32_t i = 0; i < entry->sourceCount; ++i) {
+    CSnBankRecord* owner = entry->sources[i].bank;
+    if (owner && owner->IsGameMedia() && !owner->IsUnloading() && entry->sources[i].data == data) return owner;
+  }
+  return nullptr;
 }
 
 void CSnSoundBankManager::DropMediaReference(const SnIdHashTable193<MediaEntry>::Iterator& it) {
@@ -62,7 +75,7 @@ SNRESULT CSnSoundBankManager::AddBankMediaSources(CSnBankRecord& record) {
     if (AddMediaSource(entry.mediaId, &record, record.m_pData + entry.offset, entry.size) != SN_Success) {
       for (uint32_t j = 0; j < i; ++j) {
         const SnMediaIndexEntry undo = record.IndexEntry(j);
-        if (undo.mediaId) RemoveMediaSource(undo.mediaId, &record, nullptr);
+        if (undo.mediaId) RemoveMediaSource(undo.mediaId, &record);
       }
       return SN_InsufficientMemory;
     }
@@ -75,7 +88,7 @@ void CSnSoundBankManager::RemoveBankMediaSources(CSnBankRecord& record) {
   Platform::ReentrantGuard guard(m_bankLock);
   for (uint32_t i = 0; i < record.m_indexCount; ++i) {
     const SnMediaIndexEntry entry = record.IndexEntry(i);
-    if (entry.mediaId) RemoveMediaSource(entry.mediaId, &record, nullptr);
+    if (entry.mediaId) RemoveMediaSource(entry.mediaId, &record);
   }
 }
 
@@ -138,13 +151,27 @@ SNRESULT CSnSoundBankManager::SetMedia(const SnMediaItem* items, uint32_t count)
       result = SN_Failure;
       break;
     }
-    result = AddMediaSource(item.mediaId, nullptr, static_cast<const uint8_t*>(item.data), item.size);
-    if (result != SN_Success) break;
+    // The copy's owner holds the game's use of it; each reader adds its own.
+    auto* owner = PoolNew<CSnBankRecord>(g_DefaultPoolId, *this, 0u, item.data);
+    if (!owner) {
+      result = SN_InsufficientMemory;
+      break;
+    }
+    owner->m_bankFlags = CSnBankRecord::kFlagGameMedia;
+    owner->m_useCount.store(1);
+    result = AddMediaSource(item.mediaId, owner, static_cast<const uint8_t*>(item.data), item.size);
+    if (result != SN_Success) {
+      PoolDelete(g_DefaultPoolId, owner);
+      break;
+    }
   }
+  // Under the bank lock throughout: no reader has seen the copies taken back here.
   if (result != SN_Success)
     while (done) {
       const SnMediaItem& item = items[--done];
-      RemoveMediaSource(item.mediaId, nullptr, static_cast<const uint8_t*>(item.data));
+      CSnBankRecord* owner = FindGameMedia(item.mediaId, item.data);
+      RemoveMediaSource(item.mediaId, owner);
+      PoolDelete(g_DefaultPoolId, owner);
     }
   return result;
 }
@@ -152,9 +179,26 @@ SNRESULT CSnSoundBankManager::SetMedia(const SnMediaItem* items, uint32_t count)
 SNRESULT CSnSoundBankManager::UnsetMedia(const SnMediaItem* items, uint32_t count) {
   if (count == 0) return SN_Success;
   if (!items) return SN_Failure;
-  Platform::ReentrantGuard guard(m_bankLock);
-  for (uint32_t i = 0; i < count; ++i)
-    RemoveMediaSource(items[i].mediaId, nullptr, static_cast<const uint8_t*>(items[i].data));
+  // The game frees its bytes once this returns. Held out of its pass, the audio thread reads none of
+  // them meanwhile; what reads them lets go first, moving to another copy or ending, as under an
+  // unloaded bank.
+  Platform::ReentrantGuard audio(GlobalAudioLock());
+  for (uint32_t i = 0; i < count; ++i) {
+    CSnBankRecord* owner = nullptr;
+    {
+      Platform::ReentrantGuard guard(m_bankLock);
+      owner = FindGameMedia(items[i].mediaId, items[i].data);
+      if (!owner) continue;
+      // Handed out no more from here on.
+      owner->m_stateFlags |= CSnBankRecord::kStateUnloading;
+    }
+    CSnBankMediaHolder::BankDataGoing(owner);
+    {
+      Platform::ReentrantGuard guard(m_bankLock);
+      RemoveMediaSource(items[i].mediaId, owner);
+    }
+    DropUse(owner);
+  }
   return SN_Success;
 }
 

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "SoundEngine/AudioMgr.h"
+#include "SoundEngine/PoolObject.h"
 #include "SoundEngine/SoundEngine.h"
 
 namespace SN {
@@ -81,6 +82,10 @@ void CSnSoundBankManager::Term() {
     for (auto it = m_media.Begin(); !it.AtEnd();) {
       MediaEntry& entry = it.node->value;
       if (entry.ownData) MemoryMgr::Falign(SoundEngine::Settings().preparedDataPoolId, entry.ownData);
+      // The banks have ended; the owners of the game's copies go with the table.
+      for (uint32_t i = 0; i < entry.sourceCount; ++i)
+        if (entry.sources[i].bank && entry.sources[i].bank->IsGameMedia())
+          PoolDelete(g_DefaultPoolId, entry.sources[i].bank);
       if (entry.sources) MemoryMgr::Free(g_DefaultPoolId, entry.sources);
       it = m_media.Erase(it);
     }
@@ -106,7 +111,11 @@ void CSnSoundBankManager::DropBankRecord(CSnLoadedBank* bank) {
 }
 
 void CSnSoundBankManager::DropUse(CSnBankRecord* record) {
-  if (record->m_useCount.fetch_sub(1) == 1) EndRecord(record);
+  if (record->m_useCount.fetch_sub(1) != 1) return;
+  if (record->IsGameMedia())
+    PoolDelete(g_DefaultPoolId, record);
+  else
+    EndRecord(record);
 }
 
 void CSnSoundBankManager::EndRecord(CSnBankRecord* record) {

@@ -122,6 +122,9 @@ class CSnBankRecord final : public CSnLoadedBank {
   static constexpr uint8_t kFlagLoaded = 0x01;
   static constexpr uint8_t kFlagOwnsIndex = 0x02;
   static constexpr uint8_t kFlagMediaPrepared = 0x04;
+  // Not a bank: the owner of a copy of media the game set, which its readers hold as they hold a
+  // bank, so that taking the copy back asks them to let go as an unload does.
+  static constexpr uint8_t kFlagGameMedia = 0x08;
 
   CSnBankRecord(CSnSoundBankManager& manager, uint32_t bankId, const void* image)
       : m_bankId(bankId), m_image(image), m_manager(&manager) {}
@@ -142,6 +145,7 @@ class CSnBankRecord final : public CSnLoadedBank {
   uint32_t BankId() const { return m_bankId; }
   bool IsUnloading() const { return m_stateFlags & kStateUnloading; }
   bool IsLoaded() const { return m_bankFlags & kFlagLoaded; }
+  bool IsGameMedia() const { return m_bankFlags & kFlagGameMedia; }
   uint32_t ObjectCount() const { return m_objectCount; }
   CSnIndexedObject* Object(uint32_t index) const { return m_objects[index]; }
   uint32_t MediaIndexCount() const { return m_indexCount; }
@@ -196,7 +200,7 @@ class CSnBankRecord final : public CSnLoadedBank {
 struct SnMediaRef {
   const uint8_t* data = nullptr;
   uint32_t size = 0;
-  CSnBankRecord* bank = nullptr;  // the bank whose data it is, or null
+  CSnBankRecord* bank = nullptr;  // the bank whose data it is (or the game's copy's owner), or null
 };
 
 struct SnMediaItem {
@@ -309,7 +313,7 @@ class CSnSoundBankManager : public ISnBankRecordReceiver {
  private:
   friend class CSnBankRecord;
   struct MediaSource {
-    CSnBankRecord* bank;  // null for media the game set, known by their data pointer
+    CSnBankRecord* bank;  // for media the game set, the owner of that copy (IsGameMedia)
     const uint8_t* data;
     uint32_t size;
   };
@@ -353,8 +357,10 @@ class CSnSoundBankManager : public ISnBankRecordReceiver {
   void EndRecord(CSnBankRecord* record);
   void DestroyRecord(CSnBankRecord* record);
   SNRESULT AddMediaSource(uint32_t mediaId, CSnBankRecord* bank, const uint8_t* data, uint32_t size);
-  // The source of the bank, or (bank null) the game's source with that data pointer.
-  void RemoveMediaSource(uint32_t mediaId, CSnBankRecord* bank, const uint8_t* data);
+  // The source of the bank (or of the game's copy's owner).
+  void RemoveMediaSource(uint32_t mediaId, CSnBankRecord* bank);
+  // The owner of the game's copy at `data`, not already being taken back; null for none.
+  CSnBankRecord* FindGameMedia(uint32_t mediaId, const void* data);
   // Caller holds the bank lock: one reference less, the entry erased at none.
   void DropMediaReference(const SnIdHashTable193<MediaEntry>::Iterator& it);
   SNRESULT AddBankMediaSources(CSnBankRecord& record);

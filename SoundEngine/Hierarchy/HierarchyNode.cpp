@@ -185,14 +185,16 @@ void CSnHierarchyNode::Resume(CSnRegisteredObj* gameObject, uint32_t playingId, 
   NotifyActionKind(SnActionParams::Resume, gameObject, playingId, ms, curve);
 }
 
-void CSnHierarchyNode::PauseOwnTransitions(bool pause) {
+void CSnHierarchyNode::PauseOwnTransitions(CSnRegisteredObj* gameObject, bool pause) {
+  // The values every object hears are held by the records of every object alone.
+  if (gameObject) return;
   if (m_globalValues) m_globalValues->PauseTransitions(pause);
   for (CSnStateGroupLink* link = m_stateLinks; link; link = link->m_pNextLink) link->PauseTransitions(pause);
 }
 
 void CSnHierarchyNode::ApplyToOwnTransitions(const SnActionParams& params) {
   if (!params.ownTransitions || params.kind > SnActionParams::Resume) return;
-  PauseOwnTransitions(params.kind == SnActionParams::Pause);
+  PauseOwnTransitions(params.gameObject, params.kind == SnActionParams::Pause);
 }
 
 void CSnHierarchyNode::ParameterChanged(uint32_t parameterId, const SnRTPCKey& key, float value, bool extraFlag) {

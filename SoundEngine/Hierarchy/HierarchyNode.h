@@ -201,10 +201,11 @@ class CSnHierarchyNode : public CSnIndexedObject, public ISnNodeRTPCSubscriber, 
   void Stop(CSnRegisteredObj* gameObject, uint32_t playingId, int32_t transitionMs, uint32_t curve);
   void Pause(CSnRegisteredObj* gameObject, uint32_t playingId, int32_t transitionMs, uint32_t curve);
   void Resume(CSnRegisteredObj* gameObject, uint32_t playingId, int32_t transitionMs, uint32_t curve);
-  // Holds (or lets go on) the transitions of the node's run-time values and state values where they stand.
-  virtual void PauseOwnTransitions(bool pause);
+  // Holds (or lets go on) the transitions of the node's values where they stand: those `gameObject`
+  // set on it, or with none, all of them (its run-time and state values and every object's).
+  virtual void PauseOwnTransitions(CSnRegisteredObj* gameObject, bool pause);
   // What a record that asks for it does to those transitions: a pause holds them, a stop or a resume
-  // lets them go on.
+  // lets them go on; a record of one game object reaches that object's values alone.
   void ApplyToOwnTransitions(const SnActionParams& params);
 
   // ---- parameter changes ----

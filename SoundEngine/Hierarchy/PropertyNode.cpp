@@ -313,9 +313,10 @@ void CSnPropertyNode::DropGameObjectValues(CSnRegisteredObj* gameObject) {
   }
 }
 
-void CSnPropertyNode::PauseOwnTransitions(bool pause) {
-  CSnHierarchyNode::PauseOwnTransitions(pause);
-  for (const ObjectValues& entry : m_objectValues) entry.values->PauseTransitions(pause);
+void CSnPropertyNode::PauseOwnTransitions(CSnRegisteredObj* gameObject, bool pause) {
+  CSnHierarchyNode::PauseOwnTransitions(gameObject, pause);
+  for (const ObjectValues& entry : m_objectValues)
+    if (!gameObject || entry.gameObject == gameObject) entry.values->PauseTransitions(pause);
 }
 
 SNRESULT CSnPropertyNode::SetRuntimeValue(CSnRegisteredObj* gameObject, uint8_t id, float value,

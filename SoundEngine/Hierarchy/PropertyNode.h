@@ -154,8 +154,8 @@ class CSnPropertyNode : public CSnHierarchyNode, public ISnPropTransitionOwner {
   // through the transition.
   void ResetRuntimeValues(uint8_t id, const TransParamsBase& params);
   void DropGameObjectValues(CSnRegisteredObj* gameObject) override;
-  // Those of every game object's values too.
-  void PauseOwnTransitions(bool pause) override;
+  // Those of the game objects' values too.
+  void PauseOwnTransitions(CSnRegisteredObj* gameObject, bool pause) override;
 
   // The values a play sends to the secondary output, gathered up the parents.
   struct SecondaryOutputValues {

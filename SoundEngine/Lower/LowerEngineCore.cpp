@@ -222,15 +222,17 @@ class CSnLowerEngine final : public ISnLowerEngine, public ISnOutputServices {
   void StopPlayingID(uint32_t playingId, int32_t ms, uint32_t curve) override {
     VoiceManager::StopPlayingID(playingId, ms, curve);
   }
-  // Runs before the bank's data is freed: voices reading it move to another copy of their media or
-  // end now; bus effects holding it move or let it go.
+  // Runs before the bank's data (or the game's copy) is freed: voices reading it move to another copy
+  // of their media or end now; bus effects holding it move or let it go.
   void StopVoicesUsingBankData(CSnLoadedBank* bank) override {
     Platform::ReentrantGuard audio(GlobalAudioLock());
     uint32_t moved = 0;
     if (const uint32_t ended = LowerEngine::DestroyPipelinesUsingBankData(bank, &moved))
-      SOUND_LOG(Warning, "A bank was unloaded under %u playing voices: they stop", ended);
+      SOUND_LOG(Warning, "Media went from under %u playing voices (their bank unloaded or the game's copy unset): "
+                "they stop", ended);
     if (moved)
-      SOUND_LOG(Info, "A bank was unloaded under %u playing voices: they read another copy of their media", moved);
+      SOUND_LOG(Info, "Media went from under %u playing voices (their bank unloaded or the game's copy unset): "
+                "they read another copy", moved);
     ReleaseBusEffectsUsingBankData(bank);
   }
 };

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "MemoryMgr/MemoryMgr.h"
+#include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/Banks/SourceDesc.h"
 #include "SoundEngine/Containers.h"
 #include "SoundEngine/Effects/EffectDefinition.h"
@@ -18,6 +19,10 @@ namespace SN {
 
 namespace {
 constexpr uint32_t kAcceptedMasks[] = {0x3, 0x4, 0x7, 0x8, 0xB, 0xC, 0xF, 0x603, 0x607, 0x60B, 0x60F, 0x637, 0x63F};
+// A frame in which the plug-in gives no sample starves its voice, as a stream's frame without data
+// does: silent, and the play told once. A stream waits on its reads; a plug-in waits on nothing, so
+// after this many such frames in a row its voice is let go.
+constexpr uint32_t kStarvedFramesBound = 8;
 }  // namespace
 
 bool IsPluginChannelMaskAccepted(uint32_t mask) {
@@ -164,7 +169,9 @@ void CSnPluginSource::GetBuffer(SnVoiceBuffer& buffer) {
   m_pPlugin->Execute(m_buffer);
   if (m_buffer.validFrames > m_buffer.maxFrames) m_buffer.validFrames = m_buffer.maxFrames;
   HoldOutput();
-  const uint32_t state = m_buffer.state;
+  uint32_t state = m_buffer.state;
+  // Ended as a source that has nothing more.
+  if (Starved(m_buffer.validFrames > 0 || state == 17)) state = 17;
   buffer.data = m_buffer.data;
   buffer.channelConfig = m_buffer.channelConfig;
   buffer.maxFrames = m_buffer.maxFrames;
@@ -177,7 +184,8 @@ void CSnPluginSource::GetBuffer(SnVoiceBuffer& buffer) {
 
 void CSnPluginSource::HoldOutput() {
   // Integer samples cannot leave full scale; float ones from a game's code may be anything, and a NaN
-  // that reached a bus would stay in the state of its effects.
+  // that reached a bus would stay in the state of its effects. Loud ones are the plug-in's to write:
+  // only those past what a voice may be lifted to are held.
   if (m_format.SampleType() != 1 || m_format.BitsPerSample() != 32 || !m_buffer.validFrames) return;
   bool held = false;
   if (m_format.IsPlanar()) {
@@ -191,8 +199,29 @@ void CSnPluginSource::HoldOutput() {
   m_saidHeld = true;
   const uint32_t sourceId = m_pInstance->SourceDesc().sourceId;
   SOUND_LOG_REPEATING_ABOUT(
-      Error, sourceId, "Source plug-in %u: samples that are not finite are silenced and those beyond full scale held",
+      Error, sourceId, "Source plug-in %u: samples that are not finite are silenced and those beyond +24 dB held",
       sourceId);
+}
+
+bool CSnPluginSource::Starved(bool gave) {
+  if (gave) {
+    m_starvedFrames = 0;
+    m_starvingFrame = 0xFFFFFFFFu;
+    return false;
+  }
+  // The stage asks again within a frame while a plug-in gives empty buffers: one frame counts once.
+  const uint32_t frame = g_pAudioMgr ? g_pAudioMgr->CurrentFrame() : 0;
+  if (frame != m_starvingFrame) {
+    m_starvingFrame = frame;
+    ++m_starvedFrames;
+    if (m_starvedFrames == kStarvedFramesBound) {
+      const uint32_t sourceId = m_pInstance->SourceDesc().sourceId;
+      SOUND_LOG_REPEATING_ABOUT(Warning, sourceId,
+                                "Source plug-in %u has given no sample for %u frames: it starves, and its voice is let go",
+                                sourceId, kStarvedFramesBound);
+    }
+  }
+  return m_starvedFrames >= kStarvedFramesBound;
 }
 
 SNRESULT CSnPluginSource::SkipFrames(uint32_t& frames) {

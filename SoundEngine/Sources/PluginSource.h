@@ -72,12 +72,17 @@ class CSnPluginSource final : public CSnVoiceSource, private ISnSourcePluginCont
   float GetPriority() const override;
   void GetMedia(uint32_t id, const uint8_t*& data, uint32_t& size) const override;
   uint32_t OutputRate() const;
-  // The plug-in's float samples held to full scale, where they enter the voice; said once a voice.
+  // The plug-in's float samples held to +24 dB, where they enter the voice; said once a voice.
   void HoldOutput();
+  // Counts the frames in a row in which the plug-in gave no sample (`gave` false for this buffer);
+  // true once it has starved for kStarvedFramesBound of them, said once.
+  bool Starved(bool gave);
 
   SnVoiceBuffer m_buffer;
   bool m_planarBlock = false;
   bool m_saidHeld = false;
+  uint32_t m_starvedFrames = 0;
+  uint32_t m_starvingFrame = 0xFFFFFFFFu;  // the audio manager's frame last counted
   SnMediaFormat m_format;
   ISnEffectDefinition* m_pDefinition = nullptr;  // its reference is the source's
   ISnPluginParam* m_pParams = nullptr;           // the voice's copy, following the definition's curves

@@ -6,9 +6,12 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "MusicEngine/MusicEngine.h"
+#include "SoundEngine/AudioMgr.h"
+#include "SoundEngine/Lower/LowerEngineCore.h"
 #include "SoundEngine/SoundEngine.h"
 #include "SoundEngine/SoundEngineBankApi.h"
 #include "tests/SoundBanks/BankTestSupport.h"
@@ -62,11 +65,27 @@ class CaptureFixture : public OutputTest::OutputFixture {
   // A fixture's changes to the settings the engine starts with.
   virtual void BeforeInit() {}
 
+  // With the audio thread, each frame's messages are closed first and the null output's clock then
+  // lets the thread render that one frame, waited for by its count: the same frames as without it.
   void Frames(uint32_t count) {
     for (uint32_t i = 0; i < count; ++i) {
-      ASSERT_EQ(OutputTest::RenderNullFrame(), SN::SN_Success);
+      if (!settings_.useAudioThread) {
+        ASSERT_EQ(OutputTest::RenderNullFrame(), SN::SN_Success);
+      } else {
+        const uint32_t rendered = RenderedFrames();
+        ASSERT_EQ(SN::SoundEngine::RenderAudio(), SN::SN_Success);
+        OutputTest::ManualClock::AdvanceTicks((int64_t(1024) * Platform::kTicksPerSecond + 47999) / 48000);
+        while (RenderedFrames() == rendered) {
+          SN::LowerEngine::WakeAudioThread();
+          std::this_thread::yield();
+        }
+      }
       ++g_frame;
     }
+  }
+  static uint32_t RenderedFrames() {
+    Platform::ReentrantGuard guard(SN::GlobalAudioLock());
+    return SN::g_pAudioMgr->CurrentFrame();
   }
   // The capture's left plane (both planes carry the same centred music).
   std::vector<double> Capture() {

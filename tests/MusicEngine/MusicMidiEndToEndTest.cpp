@@ -556,6 +556,30 @@ class MusicMidiQueuedUnloadTest : public MusicMidiUnloadTest {
   void BeforeInit() override { settings_.useBankThread = 0; }
 
  protected:
+  // The clip's track as the bank text names it.
+  static std::string ClipText() { return std::string("miditrack Notes ") + kThreeNotes + "\r\n"; }
+  // The bank of `text`; with `mediaOnly` its media alone.
+  static Tools::BankDescription Description(const std::string& text, const char* name, bool mediaOnly) {
+    Tools::BankDescription bank;
+    std::string error;
+    EXPECT_TRUE(Tools::ParseBankText(text, name, bank, error)) << error;
+    if (mediaOnly) {
+      bank.objects.clear();
+      std::erase_if(bank.order, [](const Tools::BankChunkRef& c) { return c.kind == Tools::BankChunkKind::Hierarchy; });
+    }
+    return bank;
+  }
+  // The notes' bank and the clip's bank with its segment and event, loaded in place; their ids.
+  void LoadNoteAndClipBanks(uint32_t* ids) {
+    kept_ = {Tools::WriteBank(Description("tone Note 48000 1 6000 0.125 dc\r\nsound NoteSound Note Effects\r\n",
+                                          "NoteBank", false)),
+             Tools::WriteBank(Description(ClipText() + "segment MidiLevel 120 4 4 8000 0 8000 track:Notes bus:Effects\r\n"
+                                                       "musicevent Play_MidiLevel MidiLevel\r\n",
+                                          "ClipBank", false))};
+    for (size_t i = 0; i < 2; ++i)
+      ASSERT_EQ(SoundEngine::LoadBank(kept_[i].data(), uint32_t(kept_[i].size()), ids[i]), SN_Success) << log_.Take();
+  }
+
   std::vector<std::vector<uint8_t>> kept_;  // banks loaded in place
 };
 
@@ -575,25 +599,11 @@ TEST_F(MusicMidiQueuedUnloadTest, AQueuedUnloadsCallbackComesUnderAPlayingOrPaus
 // third bank that stays: every note sounds as in a play that nothing interrupted, the one sounding
 // through the unload included. (The segment holds the MIDI track alone: c0 is music time 48,000.)
 TEST_F(MusicMidiQueuedUnloadTest, AClipReadsOnFromACopyOfItsMediaWhenItsBankGoes) {
-  const std::string clip = std::string("miditrack Notes ") + kThreeNotes + "\r\n";
-  auto image = [&](const std::string& text, const char* name, bool mediaOnly) {
-    Tools::BankDescription bank;
-    std::string error;
-    EXPECT_TRUE(Tools::ParseBankText(text, name, bank, error)) << error;
-    if (mediaOnly) {
-      bank.objects.clear();
-      std::erase_if(bank.order, [](const Tools::BankChunkRef& c) { return c.kind == Tools::BankChunkKind::Hierarchy; });
-    }
-    return Tools::WriteBank(bank);
-  };
-  kept_ = {image("tone Note 48000 1 6000 0.125 dc\r\nsound NoteSound Note Effects\r\n", "NoteBank", false),
-           image(clip + "segment MidiLevel 120 4 4 8000 0 8000 track:Notes bus:Effects\r\n"
-                        "musicevent Play_MidiLevel MidiLevel\r\n",
-                 "ClipBank", false),
-           image(clip, "ClipCopy", true)};
   uint32_t ids[3] = {};
-  for (size_t i = 0; i < kept_.size(); ++i)
-    ASSERT_EQ(SoundEngine::LoadBank(kept_[i].data(), uint32_t(kept_[i].size()), ids[i]), SN_Success) << log_.Take();
+  LoadNoteAndClipBanks(ids);
+  if (HasFatalFailure()) return;
+  kept_.push_back(Tools::WriteBank(Description(ClipText(), "ClipCopy", true)));
+  ASSERT_EQ(SoundEngine::LoadBank(kept_[2].data(), uint32_t(kept_[2].size()), ids[2]), SN_Success) << log_.Take();
   EXPECT_NE(SoundEngine::PostEvent("Play_MidiLevel", kObject), 0u);
   Frames(kPlayedFrames);
   ASSERT_EQ(g_pBankManager->MediaReferences(Id("Notes")), 3u);  // both banks' and the clip's
@@ -611,6 +621,56 @@ TEST_F(MusicMidiQueuedUnloadTest, AClipReadsOnFromACopyOfItsMediaWhenItsBankGoes
     return m < 72000 || (m >= 96000 && m < 120000) || (m >= 144000 && m < 168000) ? kNote : 0.0;
   });
 }
+
+// The game's own copy of the clip's media, set beside the clip's bank: when the bank goes the clip
+// reads on from the game's copy; when the game takes its copy back, the call returns with the clip
+// ended with its notes and nothing of the copy held, and the game frees its bytes (on the heap, where
+// a read after that is seen). The note sounding through both is heard up to the call, then nothing.
+// With the audio thread too, which renders nothing more while the game takes its copy back.
+class MusicMidiGameMediaTest : public MusicMidiQueuedUnloadTest, public ::testing::WithParamInterface<bool> {
+ public:
+  void BeforeInit() override {
+    MusicMidiQueuedUnloadTest::BeforeInit();
+    settings_.useAudioThread = GetParam() ? 1 : 0;
+  }
+};
+
+TEST_P(MusicMidiGameMediaTest, AClipEndsWhenTheGameTakesBackTheCopyItReadsOn) {
+  uint32_t ids[2] = {};
+  LoadNoteAndClipBanks(ids);
+  if (HasFatalFailure()) return;
+  auto copy = std::make_unique<std::vector<uint8_t>>(Description(ClipText(), "ClipCopy", true).media.at(0).bytes);
+  const SnMediaItem item{Id("Notes"), copy->data(), uint32_t(copy->size())};
+  ASSERT_EQ(SoundEngine::SetMedia(&item, 1), SN_Success);
+  EXPECT_NE(SoundEngine::PostEvent("Play_MidiLevel", kObject), 0u);
+  Frames(kPlayedFrames);
+  ASSERT_EQ(g_pBankManager->MediaReferences(Id("Notes")), 3u);  // the bank's, the game's and the clip's
+  // Kept past the test: an unload that still waits calls back when the engine ends.
+  static BankCall unload;
+  unload.result = -1;
+  unload.done.Clear();
+  ASSERT_EQ(SoundEngine::UnloadBank(ids[1], kept_[1].data(), &BankCall::Callback, &unload), SN_Success);
+  unload.done.Wait(Platform::kWaitForever);
+  EXPECT_EQ(unload.result, int(SN_Success));
+  EXPECT_EQ(g_pBankManager->MediaReferences(Id("Notes")), 2u);  // the game's and the clip's
+  Frames(2);
+  log_.Take();
+  ASSERT_EQ(SoundEngine::UnsetMedia(&item, 1), SN_Success);
+  EXPECT_EQ(g_pBankManager->MediaReferences(Id("Notes")), 0u);
+  EXPECT_NE(log_.Take().find("the game took back the media of its MIDI clip; the clip ends"), std::string::npos);
+  copy.reset();
+  // Past the note-off the clip would read next.
+  Frames(30);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  const std::vector<double> plane = Capture();
+  const size_t c0 = FirstSound(plane);
+  ASSERT_LT(c0, size_t(kPlayedFrames) * kFrame);
+  const int64_t unset = int64_t((kPlayedFrames + 2) * kFrame - c0);
+  ExpectLevels(plane, c0, size_t(unset) + 3 * kFrame, [&](int64_t t) { return t < unset ? kNote : 0.0; });
+}
+
+INSTANTIATE_TEST_SUITE_P(AudioThread, MusicMidiGameMediaTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "Threaded" : "Plain"; });
 
 }  // namespace
 

@@ -4,6 +4,9 @@
 #include <string>
 
 #include "MusicEngine/MusicContainers.h"
+#include "MusicEngine/MusicMidiClipContext.h"
+#include "MusicEngine/MusicTrack.h"
+#include "SoundEngine/ObjectIndex.h"
 #include "MusicEngine/MusicSegment.h"
 #include "tests/MusicEngine/MusicTestSupport.h"
 
@@ -66,6 +69,149 @@ TEST_F(MusicSettingsTextTest, APlaylistGroupCarriesItsLoopOffsets) {
   ASSERT_EQ(root.ChildCount(), 1u);
   EXPECT_EQ(root.Child(0)->loopMinOffset, -1);
   EXPECT_EQ(root.Child(0)->loopMaxOffset, 2);
+}
+
+// A playlist of four items (the group counted) and two segments of no parent yet.
+constexpr const char* kRuleNodes =
+    "playlist P 0 S Hit { 1 S }\nsegment A 120 4 4 1000 0 1000\nsegment Jingle 120 4 4 1000 0 1000\n";
+
+// Every part of a transition rule: both fades with their curves and offsets, the cue the sync looks for
+// and the one entered at, the playlist item jumped to, the kind of entry, the pre-entry and post-exit
+// parts, the cue-name match and the transition segment's own fades and parts.
+TEST_F(MusicSettingsTextTest, ARuleKeepsEveryPartOfItsTransition) {
+  ASSERT_EQ(LoadText(std::string(kSegments) + kRuleNodes +
+                     "musicswitch W Mood rule:A:P:5:Jingle:fadeout:200:9:-44739242:fadein:60000:0:44739242:sourcecue:Drop"
+                     ":destcue:Rise:jump:4:entry:3:preentry:postexit:matchcue:segfadein:10:1:-5:segfadeout:20:2:5"
+                     ":segpreentry:segpostexit rule:*:P:2:fade:25:50:jump:1 default:A Calm:P\n"),
+            SN::SN_Success)
+      << log_.Take();
+  auto* music = Find<SN::CSnMusicSwitchContainer>(Id("W"));
+  ASSERT_NE(music, nullptr);
+  ASSERT_EQ(music->RuleCount(), 2u);
+  const int32_t perMs = int32_t(SN::MusicSampleRate() / 1000);
+  const SN::SnMusicTransitionRule& full = music->Rule(0);
+  EXPECT_EQ(full.source.fadeTimeMs, 200);
+  EXPECT_EQ(full.source.fadeCurve, 9u);
+  EXPECT_EQ(full.source.fadeOffset, -44739242 * perMs);
+  EXPECT_EQ(full.source.SyncType(), SN::SnMusicSync_NextUserCue);
+  EXPECT_EQ(full.source.cueFilter, Id("Drop"));
+  EXPECT_TRUE(full.source.flags & SN::SnMusicRuleSource::kPlayPostExit);
+  EXPECT_EQ(full.destination.fadeTimeMs, 60000);
+  EXPECT_EQ(full.destination.fadeCurve, 0u);
+  EXPECT_EQ(full.destination.fadeOffset, 44739242 * perMs);
+  EXPECT_EQ(full.destination.cueFilter, Id("Rise"));
+  EXPECT_EQ(full.destination.jumpToItem, 4u);
+  EXPECT_EQ(full.destination.flags, SN::SnMusicRuleDestination::kRandomCueNotEntry |
+                                        SN::SnMusicRuleDestination::kPlayPreEntry |
+                                        SN::SnMusicRuleDestination::kMatchSourceCueName);
+  ASSERT_NE(full.segment, nullptr);
+  EXPECT_EQ(full.segment->segmentId, Id("Jingle"));
+  EXPECT_EQ(full.segment->fadeIn.timeMs, 10);
+  EXPECT_EQ(full.segment->fadeIn.curve, 1u);
+  EXPECT_EQ(full.segment->fadeIn.offset, -5 * perMs);
+  EXPECT_EQ(full.segment->fadeOut.timeMs, 20);
+  EXPECT_EQ(full.segment->fadeOut.curve, 2u);
+  EXPECT_EQ(full.segment->fadeOut.offset, 5 * perMs);
+  EXPECT_EQ(full.segment->flags,
+            SN::SnMusicTransitionSegment::kPlayPreEntry | SN::SnMusicTransitionSegment::kPlayPostExit);
+  // Straight fades and nothing else.
+  const SN::SnMusicTransitionRule& plain = music->Rule(1);
+  EXPECT_EQ(plain.source.fadeTimeMs, 25);
+  EXPECT_EQ(plain.source.fadeCurve, 4u);
+  EXPECT_EQ(plain.destination.fadeTimeMs, 50);
+  EXPECT_EQ(plain.destination.jumpToItem, 1u);
+  EXPECT_EQ(plain.source.flags, uint32_t(SN::SnMusicSync_NextBar));
+  EXPECT_EQ(plain.destination.flags, 0u);
+  EXPECT_EQ(plain.segment, nullptr);
+}
+
+TEST_F(MusicSettingsTextTest, RuleValuesPastTheirRangesAreRefusedWithTheirLine) {
+  ExpectRefused(std::string(kSegments) + kRuleNodes, {  // seven lines
+      {"musicswitch W Mood rule:S:P:8 default:S", "line 8: a sync type is 0 to 7"},
+      {"musicswitch W Mood rule:S:P:0:jump:5 default:S", "line 8: playlist \"P\" has items 1 to 4"},
+      {"musicswitch W Mood rule:S:P:0:jump:0 default:S", "line 8: playlist \"P\" has items 1 to 4"},
+      {"musicswitch W Mood rule:S:Hit:0:jump:1 default:S", "line 8: a rule jumps only into a playlist it goes to"},
+      {"musicswitch W Mood rule:S:P:0:entry:4 default:S",
+       "line 8: an entry is 0 (entry cue) to 3 (a random cue but the entry)"},
+      {"musicswitch W Mood rule:S:P:0:fadeout:60001:0:0 default:S", "line 8: a fade is 0 to 60000 ms"},
+      {"musicswitch W Mood rule:S:P:0:fadein:0:10:0 default:S", "line 8: a curve's shape is 0 to 9"},
+      {"musicswitch W Mood rule:S:P:0:fadein:0:0:44739243 default:S",
+       "line 8: a fade's offset is -44739242 to 44739242 ms"},
+      {"musicswitch W Mood rule:S:P:0:segfadein:0:0:0 default:S",
+       "line 8: \"segfadein\" is a transition segment's: give the rule one"},
+      {"musicswitch W Mood rule:S:P:0:segpostexit default:S",
+       "line 8: \"segpostexit\" is a transition segment's: give the rule one"},
+      {"musicswitch W Mood rule:S:P:0:fadeout:1:2 default:S",
+       "line 8: \"rule:S:P:0:fadeout:1:2\" is not rule:<from>:<to>:<sync>[:<segment>][:<option>...]"},
+  });
+}
+
+// A switch over a state group and a switch group: each path names a value of both, "default" the branch
+// of any other value; the tree's mode is the switch's own.
+TEST_F(MusicSettingsTextTest, AMusicSwitchFollowsSeveralGroups) {
+  ASSERT_EQ(LoadText(std::string(kSegments) +
+                     "segment A 120 4 4 1000 0 1000\nsegment B 120 4 4 1000 0 1000\n"
+                     "musicswitch W Mood+switch:Surface treemode:255 Calm/Grass:S:100:0 Calm/default:Hit "
+                     "default/default:A:0:100\n"
+                     "musicswitch Plain Mood treemode:0 default:B\n"),
+            SN::SN_Success)
+      << log_.Take();
+  auto* music = Find<SN::CSnMusicSwitchContainer>(Id("W"));
+  ASSERT_NE(music, nullptr);
+  ASSERT_EQ(music->ArgumentCount(), 2u);
+  EXPECT_EQ(music->ArgumentGroup(0), Id("Mood"));
+  EXPECT_EQ(music->ArgumentGroupType(0), 1u);
+  EXPECT_EQ(music->ArgumentGroup(1), Id("Surface"));
+  EXPECT_EQ(music->ArgumentGroupType(1), 0u);
+  EXPECT_EQ(music->TreeMode(), 255u);
+  const uint32_t calmGrass[] = {Id("Calm"), Id("Grass")}, calmStone[] = {Id("Calm"), Id("Stone")},
+                 angryGrass[] = {Id("Angry"), Id("Grass")};
+  EXPECT_EQ(music->ResolvePath(calmGrass, 2, true), Id("S"));
+  EXPECT_EQ(music->ResolvePath(calmStone, 2, true), Id("Hit"));
+  EXPECT_EQ(music->ResolvePath(angryGrass, 2, true), Id("A"));
+  ASSERT_NE(Find<SN::CSnMusicSwitchContainer>(Id("Plain")), nullptr);
+  EXPECT_EQ(Find<SN::CSnMusicSwitchContainer>(Id("Plain"))->TreeMode(), 0u);
+}
+
+TEST_F(MusicSettingsTextTest, SwitchValuesPastTheirRangesAreRefusedWithTheirLine) {
+  ExpectRefused(kSegments, {
+      {"musicswitch W Mood treemode:256 default:S", "line 5: a tree mode is 0 to 255"},
+      {"musicswitch W Mood Calm:S:101", "line 5: a path's weight and probability are 0 to 100"},
+      {"musicswitch W Mood Calm:S:0:101", "line 5: a path's weight and probability are 0 to 100"},
+      {"musicswitch W Mood+switch:Surface Calm:S", "line 5: \"Calm:S\" names 1 values for 2 groups"},
+      {"musicswitch W Mood Calm/Grass:S", "line 5: \"Calm/Grass:S\" names 2 values for 1 groups"},
+      {"musicswitch W Mood Calm:S Calm:Hit", "line 5: music switch \"W\": two paths lead to one leaf"},
+      {"musicswitch W Mood Calm:S:1:2:3",
+       "line 5: \"Calm:S:1:2:3\" is not <value>[/<value>...]:<node>[:<weight>[:<probability>]]"},
+  });
+}
+
+// Where the MIDI of a track plays: a music node's own node or bus over its parents', a track's own over
+// its segment's.
+TEST_F(MusicSettingsTextTest, MusicNodesAimTheirTracksMidi) {
+  ASSERT_EQ(LoadText("tone Hum 48000 1 250 110\nbus Drums -\nsound Kick Hum Drums\n"
+                     "miditrack M 480 120 1000 on:0:0:60:100\nmiditrack OnBus 480 120 1000 targetbus:Drums on:0:0:60:100\n"
+                     "miditrack N 480 120 1000 on:0:0:60:100\n"
+                     "segment S 120 4 4 1000 0 1000 track:M miditarget:Kick\n"
+                     "segment B 120 4 4 1000 0 1000 track:N track:OnBus\n"
+                     "playlist P 0 miditargetbus:Drums B\n"),
+            SN::SN_Success)
+      << log_.Take();
+  // The node each track's MIDI reaches, the reference the look-up takes given back.
+  auto target = [&](const char* track) {
+    auto* node = Find<SN::CSnMusicTrackNode>(Id(track));
+    SN::CSnIndexedObject* found = node ? SN::FindMusicMidiTarget(*node) : nullptr;
+    if (found) found->Release();
+    return found;
+  };
+  ASSERT_NE(Find<SN::CSnMusicHierarchyNode>(Id("S")), nullptr);
+  EXPECT_EQ(Find<SN::CSnMusicHierarchyNode>(Id("S"))->MusicFlags() & SN::CSnMusicHierarchyNode::kMusicMidiOption, 0);
+  EXPECT_EQ(target("M"), Find(Id("Kick")));
+  SN::CSnIndexedObject* bus = SN::g_pObjectIndex->FindNodeAndAddRef(Id("Drums"), true);
+  ASSERT_NE(bus, nullptr);
+  bus->Release();
+  EXPECT_EQ(target("N"), bus);
+  EXPECT_EQ(target("OnBus"), bus);
 }
 
 // The settings every node takes, on music nodes as on the others.

@@ -153,9 +153,9 @@ TEST_F(MusicTrackTextTest, TrackValuesPastTheirRangesAreRefusedWithTheirLine) {
       {"musictrack T Hum switchsync:1", "line 3: switchfade: and switchsync: are a switch track's: give switch: or state:"},
       {"musictrack T Hum switch:G:A switchsync:8", "line 3: a sync type is 0 to 7"},
       {"musictrack T Hum switch:G:A switchfade:0:10:0:0:0:0", "line 3: a curve's shape is 0 to 9"},
-      {"musictrack T Hum switch:G:A switchfade:44739243:0:0:0:0:0", "line 3: a switch fade is 0 to 44739242 ms"},
+      {"musictrack T Hum switch:G:A switchfade:44739243:0:0:0:0:0", "line 3: a fade is 0 to 44739242 ms"},
       {"musictrack T Hum switch:G:A switchfade:0:0:0:0:0:-44739243",
-       "line 3: a switch fade's offset is -44739242 to 44739242 ms"},
+       "line 3: a fade's offset is -44739242 to 44739242 ms"},
       {"musictrack T Hum switch:G:A switchfade:0:0:0:0:0",
        "line 3: \"switchfade:0:0:0:0:0\" is not switchfade:<out ms>:<out curve>:<out offset ms>:<in ms>:<in curve>:"
        "<in offset ms>"},

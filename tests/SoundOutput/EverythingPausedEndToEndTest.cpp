@@ -1,6 +1,7 @@
 // A pause of everything holds the fades of values as it holds the voices: a state change's fade on a
 // sound stands still while everything (or everything but another sound) is paused, and goes on from
-// where it stood once it resumes; so does a parent's own fade when a sound below it is spared.
+// where it stood once it resumes; so does a parent's own fade when a sound below it is spared. A
+// game object's pause holds that object's own fades alone.
 #include "tests/SoundOutput/SoundEndToEndSupport.h"
 
 namespace {
@@ -109,3 +110,99 @@ TEST_F(SoundEndToEndTest, PausingEverythingButASoundHoldsItsParentsOwnFade) {
     return std::pow(10.0, -steps / 20.0);
   }, 0.005);
 }
+
+namespace {
+
+using namespace EndToEnd;
+
+// Object B (the fixture's) plays Spared under Mix and fades Mix's volume for itself alone down 20 dB
+// over 420 ms; object A plays nothing. Each object's scopes, of everything or everything but Spared,
+// and those of every object.
+const std::string kTwoObjectsBank =
+    "tone Steady 48000 1 100 0.5 dc\n"
+    "sound Spared Steady Effects loop 0\n"
+    "sound Paused Steady Effects loop 0\n"
+    "mixer Mix Effects Spared Paused\n"
+    "action Play_Spared_Act 0x0403 Spared\n"
+    "event Play_Spared Play_Spared_Act\n"
+    "action Fade_Mix_Act 0x0A03 Mix value -20 0 0 fade 420 curve 4\n"
+    "event Fade_Mix Fade_Mix_Act\n"
+    "action Stop_Own_Act 0x0105 0\nevent Stop_Own Stop_Own_Act\n"
+    "action Pause_Own_Act 0x0205 0\nevent Pause_Own Pause_Own_Act\n"
+    "action Resume_Own_Act 0x0305 0\nevent Resume_Own Resume_Own_Act\n"
+    "action Stop_OwnBut_Act 0x0109 0 except Spared\nevent Stop_OwnBut Stop_OwnBut_Act\n"
+    "action Pause_OwnBut_Act 0x0209 0 except Spared\nevent Pause_OwnBut Pause_OwnBut_Act\n"
+    "action Resume_OwnBut_Act 0x0309 0 except Spared\nevent Resume_OwnBut Resume_OwnBut_Act\n"
+    "action Pause_Everyone_Act 0x0208 0 except Spared\nevent Pause_Everyone Pause_Everyone_Act\n"
+    "action Resume_Everyone_Act 0x0308 0 except Spared\nevent Resume_Everyone Resume_Everyone_Act\n";
+
+constexpr uint32_t kObjectA = 8;
+
+class TwoObjectsPauseTest : public SoundEndToEndTest {
+ public:
+  // B plays Spared and, two frames on, fades Mix.
+  void PlayAndFade() {
+    LoadOwnBank(kTwoObjectsBank);
+    ASSERT_EQ(SoundEngine::RegisterGameObj(kObjectA), SN_Success);
+    ASSERT_NE(SoundEngine::PostEvent("Play_Spared", kObject), 0u);
+    Frames(2);
+    ASSERT_NE(SoundEngine::PostEvent("Fade_Mix", kObject), 0u);
+  }
+  // Posts each event on `object` and renders `frames` frames after each.
+  void Post(std::initializer_list<const char*> events, uint32_t object, uint32_t frames) {
+    for (const char* event : events) {
+      ASSERT_NE(SoundEngine::PostEvent(event, object), 0u) << event;
+      Frames(frames);
+    }
+  }
+  // One step of -1 dB a frame from frame 3, none in the frames [from, to) it is held; each frame is
+  // loudest as it begins, and silent when `silent` says so.
+  void ExpectFade(size_t frames, size_t from, size_t to, const std::function<bool(size_t)>& silent = nullptr) {
+    ExpectPeaks(*this, frames, [&](size_t f) {
+      if (silent && silent(f)) return 0.0;
+      const size_t moving = f < from ? f : f < to ? from : f - (to - from);
+      const double steps = double(std::min<size_t>(kFadeFrames, moving > 2 ? moving - 2 : 0));
+      return std::pow(10.0, -steps / 20.0);
+    }, 0.005);
+  }
+};
+
+// A's stops, pauses and resumes of its everything and of its everything but Spared reach nothing of
+// B's: B's fade of Mix runs straight down to -20 dB through them all, and Spared is heard throughout.
+TEST_F(TwoObjectsPauseTest, AnObjectsScopesOfEverythingLeaveAnotherObjectsFadeRunning) {
+  PlayAndFade();
+  Frames(4);
+  Post({"Pause_Own", "Pause_OwnBut", "Stop_Own", "Stop_OwnBut", "Resume_Own", "Resume_OwnBut"}, kObjectA, 3);
+  Frames(8);
+  ExpectFade(6 + 6 * 3 + 8, 0, 0);
+}
+
+// B's own pause of everything (Spared silent with it) or of everything but Spared holds its fade of
+// Mix where it stood; B's resume lets it go on from there.
+TEST_F(TwoObjectsPauseTest, AnObjectsPauseOfEverythingHoldsItsOwnFadeUntilItsResume) {
+  for (const bool all : {true, false}) {
+    SCOPED_TRACE(all ? "all" : "all but Spared");
+    TearDown();
+    SetUp();
+    PlayAndFade();
+    Frames(7);
+    Post({all ? "Pause_Own" : "Pause_OwnBut"}, kObject, kPaused);
+    Post({all ? "Resume_Own" : "Resume_OwnBut"}, kObject, kFadeFrames);
+    const size_t pause = 9, resume = pause + kPaused;
+    ExpectFade(resume + kFadeFrames, pause, resume, [&](size_t f) { return all && f >= pause && f < resume; });
+  }
+}
+
+// Every object's pause holds B's fade; A's stops and resumes, of its everything or its everything but
+// Spared, let none of it go. Every object's resume does.
+TEST_F(TwoObjectsPauseTest, AnotherObjectsStopOrResumeLetsGoOfNoFadeThatEveryObjectsPauseHolds) {
+  PlayAndFade();
+  Frames(7);
+  Post({"Pause_Everyone"}, kObject, 2);
+  Post({"Stop_Own", "Stop_OwnBut", "Resume_Own", "Resume_OwnBut"}, kObjectA, 3);
+  Post({"Resume_Everyone"}, kObject, kFadeFrames);
+  const size_t pause = 9, resume = pause + 2 + 4 * 3;
+  ExpectFade(resume + kFadeFrames, pause, resume);
+}
+
+}  // namespace

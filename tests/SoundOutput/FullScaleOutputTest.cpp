@@ -1,6 +1,7 @@
 // The conversions every output plays through: samples holding NaNs, infinities and values far past
 // full scale come out as silence where they were not a number and full scale where they were too
 // loud. (The sinks and the capture meet the same frames in their own tests.)
+#include <cmath>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -29,17 +30,19 @@ TEST(FullScaleOutput, TheClipTakesNaNAsSilenceAndHoldsEverythingElseToFullScaleI
   EXPECT_EQ(same, expected);
 }
 
-// What a source gives its voice: not finite is silence, too loud is full scale, and the pass tells
-// whether it changed anything, in the steps of four and in the samples after them.
+// What a source gives its voice: not finite is silence, past +24 dB (10^(24/20)) is +24 dB, and the
+// pass tells whether it changed anything, in the steps of four and in the samples after them.
 TEST(FullScaleOutput, ASourcesSamplesTakeNaNAndInfinityAsSilenceAndSayWhetherAnyWasHeld) {
-  std::vector<float> samples = {kNaN,  -kNaN, kInf,  -kInf,  3e37f, -3e37f, 1.0000001f,
-                                -1.0f, 0.5f,  -0.0f, 33.0f, -2.0f, 0.999f};
-  const std::vector<float> expected = {0.0f,  0.0f, 0.0f,  0.0f, 1.0f,  -1.0f, 1.0f,
-                                       -1.0f, 0.5f, -0.0f, 1.0f, -1.0f, 0.999f};
+  constexpr float kPlus24 = 15.848932f;
+  const float past = std::nextafter(kPlus24, 20.0f);
+  std::vector<float> samples = {kNaN,  -kNaN, kInf,  -kInf,  3e37f, -3e37f, past,
+                                -1.0f, 0.5f,  -0.0f, 33.0f, -2.0f, -past};
+  const std::vector<float> expected = {0.0f,  0.0f, 0.0f,  0.0f,    kPlus24, -kPlus24, kPlus24,
+                                       -1.0f, 0.5f, -0.0f, kPlus24, -2.0f,   -kPlus24};
   EXPECT_TRUE(FrameConvert::HoldSourceSamples(samples.data(), samples.size()));
   EXPECT_EQ(samples, expected);
-  // Within full scale, the steps of four and the tail alike: nothing held.
-  std::vector<float> within = {1.0f, -1.0f, 0.5f, 0.999f, -0.0f, 0.25f, -0.999f};
+  // Within +24 dB, the steps of four and the tail alike: nothing held.
+  std::vector<float> within = {kPlus24, -kPlus24, 1.0000001f, 2.0f, -0.0f, std::nextafter(kPlus24, 0.0f), -1.5f};
   const std::vector<float> before = within;
   EXPECT_FALSE(FrameConvert::HoldSourceSamples(within.data(), within.size()));
   EXPECT_EQ(within, before);

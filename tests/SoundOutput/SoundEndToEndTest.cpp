@@ -1192,6 +1192,56 @@ TEST_F(SoundEndToEndTest, VoicesMoveToAnotherBanksCopyOfTheirMediaWhenTheirBankG
   EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
 }
 
+// The looping hum's media set by the game twice over, each copy on the heap where a read after it is
+// freed is seen, beside the game's bank. Playing from the first copy (set before the bank, it is the
+// one handed out), the voice moves to the bank's copy when the game takes it back, and goes on; with
+// the bank gone it moves to the second copy, and when the game takes that one back too there is
+// nothing left: the voice stops before the call returns, says so, and the frames after are silent.
+TEST_F(SoundEndToEndTest, AVoiceLetsGoOfTheGamesCopyOfItsMediaBeforeTheGameTakesItBack) {
+  const uint32_t humId = SoundEngine::GetIDFromString("Hum");
+  const auto media = std::find_if(general_.media.begin(), general_.media.end(),
+                                  [&](const Tools::BankMedia& m) { return m.id == humId; });
+  ASSERT_NE(media, general_.media.end());
+  auto first = std::make_unique<std::vector<uint8_t>>(media->bytes);
+  auto second = std::make_unique<std::vector<uint8_t>>(media->bytes);
+  const SnMediaItem firstItem{humId, first->data(), uint32_t(first->size())};
+  const SnMediaItem secondItem{humId, second->data(), uint32_t(second->size())};
+  ASSERT_EQ(SoundEngine::UnloadBank("GeneralBank.bnk", nullptr), SN_Success);
+  ASSERT_EQ(SoundEngine::SetMedia(&firstItem, 1), SN_Success);
+  std::vector<uint8_t>& game = Keep(ReadFileBytes(Path("GeneralBank.bnk")));
+  uint32_t gameId = 0;
+  ASSERT_EQ(SoundEngine::LoadBank(game.data(), uint32_t(game.size()), gameId), SN_Success);
+  ASSERT_NE(SoundEngine::PostEvent("Play_HumLoop", kObject), 0u);
+  Frames(3);
+  ASSERT_NE(VoiceManager::FirstActiveInstance(), nullptr);
+  EXPECT_EQ(VoiceManager::FirstActiveInstance()->MediaData(), first->data());
+
+  ASSERT_EQ(SoundEngine::UnsetMedia(&firstItem, 1), SN_Success);
+  EXPECT_TRUE(ReadsFrom(game));
+  first.reset();
+  Frames(2);
+  ASSERT_EQ(SoundEngine::SetMedia(&secondItem, 1), SN_Success);
+  ASSERT_EQ(SoundEngine::UnloadBank(gameId, game.data()), SN_Success);
+  ASSERT_NE(VoiceManager::FirstActiveInstance(), nullptr);
+  EXPECT_EQ(VoiceManager::FirstActiveInstance()->MediaData(), second->data());
+  std::fill(game.begin(), game.end(), uint8_t(0x5A));
+  Frames(2);
+  log_.Take();
+
+  ASSERT_EQ(SoundEngine::UnsetMedia(&secondItem, 1), SN_Success);
+  EXPECT_EQ(LowerEngine::ActivePipelineCount(), 0u);
+  EXPECT_NE(log_.Take().find("Media went from under 1 playing voices"), std::string::npos);
+  EXPECT_EQ(g_pBankManager->MediaReferences(humId), 0u);
+  second.reset();
+  Frames(2);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  const auto planes = Capture();
+  // Heard through both moves, up to the seventh frame, and nothing after.
+  ASSERT_GE(planes[0].size(), 9u * kFrame);
+  EXPECT_GT(*std::max_element(planes[0].begin() + 5 * kFrame, planes[0].begin() + 7 * kFrame), 1000.0);
+  for (size_t i = 7 * kFrame; i < planes[0].size(); ++i) ASSERT_EQ(planes[0][i], 0.0) << i;
+}
+
 // Media of the same id but another size are other media: a voice is not moved onto them (it would
 // read its old offsets past their end) but stops before its bank's data goes, and says why.
 TEST_F(SoundEndToEndTest, AVoiceIsNotMovedOntoOtherMediaOfItsId) {

@@ -1,7 +1,8 @@
 // A game's source plug-in played from a bank: the builder writes its parameter node and the sound
 // that names it, the engine makes the plug-in from the node with a copy of the node's parameters, and
 // a game parameter's curve reaches the live plug-in; samples it gives that are not finite or lie beyond
-// full scale are held where they enter the voice. The capture against the levels by hand.
+// +24 dB are held where they enter the voice, and a plug-in that gives nothing frame after frame is let
+// go. The capture against the levels by hand.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -38,14 +39,19 @@ class LevelParams final : public CopiedParams<LevelParams> {
   float level = 0.0f;
 };
 
-// Mono at the rate offered, every sample at the level its parameters hold as the frame is made.
-class LevelSource final : public TestSource<LevelSource> {
+// Mono at the rate offered, every sample at the level its parameters hold as the frame is made, once
+// `Gives` says it gives: until then every buffer is ready and empty.
+template <bool (*Gives)()>
+class LevelSourceOf final : public TestSource<LevelSourceOf<Gives>> {
  public:
   SNRESULT Init(ISnPluginMemAlloc*, ISnSourcePluginContext*, ISnPluginParam* params, SnMediaFormat&) override {
     m_params = static_cast<LevelParams*>(params);
     return m_params ? SN_Success : SN_Failure;
   }
   void Execute(SnVoiceBuffer& buffer) override {
+    buffer.validFrames = 0;
+    buffer.state = SN_DataReady;
+    if (!Gives()) return;
     for (uint32_t i = 0; i < buffer.maxFrames; ++i) buffer.Plane(0)[i] = m_params->level;
     buffer.validFrames = buffer.maxFrames;
     buffer.state = ++m_buffers >= kLevelFrames ? SN_NoMoreData : SN_DataReady;
@@ -55,22 +61,30 @@ class LevelSource final : public TestSource<LevelSource> {
   LevelParams* m_params = nullptr;
   uint32_t m_buffers = 0;
 };
+constexpr bool Always() { return true; }
+using LevelSource = LevelSourceOf<Always>;
+
+// A generator of the test's, its parameters those of the level generator.
+template <typename Source>
+SNRESULT RegisterSource(uint32_t pluginId) {
+  return SoundEngine::RegisterPlugin(
+      SnPluginType_Source, kCompany, pluginId,
+      [](ISnPluginMemAlloc* allocator) -> ISnPlugin* { return PluginNew<Source>(allocator); },
+      [](ISnPluginMemAlloc* allocator) -> ISnPluginParam* { return PluginNew<LevelParams>(allocator); });
+}
 
 class SourcePluginTest : public SoundEndToEndTest {
  public:
   void SetUp() override {
     SoundEndToEndTest::SetUp();
-    ASSERT_EQ(SoundEngine::RegisterPlugin(
-                  SnPluginType_Source, kCompany, 1,
-                  [](ISnPluginMemAlloc* allocator) -> ISnPlugin* { return PluginNew<LevelSource>(allocator); },
-                  [](ISnPluginMemAlloc* allocator) -> ISnPluginParam* { return PluginNew<LevelParams>(allocator); }),
-              SN_Success);
+    ASSERT_EQ(RegisterSource<LevelSource>(1), SN_Success);
   }
-  // The generator's node with `options` after its key, a sound of it on the effects bus, its event.
-  void LoadLevelBank(const std::string& options) {
+  // The generator's node with `options` after its key, a sound of it on the effects bus (with
+  // `soundOptions`), its event.
+  void LoadLevelBank(const std::string& options, const std::string& soundOptions = "") {
     LoadOwnBank("platform Linux\n"
                 "sourceplugin Level " + std::to_string(kLevelKey) + " " + options + "\n"
-                "sound LevelSound Level Effects\n"
+                "sound LevelSound Level Effects " + soundOptions + "\n"
                 "action Play_Level_Act 0x0403 LevelSound\n"
                 "event Play_Level Play_Level_Act\n");
   }
@@ -104,23 +118,28 @@ class Keeper final : public WatchingEffect<Keeper> {
 };
 class KeeperParams final : public CopiedParams<KeeperParams> {};
 
-// A level of the block, its held value and whether it is held (and said).
+// A level of the block, the sound's volume, what is heard at the voice's unity (the level as held,
+// brought down by the volume) and whether it is held (and said).
 struct HeldLevel {
   float level;
+  int volumeDb;
   double heard;
   bool held;
 };
-void PrintTo(const HeldLevel& case_, std::ostream* out) { *out << "level " << case_.level; }
+void PrintTo(const HeldLevel& case_, std::ostream* out) { *out << "level " << case_.level << " at " << case_.volumeDb << " dB"; }
 
 class HeldLevelTest : public SourcePluginTest, public ::testing::WithParamInterface<HeldLevel> {};
 
-constexpr const char* kHeldLine = "samples that are not finite are silenced and those beyond full scale held";
+constexpr const char* kHeldLine = "samples that are not finite are silenced and those beyond +24 dB held";
 
-// The plug-in's level every sample of its eight frames: what is not finite is silence and what lies
-// beyond full scale is held to it, said once for the voice; full scale itself and what lies just
-// inside it sound as they are, unsaid.
-TEST_P(HeldLevelTest, APluginsSamplesAreHeldToFullScaleWhereTheyEnterTheVoice) {
-  LoadLevelBank(BlockOf(GetParam().level));
+// The plug-in's level every sample of its eight frames, through the sound's volume: what is not
+// finite is silence and what lies beyond +24 dB is held to it, said once for the voice; +24 dB
+// itself, what lies just inside it and a plug-in written at +6 dB for a voice at -6 dB sound as they
+// are, unsaid. Within 1 LSB, and where the volume is not 0 dB within the engine's fast power of ten
+// (0.25 percent) too.
+TEST_P(HeldLevelTest, APluginsSamplesAreHeldToPlus24DecibelsWhereTheyEnterTheVoice) {
+  const HeldLevel& case_ = GetParam();
+  LoadLevelBank(BlockOf(case_.level), "volume " + std::to_string(case_.volumeDb));
   log_.Take();
   ASSERT_NE(SoundEngine::PostEvent("Play_Level", kObject), 0u);
   Frames(kLevelFrames + 2);
@@ -128,21 +147,27 @@ TEST_P(HeldLevelTest, APluginsSamplesAreHeldToFullScaleWhereTheyEnterTheVoice) {
   const std::string log = log_.Take();
   size_t said = 0;
   for (size_t at = log.find(kHeldLine); at != std::string::npos; at = log.find(kHeldLine, at + 1)) ++said;
-  EXPECT_EQ(said, GetParam().held ? 1u : 0u) << log;
+  EXPECT_EQ(said, case_.held ? 1u : 0u) << log;
   const auto planes = Capture();
   ASSERT_GE(planes[0].size(), size_t(kLevelFrames + 1) * kFrame);
-  const double heard = GetParam().heard;
-  ExpectModel(planes, 0, [&](size_t t) { return t < kLevelFrames * kFrame ? Heard(heard) : 0.0; });
+  const double heard = Heard(case_.heard);
+  const double room = 1.0 + (case_.volumeDb ? 0.0025 * std::fabs(heard) * 32768.0 : 0.0);
+  ExpectModel(planes, 0, [&](size_t t) { return t < kLevelFrames * kFrame ? heard : 0.0; }, room);
 }
 
 constexpr float kInfinity = std::numeric_limits<float>::infinity();
+constexpr float kPlus24 = 15.848932f;  // 10^(24/20)
+constexpr float kPlus6 = 1.9952623f;   // 10^(6/20)
 INSTANTIATE_TEST_SUITE_P(
     Levels, HeldLevelTest,
-    ::testing::Values(HeldLevel{kInfinity, 0.0, true}, HeldLevel{-kInfinity, 0.0, true},
-                      HeldLevel{std::numeric_limits<float>::quiet_NaN(), 0.0, true}, HeldLevel{3e38f, 1.0, true},
-                      HeldLevel{1e6f, 1.0, true}, HeldLevel{std::nextafter(1.0f, 2.0f), 1.0, true},
-                      HeldLevel{1.0f, 1.0, false}, HeldLevel{-1.0f, -1.0, false},
-                      HeldLevel{std::nextafter(1.0f, 0.0f), double(std::nextafter(1.0f, 0.0f)), false}));
+    ::testing::Values(HeldLevel{kInfinity, 0, 0.0, true}, HeldLevel{-kInfinity, 0, 0.0, true},
+                      HeldLevel{std::numeric_limits<float>::quiet_NaN(), 0, 0.0, true},
+                      HeldLevel{3e38f, -24, 1.0, true}, HeldLevel{-1e6f, -24, -1.0, true},
+                      HeldLevel{std::nextafter(kPlus24, 20.0f), -24, 1.0, true}, HeldLevel{kPlus24, -24, 1.0, false},
+                      HeldLevel{std::nextafter(kPlus24, 0.0f), -24, 1.0, false},
+                      HeldLevel{-kPlus24, -24, -1.0, false}, HeldLevel{kPlus6, -6, 1.0, false},
+                      HeldLevel{-kPlus6, -6, -1.0, false}, HeldLevel{1.0f, 0, 1.0, false},
+                      HeldLevel{-1.0f, 0, -1.0, false}, HeldLevel{std::nextafter(1.0f, 2.0f), 0, 1.0, false}));
 
 // A NaN voice and then a level on a bus whose effect keeps a sum: the NaN reaches the bus as silence,
 // so the effect's state stays 0 and then sums the level alone, and the level is heard through the bus.
@@ -208,6 +233,64 @@ TEST_F(SourcePluginTest, AGameParameterCurveReachesTheLivePlugin) {
   });
 }
 
+constexpr uint32_t kLateKey = PluginKey(SnPluginType_Source, kCompany, 4);
+
+// Whether the late generator gives its level yet.
+bool g_lateGives = false;
+bool LateGives() { return g_lateGives; }
+using LateSource = LevelSourceOf<LateGives>;
+
+class StarvingPluginTest : public SourcePluginTest {
+ public:
+  void SetUp() override {
+    SourcePluginTest::SetUp();
+    g_lateGives = false;
+    ASSERT_EQ(RegisterSource<LateSource>(4), SN_Success);
+    LoadOwnBank("platform Linux\nsourceplugin Late " + std::to_string(kLateKey) + " " + BlockOf(0.5f) + "\n"
+                "sound LateSound Late Effects\naction Play_Late_Act 0x0403 LateSound\nevent Play_Late Play_Late_Act\n");
+    log_.Take();
+  }
+  // How often the log says a plug-in starved.
+  size_t StarvedLines() {
+    const std::string log = log_.Take();
+    size_t said = 0;
+    for (size_t at = log.find(kStarvedLine); at != std::string::npos; at = log.find(kStarvedLine, at + 1)) ++said;
+    return said;
+  }
+  static constexpr const char* kStarvedLine = "has given no sample for 8 frames: it starves, and its voice is let go";
+};
+
+// Four plays of the generator that gives ready buffers with nothing in them: their voices are silent
+// and kept for seven frames, unsaid, and let go in the eighth, said once; had the generator something
+// after that, nothing of it is heard.
+TEST_F(StarvingPluginTest, APluginThatGivesNothingForEightFramesIsLetGo) {
+  for (int play = 0; play < 4; ++play) ASSERT_NE(SoundEngine::PostEvent("Play_Late", kObject), 0u);
+  Frames(7);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 4u);
+  EXPECT_EQ(StarvedLines(), 0u);
+  Frames(2);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  // Said once for the plug-in's node, the other three voices counted in it.
+  const std::string line = "[Warning][Audio] Source plug-in " + std::to_string(SoundEngine::GetIDFromString("Late")) +
+                           " " + kStarvedLine;
+  EXPECT_EQ(log_.Take(), line + "\n" + line + " (and 3 more like it)\n");
+  g_lateGives = true;
+  Frames(2);
+  ExpectModel(Capture(), 0, [](size_t) { return 0.0; });
+}
+
+// One that gives after seven empty frames keeps its voice: its level is heard from the eighth frame
+// for its eight frames, unsaid.
+TEST_F(StarvingPluginTest, APluginThatGivesAfterSevenEmptyFramesIsHeard) {
+  ASSERT_NE(SoundEngine::PostEvent("Play_Late", kObject), 0u);
+  Frames(7);
+  g_lateGives = true;
+  Frames(kLevelFrames + 2);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  EXPECT_EQ(StarvedLines(), 0u);
+  ExpectModel(Capture(), 0, [](size_t t) { return t >= 7 * kFrame && t < (7 + kLevelFrames) * kFrame ? Heard(0.5) : 0.0; });
+}
+
 constexpr uint32_t kTableKey = PluginKey(SnPluginType_Source, kCompany, 2);
 
 // What the table player's media look-ups gave it: "Nowhere", media no bank holds, and the frames it
@@ -249,11 +332,7 @@ class TablePluginTest : public SourcePluginTest {
   void SetUp() override {
     SourcePluginTest::SetUp();
     g_tableFramesPlayed = 0;
-    ASSERT_EQ(SoundEngine::RegisterPlugin(
-                  SnPluginType_Source, kCompany, 2,
-                  [](ISnPluginMemAlloc* allocator) -> ISnPlugin* { return PluginNew<TableSource>(allocator); },
-                  [](ISnPluginMemAlloc* allocator) -> ISnPluginParam* { return PluginNew<LevelParams>(allocator); }),
-              SN_Success);
+    ASSERT_EQ(RegisterSource<TableSource>(2), SN_Success);
   }
   // The table player's sound and event, with `tone` in the same bank.
   void LoadPlayerBank(const std::string& tone) {

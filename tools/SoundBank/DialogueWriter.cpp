@@ -25,9 +25,9 @@ void Put(std::vector<uint8_t>& out, T value) {
 
 }  // namespace
 
-bool DialogueEventPayload(const BankDialogueEvent& event, std::vector<uint8_t>& payload, std::string& error) {
+bool ArgumentTree(const std::vector<BankDialoguePath>& paths, std::vector<BankTreeNode>& tree, std::string& error) {
   TrieNode root;
-  for (const BankDialoguePath& path : event.paths) {
+  for (const BankDialoguePath& path : paths) {
     TrieNode* node = &root;
     for (uint32_t value : path.values) {
       std::unique_ptr<TrieNode>& child = node->children[value];
@@ -54,6 +54,15 @@ bool DialogueEventPayload(const BankDialogueEvent& event, std::vector<uint8_t>& 
     error = "the tree has more nodes than a 16-bit index reaches";
     return false;
   }
+  tree.clear();
+  for (size_t i = 0; i < order.size(); ++i)
+    tree.push_back({order[i]->key, order[i]->leaf, uint16_t(firstChild[i]), uint16_t(order[i]->children.size())});
+  return true;
+}
+
+bool DialogueEventPayload(const BankDialogueEvent& event, std::vector<uint8_t>& payload, std::string& error) {
+  std::vector<BankTreeNode> tree;
+  if (!ArgumentTree(event.paths, tree, error)) return false;
   payload.clear();
   Put(payload, event.id);
   Put(payload, event.probability);
@@ -62,18 +71,17 @@ bool DialogueEventPayload(const BankDialogueEvent& event, std::vector<uint8_t>& 
     Put(payload, group);
     Put(payload, uint8_t(0));  // group type: switch
   }
-  Put(payload, uint32_t(event.paths.empty() ? 0 : order.size() * 12));
+  Put(payload, uint32_t(event.paths.empty() ? 0 : tree.size() * 12));
   Put(payload, event.mode);
   if (event.paths.empty()) return true;
-  for (size_t i = 0; i < order.size(); ++i) {
-    const TrieNode& node = *order[i];
+  for (const BankTreeNode& node : tree) {
     Put(payload, node.key);
     if (node.leaf) {
       Put(payload, node.leaf->audioNode);
       Put(payload, node.leaf->weight);
       Put(payload, node.leaf->probability);
     } else {
-      Put(payload, firstChild[i] | uint32_t(node.children.size()) << 16);
+      Put(payload, uint32_t(node.firstChild) | uint32_t(node.childCount) << 16);
       Put(payload, uint16_t(100));
       Put(payload, uint16_t(100));
     }

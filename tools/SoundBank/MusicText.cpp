@@ -9,11 +9,13 @@
 
 #include "MusicEngine/MusicPlaylist.h"
 #include "MusicEngine/MusicTrack.h"
+#include "MusicEngine/MusicTransitionRule.h"
 #include "MusicEngine/MusicTypes.h"
 #include "SoundEngine/GameSyncs/Curves.h"
 #include "tools/ContentWriters/Bytes.h"
 #include "tools/SoundBank/MidiClipWriter.h"
 #include "tools/SoundBank/ActionWriter.h"
+#include "tools/SoundBank/DialogueWriter.h"
 #include "tools/SoundBank/MusicWriter.h"
 
 namespace Tools {
@@ -26,9 +28,11 @@ constexpr uint16_t kPlayAction = 0x0403;
 constexpr uint32_t kPcmCodec = 0x00010000;
 // Source type 16 in bits 16 to 23: the track plays it as MIDI.
 constexpr uint32_t kMidiCodec = 0x00100000;
-// The node a track's MIDI plays, its own when the track flags say so (bit 2 as banks store them).
+// The node a track's MIDI plays, a track's or a music node's own when its flags say so (bit 2 as banks
+// store them), a bus with bit 3.
 constexpr uint8_t kMidiTargetProperty = 56;
-constexpr uint8_t kTrackOwnMidiTarget = 0x04;
+constexpr uint8_t kOwnMidiTarget = 0x04;
+constexpr uint8_t kMidiTargetIsBus = 0x08;
 // 0: the clip's events go round for as long as the clip lasts.
 constexpr uint8_t kLoopCountProperty = 58;
 // The curve of a rule's fades: a straight line.
@@ -254,26 +258,32 @@ bool MusicText::Automation(const std::string& word, const std::string& rest, Ban
   return true;
 }
 
+bool MusicText::Fade(const std::vector<std::string>& f, size_t at, int64_t mostMs, BankMusicFade& fade) {
+  // Offsets in samples at the highest rate within a signed 32-bit count.
+  constexpr int64_t kMostOffsetMs = INT32_MAX / (SN::kMusicHighestSampleRate / 1000);
+  int64_t time = 0, curve = 0, offset = 0;
+  if (!Signed(f[at], time) || !Signed(f[at + 1], curve) || !Signed(f[at + 2], offset)) return false;
+  if (time < 0 || time > mostMs) return m_host.Fail("a fade is 0 to " + std::to_string(mostMs) + " ms");
+  if (curve < 0 || curve > SN::SnCurve_Constant) return m_host.Fail("a curve's shape is 0 to 9");
+  if (offset < -kMostOffsetMs || offset > kMostOffsetMs)
+    return m_host.Fail("a fade's offset is -" + std::to_string(kMostOffsetMs) + " to " + std::to_string(kMostOffsetMs) +
+                       " ms");
+  fade = {int32_t(time), uint32_t(curve), int32_t(offset)};
+  return true;
+}
+
 bool MusicText::SwitchFade(const std::string& word, const std::string& rest, BankMusicTrack& track) {
-  // Fade-out time, curve and offset, then the fade-in's; the times and offsets in samples at the highest
-  // rate within a signed 32-bit count.
+  // The times too in samples at the highest rate within a signed 32-bit count.
   constexpr int64_t kMostMs = INT32_MAX / (SN::kMusicHighestSampleRate / 1000);
   const std::vector<std::string> f = Fields(rest);
   if (f.size() != 6)
     return m_host.Fail("\"" + word + "\" is not switchfade:<out ms>:<out curve>:<out offset ms>:<in ms>:<in curve>:"
                        "<in offset ms>");
-  static const size_t kSlots[] = {0, 1, 2, 5, 6, 7};
-  for (size_t k = 0; k < 6; ++k) {
-    int64_t value = 0;
-    if (!Signed(f[k], value)) return false;
-    const bool curve = k % 3 == 1, offset = k % 3 == 2;
-    if (curve ? value < 0 || value > SN::SnCurve_Constant : value > kMostMs || value < (offset ? -kMostMs : 0))
-      return m_host.Fail(curve ? "a curve's shape is 0 to 9"
-                               : offset ? "a switch fade's offset is -" + std::to_string(kMostMs) + " to " +
-                                              std::to_string(kMostMs) + " ms"
-                                        : "a switch fade is 0 to " + std::to_string(kMostMs) + " ms");
-    track.transition[kSlots[k]] = uint32_t(int32_t(value));
-  }
+  BankMusicFade out, in;
+  if (!Fade(f, 0, kMostMs, out) || !Fade(f, 3, kMostMs, in)) return false;
+  const uint32_t transition[] = {uint32_t(out.timeMs), out.curve, uint32_t(out.offsetMs), track.transition[3],
+                                 track.transition[4], uint32_t(in.timeMs),  in.curve,     uint32_t(in.offsetMs)};
+  std::copy(std::begin(transition), std::end(transition), track.transition);
   return true;
 }
 
@@ -298,10 +308,11 @@ bool MusicText::MidiTrack(const std::vector<std::string>& w) {
       continue;
     }
     std::string aim;
-    if (Split(w[i], "target", aim)) {
+    const bool toBus = Split(w[i], "targetbus", aim);
+    if (toBus || Split(w[i], "target", aim)) {
       uint32_t node = 0;
       if (!m_host.Id(aim, node)) return false;
-      track.flags |= kTrackOwnMidiTarget;
+      track.flags |= uint8_t(kOwnMidiTarget | (toBus ? kMidiTargetIsBus : 0));
       track.params.properties.push_back(BankNodeProperty::Int(kMidiTargetProperty, int32_t(node)));
       continue;
     }
@@ -423,6 +434,15 @@ bool MusicText::NodeOption(const std::string& word, BankMusicNode& node, bool me
     for (const BankMusicStinger& given : node.stingers)
       if (given.triggerId == stinger.triggerId) return m_host.Fail("trigger \"" + f[0] + "\" has two stingers");
     node.stingers.push_back(stinger);
+    return true;
+  }
+  const bool toBus = Split(word, "miditargetbus", rest);
+  if (toBus || Split(word, "miditarget", rest)) {
+    // The node or bus the MIDI of the tracks below plays on, the node's own over its parents'.
+    uint32_t target = 0;
+    if (!m_host.Id(rest, target)) return false;
+    node.flags |= uint8_t(kOwnMidiTarget | (toBus ? kMidiTargetIsBus : 0));
+    node.params.properties.push_back(BankNodeProperty::Int(kMidiTargetProperty, int32_t(target)));
     return true;
   }
   if (Split(word, "meter", rest)) {
@@ -562,32 +582,76 @@ bool MusicText::Playlist(const std::vector<std::string>& w) {
       playlist.node.children.push_back(rule.segmentId);
   if (!m_host.AddObject(kBankMusicPlaylistType, w[1], MusicPlaylistPayload(playlist, false))) return false;
   m_kinds[w[1]] = kBankMusicPlaylistType;
+  m_playlistItems[w[1]] = nextItemId - 1;
   return true;
 }
 
 bool MusicText::Rule(const std::string& word, const std::string& rest, BankMusicRule& rule) {
+  // The options after the rule's nodes, sync and segment, with the fields each takes.
+  static const std::map<std::string, size_t> kOptions = {
+      {"fade", 2},      {"fadeout", 3},  {"fadein", 3},   {"sourcecue", 1},   {"destcue", 1},
+      {"jump", 1},      {"entry", 1},    {"preentry", 0}, {"postexit", 0},    {"matchcue", 0},
+      {"segfadein", 3}, {"segfadeout", 3}, {"segpreentry", 0}, {"segpostexit", 0}};
+  constexpr int64_t kMostFadeMs = 60000;
   std::vector<std::string> f = Fields(rest);
   uint32_t from = 0xFFFFFFFFu, to = 0xFFFFFFFFu;
-  const std::string form = "\"" + word + "\" is not rule:<from>:<to>:<sync>[:<segment>][:fade:<out ms>:<in ms>]";
-  // The fades close the rule: the old one fades out up to the sync point, the new one in from it.
-  const auto fade = std::find(f.begin(), f.end(), "fade");
-  if (fade != f.end()) {
-    uint32_t out = 0, in = 0;
-    if (f.end() - fade != 3 || !m_host.Number(*(fade + 1), out) || !m_host.Number(*(fade + 2), in))
-      return m_host.Fail(form);
-    if (out > 60000 || in > 60000) return m_host.Fail("a rule's fades last at most a minute");
-    rule.fadeOut = {int32_t(out), kLinearFade, 0};
-    rule.fadeIn = {int32_t(in), kLinearFade, 0};
-    f.erase(fade, f.end());
-  }
+  const std::string form = "\"" + word + "\" is not rule:<from>:<to>:<sync>[:<segment>][:<option>...]";
+  const auto options = std::find_if(f.begin(), f.end(), [](const std::string& field) { return kOptions.count(field); });
+  const std::vector<std::string> tail(options, f.end());
+  f.erase(options, f.end());
   if (f.size() < 3 || f.size() > 4) return m_host.Fail(form);
   const std::set<uint8_t> nodes = {kBankMusicSegmentType, kBankMusicPlaylistType, kBankMusicSwitchType};
   if ((f[0] != "*" && !Earlier(f[0], nodes, from)) || (f[1] != "*" && !Earlier(f[1], nodes, to)) ||
       !m_host.Number(f[2], rule.syncType))
     return false;
+  if (rule.syncType >= SN::SnMusicSync_Count) return m_host.Fail("a sync type is 0 to 7");
   if (f.size() == 4) {
     if (!Earlier(f[3], {kBankMusicSegmentType}, rule.segmentId)) return false;
     rule.hasSegment = true;
+  }
+  for (size_t at = 0; at < tail.size();) {
+    const auto option = kOptions.find(tail[at]);
+    if (option == kOptions.end() || tail.size() - at - 1 < option->second) return m_host.Fail(form);
+    const std::string& name = option->first;
+    const size_t value = at + 1;
+    at = value + option->second;
+    if (name.compare(0, 3, "seg") == 0 && !rule.hasSegment)
+      return m_host.Fail("\"" + name + "\" is a transition segment's: give the rule one");
+    if (name == "fade") {
+      // The old one fades out up to the sync point, the new one in from it, along straight lines.
+      uint32_t out = 0, in = 0;
+      if (!m_host.Number(tail[value], out) || !m_host.Number(tail[value + 1], in)) return false;
+      if (out > kMostFadeMs || in > kMostFadeMs) return m_host.Fail("a rule's fades last at most a minute");
+      rule.fadeOut = {int32_t(out), kLinearFade, 0};
+      rule.fadeIn = {int32_t(in), kLinearFade, 0};
+    } else if (option->second == 3) {
+      BankMusicFade& fade = name == "fadeout"  ? rule.fadeOut
+                            : name == "fadein" ? rule.fadeIn
+                            : name == "segfadein" ? rule.segmentFadeIn
+                                                  : rule.segmentFadeOut;
+      if (!Fade(tail, value, kMostFadeMs, fade)) return false;
+    } else if (name == "sourcecue" || name == "destcue") {
+      if (!m_host.Id(tail[value], name == "sourcecue" ? rule.sourceCueFilter : rule.destinationCueFilter)) return false;
+    } else if (name == "jump") {
+      // An item of the playlist the rule goes to, by its number in the playlist's order.
+      const auto items = m_playlistItems.find(f[1]);
+      if (!m_host.Number(tail[value], rule.jumpToItem)) return false;
+      if (items == m_playlistItems.end()) return m_host.Fail("a rule jumps only into a playlist it goes to");
+      if (!rule.jumpToItem || rule.jumpToItem > items->second)
+        return m_host.Fail("playlist \"" + f[1] + "\" has items 1 to " + std::to_string(items->second));
+    } else if (name == "entry") {
+      uint32_t kind = 0;
+      if (!m_host.Number(tail[value], kind)) return false;
+      if (kind > SN::SnMusicRuleDestination::kRandomCueNotEntry)
+        return m_host.Fail("an entry is 0 (entry cue) to 3 (a random cue but the entry)");
+      rule.entryKind = uint16_t(kind);
+    } else {
+      (name == "preentry"      ? rule.playPreEntry
+       : name == "postexit"    ? rule.playPostExit
+       : name == "matchcue"    ? rule.matchSourceCueName
+       : name == "segpreentry" ? rule.segmentPlayPreEntry
+                               : rule.segmentPlayPostExit) = 1;
+    }
   }
   rule.sources = {from};
   rule.destinations = {to};
@@ -595,13 +659,18 @@ bool MusicText::Rule(const std::string& word, const std::string& rest, BankMusic
 }
 
 bool MusicText::Switch(const std::vector<std::string>& w) {
-  if (w.size() < 4) return m_host.Fail("\"musicswitch\" takes a name, a state group and paths");
+  if (w.size() < 4) return m_host.Fail("\"musicswitch\" takes a name, its groups and paths");
   BankMusicSwitch container;
-  uint32_t group = 0;
-  if (!m_host.Id(w[1], container.id) || !m_host.Id(w[2], group)) return false;
-  container.groupIds = {group};
-  container.groupTypes = {1};
-  std::vector<std::pair<uint32_t, uint32_t>> paths;  // {state, child}
+  if (!m_host.Id(w[1], container.id)) return false;
+  // The groups, '+' between them: a state group, or a switch group after "switch:".
+  for (size_t from = 0, at; from <= w[2].size(); from = at + 1) {
+    at = std::min(w[2].find('+', from), w[2].size());
+    std::string group = w[2].substr(from, at - from);
+    const bool switchGroup = Split(group, "switch", group);
+    if (!m_host.Id(group, container.groupIds.emplace_back())) return false;
+    container.groupTypes.push_back(switchGroup ? 0 : 1);
+  }
+  std::vector<BankDialoguePath> paths;
   for (size_t i = 3; i < w.size(); ++i) {
     std::string rest;
     if (Split(w[i], "rule", rest)) {
@@ -615,40 +684,67 @@ bool MusicText::Switch(const std::vector<std::string>& w) {
       container.continuePlaying = 0;
       continue;
     }
+    if (Split(w[i], "treemode", rest)) {
+      uint32_t mode = 0;
+      if (!m_host.Number(rest, mode)) return false;
+      if (mode > 0xFF) return m_host.Fail("a tree mode is 0 to 255");
+      container.treeMode = uint8_t(mode);
+      continue;
+    }
     bool taken = false;
     if (!NodeOption(w[i], container.node, false, taken) ||
         (!taken && !m_host.NodeSetting(w, i, container.node.params, taken)))
       return false;
     if (taken) continue;
-    const size_t colon = w[i].find(':');
-    if (colon == std::string::npos) return m_host.Fail("\"" + w[i] + "\" is not <state>:<node>");
-    uint32_t state = 0, child = 0;
-    const std::string stateName = w[i].substr(0, colon);
-    if ((stateName != "default" && !m_host.Id(stateName, state)) ||
-        !Earlier(w[i].substr(colon + 1), {kBankMusicSegmentType, kBankMusicPlaylistType, kBankMusicSwitchType}, child))
-      return false;
-    for (const auto& path : paths)
-      if (path.first == state) return m_host.Fail("state \"" + stateName + "\" has two paths");
-    paths.push_back({state, child});
-    if (std::find(container.node.children.begin(), container.node.children.end(), child) ==
-        container.node.children.end())
-      container.node.children.push_back(child);
+    if (!Path(w[i], container, paths.emplace_back())) return false;
   }
-  // The tree: a root, then its leaves by key, the default (0) first.
-  std::sort(paths.begin(), paths.end());
-  BankSwitchTreeNode root;
-  root.leaf = false;
-  root.firstChild = 1;
-  root.childCount = uint16_t(paths.size());
-  container.tree.push_back(root);
-  for (const auto& [state, child] : paths) {
-    BankSwitchTreeNode leaf;
-    leaf.key = state;
-    leaf.childId = child;
-    container.tree.push_back(leaf);
+  std::vector<BankTreeNode> tree;
+  std::string error;
+  if (!ArgumentTree(paths, tree, error)) return m_host.Fail("music switch \"" + w[1] + "\": " + error);
+  for (const BankTreeNode& node : tree) {
+    BankSwitchTreeNode laid;
+    laid.key = node.key;
+    laid.leaf = node.leaf != nullptr;
+    laid.firstChild = node.firstChild;
+    laid.childCount = node.childCount;
+    if (node.leaf) {
+      laid.childId = node.leaf->audioNode;
+      laid.weight = node.leaf->weight;
+      laid.probability = node.leaf->probability;
+    }
+    container.tree.push_back(laid);
   }
   if (!m_host.AddObject(kBankMusicSwitchType, w[1], MusicSwitchPayload(container, false))) return false;
   m_kinds[w[1]] = kBankMusicSwitchType;
+  return true;
+}
+
+bool MusicText::Path(const std::string& word, BankMusicSwitch& container, BankDialoguePath& path) {
+  // <value>[/<value>...]:<node>[:<weight 0-100>[:<probability 0-100>]], a value for each group.
+  const std::vector<std::string> f = Fields(word);
+  const size_t groups = container.groupIds.size();
+  if (f.size() < 2 || f.size() > 4)
+    return m_host.Fail("\"" + word + "\" is not <value>[/<value>...]:<node>[:<weight>[:<probability>]]");
+  for (size_t from = 0, at; from <= f[0].size(); from = at + 1) {
+    at = std::min(f[0].find('/', from), f[0].size());
+    const std::string value = f[0].substr(from, at - from);
+    // "default" is the branch of any value the others do not name.
+    if (!m_host.Id(value, path.values.emplace_back())) return false;
+    if (value == "default") path.values.back() = 0;
+  }
+  if (path.values.size() != groups)
+    return m_host.Fail("\"" + word + "\" names " + std::to_string(path.values.size()) + " values for " +
+                       std::to_string(groups) + " groups");
+  uint32_t weight = 50, probability = 100;
+  if (!Earlier(f[1], {kBankMusicSegmentType, kBankMusicPlaylistType, kBankMusicSwitchType}, path.audioNode) ||
+      (f.size() > 2 && !m_host.Number(f[2], weight)) || (f.size() > 3 && !m_host.Number(f[3], probability)))
+    return false;
+  if (weight > 100 || probability > 100) return m_host.Fail("a path's weight and probability are 0 to 100");
+  path.weight = uint16_t(weight);
+  path.probability = uint16_t(probability);
+  if (std::find(container.node.children.begin(), container.node.children.end(), path.audioNode) ==
+      container.node.children.end())
+    container.node.children.push_back(path.audioNode);
   return true;
 }
 

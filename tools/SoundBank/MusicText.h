@@ -18,29 +18,41 @@
 //       sub-tracks 0, 1, ...; switchfade:<out ms>:<out curve 0-9>:<out offset ms>:<in ms>:<in curve>:<in
 //       offset ms> (times 0 to 44739242 ms, offsets as much either way) and switchsync:<sync 0-7>[:<cue>]
 //       how it moves between them
-//   miditrack <name> <ticks per quarter> <bpm> <ms> [norunning] [loop] [target:<node>] <event>...
+//   miditrack <name> <ticks per quarter> <bpm> <ms> [norunning] [loop] [target:<node>|targetbus:<bus>] <event>...
 //                                                  a track playing MIDI clip media of its own from 0,
-//                                                  its notes played on <node>, its events going round
-//                                                  with loop;
+//                                                  its notes played on <node> (or <bus>), its events going
+//                                                  round with loop;
 //       events: on|off:<delta>:<channel>:<key>:<velocity>, note:<delta>:<channel>:<key>:<velocity>:<length>,
 //       cc:<delta>:<channel>:<controller>:<value>, sysex:<delta>:<hex>, meta:<delta>:<type>[:<hex>];
 //       norunning writes every status byte
 //   segment <name> <bpm> <beats per bar> <beat value> <ms> <entry ms> <exit ms> [cue:<name>@<ms>]...
 //           [track:<track>]... [bus:<bus>] [stinger:...]... [grid:<period ms>:<offset ms>]
 //                                                  markers in order; the tracks declared before
-//   playlist <name> <mode 0-3> [group option...] [rule:<from>:<to>:<sync>[:<segment>][:fade:<out>:<in>]...] <item>...
+//   playlist <name> <mode 0-3> [group option...] [rule:<from>:<to>:<sync 0-7>[:<segment>][:<option>...]...] <item>...
 //       items: <segment>[:<weight>[:<loops>]], or a group { <mode> [group option...] <item>... };
 //       group options: loop:<n> (0 for ever; the root's default), weight:<n>, avoid:<n>, shuffle,
 //       looprange:<min>:<max> (offsets of the loop count drawn at each pass);
 //       before the items also stinger:..., meter:<bpm>:<beats per bar>:<beat value> (its own meter) and
 //       grid:<period ms>:<offset ms> (after meter:);
 //       a rule's <from> and <to> are segments or "*", <segment> the transition segment between them;
-//       fade: the one left fades out over <out> ms up to the sync point, the next in over <in> ms from it
-//   musicswitch <name> <state group> [rule:...]... [restart] [stinger:|meter:|grid:...] <state>:<node>...
-//                                                        rules and the rest as a playlist's; restart: a new
+//       rule options: fade:<out ms>:<in ms>   the one left fades out over <out> ms up to the sync point, the
+//       next in over <in> ms from it, along straight lines; fadeout: and fadein:<ms 0-60000>:<curve 0-9>:<offset
+//       ms> the same with a curve and an offset (-44739242 to 44739242 ms); sourcecue:<cue> the user cue the
+//       sync looks for; destcue:<cue> the cue the next enters at; jump:<item> the item (in the order given,
+//       groups counted) a playlist <to> starts from; entry:<0-3> entry cue, the same time, a random cue, a
+//       random cue but the entry; preentry, postexit, matchcue (the next's cue of the left one's cue name);
+//       segfadein:, segfadeout:, segpreentry and segpostexit the same of the transition segment
+//   musicswitch <name> <group>[+<group>...] [rule:...]... [restart] [treemode:<0-255>] [stinger:|meter:|grid:...]
+//       <value>[/<value>...]:<node>[:<weight 0-100>[:<probability 0-100>]]...
+//                                                        groups are state groups, or switch groups after
+//                                                        "switch:"; a path has a value of each group in order
+//                                                        ("default" for the branch of any other value), its
+//                                                        leaf a weight (50) and a probability (100); rules
+//                                                        and the rest as a playlist's; restart: a new
 //                                                        state's path starts anew, not playing on
-//                                                        "default" for the path of no state
 //       stinger:<trigger>:<segment>:<sync 0-7>[:<cue>]   a trigger's segment over the node at its sync point
+//       miditarget:<node>, miditargetbus:<bus>        (segment, playlist and musicswitch) where the MIDI of
+//                                                        the tracks below plays, over the node's parents'
 //   segment, playlist and musicswitch also take the settings of every node (priority, maxvoices, property,
 //     vary, auxsend, gamesend, ...: BankText.h), each before its items and paths
 //   musicevent <event> <node>                      an event of one play action on the node
@@ -52,6 +64,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/SoundBank/DialogueWriter.h"
 #include "tools/SoundBank/MusicWriter.h"
 
 namespace Tools {
@@ -96,13 +109,17 @@ class MusicText {
   bool Clip(const std::string& word, const std::string& rest, BankMusicTrack& track);
   bool Automation(const std::string& word, const std::string& rest, BankMusicTrack& track);
   bool SwitchFade(const std::string& word, const std::string& rest, BankMusicTrack& track);
+  // <ms>:<curve>:<offset ms> from f[at], the time at most `mostMs`.
+  bool Fade(const std::vector<std::string>& f, size_t at, int64_t mostMs, BankMusicFade& fade);
   // A whole number, "-" before it for a negative one.
   bool Signed(const std::string& word, int64_t& value);
   bool MidiTrack(const std::vector<std::string>& w);
   bool Segment(const std::vector<std::string>& w);
   bool Playlist(const std::vector<std::string>& w);
   bool Switch(const std::vector<std::string>& w);
-  // rule:<from>:<to>:<sync>[:<segment>][:fade:<out ms>:<in ms>], "*" for any node.
+  // One path of a music switch: its values, the node and the leaf's weight and probability.
+  bool Path(const std::string& word, BankMusicSwitch& container, BankDialoguePath& path);
+  // rule:<from>:<to>:<sync>[:<segment>][:<option>...], "*" for any node.
   bool Rule(const std::string& word, const std::string& rest, BankMusicRule& rule);
   bool Event(const std::vector<std::string>& w);
   // The id of an earlier music object of one of the kinds, or a failure naming the word.
@@ -112,7 +129,7 @@ class MusicText {
   // own items are at depth 1; groups nested past the engine's bound are refused before they recurse.
   bool PlaylistItems(const std::vector<std::string>& w, size_t& at, uint32_t depth, std::vector<BankPlaylistRecord>& records,
                      std::vector<uint32_t>& segments, uint32_t& nextItemId);
-  // stinger:, meter: and grid: of a segment (`meterGiven`), a playlist or a music switch; `taken` tells
+  // stinger:, miditarget:, miditargetbus:, meter: and grid: of a segment (`meterGiven`), a playlist or a music switch; `taken` tells
   // whether the word was one of them.
   bool NodeOption(const std::string& word, BankMusicNode& node, bool meterGiven, bool& taken);
   // Group options from `w[at]` on, while the words are options.
@@ -121,6 +138,7 @@ class MusicText {
   MusicTextHost& m_host;
   std::map<std::string, uint8_t> m_kinds;  // declared music objects by name
   std::map<std::string, double> m_lookAheads;  // the look-ahead of each audio track, in ms
+  std::map<std::string, uint32_t> m_playlistItems;  // the items (groups too) of each playlist
 };
 
 }  // namespace Tools

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <limits>
 
+#include "SoundEngine/GameSyncs/Curves.h"
 #include "SoundEngine/Lower/Mixing/MixKernels.h"
 
 namespace SN::FrameConvert {
@@ -28,13 +29,21 @@ inline __m128 FullScale(__m128 values) {
   return _mm_min_ps(_mm_max_ps(values, _mm_set1_ps(-1.0f)), _mm_set1_ps(1.0f));
 }
 
-// The same with an infinity as silence too: what a source gives that is not a number at all.
-inline float FiniteFullScale(float value) { return std::isfinite(value) ? FullScale(value) : 0.0f; }
+// What a source gives: a NaN or an infinity is silence, and a finite sample is held to +24 dB, the
+// most the engine lets a voice's gains lift it, so that a source written loud for its voice's volume
+// to bring down is heard as it was written. The vector form gives the same bits.
+constexpr float kSourceCeiling = kLinearVolumeRange.max;
 
-inline __m128 FiniteFullScale(__m128 values) {
+inline float SourceSample(float value) {
+  if (!std::isfinite(value)) return 0.0f;
+  value = value > -kSourceCeiling ? value : -kSourceCeiling;
+  return value < kSourceCeiling ? value : kSourceCeiling;
+}
+
+inline __m128 SourceSample(__m128 values) {
   const __m128 magnitude = _mm_andnot_ps(_mm_set1_ps(-0.0f), values);
   values = _mm_and_ps(values, _mm_cmplt_ps(magnitude, _mm_set1_ps(std::numeric_limits<float>::infinity())));
-  return _mm_min_ps(_mm_max_ps(values, _mm_set1_ps(-1.0f)), _mm_set1_ps(1.0f));
+  return _mm_min_ps(_mm_max_ps(values, _mm_set1_ps(-kSourceCeiling)), _mm_set1_ps(kSourceCeiling));
 }
 
 // `count` samples held four at a time, then one by one; true when one was changed (a NaN differs
@@ -137,7 +146,7 @@ void Remap(const float* in, SnChannelConfig inConfig, Sample* out, SnChannelConf
 void ClipToFullScale(const float* in, float* out, size_t count) { HoldSamples<FullScale, FullScale>(in, out, count); }
 
 bool HoldSourceSamples(float* samples, size_t count) {
-  return HoldSamples<FiniteFullScale, FiniteFullScale>(samples, samples, count);
+  return HoldSamples<SourceSample, SourceSample>(samples, samples, count);
 }
 
 void InterleavedToInt16(const float* in, SnChannelConfig inConfig, int16_t* out, SnChannelConfig outConfig,

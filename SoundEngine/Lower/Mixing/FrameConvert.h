@@ -37,7 +37,7 @@ bool MixToInt16(const SnMixBuffer& mix, uint32_t frames, float previousGain, flo
 void ClipToFullScale(const float* in, float* out, size_t count);
 
 // A source's `count` float samples as a voice takes them, in place: a NaN or an infinity becomes 0,
-// everything else is held to -1..1. True when a sample was changed.
+// everything else is held to +24 dB either way (10^(24/20)). True when a sample was changed.
 bool HoldSourceSamples(float* samples, size_t count);
 
 }  // namespace SN::FrameConvert
