@@ -182,6 +182,34 @@ TEST_F(MotionNodeTest, AChangedSourceValueReachesThePlaysOfThatSourceAsItsDiffer
   node->DetachInstance(&second);
 }
 
+// The device values and the starting value of a motion source's tone as the node keeps them; both ends
+// of the device values taken, past them refused with the line.
+TEST_F(MotionNodeTest, AMotionSourceKeepsItsDeviceValuesAndStartingValue) {
+  Tools::BankDescription bank;
+  std::string error;
+  ASSERT_TRUE(Tools::ParseBankText("tone R 8000 1 1 1000\nmotionsource @2 R device 0 65535 start -2.5 volume -3\n"
+                                   "motionsource @3 R\n",
+                                   "B", bank, error))
+      << error;
+  ASSERT_EQ(Load(bank.objects), SN::SN_Success);
+  ASSERT_NE(Source(2), nullptr);
+  ASSERT_EQ(Source(2)->SourceCount(), 1u);
+  const SN::SnMotionSource& given = Source(2)->Source(0);
+  EXPECT_EQ(given.sourceId, BankTest::Id("R"));
+  EXPECT_EQ(given.firstValue, 0u);
+  EXPECT_EQ(given.secondValue, 65535u);
+  EXPECT_EQ(given.value, -2.5f);
+  const SN::SnMotionSource& plain = Source(3)->Source(0);
+  EXPECT_EQ(plain.secondValue, 0u);
+  EXPECT_EQ(plain.value, 0.0f);
+  EXPECT_FALSE(Tools::ParseBankText("tone R 8000 1 1 1000\nmotionsource @2 R device 65536 0", "B", bank, error));
+  EXPECT_EQ(error, "line 2: \"65536\" is not a device value of 0 to 65535");
+  EXPECT_FALSE(Tools::ParseBankText("tone R 8000 1 1 1000\nmotionsource @2 R start inf", "B", bank, error));
+  EXPECT_EQ(error, "line 2: \"inf\" is not a number");
+  EXPECT_FALSE(Tools::ParseBankText("tone R 8000 1 1 1000\nmotionsource @2 R device 0 -1", "B", bank, error));
+  EXPECT_EQ(error, "line 2: \"-1\" is not a whole number");
+}
+
 TEST(MotionBankText, AMotionBusAndAMotionSourceOfAToneAgainstBytesLaidOutByHand) {
   const uint32_t toneId = BankTest::Id("R");
   const BankTest::Bytes bus = BankTest::Bytes()
@@ -214,7 +242,8 @@ TEST(MotionBankText, AMotionBusAndAMotionSourceOfAToneAgainstBytesLaidOutByHand)
   Tools::BankDescription refused;
   std::string error;
   EXPECT_FALSE(Tools::ParseBankText("tone R 375 1 100 25\nmotionsource @2 R loud 3", "B", refused, error));
-  EXPECT_EQ(error, "line 2: only \"volume <dB>\" may follow a motion source's tone");
+  EXPECT_EQ(error, "line 2: only \"volume <dB>\", \"device <first> <second>\" and \"start <value>\" may follow a "
+                   "motion source's tone");
   EXPECT_FALSE(Tools::ParseBankText("motionbus @1 - ownmix", "B", refused, error));
   EXPECT_EQ(error, "line 1: \"ownmix\" is no bus option");
   EXPECT_FALSE(Tools::ParseBankText("tone R 8000 1 1 1000\nsound @1 R @2 motion @3", "B", refused, error));

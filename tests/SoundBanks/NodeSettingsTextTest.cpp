@@ -63,6 +63,31 @@ class NodeSettingsTextTest : public HierarchyTest::HierarchyFixture {
 
 constexpr const char* kHeader = "bus Master -\ntone T 48000 1 10 440\n";
 
+// "3d" spatialises along the game object's own rays; either can be left out on its own. The attenuation
+// may come from another bank.
+TEST_F(NodeSettingsTextTest, ThreeDPlacementLeavesOutSpatialisingOrTheRaysOnItsOwn) {
+  ASSERT_EQ(Load(BankTest::Build(std::string(kHeader) +
+                                 "sound Both T Master 3d A\n"
+                                 "sound Flat T Master 3d A nospatialise\n"
+                                 "sound NoRays T Master 3d A norays\n"
+                                 "sound Neither T Master 3d A norays nospatialise\n")),
+            SN::SN_Success)
+      << log_.Take();
+  // Block flag bit 0 spatialises, bit 3 follows the rays.
+  auto flags = [&](const char* name) {
+    const SN::SnPositioningParams* positioning = Node(name) ? Node(name)->Positioning() : nullptr;
+    return positioning ? int(positioning->flags & 0x09) : -1;
+  };
+  EXPECT_EQ(flags("Both"), 0x09);
+  EXPECT_EQ(flags("Flat"), 0x08);
+  EXPECT_EQ(flags("NoRays"), 0x01);
+  EXPECT_EQ(flags("Neither"), 0x00);
+  EXPECT_EQ(Refusal(std::string(kHeader) + "sound S T Master norays 3d A"),
+            "line 3: \"norays\" follows \"3d <attenuation>\"");
+  EXPECT_EQ(Refusal(std::string(kHeader) + "sound S T Master nospatialise"),
+            "line 3: \"nospatialise\" follows \"3d <attenuation>\"");
+}
+
 TEST_F(NodeSettingsTextTest, APrioritySetOnANodeIsWhatItAndTheChildrenBelowItPlayWith) {
   ASSERT_EQ(Load(BankTest::Build(std::string(kHeader) +
                                  "sound Near T Master priority 80 distanceoffset -30\n"

@@ -106,6 +106,7 @@ struct PendingSound {
   BankNodeParams params;
   int line;
   bool motion = false;  // a motion source of one source, the tone
+  BankMotionSource motionValues;  // its device values and starting value
   std::string path;  // empty: no path
 };
 // A path a sound moves along: its play-list items, each taking the vertices declared after it.
@@ -683,6 +684,15 @@ bool Parser::NodeSetting(const std::vector<std::string>& w, size_t& i, BankNodeP
   static const std::pair<const char*, size_t> kSettings[] = {
       {"priority", 1}, {"distanceoffset", 1}, {"property", 2}, {"vary", 3}, {"auxsend", 2}, {"gamesend", 1},
       {"bypass", 1},   {"midiplay", 1},       {"miditracking", 1}};
+  if (word == "nospatialise" || word == "norays") {
+    // Placed at its game object, but heard unspatialised, or not along the object's own rays.
+    BankNodePositioning& positioning = params.positioning;
+    taken = true;
+    if (!(positioning.bits & 0x08) || positioning.type != 1)
+      return Fail("\"" + word + "\" follows \"3d <attenuation>\"");
+    positioning.bits &= uint8_t(word == "norays" ? ~0x40 : ~0x10);
+    return true;
+  }
   size_t values = 0;
   for (const auto& [name, count] : kSettings)
     if (word == name) values = count;
@@ -1336,17 +1346,33 @@ bool Parser::Sound(const std::vector<std::string>& w) {
 // motionsource <name> <tone> [volume <dB>]: the tone drives the motion devices through the default
 // motion bus (a bank with the motion flag would name one per node).
 bool Parser::MotionSource(const std::vector<std::string>& w) {
-  if (!Count(w, 3, 5)) return false;
+  if (!Count(w, 3, kNoMost)) return false;
   PendingSound source;
   source.tone = w[2];
   source.line = m_line;
   source.motion = true;
   if (!Id(w[1], source.id)) return false;
-  if (w.size() > 3) {
-    float dB = 0.0f;
-    if (w.size() != 5 || w[3] != "volume") return Fail("only \"volume <dB>\" may follow a motion source's tone");
-    if (!Level(w[4], dB)) return false;
-    source.params.properties.push_back(BankNodeProperty::Float(0, dB));
+  for (size_t i = 3; i < w.size(); ++i) {
+    BankMotionSource& values = source.motionValues;
+    uint32_t first = 0, second = 0;
+    if (w[i] == "volume" && i + 1 < w.size()) {
+      float dB = 0.0f;
+      if (!Level(w[++i], dB)) return false;
+      source.params.properties.push_back(BankNodeProperty::Float(0, dB));
+    } else if (w[i] == "device" && i + 2 < w.size()) {
+      // The two values the motion device takes the source with.
+      if (!Small(w[i + 1], 0xFFFF, "is not a device value of 0 to 65535", first) ||
+          !Small(w[i + 2], 0xFFFF, "is not a device value of 0 to 65535", second))
+        return false;
+      values.firstValue = uint16_t(first);
+      values.secondValue = uint16_t(second);
+      i += 2;
+    } else if (w[i] == "start" && i + 1 < w.size()) {
+      if (!Real(w[++i], values.value)) return false;
+    } else {
+      return Fail("only \"volume <dB>\", \"device <first> <second>\" and \"start <value>\" may follow a motion "
+                  "source's tone");
+    }
   }
   if (!AddPending(kBankMotionSourceType, w[1], source.id, source.object)) return false;
   m_sounds.push_back(std::move(source));
@@ -1921,7 +1947,7 @@ bool Parser::Finish() {
     for (const BankMedia& media : m_bank.media)
       if (media.id == mediaId && inMemory) source.sizeOrFileId = uint32_t(media.bytes.size());
     if (sound.motion) {
-      BankMotionSource motion;
+      BankMotionSource motion = sound.motionValues;
       motion.source = source;
       m_bank.objects[sound.object].payload =
           MotionSourcePayload(sound.id, {motion}, sound.params, m_bank.motionFlag != 0);

@@ -38,7 +38,8 @@
 //       [priority <0-100>] [distanceoffset <-100-100>] [maxvoices <1-1023> [global] [newest|oldest] [virtual]]
 //       [property <volume|pitch|lowpass|highpass|0-59> <value>] [vary <property> <min> <max>]
 //       [auxsend <bus> <dB>] [gamesend <dB>] [bypass <0-31>] [midiplay <noteon|noteoff|none>]
-//       [miditracking <root key 0-127|off>]
+//       [miditracking <root key 0-127|off>] [nospatialise] [norays] (after 3d: heard unspatialised, or not
+//       along the game object's own rays)
 //       (pitch and the filters also on mixer, random and sequence containers; the filter values add along
 //       the path, so a child's may be negative; priority, distanceoffset, maxvoices, property, vary,
 //       auxsend, gamesend, bypass (with effects), midiplay and miditracking on every container,
@@ -83,7 +84,10 @@
 //                                            HIRC per-node effect definition (type 19): the parameter node of a
 //                                            game's source plug-in (its key of type 2), which a sound names
 //   motionbus <name> <parent motion bus or -> [bus option...]   HIRC motion bus (type 16); the first is the default
-//   motionsource <name> <tone> [volume <dB>]  HIRC motion source (type 17) of a tone, into the default motion bus
+//   motionsource <name> <tone> [volume <dB>] [device <first 0-65535> <second 0-65535>] [start <value>]
+//                                            HIRC motion source (type 17) of a tone, into the default motion bus:
+//                                            the two values the device takes the tone with, and the tone's
+//                                            starting value
 //   path <name> [random] [continuous] [relaunch] [loop] [world] [transition <ms>]   a sound's 3D path: items
 //     in random order, going on to the next item, a new path each play, looping, not turned with the
 //     listener; the last vertex of each item lasts the transition time
