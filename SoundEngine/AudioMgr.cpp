@@ -243,11 +243,14 @@ SnMsgHeader* CSnAudioMgr::ReserveMessage(uint16_t type, uint32_t size) {
   ORV_ASSERT(t_openReservations == 0);
   CountWriter(1);
   SnMsgHeader* message;
+  bool waiting = false;
   for (uint32_t attempt = 0; !(message = TryReserve(size)); ++attempt) {
     CountWriter(-1);
     // A full ring is drained here when nobody else works on it. While the audio thread (or another
     // writer) holds the lock, it is reading the ring and handing back room message by message: the
     // writer waits for that room, not for the whole of its pass, which may hold thousands of posts.
+    // Between the frames a pass renders it reads nothing, and the next pass may take the lock before
+    // the writer does, so the writer says it waits: a pass then drains for it before its next frame.
     Platform::ReentrantLock& lock = GlobalAudioLock();
     if (lock.try_lock()) {
       {
@@ -255,13 +258,19 @@ SnMsgHeader* CSnAudioMgr::ReserveMessage(uint16_t type, uint32_t size) {
         ProcessMessages(true);
       }
       lock.unlock();
-    } else if (attempt < 128) {
-      std::this_thread::yield();
     } else {
-      std::this_thread::sleep_for(std::chrono::microseconds(100));
+      if (!waiting) {
+        waiting = true;
+        m_roomWanted.fetch_add(1, std::memory_order_acq_rel);
+      }
+      if (attempt < 128)
+        std::this_thread::yield();
+      else
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
     }
     CountWriter(1);
   }
+  if (waiting) m_roomWanted.fetch_sub(1, std::memory_order_acq_rel);
   message->size = uint16_t(size);
   message->type = type;
   message->unused = 0;
@@ -483,6 +492,10 @@ void CSnAudioMgr::Perform() {
   }
 
   for (;;) {
+    // A writer stuck on a full ring drains half of it once it has the lock. Passes that follow one
+    // another, or one pass catching up several frames, keep it from the lock and read only closed
+    // frames, so the pass drains for it here, as if it had been let in before this frame.
+    if (m_roomWanted.load(std::memory_order_acquire) != 0) ProcessMessages(true);
     const bool processedFrame = ProcessMessages(false);
     ProcessDueActions();
     if (processedFrame) {

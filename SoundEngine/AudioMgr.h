@@ -123,6 +123,8 @@ class CSnAudioMgr {
   // made now begins in the next frame, while a due record still counts its delay from this one.
   bool CurrentFramePerformed() const { return m_framePerformed; }
   uint32_t RingBytes() const { return m_size; }
+  // Writers that found the ring full while another thread held the audio lock and wait for room.
+  uint32_t WritersWaitingForRoom() const { return m_roomWanted.load(std::memory_order_acquire); }
   uint32_t ExecutedActionCount() const { return m_executedActions; }
   uint64_t ProcessedMessageCount() const { return m_processedMessages; }
 
@@ -190,6 +192,8 @@ class CSnAudioMgr {
   WriterCount m_writers[kWriterSlots + 1];
   alignas(64) std::atomic<uint64_t> m_read{0};
   std::atomic<int32_t> m_closedFrames{0};
+  // Written only by writers stuck on a full ring; the pass reads it between catch-up frames.
+  std::atomic<uint32_t> m_roomWanted{0};
   // Bumped by every drain, so a drain interrupted by a nested one knows its count is stale.
   uint32_t m_drainGeneration = 0;
   uint64_t m_processedMessages = 0;

@@ -1,7 +1,7 @@
 // The command queue: sizes from the payload records, wrapping, the quarter-ring limit, writers on
 // many threads against the real audio thread, a handler that posts and drains on its own thread, a
-// writer that finds the ring full while a pass runs, the frames one pass takes, RenderAudio with and
-// without messages, and the device watchdog.
+// writer that finds the ring full while a pass runs or between the frames it catches up, the frames
+// one pass takes, RenderAudio with and without messages, and the device watchdog.
 #include <thread>
 
 #include "SoundTestSupport.h"
@@ -260,6 +260,51 @@ TEST_F(CommandQueueTest, AFrameClosedWhileThePassReadsWaitsForTheFrameItRenders)
   // Read once the pass had rendered its frame, not before it.
   EXPECT_EQ(stops.framesOfWriter1, (std::vector<uint32_t>{1, 1}));
   EXPECT_EQ(received_.perWriter[1].size(), 2u);
+  SetMessageHandler(SnMsg_SetRTPC, &Record);
+  g_stops = nullptr;
+}
+
+// A pass catching up several frames reads nothing while it renders them: a writer that finds the ring
+// full during the second of three gets its room before the third is rendered, not once the pass ends,
+// and what the pass drains for it runs between the two frames, as a writer's own drain would.
+TEST_F(CommandQueueTest, AWriterFindingTheRingFullGetsRoomBetweenTheFramesAPassCatchesUp) {
+  InitSynchronous(512);
+  PassStops stops;
+  g_stops = &stops;
+  SetMessageHandler(SnMsg_SetRTPC, &StoppingHandler);
+  const uint32_t posts = 512 / MessageSize<SnMsgSetRTPC>() + 1;  // one more than the empty ring takes
+  received_.expected = posts;
+  lower_.framesPerPass = 3;
+  lower_.onPerform = [&stops](int frame) {
+    if (frame == 2) {
+      stops.inFirst.Set();
+      // The frame lasts until the writer is stuck on the full ring.
+      while (g_pAudioMgr->WritersWaitingForRoom() == 0) std::this_thread::yield();
+    } else if (frame == 3 && stops.reached.Wait(30000) != Platform::WaitResult::Signalled) {
+      stops.gaveUp = true;
+    }
+  };
+  std::thread pass([] { SoundEngine::RenderAudio(); });
+  ASSERT_EQ(stops.inFirst.Wait(30000), Platform::WaitResult::Signalled);
+  std::thread writer([&] {
+    for (uint32_t i = 0; i < posts; ++i) Post(*g_pAudioMgr, 1, i);
+    stops.reached.Set();
+  });
+  writer.join();
+  pass.join();
+  lower_.onPerform = nullptr;
+  EXPECT_FALSE(stops.gaveUp) << "the writer waited for the pass's last frame";
+  EXPECT_EQ(g_pAudioMgr->WritersWaitingForRoom(), 0u);
+  ASSERT_FALSE(stops.framesOfWriter1.empty());
+  EXPECT_EQ(stops.framesOfWriter1.front(), 2u);  // after the second frame, before the third
+  // The rest waits for the next frame closed, as before.
+  const size_t drained = stops.framesOfWriter1.size();
+  EXPECT_LT(drained, posts);
+  SoundEngine::RenderAudio();
+  EXPECT_EQ(received_.total, posts);
+  EXPECT_EQ(received_.outOfOrder, 0u);
+  EXPECT_EQ(received_.torn, 0u);
+  for (size_t i = drained; i < stops.framesOfWriter1.size(); ++i) EXPECT_EQ(stops.framesOfWriter1[i], 3u);
   SetMessageHandler(SnMsg_SetRTPC, &Record);
   g_stops = nullptr;
 }

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <vector>
@@ -86,6 +87,9 @@ class FakeLowerEngine : public SN::ISnLowerEngine {
   std::atomic<uint32_t> waitMs{Platform::kWaitForever};
   std::atomic<int> inits{0}, terms{0}, frames{0}, passes{0}, sinkBegins{0}, destroyPipelines{0}, sideEffects{0};
   std::atomic<int> enterSuspended{0};
+  // Runs in each frame the fake renders (counted from 1), on the pass's thread under the audio lock;
+  // set and cleared only while no pass runs.
+  std::function<void(int frame)> onPerform;
   std::mutex stateLock;
   SN::SnSuspendState suspend;
 
@@ -128,7 +132,10 @@ class FakeLowerEngine : public SN::ISnLowerEngine {
   bool WantsDeferredDeviceWork() override { return false; }
   void DoDeferredDeviceWork() override {}
   void PrepareFrame() override {}
-  void Perform() override { ++frames; }
+  void Perform() override {
+    const int frame = ++frames;
+    if (onPerform) onPerform(frame);
+  }
   void RenderAfterPass() override {}
   void BeginOutputSinks() override { ++sinkBegins; }
   const void* MainOutputDevice() override { return this; }
