@@ -4,6 +4,7 @@
 #include <string>
 
 #include "Base/MathUtil.h"
+#include "SoundEngine/GameSyncs/RTPCMgr.h"
 #include "SoundEngine/Hierarchy/ContainerLayer.h"
 #include "SoundEngine/Hierarchy/LayerContainer.h"
 #include "SoundEngine/Hierarchy/RandomSequenceContainer.h"
@@ -327,6 +328,41 @@ TEST_F(NodeSettingsTextTest, MixersStagesAndBypassesAreWhatTheBusesAndNodesStart
   EXPECT_EQ(Node("S")->FxSlots()->bypass, 2);
 }
 
+// "layer" gives a layer container further layers, each with its own crossfade over the children it lists
+// and its own curves.
+TEST_F(NodeSettingsTextTest, FurtherLayersCrossfadeTheirOwnChildren) {
+  ASSERT_EQ(Load(BankTest::Build(std::string(kHeader) +
+                                 "sound A T Master\nsound B T Master\nmodulator lfo W\n"
+                                 "layers L Master P A=0:1:100:0 B\nlayer L2 L Q B=0:0:100:1\n"
+                                 "layer L3 L modulator W A=0:0:1:1\nrtpc L2 volume R 0:0 100:-12\n")),
+            SN::SN_Success)
+      << log_.Take();
+  auto* container = static_cast<SN::CSnLayerContainer*>(Node("L"));
+  ASSERT_NE(container, nullptr);
+  ASSERT_EQ(container->LayerCount(), 3u);
+  const SN::CSnContainerLayer* first = container->LayerAt(0);
+  const SN::CSnContainerLayer* second = container->LayerAt(1);
+  const SN::CSnContainerLayer* third = container->LayerAt(2);
+  EXPECT_EQ(first->ID(), Id("L"));
+  EXPECT_EQ(second->ID(), Id("L2"));
+  EXPECT_EQ(second->CrossfadeRTPC(), Id("Q"));
+  EXPECT_EQ(third->CrossfadeRTPC(), Id("W"));
+  EXPECT_EQ(third->CrossfadeRTPCType(), 2);
+  // The curve is the second layer's alone.
+  EXPECT_EQ(first->ParameterMask(), 0u);
+  EXPECT_EQ(second->ParameterMask(), 1u);
+  EXPECT_EQ(second->AttachedChild(Id("B")), Node("B"));
+  EXPECT_EQ(second->AttachedChild(Id("A")), nullptr);
+  SN::CSnRegisteredObj* object = GameObject(5);
+  const SN::SnRTPCKey key = SN::SnRTPCKey::ForObject(object);
+  ASSERT_EQ(SN::g_pRTPCMgr->SetRTPCImmediate(Id("Q"), 25.0f, key), SN::SN_Success);
+  float gain = 0.0f;
+  EXPECT_TRUE(second->CrossfadeGain(Id("B"), key, gain));
+  EXPECT_NEAR(gain, 0.25f, 1e-6f);
+  EXPECT_FALSE(first->CrossfadeGain(Id("B"), key, gain));  // B has no curve in the first layer
+  SN::g_pRTPCMgr->SetRTPCImmediate(Id("Q"), 0.0f, {});
+}
+
 TEST_F(NodeSettingsTextTest, ValuesPastTheirRangesAreRefusedWithTheirLine) {
   const std::string head = std::string(kHeader) + "sound S T Master ";
   const std::pair<std::string, const char*> refused[] = {
@@ -372,6 +408,11 @@ TEST_F(NodeSettingsTextTest, ValuesPastTheirRangesAreRefusedWithTheirLine) {
       {head + "bypass 1", "line 3: a node without effects has nothing to bypass"},
       {"bus B - bypass 1", "line 1: a bus without effects has nothing to bypass"},
       {head + "\nlayers L Master modulator", "line 4: \"modulator\" names the modulator that drives the crossfade"},
+      {head + "\nlayer L2 S P S", "line 4: \"S\" is not a layer container declared before its layer"},
+      {head + "\nlayers L Master P S\nlayer L2 L P Other", "line 5: \"Other\" is not a child of \"L\""},
+      {head + "\nlayers L Master P S\nlayer L L P S", "line 5: \"L\" is already a layer"},
+      {head + "\nlayers L Master P S\nlayer L2 L P S=0:1:2", "line 5: a layer child's crossfade is <x0>:<y0>:<x1>:<y1>"},
+      {head + "\nlayers L Master P S\nlayer L2 L modulator", "line 5: \"modulator\" names the modulator that drives the crossfade"},
   };
   for (const auto& [text, error] : refused) EXPECT_EQ(Refusal(text + "\n"), error) << text;
 }

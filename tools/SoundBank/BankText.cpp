@@ -143,7 +143,7 @@ struct DeclaredLayers {
   size_t object;
   BankNodeParams params;
   std::vector<uint32_t> children;
-  BankLayer layer;
+  std::vector<BankLayer> layers;  // the first has the container's id
 };
 // A source plug-in's parameter node: its id (the source id of the sounds that play it) and its key.
 struct BankSourcePlugin {
@@ -509,6 +509,9 @@ class Parser final : public MusicTextHost {
   bool PluginCurve(const std::vector<std::string>& w, size_t at, BankEffect& effect);
   bool Switch(const std::vector<std::string>& w);
   bool Layers(const std::vector<std::string>& w);
+  bool Layer(const std::vector<std::string>& w);
+  bool CrossfadeDriver(const std::vector<std::string>& w, size_t& at, BankLayer& layer);
+  bool LayerChild(const std::string& word, BankLayer& layer, uint32_t& childId);
   bool Path(const std::vector<std::string>& w);
   // The node's positioning along the path named `name`.
   bool UsePath(const std::string& name, BankNodeParams& params);
@@ -1006,11 +1009,15 @@ bool Parser::Rtpc(const std::vector<std::string>& w) {
   for (DeclaredBus& declared : m_buses)
     if (declared.id == nodeId) bus = &declared;
   if (bus) curves = &bus->params.curves;
-  // A layer container's curves are its layer's: they reach the children the layer lists.
+  // A layer container's curves are its first layer's, a further layer's its own: they reach the children
+  // the layer lists.
   DeclaredLayers* layers = nullptr;
   for (DeclaredLayers& declared : m_layers)
-    if (declared.layer.id == nodeId) layers = &declared;
-  if (layers) curves = &layers->layer.curves;
+    for (BankLayer& layer : declared.layers)
+      if (layer.id == nodeId) {
+        layers = &declared;
+        curves = &layer.curves;
+      }
   if (!curves) return Fail("\"" + w[1] + "\" is not a sound or bus declared before its curve");
   BankNodeCurve curve;
   uint32_t number = 0;
@@ -1031,7 +1038,7 @@ bool Parser::Rtpc(const std::vector<std::string>& w) {
   if (bus) m_bank.objects[bus->object].payload = BusPayload(bus->id, bus->params);
   if (layers)
     m_bank.objects[layers->object].payload =
-        LayerContainerPayload(layers->layer.id, layers->params, layers->children, {layers->layer});
+        LayerContainerPayload(layers->layers[0].id, layers->params, layers->children, layers->layers);
   return true;
 }
 
@@ -1229,6 +1236,35 @@ bool Parser::SourcePlugin(const std::vector<std::string>& w) {
   return true;
 }
 
+// The crossfade of a layer follows a game parameter, or a modulator named after "modulator".
+bool Parser::CrossfadeDriver(const std::vector<std::string>& w, size_t& at, BankLayer& layer) {
+  if (w[at] == "modulator") {
+    layer.crossfadeType = 2;
+    if (++at == w.size()) return Fail("\"modulator\" names the modulator that drives the crossfade");
+  }
+  return Id(w[at], layer.crossfadeId);
+}
+
+// <child>[=<x0>:<y0>:<x1>:<y1>]: a child of a layer, with a linear crossfade curve between two points.
+bool Parser::LayerChild(const std::string& word, BankLayer& layer, uint32_t& childId) {
+  const size_t equals = word.find('=');
+  BankLayerChild child;
+  if (!Id(word.substr(0, equals), child.childId)) return false;
+  childId = child.childId;
+  if (equals == std::string::npos) return true;
+  std::stringstream numbers(word.substr(equals + 1));
+  std::vector<float> values;
+  for (std::string number; std::getline(numbers, number, ':');) {
+    float value = 0.0f;
+    if (!Real(number, value)) return false;
+    values.push_back(value);
+  }
+  if (values.size() != 4) return Fail("a layer child's crossfade is <x0>:<y0>:<x1>:<y1>");
+  child.crossfade = {{values[0], values[1], 4}, {values[2], values[3], 4}};
+  layer.children.push_back(child);
+  return true;
+}
+
 // layers <name> <bus or -> <parameter> <child>=<x0>:<y0>:<x1>:<y1>...: one layer whose crossfade
 // parameter gives each child a linear curve between two points.
 bool Parser::Layers(const std::vector<std::string>& w) {
@@ -1236,41 +1272,50 @@ bool Parser::Layers(const std::vector<std::string>& w) {
   uint32_t id = 0;
   BankNodeParams params;
   BankLayer layer;
-  // The crossfade follows a game parameter, or a modulator named after "modulator".
   size_t at = 3;
-  if (w[at] == "modulator") {
-    layer.crossfadeType = 2;
-    if (++at == w.size()) return Fail("\"modulator\" names the modulator that drives the crossfade");
-  }
-  if (!Id(w[1], id) || (w[2] != "-" && !Id(w[2], params.outputBusId)) || !Id(w[at], layer.crossfadeId)) return false;
+  if (!Id(w[1], id) || (w[2] != "-" && !Id(w[2], params.outputBusId)) || !CrossfadeDriver(w, at, layer)) return false;
   layer.id = id;
   std::vector<uint32_t> children;
   for (size_t i = at + 1; i < w.size(); ++i) {
     bool taken = false;
     if (!NodeSetting(w, i, params, taken)) return false;
     if (taken) continue;
-    const size_t equals = w[i].find('=');
-    BankLayerChild child;
-    if (!Id(w[i].substr(0, equals), child.childId)) return false;
-    children.push_back(child.childId);
-    if (equals != std::string::npos) {
-      std::stringstream numbers(w[i].substr(equals + 1));
-      std::vector<float> values;
-      for (std::string number; std::getline(numbers, number, ':');) {
-        float value = 0.0f;
-        if (!Real(number, value)) return false;
-        values.push_back(value);
-      }
-      if (values.size() != 4) return Fail("a layer child's crossfade is <x0>:<y0>:<x1>:<y1>");
-      child.crossfade = {{values[0], values[1], 4}, {values[2], values[3], 4}};
-      layer.children.push_back(child);
-    }
+    uint32_t child = 0;
+    if (!LayerChild(w[i], layer, child)) return false;
+    children.push_back(child);
   }
   if (!NodeWhole(params)) return false;
   Holds(w[1], id, children, false);
   const size_t object = m_bank.objects.size();
   if (!AddObject(kBankLayerType, w[1], LayerContainerPayload(id, params, children, {layer}))) return false;
-  m_layers.push_back(DeclaredLayers{object, std::move(params), std::move(children), std::move(layer)});
+  m_layers.push_back(DeclaredLayers{object, std::move(params), std::move(children), {std::move(layer)}});
+  return true;
+}
+
+// layer <name> <layers> [modulator] <crossfade driver> <child>[=<x0>:<y0>:<x1>:<y1>]...: a further layer of
+// a layer container declared before it, over children the container already holds.
+bool Parser::Layer(const std::vector<std::string>& w) {
+  if (!Count(w, 4, kNoMost)) return false;
+  BankLayer layer;
+  uint32_t containerId = 0;
+  size_t at = 3;
+  if (!Id(w[1], layer.id) || !Id(w[2], containerId) || !CrossfadeDriver(w, at, layer)) return false;
+  DeclaredLayers* container = nullptr;
+  for (DeclaredLayers& declared : m_layers)
+    if (declared.layers[0].id == containerId) container = &declared;
+  if (!container) return Fail("\"" + w[2] + "\" is not a layer container declared before its layer");
+  for (const DeclaredLayers& declared : m_layers)
+    for (const BankLayer& other : declared.layers)
+      if (other.id == layer.id) return Fail("\"" + w[1] + "\" is already a layer");
+  for (size_t i = at + 1; i < w.size(); ++i) {
+    uint32_t child = 0;
+    if (!LayerChild(w[i], layer, child)) return false;
+    if (std::find(container->children.begin(), container->children.end(), child) == container->children.end())
+      return Fail("\"" + w[i].substr(0, w[i].find('=')) + "\" is not a child of \"" + w[2] + "\"");
+  }
+  container->layers.push_back(std::move(layer));
+  m_bank.objects[container->object].payload =
+      LayerContainerPayload(containerId, container->params, container->children, container->layers);
   return true;
 }
 
@@ -1689,6 +1734,7 @@ bool Parser::Line(const std::vector<std::string>& w) {
   if (op == "stateprops") return StateProperties(w);
   if (op == "statemap") return StateMap(w);
   if (op == "layers") return Layers(w);
+  if (op == "layer") return Layer(w);
   if (op == "attenuation") {
     if (w.size() != 2 && w.size() != 8) return Fail("\"attenuation\" takes a name, then nothing or a cone");
     PendingAttenuation pending;

@@ -67,6 +67,8 @@
 //     [fade <child> <out ms> <in ms>] [first <child>] [across <child>]   HIRC switch container (type 6)
 //   layers <name> <bus or -> [modulator] <crossfade driver> <child>[=<x0>:<y0>:<x1>:<y1>]...   HIRC layer
 //     container (type 9) of one layer
+//   layer <name> <layers> [modulator] <crossfade driver> <child>[=<x0>:<y0>:<x1>:<y1>]...   a further layer
+//     of the layer container, over children it holds; "rtpc <name>" gives the layer its curves
 //                                            HIRC sound (type 2) of a tone or a source plug-in;
 //                                            "path" moves it along a path; a motion bus needs "motion 1"; each
 //                                            effect takes the next slot; the mixer is the one its voices name;
