@@ -4,6 +4,7 @@
 #include <string>
 
 #include "Base/MathUtil.h"
+#include "SoundEngine/Effects/EffectDefinition.h"
 #include "SoundEngine/GameSyncs/RTPCMgr.h"
 #include "SoundEngine/Hierarchy/ContainerLayer.h"
 #include "SoundEngine/Hierarchy/LayerContainer.h"
@@ -363,6 +364,28 @@ TEST_F(NodeSettingsTextTest, FurtherLayersCrossfadeTheirOwnChildren) {
   SN::g_pRTPCMgr->SetRTPCImmediate(Id("Q"), 0.0f, {});
 }
 
+// "effect <name> node" declares a per-node definition: the slots naming it look it up among those, the
+// shared ones beside it as before.
+TEST_F(NodeSettingsTextTest, SlotsOfAPerNodeDefinitionAreNotShared) {
+  ASSERT_EQ(Load(BankTest::Build(std::string(kHeader) +
+                                 "effect Own node gain -6\neffect Common gain -3\n"
+                                 "bus B Master effect Own\nsound S T Master effect Common effect Own\n")),
+            SN::SN_Success)
+      << log_.Take();
+  EXPECT_NE(SN::FindEffectDefinition(Id("Own"), false), nullptr);
+  EXPECT_EQ(SN::FindEffectDefinition(Id("Own"), true), nullptr);
+  EXPECT_NE(SN::FindEffectDefinition(Id("Common"), true), nullptr);
+  const SN::SnNodeFxSlots* sound = Node("S") ? Node("S")->FxSlots() : nullptr;
+  const SN::SnNodeFxSlots* bus = Bus(Id("B")) ? Bus(Id("B"))->FxSlots() : nullptr;
+  ASSERT_TRUE(sound && bus);
+  EXPECT_EQ(sound->slots[0].effectId, Id("Common"));
+  EXPECT_TRUE(sound->slots[0].shared);
+  EXPECT_EQ(sound->slots[1].effectId, Id("Own"));
+  EXPECT_FALSE(sound->slots[1].shared);
+  EXPECT_EQ(bus->slots[0].effectId, Id("Own"));
+  EXPECT_FALSE(bus->slots[0].shared);
+}
+
 TEST_F(NodeSettingsTextTest, ValuesPastTheirRangesAreRefusedWithTheirLine) {
   const std::string head = std::string(kHeader) + "sound S T Master ";
   const std::pair<std::string, const char*> refused[] = {
@@ -412,6 +435,8 @@ TEST_F(NodeSettingsTextTest, ValuesPastTheirRangesAreRefusedWithTheirLine) {
       {head + "\nlayers L Master P S\nlayer L2 L P Other", "line 5: \"Other\" is not a child of \"L\""},
       {head + "\nlayers L Master P S\nlayer L L P S", "line 5: \"L\" is already a layer"},
       {head + "\nlayers L Master P S\nlayer L2 L P S=0:1:2", "line 5: a layer child's crossfade is <x0>:<y0>:<x1>:<y1>"},
+      {"effect E node", "line 1: \"effect\" takes 3 or more values"},
+      {"effect E node fast 1", "line 1: \"fast\": an effect is \"gain <dB>\" or \"plugin <key>\""},
       {head + "\nlayers L Master P S\nlayer L2 L modulator", "line 5: \"modulator\" names the modulator that drives the crossfade"},
   };
   for (const auto& [text, error] : refused) EXPECT_EQ(Refusal(text + "\n"), error) << text;

@@ -494,6 +494,8 @@ class Parser final : public MusicTextHost {
   bool MotionSource(const std::vector<std::string>& w);
   bool Container(const std::vector<std::string>& w);
   bool AddEffect(const std::string& definition, BankNodeParams& params);
+  // An effect slot's shared flag: clear for a per-node definition declared before.
+  uint8_t Shared(uint32_t effectId) const { return m_nodeEffects.count(effectId) ? 0 : 1; }
   bool Rtpc(const std::vector<std::string>& w);
   bool StateProperties(const std::vector<std::string>& w);
   bool StateMap(const std::vector<std::string>& w);
@@ -556,6 +558,7 @@ class Parser final : public MusicTextHost {
   std::vector<PendingPath> m_paths;
   std::vector<PathContainer> m_pathContainers;
   std::map<std::string, BankSourcePlugin> m_sourcePlugins;  // by name
+  std::set<uint32_t> m_nodeEffects;  // the per-node effect definitions' ids
   MusicText m_music;
 };
 
@@ -607,13 +610,13 @@ bool Parser::Bus(const std::vector<std::string>& w) {
       bus.ducks.push_back(duck);
       i += 6;
     } else if (option == "effect") {
-      // The next of the bus's four insert slots, from a shared definition named before.
+      // The next of the bus's four insert slots, from a definition named before.
       if (!values(1)) return false;
       if (bus.effects.size() == 4) return Fail("a bus has four effect slots");
       BankNodeEffect effect;
       effect.slot = uint8_t(bus.effects.size());
-      effect.shared = 1;
       if (!Id(w[++i], effect.effectId)) return false;
+      effect.shared = Shared(effect.effectId);
       bus.effects.push_back(effect);
     } else {
       return Fail("\"" + option + "\" is no bus option");
@@ -782,13 +785,13 @@ bool Parser::NodeSetting(const std::vector<std::string>& w, size_t& i, BankNodeP
   return true;
 }
 
-// The next of a node's four insert slots, from a shared definition.
+// The next of a node's four insert slots, from a shared or a per-node definition.
 bool Parser::AddEffect(const std::string& definition, BankNodeParams& params) {
   if (params.effects.size() == 4) return Fail("a node has four effect slots");
   BankNodeEffect effect;
   effect.slot = uint8_t(params.effects.size());
-  effect.shared = 1;
   if (!Id(definition, effect.effectId)) return false;
+  effect.shared = Shared(effect.effectId);
   params.effects.push_back(effect);
   params.overridesEffects = 1;
   return true;
@@ -1145,7 +1148,11 @@ bool Parser::ModulatorRtpc(const std::vector<std::string>& w, DeclaredModulator&
 // effect <name> gain <dB> [rtpc ...]: the built-in gain, its level in dB its whole parameter block.
 // effect <name> plugin <registry key> [<block hex>] [rtpc <plug-in parameter> [modulator] <driver> <x>:<y>...]:
 // a game's plug-in with the bytes of its block and a curve of one of its parameters.
-bool Parser::Effect(const std::vector<std::string>& w) {
+bool Parser::Effect(const std::vector<std::string>& words) {
+  // "node" after the name makes the definition a per-node one, which the slots naming it look up as such.
+  const bool perNode = words.size() > 2 && words[2] == "node";
+  std::vector<std::string> w = words;
+  if (perNode) w.erase(w.begin() + 2);
   if (!Count(w, 4, kNoMost)) return false;
   BankEffect effect;
   uint32_t id = 0;
@@ -1191,7 +1198,9 @@ bool Parser::Effect(const std::vector<std::string>& w) {
     if (!Hex(hex, 4, effect.params)) return false;
   }
   if (!PluginCurve(w, rtpc, effect)) return false;
-  return AddObject(kBankSharedEffectType, w[1], EffectPayload(id, effect));
+  if (!AddObject(perNode ? kBankNodeEffectType : kBankSharedEffectType, w[1], EffectPayload(id, effect))) return false;
+  if (perNode) m_nodeEffects.insert(id);
+  return true;
 }
 
 bool Parser::PluginCurve(const std::vector<std::string>& w, size_t at, BankEffect& effect) {

@@ -83,6 +83,8 @@
 //                                            the same of a game's plug-in: its block, the bank's media it asks
 //                                            for by index, parameters' base values, and a curve of a
 //                                            parameter (its whole value, or added to or multiplying its base)
+//   effect <name> node gain|plugin ...       the same as a per-node definition (type 19): the slots of the
+//                                            nodes and buses naming it look it up as one, not as shared
 //   sourceplugin <name> <key> [hex bytes...] [rtpc <plug-in parameter> [modulator] <driver> <x>:<y>...]
 //                                            HIRC per-node effect definition (type 19): the parameter node of a
 //                                            game's source plug-in (its key of type 2), which a sound names
