@@ -1,9 +1,11 @@
 // Content tool: writes sound banks from their text descriptions.
 //   MakeSoundBanks <output folder> <description>...
 // Each "<Name>.<ext>" description gives "<output folder>/<Name>.bnk" (its id the hash of Name, cut at
-// the last '.'), and each of its loose tones "<output folder>/<id>.snm". Every description is read
+// the last '.'), and each of its loose tones "<output folder>/<id>.snm" (a language's in
+// "<output folder>/<language>/<id>.snm"). Every description is read
 // before anything is written: a bad one is refused with its file and line, exit code 2 and no file.
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -50,8 +52,13 @@ int main(int argc, char** argv) {
   }
   for (const Input& input : inputs) {
     if (!Write(folder + "/" + input.name + ".bnk", Tools::WriteBank(input.bank))) return 1;
-    for (const Tools::BankMedia& media : input.bank.media)
-      if (media.loose && !Write(folder + "/" + std::to_string(media.id) + ".snm", media.bytes)) return 1;
+    for (const Tools::BankMedia& media : input.bank.media) {
+      if (!media.loose) continue;
+      const std::string into = media.language.empty() ? folder : folder + "/" + media.language;
+      std::error_code made;
+      std::filesystem::create_directories(into, made);
+      if (!Write(into + "/" + std::to_string(media.id) + ".snm", media.bytes)) return 1;
+    }
   }
   return 0;
 }

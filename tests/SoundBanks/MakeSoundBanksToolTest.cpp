@@ -228,6 +228,31 @@ TEST_F(MakeSoundBanksToolTest, FoldersAndBanksMadeTwiceAreRefused) {
   EXPECT_TRUE(Written().empty());
 }
 
+// A language's loose file is written in its language's folder, where the engine finds it under that language
+// and nowhere else.
+TEST_F(MakeSoundBanksToolTest, ALanguagesLooseFileIsWrittenWhereTheEngineLooksForIt) {
+  output_ = banks_;
+  Describe("Voices.txt", "tone Spoken 8000 1 10 440 loose\nlanguage Spoken French\ntone Plain 8000 1 10 440 loose\n");
+  std::string printed;
+  ASSERT_EQ(Run({"Voices.txt"}, printed), 0) << printed;
+  const std::string spoken = std::to_string(BankTest::Id("Spoken")) + ".snm";
+  const std::string plain = std::to_string(BankTest::Id("Plain")) + ".snm";
+  EXPECT_TRUE(std::filesystem::exists(banks_ + "French/" + spoken));
+  EXPECT_FALSE(std::filesystem::exists(banks_ + spoken));
+  EXPECT_TRUE(std::filesystem::exists(banks_ + plain));
+  constexpr uint32_t kPcm = 1;
+  ASSERT_EQ(SN::StreamMgr::SetCurrentLanguage(u"French"), SN::SN_Success);
+  EXPECT_EQ(reader_.OpenByID(BankTest::Id("Spoken"), 0, kPcm, nullptr, true), SN::SN_Success);
+  reader_.Close();
+  EXPECT_EQ(reader_.OpenByID(BankTest::Id("Plain"), 0, kPcm, nullptr, true), SN::SN_Success);
+  reader_.Close();
+  ASSERT_EQ(SN::StreamMgr::SetCurrentLanguage(u"German"), SN::SN_Success);
+  EXPECT_NE(reader_.OpenByID(BankTest::Id("Spoken"), 0, kPcm, nullptr, true), SN::SN_Success);
+  reader_.Close();
+  ASSERT_EQ(SN::StreamMgr::SetCurrentLanguage(u""), SN::SN_Success);
+  log_.Take();
+}
+
 TEST_F(MakeSoundBanksToolTest, WhatItWritesLoadsAsDescribed) {
   // The name ends at the last '.', as the engine cuts a bank's file name.
   std::string actions;

@@ -386,9 +386,25 @@ TEST_F(NodeSettingsTextTest, SlotsOfAPerNodeDefinitionAreNotShared) {
   EXPECT_FALSE(bus->slots[0].shared);
 }
 
+// "language" makes a loose tone's file a language's: its sounds ask for the file under the current language.
+TEST_F(NodeSettingsTextTest, ALanguagesLooseToneIsLookedUpAsOne) {
+  ASSERT_EQ(Load(BankTest::Build(std::string(kHeader) +
+                                 "tone Spoken 8000 1 10 440 loose\nlanguage Spoken French\n"
+                                 "tone Plain 8000 1 10 440 loose\n"
+                                 "sound S Spoken Master\nsound P Plain Master\n")),
+            SN::SN_Success)
+      << log_.Take();
+  auto language = [&](const char* name) {
+    auto* sound = static_cast<SN::CSnSoundNode*>(Node(name));
+    return sound ? int(sound->Source().flags & SN::CSnSourceDesc::kLanguageFile) : -1;
+  };
+  EXPECT_EQ(language("S"), int(SN::CSnSourceDesc::kLanguageFile));
+  EXPECT_EQ(language("P"), 0);
+}
+
 TEST_F(NodeSettingsTextTest, ValuesPastTheirRangesAreRefusedWithTheirLine) {
   const std::string head = std::string(kHeader) + "sound S T Master ";
-  const std::pair<std::string, const char*> refused[] = {
+  const std::pair<std::string, std::string> refused[] = {
       {head + "priority 100.5", "line 3: \"100.5\" is outside the priorities of 0 to 100"},
       {head + "priority -1", "line 3: \"-1\" is outside the priorities of 0 to 100"},
       {head + "\nrandom R Master S distanceoffset -101",
@@ -435,6 +451,14 @@ TEST_F(NodeSettingsTextTest, ValuesPastTheirRangesAreRefusedWithTheirLine) {
       {head + "\nlayers L Master P S\nlayer L2 L P Other", "line 5: \"Other\" is not a child of \"L\""},
       {head + "\nlayers L Master P S\nlayer L L P S", "line 5: \"L\" is already a layer"},
       {head + "\nlayers L Master P S\nlayer L2 L P S=0:1:2", "line 5: a layer child's crossfade is <x0>:<y0>:<x1>:<y1>"},
+      {"language T French", "line 1: tone \"T\" is not declared"},
+      {"tone T 8000 1 10 440\nlanguage T French", "line 2: tone \"T\" is not loose: only a file of its own is a language's"},
+      {"tone T 8000 1 10 440 loose\nlanguage T French\nlanguage T German", "line 3: tone \"T\" is already a language's"},
+      {"tone T 8000 1 10 440 loose\nlanguage T a/b", "line 2: \"a/b\" is not a language folder (1-31 characters, no slash)"},
+      {"tone T 8000 1 10 440 loose\nlanguage T ..", "line 2: \"..\" is not a language folder (1-31 characters, no slash)"},
+      {"tone T 8000 1 10 440 loose\nlanguage T " + std::string(32, 'x'),
+       "line 2: \"" + std::string(32, 'x') + "\" is not a language folder (1-31 characters, no slash)"},
+      {"tone T 8000 1 10 440 loose\nlanguage T French\nmusictrack M T", "line 3: tone \"T\" is a language's: a music track streams no language's file"},
       {"effect E node", "line 1: \"effect\" takes 3 or more values"},
       {"effect E node fast 1", "line 1: \"fast\": an effect is \"gain <dB>\" or \"plugin <key>\""},
       {head + "\nlayers L Master P S\nlayer L2 L modulator", "line 5: \"modulator\" names the modulator that drives the crossfade"},

@@ -52,6 +52,7 @@ struct Tone {
   uint32_t prefetch = 0;  // bytes of a loose tone's file the bank holds as well
   int prefetchLine = 0;
   int musicTrackLine = 0;  // the first music track playing it, written with how it streams then
+  std::string language;    // the language folder a loose file is one of; empty for none
 };
 
 // The values of the node properties held as whole numbers: MIDI keys and velocities, their offsets, a
@@ -180,6 +181,8 @@ class Parser final : public MusicTextHost {
   bool ToneMedia(const std::string& name, double& ms, uint32_t& bytes, uint8_t& stream) override {
     Tone* tone = FindTone(name);
     if (!tone) return Fail("tone \"" + name + "\" is not declared");
+    if (!tone->language.empty())
+      return Fail("tone \"" + name + "\" is a language's: a music track streams no language's file");
     if (!tone->musicTrackLine) tone->musicTrackLine = m_line;
     ms = double(tone->desc.frames) * 1000.0 / tone->desc.sampleRate;
     bytes = uint32_t(WriteToneMedia(tone->desc).size());
@@ -189,7 +192,7 @@ class Parser final : public MusicTextHost {
   bool AddMedia(const std::string& name, std::vector<uint8_t> bytes, uint32_t& id) override {
     id = SN::SoundEngine::GetIDFromString(name.c_str());
     if (!Once(m_toneIds, id, "the media id of \"" + name + "\"")) return false;
-    m_bank.media.push_back(BankMedia{id, std::move(bytes), false});
+    m_bank.media.push_back(BankMedia{id, std::move(bytes), false, {}});
     Uses(BankChunkKind::Media);
     return true;
   }
@@ -1682,6 +1685,21 @@ bool Parser::Line(const std::vector<std::string>& w) {
     tone->desc.loop = true;
     return true;
   }
+  if (op == "language") {
+    // The engine looks such a file up in the current language's folder under the loose files' own.
+    if (!Count(w, 3, 3)) return false;
+    Tone* tone = FindTone(w[1]);
+    if (!tone) return Fail("tone \"" + w[1] + "\" is not declared");
+    if (!tone->loose) return Fail("tone \"" + w[1] + "\" is not loose: only a file of its own is a language's");
+    if (tone->musicTrackLine)
+      return Fail("tone \"" + w[1] + "\" is streamed by the music track of line " +
+                  std::to_string(tone->musicTrackLine) + ": a music track streams no language's file");
+    if (!tone->language.empty()) return Fail("tone \"" + w[1] + "\" is already a language's");
+    if (w[2].size() >= 32 || w[2] == "." || w[2] == ".." || w[2].find_first_of("/\\") != std::string::npos)
+      return Fail("\"" + w[2] + "\" is not a language folder (1-31 characters, no slash)");
+    tone->language = w[2];
+    return true;
+  }
   if (op == "prefetch") {
     if (!Count(w, 3, 3)) return false;
     Tone* tone = FindTone(w[1]);
@@ -1963,7 +1981,7 @@ bool Parser::Finish() {
   }
   for (Tone& tone : m_tones) {
     const uint32_t id = SN::SoundEngine::GetIDFromString(tone.name.c_str());
-    m_bank.media.push_back(BankMedia{id, WriteToneMedia(tone.desc), tone.loose});
+    m_bank.media.push_back(BankMedia{id, WriteToneMedia(tone.desc), tone.loose, tone.language});
     if (!tone.prefetch) continue;
     // The bank holds the file's first bytes under the same id: the voice plays them while its stream
     // reads the rest. They hold at least the media's header, which the voice reads first.
@@ -1976,7 +1994,7 @@ bool Parser::Finish() {
     if (tone.prefetch < header)
       return Fail("the prefetch of tone \"" + tone.name + "\" does not hold its header of " + std::to_string(header) +
                   " bytes");
-    m_bank.media.push_back(BankMedia{id, std::vector<uint8_t>(file.begin(), file.begin() + tone.prefetch), false});
+    m_bank.media.push_back(BankMedia{id, std::vector<uint8_t>(file.begin(), file.begin() + tone.prefetch), false, {}});
   }
   // A sound plays its tone from the bank's media, or streamed from the tone's loose file (its first
   // bytes from the bank when prefetched), with the codec its encoding needs (float media are PCM); or
@@ -2006,6 +2024,7 @@ bool Parser::Finish() {
     const bool inMemory = !tone->loose || tone->prepared;
     source.streamType = inMemory ? 0 : (tone->prefetch ? 2 : 1);
     source.sizeOrFileId = mediaId;
+    source.flags = tone->language.empty() ? 0 : 1;
     for (const BankMedia& media : m_bank.media)
       if (media.id == mediaId && inMemory) source.sizeOrFileId = uint32_t(media.bytes.size());
     if (sound.motion) {

@@ -14,6 +14,9 @@
 //                                            from memory once an event's preparation has read it)
 //   marker <tone> <cue id> <frame> [label]   loop <tone> <first frame> <last frame>
 //   speakers <tone> <channel mask>           envelope <tone> <reference dB> <frame> <dB below>...
+//   language <loose tone> <language>        the file is the language's (source flag bit 0): written in the
+//                                            "<language>" folder beside the bank, where the engine looks
+//                                            it up under the current language; no music track streams it
 //   prefetch <loose tone> <bytes>            the file's first bytes (its header at least) in DIDX and DATA
 //                                            as well: its sounds stream prefetched (stream type 2), heard
 //                                            from the bank's bytes while the rest of the file is read;

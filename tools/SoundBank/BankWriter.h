@@ -63,6 +63,7 @@ struct BankMedia {
   uint32_t id = 0;
   std::vector<uint8_t> bytes;
   bool loose = false;  // written beside the bank as "<id>.snm", not into it
+  std::string language;  // a loose file's language folder beside the bank, "<language>/<id>.snm"
 };
 
 // A hierarchy object; the payload begins with the object's id.
