@@ -20,58 +20,75 @@ thread_local uint32_t t_runningHere = 0;
 }  // namespace
 
 SNRESULT CSnPlayingIDCallbackMgr::Init() {
-  m_buckets = m_ownBuckets;
-  m_bucketCount = kBuckets;
-  for (Entry*& head : m_ownBuckets) head = nullptr;
-  m_count = 0;
+  for (Stripe& stripe : m_stripes) {
+    stripe.buckets = stripe.ownBuckets;
+    stripe.bucketCount = kBuckets;
+    for (Entry*& head : stripe.ownBuckets) head = nullptr;
+    stripe.count = 0;
+  }
   m_running = 0;
   return SN_Success;
 }
 
-void CSnPlayingIDCallbackMgr::Term() {
-  Platform::ReentrantGuard guard(m_lock);
-  for (uint32_t bucket = 0; bucket < m_bucketCount; ++bucket) {
-    while (Entry* entry = m_buckets[bucket]) {
-      m_buckets[bucket] = entry->next;
+void CSnPlayingIDCallbackMgr::FreeEntries(Stripe& stripe) {
+  for (uint32_t bucket = 0; bucket < stripe.bucketCount; ++bucket) {
+    while (Entry* entry = stripe.buckets[bucket]) {
+      stripe.buckets[bucket] = entry->next;
       if (entry->externalSources) entry->externalSources->Release();
       entry->modulators.Term();
       entry->parameters.Term();
       PoolDelete(g_DefaultPoolId, entry);
     }
   }
-  if (m_buckets != m_ownBuckets) MemoryMgr::Free(g_DefaultPoolId, m_buckets);
-  m_buckets = m_ownBuckets;
-  m_bucketCount = kBuckets;
-  m_count = 0;
+  if (stripe.buckets != stripe.ownBuckets) MemoryMgr::Free(g_DefaultPoolId, stripe.buckets);
+  stripe.buckets = stripe.ownBuckets;
+  stripe.bucketCount = kBuckets;
+  stripe.count = 0;
 }
 
-CSnPlayingIDCallbackMgr::Entry* CSnPlayingIDCallbackMgr::FindLocked(uint32_t playingId) {
-  for (Entry* entry = BucketOf(playingId); entry; entry = entry->next)
+void CSnPlayingIDCallbackMgr::Term() {
+  for (Stripe& stripe : m_stripes) {
+    Platform::ReentrantGuard guard(stripe.lock);
+    FreeEntries(stripe);
+  }
+}
+
+uint32_t CSnPlayingIDCallbackMgr::Count() {
+  uint32_t count = 0;
+  for (Stripe& stripe : m_stripes) {
+    Platform::ReentrantGuard guard(stripe.lock);
+    count += stripe.count;
+  }
+  return count;
+}
+
+CSnPlayingIDCallbackMgr::Entry* CSnPlayingIDCallbackMgr::FindLocked(Stripe& stripe, uint32_t playingId) {
+  for (Entry* entry = BucketOf(stripe, playingId); entry; entry = entry->next)
     if (entry->playingId == playingId) return entry;
   return nullptr;
 }
 
-void CSnPlayingIDCallbackMgr::GrowBuckets() {
-  const uint32_t count = m_bucketCount * 2;
+void CSnPlayingIDCallbackMgr::GrowBuckets(Stripe& stripe) {
+  const uint32_t count = stripe.bucketCount * 2;
   auto** grown = static_cast<Entry**>(MemoryMgr::Malloc(g_DefaultPoolId, sizeof(Entry*) * count));
   if (!grown) return;
   for (uint32_t bucket = 0; bucket < count; ++bucket) grown[bucket] = nullptr;
-  for (uint32_t bucket = 0; bucket < m_bucketCount; ++bucket) {
-    while (Entry* entry = m_buckets[bucket]) {
-      m_buckets[bucket] = entry->next;
-      Entry*& head = grown[entry->playingId & (count - 1)];
+  for (uint32_t bucket = 0; bucket < stripe.bucketCount; ++bucket) {
+    while (Entry* entry = stripe.buckets[bucket]) {
+      stripe.buckets[bucket] = entry->next;
+      Entry*& head = grown[(entry->playingId / kStripes) & (count - 1)];
       entry->next = head;
       head = entry;
     }
   }
-  if (m_buckets != m_ownBuckets) MemoryMgr::Free(g_DefaultPoolId, m_buckets);
-  m_buckets = grown;
-  m_bucketCount = count;
+  if (stripe.buckets != stripe.ownBuckets) MemoryMgr::Free(g_DefaultPoolId, stripe.buckets);
+  stripe.buckets = grown;
+  stripe.bucketCount = count;
 }
 
 SNRESULT CSnPlayingIDCallbackMgr::AddPlayingID(const SnPlayingIdParams& params, SnCallbackFunc callback, void* cookie,
                                                uint32_t flags, uint32_t eventId) {
-  Platform::ReentrantGuard guard(m_lock);
+  // Made before the lock is taken: the pool's own lock is busy under a flood too.
   Entry* entry = PoolNew<Entry>(g_DefaultPoolId);
   if (!entry) return SN_Failure;
   entry->playbackCount = 0;
@@ -85,30 +102,35 @@ SNRESULT CSnPlayingIDCallbackMgr::AddPlayingID(const SnPlayingIdParams& params, 
   entry->callback = callback;
   entry->cookie = cookie;
   entry->flags = callback ? flags : flags & ~kFlagsWithoutCallback;
-  if (m_count >= 2 * m_bucketCount) GrowBuckets();
-  Entry*& head = BucketOf(params.playingId);
+  Stripe& stripe = StripeOf(params.playingId);
+  Platform::ReentrantGuard guard(stripe.lock);
+  if (stripe.count >= 2 * stripe.bucketCount) GrowBuckets(stripe);
+  Entry*& head = BucketOf(stripe, params.playingId);
   entry->next = head;
   head = entry;
-  ++m_count;
+  ++stripe.count;
   return SN_Success;
 }
 
 void CSnPlayingIDCallbackMgr::AddPendingActionRef(uint32_t playingId) {
-  Platform::ReentrantGuard guard(m_lock);
-  if (Entry* entry = FindLocked(playingId)) ++entry->pendingCount;
+  Stripe& stripe = StripeOf(playingId);
+  Platform::ReentrantGuard guard(stripe.lock);
+  if (Entry* entry = FindLocked(stripe, playingId)) ++entry->pendingCount;
 }
 
 void CSnPlayingIDCallbackMgr::ReleasePendingActionRef(uint32_t playingId) {
-  std::unique_lock<Platform::ReentrantLock> lock(m_lock);
-  Entry* entry = FindLocked(playingId);
+  Stripe& stripe = StripeOf(playingId);
+  std::unique_lock<Platform::ReentrantLock> lock(stripe.lock);
+  Entry* entry = FindLocked(stripe, playingId);
   if (!entry || entry->pendingCount == 0) return;
-  if (--entry->pendingCount == 0 && entry->playbackCount == 0) FinaliseAndUnlock(entry, lock);
+  if (--entry->pendingCount == 0 && entry->playbackCount == 0) FinaliseAndUnlock(stripe, entry, lock);
 }
 
 SNRESULT CSnPlayingIDCallbackMgr::AddPlaybackRef(uint32_t playingId, uint32_t* flags) {
-  Platform::ReentrantGuard guard(m_lock);
   if (playingId == 0) return SN_Success;
-  if (Entry* entry = FindLocked(playingId)) {
+  Stripe& stripe = StripeOf(playingId);
+  Platform::ReentrantGuard guard(stripe.lock);
+  if (Entry* entry = FindLocked(stripe, playingId)) {
     ++entry->playbackCount;
     if (flags) *flags = entry->flags;
   }
@@ -116,31 +138,36 @@ SNRESULT CSnPlayingIDCallbackMgr::AddPlaybackRef(uint32_t playingId, uint32_t* f
 }
 
 void CSnPlayingIDCallbackMgr::ReleasePlaybackRef(uint32_t playingId) {
-  std::unique_lock<Platform::ReentrantLock> lock(m_lock);
-  Entry* entry = FindLocked(playingId);
+  Stripe& stripe = StripeOf(playingId);
+  std::unique_lock<Platform::ReentrantLock> lock(stripe.lock);
+  Entry* entry = FindLocked(stripe, playingId);
   if (!entry || entry->playbackCount == 0) return;
-  if (--entry->playbackCount == 0 && entry->pendingCount == 0) FinaliseAndUnlock(entry, lock);
+  if (--entry->playbackCount == 0 && entry->pendingCount == 0) FinaliseAndUnlock(stripe, entry, lock);
 }
 
 uint32_t CSnPlayingIDCallbackMgr::GetGameObjectFromPlayingID(uint32_t playingId) {
-  Platform::ReentrantGuard guard(m_lock);
-  Entry* entry = FindLocked(playingId);
+  Stripe& stripe = StripeOf(playingId);
+  Platform::ReentrantGuard guard(stripe.lock);
+  Entry* entry = FindLocked(stripe, playingId);
   return entry ? entry->gameObjectId : kInvalidGameObjectId;
 }
 
 bool CSnPlayingIDCallbackMgr::IsPlayingIdActive(uint32_t playingId) {
-  Platform::ReentrantGuard guard(m_lock);
-  return FindLocked(playingId) != nullptr;
+  Stripe& stripe = StripeOf(playingId);
+  Platform::ReentrantGuard guard(stripe.lock);
+  return FindLocked(stripe, playingId) != nullptr;
 }
 
 bool CSnPlayingIDCallbackMgr::RegisterValueOwner(uint32_t playingId, uint32_t id, bool modulator) {
-  Platform::ReentrantGuard guard(m_lock);
-  Entry* entry = FindLocked(playingId);
+  Stripe& stripe = StripeOf(playingId);
+  Platform::ReentrantGuard guard(stripe.lock);
+  Entry* entry = FindLocked(stripe, playingId);
   if (!entry) return false;
   return modulator ? entry->modulators.Add(id) : entry->parameters.Add(id);
 }
 
-void CSnPlayingIDCallbackMgr::FinaliseAndUnlock(Entry* entry, std::unique_lock<Platform::ReentrantLock>& lock) {
+void CSnPlayingIDCallbackMgr::FinaliseAndUnlock(Stripe& stripe, Entry* entry,
+                                                std::unique_lock<Platform::ReentrantLock>& lock) {
   const uint32_t playingId = entry->playingId;
   if (g_pPlayPositionStore) {
     if (entry->flags & SnCallback_EnableGetSourcePlayPosition) g_pPlayPositionStore->RemovePlayingId(playingId);
@@ -154,13 +181,13 @@ void CSnPlayingIDCallbackMgr::FinaliseAndUnlock(Entry* entry, std::unique_lock<P
   const SnCallbackFunc callback = entry->callback;
   const uint32_t flags = entry->flags;
 
-  for (Entry** link = &BucketOf(playingId); *link; link = &(*link)->next) {
+  for (Entry** link = &BucketOf(stripe, playingId); *link; link = &(*link)->next) {
     if (*link == entry) {
       *link = entry->next;
       break;
     }
   }
-  --m_count;
+  --stripe.count;
 
   CSnRegisteredObj* object = g_pRegistryMgr ? g_pRegistryMgr->Find(entry->gameObjectId) : nullptr;
   const SnRTPCKey key = SnRTPCKey::ForObjectAndPlayingId(object, playingId);
@@ -194,8 +221,9 @@ void CSnPlayingIDCallbackMgr::Call(SnCallbackFunc callback, uint32_t type, SnCal
 
 template <typename Fill>
 void CSnPlayingIDCallbackMgr::Notify(uint32_t playingId, uint32_t type, Fill&& fill) {
-  std::unique_lock<Platform::ReentrantLock> lock(m_lock);
-  Entry* entry = FindLocked(playingId);
+  Stripe& stripe = StripeOf(playingId);
+  std::unique_lock<Platform::ReentrantLock> lock(stripe.lock);
+  Entry* entry = FindLocked(stripe, playingId);
   if (!entry || !entry->callback || !(entry->flags & type)) return;
   const SnCallbackFunc callback = entry->callback;
   SnCallbackInfo* info = fill(*entry);
@@ -306,8 +334,9 @@ void CSnPlayingIDCallbackMgr::WaitForOtherCallbacks() {
 
 void CSnPlayingIDCallbackMgr::CancelEventCallback(uint32_t playingId) {
   {
-    Platform::ReentrantGuard guard(m_lock);
-    if (Entry* entry = FindLocked(playingId)) {
+    Stripe& stripe = StripeOf(playingId);
+    Platform::ReentrantGuard guard(stripe.lock);
+    if (Entry* entry = FindLocked(stripe, playingId)) {
       entry->callback = nullptr;
       entry->flags &= ~0xFFFFFu;
     }
@@ -316,10 +345,10 @@ void CSnPlayingIDCallbackMgr::CancelEventCallback(uint32_t playingId) {
 }
 
 void CSnPlayingIDCallbackMgr::CancelEventCallbackCookie(void* cookie) {
-  {
-    Platform::ReentrantGuard guard(m_lock);
-    for (uint32_t bucket = 0; bucket < m_bucketCount; ++bucket) {
-      for (Entry* entry = m_buckets[bucket]; entry; entry = entry->next) {
+  for (Stripe& stripe : m_stripes) {
+    Platform::ReentrantGuard guard(stripe.lock);
+    for (uint32_t bucket = 0; bucket < stripe.bucketCount; ++bucket) {
+      for (Entry* entry = stripe.buckets[bucket]; entry; entry = entry->next) {
         if (entry->cookie != cookie) continue;
         entry->callback = nullptr;
         entry->flags &= ~0xFFFFFu;

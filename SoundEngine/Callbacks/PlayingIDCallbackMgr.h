@@ -26,9 +26,13 @@ struct SnPlayingIdParams {
 
 class CSnPlayingIDCallbackMgr final : public ISnPlayingIdPendingCounts {
  public:
-  // Buckets to begin with; the table doubles whenever it holds twice as many entries as buckets, so
-  // that a flood of posts never makes a lookup walk a long chain.
+  // Buckets to begin with in each stripe; a stripe doubles whenever it holds twice as many entries
+  // as buckets, so that a flood of posts never makes a lookup walk a long chain.
   static constexpr uint32_t kBuckets = 32;
+  // The table is split by playing id into stripes, each under its own lock: the audio thread takes
+  // the lock of a playing id thousands of times a frame under a flood, and a game thread
+  // registering a new playing id would otherwise wait for a turn at one lock it keeps losing.
+  static constexpr uint32_t kStripes = 16;
   static constexpr uint32_t kFlagsWithoutCallback = 0x000FDFFBu;
 
   SNRESULT Init();
@@ -62,7 +66,7 @@ class CSnPlayingIDCallbackMgr final : public ISnPlayingIdPendingCounts {
   void CancelEventCallback(uint32_t playingId);
   void CancelEventCallbackCookie(void* cookie);
 
-  uint32_t Count() const { return m_count; }
+  uint32_t Count();
 
   // The pending-action scheduler's view.
   void AddPendingAction(uint32_t playingId) override { AddPendingActionRef(playingId); }
@@ -84,12 +88,24 @@ class CSnPlayingIDCallbackMgr final : public ISnPlayingIdPendingCounts {
     uint32_t flags;
     Entry* next;
   };
-  Entry* FindLocked(uint32_t playingId);
-  Entry*& BucketOf(uint32_t playingId) { return m_buckets[playingId & (m_bucketCount - 1)]; }
+  struct alignas(64) Stripe {
+    Platform::ReentrantLock lock;
+    Entry* ownBuckets[kBuckets] = {};
+    Entry** buckets = ownBuckets;  // a power of two of them
+    uint32_t bucketCount = kBuckets;
+    uint32_t count = 0;
+  };
+  Stripe& StripeOf(uint32_t playingId) { return m_stripes[playingId & (kStripes - 1)]; }
+  static Entry*& BucketOf(Stripe& stripe, uint32_t playingId) {
+    return stripe.buckets[(playingId / kStripes) & (stripe.bucketCount - 1)];
+  }
+  // With the stripe's lock held.
+  static Entry* FindLocked(Stripe& stripe, uint32_t playingId);
   // Twice the buckets, when the memory can be had (else the chains just grow longer).
-  void GrowBuckets();
-  // Called with the lock held once; returns with it released.
-  void FinaliseAndUnlock(Entry* entry, std::unique_lock<Platform::ReentrantLock>& lock);
+  static void GrowBuckets(Stripe& stripe);
+  static void FreeEntries(Stripe& stripe);
+  // Called with the stripe's lock held once; returns with it released.
+  void FinaliseAndUnlock(Stripe& stripe, Entry* entry, std::unique_lock<Platform::ReentrantLock>& lock);
   // Runs the callback without the lock, counted as running.
   // Counts a callback as running; called before the entry lock goes, so that a cancel taking that
   // lock next waits for this callback.
@@ -100,11 +116,7 @@ class CSnPlayingIDCallbackMgr final : public ISnPlayingIdPendingCounts {
   template <typename Fill>
   void Notify(uint32_t playingId, uint32_t type, Fill&& fill);
 
-  Entry* m_ownBuckets[kBuckets] = {};
-  Entry** m_buckets = m_ownBuckets;  // a power of two of them
-  uint32_t m_bucketCount = kBuckets;
-  uint32_t m_count = 0;
-  Platform::ReentrantLock m_lock;
+  Stripe m_stripes[kStripes];
   // Callbacks running on any thread, and the signal that none is.
   std::mutex m_runningLock;
   std::condition_variable m_runningChanged;

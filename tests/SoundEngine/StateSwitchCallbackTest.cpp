@@ -1,6 +1,7 @@
 // States, triggers, prepared game syncs, switches, playing-id callbacks and play positions through
 // their managers, with the engine running synchronously.
 #include <fstream>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -335,6 +336,99 @@ TEST_F(SoundCallbackTest, ACancelBehindAnEndingPlayingIdWaitsForItsCallback) {
   audio.join();
   game.thread.join();
   EXPECT_EQ(CallbackLog::Get().calls, (std::vector<std::pair<uint32_t, uint32_t>>{{SnCallback_EndOfEvent, 12}}));
+}
+
+// While one thread ends a playing id and holds its part of the table, a game thread registers, ends
+// and asks after playing ids in every other part without waiting; one that falls in the held part
+// waits until the end is done. Then threads add and end thousands of playing ids at once, growing
+// every part, while one cancels a cookie: each end-of-event callback is called once, none of the
+// cancelled cookie's once the cancel has returned, and nothing is left.
+TEST_F(SoundCallbackTest, PlayingIdsInOtherPartsOfTheTableGoOnWhileOneEnds) {
+  CSnPlayingIDCallbackMgr& callbacks = *g_pPlayingIDCallbackMgr;
+  constexpr uint32_t kParts = CSnPlayingIDCallbackMgr::kStripes;
+  HeldSources sources;
+  SnPlayingIdParams params;
+  params.playingId = 3 * kParts;
+  params.externalSources = &sources;
+  ASSERT_EQ(callbacks.AddPlayingID(params, nullptr, nullptr, 0, 1), SN_Success);
+  std::thread ending([&] { callbacks.ReleasePendingActionRef(3 * kParts); });
+  sources.entered.Wait(Platform::kWaitForever);
+  Platform::Event others{Platform::Event::Reset::Manual};
+  std::thread game([&] {
+    for (uint32_t id = 3 * kParts + 1; id < 4 * kParts; ++id) {
+      SnPlayingIdParams other;
+      other.playingId = id;
+      if (callbacks.AddPlayingID(other, nullptr, nullptr, 0, 1) != SN_Success || !callbacks.IsPlayingIdActive(id)) return;
+      callbacks.ReleasePendingActionRef(id);
+    }
+    others.Set();
+  });
+  const bool othersWent = others.Wait(30000) == Platform::WaitResult::Signalled;
+  EXPECT_TRUE(othersWent) << "a registration waited for another playing id";
+  if (!othersWent) sources.release.Set();
+  game.join();
+  SnPlayingIdParams same;
+  same.playingId = 5 * kParts;
+  CancellingThread held([&] { callbacks.AddPlayingID(same, nullptr, nullptr, 0, 1); });
+  while (!held.ReturnedOrSleeps()) std::this_thread::yield();
+  EXPECT_EQ(held.returned.load(), !othersWent) << "a playing id of the held part went in while it was held";
+  sources.release.Set();
+  ending.join();
+  held.thread.join();
+  callbacks.ReleasePendingActionRef(5 * kParts);
+  EXPECT_EQ(callbacks.Count(), 0u);
+
+  // Four threads, 3,000 playing ids each, half with the cookie cancelled midway.
+  struct Ends {
+    std::atomic<uint32_t> calls[4 * 3000] = {};
+    std::atomic<bool> cancelled{false};
+    std::atomic<uint32_t> late{0};
+  };
+  static Ends* ends = nullptr;
+  auto ownEnds = std::make_unique<Ends>();
+  ends = ownEnds.get();
+  static int kept = 0, dropped = 0;
+  const SnCallbackFunc count = [](uint32_t, SnCallbackInfo* info) {
+    const uint32_t id = static_cast<SnEventCallbackInfo*>(info)->playingId;
+    ends->calls[id - 1].fetch_add(1);
+    if (info->cookie == &dropped && ends->cancelled) ++ends->late;
+  };
+  std::vector<std::thread> threads;
+  Platform::Event added{Platform::Event::Reset::Manual};
+  std::atomic<uint32_t> ready{0};
+  for (uint32_t t = 0; t < 4; ++t)
+    threads.emplace_back([&, t] {
+      for (uint32_t i = 0; i < 3000; ++i) {
+        SnPlayingIdParams one;
+        one.playingId = 1 + t + 4 * i;
+        callbacks.AddPlayingID(one, count, i % 2 ? &dropped : &kept, SnCallback_EndOfEvent, 1);
+      }
+      if (++ready == 4) added.Set();
+      added.Wait(Platform::kWaitForever);
+      for (uint32_t i = 0; i < 3000; ++i) {
+        callbacks.AddPlaybackRef(1 + t + 4 * i, nullptr);
+        callbacks.ReleasePendingActionRef(1 + t + 4 * i);
+        callbacks.ReleasePlaybackRef(1 + t + 4 * i);
+      }
+    });
+  std::thread cancel([&] {
+    added.Wait(Platform::kWaitForever);
+    callbacks.CancelEventCallbackCookie(&dropped);
+    ends->cancelled = true;
+  });
+  for (std::thread& thread : threads) thread.join();
+  cancel.join();
+  EXPECT_EQ(callbacks.Count(), 0u);
+  EXPECT_EQ(ends->late, 0u);
+  uint32_t keptCalls = 0, droppedCalls = 0;
+  for (uint32_t id = 1; id <= 4 * 3000; ++id) {
+    const uint32_t calls = ends->calls[id - 1];
+    EXPECT_LE(calls, 1u) << "playing id " << id;
+    ((id - 1) / 4 % 2 ? droppedCalls : keptCalls) += calls;
+  }
+  EXPECT_EQ(keptCalls, 2u * 3000u);
+  EXPECT_LE(droppedCalls, 2u * 3000u);
+  ends = nullptr;
 }
 
 TEST_F(SoundCallbackTest, PositionsExtrapolateUnderAReplacedClock) {
