@@ -75,13 +75,15 @@ TEST_F(SoundEndToEndTest, PausingEverythingButAnotherSoundHoldsTheSoundsStateFad
 
 // Under the mixer Mix, a steady level of 0.5 looping (Spared, excepted from the pause) beside another
 // sound; Mix's own volume fades down 20 dB over 420 ms, a straight line of decibels.
-const std::string kMixerBank =
+const std::string kSteadyUnderMix =
     "tone Steady 48000 1 100 0.5 dc\n"
     "sound Spared Steady Effects loop 0\n"
     "sound Paused Steady Effects loop 0\n"
     "mixer Mix Effects Spared Paused\n"
     "action Play_Spared_Act 0x0403 Spared\n"
-    "event Play_Spared Play_Spared_Act\n"
+    "event Play_Spared Play_Spared_Act\n";
+const std::string kMixerBank =
+    kSteadyUnderMix +
     "action Fade_Mix_Act 0x0A02 Mix value -20 0 0 fade 420 curve 4\n"
     "event Fade_Mix Fade_Mix_Act\n"
     "action Pause_But_Spared_Act 0x0208 0 except Spared\n"
@@ -119,12 +121,7 @@ using namespace EndToEnd;
 // over 420 ms; object A plays nothing. Each object's scopes, of everything or everything but Spared,
 // and those of every object.
 const std::string kTwoObjectsBank =
-    "tone Steady 48000 1 100 0.5 dc\n"
-    "sound Spared Steady Effects loop 0\n"
-    "sound Paused Steady Effects loop 0\n"
-    "mixer Mix Effects Spared Paused\n"
-    "action Play_Spared_Act 0x0403 Spared\n"
-    "event Play_Spared Play_Spared_Act\n"
+    kSteadyUnderMix +
     "action Fade_Mix_Act 0x0A03 Mix value -20 0 0 fade 420 curve 4\n"
     "event Fade_Mix Fade_Mix_Act\n"
     "action Stop_Own_Act 0x0105 0\nevent Stop_Own Stop_Own_Act\n"
