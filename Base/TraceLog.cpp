@@ -62,6 +62,17 @@ void TraceLog::Write(TraceLevel level, TraceModule module, const char* body, va_
   fflush(m_output);
 }
 
+std::string TraceLog::FixedLine(TraceLevel level, TraceModule module, const char* text) const {
+  if (!ValidModule(module) || !Passes(level) || m_mutes[module]) return {};
+  std::string line = kLevelTags[level];
+  line += kModuleTags[module];
+  line += ' ';
+  line += text ? text : "";
+  line += '\n';
+  if (isatty(fileno(m_output)) != 0) line = kLevelColours[level] + line + kColourReset;
+  return line;
+}
+
 void TraceLog::Print(TraceLevel level, TraceModule module, const char* format, ...) {
   if (!ValidModule(module) || !Passes(level) || m_mutes[module] || !format) return;
   va_list args;

@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 namespace Base {
 
@@ -48,6 +49,11 @@ class TraceLog {
   bool ModuleMuted(TraceModule module) const;
   void MuteAll(bool mute);
   void MuteAllButOne(TraceModule module);
+
+  // The line as it would be written now (tags, colours, end of line), empty when it would not pass, and
+  // the descriptor it would go to: for a signal handler, which writes it later with write(2) alone.
+  std::string FixedLine(TraceLevel level, TraceModule module, const char* text) const;
+  int OutputDescriptor() const { return fileno(m_output); }
 
   // Where lines go; standard output unless a test redirects it.
   void SetOutput(FILE* stream) { m_output = stream; }

@@ -1,6 +1,7 @@
 // The crash handler. Everything it does once a signal arrives is async-signal-safe: no allocation,
 // no stdio, no locks; numbers are formatted by hand and the backtrace machinery is warmed up at
-// install time so that its first use does not load anything.
+// install time so that its first use does not load anything. Whatever else happens, one line on
+// standard error says the crash: its signal, its address, and its dump's file or why there is none.
 //
 // Dump format (text, one field per line):
 //   ORVANEL CRASH DUMP 1
@@ -23,6 +24,7 @@
 #include <ucontext.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <ctime>
@@ -144,6 +146,7 @@ void OnFatalSignal(int signal, siginfo_t* info, void* context) {
 
   // The folder is not made: no "dumps" folder, no dump.
   const int fd = open(name.text, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const int openError = errno;
   if (fd >= 0) {
     Line line;
     line.Add("ORVANEL CRASH DUMP 1").WriteTo(fd);
@@ -161,6 +164,16 @@ void OnFatalSignal(int signal, siginfo_t* info, void* context) {
     line.Add("end").WriteTo(fd);
     close(fd);
   }
+  Line said;
+  said.Add("The game crashed: ").Add(SignalName(signal)).Add(" (signal ").Decimal(signal).Add(") at address ");
+  said.Hex(info ? uint64_t(reinterpret_cast<uintptr_t>(info->si_addr)) : 0);
+  if (fd >= 0)
+    said.Add("; its dump is ").Add(name.text).Add(".");
+  else if (openError == ENOENT)
+    said.Add("; no dump was written, as there is no \"dumps\" folder.");
+  else
+    said.Add("; no dump was written, as ").Add(name.text).Add(" could not be made (error ").Decimal(openError).Add(").");
+  said.WriteTo(STDERR_FILENO);
   // The handler was reset to the default on entry: the signal, raised again, ends the process as it
   // would have without us (it is delivered once this handler returns).
   raise(signal);

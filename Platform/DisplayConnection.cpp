@@ -13,10 +13,12 @@
 #include <SDL2/SDL.h>
 #include <SDL2/SDL_syswm.h>
 #include <X11/Xlib.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -25,6 +27,9 @@
 #include <mutex>
 #include <utility>
 #include <unistd.h>
+#include <vector>
+
+#include "Platform/PreparedLine.h"
 
 namespace Platform {
 
@@ -41,26 +46,28 @@ bool g_handlersInstalled = false;
 char g_displayName[256] = {};
 DisplayNotices g_notices;
 
-// A protocol error not settled yet; later ones before the settling are the same frame's.
-struct NotedError {
+// A protocol error by its error and request: each distinct one is said once, however many there are.
+struct ProtocolError {
   Display* display = nullptr;
   unsigned char code = 0, request = 0, minor = 0;
-  bool noted = false;
+  bool operator==(const ProtocolError& other) const {
+    return code == other.code && request == other.request && minor == other.minor;
+  }
 };
-NotedError g_noted;
-// The errors said already, by error and request: each is said once.
-struct SaidError {
-  unsigned char code, request, minor;
-};
-constexpr int kMostSaid = 16;
-SaidError g_said[kMostSaid] = {};
-int g_saidCount = 0;
+// The errors noted since the last settling (a frame's), each once, none of them said before.
+std::vector<ProtocolError> g_noted;
+// The errors said already.
+std::vector<ProtocolError> g_said;
 
-// Calls into the window system in progress, and those of them that wait for the server (ProgramStop.h):
-// only the main thread makes them.
-std::atomic<int> g_windowSystemCalls{0};
+// The window-system calls in progress on this thread: a fault is the display's loss only on a thread
+// inside one. Read by the fault handler, so its storage is the thread's static block, reached without
+// a call.
+thread_local int t_windowSystemCalls __attribute__((tls_model("initial-exec"))) = 0;
+// Those that wait for the server's answer, on any thread (ProgramStop.h): only the main thread makes them.
 std::atomic<int> g_waitingCalls{0};
 static_assert(std::atomic<int>::is_always_lock_free);
+// The loss's line for the fault handler, made once the display's name is known.
+PreparedLine g_faultLossLine;
 
 bool Watched(Display* display) {
   for (Display* watched : g_watched)
@@ -76,33 +83,85 @@ Display* XDisplayOf(SDL_Window* window) {
   return info.info.x11.display;
 }
 
-// Whether a local server, taking connections on its socket as every X server here does, refused one
-// or has no socket any more: it has gone. A display of another host is never found gone. Only system
-// calls, so that a fault's signal handler may ask.
-bool LocalServerGone() {
+// The socket of a local server, as every X server here takes connections on ("/tmp/.X11-unix/X<n>",
+// under the abstract name as well); false for a display of another host.
+bool LocalServerSocket(char (&path)[64], size_t& size) {
   const char* name = g_displayName;
   if (std::strncmp(name, "unix:", 5) == 0) name += 4;
   if (name[0] != ':' || name[1] < '0' || name[1] > '9') return false;
-  char path[64] = "/tmp/.X11-unix/X";
-  size_t at = std::strlen(path);
-  for (const char* digit = name + 1; *digit >= '0' && *digit <= '9' && at + 1 < sizeof path; ++digit)
-    path[at++] = *digit;
-  path[at] = '\0';
+  std::strcpy(path, "/tmp/.X11-unix/X");
+  size = std::strlen(path);
+  for (const char* digit = name + 1; *digit >= '0' && *digit <= '9' && size + 1 < sizeof path; ++digit)
+    path[size++] = *digit;
+  path[size] = '\0';
+  return true;
+}
+
+// The descriptors looked through for the program's connections: theirs are among the first opened.
+constexpr int kMostDescriptors = 1024;
+
+// Whether a connection of the program's own to the server has hung up: the server closed it, which a
+// live server does not do to a client that is still talking to it. An X server that ends drops its
+// clients some milliseconds before it stops taking connections, so a connection newly taken says
+// nothing of it. Only system calls, so that a fault's signal handler may ask.
+bool OwnConnectionHungUp(const char* path, size_t size) {
+  for (int fd = 0; fd < kMostDescriptors; ++fd) {
+    sockaddr_un peer{};
+    socklen_t length = sizeof peer;
+    if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) != 0 || peer.sun_family != AF_UNIX) continue;
+    // The server's name for its socket, abstract (a leading zero byte) or a file.
+    const size_t pathLength = length > offsetof(sockaddr_un, sun_path) ? length - offsetof(sockaddr_un, sun_path) : 0;
+    const char* name = peer.sun_path;
+    size_t nameLength = strnlen(name, pathLength);
+    if (pathLength > 0 && name[0] == '\0') {
+      ++name;
+      nameLength = pathLength - 1;
+      while (nameLength > 0 && name[nameLength - 1] == '\0') --nameLength;
+    }
+    if (nameLength != size || std::memcmp(name, path, size) != 0) continue;
+    pollfd state{fd, POLLIN | POLLRDHUP, 0};
+    if (poll(&state, 1, 0) == 1 && (state.revents & (POLLHUP | POLLRDHUP | POLLERR))) return true;
+  }
+  return false;
+}
+
+// Whether nothing takes connections on the server's socket (refused, or no socket any more).
+bool NoServerListening(const char* path, size_t size) {
   // The abstract name first (Linux servers take both), then the file.
   for (const bool abstract : {true, false}) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path + (abstract ? 1 : 0), path, at + 1);
-    const socklen_t size = socklen_t(offsetof(sockaddr_un, sun_path) + (abstract ? 1 : 0) + at + (abstract ? 0 : 1));
+    std::memcpy(address.sun_path + (abstract ? 1 : 0), path, size + 1);
+    const socklen_t length =
+        socklen_t(offsetof(sockaddr_un, sun_path) + (abstract ? 1 : 0) + size + (abstract ? 0 : 1));
     const int probe = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (probe < 0) return false;
-    const bool taken = connect(probe, reinterpret_cast<const sockaddr*>(&address), size) == 0;
+    const bool taken = connect(probe, reinterpret_cast<const sockaddr*>(&address), length) == 0;
     const int reason = errno;
     close(probe);
     if (taken) return false;
     if (reason != ECONNREFUSED && reason != ENOENT) return false;
   }
   return true;
+}
+
+// Whether the local server has gone: it hung up on the program, or takes no connections at all. A
+// display of another host is never found gone. Only system calls, so that a fault's signal handler may
+// ask; errno is kept for the code it interrupted.
+bool LocalServerGone() {
+  char path[64];
+  size_t size = 0;
+  if (!LocalServerSocket(path, size)) return false;
+  const int saved = errno;
+  const bool gone = OwnConnectionHungUp(path, size) || NoServerListening(path, size);
+  errno = saved;
+  return gone;
+}
+
+// The fault handler's line for the display, once both the name and the maker are known (under g_lock).
+void PrepareFaultLossLine() {
+  if (g_handlersInstalled && g_notices.lostLine)
+    g_faultLossLine.Set(g_notices.lostLine(g_displayName[0] ? g_displayName : "(unnamed)"));
 }
 
 void NoteLoss(Display* display) {
@@ -140,8 +199,10 @@ int OnConnectionLost(Display* display) {
 
 int OnProtocolError(Display* display, XErrorEvent* error) {
   std::lock_guard<std::mutex> hold(g_lock);
-  if (g_noted.noted || g_lostName[0]) return 0;
-  g_noted = {display, error->error_code, error->request_code, error->minor_code, true};
+  if (g_lostName[0]) return 0;
+  const ProtocolError noted{display, error->error_code, error->request_code, error->minor_code};
+  if (std::find(g_said.begin(), g_said.end(), noted) != g_said.end()) return 0;
+  if (std::find(g_noted.begin(), g_noted.end(), noted) == g_noted.end()) g_noted.push_back(noted);
   return 0;
 }
 
@@ -175,6 +236,7 @@ std::string RequestName(Display* display, unsigned char request, unsigned char m
 void SetDisplayNotices(DisplayNotices notices) {
   std::lock_guard<std::mutex> hold(g_lock);
   g_notices = notices;
+  PrepareFaultLossLine();
 }
 
 void PrepareDisplayWatch() {
@@ -192,6 +254,7 @@ void PrepareDisplayWatch() {
   }
   XSetIOErrorHandler(OnConnectionLost);
   XSetErrorHandler(OnProtocolError);
+  PrepareFaultLossLine();
 }
 
 std::string LostDisplayName() {
@@ -200,32 +263,31 @@ std::string LostDisplayName() {
 }
 
 void SettleDisplayErrors() {
-  NotedError noted;
+  std::vector<ProtocolError> noted;
   {
     std::lock_guard<std::mutex> hold(g_lock);
-    noted = std::exchange(g_noted, NotedError());
-    if (!noted.noted || g_lostName[0]) return;
+    noted.swap(g_noted);
+    if (noted.empty() || g_lostName[0]) return;
     // The server has gone, or is going: its loss, found before the connection itself fails.
     if (LocalServerGone()) {
-      NoteLoss(noted.display);
+      NoteLoss(noted.front().display);
       return;
     }
-    for (int i = 0; i < g_saidCount; ++i)
-      if (g_said[i].code == noted.code && g_said[i].request == noted.request && g_said[i].minor == noted.minor)
-        return;
-    if (g_saidCount < kMostSaid) g_said[g_saidCount++] = {noted.code, noted.request, noted.minor};
+    g_said.insert(g_said.end(), noted.begin(), noted.end());
   }
-  char error[256] = {};
-  XGetErrorText(noted.display, noted.code, error, sizeof error);
-  const std::string text = std::string("An X request failed on the display ") + DisplayString(noted.display) + ": " +
-                           error + " in " + RequestName(noted.display, noted.request, noted.minor) +
-                           "; the game goes on.";
   DisplayErrorSink say = nullptr;
   {
     std::lock_guard<std::mutex> hold(g_lock);
     say = g_notices.error;
   }
-  if (say) say(text.c_str());
+  for (const ProtocolError& error : noted) {
+    char text[256] = {};
+    XGetErrorText(error.display, error.code, text, sizeof text);
+    const std::string line = std::string("An X request failed on the display ") + DisplayString(error.display) +
+                             ": " + text + " in " + RequestName(error.display, error.request, error.minor) +
+                             "; the game goes on.";
+    if (say) say(line.c_str());
+  }
 }
 
 bool DisplayConnectionLost(SDL_Window* window) {
@@ -255,19 +317,25 @@ void WatchDisplayConnection(SDL_Window* window) {
 }
 
 WindowSystemCall::WindowSystemCall(Kind kind) : m_kind(kind) {
-  g_windowSystemCalls.fetch_add(1, std::memory_order_relaxed);
+  ++t_windowSystemCalls;
   if (m_kind == WaitsForServer) g_waitingCalls.fetch_add(1, std::memory_order_relaxed);
 }
 
 WindowSystemCall::~WindowSystemCall() {
   if (m_kind == WaitsForServer) g_waitingCalls.fetch_sub(1, std::memory_order_relaxed);
-  g_windowSystemCalls.fetch_sub(1, std::memory_order_relaxed);
+  --t_windowSystemCalls;
 }
 
 void EndIfFaultIsDisplayLoss() {
-  if (g_windowSystemCalls.load(std::memory_order_relaxed) == 0 || !LocalServerGone()) return;
-  // The lock may be the faulting call's own: the name is read without it, as the probe read it.
-  EndAtOnce(g_lostName[0] ? g_lostName : g_displayName);
+  if (t_windowSystemCalls == 0 || !LocalServerGone()) return;
+  // Whatever the faulting call held (the heap's lock, stdio's, ours) may never be let go: the line made
+  // ahead is written as it stands, and the process ends without a destructor or a flush. The log
+  // flushes each line it writes, so none of its lines are held back.
+  if (!g_faultLossLine.Write()) {
+    static const char kPlain[] = "The display was lost: the game ends.\n";
+    [[maybe_unused]] const ssize_t written = write(STDERR_FILENO, kPlain, sizeof kPlain - 1);
+  }
+  _exit(1);
 }
 
 }  // namespace Platform

@@ -5,7 +5,10 @@
 
 #include <atomic>
 #include <cstdio>
+#include <iterator>
 #include <utility>
+
+#include "Platform/PreparedLine.h"
 
 namespace Platform {
 
@@ -14,10 +17,20 @@ namespace {
 // Written by the signal handlers, read by the main loop and the X library's handlers on other threads.
 std::atomic<int> g_stopSignal{0};
 static_assert(std::atomic<int>::is_always_lock_free, "a signal handler writes it");
+// The first signal's handler owns the stop from here; it says its line before the stop is noted, so
+// that the main loop, seeing the stop, knows whether it was said.
+std::atomic<bool> g_stopArrived{false};
+std::atomic<bool> g_stopSaid{false};
+
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+PreparedLine g_receivedLines[std::size(kStopSignals)];
 
 void OnStopSignal(int signal) {
-  int none = 0;
-  g_stopSignal.compare_exchange_strong(none, signal);
+  bool arrived = false;
+  if (!g_stopArrived.compare_exchange_strong(arrived, true)) return;
+  for (size_t i = 0; i < std::size(kStopSignals); ++i)
+    if (kStopSignals[i] == signal && g_receivedLines[i].Write()) g_stopSaid.store(true);
+  g_stopSignal.store(signal);
 }
 
 }  // namespace
@@ -28,12 +41,19 @@ void InstallStopSignalHandlers() {
   sigemptyset(&action.sa_mask);
   // Calls that were waiting go on; the handler gives way to the default after its first signal.
   action.sa_flags = SA_RESTART | SA_RESETHAND;
-  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+  for (const int signal : kStopSignals) {
     struct sigaction current {};
     if (sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) continue;
     sigaction(signal, &action, nullptr);
   }
 }
+
+void SetStopSignalLines(FixedLineMaker received) {
+  for (size_t i = 0; i < std::size(kStopSignals); ++i)
+    g_receivedLines[i].Set(received ? received(StopSignalName(kStopSignals[i])) : FixedLine());
+}
+
+bool StopSignalSaid() { return g_stopSaid.load(); }
 
 StopRequest PendingStop() {
   StopRequest stop;

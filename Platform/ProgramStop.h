@@ -18,11 +18,25 @@ struct StopRequest {
   std::string display;  // the display's name, for DisplayLost
 };
 
+// A line made ahead of time for a signal handler to write, which may neither format nor allocate: its
+// whole text (colours and end of line included) and the descriptor it goes to. An empty text says nothing.
+struct FixedLine {
+  std::string text;
+  int fd = -1;
+};
+// Makes the line for a name: a stop signal's ("SIGINT") or a display's (":1").
+using FixedLineMaker = FixedLine (*)(const char* name);
+
 // Installs the program's handlers of SIGINT, SIGTERM and SIGHUP. The first such signal is noted; the
 // next one ends the process at once, as the signal does by default, so that a program stuck in a frame
 // can still be stopped. A signal the program was started with ignored (SIGINT of a shell's background
 // job) stays ignored.
 void InstallStopSignalHandlers();
+// The line the first stop signal's handler says as it arrives, made now for each of the three: a second
+// signal that ends the process before the frame in progress has finished no longer ends it unsaid.
+void SetStopSignalLines(FixedLineMaker received);
+// Whether the noted signal's handler said its line (it had one): the program then does not say it again.
+bool StopSignalSaid();
 // The request noted, or None. A signal outranks a lost display: Ctrl+C in the terminal of a virtual
 // display ends its server as well, and what was asked for is the signal's end.
 StopRequest PendingStop();
@@ -54,6 +68,8 @@ using DisplayErrorSink = void (*)(const char* text);
 struct DisplayNotices {
   DisplayLossSink lost = nullptr;
   DisplayErrorSink error = nullptr;
+  // The loss's line as the fault handler writes it, made for the display's name once that is known.
+  FixedLineMaker lostLine = nullptr;
 };
 void SetDisplayNotices(DisplayNotices notices);
 // Settles a protocol error noted since the last call, on the main thread between two frames: on a
@@ -62,8 +78,10 @@ void SetDisplayNotices(DisplayNotices notices);
 void SettleDisplayErrors();
 
 // Marks a call into the window system (a window made, the drawing context made, a frame presented) for
-// its length. The OpenGL driver may fault inside one when the server goes away under it: a fault there
-// while the display's server has gone is the display's loss, said as one and ended at once, exit code 1.
+// its length, on the thread that makes it. The OpenGL driver may fault inside one when the server goes
+// away under it: a fault on that thread while the display's server has gone (the program's own
+// connection to it hung up, or nothing takes connections on its socket) is the display's loss, said as
+// one and ended at once, exit code 1. A fault on any other thread is an ordinary crash.
 // A call that waits for the server's answer (a window shown waits to see it mapped) would wait forever
 // once the connection is lost inside it: that loss, too, is said and ended at once.
 struct WindowSystemCall {
@@ -76,7 +94,8 @@ struct WindowSystemCall {
  private:
   Kind m_kind;
 };
-// Called by the fault handler first: returns when the fault is not such a loss.
+// Called by the fault handler first, on the faulting thread: returns when the fault is not such a loss.
+// Only calls a signal handler may make: the loss's line (DisplayNotices::lostLine) by write(2), then _exit.
 void EndIfFaultIsDisplayLoss();
 // Whether the watched connection of `window`'s display is lost, asked of the server itself: the window
 // system waits forever on a server that has gone for some of its replies (a window's hiding, before it

@@ -62,6 +62,20 @@ void LogDisplayLost(const char* display) {
 
 void LogDisplayError(const char* text) { BASE_LOG(Error, "%s", Audio::LogSafe(text).c_str()); }
 
+// The lines signal handlers say as they stand, made ahead: the handlers may not format.
+Platform::FixedLine MadeLine(Base::TraceLevel level, const std::string& text) {
+  const Base::TraceLog& log = Base::TraceLog::GetInstance();
+  return {log.FixedLine(level, Base::TraceModule_Base, text.c_str()), log.OutputDescriptor()};
+}
+
+Platform::FixedLine DisplayLostLine(const char* display) {
+  return MadeLine(Base::TraceLevel_Error, "The display " + Audio::LogSafe(display) + " was lost: the game ends.");
+}
+
+Platform::FixedLine StopReceivedLine(const char* signal) {
+  return MadeLine(Base::TraceLevel_Info, std::string(signal) + " received: the game ends.");
+}
+
 }  // namespace
 
 Program::Program() = default;
@@ -198,7 +212,9 @@ void Program::CheckStopRequest() {
   if (stop.kind == Platform::StopRequest::None) return;
   m_stopAnswered = true;
   if (stop.kind == Platform::StopRequest::Signal) {
-    BASE_LOG(Info, "%s received: the game ends.", Platform::StopSignalName(stop.signal));
+    // Said as it came, where its handler had the line.
+    if (!Platform::StopSignalSaid())
+      BASE_LOG(Info, "%s received: the game ends.", Platform::StopSignalName(stop.signal));
     m_exitCode = 128 + stop.signal;
   } else {
     LogDisplayLost(stop.display.c_str());
@@ -255,7 +271,8 @@ int Program::Shutdown() {
 int Program::Run() {
   // Checked before anything starts, so that the reason is the one line printed.
   if (!EnterContentRoot()) return kNoContentExitCode;
-  Platform::SetDisplayNotices({LogDisplayLost, LogDisplayError});
+  Platform::SetStopSignalLines(StopReceivedLine);
+  Platform::SetDisplayNotices({LogDisplayLost, LogDisplayError, DisplayLostLine});
   std::string error;
   if (!Platform::Window::DisplayAvailable(&error)) {
     LogNoWindow(error.empty() ? "no video driver" : error.c_str());
