@@ -72,9 +72,10 @@ struct DisplayNotices {
   FixedLineMaker lostLine = nullptr;
 };
 void SetDisplayNotices(DisplayNotices notices);
-// Settles a protocol error noted since the last call, on the main thread between two frames: on a
-// display whose server has gone it is the display's loss (LostDisplayName then names it); any other is
-// said once for its error and request, and nothing else follows from it.
+// Settles the protocol errors noted since the last call, on the main thread between two frames: on a
+// display whose server has gone they are the display's loss (LostDisplayName then names it); otherwise
+// each distinct error and request is said, the first time it comes, however many come in a frame or in
+// all, and nothing else follows from them.
 void SettleDisplayErrors();
 
 // Marks a call into the window system (a window made, the drawing context made, a frame presented) for
