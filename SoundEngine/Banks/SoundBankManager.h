@@ -347,7 +347,13 @@ class CSnSoundBankManager : public ISnBankRecordReceiver {
   SNRESULT LoadMediaNow(const CSnSourceDesc& request);
   void ReleaseRecordReference(CSnBankRecord* record);
   SNRESULT UnloadBankCommand(const SnBankCommand& command, int32_t* poolOut = nullptr);
-  SNRESULT ClearBanksCommand();
+  // The clear's callback comes once every bank it took out has ended (see FinishClear).
+  struct ClearInProgress;
+  SNRESULT ClearBanksCommand(const SnBankCommand& command);
+  // The mark a cleared record carries as its callback, its cookie the clear: never called.
+  static void ClearedBankEnded(uint32_t, const void*, SNRESULT, int32_t, void*);
+  // One bank of the clear (or the command itself) is done; the last answers the clear.
+  void FinishClear(ClearInProgress* clear, bool answer);
   SNRESULT ReleaseMediaCommand(uint32_t mediaId);
   SNRESULT OpenBank(CSnBankRecord& record, const SnBankCommand& command);
   void NoteMotionFlag(const SnBankHeader& header);
