@@ -8,6 +8,7 @@
 #include "SoundEngine/Banks/BankChunks.h"
 #include "SoundEngine/Hierarchy/BusDefaults.h"
 #include "SoundEngine/Log.h"
+#include "SoundEngine/PoolObject.h"
 #include "SoundEngine/SoundEngineApi.h"
 
 namespace SN {
@@ -51,10 +52,7 @@ SNRESULT CSnSoundBankManager::ExecuteCommand(const SnBankCommand& command) {
   switch (command.type) {
     case SnBankCommand_Load: result = LoadBankCommand(command); break;
     case SnBankCommand_Unload: result = UnloadBankCommand(command); break;
-    case SnBankCommand_ClearBanks:
-      result = ClearBanksCommand();
-      CallCallback(command, 0, result, -1);
-      break;
+    case SnBankCommand_ClearBanks: result = ClearBanksCommand(command); break;
     case SnBankCommand_PrepareEvents:
     case SnBankCommand_UnprepareEvents:
       result = command.type == SnBankCommand_PrepareEvents ? PrepareEventsCommand(command)
@@ -238,14 +236,40 @@ void CSnSoundBankManager::PostUnload(CSnBankRecord* record) {
     if (auto* message = g_pAudioMgr->Reserve<SnMsgStopBankVoices>(SnMsg_StopBankVoices)) {
       message->bank = record;
       g_pAudioMgr->FinishMessage();
-      g_pAudioMgr->RenderAudio(true);
+      // Inside a pass (a callback on the audio thread unloading), the pass must not render another
+      // inside itself: the next one ends the bank.
+      if (!CSnAudioMgr::InAudioPassOnThisThread()) g_pAudioMgr->RenderAudio(true);
       return;
     }
   }
   FinishBankRecord(record);
 }
 
-SNRESULT CSnSoundBankManager::ClearBanksCommand() {
+// The clear's answer waits for the end of every bank it took out: the game may free the images of
+// banks it loaded from its memory as soon as a waiting clear returns, and until a record has ended
+// the audio thread reads its index and DATA. The command holds one count of its own while it posts.
+struct CSnSoundBankManager::ClearInProgress {
+  SnBankCommand command;
+  std::atomic<uint32_t> left{1};
+};
+
+void CSnSoundBankManager::ClearedBankEnded(uint32_t, const void*, SNRESULT, int32_t, void*) {}
+
+void CSnSoundBankManager::FinishClear(ClearInProgress* clear, bool answer) {
+  if (clear->left.fetch_sub(1) != 1) return;
+  const SnBankCommand command = clear->command;
+  PoolDelete(g_DefaultPoolId, clear);
+  // At Term only a caller that waits hears of it: nothing else of the clear is left to tell.
+  if (answer || IsWaitingCallback(command.callback)) CallCallback(command, 0, SN_Success, -1);
+}
+
+SNRESULT CSnSoundBankManager::ClearBanksCommand(const SnBankCommand& command) {
+  auto* clear = PoolNew<ClearInProgress>(g_DefaultPoolId);
+  if (!clear) {
+    CallCallback(command, 0, SN_InsufficientMemory, -1);
+    return SN_InsufficientMemory;
+  }
+  clear->command = command;
   CSnBankRecord* loaded[64];
   for (;;) {
     uint32_t count = 0;
@@ -259,16 +283,20 @@ SNRESULT CSnSoundBankManager::ClearBanksCommand() {
         Platform::ReentrantGuard guard(m_bankLock);
         loaded[i]->m_stateFlags |= CSnBankRecord::kStateUnloading;
         loaded[i]->m_bankFlags &= uint8_t(~CSnBankRecord::kFlagLoaded);
-        loaded[i]->m_callback = nullptr;
+        loaded[i]->m_callback = &ClearedBankEnded;
+        loaded[i]->m_cookie = clear;
+        clear->left.fetch_add(1);
         loaded[i]->m_pNextInBucket = m_unloading;
         m_unloading = loaded[i];
       }
     }
-    if (!count) return SN_Success;
+    if (!count) break;
     while (count) {
       PostUnload(loaded[--count]);
     }
   }
+  FinishClear(clear, true);
+  return SN_Success;
 }
 
 SNRESULT CSnSoundBankManager::ReleaseMediaCommand(uint32_t mediaId) {

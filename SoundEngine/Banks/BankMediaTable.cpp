@@ -192,14 +192,49 @@ SNRESULT CSnSoundBankManager::UnsetMedia(const SnMediaItem* items, uint32_t coun
       // Handed out no more from here on.
       owner->m_stateFlags |= CSnBankRecord::kStateUnloading;
     }
+    // Inside an audio pass (a play's callback) the frame may be running the very voices that read the
+    // copy: they cannot end here, nor read the game's bytes once this returns. They move onto a copy
+    // of the engine's own, which the next pass takes away as this call would have.
+    CSnBankRecord* standIn = CSnAudioMgr::InAudioPassOnThisThread() && owner->UseCount() > 1
+                                 ? StandInCopy(items[i].mediaId, items[i].data, items[i].size)
+                                 : nullptr;
     CSnBankMediaHolder::BankDataGoing(owner);
     {
       Platform::ReentrantGuard guard(m_bankLock);
       RemoveMediaSource(items[i].mediaId, owner);
+      if (standIn) {
+        standIn->m_stateFlags |= CSnBankRecord::kStateUnloading;
+        RemoveMediaSource(items[i].mediaId, standIn);
+      }
     }
     DropUse(owner);
+    if (standIn) PostUnload(standIn);
   }
   return SN_Success;
+}
+
+CSnBankRecord* CSnSoundBankManager::StandInCopy(uint32_t mediaId, const void* data, uint32_t size) {
+  auto* bytes = static_cast<uint8_t*>(MemoryMgr::Malign(g_DefaultPoolId, size, kMediaAlignment));
+  auto* standIn = bytes ? PoolNew<CSnBankRecord>(g_DefaultPoolId, *this, 0u, bytes) : nullptr;
+  if (!standIn) {
+    if (bytes) MemoryMgr::Falign(g_DefaultPoolId, bytes);
+    SOUND_LOG(Error, "UnsetMedia: no memory to copy media %u (%u bytes) for the voices of the frame running; "
+              "they stop now", mediaId, size);
+    return nullptr;
+  }
+  memcpy(bytes, data, size);
+  standIn->m_bankFlags = CSnBankRecord::kFlagGameMedia;
+  standIn->m_useCount.store(1);
+  // Freed with the record, once its last reader has let go.
+  standIn->m_pData = bytes;
+  standIn->m_dataSize = size;
+  standIn->m_poolId = g_DefaultPoolId;
+  Platform::ReentrantGuard guard(m_bankLock);
+  if (AddMediaSource(mediaId, standIn, bytes, size) == SN_Success) return standIn;
+  PoolDelete(g_DefaultPoolId, standIn);
+  SOUND_LOG(Error, "UnsetMedia: no memory to copy media %u for the voices of the frame running; they stop now",
+            mediaId);
+  return nullptr;
 }
 
 }  // namespace SN

@@ -75,7 +75,10 @@ void CSnSoundBankManager::Term() {
       if (record) m_unloading = record->m_pNextInBucket;
     }
     if (!record) break;
+    ClearInProgress* clear =
+        record->m_callback == &ClearedBankEnded ? static_cast<ClearInProgress*>(record->m_cookie) : nullptr;
     DestroyRecord(record);
+    if (clear) FinishClear(clear, false);
   }
   {
     Platform::ReentrantGuard guard(m_bankLock);
@@ -106,7 +109,8 @@ void CSnSoundBankManager::FinishBankRecord(CSnLoadedBank* bank) { DropUse(static
 
 void CSnSoundBankManager::DropBankRecord(CSnLoadedBank* bank) {
   auto* record = static_cast<CSnBankRecord*>(bank);
-  record->m_callback = nullptr;
+  // A cleared bank still counts for its clear, whose caller may be waiting.
+  if (record->m_callback != &ClearedBankEnded) record->m_callback = nullptr;
   DropUse(record);
 }
 
@@ -130,6 +134,7 @@ void CSnSoundBankManager::EndRecord(CSnBankRecord* record) {
   const uint32_t bankId = record->m_bankId;
   const int32_t poolId = record->CallerPoolId();
   record->m_callback = nullptr;
+  ClearInProgress* clear = done.callback == &ClearedBankEnded ? static_cast<ClearInProgress*>(done.cookie) : nullptr;
   bool destroy = false;
   {
     Platform::ReentrantGuard list(BankListLock());
@@ -146,7 +151,10 @@ void CSnSoundBankManager::EndRecord(CSnBankRecord* record) {
     if (!destroy) m_banks.Insert(record);
   }
   if (destroy) DestroyRecord(record);
-  CallCallback(done, bankId, SN_Success, poolId);
+  if (clear)
+    FinishClear(clear, true);
+  else
+    CallCallback(done, bankId, SN_Success, poolId);
 }
 
 void CSnSoundBankManager::DestroyRecord(CSnBankRecord* record) {

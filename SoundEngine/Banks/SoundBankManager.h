@@ -347,7 +347,13 @@ class CSnSoundBankManager : public ISnBankRecordReceiver {
   SNRESULT LoadMediaNow(const CSnSourceDesc& request);
   void ReleaseRecordReference(CSnBankRecord* record);
   SNRESULT UnloadBankCommand(const SnBankCommand& command, int32_t* poolOut = nullptr);
-  SNRESULT ClearBanksCommand();
+  // The clear's callback comes once every bank it took out has ended (see FinishClear).
+  struct ClearInProgress;
+  SNRESULT ClearBanksCommand(const SnBankCommand& command);
+  // The mark a cleared record carries as its callback, its cookie the clear: never called.
+  static void ClearedBankEnded(uint32_t, const void*, SNRESULT, int32_t, void*);
+  // One bank of the clear (or the command itself) is done; the last answers the clear.
+  void FinishClear(ClearInProgress* clear, bool answer);
   SNRESULT ReleaseMediaCommand(uint32_t mediaId);
   SNRESULT OpenBank(CSnBankRecord& record, const SnBankCommand& command);
   void NoteMotionFlag(const SnBankHeader& header);
@@ -359,6 +365,9 @@ class CSnSoundBankManager : public ISnBankRecordReceiver {
   SNRESULT AddMediaSource(uint32_t mediaId, CSnBankRecord* bank, const uint8_t* data, uint32_t size);
   // The source of the bank (or of the game's copy's owner).
   void RemoveMediaSource(uint32_t mediaId, CSnBankRecord* bank);
+  // A copy of the engine's own of the game's media, a source beside it, for the voices of a running
+  // frame to move onto when the game takes its copy back inside an audio pass; null when no memory.
+  CSnBankRecord* StandInCopy(uint32_t mediaId, const void* data, uint32_t size);
   // The owner of the game's copy at `data`, not already being taken back; null for none.
   CSnBankRecord* FindGameMedia(uint32_t mediaId, const void* data);
   // Caller holds the bank lock: one reference less, the entry erased at none.

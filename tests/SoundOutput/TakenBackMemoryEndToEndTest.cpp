@@ -1,0 +1,198 @@
+// Memory the game lends the engine (bank images loaded in place, media copies it sets) taken back by
+// the calls that end its use, and freed and overwritten the moment each returns, where a read after
+// that is seen: a waited ClearBanks, and the calls that take something away made from inside a
+// play's callbacks. With and without the audio thread.
+#include <chrono>
+#include <memory>
+#include <thread>
+
+#include "SoundEngine/AudioMgr.h"
+#include "SoundEngine/Lower/LowerEngineCore.h"
+#include "tests/SoundOutput/SoundEndToEndSupport.h"
+
+namespace {
+
+using namespace EndToEnd;
+
+// A tone with two markers, heard once and looping, whose media the bank does not hold: the game's own
+// copy is the only one.
+const char kLentText[] =
+    "platform Linux\n"
+    "tone Lent 48000 1 120 330 prepared\n"
+    "marker Lent 1 0 Start\n"
+    "marker Lent 2 2048 Later\n"
+    "sound Lent Lent Effects\n"
+    "sound LentLoop Lent Effects loop 0\n"
+    "action Play_Lent_Act 0x0403 Lent\n"
+    "event Play_Lent Play_Lent_Act\n"
+    "action Play_LentLoop_Act 0x0403 LentLoop\n"
+    "event Play_LentLoop Play_LentLoop_Act\n";
+
+class TakenBackMemoryTest : public SoundEndToEndTest, public ::testing::WithParamInterface<bool> {
+ public:
+  void BeforeInit() override { settings_.useAudioThread = GetParam() ? 1 : 0; }
+
+  static uint32_t RenderedFrames() {
+    Platform::ReentrantGuard audio(GlobalAudioLock());
+    return g_pAudioMgr->CurrentFrame();
+  }
+  static uint32_t Voices() {
+    Platform::ReentrantGuard audio(GlobalAudioLock());
+    return VoiceManager::ActiveInstanceCount();
+  }
+  // With the audio thread, the frame's messages are closed and the clock lets the thread render one
+  // frame, waited for by its count.
+  void Step(uint32_t count) {
+    for (uint32_t i = 0; i < count; ++i) {
+      if (!GetParam()) {
+        ASSERT_EQ(OutputTest::RenderNullFrame(), SN_Success);
+        continue;
+      }
+      const uint32_t rendered = RenderedFrames();
+      ASSERT_EQ(SoundEngine::RenderAudio(), SN_Success);
+      OutputTest::ManualClock::AdvanceTicks((int64_t(kFrame) * Platform::kTicksPerSecond + 47999) / 48000);
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+      while (RenderedFrames() == rendered) {
+        ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the audio thread rendering frame " << rendered;
+        LowerEngine::WakeAudioThread();
+        std::this_thread::yield();
+      }
+    }
+  }
+  // Renders until no voice is left, at most `frames` frames.
+  void StepUntilSilent(uint32_t frames) {
+    for (uint32_t i = 0; i < frames && Voices(); ++i) Step(1);
+    EXPECT_EQ(Voices(), 0u);
+  }
+  static std::unique_ptr<std::vector<uint8_t>> Image(const std::string& text, const char* name) {
+    Tools::BankDescription bank;
+    std::string error;
+    EXPECT_TRUE(Tools::ParseBankText(text, name, bank, error)) << error;
+    return std::make_unique<std::vector<uint8_t>>(Tools::WriteBank(bank));
+  }
+};
+
+// Every round loads eight banks in place from images on the heap and plays looping voices of each;
+// the waited clear returns, the images are overwritten and freed at once; the next round loads
+// everything again, the game's Init bank by file, and plays it.
+TEST_P(TakenBackMemoryTest, AWaitedClearReturnsOnceNothingReadsTheImagesOfItsBanks) {
+  for (int round = 0; round < 10; ++round) {
+    std::vector<std::unique_ptr<std::vector<uint8_t>>> images;
+    for (int b = 0; b < 8; ++b) {
+      const std::string n = std::to_string(b);
+      images.push_back(Image("platform Linux\ntone Loop" + n + " 48000 1 200 " + std::to_string(220 + 110 * b) +
+                                 "\nsound Loop" + n + " Loop" + n + " Effects loop 0\naction Play_Loop" + n +
+                                 "_Act 0x0403 Loop" + n + "\nevent Play_Loop" + n + " Play_Loop" + n + "_Act\n",
+                             ("Clear" + n).c_str()));
+      uint32_t id = 0;
+      ASSERT_EQ(SoundEngine::LoadBank(images.back()->data(), uint32_t(images.back()->size()), id), SN_Success)
+          << "round " << round << " bank " << b << ": " << log_.Take();
+      for (int voice = 0; voice < 3; ++voice)
+        ASSERT_NE(SoundEngine::PostEvent(("Play_Loop" + n).c_str(), kObject), 0u);
+    }
+    Step(3);
+    ASSERT_EQ(Voices(), 24u) << "round " << round;
+    ASSERT_EQ(SoundEngine::ClearBanks(), SN_Success);
+    EXPECT_EQ(g_pBankManager->BankCount(), 0u);
+    for (auto& image : images) {
+      std::fill(image->begin(), image->end(), uint8_t(0x5A));
+      image.reset();
+    }
+    StepUntilSilent(4);
+    uint32_t id = 0;
+    ASSERT_EQ(SoundEngine::LoadBank("Init.bnk", -1, id), SN_Success) << "round " << round;
+  }
+}
+
+// One play's callback of one kind makes one call that takes something away, once; what the call gave
+// back (the media copy, or the bank image once its unload has called back) is overwritten and freed
+// at once. Another voice of the same media loops beside the play throughout.
+struct TakeAway {
+  enum Call { UnsetMedia, UnloadBank, ClearBanks, StopAll, UnregisterObject, kCalls };
+  Call call = UnsetMedia;
+  uint32_t bankId = 0;
+  std::unique_ptr<std::vector<uint8_t>> media, image;
+  SnMediaItem item{};
+  std::atomic<int> made{0};
+  std::atomic<bool> unloaded{false};
+
+  static void Unloaded(uint32_t, const void*, SNRESULT, int32_t, void* cookie) {
+    auto* self = static_cast<TakeAway*>(cookie);
+    std::fill(self->image->begin(), self->image->end(), uint8_t(0x5A));
+    self->image.reset();
+    self->unloaded = true;
+  }
+  static void Callback(uint32_t, SnCallbackInfo* info) {
+    auto* self = static_cast<TakeAway*>(info->cookie);
+    if (self->made.fetch_add(1) != 0) return;
+    switch (self->call) {
+      case UnsetMedia:
+        EXPECT_EQ(SoundEngine::UnsetMedia(&self->item, 1), SN_Success);
+        std::fill(self->media->begin(), self->media->end(), uint8_t(0x5A));
+        self->media.reset();
+        break;
+      case UnloadBank:
+        EXPECT_EQ(SoundEngine::UnloadBank(self->bankId, self->image->data(), &Unloaded, self), SN_Success);
+        break;
+      case ClearBanks: EXPECT_EQ(SoundEngine::ClearBanks(), SN_Failure); break;  // it would wait for itself
+      case StopAll: EXPECT_EQ(SoundEngine::StopAll(), SN_Success); break;
+      case UnregisterObject: EXPECT_EQ(SoundEngine::UnregisterGameObj(kObject), SN_Success); break;
+      default: break;
+    }
+  }
+};
+
+TEST_P(TakenBackMemoryTest, ACallbackTakingSomethingAwayLeavesNothingReadingWhatTheGameFrees) {
+  Tools::BankDescription lent;
+  std::string error;
+  ASSERT_TRUE(Tools::ParseBankText(kLentText, "Lent", lent, error)) << error;
+  const std::vector<uint8_t> bytes = lent.media.at(0).bytes;
+  const uint32_t lentId = SoundEngine::GetIDFromString("Lent");
+  for (uint32_t kind : {uint32_t(SnCallback_Duration), uint32_t(SnCallback_Marker), uint32_t(SnCallback_EndOfEvent)})
+    for (int call = 0; call < TakeAway::kCalls; ++call) {
+      SCOPED_TRACE("callback " + std::to_string(kind) + ", call " + std::to_string(call));
+      TakeAway away;
+      away.call = TakeAway::Call(call);
+      away.media = std::make_unique<std::vector<uint8_t>>(bytes);
+      away.item = {lentId, away.media->data(), uint32_t(bytes.size())};
+      away.image = Image(kLentText, "Lent");
+      // Set before the bank: the game's copy is the one handed out.
+      ASSERT_EQ(SoundEngine::SetMedia(&away.item, 1), SN_Success);
+      ASSERT_EQ(SoundEngine::LoadBank(away.image->data(), uint32_t(away.image->size()), away.bankId), SN_Success);
+      ASSERT_NE(SoundEngine::PostEvent("Play_LentLoop", kObject), 0u);
+      ASSERT_NE(SoundEngine::PostEvent("Play_Lent", kObject, kind, &TakeAway::Callback, &away), 0u);
+      for (int frame = 0; frame < 12 && !away.made.load(); ++frame) Step(1);
+      ASSERT_EQ(away.made.load(), 1);
+      Step(2);
+      // The media went: its voices, moved off the game's bytes, ended at the latest in the next pass.
+      if (call == TakeAway::UnsetMedia) {
+        EXPECT_EQ(Voices(), 0u);
+      }
+      // What is left is taken back from the game's thread, as the game ends the level.
+      EXPECT_EQ(SoundEngine::StopAll(), SN_Success);
+      StepUntilSilent(8);
+      if (away.media) {
+        EXPECT_EQ(SoundEngine::UnsetMedia(&away.item, 1), SN_Success);
+        away.media.reset();
+      }
+      if (call == TakeAway::UnloadBank) {
+        // The bank thread runs the unload when it comes to it; the audio thread then ends the bank.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!away.unloaded.load()) {
+          ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the unload's callback";
+          Step(1);
+        }
+      } else {
+        EXPECT_EQ(SoundEngine::UnloadBank(away.bankId, away.image->data()), SN_Success);
+      }
+      away.image.reset();
+      EXPECT_EQ(g_pBankManager->MediaReferences(lentId), 0u);
+      ASSERT_EQ(SoundEngine::RegisterGameObj(kObject), SN_Success);
+      Step(1);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(AudioThread, TakenBackMemoryTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "Threaded" : "Plain"; });
+
+}  // namespace
