@@ -9,6 +9,7 @@
 #include "SoundEngine/Hierarchy/BusDefaults.h"
 #include "SoundEngine/Log.h"
 #include "SoundEngine/PoolObject.h"
+#include "SoundEngine/SoundEngine.h"
 #include "SoundEngine/SoundEngineApi.h"
 
 namespace SN {
@@ -430,13 +431,22 @@ SNRESULT CSnSoundBankManager::QueueAndWait(SnBankCommand command, int32_t* poolI
 }
 
 SNRESULT CSnSoundBankManager::UnloadBankSync(const SnBankCommand& command, int32_t* poolId) {
-  // Run now and without a callback: the unload's end may wait for media this very thread holds.
+  // Run now. Without the audio thread the unload renders the pass that ends the bank, and runs without
+  // a callback: its end may wait for media this very thread holds. With the audio thread that pass is
+  // the thread's, and the caller waits for the record's end: the game may free an image it lent as
+  // soon as the unload returns.
+  SyncCall call;
   SnBankCommand run = command;
-  run.callback = nullptr;
-  run.cookie = nullptr;
-  Platform::ReentrantGuard turn(m_commandLock);
-  m_lastResult = UnloadBankCommand(run, poolId);
-  return m_lastResult;
+  const bool waits = SoundEngine::Settings().useAudioThread != 0;
+  run.callback = waits ? &SyncCallback : nullptr;
+  run.cookie = waits ? &call : nullptr;
+  SNRESULT result;
+  {
+    Platform::ReentrantGuard turn(m_commandLock);
+    result = m_lastResult = UnloadBankCommand(run, poolId);
+  }
+  if (waits && result == SN_Success) call.done.Wait(Platform::kWaitForever);
+  return result;
 }
 
 SNRESULT CSnSoundBankManager::LoadBankWait(const char* name, int32_t poolId, uint32_t* bankId) {

@@ -77,8 +77,15 @@ void CSnSoundBankManager::Term() {
     if (!record) break;
     ClearInProgress* clear =
         record->m_callback == &ClearedBankEnded ? static_cast<ClearInProgress*>(record->m_cookie) : nullptr;
+    SnBankCommand waiting;
+    if (IsWaitingCallback(record->m_callback)) {
+      waiting.callback = record->m_callback;
+      waiting.cookie = record->m_cookie;
+    }
+    const uint32_t bankId = record->m_bankId;
     DestroyRecord(record);
     if (clear) FinishClear(clear, false);
+    if (waiting.callback) CallCallback(waiting, bankId, SN_Success, -1);
   }
   {
     Platform::ReentrantGuard guard(m_bankLock);
@@ -109,8 +116,9 @@ void CSnSoundBankManager::FinishBankRecord(CSnLoadedBank* bank) { DropUse(static
 
 void CSnSoundBankManager::DropBankRecord(CSnLoadedBank* bank) {
   auto* record = static_cast<CSnBankRecord*>(bank);
-  // A cleared bank still counts for its clear, whose caller may be waiting.
-  if (record->m_callback != &ClearedBankEnded) record->m_callback = nullptr;
+  // A cleared bank still counts for its clear, and a waiting unload is answered: their callers may be
+  // waiting.
+  if (record->m_callback != &ClearedBankEnded && !IsWaitingCallback(record->m_callback)) record->m_callback = nullptr;
   DropUse(record);
 }
 

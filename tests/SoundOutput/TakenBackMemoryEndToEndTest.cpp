@@ -195,4 +195,34 @@ TEST_P(TakenBackMemoryTest, ACallbackTakingSomethingAwayLeavesNothingReadingWhat
 INSTANTIATE_TEST_SUITE_P(AudioThread, TakenBackMemoryTest, ::testing::Bool(),
                          [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "Threaded" : "Plain"; });
 
+// The same for a waited unload without the bank thread: the caller runs the unload itself, and with
+// the audio thread on it waits for the bank's end there before it returns.
+class TakenBackWithoutBankThreadTest : public TakenBackMemoryTest {
+ public:
+  void BeforeInit() override {
+    TakenBackMemoryTest::BeforeInit();
+    settings_.useBankThread = 0;
+  }
+};
+
+TEST_P(TakenBackWithoutBankThreadTest, AWaitedUnloadReturnsOnceNothingReadsItsImage) {
+  for (int round = 0; round < 4; ++round) {
+    auto image = Image("platform Linux\ntone Held 48000 1 200 440\nsound Held Held Effects loop 0\n"
+                       "action Play_Held_Act 0x0403 Held\nevent Play_Held Play_Held_Act\n",
+                       "Unloaded");
+    uint32_t id = 0;
+    ASSERT_EQ(SoundEngine::LoadBank(image->data(), uint32_t(image->size()), id), SN_Success) << log_.Take();
+    for (int voice = 0; voice < 4; ++voice) ASSERT_NE(SoundEngine::PostEvent("Play_Held", kObject), 0u);
+    Step(3);
+    ASSERT_EQ(Voices(), 4u) << "round " << round;
+    ASSERT_EQ(SoundEngine::UnloadBank(id, image->data()), SN_Success);
+    std::fill(image->begin(), image->end(), uint8_t(0x5A));
+    image.reset();
+    StepUntilSilent(4);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(AudioThread, TakenBackWithoutBankThreadTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "Threaded" : "Plain"; });
+
 }  // namespace
