@@ -122,7 +122,8 @@ bool BankTextParser::Finish() {
   for (const WrittenNode& node : m_nodes) {
     m_line = node.line;
     if (node.motionBus && !m_bank.motionFlag)
-      return Fail(std::string("a ") + NodeKindName(node.kind) + "'s motion bus needs the bank's motion flag (\"motion 1\")");
+      return Fail(std::string("a ") + NodeKindName(node.kind) +
+                  "'s motion bus needs the bank's motion flag (\"motion 1\")");
     m_bank.objects[node.object].payload = node.write(m_bank.motionFlag != 0);
   }
   return true;

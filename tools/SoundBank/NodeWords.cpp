@@ -201,8 +201,8 @@ bool NodeWords::Priority(const std::vector<std::string>& w, size_t& i) {
                : !m_host.Within(w[++i], kDistanceOffsetRange, "the distance offsets", value))
     return false;
   m_node->priorityFlags = uint8_t(m_node->priorityFlags | (priority ? 0x01 : 0x03));
-  return AddProperty(m_node->properties,
-                     BankNodeProperty::Float(priority ? SN::SnProp_Priority : SN::SnProp_PriorityDistanceOffset, value));
+  const uint8_t id = priority ? SN::SnProp_Priority : SN::SnProp_PriorityDistanceOffset;
+  return AddProperty(m_node->properties, BankNodeProperty::Float(id, value));
 }
 
 // What a MIDI note plays, decided here for the nodes below: nothing, its note-on or its note-off.
@@ -427,9 +427,13 @@ bool NodeWords::BusVolume(const std::vector<std::string>& w, size_t& i) {
   return AddProperty(m_bus->properties, BankNodeProperty::Float(5, dB));
 }
 
-bool NodeWords::Recovery(const std::vector<std::string>& w, size_t& i) { return m_host.Number(w[++i], m_bus->recoveryMs); }
+bool NodeWords::Recovery(const std::vector<std::string>& w, size_t& i) {
+  return m_host.Number(w[++i], m_bus->recoveryMs);
+}
 
-bool NodeWords::MaxDuck(const std::vector<std::string>& w, size_t& i) { return m_host.Level(w[++i], m_bus->maxDuckVolume); }
+bool NodeWords::MaxDuck(const std::vector<std::string>& w, size_t& i) {
+  return m_host.Level(w[++i], m_bus->maxDuckVolume);
+}
 
 bool NodeWords::Channels(const std::vector<std::string>& w, size_t& i) {
   return m_host.Number(w[++i], m_bus->channelConfig);
