@@ -312,6 +312,8 @@ bool MusicText::MidiTrack(const std::vector<std::string>& w) {
       continue;
     }
     if (w[i] == "loop") {
+      for (const BankNodeProperty& given : track.params.properties)
+        if (given.id == kLoopCountProperty) return m_host.Fail("\"loop\" is given twice");
       track.params.properties.push_back(BankNodeProperty::Int(kLoopCountProperty, 0));
       continue;
     }
@@ -319,6 +321,7 @@ bool MusicText::MidiTrack(const std::vector<std::string>& w) {
     const bool toBus = Split(w[i], "targetbus", aim);
     if (toBus || Split(w[i], "target", aim)) {
       uint32_t node = 0;
+      if (track.flags & kOwnMidiTarget) return m_host.Fail("the MIDI target is given twice");
       if (!m_host.Id(aim, node)) return false;
       track.flags |= uint8_t(kOwnMidiTarget | (toBus ? kMidiTargetIsBus : 0));
       track.params.properties.push_back(BankNodeProperty::Int(kMidiTargetProperty, int32_t(node)));
@@ -456,6 +459,7 @@ bool MusicText::NodeOption(const std::string& word, BankMusicNode& node, bool me
   if (toBus || Split(word, "miditarget", rest)) {
     // The node or bus the MIDI of the tracks below plays on, the node's own over its parents'.
     uint32_t target = 0;
+    if (node.flags & kOwnMidiTarget) return m_host.Fail("the MIDI target is given twice");
     if (!m_host.Id(rest, target)) return false;
     node.flags |= uint8_t(kOwnMidiTarget | (toBus ? kMidiTargetIsBus : 0));
     node.params.properties.push_back(BankNodeProperty::Int(kMidiTargetProperty, int32_t(target)));
