@@ -244,6 +244,8 @@ TEST_F(MusicSettingsTextTest, ValuesPastTheirRangesAreRefusedWithTheirLine) {
       {"playlist P 0 stinger:Boom:Hit S",
        "line 5: \"stinger:Boom:Hit\" is not stinger:<trigger>:<segment>:<sync 0-7>[:<cue>]"},
       {"playlist P 0 stinger:Boom:Hit:1 stinger:Boom:S:1 S", "line 5: trigger \"Boom\" has two stingers"},
+      {"playlist P 0 miditarget:S miditargetbus:Master S", "line 5: the MIDI target is given twice"},
+      {"miditrack M 96 120 1000 loop target:S loop on:0:0:60:100", "line 5: \"loop\" is given twice"},
       {"playlist P 0 grid:100:0 S", "line 5: a grid is part of a meter: give meter: first"},
       {"playlist P 0 meter:0:4:4 S",
        "line 5: a meter's tempo is above 0, its bar within the engine's counts, and its time signature two numbers "

@@ -29,9 +29,10 @@
 //       value <v> <min> <max>, seek <mode> <flag>, bypass <on> <mask>, group <group> <state or switch>,
 //       bank <bank>, except <node>, exceptbus <bus>
 //   object <type> <name> [hex bytes...]      HIRC object of any type: its id, then the bytes
-//   bus <name> <parent bus or -> [option...]  HIRC bus (type 8); options: ownmix (type 20, a mix stage
-//     of its own), music (background music), volume <dB>, busvolume <dB>, recovery <ms>, maxduck <dB>,
-//     channels <config>, duck <bus> <dB> <fade-out ms> <fade-in ms> <curve> <property 0 or 5>,
+//   bus <name> <parent bus or -> [option...]  HIRC bus (type 8); options, each once but duck and effect:
+//     ownmix (type 20, a mix stage of its own), music (background music), volume <dB>, busvolume <dB>,
+//     recovery <ms>, maxduck <dB>, channels <config>,
+//     duck <bus> <dB> <fade-out ms> <fade-in ms> <curve> <property 0 or 5>,
 //     maxvoices <1-1023> [newest|oldest] [virtual] (as a node's, for all game objects together), mixstage (a
 //     mix stage of its own), mixer <definition> (the shared definition mixing its inputs), bypass <0-31>
 //     (the effect slots bypassed from the start: bits 0-3 the slots, bit 4 all; with effects)
@@ -43,11 +44,11 @@
 //       [auxsend <bus> <dB>] [gamesend <dB>] [bypass <0-31>] [midiplay <noteon|noteoff|none>]
 //       [miditracking <root key 0-127|off>] [nospatialise] [norays] (after 3d: heard unspatialised, or not
 //       along the game object's own rays)
-//       (pitch and the filters also on mixer, random and sequence containers; the filter values add along
-//       the path, so a child's may be negative; priority, distanceoffset, maxvoices, property, vary,
-//       auxsend, gamesend, bypass (with effects), midiplay and miditracking on every container,
-//       path and mixer <definition> (their own over their parents') on mixer, random and sequence
-//       containers, for the children without a positioning of their own)
+//       (these node words, but loop, also on every container and music node: path and mixer <definition>
+//       (their own over their parents') on mixer, random and sequence containers only, for the children
+//       without a positioning of their own; the filter values add along the path, so a child's may be
+//       negative. NodeWords.cpp holds the words, the kinds of node taking each and how often: a word its
+//       kind does not take is refused, so is a word or a property given twice, a fifth effect or auxsend)
 //                                            "priority" and "distanceoffset" give the node its own priority
 //                                            over its parent's, the second lowering or raising it with the
 //                                            distance up to the attenuation's farthest point; "maxvoices"

@@ -16,15 +16,16 @@ void PutChildren(std::vector<uint8_t>& out, const std::vector<uint32_t>& childre
 
 }  // namespace
 
-std::vector<uint8_t> ActorMixerPayload(uint32_t id, const BankNodeParams& params, const std::vector<uint32_t>& children) {
-  std::vector<uint8_t> out = NodePayload(id, {}, params, false);
+std::vector<uint8_t> ActorMixerPayload(uint32_t id, const BankNodeParams& params, const std::vector<uint32_t>& children,
+                                       bool motionFlag) {
+  std::vector<uint8_t> out = NodePayload(id, {}, params, motionFlag);
   PutChildren(out, children);
   return out;
 }
 
 std::vector<uint8_t> RandomSequencePayload(uint32_t id, const BankNodeParams& params,
-                                           const BankRandomSequence& container) {
-  std::vector<uint8_t> out = NodePayload(id, {}, params, false);
+                                           const BankRandomSequence& container, bool motionFlag) {
+  std::vector<uint8_t> out = NodePayload(id, {}, params, motionFlag);
   Put(out, container.loopCount);
   Put(out, container.loopMin);
   Put(out, container.loopMax);
@@ -45,8 +46,9 @@ std::vector<uint8_t> RandomSequencePayload(uint32_t id, const BankNodeParams& pa
   return out;
 }
 
-std::vector<uint8_t> SwitchPayload(uint32_t id, const BankNodeParams& params, const BankSwitch& container) {
-  std::vector<uint8_t> out = NodePayload(id, {}, params, false);
+std::vector<uint8_t> SwitchPayload(uint32_t id, const BankNodeParams& params, const BankSwitch& container,
+                                   bool motionFlag) {
+  std::vector<uint8_t> out = NodePayload(id, {}, params, motionFlag);
   Put(out, container.groupType);
   Put(out, container.groupId);
   Put(out, container.defaultSwitch);
@@ -69,8 +71,9 @@ std::vector<uint8_t> SwitchPayload(uint32_t id, const BankNodeParams& params, co
 }
 
 std::vector<uint8_t> LayerContainerPayload(uint32_t id, const BankNodeParams& params,
-                                           const std::vector<uint32_t>& children, const std::vector<BankLayer>& layers) {
-  std::vector<uint8_t> out = NodePayload(id, {}, params, false);
+                                           const std::vector<uint32_t>& children, const std::vector<BankLayer>& layers,
+                                           bool motionFlag) {
+  std::vector<uint8_t> out = NodePayload(id, {}, params, motionFlag);
   PutChildren(out, children);
   Put(out, uint32_t(layers.size()));
   for (const BankLayer& layer : layers) {

@@ -15,7 +15,9 @@ constexpr uint8_t kBankSwitchType = 6;
 constexpr uint8_t kBankActorMixerType = 7;
 constexpr uint8_t kBankLayerType = 9;
 
-std::vector<uint8_t> ActorMixerPayload(uint32_t id, const BankNodeParams& params, const std::vector<uint32_t>& children);
+// `motionFlag`: the bank's header carries the motion flag, and the node's secondary output id is written.
+std::vector<uint8_t> ActorMixerPayload(uint32_t id, const BankNodeParams& params, const std::vector<uint32_t>& children,
+                                       bool motionFlag = false);
 
 struct BankPlaylistItem {
   uint32_t id = 0;
@@ -34,7 +36,7 @@ struct BankRandomSequence {
   std::vector<BankPlaylistItem> playlist;
 };
 std::vector<uint8_t> RandomSequencePayload(uint32_t id, const BankNodeParams& params,
-                                           const BankRandomSequence& container);
+                                           const BankRandomSequence& container, bool motionFlag = false);
 
 struct BankSwitchList {
   uint32_t value = 0;
@@ -55,7 +57,8 @@ struct BankSwitch {
   std::vector<BankSwitchList> lists;
   std::vector<BankSwitchChild> settings;
 };
-std::vector<uint8_t> SwitchPayload(uint32_t id, const BankNodeParams& params, const BankSwitch& container);
+std::vector<uint8_t> SwitchPayload(uint32_t id, const BankNodeParams& params, const BankSwitch& container,
+                                   bool motionFlag = false);
 
 struct BankLayerChild {
   uint32_t childId = 0;
@@ -69,6 +72,7 @@ struct BankLayer {
   std::vector<BankLayerChild> children;
 };
 std::vector<uint8_t> LayerContainerPayload(uint32_t id, const BankNodeParams& params,
-                                           const std::vector<uint32_t>& children, const std::vector<BankLayer>& layers);
+                                           const std::vector<uint32_t>& children, const std::vector<BankLayer>& layers,
+                                           bool motionFlag = false);
 
 }  // namespace Tools

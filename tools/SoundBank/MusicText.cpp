@@ -106,18 +106,21 @@ bool MusicText::Track(const std::vector<std::string>& w) {
   uint32_t toneId = 0, subTracks = 0;
   if (!m_host.Id(w[1], track.id) || !m_host.Id(w[2], toneId) || !Source(w[2], track, ms)) return false;
   bool fadeGiven = false, syncGiven = false;
-  for (size_t i = 3; i < w.size(); ++i) {
+  NodeWords words(m_host, NodeKind::MusicTrack, track.params);
+  auto options = [&](const std::vector<std::string>& w, size_t& i, bool& taken) {
     std::string rest;
-    if (Split(w[i], "clip", rest)) {
-      if (!Clip(w[i], rest, track)) return false;
-    } else if (Split(w[i], "automation", rest)) {
-      if (!Automation(w[i], rest, track)) return false;
-    } else if (Split(w[i], "subtracks", rest)) {
+    taken = true;
+    if (Split(w[i], "clip", rest)) return Clip(w[i], rest, track);
+    if (Split(w[i], "automation", rest)) return Automation(w[i], rest, track);
+    if (Split(w[i], "subtracks", rest)) {
       if (!m_host.Number(rest, subTracks)) return false;
-      if (!subTracks || subTracks > kMaxSubTracks) return m_host.Fail("a track has 1 to 65536 sub-tracks");
-    } else if (w[i] == "random" || w[i] == "sequence") {
+      return (subTracks && subTracks <= kMaxSubTracks) || m_host.Fail("a track has 1 to 65536 sub-tracks");
+    }
+    if (w[i] == "random" || w[i] == "sequence") {
       track.type = w[i] == "random" ? SN::SnMusicTrack_Random : SN::SnMusicTrack_Sequence;
-    } else if (Split(w[i], "switch", rest) || Split(w[i], "state", rest)) {
+      return true;
+    }
+    if (Split(w[i], "switch", rest) || Split(w[i], "state", rest)) {
       // The group, its default switch or state, then the one each sub-track plays on, sub-track 0 first.
       const std::vector<std::string> f = Fields(rest);
       if (f.size() < 2) return m_host.Fail("\"" + w[i] + "\" is not switch|state:<group>:<default>:<value>...");
@@ -126,27 +129,30 @@ bool MusicText::Track(const std::vector<std::string>& w) {
       if (!m_host.Id(f[0], track.groupId) || !m_host.Id(f[1], track.defaultSwitch)) return false;
       for (size_t k = 2; k < f.size(); ++k)
         if (!m_host.Id(f[k], track.switchIds.emplace_back())) return false;
-    } else if (Split(w[i], "switchfade", rest)) {
-      if (!SwitchFade(w[i], rest, track)) return false;
+      return true;
+    }
+    if (Split(w[i], "switchfade", rest)) {
       fadeGiven = true;
-    } else if (Split(w[i], "switchsync", rest)) {
+      return SwitchFade(w[i], rest, track);
+    }
+    if (Split(w[i], "switchsync", rest)) {
       const std::vector<std::string> f = Fields(rest);
       if (f.size() > 2) return m_host.Fail("\"" + w[i] + "\" is not switchsync:<sync 0-7>[:<cue>]");
       if (!m_host.Number(f[0], track.transition[3]) || (f.size() == 2 && !m_host.Id(f[1], track.transition[4])))
         return false;
       if (track.transition[3] >= SN::SnMusicSync_Count) return m_host.Fail("a sync type is 0 to 7");
       syncGiven = true;
-    } else if (bool taken = false; !m_host.NodeSetting(w, i, track.params, taken)) {
-      return false;
-    } else if (!taken) {
-      if (i + 1 == w.size() || (w[i] != "lookahead" && w[i] != "3d"))
-        return m_host.Fail("\"musictrack\" takes a name and a tone, then lookahead <ms>, 3d <attenuation>, clip:, "
-                           "automation:, subtracks:, random, sequence, switch:, state:, switchfade:, switchsync: and "
-                           "the settings of every node");
-      if (w[i] == "lookahead" ? !Ms(w[i + 1], ahead) : !m_host.Placed(w[i + 1], track.params)) return false;
-      ++i;
+      return true;
     }
-  }
+    taken = w[i] == "lookahead" && i + 1 < w.size();
+    return !taken || Ms(w[++i], ahead);
+  };
+  auto refused = [&](const std::vector<std::string>&, size_t&) {
+    return m_host.Fail("\"musictrack\" takes a name and a tone, then lookahead <ms>, 3d <attenuation>, clip:, "
+                       "automation:, subtracks:, random, sequence, switch:, state:, switchfade:, switchsync: and "
+                       "the settings of every node");
+  };
+  if (!words.Read(w, 3, options, refused)) return false;
   if (ahead > 0xFFFFFFFFu) return m_host.Fail("a look-ahead fits in 32 bits of milliseconds");
   track.lookAheadMs = uint32_t(ahead);
   if ((fadeGiven || syncGiven) && track.type != SN::SnMusicTrack_Switch)
@@ -163,7 +169,9 @@ bool MusicText::Track(const std::vector<std::string>& w) {
   if (highest >= track.subTrackCount || track.switchIds.size() > track.subTrackCount)
     return m_host.Fail("track \"" + w[1] + "\" has " + std::to_string(track.subTrackCount) +
                        " sub-tracks: its clips and switches name no other");
-  if (!m_host.AddObject(kBankMusicTrackType, w[1], MusicTrackPayload(track, false))) return false;
+  if (!m_host.AddNode(kBankMusicTrackType, w[1], NodeKind::MusicTrack, track.params.secondaryOutputId,
+                      [track](bool motionFlag) { return MusicTrackPayload(track, motionFlag); }))
+    return false;
   m_kinds[w[1]] = kBankMusicTrackType;
   m_lookAheads[w[1]] = ahead;
   return true;
@@ -304,6 +312,8 @@ bool MusicText::MidiTrack(const std::vector<std::string>& w) {
       continue;
     }
     if (w[i] == "loop") {
+      for (const BankNodeProperty& given : track.params.properties)
+        if (given.id == kLoopCountProperty) return m_host.Fail("\"loop\" is given twice");
       track.params.properties.push_back(BankNodeProperty::Int(kLoopCountProperty, 0));
       continue;
     }
@@ -311,6 +321,7 @@ bool MusicText::MidiTrack(const std::vector<std::string>& w) {
     const bool toBus = Split(w[i], "targetbus", aim);
     if (toBus || Split(w[i], "target", aim)) {
       uint32_t node = 0;
+      if (track.flags & kOwnMidiTarget) return m_host.Fail("the MIDI target is given twice");
       if (!m_host.Id(aim, node)) return false;
       track.flags |= uint8_t(kOwnMidiTarget | (toBus ? kMidiTargetIsBus : 0));
       track.params.properties.push_back(BankNodeProperty::Int(kMidiTargetProperty, int32_t(node)));
@@ -350,7 +361,9 @@ bool MusicText::MidiTrack(const std::vector<std::string>& w) {
   if (!m_host.AddMedia(w[1], std::move(media), mediaId)) return false;
   track.sources = {{kMidiCodec, 0, mediaId, size, 0, {}}};
   track.clips = {{0, mediaId, 0.0, 0.0, 0.0, ms}};
-  if (!m_host.AddObject(kBankMusicTrackType, w[1], MusicTrackPayload(track, false))) return false;
+  if (!m_host.AddNode(kBankMusicTrackType, w[1], NodeKind::MusicTrack, 0,
+                      [track](bool motionFlag) { return MusicTrackPayload(track, motionFlag); }))
+    return false;
   m_kinds[w[1]] = kBankMusicTrackType;
   return true;
 }
@@ -376,8 +389,10 @@ bool MusicText::Segment(const std::vector<std::string>& w) {
   segment.node.beatValue = uint8_t(value);
   segment.node.overridesMeter = 1;
   segment.markers.push_back({1, entry, ""});
-  for (size_t i = 8; i < w.size(); ++i) {
+  NodeWords words(m_host, NodeKind::MusicSegment, segment.node.params);
+  auto options = [&](const std::vector<std::string>& w, size_t& i, bool& taken) {
     std::string rest;
+    taken = true;
     if (Split(w[i], "track", rest)) {
       uint32_t trackId = 0;
       if (!Earlier(rest, {kBankMusicTrackType}, trackId)) return false;
@@ -391,28 +406,32 @@ bool MusicText::Segment(const std::vector<std::string>& w) {
         return m_host.Fail(text);
       }
       segment.node.children.push_back(trackId);
-    } else if (Split(w[i], "bus", rest)) {
-      if (!m_host.Id(rest, segment.node.params.outputBusId)) return false;
-    } else if (bool taken = false, ok = NodeOption(w[i], segment.node, true, taken) &&
-                                        (taken || m_host.NodeSetting(w, i, segment.node.params, taken));
-               !ok || taken) {
-      if (!ok) return false;
-    } else if (Split(w[i], "cue", rest) && rest.find('@') != std::string::npos) {
-      BankMusicMarker cue;
-      cue.name = rest.substr(0, rest.find('@'));
-      if (!m_host.Id(cue.name, cue.id) || !Ms(rest.substr(rest.find('@') + 1), cue.positionMs)) return false;
-      segment.markers.push_back(cue);
-    } else {
-      return m_host.Fail("\"" + w[i] + "\" is neither track:<name>, bus:<bus>, cue:<name>@<ms>, stinger:, meter: nor "
-                         "grid:");
+      return true;
     }
-  }
+    if (Split(w[i], "bus", rest)) return m_host.Id(rest, segment.node.params.outputBusId);
+    if (!NodeOption(w[i], segment.node, true, taken)) return false;
+    if (taken) return true;
+    taken = Split(w[i], "cue", rest) && rest.find('@') != std::string::npos;
+    if (!taken) return true;
+    BankMusicMarker cue;
+    cue.name = rest.substr(0, rest.find('@'));
+    if (!m_host.Id(cue.name, cue.id) || !Ms(rest.substr(rest.find('@') + 1), cue.positionMs)) return false;
+    segment.markers.push_back(cue);
+    return true;
+  };
+  auto refused = [&](const std::vector<std::string>& w, size_t& i) {
+    return m_host.Fail("\"" + w[i] + "\" is neither track:<name>, bus:<bus>, cue:<name>@<ms>, stinger:, meter: nor "
+                       "grid:");
+  };
+  if (!words.Read(w, 8, options, refused)) return false;
   segment.markers.push_back({2, exit, ""});
   for (size_t i = 1; i < segment.markers.size(); ++i)
     if (segment.markers[i].positionMs < segment.markers[i - 1].positionMs || exit > segment.durationMs)
       return m_host.Fail("segment \"" + w[1] + "\": its cues run from the entry to the exit, inside the segment");
   std::sort(segment.node.children.begin(), segment.node.children.end());
-  if (!m_host.AddObject(kBankMusicSegmentType, w[1], MusicSegmentPayload(segment, false))) return false;
+  if (!m_host.AddNode(kBankMusicSegmentType, w[1], NodeKind::MusicSegment, segment.node.params.secondaryOutputId,
+                      [segment](bool motionFlag) { return MusicSegmentPayload(segment, motionFlag); }))
+    return false;
   m_kinds[w[1]] = kBankMusicSegmentType;
   return true;
 }
@@ -440,6 +459,7 @@ bool MusicText::NodeOption(const std::string& word, BankMusicNode& node, bool me
   if (toBus || Split(word, "miditarget", rest)) {
     // The node or bus the MIDI of the tracks below plays on, the node's own over its parents'.
     uint32_t target = 0;
+    if (node.flags & kOwnMidiTarget) return m_host.Fail("the MIDI target is given twice");
     if (!m_host.Id(rest, target)) return false;
     node.flags |= uint8_t(kOwnMidiTarget | (toBus ? kMidiTargetIsBus : 0));
     node.params.properties.push_back(BankNodeProperty::Int(kMidiTargetProperty, int32_t(target)));
@@ -561,17 +581,20 @@ bool MusicText::Playlist(const std::vector<std::string>& w) {
   root.loopCount = 0;
   size_t at = 3;
   if (!GroupOptions(w, at, root)) return false;
+  NodeWords words(m_host, NodeKind::MusicPlaylist, playlist.node.params);
   for (std::string rest; at < w.size(); ++at) {
     bool taken = false;
-    if (!NodeOption(w[at], playlist.node, false, taken) ||
-        (!taken && !m_host.NodeSetting(w, at, playlist.node.params, taken)))
-      return false;
+    if (!NodeOption(w[at], playlist.node, false, taken) || (!taken && !words.Take(w, at, taken))) return false;
     if (taken) continue;
-    if (!Split(w[at], "rule", rest)) break;
+    if (!Split(w[at], "rule", rest)) {
+      if (!words.NotOthers(w[at])) return false;
+      break;
+    }
     BankMusicRule rule;
     if (!Rule(w[at], rest, rule)) return false;
     playlist.rules.push_back(rule);
   }
+  if (!words.Whole()) return false;
   playlist.records.push_back(root);
   uint32_t nextItemId = 1;
   if (!PlaylistItems(w, at, 1, playlist.records, playlist.node.children, nextItemId)) return false;
@@ -580,7 +603,9 @@ bool MusicText::Playlist(const std::vector<std::string>& w) {
     if (rule.hasSegment && std::find(playlist.node.children.begin(), playlist.node.children.end(), rule.segmentId) ==
                                playlist.node.children.end())
       playlist.node.children.push_back(rule.segmentId);
-  if (!m_host.AddObject(kBankMusicPlaylistType, w[1], MusicPlaylistPayload(playlist, false))) return false;
+  if (!m_host.AddNode(kBankMusicPlaylistType, w[1], NodeKind::MusicPlaylist, playlist.node.params.secondaryOutputId,
+                      [playlist](bool motionFlag) { return MusicPlaylistPayload(playlist, motionFlag); }))
+    return false;
   m_kinds[w[1]] = kBankMusicPlaylistType;
   m_playlistItems[w[1]] = nextItemId - 1;
   return true;
@@ -671,6 +696,7 @@ bool MusicText::Switch(const std::vector<std::string>& w) {
     container.groupTypes.push_back(switchGroup ? 0 : 1);
   }
   std::vector<BankDialoguePath> paths;
+  NodeWords words(m_host, NodeKind::MusicSwitch, container.node.params);
   for (size_t i = 3; i < w.size(); ++i) {
     std::string rest;
     if (Split(w[i], "rule", rest)) {
@@ -692,12 +718,11 @@ bool MusicText::Switch(const std::vector<std::string>& w) {
       continue;
     }
     bool taken = false;
-    if (!NodeOption(w[i], container.node, false, taken) ||
-        (!taken && !m_host.NodeSetting(w, i, container.node.params, taken)))
-      return false;
+    if (!NodeOption(w[i], container.node, false, taken) || (!taken && !words.Take(w, i, taken))) return false;
     if (taken) continue;
-    if (!Path(w[i], container, paths.emplace_back())) return false;
+    if (!words.NotOthers(w[i]) || !Path(w[i], container, paths.emplace_back())) return false;
   }
+  if (!words.Whole()) return false;
   std::vector<BankTreeNode> tree;
   std::string error;
   if (!ArgumentTree(paths, tree, error)) return m_host.Fail("music switch \"" + w[1] + "\": " + error);
@@ -714,7 +739,9 @@ bool MusicText::Switch(const std::vector<std::string>& w) {
     }
     container.tree.push_back(laid);
   }
-  if (!m_host.AddObject(kBankMusicSwitchType, w[1], MusicSwitchPayload(container, false))) return false;
+  if (!m_host.AddNode(kBankMusicSwitchType, w[1], NodeKind::MusicSwitch, container.node.params.secondaryOutputId,
+                      [container](bool motionFlag) { return MusicSwitchPayload(container, motionFlag); }))
+    return false;
   m_kinds[w[1]] = kBankMusicSwitchType;
   return true;
 }

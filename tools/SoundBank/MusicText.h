@@ -53,12 +53,14 @@
 //       stinger:<trigger>:<segment>:<sync 0-7>[:<cue>]   a trigger's segment over the node at its sync point
 //       miditarget:<node>, miditargetbus:<bus>        (segment, playlist and musicswitch) where the MIDI of
 //                                                        the tracks below plays, over the node's parents'
-//   segment, playlist and musicswitch also take the settings of every node (priority, maxvoices, property,
-//     vary, auxsend, gamesend, ...: BankText.h), each before its items and paths
+//   musictrack, segment, playlist and musicswitch also take the words of every node (priority, maxvoices,
+//     property, vary, auxsend, gamesend, volume, 3d, inaudible, delay, motion, effect, ...: NodeWords.cpp), a
+//     playlist's and a music switch's before its items and paths
 //   musicevent <event> <node>                      an event of one play action on the node
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -66,17 +68,20 @@
 
 #include "tools/SoundBank/DialogueWriter.h"
 #include "tools/SoundBank/MusicWriter.h"
+#include "tools/SoundBank/NodeWords.h"
 
 namespace Tools {
 
+// A node's payload written with the bank's motion flag or without.
+using NodeWrite = std::function<std::vector<uint8_t>(bool motionFlag)>;
+
 // What the description's parser lends the music directives.
-class MusicTextHost {
+class MusicTextHost : public NodeWordsHost {
  public:
-  virtual bool Id(const std::string& word, uint32_t& id) = 0;
-  virtual bool Number(const std::string& word, uint32_t& value) = 0;
-  virtual bool Real(const std::string& word, float& value) = 0;
-  virtual bool Fail(const std::string& message) = 0;
   virtual bool AddObject(uint8_t type, const std::string& name, std::vector<uint8_t> payload) = 0;
+  // A node of `kind` in its line's place, written again at the bank's end with the bank's motion flag;
+  // `motionBus` (its secondary output, 0 for none) needs that flag.
+  virtual bool AddNode(uint8_t type, const std::string& name, NodeKind kind, uint32_t motionBus, NodeWrite write) = 0;
   // A tone's length, the bytes of its media and how a voice reads them (0 from the bank, 1 streamed
   // from its loose file, 2 the same with its first bytes from the bank); false (failed) when no tone
   // has the name.
@@ -85,11 +90,6 @@ class MusicTextHost {
   virtual bool AddMedia(const std::string& name, std::vector<uint8_t> bytes, uint32_t& id) = 0;
   // The id of the bank being described (its play actions name it).
   virtual uint32_t BankId() const = 0;
-  // The settings every node kind takes (priority, voice limit, properties, sends) from `w[i]` on;
-  // `taken` tells whether `w[i]` was one of them, and `i` is left on the last word it took.
-  virtual bool NodeSetting(const std::vector<std::string>& w, size_t& i, BankNodeParams& params, bool& taken) = 0;
-  // Placed at its game object, attenuated by the attenuation of that name.
-  virtual bool Placed(const std::string& attenuation, BankNodeParams& params) = 0;
 
  protected:
   ~MusicTextHost() = default;
