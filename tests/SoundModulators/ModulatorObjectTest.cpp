@@ -420,6 +420,33 @@ TEST_F(ModulatorTest, AnInstanceLetGoByItsOwnersTreeKeepsTheOwnerWhoseBankWent) 
   EXPECT_EQ(list_.Count(), 0u);
 }
 
+// A modulator's last reference goes while a flood of plays has filled the pool; an instance of it,
+// bound and in its tree, waits on a list. The modulator's end reaches the instance through its own
+// link, without memory: the instance is unbound and stops the voice its envelope drove, and the
+// list lets it go. Before: the end gathered its instances in an array it could not grow, cleared the
+// tree and left the instance bound; the list's release called the freed modulator (UBSan, ASan
+// use-after-poison).
+TEST_F(ModulatorTest, AModulatorEndingWithThePoolFullUnbindsEveryInstanceBoundToIt) {
+  ASSERT_EQ(Load({{22, Mod(127)}}), SN_Success);
+  CSnModulatorInstance* instance = Instantiate(127, Voice(GameObject(1), 12, 3));
+  ASSERT_NE(instance, nullptr);
+  // A reader's reference, the last to go.
+  CSnModulatorObject* owner = FindModulatorAndAddRef(127);
+  const uint32_t bank = loaded_.back();
+  loaded_.pop_back();
+  ASSERT_EQ(g_pBankManager->UnloadBankWait(bank, nullptr), SN_Success);
+  ASSERT_EQ(instance->Owner(), owner);
+  std::vector<void*> filler;
+  for (size_t size : {size_t(4096), size_t(256), size_t(16)})
+    while (void* block = MemoryMgr::Malloc(g_DefaultPoolId, size)) filler.push_back(block);
+  owner->Release();
+  for (void* block : filler) MemoryMgr::Free(g_DefaultPoolId, block);
+  EXPECT_EQ(instance->Owner(), nullptr);
+  EXPECT_EQ(stops_.instances, (std::vector<CSnPlaybackInstance*>{FakeVoice(3)}));
+  list_.ReleaseInactive();
+  EXPECT_EQ(list_.Count(), 0u);
+}
+
 TEST_F(ModulatorTest, BindingKeepsTheNodesOfTheSameObjectAndPlayingId) {
   ASSERT_EQ(Load({{22, Mod(120, {BankNodeProperty::Int(0, 1)})}}), SN_Success);
   auto* a = PoolNew<HeldNode>(g_DefaultPoolId, 1u);
