@@ -181,6 +181,8 @@ bool TraceRepeats::Push(TraceLevel level, TraceModule module, const char* text) 
 }
 
 void TraceRepeats::WriteClosed() {
+  // A handing-over thread writes nothing: each line it read here would come straight back.
+  if (t_handsOver) return;
   std::lock_guard<std::mutex> turn(m_writeLock);
   for (;;) {
     Closed& closed = m_closed[m_closedRead % kClosed];
