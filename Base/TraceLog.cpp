@@ -45,7 +45,7 @@ void TraceLog::MuteAllButOne(TraceModule module) {
   m_mutes[module] = false;
 }
 
-void TraceLog::Write(TraceLevel level, TraceModule module, const char* body, va_list* args) {
+void TraceLog::WriteNow(TraceLevel level, TraceModule module, const char* body, va_list* args) {
   std::string line = kLevelTags[level];
   line += kModuleTags[module];
   line += ' ';
@@ -71,6 +71,20 @@ std::string TraceLog::FixedLine(TraceLevel level, TraceModule module, const char
   line += '\n';
   if (isatty(fileno(m_output)) != 0) line = kLevelColours[level] + line + kColourReset;
   return line;
+}
+
+void TraceLog::Write(TraceLevel level, TraceModule module, const char* body, va_list* args) {
+  // A real-time thread's line goes to the thread that writes the log (TraceRepeats::HandOverScope).
+  if (TraceRepeats::HandsOver()) {
+    char text[1024];
+    if (args)
+      vsnprintf(text, sizeof text, body, *args);
+    else
+      snprintf(text, sizeof text, "%s", body);
+    TraceRepeats::GetInstance().HandOver(level, module, text);
+    return;
+  }
+  WriteNow(level, module, body, args);
 }
 
 void TraceLog::Print(TraceLevel level, TraceModule module, const char* format, ...) {

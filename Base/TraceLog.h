@@ -67,6 +67,7 @@ class TraceLog {
   TraceLog();
   bool Passes(TraceLevel level) const;
   void Write(TraceLevel level, TraceModule module, const char* body, va_list* args);
+  void WriteNow(TraceLevel level, TraceModule module, const char* body, va_list* args);
 
   FILE* m_output;
   bool m_console = true;

@@ -16,7 +16,13 @@ uint64_t HashOf(const std::string& text) {
   return hash;
 }
 
+thread_local bool t_handsOver = false;
+
 }  // namespace
+
+TraceRepeats::HandOverScope::HandOverScope() : m_previous(t_handsOver) { t_handsOver = true; }
+TraceRepeats::HandOverScope::~HandOverScope() { t_handsOver = m_previous; }
+bool TraceRepeats::HandsOver() { return t_handsOver; }
 
 TraceRepeats& TraceRepeats::GetInstance() {
   static TraceRepeats repeats(true);
@@ -52,7 +58,13 @@ void TraceRepeats::Say(const uint32_t* id, TraceLevel level, TraceModule module,
   if (length < 0) return;
   Lines said;
   {
-    std::lock_guard<std::mutex> guard(m_lock);
+    std::unique_lock<std::mutex> guard(m_lock, std::defer_lock);
+    // A handing-over thread never waits for the table: held elsewhere, the line goes over unfolded.
+    if (t_handsOver && !guard.try_lock()) {
+      HandOver(level, module, text);
+      return;
+    }
+    if (!guard.owns_lock()) guard.lock();
     // Frames that ended while another thread held the table close their lines first, so that a line
     // due to close is said anew rather than counted.
     CloseDue(said);
@@ -81,7 +93,11 @@ void TraceRepeats::Say(const uint32_t* id, TraceLevel level, TraceModule module,
     }
   }
   // A line only counted writes nothing, nor the counts before it: counting never waits for the log.
-  if (!said.empty()) Write(said);
+  if (said.empty()) return;
+  if (t_handsOver)
+    HandOver(said);
+  else
+    Write(said);
 }
 
 void TraceRepeats::PrintEach(TraceLevel level, TraceModule module, const char* format, ...) {
@@ -106,7 +122,12 @@ void TraceRepeats::LogMsg(TraceLevel level, TraceModule module, const char* text
 void TraceRepeats::SayText(TraceLevel level, TraceModule module, const std::string& text) {
   Lines said;
   {
-    std::lock_guard<std::mutex> guard(m_lock);
+    std::unique_lock<std::mutex> guard(m_lock, std::defer_lock);
+    if (t_handsOver && !guard.try_lock()) {
+      HandOver(level, module, text.c_str());
+      return;
+    }
+    if (!guard.owns_lock()) guard.lock();
     if (m_holding) {
       const uint64_t hash = HashOf(text);
       if (Line* line = Find(nullptr, hash, level, module, nullptr)) {
@@ -118,7 +139,10 @@ void TraceRepeats::SayText(TraceLevel level, TraceModule module, const std::stri
     }
   }
   said.push_back({level, module, text});
-  Write(said);
+  if (t_handsOver)
+    HandOver(said);
+  else
+    Write(said);
 }
 
 void TraceRepeats::Write(const Lines& said) {
@@ -127,15 +151,51 @@ void TraceRepeats::Write(const Lines& said) {
   for (const Said& line : said) TraceLog::GetInstance().LogMsg(line.level, line.module, line.text.c_str());
 }
 
-void TraceRepeats::WriteClosed() {
-  std::lock_guard<std::mutex> turn(m_writeLock);
-  uint32_t read = m_closedRead.load(std::memory_order_relaxed);
-  for (const uint32_t written = m_closedWritten.load(std::memory_order_acquire); read != written; ++read) {
-    const Closed& closed = m_closed[read % kClosed];
-    TraceLog::GetInstance().LogMsg(closed.level, closed.module, closed.text);
-    // The slot is EndFrame's again once written.
-    m_closedRead.store(read + 1, std::memory_order_release);
+void TraceRepeats::HandOver(const Lines& said) {
+  for (const Said& line : said) HandOver(line.level, line.module, line.text.c_str());
+}
+
+void TraceRepeats::HandOver(TraceLevel level, TraceModule module, const char* text) {
+  if (!Push(level, module, text)) m_dropped.fetch_add(1, std::memory_order_relaxed);
+}
+
+bool TraceRepeats::Push(TraceLevel level, TraceModule module, const char* text) {
+  uint32_t position = m_closedWritten.load(std::memory_order_relaxed);
+  for (;;) {
+    Closed& slot = m_closed[position % kClosed];
+    const int32_t lag = int32_t(slot.sequence.load(std::memory_order_acquire) - position);
+    if (lag < 0) return false;  // full: the slot's line of a turn ago is not written yet
+    if (lag > 0) {
+      position = m_closedWritten.load(std::memory_order_relaxed);
+      continue;
+    }
+    if (m_closedWritten.compare_exchange_weak(position, position + 1, std::memory_order_relaxed)) break;
   }
+  Closed& slot = m_closed[position % kClosed];
+  slot.level = level;
+  slot.module = module;
+  strncpy(slot.text, text, sizeof slot.text - 1);
+  slot.text[sizeof slot.text - 1] = '\0';
+  slot.sequence.store(position + 1, std::memory_order_release);
+  return true;
+}
+
+void TraceRepeats::WriteClosed() {
+  // A handing-over thread writes nothing: each line it read here would come straight back.
+  if (t_handsOver) return;
+  std::lock_guard<std::mutex> turn(m_writeLock);
+  for (;;) {
+    Closed& closed = m_closed[m_closedRead % kClosed];
+    if (closed.sequence.load(std::memory_order_acquire) != m_closedRead + 1) break;
+    TraceLog::GetInstance().LogMsg(closed.level, closed.module, closed.text);
+    // The slot is the writers' again once written.
+    closed.sequence.store(m_closedRead + kClosed, std::memory_order_release);
+    ++m_closedRead;
+  }
+  if (const uint32_t dropped = m_dropped.exchange(0, std::memory_order_relaxed))
+    TraceLog::GetInstance().Print(TraceLevel_Warning, TraceModule_Audio,
+                                  "Log: %u lines of the audio thread were not written: the hand-over to the log was full",
+                                  dropped);
 }
 
 TraceRepeats::Line* TraceRepeats::Find(const char* format, uint64_t textHash, TraceLevel level, TraceModule module,
@@ -188,16 +248,20 @@ void TraceRepeats::EndFrame() {
   const uint64_t frame = m_frame.fetch_add(1, std::memory_order_acq_rel) + 1;
   std::unique_lock<std::mutex> lock(m_lock, std::try_to_lock);
   if (!lock.owns_lock()) return;  // the next line or frame closes them
-  uint32_t written = m_closedWritten.load(std::memory_order_relaxed);
   for (Line& line : m_lines) {
     if (!IsDue(line, frame)) continue;
     if (line.repeats) {
-      if (written - m_closedRead.load(std::memory_order_acquire) == kClosed) break;  // closed by a later frame
-      Closed& closed = m_closed[written % kClosed];
-      closed.level = line.level;
-      closed.module = line.module;
-      FormatCount(line, closed.text, sizeof closed.text);
-      m_closedWritten.store(++written, std::memory_order_release);
+      char count[sizeof Closed::text];
+      const uint32_t repeats = line.repeats, idCount = line.idCount;
+      const bool moreIds = line.moreIds;
+      FormatCount(line, count, sizeof count);
+      if (!Push(line.level, line.module, count)) {
+        // Closed by a later frame.
+        line.repeats = repeats;
+        line.idCount = idCount;
+        line.moreIds = moreIds;
+        break;
+      }
     }
     line.used = false;
   }

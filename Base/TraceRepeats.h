@@ -57,11 +57,32 @@ class TraceRepeats {
   // Whether lines are held back and counted; the sound engine's instance always holds them.
   void SetHolding(bool holding);
 
+  // A real-time thread (the sound engine's audio thread) never writes the log: while a scope of this
+  // lives on a thread, the lines it says (here and through TraceLog) are handed to WriteClosed through
+  // the same ring of fixed room as the closed counts, folded as on any thread when the table is free
+  // and handed over as they are when it is not. What finds the ring full is counted, and the count is
+  // written with the next hand-over.
+  class HandOverScope {
+   public:
+    HandOverScope();
+    ~HandOverScope();
+    HandOverScope(const HandOverScope&) = delete;
+    HandOverScope& operator=(const HandOverScope&) = delete;
+
+   private:
+    bool m_previous;
+  };
+  static bool HandsOver();
+  // A finished line of a handing-over thread, as it is.
+  void HandOver(TraceLevel level, TraceModule module, const char* text);
+
   TraceRepeats(const TraceRepeats&) = delete;
   TraceRepeats& operator=(const TraceRepeats&) = delete;
 
  private:
-  explicit TraceRepeats(bool holding) : m_holding(holding) {}
+  explicit TraceRepeats(bool holding) : m_holding(holding) {
+    for (uint32_t i = 0; i < kClosed; ++i) m_closed[i].sequence.store(i, std::memory_order_relaxed);
+  }
   // The distinct other ids a line's count names: a few by number, the rest counted up to this.
   static constexpr uint32_t kNamedIds = 4;
   static constexpr uint32_t kCountedIds = 64;
@@ -91,6 +112,9 @@ class TraceRepeats {
   void Say(const uint32_t* id, TraceLevel level, TraceModule module, const char* format, va_list args);
   void SayText(TraceLevel level, TraceModule module, const std::string& text);
   void Write(const Lines& said);
+  // Into the ring, or counted as dropped when it is full.
+  void HandOver(const Lines& said);
+  bool Push(TraceLevel level, TraceModule module, const char* text);
   // The kept line of a call site or a text; with `text`, the one of a call site that said that text.
   Line* Find(const char* format, uint64_t textHash, TraceLevel level, TraceModule module, const char* text);
   void Keep(const char* format, uint64_t textHash, TraceLevel level, TraceModule module, const char* text,
@@ -106,17 +130,20 @@ class TraceRepeats {
   // The same into `text`: false when it has no count.
   static bool FormatCount(Line& line, char* text, size_t size);
 
-  // A count closed by a frame, waiting for WriteClosed. The ring has one writer at a time, EndFrame
-  // holding the table, and its readers take turns under m_writeLock.
+  // A count closed by a frame or a line handed over, waiting for WriteClosed. Its writers (EndFrame,
+  // handing-over threads) each claim a slot by its sequence and never wait; its readers take turns
+  // under m_writeLock. A slot's sequence is its position when free and one past it when filled.
   struct Closed {
+    std::atomic<uint32_t> sequence{0};
     TraceLevel level;
     TraceModule module;
     char text[sizeof Line::text + 192];
   };
-  static constexpr uint32_t kClosed = kLines;
+  static constexpr uint32_t kClosed = 2 * kLines;
   Closed m_closed[kClosed];
   std::atomic<uint32_t> m_closedWritten{0};
-  std::atomic<uint32_t> m_closedRead{0};
+  uint32_t m_closedRead = 0;  // under m_writeLock
+  std::atomic<uint32_t> m_dropped{0};
   std::mutex m_writeLock;
 
   std::mutex m_lock;

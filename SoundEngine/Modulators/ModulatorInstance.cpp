@@ -51,7 +51,10 @@ SNRESULT CSnModulatorInstance::Init(CSnModulatorObject* owner, const SnModulator
   if (Bound() && (params.sharedRecord != m_pSharedRecord || params.playingId != m_playingId ||
                   params.gameObject != m_pGameObject))
     StopTarget();
+  // Bound to another modulator before: that one is let go first.
+  if (m_pOwner && m_pOwner != owner) Unbind();
   const uint32_t scope = owner->Scope();
+  if (!m_pOwner) owner->LinkBound(this);
   m_pOwner = owner;
   m_state = SnModulatorState_Running;
   m_elapsed = 0;
@@ -101,6 +104,7 @@ void CSnModulatorInstance::Unbind() {
   // Let go last: the owner's end may walk the processing lists, and finds this instance unbound.
   CSnModulatorObject* held = m_ownerHeld ? m_pOwner : nullptr;
   m_ownerHeld = false;
+  if (m_pOwner) m_pOwner->UnlinkBound(this);
   m_pOwner = nullptr;
   m_pDriven = nullptr;
   m_playingId = 0;

@@ -104,6 +104,10 @@ class CSnModulatorInstance {
   SnModulatorOutput* Output() const { return m_pOutput; }
 
   CSnModulatorInstance* m_pNextInList = nullptr;  // the registry's processing list
+  // The owner's list of the instances bound to it, whoever else holds them (its tree, a processing
+  // list, a voice): its end reaches each of them through these, without memory of its own.
+  CSnModulatorInstance* m_pPrevBound = nullptr;
+  CSnModulatorInstance* m_pNextBound = nullptr;
 
  protected:
   // The kind's parameters from the owner, and its samples-per-frame need.

@@ -195,8 +195,15 @@ void CSnModulatorObject::BeforeDestroy() {
     for (uint32_t driver : m_drivers)
       g_pModulatorRegistry->Detach(CSnModulatorRegistry::TargetOfModulator(ID()), driver);
   m_drivers.Term();
-  // Unbound as they go: a list may hold them past this object's end.
-  DropMatching(SnRTPCKey{}, true);
+  // Every instance still bound to this one is unbound, stopped, as it goes: wherever it is held (the
+  // tree, a processing list, a voice), it may outlive this object. Reached through their own links, so
+  // that an end without memory (a flood of plays filled the pool) still reaches each of them.
+  while (CSnModulatorInstance* bound = m_pBound) bound->StopTarget();
+  m_instances.ForEach([](const SnRTPCKey&, CSnModulatorInstance*& instance) {
+    CSnModulatorInstance* held = instance;
+    instance = nullptr;
+    if (held) held->Release();
+  });
   m_instances.Clear();
   if (CSnModulatorProcessor* list = ModulatorProcessingList()) list->ReleaseInactive();
   m_subscriptions.Term();
@@ -382,8 +389,9 @@ bool CSnModulatorObject::RemoveInstancesForKey(const SnRTPCKey& key) {
 void CSnModulatorObject::DropMatching(const SnRTPCKey& pattern, bool unbind) {
   // Gathered first: the tree does not change under its own walk.
   SnArray<SnRTPCKey> keys;
+  bool gathered = true;
   m_instances.ForEach([&](const SnRTPCKey& stored, CSnModulatorInstance*&) {
-    if (stored.Matches(pattern)) keys.Add(stored, 8);
+    if (stored.Matches(pattern) && !keys.Add(stored, 8)) gathered = false;
   });
   for (const SnRTPCKey& stored : keys) {
     CSnModulatorInstance** slot = m_instances.FindExact(stored);
@@ -398,7 +406,23 @@ void CSnModulatorObject::DropMatching(const SnRTPCKey& pattern, bool unbind) {
     }
     instance->Release();
   }
-  if (keys.Count() == 0 && pattern.IsGlobal()) m_instances.Clear();
+  // Without memory to gather them, the instances stay in the tree, which still holds them.
+  if (gathered && keys.Count() == 0 && pattern.IsGlobal()) m_instances.Clear();
+}
+
+void CSnModulatorObject::LinkBound(CSnModulatorInstance* instance) {
+  instance->m_pPrevBound = nullptr;
+  instance->m_pNextBound = m_pBound;
+  if (m_pBound) m_pBound->m_pPrevBound = instance;
+  m_pBound = instance;
+}
+
+void CSnModulatorObject::UnlinkBound(CSnModulatorInstance* instance) {
+  if (instance->m_pPrevBound) instance->m_pPrevBound->m_pNextBound = instance->m_pNextBound;
+  else if (m_pBound == instance) m_pBound = instance->m_pNextBound;
+  if (instance->m_pNextBound) instance->m_pNextBound->m_pPrevBound = instance->m_pPrevBound;
+  instance->m_pPrevBound = nullptr;
+  instance->m_pNextBound = nullptr;
 }
 
 void CSnModulatorObject::AddSubscription(void* subscription) {

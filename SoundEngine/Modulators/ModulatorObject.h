@@ -95,6 +95,9 @@ class CSnModulatorObject final : public CSnIndexedObject, public ISnModulatorPar
   // inactive leave the tree. Audio thread only, under the modulator list's lock.
   void NotifyInstances();
   uint32_t InstanceCount();
+  // An instance binds to this modulator or lets it go (CSnModulatorInstance's Init and end).
+  void LinkBound(CSnModulatorInstance* instance);
+  void UnlinkBound(CSnModulatorInstance* instance);
 
   static SnRTPCKey KeyOf(const SnModulatorInstantiationParams& params);
   static SnRTPCKey ReduceKey(SnRTPCKey key, uint32_t scope);
@@ -122,6 +125,7 @@ class CSnModulatorObject final : public CSnIndexedObject, public ISnModulatorPar
   SnRTPCKeyTree<CSnModulatorInstance*> m_instances;
   SnArray<void*> m_subscriptions;  // sorted by address, no duplicates
   SnArray<void*> m_told;  // the subscriptions of the frame's notification; its room kept between frames
+  CSnModulatorInstance* m_pBound = nullptr;  // every instance bound to this one, linked through them
 };
 
 }  // namespace SN

@@ -5,6 +5,7 @@
 
 #include <cmath>
 
+#include "Base/TraceRepeats.h"
 #include "SoundEngine/GameSyncs/Transition.h"
 #include "SoundEngine/Hierarchy/NodeLimiter.h"
 #include "SoundEngine/Lower/LowerEngine.h"
@@ -350,6 +351,35 @@ TEST_F(PlaybackInstanceTest, ExternalSourcesAreResolvedFromThePlayOrRefused) {
   EXPECT_EQ(SN::VoiceManager::ActiveInstanceCount(), 1u);
   RunVoicePass();
   EXPECT_EQ(SN::VoiceManager::ActiveInstanceCount(), 0u);
+}
+
+// A flood of plays that finds no memory for its instances says so once and counts the rest, naming
+// the other sounds refused, when a frame passes without it. Before, each refusal wrote its own line
+// (91,887 in one run of a flood).
+TEST_F(PlaybackInstanceTest, PlaysRefusedForWantOfMemoryAreFoldedWithTheSoundsTheyName) {
+  struct NoRoom final : SN::ISnPlaybackInstanceCreator {
+    CSnPlaybackInstance* CreatePlaybackInstance(SN::CSnPropertyNode*, const SN::CSnSourceDesc*,
+                                                const SN::CSnPlayParams&, const SN::SnPriorityRecord&, bool) override {
+      return nullptr;
+    }
+  } noRoom;
+  Platform::ReentrantGuard audio(SN::GlobalAudioLock());
+  for (uint32_t node : {70u, 70u, 73u, 70u}) {
+    SN::CSnPlayParams params;
+    params.gameObject = GameObject(3);
+    params.playingId = 9;
+    params.instanceCreator = &noRoom;
+    EXPECT_EQ(SN::VoiceManager::PlayLeafNode(Node(node), &source_, params), SN::SN_Failure);
+  }
+  Base::TraceRepeats& repeats = Base::TraceRepeats::GetInstance();
+  repeats.EndFrame();
+  repeats.EndFrame();
+  repeats.WriteClosed();
+  Logged("");
+  const std::string line = "PlayLeafNode: no memory for the playback instance of sound 70\n";
+  EXPECT_EQ(logged_.find(line), logged_.rfind(line)) << logged_;
+  EXPECT_TRUE(Logged("PlayLeafNode: no memory for the playback instance of sound 70 (and 3 more like it, also for id 73)\n"))
+      << logged_;
 }
 
 // With room for one transition only, a new fade takes the place of the one furthest along, which

@@ -1,6 +1,6 @@
-// The end of an audio frame never waits for the log: the counts it closes while another thread is in
-// the middle of writing a line are handed over through a ring of fixed room and written by the game's
-// thread.
+// The audio thread never waits for the log: the counts its frames close and the lines it says while
+// another thread is in the middle of writing a line are handed over through a ring of fixed room and
+// written by the game's thread.
 #include <string>
 #include <thread>
 #include <vector>
@@ -67,6 +67,28 @@ TEST_F(AudioFrameLogTest, AFrameClosingEveryKeptLineHandsOverEveryCount) {
   std::string counts;
   for (int i = 0; i < 64; ++i) counts += "[ Error ][Audio] site " + std::to_string(i) + " failed 0 (and 1 more like it)\n";
   EXPECT_EQ(output.Written(), said + counts);
+}
+
+// A line said for the first time on the audio thread, folded or not, while another thread's line is
+// being written: handed over, and written by the game's thread. Before, it wrote itself and waited
+// for the held writer (the helper's 10 s watchdog let it go), every run.
+TEST_F(AudioFrameLogTest, ALineFirstSaidOnTheAudioThreadWhileALineIsBeingWrittenDoesNotWaitForIt) {
+  OrvTest::HeldLogOutput output(true);
+  output.Hold();
+  std::thread writer([] { SOUND_LOG(Error, "a line of another thread"); });
+  output.WaitForWriter();
+  {
+    const TraceRepeats::HandOverScope audioThread;
+    SOUND_LOG_REPEATING(Warning, "voice %d starved", 1);
+    SOUND_LOG(Warning, "a line of the audio thread");
+  }
+  EXPECT_FALSE(output.TimedOut()) << "the audio thread waited for the line being written";
+  output.Open();
+  writer.join();
+  EXPECT_EQ(output.Written(), "[ Error ][Audio] a line of another thread\n");
+  TraceRepeats::GetInstance().WriteClosed();
+  EXPECT_EQ(output.Written(), "[ Error ][Audio] a line of another thread\n[Warning][Audio] voice 1 starved\n"
+                              "[Warning][Audio] a line of the audio thread\n");
 }
 
 }  // namespace

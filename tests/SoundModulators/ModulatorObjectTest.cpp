@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "Base/MathUtil.h"
+#include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/Banks/SoundBankManager.h"
 #include "SoundEngine/GameSyncs/RTPCMgr.h"
 #include "SoundEngine/GameSyncs/RegistryMgr.h"
@@ -417,6 +418,40 @@ TEST_F(ModulatorTest, AnInstanceLetGoByItsOwnersTreeKeepsTheOwnerWhoseBankWent) 
   EXPECT_EQ(kept->Owner(), nullptr);
   EXPECT_EQ(stops_.instances, (std::vector<CSnPlaybackInstance*>{FakeVoice(1), FakeVoice(2)}));
   list_.ReleaseInactive();
+  EXPECT_EQ(list_.Count(), 0u);
+}
+
+// A modulator's last reference goes while a flood of plays has filled the pool; an instance of it,
+// bound, read by a voice and in its tree, waits on a list. The modulator's end reaches the instance
+// through its own link, without memory: the instance is unbound and stops the voice its envelope
+// drove, and the list lets it go once its reader has. Before: the end gathered its instances in an
+// array it could not grow, cleared the tree and left the instance bound; the list's release called
+// the freed modulator (UBSan, ASan use-after-poison).
+TEST_F(ModulatorTest, AModulatorEndingWithThePoolFullUnbindsEveryInstanceBoundToIt) {
+  ASSERT_EQ(Load({{22, Mod(127)}}), SN_Success);
+  CSnModulatorInstance* instance = Instantiate(127, Voice(GameObject(1), 12, 3));
+  ASSERT_NE(instance, nullptr);
+  // Read: the unload's frame keeps it in the tree.
+  instance->AddUser();
+  // A reader's reference, the last to go.
+  CSnModulatorObject* owner = FindModulatorAndAddRef(127);
+  const uint32_t bank = loaded_.back();
+  loaded_.pop_back();
+  ASSERT_EQ(g_pBankManager->UnloadBankWait(bank, nullptr), SN_Success);
+  // The bank thread's pass may still run the unload's frame when the wait returns: the rest is the
+  // audio thread's side, under its lock.
+  Platform::ReentrantGuard audio(GlobalAudioLock());
+  ASSERT_EQ(owner->RefCount(), 1u);
+  ASSERT_EQ(instance->Owner(), owner);
+  std::vector<void*> filler;
+  for (size_t size : {size_t(4096), size_t(256), size_t(16)})
+    while (void* block = MemoryMgr::Malloc(g_DefaultPoolId, size)) filler.push_back(block);
+  owner->Release();
+  for (void* block : filler) MemoryMgr::Free(g_DefaultPoolId, block);
+  EXPECT_EQ(instance->Owner(), nullptr);
+  instance->RemoveUser();
+  list_.ReleaseInactive();
+  EXPECT_EQ(stops_.instances, (std::vector<CSnPlaybackInstance*>{FakeVoice(3)}));
   EXPECT_EQ(list_.Count(), 0u);
 }
 

@@ -51,6 +51,9 @@ void AudioThread::Wake() {
 
 uint32_t AudioThread::Main(void* context) {
   AudioThread* self = static_cast<AudioThread*>(context);
+  // Never writes the log: its lines go to the game's thread (RenderAudio), or to the next line said
+  // on another thread.
+  const Base::TraceRepeats::HandOverScope handsOver;
   g_audioThreadId = Platform::CurrentThreadId();
   LowerEngine::SeedRandom(0);
   LowerEngine::BeginOutputSinks();

@@ -433,7 +433,8 @@ SNRESULT PlayLeafNode(CSnPropertyNode* node, const CSnSourceDesc* source, CSnPla
   else
     instance = CreateStandardPlaybackInstance(node, source, params, priority, ownSource != nullptr);
   if (!instance) {
-    SOUND_LOG(Error, "PlayLeafNode: no memory for the playback instance of sound %u", node->ID());
+    SOUND_LOG_REPEATING_ABOUT(Error, node->ID(), "PlayLeafNode: no memory for the playback instance of sound %u",
+                              node->ID());
     if (ownSource) CSnSourceDesc::Destroy(ownSource);
     return SN_Failure;
   }
