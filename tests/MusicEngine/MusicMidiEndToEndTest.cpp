@@ -23,6 +23,7 @@
 #include "tools/SoundBank/ActionWriter.h"
 #include "tools/SoundBank/BankText.h"
 #include "tools/SoundBank/MusicWriter.h"
+#include "tests/Support/WaitFor.h"
 
 namespace {
 
@@ -526,11 +527,11 @@ TEST_F(MusicMidiUnloadTest, AWaitedUnloadReturnsUnderAPlayingOrPausedClip) {
       waited->result = int(SoundEngine::UnloadBank(id, image));
       waited->returned = true;
     });
-    while (banks->QueuedCount() == 0) std::this_thread::yield();
+    OrvTest::WaitUntil([&] { return banks->QueuedCount() != 0; }, "the unload queued on the bank thread");
     BankCall behind;
     ASSERT_EQ(SoundEngine::UnloadBank(Id("NoSuchBank"), nullptr, &BankCall::Callback, &behind), SN_Success);
     banks->ReleaseThread();
-    behind.done.Wait(Platform::kWaitForever);
+    OrvTest::WaitUntilSet(behind.done, "behind.done to be set");
     const bool ended = g_pBankManager->MediaReferences(Id("Notes")) == 0;
     EXPECT_TRUE(ended) << "the unload waits for the clip";
     if (!ended) {
@@ -650,7 +651,7 @@ TEST_P(MusicMidiGameMediaTest, AClipEndsWhenTheGameTakesBackTheCopyItReadsOn) {
   unload.result = -1;
   unload.done.Clear();
   ASSERT_EQ(SoundEngine::UnloadBank(ids[1], kept_[1].data(), &BankCall::Callback, &unload), SN_Success);
-  unload.done.Wait(Platform::kWaitForever);
+  OrvTest::WaitUntilSet(unload.done, "unload.done to be set");
   EXPECT_EQ(unload.result, int(SN_Success));
   EXPECT_EQ(g_pBankManager->MediaReferences(Id("Notes")), 2u);  // the game's and the clip's
   Frames(2);

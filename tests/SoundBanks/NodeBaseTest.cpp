@@ -6,6 +6,7 @@
 
 #include "SoundEngine/AudioMgr.h"
 #include "tests/SoundBanks/NodeTestKinds.h"
+#include "tests/Support/WaitFor.h"
 
 namespace {
 
@@ -327,7 +328,7 @@ TEST_F(SoundNodeBaseMoreTest, ReferencesComeAndGoOnSeveralThreadsAndTheLastTears
       if (t != 0) leaf->Release();
     });
   }
-  while (ready.load() < 3) std::this_thread::yield();
+  OrvTest::WaitUntil([&] { return ready.load() >= 3; }, "the three threads to hold the node");
   // The bank lets go while the threads run; thread 0 keeps its reference to the end.
   go = true;
   ASSERT_EQ(SN::g_pBankManager->UnloadBankWait(loaded_.back(), nullptr), SN::SN_Success);
