@@ -319,7 +319,7 @@ TEST_F(SoundNodeBaseMoreTest, ReferencesComeAndGoOnSeveralThreadsAndTheLastTears
       // Each holds a reference across its loop, so the node lives until the last one lets go.
       leaf->AddRef();
       ++ready;
-      while (!go.load()) std::this_thread::yield();
+      OrvTest::WaitUntil([&] { return go.load(); }, "the test's go");
       for (int i = 0; i < 2000; ++i) {
         if (SN::CSnIndexedObject* found = SN::g_pObjectIndex->FindNodeAndAddRef(70, false)) found->Release();
         leaf->AddRef();

@@ -151,7 +151,7 @@ class GatedHook : public QueuedHook {
   SNRESULT ReadAsync(SnFileDescriptor& descriptor, SnTransferHints& hints, StreamMgr::SnAsyncTransfer& transfer) override {
     priorities.push_back(hints.priority);
     reading.store(true, std::memory_order_relaxed);
-    while (!open.load(std::memory_order_relaxed)) std::this_thread::yield();
+    OrvTest::WaitUntil([&] { return open.load(std::memory_order_relaxed); }, "the test to open the read's gate");
     return QueuedHook::ReadAsync(descriptor, hints, transfer);
   }
   std::atomic<bool> reading{false}, open{false};
