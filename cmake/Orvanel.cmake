@@ -50,6 +50,13 @@ function(orv_test name)
   add_executable(${name} ${ARG_SOURCES})
   set_target_properties(${name} PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE ${ORV_TEST_UNITY_BATCH})
   orv_link(${name} ${ARG_LINK})
+  # A binary with the trace log logs Info and above from before the registrations at load.
+  _orv_closure(engine ${ARG_LINK})
+  if("Base" IN_LIST engine)
+    set(level ${CMAKE_SOURCE_DIR}/tests/Support/TestLogLevel.cpp)
+    set_source_files_properties(${level} PROPERTIES SKIP_UNITY_BUILD_INCLUSION ON)
+    target_sources(${name} PRIVATE ${level})
+  endif()
   target_link_libraries(${name} PRIVATE OrvTestMain GTest::gtest GTest::gmock ${ARG_LIBS})
   target_precompile_headers(${name} REUSE_FROM OrvTestMain)
   # CTest runs a process per suite (cmake/GTestSuites.cmake), listed after each link. Under

@@ -3,6 +3,7 @@
 // The stage comes from the name as the engine decides it when loading: "_VS" vertex, else "_PS"
 // pixel.
 #include "Platform/Graphics/ShaderContainer.h"
+#include "tools/FileWriter/FileWriter.h"
 
 #include <spawn.h>
 #include <sys/wait.h>
@@ -37,7 +38,12 @@ int Pack(int argc, char** argv) {
   if (argc != 5 || std::strcmp(argv[1], "--validator") != 0)
     return Fail("usage: ShaderPack --validator <glslangValidator> <source.glsl> <output.cso>");
   std::string validator = argv[2], sourcePath = argv[3], outputPath = argv[4];
-  std::filesystem::remove(outputPath);  // a rejected source must not leave an old file behind
+  // A rejected source must not leave an old file behind; an accepted one replaces the file whole,
+  // and only when its bytes change.
+  const auto reject = [&](const std::string& message) {
+    std::filesystem::remove(outputPath);
+    return Fail(message);
+  };
 
   std::string name = std::filesystem::path(sourcePath).stem().string();
   Platform::ShaderContainer shader;
@@ -46,25 +52,23 @@ int Pack(int argc, char** argv) {
   else if (name.find("_PS") != std::string::npos)
     shader.stage = Platform::GpuShaderStage::Pixel;
   else
-    return Fail(sourcePath + ": the name says neither _VS nor _PS");
+    return reject(sourcePath + ": the name says neither _VS nor _PS");
 
   std::ifstream in(sourcePath, std::ios::binary);
-  if (!in) return Fail(sourcePath + ": cannot be read");
+  if (!in) return reject(sourcePath + ": cannot be read");
   std::ostringstream text;
   text << in.rdbuf();
   shader.source = text.str();
 
   if (!Validate(validator, shader.stage == Platform::GpuShaderStage::Vertex ? "vert" : "frag", sourcePath))
-    return Fail(sourcePath + ": does not compile");
+    return reject(sourcePath + ": does not compile");
   std::string error;
   if (shader.stage == Platform::GpuShaderStage::Vertex &&
       !Platform::ExtractInputSignature(shader.source, &shader.inputs, &error))
-    return Fail(sourcePath + ": " + error);
+    return reject(sourcePath + ": " + error);
 
   std::vector<uint8_t> bytes = Platform::PackShaderContainer(shader);
-  std::ofstream out(outputPath, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-  if (!out) return Fail(outputPath + ": cannot be written");
+  if (!Tools::WriteFileWhole(outputPath, bytes)) return reject(outputPath + ": cannot be written");
   return 0;
 }
 

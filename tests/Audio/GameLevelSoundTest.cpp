@@ -57,7 +57,7 @@ class GameLevelSoundTest : public ::testing::Test {
     for (size_t i = 0; i < count; ++i) {
       engine_->FrameStep(1.0f / 60.0f);
       keys_.keyboard.Update();
-      AudioTest::RenderOneFrame([] { SN::SoundEngine::RenderAudio(); });
+      if (!AudioTest::RenderOneFrame([] { SN::SoundEngine::RenderAudio(); })) return;
       ++frame_;
     }
   }

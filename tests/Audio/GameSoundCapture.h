@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <fstream>
 #include <iterator>
-#include <thread>
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -16,6 +16,7 @@
 #include "Platform/Threading.h"
 #include "SoundEngine/AudioMgr.h"
 #include "tests/Support/CaptureModel.h"
+#include "tests/Support/WaitFor.h"
 
 namespace AudioTest {
 
@@ -28,27 +29,31 @@ inline std::atomic<int64_t>& CaptureTicks() {
 inline int64_t CaptureNow() { return CaptureTicks().load(); }
 
 // Runs `render` (which asks the sound engine to render) until `done` holds under the global audio
-// lock, where the audio thread applies what was posted.
-template <typename Render, typename Done>
-void RenderedWhen(Render render, Done done) {
-  for (;;) {
-    render();
-    {
-      Platform::ReentrantGuard guard(SN::GlobalAudioLock());
-      if (done()) return;
-    }
-    std::this_thread::yield();
-  }
+// lock, where the audio thread applies what was posted; a failure names `what` once the wait's limit
+// has passed.
+template <typename Render, typename Done, typename What>
+bool RenderedWhen(Render render, Done done, const What& what) {
+  return OrvTest::WaitUntil(
+      [&] {
+        render();
+        Platform::ReentrantGuard guard(SN::GlobalAudioLock());
+        return done();
+      },
+      what);
 }
 
 // One frame of the clock: what was posted is handed over, the clock moves one frame and the audio
 // thread renders it.
 template <typename Render>
-void RenderOneFrame(Render render) {
+bool RenderOneFrame(Render render) {
   uint32_t before = 0;
-  RenderedWhen(render, [&] { return before = SN::g_pAudioMgr->CurrentFrame(), true; });
+  if (!RenderedWhen(render, [&] { return before = SN::g_pAudioMgr->CurrentFrame(), true; }, "the audio lock"))
+    return false;
   CaptureTicks() += (int64_t(kCaptureFrame) * Platform::kTicksPerSecond + 47999) / 48000;
-  RenderedWhen(render, [&] { return SN::g_pAudioMgr->CurrentFrame() > before; });
+  return RenderedWhen(render, [&] { return SN::g_pAudioMgr->CurrentFrame() > before; }, [&] {
+    return "frame " + std::to_string(before + 1) + " to be rendered (clock at " + std::to_string(CaptureNow()) +
+           " ticks, CurrentFrame() " + std::to_string(SN::g_pAudioMgr->CurrentFrame()) + ")";
+  });
 }
 
 // The left plane of a capture file (the game's voices are centred: the right is the same).

@@ -5,12 +5,15 @@
 // level music across its loop points and mood changes, the Playground's bell, the banks' tones and
 // the sounds of a space that goes.
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <memory>
+#include <thread>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -20,6 +23,7 @@
 #include "Core/GameSpace.h"
 #include "Platform/Clock.h"
 #include "SoundEngine/AudioMgr.h"
+#include "SoundEngine/Lower/Output/AudioThread.h"
 #include "SoundEngine/Lower/Voices/VoiceManager.h"
 #include "GameSoundCapture.h"
 #include "SoundTestTree.h"
@@ -63,7 +67,7 @@ class GameSoundCaptureTest : public AudioTest::SoundSystemFixture {
   void Frames(uint32_t count) {
     std::vector<Core::GameSpace*> spaces;
     for (uint32_t i = 0; i < count; ++i)
-      AudioTest::RenderOneFrame([&] { engine_.GetHooks().Call("FrameStep", 0.016f, &spaces); });
+      if (!AudioTest::RenderOneFrame([&] { engine_.GetHooks().Call("FrameStep", 0.016f, &spaces); })) return;
   }
   // Ends the capture and reads it back: the left plane.
   std::vector<double> Capture() {
@@ -385,6 +389,37 @@ TEST_F(GameSoundCaptureTest, ASpaceThatGoesFadesOutWhatItsEmittersPlay) {
   }
   EXPECT_LE(LargestStep(left, 0, left.size()), 2.0 * OrvTest::kPi * 220.0 / 48000.0 * kMusic * 16383.0 * 1.01 + 2.0);
   ExpectFrames(left, 18, 24, 0.0, [](size_t) { return 0.0; });
+}
+
+// The audio thread's outputs take their starting point on the clock when the thread first runs; a
+// scheduler on a busy machine may run it late. Init returns only once they have: the first move of
+// the clock after it is a frame played, however long the thread was held back.
+std::atomic<bool> g_holdAudioThread{false}, g_audioThreadReadTheClock{false};
+int64_t ClockHoldingTheAudioThreadBack() {
+  if (SN::AudioThread::ThreadId() == Platform::CurrentThreadId() && g_holdAudioThread.exchange(false)) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    g_audioThreadReadTheClock = true;
+  }
+  return AudioTest::CaptureNow();
+}
+
+class AudioThreadStartTest : public AudioTest::SoundSystemFixture {
+ protected:
+  void TearDown() override {
+    Stop();
+    Platform::SetTickSource(nullptr);
+  }
+};
+
+TEST_F(AudioThreadStartTest, InitReturnsOnceTheOutputsHaveTakenTheClock) {
+  ScratchTree tree(true);
+  g_holdAudioThread = true;
+  g_audioThreadReadTheClock = false;
+  Platform::SetTickSource(&ClockHoldingTheAudioThreadBack);
+  Start();
+  ASSERT_TRUE(SN::SoundEngine::IsInitialized());
+  EXPECT_TRUE(g_audioThreadReadTheClock);
+  EXPECT_TRUE(AudioTest::RenderOneFrame([] { SN::SoundEngine::RenderAudio(); }));
 }
 
 }  // namespace

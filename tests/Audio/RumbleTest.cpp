@@ -2,7 +2,6 @@
 // bank's rumble event runs the pad's motors at each motion frame's peak until it stops.
 #include <cmath>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "Audio/RumbleMotionDevice.h"
@@ -59,10 +58,15 @@ TEST_F(SoundSystemFixture, TheRumbleEventRunsPlayer0sPadMotorsAtItsFramesPeaksUn
       if (one.left) return true;
     return false;
   };
-  while (!ran() || pads.sent.back().left != 0) {
-    engine_.GetHooks().Call("FrameStep", 0.016f, &spaces);
-    std::this_thread::yield();
-  }
+  ASSERT_TRUE(OrvTest::WaitUntil(
+      [&] {
+        engine_.GetHooks().Call("FrameStep", 0.016f, &spaces);
+        return ran() && pads.sent.back().left == 0;
+      },
+      [&] {
+        return "the motors to run and stop (" + std::to_string(pads.sent.size()) + " sends, CurrentFrame() " +
+               std::to_string(SN::g_pAudioMgr->CurrentFrame()) + ")";
+      }));
   // Each frame step hands on the latest speeds the audio thread set: each a frame's, in frame order.
   std::vector<RecordingPads::Sent> sent = pads.sent;
   while (sent.front().left == 0) sent.erase(sent.begin());

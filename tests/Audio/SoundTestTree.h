@@ -7,7 +7,6 @@
 
 #include <filesystem>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -15,12 +14,14 @@
 #include "Audio/SoundSystem.h"
 #include "Core/Engine.h"
 #include "MemoryMgr/MemoryMgr.h"
+#include "Platform/Clock.h"
 #include "Platform/Threading.h"
 #include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/SoundEngine.h"
 #include "SoundEngine/SoundEngineApi.h"
 #include "tests/SoundBanks/BankTestSupport.h"
 #include "tests/Support/LogCapture.h"
+#include "tests/Support/WaitFor.h"
 
 namespace AudioTest {
 
@@ -58,17 +59,21 @@ class ScratchTree {
 };
 
 // Keeps rendering until `done` holds under the global audio lock, where the audio thread applies
-// what was posted. A condition that never comes true ends the test through CTest's time limit.
+// what was posted; false, and a failure naming `what`, the frame and the clock, once the wait's limit
+// has passed.
 template <typename Done>
-bool AudioThreadReaches(Done done) {
-  for (;;) {
-    SN::SoundEngine::RenderAudio();
-    {
-      Platform::ReentrantGuard guard(SN::GlobalAudioLock());
-      if (done()) return true;
-    }
-    std::this_thread::yield();
-  }
+bool AudioThreadReaches(Done done, const char* what = "the audio thread to apply what was posted") {
+  return OrvTest::WaitUntil(
+      [&] {
+        SN::SoundEngine::RenderAudio();
+        Platform::ReentrantGuard guard(SN::GlobalAudioLock());
+        return done();
+      },
+      [&] {
+        return std::string(what) + " (CurrentFrame() " +
+               std::to_string(SN::g_pAudioMgr ? SN::g_pAudioMgr->CurrentFrame() : 0) + ", clock at " +
+               std::to_string(Platform::TicksNow()) + " ticks)";
+      });
 }
 
 // The lines of the captured log that the game's sound integration writes (the sound engine writes

@@ -15,6 +15,7 @@
 
 #include "Base/TraceRepeats.h"
 #include "tests/Support/LogCapture.h"
+#include "tests/Support/WaitFor.h"
 
 namespace {
 
@@ -158,7 +159,7 @@ TEST_F(TraceRepeatsTest, NeitherTheEndOfAFrameNorACountedLineWaitsForALineBeingW
   std::thread writer([&] { SayOther(1); });
   {
     std::unique_lock<std::mutex> hold(gate.lock);
-    gate.changed.wait(hold, [&] { return gate.writing; });
+    OrvTest::WaitUntil(gate.changed, hold, [&] { return gate.writing; }, "the other thread's line");
   }
   Say(1);
   repeats.EndFrame();

@@ -10,12 +10,14 @@
 #include <vector>
 
 #include "MusicEngine/MusicEngine.h"
+#include "Platform/Clock.h"
 #include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/Lower/LowerEngineCore.h"
 #include "SoundEngine/SoundEngine.h"
 #include "SoundEngine/SoundEngineBankApi.h"
 #include "tests/SoundBanks/BankTestSupport.h"
 #include "tests/SoundOutput/OutputTestSupport.h"
+#include "tests/Support/WaitFor.h"
 #include "tools/SoundBank/BankWriter.h"
 #include "tools/SoundBank/NodeParamsWriter.h"
 
@@ -75,10 +77,16 @@ class CaptureFixture : public OutputTest::OutputFixture {
         const uint32_t rendered = RenderedFrames();
         ASSERT_EQ(SN::SoundEngine::RenderAudio(), SN::SN_Success);
         OutputTest::ManualClock::AdvanceTicks((int64_t(1024) * Platform::kTicksPerSecond + 47999) / 48000);
-        while (RenderedFrames() == rendered) {
-          SN::LowerEngine::WakeAudioThread();
-          std::this_thread::yield();
-        }
+        ASSERT_TRUE(OrvTest::WaitUntil(
+            [&] {
+              SN::LowerEngine::WakeAudioThread();
+              return RenderedFrames() != rendered;
+            },
+            [&] {
+              return "frame " + std::to_string(rendered + 1) + " to be rendered (clock at " +
+                     std::to_string(Platform::TicksNow()) + " ticks, CurrentFrame() " +
+                     std::to_string(RenderedFrames()) + ")";
+            }));
       }
       ++g_frame;
     }

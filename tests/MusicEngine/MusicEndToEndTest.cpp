@@ -234,6 +234,10 @@ class MusicEndToEndTest : public MusicCapture::CaptureFixture {
   size_t streamedBytes_ = 0;
 };
 
+// Two suites of one fixture, so that no CTest entry runs long: the play itself, and what waits for
+// a sync point (switches, states, stingers, sync callbacks).
+class MusicSyncEndToEndTest : public MusicEndToEndTest {};
+
 // With nothing changed the segment plays its default sub-track from its first pre-entry sample to the
 // end of its post-exit part, then the play and its voices are gone.
 TEST_F(MusicEndToEndTest, ASegmentPlaysItsDefaultSubTrackFromPreEntryToPostExit) {
@@ -356,7 +360,7 @@ TEST_F(MusicEndToEndTest, SeeksPutTheLevelAndTheCueWhereTheyLand) {
 }
 
 // A switch whose value no sub-track plays leaves the switch track silent.
-TEST_F(MusicEndToEndTest, ASwitchValueOfNoSubTrackPlaysNothing) {
+TEST_F(MusicSyncEndToEndTest, ASwitchValueOfNoSubTrackPlaysNothing) {
   LoadMusic(MusicBank{});
   ASSERT_EQ(SoundEngine::SetSwitch("Intensity", "Nowhere", kObject), SN_Success);
   Frames(1);
@@ -437,7 +441,7 @@ TEST_F(MusicEndToEndTest, AFadeOutAutomationShapesTheClipsTailThenItStops) {
 
 // A switch change whose sync point is the exit cue of a segment with no post-exit part has nowhere to
 // go: it is ignored and the low level plays to the end.
-TEST_F(MusicEndToEndTest, ASwitchChangeAtTheExitOfASegmentWithoutPostExitIsIgnored) {
+TEST_F(MusicSyncEndToEndTest, ASwitchChangeAtTheExitOfASegmentWithoutPostExitIsIgnored) {
   MusicBank music;
   music.syncType = SnMusicSync_ExitCue;
   music.noPostExit = true;
@@ -453,7 +457,7 @@ TEST_F(MusicEndToEndTest, ASwitchChangeAtTheExitOfASegmentWithoutPostExitIsIgnor
 
 // A state change whose sync point is less than a frame away is applied at once: set before the frame
 // that holds the bar at 120,000, it is in force after that frame.
-TEST_F(MusicEndToEndTest, AStateChangeLessThanAFrameFromItsSyncIsAppliedAtOnce) {
+TEST_F(MusicSyncEndToEndTest, AStateChangeLessThanAFrameFromItsSyncIsAppliedAtOnce) {
   MusicBank music;
   music.stateSync = SnMusicSync_NextBar;
   LoadMusic(music);
@@ -504,7 +508,7 @@ TEST_F(MusicEndToEndTest, AStreamedClipStartsOneLookAheadEarlyAndSoundsAsTheClip
 
 // A switch change waits for the sync point its track's transition asks for: set after 70 frames
 // (position 47,680) the level changes at exactly the next bar, beat, grid point or user cue.
-TEST_F(MusicEndToEndTest, ASwitchTrackChangesSubTrackAtTheSampleOfItsSyncPoint) {
+TEST_F(MusicSyncEndToEndTest, ASwitchTrackChangesSubTrackAtTheSampleOfItsSyncPoint) {
   struct Case {
     uint32_t syncType;
     int64_t at;  // music time
@@ -529,7 +533,7 @@ TEST_F(MusicEndToEndTest, ASwitchTrackChangesSubTrackAtTheSampleOfItsSyncPoint) 
 }
 
 // Set back before its sync point, the change leaves nothing behind: the low level plays on.
-TEST_F(MusicEndToEndTest, ASwitchSetBackBeforeItsSyncPointChangesNothing) {
+TEST_F(MusicSyncEndToEndTest, ASwitchSetBackBeforeItsSyncPointChangesNothing) {
   LoadMusic(MusicBank{});
   PlayLevel();
   Frames(70);
@@ -543,7 +547,7 @@ TEST_F(MusicEndToEndTest, ASwitchSetBackBeforeItsSyncPointChangesNothing) {
 
 // A trigger launches the segment's stinger at the next beat for its 250 ms; a second trigger within
 // the stinger's don't-repeat time adds nothing.
-TEST_F(MusicEndToEndTest, ATriggerAddsItsStingerAtTheNextBeatOnce) {
+TEST_F(MusicSyncEndToEndTest, ATriggerAddsItsStingerAtTheNextBeatOnce) {
   std::vector<double> plane;
   size_t c0 = 0;
   PlayWithTriggers({70, 72}, 172, plane, c0);
@@ -554,7 +558,7 @@ TEST_F(MusicEndToEndTest, ATriggerAddsItsStingerAtTheNextBeatOnce) {
 // The don't-repeat time runs on the play's clock from the stinger's sync point (72,000 + 48,000), not
 // on the segment's, which the pre-entry puts 24,000 behind: a trigger at 119,808 adds nothing, one
 // at 120,832 adds the stinger at the next beat (144,000).
-TEST_F(MusicEndToEndTest, TheDontRepeatTimeEndsOnThePlaysClock) {
+TEST_F(MusicSyncEndToEndTest, TheDontRepeatTimeEndsOnThePlaysClock) {
   std::vector<double> plane;
   size_t c0 = 0;
   PlayWithTriggers({70, 117, 118}, 178, plane, c0);
@@ -567,7 +571,7 @@ TEST_F(MusicEndToEndTest, TheDontRepeatTimeEndsOnThePlaysClock) {
 
 // The sync callbacks each arrive in the frame holding their sample, and the segment information
 // the game polls gives the segment's durations and where the play stands.
-TEST_F(MusicEndToEndTest, SyncCallbacksComeInTheFramesOfTheirSamplesAndSegmentInformationIsKept) {
+TEST_F(MusicSyncEndToEndTest, SyncCallbacksComeInTheFramesOfTheirSamplesAndSegmentInformationIsKept) {
   LoadMusic(MusicBank{});
   const uint32_t playingId = PlayLevel(0x7F00 | 0x200000);
   g_frame = 0;
@@ -609,7 +613,7 @@ TEST_F(MusicEndToEndTest, SyncCallbacksComeInTheFramesOfTheirSamplesAndSegmentIn
 // A state group the segment declares with next-bar sync keeps its old state through the pass of
 // frame 117 (which holds music time 120,000) and has the new one after the next; with no music
 // playing the change is at once.
-TEST_F(MusicEndToEndTest, AStateChangeWaitsForTheNextBarOfThePlayingSegment) {
+TEST_F(MusicSyncEndToEndTest, AStateChangeWaitsForTheNextBarOfThePlayingSegment) {
   MusicBank music;
   music.stateSync = SnMusicSync_NextBar;
   LoadMusic(music);

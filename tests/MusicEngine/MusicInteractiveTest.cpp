@@ -240,9 +240,18 @@ MusicDescription FourBars() {
   return music;
 }
 
+// One fixture, a suite for each kind of play (each its own CTest entry, so that no entry runs long):
+// playlists, random playlists, switches, switches by their rules and nested, stingers and seeks.
+class MusicPlaylistPlayTest : public MusicInteractiveTest {};
+class MusicRandomPlayTest : public MusicInteractiveTest {};
+class MusicSwitchPlayTest : public MusicInteractiveTest {};
+class MusicSwitchRulePlayTest : public MusicInteractiveTest {};
+class MusicStingerPlayTest : public MusicInteractiveTest {};
+class MusicSeekPlayTest : public MusicInteractiveTest {};
+
 // At the exit cue, the default rule, a continuous sequence played twice: each segment starts on the
 // sample its predecessor ends, the eighth ends the play and silence follows.
-TEST_F(MusicInteractiveTest, ASequenceOfFourSegmentsPlaysTwiceBackToBackThenEnds) {
+TEST_F(MusicPlaylistPlayTest, ASequenceOfFourSegmentsPlaysTwiceBackToBackThenEnds) {
   MusicDescription music = FourBars();
   music.playlist = Group(0, 2, {"S1", "S2", "S3", "S4"});
   LoadMusic(music);
@@ -257,7 +266,7 @@ TEST_F(MusicInteractiveTest, ASequenceOfFourSegmentsPlaysTwiceBackToBackThenEnds
 }
 
 // A rule from S1 to S2 through the transition segment T: T fills the bar between them.
-TEST_F(MusicInteractiveTest, ATransitionSegmentPlaysBetweenTheTwoSegmentsOfItsRule) {
+TEST_F(MusicPlaylistPlayTest, ATransitionSegmentPlaysBetweenTheTwoSegmentsOfItsRule) {
   MusicDescription music = FourBars();
   music.segments.push_back({"T", 0.5});
   music.playlist = Group(0, 1, {"S1", "S2"});
@@ -287,7 +296,7 @@ TEST_F(MusicInteractiveTest, ATransitionSegmentPlaysBetweenTheTwoSegmentsOfItsRu
 
 // A rule at the next bar of a 2-bar S1: S2 starts at the first bar line past S1's entry, and S1 stops
 // there rather than playing on beneath it. A rule asking for a user cue S1 lacks leaves at its exit cue.
-TEST_F(MusicInteractiveTest, TheNextSegmentStartsAtItsRulesSyncPointOrAtTheExitWhenThereIsNone) {
+TEST_F(MusicPlaylistPlayTest, TheNextSegmentStartsAtItsRulesSyncPointOrAtTheExitWhenThereIsNone) {
   for (const uint32_t sync : {uint32_t(SnMusicSync_NextBar), uint32_t(SnMusicSync_NextUserCue)}) {
     SCOPED_TRACE(sync);
     if (sync != SnMusicSync_NextBar) {
@@ -316,7 +325,7 @@ TEST_F(MusicInteractiveTest, TheNextSegmentStartsAtItsRulesSyncPointOrAtTheExitW
 
 // A fade-out longer than the source has played since its entry begins at the entry, shortened to end
 // at the sync point as it would have: falling from full to nothing over the first bar.
-TEST_F(MusicInteractiveTest, AFadeOutThatWouldBeginBeforeTheEntryIsShortened) {
+TEST_F(MusicPlaylistPlayTest, AFadeOutThatWouldBeginBeforeTheEntryIsShortened) {
   MusicDescription music = FourBars();
   music.playlist = Group(0, 1, {"S1", "S2"});
   Tools::BankMusicRule rule;
@@ -343,7 +352,7 @@ TEST_F(MusicInteractiveTest, AFadeOutThatWouldBeginBeforeTheEntryIsShortened) {
 // A trigger in the first segment whose stinger waits for a user cue, which only the second segment
 // has: with a look-ahead of one segment the stinger sounds from the second segment's cue, on its
 // sample; without, the trigger does nothing.
-TEST_F(MusicInteractiveTest, AStingerWithoutItsSyncPointInTheSegmentLandsInTheNextOne) {
+TEST_F(MusicStingerPlayTest, AStingerWithoutItsSyncPointInTheSegmentLandsInTheNextOne) {
   for (const uint32_t lookAhead : {1u, 0u}) {
     SCOPED_TRACE(lookAhead);
     if (lookAhead == 0) {
@@ -372,7 +381,7 @@ TEST_F(MusicInteractiveTest, AStingerWithoutItsSyncPointInTheSegmentLandsInTheNe
 }
 
 // Step sequence: each play plays the next child; the order chosen by one play is kept for the next.
-TEST_F(MusicInteractiveTest, AStepSequenceGoesOnFromOnePlayToTheNext) {
+TEST_F(MusicPlaylistPlayTest, AStepSequenceGoesOnFromOnePlayToTheNext) {
   MusicDescription music = FourBars();
   music.playlist = Group(1, 1, {"S1", "S2", "S3", "S4"});
   LoadMusic(music);
@@ -429,7 +438,7 @@ void AddNestedSwitches(MusicDescription& music, std::vector<std::vector<std::str
 // "Tense" set after 70 frames (71,680 samples) switches A to B on the sample of the rule's sync point
 // in A: the next bar, beat, grid point (every 12,000 from 4,800), user cue or the exit cue; the
 // switch's notification comes in the frame of that sample.
-TEST_F(MusicInteractiveTest, ASwitchContainerChangesChildAtTheSampleOfItsSyncPoint) {
+TEST_F(MusicSwitchPlayTest, ASwitchContainerChangesChildAtTheSampleOfItsSyncPoint) {
   const std::pair<uint32_t, int64_t> cases[] = {{SnMusicSync_NextBar, 96000},   {SnMusicSync_NextBeat, 72000},
                                                 {SnMusicSync_NextGrid, 76800},  {SnMusicSync_NextUserCue, 156000},
                                                 {SnMusicSync_ExitCue, 384000}};
@@ -461,7 +470,7 @@ TEST_F(MusicInteractiveTest, ASwitchContainerChangesChildAtTheSampleOfItsSyncPoi
 // Ten changes, one every 30 frames, each at the next beat of the child playing: every child plays
 // from its entry on the sample of its switch, and once the room of the contexts a switch makes and
 // frees is settled, a switch takes no memory for good.
-TEST_F(MusicInteractiveTest, SwitchAfterSwitchPlaysEachChildFromItsBeatAndKeepsNoMemory) {
+TEST_F(MusicSwitchPlayTest, SwitchAfterSwitchPlaysEachChildFromItsBeatAndKeepsNoMemory) {
   constexpr int64_t kBeat = 24000;
   constexpr uint32_t kChanges = 10;
   ASSERT_EQ(SoundEngine::SetState("MusicMood", "Calm"), SN_Success);
@@ -499,7 +508,7 @@ TEST_F(MusicInteractiveTest, SwitchAfterSwitchPlaysEachChildFromItsBeatAndKeepsN
 }
 
 // Calm again before the sync point keeps A; continue-playing to the child playing changes nothing.
-TEST_F(MusicInteractiveTest, AChangeSetBackBeforeItsSyncPointKeepsTheChildPlaying) {
+TEST_F(MusicSwitchPlayTest, AChangeSetBackBeforeItsSyncPointKeepsTheChildPlaying) {
   ASSERT_EQ(SoundEngine::SetState("MusicMood", "Calm"), SN_Success);
   LoadMusic(MoodSwitch(SnMusicSync_NextBar));
   PlayList();
@@ -515,7 +524,7 @@ TEST_F(MusicInteractiveTest, AChangeSetBackBeforeItsSyncPointKeepsTheChildPlayin
 }
 
 // A value that leads nowhere is silence, and the next that leads somewhere plays again.
-TEST_F(MusicInteractiveTest, AValueThatResolvesToNothingIsSilence) {
+TEST_F(MusicSwitchPlayTest, AValueThatResolvesToNothingIsSilence) {
   ASSERT_EQ(SoundEngine::SetState("MusicMood", "Calm"), SN_Success);
   LoadMusic(MoodSwitch(SnMusicSync_NextBar));
   PlayList();
@@ -530,7 +539,7 @@ TEST_F(MusicInteractiveTest, AValueThatResolvesToNothingIsSilence) {
 
 // Two arguments, a state and the game object's switch: each change resolves the whole tuple again; a
 // switch set on another object is not heard.
-TEST_F(MusicInteractiveTest, TwoArgumentsResolveTheirTupleAgainOnEachChange) {
+TEST_F(MusicSwitchPlayTest, TwoArgumentsResolveTheirTupleAgainOnEachChange) {
   constexpr uint32_t kOther = 8;
   ASSERT_EQ(SoundEngine::RegisterGameObj(kOther), SN_Success);
   ASSERT_EQ(SoundEngine::SetState("MusicMood", "Calm"), SN_Success);
@@ -561,7 +570,7 @@ TEST_F(MusicInteractiveTest, TwoArgumentsResolveTheirTupleAgainOnEachChange) {
 
 // A switch inside a switch: while the outer one is between A's switch and B, a change of the inner
 // one waits; the outer switch then leaves the inner one, which never switched.
-TEST_F(MusicInteractiveTest, ANestedSwitchDefersItsChangeWhileItsParentSwitches) {
+TEST_F(MusicSwitchRulePlayTest, ANestedSwitchDefersItsChangeWhileItsParentSwitches) {
   ASSERT_EQ(SoundEngine::SetState("MusicMood", "Calm"), SN_Success);
   ASSERT_EQ(SoundEngine::SetSwitch("Surface", "Walk", kObject), SN_Success);
   MusicDescription music;
@@ -591,7 +600,7 @@ TEST_F(MusicInteractiveTest, ANestedSwitchDefersItsChangeWhileItsParentSwitches)
 
 // The game's tune plays the level music's playlist under the switch on Music_Mood; turned tense, it
 // switches to the tense segment at the next bar of the level music, 96,000 samples after its entry.
-TEST_F(MusicInteractiveTest, TheGamesTuneTurnsTenseAtTheNextBar) {
+TEST_F(MusicSwitchPlayTest, TheGamesTuneTurnsTenseAtTheNextBar) {
   std::filesystem::copy_file("Sound/Banks/GeneralBank.bnk", Path("GeneralBank.bnk"));
   uint32_t id = 0;
   ASSERT_EQ(SoundEngine::LoadBank("GeneralBank.bnk", -1, id), SN_Success) << log_.Take();
@@ -616,7 +625,7 @@ TEST_F(MusicInteractiveTest, TheGamesTuneTurnsTenseAtTheNextBar) {
 // Continuous random (avoid-repeat 1), shuffle and weighted (one weight 0) groups of S1-S4 looping 4
 // times play 16 segments after SetRandomSeed(7): in the order a second model of the draws gives, each
 // a bar long, never the same twice running, each shuffle pass a permutation, the 0 weight never heard.
-TEST_F(MusicInteractiveTest, RandomPlaylistsPlayTheOrderAModelOfTheDrawsGives) {
+TEST_F(MusicRandomPlayTest, RandomPlaylistsPlayTheOrderAModelOfTheDrawsGives) {
   struct Case {
     const char* name;
     bool shuffle;
@@ -667,7 +676,7 @@ TEST_F(MusicInteractiveTest, RandomPlaylistsPlayTheOrderAModelOfTheDrawsGives) {
 
 // A switch whose rule has a transition segment: T plays the bar from the sync point, B follows at T's
 // exit cue.
-TEST_F(MusicInteractiveTest, ASwitchPlaysTheTransitionSegmentOfItsRuleBetweenTheChildren) {
+TEST_F(MusicSwitchRulePlayTest, ASwitchPlaysTheTransitionSegmentOfItsRuleBetweenTheChildren) {
   ASSERT_EQ(SoundEngine::SetState("MusicMood", "Calm"), SN_Success);
   MusicDescription music = MoodSwitch(SnMusicSync_NextBar);
   music.segments.push_back({"T", 0.125});
@@ -695,7 +704,7 @@ TEST_F(MusicInteractiveTest, ASwitchPlaysTheTransitionSegmentOfItsRuleBetweenThe
 // the stinger moves to B's cue (96,000 + 156,000), on its sample; without, it is not heard. Calm again
 // before the bar keeps A, and the stinger at A's cue. A stinger for the very bar of the switch is
 // B's from its first sample.
-TEST_F(MusicInteractiveTest, AStingerWhoseSegmentASwitchCutsMovesToTheNextChildOrGoes) {
+TEST_F(MusicStingerPlayTest, AStingerWhoseSegmentASwitchCutsMovesToTheNextChildOrGoes) {
   struct Case {
     const char* name;
     uint32_t lookAhead;
@@ -735,7 +744,7 @@ TEST_F(MusicInteractiveTest, AStingerWhoseSegmentASwitchCutsMovesToTheNextChildO
 
 // The same inside a switch inside a switch: Run switches the inner one from A to C at the bar, and the
 // stinger the outer one gives for A's cue moves to C's.
-TEST_F(MusicInteractiveTest, AStingerCutByANestedSwitchMovesToItsNextChild) {
+TEST_F(MusicStingerPlayTest, AStingerCutByANestedSwitchMovesToItsNextChild) {
   ASSERT_EQ(SoundEngine::SetState("MusicMood", "Calm"), SN_Success);
   ASSERT_EQ(SoundEngine::SetSwitch("Surface", "Walk", kObject), SN_Success);
   MusicDescription music;
@@ -771,7 +780,7 @@ MusicDescription MoodSwitchWithPreEntryStinger(uint32_t syncType, uint32_t sting
 // The stinger's segment has 500 ms before its entry: for A's cue (156,000) it sounds from 132,000.
 // Tense at 133,120 switches at the next beat (144,000), in the frame from 143,360: the stinger, cut
 // while sounding, fades out over as long as it has sounded (11,360 samples, 237 ms) and B plays on.
-TEST_F(MusicInteractiveTest, AStingerSoundingWhenASwitchCutsItsSegmentFadesOverTheTimeItPlayed) {
+TEST_F(MusicStingerPlayTest, AStingerSoundingWhenASwitchCutsItsSegmentFadesOverTheTimeItPlayed) {
   ASSERT_EQ(SoundEngine::SetState("MusicMood", "Calm"), SN_Success);
   LoadMusic(MoodSwitchWithPreEntryStinger(SnMusicSync_NextBeat, SnMusicSync_NextUserCue));
   PlayList();
@@ -806,7 +815,7 @@ TEST_F(MusicInteractiveTest, AStingerSoundingWhenASwitchCutsItsSegmentFadesOverT
 // after 70 frames sounds it from 72,000 (its entry at 96,000) to the end of its bar (192,000); one
 // after 100 frames is a repeat (until 144,000) and adds nothing; one after 150 frames sounds it again
 // from 168,000 (its entry at 192,000), over the end of the first.
-TEST_F(MusicInteractiveTest, AStingerWithAPreEntrySoundsFromItAndRepeatsOnlyAfterItsTime) {
+TEST_F(MusicStingerPlayTest, AStingerWithAPreEntrySoundsFromItAndRepeatsOnlyAfterItsTime) {
   ASSERT_EQ(SoundEngine::SetState("MusicMood", "Calm"), SN_Success);
   LoadMusic(MoodSwitchWithPreEntryStinger(SnMusicSync_NextBar, SnMusicSync_NextBeat));
   PlayList();
@@ -859,7 +868,7 @@ void SeekList(const SeekCase& c) {
 // or with snapping the nearest marker, the cue); the cue's callback comes where the seek puts the
 // cue. A seek past the child's end, or a negative
 // one (which counts as 0), is no fault: the first leaves the music as it was, the second restarts A.
-TEST_F(MusicInteractiveTest, ASeekOnASwitchPlayRestartsItsChildWhereItSays) {
+TEST_F(MusicSeekPlayTest, ASeekOnASwitchPlayRestartsItsChildWhereItSays) {
   const SeekCase cases[] = {{"2000 ms", false, 2000, 0.0f, kBar},
                         {"half", true, 0, 0.5f, 2 * kBar},
                         {"half, to the nearest marker: the cue", true, 0, 0.5f, 156000, true},
@@ -911,7 +920,7 @@ TEST_F(MusicInteractiveTest, ASeekOnASwitchPlayRestartsItsChildWhereItSays) {
 // A trigger at 71,680 waits for A's cue (156,000 on the play's clock) with the look-ahead of one
 // segment; a seek in the same frame restarts A 2,000 ms in, which puts the cue at 71,680 + 60,000:
 // the stinger follows the cue of the A that plays.
-TEST_F(MusicInteractiveTest, AStingerPendingWhenASeekRestartsTheChildComesAtTheCueOfTheNewOne) {
+TEST_F(MusicSeekPlayTest, AStingerPendingWhenASeekRestartsTheChildComesAtTheCueOfTheNewOne) {
   ASSERT_EQ(SoundEngine::SetState("MusicMood", "Calm"), SN_Success);
   MusicDescription music = MoodSwitch(SnMusicSync_NextBar);
   music.segments.push_back({"Sting", 0.125});
@@ -933,7 +942,7 @@ TEST_F(MusicInteractiveTest, AStingerPendingWhenASeekRestartsTheChildComesAtTheC
 // "Tense" leads to the playlist of S1-S4, by a rule that jumps to its third item: S3 is heard from
 // the bar at which A is left, on the sample, then S4, and the play ends with the playlist. A rule
 // naming an item the playlist lacks is a fault of the bank: logged, and silence in its place.
-TEST_F(MusicInteractiveTest, ASwitchToAPlaylistByAJumpingRuleStartsAtThatItem) {
+TEST_F(MusicSwitchRulePlayTest, ASwitchToAPlaylistByAJumpingRuleStartsAtThatItem) {
   const uint32_t items[] = {12, 99};
   ForEachFresh(items, [&](uint32_t item) {
     SCOPED_TRACE(item);
@@ -972,7 +981,7 @@ TEST_F(MusicInteractiveTest, ASwitchToAPlaylistByAJumpingRuleStartsAtThatItem) {
 // bar: the change, deferred while the outer switch is under way, comes when the playlist has not been
 // heard, and C follows A on the bar rather than after a bar of S1 nobody asked for. Once the playlist
 // plays, its cues count again: the same change then waits for S1's exit.
-TEST_F(MusicInteractiveTest, APlaylistThatHasNotPlayedOffersNoSyncPoint) {
+TEST_F(MusicSwitchRulePlayTest, APlaylistThatHasNotPlayedOffersNoSyncPoint) {
   for (const bool heard : {false, true}) {
     SCOPED_TRACE(heard);
     if (heard) {
@@ -1002,7 +1011,7 @@ TEST_F(MusicInteractiveTest, APlaylistThatHasNotPlayedOffersNoSyncPoint) {
 // way into S2, so S1 is let go and S2 is heard from its middle (or, snapped, from its entry), then S3
 // and S4 on their bars; a quarter is a fraction of the first segment alone. A seek past everything
 // the playlist holds is refused and the playlist plays on.
-TEST_F(MusicInteractiveTest, ASeekOnASwitchPlayingAPlaylistLetsGoOfTheSegmentsItLiesPast) {
+TEST_F(MusicSeekPlayTest, ASeekOnASwitchPlayingAPlaylistLetsGoOfTheSegmentsItLiesPast) {
   const SeekCase cases[] = {{"3000 ms", false, 3000, 0.0f, kBar + kBar / 2},
                         {"a quarter", true, 0, 0.25f, kBar / 4},
                         {"3000 ms, to the nearest marker: S2's entry", false, 3000, 0.0f, kBar, true},
@@ -1036,7 +1045,7 @@ TEST_F(MusicInteractiveTest, ASeekOnASwitchPlayingAPlaylistLetsGoOfTheSegmentsIt
 
 // A seek in the middle of a switch restarts the child being switched to: "Tense" asks for B at the
 // next bar, and a seek of 2,000 ms before that bar plays B from its second bar at once.
-TEST_F(MusicInteractiveTest, ASeekDuringASwitchRestartsTheChildSwitchedTo) {
+TEST_F(MusicSeekPlayTest, ASeekDuringASwitchRestartsTheChildSwitchedTo) {
   ASSERT_EQ(SoundEngine::SetState("MusicMood", "Calm"), SN_Success);
   MusicDescription music = MoodSwitch(SnMusicSync_NextBar);
   music.segments[0].ramp = true;

@@ -23,6 +23,7 @@
 #include "tools/SoundBank/ActionWriter.h"
 #include "tools/SoundBank/BankText.h"
 #include "tools/SoundBank/MusicWriter.h"
+#include "tests/Support/WaitFor.h"
 
 namespace {
 
@@ -119,6 +120,11 @@ class MusicMidiEndToEndTest : public CaptureFixture {
 constexpr const char* kThreeNotes =
     "480 120 8000 target:NoteSound note:960:0:60:100:480 note:480:0:62:100:480 note:480:0:64:100:480";
 
+// Three suites of one fixture, so that no CTest entry runs long: the notes in time, the tracks and
+// their mutes, and the play's pause, stop and seek.
+class MusicMidiTrackTest : public MusicMidiEndToEndTest {};
+class MusicMidiPlayControlTest : public MusicMidiEndToEndTest {};
+
 // A note-on at tick 960 sounds on the marker from music time 48,000 and its note-off at tick 1,440
 // ends it at 72,000, to the sample; so does a note-on of velocity 0 written under running status in
 // its place. The play ends with the segment, and nothing of the clip is left.
@@ -152,7 +158,7 @@ TEST_F(MusicMidiEndToEndTest, ANoteBeginningAndEndingInOneFrameSoundsBetweenItsM
 // once unmuted the third note (144,000) sounds to the clip's end under the pedal, kept down. The
 // marker's voice ramps out across the frame of the mute and back in across that of the unmute. A
 // mute for another game object changes nothing.
-TEST_F(MusicMidiEndToEndTest, AMutedTrackEndsItsClipsNotesAndVoicesAndBeginsNoneUntilUnmuted) {
+TEST_F(MusicMidiTrackTest, AMutedTrackEndsItsClipsNotesAndVoicesAndBeginsNoneUntilUnmuted) {
   LoadClip("480 120 8000 target:NoteSound cc:0:0:64:127 note:960:0:60:100:480 note:480:0:62:100:480 "
            "note:480:0:64:100:480");
   ASSERT_EQ(SoundEngine::RegisterGameObj(kObject + 1), SN_Success);
@@ -178,7 +184,7 @@ TEST_F(MusicMidiEndToEndTest, AMutedTrackEndsItsClipsNotesAndVoicesAndBeginsNone
 // A clip that begins on a muted track begins muted: the note of music time 48,000 never sounds,
 // and after the unmute at 61,440 the later notes do; so does a voice on a muted track, silent until
 // it ramps in across the frame of the unmute. (Music time 0 is the capture's second frame.)
-TEST_F(MusicMidiEndToEndTest, AClipOrVoiceBegunOnAMutedTrackBeginsMuted) {
+TEST_F(MusicMidiTrackTest, AClipOrVoiceBegunOnAMutedTrackBeginsMuted) {
   LoadClip(kThreeNotes);
   Frames(1);  // the game object's registration is done in a frame
   ASSERT_NE(Object(kObject), nullptr);
@@ -201,7 +207,7 @@ TEST_F(MusicMidiEndToEndTest, AClipOrVoiceBegunOnAMutedTrackBeginsMuted) {
 // music time 48,000) ends at 51,200, the second's note-on comes while muted, the third sounds. The
 // segment serves the playback speed (41) to two links of the game object, the play's and the
 // clip's. Activity and links go with the play. (A segment of the MIDI track alone.)
-TEST_F(MusicMidiEndToEndTest, APlayingClipIsItsTracksActivityAndFollowsItsSpeed) {
+TEST_F(MusicMidiTrackTest, APlayingClipIsItsTracksActivityAndFollowsItsSpeed) {
   LoadClip(kThreeNotes, true, false);
   ASSERT_EQ(SoundEngine::SetRTPCValue("PlayerSpeed", 1.0f, kObject), SN_Success);
   Frames(20);  // the speed glides to 1
@@ -238,7 +244,7 @@ TEST_F(MusicMidiEndToEndTest, APlayingClipIsItsTracksActivityAndFollowsItsSpeed)
 // mute, back in across that of the unmute) with the notes, as its bus's mute does; the bus's volume
 // of -6 dB reaches it too, ramping across its frame, as it reaches the notes' sound on the same bus.
 // Nothing is left counted after the play.
-TEST_F(MusicMidiEndToEndTest, ASegmentsOrItsBussMuteAndItsBussVolumeReachTheAudioTracksVoices) {
+TEST_F(MusicMidiTrackTest, ASegmentsOrItsBussMuteAndItsBussVolumeReachTheAudioTracksVoices) {
   LoadClip(kThreeNotes);
   CSnPropertyNode* bus = Node("Effects");
   ASSERT_NE(bus, nullptr);
@@ -319,7 +325,7 @@ TEST_F(MusicMidiEndToEndTest, AStoppedClipKeepsItsNoteOffsButBeginsNoNotes) {
 
 // A MIDI track that aims at no node, or whose media cannot be opened, plays nothing of its clip
 // and says why; the rest of the segment plays on.
-TEST_F(MusicMidiEndToEndTest, AClipWithoutTargetPlaysNothingAndTheSegmentPlaysOn) {
+TEST_F(MusicMidiTrackTest, AClipWithoutTargetPlaysNothingAndTheSegmentPlaysOn) {
   LoadClip("480 120 8000 note:960:0:60:100:480");
   const std::vector<double> plane = PlayThrough(385);
   ExpectLevels(plane, 0, kSegment + 2 * kFrame, [](int64_t t) { return Level(t, {}); });
@@ -329,7 +335,7 @@ TEST_F(MusicMidiEndToEndTest, AClipWithoutTargetPlaysNothingAndTheSegmentPlaysOn
 // The marker's pause (and resume) fade of no time ramps it across the frame of the pause; the note
 // stops and starts again with the frame, and the music's clock waits: the note-off at music time
 // 72,000 ends the note 9,216 samples later than it would have.
-TEST_F(MusicMidiEndToEndTest, APausedClipHoldsItsNoteAndTheNoteOffWaitsWithTheMusic) {
+TEST_F(MusicMidiPlayControlTest, APausedClipHoldsItsNoteAndTheNoteOffWaitsWithTheMusic) {
   LoadClip("480 120 8000 target:NoteSound note:960:0:60:100:480");
   EXPECT_NE(SoundEngine::PostEvent("Play_MidiLevel", kObject), 0u);
   Frames(50);
@@ -350,7 +356,7 @@ TEST_F(MusicMidiEndToEndTest, APausedClipHoldsItsNoteAndTheNoteOffWaitsWithTheMu
 
 // A stop without a fade ramps the marker down across the frame of the stop; the note sounding ends
 // with the frame's start, and nothing of the play is left.
-TEST_F(MusicMidiEndToEndTest, AStoppedPlayEndsItsNotesAtOnce) {
+TEST_F(MusicMidiPlayControlTest, AStoppedPlayEndsItsNotesAtOnce) {
   LoadClip("480 120 8000 target:NoteSound note:960:0:60:100:480");
   EXPECT_NE(SoundEngine::PostEvent("Play_MidiLevel", kObject), 0u);
   Frames(50);
@@ -368,7 +374,7 @@ TEST_F(MusicMidiEndToEndTest, AStoppedPlayEndsItsNotesAtOnce) {
 // A clip entered past a controller it sets brings the controller up to date with its first message:
 // the seek to 2.4 s (tick 2,304) puts the note of tick 2,400 in the fifth frame after it, and with it
 // the volume controller of tick 480 that the play never reached, on the sound's key for channel 0.
-TEST_F(MusicMidiEndToEndTest, AClipEnteredPartWaySetsTheControllersItPassedWithItsFirstMessage) {
+TEST_F(MusicMidiPlayControlTest, AClipEnteredPartWaySetsTheControllersItPassedWithItsFirstMessage) {
   LoadClip("480 120 8000 target:NoteSound cc:480:0:7:100 note:1920:0:60:100:480");
   EXPECT_NE(SoundEngine::PostEvent("Play_MidiLevel", kObject), 0u);
   Frames(5);
@@ -391,7 +397,7 @@ TEST_F(MusicMidiEndToEndTest, AClipEnteredPartWaySetsTheControllersItPassedWithI
 
 // A seek to 2 s begins the segment again there: the clip is entered at tick 1,920, so its second
 // note (2,400 to 2,880) sounds 24,000 samples after the seek, for 24,000; the first never sounds.
-TEST_F(MusicMidiEndToEndTest, ASeekEntersTheClipWhereItLands) {
+TEST_F(MusicMidiPlayControlTest, ASeekEntersTheClipWhereItLands) {
   LoadClip("480 120 8000 target:NoteSound cc:0:0:7:100 note:960:0:60:100:480 note:960:0:62:100:480");
   EXPECT_NE(SoundEngine::PostEvent("Play_MidiLevel", kObject), 0u);
   Frames(30);
@@ -526,11 +532,11 @@ TEST_F(MusicMidiUnloadTest, AWaitedUnloadReturnsUnderAPlayingOrPausedClip) {
       waited->result = int(SoundEngine::UnloadBank(id, image));
       waited->returned = true;
     });
-    while (banks->QueuedCount() == 0) std::this_thread::yield();
+    OrvTest::WaitUntil([&] { return banks->QueuedCount() != 0; }, "the unload queued on the bank thread");
     BankCall behind;
     ASSERT_EQ(SoundEngine::UnloadBank(Id("NoSuchBank"), nullptr, &BankCall::Callback, &behind), SN_Success);
     banks->ReleaseThread();
-    behind.done.Wait(Platform::kWaitForever);
+    OrvTest::WaitUntilSet(behind.done, "behind.done to be set");
     const bool ended = g_pBankManager->MediaReferences(Id("Notes")) == 0;
     EXPECT_TRUE(ended) << "the unload waits for the clip";
     if (!ended) {
@@ -650,7 +656,7 @@ TEST_P(MusicMidiGameMediaTest, AClipEndsWhenTheGameTakesBackTheCopyItReadsOn) {
   unload.result = -1;
   unload.done.Clear();
   ASSERT_EQ(SoundEngine::UnloadBank(ids[1], kept_[1].data(), &BankCall::Callback, &unload), SN_Success);
-  unload.done.Wait(Platform::kWaitForever);
+  OrvTest::WaitUntilSet(unload.done, "unload.done to be set");
   EXPECT_EQ(unload.result, int(SN_Success));
   EXPECT_EQ(g_pBankManager->MediaReferences(Id("Notes")), 2u);  // the game's and the clip's
   Frames(2);

@@ -11,6 +11,7 @@
 #include "SoundEngine/Banks/ThreadedBankManager.h"
 #include "SoundEngine/SoundEngineBankApi.h"
 #include "tests/SoundBanks/BankTestSupport.h"
+#include "tests/Support/WaitFor.h"
 
 namespace {
 
@@ -36,7 +37,10 @@ struct Completions {
   }
   Call WaitFor(size_t count) {
     std::unique_lock<std::mutex> lock(mutex);
-    changed.wait(lock, [&] { return calls.size() >= count; });
+    if (!OrvTest::WaitUntil(changed, lock, [&] { return calls.size() >= count; }, [&] {
+          return std::to_string(count) + " completions (" + std::to_string(calls.size()) + ")";
+        }))
+      return Call{};
     return calls[count - 1];
   }
 };

@@ -18,6 +18,7 @@
 #include "tests/SoundBanks/BankTestSupport.h"
 #include "tests/SoundBanks/MemoryFileHook.h"
 #include "tests/SoundEngine/SoundApiFakes.h"
+#include "tests/Support/WaitFor.h"
 
 namespace {
 
@@ -793,7 +794,7 @@ TEST_F(BankThreadTest, StoppingWithCommandsQueuedReleasesWaitersAndWithdrawsCook
   ASSERT_EQ(Banks().LoadBank("A.bnk", &CallbackLog::Record, &log, -1, nullptr), SN::SN_Success);
   std::atomic<int> waited{0};
   std::thread waiter([&] { waited = int(Banks().LoadBankWait(Id("A"), -1)); });
-  while (Banks().QueuedCount() < 2) std::this_thread::yield();
+  OrvTest::WaitUntil([&] { return Banks().QueuedCount() >= 2; }, "two commands queued");
   Banks().StopThread();
   waiter.join();
   EXPECT_EQ(waited.load(), int(SN::SN_Failure));
@@ -812,7 +813,7 @@ struct BlockingCallback {
   static void Run(uint32_t, const void*, SN::SNRESULT, int32_t, void* cookie) {
     auto* self = static_cast<BlockingCallback*>(cookie);
     self->entered.Set();
-    self->release.Wait(Platform::kWaitForever);
+    OrvTest::WaitUntilSet(self->release, "self.release to be set");
     self->finished = true;
   }
 };
@@ -820,7 +821,7 @@ struct BlockingCallback {
 TEST_F(BankThreadTest, ACancelWaitsForARunningCallback) {
   BlockingCallback callback;
   ASSERT_EQ(Banks().UnloadBank(5, nullptr, &BlockingCallback::Run, &callback), SN::SN_Success);
-  callback.entered.Wait(Platform::kWaitForever);
+  OrvTest::WaitUntilSet(callback.entered, "callback.entered to be set");
   std::atomic<uint64_t> canceller{0};
   std::atomic<bool> returned{false};
   std::thread game([&] {
@@ -828,8 +829,9 @@ TEST_F(BankThreadTest, ACancelWaitsForARunningCallback) {
     Banks().CancelCookie(&callback);
     returned = true;
   });
-  while (!canceller.load()) std::this_thread::yield();
-  while (!returned.load() && !ThreadSleeps(canceller.load())) std::this_thread::yield();
+  OrvTest::WaitUntil([&] { return canceller.load() != 0; }, "the cancelling thread to start");
+  OrvTest::WaitUntil([&] { return returned.load() || ThreadSleeps(canceller.load()); },
+                     "the cancel to return or sleep");
   EXPECT_FALSE(returned.load()) << "the cancel returned while the callback still ran";
   callback.release.Set();
   game.join();
@@ -884,7 +886,7 @@ TEST_F(BankThreadTest, AWaitingCallAndTermInsideABankCallbackAreRefused) {
                           true);
   log_.Take();
   ASSERT_EQ(Banks().UnloadBank(Id("A"), nullptr, &InsideCallback::Run, &callback), SN::SN_Success);
-  callback.done.Wait(Platform::kWaitForever);
+  OrvTest::WaitUntilSet(callback.done, "callback.done to be set");
   EXPECT_TRUE(callback.onExpectedThread.load());
   EXPECT_EQ(callback.waited.load(), int(SN::SN_Failure));
   const std::string log = log_.Take();
@@ -959,7 +961,7 @@ TEST_F(AudioThreadBankTest, AWaitingCallInsideAnUnloadCallbackOnTheAudioThreadIs
   ASSERT_EQ(Banks().LoadBankWait("A.bnk", -1, nullptr), SN::SN_Success);
   InsideCallback callback([] { return Platform::CurrentThreadId() == SN::AudioThread::ThreadId(); });
   ASSERT_EQ(Banks().UnloadBank(Id("A"), nullptr, &InsideCallback::Run, &callback), SN::SN_Success);
-  callback.done.Wait(Platform::kWaitForever);
+  OrvTest::WaitUntilSet(callback.done, "callback.done to be set");
   EXPECT_TRUE(callback.onExpectedThread.load());
   EXPECT_EQ(callback.waited.load(), int(SN::SN_Failure));
 }

@@ -16,6 +16,7 @@
 #include "SoundEngine/SoundEngineApi.h"
 #include "tests/SoundBanks/NodeTestKinds.h"
 #include "tools/SoundBank/ActionWriter.h"
+#include "tests/Support/WaitFor.h"
 
 namespace {
 
@@ -509,14 +510,12 @@ class EventActionThreadTest : public EventActionTest {
     Platform::ReentrantGuard audio(SN::GlobalAudioLock());
     return Node(node)->plays.size();
   }
-  // Waits until the node has played `count` times; false when a minute goes by without it.
+  // Waits until the node has played `count` times; false (and a failure) when it does not in time.
   bool WaitUntilPlayed(uint32_t node, size_t count) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
-    while (Plays(node) < count) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      std::this_thread::yield();
-    }
-    return true;
+    return OrvTest::WaitUntil([&] { return Plays(node) >= count; }, [&] {
+      return "node " + std::to_string(node) + " to play " + std::to_string(count) + " times (" +
+             std::to_string(Plays(node)) + ")";
+    });
   }
 };
 

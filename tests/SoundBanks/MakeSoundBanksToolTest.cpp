@@ -1,6 +1,9 @@
 // The bank builder run as content authors run it: descriptions it would write wrongly are refused with
 // their file and line, a non-zero exit and no file at all; what it writes is read back by the chunk loop.
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -284,6 +287,35 @@ TEST_F(MakeSoundBanksToolTest, WhatItWritesLoadsAsDescribed) {
   uint16_t stored = 0;
   memcpy(&stored, bank.data() + envs + 8 + 5 * 4 + 2, 2);
   EXPECT_EQ(stored, 65535);
+}
+
+// The build writes the game's banks into the source tree while another configuration's tests may
+// read them: a bank whose bytes are unchanged is left as it is (the same file, its time brought up
+// to date for the build), and a changed one replaces the old whole, so a reader holding the old one
+// still reads all of it, and nothing written aside is left.
+TEST_F(MakeSoundBanksToolTest, ABankIsReplacedWholeAndOnlyWhenItsBytesChange) {
+  const std::string bank = output_ + "Same.bnk";
+  Describe("Same.txt", "tone T 8000 1 10 440\nsound S T Master\n");
+  std::string printed;
+  ASSERT_EQ(Run({"Same.txt"}, printed), 0) << printed;
+  const std::vector<uint8_t> first = Output("Same.bnk");
+  struct stat before {};
+  ASSERT_EQ(stat(bank.c_str(), &before), 0);
+  std::ifstream held(bank, std::ios::binary);
+  const auto old = std::filesystem::last_write_time(bank) - std::chrono::hours(1);
+  std::filesystem::last_write_time(bank, old);
+
+  ASSERT_EQ(Run({"Same.txt"}, printed), 0) << printed;
+  struct stat again {};
+  ASSERT_EQ(stat(bank.c_str(), &again), 0);
+  EXPECT_EQ(again.st_ino, before.st_ino) << "unchanged bytes were written again";
+  EXPECT_GT(std::filesystem::last_write_time(bank), old);
+
+  Describe("Same.txt", "tone T 8000 1 20 440\nsound S T Master\n");
+  ASSERT_EQ(Run({"Same.txt"}, printed), 0) << printed;
+  EXPECT_NE(Output("Same.bnk"), first);
+  EXPECT_EQ(std::vector<uint8_t>(std::istreambuf_iterator<char>(held), std::istreambuf_iterator<char>()), first);
+  EXPECT_EQ(Written(), std::vector<std::string>{"Same.bnk"});
 }
 
 }  // namespace

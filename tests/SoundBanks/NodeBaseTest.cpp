@@ -6,6 +6,7 @@
 
 #include "SoundEngine/AudioMgr.h"
 #include "tests/SoundBanks/NodeTestKinds.h"
+#include "tests/Support/WaitFor.h"
 
 namespace {
 
@@ -318,7 +319,7 @@ TEST_F(SoundNodeBaseMoreTest, ReferencesComeAndGoOnSeveralThreadsAndTheLastTears
       // Each holds a reference across its loop, so the node lives until the last one lets go.
       leaf->AddRef();
       ++ready;
-      while (!go.load()) std::this_thread::yield();
+      OrvTest::WaitUntil([&] { return go.load(); }, "the test's go");
       for (int i = 0; i < 2000; ++i) {
         if (SN::CSnIndexedObject* found = SN::g_pObjectIndex->FindNodeAndAddRef(70, false)) found->Release();
         leaf->AddRef();
@@ -327,7 +328,7 @@ TEST_F(SoundNodeBaseMoreTest, ReferencesComeAndGoOnSeveralThreadsAndTheLastTears
       if (t != 0) leaf->Release();
     });
   }
-  while (ready.load() < 3) std::this_thread::yield();
+  OrvTest::WaitUntil([&] { return ready.load() >= 3; }, "the three threads to hold the node");
   // The bank lets go while the threads run; thread 0 keeps its reference to the end.
   go = true;
   ASSERT_EQ(SN::g_pBankManager->UnloadBankWait(loaded_.back(), nullptr), SN::SN_Success);

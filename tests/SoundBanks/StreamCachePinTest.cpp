@@ -16,6 +16,7 @@
 #include "SoundEngine/SoundEngineBankApi.h"
 #include "tests/SoundBanks/BankTestSupport.h"
 #include "tools/SoundBank/BankText.h"
+#include "tests/Support/WaitFor.h"
 
 namespace {
 
@@ -100,10 +101,9 @@ TEST_F(StreamCachePinTest, AnEventsFilesFollowTheStateAndLeaveOnUnpinAndUnload) 
   // Read in by the device thread: the least buffered file decides.
   float percent = 0.0f;
   bool full = true;
-  for (int spins = 0; spins < 10000000; ++spins) {
-    if (SE::GetBufferStatusForPinnedEvent("Play_Mood", percent, full) == SN::SN_Success && percent >= 100.0f) break;
-    std::this_thread::yield();
-  }
+  OrvTest::WaitUntil(
+      [&] { return SE::GetBufferStatusForPinnedEvent("Play_Mood", percent, full) == SN::SN_Success && percent >= 100.0f; },
+      [&] { return "the pinned event's files read in (" + std::to_string(percent) + " %)"; });
   EXPECT_EQ(percent, 100.0f);
   EXPECT_FALSE(full);
 

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "SoundTestSupport.h"
+#include "tests/Support/WaitFor.h"
 
 namespace {
 
@@ -186,7 +187,7 @@ void StoppingHandler(CSnAudioMgr& manager, const SnMsgHeader& header) {
   const auto& message = reinterpret_cast<const SnMsgSetRTPC&>(header);
   if (message.paramId == 7) {
     g_stops->inFirst.Set();
-    g_stops->go.Wait(Platform::kWaitForever);
+    OrvTest::WaitUntilSet(g_stops->go, "g_stops.go to be set");
   } else if (message.paramId == 8) {
     g_stops->inLast.Set();
     if (g_stops->reached.Wait(30000) != Platform::WaitResult::Signalled) g_stops->gaveUp = true;
@@ -279,7 +280,7 @@ TEST_F(CommandQueueTest, AWriterFindingTheRingFullGetsRoomBetweenTheFramesAPassC
     if (frame == 2) {
       stops.inFirst.Set();
       // The frame lasts until the writer is stuck on the full ring.
-      while (g_pAudioMgr->WritersWaitingForRoom() == 0) std::this_thread::yield();
+      OrvTest::WaitUntil([] { return g_pAudioMgr->WritersWaitingForRoom() != 0; }, "a writer waiting for room");
     } else if (frame == 3 && stops.reached.Wait(30000) != Platform::WaitResult::Signalled) {
       stops.gaveUp = true;
     }

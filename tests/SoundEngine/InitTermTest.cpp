@@ -6,6 +6,7 @@
 #include "MemoryMgr/Tlsf.h"
 
 #include "SoundTestSupport.h"
+#include "tests/Support/WaitFor.h"
 
 namespace {
 
@@ -203,7 +204,8 @@ TEST_F(InitTermTest, GlobalCallbacksComeAndGoWhileTheAudioThreadRenders) {
     ASSERT_EQ(SoundEngine::RegisterGlobalCallback(&Counter::Other), SN_Success);
     ASSERT_EQ(SoundEngine::UnregisterGlobalCallback(&Counter::Other), SN_Success);
   }
-  while (Counter::Frames() < 3) std::this_thread::yield();
+  OrvTest::WaitUntil([] { return Counter::Frames() >= 3; },
+                     [] { return "3 audio frames (" + std::to_string(Counter::Frames()) + ")"; });
   EXPECT_EQ(SoundEngine::UnregisterGlobalCallback(&Counter::Callback), SN_Success);
   SoundEngine::Term();
 }

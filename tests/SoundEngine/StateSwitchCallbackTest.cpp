@@ -12,6 +12,7 @@
 #include "SoundEngine/GameSyncHooks.h"
 #include "SoundEngine/PoolObject.h"
 #include "tests/SoundEngine/GameSyncFakes.h"
+#include "tests/Support/WaitFor.h"
 
 namespace {
 
@@ -183,7 +184,7 @@ void RecordCallback(uint32_t type, SnCallbackInfo* info) {
   if (log.cancelInside) g_pPlayingIDCallbackMgr->CancelEventCallbackCookie(info->cookie);  // returns: its own
   if (log.block) {
     log.entered.Set();
-    log.release.Wait(Platform::kWaitForever);
+    OrvTest::WaitUntilSet(log.release, "log.release to be set");
   }
 }
 
@@ -270,15 +271,19 @@ TEST_F(SoundCallbackTest, CancelWaitsForACallbackRunningElsewhereButNotForItself
   Post(7, SnCallback_Marker);
   CallbackLog::Get().block = true;
   std::thread audio([&] { callbacks.NotifyMarker(7, 1, 0, nullptr); });
-  CallbackLog::Get().entered.Wait(Platform::kWaitForever);
+  OrvTest::WaitUntilSet(CallbackLog::Get().entered, "CallbackLog.entered to be set");
   CancellingThread game([&] { callbacks.CancelEventCallback(7); });
   // The callback stays held until the cancel has taken the entry's callback away (its flags show
   // it) and then either returned or gone to sleep: it has nothing left to sleep on but the callback.
-  for (uint32_t flags = SnCallback_Marker; flags & SnCallback_Marker; std::this_thread::yield()) {
-    callbacks.AddPlaybackRef(7, &flags);
-    callbacks.ReleasePlaybackRef(7);  // the posting's own reference keeps the entry
-  }
-  while (!game.ReturnedOrSleeps()) std::this_thread::yield();
+  OrvTest::WaitUntil(
+      [&] {
+        uint32_t flags = SnCallback_Marker;
+        callbacks.AddPlaybackRef(7, &flags);
+        callbacks.ReleasePlaybackRef(7);  // the posting's own reference keeps the entry
+        return !(flags & SnCallback_Marker);
+      },
+      "the cancel to take the marker callback away");
+  OrvTest::WaitUntil([&] { return game.ReturnedOrSleeps(); }, "the cancelling thread to return or sleep");
   EXPECT_FALSE(game.returned.load()) << "the cancel returned while the callback still ran";
   CallbackLog::Get().release.Set();
   audio.join();
@@ -302,7 +307,7 @@ struct HeldSources final : CSnRefCountedObject {
   uint32_t Release() override {
     if (--refs == 0) {
       entered.Set();
-      release.Wait(Platform::kWaitForever);
+      OrvTest::WaitUntilSet(release, "release to be set");
     }
     return refs;
   }
@@ -323,14 +328,14 @@ TEST_F(SoundCallbackTest, ACancelBehindAnEndingPlayingIdWaitsForItsCallback) {
   ASSERT_EQ(callbacks.AddPlayingID(params, RecordCallback, this, SnCallback_EndOfEvent, 1012), SN_Success);
   CallbackLog::Get().block = true;
   std::thread audio([&] { callbacks.ReleasePendingActionRef(12); });  // the posting's: the end
-  sources.entered.Wait(Platform::kWaitForever);
+  OrvTest::WaitUntilSet(sources.entered, "sources.entered to be set");
   CancellingThread game([&] { callbacks.CancelEventCallback(12); });
   // The cancel sleeps on the table's lock, which the ending thread holds.
-  while (!game.ReturnedOrSleeps()) std::this_thread::yield();
+  OrvTest::WaitUntil([&] { return game.ReturnedOrSleeps(); }, "the cancelling thread to return or sleep");
   EXPECT_FALSE(game.returned.load());
   sources.release.Set();
-  CallbackLog::Get().entered.Wait(Platform::kWaitForever);
-  while (!game.ReturnedOrSleeps()) std::this_thread::yield();
+  OrvTest::WaitUntilSet(CallbackLog::Get().entered, "CallbackLog.entered to be set");
+  OrvTest::WaitUntil([&] { return game.ReturnedOrSleeps(); }, "the cancelling thread to return or sleep");
   EXPECT_FALSE(game.returned.load()) << "the cancel returned while the end-of-event callback still ran";
   CallbackLog::Get().release.Set();
   audio.join();
@@ -352,7 +357,7 @@ TEST_F(SoundCallbackTest, PlayingIdsInOtherPartsOfTheTableGoOnWhileOneEnds) {
   params.externalSources = &sources;
   ASSERT_EQ(callbacks.AddPlayingID(params, nullptr, nullptr, 0, 1), SN_Success);
   std::thread ending([&] { callbacks.ReleasePendingActionRef(3 * kParts); });
-  sources.entered.Wait(Platform::kWaitForever);
+  OrvTest::WaitUntilSet(sources.entered, "sources.entered to be set");
   Platform::Event others{Platform::Event::Reset::Manual};
   std::thread game([&] {
     for (uint32_t id = 3 * kParts + 1; id < 4 * kParts; ++id) {
@@ -370,7 +375,7 @@ TEST_F(SoundCallbackTest, PlayingIdsInOtherPartsOfTheTableGoOnWhileOneEnds) {
   SnPlayingIdParams same;
   same.playingId = 5 * kParts;
   CancellingThread held([&] { callbacks.AddPlayingID(same, nullptr, nullptr, 0, 1); });
-  while (!held.ReturnedOrSleeps()) std::this_thread::yield();
+  OrvTest::WaitUntil([&] { return held.ReturnedOrSleeps(); }, "the registering thread to return or sleep");
   EXPECT_EQ(held.returned.load(), !othersWent) << "a playing id of the held part went in while it was held";
   sources.release.Set();
   ending.join();
@@ -404,7 +409,7 @@ TEST_F(SoundCallbackTest, PlayingIdsInOtherPartsOfTheTableGoOnWhileOneEnds) {
         callbacks.AddPlayingID(one, count, i % 2 ? &dropped : &kept, SnCallback_EndOfEvent, 1);
       }
       if (++ready == 4) added.Set();
-      added.Wait(Platform::kWaitForever);
+      OrvTest::WaitUntilSet(added, "added to be set");
       for (uint32_t i = 0; i < 3000; ++i) {
         callbacks.AddPlaybackRef(1 + t + 4 * i, nullptr);
         callbacks.ReleasePendingActionRef(1 + t + 4 * i);
@@ -412,7 +417,7 @@ TEST_F(SoundCallbackTest, PlayingIdsInOtherPartsOfTheTableGoOnWhileOneEnds) {
       }
     });
   std::thread cancel([&] {
-    added.Wait(Platform::kWaitForever);
+    OrvTest::WaitUntilSet(added, "added to be set");
     callbacks.CancelEventCallbackCookie(&dropped);
     ends->cancelled = true;
   });

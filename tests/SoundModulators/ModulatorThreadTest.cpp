@@ -11,6 +11,7 @@
 #include "SoundEngine/SoundEngineApi.h"
 #include "tests/SoundBanks/BankTestSupport.h"
 #include "tools/SoundBank/NodeParamsWriter.h"
+#include "tests/Support/WaitFor.h"
 
 namespace {
 
@@ -37,7 +38,7 @@ struct PassReader {
   void Pass() {
     ASSERT_EQ(SoundEngine::SetRTPCValue(9u, 1.0f), SN_Success);
     ASSERT_EQ(SoundEngine::RenderAudio(), SN_Success);
-    pass.Wait(Platform::kWaitForever);
+    OrvTest::WaitUntilSet(pass, "pass to be set");
   }
   std::vector<float> Values() {
     std::lock_guard<std::mutex> guard(lock);

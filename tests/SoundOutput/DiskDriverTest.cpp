@@ -13,6 +13,7 @@
 #include "Platform/AudioOutput.h"
 #include "Platform/Window.h"
 #include "SoundEngine/Lower/Output/Platform/LoopBufferSink.h"
+#include "tests/Support/WaitFor.h"
 
 namespace {
 
@@ -122,14 +123,21 @@ TEST_F(DiskDriverTest, TheFileHoldsTheRingsLeadInThenTheCaptureThenSilence) {
   ASSERT_EQ(SoundEngine::StartOutputCapture(u"capture.wav"), SN_Success);
   // Frames are rendered as the device plays them, until more than a ring of them is written: the
   // whole ring then holds frames that were played, none of which may be heard again.
-  while (g_pAudioMgr->CurrentFrame() < 56) {
-    ASSERT_EQ(SoundEngine::RenderAudio(), SN_Success);
-    std::this_thread::yield();
-  }
+  SNRESULT rendered = SN_Success;
+  ASSERT_TRUE(OrvTest::WaitUntil(
+      [&] {
+        if (g_pAudioMgr->CurrentFrame() >= 56) return true;
+        rendered = SoundEngine::RenderAudio();
+        return rendered != SN_Success;
+      },
+      [&] { return "frame 56 played (CurrentFrame() " + std::to_string(g_pAudioMgr->CurrentFrame()) + ")"; }));
+  ASSERT_EQ(rendered, SN_Success);
   EXPECT_EQ(LowerEngine::LastStarvationFrame(), 0xFFFFFFFFu);
   const uint64_t written = uint64_t(ring) + uint64_t(g_pAudioMgr->CurrentFrame()) * 4096;
   // Then nothing more: the device plays eight frames past the last one written.
-  while (sink->Output()->PlayedBytes() < written + 8 * 4096) std::this_thread::yield();
+  OrvTest::WaitUntil([&] { return sink->Output()->PlayedBytes() >= written + 8 * 4096; }, [&] {
+    return std::to_string(written + 8 * 4096) + " bytes played (" + std::to_string(sink->Output()->PlayedBytes()) + ")";
+  });
   SoundEngine::Term();
 
   const std::vector<uint8_t> capture = ReadFileBytes(Path("capture.wav"));
@@ -200,7 +208,7 @@ TEST_F(DiskDriverTest, ADeviceThatFailsAtStartIsRetriedOnTheAudioThread) {
   leftMissing_ = true;
   settings_.useAudioThread = 1;
   ASSERT_EQ(SoundEngine::Init(&settings_, &platform_), SN_Success);
-  while (!LowerEngine::IsSuspendedModeActive()) std::this_thread::yield();
+  OrvTest::WaitUntil([] { return LowerEngine::IsSuspendedModeActive(); }, "the suspended mode");
   SoundEngine::Term();
   EXPECT_EQ(LowerEngine::MainOutputDevice(), nullptr);
 }

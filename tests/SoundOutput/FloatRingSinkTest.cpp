@@ -7,6 +7,7 @@
 #include "Platform/AudioOutput.h"
 #include "SoundEngine/Lower/Output/Platform/FloatRingSink.h"
 #include "tests/SoundOutput/BrokenFrames.h"
+#include "tests/Support/WaitFor.h"
 
 namespace {
 
@@ -217,16 +218,17 @@ TEST_F(FloatRingSinkTest, ThePlatformThreadPlaysWhileTheAudioThreadRenders) {
       std::this_thread::yield();
     }
   });
-  for (;;) {
-    uint32_t frame = 0;
-    {
-      std::lock_guard<Platform::ReentrantLock> lock(GlobalAudioLock());
-      frame = g_pAudioMgr->CurrentFrame();
-    }
-    if (frame >= 64) break;
-    LowerEngine::WakeAudioThread();
-    std::this_thread::yield();
-  }
+  uint32_t frame = 0;
+  OrvTest::WaitUntil(
+      [&] {
+        {
+          std::lock_guard<Platform::ReentrantLock> lock(GlobalAudioLock());
+          frame = g_pAudioMgr->CurrentFrame();
+        }
+        LowerEngine::WakeAudioThread();
+        return frame >= 64;
+      },
+      [&] { return "frame 64 (CurrentFrame() " + std::to_string(frame) + ")"; });
   stop = true;
   consumer.join();
   EXPECT_GT(passes.load(), 0u);

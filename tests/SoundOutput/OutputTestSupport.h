@@ -40,6 +40,7 @@
 #include "StreamMgr/StreamManager.h"
 #include "tests/Support/LogCapture.h"
 #include "tests/Support/WaveSamples.h"
+#include "tests/Support/WaitFor.h"
 
 namespace OutputTest {
 
@@ -238,7 +239,7 @@ class GatedPackageIO final : public Audio::CSnFilePackageLowLevelIOBlocking {
       // to its stream.
       handed_ = bytes_;
       handedRanges_ = readRanges_;
-      changed_.wait(lock, [&] { return open_ || allowed_ > 0; });
+      OrvTest::WaitUntil(changed_, lock, [&] { return open_ || allowed_ > 0; }, "the read gate to open");
       if (!open_) --allowed_;
       --waiting_;
     }
@@ -263,18 +264,22 @@ class GatedPackageIO final : public Audio::CSnFilePackageLowLevelIOBlocking {
   // Until a read waits at the shut gate: every read before it has been handed to its stream.
   void WaitForHeldRead() {
     std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [&] { return waiting_ > 0 && !open_ && allowed_ == 0; });
+    OrvTest::WaitUntil(changed_, lock, [&] { return waiting_ > 0 && !open_ && allowed_ == 0; },
+                       "a read held at the shut gate");
   }
   // Until the reads have asked for `count` bytes in all and moved them.
   void WaitForBytes(uint64_t count) {
     std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [&] { return bytes_ >= count; });
+    OrvTest::WaitUntil(changed_, lock, [&] { return bytes_ >= count; },
+                       [&] { return std::to_string(count) + " bytes read (" + std::to_string(bytes_) + ")"; });
   }
   // Until the reads handed to their streams hold `count` bytes in all: a later read has begun, so
   // the stream reading ahead must still want more than `count` for this to come.
   void WaitForHandedBytes(uint64_t count) {
     std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [&] { return handed_ >= count; });
+    OrvTest::WaitUntil(changed_, lock, [&] { return handed_ >= count; }, [&] {
+      return std::to_string(count) + " bytes handed to their streams (" + std::to_string(handed_) + ")";
+    });
   }
   // Until a read handed to its stream that began at file byte `from` or later reaches byte `to`:
   // a stream that reads on from a new place, one transfer after another, then holds every byte

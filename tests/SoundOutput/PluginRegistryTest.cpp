@@ -8,6 +8,7 @@
 
 #include "SoundEngine/Effects/PluginMemAlloc.h"
 #include "SoundEngine/Lower/Plugins/PluginFactoryTable.h"
+#include "tests/Support/WaitFor.h"
 
 namespace {
 
@@ -209,13 +210,16 @@ TEST_F(PluginRegistryTest, RegistrationWhileTheAudioThreadScansIsSafe) {
     done.store(true, std::memory_order_release);
   });
   uint32_t failures = 0;
-  while (!done.load(std::memory_order_acquire)) {
-    const uint32_t seen = registered.load(std::memory_order_acquire);
-    Platform::ReentrantGuard audio(GlobalAudioLock());
-    for (uint32_t id = 0; id < seen; ++id)
-      if (CreatedBy(PluginKey(SnPluginType_Effect, 0, 1000 + id)) != 1) ++failures;
-    if (seen == 0) std::this_thread::yield();
-  }
+  OrvTest::WaitUntil(
+      [&] {
+        const bool last = done.load(std::memory_order_acquire);
+        const uint32_t seen = registered.load(std::memory_order_acquire);
+        Platform::ReentrantGuard audio(GlobalAudioLock());
+        for (uint32_t id = 0; id < seen; ++id)
+          if (CreatedBy(PluginKey(SnPluginType_Effect, 0, 1000 + id)) != 1) ++failures;
+        return last;
+      },
+      [&] { return "the game thread's registrations (" + std::to_string(registered.load()) + " so far)"; });
   game.join();
   EXPECT_EQ(failures, 0u);
   ASSERT_EQ(registered.load(), kPlugins);

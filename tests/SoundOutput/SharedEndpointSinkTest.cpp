@@ -12,6 +12,7 @@
 #include "SoundEngine/Lower/Output/Platform/AudioEndpoints.h"
 #include "SoundEngine/Lower/Output/Platform/SharedEndpointSink.h"
 #include "tests/SoundOutput/BrokenFrames.h"
+#include "tests/Support/WaitFor.h"
 
 namespace {
 
@@ -331,13 +332,15 @@ TEST_F(SharedEndpointSinkTest, TheAudioThreadQueuesWhileThePlatformPlays) {
   // The platform plays what is queued; the audio thread renders as room comes.
   size_t played = 0;
   std::vector<float> taken;
-  while (played < size_t(64) * kSinkFrame * 2) {
-    taken.clear();
-    output->TakeQueued(taken);
-    played += taken.size();
-    LowerEngine::WakeAudioThread();
-    std::this_thread::yield();
-  }
+  OrvTest::WaitUntil(
+      [&] {
+        taken.clear();
+        output->TakeQueued(taken);
+        played += taken.size();
+        LowerEngine::WakeAudioThread();
+        return played >= size_t(64) * kSinkFrame * 2;
+      },
+      [&] { return "64 frames played (" + std::to_string(played) + " samples)"; });
   EXPECT_EQ(played % (kSinkFrame * 2), 0u);
 }
 

@@ -22,6 +22,7 @@
 #include "tests/SoundSources/FakeInstance.h"
 #include "tests/SoundSources/SourceTestSupport.h"
 #include "tools/SoundBank/ToneMedia.h"
+#include "tests/Support/WaitFor.h"
 
 namespace {
 
@@ -79,7 +80,8 @@ std::vector<std::vector<float>> Play(FakeInstance& instance, uint16_t frames, SN
                                      const BetweenFrames& between = {}, int most = 2000) {
   Source source(&instance);
   SN::SNRESULT result = SN::SN_NotReadyYet;
-  while ((result = source.PrepareSource()) == SN::SN_NotReadyYet) std::this_thread::yield();
+  OrvTest::WaitUntil([&] { return (result = source.PrepareSource()) != SN::SN_NotReadyYet; },
+                     "the streamed source to be prepared");
   if (prepared) *prepared = result;
   std::vector<std::vector<float>> planes;
   if (result != SN::SN_Success) return planes;

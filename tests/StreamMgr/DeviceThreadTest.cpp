@@ -17,6 +17,7 @@
 #include "SoundEngine/SoundEngine.h"
 #include "tests/SoundEngine/SoundTestSupport.h"
 #include "tests/StreamMgr/StreamTestSupport.h"
+#include "tests/Support/WaitFor.h"
 
 namespace {
 
@@ -79,7 +80,8 @@ class QueuedHook : public StreamMgr::ISnIOHookDeferred, public StreamMgr::ISnFil
   // Waits until `count` transfers have been lined up in all.
   void WaitLined(uint32_t count) {
     std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [&] { return lined_ >= count; });
+    OrvTest::WaitUntil(changed_, lock, [&] { return lined_ >= count; },
+                       [&] { return std::to_string(count) + " transfers lined up (" + std::to_string(lined_) + ")"; });
   }
   // Lets the worker complete `count` more transfers (all of them: ~0u); the next `failures` fail.
   void Let(uint32_t count, uint32_t failures = 0) {
@@ -93,7 +95,8 @@ class QueuedHook : public StreamMgr::ISnIOHookDeferred, public StreamMgr::ISnFil
   // Waits until the worker has completed `count` transfers in all (handed each back to the device).
   void WaitDone(uint32_t count) {
     std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [&] { return done_ >= count; });
+    OrvTest::WaitUntil(changed_, lock, [&] { return done_ >= count; },
+                       [&] { return std::to_string(count) + " transfers done (" + std::to_string(done_) + ")"; });
   }
   uint32_t Queued() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -148,7 +151,7 @@ class GatedHook : public QueuedHook {
   SNRESULT ReadAsync(SnFileDescriptor& descriptor, SnTransferHints& hints, StreamMgr::SnAsyncTransfer& transfer) override {
     priorities.push_back(hints.priority);
     reading.store(true, std::memory_order_relaxed);
-    while (!open.load(std::memory_order_relaxed)) std::this_thread::yield();
+    OrvTest::WaitUntil([&] { return open.load(std::memory_order_relaxed); }, "the test to open the read's gate");
     return QueuedHook::ReadAsync(descriptor, hints, transfer);
   }
   std::atomic<bool> reading{false}, open{false};
@@ -208,7 +211,7 @@ TEST_F(DeviceThreadTest, DeferredDeviceKeepsAtMostItsMaximumInFlight) {
   hook_->WaitLined(9);
   EXPECT_LE(hook_->Queued(), 8u);
   hook_->Let(~0u);
-  while (stream->GetStatus() == SnStmStatus_Pending) std::this_thread::yield();
+  OrvTest::WaitUntil([&] { return stream->GetStatus() != SnStmStatus_Pending; }, "the stream's transfer to end");
   EXPECT_EQ(stream->GetStatus(), SnStmStatus_Completed);
   EXPECT_EQ(buffer, bank);
   EXPECT_EQ(hook_->MostQueued(), 8u);
@@ -229,7 +232,7 @@ TEST_F(DeviceThreadTest, AFailedTransferIsReportedOnlyOnceNoneStillFillsTheBuffe
   EXPECT_EQ(stream->GetStatus(), SnStmStatus_Pending);
   EXPECT_EQ(hook_->Queued(), 7u);  // nothing more is lined up for a failed request
   hook_->Let(~0u);
-  while (stream->GetStatus() == SnStmStatus_Pending) std::this_thread::yield();
+  OrvTest::WaitUntil([&] { return stream->GetStatus() != SnStmStatus_Pending; }, "the stream's transfer to end");
   EXPECT_EQ(stream->GetStatus(), SnStmStatus_Error);
   EXPECT_EQ(hook_->Queued(), 0u);
   EXPECT_EQ(stream->Read(buffer.data(), 10, true, 50, 0.0f, got), SN_Failure);
@@ -260,7 +263,7 @@ TEST_F(DeviceThreadTest, AHookCannotTouchATransferItHasCompleted) {
   ASSERT_EQ(stream->Read(buffer.data(), uint32_t(buffer.size()), false, 50, 0.0f, got), SN_Success);
   hook->Let(~0u);
   hook->WaitDone(1);
-  while (stream->GetStatus() == SnStmStatus_Pending) std::this_thread::yield();
+  OrvTest::WaitUntil([&] { return stream->GetStatus() != SnStmStatus_Pending; }, "the stream's transfer to end");
   EXPECT_EQ(buffer, bank);
   EXPECT_TRUE(__asan_address_is_poisoned(hook->last.load()));
   stream->Destroy();
@@ -321,8 +324,9 @@ TEST_F(DeviceThreadTest, SchedulerPicksByDeadlineThenPriorityAsTheClockMoves) {
   EXPECT_FLOAT_EQ(deadline, 18.0f);
 
   hook_->Let(~0u);
-  while (late->GetStatus() == SnStmStatus_Pending || holder->GetStatus() == SnStmStatus_Pending)
-    std::this_thread::yield();
+  OrvTest::WaitUntil(
+      [&] { return late->GetStatus() != SnStmStatus_Pending && holder->GetStatus() != SnStmStatus_Pending; },
+      "both streams' transfers to end");
   EXPECT_EQ(late->GetStatus(), SnStmStatus_Completed);
   EXPECT_TRUE(std::equal(buffers[1].begin(), buffers[1].begin() + 2 * 16384, Pattern(4 * 16384, 21).begin()));
   for (ISnStandardStream* stream : {holder, late, soon, low, high}) stream->Destroy();
@@ -350,8 +354,9 @@ TEST_F(DeviceThreadTest, TheClockReplacedWhileTheDeviceThreadRunsSchedulesFromTh
   EXPECT_EQ(device->ChooseNextStream(deadline), dynamic_cast<CSnStreamTask*>(timed));
   EXPECT_FLOAT_EQ(deadline, 15.0f);
   hook_->Let(~0u);
-  while (holder->GetStatus() == SnStmStatus_Pending || timed->GetStatus() == SnStmStatus_Pending)
-    std::this_thread::yield();
+  OrvTest::WaitUntil(
+      [&] { return holder->GetStatus() != SnStmStatus_Pending && timed->GetStatus() != SnStmStatus_Pending; },
+      "both streams' transfers to end");
   EXPECT_EQ(buffer, Pattern(16384, 27));
   holder->Destroy();
   timed->Destroy();
@@ -372,8 +377,9 @@ TEST_F(DeviceThreadTest, APinnedFileIsBufferedOnlyAsFarAsItsTransfersHaveComplet
   EXPECT_FLOAT_EQ(percent, 81.92f);  // 32768 of 40000
   EXPECT_FALSE(full);
   hook_->Let(1);
-  while (Manager()->GetPinnedFileBufferStatus(61, percent, full) == SN_Success && percent < 100.0f)
-    std::this_thread::yield();
+  OrvTest::WaitUntil(
+      [&] { return Manager()->GetPinnedFileBufferStatus(61, percent, full) != SN_Success || percent >= 100.0f; },
+      [&] { return "file 61's pinned buffer full (" + std::to_string(percent) + " %)"; });
   EXPECT_FLOAT_EQ(percent, 100.0f);
   EXPECT_EQ(hook_->Queued(), 0u);
   EXPECT_EQ(Manager()->UnpinFileFromCache(61, 50), SN_Success);
@@ -387,15 +393,16 @@ TEST_F(DeviceThreadTest, APinsPriorityChangedWhileTheDeviceThreadReadsReachesThe
   ASSERT_NE(StartDeferred(8, std::move(owned)), nullptr);
   SnFileLookupFlags flags = MediaFlags();
   ASSERT_EQ(Manager()->PinFileInCache(62, &flags, 20), SN_Success);
-  while (!gated->reading.load(std::memory_order_relaxed)) std::this_thread::yield();
+  OrvTest::WaitUntil([&] { return gated->reading.load(std::memory_order_relaxed); }, "the device thread's read");
   // The thread took the priority for its first transfer's hints and waits inside the read.
   EXPECT_EQ(Manager()->UpdatePinPriority(62, 70, 20), SN_Success);
   gated->open.store(true, std::memory_order_relaxed);
   hook_->Let(~0u);
   float percent = 0.0f;
   bool full = true;
-  while (Manager()->GetPinnedFileBufferStatus(62, percent, full) == SN_Success && percent < 100.0f)
-    std::this_thread::yield();
+  OrvTest::WaitUntil(
+      [&] { return Manager()->GetPinnedFileBufferStatus(62, percent, full) != SN_Success || percent >= 100.0f; },
+      [&] { return "file 62's pinned buffer full (" + std::to_string(percent) + " %)"; });
   EXPECT_FLOAT_EQ(percent, 100.0f);
   EXPECT_EQ(gated->priorities, (std::vector<int>{20, 70}));
   EXPECT_EQ(Manager()->UnpinFileFromCache(62, 20), SN_Failure);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/StreamMgr/StreamTestSupport.h"
+#include "tests/Support/WaitFor.h"
 
 namespace {
 
@@ -64,7 +65,7 @@ TEST_F(StreamsTest, StandardStreamsReadWaitingAndPolled) {
   uint32_t got = 0;
   ASSERT_EQ(stream->Read(tail.data(), 4096, false, 50, 0.0f, got), SN_Success);
   EXPECT_EQ(got, 1000u);  // clipped at the end of the file
-  while (stream->GetStatus() == SnStmStatus_Pending) std::this_thread::yield();
+  OrvTest::WaitUntil([&] { return stream->GetStatus() != SnStmStatus_Pending; }, "the stream's transfer to end");
   EXPECT_EQ(stream->GetStatus(), SnStmStatus_Completed);
   EXPECT_TRUE(std::equal(tail.begin(), tail.begin() + 1000, bank.end() - 1000));
   EXPECT_EQ(stream->Read(tail.data(), 0, true, 50, 0.0f, got), SN_Success);
@@ -151,7 +152,8 @@ TEST_F(StreamsTest, AutomaticStreamStopsAtItsNominalBufferingAndWrapsItsLoop) {
             SN_Success);
   stream->Activate();
   uint32_t available = 0;
-  while (stream->QueryBufferingStatus(available) != SN_NoMoreData) std::this_thread::yield();
+  OrvTest::WaitUntil([&] { return stream->QueryBufferingStatus(available) == SN_NoMoreData; },
+                     "the stream to have buffered to its end");
   EXPECT_EQ(available, 3u * 16384u);
   stream->Destroy();
 
@@ -183,8 +185,9 @@ TEST_F(StreamsTest, PinnedFilesStayCachedAndServeLaterStreams) {
   EXPECT_EQ(Manager()->UpdatePinPriority(600, 40, 99), SN_Failure);
   float percent = 0.0f;
   bool full = true;
-  while (Manager()->GetPinnedFileBufferStatus(600, percent, full) == SN_Success && percent < 100.0f)
-    std::this_thread::yield();
+  OrvTest::WaitUntil(
+      [&] { return Manager()->GetPinnedFileBufferStatus(600, percent, full) != SN_Success || percent >= 100.0f; },
+      [&] { return "file 600's pinned buffer full (" + std::to_string(percent) + " %)"; });
   EXPECT_FLOAT_EQ(percent, 100.0f);
   EXPECT_FALSE(full);
   EXPECT_EQ(Manager()->GetPinnedFileBufferStatus(601, percent, full), SN_Failure);

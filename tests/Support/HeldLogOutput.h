@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "Base/TraceLog.h"
+#include "tests/Support/WaitFor.h"
 
 namespace OrvTest {
 
@@ -40,9 +41,9 @@ class HeldLogOutput {
     open_ = false;
     writing_ = false;
   }
-  void WaitForWriter() {
+  bool WaitForWriter() {
     std::unique_lock<std::mutex> guard(lock_);
-    changed_.wait(guard, [&] { return writing_; });
+    return OrvTest::WaitUntil(changed_, guard, [&] { return writing_; }, "a writer of the log");
   }
   void Open() {
     std::lock_guard<std::mutex> guard(lock_);

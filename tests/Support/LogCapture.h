@@ -1,5 +1,6 @@
 // Test helper: sends the trace log to a temporary file for the helper's lifetime and hands back
-// what was written; the log's output and level are put back as they were when it goes.
+// what was written, every level of it (tests otherwise log Info and above, as the game does); the
+// log's output and level are put back as they were when it goes.
 #pragma once
 
 #include <cstdio>
@@ -19,6 +20,7 @@ class LogCapture {
         previousOutput_(Base::TraceLog::GetInstance().GetOutput()),
         previousLevel_(Base::TraceLog::GetInstance().GetLevel()) {
     Base::TraceLog::GetInstance().SetOutput(file_);
+    Base::TraceLog::GetInstance().SetLevel(Base::TraceLevel_Verbose);
   }
   ~LogCapture() {
     Base::TraceLog::GetInstance().SetOutput(previousOutput_);

@@ -6,6 +6,7 @@
 // level, a space file cut short, a shader) ends it with one clear error and exit code 1.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -44,6 +45,7 @@ constexpr int kXFalse = False;
 #undef True
 
 #include "tests/Support/ToneAnalysis.h"
+#include "tests/Support/WaitFor.h"
 
 namespace {
 
@@ -63,6 +65,13 @@ void WriteText(const fs::path& path, const std::string& text) {
 
 class GameExecutableTest : public ::testing::Test {
  protected:
+  // In a child just forked from the test (`parent`): what the test starts ends with it. A test binary
+  // killed (as CTest does at its time-out) takes the game and its X server with it; the signal
+  // survives the exec. The parent may have gone before the child asked.
+  static void EndWithTheTest(pid_t parent) {
+    if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent) _exit(123);
+  }
+
   void SetUp() override {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     dir_ = fs::temp_directory_path() / ("orv_game_" + std::to_string(getpid()) + "_" + info->name());
@@ -89,8 +98,10 @@ class GameExecutableTest : public ::testing::Test {
     const fs::path output = dir_ / "out.txt";
     // A wait on the output reads this run's lines, never the last run's.
     fs::remove(output);
+    const pid_t parent = getpid();
     const pid_t child = fork();
     if (child == 0) {
+      EndWithTheTest(parent);
       if (chdir((folder.empty() ? dir_ : folder).c_str()) != 0) _exit(120);
       for (const auto& [name, value] : environment)
         value.empty() ? unsetenv(name.c_str()) : setenv(name.c_str(), value.c_str(), 1);
@@ -173,8 +184,10 @@ end)
     if (!resets) words.push_back("-noreset");
     words.insert(words.end(), options.begin(), options.end());
     VirtualDisplay display;
+    const pid_t parent = getpid();
     display.server = fork();
     if (display.server == 0) {
+      EndWithTheTest(parent);
       close(ready[0]);
       if (!freopen("/dev/null", "w", stderr)) _exit(121);
       std::vector<char*> arguments;
@@ -249,25 +262,23 @@ end)
   // Waits until the game's script leaves `file` or the game ends (its wait status then in `status`):
   // true for the file. A game that does neither within the usual limit is killed.
   static bool AwaitFile(pid_t game, const fs::path& file, int& status) {
-    // A software-rendered frame under a loaded machine can take seconds: the game gets as long as
-    // any game run (it is killed at 270 s).
-    for (int i = 0; i < 27000; ++i) {
-      if (fs::exists(file)) return true;
-      if (waitpid(game, &status, WNOHANG) != 0) return fs::exists(file);
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    status = Wait(game, 0);
-    return fs::exists(file);
+    return AwaitGame(game, [&] { return fs::exists(file); }, "the game's file " + file.filename().string(), status);
+  }
+  // Polls `done` until it holds or the game ends (its wait status then in `status`). A software-
+  // rendered frame under a loaded machine can take seconds: the game gets as long as any game run
+  // (it is killed at 270 s).
+  template <typename Done>
+  static bool AwaitGame(pid_t game, Done done, const std::string& what, int& status) {
+    const bool reached = OrvTest::WaitUntil(
+        [&] { return done() || waitpid(game, &status, WNOHANG) != 0; }, what + " or the game's end",
+        std::chrono::seconds(270), std::chrono::milliseconds(10));
+    if (!reached) status = Wait(game, 0);
+    return done();
   }
   // Waits until the game's output holds `text` or the game ends (its wait status then in `status`).
   bool AwaitOutput(pid_t game, const std::string& text, int& status) {
-    for (int i = 0; i < 27000; ++i) {
-      if (Output().find(text) != std::string::npos) return true;
-      if (waitpid(game, &status, WNOHANG) != 0) return Output().find(text) != std::string::npos;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    status = Wait(game, 0);
-    return false;
+    return AwaitGame(game, [&] { return Output().find(text) != std::string::npos; }, "the line \"" + text + "\"",
+                     status);
   }
 
   // Waits for a step of the start: a line of the output, or "running" for MarkRunningOnThirdFrame's file.
@@ -278,6 +289,18 @@ end)
   fs::path dir_;
   bool ignoreInterrupt_ = false;  // the game starts with SIGINT ignored, as a shell's background job
 };
+
+// One fixture, a suite for each side of the game (each its own CTest entry, so that no entry runs
+// long): its play, its sound, the music's key, content that does not load, the display, the display's
+// loss, the stop signals while it plays and during its start.
+class GamePlayTest : public GameExecutableTest {};
+class GameSoundTest : public GameExecutableTest {};
+class GameMusicKeyTest : public GameExecutableTest {};
+class GameContentTest : public GameExecutableTest {};
+class GameDisplayTest : public GameExecutableTest {};
+class GameDisplayLossTest : public GameExecutableTest {};
+class GameSignalTest : public GameExecutableTest {};
+class GameStartSignalTest : public GameExecutableTest {};
 
 // The error lines of the output other than the `expected` ones.
 std::string ErrorsBut(const std::string& output, const std::vector<std::string>& expected) {
@@ -297,7 +320,7 @@ size_t Find(const std::string& output, const std::string& line) {
   return at;
 }
 
-TEST_F(GameExecutableTest, AScriptsQuitEndsTheRunInOrderWithExitCodeZero) {
+TEST_F(GamePlayTest, AScriptsQuitEndsTheRunInOrderWithExitCodeZero) {
   // The first level gets a space whose object carries a sound emitter.
   WriteText(dir_ / "content/data/levels/Splash.level", "Splash\r\nSplashScreen Voices\r\n");
   WriteText(dir_ / "content/data/spaces/Voices.space",
@@ -347,7 +370,7 @@ Hook:Add("GameSpaceDeleted", "quit", function(name) say("deleted " .. name) end)
 
 // The game's sound script: the Splash has a speaker, the Playground a speaker and two chimes of one
 // archetype, and the mute switches it shows are the ones any emitter sets.
-TEST_F(GameExecutableTest, TheLevelsSpeakersAndChimesShareTheMuteSwitches) {
+TEST_F(GameSoundTest, TheLevelsSpeakersAndChimesShareTheMuteSwitches) {
   WriteText(dir_ / "content/lua/game/zz_sound.lua", R"(
 local frames = 0
 local function say(text) trace:LogMsg(3, 6, text) end
@@ -382,14 +405,25 @@ end)
 }
 
 // Under SDL's disk driver the game's sound goes to a file: a script that starts the tune leaves audio
-// that is not silence.
-TEST_F(GameExecutableTest, UnderTheDiskDriverTheTuneLeavesSoundInTheFile) {
+// that is not silence. The game quits once the file holds a second past the tune's start (the driver
+// writes in real time), not after a count of frames, which a busy machine draws slowly.
+TEST_F(GameSoundTest, UnderTheDiskDriverTheTuneLeavesSoundInTheFile) {
   WriteText(dir_ / "content/lua/game/zz_tune.lua", R"(
-local frames = 0
+local frames, from = 0, nil
+local function played()
+  local file = io.open(os.getenv("SDL_DISKAUDIOFILE"), "rb")
+  if not file then return 0 end
+  local size = file:seek("end")
+  file:close()
+  return size
+end
 Hook:Add("PostFrameStep", "tune", function()
   frames = frames + 1
-  if frames == 2 then gameSound.SetTune(select(3, gameSound.Speaker()), true) end
-  if frames == 60 then core:Quit() end
+  if frames == 2 then
+    gameSound.SetTune(select(3, gameSound.Speaker()), true)
+    from = played()
+  end
+  if (from and played() >= from + 192000) or frames == 3000 then core:Quit() end
 end)
 )");
   const fs::path file = dir_ / "audio.raw";
@@ -421,7 +455,7 @@ size_t BarOf(const std::string& segment, double rate) {
 // loaded machine. The key comes once the file holds a bar and a half, well into the music; the script
 // plays on until the file holds a bar and more past the key, and logs how far the file had come in
 // the frames before and when it heard the key.
-TEST_F(GameExecutableTest, TheMoodKeyTurnsTheMusicTenseAtItsNextBar) {
+TEST_F(GameMusicKeyTest, TheMoodKeyTurnsTheMusicTenseAtItsNextBar) {
   if (!fs::exists("/usr/bin/Xvfb")) GTEST_SKIP() << "Xvfb is not installed";
   constexpr double kRate = 48000.0;
   const size_t bar = BarOf("LevelMusic", kRate);
@@ -536,7 +570,7 @@ end)
 // game's collision handler hears them land, a ray from above finds the fallen crate, and the physics
 // debug shapes are drawn with the level. The frame time is the machine's own here (up to 0.1 s a
 // frame on a busy one), so nothing depends on how the stack stood up to it.
-TEST_F(GameExecutableTest, ThePlaygroundPlaysWithPhysics) {
+TEST_F(GamePlayTest, ThePlaygroundPlaysWithPhysics) {
   WriteText(dir_ / "content/lua/game/zz_play.lua", R"(
 local frames = 0
 local function say(text) trace:LogMsg(3, 6, text) end
@@ -563,7 +597,7 @@ end)
 
 // At the default level a start shows no Debug line. An SDL audio driver that does not exist is said in
 // one warning with SDL's reason, and the game plays on, silent.
-TEST_F(GameExecutableTest, AnUnknownAudioDriverIsOneWarningAndTheDefaultLevelShowsNoDebugLines) {
+TEST_F(GameSoundTest, AnUnknownAudioDriverIsOneWarningAndTheDefaultLevelShowsNoDebugLines) {
   QuitOnThirdFrame();
   const std::string output = RunToCleanExit({{"SDL_AUDIODRIVER", "no-such-driver"}, {"ORV_LOG_LEVEL", ""}});
   EXPECT_EQ(output.find("[ Debug ]"), std::string::npos) << output.substr(0, 2000);
@@ -589,7 +623,7 @@ std::string OnlyWarning(const std::string& output, const std::string& start) {
 // playback device, and one warning says so; the game plays on silent. Under SDL's disk driver a file
 // that cannot be written is a device that does not open: its one warning names the file and the
 // variable that named it.
-TEST_F(GameExecutableTest, WithoutASoundDeviceOneWarningSaysWhyAndTheGamePlaysOnSilent) {
+TEST_F(GameSoundTest, WithoutASoundDeviceOneWarningSaysWhyAndTheGamePlaysOnSilent) {
   QuitOnThirdFrame();
   WriteText(dir_ / "alsa.conf", "");
   std::string output =
@@ -609,7 +643,7 @@ TEST_F(GameExecutableTest, WithoutASoundDeviceOneWarningSaysWhyAndTheGamePlaysOn
 
 // A level script cut short leaves no key to move between the levels or to quit: the game says so in an
 // error line and ends with exit code 1 instead of playing on where nothing can leave it.
-TEST_F(GameExecutableTest, ALevelScriptCutShortEndsTheGameWithAClearError) {
+TEST_F(GameContentTest, ALevelScriptCutShortEndsTheGameWithAClearError) {
   const fs::path script = dir_ / "content/lua/game/Levels.lua";
   const std::string whole = ReadText(script);
   // Cut inside the hook that quits: the script does not parse, and none of it runs.
@@ -621,7 +655,7 @@ TEST_F(GameExecutableTest, ALevelScriptCutShortEndsTheGameWithAClearError) {
 
 // A first level that loads nothing would leave a black screen: the game names the level's file and ends
 // with exit code 1.
-TEST_F(GameExecutableTest, AFirstLevelThatLoadsNothingEndsTheGameWithAClearError) {
+TEST_F(GameContentTest, AFirstLevelThatLoadsNothingEndsTheGameWithAClearError) {
   WriteText(dir_ / "content/data/levels/Splash.level", "\x89PNG\r\n\x1a\n\xff\xfe garbage \x01\x02");
   const std::string output = RunToBrokenContentExit();
   const std::string line =
@@ -634,7 +668,7 @@ TEST_F(GameExecutableTest, AFirstLevelThatLoadsNothingEndsTheGameWithAClearError
 // A level built in part would play on without what its files left out (the Sandbox's music and sound
 // keys come after the cut): a space file cut short is named, and the game ends with exit code 1. A level
 // file that names no space has no lines above its error to point to.
-TEST_F(GameExecutableTest, ALevelThatDoesNotLoadWholeEndsTheGameWithAClearError) {
+TEST_F(GameContentTest, ALevelThatDoesNotLoadWholeEndsTheGameWithAClearError) {
   const fs::path world = dir_ / "content/data/spaces/SandboxWorld.space";
   const std::string whole = ReadText(world);
   WriteText(world, whole.substr(0, whole.find("m_name string \"Fountain\"")));
@@ -672,7 +706,7 @@ end)
 // A shader emptied, missing, or with a folder in its place draws garbage or nothing (or used to end the
 // game through an exception): whichever shader it is, the one error line naming it is what the player
 // sees, and the game ends with exit code 1.
-TEST_F(GameExecutableTest, AShaderThatDoesNotLoadIsOneErrorNamingItAndTheGameEnds) {
+TEST_F(GameContentTest, AShaderThatDoesNotLoadIsOneErrorNamingItAndTheGameEnds) {
   const fs::path shaders = dir_ / "content/shaders";
   struct Case {
     const char* shader;  // a level's material's, a sprite's, one the renderer needs
@@ -703,7 +737,7 @@ TEST_F(GameExecutableTest, AShaderThatDoesNotLoadIsOneErrorNamingItAndTheGameEnd
 // With no display SDL would fall back to drawing offscreen, and the game would play unseen with nothing
 // able to end it. It says so in one error line, naming both ways to run without a display, and ends
 // with exit code 1 before any system starts.
-TEST_F(GameExecutableTest, WithoutADisplayItSaysSoInOneLineAndEnds) {
+TEST_F(GameDisplayTest, WithoutADisplayItSaysSoInOneLineAndEnds) {
   const int status = Wait(Start({{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"SDL_VIDEODRIVER", ""}}), 60);
   const std::string output = Output();
   ASSERT_TRUE(WIFEXITED(status)) << status << "\n" << output;
@@ -727,7 +761,7 @@ TEST_F(GameExecutableTest, WithoutADisplayItSaysSoInOneLineAndEnds) {
 // Started from a folder of its own, the game finds its content above its executable (a build keeps it in
 // build/<configuration>/bin) and runs there; ORV_LOG_LEVEL asks for every line. With no content there
 // either, it says in one line where to run it and ends with exit code 1.
-TEST_F(GameExecutableTest, StartedFromAnotherFolderItRunsWhereItsContentIs) {
+TEST_F(GamePlayTest, StartedFromAnotherFolderItRunsWhereItsContentIs) {
   const fs::path executable = dir_ / "build/bin/Orvanel", elsewhere = dir_ / "elsewhere";
   fs::create_directories(executable.parent_path());
   fs::create_directories(elsewhere);
@@ -764,7 +798,7 @@ end)
 }
 
 // Naming SDL's offscreen driver is running without a display on purpose: the game plays.
-TEST_F(GameExecutableTest, TheOffscreenDriverAskedForByNameIsNoMissingDisplay) {
+TEST_F(GamePlayTest, TheOffscreenDriverAskedForByNameIsNoMissingDisplay) {
   QuitOnThirdFrame();
   const int status = Wait(Start({{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"SDL_VIDEODRIVER", "offscreen"}}));
   const std::string output = Output();
@@ -776,7 +810,7 @@ TEST_F(GameExecutableTest, TheOffscreenDriverAskedForByNameIsNoMissingDisplay) {
 
 // Takes the virtual display's screen while the game runs and checks that the drawn frames reach it:
 // the Splash level's lit crate and overlay are not one blank colour.
-TEST_F(GameExecutableTest, UnderAVirtualDisplayTheWindowShowsItsFrames) {
+TEST_F(GameDisplayTest, UnderAVirtualDisplayTheWindowShowsItsFrames) {
   if (!fs::exists("/usr/bin/Xvfb")) GTEST_SKIP() << "Xvfb is not installed";
   const fs::path screen = dir_ / "screen";
   fs::create_directories(screen);
@@ -845,7 +879,7 @@ void ExpectOrderlyEndAfter(const std::string& output, const std::string& line) {
 // Ctrl+C, SIGTERM and SIGHUP (the terminal closed) end the game between two frames: one line, the
 // shutdown in its order, and the process ends by the signal, as a program stopped by it does (a shell
 // reads 130, 143 and 129).
-TEST_F(GameExecutableTest, AStopSignalEndsTheGameInOrderAndTheProcessByTheSignal) {
+TEST_F(GameSignalTest, AStopSignalEndsTheGameInOrderAndTheProcessByTheSignal) {
   MarkRunningOnThirdFrame();
   for (const auto& [signal, name] :
        {std::pair{SIGINT, "SIGINT"}, std::pair{SIGTERM, "SIGTERM"}, std::pair{SIGHUP, "SIGHUP"}}) {
@@ -866,7 +900,7 @@ TEST_F(GameExecutableTest, AStopSignalEndsTheGameInOrderAndTheProcessByTheSignal
 // server too): the X library would end the process from inside the frame's present, its objects half
 // used. The game says so in one error line, finishes the frame, shuts down in order and ends with exit
 // code 1. With SIGINT at the same time the signal's end is the one asked for.
-TEST_F(GameExecutableTest, ALostDisplayEndsTheGameInOrder) {
+TEST_F(GameDisplayLossTest, ALostDisplayEndsTheGameInOrder) {
   if (!fs::exists("/usr/bin/Xvfb")) GTEST_SKIP() << "Xvfb is not installed";
   MarkRunningOnThirdFrame();
   for (const bool interrupted : {false, true}) {
@@ -893,7 +927,7 @@ TEST_F(GameExecutableTest, ALostDisplayEndsTheGameInOrder) {
 
 // A display that takes the game's connection but cannot give its window OpenGL (a server without the
 // GLX extension): the one line the game ends with carries the window system's own reason.
-TEST_F(GameExecutableTest, AWindowTheDisplayRefusesIsExplainedInTheWindowSystemsWords) {
+TEST_F(GameDisplayTest, AWindowTheDisplayRefusesIsExplainedInTheWindowSystemsWords) {
   if (!fs::exists("/usr/bin/Xvfb")) GTEST_SKIP() << "Xvfb is not installed";
   const VirtualDisplay display = StartVirtualDisplay({"-extension", "GLX"});
   ASSERT_FALSE(display.name.empty()) << "Xvfb did not start";
@@ -915,7 +949,7 @@ TEST_F(GameExecutableTest, AWindowTheDisplayRefusesIsExplainedInTheWindowSystems
 
 // A game started with Ctrl+C ignored (a shell's background job) keeps it ignored: SIGINT does not end
 // it, and SIGTERM still does, in order.
-TEST_F(GameExecutableTest, AnIgnoredCtrlCStaysIgnored) {
+TEST_F(GameSignalTest, AnIgnoredCtrlCStaysIgnored) {
   MarkRunningOnThirdFrame();
   WriteText(dir_ / "content/lua/game/zz_later.lua", R"(
 local frames = 0
@@ -945,7 +979,7 @@ end)
 // after it runs): the game answers it in order once its loop runs, and ends by the signal. Under
 // xvfb-run the terminal's Ctrl+C ends the X server as well: the game still ends by the signal, after the
 // line of the stop or of the display's loss, without a fault.
-TEST_F(GameExecutableTest, CtrlCDuringTheStartEndsTheGameByTheSignal) {
+TEST_F(GameStartSignalTest, CtrlCDuringTheStartEndsTheGameByTheSignal) {
   MarkRunningOnThirdFrame();
   const bool xvfb = fs::exists("/usr/bin/Xvfb");
   for (const bool withServer : {false, true}) {
@@ -993,7 +1027,7 @@ TEST_F(GameExecutableTest, CtrlCDuringTheStartEndsTheGameByTheSignal) {
 // them, and once between two frames of a game held still (so that its next present meets a server that
 // is gone, where the OpenGL driver reports a window the server no longer knows). No run crashes or ends
 // from inside the X library: each says the display's loss in its one line and ends with exit code 1.
-TEST_F(GameExecutableTest, ADisplayKilledAtAnyStepOfTheStartOrPlayEndsWithItsLine) {
+TEST_F(GameDisplayLossTest, ADisplayKilledAtAnyStepOfTheStartOrPlayEndsWithItsLine) {
   if (!fs::exists("/usr/bin/Xvfb")) GTEST_SKIP() << "Xvfb is not installed";
   MarkRunningOnThirdFrame();
   struct Point {
@@ -1029,7 +1063,7 @@ TEST_F(GameExecutableTest, ADisplayKilledAtAnyStepOfTheStartOrPlayEndsWithItsLin
 // A protocol error on a display that is still there (another client destroys the game's window, so that
 // its presents name a window the server no longer knows) is said once with its request, and the game
 // goes on (its window gone, it waits as a minimised one does) until it is stopped.
-TEST_F(GameExecutableTest, AProtocolErrorOnADisplayStillThereIsSaidOnceAndTheGameGoesOn) {
+TEST_F(GameDisplayTest, AProtocolErrorOnADisplayStillThereIsSaidOnceAndTheGameGoesOn) {
   if (!fs::exists("/usr/bin/Xvfb")) GTEST_SKIP() << "Xvfb is not installed";
   MarkRunningOnThirdFrame();
   const VirtualDisplay display = StartVirtualDisplay({});
@@ -1190,6 +1224,11 @@ end)
   }
 };
 
+// Three suites, so that no CTest entry runs long: what is said as the game plays and counted, what
+// its scripts' failures say, and what is said of the content it starts with.
+class GameScriptMessagesTest : public GameMessagesTest {};
+class GameStartMessagesTest : public GameMessagesTest {};
+
 // Without the font no text is drawn, and without a texture the Splash's tiles go: each frame asks for them
 // again. Each line is said once, the texture's with its file, the font's naming its folder, and how often
 // it came again follows at the end.
@@ -1218,7 +1257,7 @@ TEST_F(GameMessagesTest, AMissingFontOrTextureIsSaidOnceNamingItsFileThenCounted
 // A script cut in half is named with its line once; what the engine then calls in it (the Playground's
 // collision handler, which no script defines now) is named once, and a hook that fails on every frame (the
 // key panel's) is said once with its file and line; each then counted.
-TEST_F(GameMessagesTest, AFailingScriptIsSaidOnceWithItsFileAndLineThenCounted) {
+TEST_F(GameScriptMessagesTest, AFailingScriptIsSaidOnceWithItsFileAndLineThenCounted) {
   CutInHalf(dir_ / "content/lua/game/Playground.lua");
   const fs::path panel = dir_ / "content/lua/game/KeyPanel.lua";
   std::string text = ReadText(panel);
@@ -1243,7 +1282,7 @@ TEST_F(GameMessagesTest, AFailingScriptIsSaidOnceWithItsFileAndLineThenCounted) 
 }
 
 // The first level's file missing in the game's own folder is named; running elsewhere is no advice there.
-TEST_F(GameMessagesTest, AMissingFirstLevelIsNamed) {
+TEST_F(GameStartMessagesTest, AMissingFirstLevelIsNamed) {
   fs::remove(dir_ / "content/data/levels/Splash.level");
   // The executable of a build in the tree: no folder above it holds the level either.
   const fs::path executable = dir_ / "build/bin/Orvanel";
@@ -1263,7 +1302,7 @@ TEST_F(GameMessagesTest, AMissingFirstLevelIsNamed) {
 
 // A particle shader missing is found at the start, where any shader of the game is, not on entering the
 // Sandbox: one error naming it, and the game ends.
-TEST_F(GameMessagesTest, AMissingParticleShaderIsFoundAtTheStart) {
+TEST_F(GameStartMessagesTest, AMissingParticleShaderIsFoundAtTheStart) {
   CopyWithout("shaders", "Particle_PS.cso");
   QuitAt(3, R"(if frames == 1 then core:LoadLevel("Sandbox") end)");
   const std::string output = RunToBrokenContentExit();
@@ -1275,7 +1314,7 @@ TEST_F(GameMessagesTest, AMissingParticleShaderIsFoundAtTheStart) {
 }
 
 // Without its sound script the game is silent: a line says that it goes on so.
-TEST_F(GameMessagesTest, ABrokenSoundScriptSaysTheGameGoesOnWithoutSound) {
+TEST_F(GameStartMessagesTest, ABrokenSoundScriptSaysTheGameGoesOnWithoutSound) {
   CutInHalf(dir_ / "content/lua/game/Sound.lua");
   QuitAt(3);
   const std::string output = RunToCleanExit();
@@ -1288,7 +1327,7 @@ TEST_F(GameMessagesTest, ABrokenSoundScriptSaysTheGameGoesOnWithoutSound) {
 }
 
 // A level of one game space that does not load whole says so in the singular.
-TEST_F(GameMessagesTest, ALevelOfOneSpaceThatDoesNotLoadWholeSaysSoInTheSingular) {
+TEST_F(GameStartMessagesTest, ALevelOfOneSpaceThatDoesNotLoadWholeSaysSoInTheSingular) {
   const fs::path world = dir_ / "content/data/spaces/SandboxWorld.space";
   const std::string whole = ReadText(world);
   WriteText(world, whole.substr(0, whole.find("m_name string \"Fountain\"")));
@@ -1344,6 +1383,47 @@ TEST_F(GameMessagesTest, TheKeyPanelsTextStartsInOneColumnPastTheWidestKey) {
   }
   EXPECT_EQ(panels, 2u) << output;
   EXPECT_EQ(ErrorsBut(output, {}), "") << output;
+}
+
+// What a test starts ends with it: a test binary killed while its game plays on its X server (as CTest
+// kills one at its time-out) takes both with it, instead of leaving them running.
+class GameLifetimeTest : public GameExecutableTest {};
+
+// Gone, or ended and waiting for its new parent to collect it.
+bool ProcessEnded(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text;
+  std::getline(stat, text);
+  const size_t name = text.rfind(')');
+  return name == std::string::npos || text.compare(name, 3, ") Z") == 0;
+}
+
+TEST_F(GameLifetimeTest, AKilledTestTakesItsGameAndItsXServerWithIt) {
+  if (!fs::exists("/usr/bin/Xvfb")) GTEST_SKIP() << "Xvfb is not installed";
+  int ids[2];
+  ASSERT_EQ(pipe(ids), 0);
+  const pid_t test = fork();
+  if (test == 0) {
+    // The test binary's part: a display, the game on it, their ids said, then a wait for its end.
+    close(ids[0]);
+    const VirtualDisplay display = StartVirtualDisplay({});
+    const pid_t started[2] = {display.server, display.name.empty() ? -1 : StartUnder(display)};
+    if (write(ids[1], started, sizeof started) != sizeof started) _exit(1);
+    for (;;) pause();
+  }
+  close(ids[1]);
+  pid_t started[2] = {-1, -1};
+  const bool said = read(ids[0], started, sizeof started) == sizeof started;
+  close(ids[0]);
+  kill(test, SIGKILL);
+  waitpid(test, nullptr, 0);
+  ASSERT_TRUE(said);
+  ASSERT_GT(started[0], 0) << "Xvfb did not start";
+  ASSERT_GT(started[1], 0);
+  EXPECT_TRUE(OrvTest::WaitUntil([&] { return ProcessEnded(started[0]) && ProcessEnded(started[1]); },
+                                 "the X server and the game to end with their test", std::chrono::seconds(10)));
+  for (const pid_t left : started)
+    if (!ProcessEnded(left)) kill(left, SIGKILL);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include "tools/ContentWriters/MeshWriter.h"
 
 #include "tools/ContentWriters/Bytes.h"
+#include "tools/FileWriter/FileWriter.h"
 
 #include <algorithm>
 #include <cmath>
@@ -81,10 +82,7 @@ std::vector<uint8_t> WriteAnimationBytes(const std::vector<AnimationClip>& clips
 }
 
 bool WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return false;
-  const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  return std::fclose(f) == 0 && ok;
+  return Tools::WriteFileWhole(path, bytes);
 }
 
 MeshFileData MakeBox(float sx, float sy, float sz) {

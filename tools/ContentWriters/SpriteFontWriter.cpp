@@ -2,8 +2,7 @@
 #include "SpriteFontWriter.h"
 
 #include "Bytes.h"
-
-#include <fstream>
+#include "tools/FileWriter/FileWriter.h"
 
 namespace ContentWriters {
 
@@ -24,10 +23,7 @@ std::vector<uint8_t> WriteSpriteFontBytes(const SpriteFontDesc& desc) {
 }
 
 bool WriteSpriteFontFile(const std::string& path, const SpriteFontDesc& desc) {
-  const std::vector<uint8_t> bytes = WriteSpriteFontBytes(desc);
-  std::ofstream file(path, std::ios::binary);
-  file.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-  return bool(file);
+  return Tools::WriteFileWhole(path, WriteSpriteFontBytes(desc));
 }
 
 SpriteFontDesc MakeBlockFont(const std::string& characters, int32_t glyphWidth, int32_t glyphHeight,

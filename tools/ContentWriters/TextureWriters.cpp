@@ -2,12 +2,14 @@
 #include "tools/ContentWriters/TextureWriters.h"
 
 #include "tools/ContentWriters/Bytes.h"
+#include "tools/FileWriter/FileWriter.h"
 
 #include <png.h>
 
 #include <algorithm>
 #include <csetjmp>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace ContentWriters {
@@ -128,15 +130,21 @@ bool WritePng(const std::string& path, const PngDesc& desc, const std::vector<ui
                        : desc.kind == PngKind::Rgba    ? 4 : 1;
   const size_t rowBytes = (size_t(desc.width) * channels * desc.bitDepth + 7) / 8;
   if (rows.size() < rowBytes * desc.height) return false;
-  FILE* file = std::fopen(path.c_str(), "wb");
+  // Encoded in memory first: the file is written whole, by the tools' one writer.
+  char* encoded = nullptr;
+  size_t encodedBytes = 0;
+  FILE* file = open_memstream(&encoded, &encodedBytes);
   if (!file) return false;
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png ? png_create_info_struct(png) : nullptr;
   std::vector<png_bytep> rowPointers(desc.height);
   for (uint32_t y = 0; y < desc.height; ++y) rowPointers[y] = const_cast<png_bytep>(rows.data() + y * rowBytes);
-  const bool ok = info && WritePngRows(png, info, file, desc, rowPointers.data());
+  bool ok = info && WritePngRows(png, info, file, desc, rowPointers.data());
   png_destroy_write_struct(&png, info ? &info : nullptr);
-  return std::fclose(file) == 0 && ok;
+  ok = std::fclose(file) == 0 && ok;
+  ok = ok && Tools::WriteFileWhole(path, encoded, encodedBytes);
+  std::free(encoded);
+  return ok;
 }
 
 }  // namespace ContentWriters

@@ -7,6 +7,7 @@
 #include <set>
 
 #include "Audio/FilePackageFormat.h"
+#include "tools/FileWriter/FileWriter.h"
 
 namespace Tools {
 
@@ -214,12 +215,7 @@ std::vector<uint8_t> WritePackage(const PackageContents& contents) {
   return out;
 }
 
-bool WriteBytesFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-  FILE* file = fopen(path.c_str(), "wb");
-  if (!file) return false;
-  const bool written = bytes.empty() || fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  return fclose(file) == 0 && written;
-}
+bool WriteBytesFile(const std::string& path, const std::vector<uint8_t>& bytes) { return WriteFileWhole(path, bytes); }
 
 bool WritePackageFile(const std::string& path, const PackageContents& contents) {
   return WriteBytesFile(path, WritePackage(contents));

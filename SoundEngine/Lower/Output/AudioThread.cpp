@@ -27,10 +27,20 @@ SNRESULT AudioThread::Start(CSnAudioMgr* owner, Platform::Event* wakeEvent, bool
     LowerEngine::BeginOutputSinks();
     return SN_Success;
   }
+  m_outputsBegun.Clear();
   StartNamedThread(&AudioThread::Main, this, LowerEngine::PlatformSettings().audioThread, &m_pThread,
                    "SN::EventManager");
   if (!m_pThread) {
     SOUND_LOG(Error, "The audio thread \"SN::EventManager\" could not be created");
+    return SN_Failure;
+  }
+  // The outputs take their starting point (a clock-driven output reads the clock) on the thread's
+  // first steps: the caller returns only after that, so that every move of the clock after Init
+  // counts as played time, however late the scheduler first runs the thread.
+  if (m_outputsBegun.Wait(kBeginOutputsWaitMs) != Platform::WaitResult::Signalled) {
+    SOUND_LOG(Error, "The audio thread \"SN::EventManager\" did not start its outputs within %u ms",
+              kBeginOutputsWaitMs);
+    Stop();
     return SN_Failure;
   }
   return SN_Success;
@@ -57,6 +67,7 @@ uint32_t AudioThread::Main(void* context) {
   g_audioThreadId = Platform::CurrentThreadId();
   LowerEngine::SeedRandom(0);
   LowerEngine::BeginOutputSinks();
+  self->m_outputsBegun.Set();
 
   const void* device;
   uint32_t waitMs;

@@ -14,7 +14,9 @@ class CSnAudioMgr;
 
 class AudioThread {
  public:
-  // Without `useThread` only the output sinks begin, on the calling thread. 2 when no thread.
+  // Without `useThread` only the output sinks begin, on the calling thread. 2 when no thread. With
+  // it, returns once the new thread has begun the output sinks (a failure when it has not within
+  // kBeginOutputsWaitMs: the thread is stopped).
   SNRESULT Start(CSnAudioMgr* owner, Platform::Event* wakeEvent, bool useThread);
   // Signals the thread and waits for it to end.
   void Stop();
@@ -27,10 +29,15 @@ class AudioThread {
  private:
   static uint32_t Main(void* context);
 
+  // How long Start waits for a new thread to have started the outputs before it gives up on it.
+  static constexpr uint32_t kBeginOutputsWaitMs = 10000;
+
   CSnAudioMgr* m_pOwner = nullptr;
   Platform::Event* m_pWakeEvent = nullptr;
   std::atomic<bool> m_stop{false};
   Platform::Thread* m_pThread = nullptr;
+  // Set by the thread once the outputs have begun.
+  Platform::Event m_outputsBegun{Platform::Event::Reset::Manual};
 };
 
 }  // namespace SN
