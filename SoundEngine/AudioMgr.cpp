@@ -51,6 +51,47 @@ Platform::ReentrantLock& GlobalAudioLock() {
   return lock;
 }
 
+namespace {
+// Turns waiting for the lock, and the steady clock's count when the last one ended. The real clock:
+// these bound waits, whatever clock the engine's frames follow.
+std::atomic<uint32_t> g_turnsWaiting{0};
+std::atomic<int64_t> g_lastTurnEnded{INT64_MIN / 2};
+// A frame: how long after a turn ended the next is taken to be coming (the bank thread reads its next
+// object, or waits for a core meanwhile), so that a load keeps its place for the whole of it.
+std::atomic<int64_t> g_turnGapNs{21000000};
+
+int64_t SteadyNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// A pass lets a load go first, for up to a quarter of a frame: the frame is late by that much at most.
+void LetTurnsGoFirst() {
+  const uint32_t frameMs = LowerEngine::FrameDurationMs();
+  const int64_t frameNs = int64_t(frameMs ? frameMs : 1) * 1000000;
+  g_turnGapNs.store(frameNs, std::memory_order_relaxed);
+  if (!SnAudioLockTurn::Wanted()) return;
+  for (const int64_t until = SteadyNs() + frameNs / 4; SnAudioLockTurn::Wanted() && SteadyNs() < until;)
+    std::this_thread::sleep_for(std::chrono::microseconds(50));
+}
+}  // namespace
+
+SnAudioLockTurn::SnAudioLockTurn() {
+  g_turnsWaiting.fetch_add(1, std::memory_order_acq_rel);
+  GlobalAudioLock().lock();
+  g_turnsWaiting.fetch_sub(1, std::memory_order_acq_rel);
+}
+
+SnAudioLockTurn::~SnAudioLockTurn() {
+  g_lastTurnEnded.store(SteadyNs(), std::memory_order_release);
+  GlobalAudioLock().unlock();
+}
+
+bool SnAudioLockTurn::Wanted() {
+  return g_turnsWaiting.load(std::memory_order_acquire) != 0 ||
+         SteadyNs() - g_lastTurnEnded.load(std::memory_order_acquire) < g_turnGapNs.load(std::memory_order_relaxed);
+}
+
 SnMessageHandler SetMessageHandler(uint16_t type, SnMessageHandler handler) {
   if (!IsServedType(type)) {
     SOUND_LOG(Error, "SetMessageHandler: message type %u has no handler", unsigned(type));
@@ -266,7 +307,7 @@ SnMsgHeader* CSnAudioMgr::ReserveMessage(uint16_t type, uint32_t size) {
     // Between the frames a pass renders it reads nothing, and the next pass may take the lock before
     // the writer does, so the writer says it waits: a pass then drains for it before its next frame.
     Platform::ReentrantLock& lock = GlobalAudioLock();
-    if (lock.try_lock()) {
+    if (!SnAudioLockTurn::Wanted() && lock.try_lock()) {
       {
         AudioPassScope pass;
         ProcessMessages(true);
@@ -545,6 +586,7 @@ void CSnAudioMgr::DropAside() {
 }
 
 void CSnAudioMgr::Perform() {
+  LetTurnsGoFirst();
   Platform::ReentrantGuard guard(GlobalAudioLock());
   AudioPassScope pass;
   const int64_t now = Platform::TicksNow();

@@ -26,6 +26,22 @@ Platform::ReentrantLock& GlobalAudioLock();
 // Debug builds: the calling thread holds the global audio lock.
 #define SN_ASSERT_AUDIO_LOCK_HELD() ORV_ASSERT(::SN::GlobalAudioLock().IsHeldByCurrentThread())
 
+// The global audio lock taken for a turn ahead of the passes: the bank thread takes it once per
+// object of a load, a few microseconds apart, and the lock is not fair, so a pass that follows a pass
+// and the writers draining a full ring would keep a load out for as long as the game posts. While a
+// turn waits, or one ended less than a frame ago (the load goes on), each pass lets it go first for
+// up to a quarter of a frame, and a writer finding the ring full waits for room instead of taking the
+// lock. Re-entrant like the lock.
+class SnAudioLockTurn {
+ public:
+  SnAudioLockTurn();
+  ~SnAudioLockTurn();
+  SnAudioLockTurn(const SnAudioLockTurn&) = delete;
+  SnAudioLockTurn& operator=(const SnAudioLockTurn&) = delete;
+  // Whether a turn waits for the lock, or one ended so shortly before that the next is coming.
+  static bool Wanted();
+};
+
 // Applies one decoded message on the audio thread; the message is a copy, valid during the call.
 using SnMessageHandler = void (*)(CSnAudioMgr& manager, const SnMsgHeader& message);
 // Installs the handler of a message type (1 to 47); returns the one it replaces. A type without a
