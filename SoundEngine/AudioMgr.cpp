@@ -65,6 +65,16 @@ int64_t SteadyNs() {
       .count();
 }
 
+// Whether a writer finding the ring full lets a load go first rather than drain: for up to a quarter of
+// a frame from its first look (`until`, 0 before it), since this thread may hold the lock itself, the
+// turn then waiting for it.
+bool DeferToTurns(int64_t& until) {
+  if (!SnAudioLockTurn::Wanted()) return false;
+  const int64_t now = SteadyNs();
+  if (!until) until = now + g_turnGapNs.load(std::memory_order_relaxed) / 4;
+  return now < until;
+}
+
 // A pass lets a load go first, for up to a quarter of a frame: the frame is late by that much at most.
 void LetTurnsGoFirst() {
   const uint32_t frameMs = LowerEngine::FrameDurationMs();
@@ -298,6 +308,7 @@ SnMsgHeader* CSnAudioMgr::ReserveMessage(uint16_t type, uint32_t size) {
   CountWriter(1);
   SnMsgHeader* message;
   bool waiting = false;
+  int64_t deferUntil = 0;
   for (uint32_t attempt = 0; !(message = TryReserve(size)); ++attempt) {
     CountWriter(-1);
     if (inPass) return ReserveAside(type, size);
@@ -307,7 +318,7 @@ SnMsgHeader* CSnAudioMgr::ReserveMessage(uint16_t type, uint32_t size) {
     // Between the frames a pass renders it reads nothing, and the next pass may take the lock before
     // the writer does, so the writer says it waits: a pass then drains for it before its next frame.
     Platform::ReentrantLock& lock = GlobalAudioLock();
-    if (!SnAudioLockTurn::Wanted() && lock.try_lock()) {
+    if (!DeferToTurns(deferUntil) && lock.try_lock()) {
       {
         AudioPassScope pass;
         ProcessMessages(true);
