@@ -385,8 +385,9 @@ SnMsgHeader* CSnAudioMgr::ReserveAside(uint16_t type, uint32_t size) {
   return message;
 }
 
-void CSnAudioMgr::TakeAsideIfReached(uint64_t read) {
-  if (!m_asideHead || read != m_asideMark) return;
+bool CSnAudioMgr::TakeAsideIfReached(uint64_t read) {
+  // Positions only grow: the reader may have passed the mark in a pass that took them already.
+  if (!m_asideHead || read < m_asideMark) return false;
   // Only those waiting now: what their handlers post waits behind them, at the position the ring has
   // reached meanwhile, so that a callback that always posts again cannot hold the pass here.
   for (uint32_t count = m_asideCount; count && m_asideHead; --count) {
@@ -402,6 +403,7 @@ void CSnAudioMgr::TakeAsideIfReached(uint64_t read) {
     MemoryMgr::Free(g_DefaultPoolId, aside);
   }
   if (m_asideHead) m_asideMark = m_write.load(std::memory_order_acquire);
+  return true;
 }
 
 SNRESULT CSnAudioMgr::RenderAudio(bool allowSynchronous) {
@@ -426,9 +428,9 @@ void CSnAudioMgr::Dispatch(const SnMsgHeader& message) {
 }
 
 bool CSnAudioMgr::ProcessMessages(bool makeRoom) {
-  // What a pass posted aside comes first once the reader stands where it found no room, also when
-  // the game closes no frame.
-  TakeAsideIfReached(m_read.load(std::memory_order_relaxed));
+  // What a pass posted aside comes once the reader stands where it found no room, also when the game
+  // closes no frame; once a call, so that what their handlers post again waits for the next one.
+  bool tookAside = TakeAsideIfReached(m_read.load(std::memory_order_relaxed));
   const uint64_t limit = m_write.load(std::memory_order_acquire);
   const uint64_t inUse = Distance(m_read.load(std::memory_order_relaxed), limit);
   if (inUse == 0) return false;
@@ -456,7 +458,11 @@ bool CSnAudioMgr::ProcessMessages(bool makeRoom) {
     if (makeRoom ? (generation != m_drainGeneration || read == limit)
                  : m_closedFrames.load(std::memory_order_acquire) == 0)
       break;
-    TakeAsideIfReached(read);
+    // Their handlers may have moved the reader (a callback's RenderAudio runs a pass): read afresh.
+    if (!tookAside && TakeAsideIfReached(read)) {
+      tookAside = true;
+      continue;
+    }
     const uint32_t at = Offset(read);
     if (m_size - at < kHeaderBytes) {
       m_read.store(NextLap(read), std::memory_order_release);

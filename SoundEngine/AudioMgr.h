@@ -196,8 +196,8 @@ class CSnAudioMgr {
     SnMsgHeader* Message() { return reinterpret_cast<SnMsgHeader*>(this + 1); }
   };
   SnMsgHeader* ReserveAside(uint16_t type, uint32_t size);
-  // Runs the messages waiting aside once the reader has reached their place in the ring.
-  void TakeAsideIfReached(uint64_t read);
+  // Runs the messages waiting aside once the reader has reached their place in the ring (true then).
+  bool TakeAsideIfReached(uint64_t read);
   void DropAside();
 
   void ExecuteRecord(CSnPendingActionItem* record, bool fromDueList);
