@@ -56,33 +56,34 @@ namespace {
 // these bound waits, whatever clock the engine's frames follow.
 std::atomic<uint32_t> g_turnsWaiting{0};
 std::atomic<int64_t> g_lastTurnEnded{INT64_MIN / 2};
-// A frame: how long after a turn ended the next is taken to be coming (the bank thread reads its next
-// object, or waits for a core meanwhile), so that a load keeps its place for the whole of it.
-std::atomic<int64_t> g_turnGapNs{21000000};
+// How long after a turn ended the next is taken to be coming: the bank thread reads its next object
+// meanwhile, or waits a moment for a core. Longer, a bank reloaded again and again would hold every
+// pass and every writer up with it.
+constexpr int64_t kTurnGapNs = 2000000;
+// How long a writer finding the ring full lets turns go first: about a quarter of a frame.
+constexpr int64_t kWriterDeferNs = 5000000;
 
 int64_t SteadyNs() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
       .count();
 }
 
-// Whether a writer finding the ring full lets a load go first rather than drain: for up to a quarter of
-// a frame from its first look (`until`, 0 before it), since this thread may hold the lock itself, the
-// turn then waiting for it.
+// Whether a writer finding the ring full lets a load go first rather than drain: a drain of half the
+// ring would hold the next object's turn up. For a while only from its first look (`until`, 0 before
+// it): this thread may hold the lock itself, the turn then waiting for it.
 bool DeferToTurns(int64_t& until) {
   if (!SnAudioLockTurn::Wanted()) return false;
   const int64_t now = SteadyNs();
-  if (!until) until = now + g_turnGapNs.load(std::memory_order_relaxed) / 4;
+  if (!until) until = now + kWriterDeferNs;
   return now < until;
 }
 
 // A pass lets a load go first, for up to a quarter of a frame: the frame is late by that much at most.
 void LetTurnsGoFirst() {
-  const uint32_t frameMs = LowerEngine::FrameDurationMs();
-  const int64_t frameNs = int64_t(frameMs ? frameMs : 1) * 1000000;
-  g_turnGapNs.store(frameNs, std::memory_order_relaxed);
   if (!SnAudioLockTurn::Wanted()) return;
-  for (const int64_t until = SteadyNs() + frameNs / 4; SnAudioLockTurn::Wanted() && SteadyNs() < until;)
-    std::this_thread::sleep_for(std::chrono::microseconds(50));
+  const uint32_t quarterMs = LowerEngine::QuarterFrameDurationMs();
+  const int64_t until = SteadyNs() + int64_t(quarterMs ? quarterMs : 1) * 1000000;
+  while (SnAudioLockTurn::Wanted() && SteadyNs() < until) std::this_thread::sleep_for(std::chrono::microseconds(50));
 }
 }  // namespace
 
@@ -99,7 +100,7 @@ SnAudioLockTurn::~SnAudioLockTurn() {
 
 bool SnAudioLockTurn::Wanted() {
   return g_turnsWaiting.load(std::memory_order_acquire) != 0 ||
-         SteadyNs() - g_lastTurnEnded.load(std::memory_order_acquire) < g_turnGapNs.load(std::memory_order_relaxed);
+         SteadyNs() - g_lastTurnEnded.load(std::memory_order_acquire) < kTurnGapNs;
 }
 
 SnMessageHandler SetMessageHandler(uint16_t type, SnMessageHandler handler) {

@@ -29,8 +29,8 @@ Platform::ReentrantLock& GlobalAudioLock();
 // The global audio lock taken for a turn ahead of the passes: the bank thread takes it once per
 // object of a load, a few microseconds apart, and the lock is not fair, so a pass that follows a pass
 // and the writers draining a full ring would keep a load out for as long as the game posts. While a
-// turn waits, or one ended less than a frame ago (the load goes on), each pass lets it go first for
-// up to a quarter of a frame, and a writer finding the ring full waits as long for room before it
+// turn waits, or one ended a moment ago (the load goes on), each pass lets it go first for up to a
+// quarter of a frame, and a writer finding the ring full waits about as long for room before it
 // drains the ring itself (it may hold the lock, the turn waiting for it). Re-entrant like the lock.
 class SnAudioLockTurn {
  public:
