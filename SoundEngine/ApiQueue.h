@@ -18,25 +18,34 @@ inline CSnAudioMgr* Running(const char* caller) {
   return nullptr;
 }
 
+// Whether the queue refuses a message of `bytes` for its size; else it refused a post made on the
+// audio thread into the full ring, its messages waiting aside at their bound (said by the queue).
+inline bool OverQueueLimit(const CSnAudioMgr& manager, uint32_t bytes) {
+  return RoundMessageSize(bytes) > manager.MaxMessageBytes();
+}
+
 // A cleared message of `bytes` (header written), or null with the reason logged.
 template <typename Message>
 Message* Reserve(CSnAudioMgr& manager, uint16_t type, const char* caller, uint32_t bytes = MessageSize<Message>()) {
   SnMsgHeader* header = manager.ReserveMessage(type, bytes);
   if (!header) {
-    SOUND_LOG(Error, "%s: a message of %u bytes does not fit the command queue", caller, bytes);
+    if (OverQueueLimit(manager, bytes))
+      SOUND_LOG(Error, "%s: a message of %u bytes does not fit the command queue", caller, bytes);
     return nullptr;
   }
   std::memset(reinterpret_cast<uint8_t*>(header) + sizeof(SnMsgHeader), 0, sizeof(Message) - sizeof(SnMsgHeader));
   return reinterpret_cast<Message*>(header);
 }
 
-// Writes one fixed message: 2 when the engine is not running, 31 when the queue refuses it, else 1.
+// Writes one fixed message: 2 when the engine is not running, 31 when the queue refuses it for its
+// size, 52 when a post on the audio thread finds the ring full and its waiting messages at their
+// bound, else 1.
 template <typename Message, typename Fill>
 SNRESULT Post(uint16_t type, const char* caller, Fill&& fill) {
   CSnAudioMgr* manager = Running(caller);
   if (!manager) return SN_Failure;
   Message* message = Reserve<Message>(*manager, type, caller);
-  if (!message) return SN_InvalidParameter;
+  if (!message) return OverQueueLimit(*manager, MessageSize<Message>()) ? SN_InvalidParameter : SN_InsufficientMemory;
   fill(*message);
   manager->FinishMessage();
   return SN_Success;
@@ -50,7 +59,8 @@ inline CSnIndexedObject* FindEvent(uint32_t eventId, const char* caller) {
 }
 
 // A message on an event that holds a reference until its handler is done: 2 when the engine is not
-// running or the event is not loaded, 31 when the queue refuses it (the reference given back).
+// running or the event is not loaded, 31 or 52 when the queue refuses it as Post says (the reference
+// given back).
 template <typename Message, typename Fill>
 SNRESULT PostOnEvent(uint16_t type, uint32_t eventId, const char* caller, Fill&& fill) {
   CSnAudioMgr* manager = Running(caller);
@@ -60,7 +70,7 @@ SNRESULT PostOnEvent(uint16_t type, uint32_t eventId, const char* caller, Fill&&
   Message* message = Reserve<Message>(*manager, type, caller);
   if (!message) {
     event->Release();
-    return SN_InvalidParameter;
+    return OverQueueLimit(*manager, MessageSize<Message>()) ? SN_InvalidParameter : SN_InsufficientMemory;
   }
   message->event = event;
   fill(*message);

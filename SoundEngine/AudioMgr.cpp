@@ -51,6 +51,58 @@ Platform::ReentrantLock& GlobalAudioLock() {
   return lock;
 }
 
+namespace {
+// Turns waiting for the lock, and the steady clock's count when the last one ended. The real clock:
+// these bound waits, whatever clock the engine's frames follow.
+std::atomic<uint32_t> g_turnsWaiting{0};
+std::atomic<int64_t> g_lastTurnEnded{INT64_MIN / 2};
+// How long after a turn ended the next is taken to be coming: the bank thread reads its next object
+// meanwhile, or waits a moment for a core. Longer, a bank reloaded again and again would hold every
+// pass and every writer up with it.
+constexpr int64_t kTurnGapNs = 2000000;
+// How long a writer finding the ring full lets turns go first: about a quarter of a frame.
+constexpr int64_t kWriterDeferNs = 5000000;
+
+int64_t SteadyNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// Whether a writer finding the ring full lets a load go first rather than drain: a drain of half the
+// ring would hold the next object's turn up. For a while only from its first look (`until`, 0 before
+// it): this thread may hold the lock itself, the turn then waiting for it.
+bool DeferToTurns(int64_t& until) {
+  if (!SnAudioLockTurn::Wanted()) return false;
+  const int64_t now = SteadyNs();
+  if (!until) until = now + kWriterDeferNs;
+  return now < until;
+}
+
+// A pass lets a load go first, for up to a quarter of a frame: the frame is late by that much at most.
+void LetTurnsGoFirst() {
+  if (!SnAudioLockTurn::Wanted()) return;
+  const uint32_t quarterMs = LowerEngine::QuarterFrameDurationMs();
+  const int64_t until = SteadyNs() + int64_t(quarterMs ? quarterMs : 1) * 1000000;
+  while (SnAudioLockTurn::Wanted() && SteadyNs() < until) std::this_thread::sleep_for(std::chrono::microseconds(50));
+}
+}  // namespace
+
+SnAudioLockTurn::SnAudioLockTurn() {
+  g_turnsWaiting.fetch_add(1, std::memory_order_acq_rel);
+  GlobalAudioLock().lock();
+  g_turnsWaiting.fetch_sub(1, std::memory_order_acq_rel);
+}
+
+SnAudioLockTurn::~SnAudioLockTurn() {
+  g_lastTurnEnded.store(SteadyNs(), std::memory_order_release);
+  GlobalAudioLock().unlock();
+}
+
+bool SnAudioLockTurn::Wanted() {
+  return g_turnsWaiting.load(std::memory_order_acquire) != 0 ||
+         SteadyNs() - g_lastTurnEnded.load(std::memory_order_acquire) < kTurnGapNs;
+}
+
 SnMessageHandler SetMessageHandler(uint16_t type, SnMessageHandler handler) {
   if (!IsServedType(type)) {
     SOUND_LOG(Error, "SetMessageHandler: message type %u has no handler", unsigned(type));
@@ -83,6 +135,7 @@ SNRESULT CSnAudioMgr::Init() {
 void CSnAudioMgr::Term() {
   StopThread();
   if (m_pBase) FlushRing();
+  DropAside();
   CancelAllPending();
   m_pausedActions.Term();
   m_dueActions.Term();
@@ -203,11 +256,20 @@ thread_local uint32_t t_openReservations = 0;
 }  // namespace
 #endif
 
+namespace {
+// The open reservation of this thread waits aside: it counts as no writer of the ring.
+thread_local bool t_reservedAside = false;
+}  // namespace
+
 void CSnAudioMgr::FinishMessage() {
 #ifndef NDEBUG
   ORV_ASSERT(t_openReservations == 1);
   --t_openReservations;
 #endif
+  if (t_reservedAside) {
+    t_reservedAside = false;
+    return;
+  }
   CountWriter(-1);
 }
 
@@ -241,18 +303,23 @@ SnMsgHeader* CSnAudioMgr::ReserveMessage(uint16_t type, uint32_t size) {
     return nullptr;
   }
   ORV_ASSERT(t_openReservations == 0);
+  // A pass's posts keep their order: once one waits aside, the later ones wait behind it.
+  const bool inPass = InAudioPassOnThisThread();
+  if (inPass && m_asideHead) return ReserveAside(type, size);
   CountWriter(1);
   SnMsgHeader* message;
   bool waiting = false;
+  int64_t deferUntil = 0;
   for (uint32_t attempt = 0; !(message = TryReserve(size)); ++attempt) {
     CountWriter(-1);
+    if (inPass) return ReserveAside(type, size);
     // A full ring is drained here when nobody else works on it. While the audio thread (or another
     // writer) holds the lock, it is reading the ring and handing back room message by message: the
     // writer waits for that room, not for the whole of its pass, which may hold thousands of posts.
     // Between the frames a pass renders it reads nothing, and the next pass may take the lock before
     // the writer does, so the writer says it waits: a pass then drains for it before its next frame.
     Platform::ReentrantLock& lock = GlobalAudioLock();
-    if (lock.try_lock()) {
+    if (!DeferToTurns(deferUntil) && lock.try_lock()) {
       {
         AudioPassScope pass;
         ProcessMessages(true);
@@ -280,10 +347,70 @@ SnMsgHeader* CSnAudioMgr::ReserveMessage(uint16_t type, uint32_t size) {
   return message;
 }
 
+SnMsgHeader* CSnAudioMgr::ReserveAside(uint16_t type, uint32_t size) {
+  SN_ASSERT_AUDIO_LOCK_HELD();
+  // The ring counts the frames the game closed by their ends in it: one kept aside would count a
+  // frame the reader cannot find. The game's next RenderAudio closes the frame.
+  if (type == SnMsg_EndOfFrame) return nullptr;
+  AsideMessage* aside = nullptr;
+  if (m_asideBytes + size <= AsideBound())
+    aside = static_cast<AsideMessage*>(MemoryMgr::Malign(g_DefaultPoolId, sizeof(AsideMessage) + size, 8));
+  if (!aside) {
+    SOUND_LOG_REPEATING(Error,
+                        "A message of type %u posted on the audio thread into the full command queue is refused: the "
+                        "audio thread's messages waiting for room hold %u bytes of their %u",
+                        unsigned(type), m_asideBytes, AsideBound());
+    return nullptr;
+  }
+  if (!m_asideHead) {
+    m_asideMark = m_write.load(std::memory_order_acquire);
+    SOUND_LOG_REPEATING(Warning,
+                        "A message of type %u posted on the audio thread finds the command queue full: it waits aside "
+                        "for the next frame's room",
+                        unsigned(type));
+  }
+  aside->next = nullptr;
+  aside->bytes = size;
+  (m_asideTail ? m_asideTail->next : m_asideHead) = aside;
+  m_asideTail = aside;
+  m_asideBytes += size;
+  ++m_asideCount;
+  SnMsgHeader* message = aside->Message();
+  message->size = uint16_t(size);
+  message->type = type;
+  message->unused = 0;
+  t_reservedAside = true;
+#ifndef NDEBUG
+  ++t_openReservations;
+#endif
+  return message;
+}
+
+bool CSnAudioMgr::TakeAsideIfReached(uint64_t read) {
+  // Positions only grow: the reader may have passed the mark in a pass that took them already.
+  if (!m_asideHead || read < m_asideMark) return false;
+  // Only those waiting now: what their handlers post waits behind them, at the position the ring has
+  // reached meanwhile, so that a callback that always posts again cannot hold the pass here.
+  for (uint32_t count = m_asideCount; count && m_asideHead; --count) {
+    AsideMessage* aside = m_asideHead;
+    m_asideHead = aside->next;
+    if (!m_asideHead) m_asideTail = nullptr;
+    m_asideBytes -= aside->bytes;
+    --m_asideCount;
+    const SnMsgHeader& message = *aside->Message();
+    Dispatch(message);
+    ++m_processedMessages;
+    LowerEngine::IncrementVoiceGroupKey();
+    MemoryMgr::Free(g_DefaultPoolId, aside);
+  }
+  if (m_asideHead) m_asideMark = m_write.load(std::memory_order_acquire);
+  return true;
+}
+
 SNRESULT CSnAudioMgr::RenderAudio(bool allowSynchronous) {
   const bool queued = m_read.load(std::memory_order_acquire) != m_write.load(std::memory_order_acquire);
-  if (queued) {
-    ReserveMessage(SnMsg_EndOfFrame, kHeaderBytes);
+  // Inside an audio pass the ring may have no room for the frame's end: the frame stays open.
+  if (queued && ReserveMessage(SnMsg_EndOfFrame, kHeaderBytes)) {
     FinishMessage();
     WaitForWriters();
     m_closedFrames.fetch_add(1, std::memory_order_acq_rel);
@@ -302,6 +429,9 @@ void CSnAudioMgr::Dispatch(const SnMsgHeader& message) {
 }
 
 bool CSnAudioMgr::ProcessMessages(bool makeRoom) {
+  // What a pass posted aside comes once the reader stands where it found no room, also when the game
+  // closes no frame; once a call, so that what their handlers post again waits for the next one.
+  bool tookAside = TakeAsideIfReached(m_read.load(std::memory_order_relaxed));
   const uint64_t limit = m_write.load(std::memory_order_acquire);
   const uint64_t inUse = Distance(m_read.load(std::memory_order_relaxed), limit);
   if (inUse == 0) return false;
@@ -329,6 +459,11 @@ bool CSnAudioMgr::ProcessMessages(bool makeRoom) {
     if (makeRoom ? (generation != m_drainGeneration || read == limit)
                  : m_closedFrames.load(std::memory_order_acquire) == 0)
       break;
+    // Their handlers may have moved the reader (a callback's RenderAudio runs a pass): read afresh.
+    if (!tookAside && TakeAsideIfReached(read)) {
+      tookAside = true;
+      continue;
+    }
     const uint32_t at = Offset(read);
     if (m_size - at < kHeaderBytes) {
       m_read.store(NextLap(read), std::memory_order_release);
@@ -379,6 +514,62 @@ bool CSnAudioMgr::ProcessMessages(bool makeRoom) {
   return true;
 }
 
+namespace {
+
+// Gives back what a message dropped unread holds: its objects, and copies made by the API for its
+// handler, each in the pool it came from.
+void ReleaseHolds(const SnMsgHeader& header) {
+  switch (header.type) {
+    case SnMsg_PostEvent: {
+      const auto* post = reinterpret_cast<const SnMsgPostEvent*>(&header);
+      if (post->event) post->event->Release();
+      if (post->externalSources) post->externalSources->Release();
+      break;
+    }
+    case SnMsg_StopBankVoices: {
+      const auto* stop = reinterpret_cast<const SnMsgStopBankVoices*>(&header);
+      if (ISnBankRecordReceiver* banks = BankRecordReceiver()) banks->DropBankRecord(stop->bank);
+      break;
+    }
+    case SnMsg_DynamicSequenceCommand: {
+      const auto* command = reinterpret_cast<const SnMsgDynamicSequenceCommand*>(&header);
+      if (command->sequence) command->sequence->Release();
+      break;
+    }
+    case SnMsg_PinEvent: {
+      const auto* pin = reinterpret_cast<const SnMsgPinEvent*>(&header);
+      if (pin->event) pin->event->Release();
+      break;
+    }
+    // Copies made by the API for their handlers, each in the pool it came from.
+    case SnMsg_SetListenerSpatialization:
+      MemoryMgr::Falign(g_LEngineDefaultPoolId,
+                        reinterpret_cast<const SnMsgSetListenerSpatialization*>(&header)->volumeOffsets);
+      break;
+    case SnMsg_OutputCapture:
+      MemoryMgr::Free(g_DefaultPoolId, reinterpret_cast<const SnMsgOutputCapture*>(&header)->fileName);
+      break;
+    case SnMsg_OutputCaptureMarker:
+      MemoryMgr::Free(g_DefaultPoolId, reinterpret_cast<const SnMsgOutputCaptureMarker*>(&header)->text);
+      break;
+    case SnMsg_SetSpeakerAngles:
+      MemoryMgr::Free(g_DefaultPoolId, reinterpret_cast<const SnMsgSetSpeakerAngles*>(&header)->angles);
+      break;
+    case SnMsg_ExecuteActionOnEvent:
+    case SnMsg_SeekOnEvent: {
+      // Both carry their event first.
+      static_assert(offsetof(SnMsgExecuteActionOnEvent, event) == offsetof(SnMsgSeekOnEvent, event));
+      const auto* onEvent = reinterpret_cast<const SnMsgSeekOnEvent*>(&header);
+      if (onEvent->event) onEvent->event->Release();
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+}  // namespace
+
 void CSnAudioMgr::FlushRing() {
   // Whatever is still queued is dropped; the objects the messages hold are given back.
   uint64_t read = m_read.load();
@@ -394,53 +585,7 @@ void CSnAudioMgr::FlushRing() {
       read = NextLap(read);
       continue;
     }
-    switch (header->type) {
-      case SnMsg_PostEvent: {
-        const auto* post = reinterpret_cast<const SnMsgPostEvent*>(header);
-        if (post->event) post->event->Release();
-        if (post->externalSources) post->externalSources->Release();
-        break;
-      }
-      case SnMsg_StopBankVoices: {
-        const auto* stop = reinterpret_cast<const SnMsgStopBankVoices*>(header);
-        if (ISnBankRecordReceiver* banks = BankRecordReceiver()) banks->DropBankRecord(stop->bank);
-        break;
-      }
-      case SnMsg_DynamicSequenceCommand: {
-        const auto* command = reinterpret_cast<const SnMsgDynamicSequenceCommand*>(header);
-        if (command->sequence) command->sequence->Release();
-        break;
-      }
-      case SnMsg_PinEvent: {
-        const auto* pin = reinterpret_cast<const SnMsgPinEvent*>(header);
-        if (pin->event) pin->event->Release();
-        break;
-      }
-      // Copies made by the API for their handlers, each in the pool it came from.
-      case SnMsg_SetListenerSpatialization:
-        MemoryMgr::Falign(g_LEngineDefaultPoolId,
-                          reinterpret_cast<const SnMsgSetListenerSpatialization*>(header)->volumeOffsets);
-        break;
-      case SnMsg_OutputCapture:
-        MemoryMgr::Free(g_DefaultPoolId, reinterpret_cast<const SnMsgOutputCapture*>(header)->fileName);
-        break;
-      case SnMsg_OutputCaptureMarker:
-        MemoryMgr::Free(g_DefaultPoolId, reinterpret_cast<const SnMsgOutputCaptureMarker*>(header)->text);
-        break;
-      case SnMsg_SetSpeakerAngles:
-        MemoryMgr::Free(g_DefaultPoolId, reinterpret_cast<const SnMsgSetSpeakerAngles*>(header)->angles);
-        break;
-      case SnMsg_ExecuteActionOnEvent:
-      case SnMsg_SeekOnEvent: {
-        // Both carry their event first.
-        static_assert(offsetof(SnMsgExecuteActionOnEvent, event) == offsetof(SnMsgSeekOnEvent, event));
-        const auto* onEvent = reinterpret_cast<const SnMsgSeekOnEvent*>(header);
-        if (onEvent->event) onEvent->event->Release();
-        break;
-      }
-      default:
-        break;
-    }
+    ReleaseHolds(*header);
     read = Advance(read, RoundMessageSize(header->size < kHeaderBytes ? kHeaderBytes : header->size));
   }
   m_read = write;
@@ -448,7 +593,18 @@ void CSnAudioMgr::FlushRing() {
   m_closedFrames = 0;
 }
 
+void CSnAudioMgr::DropAside() {
+  while (AsideMessage* aside = m_asideHead) {
+    m_asideHead = aside->next;
+    ReleaseHolds(*aside->Message());
+    MemoryMgr::Free(g_DefaultPoolId, aside);
+  }
+  m_asideTail = nullptr;
+  m_asideBytes = m_asideCount = 0;
+}
+
 void CSnAudioMgr::Perform() {
+  LetTurnsGoFirst();
   Platform::ReentrantGuard guard(GlobalAudioLock());
   AudioPassScope pass;
   const int64_t now = Platform::TicksNow();

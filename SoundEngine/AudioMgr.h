@@ -26,6 +26,22 @@ Platform::ReentrantLock& GlobalAudioLock();
 // Debug builds: the calling thread holds the global audio lock.
 #define SN_ASSERT_AUDIO_LOCK_HELD() ORV_ASSERT(::SN::GlobalAudioLock().IsHeldByCurrentThread())
 
+// The global audio lock taken for a turn ahead of the passes: the bank thread takes it once per
+// object of a load, a few microseconds apart, and the lock is not fair, so a pass that follows a pass
+// and the writers draining a full ring would keep a load out for as long as the game posts. While a
+// turn waits, or one ended a moment ago (the load goes on), each pass lets it go first for up to a
+// quarter of a frame, and a writer finding the ring full waits about as long for room before it
+// drains the ring itself (it may hold the lock, the turn waiting for it). Re-entrant like the lock.
+class SnAudioLockTurn {
+ public:
+  SnAudioLockTurn();
+  ~SnAudioLockTurn();
+  SnAudioLockTurn(const SnAudioLockTurn&) = delete;
+  SnAudioLockTurn& operator=(const SnAudioLockTurn&) = delete;
+  // Whether a turn waits for the lock, or one ended so shortly before that the next is coming.
+  static bool Wanted();
+};
+
 // Applies one decoded message on the audio thread; the message is a copy, valid during the call.
 using SnMessageHandler = void (*)(CSnAudioMgr& manager, const SnMsgHeader& message);
 // Installs the handler of a message type (1 to 47); returns the one it replaces. A type without a
@@ -44,7 +60,13 @@ class CSnAudioMgr {
 
   // A message of `size` bytes (rounded up to 8) with its header written, or null when the message
   // is over 65535 bytes or a quarter of the ring or more. The caller writes the payload, then calls
-  // FinishMessage on the same thread. When the ring is full the writer drains part of it itself.
+  // FinishMessage on the same thread. When the ring is full the writer drains part of it itself,
+  // unless it is inside an audio pass (a handler, a callback): there a drain would run handlers and
+  // callbacks that post again inside its own post, and so on down the stack. The pass's post waits
+  // aside instead, behind any of its posts already waiting, until the reader reaches the ring's write
+  // position where it found no room; a later pass takes it there, in order. What waits aside holds at
+  // most AsideBound() bytes; past that (or without memory) a pass's post into the full ring is
+  // refused: null, said once. A frame's end is never set aside: it is refused as well.
   SnMsgHeader* ReserveMessage(uint16_t type, uint32_t size);
   void FinishMessage();
   template <typename Message>
@@ -125,6 +147,10 @@ class CSnAudioMgr {
   uint32_t RingBytes() const { return m_size; }
   // Writers that found the ring full while another thread held the audio lock and wait for room.
   uint32_t WritersWaitingForRoom() const { return m_roomWanted.load(std::memory_order_acquire); }
+  // The bytes of messages an audio pass may keep waiting aside: as many as the ring holds, and at
+  // least 64 KiB, so that a small ring still takes a burst of a few hundred posts from callbacks.
+  uint32_t AsideBound() const { return m_size > kLeastAsideBytes ? m_size : kLeastAsideBytes; }
+  static constexpr uint32_t kLeastAsideBytes = 65536;
   uint32_t ExecutedActionCount() const { return m_executedActions; }
   uint64_t ProcessedMessageCount() const { return m_processedMessages; }
 
@@ -162,6 +188,17 @@ class CSnAudioMgr {
   void WaitForWriters() const;
   void Dispatch(const SnMsgHeader& message);
   void FlushRing();
+  // A message posted inside an audio pass while the ring is full, kept until the reader reaches
+  // m_asideMark; its bytes follow this record.
+  struct alignas(8) AsideMessage {
+    AsideMessage* next;
+    uint32_t bytes;
+    SnMsgHeader* Message() { return reinterpret_cast<SnMsgHeader*>(this + 1); }
+  };
+  SnMsgHeader* ReserveAside(uint16_t type, uint32_t size);
+  // Runs the messages waiting aside once the reader has reached their place in the ring (true then).
+  bool TakeAsideIfReached(uint64_t read);
+  void DropAside();
 
   void ExecuteRecord(CSnPendingActionItem* record, bool fromDueList);
   void CancelRecord(CSnPendingActionItem* record);
@@ -194,6 +231,13 @@ class CSnAudioMgr {
   std::atomic<int32_t> m_closedFrames{0};
   // Written only by writers stuck on a full ring; the pass reads it between catch-up frames.
   std::atomic<uint32_t> m_roomWanted{0};
+  // The pass's messages waiting aside, oldest first, and the ring's write position they wait at
+  // (under the global audio lock).
+  AsideMessage* m_asideHead = nullptr;
+  AsideMessage* m_asideTail = nullptr;
+  uint32_t m_asideBytes = 0;
+  uint32_t m_asideCount = 0;
+  uint64_t m_asideMark = 0;
   // Bumped by every drain, so a drain interrupted by a nested one knows its count is stale.
   uint32_t m_drainGeneration = 0;
   uint64_t m_processedMessages = 0;

@@ -95,11 +95,12 @@ SNRESULT CSnBankRecord::LoadObject(uint8_t type, uint32_t size, CSnSoundBankRead
   SNRESULT result = SN_Success;
   if (object) {
     if (kind->readsAgain && kind->readAgain && kind->readsAgain(object)) {
-      Platform::ReentrantGuard audio(GlobalAudioLock());
+      SnAudioLockTurn audio;
       result = kind->readAgain(object, payload, size);
     }
   } else {
-    Platform::ReentrantGuard audio(GlobalAudioLock());
+    // A turn: the lock is taken once per object, against passes and posters under a flood.
+    SnAudioLockTurn audio;
     // A bank's master bus replaces the ones loaded before it, unless the game keeps its buses. Once
     // per load, before its first new parentless bus: cleared before every bus, the bank's own master
     // would be lost as soon as a child bus followed it, and no second parentless bus could be the
@@ -119,7 +120,7 @@ SNRESULT CSnBankRecord::LoadObject(uint8_t type, uint32_t size, CSnSoundBankRead
   reader.ReleaseData();
   if (result != SN_Success || !object) {
     if (object) {
-      Platform::ReentrantGuard audio(GlobalAudioLock());
+      SnAudioLockTurn audio;
       object->Release();
     }
     return result != SN_Success ? result : SN_Failure;

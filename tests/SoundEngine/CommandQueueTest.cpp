@@ -1,5 +1,5 @@
 // The command queue: sizes from the payload records, wrapping, the quarter-ring limit, writers on
-// many threads against the real audio thread, a handler that posts and drains on its own thread, a
+// many threads against the real audio thread, a handler that posts past the ring's room, a
 // writer that finds the ring full while a pass runs or between the frames it catches up, the frames
 // one pass takes, RenderAudio with and without messages, and the device watchdog.
 #include <thread>
@@ -146,7 +146,8 @@ TEST_F(CommandQueueTest, MoreWritersThanSlotsDrainTheRingThemselves) {
   RunWriters(kMostWriters, 1500, 0);
 }
 
-// A handler that posts more than the ring holds while the pass is reading it.
+// A handler that posts more than the ring holds while the pass is reading it: what finds no room
+// waits aside, never drained by the handler's own post, and comes in the next frame in its order.
 void PostingHandler(CSnAudioMgr& manager, const SnMsgHeader& header) {
   const auto& message = reinterpret_cast<const SnMsgSetRTPC&>(header);
   Record(manager, header);
@@ -154,15 +155,15 @@ void PostingHandler(CSnAudioMgr& manager, const SnMsgHeader& header) {
     for (uint32_t i = 0; i < 100; ++i) Post(manager, 1, i);
 }
 
-TEST_F(CommandQueueTest, AHandlerThatFillsTheRingDrainsItOnItsOwnThread) {
+TEST_F(CommandQueueTest, AHandlerThatFillsTheRingWaitsAsideOnItsOwnThread) {
   InitSynchronous(512);
   SetMessageHandler(SnMsg_SetRTPC, &PostingHandler);
   received_.expected = 103;
   Post(*g_pAudioMgr, 0, 0);
   Post(*g_pAudioMgr, 0, 1);
   Post(*g_pAudioMgr, 0, 2);
-  SoundEngine::RenderAudio();  // handles writer 0 and, through the full ring, most of writer 1
-  SoundEngine::RenderAudio();  // the rest of writer 1
+  SoundEngine::RenderAudio();  // handles writer 0; writer 1 fills the ring, the rest waits aside
+  SoundEngine::RenderAudio();  // writer 1
   EXPECT_EQ(received_.total, 103u);
   EXPECT_EQ(received_.outOfOrder, 0u);
   EXPECT_EQ(received_.torn, 0u);

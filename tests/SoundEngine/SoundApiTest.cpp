@@ -302,4 +302,75 @@ TEST_F(SoundApiTest, SeveralGameThreadsAtOnce) {
   event->Release();
 }
 
+// End-of-event callbacks that post twice again while the game keeps the ring full. A post made in
+// the pass (here the one the game's own post runs on the full ring) never drains the ring: those
+// that find it full wait aside, said once, and come in their order; none runs inside another's
+// callback. Past their bound a post is refused, said once; every reference comes back.
+struct Reposts {
+  int depth = 0, deepest = 0;
+  uint32_t left = 0;      // posts the callbacks may still make
+  uint32_t next = 1000;   // the extra argument of the next one made: its place in the order
+  uint32_t refused = 0;
+};
+Reposts* g_reposts = nullptr;
+
+void Repost(uint32_t, SnCallbackInfo*) {
+  Reposts& r = *g_reposts;
+  r.deepest = std::max(r.deepest, ++r.depth);
+  // A callback inside another's means the post drained the ring: the old road, down to the end of the
+  // stack; it posts no more, so that the test can say so.
+  for (int i = 0; i < 2 && r.left && r.depth == 1; ++i, --r.left) {
+    if (PostEvent(400u, 3, SnCallback_EndOfEvent, &Repost, nullptr, 0, nullptr, r.next))
+      ++r.next;
+    else
+      ++r.refused;
+  }
+  --r.depth;
+}
+
+// The lines of `log` that say `part` first, not the counts of its repeats.
+size_t FirstSaid(const std::string& log, const std::string& part) {
+  size_t count = 0;
+  for (size_t at = 0, end; at < log.size(); at = end + 1) {
+    end = log.find('\n', at);
+    if (end == std::string::npos) end = log.size();
+    const std::string line = log.substr(at, end - at);
+    if (line.find(part) != std::string::npos && line.find(" times more)") == std::string::npos) ++count;
+  }
+  return count;
+}
+
+TEST_F(SoundApiTest, CallbacksPostingIntoAFullRingWaitAsideInTheirOrder) {
+  InitSynchronous(2048);
+  ASSERT_EQ(RegisterGameObj(3), SN_Success);
+  SN::CSnIndexedObject* event = AddIndexed(400, SnIndex_Events);
+  Reposts reposts;
+  reposts.left = 3000;
+  g_reposts = &reposts;
+  const uint32_t ringPosts = 2048 / MessageSize<SnMsgPostEvent>();
+  for (uint32_t i = 0; i < 4 * ringPosts; ++i)
+    ASSERT_NE(PostEvent(400u, 3, SnCallback_EndOfEvent, &Repost, nullptr, 0, nullptr, i), 0u);
+  for (int frame = 0; frame < 1000 && g_pPlayingIDCallbackMgr->Count(); ++frame) Frames(1);
+  g_reposts = nullptr;
+  EXPECT_EQ(reposts.deepest, 1) << "a post in a callback drained the ring and ran callbacks inside its own";
+  EXPECT_EQ(reposts.left, 0u);
+  EXPECT_GT(reposts.refused, 0u) << "the bursts never reached the bound of what waits aside";
+  EXPECT_EQ(g_pPlayingIDCallbackMgr->Count(), 0u);
+  // The game's posts and the callbacks' each in their order, every one made handled once.
+  std::vector<uint32_t> game, callbacks;
+  for (const std::string& line : events_.log.lines) {
+    const uint32_t argument = uint32_t(std::stoul(line.substr(line.rfind(' ') + 1)));
+    (argument < 1000 ? game : callbacks).push_back(argument);
+  }
+  ASSERT_EQ(game.size(), 4 * ringPosts);
+  for (uint32_t i = 0; i < game.size(); ++i) EXPECT_EQ(game[i], i);
+  ASSERT_EQ(callbacks.size(), reposts.next - 1000);
+  for (uint32_t i = 0; i < callbacks.size(); ++i) ASSERT_EQ(callbacks[i], 1000 + i);
+  const std::string log = log_.Take();
+  EXPECT_EQ(FirstSaid(log, "waits aside for the next frame's room"), 1u) << log;
+  EXPECT_EQ(FirstSaid(log, "is refused: the audio thread's messages waiting"), 1u) << log;
+  EXPECT_EQ(event->RefCount(), 2u);  // every post's reference given back, the refused ones' too
+  event->Release();
+}
+
 }  // namespace
