@@ -25,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "MusicEngine/MusicEngine.h"
 #include "SoundEngine/Actions/EventReceiver.h"
 #include "SoundEngine/SoundEngineDialogueApi.h"
 #include "tests/SoundOutput/RandomWalkSupport.h"
@@ -80,7 +81,7 @@ std::string BankText(const std::string& p) {
   std::string t = "platform Linux\n"
                   "attenuation " + p + "Flat\nattuse " + p + "Flat 0 0\nattcurve " + p + "Flat 0 0\n"
                   "attpoint " + p + "Flat 0 0 0 4\nattpoint " + p + "Flat 0 100 0 4\n"
-                  "stategroup " + p + "Mood 50\nstateprops " + p + "Hushed volume=-6\n"
+                  "stateprops " + p + "Hushed volume=-6\n"
                   "parameter " + p + "Speed 0 0 0 0 0\n"
                   "tone " + p + "TPlain 48000 1 120 440\n"
                   "tone " + p + "TMarked 48000 1 200 550\nmarker " + p + "TMarked 1 2400 one\nmarker " + p +
@@ -107,7 +108,8 @@ std::string BankText(const std::string& p) {
   sound("SeqB", "TPlain");
   t += "sequence " + p + "Seq Effects " + p + "SeqA " + p + "SeqB continuous transition 1 20\n";
   sound("Moody", "TPlain");
-  t += "statemap " + p + "Moody " + p + "Mood Calm=" + p + "Hushed\n";
+  // The game's state group, which the Init bank declares.
+  t += "statemap " + p + "Moody MusicMood Calm=" + p + "Hushed\n";
   t += "rtpc " + p + "Plain volume " + p + "Speed 0:-12 100:0\n";
   if (KnownFaults::kFreedModulator) {
     sound("Wobbly", "TPlain");
@@ -265,6 +267,7 @@ class RandomApiWalkTest : public OutputFixture {
     settings_.preparedDataPoolId = MemoryMgr::CreatePool(nullptr, 1 << 20, 16, SnMemPool_AllocHook, 0);
     settings_.mainOutputSettings.customSinkFactory = &CheckingSink::Make;
     ASSERT_EQ(SoundEngine::Init(&settings_, &platform_), SN_Success);
+    ASSERT_EQ(MusicEngine::Init(nullptr), SN_Success);
     uint32_t id = 0;
     ASSERT_EQ(SoundEngine::LoadBank("Init.bnk", -1, id), SN_Success);
     for (uint32_t o = 0; o < kObjects; ++o) ASSERT_EQ(SoundEngine::RegisterGameObj(kFirstObject + o), SN_Success);
@@ -422,6 +425,7 @@ class RandomApiWalkTest : public OutputFixture {
     if (play->ends.load())
       walk->Fail(play->what + ": a callback of type " + std::to_string(type) + " came after its end of event");
     if (type == SnCallback_EndOfEvent) play->ends.fetch_add(1);
+    walk->typesSeen_[std::min<uint32_t>(31, uint32_t(__builtin_ctz(type)))].fetch_add(1);
     if (play->depth < kMaxCallbackDepth) walk->FromCallback(*play, playingId, type);
   }
   static void OnBank(uint32_t, const void*, SNRESULT, int32_t, void* cookie) {
@@ -476,7 +480,7 @@ class RandomApiWalkTest : public OutputFixture {
                                object);
         break;
       case 6:
-        SoundEngine::SetState((std::string(kBankPrefix[bank]) + "Mood").c_str(), Below(random, 2) ? "Calm" : "None");
+        SoundEngine::SetState("MusicMood", Below(random, 2) ? "Calm" : "None");
         break;
       case 7: {
         const SnSoundPosition position{{float(Below(random, 40)), 0.0f, float(Below(random, 40))}, {0.0f, 0.0f, 1.0f}};
@@ -914,7 +918,7 @@ class RandomApiWalkTest : public OutputFixture {
           case 3:
             return SoundEngine::SetSwitch((prefix + "Ground").c_str(), Below(random, 2) ? "A" : "B", object);
           case 4:
-            return SoundEngine::SetState((prefix + "Mood").c_str(), Below(random, 2) ? "Calm" : "None");
+            return SoundEngine::SetState("MusicMood", Below(random, 2) ? "Calm" : "None");
           case 5:
             return SoundEngine::PostTrigger("Nothing", object);
           default: {
@@ -1024,6 +1028,7 @@ class RandomApiWalkTest : public OutputFixture {
     if (std::getenv("WALK_DEBUG")) {
       uint32_t posted = 0, ended = 0;
       for (const Play& play : plays_) { posted += play.playingId.load() != 0; ended += play.ends.load(); }
+      for (int i = 0; i < 32; ++i) if (typesSeen_[i]) std::fprintf(stderr, "DEBUG type 0x%x: %u\n", 1u << i, typesSeen_[i].load());
       std::fprintf(stderr, "DEBUG frames %llu plays %zu posted %u ended %u bankcalls %zu\n%s\n", (unsigned long long)Watch().frames.load(), plays_.size(), posted, ended, bankCalls_.size(), log_.Take().c_str());
     }
     std::vector<std::string> failures;
@@ -1065,6 +1070,7 @@ class RandomApiWalkTest : public OutputFixture {
   std::pair<uint32_t, Play*> recent_[kRecent];
   uint32_t recentAt_ = 0;
   std::atomic<uint32_t> floods_{0};
+  std::atomic<uint32_t> typesSeen_[32] = {};
   std::atomic<uint32_t> callbackCalls_{0};
   std::shared_mutex floodLock_;
   std::mutex bankLock_;
