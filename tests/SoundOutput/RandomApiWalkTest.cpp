@@ -426,7 +426,14 @@ class RandomApiWalkTest : public OutputFixture {
       walk->Fail(play->what + ": a callback of type " + std::to_string(type) + " came after its end of event");
     if (type == SnCallback_EndOfEvent) play->ends.fetch_add(1);
     walk->typesSeen_[std::min<uint32_t>(31, uint32_t(__builtin_ctz(type)))].fetch_add(1);
-    if (play->depth < kMaxCallbackDepth) walk->FromCallback(*play, playingId, type);
+    if (play->depth < kMaxCallbackDepth) walk->FromCallback(play, playingId, type);
+  }
+  // The bus callbacks, on the audio thread: a call back into the engine as from a play's.
+  static void OnBusVolume(void*) {
+    if (RandomApiWalkTest* walk = g_walk.load()) walk->FromCallback(nullptr, 0, 0);
+  }
+  static void OnBusMetering(void*, uint32_t, uint32_t) {
+    if (RandomApiWalkTest* walk = g_walk.load()) walk->FromCallback(nullptr, 0, 0);
   }
   static void OnBank(uint32_t, const void*, SNRESULT, int32_t, void* cookie) {
     BankCall* call = static_cast<BankCall*>(cookie);
@@ -438,8 +445,9 @@ class RandomApiWalkTest : public OutputFixture {
     delete call->image.exchange(nullptr);
   }
 
-  // A call back into the engine from inside a callback.
-  void FromCallback(Play& play, uint32_t playingId, uint32_t type) {
+  // A call back into the engine from inside a callback: of a play (`play`, its playing id and the
+  // callback's type) or of a bus (null, 0, 0).
+  void FromCallback(Play* play, uint32_t playingId, uint32_t type) {
     thread_local std::mt19937 random(seed_ ^ uint32_t(std::hash<std::thread::id>()(std::this_thread::get_id())));
     if (Below(random, 3)) return;
     // Queued calls only while no flood runs (KnownFaults::kPostFromCallbackIntoFullRing).
@@ -456,7 +464,7 @@ class RandomApiWalkTest : public OutputFixture {
     switch (what) {
       case 0: {
         std::string noted;
-        const uint32_t id = PostRandom(random, play.depth + 1, noted);
+        const uint32_t id = PostRandom(random, play ? play->depth + 1 : kMaxCallbackDepth, noted);
         (void)id;
         break;
       }
@@ -488,8 +496,8 @@ class RandomApiWalkTest : public OutputFixture {
         break;
       }
       case 8:
-        if (type != SnCallback_EndOfEvent) {
-          play.cancelled = true;  // set before: a callback that comes after the cancel is the fault
+        if (play && type != SnCallback_EndOfEvent) {
+          play->cancelled = true;  // set before: a callback that comes after the cancel is the fault
           SoundEngine::CancelEventCallback(playingId);
         }
         break;
@@ -813,6 +821,97 @@ class RandomApiWalkTest : public OutputFixture {
     }
   }
 
+  // The rest of the calls: listeners, outputs, capture, limits, mixing, pins, plug-ins and bus callbacks.
+  void Other(Thread& thread, uint32_t object, uint32_t bank) {
+    std::mt19937& random = thread.random;
+    const std::string prefix = kBankPrefix[bank];
+    const std::string event = prefix + "Play_Loose";
+    const uint32_t which = Below(random, 22);
+    Note(thread, "other call " + std::to_string(which));
+    Watched(thread, "another call", [&]() -> SNRESULT {
+      switch (which) {
+        case 0:
+          return SoundEngine::SetActiveListeners(object, 1u << Below(random, 2));
+        case 1:
+          return SoundEngine::SetListenerScalingFactor(0, 0.5f + float(Below(random, 3)));
+        case 2: {
+          const float offsets[2] = {-3.0f, 0.0f};
+          return SoundEngine::SetListenerSpatialization(0, Below(random, 2) != 0, StandardConfig(kMaskStereo),
+                                                        Below(random, 2) ? offsets : nullptr);
+        }
+        case 3:
+          return SoundEngine::SetListenerPipeline(0, true, Below(random, 2) != 0);
+        case 4:
+          return Below(random, 2) ? SoundEngine::AddSecondaryOutput(1, SnOutput_Secondary, 1)
+                                  : SoundEngine::RemoveSecondaryOutput(1, SnOutput_Secondary);
+        case 5:
+          return SoundEngine::SetSecondaryOutputVolume(1, SnOutput_Secondary, float(Below(random, 3)) * 0.5f);
+        case 6:
+          return SoundEngine::SetPanningRule(Below(random, 2));
+        case 7: {
+          const float angles[2] = {float(20 + Below(random, 40)), float(100 + Below(random, 40))};
+          return SoundEngine::SetSpeakerAngles(angles, 2, 0.0f);
+        }
+        case 8: {
+          uint32_t rule = 0, count = 0;
+          float angles[8], height = 0.0f;
+          SoundEngine::GetPanningRule(rule);
+          SoundEngine::GetSpeakerConfiguration();
+          return SoundEngine::GetSpeakerAngles(angles, count, height);
+        }
+        case 9:
+          if (Below(random, 2)) return SoundEngine::StartOutputCapture(u"walk.wav");
+          SoundEngine::AddOutputCaptureMarker("mark");
+          return SoundEngine::StopOutputCapture();
+        case 10:
+          SoundEngine::SetRandomSeed(random());
+          return SoundEngine::MuteBackgroundMusic(Below(random, 2) != 0);
+        case 11:
+          return SoundEngine::QueueStateChange(SoundEngine::GetIDFromString("MusicMood"),
+                                               SoundEngine::GetIDFromString(Below(random, 2) ? "Calm" : "None"),
+                                               Below(random, 2) != 0, Below(random, 2) != 0);
+        case 12:
+          return SoundEngine::SetBusEffect("Effects", Below(random, 4), 0);
+        case 13:
+          return SoundEngine::SetActorMixerEffect(SoundEngine::GetIDFromString((prefix + "Plain").c_str()),
+                                                  Below(random, 4), 0);
+        case 14:
+          return SoundEngine::SetMixer("Effects", 0);
+        case 15:
+          SoundEngine::SetMaxNumVoicesLimit(uint16_t(32 + Below(random, 200)));
+          return SoundEngine::SetVolumeThreshold(-90.0f + float(Below(random, 40)));
+        case 16: {
+          float buffered = 0.0f;
+          bool full = false;
+          SoundEngine::GetBufferStatusForPinnedEvent(event.c_str(), buffered, full);
+          return Below(random, 2) ? SoundEngine::PinEventInStreamCache(event.c_str(), 10, 5)
+                                  : SoundEngine::UnpinEventInStreamCache(event.c_str());
+        }
+        case 17: {
+          const uint32_t playingId = SoundEngine::PlaySourcePlugin(1, 83, object);
+          return SoundEngine::StopSourcePlugin(1, 83, playingId);
+        }
+        case 18: {
+          int32_t bufferingMs = 0;
+          bool buffering = false;
+          return SoundEngine::GetSourceStreamBuffering(Recent(random).first, bufferingMs, buffering);
+        }
+        case 19:
+          return Below(random, 2) ? SoundEngine::RegisterBusVolumeCallback(SoundEngine::GetIDFromString("Effects"),
+                                                                         Below(random, 2) ? &OnBusVolume : nullptr)
+                                  : SoundEngine::RegisterBusMeteringCallback(SoundEngine::GetIDFromString("Effects"),
+                                                                            Below(random, 2) ? &OnBusMetering : nullptr,
+                                                                            1);
+        case 20:
+          return SoundEngine::SetBankLoadIOSettings(float(1 + Below(random, 1000)), uint8_t(Below(random, 100)));
+        default:
+          MotionEngine::SetPlayerVolume(0, 1.0f);
+          MotionEngine::SetPlayerListener(0, 0);
+          return SN_Success;
+      }
+    });
+  }
+
   // One step of a game thread.
   void Step(Thread& thread, std::vector<uint32_t>& sequences) {
     std::mt19937& random = thread.random;
@@ -948,8 +1047,10 @@ class RandomApiWalkTest : public OutputFixture {
       MemoryBank(thread);
     } else if (roll < 91) {
       BankCalls(thread);
-    } else if (roll < 97) {
+    } else if (roll < 95) {
       Media(thread);
+    } else if (roll < 97) {
+      Other(thread, object, bank);
     } else if (roll < 98) {
       Note(thread, "play position of " + std::to_string(recentId));
       uint32_t position = 0;
