@@ -25,6 +25,10 @@
 #include <thread>
 #include <vector>
 
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#include <sanitizer/common_interface_defs.h>
+#endif
+
 #include "MusicEngine/MusicEngine.h"
 #include "SoundEngine/Actions/EventReceiver.h"
 #include "SoundEngine/SoundEngineDialogueApi.h"
@@ -63,7 +67,9 @@ constexpr uint32_t kThreads = 3;
 constexpr uint32_t kObjects = 4;
 constexpr uint32_t kFirstObject = 100;
 constexpr uint32_t kMaxCallbackDepth = 2;
-constexpr uint32_t kRingBytes = 32768;
+// The command ring's room: enough that the walk's own calls never fill it while a slow pass runs, so
+// that only a flood does (KnownFaults::kPostFromCallbackIntoFullRing).
+constexpr uint32_t kRingBytes = 131072;
 constexpr auto kDeadline = std::chrono::seconds(60);
 constexpr uint32_t kBanks = 2;
 const char* const kBankPrefix[kBanks] = {"F", "M"};  // loaded from its file, from the game's memory
@@ -233,6 +239,13 @@ class RandomApiWalkTest : public OutputFixture {
   void SetUp() override {
     OutputFixture::SetUp();
     g_walk = this;
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    // A sanitizer's report ends the run: it names the seed and the steps before it too.
+    __sanitizer_set_death_callback([] {
+      if (RandomApiWalkTest* walk = g_walk.load())
+        std::fprintf(stderr, "(seed %u) after%s\n", walk->seed_, walk->history_.Text().c_str());
+    });
+#endif
     seed_ = RandomWalk::Seed();
     steps_ = RandomWalk::Steps(600);
     std::filesystem::copy_file("Sound/Banks/Init.bnk", Path("Init.bnk"));
@@ -277,6 +290,9 @@ class RandomApiWalkTest : public OutputFixture {
     if (watchdog_.joinable()) watchdog_.join();
     SoundEngine::Term();
     g_walk = nullptr;
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    __sanitizer_set_death_callback(nullptr);
+#endif
     OutputFixture::TearDown();
     // Only now is nothing left that could read what the game lent.
     kept_.clear();
