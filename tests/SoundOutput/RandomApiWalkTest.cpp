@@ -441,7 +441,6 @@ class RandomApiWalkTest : public OutputFixture {
     if (play->ends.load())
       walk->Fail(play->what + ": a callback of type " + std::to_string(type) + " came after its end of event");
     if (type == SnCallback_EndOfEvent) play->ends.fetch_add(1);
-    walk->typesSeen_[std::min<uint32_t>(31, uint32_t(__builtin_ctz(type)))].fetch_add(1);
     if (play->depth < kMaxCallbackDepth) walk->FromCallback(play, playingId, type);
   }
   // The bus callbacks, on the audio thread: a call back into the engine as from a play's.
@@ -1149,12 +1148,6 @@ class RandomApiWalkTest : public OutputFixture {
     watchdog_.join();
 
     EXPECT_GT(Watch().frames.load(), 0u) << "the audio thread rendered nothing";
-    if (std::getenv("WALK_DEBUG")) {
-      uint32_t posted = 0, ended = 0;
-      for (const Play& play : plays_) { posted += play.playingId.load() != 0; ended += play.ends.load(); }
-      for (int i = 0; i < 32; ++i) if (typesSeen_[i]) std::fprintf(stderr, "DEBUG type 0x%x: %u\n", 1u << i, typesSeen_[i].load());
-      std::fprintf(stderr, "DEBUG frames %llu plays %zu posted %u ended %u bankcalls %zu\n%s\n", (unsigned long long)Watch().frames.load(), plays_.size(), posted, ended, bankCalls_.size(), log_.Take().c_str());
-    }
     std::vector<std::string> failures;
     {
       std::lock_guard<std::mutex> lock(failureLock_);
@@ -1194,7 +1187,6 @@ class RandomApiWalkTest : public OutputFixture {
   std::pair<uint32_t, Play*> recent_[kRecent];
   uint32_t recentAt_ = 0;
   std::atomic<uint32_t> floods_{0};
-  std::atomic<uint32_t> typesSeen_[32] = {};
   std::atomic<uint32_t> callbackCalls_{0};
   std::shared_mutex floodLock_;  // floods hold it shared, waited bank calls whole
   std::mutex bankLock_;
