@@ -247,7 +247,7 @@ class RandomApiWalkTest : public OutputFixture {
     });
 #endif
     seed_ = RandomWalk::Seed();
-    steps_ = RandomWalk::Steps(600);
+    steps_ = RandomWalk::Steps(400);
     std::filesystem::copy_file("Sound/Banks/Init.bnk", Path("Init.bnk"));
     for (uint32_t b = 0; b < kBanks; ++b) {
       std::string error;
