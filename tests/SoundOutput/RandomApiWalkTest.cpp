@@ -1201,4 +1201,23 @@ void BadFrame(const std::string& what) {
 
 TEST_F(RandomApiWalkTest, EveryFrameIsFiniteEveryWaitedCallReturnsAndEveryCallbackComesOnce) { Walk(); }
 
+// What the walk found, each as a case of its own.
+
+// The game sets the bank loads' throughput and priority from its own threads while the bank thread
+// reads a bank file with them: the settings are the game's to change at any time (ThreadSanitizer).
+TEST_F(SoundEndToEndTest, BankLoadSettingsChangeWhileTheBankThreadReadsABankFile) {
+  std::atomic<bool> done{false};
+  std::thread game([&] {
+    for (uint32_t i = 0; !done; ++i)
+      EXPECT_EQ(SoundEngine::SetBankLoadIOSettings(float(1000 + i % 1000), uint8_t(i % 100)), SN_Success);
+  });
+  for (uint32_t i = 0; i < 10; ++i) {
+    EXPECT_EQ(SoundEngine::UnloadBank("GeneralBank.bnk", nullptr), SN_Success);
+    uint32_t id = 0;
+    EXPECT_EQ(SoundEngine::LoadBank("GeneralBank.bnk", -1, id), SN_Success) << log_.Take();
+  }
+  done = true;
+  game.join();
+}
+
 }  // namespace
