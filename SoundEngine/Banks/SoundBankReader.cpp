@@ -159,8 +159,10 @@ SNRESULT CSnSoundBankReader::Close() {
 
 SNRESULT CSnSoundBankReader::StreamRead(void* destination, uint32_t size, uint32_t& count) {
   count = 0;
-  const float deadline = m_throughput > 0.0f ? float(size) / m_throughput : kNoDeadlineMs;
-  const SNRESULT result = m_stream->Read(destination, size, true, int8_t(m_priority), deadline, count);
+  const float throughput = m_throughput.load(std::memory_order_relaxed);
+  const float deadline = throughput > 0.0f ? float(size) / throughput : kNoDeadlineMs;
+  const SNRESULT result = m_stream->Read(destination, size, true, int8_t(m_priority.load(std::memory_order_relaxed)),
+                                         deadline, count);
   if (result != SN_Success) return result;
   if (m_stream->GetStatus() != SnStmStatus_Completed) return SN_Failure;
   return SN_Success;

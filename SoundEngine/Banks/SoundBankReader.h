@@ -1,7 +1,9 @@
 // The byte source of a bank load: a memory image, or a standard stream read through an aligned buffer
-// with the throughput and priority the game set for bank loading. Bank thread only.
+// with the throughput and priority the game set for bank loading. Bank thread only, but for those two
+// settings, which the game sets from its own threads.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 
@@ -118,8 +120,9 @@ class CSnSoundBankReader {
   void* m_tempBlock = nullptr;
   const uint8_t* m_memory = nullptr;
   ISnStandardStream* m_stream = nullptr;
-  float m_throughput = kDefaultThroughput;
-  uint8_t m_priority = kDefaultPriority;
+  // Set by the game's SetBankLoadIOSettings from any thread while the bank thread reads.
+  std::atomic<float> m_throughput{kDefaultThroughput};
+  std::atomic<uint8_t> m_priority{kDefaultPriority};
   uint8_t m_initialized = 0;
   // Where the reader is in the bank, which lets the chunk loop keep every chunk reader inside its
   // chunk: counted for a stream, measured from the image's start for an image.

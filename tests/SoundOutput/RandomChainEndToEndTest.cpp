@@ -19,6 +19,7 @@
 #include "SoundEngine/Midi/EngineMidiPlayback.h"
 #include "SoundEngine/Midi/MidiPlaybackContext.h"
 #include "SoundEngine/SoundEngineSequenceApi.h"
+#include "tests/SoundOutput/RandomWalkSupport.h"
 #include "tests/SoundOutput/SoundEndToEndSupport.h"
 
 namespace {
@@ -105,10 +106,8 @@ class RandomChainTest : public OutputTest::OutputFixture {
                   [](ISnPluginMemAlloc* allocator) -> ISnPlugin* { return PluginNew<ToneGenerator>(allocator); },
                   [](ISnPluginMemAlloc* allocator) -> ISnPluginParam* { return PluginNew<ToneParams>(allocator); }),
               SN_Success);
-    const char* seed = std::getenv("ORV_FUZZ_SEED");
-    const char* steps = std::getenv("ORV_RANDOM_STEPS");
-    seed_ = seed ? uint32_t(std::strtoul(seed, nullptr, 10)) : 1;
-    steps_ = steps ? uint32_t(std::strtoul(steps, nullptr, 10)) : 700;
+    seed_ = RandomWalk::Seed();
+    steps_ = RandomWalk::Steps(700);
     random_.seed(seed_);
   }
   void TearDown() override {
@@ -119,14 +118,8 @@ class RandomChainTest : public OutputTest::OutputFixture {
 
   uint32_t Below(uint32_t n) { return uint32_t(random_() % n); }
   // What the walk did, its last steps kept for the report of a failure.
-  void Note(const std::string& what) {
-    history_[historyAt_++ % kHistory] = "\n  step " + std::to_string(step_) + ": " + what;
-  }
-  std::string History() const {
-    std::string all;
-    for (uint32_t i = historyAt_ > kHistory ? historyAt_ - kHistory : 0; i < historyAt_; ++i) all += history_[i % kHistory];
-    return all;
-  }
+  void Note(const std::string& what) { history_.Note(step_, what); }
+  std::string History() const { return history_.Text(); }
 
   // A bank of every pair as a continuous container with a transition drawn for it, each child a
   // sound of its own (a node has one parent), and each kind's sound for the dynamic sequences.
@@ -307,16 +300,14 @@ class RandomChainTest : public OutputTest::OutputFixture {
     SoundEngine::StopAll();
     for (int i = 0; i < 400 && VoiceManager::ActiveInstanceCount(); ++i) Frames(1);
     EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u) << "seed " << seed_;
-    if (!std::getenv("ORV_RANDOM_STEPS")) {
+    if (!RandomWalk::StepsGiven()) {
       EXPECT_GE(next_, kKindCount * kKindCount) << "the walk leaves pairs out";
     }
     EXPECT_EQ(SoundEngine::UnloadBank("Pairs", image_.data()), SN_Success);
     Frames(2);
   }
 
-  static constexpr uint32_t kHistory = 24;
-  std::string history_[kHistory];
-  uint32_t historyAt_ = 0;
+  RandomWalk::History history_;
   std::mt19937 random_;
   uint32_t seed_ = 1;
   uint32_t steps_ = 0;
