@@ -20,7 +20,6 @@
 #include <memory>
 #include <mutex>
 #include <random>
-#include <shared_mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -41,34 +40,12 @@ using namespace EndToEnd;
 namespace Seq = SN::SoundEngine::DynamicSequence;
 using Clock = std::chrono::steady_clock;
 
-// The faults of the sound engine the walk reaches on today's code and that are being mended on their
-// own: each switch leaves out what reaches its fault. A switch goes once its mend is in.
-struct KnownFaults {
-  // A callback that posts while the command ring is full drains the ring from inside the callback,
-  // whose drained posts call their callbacks, which post again, until the stack runs out: no
-  // callback makes a queued call while a flood runs, and a flood ends once the audio thread has read
-  // it (its last post's end-of-event callback has come).
-  static constexpr bool kPostFromCallbackIntoFullRing = true;
-  // A waiting ClearBanks returns before its banks have ended, and the audio thread then reads the
-  // images the game freed: the images of banks loaded from memory are kept until the engine ends when
-  // ClearBanks took them out.
-  static constexpr bool kClearBanksReturnsEarly = true;
-  // A call that takes something away (UnsetMedia, UnloadBank, ClearBanks, StopAll, removing a game
-  // object) made from a callback acts at once on the frame in progress: callbacks make none of them.
-  static constexpr bool kTakeAwayFromCallback = true;
-  // A modulator instance still calls its modulator after the modulator's bank went: the walk's banks
-  // hold no modulator.
-  static constexpr bool kFreedModulator = true;
-  // A waited LoadBank starves under a posting flood: waited bank calls wait for the floods to end.
-  static constexpr bool kLoadStarvesUnderFlood = true;
-};
-
 constexpr uint32_t kThreads = 3;
 constexpr uint32_t kObjects = 4;
 constexpr uint32_t kFirstObject = 100;
 constexpr uint32_t kMaxCallbackDepth = 2;
 // The command ring's room: enough that the walk's own calls never fill it while a slow pass runs, so
-// that only a flood does (KnownFaults::kPostFromCallbackIntoFullRing).
+// that only a flood does.
 constexpr uint32_t kRingBytes = 131072;
 constexpr auto kDeadline = std::chrono::seconds(60);
 constexpr uint32_t kBanks = 2;
@@ -117,13 +94,9 @@ std::string BankText(const std::string& p) {
   // The game's state group, which the Init bank declares.
   t += "statemap " + p + "Moody MusicMood Calm=" + p + "Hushed\n";
   t += "rtpc " + p + "Plain volume " + p + "Speed 0:-12 100:0\n";
-  if (KnownFaults::kFreedModulator) {
-    sound("Wobbly", "TPlain");
-  } else {
-    t += "modulator lfo " + p + "Wobble 0=2 2=50 4=2 5=1\n";
-    sound("Wobbly", "TPlain");
-    t += "rtpc " + p + "Wobbly volume modulator " + p + "Wobble 0:0 1:-6\n";
-  }
+  t += "modulator lfo " + p + "Wobble 0=2 2=50 4=2 5=1\n";
+  sound("Wobbly", "TPlain");
+  t += "rtpc " + p + "Wobbly volume modulator " + p + "Wobble 0:0 1:-6\n";
   sound("Note", "TPlain");
   t += "miditrack " + p + "Notes 480 120 1000 target:" + p + "Note note:0:0:60:100:240 note:480:0:64:100:240\n"
        "segment " + p + "Segment 120 4 4 1000 0 1000 track:" + p + "Notes bus:Effects\n"
@@ -465,17 +438,16 @@ class RandomApiWalkTest : public OutputFixture {
   void FromCallback(Play* play, uint32_t playingId, uint32_t type) {
     thread_local std::mt19937 random(seed_ ^ uint32_t(std::hash<std::thread::id>()(std::this_thread::get_id())));
     if (Below(random, 3)) return;
-    // Queued calls only while no flood runs (KnownFaults::kPostFromCallbackIntoFullRing).
     struct Entered {
       std::atomic<uint32_t>& count;
       ~Entered() { count.fetch_sub(1); }
     } entered{callbackCalls_};
     callbackCalls_.fetch_add(1);
-    if (stop_ || (KnownFaults::kPostFromCallbackIntoFullRing && floods_.load())) return;
+    if (stop_) return;
     const uint32_t object = Object(random);
     const uint32_t bank = Below(random, kBanks);
     const std::string event = Event(bank, kPlays[Below(random, kPlayCount)]);
-    const uint32_t what = Below(random, KnownFaults::kTakeAwayFromCallback ? 16 : 21);
+    const uint32_t what = Below(random, 21);
     switch (what) {
       case 0: {
         std::string noted;
@@ -555,7 +527,7 @@ class RandomApiWalkTest : public OutputFixture {
       case 15:
         SoundEngine::PostTrigger("Nothing", object);
         break;
-      // Calls that take something away (KnownFaults::kTakeAwayFromCallback).
+      // Calls that take something away.
       case 16: {
         MediaSlot& slot = media_[bank];
         std::unique_lock<std::mutex> lock(slot.lock, std::try_to_lock);
@@ -586,23 +558,10 @@ class RandomApiWalkTest : public OutputFixture {
   void Flood(Thread& thread) {
     // The fence's bank is there: bank commands run in turn, so this one runs after any unload before.
     uint32_t bankId = 0;
-    {
-      std::unique_lock<std::shared_mutex> waited(floodLock_, std::defer_lock);
-      if (KnownFaults::kLoadStarvesUnderFlood) waited.lock();
-      Watched(thread, "LoadBank(\"WalkF.bnk\") before a flood",
-              [&] { return SoundEngine::LoadBank("WalkF.bnk", -1, bankId); });
-    }
-    // Floods of several threads at once keep the ring full; no waited bank call during one
-    // (KnownFaults::kLoadStarvesUnderFlood).
-    std::shared_lock<std::shared_mutex> flooding(floodLock_);
-    floods_.fetch_add(1);
-    // Callbacks already making a queued call finish it before the ring fills.
-    // (A callback that comes in meanwhile sees the flood and makes no call.)
-    for (const auto quiet = Clock::now() + kDeadline; callbackCalls_.load(); std::this_thread::yield())
-      if (Clock::now() >= quiet) {
-        Fail("a call made from a callback did not return within " + std::to_string(kDeadline.count()) + " s");
-        break;
-      }
+    Watched(thread, "LoadBank(\"WalkF.bnk\") before a flood",
+            [&] { return SoundEngine::LoadBank("WalkF.bnk", -1, bankId); });
+    // Floods of several threads at once keep the ring full, while callbacks post into it and waited
+    // bank calls of the other threads go on.
     const uint32_t posts = kRingBytes / 32;
     Note(thread, "flood of " + std::to_string(posts) + " posts");
     for (uint32_t i = 0; i < posts; ++i) {
@@ -632,15 +591,12 @@ class RandomApiWalkTest : public OutputFixture {
       // No fence (its bank could not be loaded): the audio thread reads the ring within a few frames.
       std::this_thread::sleep_for(std::chrono::milliseconds(500));
     }
-    floods_.fetch_sub(1);
   }
 
   // The bank loaded from the game's memory: loaded or unloaded, waited or with a callback, its image
   // freed or overwritten as soon as the engine gave it back.
   void MemoryBank(Thread& thread) {
     std::lock_guard<std::mutex> lock(bankLock_);
-    std::unique_lock<std::shared_mutex> waited(floodLock_, std::defer_lock);
-    if (KnownFaults::kLoadStarvesUnderFlood) waited.lock();
     const bool withCallback = Below(thread.random, 3) == 0;
     if (!lent_) {
       lent_ = std::make_unique<std::vector<uint8_t>>(images_[1]);
@@ -681,8 +637,6 @@ class RandomApiWalkTest : public OutputFixture {
   // The other bank calls: the file bank and Init, preparation, clearing and cancelling.
   void BankCalls(Thread& thread) {
     std::lock_guard<std::mutex> lock(bankLock_);
-    std::unique_lock<std::shared_mutex> waited(floodLock_, std::defer_lock);
-    if (KnownFaults::kLoadStarvesUnderFlood) waited.lock();
     const uint32_t bank = Below(thread.random, kBanks);
     const std::string event = Event(bank, kPlays[Below(thread.random, kPlayCount)]);
     const char* names[] = {event.c_str()};
@@ -741,12 +695,7 @@ class RandomApiWalkTest : public OutputFixture {
         Note(thread, "ClearBanks, then Init.bnk loaded again");
         Watched(thread, "ClearBanks", [&] { return SoundEngine::ClearBanks(); });
         if (lent_) {
-          if (KnownFaults::kClearBanksReturnsEarly) {
-            std::lock_guard<std::mutex> kept(keptLock_);
-            kept_.push_back(std::move(lent_));
-          } else {
-            GiveBack(thread, std::move(lent_));
-          }
+          GiveBack(thread, std::move(lent_));
         }
         Watched(thread, "LoadBank(\"Init.bnk\")", [&] { return SoundEngine::LoadBank("Init.bnk", -1, id); });
         break;
@@ -1194,9 +1143,7 @@ class RandomApiWalkTest : public OutputFixture {
   std::deque<BankCall> bankCalls_;
   std::pair<uint32_t, Play*> recent_[kRecent];
   uint32_t recentAt_ = 0;
-  std::atomic<uint32_t> floods_{0};
   std::atomic<uint32_t> callbackCalls_{0};
-  std::shared_mutex floodLock_;  // floods hold it shared, waited bank calls whole
   std::mutex bankLock_;
   std::unique_ptr<std::vector<uint8_t>> lent_;  // the image of the bank loaded from memory, while lent
   std::mutex keptLock_;
