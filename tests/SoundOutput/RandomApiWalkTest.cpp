@@ -565,8 +565,10 @@ class RandomApiWalkTest : public OutputFixture {
     const uint32_t posts = kRingBytes / 32;
     Note(thread, "flood of " + std::to_string(posts) + " posts");
     for (uint32_t i = 0; i < posts; ++i) {
-      // A few voices among them, begun in the same frame and in phase: 64 of them stay under full scale.
-      const std::string event = Event(i % kBanks, i % 16 ? "Fence" : "Blip");
+      // A few voices among them, begun in the same frame and in phase, 0.0035 a channel each: the 64 of
+      // each of the three threads' floods, with the walk's other voices, stay under full scale (a
+      // sixteenth of the posts summed past it when floods met).
+      const std::string event = Event(i % kBanks, i % 64 ? "Fence" : "Blip");
       Play& play = NewPlay("flood post " + event, 0, true);
       Posted(play, Watched(thread, "a post of a flood", [&] {
                return SoundEngine::PostEvent(event.c_str(), Object(thread.random), SnCallback_EndOfEvent, &OnEvent,
