@@ -245,8 +245,11 @@ bool BankTextParser::Layer(const std::vector<std::string>& w) {
   for (size_t i = at + 1; i < w.size(); ++i) {
     uint32_t child = 0;
     if (!LayerChild(w[i], layer, child)) return false;
-    if (std::find(container->children.begin(), container->children.end(), child) == container->children.end())
-      return Fail("\"" + w[i].substr(0, w[i].find('=')) + "\" is not a child of \"" + w[2] + "\"");
+    if (std::find(container->children.begin(), container->children.end(), child) == container->children.end()) {
+      std::string said = "\"";
+      said.append(w[i], 0, w[i].find('=')).append("\" is not a child of \"").append(w[2]).append("\"");
+      return Fail(said);
+    }
   }
   container->layers.push_back(std::move(layer));
   m_bank.objects[container->object].payload =
