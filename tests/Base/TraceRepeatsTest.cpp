@@ -139,7 +139,9 @@ ssize_t GateWrite(void* cookie, const char* data, size_t size) {
   std::unique_lock<std::mutex> hold(gate.lock);
   gate.writing = true;
   gate.changed.notify_all();
-  if (!gate.changed.wait_for(hold, std::chrono::seconds(20), [&] { return gate.open; })) gate.timedOut = true;
+  if (!OrvTest::WaitUntil(gate.changed, hold, [&] { return gate.open; }, "the test to let the line be written",
+                          std::chrono::seconds(20)))
+    gate.timedOut = true;
   gate.written.append(data, size);
   return ssize_t(size);
 }

@@ -14,6 +14,7 @@
 #include "SoundEngine/SoundEngineApi.h"
 #include "SoundEngine/SoundEngineBankApi.h"
 #include "tests/SoundBanks/BankTestSupport.h"
+#include "tests/Support/WaitFor.h"
 
 namespace {
 
@@ -67,8 +68,7 @@ TEST_F(BankLoadUnderFloodTest, AWaitedLoadFinishesWhileSixThreadsFloodPostEvent)
       }
     });
   // The flood is under way before the load begins.
-  const Clock::time_point floodStart = Clock::now();
-  while (posts.load() < 20000 && Clock::now() - floodStart < std::chrono::seconds(30)) std::this_thread::yield();
+  EXPECT_TRUE(OrvTest::WaitUntil([&] { return posts.load() >= 20000; }, "the flood's first 20000 posts"));
 
   const int framesBefore = lower_.frames.load();
   began = Clock::now();

@@ -64,7 +64,9 @@ class CommandQueueTest : public SoundTest::EngineFixture {
     }
     for (std::thread& writer : writers) writer.join();
     SoundEngine::RenderAudio();
-    ASSERT_EQ(received_.done.Wait(30000), Platform::WaitResult::Signalled) << received_.total << " received";
+    ASSERT_TRUE(OrvTest::WaitUntilSet(received_.done, [&] {
+      return "every message to be received (" + std::to_string(received_.total) + " received)";
+    }));
     EXPECT_EQ(received_.torn, 0u);
     EXPECT_EQ(received_.outOfOrder, 0u);
     for (uint32_t w = 0; w < writerCount; ++w) EXPECT_EQ(received_.perWriter[w].size(), perWriter) << "writer " << w;
@@ -191,7 +193,7 @@ void StoppingHandler(CSnAudioMgr& manager, const SnMsgHeader& header) {
     OrvTest::WaitUntilSet(g_stops->go, "g_stops.go to be set");
   } else if (message.paramId == 8) {
     g_stops->inLast.Set();
-    if (g_stops->reached.Wait(30000) != Platform::WaitResult::Signalled) g_stops->gaveUp = true;
+    if (!OrvTest::WaitUntilSet(g_stops->reached, "the ring to fill behind writer 8's handler")) g_stops->gaveUp = true;
   } else if (message.paramId == 1) {
     g_stops->framesOfWriter1.push_back(manager.CurrentFrame());
   }
@@ -213,7 +215,7 @@ TEST_F(CommandQueueTest, AWriterFindingTheRingFullTakesTheRoomThePassHandsBackWh
   Post(*g_pAudioMgr, 8, 0);
   received_.expected = fillers + 2 + fillers;
   std::thread pass([] { SoundEngine::RenderAudio(); });
-  ASSERT_EQ(stops.inFirst.Wait(30000), Platform::WaitResult::Signalled);
+  ASSERT_TRUE(OrvTest::WaitUntilSet(stops.inFirst, "the pass to reach the first writer's handler"));
   // As many posts as the fillers: more than the ring has free now (one fits behind writer 8's stop
   // and the frame's end), no more than the pass gives back. The pass goes on once the ring is full.
   Platform::Event full{Platform::Event::Reset::Manual};
@@ -224,7 +226,7 @@ TEST_F(CommandQueueTest, AWriterFindingTheRingFullTakesTheRoomThePassHandsBackWh
     }
     stops.reached.Set();
   });
-  ASSERT_EQ(full.Wait(30000), Platform::WaitResult::Signalled);
+  ASSERT_TRUE(OrvTest::WaitUntilSet(full, "the ring to be full"));
   stops.go.Set();
   pass.join();
   writer.join();
@@ -249,7 +251,7 @@ TEST_F(CommandQueueTest, AFrameClosedWhileThePassReadsWaitsForTheFrameItRenders)
   std::thread pass([] { SoundEngine::RenderAudio(); });
   // While the pass waits in writer 8's handler, another frame is posted and closed without a pass.
   std::thread writer([&] {
-    ASSERT_EQ(stops.inLast.Wait(30000), Platform::WaitResult::Signalled);
+    ASSERT_TRUE(OrvTest::WaitUntilSet(stops.inLast, "the pass to reach writer 8's handler"));
     Post(*g_pAudioMgr, 1, 0);
     Post(*g_pAudioMgr, 1, 1);
     g_pAudioMgr->RenderAudio(false);
@@ -282,12 +284,12 @@ TEST_F(CommandQueueTest, AWriterFindingTheRingFullGetsRoomBetweenTheFramesAPassC
       stops.inFirst.Set();
       // The frame lasts until the writer is stuck on the full ring.
       OrvTest::WaitUntil([] { return g_pAudioMgr->WritersWaitingForRoom() != 0; }, "a writer waiting for room");
-    } else if (frame == 3 && stops.reached.Wait(30000) != Platform::WaitResult::Signalled) {
+    } else if (frame == 3 && !OrvTest::WaitUntilSet(stops.reached, "the writer to be stuck on the full ring")) {
       stops.gaveUp = true;
     }
   };
   std::thread pass([] { SoundEngine::RenderAudio(); });
-  ASSERT_EQ(stops.inFirst.Wait(30000), Platform::WaitResult::Signalled);
+  ASSERT_TRUE(OrvTest::WaitUntilSet(stops.inFirst, "the pass to reach the first writer's handler"));
   std::thread writer([&] {
     for (uint32_t i = 0; i < posts; ++i) Post(*g_pAudioMgr, 1, i);
     stops.reached.Set();

@@ -236,7 +236,7 @@ TEST_F(InitTermTest, TheAudioThreadIsNamedAndPacedByTheMainOutput) {
   lower_.waitMs = 1;  // the thread renders without being woken
   ASSERT_EQ(SoundEngine::Init(nullptr, nullptr), SN_Success);
   ASSERT_EQ(SoundEngine::AddBehavioralExtension(&Probe::Extension), SN_Success);
-  ASSERT_EQ(Probe::Ran().Wait(30000), Platform::WaitResult::Signalled);
+  ASSERT_TRUE(OrvTest::WaitUntilSet(Probe::Ran(), "the audio thread to render unwoken"));
   SoundEngine::RemoveBehavioralExtension(&Probe::Extension);
   std::lock_guard<std::mutex> guard(Probe::Lock());
   EXPECT_EQ(Probe::Name(), "SN::EventManage");

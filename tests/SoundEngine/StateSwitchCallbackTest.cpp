@@ -368,8 +368,8 @@ TEST_F(SoundCallbackTest, PlayingIdsInOtherPartsOfTheTableGoOnWhileOneEnds) {
     }
     others.Set();
   });
-  const bool othersWent = others.Wait(30000) == Platform::WaitResult::Signalled;
-  EXPECT_TRUE(othersWent) << "a registration waited for another playing id";
+  const bool othersWent =
+      OrvTest::WaitUntilSet(others, "the registrations of other playing ids (one waited for another playing id)");
   if (!othersWent) sources.release.Set();
   game.join();
   SnPlayingIdParams same;

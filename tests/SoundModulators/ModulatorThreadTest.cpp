@@ -1,6 +1,7 @@
 // The modulators with the engine's own threads: instances made and read on the audio thread while
 // the bank thread loads and then unloads the modulator they belong to.
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -66,6 +67,16 @@ class ModulatorAudioThreadTest : public BankTest::BankFixture {
     PassReader::Current() = nullptr;
     BankFixture::TearDown();
   }
+  // Passes until the reader holds `count` values.
+  bool ReadUntil(size_t count) {
+    return OrvTest::WaitUntil(
+        [&] {
+          if (reader_.Values().size() >= count) return true;
+          reader_.Pass();
+          return false;
+        },
+        [&] { return std::to_string(count) + " values read on the audio thread"; });
+  }
   PassReader reader_;
 };
 
@@ -85,14 +96,14 @@ TEST_F(ModulatorAudioThreadTest, AnLfoRunsOnTheAudioThreadUntilItsBankIsUnloaded
   ASSERT_EQ(g_pBankManager->LoadBankImageWait(image.data(), uint32_t(image.size()), true, -1, &bankId), SN_Success);
   // Read before each frame: nothing before the first, then the ramp's last sample of each frame
   // (512 samples a cycle, starting at phase 0.5: every frame ends at 0.5).
-  while (reader_.Values().size() < 4) reader_.Pass();
+  ASSERT_TRUE(ReadUntil(4));
   const std::vector<float> loaded = reader_.Values();
   EXPECT_EQ(loaded[0], 0.0f);
   for (size_t i = 1; i < loaded.size(); ++i) EXPECT_EQ(loaded[i], 0.5f) << i;
   ASSERT_EQ(g_pBankManager->UnloadBankWait(bankId, nullptr), SN_Success);
   EXPECT_FALSE(ModulatorObjects::Exists(kLfo));
   const size_t before = reader_.Values().size();
-  while (reader_.Values().size() < before + 2) reader_.Pass();
+  ASSERT_TRUE(ReadUntil(before + 2));
   EXPECT_EQ(reader_.Values().back(), 0.0f);
 }
 

@@ -287,11 +287,15 @@ class GatedPackageIO final : public Audio::CSnFilePackageLowLevelIOBlocking {
   // read comes within a minute: a stream that never moved there fails its test rather than hangs it.
   bool WaitForHandedFileBytes(uint64_t from, uint64_t to) {
     std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, std::chrono::minutes(1), [&] {
-      for (const auto& [begin, end] : handedRanges_)
-        if (begin >= from && end >= to) return true;
-      return false;
-    });
+    return OrvTest::WaitUntil(
+        changed_, lock,
+        [&] {
+          for (const auto& [begin, end] : handedRanges_)
+            if (begin >= from && end >= to) return true;
+          return false;
+        },
+        [&] { return "a read from byte " + std::to_string(from) + " on reaching byte " + std::to_string(to); },
+        std::chrono::minutes(1));
   }
   uint64_t Bytes() {
     std::lock_guard<std::mutex> lock(mutex_);

@@ -8,6 +8,7 @@
 #include "SoundEngine/Banks/StreamCachePinMgr.h"
 #include "SoundEngine/SoundEngineBankApi.h"
 #include "tests/SoundOutput/OutputTestSupport.h"
+#include "tests/Support/WaitFor.h"
 #include "tools/SoundBank/BankText.h"
 #include "tools/SoundBank/BankWriter.h"
 
@@ -78,12 +79,13 @@ TEST_F(PinnedEventLifetimeTest, AnEventLastHeldByTheGameGoesUnderTheAudioLock) {
     SoundEngine::GetBufferStatusForPinnedEvent("Play_Pinned", percent, full);
     queried = true;
   });
-  while (!queried) {
-    if (OutputTest::RenderNullFrame() != SN_Success) {
-      ADD_FAILURE() << "a frame failed while the game's query ran";
-      break;
-    }
-  }
+  EXPECT_TRUE(OrvTest::WaitUntil(
+      [&] {
+        if (queried) return true;
+        EXPECT_EQ(OutputTest::RenderNullFrame(), SN_Success) << "a frame failed while the game's query ran";
+        return false;
+      },
+      "the game's query on its thread"));
   game.join();
   pins_.duringQuery = nullptr;
 

@@ -2,13 +2,13 @@
 // the calls that end its use, and freed and overwritten the moment each returns, where a read after
 // that is seen: a waited ClearBanks, and the calls that take something away made from inside a
 // play's callbacks. With and without the audio thread.
-#include <chrono>
 #include <memory>
-#include <thread>
+#include <string>
 
 #include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/Lower/LowerEngineCore.h"
 #include "tests/SoundOutput/SoundEndToEndSupport.h"
+#include "tests/Support/WaitFor.h"
 
 namespace {
 
@@ -51,12 +51,13 @@ class TakenBackMemoryTest : public SoundEndToEndTest, public ::testing::WithPara
       const uint32_t rendered = RenderedFrames();
       ASSERT_EQ(SoundEngine::RenderAudio(), SN_Success);
       OutputTest::ManualClock::AdvanceTicks((int64_t(kFrame) * Platform::kTicksPerSecond + 47999) / 48000);
-      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-      while (RenderedFrames() == rendered) {
-        ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the audio thread rendering frame " << rendered;
-        LowerEngine::WakeAudioThread();
-        std::this_thread::yield();
-      }
+      ASSERT_TRUE(OrvTest::WaitUntil(
+          [&] {
+            if (RenderedFrames() != rendered) return true;
+            LowerEngine::WakeAudioThread();
+            return false;
+          },
+          [&] { return "the audio thread rendering frame " + std::to_string(rendered); }));
     }
   }
   // Renders until no voice is left, at most `frames` frames.
@@ -177,11 +178,13 @@ TEST_P(TakenBackMemoryTest, ACallbackTakingSomethingAwayLeavesNothingReadingWhat
       }
       if (call == TakeAway::UnloadBank) {
         // The bank thread runs the unload when it comes to it; the audio thread then ends the bank.
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        while (!away.unloaded.load()) {
-          ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the unload's callback";
-          Step(1);
-        }
+        ASSERT_TRUE(OrvTest::WaitUntil(
+            [&] {
+              if (away.unloaded.load()) return true;
+              Step(1);
+              return false;
+            },
+            "the unload's callback"));
       } else {
         EXPECT_EQ(SoundEngine::UnloadBank(away.bankId, away.image->data()), SN_Success);
       }

@@ -91,11 +91,11 @@ std::vector<std::vector<float>> Play(FakeInstance& instance, uint16_t frames, SN
   for (int played = 0; played < most;) {
     SN::SnVoiceBuffer out;
     out.maxFrames = frames;
-    const SN::SNRESULT r = stage.RunFrame(out);
-    if (r == SN::SN_NoDataReady) {
-      std::this_thread::yield();  // the device thread has not filled the next buffer yet
-      continue;
-    }
+    SN::SNRESULT r = SN::SN_NoDataReady;
+    // Until the device thread has filled the next buffer.
+    if (!OrvTest::WaitUntil([&] { return (r = stage.RunFrame(out)) != SN::SN_NoDataReady; },
+                            [&] { return "the device thread to fill the buffer of frame " + std::to_string(played); }))
+      break;
     for (uint32_t c = 0; c < planes.size(); ++c)
       planes[c].insert(planes[c].end(), out.Plane(c), out.Plane(c) + out.validFrames);
     out.FreeMarkers();

@@ -434,11 +434,11 @@ TEST_F(DeviceThreadTest, ReadersOnSeveralThreadsShareTheIOThread) {
           for (;;) {
             void* data = nullptr;
             uint32_t size = 0;
-            const SNRESULT result = stream->GetBuffer(data, size, true);
-            if (result == SN_NoDataReady) {  // held back while the others hold the memory
-              std::this_thread::yield();
-              continue;
-            }
+            SNRESULT result = SN_NoDataReady;
+            // Held back while the others hold the memory.
+            if (!OrvTest::WaitUntil([&] { return (result = stream->GetBuffer(data, size, true)) != SN_NoDataReady; },
+                                    [&] { return "a buffer of stream " + std::to_string(40 + i); }))
+              break;
             if (result != SN_DataReady && result != SN_NoMoreData) break;
             read[i].insert(read[i].end(), static_cast<uint8_t*>(data), static_cast<uint8_t*>(data) + size);
             stream->ReleaseBuffer();

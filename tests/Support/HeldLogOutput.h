@@ -65,7 +65,8 @@ class HeldLogOutput {
     std::unique_lock<std::mutex> guard(self.lock_);
     self.writing_ = true;
     self.changed_.notify_all();
-    if (!self.changed_.wait_for(guard, std::chrono::seconds(10), [&] { return self.open_; })) {
+    if (!OrvTest::WaitUntil(self.changed_, guard, [&] { return self.open_; }, "the test to let the log line be written",
+                            std::chrono::seconds(10))) {
       self.timedOut_ = true;
       self.open_ = true;
     }

@@ -8,26 +8,21 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <regex>
 #include <sstream>
 
+#include "tests/Vantor/GameProcess.h"
+
 namespace {
 
 namespace fs = std::filesystem;
 
-class CrashDumpTest : public ::testing::Test {
+class CrashDumpTest : public GameProcess::TestFolder {
  protected:
-  void SetUp() override {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = fs::temp_directory_path() / ("orv_crash_" + std::to_string(getpid()) + "_" + info->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
   // Runs a child in the folder that writes to a page it may not touch; returns its wait status and
   // the address it faulted at, and what it wrote on standard error in `said`.
   int CrashChild(uintptr_t* address, std::string* said = nullptr) {
@@ -45,13 +40,13 @@ class CrashDumpTest : public ::testing::Test {
       _exit(4);
     }
     close(errors[1]);
+    // Its line fits the pipe: the child never waits for it to be read.
+    const int status = GameProcess::WaitForEnd(child, std::chrono::seconds(60), "the crashing child");
     std::string text;
     char buffer[256];
     for (ssize_t got; (got = read(errors[0], buffer, sizeof buffer)) > 0;) text.append(buffer, size_t(got));
     close(errors[0]);
     if (said) *said = text;
-    int status = 0;
-    waitpid(child, &status, 0);
     munmap(page, 4096);
     return status;
   }
@@ -61,8 +56,6 @@ class CrashDumpTest : public ::testing::Test {
     snprintf(hex, sizeof(hex), "0x%016llx", static_cast<unsigned long long>(address));
     return std::string("The game crashed: SIGSEGV (signal 11) at address ") + hex + "; ";
   }
-
-  fs::path dir_;
 };
 
 TEST_F(CrashDumpTest, AFaultWritesItsDumpIntoAnExistingDumpsFolder) {

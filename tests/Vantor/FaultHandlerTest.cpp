@@ -14,7 +14,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <set>
 #include <sstream>
 #include <string>
@@ -23,86 +22,17 @@
 
 #include "Platform/CrashDump.h"
 #include "Platform/ProgramStop.h"
+#include "tests/Vantor/GameProcess.h"
 
 // Built apart from the other tests (see CMakeLists.txt): the X client header's macros stay here.
 #include <X11/Xlib.h>
 
 namespace FaultHandlerTests {
 
-namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
+using namespace GameProcess;
 
-std::string ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-// An X server of the test's own, on a display number it picks itself (see GameExecutableTest).
-struct Server {
-  pid_t pid = -1;
-  std::string name;  // empty when it did not start
-
-  static Server Start() {
-    Server server;
-    int ready[2];
-    if (!fs::exists("/usr/bin/Xvfb") || pipe(ready) != 0) return server;
-    server.pid = fork();
-    if (server.pid == 0) {
-      close(ready[0]);
-      if (!freopen("/dev/null", "w", stderr)) _exit(121);
-      const std::string fd = std::to_string(ready[1]);
-      execl("/usr/bin/Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x720x24", "-nolisten", "tcp",
-            "-noreset", static_cast<char*>(nullptr));
-      _exit(122);
-    }
-    close(ready[1]);
-    char c;
-    std::string number;
-    while (read(ready[0], &c, 1) == 1 && c != '\n') number += c;
-    close(ready[0]);
-    if (number.empty()) {
-      server.End(SIGKILL);
-    } else {
-      server.name = ":" + number;
-    }
-    return server;
-  }
-  void End(int signal = SIGTERM) {
-    if (pid <= 0) return;
-    kill(pid, signal);
-    waitpid(pid, nullptr, 0);
-    pid = -1;
-  }
-};
-
-// The wait status of `child`, killed when it outlives `seconds`.
-int WaitFor(pid_t child, int seconds, const char* what) {
-  int status = 0;
-  const auto end = Clock::now() + std::chrono::seconds(seconds);
-  while (waitpid(child, &status, WNOHANG) == 0) {
-    if (Clock::now() > end) {
-      kill(child, SIGKILL);
-      waitpid(child, &status, 0);
-      ADD_FAILURE() << what << " did not end within " << seconds << " s";
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return status;
-}
-
-class FaultHandlerTest : public ::testing::Test {
+class FaultHandlerTest : public TestFolder {
  protected:
-  void SetUp() override {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = fs::temp_directory_path() / ("orv_fault_" + std::to_string(getpid()) + "_" + info->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
   // Runs `body` in a child in the folder, its standard error in err.txt; returns its wait status.
   template <typename Body>
   int RunChild(Body body) {
@@ -113,11 +43,9 @@ class FaultHandlerTest : public ::testing::Test {
       std::fflush(stderr);
       _exit(0);
     }
-    return WaitFor(child, 60, "the child");
+    return WaitForEnd(child, std::chrono::seconds(60), "the child");
   }
-  std::string Errors() { return ReadAll(dir_ / "err.txt"); }
-
-  fs::path dir_;
+  std::string Errors() { return ReadText(dir_ / "err.txt"); }
 };
 
 // The loss's line as the fault handler writes it, on standard error.
@@ -202,7 +130,7 @@ void FailRequests(::Display* x, int count) {
 // frame are both said; twenty (those two among them) in the second are said but for those two; the same
 // twenty in the third say nothing. Each is said once, however many there are.
 TEST_F(FaultHandlerTest, EachDistinctProtocolErrorIsSaidOnce) {
-  Server server = Server::Start();
+  const VirtualDisplay server = StartVirtualDisplay();
   if (server.name.empty()) GTEST_SKIP() << "Xvfb is not installed or did not start";
   const int status = RunChild([&] {
     setenv("DISPLAY", server.name.c_str(), 1);
@@ -217,7 +145,7 @@ TEST_F(FaultHandlerTest, EachDistinctProtocolErrorIsSaidOnce) {
     }
     XCloseDisplay(x);
   });
-  server.End();
+  StopVirtualDisplay(server);
   const std::string errors = Errors();
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << "\n" << errors;
   std::vector<std::set<std::string>> frames(1);
@@ -238,58 +166,8 @@ TEST_F(FaultHandlerTest, EachDistinctProtocolErrorIsSaidOnce) {
   EXPECT_EQ(frames[2].size(), 0u) << errors;
 }
 
-// The real game in a content tree of the test's own (as GameExecutableTest builds it).
-class GameFaultTest : public FaultHandlerTest {
- protected:
-  void SetUp() override {
-    FaultHandlerTest::SetUp();
-    fs::create_directories(dir_ / "content/lua");
-    for (const char* copied : {"data", "lua/engine", "lua/game"})
-      fs::copy(fs::path("content") / copied, dir_ / "content" / copied, fs::copy_options::recursive);
-    for (const char* shared : {"shaders", "meshes", "animations", "materials", "textures", "font"})
-      if (fs::exists(fs::path("content") / shared))
-        fs::create_directory_symlink(fs::absolute(fs::path("content") / shared), dir_ / "content" / shared);
-    fs::create_directories(dir_ / "Sound");
-    fs::create_directory_symlink(fs::absolute("Sound/Banks"), dir_ / "Sound/Banks");
-    // The X client libraries keep a message-bus connection to the end: not the game's to free.
-    std::ofstream(dir_ / "lsan.supp") << ReadAll("tests/lsan.supp") << "leak:libdbus-1.so\n";
-  }
-
-  // Starts the game in the tree with the given environment; its output goes to out.txt.
-  pid_t StartGame(const std::vector<std::pair<std::string, std::string>>& environment) {
-    fs::remove(dir_ / "out.txt");
-    const pid_t child = fork();
-    if (child == 0) {
-      if (chdir(dir_.c_str()) != 0) _exit(120);
-      setenv("LSAN_OPTIONS", ("suppressions=" + (dir_ / "lsan.supp").string() + ":print_suppressions=0").c_str(), 1);
-      for (const auto& [name, value] : environment) setenv(name.c_str(), value.c_str(), 1);
-      if (!freopen("out.txt", "w", stdout) || !freopen("out.txt", "a", stderr)) _exit(121);
-      signal(SIGINT, SIG_DFL);
-      execl(ORV_GAME_EXECUTABLE, ORV_GAME_EXECUTABLE, static_cast<char*>(nullptr));
-      _exit(122);
-    }
-    return child;
-  }
-  std::string Output() { return ReadAll(dir_ / "out.txt"); }
-  // Waits, polling every millisecond, until `reached` holds or the game ends; false for the game's end.
-  template <typename Reached>
-  bool AwaitGame(pid_t game, Reached reached, const std::string& what) {
-    const auto end = Clock::now() + std::chrono::seconds(120);
-    int status = 0;
-    while (!reached()) {
-      if (waitpid(game, &status, WNOHANG) != 0) {
-        ADD_FAILURE() << "the game ended (" << status << ") before " << what << "\n" << Output();
-        return false;
-      }
-      if (Clock::now() > end) {
-        ADD_FAILURE() << "no " << what << " within 120 s\n" << Output();
-        return false;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-  }
-};
+// The real game in a content tree of the test's own.
+class GameFaultTest : public GameProcessTest {};
 
 // The display's server ended (SIGINT or SIGTERM, as a terminal's Ctrl+C or a session's end do; SIGKILL
 // now and then) 0-40 ms after the first window's line, while the window system makes that window: its
@@ -303,15 +181,15 @@ TEST_F(GameFaultTest, ADisplayEndedAsTheWindowIsMadeEndsWithTheLostDisplayLine) 
     const int delay = start * 41 / kStarts;
     SCOPED_TRACE("start " + std::to_string(start) + ": the server ended by signal " + std::to_string(signal) +
                  " " + std::to_string(delay) + " ms after the window's line");
-    Server server = Server::Start();
+    const VirtualDisplay server = StartVirtualDisplay();
     if (server.name.empty()) GTEST_SKIP() << "Xvfb is not installed or did not start";
-    const pid_t game = StartGame({{"DISPLAY", server.name}, {"SDL_VIDEODRIVER", "x11"}});
-    const bool reached = AwaitGame(
-        game, [&] { return Output().find("[Base] Created new window") != std::string::npos; }, "window line");
+    const pid_t game = StartUnder(server);
+    int status = -1;
+    const bool reached = AwaitOutput(game, "[Base] Created new window", status, std::chrono::milliseconds(1));
     std::this_thread::sleep_for(std::chrono::milliseconds(delay));
-    server.End(signal);
-    const int status = WaitFor(game, 120, "the game");
-    if (!reached) return;
+    StopVirtualDisplay(server, signal);
+    ASSERT_TRUE(reached) << "the game ended (" << status << ") before the window's line\n" << Output();
+    status = Wait(game, 120);
     const std::string output = Output();
     const std::string lost = "[ Error ][Base] The display " + server.name + " was lost: the game ends.\n";
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status << "\n" << output;
@@ -326,7 +204,7 @@ TEST_F(GameFaultTest, ADisplayEndedAsTheWindowIsMadeEndsWithTheLostDisplayLine) 
 // Ctrl+C twice, 50 ms apart, while a frame takes longer than that: the second ends the game at once, as
 // asked, and the first one's line has been said.
 TEST_F(GameFaultTest, TwoCtrlCsFiftyMillisecondsApartSayTheFirstOnesLine) {
-  std::ofstream(dir_ / "content/lua/game/zz_slow.lua") << R"(
+  WriteText(dir_ / "content/lua/game/zz_slow.lua", R"(
 local frames = 0
 Hook:Add("PostFrameStep", "slow", function()
   frames = frames + 1
@@ -336,16 +214,15 @@ Hook:Add("PostFrameStep", "slow", function()
     while os.clock() < until_ do end
   end
 end)
-)";
-  const pid_t game = StartGame({{"SDL_VIDEODRIVER", "offscreen"}});
-  if (!AwaitGame(game, [&] { return fs::exists(dir_ / "running"); }, "third frame")) {
-    WaitFor(game, 1, "the game");
-    return;
-  }
+)");
+  const pid_t game = Start({{"SDL_VIDEODRIVER", "offscreen"}});
+  int status = -1;
+  ASSERT_TRUE(AwaitFile(game, dir_ / "running", status))
+      << "the game ended (" << status << ") before its third frame\n" << Output();
   kill(game, SIGINT);
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   kill(game, SIGINT);
-  const int status = WaitFor(game, 120, "the game");
+  status = Wait(game, 120);
   const std::string output = Output();
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status << "\n" << output;
   const std::string line = "[ Info  ][Base] SIGINT received: the game ends.\n";
@@ -353,6 +230,5 @@ end)
   EXPECT_NE(at, std::string::npos) << output;
   EXPECT_EQ(output.find(line, at + 1), std::string::npos) << output;
 }
-
 
 }  // namespace FaultHandlerTests

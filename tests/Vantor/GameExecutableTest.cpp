@@ -6,7 +6,6 @@
 // level, a space file cut short, a shader) ends it with one clear error and exit code 1.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -46,91 +45,14 @@ constexpr int kXFalse = False;
 
 #include "tests/Support/ToneAnalysis.h"
 #include "tests/Support/WaitFor.h"
+#include "tests/Vantor/GameProcess.h"
 
 namespace {
 
-namespace fs = std::filesystem;
+using namespace GameProcess;
 
-std::string ReadText(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void WriteText(const fs::path& path, const std::string& text) {
-  fs::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << text;
-}
-
-class GameExecutableTest : public ::testing::Test {
+class GameExecutableTest : public GameProcessTest {
  protected:
-  // In a child just forked from the test (`parent`): what the test starts ends with it. A test binary
-  // killed (as CTest does at its time-out) takes the game and its X server with it; the signal
-  // survives the exec. The parent may have gone before the child asked.
-  static void EndWithTheTest(pid_t parent) {
-    if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent) _exit(123);
-  }
-
-  void SetUp() override {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = fs::temp_directory_path() / ("orv_game_" + std::to_string(getpid()) + "_" + info->name());
-    fs::remove_all(dir_);
-    // The game's own levels and engine scripts; the game folder is the test's.
-    fs::create_directories(dir_ / "content/lua");
-    fs::copy("content/data", dir_ / "content/data", fs::copy_options::recursive);
-    fs::copy("content/lua/engine", dir_ / "content/lua/engine", fs::copy_options::recursive);
-    fs::copy("content/lua/game", dir_ / "content/lua/game", fs::copy_options::recursive);
-    // What the renderer reads is shared, not copied: shaders, meshes, materials, textures and fonts.
-    for (const char* shared : {"shaders", "meshes", "animations", "materials", "textures", "font"})
-      if (fs::exists(fs::path("content") / shared))
-        fs::create_directory_symlink(fs::absolute(fs::path("content") / shared), dir_ / "content" / shared);
-    // The game's banks as the build writes them.
-    fs::create_directories(dir_ / "Sound");
-    fs::create_directory_symlink(fs::absolute("Sound/Banks"), dir_ / "Sound/Banks");
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  // Starts the game (or `executable`) in the tree (or `folder`) with the given environment changes (an
-  // empty value takes the variable away); its output goes to the tree's out.txt.
-  pid_t Start(const std::vector<std::pair<std::string, std::string>>& environment,
-              const fs::path& executable = ORV_GAME_EXECUTABLE, const fs::path& folder = {}) {
-    const fs::path output = dir_ / "out.txt";
-    // A wait on the output reads this run's lines, never the last run's.
-    fs::remove(output);
-    const pid_t parent = getpid();
-    const pid_t child = fork();
-    if (child == 0) {
-      EndWithTheTest(parent);
-      if (chdir((folder.empty() ? dir_ : folder).c_str()) != 0) _exit(120);
-      for (const auto& [name, value] : environment)
-        value.empty() ? unsetenv(name.c_str()) : setenv(name.c_str(), value.c_str(), 1);
-      if (!freopen(output.c_str(), "w", stdout) || !freopen(output.c_str(), "a", stderr)) _exit(121);
-      // Ctrl+C reaches the game as from a terminal, whatever the test runner was started with.
-      signal(SIGINT, ignoreInterrupt_ ? SIG_IGN : SIG_DFL);
-      execl(executable.c_str(), executable.c_str(), static_cast<char*>(nullptr));
-      _exit(122);
-    }
-    return child;
-  }
-  // The child's wait status; a run that outlives the limit is killed. The limit only catches a game
-  // that never ends: the software-rendered Playground run takes past two minutes when every core is
-  // busy (a parallel test run beside another build), so it stays under the test run's own 300 s.
-  static int Wait(pid_t child, int seconds = 270) {
-    int status = 0;
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (waitpid(child, &status, WNOHANG) == 0) {
-      if (std::chrono::steady_clock::now() > end) {
-        kill(child, SIGKILL);
-        waitpid(child, &status, 0);
-        ADD_FAILURE() << "the game did not end in time";
-        break;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return status;
-  }
-  std::string Output() { return ReadText(dir_ / "out.txt"); }
   // One script more in the tree: the game quits at the end of its third frame.
   void QuitOnThirdFrame() {
     WriteText(dir_ / "content/lua/game/zz_quit.lua", R"(
@@ -167,67 +89,6 @@ end)
     return output;
   }
 
-  // An X server of the test's own. It picks a free display number itself and writes it to a pipe once it
-  // takes connections, so that test processes running side by side never race for one. The game
-  // connects to the display twice (it checks for one first, then makes its window): without -noreset the
-  // server resets when its last client leaves, and a connection made during that reset is dropped.
-  struct VirtualDisplay {
-    pid_t server = -1;
-    std::string name;  // empty when the server did not start
-  };
-  // `resets` leaves out -noreset, for a server as xvfb-run starts it.
-  static VirtualDisplay StartVirtualDisplay(const std::vector<std::string>& options, bool resets = false) {
-    int ready[2];
-    if (pipe(ready) != 0) return {};
-    std::vector<std::string> words = {"Xvfb", "-displayfd", std::to_string(ready[1]), "-screen", "0", "1280x720x24",
-                                      "-nolisten", "tcp", "-br"};
-    if (!resets) words.push_back("-noreset");
-    words.insert(words.end(), options.begin(), options.end());
-    VirtualDisplay display;
-    const pid_t parent = getpid();
-    display.server = fork();
-    if (display.server == 0) {
-      EndWithTheTest(parent);
-      close(ready[0]);
-      if (!freopen("/dev/null", "w", stderr)) _exit(121);
-      std::vector<char*> arguments;
-      for (std::string& word : words) arguments.push_back(word.data());
-      arguments.push_back(nullptr);
-      execv("/usr/bin/Xvfb", arguments.data());
-      _exit(122);
-    }
-    close(ready[1]);
-    std::string number;
-    char c;
-    while (read(ready[0], &c, 1) == 1 && c != '\n') number += c;
-    close(ready[0]);
-    if (!number.empty()) {
-      display.name = ":" + number;
-    } else if (display.server > 0) {
-      kill(display.server, SIGTERM);
-      waitpid(display.server, nullptr, 0);
-      display.server = -1;
-    }
-    return display;
-  }
-  static void StopVirtualDisplay(const VirtualDisplay& display) {
-    if (display.server <= 0) return;
-    kill(display.server, SIGTERM);
-    waitpid(display.server, nullptr, 0);
-  }
-  // The game on that display through SDL's X11 driver, with the `environment` changes besides.
-  pid_t StartUnder(const VirtualDisplay& display,
-                   std::vector<std::pair<std::string, std::string>> environment = {}) {
-    // The X client libraries keep a message-bus connection to the end: not the game's to free.
-    WriteText(dir_ / "lsan.supp", ReadText("tests/lsan.supp") + "leak:libdbus-1.so\n");
-    environment.insert(environment.end(),
-                       {{"DISPLAY", display.name},
-                        {"SDL_VIDEODRIVER", "x11"},
-                        {"LSAN_OPTIONS", "suppressions=" + (dir_ / "lsan.supp").string() + ":print_suppressions=0"}});
-    return Start(environment);
-  }
-  // A key of the display's keyboard goes down or up, as a person's would: the X server hands it to
-  // the window under the pointer, where the game reads it from its window's messages.
   // The top-level windows on the display named `title`.
   static int WindowsNamed(const VirtualDisplay& display, const std::string& title) {
     ::Display* x = XOpenDisplay(display.name.c_str());
@@ -248,6 +109,8 @@ end)
     XCloseDisplay(x);
     return named;
   }
+  // A key of the display's keyboard goes down or up, as a person's would: the X server hands it to
+  // the window under the pointer, where the game reads it from its window's messages.
   static bool SendKey(const VirtualDisplay& display, KeySym key, bool down) {
     ::Display* x = XOpenDisplay(display.name.c_str());
     if (!x) return false;
@@ -259,35 +122,10 @@ end)
     XCloseDisplay(x);
     return sent;
   }
-  // Waits until the game's script leaves `file` or the game ends (its wait status then in `status`):
-  // true for the file. A game that does neither within the usual limit is killed.
-  static bool AwaitFile(pid_t game, const fs::path& file, int& status) {
-    return AwaitGame(game, [&] { return fs::exists(file); }, "the game's file " + file.filename().string(), status);
-  }
-  // Polls `done` until it holds or the game ends (its wait status then in `status`). A software-
-  // rendered frame under a loaded machine can take seconds: the game gets as long as any game run
-  // (it is killed at 270 s).
-  template <typename Done>
-  static bool AwaitGame(pid_t game, Done done, const std::string& what, int& status) {
-    const bool reached = OrvTest::WaitUntil(
-        [&] { return done() || waitpid(game, &status, WNOHANG) != 0; }, what + " or the game's end",
-        std::chrono::seconds(270), std::chrono::milliseconds(10));
-    if (!reached) status = Wait(game, 0);
-    return done();
-  }
-  // Waits until the game's output holds `text` or the game ends (its wait status then in `status`).
-  bool AwaitOutput(pid_t game, const std::string& text, int& status) {
-    return AwaitGame(game, [&] { return Output().find(text) != std::string::npos; }, "the line \"" + text + "\"",
-                     status);
-  }
-
   // Waits for a step of the start: a line of the output, or "running" for MarkRunningOnThirdFrame's file.
   bool AwaitStep(pid_t game, const std::string& step, int& status) {
     return step == "running" ? AwaitFile(game, dir_ / "running", status) : AwaitOutput(game, step, status);
   }
-
-  fs::path dir_;
-  bool ignoreInterrupt_ = false;  // the game starts with SIGINT ignored, as a shell's background job
 };
 
 // One fixture, a suite for each side of the game (each its own CTest entry, so that no entry runs
@@ -404,12 +242,8 @@ end)
   EXPECT_EQ(ErrorsBut(output, {}), "") << output;
 }
 
-// Under SDL's disk driver the game's sound goes to a file: a script that starts the tune leaves audio
-// that is not silence. The game quits once the file holds a second past the tune's start (the driver
-// writes in real time), not after a count of frames, which a busy machine draws slowly.
-TEST_F(GameSoundTest, UnderTheDiskDriverTheTuneLeavesSoundInTheFile) {
-  WriteText(dir_ / "content/lua/game/zz_tune.lua", R"(
-local frames, from = 0, nil
+// Lua for the scripts of the runs under SDL's disk driver: played(), the bytes its file holds so far.
+const std::string kPlayed = R"(
 local function played()
   local file = io.open(os.getenv("SDL_DISKAUDIOFILE"), "rb")
   if not file then return 0 end
@@ -417,6 +251,14 @@ local function played()
   file:close()
   return size
 end
+)";
+
+// Under SDL's disk driver the game's sound goes to a file: a script that starts the tune leaves audio
+// that is not silence. The game quits once the file holds a second past the tune's start (the driver
+// writes in real time), not after a count of frames, which a busy machine draws slowly.
+TEST_F(GameSoundTest, UnderTheDiskDriverTheTuneLeavesSoundInTheFile) {
+  WriteText(dir_ / "content/lua/game/zz_tune.lua", kPlayed + R"(
+local frames, from = 0, nil
 Hook:Add("PostFrameStep", "tune", function()
   frames = frames + 1
   if frames == 2 then
@@ -464,15 +306,8 @@ TEST_F(GameMusicKeyTest, TheMoodKeyTurnsTheMusicTenseAtItsNextBar) {
   // hold back a block of 4096 bytes, and a sync point is chosen a frame ahead: after the key the
   // file may show this much more before the mood reaches the music.
   constexpr size_t kAhead = 8 * 1024;
-  WriteText(dir_ / "content/lua/game/zz_mood.lua", R"(
+  WriteText(dir_ / "content/lua/game/zz_mood.lua", kPlayed + R"(
 local frames, before, now, ready, stop = 0, 0, 0, false, nil
-local function played()
-  local file = io.open(os.getenv("SDL_DISKAUDIOFILE"), "rb")
-  if not file then return 0 end
-  local size = file:seek("end")
-  file:close()
-  return size
-end
 Hook:Add("PostFrameStep", "mood", function()
   frames = frames + 1
   before, now = now, played()
