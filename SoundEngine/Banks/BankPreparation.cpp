@@ -379,6 +379,17 @@ SNRESULT CSnSoundBankManager::PrepareMedia(const CSnSourceDesc& request) {
   return m_staged.InsertAt(at, StagedMedia{request.MediaOnly(), 1}) ? SN_Success : SN_InsufficientMemory;
 }
 
+void CSnSoundBankManager::UnprepareMedia(uint32_t mediaId) {
+  if (m_undoing) return;
+  if (m_staging)
+    for (StagedMedia& staged : m_staged)
+      if (staged.request.sourceId == mediaId && staged.requests) {
+        --staged.requests;  // none left: LoadStagedMedia loads it no more
+        return;
+      }
+  ReleaseMedia(mediaId, nullptr);
+}
+
 SNRESULT CSnSoundBankManager::LoadStagedMedia(UndoLog& undo) {
   // Loaded once; every further request of the same media takes a reference of its own.
   for (const StagedMedia& staged : m_staged) {

@@ -265,10 +265,9 @@ class CSnSoundBankManager : public ISnBankRecordReceiver {
   // preparation command runs, loaded at once otherwise. The descriptor's data is not kept.
   SNRESULT PrepareMedia(const CSnSourceDesc& request);
   // A prepared node's media goes. Skipped while a command undoes itself: the references its staged
-  // media took are given back by the command, one per request.
-  void UnprepareMedia(uint32_t mediaId) {
-    if (!m_undoing) ReleaseMedia(mediaId, nullptr);
-  }
+  // media took are given back by the command, one per request. While a command stages, a node that
+  // lets go again (a container's child failed) withdraws its request, which holds no reference yet.
+  void UnprepareMedia(uint32_t mediaId);
   uint32_t EventPreparationCount(uint32_t eventId);
 
   // Any thread; takes the bank lock. A reference to the media, or null.

@@ -102,4 +102,33 @@ TEST_F(PreparedEventTest, AnUnpreparedEventsMediaGoes) {
   ExpectTones({{"PrepA", heard}});
 }
 
+// A container's preparation that fails on a child after others asked for their media takes back only
+// what it asked for: the media another preparation holds stays, under the voice reading it and for
+// the next play.
+TEST_F(PreparedEventTest, AFailedPreparationLeavesTheMediaOthersHold) {
+  // The switch's last child comes from a bank that goes before the switch is prepared.
+  const std::vector<uint8_t>& gone = BankImage("tone Gone 48000 1 40 300\n"
+                                               "sound PrepGone Gone Effects\n", "GoneBank");
+  uint32_t goneId = 0;
+  ASSERT_EQ(SoundEngine::LoadBank(gone.data(), uint32_t(gone.size()), goneId), SN_Success);
+  LoadWithLooseTones("tone PrepA 48000 1 200 1000 prepared\n"
+                     "sound PrepA PrepA Effects\n"
+                     "sound PrepA2 PrepA Effects\n"
+                     "switch PrepSwitch Effects switch PrepGroup A A=PrepA+PrepA2+PrepGone\n"
+                     "action Play_PrepA_Act 0x0403 PrepA\n"
+                     "event Play_PrepA Play_PrepA_Act\n"
+                     "action Play_PrepSwitch_Act 0x0403 PrepSwitch\n"
+                     "event Play_PrepSwitch Play_PrepSwitch_Act\n");
+  ASSERT_EQ(SoundEngine::UnloadBank(goneId, gone.data()), SN_Success);
+  ASSERT_EQ(PrepareEvent(SnPreparation_Load, "Play_PrepA"), SN_Success);
+  ASSERT_EQ(PrepareSwitch(SnPreparation_Load, "A"), SN_Success);
+  const size_t first = Post("Play_PrepA", 2);
+  // The list fails on PrepGone after both sounds of PrepA's media asked for it.
+  EXPECT_NE(PrepareEvent(SnPreparation_Load, "Play_PrepSwitch"), SN_Success);
+  Frames(10);
+  frame_ += 10;
+  const size_t second = Post("Play_PrepA", 12);
+  ExpectTones({{"PrepA", first}, {"PrepA", second}});
+}
+
 }  // namespace
