@@ -11,6 +11,7 @@
 #include "SoundEngine/Hierarchy/PropertyTable.h"
 #include "SoundEngine/Hierarchy/StateGroupLink.h"
 #include "SoundEngine/Log.h"
+#include "SoundEngine/Lower/Voices/VoiceManager.h"
 #include "SoundEngine/PoolObject.h"
 
 namespace SN {
@@ -83,21 +84,33 @@ CSnHierarchyNode::~CSnHierarchyNode() {
 
 // ---- links ----
 
+// Plays count on the roads up from their node when they start and give the counts back on the roads
+// of when they end: a link changing under them (a container loaded later adopting a sound that
+// plays) would have them give back counts they never took, and free a limiter another play is in.
+// They leave their counts before the change and join them again on the new roads.
+bool CSnHierarchyNode::LeaveCountsAbove() const {
+  return m_activity && m_activity->playing > 0 && VoiceManager::LeaveCountsThrough(this);
+}
+
 void CSnHierarchyNode::SetParent(CSnHierarchyNode* parent) {
   if (parent == m_parent) return;
+  const bool recount = LeaveCountsAbove();
   if (m_activity) m_movedWhileActive = true;
   if (parent) parent->AddRef();
   CSnHierarchyNode* old = m_parent;
   m_parent = parent;
+  if (recount) VoiceManager::RejoinCounts();
   if (old) old->Release();
 }
 
 void CSnHierarchyNode::SetOutputBus(CSnHierarchyNode* bus) {
   if (bus == m_outputBus) return;
+  const bool recount = LeaveCountsAbove();
   if (m_activity) m_movedWhileActive = true;
   if (bus) bus->AddRef();
   CSnHierarchyNode* old = m_outputBus;
   m_outputBus = bus;
+  if (recount) VoiceManager::RejoinCounts();
   if (old) old->Release();
 }
 
@@ -109,10 +122,12 @@ void CSnHierarchyNode::SetSecondaryOutput(CSnHierarchyNode* output) {
     *m_secondaryOutput = nullptr;
   }
   if (*m_secondaryOutput == output) return;
+  const bool recount = LeaveCountsAbove();
   if (m_activity) m_movedWhileActive = true;
   if (output) output->AddRef();
   CSnHierarchyNode* old = *m_secondaryOutput;
   *m_secondaryOutput = output;
+  if (recount) VoiceManager::RejoinCounts();
   if (old) old->Release();
 }
 

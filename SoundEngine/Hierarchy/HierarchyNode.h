@@ -192,6 +192,9 @@ class CSnHierarchyNode : public CSnIndexedObject, public ISnNodeRTPCSubscriber, 
   virtual uint32_t LinkedChildCount() const { return 0; }
   virtual const CSnHierarchyNode* LinkedChild(uint32_t) const { return nullptr; }
   void SetSecondaryOutput(CSnHierarchyNode* output);
+  // Before a link above changes: the plays counted through this node leave their counts (true when
+  // any did), to join them again on the new roads.
+  bool LeaveCountsAbove() const;
   CSnHierarchyNode* Parent() const { return m_parent; }
   CSnHierarchyNode* OutputBus() const { return m_outputBus; }
   CSnHierarchyNode* SecondaryOutput() const { return m_secondaryOutput ? *m_secondaryOutput : nullptr; }

@@ -501,7 +501,7 @@ SNRESULT CSnPropertyNode::CountInstance(SnCountRecord& record) {
     // The instance joins this limiter: the frame's pass and the next admissions see it there.
     (IsBus() ? record.busLimiter : record.limiter) = limiter;
     const uint16_t maximum = EffectiveMaximum();
-    if (maximum && count - virtualCount - int32_t(record.enforced) > maximum) {
+    if (record.enforce && maximum && count - virtualCount - int32_t(record.enforced) > maximum) {
       CSnPlaybackInstance* giveWay = nullptr;
       const SNRESULT verdict = limiter->Limiter().EnforceForNewInstance(
           maximum, record.priority, activity->limitsGlobally ? nullptr : record.gameObject,

@@ -68,6 +68,8 @@ struct SnCountRecord {
   uint16_t pathMask = 3;                  // bit 0 output bus, bit 1 secondary output
   uint16_t enforced = 0;
   uint8_t counted = 0;  // kCountedBy... of the limits that took it
+  // False for a play that already plays, counted again on new roads: the frame's limit pass weighs it.
+  bool enforce = true;
 };
 
 struct SnPositioningParams {

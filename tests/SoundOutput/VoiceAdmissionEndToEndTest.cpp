@@ -190,4 +190,35 @@ TEST_F(VoiceAdmissionTest, AVoiceLeavingOneLimitFreesItsPlaceInBoth) {
   });
 }
 
+// A sound that plays alone counts on itself; a container of two voices for each object, loaded later,
+// adopts it while it plays: the voice then counts in the container's limit, and leaves it as it ends.
+// Stopped, it gives back its own count, not the second voice's, whose place stays taken: a third voice
+// fills the limit and a fourth makes one give way.
+TEST_F(VoiceAdmissionTest, AVoiceOfASoundAdoptedWhileItPlaysCountsInTheContainersLimit) {
+  const std::string sound = "platform Linux\ntone Hum 48000 1 100 0.25 dc\nsound Hum Hum Effects loop 0\n";
+  const std::vector<uint8_t>& alone = BankImage(sound + "action Play_Hum_Act 0x0403 Hum\nevent Play_Hum Play_Hum_Act\n",
+                                                "Alone");
+  const std::vector<uint8_t>& grouped = BankImage(
+      sound + "random Hums Effects Hum maxvoices 2\naction Play_Hums_Act 0x0403 Hums\nevent Play_Hums Play_Hums_Act\n",
+      "Grouped");
+  uint32_t id = 0;
+  ASSERT_EQ(SoundEngine::LoadBank(alone.data(), uint32_t(alone.size()), id), SN_Success);
+  const uint32_t first = SoundEngine::PostEvent("Play_Hum", kObject);
+  ASSERT_NE(first, 0u);
+  Frames(2);
+  ASSERT_EQ(SoundEngine::LoadBank(grouped.data(), uint32_t(grouped.size()), id), SN_Success);
+  Post({"Hums"}, 2);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 2u);
+  SoundEngine::StopPlayingID(first);
+  Frames(2);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 1u);
+  Post({"Hums"}, 2);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 2u);
+  Post({"Hums"}, 2);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 2u);
+  ASSERT_EQ(SoundEngine::StopAll(), SN_Success);
+  Frames(2);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
+  EXPECT_EQ(log_.Take().find("never counted"), std::string::npos);
+}
 }  // namespace

@@ -223,6 +223,34 @@ void CSnPlaybackInstance::OnPlaybackEnded() {
   }
 }
 
+bool CSnPlaybackInstance::LeaveNodeCount() {
+  if (!m_nodeCounted || !m_node || m_ended) return false;
+  if (m_inLimiters)
+    for (CSnNodeLimiter* limiter : m_limiters)
+      if (limiter) limiter->Remove(this);
+  SnCountRecord record;
+  record.priority = 0.0f;
+  record.gameObject = m_pGameObject;
+  m_node->UncountInstance(record);
+  m_nodeCounted = false;
+  return true;
+}
+
+void CSnPlaybackInstance::RejoinNodeCount() {
+  SnCountRecord record;
+  record.priority = m_priority;
+  record.gameObject = m_pGameObject;
+  record.enforce = false;
+  m_node->CountInstance(record);
+  m_nodeCounted = true;
+  m_limiters[0] = record.limiter;
+  m_limiters[1] = record.busLimiter;
+  if (!m_inLimiters) return;
+  // One with no room leaves the play out of it rather than holding a limiter it is not in.
+  for (CSnNodeLimiter*& limiter : m_limiters)
+    if (limiter && !limiter->Add(this)) limiter = nullptr;
+}
+
 void CSnPlaybackInstance::LeaveGlobalLimiter() {
   if (!m_inGlobalLimiter) return;
   VoiceManager::GlobalLimiter().Remove(this);

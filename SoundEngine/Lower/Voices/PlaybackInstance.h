@@ -246,6 +246,12 @@ class CSnPlaybackInstance : public ISnVoiceInstance,
   void SetVoicePipeline(ISnVoicePipeline* pipeline) { m_pipeline = pipeline; }
   // The node counted this play against its limits: the count is given back when the play ends.
   void TakeNodeCount() { m_nodeCounted = true; }
+  // A link above its node is about to change: the play leaves the counts and limiters it joined on
+  // the roads of now (false when it holds none), and after the change joins them on the new roads,
+  // so that its end gives its counts back where it took them.
+  bool LeaveNodeCount();
+  void RejoinNodeCount();
+  bool m_rejoinsCount = false;  // left its counts for a link's change: the voice manager rejoins it
   // The arguments of a play's instance, as the voice manager's factory fills them.
   static Args ArgsFor(CSnPropertyNode* node, const CSnSourceDesc* source, const CSnPlayParams& params,
                       const SnPriorityRecord& priority, bool ownsSource);

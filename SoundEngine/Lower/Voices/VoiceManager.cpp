@@ -380,6 +380,38 @@ void StopMotionOfGameObject(const CSnRegisteredObj* gameObject) {
   }
 }
 
+namespace {
+
+// Whether a count from `from` passes `node`: a count takes every road up, buses and parents.
+bool CountsThrough(const CSnHierarchyNode* from, const CSnHierarchyNode* node) {
+  if (!from) return false;
+  if (from == node) return true;
+  return CountsThrough(from->OutputBus(), node) || CountsThrough(from->SecondaryOutput(), node) ||
+         CountsThrough(from->Parent(), node);
+}
+
+}  // namespace
+
+bool LeaveCountsThrough(const CSnHierarchyNode* node) {
+  SN_ASSERT_AUDIO_LOCK_HELD();
+  bool any = false;
+  for (CSnPlaybackInstance* i = Manager().activeHead; i; i = i->m_pNextActive) {
+    if (!CountsThrough(i->Node(), node) || !i->LeaveNodeCount()) continue;
+    i->m_rejoinsCount = true;
+    any = true;
+  }
+  return any;
+}
+
+void RejoinCounts() {
+  SN_ASSERT_AUDIO_LOCK_HELD();
+  for (CSnPlaybackInstance* i = Manager().activeHead; i; i = i->m_pNextActive) {
+    if (!i->m_rejoinsCount) continue;
+    i->m_rejoinsCount = false;
+    i->RejoinNodeCount();
+  }
+}
+
 SNRESULT InitInstanceWithLimits(CSnPropertyNode& node, CSnPlaybackInstance& instance, float priority,
                                 CSnRegisteredObj* gameObject, bool mayGoVirtual, bool& asVirtual) {
   SN_ASSERT_AUDIO_LOCK_HELD();

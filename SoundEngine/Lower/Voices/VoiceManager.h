@@ -13,6 +13,7 @@
 
 namespace SN {
 
+class CSnHierarchyNode;
 class CSnPlaybackInstance;
 class CSnPlaybackLimiter;
 class CSnPropertyNode;
@@ -93,6 +94,10 @@ SNRESULT PlayLeafNode(CSnPropertyNode* node, const CSnSourceDesc* source, CSnPla
 // names and registers. `asVirtual` in: the global limit allows only a virtual voice; out: the voice
 // plays virtual. SN_NothingChanged when the limits refuse it; else `Init`'s result. Either way the
 // count is the instance's: its end gives it back.
+// Before a link above `node` changes: the playing instances counted on a road through it leave those
+// counts (false when none did); RejoinCounts() counts them again on the roads of after the change.
+bool LeaveCountsThrough(const CSnHierarchyNode* node);
+void RejoinCounts();
 SNRESULT InitInstanceWithLimits(CSnPropertyNode& node, CSnPlaybackInstance& instance, float priority,
                                 CSnRegisteredObj* gameObject, bool mayGoVirtual, bool& asVirtual);
 // The one factory of standard playback instances (a play without a creator object): from the default
