@@ -92,27 +92,22 @@ bool CSnHierarchyNode::LeaveCountsAbove() const {
   return m_activity && m_activity->playing > 0 && VoiceManager::LeaveCountsThrough(this);
 }
 
-void CSnHierarchyNode::SetParent(CSnHierarchyNode* parent) {
-  if (parent == m_parent) return;
+// One of the links up (parent, output bus, secondary output) goes to `to`, which it holds; the old one
+// is let go only once the plays have joined their counts on the new road.
+void CSnHierarchyNode::Relink(CSnHierarchyNode*& link, CSnHierarchyNode* to) {
+  if (to == link) return;
   const bool recount = LeaveCountsAbove();
   if (m_activity) m_movedWhileActive = true;
-  if (parent) parent->AddRef();
-  CSnHierarchyNode* old = m_parent;
-  m_parent = parent;
+  if (to) to->AddRef();
+  CSnHierarchyNode* old = link;
+  link = to;
   if (recount) VoiceManager::RejoinCounts();
   if (old) old->Release();
 }
 
-void CSnHierarchyNode::SetOutputBus(CSnHierarchyNode* bus) {
-  if (bus == m_outputBus) return;
-  const bool recount = LeaveCountsAbove();
-  if (m_activity) m_movedWhileActive = true;
-  if (bus) bus->AddRef();
-  CSnHierarchyNode* old = m_outputBus;
-  m_outputBus = bus;
-  if (recount) VoiceManager::RejoinCounts();
-  if (old) old->Release();
-}
+void CSnHierarchyNode::SetParent(CSnHierarchyNode* parent) { Relink(m_parent, parent); }
+
+void CSnHierarchyNode::SetOutputBus(CSnHierarchyNode* bus) { Relink(m_outputBus, bus); }
 
 void CSnHierarchyNode::SetSecondaryOutput(CSnHierarchyNode* output) {
   if (!output && !m_secondaryOutput) return;
@@ -121,14 +116,7 @@ void CSnHierarchyNode::SetSecondaryOutput(CSnHierarchyNode* output) {
     if (!m_secondaryOutput) return;
     *m_secondaryOutput = nullptr;
   }
-  if (*m_secondaryOutput == output) return;
-  const bool recount = LeaveCountsAbove();
-  if (m_activity) m_movedWhileActive = true;
-  if (output) output->AddRef();
-  CSnHierarchyNode* old = *m_secondaryOutput;
-  *m_secondaryOutput = output;
-  if (recount) VoiceManager::RejoinCounts();
-  if (old) old->Release();
+  Relink(*m_secondaryOutput, output);
 }
 
 SNRESULT CSnHierarchyNode::AddChild(CSnHierarchyNode*) { return SN_Failure; }

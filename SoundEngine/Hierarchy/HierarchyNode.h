@@ -338,6 +338,9 @@ class CSnHierarchyNode : public CSnIndexedObject, public ISnNodeRTPCSubscriber, 
   SnNodeActivity* m_activity = nullptr;
   // The last record kept for the next, or its room: most nodes that played once play again.
   void* m_spareActivity = nullptr;
+  // A link up goes to another node, the plays counted through this one following it.
+  void Relink(CSnHierarchyNode*& link, CSnHierarchyNode* to);
+
   CSnHierarchyNode* m_parent = nullptr;
   CSnHierarchyNode* m_outputBus = nullptr;
   SnPropertyBlob4 m_properties;
