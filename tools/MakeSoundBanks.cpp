@@ -9,10 +9,18 @@
 #include <string>
 #include <vector>
 
+#include "Base/TraceLog.h"
 #include "tools/SoundBank/BankText.h"
 #include "tools/SoundPackage/PackageWriter.h"
 
 namespace {
+
+// The tool logs as the game does, Info and above: set before the engine's registrations at load run,
+// which say each one at Verbose.
+struct ToolLogLevelFirst {
+  ToolLogLevelFirst() { Base::TraceLog::GetInstance().SetLevel(Base::TraceLevel_Info); }
+};
+ToolLogLevelFirst g_toolLogLevelFirst __attribute__((init_priority(101)));
 
 struct Input {
   std::string path;

@@ -67,7 +67,7 @@ TEST_F(MusicContentTest, MusicDirectivesNameOnlyObjectsDescribedBefore) {
       {"segment S 1e-30 4 4 1000 0 1000\n", "segment \"S\": a bar at 1e-30 bpm is longer than the engine counts"},
       {"segment S 1.3 255 1 1000 0 1000\n", "a bar at 1.3 bpm is longer"},
       {"musictrack T Nothing\n", "tone \"Nothing\" is not declared"},
-      {"tone Hum 48000 1 250 110 loose\nmusictrack T Hum 100\n", "then lookahead <ms>, 3d <attenuation>"},
+      {"tone Hum 48000 1 250 110 loose\nmusictrack T Hum 100\n", "line 2: \"100\" is no music track option"},
       {"tone Hum 48000 1 250 110 loose\nmusictrack T Hum lookahead -5\n", "\"-5\" is not a time"},
       {"segment S 120 4 4 1000 0 1000 bar:2\n", "neither track"},
       {"segment S 120 4 4 1000 0 1000\nmusicswitch W G rule:*:*:2:fade:25 default:S\n", "is not rule:"},

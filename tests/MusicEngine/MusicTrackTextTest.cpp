@@ -160,6 +160,8 @@ TEST_F(MusicTrackTextTest, TrackValuesPastTheirRangesAreRefusedWithTheirLine) {
        "line 3: \"switchfade:0:0:0:0:0\" is not switchfade:<out ms>:<out curve>:<out offset ms>:<in ms>:<in curve>:"
        "<in offset ms>"},
       {"musictrack T Hum switch:G", "line 3: \"switch:G\" is not switch|state:<group>:<default>:<value>..."},
+      {"musictrack T Hum volme -3", "line 3: \"volme\" is no music track option"},
+      {"musictrack T Hum lookahead", "line 3: \"lookahead\" takes 1 value"},
   });
   // Just inside: the longest sub-track index, the latest clip start and automation point.
   Tools::BankDescription bank;

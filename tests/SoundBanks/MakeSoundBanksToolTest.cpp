@@ -1,15 +1,21 @@
 // The bank builder run as content authors run it: descriptions it would write wrongly are refused with
 // their file and line, a non-zero exit and no file at all; what it writes is read back by the chunk loop.
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 #include "tests/SoundBanks/BankTestSupport.h"
 #include "tests/Support/RunTool.h"
+#include "tests/Support/WaitFor.h"
+#include "tools/FileWriter/FileWriter.h"
 
 namespace {
 
@@ -265,6 +271,7 @@ TEST_F(MakeSoundBanksToolTest, WhatItWritesLoadsAsDescribed) {
   Describe("Music.v2.txt", "platform Linux\nevent Play_Long" + actions + "\ntone Far 8000 1 1 1000 loose\n" + points);
   std::string printed;
   ASSERT_EQ(Run({"Music.v2.txt"}, printed), 0) << printed;
+  EXPECT_EQ(printed, "");  // the engine's registrations at load say nothing
   const uint32_t farId = BankTest::Id("Far");
   std::vector<std::string> written = Written();
   std::sort(written.begin(), written.end());
@@ -316,6 +323,36 @@ TEST_F(MakeSoundBanksToolTest, ABankIsReplacedWholeAndOnlyWhenItsBytesChange) {
   EXPECT_NE(Output("Same.bnk"), first);
   EXPECT_EQ(std::vector<uint8_t>(std::istreambuf_iterator<char>(held), std::istreambuf_iterator<char>()), first);
   EXPECT_EQ(Written(), std::vector<std::string>{"Same.bnk"});
+}
+
+// Two threads writing one file each write whole, and the last whole write stays; a file aside left by a
+// writer killed on the way goes with the next write of its file.
+TEST_F(MakeSoundBanksToolTest, WritesOfOneFileNeverShareTheFileAside) {
+  const std::string path = output_ + "Shared.bnk";
+  const pid_t gone = fork();
+  if (gone == 0) _exit(0);
+  ASSERT_GT(gone, 0);
+  ASSERT_TRUE(OrvTest::WaitUntil([&] { return waitpid(gone, nullptr, WNOHANG) == gone; }, "the forked child's end"));
+  const std::string stale = path + ".writing." + std::to_string(gone);
+  std::ofstream(stale) << "cut short";
+  std::ofstream(stale + ".7") << "cut short";
+  std::atomic<int> failed{0};
+  // Each write's bytes differ from the last: none is left as it was.
+  auto writes = [&](uint8_t byte) {
+    std::vector<uint8_t> bytes(65536, byte);
+    for (int i = 0; i < 200; ++i) {
+      bytes[0] = uint8_t(i);
+      failed += Tools::WriteFileWhole(path, bytes) ? 0 : 1;
+    }
+  };
+  std::thread a(writes, uint8_t('a')), b(writes, uint8_t('b'));
+  a.join();
+  b.join();
+  EXPECT_EQ(failed, 0);
+  const std::vector<uint8_t> found = Output("Shared.bnk");
+  ASSERT_EQ(found.size(), 65536u);
+  EXPECT_EQ(std::count(found.begin() + 1, found.end(), found[1]), 65535);
+  EXPECT_EQ(Written(), std::vector<std::string>{"Shared.bnk"});
 }
 
 }  // namespace

@@ -64,6 +64,7 @@ class NodeSettingsTextTest : public HierarchyTest::HierarchyFixture {
 };
 
 constexpr const char* kHeader = "bus Master -\ntone T 48000 1 10 440\n";
+const std::string kNoNode = "names no node of this bank, nor one of another bank given on an \"elsewhere\" line";
 
 // "3d" spatialises along the game object's own rays; either can be left out on its own. The attenuation
 // may come from another bank.
@@ -462,8 +463,25 @@ TEST_F(NodeSettingsTextTest, ValuesPastTheirRangesAreRefusedWithTheirLine) {
       {"effect E node", "line 1: \"effect\" takes 3 or more values"},
       {"effect E node fast 1", "line 1: \"fast\": an effect is \"gain <dB>\" or \"plugin <key>\""},
       {head + "\nlayers L Master P S\nlayer L2 L modulator", "line 5: \"modulator\" names the modulator that drives the crossfade"},
+      {head + "delay 44739243", "line 3: \"44739243\" is outside the delays of 0 to 44739242 ms"},
+      {head + "volme -3", "line 3: \"volme\" is no sound option"},
+      // A word the line does not take was a child's name; so was a child of no bank.
+      {head + "\nrandom R Master S volme -3", "line 4: \"volme\" " + kNoNode},
+      {head + "\nlayers L Master P S wobble", "line 4: \"wobble\" " + kNoNode},
+      {head + "\nswitch W Master switch G A A=S+Gone", "line 4: \"Gone\" " + kNoNode},
+      // A container's own options, each once.
+      {head + "\nrandom R Master S avoid 1 avoid 2", "line 4: \"avoid\" is given twice"},
+      {head + "\nsequence Q Master S loop 2 loop 3", "line 4: \"loop\" is given twice"},
+      {head + "\nrandom R Master S transition 1 5 transition 2 5", "line 4: \"transition\" is given twice"},
+      {head + "\nrandom R Master S loop 3 looprange 0 1 looprange 0 2", "line 4: \"looprange\" is given twice"},
+      {head + "\nswitch W Master switch G A A=S fade S 1 1 fade S 2 2", "line 4: \"fade S\" is given twice"},
   };
   for (const auto& [text, error] : refused) EXPECT_EQ(Refusal(text + "\n"), error) << text;
+  // A child of a bank loaded before, named so, and the longest delay are taken.
+  Tools::BankDescription bank;
+  std::string error;
+  EXPECT_TRUE(Tools::ParseBankText(head + "delay 44739242\nelsewhere Far\nrandom R Master S Far\n", "Test", bank, error))
+      << error;
 }
 
 }  // namespace

@@ -96,6 +96,10 @@ TEST_F(ObjectSettingsTextTest, ValuesPastTheirRangesAreRefusedWithTheirLine) {
       {action + "probability -1", "line 1: \"-1\" is outside the percentages of 0 to 100"},
       {action + "faderange 30 20", "line 1: \"faderange\" takes its lower offset first"},
       {action + "delayrange 0 2147483648", "line 1: \"2147483648\" is past the 31 bits of an action's time"},
+      {action + "delay 4294967295", "line 1: \"4294967295\" is outside the delays of 0 to 44739242 ms"},
+      {action + "fade 4294967295", "line 1: \"4294967295\" is past the 31 bits of an action's time"},
+      {action + "delay 5 delay 6", "line 1: \"delay\" is given twice"},
+      {"tone T 48000 1 10 440\nmotionsource M T volume -3 volume -3", "line 2: \"volume\" is given twice"},
       {"attenuation A\nattrtpc A 64 P 0:0", "line 2: \"64\" is not a voice parameter (0-63)"},
       {"attenuation A\nattrtpc A 3 modulator M 0:0",
        "line 2: an attenuation's curve is added to the voice's, over a game parameter"},
@@ -116,7 +120,8 @@ TEST_F(ObjectSettingsTextTest, ValuesPastTheirRangesAreRefusedWithTheirLine) {
   Tools::BankDescription bank;
   std::string error;
   EXPECT_TRUE(
-      Tools::ParseBankText(action + "probability 0 delayrange 0 2147483647 faderange 5 5\n", "Test", bank, error))
+      Tools::ParseBankText(action + "probability 0 delayrange 0 2147483647 faderange 5 5 delay 44739242 "
+                                    "fade 2147483647 except @1 except @2\n", "Test", bank, error))
       << error;
 }
 

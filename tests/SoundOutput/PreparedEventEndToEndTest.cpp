@@ -114,6 +114,7 @@ TEST_F(PreparedEventTest, AFailedPreparationLeavesTheMediaOthersHold) {
   LoadWithLooseTones("tone PrepA 48000 1 200 1000 prepared\n"
                      "sound PrepA PrepA Effects\n"
                      "sound PrepA2 PrepA Effects\n"
+                     "elsewhere PrepGone\n"
                      "switch PrepSwitch Effects switch PrepGroup A A=PrepA+PrepA2+PrepGone\n"
                      "action Play_PrepA_Act 0x0403 PrepA\n"
                      "event Play_PrepA Play_PrepA_Act\n"

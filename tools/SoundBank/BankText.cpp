@@ -53,7 +53,7 @@ const std::map<std::string, BankTextParser::Directive>& BankTextParser::Directiv
       {"action", &P::Action},             {"effect", &P::Effect},           {"sourceplugin", &P::SourcePlugin},
       {"object", &P::ObjectLine},         {"attenuation", &P::AttenuationLine}, {"attuse", &P::AttUse},
       {"attrtpc", &P::AttRtpc},           {"attcurve", &P::AttCurve},       {"attpoint", &P::AttCurve},
-      {"dialogue", &P::DialogueLine},     {"dialoguepath", &P::DialoguePath},
+      {"dialogue", &P::DialogueLine},     {"dialoguepath", &P::DialoguePath}, {"elsewhere", &P::Elsewhere},
   };
   return kDirectives;
 }
@@ -98,10 +98,14 @@ bool BankTextParser::CheckHolders() {
     const std::string what = (holder.bus ? "bus \"" : "\"") + holder.name + "\"";
     std::set<uint32_t> seen;
     uint32_t level = 0;
-    for (const uint32_t held : holder.held) {
+    for (size_t i = 0; i < holder.held.size(); ++i) {
+      const uint32_t held = holder.held[i];
       if (held == holder.id) return Fail(what + (holder.bus ? " is its own parent" : " holds itself"));
       if (!seen.insert(held).second) return Fail(what + " lists one of its children more than once");
       const auto declared = m_objects.find({holder.bus ? 8u : 2u, held});
+      if (declared == m_objects.end() && !holder.bus && !m_elsewhere.count(held))
+        return Fail("\"" + holder.heldNames[i] + "\" names no node of this bank, nor one of another bank given on an "
+                    "\"elsewhere\" line");
       if (declared != m_objects.end() && declared->second >= holder.line)
         return Fail(what + " names the " + (holder.bus ? "bus" : "node") + " of line " +
                     std::to_string(declared->second) + ", declared after it: the engine loads " +

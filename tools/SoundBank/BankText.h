@@ -23,9 +23,9 @@
 //                                            before any musictrack of the tone
 //   mediafault <tone> <fault>                a malformed media (ToneMedia.h: "cue-count-past-chunk", ...)
 //   event <name> <action>...                 HIRC event (type 4)
-//   action <name> <type 0xNNNN> <target|0> [options]   HIRC action (type 3); options: bus, delay <ms>,
-//       delayrange <min> <max>, fade <ms>, faderange <min> <max> (offsets in ms drawn at each run), curve <n>,
-//       probability <percent 0-100>, flag <n>, meaning <n>,
+//   action <name> <type 0xNNNN> <target|0> [options]   HIRC action (type 3); options, each once but except
+//       and exceptbus: bus, delay <ms 0-44739242>, delayrange <min> <max>, fade <ms>, faderange <min> <max>
+//       (offsets in ms drawn at each run), curve <n>, probability <percent 0-100>, flag <n>, meaning <n>,
 //       value <v> <min> <max>, seek <mode> <flag>, bypass <on> <mask>, group <group> <state or switch>,
 //       bank <bank>, except <node>, exceptbus <bus>
 //   object <type> <name> [hex bytes...]      HIRC object of any type: its id, then the bytes
@@ -38,8 +38,8 @@
 //     (the effect slots bypassed from the start: bits 0-3 the slots, bit 4 all; with effects)
 //   sound <name> <tone or source plug-in> <output bus> [volume <dB>] [loop <passes, 0 for ever>]
 //       [3d <attenuation>] [path <path>] [motion <motion bus>] [effect <definition>]... [mixer <definition>]
-//       [inaudible <play|kill|virtual>] [delay <ms>] [pitch <cents>] [lowpass <value>] [highpass <value>]
-//       [priority <0-100>] [distanceoffset <-100-100>] [maxvoices <1-1023> [global] [newest|oldest] [virtual]]
+//       [inaudible <play|kill|virtual>] [delay <ms 0-44739242>] [pitch <cents>] [lowpass <value>]
+//       [highpass <value>] [priority <0-100>] [distanceoffset <-100-100>] [maxvoices <1-1023> [global] [newest|oldest] [virtual]]
 //       [property <volume|pitch|lowpass|highpass|0-59> <value>] [vary <property> <min> <max>]
 //       [auxsend <bus> <dB>] [gamesend <dB>] [bypass <0-31>] [midiplay <noteon|noteoff|none>]
 //       [miditracking <root key 0-127|off>] [nospatialise] [norays] (after 3d: heard unspatialised, or not
@@ -64,11 +64,16 @@
 //                                            "midiplay" what a MIDI note plays and "miditracking" the key
 //                                            the pitch follows the note from, for the nodes below
 //   mixer|random|sequence <name> <bus or -> <child>[=<weight>]... [option...]   HIRC actor-mixer (type 7) or
-//     random/sequence container (type 5); random and sequence take loop <n>, avoid <n>, continuous,
-//     perobject, transition <type 0-5> <ms>, looprange <min> <max> (whole offsets of the loop count) and
-//     transitionrange <min ms> <max ms>, drawn at each play; random shuffle, sequence pingpong, noreset
+//     random/sequence container (type 5); random and sequence take, each once, loop <n>, avoid <n>,
+//     continuous, perobject, transition <type 0-5> <ms>, looprange <min> <max> (whole offsets of the loop
+//     count) and transitionrange <min ms> <max ms>, drawn at each play; random shuffle, sequence pingpong,
+//     noreset. A child (of every container) is a node of this bank declared before the container, or one
+//     of a bank loaded before it, named on an elsewhere line; any other word is refused
+//   elsewhere <node>...                      nodes of other banks, loaded before this one, that containers here
+//                                            hold (the engine finds a child as its container loads)
 //   switch <name> <bus or -> switch|state <group> <default> <value>=<child>[+<child>]... [continuous]
-//     [fade <child> <out ms> <in ms>] [first <child>] [across <child>]   HIRC switch container (type 6)
+//     [fade <child> <out ms> <in ms>] [first <child>] [across <child>]   HIRC switch container (type 6); each
+//     option once (of each child)
 //   layers <name> <bus or -> [modulator] <crossfade driver> <child>[=<x0>:<y0>:<x1>:<y1>]...   HIRC layer
 //     container (type 9) of one layer
 //   layer <name> <layers> [modulator] <crossfade driver> <child>[=<x0>:<y0>:<x1>:<y1>]...   a further layer
@@ -96,7 +101,7 @@
 //   motionsource <name> <tone> [volume <dB>] [device <first 0-65535> <second 0-65535>] [start <value>]
 //                                            HIRC motion source (type 17) of a tone, into the default motion bus:
 //                                            the two values the device takes the tone with, and the tone's
-//                                            starting value
+//                                            starting value; each once
 //   path <name> [random] [continuous] [relaunch] [loop] [world] [transition <ms>]   a sound's 3D path: items
 //     in random order, going on to the next item, a new path each play, looping, not turned with the
 //     listener; the last vertex of each item lasts the transition time

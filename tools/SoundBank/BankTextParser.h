@@ -126,11 +126,13 @@ struct PendingAttenuation {
 
 // A node that names others it is loaded after: a container its children, a bus its parent bus. The
 // engine loads what is named first, so a name of this bank declared later would be refused there (and
-// is how a loop would form); checked once the bank is whole.
+// is how a loop would form); checked once the bank is whole. A child is a node of this bank or one of
+// another bank named on an "elsewhere" line; a parent bus may be any bank's.
 struct Holder {
   std::string name;
   uint32_t id = 0;
   std::vector<uint32_t> held;
+  std::vector<std::string> heldNames;  // as the line gives them
   bool bus = false;
   int line = 0;
 };
@@ -199,6 +201,8 @@ class BankTextParser final : public MusicTextHost {
   bool CrossfadeDriver(const std::vector<std::string>& w, size_t& at, BankLayer& layer);
   bool LayerChild(const std::string& word, BankLayer& layer, uint32_t& childId);
   bool FinishContainers();
+  // elsewhere <node>...: nodes of banks loaded before this one, which its containers may hold.
+  bool Elsewhere(const std::vector<std::string>& w);
   // Curves, state properties and modulators (CurveText.cpp).
   bool Rtpc(const std::vector<std::string>& w);
   bool StateProperties(const std::vector<std::string>& w);
@@ -268,8 +272,9 @@ class BankTextParser final : public MusicTextHost {
     return nullptr;
   }
   BankEnvironmentCurve* Curve(const std::string& group, const std::string& curve);
-  void Holds(const std::string& name, uint32_t id, std::vector<uint32_t> held, bool bus) {
-    m_holders.push_back(Holder{name, id, std::move(held), bus, m_line});
+  void Holds(const std::string& name, uint32_t id, std::vector<uint32_t> held, std::vector<std::string> names,
+             bool bus) {
+    m_holders.push_back(Holder{name, id, std::move(held), std::move(names), bus, m_line});
   }
   bool CheckHolders();
   PendingPath* FindPath(const std::string& name) {
@@ -307,6 +312,7 @@ class BankTextParser final : public MusicTextHost {
   std::vector<DeclaredBus> m_buses;
   std::map<uint32_t, size_t> m_stateProperties;  // id -> place among the objects
   std::vector<Holder> m_holders;  // in the order of their lines
+  std::set<uint32_t> m_elsewhere;  // nodes of other banks
   std::vector<DeclaredContainer> m_containers;
   std::vector<DeclaredLayers> m_layers;
   std::vector<WrittenNode> m_nodes;

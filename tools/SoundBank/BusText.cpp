@@ -15,13 +15,10 @@ bool BankTextParser::Bus(const std::vector<std::string>& w) {
   if (!Id(w[1], id) || (w[2] != "-" && !Id(w[2], bus.parentId))) return false;
   const bool motion = w[0] == "motionbus";
   NodeWords words(*this, motion ? NodeKind::MotionBus : NodeKind::Bus, bus);
-  auto refused = [&](const std::vector<std::string>& line, size_t& i) {
-    return Fail("\"" + line[i] + "\" is no bus option");
-  };
-  if (!words.Read(w, 3, nullptr, refused)) return false;
+  if (!words.Read(w, 3, nullptr, words.Refused())) return false;
   const uint8_t type = motion ? kBankMotionBusType : words.OwnMix() ? kBankOwnMixBusType : kBankBusType;
   const size_t object = m_bank.objects.size();
-  if (bus.parentId) Holds(w[1], id, {bus.parentId}, true);
+  if (bus.parentId) Holds(w[1], id, {bus.parentId}, {w[2]}, true);
   if (!AddObject(type, w[1], BusPayload(id, bus))) return false;
   m_buses.push_back(DeclaredBus{object, id, std::move(bus)});
   return true;

@@ -2,6 +2,7 @@
 // containers (type 6) and layer containers (type 9) with their further layers.
 #include <algorithm>
 #include <cmath>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -23,8 +24,11 @@ bool BankTextParser::Container(const std::vector<std::string>& w) {
   if (!Id(w[1], declared.id) || (w[2] != "-" && !Id(w[2], params.outputBusId))) return false;
   container.playMode = kind == "sequence" ? 1 : 0;
   bool loopRangeLine = false;
+  std::vector<std::string> names;
+  std::set<std::string> given;
   NodeWords words(*this, nodeKind, params, &declared.path);
-  // A random or sequence container's own words: how it loops, avoids repeats, goes from item to item.
+  // A random or sequence container's own words, each once: how it loops, avoids repeats, goes from item
+  // to item.
   auto options = [&](const std::vector<std::string>& line, size_t& i, bool& taken) {
     const std::string& word = line[i];
     taken = !mixer;
@@ -73,7 +77,7 @@ bool BankTextParser::Container(const std::vector<std::string>& w) {
     } else {
       taken = false;
     }
-    return true;
+    return !taken || given.insert(word).second || Fail("\"" + word + "\" is given twice");
   };
   auto child = [&](const std::vector<std::string>& line, size_t& i) {
     const std::string& word = line[i];
@@ -84,6 +88,7 @@ bool BankTextParser::Container(const std::vector<std::string>& w) {
       return kind == "random" ? false : Fail("only a random container's children have weights");
     container.children.push_back(item.id);
     container.playlist.push_back(item);
+    names.push_back(word.substr(0, equals));
     return true;
   };
   if (!words.Read(w, 3, options, child)) return false;
@@ -92,7 +97,7 @@ bool BankTextParser::Container(const std::vector<std::string>& w) {
   // The play list's count is two bytes.
   if (!Fits(container.playlist.size(), kShortCount, std::string("a ") + NodeKindName(nodeKind), "children"))
     return false;
-  Holds(w[1], declared.id, container.children, false);
+  Holds(w[1], declared.id, container.children, std::move(names), false);
   const uint32_t motionBus = params.secondaryOutputId;
   m_containers.push_back(std::move(declared));
   // Written again once its path is whole, and at the bank's end.
@@ -123,18 +128,22 @@ bool BankTextParser::Switch(const std::vector<std::string>& w) {
     container.settings.back().childId = child;
     return container.settings.back();
   };
+  std::vector<std::string> childNames;
+  std::set<std::string> given;  // the options, each once (of each child)
   auto options = [&](const std::vector<std::string>& line, size_t& i, bool& taken) {
     const std::string& word = line[i];
     taken = true;
     if (word == "continuous") {
       container.continuous = 1;
-      return true;
+      return given.insert(word).second || Fail("\"continuous\" is given twice");
     }
     taken = word == "fade" || word == "first" || word == "across";
     if (!taken) return true;
     const size_t values = word == "fade" ? 3 : 1;
     uint32_t child = 0;
     if (i + values >= line.size()) return Fail("\"" + word + "\" takes " + std::to_string(values) + " values");
+    const std::string option = word + " " + line[i + 1];
+    if (!given.insert(option).second) return Fail("\"" + option + "\" is given twice");
     if (!Id(line[i + 1], child)) return false;
     BankSwitchChild& entry = settingsOf(child);
     if (word == "fade" && (!Number(line[i + 2], entry.fadeOutMs) || !Number(line[i + 3], entry.fadeInMs))) return false;
@@ -153,15 +162,17 @@ bool BankTextParser::Switch(const std::vector<std::string>& w) {
       uint32_t child = 0;
       if (!Id(name, child)) return false;
       values.children.push_back(child);
-      if (std::find(container.children.begin(), container.children.end(), child) == container.children.end())
-        container.children.push_back(child);
+      if (std::find(container.children.begin(), container.children.end(), child) != container.children.end())
+        continue;
+      container.children.push_back(child);
+      childNames.push_back(name);
     }
     container.lists.push_back(values);
     return true;
   };
   NodeWords words(*this, NodeKind::Switch, params);
   if (!words.Read(w, 6, options, list)) return false;
-  Holds(w[1], id, container.children, false);
+  Holds(w[1], id, container.children, std::move(childNames), false);
   return AddNode(kBankSwitchType, w[1], NodeKind::Switch, params.secondaryOutputId,
                  [id, params, container](bool motionFlag) { return SwitchPayload(id, params, container, motionFlag); });
 }
@@ -207,14 +218,16 @@ bool BankTextParser::Layers(const std::vector<std::string>& w) {
     return false;
   layer.id = id;
   NodeWords words(*this, NodeKind::Layers, declared.params);
+  std::vector<std::string> names;
   auto child = [&](const std::vector<std::string>& line, size_t& i) {
     uint32_t childId = 0;
     if (!LayerChild(line[i], layer, childId)) return false;
     declared.children.push_back(childId);
+    names.push_back(line[i].substr(0, line[i].find('=')));
     return true;
   };
   if (!words.Read(w, at + 1, nullptr, child)) return false;
-  Holds(w[1], id, declared.children, false);
+  Holds(w[1], id, declared.children, std::move(names), false);
   declared.object = m_bank.objects.size();
   declared.layers.push_back(std::move(layer));
   const uint32_t motionBus = declared.params.secondaryOutputId;
@@ -256,6 +269,18 @@ bool BankTextParser::Layer(const std::vector<std::string>& w) {
       LayerContainerPayload(containerId, container->params, container->children, container->layers);
   return true;
 }
+// elsewhere <node>...: a container may hold a node of a bank loaded before its own, which the engine
+// finds as the container loads; any other child names a node of the container's bank.
+bool BankTextParser::Elsewhere(const std::vector<std::string>& w) {
+  if (!Count(w, 2, kNoMost)) return false;
+  for (size_t i = 1; i < w.size(); ++i) {
+    uint32_t id = 0;
+    if (!Id(w[i], id)) return false;
+    m_elsewhere.insert(id);
+  }
+  return true;
+}
+
 bool BankTextParser::FinishContainers() {
   for (DeclaredContainer& declared : m_containers) {
     m_line = declared.line;

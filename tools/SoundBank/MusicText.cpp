@@ -144,15 +144,11 @@ bool MusicText::Track(const std::vector<std::string>& w) {
       syncGiven = true;
       return true;
     }
-    taken = w[i] == "lookahead" && i + 1 < w.size();
-    return !taken || Ms(w[++i], ahead);
+    taken = w[i] == "lookahead";
+    if (!taken) return true;
+    return i + 1 < w.size() ? Ms(w[++i], ahead) : m_host.Fail("\"lookahead\" takes 1 value");
   };
-  auto refused = [&](const std::vector<std::string>&, size_t&) {
-    return m_host.Fail("\"musictrack\" takes a name and a tone, then lookahead <ms>, 3d <attenuation>, clip:, "
-                       "automation:, subtracks:, random, sequence, switch:, state:, switchfade:, switchsync: and "
-                       "the settings of every node");
-  };
-  if (!words.Read(w, 3, options, refused)) return false;
+  if (!words.Read(w, 3, options, words.Refused())) return false;
   if (ahead > 0xFFFFFFFFu) return m_host.Fail("a look-ahead fits in 32 bits of milliseconds");
   track.lookAheadMs = uint32_t(ahead);
   if ((fadeGiven || syncGiven) && track.type != SN::SnMusicTrack_Switch)

@@ -125,17 +125,23 @@ bool NodeWords::Take(const std::vector<std::string>& w, size_t& i, bool& taken) 
   if (row->most != kEachProperty && times == row->most)
     return row->most == 1 ? m_host.Fail("\"" + w[i] + "\" is given twice")
                           : m_host.Fail(std::string(IsBus() ? "a bus" : "a node") + " has " + row->many);
-  if (i + row->values >= w.size())
-    return m_shortRefusal && m_shortRefusal(w[i]) ? false : m_host.Fail("\"" + w[i] + "\" takes " + row->takes);
+  if (i + row->values >= w.size()) return m_host.Fail("\"" + w[i] + "\" takes " + row->takes);
   ++times;
   return (this->*row->read)(w, i);
 }
 
 bool NodeWords::NotOthers(const std::string& word) {
   for (const NodeWordRow& row : NodeWordTable())
-    if (word == row.word)
-      return m_host.Fail("\"" + word + "\" is no " + NodeKindName(m_kind) + " option");
+    if (word == row.word) return NoOption(word);
   return true;
+}
+
+bool NodeWords::NoOption(const std::string& word) {
+  return m_host.Fail("\"" + word + "\" is no " + NodeKindName(m_kind) + " option");
+}
+
+NodeWords::LineRest NodeWords::Refused() {
+  return [this](const std::vector<std::string>& w, size_t& i) { return NoOption(w[i]); };
 }
 
 bool NodeWords::Whole() {
@@ -250,7 +256,7 @@ bool NodeWords::Loop(const std::vector<std::string>& w, size_t& i) {
 // Each play of the node waits this long before its voice begins (property 59, in seconds).
 bool NodeWords::Delay(const std::vector<std::string>& w, size_t& i) {
   uint32_t ms = 0;
-  if (!m_host.Number(w[++i], ms)) return false;
+  if (!m_host.DelayMs(w[++i], ms)) return false;
   return AddProperty(m_node->properties, BankNodeProperty::Float(59, float(ms) / 1000.0f));
 }
 

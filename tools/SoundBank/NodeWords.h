@@ -74,9 +74,8 @@ class NodeWords {
   bool NotOthers(const std::string& word);
   // At the line's end: the settings that only hold together, and the counts within their fields.
   bool Whole();
-  // A line that words its own refusal of some words left without their values (a sound's, as it has
-  // always): `refusal` fails with it and says true for such a word.
-  void RefuseShortWith(std::function<bool(const std::string& word)> refusal) { m_shortRefusal = std::move(refusal); }
+  // The rest of a line that takes no other words: each refused, "<word>" is no <kind> option.
+  LineRest Refused();
   // A bus with a mix stage of its own ("ownmix"), written as a bus of its own type.
   bool OwnMix() const { return m_ownMix; }
 
@@ -110,6 +109,8 @@ class NodeWords {
 
  private:
   bool IsBus() const { return m_bus != nullptr; }
+  // "<word>" is no <kind> option.
+  bool NoOption(const std::string& word);
   // A property the node holds once: a second value of its id is refused.
   bool AddProperty(std::vector<BankNodeProperty>& properties, const BankNodeProperty& property);
   // <property> <value>: a named or numbered node property, its value within what the engine takes.
@@ -121,7 +122,6 @@ class NodeWords {
   BankBusParams* m_bus = nullptr;
   std::string* m_path = nullptr;
   std::vector<uint32_t> m_times;  // of each row, on this line
-  std::function<bool(const std::string& word)> m_shortRefusal;
   bool m_ownMix = false;
 };
 

@@ -2,6 +2,7 @@
 // definitions, raw objects, attenuations and dialogue events.
 #include <algorithm>
 #include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -23,20 +24,28 @@ bool BankTextParser::Action(const std::vector<std::string>& w) {
     return Fail("\"" + type + "\" is not an action type such as 0x0403");
   action.type = uint16_t(strtoul(type.c_str() + 2, nullptr, 16));
   if (w[3] != "0" && !Id(w[3], action.target)) return false;
+  std::set<std::string> given;  // every option once, but the exceptions
   for (size_t i = 4; i < w.size();) {
     const std::string& option = w[i];
     auto needs = [&](size_t n) {
       if (i + n < w.size()) return true;
       return Fail("action option \"" + option + "\" takes " + std::to_string(n) + " values");
     };
+    if (option != "except" && option != "exceptbus" && !given.insert(option).second)
+      return Fail("\"" + option + "\" is given twice");
     uint32_t number = 0;
     float real = 0.0f;
     if (option == "bus") {
       action.targetIsBus = 1;
       i += 1;
-    } else if (option == "delay" || option == "fade") {
+    } else if (option == "delay") {
+      if (!needs(1) || !DelayMs(w[i + 1], number)) return false;
+      action.properties.push_back(BankNodeProperty::Int(14, int32_t(number)));
+      i += 2;
+    } else if (option == "fade") {
       if (!needs(1) || !Number(w[i + 1], number)) return false;
-      action.properties.push_back(BankNodeProperty::Int(option == "delay" ? 14 : 15, int32_t(number)));
+      if (number > 0x7FFFFFFFu) return Fail("\"" + w[i + 1] + "\" is past the 31 bits of an action's time");
+      action.properties.push_back(BankNodeProperty::Int(15, int32_t(number)));
       i += 2;
     } else if (option == "delayrange" || option == "faderange") {
       // Offsets of the delay or the fade drawn at each run, in ms.

@@ -1,7 +1,6 @@
 // The bank text's sounds (HIRC type 2) of a tone or a source plug-in, motion sources of a tone, and the
 // paths sounds and containers move along.
-#include <algorithm>
-#include <iterator>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -19,21 +18,8 @@ bool BankTextParser::Sound(const std::vector<std::string>& w) {
   sound.line = m_line;
   if (!Id(w[1], sound.id) || !Id(w[3], sound.params.outputBusId)) return false;
   NodeWords words(*this, NodeKind::Sound, sound.params, &sound.path);
-  auto refused = [&](const std::vector<std::string>&, size_t&) {
-    return Fail("only \"volume <dB>\", \"pitch <cents>\", \"lowpass <value>\", \"highpass <value>\", "
-                "\"loop <passes, 0 for ever>\", \"motion <motion bus>\", \"path <path>\", "
-                "\"effect <definition>\", \"mixer <definition>\", \"inaudible <play, kill or virtual>\", "
-                "\"delay <ms>\", \"priority <0-100>\", \"distanceoffset <-100-100>\", "
-                "\"maxvoices <1-1023> [global] [newest|oldest] [virtual]\" and \"3d <attenuation>\" may follow "
-                "a sound's bus");
-  };
-  words.RefuseShortWith([&](const std::string& word) {
-    static const char* const kSoundWords[] = {"volume", "pitch", "lowpass", "highpass", "loop", "motion",
-                                              "path", "effect", "mixer", "inaudible", "delay", "3d"};
-    size_t i = 0;
-    return std::find(std::begin(kSoundWords), std::end(kSoundWords), word) != std::end(kSoundWords) && !refused(w, i);
-  });
-  if (!words.Read(w, 4, nullptr, refused) || !AddPending(kBankSoundType, w[1], sound.id, sound.object)) return false;
+  if (!words.Read(w, 4, nullptr, words.Refused()) || !AddPending(kBankSoundType, w[1], sound.id, sound.object))
+    return false;
   m_sounds.push_back(std::move(sound));
   return true;
 }
@@ -47,9 +33,12 @@ bool BankTextParser::MotionSource(const std::vector<std::string>& w) {
   source.line = m_line;
   source.motion = true;
   if (!Id(w[1], source.id)) return false;
+  std::set<std::string> given;
   for (size_t i = 3; i < w.size(); ++i) {
     BankMotionSource& values = source.motionValues;
     uint32_t first = 0, second = 0;
+    if ((w[i] == "volume" || w[i] == "device" || w[i] == "start") && !given.insert(w[i]).second)
+      return Fail("\"" + w[i] + "\" is given twice");
     if (w[i] == "volume" && i + 1 < w.size()) {
       float dB = 0.0f;
       if (!Level(w[++i], dB)) return false;

@@ -14,6 +14,9 @@ namespace Tools {
 // The widths of the counts a bank's fields are written with: a count past its field's would wrap.
 constexpr size_t kByteCount = 0xFF;
 constexpr size_t kShortCount = 0xFFFF;
+// The longest delay of a play or an action, in ms: the engine counts it in samples at 48000 Hz in a
+// signed 32-bit count.
+constexpr uint32_t kMostDelayMs = 0x7FFFFFFF / 48;
 
 class TextValues {
  public:
@@ -30,6 +33,9 @@ class TextValues {
   // A level in decibels (a volume, a duck, a gain effect), as the engine holds them.
   bool Level(const std::string& word, float& dB) { return Within(word, SN::kDecibelRange, "the levels", dB); }
   bool Small(const std::string& word, uint32_t most, const std::string& tooLarge, uint32_t& value);
+  bool DelayMs(const std::string& word, uint32_t& ms) {
+    return Small(word, kMostDelayMs, "is outside the delays of 0 to " + std::to_string(kMostDelayMs) + " ms", ms);
+  }
   bool Byte(const std::string& word, uint8_t& value);
   // The words from `first` on as hex bytes.
   bool Hex(const std::vector<std::string>& words, size_t first, std::vector<uint8_t>& out);
