@@ -225,7 +225,8 @@ uint64_t AlignedMediaBytes(uint32_t size) { return (uint64_t(size) + kMediaAlign
 // read the game's copies: none of them may end here, nor read the game's bytes once this returns.
 // They move onto copies of the engine's own, one block for the call, whose end is posted before
 // anything moves: the next pass takes the copies away as the call would have. What the call cannot
-// have first (memory for the copies, room for that post) refuses it as a whole: the media stay set.
+// have first (memory for the copies, room for that post) refuses it as a whole (52), as does a reader
+// that cannot move (2): the media stay set.
 SNRESULT CSnSoundBankManager::UnsetMediaInPass(const SnMediaItem* items, uint32_t count) {
   auto* taken = static_cast<TakenMedia*>(MemoryMgr::Malloc(g_DefaultPoolId, sizeof(TakenMedia) * size_t(count)));
   if (!taken) {
@@ -248,6 +249,7 @@ SNRESULT CSnSoundBankManager::UnsetMediaInPass(const SnMediaItem* items, uint32_
   CSnBankRecord* standIn =
       copyBytes && copyBytes < kNoStandInCopy ? StandInCopies(items, count, taken, uint32_t(copyBytes)) : nullptr;
   const char* refused = copyBytes && !standIn ? "no memory to copy them for the voices of the frame running" : nullptr;
+  SNRESULT result = SN_InsufficientMemory;
   if (standIn) {
     auto* message = g_pAudioMgr ? g_pAudioMgr->Reserve<SnMsgStopBankVoices>(SnMsg_StopBankVoices) : nullptr;
     if (message) {
@@ -257,29 +259,39 @@ SNRESULT CSnSoundBankManager::UnsetMediaInPass(const SnMediaItem* items, uint32_
       refused = "no room to post the end of the copies the frame's voices would move onto";
       ForgetStandIn(items, count, taken, standIn);
       PoolDelete(g_DefaultPoolId, standIn);
+      standIn = nullptr;
     }
   }
-  if (refused) {
-    SOUND_LOG(Error, "UnsetMedia inside an audio pass: %s; the %u media stay set", refused, count);
-    Platform::ReentrantGuard guard(m_bankLock);
-    for (uint32_t i = 0; i < count; ++i)
-      if (taken[i].owner) taken[i].owner->m_stateFlags &= uint8_t(~CSnBankRecord::kStateUnloading);
-    MemoryMgr::Free(g_DefaultPoolId, taken);
-    return SN_InsufficientMemory;
-  }
-  for (uint32_t i = 0; i < count; ++i) {
+  // Every reader moves before anything goes. One that cannot follow a copy (a plug-in that cannot
+  // relocate its media) cannot end inside the frame either: the call is refused, and those that
+  // moved come back to the game's copy with the posted end.
+  for (uint32_t i = 0; i < count && !refused; ++i) {
     if (!taken[i].owner) continue;
-    CSnBankMediaHolder::BankDataGoing(taken[i].owner);
-    {
-      Platform::ReentrantGuard guard(m_bankLock);
-      RemoveMediaSource(items[i].mediaId, taken[i].owner);
+    CSnBankMediaHolder::MoveReadersOff(taken[i].owner);
+    if (taken[i].owner->UseCount() > 1) {
+      refused = "a voice or effect reading them cannot move to a copy, nor end inside the frame";
+      result = SN_Failure;
     }
-    DropUse(taken[i].owner);
   }
   // Only the voices moved onto them read the copies now: the posted end takes them away.
   if (standIn) ForgetStandIn(items, count, taken, standIn);
+  if (refused) SOUND_LOG(Error, "UnsetMedia inside an audio pass: %s; the %u media stay set", refused, count);
+  for (uint32_t i = 0; i < count; ++i) {
+    CSnBankRecord* owner = taken[i].owner;
+    if (!owner) continue;
+    if (refused) {
+      Platform::ReentrantGuard guard(m_bankLock);
+      owner->m_stateFlags &= uint8_t(~CSnBankRecord::kStateUnloading);
+      continue;
+    }
+    {
+      Platform::ReentrantGuard guard(m_bankLock);
+      RemoveMediaSource(items[i].mediaId, owner);
+    }
+    DropUse(owner);
+  }
   MemoryMgr::Free(g_DefaultPoolId, taken);
-  return SN_Success;
+  return refused ? result : SN_Success;
 }
 
 CSnBankRecord* CSnSoundBankManager::StandInCopies(const SnMediaItem* items, uint32_t count,
