@@ -250,9 +250,16 @@ class LentUnsetTest : public TakenBackMemoryTest {
     for (int frame = 0; frame < 12 && !came(); ++frame) Step(1);
     ASSERT_TRUE(came());
   }
-  void PlayUntilCalledBack(LentUnsetInCallback& unset, uint32_t kind) {
+  // Plays until the callback's UnsetMedia answered `result`; two frames on, `voices` play and the log
+  // holds `said`. Then the level ends.
+  void ExpectUnset(LentUnsetInCallback& unset, uint32_t kind, SNRESULT result, uint32_t voices, const char* said) {
     ASSERT_NE(PlayLent(unset.item, kind, &LentUnsetInCallback::Callback, &unset), 0u);
     StepUntil([&] { return unset.made.load() != 0; });
+    EXPECT_EQ(unset.result, result);
+    Step(2);
+    EXPECT_EQ(Voices(), voices);
+    EXPECT_NE(log_.Take().find(said), std::string::npos) << said;
+    EndLevel(unset.item);
   }
   // The game's thread ends the level: its voices, its copy if it still lends it, the bank.
   void EndLevel(const SnMediaItem& item) {
@@ -286,12 +293,7 @@ TEST_P(LentUnsetTest, AnUnsetMediaInACallbackWithoutMemoryForItsCopiesIsRefused)
     DefaultPoolTaken pool;
     unset.before = [&] { pool.Take(); };
     unset.after = [&] { pool.GiveBack(); };
-    PlayUntilCalledBack(unset, kind);
-    EXPECT_EQ(unset.result, SN_InsufficientMemory);
-    Step(2);
-    EXPECT_EQ(Voices(), 2u);
-    EXPECT_NE(log_.Take().find("UnsetMedia inside an audio pass: no memory"), std::string::npos);
-    EndLevel(unset.item);
+    ExpectUnset(unset, kind, SN_InsufficientMemory, 2, "UnsetMedia inside an audio pass: no memory");
   }
 }
 
@@ -303,12 +305,7 @@ TEST_P(LentUnsetTest, AnUnsetMediaInACallbackTakesBackTheSizeTheMediaWasSetWith)
     LentUnsetInCallback unset;
     unset.sizeNamed = named;
     unset.after = [&] { FreeMedia(); };
-    PlayUntilCalledBack(unset, SnCallback_Marker);
-    EXPECT_EQ(unset.result, SN_Success);
-    Step(2);
-    EXPECT_EQ(Voices(), 0u);
-    EXPECT_NE(log_.Take().find("bytes are taken back"), std::string::npos);
-    EndLevel(unset.item);
+    ExpectUnset(unset, SnCallback_Marker, SN_Success, 0, "bytes are taken back");
   }
 }
 
@@ -321,12 +318,7 @@ TEST_P(LentUnsetTest, AnUnsetMediaInACallbackWhoseCopiesCannotBeEndedIsRefused) 
     for (uint32_t posts = 0; posts < (1u << 22) && SoundEngine::PostTrigger(0x5EEDu, kObject + 1) == SN_Success;)
       ++posts;
   };
-  PlayUntilCalledBack(unset, SnCallback_Marker);
-  EXPECT_EQ(unset.result, SN_InsufficientMemory);
-  Step(3);
-  EXPECT_EQ(Voices(), 2u);
-  EXPECT_NE(log_.Take().find("no room to post the end"), std::string::npos);
-  EndLevel(unset.item);
+  ExpectUnset(unset, SnCallback_Marker, SN_InsufficientMemory, 2, "no room to post the end");
 }
 
 // A marker callback cancels the cookie of a failed load's bank callback while that callback makes a
