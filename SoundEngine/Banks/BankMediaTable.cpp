@@ -184,7 +184,8 @@ CSnBankRecord* CSnSoundBankManager::TakeBackGameMedia(const SnMediaItem& item, u
   if (!owner) return nullptr;
   // The copy is the one set at that address: all of it goes, whatever size the call names.
   if (item.size != setSize)
-    SOUND_LOG(Warning, "UnsetMedia: media %u was set at that address with %u bytes, not %u: its %u bytes are taken back",
+    SOUND_LOG(Warning,
+              "UnsetMedia: media %u was set at that address with %u bytes, not %u: its %u bytes are taken back",
               item.mediaId, setSize, item.size, setSize);
   // Handed out no more from here on.
   owner->m_stateFlags |= CSnBankRecord::kStateUnloading;
@@ -218,7 +219,9 @@ SNRESULT CSnSoundBankManager::UnsetMedia(const SnMediaItem* items, uint32_t coun
 }
 
 namespace {
-uint64_t AlignedMediaBytes(uint32_t size) { return (uint64_t(size) + kMediaAlignment - 1) & ~uint64_t(kMediaAlignment - 1); }
+uint64_t AlignedMediaBytes(uint32_t size) {
+  return (uint64_t(size) + kMediaAlignment - 1) & ~uint64_t(kMediaAlignment - 1);
+}
 }  // namespace
 
 // Inside an audio pass (a play's or a bus callback) the frame may be running the very voices that
