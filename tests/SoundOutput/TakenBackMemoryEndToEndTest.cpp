@@ -197,8 +197,7 @@ TEST_P(TakenBackMemoryTest, ACallbackTakingSomethingAwayLeavesNothingReadingWhat
 }
 
 // One play's marker or duration callback makes one UnsetMedia of the game's copy of Lent, once,
-// naming its size times `sizeNamed`; `before` and `after` run around it on the callback's thread. A looping voice of
-// the same media plays beside the play throughout.
+// naming its size times `sizeNamed`; `before` and `after` run around it on the callback's thread.
 struct LentUnsetInCallback {
   SnMediaItem item{};
   double sizeNamed = 1.0;
@@ -214,19 +213,6 @@ struct LentUnsetInCallback {
     named.size = uint32_t(double(named.size) * self->sizeNamed);
     self->result = SoundEngine::UnsetMedia(&named, 1);
     if (self->after) self->after();
-  }
-};
-
-// Every block the default pool has left, until given back.
-struct DefaultPoolTaken {
-  std::vector<void*> blocks;
-  void Take() {
-    for (size_t size = size_t(1) << 20; size >= 16; size /= 2)
-      while (void* block = MemoryMgr::Malloc(g_DefaultPoolId, size)) blocks.push_back(block);
-  }
-  void GiveBack() {
-    for (void* block : blocks) MemoryMgr::Free(g_DefaultPoolId, block);
-    blocks.clear();
   }
 };
 
@@ -273,11 +259,6 @@ class LentUnsetTest : public TakenBackMemoryTest {
     image_.reset();
     EXPECT_EQ(g_pBankManager->MediaReferences(item.mediaId), 0u);
   }
-  // The game frees its copy, overwritten first.
-  void FreeMedia() {
-    std::fill(media_->begin(), media_->end(), uint8_t(0x5A));
-    media_.reset();
-  }
 
  protected:
   std::unique_ptr<std::vector<uint8_t>> media_, image_;
@@ -290,9 +271,14 @@ TEST_P(LentUnsetTest, AnUnsetMediaInACallbackWithoutMemoryForItsCopiesIsRefused)
   for (uint32_t kind : {uint32_t(SnCallback_Duration), uint32_t(SnCallback_Marker)}) {
     SCOPED_TRACE("callback " + std::to_string(kind));
     LentUnsetInCallback unset;
-    DefaultPoolTaken pool;
-    unset.before = [&] { pool.Take(); };
-    unset.after = [&] { pool.GiveBack(); };
+    std::vector<void*> blocks;  // every block the default pool has left, while the call runs
+    unset.before = [&] {
+      for (size_t size = size_t(1) << 20; size >= 16; size /= 2)
+        while (void* block = MemoryMgr::Malloc(g_DefaultPoolId, size)) blocks.push_back(block);
+    };
+    unset.after = [&] {
+      for (void* block : blocks) MemoryMgr::Free(g_DefaultPoolId, block);
+    };
     ExpectUnset(unset, kind, SN_InsufficientMemory, 2, "UnsetMedia inside an audio pass: no memory");
   }
 }
@@ -304,7 +290,11 @@ TEST_P(LentUnsetTest, AnUnsetMediaInACallbackTakesBackTheSizeTheMediaWasSetWith)
     SCOPED_TRACE("size named x" + std::to_string(named));
     LentUnsetInCallback unset;
     unset.sizeNamed = named;
-    unset.after = [&] { FreeMedia(); };
+    // The game overwrites and frees its copy at once.
+    unset.after = [&] {
+      std::fill(media_->begin(), media_->end(), uint8_t(0x5A));
+      media_.reset();
+    };
     ExpectUnset(unset, SnCallback_Marker, SN_Success, 0, "bytes are taken back");
   }
 }
