@@ -7,6 +7,7 @@
 
 #include "Platform/TextNarrowing.h"
 #include "SoundEngine/ApiQueue.h"
+#include "SoundEngine/Banks/SoundBankManager.h"
 #include "SoundEngine/Callbacks/PlayPositionStore.h"
 #include "SoundEngine/Callbacks/PlayingIDCallbackMgr.h"
 #include "SoundEngine/ExternalSources.h"
@@ -310,12 +311,22 @@ SNRESULT StopSourcePlugin(uint32_t pluginId, uint32_t companyId, uint32_t playin
   });
 }
 
+namespace {
+// On the engine's own threads a cancel waits for no callback running elsewhere: inside an audio pass
+// that may be a bank callback waiting for the pass, and in a bank callback a play's callback the pass
+// may hold waiting for it. It returns at once; one already running elsewhere may end after it.
+bool CancelMayWait() {
+  return !CSnAudioMgr::InAudioPassOnThisThread() && !SnBankCallbackScope::InCallbackOnThisThread() &&
+         !(g_pBankManager && g_pBankManager->IsBankThread());
+}
+}  // namespace
+
 void CancelEventCallback(uint32_t playingId) {
-  if (g_pPlayingIDCallbackMgr) g_pPlayingIDCallbackMgr->CancelEventCallback(playingId);
+  if (g_pPlayingIDCallbackMgr) g_pPlayingIDCallbackMgr->CancelEventCallback(playingId, CancelMayWait());
 }
 
 void CancelEventCallbackCookie(void* cookie) {
-  if (g_pPlayingIDCallbackMgr) g_pPlayingIDCallbackMgr->CancelEventCallbackCookie(cookie);
+  if (g_pPlayingIDCallbackMgr) g_pPlayingIDCallbackMgr->CancelEventCallbackCookie(cookie, CancelMayWait());
 }
 
 SNRESULT GetSourcePlayPosition(uint32_t playingId, uint32_t* positionMs, bool extrapolate) {

@@ -51,6 +51,12 @@ void CSnBankMediaHolder::BankDataGoing(CSnLoadedBank* bank) {
   if (ISnOutputServices* outputs = OutputServices()) outputs->StopVoicesUsingBankData(bank);
 }
 
+void CSnBankMediaHolder::MoveReadersOff(CSnLoadedBank* bank) {
+  Platform::ReentrantGuard guard(GlobalAudioLock());
+  if (bank) WalkHolders(bank);
+  if (ISnOutputServices* outputs = OutputServices()) outputs->MoveVoicesOffBankData(bank);
+}
+
 void CSnBankMediaHolder::WalkHolders(const CSnLoadedBank* bank) {
   HolderList& list = Holders();
   // 0 is a holder's mark before its first walk.

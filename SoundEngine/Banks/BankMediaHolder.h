@@ -29,6 +29,9 @@ class CSnBankMediaHolder {
   // media lets go of it, then the voices and bus effects reading it. A holder may leave the list, or
   // end, while it lets go.
   static void BankDataGoing(CSnLoadedBank* bank);
+  // The same inside a frame, which may be running what reads the data: each moves to another copy
+  // where it can, and nothing ends; what cannot follow keeps its use of the bank.
+  static void MoveReadersOff(CSnLoadedBank* bank);
 
  protected:
   ~CSnBankMediaHolder() { Unlist(); }

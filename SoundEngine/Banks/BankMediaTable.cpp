@@ -45,13 +45,15 @@ void CSnSoundBankManager::RemoveMediaSource(uint32_t mediaId, CSnBankRecord* ban
   }
 }
 
-CSnBankRecord* CSnSoundBankManager::FindGameMedia(uint32_t mediaId, const void* data) {
+CSnBankRecord* CSnSoundBankManager::FindGameMedia(uint32_t mediaId, const void* data, uint32_t* setSize) {
   ORV_ASSERT(m_bankLock.IsHeldByCurrentThread());
   const MediaEntry* entry = m_media.Find(mediaId);
   if (!entry) return nullptr;
   for (uint32_t i = 0; i < entry->sourceCount; ++i) {
     CSnBankRecord* owner = entry->sources[i].bank;
-    if (owner && owner->IsGameMedia() && !owner->IsUnloading() && entry->sources[i].data == data) return owner;
+    if (!owner || !owner->IsGameMedia() || owner->IsUnloading() || entry->sources[i].data != data) continue;
+    if (setSize) *setSize = entry->sources[i].size;
+    return owner;
   }
   return nullptr;
 }
@@ -176,6 +178,20 @@ SNRESULT CSnSoundBankManager::SetMedia(const SnMediaItem* items, uint32_t count)
   return result;
 }
 
+CSnBankRecord* CSnSoundBankManager::TakeBackGameMedia(const SnMediaItem& item, uint32_t& setSize) {
+  ORV_ASSERT(m_bankLock.IsHeldByCurrentThread());
+  CSnBankRecord* owner = FindGameMedia(item.mediaId, item.data, &setSize);
+  if (!owner) return nullptr;
+  // The copy is the one set at that address: all of it goes, whatever size the call names.
+  if (item.size != setSize)
+    SOUND_LOG(Warning,
+              "UnsetMedia: media %u was set at that address with %u bytes, not %u: its %u bytes are taken back",
+              item.mediaId, setSize, item.size, setSize);
+  // Handed out no more from here on.
+  owner->m_stateFlags |= CSnBankRecord::kStateUnloading;
+  return owner;
+}
+
 SNRESULT CSnSoundBankManager::UnsetMedia(const SnMediaItem* items, uint32_t count) {
   if (count == 0) return SN_Success;
   if (!items) return SN_Failure;
@@ -183,58 +199,139 @@ SNRESULT CSnSoundBankManager::UnsetMedia(const SnMediaItem* items, uint32_t coun
   // them meanwhile; what reads them lets go first, moving to another copy or ending, as under an
   // unloaded bank.
   Platform::ReentrantGuard audio(GlobalAudioLock());
+  if (CSnAudioMgr::InAudioPassOnThisThread()) return UnsetMediaInPass(items, count);
   for (uint32_t i = 0; i < count; ++i) {
     CSnBankRecord* owner = nullptr;
+    uint32_t setSize = 0;
     {
       Platform::ReentrantGuard guard(m_bankLock);
-      owner = FindGameMedia(items[i].mediaId, items[i].data);
-      if (!owner) continue;
-      // Handed out no more from here on.
-      owner->m_stateFlags |= CSnBankRecord::kStateUnloading;
+      owner = TakeBackGameMedia(items[i], setSize);
     }
-    // Inside an audio pass (a play's callback) the frame may be running the very voices that read the
-    // copy: they cannot end here, nor read the game's bytes once this returns. They move onto a copy
-    // of the engine's own, which the next pass takes away as this call would have.
-    CSnBankRecord* standIn = CSnAudioMgr::InAudioPassOnThisThread() && owner->UseCount() > 1
-                                 ? StandInCopy(items[i].mediaId, items[i].data, items[i].size)
-                                 : nullptr;
+    if (!owner) continue;
     CSnBankMediaHolder::BankDataGoing(owner);
     {
       Platform::ReentrantGuard guard(m_bankLock);
       RemoveMediaSource(items[i].mediaId, owner);
-      if (standIn) {
-        standIn->m_stateFlags |= CSnBankRecord::kStateUnloading;
-        RemoveMediaSource(items[i].mediaId, standIn);
-      }
     }
     DropUse(owner);
-    if (standIn) PostUnload(standIn);
   }
   return SN_Success;
 }
 
-CSnBankRecord* CSnSoundBankManager::StandInCopy(uint32_t mediaId, const void* data, uint32_t size) {
-  auto* bytes = static_cast<uint8_t*>(MemoryMgr::Malign(g_DefaultPoolId, size, kMediaAlignment));
-  auto* standIn = bytes ? PoolNew<CSnBankRecord>(g_DefaultPoolId, *this, 0u, bytes) : nullptr;
+namespace {
+uint64_t AlignedMediaBytes(uint32_t size) {
+  return (uint64_t(size) + kMediaAlignment - 1) & ~uint64_t(kMediaAlignment - 1);
+}
+}  // namespace
+
+// Inside an audio pass (a play's or a bus callback) the frame may be running the very voices that
+// read the game's copies: none of them may end here, nor read the game's bytes once this returns.
+// They move onto copies of the engine's own, one block for the call, whose end is posted before
+// anything moves: the next pass takes the copies away as the call would have. What the call cannot
+// have first (memory for the copies, room for that post) refuses it as a whole (52), as does a reader
+// that cannot move (2): the media stay set.
+SNRESULT CSnSoundBankManager::UnsetMediaInPass(const SnMediaItem* items, uint32_t count) {
+  auto* taken = static_cast<TakenMedia*>(MemoryMgr::Malloc(g_DefaultPoolId, sizeof(TakenMedia) * size_t(count)));
+  if (!taken) {
+    SOUND_LOG(Error, "UnsetMedia inside an audio pass: no memory to take back %u media; they stay set", count);
+    return SN_InsufficientMemory;
+  }
+  uint64_t copyBytes = 0;
+  {
+    Platform::ReentrantGuard guard(m_bankLock);
+    for (uint32_t i = 0; i < count; ++i) {
+      TakenMedia& t = taken[i];
+      t.owner = TakeBackGameMedia(items[i], t.size);
+      // Only a copy something reads needs one of the engine's own.
+      const bool read = t.owner && t.owner->UseCount() > 1;
+      t.offset = read && copyBytes < kNoStandInCopy ? uint32_t(copyBytes) : kNoStandInCopy;
+      if (read) copyBytes += AlignedMediaBytes(t.size);
+    }
+  }
+  // Offsets past 4 GiB are no block the pools hand out.
+  CSnBankRecord* standIn =
+      copyBytes && copyBytes < kNoStandInCopy ? StandInCopies(items, count, taken, uint32_t(copyBytes)) : nullptr;
+  const char* refused = copyBytes && !standIn ? "no memory to copy them for the voices of the frame running" : nullptr;
+  SNRESULT result = SN_InsufficientMemory;
+  if (standIn) {
+    auto* message = g_pAudioMgr ? g_pAudioMgr->Reserve<SnMsgStopBankVoices>(SnMsg_StopBankVoices) : nullptr;
+    if (message) {
+      message->bank = standIn;
+      g_pAudioMgr->FinishMessage();
+    } else {
+      refused = "no room to post the end of the copies the frame's voices would move onto";
+      ForgetStandIn(items, count, taken, standIn);
+      PoolDelete(g_DefaultPoolId, standIn);
+      standIn = nullptr;
+    }
+  }
+  // Every reader moves before anything goes. One that cannot follow a copy (a plug-in that cannot
+  // relocate its media) cannot end inside the frame either: the call is refused, and those that
+  // moved come back to the game's copy with the posted end.
+  for (uint32_t i = 0; i < count && !refused; ++i) {
+    if (!taken[i].owner) continue;
+    CSnBankMediaHolder::MoveReadersOff(taken[i].owner);
+    if (taken[i].owner->UseCount() > 1) {
+      refused = "a voice or effect reading them cannot move to a copy, nor end inside the frame";
+      result = SN_Failure;
+    }
+  }
+  // Only the voices moved onto them read the copies now: the posted end takes them away.
+  if (standIn) ForgetStandIn(items, count, taken, standIn);
+  if (refused) SOUND_LOG(Error, "UnsetMedia inside an audio pass: %s; the %u media stay set", refused, count);
+  for (uint32_t i = 0; i < count; ++i) {
+    CSnBankRecord* owner = taken[i].owner;
+    if (!owner) continue;
+    if (refused) {
+      Platform::ReentrantGuard guard(m_bankLock);
+      owner->m_stateFlags &= uint8_t(~CSnBankRecord::kStateUnloading);
+      continue;
+    }
+    {
+      Platform::ReentrantGuard guard(m_bankLock);
+      RemoveMediaSource(items[i].mediaId, owner);
+    }
+    DropUse(owner);
+  }
+  MemoryMgr::Free(g_DefaultPoolId, taken);
+  return refused ? result : SN_Success;
+}
+
+CSnBankRecord* CSnSoundBankManager::StandInCopies(const SnMediaItem* items, uint32_t count,
+                                                  const TakenMedia* taken, uint32_t bytes) {
+  auto* block = static_cast<uint8_t*>(MemoryMgr::Malign(g_DefaultPoolId, bytes, kMediaAlignment));
+  auto* standIn = block ? PoolNew<CSnBankRecord>(g_DefaultPoolId, *this, 0u, block) : nullptr;
   if (!standIn) {
-    if (bytes) MemoryMgr::Falign(g_DefaultPoolId, bytes);
-    SOUND_LOG(Error, "UnsetMedia: no memory to copy media %u (%u bytes) for the voices of the frame running; "
-              "they stop now", mediaId, size);
+    if (block) MemoryMgr::Falign(g_DefaultPoolId, block);
     return nullptr;
   }
-  memcpy(bytes, data, size);
   standIn->m_bankFlags = CSnBankRecord::kFlagGameMedia;
   standIn->m_useCount.store(1);
   // Freed with the record, once its last reader has let go.
-  standIn->m_pData = bytes;
-  standIn->m_dataSize = size;
+  standIn->m_pData = block;
+  standIn->m_dataSize = bytes;
   standIn->m_poolId = g_DefaultPoolId;
+  // The game's bytes are whole until the call returns; each copy is as long as its media was set.
+  for (uint32_t i = 0; i < count; ++i)
+    if (taken[i].offset != kNoStandInCopy) memcpy(block + taken[i].offset, items[i].data, taken[i].size);
   Platform::ReentrantGuard guard(m_bankLock);
-  if (AddMediaSource(mediaId, standIn, bytes, size) == SN_Success) return standIn;
-  PoolDelete(g_DefaultPoolId, standIn);
-  SOUND_LOG(Error, "UnsetMedia: no memory to copy media %u for the voices of the frame running; they stop now",
-            mediaId);
-  return nullptr;
+  for (uint32_t i = 0; i < count; ++i) {
+    if (taken[i].offset == kNoStandInCopy) continue;
+    if (AddMediaSource(items[i].mediaId, standIn, block + taken[i].offset, taken[i].size) == SN_Success) continue;
+    while (i--)
+      if (taken[i].offset != kNoStandInCopy) RemoveMediaSource(items[i].mediaId, standIn);
+    PoolDelete(g_DefaultPoolId, standIn);
+    return nullptr;
+  }
+  return standIn;
+}
+
+void CSnSoundBankManager::ForgetStandIn(const SnMediaItem* items, uint32_t count, const TakenMedia* taken,
+                                        CSnBankRecord* standIn) {
+  Platform::ReentrantGuard guard(m_bankLock);
+  standIn->m_stateFlags |= CSnBankRecord::kStateUnloading;
+  for (uint32_t i = 0; i < count; ++i)
+    if (taken[i].offset != kNoStandInCopy) RemoveMediaSource(items[i].mediaId, standIn);
 }
 
 }  // namespace SN

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "MemoryMgr/MemoryMgr.h"
+#include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/SoundEngine.h"
 
 namespace SN {
@@ -49,7 +50,10 @@ SNRESULT CSnPendingCookieSet::AddPending(void* cookie) {
 }
 
 void CSnPendingCookieSet::WaitForCallbacks(bool ownThread) {
-  if (ownThread || t_callbacksRunning) return;
+  // Inside an audio pass (a play's or a bus callback) the pass holds the audio lock, which a running
+  // bank callback may be waiting for: the cancel returns at once, and only the callbacks already
+  // running on other threads may still end after it.
+  if (ownThread || t_callbacksRunning || CSnAudioMgr::InAudioPassOnThisThread()) return;
   m_idle.Wait(Platform::kWaitForever);
 }
 

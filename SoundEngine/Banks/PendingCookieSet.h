@@ -22,7 +22,8 @@ class CSnPendingCookieSet {
   // One more callback to come for the cookie; SN_InsufficientMemory when the set cannot grow.
   SNRESULT AddPending(void* cookie);
   // Every callback still to come for the cookie is cancelled; then waits until no callback runs,
-  // except on `ownThread` (the bank thread) and on a thread that is running a callback itself.
+  // except on `ownThread` (the bank thread), on a thread that is running a callback itself, and
+  // inside an audio pass.
   void CancelAndWait(void* cookie, bool ownThread);
   // Any thread: the callback of one completed command, unless its cookie was cancelled. A cookie
   // without an entry calls nothing.

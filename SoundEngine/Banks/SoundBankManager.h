@@ -364,11 +364,25 @@ class CSnSoundBankManager : public ISnBankRecordReceiver {
   SNRESULT AddMediaSource(uint32_t mediaId, CSnBankRecord* bank, const uint8_t* data, uint32_t size);
   // The source of the bank (or of the game's copy's owner).
   void RemoveMediaSource(uint32_t mediaId, CSnBankRecord* bank);
-  // A copy of the engine's own of the game's media, a source beside it, for the voices of a running
-  // frame to move onto when the game takes its copy back inside an audio pass; null when no memory.
-  CSnBankRecord* StandInCopy(uint32_t mediaId, const void* data, uint32_t size);
-  // The owner of the game's copy at `data`, not already being taken back; null for none.
-  CSnBankRecord* FindGameMedia(uint32_t mediaId, const void* data);
+  // A game's copy an UnsetMedia takes back: its owner (null: none set at that address), the size it
+  // was set with, and where the engine's own copy of it lies in the call's stand-in block.
+  struct TakenMedia {
+    CSnBankRecord* owner;
+    uint32_t size;
+    uint32_t offset;  // kNoStandInCopy: nothing reads it, no copy is made
+  };
+  static constexpr uint32_t kNoStandInCopy = 0xFFFFFFFFu;
+  SNRESULT UnsetMediaInPass(const SnMediaItem* items, uint32_t count);
+  // Under the bank lock: the owner of the game's copy `item` names, handed out no more; null for none.
+  CSnBankRecord* TakeBackGameMedia(const SnMediaItem& item, uint32_t& setSize);
+  // One record of the engine's own holding a copy of each taken media something reads, each a source
+  // beside the game's, for the voices of a running frame to move onto; null when no memory.
+  CSnBankRecord* StandInCopies(const SnMediaItem* items, uint32_t count, const TakenMedia* taken, uint32_t bytes);
+  // Its copies leave the table: handed out no more.
+  void ForgetStandIn(const SnMediaItem* items, uint32_t count, const TakenMedia* taken, CSnBankRecord* standIn);
+  // The owner of the game's copy at `data`, not already being taken back, and the size it was set
+  // with; null for none.
+  CSnBankRecord* FindGameMedia(uint32_t mediaId, const void* data, uint32_t* setSize = nullptr);
   // Caller holds the bank lock: one reference less, the entry erased at none.
   void DropMediaReference(const SnIdHashTable193<MediaEntry>::Iterator& it);
   SNRESULT AddBankMediaSources(CSnBankRecord& record);

@@ -332,7 +332,7 @@ void CSnPlayingIDCallbackMgr::WaitForOtherCallbacks() {
   m_runningChanged.wait(lock, [&] { return m_running <= mine; });
 }
 
-void CSnPlayingIDCallbackMgr::CancelEventCallback(uint32_t playingId) {
+void CSnPlayingIDCallbackMgr::CancelEventCallback(uint32_t playingId, bool waitForRunning) {
   {
     Stripe& stripe = StripeOf(playingId);
     Platform::ReentrantGuard guard(stripe.lock);
@@ -341,10 +341,10 @@ void CSnPlayingIDCallbackMgr::CancelEventCallback(uint32_t playingId) {
       entry->flags &= ~0xFFFFFu;
     }
   }
-  WaitForOtherCallbacks();
+  if (waitForRunning) WaitForOtherCallbacks();
 }
 
-void CSnPlayingIDCallbackMgr::CancelEventCallbackCookie(void* cookie) {
+void CSnPlayingIDCallbackMgr::CancelEventCallbackCookie(void* cookie, bool waitForRunning) {
   for (Stripe& stripe : m_stripes) {
     Platform::ReentrantGuard guard(stripe.lock);
     for (uint32_t bucket = 0; bucket < stripe.bucketCount; ++bucket) {
@@ -355,7 +355,7 @@ void CSnPlayingIDCallbackMgr::CancelEventCallbackCookie(void* cookie) {
       }
     }
   }
-  WaitForOtherCallbacks();
+  if (waitForRunning) WaitForOtherCallbacks();
 }
 
 }  // namespace SN

@@ -63,8 +63,10 @@ class CSnPlayingIDCallbackMgr final : public ISnPlayingIdPendingCounts {
                                  bool& endGroup);
   void NotifyDynamicSequenceItem(uint32_t playingId, uint32_t audioNodeId, void* customInfo);
 
-  void CancelEventCallback(uint32_t playingId);
-  void CancelEventCallbackCookie(void* cookie);
+  // No callback of the playing id (of the cookie) starts after these return. Unless told not to (a
+  // call on the engine's own threads), they also wait until none runs on another thread.
+  void CancelEventCallback(uint32_t playingId, bool waitForRunning = true);
+  void CancelEventCallbackCookie(void* cookie, bool waitForRunning = true);
 
   uint32_t Count();
 

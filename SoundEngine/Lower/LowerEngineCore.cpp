@@ -235,6 +235,11 @@ class CSnLowerEngine final : public ISnLowerEngine, public ISnOutputServices {
                 "they read another copy", moved);
     ReleaseBusEffectsUsingBankData(bank);
   }
+  void MoveVoicesOffBankData(CSnLoadedBank* bank) override {
+    Platform::ReentrantGuard audio(GlobalAudioLock());
+    LowerEngine::DestroyPipelinesUsingBankData(bank, nullptr, false);
+    ReleaseBusEffectsUsingBankData(bank, false);
+  }
 };
 
 CSnLowerEngine& Engine() {

@@ -66,6 +66,9 @@ class ISnOutputServices {
   // Voices.
   virtual void StopPlayingID(uint32_t playingId, int32_t transitionMs, uint32_t curve) = 0;
   virtual void StopVoicesUsingBankData(CSnLoadedBank* bank) = 0;
+  // The same inside a frame, which may be running what reads the data: what can follow another copy
+  // moves there, and nothing ends; what cannot keeps the bank's media it holds.
+  virtual void MoveVoicesOffBankData(CSnLoadedBank* bank) { (void)bank; }
 };
 
 inline ISnOutputServices*& OutputServices() { return ServiceSlot<ISnOutputServices>(); }

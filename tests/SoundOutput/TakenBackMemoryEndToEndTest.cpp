@@ -2,6 +2,7 @@
 // the calls that end its use, and freed and overwritten the moment each returns, where a read after
 // that is seen: a waited ClearBanks, and the calls that take something away made from inside a
 // play's callbacks. With and without the audio thread.
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -194,6 +195,169 @@ TEST_P(TakenBackMemoryTest, ACallbackTakingSomethingAwayLeavesNothingReadingWhat
       Step(1);
     }
 }
+
+// One play's marker or duration callback makes one UnsetMedia of the game's copy of Lent, once,
+// naming its size times `sizeNamed`; `before` and `after` run around it on the callback's thread.
+struct LentUnsetInCallback {
+  SnMediaItem item{};
+  double sizeNamed = 1.0;
+  std::function<void()> before, after;
+  std::atomic<int> made{0};
+  SNRESULT result = SN_Failure;
+
+  static void Callback(uint32_t, SnCallbackInfo* info) {
+    auto* self = static_cast<LentUnsetInCallback*>(info->cookie);
+    if (self->made.fetch_add(1) != 0) return;
+    if (self->before) self->before();
+    SnMediaItem named = self->item;
+    named.size = uint32_t(double(named.size) * self->sizeNamed);
+    self->result = SoundEngine::UnsetMedia(&named, 1);
+    if (self->after) self->after();
+  }
+};
+
+class LentUnsetTest : public TakenBackMemoryTest {
+ public:
+  // Sets the game's copy (the only one) into `item`, loads the bank, plays the loop and the play that
+  // calls back for `kind`: its playing id.
+  uint32_t PlayLent(SnMediaItem& item, uint32_t kind, SnCallbackFunc callback, void* cookie) {
+    Tools::BankDescription lent;
+    std::string error;
+    EXPECT_TRUE(Tools::ParseBankText(kLentText, "Lent", lent, error)) << error;
+    media_ = std::make_unique<std::vector<uint8_t>>(lent.media.at(0).bytes);
+    item = {SoundEngine::GetIDFromString("Lent"), media_->data(), uint32_t(media_->size())};
+    image_ = Image(kLentText, "Lent");
+    EXPECT_EQ(SoundEngine::SetMedia(&item, 1), SN_Success);
+    EXPECT_EQ(SoundEngine::LoadBank(image_->data(), uint32_t(image_->size()), bankId_), SN_Success);
+    EXPECT_NE(SoundEngine::PostEvent("Play_LentLoop", kObject), 0u);
+    return SoundEngine::PostEvent("Play_Lent", kObject, kind, callback, cookie);
+  }
+  void StepUntil(const std::function<bool()>& came) {
+    for (int frame = 0; frame < 12 && !came(); ++frame) Step(1);
+    ASSERT_TRUE(came());
+  }
+  // Plays until the callback's UnsetMedia answered `result`; two frames on, `voices` play and the log
+  // holds `said`. Then the level ends.
+  void ExpectUnset(LentUnsetInCallback& unset, uint32_t kind, SNRESULT result, uint32_t voices, const char* said) {
+    ASSERT_NE(PlayLent(unset.item, kind, &LentUnsetInCallback::Callback, &unset), 0u);
+    StepUntil([&] { return unset.made.load() != 0; });
+    EXPECT_EQ(unset.result, result);
+    Step(2);
+    EXPECT_EQ(Voices(), voices);
+    EXPECT_NE(log_.Take().find(said), std::string::npos) << said;
+    EndLevel(unset.item);
+  }
+  // The game's thread ends the level: its voices, its copy if it still lends it, the bank.
+  void EndLevel(const SnMediaItem& item) {
+    EXPECT_EQ(SoundEngine::StopAll(), SN_Success);
+    StepUntilSilent(8);
+    if (media_) {
+      EXPECT_EQ(SoundEngine::UnsetMedia(&item, 1), SN_Success);
+    }
+    media_.reset();
+    EXPECT_EQ(SoundEngine::UnloadBank(bankId_, image_->data()), SN_Success);
+    image_.reset();
+    EXPECT_EQ(g_pBankManager->MediaReferences(item.mediaId), 0u);
+  }
+
+ protected:
+  std::unique_ptr<std::vector<uint8_t>> media_, image_;
+  uint32_t bankId_ = 0;
+};
+
+// Without memory for the engine's own copies, a callback's UnsetMedia is refused as a whole: the
+// voices of the running frame keep reading the game's copy, which stays set.
+TEST_P(LentUnsetTest, AnUnsetMediaInACallbackWithoutMemoryForItsCopiesIsRefused) {
+  for (uint32_t kind : {uint32_t(SnCallback_Duration), uint32_t(SnCallback_Marker)}) {
+    SCOPED_TRACE("callback " + std::to_string(kind));
+    LentUnsetInCallback unset;
+    std::vector<void*> blocks;  // every block the default pool has left, while the call runs
+    unset.before = [&] {
+      for (size_t size = size_t(1) << 20; size >= 16; size /= 2)
+        while (void* block = MemoryMgr::Malloc(g_DefaultPoolId, size)) blocks.push_back(block);
+    };
+    unset.after = [&] {
+      for (void* block : blocks) MemoryMgr::Free(g_DefaultPoolId, block);
+    };
+    ExpectUnset(unset, kind, SN_InsufficientMemory, 2, "UnsetMedia inside an audio pass: no memory");
+  }
+}
+
+// The copy the voices move onto is as long as the media set, whatever size the call names: they
+// move, and end in the next pass.
+TEST_P(LentUnsetTest, AnUnsetMediaInACallbackTakesBackTheSizeTheMediaWasSetWith) {
+  for (double named : {2.0, 0.5, 0.0}) {
+    SCOPED_TRACE("size named x" + std::to_string(named));
+    LentUnsetInCallback unset;
+    unset.sizeNamed = named;
+    // The game overwrites and frees its copy at once.
+    unset.after = [&] {
+      std::fill(media_->begin(), media_->end(), uint8_t(0x5A));
+      media_.reset();
+    };
+    ExpectUnset(unset, SnCallback_Marker, SN_Success, 0, "bytes are taken back");
+  }
+}
+
+// With the ring full and the messages waiting aside at their bound, the end of the engine's copies
+// cannot be posted: a callback's UnsetMedia is refused as a whole, not left with voices that never end.
+TEST_P(LentUnsetTest, AnUnsetMediaInACallbackWhoseCopiesCannotBeEndedIsRefused) {
+  LentUnsetInCallback unset;
+  // Posts of the end's own size (a trigger no object has) until one is refused.
+  unset.before = [] {
+    for (uint32_t posts = 0; posts < (1u << 22) && SoundEngine::PostTrigger(0x5EEDu, kObject + 1) == SN_Success;)
+      ++posts;
+  };
+  ExpectUnset(unset, SnCallback_Marker, SN_InsufficientMemory, 2, "no room to post the end");
+}
+
+// A marker callback cancels the cookie of a failed load's bank callback while that callback makes a
+// call that takes the audio lock, or cancels play callbacks: neither waits for the other.
+struct CrossedCancels {
+  enum Call { UnsetMedia, CancelEventCallback, CancelEventCallbackCookie, kCalls };
+  Call call = UnsetMedia;
+  SnMediaItem item{};
+  uint32_t playingId = 0;
+  std::atomic<bool> inMarker{false}, bankStarted{false}, markerDone{false}, bankDone{false};
+
+  static void Marker(uint32_t, SnCallbackInfo* info) {
+    auto* self = static_cast<CrossedCancels*>(info->cookie);
+    if (self->inMarker.exchange(true)) return;
+    EXPECT_TRUE(OrvTest::WaitUntil([&] { return self->bankStarted.load(); }, "the bank callback"));
+    EXPECT_EQ(SoundEngine::CancelBankCallbackCookie(self), SN_Success);
+    self->markerDone = true;
+  }
+  static void Bank(uint32_t, const void*, SNRESULT, int32_t, void* cookie) {
+    auto* self = static_cast<CrossedCancels*>(cookie);
+    self->bankStarted = true;
+    EXPECT_TRUE(OrvTest::WaitUntil([&] { return self->inMarker.load(); }, "the marker callback"));
+    switch (self->call) {
+      case UnsetMedia: EXPECT_EQ(SoundEngine::UnsetMedia(&self->item, 1), SN_Success); break;
+      case CancelEventCallback: SoundEngine::CancelEventCallback(self->playingId); break;
+      default: SoundEngine::CancelEventCallbackCookie(self); break;
+    }
+    self->bankDone = true;
+  }
+};
+
+TEST_P(LentUnsetTest, AMarkerCallbacksCancelAndABankCallbacksCallWaitForNeitherOther) {
+  for (int call = 0; call < CrossedCancels::kCalls; ++call) {
+    SCOPED_TRACE("call " + std::to_string(call));
+    CrossedCancels crossed;
+    crossed.call = CrossedCancels::Call(call);
+    crossed.playingId = PlayLent(crossed.item, SnCallback_Marker, &CrossedCancels::Marker, &crossed);
+    uint32_t missing = 0;
+    ASSERT_EQ(SoundEngine::LoadBank("Missing.bnk", &CrossedCancels::Bank, &crossed, -1, missing), SN_Success);
+    // Nothing is rendered before: the bank thread is in the callback before any pass begins.
+    ASSERT_TRUE(OrvTest::WaitUntil([&] { return crossed.bankStarted.load(); }, "the failed load's callback"));
+    StepUntil([&] { return crossed.markerDone.load(); });
+    ASSERT_TRUE(OrvTest::WaitUntil([&] { return crossed.bankDone.load(); }, "the bank callback's call"));
+    EndLevel(crossed.item);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(AudioThread, LentUnsetTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "Threaded" : "Plain"; });
 
 INSTANTIATE_TEST_SUITE_P(AudioThread, TakenBackMemoryTest, ::testing::Bool(),
                          [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "Threaded" : "Plain"; });

@@ -320,11 +320,11 @@ void UpdateBusEffect(uint32_t busId, uint32_t slot) {
   ForEachBusOf(busId, [&](CSnMixBus& bus) { bus.UpdateEffect(slot); });
 }
 
-void ReleaseBusEffectsUsingBankData(const CSnLoadedBank* bank) {
+void ReleaseBusEffectsUsingBankData(const CSnLoadedBank* bank, bool remake) {
   BusArray& buses = Buses();
   for (uint32_t i = 0; i < buses.count; ++i) {
     CSnMixBus& bus = *buses.items[i];
-    if (bus.UsesBankMedia(bank) && !bus.RelocateBankMedia(bank)) bus.RebuildEffects();
+    if (bus.UsesBankMedia(bank) && !bus.RelocateBankMedia(bank) && remake) bus.RebuildEffects();
   }
 }
 

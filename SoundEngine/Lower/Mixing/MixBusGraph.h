@@ -43,7 +43,9 @@ void SetBusBypassFX(uint32_t busId, uint32_t value, uint32_t mask);
 void SetBusParam(uint32_t busId, uint32_t parameterId, float value, float delta);
 // Slot 0 to 3, or every slot and the mixer for a larger value.
 void UpdateBusEffect(uint32_t busId, uint32_t slot);
-void ReleaseBusEffectsUsingBankData(const CSnLoadedBank* bank);
+// Bus effects reading the bank's data move to another copy; those that cannot are made again without
+// it, unless `remake` is false (inside a frame, which may be running them).
+void ReleaseBusEffectsUsingBankData(const CSnLoadedBank* bank, bool remake = true);
 void ForEachEffectInstance(uint32_t effectId, void (*callback)(ISnPlugin*, void*), void* cookie);
 // A device went (mask 0) or its listeners changed: voices follow.
 void UpdateDeviceRouting(uint32_t deviceType, uint32_t deviceId, uint32_t listenerMask);

@@ -490,7 +490,7 @@ void DestroyAllPipelines(void (*between)()) {
 
 ISnVoicePipeline* FirstActivePipeline() { return Voices().active.head; }
 
-uint32_t DestroyPipelinesUsingBankData(const CSnLoadedBank* bank, uint32_t* moved) {
+uint32_t DestroyPipelinesUsingBankData(const CSnLoadedBank* bank, uint32_t* moved, bool endStuck) {
   SN_ASSERT_AUDIO_LOCK_HELD();
   if (moved) *moved = 0;
   if (!bank) return 0;
@@ -505,6 +505,8 @@ uint32_t DestroyPipelinesUsingBankData(const CSnLoadedBank* bank, uint32_t* move
       } else if (pipeline->RelocateBankMedia(bank)) {
         previous = pipeline;
         if (moved) ++*moved;
+      } else if (!endStuck) {
+        previous = pipeline;
       } else {
         for (const ISnVoiceInstance* instance : {pipeline->FirstSource(), pipeline->SecondSource()})
           if (instance) RemoveCommandsOf(instance);

@@ -53,8 +53,9 @@ void DestroyAllPipelines(void (*between)() = nullptr);
 ISnVoicePipeline* FirstActivePipeline();
 // The bank's data goes right after: every voice, waiting or playing, that reads it moves to another
 // holder of the same media, or, where none has it or the voice cannot follow, ends now with its
-// queued commands. The count of voices ended; `moved` the count that moved.
-uint32_t DestroyPipelinesUsingBankData(const CSnLoadedBank* bank, uint32_t* moved = nullptr);
+// queued commands. The count of voices ended; `moved` the count that moved. Without `endStuck` (inside
+// a frame, which may be running them) those that cannot follow play on as they are.
+uint32_t DestroyPipelinesUsingBankData(const CSnLoadedBank* bank, uint32_t* moved = nullptr, bool endStuck = true);
 
 // The lower engine's pool had no room for a voice (of playing id `playingId`): the voice is refused.
 // The first refusal of a shortage is logged, the others are not, until a voice that was made whole
