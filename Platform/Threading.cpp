@@ -4,12 +4,16 @@
 
 #include <pthread.h>
 #include <sched.h>
+#include <signal.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+
+#include "Platform/CrashDump.h"
+#include "Platform/ProgramStop.h"
 
 namespace Platform {
 
@@ -108,6 +112,7 @@ namespace {
 void* ThreadMain(void* argument) {
   Thread* thread = static_cast<Thread*>(argument);
   pthread_setname_np(pthread_self(), thread->name);
+  const ThreadCrashStack crashStack;
   thread->result = thread->routine(thread->context);
   return nullptr;
 }
@@ -129,7 +134,12 @@ Thread* StartThread(ThreadRoutine routine, void* context, const ThreadOptions& o
   }
   const size_t stack = std::max<size_t>(options.stackBytes, kMinThreadStackBytes);
   pthread_attr_setstacksize(&attributes, stack);
-  const bool created = pthread_create(&thread->handle, &attributes, &ThreadMain, thread) == 0;
+  bool created = false;
+  {
+    // The stop signals are the main thread's to take: the new thread starts with them blocked.
+    const StopSignalsBlocked blocked;
+    created = pthread_create(&thread->handle, &attributes, &ThreadMain, thread) == 0;
+  }
   pthread_attr_destroy(&attributes);
   if (!created) {
     delete thread;
