@@ -304,4 +304,6 @@ ThreadCrashStack::~ThreadCrashStack() {
   munmap(m_stack, kAltStackSize);
 }
 
+void HoldThreadCrashStack() { thread_local const ThreadCrashStack stack; }
+
 }  // namespace Platform

@@ -25,5 +25,8 @@ class ThreadCrashStack {
  private:
   void* m_stack = nullptr;
 };
+// The same for a thread another library started that runs the program's code (the sound device's
+// callback thread): called on it each time, it makes the stack at the first call, freed as the thread ends.
+void HoldThreadCrashStack();
 
 }  // namespace Platform

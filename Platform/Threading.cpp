@@ -4,7 +4,6 @@
 
 #include <pthread.h>
 #include <sched.h>
-#include <signal.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 

@@ -272,15 +272,15 @@ TEST_F(FaultHandlerTest, AnotherConnectionClosedByTheServerIsNoDisplayLoss) {
 class CrashLineTest : public FaultHandlerTest {};
 
 #if defined(__x86_64__)
-// The main thread's stack pointer broken (a smashed stack): the dump's backtrace faults in its turn, after
-// the line has named the dump, which holds the registers.
+// The main thread's stack and frame pointers broken (a smashed stack): the dump's backtrace faults in its
+// turn, after the line has named the dump, which holds the registers.
 TEST_F(CrashLineTest, ABacktraceThatFaultsLeavesTheLineSaid) {
   fs::create_directory(dir_ / "dumps");
   std::string said;
   const int status = Speak(
       [](int) {
         Platform::InstallCrashHandler();
-        asm volatile("mov $16, %%rsp\n\tpush %%rax" ::: "memory");
+        asm volatile("mov $16, %%rsp\n\tmov $16, %%rbp\n\tpush %%rax" ::: "memory");
       },
       said);
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGSEGV) << status << "\n" << said;
@@ -413,8 +413,8 @@ TEST_F(StopSignalTest, ASecondStopOfAnotherKindEndsTheProcessAtOnce) {
   EXPECT_EQ(said, "SIGINT received\n");
 }
 
-// Two Ctrl+Cs 1 ms apart, the first one's line waiting to be written, a thread of the program's running
-// beside the main one: the second ends the process once the first has said its line.
+// Two Ctrl+Cs, the second as soon as the first is taken, while its line waits to be written, a thread of
+// the program's running beside the main one: the second ends the process once the first has said its line.
 TEST_F(StopSignalTest, ASecondCtrlCWaitsForTheFirstOnesLine) {
   std::string said;
   const int status = Speak(
@@ -423,12 +423,19 @@ TEST_F(StopSignalTest, ASecondCtrlCWaitsForTheFirstOnesLine) {
         Platform::SetStopSignalLines(StopLine);
         Platform::StartThread([](void*) { return uint32_t(sleep(30)); }, nullptr, {}, "beside");
         [[maybe_unused]] const ssize_t sign = write(ready, "r", 1);
-        sleep(30);
+        for (int slept = 0; slept < 300; ++slept) usleep(100000);
       },
       said,
       [](pid_t child) {
         kill(child, SIGINT);
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        // Two signals of a kind pending at once are one: the second comes once the first is taken.
+        OrvTest::WaitUntil(
+            [&] {
+              const std::string status = ReadText("/proc/" + std::to_string(child) + "/status");
+              const size_t pending = status.find("ShdPnd:");
+              return pending != std::string::npos && (std::stoull(status.substr(pending + 7), nullptr, 16) & 2) == 0;
+            },
+            "the first SIGINT to be taken", std::chrono::seconds(10), std::chrono::milliseconds(1));
         kill(child, SIGINT);
       });
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status << "\n" << said;
