@@ -85,14 +85,22 @@ static_assert(std::atomic<unsigned long>::is_always_lock_free, "a signal handler
 constexpr int kMostDescriptors = 1024;
 std::vector<bool> g_openBefore;
 
-// Adds a connection of the window system's, once (under g_lock).
+// Whether the recorded connection is still open as it was.
+bool StillOpen(const OwnConnection& own) {
+  struct stat status {};
+  const int fd = own.fd.load();
+  return fd >= 0 && fstat(fd, &status) == 0 && status.st_ino == own.inode.load();
+}
+
+// Adds a connection of the window system's, once, in place of one closed since (under g_lock).
 void AddOwnConnection(int fd) {
   struct stat status {};
   if (fd < 0 || fstat(fd, &status) != 0) return;
   for (OwnConnection& own : g_ownConnections)
     if (own.fd.load() == fd && own.inode.load() == status.st_ino) return;
   for (OwnConnection& own : g_ownConnections)
-    if (own.fd.load() < 0) {
+    if (!StillOpen(own)) {
+      own.fd.store(-1);
       own.inode.store(status.st_ino);
       own.fd.store(fd);
       return;
@@ -166,10 +174,8 @@ bool PeerIsDisplayServer(int fd) {
 // nothing. Only system calls, so that a fault's signal handler may ask.
 bool OwnConnectionHungUp() {
   for (const OwnConnection& own : g_ownConnections) {
-    const int fd = own.fd.load();
-    struct stat status {};
-    if (fd < 0 || fstat(fd, &status) != 0 || status.st_ino != own.inode.load()) continue;
-    pollfd state{fd, POLLIN | POLLRDHUP, 0};
+    if (!StillOpen(own)) continue;
+    pollfd state{own.fd.load(), POLLIN | POLLRDHUP, 0};
     if (poll(&state, 1, 0) == 1 && (state.revents & (POLLHUP | POLLRDHUP | POLLERR))) return true;
   }
   return false;
