@@ -85,8 +85,8 @@ void WatchDisplayConnection(SDL_Window* window);
 // a loss found by any connection, watched or not, is the program's to say.
 void PrepareDisplayWatch();
 // Called as soon as the video system has started on the display, after PrepareDisplayWatch: the
-// connections to the display's server opened since are the window system's (its display's and its wake-ups'), whose
-// hang-up is the display's loss before any window is watched (see WindowSystemCall).
+// connections to the display's server opened since are the window system's (its display's and its
+// wake-ups'), whose hang-up is the display's loss before any window is watched (see WindowSystemCall).
 void NoteDisplayConnections();
 
 // What the program says of its display from inside the window system: `lost`, with the display's name,
@@ -126,7 +126,8 @@ struct WindowSystemCall {
  private:
   Kind m_kind;
 };
-// Called by the fault handler first, on the faulting thread: returns when the fault is not such a loss.
+// Called by the fault handler, on the faulting thread, before it says anything: returns when the fault is
+// not such a loss.
 // Only calls a signal handler may make: the loss's line (DisplayNotices::lostLine) by write(2), then the
 // end (EndAsStopSignalAsksNow, or _exit).
 void EndIfFaultIsDisplayLoss();
