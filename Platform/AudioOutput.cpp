@@ -10,6 +10,7 @@
 
 #include "Platform/AudioDevices.h"
 #include "Platform/Clock.h"
+#include "Platform/CrashDump.h"
 
 namespace Platform {
 namespace {
@@ -113,6 +114,7 @@ class SdlAudioOutput final : public AudioOutput {
  private:
   // SDL's thread: copies the next bytes of the ring out, clears them and moves the play cursor.
   static void Callback(void* context, Uint8* stream, int length) {
+    HoldThreadCrashStack();
     auto* self = static_cast<SdlAudioOutput*>(context);
     (void)self->m_written.load(std::memory_order_acquire);
     uint32_t at = self->m_read.load(std::memory_order_relaxed);

@@ -7,6 +7,7 @@
 
 #include "Platform/AudioDevices.h"
 #include "Platform/AudioOutput.h"
+#include "Platform/CrashDump.h"
 
 namespace Platform {
 namespace {
@@ -63,6 +64,7 @@ class SdlPullOutput final : public AudioPullOutput {
 
  private:
   static void Callback(void* context, Uint8* stream, int length) {
+    HoldThreadCrashStack();
     auto* self = static_cast<SdlPullOutput*>(context);
     const uint32_t frames = uint32_t(length) / (4 * self->m_channels);
     self->m_fill(self->m_context, reinterpret_cast<float*>(stream), frames);

@@ -10,6 +10,7 @@
 
 #include "Platform/AudioDevices.h"
 #include "Platform/AudioOutput.h"
+#include "Platform/CrashDump.h"
 
 namespace Platform {
 namespace {
@@ -89,6 +90,7 @@ class SdlQueueOutput final : public AudioQueueOutput {
 
  private:
   static void Callback(void* context, Uint8* stream, int length) {
+    HoldThreadCrashStack();
     auto* self = static_cast<SdlQueueOutput*>(context);
     auto* out = reinterpret_cast<float*>(stream);
     const uint32_t frames = uint32_t(length) / (4 * self->m_channels);

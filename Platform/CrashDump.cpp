@@ -1,7 +1,12 @@
 // The crash handler. Everything it does once a signal arrives is async-signal-safe: no allocation,
 // no stdio, no locks; numbers are formatted by hand and the backtrace machinery is warmed up at
 // install time so that its first use does not load anything. Whatever else happens, one line on
-// standard error says the crash: its signal, its address, and its dump's file or why there is none.
+// standard error says the crash: its signal, its address (or who sent it), and its dump's file or why
+// there is none. The line is written before the dump: a backtrace that faults itself (a stack smashed
+// past reading) ends the process with the line said and the dump cut short.
+//
+// One crash is handled, whole: a fatal signal on another thread meanwhile waits for it to end the
+// process, and one on the handling thread itself (its dump faulting) ends the process at once.
 //
 // Dump format (text, one field per line):
 //   ORVANEL CRASH DUMP 1
@@ -21,9 +26,12 @@
 #include <execinfo.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/mman.h>
+#include <sys/syscall.h>
 #include <ucontext.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -36,6 +44,14 @@ namespace {
 constexpr int kFatalSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
 constexpr size_t kAltStackSize = 64 * 1024;
 alignas(16) char g_altStack[kAltStackSize];
+// The thread whose crash is being handled (its system id), 0 before the first fatal signal.
+std::atomic<long> g_handling{0};
+static_assert(std::atomic<long>::is_always_lock_free, "a signal handler takes it");
+// How long a fatal signal on another thread waits for the crash being handled to end the process: past
+// it (that handler stuck on a standard error nobody reads), its own signal ends it.
+constexpr long kWaitForHandlingMs = 5000;
+// Later crashes in one second get a number after the time: "CRASH_<...>_<second>-2.dmp" and on.
+constexpr int kMostDumpsASecond = 99;
 // Seconds to add to UTC for local time, taken at install: local-time conversion itself may lock.
 long g_utcOffset = 0;
 
@@ -73,6 +89,7 @@ struct Line {
     size_t done = 0;
     while (done < size) {
       const ssize_t written = write(fd, text + done, size - done);
+      if (written < 0 && errno == EINTR) continue;
       if (written <= 0) break;
       done += size_t(written);
     }
@@ -88,6 +105,27 @@ const char* SignalName(int signal) {
     case SIGILL: return "SIGILL";
     case SIGABRT: return "SIGABRT";
     default: return "signal";
+  }
+}
+
+// The C library's text for the errors a dump's file may meet; strerror itself is not a handler's to call.
+const char* ErrorText(int error) {
+  switch (error) {
+    case EACCES: return "Permission denied";
+    case EPERM: return "Operation not permitted";
+    case EROFS: return "Read-only file system";
+    case ENOSPC: return "No space left on device";
+    case EDQUOT: return "Disk quota exceeded";
+    case ENOTDIR: return "Not a directory";
+    case EISDIR: return "Is a directory";
+    case EEXIST: return "File exists";
+    case ENAMETOOLONG: return "File name too long";
+    case ELOOP: return "Too many levels of symbolic links";
+    case EMFILE: return "Too many open files";
+    case ENFILE: return "Too many open files in system";
+    case EIO: return "Input/output error";
+    case ENOMEM: return "Cannot allocate memory";
+    default: return nullptr;
   }
 }
 
@@ -128,7 +166,36 @@ void WriteRegisters(int fd, const void* context) {
 #endif
 }
 
+// Opens the dump's file, new: "dumps/CRASH_<time>.dmp", or the first of "...-2.dmp" on that no crash
+// has taken. `name` gets the name tried last; errno says why when -1 is returned.
+int OpenDumpFile(Line& name, long month0, long day, long seconds) {
+  for (int number = 1; number <= kMostDumpsASecond; ++number) {
+    name.size = 0;
+    name.Add("dumps/CRASH_").Decimal(month0).Add("_").Decimal(day).Add("_").Decimal(seconds / 3600).Add("_");
+    name.Decimal(seconds / 60 % 60).Add("_").Decimal(seconds % 60);
+    if (number > 1) name.Add("-").Decimal(number);
+    name.Add(".dmp");
+    name.text[name.size < sizeof(name.text) ? name.size : sizeof(name.text) - 1] = '\0';
+    // The folder is not made: no "dumps" folder, no dump.
+    const int fd = open(name.text, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
+}
+
 void OnFatalSignal(int signal, siginfo_t* info, void* context) {
+  const long self = syscall(SYS_gettid);
+  long none = 0;
+  if (!g_handling.compare_exchange_strong(none, self)) {
+    // Another thread's crash is being said and dumped; it ends the process. (This thread's own second
+    // fault cannot come here: the fatal signals are blocked while it handles one, and the system ends
+    // the process by such a fault at once.)
+    for (long waited = 0; waited < kWaitForHandlingMs; ++waited) {
+      const timespec pause{0, 1000000};
+      nanosleep(&pause, nullptr);
+    }
+    EndBySignal(signal);
+  }
   // The window system's driver faulting under a display whose server has gone is that display's loss.
   EndIfFaultIsDisplayLoss();
   const long now = long(time(nullptr)) + g_utcOffset;
@@ -140,13 +207,31 @@ void OnFatalSignal(int signal, siginfo_t* info, void* context) {
   int month0 = 0, day = 0;
   CivilFromDays(days, &month0, &day);
   Line name;
-  name.Add("dumps/CRASH_").Decimal(month0).Add("_").Decimal(day).Add("_").Decimal(seconds / 3600).Add("_");
-  name.Decimal(seconds / 60 % 60).Add("_").Decimal(seconds % 60).Add(".dmp");
-  name.text[name.size < sizeof(name.text) ? name.size : sizeof(name.text) - 1] = '\0';
-
-  // The folder is not made: no "dumps" folder, no dump.
-  const int fd = open(name.text, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const int fd = OpenDumpFile(name, month0, day, seconds);
   const int openError = errno;
+
+  // Sent (kill, abort, raise): the sender, not an address, says where it came from.
+  const bool sent = info && info->si_code <= 0;
+  Line said;
+  said.Add("The game crashed: ").Add(SignalName(signal)).Add(" (signal ").Decimal(signal).Add(")");
+  if (sent)
+    said.Add(" sent by process ").Decimal(long(info->si_pid));
+  else
+    said.Add(" at address ").Hex(info ? uint64_t(reinterpret_cast<uintptr_t>(info->si_addr)) : 0);
+  if (fd >= 0) {
+    said.Add("; its dump is ").Add(name.text).Add(".");
+  } else if (openError == ENOENT) {
+    said.Add("; no dump was written, as there is no \"dumps\" folder.");
+  } else {
+    said.Add("; no dump was written, as ").Add(name.text).Add(" could not be made (");
+    if (const char* text = ErrorText(openError))
+      said.Add(text);
+    else
+      said.Add("error ").Decimal(openError);
+    said.Add(").");
+  }
+  said.WriteTo(STDERR_FILENO);
+
   if (fd >= 0) {
     Line line;
     line.Add("ORVANEL CRASH DUMP 1").WriteTo(fd);
@@ -164,19 +249,7 @@ void OnFatalSignal(int signal, siginfo_t* info, void* context) {
     line.Add("end").WriteTo(fd);
     close(fd);
   }
-  Line said;
-  said.Add("The game crashed: ").Add(SignalName(signal)).Add(" (signal ").Decimal(signal).Add(") at address ");
-  said.Hex(info ? uint64_t(reinterpret_cast<uintptr_t>(info->si_addr)) : 0);
-  if (fd >= 0)
-    said.Add("; its dump is ").Add(name.text).Add(".");
-  else if (openError == ENOENT)
-    said.Add("; no dump was written, as there is no \"dumps\" folder.");
-  else
-    said.Add("; no dump was written, as ").Add(name.text).Add(" could not be made (error ").Decimal(openError).Add(").");
-  said.WriteTo(STDERR_FILENO);
-  // The handler was reset to the default on entry: the signal, raised again, ends the process as it
-  // would have without us (it is delivered once this handler returns).
-  raise(signal);
+  EndBySignal(signal);
 }
 
 }  // namespace
@@ -196,11 +269,41 @@ void InstallCrashHandler() {
   stack.ss_flags = 0;
   sigaltstack(&stack, nullptr);
 
+  // The handler stays for the process's life: one thread's crash is handled whole while a fatal
+  // signal on another waits (a handler reset to the default on entry would let that one end the
+  // process unsaid). The handling thread takes no other fatal signal meanwhile.
   struct sigaction action{};
   action.sa_sigaction = OnFatalSignal;
-  action.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_RESETHAND;
+  action.sa_flags = SA_SIGINFO | SA_ONSTACK;
   sigemptyset(&action.sa_mask);
+  for (int signal : kFatalSignals) sigaddset(&action.sa_mask, signal);
   for (int signal : kFatalSignals) sigaction(signal, &action, nullptr);
 }
+
+ThreadCrashStack::ThreadCrashStack() {
+  stack_t current{};
+  // A thread the address sanitizer started has a stack of its own already, which it frees itself.
+  if (sigaltstack(nullptr, &current) != 0 || !(current.ss_flags & SS_DISABLE)) return;
+  void* memory = mmap(nullptr, kAltStackSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (memory == MAP_FAILED) return;
+  stack_t stack{};
+  stack.ss_sp = memory;
+  stack.ss_size = kAltStackSize;
+  if (sigaltstack(&stack, nullptr) != 0) {
+    munmap(memory, kAltStackSize);
+    return;
+  }
+  m_stack = memory;
+}
+
+ThreadCrashStack::~ThreadCrashStack() {
+  if (!m_stack) return;
+  stack_t off{};
+  off.ss_flags = SS_DISABLE;
+  sigaltstack(&off, nullptr);
+  munmap(m_stack, kAltStackSize);
+}
+
+void HoldThreadCrashStack() { thread_local const ThreadCrashStack stack; }
 
 }  // namespace Platform

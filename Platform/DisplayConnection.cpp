@@ -13,9 +13,13 @@
 #include <SDL2/SDL.h>
 #include <SDL2/SDL_syswm.h>
 #include <X11/Xlib.h>
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 
 #include <algorithm>
@@ -68,6 +72,40 @@ std::atomic<int> g_waitingCalls{0};
 static_assert(std::atomic<int>::is_always_lock_free);
 // The loss's line for the fault handler, made once the display's name is known.
 PreparedLine g_faultLossLine;
+// The window system's connections to the display's server, as the fault handler finds them: those its
+// start opened (before any window is watched), and each watched display's. The descriptor the X library
+// talks to the server on, and the socket's inode (a descriptor closed and taken again is not one).
+struct OwnConnection {
+  std::atomic<int> fd{-1};
+  std::atomic<unsigned long> inode{0};
+};
+OwnConnection g_ownConnections[kMostWatched];
+static_assert(std::atomic<unsigned long>::is_always_lock_free, "a signal handler reads it");
+// The descriptors open at the last PrepareDisplayWatch, before the window system started: none is its.
+constexpr int kMostDescriptors = 1024;
+std::vector<bool> g_openBefore;
+
+// Whether the recorded connection is still open as it was.
+bool StillOpen(const OwnConnection& own) {
+  struct stat status {};
+  const int fd = own.fd.load();
+  return fd >= 0 && fstat(fd, &status) == 0 && status.st_ino == own.inode.load();
+}
+
+// Adds a connection of the window system's, once, in place of one closed since (under g_lock).
+void AddOwnConnection(int fd) {
+  struct stat status {};
+  if (fd < 0 || fstat(fd, &status) != 0) return;
+  for (OwnConnection& own : g_ownConnections)
+    if (own.fd.load() == fd && own.inode.load() == status.st_ino) return;
+  for (OwnConnection& own : g_ownConnections)
+    if (!StillOpen(own)) {
+      own.fd.store(-1);
+      own.inode.store(status.st_ino);
+      own.fd.store(fd);
+      return;
+    }
+}
 
 bool Watched(Display* display) {
   for (Display* watched : g_watched)
@@ -84,7 +122,7 @@ Display* XDisplayOf(SDL_Window* window) {
 }
 
 // The socket of a local server, as every X server here takes connections on ("/tmp/.X11-unix/X<n>",
-// under the abstract name as well); false for a display of another host.
+// under the abstract name as well); false for a display reached over a network.
 bool LocalServerSocket(char (&path)[64], size_t& size) {
   const char* name = g_displayName;
   if (std::strncmp(name, "unix:", 5) == 0) name += 4;
@@ -97,35 +135,53 @@ bool LocalServerSocket(char (&path)[64], size_t& size) {
   return true;
 }
 
-// The descriptors looked through for the program's connections: theirs are among the first opened.
-constexpr int kMostDescriptors = 1024;
+// The display's number ("host:<n>.<screen>"), -1 when the name has none.
+int DisplayNumber() {
+  const char* colon = std::strrchr(g_displayName, ':');
+  if (!colon || colon[1] < '0' || colon[1] > '9') return -1;
+  return std::atoi(colon + 1);
+}
 
-// Whether a connection of the program's own to the server has hung up: the server closed it, which a
-// live server does not do to a client that is still talking to it. An X server that ends drops its
-// clients some milliseconds before it stops taking connections, so a connection newly taken says
-// nothing of it. Only system calls, so that a fault's signal handler may ask.
-bool OwnConnectionHungUp(const char* path, size_t size) {
-  for (int fd = 0; fd < kMostDescriptors; ++fd) {
-    sockaddr_un peer{};
-    socklen_t length = sizeof peer;
-    if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) != 0 || peer.sun_family != AF_UNIX) continue;
-    // The server's name for its socket, abstract (a leading zero byte) or a file.
-    const size_t pathLength = length > offsetof(sockaddr_un, sun_path) ? length - offsetof(sockaddr_un, sun_path) : 0;
-    const char* name = peer.sun_path;
-    size_t nameLength = strnlen(name, pathLength);
-    if (pathLength > 0 && name[0] == '\0') {
-      ++name;
-      nameLength = pathLength - 1;
-      while (nameLength > 0 && name[nameLength - 1] == '\0') --nameLength;
-    }
-    if (nameLength != size || std::memcmp(name, path, size) != 0) continue;
-    pollfd state{fd, POLLIN | POLLRDHUP, 0};
+// Whether `fd` is a connection to the display's server: its local socket, or its TCP port (6000 + n).
+bool PeerIsDisplayServer(int fd) {
+  sockaddr_storage peer{};
+  socklen_t length = sizeof peer;
+  if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) != 0) return false;
+  const int number = DisplayNumber();
+  if (peer.ss_family == AF_INET)
+    return number >= 0 && ntohs(reinterpret_cast<const sockaddr_in&>(peer).sin_port) == 6000 + number;
+  if (peer.ss_family == AF_INET6)
+    return number >= 0 && ntohs(reinterpret_cast<const sockaddr_in6&>(peer).sin6_port) == 6000 + number;
+  char path[64];
+  size_t size = 0;
+  if (peer.ss_family != AF_UNIX || !LocalServerSocket(path, size)) return false;
+  // The server's name for its socket, abstract (a leading zero byte) or a file.
+  const sockaddr_un& local = reinterpret_cast<const sockaddr_un&>(peer);
+  const size_t pathLength = length > offsetof(sockaddr_un, sun_path) ? length - offsetof(sockaddr_un, sun_path) : 0;
+  const char* name = local.sun_path;
+  size_t nameLength = strnlen(name, pathLength);
+  if (pathLength > 0 && name[0] == '\0') {
+    ++name;
+    nameLength = pathLength - 1;
+    while (nameLength > 0 && name[nameLength - 1] == '\0') --nameLength;
+  }
+  return nameLength == size && std::memcmp(name, path, size) == 0;
+}
+
+// Whether the connection the window system uses for the game's display has hung up: the server closed
+// it, which a live server does not do to a client that is still talking to it. The same for every
+// transport (a local socket, TCP); a connection of the program's that is not the window system's says
+// nothing. Only system calls, so that a fault's signal handler may ask.
+bool OwnConnectionHungUp() {
+  for (const OwnConnection& own : g_ownConnections) {
+    if (!StillOpen(own)) continue;
+    pollfd state{own.fd.load(), POLLIN | POLLRDHUP, 0};
     if (poll(&state, 1, 0) == 1 && (state.revents & (POLLHUP | POLLRDHUP | POLLERR))) return true;
   }
   return false;
 }
 
-// Whether nothing takes connections on the server's socket (refused, or no socket any more).
+// Whether nothing takes connections on the local server's socket (refused, or no socket any more).
 bool NoServerListening(const char* path, size_t size) {
   // The abstract name first (Linux servers take both), then the file.
   for (const bool abstract : {true, false}) {
@@ -145,15 +201,15 @@ bool NoServerListening(const char* path, size_t size) {
   return true;
 }
 
-// Whether the local server has gone: it hung up on the program, or takes no connections at all. A
-// display of another host is never found gone. Only system calls, so that a fault's signal handler may
-// ask; errno is kept for the code it interrupted.
-bool LocalServerGone() {
+// Whether the display's server has gone: it hung up on the window system's connection, or (a local
+// server) takes no connections at all, as before any window was made. An X server that ends drops its
+// clients some milliseconds before it stops taking connections. Only system calls, so that a fault's
+// signal handler may ask; errno is kept for the code it interrupted.
+bool ServerGone() {
+  const int saved = errno;
   char path[64];
   size_t size = 0;
-  if (!LocalServerSocket(path, size)) return false;
-  const int saved = errno;
-  const bool gone = OwnConnectionHungUp(path, size) || NoServerListening(path, size);
+  const bool gone = OwnConnectionHungUp() || (LocalServerSocket(path, size) && NoServerListening(path, size));
   errno = saved;
   return gone;
 }
@@ -241,6 +297,9 @@ void SetDisplayNotices(DisplayNotices notices) {
 
 void PrepareDisplayWatch() {
   std::lock_guard<std::mutex> hold(g_lock);
+  // What is open now is not the window system's, should it start next.
+  g_openBefore.assign(kMostDescriptors, false);
+  for (int fd = 0; fd < kMostDescriptors; ++fd) g_openBefore[size_t(fd)] = fcntl(fd, F_GETFD) != -1;
   if (g_handlersInstalled) return;
   g_handlersInstalled = true;
   const char* name = std::getenv("DISPLAY");
@@ -257,6 +316,13 @@ void PrepareDisplayWatch() {
   PrepareFaultLossLine();
 }
 
+void NoteDisplayConnections() {
+  std::lock_guard<std::mutex> hold(g_lock);
+  if (!g_handlersInstalled) return;
+  for (int fd = 0; fd < kMostDescriptors; ++fd)
+    if (!g_openBefore[size_t(fd)] && PeerIsDisplayServer(fd)) AddOwnConnection(fd);
+}
+
 std::string LostDisplayName() {
   std::lock_guard<std::mutex> hold(g_lock);
   return g_lostName;
@@ -269,7 +335,7 @@ void SettleDisplayErrors() {
     noted.swap(g_noted);
     if (noted.empty() || g_lostName[0]) return;
     // The server has gone, or is going: its loss, found before the connection itself fails.
-    if (LocalServerGone()) {
+    if (ServerGone()) {
       NoteLoss(noted.front().display);
       return;
     }
@@ -312,6 +378,7 @@ void WatchDisplayConnection(SDL_Window* window) {
     if (!slot) {
       slot = display;
       XSetIOErrorExitHandler(display, ReturnFromLoss, nullptr);
+      AddOwnConnection(ConnectionNumber(display));
       return;
     }
 }
@@ -327,7 +394,7 @@ WindowSystemCall::~WindowSystemCall() {
 }
 
 void EndIfFaultIsDisplayLoss() {
-  if (t_windowSystemCalls == 0 || !LocalServerGone()) return;
+  if (t_windowSystemCalls == 0 || !ServerGone()) return;
   // Whatever the faulting call held (the heap's lock, stdio's, ours) may never be let go: the line made
   // ahead is written as it stands, and the process ends without a destructor or a flush. The log
   // flushes each line it writes, so none of its lines are held back.
@@ -335,6 +402,8 @@ void EndIfFaultIsDisplayLoss() {
     static const char kPlain[] = "The display was lost: the game ends.\n";
     [[maybe_unused]] const ssize_t written = write(STDERR_FILENO, kPlain, sizeof kPlain - 1);
   }
+  // A stop signal that came first decides the end, as it does on the X library's road (EndAtOnce).
+  EndAsStopSignalAsksNow();
   _exit(1);
 }
 

@@ -5,6 +5,8 @@
 // rather than the process ending from inside the frame with its objects half used.
 #pragma once
 
+#include <signal.h>
+
 #include <string>
 
 struct SDL_Window;
@@ -27,11 +29,29 @@ struct FixedLine {
 // Makes the line for a name: a stop signal's ("SIGINT") or a display's (":1").
 using FixedLineMaker = FixedLine (*)(const char* name);
 
-// Installs the program's handlers of SIGINT, SIGTERM and SIGHUP. The first such signal is noted; the
-// next one ends the process at once, as the signal does by default, so that a program stuck in a frame
-// can still be stopped. A signal the program was started with ignored (SIGINT of a shell's background
-// job) stays ignored.
+// Installs the program's handlers of SIGINT, SIGTERM and SIGHUP, from the main thread. The first such
+// signal is noted; any next one, of any of the three, ends the process at once, as that signal does by
+// default, so that a program stuck in a frame can still be stopped. A signal the program was started
+// with ignored (SIGINT of a shell's background job) stays ignored. The stop signals are the main
+// thread's: the threads the program starts (StartThread) have them blocked.
+// A stop the program has not ended by in time ends the process as the signal does by default, its line
+// said: once the main thread has waited kStopDeadlineMs in all since the stop came (on an X server that
+// does not answer: a frame's present waits on it for ever), or kStopBusyDeadlineMs have passed however
+// busy it was. A shutdown that runs (or waits for a processor on a loaded machine) is not cut short.
 void InstallStopSignalHandlers();
+constexpr long kStopDeadlineMs = 2000;
+constexpr long kStopBusyDeadlineMs = 10000;
+// Held while a thread of the program's is started: it starts with the stop signals blocked.
+class StopSignalsBlocked {
+ public:
+  StopSignalsBlocked();
+  ~StopSignalsBlocked();
+  StopSignalsBlocked(const StopSignalsBlocked&) = delete;
+  StopSignalsBlocked& operator=(const StopSignalsBlocked&) = delete;
+
+ private:
+  sigset_t m_previous;
+};
 // The line the first stop signal's handler says as it arrives, made now for each of the three: a second
 // signal that ends the process before the frame in progress has finished no longer ends it unsaid.
 void SetStopSignalLines(FixedLineMaker received);
@@ -48,6 +68,11 @@ const char* StopSignalName(int signal);
 // output flushed (a shell sees the signal; the exit status reads 128 + its number). Returns when no
 // signal was noted.
 void EndAsStopSignalAsks();
+// The same at once, without the flush, for a signal handler: returns when no stop signal has come.
+void EndAsStopSignalAsksNow();
+// Ends the process at once as `signal` does by default: its handler set aside, the signal let through
+// on the calling thread and raised. Only calls a signal handler may make.
+[[noreturn]] void EndBySignal(int signal);
 
 // Watches the connection of the X display `window` is on (nothing for another window system): its
 // loss is noted as a request to stop, and the X library's calls on it then return without effect,
@@ -59,6 +84,10 @@ void WatchDisplayConnection(SDL_Window* window);
 // Installs the X library's handlers before the first connection is made (a display check's), so that
 // a loss found by any connection, watched or not, is the program's to say.
 void PrepareDisplayWatch();
+// Called as soon as the video system has started on the display, after PrepareDisplayWatch: the
+// connections to the display's server opened since are the window system's (its display's and its
+// wake-ups'), whose hang-up is the display's loss before any window is watched (see WindowSystemCall).
+void NoteDisplayConnections();
 
 // What the program says of its display from inside the window system: `lost`, with the display's name,
 // when its loss ends the process at once (see above, and EndIfFaultIsDisplayLoss); `error`, with the
@@ -80,9 +109,11 @@ void SettleDisplayErrors();
 
 // Marks a call into the window system (a window made, the drawing context made, a frame presented) for
 // its length, on the thread that makes it. The OpenGL driver may fault inside one when the server goes
-// away under it: a fault on that thread while the display's server has gone (the program's own
-// connection to it hung up, or nothing takes connections on its socket) is the display's loss, said as
-// one and ended at once, exit code 1. A fault on any other thread is an ordinary crash.
+// away under it: a fault on that thread while the display's server has gone (the connection the window
+// system uses for the display hung up, whatever its transport, or, for a local server, nothing takes
+// connections on its socket) is the display's loss, said as one and ended at once, exit code 1, or as
+// a stop signal that came before it asks. Another connection of the program's to that server that was
+// closed says nothing. A fault on any other thread is an ordinary crash.
 // A call that waits for the server's answer (a window shown waits to see it mapped) would wait forever
 // once the connection is lost inside it: that loss, too, is said and ended at once.
 struct WindowSystemCall {
@@ -95,8 +126,10 @@ struct WindowSystemCall {
  private:
   Kind m_kind;
 };
-// Called by the fault handler first, on the faulting thread: returns when the fault is not such a loss.
-// Only calls a signal handler may make: the loss's line (DisplayNotices::lostLine) by write(2), then _exit.
+// Called by the fault handler, on the faulting thread, before it says anything: returns when the fault is
+// not such a loss.
+// Only calls a signal handler may make: the loss's line (DisplayNotices::lostLine) by write(2), then the
+// end (EndAsStopSignalAsksNow, or _exit).
 void EndIfFaultIsDisplayLoss();
 // Whether the watched connection of `window`'s display is lost, asked of the server itself: the window
 // system waits forever on a server that has gone for some of its replies (a window's hiding, before it

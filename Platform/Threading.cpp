@@ -11,6 +11,9 @@
 #include <chrono>
 #include <cstring>
 
+#include "Platform/CrashDump.h"
+#include "Platform/ProgramStop.h"
+
 namespace Platform {
 
 // One wait-any in progress: the events it watches poke it when they are set.
@@ -108,6 +111,7 @@ namespace {
 void* ThreadMain(void* argument) {
   Thread* thread = static_cast<Thread*>(argument);
   pthread_setname_np(pthread_self(), thread->name);
+  const ThreadCrashStack crashStack;
   thread->result = thread->routine(thread->context);
   return nullptr;
 }
@@ -129,7 +133,12 @@ Thread* StartThread(ThreadRoutine routine, void* context, const ThreadOptions& o
   }
   const size_t stack = std::max<size_t>(options.stackBytes, kMinThreadStackBytes);
   pthread_attr_setstacksize(&attributes, stack);
-  const bool created = pthread_create(&thread->handle, &attributes, &ThreadMain, thread) == 0;
+  bool created = false;
+  {
+    // The stop signals are the main thread's to take: the new thread starts with them blocked.
+    const StopSignalsBlocked blocked;
+    created = pthread_create(&thread->handle, &attributes, &ThreadMain, thread) == 0;
+  }
   pthread_attr_destroy(&attributes);
   if (!created) {
     delete thread;

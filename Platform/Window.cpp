@@ -118,6 +118,7 @@ bool Window::DisplayAvailable(std::string* error) {
     if (error) *error = SDL_GetError();
     return false;
   }
+  NoteDisplayConnections();
   // The drivers without a screen are SDL's last resort: taken unasked, they mean there is no display.
   const std::string driver = SDL_GetCurrentVideoDriver() ? SDL_GetCurrentVideoDriver() : "";
   const char* requested = SDL_GetHint(SDL_HINT_VIDEODRIVER);  // the variable SDL_VIDEODRIVER as well

@@ -2,18 +2,26 @@
 // the process's): a fault on a thread other than the one inside a window-system call is an ordinary
 // crash with its dump and its line, and one on that thread with the display's server gone is the
 // display's loss; protocol errors are each said once, however many in a frame and however many in all.
-// The real game: its display ended as the first window is made ends it with the lost-display line, never
-// a crash; two Ctrl+Cs 50 ms apart end it with the first one's line said.
+// A crash's line comes first and always, on any thread, once; a stop's line is said before a next stop
+// ends the process, and a stop decides the end. The real game: its display ended as the first window is
+// made (reached locally or over TCP) ends it with the lost-display line, never a crash; two Ctrl+Cs 50 ms
+// apart end it with the first one's line said; a stop ends it while its X server does not answer.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <climits>
+#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -22,6 +30,8 @@
 
 #include "Platform/CrashDump.h"
 #include "Platform/ProgramStop.h"
+#include "Platform/Threading.h"
+#include "Platform/Window.h"
 #include "tests/Vantor/GameProcess.h"
 
 // Built apart from the other tests (see CMakeLists.txt): the X client header's macros stay here.
@@ -46,7 +56,66 @@ class FaultHandlerTest : public TestFolder {
     return WaitForEnd(child, std::chrono::seconds(60), "the child");
   }
   std::string Errors() { return ReadText(dir_ / "err.txt"); }
+
+  // Runs `body(ready)` in a child in the folder (the stop signals as by default), its standard error a
+  // pipe; returns its wait status, and what it said in `said`. With `whenHeld`, the pipe is full until
+  // the child writes to `ready`, `whenHeld(child)` has run and 200 ms have passed: whichever handler
+  // speaks first waits in its write meanwhile.
+  template <typename Body>
+  int Speak(Body body, std::string& said, void (*whenHeld)(pid_t) = nullptr) {
+    int errors[2], ready[2];
+    if (pipe(errors) != 0 || pipe(ready) != 0) return -1;
+    child_ = fork();
+    if (child_ == 0) {
+      close(errors[0]);
+      close(ready[0]);
+      for (const int stop : {SIGINT, SIGTERM, SIGHUP}) signal(stop, SIG_DFL);
+      if (chdir(dir_.c_str()) != 0 || dup2(errors[1], STDERR_FILENO) < 0) _exit(120);
+      if (whenHeld) {
+        fcntl(STDERR_FILENO, F_SETFL, O_NONBLOCK);
+        while (write(STDERR_FILENO, "x", 1) == 1) {
+        }
+        fcntl(STDERR_FILENO, F_SETFL, 0);
+      }
+      body(ready[1]);
+      _exit(0);
+    }
+    close(errors[1]);
+    close(ready[1]);
+    if (whenHeld) {
+      pollfd sign{ready[0], POLLIN, 0};
+      EXPECT_EQ(poll(&sign, 1, 30000), 1) << "the child did not say it was held";
+      whenHeld(child_);
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    fcntl(errors[0], F_SETFL, O_NONBLOCK);
+    OrvTest::WaitUntil(
+        [&] {
+          char buffer[4096];
+          for (ssize_t got; (got = read(errors[0], buffer, sizeof buffer)) != 0; said.append(buffer, size_t(got)))
+            if (got < 0) return false;
+          return true;
+        },
+        "the child's standard error to close", std::chrono::seconds(30), std::chrono::milliseconds(1));
+    close(errors[0]);
+    close(ready[0]);
+    said.erase(0, said.find_first_not_of('x'));
+    return WaitForEnd(child_, std::chrono::seconds(30), "the child");
+  }
+  pid_t child_ = -1;
 };
+
+// A fault at an address no one may touch.
+void FaultOnAPage() {
+  void* page = mmap(nullptr, 4096, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  *static_cast<volatile int*>(page) = 1;
+}
+
+std::vector<fs::path> DumpsIn(const fs::path& folder) {
+  std::vector<fs::path> dumps;
+  for (const auto& entry : fs::directory_iterator(folder)) dumps.push_back(entry.path());
+  return dumps;
+}
 
 // The loss's line as the fault handler writes it, on standard error.
 Platform::FixedLine LostLine(const char* display) { return {std::string("lost ") + display + "\n", 2}; }
@@ -83,8 +152,7 @@ TEST_F(FaultHandlerTest, OnlyAFaultOnTheThreadInTheWindowSystemIsTheDisplaysLoss
       continue;
     }
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGSEGV) << status << "\n" << errors;
-    std::vector<fs::path> dumps;
-    for (const auto& entry : fs::directory_iterator(dir_ / "dumps")) dumps.push_back(entry.path());
+    const std::vector<fs::path> dumps = DumpsIn(dir_ / "dumps");
     ASSERT_EQ(dumps.size(), 1u) << errors;
     EXPECT_EQ(errors.rfind("The game crashed: SIGSEGV (signal 11) at address 0x", 0), 0u) << errors;
     EXPECT_NE(errors.find("; its dump is dumps/" + dumps[0].filename().string() + ".\n"), std::string::npos)
@@ -166,39 +234,280 @@ TEST_F(FaultHandlerTest, EachDistinctProtocolErrorIsSaidOnce) {
   EXPECT_EQ(frames[2].size(), 0u) << errors;
 }
 
-// The real game in a content tree of the test's own.
-class GameFaultTest : public GameProcessTest {};
+// Another connection of the program's to the display's live server, closed by it (its client killed):
+// a fault inside a window-system call is still an ordinary crash. Only the window system's connection
+// hanging up is the display's loss.
+TEST_F(FaultHandlerTest, AnotherConnectionClosedByTheServerIsNoDisplayLoss) {
+  const VirtualDisplay server = StartVirtualDisplay();
+  if (server.name.empty()) GTEST_SKIP() << "Xvfb is not installed or did not start";
+  std::string said;
+  const int status = Speak(
+      [&](int) {
+        setenv("DISPLAY", server.name.c_str(), 1);
+        setenv("SDL_VIDEODRIVER", "x11", 1);
+        Platform::InstallCrashHandler();
+        std::string error;
+        if (!Platform::Window::DisplayAvailable(&error) ||
+            !Platform::Window::Create("own", 64, 64, Platform::Window::Hidden | Platform::Window::MessagesOnly, &error))
+          _exit(3);
+        ::Display* other = XOpenDisplay(server.name.c_str());
+        ::Display* killer = XOpenDisplay(server.name.c_str());
+        if (!other || !killer) _exit(4);
+        const Pixmap owned = XCreatePixmap(other, DefaultRootWindow(other), 1, 1, DefaultDepth(other, 0));
+        XSync(other, False);
+        XKillClient(killer, owned);
+        XSync(killer, False);
+        pollfd hungUp{ConnectionNumber(other), POLLRDHUP, 0};
+        if (poll(&hungUp, 1, 10000) != 1) _exit(5);
+        const Platform::WindowSystemCall call;
+        FaultOnAPage();
+      },
+      said);
+  StopVirtualDisplay(server);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGSEGV) << status << "\n" << said;
+  EXPECT_EQ(said.rfind("The game crashed: SIGSEGV (signal 11) at address 0x", 0), 0u) << said;
+}
 
-// The display's server ended (SIGINT or SIGTERM, as a terminal's Ctrl+C or a session's end do; SIGKILL
-// now and then) 0-40 ms after the first window's line, while the window system makes that window: its
-// driver may fault on the broken connection, in the window set-up or after it. An ending server drops
-// its clients a few milliseconds before it stops taking connections. Every start ends with the
-// lost-display line and exit code 1, never by a signal.
-TEST_F(GameFaultTest, ADisplayEndedAsTheWindowIsMadeEndsWithTheLostDisplayLine) {
-  constexpr int kStarts = 30;
-  for (int start = 0; start < kStarts; ++start) {
-    const int signal = (int[]){SIGINT, SIGTERM, SIGINT, SIGTERM, SIGKILL}[start % 5];
-    const int delay = start * 41 / kStarts;
-    SCOPED_TRACE("start " + std::to_string(start) + ": the server ended by signal " + std::to_string(signal) +
-                 " " + std::to_string(delay) + " ms after the window's line");
-    const VirtualDisplay server = StartVirtualDisplay();
-    if (server.name.empty()) GTEST_SKIP() << "Xvfb is not installed or did not start";
-    const pid_t game = StartUnder(server);
-    int status = -1;
-    const bool reached = AwaitOutput(game, "[Base] Created new window", status, std::chrono::milliseconds(1));
-    std::this_thread::sleep_for(std::chrono::milliseconds(delay));
-    StopVirtualDisplay(server, signal);
-    ASSERT_TRUE(reached) << "the game ended (" << status << ") before the window's line\n" << Output();
-    status = Wait(game, 120);
-    const std::string output = Output();
-    const std::string lost = "[ Error ][Base] The display " + server.name + " was lost: the game ends.\n";
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status << "\n" << output;
-    const size_t at = output.find(lost);
-    EXPECT_NE(at, std::string::npos) << output;
-    EXPECT_EQ(output.find(lost, at + 1), std::string::npos) << output;
-    EXPECT_EQ(output.find("The game crashed"), std::string::npos) << output;
-    if (HasFailure()) return;
+// The crash's one line: first, always, once.
+class CrashLineTest : public FaultHandlerTest {};
+
+#if defined(__x86_64__)
+// The main thread's stack and frame pointers broken (a smashed stack): the dump's backtrace faults in its
+// turn, after the line has named the dump, which holds the registers.
+TEST_F(CrashLineTest, ABacktraceThatFaultsLeavesTheLineSaid) {
+  fs::create_directory(dir_ / "dumps");
+  std::string said;
+  const int status = Speak(
+      [](int) {
+        Platform::InstallCrashHandler();
+        asm volatile("mov $16, %%rsp\n\tmov $16, %%rbp\n\tpush %%rax" ::: "memory");
+      },
+      said);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGSEGV) << status << "\n" << said;
+  const std::vector<fs::path> dumps = DumpsIn(dir_ / "dumps");
+  ASSERT_EQ(dumps.size(), 1u) << said;
+  EXPECT_EQ(said, "The game crashed: SIGSEGV (signal 11) at address 0x0000000000000008; its dump is dumps/" +
+                      dumps[0].filename().string() + ".\n");
+  EXPECT_NE(ReadText(dumps[0]).find("\nregisters\nrip 0x"), std::string::npos) << ReadText(dumps[0]);
+}
+#endif
+
+int Deeper(int depth) {
+  volatile char frame[1024];
+  frame[0] = char(depth);
+  return depth < INT_MAX - 1 ? Deeper(depth + 1) + frame[0] : 0;
+}
+
+// A stack overflow on a thread the program started (its audio, bank and stream threads, its workers) is
+// said as one on the main thread is. Run afresh without the address sanitizer's own stacks for threads,
+// as the game runs without the sanitizer.
+TEST_F(CrashLineTest, AStackOverflowOnAThreadOfOursIsSaid) {
+  const std::string style = GTEST_FLAG_GET(death_test_style);
+  const char* options = std::getenv("ASAN_OPTIONS");
+  const std::string saved = options ? options : "";
+  setenv("ASAN_OPTIONS", (saved + ":use_sigaltstack=0").c_str(), 1);
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        if (chdir(dir_.c_str()) != 0) _exit(120);
+        Platform::InstallCrashHandler();
+        Platform::JoinThread(Platform::StartThread([](void*) { return uint32_t(Deeper(0)); }, nullptr, {}, "deep"));
+      },
+      testing::KilledBySignal(SIGSEGV), "The game crashed: SIGSEGV \\(signal 11\\) at address 0x[0-9a-f]+; no dump");
+  GTEST_FLAG_SET(death_test_style, style);
+  options ? setenv("ASAN_OPTIONS", saved.c_str(), 1) : unsetenv("ASAN_OPTIONS");
+}
+
+// Two threads fault, the second while the first one's line waits to be written: the first is said whole,
+// once, and the process ends by its signal.
+TEST_F(CrashLineTest, OfTwoThreadsFaultingTheFirstIsSaidWhole) {
+  std::string said;
+  const int status = Speak(
+      [](int ready) {
+        Platform::InstallCrashHandler();
+        static std::atomic<bool> faulting{false};
+        Platform::StartThread(
+            [](void*) {
+              faulting = true;
+              FaultOnAPage();
+              return 0u;
+            },
+            nullptr, {}, "first");
+        while (!faulting) std::this_thread::yield();
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        [[maybe_unused]] const ssize_t sign = write(ready, "r", 1);
+        FaultOnAPage();
+      },
+      said, [](pid_t) {});
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGSEGV) << status << "\n" << said;
+  EXPECT_EQ(said.rfind("The game crashed: SIGSEGV (signal 11) at address 0x", 0), 0u) << said;
+  EXPECT_EQ(said.find("The game crashed", 1), std::string::npos) << said;
+  EXPECT_EQ(said.find('\n'), said.size() - 1) << said;
+}
+
+// A signal sent (by kill here; abort sends one too) names its sender rather than an address, and a dump
+// that cannot be made says why in words.
+TEST_F(CrashLineTest, ASentSignalNamesItsSenderAndAnUnmadeDumpItsReason) {
+  WriteText(dir_ / "dumps", "a file where the folder would be\n");
+  std::string said;
+  const int status = Speak(
+      [](int) {
+        Platform::InstallCrashHandler();
+        kill(getpid(), SIGBUS);
+      },
+      said);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGBUS) << status << "\n" << said;
+  const std::regex line("The game crashed: SIGBUS \\(signal 7\\) sent by process " + std::to_string(child_) +
+                        "; no dump was written, as dumps/CRASH_[0-9_]+\\.dmp could not be made \\(Not a directory\\)\\.\n");
+  EXPECT_TRUE(std::regex_match(said, line)) << said;
+}
+
+// Another run's dumps named for each second this crash may come in: its own dump is a new file beside
+// them, and theirs are as they were.
+TEST_F(CrashLineTest, ACrashInTheSecondOfAnotherDumpKeepsBoth) {
+  fs::create_directory(dir_ / "dumps");
+  const time_t now = time(nullptr);
+  for (time_t second = now - 1; second <= now + 10; ++second) {
+    tm local{};
+    localtime_r(&second, &local);
+    WriteText(dir_ / "dumps" /
+                  ("CRASH_" + std::to_string(local.tm_mon) + "_" + std::to_string(local.tm_mday) + "_" +
+                   std::to_string(local.tm_hour) + "_" + std::to_string(local.tm_min) + "_" +
+                   std::to_string(local.tm_sec) + ".dmp"),
+              "another run's\n");
   }
+  std::string said;
+  Speak(
+      [](int) {
+        Platform::InstallCrashHandler();
+        FaultOnAPage();
+      },
+      said);
+  const size_t named = said.find("; its dump is dumps/");
+  ASSERT_NE(named, std::string::npos) << said;
+  const fs::path own = dir_ / said.substr(named + 14, said.size() - named - 16);
+  EXPECT_EQ(own.filename().string().find("-2.dmp"), own.filename().string().size() - 6) << said;
+  std::vector<fs::path> dumps = DumpsIn(dir_ / "dumps");
+  EXPECT_EQ(dumps.size(), 13u);
+  for (const fs::path& dump : dumps)
+    EXPECT_EQ(ReadText(dump).substr(0, 13), dump == own ? "ORVANEL CRASH" : "another run's") << dump;
+}
+
+// The stop signals' handlers, with the stop's line on standard error.
+class StopSignalTest : public FaultHandlerTest {};
+
+Platform::FixedLine StopLine(const char* signal) { return {std::string(signal) + " received\n", 2}; }
+
+// Ctrl+C, then a SIGTERM: the second stop, of another kind, ends the process at once, by itself.
+TEST_F(StopSignalTest, ASecondStopOfAnotherKindEndsTheProcessAtOnce) {
+  std::string said;
+  const int status = Speak(
+      [](int) {
+        Platform::InstallStopSignalHandlers();
+        Platform::SetStopSignalLines(StopLine);
+        raise(SIGINT);
+        raise(SIGTERM);
+      },
+      said);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status << "\n" << said;
+  EXPECT_EQ(said, "SIGINT received\n");
+}
+
+// Two Ctrl+Cs, the second as soon as the first is taken, while its line waits to be written, a thread of
+// the program's running beside the main one: the second ends the process once the first has said its line.
+TEST_F(StopSignalTest, ASecondCtrlCWaitsForTheFirstOnesLine) {
+  std::string said;
+  const int status = Speak(
+      [](int ready) {
+        Platform::InstallStopSignalHandlers();
+        Platform::SetStopSignalLines(StopLine);
+        Platform::StartThread([](void*) { return uint32_t(sleep(30)); }, nullptr, {}, "beside");
+        [[maybe_unused]] const ssize_t sign = write(ready, "r", 1);
+        for (int slept = 0; slept < 300; ++slept) usleep(100000);
+      },
+      said,
+      [](pid_t child) {
+        kill(child, SIGINT);
+        // Two signals of a kind pending at once are one: the second comes once the first is taken.
+        OrvTest::WaitUntil(
+            [&] {
+              const std::string status = ReadText("/proc/" + std::to_string(child) + "/status");
+              const size_t pending = status.find("ShdPnd:");
+              return pending != std::string::npos && (std::stoull(status.substr(pending + 7), nullptr, 16) & 2) == 0;
+            },
+            "the first SIGINT to be taken", std::chrono::seconds(10), std::chrono::milliseconds(1));
+        kill(child, SIGINT);
+      });
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status << "\n" << said;
+  EXPECT_EQ(said, "SIGINT received\n");
+}
+
+// Ctrl+C, then the display's loss found by a fault inside a window-system call: the loss is said, and
+// the stop that came first decides the end.
+TEST_F(StopSignalTest, AStopBeforeTheDisplaysLossDecidesTheEnd) {
+  const std::string display = UnservedDisplay();
+  std::string said;
+  const int status = Speak(
+      [&](int) {
+        Platform::InstallCrashHandler();
+        Platform::InstallStopSignalHandlers();
+        Platform::SetStopSignalLines(StopLine);
+        setenv("DISPLAY", display.c_str(), 1);
+        Platform::PrepareDisplayWatch();
+        Platform::SetDisplayNotices({nullptr, nullptr, LostLine});
+        raise(SIGINT);
+        const Platform::WindowSystemCall call;
+        FaultOnAPage();
+      },
+      said);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status << "\n" << said;
+  EXPECT_EQ(said, "SIGINT received\nlost " + display + "\n");
+}
+
+// The real game in a content tree of the test's own.
+class GameFaultTest : public GameProcessTest {
+ protected:
+  // The display's server ended (SIGINT or SIGTERM, as a terminal's Ctrl+C or a session's end do; SIGKILL
+  // now and then) 0-40 ms after the first window's line, `starts` times, the game reaching it through its
+  // local socket or `overTcp` (DISPLAY=127.0.0.1:<n>, as a forwarded session has): each start ends with
+  // the lost-display line and exit code 1, never by a signal.
+  void EndServersAsTheWindowIsMade(int starts, bool overTcp) {
+    for (int start = 0; start < starts; ++start) {
+      const int signal = (int[]){SIGINT, SIGTERM, SIGINT, SIGTERM, SIGKILL}[start % 5];
+      const int delay = start * 41 / starts;
+      SCOPED_TRACE("start " + std::to_string(start) + ": the server ended by signal " + std::to_string(signal) +
+                   " " + std::to_string(delay) + " ms after the window's line");
+      VirtualDisplay server = StartVirtualDisplay(overTcp ? std::vector<std::string>{"-listen", "tcp"}
+                                                          : std::vector<std::string>{});
+      if (server.name.empty()) GTEST_SKIP() << "Xvfb is not installed or did not start";
+      if (overTcp) server.name = "127.0.0.1" + server.name;
+      const pid_t game = StartUnder(server);
+      int status = -1;
+      const bool reached = AwaitOutput(game, "[Base] Created new window", status, std::chrono::milliseconds(1));
+      std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+      StopVirtualDisplay(server, signal);
+      ASSERT_TRUE(reached) << "the game ended (" << status << ") before the window's line\n" << Output();
+      status = Wait(game, 120);
+      const std::string output = Output();
+      const std::string lost = "[ Error ][Base] The display " + server.name + " was lost: the game ends.\n";
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status << "\n" << output;
+      const size_t at = output.find(lost);
+      EXPECT_NE(at, std::string::npos) << output;
+      EXPECT_EQ(output.find(lost, at + 1), std::string::npos) << output;
+      EXPECT_EQ(output.find("The game crashed"), std::string::npos) << output;
+      if (HasFailure()) return;
+    }
+  }
+};
+
+// An ending server drops its clients a few milliseconds before it stops taking connections; the
+// window system's driver may fault on the broken connection, in the window set-up or after it.
+TEST_F(GameFaultTest, ADisplayEndedAsTheWindowIsMadeEndsWithTheLostDisplayLine) { EndServersAsTheWindowIsMade(30, false); }
+
+// The same over TCP, in a suite of its own for its time.
+class NetworkDisplayTest : public GameFaultTest {};
+TEST_F(NetworkDisplayTest, ADisplayOverTcpEndedAsTheWindowIsMadeEndsWithTheLostDisplayLine) {
+  EndServersAsTheWindowIsMade(10, true);
 }
 
 // Ctrl+C twice, 50 ms apart, while a frame takes longer than that: the second ends the game at once, as
@@ -229,6 +538,39 @@ end)
   const size_t at = output.find(line);
   EXPECT_NE(at, std::string::npos) << output;
   EXPECT_EQ(output.find(line, at + 1), std::string::npos) << output;
+}
+
+// The X server held still (SIGSTOP) while the game plays, then one SIGTERM (a service manager's): the
+// frame's present waits on the server for ever, and the game still ends by the signal, its line said,
+// within the stop's deadline.
+class GameStopTest : public GameProcessTest {};
+TEST_F(GameStopTest, AStopEndsTheGameWhileItsXServerDoesNotAnswer) {
+  const VirtualDisplay server = StartVirtualDisplay();
+  if (server.name.empty()) GTEST_SKIP() << "Xvfb is not installed or did not start";
+  WriteText(dir_ / "content/lua/game/zz_running.lua", R"(
+local frames = 0
+Hook:Add("PostFrameStep", "running", function()
+  frames = frames + 1
+  if frames == 3 then io.open("running", "w"):close() end
+end)
+)");
+  const pid_t game = StartUnder(server);
+  int status = -1;
+  const bool running = AwaitFile(game, dir_ / "running", status);
+  kill(server.server, SIGSTOP);
+  // Its next frames reach the server and wait for it.
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  kill(game, SIGTERM);
+  const auto stopped = std::chrono::steady_clock::now();
+  if (status == -1) status = WaitForEnd(game, std::chrono::seconds(10), "the game held by its X server");
+  const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - stopped);
+  kill(server.server, SIGCONT);
+  StopVirtualDisplay(server);
+  const std::string output = Output();
+  ASSERT_TRUE(running) << output;
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status << "\n" << output;
+  EXPECT_NE(output.find("[ Info  ][Base] SIGTERM received: the game ends.\n"), std::string::npos) << output;
+  std::printf("The game ended %lld ms after its stop.\n", static_cast<long long>(took.count()));
 }
 
 }  // namespace FaultHandlerTests
