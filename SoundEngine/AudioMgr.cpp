@@ -407,7 +407,7 @@ bool CSnAudioMgr::TakeAsideIfReached(uint64_t read) {
   return true;
 }
 
-SNRESULT CSnAudioMgr::RenderAudio(bool allowSynchronous) {
+SNRESULT CSnAudioMgr::RenderAudio(bool allowSynchronous, bool onlyIfFree) {
   const bool queued = m_read.load(std::memory_order_acquire) != m_write.load(std::memory_order_acquire);
   // Inside an audio pass the ring may have no room for the frame's end: the frame stays open.
   if (queued && ReserveMessage(SnMsg_EndOfFrame, kHeaderBytes)) {
@@ -415,9 +415,16 @@ SNRESULT CSnAudioMgr::RenderAudio(bool allowSynchronous) {
     WaitForWriters();
     m_closedFrames.fetch_add(1, std::memory_order_acq_rel);
   }
-  if (!SoundEngine::Settings().useAudioThread && allowSynchronous) {
-    Perform();
-    return SN_Success;
+  if (!SoundEngine::Settings().useAudioThread && allowSynchronous && !InAudioPassOnThisThread()) {
+    if (!onlyIfFree) {
+      Perform();
+      return SN_Success;
+    }
+    if (GlobalAudioLock().try_lock()) {
+      PerformLocked();
+      GlobalAudioLock().unlock();
+      return SN_Success;
+    }
   }
   if (queued) WakeThread();
   return SN_Success;
@@ -606,6 +613,10 @@ void CSnAudioMgr::DropAside() {
 void CSnAudioMgr::Perform() {
   LetTurnsGoFirst();
   Platform::ReentrantGuard guard(GlobalAudioLock());
+  PerformLocked();
+}
+
+void CSnAudioMgr::PerformLocked() {
   AudioPassScope pass;
   const int64_t now = Platform::TicksNow();
   const double ticksPerMs = SoundEngine::TicksPerMillisecond();

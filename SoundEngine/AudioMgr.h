@@ -76,7 +76,12 @@ class CSnAudioMgr {
   // The largest message ReserveMessage accepts.
   uint32_t MaxMessageBytes() const;
 
-  SNRESULT RenderAudio(bool allowSynchronous);
+  // Closes the frame of messages and has it rendered: without the audio thread and when
+  // `allowSynchronous`, by a pass on the calling thread, else by waking the audio thread. A pass never
+  // starts inside another (a handler, a play's or a bus callback): there the frame is closed for the
+  // next pass, and the audio thread woken. With `onlyIfFree` (a bank callback's call) the pass runs only
+  // when the audio lock is free at once: the pass holding it may be waiting for the caller. Always 1.
+  SNRESULT RenderAudio(bool allowSynchronous, bool onlyIfFree = false);
   void Perform();
   bool ProcessMessages(bool makeRoom);
   // Any thread: whether it is inside an audio pass (a frame, or a drain that makes room in the
@@ -187,6 +192,8 @@ class CSnAudioMgr {
   SnMsgHeader* TryReserve(uint32_t size);
   void WaitForWriters() const;
   void Dispatch(const SnMsgHeader& message);
+  // The pass, under GlobalAudioLock() held by the caller.
+  void PerformLocked();
   void FlushRing();
   // A message posted inside an audio pass while the ring is full, kept until the reader reaches
   // m_asideMark; its bytes follow this record.
