@@ -190,6 +190,8 @@ class CSnAudioMgr {
   };
   void CountWriter(int32_t change);
   SnMsgHeader* TryReserve(uint32_t size);
+  // TryReserve, unless another thread claims the next room (a pass's post never waits for a claim).
+  SnMsgHeader* TryReserveUnclaimed(uint32_t size, bool inPass);
   void WaitForWriters() const;
   void Dispatch(const SnMsgHeader& message);
   // The pass, under GlobalAudioLock() held by the caller.
@@ -233,6 +235,10 @@ class CSnAudioMgr {
   // but read by writers about once a lap, so its line stays put.
   alignas(64) std::atomic<uint64_t> m_write{0};
   std::atomic<uint64_t> m_readSeen{0};
+  // The writer that has the next room the ring gets (its thread's slot claim), or null: one whose own
+  // drain made room, which the others would take as it is handed back, or one that has waited for room
+  // longest, which the later ones would win as often as not. The others keep off until it reserved.
+  std::atomic<const void*> m_roomClaim{nullptr};
   WriterCount m_writers[kWriterSlots + 1];
   alignas(64) std::atomic<uint64_t> m_read{0};
   std::atomic<int32_t> m_closedFrames{0};
