@@ -62,6 +62,8 @@ std::atomic<int64_t> g_lastTurnEnded{INT64_MIN / 2};
 constexpr int64_t kTurnGapNs = 2000000;
 // How long a writer finding the ring full lets turns go first: about a quarter of a frame.
 constexpr int64_t kWriterDeferNs = 5000000;
+// How long a writer waits for room before it claims the next room the ring gets.
+constexpr int64_t kClaimAfterNs = 2000000;
 
 int64_t SteadyNs() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
@@ -222,6 +224,12 @@ thread_local WriterSlotClaim t_writerSlot;
 
 }  // namespace
 
+SnMsgHeader* CSnAudioMgr::TryReserveUnclaimed(uint32_t size, bool inPass) {
+  const void* claim = m_roomClaim.load(std::memory_order_acquire);
+  if (claim && claim != &t_writerSlot && !inPass) return nullptr;
+  return TryReserve(size);
+}
+
 void CSnAudioMgr::CountWriter(int32_t change) {
   const uint32_t slot = t_writerSlot.slot;
   std::atomic<uint32_t>& counter = change > 0 ? m_writers[slot].begun : m_writers[slot].ended;
@@ -309,8 +317,9 @@ SnMsgHeader* CSnAudioMgr::ReserveMessage(uint16_t type, uint32_t size) {
   CountWriter(1);
   SnMsgHeader* message;
   bool waiting = false;
-  int64_t deferUntil = 0;
-  for (uint32_t attempt = 0; !(message = TryReserve(size)); ++attempt) {
+  int64_t deferUntil = 0, waitedSince = 0;
+  const void* const self = &t_writerSlot;
+  for (uint32_t attempt = 0; !(message = TryReserveUnclaimed(size, inPass)); ++attempt) {
     CountWriter(-1);
     if (inPass) return ReserveAside(type, size);
     // A full ring is drained here when nobody else works on it. While the audio thread (or another
@@ -320,6 +329,8 @@ SnMsgHeader* CSnAudioMgr::ReserveMessage(uint16_t type, uint32_t size) {
     // the writer does, so the writer says it waits: a pass then drains for it before its next frame.
     Platform::ReentrantLock& lock = GlobalAudioLock();
     if (!DeferToTurns(deferUntil) && lock.try_lock()) {
+      // The room this drain makes is this writer's first: the others would take it as it is handed back.
+      m_roomClaim.store(self, std::memory_order_release);
       {
         AudioPassScope pass;
         ProcessMessages(true);
@@ -329,8 +340,14 @@ SnMsgHeader* CSnAudioMgr::ReserveMessage(uint16_t type, uint32_t size) {
       if (!waiting) {
         waiting = true;
         m_roomWanted.fetch_add(1, std::memory_order_acq_rel);
+        waitedSince = SteadyNs();
       }
-      if (attempt < 128)
+      // The longest waiter takes the next room: the ones that came later would win it as often as not.
+      const void* claim = m_roomClaim.load(std::memory_order_acquire);
+      if (!claim && SteadyNs() - waitedSince > kClaimAfterNs &&
+          m_roomClaim.compare_exchange_strong(claim, self, std::memory_order_acq_rel))
+        claim = self;
+      if (attempt < 128 || claim == self)
         std::this_thread::yield();
       else
         std::this_thread::sleep_for(std::chrono::microseconds(100));
@@ -338,6 +355,8 @@ SnMsgHeader* CSnAudioMgr::ReserveMessage(uint16_t type, uint32_t size) {
     CountWriter(1);
   }
   if (waiting) m_roomWanted.fetch_sub(1, std::memory_order_acq_rel);
+  const void* mine = self;
+  m_roomClaim.compare_exchange_strong(mine, nullptr, std::memory_order_acq_rel);
   message->size = uint16_t(size);
   message->type = type;
   message->unused = 0;
@@ -407,7 +426,7 @@ bool CSnAudioMgr::TakeAsideIfReached(uint64_t read) {
   return true;
 }
 
-SNRESULT CSnAudioMgr::RenderAudio(bool allowSynchronous) {
+SNRESULT CSnAudioMgr::RenderAudio(bool allowSynchronous, bool onlyIfFree) {
   const bool queued = m_read.load(std::memory_order_acquire) != m_write.load(std::memory_order_acquire);
   // Inside an audio pass the ring may have no room for the frame's end: the frame stays open.
   if (queued && ReserveMessage(SnMsg_EndOfFrame, kHeaderBytes)) {
@@ -415,9 +434,16 @@ SNRESULT CSnAudioMgr::RenderAudio(bool allowSynchronous) {
     WaitForWriters();
     m_closedFrames.fetch_add(1, std::memory_order_acq_rel);
   }
-  if (!SoundEngine::Settings().useAudioThread && allowSynchronous) {
-    Perform();
-    return SN_Success;
+  if (!SoundEngine::Settings().useAudioThread && allowSynchronous && !InAudioPassOnThisThread()) {
+    if (!onlyIfFree) {
+      Perform();
+      return SN_Success;
+    }
+    if (GlobalAudioLock().try_lock()) {
+      PerformLocked();
+      GlobalAudioLock().unlock();
+      return SN_Success;
+    }
   }
   if (queued) WakeThread();
   return SN_Success;
@@ -606,6 +632,10 @@ void CSnAudioMgr::DropAside() {
 void CSnAudioMgr::Perform() {
   LetTurnsGoFirst();
   Platform::ReentrantGuard guard(GlobalAudioLock());
+  PerformLocked();
+}
+
+void CSnAudioMgr::PerformLocked() {
   AudioPassScope pass;
   const int64_t now = Platform::TicksNow();
   const double ticksPerMs = SoundEngine::TicksPerMillisecond();

@@ -76,7 +76,12 @@ class CSnAudioMgr {
   // The largest message ReserveMessage accepts.
   uint32_t MaxMessageBytes() const;
 
-  SNRESULT RenderAudio(bool allowSynchronous);
+  // Closes the frame of messages and has it rendered: without the audio thread and when
+  // `allowSynchronous`, by a pass on the calling thread, else by waking the audio thread. A pass never
+  // starts inside another (a handler, a play's or a bus callback): there the frame is closed for the
+  // next pass, and the audio thread woken. With `onlyIfFree` (a bank callback's call) the pass runs only
+  // when the audio lock is free at once: the pass holding it may be waiting for the caller. Always 1.
+  SNRESULT RenderAudio(bool allowSynchronous, bool onlyIfFree = false);
   void Perform();
   bool ProcessMessages(bool makeRoom);
   // Any thread: whether it is inside an audio pass (a frame, or a drain that makes room in the
@@ -185,8 +190,12 @@ class CSnAudioMgr {
   };
   void CountWriter(int32_t change);
   SnMsgHeader* TryReserve(uint32_t size);
+  // TryReserve, unless another thread claims the next room (a pass's post never waits for a claim).
+  SnMsgHeader* TryReserveUnclaimed(uint32_t size, bool inPass);
   void WaitForWriters() const;
   void Dispatch(const SnMsgHeader& message);
+  // The pass, under GlobalAudioLock() held by the caller.
+  void PerformLocked();
   void FlushRing();
   // A message posted inside an audio pass while the ring is full, kept until the reader reaches
   // m_asideMark; its bytes follow this record.
@@ -226,6 +235,10 @@ class CSnAudioMgr {
   // but read by writers about once a lap, so its line stays put.
   alignas(64) std::atomic<uint64_t> m_write{0};
   std::atomic<uint64_t> m_readSeen{0};
+  // The writer that has the next room the ring gets (its thread's slot claim), or null: one whose own
+  // drain made room, which the others would take as it is handed back, or one that has waited for room
+  // longest, which the later ones would win as often as not. The others keep off until it reserved.
+  std::atomic<const void*> m_roomClaim{nullptr};
   WriterCount m_writers[kWriterSlots + 1];
   alignas(64) std::atomic<uint64_t> m_read{0};
   std::atomic<int32_t> m_closedFrames{0};

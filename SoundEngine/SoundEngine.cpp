@@ -252,7 +252,8 @@ void Term() {
 
 SNRESULT RenderAudio() {
   if (!State().initialized || !g_pAudioMgr) return SN_Failure;
-  const SNRESULT result = g_pAudioMgr->RenderAudio(true);
+  // A bank callback may run while a pass on another thread holds the audio lock and waits for it.
+  const SNRESULT result = g_pAudioMgr->RenderAudio(true, SnBankCallbackScope::InCallbackOnThisThread());
   // The game's thread writes the counts the audio frames closed: the audio thread never writes the log.
   // Not from inside a pass (a callback's call), which may be the audio thread's.
   if (!CSnAudioMgr::InAudioPassOnThisThread()) Base::TraceRepeats::GetInstance().WriteClosed();

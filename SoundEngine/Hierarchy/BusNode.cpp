@@ -603,7 +603,8 @@ SNRESULT CSnBusNode::SetMixerPlugin(uint32_t pluginId, bool shared, uint32_t pri
 
 SNRESULT CSnBusNode::CountInstance(SnCountRecord& record) {
   const SNRESULT result = CSnPropertyNode::CountInstance(record);
-  if (Activity() && Activity()->playing == 1 && DuckingState() != Duck_Ducking) BeginDucking();
+  if (result != SN_InsufficientMemory && Activity() && Activity()->playing == 1 && DuckingState() != Duck_Ducking)
+    BeginDucking();
   return result;
 }
 

@@ -473,6 +473,7 @@ bool CSnPropertyNode::TakesCount(SnCountRecord& record) const {
 SNRESULT CSnPropertyNode::CountInstance(SnCountRecord& record) {
   SnNodeActivity* activity = EnsureActivity();
   if (!activity) return SN_InsufficientMemory;
+  const uint8_t countedBefore = record.counted;
   ++activity->playing;
   SNRESULT result = SN_Success;
   if (TakesCount(record)) {
@@ -490,8 +491,9 @@ SNRESULT CSnPropertyNode::CountInstance(SnCountRecord& record) {
         if (!entry) {
           PoolDelete(g_DefaultPoolId, own);
           --activity->playing;
+          record.counted = countedBefore;
           FreeActivityIfEmpty();
-          return SN_Failure;
+          return SN_InsufficientMemory;
         }
       }
       limiter = entry->limiter;
@@ -514,18 +516,48 @@ SNRESULT CSnPropertyNode::CountInstance(SnCountRecord& record) {
       }
     }
   }
-  auto* bus = (record.pathMask & 1) ? static_cast<CSnPropertyNode*>(OutputBus()) : nullptr;
-  auto* secondary = (record.pathMask & 2) ? static_cast<CSnPropertyNode*>(SecondaryOutput()) : nullptr;
-  auto* parent = static_cast<CSnPropertyNode*>(Parent());
-  // The bus road first, then the parent's; the first refusal is the answer.
-  auto countAbove = [&](CSnPropertyNode* up) {
-    const SNRESULT above = up->CountInstance(record);
+  CSnPropertyNode* const roads[] = {(record.pathMask & 1) ? static_cast<CSnPropertyNode*>(OutputBus()) : nullptr,
+                                     (record.pathMask & 2) ? static_cast<CSnPropertyNode*>(SecondaryOutput()) : nullptr,
+                                     static_cast<CSnPropertyNode*>(Parent())};
+  // The bus road first, then the parent's; the first refusal is the answer. A road without memory for
+  // its records counted nothing: the roads before it and this node give their counts back, each from
+  // the marks it began with, so that the play is counted everywhere or nowhere.
+  uint8_t countedAt[3] = {};
+  for (uint32_t road = 0; road < 3; ++road) {
+    if (!roads[road]) continue;
+    countedAt[road] = record.counted;
+    const SNRESULT above = roads[road]->CountInstance(record);
+    if (above == SN_InsufficientMemory) {
+      for (uint32_t back = road; back-- > 0;) {
+        if (!roads[back]) continue;
+        SnCountRecord undo = record;
+        undo.counted = countedAt[back];
+        roads[back]->UncountInstance(undo);
+      }
+      record.counted = countedBefore;
+      GiveBackOwnCount(*ActivityRecord(), record);
+      record.counted = countedBefore;
+      record.limiter = record.busLimiter = nullptr;
+      FreeActivityIfEmpty();
+      return SN_InsufficientMemory;
+    }
     if (above != SN_Success && result == SN_Success) result = above;
-  };
-  if (bus) countAbove(bus);
-  if (secondary) countAbove(secondary);
-  if (parent) countAbove(parent);
+  }
   return result;
+}
+
+void CSnPropertyNode::GiveBackOwnCount(SnNodeActivity& activity, SnCountRecord& record) {
+  --activity.playing;
+  if (!TakesCount(record)) return;
+  if (activity.limitsGlobally) {
+    if (activity.globalCount > 0) --activity.globalCount;
+  } else if (SnNodeActivity::ObjectEntry* entry = activity.FindObject(record.gameObject)) {
+    if (entry->instances) --entry->instances;
+    if (!entry->instances && !entry->virtualInstances) {
+      PoolDelete(g_DefaultPoolId, entry->limiter);
+      activity.objects.RemoveAt(uint32_t(entry - activity.objects.begin()));
+    }
+  }
 }
 
 void CSnPropertyNode::UncountInstance(SnCountRecord& record) {
@@ -534,18 +566,7 @@ void CSnPropertyNode::UncountInstance(SnCountRecord& record) {
     SOUND_LOG(Error, "Node %u: an instance ended that was never counted", ID());
     return;
   }
-  --activity->playing;
-  if (TakesCount(record)) {
-    if (activity->limitsGlobally) {
-      if (activity->globalCount > 0) --activity->globalCount;
-    } else if (SnNodeActivity::ObjectEntry* entry = activity->FindObject(record.gameObject)) {
-      if (entry->instances) --entry->instances;
-      if (!entry->instances && !entry->virtualInstances) {
-        PoolDelete(g_DefaultPoolId, entry->limiter);
-        activity->objects.RemoveAt(uint32_t(entry - activity->objects.begin()));
-      }
-    }
-  }
+  GiveBackOwnCount(*activity, record);
   auto* bus = (record.pathMask & 1) ? static_cast<CSnPropertyNode*>(OutputBus()) : nullptr;
   auto* secondary = (record.pathMask & 2) ? static_cast<CSnPropertyNode*>(SecondaryOutput()) : nullptr;
   auto* parent = static_cast<CSnPropertyNode*>(Parent());

@@ -185,7 +185,8 @@ class CSnPropertyNode : public CSnHierarchyNode, public ISnPropTransitionOwner {
 
   // ---- limits ----
   // SN_Success; the first refusal of a limit on the way up (SN_PlayAsVirtual: only as a virtual voice,
-  // SN_Failure: not at all); SN_InsufficientMemory or SN_Failure when a record could not be made.
+  // SN_Failure: not at all), the play counted all the same; SN_InsufficientMemory when a record on one
+  // of the roads could not be made: then the play is counted nowhere, and nothing is to be given back.
   virtual SNRESULT CountInstance(SnCountRecord& record);
   virtual void UncountInstance(SnCountRecord& record);
   virtual void CountVirtual(SnCountRecord& record);
@@ -194,6 +195,8 @@ class CSnPropertyNode : public CSnHierarchyNode, public ISnPropTransitionOwner {
   // Whether this node's limit takes the play: it decides its own limit and no node of its kind (node
   // or bus) took the play before it. Marks the record when it does.
   bool TakesCount(SnCountRecord& record) const;
+  // This node's own share of a play's count given back (its roads up are the caller's).
+  void GiveBackOwnCount(SnNodeActivity& activity, SnCountRecord& record);
 
   // ---- inherited look-ups ----
   // Priority of the nearest node that overrides it, with its distance offset (0 when not applied).

@@ -320,6 +320,25 @@ TEST_F(PlaybackInstanceTest, AnInstanceThatALimiterHasNoRoomForIsLeftInNone) {
   EXPECT_EQ(global.Count(), 0u);
 }
 
+// A playing sound adopted by a parent that has no memory for its records: the voice is counted
+// nowhere on its new roads, so its end gives nothing back there.
+TEST_F(PlaybackInstanceTest, AVoiceThatCouldNotBeCountedOnItsNewRoadsGivesNothingBack) {
+  ASSERT_EQ(LoadBank({{kParentType, 60, {}}}), SN::SN_Success);
+  Platform::ReentrantGuard audio(SN::GlobalAudioLock());
+  ASSERT_EQ(PlayNode(70), SN::SN_Success);
+  std::vector<void*> filler;
+  for (size_t size = size_t(1) << 24; size >= 8; size /= 4)
+    while (void* block = SN::MemoryMgr::Malloc(SN::g_DefaultPoolId, size)) filler.push_back(block);
+  Node(70)->SetParent(Node(60));
+  for (void* block : filler) SN::MemoryMgr::Free(SN::g_DefaultPoolId, block);
+  EXPECT_EQ(Node(60)->Activity(), nullptr);
+  RunVoicePass();
+  EXPECT_EQ(SN::VoiceManager::ActiveInstanceCount(), 0u);
+  EXPECT_EQ(Node(70)->Activity(), nullptr);
+  EXPECT_FALSE(Logged("never counted"));
+  Node(70)->SetParent(nullptr);
+}
+
 TEST_F(PlaybackInstanceTest, APlayWithoutASourceEndsItsPlayingId) {
   Platform::ReentrantGuard audio(SN::GlobalAudioLock());
   SN::SnPlayingIdParams id;

@@ -241,7 +241,13 @@ void CSnPlaybackInstance::RejoinNodeCount() {
   record.priority = m_priority;
   record.gameObject = m_pGameObject;
   record.enforce = false;
-  m_node->CountInstance(record);
+  if (m_node->CountInstance(record) == SN_InsufficientMemory) {
+    // Counted nowhere, so its end gives nothing back; it plays on outside the limits of its new roads.
+    SOUND_LOG(Error, "Node %u: no memory to count a playing voice on its new roads; it plays on outside their limits",
+              m_node->ID());
+    m_limiters[0] = m_limiters[1] = nullptr;
+    return;
+  }
   m_nodeCounted = true;
   m_limiters[0] = record.limiter;
   m_limiters[1] = record.busLimiter;

@@ -419,6 +419,8 @@ SNRESULT InitInstanceWithLimits(CSnPropertyNode& node, CSnPlaybackInstance& inst
   count.priority = priority;
   count.gameObject = gameObject;
   const SNRESULT limits = node.CountInstance(count);
+  // Without memory for its count the play is counted nowhere, and refused.
+  if (limits == SN_InsufficientMemory) return SN_NothingChanged;
   instance.TakeNodeCount();
   if (limits == SN_PlayAsVirtual || asVirtual) {
     if (!mayGoVirtual) return SN_NothingChanged;

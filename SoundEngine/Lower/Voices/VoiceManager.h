@@ -89,15 +89,16 @@ void ApplyLimiters();
 // refused (limits, memory, inaudible without virtual voices); SN_Failure when it could not be made or
 // an external source is not in the play's list. An installed leaf player takes the play instead.
 SNRESULT PlayLeafNode(CSnPropertyNode* node, const CSnSourceDesc* source, CSnPlayParams& params);
-// The node counts the play against its limits (the play is then the node's and its ancestors'
-// activity: their gains, mutes and parameters reach it), the instance joins the limiter the count
-// names and registers. `asVirtual` in: the global limit allows only a virtual voice; out: the voice
-// plays virtual. SN_NothingChanged when the limits refuse it; else `Init`'s result. Either way the
-// count is the instance's: its end gives it back.
 // Before a link above `node` changes: the playing instances counted on a road through it leave those
 // counts (false when none did); RejoinCounts() counts them again on the roads of after the change.
 bool LeaveCountsThrough(const CSnHierarchyNode* node);
 void RejoinCounts();
+// The node counts the play against its limits (the play is then the node's and its ancestors'
+// activity: their gains, mutes and parameters reach it), the instance joins the limiter the count
+// names and registers. `asVirtual` in: the global limit allows only a virtual voice; out: the voice
+// plays virtual. SN_NothingChanged when the limits refuse it; else `Init`'s result. Either way the
+// count is the instance's: its end gives it back. Without memory for the count the play is counted
+// nowhere and refused (SN_NothingChanged).
 SNRESULT InitInstanceWithLimits(CSnPropertyNode& node, CSnPlaybackInstance& instance, float priority,
                                 CSnRegisteredObj* gameObject, bool mayGoVirtual, bool& asVirtual);
 // The one factory of standard playback instances (a play without a creator object): from the default
