@@ -186,6 +186,8 @@ class CSnAudioMgr {
   void CountWriter(int32_t change);
   SnMsgHeader* TryReserve(uint32_t size);
   void WaitForWriters() const;
+  // One pass under the audio lock (Perform's, which then does what the pass left for after it).
+  void PerformPass();
   void Dispatch(const SnMsgHeader& message);
   void FlushRing();
   // A message posted inside an audio pass while the ring is full, kept until the reader reaches
