@@ -126,18 +126,18 @@ void CSnSoundBankManager::DropBankRecord(CSnLoadedBank* bank) {
   // A cleared bank still counts for its clear, and a waiting unload is answered: their callers may be
   // waiting.
   if (record->m_callback != &ClearedBankEnded && !IsWaitingCallback(record->m_callback)) record->m_callback = nullptr;
-  DropUse(record);
+  DropUse(record, false);
 }
 
-void CSnSoundBankManager::DropUse(CSnBankRecord* record) {
+void CSnSoundBankManager::DropUse(CSnBankRecord* record, bool answer) {
   if (record->m_useCount.fetch_sub(1) != 1) return;
   if (record->IsGameMedia())
     PoolDelete(g_DefaultPoolId, record);
   else
-    EndRecord(record);
+    EndRecord(record, answer);
 }
 
-void CSnSoundBankManager::EndRecord(CSnBankRecord* record) {
+void CSnSoundBankManager::EndRecord(CSnBankRecord* record, bool answer) {
   // The voices that read the bank's objects or its media have stopped or hold what they still play with.
   record->ReleaseObjects();
   RemoveBankMediaSources(*record);
@@ -173,7 +173,7 @@ void CSnSoundBankManager::EndRecord(CSnBankRecord* record) {
     FinishClear(clear, true);
   else
     CallCallback(done, bankId, SN_Success, poolId);
-  AnswerWatches(watches, true);
+  AnswerWatches(watches, answer);
 }
 
 void CSnSoundBankManager::DestroyRecord(CSnBankRecord* record) {

@@ -394,8 +394,9 @@ class CSnSoundBankManager : public ISnBankRecordReceiver {
   void DropDeferredCommands();
   // Takes the command lock: waits for another thread's command.
   SNRESULT RunCommand(const SnBankCommand& command);
-  void DropUse(CSnBankRecord* record);
-  void EndRecord(CSnBankRecord* record);
+  // The last use ends the record; `answer` false (the engine stops) tells only the callers that wait.
+  void DropUse(CSnBankRecord* record, bool answer = true);
+  void EndRecord(CSnBankRecord* record, bool answer);
   void DestroyRecord(CSnBankRecord* record);
   SNRESULT AddMediaSource(uint32_t mediaId, CSnBankRecord* bank, const uint8_t* data, uint32_t size);
   // The source of the bank (or of the game's copy's owner).
