@@ -72,20 +72,10 @@ class BankCallsTest : public SoundEndToEndTest {
     OutputTest::ManualClock::AdvanceTicks((int64_t(kFrame) * Platform::kTicksPerSecond + 47999) / 48000);
     ASSERT_TRUE(Await([&] { return callback.calls.load() != 0; }, "the play's callback"));
   }
-  // Waits for `done`, waking the audio thread meanwhile unless told not to.
+  // Waits for `done`, waking the audio thread meanwhile.
   template <typename Done>
-  static bool Await(Done&& done, const char* what, bool wake = true) {
-    return OrvTest::WaitUntil(
-        [&] {
-          if (done()) return true;
-          if (wake) LowerEngine::WakeAudioThread();
-          return false;
-        },
-        what);
-  }
-  static uint32_t Voices() {
-    Platform::ReentrantGuard audio(GlobalAudioLock());
-    return VoiceManager::ActiveInstanceCount();
+  static bool Await(Done&& done, const char* what) {
+    return OrvTest::WaitUntil([&] { return done() || (LowerEngine::WakeAudioThread(), false); }, what);
   }
 
   uint8_t audioThread_ = 1;
@@ -177,8 +167,7 @@ TEST_F(BankCallsTest, AnUnloadFromAPlayCallbackEndsItsBankWithNoCallOfTheGame) {
   InsidePass unload;
   unload.inside = [&] { made = int(SoundEngine::UnloadBank(id, image.data(), &BankAnswers::Record, &unloaded)); };
   Play("Play_Unloaded", unload);
-  ASSERT_TRUE(Await([&] { return unloaded.count.load() == 1; }, "the unload's answer, with no call of the game",
-                    false));
+  ASSERT_TRUE(OrvTest::WaitUntil([&] { return unloaded.count.load() == 1; }, "the answer, with no call of the game"));
   EXPECT_EQ(made.load(), int(SN_Success));
   EXPECT_EQ(unloaded.result.load(), int(SN_Success));
 }
@@ -210,11 +199,12 @@ TEST_F(BankCallsWithoutThreadsTest, AnUnloadFromACallbackFindingTheQueueFullIsDo
   };
   Play("Play_Full", unload);
   ASSERT_GE(refusedAt, 0) << "the posts never filled what waits aside";
-  for (int frame = 0; frame < 8 && (!unloaded.count.load() || Voices()); ++frame) Frames(1);
+  for (int frame = 0; frame < 8 && (!unloaded.count.load() || VoiceManager::ActiveInstanceCount()); ++frame)
+    Frames(1);
   EXPECT_EQ(made.load(), int(SN_Success));
   EXPECT_EQ(unloaded.count.load(), 1);
   EXPECT_EQ(unloaded.result.load(), int(SN_Success));
-  EXPECT_EQ(Voices(), 0u);
+  EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
 }
 
 }  // namespace
