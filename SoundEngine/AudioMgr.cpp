@@ -630,6 +630,13 @@ void CSnAudioMgr::DropAside() {
 }
 
 void CSnAudioMgr::Perform() {
+  PerformPass();
+  // What the pass's callbacks left to be done outside it, now that this thread holds no audio lock.
+  if (!InAudioPassOnThisThread())
+    if (ISnBankRecordReceiver* banks = BankRecordReceiver()) banks->AfterPass();
+}
+
+void CSnAudioMgr::PerformPass() {
   LetTurnsGoFirst();
   Platform::ReentrantGuard guard(GlobalAudioLock());
   PerformLocked();

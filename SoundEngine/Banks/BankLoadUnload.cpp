@@ -30,15 +30,97 @@ void SyncCallback(uint32_t, const void*, SNRESULT result, int32_t poolId, void* 
   call->done.Set();
 }
 
+// Commands of the plain manager this thread runs (those of its callbacks inside them).
+thread_local uint32_t t_commandsRunning = 0;
+
+// The command lock held for a command of this thread.
+class CommandTurn {
+ public:
+  explicit CommandTurn(Platform::ReentrantLock& lock) : m_turn(lock) { ++t_commandsRunning; }
+  ~CommandTurn() { --t_commandsRunning; }
+  CommandTurn(const CommandTurn&) = delete;
+  CommandTurn& operator=(const CommandTurn&) = delete;
+
+ private:
+  Platform::ReentrantGuard m_turn;
+};
+
+// The pass that ends what an unload posted, on this thread when there is no audio thread.
+void RenderEnds() {
+  if (g_pAudioMgr && !CSnAudioMgr::InAudioPassOnThisThread()) g_pAudioMgr->RenderAudio(true);
+}
+
 }  // namespace
 
 bool IsWaitingCallback(SnBankCallback callback) { return callback == &SyncCallback; }
 
 SNRESULT CSnSoundBankManager::QueueCommand(const SnBankCommand& command) {
+  // Inside a pass the command lock may be held by a load waiting for this pass's audio lock.
+  if (CSnAudioMgr::InAudioPassOnThisThread()) return DeferCommand(command);
+  const SNRESULT result = RunCommand(command);
+  RunDeferredCommands();
+  return result;
+}
+
+SNRESULT CSnSoundBankManager::RunCommand(const SnBankCommand& command) {
   // Callers on several threads take turns: a command uses the one reader and the staging of the
   // manager. Re-entrant, since a callback may hand on a command of its own.
-  Platform::ReentrantGuard turn(m_commandLock);
+  CommandTurn turn(m_commandLock);
   return ExecuteCommand(command);
+}
+
+SNRESULT CSnSoundBankManager::DeferCommand(const SnBankCommand& command) {
+  auto* deferred = static_cast<DeferredCommand*>(MemoryMgr::Malloc(g_DefaultPoolId, sizeof(DeferredCommand)));
+  if (!deferred) {
+    SOUND_LOG(Error, "Bank command %u made inside an audio pass is refused: no memory to keep it until the pass ends",
+              command.type);
+    FreeCommand(command);
+    return SN_InsufficientMemory;
+  }
+  deferred->next = nullptr;
+  deferred->command = command;
+  Platform::ReentrantGuard guard(m_deferredLock);
+  (m_deferredTail ? m_deferredTail->next : m_deferredHead) = deferred;
+  m_deferredTail = deferred;
+  m_anyDeferred.store(true, std::memory_order_release);
+  return SN_Success;
+}
+
+void CSnSoundBankManager::RunDeferredCommands() {
+  // Not inside a pass, nor in the middle of a command of this thread: that command's end runs them.
+  while (m_anyDeferred.load(std::memory_order_acquire) && !t_commandsRunning &&
+         !CSnAudioMgr::InAudioPassOnThisThread()) {
+    // Never waits: a thread running a command now runs them once its command ends.
+    if (!m_commandLock.try_lock()) return;
+    ++t_commandsRunning;
+    for (;;) {
+      DeferredCommand* deferred = nullptr;
+      {
+        Platform::ReentrantGuard guard(m_deferredLock);
+        deferred = m_deferredHead;
+        if (deferred) m_deferredHead = deferred->next;
+        if (!m_deferredHead) m_deferredTail = nullptr;
+        if (!deferred) m_anyDeferred.store(false, std::memory_order_release);
+      }
+      if (!deferred) break;
+      const SnBankCommand command = deferred->command;
+      MemoryMgr::Free(g_DefaultPoolId, deferred);
+      ExecuteCommand(command);
+    }
+    --t_commandsRunning;
+    m_commandLock.unlock();
+  }
+}
+
+void CSnSoundBankManager::DropDeferredCommands() {
+  Platform::ReentrantGuard guard(m_deferredLock);
+  while (DeferredCommand* deferred = m_deferredHead) {
+    m_deferredHead = deferred->next;
+    FreeCommand(deferred->command);
+    MemoryMgr::Free(g_DefaultPoolId, deferred);
+  }
+  m_deferredTail = nullptr;
+  m_anyDeferred.store(false, std::memory_order_release);
 }
 
 void CSnSoundBankManager::CallCallback(const SnBankCommand& command, uint32_t id, SNRESULT result, int32_t poolId) {
@@ -196,53 +278,122 @@ SNRESULT CSnSoundBankManager::UnloadBankCommand(const SnBankCommand& command, in
   const int32_t poolId = int32_t(command.poolId);
   CSnBankRecord* record = nullptr;
   SNRESULT refused = SN_Success;
+  bool joined = false;
   {
     Platform::ReentrantGuard list(BankListLock());
     record = m_banks.Find(bankId, command.image);
-    if (!record)
-      refused = SN_BankNotLoaded;
-    else if (!record->IsLoaded())
-      refused = SN_Failure;  // only prepared
-    if (refused == SN_Success) {
-      if (poolOut) *poolOut = record->CallerPoolId();
-      m_banks.Remove(record);
-      {
-        // GetMedia reads the flag under the bank lock alone.
-        Platform::ReentrantGuard guard(m_bankLock);
-        record->m_stateFlags |= CSnBankRecord::kStateUnloading;
+    if (!record) {
+      // A bank being unloaded already is not "not loaded": the call answers once it has ended, as
+      // the one that took it out does, since its caller may free the image as soon as it answers.
+      EndWatch watch;
+      watch.upTo = m_takenOut;
+      watch.answer = command;
+      CSnBankRecord* ending = Ending(watch);
+      joined = ending != nullptr;
+      if (!ending) {
+        refused = SN_BankNotLoaded;
+      } else {
+        watch.poolId = ending->CallerPoolId();
+        if (poolOut) *poolOut = watch.poolId;
+        EndWatch* kept = command.callback ? PoolNew<EndWatch>(g_DefaultPoolId, watch) : nullptr;
+        if (kept) {
+          kept->next = m_endWatches;
+          m_endWatches = kept;
+        } else if (command.callback) {
+          refused = SN_InsufficientMemory;
+        }
       }
-      record->m_bankFlags &= uint8_t(~CSnBankRecord::kFlagLoaded);
-      record->m_callback = command.callback;
-      record->m_cookie = command.cookie;
-      record->m_pNextInBucket = m_unloading;
-      m_unloading = record;
+    } else if (!record->IsLoaded()) {
+      refused = SN_Failure;  // only prepared
+    } else {
+      if (poolOut) *poolOut = record->CallerPoolId();
+      TakeOut(record, command.callback, command.cookie);
     }
   }
   if (refused != SN_Success) {
     if (refused == SN_BankNotLoaded)
       SOUND_LOG(Warning, "Bank %u is not loaded: nothing to unload", bankId);
+    else if (refused == SN_InsufficientMemory)
+      SOUND_LOG(Error, "Bank %u is being unloaded: no memory to answer this unload once it has ended", bankId);
     else
       SOUND_LOG(Warning, "Bank %u is only prepared: an unload does not unload it", bankId);
     CallCallback(command, bankId, refused, poolId);
     return refused;
+  }
+  if (joined) {
+    SOUND_LOG(Info, "Bank %u is being unloaded already: this unload answers once it has ended", bankId);
+    RenderEnds();
+    return SN_Success;
   }
   // Its objects go once its voices are stopped (EndRecord): a voice may read them until then.
   PostUnload(record);
   return SN_Success;
 }
 
+void CSnSoundBankManager::TakeOut(CSnBankRecord* record, SnBankCallback callback, void* cookie) {
+  m_banks.Remove(record);
+  {
+    // GetMedia reads the flag under the bank lock alone.
+    Platform::ReentrantGuard guard(m_bankLock);
+    record->m_stateFlags |= CSnBankRecord::kStateUnloading;
+  }
+  record->m_bankFlags &= uint8_t(~CSnBankRecord::kFlagLoaded);
+  record->m_callback = callback;
+  record->m_cookie = cookie;
+  record->m_takenOutAt = ++m_takenOut;
+  record->m_pNextInBucket = m_unloading;
+  m_unloading = record;
+}
+
+CSnBankRecord* CSnSoundBankManager::Ending(const EndWatch& watch) const {
+  for (CSnBankRecord* record = m_unloading; record; record = record->m_pNextInBucket)
+    if (record->m_takenOutAt <= watch.upTo &&
+        (watch.anyBank || (record->m_bankId == watch.answer.bankId && record->m_image == watch.answer.image)))
+      return record;
+  return nullptr;
+}
+
+CSnSoundBankManager::EndWatch* CSnSoundBankManager::EndedWatches(bool all) {
+  EndWatch* ended = nullptr;
+  for (EndWatch** link = &m_endWatches; *link;) {
+    EndWatch* watch = *link;
+    if (!all && Ending(*watch)) {
+      link = &watch->next;
+      continue;
+    }
+    *link = watch->next;
+    watch->next = ended;
+    ended = watch;
+  }
+  return ended;
+}
+
+void CSnSoundBankManager::AnswerWatches(EndWatch* watches, bool answer) {
+  while (EndWatch* watch = watches) {
+    watches = watch->next;
+    if (watch->clear) {
+      FinishClear(watch->clear, answer);  // the clear's own watch goes with it
+      continue;
+    }
+    if (answer || IsWaitingCallback(watch->answer.callback))
+      CallCallback(watch->answer, watch->answer.bankId, SN_Success, watch->poolId);
+    PoolDelete(g_DefaultPoolId, watch);
+  }
+}
+
 void CSnSoundBankManager::PostUnload(CSnBankRecord* record) {
   // The reservation is made with no bank lock held: a full ring makes this thread run handlers.
+  // Never inside a pass (the game's calls made there run their commands after it), where a full
+  // ring could refuse the message.
   if (g_pAudioMgr) {
     if (auto* message = g_pAudioMgr->Reserve<SnMsgStopBankVoices>(SnMsg_StopBankVoices)) {
       message->bank = record;
       g_pAudioMgr->FinishMessage();
-      // Inside a pass (a callback on the audio thread unloading), the pass must not render another
-      // inside itself: the next one ends the bank.
-      if (!CSnAudioMgr::InAudioPassOnThisThread()) g_pAudioMgr->RenderAudio(true);
+      RenderEnds();
       return;
     }
   }
+  // The engine stops: nothing plays.
   FinishBankRecord(record);
 }
 
@@ -252,6 +403,7 @@ void CSnSoundBankManager::PostUnload(CSnBankRecord* record) {
 struct CSnSoundBankManager::ClearInProgress {
   SnBankCommand command;
   std::atomic<uint32_t> left{1};
+  EndWatch watch;  // the banks that were being unloaded already
 };
 
 void CSnSoundBankManager::ClearedBankEnded(uint32_t, const void*, SNRESULT, int32_t, void*) {}
@@ -271,6 +423,21 @@ SNRESULT CSnSoundBankManager::ClearBanksCommand(const SnBankCommand& command) {
     return SN_InsufficientMemory;
   }
   clear->command = command;
+  bool joined = false;
+  {
+    // The banks whose unload is under way are the clear's too: its caller may free their images.
+    Platform::ReentrantGuard list(BankListLock());
+    clear->watch.upTo = m_takenOut;
+    clear->watch.anyBank = true;
+    clear->watch.clear = clear;
+    joined = Ending(clear->watch) != nullptr;
+    if (joined) {
+      clear->left.fetch_add(1);
+      clear->watch.next = m_endWatches;
+      m_endWatches = &clear->watch;
+    }
+  }
+  if (joined) RenderEnds();
   CSnBankRecord* loaded[64];
   for (;;) {
     uint32_t count = 0;
@@ -280,15 +447,8 @@ SNRESULT CSnSoundBankManager::ClearBanksCommand(const SnBankCommand& command) {
         if (record->IsLoaded() && count < 64) loaded[count++] = record;
       });
       for (uint32_t i = 0; i < count; ++i) {
-        m_banks.Remove(loaded[i]);
-        Platform::ReentrantGuard guard(m_bankLock);
-        loaded[i]->m_stateFlags |= CSnBankRecord::kStateUnloading;
-        loaded[i]->m_bankFlags &= uint8_t(~CSnBankRecord::kFlagLoaded);
-        loaded[i]->m_callback = &ClearedBankEnded;
-        loaded[i]->m_cookie = clear;
         clear->left.fetch_add(1);
-        loaded[i]->m_pNextInBucket = m_unloading;
-        m_unloading = loaded[i];
+        TakeOut(loaded[i], &ClearedBankEnded, clear);
       }
     }
     if (!count) break;
@@ -442,9 +602,10 @@ SNRESULT CSnSoundBankManager::UnloadBankSync(const SnBankCommand& command, int32
   run.cookie = waits ? &call : nullptr;
   SNRESULT result;
   {
-    Platform::ReentrantGuard turn(m_commandLock);
+    CommandTurn turn(m_commandLock);
     result = m_lastResult = UnloadBankCommand(run, poolId);
   }
+  RunDeferredCommands();
   if (waits && result == SN_Success) call.done.Wait(Platform::kWaitForever);
   return result;
 }

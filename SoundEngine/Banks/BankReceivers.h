@@ -18,6 +18,9 @@ class ISnBankRecordReceiver {
   virtual void FinishBankRecord(CSnLoadedBank* bank) = 0;
   // The message was never read: the record's load reference goes without its callback.
   virtual void DropBankRecord(CSnLoadedBank*) {}
+  // An audio pass has ended on this thread, which holds the audio lock no more: what bank calls
+  // made inside it left to be done outside it is done now.
+  virtual void AfterPass() {}
 };
 
 class ISnStreamCachePinMgr {

@@ -51,6 +51,7 @@ SNRESULT CSnSoundBankManager::Init() {
 
 void CSnSoundBankManager::Term() {
   if (!m_initialized) return;
+  DropDeferredCommands();
   // Prepared events give back the references they keep, before the banks let their objects go.
   if (g_pObjectIndex) ClearPreparedEventsCommand();
   // Every record still here goes without a callback: its objects, its media and its sources.
@@ -87,6 +88,12 @@ void CSnSoundBankManager::Term() {
     if (clear) FinishClear(clear, false);
     if (waiting.callback) CallCallback(waiting, bankId, SN_Success, -1);
   }
+  EndWatch* watches = nullptr;
+  {
+    Platform::ReentrantGuard list(BankListLock());
+    watches = EndedWatches(true);
+  }
+  AnswerWatches(watches, false);
   {
     Platform::ReentrantGuard guard(m_bankLock);
     for (auto it = m_media.Begin(); !it.AtEnd();) {
@@ -119,18 +126,18 @@ void CSnSoundBankManager::DropBankRecord(CSnLoadedBank* bank) {
   // A cleared bank still counts for its clear, and a waiting unload is answered: their callers may be
   // waiting.
   if (record->m_callback != &ClearedBankEnded && !IsWaitingCallback(record->m_callback)) record->m_callback = nullptr;
-  DropUse(record);
+  DropUse(record, false);
 }
 
-void CSnSoundBankManager::DropUse(CSnBankRecord* record) {
+void CSnSoundBankManager::DropUse(CSnBankRecord* record, bool answer) {
   if (record->m_useCount.fetch_sub(1) != 1) return;
   if (record->IsGameMedia())
     PoolDelete(g_DefaultPoolId, record);
   else
-    EndRecord(record);
+    EndRecord(record, answer);
 }
 
-void CSnSoundBankManager::EndRecord(CSnBankRecord* record) {
+void CSnSoundBankManager::EndRecord(CSnBankRecord* record, bool answer) {
   // The voices that read the bank's objects or its media have stopped or hold what they still play with.
   record->ReleaseObjects();
   RemoveBankMediaSources(*record);
@@ -144,6 +151,7 @@ void CSnSoundBankManager::EndRecord(CSnBankRecord* record) {
   record->m_callback = nullptr;
   ClearInProgress* clear = done.callback == &ClearedBankEnded ? static_cast<ClearInProgress*>(done.cookie) : nullptr;
   bool destroy = false;
+  EndWatch* watches = nullptr;
   {
     Platform::ReentrantGuard list(BankListLock());
     for (CSnBankRecord** link = &m_unloading; *link; link = &(*link)->m_pNextInBucket) {
@@ -152,6 +160,8 @@ void CSnSoundBankManager::EndRecord(CSnBankRecord* record) {
       record->m_pNextInBucket = nullptr;
       break;
     }
+    // The calls waiting for the end of banks being unloaded before them, this one the last.
+    if (m_endWatches) watches = EndedWatches(false);
     record->FreeData();
     record->m_stateFlags &= uint8_t(~CSnBankRecord::kStateUnloading);
     // Preparations still hold it: back in the list as a prepared bank.
@@ -163,6 +173,7 @@ void CSnSoundBankManager::EndRecord(CSnBankRecord* record) {
     FinishClear(clear, true);
   else
     CallCallback(done, bankId, SN_Success, poolId);
+  AnswerWatches(watches, answer);
 }
 
 void CSnSoundBankManager::DestroyRecord(CSnBankRecord* record) {

@@ -169,6 +169,7 @@ class CSnBankRecord final : public CSnLoadedBank {
   SNRESULT CheckIndexAgainstData() const;
 
   uint8_t m_stateFlags = 0;
+  uint64_t m_takenOutAt = 0;  // its number among the records taken out of the list to end
   uint32_t m_bankId;
   const void* m_image;
   CSnBankRecord* m_pNextInBucket = nullptr;
@@ -219,6 +220,10 @@ class CSnSoundBankManager : public ISnBankRecordReceiver {
   virtual SNRESULT Init();
   virtual void Term();
   // Plain manager: runs the command now, after any other thread's command, and returns its result.
+  // Inside an audio pass it never waits for another thread's command (which may be waiting for the
+  // pass's lock): the command is kept, 1, and run in order by the thread once its pass is over, or
+  // by the thread running a command then once that ends; the callback has the outcome. No memory to
+  // keep it: 52, and nothing of it is done.
   virtual SNRESULT QueueCommand(const SnBankCommand& command);
   virtual void CallCallback(const SnBankCommand& command, uint32_t id, SNRESULT result, int32_t poolId);
   virtual void StopThread() {}
@@ -297,6 +302,8 @@ class CSnSoundBankManager : public ISnBankRecordReceiver {
   void FinishBankRecord(CSnLoadedBank* bank) override;
   // An unload message never read (the engine stops): the load reference goes without a callback.
   void DropBankRecord(CSnLoadedBank* bank) override;
+  // A pass has ended on this thread: the commands made inside passes run now (see QueueCommand).
+  void AfterPass() override { RunDeferredCommands(); }
 
  protected:
   // A waiting call on the thread that runs the commands, or on the audio thread that finishes
@@ -358,8 +365,38 @@ class CSnSoundBankManager : public ISnBankRecordReceiver {
   void NoteMotionFlag(const SnBankHeader& header);
   // Posts the record's end to the audio thread; the callback follows when its use count reaches 0.
   void PostUnload(CSnBankRecord* record);
-  void DropUse(CSnBankRecord* record);
-  void EndRecord(CSnBankRecord* record);
+  // Under the bank-list lock: the record leaves the list to end, its callback the end's.
+  void TakeOut(CSnBankRecord* record, SnBankCallback callback, void* cookie);
+  // A call answered once every record taken out of the list before it (all of them, or those of one
+  // bank) has ended: an unload of a bank being unloaded already, or a clear. Bank-list lock.
+  struct EndWatch {
+    EndWatch* next = nullptr;
+    uint64_t upTo = 0;  // the records taken out up to this number
+    bool anyBank = false;
+    SnBankCommand answer;  // the bank, and the callback told of the end
+    int32_t poolId = kInvalidPoolId;
+    ClearInProgress* clear = nullptr;  // or the clear it is part of
+  };
+  // A record the watch waits for that has yet to end, or null.
+  CSnBankRecord* Ending(const EndWatch& watch) const;
+  // The watches whose records have all ended, taken out of the list (caller holds the bank-list lock).
+  EndWatch* EndedWatches(bool all);
+  // Each watch is answered; at Term only callers that wait are.
+  void AnswerWatches(EndWatch* watches, bool answer);
+  // Plain manager: a command made inside an audio pass, and the ones kept to run after it.
+  struct DeferredCommand {
+    DeferredCommand* next;
+    SnBankCommand command;
+  };
+  SNRESULT DeferCommand(const SnBankCommand& command);
+  void RunDeferredCommands();
+  // Term: what was kept goes unrun, its callbacks uncalled.
+  void DropDeferredCommands();
+  // Takes the command lock: waits for another thread's command.
+  SNRESULT RunCommand(const SnBankCommand& command);
+  // The last use ends the record; `answer` false (the engine stops) tells only the callers that wait.
+  void DropUse(CSnBankRecord* record, bool answer = true);
+  void EndRecord(CSnBankRecord* record, bool answer);
   void DestroyRecord(CSnBankRecord* record);
   SNRESULT AddMediaSource(uint32_t mediaId, CSnBankRecord* bank, const uint8_t* data, uint32_t size);
   // The source of the bank (or of the game's copy's owner).
@@ -394,6 +431,12 @@ class CSnSoundBankManager : public ISnBankRecordReceiver {
   Platform::ReentrantLock m_bankLock;
   SnIdPairHashTable193<CSnBankRecord> m_banks;
   CSnBankRecord* m_unloading = nullptr;  // out of the list, waiting for their last use; bank-list lock
+  uint64_t m_takenOut = 0;               // records put in m_unloading so far; bank-list lock
+  EndWatch* m_endWatches = nullptr;      // bank-list lock
+  Platform::ReentrantLock m_deferredLock;
+  DeferredCommand* m_deferredHead = nullptr;
+  DeferredCommand* m_deferredTail = nullptr;
+  std::atomic<bool> m_anyDeferred{false};
   SnIdHashTable193<MediaEntry> m_media;
   SnIdHashTable193<char*> m_names;
   uint16_t m_motionFlag = 0;
