@@ -345,8 +345,10 @@ class RandomApiWalkTest : public OutputFixture {
     __sanitizer_set_death_callback(nullptr);
 #endif
     OutputFixture::TearDown();
-    // Only now is nothing left that could read what the game lent.
+    // Only now is nothing left that could read what the game lent (images of unloads whose callbacks
+    // were cancelled among them).
     kept_.clear();
+    for (BankCall& call : bankCalls_) delete call.image.exchange(nullptr);
   }
 
  public:
@@ -361,18 +363,20 @@ class RandomApiWalkTest : public OutputFixture {
     uint32_t index = 0;
     uint32_t squeezeSteps = 0;  // while above 0, this thread holds the default pool near full
   };
-  // The call a callback is in, on whichever thread runs it.
+  // The calls callbacks are in on one thread, outermost first (a call's callback may call again).
   struct CallbackPlace {
+    static constexpr uint32_t kDepth = 4;
     std::atomic<uint64_t> thread{0};
-    std::string name;  // written once, by its thread, before `call` is first set
-    std::atomic<const char*> origin{nullptr};
-    std::atomic<const char*> call{nullptr};
-    std::atomic<int64_t> since{0};
+    std::string name;  // written once, by its thread, before `depth` first grows
+    std::atomic<uint32_t> depth{0};
+    std::atomic<const char*> origin[kDepth] = {};
+    std::atomic<const char*> call[kDepth] = {};
+    std::atomic<int64_t> since[kDepth] = {};
   };
 
   std::string Mode() const {
     return "seed " + std::to_string(seed_) + ", bank thread " + (bankThread_ ? "on" : "off") + ", audio thread " +
-           (audioThread_ ? "on" : "off");
+           (audioThread_ ? "on" : "off") + (squeezedNow_ ? ", the default pool held near full" : "");
   }
   uint32_t Below(std::mt19937& random, uint32_t n) { return uint32_t(random() % n); }
 
@@ -404,27 +408,40 @@ class RandomApiWalkTest : public OutputFixture {
     }
     return nullptr;
   }
-  // The calls callbacks are in now, on which thread, from which kind of callback.
-  std::string CallbackCalls(int64_t olderThan) {
+  // The calls callbacks are in now, on which thread, from which kind of callback, and for how long.
+  std::string CallbackCalls(int64_t now) {
     std::string text;
     for (CallbackPlace& place : places_) {
-      const char* call = place.call.load();
-      if (call && place.since.load() < olderThan)
-        text += "\n  " + place.name + " is in " + call + " from " + place.origin.load();
+      const uint32_t depth = std::min(place.depth.load(), CallbackPlace::kDepth);
+      if (!depth) continue;
+      text += "\n  " + place.name + " is in ";
+      for (uint32_t i = 0; i < depth; ++i)
+        text += std::string(i ? ", within which in " : "") + place.call[i].load() + " from " + place.origin[i].load() +
+                " since " + Seconds(now - place.since[i].load());
     }
     return text;
   }
+  static std::string Seconds(int64_t ticks) {
+    return std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::duration(ticks)).count()) +
+           " ms";
+  }
+  // Once a call has outlasted the deadline: every call each thread is in.
   std::string Waiting(int64_t now) {
     const int64_t deadline = std::chrono::duration_cast<Clock::duration>(kDeadline).count();
+    bool late = false;
     std::string text;
     for (Thread& thread : threads_) {
       const char* what = thread.waitingFor.load();
-      if (what && now - thread.since.load() > deadline)
-        text += "\n  " + std::string(thread.index == kThreads ? "the game's loop" : "game thread " +
+      if (!what) continue;
+      late = late || now - thread.since.load() > deadline;
+      text += "\n  " + std::string(thread.index == kThreads ? "the game's loop" : "game thread " +
                                                                   std::to_string(thread.index)) +
-                " (step " + std::to_string(thread.step.load()) + ") is in " + what;
+              " (step " + std::to_string(thread.step.load()) + ") is in " + what + " since " +
+              Seconds(now - thread.since.load());
     }
-    return text + CallbackCalls(now - deadline);
+    for (CallbackPlace& place : places_)
+      late = late || (place.depth.load() && now - place.since[0].load() > deadline);
+    return late ? text + CallbackCalls(now) : std::string();
   }
   void WatchThreads() {
     while (!stop_) {
@@ -622,26 +639,21 @@ class RandomApiWalkTest : public OutputFixture {
     const std::string event = Event(bank, kPlays[Below(random, kPlayCount)]);
     const uint32_t what = Below(random, kCallbackCallCount);
     CallbackPlace* place = PlaceOfThisThread();
-    const char* outer = place ? place->call.load() : nullptr;
-    const char* outerOrigin = place ? place->origin.load() : nullptr;
-    const int64_t outerSince = place ? place->since.load() : 0;
     if (place) {
-      place->origin = OriginName(origin);
-      place->since = Clock::now().time_since_epoch().count();
-      place->call = kCallbackCalls[what];
+      const uint32_t at = place->depth.load();
+      if (at < CallbackPlace::kDepth) {
+        place->origin[at] = OriginName(origin);
+        place->since[at] = Clock::now().time_since_epoch().count();
+        place->call[at] = kCallbackCalls[what];
+      }
+      place->depth = at + 1;
     }
     struct Left {
       CallbackPlace* place;
-      const char* call;
-      const char* origin;
-      int64_t since;
       ~Left() {
-        if (!place) return;
-        place->call = call;
-        place->origin = origin;
-        place->since = since;
+        if (place) place->depth.fetch_sub(1);
       }
-    } left{place, outer, outerOrigin, outerSince};
+    } left{place};
     history_.Note((place ? place->name : std::string("a thread")) + ", from " + OriginName(origin) + ": " +
                   kCallbackCalls[what]);
     const auto [recentId, recentPlay] = Recent(random);
@@ -759,6 +771,8 @@ class RandomApiWalkTest : public OutputFixture {
         std::unique_lock<std::mutex> lock(slot.lock, std::try_to_lock);
         if (!lock || !slot.copy) break;
         const SnMediaItem item{slot.mediaId, slot.copy->data(), UnsetSize(uint32_t(slot.copy->size()), random())};
+        history_.Note("  UnsetMedia of " + std::string(kBankPrefix[bank]) + "TGame, size " + std::to_string(item.size) +
+                      " of " + std::to_string(slot.copy->size()));
         // Refused, the media stays set and the game keeps its copy; answered, the copy is the game's.
         if (SoundEngine::UnsetMedia(&item, 1) == SN_Success) slot.copy.reset();
         break;
@@ -867,13 +881,14 @@ class RandomApiWalkTest : public OutputFixture {
                   [&] { return SoundEngine::UnloadBank("WalkM", image->data(), &OnBank, &call); }) == SN_Success)
         call.accepted = true;
       else
-        delete call.image.exchange(nullptr);  // refused: nothing of the engine reads it
+        lent_.reset(call.image.exchange(nullptr));  // refused as a whole: the bank may still read it
       return;
     }
-    // Whatever it answers (unloaded, or not loaded since a clear took the bank out), the image is the
-    // game's again.
-    Watched(thread, "UnloadBank(image)", [&] { return SoundEngine::UnloadBank("WalkM", lent_->data()); });
-    GiveBack(thread, std::move(lent_));
+    // Unloaded, or not loaded (a clear took the bank out): the image is the game's again. Refused as a
+    // whole, the bank still reads it.
+    const SNRESULT unloaded =
+        Watched(thread, "UnloadBank(image)", [&] { return SoundEngine::UnloadBank("WalkM", lent_->data()); });
+    if (unloaded == SN_Success || unloaded == SN_BankNotLoaded) GiveBack(thread, std::move(lent_));
   }
   // Memory the engine gave back: freed, or overwritten and kept until the end.
   void GiveBack(Thread& thread, std::unique_ptr<std::vector<uint8_t>> memory) {
@@ -999,7 +1014,8 @@ class RandomApiWalkTest : public OutputFixture {
       return;
     }
     const SnMediaItem item{slot.mediaId, slot.copy->data(), UnsetSize(uint32_t(slot.copy->size()), thread.random())};
-    Note(thread, "UnsetMedia " + std::string(kBankPrefix[bank]) + "TGame, size " + std::to_string(item.size));
+    Note(thread, "UnsetMedia " + std::string(kBankPrefix[bank]) + "TGame, size " + std::to_string(item.size) + " of " +
+                     std::to_string(slot.copy->size()));
     // Refused, the media stays set and the game keeps its copy; answered, the copy is the game's.
     if (Watched(thread, "UnsetMedia", [&] { return SoundEngine::UnsetMedia(&item, 1); }) == SN_Success)
       GiveBack(thread, std::move(slot.copy));
@@ -1021,12 +1037,14 @@ class RandomApiWalkTest : public OutputFixture {
     Note(thread, "the default pool held near full for " + std::to_string(thread.squeezeSteps) + " steps");
     std::lock_guard<std::mutex> lock(squeezeLock_);
     for (void* block : blocks) squeezed_.push_back(block);
+    squeezedNow_ = true;
   }
   void Unsqueeze() {
     std::vector<void*> blocks;
     {
       std::lock_guard<std::mutex> lock(squeezeLock_);
       blocks.swap(squeezed_);
+      squeezedNow_ = false;
     }
     for (void* block : blocks) MemoryMgr::Free(g_DefaultPoolId, block);
   }
@@ -1305,10 +1323,10 @@ class RandomApiWalkTest : public OutputFixture {
       Watched(thread, "StopAll", [&] { return SoundEngine::StopAll(target); });
     } else if (roll < 78) {
       if (Below(random, 3)) return Squeeze(thread);
-      Note(thread, "Suspend and wake up");
-      Watched(thread, "Suspend", [&] { return SoundEngine::Suspend(Below(random, 2) != 0); });
+      const SNRESULT suspended = Watched(thread, "Suspend", [&] { return SoundEngine::Suspend(Below(random, 2) != 0); });
       std::this_thread::sleep_for(std::chrono::milliseconds(Below(random, 5)));
-      Watched(thread, "WakeupFromSuspend", [&] { return SoundEngine::WakeupFromSuspend(); });
+      const SNRESULT woken = Watched(thread, "WakeupFromSuspend", [&] { return SoundEngine::WakeupFromSuspend(); });
+      Note(thread, "Suspend answered " + std::to_string(suspended) + ", WakeupFromSuspend " + std::to_string(woken));
     } else if (roll < 84) {
       MemoryBank(thread);
     } else if (roll < 91) {
@@ -1398,11 +1416,11 @@ class RandomApiWalkTest : public OutputFixture {
         if (call.accepted && !call.cancelled && call.calls.load() != 1)
           Fail(call.what + ": its callback came " + std::to_string(call.calls.load()) + " times");
     }
-    BusCallbacksCome(last);
     // A voice that could not be counted is never uncounted.
     Watched(last, "RenderAudio, the log handed over", [] { return SoundEngine::RenderAudio(); });
     if (log_.Take().find("an instance ended that was never counted") != std::string::npos)
       Fail("the log says \"an instance ended that was never counted\"");
+    BusCallbacksCome(last);
     stop_ = true;
     watchdog_.join();
 
@@ -1421,16 +1439,17 @@ class RandomApiWalkTest : public OutputFixture {
     if (callbackCalls_.load())
       ADD_FAILURE() << "calls from callbacks did not return within " << kDeadline.count() << " s of the walk's end ("
                     << Mode() << "):" << CallbackCalls(Clock::now().time_since_epoch().count());
+    // What they lent is freed after the engine ends (a refused call leaves it read).
     if (lent_) {
       SoundEngine::UnloadBank("WalkM", lent_->data());
-      lent_.reset();
+      kept_.push_back(std::move(lent_));
     }
     for (MediaSlot& slot : media_) {
       std::lock_guard<std::mutex> lock(slot.lock);
       if (slot.copy) {
         const SnMediaItem item{slot.mediaId, slot.copy->data(), uint32_t(slot.copy->size())};
         EXPECT_EQ(SoundEngine::UnsetMedia(&item, 1), SN_Success);
-        slot.copy.reset();
+        kept_.push_back(std::move(slot.copy));
       }
     }
   }
@@ -1468,9 +1487,13 @@ class RandomApiWalkTest : public OutputFixture {
       counts += std::string(bus ? ", " : "") + kBusNames[bus] + (kBusCallsBack[bus] ? "" : " (not demanded)") + " " +
                 std::to_string(busCalls_[bus][0].load()) + " volume and " + std::to_string(busCalls_[bus][1].load()) +
                 " metering calls";
-    if (!demandedCame())
+    if (!demandedCame()) {
+      const std::string log = log_.Take();
       Fail("a bus callback registered on a bus known to call back did not come in " +
-           std::to_string(Watch().frames.load() - firstFrame) + " frames with a voice on Effects: " + counts);
+           std::to_string(Watch().frames.load() - firstFrame) + " frames (" + std::to_string(firstFrame) +
+           " before) with a voice on Effects: " + counts + CallbackCalls(Clock::now().time_since_epoch().count()) +
+           "; the log ends\n" + log.substr(log.size() > 1500 ? log.size() - 1500 : 0));
+    }
     Watched(last, "StopPlayingID after the bus callbacks' check", [&] {
       SoundEngine::StopPlayingID(looped);
       return 0;
@@ -1494,6 +1517,7 @@ class RandomApiWalkTest : public OutputFixture {
   CallbackPlace places_[8];
   std::mutex squeezeLock_;
   std::vector<void*> squeezed_;  // the default pool's blocks the game holds
+  std::atomic<bool> squeezedNow_{false};
   std::atomic<uint32_t> busCalls_[kBuses][2] = {};  // volume and metering calls of each bus
   std::atomic<bool> calm_{false};
   BankCall* recentBankCalls_[kRecent] = {};
