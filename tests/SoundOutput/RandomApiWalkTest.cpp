@@ -1415,6 +1415,10 @@ class RandomApiWalkTest : public OutputFixture {
     }
     frames.join();
 
+    // From here on callbacks call nothing: what the checks below wait for was all asked before.
+    calm_ = true;
+    const auto settled = Clock::now() + kDeadline;
+    while (callbackCalls_.load() && Clock::now() < settled) std::this_thread::yield();
     // Everything stopped: every end-of-event callback still owed comes.
     Thread& last = threads_[0];
     Watched(last, "the last StopAll", [&] { return SoundEngine::StopAll(); });
@@ -1433,8 +1437,20 @@ class RandomApiWalkTest : public OutputFixture {
     if (const Play* play = owed())
       Fail(play->what + " (playing id " + std::to_string(play->playingId.load()) +
            "): no end-of-event callback within " + std::to_string(kDeadline.count()) + " s");
-    // Every accepted bank call's callback comes, once the bank thread has run the commands before.
+    // Every accepted bank call's callback comes once: the bank thread has run the commands before this
+    // one, and an unload's comes once the passes have ended its bank.
     Watched(last, "the last ClearPreparedEvents", [&] { return SoundEngine::ClearPreparedEvents(); });
+    const auto unanswered = [&] {
+      std::lock_guard<std::mutex> lock(playsLock_);
+      for (const BankCall& call : bankCalls_)
+        if (call.accepted && !call.cancelled && call.calls.load() == 0) return true;
+      return false;
+    };
+    const auto answered = Clock::now() + kDeadline;
+    while (unanswered() && Clock::now() < answered) {
+      Watched(last, "RenderAudio, waiting for the bank callbacks", [] { return SoundEngine::RenderAudio(); });
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
     {
       std::lock_guard<std::mutex> lock(playsLock_);
       for (const BankCall& call : bankCalls_)
@@ -1483,7 +1499,6 @@ class RandomApiWalkTest : public OutputFixture {
   // The buses known to call back do, within a few frames while a voice plays through them: each bus
   // callback registered on them comes. Those of the other buses are counted and named beside.
   void BusCallbacksCome(Thread& last) {
-    calm_ = true;  // from here on, callbacks no longer call into the engine
     uint32_t id = 0;
     Watched(last, "LoadBank(\"Init.bnk\") before the bus callbacks' check",
             [&] { return SoundEngine::LoadBank("Init.bnk", -1, id); });
