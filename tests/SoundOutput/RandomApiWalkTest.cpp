@@ -23,6 +23,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -305,6 +306,12 @@ class RandomApiWalkTest : public OutputFixture {
         std::fprintf(stderr, "(%s) after%s\n", walk->Mode().c_str(), walk->history_.Text().c_str());
     });
 #endif
+    // So does a call of a pure virtual method (a voice freed inside its frame).
+    previousTerminate_ = std::set_terminate([] {
+      if (RandomApiWalkTest* walk = g_walk.load())
+        std::fprintf(stderr, "terminated (%s) after%s\n", walk->Mode().c_str(), walk->history_.Text().c_str());
+      std::abort();
+    });
     seed_ = RandomWalk::Seed();
     steps_ = RandomWalk::Steps(kSteps);
     generation_ = ++g_generation;
@@ -356,6 +363,7 @@ class RandomApiWalkTest : public OutputFixture {
     }
     SoundEngine::Term();
     g_walk = nullptr;
+    std::set_terminate(previousTerminate_);
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     __sanitizer_set_death_callback(nullptr);
 #endif
@@ -508,9 +516,10 @@ class RandomApiWalkTest : public OutputFixture {
   }
   // A bank call made lately, or null before any.
   BankCall* RecentBankCall(std::mt19937& random) {
+    const uint32_t pick = uint32_t(random());  // drawn whatever the other threads did: a seed walks alike
     std::lock_guard<std::mutex> lock(playsLock_);
     if (!recentBankCallAt_) return nullptr;
-    return recentBankCalls_[Below(random, std::min<uint32_t>(recentBankCallAt_, kRecent))];
+    return recentBankCalls_[pick % std::min<uint32_t>(recentBankCallAt_, kRecent)];
   }
   // The playing id a post returned, against the one its callbacks saw.
   void Posted(Play& play, uint32_t playingId) {
@@ -563,9 +572,10 @@ class RandomApiWalkTest : public OutputFixture {
   }
   // A playing id posted lately, and its play; {0, null} before any.
   std::pair<uint32_t, Play*> Recent(std::mt19937& random) {
+    const uint32_t pick = uint32_t(random());  // drawn whatever the other threads did: a seed walks alike
     std::lock_guard<std::mutex> lock(playsLock_);
     if (!recentAt_) return {0, nullptr};
-    return recent_[Below(random, std::min<uint32_t>(recentAt_, kRecent))];
+    return recent_[pick % std::min<uint32_t>(recentAt_, kRecent)];
   }
 
   // What a callback does: a call of the walk's, bounded in depth. Never blocks on the walk's own
@@ -1257,9 +1267,10 @@ class RandomApiWalkTest : public OutputFixture {
         return 0;
       });
     } else if (roll < 51) {
+      const bool byPlayingId = Below(random, 2) != 0;
       if (recentPlay) {
         Note(thread, "cancel the callbacks of playing id " + std::to_string(recentId));
-        if (Below(random, 2))
+        if (byPlayingId)
           Watched(thread, "CancelEventCallback", [&] {
             SoundEngine::CancelEventCallback(recentId);
             return 0;
@@ -1546,6 +1557,7 @@ class RandomApiWalkTest : public OutputFixture {
   // Which game thread this is (kThreads: the game's loop), for the seeds of its callbacks.
   static inline thread_local uint32_t t_gameThread = 0;
   static inline uint32_t g_generation = 0;
+  std::terminate_handler previousTerminate_ = nullptr;
   bool bankThread_ = true;
   bool audioThread_ = true;
   uint32_t generation_ = 0;
