@@ -2,12 +2,20 @@
 // game threads post events with every kind of callback, stop, seek, pause and resume them at every
 // scope, move and remove game objects, set game parameters, switches and states, play dynamic
 // sequences and MIDI, load, unload, prepare and clear banks from files and from the game's memory,
-// and lend and take back media, while the audio thread renders. Callbacks call back into the engine
-// (a bounded depth of calls). The game's memory is freed or overwritten the moment the call that
-// takes it back returns; floods post past the ring's room. Every frame the sink gets is finite and
-// within full scale, every waited call returns within a deadline, every end-of-event callback comes
-// once for each playing id posted, none after its cancel. ORV_FUZZ_SEED picks another walk,
-// ORV_RANDOM_STEPS makes each game thread's walk longer; a failure names the seed and the last steps.
+// and lend and take back media, while the engine renders. The game threads take no lock of their own
+// around the engine's calls: two of them load, unload, prepare and clear the same banks at once. Each
+// walk runs with and without the bank thread and with and without the audio thread (then the game's
+// loop renders with RenderAudio), and in phases the game holds the default pool near full. Play, bus
+// and bank callbacks call back into the engine (a bounded depth of calls): every call, the cancels of
+// every kind, RenderAudio and Term among them. The game's memory is freed or overwritten the moment
+// the call that takes it back returns; floods post past the ring's room. Every frame the sink gets is
+// finite and within full scale, every waited call returns within a deadline (else the watchdog names
+// the thread and the call it is in), every end-of-event callback comes once for each playing id
+// posted, none after its cancel, every accepted bank call calls back once, and the buses known to call
+// back do. ORV_FUZZ_SEED picks another walk, ORV_RANDOM_STEPS makes each game thread's walk longer; a
+// failure names the seed, the mode and the last steps. ORV_WALK_LEAVE_OUT leaves out of the callbacks
+// the calls whose names hold one of its ';'-separated parts (e.g. "RenderAudio;with a callback"), so
+// that a walk can look past a fault it keeps finding first.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -15,6 +23,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -28,8 +37,10 @@
 #include <sanitizer/common_interface_defs.h>
 #endif
 
+#include "MemoryMgr/MemoryMgr.h"
 #include "MusicEngine/MusicEngine.h"
 #include "SoundEngine/Actions/EventReceiver.h"
+#include "SoundEngine/Lower/Output/AudioThread.h"
 #include "SoundEngine/SoundEngineDialogueApi.h"
 #include "tests/SoundOutput/RandomWalkSupport.h"
 #include "tests/SoundOutput/SoundEndToEndSupport.h"
@@ -47,7 +58,8 @@ constexpr uint32_t kMaxCallbackDepth = 2;
 // The command ring's room: enough that the walk's own calls never fill it while a slow pass runs, so
 // that only a flood does.
 constexpr uint32_t kRingBytes = 131072;
-constexpr auto kDeadline = std::chrono::seconds(60);
+// Longer than any honest wait of the walk at a machine load of 48; a hang ends the run by then.
+constexpr auto kDeadline = std::chrono::seconds(20);
 constexpr uint32_t kBanks = 2;
 const char* const kBankPrefix[kBanks] = {"F", "M"};  // loaded from its file, from the game's memory
 // The events each bank has, played as themselves.
@@ -180,29 +192,104 @@ class CheckingSink final : public SN::CSnSink {
   uint32_t m_voices = 0;
 };
 
-// A play the walk posted (or a dynamic sequence it opened), its callbacks' cookie.
+// A play the walk posted (or a dynamic sequence it opened), its callbacks' cookie. A cancel made on a
+// game thread waits for the play's callbacks running elsewhere, so none may come after it (`cancelSure`);
+// one made inside a callback on the audio thread does not (it would wait for itself), so it only
+// excuses the end-of-event callback (`cancelled`).
 struct Play {
   std::atomic<uint32_t> playingId{0};
   std::atomic<uint32_t> ends{0};
   std::atomic<bool> cancelled{false};
+  std::atomic<bool> cancelSure{false};
   bool wantsEnd = false;
   uint32_t depth = 0;
   std::string what;
 };
-// A bank command with a callback: the callback comes once unless its cookie was cancelled.
+// A bank command with a callback: the callback comes once unless its cookie was cancelled. As with a
+// play, a cancel made inside a bank callback does not wait for the callbacks running elsewhere.
 struct BankCall {
   std::atomic<uint32_t> calls{0};
   std::atomic<bool> accepted{false};
   std::atomic<bool> cancelled{false};
+  std::atomic<bool> cancelSure{false};
   std::atomic<std::vector<uint8_t>*> image{nullptr};  // freed by the callback: the engine let go of it
+  uint32_t depth = 0;
   std::string what;
 };
-// A copy of a bank's prepared tone the game lends with SetMedia.
+// A copy of a bank's prepared tone the game lends with SetMedia. Its lock is the copy's owner: taken
+// only by trying, so that no thread waits for another's engine call.
 struct MediaSlot {
   std::mutex lock;
   std::unique_ptr<std::vector<uint8_t>> copy;
   uint32_t mediaId = 0;
 };
+
+// The buses the walk registers its bus callbacks on, and those of them known to call back every frame
+// while a voice plays through them (the end of the walk demands their calls; the others are counted).
+constexpr uint32_t kBuses = 2;
+const char* const kBusNames[kBuses] = {"MasterBus", "Effects"};
+constexpr bool kBusCallsBack[kBuses] = {true, false};
+
+// The kinds of callback a call is made from.
+enum class Origin : uint32_t { Play, Bus, Bank };
+const char* OriginName(Origin origin) {
+  return origin == Origin::Play ? "a play's callback" : origin == Origin::Bus ? "a bus callback" : "a bank callback";
+}
+
+// What each call made from a callback is, named for the watchdog and the history.
+const char* const kCallbackCalls[] = {
+    "PostEvent",
+    "ExecuteActionOnEvent",
+    "SeekOnEvent",
+    "StopPlayingID",
+    "SetRTPCValue",
+    "SetSwitch",
+    "SetState",
+    "SetPosition",
+    "CancelEventCallback",
+    "CancelEventCallbackCookie",
+    "CancelBankCallbackCookie",
+    "a bus callback unregistered and registered again",
+    "DynamicSequence::Break or Stop",
+    "LoadBank(\"WalkF.bnk\") with a callback",
+    "LoadBank(\"WalkF.bnk\"), waited",
+    "PrepareEvent with a callback",
+    "UnloadBank(\"WalkF.bnk\") with a callback",
+    "SetMedia",
+    "GetSourcePlayPosition",
+    "PostTrigger",
+    "UnsetMedia",
+    "StopAll",
+    "UnregisterGameObj and RegisterGameObj",
+    "UnloadBank(\"WalkF.bnk\"), waited",
+    "RenderAudio",
+    "Term",
+    "ClearBanks",
+};
+constexpr uint32_t kCallbackCallCount = sizeof kCallbackCalls / sizeof kCallbackCalls[0];
+
+// Whether ORV_WALK_LEAVE_OUT names a part of the call `name`.
+bool LeftOut(const char* name) {
+  const char* parts = std::getenv("ORV_WALK_LEAVE_OUT");
+  if (!parts) return false;
+  const std::string all(parts), call(name);
+  for (size_t begin = 0; begin <= all.size();) {
+    const size_t end = std::min(all.find(';', begin), all.size());
+    if (end > begin && call.find(all.substr(begin, end - begin)) != std::string::npos) return true;
+    begin = end + 1;
+  }
+  return false;
+}
+
+// The sizes UnsetMedia is given: the one SetMedia had, none, half and twice it.
+uint32_t UnsetSize(uint32_t size, uint32_t roll) {
+  switch (roll % 8) {
+    case 0: return 0;
+    case 1: return size / 2;
+    case 2: return size * 2;
+    default: return size;
+  }
+}
 
 class RandomApiWalkTest;
 std::atomic<RandomApiWalkTest*> g_walk{nullptr};
@@ -216,11 +303,18 @@ class RandomApiWalkTest : public OutputFixture {
     // A sanitizer's report ends the run: it names the seed and the steps before it too.
     __sanitizer_set_death_callback([] {
       if (RandomApiWalkTest* walk = g_walk.load())
-        std::fprintf(stderr, "(seed %u) after%s\n", walk->seed_, walk->history_.Text().c_str());
+        std::fprintf(stderr, "(%s) after%s\n", walk->Mode().c_str(), walk->history_.Text().c_str());
     });
 #endif
+    // So does a call of a pure virtual method (a voice freed inside its frame).
+    previousTerminate_ = std::set_terminate([] {
+      if (RandomApiWalkTest* walk = g_walk.load())
+        std::fprintf(stderr, "terminated (%s) after%s\n", walk->Mode().c_str(), walk->history_.Text().c_str());
+      std::abort();
+    });
     seed_ = RandomWalk::Seed();
-    steps_ = RandomWalk::Steps(400);
+    steps_ = RandomWalk::Steps(kSteps);
+    generation_ = ++g_generation;
     std::filesystem::copy_file("Sound/Banks/Init.bnk", Path("Init.bnk"));
     for (uint32_t b = 0; b < kBanks; ++b) {
       std::string error;
@@ -243,11 +337,12 @@ class RandomApiWalkTest : public OutputFixture {
       std::ofstream file(Path("WalkF.bnk"), std::ios::binary);
       file.write(reinterpret_cast<const char*>(images_[0].data()), std::streamsize(images_[0].size()));
     }
-    // The audio thread on a sink that checks every frame; the real clock, as a game has.
+    // The engine on a sink that checks every frame; the real clock, as a game has.
     Platform::SetTickSource(nullptr);
     Watch().frames = 0;
     Watch().bad = false;
-    settings_.useAudioThread = 1;
+    settings_.useAudioThread = audioThread_ ? 1 : 0;
+    settings_.useBankThread = bankThread_ ? 1 : 0;
     settings_.commandQueueBytes = kRingBytes;
     settings_.gameSyncPreparation = true;
     settings_.preparedDataPoolId = MemoryMgr::CreatePool(nullptr, 1 << 20, 16, SnMemPool_AllocHook, 0);
@@ -261,30 +356,55 @@ class RandomApiWalkTest : public OutputFixture {
   void TearDown() override {
     stop_ = true;
     if (watchdog_.joinable()) watchdog_.join();
+    Unsqueeze();
+    for (uint32_t b = 0; b < kBuses; ++b) {
+      SoundEngine::RegisterBusVolumeCallback(SoundEngine::GetIDFromString(kBusNames[b]), nullptr);
+      SoundEngine::RegisterBusMeteringCallback(SoundEngine::GetIDFromString(kBusNames[b]), nullptr, 1);
+    }
     SoundEngine::Term();
     g_walk = nullptr;
+    std::set_terminate(previousTerminate_);
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     __sanitizer_set_death_callback(nullptr);
 #endif
     OutputFixture::TearDown();
-    // Only now is nothing left that could read what the game lent.
+    // Only now is nothing left that could read what the game lent (images of unloads whose callbacks
+    // were cancelled among them).
     kept_.clear();
+    for (BankCall& call : bankCalls_) delete call.image.exchange(nullptr);
   }
 
  public:
-  // One game thread's place: what it waits for, since when, and its step.
+  // Without ORV_RANDOM_STEPS: each game thread's steps in each of the four modes.
+  static constexpr uint32_t kSteps = 300;
+  // One game thread's place (the game's loop is one too): the call it is in, since when, and its step.
   struct Thread {
     std::mt19937 random;
     std::atomic<const char*> waitingFor{nullptr};
     std::atomic<int64_t> since{0};
     std::atomic<uint32_t> step{0};
     uint32_t index = 0;
+    uint32_t squeezeSteps = 0;  // while above 0, this thread holds the default pool near full
+  };
+  // The calls callbacks are in on one thread, outermost first (a call's callback may call again).
+  struct CallbackPlace {
+    static constexpr uint32_t kDepth = 4;
+    std::atomic<uint64_t> thread{0};
+    std::string name;  // written once, by its thread, before `depth` first grows
+    std::atomic<uint32_t> depth{0};
+    std::atomic<const char*> origin[kDepth] = {};
+    std::atomic<const char*> call[kDepth] = {};
+    std::atomic<int64_t> since[kDepth] = {};
   };
 
+  std::string Mode() const {
+    return "seed " + std::to_string(seed_) + ", bank thread " + (bankThread_ ? "on" : "off") + ", audio thread " +
+           (audioThread_ ? "on" : "off") + (squeezedNow_ ? ", the default pool held near full" : "");
+  }
   uint32_t Below(std::mt19937& random, uint32_t n) { return uint32_t(random() % n); }
 
-  // Every call the walk makes is watched: one that does not return within the deadline ends the run,
-  // saying what it waited for.
+  // Every call a game thread makes is watched: one that does not return within the deadline ends the
+  // run, saying which thread waits in which call.
   template <typename Call>
   auto Watched(Thread& thread, const char* what, Call&& call) {
     thread.since = Clock::now().time_since_epoch().count();
@@ -295,19 +415,66 @@ class RandomApiWalkTest : public OutputFixture {
     } done{thread};
     return call();
   }
+  // The place of the calling thread's callbacks, taken at its first.
+  CallbackPlace* PlaceOfThisThread() {
+    const uint64_t self = Platform::CurrentThreadId();
+    for (CallbackPlace& place : places_)
+      if (place.thread.load() == self) return &place;
+    for (CallbackPlace& place : places_) {
+      uint64_t none = 0;
+      if (!place.thread.compare_exchange_strong(none, self)) continue;
+      place.name = self == AudioThread::ThreadId()                              ? "the audio thread"
+                   : g_pBankManager && g_pBankManager->IsBankThread()         ? "the bank thread"
+                   : t_gameThread == kThreads                                   ? "the game's loop"
+                                                                                : "game thread " + std::to_string(t_gameThread);
+      return &place;
+    }
+    return nullptr;
+  }
+  // The calls callbacks are in now, on which thread, from which kind of callback, and for how long.
+  std::string CallbackCalls(int64_t now) {
+    std::string text;
+    for (CallbackPlace& place : places_) {
+      const uint32_t depth = std::min(place.depth.load(), CallbackPlace::kDepth);
+      if (!depth) continue;
+      text += "\n  " + place.name + " is in ";
+      for (uint32_t i = 0; i < depth; ++i)
+        text += std::string(i ? ", within which in " : "") + place.call[i].load() + " from " + place.origin[i].load() +
+                " since " + Seconds(now - place.since[i].load());
+    }
+    return text;
+  }
+  static std::string Seconds(int64_t ticks) {
+    return std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::duration(ticks)).count()) +
+           " ms";
+  }
+  // Once a call has outlasted the deadline: every call each thread is in.
+  std::string Waiting(int64_t now) {
+    const int64_t deadline = std::chrono::duration_cast<Clock::duration>(kDeadline).count();
+    bool late = false;
+    std::string text;
+    for (Thread& thread : threads_) {
+      const char* what = thread.waitingFor.load();
+      if (!what) continue;
+      late = late || now - thread.since.load() > deadline;
+      text += "\n  " + std::string(thread.index == kThreads ? "the game's loop" : "game thread " +
+                                                                  std::to_string(thread.index)) +
+              " (step " + std::to_string(thread.step.load()) + ") is in " + what + " since " +
+              Seconds(now - thread.since.load());
+    }
+    for (CallbackPlace& place : places_)
+      late = late || (place.depth.load() && now - place.since[0].load() > deadline);
+    return late ? text + CallbackCalls(now) : std::string();
+  }
   void WatchThreads() {
     while (!stop_) {
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
-      const int64_t now = Clock::now().time_since_epoch().count();
-      for (Thread& thread : threads_) {
-        const char* what = thread.waitingFor.load();
-        if (what && now - thread.since.load() > std::chrono::duration_cast<Clock::duration>(kDeadline).count()) {
-          std::fprintf(stderr, "game thread %u waited more than %lld s for %s (seed %u, step %u) after%s\n",
-                       thread.index, static_cast<long long>(kDeadline.count()), what, seed_, thread.step.load(),
-                       history_.Text().c_str());
-          std::abort();
-        }
-      }
+      const std::string waiting = Waiting(Clock::now().time_since_epoch().count());
+      if (waiting.empty()) continue;
+      std::fprintf(stderr, "calls did not return within %lld s (%s):%s\nafter%s\n",
+                   static_cast<long long>(kDeadline.count()), Mode().c_str(), waiting.c_str(),
+                   history_.Text().c_str());
+      std::abort();
     }
   }
 
@@ -315,7 +482,7 @@ class RandomApiWalkTest : public OutputFixture {
   void Fail(const std::string& what) {
     const std::string history = history_.Text();
     std::lock_guard<std::mutex> lock(failureLock_);
-    if (failures_.size() < 20) failures_.push_back(what + " (seed " + std::to_string(seed_) + ") after" + history);
+    if (failures_.size() < 20) failures_.push_back(what + " (" + Mode() + ") after" + history);
   }
   void Note(Thread& thread, const std::string& what) {
     history_.Note(thread.step, "thread " + std::to_string(thread.index) + ": " + what);
@@ -334,11 +501,25 @@ class RandomApiWalkTest : public OutputFixture {
     play.wantsEnd = wantsEnd;
     return play;
   }
-  BankCall& NewBankCall(const std::string& what) {
+  BankCall& NewBankCall(const std::string& what, uint32_t depth = 0) {
     std::lock_guard<std::mutex> lock(playsLock_);
     BankCall& call = bankCalls_.emplace_back();
     call.what = what;
+    call.depth = depth;
     return call;
+  }
+  // A bank call the engine accepted: from here on its cookie may be cancelled.
+  void Accept(BankCall& call) {
+    call.accepted = true;
+    std::lock_guard<std::mutex> lock(playsLock_);
+    recentBankCalls_[recentBankCallAt_++ % kRecent] = &call;
+  }
+  // A bank call made lately, or null before any.
+  BankCall* RecentBankCall(std::mt19937& random) {
+    const uint32_t pick = uint32_t(random());  // drawn whatever the other threads did: a seed walks alike
+    std::lock_guard<std::mutex> lock(playsLock_);
+    if (!recentBankCallAt_) return nullptr;
+    return recentBankCalls_[pick % std::min<uint32_t>(recentBankCallAt_, kRecent)];
   }
   // The playing id a post returned, against the one its callbacks saw.
   void Posted(Play& play, uint32_t playingId) {
@@ -391,9 +572,10 @@ class RandomApiWalkTest : public OutputFixture {
   }
   // A playing id posted lately, and its play; {0, null} before any.
   std::pair<uint32_t, Play*> Recent(std::mt19937& random) {
+    const uint32_t pick = uint32_t(random());  // drawn whatever the other threads did: a seed walks alike
     std::lock_guard<std::mutex> lock(playsLock_);
     if (!recentAt_) return {0, nullptr};
-    return recent_[Below(random, std::min<uint32_t>(recentAt_, kRecent))];
+    return recent_[pick % std::min<uint32_t>(recentAt_, kRecent)];
   }
 
   // What a callback does: a call of the walk's, bounded in depth. Never blocks on the walk's own
@@ -409,50 +591,107 @@ class RandomApiWalkTest : public OutputFixture {
     if (!play->playingId.compare_exchange_strong(seen, playingId) && seen != playingId)
       walk->Fail(play->what + ": a callback of type " + std::to_string(type) + " named playing id " +
                  std::to_string(playingId) + ", not " + std::to_string(seen));
-    if (play->cancelled)
+    if (play->cancelSure)
       walk->Fail(play->what + ": a callback of type " + std::to_string(type) + " came after its cancel");
     if (play->ends.load())
       walk->Fail(play->what + ": a callback of type " + std::to_string(type) + " came after its end of event");
     if (type == SnCallback_EndOfEvent) play->ends.fetch_add(1);
-    if (play->depth < kMaxCallbackDepth) walk->FromCallback(play, playingId, type);
+    if (play->depth < kMaxCallbackDepth) walk->FromCallback(Origin::Play, play->depth + 1, play, playingId, type);
   }
-  // The bus callbacks, on the audio thread: a call back into the engine as from a play's.
+  // The bus callbacks, on the audio thread (or the game's thread that renders): counted for their bus,
+  // then a call back into the engine as from a play's.
+  template <uint32_t kBus>
   static void OnBusVolume(void*) {
-    if (RandomApiWalkTest* walk = g_walk.load()) walk->FromCallback(nullptr, 0, 0);
+    if (RandomApiWalkTest* walk = g_walk.load()) {
+      walk->busCalls_[kBus][0].fetch_add(1);
+      walk->FromCallback(Origin::Bus, kMaxCallbackDepth, nullptr, 0, 0);
+    }
   }
+  template <uint32_t kBus>
   static void OnBusMetering(void*, uint32_t, uint32_t) {
-    if (RandomApiWalkTest* walk = g_walk.load()) walk->FromCallback(nullptr, 0, 0);
+    if (RandomApiWalkTest* walk = g_walk.load()) {
+      walk->busCalls_[kBus][1].fetch_add(1);
+      walk->FromCallback(Origin::Bus, kMaxCallbackDepth, nullptr, 0, 0);
+    }
+  }
+  // Registers (or, with `on` false, unregisters) one of the walk's bus callbacks.
+  static SNRESULT RegisterBusCallback(uint32_t bus, bool metering, bool on) {
+    const uint32_t busId = SoundEngine::GetIDFromString(kBusNames[bus]);
+    if (metering)
+      return SoundEngine::RegisterBusMeteringCallback(
+          busId, on ? (bus ? &OnBusMetering<1> : &OnBusMetering<0>) : nullptr, 1);
+    return SoundEngine::RegisterBusVolumeCallback(busId, on ? (bus ? &OnBusVolume<1> : &OnBusVolume<0>) : nullptr);
   }
   static void OnBank(uint32_t, const void*, SNRESULT, int32_t, void* cookie) {
     BankCall* call = static_cast<BankCall*>(cookie);
     RandomApiWalkTest* walk = g_walk;
     if (!walk || !call) return;
-    if (call->cancelled) walk->Fail(call->what + ": its callback came after its cookie was cancelled");
+    if (call->cancelSure) walk->Fail(call->what + ": its callback came after its cookie was cancelled");
     if (call->calls.fetch_add(1)) walk->Fail(call->what + ": its callback came twice");
     // The engine is done with the image: the game frees it now.
     delete call->image.exchange(nullptr);
+    if (call->depth < kMaxCallbackDepth) walk->FromCallback(Origin::Bank, call->depth + 1, nullptr, 0, 0);
   }
 
-  // A call back into the engine from inside a callback: of a play (`play`, its playing id and the
-  // callback's type) or of a bus (null, 0, 0).
-  void FromCallback(Play* play, uint32_t playingId, uint32_t type) {
-    thread_local std::mt19937 random(seed_ ^ uint32_t(std::hash<std::thread::id>()(std::this_thread::get_id())));
+  // The random numbers of the calling thread's callbacks, seeded by the walk's seed and the thread's
+  // part (audio thread, bank thread, a game thread or the game's loop) so that a seed walks alike.
+  std::mt19937& CallbackRandom() {
+    struct Seeded {
+      uint32_t generation = 0;
+      std::mt19937 random;
+    };
+    thread_local Seeded seeded;
+    if (seeded.generation != generation_) {
+      seeded.generation = generation_;
+      const uint64_t self = Platform::CurrentThreadId();
+      const uint32_t part = self == AudioThread::ThreadId() ? 0 : g_pBankManager && g_pBankManager->IsBankThread()
+                                                                      ? 1
+                                                                      : 2 + t_gameThread;
+      seeded.random.seed(seed_ * 31 + part);
+    }
+    return seeded.random;
+  }
+
+  // A call back into the engine from inside a callback of `origin`: of a play (`play`, its playing
+  // id and the callback's type), of a bus or of a bank command (null, 0, 0). `depth` bounds the calls
+  // made from the callbacks of the calls made here.
+  void FromCallback(Origin origin, uint32_t depth, Play* play, uint32_t playingId, uint32_t type) {
+    std::mt19937& random = CallbackRandom();
     if (Below(random, 3)) return;
     struct Entered {
       std::atomic<uint32_t>& count;
       ~Entered() { count.fetch_sub(1); }
     } entered{callbackCalls_};
     callbackCalls_.fetch_add(1);
-    if (stop_) return;
+    if (stop_ || calm_) return;
     const uint32_t object = Object(random);
     const uint32_t bank = Below(random, kBanks);
     const std::string event = Event(bank, kPlays[Below(random, kPlayCount)]);
-    const uint32_t what = Below(random, 21);
+    const uint32_t what = Below(random, kCallbackCallCount);
+    if (LeftOut(kCallbackCalls[what])) return;
+    CallbackPlace* place = PlaceOfThisThread();
+    if (place) {
+      const uint32_t at = place->depth.load();
+      if (at < CallbackPlace::kDepth) {
+        place->origin[at] = OriginName(origin);
+        place->since[at] = Clock::now().time_since_epoch().count();
+        place->call[at] = kCallbackCalls[what];
+      }
+      place->depth = at + 1;
+    }
+    struct Left {
+      CallbackPlace* place;
+      ~Left() {
+        if (place) place->depth.fetch_sub(1);
+      }
+    } left{place};
+    history_.Note((place ? place->name : std::string("a thread")) + ", from " + OriginName(origin) + ": " +
+                  kCallbackCalls[what]);
+    const auto [recentId, recentPlay] = Recent(random);
     switch (what) {
       case 0: {
         std::string noted;
-        const uint32_t id = PostRandom(random, play ? play->depth + 1 : kMaxCallbackDepth, noted);
-        (void)id;
+        PostRandom(random, depth, noted);
         break;
       }
       case 1:
@@ -482,35 +721,65 @@ class RandomApiWalkTest : public OutputFixture {
         SoundEngine::SetPosition(object, position);
         break;
       }
+      // The cancels: of this play or of one posted lately, by playing id or by cookie, of a bank
+      // call's cookie, of a bus callback.
       case 8:
-        if (play && type != SnCallback_EndOfEvent) {
-          play->cancelled = true;  // set before: a callback that comes after the cancel is the fault
-          SoundEngine::CancelEventCallback(playingId);
+      case 9: {
+        const bool own = play && type != SnCallback_EndOfEvent && Below(random, 2);
+        Play* target = own ? play : recentPlay;
+        const uint32_t id = own ? playingId : recentId;
+        if (!target) break;
+        if (what == 8)
+          SoundEngine::CancelEventCallback(id);
+        else
+          SoundEngine::CancelEventCallbackCookie(target);
+        target->cancelled = true;
+        break;
+      }
+      case 10:
+        if (BankCall* call = RecentBankCall(random)) {
+          SoundEngine::CancelBankCallbackCookie(call);
+          call->cancelled = true;
+          if (origin != Origin::Bank) call->cancelSure = true;
         }
         break;
-      case 9:
+      case 11: {
+        const uint32_t bus = Below(random, kBuses);
+        const bool metering = Below(random, 2) != 0;
+        RegisterBusCallback(bus, metering, false);
+        if (Below(random, 2)) RegisterBusCallback(bus, metering, true);
+        break;
+      }
+      case 12:
         if (type == SnCallback_EndOfDynamicSequenceItem) Below(random, 2) ? Seq::Break(playingId) : Seq::Stop(playingId);
         break;
-      case 10: {
-        BankCall& call = NewBankCall("LoadBank(\"WalkF.bnk\") with a callback, from a callback");
+      case 13: {
+        BankCall& call = NewBankCall(std::string("LoadBank(\"WalkF.bnk\") with a callback, from ") + OriginName(origin),
+                                     depth);
         uint32_t id = 0;
-        if (SoundEngine::LoadBank("WalkF.bnk", &OnBank, &call, -1, id) == SN_Success) call.accepted = true;
+        if (SoundEngine::LoadBank("WalkF.bnk", &OnBank, &call, -1, id) == SN_Success) Accept(call);
         break;
       }
-      case 11: {
+      case 14: {
         uint32_t id = 0;
-        SoundEngine::LoadBank("WalkF.bnk", -1, id);  // refused: it would wait for this very pass
+        SoundEngine::LoadBank("WalkF.bnk", -1, id);  // refused on the engine's threads: it would wait for itself
         break;
       }
-      case 12: {
-        BankCall& call = NewBankCall("PrepareEvent with a callback, from a callback");
+      case 15: {
+        BankCall& call = NewBankCall(std::string("PrepareEvent with a callback, from ") + OriginName(origin), depth);
         const char* names[] = {event.c_str()};
         if (SoundEngine::PrepareEvent(Below(random, 2) ? SnPreparation_Load : SnPreparation_Unload, names, 1,
                                       &OnBank, &call) == SN_Success)
-          call.accepted = true;
+          Accept(call);
         break;
       }
-      case 13: {
+      case 16: {
+        BankCall& call =
+            NewBankCall(std::string("UnloadBank(\"WalkF.bnk\") with a callback, from ") + OriginName(origin), depth);
+        if (SoundEngine::UnloadBank("WalkF.bnk", nullptr, &OnBank, &call) == SN_Success) Accept(call);
+        break;
+      }
+      case 17: {
         MediaSlot& slot = media_[bank];
         std::unique_lock<std::mutex> lock(slot.lock, std::try_to_lock);
         if (!lock || slot.copy) break;
@@ -519,33 +788,45 @@ class RandomApiWalkTest : public OutputFixture {
         if (SoundEngine::SetMedia(&item, 1) != SN_Success) slot.copy.reset();
         break;
       }
-      case 14: {
+      case 18: {
         uint32_t position = 0;
         SoundEngine::GetSourcePlayPosition(playingId, &position);
         break;
       }
-      case 15:
+      case 19:
         SoundEngine::PostTrigger("Nothing", object);
         break;
       // Calls that take something away.
-      case 16: {
+      case 20: {
         MediaSlot& slot = media_[bank];
         std::unique_lock<std::mutex> lock(slot.lock, std::try_to_lock);
         if (!lock || !slot.copy) break;
-        const SnMediaItem item{slot.mediaId, slot.copy->data(), uint32_t(slot.copy->size())};
-        SoundEngine::UnsetMedia(&item, 1);
-        slot.copy.reset();
+        const SnMediaItem item{slot.mediaId, slot.copy->data(), UnsetSize(uint32_t(slot.copy->size()), random())};
+        history_.Note("  UnsetMedia of " + std::string(kBankPrefix[bank]) + "TGame, size " + std::to_string(item.size) +
+                      " of " + std::to_string(slot.copy->size()));
+        // Refused, the media stays set and the game keeps its copy; answered, the copy is the game's.
+        if (SoundEngine::UnsetMedia(&item, 1) == SN_Success) slot.copy.reset();
         break;
       }
-      case 17:
+      case 21:
         SoundEngine::StopAll(Below(random, 2) ? object : kInvalidGameObjectId);
         break;
-      case 18:
+      case 22:
         SoundEngine::UnregisterGameObj(object);
         SoundEngine::RegisterGameObj(object);
         break;
-      case 19:
+      case 23:
         SoundEngine::UnloadBank("WalkF.bnk", nullptr);
+        break;
+      case 24:
+        // A pass never starts inside a pass; the call answers as from the game.
+        if (SoundEngine::RenderAudio() != SN_Success)
+          Fail(std::string("RenderAudio from ") + OriginName(origin) + " did not answer " + std::to_string(SN_Success));
+        break;
+      case 25:
+        // Refused with an Error line: the engine keeps running.
+        SoundEngine::Term();
+        if (!SoundEngine::IsInitialized()) Fail(std::string("Term from ") + OriginName(origin) + " ended the engine");
         break;
       default:
         SoundEngine::ClearBanks();
@@ -596,9 +877,15 @@ class RandomApiWalkTest : public OutputFixture {
   }
 
   // The bank loaded from the game's memory: loaded or unloaded, waited or with a callback, its image
-  // freed or overwritten as soon as the engine gave it back.
+  // freed or overwritten as soon as the engine gave it back. The image has one owner at a time, as a
+  // game's buffer has: a thread that finds another lending or taking it back works on the file bank
+  // instead, and clears from the other threads run whenever they come.
   void MemoryBank(Thread& thread) {
-    std::lock_guard<std::mutex> lock(bankLock_);
+    if (memoryBankOwned_.exchange(true)) return BankCalls(thread);
+    struct Owned {
+      std::atomic<bool>& owned;
+      ~Owned() { owned = false; }
+    } owned{memoryBankOwned_};
     const bool withCallback = Below(thread.random, 3) == 0;
     if (!lent_) {
       lent_ = std::make_unique<std::vector<uint8_t>>(images_[1]);
@@ -606,8 +893,10 @@ class RandomApiWalkTest : public OutputFixture {
       Note(thread, withCallback ? "LoadBank(image) with a callback" : "LoadBank(image)");
       if (withCallback) {
         BankCall& call = NewBankCall("LoadBank(image) with a callback");
-        if (SoundEngine::LoadBank(lent_->data(), uint32_t(lent_->size()), &OnBank, &call, id) == SN_Success)
-          call.accepted = true;
+        if (Watched(thread, "LoadBank(image) with a callback", [&] {
+              return SoundEngine::LoadBank(lent_->data(), uint32_t(lent_->size()), &OnBank, &call, id);
+            }) == SN_Success)
+          Accept(call);
       } else {
         Watched(thread, "LoadBank(image)",
                 [&] { return SoundEngine::LoadBank(lent_->data(), uint32_t(lent_->size()), id); });
@@ -619,14 +908,18 @@ class RandomApiWalkTest : public OutputFixture {
       BankCall& call = NewBankCall("UnloadBank(image) with a callback");
       std::vector<uint8_t>* image = lent_.release();
       call.image = image;
-      if (SoundEngine::UnloadBank("WalkM", image->data(), &OnBank, &call) == SN_Success)
-        call.accepted = true;
+      if (Watched(thread, "UnloadBank(image) with a callback",
+                  [&] { return SoundEngine::UnloadBank("WalkM", image->data(), &OnBank, &call); }) == SN_Success)
+        Accept(call);
       else
-        delete call.image.exchange(nullptr);
+        lent_.reset(call.image.exchange(nullptr));  // refused as a whole: the bank may still read it
       return;
     }
-    Watched(thread, "UnloadBank(image)", [&] { return SoundEngine::UnloadBank("WalkM", lent_->data()); });
-    GiveBack(thread, std::move(lent_));
+    // Unloaded, or not loaded (a clear took the bank out): the image is the game's again. Refused as a
+    // whole, the bank still reads it.
+    const SNRESULT unloaded =
+        Watched(thread, "UnloadBank(image)", [&] { return SoundEngine::UnloadBank("WalkM", lent_->data()); });
+    if (unloaded == SN_Success || unloaded == SN_BankNotLoaded) GiveBack(thread, std::move(lent_));
   }
   // Memory the engine gave back: freed, or overwritten and kept until the end.
   void GiveBack(Thread& thread, std::unique_ptr<std::vector<uint8_t>> memory) {
@@ -636,15 +929,15 @@ class RandomApiWalkTest : public OutputFixture {
     kept_.push_back(std::move(memory));
   }
 
-  // The other bank calls: the file bank and Init, preparation, clearing and cancelling.
+  // The other bank calls: the file bank and Init, preparation, clearing and cancelling, from every
+  // game thread at once.
   void BankCalls(Thread& thread) {
-    std::lock_guard<std::mutex> lock(bankLock_);
     const uint32_t bank = Below(thread.random, kBanks);
     const std::string event = Event(bank, kPlays[Below(thread.random, kPlayCount)]);
     const char* names[] = {event.c_str()};
     const SnPreparationType type = Below(thread.random, 2) ? SnPreparation_Load : SnPreparation_Unload;
     uint32_t id = 0;
-    switch (Below(thread.random, 10)) {
+    switch (Below(thread.random, 11)) {
       case 0:
         Note(thread, "LoadBank(\"WalkF.bnk\")");
         Watched(thread, "LoadBank(\"WalkF.bnk\")", [&] { return SoundEngine::LoadBank("WalkF.bnk", -1, id); });
@@ -652,7 +945,10 @@ class RandomApiWalkTest : public OutputFixture {
       case 1: {
         Note(thread, "LoadBank(\"WalkF.bnk\") with a callback");
         BankCall& call = NewBankCall("LoadBank(\"WalkF.bnk\") with a callback");
-        if (SoundEngine::LoadBank(u"WalkF.bnk", &OnBank, &call, -1, id) == SN_Success) call.accepted = true;
+        if (Watched(thread, "LoadBank(\"WalkF.bnk\") with a callback", [&] {
+              return SoundEngine::LoadBank(u"WalkF.bnk", &OnBank, &call, -1, id);
+            }) == SN_Success)
+          Accept(call);
         break;
       }
       case 2:
@@ -661,7 +957,10 @@ class RandomApiWalkTest : public OutputFixture {
           Watched(thread, "UnloadBank(\"WalkF.bnk\")", [&] { return SoundEngine::UnloadBank("WalkF.bnk", nullptr); });
         } else {
           BankCall& call = NewBankCall("UnloadBank(\"WalkF.bnk\") with a callback");
-          if (SoundEngine::UnloadBank("WalkF.bnk", nullptr, &OnBank, &call) == SN_Success) call.accepted = true;
+          if (Watched(thread, "UnloadBank(\"WalkF.bnk\") with a callback", [&] {
+                return SoundEngine::UnloadBank("WalkF.bnk", nullptr, &OnBank, &call);
+              }) == SN_Success)
+            Accept(call);
         }
         break;
       case 3:
@@ -670,7 +969,9 @@ class RandomApiWalkTest : public OutputFixture {
           Watched(thread, "PrepareEvent", [&] { return SoundEngine::PrepareEvent(type, names, 1); });
         } else {
           BankCall& call = NewBankCall("PrepareEvent with a callback");
-          if (SoundEngine::PrepareEvent(type, names, 1, &OnBank, &call) == SN_Success) call.accepted = true;
+          if (Watched(thread, "PrepareEvent with a callback",
+                      [&] { return SoundEngine::PrepareEvent(type, names, 1, &OnBank, &call); }) == SN_Success)
+            Accept(call);
         }
         break;
       case 4: {
@@ -693,38 +994,48 @@ class RandomApiWalkTest : public OutputFixture {
         Note(thread, "ClearPreparedEvents");
         Watched(thread, "ClearPreparedEvents", [&] { return SoundEngine::ClearPreparedEvents(); });
         break;
-      case 7: {
+      case 7:
+        // The bank from the game's memory goes too; its owner learns it from its unload's answer.
         Note(thread, "ClearBanks, then Init.bnk loaded again");
         Watched(thread, "ClearBanks", [&] { return SoundEngine::ClearBanks(); });
-        if (lent_) {
-          GiveBack(thread, std::move(lent_));
-        }
         Watched(thread, "LoadBank(\"Init.bnk\")", [&] { return SoundEngine::LoadBank("Init.bnk", -1, id); });
         break;
-      }
       case 8: {
         Note(thread, "a bank call with a callback, its cookie cancelled");
         BankCall& call = NewBankCall("LoadBank(\"WalkF.bnk\") with a cancelled callback");
-        if (SoundEngine::LoadBank("WalkF.bnk", &OnBank, &call, -1, id) == SN_Success) call.accepted = true;
+        if (Watched(thread, "LoadBank(\"WalkF.bnk\") with a callback",
+                    [&] { return SoundEngine::LoadBank("WalkF.bnk", &OnBank, &call, -1, id); }) == SN_Success)
+          Accept(call);
         Watched(thread, "CancelBankCallbackCookie", [&] { return SoundEngine::CancelBankCallbackCookie(&call); });
         call.cancelled = true;
+        call.cancelSure = true;
         break;
       }
+      case 9:
+        if (BankCall* call = RecentBankCall(thread.random)) {
+          Note(thread, "CancelBankCallbackCookie of " + call->what);
+          Watched(thread, "CancelBankCallbackCookie", [&] { return SoundEngine::CancelBankCallbackCookie(call); });
+          call->cancelled = true;
+          call->cancelSure = true;
+        }
+        break;
       default: {
         Note(thread, "ResolveDialogueEvent");
         const std::string talk = std::string(kBankPrefix[bank]) + "Talk";
         const char* values[] = {Below(thread.random, 2) ? "Hero" : "Villain"};
-        SoundEngine::DynamicDialogue::ResolveDialogueEvent(talk.c_str(), values, 1);
+        Watched(thread, "ResolveDialogueEvent",
+                [&] { return SoundEngine::DynamicDialogue::ResolveDialogueEvent(talk.c_str(), values, 1); });
         break;
       }
     }
   }
 
-  // The game's copy of a prepared tone lent or taken back.
+  // The game's copy of a prepared tone lent or taken back (with the size it was lent with, or another).
   void Media(Thread& thread) {
     const uint32_t bank = Below(thread.random, kBanks);
     MediaSlot& slot = media_[bank];
-    std::lock_guard<std::mutex> lock(slot.lock);
+    std::unique_lock<std::mutex> lock(slot.lock, std::try_to_lock);
+    if (!lock) return;
     if (!slot.copy) {
       Note(thread, "SetMedia " + std::string(kBankPrefix[bank]) + "TGame");
       slot.copy = std::make_unique<std::vector<uint8_t>>(gameMedia_[bank]);
@@ -733,10 +1044,40 @@ class RandomApiWalkTest : public OutputFixture {
         slot.copy.reset();
       return;
     }
-    Note(thread, "UnsetMedia " + std::string(kBankPrefix[bank]) + "TGame");
-    const SnMediaItem item{slot.mediaId, slot.copy->data(), uint32_t(slot.copy->size())};
-    Watched(thread, "UnsetMedia", [&] { return SoundEngine::UnsetMedia(&item, 1); });
-    GiveBack(thread, std::move(slot.copy));
+    const SnMediaItem item{slot.mediaId, slot.copy->data(), UnsetSize(uint32_t(slot.copy->size()), thread.random())};
+    Note(thread, "UnsetMedia " + std::string(kBankPrefix[bank]) + "TGame, size " + std::to_string(item.size) + " of " +
+                     std::to_string(slot.copy->size()));
+    // Refused, the media stays set and the game keeps its copy; answered, the copy is the game's.
+    if (Watched(thread, "UnsetMedia", [&] { return SoundEngine::UnsetMedia(&item, 1); }) == SN_Success)
+      GiveBack(thread, std::move(slot.copy));
+  }
+
+  // The default pool held near full by the game, or given back: for a while the engine's calls and
+  // passes take their roads without memory.
+  void Squeeze(Thread& thread) {
+    if (thread.squeezeSteps) return;
+    std::vector<void*> blocks;
+    for (const size_t size : {size_t(65536), size_t(4096), size_t(256), size_t(32)})
+      while (void* block = MemoryMgr::Malloc(g_DefaultPoolId, size)) blocks.push_back(block);
+    // A little room left, or none.
+    for (uint32_t back = Below(thread.random, 3) ? Below(thread.random, 128) : 0; back && !blocks.empty(); --back) {
+      MemoryMgr::Free(g_DefaultPoolId, blocks.back());
+      blocks.pop_back();
+    }
+    thread.squeezeSteps = 10 + Below(thread.random, 40);
+    Note(thread, "the default pool held near full for " + std::to_string(thread.squeezeSteps) + " steps");
+    std::lock_guard<std::mutex> lock(squeezeLock_);
+    for (void* block : blocks) squeezed_.push_back(block);
+    squeezedNow_ = true;
+  }
+  void Unsqueeze() {
+    std::vector<void*> blocks;
+    {
+      std::lock_guard<std::mutex> lock(squeezeLock_);
+      blocks.swap(squeezed_);
+      squeezedNow_ = false;
+    }
+    for (void* block : blocks) MemoryMgr::Free(g_DefaultPoolId, block);
   }
 
   // A dynamic sequence opened, played, changed, paused, stopped or closed.
@@ -872,11 +1213,7 @@ class RandomApiWalkTest : public OutputFixture {
           return SoundEngine::GetSourceStreamBuffering(Recent(random).first, bufferingMs, buffering);
         }
         case 19:
-          return Below(random, 2) ? SoundEngine::RegisterBusVolumeCallback(SoundEngine::GetIDFromString("Effects"),
-                                                                         Below(random, 2) ? &OnBusVolume : nullptr)
-                                  : SoundEngine::RegisterBusMeteringCallback(SoundEngine::GetIDFromString("Effects"),
-                                                                            Below(random, 2) ? &OnBusMetering : nullptr,
-                                                                            1);
+          return RegisterBusCallback(Below(random, kBuses), Below(random, 2) != 0, Below(random, 3) != 0);
         case 20:
           return SoundEngine::SetBankLoadIOSettings(float(1 + Below(random, 1000)), uint8_t(Below(random, 100)));
         default:
@@ -930,9 +1267,10 @@ class RandomApiWalkTest : public OutputFixture {
         return 0;
       });
     } else if (roll < 51) {
+      const bool byPlayingId = Below(random, 2) != 0;
       if (recentPlay) {
         Note(thread, "cancel the callbacks of playing id " + std::to_string(recentId));
-        if (Below(random, 2))
+        if (byPlayingId)
           Watched(thread, "CancelEventCallback", [&] {
             SoundEngine::CancelEventCallback(recentId);
             return 0;
@@ -942,7 +1280,9 @@ class RandomApiWalkTest : public OutputFixture {
             SoundEngine::CancelEventCallbackCookie(recentPlay);
             return 0;
           });
+        // Made on a game thread, the cancel waited for the play's callbacks running: none comes after it.
         recentPlay->cancelled = true;
+        recentPlay->cancelSure = true;
       }
     } else if (roll < 56) {
       const float distance = float(Below(random, 120));
@@ -1014,10 +1354,15 @@ class RandomApiWalkTest : public OutputFixture {
       Note(thread, "StopAll " + std::to_string(target));
       Watched(thread, "StopAll", [&] { return SoundEngine::StopAll(target); });
     } else if (roll < 78) {
-      Note(thread, "Suspend and wake up");
-      Watched(thread, "Suspend", [&] { return SoundEngine::Suspend(Below(random, 2) != 0); });
+      if (Below(random, 3)) return Squeeze(thread);
+      const SNRESULT suspended = Watched(thread, "Suspend", [&] { return SoundEngine::Suspend(Below(random, 2) != 0); });
       std::this_thread::sleep_for(std::chrono::milliseconds(Below(random, 5)));
-      Watched(thread, "WakeupFromSuspend", [&] { return SoundEngine::WakeupFromSuspend(); });
+      const SNRESULT woken = Watched(thread, "WakeupFromSuspend", [&] { return SoundEngine::WakeupFromSuspend(); });
+      Note(thread, "Suspend answered " + std::to_string(suspended) + ", WakeupFromSuspend " + std::to_string(woken));
+      std::lock_guard<std::mutex> lock(failureLock_);
+      lastWakeup_ = "Suspend answered " + std::to_string(suspended) + " and WakeupFromSuspend " + std::to_string(woken) +
+                    " at step " + std::to_string(thread.step.load()) + " of game thread " + std::to_string(thread.index) +
+                    (squeezedNow_ ? ", the default pool held near full" : "");
     } else if (roll < 84) {
       MemoryBank(thread);
     } else if (roll < 91) {
@@ -1037,17 +1382,24 @@ class RandomApiWalkTest : public OutputFixture {
 
   void GameThread(Thread& thread) {
     std::vector<uint32_t> sequences;
+    t_gameThread = thread.index;
     for (uint32_t step = 0; step < steps_ && !stop_; ++step) {
       thread.step = step;
       Step(thread, sequences);
+      if (thread.squeezeSteps && --thread.squeezeSteps == 0) {
+        Note(thread, "the default pool given back");
+        Unsqueeze();
+      }
       std::this_thread::sleep_for(std::chrono::microseconds(Below(thread.random, 1000)));
     }
+    if (thread.squeezeSteps) Unsqueeze();
+    thread.squeezeSteps = 0;
     for (uint32_t id : sequences) Watched(thread, "DynamicSequence::Close", [&] { return Seq::Close(id); });
   }
 
   void Walk() {
     watchdog_ = std::thread([this] { WatchThreads(); });
-    for (uint32_t i = 0; i < kThreads; ++i) {
+    for (uint32_t i = 0; i <= kThreads; ++i) {
       threads_[i].index = i;
       threads_[i].random.seed(seed_ * kThreads + i);
     }
@@ -1057,12 +1409,14 @@ class RandomApiWalkTest : public OutputFixture {
     }
     std::vector<std::thread> games;
     for (uint32_t i = 0; i < kThreads; ++i) games.emplace_back([this, i] { GameThread(threads_[i]); });
-    // The game's own loop: a frame's calls handed to the audio thread every couple of milliseconds,
-    // until the game threads are done.
+    // The game's own loop: a frame's calls handed to the audio thread (or rendered here, without it)
+    // every couple of milliseconds, until the game threads are done.
     std::atomic<uint32_t> running{kThreads};
+    Thread& loop = threads_[kThreads];
     std::thread frames([&] {
+      t_gameThread = kThreads;
       while (running.load()) {
-        SoundEngine::RenderAudio();
+        Watched(loop, "RenderAudio", [] { return SoundEngine::RenderAudio(); });
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
       }
     });
@@ -1072,6 +1426,10 @@ class RandomApiWalkTest : public OutputFixture {
     }
     frames.join();
 
+    // From here on callbacks call nothing: what the checks below wait for was all asked before.
+    calm_ = true;
+    const auto settled = Clock::now() + kDeadline;
+    while (callbackCalls_.load() && Clock::now() < settled) std::this_thread::yield();
     // Everything stopped: every end-of-event callback still owed comes.
     Thread& last = threads_[0];
     Watched(last, "the last StopAll", [&] { return SoundEngine::StopAll(); });
@@ -1083,25 +1441,43 @@ class RandomApiWalkTest : public OutputFixture {
     };
     const auto until = Clock::now() + kDeadline;
     while (owed() && Clock::now() < until) {
-      SoundEngine::StopAll();
-      SoundEngine::RenderAudio();
+      Watched(last, "StopAll, waiting for the owed end-of-event callbacks", [] { return SoundEngine::StopAll(); });
+      Watched(last, "RenderAudio, waiting for the owed end-of-event callbacks", [] { return SoundEngine::RenderAudio(); });
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     if (const Play* play = owed())
       Fail(play->what + " (playing id " + std::to_string(play->playingId.load()) +
            "): no end-of-event callback within " + std::to_string(kDeadline.count()) + " s");
-    // Every accepted bank call's callback comes, once the bank thread has run the commands before.
+    // Every accepted bank call's callback comes once: the bank thread has run the commands before this
+    // one, and an unload's comes once the passes have ended its bank.
     Watched(last, "the last ClearPreparedEvents", [&] { return SoundEngine::ClearPreparedEvents(); });
+    const auto unanswered = [&] {
+      std::lock_guard<std::mutex> lock(playsLock_);
+      for (const BankCall& call : bankCalls_)
+        if (call.accepted && !call.cancelled && call.calls.load() == 0) return true;
+      return false;
+    };
+    const auto answered = Clock::now() + kDeadline;
+    while (unanswered() && Clock::now() < answered) {
+      Watched(last, "RenderAudio, waiting for the bank callbacks", [] { return SoundEngine::RenderAudio(); });
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
     {
       std::lock_guard<std::mutex> lock(playsLock_);
       for (const BankCall& call : bankCalls_)
         if (call.accepted && !call.cancelled && call.calls.load() != 1)
           Fail(call.what + ": its callback came " + std::to_string(call.calls.load()) + " times");
     }
+    // A voice that could not be counted is never uncounted.
+    Watched(last, "RenderAudio, the log handed over", [] { return SoundEngine::RenderAudio(); });
+    if (log_.Take().find("an instance ended that was never counted") != std::string::npos)
+      Fail("the log says \"an instance ended that was never counted\"");
+    BusCallbacksCome(last);
     stop_ = true;
     watchdog_.join();
 
-    EXPECT_GT(Watch().frames.load(), 0u) << "the audio thread rendered nothing";
+    EXPECT_GT(Watch().frames.load(), 0u) << "the engine rendered nothing (" << Mode() << "); the last wake-up: "
+                                         << lastWakeup_;
     std::vector<std::string> failures;
     {
       std::lock_guard<std::mutex> lock(failureLock_);
@@ -1113,28 +1489,94 @@ class RandomApiWalkTest : public OutputFixture {
     // lends any more.
     const auto quiet = Clock::now() + kDeadline;
     while (callbackCalls_.load() && Clock::now() < quiet) std::this_thread::yield();
+    if (callbackCalls_.load())
+      ADD_FAILURE() << "calls from callbacks did not return within " << kDeadline.count() << " s of the walk's end ("
+                    << Mode() << "):" << CallbackCalls(Clock::now().time_since_epoch().count());
+    // What they lent is freed after the engine ends (a refused call leaves it read).
     if (lent_) {
       SoundEngine::UnloadBank("WalkM", lent_->data());
-      lent_.reset();
+      kept_.push_back(std::move(lent_));
     }
     for (MediaSlot& slot : media_) {
       std::lock_guard<std::mutex> lock(slot.lock);
       if (slot.copy) {
         const SnMediaItem item{slot.mediaId, slot.copy->data(), uint32_t(slot.copy->size())};
         EXPECT_EQ(SoundEngine::UnsetMedia(&item, 1), SN_Success);
-        slot.copy.reset();
+        kept_.push_back(std::move(slot.copy));
       }
     }
   }
 
+  // The buses known to call back do, within a few frames while a voice plays through them: each bus
+  // callback registered on them comes. Those of the other buses are counted and named beside.
+  void BusCallbacksCome(Thread& last) {
+    uint32_t id = 0;
+    Watched(last, "LoadBank(\"Init.bnk\") before the bus callbacks' check",
+            [&] { return SoundEngine::LoadBank("Init.bnk", -1, id); });
+    Watched(last, "LoadBank(\"WalkF.bnk\") before the bus callbacks' check",
+            [&] { return SoundEngine::LoadBank("WalkF.bnk", -1, id); });
+    for (uint32_t bus = 0; bus < kBuses; ++bus)
+      for (uint32_t kind = 0; kind < 2; ++kind) {
+        RegisterBusCallback(bus, kind != 0, true);
+        busCalls_[bus][kind] = 0;
+      }
+    const uint32_t looped = Watched(last, "PostEvent before the bus callbacks' check", [] {
+      return SoundEngine::PostEvent((std::string(kBankPrefix[0]) + "Play_Looped").c_str(), kFirstObject);
+    });
+    const auto demandedCame = [&] {
+      for (uint32_t bus = 0; bus < kBuses; ++bus)
+        if (kBusCallsBack[bus] && (!busCalls_[bus][0].load() || !busCalls_[bus][1].load())) return false;
+      return true;
+    };
+    const uint64_t firstFrame = Watch().frames.load();
+    const auto until = Clock::now() + kDeadline;
+    while (!(demandedCame() && Watch().frames.load() > firstFrame + 8) && Clock::now() < until) {
+      Watched(last, "RenderAudio, waiting for the bus callbacks", [] { return SoundEngine::RenderAudio(); });
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    std::string counts;
+    for (uint32_t bus = 0; bus < kBuses; ++bus)
+      counts += std::string(bus ? ", " : "") + kBusNames[bus] + (kBusCallsBack[bus] ? "" : " (not demanded)") + " " +
+                std::to_string(busCalls_[bus][0].load()) + " volume and " + std::to_string(busCalls_[bus][1].load()) +
+                " metering calls";
+    if (!demandedCame()) {
+      const std::string log = log_.Take();
+      Fail("a bus callback registered on a bus known to call back did not come in " +
+           std::to_string(Watch().frames.load() - firstFrame) + " frames (" + std::to_string(firstFrame) +
+           " before) with a voice on Effects: " + counts + CallbackCalls(Clock::now().time_since_epoch().count()) +
+           "; the last wake-up: " + lastWakeup_ +
+           "; the log ends\n" + log.substr(log.size() > 1500 ? log.size() - 1500 : 0));
+    }
+    Watched(last, "StopPlayingID after the bus callbacks' check", [&] {
+      SoundEngine::StopPlayingID(looped);
+      return 0;
+    });
+  }
+
   static constexpr uint32_t kRecent = 16;
+  // Which game thread this is (kThreads: the game's loop), for the seeds of its callbacks.
+  static inline thread_local uint32_t t_gameThread = 0;
+  static inline uint32_t g_generation = 0;
+  std::terminate_handler previousTerminate_ = nullptr;
+  bool bankThread_ = true;
+  bool audioThread_ = true;
+  uint32_t generation_ = 0;
   uint32_t seed_ = 1;
   uint32_t steps_ = 0;
   Tools::BankDescription banks_[kBanks];
   std::vector<uint8_t> images_[kBanks];
   std::vector<uint8_t> gameMedia_[kBanks];
   MediaSlot media_[kBanks];
-  Thread threads_[kThreads];
+  Thread threads_[kThreads + 1];  // the game threads and the game's loop
+  CallbackPlace places_[8];
+  std::mutex squeezeLock_;
+  std::vector<void*> squeezed_;  // the default pool's blocks the game holds
+  std::atomic<bool> squeezedNow_{false};
+  std::string lastWakeup_ = "none";  // written by the game threads, read once they are done
+  std::atomic<uint32_t> busCalls_[kBuses][2] = {};  // volume and metering calls of each bus
+  std::atomic<bool> calm_{false};
+  BankCall* recentBankCalls_[kRecent] = {};
+  uint32_t recentBankCallAt_ = 0;
   std::thread watchdog_;
   std::atomic<bool> stop_{false};
   RandomWalk::History history_;
@@ -1146,7 +1588,7 @@ class RandomApiWalkTest : public OutputFixture {
   std::pair<uint32_t, Play*> recent_[kRecent];
   uint32_t recentAt_ = 0;
   std::atomic<uint32_t> callbackCalls_{0};
-  std::mutex bankLock_;
+  std::atomic<bool> memoryBankOwned_{false};  // a game thread lends or takes back the image
   std::unique_ptr<std::vector<uint8_t>> lent_;  // the image of the bank loaded from memory, while lent
   std::mutex keptLock_;
   std::vector<std::unique_ptr<std::vector<uint8_t>>> kept_;
@@ -1156,7 +1598,29 @@ void BadFrame(const std::string& what) {
   if (RandomApiWalkTest* walk = g_walk.load()) walk->Fail(what);
 }
 
+// The four ways a game runs the engine, each a suite of its own: with both of the engine's threads,
+// without the bank thread (bank commands run on the caller's thread), without the audio thread (the
+// game's RenderAudio renders) and without either.
+class RandomApiWalkNoBankThreadTest : public RandomApiWalkTest {
+ public:
+  RandomApiWalkNoBankThreadTest() { bankThread_ = false; }
+};
+class RandomApiWalkNoAudioThreadTest : public RandomApiWalkTest {
+ public:
+  RandomApiWalkNoAudioThreadTest() { audioThread_ = false; }
+};
+class RandomApiWalkNoEngineThreadsTest : public RandomApiWalkTest {
+ public:
+  RandomApiWalkNoEngineThreadsTest() {
+    bankThread_ = false;
+    audioThread_ = false;
+  }
+};
+
 TEST_F(RandomApiWalkTest, EveryFrameIsFiniteEveryWaitedCallReturnsAndEveryCallbackComesOnce) { Walk(); }
+TEST_F(RandomApiWalkNoBankThreadTest, EveryFrameIsFiniteEveryWaitedCallReturnsAndEveryCallbackComesOnce) { Walk(); }
+TEST_F(RandomApiWalkNoAudioThreadTest, EveryFrameIsFiniteEveryWaitedCallReturnsAndEveryCallbackComesOnce) { Walk(); }
+TEST_F(RandomApiWalkNoEngineThreadsTest, EveryFrameIsFiniteEveryWaitedCallReturnsAndEveryCallbackComesOnce) { Walk(); }
 
 // What the walk found, each as a case of its own.
 

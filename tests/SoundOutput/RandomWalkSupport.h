@@ -28,6 +28,11 @@ class History {
     std::lock_guard<std::mutex> lock(m_lock);
     m_lines[m_at++ % kLines] = "\n  step " + std::to_string(step) + ": " + what;
   }
+  // A line of a thread that walks no steps of its own (a callback's).
+  void Note(const std::string& what) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_lines[m_at++ % kLines] = "\n  " + what;
+  }
   std::string Text() const {
     std::lock_guard<std::mutex> lock(m_lock);
     std::string all;
