@@ -36,8 +36,8 @@ endfunction()
 # The files of a unity-built test binary share units by their order and the batch size, so one file
 # added moves the batches: no two of them may define the same file-local name. The check runs before
 # the binary compiles, again whenever one of its files changes, and names both files and the name.
-find_program(ORV_PYTHON3 python3 HINTS /usr/bin REQUIRED)
 function(_orv_check_test_names name)
+  find_program(ORV_PYTHON3 python3 HINTS /usr/bin REQUIRED)
   set(unity "")
   foreach(source ${ARGN})
     get_source_file_property(alone ${source} SKIP_UNITY_BUILD_INCLUSION)
