@@ -33,6 +33,29 @@ function(orv_link target)
   endforeach()
 endfunction()
 
+# The files of a unity-built test binary share units by their order and the batch size, so one file
+# added moves the batches: no two of them may define the same file-local name. The check runs before
+# the binary compiles, again whenever one of its files changes, and names both files and the name.
+function(_orv_check_test_names name)
+  find_program(ORV_PYTHON3 python3 HINTS /usr/bin REQUIRED)
+  set(unity "")
+  foreach(source ${ARGN})
+    get_source_file_property(alone ${source} SKIP_UNITY_BUILD_INCLUSION)
+    if(NOT alone)
+      list(APPEND unity ${source})
+    endif()
+  endforeach()
+  set(stamp ${CMAKE_CURRENT_BINARY_DIR}/${name}_names.stamp)
+  set(script ${CMAKE_SOURCE_DIR}/scripts/check-test-names.py)
+  add_custom_command(OUTPUT ${stamp}
+    COMMAND ${ORV_PYTHON3} ${script} ${stamp} ${unity}
+    DEPENDS ${script} ${unity}
+    COMMENT "Checking that the files of ${name} define no file-local name twice"
+    VERBATIM)
+  add_custom_target(${name}Names DEPENDS ${stamp})
+  add_dependencies(${name} ${name}Names)
+endfunction()
+
 # orv_test(Name SOURCES ... LINK EngineLib ...): a GoogleTest binary whose suites are listed in CTest.
 # Every test binary has the one main of tests/Support/TestMain.cpp, which shuts the platform down.
 function(orv_test name)
@@ -49,6 +72,7 @@ function(orv_test name)
   endif()
   add_executable(${name} ${ARG_SOURCES})
   set_target_properties(${name} PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE ${ORV_TEST_UNITY_BATCH})
+  _orv_check_test_names(${name} ${ARG_SOURCES})
   orv_link(${name} ${ARG_LINK})
   # A binary with the trace log logs Info and above from before the registrations at load.
   _orv_closure(engine ${ARG_LINK})

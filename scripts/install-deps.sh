@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake pkg-config lld
+  build-essential cmake pkg-config lld python3
   libgtest-dev libgmock-dev libbenchmark-dev
   libluajit-5.1-dev libboost-filesystem-dev
   libsdl2-dev libepoxy-dev libegl1 libegl-mesa0 libgl1-mesa-dri libpng-dev glslang-tools

@@ -110,6 +110,9 @@ class GameSoundCaptureTest : public AudioTest::SoundSystemFixture {
   std::unique_ptr<ScratchTree> tree_;
 };
 
+// Two suites of one fixture, so that no CTest entry runs long: the game's sound and its level music.
+class GameMusicCaptureTest : public GameSoundCaptureTest {};
+
 // The tune fades in over 200 ms and plays on; a beep on the effects bus ducks it, the duck holding
 // half way (-4 dB) once the beep ends, until the bus's half-second recovery has passed and the
 // 400 ms fade back has brought it to its level again.
@@ -192,7 +195,7 @@ TEST_F(GameSoundCaptureTest, UnmutingAfterAMutedMinimiseResumesTheTune) {
 // over a playlist of the 220 Hz level segment) is heard from the frame it was posted; turned tense in
 // frame 40, it changes at the next bar (music time 96,000) to the tense segment's 330 Hz tone, which
 // its playlist keeps playing; its stop fades it out and leaves no voice.
-TEST_F(GameSoundCaptureTest, TheLevelMusicPlaysOnTheAudioThreadAndTurnsTenseAtTheNextBar) {
+TEST_F(GameMusicCaptureTest, TheLevelMusicPlaysOnTheAudioThreadAndTurnsTenseAtTheNextBar) {
   Post("Play_Tune");
   Frames(40);
   ASSERT_EQ(SN::SoundEngine::SetState("Music_Mood", "Tense"), SN::SN_Success);
@@ -222,7 +225,7 @@ namespace {
 // clock). The tune's 220 Hz at 48 kHz repeats every 2,400 samples (11 periods, its 12 kHz tone taken
 // up 4 times), so what it would be at a sample is what it was whole periods before the mute, once
 // its 200 ms fade-in is over (frame 10).
-TEST_F(GameSoundCaptureTest, TheMusicMuteSilencesTheLevelMusic) {
+TEST_F(GameMusicCaptureTest, TheMusicMuteSilencesTheLevelMusic) {
   Post("Play_Tune");
   Frames(20);
   system_.SetBGMMuted(true);
@@ -266,7 +269,7 @@ double LargestStep(const std::vector<double>& left, size_t first, size_t last) {
 // The moods fade into each other at the bar, the one left before it, the next from it (25 ms each,
 // which the engine takes in two frames); both play on the music bus at one level, and no sample moves
 // further from the last than the louder tone's own slope allows.
-TEST_F(GameSoundCaptureTest, TheLevelMusicHoldsItsLevelAcrossLoopsAndItsMoodsFadeAtTheBar) {
+TEST_F(GameMusicCaptureTest, TheLevelMusicHoldsItsLevelAcrossLoopsAndItsMoodsFadeAtTheBar) {
   Post("Play_Tune");
   Frames(400);
   ASSERT_EQ(SN::SoundEngine::SetState("Music_Mood", "Tense"), SN::SN_Success);

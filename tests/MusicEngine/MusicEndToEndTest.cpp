@@ -47,7 +47,7 @@ struct Heard {
 std::vector<Heard> g_heard;
 using MusicCapture::g_frame;
 
-void Record(uint32_t type, SnCallbackInfo* info) {
+void RecordMusicCallback(uint32_t type, SnCallbackInfo* info) {
   uint32_t cue = 0;
   if (type & 0x7F00) cue = static_cast<SnMusicSyncCallbackInfo*>(info)->userCueId;
   g_heard.push_back({type, g_frame, cue});
@@ -190,7 +190,7 @@ class MusicEndToEndTest : public MusicCapture::CaptureFixture {
   }
 
   uint32_t PlayLevel(uint32_t flags = 0) {
-    const uint32_t playingId = SoundEngine::PostEvent("Play_Level", kObject, flags, flags ? &Record : nullptr);
+    const uint32_t playingId = SoundEngine::PostEvent("Play_Level", kObject, flags, flags ? &RecordMusicCallback : nullptr);
     EXPECT_NE(playingId, 0u);
     return playingId;
   }
@@ -234,9 +234,12 @@ class MusicEndToEndTest : public MusicCapture::CaptureFixture {
   size_t streamedBytes_ = 0;
 };
 
-// Two suites of one fixture, so that no CTest entry runs long: the play itself, and what waits for
-// a sync point (switches, states, stingers, sync callbacks).
+// Suites of one fixture, so that no CTest entry runs long: the play itself, what waits for a sync
+// point (switches, states, stingers, sync callbacks), streamed clips and voices heard again, and the
+// automations, curves and speed that shape the voices.
 class MusicSyncEndToEndTest : public MusicEndToEndTest {};
+class MusicStreamEndToEndTest : public MusicEndToEndTest {};
+class MusicShapingEndToEndTest : public MusicEndToEndTest {};
 
 // With nothing changed the segment plays its default sub-track from its first pre-entry sample to the
 // end of its post-exit part, then the play and its voices are gone.
@@ -418,7 +421,7 @@ TEST_F(MusicEndToEndTest, TheGamesTuneEventPlaysTheLevelMusicAndItsStopEndsIt) {
 
 // A fade-out automation on the clip shapes its tail: each frame's gain is the curve's value at the
 // frame's end, reached across the frame from the last one; the clip then stops.
-TEST_F(MusicEndToEndTest, AFadeOutAutomationShapesTheClipsTailThenItStops) {
+TEST_F(MusicShapingEndToEndTest, AFadeOutAutomationShapesTheClipsTailThenItStops) {
   MusicBank music;
   music.fadeOutLow = true;
   LoadMusic(music);
@@ -472,7 +475,7 @@ TEST_F(MusicSyncEndToEndTest, AStateChangeLessThanAFrameFromItsSyncIsAppliedAtOn
 // A streamed clip that is not prefetched has its voice made one look-ahead (100 ms, 4,800 samples)
 // before its first sample, in the play's first frame, which stays silent; with its data at hand it
 // sounds sample for sample as the same clip played from the bank's memory.
-TEST_F(MusicEndToEndTest, AStreamedClipStartsOneLookAheadEarlyAndSoundsAsTheClipFromMemory) {
+TEST_F(MusicStreamEndToEndTest, AStreamedClipStartsOneLookAheadEarlyAndSoundsAsTheClipFromMemory) {
   constexpr uint32_t kPlayFrames = (kSegmentEnd + 4800) / kFrame + 3;
   MusicBank music;
   music.rampLow = true;
@@ -634,7 +637,7 @@ TEST_F(MusicSyncEndToEndTest, AStateChangeWaitsForTheNextBarOfThePlayingSegment)
 
 // The speed from parameter 41: 1.3 advances 1331 samples a frame and raises the voices' pitch by
 // 1200 x log2(1331 / 1024) cents; 0.1 is held at a quarter, 256 samples a frame.
-TEST_F(MusicEndToEndTest, TheSpeedFromItsParameterIsWholeSamplesAFrameAndPitchOfTheVoices) {
+TEST_F(MusicShapingEndToEndTest, TheSpeedFromItsParameterIsWholeSamplesAFrameAndPitchOfTheVoices) {
   for (const auto& [value, samples] : {std::pair{1.3f, 1331}, std::pair{0.1f, 256}, std::pair{2.0f, 2048}}) {
     TearDown();
     SetUp();
@@ -663,7 +666,7 @@ TEST_F(MusicEndToEndTest, TheSpeedFromItsParameterIsWholeSamplesAFrameAndPitchOf
 // The level's ramp voice goes virtual after 50 frames (its volume far below hearing) and is heard
 // again after 120: silent in between, it then plays the clip's sample at the music's position, the
 // sample it would have played had it never left.
-TEST_F(MusicEndToEndTest, AMusicVoiceHeardAgainRejoinsTheClipWhereTheMusicIs) {
+TEST_F(MusicStreamEndToEndTest, AMusicVoiceHeardAgainRejoinsTheClipWhereTheMusicIs) {
   MusicBank music;
   music.rampLow = true;
   music.virtualOnFader = true;
@@ -689,7 +692,7 @@ TEST_F(MusicEndToEndTest, AMusicVoiceHeardAgainRejoinsTheClipWhereTheMusicIs) {
 // Streamed, the voice heard again sets its stream reading from where the music will be one
 // look-ahead on (4,800 samples, whole frames: 5,120) and waits that long in silence; then it plays
 // that sample of the clip. Heard again less than that look-ahead before the clip's end, it ends.
-TEST_F(MusicEndToEndTest, AStreamedMusicVoiceHeardAgainWaitsItsLookAheadThenRejoins) {
+TEST_F(MusicStreamEndToEndTest, AStreamedMusicVoiceHeardAgainWaitsItsLookAheadThenRejoins) {
   MusicBank music;
   music.rampLow = true;
   music.virtualOnFader = true;
@@ -744,7 +747,7 @@ namespace {
 // The track's volume curve names the LFO: the track context makes it once, its music voice reads it
 // frame by frame (each frame's gain ramping from the factor read last to the one read now), and the
 // voice made by a switch change later goes on with the same LFO rather than one of its own.
-TEST_F(MusicEndToEndTest, ATracksModulatorCurveShapesItsMusicVoicesFrameByFrame) {
+TEST_F(MusicShapingEndToEndTest, ATracksModulatorCurveShapesItsMusicVoicesFrameByFrame) {
   MusicBank music;
   music.volumeLfo = true;
   LoadMusic(music);
@@ -773,7 +776,7 @@ TEST_F(MusicEndToEndTest, ATracksModulatorCurveShapesItsMusicVoicesFrameByFrame)
 // A low-pass or high-pass automation of a clip adds its value to its voice's own filter, frame by
 // frame, kept when the voice computes its parameters again: the low-pass lets the DC through, the
 // high-pass takes it away.
-TEST_F(MusicEndToEndTest, FilterAutomationsMoveTheirVoicesFiltersFrameByFrame) {
+TEST_F(MusicShapingEndToEndTest, FilterAutomationsMoveTheirVoicesFiltersFrameByFrame) {
   for (uint32_t type : {1u, 2u}) {
     SCOPED_TRACE(type == 1 ? "low-pass" : "high-pass");
     if (type == 2) {

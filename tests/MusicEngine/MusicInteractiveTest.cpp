@@ -241,13 +241,21 @@ MusicDescription FourBars() {
 }
 
 // One fixture, a suite for each kind of play (each its own CTest entry, so that no entry runs long):
-// playlists, random playlists, switches, switches by their rules and nested, stingers and seeks.
+// playlists, random playlists, shuffled and weighted ones, switches, switches by their rules and
+// nested, stingers, stingers whose segment a switch cuts, seeks, and seeks over a playlist.
 class MusicPlaylistPlayTest : public MusicInteractiveTest {};
-class MusicRandomPlayTest : public MusicInteractiveTest {};
+class MusicRandomPlayTest : public MusicInteractiveTest {
+ protected:
+  void ExpectTheModelsOrder(bool shuffle, uint16_t avoid, const std::vector<uint32_t>& weights);
+};
+class MusicShufflePlayTest : public MusicRandomPlayTest {};
+class MusicWeightedPlayTest : public MusicRandomPlayTest {};
 class MusicSwitchPlayTest : public MusicInteractiveTest {};
 class MusicSwitchRulePlayTest : public MusicInteractiveTest {};
 class MusicStingerPlayTest : public MusicInteractiveTest {};
+class MusicStingerCutPlayTest : public MusicInteractiveTest {};
 class MusicSeekPlayTest : public MusicInteractiveTest {};
+class MusicSeekPlaylistPlayTest : public MusicInteractiveTest {};
 
 // At the exit cue, the default rule, a continuous sequence played twice: each segment starts on the
 // sample its predecessor ends, the eighth ends the play and silence follows.
@@ -625,53 +633,45 @@ TEST_F(MusicSwitchPlayTest, TheGamesTuneTurnsTenseAtTheNextBar) {
 // Continuous random (avoid-repeat 1), shuffle and weighted (one weight 0) groups of S1-S4 looping 4
 // times play 16 segments after SetRandomSeed(7): in the order a second model of the draws gives, each
 // a bar long, never the same twice running, each shuffle pass a permutation, the 0 weight never heard.
-TEST_F(MusicRandomPlayTest, RandomPlaylistsPlayTheOrderAModelOfTheDrawsGives) {
-  struct Case {
-    const char* name;
-    bool shuffle;
-    uint16_t avoid;
-    std::vector<uint32_t> weights;
-  };
-  const Case cases[] = {{"random, avoid-repeat 1", false, 1, {50000, 50000, 50000, 50000}},
-                        {"shuffle", true, 0, {50000, 50000, 50000, 50000}},
-                        {"weighted, one weight 0", false, 1, {20000, 0, 30000, 70000}}};
-  bool first = true;
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    if (!first) {
-      TearDown();
-      SetUp();
-    }
-    first = false;
-    MusicDescription music = FourBars();
-    music.playlist = Group(2, 4, {"S1", "S2", "S3", "S4"});
-    music.playlist[0].shuffle = c.shuffle;
-    music.playlist[0].avoidRepeatCount = c.avoid;
-    for (size_t i = 0; i < 4; ++i) music.playlist[i + 1].weight = c.weights[i];
-    LoadMusic(music);
-    ASSERT_EQ(SoundEngine::SetRandomSeed(7), SN_Success);
-    PlayList();
-    Frames(uint32_t(16 * kBar / kFrame) + 4);
-    const std::vector<double> plane = Capture();
-    const size_t c0 = FirstSound(plane);
-    ASSERT_LT(c0, plane.size());
+void MusicRandomPlayTest::ExpectTheModelsOrder(bool shuffle, uint16_t avoid, const std::vector<uint32_t>& weights) {
+  MusicDescription music = FourBars();
+  music.playlist = Group(2, 4, {"S1", "S2", "S3", "S4"});
+  music.playlist[0].shuffle = shuffle;
+  music.playlist[0].avoidRepeatCount = avoid;
+  for (size_t i = 0; i < 4; ++i) music.playlist[i + 1].weight = weights[i];
+  LoadMusic(music);
+  ASSERT_EQ(SoundEngine::SetRandomSeed(7), SN_Success);
+  PlayList();
+  Frames(uint32_t(16 * kBar / kFrame) + 4);
+  const std::vector<double> plane = Capture();
+  const size_t c0 = FirstSound(plane);
+  ASSERT_LT(c0, plane.size());
 
-    MusicModel::ModelRand rng{7};
-    MusicModel::ModelRandomGroup model({c.weights.begin(), c.weights.end()}, c.weights[0] != 50000, c.shuffle,
-                                       c.avoid);
-    std::vector<size_t> order;
-    for (int i = 0; i < 16; ++i) order.push_back(model.Pick(rng));
-    ExpectLevels(plane, c0, size_t(16 * kBar),
-                 [&](int64_t t) { return 0.1 * double(order[size_t(t / kBar)] + 1); });
-    for (size_t i = 1; i < order.size(); ++i) EXPECT_NE(order[i], order[i - 1]) << i;
-    for (size_t i : order) EXPECT_NE(c.weights[i], 0u);
-    if (c.shuffle)
-      for (size_t pass = 0; pass < 16; pass += 4) {
-        std::vector<size_t> one(order.begin() + long(pass), order.begin() + long(pass) + 4);
-        std::sort(one.begin(), one.end());
-        EXPECT_EQ(one, (std::vector<size_t>{0, 1, 2, 3})) << pass;
-      }
-  }
+  MusicModel::ModelRand rng{7};
+  MusicModel::ModelRandomGroup model({weights.begin(), weights.end()}, weights[0] != 50000, shuffle, avoid);
+  std::vector<size_t> order;
+  for (int i = 0; i < 16; ++i) order.push_back(model.Pick(rng));
+  ExpectLevels(plane, c0, size_t(16 * kBar), [&](int64_t t) { return 0.1 * double(order[size_t(t / kBar)] + 1); });
+  for (size_t i = 1; i < order.size(); ++i) EXPECT_NE(order[i], order[i - 1]) << i;
+  for (size_t i : order) EXPECT_NE(weights[i], 0u);
+  if (shuffle)
+    for (size_t pass = 0; pass < 16; pass += 4) {
+      std::vector<size_t> one(order.begin() + long(pass), order.begin() + long(pass) + 4);
+      std::sort(one.begin(), one.end());
+      EXPECT_EQ(one, (std::vector<size_t>{0, 1, 2, 3})) << pass;
+    }
+}
+
+TEST_F(MusicRandomPlayTest, RandomPlaylistsPlayTheOrderAModelOfTheDrawsGives) {
+  ExpectTheModelsOrder(false, 1, {50000, 50000, 50000, 50000});
+}
+
+TEST_F(MusicShufflePlayTest, ShuffledPlaylistsPlayTheOrderAModelOfTheDrawsGives) {
+  ExpectTheModelsOrder(true, 0, {50000, 50000, 50000, 50000});
+}
+
+TEST_F(MusicWeightedPlayTest, WeightedPlaylistsPlayTheOrderAModelOfTheDrawsGives) {
+  ExpectTheModelsOrder(false, 1, {20000, 0, 30000, 70000});
 }
 
 // A switch whose rule has a transition segment: T plays the bar from the sync point, B follows at T's
@@ -704,7 +704,7 @@ TEST_F(MusicSwitchRulePlayTest, ASwitchPlaysTheTransitionSegmentOfItsRuleBetween
 // the stinger moves to B's cue (96,000 + 156,000), on its sample; without, it is not heard. Calm again
 // before the bar keeps A, and the stinger at A's cue. A stinger for the very bar of the switch is
 // B's from its first sample.
-TEST_F(MusicStingerPlayTest, AStingerWhoseSegmentASwitchCutsMovesToTheNextChildOrGoes) {
+TEST_F(MusicStingerCutPlayTest, AStingerWhoseSegmentASwitchCutsMovesToTheNextChildOrGoes) {
   struct Case {
     const char* name;
     uint32_t lookAhead;
@@ -744,7 +744,7 @@ TEST_F(MusicStingerPlayTest, AStingerWhoseSegmentASwitchCutsMovesToTheNextChildO
 
 // The same inside a switch inside a switch: Run switches the inner one from A to C at the bar, and the
 // stinger the outer one gives for A's cue moves to C's.
-TEST_F(MusicStingerPlayTest, AStingerCutByANestedSwitchMovesToItsNextChild) {
+TEST_F(MusicStingerCutPlayTest, AStingerCutByANestedSwitchMovesToItsNextChild) {
   ASSERT_EQ(SoundEngine::SetState("MusicMood", "Calm"), SN_Success);
   ASSERT_EQ(SoundEngine::SetSwitch("Surface", "Walk", kObject), SN_Success);
   MusicDescription music;
@@ -780,7 +780,7 @@ MusicDescription MoodSwitchWithPreEntryStinger(uint32_t syncType, uint32_t sting
 // The stinger's segment has 500 ms before its entry: for A's cue (156,000) it sounds from 132,000.
 // Tense at 133,120 switches at the next beat (144,000), in the frame from 143,360: the stinger, cut
 // while sounding, fades out over as long as it has sounded (11,360 samples, 237 ms) and B plays on.
-TEST_F(MusicStingerPlayTest, AStingerSoundingWhenASwitchCutsItsSegmentFadesOverTheTimeItPlayed) {
+TEST_F(MusicStingerCutPlayTest, AStingerSoundingWhenASwitchCutsItsSegmentFadesOverTheTimeItPlayed) {
   ASSERT_EQ(SoundEngine::SetState("MusicMood", "Calm"), SN_Success);
   LoadMusic(MoodSwitchWithPreEntryStinger(SnMusicSync_NextBeat, SnMusicSync_NextUserCue));
   PlayList();
@@ -1011,7 +1011,7 @@ TEST_F(MusicSwitchRulePlayTest, APlaylistThatHasNotPlayedOffersNoSyncPoint) {
 // way into S2, so S1 is let go and S2 is heard from its middle (or, snapped, from its entry), then S3
 // and S4 on their bars; a quarter is a fraction of the first segment alone. A seek past everything
 // the playlist holds is refused and the playlist plays on.
-TEST_F(MusicSeekPlayTest, ASeekOnASwitchPlayingAPlaylistLetsGoOfTheSegmentsItLiesPast) {
+TEST_F(MusicSeekPlaylistPlayTest, ASeekOnASwitchPlayingAPlaylistLetsGoOfTheSegmentsItLiesPast) {
   const SeekCase cases[] = {{"3000 ms", false, 3000, 0.0f, kBar + kBar / 2},
                         {"a quarter", true, 0, 0.25f, kBar / 4},
                         {"3000 ms, to the nearest marker: S2's entry", false, 3000, 0.0f, kBar, true},

@@ -120,8 +120,9 @@ class MusicMidiEndToEndTest : public CaptureFixture {
 constexpr const char* kThreeNotes =
     "480 120 8000 target:NoteSound note:960:0:60:100:480 note:480:0:62:100:480 note:480:0:64:100:480";
 
-// Three suites of one fixture, so that no CTest entry runs long: the notes in time, the tracks and
-// their mutes, and the play's pause, stop and seek.
+// Suites of one fixture, so that no CTest entry runs long: the notes in time, the clips that loop,
+// stop and hand on, the tracks and their mutes, and the play's pause, stop and seek.
+class MusicMidiClipPlayTest : public MusicMidiEndToEndTest {};
 class MusicMidiTrackTest : public MusicMidiEndToEndTest {};
 class MusicMidiPlayControlTest : public MusicMidiEndToEndTest {};
 
@@ -308,7 +309,7 @@ TEST_F(MusicMidiEndToEndTest, AtTwiceTheSpeedTheNoteLandsAtHalfItsMusicTime) {
 // A looping clip of one 1,920-tick pass (a note from 480 to 960, the end of its track at 1,920)
 // goes round while the clip lasts (4 s): its note sounds at 24,000 and again a pass (96,000) later;
 // the third pass begins after the clip's end and is not heard.
-TEST_F(MusicMidiEndToEndTest, ALoopingClipRepeatsItsNotesWhileItLasts) {
+TEST_F(MusicMidiClipPlayTest, ALoopingClipRepeatsItsNotesWhileItLasts) {
   LoadClip("480 120 4000 loop target:NoteSound note:480:0:60:100:480 meta:960:47");
   const std::vector<double> plane = PlayThrough(385);
   ExpectLevels(plane, 0, kSegment + 2 * kFrame,
@@ -317,7 +318,7 @@ TEST_F(MusicMidiEndToEndTest, ALoopingClipRepeatsItsNotesWhileItLasts) {
 
 // A clip that ends (1.25 s, at music time 60,000) while its note sounds keeps the note's note-off,
 // at 72,000; the note of tick 1,920 after its end never begins.
-TEST_F(MusicMidiEndToEndTest, AStoppedClipKeepsItsNoteOffsButBeginsNoNotes) {
+TEST_F(MusicMidiClipPlayTest, AStoppedClipKeepsItsNoteOffsButBeginsNoNotes) {
   LoadClip("480 120 1250 target:NoteSound note:960:0:60:100:480 note:480:0:62:100:480");
   const std::vector<double> plane = PlayThrough(385);
   ExpectLevels(plane, 0, kSegment + 2 * kFrame, [](int64_t t) { return Level(t, {{48000, 72000}}); });
@@ -415,7 +416,7 @@ TEST_F(MusicMidiPlayControlTest, ASeekEntersTheClipWhereItLands) {
 // at 64,192 and joins the note: its note-off cuts B off at 72,000. With 500 ms (24,000) the note ends
 // while the hand-on to B still waits: B never sounds. (The segment holds the MIDI track alone: c0 is
 // music time 48,000.)
-TEST_F(MusicMidiEndToEndTest, ANoteOffReachesTheNextItemOfTheContinuousPlayItsNoteBegan) {
+TEST_F(MusicMidiClipPlayTest, ANoteOffReachesTheNextItemOfTheContinuousPlayItsNoteBegan) {
   for (const int64_t delay : {4800, 24000}) {
     SCOPED_TRACE(delay);
     TearDown();

@@ -36,7 +36,7 @@ using Physics::RigidBody;
 
 using PhysicsTest::Count;
 
-void ExpectVec(Base::Vec3 v, float x, float y, float z) {
+void ExpectVecEq(Base::Vec3 v, float x, float y, float z) {
   EXPECT_FLOAT_EQ(v.x, x);
   EXPECT_FLOAT_EQ(v.y, y);
   EXPECT_FLOAT_EQ(v.z, z);
@@ -110,32 +110,32 @@ TEST_F(RigidBodyTest, FieldsSetBeforeInitializeDescribeTheNewBodyExceptItsSpin) 
   body->SetDensity(2.0f);
   body->SetAngularVelocity(Base::Vec3(0, 3, 0));
   body->ApplyLinearForce(Base::Vec3(100, 0, 0));
-  ExpectVec(body->GetVelocity(), 0, 0, 4);
+  ExpectVecEq(body->GetVelocity(), 0, 0, 4);
   EXPECT_FLOAT_EQ(body->GetDensity(), 2.0f);
-  ExpectVec(body->GetAngularVelocity(), 0, 3, 0);
+  ExpectVecEq(body->GetAngularVelocity(), 0, 3, 0);
 
   body->GetOwner()->Initialize();
   const ZarnPhys::RigidBody* library = body->GetLibraryBody();
   ASSERT_NE(library, nullptr);
-  ExpectVec(library->GetVelocity(), 0, 0, -4);
+  ExpectVecEq(library->GetVelocity(), 0, 0, -4);
   EXPECT_FLOAT_EQ(library->GetGravMod(), 0.5f);
   EXPECT_FALSE(library->canSleep);
   EXPECT_TRUE(library->GetRotationLock());
   EXPECT_FLOAT_EQ(library->GetDensity(), 2.0f);
-  ExpectVec(library->forceAccumulator, 0, 0, 0);
+  ExpectVecEq(library->forceAccumulator, 0, 0, 0);
   // The level's spin is not handed over; the getter says so and refreshes the field.
-  ExpectVec(library->GetAngularVelocity(), 0, 0, 0);
-  ExpectVec(body->GetAngularVelocity(), 0, 0, 0);
-  ExpectVec(body->m_angularVelocity, 0, 0, 0);
+  ExpectVecEq(library->GetAngularVelocity(), 0, 0, 0);
+  ExpectVecEq(body->GetAngularVelocity(), 0, 0, 0);
+  ExpectVecEq(body->m_angularVelocity, 0, 0, 0);
 
   // Velocity crosses the mirrored frame both ways.
   body->SetVelocity(Base::Vec3(1, 2, 3));
-  ExpectVec(library->GetVelocity(), 1, 2, -3);
-  ExpectVec(body->GetVelocity(), 1, 2, 3);
+  ExpectVecEq(library->GetVelocity(), 1, 2, -3);
+  ExpectVecEq(body->GetVelocity(), 1, 2, 3);
   // Spin does not: it is written as it stands, at once.
   body->SetRotationLock(false);
   body->SetAngularVelocity(Base::Vec3(0, 1, 2));
-  ExpectVec(library->GetAngularVelocity(), 0, 1, 2);
+  ExpectVecEq(library->GetAngularVelocity(), 0, 1, 2);
   EXPECT_FALSE(body->GetSleep());
   body->SetSleep(true);
   EXPECT_TRUE(library->canSleep);
@@ -178,7 +178,7 @@ TEST_F(RigidBodyTest, DensityAndTheStaticStateFollowTheLibraryBody) {
   // A static body stays where it is.
   still->SetStatic(true);
   Step(5);
-  ExpectVec(still->GetOwnerTransform()->Translation(), 5, 0, 0);
+  ExpectVecEq(still->GetOwnerTransform()->Translation(), 5, 0, 0);
 }
 
 TEST_F(RigidBodyTest, PushesWakeASleeperSpinDoesNotAndTheLockStopsSpin) {
@@ -201,7 +201,7 @@ TEST_F(RigidBodyTest, PushesWakeASleeperSpinDoesNotAndTheLockStopsSpin) {
   Base::Reflection::Variant arg = Base::Reflection::MakeVariant(force), none;
   push.Invoke(none, &arg, 1);
   EXPECT_FALSE(library->IsAsleep());
-  ExpectVec(library->forceAccumulator, 0, 1, -2);
+  ExpectVecEq(library->forceAccumulator, 0, 1, -2);
   library->Sleep();
   body->ApplyLinearImpulse(Base::Vec3(0, 1, 0));
   EXPECT_FALSE(library->IsAsleep());
@@ -211,7 +211,7 @@ TEST_F(RigidBodyTest, PushesWakeASleeperSpinDoesNotAndTheLockStopsSpin) {
 
   body->SetAngularVelocity(Base::Vec3(1, 2, 3));
   body->SetRotationLock(true);
-  ExpectVec(library->GetAngularVelocity(), 0, 0, 0);
+  ExpectVecEq(library->GetAngularVelocity(), 0, 0, 0);
   EXPECT_TRUE(body->GetRotationLock());
   const Base::Quaternion before = body->GetOwnerTransform()->Rotation();
   Step(3);
@@ -242,7 +242,7 @@ TEST_F(RigidBodyTest, ABodyIsReleasedOnceWhetherItsWorldGoesFirstOrItDoes) {
   // Its accessors now work on the fields alone.
   staying->SetGravMod(3.0f);
   EXPECT_FLOAT_EQ(staying->GetGravMod(), 3.0f);
-  ExpectVec(staying->GetVelocity(), 0, 0, 2);
+  ExpectVecEq(staying->GetVelocity(), 0, 0, 2);
   staying->ApplyLinearImpulse(Base::Vec3(1, 1, 1));
   // Uninitialize does not reach for the released body a second time.
   staying->GetOwner()->RemoveComponent(Core::ComponentType_RigidBody);
@@ -296,7 +296,7 @@ TEST_F(RigidBodyTest, AFullBodyPoolLeavesTheComponentUnlinked) {
   EXPECT_EQ(body->GetEntity(), nullptr);
   EXPECT_NE(log_.Take().find("no library body was created"), std::string::npos);
   body->SetVelocity(Base::Vec3(1, 0, 0));
-  ExpectVec(body->GetVelocity(), 1, 0, 0);
+  ExpectVecEq(body->GetVelocity(), 1, 0, 0);
   Step();
   EXPECT_TRUE(PhysicsSystem::TransformList().empty());
 }

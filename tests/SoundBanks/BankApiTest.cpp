@@ -274,7 +274,7 @@ TEST_P(BankApiTest, MediaAndPinsWithAndWithoutThePinManager) {
 TEST_P(BankApiTest, SeveralThreadsLoadAndUnloadAtOnce) {
   const char* names[] = {"One", "Two", "Three", "Four"};
   for (const char* name : names) WriteBankFile(std::string(name) + ".bnk", Build("platform Linux\n", name));
-  std::vector<std::thread> threads;
+  std::vector<OrvTest::WaitedThread> threads;
   std::atomic<int> failures{0};
   for (const char* name : names)
     threads.emplace_back([&, name] {
@@ -284,7 +284,7 @@ TEST_P(BankApiTest, SeveralThreadsLoadAndUnloadAtOnce) {
         if (SE::UnloadBank(id, nullptr) != SN::SN_Success) ++failures;
       }
     });
-  for (std::thread& thread : threads) thread.join();
+  for (OrvTest::WaitedThread& thread : threads) thread.Join("a thread's waited loads and unloads");
   EXPECT_EQ(failures.load(), 0);
   EXPECT_EQ(Banks(), 0u);
 }

@@ -26,7 +26,7 @@ using Tools::BankAction;
 
 constexpr uint32_t kObject = 7;
 
-BankAction Action(uint32_t id, uint16_t type, uint32_t target) {
+BankAction MakeAction(uint32_t id, uint16_t type, uint32_t target) {
   BankAction action;
   action.id = id;
   action.type = type;
@@ -85,7 +85,7 @@ class EventActionTest : public NodeFixture {
 };
 
 TEST_F(EventActionTest, APlayReachesItsNodeWithObjectPlayingIdAndFade) {
-  BankAction play = Action(10, 0x0403, 100);
+  BankAction play = MakeAction(10, 0x0403, 100);
   play.properties = {Tools::BankNodeProperty::Int(15, 250)};
   play.fadeCurve = 4;
   ASSERT_EQ(Load({Leaf(100)}, {play}, {{1, {10}}}), SN::SN_Success);
@@ -99,7 +99,7 @@ TEST_F(EventActionTest, APlayReachesItsNodeWithObjectPlayingIdAndFade) {
 }
 
 TEST_F(EventActionTest, ProbabilityZeroNeverPlaysFiftyPlaysAboutHalfAndNoneAlwaysPlays) {
-  BankAction never = Action(10, 0x0403, 100), half = Action(11, 0x0403, 101), always = Action(12, 0x0403, 102);
+  BankAction never = MakeAction(10, 0x0403, 100), half = MakeAction(11, 0x0403, 101), always = MakeAction(12, 0x0403, 102);
   never.properties = {Tools::BankNodeProperty::Float(16, 0.0f)};
   half.properties = {Tools::BankNodeProperty::Float(16, 50.0f)};
   ASSERT_EQ(Load({Leaf(100), Leaf(101), Leaf(102)}, {never, half, always}, {{1, {10, 11, 12}}}), SN::SN_Success);
@@ -127,9 +127,9 @@ TEST_F(EventActionTest, TheDrawPassesTheProbabilityInPercentNotOneMore) {
 }
 
 TEST_F(EventActionTest, A100MsDelayIs4800SamplesAndAMissingTargetIsNotFound) {
-  BankAction late = Action(10, 0x0403, 100);
+  BankAction late = MakeAction(10, 0x0403, 100);
   late.properties = {Tools::BankNodeProperty::Int(14, 100)};
-  BankAction missing = Action(11, 0x0403, 999);
+  BankAction missing = MakeAction(11, 0x0403, 999);
   ASSERT_EQ(Load({Leaf(100)}, {late, missing}, {{1, {10}}, {2, {11}}}), SN::SN_Success);
   SN::CSnIndexedObject* found = SN::g_pObjectIndex->List(SN::SnIndex_Actions).FindAndAddRef(10);
   ASSERT_NE(found, nullptr);
@@ -158,10 +158,10 @@ TEST_F(EventActionTest, A100MsDelayIs4800SamplesAndAMissingTargetIsNotFound) {
 
 TEST_F(EventActionTest, StopScopesReachTheTargetEveryRootOrEveryNodeButTheSpared) {
   Object parent{kParentType, 50, {}};
-  BankAction stopTarget = Action(10, 0x0103, 60), stopAllObjects = Action(11, 0x0102, 60);
+  BankAction stopTarget = MakeAction(10, 0x0103, 60), stopAllObjects = MakeAction(11, 0x0102, 60);
   stopTarget.properties = {Tools::BankNodeProperty::Int(15, 30)};
-  BankAction stopAll = Action(12, 0x0104, 0);
-  BankAction stopExcept = Action(13, 0x0108, 0);
+  BankAction stopAll = MakeAction(12, 0x0104, 0);
+  BankAction stopExcept = MakeAction(13, 0x0108, 0);
   stopExcept.exceptions = {{61, 0}};
   ASSERT_EQ(Load({parent, Leaf(60, 50), Leaf(61, 50), Leaf(70)}, {stopTarget, stopAllObjects, stopAll, stopExcept},
                  {{1, {10}}, {2, {11}}, {3, {12}}, {4, {13}}}),
@@ -190,9 +190,9 @@ TEST_F(EventActionTest, StopScopesReachTheTargetEveryRootOrEveryNodeButTheSpared
 
 TEST_F(EventActionTest, PauseAndResumeOfATargetCarryItsPendingPlays) {
   Object parent{kParentType, 50, {}};
-  BankAction late = Action(10, 0x0403, 60);
+  BankAction late = MakeAction(10, 0x0403, 60);
   late.properties = {Tools::BankNodeProperty::Int(14, 100)};
-  BankAction pause = Action(11, 0x0202, 50), resume = Action(12, 0x0302, 50), stopPending = Action(13, 0x1C02, 50);
+  BankAction pause = MakeAction(11, 0x0202, 50), resume = MakeAction(12, 0x0302, 50), stopPending = MakeAction(13, 0x1C02, 50);
   ASSERT_EQ(Load({parent, Leaf(60, 50)}, {late, pause, resume, stopPending}, {{1, {10}}, {2, {11}}, {3, {12}}, {4, {13}}}),
             SN::SN_Success);
   Post(1);
@@ -220,11 +220,11 @@ TEST_F(EventActionTest, PauseAndResumeOfATargetCarryItsPendingPlays) {
 }
 
 TEST_F(EventActionTest, SetAndResetValuesLandInTheObjectsRunTimeValues) {
-  BankAction volume = Action(10, 0x0A03, 100), pitch = Action(11, 0x0803, 100);
+  BankAction volume = MakeAction(10, 0x0A03, 100), pitch = MakeAction(11, 0x0803, 100);
   volume.value = -6.0f;
   pitch.value = 100.0f;
   pitch.meaning = 2;
-  BankAction resetVolume = Action(12, 0x0B03, 100), resetAll = Action(13, 0x0B04, 0);
+  BankAction resetVolume = MakeAction(12, 0x0B03, 100), resetAll = MakeAction(13, 0x0B04, 0);
   ASSERT_EQ(Load({Leaf(100), Leaf(101)}, {volume, pitch, resetVolume, resetAll},
                  {{1, {10}}, {2, {11, 11}}, {3, {12}}, {4, {13}}}),
             SN::SN_Success);
@@ -245,13 +245,13 @@ TEST_F(EventActionTest, SetAndResetValuesLandInTheObjectsRunTimeValues) {
 }
 
 TEST_F(EventActionTest, StatesSwitchesParametersAndStateUse) {
-  BankAction state = Action(10, 0x1202, 0), sw = Action(11, 0x1903, 0), parameter = Action(12, 0x1303, 77);
+  BankAction state = MakeAction(10, 0x1202, 0), sw = MakeAction(11, 0x1903, 0), parameter = MakeAction(12, 0x1303, 77);
   state.groupId = 5;
   state.valueId = 6;
   sw.groupId = 8;
   sw.valueId = 9;
   parameter.value = 40.0f;
-  BankAction stateOff = Action(13, 0x1102, 100);
+  BankAction stateOff = MakeAction(13, 0x1102, 100);
   Tools::BankSettings settings;
   settings.stateGroups = {{5, 0, {}}};
   ASSERT_EQ(Load({Leaf(100)}, {state, sw, parameter, stateOff}, {{1, {10, 11, 12, 13}}}, &settings), SN::SN_Success);
@@ -266,10 +266,10 @@ TEST_F(EventActionTest, StatesSwitchesParametersAndStateUse) {
 
 TEST_F(EventActionTest, NestedEventsAreFollowedOncePerChainAndDelayedRepostsStay) {
   // 1 plays 100 and event 2; 2 plays 101 and event 1 again at once: the cycle is cut, once logged.
-  BankAction play100 = Action(10, 0x0403, 100), to2 = Action(11, 0x2103, 2);
-  BankAction play101 = Action(12, 0x0403, 101), to1 = Action(13, 0x2103, 1);
+  BankAction play100 = MakeAction(10, 0x0403, 100), to2 = MakeAction(11, 0x2103, 2);
+  BankAction play101 = MakeAction(12, 0x0403, 101), to1 = MakeAction(13, 0x2103, 1);
   // 3 plays 102 and itself again a frame later.
-  BankAction play102 = Action(14, 0x0403, 102), again = Action(15, 0x2103, 3);
+  BankAction play102 = MakeAction(14, 0x0403, 102), again = MakeAction(15, 0x2103, 3);
   again.properties = {Tools::BankNodeProperty::Int(14, 30)};
   ASSERT_EQ(Load({Leaf(100), Leaf(101), Leaf(102)}, {play100, to2, play101, to1, play102, again},
                  {{1, {10, 11}}, {2, {12, 13}}, {3, {14, 15}}}),
@@ -288,7 +288,7 @@ TEST_F(EventActionTest, NestedEventsAreFollowedOncePerChainAndDelayedRepostsStay
 }
 
 TEST_F(EventActionTest, ActingOnAnEventReachesThePlayTargetsOfItsNestedEvents) {
-  BankAction to2 = Action(10, 0x2103, 2), play = Action(11, 0x0403, 100), back = Action(12, 0x2103, 1);
+  BankAction to2 = MakeAction(10, 0x2103, 2), play = MakeAction(11, 0x0403, 100), back = MakeAction(12, 0x2103, 1);
   ASSERT_EQ(Load({Leaf(100)}, {to2, play, back}, {{1, {10}}, {2, {11, 12}}}), SN::SN_Success);
   const uint32_t playingId = Post(1);
   ASSERT_EQ(SN::SoundEngine::ExecuteActionOnEvent(1u, SN::SnActionOnEvent_Pause, kObject, 40, SN::SnCurve_Linear, playingId),
@@ -306,7 +306,7 @@ TEST_F(EventActionTest, ActingOnAnEventReachesThePlayTargetsOfItsNestedEvents) {
 }
 
 TEST_F(EventActionTest, PayloadsThatRunShortOrNameNoClassFailTheLoad) {
-  BankAction seek = Action(10, 0x1E02, 100);
+  BankAction seek = MakeAction(10, 0x1E02, 100);
   std::vector<uint8_t> cut = Tools::ActionPayload(seek);
   cut.resize(cut.size() - 3);
   Tools::BankDescription bank;
@@ -318,7 +318,7 @@ TEST_F(EventActionTest, PayloadsThatRunShortOrNameNoClassFailTheLoad) {
   EXPECT_NE(SN::g_pBankManager->LoadBankImageWait(images_.back().data(), uint32_t(images_.back().size()), true, -1, &id),
             SN::SN_Success);
   EXPECT_TRUE(Logged("Action 10 of type 0x1E02: its parameters run past the end"));
-  EXPECT_NE(Load({}, {Action(11, 0x4003, 0)}, {}), SN::SN_Success);
+  EXPECT_NE(Load({}, {MakeAction(11, 0x4003, 0)}, {}), SN::SN_Success);
   EXPECT_TRUE(Logged("which no action class serves"));
   EXPECT_EQ(SN::g_pObjectIndex->List(SN::SnIndex_Actions).Count(), 0u);
 }
@@ -341,7 +341,7 @@ class ContinuePlaybackTest : public EventActionTest {};
 TEST_F(ContinuePlaybackTest, AnInitialDelayRidesOnAContinueActionAndPlaysOnItsSample) {
   Object leaf = Leaf(100);
   leaf.params.properties = {Tools::BankNodeProperty::Float(59, 0.1f)};
-  BankAction play = Action(10, 0x0403, 100);
+  BankAction play = MakeAction(10, 0x0403, 100);
   play.properties = {Tools::BankNodeProperty::Int(15, 20)};
   ASSERT_EQ(Load({leaf}, {play}, {{1, {10}}}), SN::SN_Success);
   const uint32_t before = SN::CSnContinuePlaybackAction::ContinuousPlayCount();
@@ -446,7 +446,7 @@ namespace {
 class EventMessageTest : public EventActionTest {};
 
 TEST_F(EventMessageTest, StopAllStopsEveryRootAndTheObjectsPendingActions) {
-  BankAction late = Action(10, 0x0403, 100);
+  BankAction late = MakeAction(10, 0x0403, 100);
   late.properties = {Tools::BankNodeProperty::Int(14, 200)};
   ASSERT_EQ(Load({Leaf(100), Leaf(101)}, {late}, {{1, {10}}}), SN::SN_Success);
   ASSERT_EQ(SN::SoundEngine::RegisterGameObj(8), SN::SN_Success);
@@ -468,7 +468,7 @@ TEST_F(EventMessageTest, StopAllStopsEveryRootAndTheObjectsPendingActions) {
 }
 
 TEST_F(EventMessageTest, AnUnregisteredObjectRunsOnlyTheActionsNotScopedToAnObject) {
-  BankAction play = Action(10, 0x0403, 100), state = Action(11, 0x1202, 0);
+  BankAction play = MakeAction(10, 0x0403, 100), state = MakeAction(11, 0x1202, 0);
   state.groupId = 5;
   state.valueId = 6;
   Tools::BankSettings settings;
@@ -480,7 +480,7 @@ TEST_F(EventMessageTest, AnUnregisteredObjectRunsOnlyTheActionsNotScopedToAnObje
 }
 
 TEST_F(EventMessageTest, StoppingAnEventRemovesItsPendingPlaysAndStopsItsTargets) {
-  BankAction late = Action(10, 0x0403, 100);
+  BankAction late = MakeAction(10, 0x0403, 100);
   late.properties = {Tools::BankNodeProperty::Int(14, 200)};
   ASSERT_EQ(Load({Leaf(100)}, {late}, {{1, {10}}}), SN::SN_Success);
   const uint32_t first = Post(1);
@@ -522,9 +522,9 @@ class EventActionThreadTest : public EventActionTest {
 TEST_F(EventActionThreadTest, PostsFromTheGameThreadPlayAtOnceAndAfterTheirDelays) {
   Object delayed = Leaf(101);
   delayed.params.properties = {Tools::BankNodeProperty::Float(59, 0.05f)};
-  BankAction now = Action(10, 0x0403, 100), later = Action(11, 0x0403, 101), nested = Action(12, 0x2103, 2);
+  BankAction now = MakeAction(10, 0x0403, 100), later = MakeAction(11, 0x0403, 101), nested = MakeAction(12, 0x2103, 2);
   later.properties = {Tools::BankNodeProperty::Int(14, 30)};
-  BankAction again = Action(13, 0x0403, 100);
+  BankAction again = MakeAction(13, 0x0403, 100);
   ASSERT_EQ(Load({Leaf(100), delayed}, {now, later, nested, again}, {{1, {10, 11, 12}}, {2, {13}}}), SN::SN_Success);
   for (int i = 0; i < 20; ++i) SN::SoundEngine::PostEvent(1, kObject);
   SN::SoundEngine::RenderAudio();
@@ -547,12 +547,12 @@ struct TriggerLog : SN::ISnGameSyncSubscriber {
 class NodeActionTest : public EventActionTest {};
 
 TEST_F(NodeActionTest, MuteUnmuteBypassNodeCommandsAndTriggers) {
-  BankAction mute = Action(10, 0x0603, 100), unmute = Action(11, 0x0703, 100), unmuteAll = Action(12, 0x0704, 0);
-  BankAction bypass = Action(13, 0x1A02, 100), unbypass = Action(14, 0x1B04, 0);
+  BankAction mute = MakeAction(10, 0x0603, 100), unmute = MakeAction(11, 0x0703, 100), unmuteAll = MakeAction(12, 0x0704, 0);
+  BankAction bypass = MakeAction(13, 0x1A02, 100), unbypass = MakeAction(14, 0x1B04, 0);
   bypass.bypass = 1;
   bypass.bypassMask = 0x05;
-  BankAction command = Action(15, 0x1F03, 100), badCommand = Action(16, 0x1F04, 100);
-  BankAction trigger = Action(17, 0x1D03, 321);
+  BankAction command = MakeAction(15, 0x1F03, 100), badCommand = MakeAction(16, 0x1F04, 100);
+  BankAction trigger = MakeAction(17, 0x1D03, 321);
   ASSERT_EQ(Load({Leaf(100)}, {mute, unmute, unmuteAll, bypass, unbypass, command, badCommand, trigger},
                  {{1, {10}}, {2, {11}}, {3, {12}}, {4, {13}}, {5, {14}}, {6, {15, 16}}, {7, {17}}}),
             SN::SN_Success);
@@ -615,7 +615,7 @@ class SeekAndEndTest : public EventActionTest {
 
 TEST_F(SeekAndEndTest, SeekActionsCarryTheirModeAndFlagToTheTargetOrTheRoots) {
   Object parent{kParentType, 50, {}};
-  BankAction byFraction = Action(10, 0x1E03, 60), byTime = Action(11, 0x1E04, 0);
+  BankAction byFraction = MakeAction(10, 0x1E03, 60), byTime = MakeAction(11, 0x1E04, 0);
   byFraction.seekMode = 1;
   byFraction.seekFlag = 1;
   byFraction.value = 0.5f;
@@ -635,7 +635,7 @@ TEST_F(SeekAndEndTest, SeekActionsCarryTheirModeAndFlagToTheTargetOrTheRoots) {
 }
 
 TEST_F(SeekAndEndTest, APlayWhoseTargetIsMissingStillEndsItsPlayingId) {
-  ASSERT_EQ(Load({}, {Action(10, 0x0403, 999)}, {{1, {10}}}), SN::SN_Success);
+  ASSERT_EQ(Load({}, {MakeAction(10, 0x0403, 999)}, {{1, {10}}}), SN::SN_Success);
   const uint32_t playingId = SN::SoundEngine::PostEvent(1, kObject, SN::SnCallback_EndOfEvent, &EndLog::Callback);
   ASSERT_NE(playingId, 0u);
   SN::SoundEngine::RenderAudio();

@@ -263,14 +263,14 @@ struct CancellingThread {
   bool ReturnedOrSleeps() const { return returned.load() || (id.load() && ThreadSleeps(id.load())); }
   std::atomic<uint64_t> id{0};
   std::atomic<bool> returned{false};
-  std::thread thread;
+  OrvTest::WaitedThread thread;
 };
 
 TEST_F(SoundCallbackTest, CancelWaitsForACallbackRunningElsewhereButNotForItself) {
   CSnPlayingIDCallbackMgr& callbacks = *g_pPlayingIDCallbackMgr;
   Post(7, SnCallback_Marker);
   CallbackLog::Get().block = true;
-  std::thread audio([&] { callbacks.NotifyMarker(7, 1, 0, nullptr); });
+  OrvTest::WaitedThread audio([&] { callbacks.NotifyMarker(7, 1, 0, nullptr); });
   OrvTest::WaitUntilSet(CallbackLog::Get().entered, "CallbackLog.entered to be set");
   CancellingThread game([&] { callbacks.CancelEventCallback(7); });
   // The callback stays held until the cancel has taken the entry's callback away (its flags show
@@ -286,8 +286,8 @@ TEST_F(SoundCallbackTest, CancelWaitsForACallbackRunningElsewhereButNotForItself
   OrvTest::WaitUntil([&] { return game.ReturnedOrSleeps(); }, "the cancelling thread to return or sleep");
   EXPECT_FALSE(game.returned.load()) << "the cancel returned while the callback still ran";
   CallbackLog::Get().release.Set();
-  audio.join();
-  game.thread.join();
+  audio.Join("the marker callback to return");
+  game.thread.Join("the cancel to return");
   EXPECT_TRUE(game.returned.load());
   callbacks.NotifyMarker(7, 2, 0, nullptr);
   EXPECT_EQ(CallbackLog::Get().calls.size(), 1u);
@@ -327,7 +327,7 @@ TEST_F(SoundCallbackTest, ACancelBehindAnEndingPlayingIdWaitsForItsCallback) {
   params.externalSources = &sources;
   ASSERT_EQ(callbacks.AddPlayingID(params, RecordCallback, this, SnCallback_EndOfEvent, 1012), SN_Success);
   CallbackLog::Get().block = true;
-  std::thread audio([&] { callbacks.ReleasePendingActionRef(12); });  // the posting's: the end
+  OrvTest::WaitedThread audio([&] { callbacks.ReleasePendingActionRef(12); });  // the posting's: the end
   OrvTest::WaitUntilSet(sources.entered, "sources.entered to be set");
   CancellingThread game([&] { callbacks.CancelEventCallback(12); });
   // The cancel sleeps on the table's lock, which the ending thread holds.
@@ -338,8 +338,8 @@ TEST_F(SoundCallbackTest, ACancelBehindAnEndingPlayingIdWaitsForItsCallback) {
   OrvTest::WaitUntil([&] { return game.ReturnedOrSleeps(); }, "the cancelling thread to return or sleep");
   EXPECT_FALSE(game.returned.load()) << "the cancel returned while the end-of-event callback still ran";
   CallbackLog::Get().release.Set();
-  audio.join();
-  game.thread.join();
+  audio.Join("the playing id's end to return");
+  game.thread.Join("the cancel to return");
   EXPECT_EQ(CallbackLog::Get().calls, (std::vector<std::pair<uint32_t, uint32_t>>{{SnCallback_EndOfEvent, 12}}));
 }
 
@@ -356,10 +356,10 @@ TEST_F(SoundCallbackTest, PlayingIdsInOtherPartsOfTheTableGoOnWhileOneEnds) {
   params.playingId = 3 * kParts;
   params.externalSources = &sources;
   ASSERT_EQ(callbacks.AddPlayingID(params, nullptr, nullptr, 0, 1), SN_Success);
-  std::thread ending([&] { callbacks.ReleasePendingActionRef(3 * kParts); });
+  OrvTest::WaitedThread ending([&] { callbacks.ReleasePendingActionRef(3 * kParts); });
   OrvTest::WaitUntilSet(sources.entered, "sources.entered to be set");
   Platform::Event others{Platform::Event::Reset::Manual};
-  std::thread game([&] {
+  OrvTest::WaitedThread game([&] {
     for (uint32_t id = 3 * kParts + 1; id < 4 * kParts; ++id) {
       SnPlayingIdParams other;
       other.playingId = id;
@@ -371,15 +371,15 @@ TEST_F(SoundCallbackTest, PlayingIdsInOtherPartsOfTheTableGoOnWhileOneEnds) {
   const bool othersWent =
       OrvTest::WaitUntilSet(others, "the registrations of other playing ids (one waited for another playing id)");
   if (!othersWent) sources.release.Set();
-  game.join();
+  game.Join("the registrations of other playing ids to return");
   SnPlayingIdParams same;
   same.playingId = 5 * kParts;
   CancellingThread held([&] { callbacks.AddPlayingID(same, nullptr, nullptr, 0, 1); });
   OrvTest::WaitUntil([&] { return held.ReturnedOrSleeps(); }, "the registering thread to return or sleep");
   EXPECT_EQ(held.returned.load(), !othersWent) << "a playing id of the held part went in while it was held";
   sources.release.Set();
-  ending.join();
-  held.thread.join();
+  ending.Join("the playing id's end to return");
+  held.thread.Join("the registration in the held part to return");
   callbacks.ReleasePendingActionRef(5 * kParts);
   EXPECT_EQ(callbacks.Count(), 0u);
 
@@ -398,7 +398,7 @@ TEST_F(SoundCallbackTest, PlayingIdsInOtherPartsOfTheTableGoOnWhileOneEnds) {
     ends->calls[id - 1].fetch_add(1);
     if (info->cookie == &dropped && ends->cancelled) ++ends->late;
   };
-  std::vector<std::thread> threads;
+  std::vector<OrvTest::WaitedThread> threads;
   Platform::Event added{Platform::Event::Reset::Manual};
   std::atomic<uint32_t> ready{0};
   for (uint32_t t = 0; t < 4; ++t)
@@ -416,13 +416,13 @@ TEST_F(SoundCallbackTest, PlayingIdsInOtherPartsOfTheTableGoOnWhileOneEnds) {
         callbacks.ReleasePlaybackRef(1 + t + 4 * i);
       }
     });
-  std::thread cancel([&] {
+  OrvTest::WaitedThread cancel([&] {
     OrvTest::WaitUntilSet(added, "added to be set");
     callbacks.CancelEventCallbackCookie(&dropped);
     ends->cancelled = true;
   });
-  for (std::thread& thread : threads) thread.join();
-  cancel.join();
+  for (OrvTest::WaitedThread& thread : threads) thread.Join("a thread's playing ids to end");
+  cancel.Join("the cookie's cancel to return");
   EXPECT_EQ(callbacks.Count(), 0u);
   EXPECT_EQ(ends->late, 0u);
   uint32_t keptCalls = 0, droppedCalls = 0;

@@ -2,6 +2,11 @@
 // set by an action, whether the bus mixes itself or leaves its voices to carry it.
 #include "tests/SoundOutput/SoundEndToEndSupport.h"
 
+// The cases of this file, a suite (and a CTest entry) of their own over the end-to-end fixture.
+namespace EndToEnd {
+class BusStateEndToEndTest : public SoundEndToEndTest {};
+}  // namespace EndToEnd
+
 namespace {
 
 using namespace EndToEnd;
@@ -41,16 +46,16 @@ void ExpectHushed(SoundEndToEndTest& test, const std::string& options, const std
 }
 
 // B leaves its voices to the Effects bus's mix: they carry its bus volume themselves.
-TEST_F(SoundEndToEndTest, AStatesBusVolumeReachesTheVoicesOfABusThatDoesNotMixItself) {
+TEST_F(BusStateEndToEndTest, AStatesBusVolumeReachesTheVoicesOfABusThatDoesNotMixItself) {
   ExpectHushed(*this, "", "-20", 1.0, 0.1);
 }
 
-TEST_F(SoundEndToEndTest, AStatesBusVolumeReachesTheMixOfABusThatMixesItself) {
+TEST_F(BusStateEndToEndTest, AStatesBusVolumeReachesTheMixOfABusThatMixesItself) {
   ExpectHushed(*this, "ownmix", "-20", 1.0, 0.1);
 }
 
 // The bank's bus volume of such a bus is heard from the first frame, and a state's adds to it.
-TEST_F(SoundEndToEndTest, TheBankBusVolumeOfABusThatDoesNotMixItselfIsHeard) {
+TEST_F(BusStateEndToEndTest, TheBankBusVolumeOfABusThatDoesNotMixItselfIsHeard) {
   ExpectHushed(*this, "busvolume -6", "-14", std::pow(10.0, -6.0 / 20.0), 0.1);
 }
 
@@ -92,16 +97,16 @@ void ExpectBusSetAndReset(SoundEndToEndTest& test, const std::string& options) {
   ExpectPeaks(test, 8, [](size_t f) { return f <= 2 || f >= 5 ? 1.0 : std::pow(10.0, -6.0 / 20.0); }, 0.005);
 }
 
-TEST_F(SoundEndToEndTest, ABusVolumeFadeIsFollowedByTheVoicesOfABusThatDoesNotMixItself) {
+TEST_F(BusStateEndToEndTest, ABusVolumeFadeIsFollowedByTheVoicesOfABusThatDoesNotMixItself) {
   ExpectBusFade(*this, "");
 }
 
-TEST_F(SoundEndToEndTest, ABusVolumeFadeIsFollowedByTheMixOfABusThatMixesItself) { ExpectBusFade(*this, "ownmix"); }
+TEST_F(BusStateEndToEndTest, ABusVolumeFadeIsFollowedByTheMixOfABusThatMixesItself) { ExpectBusFade(*this, "ownmix"); }
 
-TEST_F(SoundEndToEndTest, ABusVolumeSetAtOnceAndResetReachesTheVoicesOfABusThatDoesNotMixItself) {
+TEST_F(BusStateEndToEndTest, ABusVolumeSetAtOnceAndResetReachesTheVoicesOfABusThatDoesNotMixItself) {
   ExpectBusSetAndReset(*this, "");
 }
 
-TEST_F(SoundEndToEndTest, ABusVolumeSetAtOnceAndResetReachesTheMixOfABusThatMixesItself) {
+TEST_F(BusStateEndToEndTest, ABusVolumeSetAtOnceAndResetReachesTheMixOfABusThatMixesItself) {
   ExpectBusSetAndReset(*this, "ownmix");
 }

@@ -7,6 +7,11 @@
 #include "SoundEngine/Lower/LowerEngine.h"
 #include "tests/SoundOutput/SoundEndToEndSupport.h"
 
+// The cases of this file, a suite (and a CTest entry) of their own over the end-to-end fixture.
+namespace EndToEnd {
+class ContinuousCrossfadeEndToEndTest : public SoundEndToEndTest {};
+}  // namespace EndToEnd
+
 namespace {
 
 using namespace EndToEnd;
@@ -32,12 +37,12 @@ void ExpectCrossfade(const std::array<std::vector<double>, 2>& planes, const std
   });
 }
 
-TEST_F(SoundEndToEndTest, ACrossfadeSequenceOverlapsItsItemsByTheFadeTime) {
+TEST_F(ContinuousCrossfadeEndToEndTest, ACrossfadeSequenceOverlapsItsItemsByTheFadeTime) {
   const auto planes = PlaySequence("transition 1 100", 36, 400, 400);
   ExpectCrossfade(planes, OwnMedia("SeqA"), OwnMedia("SeqB"), Rising, Falling);
 }
 
-TEST_F(SoundEndToEndTest, APowerCrossfadeSequenceKeepsItsItemsPowerOnQuarterSines) {
+TEST_F(ContinuousCrossfadeEndToEndTest, APowerCrossfadeSequenceKeepsItsItemsPowerOnQuarterSines) {
   const auto planes = PlaySequence("transition 2 100", 36, 400, 400);
   ExpectCrossfade(planes, OwnMedia("SeqA"), OwnMedia("SeqB"),
                   [](double u) { return std::sin(u * std::numbers::pi / 2.0); },
@@ -46,7 +51,7 @@ TEST_F(SoundEndToEndTest, APowerCrossfadeSequenceKeepsItsItemsPowerOnQuarterSine
 
 // Sample accurate, looped twice, items of 50 and 30 ms (2400 and 1440 samples, no whole number of
 // frames): each begins on the sample after the one before it ends, inside a frame, A B A B.
-TEST_F(SoundEndToEndTest, ASampleAccurateSequenceJoinsItemsMidFrame) {
+TEST_F(ContinuousCrossfadeEndToEndTest, ASampleAccurateSequenceJoinsItemsMidFrame) {
   const auto planes = PlaySequence("loop 2 transition 4 0", 12, 50, 30);
   const std::vector<double> first = OwnMedia("SeqA"), second = OwnMedia("SeqB");
   ASSERT_EQ(first.size(), 2400u);
@@ -65,7 +70,7 @@ constexpr double kTwoVoicesLsb = 1.5;
 
 // A trigger rate of 100 ms over 200 ms items: the first tells its end as it begins, so the second is
 // heard exactly 100 ms after the first began, the two sounding together until the first ends.
-TEST_F(SoundEndToEndTest, ATriggerRateSequenceStartsItsItemsAtTheRate) {
+TEST_F(ContinuousCrossfadeEndToEndTest, ATriggerRateSequenceStartsItsItemsAtTheRate) {
   const auto planes = PlaySequence("transition 5 100", 18, 200, 200);
   const std::vector<double> first = OwnMedia("SeqA"), second = OwnMedia("SeqB");
   const size_t secondAt = kFrame + 100 * 48;
@@ -133,7 +138,7 @@ void ExpectChimesHeldMidCrossfade(SoundEndToEndTest& test, const std::function<v
     }
 }
 
-TEST_F(SoundEndToEndTest, PausingMidCrossfadeHoldsBothItemsAndResumesThem) {
+TEST_F(ContinuousCrossfadeEndToEndTest, PausingMidCrossfadeHoldsBothItemsAndResumesThem) {
   ExpectChimesHeldMidCrossfade(
       *this,
       [] { ASSERT_EQ(SoundEngine::ExecuteActionOnEvent("Play_Chimes", SnActionOnEvent_Pause, kObject), SN_Success); },
@@ -141,7 +146,7 @@ TEST_F(SoundEndToEndTest, PausingMidCrossfadeHoldsBothItemsAndResumesThem) {
 }
 
 // The same through the game's pause and resume of everything (actions on every object).
-TEST_F(SoundEndToEndTest, PausingEverythingMidCrossfadeHoldsBothItemsAndResumesThem) {
+TEST_F(ContinuousCrossfadeEndToEndTest, PausingEverythingMidCrossfadeHoldsBothItemsAndResumesThem) {
   ExpectChimesHeldMidCrossfade(
       *this, [] { ASSERT_NE(SoundEngine::PostEvent("Pause_All", 3), 0u); },
       [] { ASSERT_NE(SoundEngine::PostEvent("Resume_All", 3), 0u); });

@@ -4,6 +4,12 @@
 // game object's pause holds that object's own fades alone.
 #include "tests/SoundOutput/SoundEndToEndSupport.h"
 
+// The cases of this file, a suite (and a CTest entry) of their own over the end-to-end fixture; one
+// of them is outside the file's anonymous namespace, and so is the fixture.
+namespace EndToEnd {
+class EverythingPausedEndToEndTest : public SoundEndToEndTest {};
+}  // namespace EndToEnd
+
 namespace {
 
 using namespace EndToEnd;
@@ -62,12 +68,12 @@ void ExpectHeldThenResumed(const std::vector<double>& peaks) {
   }
 }
 
-TEST_F(SoundEndToEndTest, PausingEverythingHoldsAStateChangesFade) {
+TEST_F(EverythingPausedEndToEndTest, PausingEverythingHoldsAStateChangesFade) {
   ExpectHeldThenResumed(HeldStateFade(*this, "Pause_All", "Resume_All"));
 }
 
 // The fade is the sound's own: a pause that reaches the sound holds it, though other sounds play on.
-TEST_F(SoundEndToEndTest, PausingEverythingButAnotherSoundHoldsTheSoundsStateFade) {
+TEST_F(EverythingPausedEndToEndTest, PausingEverythingButAnotherSoundHoldsTheSoundsStateFade) {
   ExpectHeldThenResumed(HeldStateFade(*this, "Pause_But_Other", "Resume_But_Other"));
 }
 
@@ -94,7 +100,7 @@ const std::string kMixerBank =
 // The pause reaches Mix, though a child of it is spared: Mix's own fade stands where it was (7 dB
 // down) while Spared plays on through the pause, and goes on from there once Mix resumes. Left
 // running it would hold Spared at -20 dB from the pause's thirteenth frame on.
-TEST_F(SoundEndToEndTest, PausingEverythingButASoundHoldsItsParentsOwnFade) {
+TEST_F(EverythingPausedEndToEndTest, PausingEverythingButASoundHoldsItsParentsOwnFade) {
   LoadOwnBank(kMixerBank);
   ASSERT_NE(SoundEngine::PostEvent("Play_Spared", kObject), 0u);
   Frames(2);

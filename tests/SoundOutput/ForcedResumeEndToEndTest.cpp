@@ -2,6 +2,11 @@
 // one pause, a forced one resumes the voice at once past all of them.
 #include "tests/SoundOutput/SoundEndToEndSupport.h"
 
+// The cases of this file, a suite (and a CTest entry) of their own over the end-to-end fixture.
+namespace EndToEnd {
+class ForcedResumeEndToEndTest : public SoundEndToEndTest {};
+}  // namespace EndToEnd
+
 namespace {
 
 using namespace EndToEnd;
@@ -22,7 +27,7 @@ const std::string kPausedBank =
 // Paused three times after two frames, resumed plainly two frames later (still paused twice over),
 // then with force two frames after that: heard again at once. The frames of the pause and of the
 // forced resume are the voice's ramps; the loudest sample of every other frame is the level or 0.
-TEST_F(SoundEndToEndTest, AForcedResumeResumesASoundPausedThreeTimesAtOnce) {
+TEST_F(ForcedResumeEndToEndTest, AForcedResumeResumesASoundPausedThreeTimesAtOnce) {
   LoadOwnBank(kPausedBank);
   ASSERT_NE(SoundEngine::PostEvent("Play_Steady", kObject), 0u);
   Frames(2);

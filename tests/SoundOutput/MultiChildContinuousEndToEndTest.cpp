@@ -12,7 +12,7 @@ using namespace EndToEnd;
 // Tones of 50 ms (2400 samples) unless told; trigger-rate sequences start an item every 64 ms (3072
 // samples, three whole frames: each item begins on a frame, as the first does).
 constexpr size_t kRate = 3072;
-constexpr double kTwoVoicesLsb = 1.5;  // two voices sum the small errors of their gains
+constexpr double kTwoChildrenLsb = 1.5;  // two voices sum the small errors of their gains
 
 // Sounds of their own (a node has one parent) named `prefix` + tone, and an event playing `node`.
 std::string Sounds(const std::string& prefix, std::initializer_list<const char*> tones) {
@@ -87,13 +87,13 @@ class MultiChildContinuousTest : public SoundEndToEndTest {
 TEST_F(MultiChildContinuousTest, ASwitchInASequencePlaysItsChildrenThenTheSequenceGoesOn) {
   ASSERT_EQ(SoundEngine::SetSwitch("SwGroup", "One", kObject), SN_Success);
   Play("Play_SwSeq", 16);
-  ExpectEndedAfter({{"A", 0}, {"B1", kRate}, {"X", kRate}, {"B2", 2 * kRate}, {"C", 3 * kRate}}, kTwoVoicesLsb);
+  ExpectEndedAfter({{"A", 0}, {"B1", kRate}, {"X", kRate}, {"B2", 2 * kRate}, {"C", 3 * kRate}}, kTwoChildrenLsb);
 }
 
 // The same with layers, whose 80 ms tone lasts into the inner sequence's second item.
 TEST_F(MultiChildContinuousTest, ALayerContainerInASequencePlaysItsLayersTogetherThenTheSequenceGoesOn) {
   Play("Play_LySeq", 16);
-  ExpectEndedAfter({{"A", 0}, {"B1", kRate}, {"L", kRate}, {"B2", 2 * kRate}, {"C", 3 * kRate}}, kTwoVoicesLsb);
+  ExpectEndedAfter({{"A", 0}, {"B1", kRate}, {"L", kRate}, {"B2", 2 * kRate}, {"C", 3 * kRate}}, kTwoChildrenLsb);
 }
 
 // The switch's value lists nothing, nor does its default: the sequence goes on at once.

@@ -1,13 +1,18 @@
 // What is set on a parent node reaches the sounds below it while they play, heard end to end.
 #include "tests/SoundOutput/SoundEndToEndSupport.h"
 
+// The cases of this file, a suite (and a CTest entry) of their own over the end-to-end fixture.
+namespace EndToEnd {
+class ParentNodeEndToEndTest : public SoundEndToEndTest {};
+}  // namespace EndToEnd
+
 namespace {
 
 using namespace EndToEnd;
 
 // An actor-mixer lends its 6 dB gain effect to its sound. Bypassing the mixer's effect while the sound
 // plays reaches the sound's voice: from the frame after the bypass the tone is heard at full level.
-TEST_F(SoundEndToEndTest, AnEffectBypassSetOnAnActorMixerReachesTheSoundBelowIt) {
+TEST_F(ParentNodeEndToEndTest, AnEffectBypassSetOnAnActorMixerReachesTheSoundBelowIt) {
   LoadOwnBank("platform Linux\n"
               "tone MixTone 48000 1 200 1000\n"
               "effect MixHalf gain -6\n"

@@ -2,6 +2,11 @@
 // sends it back to its first item for the game object it is posted on, and only for that one.
 #include "tests/SoundOutput/SoundEndToEndSupport.h"
 
+// The cases of this file, a suite (and a CTest entry) of their own over the end-to-end fixture.
+namespace EndToEnd {
+class PlaylistResetEndToEndTest : public SoundEndToEndTest {};
+}  // namespace EndToEnd
+
 namespace {
 
 using namespace EndToEnd;
@@ -10,7 +15,7 @@ using namespace EndToEnd;
 // object: A, B, reset, A (without the reset C would follow); on another object A, then B, its place
 // untouched. A reset aimed at a sound is refused: it has no play-list. Each play sounds
 // from the frame after its post, two frames apart.
-TEST_F(SoundEndToEndTest, AResetSendsTheObjectsSequenceBackToItsFirstItem) {
+TEST_F(PlaylistResetEndToEndTest, AResetSendsTheObjectsSequenceBackToItsFirstItem) {
   LoadOwnBank("platform Linux\n"
               "tone RsA 48000 1 20 1000\n"
               "tone RsB 48000 1 20 500\n"

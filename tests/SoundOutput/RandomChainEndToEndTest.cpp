@@ -22,14 +22,19 @@
 #include "tests/SoundOutput/RandomWalkSupport.h"
 #include "tests/SoundOutput/SoundEndToEndSupport.h"
 
+// The cases of this file, a suite (and a CTest entry) of their own over the end-to-end fixture.
+namespace EndToEnd {
+class RandomChainEndToEndTest : public SoundEndToEndTest {};
+}  // namespace EndToEnd
+
 namespace {
 
 using namespace EndToEnd;
 namespace Seq = SN::SoundEngine::DynamicSequence;
 using OutputTest::SinkLog;
 
-constexpr uint32_t kCompany = 83;
-constexpr uint32_t kToneKey = PluginKey(SnPluginType_Source, kCompany, 1);
+constexpr uint32_t kToneCompany = 83;
+constexpr uint32_t kToneKey = PluginKey(SnPluginType_Source, kToneCompany, 1);
 
 // A source plug-in: a 0.5 sine of 750 Hz, mono at the rate offered, for three buffers.
 class ToneParams final : public CopiedParams<ToneParams> {
@@ -102,7 +107,7 @@ class RandomChainTest : public OutputTest::OutputFixture {
     ASSERT_EQ(SoundEngine::LoadBank("Init.bnk", -1, id), SN_Success);
     ASSERT_EQ(SoundEngine::RegisterGameObj(kObject), SN_Success);
     ASSERT_EQ(SoundEngine::RegisterPlugin(
-                  SnPluginType_Source, kCompany, 1,
+                  SnPluginType_Source, kToneCompany, 1,
                   [](ISnPluginMemAlloc* allocator) -> ISnPlugin* { return PluginNew<ToneGenerator>(allocator); },
                   [](ISnPluginMemAlloc* allocator) -> ISnPluginParam* { return PluginNew<ToneParams>(allocator); }),
               SN_Success);
@@ -325,7 +330,7 @@ TEST_F(RandomChainTest, EveryFrameOfARandomWalkOverJoinsIsFiniteAndWithinFullSca
 // A dynamic sequence paused while its second item waits 40 ms after the first, then stopped: a paused
 // voice runs no frames, so the waiting one never came due and lived on. Paused, both stay; stopped,
 // every voice ends.
-TEST_F(SoundEndToEndTest, ADynamicSequenceStoppedWhilePausedBeforeItsNextItemEndsEveryVoice) {
+TEST_F(RandomChainEndToEndTest, ADynamicSequenceStoppedWhilePausedBeforeItsNextItemEndsEveryVoice) {
   LoadOwnBank("platform Linux\ntone ToneA 48000 1 30 1000\ntone ToneB 48000 1 100 500\n"
               "sound sA ToneA Effects\nsound sB ToneB Effects\n");
   Frames(1);

@@ -3,6 +3,11 @@
 // once replaces the one before.
 #include "tests/SoundOutput/SoundEndToEndSupport.h"
 
+// The cases of this file, a suite (and a CTest entry) of their own over the end-to-end fixture.
+namespace EndToEnd {
+class SetValueFadeEndToEndTest : public SoundEndToEndTest {};
+}  // namespace EndToEnd
+
 namespace {
 
 using namespace EndToEnd;
@@ -27,7 +32,7 @@ double Gain(double dB) { return std::pow(10.0, dB / 20.0); }
 // decibels to -20 dB, where it stays. A second play ten frames in begins at -10 dB and goes down
 // beside the first; its first frame has its end level throughout, each other frame is loudest as it
 // begins.
-TEST_F(SoundEndToEndTest, AFadedVolumeRestsAtTheValueSetAndAVoiceBegunDuringItStartsWhereItStands) {
+TEST_F(SetValueFadeEndToEndTest, AFadedVolumeRestsAtTheValueSetAndAVoiceBegunDuringItStartsWhereItStands) {
   LoadOwnBank(kSetBank);
   ASSERT_NE(SoundEngine::PostEvent("Play_Steady", kObject), 0u);
   Frames(2);
@@ -40,7 +45,7 @@ TEST_F(SoundEndToEndTest, AFadedVolumeRestsAtTheValueSetAndAVoiceBegunDuringItSt
 }
 
 // -6 dB, then -12 dB three frames later: -12 dB, not -18 dB. A change's frame ramps down from before.
-TEST_F(SoundEndToEndTest, AVolumeSetAtOnceReplacesTheOneBefore) {
+TEST_F(SetValueFadeEndToEndTest, AVolumeSetAtOnceReplacesTheOneBefore) {
   LoadOwnBank(kSetBank);
   ASSERT_NE(SoundEngine::PostEvent("Play_Steady", kObject), 0u);
   Frames(2);

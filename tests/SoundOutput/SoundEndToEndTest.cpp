@@ -16,6 +16,16 @@
 #include "SoundEngine/Midi/MidiPlaybackContext.h"
 #include "tests/SoundOutput/SoundEndToEndSupport.h"
 
+// A suite (and a CTest entry) for each side of the chain: sounds and their containers (the fixture's
+// own), placement, what shapes a voice on its way out, MIDI notes, and media whose bank goes. Some of
+// the cases are outside the file's anonymous namespace: the suites' fixtures are not in it either.
+namespace EndToEnd {
+class PlacedSoundEndToEndTest : public SoundEndToEndTest {};
+class VoiceShapingEndToEndTest : public SoundEndToEndTest {};
+class MidiNoteEndToEndTest : public SoundEndToEndTest {};
+class BankMediaEndToEndTest : public SoundEndToEndTest {};
+}  // namespace EndToEnd
+
 namespace {
 
 using namespace EndToEnd;
@@ -249,7 +259,7 @@ TEST_F(SoundEndToEndTest, AHumsMarkersAndPositionReachThePlayInTheirFrames) {
 // the plain beep's gains, split by the tangent law between the front pair at their default 45
 // degrees: sin(pi/8) left, sin(3 pi/8) right. From the frame after the post, once the gains that
 // start the voice have ramped.
-TEST_F(SoundEndToEndTest, APlacedBeepIsAttenuatedByItsCurveAndPannedByItsDirection) {
+TEST_F(PlacedSoundEndToEndTest, APlacedBeepIsAttenuatedByItsCurveAndPannedByItsDirection) {
   const double angle = std::numbers::pi / 8.0;
   const float x = float(10.0 * std::sin(angle)), z = float(10.0 * std::cos(angle));
   const SnSoundPosition position{{x, 0.0f, z}, {-x / 10.0f, 0.0f, -z / 10.0f}};
@@ -288,7 +298,7 @@ TEST_F(SoundEndToEndTest, APlacedBeepIsAttenuatedByItsCurveAndPannedByItsDirecti
 // the path's position in that frame, t = steps since the segment began / 20, as an angle in 512ths
 // of a circle between the front pair at their default 45 degrees (sin(45 - a) left, sin(45 + a)
 // right), ramped across the frame from the frame before's; every sample against that model.
-TEST_F(SoundEndToEndTest, APathSoundsPanFollowsItsVertices) {
+TEST_F(PlacedSoundEndToEndTest, APathSoundsPanFollowsItsVertices) {
   ASSERT_NE(SoundEngine::PostEvent("Play_Path_Tune", kObject), 0u);
   Frames(50);
   EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);  // two passes of the tune: 46.9 frames
@@ -342,7 +352,7 @@ constexpr const char* kConeBank =
 // The beep 10 m ahead three times: facing the listener, turned 82.5 degrees away (half way between
 // the cone's half-angles of 45 and 120: half the outside volume) and turned away (past 120: all of
 // it). Centred between the front pair; every sample against the fast conversion of its cone's dB.
-TEST_F(SoundEndToEndTest, AConesOutsideVolumeLowersAnEmitterTurnedAway) {
+TEST_F(PlacedSoundEndToEndTest, AConesOutsideVolumeLowersAnEmitterTurnedAway) {
   LoadOwnBank(kConeBank);
   const std::vector<double> beep = Media("Cone_Tone");
   ASSERT_EQ(beep.size(), 4800u);
@@ -395,7 +405,7 @@ double BandEnergy(const std::vector<double>& plane, size_t from, double lowHz, d
 // listener 0): Init's obstruction curves take 12 dB off its volume (a gain of 1 - 0.7488) and
 // low-pass it. The same stretch of the noise in both plays: below 500 Hz, where the filter passes
 // all, the level falls by that gain (within 1 percent); above 5 kHz the energy is more than 20 dB down.
-TEST_F(SoundEndToEndTest, ObstructionLowersAndDarkensAPlacedSound) {
+TEST_F(PlacedSoundEndToEndTest, ObstructionLowersAndDarkensAPlacedSound) {
   LoadOwnBank(kConeBank);
   const SnSoundPosition position{{0.0f, 0.0f, 5.0f}, {0.0f, 0.0f, -1.0f}};
   ASSERT_EQ(SoundEngine::SetPosition(kObject, position), SN_Success);
@@ -422,7 +432,7 @@ TEST_F(SoundEndToEndTest, ObstructionLowersAndDarkensAPlacedSound) {
 // The game bank's volume triangle (2 Hz, depth 0.5 faded in over a second, from a quarter period) on a beep's
 // volume as 1 - value: each frame's gain steps from the last frame's factor to this frame's, the
 // modulators having run first, against a model of the triangle of the test's own.
-TEST_F(SoundEndToEndTest, AVolumeLfoShapesTheBeepFrameByFrame) {
+TEST_F(VoiceShapingEndToEndTest, AVolumeLfoShapesTheBeepFrameByFrame) {
   struct VolumeCurve final : ISnModulatorMappingOwner {
     void AppendModulatorMappings(uint32_t, const SnParamMask& filter, SnArray<SnModulatorMapping>& mappings) override {
       if (filter.Has(kVoiceVolumeParameter)) mappings.Add({1.0f, -1.0f, kVoiceVolumeParameter});
@@ -457,7 +467,7 @@ TEST_F(SoundEndToEndTest, AVolumeLfoShapesTheBeepFrameByFrame) {
 
 // A held envelope on a playing beep begins its release only when the voice is told to release its
 // modulators; a voice with nothing attached only notes it.
-TEST_F(SoundEndToEndTest, ReleasingAVoicesModulatorsReleasesItsHeldEnvelope) {
+TEST_F(VoiceShapingEndToEndTest, ReleasingAVoicesModulatorsReleasesItsHeldEnvelope) {
   ASSERT_NE(SoundEngine::PostEvent("Play_Beep", kObject), 0u);
   Frames(1);
   CSnPlaybackInstance* voice = VoiceManager::FirstActiveInstance();
@@ -480,7 +490,7 @@ TEST_F(SoundEndToEndTest, ReleasingAVoicesModulatorsReleasesItsHeldEnvelope) {
 
 // A paused beep is silent from the frame the pause came in and goes on, once resumed, from the sample
 // where it stopped.
-TEST_F(SoundEndToEndTest, APausedBeepIsSilentAndGoesOnWhereItStopped) {
+TEST_F(VoiceShapingEndToEndTest, APausedBeepIsSilentAndGoesOnWhereItStopped) {
   ASSERT_NE(SoundEngine::PostEvent("Play_Beep", kObject), 0u);
   Frames(1);
   ASSERT_EQ(SoundEngine::ExecuteActionOnEvent("Play_Beep", SnActionOnEvent_Pause, kObject), SN_Success);
@@ -498,7 +508,7 @@ TEST_F(SoundEndToEndTest, APausedBeepIsSilentAndGoesOnWhereItStopped) {
 
 // The hum fades in, sounds while it plays, and a stop that fades out over 100 ms ends in silence:
 // nothing after the fade, the voice and the play gone.
-TEST_F(SoundEndToEndTest, AHumStoppedWithAFadeEndsInSilence) {
+TEST_F(VoiceShapingEndToEndTest, AHumStoppedWithAFadeEndsInSilence) {
   ASSERT_NE(SoundEngine::PostEvent("Play_Hum", kObject), 0u);
   Frames(3);
   ASSERT_EQ(LowerEngine::ActivePipelineCount(), 1u);
@@ -526,7 +536,7 @@ TEST_F(SoundEndToEndTest, AHumStoppedWithAFadeEndsInSilence) {
 // The looping hum plays on the music bus. A beep on the effects bus ducks it: 8 dB over 200 ms, but
 // the beep lasts only 100 ms, so the ducking holds half way, at -4 dB, while the bus's half-second
 // recovery waits; then the music comes back over 400 ms to where it was.
-TEST_F(SoundEndToEndTest, TheEffectsBusDucksTheMusicBusAndItRecovers) {
+TEST_F(VoiceShapingEndToEndTest, TheEffectsBusDucksTheMusicBusAndItRecovers) {
   ASSERT_NE(SoundEngine::PostEvent("Play_HumLoop", kObject), 0u);
   Frames(4);
   ASSERT_NE(SoundEngine::PostEvent("Play_Beep", kObject), 0u);
@@ -552,7 +562,7 @@ void ExpectHumSilencedAndBack(SoundEndToEndTest& test, const std::function<SNRES
                               const std::function<SNRESULT()>& restore);
 
 // Background music muted: the music bus's hum is silent; unmuted, it is heard again.
-TEST_F(SoundEndToEndTest, AMutedMusicBusIsSilent) {
+TEST_F(VoiceShapingEndToEndTest, AMutedMusicBusIsSilent) {
   ExpectHumSilencedAndBack(*this, [] { return SoundEngine::MuteBackgroundMusic(true); },
                            [] { return SoundEngine::MuteBackgroundMusic(false); });
 }
@@ -560,7 +570,7 @@ TEST_F(SoundEndToEndTest, AMutedMusicBusIsSilent) {
 // The voices' bus mixes on a mix bus of its own, 2 dB down: the beep played there is the beep played
 // on the effects bus (which has no stage of its own and mixes in the master's) at that gain, within
 // the fast decibel conversion's 0.25 percent.
-TEST_F(SoundEndToEndTest, ABusWithItsOwnMixStageMixesAtItsBusVolume) {
+TEST_F(VoiceShapingEndToEndTest, ABusWithItsOwnMixStageMixesAtItsBusVolume) {
   ASSERT_NE(SoundEngine::PostEvent("Play_Beep", kObject), 0u);
   Frames(6);
   ASSERT_NE(SoundEngine::PostEvent("Play_VoiceBeep", kObject), 0u);
@@ -598,7 +608,7 @@ namespace {
 // A note played on the beep through a MIDI playback context over the engine: its voice sounds from
 // the note-on's sample of its frame and is cut off, without a fade, at the note-off's sample; the
 // note's entry and voice are given back once the note has ended.
-TEST_F(SoundEndToEndTest, AMidiNoteSoundsTheBeepFromItsNoteOnToItsNoteOff) {
+TEST_F(MidiNoteEndToEndTest, AMidiNoteSoundsTheBeepFromItsNoteOnToItsNoteOff) {
   const uint32_t entriesBefore = MidiNoteEntryPool().OutCount();
   Frames(1);  // the game object is registered
   {
@@ -641,7 +651,7 @@ TEST_F(SoundEndToEndTest, AMidiNoteSoundsTheBeepFromItsNoteOnToItsNoteOff) {
 // A sound that waits 100 ms (4800 samples) before each play, played by two notes: the first note ends
 // while its play still waits, and no voice comes of it; the second ends after its voice began, and
 // cuts it off at the note-off's sample. No note-off is left held.
-TEST_F(SoundEndToEndTest, ANoteOffTakesBackTheDelayedPlayItsNoteBegan) {
+TEST_F(MidiNoteEndToEndTest, ANoteOffTakesBackTheDelayedPlayItsNoteBegan) {
   LoadOwnBank("tone Late 48000 1 200 440\n"
               "sound Late Late Effects delay 100\n");
   Frames(1);  // the game object is registered
@@ -723,7 +733,7 @@ void PlayOnTwoTargets(std::initializer_list<const char*> nodes, uint32_t firstId
 // that waits a delay between them. The first note (sequence Waits, 100 ms = 4800 samples) ends after
 // A but while the hand-on to B still waits: B never sounds. The second (sequence Joins, 20 ms = 960
 // samples) ends while B plays: B is cut off at the note-off's sample, as A would be.
-TEST_F(SoundEndToEndTest, ANoteOffReachesTheNextItemOfTheContinuousPlayItsNoteBegan) {
+TEST_F(MidiNoteEndToEndTest, ANoteOffReachesTheNextItemOfTheContinuousPlayItsNoteBegan) {
   LoadOwnBank("tone SeqA 48000 1 64 1000\n"
               "tone SeqB 48000 1 64 500\n"
               "sound WaitA SeqA Effects\n"
@@ -761,7 +771,7 @@ TEST_F(SoundEndToEndTest, ANoteOffReachesTheNextItemOfTheContinuousPlayItsNoteBe
 // each 6 dB down under controller 7 of its MIDI target (parameter 8) at 127. The note-off's play
 // carries no note, only its target: a play that waits must keep the target through the wait, so
 // that Late, like Now, is heard 6 dB down on its target's controller.
-TEST_F(SoundEndToEndTest, APlayAtANoteOffHearsItsTargetsControllersAfterItsDelay) {
+TEST_F(MidiNoteEndToEndTest, APlayAtANoteOffHearsItsTargetsControllersAfterItsDelay) {
   LoadOwnBank("tone Now 48000 1 40 440\n"
               "tone Late 48000 1 40 660\n"
               "sound Now Now Effects\n"
@@ -804,7 +814,7 @@ namespace {
 
 // A sound with the same gain effect in its first two slots makes both insert effects of its voice:
 // every sample is its tone 6 dB down, the effects' 3 dB twice.
-TEST_F(SoundEndToEndTest, EachEffectSlotOfASoundBecomesAnInsertOfItsVoice) {
+TEST_F(VoiceShapingEndToEndTest, EachEffectSlotOfASoundBecomesAnInsertOfItsVoice) {
   const std::string text =
       "tone Chirp 48000 1 40 660\r\n"
       "effect Down3 gain -3\r\n"
@@ -827,7 +837,7 @@ TEST_F(SoundEndToEndTest, EachEffectSlotOfASoundBecomesAnInsertOfItsVoice) {
 // object before the play, 100 raises the whistle an octave (every other sample of its media) and
 // lowers it 6 dB; the voice ends after half its media's length. A second play after the parameter is
 // back at 0 is the whistle as it was made.
-TEST_F(SoundEndToEndTest, AGameParameterRaisesASoundsPitchAndLowersItsVolumeThroughItsCurves) {
+TEST_F(VoiceShapingEndToEndTest, AGameParameterRaisesASoundsPitchAndLowersItsVolumeThroughItsCurves) {
   const std::string text =
       "tone Whistle 48000 1 60 440\r\n"
       "sound Whistle Whistle Effects\r\n"
@@ -874,7 +884,7 @@ namespace {
 // wobble frame by frame as the LFO test's hand mapping does. Its node's values changing mid-play
 // make the voice compute its parameters again: the modulation still applies once, not a second time
 // frozen into its volume.
-TEST_F(SoundEndToEndTest, ASoundsModulatorCurveShapesItsVoicesOnceFrameByFrame) {
+TEST_F(VoiceShapingEndToEndTest, ASoundsModulatorCurveShapesItsVoicesOnceFrameByFrame) {
   const std::string text =
       "tone Wobble 48000 1 100 880\r\n"
       "sound Wobble Wobble Effects\r\n"
@@ -913,7 +923,7 @@ TEST_F(SoundEndToEndTest, ASoundsModulatorCurveShapesItsVoicesOnceFrameByFrame) 
 // The rising sound's curve maps the pitch envelope onto up to an octave: its voice's pitch follows the
 // envelope from the first frame, so the 100 ms tone ends well before 4800 samples, though no sooner
 // than an octave up would end it.
-TEST_F(SoundEndToEndTest, ASoundsPitchEnvelopeCurveRaisesItsVoice) {
+TEST_F(VoiceShapingEndToEndTest, ASoundsPitchEnvelopeCurveRaisesItsVoice) {
   LoadOwnBank(
       "tone Wobble 48000 1 100 880\r\n"
       "sound Rising Wobble Effects\r\n"
@@ -945,7 +955,7 @@ namespace {
 // positioned nor panned and has no rays; a placed one is positioned in 3D with one ray to the one
 // listener the output renders, at its distance, and that listener's data; a mask naming no listener
 // of the device gives no data. Matrices not yet known read as zeros.
-TEST_F(SoundEndToEndTest, AVoicesInformationTellsItsEffectsHowItIsPlaced) {
+TEST_F(PlacedSoundEndToEndTest, AVoicesInformationTellsItsEffectsHowItIsPlaced) {
   const CSnOutputDevice* device = LowerEngine::FirstOutputDevice();
   ASSERT_NE(device, nullptr);
   auto provider = [&](CSnPlaybackInstance* voice) {
@@ -1008,7 +1018,7 @@ TEST_F(SoundEndToEndTest, AVoicesInformationTellsItsEffectsHowItIsPlaced) {
 
 // An object no listener hears any more takes its playing voices off the output, and they come back
 // when listener 0 hears it again.
-TEST_F(SoundEndToEndTest, AnObjectsVoicesFollowItsListeners) {
+TEST_F(PlacedSoundEndToEndTest, AnObjectsVoicesFollowItsListeners) {
   ExpectHumSilencedAndBack(*this, [] { return SoundEngine::SetActiveListeners(kObject, 0x0); },
                            [] { return SoundEngine::SetActiveListeners(kObject, 0x1); });
 }
@@ -1032,7 +1042,7 @@ void ExpectHumSilencedAndBack(SoundEndToEndTest& test, const std::function<SNRES
 // The chord's stereo media at 44.1 kHz, resampled to 48 kHz by linear interpolation at a 16.16 step,
 // each channel to its own speaker at the sound's -6 dB: within the fast decibel conversion's 0.25
 // percent and a unit of the capture.
-TEST_F(SoundEndToEndTest, TheChordIsResampledToTheOutputRateAtItsVolume) {
+TEST_F(VoiceShapingEndToEndTest, TheChordIsResampledToTheOutputRateAtItsVolume) {
   ASSERT_NE(SoundEngine::PostEvent("Play_Chord", kObject), 0u);
   Frames(8);
   EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 0u);
@@ -1060,7 +1070,7 @@ TEST_F(SoundEndToEndTest, TheChordIsResampledToTheOutputRateAtItsVolume) {
 // Unloading the bank under a looping hum ends the voice before the bank's data goes: the frames after
 // read nothing freed (the sanitiser watches), are silent, and the play is gone. The hum is heard again
 // once the bank is back.
-TEST_F(SoundEndToEndTest, ABankUnloadedUnderAPlayingVoiceStopsItFirst) {
+TEST_F(BankMediaEndToEndTest, ABankUnloadedUnderAPlayingVoiceStopsItFirst) {
   ASSERT_NE(SoundEngine::PostEvent("Play_Hum", kObject), 0u);
   Frames(3);
   ASSERT_EQ(LowerEngine::ActivePipelineCount(), 1u);
@@ -1088,7 +1098,7 @@ TEST_F(SoundEndToEndTest, ABankUnloadedUnderAPlayingVoiceStopsItFirst) {
 // the bank's attenuation goes, and the frames after read nothing the bank held (the sanitiser watches
 // the pools). With a second copy of the beep loaded, the voice moves to it and keeps the attenuation
 // it plays with: every sample as an uninterrupted play of it, its curve's -4 dB at 10 m included.
-TEST_F(SoundEndToEndTest, APlacedBeepEndsOrKeepsItsAttenuationWhenItsBankGoes) {
+TEST_F(BankMediaEndToEndTest, APlacedBeepEndsOrKeepsItsAttenuationWhenItsBankGoes) {
   ASSERT_NE(PlayTenMetresAhead("Play_Spot_Beep"), nullptr);
   ASSERT_EQ(SoundEngine::UnloadBank("GeneralBank.bnk", nullptr), SN_Success);
   EXPECT_EQ(LowerEngine::ActivePipelineCount(), 0u);
@@ -1126,7 +1136,7 @@ TEST_F(SoundEndToEndTest, APlacedBeepEndsOrKeepsItsAttenuationWhenItsBankGoes) {
 
 // An event posted every frame while its bank is away: its warning is said in the first frame, counted
 // in the four after it, and the count said once a frame passed without it. A post after that is new.
-TEST_F(SoundEndToEndTest, AnEventPostedFrameAfterFrameWhileItsBankIsAwayIsSaidOnceWithACount) {
+TEST_F(BankMediaEndToEndTest, AnEventPostedFrameAfterFrameWhileItsBankIsAwayIsSaidOnceWithACount) {
   ASSERT_EQ(SoundEngine::UnloadBank("GeneralBank.bnk", nullptr), SN_Success);
   log_.Take();
   for (int frame = 0; frame < 5; ++frame) {
@@ -1146,7 +1156,7 @@ TEST_F(SoundEndToEndTest, AnEventPostedFrameAfterFrameWhileItsBankIsAwayIsSaidOn
 // the looping hum and the resampled chord moves both voices to the other copies, the chord's held
 // input with them; the game bank's bytes are overwritten, and the voices go on sample for sample as
 // uninterrupted plays of them do. Unloading the copies too, with no holder left, ends the hum.
-TEST_F(SoundEndToEndTest, VoicesMoveToAnotherBanksCopyOfTheirMediaWhenTheirBankGoes) {
+TEST_F(BankMediaEndToEndTest, VoicesMoveToAnotherBanksCopyOfTheirMediaWhenTheirBankGoes) {
   ASSERT_EQ(SoundEngine::UnloadBank("GeneralBank.bnk", nullptr), SN_Success);
   std::vector<uint8_t>& game = Keep(ReadFileBytes(Path("GeneralBank.bnk")));
   uint32_t gameId = 0, copyId = 0;
@@ -1197,7 +1207,7 @@ TEST_F(SoundEndToEndTest, VoicesMoveToAnotherBanksCopyOfTheirMediaWhenTheirBankG
 // one handed out), the voice moves to the bank's copy when the game takes it back, and goes on; with
 // the bank gone it moves to the second copy, and when the game takes that one back too there is
 // nothing left: the voice stops before the call returns, says so, and the frames after are silent.
-TEST_F(SoundEndToEndTest, AVoiceLetsGoOfTheGamesCopyOfItsMediaBeforeTheGameTakesItBack) {
+TEST_F(BankMediaEndToEndTest, AVoiceLetsGoOfTheGamesCopyOfItsMediaBeforeTheGameTakesItBack) {
   const uint32_t humId = SoundEngine::GetIDFromString("Hum");
   const auto media = std::find_if(general_.media.begin(), general_.media.end(),
                                   [&](const Tools::BankMedia& m) { return m.id == humId; });
@@ -1244,7 +1254,7 @@ TEST_F(SoundEndToEndTest, AVoiceLetsGoOfTheGamesCopyOfItsMediaBeforeTheGameTakes
 
 // Media of the same id but another size are other media: a voice is not moved onto them (it would
 // read its old offsets past their end) but stops before its bank's data goes, and says why.
-TEST_F(SoundEndToEndTest, AVoiceIsNotMovedOntoOtherMediaOfItsId) {
+TEST_F(BankMediaEndToEndTest, AVoiceIsNotMovedOntoOtherMediaOfItsId) {
   const std::vector<uint8_t>& other = BankImage("tone Hum 48000 1 100 110\r\n", "ShortHum");
   uint32_t otherId = 0;
   ASSERT_EQ(SoundEngine::LoadBank(other.data(), uint32_t(other.size()), otherId), SN_Success);
@@ -1261,7 +1271,7 @@ TEST_F(SoundEndToEndTest, AVoiceIsNotMovedOntoOtherMediaOfItsId) {
 // Stereo IMA-ADPCM media at 44.1 kHz: the decoder's cursor and the resampler's held input move with
 // the media. The bank that played it goes and its bytes are overwritten; the voice, reading the other
 // bank's copy, goes on as an uninterrupted play does.
-TEST_F(SoundEndToEndTest, AnAdpcmVoiceMovedToAnotherCopyDecodesOnExactly) {
+TEST_F(BankMediaEndToEndTest, AnAdpcmVoiceMovedToAnotherCopyDecodesOnExactly) {
   const char* tone = "tone Buzz 44100 2 200 330 adpcm\r\n";
   std::vector<uint8_t>& played = BankImage(std::string(tone) +
                                               "sound Buzz Buzz Effects\r\n"

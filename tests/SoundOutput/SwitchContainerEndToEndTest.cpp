@@ -5,13 +5,18 @@
 #include "SoundEngine/Callbacks/CallbackTypes.h"
 #include "tests/SoundOutput/SoundEndToEndSupport.h"
 
+// The cases of this file, a suite (and a CTest entry) of their own over the end-to-end fixture.
+namespace EndToEnd {
+class SwitchContainerEndToEndTest : public SoundEndToEndTest {};
+}  // namespace EndToEnd
+
 namespace {
 
 using namespace EndToEnd;
 
 // The switch goes from One to Two in the fourth frame. From that frame the first tone fades out over
 // its 100 ms and the second, begun in the same frame, fades in over its 60 ms.
-TEST_F(SoundEndToEndTest, ASwitchChangeFadesTheOldSoundOutAndTheNewOneInOverTheirTimes) {
+TEST_F(SwitchContainerEndToEndTest, ASwitchChangeFadesTheOldSoundOutAndTheNewOneInOverTheirTimes) {
   LoadOwnBank("platform Linux\n"
               "tone SwOne 48000 1 300 1000\n"
               "tone SwTwo 48000 1 300 500\n"
@@ -43,7 +48,7 @@ TEST_F(SoundEndToEndTest, ASwitchChangeFadesTheOldSoundOutAndTheNewOneInOverThei
 // The event of a continuous switch container lives while the container keeps its play: its first
 // tone ends without ending it, a later change of value still plays under it, and only the stop of
 // the event ends it. Each tone sounds from the frame of its change.
-TEST_F(SoundEndToEndTest, AContinuousSwitchKeepsItsEventUntilItIsStopped) {
+TEST_F(SwitchContainerEndToEndTest, AContinuousSwitchKeepsItsEventUntilItIsStopped) {
   LoadOwnBank("platform Linux\n"
               "tone SwShortOne 48000 1 20 1000\n"
               "tone SwShortTwo 48000 1 20 500\n"

@@ -7,13 +7,18 @@
 #include "SoundEngine/Lower/Output/OutputDevice.h"
 #include "tests/SoundOutput/SoundEndToEndSupport.h"
 
+// The cases of this file, a suite (and a CTest entry) of their own over the end-to-end fixture.
+namespace EndToEnd {
+class VoiceInfoCurvesEndToEndTest : public SoundEndToEndTest {};
+}  // namespace EndToEnd
+
 namespace {
 
 using namespace EndToEnd;
 
 // Spread rises 0 to 50 over 100 m and focus falls 100 to 0: at 10 m ahead on the ground the effect
 // reads 5 and 90, and past its one ray nothing. The plain beep has no attenuation: 0.
-TEST_F(SoundEndToEndTest, AVoicesInformationReadsItsAttenuationsSpreadAndFocusAtItsRay) {
+TEST_F(VoiceInfoCurvesEndToEndTest, AVoicesInformationReadsItsAttenuationsSpreadAndFocusAtItsRay) {
   LoadOwnBank("platform Linux\n"
               "tone WideTone 48000 1 500 880\n"
               "attenuation Wide3D\n"
@@ -60,7 +65,7 @@ TEST_F(SoundEndToEndTest, AVoicesInformationReadsItsAttenuationsSpreadAndFocusAt
 // A placed beep heard by listeners 0 and 1: a mask naming both has no one listener's data to give
 // (the plug-in must ask for one), each alone has; a 3D voice has no 2D panning to tell; its
 // positioning type is 3D, spatialised; the object's one position, no second.
-TEST_F(SoundEndToEndTest, AVoicesInformationAnswersOneListenerAtATimeAndNoPanningIn3D) {
+TEST_F(VoiceInfoCurvesEndToEndTest, AVoicesInformationAnswersOneListenerAtATimeAndNoPanningIn3D) {
   const CSnOutputDevice* device = LowerEngine::FirstOutputDevice();
   ASSERT_NE(device, nullptr);
   ASSERT_EQ(device->ListenerMask() & 0x3u, 0x3u);

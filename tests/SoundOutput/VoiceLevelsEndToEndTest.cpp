@@ -12,28 +12,28 @@ namespace {
 
 using namespace EndToEnd;
 
-constexpr float kStandIn = 23.4567f;  // a value the bank is built with, then replaced
+constexpr float kStandInValue = 23.4567f;  // a value the bank is built with, then replaced
 
 // The engine's fast power of ten of +24 dB, worked by hand from its exponent and mantissa bits.
-const double kFastPlus24dB = std::ldexp((0.32518977 * (1.0 + 8273792.0 / 8388608.0) + 0.020805772) *
+const double kFastPlus24dBByHand = std::ldexp((0.32518977 * (1.0 + 8273792.0 / 8388608.0) + 0.020805772) *
                                                 (1.0 + 8273792.0 / 8388608.0) +
                                             0.65304345,
                                         3);
 
 // A sample at `gain` over a plain voice, as the output plays it: beyond full scale it is full scale.
-double Heard(double sample, double gain) { return std::clamp(sample * kVoiceUnity * kCentreToPair * gain, -1.0, 1.0); }
+double HeardOverVoice(double sample, double gain) { return std::clamp(sample * kVoiceUnity * kCentreToPair * gain, -1.0, 1.0); }
 
 class VoiceLevelsTest : public SoundEndToEndTest {
  protected:
   // Bank text built by the builder, each stand-in value then overwritten with `value` in the bytes
   // it wrote, loaded from memory the fixture keeps. The tone's samples come back.
-  std::vector<double> LoadWith(const std::string& text, float value = kStandIn) {
+  std::vector<double> LoadWith(const std::string& text, float value = kStandInValue) {
     Tools::BankDescription bank;
     std::string error;
     EXPECT_TRUE(Tools::ParseBankText(text, "LevelsBank", bank, error)) << error;
     std::vector<uint8_t>& image = Keep(Tools::WriteBank(bank));
     for (size_t i = 0; i + 4 <= image.size(); ++i)
-      if (std::memcmp(&image[i], &kStandIn, 4) == 0) std::memcpy(&image[i], &value, 4);
+      if (std::memcmp(&image[i], &kStandInValue, 4) == 0) std::memcpy(&image[i], &value, 4);
     uint32_t id = 0;
     EXPECT_EQ(SoundEngine::LoadBank(image.data(), uint32_t(image.size()), id), SN_Success) << log_.Take();
     std::vector<double> tone;
@@ -87,7 +87,7 @@ class VoiceLevelsTest : public SoundEndToEndTest {
 TEST_F(VoiceLevelsTest, AVoicesVolumeAndSecondVolumeTogetherAreHeldToPlus24dB) {
   const std::vector<double> tone = LoadWith(Sound(" volume 24") + "rtpc S 36 Loudness 0:24 100:24\n");
   EXPECT_EQ(log_.Take().find("[ Error ]"), std::string::npos);
-  ExpectModel(PlayS(), 0, [&](size_t t) { return Heard(At(tone, t), kFastPlus24dB / kFastUnity); }, 2.0);
+  ExpectModel(PlayS(), 0, [&](size_t t) { return HeardOverVoice(At(tone, t), kFastPlus24dBByHand / kFastUnity); }, 2.0);
 }
 
 // A placed voice 10 m ahead whose attenuation holds it at +24 dB at every distance, on a game object
@@ -103,7 +103,7 @@ TEST_F(VoiceLevelsTest, APlacedVoicesAttenuationOutputBusAndSecondVolumeTogether
   ASSERT_EQ(SoundEngine::SetPosition(kObject, position), SN_Success);
   // The ray's whole product (its environment curves' unity, attenuation, output-bus volume and volume)
   // is held: the voice is heard as the 2D voice held to +24 dB is.
-  ExpectModel(PlayS(), kFrame, [&](size_t t) { return Heard(At(tone, t + kFrame), kFastPlus24dB / kFastUnity); }, 2.0);
+  ExpectModel(PlayS(), kFrame, [&](size_t t) { return HeardOverVoice(At(tone, t + kFrame), kFastPlus24dBByHand / kFastUnity); }, 2.0);
 }
 
 // +20 dB, +13.9 dB and -10 dB: a whole +23.9 dB, heard as it is. The volume alone (+33.9 dB) was held
@@ -141,7 +141,7 @@ TEST_F(VoiceLevelsTest, ASoundsPitchThatIsNotANumberIsLoggedAndHeardAsNoPitch) {
   const std::string id = std::to_string(SoundEngine::GetIDFromString("S"));
   EXPECT_NE(log_.Take().find("Node " + id + ": property 2 of nan is outside -2400 to 2400; 0 is used"),
             std::string::npos);
-  ExpectModel(PlayS(), 0, [&](size_t t) { return Heard(At(tone, t), 1.0); });
+  ExpectModel(PlayS(), 0, [&](size_t t) { return HeardOverVoice(At(tone, t), 1.0); });
 }
 
 // A pitch curve at a million cents read the media a full resampling step at a time, 256 samples a
@@ -153,7 +153,7 @@ TEST_F(VoiceLevelsTest, APitchCurveFarPastItsRangeIsHeldToTwoOctaves) {
   const auto planes = PlayS(4);
   for (int c = 0; c < 2; ++c)
     for (size_t n = 0; n < tone.size() / 4; ++n) {
-      const double expected = Heard(tone[4 * n], 1.0) * 32768.0;
+      const double expected = HeardOverVoice(tone[4 * n], 1.0) * 32768.0;
       ASSERT_NEAR(planes[c][n], expected, std::fabs(expected) * 0.0025 + 1.0) << "channel " << c << " sample " << n;
     }
 }
@@ -180,10 +180,10 @@ TEST_F(VoiceLevelsTest, AChildsNegativeFilterValueLowersItsParentsAndOnlyTheSumI
   for (int c = 0; c < 2; ++c)
     for (size_t t = 0; t < 8 * kFrame; ++t) {
       ASSERT_EQ(planes[c][t], planes[c][8 * kFrame + t]) << "channel " << c << " sample " << t;
-      filtered = std::max(filtered, std::fabs(planes[c][t] - Heard(At(tone, t), 1.0) * 32768.0));
+      filtered = std::max(filtered, std::fabs(planes[c][t] - HeardOverVoice(At(tone, t), 1.0) * 32768.0));
     }
   EXPECT_GT(filtered, 100.0) << "a low-pass of 29 is heard";
-  ExpectModel(planes, 16 * kFrame, [&](size_t t) { return Heard(At(tone, t), 1.0); });
+  ExpectModel(planes, 16 * kFrame, [&](size_t t) { return HeardOverVoice(At(tone, t), 1.0); });
 }
 
 }  // namespace

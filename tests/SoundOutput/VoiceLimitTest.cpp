@@ -18,7 +18,7 @@ using namespace SN;
 using OutputTest::OutputFixture;
 
 // What the test instances were told, in order, as text.
-std::vector<std::string>& Heard() {
+std::vector<std::string>& Told() {
   static std::vector<std::string> heard;
   return heard;
 }
@@ -31,14 +31,14 @@ class TestInstance final : public CSnPlaybackInstance {
     m_sequenceNumber = sequence;
     m_virtualBehaviour = behaviour;
   }
-  void StopNow() override { Heard().push_back(m_name + " stop " + std::to_string(m_stopReason)); }
+  void StopNow() override { Told().push_back(m_name + " stop " + std::to_string(m_stopReason)); }
   void OnInstanceCommand(uint32_t kind, uint32_t parameter, float time) override {
-    Heard().push_back(m_name + " kind " + std::to_string(kind) + " " + std::to_string(parameter) + " " +
+    Told().push_back(m_name + " kind " + std::to_string(kind) + " " + std::to_string(parameter) + " " +
                       std::to_string(int(time)));
   }
-  void Term(uint32_t flags) override { Heard().push_back(m_name + " term " + std::to_string(flags)); }
+  void Term(uint32_t flags) override { Told().push_back(m_name + " term " + std::to_string(flags)); }
   void Destroy() override {
-    Heard().push_back(m_name + " destroyed");
+    Told().push_back(m_name + " destroyed");
     delete this;
   }
 
@@ -50,13 +50,13 @@ class VoiceLimitTest : public OutputFixture {
  protected:
   void SetUp() override {
     OutputFixture::SetUp();
-    Heard().clear();
+    Told().clear();
     InitWithMemorySink();
   }
   void TearDown() override {
     VoiceManager::SetGlobalMaximum(VoiceManager::kDefaultMaxVoices);
     OutputFixture::TearDown();
-    Heard().clear();
+    Told().clear();
   }
   TestInstance* Launch(const char* name, float priority, uint32_t sequence, uint8_t behaviour = SnVirtual_Kill) {
     auto* instance = new TestInstance(name, priority, sequence, behaviour);
@@ -70,7 +70,7 @@ class VoiceLimitTest : public OutputFixture {
   }
   static std::vector<std::string> TakeHeard() {
     std::vector<std::string> heard;
-    heard.swap(Heard());
+    heard.swap(Told());
     return heard;
   }
 };
@@ -80,7 +80,7 @@ TEST_F(VoiceLimitTest, CommandsRunInOrderAtTheEndOfThePassPastTheSixtyFourPooled
   TestInstance* b = Launch("b", 50, 2);
   for (uint32_t i = 0; i < 100; ++i) Queue(i % 2 ? b : a, SnInstanceCommand_FadeBegun, i, float(i * 10));
   EXPECT_EQ(VoiceManager::QueuedInstanceCommandCount(), 100u);
-  EXPECT_TRUE(Heard().empty());
+  EXPECT_TRUE(Told().empty());
   Render();
   const std::vector<std::string> heard = TakeHeard();
   ASSERT_EQ(heard.size(), 100u);
@@ -219,7 +219,7 @@ TEST_F(VoiceLimitTest, TheFramePassStopsWhatANodeLimiterHoldsPastItsMaximum) {
   // Last frame's limiting is remembered, and a virtual instance limited last frame still counts.
   EXPECT_TRUE(v2->m_limitedLastFrame);
   EXPECT_TRUE(v2->m_limitedThisFrame);
-  EXPECT_TRUE(Heard().empty());
+  EXPECT_TRUE(Told().empty());
   Platform::ReentrantGuard guard(GlobalAudioLock());
   VoiceManager::UnlinkActiveLimiterKind1(&kills);
   VoiceManager::UnlinkActiveLimiterKind2(&virtuals);
@@ -282,7 +282,7 @@ TEST_F(VoiceLimitTest, ANewInstanceIsAdmittedMadeVirtualOrRefusedAsTheLimiterDec
   EXPECT_EQ(limiter.EnforceForNewInstance(2, 30, nullptr, true, true, &givesWay, 1), SN_PlayAsVirtual);
   // Equal to the lowest: the new one loses the tie when told to, else the lowest gives way.
   EXPECT_EQ(limiter.EnforceForNewInstance(2, 40, nullptr, true, false, &givesWay, 1), SN_Failure);
-  EXPECT_TRUE(Heard().empty());
+  EXPECT_TRUE(Told().empty());
   EXPECT_EQ(limiter.EnforceForNewInstance(2, 41, nullptr, true, false, &givesWay, 3), SN_Success);
   EXPECT_EQ(givesWay, b);
   EXPECT_EQ(TakeHeard(), (std::vector<std::string>{"b stop 3"}));
@@ -304,7 +304,7 @@ TEST_F(VoiceLimitTest, ANewInstanceIsAdmittedMadeVirtualOrRefusedAsTheLimiterDec
   // Another game object's instances are not eligible.
   auto* other = reinterpret_cast<CSnRegisteredObj*>(uintptr_t(0x40));
   EXPECT_EQ(limiter.EnforceForNewInstance(1, 99, other, true, false, &givesWay, 1), SN_Success);
-  EXPECT_TRUE(Heard().empty());
+  EXPECT_TRUE(Told().empty());
 }
 
 TEST_F(VoiceLimitTest, WithNoneBelowTheNewOneOnlyAPlayThatContinuesWithinTheMaximumLetsItPlay) {
@@ -324,7 +324,7 @@ TEST_F(VoiceLimitTest, WithNoneBelowTheNewOneOnlyAPlayThatContinuesWithinTheMaxi
   EXPECT_EQ(limiter.EnforceForNewInstance(2, 50, nullptr, true, true, &givesWay, 1), SN_PlayAsVirtual);
   EXPECT_EQ(limiter.EnforceForNewInstance(2, 50, nullptr, true, false, &givesWay, 1), SN_Failure);
   EXPECT_EQ(givesWay, nullptr);
-  EXPECT_TRUE(Heard().empty());
+  EXPECT_TRUE(Told().empty());
   for (TestInstance* i : {high, tied, middle}) limiter.Remove(i);
 }
 
@@ -341,9 +341,9 @@ TEST_F(VoiceLimitTest, AnInstanceBackFromVirtualIsCountedAndMayMakeTheLowestGive
   VoiceManager::ExcludeInstance();
   EXPECT_EQ(VoiceManager::ExcludedInstanceCount(), 2u);
   VoiceManager::RecountInstance(true);  // 3 - 1 = 2: within the maximum
-  EXPECT_TRUE(Heard().empty());
+  EXPECT_TRUE(Told().empty());
   VoiceManager::RecountInstance(false);  // 3 - 0 = 3, but not asked to enforce
-  EXPECT_TRUE(Heard().empty());
+  EXPECT_TRUE(Told().empty());
   VoiceManager::ExcludeInstance();
   VoiceManager::RecountInstance(true);
   EXPECT_EQ(TakeHeard(), (std::vector<std::string>{"b stop 2"}));

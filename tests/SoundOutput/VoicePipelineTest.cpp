@@ -31,7 +31,7 @@ using BusTest::FakeDefinition;
 constexpr uint32_t kPipelineFrames = 256;
 constexpr double kDbTolerance = 0.003;  // the fast decibel conversion is within 0.23 percent
 
-double Sample(uint64_t t) { return 0.25 + 0.001 * double(t % 97); }
+double SourceSample(uint64_t t) { return 0.25 + 0.001 * double(t % 97); }
 double DbToLinear(double dB) { return std::pow(10.0, dB / 20.0); }
 
 // Planar mono float of known samples, `length` frames long; at `starveAt` it has nothing for one frame.
@@ -54,7 +54,7 @@ class FakeSource final : public OutputTest::MonoTestSource {
     const uint64_t left = m_length - m_position;
     const uint32_t n = uint32_t(std::min<uint64_t>(frames, left));
     float* samples = Hand(buffer, frames, n);
-    for (uint32_t t = 0; t < n; ++t) samples[t] = float(Sample(m_position + t));
+    for (uint32_t t = 0; t < n; ++t) samples[t] = float(SourceSample(m_position + t));
     m_position += n;
     return SNRESULT(m_position >= m_length ? SnVoice_DataReadyFinished : SnVoice_DataReady);
   }
@@ -217,8 +217,8 @@ TEST_F(VoicePipelineTest, AMonoVoiceIsPannedWithItsVolumesAndRampsOnAChange) {
   std::vector<double> left = Channel(0), right = Channel(1);
   ASSERT_EQ(left.size(), kPipelineFrames);
   for (uint32_t t = 0; t < kPipelineFrames; ++t) {
-    EXPECT_NEAR(left[t], Sample(t) * gain * std::sqrt(0.75), Sample(t) * gain * kDbTolerance) << t;
-    EXPECT_NEAR(right[t], Sample(t) * gain * 0.5, Sample(t) * gain * kDbTolerance) << t;
+    EXPECT_NEAR(left[t], SourceSample(t) * gain * std::sqrt(0.75), SourceSample(t) * gain * kDbTolerance) << t;
+    EXPECT_NEAR(right[t], SourceSample(t) * gain * 0.5, SourceSample(t) * gain * kDbTolerance) << t;
   }
   // The voice's level reached its bus for the dynamic-range window.
   {
@@ -237,7 +237,7 @@ TEST_F(VoicePipelineTest, AMonoVoiceIsPannedWithItsVolumesAndRampsOnAChange) {
   right = Channel(1);
   for (uint32_t t = 0; t < kPipelineFrames; ++t) {
     const double ramp = gain + (next - gain) * double(t) / kPipelineFrames;
-    EXPECT_NEAR(right[t], Sample(kPipelineFrames + t) * ramp * 0.5, Sample(kPipelineFrames + t) * next * kDbTolerance)
+    EXPECT_NEAR(right[t], SourceSample(kPipelineFrames + t) * ramp * 0.5, SourceSample(kPipelineFrames + t) * next * kDbTolerance)
         << t;
   }
 }
@@ -270,11 +270,11 @@ TEST_F(VoicePipelineTest, AVoiceAfterAnEndedOneSoundsAsAFirstOneAndTakesNoMoreMe
     bool filtered = false;
     for (uint32_t t = 0; t < kPipelineFrames; ++t) {
       if (round == 0) {
-        filtered = filtered || std::fabs(left[t] - Sample(t) * DbToLinear(-6.0) * std::sqrt(0.75)) > 0.01;
+        filtered = filtered || std::fabs(left[t] - SourceSample(t) * DbToLinear(-6.0) * std::sqrt(0.75)) > 0.01;
         continue;
       }
-      EXPECT_NEAR(left[t], Sample(t) * std::sqrt(0.75), Sample(t) * kDbTolerance) << round << " " << t;
-      EXPECT_NEAR(right[t], Sample(t) * 0.5, Sample(t) * kDbTolerance) << round << " " << t;
+      EXPECT_NEAR(left[t], SourceSample(t) * std::sqrt(0.75), SourceSample(t) * kDbTolerance) << round << " " << t;
+      EXPECT_NEAR(right[t], SourceSample(t) * 0.5, SourceSample(t) * kDbTolerance) << round << " " << t;
     }
     EXPECT_TRUE(filtered || round > 0);
     Render();
@@ -300,7 +300,7 @@ TEST_F(VoicePipelineTest, InsertsRunInPlaceOutOfPlaceWithATailAndChangeTheLayout
   // fast conversion's, within its tolerance).
   std::vector<double> right = Channel(1);
   for (uint32_t t = 0; t < kPipelineFrames; ++t) {
-    const double in = t < DelayEffect<false>::kDelay ? 0.0 : Sample(t - DelayEffect<false>::kDelay);
+    const double in = t < DelayEffect<false>::kDelay ? 0.0 : SourceSample(t - DelayEffect<false>::kDelay);
     EXPECT_NEAR(right[t], in * 0.5 * 0.5, 0.25 * kDbTolerance) << t;
   }
   // The source ends in frame 2; the delay's tail sounds out in frame 2 and the voice then ends.
@@ -308,7 +308,7 @@ TEST_F(VoicePipelineTest, InsertsRunInPlaceOutOfPlaceWithATailAndChangeTheLayout
   right = Channel(1);
   for (uint32_t t = 0; t < kPipelineFrames; ++t) {
     const uint32_t source = kPipelineFrames + t - DelayEffect<false>::kDelay;
-    const double in = source < kPipelineFrames + 50 ? Sample(source) : 0.0;
+    const double in = source < kPipelineFrames + 50 ? SourceSample(source) : 0.0;
     EXPECT_NEAR(right[t], in * 0.25, 0.25 * kDbTolerance) << t;
   }
   Render();
@@ -330,7 +330,7 @@ TEST_F(VoicePipelineTest, AnInsertChangesTheVoicesLayoutIsBypassedAndReplacedWhi
   EXPECT_EQ(pipeline->OutputFormat(), StandardConfig(kMaskStereo));
   // Stereo into stereo with panning at x = 0.25: the left channel keeps its own side.
   const std::vector<double> left = Channel(0);
-  EXPECT_NEAR(left[kPipelineFrames - 1], Sample(2 * kPipelineFrames - 1 - DelayEffect<true>::kDelay), 0.05);
+  EXPECT_NEAR(left[kPipelineFrames - 1], SourceSample(2 * kPipelineFrames - 1 - DelayEffect<true>::kDelay), 0.05);
   // Slot 0 gains a gain effect while playing; bypassed through parameter 24, then active.
   effects_.slots[0] = &gain;
   {
@@ -402,7 +402,7 @@ TEST_F(VoicePipelineTest, APausedVoiceHoldsItsSourceAndGoesOnWhereItStopped) {
   Render();
   const std::vector<double> right = Channel(1);
   for (uint32_t t = 0; t < kPipelineFrames; ++t)
-    EXPECT_NEAR(right[t], Sample(kPipelineFrames + t) * 0.5, Sample(kPipelineFrames + t) * 0.5 * kDbTolerance) << t;
+    EXPECT_NEAR(right[t], SourceSample(kPipelineFrames + t) * 0.5, SourceSample(kPipelineFrames + t) * 0.5 * kDbTolerance) << t;
 }
 
 TEST_F(VoicePipelineTest, AVirtualVoiceSkipsItsSourceAndReturnsAtTheRightSample) {
@@ -418,7 +418,7 @@ TEST_F(VoicePipelineTest, AVirtualVoiceSkipsItsSourceAndReturnsAtTheRightSample)
   EXPECT_EQ(VoiceManager::ExcludedInstanceCount(), 1u);
   // Only the louder voice sounds: its right channel is the source at 0.5.
   std::vector<double> right = Channel(1);
-  EXPECT_NEAR(right[10], Sample(kPipelineFrames + 10) * 0.5, kDbTolerance);
+  EXPECT_NEAR(right[10], SourceSample(kPipelineFrames + 10) * 0.5, kDbTolerance);
   SoundEngine::StopPlayingID(7);
   Render();  // the first voice ends
   Render();  // the second returns in frame 4, where its source has reached 3 frames
@@ -426,7 +426,7 @@ TEST_F(VoicePipelineTest, AVirtualVoiceSkipsItsSourceAndReturnsAtTheRightSample)
   EXPECT_EQ(VoiceManager::ExcludedInstanceCount(), 0u);
   right = Channel(1);
   for (uint32_t t = 0; t < kPipelineFrames; ++t)
-    EXPECT_NEAR(right[t], Sample(3 * kPipelineFrames + t) * 0.5, Sample(3 * kPipelineFrames + t) * 0.5 * kDbTolerance)
+    EXPECT_NEAR(right[t], SourceSample(3 * kPipelineFrames + t) * 0.5, SourceSample(3 * kPipelineFrames + t) * 0.5 * kDbTolerance)
         << t;
   Platform::ReentrantGuard audio(GlobalAudioLock());
   VoiceManager::SetGlobalMaximum(VoiceManager::kDefaultMaxVoices);
@@ -487,7 +487,7 @@ TEST_F(VoicePipelineTest, AStarvedSourceIsSilentForAFrameAndGoesOn) {
   EXPECT_EQ(OutputTest::SinkLog().frames.size(), 3u);
   const std::vector<double> right = Channel(1);
   for (uint32_t t = 0; t < kPipelineFrames; ++t)
-    EXPECT_NEAR(right[t], Sample(2 * kPipelineFrames + t) * 0.5, Sample(2 * kPipelineFrames + t) * 0.5 * kDbTolerance)
+    EXPECT_NEAR(right[t], SourceSample(2 * kPipelineFrames + t) * 0.5, SourceSample(2 * kPipelineFrames + t) * 0.5 * kDbTolerance)
         << t;
   SoundEngine::StopPlayingID(7);
   Render();

@@ -8,6 +8,11 @@
 #include "SoundEngine/Lower/Spatial/VoiceParams.h"
 #include "tests/SoundOutput/SoundEndToEndSupport.h"
 
+// The cases of this file, a suite (and a CTest entry) of their own over the end-to-end fixture.
+namespace EndToEnd {
+class VolumeMatrixEndToEndTest : public SoundEndToEndTest {};
+}  // namespace EndToEnd
+
 namespace {
 
 using namespace EndToEnd;
@@ -34,7 +39,7 @@ void ScaleLeft(uint32_t type, SnCallbackInfo* info) {
 // column (the left plane at half the right's level from the first sample) and writing no number
 // there (silence on the left, not noise). An asking post is called once for each of its three frames,
 // for a mono voice on a stereo path.
-TEST_F(SoundEndToEndTest, TheSpeakerMatrixCallbackReshapesWhatIsMixedForThePostsThatAskForIt) {
+TEST_F(VolumeMatrixEndToEndTest, TheSpeakerMatrixCallbackReshapesWhatIsMixedForThePostsThatAskForIt) {
   LoadOwnBank("platform Linux\n"
               "tone VmTone 48000 1 60 1000\n"
               "sound VmTone VmTone Effects\n"
@@ -93,7 +98,7 @@ void ReadMixerContext(uint32_t type, SnCallbackInfo* info) {
 // Each frame's record hands the game the mixer context of the bus its path feeds, with the panning
 // services onto that bus's speakers: a voice into Voices (a mix stage of its own) meets that ordinary
 // bus, one into Effects (none of its own) the master bus that mixes it.
-TEST_F(SoundEndToEndTest, TheSpeakerMatrixCallbackIsHandedTheMixerContextOfThePathsBus) {
+TEST_F(VolumeMatrixEndToEndTest, TheSpeakerMatrixCallbackIsHandedTheMixerContextOfThePathsBus) {
   LoadOwnBank("platform Linux\n"
               "tone VmTone 48000 1 60 1000\n"
               "sound VmVoice VmTone Voices\n"

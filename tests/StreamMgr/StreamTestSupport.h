@@ -20,6 +20,7 @@
 #include "StreamMgr/StreamDevice.h"
 #include "StreamMgr/StreamManager.h"
 #include "tests/Support/LogCapture.h"
+#include "tests/Support/WaitFor.h"
 #include "tools/SoundPackage/PackageWriter.h"
 
 namespace StreamTest {
@@ -99,15 +100,19 @@ class StreamFixture : public ::testing::Test {
   }
   SN::CSnStreamDevice* Device() { return SN::StreamMgr::GetDevice(io_.DeviceId()); }
   SN::ISnStreamMgr* Manager() { return SN::ISnStreamMgr::m_pStreamMgr; }
-  // Reads a whole standard stream in requests of `chunk` bytes, waiting on each.
+  // Reads a whole standard stream in requests of `chunk` bytes, waiting on each (on a thread of their
+  // own, so that reads that never end fail the test within the deadline).
   std::vector<uint8_t> ReadAll(SN::ISnStandardStream* stream, uint32_t chunk) {
     std::vector<uint8_t> all, buffer(chunk);
-    for (;;) {
-      uint32_t got = 0;
-      if (stream->Read(buffer.data(), chunk, true, 50, 0.0f, got) != SN::SN_Success) break;
-      all.insert(all.end(), buffer.begin(), buffer.begin() + got);
-      if (got < chunk) break;
-    }
+    OrvTest::WaitedThread reader([&] {
+      for (;;) {
+        uint32_t got = 0;
+        if (stream->Read(buffer.data(), chunk, true, 50, 0.0f, got) != SN::SN_Success) break;
+        all.insert(all.end(), buffer.begin(), buffer.begin() + got);
+        if (got < chunk) break;
+      }
+    });
+    reader.Join("the waiting reads of " + std::to_string(chunk) + " bytes to reach the stream's end");
     return all;
   }
 

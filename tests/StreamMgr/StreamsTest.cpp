@@ -120,7 +120,7 @@ TEST_F(StreamsTest, AutomaticStreamFeedsAReaderThreadToTheEnd) {
 
   std::vector<uint8_t> read;
   SNRESULT last = SN_Success;
-  std::thread reader([&] {
+  OrvTest::WaitedThread reader([&] {
     for (;;) {
       void* data = nullptr;
       uint32_t bytes = 0;
@@ -131,7 +131,7 @@ TEST_F(StreamsTest, AutomaticStreamFeedsAReaderThreadToTheEnd) {
       if (last == SN_NoMoreData) break;
     }
   });
-  reader.join();
+  reader.Join("the reader's waiting buffers to reach the stream's end");
   EXPECT_EQ(last, SN_NoMoreData);
   EXPECT_EQ(read, media);
   EXPECT_EQ(stream->GetBuffer(buffer, size, true), SN_NoMoreData);

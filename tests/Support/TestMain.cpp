@@ -2,10 +2,10 @@
 // before `main` returns.
 #include "Platform/Shutdown.h"
 #include "tests/Support/LiveThreads.h"
+#include "tests/Support/ScratchFolder.h"
 
 #include <gtest/gtest.h>
 
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -29,11 +29,10 @@ void RemoveScratchFolder() {
 // Tests name their scratch files after what they hold, and test binaries of other builds run at the
 // same time on the same machine: each process gets a folder of its own for the temporary directory
 // (the C++ library's and the test framework's both), removed at exit, also when a test ends the
-// process early with `exit`.
+// process early with `exit`. A run killed before its exit leaves its folder to the next run's start.
 void MakeScratchFolder() {
-  std::error_code error;
-  std::string folder = (std::filesystem::temp_directory_path(error) / "orv_test_XXXXXX").string();
-  if (error || !mkdtemp(folder.data())) return;
+  const std::string folder = OrvTest::MakeScratchFolder();
+  if (folder.empty()) return;
   setenv("TMPDIR", folder.c_str(), 1);
   setenv("TEST_TMPDIR", folder.c_str(), 1);
   g_scratch = folder;

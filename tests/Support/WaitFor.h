@@ -5,10 +5,14 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <type_traits>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -79,5 +83,40 @@ bool WaitUntilSet(Platform::Event& event, const What& what, std::chrono::steady_
   ADD_FAILURE() << "Waited " << WaitDetail::Seconds(limit) << " for " << WaitDetail::Describe(what);
   return false;
 }
+
+// A thread of the test, joined within a deadline. A thread that has not ended by then still runs on
+// the test's state (a wait of its own that never ends, or an answer that never comes), so the test
+// cannot go on and the binary must not hang on it: the failure names what was waited for, and the
+// process aborts at once rather than at CTest's time-out.
+class WaitedThread {
+ public:
+  template <typename Body>
+  explicit WaitedThread(Body body)
+      : ended_(std::make_shared<Platform::Event>(Platform::Event::Reset::Manual)),
+        thread_([ended = ended_, body = std::move(body)]() mutable {
+          body();
+          ended->Set();
+        }) {}
+  WaitedThread(WaitedThread&&) = default;
+  WaitedThread& operator=(WaitedThread&&) = delete;
+  ~WaitedThread() {
+    if (thread_.joinable()) Join("a thread of the test to end");
+  }
+
+  template <typename What>
+  void Join(const What& what, std::chrono::steady_clock::duration limit = kWaitLimit) {
+    if (!WaitUntilSet(*ended_, what, limit)) {
+      std::fprintf(stderr, "A thread of the test still runs after %s for %s: the test cannot go on.\n",
+                   WaitDetail::Seconds(limit).c_str(), WaitDetail::Describe(what).c_str());
+      std::fflush(nullptr);
+      std::abort();
+    }
+    thread_.join();
+  }
+
+ private:
+  std::shared_ptr<Platform::Event> ended_;
+  std::thread thread_;
+};
 
 }  // namespace OrvTest

@@ -116,10 +116,12 @@ inline VirtualDisplay StartVirtualDisplay(const std::vector<std::string>& option
   return display;
 }
 
+// Sends the server `signal` and collects it; one that outlives the signal by the deadline is killed,
+// and the test fails.
 inline void StopVirtualDisplay(const VirtualDisplay& display, int signal = SIGTERM) {
   if (display.server <= 0) return;
   kill(display.server, signal);
-  waitpid(display.server, nullptr, 0);
+  WaitForEnd(display.server, OrvTest::kWaitLimit, "the X server, sent signal " + std::to_string(signal) + ",");
 }
 
 // A folder of the test's own, removed after it.
