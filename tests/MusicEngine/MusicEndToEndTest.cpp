@@ -235,9 +235,10 @@ class MusicEndToEndTest : public MusicCapture::CaptureFixture {
 };
 
 // Suites of one fixture, so that no CTest entry runs long: the play itself, what waits for a sync
-// point (switches, states, stingers, sync callbacks), streamed clips and voices heard again, and the
-// automations, curves and speed that shape the voices.
+// point (states, stingers, sync callbacks; a switch track's changes apart), streamed clips and voices
+// heard again, and the automations, curves and speed that shape the voices.
 class MusicSyncEndToEndTest : public MusicEndToEndTest {};
+class MusicSwitchTrackEndToEndTest : public MusicEndToEndTest {};
 class MusicStreamEndToEndTest : public MusicEndToEndTest {};
 class MusicShapingEndToEndTest : public MusicEndToEndTest {};
 
@@ -363,7 +364,7 @@ TEST_F(MusicEndToEndTest, SeeksPutTheLevelAndTheCueWhereTheyLand) {
 }
 
 // A switch whose value no sub-track plays leaves the switch track silent.
-TEST_F(MusicSyncEndToEndTest, ASwitchValueOfNoSubTrackPlaysNothing) {
+TEST_F(MusicSwitchTrackEndToEndTest, ASwitchValueOfNoSubTrackPlaysNothing) {
   LoadMusic(MusicBank{});
   ASSERT_EQ(SoundEngine::SetSwitch("Intensity", "Nowhere", kObject), SN_Success);
   Frames(1);
@@ -444,7 +445,7 @@ TEST_F(MusicShapingEndToEndTest, AFadeOutAutomationShapesTheClipsTailThenItStops
 
 // A switch change whose sync point is the exit cue of a segment with no post-exit part has nowhere to
 // go: it is ignored and the low level plays to the end.
-TEST_F(MusicSyncEndToEndTest, ASwitchChangeAtTheExitOfASegmentWithoutPostExitIsIgnored) {
+TEST_F(MusicSwitchTrackEndToEndTest, ASwitchChangeAtTheExitOfASegmentWithoutPostExitIsIgnored) {
   MusicBank music;
   music.syncType = SnMusicSync_ExitCue;
   music.noPostExit = true;
@@ -511,7 +512,7 @@ TEST_F(MusicStreamEndToEndTest, AStreamedClipStartsOneLookAheadEarlyAndSoundsAsT
 
 // A switch change waits for the sync point its track's transition asks for: set after 70 frames
 // (position 47,680) the level changes at exactly the next bar, beat, grid point or user cue.
-TEST_F(MusicSyncEndToEndTest, ASwitchTrackChangesSubTrackAtTheSampleOfItsSyncPoint) {
+TEST_F(MusicSwitchTrackEndToEndTest, ASwitchTrackChangesSubTrackAtTheSampleOfItsSyncPoint) {
   struct Case {
     uint32_t syncType;
     int64_t at;  // music time
@@ -536,7 +537,7 @@ TEST_F(MusicSyncEndToEndTest, ASwitchTrackChangesSubTrackAtTheSampleOfItsSyncPoi
 }
 
 // Set back before its sync point, the change leaves nothing behind: the low level plays on.
-TEST_F(MusicSyncEndToEndTest, ASwitchSetBackBeforeItsSyncPointChangesNothing) {
+TEST_F(MusicSwitchTrackEndToEndTest, ASwitchSetBackBeforeItsSyncPointChangesNothing) {
   LoadMusic(MusicBank{});
   PlayLevel();
   Frames(70);

@@ -241,8 +241,8 @@ MusicDescription FourBars() {
 }
 
 // One fixture, a suite for each kind of play (each its own CTest entry, so that no entry runs long):
-// playlists, random playlists, shuffled and weighted ones, switches, switches by their rules and
-// nested, stingers, stingers whose segment a switch cuts, seeks, and seeks over a playlist.
+// playlists, random playlists, shuffled and weighted ones, switches, changes of a switch, switches by
+// their rules and nested, stingers, stingers whose segment a switch cuts, seeks, and seeks over a playlist.
 class MusicPlaylistPlayTest : public MusicInteractiveTest {};
 class MusicRandomPlayTest : public MusicInteractiveTest {
  protected:
@@ -251,6 +251,7 @@ class MusicRandomPlayTest : public MusicInteractiveTest {
 class MusicShufflePlayTest : public MusicRandomPlayTest {};
 class MusicWeightedPlayTest : public MusicRandomPlayTest {};
 class MusicSwitchPlayTest : public MusicInteractiveTest {};
+class MusicSwitchChangePlayTest : public MusicInteractiveTest {};
 class MusicSwitchRulePlayTest : public MusicInteractiveTest {};
 class MusicStingerPlayTest : public MusicInteractiveTest {};
 class MusicStingerCutPlayTest : public MusicInteractiveTest {};
@@ -478,7 +479,7 @@ TEST_F(MusicSwitchPlayTest, ASwitchContainerChangesChildAtTheSampleOfItsSyncPoin
 // Ten changes, one every 30 frames, each at the next beat of the child playing: every child plays
 // from its entry on the sample of its switch, and once the room of the contexts a switch makes and
 // frees is settled, a switch takes no memory for good.
-TEST_F(MusicSwitchPlayTest, SwitchAfterSwitchPlaysEachChildFromItsBeatAndKeepsNoMemory) {
+TEST_F(MusicSwitchChangePlayTest, SwitchAfterSwitchPlaysEachChildFromItsBeatAndKeepsNoMemory) {
   constexpr int64_t kBeat = 24000;
   constexpr uint32_t kChanges = 10;
   ASSERT_EQ(SoundEngine::SetState("MusicMood", "Calm"), SN_Success);
@@ -516,7 +517,7 @@ TEST_F(MusicSwitchPlayTest, SwitchAfterSwitchPlaysEachChildFromItsBeatAndKeepsNo
 }
 
 // Calm again before the sync point keeps A; continue-playing to the child playing changes nothing.
-TEST_F(MusicSwitchPlayTest, AChangeSetBackBeforeItsSyncPointKeepsTheChildPlaying) {
+TEST_F(MusicSwitchChangePlayTest, AChangeSetBackBeforeItsSyncPointKeepsTheChildPlaying) {
   ASSERT_EQ(SoundEngine::SetState("MusicMood", "Calm"), SN_Success);
   LoadMusic(MoodSwitch(SnMusicSync_NextBar));
   PlayList();
@@ -532,7 +533,7 @@ TEST_F(MusicSwitchPlayTest, AChangeSetBackBeforeItsSyncPointKeepsTheChildPlaying
 }
 
 // A value that leads nowhere is silence, and the next that leads somewhere plays again.
-TEST_F(MusicSwitchPlayTest, AValueThatResolvesToNothingIsSilence) {
+TEST_F(MusicSwitchChangePlayTest, AValueThatResolvesToNothingIsSilence) {
   ASSERT_EQ(SoundEngine::SetState("MusicMood", "Calm"), SN_Success);
   LoadMusic(MoodSwitch(SnMusicSync_NextBar));
   PlayList();
@@ -547,7 +548,7 @@ TEST_F(MusicSwitchPlayTest, AValueThatResolvesToNothingIsSilence) {
 
 // Two arguments, a state and the game object's switch: each change resolves the whole tuple again; a
 // switch set on another object is not heard.
-TEST_F(MusicSwitchPlayTest, TwoArgumentsResolveTheirTupleAgainOnEachChange) {
+TEST_F(MusicSwitchChangePlayTest, TwoArgumentsResolveTheirTupleAgainOnEachChange) {
   constexpr uint32_t kOther = 8;
   ASSERT_EQ(SoundEngine::RegisterGameObj(kOther), SN_Success);
   ASSERT_EQ(SoundEngine::SetState("MusicMood", "Calm"), SN_Success);
