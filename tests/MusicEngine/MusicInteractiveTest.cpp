@@ -242,7 +242,8 @@ MusicDescription FourBars() {
 
 // One fixture, a suite for each kind of play (each its own CTest entry, so that no entry runs long):
 // playlists, random playlists, shuffled and weighted ones, switches, changes of a switch, switches by
-// their rules and nested, stingers, stingers whose segment a switch cuts, seeks, and seeks over a playlist.
+// their rules and nested, stingers, stingers whose segment a switch cuts (a nested switch, or one that
+// fades them, apart), seeks, and seeks over a playlist.
 class MusicPlaylistPlayTest : public MusicInteractiveTest {};
 class MusicRandomPlayTest : public MusicInteractiveTest {
  protected:
@@ -255,6 +256,7 @@ class MusicSwitchChangePlayTest : public MusicInteractiveTest {};
 class MusicSwitchRulePlayTest : public MusicInteractiveTest {};
 class MusicStingerPlayTest : public MusicInteractiveTest {};
 class MusicStingerCutPlayTest : public MusicInteractiveTest {};
+class MusicStingerNestedPlayTest : public MusicInteractiveTest {};
 class MusicSeekPlayTest : public MusicInteractiveTest {};
 class MusicSeekPlaylistPlayTest : public MusicInteractiveTest {};
 
@@ -745,7 +747,7 @@ TEST_F(MusicStingerCutPlayTest, AStingerWhoseSegmentASwitchCutsMovesToTheNextChi
 
 // The same inside a switch inside a switch: Run switches the inner one from A to C at the bar, and the
 // stinger the outer one gives for A's cue moves to C's.
-TEST_F(MusicStingerCutPlayTest, AStingerCutByANestedSwitchMovesToItsNextChild) {
+TEST_F(MusicStingerNestedPlayTest, AStingerCutByANestedSwitchMovesToItsNextChild) {
   ASSERT_EQ(SoundEngine::SetState("MusicMood", "Calm"), SN_Success);
   ASSERT_EQ(SoundEngine::SetSwitch("Surface", "Walk", kObject), SN_Success);
   MusicDescription music;
@@ -781,7 +783,7 @@ MusicDescription MoodSwitchWithPreEntryStinger(uint32_t syncType, uint32_t sting
 // The stinger's segment has 500 ms before its entry: for A's cue (156,000) it sounds from 132,000.
 // Tense at 133,120 switches at the next beat (144,000), in the frame from 143,360: the stinger, cut
 // while sounding, fades out over as long as it has sounded (11,360 samples, 237 ms) and B plays on.
-TEST_F(MusicStingerCutPlayTest, AStingerSoundingWhenASwitchCutsItsSegmentFadesOverTheTimeItPlayed) {
+TEST_F(MusicStingerNestedPlayTest, AStingerSoundingWhenASwitchCutsItsSegmentFadesOverTheTimeItPlayed) {
   ASSERT_EQ(SoundEngine::SetState("MusicMood", "Calm"), SN_Success);
   LoadMusic(MoodSwitchWithPreEntryStinger(SnMusicSync_NextBeat, SnMusicSync_NextUserCue));
   PlayList();
