@@ -241,10 +241,11 @@ MusicDescription FourBars() {
 }
 
 // One fixture, a suite for each kind of play (each its own CTest entry, so that no entry runs long):
-// playlists, random playlists, shuffled and weighted ones, switches, changes of a switch, switches by
-// their rules and nested, stingers, stingers whose segment a switch cuts (a nested switch, or one that
-// fades them, apart), seeks, and seeks over a playlist.
+// playlists, their rules' sync points and fades, random playlists, shuffled and weighted ones,
+// switches, changes of a switch, switches by their rules and nested, stingers, stingers whose segment
+// a switch cuts (a nested switch, or one that fades them, apart), seeks, and seeks over a playlist.
 class MusicPlaylistPlayTest : public MusicInteractiveTest {};
+class MusicPlaylistRulePlayTest : public MusicInteractiveTest {};
 class MusicRandomPlayTest : public MusicInteractiveTest {
  protected:
   void ExpectTheModelsOrder(bool shuffle, uint16_t avoid, const std::vector<uint32_t>& weights);
@@ -307,7 +308,7 @@ TEST_F(MusicPlaylistPlayTest, ATransitionSegmentPlaysBetweenTheTwoSegmentsOfItsR
 
 // A rule at the next bar of a 2-bar S1: S2 starts at the first bar line past S1's entry, and S1 stops
 // there rather than playing on beneath it. A rule asking for a user cue S1 lacks leaves at its exit cue.
-TEST_F(MusicPlaylistPlayTest, TheNextSegmentStartsAtItsRulesSyncPointOrAtTheExitWhenThereIsNone) {
+TEST_F(MusicPlaylistRulePlayTest, TheNextSegmentStartsAtItsRulesSyncPointOrAtTheExitWhenThereIsNone) {
   for (const uint32_t sync : {uint32_t(SnMusicSync_NextBar), uint32_t(SnMusicSync_NextUserCue)}) {
     SCOPED_TRACE(sync);
     if (sync != SnMusicSync_NextBar) {
@@ -336,7 +337,7 @@ TEST_F(MusicPlaylistPlayTest, TheNextSegmentStartsAtItsRulesSyncPointOrAtTheExit
 
 // A fade-out longer than the source has played since its entry begins at the entry, shortened to end
 // at the sync point as it would have: falling from full to nothing over the first bar.
-TEST_F(MusicPlaylistPlayTest, AFadeOutThatWouldBeginBeforeTheEntryIsShortened) {
+TEST_F(MusicPlaylistRulePlayTest, AFadeOutThatWouldBeginBeforeTheEntryIsShortened) {
   MusicDescription music = FourBars();
   music.playlist = Group(0, 1, {"S1", "S2"});
   Tools::BankMusicRule rule;
