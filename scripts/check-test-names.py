@@ -104,7 +104,7 @@ def _function_name(head):
     if paren < 0 or _top_level(head[:paren], '=') >= 0:
         return None
     before = head[:paren].rstrip()
-    if 'operator' in before.split('::')[-1] or before.endswith('::') :
+    if 'operator' in before.split('::')[-1] or before.endswith('::'):
         return None
     match = re.search(r'(~?[A-Za-z_]\w*)$', before)
     if not match:
@@ -127,7 +127,7 @@ def _declared_names(statement):
     if text.startswith('using'):
         return []
     if text.startswith('typedef'):
-        name = _last_name(text[:_top_level(text + '(', '(')] if '(' in text else text)
+        name = _last_name(text)
         return [name] if name else []
     if _TYPE_HEAD.match(text) and '{}' not in text:
         return []  # a declaration of a type, defined elsewhere

@@ -235,10 +235,17 @@ class MusicEndToEndTest : public MusicCapture::CaptureFixture {
 };
 
 // Suites of one fixture, so that no CTest entry runs long: the play itself, what waits for a sync
-// point (switches, states, stingers, sync callbacks), streamed clips and voices heard again, and the
-// automations, curves and speed that shape the voices.
+// point (states, stingers, sync callbacks; a switch track's changes at bars and beats, and at grid
+// points and cues, apart), streamed clips, voices heard again, and the automations, curves and speed
+// that shape the voices.
 class MusicSyncEndToEndTest : public MusicEndToEndTest {};
+class MusicSwitchTrackEndToEndTest : public MusicEndToEndTest {
+ protected:
+  void ExpectTheChangeAtItsSyncPoint(uint32_t syncType, int64_t at);
+};
+class MusicSwitchTrackCueEndToEndTest : public MusicSwitchTrackEndToEndTest {};
 class MusicStreamEndToEndTest : public MusicEndToEndTest {};
+class MusicRejoinEndToEndTest : public MusicEndToEndTest {};
 class MusicShapingEndToEndTest : public MusicEndToEndTest {};
 
 // With nothing changed the segment plays its default sub-track from its first pre-entry sample to the
@@ -363,7 +370,7 @@ TEST_F(MusicEndToEndTest, SeeksPutTheLevelAndTheCueWhereTheyLand) {
 }
 
 // A switch whose value no sub-track plays leaves the switch track silent.
-TEST_F(MusicSyncEndToEndTest, ASwitchValueOfNoSubTrackPlaysNothing) {
+TEST_F(MusicSwitchTrackEndToEndTest, ASwitchValueOfNoSubTrackPlaysNothing) {
   LoadMusic(MusicBank{});
   ASSERT_EQ(SoundEngine::SetSwitch("Intensity", "Nowhere", kObject), SN_Success);
   Frames(1);
@@ -444,7 +451,7 @@ TEST_F(MusicShapingEndToEndTest, AFadeOutAutomationShapesTheClipsTailThenItStops
 
 // A switch change whose sync point is the exit cue of a segment with no post-exit part has nowhere to
 // go: it is ignored and the low level plays to the end.
-TEST_F(MusicSyncEndToEndTest, ASwitchChangeAtTheExitOfASegmentWithoutPostExitIsIgnored) {
+TEST_F(MusicSwitchTrackEndToEndTest, ASwitchChangeAtTheExitOfASegmentWithoutPostExitIsIgnored) {
   MusicBank music;
   music.syncType = SnMusicSync_ExitCue;
   music.noPostExit = true;
@@ -511,32 +518,37 @@ TEST_F(MusicStreamEndToEndTest, AStreamedClipStartsOneLookAheadEarlyAndSoundsAsT
 
 // A switch change waits for the sync point its track's transition asks for: set after 70 frames
 // (position 47,680) the level changes at exactly the next bar, beat, grid point or user cue.
-TEST_F(MusicSyncEndToEndTest, ASwitchTrackChangesSubTrackAtTheSampleOfItsSyncPoint) {
-  struct Case {
-    uint32_t syncType;
-    int64_t at;  // music time
-  };
-  for (const Case& c : {Case{SnMusicSync_NextBar, 120000}, Case{SnMusicSync_NextBeat, 72000},
-                        Case{SnMusicSync_NextGrid, 76800}, Case{SnMusicSync_NextUserCue, kPreEntry + kCue}}) {
-    SCOPED_TRACE(c.syncType);
-    TearDown();
-    SetUp();
-    MusicBank music;
-    music.syncType = c.syncType;
-    LoadMusic(music);
-    PlayLevel();
-    Frames(70);
-    ASSERT_EQ(SoundEngine::SetSwitch("Intensity", "High", kObject), SN_Success);
-    Frames(200);
-    const std::vector<double> plane = Capture();
-    const size_t c0 = FirstSound(plane);
-    ASSERT_EQ(c0 % kFrame, 0u);
-    ExpectLevels(plane, c0, 200 * kFrame, [&](int64_t t) { return t < c.at ? 0.25 : 0.5; });
-  }
+void MusicSwitchTrackEndToEndTest::ExpectTheChangeAtItsSyncPoint(uint32_t syncType, int64_t at) {
+  SCOPED_TRACE(syncType);
+  MusicBank music;
+  music.syncType = syncType;
+  LoadMusic(music);
+  PlayLevel();
+  Frames(70);
+  ASSERT_EQ(SoundEngine::SetSwitch("Intensity", "High", kObject), SN_Success);
+  Frames(200);
+  const std::vector<double> plane = Capture();
+  const size_t c0 = FirstSound(plane);
+  ASSERT_EQ(c0 % kFrame, 0u);
+  ExpectLevels(plane, c0, 200 * kFrame, [&](int64_t t) { return t < at ? 0.25 : 0.5; });
+}
+
+TEST_F(MusicSwitchTrackEndToEndTest, ASwitchTrackChangesSubTrackAtTheSampleOfItsSyncPoint) {
+  ExpectTheChangeAtItsSyncPoint(SnMusicSync_NextBar, 120000);
+  TearDown();
+  SetUp();
+  ExpectTheChangeAtItsSyncPoint(SnMusicSync_NextBeat, 72000);
+}
+
+TEST_F(MusicSwitchTrackCueEndToEndTest, ASwitchTrackChangesSubTrackAtTheSampleOfItsGridPointOrCue) {
+  ExpectTheChangeAtItsSyncPoint(SnMusicSync_NextGrid, 76800);
+  TearDown();
+  SetUp();
+  ExpectTheChangeAtItsSyncPoint(SnMusicSync_NextUserCue, kPreEntry + kCue);
 }
 
 // Set back before its sync point, the change leaves nothing behind: the low level plays on.
-TEST_F(MusicSyncEndToEndTest, ASwitchSetBackBeforeItsSyncPointChangesNothing) {
+TEST_F(MusicSwitchTrackEndToEndTest, ASwitchSetBackBeforeItsSyncPointChangesNothing) {
   LoadMusic(MusicBank{});
   PlayLevel();
   Frames(70);
@@ -666,7 +678,7 @@ TEST_F(MusicShapingEndToEndTest, TheSpeedFromItsParameterIsWholeSamplesAFrameAnd
 // The level's ramp voice goes virtual after 50 frames (its volume far below hearing) and is heard
 // again after 120: silent in between, it then plays the clip's sample at the music's position, the
 // sample it would have played had it never left.
-TEST_F(MusicStreamEndToEndTest, AMusicVoiceHeardAgainRejoinsTheClipWhereTheMusicIs) {
+TEST_F(MusicRejoinEndToEndTest, AMusicVoiceHeardAgainRejoinsTheClipWhereTheMusicIs) {
   MusicBank music;
   music.rampLow = true;
   music.virtualOnFader = true;
@@ -692,7 +704,7 @@ TEST_F(MusicStreamEndToEndTest, AMusicVoiceHeardAgainRejoinsTheClipWhereTheMusic
 // Streamed, the voice heard again sets its stream reading from where the music will be one
 // look-ahead on (4,800 samples, whole frames: 5,120) and waits that long in silence; then it plays
 // that sample of the clip. Heard again less than that look-ahead before the clip's end, it ends.
-TEST_F(MusicStreamEndToEndTest, AStreamedMusicVoiceHeardAgainWaitsItsLookAheadThenRejoins) {
+TEST_F(MusicRejoinEndToEndTest, AStreamedMusicVoiceHeardAgainWaitsItsLookAheadThenRejoins) {
   MusicBank music;
   music.rampLow = true;
   music.virtualOnFader = true;

@@ -241,9 +241,11 @@ MusicDescription FourBars() {
 }
 
 // One fixture, a suite for each kind of play (each its own CTest entry, so that no entry runs long):
-// playlists, random playlists, shuffled and weighted ones, switches, switches by their rules and
-// nested, stingers, stingers whose segment a switch cuts, seeks, and seeks over a playlist.
+// playlists, their rules' sync points and fades, random playlists, shuffled and weighted ones,
+// switches, changes of a switch, switches by their rules and nested, stingers, stingers whose segment
+// a switch cuts (a nested switch, or one that fades them, apart), seeks, and seeks over a playlist.
 class MusicPlaylistPlayTest : public MusicInteractiveTest {};
+class MusicPlaylistRulePlayTest : public MusicInteractiveTest {};
 class MusicRandomPlayTest : public MusicInteractiveTest {
  protected:
   void ExpectTheModelsOrder(bool shuffle, uint16_t avoid, const std::vector<uint32_t>& weights);
@@ -251,9 +253,11 @@ class MusicRandomPlayTest : public MusicInteractiveTest {
 class MusicShufflePlayTest : public MusicRandomPlayTest {};
 class MusicWeightedPlayTest : public MusicRandomPlayTest {};
 class MusicSwitchPlayTest : public MusicInteractiveTest {};
+class MusicSwitchChangePlayTest : public MusicInteractiveTest {};
 class MusicSwitchRulePlayTest : public MusicInteractiveTest {};
 class MusicStingerPlayTest : public MusicInteractiveTest {};
 class MusicStingerCutPlayTest : public MusicInteractiveTest {};
+class MusicStingerNestedPlayTest : public MusicInteractiveTest {};
 class MusicSeekPlayTest : public MusicInteractiveTest {};
 class MusicSeekPlaylistPlayTest : public MusicInteractiveTest {};
 
@@ -304,7 +308,7 @@ TEST_F(MusicPlaylistPlayTest, ATransitionSegmentPlaysBetweenTheTwoSegmentsOfItsR
 
 // A rule at the next bar of a 2-bar S1: S2 starts at the first bar line past S1's entry, and S1 stops
 // there rather than playing on beneath it. A rule asking for a user cue S1 lacks leaves at its exit cue.
-TEST_F(MusicPlaylistPlayTest, TheNextSegmentStartsAtItsRulesSyncPointOrAtTheExitWhenThereIsNone) {
+TEST_F(MusicPlaylistRulePlayTest, TheNextSegmentStartsAtItsRulesSyncPointOrAtTheExitWhenThereIsNone) {
   for (const uint32_t sync : {uint32_t(SnMusicSync_NextBar), uint32_t(SnMusicSync_NextUserCue)}) {
     SCOPED_TRACE(sync);
     if (sync != SnMusicSync_NextBar) {
@@ -333,7 +337,7 @@ TEST_F(MusicPlaylistPlayTest, TheNextSegmentStartsAtItsRulesSyncPointOrAtTheExit
 
 // A fade-out longer than the source has played since its entry begins at the entry, shortened to end
 // at the sync point as it would have: falling from full to nothing over the first bar.
-TEST_F(MusicPlaylistPlayTest, AFadeOutThatWouldBeginBeforeTheEntryIsShortened) {
+TEST_F(MusicPlaylistRulePlayTest, AFadeOutThatWouldBeginBeforeTheEntryIsShortened) {
   MusicDescription music = FourBars();
   music.playlist = Group(0, 1, {"S1", "S2"});
   Tools::BankMusicRule rule;
@@ -478,7 +482,7 @@ TEST_F(MusicSwitchPlayTest, ASwitchContainerChangesChildAtTheSampleOfItsSyncPoin
 // Ten changes, one every 30 frames, each at the next beat of the child playing: every child plays
 // from its entry on the sample of its switch, and once the room of the contexts a switch makes and
 // frees is settled, a switch takes no memory for good.
-TEST_F(MusicSwitchPlayTest, SwitchAfterSwitchPlaysEachChildFromItsBeatAndKeepsNoMemory) {
+TEST_F(MusicSwitchChangePlayTest, SwitchAfterSwitchPlaysEachChildFromItsBeatAndKeepsNoMemory) {
   constexpr int64_t kBeat = 24000;
   constexpr uint32_t kChanges = 10;
   ASSERT_EQ(SoundEngine::SetState("MusicMood", "Calm"), SN_Success);
@@ -516,7 +520,7 @@ TEST_F(MusicSwitchPlayTest, SwitchAfterSwitchPlaysEachChildFromItsBeatAndKeepsNo
 }
 
 // Calm again before the sync point keeps A; continue-playing to the child playing changes nothing.
-TEST_F(MusicSwitchPlayTest, AChangeSetBackBeforeItsSyncPointKeepsTheChildPlaying) {
+TEST_F(MusicSwitchChangePlayTest, AChangeSetBackBeforeItsSyncPointKeepsTheChildPlaying) {
   ASSERT_EQ(SoundEngine::SetState("MusicMood", "Calm"), SN_Success);
   LoadMusic(MoodSwitch(SnMusicSync_NextBar));
   PlayList();
@@ -532,7 +536,7 @@ TEST_F(MusicSwitchPlayTest, AChangeSetBackBeforeItsSyncPointKeepsTheChildPlaying
 }
 
 // A value that leads nowhere is silence, and the next that leads somewhere plays again.
-TEST_F(MusicSwitchPlayTest, AValueThatResolvesToNothingIsSilence) {
+TEST_F(MusicSwitchChangePlayTest, AValueThatResolvesToNothingIsSilence) {
   ASSERT_EQ(SoundEngine::SetState("MusicMood", "Calm"), SN_Success);
   LoadMusic(MoodSwitch(SnMusicSync_NextBar));
   PlayList();
@@ -547,7 +551,7 @@ TEST_F(MusicSwitchPlayTest, AValueThatResolvesToNothingIsSilence) {
 
 // Two arguments, a state and the game object's switch: each change resolves the whole tuple again; a
 // switch set on another object is not heard.
-TEST_F(MusicSwitchPlayTest, TwoArgumentsResolveTheirTupleAgainOnEachChange) {
+TEST_F(MusicSwitchChangePlayTest, TwoArgumentsResolveTheirTupleAgainOnEachChange) {
   constexpr uint32_t kOther = 8;
   ASSERT_EQ(SoundEngine::RegisterGameObj(kOther), SN_Success);
   ASSERT_EQ(SoundEngine::SetState("MusicMood", "Calm"), SN_Success);
@@ -744,7 +748,7 @@ TEST_F(MusicStingerCutPlayTest, AStingerWhoseSegmentASwitchCutsMovesToTheNextChi
 
 // The same inside a switch inside a switch: Run switches the inner one from A to C at the bar, and the
 // stinger the outer one gives for A's cue moves to C's.
-TEST_F(MusicStingerCutPlayTest, AStingerCutByANestedSwitchMovesToItsNextChild) {
+TEST_F(MusicStingerNestedPlayTest, AStingerCutByANestedSwitchMovesToItsNextChild) {
   ASSERT_EQ(SoundEngine::SetState("MusicMood", "Calm"), SN_Success);
   ASSERT_EQ(SoundEngine::SetSwitch("Surface", "Walk", kObject), SN_Success);
   MusicDescription music;
@@ -780,7 +784,7 @@ MusicDescription MoodSwitchWithPreEntryStinger(uint32_t syncType, uint32_t sting
 // The stinger's segment has 500 ms before its entry: for A's cue (156,000) it sounds from 132,000.
 // Tense at 133,120 switches at the next beat (144,000), in the frame from 143,360: the stinger, cut
 // while sounding, fades out over as long as it has sounded (11,360 samples, 237 ms) and B plays on.
-TEST_F(MusicStingerCutPlayTest, AStingerSoundingWhenASwitchCutsItsSegmentFadesOverTheTimeItPlayed) {
+TEST_F(MusicStingerNestedPlayTest, AStingerSoundingWhenASwitchCutsItsSegmentFadesOverTheTimeItPlayed) {
   ASSERT_EQ(SoundEngine::SetState("MusicMood", "Calm"), SN_Success);
   LoadMusic(MoodSwitchWithPreEntryStinger(SnMusicSync_NextBeat, SnMusicSync_NextUserCue));
   PlayList();

@@ -121,9 +121,10 @@ constexpr const char* kThreeNotes =
     "480 120 8000 target:NoteSound note:960:0:60:100:480 note:480:0:62:100:480 note:480:0:64:100:480";
 
 // Suites of one fixture, so that no CTest entry runs long: the notes in time, the clips that loop,
-// stop and hand on, the tracks and their mutes, and the play's pause, stop and seek.
+// stop and hand on, the tracks, their mutes, and the play's pause, stop and seek.
 class MusicMidiClipPlayTest : public MusicMidiEndToEndTest {};
 class MusicMidiTrackTest : public MusicMidiEndToEndTest {};
+class MusicMidiMuteTest : public MusicMidiEndToEndTest {};
 class MusicMidiPlayControlTest : public MusicMidiEndToEndTest {};
 
 // A note-on at tick 960 sounds on the marker from music time 48,000 and its note-off at tick 1,440
@@ -159,7 +160,7 @@ TEST_F(MusicMidiEndToEndTest, ANoteBeginningAndEndingInOneFrameSoundsBetweenItsM
 // once unmuted the third note (144,000) sounds to the clip's end under the pedal, kept down. The
 // marker's voice ramps out across the frame of the mute and back in across that of the unmute. A
 // mute for another game object changes nothing.
-TEST_F(MusicMidiTrackTest, AMutedTrackEndsItsClipsNotesAndVoicesAndBeginsNoneUntilUnmuted) {
+TEST_F(MusicMidiMuteTest, AMutedTrackEndsItsClipsNotesAndVoicesAndBeginsNoneUntilUnmuted) {
   LoadClip("480 120 8000 target:NoteSound cc:0:0:64:127 note:960:0:60:100:480 note:480:0:62:100:480 "
            "note:480:0:64:100:480");
   ASSERT_EQ(SoundEngine::RegisterGameObj(kObject + 1), SN_Success);
@@ -185,7 +186,7 @@ TEST_F(MusicMidiTrackTest, AMutedTrackEndsItsClipsNotesAndVoicesAndBeginsNoneUnt
 // A clip that begins on a muted track begins muted: the note of music time 48,000 never sounds,
 // and after the unmute at 61,440 the later notes do; so does a voice on a muted track, silent until
 // it ramps in across the frame of the unmute. (Music time 0 is the capture's second frame.)
-TEST_F(MusicMidiTrackTest, AClipOrVoiceBegunOnAMutedTrackBeginsMuted) {
+TEST_F(MusicMidiMuteTest, AClipOrVoiceBegunOnAMutedTrackBeginsMuted) {
   LoadClip(kThreeNotes);
   Frames(1);  // the game object's registration is done in a frame
   ASSERT_NE(Object(kObject), nullptr);
@@ -245,7 +246,7 @@ TEST_F(MusicMidiTrackTest, APlayingClipIsItsTracksActivityAndFollowsItsSpeed) {
 // mute, back in across that of the unmute) with the notes, as its bus's mute does; the bus's volume
 // of -6 dB reaches it too, ramping across its frame, as it reaches the notes' sound on the same bus.
 // Nothing is left counted after the play.
-TEST_F(MusicMidiTrackTest, ASegmentsOrItsBussMuteAndItsBussVolumeReachTheAudioTracksVoices) {
+TEST_F(MusicMidiMuteTest, ASegmentsOrItsBussMuteAndItsBussVolumeReachTheAudioTracksVoices) {
   LoadClip(kThreeNotes);
   CSnPropertyNode* bus = Node("Effects");
   ASSERT_NE(bus, nullptr);

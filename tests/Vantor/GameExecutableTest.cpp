@@ -130,13 +130,14 @@ end)
 
 // One fixture, a suite for each side of the game (each its own CTest entry, so that no entry runs
 // long): its play, its sound, the music's key, content that does not load, the display, the display's
-// loss and its server killed at each step, the stop signals while it plays and during its start
-// (without an X server and with one).
+// errors, its loss and its server killed at each step, the stop signals while it plays and during its
+// start (without an X server and with one).
 class GamePlayTest : public GameExecutableTest {};
 class GameSoundTest : public GameExecutableTest {};
 class GameMusicKeyTest : public GameExecutableTest {};
 class GameContentTest : public GameExecutableTest {};
 class GameDisplayTest : public GameExecutableTest {};
+class GameDisplayErrorTest : public GameExecutableTest {};
 class GameDisplayLossTest : public GameExecutableTest {};
 class GameSignalTest : public GameExecutableTest {};
 class GameStartSignalTest : public GameExecutableTest {
@@ -784,7 +785,7 @@ TEST_F(GameDisplayLossTest, ALostDisplayEndsTheGameInOrder) {
 
 // A display that takes the game's connection but cannot give its window OpenGL (a server without the
 // GLX extension): the one line the game ends with carries the window system's own reason.
-TEST_F(GameDisplayTest, AWindowTheDisplayRefusesIsExplainedInTheWindowSystemsWords) {
+TEST_F(GameDisplayErrorTest, AWindowTheDisplayRefusesIsExplainedInTheWindowSystemsWords) {
   if (!fs::exists("/usr/bin/Xvfb")) GTEST_SKIP() << "Xvfb is not installed";
   const VirtualDisplay display = StartVirtualDisplay({"-extension", "GLX"});
   ASSERT_FALSE(display.name.empty()) << "Xvfb did not start";
@@ -920,7 +921,7 @@ TEST_F(GameDisplayKilledTest, ADisplayKilledAtAnyStepOfTheStartOrPlayEndsWithIts
 // A protocol error on a display that is still there (another client destroys the game's window, so that
 // its presents name a window the server no longer knows) is said once with its request, and the game
 // goes on (its window gone, it waits as a minimised one does) until it is stopped.
-TEST_F(GameDisplayTest, AProtocolErrorOnADisplayStillThereIsSaidOnceAndTheGameGoesOn) {
+TEST_F(GameDisplayErrorTest, AProtocolErrorOnADisplayStillThereIsSaidOnceAndTheGameGoesOn) {
   if (!fs::exists("/usr/bin/Xvfb")) GTEST_SKIP() << "Xvfb is not installed";
   MarkRunningOnThirdFrame();
   const VirtualDisplay display = StartVirtualDisplay({});
