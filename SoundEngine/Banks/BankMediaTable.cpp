@@ -49,7 +49,9 @@ CSnBankRecord* CSnSoundBankManager::FindGameMedia(uint32_t mediaId, const void* 
   ORV_ASSERT(m_bankLock.IsHeldByCurrentThread());
   const MediaEntry* entry = m_media.Find(mediaId);
   if (!entry) return nullptr;
-  for (uint32_t i = 0; i < entry->sourceCount; ++i) {
+  // Newest first: a failed SetMedia takes back the copies it set, not one set before at the same
+  // address that a reader may hold.
+  for (uint32_t i = entry->sourceCount; i-- > 0;) {
     CSnBankRecord* owner = entry->sources[i].bank;
     if (!owner || !owner->IsGameMedia() || owner->IsUnloading() || entry->sources[i].data != data) continue;
     if (setSize) *setSize = entry->sources[i].size;

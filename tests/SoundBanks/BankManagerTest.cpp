@@ -527,6 +527,19 @@ TEST_P(BankManagerTest, SetMediaWithANullItemLeavesNoTrace) {
   EXPECT_EQ(Banks().GetMedia(500).data, nullptr);
 }
 
+TEST_P(BankManagerTest, AFailedSetMediaTakesBackOnlyTheCopiesItSet) {
+  static const uint8_t bytes[4] = {1, 2, 3, 4};
+  const SN::SnMediaItem items[2] = {{502, bytes, 4}, {503, nullptr, 4}};
+  ASSERT_EQ(Banks().SetMedia(items, 1), SN::SN_Success);
+  const SN::SnMediaRef held = Banks().GetMedia(502);
+  // The same bytes set again in a call that fails: the copy set before, read meanwhile, stays.
+  EXPECT_EQ(Banks().SetMedia(items, 2), SN::SN_Failure);
+  EXPECT_EQ(Banks().MediaReferences(502), 2u);
+  Banks().ReleaseMedia(502, held.bank);
+  EXPECT_EQ(Banks().UnsetMedia(items, 1), SN::SN_Success);
+  EXPECT_EQ(Banks().MediaReferences(502), 0u);
+}
+
 TEST_P(BankManagerTest, ClearBanksUnloadsEveryLoadedBank) {
   WriteBankFile("A.bnk", Build(Action("One", 0x0403) + "event Play_A One\n", "A"));
   WriteBankFile("B.bnk", Build(Action("Two", 0x0403) + "event Play_B Two\n", "B"));
