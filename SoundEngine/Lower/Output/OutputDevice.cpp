@@ -331,16 +331,15 @@ void DestroyDevice(CSnOutputDevice* device) { PoolDelete(g_DefaultPoolId, device
 // holds, are the main device's again, with the voices playing for them: a listener no device renders
 // would keep its voices silent for good. Motion outputs never took any.
 void ReturnListenersToMainDevice(const CSnOutputDevice& removed) {
-  DeviceList& list = Devices();
-  CSnOutputDevice* main = list.head && list.head->IsMainOutput() ? list.head : nullptr;
-  if (!main || removed.OutputType() == SnOutput_Motion) return;
-  uint32_t returned = removed.ListenerMask() & ~main->m_listenerMask;
-  for (CSnOutputDevice* d = main->m_pNext; d; d = d->m_pNext)
+  CSnOutputDevice* mainDevice = MainDevice();
+  if (!mainDevice || removed.OutputType() == SnOutput_Motion) return;
+  uint32_t returned = removed.ListenerMask() & ~mainDevice->m_listenerMask;
+  for (CSnOutputDevice* d = mainDevice->m_pNext; d; d = d->m_pNext)
     if (d->OutputType() != SnOutput_Motion) returned &= ~d->m_listenerMask;
   if (!returned) return;
-  main->m_listenerMask |= returned;
+  mainDevice->m_listenerMask |= returned;
   ListenerTable().SetOutputDevice(returned, SnOutput_Main, 0);
-  UpdateDeviceRouting(SnOutput_Main, 0, main->m_listenerMask);
+  UpdateDeviceRouting(SnOutput_Main, 0, mainDevice->m_listenerMask);
 }
 
 SNRESULT AddOutputDevice(uint32_t outputType, uint32_t deviceId, const SnOutputSettings& settings,
