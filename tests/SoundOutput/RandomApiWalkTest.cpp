@@ -1515,6 +1515,10 @@ class RandomApiWalkTest : public OutputFixture {
             [&] { return SoundEngine::LoadBank("Init.bnk", -1, id); });
     Watched(last, "LoadBank(\"WalkF.bnk\") before the bus callbacks' check",
             [&] { return SoundEngine::LoadBank("WalkF.bnk", -1, id); });
+    // A secondary output the walk left holds listener 0: the voice's would reach no master bus while it
+    // stays, as an output that takes a listener from the main device is meant to do.
+    Watched(last, "RemoveSecondaryOutput before the bus callbacks' check",
+            [] { return SoundEngine::RemoveSecondaryOutput(1, SnOutput_Secondary); });
     for (uint32_t bus = 0; bus < kBuses; ++bus)
       for (uint32_t kind = 0; kind < 2; ++kind) {
         RegisterBusCallback(bus, kind != 0, true);

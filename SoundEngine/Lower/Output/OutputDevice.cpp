@@ -12,6 +12,7 @@
 #include "SoundEngine/Lower/LowerEngineCore.h"
 #include "SoundEngine/Lower/Mixing/FrameConvert.h"
 #include "SoundEngine/Lower/Mixing/FrameFormat.h"
+#include "SoundEngine/Lower/Mixing/MixBusGraph.h"
 #include "SoundEngine/Lower/Output/CaptureFile.h"
 #include "SoundEngine/Lower/Output/Sink.h"
 #include "SoundEngine/Lower/OutputServices.h"
@@ -326,6 +327,21 @@ void Append(CSnOutputDevice* device) {
 
 void DestroyDevice(CSnOutputDevice* device) { PoolDelete(g_DefaultPoolId, device); }
 
+// The listeners a removed secondary output took from the main device, and that no other output
+// holds, are the main device's again, with the voices playing for them: a listener no device renders
+// would keep its voices silent for good. Motion outputs never took any.
+void ReturnListenersToMainDevice(const CSnOutputDevice& removed) {
+  CSnOutputDevice* mainDevice = MainDevice();
+  if (!mainDevice || removed.OutputType() == SnOutput_Motion) return;
+  uint32_t returned = removed.ListenerMask() & ~mainDevice->m_listenerMask;
+  for (CSnOutputDevice* d = mainDevice->m_pNext; d; d = d->m_pNext)
+    if (d->OutputType() != SnOutput_Motion) returned &= ~d->m_listenerMask;
+  if (!returned) return;
+  mainDevice->m_listenerMask |= returned;
+  ListenerTable().SetOutputDevice(returned, SnOutput_Main, 0);
+  UpdateDeviceRouting(SnOutput_Main, 0, mainDevice->m_listenerMask);
+}
+
 SNRESULT AddOutputDevice(uint32_t outputType, uint32_t deviceId, const SnOutputSettings& settings,
                          uint32_t sinkTypeWord, uint32_t listenerMask, bool isMain) {
   if (sinkTypeWord == SnOutput_SecondaryAlias) sinkTypeWord = SnOutput_Secondary;
@@ -387,6 +403,7 @@ SNRESULT RemoveOutputDevice(uint32_t outputType, uint32_t deviceId) {
       list.head = d->m_pNext;
     if (list.tail == d) list.tail = previous;
     --list.count;
+    ReturnListenersToMainDevice(*d);
     DestroyDevice(d);
     return SN_Success;
   }
