@@ -131,7 +131,8 @@ SNRESULT UnlockPlaylist(uint32_t playingId) {
   if (!manager) return SN_Failure;
   CSnDynamicSequence* sequence = FindSequence(playingId, "UnlockPlaylist", true);
   if (!sequence) return SN_Failure;
-  if (!sequence->UnlockPlaylist()) {
+  bool waiting = false;
+  if (!sequence->UnlockPlaylist(waiting)) {
     // Its reference would be one that LockPlaylist never took.
     SOUND_LOG(Error, "DynamicSequence::UnlockPlaylist: playing id %u has no LockPlaylist of this thread to pair with",
               playingId);
@@ -140,7 +141,7 @@ SNRESULT UnlockPlaylist(uint32_t playingId) {
   }
   sequence->Release();  // LockPlaylist's
   // The lock is free before the message is written: a full ring has this thread run the handlers.
-  if (sequence->State() != SnSequenceState_Waiting) {
+  if (!waiting) {
     sequence->Release();
     return SN_Success;
   }

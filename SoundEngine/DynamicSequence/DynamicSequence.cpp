@@ -74,14 +74,14 @@ SnDynamicPlaylist* CSnDynamicSequence::LockPlaylist(bool mayWait) {
   return &m_playlist;
 }
 
-bool CSnDynamicSequence::UnlockPlaylist() {
+bool CSnDynamicSequence::UnlockPlaylist(bool& waiting) {
   // Another thread's unlock, or one too many, would free a lock this thread does not hold.
   if (m_playlistOwner.load() != std::this_thread::get_id() || m_playlistDepth == 0) return false;
   if (--m_playlistDepth == 0) m_playlistOwner = std::thread::id();
   m_playlistLock.unlock();
-  // Orders the unlock before the caller's look at the state, against the pass's mark before its try
-  // (TakeNext): one of the two sees the other.
-  std::atomic_thread_fence(std::memory_order_seq_cst);
+  // Read by a change of nothing, ordered with the pass's mark before its try (TakeNext): either
+  // this sees the mark, or the pass's try comes after the unlock.
+  waiting = m_state.fetch_or(0) == SnSequenceState_Waiting;
   return true;
 }
 
@@ -131,7 +131,6 @@ void CSnDynamicSequence::TakeNext() {
     // Marked waiting before the try, so that an unlock between the try and a mark after it cannot
     // miss the sequence: its holder sees the mark and posts the wake-up.
     const uint32_t state = m_state.exchange(SnSequenceState_Waiting);
-    std::atomic_thread_fence(std::memory_order_seq_cst);
     std::unique_lock<Platform::ReentrantLock> guard(m_playlistLock, std::try_to_lock);
     if (!guard) return;
     m_state = state;

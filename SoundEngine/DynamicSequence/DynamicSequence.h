@@ -74,11 +74,11 @@ class CSnDynamicSequence final : public CSnIndexedObject {
   static CSnDynamicSequence* Create(uint32_t playingId, uint32_t type);
 
   // Game thread: the playlist, locked until UnlockPlaylist on the same thread. An unlock that pairs
-  // with no lock of this thread is refused (false) and changes nothing. Unless `mayWait` (on the
-  // engine's own threads, where the holder may be waiting for this very thread), a playlist another
-  // thread holds is refused: null.
+  // with no lock of this thread is refused (false) and changes nothing; else `waiting` says whether
+  // the sequence waits for items. Unless `mayWait` (on the engine's own threads, where the holder
+  // may be waiting for this very thread), a playlist another thread holds is refused: null.
   SnDynamicPlaylist* LockPlaylist(bool mayWait = true);
-  bool UnlockPlaylist();
+  bool UnlockPlaylist(bool& waiting);
   bool IsClosed() const { return m_closed.load(); }
   // Any thread: from now on the game's commands are refused.
   void MarkClosed() { m_closed = true; }
