@@ -5,12 +5,19 @@
 #include <cmath>
 
 #include "SoundEngine/ApiQueue.h"
+#include "SoundEngine/Banks/SoundBankManager.h"
 #include "SoundEngine/SoundEngineApi.h"
 
 namespace SN::SoundEngine {
 
 namespace {
 
+// Inside an audio pass, a bank callback or on the bank thread: where a wait for a game thread may
+// wait for itself.
+bool OnEngineThread() {
+  return CSnAudioMgr::InAudioPassOnThisThread() || SnBankCallbackScope::InCallbackOnThisThread() ||
+         (g_pBankManager && g_pBankManager->IsBankThread());
+}
 
 // The open sequence of a playing id with a reference, or null (logged).
 CSnDynamicSequence* FindSequence(uint32_t playingId, const char* caller, bool closedToo) {
@@ -106,7 +113,17 @@ Playlist* LockPlaylist(uint32_t playingId) {
   if (!ApiQueue::Running("DynamicSequence::LockPlaylist")) return nullptr;
   // The reference stays until UnlockPlaylist: the sequence cannot go while the game edits it.
   CSnDynamicSequence* sequence = FindSequence(playingId, "LockPlaylist", true);
-  return sequence ? sequence->LockPlaylist() : nullptr;
+  if (!sequence) return nullptr;
+  // A game thread holding the playlist may be waiting for this thread: for the audio lock (a post
+  // into a full ring, a RenderAudio without the audio thread) or for a waited bank call.
+  const bool mayWait = !OnEngineThread();
+  if (Playlist* playlist = sequence->LockPlaylist(mayWait)) return playlist;
+  SOUND_LOG_REPEATING(Warning,
+                      "DynamicSequence::LockPlaylist: playing id %u: another thread holds the playlist; refused "
+                      "inside the engine's callbacks, which never wait for it",
+                      playingId);
+  sequence->Release();
+  return nullptr;
 }
 
 SNRESULT UnlockPlaylist(uint32_t playingId) {
@@ -114,7 +131,8 @@ SNRESULT UnlockPlaylist(uint32_t playingId) {
   if (!manager) return SN_Failure;
   CSnDynamicSequence* sequence = FindSequence(playingId, "UnlockPlaylist", true);
   if (!sequence) return SN_Failure;
-  if (!sequence->UnlockPlaylist()) {
+  bool waiting = false;
+  if (!sequence->UnlockPlaylist(waiting)) {
     // Its reference would be one that LockPlaylist never took.
     SOUND_LOG(Error, "DynamicSequence::UnlockPlaylist: playing id %u has no LockPlaylist of this thread to pair with",
               playingId);
@@ -123,7 +141,7 @@ SNRESULT UnlockPlaylist(uint32_t playingId) {
   }
   sequence->Release();  // LockPlaylist's
   // The lock is free before the message is written: a full ring has this thread run the handlers.
-  if (sequence->State() != SnSequenceState_Waiting) {
+  if (!waiting) {
     sequence->Release();
     return SN_Success;
   }

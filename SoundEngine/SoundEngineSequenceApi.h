@@ -36,7 +36,8 @@ SNRESULT Break(uint32_t playingId);
 // The last command: the sequence goes once its items are done.
 SNRESULT Close(uint32_t playingId);
 // The playlist to edit, locked for the calling thread until UnlockPlaylist on the same thread; null
-// for a playing id without a sequence.
+// for a playing id without a sequence. In a play's, bus or bank callback it never waits: null (said
+// once) while another thread holds the playlist.
 Playlist* LockPlaylist(uint32_t playingId);
 // A sequence waiting for items plays on with the ones added. SN_Failure, logged and changing
 // nothing, for an unlock that pairs with no LockPlaylist of the calling thread.

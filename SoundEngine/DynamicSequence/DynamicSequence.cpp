@@ -3,6 +3,7 @@
 // Close; and the receiver that hands the queued sequence messages to it.
 #include "SoundEngine/DynamicSequence/DynamicSequence.h"
 
+#include <mutex>
 #include <vector>
 
 #include "SoundEngine/AudioMgr.h"
@@ -63,17 +64,24 @@ void CSnDynamicSequence::ReleaseAtTerm() {
 
 // ---- the game's side ----
 
-SnDynamicPlaylist* CSnDynamicSequence::LockPlaylist() {
-  m_playlistLock.lock();
+SnDynamicPlaylist* CSnDynamicSequence::LockPlaylist(bool mayWait) {
+  if (!mayWait) {
+    if (!m_playlistLock.try_lock()) return nullptr;
+  } else {
+    m_playlistLock.lock();
+  }
   if (m_playlistDepth++ == 0) m_playlistOwner = std::this_thread::get_id();
   return &m_playlist;
 }
 
-bool CSnDynamicSequence::UnlockPlaylist() {
+bool CSnDynamicSequence::UnlockPlaylist(bool& waiting) {
   // Another thread's unlock, or one too many, would free a lock this thread does not hold.
   if (m_playlistOwner.load() != std::this_thread::get_id() || m_playlistDepth == 0) return false;
   if (--m_playlistDepth == 0) m_playlistOwner = std::thread::id();
   m_playlistLock.unlock();
+  // Read by a change of nothing, ordered with the pass's mark before its try (TakeNext): either
+  // this sees the mark, or the pass's try comes after the unlock.
+  waiting = m_state.fetch_or(0) == SnSequenceState_Waiting;
   return true;
 }
 
@@ -97,8 +105,9 @@ void CSnDynamicSequence::RunCommand(SnSequenceCommand command, int32_t fadeMs, u
     case SnSequence_Close: Close(); break;
     case SnSequence_WakeUpAfterUnlock:
       if (m_state == SnSequenceState_Waiting) {
-        Platform::ReentrantGuard guard(m_playlistLock);
-        if (m_playlist.Count() == 0) break;
+        // Held elsewhere: the holder's unlock posts another wake-up.
+        std::unique_lock<Platform::ReentrantLock> guard(m_playlistLock, std::try_to_lock);
+        if (!guard || m_playlist.Count() == 0) break;
       } else {
         break;
       }
@@ -119,7 +128,12 @@ void CSnDynamicSequence::TakeNext() {
   if (!m_gameObject || m_state == SnSequenceState_Stopped) return;
   SnArray<SnPlaylistItem> placeholders;
   {
-    Platform::ReentrantGuard guard(m_playlistLock);
+    // Marked waiting before the try, so that an unlock between the try and a mark after it cannot
+    // miss the sequence: its holder sees the mark and posts the wake-up.
+    const uint32_t state = m_state.exchange(SnSequenceState_Waiting);
+    std::unique_lock<Platform::ReentrantLock> guard(m_playlistLock, std::try_to_lock);
+    if (!guard) return;
+    m_state = state;
     while (m_playlist.Count()) {
       const SnPlaylistItem item = *m_playlist.ItemAt(0);
       m_playlist.Remove(0);

@@ -74,9 +74,11 @@ class CSnDynamicSequence final : public CSnIndexedObject {
   static CSnDynamicSequence* Create(uint32_t playingId, uint32_t type);
 
   // Game thread: the playlist, locked until UnlockPlaylist on the same thread. An unlock that pairs
-  // with no lock of this thread is refused (false) and changes nothing.
-  SnDynamicPlaylist* LockPlaylist();
-  bool UnlockPlaylist();
+  // with no lock of this thread is refused (false) and changes nothing; else `waiting` says whether
+  // the sequence waits for items. Unless `mayWait` (on the engine's own threads, where the holder
+  // may be waiting for this very thread), a playlist another thread holds is refused: null.
+  SnDynamicPlaylist* LockPlaylist(bool mayWait = true);
+  bool UnlockPlaylist(bool& waiting);
   bool IsClosed() const { return m_closed.load(); }
   // Any thread: from now on the game's commands are refused.
   void MarkClosed() { m_closed = true; }
@@ -112,7 +114,9 @@ class CSnDynamicSequence final : public CSnIndexedObject {
   // The game's reference and the count it keeps on the playing id, given back once: by the handled
   // Close or at Term.
   void GiveBackGameReference();
-  // Under the playlist lock: placeholders call back at once; no item leaves the sequence waiting.
+  // Under the playlist lock: placeholders call back at once; no item leaves the sequence waiting. The
+  // pass never waits for the lock: a game thread holding it may be waiting for the pass. A playlist
+  // held elsewhere leaves the sequence waiting too, and the holder's unlock wakes it.
   void TakeNext();
   SNRESULT PlayItem(const SnPlaylistItem& item, int32_t fadeMs, uint32_t curve);
   void ActOnItems(bool current, bool next, uint32_t action, int32_t fadeMs, uint32_t curve);

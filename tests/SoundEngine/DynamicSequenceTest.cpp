@@ -16,6 +16,7 @@
 #include "SoundEngine/SoundEngineSequenceApi.h"
 #include "tests/SoundEngine/GameSyncFakes.h"
 #include "tests/SoundEngine/SoundApiFakes.h"
+#include "tests/Support/WaitFor.h"
 
 namespace {
 
@@ -322,6 +323,62 @@ TEST_F(DynamicSequenceTest, AnUnlockWithoutItsLockIsRefusedAndFreesNothing) {
   Frames(1);
   EXPECT_EQ(Sequence(id), nullptr);
   EXPECT_EQ(callbacks_.calls.back(), (std::pair<uint32_t, uint32_t>{kEventEnd, 0}));
+}
+
+// A pass, run by another thread while this one holds a playlist, ends without waiting for it: this
+// thread could be waiting for the pass (a post into a full ring, a RenderAudio of its own).
+class PassBesideAHeldPlaylist : public DynamicSequenceTest {
+ protected:
+  // The next pass, on another thread, while this one holds the playlist of `held`.
+  bool PassWhileHeld(uint32_t held) {
+    EXPECT_NE(Seq::LockPlaylist(held), nullptr);
+    std::atomic<bool> passed{false};
+    std::thread pass([&] {
+      SoundEngine::RenderAudio();
+      passed = true;
+    });
+    const bool ended = OrvTest::WaitUntil([&] { return passed.load(); },
+                                          "a pass while the game holds a playlist", std::chrono::seconds(3));
+    EXPECT_EQ(Seq::UnlockPlaylist(held), SN_Success);
+    pass.join();
+    return ended;
+  }
+};
+
+struct LockFromCallback {
+  uint32_t other = 0;
+  bool called = false;
+  Seq::Playlist* got = nullptr;
+  static void Call(uint32_t, SnCallbackInfo* info) {
+    auto* self = static_cast<LockFromCallback*>(info->cookie);
+    self->got = Seq::LockPlaylist(self->other);
+    if (self->got) Seq::UnlockPlaylist(self->other);
+    self->called = true;
+  }
+};
+
+TEST_F(PassBesideAHeldPlaylist, APlayCallbackIsRefusedThePlaylist) {
+  const uint32_t held = Open();
+  LockFromCallback call{held};
+  const uint32_t placeholder = Seq::Open(5, kItemEnd, &LockFromCallback::Call, &call);
+  Fill(placeholder, {{0, 0}});
+  ASSERT_EQ(Seq::Play(placeholder), SN_Success);
+  EXPECT_TRUE(PassWhileHeld(held));
+  EXPECT_TRUE(call.called);
+  EXPECT_EQ(call.got, nullptr);
+  EXPECT_NE(log_.Take().find("DynamicSequence::LockPlaylist: playing id " + std::to_string(held) +
+                             ": another thread holds the playlist"),
+            std::string::npos);
+}
+
+TEST_F(PassBesideAHeldPlaylist, TheSequenceWaitsAndTheUnlockWakesIt) {
+  const uint32_t id = Open();
+  Fill(id, {{101, 0}});
+  ASSERT_EQ(Seq::Play(id), SN_Success);
+  EXPECT_TRUE(PassWhileHeld(id));
+  EXPECT_TRUE(playback_.plays.empty());
+  Frames(1);  // the unlock's wake-up
+  EXPECT_EQ(playback_.plays, (std::vector<RecordingPlayback::Play>{{101, 0, 0}}));
 }
 
 TEST_F(DynamicSequenceTest, MotionDevicesAndBusCallbacks) {

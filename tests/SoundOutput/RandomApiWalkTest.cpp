@@ -110,6 +110,9 @@ std::string BankText(const std::string& p) {
   sound("Wobbly", "TPlain");
   t += "rtpc " + p + "Wobbly volume modulator " + p + "Wobble 0:0 1:-6\n";
   sound("Note", "TPlain");
+  // Played on Voices only by the bus callbacks' check.
+  t += "sound " + p + "Voiced " + p + "TLooped Voices volume -40 loop 0\n"
+       "action " + p + "Play_Voiced_Act 0x0403 " + p + "Voiced\nevent " + p + "Play_Voiced " + p + "Play_Voiced_Act\n";
   t += "miditrack " + p + "Notes 480 120 1000 target:" + p + "Note note:0:0:60:100:240 note:480:0:64:100:240\n"
        "segment " + p + "Segment 120 4 4 1000 0 1000 track:" + p + "Notes bus:Effects\n"
        "musicevent " + p + "Play_Music " + p + "Segment\n";
@@ -224,11 +227,14 @@ struct MediaSlot {
   uint32_t mediaId = 0;
 };
 
-// The buses the walk registers its bus callbacks on, and those of them known to call back every frame
-// while a voice plays through them (the end of the walk demands their calls; the others are counted).
-constexpr uint32_t kBuses = 2;
-const char* const kBusNames[kBuses] = {"MasterBus", "Effects"};
-constexpr bool kBusCallsBack[kBuses] = {true, false};
+// The buses of the Init bank the walk registers its bus callbacks on, and those of them known to call
+// back every frame while a voice plays through them (the end of the walk demands their calls; the
+// others are counted). Voices mixes in a stage of its own. Effects has none (no effect, mixer,
+// channel configuration or override, and a parent): its voices mix straight into MasterBus's stage,
+// so its bus callbacks never come.
+constexpr uint32_t kBuses = 3;
+const char* const kBusNames[kBuses] = {"MasterBus", "Voices", "Effects"};
+constexpr bool kBusCallsBack[kBuses] = {true, true, false};
 
 // The kinds of callback a call is made from.
 enum class Origin : uint32_t { Play, Bus, Bank };
@@ -251,6 +257,7 @@ const char* const kCallbackCalls[] = {
     "CancelBankCallbackCookie",
     "a bus callback unregistered and registered again",
     "DynamicSequence::Break or Stop",
+    "DynamicSequence::LockPlaylist and UnlockPlaylist",
     "LoadBank(\"WalkF.bnk\") with a callback",
     "LoadBank(\"WalkF.bnk\"), waited",
     "PrepareEvent with a callback",
@@ -616,11 +623,11 @@ class RandomApiWalkTest : public OutputFixture {
   }
   // Registers (or, with `on` false, unregisters) one of the walk's bus callbacks.
   static SNRESULT RegisterBusCallback(uint32_t bus, bool metering, bool on) {
+    static const SnBusVolumeCallback volume[kBuses] = {&OnBusVolume<0>, &OnBusVolume<1>, &OnBusVolume<2>};
+    static const SnBusMeteringCallback meter[kBuses] = {&OnBusMetering<0>, &OnBusMetering<1>, &OnBusMetering<2>};
     const uint32_t busId = SoundEngine::GetIDFromString(kBusNames[bus]);
-    if (metering)
-      return SoundEngine::RegisterBusMeteringCallback(
-          busId, on ? (bus ? &OnBusMetering<1> : &OnBusMetering<0>) : nullptr, 1);
-    return SoundEngine::RegisterBusVolumeCallback(busId, on ? (bus ? &OnBusVolume<1> : &OnBusVolume<0>) : nullptr);
+    if (metering) return SoundEngine::RegisterBusMeteringCallback(busId, on ? meter[bus] : nullptr, 1);
+    return SoundEngine::RegisterBusVolumeCallback(busId, on ? volume[bus] : nullptr);
   }
   static void OnBank(uint32_t, const void*, SNRESULT, int32_t, void* cookie) {
     BankCall* call = static_cast<BankCall*>(cookie);
@@ -754,18 +761,27 @@ class RandomApiWalkTest : public OutputFixture {
         if (type == SnCallback_EndOfDynamicSequenceItem) Below(random, 2) ? Seq::Break(playingId) : Seq::Stop(playingId);
         break;
       case 13: {
+        // Refused (null) while a game thread holds the playlist: that thread may be waiting for this one.
+        const uint32_t id = type == SnCallback_EndOfDynamicSequenceItem ? playingId : recentSequence_.load();
+        if (Seq::Playlist* playlist = Seq::LockPlaylist(id)) {
+          playlist->Enqueue(SoundEngine::GetIDFromString((std::string(kBankPrefix[bank]) + "Blip").c_str()));
+          Seq::UnlockPlaylist(id);
+        }
+        break;
+      }
+      case 14: {
         BankCall& call = NewBankCall(std::string("LoadBank(\"WalkF.bnk\") with a callback, from ") + OriginName(origin),
                                      depth);
         uint32_t id = 0;
         if (SoundEngine::LoadBank("WalkF.bnk", &OnBank, &call, -1, id) == SN_Success) Accept(call);
         break;
       }
-      case 14: {
+      case 15: {
         uint32_t id = 0;
         SoundEngine::LoadBank("WalkF.bnk", -1, id);  // refused on the engine's threads: it would wait for itself
         break;
       }
-      case 15: {
+      case 16: {
         BankCall& call = NewBankCall(std::string("PrepareEvent with a callback, from ") + OriginName(origin), depth);
         const char* names[] = {event.c_str()};
         if (SoundEngine::PrepareEvent(Below(random, 2) ? SnPreparation_Load : SnPreparation_Unload, names, 1,
@@ -773,13 +789,13 @@ class RandomApiWalkTest : public OutputFixture {
           Accept(call);
         break;
       }
-      case 16: {
+      case 17: {
         BankCall& call =
             NewBankCall(std::string("UnloadBank(\"WalkF.bnk\") with a callback, from ") + OriginName(origin), depth);
         if (SoundEngine::UnloadBank("WalkF.bnk", nullptr, &OnBank, &call) == SN_Success) Accept(call);
         break;
       }
-      case 17: {
+      case 18: {
         MediaSlot& slot = media_[bank];
         std::unique_lock<std::mutex> lock(slot.lock, std::try_to_lock);
         if (!lock || slot.copy) break;
@@ -788,16 +804,16 @@ class RandomApiWalkTest : public OutputFixture {
         if (SoundEngine::SetMedia(&item, 1) != SN_Success) slot.copy.reset();
         break;
       }
-      case 18: {
+      case 19: {
         uint32_t position = 0;
         SoundEngine::GetSourcePlayPosition(playingId, &position);
         break;
       }
-      case 19:
+      case 20:
         SoundEngine::PostTrigger("Nothing", object);
         break;
       // Calls that take something away.
-      case 20: {
+      case 21: {
         MediaSlot& slot = media_[bank];
         std::unique_lock<std::mutex> lock(slot.lock, std::try_to_lock);
         if (!lock || !slot.copy) break;
@@ -808,22 +824,22 @@ class RandomApiWalkTest : public OutputFixture {
         if (SoundEngine::UnsetMedia(&item, 1) == SN_Success) slot.copy.reset();
         break;
       }
-      case 21:
+      case 22:
         SoundEngine::StopAll(Below(random, 2) ? object : kInvalidGameObjectId);
         break;
-      case 22:
+      case 23:
         SoundEngine::UnregisterGameObj(object);
         SoundEngine::RegisterGameObj(object);
         break;
-      case 23:
+      case 24:
         SoundEngine::UnloadBank("WalkF.bnk", nullptr);
         break;
-      case 24:
+      case 25:
         // A pass never starts inside a pass; the call answers as from the game.
         if (SoundEngine::RenderAudio() != SN_Success)
           Fail(std::string("RenderAudio from ") + OriginName(origin) + " did not answer " + std::to_string(SN_Success));
         break;
-      case 25:
+      case 26:
         // Refused with an Error line: the engine keeps running.
         SoundEngine::Term();
         if (!SoundEngine::IsInitialized()) Fail(std::string("Term from ") + OriginName(origin) + " ended the engine");
@@ -1093,6 +1109,7 @@ class RandomApiWalkTest : public OutputFixture {
       Posted(play, id);
       Note(thread, "dynamic sequence " + std::to_string(id) + " opened");
       if (id) open.push_back(id);
+      if (id) recentSequence_ = id;
       return;
     }
     const uint32_t id = open[Below(thread.random, uint32_t(open.size()))];
@@ -1131,6 +1148,10 @@ class RandomApiWalkTest : public OutputFixture {
             const std::string item = std::string(kBankPrefix[Below(thread.random, kBanks)]) + kItems[Below(thread.random, 5)];
             playlist->Enqueue(SoundEngine::GetIDFromString(item.c_str()), Below(thread.random, 3) ? 0 : 30);
           }
+          // Holding the playlist, a call that may wait for the pass (without the audio thread it runs
+          // one here), whose callbacks and item ends want the same playlist.
+          if (!Below(thread.random, 3))
+            Watched(thread, "RenderAudio holding a playlist", [] { return SoundEngine::RenderAudio(); });
           Seq::UnlockPlaylist(id);
         }
         break;
@@ -1527,6 +1548,9 @@ class RandomApiWalkTest : public OutputFixture {
     const uint32_t looped = Watched(last, "PostEvent before the bus callbacks' check", [] {
       return SoundEngine::PostEvent((std::string(kBankPrefix[0]) + "Play_Looped").c_str(), kFirstObject);
     });
+    const uint32_t voiced = Watched(last, "PostEvent on Voices before the bus callbacks' check", [] {
+      return SoundEngine::PostEvent((std::string(kBankPrefix[0]) + "Play_Voiced").c_str(), kFirstObject);
+    });
     const auto demandedCame = [&] {
       for (uint32_t bus = 0; bus < kBuses; ++bus)
         if (kBusCallsBack[bus] && (!busCalls_[bus][0].load() || !busCalls_[bus][1].load())) return false;
@@ -1547,12 +1571,13 @@ class RandomApiWalkTest : public OutputFixture {
       const std::string log = log_.Take();
       Fail("a bus callback registered on a bus known to call back did not come in " +
            std::to_string(Watch().frames.load() - firstFrame) + " frames (" + std::to_string(firstFrame) +
-           " before) with a voice on Effects: " + counts + CallbackCalls(Clock::now().time_since_epoch().count()) +
+           " before) with a voice on Effects and one on Voices: " + counts + CallbackCalls(Clock::now().time_since_epoch().count()) +
            "; the last wake-up: " + lastWakeup_ +
            "; the log ends\n" + log.substr(log.size() > 1500 ? log.size() - 1500 : 0));
     }
     Watched(last, "StopPlayingID after the bus callbacks' check", [&] {
       SoundEngine::StopPlayingID(looped);
+      SoundEngine::StopPlayingID(voiced);
       return 0;
     });
   }
@@ -1579,6 +1604,7 @@ class RandomApiWalkTest : public OutputFixture {
   std::string lastWakeup_ = "none";  // written by the game threads, read once they are done
   std::atomic<uint32_t> busCalls_[kBuses][2] = {};  // volume and metering calls of each bus
   std::atomic<bool> calm_{false};
+  std::atomic<uint32_t> recentSequence_{0};  // the dynamic sequence a game thread opened last
   BankCall* recentBankCalls_[kRecent] = {};
   uint32_t recentBankCallAt_ = 0;
   std::thread watchdog_;
