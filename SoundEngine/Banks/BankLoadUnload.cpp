@@ -54,7 +54,19 @@ void RenderEnds() {
 
 bool IsWaitingCallback(SnBankCallback callback) { return callback == &SyncCallback; }
 
+bool CountsCallback(const SnBankCommand& command) {
+  return command.callback && !IsWaitingCallback(command.callback);
+}
+
 SNRESULT CSnSoundBankManager::QueueCommand(const SnBankCommand& command) {
+  if (CountsCallback(command)) {
+    const SNRESULT added = m_cookies.AddPending(command.cookie);
+    if (added != SN_Success) {
+      SOUND_LOG(Error, "Bank command %u is refused: no memory to count its callback", command.type);
+      FreeCommand(command);
+      return added;
+    }
+  }
   // Inside a pass the command lock may be held by a load waiting for this pass's audio lock.
   if (CSnAudioMgr::InAudioPassOnThisThread()) return DeferCommand(command);
   const SNRESULT result = RunCommand(command);
@@ -74,6 +86,7 @@ SNRESULT CSnSoundBankManager::DeferCommand(const SnBankCommand& command) {
   if (!deferred) {
     SOUND_LOG(Error, "Bank command %u made inside an audio pass is refused: no memory to keep it until the pass ends",
               command.type);
+    if (CountsCallback(command)) m_cookies.RemovePending(command.cookie);
     FreeCommand(command);
     return SN_InsufficientMemory;
   }
@@ -116,6 +129,7 @@ void CSnSoundBankManager::DropDeferredCommands() {
   Platform::ReentrantGuard guard(m_deferredLock);
   while (DeferredCommand* deferred = m_deferredHead) {
     m_deferredHead = deferred->next;
+    if (CountsCallback(deferred->command)) m_cookies.RemovePending(deferred->command.cookie);
     FreeCommand(deferred->command);
     MemoryMgr::Free(g_DefaultPoolId, deferred);
   }
@@ -125,10 +139,15 @@ void CSnSoundBankManager::DropDeferredCommands() {
 
 void CSnSoundBankManager::CallCallback(const SnBankCommand& command, uint32_t id, SNRESULT result, int32_t poolId) {
   SnBankCallbackScope scope;
-  if (command.callback)
-    command.callback(id, command.sourceKind == SnBankSource_InPlace ? command.image : nullptr, result, poolId,
-                     command.cookie);
+  const void* image = command.sourceKind == SnBankSource_InPlace ? command.image : nullptr;
+  // A waiting caller's cookie is its own, never counted nor cancelled.
+  if (IsWaitingCallback(command.callback))
+    command.callback(id, image, result, poolId, command.cookie);
+  else
+    m_cookies.DoCallback(command.callback, id, image, result, poolId, command.cookie);
 }
+
+void CSnSoundBankManager::CancelCookie(void* cookie) { m_cookies.CancelAndWait(cookie, IsBankThread()); }
 
 SNRESULT CSnSoundBankManager::ExecuteCommand(const SnBankCommand& command) {
   SNRESULT result = SN_Success;

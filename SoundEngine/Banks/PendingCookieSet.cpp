@@ -16,7 +16,7 @@ thread_local uint32_t t_callbacksRunning = 0;
 }  // namespace
 
 CSnPendingCookieSet::~CSnPendingCookieSet() {
-  if (m_entries) MemoryMgr::Free(g_DefaultPoolId, m_entries);
+  if (m_entries != m_inline) MemoryMgr::Free(g_DefaultPoolId, m_entries);
 }
 
 int32_t CSnPendingCookieSet::FindLocked(void* cookie) const {
@@ -27,7 +27,11 @@ int32_t CSnPendingCookieSet::FindLocked(void* cookie) const {
 
 void CSnPendingCookieSet::RemoveLocked(int32_t index) {
   memmove(m_entries + index, m_entries + index + 1, sizeof(Entry) * (m_count - uint32_t(index) - 1));
-  --m_count;
+  if (--m_count || m_entries == m_inline) return;
+  // No callback to come: the set holds no memory of the pool.
+  MemoryMgr::Free(g_DefaultPoolId, m_entries);
+  m_entries = m_inline;
+  m_capacity = kInlineEntries;
 }
 
 SNRESULT CSnPendingCookieSet::AddPending(void* cookie) {
@@ -38,12 +42,12 @@ SNRESULT CSnPendingCookieSet::AddPending(void* cookie) {
     return SN_Success;
   }
   if (m_count == m_capacity) {
-    auto* grown = static_cast<Entry*>(MemoryMgr::Malloc(g_DefaultPoolId, sizeof(Entry) * (size_t(m_capacity) + 1)));
+    auto* grown = static_cast<Entry*>(MemoryMgr::Malloc(g_DefaultPoolId, sizeof(Entry) * size_t(m_capacity) * 2));
     if (!grown) return SN_InsufficientMemory;
-    if (m_count) memcpy(grown, m_entries, sizeof(Entry) * m_count);
-    if (m_entries) MemoryMgr::Free(g_DefaultPoolId, m_entries);
+    memcpy(grown, m_entries, sizeof(Entry) * m_count);
+    if (m_entries != m_inline) MemoryMgr::Free(g_DefaultPoolId, m_entries);
     m_entries = grown;
-    ++m_capacity;
+    m_capacity *= 2;
   }
   m_entries[m_count++] = Entry{cookie, 1, 0};
   return SN_Success;

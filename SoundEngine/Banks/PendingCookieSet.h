@@ -45,9 +45,12 @@ class CSnPendingCookieSet {
   void RemoveLocked(int32_t index);
   void WaitForCallbacks(bool ownThread);
 
-  Entry* m_entries = nullptr;
+  // A few cookies are kept without memory of the pool; more grow an array of it.
+  static constexpr uint32_t kInlineEntries = 4;
+  Entry m_inline[kInlineEntries] = {};
+  Entry* m_entries = m_inline;
   uint32_t m_count = 0;
-  uint32_t m_capacity = 0;
+  uint32_t m_capacity = kInlineEntries;
   Platform::ReentrantLock m_lock;
   // Open while no callback runs: raised with the running count under the lock, so that a canceller
   // taking the lock after a callback was counted always waits for it.

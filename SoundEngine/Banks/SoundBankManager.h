@@ -12,6 +12,7 @@
 #include "SoundEngine/Banks/BankFormat.h"
 #include "SoundEngine/Banks/BankReceivers.h"
 #include "SoundEngine/Banks/LoadedBank.h"
+#include "SoundEngine/Banks/PendingCookieSet.h"
 #include "SoundEngine/Banks/SoundBankReader.h"
 #include "SoundEngine/Banks/SourceDesc.h"
 #include "SoundEngine/Containers.h"
@@ -25,9 +26,9 @@ constexpr SNRESULT SN_BankAlreadyLoaded = SNRESULT(69);  // a second explicit lo
 // The HIRC type of a master or mix bus: a new one clears the master buses before it is made.
 constexpr uint8_t kHircMasterBusType = 8;
 
-// (id, image, result, pool id, cookie): the id is the bank's for bank commands; the image only for a
-// bank loaded in place; the pool id the command's for loads and unloads, else -1.
-using SnBankCallback = void (*)(uint32_t id, const void* image, SNRESULT result, int32_t poolId, void* cookie);
+// SnBankCallback (PendingCookieSet.h): (id, image, result, pool id, cookie): the id is the bank's for
+// bank commands; the image only for a bank loaded in place; the pool id the command's for loads and
+// unloads, else -1.
 
 enum SnBankCommandType : uint32_t {
   SnBankCommand_Load = 0,
@@ -97,6 +98,8 @@ SNRESULT CreateFromPayload(const uint8_t* payload, uint32_t size, CSnIndexedObje
 
 // True for the completion the *Wait calls pass: a caller blocks on it.
 bool IsWaitingCallback(SnBankCallback callback);
+// A callback the cookie set counts: any but a waiting caller's.
+bool CountsCallback(const SnBankCommand& command);
 
 // Marks the calling thread as running a bank callback for the scope's life.
 class SnBankCallbackScope {
@@ -225,9 +228,12 @@ class CSnSoundBankManager : public ISnBankRecordReceiver {
   // by the thread running a command then once that ends; the callback has the outcome. No memory to
   // keep it: 52, and nothing of it is done.
   virtual SNRESULT QueueCommand(const SnBankCommand& command);
+  // Through the cookie set, so that a cancelled cookie is not called; a waiting caller is always told.
   virtual void CallCallback(const SnBankCommand& command, uint32_t id, SNRESULT result, int32_t poolId);
   virtual void StopThread() {}
-  virtual void CancelCookie(void*) {}
+  // No callback of the cookie starts once this returns; it waits for the callbacks running on other
+  // threads, except where that could wait for this thread (see CSnPendingCookieSet::CancelAndWait).
+  virtual void CancelCookie(void* cookie);
   // Whether the calling thread is the bank thread (never, for the plain manager).
   virtual bool IsBankThread() const { return false; }
 
@@ -315,6 +321,10 @@ class CSnSoundBankManager : public ISnBankRecordReceiver {
   virtual SNRESULT UnloadBankSync(const SnBankCommand& command, int32_t* poolId);
   // What a command that will not run owns: the id array of a preparation.
   static void FreeCommand(const SnBankCommand& command);
+
+  // The cookies of the callbacks still to come, counted when a command is taken: every counted
+  // callback is called through the set, or withdrawn when its command will not run.
+  CSnPendingCookieSet m_cookies;
 
  private:
   friend class CSnBankRecord;

@@ -63,7 +63,7 @@ SNRESULT CSnThreadedSoundBankManager::QueueCommand(const SnBankCommand& command)
     FreeCommand(command);
     return SN_Failure;
   }
-  if (command.callback) {
+  if (CountsCallback(command)) {
     const SNRESULT added = m_cookies.AddPending(command.cookie);
     if (added != SN_Success) {
       FreeCommand(command);
@@ -79,7 +79,7 @@ SNRESULT CSnThreadedSoundBankManager::QueueCommand(const SnBankCommand& command)
   }
   if (!node) {
     // The cookie's entry goes again: a later cancel must not wait for a callback that never comes.
-    if (command.callback) m_cookies.RemovePending(command.cookie);
+    if (CountsCallback(command)) m_cookies.RemovePending(command.cookie);
     FreeCommand(command);
     return SN_InsufficientMemory;
   }
@@ -94,15 +94,6 @@ SNRESULT CSnThreadedSoundBankManager::QueueCommand(const SnBankCommand& command)
   m_wake.Set();
   return SN_Success;
 }
-
-void CSnThreadedSoundBankManager::CallCallback(const SnBankCommand& command, uint32_t id, SNRESULT result,
-                                               int32_t poolId) {
-  SnBankCallbackScope scope;
-  m_cookies.DoCallback(command.callback, id, command.sourceKind == SnBankSource_InPlace ? command.image : nullptr,
-                       result, poolId, command.cookie);
-}
-
-void CSnThreadedSoundBankManager::CancelCookie(void* cookie) { m_cookies.CancelAndWait(cookie, IsBankThread()); }
 
 void CSnThreadedSoundBankManager::HoldThread() { m_hold.Clear(); }
 void CSnThreadedSoundBankManager::ReleaseThread() { m_hold.Set(); }
@@ -170,7 +161,7 @@ void CSnThreadedSoundBankManager::DropQueue() {
     if (!command.callback) continue;
     if (IsWaitingCallback(command.callback)) {
       // A caller blocked on this command is told it will not run.
-      m_cookies.DoCallback(command.callback, command.bankId, nullptr, SN_Failure, -1, command.cookie);
+      CallCallback(command, command.bankId, SN_Failure, -1);
     } else {
       m_cookies.RemovePending(command.cookie);
     }

@@ -5,7 +5,6 @@
 #include <atomic>
 #include <cstdint>
 
-#include "SoundEngine/Banks/PendingCookieSet.h"
 #include "SoundEngine/Banks/SoundBankManager.h"
 
 namespace Platform {
@@ -27,11 +26,8 @@ class CSnThreadedSoundBankManager final : public CSnSoundBankManager {
   void Term() override;
   // Any thread: 1 once queued; the outcome goes to the callback.
   SNRESULT QueueCommand(const SnBankCommand& command) override;
-  // Bank or audio thread: through the cookie set, so that a cancelled cookie is not called.
-  void CallCallback(const SnBankCommand& command, uint32_t id, SNRESULT result, int32_t poolId) override;
   // Ends the thread; commands still queued are dropped (see DropQueue).
   void StopThread() override;
-  void CancelCookie(void* cookie) override;
 
   // For tests: holds the thread before its first command, so that commands pile up.
   void HoldThread();
@@ -71,7 +67,6 @@ class CSnThreadedSoundBankManager final : public CSnSoundBankManager {
   Node* m_free = nullptr;
   Node* m_block = nullptr;
   uint32_t m_nodeCount = 0;
-  CSnPendingCookieSet m_cookies;
   Platform::Thread* m_thread = nullptr;
   std::atomic<uint64_t> m_threadId{0};
   Platform::Event m_hold{Platform::Event::Reset::Manual, true};

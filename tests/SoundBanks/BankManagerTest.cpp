@@ -15,6 +15,7 @@
 #include "SoundEngine/Lower/Output/AudioThread.h"
 #include "SoundEngine/Banks/SourceDesc.h"
 #include "SoundEngine/Banks/ThreadedBankManager.h"
+#include "SoundEngine/SoundEngineBankApi.h"
 #include "tests/SoundBanks/BankTestSupport.h"
 #include "tests/SoundBanks/MemoryFileHook.h"
 #include "tests/SoundEngine/SoundApiFakes.h"
@@ -109,6 +110,8 @@ class BankManagerTest : public BankTest::BankFixture, public ::testing::WithPara
     EXPECT_EQ(LoadImage(bank, recorded), SN::SN_Success);
     return recorded.Media(Id(tone));
   }
+
+  SN::SnMediaRef UnloadHoldingMedia(CallbackLog& log);
 
   SN::ISnOutputServices* previousOutputs_ = nullptr;
   SoundTest::FakeOutputs outputs_;
@@ -257,17 +260,26 @@ TEST_P(BankManagerTest, AnActionChainedByOneEventIsRefusedForAnother) {
   EXPECT_EQ(Objects(SN::SnIndex_Actions), 0u);
 }
 
-TEST_P(BankManagerTest, AnUnloadCallsBackAfterTheVoicesStopAndTheLastMediaReferenceGoes) {
+// Main loaded, one reference to its media taken, and its unload with a callback run: the bank ends
+// once that reference goes.
+SN::SnMediaRef BankManagerTest::UnloadHoldingMedia(CallbackLog& log) {
+  SN::CSnSoundBankManager& banks = Banks();
   WriteBankFile("Main.bnk", Build(kMainBank, "Main"));
-  ASSERT_EQ(Banks().LoadBankWait("Main.bnk", -1, nullptr), SN::SN_Success);
-  const SN::SnMediaRef held = Banks().GetMedia(Id("HitTone"));
-  ASSERT_NE(held.bank, nullptr);
-  CallbackLog log;
-  ASSERT_EQ(Banks().UnloadBank(Id("Main"), nullptr, &CallbackLog::Record, &log), SN::SN_Success);
+  EXPECT_EQ(banks.LoadBankWait("Main.bnk", -1, nullptr), SN::SN_Success);
+  const SN::SnMediaRef held = banks.GetMedia(Id("HitTone"));
+  EXPECT_NE(held.bank, nullptr);
+  EXPECT_EQ(banks.UnloadBank(Id("Main"), nullptr, &CallbackLog::Record, &log), SN::SN_Success);
   // The unload's message reaches the audio pass (run here by the bank thread or the caller); a
   // waiting call behind it makes sure the command ran. Not about Main: a waiting call about a bank
   // being unloaded answers once it has ended, which this thread's media reference holds up.
-  EXPECT_EQ(Banks().UnloadBankWait(Id("NoSuchBank"), nullptr), SN::SN_BankNotLoaded);
+  EXPECT_EQ(banks.UnloadBankWait(Id("NoSuchBank"), nullptr), SN::SN_BankNotLoaded);
+  return held;
+}
+
+TEST_P(BankManagerTest, AnUnloadCallsBackAfterTheVoicesStopAndTheLastMediaReferenceGoes) {
+  CallbackLog log;
+  const SN::SnMediaRef held = UnloadHoldingMedia(log);
+  ASSERT_NE(held.bank, nullptr);
   EXPECT_EQ(outputs_.log.lines, std::vector<std::string>{"StopBankVoices"});
   EXPECT_EQ(log.Count(), 0u);
   // An unloading bank's media are not handed out any more.
@@ -276,6 +288,19 @@ TEST_P(BankManagerTest, AnUnloadCallsBackAfterTheVoicesStopAndTheLastMediaRefere
   ASSERT_EQ(log.Count(), 1u);
   EXPECT_EQ(log.calls[0].result, SN::SN_Success);
   EXPECT_EQ(Banks().MediaReferences(Id("HitTone")), 0u);
+}
+
+// With or without the bank thread, once the cookie's cancel has returned its unload's callback never
+// comes, though the bank ends after it.
+TEST_P(BankManagerTest, ACancelledCookiesUnloadCallbackNeverComes) {
+  CallbackLog log;
+  const SN::SnMediaRef held = UnloadHoldingMedia(log);
+  ASSERT_NE(held.bank, nullptr);
+  EXPECT_EQ(SN::SoundEngine::CancelBankCallbackCookie(&log), SN::SN_Success);
+  Banks().ReleaseMedia(Id("HitTone"), held.bank);
+  EXPECT_EQ(Banks().UnloadBankWait(Id("NoSuchBank"), nullptr), SN::SN_BankNotLoaded);
+  EXPECT_EQ(Banks().MediaReferences(Id("HitTone")), 0u);
+  EXPECT_EQ(log.Count(), 0u) << "the unload's callback came after its cookie was cancelled";
 }
 
 TEST_P(BankManagerTest, MediaIndexEntriesPastTheirDataFailTheLoad) {
