@@ -547,13 +547,7 @@ class GameStopTest : public GameProcessTest {};
 TEST_F(GameStopTest, AStopEndsTheGameWhileItsXServerDoesNotAnswer) {
   const VirtualDisplay server = StartVirtualDisplay();
   if (server.name.empty()) GTEST_SKIP() << "Xvfb is not installed or did not start";
-  WriteText(dir_ / "content/lua/game/zz_running.lua", R"(
-local frames = 0
-Hook:Add("PostFrameStep", "running", function()
-  frames = frames + 1
-  if frames == 3 then io.open("running", "w"):close() end
-end)
-)");
+  MarkRunningOnThirdFrame();
   const pid_t game = StartUnder(server);
   int status = -1;
   const bool running = AwaitFile(game, dir_ / "running", status);

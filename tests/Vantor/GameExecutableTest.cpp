@@ -63,16 +63,6 @@ Hook:Add("PostFrameStep", "quit", function()
 end)
 )");
   }
-  // One script more in the tree: the game leaves the file "running" at its third frame and plays on.
-  void MarkRunningOnThirdFrame() {
-    WriteText(dir_ / "content/lua/game/zz_running.lua", R"(
-local frames = 0
-Hook:Add("PostFrameStep", "running", function()
-  frames = frames + 1
-  if frames == 3 then io.open("running", "w"):close() end
-end)
-)");
-  }
   // Runs the game to its end and hands back its output; a run that does not exit with code 0 fails.
   std::string RunToCleanExit(const std::vector<std::pair<std::string, std::string>>& environment = {}) {
     const int status = Wait(Start(environment));

@@ -156,6 +156,16 @@ class GameProcessTest : public TestFolder {
     fs::create_directory_symlink(fs::absolute("Sound/Banks"), dir_ / "Sound/Banks");
   }
 
+  // One script more in the tree: the game leaves the file "running" at its third frame and plays on.
+  void MarkRunningOnThirdFrame() {
+    WriteText(dir_ / "content/lua/game/zz_running.lua", R"(
+local frames = 0
+Hook:Add("PostFrameStep", "running", function()
+  frames = frames + 1
+  if frames == 3 then io.open("running", "w"):close() end
+end)
+)");
+  }
   // Starts the game (or `executable`) in the tree (or `folder`) with the given environment changes (an
   // empty value takes the variable away); its output goes to the tree's out.txt.
   pid_t Start(const std::vector<std::pair<std::string, std::string>>& environment,
