@@ -1540,6 +1540,11 @@ class RandomApiWalkTest : public OutputFixture {
     // stays, as an output that takes a listener from the main device is meant to do.
     Watched(last, "RemoveSecondaryOutput before the bus callbacks' check",
             [] { return SoundEngine::RemoveSecondaryOutput(1, SnOutput_Secondary); });
+    // A game object the walk removed and registered again while the default pool was held full stays
+    // unregistered (its registration found no memory), and posts on it are dropped: the voices' object
+    // is registered again here, as a game does before it plays on one.
+    Watched(last, "RegisterGameObj before the bus callbacks' check",
+            [] { return SoundEngine::RegisterGameObj(kFirstObject); });
     for (uint32_t bus = 0; bus < kBuses; ++bus)
       for (uint32_t kind = 0; kind < 2; ++kind) {
         RegisterBusCallback(bus, kind != 0, true);
