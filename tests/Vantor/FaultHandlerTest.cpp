@@ -547,7 +547,7 @@ class GameStopTest : public GameProcessTest {};
 TEST_F(GameStopTest, AStopEndsTheGameWhileItsXServerDoesNotAnswer) {
   const VirtualDisplay server = StartVirtualDisplay();
   if (server.name.empty()) GTEST_SKIP() << "Xvfb is not installed or did not start";
-  MarkRunningOnThirdFrame();
+  MarkFileOnThirdFrame();
   const pid_t game = StartUnder(server);
   int status = -1;
   const bool running = AwaitFile(game, dir_ / "running", status);

@@ -112,7 +112,7 @@ end)
     XCloseDisplay(x);
     return sent;
   }
-  // Waits for a step of the start: a line of the output, or "running" for MarkRunningOnThirdFrame's file.
+  // Waits for a step of the start: a line of the output, or "running" for MarkFileOnThirdFrame's file.
   bool AwaitStep(pid_t game, const std::string& step, int& status) {
     return step == "running" ? AwaitFile(game, dir_ / "running", status) : AwaitOutput(game, step, status);
   }
@@ -728,7 +728,7 @@ void ExpectOrderlyEndAfter(const std::string& output, const std::string& line) {
 // shutdown in its order, and the process ends by the signal, as a program stopped by it does (a shell
 // reads 130, 143 and 129).
 TEST_F(GameSignalTest, AStopSignalEndsTheGameInOrderAndTheProcessByTheSignal) {
-  MarkRunningOnThirdFrame();
+  MarkFileOnThirdFrame();
   for (const auto& [signal, name] :
        {std::pair{SIGINT, "SIGINT"}, std::pair{SIGTERM, "SIGTERM"}, std::pair{SIGHUP, "SIGHUP"}}) {
     fs::remove(dir_ / "running");
@@ -750,7 +750,7 @@ TEST_F(GameSignalTest, AStopSignalEndsTheGameInOrderAndTheProcessByTheSignal) {
 // code 1. With SIGINT at the same time the signal's end is the one asked for.
 TEST_F(GameDisplayLossTest, ALostDisplayEndsTheGameInOrder) {
   if (!fs::exists("/usr/bin/Xvfb")) GTEST_SKIP() << "Xvfb is not installed";
-  MarkRunningOnThirdFrame();
+  MarkFileOnThirdFrame();
   for (const bool interrupted : {false, true}) {
     fs::remove(dir_ / "running");
     const VirtualDisplay display = StartVirtualDisplay({});
@@ -798,7 +798,7 @@ TEST_F(GameDisplayErrorTest, AWindowTheDisplayRefusesIsExplainedInTheWindowSyste
 // A game started with Ctrl+C ignored (a shell's background job) keeps it ignored: SIGINT does not end
 // it, and SIGTERM still does, in order.
 TEST_F(GameSignalTest, AnIgnoredCtrlCStaysIgnored) {
-  MarkRunningOnThirdFrame();
+  MarkFileOnThirdFrame();
   WriteText(dir_ / "content/lua/game/zz_later.lua", R"(
 local frames = 0
 Hook:Add("PostFrameStep", "later", function()
@@ -836,7 +836,7 @@ TEST_F(GameStartServerSignalTest, CtrlCDuringTheStartEndsTheGameByTheSignal) {
 }
 
 void GameStartSignalTest::CtrlCAtEachStepOfTheStart(bool withServer) {
-  MarkRunningOnThirdFrame();
+  MarkFileOnThirdFrame();
   for (const char* step : {"[Base] Created new window", "[Graphics] Created swapchain",
                            "[Graphics] Render Core Initialized", "[Core] Created new Game Space", "running"}) {
     SCOPED_TRACE(std::string(step) + (withServer ? ", the X server ended too" : ""));
@@ -878,7 +878,7 @@ void GameStartSignalTest::CtrlCAtEachStepOfTheStart(bool withServer) {
 // from inside the X library: each says the display's loss in its one line and ends with exit code 1.
 TEST_F(GameDisplayKilledTest, ADisplayKilledAtAnyStepOfTheStartOrPlayEndsWithItsLine) {
   if (!fs::exists("/usr/bin/Xvfb")) GTEST_SKIP() << "Xvfb is not installed";
-  MarkRunningOnThirdFrame();
+  MarkFileOnThirdFrame();
   struct Point {
     const char* step;
     bool held;  // the game stopped while its server is killed
@@ -913,7 +913,7 @@ TEST_F(GameDisplayKilledTest, ADisplayKilledAtAnyStepOfTheStartOrPlayEndsWithIts
 // goes on (its window gone, it waits as a minimised one does) until it is stopped.
 TEST_F(GameDisplayErrorTest, AProtocolErrorOnADisplayStillThereIsSaidOnceAndTheGameGoesOn) {
   if (!fs::exists("/usr/bin/Xvfb")) GTEST_SKIP() << "Xvfb is not installed";
-  MarkRunningOnThirdFrame();
+  MarkFileOnThirdFrame();
   const VirtualDisplay display = StartVirtualDisplay({});
   ASSERT_FALSE(display.name.empty()) << "Xvfb did not start";
   const pid_t game = StartUnder(display);
@@ -1001,13 +1001,7 @@ void GameStartTest::EachStartShowsItsWindowAndTakesAKey(int from, int to) {
   const std::string init = ReadText("Sound/Banks/Init.bnk");
   ASSERT_GT(init.size(), 100u);
   WriteText(dir_ / "Sound/Banks/Init.bnk", init.substr(0, init.size() / 2));
-  WriteText(dir_ / "content/lua/game/zz_ready.lua", R"(
-local frames = 0
-Hook:Add("PostFrameStep", "ready", function()
-  frames = frames + 1
-  if frames == 3 then io.open("ready", "w"):close() end
-end)
-)");
+  MarkFileOnThirdFrame("ready");
   for (int start = from; start <= to; ++start) {
     SCOPED_TRACE("start " + std::to_string(start));
     fs::remove(dir_ / "ready");

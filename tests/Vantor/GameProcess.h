@@ -156,15 +156,14 @@ class GameProcessTest : public TestFolder {
     fs::create_directory_symlink(fs::absolute("Sound/Banks"), dir_ / "Sound/Banks");
   }
 
-  // One script more in the tree: the game leaves the file "running" at its third frame and plays on.
-  void MarkRunningOnThirdFrame() {
-    WriteText(dir_ / "content/lua/game/zz_running.lua", R"(
-local frames = 0
-Hook:Add("PostFrameStep", "running", function()
-  frames = frames + 1
-  if frames == 3 then io.open("running", "w"):close() end
-end)
-)");
+  // One script more in the tree: the game leaves the file `name` at its third frame and plays on.
+  void MarkFileOnThirdFrame(const std::string& name = "running") {
+    WriteText(dir_ / ("content/lua/game/zz_" + name + ".lua"),
+              "local frames = 0\n"
+              "Hook:Add(\"PostFrameStep\", \"" + name + "\", function()\n"
+              "  frames = frames + 1\n"
+              "  if frames == 3 then io.open(\"" + name + "\", \"w\"):close() end\n"
+              "end)\n");
   }
   // Starts the game (or `executable`) in the tree (or `folder`) with the given environment changes (an
   // empty value takes the variable away); its output goes to the tree's out.txt.
