@@ -6,7 +6,8 @@
 // past reading) ends the process with the line said and the dump cut short.
 //
 // One crash is handled, whole: a fatal signal on another thread meanwhile waits for it to end the
-// process, and one on the handling thread itself (its dump faulting) ends the process at once.
+// process, and one on the handling thread itself (its dump faulting) ends the process at once. Either
+// way the process ends by the signal of the crash that was said.
 //
 // Dump format (text, one field per line):
 //   ORVANEL CRASH DUMP 1
@@ -44,11 +45,13 @@ namespace {
 constexpr int kFatalSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
 constexpr size_t kAltStackSize = 64 * 1024;
 alignas(16) char g_altStack[kAltStackSize];
-// The thread whose crash is being handled (its system id), 0 before the first fatal signal.
+// The thread whose crash is being handled (its system id), 0 before the first fatal signal, and that
+// crash's signal: whatever else faults meanwhile, the process ends by the signal its line names.
 std::atomic<long> g_handling{0};
 static_assert(std::atomic<long>::is_always_lock_free, "a signal handler takes it");
+std::atomic<int> g_handledSignal{0};
 // How long a fatal signal on another thread waits for the crash being handled to end the process: past
-// it (that handler stuck on a standard error nobody reads), its own signal ends it.
+// it (that handler stuck on a standard error nobody reads), it ends the process by that crash's signal.
 constexpr long kWaitForHandlingMs = 5000;
 // Later crashes in one second get a number after the time: "CRASH_<...>_<second>-2.dmp" and on.
 constexpr int kMostDumpsASecond = 99;
@@ -185,17 +188,24 @@ int OpenDumpFile(Line& name, long month0, long day, long seconds) {
 
 void OnFatalSignal(int signal, siginfo_t* info, void* context) {
   const long self = syscall(SYS_gettid);
-  long none = 0;
-  if (!g_handling.compare_exchange_strong(none, self)) {
-    // Another thread's crash is being said and dumped; it ends the process. (This thread's own second
-    // fault cannot come here: the fatal signals are blocked while it handles one, and the system ends
-    // the process by such a fault at once.)
+  long handling = 0;
+  if (!g_handling.compare_exchange_strong(handling, self)) {
+    if (handling == self) {
+      // This thread's dump faulted: it is cut short, and the process ends by the crash already said. A
+      // signal another process sent meanwhile is let pass: the crash being said ends the process.
+      if (info && info->si_code <= 0 && info->si_pid != getpid()) return;
+      const int handled = g_handledSignal.load();
+      EndBySignal(handled ? handled : signal);
+    }
+    // Another thread's crash is being said and dumped; it ends the process, or this thread does by its signal.
     for (long waited = 0; waited < kWaitForHandlingMs; ++waited) {
       const timespec pause{0, 1000000};
       nanosleep(&pause, nullptr);
     }
-    EndBySignal(signal);
+    const int handled = g_handledSignal.load();
+    EndBySignal(handled ? handled : signal);
   }
+  g_handledSignal.store(signal);
   // The window system's driver faulting under a display whose server has gone is that display's loss.
   EndIfFaultIsDisplayLoss();
   const long now = long(time(nullptr)) + g_utcOffset;
@@ -271,16 +281,21 @@ void InstallCrashHandler() {
 
   // The handler stays for the process's life: one thread's crash is handled whole while a fatal
   // signal on another waits (a handler reset to the default on entry would let that one end the
-  // process unsaid). The handling thread takes no other fatal signal meanwhile.
+  // process unsaid). The handling thread keeps the other fatal signals unblocked: the system ends the
+  // process at once by a fault that is blocked, and by that fault's signal, not the one said.
   struct sigaction action{};
   action.sa_sigaction = OnFatalSignal;
   action.sa_flags = SA_SIGINFO | SA_ONSTACK;
   sigemptyset(&action.sa_mask);
-  for (int signal : kFatalSignals) sigaddset(&action.sa_mask, signal);
   for (int signal : kFatalSignals) sigaction(signal, &action, nullptr);
 }
 
 ThreadCrashStack::ThreadCrashStack() {
+  // Blocked, a fault would end the process unsaid, whatever mask the thread was started with.
+  sigset_t fatal;
+  sigemptyset(&fatal);
+  for (int signal : kFatalSignals) sigaddset(&fatal, signal);
+  pthread_sigmask(SIG_UNBLOCK, &fatal, nullptr);
   stack_t current{};
   // A thread the address sanitizer started has a stack of its own already, which it frees itself.
   if (sigaltstack(nullptr, &current) != 0 || !(current.ss_flags & SS_DISABLE)) return;

@@ -14,7 +14,8 @@ void InstallCrashHandler();
 
 // The handler's stack for a thread the program starts (the main thread's is InstallCrashHandler's):
 // made as the thread begins, freed as it ends, so that a stack overflow or a broken stack pointer on any
-// thread of ours is still said and dumped. A thread that has such a stack already keeps it.
+// thread of ours is still said and dumped. A thread that has such a stack already keeps it. The thread
+// takes the fatal signals from then on, whatever mask it was started with.
 class ThreadCrashStack {
  public:
   ThreadCrashStack();

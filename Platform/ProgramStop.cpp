@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "Platform/PreparedLine.h"
+#include "Platform/Threading.h"
 
 namespace Platform {
 
@@ -33,9 +34,10 @@ constexpr int kWaitForFirstLineMs = 1000;
 constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 PreparedLine g_receivedLines[std::size(kStopSignals)];
 
-// The watch on a stop's end: posted by the first stop's handler.
+// The watch on a stop's end: posted by the first stop's handler. Its thread lives as long as the process.
 sem_t g_stopCame;
 std::atomic<bool> g_watching{false};
+Thread* g_watch = nullptr;
 long g_mainThread = 0;
 
 void Sleep(long milliseconds) {
@@ -70,7 +72,7 @@ long long MainThreadActiveNs() {
 }
 
 // Waits for a stop, then for the program to end by it; ends the process once it has not in time.
-void* WatchStop(void*) {
+uint32_t WatchStop(void*) {
   while (sem_wait(&g_stopCame) != 0) {
   }
   using Clock = std::chrono::steady_clock;
@@ -105,17 +107,10 @@ void InstallStopSignalHandlers() {
   if (installed) return;
   installed = true;
   g_mainThread = long(syscall(SYS_gettid));
+  // A thread of the program's like any other: the stop signals blocked, a fault on it said and dumped.
   if (sem_init(&g_stopCame, 0, 0) == 0) {
-    sigset_t all, previous;
-    sigfillset(&all);
-    pthread_sigmask(SIG_SETMASK, &all, &previous);
-    pthread_t watch;
-    if (pthread_create(&watch, nullptr, &WatchStop, nullptr) == 0) {
-      pthread_setname_np(watch, "StopWatch");
-      pthread_detach(watch);
-      g_watching.store(true);
-    }
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    g_watch = StartThread(&WatchStop, nullptr, {}, "StopWatch");
+    g_watching.store(g_watch != nullptr);
   }
   struct sigaction action {};
   action.sa_handler = OnStopSignal;

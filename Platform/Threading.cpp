@@ -109,9 +109,10 @@ class Thread {
 namespace {
 
 void* ThreadMain(void* argument) {
+  // Its faults are said from the start, before it is even named.
+  const ThreadCrashStack crashStack;
   Thread* thread = static_cast<Thread*>(argument);
   pthread_setname_np(pthread_self(), thread->name);
-  const ThreadCrashStack crashStack;
   thread->result = thread->routine(thread->context);
   return nullptr;
 }

@@ -11,15 +11,19 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/ptrace.h>
+#include <sys/user.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <cerrno>
 #include <climits>
 #include <ctime>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <regex>
 #include <set>
@@ -289,6 +293,64 @@ TEST_F(CrashLineTest, ABacktraceThatFaultsLeavesTheLineSaid) {
   EXPECT_EQ(said, "The game crashed: SIGSEGV (signal 11) at address 0x0000000000000008; its dump is dumps/" +
                       dumps[0].filename().string() + ".\n");
   EXPECT_NE(ReadText(dumps[0]).find("\nregisters\nrip 0x"), std::string::npos) << ReadText(dumps[0]);
+}
+
+// The same with an illegal instruction: the dump's backtrace faults, and the process still ends by the
+// signal its line named.
+TEST_F(CrashLineTest, AFaultInTheDumpEndsByTheSignalSaid) {
+  fs::create_directory(dir_ / "dumps");
+  std::string said;
+  const int status = Speak(
+      [](int) {
+        Platform::InstallCrashHandler();
+        asm volatile("mov $16, %%rsp\n\tmov $16, %%rbp\n\tud2" ::: "memory");
+      },
+      said);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGILL) << status << "\n" << said;
+  EXPECT_EQ(said.rfind("The game crashed: SIGILL (signal 4) at address 0x", 0), 0u) << said;
+  const std::vector<fs::path> dumps = DumpsIn(dir_ / "dumps");
+  EXPECT_TRUE(dumps.size() == 1 && ReadText(dumps[0]).find("\nend\n") == std::string::npos) << "no dump cut short";
+}
+
+// Sends the thread named `name` of `process`, wherever it waits, to an illegal instruction, as a stray
+// jump would: the trap is the thread's own, under its own signal mask.
+void TrapThreadNamed(pid_t process, const std::string& name) {
+  pid_t thread = -1;
+  OrvTest::WaitUntil(
+      [&] {
+        std::error_code gone;
+        for (const auto& task : fs::directory_iterator("/proc/" + std::to_string(process) + "/task", gone))
+          if (ReadText(task.path() / "comm") == name + "\n") thread = std::stoi(task.path().filename().string());
+        return thread > 0;
+      },
+      "the thread " + name, std::chrono::seconds(10), std::chrono::milliseconds(1));
+  user_regs_struct registers{};
+  ASSERT_EQ(ptrace(PTRACE_SEIZE, thread, nullptr, nullptr), 0) << std::strerror(errno);
+  ptrace(PTRACE_INTERRUPT, thread, nullptr, nullptr);
+  waitpid(thread, nullptr, __WALL);
+  ptrace(PTRACE_GETREGS, thread, nullptr, &registers);
+  registers.rip = reinterpret_cast<uintptr_t>(+[] { __builtin_trap(); });
+  registers.orig_rax = ~0ull;  // the wait it was in is not restarted
+  ptrace(PTRACE_SETREGS, thread, nullptr, &registers);
+  ptrace(PTRACE_DETACH, thread, nullptr, nullptr);
+}
+
+// An illegal instruction on the thread that watches a stop's end is said and dumped, and ends the process.
+TEST_F(CrashLineTest, AFaultOnTheStopWatchThreadIsSaid) {
+  fs::create_directory(dir_ / "dumps");
+  std::string said;
+  const int status = Speak(
+      [](int ready) {
+        Platform::InstallCrashHandler();
+        Platform::InstallStopSignalHandlers();
+        [[maybe_unused]] const ssize_t sign = write(ready, "r", 1);
+        sleep(10);
+      },
+      said, [](pid_t child) { TrapThreadNamed(child, "StopWatch"); });
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGILL) << status << "\n" << said;
+  EXPECT_EQ(said.rfind("The game crashed: SIGILL (signal 4) at address 0x", 0), 0u) << said;
+  const std::vector<fs::path> dumps = DumpsIn(dir_ / "dumps");
+  EXPECT_TRUE(dumps.size() == 1 && ReadText(dumps[0]).ends_with("end\n")) << "no whole dump";
 }
 #endif
 
