@@ -162,6 +162,15 @@ TEST_F(MusicTrackTextTest, TrackValuesPastTheirRangesAreRefusedWithTheirLine) {
       {"musictrack T Hum switch:G", "line 3: \"switch:G\" is not switch|state:<group>:<default>:<value>..."},
       {"musictrack T Hum volme -3", "line 3: \"volme\" is no music track option"},
       {"musictrack T Hum lookahead", "line 3: \"lookahead\" takes 1 value"},
+      // Each option once, and one way of picking the sub-track.
+      {"musictrack T Hum lookahead 5 lookahead 6", "line 3: \"lookahead\" is given twice"},
+      {"musictrack T Hum subtracks:2 subtracks:3", "line 3: \"subtracks:\" is given twice"},
+      {"musictrack T Hum random random", "line 3: \"random\" is given twice"},
+      {"musictrack T Hum random sequence",
+       "line 3: a track picks its sub-track one way: \"random\" and \"sequence\" are both given"},
+      {"musictrack T Hum switch:G:A state:H:B", "line 3: a track picks its sub-track one way: \"switch:\" and \"state:\" "
+                                                "are both given"},
+      {"musictrack T Hum switch:G:A switchsync:1 switchsync:2", "line 3: \"switchsync:\" is given twice"},
   });
   // Just inside: the longest sub-track index, the latest clip start and automation point.
   Tools::BankDescription bank;

@@ -405,6 +405,9 @@ TEST_F(NodeSettingsTextTest, ALanguagesLooseToneIsLookedUpAsOne) {
 
 TEST_F(NodeSettingsTextTest, ValuesPastTheirRangesAreRefusedWithTheirLine) {
   const std::string head = std::string(kHeader) + "sound S T Master ";
+  const std::string times = "is outside the transition times of 0 to 44739242 ms";
+  const std::string offsets = "is outside the transition offsets of -44739242 to 44739242 ms";
+  const std::string here = " on an \"elsewhere\" line is the ", notOther = ", not a node of another bank";
   const std::pair<std::string, std::string> refused[] = {
       {head + "priority 100.5", "line 3: \"100.5\" is outside the priorities of 0 to 100"},
       {head + "priority -1", "line 3: \"-1\" is outside the priorities of 0 to 100"},
@@ -475,12 +478,28 @@ TEST_F(NodeSettingsTextTest, ValuesPastTheirRangesAreRefusedWithTheirLine) {
       {head + "\nrandom R Master S transition 1 5 transition 2 5", "line 4: \"transition\" is given twice"},
       {head + "\nrandom R Master S loop 3 looprange 0 1 looprange 0 2", "line 4: \"looprange\" is given twice"},
       {head + "\nswitch W Master switch G A A=S fade S 1 1 fade S 2 2", "line 4: \"fade S\" is given twice"},
+      // Transition times and their offsets within what the engine counts, as a delay.
+      {head + "\nrandom R Master S transition 1 -5", "line 4: \"-5\" " + times},
+      {head + "\nsequence Q Master S transition 3 44739243", "line 4: \"44739243\" " + times},
+      {head + "\nrandom R Master S transitionrange -1e38 1e38", "line 4: \"-1e38\" " + offsets},
+      {head + "\nrandom R Master S transitionrange 0 44739243", "line 4: \"44739243\" " + offsets},
+      // An "elsewhere" word names a node of another bank, once: none of this bank's objects, before or after.
+      {head + "\nelsewhere S\nrandom R Master S", "line 4: \"S\"" + here + "node of line 3" + notOther},
+      {head + "\nelsewhere A\nsound A T Master\nrandom R Master S A",
+       "line 4: \"A\"" + here + "node of line 5" + notOther},
+      {head + "\nelsewhere Play\nevent Play", "line 4: \"Play\"" + here + "event of line 5" + notOther},
+      {head + "\nelsewhere Master", "line 4: \"Master\"" + here + "bus of line 1" + notOther},
+      {head + "\nelsewhere Far Far", "line 4: elsewhere node \"Far\" is given twice (first on line 4)"},
+      {head + "\nelsewhere Far\nelsewhere far", "line 5: elsewhere node \"far\" is given twice (first on line 4)"},
+      {head + "\nelsewhere @0\nrandom R Master S @0", "line 4: \"@0\" names no node: id 0 is none"},
   };
   for (const auto& [text, error] : refused) EXPECT_EQ(Refusal(text + "\n"), error) << text;
-  // A child of a bank loaded before, named so, and the longest delay are taken.
+  // A child of a bank loaded before, named so, and the longest delay and transition times are taken.
   Tools::BankDescription bank;
   std::string error;
-  EXPECT_TRUE(Tools::ParseBankText(head + "delay 44739242\nelsewhere Far\nrandom R Master S Far\n", "Test", bank, error))
+  EXPECT_TRUE(Tools::ParseBankText(head + "delay 44739242\nelsewhere Far\nrandom R Master S Far transition 1 44739242 "
+                                          "transitionrange -44739242 44739242\n",
+                                   "Test", bank, error))
       << error;
 }
 

@@ -121,7 +121,9 @@ bool BankTextParser::CheckHolders() {
   return true;
 }
 bool BankTextParser::Finish() {
-  if (!CheckHolders() || !FinishObjects() || !FinishTones() || !FinishSounds() || !FinishContainers()) return false;
+  if (!CheckElsewhere() || !CheckHolders() || !FinishObjects() || !FinishTones() || !FinishSounds() ||
+      !FinishContainers())
+    return false;
   // Every node is written with the bank's motion flag, which a secondary output needs.
   for (const WrittenNode& node : m_nodes) {
     m_line = node.line;

@@ -65,12 +65,14 @@
 //                                            the pitch follows the note from, for the nodes below
 //   mixer|random|sequence <name> <bus or -> <child>[=<weight>]... [option...]   HIRC actor-mixer (type 7) or
 //     random/sequence container (type 5); random and sequence take, each once, loop <n>, avoid <n>,
-//     continuous, perobject, transition <type 0-5> <ms>, looprange <min> <max> (whole offsets of the loop
-//     count) and transitionrange <min ms> <max ms>, drawn at each play; random shuffle, sequence pingpong,
-//     noreset. A child (of every container) is a node of this bank declared before the container, or one
-//     of a bank loaded before it, named on an elsewhere line; any other word is refused
+//     continuous, perobject, transition <type 0-5> <ms 0-44739242>, looprange <min> <max> (whole offsets of
+//     the loop count) and transitionrange <min ms> <max ms> (offsets of -44739242 to 44739242 ms), drawn at
+//     each play; random shuffle, sequence pingpong, noreset. A child (of every container) is a node of this
+//     bank declared before the container, or one of a bank loaded before it, named on an elsewhere line;
+//     any other word is refused
 //   elsewhere <node>...                      nodes of other banks, loaded before this one, that containers here
-//                                            hold (the engine finds a child as its container loads)
+//                                            hold (the engine finds a child as its container loads): each
+//                                            once, none of this bank's objects, not @0
 //   switch <name> <bus or -> switch|state <group> <default> <value>=<child>[+<child>]... [continuous]
 //     [fade <child> <out ms> <in ms>] [first <child>] [across <child>]   HIRC switch container (type 6); each
 //     option once (of each child)

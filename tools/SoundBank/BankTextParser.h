@@ -203,6 +203,8 @@ class BankTextParser final : public MusicTextHost {
   bool FinishContainers();
   // elsewhere <node>...: nodes of banks loaded before this one, which its containers may hold.
   bool Elsewhere(const std::vector<std::string>& w);
+  // No word on an "elsewhere" line names an object of this bank, declared before the line or after.
+  bool CheckElsewhere();
   // Curves, state properties and modulators (CurveText.cpp).
   bool Rtpc(const std::vector<std::string>& w);
   bool StateProperties(const std::vector<std::string>& w);
@@ -312,7 +314,8 @@ class BankTextParser final : public MusicTextHost {
   std::vector<DeclaredBus> m_buses;
   std::map<uint32_t, size_t> m_stateProperties;  // id -> place among the objects
   std::vector<Holder> m_holders;  // in the order of their lines
-  std::set<uint32_t> m_elsewhere;  // nodes of other banks
+  std::map<uint32_t, int> m_elsewhere;  // nodes of other banks: the line naming each
+  std::map<uint32_t, std::string> m_elsewhereWords;  // and the word naming it
   std::vector<DeclaredContainer> m_containers;
   std::vector<DeclaredLayers> m_layers;
   std::vector<WrittenNode> m_nodes;

@@ -40,12 +40,16 @@ bool BankTextParser::Container(const std::vector<std::string>& w) {
       if (number > 0xFFFF) return Fail("\"" + word + "\" is at most 65535");
       (word == "avoid" ? container.avoidRepeat : container.loopCount) = uint16_t(number);
     } else if (word == "looprange" || word == "transitionrange") {
-      // Offsets of the loop count and the transition time, drawn at each play between the two.
+      // Offsets of the loop count and the transition time, drawn at each play between the two; the
+      // transition's are times the engine counts as it counts a delay, either way.
       if (i + 2 >= line.size()) return Fail("\"" + word + "\" takes a lower and an upper offset");
       float low = 0.0f, high = 0.0f;
-      if (!Real(line[i + 1], low) || !Real(line[i + 2], high)) return false;
+      const bool loop = word == "looprange";
+      if (loop ? !Real(line[i + 1], low) || !Real(line[i + 2], high)
+               : !TransitionMs(line[i + 1], true, low) || !TransitionMs(line[i + 2], true, high))
+        return false;
       if (low > high) return Fail("\"" + word + "\" takes its lower offset first");
-      if (word == "looprange") {
+      if (loop) {
         if (low != std::floor(low) || high != std::floor(high) || low < -32768.0f || high > 32767.0f)
           return Fail("a loop offset is a whole number of -32768 to 32767");
         container.loopMin = int16_t(low);
@@ -71,7 +75,7 @@ bool BankTextParser::Container(const std::vector<std::string>& w) {
       // accurate, 5 trigger rate; the time in ms for 1, 2, 3 and 5.
       if (i + 2 >= line.size()) return Fail("\"transition\" takes a type and a time in ms");
       uint32_t type = 0;
-      if (!Number(line[++i], type) || !Real(line[++i], container.transitionMs)) return false;
+      if (!Number(line[++i], type) || !TransitionMs(line[++i], false, container.transitionMs)) return false;
       if (type > 5) return Fail("a transition type is 0 to 5");
       container.transitionType = uint8_t(type);
     } else {
@@ -270,15 +274,38 @@ bool BankTextParser::Layer(const std::vector<std::string>& w) {
   return true;
 }
 // elsewhere <node>...: a container may hold a node of a bank loaded before its own, which the engine
-// finds as the container loads; any other child names a node of the container's bank.
+// finds as the container loads; any other child names a node of the container's bank. Each is named
+// once, and is none of this bank's objects (CheckElsewhere, once they are all known).
 bool BankTextParser::Elsewhere(const std::vector<std::string>& w) {
   if (!Count(w, 2, kNoMost)) return false;
   for (size_t i = 1; i < w.size(); ++i) {
     uint32_t id = 0;
     if (!Id(w[i], id)) return false;
-    m_elsewhere.insert(id);
+    // Id 0 is no node: a container would list a child the engine never finds.
+    if (!id) return Fail("\"" + w[i] + "\" names no node: id 0 is none");
+    if (!Once(m_elsewhere, id, "elsewhere node \"" + w[i] + "\"")) return false;
+    m_elsewhereWords[id] = w[i];
   }
   return true;
+}
+
+bool BankTextParser::CheckElsewhere() {
+  // Of the words naming an object of this bank, the one on the earliest line.
+  int line = 0, declared = 0;
+  uint32_t list = 0, id = 0;
+  for (const auto& [key, at] : m_objects) {
+    const auto named = m_elsewhere.find(key.second);
+    if (named == m_elsewhere.end() || (line && named->second >= line)) continue;
+    line = named->second;
+    declared = at;
+    list = key.first;
+    id = key.second;
+  }
+  if (!line) return true;
+  m_line = line;
+  const char* kind = list == 2 ? "node" : list == 8 ? "bus" : list == 4 ? "event" : list == 3 ? "action" : "object";
+  return Fail("\"" + m_elsewhereWords[id] + "\" on an \"elsewhere\" line is the " + kind + " of line " +
+              std::to_string(declared) + ", not a node of another bank");
 }
 
 bool BankTextParser::FinishContainers() {

@@ -106,6 +106,18 @@ bool MusicText::Track(const std::vector<std::string>& w) {
   uint32_t toneId = 0, subTracks = 0;
   if (!m_host.Id(w[1], track.id) || !m_host.Id(w[2], toneId) || !Source(w[2], track, ms)) return false;
   bool fadeGiven = false, syncGiven = false;
+  // Every option but the clips and their automation once; the sub-track a play takes is picked one way.
+  std::set<std::string> given;
+  std::string picked;
+  auto once = [&](const std::string& option) {
+    return given.insert(option).second || m_host.Fail("\"" + option + "\" is given twice");
+  };
+  auto picks = [&](const std::string& way) {
+    if (!picked.empty() && picked != way)
+      return m_host.Fail("a track picks its sub-track one way: \"" + picked + "\" and \"" + way + "\" are both given");
+    picked = way;
+    return once(way);
+  };
   NodeWords words(m_host, NodeKind::MusicTrack, track.params);
   auto options = [&](const std::vector<std::string>& w, size_t& i, bool& taken) {
     std::string rest;
@@ -113,14 +125,15 @@ bool MusicText::Track(const std::vector<std::string>& w) {
     if (Split(w[i], "clip", rest)) return Clip(w[i], rest, track);
     if (Split(w[i], "automation", rest)) return Automation(w[i], rest, track);
     if (Split(w[i], "subtracks", rest)) {
-      if (!m_host.Number(rest, subTracks)) return false;
+      if (!once("subtracks:") || !m_host.Number(rest, subTracks)) return false;
       return (subTracks && subTracks <= kMaxSubTracks) || m_host.Fail("a track has 1 to 65536 sub-tracks");
     }
     if (w[i] == "random" || w[i] == "sequence") {
       track.type = w[i] == "random" ? SN::SnMusicTrack_Random : SN::SnMusicTrack_Sequence;
-      return true;
+      return picks(w[i]);
     }
     if (Split(w[i], "switch", rest) || Split(w[i], "state", rest)) {
+      if (!picks(w[i].substr(0, w[i].find(':') + 1))) return false;
       // The group, its default switch or state, then the one each sub-track plays on, sub-track 0 first.
       const std::vector<std::string> f = Fields(rest);
       if (f.size() < 2) return m_host.Fail("\"" + w[i] + "\" is not switch|state:<group>:<default>:<value>...");
@@ -133,9 +146,10 @@ bool MusicText::Track(const std::vector<std::string>& w) {
     }
     if (Split(w[i], "switchfade", rest)) {
       fadeGiven = true;
-      return SwitchFade(w[i], rest, track);
+      return once("switchfade:") && SwitchFade(w[i], rest, track);
     }
     if (Split(w[i], "switchsync", rest)) {
+      if (!once("switchsync:")) return false;
       const std::vector<std::string> f = Fields(rest);
       if (f.size() > 2) return m_host.Fail("\"" + w[i] + "\" is not switchsync:<sync 0-7>[:<cue>]");
       if (!m_host.Number(f[0], track.transition[3]) || (f.size() == 2 && !m_host.Id(f[1], track.transition[4])))
@@ -146,6 +160,7 @@ bool MusicText::Track(const std::vector<std::string>& w) {
     }
     taken = w[i] == "lookahead";
     if (!taken) return true;
+    if (!once(w[i])) return false;
     return i + 1 < w.size() ? Ms(w[++i], ahead) : m_host.Fail("\"lookahead\" takes 1 value");
   };
   if (!words.Read(w, 3, options, words.Refused())) return false;

@@ -17,7 +17,8 @@
 //       play takes; switch|state:<group>:<default>:<value>...   a switch track, the values those of
 //       sub-tracks 0, 1, ...; switchfade:<out ms>:<out curve 0-9>:<out offset ms>:<in ms>:<in curve>:<in
 //       offset ms> (times 0 to 44739242 ms, offsets as much either way) and switchsync:<sync 0-7>[:<cue>]
-//       how it moves between them
+//       how it moves between them; every option but clip: and automation: once, and one of random,
+//       sequence, switch: and state:
 //   miditrack <name> <ticks per quarter> <bpm> <ms> [norunning] [loop] [target:<node>|targetbus:<bus>] <event>...
 //                                                  a track playing MIDI clip media of its own from 0,
 //                                                  its notes played on <node> (or <bus>), its events going

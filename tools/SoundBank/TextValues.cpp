@@ -42,6 +42,15 @@ bool TextValues::Within(const std::string& word, SN::SnValueRange range, const s
          Fail("\"" + word + "\" is outside " + what + " of " + Shown(range.min) + " to " + Shown(range.max));
 }
 
+bool TextValues::TransitionMs(const std::string& word, bool offset, float& ms) {
+  if (!Real(word, ms)) return false;
+  const std::string most = std::to_string(kMostDelayMs);
+  const float bound = float(kMostDelayMs);
+  if (ms <= bound && ms >= (offset ? -bound : 0.0f)) return true;
+  return Fail("\"" + word + "\" is outside the transition " + (offset ? "offsets of -" + most : "times of 0") + " to " +
+              most + " ms");
+}
+
 bool TextValues::Small(const std::string& word, uint32_t most, const std::string& tooLarge, uint32_t& value) {
   if (!Number(word, value)) return false;
   return value <= most || Fail("\"" + word + "\" " + tooLarge);

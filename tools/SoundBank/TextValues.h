@@ -36,6 +36,9 @@ class TextValues {
   bool DelayMs(const std::string& word, uint32_t& ms) {
     return Small(word, kMostDelayMs, "is outside the delays of 0 to " + std::to_string(kMostDelayMs) + " ms", ms);
   }
+  // A random or sequence container's transition time, or (`offset`) an offset of it drawn at each play:
+  // the engine counts the time in samples as it counts a delay.
+  bool TransitionMs(const std::string& word, bool offset, float& ms);
   bool Byte(const std::string& word, uint8_t& value);
   // The words from `first` on as hex bytes.
   bool Hex(const std::vector<std::string>& words, size_t first, std::vector<uint8_t>& out);
