@@ -14,6 +14,7 @@
 #include "SoundEngine/Banks/BankReceivers.h"
 #include "SoundEngine/GameSyncs/FrontEndManagers.h"
 #include "SoundEngine/GameSyncs/ModulatorRegistry.h"
+#include "SoundEngine/GameSyncs/RegistryMgr.h"
 #include "SoundEngine/Log.h"
 #include "SoundEngine/Lower/LowerEngine.h"
 #include "SoundEngine/Lower/Mixing/FrameFormat.h"
@@ -516,8 +517,14 @@ bool CSnAudioMgr::ProcessMessages(bool makeRoom) {
       uint8_t* copy = size <= kInlineMessageBytes ? inlineCopy
                                                   : static_cast<uint8_t*>(MemoryMgr::Malign(g_DefaultPoolId, size, 8));
       if (!copy) {
-        SOUND_LOG(Error, "No memory to decode a message of type %u (%u bytes); it is skipped",
-                  unsigned(header->type), size);
+        const auto* positions = reinterpret_cast<const SnMsgSetMultiplePositions*>(header);
+        if (header->type == SnMsg_SetMultiplePositions)
+          SOUND_LOG_REPEATING_ABOUT(Error, positions->gameObject,
+                                    "SetMultiplePositions: no memory to read the %u positions of game object %u",
+                                    unsigned(positions->count), positions->gameObject);
+        else
+          SOUND_LOG_REPEATING(Error, "No memory to decode a message of type %u (%u bytes); it is skipped",
+                              unsigned(header->type), size);
         m_read.store(next, std::memory_order_release);
       } else {
         memcpy(copy, header, size);
@@ -555,6 +562,11 @@ void ReleaseHolds(const SnMsgHeader& header) {
     case SnMsg_StopBankVoices: {
       const auto* stop = reinterpret_cast<const SnMsgStopBankVoices*>(&header);
       if (ISnBankRecordReceiver* banks = BankRecordReceiver()) banks->DropBankRecord(stop->bank);
+      break;
+    }
+    case SnMsg_RegisterGameObj: {
+      const auto* registration = reinterpret_cast<const SnMsgRegisterGameObj*>(&header);
+      CSnRegistryMgr::FreeObjectMemory({registration->objectMemory, registration->entryMemory});
       break;
     }
     case SnMsg_DynamicSequenceCommand: {

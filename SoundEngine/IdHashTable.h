@@ -47,8 +47,15 @@ class SnIdHashTable193 {
   // The value of the key, inserted zeroed when absent; null when the pool is exhausted.
   T* FindOrInsert(uint32_t key) {
     if (T* found = Find(key)) return found;
-    void* memory = MemoryMgr::Malign(m_pool, sizeof(Node), alignof(Node));
-    if (!memory) return nullptr;
+    void* memory = NodeMemory(m_pool);
+    return memory ? Insert(memory, key) : nullptr;
+  }
+
+  // Memory for one node of a table of `pool`, taken ahead of its insertion on any thread (the pools
+  // lock themselves); given to Insert, or back to the pool.
+  static void* NodeMemory(SnMemPoolId pool) { return MemoryMgr::Malign(pool, sizeof(Node), alignof(Node)); }
+  // The zeroed value of an absent key, in node memory from NodeMemory of this table's pool.
+  T* Insert(void* memory, uint32_t key) {
     Node* node = new (memory) Node{nullptr, key, T{}};
     Node*& head = m_buckets[BucketOf(key)];
     node->next = head;

@@ -1,6 +1,7 @@
 // What each queued message does on the audio thread, under the global audio lock. A message for a
 // game object that is not registered is dropped without a word; whatever a message holds (events,
-// sequences, copied names and arrays) is given back here.
+// sequences, copied names and arrays, a registration's memory) is given back here. Work that finds no
+// memory here is said in a folded Error line naming the call and its object: the call answered 1.
 #include "SoundEngine/MessageHandlers.h"
 
 #include "SoundEngine/Actions/EventReceiver.h"
@@ -69,14 +70,16 @@ void OnPostEvent(const SnMsgPostEvent& m) {
 
 void SetRTPC(const SnMsgSetRTPC& m, const SnTransitionRecord* record) {
   if (!g_pRTPCMgr) return;
+  SNRESULT result = SN_Success;
   if (m.gameObject == kAllObjects) {
-    g_pRTPCMgr->SetRTPCInternal(m.paramId, m.value, SnRTPCKey{}, Transition(record), SnValueMeaning_Absolute);
-    return;
+    result = g_pRTPCMgr->SetRTPCInternal(m.paramId, m.value, SnRTPCKey{}, Transition(record), SnValueMeaning_Absolute);
+  } else if (HeldObject object(m.gameObject); object) {
+    result = g_pRTPCMgr->SetRTPCInternal(m.paramId, m.value, object.get(), m.playingId, Transition(record),
+                                         SnValueMeaning_Absolute);
   }
-  HeldObject object(m.gameObject);
-  if (object)
-    g_pRTPCMgr->SetRTPCInternal(m.paramId, m.value, object.get(), m.playingId, Transition(record),
-                                SnValueMeaning_Absolute);
+  if (result == SN_InsufficientMemory)
+    SOUND_LOG_REPEATING_ABOUT(Error, m.gameObject, "%s: no memory to set game parameter %u on game object %u",
+                              m.playingId ? "SetRTPCValueByPlayingID" : "SetRTPCValue", m.paramId, m.gameObject);
 }
 void OnSetRTPC(const SnMsgSetRTPC& m) { SetRTPC(m, nullptr); }
 void OnSetRTPCWithTransition(const SnMsgSetRTPCWithTransition& m) { SetRTPC(m.base, &m.transition); }
@@ -101,7 +104,9 @@ void OnSetSwitch(const SnMsgSetSwitch& m) {
   HeldObject object(m.gameObject);
   if (!object || !g_pSwitchMgr) return;
   CSnSwitchGroup* group = g_pSwitchMgr->GetOrCreateSwitchGroup(m.group);
-  if (group) group->SetSwitch(m.state, object.get());
+  if (!group || !group->SetSwitch(m.state, object.get()))
+    SOUND_LOG_REPEATING_ABOUT(Error, m.gameObject, "SetSwitch: no memory to set switch group %u on game object %u",
+                              m.group, m.gameObject);
 }
 
 void OnPostTrigger(const SnMsgPostTrigger& m) {
@@ -115,7 +120,11 @@ void OnPostTrigger(const SnMsgPostTrigger& m) {
 }
 
 void OnRegisterGameObj(const SnMsgRegisterGameObj& m) {
-  if (g_pRegistryMgr) g_pRegistryMgr->RegisterGameObj(m.gameObject, m.listenerMask);
+  const SnObjectMemory memory{m.objectMemory, m.entryMemory};
+  if (g_pRegistryMgr)
+    g_pRegistryMgr->RegisterGameObj(m.gameObject, m.listenerMask, memory);
+  else
+    CSnRegistryMgr::FreeObjectMemory(memory);
 }
 
 void OnUnregisterGameObj(const SnMsgUnregisterGameObj& m) {
@@ -130,13 +139,18 @@ void OnUnregisterGameObj(const SnMsgUnregisterGameObj& m) {
 }
 
 void OnSetPosition(const SnMsgSetPosition& m) {
-  if (g_pRegistryMgr) g_pRegistryMgr->SetPosition(m.gameObject, m.position);
+  if (g_pRegistryMgr && g_pRegistryMgr->SetPosition(m.gameObject, m.position) == SN_InsufficientMemory)
+    SOUND_LOG_REPEATING_ABOUT(Error, m.gameObject, "SetPosition: no memory for the position of game object %u",
+                              m.gameObject);
 }
 
 void OnSetMultiplePositions(const SnMsgSetMultiplePositions& m) {
-  if (g_pRegistryMgr)
-    g_pRegistryMgr->SetMultiplePositions(m.gameObject, reinterpret_cast<const SnSoundPosition*>(&m + 1), m.count,
-                                         uint8_t(m.multiPositionType));
+  if (g_pRegistryMgr &&
+      g_pRegistryMgr->SetMultiplePositions(m.gameObject, reinterpret_cast<const SnSoundPosition*>(&m + 1), m.count,
+                                           uint8_t(m.multiPositionType)) == SN_InsufficientMemory)
+    SOUND_LOG_REPEATING_ABOUT(Error, m.gameObject,
+                              "SetMultiplePositions: no memory for the %u positions of game object %u",
+                              unsigned(m.count), m.gameObject);
 }
 
 void OnSetActiveListeners(const SnMsgSetActiveListeners& m) {
@@ -268,7 +282,8 @@ void OnStopAll(const SnMsgStopAll& m) {
   if (!events) return;
   CSnEventAction* action = events->CreateAction(oneObject ? SnAction_StopAllOfObject : SnAction_StopAll, 0);
   if (!action) {
-    SOUND_LOG(Error, "StopAll: no stop action could be made");
+    SOUND_LOG_REPEATING_ABOUT(Error, m.gameObject, "StopAll: no memory for the stop action of game object %u",
+                              m.gameObject);
     return;
   }
   // A record of its own, for this one run; the action's reference is given back here, not by it.

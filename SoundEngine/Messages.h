@@ -101,7 +101,14 @@ struct SnMsgResetRTPCWithTransition { SnMsgResetRTPC base; SnTransitionRecord tr
 struct SnMsgSetState { SnMsgHeader header; uint32_t group, state; uint8_t skipTransition, skipNotification; };
 struct SnMsgSetSwitch { SnMsgHeader header; uint32_t gameObject, group, state; };
 struct SnMsgPostTrigger { SnMsgHeader header; uint32_t gameObject, trigger; };
-struct SnMsgRegisterGameObj { SnMsgHeader header; uint32_t gameObject, listenerMask, unused; };
+// The object and its registry entry come made by the caller (SnObjectMemory), so that the pass
+// cannot drop the registration for memory.
+struct SnMsgRegisterGameObj {
+  SnMsgHeader header;
+  uint32_t gameObject, listenerMask;
+  void* objectMemory;
+  void* entryMemory;
+};
 struct SnMsgUnregisterGameObj { SnMsgHeader header; uint32_t gameObject; };
 struct SnMsgSetPosition { SnMsgHeader header; uint32_t gameObject; SnSoundPosition position; };
 struct SnMsgSetActiveListeners { SnMsgHeader header; uint32_t gameObject, listenerMask; };

@@ -11,6 +11,7 @@
 #include "SoundEngine/Callbacks/PlayPositionStore.h"
 #include "SoundEngine/Callbacks/PlayingIDCallbackMgr.h"
 #include "SoundEngine/ExternalSources.h"
+#include "SoundEngine/GameSyncs/RegistryMgr.h"
 #include "SoundEngine/SnMath.h"
 
 namespace SN {
@@ -92,10 +93,21 @@ SNRESULT RegisterGameObj(uint32_t gameObject, uint32_t listenerMask) {
     SOUND_LOG(Error, "RegisterGameObj: game object %u with listener mask 0x%X is refused", gameObject, listenerMask);
     return SN_InvalidParameter;
   }
-  return ApiQueue::Post<SnMsgRegisterGameObj>(SnMsg_RegisterGameObj, "RegisterGameObj", [&](auto& m) {
+  if (!ApiQueue::Running("RegisterGameObj")) return SN_Failure;
+  // Made here, so that a registration answered 1 is one the pass cannot drop for memory.
+  const SnObjectMemory memory = CSnRegistryMgr::ReserveObjectMemory();
+  if (!memory.object) {
+    SOUND_LOG_REPEATING_ABOUT(Error, gameObject, "RegisterGameObj: no memory to register game object %u", gameObject);
+    return SN_InsufficientMemory;
+  }
+  const SNRESULT result = ApiQueue::Post<SnMsgRegisterGameObj>(SnMsg_RegisterGameObj, "RegisterGameObj", [&](auto& m) {
     m.gameObject = gameObject;
     m.listenerMask = listenerMask;
+    m.objectMemory = memory.object;
+    m.entryMemory = memory.entry;
   });
+  if (result != SN_Success) CSnRegistryMgr::FreeObjectMemory(memory);
+  return result;
 }
 
 SNRESULT RegisterGameObj(uint32_t gameObject, const char*, uint32_t listenerMask) {

@@ -5,6 +5,7 @@
 #include "SoundEngine/Actions/ActionClasses.h"
 #include "SoundEngine/Actions/Event.h"
 #include "SoundEngine/AudioMgr.h"
+#include "SoundEngine/GameSyncs/RegistryMgr.h"
 #include "SoundEngine/Hierarchy/HierarchyNode.h"
 #include "SoundEngine/Log.h"
 #include "SoundEngine/PendingAction.h"
@@ -51,7 +52,9 @@ SNRESULT CSnEventScheduler::Schedule(CSnEvent& event, const PostedWith& post) {
     if (!post.object && (action->Scope() & 1)) continue;
     CSnPendingActionItem* record = g_pAudioMgr->NewRecord(action, post.playingId);
     if (!record) {
-      SOUND_LOG(Error, "Event %u: no memory for the pending record of action %u", event.ID(), action->ID());
+      const uint32_t objectId = post.object ? post.object->ID() : 0;
+      SOUND_LOG_REPEATING_ABOUT(Error, objectId, "%s: no memory for action %u of event %u on game object %u",
+                                post.caller, action->ID(), event.ID(), objectId);
       continue;
     }
     record->HoldGameObject(post.object);
@@ -72,7 +75,8 @@ void CSnEventScheduler::ScheduleEventActions(CSnIndexedObject* event, CSnRegiste
                                              const SnMsgPostEvent& message) {
   if (!event || event->List() != SnIndex_Events) return;
   Schedule(*static_cast<CSnEvent*>(event),
-           {object, message.playingId, message.lastArgument, message.playParams, message.externalSources});
+           {"PostEvent", object, message.playingId, message.lastArgument, message.playParams,
+            message.externalSources});
 }
 
 SNRESULT CSnEventScheduler::ScheduleEventById(uint32_t eventId, const CSnPendingActionItem& from) {
@@ -82,8 +86,8 @@ SNRESULT CSnEventScheduler::ScheduleEventById(uint32_t eventId, const CSnPending
     return SN_IdNotFound;
   }
   const SNRESULT result = Schedule(*static_cast<CSnEvent*>(found),
-                                   {from.gameObject, from.playingId, from.lastArgument, from.playParams,
-                                    from.externalSources});
+                                   {"A play-event action", from.gameObject, from.playingId, from.lastArgument,
+                                    from.playParams, from.externalSources});
   found->Release();
   return result;
 }

@@ -29,6 +29,7 @@ class CSnEventScheduler final : public ISnEventReceiver {
 
  private:
   struct PostedWith {
+    const char* caller;  // for the log: the call or action that asks
     CSnRegisteredObj* object;
     uint32_t playingId;
     uint32_t lastArgument;

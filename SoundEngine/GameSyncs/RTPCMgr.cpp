@@ -153,7 +153,7 @@ bool CSnRTPCMgr::RegisterOwner(uint32_t parameterId, const SnRTPCKey& key) {
 SNRESULT CSnRTPCMgr::SetRTPCInternal(uint32_t parameterId, float value, const SnRTPCKey& key,
                                      const TransParamsBase& params, SnValueMeaning meaning) {
   Parameter* parameter = GetOrCreateParameter(parameterId);
-  if (!parameter) return SN_Failure;
+  if (!parameter) return SN_InsufficientMemory;
   const float target = meaning == SnValueMeaning_Offset ? CurrentTarget(*parameter, key) + value : value;
   return Apply(*parameter, key, target, params, false);
 }
@@ -250,8 +250,10 @@ SNRESULT CSnRTPCMgr::SetNow(Parameter& parameter, const SnRTPCKey& key, float va
     *exact = value;
     return SN_Success;
   }
-  if (!RegisterOwner(parameter.id, key) || !parameter.values.Set(key, value)) return SN_Failure;
-  return SN_Success;
+  // A playing id's owner may be refused for having ended; every other refusal is for memory.
+  if (!RegisterOwner(parameter.id, key))
+    return key.playingId && !key.playbackInstance ? SN_Failure : SN_InsufficientMemory;
+  return parameter.values.Set(key, value) ? SN_Success : SN_InsufficientMemory;
 }
 
 void CSnRTPCMgr::ParamTransition::TransitionUpdate(uint32_t, float value, bool done) {

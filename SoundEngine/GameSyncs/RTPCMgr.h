@@ -72,6 +72,7 @@ class CSnRTPCMgr {
   SNRESULT Init();
   void Term();
 
+  // 52 when the value could not be kept for memory; 2 when the playing id of the key has ended.
   SNRESULT SetRTPCInternal(uint32_t parameterId, float value, const SnRTPCKey& key, const TransParamsBase& params,
                            SnValueMeaning meaning);
   SNRESULT SetRTPCInternal(uint32_t parameterId, float value, CSnRegisteredObj* object, uint32_t playingId,

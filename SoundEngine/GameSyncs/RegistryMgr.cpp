@@ -160,29 +160,45 @@ void CSnRegistryMgr::Term() {
   m_modifiedNodes.Term();
 }
 
-CSnRegisteredObj* CSnRegistryMgr::RegisterGameObj(uint32_t id, uint32_t listenerMask) {
+SnObjectMemory CSnRegistryMgr::ReserveObjectMemory() {
+  const SnObjectMemory memory{MemoryMgr::Malign(g_DefaultPoolId, sizeof(CSnRegisteredObj), alignof(CSnRegisteredObj)),
+                              SnIdHashTable193<CSnRegisteredObj*>::NodeMemory(g_DefaultPoolId)};
+  if (memory.object && memory.entry) return memory;
+  FreeObjectMemory(memory);
+  return {};
+}
+
+void CSnRegistryMgr::FreeObjectMemory(const SnObjectMemory& memory) {
+  MemoryMgr::Free(g_DefaultPoolId, memory.object);
+  MemoryMgr::Free(g_DefaultPoolId, memory.entry);
+}
+
+CSnRegisteredObj* CSnRegistryMgr::RegisterGameObj(uint32_t id, uint32_t listenerMask, SnObjectMemory memory) {
   if (CSnRegisteredObj** found = m_objects.Find(id)) {
+    FreeObjectMemory(memory);
     (*found)->m_positions.listenerMask = uint8_t(listenerMask);
     (*found)->SetDirty();
     return *found;
   }
-  CSnRegisteredObj* object = PoolNew<CSnRegisteredObj>(g_DefaultPoolId, id);
-  if (!object) return nullptr;
-  CSnRegisteredObj** slot = m_objects.FindOrInsert(id);
-  if (!slot) {
-    object->Release();
-    return nullptr;
-  }
-  *slot = object;
+  if (!memory.object) memory = ReserveObjectMemory();
+  if (!memory.object) return nullptr;
+  auto* object = new (memory.object) CSnRegisteredObj(id);
+  *m_objects.Insert(memory.entry, id) = object;
   object->m_positions.listenerMask = uint8_t(listenerMask);
   return object;
+}
+
+void CSnRegistryMgr::KeepWhileHeld(CSnRegisteredObj* object, const char* caller) {
+  if (object->RefCount() > 1 && !m_unregisteredReferenced.Add(object, kUnregisteredGrowth))
+    SOUND_LOG_REPEATING_ABOUT(Error, object->ID(),
+                              "%s: no memory to keep game object %u, still in use, for its position updates", caller,
+                              object->ID());
 }
 
 void CSnRegistryMgr::Unregister(SnIdHashTable193<CSnRegisteredObj*>::Iterator it) {
   CSnRegisteredObj* object = it.node->value;
   m_objects.Erase(it);
-  if (object->RefCount() > 1 && !m_unregisteredReferenced.Add(object, kUnregisteredGrowth))
-    SOUND_LOG(Warning, "Game object %u is still in use but cannot be kept for updates", object->ID());
+  KeepWhileHeld(object, "UnregisterGameObj");
   object->Release();
 }
 
@@ -199,7 +215,7 @@ void CSnRegistryMgr::UnregisterAllGameObj() {
     }
     CSnRegisteredObj* object = it.node->value;
     it = m_objects.Erase(it);
-    if (object->RefCount() > 1) m_unregisteredReferenced.Add(object, kUnregisteredGrowth);
+    KeepWhileHeld(object, "UnregisterAllGameObj");
     object->Release();
   }
 }

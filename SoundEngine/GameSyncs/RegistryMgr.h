@@ -91,12 +91,24 @@ class CSnRegisteredObj {
   uint32_t m_pendingActions = 0;
 };
 
+// The memory of one new registered object and its entry, both or neither: the game's call takes it,
+// so that the pass that registers the object cannot fail for memory.
+struct SnObjectMemory {
+  void* object = nullptr;
+  void* entry = nullptr;
+};
+
 class CSnRegistryMgr {
  public:
   SNRESULT Init();
   void Term();
 
-  CSnRegisteredObj* RegisterGameObj(uint32_t id, uint32_t listenerMask);
+  // Any thread: only the default pool is touched, and it locks itself.
+  static SnObjectMemory ReserveObjectMemory();
+  static void FreeObjectMemory(const SnObjectMemory& memory);
+  // Registers the object, or sets the listeners of the registered one; `memory`, when given, is taken
+  // over either way. Null only when none was given and the pool has none.
+  CSnRegisteredObj* RegisterGameObj(uint32_t id, uint32_t listenerMask, SnObjectMemory memory = {});
   void UnregisterGameObj(uint32_t id);
   void UnregisterAllGameObj();
   SNRESULT SetActiveListeners(uint32_t id, uint32_t mask);
@@ -122,6 +134,8 @@ class CSnRegistryMgr {
  private:
   friend class CSnRegisteredObj;
   void Unregister(SnIdHashTable193<CSnRegisteredObj*>::Iterator it);
+  // An object still held (by a voice, a pending action) keeps its position updates while it is.
+  void KeepWhileHeld(CSnRegisteredObj* object, const char* caller);
   void ForgetUnregistered(CSnRegisteredObj* object);
 
   SnPooledList<SnNodeKey> m_modifiedNodes;

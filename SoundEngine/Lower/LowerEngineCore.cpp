@@ -136,7 +136,9 @@ class CSnLowerEngine final : public ISnLowerEngine, public ISnOutputServices {
   }
   void SetListenerSpatialization(uint32_t listener, bool spatialized, uint32_t config,
                                  const float* volumesDb) override {
-    ListenerTable().SetSpatialization(listener, spatialized, config, volumesDb);
+    if (ListenerTable().SetSpatialization(listener, spatialized, config, volumesDb) == SN_InsufficientMemory)
+      SOUND_LOG_REPEATING_ABOUT(Error, listener, "SetListenerSpatialization: no memory for the volumes of listener %u",
+                                listener);
   }
   void SetListenerPipeline(uint32_t listener, bool audio, bool motion) override {
     ListenerTable().SetPipeline(listener, audio, motion);
@@ -151,7 +153,11 @@ class CSnLowerEngine final : public ISnLowerEngine, public ISnOutputServices {
   void AddSecondaryOutput(uint32_t outputType, uint32_t deviceId, uint32_t listenerMask) override {
     SnOutputSettings settings;
     GetDefaultOutputSettings(settings);
-    if (AddOutputDeviceIfAbsent(settings, outputType, deviceId, listenerMask) != SN_Success) return;
+    const SNRESULT added = AddOutputDeviceIfAbsent(settings, outputType, deviceId, listenerMask);
+    if (added == SN_InsufficientMemory)
+      SOUND_LOG_REPEATING_ABOUT(Error, deviceId, "AddSecondaryOutput: no memory for output %u of type %u", deviceId,
+                                outputType);
+    if (added != SN_Success) return;
     CSnOutputDevice* device = FindOutputDevice(outputType == SnOutput_SecondaryAlias ? outputType : outputType, deviceId);
     if (device && device->Sink()) device->Sink()->Play();
   }
@@ -172,8 +178,10 @@ class CSnLowerEngine final : public ISnLowerEngine, public ISnOutputServices {
   void SetSpeakerAngles(uint32_t outputType, uint32_t deviceId, const float* angles, uint32_t count,
                         float heightAngle) override {
     CSnOutputDevice* device = FindOutputDevice(outputType, deviceId);
-    if (device && angles && ConfigType(device->ChannelConfig()) == kConfigTypeStandard)
-      device->SetSpeakerAngles(angles, count, heightAngle);
+    if (device && angles && ConfigType(device->ChannelConfig()) == kConfigTypeStandard &&
+        device->SetSpeakerAngles(angles, count, heightAngle) == SN_InsufficientMemory)
+      SOUND_LOG_REPEATING_ABOUT(Error, deviceId, "SetSpeakerAngles: no memory for the angles of output %u of type %u",
+                                deviceId, outputType);
   }
   bool GetPanningRule(uint32_t outputType, uint32_t deviceId, uint32_t& rule) override {
     CSnOutputDevice* device = FindOutputDevice(outputType, deviceId);
@@ -194,7 +202,8 @@ class CSnLowerEngine final : public ISnLowerEngine, public ISnOutputServices {
   void AddPlayerMotionDevice(uint32_t player, void* device, uint32_t) override {
     CSnMotionDeviceMgr* motion = CSnMotionDeviceMgr::GetOrCreate();
     if (!motion) {
-      SOUND_LOG(Error, "AddPlayerMotionDevice: no memory for the motion devices");
+      SOUND_LOG_REPEATING_ABOUT(Error, player, "AddPlayerMotionDevice: no memory for the motion device of player %u",
+                                player);
       return;
     }
     motion->AddPlayerDevice(player, 0, kMotionDevicePluginId, device);

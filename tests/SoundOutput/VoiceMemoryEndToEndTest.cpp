@@ -1,8 +1,10 @@
 // Many looping 3D voices through rendered frames: the Init bank's voice count caps the voices that
 // mix, the rest go virtual; and when the lower engine's pool has no room for one more voice, the new
 // one is refused with one log line, while the voices already playing sound on sample for sample.
+// A game object registered while the default pool is near full is refused or plays.
 #include <algorithm>
 #include <string>
+#include <vector>
 
 #include "SoundEndToEndSupport.h"
 #include "SoundEngine/Lower/LowerEngine.h"
@@ -108,6 +110,40 @@ TEST_F(VoiceMemoryExhaustedTest, PastThePoolNewVoicesAreRefusedAndTheOldOnesSoun
   EXPECT_EQ(log_.Take(), "");
   EXPECT_EQ(VoiceManager::ActiveInstanceCount(), playing);
   ExpectTheSteadyVoiceAlone(Capture(), 3);
+}
+
+// The default pool held full but for a block of a few bytes while a game object is registered and
+// the pass that takes the call runs: the call is refused with 52 and nothing is registered, or it
+// answers 1 and an event posted on the object once the pool is free plays.
+TEST_F(VoiceMemoryEndToEndTest, ARegistrationWithoutMemoryIsRefusedOrItsObjectPlays) {
+  uint32_t refused = 0, registered = 0;
+  for (uint32_t slack = 0; slack <= 256; slack += 8) {
+    SCOPED_TRACE("slack " + std::to_string(slack));
+    const uint32_t object = 100 + slack;
+    void* room = slack ? MemoryMgr::Malloc(g_DefaultPoolId, slack) : nullptr;
+    std::vector<void*> held;
+    for (size_t size = 65536; size >= 8; size /= 2)
+      while (void* block = MemoryMgr::Malloc(g_DefaultPoolId, size)) held.push_back(block);
+    MemoryMgr::Free(g_DefaultPoolId, room);
+    const SNRESULT result = SoundEngine::RegisterGameObj(object);
+    Frames(1);
+    for (void* block : held) MemoryMgr::Free(g_DefaultPoolId, block);
+    if (result == SN_InsufficientMemory) {
+      ++refused;
+      EXPECT_EQ(g_pRegistryMgr->Find(object), nullptr);
+      continue;
+    }
+    ASSERT_EQ(result, SN_Success);
+    ++registered;
+    ASSERT_NE(SoundEngine::PostEvent("Play_Beep", object), 0u);
+    Frames(2);
+    EXPECT_EQ(VoiceManager::ActiveInstanceCount(), 1u);
+    ASSERT_EQ(SoundEngine::StopAll(), SN_Success);
+    ASSERT_EQ(SoundEngine::UnregisterGameObj(object), SN_Success);
+    Frames(2);
+  }
+  EXPECT_GT(refused, 0u);
+  EXPECT_GT(registered, 0u);
 }
 
 }  // namespace

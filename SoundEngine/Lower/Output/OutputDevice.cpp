@@ -189,7 +189,7 @@ SNRESULT CSnOutputDevice::SetSpeakerAngles(const float* degrees, uint32_t count,
   if (!units || !all) {
     MemoryMgr::Free(g_LEngineDefaultPoolId, units);
     MemoryMgr::Free(g_LEngineDefaultPoolId, all);
-    return SN_Failure;
+    return SN_InsufficientMemory;
   }
   for (uint32_t i = 0; i < count; ++i) all[i] = degrees[i];
   for (uint32_t i = count; i < m_speakerAngleCount; ++i)
@@ -309,8 +309,10 @@ void OpenDeviceCapture(CSnOutputDevice* device) {
   const uint32_t number = device->IsMainOutput() ? 0 : ++list.captureNumber;
   const size_t room = NameLength(list.captureName) + 12;
   auto* name = static_cast<char16_t*>(MemoryMgr::Malloc(g_DefaultPoolId, room * sizeof(char16_t)));
-  if (!name) return;
-  if (CaptureNameFor(number, name, room)) device->OpenCapture(name);
+  if (!name || (CaptureNameFor(number, name, room) && device->OpenCapture(name) == SN_InsufficientMemory))
+    SOUND_LOG_REPEATING_ABOUT(Error, device->DeviceId(),
+                              "StartOutputCapture: no memory to capture output %u of type %u", device->DeviceId(),
+                              device->OutputType());
   MemoryMgr::Free(g_DefaultPoolId, name);
 }
 
@@ -550,7 +552,10 @@ void StartOutputCapture(const char16_t* fileName) {
   if (list.captureName || !fileName || !fileName[0]) return;
   const size_t length = NameLength(fileName);
   auto* name = static_cast<char16_t*>(MemoryMgr::Malloc(g_DefaultPoolId, (length + 1) * sizeof(char16_t)));
-  if (!name) return;
+  if (!name) {
+    SOUND_LOG_REPEATING(Error, "StartOutputCapture: no memory to keep the name of the capture");
+    return;
+  }
   std::memcpy(name, fileName, (length + 1) * sizeof(char16_t));
   // The number goes before the extension: the last dot past the first character, else the front.
   size_t at = 0;

@@ -87,7 +87,7 @@ SNRESULT CSnListenerTable::SetSpatialization(uint32_t index, bool spatialized, u
   if (channels == 0) return SN_InvalidParameter;
   const uint32_t groups = (channels + 3) / 4;
   auto* block = static_cast<float*>(MemoryMgr::Malign(g_LEngineDefaultPoolId, groups * 32, 16));
-  if (!block) return SN_Failure;
+  if (!block) return SN_InsufficientMemory;
   float* linear = block + groups * 4;
   for (uint32_t c = 0; c < groups * 4; ++c) {
     block[c] = c < channels ? volumesDb[c] : 0.0f;
