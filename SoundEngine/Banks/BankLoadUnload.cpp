@@ -584,18 +584,17 @@ SNRESULT CSnSoundBankManager::UnloadBankSync(const SnBankCommand& command, int32
 }
 
 void CSnSoundBankManager::WaitForAnswer(Platform::Event& done, const void* waiter) {
-  // A use given back by another thread, or an end handled, changes what this caller may do: it looks
-  // again a moment later.
-  constexpr uint32_t kLookAgainMs = 2;
   const bool audioThread = SoundEngine::Settings().useAudioThread != 0;
   for (;;) {
     const CSnLentMemoryHolds::Waiting waiting = m_holds.Progress(waiter);
+    const bool endPending = waiting == CSnLentMemoryHolds::Waiting::EndPending;
     // Inside a bank callback a pass runs only while the audio lock is free: the pass holding it may
     // be waiting for this callback.
-    if (waiting == CSnLentMemoryHolds::Waiting::EndPending && !audioThread && g_pAudioMgr)
+    if (endPending && !audioThread && g_pAudioMgr)
       g_pAudioMgr->RenderAudio(true, SnBankCallbackScope::InCallbackOnThisThread());
-    const uint32_t wait = waiting == CSnLentMemoryHolds::Waiting::EndPending ? 1 : kLookAgainMs;
-    if (done.Wait(wait) == Platform::WaitResult::Signalled) return;
+    // The last hold's answer wakes it; a use given back, or an end handled, without one is looked at
+    // again a moment later.
+    if (done.Wait(endPending ? 1 : 5) == Platform::WaitResult::Signalled) return;
   }
 }
 
