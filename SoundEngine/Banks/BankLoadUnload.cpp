@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "Base/Assert.h"
 #include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/Banks/BankChunks.h"
 #include "SoundEngine/Hierarchy/BusDefaults.h"
@@ -57,6 +58,22 @@ bool IsWaitingCallback(SnBankCallback callback) { return callback == &SyncCallba
 bool CountsCallback(const SnBankCommand& command) {
   return command.callback && !IsWaitingCallback(command.callback);
 }
+
+// A command's answer about lent memory, run by the holds once the memory is free.
+struct CSnSoundBankManager::MemoryAnswer final : CSnLentMemoryHolds::Answer {
+  CSnSoundBankManager* manager = nullptr;
+  SnBankCommand command;
+  uint32_t id = 0;
+  int32_t poolId = kInvalidPoolId;
+  void Run() override {
+    CSnSoundBankManager* const banks = manager;
+    const SnBankCommand told = command;
+    const uint32_t toldId = id;
+    const int32_t toldPool = poolId;
+    PoolDelete(g_DefaultPoolId, this);
+    banks->CallCallback(told, toldId, SN_Success, toldPool);
+  }
+};
 
 SNRESULT CSnSoundBankManager::QueueCommand(const SnBankCommand& command) {
   if (CountsCallback(command)) {
@@ -226,8 +243,10 @@ SNRESULT CSnSoundBankManager::LoadBankCommand(const SnBankCommand& command) {
   }
   const bool created = !record;
   if (created) record = PoolNew<CSnBankRecord>(g_DefaultPoolId, *this, bankId, key);
-  SNRESULT result = record ? SN_Success : SN_InsufficientMemory;
-  if (record) {
+  // The answer its unload will give is kept from the load on: an unload never lacks memory to answer.
+  if (record && !record->m_unloadAnswer) record->m_unloadAnswer = PoolNew<MemoryAnswer>(g_DefaultPoolId);
+  SNRESULT result = record && record->m_unloadAnswer ? SN_Success : SN_InsufficientMemory;
+  if (result == SN_Success) {
     record->m_sourceKind = uint8_t(command.sourceKind);
     record->m_poolId = poolId;
     record->m_dataSeen = false;
@@ -265,6 +284,8 @@ SNRESULT CSnSoundBankManager::LoadBankCommand(const SnBankCommand& command) {
       result = AddBankMediaSources(*record);
       if (result != SN_Success) record->m_useCount.fetch_sub(1);
     }
+  } else if (record && !record->m_unloadAnswer) {
+    SOUND_LOG(Error, "Bank %u is not loaded: no memory for the answer of its unload", bankId);
   } else if (record) {
     SOUND_LOG(Error, "Bank %u could not be opened (result %d)", bankId, int(result));
   }
@@ -292,64 +313,87 @@ SNRESULT CSnSoundBankManager::LoadBankCommand(const SnBankCommand& command) {
   return SN_Success;
 }
 
-SNRESULT CSnSoundBankManager::UnloadBankCommand(const SnBankCommand& command, int32_t* poolOut) {
+CSnSoundBankManager::MemoryAnswer* CSnSoundBankManager::NewAnswer(const SnBankCommand& command, uint32_t id,
+                                                                  int32_t poolId) {
+  auto* answer = PoolNew<MemoryAnswer>(g_DefaultPoolId);
+  if (!answer) return nullptr;
+  answer->manager = this;
+  answer->command = command;
+  answer->id = id;
+  answer->poolId = poolId;
+  return answer;
+}
+
+const void* CSnSoundBankManager::LentKey(const CSnBankRecord* record) {
+  return record->m_image ? record->m_image : record;
+}
+
+namespace {
+// The caller waiting for a command's answer, or null.
+const void* WaiterOf(const SnBankCommand& command) {
+  return IsWaitingCallback(command.callback) ? command.cookie : nullptr;
+}
+}  // namespace
+
+SNRESULT CSnSoundBankManager::UnloadBankCommand(const SnBankCommand& command) {
   const uint32_t bankId = command.bankId;
-  const int32_t poolId = int32_t(command.poolId);
   CSnBankRecord* record = nullptr;
-  SNRESULT refused = SN_Success;
-  bool joined = false;
+  bool prepared = false;
   {
     Platform::ReentrantGuard list(BankListLock());
     record = m_banks.Find(bankId, command.image);
-    if (!record) {
-      // A bank being unloaded already is not "not loaded": the call answers once it has ended, as
-      // the one that took it out does, since its caller may free the image as soon as it answers.
-      EndWatch watch;
-      watch.upTo = m_takenOut;
-      watch.answer = command;
-      CSnBankRecord* ending = Ending(watch);
-      joined = ending != nullptr;
-      if (!ending) {
-        refused = SN_BankNotLoaded;
-      } else {
-        watch.poolId = ending->CallerPoolId();
-        if (poolOut) *poolOut = watch.poolId;
-        EndWatch* kept = command.callback ? PoolNew<EndWatch>(g_DefaultPoolId, watch) : nullptr;
-        if (kept) {
-          kept->next = m_endWatches;
-          m_endWatches = kept;
-        } else if (command.callback) {
-          refused = SN_InsufficientMemory;
-        }
-      }
-    } else if (!record->IsLoaded()) {
-      refused = SN_Failure;  // only prepared
-    } else {
-      if (poolOut) *poolOut = record->CallerPoolId();
-      TakeOut(record, command.callback, command.cookie);
-    }
+    prepared = record && !record->IsLoaded();
+    if (record && !prepared) TakeOut(record);
   }
-  if (refused != SN_Success) {
-    if (refused == SN_BankNotLoaded)
-      SOUND_LOG(Warning, "Bank %u is not loaded: nothing to unload", bankId);
-    else if (refused == SN_InsufficientMemory)
-      SOUND_LOG(Error, "Bank %u is being unloaded: no memory to answer this unload once it has ended", bankId);
-    else
-      SOUND_LOG(Warning, "Bank %u is only prepared: an unload does not unload it", bankId);
-    CallCallback(command, bankId, refused, poolId);
-    return refused;
+  if (!record) return JoinEnding(command);
+  if (prepared) {
+    SOUND_LOG(Warning, "Bank %u is only prepared: an unload does not unload it", bankId);
+    CallCallback(command, bankId, SN_Failure, int32_t(command.poolId));
+    return SN_Failure;
   }
-  if (joined) {
-    SOUND_LOG(Info, "Bank %u is being unloaded already: this unload answers once it has ended", bankId);
-    RenderEnds();
-    return SN_Success;
+  // The record lives at least until its end is posted. Its answer waits for its memory, and for the
+  // earlier records of its image still ending.
+  if (command.callback) {
+    auto* answer = static_cast<MemoryAnswer*>(record->m_unloadAnswer);
+    ORV_ASSERT(answer);
+    record->m_unloadAnswer = nullptr;
+    answer->manager = this;
+    answer->command = command;
+    answer->id = bankId;
+    answer->poolId = record->CallerPoolId();
+    m_holds.AnswerForKey(answer, LentKey(record), WaiterOf(command));
   }
   // Its objects go once its voices are stopped (EndRecord): a voice may read them until then.
   PostUnload(record);
   return SN_Success;
 }
 
-void CSnSoundBankManager::TakeOut(CSnBankRecord* record, SnBankCallback callback, void* cookie) {
+SNRESULT CSnSoundBankManager::JoinEnding(const SnBankCommand& command) {
+  const uint32_t bankId = command.bankId;
+  int32_t poolId = kInvalidPoolId;
+  // A bank being unloaded already is not "not loaded": its caller may free the image as soon as the
+  // call answers, as the one that took it out may.
+  if (!m_holds.AnswerForBank(nullptr, bankId, command.image, nullptr, &poolId)) {
+    SOUND_LOG(Warning, "Bank %u is not loaded: nothing to unload", bankId);
+    CallCallback(command, bankId, SN_BankNotLoaded, int32_t(command.poolId));
+    return SN_BankNotLoaded;
+  }
+  if (command.callback) {
+    MemoryAnswer* answer = NewAnswer(command, bankId, poolId);
+    if (!answer) {
+      SOUND_LOG(Error, "Bank %u is being unloaded: no memory to answer this unload once it has ended", bankId);
+      CallCallback(command, bankId, SN_InsufficientMemory, int32_t(command.poolId));
+      return SN_InsufficientMemory;
+    }
+    // Ended meanwhile: answered now.
+    if (!m_holds.AnswerForBank(answer, bankId, command.image, WaiterOf(command), nullptr)) answer->Run();
+  }
+  SOUND_LOG(Info, "Bank %u is being unloaded already: this unload answers once it has ended", bankId);
+  RenderEnds();
+  return SN_Success;
+}
+
+void CSnSoundBankManager::TakeOut(CSnBankRecord* record) {
   m_banks.Remove(record);
   {
     // GetMedia reads the flag under the bank lock alone.
@@ -357,47 +401,8 @@ void CSnSoundBankManager::TakeOut(CSnBankRecord* record, SnBankCallback callback
     record->m_stateFlags |= CSnBankRecord::kStateUnloading;
   }
   record->m_bankFlags &= uint8_t(~CSnBankRecord::kFlagLoaded);
-  record->m_callback = callback;
-  record->m_cookie = cookie;
-  record->m_takenOutAt = ++m_takenOut;
-  record->m_pNextInBucket = m_unloading;
-  m_unloading = record;
-}
-
-CSnBankRecord* CSnSoundBankManager::Ending(const EndWatch& watch) const {
-  for (CSnBankRecord* record = m_unloading; record; record = record->m_pNextInBucket)
-    if (record->m_takenOutAt <= watch.upTo &&
-        (watch.anyBank || (record->m_bankId == watch.answer.bankId && record->m_image == watch.answer.image)))
-      return record;
-  return nullptr;
-}
-
-CSnSoundBankManager::EndWatch* CSnSoundBankManager::EndedWatches(bool all) {
-  EndWatch* ended = nullptr;
-  for (EndWatch** link = &m_endWatches; *link;) {
-    EndWatch* watch = *link;
-    if (!all && Ending(*watch)) {
-      link = &watch->next;
-      continue;
-    }
-    *link = watch->next;
-    watch->next = ended;
-    ended = watch;
-  }
-  return ended;
-}
-
-void CSnSoundBankManager::AnswerWatches(EndWatch* watches, bool answer) {
-  while (EndWatch* watch = watches) {
-    watches = watch->next;
-    if (watch->clear) {
-      FinishClear(watch->clear, answer);  // the clear's own watch goes with it
-      continue;
-    }
-    if (answer || IsWaitingCallback(watch->answer.callback))
-      CallCallback(watch->answer, watch->answer.bankId, SN_Success, watch->poolId);
-    PoolDelete(g_DefaultPoolId, watch);
-  }
+  m_holds.Begin(record->m_hold, record, LentKey(record), record->m_bankId, record->m_image, record->CallerPoolId(),
+                &record->m_useCount);
 }
 
 void CSnSoundBankManager::PostUnload(CSnBankRecord* record) {
@@ -416,47 +421,15 @@ void CSnSoundBankManager::PostUnload(CSnBankRecord* record) {
   FinishBankRecord(record);
 }
 
-// The clear's answer waits for the end of every bank it took out: the game may free the images of
-// banks it loaded from its memory as soon as a waiting clear returns, and until a record has ended
-// the audio thread reads its index and DATA. The command holds one count of its own while it posts.
-struct CSnSoundBankManager::ClearInProgress {
-  SnBankCommand command;
-  std::atomic<uint32_t> left{1};
-  EndWatch watch;  // the banks that were being unloaded already
-};
-
-void CSnSoundBankManager::ClearedBankEnded(uint32_t, const void*, SNRESULT, int32_t, void*) {}
-
-void CSnSoundBankManager::FinishClear(ClearInProgress* clear, bool answer) {
-  if (clear->left.fetch_sub(1) != 1) return;
-  const SnBankCommand command = clear->command;
-  PoolDelete(g_DefaultPoolId, clear);
-  // At Term only a caller that waits hears of it: nothing else of the clear is left to tell.
-  if (answer || IsWaitingCallback(command.callback)) CallCallback(command, 0, SN_Success, -1);
-}
-
 SNRESULT CSnSoundBankManager::ClearBanksCommand(const SnBankCommand& command) {
-  auto* clear = PoolNew<ClearInProgress>(g_DefaultPoolId);
-  if (!clear) {
+  MemoryAnswer* answer = command.callback ? NewAnswer(command, 0, kInvalidPoolId) : nullptr;
+  if (command.callback && !answer) {
+    SOUND_LOG(Error, "ClearBanks: no memory to answer once its banks have ended; no bank is unloaded");
     CallCallback(command, 0, SN_InsufficientMemory, -1);
     return SN_InsufficientMemory;
   }
-  clear->command = command;
-  bool joined = false;
-  {
-    // The banks whose unload is under way are the clear's too: its caller may free their images.
-    Platform::ReentrantGuard list(BankListLock());
-    clear->watch.upTo = m_takenOut;
-    clear->watch.anyBank = true;
-    clear->watch.clear = clear;
-    joined = Ending(clear->watch) != nullptr;
-    if (joined) {
-      clear->left.fetch_add(1);
-      clear->watch.next = m_endWatches;
-      m_endWatches = &clear->watch;
-    }
-  }
-  if (joined) RenderEnds();
+  // The banks being unloaded already are the clear's too: the pass that ends them.
+  if (m_holds.AnyHolder()) RenderEnds();
   CSnBankRecord* loaded[64];
   for (;;) {
     uint32_t count = 0;
@@ -465,17 +438,14 @@ SNRESULT CSnSoundBankManager::ClearBanksCommand(const SnBankCommand& command) {
       m_banks.ForEach([&](CSnBankRecord* record) {
         if (record->IsLoaded() && count < 64) loaded[count++] = record;
       });
-      for (uint32_t i = 0; i < count; ++i) {
-        clear->left.fetch_add(1);
-        TakeOut(loaded[i], &ClearedBankEnded, clear);
-      }
+      for (uint32_t i = 0; i < count; ++i) TakeOut(loaded[i]);
     }
     if (!count) break;
-    while (count) {
-      PostUnload(loaded[--count]);
-    }
+    while (count) PostUnload(loaded[--count]);
   }
-  FinishClear(clear, true);
+  // Once every bank it took out, and every bank ending before it, is free: its caller may free their
+  // images and pools.
+  m_holds.AnswerForAll(answer, WaiterOf(command));
   return SN_Success;
 }
 
@@ -604,29 +574,28 @@ SNRESULT CSnSoundBankManager::QueueAndWait(SnBankCommand command, int32_t* poolI
   // Anything but success is the command's own result (run at once) or a refusal to queue it.
   const SNRESULT queued = QueueCommand(command);
   if (queued != SN_Success) return queued;
-  call.done.Wait(Platform::kWaitForever);
+  WaitForAnswer(call.done, &call);
   if (poolId) *poolId = call.poolId;
   return call.result;
 }
 
 SNRESULT CSnSoundBankManager::UnloadBankSync(const SnBankCommand& command, int32_t* poolId) {
-  // Run now. Without the audio thread the unload renders the pass that ends the bank, and runs without
-  // a callback: its end may wait for media this very thread holds. With the audio thread that pass is
-  // the thread's, and the caller waits for the record's end: the game may free an image it lent as
-  // soon as the unload returns.
-  SyncCall call;
-  SnBankCommand run = command;
-  const bool waits = SoundEngine::Settings().useAudioThread != 0;
-  run.callback = waits ? &SyncCallback : nullptr;
-  run.cookie = waits ? &call : nullptr;
-  SNRESULT result;
-  {
-    CommandTurn turn(m_commandLock);
-    result = m_lastResult = UnloadBankCommand(run, poolId);
+  return QueueAndWait(command, poolId);
+}
+
+void CSnSoundBankManager::WaitForAnswer(Platform::Event& done, const void* waiter) {
+  const bool audioThread = SoundEngine::Settings().useAudioThread != 0;
+  for (;;) {
+    const CSnLentMemoryHolds::Waiting waiting = m_holds.Progress(waiter);
+    const bool endPending = waiting == CSnLentMemoryHolds::Waiting::EndPending;
+    // Inside a bank callback a pass runs only while the audio lock is free: the pass holding it may
+    // be waiting for this callback.
+    if (endPending && !audioThread && g_pAudioMgr)
+      g_pAudioMgr->RenderAudio(true, SnBankCallbackScope::InCallbackOnThisThread());
+    // The last hold's answer wakes it; a use given back, or an end handled, without one is looked at
+    // again a moment later.
+    if (done.Wait(endPending ? 1 : 5) == Platform::WaitResult::Signalled) return;
   }
-  RunDeferredCommands();
-  if (waits && result == SN_Success) call.done.Wait(Platform::kWaitForever);
-  return result;
 }
 
 SNRESULT CSnSoundBankManager::LoadBankWait(const char* name, int32_t poolId, uint32_t* bankId) {

@@ -27,6 +27,7 @@ SNRESULT CSnSoundBankManager::AddMediaSource(uint32_t mediaId, CSnBankRecord* ba
   entry->sources = grown;
   entry->sources[entry->sourceCount++] = MediaSource{bank, data, size};
   ++entry->refCount;
+  if (bank) ++bank->m_sourcesInTable;
   return SN_Success;
 }
 
@@ -37,6 +38,7 @@ void CSnSoundBankManager::RemoveMediaSource(uint32_t mediaId, CSnBankRecord* ban
   MediaEntry& entry = it.node->value;
   for (uint32_t i = 0; i < entry.sourceCount; ++i) {
     if (entry.sources[i].bank != bank) continue;
+    if (bank) --bank->m_sourcesInTable;
     // Order kept: GetMedia hands out the first source.
     memmove(entry.sources + i, entry.sources + i + 1, sizeof(MediaSource) * (entry.sourceCount - i - 1));
     --entry.sourceCount;
@@ -88,11 +90,24 @@ SNRESULT CSnSoundBankManager::AddBankMediaSources(CSnBankRecord& record) {
 }
 
 void CSnSoundBankManager::RemoveBankMediaSources(CSnBankRecord& record) {
-  if (!record.m_pData) return;
   Platform::ReentrantGuard guard(m_bankLock);
-  for (uint32_t i = 0; i < record.m_indexCount; ++i) {
+  if (!record.m_sourcesInTable) return;
+  for (uint32_t i = 0; i < record.m_indexCount && record.m_sourcesInTable; ++i) {
     const SnMediaIndexEntry entry = record.IndexEntry(i);
     if (entry.mediaId) RemoveMediaSource(entry.mediaId, &record);
+  }
+  if (!record.m_sourcesInTable) return;
+  // Its index no longer names them all (the game changed its image while the bank was loaded): the
+  // rest are looked for entry by entry, since none may outlive the record.
+  SOUND_LOG(Error, "Bank %u: its image changed while it was loaded; %u of its media are looked for one by one",
+            record.m_bankId, record.m_sourcesInTable);
+  for (auto it = m_media.Begin(); !it.AtEnd() && record.m_sourcesInTable;) {
+    const uint32_t mediaId = it.node->key;
+    uint32_t sources = 0;
+    for (uint32_t i = 0; i < it.node->value.sourceCount; ++i) sources += it.node->value.sources[i].bank == &record;
+    // On first: the entry may go with its last source.
+    m_media.Next(it);
+    while (sources--) RemoveMediaSource(mediaId, &record);
   }
 }
 
@@ -114,8 +129,12 @@ SnMediaRef CSnSoundBankManager::GetMedia(uint32_t mediaId) {
     // An unloading bank's bytes are on their way out.
     if (source.bank && source.bank->IsUnloading()) continue;
     ++entry->refCount;
-    // The bank stays until the last of its media handed out comes back.
-    if (source.bank) source.bank->m_useCount.fetch_add(1);
+    // The bank stays until the last of its media handed out comes back. Taken outside a pass, the use
+    // is this thread's own until it gives it back (a waiting unload on it cannot wait for it).
+    if (source.bank) {
+      source.bank->m_useCount.fetch_add(1);
+      if (!CSnAudioMgr::InAudioPassOnThisThread()) CSnLentMemoryHolds::NoteOwnUse(source.bank->m_hold, 1);
+    }
     ref.data = source.data;
     ref.size = source.size;
     ref.bank = source.bank;
@@ -130,7 +149,9 @@ void CSnSoundBankManager::ReleaseMedia(uint32_t mediaId, CSnBankRecord* bank) {
     auto it = m_media.FindWithPrev(mediaId);
     if (!it.AtEnd()) DropMediaReference(it);
   }
-  if (bank) DropUse(bank);
+  if (!bank) return;
+  if (!CSnAudioMgr::InAudioPassOnThisThread()) CSnLentMemoryHolds::NoteOwnUse(bank->m_hold, -1);
+  DropUse(bank);
 }
 
 uint32_t CSnSoundBankManager::MediaReferences(uint32_t mediaId) {

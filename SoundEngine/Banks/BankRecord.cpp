@@ -3,12 +3,14 @@
 
 #include <cstring>
 
+#include "Base/Assert.h"
 #include "SoundEngine/Actions/ActionClasses.h"
 #include "SoundEngine/Actions/Event.h"
 #include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/DynamicDialogue/DialogueEvent.h"
 #include "SoundEngine/Hierarchy/BusDefaults.h"
 #include "SoundEngine/Log.h"
+#include "SoundEngine/PoolObject.h"
 #include "SoundEngine/SoundEngine.h"
 
 namespace SN {
@@ -42,9 +44,12 @@ const SnHircKind* SetHircKind(uint8_t type, const SnHircKind* kind) {
 }
 
 CSnBankRecord::~CSnBankRecord() {
+  // Its sources have left the media table, and it holds nothing of the game's.
+  ORV_ASSERT(m_sourcesInTable == 0 && !m_hold.Held());
   ReleaseObjects();
   if (m_objects) MemoryMgr::Free(g_DefaultPoolId, m_objects);
   FreeMedia();
+  PoolDelete(g_DefaultPoolId, m_unloadAnswer);
 }
 
 SNRESULT CSnBankRecord::ReserveObjects(uint32_t count) {

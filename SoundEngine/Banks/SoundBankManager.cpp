@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "Base/Assert.h"
 #include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/PoolObject.h"
 #include "SoundEngine/SoundEngine.h"
@@ -54,7 +55,11 @@ void CSnSoundBankManager::Term() {
   DropDeferredCommands();
   // Prepared events give back the references they keep, before the banks let their objects go.
   if (g_pObjectIndex) ClearPreparedEventsCommand();
-  // Every record still here goes without a callback: its objects, its media and its sources.
+  // Records still ending (a reader kept their media past the engine's threads) end now, first: a
+  // prepared one goes back to the list. Whatever waits for them is answered, callbacks too, with the
+  // result they have: an accepted unload always calls back.
+  while (auto* record = static_cast<CSnBankRecord*>(m_holds.AnyHolder())) EndRecord(record);
+  // Every record in the list goes without a callback: its objects, its media and its sources.
   for (;;) {
     CSnBankRecord* record = nullptr;
     {
@@ -67,33 +72,6 @@ void CSnSoundBankManager::Term() {
     if (!record) break;
     DestroyRecord(record);
   }
-  // Unloads still waiting for their last media reference end here, without their callbacks.
-  for (;;) {
-    CSnBankRecord* record = nullptr;
-    {
-      Platform::ReentrantGuard list(BankListLock());
-      record = m_unloading;
-      if (record) m_unloading = record->m_pNextInBucket;
-    }
-    if (!record) break;
-    ClearInProgress* clear =
-        record->m_callback == &ClearedBankEnded ? static_cast<ClearInProgress*>(record->m_cookie) : nullptr;
-    SnBankCommand waiting;
-    if (IsWaitingCallback(record->m_callback)) {
-      waiting.callback = record->m_callback;
-      waiting.cookie = record->m_cookie;
-    }
-    const uint32_t bankId = record->m_bankId;
-    DestroyRecord(record);
-    if (clear) FinishClear(clear, false);
-    if (waiting.callback) CallCallback(waiting, bankId, SN_Success, -1);
-  }
-  EndWatch* watches = nullptr;
-  {
-    Platform::ReentrantGuard list(BankListLock());
-    watches = EndedWatches(true);
-  }
-  AnswerWatches(watches, false);
   {
     Platform::ReentrantGuard guard(m_bankLock);
     for (auto it = m_media.Begin(); !it.AtEnd();) {
@@ -101,8 +79,10 @@ void CSnSoundBankManager::Term() {
       if (entry.ownData) MemoryMgr::Falign(SoundEngine::Settings().preparedDataPoolId, entry.ownData);
       // The banks have ended; the owners of the game's copies go with the table.
       for (uint32_t i = 0; i < entry.sourceCount; ++i)
-        if (entry.sources[i].bank && entry.sources[i].bank->IsGameMedia())
+        if (entry.sources[i].bank && entry.sources[i].bank->IsGameMedia()) {
+          entry.sources[i].bank->m_sourcesInTable = 0;
           PoolDelete(g_DefaultPoolId, entry.sources[i].bank);
+        }
       if (entry.sources) MemoryMgr::Free(g_DefaultPoolId, entry.sources);
       it = m_media.Erase(it);
     }
@@ -119,64 +99,43 @@ void CSnSoundBankManager::Term() {
   m_initialized = false;
 }
 
-void CSnSoundBankManager::FinishBankRecord(CSnLoadedBank* bank) { DropUse(static_cast<CSnBankRecord*>(bank)); }
-
-void CSnSoundBankManager::DropBankRecord(CSnLoadedBank* bank) {
+void CSnSoundBankManager::FinishBankRecord(CSnLoadedBank* bank) {
   auto* record = static_cast<CSnBankRecord*>(bank);
-  // A cleared bank still counts for its clear, and a waiting unload is answered: their callers may be
-  // waiting.
-  if (record->m_callback != &ClearedBankEnded && !IsWaitingCallback(record->m_callback)) record->m_callback = nullptr;
-  DropUse(record, false);
+  // Before the use goes, which may end the record.
+  m_holds.EndHandled(record->m_hold);
+  DropUse(record);
 }
 
-void CSnSoundBankManager::DropUse(CSnBankRecord* record, bool answer) {
+void CSnSoundBankManager::DropUse(CSnBankRecord* record) {
   if (record->m_useCount.fetch_sub(1) != 1) return;
   if (record->IsGameMedia())
     PoolDelete(g_DefaultPoolId, record);
   else
-    EndRecord(record, answer);
+    EndRecord(record);
 }
 
-void CSnSoundBankManager::EndRecord(CSnBankRecord* record, bool answer) {
+void CSnSoundBankManager::EndRecord(CSnBankRecord* record) {
   // The voices that read the bank's objects or its media have stopped or hold what they still play with.
   record->ReleaseObjects();
   RemoveBankMediaSources(*record);
-  SnBankCommand done;
-  done.callback = record->m_callback;
-  done.cookie = record->m_cookie;
-  done.sourceKind = record->m_sourceKind;
-  done.image = record->m_image;
-  const uint32_t bankId = record->m_bankId;
-  const int32_t poolId = record->CallerPoolId();
-  record->m_callback = nullptr;
-  ClearInProgress* clear = done.callback == &ClearedBankEnded ? static_cast<ClearInProgress*>(done.cookie) : nullptr;
+  CSnLentMemoryHolds::Answer* due = nullptr;
   bool destroy = false;
-  EndWatch* watches = nullptr;
   {
     Platform::ReentrantGuard list(BankListLock());
-    for (CSnBankRecord** link = &m_unloading; *link; link = &(*link)->m_pNextInBucket) {
-      if (*link != record) continue;
-      *link = record->m_pNextInBucket;
-      record->m_pNextInBucket = nullptr;
-      break;
-    }
-    // The calls waiting for the end of banks being unloaded before them, this one the last.
-    if (m_endWatches) watches = EndedWatches(false);
     record->FreeData();
     record->m_stateFlags &= uint8_t(~CSnBankRecord::kStateUnloading);
+    // Before it can be found again: a prepared record may be loaded and unloaded anew.
+    due = m_holds.Release(record->m_hold);
     // Preparations still hold it: back in the list as a prepared bank.
     destroy = record->m_refCount.load() == 0;
     if (!destroy) m_banks.Insert(record);
   }
   if (destroy) DestroyRecord(record);
-  if (clear)
-    FinishClear(clear, true);
-  else
-    CallCallback(done, bankId, SN_Success, poolId);
-  AnswerWatches(watches, answer);
+  CSnLentMemoryHolds::RunAll(due);
 }
 
 void CSnSoundBankManager::DestroyRecord(CSnBankRecord* record) {
+  ORV_ASSERT(!record->m_hold.Held());
   RemoveBankMediaSources(*record);
   Platform::ReentrantGuard audio(GlobalAudioLock());
   Platform::ReentrantGuard list(BankListLock());

@@ -11,6 +11,7 @@
 #include "Platform/Threading.h"
 #include "SoundEngine/Banks/BankFormat.h"
 #include "SoundEngine/Banks/BankReceivers.h"
+#include "SoundEngine/Banks/LentMemoryHolds.h"
 #include "SoundEngine/Banks/LoadedBank.h"
 #include "SoundEngine/Banks/PendingCookieSet.h"
 #include "SoundEngine/Banks/SoundBankReader.h"
@@ -172,7 +173,6 @@ class CSnBankRecord final : public CSnLoadedBank {
   SNRESULT CheckIndexAgainstData() const;
 
   uint8_t m_stateFlags = 0;
-  uint64_t m_takenOutAt = 0;  // its number among the records taken out of the list to end
   uint32_t m_bankId;
   const void* m_image;
   CSnBankRecord* m_pNextInBucket = nullptr;
@@ -183,8 +183,12 @@ class CSnBankRecord final : public CSnLoadedBank {
   uint8_t m_ownPool = 0;
   uint32_t m_indexHandled = 0;
   uint32_t m_indexCount = 0;
-  SnBankCallback m_callback = nullptr;
-  void* m_cookie = nullptr;
+  // Its sources in the media table; none may outlive the record.
+  uint32_t m_sourcesInTable = 0;
+  // What it reads of the game's while it ends, and the answer its unload gives once that is free: kept
+  // from its load on, so that an unload never lacks the memory to answer.
+  CSnLentMemoryHolds::Hold m_hold;
+  CSnLentMemoryHolds::Answer* m_unloadAnswer = nullptr;
   CSnIndexedObject** m_objects = nullptr;
   uint32_t m_objectCount = 0;
   uint32_t m_objectCapacity = 0;
@@ -252,9 +256,8 @@ class CSnSoundBankManager : public ISnBankRecordReceiver {
   SNRESULT LoadBankWait(const char* name, int32_t poolId, uint32_t* bankId);
   SNRESULT LoadBankWait(uint32_t bankId, int32_t poolId);
   SNRESULT LoadBankImageWait(const void* image, uint32_t size, bool copyMedia, int32_t poolId, uint32_t* bankId);
-  // The unload's result and, through `poolId`, the pool its DATA lay in (-1: a pool of its own). The
-  // threaded manager waits for the unload's end on the audio thread (the last media given back); the
-  // plain one runs the unload without waiting for its end.
+  // The unload's result and, through `poolId`, the pool its DATA lay in (-1: a pool of its own). It
+  // answers once nothing reads the bank's memory (see WaitForAnswer).
   SNRESULT UnloadBankWait(uint32_t bankId, const void* image, int32_t* poolId = nullptr);
 
   // Preparation. Id arrays are the caller's; the command keeps a copy of its own.
@@ -306,8 +309,8 @@ class CSnSoundBankManager : public ISnBankRecordReceiver {
 
   // Audio thread (message 24), or the caller's when the audio manager cannot take it.
   void FinishBankRecord(CSnLoadedBank* bank) override;
-  // An unload message never read (the engine stops): the load reference goes without a callback.
-  void DropBankRecord(CSnLoadedBank* bank) override;
+  // An unload message never read (the engine stops): the load's use goes as well.
+  void DropBankRecord(CSnLoadedBank* bank) override { FinishBankRecord(bank); }
   // A pass has ended on this thread: the commands made inside passes run now (see QueueCommand).
   void AfterPass() override { RunDeferredCommands(); }
 
@@ -319,6 +322,12 @@ class CSnSoundBankManager : public ISnBankRecordReceiver {
   bool RefusesWaitingHere() const;
   // The synchronous unload: see UnloadBankWait.
   virtual SNRESULT UnloadBankSync(const SnBankCommand& command, int32_t* poolId);
+  // The wait of a waiting call for `done`, its cookie `waiter` (see QueueAndWait). An answer about lent memory
+  // comes once nothing reads the memory (CSnLentMemoryHolds). Without the audio thread no other
+  // thread may render the pass that handles a bank's end: the caller renders passes itself while an
+  // end it waits for is not handled, and so never answers on a pass that stopped short of it. Uses of
+  // the bank this thread keeps itself across the call cannot be waited for: they are left to it.
+  void WaitForAnswer(Platform::Event& done, const void* waiter);
   // What a command that will not run owns: the id array of a preparation.
   static void FreeCommand(const SnBankCommand& command);
 
@@ -362,37 +371,24 @@ class CSnSoundBankManager : public ISnBankRecordReceiver {
   SNRESULT LoadStagedMedia(UndoLog& undo);
   SNRESULT LoadMediaNow(const CSnSourceDesc& request);
   void ReleaseRecordReference(CSnBankRecord* record);
-  SNRESULT UnloadBankCommand(const SnBankCommand& command, int32_t* poolOut = nullptr);
-  // The clear's callback comes once every bank it took out has ended (see FinishClear).
-  struct ClearInProgress;
+  SNRESULT UnloadBankCommand(const SnBankCommand& command);
+  // An unload of a bank not in the list that is still ending answers once its memory is free: SN_Success
+  // then, 54 when it is not ending, 52 without memory for the answer.
+  SNRESULT JoinEnding(const SnBankCommand& command);
+  // The clear answers once every bank it took out, and every bank ending before it, is free.
   SNRESULT ClearBanksCommand(const SnBankCommand& command);
-  // The mark a cleared record carries as its callback, its cookie the clear: never called.
-  static void ClearedBankEnded(uint32_t, const void*, SNRESULT, int32_t, void*);
-  // One bank of the clear (or the command itself) is done; the last answers the clear.
-  void FinishClear(ClearInProgress* clear, bool answer);
+  // A command's answer about lent memory: the callback, called through the cookie set.
+  struct MemoryAnswer;
+  MemoryAnswer* NewAnswer(const SnBankCommand& command, uint32_t id, int32_t poolId);
+  // What a record's memory is held as: its image when it is read in place, else the record.
+  static const void* LentKey(const CSnBankRecord* record);
   SNRESULT ReleaseMediaCommand(uint32_t mediaId);
   SNRESULT OpenBank(CSnBankRecord& record, const SnBankCommand& command);
   void NoteMotionFlag(const SnBankHeader& header);
-  // Posts the record's end to the audio thread; the callback follows when its use count reaches 0.
+  // Posts the record's end to the audio thread; it ends when its use count reaches 0.
   void PostUnload(CSnBankRecord* record);
-  // Under the bank-list lock: the record leaves the list to end, its callback the end's.
-  void TakeOut(CSnBankRecord* record, SnBankCallback callback, void* cookie);
-  // A call answered once every record taken out of the list before it (all of them, or those of one
-  // bank) has ended: an unload of a bank being unloaded already, or a clear. Bank-list lock.
-  struct EndWatch {
-    EndWatch* next = nullptr;
-    uint64_t upTo = 0;  // the records taken out up to this number
-    bool anyBank = false;
-    SnBankCommand answer;  // the bank, and the callback told of the end
-    int32_t poolId = kInvalidPoolId;
-    ClearInProgress* clear = nullptr;  // or the clear it is part of
-  };
-  // A record the watch waits for that has yet to end, or null.
-  CSnBankRecord* Ending(const EndWatch& watch) const;
-  // The watches whose records have all ended, taken out of the list (caller holds the bank-list lock).
-  EndWatch* EndedWatches(bool all);
-  // Each watch is answered; at Term only callers that wait are.
-  void AnswerWatches(EndWatch* watches, bool answer);
+  // Under the bank-list lock: the record leaves the list to end, holding what it reads of the game's.
+  void TakeOut(CSnBankRecord* record);
   // Plain manager: a command made inside an audio pass, and the ones kept to run after it.
   struct DeferredCommand {
     DeferredCommand* next;
@@ -404,9 +400,10 @@ class CSnSoundBankManager : public ISnBankRecordReceiver {
   void DropDeferredCommands();
   // Takes the command lock: waits for another thread's command.
   SNRESULT RunCommand(const SnBankCommand& command);
-  // The last use ends the record; `answer` false (the engine stops) tells only the callers that wait.
-  void DropUse(CSnBankRecord* record, bool answer = true);
-  void EndRecord(CSnBankRecord* record, bool answer);
+  // The last use ends the record.
+  void DropUse(CSnBankRecord* record);
+  // The record reads nothing of the game's any more; the answers waiting for it last run.
+  void EndRecord(CSnBankRecord* record);
   void DestroyRecord(CSnBankRecord* record);
   SNRESULT AddMediaSource(uint32_t mediaId, CSnBankRecord* bank, const uint8_t* data, uint32_t size);
   // The source of the bank (or of the game's copy's owner).
@@ -440,9 +437,8 @@ class CSnSoundBankManager : public ISnBankRecordReceiver {
   Platform::ReentrantLock m_commandLock;
   Platform::ReentrantLock m_bankLock;
   SnIdPairHashTable193<CSnBankRecord> m_banks;
-  CSnBankRecord* m_unloading = nullptr;  // out of the list, waiting for their last use; bank-list lock
-  uint64_t m_takenOut = 0;               // records put in m_unloading so far; bank-list lock
-  EndWatch* m_endWatches = nullptr;      // bank-list lock
+  // The records out of the list until they read nothing of the game's, and the answers waiting for them.
+  CSnLentMemoryHolds m_holds;
   Platform::ReentrantLock m_deferredLock;
   DeferredCommand* m_deferredHead = nullptr;
   DeferredCommand* m_deferredTail = nullptr;

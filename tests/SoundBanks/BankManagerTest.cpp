@@ -79,6 +79,8 @@ struct CallbackLog {
   }
 };
 
+bool ThreadSleeps(uint64_t tid);
+
 class BankManagerTest : public BankTest::BankFixture, public ::testing::WithParamInterface<int> {
  protected:
   void AdjustSettings(SN::SnInitSettings& settings) override { settings.useBankThread = uint8_t(GetParam()); }
@@ -591,8 +593,10 @@ TEST_P(BankManagerTest, TermWithBanksLoadedAndUnloadingLetsEverythingGo) {
   ASSERT_EQ(Banks().UnloadBank(Id("Main"), nullptr, &CallbackLog::Record, &log), SN::SN_Success);
   EXPECT_EQ(Banks().UnloadBankWait(Id("NoSuchBank"), nullptr), SN::SN_BankNotLoaded);
   SN::SoundEngine::Term();
-  // No callback after the engine went; the banks' pools and the default pool are gone.
-  EXPECT_EQ(log.Count(), 0u);
+  // Term answers the unload it accepted, its bank ended with the engine; the banks' pools and the
+  // default pool are gone.
+  ASSERT_EQ(log.Count(), 1u);
+  EXPECT_EQ(log.calls[0].result, SN::SN_Success);
   EXPECT_EQ(SN::MemoryMgr::GetNumPools(), poolsBefore - 1);
   EXPECT_EQ(SN::g_pBankManager, nullptr);
 }
@@ -771,6 +775,81 @@ TEST_P(BankManagerTest, ABankIsHeldBeforeAnotherThreadCanTakeItsMedia) {
   EXPECT_FALSE(failed);
   EXPECT_EQ(Banks().MediaReferences(Id("HitTone")), 0u);
   EXPECT_EQ(Banks().BankCount(), 0u);
+}
+
+// Without the audio thread the caller of a waited unload renders until its bank's end was handled.
+// Here another renderer's frame end stands ahead of the unload's message, reserved and not yet counted
+// (its RenderAudio waits for the writers before it): the unload's own pass stops there.
+TEST_P(BankManagerTest, AWaitedUnloadAnswersOnceItsBanksEndWasHandled) {
+  const std::vector<uint8_t> bank = Build(kMainBank, "Main");
+  alignas(16) static uint8_t image[4096];
+  ASSERT_LE(bank.size(), sizeof image);
+  memcpy(image, bank.data(), bank.size());
+  ASSERT_EQ(Banks().LoadBankImageWait(image, uint32_t(bank.size()), false, -1, nullptr), SN::SN_Success);
+  ASSERT_NE(SN::g_pAudioMgr->ReserveMessage(SN::SnMsg_EndOfFrame, 8), nullptr);
+  SN::g_pAudioMgr->FinishMessage();
+  std::atomic<bool> answered{false};
+  SN::SNRESULT unloaded = SN::SN_Failure;
+  uint32_t referencesAtAnswer = 99;
+  std::thread game([&] {
+    unloaded = Banks().UnloadBankWait(Id("Main"), image);
+    referencesAtAnswer = Banks().MediaReferences(Id("HitTone"));
+    answered = true;
+  });
+  // Should it wait for a pass nobody else renders, a frame lets it go before the failure is told.
+  if (!OrvTest::WaitUntil([&] { return answered.load(); }, "the waited unload to render the pass that ends its bank"))
+    SN::SoundEngine::RenderAudio();
+  game.join();
+  EXPECT_EQ(unloaded, SN::SN_Success);
+  EXPECT_EQ(referencesAtAnswer, 0u) << "the unload answered while the bank's sources still read the image";
+}
+
+// The game changes an image it lent while its bank is loaded: the bank's index names none of its media
+// any more, and still none of its media-table sources outlives the record.
+TEST_P(BankManagerTest, ABanksSourcesGoWithItEvenWhenTheGameChangedItsImage) {
+  const std::vector<uint8_t> bank = Build(kMainBank, "Main");
+  alignas(16) static uint8_t image[4096];
+  ASSERT_LE(bank.size(), sizeof image);
+  memcpy(image, bank.data(), bank.size());
+  ASSERT_EQ(Banks().LoadBankImageWait(image, uint32_t(bank.size()), false, -1, nullptr), SN::SN_Success);
+  memset(image, 0, bank.size());
+  EXPECT_EQ(Banks().UnloadBankWait(Id("Main"), image), SN::SN_Success);
+  EXPECT_EQ(Banks().MediaReferences(Id("HitTone")), 0u) << "a source of the bank stayed in the media table";
+}
+
+// An image unloaded with a callback while a media of it is held, then loaded again: the waited
+// unload of the second record answers only once the first has let the image go too.
+TEST_P(BankManagerTest, AWaitedUnloadOfAnImageLoadedAgainWaitsForTheEarlierRecord) {
+  const std::vector<uint8_t> bank = Build(kMainBank, "Main");
+  alignas(16) static uint8_t image[4096];
+  ASSERT_LE(bank.size(), sizeof image);
+  memcpy(image, bank.data(), bank.size());
+  const uint32_t size = uint32_t(bank.size());
+  ASSERT_EQ(Banks().LoadBankImageWait(image, size, false, -1, nullptr), SN::SN_Success);
+  const SN::SnMediaRef first = Banks().GetMedia(Id("HitTone"));
+  CallbackLog log;
+  ASSERT_EQ(Banks().UnloadBank(Id("Main"), image, &CallbackLog::Record, &log), SN::SN_Success);
+  ASSERT_EQ(Banks().LoadBankImageWait(image, size, false, -1, nullptr), SN::SN_Success);
+  const SN::SnMediaRef second = Banks().GetMedia(Id("HitTone"));
+  ASSERT_NE(first.bank, nullptr);
+  ASSERT_NE(second.bank, first.bank);
+  std::atomic<uint64_t> waiter{0};
+  std::atomic<bool> answered{false};
+  std::thread game([&] {
+    waiter = Platform::CurrentThreadId();
+    EXPECT_EQ(Banks().UnloadBankWait(Id("Main"), image), SN::SN_Success);
+    answered = true;
+  });
+  // The second record's end handled, this thread's media its last reader: it ends as that goes.
+  ASSERT_TRUE(OrvTest::WaitUntil([&] { return second.bank->UseCount() == 1; }, "the second record's end"));
+  Banks().ReleaseMedia(Id("HitTone"), second.bank);
+  OrvTest::WaitUntil([&] { return answered.load() || (waiter.load() && ThreadSleeps(waiter.load())); },
+                     "the waited unload to answer or sleep");
+  EXPECT_FALSE(answered.load()) << "the unload answered while the first record still read the image";
+  Banks().ReleaseMedia(Id("HitTone"), first.bank);
+  game.join();
+  EXPECT_EQ(log.Count(), 1u);
+  EXPECT_EQ(Banks().MediaReferences(Id("HitTone")), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(BankThread, BankManagerTest, ::testing::Values(0, 1),
