@@ -144,6 +144,7 @@ void CSnSoundBankManager::EndRecord(CSnBankRecord* record, bool answer) {
   SnBankCommand done;
   done.callback = record->m_callback;
   done.cookie = record->m_cookie;
+  done.callId = record->m_callId;
   done.sourceKind = record->m_sourceKind;
   done.image = record->m_image;
   const uint32_t bankId = record->m_bankId;
