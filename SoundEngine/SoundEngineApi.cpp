@@ -325,11 +325,12 @@ SNRESULT StopSourcePlugin(uint32_t pluginId, uint32_t companyId, uint32_t playin
 
 namespace {
 // On the engine's own threads a cancel waits for no callback running elsewhere: inside an audio pass
-// that may be a bank callback waiting for the pass, and in a bank callback a play's callback the pass
-// may hold waiting for it. It returns at once; one already running elsewhere may end after it.
+// that may be a bank callback waiting for the pass, and on the bank thread a play's callback the pass
+// may hold waiting for it. It returns at once; one already running elsewhere may end after it. A bank
+// callback on a game thread (no bank thread) holds only the bank commands' turn, which no pass waits
+// for: it waits, as the game thread does.
 bool CancelMayWait() {
-  return !CSnAudioMgr::InAudioPassOnThisThread() && !SnBankCallbackScope::InCallbackOnThisThread() &&
-         !(g_pBankManager && g_pBankManager->IsBankThread());
+  return !CSnAudioMgr::InAudioPassOnThisThread() && !(g_pBankManager && g_pBankManager->IsBankThread());
 }
 }  // namespace
 

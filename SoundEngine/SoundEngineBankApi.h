@@ -99,8 +99,10 @@ SNRESULT PrepareBank(SnPreparationType type, const char16_t* name, SnBankCallbac
 SNRESULT ClearPreparedEvents();
 SNRESULT ClearBanks();
 
-// Direct calls. Once CancelBankCallbackCookie returns, no callback of the cookie runs or will run
-// (called from inside one of them, it does not wait for itself).
+// Direct calls. Once CancelBankCallbackCookie returns, no callback of the calls made with the cookie
+// before it runs or will run (called from inside one of them, it does not wait for itself; inside an
+// audio pass or on the bank thread one running elsewhere may still end); a call made after it with
+// the cookie calls back as usual.
 SNRESULT CancelBankCallbackCookie(void* cookie);
 SNRESULT SetBankLoadIOSettings(float throughputBytesPerMs, uint8_t priority);
 // SN_InvalidParameter for a null array; SN_Success at once for a count of 0.

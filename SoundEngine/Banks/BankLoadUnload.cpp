@@ -75,9 +75,10 @@ struct CSnSoundBankManager::MemoryAnswer final : CSnLentMemoryHolds::Answer {
   }
 };
 
-SNRESULT CSnSoundBankManager::QueueCommand(const SnBankCommand& command) {
+SNRESULT CSnSoundBankManager::QueueCommand(const SnBankCommand& call) {
+  SnBankCommand command = call;
   if (CountsCallback(command)) {
-    const SNRESULT added = m_cookies.AddPending(command.cookie);
+    const SNRESULT added = m_cookies.AddPending(command.cookie, command.callId);
     if (added != SN_Success) {
       SOUND_LOG(Error, "Bank command %u is refused: no memory to count its callback", command.type);
       FreeCommand(command);
@@ -103,7 +104,7 @@ SNRESULT CSnSoundBankManager::DeferCommand(const SnBankCommand& command) {
   if (!deferred) {
     SOUND_LOG(Error, "Bank command %u made inside an audio pass is refused: no memory to keep it until the pass ends",
               command.type);
-    if (CountsCallback(command)) m_cookies.RemovePending(command.cookie);
+    if (CountsCallback(command)) m_cookies.RemovePending(command.callId);
     FreeCommand(command);
     return SN_InsufficientMemory;
   }
@@ -146,7 +147,7 @@ void CSnSoundBankManager::DropDeferredCommands() {
   Platform::ReentrantGuard guard(m_deferredLock);
   while (DeferredCommand* deferred = m_deferredHead) {
     m_deferredHead = deferred->next;
-    if (CountsCallback(deferred->command)) m_cookies.RemovePending(deferred->command.cookie);
+    if (CountsCallback(deferred->command)) m_cookies.RemovePending(deferred->command.callId);
     FreeCommand(deferred->command);
     MemoryMgr::Free(g_DefaultPoolId, deferred);
   }
@@ -161,10 +162,17 @@ void CSnSoundBankManager::CallCallback(const SnBankCommand& command, uint32_t id
   if (IsWaitingCallback(command.callback))
     command.callback(id, image, result, poolId, command.cookie);
   else
-    m_cookies.DoCallback(command.callback, id, image, result, poolId, command.cookie);
+    m_cookies.DoCallback(command.callId, command.callback, id, image, result, poolId, command.cookie);
 }
 
-void CSnSoundBankManager::CancelCookie(void* cookie) { m_cookies.CancelAndWait(cookie, IsBankThread()); }
+void CSnSoundBankManager::CancelCookie(void* cookie) {
+  // Inside a pass, or on the audio or the bank thread, a callback running elsewhere may wait for this
+  // thread; a game thread waits, also inside a bank callback.
+  const uint64_t audio = AudioThread::ThreadId();
+  const bool engineThread = CSnAudioMgr::InAudioPassOnThisThread() || IsBankThread() ||
+                            (audio != 0 && audio == Platform::CurrentThreadId());
+  m_cookies.CancelAndWait(cookie, !engineThread);
+}
 
 SNRESULT CSnSoundBankManager::ExecuteCommand(const SnBankCommand& command) {
   SNRESULT result = SN_Success;

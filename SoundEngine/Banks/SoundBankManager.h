@@ -13,7 +13,7 @@
 #include "SoundEngine/Banks/BankReceivers.h"
 #include "SoundEngine/Banks/LentMemoryHolds.h"
 #include "SoundEngine/Banks/LoadedBank.h"
-#include "SoundEngine/Banks/PendingCookieSet.h"
+#include "SoundEngine/Banks/PendingBankCallbacks.h"
 #include "SoundEngine/Banks/SoundBankReader.h"
 #include "SoundEngine/Banks/SourceDesc.h"
 #include "SoundEngine/Containers.h"
@@ -27,7 +27,7 @@ constexpr SNRESULT SN_BankAlreadyLoaded = SNRESULT(69);  // a second explicit lo
 // The HIRC type of a master or mix bus: a new one clears the master buses before it is made.
 constexpr uint8_t kHircMasterBusType = 8;
 
-// SnBankCallback (PendingCookieSet.h): (id, image, result, pool id, cookie): the id is the bank's for
+// SnBankCallback (PendingBankCallbacks.h): (id, image, result, pool id, cookie): the id is the bank's for
 // bank commands; the image only for a bank loaded in place; the pool id the command's for loads and
 // unloads, else -1.
 
@@ -63,6 +63,7 @@ struct SnBankCommand {
   const void* image = nullptr;
   uint32_t imageSize = 0;
   void* extra = nullptr;
+  uint64_t callId = 0;     // the call's entry among the callbacks to come (0: a callback not counted)
 };
 
 // The alignment of every media block and bank image the banks keep or copy.
@@ -99,7 +100,7 @@ SNRESULT CreateFromPayload(const uint8_t* payload, uint32_t size, CSnIndexedObje
 
 // True for the completion the *Wait calls pass: a caller blocks on it.
 bool IsWaitingCallback(SnBankCallback callback);
-// A callback the cookie set counts: any but a waiting caller's.
+// A callback counted among the callbacks to come: any but a waiting caller's.
 bool CountsCallback(const SnBankCommand& command);
 
 // Marks the calling thread as running a bank callback for the scope's life.
@@ -232,11 +233,13 @@ class CSnSoundBankManager : public ISnBankRecordReceiver {
   // by the thread running a command then once that ends; the callback has the outcome. No memory to
   // keep it: 52, and nothing of it is done.
   virtual SNRESULT QueueCommand(const SnBankCommand& command);
-  // Through the cookie set, so that a cancelled cookie is not called; a waiting caller is always told.
+  // Through the callbacks to come, so that a cancelled call is not called back; a waiting caller is
+  // always told.
   virtual void CallCallback(const SnBankCommand& command, uint32_t id, SNRESULT result, int32_t poolId);
   virtual void StopThread() {}
-  // No callback of the cookie starts once this returns; it waits for the callbacks running on other
-  // threads, except where that could wait for this thread (see CSnPendingCookieSet::CancelAndWait).
+  // No callback of the calls made with the cookie before this starts once it returns; a call made
+  // after it calls back. It waits for their callbacks running on other threads, except inside an
+  // audio pass, on the audio thread and on the bank thread, where that could wait for this thread.
   virtual void CancelCookie(void* cookie);
   // Whether the calling thread is the bank thread (never, for the plain manager).
   virtual bool IsBankThread() const { return false; }
@@ -331,9 +334,9 @@ class CSnSoundBankManager : public ISnBankRecordReceiver {
   // What a command that will not run owns: the id array of a preparation.
   static void FreeCommand(const SnBankCommand& command);
 
-  // The cookies of the callbacks still to come, counted when a command is taken: every counted
-  // callback is called through the set, or withdrawn when its command will not run.
-  CSnPendingCookieSet m_cookies;
+  // The callbacks still to come, one per call, counted when a command is taken: every counted
+  // callback is called through here, or withdrawn when its command will not run.
+  CSnPendingBankCallbacks m_cookies;
 
  private:
   friend class CSnBankRecord;

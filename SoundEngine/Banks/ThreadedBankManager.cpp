@@ -56,7 +56,8 @@ void CSnThreadedSoundBankManager::FreeNode(Node* node) {
   --m_nodeCount;
 }
 
-SNRESULT CSnThreadedSoundBankManager::QueueCommand(const SnBankCommand& command) {
+SNRESULT CSnThreadedSoundBankManager::QueueCommand(const SnBankCommand& call) {
+  SnBankCommand command = call;
   Platform::ReentrantGuard guard(m_queueLock);
   if (!m_thread || m_stop.load()) {
     SOUND_LOG(Error, "Bank command %u: the bank thread does not run", command.type);
@@ -64,7 +65,7 @@ SNRESULT CSnThreadedSoundBankManager::QueueCommand(const SnBankCommand& command)
     return SN_Failure;
   }
   if (CountsCallback(command)) {
-    const SNRESULT added = m_cookies.AddPending(command.cookie);
+    const SNRESULT added = m_cookies.AddPending(command.cookie, command.callId);
     if (added != SN_Success) {
       FreeCommand(command);
       return added;
@@ -78,8 +79,8 @@ SNRESULT CSnThreadedSoundBankManager::QueueCommand(const SnBankCommand& command)
     node = static_cast<Node*>(MemoryMgr::Malloc(g_DefaultPoolId, sizeof(Node)));
   }
   if (!node) {
-    // The cookie's entry goes again: a later cancel must not wait for a callback that never comes.
-    if (CountsCallback(command)) m_cookies.RemovePending(command.cookie);
+    // The call's entry goes again: its callback never comes.
+    if (CountsCallback(command)) m_cookies.RemovePending(command.callId);
     FreeCommand(command);
     return SN_InsufficientMemory;
   }
@@ -163,7 +164,7 @@ void CSnThreadedSoundBankManager::DropQueue() {
       // A caller blocked on this command is told it will not run.
       CallCallback(command, command.bankId, SN_Failure, -1);
     } else {
-      m_cookies.RemovePending(command.cookie);
+      m_cookies.RemovePending(command.callId);
     }
   }
 }

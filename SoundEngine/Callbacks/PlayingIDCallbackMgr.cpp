@@ -14,11 +14,6 @@ namespace SN {
 
 CSnPlayingIDCallbackMgr* g_pPlayingIDCallbackMgr = nullptr;
 
-namespace {
-// Callbacks this thread is running now (a callback may cancel, or end another playing id).
-thread_local uint32_t t_runningHere = 0;
-}  // namespace
-
 SNRESULT CSnPlayingIDCallbackMgr::Init() {
   for (Stripe& stripe : m_stripes) {
     stripe.buckets = stripe.ownBuckets;
@@ -26,7 +21,7 @@ SNRESULT CSnPlayingIDCallbackMgr::Init() {
     for (Entry*& head : stripe.ownBuckets) head = nullptr;
     stripe.count = 0;
   }
-  m_running = 0;
+  m_running = nullptr;
   return SN_Success;
 }
 
@@ -200,22 +195,30 @@ void CSnPlayingIDCallbackMgr::FinaliseAndUnlock(Stripe& stripe, Entry* entry,
   PoolDelete(g_DefaultPoolId, entry);
 
   const bool calls = callback && (flags & SnCallback_EndOfEvent);
-  if (calls) CountCallback();
+  Running running;
+  if (calls) CountCallback(running, playingId, info.cookie);
   lock.unlock();
-  if (calls) Call(callback, SnCallback_EndOfEvent, &info);
+  if (calls) Call(running, callback, SnCallback_EndOfEvent, &info);
 }
 
-void CSnPlayingIDCallbackMgr::CountCallback() {
+void CSnPlayingIDCallbackMgr::CountCallback(Running& running, uint32_t playingId, void* cookie) {
+  running.playingId = playingId;
+  running.cookie = cookie;
+  running.thread = std::this_thread::get_id();
   std::lock_guard<std::mutex> guard(m_runningLock);
-  ++m_running;
+  running.order = ++m_begun;
+  running.next = m_running;
+  m_running = &running;
 }
 
-void CSnPlayingIDCallbackMgr::Call(SnCallbackFunc callback, uint32_t type, SnCallbackInfo* info) {
-  ++t_runningHere;
+void CSnPlayingIDCallbackMgr::Call(Running& running, SnCallbackFunc callback, uint32_t type, SnCallbackInfo* info) {
   callback(type, info);
-  --t_runningHere;
   std::lock_guard<std::mutex> guard(m_runningLock);
-  --m_running;
+  for (Running** link = &m_running; *link; link = &(*link)->next) {
+    if (*link != &running) continue;
+    *link = running.next;
+    break;
+  }
   m_runningChanged.notify_all();
 }
 
@@ -227,9 +230,10 @@ void CSnPlayingIDCallbackMgr::Notify(uint32_t playingId, uint32_t type, Fill&& f
   if (!entry || !entry->callback || !(entry->flags & type)) return;
   const SnCallbackFunc callback = entry->callback;
   SnCallbackInfo* info = fill(*entry);
-  CountCallback();
+  Running running;
+  CountCallback(running, playingId, entry->cookie);
   lock.unlock();
-  Call(callback, type, info);
+  Call(running, callback, type, info);
 }
 
 namespace {
@@ -324,12 +328,20 @@ void CSnPlayingIDCallbackMgr::NotifyDynamicSequenceItem(uint32_t playingId, uint
   });
 }
 
-void CSnPlayingIDCallbackMgr::WaitForOtherCallbacks() {
+void CSnPlayingIDCallbackMgr::WaitForCancelled(uint32_t playingId, void* cookie, bool byCookie) {
   // The audio thread would wait for itself or for a thread that waits on it.
   if (Platform::CurrentThreadId() == AudioThread::ThreadId()) return;
+  const std::thread::id self = std::this_thread::get_id();
   std::unique_lock<std::mutex> lock(m_runningLock);
-  const uint32_t mine = t_runningHere;
-  m_runningChanged.wait(lock, [&] { return m_running <= mine; });
+  // A callback begun later is of a post the cancel did not cover.
+  const uint64_t upTo = m_begun;
+  m_runningChanged.wait(lock, [&] {
+    for (const Running* running = m_running; running; running = running->next)
+      if (running->order <= upTo && running->thread != self &&
+          (byCookie ? running->cookie == cookie : running->playingId == playingId))
+        return false;
+    return true;
+  });
 }
 
 void CSnPlayingIDCallbackMgr::CancelEventCallback(uint32_t playingId, bool waitForRunning) {
@@ -341,7 +353,7 @@ void CSnPlayingIDCallbackMgr::CancelEventCallback(uint32_t playingId, bool waitF
       entry->flags &= ~0xFFFFFu;
     }
   }
-  if (waitForRunning) WaitForOtherCallbacks();
+  if (waitForRunning) WaitForCancelled(playingId, nullptr, false);
 }
 
 void CSnPlayingIDCallbackMgr::CancelEventCallbackCookie(void* cookie, bool waitForRunning) {
@@ -355,7 +367,7 @@ void CSnPlayingIDCallbackMgr::CancelEventCallbackCookie(void* cookie, bool waitF
       }
     }
   }
-  if (waitForRunning) WaitForOtherCallbacks();
+  if (waitForRunning) WaitForCancelled(0, cookie, true);
 }
 
 }  // namespace SN

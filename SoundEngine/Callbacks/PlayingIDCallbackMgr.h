@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <thread>
 
 #include "MemoryMgr/SnResult.h"
 #include "Platform/Threading.h"
@@ -63,8 +64,10 @@ class CSnPlayingIDCallbackMgr final : public ISnPlayingIdPendingCounts {
                                  bool& endGroup);
   void NotifyDynamicSequenceItem(uint32_t playingId, uint32_t audioNodeId, void* customInfo);
 
-  // No callback of the playing id (of the cookie) starts after these return. Unless told not to (a
-  // call on the engine's own threads), they also wait until none runs on another thread.
+  // No callback of the playing id (of the playing ids posted with the cookie so far) starts after
+  // these return; a post made after them calls back as any other. Unless told not to (a call on the
+  // engine's own threads), they also wait until none of those callbacks runs on another thread: one
+  // running on this thread (the cancel is made inside it) goes on.
   void CancelEventCallback(uint32_t playingId, bool waitForRunning = true);
   void CancelEventCallbackCookie(void* cookie, bool waitForRunning = true);
 
@@ -108,21 +111,30 @@ class CSnPlayingIDCallbackMgr final : public ISnPlayingIdPendingCounts {
   static void FreeEntries(Stripe& stripe);
   // Called with the stripe's lock held once; returns with it released.
   void FinaliseAndUnlock(Stripe& stripe, Entry* entry, std::unique_lock<Platform::ReentrantLock>& lock);
-  // Runs the callback without the lock, counted as running.
+  // One callback running, on the stack of the thread that runs it.
+  struct Running {
+    uint32_t playingId = 0;
+    void* cookie = nullptr;
+    std::thread::id thread;
+    uint64_t order = 0;  // its place among the callbacks begun
+    Running* next = nullptr;
+  };
   // Counts a callback as running; called before the entry lock goes, so that a cancel taking that
   // lock next waits for this callback.
-  void CountCallback();
-  // Runs a callback CountCallback counted.
-  void Call(SnCallbackFunc callback, uint32_t type, SnCallbackInfo* info);
-  void WaitForOtherCallbacks();
+  void CountCallback(Running& running, uint32_t playingId, void* cookie);
+  // Runs a callback CountCallback counted, without the entry lock.
+  void Call(Running& running, SnCallbackFunc callback, uint32_t type, SnCallbackInfo* info);
+  // Until no callback begun before the call, of the playing id (or of the cookie), runs on another thread.
+  void WaitForCancelled(uint32_t playingId, void* cookie, bool byCookie);
   template <typename Fill>
   void Notify(uint32_t playingId, uint32_t type, Fill&& fill);
 
   Stripe m_stripes[kStripes];
-  // Callbacks running on any thread, and the signal that none is.
+  // Callbacks running on any thread, and the signal that one has returned.
   std::mutex m_runningLock;
   std::condition_variable m_runningChanged;
-  uint32_t m_running = 0;
+  Running* m_running = nullptr;
+  uint64_t m_begun = 0;
 };
 
 // Null while the sound engine is not initialised.

@@ -305,6 +305,25 @@ TEST_P(BankManagerTest, ACancelledCookiesUnloadCallbackNeverComes) {
   EXPECT_EQ(log.Count(), 0u) << "the unload's callback came after its cookie was cancelled";
 }
 
+// A cookie used again after its cancel, while the cancelled unload's callback is still to come: the
+// load made after the cancel calls back, the unload never does.
+TEST_P(BankManagerTest, ACookieUsedAgainAfterItsCancelCallsBackTheNewCallOnly) {
+  CallbackLog log;
+  const SN::SnMediaRef held = UnloadHoldingMedia(log);
+  ASSERT_NE(held.bank, nullptr);
+  EXPECT_EQ(SN::SoundEngine::CancelBankCallbackCookie(&log), SN::SN_Success);
+  WriteBankFile("B.bnk", Build(Action("One", 0x0403) + "event Play_B One\n", "B"));
+  uint32_t loaded = 0;
+  ASSERT_EQ(SN::SoundEngine::LoadBank("B.bnk", &CallbackLog::Record, &log, -1, loaded), SN::SN_Success);
+  EXPECT_EQ(Banks().UnloadBankWait(Id("NoSuchBank"), nullptr), SN::SN_BankNotLoaded);  // behind the load
+  EXPECT_EQ(log.Count(), 1u) << "the load made after the cancel did not call back";
+  Banks().ReleaseMedia(Id("HitTone"), held.bank);
+  EXPECT_EQ(Banks().UnloadBankWait(Id("NoSuchBank"), nullptr), SN::SN_BankNotLoaded);
+  ASSERT_EQ(log.Count(), 1u) << "the cancelled unload called back";
+  EXPECT_EQ(log.calls[0].id, loaded);
+  EXPECT_EQ(log.calls[0].result, SN::SN_Success);
+}
+
 TEST_P(BankManagerTest, MediaIndexEntriesPastTheirDataFailTheLoad) {
   // One entry of 100 bytes at offset 0 over a DATA of 16 bytes; then an index without DATA.
   const std::string entry = "chunk DIDX 01 00 00 00 00 00 00 00 64 00 00 00\n";
@@ -1084,34 +1103,38 @@ TEST_F(AudioThreadBankTest, AWaitingCallInsideAnUnloadCallbackOnTheAudioThreadIs
   EXPECT_EQ(callback.waited.load(), int(SN::SN_Failure));
 }
 
-// The cookie set alone, on threads of the test's own.
-class PendingCookieSetTest : public BankTest::BankFixture {};
+// The callbacks to come alone, on the test's thread.
+class PendingBankCallbacksTest : public BankTest::BankFixture {};
 
 void CancelInside(uint32_t, const void*, SN::SNRESULT, int32_t, void* cookie);
 struct InsideCancel {
-  SN::CSnPendingCookieSet* set;
+  SN::CSnPendingBankCallbacks* set;
   int calls = 0;
 };
 void CancelInside(uint32_t, const void*, SN::SNRESULT, int32_t, void* cookie) {
   auto* self = static_cast<InsideCancel*>(cookie);
   ++self->calls;
-  self->set->CancelAndWait(cookie, false);  // not the bank thread, yet it must not wait for itself
+  self->set->CancelAndWait(cookie, true);  // it may wait, yet not for its own callback
 }
 
-TEST_F(PendingCookieSetTest, CancelledCallbacksAreNotCalledAndACancelInsideOneReturns) {
-  SN::CSnPendingCookieSet set;
+TEST_F(PendingBankCallbacksTest, CancelledCallsAreNotCalledBackAndACallAfterTheCancelIs) {
+  SN::CSnPendingBankCallbacks set;
   InsideCancel inside{&set};
-  ASSERT_EQ(set.AddPending(&inside), SN::SN_Success);
-  ASSERT_EQ(set.AddPending(&inside), SN::SN_Success);
-  set.DoCallback(&CancelInside, 1, nullptr, SN::SN_Success, -1, &inside);
+  uint64_t first = 0, second = 0, later = 0;
+  ASSERT_EQ(set.AddPending(&inside, first), SN::SN_Success);
+  ASSERT_EQ(set.AddPending(&inside, second), SN::SN_Success);
+  set.DoCallback(first, &CancelInside, 1, nullptr, SN::SN_Success, -1, &inside);
   EXPECT_EQ(inside.calls, 1);
   // The second was cancelled from inside the first.
-  set.DoCallback(&CancelInside, 1, nullptr, SN::SN_Success, -1, &inside);
+  set.DoCallback(second, &CancelInside, 1, nullptr, SN::SN_Success, -1, &inside);
   EXPECT_EQ(inside.calls, 1);
   EXPECT_EQ(set.PendingCount(&inside), 0u);
-  // A cookie without an entry calls nothing.
-  set.DoCallback(&CancelInside, 1, nullptr, SN::SN_Success, -1, &inside);
-  EXPECT_EQ(inside.calls, 1);
+  // A call made with the cookie after its cancel calls back; once only.
+  ASSERT_EQ(set.AddPending(&inside, later), SN::SN_Success);
+  set.DoCallback(later, &CancelInside, 1, nullptr, SN::SN_Success, -1, &inside);
+  set.DoCallback(later, &CancelInside, 1, nullptr, SN::SN_Success, -1, &inside);
+  EXPECT_EQ(inside.calls, 2);
+  EXPECT_EQ(set.PendingCount(&inside), 0u);
 }
 
 }  // namespace

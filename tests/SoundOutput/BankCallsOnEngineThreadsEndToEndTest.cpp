@@ -172,6 +172,71 @@ TEST_F(BankCallsTest, AnUnloadFromAPlayCallbackEndsItsBankWithNoCallOfTheGame) {
   EXPECT_EQ(unloaded.result.load(), int(SN_Success));
 }
 
+// Without the bank thread a bank callback runs on the game thread that made the call (here the 54
+// answer of an unload of a bank never loaded). A cancel made there returns only once the callback it
+// cancels, held running on the audio thread, has returned: a play's duration callback (by playing id
+// and by cookie), and an unload's callback (by its bank cookie).
+struct CancelInBankCallback {
+  enum Call { CancelEventCallback, CancelEventCallbackCookie, CancelBankCallbackCookie, kCalls };
+  Call call = CancelEventCallback;
+  uint32_t playingId = 0;
+  InsidePass* held = nullptr;  // the cancelled callback's cookie
+  Platform::Event begun{Platform::Event::Reset::Manual}, returned{Platform::Event::Reset::Manual};
+  std::atomic<bool> heldHadReturned{false};
+  static void Bank(uint32_t, const void*, SNRESULT, int32_t, void* cookie) {
+    auto* self = static_cast<CancelInBankCallback*>(cookie);
+    self->begun.Set();
+    switch (self->call) {
+      case CancelEventCallback: SoundEngine::CancelEventCallback(self->playingId); break;
+      case CancelEventCallbackCookie: SoundEngine::CancelEventCallbackCookie(self->held); break;
+      default: SoundEngine::CancelBankCallbackCookie(self->held); break;
+    }
+    self->heldHadReturned = self->held->done.load();
+    self->returned.Set();
+  }
+  static void HeldUnload(uint32_t, const void*, SNRESULT, int32_t, void* cookie) {
+    auto* held = static_cast<InsidePass*>(cookie);
+    held->calls.fetch_add(1);
+    held->inside();
+    held->done = true;
+  }
+};
+
+TEST_F(BankCallsTest, ACancelInABankCallbackOnAGameThreadWaitsForTheCallbackItCancels) {
+  Load(BankImage(LoopingBankText("Held", 330), "Held"));
+  for (int call = 0; call < CancelInBankCallback::kCalls; ++call) {
+    SCOPED_TRACE("call " + std::to_string(call));
+    CancelInBankCallback cancel;
+    cancel.call = CancelInBankCallback::Call(call);
+    Platform::Event release{Platform::Event::Reset::Manual};
+    InsidePass held;
+    held.inside = [&] { OrvTest::WaitUntilSet(release, "the test letting the held callback return"); };
+    cancel.held = &held;
+    if (cancel.call == CancelInBankCallback::CancelBankCallbackCookie) {
+      const std::vector<uint8_t>& image = BankImage(LoopingBankText("Ending", 440), "Ending");
+      ASSERT_EQ(SoundEngine::UnloadBank(Load(image), image.data(), &CancelInBankCallback::HeldUnload, &held),
+                SN_Success);
+    } else {
+      cancel.playingId =
+          SoundEngine::PostEvent("Play_Held", kObject, SnCallback_Duration, &InsidePass::Callback, &held);
+      ASSERT_NE(cancel.playingId, 0u);
+      ASSERT_EQ(SoundEngine::RenderAudio(), SN_Success);
+      OutputTest::ManualClock::AdvanceTicks((int64_t(kFrame) * Platform::kTicksPerSecond + 47999) / 48000);
+    }
+    ASSERT_TRUE(Await([&] { return held.calls.load() != 0; }, "the callback held on the audio thread"));
+    OrvTest::WaitedThread releaser([&] {
+      OrvTest::WaitUntilSet(cancel.begun, "the bank callback's cancel to begin");
+      // The cancel has this long to return wrongly, while the callback it cancels still runs.
+      cancel.returned.Wait(200);
+      release.Set();
+    });
+    SoundEngine::UnloadBank(12345u, nullptr, &CancelInBankCallback::Bank, &cancel);
+    releaser.Join("the thread letting the held callback return");
+    EXPECT_TRUE(cancel.heldHadReturned.load()) << "the cancel returned while the callback it cancels still ran";
+    ASSERT_TRUE(Await([&] { return held.done.load(); }, "the held callback's end"));
+  }
+}
+
 // Without the bank thread and the audio thread: a play's callback fills the command queue and what
 // may wait aside for it, then unloads the bank with a callback. The unload accepted is done whole:
 // its voices end and it answers.
