@@ -31,7 +31,7 @@ Platform::ReentrantLock& BankListLock() {
 
 // ---- the manager ----
 
-CSnSoundBankManager::CSnSoundBankManager() = default;
+CSnSoundBankManager::CSnSoundBankManager(bool bankThread) : m_queue(*this, bankThread) {}
 
 CSnSoundBankManager::~CSnSoundBankManager() { Term(); }
 
@@ -40,6 +40,7 @@ SNRESULT CSnSoundBankManager::Init() {
   m_media.Init(g_DefaultPoolId);
   m_names.Init(g_DefaultPoolId);
   SNRESULT result = m_reader.Init();
+  if (result == SN_Success) result = m_queue.Open();
   if (result != SN_Success) return result;
   if (!BankRecordReceiver()) {
     BankRecordReceiver() = this;
@@ -51,7 +52,8 @@ SNRESULT CSnSoundBankManager::Init() {
 
 void CSnSoundBankManager::Term() {
   if (!m_initialized) return;
-  DropDeferredCommands();
+  m_queue.Close();
+  m_queue.Drop();
   // Prepared events give back the references they keep, before the banks let their objects go.
   if (g_pObjectIndex) ClearPreparedEventsCommand();
   // Every record still here goes without a callback: its objects, its media and its sources.
