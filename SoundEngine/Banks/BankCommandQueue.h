@@ -59,7 +59,7 @@ class CSnBankCommandQueue {
   // on this thread, which waits for the run lock while another thread runs commands. `result` is the
   // command's own, also when another thread ran it meanwhile. False when the queue is closed.
   bool RunInTurn(const SnBankCommand& command, SNRESULT& result, int32_t* poolOut = nullptr);
-  // Any other call: queued for the bank thread, or (made inside a pass) for that pass's end. 52 when
+  // Any other call: queued for the bank thread, or (made inside a pass) for a pass's end. 52 when
   // no node can be had, SN_Failure when the queue is closed.
   SNRESULT Keep(const SnBankCommand& command);
   // A pass has ended on this thread, which holds its audio lock no more. Never waits for the run lock:
@@ -68,8 +68,8 @@ class CSnBankCommandQueue {
   // the head is left to that thread. Not in the middle of a command of this thread.
   void AfterPass();
 
-  // The bank thread: waits until a command was queued (or the queue closed), then runs the next
-  // command; false when there is none.
+  // The bank thread: waits until a command was queued (or the queue closed); RunNext runs the head,
+  // false when there is none.
   void WaitForCommands() { m_queued.Wait(Platform::kWaitForever); }
   bool RunNext();
   uint32_t Count();
@@ -88,7 +88,7 @@ class CSnBankCommandQueue {
   const bool m_bankThread;
   // Taken by whoever runs commands without the bank thread, one at a time; re-entrant, since a
   // command's callback may make a bank call, which runs the queue up to itself. Taken before
-  // GlobalAudioLock(): inside a pass only tried.
+  // GlobalAudioLock(); never inside a pass, and only tried after one.
   Platform::ReentrantLock m_runLock;
   // The queue's own: the list, the tickets, the block and the open state.
   Platform::ReentrantLock m_lock;
