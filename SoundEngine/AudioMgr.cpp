@@ -257,6 +257,15 @@ struct AudioPassScope {
 
 bool CSnAudioMgr::InAudioPassOnThisThread() { return t_audioPasses != 0; }
 
+namespace {
+// Any pass that has ended on this thread and let the audio lock go, outside an enclosing pass: what the
+// bank calls made in passes left for after one may be done now.
+void AfterPass() {
+  if (CSnAudioMgr::InAudioPassOnThisThread()) return;
+  if (ISnBankRecordReceiver* banks = BankRecordReceiver()) banks->AfterPass();
+}
+}  // namespace
+
 #ifndef NDEBUG
 namespace {
 // Reservations this thread holds open. A second one could deadlock: a full ring makes its writer
@@ -268,6 +277,9 @@ thread_local uint32_t t_openReservations = 0;
 namespace {
 // The open reservation of this thread waits aside: it counts as no writer of the ring.
 thread_local bool t_reservedAside = false;
+// This thread drained the ring for its open reservation: what follows a pass comes once the message
+// is written (the room the drain made is no longer kept for it, and a command run then may post).
+thread_local bool t_drainedForIt = false;
 }  // namespace
 
 void CSnAudioMgr::FinishMessage() {
@@ -280,6 +292,10 @@ void CSnAudioMgr::FinishMessage() {
     return;
   }
   CountWriter(-1);
+  if (t_drainedForIt) {
+    t_drainedForIt = false;
+    AfterPass();
+  }
 }
 
 void CSnAudioMgr::WaitForWriters() const {
@@ -337,6 +353,7 @@ SnMsgHeader* CSnAudioMgr::ReserveMessage(uint16_t type, uint32_t size) {
         ProcessMessages(true);
       }
       lock.unlock();
+      t_drainedForIt = true;
     } else {
       if (!waiting) {
         waiting = true;
@@ -443,6 +460,7 @@ SNRESULT CSnAudioMgr::RenderAudio(bool allowSynchronous, bool onlyIfFree) {
     if (GlobalAudioLock().try_lock()) {
       PerformLocked();
       GlobalAudioLock().unlock();
+      AfterPass();
       return SN_Success;
     }
   }
@@ -643,9 +661,7 @@ void CSnAudioMgr::DropAside() {
 
 void CSnAudioMgr::Perform() {
   PerformPass();
-  // What the pass's callbacks left to be done outside it, now that this thread holds no audio lock.
-  if (!InAudioPassOnThisThread())
-    if (ISnBankRecordReceiver* banks = BankRecordReceiver()) banks->AfterPass();
+  AfterPass();
 }
 
 void CSnAudioMgr::PerformPass() {

@@ -31,21 +31,6 @@ void SyncCallback(uint32_t, const void*, SNRESULT result, int32_t poolId, void* 
   call->done.Set();
 }
 
-// Commands of the plain manager this thread runs (those of its callbacks inside them).
-thread_local uint32_t t_commandsRunning = 0;
-
-// The command lock held for a command of this thread.
-class CommandTurn {
- public:
-  explicit CommandTurn(Platform::ReentrantLock& lock) : m_turn(lock) { ++t_commandsRunning; }
-  ~CommandTurn() { --t_commandsRunning; }
-  CommandTurn(const CommandTurn&) = delete;
-  CommandTurn& operator=(const CommandTurn&) = delete;
-
- private:
-  Platform::ReentrantGuard m_turn;
-};
-
 // The pass that ends what an unload posted, on this thread when there is no audio thread.
 void RenderEnds() {
   if (g_pAudioMgr && !CSnAudioMgr::InAudioPassOnThisThread()) g_pAudioMgr->RenderAudio(true);
@@ -85,74 +70,36 @@ SNRESULT CSnSoundBankManager::QueueCommand(const SnBankCommand& call) {
       return added;
     }
   }
-  // Inside a pass the command lock may be held by a load waiting for this pass's audio lock.
-  if (CSnAudioMgr::InAudioPassOnThisThread()) return DeferCommand(command);
-  const SNRESULT result = RunCommand(command);
-  RunDeferredCommands();
+  // Without the bank thread a call made outside a pass runs the commands ahead of it, then itself;
+  // one made inside a pass is kept for the pass's end, since a thread running commands may be
+  // waiting for this pass's audio lock.
+  SNRESULT result = SN_Success;
+  SNRESULT queued = SN_Success;
+  if (!m_queue.HasBankThread() && !CSnAudioMgr::InAudioPassOnThisThread())
+    queued = m_queue.RunInTurn(command, result) ? SN_Success : SN_Failure;
+  else
+    queued = m_queue.Keep(command);
+  if (queued != SN_Success) {
+    SOUND_LOG(Error, "Bank command %u is refused: %s", command.type,
+              queued == SN_InsufficientMemory ? "no memory to keep it" : "the engine stops");
+    // The cookie's entry goes again: a later cancel must not wait for a callback that never comes.
+    if (CountsCallback(command)) m_cookies.RemovePending(command.callId);
+    FreeCommand(command);
+    return queued;
+  }
   return result;
 }
 
-SNRESULT CSnSoundBankManager::RunCommand(const SnBankCommand& command) {
-  // Callers on several threads take turns: a command uses the one reader and the staging of the
-  // manager. Re-entrant, since a callback may hand on a command of its own.
-  CommandTurn turn(m_commandLock);
-  return ExecuteCommand(command);
-}
-
-SNRESULT CSnSoundBankManager::DeferCommand(const SnBankCommand& command) {
-  auto* deferred = static_cast<DeferredCommand*>(MemoryMgr::Malloc(g_DefaultPoolId, sizeof(DeferredCommand)));
-  if (!deferred) {
-    SOUND_LOG(Error, "Bank command %u made inside an audio pass is refused: no memory to keep it until the pass ends",
-              command.type);
-    if (CountsCallback(command)) m_cookies.RemovePending(command.callId);
-    FreeCommand(command);
-    return SN_InsufficientMemory;
+void CSnSoundBankManager::DropCommand(const SnBankCommand& command) {
+  // What a run would have freed goes too.
+  FreeCommand(command);
+  if (!command.callback) return;
+  if (IsWaitingCallback(command.callback)) {
+    // A caller blocked on this command is told it will not run.
+    CallCallback(command, command.bankId, SN_Failure, -1);
+  } else {
+    m_cookies.RemovePending(command.callId);
   }
-  deferred->next = nullptr;
-  deferred->command = command;
-  Platform::ReentrantGuard guard(m_deferredLock);
-  (m_deferredTail ? m_deferredTail->next : m_deferredHead) = deferred;
-  m_deferredTail = deferred;
-  m_anyDeferred.store(true, std::memory_order_release);
-  return SN_Success;
-}
-
-void CSnSoundBankManager::RunDeferredCommands() {
-  // Not inside a pass, nor in the middle of a command of this thread: that command's end runs them.
-  while (m_anyDeferred.load(std::memory_order_acquire) && !t_commandsRunning &&
-         !CSnAudioMgr::InAudioPassOnThisThread()) {
-    // Never waits: a thread running a command now runs them once its command ends.
-    if (!m_commandLock.try_lock()) return;
-    ++t_commandsRunning;
-    for (;;) {
-      DeferredCommand* deferred = nullptr;
-      {
-        Platform::ReentrantGuard guard(m_deferredLock);
-        deferred = m_deferredHead;
-        if (deferred) m_deferredHead = deferred->next;
-        if (!m_deferredHead) m_deferredTail = nullptr;
-        if (!deferred) m_anyDeferred.store(false, std::memory_order_release);
-      }
-      if (!deferred) break;
-      const SnBankCommand command = deferred->command;
-      MemoryMgr::Free(g_DefaultPoolId, deferred);
-      ExecuteCommand(command);
-    }
-    --t_commandsRunning;
-    m_commandLock.unlock();
-  }
-}
-
-void CSnSoundBankManager::DropDeferredCommands() {
-  Platform::ReentrantGuard guard(m_deferredLock);
-  while (DeferredCommand* deferred = m_deferredHead) {
-    m_deferredHead = deferred->next;
-    if (CountsCallback(deferred->command)) m_cookies.RemovePending(deferred->command.callId);
-    FreeCommand(deferred->command);
-    MemoryMgr::Free(g_DefaultPoolId, deferred);
-  }
-  m_deferredTail = nullptr;
-  m_anyDeferred.store(false, std::memory_order_release);
 }
 
 void CSnSoundBankManager::CallCallback(const SnBankCommand& command, uint32_t id, SNRESULT result, int32_t poolId) {
@@ -559,9 +506,10 @@ SNRESULT CSnSoundBankManager::ClearBanks(SnBankCallback callback, void* cookie) 
 
 bool CSnSoundBankManager::RunsCommandsOnThisThread() const {
   // Inside an audio pass this thread holds GlobalAudioLock(), which a load takes to make objects,
-  // and unload callbacks run there; the audio thread itself runs only passes.
+  // and unload callbacks run there; the audio thread runs passes, and the commands kept in them.
   const uint64_t audio = AudioThread::ThreadId();
-  return CSnAudioMgr::InAudioPassOnThisThread() || (audio != 0 && audio == Platform::CurrentThreadId());
+  return IsBankThread() || CSnAudioMgr::InAudioPassOnThisThread() ||
+         (audio != 0 && audio == Platform::CurrentThreadId());
 }
 
 bool CSnSoundBankManager::RefusesWaitingHere() const {

@@ -32,7 +32,7 @@ Platform::ReentrantLock& BankListLock() {
 
 // ---- the manager ----
 
-CSnSoundBankManager::CSnSoundBankManager() = default;
+CSnSoundBankManager::CSnSoundBankManager(bool bankThread) : m_queue(*this, bankThread) {}
 
 CSnSoundBankManager::~CSnSoundBankManager() { Term(); }
 
@@ -41,6 +41,7 @@ SNRESULT CSnSoundBankManager::Init() {
   m_media.Init(g_DefaultPoolId);
   m_names.Init(g_DefaultPoolId);
   SNRESULT result = m_reader.Init();
+  if (result == SN_Success) result = m_queue.Open();
   if (result != SN_Success) return result;
   if (!BankRecordReceiver()) {
     BankRecordReceiver() = this;
@@ -52,7 +53,8 @@ SNRESULT CSnSoundBankManager::Init() {
 
 void CSnSoundBankManager::Term() {
   if (!m_initialized) return;
-  DropDeferredCommands();
+  m_queue.Close();
+  m_queue.Drop();
   // Prepared events give back the references they keep, before the banks let their objects go.
   if (g_pObjectIndex) ClearPreparedEventsCommand();
   // Records still ending (a reader kept their media past the engine's threads) end now, first: a

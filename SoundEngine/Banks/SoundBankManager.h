@@ -1,7 +1,8 @@
 // The bank manager: the records of loaded banks and the pair-keyed list they stand in, the media
 // table that hands media bytes to playing sources, the bank-name table, and the commands that load
-// and unload banks. The plain manager runs a command on the caller's thread; the threaded one
-// (ThreadedBankManager.h) queues it for the bank thread.
+// and unload banks. Every command goes through the one queue of bank commands (BankCommandQueue.h):
+// the plain manager runs it on the caller's thread in its turn, the threaded one (ThreadedBankManager.h)
+// on the bank thread.
 #pragma once
 
 #include <atomic>
@@ -9,6 +10,7 @@
 
 #include "MemoryMgr/MemoryMgr.h"
 #include "Platform/Threading.h"
+#include "SoundEngine/Banks/BankCommandQueue.h"
 #include "SoundEngine/Banks/BankFormat.h"
 #include "SoundEngine/Banks/BankReceivers.h"
 #include "SoundEngine/Banks/LentMemoryHolds.h"
@@ -50,20 +52,6 @@ enum SnBankSourceKind : uint32_t {
   SnBankSource_Id = 1,       // opened by id
   SnBankSource_InPlace = 2,  // a caller's image whose media stay where they lie
   SnBankSource_Copied = 3,   // a caller's image whose media are copied
-};
-
-// One bank command, in the order of its words; the words that may hold pointers are pointer-wide.
-struct SnBankCommand {
-  uint32_t type = 0;
-  SnBankCallback callback = nullptr;
-  void* cookie = nullptr;
-  uint32_t sourceKind = 0;
-  uint32_t bankId = 0;     // or the media id of a release
-  intptr_t poolId = -1;    // the DATA pool of a load (-1: a pool of its own)
-  const void* image = nullptr;
-  uint32_t imageSize = 0;
-  void* extra = nullptr;
-  uint64_t callId = 0;     // the call's entry among the callbacks to come (0: a callback not counted)
 };
 
 // The alignment of every media block and bank image the banks keep or copy.
@@ -218,21 +206,21 @@ struct SnMediaItem {
   uint32_t size;
 };
 
-class CSnSoundBankManager : public ISnBankRecordReceiver {
+class CSnSoundBankManager : public ISnBankRecordReceiver, public ISnBankCommandRunner {
  public:
-  CSnSoundBankManager();
+  explicit CSnSoundBankManager(bool bankThread = false);
   ~CSnSoundBankManager() override;
   CSnSoundBankManager(const CSnSoundBankManager&) = delete;
   CSnSoundBankManager& operator=(const CSnSoundBankManager&) = delete;
 
   virtual SNRESULT Init();
   virtual void Term();
-  // Plain manager: runs the command now, after any other thread's command, and returns its result.
-  // Inside an audio pass it never waits for another thread's command (which may be waiting for the
-  // pass's lock): the command is kept, 1, and run in order by the thread once its pass is over, or
-  // by the thread running a command then once that ends; the callback has the outcome. No memory to
+  // The command takes its place in the queue. Plain manager, outside an audio pass: runs the commands
+  // ahead of it, then it, and returns its result. Inside a pass it never waits for another thread's
+  // command (which may be waiting for the pass's lock): kept, 1, it runs after a pass once the
+  // commands ahead of it have run; the callback has the outcome. Threaded: 1 once queued. No memory to
   // keep it: 52, and nothing of it is done.
-  virtual SNRESULT QueueCommand(const SnBankCommand& command);
+  SNRESULT QueueCommand(const SnBankCommand& command);
   // Through the callbacks to come, so that a cancelled call is not called back; a waiting caller is
   // always told.
   virtual void CallCallback(const SnBankCommand& command, uint32_t id, SNRESULT result, int32_t poolId);
@@ -244,8 +232,6 @@ class CSnSoundBankManager : public ISnBankRecordReceiver {
   // Whether the calling thread is the bank thread (never, for the plain manager).
   virtual bool IsBankThread() const { return false; }
 
-  // Runs one command on the calling thread; the callback gets its outcome.
-  SNRESULT ExecuteCommand(const SnBankCommand& command);
   SNRESULT LastResult() const { return m_lastResult; }
 
   // The game's calls, each ending in the command's callback. A name is cut at its last '.'.
@@ -314,17 +300,17 @@ class CSnSoundBankManager : public ISnBankRecordReceiver {
   void FinishBankRecord(CSnLoadedBank* bank) override;
   // An unload message never read (the engine stops): the load's use goes as well.
   void DropBankRecord(CSnLoadedBank* bank) override { FinishBankRecord(bank); }
-  // A pass has ended on this thread: the commands made inside passes run now (see QueueCommand).
-  void AfterPass() override { RunDeferredCommands(); }
+  // A pass has ended on this thread: the commands made inside passes may run now (see QueueCommand).
+  void AfterPass() override { m_queue.AfterPass(); }
 
  protected:
   // A waiting call on the thread that runs the commands, or on the audio thread that finishes
   // unloads, would wait for itself.
-  virtual bool RunsCommandsOnThisThread() const;
+  bool RunsCommandsOnThisThread() const;
   // Logs and answers true where a waiting call would wait for itself.
   bool RefusesWaitingHere() const;
   // The synchronous unload: see UnloadBankWait.
-  virtual SNRESULT UnloadBankSync(const SnBankCommand& command, int32_t* poolId);
+  SNRESULT UnloadBankSync(const SnBankCommand& command, int32_t* poolId);
   // The wait of a waiting call for `done`, its cookie `waiter` (see QueueAndWait). An answer about lent memory
   // comes once nothing reads the memory (CSnLentMemoryHolds). Without the audio thread no other
   // thread may render the pass that handles a bank's end: the caller renders passes itself while an
@@ -337,9 +323,15 @@ class CSnSoundBankManager : public ISnBankRecordReceiver {
   // The callbacks still to come, one per call, counted when a command is taken: every counted
   // callback is called through here, or withdrawn when its command will not run.
   CSnPendingBankCallbacks m_cookies;
+  // Every bank command, in the order of the calls.
+  CSnBankCommandQueue m_queue;
 
  private:
   friend class CSnBankRecord;
+  // The queue's: one command on the calling thread, the callback told its outcome; or one dropped.
+  SNRESULT ExecuteCommand(const SnBankCommand& command) override;
+  void DropCommand(const SnBankCommand& command) override;
+
   struct MediaSource {
     CSnBankRecord* bank;  // for media the game set, the owner of that copy (IsGameMedia)
     const uint8_t* data;
@@ -392,17 +384,6 @@ class CSnSoundBankManager : public ISnBankRecordReceiver {
   void PostUnload(CSnBankRecord* record);
   // Under the bank-list lock: the record leaves the list to end, holding what it reads of the game's.
   void TakeOut(CSnBankRecord* record);
-  // Plain manager: a command made inside an audio pass, and the ones kept to run after it.
-  struct DeferredCommand {
-    DeferredCommand* next;
-    SnBankCommand command;
-  };
-  SNRESULT DeferCommand(const SnBankCommand& command);
-  void RunDeferredCommands();
-  // Term: what was kept goes unrun, its callbacks uncalled.
-  void DropDeferredCommands();
-  // Takes the command lock: waits for another thread's command.
-  SNRESULT RunCommand(const SnBankCommand& command);
   // The last use ends the record.
   void DropUse(CSnBankRecord* record);
   // The record reads nothing of the game's any more; the answers waiting for it last run.
@@ -436,16 +417,10 @@ class CSnSoundBankManager : public ISnBankRecordReceiver {
   void RemoveBankMediaSources(CSnBankRecord& record);
 
   CSnSoundBankReader m_reader;
-  // The plain manager's commands, one at a time; taken before GlobalAudioLock() and the bank-list lock.
-  Platform::ReentrantLock m_commandLock;
   Platform::ReentrantLock m_bankLock;
   SnIdPairHashTable193<CSnBankRecord> m_banks;
   // The records out of the list until they read nothing of the game's, and the answers waiting for them.
   CSnLentMemoryHolds m_holds;
-  Platform::ReentrantLock m_deferredLock;
-  DeferredCommand* m_deferredHead = nullptr;
-  DeferredCommand* m_deferredTail = nullptr;
-  std::atomic<bool> m_anyDeferred{false};
   SnIdHashTable193<MediaEntry> m_media;
   SnIdHashTable193<char*> m_names;
   uint16_t m_motionFlag = 0;

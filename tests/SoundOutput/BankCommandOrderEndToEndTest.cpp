@@ -1,0 +1,176 @@
+// Without the bank thread, bank calls run in the order they were made, whoever runs them: a call kept
+// in a play's callback comes before a game thread's call made after it, whose answer is the state
+// after it; and a game thread's waited call runs the commands ahead of its own, then its own, and
+// returns while callbacks go on making calls.
+#include <atomic>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "SoundEngine/AudioMgr.h"
+#include "SoundEngine/Banks/BankChunks.h"
+#include "SoundEngine/Banks/SoundBankManager.h"
+#include "SoundEngine/Lower/LowerEngine.h"
+#include "tests/SoundOutput/SoundEndToEndSupport.h"
+#include "tests/Support/WaitFor.h"
+
+namespace {
+
+using namespace EndToEnd;
+
+// The answers a bank call's callback got: how many, and the last result.
+struct KeptAnswers {
+  std::atomic<int> count{0};
+  std::atomic<int> result{0};
+  static void Record(uint32_t, const void*, SNRESULT result, int32_t, void* cookie) {
+    auto* self = static_cast<KeptAnswers*>(cookie);
+    self->result = int(result);
+    self->count.fetch_add(1);
+  }
+};
+
+// The frame closed, then one frame of the clock let go: the audio thread renders its posts in one pass.
+void LetFrameGo() {
+  SoundEngine::RenderAudio();
+  OutputTest::ManualClock::AdvanceTicks((int64_t(kFrame) * Platform::kTicksPerSecond + 47999) / 48000);
+}
+
+// A play posted twice: the first voice's callback makes a bank call and returns; the second, in the
+// same pass, holds the pass until `release` holds.
+struct HeldPass {
+  std::function<void()> call;
+  std::function<bool()> release;
+  std::atomic<int> calls{0};
+  static void Callback(uint32_t, SnCallbackInfo* info) {
+    auto* self = static_cast<HeldPass*>(info->cookie);
+    const int call = self->calls.fetch_add(1);
+    if (call == 0) self->call();
+    if (call == 1) OrvTest::WaitUntil(self->release, "the game thread's call to be made");
+  }
+};
+
+// Bank calls from callbacks that never stop: each kept unload's callback, on the game thread, plays an
+// event and waits until that play's callback has made the next kept unload.
+struct Chain {
+  std::atomic<std::thread::id> game{};
+  std::atomic<bool> on{true};
+  std::atomic<bool> started{false};
+  std::atomic<int> made{0};
+  static void Make(Chain& chain) {
+    SoundEngine::UnloadBank(12345u, nullptr, &Chain::Kept, &chain);
+    chain.made.fetch_add(1);
+  }
+  static void Played(uint32_t, SnCallbackInfo* info) { Make(*static_cast<Chain*>(info->cookie)); }
+  static void Kept(uint32_t, const void*, SNRESULT, int32_t, void* cookie) {
+    auto& chain = *static_cast<Chain*>(cookie);
+    if (!chain.on || std::this_thread::get_id() != chain.game.load()) return;
+    chain.started = true;
+    const int before = chain.made.load();
+    SoundEngine::PostEvent("Play_Beep", kObject, SnCallback_Duration, &Chain::Played, &chain);
+    LetFrameGo();
+    OrvTest::WaitUntil([&] { return chain.made.load() != before || (LowerEngine::WakeAudioThread(), false); },
+                       "a play's callback to make the next bank call");
+  }
+};
+
+class BankCommandOrderTest : public SoundEndToEndTest {
+ public:
+  void BeforeInit() override {
+    settings_.useAudioThread = 1;
+    settings_.useBankThread = 0;
+  }
+  template <typename Done>
+  static bool Await(Done&& done, const char* what) {
+    return OrvTest::WaitUntil([&] { return done() || (LowerEngine::WakeAudioThread(), false); }, what);
+  }
+  // A bank of one tone played by "Play_<name>", loaded in place from an image the fixture keeps.
+  std::vector<uint8_t>& Image(const std::string& name) {
+    return BankImage("platform Linux\ntone " + name + " 48000 1 200 330\nsound " + name + " " + name +
+                         " Effects\naction Play_" + name + "_Act 0x0403 " + name + "\nevent Play_" + name +
+                         " Play_" + name + "_Act\n",
+                     name.c_str());
+  }
+  // `call` on a game thread of its own while the audio thread holds the pass in which `kept` was
+  // made; the pass goes on once the call has returned or `waits` (the game thread waits for it).
+  SNRESULT WhileHeld(const std::function<void()>& kept, const std::function<SNRESULT()>& call,
+                     const std::function<bool()>& waits) {
+    std::atomic<bool> returned{false};
+    std::atomic<int> answer{-1};
+    HeldPass held;
+    held.call = kept;
+    held.release = [&] { return returned.load() || waits(); };
+    EXPECT_TRUE(OrvTest::WaitUntil([] { return !SnAudioLockTurn::Wanted(); }, "the loads before to be over"));
+    for (int i = 0; i < 2; ++i)
+      EXPECT_NE(SoundEngine::PostEvent("Play_Beep", kObject, SnCallback_Duration, &HeldPass::Callback, &held), 0u);
+    LetFrameGo();
+    EXPECT_TRUE(Await([&] { return held.calls.load() == 2; }, "the pass to hold in the second voice's callback"));
+    OrvTest::WaitedThread game([&] {
+      chain_.game = std::this_thread::get_id();
+      answer = int(call());
+      returned = true;
+    });
+    EXPECT_TRUE(OrvTest::WaitUntil([&] { return returned.load(); }, "the game thread's call to return",
+                                   std::chrono::seconds(10)));
+    chain_.on = false;  // a call that waits for the callbacks' calls to stop returns now
+    game.Join("the game thread's call, once the callbacks stopped making calls");
+    return SNRESULT(answer.load());
+  }
+
+  Chain chain_;  // outlives the engine: a kept call's callback may come until Term
+};
+
+// A kept load, then the game's waited unload of the same image: the unload unloads what the load
+// loaded, and nothing is loaded after its answer.
+TEST_F(BankCommandOrderTest, AGameThreadsUnloadComesAfterALoadKeptBeforeIt) {
+  const std::vector<uint8_t>& image = Image("Kept");
+  const uint32_t id = BankIdOfImage(image.data(), uint32_t(image.size()));
+  KeptAnswers loaded;
+  const SNRESULT unloaded = WhileHeld(
+      [&] {
+        uint32_t made = 0;
+        EXPECT_EQ(SoundEngine::LoadBank(image.data(), uint32_t(image.size()), &KeptAnswers::Record, &loaded, made),
+                  SN_Success);
+      },
+      [&] { return SoundEngine::UnloadBank(id, image.data()); },
+      // The load takes the audio lock for the objects it makes.
+      [] { return SnAudioLockTurn::Wanted(); });
+  EXPECT_EQ(unloaded, SN_Success) << log_.Take();
+  ASSERT_TRUE(Await([&] { return loaded.count.load() == 1; }, "the kept load's answer"));
+  EXPECT_EQ(loaded.result.load(), int(SN_Success));
+  EXPECT_EQ(g_pBankManager->FindBank(id, image.data()), nullptr) << "the bank is loaded after the unload's answer";
+}
+
+// A kept unload, then the game's waited load of the same image: the load loads it again, and the
+// bank is loaded after its answer.
+TEST_F(BankCommandOrderTest, AGameThreadsLoadComesAfterAnUnloadKeptBeforeIt) {
+  const std::vector<uint8_t>& image = Image("Gone");
+  uint32_t id = 0;
+  ASSERT_EQ(SoundEngine::LoadBank(image.data(), uint32_t(image.size()), id), SN_Success);
+  KeptAnswers unloaded;
+  const SNRESULT loaded = WhileHeld(
+      [&] { EXPECT_EQ(SoundEngine::UnloadBank(id, image.data(), &KeptAnswers::Record, &unloaded), SN_Success); },
+      [&] {
+        uint32_t again = 0;
+        return SoundEngine::LoadBank(image.data(), uint32_t(image.size()), again);
+      },
+      // Once the unload ran, the load waits for the audio lock.
+      [&] { return g_pBankManager->FindBank(id, image.data()) == nullptr; });
+  EXPECT_EQ(loaded, SN_Success) << log_.Take();
+  ASSERT_TRUE(Await([&] { return unloaded.count.load() == 1; }, "the kept unload's answer"));
+  EXPECT_EQ(unloaded.result.load(), int(SN_Success));
+  CSnBankRecord* record = g_pBankManager->FindBank(id, image.data());
+  EXPECT_TRUE(record && record->IsLoaded()) << "the bank the load answered for is gone";
+}
+
+// Callbacks keep making bank calls, each kept call's callback waiting for the next one: a game
+// thread's waited load runs the calls kept before it and its own, and returns.
+TEST_F(BankCommandOrderTest, AGameThreadsWaitedCallReturnsWhileCallbacksKeepMakingCalls) {
+  uint32_t id = 0;
+  const SNRESULT loaded = WhileHeld([&] { Chain::Make(chain_); },
+                                    [&] { return SoundEngine::LoadBank("GeneralBank.bnk", -1, id); },
+                                    [&] { return chain_.started.load(); });
+  EXPECT_TRUE(chain_.started.load()) << "the waited load ran no call kept before it";
+  EXPECT_EQ(loaded, SN_BankAlreadyLoaded);
+}
+
+}  // namespace
