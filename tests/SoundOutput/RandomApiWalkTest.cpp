@@ -16,7 +16,14 @@
 // failure names the seed, the mode and the last steps. ORV_WALK_LEAVE_OUT leaves out of the callbacks
 // the calls whose names hold one of its ';'-separated parts (e.g. "RenderAudio;with a callback"), so
 // that a walk can look past a fault it keeps finding first.
+// Bank calls share a few cookies (null among them), as a game's sound system does: each call is known
+// by a callback of its own, and a cancel covers the calls made before it, not those made after. The
+// calls on the image take their places in one order as they are made (its owner's and those its
+// callbacks make), and every answer about it is checked against the state the calls ahead leave.
+// Without the audio thread two game threads render; a game object registered while the pool is held
+// near full must play once the registration answered 1.
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -40,6 +47,7 @@
 #include "MemoryMgr/MemoryMgr.h"
 #include "MusicEngine/MusicEngine.h"
 #include "SoundEngine/Actions/EventReceiver.h"
+#include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/Lower/Output/AudioThread.h"
 #include "SoundEngine/SoundEngineDialogueApi.h"
 #include "tests/SoundOutput/RandomWalkSupport.h"
@@ -204,20 +212,64 @@ struct Play {
   std::atomic<uint32_t> ends{0};
   std::atomic<bool> cancelled{false};
   std::atomic<bool> cancelSure{false};
+  std::atomic<uint64_t> runningOn{0};  // the thread a callback of the play runs on, while it runs
   bool wantsEnd = false;
   uint32_t depth = 0;
   std::string what;
 };
-// A bank command with a callback: the callback comes once unless its cookie was cancelled. As with a
-// play, a cancel made inside a bank callback does not wait for the callbacks running elsewhere.
+// The calls callbacks are in on one thread, outermost first (a call's callback may call again), and
+// the bank callbacks begun on it. The threads callbacks run on each have one.
+struct CallbackPlace {
+  static constexpr uint32_t kDepth = 4;
+  std::atomic<uint64_t> thread{0};
+  std::string name;  // written once, by its thread, before `depth` first grows
+  std::atomic<uint32_t> depth{0};
+  std::atomic<const char*> origin[kDepth] = {};
+  std::atomic<const char*> call[kDepth] = {};
+  std::atomic<int64_t> since[kDepth] = {};
+  std::atomic<uint32_t> bankBegun{0};
+};
+constexpr uint32_t kPlaces = 8;
+// A bank command with a callback: the callback comes once unless its cookie was cancelled after the
+// call. A cancel that waits (on a game thread outside a pass) lets none start after it returns nor
+// still run; one that does not (in a pass, on the bank thread) lets only a callback another thread had
+// begun end after it: the first that thread begins once the cancel returned.
 struct BankCall {
   std::atomic<uint32_t> calls{0};
   std::atomic<bool> accepted{false};
   std::atomic<bool> cancelled{false};
   std::atomic<bool> cancelSure{false};
   std::atomic<std::vector<uint8_t>*> image{nullptr};  // freed by the callback: the engine let go of it
+  std::atomic<int32_t> answer{-1};                     // the result its callback gave
+  std::atomic<uint64_t> runningOn{0};                  // the thread its callback runs on, while it runs
+  void* cookie = nullptr;                              // one of the shared cookies, or the call itself
+  SnBankCallback callback = nullptr;
+  int32_t slot = -1;  // the callback of its own it was given, with a shared cookie
+  // The first cancel made where it does not wait: its thread's place, and the bank callbacks each place
+  // had begun when it returned (under the walk's cancel lock).
+  const CallbackPlace* passCancelAt = nullptr;
+  uint32_t begunAtCancel[kPlaces] = {};
   uint32_t depth = 0;
   std::string what;
+};
+// A call on the bank loaded from the image, in the order the calls on it were made: a waited call's
+// answer is what it returned; one with a callback answers in its callback, or was refused when it
+// returned anything but 1 before calling back. The clears begun and ended when it was made tell
+// whether one came between it and the call before.
+struct ImageCall {
+  bool load = false;
+  BankCall* call = nullptr;
+  std::atomic<int32_t> returned{-1};
+  uint32_t clearsBegun = 0;
+  uint32_t clearsEnded = 0;
+  std::string what;
+};
+// Where the registration of a game thread's spare object stands: the step of a registration answered
+// 1 while the pool was held near full (-1: none), and what a post on it heard at the walk's end.
+struct Spare {
+  std::atomic<int64_t> registeredAt{-1};
+  std::atomic<bool> played{false};
+  std::atomic<bool> ended{false};
 };
 // A copy of a bank's prepared tone the game lends with SetMedia. Its lock is the copy's owner: taken
 // only by trying, so that no thread waits for another's engine call.
@@ -272,6 +324,8 @@ const char* const kCallbackCalls[] = {
     "RenderAudio",
     "Term",
     "ClearBanks",
+    "LoadBank(image) with a callback",
+    "UnloadBank(image) with a callback",
 };
 constexpr uint32_t kCallbackCallCount = sizeof kCallbackCalls / sizeof kCallbackCalls[0];
 
@@ -393,16 +447,11 @@ class RandomApiWalkTest : public OutputFixture {
     uint32_t index = 0;
     uint32_t squeezeSteps = 0;  // while above 0, this thread holds the default pool near full
   };
-  // The calls callbacks are in on one thread, outermost first (a call's callback may call again).
-  struct CallbackPlace {
-    static constexpr uint32_t kDepth = 4;
-    std::atomic<uint64_t> thread{0};
-    std::string name;  // written once, by its thread, before `depth` first grows
-    std::atomic<uint32_t> depth{0};
-    std::atomic<const char*> origin[kDepth] = {};
-    std::atomic<const char*> call[kDepth] = {};
-    std::atomic<int64_t> since[kDepth] = {};
-  };
+  static std::string ThreadName(uint32_t index) {
+    return index == kThreads  ? "the game's loop"
+           : index > kThreads ? "the second renderer"
+                              : "game thread " + std::to_string(index);
+  }
 
   std::string Mode() const {
     return "seed " + std::to_string(seed_) + ", bank thread " + (bankThread_ ? "on" : "off") + ", audio thread " +
@@ -432,8 +481,7 @@ class RandomApiWalkTest : public OutputFixture {
       if (!place.thread.compare_exchange_strong(none, self)) continue;
       place.name = self == AudioThread::ThreadId()                              ? "the audio thread"
                    : g_pBankManager && g_pBankManager->IsBankThread()         ? "the bank thread"
-                   : t_gameThread == kThreads                                   ? "the game's loop"
-                                                                                : "game thread " + std::to_string(t_gameThread);
+                                                                              : ThreadName(t_gameThread);
       return &place;
     }
     return nullptr;
@@ -464,10 +512,8 @@ class RandomApiWalkTest : public OutputFixture {
       const char* what = thread.waitingFor.load();
       if (!what) continue;
       late = late || now - thread.since.load() > deadline;
-      text += "\n  " + std::string(thread.index == kThreads ? "the game's loop" : "game thread " +
-                                                                  std::to_string(thread.index)) +
-              " (step " + std::to_string(thread.step.load()) + ") is in " + what + " since " +
-              Seconds(now - thread.since.load());
+      text += "\n  " + ThreadName(thread.index) + " (step " + std::to_string(thread.step.load()) + ") is in " + what +
+              " since " + Seconds(now - thread.since.load());
     }
     for (CallbackPlace& place : places_)
       late = late || (place.depth.load() && now - place.since[0].load() > deadline);
@@ -508,18 +554,91 @@ class RandomApiWalkTest : public OutputFixture {
     play.wantsEnd = wantsEnd;
     return play;
   }
-  BankCall& NewBankCall(const std::string& what, uint32_t depth = 0) {
+  // A bank call about to be made: mostly with one of the shared cookies (null among them) and a
+  // callback of its own while one is free, else with itself as its cookie.
+  BankCall& NewBankCall(const std::string& what, std::mt19937& random, uint32_t depth = 0) {
+    const uint32_t cookie = Below(random, kCookies + 1);
     std::lock_guard<std::mutex> lock(playsLock_);
     BankCall& call = bankCalls_.emplace_back();
-    call.what = what;
+    call.what = what + AtSteps();
     call.depth = depth;
+    call.cookie = &call;
+    call.callback = &OnBank;
+    for (uint32_t slot = 0; cookie < kCookies && slot < kSlots; ++slot) {
+      BankCall* none = nullptr;
+      if (!slots_[slot].compare_exchange_strong(none, &call)) continue;
+      call.slot = int32_t(slot);
+      call.callback = SlotCallback(slot);
+      call.cookie = cookie ? &cookies_[cookie] : nullptr;
+      call.what += " (cookie " + std::to_string(cookie) + ")";
+      break;
+    }
     return call;
   }
-  // A bank call the engine accepted: from here on its cookie may be cancelled.
+  // The engine's answer to a bank call with a callback: accepted, its cookie may be cancelled from
+  // here on; refused, its own callback is free again (unless it came, and went, already).
+  void Made(BankCall& call, SNRESULT answer) {
+    if (answer == SN_Success) return Accept(call);
+    BankCall* self = &call;
+    if (call.slot >= 0) slots_[call.slot].compare_exchange_strong(self, nullptr);
+  }
   void Accept(BankCall& call) {
     call.accepted = true;
     std::lock_guard<std::mutex> lock(playsLock_);
     recentBankCalls_[recentBankCallAt_++ % kRecent] = &call;
+  }
+  // Where the game threads' walks are, for a call judged at the walk's end.
+  std::string AtSteps() const {
+    std::string text = " (made at the game threads' steps";
+    for (uint32_t i = 0; i < kThreads; ++i) text += (i ? "/" : " ") + std::to_string(threads_[i].step.load());
+    return text + ")";
+  }
+  // Where a cancel waits for the callbacks it cancels, as the README's table says: on a game thread
+  // outside a pass, in a bank callback there too; not in a pass (a play's, a bus or an unload's
+  // callback), nor on the bank thread.
+  static bool CancelsWaitHere() {
+    return !CSnAudioMgr::InAudioPassOnThisThread() && !(g_pBankManager && g_pBankManager->IsBankThread()) &&
+           Platform::CurrentThreadId() != AudioThread::ThreadId();
+  }
+  // A play's callbacks cancelled where the cancel waits: none runs any more, nor starts.
+  void CancelledSurely(Play& play) {
+    const uint64_t on = play.runningOn.load();
+    if (on && on != Platform::CurrentThreadId())
+      Fail(play.what + ": a callback still ran once a cancel made on a game thread had returned");
+    play.cancelSure = true;
+  }
+  // A bank cookie cancelled, from a game thread (`thread`) or a callback: the calls made with it before
+  // are held to what the cancel promises where it was made; those made while it ran are excused from
+  // calling back; those made after it must call back.
+  void CancelBankCookie(void* cookie, Thread* thread) {
+    std::vector<BankCall*> before, made;
+    const auto withCookie = [&](std::vector<BankCall*>& calls, bool accepted) {
+      std::lock_guard<std::mutex> lock(playsLock_);
+      for (BankCall& call : bankCalls_)
+        if (call.cookie == cookie && (call.accepted || !accepted)) calls.push_back(&call);
+    };
+    withCookie(before, true);
+    if (thread)
+      Watched(*thread, "CancelBankCallbackCookie", [&] { return SoundEngine::CancelBankCallbackCookie(cookie); });
+    else
+      SoundEngine::CancelBankCallbackCookie(cookie);
+    withCookie(made, false);
+    const bool waits = CancelsWaitHere();
+    const uint64_t self = Platform::CurrentThreadId();
+    const CallbackPlace* place = waits ? nullptr : PlaceOfThisThread();
+    std::lock_guard<std::mutex> lock(cancelLock_);
+    for (BankCall* call : made) call->cancelled = true;
+    for (BankCall* call : before) {
+      if (waits) {
+        const uint64_t on = call->runningOn.load();
+        if (on && on != self)
+          Fail(call->what + ": its callback still ran once a cancel of its cookie made on a game thread had returned");
+        call->cancelSure = true;
+      } else if (place && !call->passCancelAt) {
+        call->passCancelAt = place;
+        for (uint32_t p = 0; p < kPlaces; ++p) call->begunAtCancel[p] = places_[p].bankBegun.load();
+      }
+    }
   }
   // A bank call made lately, or null before any.
   BankCall* RecentBankCall(std::mt19937& random) {
@@ -603,7 +722,9 @@ class RandomApiWalkTest : public OutputFixture {
     if (play->ends.load())
       walk->Fail(play->what + ": a callback of type " + std::to_string(type) + " came after its end of event");
     if (type == SnCallback_EndOfEvent) play->ends.fetch_add(1);
+    play->runningOn = Platform::CurrentThreadId();
     if (play->depth < kMaxCallbackDepth) walk->FromCallback(Origin::Play, play->depth + 1, play, playingId, type);
+    play->runningOn = 0;
   }
   // The bus callbacks, on the audio thread (or the game's thread that renders): counted for their bus,
   // then a call back into the engine as from a play's.
@@ -629,15 +750,46 @@ class RandomApiWalkTest : public OutputFixture {
     if (metering) return SoundEngine::RegisterBusMeteringCallback(busId, on ? meter[bus] : nullptr, 1);
     return SoundEngine::RegisterBusVolumeCallback(busId, on ? volume[bus] : nullptr);
   }
-  static void OnBank(uint32_t, const void*, SNRESULT, int32_t, void* cookie) {
-    BankCall* call = static_cast<BankCall*>(cookie);
+  // The callback of a call that is its own cookie, and those of calls with a shared cookie, each known
+  // by its slot.
+  static void OnBank(uint32_t, const void*, SNRESULT result, int32_t, void* cookie) {
     RandomApiWalkTest* walk = g_walk;
-    if (!walk || !call) return;
-    if (call->cancelSure) walk->Fail(call->what + ": its callback came after its cookie was cancelled");
-    if (call->calls.fetch_add(1)) walk->Fail(call->what + ": its callback came twice");
+    if (walk && cookie) walk->Answered(*static_cast<BankCall*>(cookie), result);
+  }
+  template <uint32_t kSlot>
+  static void OnSlot(uint32_t, const void*, SNRESULT result, int32_t, void*) {
+    if (RandomApiWalkTest* walk = g_walk.load())
+      if (BankCall* call = walk->slots_[kSlot].load()) walk->Answered(*call, result);
+  }
+  static SnBankCallback SlotCallback(uint32_t slot) {
+    static const auto callbacks = []<uint32_t... kSlot>(std::integer_sequence<uint32_t, kSlot...>) {
+      return std::array<SnBankCallback, sizeof...(kSlot)>{&OnSlot<kSlot>...};
+    }(std::make_integer_sequence<uint32_t, kSlots>());
+    return callbacks[slot];
+  }
+  void Answered(BankCall& call, SNRESULT result) {
+    const uint64_t self = Platform::CurrentThreadId();
+    CallbackPlace* place = PlaceOfThisThread();
+    {
+      std::lock_guard<std::mutex> lock(cancelLock_);
+      const uint32_t begun = place ? place->bankBegun.fetch_add(1) : 0;
+      if (call.cancelSure)
+        Fail(call.what + ": its callback began once a cancel of its cookie made on a game thread had returned");
+      else if (call.passCancelAt && place &&
+               (call.passCancelAt == place || begun != call.begunAtCancel[place - places_]))
+        Fail(call.what + ": its callback began on " + place->name + " once a cancel of its cookie made on " +
+             call.passCancelAt->name + " (in a pass or on the bank thread) had returned, and not as the one "
+             "callback " + place->name + " could have begun by then");
+    }
+    if (call.calls.fetch_add(1)) Fail(call.what + ": its callback came twice");
+    call.answer = result;
+    call.runningOn = self;
     // The engine is done with the image: the game frees it now.
-    delete call->image.exchange(nullptr);
-    if (call->depth < kMaxCallbackDepth) walk->FromCallback(Origin::Bank, call->depth + 1, nullptr, 0, 0);
+    delete call.image.exchange(nullptr);
+    if (call.depth < kMaxCallbackDepth) FromCallback(Origin::Bank, call.depth + 1, nullptr, 0, 0);
+    call.runningOn = 0;
+    BankCall* same = &call;
+    if (call.slot >= 0) slots_[call.slot].compare_exchange_strong(same, nullptr);
   }
 
   // The random numbers of the calling thread's callbacks, seeded by the walk's seed and the thread's
@@ -741,14 +893,11 @@ class RandomApiWalkTest : public OutputFixture {
         else
           SoundEngine::CancelEventCallbackCookie(target);
         target->cancelled = true;
+        if (CancelsWaitHere()) CancelledSurely(*target);
         break;
       }
       case 10:
-        if (BankCall* call = RecentBankCall(random)) {
-          SoundEngine::CancelBankCallbackCookie(call);
-          call->cancelled = true;
-          if (origin != Origin::Bank) call->cancelSure = true;
-        }
+        if (BankCall* call = RecentBankCall(random)) CancelBankCookie(call->cookie, nullptr);
         break;
       case 11: {
         const uint32_t bus = Below(random, kBuses);
@@ -771,9 +920,9 @@ class RandomApiWalkTest : public OutputFixture {
       }
       case 14: {
         BankCall& call = NewBankCall(std::string("LoadBank(\"WalkF.bnk\") with a callback, from ") + OriginName(origin),
-                                     depth);
+                                     random, depth);
         uint32_t id = 0;
-        if (SoundEngine::LoadBank("WalkF.bnk", &OnBank, &call, -1, id) == SN_Success) Accept(call);
+        Made(call, SoundEngine::LoadBank("WalkF.bnk", call.callback, call.cookie, -1, id));
         break;
       }
       case 15: {
@@ -782,17 +931,17 @@ class RandomApiWalkTest : public OutputFixture {
         break;
       }
       case 16: {
-        BankCall& call = NewBankCall(std::string("PrepareEvent with a callback, from ") + OriginName(origin), depth);
+        BankCall& call = NewBankCall(std::string("PrepareEvent with a callback, from ") + OriginName(origin), random,
+                                     depth);
         const char* names[] = {event.c_str()};
-        if (SoundEngine::PrepareEvent(Below(random, 2) ? SnPreparation_Load : SnPreparation_Unload, names, 1,
-                                      &OnBank, &call) == SN_Success)
-          Accept(call);
+        Made(call, SoundEngine::PrepareEvent(Below(random, 2) ? SnPreparation_Load : SnPreparation_Unload, names, 1,
+                                             call.callback, call.cookie));
         break;
       }
       case 17: {
-        BankCall& call =
-            NewBankCall(std::string("UnloadBank(\"WalkF.bnk\") with a callback, from ") + OriginName(origin), depth);
-        if (SoundEngine::UnloadBank("WalkF.bnk", nullptr, &OnBank, &call) == SN_Success) Accept(call);
+        BankCall& call = NewBankCall(
+            std::string("UnloadBank(\"WalkF.bnk\") with a callback, from ") + OriginName(origin), random, depth);
+        Made(call, SoundEngine::UnloadBank("WalkF.bnk", nullptr, call.callback, call.cookie));
         break;
       }
       case 18: {
@@ -844,8 +993,22 @@ class RandomApiWalkTest : public OutputFixture {
         SoundEngine::Term();
         if (!SoundEngine::IsInitialized()) Fail(std::string("Term from ") + OriginName(origin) + " ended the engine");
         break;
+      case 28:
+      case 29: {
+        // A call on the image while no game thread makes one: its place before the owner's next is known.
+        uint32_t free = 0;
+        if (!imageGate_.compare_exchange_strong(free, 1)) break;
+        if (std::vector<uint8_t>* image = lentImage_.load()) {
+          const std::string name = std::string(kCallbackCalls[what]) + ", from " + OriginName(origin);
+          BankCall& call = NewBankCall(name, random, depth);
+          CallOnImage(nullptr, what == 28, &call, *image,
+                      (place ? place->name : std::string("a thread")) + ": " + name + AtSteps());
+        }
+        imageGate_ = 0;
+        break;
+      }
       default:
-        SoundEngine::ClearBanks();
+        Clear();
         break;
     }
   }
@@ -894,48 +1057,133 @@ class RandomApiWalkTest : public OutputFixture {
 
   // The bank loaded from the game's memory: loaded or unloaded, waited or with a callback, its image
   // freed or overwritten as soon as the engine gave it back. The image has one owner at a time, as a
-  // game's buffer has: a thread that finds another lending or taking it back works on the file bank
-  // instead, and clears from the other threads run whenever they come.
+  // game's buffer has: a thread that finds another (or a callback) lending or taking it back works on
+  // the file bank instead, and clears from the other threads run whenever they come.
   void MemoryBank(Thread& thread) {
-    if (memoryBankOwned_.exchange(true)) return BankCalls(thread);
+    uint32_t free = 0;
+    if (!imageGate_.compare_exchange_strong(free, 2)) return BankCalls(thread);
     struct Owned {
-      std::atomic<bool>& owned;
-      ~Owned() { owned = false; }
-    } owned{memoryBankOwned_};
+      std::atomic<uint32_t>& gate;
+      ~Owned() { gate = 0; }
+    } owned{imageGate_};
     const bool withCallback = Below(thread.random, 3) == 0;
+    const std::string at = ThreadName(thread.index) + " at step " + std::to_string(thread.step.load()) + ": ";
     if (!lent_) {
       lent_ = std::make_unique<std::vector<uint8_t>>(images_[1]);
-      uint32_t id = 0;
-      Note(thread, withCallback ? "LoadBank(image) with a callback" : "LoadBank(image)");
-      if (withCallback) {
-        BankCall& call = NewBankCall("LoadBank(image) with a callback");
-        if (Watched(thread, "LoadBank(image) with a callback", [&] {
-              return SoundEngine::LoadBank(lent_->data(), uint32_t(lent_->size()), &OnBank, &call, id);
-            }) == SN_Success)
-          Accept(call);
-      } else {
-        Watched(thread, "LoadBank(image)",
-                [&] { return SoundEngine::LoadBank(lent_->data(), uint32_t(lent_->size()), id); });
-      }
+      lentImage_ = lent_.get();
+      const std::string what = withCallback ? "LoadBank(image) with a callback" : "LoadBank(image)";
+      Note(thread, what);
+      CallOnImage(&thread, true, withCallback ? &NewBankCall(what, thread.random) : nullptr, *lent_, at + what);
       return;
     }
-    Note(thread, withCallback ? "UnloadBank(image) with a callback" : "UnloadBank(image)");
     if (withCallback) {
-      BankCall& call = NewBankCall("UnloadBank(image) with a callback");
-      std::vector<uint8_t>* image = lent_.release();
-      call.image = image;
-      if (Watched(thread, "UnloadBank(image) with a callback",
-                  [&] { return SoundEngine::UnloadBank("WalkM", image->data(), &OnBank, &call); }) == SN_Success)
-        Accept(call);
-      else
-        lent_.reset(call.image.exchange(nullptr));  // refused as a whole: the bank may still read it
+      // Given to the callback to free, or loaded again at once while the record before may still end.
+      const bool reload = Below(thread.random, 2) != 0;
+      Note(thread, std::string("UnloadBank(image) with a callback") + (reload ? ", then loaded again" : ""));
+      BankCall& call = NewBankCall("UnloadBank(image) with a callback", thread.random);
+      std::vector<uint8_t>& image = *lent_;
+      if (!reload) {
+        lentImage_ = nullptr;
+        call.image = lent_.release();
+      }
+      const SNRESULT unloading = CallOnImage(&thread, false, &call, image, at + "UnloadBank(image) with a callback");
+      if (!reload) {
+        if (unloading != SN_Success) lent_.reset(call.image.exchange(nullptr));  // refused: the bank may still read it
+        lentImage_ = lent_.get();
+        return;
+      }
+      // Loaded again from the same image, played, and unloaded waited: on its answer nothing reads the
+      // image, which is freed.
+      CallOnImage(&thread, true, nullptr, image, at + "LoadBank(image) again");
+      Watched(thread, "PostEvent", [&] {
+        return SoundEngine::PostEvent((std::string(kBankPrefix[1]) + "Play_Marked").c_str(), Object(thread.random));
+      });
+      const SNRESULT unloaded = CallOnImage(&thread, false, nullptr, image, at + "UnloadBank(image) once loaded again");
+      if (unloaded == SN_Success || unloaded == SN_BankNotLoaded) {
+        lentImage_ = nullptr;
+        lent_.reset();
+      }
       return;
     }
     // Unloaded, or not loaded (a clear took the bank out): the image is the game's again. Refused as a
     // whole, the bank still reads it.
-    const SNRESULT unloaded =
-        Watched(thread, "UnloadBank(image)", [&] { return SoundEngine::UnloadBank("WalkM", lent_->data()); });
-    if (unloaded == SN_Success || unloaded == SN_BankNotLoaded) GiveBack(thread, std::move(lent_));
+    Note(thread, "UnloadBank(image)");
+    const SNRESULT unloaded = CallOnImage(&thread, false, nullptr, *lent_, at + "UnloadBank(image)");
+    if (unloaded == SN_Success || unloaded == SN_BankNotLoaded) {
+      lentImage_ = nullptr;
+      GiveBack(thread, std::move(lent_));
+    }
+  }
+  // A load or an unload (waited without `call`) of the bank of the image, under the image's gate: its
+  // place among the calls on the image is taken as it is made.
+  SNRESULT CallOnImage(Thread* thread, bool load, BankCall* call, std::vector<uint8_t>& image,
+                       const std::string& what) {
+    ImageCall* made = nullptr;
+    {
+      std::lock_guard<std::mutex> lock(imageCallsLock_);
+      made = &imageCalls_.emplace_back();
+      made->load = load;
+      made->call = call;
+      made->what = what;
+      made->clearsBegun = clearsBegun_.load();
+      made->clearsEnded = clearsEnded_.load();
+    }
+    uint32_t id = 0;
+    const auto run = [&] {
+      if (call)
+        return load ? SoundEngine::LoadBank(image.data(), uint32_t(image.size()), call->callback, call->cookie, id)
+                    : SoundEngine::UnloadBank("WalkM", image.data(), call->callback, call->cookie);
+      return load ? SoundEngine::LoadBank(image.data(), uint32_t(image.size()), id)
+                  : SoundEngine::UnloadBank("WalkM", image.data());
+    };
+    const char* watched = call ? (load ? "LoadBank(image) with a callback" : "UnloadBank(image) with a callback")
+                               : (load ? "LoadBank(image)" : "UnloadBank(image)");
+    const SNRESULT answer = thread ? Watched(*thread, watched, run) : run();
+    made->returned = answer;
+    if (call) Made(*call, answer);
+    return answer;
+  }
+  // Every answer about the image agrees with the order the calls on it were made in: a load answers 69
+  // only when the calls ahead left the bank loaded and 1 only when they left it unloaded, an unload
+  // answers 54 only when they left it unloaded (1 too: it may join a record still ending). A clear
+  // between two calls leaves the state unknown until an answer tells it again.
+  void JudgeImageCalls() {
+    enum { kUnknown, kLoaded, kUnloaded } state = kUnloaded;
+    uint32_t begun = 0;
+    bool clean = true;
+    std::deque<std::string> ahead;  // the last calls ahead, with their answers
+    std::lock_guard<std::mutex> lock(imageCallsLock_);
+    for (const ImageCall& made : imageCalls_) {
+      const auto before = clean && made.clearsBegun == begun ? state : kUnknown;
+      begun = made.clearsBegun;
+      clean = made.clearsBegun == made.clearsEnded;
+      state = before;
+      const int32_t returned = made.returned.load();
+      const int32_t answer = made.call ? made.call->answer.load() : returned;
+      if (made.call && answer < 0 && returned != SN_Success) continue;  // refused: in no order
+      const bool loadedAnswer = made.load ? answer == SN_Success : answer == SN_BankNotLoaded;
+      if ((before == kLoaded && loadedAnswer) || (before == kUnloaded && made.load && answer == SN_BankAlreadyLoaded))
+        Fail(made.what + " answered " + std::to_string(answer) + ", though the calls on the image ahead of it left " +
+             (before == kLoaded ? "its bank loaded" : "its bank unloaded") + "; the last of them:" + [&] {
+               std::string text;
+               for (const std::string& line : ahead) text += "\n    " + line;
+               return text;
+             }());
+      if (made.load)
+        state = answer == SN_Success || answer == SN_BankAlreadyLoaded ? kLoaded
+                : answer >= 0 && before == kUnloaded                   ? kUnloaded
+                                                                       : kUnknown;
+      else
+        state = answer == SN_Success || answer == SN_BankNotLoaded || (answer < 0 && made.call) ? kUnloaded : kUnknown;
+      ahead.push_back(made.what + " (answered " + std::to_string(answer) + (before ? ")" : ", nothing known before)"));
+      if (ahead.size() > 6) ahead.pop_front();
+    }
+  }
+  SNRESULT Clear() {
+    clearsBegun_.fetch_add(1);
+    const SNRESULT cleared = SoundEngine::ClearBanks();
+    clearsEnded_.fetch_add(1);
+    return cleared;
   }
   // Memory the engine gave back: freed, or overwritten and kept until the end.
   void GiveBack(Thread& thread, std::unique_ptr<std::vector<uint8_t>> memory) {
@@ -960,11 +1208,10 @@ class RandomApiWalkTest : public OutputFixture {
         break;
       case 1: {
         Note(thread, "LoadBank(\"WalkF.bnk\") with a callback");
-        BankCall& call = NewBankCall("LoadBank(\"WalkF.bnk\") with a callback");
-        if (Watched(thread, "LoadBank(\"WalkF.bnk\") with a callback", [&] {
-              return SoundEngine::LoadBank(u"WalkF.bnk", &OnBank, &call, -1, id);
-            }) == SN_Success)
-          Accept(call);
+        BankCall& call = NewBankCall("LoadBank(\"WalkF.bnk\") with a callback", thread.random);
+        Made(call, Watched(thread, "LoadBank(\"WalkF.bnk\") with a callback", [&] {
+               return SoundEngine::LoadBank(u"WalkF.bnk", call.callback, call.cookie, -1, id);
+             }));
         break;
       }
       case 2:
@@ -972,11 +1219,10 @@ class RandomApiWalkTest : public OutputFixture {
         if (Below(thread.random, 2)) {
           Watched(thread, "UnloadBank(\"WalkF.bnk\")", [&] { return SoundEngine::UnloadBank("WalkF.bnk", nullptr); });
         } else {
-          BankCall& call = NewBankCall("UnloadBank(\"WalkF.bnk\") with a callback");
-          if (Watched(thread, "UnloadBank(\"WalkF.bnk\") with a callback", [&] {
-                return SoundEngine::UnloadBank("WalkF.bnk", nullptr, &OnBank, &call);
-              }) == SN_Success)
-            Accept(call);
+          BankCall& call = NewBankCall("UnloadBank(\"WalkF.bnk\") with a callback", thread.random);
+          Made(call, Watched(thread, "UnloadBank(\"WalkF.bnk\") with a callback", [&] {
+                 return SoundEngine::UnloadBank("WalkF.bnk", nullptr, call.callback, call.cookie);
+               }));
         }
         break;
       case 3:
@@ -984,10 +1230,9 @@ class RandomApiWalkTest : public OutputFixture {
         if (Below(thread.random, 2)) {
           Watched(thread, "PrepareEvent", [&] { return SoundEngine::PrepareEvent(type, names, 1); });
         } else {
-          BankCall& call = NewBankCall("PrepareEvent with a callback");
-          if (Watched(thread, "PrepareEvent with a callback",
-                      [&] { return SoundEngine::PrepareEvent(type, names, 1, &OnBank, &call); }) == SN_Success)
-            Accept(call);
+          BankCall& call = NewBankCall("PrepareEvent with a callback", thread.random);
+          Made(call, Watched(thread, "PrepareEvent with a callback",
+                             [&] { return SoundEngine::PrepareEvent(type, names, 1, call.callback, call.cookie); }));
         }
         break;
       case 4: {
@@ -1013,26 +1258,21 @@ class RandomApiWalkTest : public OutputFixture {
       case 7:
         // The bank from the game's memory goes too; its owner learns it from its unload's answer.
         Note(thread, "ClearBanks, then Init.bnk loaded again");
-        Watched(thread, "ClearBanks", [&] { return SoundEngine::ClearBanks(); });
+        Watched(thread, "ClearBanks", [&] { return Clear(); });
         Watched(thread, "LoadBank(\"Init.bnk\")", [&] { return SoundEngine::LoadBank("Init.bnk", -1, id); });
         break;
       case 8: {
         Note(thread, "a bank call with a callback, its cookie cancelled");
-        BankCall& call = NewBankCall("LoadBank(\"WalkF.bnk\") with a cancelled callback");
-        if (Watched(thread, "LoadBank(\"WalkF.bnk\") with a callback",
-                    [&] { return SoundEngine::LoadBank("WalkF.bnk", &OnBank, &call, -1, id); }) == SN_Success)
-          Accept(call);
-        Watched(thread, "CancelBankCallbackCookie", [&] { return SoundEngine::CancelBankCallbackCookie(&call); });
-        call.cancelled = true;
-        call.cancelSure = true;
+        BankCall& call = NewBankCall("LoadBank(\"WalkF.bnk\") with a cancelled callback", thread.random);
+        Made(call, Watched(thread, "LoadBank(\"WalkF.bnk\") with a callback",
+                           [&] { return SoundEngine::LoadBank("WalkF.bnk", call.callback, call.cookie, -1, id); }));
+        CancelBankCookie(call.cookie, &thread);
         break;
       }
       case 9:
         if (BankCall* call = RecentBankCall(thread.random)) {
           Note(thread, "CancelBankCallbackCookie of " + call->what);
-          Watched(thread, "CancelBankCallbackCookie", [&] { return SoundEngine::CancelBankCallbackCookie(call); });
-          call->cancelled = true;
-          call->cancelSure = true;
+          CancelBankCookie(call->cookie, &thread);
         }
         break;
       default: {
@@ -1094,6 +1334,41 @@ class RandomApiWalkTest : public OutputFixture {
       squeezedNow_ = false;
     }
     for (void* block : blocks) MemoryMgr::Free(g_DefaultPoolId, block);
+  }
+
+  // While the pool is held near full: the thread's spare object removed and registered again. Once a
+  // registration answered 1, a post on the object plays (at the walk's end).
+  void SpareObject(Thread& thread) {
+    const uint32_t object = kFirstObject + kObjects + thread.index;
+    Watched(thread, "UnregisterGameObj of a spare object", [&] { return SoundEngine::UnregisterGameObj(object); });
+    const SNRESULT registered =
+        Watched(thread, "RegisterGameObj of a spare object", [&] { return SoundEngine::RegisterGameObj(object); });
+    Note(thread, "spare object " + std::to_string(object) + " registered again, the pool held near full: " +
+                     std::to_string(registered));
+    spares_[thread.index].registeredAt = registered == SN_Success ? int64_t(thread.step.load()) : -1;
+  }
+  void SparesPlay(Thread& last) {
+    for (uint32_t i = 0; i < kThreads; ++i) {
+      Spare& spare = spares_[i];
+      if (spare.registeredAt.load() < 0) continue;
+      const uint32_t id = Watched(last, "PostEvent on a spare object", [&] {
+        return SoundEngine::PostEvent((std::string(kBankPrefix[0]) + "Play_Plain").c_str(), kFirstObject + kObjects + i,
+                                      SnCallback_EndOfEvent | SnCallback_Duration, &OnSpare, &spare);
+      });
+      const auto until = Clock::now() + kDeadline;
+      while (id && !spare.ended.load() && Clock::now() < until) {
+        Watched(last, "RenderAudio, waiting for a post on a spare object", [] { return SoundEngine::RenderAudio(); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      }
+      if (!spare.played.load())
+        Fail("RegisterGameObj(" + std::to_string(kFirstObject + kObjects + i) + ") of " + ThreadName(i) +
+             " answered 1 at its step " + std::to_string(spare.registeredAt.load()) +
+             " with the pool held near full, yet a post on the object at the walk's end played nothing");
+    }
+  }
+  static void OnSpare(uint32_t type, SnCallbackInfo* info) {
+    Spare* spare = static_cast<Spare*>(info->cookie);
+    (type == SnCallback_EndOfEvent ? spare->ended : spare->played) = true;
   }
 
   // A dynamic sequence opened, played, changed, paused, stopped or closed.
@@ -1303,7 +1578,7 @@ class RandomApiWalkTest : public OutputFixture {
           });
         // Made on a game thread, the cancel waited for the play's callbacks running: none comes after it.
         recentPlay->cancelled = true;
-        recentPlay->cancelSure = true;
+        CancelledSurely(*recentPlay);
       }
     } else if (roll < 56) {
       const float distance = float(Below(random, 120));
@@ -1407,6 +1682,7 @@ class RandomApiWalkTest : public OutputFixture {
     for (uint32_t step = 0; step < steps_ && !stop_; ++step) {
       thread.step = step;
       Step(thread, sequences);
+      if (squeezedNow_ && !Below(thread.random, 4)) SpareObject(thread);
       if (thread.squeezeSteps && --thread.squeezeSteps == 0) {
         Note(thread, "the default pool given back");
         Unsqueeze();
@@ -1420,7 +1696,7 @@ class RandomApiWalkTest : public OutputFixture {
 
   void Walk() {
     watchdog_ = std::thread([this] { WatchThreads(); });
-    for (uint32_t i = 0; i <= kThreads; ++i) {
+    for (uint32_t i = 0; i < kThreads + 2; ++i) {
       threads_[i].index = i;
       threads_[i].random.seed(seed_ * kThreads + i);
     }
@@ -1441,11 +1717,22 @@ class RandomApiWalkTest : public OutputFixture {
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
       }
     });
+    // Without the audio thread a second game thread renders too, while the others unload and free.
+    std::thread second;
+    if (!audioThread_)
+      second = std::thread([&] {
+        t_gameThread = kThreads + 1;
+        while (running.load()) {
+          Watched(threads_[kThreads + 1], "RenderAudio", [] { return SoundEngine::RenderAudio(); });
+          std::this_thread::sleep_for(std::chrono::microseconds(500 + Below(threads_[kThreads + 1].random, 1000)));
+        }
+      });
     for (std::thread& game : games) {
       game.join();
       running.fetch_sub(1);
     }
     frames.join();
+    if (second.joinable()) second.join();
 
     // From here on callbacks call nothing: what the checks below wait for was all asked before.
     calm_ = true;
@@ -1489,11 +1776,13 @@ class RandomApiWalkTest : public OutputFixture {
         if (call.accepted && !call.cancelled && call.calls.load() != 1)
           Fail(call.what + ": its callback came " + std::to_string(call.calls.load()) + " times");
     }
+    JudgeImageCalls();
     // A voice that could not be counted is never uncounted.
     Watched(last, "RenderAudio, the log handed over", [] { return SoundEngine::RenderAudio(); });
     if (log_.Take().find("an instance ended that was never counted") != std::string::npos)
       Fail("the log says \"an instance ended that was never counted\"");
     BusCallbacksCome(last);
+    SparesPlay(last);
     stop_ = true;
     watchdog_.join();
 
@@ -1601,8 +1890,8 @@ class RandomApiWalkTest : public OutputFixture {
   std::vector<uint8_t> images_[kBanks];
   std::vector<uint8_t> gameMedia_[kBanks];
   MediaSlot media_[kBanks];
-  Thread threads_[kThreads + 1];  // the game threads and the game's loop
-  CallbackPlace places_[8];
+  Thread threads_[kThreads + 2];  // the game threads, the game's loop and the second renderer
+  CallbackPlace places_[kPlaces];
   std::mutex squeezeLock_;
   std::vector<void*> squeezed_;  // the default pool's blocks the game holds
   std::atomic<bool> squeezedNow_{false};
@@ -1623,8 +1912,21 @@ class RandomApiWalkTest : public OutputFixture {
   std::pair<uint32_t, Play*> recent_[kRecent];
   uint32_t recentAt_ = 0;
   std::atomic<uint32_t> callbackCalls_{0};
-  std::atomic<bool> memoryBankOwned_{false};  // a game thread lends or takes back the image
   std::unique_ptr<std::vector<uint8_t>> lent_;  // the image of the bank loaded from memory, while lent
+  // Who calls on the image: none (0), a callback (1) or a game thread (2); and the image while lent.
+  std::atomic<uint32_t> imageGate_{0};
+  std::atomic<std::vector<uint8_t>*> lentImage_{nullptr};
+  std::mutex imageCallsLock_;
+  std::deque<ImageCall> imageCalls_;  // the calls on the image, in the order they were made
+  std::atomic<uint32_t> clearsBegun_{0};
+  std::atomic<uint32_t> clearsEnded_{0};
+  // The cookies bank calls share (the first is null), and the callbacks of the calls made with them.
+  static constexpr uint32_t kCookies = 3;
+  static constexpr uint32_t kSlots = 128;
+  char cookies_[kCookies] = {};
+  std::atomic<BankCall*> slots_[kSlots] = {};
+  std::mutex cancelLock_;
+  Spare spares_[kThreads];
   std::mutex keptLock_;
   std::vector<std::unique_ptr<std::vector<uint8_t>>> kept_;
 };
