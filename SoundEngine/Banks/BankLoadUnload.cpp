@@ -62,6 +62,15 @@ struct CSnSoundBankManager::MemoryAnswer final : CSnLentMemoryHolds::Answer {
 
 SNRESULT CSnSoundBankManager::QueueCommand(const SnBankCommand& call) {
   SnBankCommand command = call;
+  // An unload that answers takes the memory of its answer at the call: one that finds its bank being
+  // ended by another call answers once that bank is free, and never lacks the memory to wait for it.
+  if (command.type == SnBankCommand_Unload && command.callback) {
+    command.extra = NewAnswer(command, command.bankId, kInvalidPoolId);
+    if (!command.extra) {
+      SOUND_LOG(Error, "UnloadBank of bank %u is refused: no memory for its answer", command.bankId);
+      return SN_InsufficientMemory;
+    }
+  }
   if (CountsCallback(command)) {
     const SNRESULT added = m_cookies.AddPending(command.cookie, command.callId);
     if (added != SN_Success) {
@@ -279,6 +288,10 @@ CSnSoundBankManager::MemoryAnswer* CSnSoundBankManager::NewAnswer(const SnBankCo
   return answer;
 }
 
+void CSnSoundBankManager::FreeAnswer(void* answer) {
+  if (answer) PoolDelete(g_DefaultPoolId, static_cast<MemoryAnswer*>(answer));
+}
+
 const void* CSnSoundBankManager::LentKey(const CSnBankRecord* record) {
   return record->m_image ? record->m_image : record;
 }
@@ -301,6 +314,7 @@ SNRESULT CSnSoundBankManager::UnloadBankCommand(const SnBankCommand& command) {
     if (record && !prepared) TakeOut(record);
   }
   if (!record) return JoinEnding(command);
+  FreeAnswer(command.extra);  // the record's own answer serves
   if (prepared) {
     SOUND_LOG(Warning, "Bank %u is only prepared: an unload does not unload it", bankId);
     CallCallback(command, bankId, SN_Failure, int32_t(command.poolId));
@@ -314,6 +328,7 @@ SNRESULT CSnSoundBankManager::UnloadBankCommand(const SnBankCommand& command) {
     record->m_unloadAnswer = nullptr;
     answer->manager = this;
     answer->command = command;
+    answer->command.extra = nullptr;
     answer->id = bankId;
     answer->poolId = record->CallerPoolId();
     m_holds.AnswerForKey(answer, LentKey(record), WaiterOf(command));
@@ -328,18 +343,17 @@ SNRESULT CSnSoundBankManager::JoinEnding(const SnBankCommand& command) {
   int32_t poolId = kInvalidPoolId;
   // A bank being unloaded already is not "not loaded": its caller may free the image as soon as the
   // call answers, as the one that took it out may.
+  auto* answer = static_cast<MemoryAnswer*>(command.extra);
   if (!m_holds.AnswerForBank(nullptr, bankId, command.image, nullptr, &poolId)) {
+    FreeAnswer(answer);
     SOUND_LOG(Warning, "Bank %u is not loaded: nothing to unload", bankId);
     CallCallback(command, bankId, SN_BankNotLoaded, int32_t(command.poolId));
     return SN_BankNotLoaded;
   }
-  if (command.callback) {
-    MemoryAnswer* answer = NewAnswer(command, bankId, poolId);
-    if (!answer) {
-      SOUND_LOG(Error, "Bank %u is being unloaded: no memory to answer this unload once it has ended", bankId);
-      CallCallback(command, bankId, SN_InsufficientMemory, int32_t(command.poolId));
-      return SN_InsufficientMemory;
-    }
+  if (answer) {
+    answer->command = command;
+    answer->command.extra = nullptr;
+    answer->poolId = poolId;
     // Ended meanwhile: answered now.
     if (!m_holds.AnswerForBank(answer, bankId, command.image, WaiterOf(command), nullptr)) answer->Run();
   }

@@ -35,7 +35,7 @@ constexpr uint8_t kHircMasterBusType = 8;
 
 enum SnBankCommandType : uint32_t {
   SnBankCommand_Load = 0,
-  SnBankCommand_Unload = 1,
+  SnBankCommand_Unload = 1,            // extra: with a callback, the memory of its answer, taken at the call
   SnBankCommand_PrepareEvents = 2,      // bankId: count; poolId: the id, or an id array of the pool's
   SnBankCommand_UnprepareEvents = 3,
   SnBankCommand_PrepareGameSyncs = 4,   // sourceKind: group type; bankId: group; image: non-null to prepare;
@@ -368,13 +368,15 @@ class CSnSoundBankManager : public ISnBankRecordReceiver, public ISnBankCommandR
   void ReleaseRecordReference(CSnBankRecord* record);
   SNRESULT UnloadBankCommand(const SnBankCommand& command);
   // An unload of a bank not in the list that is still ending answers once its memory is free: SN_Success
-  // then, 54 when it is not ending, 52 without memory for the answer.
+  // then, 54 when it is not ending (its answer's memory was taken at the call).
   SNRESULT JoinEnding(const SnBankCommand& command);
   // The clear answers once every bank it took out, and every bank ending before it, is free.
   SNRESULT ClearBanksCommand(const SnBankCommand& command);
-  // A command's answer about lent memory: the callback, called through the cookie set.
+  // A command's answer about lent memory: the callback, called through the callbacks to come.
   struct MemoryAnswer;
   MemoryAnswer* NewAnswer(const SnBankCommand& command, uint32_t id, int32_t poolId);
+  // An answer not used (null: none), such as the one an unload takes at its call (`extra`).
+  static void FreeAnswer(void* answer);
   // What a record's memory is held as: its image when it is read in place, else the record.
   static const void* LentKey(const CSnBankRecord* record);
   SNRESULT ReleaseMediaCommand(uint32_t mediaId);

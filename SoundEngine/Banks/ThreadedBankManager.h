@@ -23,7 +23,7 @@ class CSnThreadedSoundBankManager final : public CSnSoundBankManager {
   // The thread stops, then the base.
   void Term() override;
   // Ends the thread; the queue refuses commands from then on, and those still queued are dropped:
-  // game callbacks stay uncalled and their cookies are withdrawn; callers waiting for a dropped
+  // game callbacks stay uncalled and their calls are withdrawn; callers waiting for a dropped
   // command are released with SN_Failure.
   void StopThread() override;
 

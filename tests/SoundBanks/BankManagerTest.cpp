@@ -871,6 +871,31 @@ TEST_P(BankManagerTest, AWaitedUnloadOfAnImageLoadedAgainWaitsForTheEarlierRecor
   EXPECT_EQ(Banks().MediaReferences(Id("HitTone")), 0u);
 }
 
+// An unload that joins a bank another call is ending takes the memory of its answer at the call: with
+// none it is refused there, and the game keeps its image; accepted, it answers 1 once the bank is free.
+TEST_P(BankManagerTest, AnUnloadJoiningAnEndingBankWithoutMemoryIsRefusedAtTheCall) {
+  const std::vector<uint8_t> bank = Build(kMainBank, "Main");
+  alignas(16) static uint8_t image[4096];
+  ASSERT_LE(bank.size(), sizeof image);
+  memcpy(image, bank.data(), bank.size());
+  ASSERT_EQ(Banks().LoadBankImageWait(image, uint32_t(bank.size()), false, -1, nullptr), SN::SN_Success);
+  const SN::SnMediaRef held = Banks().GetMedia(Id("HitTone"));
+  ASSERT_NE(held.bank, nullptr);
+  CallbackLog first, joined;
+  ASSERT_EQ(Banks().UnloadBank(Id("Main"), image, &CallbackLog::Record, &first), SN::SN_Success);
+  ASSERT_TRUE(OrvTest::WaitUntil([&] { return held.bank->UseCount() == 1; }, "the bank's end handled"));
+  std::vector<void*> filler;
+  for (uint32_t size = 4096; size >= 8; size /= 2)
+    while (void* block = SN::MemoryMgr::Malloc(SN::g_DefaultPoolId, size)) filler.push_back(block);
+  const SN::SNRESULT accepted = Banks().UnloadBank(Id("Main"), image, &CallbackLog::Record, &joined);
+  for (void* block : filler) SN::MemoryMgr::Free(SN::g_DefaultPoolId, block);
+  EXPECT_EQ(accepted, SN::SN_InsufficientMemory);
+  EXPECT_EQ(joined.Count(), 0u) << "a refused unload answered through its callback while its bank still read the image";
+  Banks().ReleaseMedia(Id("HitTone"), held.bank);
+  ASSERT_TRUE(OrvTest::WaitUntil([&] { return first.Count() == 1; }, "the first unload's answer"));
+  EXPECT_EQ(Banks().MediaReferences(Id("HitTone")), 0u);
+}
+
 INSTANTIATE_TEST_SUITE_P(BankThread, BankManagerTest, ::testing::Values(0, 1),
                          [](const ::testing::TestParamInfo<int>& info) { return info.param ? "Threaded" : "Caller"; });
 
