@@ -254,14 +254,15 @@ struct BankCall {
 };
 // A call on the bank loaded from the image, in the order the calls on it were made: a waited call's
 // answer is what it returned; one with a callback answers in its callback, or was refused when it
-// returned anything but 1 before calling back. The clears begun and ended when it was made tell
-// whether one came between it and the call before.
+// returned anything but 1 before calling back. A clear takes its turn somewhere between its begin and
+// its end, a call somewhere between being made and returning: the clears ended when the call before
+// was made, against those begun once this one returned, tell whether one may have come between them.
 struct ImageCall {
   bool load = false;
   BankCall* call = nullptr;
   std::atomic<int32_t> returned{-1};
-  uint32_t clearsBegun = 0;
-  uint32_t clearsEnded = 0;
+  uint32_t clearsEnded = 0;  // when it was made
+  std::atomic<uint32_t> clearsBegun{0};  // once it returned
   std::string what;
 };
 // Where the registration of a game thread's spare object stands: the step of a registration answered
@@ -784,8 +785,16 @@ class RandomApiWalkTest : public OutputFixture {
     if (call.calls.fetch_add(1)) Fail(call.what + ": its callback came twice");
     call.answer = result;
     call.runningOn = self;
-    // The engine is done with the image: the game frees it now.
-    delete call.image.exchange(nullptr);
+    // Unloaded, or not loaded, the engine is done with the image: the game frees it now. Any other
+    // answer left the bank as it was, still reading the image: it is kept until the engine ends.
+    if (std::vector<uint8_t>* image = call.image.exchange(nullptr)) {
+      if (result == SN_Success || result == SN_BankNotLoaded) {
+        delete image;
+      } else {
+        std::lock_guard<std::mutex> lock(keptLock_);
+        kept_.emplace_back(image);
+      }
+    }
     if (call.depth < kMaxCallbackDepth) FromCallback(Origin::Bank, call.depth + 1, nullptr, 0, 0);
     call.runningOn = 0;
     BankCall* same = &call;
@@ -1125,7 +1134,6 @@ class RandomApiWalkTest : public OutputFixture {
       made->load = load;
       made->call = call;
       made->what = what;
-      made->clearsBegun = clearsBegun_.load();
       made->clearsEnded = clearsEnded_.load();
     }
     uint32_t id = 0;
@@ -1139,6 +1147,7 @@ class RandomApiWalkTest : public OutputFixture {
     const char* watched = call ? (load ? "LoadBank(image) with a callback" : "UnloadBank(image) with a callback")
                                : (load ? "LoadBank(image)" : "UnloadBank(image)");
     const SNRESULT answer = thread ? Watched(*thread, watched, run) : run();
+    made->clearsBegun = clearsBegun_.load();
     made->returned = answer;
     if (call) Made(*call, answer);
     return answer;
@@ -1146,17 +1155,15 @@ class RandomApiWalkTest : public OutputFixture {
   // Every answer about the image agrees with the order the calls on it were made in: a load answers 69
   // only when the calls ahead left the bank loaded and 1 only when they left it unloaded, an unload
   // answers 54 only when they left it unloaded (1 too: it may join a record still ending). A clear
-  // between two calls leaves the state unknown until an answer tells it again.
+  // that may have come between two calls leaves the state unknown until an answer tells it again.
   void JudgeImageCalls() {
     enum { kUnknown, kLoaded, kUnloaded } state = kUnloaded;
-    uint32_t begun = 0;
-    bool clean = true;
+    uint32_t ended = 0;  // the clears ended when the call before was made
     std::deque<std::string> ahead;  // the last calls ahead, with their answers
     std::lock_guard<std::mutex> lock(imageCallsLock_);
     for (const ImageCall& made : imageCalls_) {
-      const auto before = clean && made.clearsBegun == begun ? state : kUnknown;
-      begun = made.clearsBegun;
-      clean = made.clearsBegun == made.clearsEnded;
+      const auto before = made.clearsBegun == ended ? state : kUnknown;
+      ended = made.clearsEnded;
       state = before;
       const int32_t returned = made.returned.load();
       const int32_t answer = made.call ? made.call->answer.load() : returned;
