@@ -283,19 +283,22 @@ thread_local bool t_drainedForIt = false;
 }  // namespace
 
 void CSnAudioMgr::FinishMessage() {
+  if (FinishMessageBeforeAfterPass()) AfterPass();
+}
+
+bool CSnAudioMgr::FinishMessageBeforeAfterPass() {
 #ifndef NDEBUG
   ORV_ASSERT(t_openReservations == 1);
   --t_openReservations;
 #endif
   if (t_reservedAside) {
     t_reservedAside = false;
-    return;
+    return false;
   }
   CountWriter(-1);
-  if (t_drainedForIt) {
-    t_drainedForIt = false;
-    AfterPass();
-  }
+  const bool drained = t_drainedForIt;
+  t_drainedForIt = false;
+  return drained;
 }
 
 void CSnAudioMgr::WaitForWriters() const {
@@ -448,9 +451,12 @@ SNRESULT CSnAudioMgr::RenderAudio(bool allowSynchronous, bool onlyIfFree) {
   const bool queued = m_read.load(std::memory_order_acquire) != m_write.load(std::memory_order_acquire);
   // Inside an audio pass the ring may have no room for the frame's end: the frame stays open.
   if (queued && ReserveMessage(SnMsg_EndOfFrame, kHeaderBytes)) {
-    FinishMessage();
+    // The frame is counted before what its drain left for after a pass runs: a bank command run there
+    // may wait for a pass over a frame it closes itself, which the reader reaches only past this one.
+    const bool drained = FinishMessageBeforeAfterPass();
     WaitForWriters();
     m_closedFrames.fetch_add(1, std::memory_order_acq_rel);
+    if (drained) AfterPass();
   }
   if (!SoundEngine::Settings().useAudioThread && allowSynchronous && !InAudioPassOnThisThread()) {
     if (!onlyIfFree) {

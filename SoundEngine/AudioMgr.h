@@ -193,6 +193,8 @@ class CSnAudioMgr {
   // TryReserve, unless another thread claims the next room (a pass's post never waits for a claim).
   SnMsgHeader* TryReserveUnclaimed(uint32_t size, bool inPass);
   void WaitForWriters() const;
+  // FinishMessage without what follows a writer's own drain: true when that is due (AfterPass).
+  bool FinishMessageBeforeAfterPass();
   // One pass under the audio lock (Perform's, which then does what the pass left for after it).
   void PerformPass();
   void Dispatch(const SnMsgHeader& message);

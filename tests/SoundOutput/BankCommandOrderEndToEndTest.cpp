@@ -6,6 +6,8 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/Banks/BankChunks.h"
@@ -70,6 +72,34 @@ struct Chain {
     LetFrameGo();
     OrvTest::WaitUntil([&] { return chain.made.load() != before || (LowerEngine::WakeAudioThread(), false); },
                        "a play's callback to make the next bank call");
+  }
+};
+
+// An unload whose callback keeps a load of the same image, whose callback unloads it again and waits,
+// all on one game thread that holds the audio lock until then: no pass runs but that thread's own.
+struct UnloadThenLoad {
+  const std::vector<uint8_t>* image = nullptr;
+  uint32_t id = 0;
+  bool locked = false;  // the game thread's own hold of the audio lock
+  std::atomic<bool> ended{false};
+  std::atomic<int> loaded{-1};
+  std::atomic<int> unloaded{-1};
+  void Unlock() {
+    if (std::exchange(locked, false)) GlobalAudioLock().unlock();
+  }
+  static void Ended(uint32_t, const void*, SNRESULT, int32_t, void* cookie) {
+    auto& self = *static_cast<UnloadThenLoad*>(cookie);
+    uint32_t made = 0;
+    EXPECT_TRUE(CSnAudioMgr::InAudioPassOnThisThread()) << "the unload ended outside the drain";
+    EXPECT_EQ(SoundEngine::LoadBank(self.image->data(), uint32_t(self.image->size()), &Loaded, &self, made),
+              SN_Success);
+    self.ended = true;
+  }
+  static void Loaded(uint32_t, const void*, SNRESULT result, int32_t, void* cookie) {
+    auto& self = *static_cast<UnloadThenLoad*>(cookie);
+    self.loaded = int(result);
+    self.Unlock();  // the audio thread's passes end the bank
+    self.unloaded = int(SoundEngine::UnloadBank(self.id, self.image->data()));
   }
 };
 
@@ -171,6 +201,35 @@ TEST_F(BankCommandOrderTest, AGameThreadsWaitedCallReturnsWhileCallbacksKeepMaki
                                     [&] { return chain_.started.load(); });
   EXPECT_TRUE(chain_.started.load()) << "the waited load ran no call kept before it";
   EXPECT_EQ(loaded, SN_BankAlreadyLoaded);
+}
+
+// The frame end that drains the full ring runs the load kept there once it has counted its frame: the
+// waited unload in the load's callback closes a frame after it, and the audio thread's pass reaches
+// the unload's message.
+TEST_F(BankCommandOrderTest, AWaitedUnloadInTheCallbackOfALoadRunAfterTheFramesEndReturns) {
+  const std::vector<uint8_t>& image = Image("Drained");
+  UnloadThenLoad calls;
+  calls.image = &image;
+  ASSERT_EQ(SoundEngine::LoadBank(image.data(), uint32_t(image.size()), calls.id), SN_Success);
+  std::atomic<bool> over{false};
+  OrvTest::WaitedThread game([&] {
+    GlobalAudioLock().lock();
+    calls.locked = true;
+    EXPECT_EQ(SoundEngine::UnloadBank(calls.id, image.data(), &UnloadThenLoad::Ended, &calls), SN_Success);
+    // Frame ends of 8 bytes until one finds the ring full and drains it here, the unload's message first.
+    const uint32_t enough = settings_.commandQueueBytes / 4;
+    for (uint32_t ends = 0; ends < enough && !calls.ended; ++ends) SoundEngine::RenderAudio();
+    calls.Unlock();
+    over = true;
+  });
+  EXPECT_TRUE(OrvTest::WaitUntil([&] { return over.load(); },
+                                 "the waited unload in the callback of the load kept in the drain to return",
+                                 std::chrono::seconds(10)));
+  game.Join("the game thread's waited unload", std::chrono::seconds(3));
+  ASSERT_TRUE(calls.ended) << "no frame end drained the ring and ended the bank";
+  EXPECT_EQ(calls.loaded.load(), int(SN_Success));
+  EXPECT_EQ(calls.unloaded.load(), int(SN_Success)) << log_.Take();
+  EXPECT_EQ(g_pBankManager->FindBank(calls.id, image.data()), nullptr) << "the bank is loaded after the unload";
 }
 
 }  // namespace
