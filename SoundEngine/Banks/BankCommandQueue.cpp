@@ -61,12 +61,8 @@ void CSnBankCommandQueue::Drop() {
     SnBankCommand command;
     {
       Platform::ReentrantGuard guard(m_lock);
-      Node* node = m_head;
+      Node* node = TakeHead();
       if (!node) break;
-      m_head = node->next;
-      if (!m_head) m_tail = nullptr;
-      --m_count;
-      if (node->madeInPass) m_madeInPasses.fetch_sub(1, std::memory_order_relaxed);
       if (node->from == Node::Caller) {
         // Its caller tells itself, on its own thread, once it finds its turn gone.
         node->dropped = true;
@@ -117,18 +113,24 @@ void CSnBankCommandQueue::Append(Node* node) {
   if (node->madeInPass) m_madeInPasses.fetch_add(1, std::memory_order_relaxed);
 }
 
+CSnBankCommandQueue::Node* CSnBankCommandQueue::TakeHead() {
+  Node* node = m_head;
+  if (!node) return nullptr;
+  m_head = node->next;
+  if (!m_head) m_tail = nullptr;
+  --m_count;
+  if (node->madeInPass) m_madeInPasses.fetch_sub(1, std::memory_order_relaxed);
+  return node;
+}
+
 template <typename Wanted>
 bool CSnBankCommandQueue::RunHead(Wanted&& wanted) {
   Node* caller = nullptr;
   SnBankCommand command;
   {
     Platform::ReentrantGuard guard(m_lock);
-    Node* node = m_head;
-    if (!node || !wanted(*node)) return false;
-    m_head = node->next;
-    if (!m_head) m_tail = nullptr;
-    --m_count;
-    if (node->madeInPass) m_madeInPasses.fetch_sub(1, std::memory_order_relaxed);
+    if (!m_head || !wanted(*m_head)) return false;
+    Node* node = TakeHead();
     command = node->command;
     if (node->from == Node::Caller)
       caller = node;

@@ -79,6 +79,8 @@ class CSnBankCommandQueue {
   struct Node;
   Node* NewNode();
   void FreeNode(Node* node);
+  // Under the queue lock: the head, out of the list, or null.
+  Node* TakeHead();
   // Under the queue lock: the node takes the next ticket at the tail.
   void Append(Node* node);
   // Runs the head when `wanted` holds for it; false when it does not (or there is none).

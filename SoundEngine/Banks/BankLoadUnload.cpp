@@ -50,6 +50,14 @@ struct CSnSoundBankManager::MemoryAnswer final : CSnLentMemoryHolds::Answer {
   SnBankCommand command;
   uint32_t id = 0;
   int32_t poolId = kInvalidPoolId;
+  // What it answers: the command as queued (its call id among it), without the answer it carried.
+  void Set(CSnSoundBankManager* banks, const SnBankCommand& call, uint32_t bankId, int32_t pool) {
+    manager = banks;
+    command = call;
+    command.extra = nullptr;
+    id = bankId;
+    poolId = pool;
+  }
   void Run() override {
     CSnSoundBankManager* const banks = manager;
     const SnBankCommand told = command;
@@ -124,10 +132,7 @@ void CSnSoundBankManager::CallCallback(const SnBankCommand& command, uint32_t id
 void CSnSoundBankManager::CancelCookie(void* cookie) {
   // Inside a pass, or on the audio or the bank thread, a callback running elsewhere may wait for this
   // thread; a game thread waits, also inside a bank callback.
-  const uint64_t audio = AudioThread::ThreadId();
-  const bool engineThread = CSnAudioMgr::InAudioPassOnThisThread() || IsBankThread() ||
-                            (audio != 0 && audio == Platform::CurrentThreadId());
-  m_cookies.CancelAndWait(cookie, !engineThread);
+  m_cookies.CancelAndWait(cookie, !RunsCommandsOnThisThread());
 }
 
 SNRESULT CSnSoundBankManager::ExecuteCommand(const SnBankCommand& command) {
@@ -280,11 +285,7 @@ SNRESULT CSnSoundBankManager::LoadBankCommand(const SnBankCommand& command) {
 CSnSoundBankManager::MemoryAnswer* CSnSoundBankManager::NewAnswer(const SnBankCommand& command, uint32_t id,
                                                                   int32_t poolId) {
   auto* answer = PoolNew<MemoryAnswer>(g_DefaultPoolId);
-  if (!answer) return nullptr;
-  answer->manager = this;
-  answer->command = command;
-  answer->id = id;
-  answer->poolId = poolId;
+  if (answer) answer->Set(this, command, id, poolId);
   return answer;
 }
 
@@ -326,11 +327,7 @@ SNRESULT CSnSoundBankManager::UnloadBankCommand(const SnBankCommand& command) {
     auto* answer = static_cast<MemoryAnswer*>(record->m_unloadAnswer);
     ORV_ASSERT(answer);
     record->m_unloadAnswer = nullptr;
-    answer->manager = this;
-    answer->command = command;
-    answer->command.extra = nullptr;
-    answer->id = bankId;
-    answer->poolId = record->CallerPoolId();
+    answer->Set(this, command, bankId, record->CallerPoolId());
     m_holds.AnswerForKey(answer, LentKey(record), WaiterOf(command));
   }
   // Its objects go once its voices are stopped (EndRecord): a voice may read them until then.
@@ -351,9 +348,7 @@ SNRESULT CSnSoundBankManager::JoinEnding(const SnBankCommand& command) {
     return SN_BankNotLoaded;
   }
   if (answer) {
-    answer->command = command;
-    answer->command.extra = nullptr;
-    answer->poolId = poolId;
+    answer->Set(this, command, bankId, poolId);
     // Ended meanwhile: answered now.
     if (!m_holds.AnswerForBank(answer, bankId, command.image, WaiterOf(command), nullptr)) answer->Run();
   }
@@ -549,10 +544,6 @@ SNRESULT CSnSoundBankManager::QueueAndWait(SnBankCommand command, int32_t* poolI
   return call.result;
 }
 
-SNRESULT CSnSoundBankManager::UnloadBankSync(const SnBankCommand& command, int32_t* poolId) {
-  return QueueAndWait(command, poolId);
-}
-
 void CSnSoundBankManager::WaitForAnswer(Platform::Event& done, const void* waiter) {
   const bool audioThread = SoundEngine::Settings().useAudioThread != 0;
   for (;;) {
@@ -600,14 +591,12 @@ SNRESULT CSnSoundBankManager::LoadBankImageWait(const void* image, uint32_t size
 }
 
 SNRESULT CSnSoundBankManager::UnloadBankWait(uint32_t bankId, const void* image, int32_t* poolId) {
-  if (poolId) *poolId = kInvalidPoolId;
-  if (RefusesWaitingHere()) return SN_Failure;
   SnBankCommand command;
   command.type = SnBankCommand_Unload;
   command.sourceKind = image ? SnBankSource_InPlace : SnBankSource_Id;
   command.bankId = bankId;
   command.image = image;
-  return UnloadBankSync(command, poolId);
+  return QueueAndWait(command, poolId);
 }
 
 }  // namespace SN

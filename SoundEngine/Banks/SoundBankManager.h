@@ -309,8 +309,6 @@ class CSnSoundBankManager : public ISnBankRecordReceiver, public ISnBankCommandR
   bool RunsCommandsOnThisThread() const;
   // Logs and answers true where a waiting call would wait for itself.
   bool RefusesWaitingHere() const;
-  // The synchronous unload: see UnloadBankWait.
-  SNRESULT UnloadBankSync(const SnBankCommand& command, int32_t* poolId);
   // The wait of a waiting call for `done`, its cookie `waiter` (see QueueAndWait). An answer about lent memory
   // comes once nothing reads the memory (CSnLentMemoryHolds). Without the audio thread no other
   // thread may render the pass that handles a bank's end: the caller renders passes itself while an
