@@ -15,6 +15,7 @@
 #include "Core/SpaceComponent.h"
 #include "Core/System.h"
 #include "Platform/Clock.h"
+#include "Platform/ProgramStop.h"
 
 namespace Core {
 namespace {
@@ -76,7 +77,10 @@ void Engine::Init() {
                          "Functions for accessing the Object and Space factory.");
 
   // A system may add systems while initialising: they are initialised in turn.
-  for (size_t i = 0; i < m_systems.size(); ++i) m_systems[i]->Initialize(this);
+  for (size_t i = 0; i < m_systems.size(); ++i) {
+    Platform::MarkProgress();
+    m_systems[i]->Initialize(this);
+  }
   m_hooks.Call("SystemPostInit");
   scripts.PostInit();
   m_hooks.Call("LuaPostInit");
@@ -117,6 +121,7 @@ void Engine::Shutdown(bool destroy) {
   // A system may not add systems from its Shutdown: walk the ones there are now.
   const std::vector<System*> systems = m_systems;
   for (System* system : systems) {
+    Platform::MarkProgress();
     system->Shutdown(this);
     if (destroy) delete system;
   }

@@ -28,6 +28,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <mutex>
 #include <utility>
 #include <unistd.h>
@@ -44,9 +45,15 @@ constexpr int kMostWatched = 8;
 Display* g_watched[kMostWatched] = {};
 std::mutex g_lock;  // the list, the names and the noted error; the handlers run on the thread whose call failed
 char g_lostName[256] = {};
+// The watch lasts from PrepareDisplayWatch to the video system's end (EndDisplayWatch), which gives back
+// what it found: the X library's handlers, and SIGPIPE's disposition where the watch ignored it.
 bool g_handlersInstalled = false;
-// The display the program connects to (DISPLAY, taken before the first connection): read by the
-// probe of its server, which may run in a fault's signal handler, so it is never written after.
+XIOErrorHandler g_previousConnectionLost = nullptr;
+XErrorHandler g_previousProtocolError = nullptr;
+bool g_pipeIgnored = false;
+// The display the program connects to (DISPLAY, taken as the watch starts, before the first
+// connection): read by the probe of its server, which may run in a fault's signal handler, so it is
+// written only while no window-system call is under way (the watch's start and end).
 char g_displayName[256] = {};
 DisplayNotices g_notices;
 
@@ -309,11 +316,43 @@ void PrepareDisplayWatch() {
   struct sigaction broken {};
   if (sigaction(SIGPIPE, nullptr, &broken) == 0 && broken.sa_handler == SIG_DFL) {
     broken.sa_handler = SIG_IGN;
+    g_pipeIgnored = sigaction(SIGPIPE, &broken, nullptr) == 0;
+  }
+  g_previousConnectionLost = XSetIOErrorHandler(OnConnectionLost);
+  g_previousProtocolError = XSetErrorHandler(OnProtocolError);
+  PrepareFaultLossLine();
+}
+
+void EndDisplayWatch() {
+  if (SDL_WasInit(SDL_INIT_VIDEO)) return;
+  std::lock_guard<std::mutex> hold(g_lock);
+  if (!g_handlersInstalled) return;
+  g_handlersInstalled = false;
+  XSetIOErrorHandler(g_previousConnectionLost);
+  XSetErrorHandler(g_previousProtocolError);
+  struct sigaction broken {};
+  if (g_pipeIgnored && sigaction(SIGPIPE, nullptr, &broken) == 0 && broken.sa_handler == SIG_IGN) {
+    broken.sa_handler = SIG_DFL;
     sigaction(SIGPIPE, &broken, nullptr);
   }
-  XSetIOErrorHandler(OnConnectionLost);
-  XSetErrorHandler(OnProtocolError);
-  PrepareFaultLossLine();
+  g_pipeIgnored = false;
+  // The connections went with the video system; a display opened later may take a closed one's address.
+  std::fill(std::begin(g_watched), std::end(g_watched), nullptr);
+  for (OwnConnection& own : g_ownConnections) {
+    own.fd.store(-1);
+    own.inode.store(0);
+  }
+  g_openBefore.clear();
+  g_noted.clear();
+  g_said.clear();
+  g_faultLossLine.Set({});
+  g_displayName[0] = '\0';
+  g_lostName[0] = '\0';
+}
+
+void ReleaseVideo() {
+  if (SDL_WasInit(SDL_INIT_VIDEO)) SDL_QuitSubSystem(SDL_INIT_VIDEO);
+  EndDisplayWatch();
 }
 
 void NoteDisplayConnections() {

@@ -22,19 +22,31 @@ class PreparedLine {
     m_fd = line.fd;
     m_ready.store(m_size > 0 && m_fd >= 0);
   }
-  // Whether the line was written whole. The caller's errno is kept.
-  bool Write() const {
+  // Stands in a line for a part known only as it is said (Write's `fill`).
+  static constexpr char kSlot = '\x1a';
+  // Whether the line was written whole, `fill` in place of its slot where it has one. The caller's
+  // errno is kept.
+  bool Write(const char* fill = "") const {
     if (!m_ready.load()) return false;
+    char line[sizeof m_text + 64];
+    size_t size = 0;
+    for (size_t i = 0; i < m_size; ++i) {
+      if (m_text[i] != kSlot) {
+        line[size++] = m_text[i];
+        continue;
+      }
+      for (const char* c = fill; *c && size + (m_size - i) < sizeof line; ++c) line[size++] = *c;
+    }
     const int saved = errno;
     size_t done = 0;
-    while (done < m_size) {
-      const ssize_t written = write(m_fd, m_text + done, m_size - done);
+    while (done < size) {
+      const ssize_t written = write(m_fd, line + done, size - done);
       if (written < 0 && errno == EINTR) continue;
       if (written <= 0) break;
       done += size_t(written);
     }
     errno = saved;
-    return done == m_size;
+    return done == size;
   }
 
  private:

@@ -1,16 +1,20 @@
 // The stop signals' handlers and the answer the program gives a stop once it has shut down.
 #include "Platform/ProgramStop.h"
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <pthread.h>
 #include <semaphore.h>
 #include <signal.h>
 #include <sys/syscall.h>
+#include <time.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <iterator>
 #include <utility>
 
@@ -33,12 +37,16 @@ constexpr int kWaitForFirstLineMs = 1000;
 
 constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 PreparedLine g_receivedLines[std::size(kStopSignals)];
+PreparedLine g_stuckLines[std::size(kStopSignals)];
 
 // The watch on a stop's end: posted by the first stop's handler. Its thread lives as long as the process.
 sem_t g_stopCame;
 std::atomic<bool> g_watching{false};
 Thread* g_watch = nullptr;
-long g_mainThread = 0;
+// The main thread's processor time.
+clockid_t g_mainThreadClock = CLOCK_THREAD_CPUTIME_ID;
+// Bumped by the main thread as it moves (MarkProgress), read by the watch.
+std::atomic<unsigned> g_progress{0};
 
 void Sleep(long milliseconds) {
   const timespec pause{milliseconds / 1000, (milliseconds % 1000) * 1000000};
@@ -58,39 +66,66 @@ void OnStopSignal(int signal) {
   g_stopSignal.store(signal);
 }
 
-// The main thread's time on a processor or waiting for one, in nanoseconds; -1 where the system does
-// not keep it (all its time then counts as waited).
-long long MainThreadActiveNs() {
-  char path[64];
-  std::snprintf(path, sizeof path, "/proc/self/task/%ld/schedstat", g_mainThread);
-  FILE* file = std::fopen(path, "r");
-  if (!file) return -1;
-  long long running = 0, runnable = 0;
-  const bool read = std::fscanf(file, "%lld %lld", &running, &runnable) == 2;
-  std::fclose(file);
-  return read ? running + runnable : -1;
+// Whether a thread of the program's, the watch's own aside, is running, waiting for a processor or
+// waiting for the disk: the program has work under way, however slowly the machine lets it go.
+bool AnyThreadAtWork(DIR* tasks, long watch) {
+  rewinddir(tasks);
+  while (const dirent* entry = readdir(tasks)) {
+    const long tid = std::strtol(entry->d_name, nullptr, 10);
+    if (tid <= 0 || tid == watch) continue;
+    char path[48], text[512];
+    std::snprintf(path, sizeof path, "%ld/stat", tid);
+    const int file = openat(dirfd(tasks), path, O_RDONLY | O_CLOEXEC);
+    if (file < 0) continue;
+    const ssize_t got = read(file, text, sizeof text - 1);
+    close(file);
+    if (got <= 0) continue;
+    text[got] = '\0';
+    // The state follows the thread's name, which is in brackets and may hold any character.
+    const char* named = std::strrchr(text, ')');
+    if (named && (named[2] == 'R' || named[2] == 'D')) return true;
+  }
+  return false;
 }
 
-// Waits for a stop, then for the program to end by it; ends the process once it has not in time.
+long long MainThreadRunningNs() {
+  timespec now{};
+  return clock_gettime(g_mainThreadClock, &now) == 0 ? now.tv_sec * 1000000000ll + now.tv_nsec : 0;
+}
+
+// Waits for a stop, then watches the program's progress until it ends by it; ends the process, its
+// stuck line said, once the program is stuck (see InstallStopSignalHandlers).
 uint32_t WatchStop(void*) {
   while (sem_wait(&g_stopCame) != 0) {
   }
   using Clock = std::chrono::steady_clock;
-  const Clock::time_point came = Clock::now();
-  Clock::time_point last = came;
-  long long lastActive = MainThreadActiveNs(), waited = 0;
-  for (;;) {
+  DIR* const tasks = opendir("/proc/self/task");
+  const long watch = long(syscall(SYS_gettid));
+  Clock::time_point last = Clock::now(), moved = last;
+  unsigned progress = g_progress.load(std::memory_order_relaxed);
+  long long waited = 0, ranFrom = MainThreadRunningNs();
+  while (waited < kStuckWaitMs * 1000000ll && MainThreadRunningNs() - ranFrom < kStuckBusyMs * 1000000ll) {
     Sleep(20);
     const Clock::time_point now = Clock::now();
-    const long long active = MainThreadActiveNs();
-    const long long passed = std::chrono::duration_cast<std::chrono::nanoseconds>(now - last).count();
-    const long long ran = active >= 0 && lastActive >= 0 ? active - lastActive : 0;
-    waited += std::max(0ll, passed - ran);
-    if (waited >= kStopDeadlineMs * 1000000ll || now - came >= std::chrono::milliseconds(kStopBusyDeadlineMs)) break;
+    const bool working = tasks && AnyThreadAtWork(tasks, watch);
+    if (const unsigned marked = g_progress.load(std::memory_order_relaxed); marked != progress) {
+      progress = marked;
+      moved = now;
+      waited = 0;
+      ranFrom = MainThreadRunningNs();
+    } else if (!working) {
+      waited += std::chrono::duration_cast<std::chrono::nanoseconds>(now - last).count();
+    }
     last = now;
-    lastActive = active;
   }
-  EndBySignal(g_received.load());
+  // Said without the log (the stuck thread may hold it): the line made ahead, its time put in here.
+  const long long tenths = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - moved).count() / 100;
+  char stuckFor[32];
+  std::snprintf(stuckFor, sizeof stuckFor, "%lld.%lld s", tenths / 10, tenths % 10);
+  const int signal = g_received.load();
+  for (size_t i = 0; i < std::size(kStopSignals); ++i)
+    if (kStopSignals[i] == signal) g_stuckLines[i].Write(stuckFor);
+  EndBySignal(signal);
 }
 
 sigset_t StopSignalSet() {
@@ -106,7 +141,7 @@ void InstallStopSignalHandlers() {
   static bool installed = false;
   if (installed) return;
   installed = true;
-  g_mainThread = long(syscall(SYS_gettid));
+  pthread_getcpuclockid(pthread_self(), &g_mainThreadClock);
   // A thread of the program's like any other: the stop signals blocked, a fault on it said and dumped.
   if (sem_init(&g_stopCame, 0, 0) == 0) {
     g_watch = StartThread(&WatchStop, nullptr, {}, "StopWatch");
@@ -132,9 +167,15 @@ StopSignalsBlocked::StopSignalsBlocked() {
 
 StopSignalsBlocked::~StopSignalsBlocked() { pthread_sigmask(SIG_SETMASK, &m_previous, nullptr); }
 
-void SetStopSignalLines(FixedLineMaker received) {
-  for (size_t i = 0; i < std::size(kStopSignals); ++i)
-    g_receivedLines[i].Set(received ? received(StopSignalName(kStopSignals[i])) : FixedLine());
+void MarkProgress() { g_progress.fetch_add(1, std::memory_order_relaxed); }
+
+void SetStopSignalLines(FixedLineMaker received, StuckLineMaker stuck) {
+  const char slot[] = {PreparedLine::kSlot, '\0'};
+  for (size_t i = 0; i < std::size(kStopSignals); ++i) {
+    const char* name = StopSignalName(kStopSignals[i]);
+    g_receivedLines[i].Set(received ? received(name) : FixedLine());
+    g_stuckLines[i].Set(stuck ? stuck(name, slot) : FixedLine());
+  }
 }
 
 bool StopSignalSaid() { return g_stopSaid.load(); }

@@ -34,13 +34,20 @@ using FixedLineMaker = FixedLine (*)(const char* name);
 // default, so that a program stuck in a frame can still be stopped. A signal the program was started
 // with ignored (SIGINT of a shell's background job) stays ignored. The stop signals are the main
 // thread's: the threads the program starts (StartThread) have them blocked.
-// A stop the program has not ended by in time ends the process as the signal does by default, its line
-// said: once the main thread has waited kStopDeadlineMs in all since the stop came (on an X server that
-// does not answer: a frame's present waits on it for ever), or kStopBusyDeadlineMs have passed however
-// busy it was. A shutdown that runs (or waits for a processor on a loaded machine) is not cut short.
+// A stop the program is stuck in ends the process as the signal does by default, its stuck line said
+// (SetStopSignalLines). Stuck is judged by the program's own progress (MarkProgress), not by the clock:
+// after the stop, while no progress is marked, the time in which none of the program's threads is
+// running, waiting for a processor or waiting for the disk (a present waiting for ever on an X server
+// that does not answer) is counted, looked at every 20 ms, and kStuckWaitMs of it ends the process; so
+// do kStuckBusyMs of the main thread's processor time (a loop that never reaches its next frame). A
+// program that moves, or waits on its own threads while a loaded machine keeps them from a processor,
+// is not cut short.
 void InstallStopSignalHandlers();
-constexpr long kStopDeadlineMs = 2000;
-constexpr long kStopBusyDeadlineMs = 10000;
+constexpr long kStuckWaitMs = 2000;
+constexpr long kStuckBusyMs = 10000;
+// Marks the main thread's progress: each pass of the main loop and each system's start and shutdown.
+// Cheap, from the main thread.
+void MarkProgress();
 // Held while a thread of the program's is started: it starts with the stop signals blocked.
 class StopSignalsBlocked {
  public:
@@ -54,7 +61,11 @@ class StopSignalsBlocked {
 };
 // The line the first stop signal's handler says as it arrives, made now for each of the three: a second
 // signal that ends the process before the frame in progress has finished no longer ends it unsaid.
-void SetStopSignalLines(FixedLineMaker received);
+// `stuck` makes, for each, the line said when the program is stuck in that stop and ended: it is
+// called with the signal's name and a stand-in for how long the program was stuck ("2.1 s"), put in as
+// the line is said.
+using StuckLineMaker = FixedLine (*)(const char* signal, const char* stuckFor);
+void SetStopSignalLines(FixedLineMaker received, StuckLineMaker stuck = nullptr);
 // Whether the noted signal's handler said its line (it had one): the program then does not say it again.
 bool StopSignalSaid();
 // The request noted, or None. A signal outranks a lost display: Ctrl+C in the terminal of a virtual
@@ -88,6 +99,14 @@ void PrepareDisplayWatch();
 // connections to the display's server opened since are the window system's (its display's and its
 // wake-ups'), whose hang-up is the display's loss before any window is watched (see WindowSystemCall).
 void NoteDisplayConnections();
+// Ends the watch once the video system is down (it returns while the video system is up): the X
+// library's handlers and SIGPIPE's disposition are given back as PrepareDisplayWatch found them, and
+// the connections, the errors said and the display's name are forgotten, so that a program started
+// again in the process watches the display DISPLAY then names, as the first one did.
+void EndDisplayWatch();
+// Lets go of one hold on the video system (each window and graphics context has one, and a display
+// check that found one): the last one ends the display's watch.
+void ReleaseVideo();
 
 // What the program says of its display from inside the window system: `lost`, with the display's name,
 // when its loss ends the process at once (see above, and EndIfFaultIsDisplayLoss); `error`, with the

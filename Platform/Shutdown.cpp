@@ -40,6 +40,7 @@ void Shutdown() {
   // Windows still open are closed here; the last GL window unloads the driver, which joins its
   // rasteriser threads. Windows released later see video down and leave SDL alone.
   SDL_Quit();
+  EndDisplayWatch();
 }
 
 }  // namespace Platform

@@ -116,6 +116,7 @@ bool Window::DisplayAvailable(std::string* error) {
   PrepareDisplayWatch();
   if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
     if (error) *error = SDL_GetError();
+    EndDisplayWatch();
     return false;
   }
   NoteDisplayConnections();
@@ -128,7 +129,7 @@ bool Window::DisplayAvailable(std::string* error) {
     g_displayHeld = true;
     return true;
   }
-  SDL_QuitSubSystem(SDL_INIT_VIDEO);
+  ReleaseVideo();
   if (error) *error = "no display was found, only SDL's " + driver + " driver";
   return false;
 }
@@ -136,7 +137,7 @@ bool Window::DisplayAvailable(std::string* error) {
 void Window::ReleaseDisplayHold() {
   if (!g_displayHeld) return;
   g_displayHeld = false;
-  if (SDL_WasInit(SDL_INIT_VIDEO)) SDL_QuitSubSystem(SDL_INIT_VIDEO);
+  ReleaseVideo();
 }
 
 Window* Window::Create(const char* title, int width, int height, uint32_t flags, std::string* error) {
@@ -166,7 +167,7 @@ Window* Window::Create(const char* title, int width, int height, uint32_t flags,
   }
   if (!window) {
     if (error) *error = std::string("window creation failed: ") + SDL_GetError();
-    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    ReleaseVideo();
     return nullptr;
   }
   WatchDisplayConnection(window);
@@ -178,7 +179,7 @@ Window::~Window() {
   // the server, and SDL, hiding it first, would wait forever to hear it hidden.
   if (SDL_WasInit(SDL_INIT_VIDEO) && !DisplayConnectionLost(m_window)) {
     SDL_DestroyWindow(m_window);
-    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    ReleaseVideo();
   }
 }
 

@@ -76,6 +76,11 @@ Platform::FixedLine StopReceivedLine(const char* signal) {
   return MadeLine(Base::TraceLevel_Info, std::string(signal) + " received: the game ends.");
 }
 
+Platform::FixedLine StuckLine(const char* signal, const char* stuckFor) {
+  return MadeLine(Base::TraceLevel_Error, "The game was stuck for " + std::string(stuckFor) + " after " + signal +
+                                              ": it ends now, without its shutdown.");
+}
+
 }  // namespace
 
 Program::Program() = default;
@@ -230,6 +235,7 @@ void Program::EndWithError() {
 
 Program::Pass Program::RunPass() {
   Core::Engine& engine = GetEngine();
+  Platform::MarkProgress();
   Base::DebugTimer::GetInstance().NewFrame();
   engine.Step(0.0f);
   const bool minimized = m_window && m_window->IsMinimized();
@@ -271,7 +277,7 @@ int Program::Shutdown() {
 int Program::Run() {
   // Checked before anything starts, so that the reason is the one line printed.
   if (!EnterContentRoot()) return kNoContentExitCode;
-  Platform::SetStopSignalLines(StopReceivedLine);
+  Platform::SetStopSignalLines(StopReceivedLine, StuckLine);
   Platform::SetDisplayNotices({LogDisplayLost, LogDisplayError, DisplayLostLine});
   std::string error;
   if (!Platform::Window::DisplayAvailable(&error)) {

@@ -106,7 +106,7 @@ GlContext::~GlContext() {
       SDL_GL_DeleteContext(m_context);
     }
     if (m_hidden) SDL_DestroyWindow(m_hidden);
-    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    ReleaseVideo();
   }
   if (m_current == this) m_current = nullptr;
 }

@@ -5,13 +5,17 @@
 // A crash's line comes first and always, on any thread, once; a stop's line is said before a next stop
 // ends the process, and a stop decides the end. The real game: its display ended as the first window is
 // made (reached locally or over TCP) ends it with the lost-display line, never a crash; two Ctrl+Cs 50 ms
-// apart end it with the first one's line said; a stop ends it while its X server does not answer.
+// apart end it with the first one's line said; a stop ends it, saying it was stuck, while its X server
+// does not answer, and in order while its driver's threads wait for a processor.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <pthread.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/ptrace.h>
+#include <sys/resource.h>
 #include <sys/user.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -163,6 +167,43 @@ TEST_F(FaultHandlerTest, OnlyAFaultOnTheThreadInTheWindowSystemIsTheDisplaysLoss
         << errors;
     EXPECT_EQ(errors.find("lost"), std::string::npos) << errors;
   }
+}
+
+// A program's display check under the offscreen driver, then its end: the video system's end ends the
+// display's watch, which gives the X library's handlers and SIGPIPE's disposition back as it found them.
+// A watch started after it is the next program's own: a fault inside a window-system call on the display
+// DISPLAY now names, whose server is gone, is that display's loss.
+TEST_F(FaultHandlerTest, TheVideoSystemsEndGivesTheDisplaysWatchBack) {
+  const std::string display = UnservedDisplay();
+  const int status = RunChild([&] {
+    const XErrorHandler ownError = [](::Display*, XErrorEvent*) { return 0; };
+    const XIOErrorHandler ownLoss = [](::Display*) { return 0; };
+    XSetErrorHandler(ownError);
+    XSetIOErrorHandler(ownLoss);
+    unsetenv("DISPLAY");
+    setenv("SDL_VIDEODRIVER", "offscreen", 1);
+    std::string error;
+    const auto fail = [](const char* what) {
+      std::fprintf(stderr, "%s\n", what);
+      std::fflush(stderr);
+      _exit(3);
+    };
+    if (!Platform::Window::DisplayAvailable(&error)) fail(error.c_str());
+    Platform::Window::ReleaseDisplayHold();
+    if (XSetErrorHandler(ownError) != ownError || XSetIOErrorHandler(ownLoss) != ownLoss)
+      fail("the X library's handlers were not given back");
+    struct sigaction broken {};
+    if (sigaction(SIGPIPE, nullptr, &broken) != 0 || broken.sa_handler != SIG_DFL) fail("SIGPIPE stays ignored");
+    Platform::InstallCrashHandler();
+    setenv("DISPLAY", display.c_str(), 1);
+    Platform::PrepareDisplayWatch();
+    Platform::SetDisplayNotices({nullptr, nullptr, LostLine});
+    const Platform::WindowSystemCall call;
+    FaultOnAPage();
+  });
+  const std::string errors = Errors();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status << "\n" << errors;
+  EXPECT_EQ(errors, "lost " + display + "\n");
 }
 
 // Requests naming a resource that does not exist, each failing with its own error or request.
@@ -329,6 +370,10 @@ void TrapThreadNamed(pid_t process, const std::string& name) {
   ptrace(PTRACE_INTERRUPT, thread, nullptr, nullptr);
   waitpid(thread, nullptr, __WALL);
   ptrace(PTRACE_GETREGS, thread, nullptr, &registers);
+  // As if the trap were called from where the thread waits: the dump's backtrace walks its real frames
+  // from there, never whatever the stack held at its top.
+  registers.rsp -= sizeof(uintptr_t);
+  ptrace(PTRACE_POKEDATA, thread, reinterpret_cast<void*>(registers.rsp), reinterpret_cast<void*>(registers.rip));
   registers.rip = reinterpret_cast<uintptr_t>(+[] { __builtin_trap(); });
   registers.orig_rax = ~0ull;  // the wait it was in is not restarted
   ptrace(PTRACE_SETREGS, thread, nullptr, &registers);
@@ -603,8 +648,8 @@ end)
 }
 
 // The X server held still (SIGSTOP) while the game plays, then one SIGTERM (a service manager's): the
-// frame's present waits on the server for ever, and the game still ends by the signal, its line said,
-// within the stop's deadline.
+// frame's present waits on the server for ever, and the game, stuck, still ends by the signal within
+// seconds, its stuck line said.
 class GameStopTest : public GameProcessTest {};
 TEST_F(GameStopTest, AStopEndsTheGameWhileItsXServerDoesNotAnswer) {
   const VirtualDisplay server = StartVirtualDisplay();
@@ -618,7 +663,8 @@ TEST_F(GameStopTest, AStopEndsTheGameWhileItsXServerDoesNotAnswer) {
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   kill(game, SIGTERM);
   const auto stopped = std::chrono::steady_clock::now();
-  if (status == -1) status = WaitForEnd(game, std::chrono::seconds(10), "the game held by its X server");
+  // The game is ended once it has waited kStuckWaitMs with nothing of its own running: far less than this.
+  if (status == -1) status = WaitForEnd(game, std::chrono::seconds(60), "the game held by its X server");
   const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - stopped);
   kill(server.server, SIGCONT);
   StopVirtualDisplay(server);
@@ -626,7 +672,85 @@ TEST_F(GameStopTest, AStopEndsTheGameWhileItsXServerDoesNotAnswer) {
   ASSERT_TRUE(running) << output;
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status << "\n" << output;
   EXPECT_NE(output.find("[ Info  ][Base] SIGTERM received: the game ends.\n"), std::string::npos) << output;
+  EXPECT_TRUE(std::regex_search(output, std::regex(R"(\[ Error \]\[Base\] The game was stuck for [0-9]+\.[0-9] s )"
+                                                   R"(after SIGTERM: it ends now, without its shutdown\.\n)")))
+      << output;
   std::printf("The game ended %lld ms after its stop.\n", static_cast<long long>(took.count()));
+}
+
+// The game's threads named `prefix`.
+std::vector<pid_t> ThreadsNamed(pid_t process, const std::string& prefix) {
+  std::vector<pid_t> threads;
+  for (const auto& task : fs::directory_iterator("/proc/" + std::to_string(process) + "/task"))
+    if (ReadText(task.path() / "comm").rfind(prefix, 0) == 0) threads.push_back(std::stoi(task.path().filename()));
+  return threads;
+}
+
+// Holds `threads` of another process off the processors as a loaded machine does, runnable but not
+// running: each pinned to one processor that busy loops of the test's own keep, at the lowest priority.
+// Let go at its end (a priority raised back only where the test may).
+class ProcessorHold {
+ public:
+  explicit ProcessorHold(std::vector<pid_t> threads) : m_threads(std::move(threads)) {
+    sched_getaffinity(0, sizeof m_all, &m_all);
+    int first = 0;
+    while (!CPU_ISSET(first, &m_all)) ++first;
+    CPU_ZERO(&m_one);
+    CPU_SET(first, &m_one);
+    for (int i = 0; i < 8; ++i)
+      m_loops.emplace_back([this] {
+        pthread_setaffinity_np(pthread_self(), sizeof m_one, &m_one);
+        while (m_holding.load(std::memory_order_relaxed)) {
+        }
+      });
+    for (const pid_t thread : m_threads) {
+      sched_setaffinity(thread, sizeof m_one, &m_one);
+      setpriority(PRIO_PROCESS, id_t(thread), 19);
+    }
+  }
+  ~ProcessorHold() {
+    for (const pid_t thread : m_threads) {
+      setpriority(PRIO_PROCESS, id_t(thread), 0);
+      sched_setaffinity(thread, sizeof m_all, &m_all);
+    }
+    m_holding.store(false);
+    for (std::thread& loop : m_loops) loop.join();
+  }
+
+ private:
+  std::vector<pid_t> m_threads;
+  cpu_set_t m_all{}, m_one{};
+  std::atomic<bool> m_holding{true};
+  std::vector<std::thread> m_loops;
+};
+
+// Ctrl+C while the graphics driver's threads are held off the processors, as a busy machine holds
+// them, for twice the stop's wait: the game's main thread waits on them at its frame's end and in its
+// shutdown. The game is slow, not stuck: it ends in order, by the signal, once they run.
+class GameSlowStopTest : public GameProcessTest {};
+TEST_F(GameSlowStopTest, ACtrlCWhileTheDriversThreadsWaitForAProcessorEndsTheGameInOrder) {
+  MarkFileOnThirdFrame();
+  const pid_t game = Start({{"SDL_VIDEODRIVER", "offscreen"}});
+  int status = -1;
+  ASSERT_TRUE(AwaitFile(game, dir_ / "running", status)) << Output();
+  const std::vector<pid_t> drivers = ThreadsNamed(game, "llvmpipe");
+  if (drivers.empty()) {
+    Kill(game);
+    GTEST_SKIP() << "the offscreen driver draws without the software renderer's threads";
+  }
+  {
+    const ProcessorHold held(drivers);
+    kill(game, SIGINT);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2 * Platform::kStuckWaitMs));
+  }
+  status = Wait(game, 120);
+  const std::string output = Output();
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status << "\n" << output;
+  const size_t stop = output.find("[ Info  ][Base] SIGINT received: the game ends.\n");
+  const size_t graphics = output.find("[ Info  ][Graphics] Shutting down Graphics Master\n");
+  EXPECT_NE(graphics, std::string::npos) << output;
+  EXPECT_LT(stop, graphics) << output;
+  EXPECT_EQ(output.find("stuck"), std::string::npos) << output;
 }
 
 }  // namespace FaultHandlerTests
