@@ -128,6 +128,7 @@ void OnRegisterGameObj(const SnMsgRegisterGameObj& m) {
 }
 
 void OnUnregisterGameObj(const SnMsgUnregisterGameObj& m) {
+  CSnRegistryMgr::CountUnregistration(-1);
   if (!g_pRegistryMgr) return;
   if (m.gameObject == kAllObjects) {
     VoiceManager::StopMotionOfGameObject(nullptr);

@@ -16,6 +16,7 @@
 #include "SoundEngine/Banks/BankFormat.h"
 #include "SoundEngine/Banks/StreamCachePinMgr.h"
 #include "SoundEngine/Banks/ThreadedBankManager.h"
+#include "SoundEngine/CallsInFlight.h"
 #include "SoundEngine/Containers.h"
 #include "SoundEngine/CpuInfo.h"
 #include "SoundEngine/DynamicSequence/DynamicSequence.h"
@@ -178,8 +179,9 @@ void GetDefaultPlatformInitSettings(SnPlatformInitSettings& settings) {
 
 SNRESULT Init(SnInitSettings* settings, SnPlatformInitSettings* platformSettings) {
   EngineState& state = State();
-  // A running engine keeps its settings; the caller learns what they are.
-  if (state.initialized) {
+  // A running engine keeps its settings; the caller learns what they are. One being terminated runs
+  // until its Term returns.
+  if (state.initialized || CallsInFlight::Closed()) {
     SOUND_LOG(Warning, "SoundEngine::Init: the sound engine is already initialised");
     if (settings) *settings = state.settings;
     if (platformSettings) *platformSettings = LowerEngine::PlatformSettings();
@@ -240,17 +242,28 @@ SNRESULT Init(SnInitSettings* settings, SnPlatformInitSettings* platformSettings
 bool IsInitialized() { return State().initialized; }
 
 void Term() {
-  // From a bank callback or inside an audio pass, the engine would stop and free the very thread
-  // and objects that are running the call.
+  // From a bank callback, inside an audio pass or inside any public call on this thread, the engine
+  // would stop and free the very thread and objects that are running the call.
   if ((g_pBankManager && g_pBankManager->IsBankThread()) || SnBankCallbackScope::InCallbackOnThisThread() ||
-      CSnAudioMgr::InAudioPassOnThisThread()) {
-    SOUND_LOG(Error, "Term: called on the bank thread, inside a bank callback or inside an audio pass; the engine keeps running");
+      CSnAudioMgr::InAudioPassOnThisThread() || SnCallInFlight::InCallOnThisThread()) {
+    SOUND_LOG(Error, "Term: called on the bank thread, inside a bank callback, an audio pass or a call of the engine; the engine keeps running");
     return;
   }
+  if (!CallsInFlight::Close()) {
+    SOUND_LOG(Error, "Term: another Term is under way");
+    return;
+  }
+  // The calls inside end with the engine whole and its threads running: a bank call queued or
+  // waiting for its turn is answered SN_Failure now, a command running ends with its callback, a
+  // cancel is answered as the callbacks it waits for return, and a waited unload as its bank ends.
+  if (g_pBankManager) g_pBankManager->CloseQueue();
+  CallsInFlight::WaitUntilLeft();
   TermSteps(true);
+  CallsInFlight::Open();
 }
 
 SNRESULT RenderAudio() {
+  SN_CALL_IN_FLIGHT("RenderAudio", SN_Failure);
   if (!State().initialized || !g_pAudioMgr) return SN_Failure;
   // A bank callback may run while a pass on another thread holds the audio lock and waits for it.
   const SNRESULT result = g_pAudioMgr->RenderAudio(true, SnBankCallbackScope::InCallbackOnThisThread());
@@ -261,6 +274,7 @@ SNRESULT RenderAudio() {
 }
 
 SNRESULT AddBehavioralExtension(SnBehavioralExtension extension) {
+  SN_CALL_IN_FLIGHT("AddBehavioralExtension", SN_Failure);
   if (!extension) {
     SOUND_LOG(Error, "AddBehavioralExtension: the function is null");
     return SN_InvalidParameter;
@@ -271,6 +285,7 @@ SNRESULT AddBehavioralExtension(SnBehavioralExtension extension) {
 }
 
 SNRESULT RemoveBehavioralExtension(SnBehavioralExtension extension) {
+  SN_CALL_IN_FLIGHT("RemoveBehavioralExtension", SN_Failure);
   Platform::ReentrantGuard guard(GlobalAudioLock());
   SnArray<SnBehavioralExtension>& extensions = State().extensions;
   const int32_t index = extensions.IndexOf(extension);

@@ -46,6 +46,9 @@ void GetDefaultPlatformInitSettings(SnPlatformInitSettings& settings);
 // Either pointer may be null (defaults). The caller's records receive the effective settings.
 SNRESULT Init(SnInitSettings* settings, SnPlatformInitSettings* platformSettings);
 bool IsInitialized();
+// From its start every public call is refused (SN_Failure); it waits, holding no lock, until the
+// calls already inside have returned, then stops the threads and frees the engine. Refused inside a
+// call on this thread, an audio pass or a bank callback, and while another Term runs.
 void Term();
 
 // Closes the messages queued so far into a frame and has the audio thread (or, without one, the

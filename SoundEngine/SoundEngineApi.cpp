@@ -10,6 +10,7 @@
 #include "SoundEngine/Banks/SoundBankManager.h"
 #include "SoundEngine/Callbacks/PlayPositionStore.h"
 #include "SoundEngine/Callbacks/PlayingIDCallbackMgr.h"
+#include "SoundEngine/CallsInFlight.h"
 #include "SoundEngine/ExternalSources.h"
 #include "SoundEngine/GameSyncs/RegistryMgr.h"
 #include "SoundEngine/SnMath.h"
@@ -63,6 +64,22 @@ SNRESULT SeekOnEventImpl(uint32_t eventId, uint32_t gameObject, int32_t millisec
   });
 }
 
+// Looked for under the audio lock (the pass's, inside one) with no unregistration on its way: the
+// registration posted next finds the object still there.
+bool RegisteredAlready(uint32_t gameObject) {
+  Platform::ReentrantGuard guard(GlobalAudioLock());
+  return g_pRegistryMgr && CSnRegistryMgr::UnregistrationsOnTheirWay() == 0 && g_pRegistryMgr->Find(gameObject);
+}
+
+// Posts an unregistration, counted while it is on its way.
+template <typename Fill>
+SNRESULT PostUnregistration(const char* caller, Fill&& fill) {
+  CSnRegistryMgr::CountUnregistration(1);
+  const SNRESULT result = ApiQueue::Post<SnMsgUnregisterGameObj>(SnMsg_UnregisterGameObj, caller, fill);
+  if (result != SN_Success) CSnRegistryMgr::CountUnregistration(-1);
+  return result;
+}
+
 ISnOutputServices* DeviceReader(const char* caller) {
   ISnOutputServices* services = OutputServices();
   if (!services) SOUND_LOG(Warning, "%s: the voice pipeline's outputs are not available", caller);
@@ -89,14 +106,16 @@ uint32_t GetIDFromString(const char16_t* name) {
 // ---- Game objects ----
 
 SNRESULT RegisterGameObj(uint32_t gameObject, uint32_t listenerMask) {
+  SN_CALL_IN_FLIGHT("RegisterGameObj", SN_Failure);
   if (gameObject == 0 || gameObject == kAllObjects || listenerMask > 0xFF) {
     SOUND_LOG(Error, "RegisterGameObj: game object %u with listener mask 0x%X is refused", gameObject, listenerMask);
     return SN_InvalidParameter;
   }
   if (!ApiQueue::Running("RegisterGameObj")) return SN_Failure;
-  // Made here, so that a registration answered 1 is one the pass cannot drop for memory.
+  // Made here, so that a registration answered 1 is one the pass cannot drop for memory. An object
+  // registered already needs none: its message only sets the new listener mask.
   const SnObjectMemory memory = CSnRegistryMgr::ReserveObjectMemory();
-  if (!memory.object) {
+  if (!memory.object && !RegisteredAlready(gameObject)) {
     SOUND_LOG_REPEATING_ABOUT(Error, gameObject, "RegisterGameObj: no memory to register game object %u", gameObject);
     return SN_InsufficientMemory;
   }
@@ -115,17 +134,18 @@ SNRESULT RegisterGameObj(uint32_t gameObject, const char*, uint32_t listenerMask
 }
 
 SNRESULT UnregisterGameObj(uint32_t gameObject) {
+  SN_CALL_IN_FLIGHT("UnregisterGameObj", SN_Failure);
   if (gameObject == 0) return SN_Failure;
-  return ApiQueue::Post<SnMsgUnregisterGameObj>(SnMsg_UnregisterGameObj, "UnregisterGameObj",
-                                                [&](auto& m) { m.gameObject = gameObject; });
+  return PostUnregistration("UnregisterGameObj", [&](auto& m) { m.gameObject = gameObject; });
 }
 
 SNRESULT UnregisterAllGameObj() {
-  return ApiQueue::Post<SnMsgUnregisterGameObj>(SnMsg_UnregisterGameObj, "UnregisterAllGameObj",
-                                                [&](auto& m) { m.gameObject = kAllObjects; });
+  SN_CALL_IN_FLIGHT("UnregisterAllGameObj", SN_Failure);
+  return PostUnregistration("UnregisterAllGameObj", [&](auto& m) { m.gameObject = kAllObjects; });
 }
 
 SNRESULT SetPositionInternal(uint32_t gameObject, const SnSoundPosition& position) {
+  SN_CALL_IN_FLIGHT("SetPosition", SN_Failure);
   return ApiQueue::Post<SnMsgSetPosition>(SnMsg_SetPosition, "SetPosition", [&](auto& m) {
     m.gameObject = gameObject;
     m.position = position;
@@ -139,6 +159,7 @@ SNRESULT SetPosition(uint32_t gameObject, const SnSoundPosition& position) {
 
 SNRESULT SetMultiplePositions(uint32_t gameObject, const SnSoundPosition* positions, uint16_t count,
                               uint32_t multiPositionType) {
+  SN_CALL_IN_FLIGHT("SetMultiplePositions", SN_Failure);
   if (multiPositionType > 2 || (count > 0 && !positions) || count > kMaxMultiplePositions) {
     SOUND_LOG(Error, "SetMultiplePositions: %u positions of type %u (array %s) are refused", unsigned(count),
               multiPositionType, positions ? "given" : "null");
@@ -163,6 +184,7 @@ SNRESULT SetMultiplePositions(uint32_t gameObject, const SnSoundPosition* positi
 }
 
 SNRESULT SetActiveListeners(uint32_t gameObject, uint32_t listenerMask) {
+  SN_CALL_IN_FLIGHT("SetActiveListeners", SN_Failure);
   if (listenerMask > 0xFF) {
     SOUND_LOG(Error, "SetActiveListeners: listener mask 0x%X is over 8 listeners", listenerMask);
     return SN_InvalidParameter;
@@ -174,6 +196,7 @@ SNRESULT SetActiveListeners(uint32_t gameObject, uint32_t listenerMask) {
 }
 
 SNRESULT SetAttenuationScalingFactor(uint32_t gameObject, float factor) {
+  SN_CALL_IN_FLIGHT("SetAttenuationScalingFactor", SN_Failure);
   if (!(factor > 0.0f)) {
     SOUND_LOG(Error, "SetAttenuationScalingFactor: factor %g is not above 0", double(factor));
     return SN_InvalidParameter;
@@ -190,6 +213,7 @@ SNRESULT SetAttenuationScalingFactor(uint32_t gameObject, float factor) {
 uint32_t PostEvent(uint32_t eventId, uint32_t gameObject, uint32_t callbackFlags, SnCallbackFunc callback,
                    void* cookie, uint32_t externalCount, const SnExternalSourceInfo* externalSources,
                    uint32_t extraArgument) {
+  SN_CALL_IN_FLIGHT("PostEvent", 0);
   CSnAudioMgr* manager = ApiQueue::Running("PostEvent");
   if (!manager) return 0;
   CSnExternalSourceList* sources = nullptr;
@@ -245,6 +269,7 @@ uint32_t PostEvent(const char16_t* eventName, uint32_t gameObject, uint32_t call
 
 SNRESULT ExecuteActionOnEvent(uint32_t eventId, uint32_t actionType, uint32_t gameObject, int32_t durationMs,
                               SnCurveInterpolation curve, uint32_t playingId) {
+  SN_CALL_IN_FLIGHT("ExecuteActionOnEvent", SN_Failure);
   return ApiQueue::PostOnEvent<SnMsgExecuteActionOnEvent>(SnMsg_ExecuteActionOnEvent, eventId, "ExecuteActionOnEvent",
                                                 [&](SnMsgExecuteActionOnEvent& m) {
                                                   m.gameObject = gameObject;
@@ -265,6 +290,7 @@ SNRESULT ExecuteActionOnEvent(const char16_t* eventName, uint32_t actionType, ui
 
 SNRESULT SeekOnEvent(uint32_t eventId, uint32_t gameObject, int32_t positionMs, bool nearestMarker,
                      uint32_t playingId) {
+  SN_CALL_IN_FLIGHT("SeekOnEvent", SN_Failure);
   return SeekOnEventImpl(eventId, gameObject, positionMs, 0.0f, false, nearestMarker, playingId);
 }
 SNRESULT SeekOnEvent(const char* eventName, uint32_t gameObject, int32_t positionMs, bool nearestMarker,
@@ -276,6 +302,7 @@ SNRESULT SeekOnEvent(const char16_t* eventName, uint32_t gameObject, int32_t pos
   return SeekOnEvent(GetIDFromString(eventName), gameObject, positionMs, nearestMarker, playingId);
 }
 SNRESULT SeekOnEvent(uint32_t eventId, uint32_t gameObject, float fraction, bool nearestMarker, uint32_t playingId) {
+  SN_CALL_IN_FLIGHT("SeekOnEvent", SN_Failure);
   return SeekOnEventImpl(eventId, gameObject, 0, fraction, true, nearestMarker, playingId);
 }
 SNRESULT SeekOnEvent(const char* eventName, uint32_t gameObject, float fraction, bool nearestMarker,
@@ -288,6 +315,7 @@ SNRESULT SeekOnEvent(const char16_t* eventName, uint32_t gameObject, float fract
 }
 
 void StopPlayingID(uint32_t playingId, int32_t durationMs, SnCurveInterpolation curve) {
+  SN_CALL_IN_FLIGHT("StopPlayingID");
   if (playingId == 0) return;
   ApiQueue::Post<SnMsgStopPlayingID>(SnMsg_StopPlayingID, "StopPlayingID", [&](auto& m) {
     m.playingId = playingId;
@@ -297,10 +325,12 @@ void StopPlayingID(uint32_t playingId, int32_t durationMs, SnCurveInterpolation 
 }
 
 SNRESULT StopAll(uint32_t gameObject) {
+  SN_CALL_IN_FLIGHT("StopAll", SN_Failure);
   return ApiQueue::Post<SnMsgStopAll>(SnMsg_StopAll, "StopAll", [&](auto& m) { m.gameObject = gameObject; });
 }
 
 uint32_t PlaySourcePlugin(uint32_t pluginId, uint32_t companyId, uint32_t gameObject) {
+  SN_CALL_IN_FLIGHT("PlaySourcePlugin", 0);
   uint32_t playingId = 0;
   ApiQueue::Post<SnMsgSourcePlugin>(SnMsg_SourcePlugin, "PlaySourcePlugin", [&](auto& m) {
     playingId = ApiQueue::NextPlayingId();
@@ -314,6 +344,7 @@ uint32_t PlaySourcePlugin(uint32_t pluginId, uint32_t companyId, uint32_t gameOb
 }
 
 SNRESULT StopSourcePlugin(uint32_t pluginId, uint32_t companyId, uint32_t playingId) {
+  SN_CALL_IN_FLIGHT("StopSourcePlugin", SN_Failure);
   return ApiQueue::Post<SnMsgSourcePlugin>(SnMsg_SourcePlugin, "StopSourcePlugin", [&](auto& m) {
     m.gameObject = kAllObjects;
     m.playingId = playingId;
@@ -324,31 +355,33 @@ SNRESULT StopSourcePlugin(uint32_t pluginId, uint32_t companyId, uint32_t playin
 }
 
 namespace {
-// On the engine's own threads a cancel waits for no callback running elsewhere: inside an audio pass
-// that may be a bank callback waiting for the pass, and on the bank thread a play's callback the pass
-// may hold waiting for it. It returns at once; one already running elsewhere may end after it. A bank
-// callback on a game thread (no bank thread) holds only the bank commands' turn, which no pass waits
-// for: it waits, as the game thread does.
-bool CancelMayWait() {
-  return !CSnAudioMgr::InAudioPassOnThisThread() && !(g_pBankManager && g_pBankManager->IsBankThread());
-}
+// Inside an audio pass a cancel waits for no callback running elsewhere (that may be a bank callback
+// waiting for the pass): it returns at once, and one already running elsewhere may end after it; nor
+// on the audio thread outside a pass (the play callbacks are its own). Anywhere else, the bank thread
+// and a bank callback on a game thread included, it waits: a play's callback runs in a pass, which
+// never waits for a bank callback or for the thread running one.
+bool CancelMayWait() { return !CSnAudioMgr::InAudioPassOnThisThread(); }
 }  // namespace
 
 void CancelEventCallback(uint32_t playingId) {
+  SN_CALL_IN_FLIGHT("CancelEventCallback");
   if (g_pPlayingIDCallbackMgr) g_pPlayingIDCallbackMgr->CancelEventCallback(playingId, CancelMayWait());
 }
 
 void CancelEventCallbackCookie(void* cookie) {
+  SN_CALL_IN_FLIGHT("CancelEventCallbackCookie");
   if (g_pPlayingIDCallbackMgr) g_pPlayingIDCallbackMgr->CancelEventCallbackCookie(cookie, CancelMayWait());
 }
 
 SNRESULT GetSourcePlayPosition(uint32_t playingId, uint32_t* positionMs, bool extrapolate) {
+  SN_CALL_IN_FLIGHT("GetSourcePlayPosition", SN_Failure);
   if (!positionMs) return SN_InvalidParameter;
   if (!g_pPlayPositionStore) return SN_Failure;
   return g_pPlayPositionStore->GetSourcePlayPosition(playingId, *positionMs, extrapolate);
 }
 
 SNRESULT GetSourceStreamBuffering(uint32_t playingId, int32_t& bufferingMs, bool& isBuffering) {
+  SN_CALL_IN_FLIGHT("GetSourceStreamBuffering", SN_Failure);
   int32_t value = 0;
   uint32_t status = 0;
   const SNRESULT result =
@@ -361,6 +394,7 @@ SNRESULT GetSourceStreamBuffering(uint32_t playingId, int32_t& bufferingMs, bool
 // ---- Listeners and outputs ----
 
 SNRESULT SetListenerPosition(const SnListenerPosition& position, uint32_t listener) {
+  SN_CALL_IN_FLIGHT("SetListenerPosition", SN_Failure);
   SnListenerPosition p = position;
   // The front vector loses its part along the (unit) top vector, so the two are at right angles.
   Normalize(p.top);
@@ -376,6 +410,7 @@ SNRESULT SetListenerPosition(const SnListenerPosition& position, uint32_t listen
 }
 
 SNRESULT SetListenerScalingFactor(uint32_t listener, float factor) {
+  SN_CALL_IN_FLIGHT("SetListenerScalingFactor", SN_Failure);
   if (!(factor > 0.0f)) {
     SOUND_LOG(Error, "SetListenerScalingFactor: factor %g is not above 0", double(factor));
     return SN_InvalidParameter;
@@ -388,6 +423,7 @@ SNRESULT SetListenerScalingFactor(uint32_t listener, float factor) {
 
 SNRESULT SetListenerSpatialization(uint32_t listener, bool spatialized, uint32_t channelConfig,
                                    const float* volumeOffsets) {
+  SN_CALL_IN_FLIGHT("SetListenerSpatialization", SN_Failure);
   CSnAudioMgr* manager = ApiQueue::Running("SetListenerSpatialization");
   if (!manager) return SN_Failure;
   auto* m =
@@ -419,6 +455,7 @@ SNRESULT SetListenerSpatialization(uint32_t listener, bool spatialized, uint32_t
 }
 
 SNRESULT SetListenerPipeline(uint32_t listener, bool audio, bool motion) {
+  SN_CALL_IN_FLIGHT("SetListenerPipeline", SN_Failure);
   return ApiQueue::Post<SnMsgSetListenerPipeline>(SnMsg_SetListenerPipeline, "SetListenerPipeline", [&](auto& m) {
     m.listener = listener;
     m.audio = audio;
@@ -427,6 +464,7 @@ SNRESULT SetListenerPipeline(uint32_t listener, bool audio, bool motion) {
 }
 
 SNRESULT AddSecondaryOutput(uint32_t deviceId, uint32_t outputType, uint32_t listenerMask) {
+  SN_CALL_IN_FLIGHT("AddSecondaryOutput", SN_Failure);
   if (outputType == 32 || listenerMask > 0xFF || (outputType != 8 && outputType != 16 && outputType != 64)) {
     SOUND_LOG(Error, "AddSecondaryOutput: output type %u with listener mask 0x%X is refused", outputType,
               listenerMask);
@@ -441,6 +479,7 @@ SNRESULT AddSecondaryOutput(uint32_t deviceId, uint32_t outputType, uint32_t lis
 }
 
 SNRESULT RemoveSecondaryOutput(uint32_t deviceId, uint32_t outputType) {
+  SN_CALL_IN_FLIGHT("RemoveSecondaryOutput", SN_Failure);
   // The main device renders the master bus and paces the frames: it stays.
   if (outputType == 32 && deviceId == 0) return SN_Failure;
   return ApiQueue::Post<SnMsgSecondaryOutput>(SnMsg_SecondaryOutput, "RemoveSecondaryOutput", [&](auto& m) {
@@ -451,6 +490,7 @@ SNRESULT RemoveSecondaryOutput(uint32_t deviceId, uint32_t outputType) {
 }
 
 SNRESULT SetSecondaryOutputVolume(uint32_t deviceId, uint32_t outputType, float volume) {
+  SN_CALL_IN_FLIGHT("SetSecondaryOutputVolume", SN_Failure);
   if (outputType == 32 && deviceId == 0) return SN_Failure;
   if (!HoldLinearVolume(volume, "SetSecondaryOutputVolume")) return SN_InvalidParameter;
   return ApiQueue::Post<SnMsgSetSecondaryOutputVolume>(SnMsg_SetSecondaryOutputVolume, "SetSecondaryOutputVolume",
@@ -462,6 +502,7 @@ SNRESULT SetSecondaryOutputVolume(uint32_t deviceId, uint32_t outputType, float 
 }
 
 SNRESULT SetPanningRule(uint32_t rule, uint32_t outputType, uint32_t deviceId) {
+  SN_CALL_IN_FLIGHT("SetPanningRule", SN_Failure);
   return ApiQueue::Post<SnMsgSetPanningRule>(SnMsg_SetPanningRule, "SetPanningRule", [&](auto& m) {
     m.deviceId = deviceId;
     m.outputType = outputType;
@@ -471,6 +512,7 @@ SNRESULT SetPanningRule(uint32_t rule, uint32_t outputType, uint32_t deviceId) {
 
 SNRESULT SetSpeakerAngles(const float* angles, uint32_t count, float heightAngle, uint32_t outputType,
                           uint32_t deviceId) {
+  SN_CALL_IN_FLIGHT("SetSpeakerAngles", SN_Failure);
   // Half of the six speakers of the widest layout the angles describe.
   if (!angles || count < 3) {
     SOUND_LOG(Error, "SetSpeakerAngles: %u angles (array %s) are refused", count, angles ? "given" : "null");
@@ -498,6 +540,7 @@ SNRESULT SetSpeakerAngles(const float* angles, uint32_t count, float heightAngle
 }
 
 SNRESULT GetPanningRule(uint32_t& rule, uint32_t outputType, uint32_t deviceId) {
+  SN_CALL_IN_FLIGHT("GetPanningRule", SN_Failure);
   // The audio thread adds and frees devices under this lock.
   Platform::ReentrantGuard guard(GlobalAudioLock());
   ISnOutputServices* services = DeviceReader("GetPanningRule");
@@ -506,6 +549,7 @@ SNRESULT GetPanningRule(uint32_t& rule, uint32_t outputType, uint32_t deviceId) 
 
 SNRESULT GetSpeakerAngles(float* angles, uint32_t& count, float& heightAngle, uint32_t outputType,
                           uint32_t deviceId) {
+  SN_CALL_IN_FLIGHT("GetSpeakerAngles", SN_Failure);
   Platform::ReentrantGuard guard(GlobalAudioLock());
   ISnOutputServices* services = DeviceReader("GetSpeakerAngles");
   return services && services->GetSpeakerAngles(outputType, deviceId, angles, count, heightAngle) ? SN_Success
@@ -513,12 +557,14 @@ SNRESULT GetSpeakerAngles(float* angles, uint32_t& count, float& heightAngle, ui
 }
 
 uint32_t GetSpeakerConfiguration(uint32_t outputType, uint32_t deviceId) {
+  SN_CALL_IN_FLIGHT("GetSpeakerConfiguration", 0);
   Platform::ReentrantGuard guard(GlobalAudioLock());
   ISnOutputServices* services = DeviceReader("GetSpeakerConfiguration");
   return services ? services->GetSpeakerConfiguration(outputType, deviceId) : 0;
 }
 
 SNRESULT StartOutputCapture(const char16_t* fileName) {
+  SN_CALL_IN_FLIGHT("StartOutputCapture", SN_Failure);
   if (!fileName) {
     SOUND_LOG(Error, "StartOutputCapture: no file name");
     return SN_InvalidParameter;
@@ -543,10 +589,12 @@ SNRESULT StartOutputCapture(const char16_t* fileName) {
 }
 
 SNRESULT StopOutputCapture() {
+  SN_CALL_IN_FLIGHT("StopOutputCapture", SN_Failure);
   return ApiQueue::Post<SnMsgOutputCapture>(SnMsg_OutputCapture, "StopOutputCapture", [](auto&) {});
 }
 
 SNRESULT AddOutputCaptureMarker(const char* text) {
+  SN_CALL_IN_FLIGHT("AddOutputCaptureMarker", SN_Failure);
   CSnAudioMgr* manager = ApiQueue::Running("AddOutputCaptureMarker");
   if (!manager) return SN_Failure;
   if (!text || !*text) {
@@ -571,20 +619,24 @@ SNRESULT AddOutputCaptureMarker(const char* text) {
 }
 
 SNRESULT SetRandomSeed(uint32_t seed) {
+  SN_CALL_IN_FLIGHT("SetRandomSeed", SN_Failure);
   return ApiQueue::Post<SnMsgSetRandomSeed>(SnMsg_SetRandomSeed, "SetRandomSeed", [&](auto& m) { m.seed = seed; });
 }
 
 SNRESULT MuteBackgroundMusic(bool mute) {
+  SN_CALL_IN_FLIGHT("MuteBackgroundMusic", SN_Failure);
   return ApiQueue::Post<SnMsgMuteBackgroundMusic>(SnMsg_MuteBackgroundMusic, "MuteBackgroundMusic",
                                                   [&](auto& m) { m.mute = mute; });
 }
 
 SNRESULT Suspend(bool renderAnyway) {
+  SN_CALL_IN_FLIGHT("Suspend", SN_Failure);
   Platform::ReentrantGuard guard(GlobalAudioLock());
   return LowerEngine::Suspend(renderAnyway);
 }
 
 SNRESULT WakeupFromSuspend() {
+  SN_CALL_IN_FLIGHT("WakeupFromSuspend", SN_Failure);
   Platform::ReentrantGuard guard(GlobalAudioLock());
   return LowerEngine::WakeupFromSuspend();
 }

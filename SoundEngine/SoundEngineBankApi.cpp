@@ -10,6 +10,7 @@
 #include "SoundEngine/ApiQueue.h"
 #include "SoundEngine/Banks/BankChunks.h"
 #include "SoundEngine/Banks/BankReceivers.h"
+#include "SoundEngine/CallsInFlight.h"
 #include "SoundEngine/SoundEngineApi.h"
 
 namespace SN::SoundEngine {
@@ -108,6 +109,7 @@ SnBankCommand UnloadCommand(uint32_t bankId, const void* image) {
 template <typename Char>
 SNRESULT UnloadByName(const Char* name, const void* image, int32_t* poolId, SnBankCallback callback, void* cookie,
                       bool waits) {
+  SN_CALL_IN_FLIGHT("UnloadBank", SN_Failure);
   if (poolId) *poolId = kInvalidPoolId;
   CSnSoundBankManager* banks = Banks("UnloadBank");
   if (!banks) return SN_Failure;
@@ -149,6 +151,7 @@ SNRESULT IdsWord(const Char* const* names, uint32_t count, uintptr_t& word) {
 template <typename Ids>
 SNRESULT PrepareEventImpl(SnPreparationType type, Ids ids, uint32_t count, bool waits, SnBankCallback callback,
                           void* cookie) {
+  SN_CALL_IN_FLIGHT("PrepareEvent", SN_Failure);
   CSnSoundBankManager* banks = Banks("PrepareEvent");
   if (!banks) return SN_Failure;
   if (!ids || count == 0) {
@@ -182,6 +185,7 @@ bool GroupGiven(const Char* groupName) {
 template <typename Group, typename Ids>
 SNRESULT PrepareGameSyncsImpl(SnPreparationType type, SnGroupType groupType, Group group, Ids ids, uint32_t count,
                               bool waits, SnBankCallback callback, void* cookie) {
+  SN_CALL_IN_FLIGHT("PrepareGameSyncs", SN_Failure);
   CSnSoundBankManager* banks = Banks("PrepareGameSyncs");
   if (!banks) return SN_Failure;
   if (!GroupGiven(group) || !ids || count == 0) {
@@ -212,6 +216,7 @@ SnBankCommand PrepareBankCommand(SnPreparationType type, uint32_t bankId, SnBank
 template <typename Char>
 SNRESULT PrepareNamedBank(SnPreparationType type, const Char* name, SnBankContent content, bool waits,
                           SnBankCallback callback, void* cookie) {
+  SN_CALL_IN_FLIGHT("PrepareBank", SN_Failure);
   CSnSoundBankManager* banks = Banks("PrepareBank");
   if (!banks) return SN_Failure;
   uint32_t bankId = 0;
@@ -231,6 +236,7 @@ ISnStreamCachePinMgr* Pins(const char* caller) {
 }
 
 SNRESULT PostPin(uint32_t eventId, bool pin, uint8_t activePriority, uint8_t inactivePriority, const char* caller) {
+  SN_CALL_IN_FLIGHT(caller, SN_Failure);
   if (!Pins(caller)) return SN_Failure;
   return ApiQueue::PostOnEvent<SnMsgPinEvent>(SnMsg_PinEvent, eventId, caller, [&](SnMsgPinEvent& m) {
     m.unused = 0xFFFFFFFFu;  // every game object
@@ -243,6 +249,7 @@ SNRESULT PostPin(uint32_t eventId, bool pin, uint8_t activePriority, uint8_t ina
 // The media calls: SN_InvalidParameter for a null array, then the manager's own.
 SNRESULT MediaCall(const SnMediaItem* items, uint32_t count, const char* caller,
                    SNRESULT (CSnSoundBankManager::*call)(const SnMediaItem*, uint32_t)) {
+  SN_CALL_IN_FLIGHT(caller, SN_Failure);
   CSnSoundBankManager* banks = Banks(caller);
   if (!banks) return SN_Failure;
   if (!items) {
@@ -267,6 +274,7 @@ namespace {
 // callback.
 template <typename Make>
 SNRESULT Load(bool waits, SnBankCallback callback, void* cookie, Make&& make) {
+  SN_CALL_IN_FLIGHT("LoadBank", SN_Failure);
   CSnSoundBankManager* banks = Banks("LoadBank");
   if (!banks) return SN_Failure;
   SnBankCommand command;
@@ -332,6 +340,7 @@ SNRESULT LoadBank(const void* image, uint32_t size, SnBankCallback callback, voi
 // ---- unloads ----
 
 SNRESULT UnloadBank(uint32_t bankId, const void* image, int32_t* poolId) {
+  SN_CALL_IN_FLIGHT("UnloadBank", SN_Failure);
   if (poolId) *poolId = kInvalidPoolId;
   CSnSoundBankManager* banks = Banks("UnloadBank");
   return banks ? banks->UnloadBankWait(bankId, image, poolId) : SN_Failure;
@@ -346,6 +355,7 @@ SNRESULT UnloadBank(const char16_t* name, const void* image, int32_t* poolId) {
 }
 
 SNRESULT UnloadBank(uint32_t bankId, const void* image, SnBankCallback callback, void* cookie) {
+  SN_CALL_IN_FLIGHT("UnloadBank", SN_Failure);
   CSnSoundBankManager* banks = Banks("UnloadBank");
   return banks ? Queue(*banks, UnloadCommand(bankId, image), callback, cookie) : SN_Failure;
 }
@@ -408,6 +418,7 @@ SNRESULT PrepareGameSyncs(SnPreparationType type, SnGroupType groupType, const c
 }
 
 SNRESULT PrepareBank(SnPreparationType type, uint32_t bankId, SnBankContent content) {
+  SN_CALL_IN_FLIGHT("PrepareBank", SN_Failure);
   CSnSoundBankManager* banks = Banks("PrepareBank");
   return banks ? Wait(*banks, PrepareBankCommand(type, bankId, content)) : SN_Failure;
 }
@@ -419,6 +430,7 @@ SNRESULT PrepareBank(SnPreparationType type, const char16_t* name, SnBankContent
 }
 SNRESULT PrepareBank(SnPreparationType type, uint32_t bankId, SnBankCallback callback, void* cookie,
                      SnBankContent content) {
+  SN_CALL_IN_FLIGHT("PrepareBank", SN_Failure);
   CSnSoundBankManager* banks = Banks("PrepareBank");
   return banks ? Queue(*banks, PrepareBankCommand(type, bankId, content), callback, cookie) : SN_Failure;
 }
@@ -432,6 +444,7 @@ SNRESULT PrepareBank(SnPreparationType type, const char16_t* name, SnBankCallbac
 }
 
 SNRESULT ClearPreparedEvents() {
+  SN_CALL_IN_FLIGHT("ClearPreparedEvents", SN_Failure);
   CSnSoundBankManager* banks = Banks("ClearPreparedEvents");
   if (!banks) return SN_Failure;
   SnBankCommand command;
@@ -440,6 +453,7 @@ SNRESULT ClearPreparedEvents() {
 }
 
 SNRESULT ClearBanks() {
+  SN_CALL_IN_FLIGHT("ClearBanks", SN_Failure);
   CSnSoundBankManager* banks = Banks("ClearBanks");
   if (!banks) return SN_Failure;
   const SNRESULT cleared = ClearPreparedEvents();
@@ -452,6 +466,7 @@ SNRESULT ClearBanks() {
 // ---- direct calls ----
 
 SNRESULT CancelBankCallbackCookie(void* cookie) {
+  SN_CALL_IN_FLIGHT("CancelBankCallbackCookie", SN_Failure);
   CSnSoundBankManager* banks = Banks("CancelBankCallbackCookie");
   if (!banks) return SN_Failure;
   banks->CancelCookie(cookie);
@@ -459,6 +474,7 @@ SNRESULT CancelBankCallbackCookie(void* cookie) {
 }
 
 SNRESULT SetBankLoadIOSettings(float throughputBytesPerMs, uint8_t priority) {
+  SN_CALL_IN_FLIGHT("SetBankLoadIOSettings", SN_Failure);
   CSnSoundBankManager* banks = Banks("SetBankLoadIOSettings");
   return banks ? banks->SetBankLoadIOSettings(throughputBytesPerMs, priority) : SN_Failure;
 }
@@ -490,6 +506,7 @@ SNRESULT UnpinEventInStreamCache(const char16_t* eventName) {
 }
 
 SNRESULT GetBufferStatusForPinnedEvent(uint32_t eventId, float& percentBuffered, bool& cachePinnedMemoryFull) {
+  SN_CALL_IN_FLIGHT("GetBufferStatusForPinnedEvent", SN_Failure);
   percentBuffered = 0.0f;
   cachePinnedMemoryFull = false;
   ISnStreamCachePinMgr* pins = Pins("GetBufferStatusForPinnedEvent");

@@ -2,6 +2,7 @@
 #include "SoundEngine/SoundEngineDialogueApi.h"
 
 #include "SoundEngine/DynamicDialogue/DialogueEvent.h"
+#include "SoundEngine/CallsInFlight.h"
 #include "SoundEngine/Log.h"
 #include "SoundEngine/SoundEngine.h"
 #include "SoundEngine/SoundEngineApi.h"
@@ -16,6 +17,7 @@ constexpr uint32_t kMaxArguments = 64;
 // Runs `resolve` on the loaded event, under its list's lock; 0 when there is none.
 template <typename Resolve>
 uint32_t WithDialogueEvent(uint32_t eventId, Resolve&& resolve) {
+  SN_CALL_IN_FLIGHT("ResolveDialogueEvent", 0);
   if (!g_pObjectIndex || !IsInitialized()) {
     SOUND_LOG(Warning, "ResolveDialogueEvent: the sound engine is not initialised");
     return 0;

@@ -4,6 +4,7 @@
 
 #include "SoundEngine/ApiQueue.h"
 #include "SoundEngine/Callbacks/PlayingIDCallbackMgr.h"
+#include "SoundEngine/CallsInFlight.h"
 #include "SoundEngine/DynamicSequence/DynamicSequence.h"
 #include "SoundEngine/GameSyncs/Curves.h"
 #include "SoundEngine/Lower/LowerEngine.h"
@@ -86,6 +87,7 @@ SNRESULT QueueEffect(uint32_t nodeId, uint32_t slot, uint32_t effectId, bool isB
 
 SNRESULT SetRTPCValue(uint32_t parameterId, float value, uint32_t gameObject, int32_t durationMs,
                       SnCurveInterpolation curve, bool bypass) {
+  SN_CALL_IN_FLIGHT("SetRTPCValue", SN_Failure);
   return QueueRTPC(parameterId, value, gameObject, 0, durationMs, curve, bypass, "SetRTPCValue");
 }
 SNRESULT SetRTPCValue(const char* name, float value, uint32_t gameObject, int32_t durationMs,
@@ -101,6 +103,7 @@ SNRESULT SetRTPCValue(const char16_t* name, float value, uint32_t gameObject, in
 
 SNRESULT SetRTPCValueByPlayingID(uint32_t parameterId, float value, uint32_t playingId, int32_t durationMs,
                                  SnCurveInterpolation curve, bool bypass) {
+  SN_CALL_IN_FLIGHT("SetRTPCValueByPlayingID", SN_Failure);
   const uint32_t gameObject = g_pPlayingIDCallbackMgr && playingId
                                   ? g_pPlayingIDCallbackMgr->GetGameObjectFromPlayingID(playingId)
                                   : kInvalidGameObjectId;
@@ -127,6 +130,7 @@ SNRESULT SetRTPCValueByPlayingID(const char16_t* name, float value, uint32_t pla
 
 SNRESULT ResetRTPCValue(uint32_t parameterId, uint32_t gameObject, int32_t durationMs, SnCurveInterpolation curve,
                         bool bypass) {
+  SN_CALL_IN_FLIGHT("ResetRTPCValue", SN_Failure);
   auto fill = [&](SnMsgResetRTPC& m) {
     m.paramId = parameterId;
     m.gameObject = gameObject;
@@ -152,6 +156,7 @@ SNRESULT ResetRTPCValue(const char16_t* name, uint32_t gameObject, int32_t durat
 }
 
 SNRESULT SetSwitch(uint32_t groupId, uint32_t stateId, uint32_t gameObject) {
+  SN_CALL_IN_FLIGHT("SetSwitch", SN_Failure);
   return ApiQueue::Post<SnMsgSetSwitch>(SnMsg_SetSwitch, "SetSwitch", [&](auto& m) {
     m.gameObject = gameObject;
     m.group = groupId;
@@ -169,7 +174,10 @@ SNRESULT SetSwitch(const char16_t* groupName, const char16_t* stateName, uint32_
                                                                       : SN_IdNotFound;
 }
 
-SNRESULT SetState(uint32_t groupId, uint32_t stateId) { return QueueState(groupId, stateId, false, false, "SetState"); }
+SNRESULT SetState(uint32_t groupId, uint32_t stateId) {
+  SN_CALL_IN_FLIGHT("SetState", SN_Failure);
+  return QueueState(groupId, stateId, false, false, "SetState");
+}
 SNRESULT SetState(const char* groupName, const char* stateName) {
   const uint32_t group = GetIDFromString(groupName), state = GetIDFromString(stateName);
   return NameIdOk(group, "SetState") && NameIdOk(state, "SetState") ? SetState(group, state) : SN_IdNotFound;
@@ -179,10 +187,12 @@ SNRESULT SetState(const char16_t* groupName, const char16_t* stateName) {
   return NameIdOk(group, "SetState") && NameIdOk(state, "SetState") ? SetState(group, state) : SN_IdNotFound;
 }
 SNRESULT QueueStateChange(uint32_t groupId, uint32_t stateId, bool skipTransition, bool skipNotification) {
+  SN_CALL_IN_FLIGHT("QueueStateChange", SN_Failure);
   return QueueState(groupId, stateId, skipTransition, skipNotification, "QueueStateChange");
 }
 
 SNRESULT PostTrigger(uint32_t triggerId, uint32_t gameObject) {
+  SN_CALL_IN_FLIGHT("PostTrigger", SN_Failure);
   return ApiQueue::Post<SnMsgPostTrigger>(SnMsg_PostTrigger, "PostTrigger", [&](auto& m) {
     m.gameObject = gameObject;
     m.trigger = triggerId;
@@ -198,6 +208,7 @@ SNRESULT PostTrigger(const char16_t* name, uint32_t gameObject) {
 }
 
 SNRESULT SetGameObjectAuxSendValues(uint32_t gameObject, const SnAuxSendValue* sends, uint32_t count) {
+  SN_CALL_IN_FLIGHT("SetGameObjectAuxSendValues", SN_Failure);
   if (count > 4 || (count > 0 && !sends)) {
     SOUND_LOG(Error, "SetGameObjectAuxSendValues: %u sends (array %s) are refused; at most 4", count,
               sends ? "given" : "null");
@@ -226,6 +237,7 @@ bool HoldGameValue(float& value, SnValueRange range, const char* caller, const c
 }
 
 SNRESULT SetGameObjectOutputBusVolume(uint32_t gameObject, float volume) {
+  SN_CALL_IN_FLIGHT("SetGameObjectOutputBusVolume", SN_Failure);
   if (!HoldLinearVolume(volume, "SetGameObjectOutputBusVolume")) return SN_InvalidParameter;
   return ApiQueue::Post<SnMsgSetOutputBusVolume>(SnMsg_SetOutputBusVolume, "SetGameObjectOutputBusVolume",
                                                  [&](auto& m) {
@@ -236,6 +248,7 @@ SNRESULT SetGameObjectOutputBusVolume(uint32_t gameObject, float volume) {
 
 SNRESULT SetObjectObstructionAndOcclusion(uint32_t gameObject, uint32_t listener, float obstruction,
                                           float occlusion) {
+  SN_CALL_IN_FLIGHT("SetObjectObstructionAndOcclusion", SN_Failure);
   return ApiQueue::Post<SnMsgSetObstructionOcclusion>(SnMsg_SetObstructionOcclusion,
                                                       "SetObjectObstructionAndOcclusion", [&](auto& m) {
                                                         m.gameObject = gameObject;
@@ -246,6 +259,7 @@ SNRESULT SetObjectObstructionAndOcclusion(uint32_t gameObject, uint32_t listener
 }
 
 SNRESULT SetBusEffect(uint32_t busId, uint32_t slot, uint32_t effectId) {
+  SN_CALL_IN_FLIGHT("SetBusEffect", SN_Failure);
   return QueueEffect(busId, slot, effectId, true, "SetBusEffect");
 }
 SNRESULT SetBusEffect(const char* busName, uint32_t slot, uint32_t effectId) {
@@ -257,10 +271,12 @@ SNRESULT SetBusEffect(const char16_t* busName, uint32_t slot, uint32_t effectId)
   return NameIdOk(id, "SetBusEffect") ? SetBusEffect(id, slot, effectId) : SN_IdNotFound;
 }
 SNRESULT SetActorMixerEffect(uint32_t nodeId, uint32_t slot, uint32_t effectId) {
+  SN_CALL_IN_FLIGHT("SetActorMixerEffect", SN_Failure);
   return QueueEffect(nodeId, slot, effectId, false, "SetActorMixerEffect");
 }
 
 SNRESULT SetMixer(uint32_t busId, uint32_t mixerId) {
+  SN_CALL_IN_FLIGHT("SetMixer", SN_Failure);
   return ApiQueue::Post<SnMsgSetMixer>(SnMsg_SetMixer, "SetMixer", [&](auto& m) {
     m.busId = busId;
     m.mixerId = mixerId;
@@ -277,6 +293,7 @@ SNRESULT SetMixer(const char16_t* busName, uint32_t mixerId) {
 }
 
 SNRESULT ApplyMaxNumVoicesLimit(uint16_t count, uint32_t level) {
+  SN_CALL_IN_FLIGHT("ApplyMaxNumVoicesLimit", SN_Failure);
   if (count == 0) {
     SOUND_LOG(Error, "SetMaxNumVoicesLimit: a limit of 0 voices is refused");
     return SN_InvalidParameter;
@@ -292,6 +309,7 @@ SNRESULT ApplyMaxNumVoicesLimit(uint16_t count, uint32_t level) {
 }
 
 SNRESULT ApplyVolumeThreshold(float decibels, uint32_t level) {
+  SN_CALL_IN_FLIGHT("ApplyVolumeThreshold", SN_Failure);
   if (!(decibels >= kInitialThresholdDB && decibels <= 0.0f)) {
     SOUND_LOG(Error, "SetVolumeThreshold: %g dB is outside -96.3 to 0", double(decibels));
     return SN_InvalidParameter;

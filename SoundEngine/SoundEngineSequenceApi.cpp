@@ -6,6 +6,7 @@
 
 #include "SoundEngine/ApiQueue.h"
 #include "SoundEngine/Banks/SoundBankManager.h"
+#include "SoundEngine/CallsInFlight.h"
 #include "SoundEngine/SoundEngineApi.h"
 
 namespace SN::SoundEngine {
@@ -49,6 +50,7 @@ SNRESULT PostCommand(CSnAudioMgr& manager, CSnDynamicSequence* sequence, SnSeque
 }
 
 SNRESULT Command(uint32_t playingId, SnSequenceCommand command, int32_t ms, uint32_t curve, const char* caller) {
+  SN_CALL_IN_FLIGHT(caller, SN_Failure);
   CSnAudioMgr* manager = ApiQueue::Running(caller);
   if (!manager) return SN_Failure;
   CSnDynamicSequence* sequence = FindSequence(playingId, caller, false);
@@ -63,6 +65,7 @@ namespace DynamicSequence {
 
 uint32_t Open(uint32_t gameObject, uint32_t callbackFlags, SnCallbackFunc callback, void* cookie,
               DynamicSequenceType type) {
+  SN_CALL_IN_FLIGHT("DynamicSequence::Open", 0);
   CSnAudioMgr* manager = ApiQueue::Running("DynamicSequence::Open");
   if (!manager) return 0;
   const uint32_t playingId = ApiQueue::NextPlayingId();
@@ -110,6 +113,7 @@ SNRESULT Break(uint32_t playingId) { return Command(playingId, SnSequence_Break,
 SNRESULT Close(uint32_t playingId) { return Command(playingId, SnSequence_Close, 0, 0, "Close"); }
 
 Playlist* LockPlaylist(uint32_t playingId) {
+  SN_CALL_IN_FLIGHT("DynamicSequence::LockPlaylist", nullptr);
   if (!ApiQueue::Running("DynamicSequence::LockPlaylist")) return nullptr;
   // The reference stays until UnlockPlaylist: the sequence cannot go while the game edits it.
   CSnDynamicSequence* sequence = FindSequence(playingId, "LockPlaylist", true);
@@ -127,6 +131,7 @@ Playlist* LockPlaylist(uint32_t playingId) {
 }
 
 SNRESULT UnlockPlaylist(uint32_t playingId) {
+  SN_CALL_IN_FLIGHT("DynamicSequence::UnlockPlaylist", SN_Failure);
   CSnAudioMgr* manager = ApiQueue::Running("DynamicSequence::UnlockPlaylist");
   if (!manager) return SN_Failure;
   CSnDynamicSequence* sequence = FindSequence(playingId, "UnlockPlaylist", true);
@@ -151,11 +156,13 @@ SNRESULT UnlockPlaylist(uint32_t playingId) {
 }  // namespace DynamicSequence
 
 SNRESULT RegisterBusVolumeCallback(uint32_t busId, SnBusVolumeCallback callback) {
+  SN_CALL_IN_FLIGHT("RegisterBusVolumeCallback", SN_Failure);
   if (!IsInitialized()) return SN_Failure;
   return CSnBusCallbackMgr::Get().RegisterBusVolumeCallback(busId, callback);
 }
 
 SNRESULT RegisterBusMeteringCallback(uint32_t busId, SnBusMeteringCallback callback, uint32_t meteringFlags) {
+  SN_CALL_IN_FLIGHT("RegisterBusMeteringCallback", SN_Failure);
   if (!IsInitialized()) return SN_Failure;
   return CSnBusCallbackMgr::Get().RegisterBusMeteringCallback(busId, callback, meteringFlags);
 }
@@ -169,6 +176,7 @@ namespace {
 constexpr uint8_t kMaxPlayer = 3;
 
 SNRESULT PostMotionDevice(uint8_t player, uint32_t deviceId, void* device, bool add, const char* caller) {
+  SN_CALL_IN_FLIGHT(caller, SN_Failure);
   return ApiQueue::Post<SnMsgSecondaryOutput>(SnMsg_SecondaryOutput, caller, [&](SnMsgSecondaryOutput& m) {
     m.listenerMask = deviceId;
     m.device = device;
@@ -194,6 +202,7 @@ void RemovePlayerMotionDevice(uint8_t player, uint32_t, uint32_t deviceId) {
 }
 
 void SetPlayerListener(uint8_t player, uint8_t listener) {
+  SN_CALL_IN_FLIGHT("MotionEngine::SetPlayerListener");
   ApiQueue::Post<SnMsgSetPlayerListener>(SnMsg_SetPlayerListener, "MotionEngine::SetPlayerListener",
                                          [&](SnMsgSetPlayerListener& m) {
                                            m.player = player;
@@ -202,6 +211,7 @@ void SetPlayerListener(uint8_t player, uint8_t listener) {
 }
 
 void SetPlayerVolume(uint8_t player, float volume) {
+  SN_CALL_IN_FLIGHT("MotionEngine::SetPlayerVolume");
   // Not a number would turn the player's motors off. Every other volume, infinities too, has its
   // gain: the motors end at full speed above 740 dB and at rest below -740 dB.
   if (std::isnan(volume)) {

@@ -1,8 +1,10 @@
 // The bank commands in the order the calls were made. Every bank call takes its place here when it is
 // made (its ticket, increasing) and the commands run in ticket order whoever runs them: the bank
-// thread when there is one; without it the game thread of a call made outside an audio pass, which
-// runs the commands ahead of its own, then its own, and no later one; and a thread whose pass has
-// ended, which runs the commands made in passes while one stands at the head.
+// thread when there is one. Without it one thread at a time holds the run turn and runs the head: a
+// game thread's call, in a loop of its own (never nested on a callback's stack), runs the commands
+// ahead of its own, then its own, and no later one; a thread whose pass has ended runs the commands
+// kept in passes while one stands at the head. A callback of a game thread's call is handed back to
+// that thread, which calls it inside its own call, whichever thread ran the command.
 #pragma once
 
 #include <atomic>
@@ -28,6 +30,14 @@ struct SnBankCommand {
   uint64_t callId = 0;     // the call's entry among the callbacks to come (0: a callback not counted)
 };
 
+// What a command's callback is told, besides its cookie.
+struct SnBankAnswer {
+  uint32_t id = 0;
+  const void* image = nullptr;
+  SNRESULT result = SN_Failure;
+  int32_t poolId = -1;
+};
+
 // What the queue hands its commands to: the bank manager.
 class ISnBankCommandRunner {
  public:
@@ -35,6 +45,8 @@ class ISnBankCommandRunner {
   virtual SNRESULT ExecuteCommand(const SnBankCommand& command) = 0;
   // A command that will not run (the engine stops): what it owns goes, and its caller is told.
   virtual void DropCommand(const SnBankCommand& command) = 0;
+  // Calls the command's callback with the answer its run handed over (see HandOver).
+  virtual void CallBack(const SnBankCommand& command, const SnBankAnswer& answer) = 0;
   virtual ~ISnBankCommandRunner() = default;
 };
 
@@ -44,7 +56,10 @@ class CSnBankCommandQueue {
 
   // `bankThread`: the bank thread runs every command, and the calls only queue them.
   CSnBankCommandQueue(ISnBankCommandRunner& runner, bool bankThread) : m_runner(runner), m_bankThread(bankThread) {}
-  ~CSnBankCommandQueue() { Drop(); }
+  ~CSnBankCommandQueue() {
+    Close();
+    Drop();
+  }
   CSnBankCommandQueue(const CSnBankCommandQueue&) = delete;
   CSnBankCommandQueue& operator=(const CSnBankCommandQueue&) = delete;
 
@@ -52,22 +67,36 @@ class CSnBankCommandQueue {
   SNRESULT Open();
   // Refuses calls from now on (SN_Failure), and wakes the bank thread.
   void Close();
-  // What is queued goes unrun (see ISnBankCommandRunner::DropCommand); the block goes with the last node.
+  // What is queued goes unrun: a game thread's call is told on its own thread, inside its call;
+  // any other command's caller here (see ISnBankCommandRunner::DropCommand). The block goes with the
+  // last node.
   void Drop();
   bool HasBankThread() const { return m_bankThread; }
 
-  // Without the bank thread, a call made outside a pass: queued, then run with the commands ahead of it
-  // on this thread, which waits for the run lock while another thread runs commands. `result` is the
-  // command's own, also when another thread ran it meanwhile. False when the queue is closed.
-  bool RunInTurn(const SnBankCommand& command, SNRESULT& result);
-  // Any other call: queued for the bank thread, or (made inside a pass) for a pass's end. 52 when
-  // no node can be had, SN_Failure when the queue is closed.
+  // Without the bank thread, a game thread's call made outside a pass. The thread's first bank call
+  // queues its command and loops until it has run and its callback has been called: it runs the
+  // commands ahead of its own while no other thread runs commands, waits while one does (which may
+  // run its command too), and calls the callbacks handed to it, of its own commands and of the kept
+  // ones it ran. A call made inside such a callback never loops there: one with a callback (`waits`
+  // false) is queued, 1, and the loop below reaches it; a waited one runs the commands up to its own
+  // and leaves every callback to the loop. What bounds the call: the commands queued before it and
+  // those its callbacks queue; it never runs, nor waits for, one queued after them. `result` is the
+  // command's own (1 for a call queued only).
+  // SN_Failure when the queue is closed, 52 when no node can be had: then nothing is queued.
+  SNRESULT Call(const SnBankCommand& command, bool waits, SNRESULT& result);
+  // Any other call: queued for the bank thread, or kept (made inside a pass, or on the audio thread)
+  // for a pass's end or a game thread's call made after it. 52 when no node can be had, SN_Failure
+  // when the queue is closed.
   SNRESULT Keep(const SnBankCommand& command);
-  // A pass has ended on this thread, which holds its audio lock no more. Never waits for the run lock:
-  // when it has it, runs the commands made in passes while one stands at the head, up to those queued
-  // now (a callback that always calls again cannot hold the thread here); a game thread's command at
-  // the head is left to that thread. Not in the middle of a command of this thread.
+  // A pass has ended on this thread, which holds its audio lock no more. Never waits for the run turn:
+  // when it has it, runs the kept commands while one stands at the head, up to those queued now, then
+  // lets the turn go and calls their callbacks (a callback that always calls again cannot hold the
+  // thread here); a game thread's command at the head is left to that thread. Not in the middle of a
+  // command of this thread.
   void AfterPass();
+  // Inside the command this thread runs for a call that has a caller (a loop, or a pass's end): its
+  // answer, kept for that caller to call back with. False for any other callback, to be called now.
+  bool HandOver(const SnBankCommand& command, const SnBankAnswer& answer);
 
   // The bank thread: waits until a command was queued (or the queue closed); RunNext runs the head,
   // false when there is none.
@@ -77,34 +106,54 @@ class CSnBankCommandQueue {
 
  private:
   struct Node;
+  struct Caller;
   Node* NewNode();
   void FreeNode(Node* node);
   // Under the queue lock: the head, out of the list, or null.
   Node* TakeHead();
   // Under the queue lock: the node takes the next ticket at the tail.
   void Append(Node* node);
-  // Runs the head when `wanted` holds for it; false when it does not (or there is none).
+  // With the run turn: runs the head when `wanted` holds for it; false when it does not (or there is
+  // none). Its answer goes to its call's caller, else to `here`'s list.
   template <typename Wanted>
-  bool RunHead(Wanted&& wanted);
+  bool RunHead(Wanted&& wanted, Caller* here);
+  // The loop of a call: until `waited` has run (null: every command of the caller has run and every
+  // answer handed to it is called).
+  void Serve(Caller& caller, Node* waited);
+  // Under the queue lock: the answer handed to the caller, after those handed before; the next one, or null.
+  void HandTo(Caller& caller, Node* node);
+  Node* TakeAnswer(Caller& caller);
+  // Calls back with the node's answer (or tells its caller that it was dropped), then frees it.
+  void Deliver(Node* node);
+  void LetTurnGo();
+  // Under the queue lock: the block goes once the queue is closed and none of its nodes is out.
+  void FreeBlockIfUnused();
+
+  // This thread's loop (the caller of its first bank call), and the command it runs whose answer is
+  // handed over.
+  static thread_local Caller* t_loop;
+  static thread_local Node* t_handing;
 
   ISnBankCommandRunner& m_runner;
   const bool m_bankThread;
-  // Taken by whoever runs commands without the bank thread, one at a time; re-entrant, since a
-  // command's callback may make a bank call, which runs the queue up to itself. Taken before
-  // GlobalAudioLock(); never inside a pass, and only tried after one.
-  Platform::ReentrantLock m_runLock;
-  // The queue's own: the list, the tickets, the block and the open state.
+  // The queue's own: the list, the tickets, the block, the open state, the run turn and the callers.
   Platform::ReentrantLock m_lock;
   Node* m_head = nullptr;
   Node* m_tail = nullptr;
   Node* m_free = nullptr;
   Node* m_block = nullptr;
   uint32_t m_count = 0;
+  // Nodes out of the list not yet freed: running, or their answers waiting for their callers.
+  uint32_t m_out = 0;
   uint64_t m_lastTicket = 0;
   bool m_open = false;
-  // The commands made in passes still queued. Written under the queue lock, read at a pass's end
-  // without it: see AfterPass.
-  std::atomic<uint32_t> m_madeInPasses{0};
+  // Without the bank thread: a thread runs commands (the run turn; never inside a pass, and only tried
+  // after one), and the game threads' calls in their loops, woken when the turn goes.
+  bool m_turnTaken = false;
+  Caller* m_callers = nullptr;
+  // The kept commands still queued. Written under the queue lock, read at a pass's end without it:
+  // see AfterPass.
+  std::atomic<uint32_t> m_kept{0};
   Platform::Event m_queued{Platform::Event::Reset::Auto};
 };
 

@@ -40,6 +40,23 @@ void RenderEnds() {
 
 bool IsWaitingCallback(SnBankCallback callback) { return callback == &SyncCallback; }
 
+uint32_t CallbackId(const SnBankCommand& command) {
+  switch (command.type) {
+    case SnBankCommand_PrepareEvents:
+    case SnBankCommand_UnprepareEvents: return command.bankId == 1 ? uint32_t(command.poolId) : 0;
+    case SnBankCommand_Load:
+    case SnBankCommand_Unload:
+    case SnBankCommand_PrepareBank:
+    case SnBankCommand_UnprepareBank:
+    case SnBankCommand_ReleaseMedia: return command.bankId;
+    default: return 0;
+  }
+}
+
+int32_t CallbackPoolId(const SnBankCommand& command) {
+  return command.type == SnBankCommand_Load || command.type == SnBankCommand_Unload ? int32_t(command.poolId) : -1;
+}
+
 bool CountsCallback(const SnBankCommand& command) {
   return command.callback && !IsWaitingCallback(command.callback);
 }
@@ -87,15 +104,13 @@ SNRESULT CSnSoundBankManager::QueueCommand(const SnBankCommand& call) {
       return added;
     }
   }
-  // Without the bank thread a call made outside a pass runs the commands ahead of it, then itself;
-  // one made inside a pass is kept for the pass's end, since a thread running commands may be
-  // waiting for this pass's audio lock.
+  // Without the bank thread a game thread's call runs in that thread's loop (BankCommandQueue.h); one
+  // made inside a pass or on the audio thread is kept for a pass's end, since a thread running
+  // commands may be waiting for the pass's audio lock, and the audio thread runs no game thread's call.
   SNRESULT result = SN_Success;
-  SNRESULT queued = SN_Success;
-  if (!m_queue.HasBankThread() && !CSnAudioMgr::InAudioPassOnThisThread())
-    queued = m_queue.RunInTurn(command, result) ? SN_Success : SN_Failure;
-  else
-    queued = m_queue.Keep(command);
+  const SNRESULT queued = m_queue.HasBankThread() || RunsCommandsOnThisThread()
+                              ? m_queue.Keep(command)
+                              : m_queue.Call(command, IsWaitingCallback(command.callback), result);
   if (queued != SN_Success) {
     SOUND_LOG(Error, "Bank command %u is refused: %s", command.type,
               queued == SN_InsufficientMemory ? "no memory to keep it" : "the engine stops");
@@ -110,23 +125,27 @@ SNRESULT CSnSoundBankManager::QueueCommand(const SnBankCommand& call) {
 void CSnSoundBankManager::DropCommand(const SnBankCommand& command) {
   // What a run would have freed goes too.
   FreeCommand(command);
-  if (!command.callback) return;
-  if (IsWaitingCallback(command.callback)) {
-    // A caller blocked on this command is told it will not run.
-    CallCallback(command, command.bankId, SN_Failure, -1);
-  } else {
-    m_cookies.RemovePending(command.callId);
-  }
+  // Every accepted call is answered once: a caller blocked on the command, or its callback, with
+  // SN_Failure (a cancel made before withdraws the callback).
+  if (command.callback) CallCallback(command, CallbackId(command), SN_Failure, CallbackPoolId(command));
 }
 
 void CSnSoundBankManager::CallCallback(const SnBankCommand& command, uint32_t id, SNRESULT result, int32_t poolId) {
+  const SnBankAnswer answer{id, command.sourceKind == SnBankSource_InPlace ? command.image : nullptr, result, poolId};
+  // A game thread's callback is called on that thread, inside its call, whichever thread runs the
+  // command: the answer is handed over to it.
+  if (CountsCallback(command) && m_queue.HandOver(command, answer)) return;
+  CallBack(command, answer);
+}
+
+void CSnSoundBankManager::CallBack(const SnBankCommand& command, const SnBankAnswer& answer) {
   SnBankCallbackScope scope;
-  const void* image = command.sourceKind == SnBankSource_InPlace ? command.image : nullptr;
   // A waiting caller's cookie is its own, never counted nor cancelled.
   if (IsWaitingCallback(command.callback))
-    command.callback(id, image, result, poolId, command.cookie);
+    command.callback(answer.id, answer.image, answer.result, answer.poolId, command.cookie);
   else
-    m_cookies.DoCallback(command.callId, command.callback, id, image, result, poolId, command.cookie);
+    m_cookies.DoCallback(command.callId, command.callback, answer.id, answer.image, answer.result, answer.poolId,
+                         command.cookie);
 }
 
 void CSnSoundBankManager::CancelCookie(void* cookie) {
@@ -145,7 +164,7 @@ SNRESULT CSnSoundBankManager::ExecuteCommand(const SnBankCommand& command) {
     case SnBankCommand_UnprepareEvents:
       result = command.type == SnBankCommand_PrepareEvents ? PrepareEventsCommand(command)
                                                            : UnprepareEventsCommand(command);
-      CallCallback(command, command.bankId == 1 ? uint32_t(command.poolId) : 0, result, -1);
+      CallCallback(command, CallbackId(command), result, -1);
       FreeCommand(command);
       break;
     case SnBankCommand_PrepareGameSyncs:
@@ -365,8 +384,7 @@ void CSnSoundBankManager::TakeOut(CSnBankRecord* record) {
     record->m_stateFlags |= CSnBankRecord::kStateUnloading;
   }
   record->m_bankFlags &= uint8_t(~CSnBankRecord::kFlagLoaded);
-  m_holds.Begin(record->m_hold, record, LentKey(record), record->m_bankId, record->m_image, record->CallerPoolId(),
-                &record->m_useCount);
+  m_holds.Begin(record->m_hold, record, LentKey(record), record->m_bankId, record->m_image, record->CallerPoolId());
 }
 
 void CSnSoundBankManager::PostUnload(CSnBankRecord* record) {
@@ -547,14 +565,12 @@ SNRESULT CSnSoundBankManager::QueueAndWait(SnBankCommand command, int32_t* poolI
 void CSnSoundBankManager::WaitForAnswer(Platform::Event& done, const void* waiter) {
   const bool audioThread = SoundEngine::Settings().useAudioThread != 0;
   for (;;) {
-    const CSnLentMemoryHolds::Waiting waiting = m_holds.Progress(waiter);
-    const bool endPending = waiting == CSnLentMemoryHolds::Waiting::EndPending;
+    const bool endPending = m_holds.EndPending(waiter);
     // Inside a bank callback a pass runs only while the audio lock is free: the pass holding it may
     // be waiting for this callback.
     if (endPending && !audioThread && g_pAudioMgr)
       g_pAudioMgr->RenderAudio(true, SnBankCallbackScope::InCallbackOnThisThread());
-    // The last hold's answer wakes it; a use given back, or an end handled, without one is looked at
-    // again a moment later.
+    // The last hold's answer wakes it; an end handled without one is looked at again a moment later.
     if (done.Wait(endPending ? 1 : 5) == Platform::WaitResult::Signalled) return;
   }
 }

@@ -129,12 +129,8 @@ SnMediaRef CSnSoundBankManager::GetMedia(uint32_t mediaId) {
     // An unloading bank's bytes are on their way out.
     if (source.bank && source.bank->IsUnloading()) continue;
     ++entry->refCount;
-    // The bank stays until the last of its media handed out comes back. Taken outside a pass, the use
-    // is this thread's own until it gives it back (a waiting unload on it cannot wait for it).
-    if (source.bank) {
-      source.bank->m_useCount.fetch_add(1);
-      if (!CSnAudioMgr::InAudioPassOnThisThread()) CSnLentMemoryHolds::NoteOwnUse(source.bank->m_hold, 1);
-    }
+    // The bank stays until the last of its media handed out comes back.
+    if (source.bank) source.bank->m_useCount.fetch_add(1);
     ref.data = source.data;
     ref.size = source.size;
     ref.bank = source.bank;
@@ -150,8 +146,25 @@ void CSnSoundBankManager::ReleaseMedia(uint32_t mediaId, CSnBankRecord* bank) {
     if (!it.AtEnd()) DropMediaReference(it);
   }
   if (!bank) return;
-  if (!CSnAudioMgr::InAudioPassOnThisThread()) CSnLentMemoryHolds::NoteOwnUse(bank->m_hold, -1);
-  DropUse(bank);
+  // A bank's end, and the answers waiting for it, come from a pass, whichever thread gives back its
+  // last use: outside one (and outside the audio lock) that use is handed to a pass, as an unload
+  // hands over the load's. A bank callback there never runs beside another game thread's.
+  if (CSnAudioMgr::InAudioPassOnThisThread() || GlobalAudioLock().IsHeldByCurrentThread()) {
+    DropUse(bank);
+    return;
+  }
+  int32_t uses = bank->m_useCount.load();
+  while (uses > 1 && !bank->m_useCount.compare_exchange_weak(uses, uses - 1)) {
+  }
+  if (uses > 1) return;
+  // The last (no other can come: an unloading bank's media are handed out no more); a game's copy
+  // answers nothing.
+  if (bank->IsGameMedia()) {
+    DropUse(bank);
+    return;
+  }
+  m_holds.EndPosted(bank->m_hold);
+  PostUnload(bank);
 }
 
 uint32_t CSnSoundBankManager::MediaReferences(uint32_t mediaId) {

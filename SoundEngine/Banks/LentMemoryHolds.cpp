@@ -4,47 +4,6 @@
 #include "Base/Assert.h"
 
 namespace SN {
-namespace {
-
-// The uses this thread took of readers outside an audio pass and has not given back. A thread keeps
-// few at a time; past the table they are only counted, and then any reader may be one of them.
-struct OwnReaderUse {
-  const CSnLentMemoryHolds::Hold* hold;
-  int32_t count;
-};
-constexpr uint32_t kOwnReaderSlots = 16;
-thread_local OwnReaderUse t_ownReaderUses[kOwnReaderSlots] = {};
-thread_local int32_t t_ownReaderUsesBeyond = 0;
-
-int32_t OwnReaderUses(const CSnLentMemoryHolds::Hold& hold) {
-  int32_t count = t_ownReaderUsesBeyond;
-  for (const OwnReaderUse& use : t_ownReaderUses)
-    if (use.hold == &hold) count += use.count;
-  return count;
-}
-
-}  // namespace
-
-void CSnLentMemoryHolds::NoteOwnUse(const Hold& hold, int32_t change) {
-  OwnReaderUse* free = nullptr;
-  for (OwnReaderUse& use : t_ownReaderUses) {
-    if (use.hold == &hold) {
-      // Given back on another thread, or taken inside a pass: never below none.
-      if (change > 0 || use.count > 0) use.count += change;
-      if (!use.count) use.hold = nullptr;
-      return;
-    }
-    if (!use.hold && !free) free = &use;
-  }
-  if (change < 0) {
-    if (t_ownReaderUsesBeyond > 0) --t_ownReaderUsesBeyond;
-  } else if (free) {
-    *free = OwnReaderUse{&hold, change};
-  } else {
-    t_ownReaderUsesBeyond += change;
-  }
-}
-
 bool CSnLentMemoryHolds::Counts(const Answer::Selection& selection, const Hold& hold) {
   if (hold.m_order > selection.upTo) return false;
   switch (selection.of) {
@@ -55,7 +14,7 @@ bool CSnLentMemoryHolds::Counts(const Answer::Selection& selection, const Hold& 
 }
 
 void CSnLentMemoryHolds::Begin(Hold& hold, void* owner, const void* key, uint32_t bankId, const void* image,
-                               int32_t poolId, const std::atomic<int32_t>* uses) {
+                               int32_t poolId) {
   Platform::ReentrantGuard guard(m_lock);
   ORV_ASSERT(!hold.Held());
   hold.m_owner = owner;
@@ -63,11 +22,15 @@ void CSnLentMemoryHolds::Begin(Hold& hold, void* owner, const void* key, uint32_
   hold.m_bankId = bankId;
   hold.m_image = image;
   hold.m_poolId = poolId;
-  hold.m_uses = uses;
   hold.m_endHandled = false;
   hold.m_order = ++m_begun;
   hold.m_next = m_holds;
   m_holds = &hold;
+}
+
+void CSnLentMemoryHolds::EndPosted(Hold& hold) {
+  Platform::ReentrantGuard guard(m_lock);
+  if (hold.Held()) hold.m_endHandled = false;
 }
 
 void CSnLentMemoryHolds::EndHandled(Hold& hold) {
@@ -149,32 +112,14 @@ void* CSnLentMemoryHolds::AnyHolder() {
   return m_holds ? m_holds->m_owner : nullptr;
 }
 
-CSnLentMemoryHolds::Waiting CSnLentMemoryHolds::Progress(const void* waiter) {
-  Answer* answer = nullptr;
-  {
-    Platform::ReentrantGuard guard(m_lock);
-    Answer** link = &m_answers;
-    while (*link && (*link)->m_waiter != waiter) link = &(*link)->m_next;
-    if (!*link) return Waiting::NotYet;
-    bool endPending = false, otherReaders = false;
-    for (const Hold* hold = m_holds; hold; hold = hold->m_next) {
-      if (!Counts((*link)->m_selection, *hold)) continue;
-      if (!hold->m_endHandled) {
-        endPending = true;
-        continue;
-      }
-      // None left: it is ending on another thread right now.
-      const int32_t uses = hold->m_uses->load(std::memory_order_acquire);
-      if (uses <= 0 || uses > OwnReaderUses(*hold)) otherReaders = true;
-    }
-    if (endPending) return Waiting::EndPending;
-    if (otherReaders) return Waiting::OtherReaders;
-    answer = *link;
-    *link = answer->m_next;
-    answer->m_next = nullptr;
-  }
-  answer->Run();
-  return Waiting::Answered;
+bool CSnLentMemoryHolds::EndPending(const void* waiter) {
+  Platform::ReentrantGuard guard(m_lock);
+  const Answer* answer = m_answers;
+  while (answer && answer->m_waiter != waiter) answer = answer->m_next;
+  if (!answer) return false;
+  for (const Hold* hold = m_holds; hold; hold = hold->m_next)
+    if (Counts(answer->m_selection, *hold) && !hold->m_endHandled) return true;
+  return false;
 }
 
 }  // namespace SN

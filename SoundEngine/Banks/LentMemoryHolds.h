@@ -2,14 +2,14 @@
 // leaves the loaded list to end holds what it read of the game's until it reads none of it: the image
 // of a bank loaded in place (every record of one image holds it), or else the record itself (its DATA
 // block, which may lie in a pool the game named). Its voices, sources and other readers hold the
-// record through its use count until then. A call that answers about the memory (an unload's callback
-// or its waiting caller, a clear) is kept here with the holds begun before it that it waits for, and
-// runs once the last of them lets go, on whichever thread that is.
+// record through its use count until then, whoever took them and whichever thread gives them back:
+// the record lets go only once its end has read the last of the game's memory. A call that answers
+// about the memory (an unload's callback or its waiting caller, a clear) is kept here with the holds
+// begun before it that it waits for, and runs once the last of them lets go.
 //
 // Threads: any. One lock of its own, taken last; no answer runs under it.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 
 #include "Platform/Threading.h"
@@ -29,8 +29,7 @@ class CSnLentMemoryHolds {
     void* m_owner = nullptr;
     const void* m_key = nullptr;
     const void* m_image = nullptr;
-    const std::atomic<int32_t>* m_uses = nullptr;  // the owner's readers
-    uint64_t m_order = 0;                          // its number among the holds begun; 0: holds nothing
+    uint64_t m_order = 0;  // its number among the holds begun; 0: holds nothing
     uint32_t m_bankId = 0;
     int32_t m_poolId = -1;  // the pool its DATA lies in
     bool m_endHandled = false;
@@ -64,10 +63,11 @@ class CSnLentMemoryHolds {
   CSnLentMemoryHolds& operator=(const CSnLentMemoryHolds&) = delete;
 
   // The reader `owner` leaves the loaded list to end: it holds `key` (its image, or itself) until
-  // Release. `uses` counts its readers, its own end's use among them until that end is handled.
-  void Begin(Hold& hold, void* owner, const void* key, uint32_t bankId, const void* image, int32_t poolId,
-             const std::atomic<int32_t>* uses);
-  // The pass that stops the reader's voices has run (or the engine stops without it).
+  // Release.
+  void Begin(Hold& hold, void* owner, const void* key, uint32_t bankId, const void* image, int32_t poolId);
+  // The reader's end is posted to a pass (its voices' stop, or its last use given back outside a
+  // pass), or that pass has run (or the engine stops without it).
+  void EndPosted(Hold& hold);
   void EndHandled(Hold& hold);
   // The reader reads nothing of the game's any more. The answers it was the last hold of are handed
   // back, to be run by RunAll with no lock held.
@@ -86,12 +86,9 @@ class CSnLentMemoryHolds {
   // The owner of a hold not yet let go, or null (Term ends them).
   void* AnyHolder();
 
-  // Where the answer a caller waits for stands. A hold its own thread keeps outside an audio pass
-  // cannot go while it waits: once only such holds are left the answer is taken back and runs.
-  enum class Waiting : uint8_t { NotYet, EndPending, OtherReaders, Answered };
-  Waiting Progress(const void* waiter);
-  // This thread takes (+1) or gives back (-1) a use of a reader outside an audio pass.
-  static void NoteOwnUse(const Hold& hold, int32_t change);
+  // Whether the answer `waiter` waits for waits for a pass still to come: the end of one of its
+  // holds is posted and not yet handled.
+  bool EndPending(const void* waiter);
 
  private:
   enum Of : uint8_t { OfKey, OfBank, OfAll };

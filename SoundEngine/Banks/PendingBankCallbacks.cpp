@@ -66,14 +66,35 @@ void CSnPendingBankCallbacks::CancelAndWait(void* cookie, bool mayWait) {
     if (m_entries[i].cookie != cookie || m_entries[i].runningOn != kNotRunning) m_entries[kept++] = m_entries[i];
   ShrinkLocked(kept);
   if (!mayWait) return;
-  const std::thread::id self = std::this_thread::get_id();
+  Waiter self{std::this_thread::get_id(), cookie, upTo, m_waiters};
+  m_waiters = &self;
+  ++m_waiterCount;
   m_callbackEnded.wait(lock, [&] {
     for (uint32_t i = 0; i < m_count && m_entries[i].callId <= upTo; ++i) {
       const Entry& entry = m_entries[i];
-      if (entry.cookie == cookie && entry.runningOn != kNotRunning && entry.runningOn != self) return false;
+      if (entry.cookie != cookie || entry.runningOn == kNotRunning || entry.runningOn == self.thread) continue;
+      if (!WaitsForLocked(entry.runningOn, self.thread, m_waiterCount)) return false;
     }
     return true;
   });
+  // Left under the lock the last look took: a cancel waiting for this thread sees it gone.
+  Waiter** link = &m_waiters;
+  while (*link != &self) link = &(*link)->next;
+  *link = self.next;
+  --m_waiterCount;
+}
+
+bool CSnPendingBankCallbacks::WaitsForLocked(std::thread::id thread, std::thread::id target, uint32_t depth) const {
+  if (depth == 0) return false;
+  for (const Waiter* waiter = m_waiters; waiter; waiter = waiter->next) {
+    if (waiter->thread != thread) continue;
+    for (uint32_t i = 0; i < m_count && m_entries[i].callId <= waiter->upTo; ++i) {
+      const Entry& entry = m_entries[i];
+      if (entry.cookie != waiter->cookie || entry.runningOn == kNotRunning || entry.runningOn == thread) continue;
+      if (entry.runningOn == target || WaitsForLocked(entry.runningOn, target, depth - 1)) return true;
+    }
+  }
+  return false;
 }
 
 void CSnPendingBankCallbacks::DoCallback(uint64_t callId, SnBankCallback callback, uint32_t id, const void* image,

@@ -26,7 +26,9 @@ class CSnPendingBankCallbacks {
   SNRESULT AddPending(void* cookie, uint64_t& callId);
   // The calls made with the cookie so far call back no more. With `mayWait`, it then waits until none
   // of their callbacks runs on another thread; one running on this thread (the cancel is made inside
-  // it) goes on.
+  // it) goes on, as does one whose thread waits in a cancel, itself or through others, for a callback
+  // running on this one (two callbacks cancelling each other's cookies): the cancel that would close
+  // that circle does not wait for it.
   void CancelAndWait(void* cookie, bool mayWait);
   // Any thread: the one callback of the call, unless it was cancelled. An id without an entry (never
   // counted, cancelled, or called already) calls nothing.
@@ -43,6 +45,16 @@ class CSnPendingBankCallbacks {
     void* cookie;
     std::thread::id runningOn;  // the thread running its callback; none while it is still to come
   };
+  // A cancel waiting for callbacks on other threads, on its stack.
+  struct Waiter {
+    std::thread::id thread;
+    void* cookie;
+    uint64_t upTo;  // the calls it covers
+    Waiter* next;
+  };
+  // With the lock held: whether the cancel waiting on `thread` waits, itself or through the cancels
+  // it waits for (at most `depth` of them), for a callback running on `target`.
+  bool WaitsForLocked(std::thread::id thread, std::thread::id target, uint32_t depth) const;
   // With the lock held: the entry's index (entries keep the order of their ids), or -1.
   int32_t FindLocked(uint64_t callId) const;
   // With the lock held: the set without its entries from `kept` on.
@@ -56,6 +68,8 @@ class CSnPendingBankCallbacks {
   uint32_t m_count = 0;
   uint32_t m_capacity = kInlineEntries;
   uint64_t m_lastId = 0;
+  Waiter* m_waiters = nullptr;
+  uint32_t m_waiterCount = 0;
   std::mutex m_lock;
   std::condition_variable m_callbackEnded;
 };

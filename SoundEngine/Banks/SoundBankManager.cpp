@@ -101,6 +101,11 @@ void CSnSoundBankManager::Term() {
   m_initialized = false;
 }
 
+void CSnSoundBankManager::CloseQueue() {
+  m_queue.Close();
+  m_queue.Drop();
+}
+
 void CSnSoundBankManager::FinishBankRecord(CSnLoadedBank* bank) {
   auto* record = static_cast<CSnBankRecord*>(bank);
   // Before the use goes, which may end the record.

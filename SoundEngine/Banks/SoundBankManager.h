@@ -1,8 +1,8 @@
 // The bank manager: the records of loaded banks and the pair-keyed list they stand in, the media
 // table that hands media bytes to playing sources, the bank-name table, and the commands that load
 // and unload banks. Every command goes through the one queue of bank commands (BankCommandQueue.h):
-// the plain manager runs it on the caller's thread in its turn, the threaded one (ThreadedBankManager.h)
-// on the bank thread.
+// the plain manager runs it in the calling game thread's loop or at a pass's end, the threaded one
+// (ThreadedBankManager.h) on the bank thread.
 #pragma once
 
 #include <atomic>
@@ -90,6 +90,10 @@ SNRESULT CreateFromPayload(const uint8_t* payload, uint32_t size, CSnIndexedObje
 bool IsWaitingCallback(SnBankCallback callback);
 // A callback counted among the callbacks to come: any but a waiting caller's.
 bool CountsCallback(const SnBankCommand& command);
+// What a command's callback is told besides its result: the id (its bank's, or its one event's, else
+// 0) and the pool id (a load's or an unload's, else -1).
+uint32_t CallbackId(const SnBankCommand& command);
+int32_t CallbackPoolId(const SnBankCommand& command);
 
 // Marks the calling thread as running a bank callback for the scope's life.
 class SnBankCallbackScope {
@@ -215,16 +219,23 @@ class CSnSoundBankManager : public ISnBankRecordReceiver, public ISnBankCommandR
 
   virtual SNRESULT Init();
   virtual void Term();
-  // The command takes its place in the queue. Plain manager, outside an audio pass: runs the commands
-  // ahead of it, then it, and returns its result. Inside a pass it never waits for another thread's
-  // command (which may be waiting for the pass's lock): kept, 1, it runs after a pass once the
-  // commands ahead of it have run; the callback has the outcome. Threaded: 1 once queued. No memory to
-  // keep it: 52, and nothing of it is done.
+  // The command takes its place in the queue. Plain manager, on a game thread: runs in the thread's
+  // loop (CSnBankCommandQueue::Call) and returns its result, or 1 when made inside a callback that
+  // loop calls and only queued. Inside a pass, or on the audio thread, it never waits for another
+  // thread's command (which may be waiting for the pass's lock): kept, 1, it runs after a pass once
+  // the commands ahead of it have run; the callback has the outcome. Threaded: 1 once queued. No
+  // memory to keep it: 52, and nothing of it is done.
   SNRESULT QueueCommand(const SnBankCommand& command);
   // Through the callbacks to come, so that a cancelled call is not called back; a waiting caller is
-  // always told.
+  // always told. Inside the command a game thread's loop runs (without the bank thread), the answer is
+  // handed to that thread, which calls back inside its call.
   virtual void CallCallback(const SnBankCommand& command, uint32_t id, SNRESULT result, int32_t poolId);
   virtual void StopThread() {}
+  // Term's first step, before it waits for the calls inside: the queue refuses calls, and the
+  // commands queued go unrun (a caller waiting for one gets SN_Failure); a command running ends.
+  void CloseQueue();
+  // The commands queued and not yet begun.
+  uint32_t QueuedCount() { return m_queue.Count(); }
   // No callback of the calls made with the cookie before this starts once it returns; a call made
   // after it calls back. It waits for their callbacks running on other threads, except inside an
   // audio pass, on the audio thread and on the bank thread, where that could wait for this thread.
@@ -273,7 +284,8 @@ class CSnSoundBankManager : public ISnBankRecordReceiver, public ISnBankCommandR
   void UnprepareMedia(uint32_t mediaId);
   uint32_t EventPreparationCount(uint32_t eventId);
 
-  // Any thread; takes the bank lock. A reference to the media, or null.
+  // Any thread; takes the bank lock. A reference to the media, or null. A bank's last one given back
+  // outside a pass hands the bank's end to a pass.
   SnMediaRef GetMedia(uint32_t mediaId);
   void ReleaseMedia(uint32_t mediaId, CSnBankRecord* bank);
   // Media the game provides: SN_Failure for a null array or a null or empty item, and then nothing
@@ -300,8 +312,11 @@ class CSnSoundBankManager : public ISnBankRecordReceiver, public ISnBankCommandR
   void FinishBankRecord(CSnLoadedBank* bank) override;
   // An unload message never read (the engine stops): the load's use goes as well.
   void DropBankRecord(CSnLoadedBank* bank) override { FinishBankRecord(bank); }
-  // A pass has ended on this thread: the commands made inside passes may run now (see QueueCommand).
-  void AfterPass() override { m_queue.AfterPass(); }
+  // A pass has ended on this thread: the commands kept in passes may run now (see QueueCommand). Not
+  // inside a bank callback, which a chain of calls would nest there.
+  void AfterPass() override {
+    if (!SnBankCallbackScope::InCallbackOnThisThread()) m_queue.AfterPass();
+  }
 
  protected:
   // A waiting call on the thread that runs the commands, or on the audio thread that finishes
@@ -312,8 +327,8 @@ class CSnSoundBankManager : public ISnBankRecordReceiver, public ISnBankCommandR
   // The wait of a waiting call for `done`, its cookie `waiter` (see QueueAndWait). An answer about lent memory
   // comes once nothing reads the memory (CSnLentMemoryHolds). Without the audio thread no other
   // thread may render the pass that handles a bank's end: the caller renders passes itself while an
-  // end it waits for is not handled, and so never answers on a pass that stopped short of it. Uses of
-  // the bank this thread keeps itself across the call cannot be waited for: they are left to it.
+  // end it waits for is not handled, and so never answers on a pass that stopped short of it. Every
+  // use of the bank is waited for, this thread's own too: it gives them back before it waits.
   void WaitForAnswer(Platform::Event& done, const void* waiter);
   // What a command that will not run owns: the id array of a preparation.
   static void FreeCommand(const SnBankCommand& command);
@@ -329,6 +344,7 @@ class CSnSoundBankManager : public ISnBankRecordReceiver, public ISnBankCommandR
   // The queue's: one command on the calling thread, the callback told its outcome; or one dropped.
   SNRESULT ExecuteCommand(const SnBankCommand& command) override;
   void DropCommand(const SnBankCommand& command) override;
+  void CallBack(const SnBankCommand& command, const SnBankAnswer& answer) override;
 
   struct MediaSource {
     CSnBankRecord* bank;  // for media the game set, the owner of that copy (IsGameMedia)

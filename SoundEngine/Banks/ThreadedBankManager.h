@@ -23,15 +23,14 @@ class CSnThreadedSoundBankManager final : public CSnSoundBankManager {
   // The thread stops, then the base.
   void Term() override;
   // Ends the thread; the queue refuses commands from then on, and those still queued are dropped:
-  // game callbacks stay uncalled and their calls are withdrawn; callers waiting for a dropped
-  // command are released with SN_Failure.
+  // each is answered with SN_Failure, callers waiting for one released, callbacks called on this
+  // thread (a cancel made before withdraws them).
   void StopThread() override;
 
   // For tests: holds the thread before its first command, so that commands pile up.
   void HoldThread();
   void ReleaseThread();
   bool IsBankThread() const override;
-  uint32_t QueuedCount() { return m_queue.Count(); }
 
  private:
   static uint32_t ThreadMain(void* context);

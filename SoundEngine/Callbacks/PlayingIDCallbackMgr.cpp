@@ -335,6 +335,7 @@ void CSnPlayingIDCallbackMgr::WaitForCancelled(uint32_t playingId, void* cookie,
   std::unique_lock<std::mutex> lock(m_runningLock);
   // A callback begun later is of a post the cancel did not cover.
   const uint64_t upTo = m_begun;
+  ++m_waitingCancels;
   m_runningChanged.wait(lock, [&] {
     for (const Running* running = m_running; running; running = running->next)
       if (running->order <= upTo && running->thread != self &&
@@ -342,6 +343,12 @@ void CSnPlayingIDCallbackMgr::WaitForCancelled(uint32_t playingId, void* cookie,
         return false;
     return true;
   });
+  --m_waitingCancels;
+}
+
+uint32_t CSnPlayingIDCallbackMgr::WaitingCancels() {
+  std::lock_guard<std::mutex> lock(m_runningLock);
+  return m_waitingCancels;
 }
 
 void CSnPlayingIDCallbackMgr::CancelEventCallback(uint32_t playingId, bool waitForRunning) {

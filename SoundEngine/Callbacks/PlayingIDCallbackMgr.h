@@ -65,11 +65,13 @@ class CSnPlayingIDCallbackMgr final : public ISnPlayingIdPendingCounts {
   void NotifyDynamicSequenceItem(uint32_t playingId, uint32_t audioNodeId, void* customInfo);
 
   // No callback of the playing id (of the playing ids posted with the cookie so far) starts after
-  // these return; a post made after them calls back as any other. Unless told not to (a call on the
-  // engine's own threads), they also wait until none of those callbacks runs on another thread: one
+  // these return; a post made after them calls back as any other. Unless told not to (a call inside an
+  // audio pass), they also wait until none of those callbacks runs on another thread: one
   // running on this thread (the cancel is made inside it) goes on.
   void CancelEventCallback(uint32_t playingId, bool waitForRunning = true);
   void CancelEventCallbackCookie(void* cookie, bool waitForRunning = true);
+  // For tests: the cancels waiting for callbacks running on other threads.
+  uint32_t WaitingCancels();
 
   uint32_t Count();
 
@@ -135,6 +137,7 @@ class CSnPlayingIDCallbackMgr final : public ISnPlayingIdPendingCounts {
   std::condition_variable m_runningChanged;
   Running* m_running = nullptr;
   uint64_t m_begun = 0;
+  uint32_t m_waitingCancels = 0;
 };
 
 // Null while the sound engine is not initialised.

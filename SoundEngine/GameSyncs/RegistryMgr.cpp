@@ -2,6 +2,7 @@
 // calls, the positioning update and the clean-up when the last holder lets an object go.
 #include "SoundEngine/GameSyncs/RegistryMgr.h"
 
+#include <atomic>
 #include <bit>
 
 #include "Base/Assert.h"
@@ -20,6 +21,9 @@ namespace {
 
 constexpr float kRadiansToDegrees = 57.295776f;
 constexpr uint32_t kUnregisteredGrowth = 32;
+
+// Messages a Term left unread never come: Init counts afresh.
+std::atomic<uint32_t> g_unregistrationsOnTheirWay{0};
 
 // Obstruction and occlusion arrive as 0..1 from the game; anything else is held to that range
 // before it becomes a byte.
@@ -139,7 +143,12 @@ void CSnRegisteredObj::UpdatePositioning() {
   m_flags &= ~kDirtyBit;
 }
 
+void CSnRegistryMgr::CountUnregistration(int32_t change) { g_unregistrationsOnTheirWay.fetch_add(uint32_t(change)); }
+
+uint32_t CSnRegistryMgr::UnregistrationsOnTheirWay() { return g_unregistrationsOnTheirWay.load(); }
+
 SNRESULT CSnRegistryMgr::Init() {
+  g_unregistrationsOnTheirWay = 0;
   if (!m_modifiedNodes.Init(8, SnPooledList<SnNodeKey>::kUnlimited)) return SN_InsufficientMemory;
   m_objects.Init(g_DefaultPoolId);
   CSnRegisteredObj* global = RegisterGameObj(0, 0xFF);

@@ -106,6 +106,11 @@ class CSnRegistryMgr {
   // Any thread: only the default pool is touched, and it locks itself.
   static SnObjectMemory ReserveObjectMemory();
   static void FreeObjectMemory(const SnObjectMemory& memory);
+  // Any thread: the unregistrations posted (+1, before the post; -1 when it is refused) and not yet
+  // handled (-1). While one is on its way, an object found in the table may not be there for the
+  // next message.
+  static void CountUnregistration(int32_t change);
+  static uint32_t UnregistrationsOnTheirWay();
   // Registers the object, or sets the listeners of the registered one; `memory`, when given, is taken
   // over either way. Null only when none was given and the pool has none.
   CSnRegisteredObj* RegisterGameObj(uint32_t id, uint32_t listenerMask, SnObjectMemory memory = {});

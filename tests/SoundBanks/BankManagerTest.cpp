@@ -511,9 +511,8 @@ TEST_P(BankManagerTest, ABankOfVersionZeroRecordsItsMotionFlag) {
   EXPECT_EQ(Banks().UnloadBankWait(Id("Moving"), nullptr), SN::SN_Success);
 }
 
-// The synchronous unload gives the pool the bank's DATA lay in. The threaded manager returns once
-// the bank ended; the plain one runs the unload and returns, though this thread still holds a media
-// of the bank (waiting for the end here would wait for ever).
+// The synchronous unload gives the pool the bank's DATA lay in, once the bank ended: also when this
+// thread took a media of it, which another thread gives back while it waits.
 TEST_P(BankManagerTest, ASynchronousUnloadGivesItsPool) {
   WriteBankFile("Main.bnk", Build(kMainBank, "Main"));
   const SN::SnMemPoolId pool = SN::MemoryMgr::CreatePool(nullptr, 8192, 8192, SN::SnMemPool_AllocHook | SN::SnMemPool_FixedBlocks, 16);
@@ -527,14 +526,17 @@ TEST_P(BankManagerTest, ASynchronousUnloadGivesItsPool) {
   EXPECT_EQ(unloadedFrom, -1);  // a pool of its own
   EXPECT_EQ(Banks().UnloadBankWait(Id("Main"), nullptr, &unloadedFrom), SN::SN_BankNotLoaded);
   EXPECT_EQ(unloadedFrom, -1);
-  if (!GetParam()) {
+  {
     ASSERT_EQ(Banks().LoadBankWait("Main.bnk", -1, nullptr), SN::SN_Success);
     const SN::SnMediaRef held = Banks().GetMedia(Id("HitTone"));
     ASSERT_NE(held.bank, nullptr);
+    OrvTest::WaitedThread giver([&] {
+      OrvTest::WaitUntil([&] { return held.bank->UseCount() == 1; }, "the bank's end handled, the media its last use");
+      Banks().ReleaseMedia(Id("HitTone"), held.bank);
+    });
     EXPECT_EQ(Banks().UnloadBankWait(Id("Main"), nullptr), SN::SN_Success);
-    EXPECT_EQ(Banks().GetMedia(Id("HitTone")).data, nullptr);
-    Banks().ReleaseMedia(Id("HitTone"), held.bank);
     EXPECT_EQ(Banks().MediaReferences(Id("HitTone")), 0u);
+    giver.Join("the thread giving back the media");
   }
   EXPECT_EQ(SN::MemoryMgr::DestroyPool(pool), SN::SN_Success);
 }
@@ -896,6 +898,144 @@ TEST_P(BankManagerTest, AnUnloadJoiningAnEndingBankWithoutMemoryIsRefusedAtTheCa
   EXPECT_EQ(Banks().MediaReferences(Id("HitTone")), 0u);
 }
 
+// A bank image the game lends in place and frees the moment an unload answers about it: from the
+// default pool, so that a read of it after the answer is reported as one of freed memory.
+class LentImage {
+ public:
+  explicit LentImage(const std::vector<uint8_t>& bank) : size_(uint32_t(bank.size())) {
+    bytes_ = static_cast<uint8_t*>(SN::MemoryMgr::Malign(SN::g_DefaultPoolId, size_, 16));
+    if (bytes_) memcpy(bytes_, bank.data(), size_);
+  }
+  ~LentImage() { Free(); }
+  LentImage(const LentImage&) = delete;
+  LentImage& operator=(const LentImage&) = delete;
+  const uint8_t* bytes() const { return bytes_; }
+  uint32_t size() const { return size_; }
+  void Free() {
+    if (bytes_) SN::MemoryMgr::Falign(SN::g_DefaultPoolId, bytes_);
+    bytes_ = nullptr;
+  }
+  // Loaded in place, and one of its media taken by this thread (none when either fails).
+  SN::SnMediaRef LoadHoldingMedia(SN::CSnSoundBankManager& banks) const {
+    if (!bytes_ || banks.LoadBankImageWait(bytes_, size_, false, -1, nullptr) != SN::SN_Success) return {};
+    return banks.GetMedia(Id("HitTone"));
+  }
+
+ private:
+  uint8_t* bytes_ = nullptr;
+  uint32_t size_;
+};
+
+// Whether a waiting call answers within a tenth of a second: one that should wait is given the time
+// to answer wrongly before what holds it up goes.
+bool AnsweredWithin(const std::atomic<bool>& answered) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(100);
+  while (!answered.load() && std::chrono::steady_clock::now() < until)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  return answered.load();
+}
+
+// Every use of a bank is waited for, whoever took it and whichever thread gives it back. A media this
+// thread took and another thread gave back leaves nothing counted to this thread; the media that
+// other thread then holds keeps the waited unload from answering, and the game frees the image only
+// after the bank's end has read the last of it.
+TEST_P(BankManagerTest, AWaitedUnloadWaitsForTheMediaAnotherThreadHolds) {
+  LentImage image(Build(kMainBank, "Main"));
+  const SN::SnMediaRef mine = image.LoadHoldingMedia(Banks());
+  ASSERT_NE(mine.bank, nullptr);
+  std::atomic<bool> taken{false}, answered{false}, answeredWhileHeld{false};
+  OrvTest::WaitedThread reader([&] {
+    Banks().ReleaseMedia(Id("HitTone"), mine.bank);
+    const SN::SnMediaRef held = Banks().GetMedia(Id("HitTone"));
+    taken = held.bank != nullptr;
+    if (!taken) return;
+    OrvTest::WaitUntil([&] { return answered.load() || held.bank->UseCount() == 1; },
+                       "the bank's end handled, the media its last use");
+    answeredWhileHeld = AnsweredWithin(answered);
+    Banks().ReleaseMedia(Id("HitTone"), held.bank);
+  });
+  ASSERT_TRUE(OrvTest::WaitUntil([&] { return taken.load(); }, "the other thread's media"));
+  EXPECT_EQ(Banks().UnloadBankWait(Id("Main"), image.bytes()), SN::SN_Success);
+  answered = true;
+  image.Free();
+  reader.Join("the thread holding the media");
+  EXPECT_FALSE(answeredWhileHeld.load()) << "the unload answered while another thread's media held the bank";
+  EXPECT_EQ(Banks().MediaReferences(Id("HitTone")), 0u);
+}
+
+// An image unloaded while a media of it is held, then loaded again: the waited unload of the image
+// answers only once the earlier record's last media has come back, though this thread took it and
+// another gives it back, and that record's end reads nothing of the image the game frees then.
+TEST_P(BankManagerTest, AWaitedUnloadOfAnImageLoadedAgainWaitsForTheEarlierRecordsLastMedia) {
+  LentImage image(Build(kMainBank, "Main"));
+  const SN::SnMediaRef first = image.LoadHoldingMedia(Banks());
+  ASSERT_NE(first.bank, nullptr);
+  CallbackLog log;
+  ASSERT_EQ(Banks().UnloadBank(Id("Main"), image.bytes(), &CallbackLog::Record, &log), SN::SN_Success);
+  ASSERT_TRUE(OrvTest::WaitUntil([&] { return first.bank->UseCount() == 1; }, "the first record's end handled"));
+  ASSERT_EQ(Banks().LoadBankImageWait(image.bytes(), image.size(), false, -1, nullptr), SN::SN_Success);
+  std::atomic<bool> unloading{false}, answered{false}, answeredWhileHeld{false};
+  OrvTest::WaitedThread giver([&] {
+    // The second record taken out: the waited unload has begun.
+    OrvTest::WaitUntil(
+        [&] { return answered.load() || (unloading.load() && !Banks().FindBank(Id("Main"), image.bytes())); },
+        "the waited unload to begin");
+    answeredWhileHeld = AnsweredWithin(answered);
+    Banks().ReleaseMedia(Id("HitTone"), first.bank);
+  });
+  unloading = true;
+  EXPECT_EQ(Banks().UnloadBankWait(Id("Main"), image.bytes()), SN::SN_Success);
+  answered = true;
+  image.Free();
+  giver.Join("the thread giving back the first record's media");
+  EXPECT_FALSE(answeredWhileHeld.load()) << "the unload answered while the first record still read the image";
+  EXPECT_EQ(log.Count(), 1u);
+  EXPECT_EQ(Banks().MediaReferences(Id("HitTone")), 0u);
+}
+
+// Two unloads with callbacks, each bank's last media given back by a game thread of its own, and each
+// callback cancelling the other's cookie once both have begun (or a moment has passed). A bank's end
+// comes from a pass, where a cancel does not wait: one callback runs, the other is cancelled before it
+// began, and neither thread waits for the other.
+struct CrossCancel {
+  std::atomic<int>* begun;
+  CrossCancel* other;
+  std::atomic<int> calls{0};
+  static void Unloaded(uint32_t, const void*, SN::SNRESULT, int32_t, void* cookie) {
+    auto* self = static_cast<CrossCancel*>(cookie);
+    self->begun->fetch_add(1);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
+    while (self->begun->load() < 2 && std::chrono::steady_clock::now() < until)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    SN::SoundEngine::CancelBankCallbackCookie(self->other);
+    self->calls.fetch_add(1);
+  }
+};
+
+TEST_P(BankManagerTest, TwoBankCallbacksCancellingEachOthersCookiesNeverWaitForEachOther) {
+  WriteBankFile("Main.bnk", Build(kMainBank, "Main"));
+  WriteBankFile("A.bnk", Build(Action("One", 0x0403) + "tone ATone 48000 1 5 220\nevent Play_A One\n", "A"));
+  ASSERT_EQ(Banks().LoadBankWait("Main.bnk", -1, nullptr), SN::SN_Success);
+  ASSERT_EQ(Banks().LoadBankWait("A.bnk", -1, nullptr), SN::SN_Success);
+  const SN::SnMediaRef hit = Banks().GetMedia(Id("HitTone"));
+  const SN::SnMediaRef tone = Banks().GetMedia(Id("ATone"));
+  ASSERT_TRUE(hit.bank && tone.bank);
+  std::atomic<int> begun{0};
+  CrossCancel hitUnload{&begun, nullptr}, toneUnload{&begun, &hitUnload};
+  hitUnload.other = &toneUnload;
+  ASSERT_EQ(Banks().UnloadBank(Id("Main"), nullptr, &CrossCancel::Unloaded, &hitUnload), SN::SN_Success);
+  ASSERT_EQ(Banks().UnloadBank(Id("A"), nullptr, &CrossCancel::Unloaded, &toneUnload), SN::SN_Success);
+  ASSERT_TRUE(OrvTest::WaitUntil([&] { return hit.bank->UseCount() == 1 && tone.bank->UseCount() == 1; },
+                                 "both banks' ends handled"));
+  OrvTest::WaitedThread first([&] { Banks().ReleaseMedia(Id("HitTone"), hit.bank); });
+  OrvTest::WaitedThread second([&] { Banks().ReleaseMedia(Id("ATone"), tone.bank); });
+  first.Join("the first game thread, whose bank's callback cancels the other's cookie");
+  second.Join("the second game thread, whose bank's callback cancels the other's cookie");
+  EXPECT_EQ(Banks().UnloadBankWait(Id("NoSuchBank"), nullptr), SN::SN_BankNotLoaded);
+  EXPECT_EQ(hitUnload.calls.load() + toneUnload.calls.load(), 1) << "a callback came after its cookie was cancelled";
+  EXPECT_EQ(Banks().MediaReferences(Id("HitTone")) + Banks().MediaReferences(Id("ATone")), 0u);
+}
+
 INSTANTIATE_TEST_SUITE_P(BankThread, BankManagerTest, ::testing::Values(0, 1),
                          [](const ::testing::TestParamInfo<int>& info) { return info.param ? "Threaded" : "Caller"; });
 
@@ -949,20 +1089,27 @@ TEST_F(BankThreadTest, AWaitingLoadReturnsTheLoadsOwnResult) {
   EXPECT_EQ(Banks().LoadBankWait("Old.bnk", -1, nullptr), SN::SN_WrongBankVersion);
 }
 
-TEST_F(BankThreadTest, StoppingWithCommandsQueuedReleasesWaitersAndWithdrawsCookies) {
+// Every call accepted is answered once: at the stop, a queued load's and a queued unload's callbacks
+// with SN_Failure, as a waiting caller is.
+TEST_F(BankThreadTest, StoppingWithCommandsQueuedAnswersEachCallWithFailure) {
   WriteBankFile("A.bnk", Build(Action("One", 0x0403) + "event Play_A One\n", "A"));
   Banks().HoldThread();
   CallbackLog log;
   ASSERT_EQ(Banks().LoadBank("A.bnk", &CallbackLog::Record, &log, -1, nullptr), SN::SN_Success);
+  ASSERT_EQ(Banks().UnloadBank(Id("A"), nullptr, &CallbackLog::Record, &log), SN::SN_Success);
   std::atomic<int> waited{0};
   std::thread waiter([&] { waited = int(Banks().LoadBankWait(Id("A"), -1)); });
-  OrvTest::WaitUntil([&] { return Banks().QueuedCount() >= 2; }, "two commands queued");
+  OrvTest::WaitUntil([&] { return Banks().QueuedCount() >= 3; }, "three commands queued");
   Banks().StopThread();
   waiter.join();
   EXPECT_EQ(waited.load(), int(SN::SN_Failure));
-  EXPECT_EQ(log.Count(), 0u);
+  ASSERT_EQ(log.Count(), 2u);
+  for (const CallbackLog::Call& call : log.calls) {
+    EXPECT_EQ(call.id, Id("A"));
+    EXPECT_EQ(call.result, SN::SN_Failure);
+  }
   EXPECT_FALSE(HasEventNamed("Play_A"));
-  // The cookie's entry went with its command: a cancel returns at once.
+  // Each cookie's entry went with its answer: a cancel returns at once.
   Banks().CancelCookie(&log);
   // Nothing runs any more: a command is refused.
   EXPECT_EQ(Banks().LoadBank(Id("A"), &CallbackLog::Record, &log, -1), SN::SN_Failure);

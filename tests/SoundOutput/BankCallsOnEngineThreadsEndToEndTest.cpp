@@ -17,24 +17,6 @@ namespace {
 
 using namespace EndToEnd;
 
-// A bank of one looping tone, played by the event "Play_<name>".
-std::string LoopingBankText(const std::string& name, uint32_t hz) {
-  return "platform Linux\ntone " + name + " 48000 1 200 " + std::to_string(hz) + "\nsound " + name + " " + name +
-         " Effects loop 0\naction Play_" + name + "_Act 0x0403 " + name + "\nevent Play_" + name + " Play_" + name +
-         "_Act\n";
-}
-
-// The answers a bank call's callback got: how many, and the last result.
-struct BankAnswers {
-  std::atomic<int> count{0};
-  std::atomic<int> result{0};
-  static void Record(uint32_t, const void*, SNRESULT result, int32_t, void* cookie) {
-    auto* self = static_cast<BankAnswers*>(cookie);
-    self->result = int(result);
-    self->count.fetch_add(1);
-  }
-};
-
 // A play's first callback runs `inside`, in the audio pass that calls it back.
 struct InsidePass {
   std::function<void()> inside;
@@ -202,9 +184,11 @@ struct CancelInBankCallback {
   }
 };
 
-TEST_F(BankCallsTest, ACancelInABankCallbackOnAGameThreadWaitsForTheCallbackItCancels) {
-  Load(BankImage(LoopingBankText("Held", 330), "Held"));
-  for (int call = 0; call < CancelInBankCallback::kCalls; ++call) {
+// The first `calls` of CancelInBankCallback's, each made in the bank callback of an unload of a bank
+// never loaded while the callback it cancels is held on the audio thread.
+void ExpectCancelsInABankCallbackToWait(BankCallsTest& test, int calls) {
+  test.Load(test.BankImage(LoopingBankText("Held", 330), "Held"));
+  for (int call = 0; call < calls; ++call) {
     SCOPED_TRACE("call " + std::to_string(call));
     CancelInBankCallback cancel;
     cancel.call = CancelInBankCallback::Call(call);
@@ -213,8 +197,8 @@ TEST_F(BankCallsTest, ACancelInABankCallbackOnAGameThreadWaitsForTheCallbackItCa
     held.inside = [&] { OrvTest::WaitUntilSet(release, "the test letting the held callback return"); };
     cancel.held = &held;
     if (cancel.call == CancelInBankCallback::CancelBankCallbackCookie) {
-      const std::vector<uint8_t>& image = BankImage(LoopingBankText("Ending", 440), "Ending");
-      ASSERT_EQ(SoundEngine::UnloadBank(Load(image), image.data(), &CancelInBankCallback::HeldUnload, &held),
+      const std::vector<uint8_t>& image = test.BankImage(LoopingBankText("Ending", 440), "Ending");
+      ASSERT_EQ(SoundEngine::UnloadBank(test.Load(image), image.data(), &CancelInBankCallback::HeldUnload, &held),
                 SN_Success);
     } else {
       cancel.playingId =
@@ -223,7 +207,7 @@ TEST_F(BankCallsTest, ACancelInABankCallbackOnAGameThreadWaitsForTheCallbackItCa
       ASSERT_EQ(SoundEngine::RenderAudio(), SN_Success);
       OutputTest::ManualClock::AdvanceTicks((int64_t(kFrame) * Platform::kTicksPerSecond + 47999) / 48000);
     }
-    ASSERT_TRUE(Await([&] { return held.calls.load() != 0; }, "the callback held on the audio thread"));
+    ASSERT_TRUE(BankCallsTest::Await([&] { return held.calls.load() != 0; }, "the callback held on the audio thread"));
     OrvTest::WaitedThread releaser([&] {
       OrvTest::WaitUntilSet(cancel.begun, "the bank callback's cancel to begin");
       // The cancel has this long to return wrongly, while the callback it cancels still runs.
@@ -232,9 +216,29 @@ TEST_F(BankCallsTest, ACancelInABankCallbackOnAGameThreadWaitsForTheCallbackItCa
     });
     SoundEngine::UnloadBank(12345u, nullptr, &CancelInBankCallback::Bank, &cancel);
     releaser.Join("the thread letting the held callback return");
+    ASSERT_TRUE(OrvTest::WaitUntilSet(cancel.returned, "the bank callback's cancel to return"));
     EXPECT_TRUE(cancel.heldHadReturned.load()) << "the cancel returned while the callback it cancels still ran";
-    ASSERT_TRUE(Await([&] { return held.done.load(); }, "the held callback's end"));
+    ASSERT_TRUE(BankCallsTest::Await([&] { return held.done.load(); }, "the held callback's end"));
   }
+}
+
+TEST_F(BankCallsTest, ACancelInABankCallbackOnAGameThreadWaitsForTheCallbackItCancels) {
+  ExpectCancelsInABankCallbackToWait(*this, CancelInBankCallback::kCalls);
+}
+
+// With the bank thread, a cancel of play callbacks made in a bank callback there waits as well: a
+// pass never waits for a bank callback or for the bank thread. (A cancel of bank callbacks there
+// does not wait: a bank callback running elsewhere may wait for the bank thread.)
+class BankCallsOnBankThreadTest : public BankCallsTest {
+ public:
+  void BeforeInit() override {
+    bankThread_ = 1;
+    BankCallsTest::BeforeInit();
+  }
+};
+
+TEST_F(BankCallsOnBankThreadTest, ACancelInABankCallbackOnTheBankThreadWaitsForThePlayCallbackItCancels) {
+  ExpectCancelsInABankCallbackToWait(*this, CancelInBankCallback::CancelBankCallbackCookie);
 }
 
 // Without the bank thread and the audio thread: a play's callback fills the command queue and what

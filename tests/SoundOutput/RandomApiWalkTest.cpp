@@ -21,7 +21,10 @@
 // calls on the image take their places in one order as they are made (its owner's and those its
 // callbacks make), and every answer about it is checked against the state the calls ahead leave.
 // Without the audio thread two game threads render; a game object registered while the pool is held
-// near full must play once the registration answered 1.
+// full must play once the registration answered 1. A call runs no command queued after its own, a
+// load's or a preparation's callback comes on the thread the table names, chains of calls from bank
+// callbacks run deeper than a stack would hold nested, and some walks end with Term while game threads
+// are inside bank calls, their callbacks and cancels.
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -79,6 +82,7 @@ const char* const kScopes[] = {"PauseAll", "ResumeAll", "PauseObject", "ResumeOb
                                "ResumePlain", "PauseOthers", "ResumeOthers", "StopObject"};
 constexpr uint32_t kScopeCount = sizeof kScopes / sizeof kScopes[0];
 
+constexpr uint32_t kPads = 400;
 // One bank's text: every name begins with its prefix.
 std::string BankText(const std::string& p) {
   std::string t = "platform Linux\n"
@@ -119,6 +123,13 @@ std::string BankText(const std::string& p) {
   t += "rtpc " + p + "Wobbly volume modulator " + p + "Wobble 0:0 1:-6\n";
   sound("Note", "TPlain");
   // Played on Voices only by the bus callbacks' check.
+  // The bank loaded from the game's memory has many more media and sounds, never played: the end of its
+  // record reads its media index and lets go of its objects long enough for a thread that looks at
+  // the end too early to be caught.
+  for (uint32_t pad = 0; p == "M" && pad < kPads; ++pad) {
+    t += "tone " + p + "TPad" + std::to_string(pad) + " 48000 1 1 " + std::to_string(200 + pad) + "\n";
+    sound("Pad" + std::to_string(pad), "TPad" + std::to_string(pad));
+  }
   t += "sound " + p + "Voiced " + p + "TLooped Voices volume -40 loop 0\n"
        "action " + p + "Play_Voiced_Act 0x0403 " + p + "Voiced\nevent " + p + "Play_Voiced " + p + "Play_Voiced_Act\n";
   t += "miditrack " + p + "Notes 480 120 1000 target:" + p + "Note note:0:0:60:100:240 note:480:0:64:100:240\n"
@@ -148,14 +159,19 @@ std::string BankText(const std::string& p) {
   return t;
 }
 
-// Each voice's loudest: a 0.5 sine at -40 dB (0.005), with room for a pan's rounding, so that no honest
-// sum of the voices a flood plays comes near full scale.
-constexpr float kLoudestWalkVoice = 0.01f;
+// The positions the walk gives a game object at most. Set as several sources, a listener hears them
+// added up: one voice on the object sounds from each of them.
+constexpr uint32_t kMostPositions = 3;
+// Each voice's loudest: a 0.5 sine at -40 dB (0.005) from each of the object's positions, each panned
+// at most wholly into one channel, with room for a resampler's overshoot; no honest sum of the voices a
+// flood plays comes near full scale.
+constexpr float kLoudestWalkVoice = 0.005f * kMostPositions * 1.1f;
 
 // A plug-in sink on the audio thread that checks each frame as it is handed and remembers the first
 // one that is not finite or goes past full scale.
 struct FrameWatch {
   std::atomic<uint64_t> frames{0};
+  std::atomic<uint64_t> ends{0};  // frames ended, silent ones too
   std::atomic<bool> bad{false};
 };
 void BadFrame(const std::string& what);
@@ -185,6 +201,7 @@ class CheckingSink final : public SN::CSnSink {
     m_voices = voices;
     const uint32_t count = SN::ChannelCount(m_frameBuffer.channelConfig) * m_frameBuffer.validFrames;
     const uint64_t frame = Watch().frames.fetch_add(1);
+    Watch().ends.fetch_add(1);
     for (uint32_t s = 0; s < count; ++s) {
       const float sample = m_frameBuffer.samples[s];
       if (std::isfinite(sample) && std::fabs(sample) <= most) continue;
@@ -194,7 +211,7 @@ class CheckingSink final : public SN::CSnSink {
       return;
     }
   }
-  void WriteSilence() override {}
+  void WriteSilence() override { Watch().ends.fetch_add(1); }
   bool IsStarved() override { return false; }
   void ResetStarved() override {}
   uint32_t GetWaitTime() override { return 1; }
@@ -245,6 +262,10 @@ struct BankCall {
   void* cookie = nullptr;                              // one of the shared cookies, or the call itself
   SnBankCallback callback = nullptr;
   int32_t slot = -1;  // the callback of its own it was given, with a shared cookie
+  bool ordered = false;     // a load or a preparation: its callback ends its command
+  uint64_t begun = 0;       // the walk's bank calls begun once it was
+  uint64_t madeOn = 0;      // the thread that made it
+  bool gameCall = false;    // made on a game thread (also inside a bank callback there)
   // The first cancel made where it does not wait: its thread's place, and the bank callbacks each place
   // had begun when it returned (under the walk's cancel lock).
   const CallbackPlace* passCancelAt = nullptr;
@@ -327,6 +348,7 @@ const char* const kCallbackCalls[] = {
     "ClearBanks",
     "LoadBank(image) with a callback",
     "UnloadBank(image) with a callback",
+    "a missing bank retried from its callback",
 };
 constexpr uint32_t kCallbackCallCount = sizeof kCallbackCalls / sizeof kCallbackCalls[0];
 
@@ -402,6 +424,7 @@ class RandomApiWalkTest : public OutputFixture {
     // The engine on a sink that checks every frame; the real clock, as a game has.
     Platform::SetTickSource(nullptr);
     Watch().frames = 0;
+    Watch().ends = 0;
     Watch().bad = false;
     settings_.useAudioThread = audioThread_ ? 1 : 0;
     settings_.useBankThread = bankThread_ ? 1 : 0;
@@ -447,6 +470,8 @@ class RandomApiWalkTest : public OutputFixture {
     std::atomic<uint32_t> step{0};
     uint32_t index = 0;
     uint32_t squeezeSteps = 0;  // while above 0, this thread holds the default pool near full
+    uint32_t chainAt = 0;       // the step that begins with a chain of bank calls
+    std::string what;           // the waited bank call it is making
   };
   static std::string ThreadName(uint32_t index) {
     return index == kThreads  ? "the game's loop"
@@ -504,20 +529,23 @@ class RandomApiWalkTest : public OutputFixture {
     return std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::duration(ticks)).count()) +
            " ms";
   }
-  // Once a call has outlasted the deadline: every call each thread is in.
+  // Once a call has outlasted the deadline: every call each thread is in. A chain's links moving on
+  // are the engine's progress: a slow machine makes a call that runs a long chain slow, not late.
   std::string Waiting(int64_t now) {
     const int64_t deadline = std::chrono::duration_cast<Clock::duration>(kDeadline).count();
+    const int64_t linked = lastLink_.load();
+    const auto overdue = [&](int64_t since) { return now - std::max(since, linked) > deadline; };
     bool late = false;
     std::string text;
     for (Thread& thread : threads_) {
       const char* what = thread.waitingFor.load();
       if (!what) continue;
-      late = late || now - thread.since.load() > deadline;
+      late = late || overdue(thread.since.load());
       text += "\n  " + ThreadName(thread.index) + " (step " + std::to_string(thread.step.load()) + ") is in " + what +
               " since " + Seconds(now - thread.since.load());
     }
     for (CallbackPlace& place : places_)
-      late = late || (place.depth.load() && now - place.since[0].load() > deadline);
+      late = late || (place.depth.load() && overdue(place.since[0].load()));
     return late ? text + CallbackCalls(now) : std::string();
   }
   void WatchThreads() {
@@ -582,6 +610,46 @@ class RandomApiWalkTest : public OutputFixture {
     if (answer == SN_Success) return Accept(call);
     BankCall* self = &call;
     if (call.slot >= 0) slots_[call.slot].compare_exchange_strong(self, nullptr);
+  }
+  // A bank call with a callback made on this thread by `make`.
+  template <typename Call>
+  SNRESULT Make(BankCall& call, bool ordered, Call&& make) {
+    call.ordered = ordered;
+    call.begun = bankCallsBegun_.fetch_add(1) + 1;
+    call.madeOn = Platform::CurrentThreadId();
+    call.gameCall = CancelsWaitHere();
+    const SNRESULT answer = Within(call.what, ordered, make);
+    Made(call, answer);
+    return answer;
+  }
+  // A bank call this thread makes by `make`, as its place in the queue shows: the bank callbacks it
+  // was inside, whether it is a load or a preparation (`ordered`: nothing it runs renders a pass, whose
+  // end may run later calls), the walk's bank calls begun by the time the thread first called back
+  // inside it, all queued ahead of the calls begun after, and those begun by the time the last call its
+  // callbacks made was queued. Inside such a call the thread calls back only the calls queued ahead of
+  // it or of a call its callbacks made, and those.
+  struct InCall {
+    const std::string* what;
+    uint32_t depth;
+    bool ordered;
+    uint64_t queuedBy;
+    uint64_t ownQueuedBy;
+    InCall* outer;
+  };
+  // The bank calls a callback made on this thread are queued: the calls this thread is in may run the
+  // commands ahead of them.
+  void CalledFromCallback() {
+    for (InCall* in = t_inCall; in; in = in->outer) in->ownQueuedBy = bankCallsBegun_.load();
+  }
+  template <typename Call>
+  SNRESULT Within(const std::string& what, bool ordered, Call&& make) {
+    InCall here{&what, t_bankCallbacks, ordered, 0, 0, t_inCall};
+    struct Restore {
+      InCall* outer;
+      ~Restore() { t_inCall = outer; }
+    } restore{t_inCall};
+    t_inCall = &here;
+    return make();
   }
   void Accept(BankCall& call) {
     call.accepted = true;
@@ -771,6 +839,24 @@ class RandomApiWalkTest : public OutputFixture {
   void Answered(BankCall& call, SNRESULT result) {
     const uint64_t self = Platform::CurrentThreadId();
     CallbackPlace* place = PlaceOfThisThread();
+    if (InCall* in = t_inCall; in && in->ordered && in->depth == t_bankCallbacks) {
+      if (in->queuedBy && call.begun > std::max(in->queuedBy, in->ownQueuedBy) && call.madeOn != self)
+        Fail(call.what + ": its callback came inside " + *in->what + " on that call's thread, though made on " +
+             "another thread after the call was queued: the call ran a command queued after its own");
+      if (!in->queuedBy) in->queuedBy = bankCallsBegun_.load();
+    }
+    // A load's or a preparation's callback comes on the bank thread, or without it on the game thread
+    // that made the call. A call's own thread runs after its command the calls its callbacks made.
+    if (call.ordered && bankThread_ && !(g_pBankManager && g_pBankManager->IsBankThread()))
+      Fail(call.what + ": its callback came on " + (place ? place->name : std::string("a thread")) +
+           ", not on the bank thread");
+    else if (call.ordered && !bankThread_ && call.gameCall && call.madeOn != self)
+      Fail(call.what + ": its callback came on " + (place ? place->name : std::string("a thread")) +
+           ", not on the game thread that made the call");
+    struct Deeper {
+      ~Deeper() { --t_bankCallbacks; }
+    } deeper;
+    ++t_bankCallbacks;
     {
       std::lock_guard<std::mutex> lock(cancelLock_);
       const uint32_t begun = place ? place->bankBegun.fetch_add(1) : 0;
@@ -848,11 +934,13 @@ class RandomApiWalkTest : public OutputFixture {
       place->depth = at + 1;
     }
     struct Left {
+      RandomApiWalkTest& walk;
       CallbackPlace* place;
       ~Left() {
+        walk.CalledFromCallback();
         if (place) place->depth.fetch_sub(1);
       }
-    } left{place};
+    } left{*this, place};
     history_.Note((place ? place->name : std::string("a thread")) + ", from " + OriginName(origin) + ": " +
                   kCallbackCalls[what]);
     const auto [recentId, recentPlay] = Recent(random);
@@ -931,7 +1019,7 @@ class RandomApiWalkTest : public OutputFixture {
         BankCall& call = NewBankCall(std::string("LoadBank(\"WalkF.bnk\") with a callback, from ") + OriginName(origin),
                                      random, depth);
         uint32_t id = 0;
-        Made(call, SoundEngine::LoadBank("WalkF.bnk", call.callback, call.cookie, -1, id));
+        Make(call, true, [&] { return SoundEngine::LoadBank("WalkF.bnk", call.callback, call.cookie, -1, id); });
         break;
       }
       case 15: {
@@ -943,14 +1031,14 @@ class RandomApiWalkTest : public OutputFixture {
         BankCall& call = NewBankCall(std::string("PrepareEvent with a callback, from ") + OriginName(origin), random,
                                      depth);
         const char* names[] = {event.c_str()};
-        Made(call, SoundEngine::PrepareEvent(Below(random, 2) ? SnPreparation_Load : SnPreparation_Unload, names, 1,
-                                             call.callback, call.cookie));
+        const SnPreparationType type = Below(random, 2) ? SnPreparation_Load : SnPreparation_Unload;
+        Make(call, true, [&] { return SoundEngine::PrepareEvent(type, names, 1, call.callback, call.cookie); });
         break;
       }
       case 17: {
         BankCall& call = NewBankCall(
             std::string("UnloadBank(\"WalkF.bnk\") with a callback, from ") + OriginName(origin), random, depth);
-        Made(call, SoundEngine::UnloadBank("WalkF.bnk", nullptr, call.callback, call.cookie));
+        Make(call, false, [&] { return SoundEngine::UnloadBank("WalkF.bnk", nullptr, call.callback, call.cookie); });
         break;
       }
       case 18: {
@@ -1016,10 +1104,80 @@ class RandomApiWalkTest : public OutputFixture {
         imageGate_ = 0;
         break;
       }
+      case 30:
+        if (chainsFromCallbacks_.fetch_add(1) < kChainsFromCallbacks)
+          StartChain(kCallbackChainLinks, std::string("from ") + OriginName(origin));
+        break;
       default:
         Clear();
         break;
     }
+  }
+
+  // A missing bank asked for again from each answer, `links` times: a chain of calls from callbacks
+  // that costs the thread running the queue no more stack at its last link than at its first. The
+  // links of a chain a game thread began come on that thread, or on the bank thread.
+  struct Chain {
+    uint32_t length = 0;
+    uint64_t thread = 0;   // the game thread that began it (0: a callback did)
+    std::atomic<uint32_t> links{0};
+    std::atomic<bool> ended{false};
+    std::atomic<int32_t> refused{-1};  // what a link's call answered when it was not taken
+    std::string what;
+  };
+  static void OnChainLink(uint32_t, const void*, SNRESULT, int32_t, void* cookie) {
+    RandomApiWalkTest* walk = g_walk;
+    Chain& chain = *static_cast<Chain*>(cookie);
+    if (!walk) return;
+    const bool bankThread = g_pBankManager && g_pBankManager->IsBankThread();
+    if (chain.thread && (walk->bankThread_ ? !bankThread : Platform::CurrentThreadId() != chain.thread))
+      walk->Fail(chain.what + ": link " + std::to_string(chain.links.load()) + " came on another thread than " +
+                 (walk->bankThread_ ? "the bank thread" : "the game thread that began it"));
+    walk->lastLink_ = Clock::now().time_since_epoch().count();
+    if (chain.links.fetch_add(1) + 1 >= chain.length) {
+      chain.ended = true;
+      return;
+    }
+    walk->ChainLink(chain);
+    walk->CalledFromCallback();
+  }
+  void ChainLink(Chain& chain) {
+    uint32_t id = 0;
+    const SNRESULT made = SoundEngine::LoadBank("Missing.bnk", &OnChainLink, &chain, -1, id);
+    if (made == SN_Success) return;
+    chain.refused = made;
+    chain.ended = true;
+  }
+  void StartChain(uint32_t links, const std::string& what) {
+    Chain* chain = nullptr;
+    {
+      std::lock_guard<std::mutex> lock(playsLock_);
+      chain = &chains_.emplace_back();
+      chain->length = links;
+      chain->what = "a chain of " + std::to_string(links) + " links " + what + AtSteps();
+      chain->thread = CancelsWaitHere() && !t_bankCallbacks ? Platform::CurrentThreadId() : 0;
+    }
+    history_.Note("began " + chain->what);
+    ChainLink(*chain);
+  }
+  // Every chain reached its last link, unless a link's call was refused.
+  void ChainsEnd(Thread& last) {
+    const auto open = [&] {
+      std::lock_guard<std::mutex> lock(playsLock_);
+      for (const Chain& chain : chains_)
+        if (!chain.ended.load()) return &chain;
+      return static_cast<const Chain*>(nullptr);
+    };
+    // Until no link has come for the deadline.
+    const int64_t begun = Clock::now().time_since_epoch().count();
+    const int64_t deadline = std::chrono::duration_cast<Clock::duration>(kDeadline).count();
+    while (open() && Clock::now().time_since_epoch().count() - std::max(begun, lastLink_.load()) < deadline) {
+      Watched(last, "RenderAudio, waiting for the chains' last links", [] { return SoundEngine::RenderAudio(); });
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    if (const Chain* chain = open())
+      Fail(chain->what + ": " + std::to_string(chain->links.load()) + " links came, then none for " +
+           std::to_string(kDeadline.count()) + " s");
   }
 
   // A flood past the ring's room: posts, each with an end-of-event callback, ended by a fence whose
@@ -1086,31 +1244,26 @@ class RandomApiWalkTest : public OutputFixture {
       return;
     }
     if (withCallback) {
-      // Given to the callback to free, or loaded again at once while the record before may still end.
-      const bool reload = Below(thread.random, 2) != 0;
-      Note(thread, std::string("UnloadBank(image) with a callback") + (reload ? ", then loaded again" : ""));
-      BankCall& call = NewBankCall("UnloadBank(image) with a callback", thread.random);
-      std::vector<uint8_t>& image = *lent_;
-      if (!reload) {
+      // Given to the callback to free, or mostly loaded again at once while the record before may still
+      // end: a waited unload's answer must wait for that record too.
+      if (!Below(thread.random, 4)) {
+        Note(thread, "UnloadBank(image) with a callback");
+        BankCall& call = NewBankCall("UnloadBank(image) with a callback", thread.random);
+        std::vector<uint8_t>& image = *lent_;
         lentImage_ = nullptr;
         call.image = lent_.release();
-      }
-      const SNRESULT unloading = CallOnImage(&thread, false, &call, image, at + "UnloadBank(image) with a callback");
-      if (!reload) {
-        if (unloading != SN_Success) lent_.reset(call.image.exchange(nullptr));  // refused: the bank may still read it
+        if (CallOnImage(&thread, false, &call, image, at + "UnloadBank(image) with a callback") != SN_Success)
+          lent_.reset(call.image.exchange(nullptr));  // refused: the bank may still read it
         lentImage_ = lent_.get();
         return;
       }
-      // Loaded again from the same image, played, and unloaded waited: on its answer nothing reads the
-      // image, which is freed.
-      CallOnImage(&thread, true, nullptr, image, at + "LoadBank(image) again");
-      Watched(thread, "PostEvent", [&] {
-        return SoundEngine::PostEvent((std::string(kBankPrefix[1]) + "Play_Marked").c_str(), Object(thread.random));
-      });
-      const SNRESULT unloaded = CallOnImage(&thread, false, nullptr, image, at + "UnloadBank(image) once loaded again");
-      if (unloaded == SN_Success || unloaded == SN_BankNotLoaded) {
-        lentImage_ = nullptr;
-        lent_.reset();
+      for (uint32_t cycles = 1 + Below(thread.random, 3); cycles; --cycles) {
+        if (!lent_) {
+          lent_ = std::make_unique<std::vector<uint8_t>>(images_[1]);
+          lentImage_ = lent_.get();
+          CallOnImage(&thread, true, nullptr, *lent_, at + "LoadBank(image) to be reloaded");
+        }
+        if (!Reload(thread, at)) return;
       }
       return;
     }
@@ -1122,6 +1275,24 @@ class RandomApiWalkTest : public OutputFixture {
       lentImage_ = nullptr;
       GiveBack(thread, std::move(lent_));
     }
+  }
+  // The lent image's bank unloaded with a callback, loaded again from the same image at once, played,
+  // and unloaded waited: on that answer nothing reads the image (the record before it neither), which
+  // is freed. False when the image is still read.
+  bool Reload(Thread& thread, const std::string& at) {
+    Note(thread, "UnloadBank(image) with a callback, then loaded again");
+    std::vector<uint8_t>& image = *lent_;
+    BankCall& call = NewBankCall("UnloadBank(image) with a callback", thread.random);
+    CallOnImage(&thread, false, &call, image, at + "UnloadBank(image) with a callback");
+    CallOnImage(&thread, true, nullptr, image, at + "LoadBank(image) again");
+    Watched(thread, "PostEvent", [&] {
+      return SoundEngine::PostEvent((std::string(kBankPrefix[1]) + "Play_Marked").c_str(), Object(thread.random));
+    });
+    const SNRESULT unloaded = CallOnImage(&thread, false, nullptr, image, at + "UnloadBank(image) once loaded again");
+    if (unloaded != SN_Success && unloaded != SN_BankNotLoaded) return false;
+    lentImage_ = nullptr;
+    lent_.reset();
+    return true;
   }
   // A load or an unload (waited without `call`) of the bank of the image, under the image's gate: its
   // place among the calls on the image is taken as it is made.
@@ -1146,10 +1317,10 @@ class RandomApiWalkTest : public OutputFixture {
     };
     const char* watched = call ? (load ? "LoadBank(image) with a callback" : "UnloadBank(image) with a callback")
                                : (load ? "LoadBank(image)" : "UnloadBank(image)");
-    const SNRESULT answer = thread ? Watched(*thread, watched, run) : run();
+    const auto watchedRun = [&] { return thread ? Watched(*thread, watched, run) : run(); };
+    const SNRESULT answer = call ? Make(*call, load, watchedRun) : Within(thread ? thread->what = what : what, load, watchedRun);
     made->clearsBegun = clearsBegun_.load();
     made->returned = answer;
-    if (call) Made(*call, answer);
     return answer;
   }
   // Every answer about the image agrees with the order the calls on it were made in: a load answers 69
@@ -1211,14 +1382,17 @@ class RandomApiWalkTest : public OutputFixture {
     switch (Below(thread.random, 11)) {
       case 0:
         Note(thread, "LoadBank(\"WalkF.bnk\")");
-        Watched(thread, "LoadBank(\"WalkF.bnk\")", [&] { return SoundEngine::LoadBank("WalkF.bnk", -1, id); });
+        Within(thread.what = "LoadBank(\"WalkF.bnk\")", true, [&] {
+          return Watched(thread, "LoadBank(\"WalkF.bnk\")", [&] { return SoundEngine::LoadBank("WalkF.bnk", -1, id); });
+        });
         break;
       case 1: {
         Note(thread, "LoadBank(\"WalkF.bnk\") with a callback");
         BankCall& call = NewBankCall("LoadBank(\"WalkF.bnk\") with a callback", thread.random);
-        Made(call, Watched(thread, "LoadBank(\"WalkF.bnk\") with a callback", [&] {
-               return SoundEngine::LoadBank(u"WalkF.bnk", call.callback, call.cookie, -1, id);
-             }));
+        Make(call, true, [&] {
+          return Watched(thread, "LoadBank(\"WalkF.bnk\") with a callback",
+                         [&] { return SoundEngine::LoadBank(u"WalkF.bnk", call.callback, call.cookie, -1, id); });
+        });
         break;
       }
       case 2:
@@ -1227,19 +1401,24 @@ class RandomApiWalkTest : public OutputFixture {
           Watched(thread, "UnloadBank(\"WalkF.bnk\")", [&] { return SoundEngine::UnloadBank("WalkF.bnk", nullptr); });
         } else {
           BankCall& call = NewBankCall("UnloadBank(\"WalkF.bnk\") with a callback", thread.random);
-          Made(call, Watched(thread, "UnloadBank(\"WalkF.bnk\") with a callback", [&] {
-                 return SoundEngine::UnloadBank("WalkF.bnk", nullptr, call.callback, call.cookie);
-               }));
+          Make(call, false, [&] {
+            return Watched(thread, "UnloadBank(\"WalkF.bnk\") with a callback",
+                           [&] { return SoundEngine::UnloadBank("WalkF.bnk", nullptr, call.callback, call.cookie); });
+          });
         }
         break;
       case 3:
         Note(thread, "PrepareEvent " + event);
         if (Below(thread.random, 2)) {
-          Watched(thread, "PrepareEvent", [&] { return SoundEngine::PrepareEvent(type, names, 1); });
+          Within(thread.what = "PrepareEvent", true, [&] {
+            return Watched(thread, "PrepareEvent", [&] { return SoundEngine::PrepareEvent(type, names, 1); });
+          });
         } else {
           BankCall& call = NewBankCall("PrepareEvent with a callback", thread.random);
-          Made(call, Watched(thread, "PrepareEvent with a callback",
-                             [&] { return SoundEngine::PrepareEvent(type, names, 1, call.callback, call.cookie); }));
+          Make(call, true, [&] {
+            return Watched(thread, "PrepareEvent with a callback",
+                           [&] { return SoundEngine::PrepareEvent(type, names, 1, call.callback, call.cookie); });
+          });
         }
         break;
       case 4: {
@@ -1271,8 +1450,10 @@ class RandomApiWalkTest : public OutputFixture {
       case 8: {
         Note(thread, "a bank call with a callback, its cookie cancelled");
         BankCall& call = NewBankCall("LoadBank(\"WalkF.bnk\") with a cancelled callback", thread.random);
-        Made(call, Watched(thread, "LoadBank(\"WalkF.bnk\") with a callback",
-                           [&] { return SoundEngine::LoadBank("WalkF.bnk", call.callback, call.cookie, -1, id); }));
+        Make(call, true, [&] {
+          return Watched(thread, "LoadBank(\"WalkF.bnk\") with a callback",
+                         [&] { return SoundEngine::LoadBank("WalkF.bnk", call.callback, call.cookie, -1, id); });
+        });
         CancelBankCookie(call.cookie, &thread);
         break;
       }
@@ -1289,6 +1470,45 @@ class RandomApiWalkTest : public OutputFixture {
         Watched(thread, "ResolveDialogueEvent",
                 [&] { return SoundEngine::DynamicDialogue::ResolveDialogueEvent(talk.c_str(), values, 1); });
         break;
+      }
+    }
+  }
+
+  // Bank calls with callbacks made one after the other without a wait: the bursts of two game threads
+  // meet in the queue, where a call runs the commands ahead of its own and leaves the later ones.
+  void BankBurst(Thread& thread) {
+    const uint32_t calls = 3 + Below(thread.random, 4);
+    Note(thread, "a burst of " + std::to_string(calls) + " bank calls with callbacks");
+    for (uint32_t i = 0; i < calls; ++i) {
+      uint32_t id = 0;
+      const std::string event = Event(Below(thread.random, kBanks), kPlays[Below(thread.random, kPlayCount)]);
+      const char* names[] = {event.c_str()};
+      switch (Below(thread.random, 4)) {
+        case 0: {
+          BankCall& call = NewBankCall("UnloadBank(\"WalkF.bnk\") with a callback, in a burst", thread.random);
+          Make(call, false, [&] {
+            return Watched(thread, "UnloadBank(\"WalkF.bnk\") with a callback",
+                           [&] { return SoundEngine::UnloadBank("WalkF.bnk", nullptr, call.callback, call.cookie); });
+          });
+          break;
+        }
+        case 1: {
+          BankCall& call = NewBankCall("PrepareEvent with a callback, in a burst", thread.random);
+          Make(call, true, [&] {
+            return Watched(thread, "PrepareEvent with a callback", [&] {
+              return SoundEngine::PrepareEvent(SnPreparation_Load, names, 1, call.callback, call.cookie);
+            });
+          });
+          break;
+        }
+        default: {
+          BankCall& call = NewBankCall("LoadBank(\"WalkF.bnk\") with a callback, in a burst", thread.random);
+          Make(call, true, [&] {
+            return Watched(thread, "LoadBank(\"WalkF.bnk\") with a callback",
+                           [&] { return SoundEngine::LoadBank("WalkF.bnk", call.callback, call.cookie, -1, id); });
+          });
+          break;
+        }
       }
     }
   }
@@ -1320,8 +1540,7 @@ class RandomApiWalkTest : public OutputFixture {
   void Squeeze(Thread& thread) {
     if (thread.squeezeSteps) return;
     std::vector<void*> blocks;
-    for (const size_t size : {size_t(65536), size_t(4096), size_t(256), size_t(32)})
-      while (void* block = MemoryMgr::Malloc(g_DefaultPoolId, size)) blocks.push_back(block);
+    TakeTheRoomLeft(blocks);
     // A little room left, or none.
     for (uint32_t back = Below(thread.random, 3) ? Below(thread.random, 128) : 0; back && !blocks.empty(); --back) {
       MemoryMgr::Free(g_DefaultPoolId, blocks.back());
@@ -1333,6 +1552,10 @@ class RandomApiWalkTest : public OutputFixture {
     for (void* block : blocks) squeezed_.push_back(block);
     squeezedNow_ = true;
   }
+  static void TakeTheRoomLeft(std::vector<void*>& blocks) {
+    for (const size_t size : {size_t(65536), size_t(4096), size_t(256), size_t(32)})
+      while (void* block = MemoryMgr::Malloc(g_DefaultPoolId, size)) blocks.push_back(block);
+  }
   void Unsqueeze() {
     std::vector<void*> blocks;
     {
@@ -1343,16 +1566,31 @@ class RandomApiWalkTest : public OutputFixture {
     for (void* block : blocks) MemoryMgr::Free(g_DefaultPoolId, block);
   }
 
-  // While the pool is held near full: the thread's spare object removed and registered again. Once a
-  // registration answered 1, a post on the object plays (at the walk's end).
+  // While the pool is held near full: the thread's spare object removed and registered again with no
+  // room left at all, the pool held so until passes have handled the registration. One answered 1
+  // stays registered: a post on it at the walk's end must play.
   void SpareObject(Thread& thread) {
+    Spare& spare = spares_[thread.index];
+    if (spare.registeredAt.load() >= 0) return;
     const uint32_t object = kFirstObject + kObjects + thread.index;
     Watched(thread, "UnregisterGameObj of a spare object", [&] { return SoundEngine::UnregisterGameObj(object); });
+    {
+      std::lock_guard<std::mutex> lock(squeezeLock_);
+      if (squeezedNow_) TakeTheRoomLeft(squeezed_);
+    }
     const SNRESULT registered =
         Watched(thread, "RegisterGameObj of a spare object", [&] { return SoundEngine::RegisterGameObj(object); });
-    Note(thread, "spare object " + std::to_string(object) + " registered again, the pool held near full: " +
+    Note(thread, "spare object " + std::to_string(object) + " registered again, the pool held full: " +
                      std::to_string(registered));
-    spares_[thread.index].registeredAt = registered == SN_Success ? int64_t(thread.step.load()) : -1;
+    if (registered != SN_Success) return;
+    spare.registeredAt = int64_t(thread.step.load());
+    // A few frames' ends (rendered here without the audio thread), or a while if none comes.
+    const uint64_t ends = Watch().ends.load();
+    const auto until = Clock::now() + std::chrono::milliseconds(300);
+    while (Watch().ends.load() < ends + 3 && Clock::now() < until) {
+      if (!audioThread_) Watched(thread, "RenderAudio, the pool held full", [] { return SoundEngine::RenderAudio(); });
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
   }
   void SparesPlay(Thread& last) {
     for (uint32_t i = 0; i < kThreads; ++i) {
@@ -1536,10 +1774,12 @@ class RandomApiWalkTest : public OutputFixture {
     const std::string prefix = kBankPrefix[bank];
     const auto [recentId, recentPlay] = Recent(random);
     const uint32_t roll = Below(random, 100);
-    if (roll < 30) {
+    if (roll < 27) {
       std::string noted;
       Watched(thread, "PostEvent", [&] { return PostRandom(random, 0, noted); });
       Note(thread, noted);
+    } else if (roll < 30) {
+      BankBurst(thread);
     } else if (roll < 38) {
       static const char* const kActions[] = {"stop", "pause", "resume", "break"};
       const uint32_t action = Below(random, 4);
@@ -1596,10 +1836,10 @@ class RandomApiWalkTest : public OutputFixture {
           Watched(thread, "SetPosition", [&] { return SoundEngine::SetPosition(object, position); });
           break;
         case 1: {
-          const SnSoundPosition positions[3] = {position, {{-3.0f, 0.0f, 1.0f}, {0.0f, 0.0f, 1.0f}},
+          const SnSoundPosition positions[kMostPositions] = {position, {{-3.0f, 0.0f, 1.0f}, {0.0f, 0.0f, 1.0f}},
                                                 {{3.0f, 1.0f, -2.0f}, {1.0f, 0.0f, 0.0f}}};
           Watched(thread, "SetMultiplePositions",
-                  [&] { return SoundEngine::SetMultiplePositions(object, positions, uint16_t(1 + Below(random, 3)),
+                  [&] { return SoundEngine::SetMultiplePositions(object, positions, uint16_t(1 + Below(random, kMostPositions)),
                                                                  Below(random, 2)); });
           break;
         }
@@ -1688,6 +1928,13 @@ class RandomApiWalkTest : public OutputFixture {
     t_gameThread = thread.index;
     for (uint32_t step = 0; step < steps_ && !stop_; ++step) {
       thread.step = step;
+      if (step == thread.chainAt) {
+        Note(thread, "a chain of " + std::to_string(kGameChainLinks) + " bank calls from callbacks");
+        Watched(thread, "LoadBank(\"Missing.bnk\") beginning a chain", [&] {
+          StartChain(kGameChainLinks, "from " + ThreadName(thread.index));
+          return 0;
+        });
+      }
       Step(thread, sequences);
       if (squeezedNow_ && !Below(thread.random, 4)) SpareObject(thread);
       if (thread.squeezeSteps && --thread.squeezeSteps == 0) {
@@ -1706,6 +1953,8 @@ class RandomApiWalkTest : public OutputFixture {
     for (uint32_t i = 0; i < kThreads + 2; ++i) {
       threads_[i].index = i;
       threads_[i].random.seed(seed_ * kThreads + i);
+      // One game thread a walk begins a chain.
+      threads_[i].chainAt = i == seed_ % kThreads ? Below(threads_[i].random, steps_) : steps_;
     }
     {
       uint32_t id = 0;
@@ -1783,6 +2032,7 @@ class RandomApiWalkTest : public OutputFixture {
         if (call.accepted && !call.cancelled && call.calls.load() != 1)
           Fail(call.what + ": its callback came " + std::to_string(call.calls.load()) + " times");
     }
+    ChainsEnd(last);
     JudgeImageCalls();
     // A voice that could not be counted is never uncounted.
     Watched(last, "RenderAudio, the log handed over", [] { return SoundEngine::RenderAudio(); });
@@ -1822,6 +2072,121 @@ class RandomApiWalkTest : public OutputFixture {
         kept_.push_back(std::move(slot.copy));
       }
     }
+    TermAmidBankCalls();
+  }
+
+  // A bank call of the last phase, whose callback takes a while and may call again or cancel.
+  struct TermCall {
+    std::atomic<uint32_t> calls{0};
+    std::atomic<bool> accepted{false};
+    std::atomic<bool> cancelled{false};  // its cookie cancelled: it may go uncalled
+    bool afterTerm = false;  // made once Term had returned
+    std::atomic<int32_t> returned{-1};
+    std::string what;
+  };
+  static void OnTermCall(uint32_t, const void*, SNRESULT, int32_t, void* cookie) {
+    RandomApiWalkTest* walk = g_walk;
+    TermCall& call = *static_cast<TermCall*>(cookie);
+    if (!walk) return;
+    if (call.calls.fetch_add(1)) walk->Fail(call.what + ": its callback came twice");
+    if (call.afterTerm) walk->Fail(call.what + ": made once Term had returned, it called back");
+    std::mt19937& random = walk->CallbackRandom();
+    std::this_thread::sleep_for(std::chrono::microseconds(walk->Below(random, 3000)));
+    if (!walk->Below(random, 3)) walk->TermPhaseCall(random, "from a bank callback", nullptr);
+  }
+  // One call of the last phase: a waited load or unload, one with a callback, or a cancel.
+  void TermPhaseCall(std::mt19937& random, const std::string& from, Thread* thread) {
+    const uint32_t kind = Below(random, 6);
+    TermCall* call = nullptr;
+    bool afterTerm = false;
+    {
+      std::lock_guard<std::mutex> lock(playsLock_);
+      if (kind == 5) {
+        if (termCalls_.empty()) return;
+        call = &termCalls_[Below(random, uint32_t(termCalls_.size()))];
+      } else {
+        call = &termCalls_.emplace_back();
+        afterTerm = call->afterTerm = termed_.load();
+      }
+    }
+    const auto watched = [&](const char* what, auto&& run) { return thread ? Watched(*thread, what, run) : run(); };
+    uint32_t id = 0;
+    const char* names[] = {"FPlay_Plain"};
+    SNRESULT returned = SN_Success;
+    switch (kind) {
+      case 0:
+        returned = watched("LoadBank(\"WalkF.bnk\") as Term comes", [&] { return SoundEngine::LoadBank("WalkF.bnk", -1, id); });
+        break;
+      case 1:
+        returned = watched("UnloadBank(\"WalkF.bnk\") as Term comes",
+                           [&] { return SoundEngine::UnloadBank("WalkF.bnk", nullptr); });
+        break;
+      case 2:
+        returned = watched("LoadBank(\"WalkF.bnk\") with a callback as Term comes",
+                           [&] { return SoundEngine::LoadBank("WalkF.bnk", &OnTermCall, call, -1, id); });
+        break;
+      case 3:
+        returned = watched("PrepareEvent with a callback as Term comes", [&] {
+          return SoundEngine::PrepareEvent(SnPreparation_Load, names, 1, &OnTermCall, call);
+        });
+        break;
+      case 4:
+        returned = watched("UnloadBank(\"WalkF.bnk\") with a callback as Term comes",
+                           [&] { return SoundEngine::UnloadBank("WalkF.bnk", nullptr, &OnTermCall, call); });
+        break;
+      default:
+        call->cancelled = true;
+        watched("CancelBankCallbackCookie as Term comes", [&] {
+          SoundEngine::CancelBankCallbackCookie(call);
+          return 0;
+        });
+        return;
+    }
+    call->what = std::string(kind < 2 ? "a waited " : "a ") + (kind == 0 || kind == 2 ? "LoadBank" : kind == 3 ? "PrepareEvent" : "UnloadBank") +
+                 (kind >= 2 ? " with a callback " : " ") + from + (afterTerm ? ", made once Term had returned" : "");
+    call->returned = returned;
+    if (kind >= 2 && returned == SN_Success) call->accepted = true;
+    if (afterTerm && returned == SN_Success) Fail(call->what + " answered 1");
+  }
+  // Some walks end with Term while game threads are inside bank calls, their callbacks and cancels:
+  // every call returns, those made once Term returned are refused, a callback comes at most once, and
+  // none after Term returned, and every accepted call whose cookie was not cancelled calls back.
+  void TermAmidBankCalls() {
+    std::mt19937 random(seed_ * 7 + 3);
+    if (Below(random, 3)) return;
+    const size_t failuresBefore = [&] {
+      std::lock_guard<std::mutex> lock(failureLock_);
+      return failures_.size();
+    }();
+    stop_ = false;
+    watchdog_ = std::thread([this] { WatchThreads(); });
+    std::atomic<bool> done{false};
+    std::vector<std::thread> games;
+    for (uint32_t i = 0; i < kThreads; ++i)
+      games.emplace_back([this, i, &done] {
+        t_gameThread = i;
+        Thread& thread = threads_[i];
+        while (!done.load()) TermPhaseCall(thread.random, "from " + ThreadName(i), &thread);
+      });
+    std::this_thread::sleep_for(std::chrono::milliseconds(1 + Below(random, 30)));
+    history_.Note("Term while the game threads make bank calls");
+    SoundEngine::Term();
+    termed_ = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    done = true;
+    for (std::thread& game : games) game.join();
+    stop_ = true;
+    watchdog_.join();
+    {
+      std::lock_guard<std::mutex> lock(playsLock_);
+      for (const TermCall& call : termCalls_)
+        if (call.calls.load() > 0 && call.afterTerm)
+          Fail(call.what + ": called back though made once Term had returned");
+        else if (call.accepted.load() && !call.cancelled.load() && call.calls.load() != 1)
+          Fail(call.what + ": accepted, its callback came " + std::to_string(call.calls.load()) + " times");
+    }
+    std::lock_guard<std::mutex> lock(failureLock_);
+    for (size_t i = failuresBefore; i < failures_.size(); ++i) ADD_FAILURE() << failures_[i];
   }
 
   // The buses known to call back do, within a few frames while a voice plays through them: each bus
@@ -1884,8 +2249,20 @@ class RandomApiWalkTest : public OutputFixture {
   }
 
   static constexpr uint32_t kRecent = 16;
+  std::deque<TermCall> termCalls_;
+  std::atomic<bool> termed_{false};
+  // Deeper than the stack of a game thread (8 MiB) or of the audio thread (1 MiB) would hold nested.
+  static constexpr uint32_t kGameChainLinks = 5000;
+  static constexpr uint32_t kCallbackChainLinks = 1000;
+  static constexpr uint32_t kChainsFromCallbacks = 3;
+  std::deque<Chain> chains_;
+  std::atomic<uint64_t> bankCallsBegun_{0};
+  std::atomic<uint32_t> chainsFromCallbacks_{0};
   // Which game thread this is (kThreads: the game's loop), for the seeds of its callbacks.
   static inline thread_local uint32_t t_gameThread = 0;
+  // The innermost bank call this thread is making (see Within), and the bank callbacks it is inside.
+  static inline thread_local InCall* t_inCall = nullptr;
+  static inline thread_local uint32_t t_bankCallbacks = 0;
   static inline uint32_t g_generation = 0;
   std::terminate_handler previousTerminate_ = nullptr;
   bool bankThread_ = true;
@@ -1909,6 +2286,8 @@ class RandomApiWalkTest : public OutputFixture {
   BankCall* recentBankCalls_[kRecent] = {};
   uint32_t recentBankCallAt_ = 0;
   std::thread watchdog_;
+  // When a chain's last link came (the clock's ticks): see Waiting.
+  std::atomic<int64_t> lastLink_{0};
   std::atomic<bool> stop_{false};
   RandomWalk::History history_;
   std::mutex failureLock_;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <deque>
@@ -161,6 +162,24 @@ inline uint32_t PlayDynamicSequence(uint32_t object, std::initializer_list<std::
   EXPECT_EQ(Seq::UnlockPlaylist(id), SN_Success);
   return id;
 }
+
+// A bank of one looping tone, played by the event "Play_<name>".
+inline std::string LoopingBankText(const std::string& name, uint32_t hz) {
+  return "platform Linux\ntone " + name + " 48000 1 200 " + std::to_string(hz) + "\nsound " + name + " " + name +
+         " Effects loop 0\naction Play_" + name + "_Act 0x0403 " + name + "\nevent Play_" + name + " Play_" + name +
+         "_Act\n";
+}
+
+// The answers a bank call's callback got: how many, and the last result.
+struct BankAnswers {
+  std::atomic<int> count{0};
+  std::atomic<int> result{0};
+  static void Record(uint32_t, const void*, SNRESULT result, int32_t, void* cookie) {
+    auto* self = static_cast<BankAnswers*>(cookie);
+    self->result = int(result);
+    self->count.fetch_add(1);
+  }
+};
 
 class SoundEndToEndTest : public OutputFixture {
  public:

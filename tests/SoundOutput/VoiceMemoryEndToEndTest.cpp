@@ -48,6 +48,13 @@ class VoiceMemoryEndToEndTest : public SoundEndToEndTest {
     SoundEngine::ApplyMaxNumVoicesLimit(256, 0);
     SoundEndToEndTest::TearDown();
   }
+  // Every block the default pool still has, for the caller to give back.
+  static std::vector<void*> FillDefaultPool() {
+    std::vector<void*> held;
+    for (size_t size = 65536; size >= 8; size /= 2)
+      while (void* block = MemoryMgr::Malloc(g_DefaultPoolId, size)) held.push_back(block);
+    return held;
+  }
   // Every sample from frame `first` on against the steady voice alone, 10 m straight ahead: its
   // media (looped on the frame) through the placed voice's gains, Spot3D's -4 dB at 10 m by the
   // engine's fast power of ten (worked by hand in SoundEndToEndTest), and the centre's split to the
@@ -121,9 +128,7 @@ TEST_F(VoiceMemoryEndToEndTest, ARegistrationWithoutMemoryIsRefusedOrItsObjectPl
     SCOPED_TRACE("slack " + std::to_string(slack));
     const uint32_t object = 100 + slack;
     void* room = slack ? MemoryMgr::Malloc(g_DefaultPoolId, slack) : nullptr;
-    std::vector<void*> held;
-    for (size_t size = 65536; size >= 8; size /= 2)
-      while (void* block = MemoryMgr::Malloc(g_DefaultPoolId, size)) held.push_back(block);
+    const std::vector<void*> held = FillDefaultPool();
     MemoryMgr::Free(g_DefaultPoolId, room);
     const SNRESULT result = SoundEngine::RegisterGameObj(object);
     Frames(1);
@@ -144,6 +149,26 @@ TEST_F(VoiceMemoryEndToEndTest, ARegistrationWithoutMemoryIsRefusedOrItsObjectPl
   }
   EXPECT_GT(refused, 0u);
   EXPECT_GT(registered, 0u);
+}
+
+// With the default pool full, a registration of an object registered already takes no memory: it
+// answers 1 and its listener mask is set. One whose unregistration is still on its way is refused
+// with 52, and nothing is registered.
+TEST_F(VoiceMemoryEndToEndTest, ARegistrationOfARegisteredObjectTakesNoMemory) {
+  constexpr uint32_t kRegistered = 321;
+  ASSERT_EQ(SoundEngine::RegisterGameObj(kRegistered, 0x1), SN_Success);
+  Frames(1);
+  const std::vector<void*> held = FillDefaultPool();
+  EXPECT_EQ(SoundEngine::RegisterGameObj(kRegistered, 0x5), SN_Success);
+  Frames(1);
+  const CSnRegisteredObj* object = g_pRegistryMgr->Find(kRegistered);
+  ASSERT_NE(object, nullptr);
+  EXPECT_EQ(object->ListenerMask(), 0x5u);
+  EXPECT_EQ(SoundEngine::UnregisterGameObj(kRegistered), SN_Success);
+  EXPECT_EQ(SoundEngine::RegisterGameObj(kRegistered, 0x1), SN_InsufficientMemory);
+  Frames(1);
+  EXPECT_EQ(g_pRegistryMgr->Find(kRegistered), nullptr);
+  for (void* block : held) MemoryMgr::Free(g_DefaultPoolId, block);
 }
 
 }  // namespace
