@@ -20,17 +20,6 @@ namespace {
 
 using namespace EndToEnd;
 
-// The answers a bank call's callback got: how many, and the last result.
-struct KeptAnswers {
-  std::atomic<int> count{0};
-  std::atomic<int> result{0};
-  static void Record(uint32_t, const void*, SNRESULT result, int32_t, void* cookie) {
-    auto* self = static_cast<KeptAnswers*>(cookie);
-    self->result = int(result);
-    self->count.fetch_add(1);
-  }
-};
-
 // The frame closed, then one frame of the clock let go: the audio thread renders its posts in one pass.
 void LetFrameGo() {
   SoundEngine::RenderAudio();
@@ -154,11 +143,11 @@ class BankCommandOrderTest : public SoundEndToEndTest {
 TEST_F(BankCommandOrderTest, AGameThreadsUnloadComesAfterALoadKeptBeforeIt) {
   const std::vector<uint8_t>& image = Image("Kept");
   const uint32_t id = BankIdOfImage(image.data(), uint32_t(image.size()));
-  KeptAnswers loaded;
+  BankAnswers loaded;
   const SNRESULT unloaded = WhileHeld(
       [&] {
         uint32_t made = 0;
-        EXPECT_EQ(SoundEngine::LoadBank(image.data(), uint32_t(image.size()), &KeptAnswers::Record, &loaded, made),
+        EXPECT_EQ(SoundEngine::LoadBank(image.data(), uint32_t(image.size()), &BankAnswers::Record, &loaded, made),
                   SN_Success);
       },
       [&] { return SoundEngine::UnloadBank(id, image.data()); },
@@ -176,9 +165,9 @@ TEST_F(BankCommandOrderTest, AGameThreadsLoadComesAfterAnUnloadKeptBeforeIt) {
   const std::vector<uint8_t>& image = Image("Gone");
   uint32_t id = 0;
   ASSERT_EQ(SoundEngine::LoadBank(image.data(), uint32_t(image.size()), id), SN_Success);
-  KeptAnswers unloaded;
+  BankAnswers unloaded;
   const SNRESULT loaded = WhileHeld(
-      [&] { EXPECT_EQ(SoundEngine::UnloadBank(id, image.data(), &KeptAnswers::Record, &unloaded), SN_Success); },
+      [&] { EXPECT_EQ(SoundEngine::UnloadBank(id, image.data(), &BankAnswers::Record, &unloaded), SN_Success); },
       [&] {
         uint32_t again = 0;
         return SoundEngine::LoadBank(image.data(), uint32_t(image.size()), again);
