@@ -69,8 +69,13 @@ constexpr uint32_t kMaxCallbackDepth = 2;
 // The command ring's room: enough that the walk's own calls never fill it while a slow pass runs, so
 // that only a flood does.
 constexpr uint32_t kRingBytes = 131072;
-// Longer than any honest wait of the walk at a machine load of 48; a hang ends the run by then.
+// Longer than any honest wait of the walk at a machine load of 48 with no call returning anywhere; a
+// hang ends the run by then.
 constexpr auto kDeadline = std::chrono::seconds(20);
+// A call that others' calls keep moving around but that never returns itself (work that outruns its
+// runner) ends the run by then. Without the engine's threads a RenderAudio runs its passes' callbacks,
+// and the calls they make: 4 s of a 6 s walk under the thread checker on a quiet machine.
+constexpr auto kLongestCall = std::chrono::seconds(120);
 constexpr uint32_t kBanks = 2;
 const char* const kBankPrefix[kBanks] = {"F", "M"};  // loaded from its file, from the game's memory
 // The events each bank has, played as themselves.
@@ -492,9 +497,13 @@ class RandomApiWalkTest : public OutputFixture {
     thread.since = Clock::now().time_since_epoch().count();
     thread.waitingFor = what;
     struct Done {
+      RandomApiWalkTest& walk;
       Thread& thread;
-      ~Done() { thread.waitingFor = nullptr; }
-    } done{thread};
+      ~Done() {
+        thread.waitingFor = nullptr;
+        walk.Returned();
+      }
+    } done{*this, thread};
     return call();
   }
   // The place of the calling thread's callbacks, taken at its first.
@@ -529,12 +538,17 @@ class RandomApiWalkTest : public OutputFixture {
     return std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::duration(ticks)).count()) +
            " ms";
   }
-  // Once a call has outlasted the deadline: every call each thread is in. A chain's links moving on
-  // are the engine's progress: a slow machine makes a call that runs a long chain slow, not late.
+  void Returned() { lastReturn_ = Clock::now().time_since_epoch().count(); }
+  // Once a call has outlasted the deadline with nothing returning meanwhile, or the longest call: every
+  // call each thread is in. A chain's links and the calls returning around it are the engine's
+  // progress: a slow machine makes a call that runs a long chain, or many callbacks, slow, not late.
   std::string Waiting(int64_t now) {
     const int64_t deadline = std::chrono::duration_cast<Clock::duration>(kDeadline).count();
-    const int64_t linked = lastLink_.load();
-    const auto overdue = [&](int64_t since) { return now - std::max(since, linked) > deadline; };
+    const int64_t longest = std::chrono::duration_cast<Clock::duration>(kLongestCall).count();
+    const int64_t moved = std::max(lastLink_.load(), lastReturn_.load());
+    const auto overdue = [&](int64_t since) {
+      return now - std::max(since, moved) > deadline || now - since > longest;
+    };
     bool late = false;
     std::string text;
     for (Thread& thread : threads_) {
@@ -553,8 +567,9 @@ class RandomApiWalkTest : public OutputFixture {
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
       const std::string waiting = Waiting(Clock::now().time_since_epoch().count());
       if (waiting.empty()) continue;
-      std::fprintf(stderr, "calls did not return within %lld s (%s):%s\nafter%s\n",
-                   static_cast<long long>(kDeadline.count()), Mode().c_str(), waiting.c_str(),
+      std::fprintf(stderr, "calls did not return within %lld s with none returning, or %lld s (%s):%s\nafter%s\n",
+                   static_cast<long long>(kDeadline.count()), static_cast<long long>(kLongestCall.count()),
+                   Mode().c_str(), waiting.c_str(),
                    history_.Text().c_str());
       std::abort();
     }
@@ -937,6 +952,7 @@ class RandomApiWalkTest : public OutputFixture {
       RandomApiWalkTest& walk;
       CallbackPlace* place;
       ~Left() {
+        walk.Returned();
         walk.CalledFromCallback();
         if (place) place->depth.fetch_sub(1);
       }
@@ -2288,6 +2304,8 @@ class RandomApiWalkTest : public OutputFixture {
   std::thread watchdog_;
   // When a chain's last link came (the clock's ticks): see Waiting.
   std::atomic<int64_t> lastLink_{0};
+  // When a watched call, or a call made in a callback, last returned.
+  std::atomic<int64_t> lastReturn_{0};
   std::atomic<bool> stop_{false};
   RandomWalk::History history_;
   std::mutex failureLock_;
