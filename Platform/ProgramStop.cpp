@@ -10,8 +10,9 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
-#include <chrono>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -28,7 +29,9 @@ namespace {
 // Written by the signal handlers, read by the main loop and the X library's handlers on other threads.
 // The first signal's handler claims the stop (g_received), says its line, then notes it (g_stopSignal),
 // so that the main loop, seeing the stop, knows whether it was said.
+// Once the program has ended without a stop, g_received holds kStopsOver: a signal then says nothing.
 std::atomic<int> g_received{0};
+constexpr int kStopsOver = -1;
 std::atomic<int> g_stopSignal{0};
 static_assert(std::atomic<int>::is_always_lock_free, "a signal handler writes it");
 std::atomic<bool> g_stopSaid{false};
@@ -43,8 +46,6 @@ PreparedLine g_stuckLines[std::size(kStopSignals)];
 sem_t g_stopCame;
 std::atomic<bool> g_watching{false};
 Thread* g_watch = nullptr;
-// The main thread's processor time.
-clockid_t g_mainThreadClock = CLOCK_THREAD_CPUTIME_ID;
 // Bumped by the main thread as it moves (MarkProgress), read by the watch.
 std::atomic<unsigned> g_progress{0};
 
@@ -53,11 +54,16 @@ void Sleep(long milliseconds) {
   nanosleep(&pause, nullptr);
 }
 
+// Waits for the first stop's line, said by its handler on any thread.
+void AwaitFirstLine() {
+  for (int waited = 0; waited < kWaitForFirstLineMs && g_stopSignal.load() == 0; ++waited) Sleep(1);
+}
+
 void OnStopSignal(int signal) {
   int none = 0;
   if (!g_received.compare_exchange_strong(none, signal)) {
-    // A next stop: the first one's line said (its handler may run on another thread), it ends the process.
-    for (int waited = 0; waited < kWaitForFirstLineMs && g_stopSignal.load() == 0; ++waited) Sleep(1);
+    // A next stop ends the process, once the first one's line is said; one after the end, unsaid.
+    if (none != kStopsOver) AwaitFirstLine();
     EndBySignal(signal);
   }
   if (g_watching.load()) sem_post(&g_stopCame);
@@ -66,16 +72,23 @@ void OnStopSignal(int signal) {
   g_stopSignal.store(signal);
 }
 
-// Whether a thread of the program's, the watch's own aside, is running, waiting for a processor or
-// waiting for the disk: the program has work under way, however slowly the machine lets it go.
-bool AnyThreadAtWork(DIR* tasks, long watch) {
+// How the program's threads stand at a look, the watch's own aside: one running or waiting for a
+// processor (work under way, however slowly the machine lets it go), else one waiting for the disk, else
+// none; or unseen, when a thread's state could not be read.
+enum class Look { Runs, Disk, Still, Unseen };
+
+Look LookAtThreads(DIR* tasks, long watch) {
+  if (!tasks) return Look::Unseen;
   rewinddir(tasks);
+  Look look = Look::Still;
   while (const dirent* entry = readdir(tasks)) {
     const long tid = std::strtol(entry->d_name, nullptr, 10);
     if (tid <= 0 || tid == watch) continue;
     char path[48], text[512];
     std::snprintf(path, sizeof path, "%ld/stat", tid);
     const int file = openat(dirfd(tasks), path, O_RDONLY | O_CLOEXEC);
+    // A thread that has ended since the folder was read is gone, not unseen.
+    if (file < 0 && errno != ENOENT && errno != ESRCH) return Look::Unseen;
     if (file < 0) continue;
     const ssize_t got = read(file, text, sizeof text - 1);
     close(file);
@@ -83,45 +96,61 @@ bool AnyThreadAtWork(DIR* tasks, long watch) {
     text[got] = '\0';
     // The state follows the thread's name, which is in brackets and may hold any character.
     const char* named = std::strrchr(text, ')');
-    if (named && (named[2] == 'R' || named[2] == 'D')) return true;
+    if (named && named[2] == 'R') return Look::Runs;
+    if (named && named[2] == 'D') look = Look::Disk;
   }
-  return false;
+  return look;
 }
 
-long long MainThreadRunningNs() {
+long long NsOf(clockid_t clock) {
   timespec now{};
-  return clock_gettime(g_mainThreadClock, &now) == 0 ? now.tv_sec * 1000000000ll + now.tv_nsec : 0;
+  return clock_gettime(clock, &now) == 0 ? now.tv_sec * 1000000000ll + now.tv_nsec : 0;
 }
+
+// The processor time of the program's threads, the watch's own aside (it is the caller).
+long long ProgramRunningNs() { return NsOf(CLOCK_PROCESS_CPUTIME_ID) - NsOf(CLOCK_THREAD_CPUTIME_ID); }
 
 // Waits for a stop, then watches the program's progress until it ends by it; ends the process, its
 // stuck line said, once the program is stuck (see InstallStopSignalHandlers).
 uint32_t WatchStop(void*) {
   while (sem_wait(&g_stopCame) != 0) {
   }
-  using Clock = std::chrono::steady_clock;
   DIR* const tasks = opendir("/proc/self/task");
   const long watch = long(syscall(SYS_gettid));
-  Clock::time_point last = Clock::now(), moved = last;
+  long long last = NsOf(CLOCK_MONOTONIC), moved = last, ranAt = ProgramRunningNs();
   unsigned progress = g_progress.load(std::memory_order_relaxed);
-  long long waited = 0, ranFrom = MainThreadRunningNs();
-  while (waited < kStuckWaitMs * 1000000ll && MainThreadRunningNs() - ranFrom < kStuckBusyMs * 1000000ll) {
+  // Since the last mark: the time in which the program ran, the share of a stillness limit spent, and
+  // whether a look could not read the threads' states.
+  long long ran = 0;
+  double still = 0.0;
+  bool unseen = false;
+  while (ran < kStuckBusyMs * 1000000ll && still < 1.0) {
     Sleep(20);
-    const Clock::time_point now = Clock::now();
-    const bool working = tasks && AnyThreadAtWork(tasks, watch);
+    const long long now = NsOf(CLOCK_MONOTONIC), running = ProgramRunningNs();
+    // Threads running side by side count once: the time in which any of them ran.
+    const long long took = now - last, didRun = std::min(running - ranAt, took);
+    last = now;
+    ranAt = running;
     if (const unsigned marked = g_progress.load(std::memory_order_relaxed); marked != progress) {
       progress = marked;
       moved = now;
-      waited = 0;
-      ranFrom = MainThreadRunningNs();
-    } else if (!working) {
-      waited += std::chrono::duration_cast<std::chrono::nanoseconds>(now - last).count();
+      ran = 0;
+      still = 0.0;
+      unseen = false;
+      continue;
     }
-    last = now;
+    ran += didRun;
+    const Look look = LookAtThreads(tasks, watch);
+    unseen = unseen || look == Look::Unseen;
+    const long limit = look == Look::Still ? kStuckWaitMs : look == Look::Disk ? kStuckDiskMs
+                       : look == Look::Unseen ? kStuckUnseenMs : 0;
+    if (limit) still += double(took) / (limit * 1e6);
   }
   // Said without the log (the stuck thread may hold it): the line made ahead, its time put in here.
-  const long long tenths = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - moved).count() / 100;
-  char stuckFor[32];
-  std::snprintf(stuckFor, sizeof stuckFor, "%lld.%lld s", tenths / 10, tenths % 10);
+  const long long tenths = (NsOf(CLOCK_MONOTONIC) - moved) / 100000000;
+  char stuckFor[64];
+  std::snprintf(stuckFor, sizeof stuckFor, "%lld.%lld s%s", tenths / 10, tenths % 10,
+                unseen ? " (its threads unseen)" : "");
   const int signal = g_received.load();
   for (size_t i = 0; i < std::size(kStopSignals); ++i)
     if (kStopSignals[i] == signal) g_stuckLines[i].Write(stuckFor);
@@ -141,7 +170,6 @@ void InstallStopSignalHandlers() {
   static bool installed = false;
   if (installed) return;
   installed = true;
-  pthread_getcpuclockid(pthread_self(), &g_mainThreadClock);
   // A thread of the program's like any other: the stop signals blocked, a fault on it said and dumped.
   if (sem_init(&g_stopCame, 0, 0) == 0) {
     g_watch = StartThread(&WatchStop, nullptr, {}, "StopWatch");
@@ -202,13 +230,15 @@ const char* StopSignalName(int signal) {
 }
 
 void EndAsStopSignalAsks() {
-  if (!g_received.load()) return;
+  int none = 0;
+  if (g_received.compare_exchange_strong(none, kStopsOver)) return;
+  AwaitFirstLine();
   std::fflush(nullptr);
   EndAsStopSignalAsksNow();
 }
 
 void EndAsStopSignalAsksNow() {
-  if (const int signal = g_received.load()) EndBySignal(signal);
+  if (const int signal = g_received.load(); signal > 0) EndBySignal(signal);
 }
 
 void EndBySignal(int signal) {

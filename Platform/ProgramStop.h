@@ -36,14 +36,19 @@ using FixedLineMaker = FixedLine (*)(const char* name);
 // thread's: the threads the program starts (StartThread) have them blocked.
 // A stop the program is stuck in ends the process as the signal does by default, its stuck line said
 // (SetStopSignalLines). Stuck is judged by the program's own progress (MarkProgress), not by the clock:
-// after the stop, while no progress is marked, the time in which none of the program's threads is
-// running, waiting for a processor or waiting for the disk (a present waiting for ever on an X server
-// that does not answer) is counted, looked at every 20 ms, and kStuckWaitMs of it ends the process; so
-// do kStuckBusyMs of the main thread's processor time (a loop that never reaches its next frame). A
-// program that moves, or waits on its own threads while a loaded machine keeps them from a processor,
-// is not cut short.
+// after the stop, while no progress is marked, the program's threads are looked at every 20 ms. The
+// time in which any of them ran on a processor is counted, and kStuckBusyMs of it ends the process (a
+// loop that never reaches its next frame, on any thread). So does the time in which none of them ran or
+// waited for a processor: kStuckWaitMs of it while none waits for the disk either (a present waiting
+// for ever on an X server that does not answer), kStuckDiskMs while one does (a disk that never
+// answers), in proportion for a mix. Where the threads' states cannot be read (no /proc), kStuckUnseenMs
+// of that time: a waiting program cannot be told from one a loaded machine holds off its processors,
+// and the stuck line says the threads were unseen. A program that moves, or waits on its own threads
+// while a loaded machine keeps them from a processor, is not cut short.
 void InstallStopSignalHandlers();
 constexpr long kStuckWaitMs = 2000;
+constexpr long kStuckDiskMs = 20000;
+constexpr long kStuckUnseenMs = 10000;
 constexpr long kStuckBusyMs = 10000;
 // Marks the main thread's progress: each pass of the main loop and each system's start and shutdown.
 // Cheap, from the main thread.
@@ -77,7 +82,7 @@ std::string LostDisplayName();
 const char* StopSignalName(int signal);
 // Called last, after the shutdown: a program stopped by a signal ends as that signal ends it, its
 // output flushed (a shell sees the signal; the exit status reads 128 + its number). Returns when no
-// signal was noted.
+// signal was noted; a stop signal after that says nothing and ends the process as it does by default.
 void EndAsStopSignalAsks();
 // The same at once, without the flush, for a signal handler: returns when no stop signal has come.
 void EndAsStopSignalAsksNow();

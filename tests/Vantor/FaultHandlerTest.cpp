@@ -53,7 +53,7 @@ class FaultHandlerTest : public TestFolder {
  protected:
   // Runs `body` in a child in the folder, its standard error in err.txt; returns its wait status.
   template <typename Body>
-  int RunChild(Body body) {
+  int RunChild(Body body, std::chrono::seconds limit = std::chrono::seconds(60)) {
     const pid_t child = fork();
     if (child == 0) {
       if (chdir(dir_.c_str()) != 0 || !freopen((dir_ / "err.txt").c_str(), "w", stderr)) _exit(120);
@@ -61,7 +61,7 @@ class FaultHandlerTest : public TestFolder {
       std::fflush(stderr);
       _exit(0);
     }
-    return WaitForEnd(child, std::chrono::seconds(60), "the child");
+    return WaitForEnd(child, limit, "the child");
   }
   std::string Errors() { return ReadText(dir_ / "err.txt"); }
 
@@ -571,6 +571,70 @@ TEST_F(StopSignalTest, AStopBeforeTheDisplaysLossDecidesTheEnd) {
   EXPECT_EQ(said, "SIGINT received\nlost " + display + "\n");
 }
 
+// The program has ended without a stop; a SIGTERM then, in its exit, says nothing and ends it as by default.
+TEST_F(StopSignalTest, ASignalAfterTheEndSaysNothing) {
+  std::string said;
+  const int status = Speak(
+      [](int) {
+        Platform::InstallStopSignalHandlers();
+        Platform::SetStopSignalLines(StopLine);
+        Platform::EndAsStopSignalAsks();
+        raise(SIGTERM);
+      },
+      said);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status << "\n" << said;
+  EXPECT_EQ(said, "");
+}
+
+Platform::FixedLine StuckLine(const char* signal, const char* stuckFor) {
+  return {std::string("stuck for ") + stuckFor + " after " + signal + "\n", 2};
+}
+
+// A SIGTERM, then the main thread waits for ever: the stop's watch ends the program by the signal.
+class StopWatchTest : public FaultHandlerTest {
+ protected:
+  // With `spin`, a thread of the program's loops for ever; unless `seen`, no file may be opened (the
+  // threads' states unread). The stuck line must follow the stop's, its time followed by `note`. How
+  // long the program took to end.
+  std::chrono::milliseconds StuckStop(bool spin, bool seen, const std::string& note) {
+    const auto from = std::chrono::steady_clock::now();
+    // kStuckBusyMs of a spinning thread's time took a minute at a load of 45.
+    const int status = RunChild([spin, seen] {
+      Platform::InstallStopSignalHandlers();
+      Platform::SetStopSignalLines(StopLine, StuckLine);
+      if (spin)
+        Platform::StartThread([](void*) { for (volatile bool on = true; on;) {} return 0u; }, nullptr, {}, "spin");
+      if (!seen) {
+        rlimit files{};
+        getrlimit(RLIMIT_NOFILE, &files);
+        files.rlim_cur = 0;
+        setrlimit(RLIMIT_NOFILE, &files);
+      }
+      raise(SIGTERM);
+      for (;;) pause();
+    }, std::chrono::seconds(240));
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+    EXPECT_TRUE(std::regex_match(Errors(), std::regex("SIGTERM received\nstuck for [0-9]+\\.[0-9] s" + note +
+                                                      " after SIGTERM\n")))
+        << Errors();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - from);
+  }
+};
+
+// A thread of the program's spinning while the main one waits (a worker's loop that never ends): the
+// program runs, but makes no progress, and ends once it has run kStuckBusyMs.
+TEST_F(StopWatchTest, AThreadSpinningWhileTheMainOneWaitsEndsTheStop) {
+  EXPECT_GE(StuckStop(true, true, "").count(), Platform::kStuckBusyMs);
+}
+
+// No /proc to read (here, no file may be opened): a still program cannot be told from one held off the
+// processors, and is given kStuckUnseenMs, its line saying its threads went unseen. A suite of its own
+// for its time.
+class UnseenStopWatchTest : public StopWatchTest {};
+TEST_F(UnseenStopWatchTest, WithoutTheThreadsStatesAStillProgramEndsLaterSayingSo) {
+  EXPECT_GE(StuckStop(false, false, " \\(its threads unseen\\)").count(), Platform::kStuckUnseenMs);
+}
+
 // The real game in a content tree of the test's own.
 class GameFaultTest : public GameProcessTest {
  protected:
@@ -650,32 +714,57 @@ end)
 // The X server held still (SIGSTOP) while the game plays, then one SIGTERM (a service manager's): the
 // frame's present waits on the server for ever, and the game, stuck, still ends by the signal within
 // seconds, its stuck line said.
-class GameStopTest : public GameProcessTest {};
+class GameStopTest : public GameProcessTest {
+ protected:
+  // The game under a server held still as it plays, stopped by one SIGTERM; with `spin`, a thread of
+  // its own runs for ever from the stop on (SpinOnFile.c, preloaded). It ends by the signal, its stuck
+  // line said. How long it took from the signal, or -1 without an X server.
+  std::chrono::milliseconds StopWhileTheServerIsHeld(bool spin) {
+    const VirtualDisplay server = StartVirtualDisplay();
+    if (server.name.empty()) return std::chrono::milliseconds(-1);
+    MarkFileOnThirdFrame();
+    // The preloaded library comes before the address sanitizer's runtime, which would refuse it.
+    const char* options = std::getenv("ASAN_OPTIONS");
+    const pid_t game = StartUnder(server, spin ? std::vector<std::pair<std::string, std::string>>{
+                                                    {"LD_PRELOAD", ORV_SPIN_LIBRARY},
+                                                    {"ASAN_OPTIONS", std::string(options ? options : "") +
+                                                                         ":verify_asan_link_order=0"}}
+                                               : std::vector<std::pair<std::string, std::string>>{});
+    int status = -1;
+    const bool running = AwaitFile(game, dir_ / "running", status);
+    kill(server.server, SIGSTOP);
+    // Its next frames reach the server and wait for it.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    if (spin) WriteText(dir_ / "spin", "");
+    kill(game, SIGTERM);
+    const auto stopped = std::chrono::steady_clock::now();
+    // A spinning thread's kStuckBusyMs at a load of 45 took 94 s.
+    if (status == -1) status = WaitForEnd(game, std::chrono::seconds(180), "the game held by its X server");
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - stopped);
+    kill(server.server, SIGCONT);
+    StopVirtualDisplay(server);
+    const std::string output = Output();
+    EXPECT_TRUE(running) << output;
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status << "\n" << output;
+    EXPECT_NE(output.find("[ Info  ][Base] SIGTERM received: the game ends.\n"), std::string::npos) << output;
+    EXPECT_TRUE(std::regex_search(output, std::regex(R"(\[ Error \]\[Base\] The game was stuck for [0-9]+\.[0-9] s )"
+                                                     R"(after SIGTERM: it ends now, without its shutdown\.\n)")))
+        << output;
+    std::printf("The game ended %lld ms after its stop.\n", static_cast<long long>(took.count()));
+    return took;
+  }
+};
 TEST_F(GameStopTest, AStopEndsTheGameWhileItsXServerDoesNotAnswer) {
-  const VirtualDisplay server = StartVirtualDisplay();
-  if (server.name.empty()) GTEST_SKIP() << "Xvfb is not installed or did not start";
-  MarkFileOnThirdFrame();
-  const pid_t game = StartUnder(server);
-  int status = -1;
-  const bool running = AwaitFile(game, dir_ / "running", status);
-  kill(server.server, SIGSTOP);
-  // Its next frames reach the server and wait for it.
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  kill(game, SIGTERM);
-  const auto stopped = std::chrono::steady_clock::now();
-  // The game is ended once it has waited kStuckWaitMs with nothing of its own running: far less than this.
-  if (status == -1) status = WaitForEnd(game, std::chrono::seconds(60), "the game held by its X server");
-  const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - stopped);
-  kill(server.server, SIGCONT);
-  StopVirtualDisplay(server);
-  const std::string output = Output();
-  ASSERT_TRUE(running) << output;
-  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status << "\n" << output;
-  EXPECT_NE(output.find("[ Info  ][Base] SIGTERM received: the game ends.\n"), std::string::npos) << output;
-  EXPECT_TRUE(std::regex_search(output, std::regex(R"(\[ Error \]\[Base\] The game was stuck for [0-9]+\.[0-9] s )"
-                                                   R"(after SIGTERM: it ends now, without its shutdown\.\n)")))
-      << output;
-  std::printf("The game ended %lld ms after its stop.\n", static_cast<long long>(took.count()));
+  if (StopWhileTheServerIsHeld(false).count() < 0) GTEST_SKIP() << "Xvfb is not installed or did not start";
+}
+
+// The same while a thread of the game's runs on for ever: the game runs but makes no progress, and ends
+// once it has run kStuckBusyMs.
+class GameBusyStopTest : public GameStopTest {};
+TEST_F(GameBusyStopTest, AStopEndsTheGameWhileItsXServerDoesNotAnswerAndAThreadOfItsSpins) {
+  const auto took = StopWhileTheServerIsHeld(true);
+  if (took.count() < 0) GTEST_SKIP() << "Xvfb is not installed or did not start";
+  EXPECT_GE(took.count(), Platform::kStuckBusyMs);
 }
 
 // The game's threads named `prefix`.
