@@ -590,6 +590,27 @@ Platform::FixedLine StuckLine(const char* signal, const char* stuckFor) {
   return {std::string("stuck for ") + stuckFor + " after " + signal + "\n", 2};
 }
 
+// A SIGTERM while the main thread waits for a worker that runs half of kStuckBusyMs (a shutdown's busy
+// step): the program is slow, not stuck, and ends in order by the signal.
+TEST_F(StopSignalTest, AStopWaitingOnABusyWorkerIsNotCutShort) {
+  const int status = RunChild([] {
+    Platform::InstallStopSignalHandlers();
+    Platform::SetStopSignalLines(StopLine, StuckLine);
+    Platform::Thread* worker = Platform::StartThread([](void*) {
+      timespec ran{};
+      while (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ran) == 0 && ran.tv_sec < Platform::kStuckBusyMs / 2000) {
+      }
+      return 0u;
+    }, nullptr, {}, "worker");
+    raise(SIGTERM);
+    Platform::JoinThread(worker);
+    Platform::MarkProgress();
+    Platform::EndAsStopSignalAsks();
+  }, std::chrono::seconds(240));
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+  EXPECT_EQ(Errors(), "SIGTERM received\n");
+}
+
 // A SIGTERM, then the main thread waits for ever: the stop's watch ends the program by the signal.
 class StopWatchTest : public FaultHandlerTest {
  protected:
