@@ -1,5 +1,8 @@
-// The public calls inside the engine, counted, and the gate Term closes: Term frees nothing while a
-// call is inside, and a call made once Term has begun is refused.
+// The engine's life behind one gate, from Init's first step to Term's last. Every public call, and
+// every hold a call hands the game (a locked playlist), is counted in; Init and Term, one at a time,
+// close the gate to everything else, wait until what is counted has left, and open it again on the
+// engine up or down. So Init builds nothing a call is reading, and Term frees nothing a call or a
+// hold still uses.
 #pragma once
 
 #include <cstdint>
@@ -10,8 +13,13 @@ namespace SN {
 // game thread, a play's callback in a pass its RenderAudio renders) is inside it.
 class SnCallInFlight {
  public:
-  // Counts the call in; once Term has begun, refuses it with an Error line naming `caller`.
-  explicit SnCallInFlight(const char* caller);
+  enum Kind : uint8_t {
+    Plain,
+    // The end of a hold (UnlockPlaylist): admitted while the gate is closed if this thread holds one.
+    EndsHold,
+  };
+  // Counts the call in; while Init or Term runs, refuses it with a line naming `caller`.
+  explicit SnCallInFlight(const char* caller, Kind kind = Plain);
   ~SnCallInFlight();
   SnCallInFlight(const SnCallInFlight&) = delete;
   SnCallInFlight& operator=(const SnCallInFlight&) = delete;
@@ -24,24 +32,60 @@ class SnCallInFlight {
   bool m_admitted;
 };
 
-// Term's side of the gate.
 namespace CallsInFlight {
-// Closes the gate: from now on every public call is refused, but those Term's own steps make on this
-// thread. False when another Term closed it.
-bool Close();
-// Until every call admitted before the gate closed has returned. Holds no lock while it waits: a
-// call inside may need any of them, and the engine's threads, to end.
-void WaitUntilLeft();
-// Once the engine is down: calls meet the engine's own "not initialised" answers again.
-void Open();
-// Whether a Term is under way.
-bool Closed();
+
+// A hold the call being made hands the game, counted in until EndHold on this thread, as a call is:
+// Term waits for it. False, and nothing held, once the gate has closed (or the engine is not up).
+bool BeginHold();
+void EndHold();
+// Whether this thread holds what a call handed out: Term here would wait for itself.
+bool HoldsOnThisThread();
+
+// Init's or Term's turn at the engine's life: one at a time. Never taken inside a turn this thread
+// holds (a callback Term answers), which it would wait for.
+class LifeTurn {
+ public:
+  enum Wait : uint8_t {
+    Try,      // Init: not taken while another Init or a Term runs
+    Waiting,  // Term: waits for the Init or the Term under way to end
+  };
+  explicit LifeTurn(Wait wait);
+  ~LifeTurn();
+  LifeTurn(const LifeTurn&) = delete;
+  LifeTurn& operator=(const LifeTurn&) = delete;
+  bool Taken() const { return m_taken; }
+
+  // Closes the gate to every call but those this thread's own steps make (see OwnSteps).
+  void Close(bool starting);
+  // Until every call and hold counted in before the gate closed has left. Holds no lock while it
+  // waits: a call inside may need any of them, and the engine's threads, to end.
+  void WaitUntilLeft();
+  // Opens the gate again: calls run on the engine up, or meet its "not initialised" answers.
+  void Open(bool up);
+
+ private:
+  bool m_taken;
+};
+
+// For its life on this thread, the calls this thread makes pass the closed gate: all of Init's, and
+// Term's own steps (an extension told of the end), but no callback Term answers.
+class OwnSteps {
+ public:
+  OwnSteps();
+  ~OwnSteps();
+  OwnSteps(const OwnSteps&) = delete;
+  OwnSteps& operator=(const OwnSteps&) = delete;
+
+ private:
+  bool m_outer;
+};
+
 }  // namespace CallsInFlight
 
 }  // namespace SN
 
 // The first line of every public call: counts it in, or returns `...` (nothing for a call without a
-// result) when Term has begun.
+// result) while Init or Term runs.
 #define SN_CALL_IN_FLIGHT(caller, ...)                 \
   const ::SN::SnCallInFlight snCallInFlight_(caller); \
   if (!snCallInFlight_.Admitted()) return __VA_ARGS__

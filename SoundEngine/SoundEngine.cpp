@@ -99,7 +99,11 @@ void TermSteps(bool destroyPool) {
   StopBankManager();
   TermModulatorContents();
   LowerEngine::DestroyAllVoicePipelines();
-  SoundEngine::CallBehavioralExtensions(true);
+  {
+    // An extension told of the end may still call the engine; no callback Term answers may.
+    const CallsInFlight::OwnSteps steps;
+    SoundEngine::CallBehavioralExtensions(true);
+  }
   FreeExtensions();
   // Unread messages give back what they own while the lower engine's pool still exists.
   if (g_pAudioMgr) g_pAudioMgr->Term();
@@ -146,47 +150,9 @@ void TermSteps(bool destroyPool) {
   Base::TraceRepeats::GetInstance().Stop();
 }
 
-}  // namespace
-
-namespace SoundEngine {
-
-void GetDefaultInitSettings(SnInitSettings& settings) {
-  settings.assertHook = nullptr;
-  settings.maxPaths = 255;
-  settings.maxTransitions = 255;
-  settings.defaultPoolBytes = kDefaultPoolBytes;
-  settings.memoryThresholdRatio = 1.0f;
-  settings.commandQueueBytes = 262144;
-  settings.preparedDataPoolId = kInvalidPoolId;
-  settings.gameSyncPreparation = false;
-  settings.lookAheadFrames = 1;
-  settings.samplesPerFrame = 1024;
-  settings.reservedPoolBytesA = 262144;
-  settings.reservedPoolBytesB = 65536;
-  // Every kind, the float ring (bit 0) tried first; a word without bit 0 tries the looping buffer first.
-  settings.mainOutputKind = 7;
-  LowerEngine::GetDefaultOutputSettings(settings.mainOutputSettings);
-  settings.deviceTimeoutMs = 1000;
-  settings.useBankThread = 1;
-  settings.useAudioThread = 1;
-  settings.backgroundMusicCallback = nullptr;
-  settings.backgroundMusicCookie = nullptr;
-}
-
-void GetDefaultPlatformInitSettings(SnPlatformInitSettings& settings) {
-  LowerEngine::GetDefaultPlatformInitSettings(settings);
-}
-
-SNRESULT Init(SnInitSettings* settings, SnPlatformInitSettings* platformSettings) {
+// Init's steps, the gate closed.
+SNRESULT InitSteps(SnInitSettings* settings, SnPlatformInitSettings* platformSettings) {
   EngineState& state = State();
-  // A running engine keeps its settings; the caller learns what they are. One being terminated runs
-  // until its Term returns.
-  if (state.initialized || CallsInFlight::Closed()) {
-    SOUND_LOG(Warning, "SoundEngine::Init: the sound engine is already initialised");
-    if (settings) *settings = state.settings;
-    if (platformSettings) *platformSettings = LowerEngine::PlatformSettings();
-    return SN_Failure;
-  }
   // What was counted while the engine was down is said before it starts.
   Base::TraceRepeats::GetInstance().Start();
   SoundEngine::ResetApiState();
@@ -199,7 +165,7 @@ SNRESULT Init(SnInitSettings* settings, SnPlatformInitSettings* platformSettings
   if (settings)
     state.settings = *settings;
   else
-    GetDefaultInitSettings(state.settings);
+    SoundEngine::GetDefaultInitSettings(state.settings);
   g_pAssertHook = state.settings.assertHook;
   LowerEngine::ApplyPlatformSettings(platformSettings);
 
@@ -239,27 +205,96 @@ SNRESULT Init(SnInitSettings* settings, SnPlatformInitSettings* platformSettings
   return result;
 }
 
+}  // namespace
+
+namespace SoundEngine {
+
+void GetDefaultInitSettings(SnInitSettings& settings) {
+  settings.assertHook = nullptr;
+  settings.maxPaths = 255;
+  settings.maxTransitions = 255;
+  settings.defaultPoolBytes = kDefaultPoolBytes;
+  settings.memoryThresholdRatio = 1.0f;
+  settings.commandQueueBytes = 262144;
+  settings.preparedDataPoolId = kInvalidPoolId;
+  settings.gameSyncPreparation = false;
+  settings.lookAheadFrames = 1;
+  settings.samplesPerFrame = 1024;
+  settings.reservedPoolBytesA = 262144;
+  settings.reservedPoolBytesB = 65536;
+  // Every kind, the float ring (bit 0) tried first; a word without bit 0 tries the looping buffer first.
+  settings.mainOutputKind = 7;
+  LowerEngine::GetDefaultOutputSettings(settings.mainOutputSettings);
+  settings.deviceTimeoutMs = 1000;
+  settings.useBankThread = 1;
+  settings.useAudioThread = 1;
+  settings.backgroundMusicCallback = nullptr;
+  settings.backgroundMusicCookie = nullptr;
+}
+
+void GetDefaultPlatformInitSettings(SnPlatformInitSettings& settings) {
+  LowerEngine::GetDefaultPlatformInitSettings(settings);
+}
+
+SNRESULT Init(SnInitSettings* settings, SnPlatformInitSettings* platformSettings) {
+  EngineState& state = State();
+  // One Init or Term at a time: while another runs the engine is neither up nor down.
+  CallsInFlight::LifeTurn turn(CallsInFlight::LifeTurn::Try);
+  if (!turn.Taken()) {
+    SOUND_LOG(Warning, "SoundEngine::Init: another Init or a Term is under way");
+    return SN_Failure;
+  }
+  // A running engine keeps its settings; the caller learns what they are.
+  if (state.initialized) {
+    SOUND_LOG(Warning, "SoundEngine::Init: the sound engine is already initialised");
+    if (settings) *settings = state.settings;
+    if (platformSettings) *platformSettings = LowerEngine::PlatformSettings();
+    return SN_Failure;
+  }
+  // Init would wait for the call it is made in.
+  if (SnCallInFlight::InCallOnThisThread()) {
+    SOUND_LOG(Error, "SoundEngine::Init: called inside a call of the engine");
+    return SN_Failure;
+  }
+  // The calls made while the engine was down end before anything is built; those made from now on
+  // meet its "not initialised" answers.
+  turn.Close(true);
+  turn.WaitUntilLeft();
+  const CallsInFlight::OwnSteps steps;
+  const SNRESULT result = InitSteps(settings, platformSettings);
+  turn.Open(state.initialized);
+  return result;
+}
+
 bool IsInitialized() { return State().initialized; }
 
 void Term() {
-  // From a bank callback, inside an audio pass or inside any public call on this thread, the engine
-  // would stop and free the very thread and objects that are running the call.
-  if ((g_pBankManager && g_pBankManager->IsBankThread()) || SnBankCallbackScope::InCallbackOnThisThread() ||
-      CSnAudioMgr::InAudioPassOnThisThread() || SnCallInFlight::InCallOnThisThread()) {
-    SOUND_LOG(Error, "Term: called on the bank thread, inside a bank callback, an audio pass or a call of the engine; the engine keeps running");
+  constexpr const char* kRefused =
+      "Term: called on the bank thread, inside a bank callback, an audio pass, a call of the engine or Term, or "
+      "holding a playlist; the engine keeps running";
+  // From a bank callback, inside an audio pass, inside any public call or holding a playlist on this
+  // thread, the engine would stop and free what this very thread is running or using.
+  if (SnBankCallbackScope::InCallbackOnThisThread() || CSnAudioMgr::InAudioPassOnThisThread() ||
+      SnCallInFlight::InCallOnThisThread() || CallsInFlight::HoldsOnThisThread()) {
+    SOUND_LOG(Error, "%s", kRefused);
     return;
   }
-  if (!CallsInFlight::Close()) {
-    SOUND_LOG(Error, "Term: another Term is under way");
+  // Waits for an Init or another Term under way: a second Term returns once the first has freed the
+  // engine, and reads nothing it frees.
+  CallsInFlight::LifeTurn turn(CallsInFlight::LifeTurn::Waiting);
+  if (!turn.Taken() || (g_pBankManager && g_pBankManager->IsBankThread())) {
+    SOUND_LOG(Error, "%s", kRefused);
     return;
   }
-  // The calls inside end with the engine whole and its threads running: a bank call queued or
-  // waiting for its turn is answered SN_Failure now, a command running ends with its callback, a
-  // cancel is answered as the callbacks it waits for return, and a waited unload as its bank ends.
+  turn.Close(false);
+  // The calls and holds inside end with the engine whole and its threads running: a bank call
+  // queued or waiting for its turn is answered SN_Failure now, a command running ends with its
+  // callback, a cancel is answered as the callbacks it waits for return, a waited unload as its bank
+  // ends, and a playlist held as its holder unlocks it.
   if (g_pBankManager) g_pBankManager->CloseQueue();
-  CallsInFlight::WaitUntilLeft();
+  turn.WaitUntilLeft();
   TermSteps(true);
-  CallsInFlight::Open();
+  turn.Open(false);
 }
 
 SNRESULT RenderAudio() {

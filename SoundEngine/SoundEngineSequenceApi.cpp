@@ -59,6 +59,19 @@ SNRESULT Command(uint32_t playingId, SnSequenceCommand command, int32_t ms, uint
   return PostCommand(*manager, sequence, command, ms, curve, caller);
 }
 
+// Frees `sequence`'s playlist this thread holds (`unlocked`: false when it holds none), gives back
+// LockPlaylist's reference and wakes the sequence when it waits for items. The lock is free before
+// the wake-up is written: a full ring has this thread run the handlers.
+SNRESULT Unlock(CSnAudioMgr& manager, CSnDynamicSequence* sequence, bool& unlocked) {
+  bool waiting = false;
+  unlocked = sequence->UnlockPlaylist(waiting);
+  if (!unlocked) return SN_Failure;
+  sequence->Release();  // LockPlaylist's
+  if (!waiting) return SN_Success;
+  sequence->AddRef();  // the wake-up's
+  return PostCommand(manager, sequence, SnSequence_WakeUpAfterUnlock, 0, 4, "UnlockPlaylist");
+}
+
 }  // namespace
 
 namespace DynamicSequence {
@@ -114,43 +127,52 @@ SNRESULT Close(uint32_t playingId) { return Command(playingId, SnSequence_Close,
 
 Playlist* LockPlaylist(uint32_t playingId) {
   SN_CALL_IN_FLIGHT("DynamicSequence::LockPlaylist", nullptr);
-  if (!ApiQueue::Running("DynamicSequence::LockPlaylist")) return nullptr;
+  CSnAudioMgr* manager = ApiQueue::Running("DynamicSequence::LockPlaylist");
+  if (!manager) return nullptr;
   // The reference stays until UnlockPlaylist: the sequence cannot go while the game edits it.
   CSnDynamicSequence* sequence = FindSequence(playingId, "LockPlaylist", true);
   if (!sequence) return nullptr;
   // A game thread holding the playlist may be waiting for this thread: for the audio lock (a post
   // into a full ring, a RenderAudio without the audio thread) or for a waited bank call.
   const bool mayWait = !OnEngineThread();
-  if (Playlist* playlist = sequence->LockPlaylist(mayWait)) return playlist;
-  SOUND_LOG_REPEATING(Warning,
-                      "DynamicSequence::LockPlaylist: playing id %u: another thread holds the playlist; refused "
-                      "inside the engine's callbacks, which never wait for it",
-                      playingId);
-  sequence->Release();
+  Playlist* playlist = sequence->LockPlaylist(mayWait);
+  if (!playlist) {
+    SOUND_LOG_REPEATING(Warning,
+                        "DynamicSequence::LockPlaylist: playing id %u: another thread holds the playlist; refused "
+                        "inside the engine's callbacks, which never wait for it",
+                        playingId);
+    sequence->Release();
+    return nullptr;
+  }
+  // The hold counts as a call until its unlock: Term waits for it, and frees nothing it edits. A
+  // lock got once Term has begun is given back at once, so that Term's wait ends with the holder's.
+  if (CallsInFlight::BeginHold()) return playlist;
+  SOUND_LOG_REPEATING(Error, "DynamicSequence::LockPlaylist: refused, the sound engine is being terminated");
+  bool unlocked = false;
+  Unlock(*manager, sequence, unlocked);
   return nullptr;
 }
 
 SNRESULT UnlockPlaylist(uint32_t playingId) {
-  SN_CALL_IN_FLIGHT("DynamicSequence::UnlockPlaylist", SN_Failure);
+  // Admitted while this thread holds a playlist, also once Term has begun: Term waits for the hold.
+  const SnCallInFlight inFlight("DynamicSequence::UnlockPlaylist", SnCallInFlight::EndsHold);
+  if (!inFlight.Admitted()) return SN_Failure;
   CSnAudioMgr* manager = ApiQueue::Running("DynamicSequence::UnlockPlaylist");
   if (!manager) return SN_Failure;
   CSnDynamicSequence* sequence = FindSequence(playingId, "UnlockPlaylist", true);
   if (!sequence) return SN_Failure;
-  bool waiting = false;
-  if (!sequence->UnlockPlaylist(waiting)) {
+  bool unlocked = false;
+  const SNRESULT result = Unlock(*manager, sequence, unlocked);
+  if (!unlocked) {
     // Its reference would be one that LockPlaylist never took.
     SOUND_LOG(Error, "DynamicSequence::UnlockPlaylist: playing id %u has no LockPlaylist of this thread to pair with",
               playingId);
     sequence->Release();
     return SN_Failure;
   }
-  sequence->Release();  // LockPlaylist's
-  // The lock is free before the message is written: a full ring has this thread run the handlers.
-  if (!waiting) {
-    sequence->Release();
-    return SN_Success;
-  }
-  return PostCommand(*manager, sequence, SnSequence_WakeUpAfterUnlock, 0, 4, "UnlockPlaylist");
+  CallsInFlight::EndHold();
+  sequence->Release();  // this call's
+  return result;
 }
 
 }  // namespace DynamicSequence
