@@ -16,10 +16,10 @@ struct CSnBankCommandQueue::Node {
   Node* next = nullptr;
   SnBankCommand command;
   uint64_t ticket = 0;
-  // The loop of the game thread whose call it is; null for a kept command and the bank thread's.
+  // The place that began its chain, whose callbacks its answer goes back to: a game thread's loop, or
+  // the passes' ends for a command kept; null for the bank thread's.
   Caller* caller = nullptr;
   From from = Pool;
-  bool kept = false;
   bool taken = false;     // out of the list: running, run or dropped
   bool done = false;      // run or dropped
   bool dropped = false;
@@ -28,24 +28,12 @@ struct CSnBankCommandQueue::Node {
   SnBankAnswer answer;
 };
 
-// A game thread's loop, on the stack of its first bank call; a pass's end has one of its own for the
-// answers of the kept commands it runs.
-struct CSnBankCommandQueue::Caller {
-  uint32_t queued = 0;   // its commands still in the list
-  uint32_t pending = 0;  // its commands not yet run or dropped
-  // The commands run whose callbacks it calls, in the order they ran.
-  Node* answers = nullptr;
-  Node* answersTail = nullptr;
-  Caller* next = nullptr;  // among the loops, which the run turn's end wakes
-  Platform::Event wake{Platform::Event::Reset::Auto};
-};
-
 namespace {
 // Commands this thread is running: a pass's end inside one leaves the kept commands for later.
 thread_local uint32_t t_running = 0;
 }  // namespace
 
-thread_local CSnBankCommandQueue::Caller* CSnBankCommandQueue::t_loop = nullptr;
+thread_local CSnBankCommandQueue::Caller* CSnBankCommandQueue::t_chain = nullptr;
 thread_local CSnBankCommandQueue::Node* CSnBankCommandQueue::t_handing = nullptr;
 
 SNRESULT CSnBankCommandQueue::Open() {
@@ -83,7 +71,7 @@ void CSnBankCommandQueue::Drop() {
       Node* node = TakeHead();
       if (!node) break;
       node->done = node->dropped = true;
-      if (Caller* caller = node->caller) {
+      if (Caller* caller = node->caller; caller && caller != &m_passes) {
         // Its caller tells itself, on its own thread, inside its call.
         --caller->pending;
         if (node->from != Node::Stack) HandTo(*caller, node);
@@ -95,6 +83,8 @@ void CSnBankCommandQueue::Drop() {
     }
     m_runner.DropCommand(command);
   }
+  // The answers the passes' ends have not called yet are called here.
+  CallPassAnswers();
   Platform::ReentrantGuard guard(m_lock);
   FreeBlockIfUnused();
 }
@@ -138,11 +128,15 @@ void CSnBankCommandQueue::Append(Node* node) {
   (m_tail ? m_tail->next : m_head) = node;
   m_tail = node;
   ++m_count;
-  if (node->kept) m_kept.fetch_add(1, std::memory_order_relaxed);
   if (node->caller) {
     ++node->caller->queued;
     ++node->caller->pending;
   }
+  NotePassWork();
+}
+
+void CSnBankCommandQueue::NotePassWork() {
+  m_passWork.store(m_passes.queued + (m_passes.answers ? 1 : 0), std::memory_order_relaxed);
 }
 
 CSnBankCommandQueue::Node* CSnBankCommandQueue::TakeHead() {
@@ -151,10 +145,10 @@ CSnBankCommandQueue::Node* CSnBankCommandQueue::TakeHead() {
   m_head = node->next;
   if (!m_head) m_tail = nullptr;
   --m_count;
-  if (node->kept) m_kept.fetch_sub(1, std::memory_order_relaxed);
   if (node->caller) --node->caller->queued;
   if (node->from != Node::Stack) ++m_out;
   node->taken = true;
+  NotePassWork();
   return node;
 }
 
@@ -162,6 +156,7 @@ void CSnBankCommandQueue::HandTo(Caller& caller, Node* node) {
   node->next = nullptr;
   (caller.answersTail ? caller.answersTail->next : caller.answers) = node;
   caller.answersTail = node;
+  NotePassWork();
 }
 
 CSnBankCommandQueue::Node* CSnBankCommandQueue::TakeAnswer(Caller& caller) {
@@ -173,7 +168,7 @@ CSnBankCommandQueue::Node* CSnBankCommandQueue::TakeAnswer(Caller& caller) {
 }
 
 template <typename Wanted>
-bool CSnBankCommandQueue::RunHead(Wanted&& wanted, Caller* here) {
+bool CSnBankCommandQueue::RunHead(Wanted&& wanted) {
   Node* node = nullptr;
   {
     Platform::ReentrantGuard guard(m_lock);
@@ -184,7 +179,7 @@ bool CSnBankCommandQueue::RunHead(Wanted&& wanted, Caller* here) {
   // another command of this thread: what runs one here never makes a call that loops.
   ORV_ASSERT(!t_handing);
   ++t_running;
-  t_handing = here ? node : nullptr;
+  t_handing = m_bankThread ? nullptr : node;
   const SNRESULT result = m_runner.ExecuteCommand(node->command);
   t_handing = nullptr;
   --t_running;
@@ -195,8 +190,9 @@ bool CSnBankCommandQueue::RunHead(Wanted&& wanted, Caller* here) {
     --caller->pending;
     caller->wake.Set();
   }
+  // The answer goes back to the place that began the chain, whichever thread ran the command.
   if (node->answered)
-    HandTo(node->caller ? *node->caller : *here, node);
+    HandTo(*node->caller, node);
   else
     FreeNode(node);
   return true;
@@ -244,7 +240,7 @@ void CSnBankCommandQueue::Serve(Caller& caller, Node* waited) {
       Deliver(answer);
     } else if (run) {
       // The turn goes once an answer has come for this loop to call: callbacks run with no turn held.
-      while (RunHead([&](const Node&) { return ownQueued() && (waited || !caller.answers); }, &caller)) {
+      while (RunHead([&](const Node&) { return ownQueued() && (waited || !caller.answers); })) {
       }
       LetTurnGo();
     } else {
@@ -255,18 +251,13 @@ void CSnBankCommandQueue::Serve(Caller& caller, Node* waited) {
 }
 
 SNRESULT CSnBankCommandQueue::Call(const SnBankCommand& command, bool waits, SNRESULT& result) {
-  Caller* const loop = t_loop;
-  if (loop && !waits) {
-    // A call inside a callback this thread's loop calls: the loop reaches it.
-    Platform::ReentrantGuard guard(m_lock);
-    if (!m_open) return SN_Failure;
-    Node* node = NewNode();
-    if (!node) return SN_InsufficientMemory;
-    node->command = command;
-    node->caller = loop;
-    Append(node);
-    return SN_Success;
-  }
+  Caller* const chain = t_chain;
+  // A call inside a callback of a chain: the chain's own, which its place reaches (the loop, or a
+  // later pass's end).
+  if (chain && !waits) return Queue(command, chain);
+  // A waited call inside a game thread's callback runs in that thread's loop; anywhere else it is a
+  // loop of its own (inside a callback of the passes' chain too: it is this thread's call).
+  Caller* const loop = chain == &m_passes ? nullptr : chain;
   Caller mine;
   Caller& caller = loop ? *loop : mine;
   Node own;
@@ -282,10 +273,10 @@ SNRESULT CSnBankCommandQueue::Call(const SnBankCommand& command, bool waits, SNR
       m_callers = &mine;
     }
   }
-  if (!loop) t_loop = &mine;
+  if (!loop) t_chain = &mine;
   Serve(caller, loop ? &own : nullptr);
   if (!loop) {
-    t_loop = nullptr;
+    t_chain = chain;
     Platform::ReentrantGuard guard(m_lock);
     Caller** link = &m_callers;
     while (*link != &mine) link = &(*link)->next;
@@ -296,56 +287,76 @@ SNRESULT CSnBankCommandQueue::Call(const SnBankCommand& command, bool waits, SNR
   return SN_Success;
 }
 
-SNRESULT CSnBankCommandQueue::Keep(const SnBankCommand& command) {
-  {
-    Platform::ReentrantGuard guard(m_lock);
-    if (!m_open) return SN_Failure;
-    Node* node = NewNode();
-    if (!node) return SN_InsufficientMemory;
-    node->command = command;
-    // Without the bank thread only a call made inside a pass or on the audio thread is kept: the end
-    // of a pass runs it.
-    node->kept = !m_bankThread;
-    Append(node);
-  }
-  if (m_bankThread) m_queued.Set();
+SNRESULT CSnBankCommandQueue::Queue(const SnBankCommand& command, Caller* chain) {
+  Platform::ReentrantGuard guard(m_lock);
+  if (!m_open) return SN_Failure;
+  Node* node = NewNode();
+  if (!node) return SN_InsufficientMemory;
+  node->command = command;
+  node->caller = chain;
+  Append(node);
   return SN_Success;
+}
+
+SNRESULT CSnBankCommandQueue::Keep(const SnBankCommand& command) {
+  // Without the bank thread only a call made inside a pass or on the audio thread is kept: it begins
+  // a chain of the passes, whose ends run it.
+  const SNRESULT queued = Queue(command, m_bankThread ? nullptr : &m_passes);
+  if (queued == SN_Success && m_bankThread) m_queued.Set();
+  return queued;
 }
 
 void CSnBankCommandQueue::AfterPass() {
   // A command is kept under the audio lock, which every pass takes, or on the audio thread itself: a
-  // pass that ends after that reads its count here, as does the thread that kept it. Nothing lost by
-  // not looking.
-  if (m_kept.load(std::memory_order_relaxed) == 0) return;
+  // pass that ends after that reads its count here, as does the thread that kept it. An answer handed
+  // to the passes by a game thread's loop is seen by a later pass's end. Nothing lost by not looking.
+  if (m_passWork.load(std::memory_order_relaxed) == 0) return;
   // The command this thread runs has yet to end, and what its passes kept comes after it.
   if (t_running) return;
+  bool run = false;
   uint64_t last = 0;
   {
     // Never waits: the thread running commands may be waiting for this thread's pass.
     Platform::ReentrantGuard guard(m_lock);
-    if (m_turnTaken) return;
-    m_turnTaken = true;
-    last = m_lastTicket;
-  }
-  Caller here;
-  while (RunHead([last](const Node& head) { return head.kept && head.ticket <= last; }, &here)) {
-  }
-  LetTurnGo();
-  // The callbacks, with the turn let go: a call made in one on the audio thread is kept for a later
-  // pass's end, one on a game thread loops as any game thread's call.
-  for (;;) {
-    Node* node = nullptr;
-    {
-      Platform::ReentrantGuard guard(m_lock);
-      node = TakeAnswer(here);
+    if (!m_turnTaken && m_passes.queued) {
+      run = m_turnTaken = true;
+      last = m_lastTicket;
     }
-    if (!node) break;
+  }
+  if (run) {
+    while (RunHead([&](const Node& head) { return head.caller == &m_passes && head.ticket <= last; })) {
+    }
+    LetTurnGo();
+  }
+  CallPassAnswers();
+}
+
+void CSnBankCommandQueue::CallPassAnswers() {
+  // The answers handed to the passes so far, with no turn held, by one thread at a time (another
+  // leaves them to a later pass's end): a call made in one is the chain's, kept for a later pass's
+  // end, so a callback that always calls again cannot hold the thread here.
+  Node* answers = nullptr;
+  {
+    Platform::ReentrantGuard guard(m_lock);
+    if (m_passesCalling || !m_passes.answers) return;
+    m_passesCalling = true;
+    answers = m_passes.answers;
+    m_passes.answers = m_passes.answersTail = nullptr;
+    NotePassWork();
+  }
+  Caller* const outer = t_chain;
+  t_chain = &m_passes;
+  while (Node* node = answers) {
+    answers = node->next;
     Deliver(node);
   }
+  t_chain = outer;
+  Platform::ReentrantGuard guard(m_lock);
+  m_passesCalling = false;
 }
 
 bool CSnBankCommandQueue::RunNext() {
-  return RunHead([](const Node&) { return true; }, nullptr);
+  return RunHead([](const Node&) { return true; });
 }
 
 uint32_t CSnBankCommandQueue::Count() {

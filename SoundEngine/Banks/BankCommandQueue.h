@@ -3,8 +3,10 @@
 // thread when there is one. Without it one thread at a time holds the run turn and runs the head: a
 // game thread's call, in a loop of its own (never nested on a callback's stack), runs the commands
 // ahead of its own, then its own, and no later one; a thread whose pass has ended runs the commands
-// kept in passes while one stands at the head. A callback of a game thread's call is handed back to
-// that thread, which calls it inside its own call, whichever thread ran the command.
+// kept in passes while one stands at the head. Each command carries the place that began its chain
+// (a game thread's loop, or the passes' ends for a call made in a pass or on the audio thread), and
+// its answer goes back there whichever thread ran it: a game thread calls its callbacks inside its
+// own call, and a pass's end calls the passes', where a call made in one is kept again.
 #pragma once
 
 #include <atomic>
@@ -68,20 +70,21 @@ class CSnBankCommandQueue {
   // Refuses calls from now on (SN_Failure), and wakes the bank thread.
   void Close();
   // What is queued goes unrun: a game thread's call is told on its own thread, inside its call;
-  // any other command's caller here (see ISnBankCommandRunner::DropCommand). The block goes with the
-  // last node.
+  // any other command's caller here (see ISnBankCommandRunner::DropCommand), where the answers handed
+  // to the passes and not yet called are called too. The block goes with the last node.
   void Drop();
   bool HasBankThread() const { return m_bankThread; }
 
   // Without the bank thread, a game thread's call made outside a pass. The thread's first bank call
   // queues its command and loops until it has run and its callback has been called: it runs the
   // commands ahead of its own while no other thread runs commands, waits while one does (which may
-  // run its command too), and calls the callbacks handed to it, of its own commands and of the kept
-  // ones it ran. A call made inside such a callback never loops there: one with a callback (`waits`
-  // false) is queued, 1, and the loop below reaches it; a waited one runs the commands up to its own
-  // and leaves every callback to the loop. What bounds the call: the commands queued before it and
-  // those its callbacks queue; it never runs, nor waits for, one queued after them. `result` is the
-  // command's own (1 for a call queued only).
+  // run its command too), and calls the callbacks handed to it, of its own commands only (a kept
+  // command it runs answers to the passes). A call made inside such a callback never loops there: one
+  // with a callback (`waits` false) is queued, 1, and the loop below reaches it; a waited one runs the
+  // commands up to its own and leaves every callback to the loop. Inside a callback a pass's end calls,
+  // one with a callback is kept, and a waited one is this thread's own loop. What bounds the call: the
+  // commands queued before it and those its callbacks queue; it never runs, nor waits for, one queued
+  // after them. `result` is the command's own (1 for a call queued only).
   // SN_Failure when the queue is closed, 52 when no node can be had: then nothing is queued.
   SNRESULT Call(const SnBankCommand& command, bool waits, SNRESULT& result);
   // Any other call: queued for the bank thread, or kept (made inside a pass, or on the audio thread)
@@ -89,13 +92,14 @@ class CSnBankCommandQueue {
   // when the queue is closed.
   SNRESULT Keep(const SnBankCommand& command);
   // A pass has ended on this thread, which holds its audio lock no more. Never waits for the run turn:
-  // when it has it, runs the kept commands while one stands at the head, up to those queued now, then
-  // lets the turn go and calls their callbacks (a callback that always calls again cannot hold the
-  // thread here); a game thread's command at the head is left to that thread. Not in the middle of a
-  // command of this thread.
+  // when it has it, runs the kept commands while one stands at the head, up to those queued now (a
+  // game thread's command at the head is left to that thread), then lets the turn go and calls the
+  // answers handed to the passes, theirs and those of kept commands a game thread's loop ran: a call
+  // made in one is kept for a later pass's end, so a chain runs a link a pass and a callback that
+  // always calls again cannot hold the thread here. Not in the middle of a command of this thread.
   void AfterPass();
-  // Inside the command this thread runs for a call that has a caller (a loop, or a pass's end): its
-  // answer, kept for that caller to call back with. False for any other callback, to be called now.
+  // Inside the command this thread runs without the bank thread: its answer, kept for the place that
+  // began its chain to call back with. False for any other callback, to be called now.
   bool HandOver(const SnBankCommand& command, const SnBankAnswer& answer);
 
   // The bank thread: waits until a command was queued (or the queue closed); RunNext runs the head,
@@ -106,17 +110,33 @@ class CSnBankCommandQueue {
 
  private:
   struct Node;
-  struct Caller;
+  // A game thread's loop, on the stack of its first bank call; or the passes' ends (the queue's own),
+  // whose chains run a link a pass.
+  struct Caller {
+    uint32_t queued = 0;   // its commands still in the list
+    uint32_t pending = 0;  // its commands not yet run or dropped
+    // The commands run whose callbacks it calls, in the order they ran.
+    Node* answers = nullptr;
+    Node* answersTail = nullptr;
+    Caller* next = nullptr;  // among the loops, which the run turn's end wakes
+    Platform::Event wake{Platform::Event::Reset::Auto};
+  };
   Node* NewNode();
   void FreeNode(Node* node);
   // Under the queue lock: the head, out of the list, or null.
   Node* TakeHead();
   // Under the queue lock: the node takes the next ticket at the tail.
   void Append(Node* node);
+  // A node of `chain` (null: the bank thread's) at the tail; 52 without one, SN_Failure once closed.
+  SNRESULT Queue(const SnBankCommand& command, Caller* chain);
   // With the run turn: runs the head when `wanted` holds for it; false when it does not (or there is
-  // none). Its answer goes to its call's caller, else to `here`'s list.
+  // none). Its answer goes back to the place that began its chain.
   template <typename Wanted>
-  bool RunHead(Wanted&& wanted, Caller* here);
+  bool RunHead(Wanted&& wanted);
+  // The answers handed to the passes, called on this thread unless another calls them now.
+  void CallPassAnswers();
+  // Under the queue lock: what a pass's end finds to do, for it to read without the lock.
+  void NotePassWork();
   // The loop of a call: until `waited` has run (null: every command of the caller has run and every
   // answer handed to it is called).
   void Serve(Caller& caller, Node* waited);
@@ -129,9 +149,9 @@ class CSnBankCommandQueue {
   // Under the queue lock: the block goes once the queue is closed and none of its nodes is out.
   void FreeBlockIfUnused();
 
-  // This thread's loop (the caller of its first bank call), and the command it runs whose answer is
-  // handed over.
-  static thread_local Caller* t_loop;
+  // The chain whose callback this thread calls: its loop (the caller of its first bank call), or the
+  // passes'; and the command it runs whose answer is handed over.
+  static thread_local Caller* t_chain;
   static thread_local Node* t_handing;
 
   ISnBankCommandRunner& m_runner;
@@ -151,9 +171,13 @@ class CSnBankCommandQueue {
   // after one), and the game threads' calls in their loops, woken when the turn goes.
   bool m_turnTaken = false;
   Caller* m_callers = nullptr;
-  // The kept commands still queued. Written under the queue lock, read at a pass's end without it:
-  // see AfterPass.
-  std::atomic<uint32_t> m_kept{0};
+  // The chains begun in passes or on the audio thread: their commands (kept) and the answers a pass's
+  // end calls, one thread at a time.
+  Caller m_passes;
+  bool m_passesCalling = false;
+  // Kept commands queued, or answers handed to the passes. Written under the queue lock, read at a
+  // pass's end without it: see AfterPass.
+  std::atomic<uint32_t> m_passWork{0};
   Platform::Event m_queued{Platform::Event::Reset::Auto};
 };
 

@@ -132,8 +132,8 @@ void CSnSoundBankManager::DropCommand(const SnBankCommand& command) {
 
 void CSnSoundBankManager::CallCallback(const SnBankCommand& command, uint32_t id, SNRESULT result, int32_t poolId) {
   const SnBankAnswer answer{id, command.sourceKind == SnBankSource_InPlace ? command.image : nullptr, result, poolId};
-  // A game thread's callback is called on that thread, inside its call, whichever thread runs the
-  // command: the answer is handed over to it.
+  // A game thread's callback is called on that thread, inside its call, and a kept command's at a
+  // pass's end, whichever thread runs the command: the answer is handed over to that place.
   if (CountsCallback(command) && m_queue.HandOver(command, answer)) return;
   CallBack(command, answer);
 }

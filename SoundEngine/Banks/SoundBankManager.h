@@ -227,8 +227,8 @@ class CSnSoundBankManager : public ISnBankRecordReceiver, public ISnBankCommandR
   // memory to keep it: 52, and nothing of it is done.
   SNRESULT QueueCommand(const SnBankCommand& command);
   // Through the callbacks to come, so that a cancelled call is not called back; a waiting caller is
-  // always told. Inside the command a game thread's loop runs (without the bank thread), the answer is
-  // handed to that thread, which calls back inside its call.
+  // always told. Inside a command run without the bank thread, the answer is handed to the place that
+  // began the command's chain: a game thread, which calls back inside its call, or a pass's end.
   virtual void CallCallback(const SnBankCommand& command, uint32_t id, SNRESULT result, int32_t poolId);
   virtual void StopThread() {}
   // Term's first step, before it waits for the calls inside: the queue refuses calls, and the
