@@ -314,15 +314,11 @@ class CSnSoundBankManager : public ISnBankRecordReceiver, public ISnBankCommandR
   void DropBankRecord(CSnLoadedBank* bank) override { FinishBankRecord(bank); }
   // A pass has ended on this thread: the commands kept in passes may run now (see QueueCommand). Not
   // inside a bank callback, which a chain of calls would nest there.
-  void AfterPass() override {
-    if (!SnBankCallbackScope::InCallbackOnThisThread()) m_queue.AfterPass();
-  }
+  void AfterPass() override;
 
  protected:
-  // A waiting call on the thread that runs the commands, or on the audio thread that finishes
-  // unloads, would wait for itself.
-  bool RunsCommandsOnThisThread() const;
-  // Logs and answers true where a waiting call would wait for itself.
+  // Logs and answers true where a waiting call would wait for itself: on the thread that runs the
+  // commands, or on the audio thread that finishes unloads (ThisThread::KeepsBankCalls).
   bool RefusesWaitingHere() const;
   // The wait of a waiting call for `done`, its cookie `waiter` (see QueueAndWait). An answer about lent memory
   // comes once nothing reads the memory (CSnLentMemoryHolds). Without the audio thread no other
