@@ -105,7 +105,7 @@ SNRESULT CSnSoundBankManager::QueueCommand(const SnBankCommand& call) {
       return added;
     }
   }
-  // Without the bank thread a game thread's call runs in that thread's loop (BankCommandQueue.h); one
+  // Without the bank thread a game thread's call runs in that thread's loop (BankCommandTurns.h); one
   // made inside a pass or on the audio thread is kept for a pass's end, since a thread running
   // commands may be waiting for the pass's audio lock, and the audio thread runs no game thread's call.
   SNRESULT result = SN_Success;

@@ -1,6 +1,6 @@
 // The bank manager: the records of loaded banks and the pair-keyed list they stand in, the media
 // table that hands media bytes to playing sources, the bank-name table, and the commands that load
-// and unload banks. Every command goes through the one queue of bank commands (BankCommandQueue.h):
+// and unload banks. Every command goes through the one queue of bank commands (BankCommandTurns.h):
 // the plain manager runs it in the calling game thread's loop or at a pass's end, the threaded one
 // (ThreadedBankManager.h) on the bank thread.
 #pragma once
@@ -10,7 +10,7 @@
 
 #include "MemoryMgr/MemoryMgr.h"
 #include "Platform/Threading.h"
-#include "SoundEngine/Banks/BankCommandQueue.h"
+#include "SoundEngine/Banks/BankCommandTurns.h"
 #include "SoundEngine/Banks/BankFormat.h"
 #include "SoundEngine/Banks/BankReceivers.h"
 #include "SoundEngine/Banks/LentMemoryHolds.h"
@@ -220,7 +220,7 @@ class CSnSoundBankManager : public ISnBankRecordReceiver, public ISnBankCommandR
   virtual SNRESULT Init();
   virtual void Term();
   // The command takes its place in the queue. Plain manager, on a game thread: runs in the thread's
-  // loop (CSnBankCommandQueue::Call) and returns its result, or 1 when made inside a callback that
+  // loop (CSnBankCommandTurns::Call) and returns its result, or 1 when made inside a callback that
   // loop calls and only queued. Inside a pass, or on the audio thread, it never waits for another
   // thread's command (which may be waiting for the pass's lock): kept, 1, it runs after a pass once
   // the commands ahead of it have run; the callback has the outcome. Threaded: 1 once queued. No
@@ -333,7 +333,7 @@ class CSnSoundBankManager : public ISnBankRecordReceiver, public ISnBankCommandR
   // callback is called through here, or withdrawn when its command will not run.
   CSnPendingBankCallbacks m_cookies;
   // Every bank command, in the order of the calls.
-  CSnBankCommandQueue m_queue;
+  CSnBankCommandTurns m_queue;
 
  private:
   friend class CSnBankRecord;
