@@ -14,6 +14,7 @@
 #include "SoundEngine/ExternalSources.h"
 #include "SoundEngine/GameSyncs/RegistryMgr.h"
 #include "SoundEngine/SnMath.h"
+#include "SoundEngine/ThreadPlace.h"
 
 namespace SN {
 
@@ -360,7 +361,7 @@ namespace {
 // on the audio thread outside a pass (the play callbacks are its own). Anywhere else, the bank thread
 // and a bank callback on a game thread included, it waits: a play's callback runs in a pass, which
 // never waits for a bank callback or for the thread running one.
-bool CancelMayWait() { return !CSnAudioMgr::InAudioPassOnThisThread(); }
+bool CancelMayWait() { return ThisThread::WaitsForPlayCallbacks(); }
 }  // namespace
 
 void CancelEventCallback(uint32_t playingId) {

@@ -8,6 +8,7 @@
 #include "SoundEngine/Banks/SoundBankManager.h"
 #include "SoundEngine/CallsInFlight.h"
 #include "SoundEngine/SoundEngineApi.h"
+#include "SoundEngine/ThreadPlace.h"
 
 namespace SN::SoundEngine {
 
@@ -16,8 +17,7 @@ namespace {
 // Inside an audio pass, a bank callback or on the bank thread: where a wait for a game thread may
 // wait for itself.
 bool OnEngineThread() {
-  return CSnAudioMgr::InAudioPassOnThisThread() || SnBankCallbackScope::InCallbackOnThisThread() ||
-         (g_pBankManager && g_pBankManager->IsBankThread());
+  return ThisThread::OnlyTriesGameLocks();
 }
 
 // The open sequence of a playing id with a reference, or null (logged).

@@ -1,13 +1,9 @@
-// The bank commands in the order the calls were made. Every bank call takes its place here when it is
-// made (its ticket, increasing) and the commands run in ticket order whoever runs them: the bank
-// thread when there is one. Without it one thread at a time holds the run turn and runs the head: a
-// game thread's call, in a loop of its own (never nested on a callback's stack), runs the commands
-// ahead of its own, then its own, and no later one; a thread whose pass has ended runs the commands
-// kept in passes while one stands at the head. A callback of a game thread's call is handed back to
-// that thread, which calls it inside its own call, whichever thread ran the command.
+// The bank commands in the order the calls were made: every bank call takes its place here when it is
+// made (its ticket, increasing), and the commands run in ticket order whoever runs them
+// (BankCommandTurns.h). Each command carries the place that began its chain, whose callbacks its
+// answer goes back to.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 
 #include "MemoryMgr/SnResult.h"
@@ -54,89 +50,56 @@ class CSnBankCommandQueue {
  public:
   static constexpr uint32_t kBlockNodes = 10;
 
-  // `bankThread`: the bank thread runs every command, and the calls only queue them.
-  CSnBankCommandQueue(ISnBankCommandRunner& runner, bool bankThread) : m_runner(runner), m_bankThread(bankThread) {}
-  ~CSnBankCommandQueue() {
-    Close();
-    Drop();
-  }
+  CSnBankCommandQueue() = default;
   CSnBankCommandQueue(const CSnBankCommandQueue&) = delete;
   CSnBankCommandQueue& operator=(const CSnBankCommandQueue&) = delete;
 
   // Takes calls from now on, its block of nodes made (52 without memory).
   SNRESULT Open();
-  // Refuses calls from now on (SN_Failure), and wakes the bank thread.
-  void Close();
-  // What is queued goes unrun: a game thread's call is told on its own thread, inside its call;
-  // any other command's caller here (see ISnBankCommandRunner::DropCommand). The block goes with the
-  // last node.
-  void Drop();
-  bool HasBankThread() const { return m_bankThread; }
-
-  // Without the bank thread, a game thread's call made outside a pass. The thread's first bank call
-  // queues its command and loops until it has run and its callback has been called: it runs the
-  // commands ahead of its own while no other thread runs commands, waits while one does (which may
-  // run its command too), and calls the callbacks handed to it, of its own commands and of the kept
-  // ones it ran. A call made inside such a callback never loops there: one with a callback (`waits`
-  // false) is queued, 1, and the loop below reaches it; a waited one runs the commands up to its own
-  // and leaves every callback to the loop. What bounds the call: the commands queued before it and
-  // those its callbacks queue; it never runs, nor waits for, one queued after them. `result` is the
-  // command's own (1 for a call queued only).
-  // SN_Failure when the queue is closed, 52 when no node can be had: then nothing is queued.
-  SNRESULT Call(const SnBankCommand& command, bool waits, SNRESULT& result);
-  // Any other call: queued for the bank thread, or kept (made inside a pass, or on the audio thread)
-  // for a pass's end or a game thread's call made after it. 52 when no node can be had, SN_Failure
-  // when the queue is closed.
-  SNRESULT Keep(const SnBankCommand& command);
-  // A pass has ended on this thread, which holds its audio lock no more. Never waits for the run turn:
-  // when it has it, runs the kept commands while one stands at the head, up to those queued now, then
-  // lets the turn go and calls their callbacks (a callback that always calls again cannot hold the
-  // thread here); a game thread's command at the head is left to that thread. Not in the middle of a
-  // command of this thread.
-  void AfterPass();
-  // Inside the command this thread runs for a call that has a caller (a loop, or a pass's end): its
-  // answer, kept for that caller to call back with. False for any other callback, to be called now.
-  bool HandOver(const SnBankCommand& command, const SnBankAnswer& answer);
-
-  // The bank thread: waits until a command was queued (or the queue closed); RunNext runs the head,
-  // false when there is none.
-  void WaitForCommands() { m_queued.Wait(Platform::kWaitForever); }
-  bool RunNext();
+  // The commands queued and not yet begun.
   uint32_t Count();
 
- private:
+ protected:
   struct Node;
-  struct Caller;
+  // The place that began a chain: a game thread's loop, on the stack of its first bank call; or the
+  // passes' ends, whose chains run a link a pass.
+  struct Caller {
+    uint32_t queued = 0;   // its commands still in the list
+    uint32_t pending = 0;  // its commands not yet run or dropped
+    // The commands run whose callbacks it calls, in the order they ran.
+    Node* answers = nullptr;
+    Node* answersTail = nullptr;
+    Caller* next = nullptr;  // among the loops, which the run turn's end wakes
+    Platform::Event wake{Platform::Event::Reset::Auto};
+  };
+  struct Node {
+    enum From : uint8_t { Block, Pool, Stack };
+    Node* next = nullptr;
+    SnBankCommand command;
+    uint64_t ticket = 0;
+    // The place that began its chain, whose callbacks its answer goes back to: a game thread's loop, or
+    // the passes' ends for a command kept; null for the bank thread's.
+    Caller* caller = nullptr;
+    From from = Pool;
+    bool taken = false;     // out of the list: running, run or dropped
+    bool done = false;      // run or dropped
+    bool dropped = false;
+    bool answered = false;  // its run handed `answer` over
+    SNRESULT result = SN_Failure;
+    SnBankAnswer answer;
+  };
+
+  // Under the queue lock: a node of the block, else of the pool; null without memory.
   Node* NewNode();
   void FreeNode(Node* node);
   // Under the queue lock: the head, out of the list, or null.
   Node* TakeHead();
   // Under the queue lock: the node takes the next ticket at the tail.
   void Append(Node* node);
-  // With the run turn: runs the head when `wanted` holds for it; false when it does not (or there is
-  // none). Its answer goes to its call's caller, else to `here`'s list.
-  template <typename Wanted>
-  bool RunHead(Wanted&& wanted, Caller* here);
-  // The loop of a call: until `waited` has run (null: every command of the caller has run and every
-  // answer handed to it is called).
-  void Serve(Caller& caller, Node* waited);
-  // Under the queue lock: the answer handed to the caller, after those handed before; the next one, or null.
-  void HandTo(Caller& caller, Node* node);
-  Node* TakeAnswer(Caller& caller);
-  // Calls back with the node's answer (or tells its caller that it was dropped), then frees it.
-  void Deliver(Node* node);
-  void LetTurnGo();
   // Under the queue lock: the block goes once the queue is closed and none of its nodes is out.
   void FreeBlockIfUnused();
 
-  // This thread's loop (the caller of its first bank call), and the command it runs whose answer is
-  // handed over.
-  static thread_local Caller* t_loop;
-  static thread_local Node* t_handing;
-
-  ISnBankCommandRunner& m_runner;
-  const bool m_bankThread;
-  // The queue's own: the list, the tickets, the block, the open state, the run turn and the callers.
+  // The list, the tickets, the block and the open state; the turns' state beside them.
   Platform::ReentrantLock m_lock;
   Node* m_head = nullptr;
   Node* m_tail = nullptr;
@@ -147,14 +110,6 @@ class CSnBankCommandQueue {
   uint32_t m_out = 0;
   uint64_t m_lastTicket = 0;
   bool m_open = false;
-  // Without the bank thread: a thread runs commands (the run turn; never inside a pass, and only tried
-  // after one), and the game threads' calls in their loops, woken when the turn goes.
-  bool m_turnTaken = false;
-  Caller* m_callers = nullptr;
-  // The kept commands still queued. Written under the queue lock, read at a pass's end without it:
-  // see AfterPass.
-  std::atomic<uint32_t> m_kept{0};
-  Platform::Event m_queued{Platform::Event::Reset::Auto};
 };
 
 }  // namespace SN

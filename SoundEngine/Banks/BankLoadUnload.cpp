@@ -12,6 +12,7 @@
 #include "SoundEngine/PoolObject.h"
 #include "SoundEngine/SoundEngine.h"
 #include "SoundEngine/SoundEngineApi.h"
+#include "SoundEngine/ThreadPlace.h"
 
 namespace SN {
 
@@ -104,11 +105,11 @@ SNRESULT CSnSoundBankManager::QueueCommand(const SnBankCommand& call) {
       return added;
     }
   }
-  // Without the bank thread a game thread's call runs in that thread's loop (BankCommandQueue.h); one
+  // Without the bank thread a game thread's call runs in that thread's loop (BankCommandTurns.h); one
   // made inside a pass or on the audio thread is kept for a pass's end, since a thread running
   // commands may be waiting for the pass's audio lock, and the audio thread runs no game thread's call.
   SNRESULT result = SN_Success;
-  const SNRESULT queued = m_queue.HasBankThread() || RunsCommandsOnThisThread()
+  const SNRESULT queued = m_queue.HasBankThread() || ThisThread::KeepsBankCalls()
                               ? m_queue.Keep(command)
                               : m_queue.Call(command, IsWaitingCallback(command.callback), result);
   if (queued != SN_Success) {
@@ -132,8 +133,8 @@ void CSnSoundBankManager::DropCommand(const SnBankCommand& command) {
 
 void CSnSoundBankManager::CallCallback(const SnBankCommand& command, uint32_t id, SNRESULT result, int32_t poolId) {
   const SnBankAnswer answer{id, command.sourceKind == SnBankSource_InPlace ? command.image : nullptr, result, poolId};
-  // A game thread's callback is called on that thread, inside its call, whichever thread runs the
-  // command: the answer is handed over to it.
+  // A game thread's callback is called on that thread, inside its call, and a kept command's at a
+  // pass's end, whichever thread runs the command: the answer is handed over to that place.
   if (CountsCallback(command) && m_queue.HandOver(command, answer)) return;
   CallBack(command, answer);
 }
@@ -151,7 +152,7 @@ void CSnSoundBankManager::CallBack(const SnBankCommand& command, const SnBankAns
 void CSnSoundBankManager::CancelCookie(void* cookie) {
   // Inside a pass, or on the audio or the bank thread, a callback running elsewhere may wait for this
   // thread; a game thread waits, also inside a bank callback.
-  m_cookies.CancelAndWait(cookie, !RunsCommandsOnThisThread());
+  m_cookies.CancelAndWait(cookie, !ThisThread::KeepsBankCalls());
 }
 
 SNRESULT CSnSoundBankManager::ExecuteCommand(const SnBankCommand& command) {
@@ -531,16 +532,10 @@ SNRESULT CSnSoundBankManager::ClearBanks(SnBankCallback callback, void* cookie) 
   return QueueCommand(command);
 }
 
-bool CSnSoundBankManager::RunsCommandsOnThisThread() const {
+bool CSnSoundBankManager::RefusesWaitingHere() const {
   // Inside an audio pass this thread holds GlobalAudioLock(), which a load takes to make objects,
   // and unload callbacks run there; the audio thread runs passes, and the commands kept in them.
-  const uint64_t audio = AudioThread::ThreadId();
-  return IsBankThread() || CSnAudioMgr::InAudioPassOnThisThread() ||
-         (audio != 0 && audio == Platform::CurrentThreadId());
-}
-
-bool CSnSoundBankManager::RefusesWaitingHere() const {
-  if (!RunsCommandsOnThisThread()) return false;
+  if (!ThisThread::KeepsBankCalls()) return false;
   SOUND_LOG(Error, "A waiting bank call on the thread that runs the bank commands or an audio pass would wait for itself");
   return true;
 }
@@ -569,7 +564,7 @@ void CSnSoundBankManager::WaitForAnswer(Platform::Event& done, const void* waite
     // Inside a bank callback a pass runs only while the audio lock is free: the pass holding it may
     // be waiting for this callback.
     if (endPending && !audioThread && g_pAudioMgr)
-      g_pAudioMgr->RenderAudio(true, SnBankCallbackScope::InCallbackOnThisThread());
+      g_pAudioMgr->RenderAudio(true, ThisThread::OnlyTriesGameLocks());
     // The last hold's answer wakes it; an end handled without one is looked at again a moment later.
     if (done.Wait(endPending ? 1 : 5) == Platform::WaitResult::Signalled) return;
   }

@@ -8,6 +8,7 @@
 #include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/PoolObject.h"
 #include "SoundEngine/SoundEngine.h"
+#include "SoundEngine/ThreadPlace.h"
 
 namespace SN {
 
@@ -24,6 +25,10 @@ thread_local uint32_t t_bankCallbacks = 0;
 SnBankCallbackScope::SnBankCallbackScope() { ++t_bankCallbacks; }
 SnBankCallbackScope::~SnBankCallbackScope() { --t_bankCallbacks; }
 bool SnBankCallbackScope::InCallbackOnThisThread() { return t_bankCallbacks != 0; }
+
+void CSnSoundBankManager::AfterPass() {
+  if (ThisThread::RunsPassesWork()) m_queue.AfterPass();
+}
 
 Platform::ReentrantLock& BankListLock() {
   static Platform::ReentrantLock lock;

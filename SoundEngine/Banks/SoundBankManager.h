@@ -1,6 +1,6 @@
 // The bank manager: the records of loaded banks and the pair-keyed list they stand in, the media
 // table that hands media bytes to playing sources, the bank-name table, and the commands that load
-// and unload banks. Every command goes through the one queue of bank commands (BankCommandQueue.h):
+// and unload banks. Every command goes through the one queue of bank commands (BankCommandTurns.h):
 // the plain manager runs it in the calling game thread's loop or at a pass's end, the threaded one
 // (ThreadedBankManager.h) on the bank thread.
 #pragma once
@@ -10,7 +10,7 @@
 
 #include "MemoryMgr/MemoryMgr.h"
 #include "Platform/Threading.h"
-#include "SoundEngine/Banks/BankCommandQueue.h"
+#include "SoundEngine/Banks/BankCommandTurns.h"
 #include "SoundEngine/Banks/BankFormat.h"
 #include "SoundEngine/Banks/BankReceivers.h"
 #include "SoundEngine/Banks/LentMemoryHolds.h"
@@ -220,15 +220,15 @@ class CSnSoundBankManager : public ISnBankRecordReceiver, public ISnBankCommandR
   virtual SNRESULT Init();
   virtual void Term();
   // The command takes its place in the queue. Plain manager, on a game thread: runs in the thread's
-  // loop (CSnBankCommandQueue::Call) and returns its result, or 1 when made inside a callback that
+  // loop (CSnBankCommandTurns::Call) and returns its result, or 1 when made inside a callback that
   // loop calls and only queued. Inside a pass, or on the audio thread, it never waits for another
   // thread's command (which may be waiting for the pass's lock): kept, 1, it runs after a pass once
   // the commands ahead of it have run; the callback has the outcome. Threaded: 1 once queued. No
   // memory to keep it: 52, and nothing of it is done.
   SNRESULT QueueCommand(const SnBankCommand& command);
   // Through the callbacks to come, so that a cancelled call is not called back; a waiting caller is
-  // always told. Inside the command a game thread's loop runs (without the bank thread), the answer is
-  // handed to that thread, which calls back inside its call.
+  // always told. Inside a command run without the bank thread, the answer is handed to the place that
+  // began the command's chain: a game thread, which calls back inside its call, or a pass's end.
   virtual void CallCallback(const SnBankCommand& command, uint32_t id, SNRESULT result, int32_t poolId);
   virtual void StopThread() {}
   // Term's first step, before it waits for the calls inside: the queue refuses calls, and the
@@ -314,15 +314,11 @@ class CSnSoundBankManager : public ISnBankRecordReceiver, public ISnBankCommandR
   void DropBankRecord(CSnLoadedBank* bank) override { FinishBankRecord(bank); }
   // A pass has ended on this thread: the commands kept in passes may run now (see QueueCommand). Not
   // inside a bank callback, which a chain of calls would nest there.
-  void AfterPass() override {
-    if (!SnBankCallbackScope::InCallbackOnThisThread()) m_queue.AfterPass();
-  }
+  void AfterPass() override;
 
  protected:
-  // A waiting call on the thread that runs the commands, or on the audio thread that finishes
-  // unloads, would wait for itself.
-  bool RunsCommandsOnThisThread() const;
-  // Logs and answers true where a waiting call would wait for itself.
+  // Logs and answers true where a waiting call would wait for itself: on the thread that runs the
+  // commands, or on the audio thread that finishes unloads (ThisThread::KeepsBankCalls).
   bool RefusesWaitingHere() const;
   // The wait of a waiting call for `done`, its cookie `waiter` (see QueueAndWait). An answer about lent memory
   // comes once nothing reads the memory (CSnLentMemoryHolds). Without the audio thread no other
@@ -337,7 +333,7 @@ class CSnSoundBankManager : public ISnBankRecordReceiver, public ISnBankCommandR
   // callback is called through here, or withdrawn when its command will not run.
   CSnPendingBankCallbacks m_cookies;
   // Every bank command, in the order of the calls.
-  CSnBankCommandQueue m_queue;
+  CSnBankCommandTurns m_queue;
 
  private:
   friend class CSnBankRecord;

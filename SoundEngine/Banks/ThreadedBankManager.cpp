@@ -5,6 +5,7 @@
 #include "SoundEngine/Lower/PlatformSettings.h"
 #include "SoundEngine/Lower/StartNamedThread.h"
 #include "SoundEngine/PoolObject.h"
+#include "SoundEngine/ThreadPlace.h"
 
 namespace SN {
 
@@ -40,6 +41,7 @@ uint32_t CSnThreadedSoundBankManager::ThreadMain(void* context) {
 }
 
 void CSnThreadedSoundBankManager::Run() {
+  const ThisThread::BankThreadScope place;
   m_threadId = Platform::CurrentThreadId();
   for (;;) {
     m_queue.WaitForCommands();

@@ -5,7 +5,6 @@
 #include "SoundEngine/Callbacks/PlayPositionStore.h"
 #include "SoundEngine/GameSyncs/RTPCMgr.h"
 #include "SoundEngine/GameSyncs/RegistryMgr.h"
-#include "SoundEngine/Lower/Output/AudioThread.h"
 #include "SoundEngine/Modulators/ModulatorObjects.h"
 #include "SoundEngine/ObjectIndex.h"
 #include "SoundEngine/PoolObject.h"
@@ -329,8 +328,6 @@ void CSnPlayingIDCallbackMgr::NotifyDynamicSequenceItem(uint32_t playingId, uint
 }
 
 void CSnPlayingIDCallbackMgr::WaitForCancelled(uint32_t playingId, void* cookie, bool byCookie) {
-  // The audio thread would wait for itself or for a thread that waits on it.
-  if (Platform::CurrentThreadId() == AudioThread::ThreadId()) return;
   const std::thread::id self = std::this_thread::get_id();
   std::unique_lock<std::mutex> lock(m_runningLock);
   // A callback begun later is of a post the cancel did not cover.

@@ -73,6 +73,36 @@ struct KeptFromPass {
   }
 };
 
+// A play posted twice: the first voice's callback begins the chain, the second holds the pass until
+// `released`, with the chain's first command kept ahead of any call made meanwhile.
+struct ChainBeforeHeldPass {
+  CallChain* chain = nullptr;
+  std::atomic<bool> released{false};
+  std::atomic<int> calls{0};
+  static void Played(uint32_t, SnCallbackInfo* info) {
+    auto& self = *static_cast<ChainBeforeHeldPass*>(info->cookie);
+    const int call = self.calls.fetch_add(1);
+    if (call == 0) {
+      EXPECT_EQ(SoundEngine::UnloadBank(kNeverLoaded, nullptr, &CallChain::Answer, self.chain), SN_Success);
+    }
+    if (call == 1) OrvTest::WaitUntil([&] { return self.released.load(); }, "the game thread's waited load");
+  }
+};
+
+// A game thread's waited load, made while a chain begun in a pass goes on: the links of the chain
+// answered inside it.
+int ChainLinksInsideAWaitedLoad(const CallChain& chain) {
+  int inside = -1;
+  OrvTest::WaitedThread game([&] {
+    const int before = chain.answers.load();
+    uint32_t id = 0;
+    EXPECT_EQ(SoundEngine::LoadBank("GeneralBank.bnk", -1, id), SN_BankAlreadyLoaded);
+    inside = chain.answers.load() - before;
+  });
+  game.Join("the game thread's waited load");
+  return inside;
+}
+
 // A lock of the game's own: its holder takes it again at once, another thread once it is let go.
 struct GameLock {
   std::atomic<std::thread::id> holder{};
@@ -254,6 +284,48 @@ TEST_F(BankCallbackLoopAudioThreadTest, AGameThreadsCallbackNeverComesOnTheAudio
   game.Expect();
   ASSERT_TRUE(Await([&] { return audio.answers.load() == 2; }, "the answer of the call made on the audio thread"));
   EXPECT_EQ(audio.made.load(), int(SN_Success));
+  log_.Take();
+}
+
+// A chain begun in a pass is the passes': the game's next render runs its kept command, and the
+// call made in that command's callback is kept for the render after. A game thread's waited load
+// made meanwhile runs the kept command ahead of its own and calls none of the chain's callbacks.
+TEST_F(BankCallbackLoopTest, AChainBegunInAPassRunsALinkARenderBesideAGameThreadsWaitedLoad) {
+  CallChain chain;
+  chain.links = 50;
+  KeptFromPass start{&CallChain::Answer, &chain};
+  ASSERT_NE(SoundEngine::PostEvent("Play_Beep", kObject, SnCallback_Duration, &KeptFromPass::Played, &start), 0u);
+  for (int render = 0; render < 8 && start.calls.load() == 0; ++render) Frames(1);
+  ASSERT_NE(start.calls.load(), 0) << "the play's callback never came";
+  EXPECT_EQ(chain.answers.load(), 1) << "the render ran more than one link of the chain";
+  EXPECT_EQ(ChainLinksInsideAWaitedLoad(chain), 0) << "the game thread's load ran the chain's callbacks";
+  while (chain.answers.load() < chain.links) {
+    const int before = chain.answers.load();
+    Frames(1);
+    ASSERT_EQ(chain.answers.load(), before + 1) << "a render ran other than one link of the chain";
+  }
+  chain.ExpectTheStackOfOneLink(true);
+  log_.Take();
+}
+
+// The same with the audio thread, held in the pass that begins the chain: the game thread's waited
+// load returns with none of the chain's callbacks called inside it, and the chain goes on there.
+TEST_F(BankCallbackLoopAudioThreadTest, AGameThreadsWaitedLoadLeavesAChainBegunInAPassToTheAudioThread) {
+  CallChain chain;
+  chain.links = 50;
+  ChainBeforeHeldPass start;
+  start.chain = &chain;
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_NE(SoundEngine::PostEvent("Play_Beep", kObject, SnCallback_Duration, &ChainBeforeHeldPass::Played, &start),
+              0u);
+  }
+  ASSERT_EQ(SoundEngine::RenderAudio(), SN_Success);
+  OutputTest::ManualClock::AdvanceTicks((int64_t(kFrame) * Platform::kTicksPerSecond + 47999) / 48000);
+  ASSERT_TRUE(Await([&] { return start.calls.load() == 2; }, "the pass to hold after the chain's first call"));
+  EXPECT_EQ(ChainLinksInsideAWaitedLoad(chain), 0) << "the game thread's load ran the chain's callbacks";
+  start.released = true;
+  ASSERT_TRUE(Await([&] { return chain.answers.load() == chain.links; }, "the chain's last answer"));
+  chain.ExpectTheStackOfOneLink(false);
   log_.Take();
 }
 

@@ -32,16 +32,20 @@ struct HeldPass {
   std::function<void()> call;
   std::function<bool()> release;
   std::atomic<int> calls{0};
+  std::atomic<bool> wentOn{false};  // the second callback returned: the pass reads nothing of the test's
   static void Callback(uint32_t, SnCallbackInfo* info) {
     auto* self = static_cast<HeldPass*>(info->cookie);
     const int call = self->calls.fetch_add(1);
     if (call == 0) self->call();
-    if (call == 1) OrvTest::WaitUntil(self->release, "the game thread's call to be made");
+    if (call == 1) {
+      OrvTest::WaitUntil(self->release, "the game thread's call to be made");
+      self->wentOn = true;
+    }
   }
 };
 
-// Bank calls from callbacks that never stop: each kept unload's callback, on the game thread, plays an
-// event and waits until that play's callback has made the next kept unload.
+// Bank calls from callbacks that never stop: each kept unload's callback makes the next kept unload,
+// called at a pass's end whichever thread ran the unload (a link a pass), until the chain is stopped.
 struct Chain {
   std::atomic<std::thread::id> game{};
   std::atomic<bool> on{true};
@@ -51,16 +55,11 @@ struct Chain {
     SoundEngine::UnloadBank(12345u, nullptr, &Chain::Kept, &chain);
     chain.made.fetch_add(1);
   }
-  static void Played(uint32_t, SnCallbackInfo* info) { Make(*static_cast<Chain*>(info->cookie)); }
   static void Kept(uint32_t, const void*, SNRESULT, int32_t, void* cookie) {
     auto& chain = *static_cast<Chain*>(cookie);
-    if (!chain.on || std::this_thread::get_id() != chain.game.load()) return;
+    EXPECT_NE(std::this_thread::get_id(), chain.game.load()) << "the game thread called a kept call's callback";
     chain.started = true;
-    const int before = chain.made.load();
-    SoundEngine::PostEvent("Play_Beep", kObject, SnCallback_Duration, &Chain::Played, &chain);
-    LetFrameGo();
-    OrvTest::WaitUntil([&] { return chain.made.load() != before || (LowerEngine::WakeAudioThread(), false); },
-                       "a play's callback to make the next bank call");
+    if (chain.on) Make(chain);
   }
 };
 
@@ -132,6 +131,7 @@ class BankCommandOrderTest : public SoundEndToEndTest {
                                    std::chrono::seconds(10)));
     chain_.on = false;  // a call that waits for the callbacks' calls to stop returns now
     game.Join("the game thread's call, once the callbacks stopped making calls");
+    EXPECT_TRUE(Await([&] { return held.wentOn.load(); }, "the held pass to go on"));
     return SNRESULT(answer.load());
   }
 
@@ -181,15 +181,20 @@ TEST_F(BankCommandOrderTest, AGameThreadsLoadComesAfterAnUnloadKeptBeforeIt) {
   EXPECT_TRUE(record && record->IsLoaded()) << "the bank the load answered for is gone";
 }
 
-// Callbacks keep making bank calls, each kept call's callback waiting for the next one: a game
-// thread's waited load runs the calls kept before it and its own, and returns.
+// Callbacks keep making bank calls, each kept call's callback making the next one: a game thread's
+// waited load runs the calls kept before it and its own, and returns.
 TEST_F(BankCommandOrderTest, AGameThreadsWaitedCallReturnsWhileCallbacksKeepMakingCalls) {
   uint32_t id = 0;
   const SNRESULT loaded = WhileHeld([&] { Chain::Make(chain_); },
-                                    [&] { return SoundEngine::LoadBank("GeneralBank.bnk", -1, id); },
+                                    [&] {
+                                      const SNRESULT result = SoundEngine::LoadBank("GeneralBank.bnk", -1, id);
+                                      EXPECT_EQ(g_pBankManager->QueuedCount(), 0u)
+                                          << "the waited load ran no call kept before it";
+                                      return result;
+                                    },
                                     [&] { return chain_.started.load(); });
-  EXPECT_TRUE(chain_.started.load()) << "the waited load ran no call kept before it";
   EXPECT_EQ(loaded, SN_BankAlreadyLoaded);
+  EXPECT_TRUE(Await([&] { return chain_.started.load(); }, "the kept call's answer"));
 }
 
 // The frame end that drains the full ring runs the load kept there once it has counted its frame: the
