@@ -32,6 +32,7 @@
 #include "SoundEngine/ObjectIndex.h"
 #include "SoundEngine/PoolObject.h"
 #include "SoundEngine/SoundEngineApi.h"
+#include "SoundEngine/ThreadPlace.h"
 #include "StreamMgr/ISnStreamMgr.h"
 
 namespace SN {
@@ -272,9 +273,10 @@ void Term() {
   constexpr const char* kRefused =
       "Term: called on the bank thread, inside a bank callback, an audio pass, a call of the engine or Term, or "
       "holding a playlist; the engine keeps running";
-  // From a bank callback, inside an audio pass, inside any public call or holding a playlist on this
-  // thread, the engine would stop and free what this very thread is running or using.
-  if (SnBankCallbackScope::InCallbackOnThisThread() || CSnAudioMgr::InAudioPassOnThisThread() ||
+  // Only a game thread outside the engine's callbacks, calls and holds: on the engine's threads, in a
+  // bank callback, inside any public call or holding a playlist, the engine would stop and free what
+  // this very thread is running or using.
+  if (ThisThread::Where() != ThisThread::Column::Game || ThisThread::InBankCallback() ||
       SnCallInFlight::InCallOnThisThread() || CallsInFlight::HoldsOnThisThread()) {
     SOUND_LOG(Error, "%s", kRefused);
     return;
@@ -282,7 +284,7 @@ void Term() {
   // Waits for an Init or another Term under way: a second Term returns once the first has freed the
   // engine, and reads nothing it frees.
   CallsInFlight::LifeTurn turn(CallsInFlight::LifeTurn::Waiting);
-  if (!turn.Taken() || (g_pBankManager && g_pBankManager->IsBankThread())) {
+  if (!turn.Taken()) {
     SOUND_LOG(Error, "%s", kRefused);
     return;
   }
@@ -300,11 +302,11 @@ void Term() {
 SNRESULT RenderAudio() {
   SN_CALL_IN_FLIGHT("RenderAudio", SN_Failure);
   if (!State().initialized || !g_pAudioMgr) return SN_Failure;
-  // A bank callback may run while a pass on another thread holds the audio lock and waits for it.
-  const SNRESULT result = g_pAudioMgr->RenderAudio(true, SnBankCallbackScope::InCallbackOnThisThread());
+  // A pass on another thread may hold the audio lock and wait for this one: only tried.
+  const SNRESULT result = g_pAudioMgr->RenderAudio(true, ThisThread::OnlyTriesGameLocks());
   // The game's thread writes the counts the audio frames closed: the audio thread never writes the log.
   // Not from inside a pass (a callback's call), which may be the audio thread's.
-  if (!CSnAudioMgr::InAudioPassOnThisThread()) Base::TraceRepeats::GetInstance().WriteClosed();
+  if (!ThisThread::InPass()) Base::TraceRepeats::GetInstance().WriteClosed();
   return result;
 }
 
