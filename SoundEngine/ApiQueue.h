@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstring>
+#include <mutex>
 
 #include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/Callbacks/PlayingIDCallbackMgr.h"
@@ -24,10 +25,12 @@ inline bool OverQueueLimit(const CSnAudioMgr& manager, uint32_t bytes) {
   return RoundMessageSize(bytes) > manager.MaxMessageBytes();
 }
 
-// A cleared message of `bytes` (header written), or null with the reason logged.
+// A cleared message of `bytes` (header written), or null with the reason logged; with `order` held
+// when there is one (ReserveMessage).
 template <typename Message>
-Message* Reserve(CSnAudioMgr& manager, uint16_t type, const char* caller, uint32_t bytes = MessageSize<Message>()) {
-  SnMsgHeader* header = manager.ReserveMessage(type, bytes);
+Message* Reserve(CSnAudioMgr& manager, uint16_t type, const char* caller, uint32_t bytes = MessageSize<Message>(),
+                 std::mutex* order = nullptr) {
+  SnMsgHeader* header = manager.ReserveMessage(type, bytes, order);
   if (!header) {
     if (OverQueueLimit(manager, bytes))
       SOUND_LOG(Error, "%s: a message of %u bytes does not fit the command queue", caller, bytes);
@@ -39,16 +42,32 @@ Message* Reserve(CSnAudioMgr& manager, uint16_t type, const char* caller, uint32
 
 // Writes one fixed message: 2 when the engine is not running, 31 when the queue refuses it for its
 // size, 52 when a post on the audio thread finds the ring full and its waiting messages at their
-// bound, else 1.
+// bound, else what `fill` answers: 1 keeps the message, anything else cancels it. With `order` the
+// reservation and `fill` are made holding it, so the posts made under one such lock reach the pass
+// in the order they took it, and `fill` may look at what the posts before it said.
 template <typename Message, typename Fill>
-SNRESULT Post(uint16_t type, const char* caller, Fill&& fill) {
+SNRESULT PostInOrder(uint16_t type, const char* caller, std::mutex* order, Fill&& fill) {
   CSnAudioMgr* manager = Running(caller);
   if (!manager) return SN_Failure;
-  Message* message = Reserve<Message>(*manager, type, caller);
+  Message* message = Reserve<Message>(*manager, type, caller, MessageSize<Message>(), order);
   if (!message) return OverQueueLimit(*manager, MessageSize<Message>()) ? SN_InvalidParameter : SN_InsufficientMemory;
-  fill(*message);
+  SNRESULT result;
+  {
+    std::unique_lock<std::mutex> held;
+    if (order) held = std::unique_lock<std::mutex>(*order, std::adopt_lock);
+    result = fill(*message);
+  }
+  if (result != SN_Success) reinterpret_cast<SnMsgHeader*>(message)->type = SnMsg_Cancelled;
   manager->FinishMessage();
-  return SN_Success;
+  return result;
+}
+
+template <typename Message, typename Fill>
+SNRESULT Post(uint16_t type, const char* caller, Fill&& fill) {
+  return PostInOrder<Message>(type, caller, nullptr, [&](Message& message) {
+    fill(message);
+    return SN_Success;
+  });
 }
 
 // The event with one reference, or null (logged).

@@ -324,24 +324,31 @@ void CSnAudioMgr::WaitForWriters() const {
   }
 }
 
-SnMsgHeader* CSnAudioMgr::ReserveMessage(uint16_t type, uint32_t size) {
+SnMsgHeader* CSnAudioMgr::ReserveMessage(uint16_t type, uint32_t size, std::mutex* order) {
   size = RoundMessageSize(size < kHeaderBytes ? kHeaderBytes : size);
   if (!m_pBase || size > MaxMessageBytes()) {
     SOUND_LOG(Error, "Message of type %u and %u bytes does not fit the command queue", unsigned(type), size);
     return nullptr;
   }
   ORV_ASSERT(t_openReservations == 0);
+  const auto inOrder = [order](auto&& reserve) {
+    if (order) order->lock();
+    SnMsgHeader* reserved = reserve();
+    if (!reserved && order) order->unlock();
+    return reserved;
+  };
+  const auto aside = [&] { return ReserveAside(type, size); };
   // A pass's posts keep their order: once one waits aside, the later ones wait behind it.
   const bool inPass = InAudioPassOnThisThread();
-  if (inPass && m_asideHead) return ReserveAside(type, size);
+  if (inPass && m_asideHead) return inOrder(aside);
   CountWriter(1);
   SnMsgHeader* message;
   bool waiting = false;
   int64_t deferUntil = 0, waitedSince = 0;
   const void* const self = &t_writerSlot;
-  for (uint32_t attempt = 0; !(message = TryReserveUnclaimed(size, inPass)); ++attempt) {
+  for (uint32_t attempt = 0; !(message = inOrder([&] { return TryReserveUnclaimed(size, inPass); })); ++attempt) {
     CountWriter(-1);
-    if (inPass) return ReserveAside(type, size);
+    if (inPass) return inOrder(aside);
     // A full ring is drained here when nobody else works on it. While the audio thread (or another
     // writer) holds the lock, it is reading the ring and handing back room message by message: the
     // writer waits for that room, not for the whole of its pass, which may hold thousands of posts.

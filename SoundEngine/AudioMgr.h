@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 
 #include "Base/Assert.h"
 #include "MemoryMgr/SnResult.h"
@@ -67,7 +68,10 @@ class CSnAudioMgr {
   // position where it found no room; a later pass takes it there, in order. What waits aside holds at
   // most AsideBound() bytes; past that (or without memory) a pass's post into the full ring is
   // refused: null, said once. A frame's end is never set aside: it is refused as well.
-  SnMsgHeader* ReserveMessage(uint16_t type, uint32_t size);
+  // With `order`, each attempt is made holding it, never a wait for room: a message reserved returns
+  // with `order` held for the caller to let go, so the posts reserved under one such lock reach the
+  // pass in the order they took it.
+  SnMsgHeader* ReserveMessage(uint16_t type, uint32_t size, std::mutex* order = nullptr);
   void FinishMessage();
   template <typename Message>
   Message* Reserve(uint16_t type) {

@@ -121,14 +121,14 @@ void OnPostTrigger(const SnMsgPostTrigger& m) {
 
 void OnRegisterGameObj(const SnMsgRegisterGameObj& m) {
   const SnObjectMemory memory{m.objectMemory, m.entryMemory};
-  if (g_pRegistryMgr)
-    g_pRegistryMgr->RegisterGameObj(m.gameObject, m.listenerMask, memory);
-  else
+  if (!g_pRegistryMgr)
     CSnRegistryMgr::FreeObjectMemory(memory);
+  else if (!g_pRegistryMgr->RegisterGameObj(m.gameObject, m.listenerMask, memory))
+    SOUND_LOG_REPEATING_ABOUT(Error, m.gameObject, "RegisterGameObj: no memory to register game object %u",
+                              m.gameObject);
 }
 
 void OnUnregisterGameObj(const SnMsgUnregisterGameObj& m) {
-  CSnRegistryMgr::CountUnregistration(-1);
   if (!g_pRegistryMgr) return;
   if (m.gameObject == kAllObjects) {
     VoiceManager::StopMotionOfGameObject(nullptr);

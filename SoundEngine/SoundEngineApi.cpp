@@ -65,20 +65,23 @@ SNRESULT SeekOnEventImpl(uint32_t eventId, uint32_t gameObject, int32_t millisec
   });
 }
 
-// Looked for under the audio lock (the pass's, inside one) with no unregistration on its way: the
-// registration posted next finds the object still there.
-bool RegisteredAlready(uint32_t gameObject) {
-  Platform::ReentrantGuard guard(GlobalAudioLock());
-  return g_pRegistryMgr && CSnRegistryMgr::UnregistrationsOnTheirWay() == 0 && g_pRegistryMgr->Find(gameObject);
+// Posts a registration or an unregistration in the registry's post order: `fill` notes it there and
+// answers 1 to keep its message.
+template <typename Message, typename Fill>
+SNRESULT PostInRegistryOrder(uint16_t type, const char* caller, Fill&& fill) {
+  CSnRegistryMgr* registry = ApiQueue::Running(caller) ? g_pRegistryMgr : nullptr;
+  if (!registry) return SN_Failure;
+  return ApiQueue::PostInOrder<Message>(type, caller, &registry->PostOrder(),
+                                        [&](Message& m) { return fill(*registry, m); });
 }
 
-// Posts an unregistration, counted while it is on its way.
-template <typename Fill>
-SNRESULT PostUnregistration(const char* caller, Fill&& fill) {
-  CSnRegistryMgr::CountUnregistration(1);
-  const SNRESULT result = ApiQueue::Post<SnMsgUnregisterGameObj>(SnMsg_UnregisterGameObj, caller, fill);
-  if (result != SN_Success) CSnRegistryMgr::CountUnregistration(-1);
-  return result;
+SNRESULT PostUnregistration(uint32_t gameObject, const char* caller) {
+  return PostInRegistryOrder<SnMsgUnregisterGameObj>(SnMsg_UnregisterGameObj, caller,
+                                                     [&](CSnRegistryMgr& registry, SnMsgUnregisterGameObj& m) {
+                                                       registry.NoteUnregistration(gameObject);
+                                                       m.gameObject = gameObject;
+                                                       return SN_Success;
+                                                     });
 }
 
 ISnOutputServices* DeviceReader(const char* caller) {
@@ -112,21 +115,24 @@ SNRESULT RegisterGameObj(uint32_t gameObject, uint32_t listenerMask) {
     SOUND_LOG(Error, "RegisterGameObj: game object %u with listener mask 0x%X is refused", gameObject, listenerMask);
     return SN_InvalidParameter;
   }
-  if (!ApiQueue::Running("RegisterGameObj")) return SN_Failure;
-  // Made here, so that a registration answered 1 is one the pass cannot drop for memory. An object
-  // registered already needs none: its message only sets the new listener mask.
-  const SnObjectMemory memory = CSnRegistryMgr::ReserveObjectMemory();
-  if (!memory.object && !RegisteredAlready(gameObject)) {
+  // Looked for and posted in one step, in the order the pass handles registrations and
+  // unregistrations: an object registered by the time its message is handled needs no memory, the
+  // message only sets the new listener mask. A new one's memory is taken here, so that a registration
+  // answered 1 is one the pass cannot drop for memory.
+  bool noMemory = false;
+  const SNRESULT result = PostInRegistryOrder<SnMsgRegisterGameObj>(
+      SnMsg_RegisterGameObj, "RegisterGameObj", [&](CSnRegistryMgr& registry, SnMsgRegisterGameObj& m) {
+        SnObjectMemory memory;
+        noMemory = !registry.NoteRegistration(gameObject, memory);
+        if (noMemory) return SN_InsufficientMemory;
+        m.gameObject = gameObject;
+        m.listenerMask = listenerMask;
+        m.objectMemory = memory.object;
+        m.entryMemory = memory.entry;
+        return SN_Success;
+      });
+  if (noMemory)
     SOUND_LOG_REPEATING_ABOUT(Error, gameObject, "RegisterGameObj: no memory to register game object %u", gameObject);
-    return SN_InsufficientMemory;
-  }
-  const SNRESULT result = ApiQueue::Post<SnMsgRegisterGameObj>(SnMsg_RegisterGameObj, "RegisterGameObj", [&](auto& m) {
-    m.gameObject = gameObject;
-    m.listenerMask = listenerMask;
-    m.objectMemory = memory.object;
-    m.entryMemory = memory.entry;
-  });
-  if (result != SN_Success) CSnRegistryMgr::FreeObjectMemory(memory);
   return result;
 }
 
@@ -137,12 +143,12 @@ SNRESULT RegisterGameObj(uint32_t gameObject, const char*, uint32_t listenerMask
 SNRESULT UnregisterGameObj(uint32_t gameObject) {
   SN_CALL_IN_FLIGHT("UnregisterGameObj", SN_Failure);
   if (gameObject == 0) return SN_Failure;
-  return PostUnregistration("UnregisterGameObj", [&](auto& m) { m.gameObject = gameObject; });
+  return PostUnregistration(gameObject, "UnregisterGameObj");
 }
 
 SNRESULT UnregisterAllGameObj() {
   SN_CALL_IN_FLIGHT("UnregisterAllGameObj", SN_Failure);
-  return PostUnregistration("UnregisterAllGameObj", [&](auto& m) { m.gameObject = kAllObjects; });
+  return PostUnregistration(kAllObjects, "UnregisterAllGameObj");
 }
 
 SNRESULT SetPositionInternal(uint32_t gameObject, const SnSoundPosition& position) {

@@ -2,7 +2,6 @@
 // calls, the positioning update and the clean-up when the last holder lets an object go.
 #include "SoundEngine/GameSyncs/RegistryMgr.h"
 
-#include <atomic>
 #include <bit>
 
 #include "Base/Assert.h"
@@ -21,9 +20,7 @@ namespace {
 
 constexpr float kRadiansToDegrees = 57.295776f;
 constexpr uint32_t kUnregisteredGrowth = 32;
-
-// Messages a Term left unread never come: Init counts afresh.
-std::atomic<uint32_t> g_unregistrationsOnTheirWay{0};
+constexpr uint32_t kAllObjects = 0xFFFFFFFFu;
 
 // Obstruction and occlusion arrive as 0..1 from the game; anything else is held to that range
 // before it becomes a byte.
@@ -143,12 +140,8 @@ void CSnRegisteredObj::UpdatePositioning() {
   m_flags &= ~kDirtyBit;
 }
 
-void CSnRegistryMgr::CountUnregistration(int32_t change) { g_unregistrationsOnTheirWay.fetch_add(uint32_t(change)); }
-
-uint32_t CSnRegistryMgr::UnregistrationsOnTheirWay() { return g_unregistrationsOnTheirWay.load(); }
-
 SNRESULT CSnRegistryMgr::Init() {
-  g_unregistrationsOnTheirWay = 0;
+  m_posted.Init(g_DefaultPoolId);
   if (!m_modifiedNodes.Init(8, SnPooledList<SnNodeKey>::kUnlimited)) return SN_InsufficientMemory;
   m_objects.Init(g_DefaultPoolId);
   CSnRegisteredObj* global = RegisterGameObj(0, 0xFF);
@@ -167,6 +160,7 @@ void CSnRegistryMgr::Term() {
   }
   m_objects.Term();
   m_modifiedNodes.Term();
+  m_posted.Term();
 }
 
 SnObjectMemory CSnRegistryMgr::ReserveObjectMemory() {
@@ -180,6 +174,28 @@ SnObjectMemory CSnRegistryMgr::ReserveObjectMemory() {
 void CSnRegistryMgr::FreeObjectMemory(const SnObjectMemory& memory) {
   MemoryMgr::Free(g_DefaultPoolId, memory.object);
   MemoryMgr::Free(g_DefaultPoolId, memory.entry);
+}
+
+bool CSnRegistryMgr::NoteRegistration(uint32_t id, SnObjectMemory& memory) {
+  memory = {};
+  if (m_posted.Find(id)) return true;
+  void* note = SnIdHashTable193<bool>::NodeMemory(g_DefaultPoolId);
+  if (note) memory = ReserveObjectMemory();
+  if (!memory.object) {
+    MemoryMgr::Free(g_DefaultPoolId, note);
+    return false;
+  }
+  m_posted.Insert(note, id);
+  return true;
+}
+
+void CSnRegistryMgr::NoteUnregistration(uint32_t id) {
+  if (id == kAllObjects) {
+    m_posted.RemoveAll();
+    return;
+  }
+  auto it = m_posted.FindWithPrev(id);
+  if (!it.AtEnd()) m_posted.Erase(it);
 }
 
 CSnRegisteredObj* CSnRegistryMgr::RegisterGameObj(uint32_t id, uint32_t listenerMask, SnObjectMemory memory) {

@@ -1,9 +1,11 @@
 // The game objects the game registered: positions, listeners, aux sends, obstruction and occlusion,
 // the switch values switching nodes keep per object, and the positioning update that publishes the
-// built-in game parameters. Audio thread only.
+// built-in game parameters. Audio thread only, but for the order the game's registrations are
+// posted in and what they will find (any thread, under its own lock).
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 
 #include "MemoryMgr/SnResult.h"
 #include "SoundEngine/Containers.h"
@@ -106,11 +108,18 @@ class CSnRegistryMgr {
   // Any thread: only the default pool is touched, and it locks itself.
   static SnObjectMemory ReserveObjectMemory();
   static void FreeObjectMemory(const SnObjectMemory& memory);
-  // Any thread: the unregistrations posted (+1, before the post; -1 when it is refused) and not yet
-  // handled (-1). While one is on its way, an object found in the table may not be there for the
-  // next message.
-  static void CountUnregistration(int32_t change);
-  static uint32_t UnregistrationsOnTheirWay();
+  // Any thread. The game's registrations and unregistrations are posted holding PostOrder()
+  // (ApiQueue::PostInOrder), so they reach the pass in the order they took it, and under it the
+  // registry is known as the pass will find it once it has handled every one posted so far. Taken
+  // inside the audio lock (a pass's post) and never held across a wait: only the default pool's lock
+  // is taken under it.
+  std::mutex& PostOrder() { return m_postOrder; }
+  // Under PostOrder(), as a registration is posted: true when the object will be registered by then
+  // (`memory` empty: its message only sets the listener mask), or when `memory` now holds what a new
+  // one needs; false, nothing taken, when the pool has none.
+  bool NoteRegistration(uint32_t id, SnObjectMemory& memory);
+  // Under PostOrder(), as an unregistration of the object (or of every one, for 0xFFFFFFFF) is posted.
+  void NoteUnregistration(uint32_t id);
   // Registers the object, or sets the listeners of the registered one; `memory`, when given, is taken
   // over either way. Null only when none was given and the pool has none.
   CSnRegisteredObj* RegisterGameObj(uint32_t id, uint32_t listenerMask, SnObjectMemory memory = {});
@@ -146,6 +155,9 @@ class CSnRegistryMgr {
   SnPooledList<SnNodeKey> m_modifiedNodes;
   SnIdHashTable193<CSnRegisteredObj*> m_objects;
   SnArray<CSnRegisteredObj*> m_unregisteredReferenced;
+  std::mutex m_postOrder;
+  // The ids registered once every registration and unregistration posted is handled (not object 0).
+  SnIdHashTable193<bool> m_posted;
 };
 
 // Null before initialisation and after termination.

@@ -4,6 +4,7 @@
 // A game object registered while the default pool is near full is refused or plays.
 #include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "SoundEndToEndSupport.h"
@@ -169,6 +170,76 @@ TEST_F(VoiceMemoryEndToEndTest, ARegistrationOfARegisteredObjectTakesNoMemory) {
   Frames(1);
   EXPECT_EQ(g_pRegistryMgr->Find(kRegistered), nullptr);
   for (void* block : held) MemoryMgr::Free(g_DefaultPoolId, block);
+}
+
+// With the default pool full, a registration takes no memory when its object is registered by the
+// time its message is handled: its first registration still queued, or another object's
+// unregistration queued before it. It answers 1 and its message sets the listener mask. An object
+// never registered, or one whose own unregistration is queued before it, would need memory: 52, and
+// nothing is registered.
+TEST_F(VoiceMemoryEndToEndTest, ARegistrationTakesNoMemoryForAnObjectRegisteredWhenItsMessageIsHandled) {
+  constexpr uint32_t kRegistered = 331, kQueued = 332, kLeaving = 333, kNever = 334;
+  ASSERT_EQ(SoundEngine::RegisterGameObj(kRegistered, 0x1), SN_Success);
+  ASSERT_EQ(SoundEngine::RegisterGameObj(kLeaving, 0x1), SN_Success);
+  Frames(1);
+  ASSERT_EQ(SoundEngine::RegisterGameObj(kQueued, 0x1), SN_Success);
+  ASSERT_EQ(SoundEngine::UnregisterGameObj(kLeaving), SN_Success);
+  const std::vector<void*> held = FillDefaultPool();
+  EXPECT_EQ(SoundEngine::RegisterGameObj(kQueued, 0x6), SN_Success) << "its first registration still queued";
+  EXPECT_EQ(SoundEngine::RegisterGameObj(kRegistered, 0x6), SN_Success) << "another object's unregistration queued";
+  EXPECT_EQ(SoundEngine::RegisterGameObj(kLeaving, 0x1), SN_InsufficientMemory);
+  EXPECT_EQ(SoundEngine::RegisterGameObj(kNever, 0x1), SN_InsufficientMemory);
+  Frames(1);
+  for (void* block : held) MemoryMgr::Free(g_DefaultPoolId, block);
+  for (const uint32_t id : {kQueued, kRegistered}) {
+    const CSnRegisteredObj* object = g_pRegistryMgr->Find(id);
+    ASSERT_NE(object, nullptr) << id;
+    EXPECT_EQ(object->ListenerMask(), 0x6u) << id;
+    EXPECT_EQ(SoundEngine::UnregisterGameObj(id), SN_Success);
+  }
+  EXPECT_EQ(g_pRegistryMgr->Find(kLeaving), nullptr);
+  EXPECT_EQ(g_pRegistryMgr->Find(kNever), nullptr);
+  EXPECT_NE(log_.Take().find("RegisterGameObj: no memory to register game object"), std::string::npos);
+  Frames(1);
+}
+
+// A registration whose post finds the ring full drains it itself, and a message handled there (a
+// pass's callback, say) unregisters the object first; a voice still holds the object, so its memory
+// stays taken. With the default pool full the registration then needs memory: refused with 52,
+// nothing registered; a registration answered 1 is made.
+uint32_t g_unregisteredInDrain = 0;
+SNRESULT g_unregistrationInDrain = SN_Success;
+SnMessageHandler g_setPositionBeforeDrain = nullptr;
+
+TEST_F(VoiceMemoryEndToEndTest, AnUnregistrationPostedWhileARegistrationDrainsTheRingComesFirst) {
+  constexpr uint32_t kRegistered = 341;
+  ASSERT_EQ(SoundEngine::RegisterGameObj(kRegistered, 0x1), SN_Success);
+  ASSERT_NE(SoundEngine::PostEvent("Play_Quiet3D", kRegistered), 0u);
+  Frames(2);
+  g_unregisteredInDrain = kRegistered;
+  g_setPositionBeforeDrain = SetMessageHandler(SnMsg_SetPosition, [](CSnAudioMgr& manager, const SnMsgHeader& header) {
+    if (const uint32_t object = std::exchange(g_unregisteredInDrain, 0))
+      g_unregistrationInDrain = SoundEngine::UnregisterGameObj(object);
+    g_setPositionBeforeDrain(manager, header);
+  });
+  const SnSoundPosition ahead{{0.0f, 0.0f, 10.0f}, {0.0f, 0.0f, -1.0f}};
+  ASSERT_EQ(SoundEngine::SetPosition(kFiller, ahead), SN_Success);
+  const std::vector<void*> held = FillDefaultPool();
+  SNRESULT last = SN_Success;
+  for (uint32_t posts = 0; g_unregisteredInDrain && posts < g_pAudioMgr->RingBytes(); ++posts)
+    last = SoundEngine::RegisterGameObj(kRegistered, 0x2);
+  SetMessageHandler(SnMsg_SetPosition, g_setPositionBeforeDrain);
+  const bool drained = g_unregisteredInDrain == 0;
+  g_unregisteredInDrain = 0;
+  Frames(1);
+  for (void* block : held) MemoryMgr::Free(g_DefaultPoolId, block);
+  ASSERT_TRUE(drained) << "no registration found the ring full";
+  EXPECT_EQ(g_unregistrationInDrain, SN_Success);
+  EXPECT_EQ(last, SN_InsufficientMemory);
+  EXPECT_EQ(g_pRegistryMgr->Find(kRegistered) != nullptr, last == SN_Success) << "answered " << last;
+  EXPECT_EQ(SoundEngine::StopAll(), SN_Success);
+  Frames(2);
+  log_.Take();
 }
 
 }  // namespace
