@@ -66,28 +66,6 @@ void OnStopSignal(int signal) {
   g_stopSignal.store(signal);
 }
 
-// Whether a thread of the program's, the watch's own aside, is running, waiting for a processor or
-// waiting for the disk: the program has work under way, however slowly the machine lets it go.
-bool AnyThreadAtWork(DIR* tasks, long watch) {
-  rewinddir(tasks);
-  while (const dirent* entry = readdir(tasks)) {
-    const long tid = std::strtol(entry->d_name, nullptr, 10);
-    if (tid <= 0 || tid == watch) continue;
-    char path[48], text[512];
-    std::snprintf(path, sizeof path, "%ld/stat", tid);
-    const int file = openat(dirfd(tasks), path, O_RDONLY | O_CLOEXEC);
-    if (file < 0) continue;
-    const ssize_t got = read(file, text, sizeof text - 1);
-    close(file);
-    if (got <= 0) continue;
-    text[got] = '\0';
-    // The state follows the thread's name, which is in brackets and may hold any character.
-    const char* named = std::strrchr(text, ')');
-    if (named && (named[2] == 'R' || named[2] == 'D')) return true;
-  }
-  return false;
-}
-
 long long MainThreadRunningNs() {
   timespec now{};
   return clock_gettime(g_mainThreadClock, &now) == 0 ? now.tv_sec * 1000000000ll + now.tv_nsec : 0;
@@ -136,6 +114,26 @@ sigset_t StopSignalSet() {
 }
 
 }  // namespace
+
+bool AnyThreadAtWork(DIR* tasks, long except) {
+  rewinddir(tasks);
+  while (const dirent* entry = readdir(tasks)) {
+    const long tid = std::strtol(entry->d_name, nullptr, 10);
+    if (tid <= 0 || tid == except) continue;
+    char path[48], text[512];
+    std::snprintf(path, sizeof path, "%ld/stat", tid);
+    const int file = openat(dirfd(tasks), path, O_RDONLY | O_CLOEXEC);
+    if (file < 0) continue;
+    const ssize_t got = read(file, text, sizeof text - 1);
+    close(file);
+    if (got <= 0) continue;
+    text[got] = '\0';
+    // The state follows the thread's name, which is in brackets and may hold any character.
+    const char* named = std::strrchr(text, ')');
+    if (named && (named[2] == 'R' || named[2] == 'D')) return true;
+  }
+  return false;
+}
 
 void InstallStopSignalHandlers() {
   static bool installed = false;
