@@ -166,6 +166,11 @@ sigset_t StopSignalSet() {
 
 }  // namespace
 
+bool AnyThreadAtWork(DIR* tasks, long except) {
+  const Look look = LookAtThreads(tasks, except);
+  return look == Look::Runs || look == Look::Disk;
+}
+
 void InstallStopSignalHandlers() {
   static bool installed = false;
   if (installed) return;

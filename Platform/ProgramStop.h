@@ -5,6 +5,7 @@
 // rather than the process ending from inside the frame with its objects half used.
 #pragma once
 
+#include <dirent.h>
 #include <signal.h>
 
 #include <string>
@@ -53,6 +54,10 @@ constexpr long kStuckBusyMs = 10000;
 // Marks the main thread's progress: each pass of the main loop and each system's start and shutdown.
 // Cheap, from the main thread.
 void MarkProgress();
+// Whether a thread of the process, `except` (a thread id) aside, is running, waiting for a processor or
+// waiting for the disk: the program has work under way, however slowly the machine lets it go.
+// `tasks` is /proc/self/task, opened.
+bool AnyThreadAtWork(DIR* tasks, long except);
 // Held while a thread of the program's is started: it starts with the stop signals blocked.
 class StopSignalsBlocked {
  public:

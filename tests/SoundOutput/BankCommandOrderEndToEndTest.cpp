@@ -1,7 +1,7 @@
 // Without the bank thread, bank calls run in the order they were made, whoever runs them: a call kept
 // in a play's callback comes before a game thread's call made after it, whose answer is the state
-// after it; and a game thread's waited call runs the commands ahead of its own, then its own, and
-// returns while callbacks go on making calls.
+// after it; and a game thread's waited call runs the commands ahead of its own, then its own, none
+// kept after it, and returns while callbacks go on making calls.
 #include <atomic>
 #include <functional>
 #include <string>
@@ -60,6 +60,28 @@ struct Chain {
     EXPECT_NE(std::this_thread::get_id(), chain.game.load()) << "the game thread called a kept call's callback";
     chain.started = true;
     if (chain.on) Make(chain);
+  }
+};
+
+// A play's callback that holds its pass until a game thread's load waits for the audio lock, then
+// keeps a bank call, queued after that load: which thread its callback comes on.
+struct KeptBehind {
+  std::atomic<bool> holding{false};
+  std::atomic<bool> made{false};
+  std::atomic<int> answers{0};
+  std::atomic<std::thread::id> answeredOn{};
+  static void Played(uint32_t, SnCallbackInfo* info) {
+    auto* self = static_cast<KeptBehind*>(info->cookie);
+    if (self->holding.exchange(true)) return;
+    EXPECT_TRUE(
+        OrvTest::WaitUntil([] { return SnAudioLockTurn::Wanted(); }, "the game thread's load to wait for the pass"));
+    EXPECT_EQ(SoundEngine::UnloadBank(12345u, nullptr, &Answered, self), SN_Success);
+    self->made = true;
+  }
+  static void Answered(uint32_t, const void*, SNRESULT, int32_t, void* cookie) {
+    auto* self = static_cast<KeptBehind*>(cookie);
+    self->answeredOn = std::this_thread::get_id();
+    self->answers.fetch_add(1);
   }
 };
 
@@ -195,6 +217,31 @@ TEST_F(BankCommandOrderTest, AGameThreadsWaitedCallReturnsWhileCallbacksKeepMaki
                                     [&] { return chain_.started.load(); });
   EXPECT_EQ(loaded, SN_BankAlreadyLoaded);
   EXPECT_TRUE(Await([&] { return chain_.started.load(); }, "the kept call's answer"));
+}
+
+// A game thread's waited load runs its command while a pass holds the audio lock, and a callback in
+// that pass keeps a call after it: the load returns without running the kept call, whose callback
+// comes at a pass's end on the audio thread, not inside the load on the game thread.
+TEST_F(BankCommandOrderTest, AGameThreadsWaitedCallRunsNoCallKeptAfterItsOwn) {
+  const std::vector<uint8_t>& image = Image("Before");
+  KeptBehind kept;
+  ASSERT_TRUE(OrvTest::WaitUntil([] { return !SnAudioLockTurn::Wanted(); }, "the loads before to be over"));
+  ASSERT_NE(SoundEngine::PostEvent("Play_Beep", kObject, SnCallback_Duration, &KeptBehind::Played, &kept), 0u);
+  LetFrameGo();
+  ASSERT_TRUE(Await([&] { return kept.holding.load(); }, "the play's callback to hold its pass"));
+  std::atomic<std::thread::id> loader{};
+  std::atomic<int> loaded{-1};
+  OrvTest::WaitedThread game([&] {
+    loader = std::this_thread::get_id();
+    uint32_t id = 0;
+    loaded = int(SoundEngine::LoadBank(image.data(), uint32_t(image.size()), id));
+  });
+  game.Join("the game thread's waited load");
+  EXPECT_EQ(loaded.load(), int(SN_Success)) << log_.Take();
+  ASSERT_TRUE(kept.made.load()) << "the play's callback made no call";
+  ASSERT_TRUE(Await([&] { return kept.answers.load() == 1 || (LetFrameGo(), false); }, "the kept call's answer"));
+  EXPECT_NE(kept.answeredOn.load(), loader.load())
+      << "the kept call made after the load's own ran inside the load, on the game thread";
 }
 
 // The frame end that drains the full ring runs the load kept there once it has counted its frame: the

@@ -25,6 +25,8 @@
 // load's or a preparation's callback comes on the thread the table names, chains of calls from bank
 // callbacks run deeper than a stack would hold nested, and some walks end with Term while game threads
 // are inside bank calls, their callbacks and cancels.
+#include <time.h>
+
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -49,6 +51,7 @@
 
 #include "MemoryMgr/MemoryMgr.h"
 #include "MusicEngine/MusicEngine.h"
+#include "Platform/ProgramStop.h"
 #include "SoundEngine/Actions/EventReceiver.h"
 #include "SoundEngine/AudioMgr.h"
 #include "SoundEngine/Lower/Output/AudioThread.h"
@@ -69,12 +72,14 @@ constexpr uint32_t kMaxCallbackDepth = 2;
 // The command ring's room: enough that the walk's own calls never fill it while a slow pass runs, so
 // that only a flood does.
 constexpr uint32_t kRingBytes = 131072;
-// Longer than any honest wait of the walk at a machine load of 48 with no call returning anywhere; a
-// hang ends the run by then.
+// Longer than any honest wait of the walk with no call returning anywhere and none of its threads at
+// work (all asleep on locks and events, none waiting for a processor); a hang ends the run by then.
 constexpr auto kDeadline = std::chrono::seconds(20);
 // A call that others' calls keep moving around but that never returns itself (work that outruns its
-// runner) ends the run by then. Without the engine's threads a RenderAudio runs its passes' callbacks,
-// and the calls they make: 4 s of a 6 s walk under the thread checker on a quiet machine.
+// runner) ends the run once the walk has spent this much processor time (all its threads) since the
+// call began: a loaded machine gives the walk less of it, and the call as much longer. Without the
+// engine's threads a RenderAudio runs its passes' callbacks, and the calls they make: 4 s of a 6 s
+// walk under the thread checker on a quiet machine.
 constexpr auto kLongestCall = std::chrono::seconds(120);
 constexpr uint32_t kBanks = 2;
 const char* const kBankPrefix[kBanks] = {"F", "M"};  // loaded from its file, from the game's memory
@@ -473,6 +478,7 @@ class RandomApiWalkTest : public OutputFixture {
     std::atomic<const char*> waitingFor{nullptr};
     std::atomic<int64_t> since{0};
     std::atomic<uint32_t> step{0};
+    std::atomic<uint64_t> id{0};  // the thread making the call (Platform::CurrentThreadId)
     uint32_t index = 0;
     uint32_t squeezeSteps = 0;  // while above 0, this thread holds the default pool near full
     uint32_t chainAt = 0;       // the step that begins with a chain of bank calls
@@ -495,6 +501,7 @@ class RandomApiWalkTest : public OutputFixture {
   template <typename Call>
   auto Watched(Thread& thread, const char* what, Call&& call) {
     thread.since = Clock::now().time_since_epoch().count();
+    thread.id = Platform::CurrentThreadId();
     thread.waitingFor = what;
     struct Done {
       RandomApiWalkTest& walk;
@@ -539,16 +546,16 @@ class RandomApiWalkTest : public OutputFixture {
            " ms";
   }
   void Returned() { lastReturn_ = Clock::now().time_since_epoch().count(); }
-  // Once a call has outlasted the deadline with nothing returning meanwhile, or the longest call: every
-  // call each thread is in. A chain's links and the calls returning around it are the engine's
-  // progress: a slow machine makes a call that runs a long chain, or many callbacks, slow, not late.
-  std::string Waiting(int64_t now) {
+  // Once the walk has stood still for the deadline with a call in it, or a call has outlasted the
+  // longest call: every call each thread is in. Standing still is time in which nothing returned, no
+  // chain's link came and no thread of the walk was at work (`idle`, kept by the watchdog): a loaded
+  // machine that keeps the walk's threads from a processor makes a call slow, not late. A loop that
+  // spins without end meets the longest call, in the processor time spent since a call began (`spent`).
+  template <typename Spent>
+  std::string Waiting(int64_t now, int64_t idle, Spent&& spent) {
     const int64_t deadline = std::chrono::duration_cast<Clock::duration>(kDeadline).count();
-    const int64_t longest = std::chrono::duration_cast<Clock::duration>(kLongestCall).count();
-    const int64_t moved = std::max(lastLink_.load(), lastReturn_.load());
-    const auto overdue = [&](int64_t since) {
-      return now - std::max(since, moved) > deadline || now - since > longest;
-    };
+    const int64_t longest = std::chrono::nanoseconds(kLongestCall).count();
+    const auto overdue = [&](int64_t since) { return idle > deadline || spent(since) > longest; };
     bool late = false;
     std::string text;
     for (Thread& thread : threads_) {
@@ -562,17 +569,58 @@ class RandomApiWalkTest : public OutputFixture {
       late = late || (place.depth.load() && overdue(place.since[0].load()));
     return late ? text + CallbackCalls(now) : std::string();
   }
+  // The threads in a watched call or in a call from a callback, once each.
+  std::vector<std::pair<uint64_t, std::string>> StuckThreads() {
+    std::vector<std::pair<uint64_t, std::string>> stuck;
+    const auto add = [&](uint64_t id, const std::string& name) {
+      for (const auto& known : stuck)
+        if (known.first == id) return;
+      stuck.emplace_back(id, name);
+    };
+    for (Thread& thread : threads_)
+      if (thread.waitingFor.load()) add(thread.id.load(), ThreadName(thread.index));
+    for (CallbackPlace& place : places_)
+      if (place.depth.load()) add(place.thread.load(), place.name);
+    return stuck;
+  }
   void WatchThreads() {
+    const long self = long(Platform::CurrentThreadId());
+    DIR* const tasks = opendir("/proc/self/task");
+    // The walk's processor time (ns) at each look, from its first: what it has spent since a moment.
+    std::deque<std::pair<int64_t, int64_t>> used;
+    const auto processorTime = [] {
+      timespec time{};
+      clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &time);
+      return time.tv_sec * 1000000000ll + time.tv_nsec;
+    };
+    int64_t last = Clock::now().time_since_epoch().count(), moved = 0, idle = 0;
+    used.emplace_back(last, processorTime());
     while (!stop_) {
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
-      const std::string waiting = Waiting(Clock::now().time_since_epoch().count());
+      const int64_t now = Clock::now().time_since_epoch().count();
+      const int64_t movedNow = std::max(lastLink_.load(), lastReturn_.load());
+      if (movedNow != moved)
+        idle = 0;
+      else if (!tasks || !Platform::AnyThreadAtWork(tasks, self))
+        idle += now - last;
+      moved = movedNow;
+      last = now;
+      used.emplace_back(now, processorTime());
+      const auto spent = [&](int64_t since) {
+        const auto at = std::lower_bound(used.begin(), used.end(), std::make_pair(since, int64_t(0)));
+        return used.back().second - (at == used.end() ? used.back().second : at->second);
+      };
+      const std::string waiting = Waiting(now, idle, spent);
       if (waiting.empty()) continue;
-      std::fprintf(stderr, "calls did not return within %lld s with none returning, or %lld s (%s):%s\nafter%s\n",
+      std::fprintf(stderr,
+                   "calls did not return: the walk stood still for %lld s (nothing returning and no thread at "
+                   "work), or a call outlasted %lld s of its processor time (%s):%s\nafter%s\n",
                    static_cast<long long>(kDeadline.count()), static_cast<long long>(kLongestCall.count()),
-                   Mode().c_str(), waiting.c_str(),
-                   history_.Text().c_str());
+                   Mode().c_str(), waiting.c_str(), history_.Text().c_str());
+      RandomWalk::PrintStacks(StuckThreads());
       std::abort();
     }
+    if (tasks) closedir(tasks);
   }
 
   // A failure, with the steps before it.

@@ -18,7 +18,7 @@ using namespace EndToEnd;
 
 // A callback of the game's that is running when Term is called: it waits until Term has begun (a
 // call of its own is refused from then on), then gives Term 300 ms to return while it still runs,
-// which Term must not do.
+// which Term must not do, nor begin to take the engine down.
 struct RunningAtTerm {
   Platform::Event begun{Platform::Event::Reset::Manual};
   Platform::Event termReturned{Platform::Event::Reset::Manual};
@@ -36,9 +36,10 @@ struct RunningAtTerm {
     OrvTest::WaitUntil([&] { return SoundEngine::CancelBankCallbackCookie(&refusedWith) == SN_Failure; },
                        "Term to begin");
     refusedWith = int(SoundEngine::CancelBankCallbackCookie(&refusedWith));
-    engineWholeAtTerm = SoundEngine::IsInitialized();
     if (atTerm) atTerm();
     termHadReturned = termReturned.Wait(300) == Platform::WaitResult::Signalled;
+    // Looked at last: a Term that does not wait has had the time to begin taking the engine down.
+    engineWholeAtTerm = SoundEngine::IsInitialized();
     returned = true;
   }
   static void Bank(uint32_t, const void*, SNRESULT result, int32_t, void* cookie) {
@@ -130,56 +131,69 @@ INSTANTIATE_TEST_SUITE_P(Threads, TermWhileLoadingTest, ::testing::Combine(::tes
                          });
 
 // With and without the audio thread: a game thread's cancel waits for a play's callback running
-// elsewhere when the main thread calls Term.
+// elsewhere when the main thread calls Term. With the bank thread too: Term's wait for the calls
+// inside keeps the engine whole under them, not its stop of the bank thread.
 class TermWhileCancellingTest : public TermWithCallsTest, public ::testing::WithParamInterface<bool> {
  public:
   void BeforeInit() override {
     audioThread_ = GetParam() ? 1 : 0;
     TermWithCallsTest::BeforeInit();
   }
+  void TermWhileACancelWaits() {
+    const std::vector<uint8_t>& image = BankImage(LoopingBankText("Cancelled", 330), "Cancelled");
+    uint32_t id = 0;
+    ASSERT_EQ(SoundEngine::LoadBank(image.data(), uint32_t(image.size()), id), SN_Success);
+    RunningAtTerm running;
+    ASSERT_NE(SoundEngine::PostEvent("Play_Cancelled", kObject, SnCallback_Duration, &RunningAtTerm::Play, &running),
+              0u);
+    // The callback comes in the audio thread's pass (the frame closed, then one frame of the clock let
+    // go), or in a pass a game thread renders.
+    OrvTest::WaitedThread renderer([&] {
+      if (audioThread_)
+        ASSERT_EQ(SoundEngine::RenderAudio(), SN_Success);
+      else
+        OutputTest::RenderNullFrame();
+    });
+    if (audioThread_) {
+      renderer.Join("the frame closed");
+      OutputTest::ManualClock::AdvanceTicks((int64_t(kFrame) * Platform::kTicksPerSecond + 47999) / 48000);
+    }
+    ASSERT_TRUE(OrvTest::WaitUntil(
+        [&] {
+          return running.begun.Wait(0) == Platform::WaitResult::Signalled || (LowerEngine::WakeAudioThread(), false);
+        },
+        "the play's callback"));
+    std::atomic<bool> cancelled{false}, callbackHadReturned{false};
+    OrvTest::WaitedThread canceller([&] {
+      SoundEngine::CancelEventCallbackCookie(&running);
+      callbackHadReturned = running.returned.load();
+      cancelled = true;
+    });
+    ASSERT_TRUE(OrvTest::WaitUntil([] { return g_pPlayingIDCallbackMgr->WaitingCancels() == 1; }, "the cancel's wait"));
+    TermWhile(running);
+    canceller.Join("the cancelling thread");
+    if (!audioThread_) renderer.Join("the rendering thread");
+    EXPECT_TRUE(cancelled.load()) << "Term returned before the cancel did";
+    EXPECT_TRUE(callbackHadReturned.load()) << "the cancel returned while the callback it cancels still ran";
+    ExpectTermWaited(running);
+  }
+};
+class TermWhileCancellingOnBankThreadTest : public TermWhileCancellingTest {
+ public:
+  void BeforeInit() override {
+    bankThread_ = 1;
+    TermWhileCancellingTest::BeforeInit();
+  }
 };
 
-TEST_P(TermWhileCancellingTest, TermWaitsForACancelWaitingForAPlayCallback) {
-  const std::vector<uint8_t>& image = BankImage(LoopingBankText("Cancelled", 330), "Cancelled");
-  uint32_t id = 0;
-  ASSERT_EQ(SoundEngine::LoadBank(image.data(), uint32_t(image.size()), id), SN_Success);
-  RunningAtTerm running;
-  ASSERT_NE(SoundEngine::PostEvent("Play_Cancelled", kObject, SnCallback_Duration, &RunningAtTerm::Play, &running),
-            0u);
-  // The callback comes in the audio thread's pass (the frame closed, then one frame of the clock let
-  // go), or in a pass a game thread renders.
-  OrvTest::WaitedThread renderer([&] {
-    if (audioThread_)
-      ASSERT_EQ(SoundEngine::RenderAudio(), SN_Success);
-    else
-      OutputTest::RenderNullFrame();
-  });
-  if (audioThread_) {
-    renderer.Join("the frame closed");
-    OutputTest::ManualClock::AdvanceTicks((int64_t(kFrame) * Platform::kTicksPerSecond + 47999) / 48000);
-  }
-  ASSERT_TRUE(OrvTest::WaitUntil(
-      [&] { return running.begun.Wait(0) == Platform::WaitResult::Signalled || (LowerEngine::WakeAudioThread(), false); },
-      "the play's callback"));
-  std::atomic<bool> cancelled{false}, callbackHadReturned{false};
-  OrvTest::WaitedThread canceller([&] {
-    SoundEngine::CancelEventCallbackCookie(&running);
-    callbackHadReturned = running.returned.load();
-    cancelled = true;
-  });
-  ASSERT_TRUE(OrvTest::WaitUntil([] { return g_pPlayingIDCallbackMgr->WaitingCancels() == 1; }, "the cancel's wait"));
-  TermWhile(running);
-  canceller.Join("the cancelling thread");
-  if (!audioThread_) renderer.Join("the rendering thread");
-  EXPECT_TRUE(cancelled.load()) << "Term returned before the cancel did";
-  EXPECT_TRUE(callbackHadReturned.load()) << "the cancel returned while the callback it cancels still ran";
-  ExpectTermWaited(running);
-}
+TEST_P(TermWhileCancellingTest, TermWaitsForACancelWaitingForAPlayCallback) { TermWhileACancelWaits(); }
+TEST_P(TermWhileCancellingOnBankThreadTest, TermWaitsForACancelWaitingForAPlayCallback) { TermWhileACancelWaits(); }
 
-INSTANTIATE_TEST_SUITE_P(AudioThread, TermWhileCancellingTest, ::testing::Bool(),
-                         [](const ::testing::TestParamInfo<bool>& info) {
-                           return info.param ? "AudioThread" : "NoAudioThread";
-                         });
+const auto kAudioThreadName = [](const ::testing::TestParamInfo<bool>& info) {
+  return info.param ? "AudioThread" : "NoAudioThread";
+};
+INSTANTIATE_TEST_SUITE_P(AudioThread, TermWhileCancellingTest, ::testing::Bool(), kAudioThreadName);
+INSTANTIATE_TEST_SUITE_P(AudioThread, TermWhileCancellingOnBankThreadTest, ::testing::Bool(), kAudioThreadName);
 
 // Without the bank thread and the audio thread: an unload is ending a bank whose media a thread still
 // holds, and a waited unload of the same bank, on another thread, renders a pass to end it. The main
