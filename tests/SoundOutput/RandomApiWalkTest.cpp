@@ -680,7 +680,7 @@ class RandomApiWalkTest : public OutputFixture {
     call.ordered = ordered;
     call.begun = bankCallsBegun_.fetch_add(1) + 1;
     call.madeOn = Platform::CurrentThreadId();
-    call.gameCall = CancelsWaitHere();
+    call.gameCall = CancelsWaitHere() && !t_inKeptChain;
     const SNRESULT answer = Within(call.what, ordered, make);
     Made(call, answer);
     return answer;
@@ -944,7 +944,10 @@ class RandomApiWalkTest : public OutputFixture {
         kept_.emplace_back(image);
       }
     }
+    const bool outerKept = t_inKeptChain;
+    t_inKeptChain = !call.gameCall && !bankThread_;
     if (call.depth < kMaxCallbackDepth) FromCallback(Origin::Bank, call.depth + 1, nullptr, 0, 0);
+    t_inKeptChain = outerKept;
     call.runningOn = 0;
     BankCall* same = &call;
     if (call.slot >= 0) slots_[call.slot].compare_exchange_strong(same, nullptr);
@@ -2327,6 +2330,9 @@ class RandomApiWalkTest : public OutputFixture {
   // The innermost bank call this thread is making (see Within), and the bank callbacks it is inside.
   static inline thread_local InCall* t_inCall = nullptr;
   static inline thread_local uint32_t t_bankCallbacks = 0;
+  // A bank callback of a call kept in a pass (no bank thread) is this thread in the pass's chain: a
+  // bank call made in it is the chain's, not this thread's own.
+  static inline thread_local bool t_inKeptChain = false;
   static inline uint32_t g_generation = 0;
   std::terminate_handler previousTerminate_ = nullptr;
   bool bankThread_ = true;
