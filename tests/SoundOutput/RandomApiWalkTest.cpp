@@ -23,8 +23,10 @@
 // Without the audio thread two game threads render; a game object registered while the pool is held
 // full must play once the registration answered 1. A call runs no command queued after its own, a
 // load's or a preparation's callback comes on the thread the table names, chains of calls from bank
-// callbacks run deeper than a stack would hold nested, and some walks end with Term while game threads
-// are inside bank calls, their callbacks and cancels.
+// callbacks run deeper than a stack would hold nested, a chain a marker's callback begins in a pass
+// never runs inside a game thread's load, and each walk ends with Term (from two threads in some, in
+// some while game threads are inside bank calls, their callbacks and cancels) while a game thread
+// holds a playlist, then with Init beside calls and another Term.
 #include <time.h>
 
 #include <algorithm>
@@ -185,6 +187,7 @@ struct FrameWatch {
   std::atomic<bool> bad{false};
 };
 void BadFrame(const std::string& what);
+void InitMakesItsSink();
 FrameWatch& Watch() {
   static FrameWatch watch;
   return watch;
@@ -192,7 +195,10 @@ FrameWatch& Watch() {
 class CheckingSink final : public SN::CSnSink {
  public:
   CheckingSink() : CSnSink(0) {}
-  static SN::CSnSink* Make(int32_t) { return new CheckingSink; }
+  static SN::CSnSink* Make(int32_t) {
+    InitMakesItsSink();
+    return new CheckingSink;
+  }
   void Term(SN::SnMemPoolId) override { delete this; }
   SN::SNRESULT Init(SN::SnMemPoolId, SN::CSnOutputDevice*, SN::SnSinkFormat& format) override {
     format.channelConfig = SN::StandardConfig(SN::kMaskStereo);
@@ -1187,6 +1193,7 @@ class RandomApiWalkTest : public OutputFixture {
   struct Chain {
     uint32_t length = 0;
     uint64_t thread = 0;   // the game thread that began it (0: a callback did)
+    bool kept = false;     // begun in a pass or a kept command's callback, no bank thread: a link a pass
     std::atomic<uint32_t> links{0};
     std::atomic<bool> ended{false};
     std::atomic<int32_t> refused{-1};  // what a link's call answered when it was not taken
@@ -1200,6 +1207,11 @@ class RandomApiWalkTest : public OutputFixture {
     if (chain.thread && (walk->bankThread_ ? !bankThread : Platform::CurrentThreadId() != chain.thread))
       walk->Fail(chain.what + ": link " + std::to_string(chain.links.load()) + " came on another thread than " +
                  (walk->bankThread_ ? "the bank thread" : "the game thread that began it"));
+    // A game thread's load or preparation runs no link of a chain begun elsewhere, nor waits for one.
+    for (const InCall* in = t_inCall; chain.kept && in; in = in->outer)
+      if (in->ordered)
+        walk->Fail(chain.what + ": link " + std::to_string(chain.links.load()) + " came inside " + *in->what +
+                   ", a game thread's call: a chain begun in a pass held it");
     walk->lastLink_ = Clock::now().time_since_epoch().count();
     if (chain.links.fetch_add(1) + 1 >= chain.length) {
       chain.ended = true;
@@ -1207,6 +1219,12 @@ class RandomApiWalkTest : public OutputFixture {
     }
     walk->ChainLink(chain);
     walk->CalledFromCallback();
+  }
+  // A marker's callback begins a chain in a pass while the game threads make their waited bank calls.
+  static void OnChainMarker(uint32_t type, SnCallbackInfo*) {
+    RandomApiWalkTest* walk = g_walk;
+    if (walk && type == SnCallback_Marker && !walk->keptChainBegun_.exchange(true))
+      walk->StartChain(kKeptChainLinks, "from a marker's callback");
   }
   void ChainLink(Chain& chain) {
     uint32_t id = 0;
@@ -1223,6 +1241,7 @@ class RandomApiWalkTest : public OutputFixture {
       chain->length = links;
       chain->what = "a chain of " + std::to_string(links) + " links " + what + AtSteps();
       chain->thread = CancelsWaitHere() && !t_bankCallbacks ? Platform::CurrentThreadId() : 0;
+      chain->kept = !bankThread_ && (!CancelsWaitHere() || t_inKeptChain);
     }
     history_.Note("began " + chain->what);
     ChainLink(*chain);
@@ -2035,8 +2054,13 @@ class RandomApiWalkTest : public OutputFixture {
     Thread& loop = threads_[kThreads];
     std::thread frames([&] {
       t_gameThread = kThreads;
-      while (running.load()) {
+      for (uint32_t frame = 0; running.load(); ++frame) {
         Watched(loop, "RenderAudio", [] { return SoundEngine::RenderAudio(); });
+        if (frame % 64 == 0 && !keptChainBegun_.load())
+          Watched(loop, "PostEvent of a marker that begins a chain", [] {
+            return SoundEngine::PostEvent((std::string(kBankPrefix[0]) + "Play_Marked").c_str(), kFirstObject,
+                                          SnCallback_Marker, &OnChainMarker, nullptr);
+          });
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
       }
     });
@@ -2157,6 +2181,13 @@ class RandomApiWalkTest : public OutputFixture {
     if (!walk) return;
     if (call.calls.fetch_add(1)) walk->Fail(call.what + ": its callback came twice");
     if (call.afterTerm) walk->Fail(call.what + ": made once Term had returned, it called back");
+    // Answered by Term on its own thread: every call made here is refused.
+    const uint64_t self = Platform::CurrentThreadId();
+    if ((walk->termThreads_[0].load() == self || walk->termThreads_[1].load() == self) &&
+        (SoundEngine::PostEvent((std::string(kBankPrefix[0]) + "Play_Blip").c_str(), kFirstObject) != 0 ||
+         SoundEngine::RegisterGameObj(kFirstObject) != SN_Failure ||
+         SoundEngine::SetRTPCValue((std::string(kBankPrefix[0]) + "Speed").c_str(), 1.0f) != SN_Failure))
+      walk->Fail(call.what + ": a call made in its callback, which Term answered on its own thread, was admitted");
     std::mt19937& random = walk->CallbackRandom();
     std::this_thread::sleep_for(std::chrono::microseconds(walk->Below(random, 3000)));
     if (!walk->Below(random, 3)) walk->TermPhaseCall(random, "from a bank callback", nullptr);
@@ -2215,12 +2246,15 @@ class RandomApiWalkTest : public OutputFixture {
     if (kind >= 2 && returned == SN_Success) call->accepted = true;
     if (afterTerm && returned == SN_Success) Fail(call->what + " answered 1");
   }
-  // Some walks end with Term while game threads are inside bank calls, their callbacks and cancels:
-  // every call returns, those made once Term returned are refused, a callback comes at most once, and
-  // none after Term returned, and every accepted call whose cookie was not cancelled calls back.
+  // The walk ends with Term, in some walks while game threads are inside bank calls, their callbacks
+  // and cancels: every call returns, those made once Term returned are refused, a callback comes at
+  // most once, and none after Term returned, and every accepted call whose cookie was not cancelled
+  // calls back. A game thread holds a playlist across Term, another may wait for it, and a second
+  // Term may come from another thread; then Init runs beside calls and a Term.
   void TermAmidBankCalls() {
     std::mt19937 random(seed_ * 7 + 3);
-    if (Below(random, 3)) return;
+    const bool bankCalls = !Below(random, 3);
+    const bool waiter = Below(random, 2) != 0, twoTerms = Below(random, 2) != 0;
     const size_t failuresBefore = [&] {
       std::lock_guard<std::mutex> lock(failureLock_);
       return failures_.size();
@@ -2229,19 +2263,27 @@ class RandomApiWalkTest : public OutputFixture {
     watchdog_ = std::thread([this] { WatchThreads(); });
     std::atomic<bool> done{false};
     std::vector<std::thread> games;
-    for (uint32_t i = 0; i < kThreads; ++i)
+    for (uint32_t i = 0; bankCalls && i < kThreads; ++i)
       games.emplace_back([this, i, &done] {
         t_gameThread = i;
         Thread& thread = threads_[i];
         while (!done.load()) TermPhaseCall(thread.random, "from " + ThreadName(i), &thread);
       });
+    const uint32_t sequence = Seq::Open(kFirstObject);
+    std::thread holder([this, sequence, waiter] { HoldPlaylistThroughTerm(sequence, waiter); });
     std::this_thread::sleep_for(std::chrono::milliseconds(1 + Below(random, 30)));
-    history_.Note("Term while the game threads make bank calls");
-    SoundEngine::Term();
+    history_.Note(std::string("Term") + (twoTerms ? " from two threads" : "") + " while a game thread holds a playlist" +
+                  (bankCalls ? " and the game threads make bank calls" : ""));
+    std::thread second;
+    if (twoTerms) second = std::thread([this] { EndEngine(1, threads_[kThreads + 1], "a second Term"); });
+    EndEngine(0, threads_[kThreads], "Term");
     termed_ = true;
+    if (second.joinable()) second.join();
+    holder.join();
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
     done = true;
     for (std::thread& game : games) game.join();
+    InitBesideCallsAndTerm();
     stop_ = true;
     watchdog_.join();
     {
@@ -2254,6 +2296,90 @@ class RandomApiWalkTest : public OutputFixture {
     }
     std::lock_guard<std::mutex> lock(failureLock_);
     for (size_t i = failuresBefore; i < failures_.size(); ++i) ADD_FAILURE() << failures_[i];
+  }
+  // A Term of the last phase, watched as `thread`'s call: once it returns the engine is freed, no
+  // playlist is held, and the callbacks it answered on its thread were refused every call.
+  void EndEngine(uint32_t slot, Thread& thread, const char* what) {
+    termThreads_[slot] = Platform::CurrentThreadId();
+    Watched(thread, what, [] {
+      SoundEngine::Term();
+      return 0;
+    });
+    termThreads_[slot] = 0;
+    if (SoundEngine::IsInitialized() || g_pAudioMgr) Fail(std::string(what) + " returned before the engine was freed");
+    if (holding_.load()) Fail(std::string(what) + " returned while a game thread held a dynamic sequence's playlist");
+  }
+  // A game thread locks `sequence`'s playlist and edits it until Term has begun (its calls refused),
+  // then unlocks it, which is not refused; a lock made behind it (`waiter`) returns null.
+  void HoldPlaylistThroughTerm(uint32_t sequence, bool waiter) {
+    Seq::Playlist* playlist = sequence ? Seq::LockPlaylist(sequence) : nullptr;
+    if (!playlist) return;
+    holding_ = true;
+    std::thread waiting;
+    if (waiter)
+      waiting = std::thread([this, sequence] {
+        if (!Seq::LockPlaylist(sequence)) return;
+        Fail("a LockPlaylist waiting for a game thread holding the playlist got it once Term had begun");
+        Seq::UnlockPlaylist(sequence);
+      });
+    static char probe;
+    const uint32_t item = SoundEngine::GetIDFromString((std::string(kBankPrefix[0]) + "Blip").c_str());
+    for (uint32_t closed = 0, edits = 0; closed < 50 && edits < 100000; ++edits) {
+      if (!playlist->Enqueue(item) || (playlist->Count() > 4 && !playlist->Remove(0)))
+        Fail("a playlist held as Term came could not be edited");
+      if (SoundEngine::CancelBankCallbackCookie(&probe) == SN_Failure) ++closed;
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    holding_ = false;
+    if (Seq::UnlockPlaylist(sequence) != SN_Success) Fail("the UnlockPlaylist of a playlist held as Term came was refused");
+    if (waiting.joinable()) waiting.join();
+  }
+  // Init on game thread 0, held in the making of its sink while game thread 1 makes calls and Term is
+  // made here: the calls answer as on an engine down, and Term returns once Init has, the engine freed.
+  void InitBesideCallsAndTerm() {
+    initHeld_ = true;
+    std::atomic<bool> initReturned{false};
+    std::thread init([this, &initReturned] {
+      if (Watched(threads_[0], "Init held in the making of its sink",
+                  [this] { return SoundEngine::Init(&settings_, &platform_); }) != SN_Success)
+        Fail("Init beside calls and a Term did not answer 1");
+      initReturned = true;
+    });
+    std::thread caller([this, &initReturned] {
+      while (!initReturned.load()) {
+        const bool up = Watched(threads_[1], "calls while Init runs", [] {
+          Seq::Playlist* playlist = Seq::LockPlaylist(1);
+          if (playlist) Seq::UnlockPlaylist(1);
+          return SoundEngine::RegisterGameObj(kFirstObject) != SN_Failure ||
+                 SoundEngine::PostEvent((std::string(kBankPrefix[0]) + "Play_Blip").c_str(), kFirstObject) != 0 ||
+                 playlist;
+        });
+        // Init still held once the calls returned: it was held all through them.
+        const bool inside = insideInit_.load();
+        if (inside && up) Fail("a call made while Init ran on another thread answered as on an engine up");
+        callsInsideInit_ += inside;
+      }
+    });
+    const auto until = Clock::now() + kDeadline;
+    while (!insideInit_.load() && !initReturned.load() && Clock::now() < until)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    termWhileInit_ = true;
+    EndEngine(0, threads_[kThreads], "Term made while Init ran");
+    if (insideInit_.load()) Fail("Term made while Init ran on another thread returned with Init still inside");
+    init.join();
+    caller.join();
+    // Init came first: Term, waiting for it, ended the engine it started.
+    if (SoundEngine::IsInitialized() || g_pAudioMgr) Fail("Init made before a Term left the engine up");
+  }
+  // Called as Init makes its sink: held there, once, until calls and a Term are made beside it.
+  void HoldInit() {
+    if (!initHeld_.exchange(false)) return;
+    insideInit_ = true;
+    const auto until = Clock::now() + std::chrono::seconds(5);
+    while (!(callsInsideInit_.load() >= 20 && termWhileInit_.load()) && Clock::now() < until)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // Term waits for Init by then
+    insideInit_ = false;
   }
 
   // The buses known to call back do, within a few frames while a voice plays through them: each bus
@@ -2318,10 +2444,16 @@ class RandomApiWalkTest : public OutputFixture {
   static constexpr uint32_t kRecent = 16;
   std::deque<TermCall> termCalls_;
   std::atomic<bool> termed_{false};
+  std::atomic<uint64_t> termThreads_[2] = {};  // the threads in a Term of the last phase
+  std::atomic<bool> holding_{false};           // a game thread holds a playlist as Term comes
+  std::atomic<bool> initHeld_{false}, insideInit_{false}, termWhileInit_{false};
+  std::atomic<uint32_t> callsInsideInit_{0};
   // Deeper than the stack of a game thread (8 MiB) or of the audio thread (1 MiB) would hold nested.
   static constexpr uint32_t kGameChainLinks = 5000;
   static constexpr uint32_t kCallbackChainLinks = 1000;
   static constexpr uint32_t kChainsFromCallbacks = 3;
+  static constexpr uint32_t kKeptChainLinks = 300;
+  std::atomic<bool> keptChainBegun_{false};
   std::deque<Chain> chains_;
   std::atomic<uint64_t> bankCallsBegun_{0};
   std::atomic<uint32_t> chainsFromCallbacks_{0};
@@ -2391,6 +2523,9 @@ class RandomApiWalkTest : public OutputFixture {
 
 void BadFrame(const std::string& what) {
   if (RandomApiWalkTest* walk = g_walk.load()) walk->Fail(what);
+}
+void InitMakesItsSink() {
+  if (RandomApiWalkTest* walk = g_walk.load()) walk->HoldInit();
 }
 
 // The four ways a game runs the engine, each a suite of its own: with both of the engine's threads,
