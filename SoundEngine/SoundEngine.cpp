@@ -270,22 +270,29 @@ SNRESULT Init(SnInitSettings* settings, SnPlatformInitSettings* platformSettings
 bool IsInitialized() { return State().initialized; }
 
 void Term() {
-  constexpr const char* kRefused =
-      "Term: called on the bank thread, inside a bank callback, an audio pass, a call of the engine or Term, or "
-      "holding a playlist; the engine keeps running";
   // Only a game thread outside the engine's callbacks, calls and holds: on the engine's threads, in a
   // bank callback, inside any public call or holding a playlist, the engine would stop and free what
   // this very thread is running or using.
-  if (ThisThread::Where() != ThisThread::Column::Game || ThisThread::InBankCallback() ||
-      SnCallInFlight::InCallOnThisThread() || CallsInFlight::HoldsOnThisThread()) {
-    SOUND_LOG(Error, "%s", kRefused);
+  const char* refused = nullptr;
+  if (ThisThread::InPass())
+    refused = "inside an audio pass";
+  else if (ThisThread::Where() == ThisThread::Column::BankThread)
+    refused = ThisThread::OnBankThread() ? "on the bank thread" : "on the audio thread";
+  else if (ThisThread::InBankCallback())
+    refused = "inside a bank callback";
+  else if (SnCallInFlight::InCallOnThisThread())
+    refused = "inside a call of the engine";
+  else if (CallsInFlight::HoldsOnThisThread())
+    refused = "holding a playlist";
+  if (refused) {
+    SOUND_LOG(Error, "Term: called %s; the engine keeps running", refused);
     return;
   }
   // Waits for an Init or another Term under way: a second Term returns once the first has freed the
   // engine, and reads nothing it frees.
   CallsInFlight::LifeTurn turn(CallsInFlight::LifeTurn::Waiting);
   if (!turn.Taken()) {
-    SOUND_LOG(Error, "%s", kRefused);
+    SOUND_LOG(Error, "Term: called inside Init or Term on this thread; the engine keeps running");
     return;
   }
   turn.Close(false);
