@@ -207,7 +207,10 @@ struct CallingSinkFactory {
   ~CallingSinkFactory() { Current() = nullptr; }
 };
 
-TEST_P(EngineLifeGateTest, GameCodeInitRunsMeetsTheEngineDown) {
+// A suite of its own, beside the gate's longer one.
+class EngineLifeGameCodeTest : public EngineLifeGateTest {};
+
+TEST_P(EngineLifeGameCodeTest, GameCodeInitRunsMeetsTheEngineDown) {
   const std::vector<uint8_t>& image = BankImage(LoopingBankText("Factory", 330), "Factory");
   SoundEngine::Term();
   log_.Take();
@@ -302,10 +305,14 @@ TEST_P(EngineLifeGateTest, CallsFromCallbacksTermAnswersOnItsThreadAreRefused) {
   EXPECT_EQ(answer.rtpc.load(), int(SN_Failure));
 }
 
+std::string LifeGateThreadsName(const ::testing::TestParamInfo<std::tuple<bool, bool>>& info) {
+  return std::string(std::get<0>(info.param) ? "BankThread" : "NoBankThread") +
+         (std::get<1>(info.param) ? "AudioThread" : "NoAudioThread");
+}
+
 INSTANTIATE_TEST_SUITE_P(Threads, EngineLifeGateTest, ::testing::Combine(::testing::Bool(), ::testing::Bool()),
-                         [](const ::testing::TestParamInfo<std::tuple<bool, bool>>& info) {
-                           return std::string(std::get<0>(info.param) ? "BankThread" : "NoBankThread") +
-                                  (std::get<1>(info.param) ? "AudioThread" : "NoAudioThread");
-                         });
+                         LifeGateThreadsName);
+INSTANTIATE_TEST_SUITE_P(Threads, EngineLifeGameCodeTest, ::testing::Combine(::testing::Bool(), ::testing::Bool()),
+                         LifeGateThreadsName);
 
 }  // namespace
