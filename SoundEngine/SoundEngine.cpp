@@ -20,6 +20,7 @@
 #include "SoundEngine/Containers.h"
 #include "SoundEngine/CpuInfo.h"
 #include "SoundEngine/DynamicSequence/DynamicSequence.h"
+#include "SoundEngine/GameCode.h"
 #include "SoundEngine/GameSyncs/FrontEndManagers.h"
 #include "SoundEngine/Hierarchy/NodeReceiver.h"
 #include "SoundEngine/Log.h"
@@ -346,12 +347,21 @@ void CallBehavioralExtensions(bool lastCall) {
   Platform::ReentrantGuard guard(GlobalAudioLock());
   EngineState& state = State();
   // An extension may remove itself or any other while it runs: each one left is called once, and
-  // one added during the pass waits for the next.
-  const int32_t outer = state.extensionCalled;
+  // one added during the pass waits for the next. The entry called is put back as it was after
+  // the walk, whatever its extensions did.
+  struct Walk {
+    int32_t& called;
+    const int32_t outer = called;
+    ~Walk() { called = outer; }
+  } walk{state.extensionCalled};
+  // Those Term tells of the end are its own steps, and may still call the engine.
+  const GameCode::Steps steps = lastCall ? GameCode::Steps::TermsOwn : GameCode::Steps::Game;
   int32_t& i = state.extensionCalled;
-  for (i = int32_t(state.extensions.Count()); i-- > 0;)
-    if (uint32_t(i) < state.extensions.Count()) state.extensions[uint32_t(i)](lastCall);
-  state.extensionCalled = outer;
+  for (i = int32_t(state.extensions.Count()); i-- > 0;) {
+    if (uint32_t(i) >= state.extensions.Count()) continue;
+    const SnBehavioralExtension extension = state.extensions[uint32_t(i)];
+    GameCode::Call(GameCode::Kind::Extension, [&] { extension(lastCall); }, steps);
+  }
 }
 
 SNRESULT MatchBankPlatform(const char* platform, uint32_t length) {
