@@ -3,6 +3,7 @@
 #include "SoundEngine/Banks/SoundBankManager.h"
 
 #include <cstring>
+#include <utility>
 
 #include "Base/Assert.h"
 #include "SoundEngine/AudioMgr.h"
@@ -68,6 +69,8 @@ struct CSnSoundBankManager::MemoryAnswer final : CSnLentMemoryHolds::Answer {
   SnBankCommand command;
   uint32_t id = 0;
   int32_t poolId = kInvalidPoolId;
+  // A waiting caller's, on its stack: never freed, and not read once it has answered.
+  bool onStack = false;
   // What it answers: the command as queued (its call id among it), without the answer it carried.
   void Set(CSnSoundBankManager* banks, const SnBankCommand& call, uint32_t bankId, int32_t pool) {
     manager = banks;
@@ -81,17 +84,19 @@ struct CSnSoundBankManager::MemoryAnswer final : CSnLentMemoryHolds::Answer {
     const SnBankCommand told = command;
     const uint32_t toldId = id;
     const int32_t toldPool = poolId;
-    PoolDelete(g_DefaultPoolId, this);
+    if (!onStack) PoolDelete(g_DefaultPoolId, this);
     banks->CallCallback(told, toldId, SN_Success, toldPool);
   }
 };
 
 SNRESULT CSnSoundBankManager::QueueCommand(const SnBankCommand& call) {
   SnBankCommand command = call;
-  // An unload that answers takes the memory of its answer at the call: one that finds its bank being
-  // ended by another call answers once that bank is free, and never lacks the memory to wait for it.
-  if (command.type == SnBankCommand_Unload && command.callback) {
-    command.extra = NewAnswer(command, command.bankId, kInvalidPoolId);
+  // An unload that answers carries its answer from the call on: one that finds its bank being ended by
+  // another call answers once that bank is free, and never lacks the memory to wait for it. A waiting
+  // caller's lies on its stack (QueueAndWait); a callback's is the one its loaded bank keeps, unless
+  // another unload has claimed that, and else of the pool.
+  if (command.type == SnBankCommand_Unload && command.callback && !IsWaitingCallback(command.callback)) {
+    command.extra = ClaimAnswer(command);
     if (!command.extra) {
       SOUND_LOG(Error, "UnloadBank of bank %u is refused: no memory for its answer", command.bankId);
       return SN_InsufficientMemory;
@@ -309,8 +314,32 @@ CSnSoundBankManager::MemoryAnswer* CSnSoundBankManager::NewAnswer(const SnBankCo
   return answer;
 }
 
-void CSnSoundBankManager::FreeAnswer(void* answer) {
-  if (answer) PoolDelete(g_DefaultPoolId, static_cast<MemoryAnswer*>(answer));
+CSnSoundBankManager::MemoryAnswer* CSnSoundBankManager::ClaimAnswer(const SnBankCommand& command) {
+  {
+    Platform::ReentrantGuard list(BankListLock());
+    CSnBankRecord* record = m_banks.Find(command.bankId, command.image);
+    if (record && record->IsLoaded() && record->m_unloadAnswer) {
+      auto* kept = static_cast<MemoryAnswer*>(std::exchange(record->m_unloadAnswer, nullptr));
+      kept->Set(this, command, command.bankId, kInvalidPoolId);
+      return kept;
+    }
+  }
+  return NewAnswer(command, command.bankId, kInvalidPoolId);
+}
+
+void CSnSoundBankManager::FreeAnswer(const SnBankCommand& command) {
+  auto* answer = static_cast<MemoryAnswer*>(command.extra);
+  if (!answer || answer->onStack) return;
+  {
+    // Kept again by its bank when that is loaded without one: a claim that came to nothing.
+    Platform::ReentrantGuard list(BankListLock());
+    CSnBankRecord* record = m_banks.Find(command.bankId, command.image);
+    if (record && record->IsLoaded() && !record->m_unloadAnswer) {
+      record->m_unloadAnswer = answer;
+      return;
+    }
+  }
+  PoolDelete(g_DefaultPoolId, answer);
 }
 
 const void* CSnSoundBankManager::LentKey(const CSnBankRecord* record) {
@@ -335,18 +364,17 @@ SNRESULT CSnSoundBankManager::UnloadBankCommand(const SnBankCommand& command) {
     if (record && !prepared) TakeOut(record);
   }
   if (!record) return JoinEnding(command);
-  FreeAnswer(command.extra);  // the record's own answer serves
   if (prepared) {
+    FreeAnswer(command);
     SOUND_LOG(Warning, "Bank %u is only prepared: an unload does not unload it", bankId);
     CallCallback(command, bankId, SN_Failure, int32_t(command.poolId));
     return SN_Failure;
   }
-  // The record lives at least until its end is posted. Its answer waits for its memory, and for the
-  // earlier records of its image still ending.
+  // The record lives at least until its end is posted. The answer the command carries waits for its
+  // memory, and for the earlier records of its image still ending; the record keeps its own.
   if (command.callback) {
-    auto* answer = static_cast<MemoryAnswer*>(record->m_unloadAnswer);
+    auto* answer = static_cast<MemoryAnswer*>(command.extra);
     ORV_ASSERT(answer);
-    record->m_unloadAnswer = nullptr;
     answer->Set(this, command, bankId, record->CallerPoolId());
     m_holds.AnswerForKey(answer, LentKey(record), WaiterOf(command));
   }
@@ -362,7 +390,7 @@ SNRESULT CSnSoundBankManager::JoinEnding(const SnBankCommand& command) {
   // call answers, as the one that took it out may.
   auto* answer = static_cast<MemoryAnswer*>(command.extra);
   if (!m_holds.AnswerForBank(nullptr, bankId, command.image, nullptr, &poolId)) {
-    FreeAnswer(answer);
+    FreeAnswer(command);
     SOUND_LOG(Warning, "Bank %u is not loaded: nothing to unload", bankId);
     CallCallback(command, bankId, SN_BankNotLoaded, int32_t(command.poolId));
     return SN_BankNotLoaded;
@@ -405,7 +433,12 @@ void CSnSoundBankManager::PostUnload(CSnBankRecord* record) {
 }
 
 SNRESULT CSnSoundBankManager::ClearBanksCommand(const SnBankCommand& command) {
-  MemoryAnswer* answer = command.callback ? NewAnswer(command, 0, kInvalidPoolId) : nullptr;
+  // A waiting caller's answer lies on its stack.
+  auto* answer = IsWaitingCallback(command.callback) ? static_cast<MemoryAnswer*>(command.extra) : nullptr;
+  if (answer)
+    answer->Set(this, command, 0, kInvalidPoolId);
+  else if (command.callback)
+    answer = NewAnswer(command, 0, kInvalidPoolId);
   if (command.callback && !answer) {
     SOUND_LOG(Error, "ClearBanks: no memory to answer once its banks have ended; no bank is unloaded");
     CallCallback(command, 0, SN_InsufficientMemory, -1);
@@ -549,6 +582,10 @@ SNRESULT CSnSoundBankManager::QueueAndWait(SnBankCommand command, int32_t* poolI
   SyncCall call;
   command.callback = &SyncCallback;
   command.cookie = &call;
+  // The answer of a call that gives memory back lies here: it takes none of the pool.
+  MemoryAnswer answer;
+  answer.onStack = true;
+  if (command.type == SnBankCommand_Unload || command.type == SnBankCommand_ClearBanks) command.extra = &answer;
   // Anything but success is the command's own result (run at once) or a refusal to queue it.
   const SNRESULT queued = QueueCommand(command);
   if (queued != SN_Success) return queued;

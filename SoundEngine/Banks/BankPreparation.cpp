@@ -63,7 +63,7 @@ void CSnSoundBankManager::FreeCommand(const SnBankCommand& command) {
     case SnBankCommand_PrepareGameSyncs:
       if (command.imageSize > 1 && command.extra) MemoryMgr::Free(g_DefaultPoolId, command.extra);
       break;
-    case SnBankCommand_Unload: FreeAnswer(command.extra); break;
+    case SnBankCommand_Unload: FreeAnswer(command); break;
     default: break;
   }
 }

@@ -35,7 +35,7 @@ constexpr uint8_t kHircMasterBusType = 8;
 
 enum SnBankCommandType : uint32_t {
   SnBankCommand_Load = 0,
-  SnBankCommand_Unload = 1,            // extra: with a callback, the memory of its answer, taken at the call
+  SnBankCommand_Unload = 1,            // extra: with a callback, its answer, carried from the call on
   SnBankCommand_PrepareEvents = 2,      // bankId: count; poolId: the id, or an id array of the pool's
   SnBankCommand_UnprepareEvents = 3,
   SnBankCommand_PrepareGameSyncs = 4,   // sourceKind: group type; bankId: group; image: non-null to prepare;
@@ -43,7 +43,7 @@ enum SnBankCommandType : uint32_t {
   SnBankCommand_ClearPreparedEvents = 5,
   SnBankCommand_PrepareBank = 6,        // sourceKind: 1 structure and media, else structure only
   SnBankCommand_UnprepareBank = 7,
-  SnBankCommand_ClearBanks = 8,
+  SnBankCommand_ClearBanks = 8,        // extra: a waiting caller's answer, on its stack
   SnBankCommand_ReleaseMedia = 10,
 };
 
@@ -178,8 +178,9 @@ class CSnBankRecord final : public CSnLoadedBank {
   uint32_t m_indexCount = 0;
   // Its sources in the media table; none may outlive the record.
   uint32_t m_sourcesInTable = 0;
-  // What it reads of the game's while it ends, and the answer its unload gives once that is free: kept
-  // from its load on, so that an unload never lacks the memory to answer.
+  // What it reads of the game's while it ends, and the answer an unload with a callback gives once that
+  // is free: kept from its load on and claimed at the unload's call (under the bank-list lock), so that
+  // an unload of a loaded bank never lacks the memory to answer.
   CSnLentMemoryHolds::Hold m_hold;
   CSnLentMemoryHolds::Answer* m_unloadAnswer = nullptr;
   CSnIndexedObject** m_objects = nullptr;
@@ -326,8 +327,8 @@ class CSnSoundBankManager : public ISnBankRecordReceiver, public ISnBankCommandR
   // end it waits for is not handled, and so never answers on a pass that stopped short of it. Every
   // use of the bank is waited for, this thread's own too: it gives them back before it waits.
   void WaitForAnswer(Platform::Event& done, const void* waiter);
-  // What a command that will not run owns: the id array of a preparation.
-  static void FreeCommand(const SnBankCommand& command);
+  // What a command that will not run owns: the id array of a preparation, an unload's answer.
+  void FreeCommand(const SnBankCommand& command);
 
   // The callbacks still to come, one per call, counted when a command is taken: every counted
   // callback is called through here, or withdrawn when its command will not run.
@@ -378,15 +379,19 @@ class CSnSoundBankManager : public ISnBankRecordReceiver, public ISnBankCommandR
   void ReleaseRecordReference(CSnBankRecord* record);
   SNRESULT UnloadBankCommand(const SnBankCommand& command);
   // An unload of a bank not in the list that is still ending answers once its memory is free: SN_Success
-  // then, 54 when it is not ending (its answer's memory was taken at the call).
+  // then, 54 when it is not ending (the answer it carries serves).
   SNRESULT JoinEnding(const SnBankCommand& command);
   // The clear answers once every bank it took out, and every bank ending before it, is free.
   SNRESULT ClearBanksCommand(const SnBankCommand& command);
   // A command's answer about lent memory: the callback, called through the callbacks to come.
   struct MemoryAnswer;
   MemoryAnswer* NewAnswer(const SnBankCommand& command, uint32_t id, int32_t poolId);
-  // An answer not used (null: none), such as the one an unload takes at its call (`extra`).
-  static void FreeAnswer(void* answer);
+  // At the call of an unload with a callback: the answer its bank keeps, when the bank is loaded and
+  // no other unload has claimed it, else one of the pool (null: no memory).
+  MemoryAnswer* ClaimAnswer(const SnBankCommand& command);
+  // The answer an unload carries (`extra`), not used: a waiting caller's stays on its stack; one of
+  // the pool goes back to its bank when that is loaded without one, else it is freed.
+  void FreeAnswer(const SnBankCommand& command);
   // What a record's memory is held as: its image when it is read in place, else the record.
   static const void* LentKey(const CSnBankRecord* record);
   SNRESULT ReleaseMediaCommand(uint32_t mediaId);

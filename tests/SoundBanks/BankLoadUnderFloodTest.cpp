@@ -39,8 +39,8 @@ class BankLoadUnderFloodTest : public BankTest::BankFixture {
 // flood it must be done within a few frames' time of that: each frame lets it go first for a quarter
 // of a frame, so the frames rendered meanwhile (each 4 ms and the thousands of posts closed before it)
 // are at most 25 and sixteen for each quarter frame the load took alone (the flood's threads slow its
-// own work too), and it takes under 10 s even on a busy machine. The flood itself stops at 60 s, so
-// that a starved load ends and says how long it took.
+// own work too). The engine promises frames, not seconds: the time is printed, not asserted. The flood
+// itself stops at 60 s, so that a starved load ends and says how long it took.
 TEST_F(BankLoadUnderFloodTest, AWaitedLoadFinishesWhileSixThreadsFloodPostEvent) {
   std::string large = "platform Linux\n";
   for (int i = 0; i < 3000; ++i) large += "event Large_" + std::to_string(i) + "\n";
@@ -83,8 +83,8 @@ TEST_F(BankLoadUnderFloodTest, AWaitedLoadFinishesWhileSixThreadsFloodPostEvent)
   const double quarterFrame = SN::LowerEngine::QuarterFrameDurationMs() / 1000.0;
   // Starved, the load waited 750-1000 frames and 20-60 s; bounds well clear of a busy, sanitized run
   // of the mended load (up to 77 frames and 5 s seen under ThreadSanitizer).
-  EXPECT_LE(frames, 200 + int(16 * alone / quarterFrame)) << "the bank thread waited frame after frame for the lock";
-  EXPECT_LT(seconds, 15.0) << "the bank thread starved for the global audio lock";
+  EXPECT_LE(frames, 200 + int(16 * alone / quarterFrame))
+      << "the bank thread waited frame after frame for the lock (" << seconds << " s)";
   EXPECT_EQ(SE::UnloadBank("Large.bnk", nullptr), SN::SN_Success);
   EXPECT_EQ(SE::UnloadBank("Flood.bnk", nullptr), SN::SN_Success);
 }
