@@ -565,17 +565,12 @@ SNRESULT CSnSoundBankManager::ClearBanks(SnBankCallback callback, void* cookie) 
   return QueueCommand(command);
 }
 
-bool CSnSoundBankManager::RefusesWaitingHere() const {
-  // Inside an audio pass this thread holds GlobalAudioLock(), which a load takes to make objects,
-  // and unload callbacks run there; the audio thread runs passes, and the commands kept in them.
-  if (!ThisThread::KeepsBankCalls()) return false;
-  SOUND_LOG(Error, "A waiting bank call on the thread that runs the bank commands or an audio pass would wait for itself");
-  return true;
-}
-
 SNRESULT CSnSoundBankManager::QueueAndWait(SnBankCommand command, int32_t* poolId) {
   if (poolId) *poolId = kInvalidPoolId;
-  if (RefusesWaitingHere()) {
+  // Inside an audio pass this thread holds GlobalAudioLock(), which a load takes to make objects,
+  // and unload callbacks run there; the audio thread runs passes, and the commands kept in them.
+  if (ThisThread::KeepsBankCalls()) {
+    SOUND_LOG(Error, "A waiting bank call on the thread that runs the bank commands or an audio pass would wait for itself");
     FreeCommand(command);
     return SN_Failure;
   }

@@ -270,7 +270,8 @@ class CSnSoundBankManager : public ISnBankRecordReceiver, public ISnBankCommandR
   SNRESULT ClearPreparedEvents(SnBankCallback callback, void* cookie);
   // Command 10: one reference of a media entry goes; SN_Failure while others remain.
   SNRESULT ReleaseMediaReference(uint32_t mediaId, SnBankCallback callback, void* cookie);
-  // Queues the command with a completion that wakes this caller, and waits for its result. A command
+  // Queues the command with a completion that wakes this caller, and waits for its result; refused (2,
+  // logged) where the wait would be for this very thread (ThisThread::KeepsBankCalls). A command
   // refused here gives back what it owns.
   SNRESULT QueueAndWait(SnBankCommand command, int32_t* poolId = nullptr);
   // The word a preparation command carries for `count` ids: the one id itself, or a default-pool copy
@@ -318,9 +319,6 @@ class CSnSoundBankManager : public ISnBankRecordReceiver, public ISnBankCommandR
   void AfterPass() override;
 
  protected:
-  // Logs and answers true where a waiting call would wait for itself: on the thread that runs the
-  // commands, or on the audio thread that finishes unloads (ThisThread::KeepsBankCalls).
-  bool RefusesWaitingHere() const;
   // The wait of a waiting call for `done`, its cookie `waiter` (see QueueAndWait). An answer about lent memory
   // comes once nothing reads the memory (CSnLentMemoryHolds). Without the audio thread no other
   // thread may render the pass that handles a bank's end: the caller renders passes itself while an
