@@ -18,6 +18,7 @@
 #include <cstring>
 #include <iterator>
 #include <utility>
+#include <vector>
 
 #include "Platform/PreparedLine.h"
 #include "Platform/Threading.h"
@@ -74,10 +75,11 @@ void OnStopSignal(int signal) {
 
 // How the program's threads stand at a look, the watch's own aside: one running or waiting for a
 // processor (work under way, however slowly the machine lets it go), else one waiting for the disk, else
-// none; or unseen, when a thread's state could not be read.
+// none; or unseen, when a thread's state could not be read. `atWork`, when given, takes the ids of all
+// the threads running, waiting for a processor or for the disk, rather than the look ending at the first.
 enum class Look { Runs, Disk, Still, Unseen };
 
-Look LookAtThreads(DIR* tasks, long watch) {
+Look LookAtThreads(DIR* tasks, long watch, std::vector<long>* atWork = nullptr) {
   if (!tasks) return Look::Unseen;
   rewinddir(tasks);
   Look look = Look::Still;
@@ -96,8 +98,11 @@ Look LookAtThreads(DIR* tasks, long watch) {
     text[got] = '\0';
     // The state follows the thread's name, which is in brackets and may hold any character.
     const char* named = std::strrchr(text, ')');
-    if (named && named[2] == 'R') return Look::Runs;
-    if (named && named[2] == 'D') look = Look::Disk;
+    const char state = named ? named[2] : '\0';
+    if (atWork && (state == 'R' || state == 'D')) atWork->push_back(tid);
+    if (state == 'R' && !atWork) return Look::Runs;
+    if (state == 'R') look = Look::Runs;
+    if (state == 'D' && look != Look::Runs) look = Look::Disk;
   }
   return look;
 }
@@ -169,6 +174,11 @@ sigset_t StopSignalSet() {
 bool AnyThreadAtWork(DIR* tasks, long except) {
   const Look look = LookAtThreads(tasks, except);
   return look == Look::Runs || look == Look::Disk;
+}
+
+bool ThreadsAtWork(DIR* tasks, long except, std::vector<long>& atWork) {
+  atWork.clear();
+  return LookAtThreads(tasks, except, &atWork) != Look::Unseen;
 }
 
 void InstallStopSignalHandlers() {

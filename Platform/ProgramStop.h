@@ -9,6 +9,7 @@
 #include <signal.h>
 
 #include <string>
+#include <vector>
 
 struct SDL_Window;
 
@@ -58,6 +59,9 @@ void MarkProgress();
 // waiting for the disk: the program has work under way, however slowly the machine lets it go.
 // `tasks` is /proc/self/task, opened.
 bool AnyThreadAtWork(DIR* tasks, long except);
+// The same look, naming them: the ids of the threads at work, `except` aside, into `atWork` (emptied
+// first). False when a thread's state could not be read (or `tasks` is null).
+bool ThreadsAtWork(DIR* tasks, long except, std::vector<long>& atWork);
 // Held while a thread of the program's is started: it starts with the stop signals blocked.
 class StopSignalsBlocked {
  public:

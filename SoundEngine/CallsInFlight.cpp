@@ -7,9 +7,11 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <exception>
 #include <mutex>
 
 #include "Platform/Threading.h"
+#include "SoundEngine/GameCode.h"
 #include "SoundEngine/Log.h"
 
 namespace SN {
@@ -43,6 +45,9 @@ thread_local bool t_ownSteps = false;
 // This thread holds the life turn: an Init or a Term made inside it (a callback Term answers) would
 // wait for itself.
 thread_local bool t_lifeTurn = false;
+// What game code threw inside a public call of this thread, for the call at depth `t_keptFor`.
+thread_local std::exception_ptr t_kept;
+thread_local uint32_t t_keptFor = 0;
 
 bool Closed(uint8_t phase) { return phase == Starting || phase == Ending; }
 
@@ -52,7 +57,7 @@ void Leave(Gate& gate) {
 
 }  // namespace
 
-SnCallInFlight::SnCallInFlight(const char* caller, Kind kind) {
+SnCallInFlight::SnCallInFlight(const char* caller, Kind kind) : m_unwinding(std::uncaught_exceptions()) {
   Gate& gate = TheGate();
   gate.inside.fetch_add(1);
   const uint8_t phase = gate.phase.load();
@@ -68,10 +73,16 @@ SnCallInFlight::SnCallInFlight(const char* caller, Kind kind) {
   ++t_depth;
 }
 
-SnCallInFlight::~SnCallInFlight() {
+SnCallInFlight::~SnCallInFlight() noexcept(false) {
   if (!m_admitted) return;
-  --t_depth;
+  const uint32_t depth = t_depth--;
   Leave(TheGate());
+  if (!t_kept || t_keptFor < depth) return;
+  // The call's work is done: what its callback threw reaches the game, and never outlives the call.
+  std::exception_ptr kept = std::move(t_kept);
+  t_kept = nullptr;
+  if (std::uncaught_exceptions() == m_unwinding) std::rethrow_exception(kept);
+  SOUND_LOG(Error, "A callback's exception is dropped: another exception ends the call that ran it");
 }
 
 bool SnCallInFlight::InCallOnThisThread() { return t_depth != 0; }
@@ -127,5 +138,45 @@ OwnSteps::OwnSteps() : m_outer(t_ownSteps) { t_ownSteps = true; }
 OwnSteps::~OwnSteps() { t_ownSteps = m_outer; }
 
 }  // namespace CallsInFlight
+
+namespace GameCode {
+
+// Each kind is a line of its own: one folds its own repeats, never another kind's.
+#define SN_SAY_THROWN(outside, kind, name)                                                           \
+  case Kind::kind:                                                                                 \
+    if (outside)                                                                                   \
+      SOUND_LOG_REPEATING(Error, name " threw outside any call of the game; the engine goes on");   \
+    else                                                                                           \
+      SOUND_LOG_REPEATING(Error, name " threw while an earlier exception waits for its call; dropped"); \
+    break
+
+namespace {
+void SayThrown(Kind kind, bool outside) {
+  switch (kind) {
+    SN_SAY_THROWN(outside, BankCallback, "A bank callback");
+    SN_SAY_THROWN(outside, PlayCallback, "A play callback");
+    SN_SAY_THROWN(outside, BusVolumeCallback, "A bus volume callback");
+    SN_SAY_THROWN(outside, BusMeteringCallback, "A bus metering callback");
+    SN_SAY_THROWN(outside, Extension, "A behavioural extension");
+    SN_SAY_THROWN(outside, SinkFactory, "A custom sink factory");
+    SN_SAY_THROWN(outside, BackgroundMusicCallback, "The background music callback");
+  }
+}
+}  // namespace
+#undef SN_SAY_THROWN
+
+Scope::Scope(Steps steps) : m_ownSteps(t_ownSteps) { t_ownSteps = m_ownSteps && steps == Steps::TermsOwn; }
+Scope::~Scope() { t_ownSteps = m_ownSteps; }
+
+void Caught(Kind kind, std::exception_ptr thrown) noexcept {
+  if (t_depth == 0 || t_kept) {
+    SayThrown(kind, t_depth == 0);
+    return;
+  }
+  t_kept = std::move(thrown);
+  t_keptFor = t_depth;
+}
+
+}  // namespace GameCode
 
 }  // namespace SN

@@ -10,7 +10,8 @@
 namespace SN {
 
 // One public call, from its first line to its return. A callback the call runs (a bank callback on a
-// game thread, a play's callback in a pass its RenderAudio renders) is inside it.
+// game thread, a play's callback in a pass its RenderAudio renders) is inside it, and what the
+// callback threw (GameCode.h) is thrown again as the call returns, unless another exception unwinds it.
 class SnCallInFlight {
  public:
   enum Kind : uint8_t {
@@ -20,7 +21,7 @@ class SnCallInFlight {
   };
   // Counts the call in; while Init or Term runs, refuses it with a line naming `caller`.
   explicit SnCallInFlight(const char* caller, Kind kind = Plain);
-  ~SnCallInFlight();
+  ~SnCallInFlight() noexcept(false);
   SnCallInFlight(const SnCallInFlight&) = delete;
   SnCallInFlight& operator=(const SnCallInFlight&) = delete;
 
@@ -30,6 +31,7 @@ class SnCallInFlight {
 
  private:
   bool m_admitted;
+  int m_unwinding;  // the exceptions unwinding when the call began
 };
 
 namespace CallsInFlight {
@@ -68,7 +70,8 @@ class LifeTurn {
 };
 
 // For its life on this thread, the calls this thread makes pass the closed gate: all of Init's, and
-// Term's own steps (an extension told of the end), but no callback Term answers.
+// Term's own steps (an extension told of the end), but no callback Term answers, nor any game code
+// Init or Term runs (GameCode.h).
 class OwnSteps {
  public:
   OwnSteps();

@@ -10,6 +10,7 @@
 #include "SoundEngine/Banks/BankReceivers.h"
 #include "SoundEngine/Callbacks/PlayingIDCallbackMgr.h"
 #include "SoundEngine/DynamicSequence/SequenceReceiver.h"
+#include "SoundEngine/GameCode.h"
 #include "SoundEngine/GameSyncs/RTPCMgr.h"
 #include "SoundEngine/GameSyncs/RegistryMgr.h"
 #include "SoundEngine/GameSyncs/StateMgr.h"
@@ -264,7 +265,9 @@ void OnMuteBackgroundMusic(const SnMsgMuteBackgroundMusic& m) {
   CSnBusNode::SetBackgroundMusicMuted(mute);
   if (ISnOutputServices* outputs = OutputServices()) outputs->SetBackgroundMusicMuted(mute);
   const SnInitSettings& settings = Settings();
-  if (settings.backgroundMusicCallback) settings.backgroundMusicCallback(mute, settings.backgroundMusicCookie);
+  if (settings.backgroundMusicCallback)
+    GameCode::Call(GameCode::Kind::BackgroundMusicCallback,
+                   [&] { settings.backgroundMusicCallback(mute, settings.backgroundMusicCookie); });
 }
 
 // ---- Playing sounds, events, nodes, sequences, banks ----

@@ -20,6 +20,7 @@
 #include "SoundEngine/Containers.h"
 #include "SoundEngine/CpuInfo.h"
 #include "SoundEngine/DynamicSequence/DynamicSequence.h"
+#include "SoundEngine/GameCode.h"
 #include "SoundEngine/GameSyncs/FrontEndManagers.h"
 #include "SoundEngine/Hierarchy/NodeReceiver.h"
 #include "SoundEngine/Log.h"
@@ -270,22 +271,29 @@ SNRESULT Init(SnInitSettings* settings, SnPlatformInitSettings* platformSettings
 bool IsInitialized() { return State().initialized; }
 
 void Term() {
-  constexpr const char* kRefused =
-      "Term: called on the bank thread, inside a bank callback, an audio pass, a call of the engine or Term, or "
-      "holding a playlist; the engine keeps running";
   // Only a game thread outside the engine's callbacks, calls and holds: on the engine's threads, in a
   // bank callback, inside any public call or holding a playlist, the engine would stop and free what
   // this very thread is running or using.
-  if (ThisThread::Where() != ThisThread::Column::Game || ThisThread::InBankCallback() ||
-      SnCallInFlight::InCallOnThisThread() || CallsInFlight::HoldsOnThisThread()) {
-    SOUND_LOG(Error, "%s", kRefused);
+  const char* refused = nullptr;
+  if (ThisThread::InPass())
+    refused = "inside an audio pass";
+  else if (ThisThread::Where() == ThisThread::Column::BankThread)
+    refused = ThisThread::OnBankThread() ? "on the bank thread" : "on the audio thread";
+  else if (ThisThread::InBankCallback())
+    refused = "inside a bank callback";
+  else if (SnCallInFlight::InCallOnThisThread())
+    refused = "inside a call of the engine";
+  else if (CallsInFlight::HoldsOnThisThread())
+    refused = "holding a playlist";
+  if (refused) {
+    SOUND_LOG(Error, "Term: called %s; the engine keeps running", refused);
     return;
   }
   // Waits for an Init or another Term under way: a second Term returns once the first has freed the
   // engine, and reads nothing it frees.
   CallsInFlight::LifeTurn turn(CallsInFlight::LifeTurn::Waiting);
   if (!turn.Taken()) {
-    SOUND_LOG(Error, "%s", kRefused);
+    SOUND_LOG(Error, "Term: called inside Init or Term on this thread; the engine keeps running");
     return;
   }
   turn.Close(false);
@@ -339,12 +347,21 @@ void CallBehavioralExtensions(bool lastCall) {
   Platform::ReentrantGuard guard(GlobalAudioLock());
   EngineState& state = State();
   // An extension may remove itself or any other while it runs: each one left is called once, and
-  // one added during the pass waits for the next.
-  const int32_t outer = state.extensionCalled;
+  // one added during the pass waits for the next. The entry called is put back as it was after
+  // the walk, whatever its extensions did.
+  struct Walk {
+    int32_t& called;
+    const int32_t outer = called;
+    ~Walk() { called = outer; }
+  } walk{state.extensionCalled};
+  // Those Term tells of the end are its own steps, and may still call the engine.
+  const GameCode::Steps steps = lastCall ? GameCode::Steps::TermsOwn : GameCode::Steps::Game;
   int32_t& i = state.extensionCalled;
-  for (i = int32_t(state.extensions.Count()); i-- > 0;)
-    if (uint32_t(i) < state.extensions.Count()) state.extensions[uint32_t(i)](lastCall);
-  state.extensionCalled = outer;
+  for (i = int32_t(state.extensions.Count()); i-- > 0;) {
+    if (uint32_t(i) >= state.extensions.Count()) continue;
+    const SnBehavioralExtension extension = state.extensions[uint32_t(i)];
+    GameCode::Call(GameCode::Kind::Extension, [&] { extension(lastCall); }, steps);
+  }
 }
 
 SNRESULT MatchBankPlatform(const char* platform, uint32_t length) {

@@ -361,23 +361,20 @@ SNRESULT StopSourcePlugin(uint32_t pluginId, uint32_t companyId, uint32_t playin
   });
 }
 
-namespace {
 // Inside an audio pass a cancel waits for no callback running elsewhere (that may be a bank callback
 // waiting for the pass): it returns at once, and one already running elsewhere may end after it; nor
 // on the audio thread outside a pass (the play callbacks are its own). Anywhere else, the bank thread
 // and a bank callback on a game thread included, it waits: a play's callback runs in a pass, which
 // never waits for a bank callback or for the thread running one.
-bool CancelMayWait() { return ThisThread::WaitsForPlayCallbacks(); }
-}  // namespace
 
 void CancelEventCallback(uint32_t playingId) {
   SN_CALL_IN_FLIGHT("CancelEventCallback");
-  if (g_pPlayingIDCallbackMgr) g_pPlayingIDCallbackMgr->CancelEventCallback(playingId, CancelMayWait());
+  if (g_pPlayingIDCallbackMgr) g_pPlayingIDCallbackMgr->CancelEventCallback(playingId, ThisThread::WaitsForPlayCallbacks());
 }
 
 void CancelEventCallbackCookie(void* cookie) {
   SN_CALL_IN_FLIGHT("CancelEventCallbackCookie");
-  if (g_pPlayingIDCallbackMgr) g_pPlayingIDCallbackMgr->CancelEventCallbackCookie(cookie, CancelMayWait());
+  if (g_pPlayingIDCallbackMgr) g_pPlayingIDCallbackMgr->CancelEventCallbackCookie(cookie, ThisThread::WaitsForPlayCallbacks());
 }
 
 SNRESULT GetSourcePlayPosition(uint32_t playingId, uint32_t* positionMs, bool extrapolate) {

@@ -14,12 +14,6 @@ namespace SN::SoundEngine {
 
 namespace {
 
-// Inside an audio pass, a bank callback or on the bank thread: where a wait for a game thread may
-// wait for itself.
-bool OnEngineThread() {
-  return ThisThread::OnlyTriesGameLocks();
-}
-
 // The open sequence of a playing id with a reference, or null (logged).
 CSnDynamicSequence* FindSequence(uint32_t playingId, const char* caller, bool closedToo) {
   CSnIndexedObject* found =
@@ -133,8 +127,9 @@ Playlist* LockPlaylist(uint32_t playingId) {
   CSnDynamicSequence* sequence = FindSequence(playingId, "LockPlaylist", true);
   if (!sequence) return nullptr;
   // A game thread holding the playlist may be waiting for this thread: for the audio lock (a post
-  // into a full ring, a RenderAudio without the audio thread) or for a waited bank call.
-  const bool mayWait = !OnEngineThread();
+  // into a full ring, a RenderAudio without the audio thread) or for a waited bank call. Inside a
+  // pass, a bank callback or on the bank thread the lock is only tried.
+  const bool mayWait = !ThisThread::OnlyTriesGameLocks();
   Playlist* playlist = sequence->LockPlaylist(mayWait);
   if (!playlist) {
     SOUND_LOG_REPEATING(Warning,

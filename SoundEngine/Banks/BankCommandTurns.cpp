@@ -118,12 +118,19 @@ bool CSnBankCommandTurns::HandOver(const SnBankCommand& command, const SnBankAns
 }
 
 void CSnBankCommandTurns::Deliver(Node* node) {
+  // The node goes however the callback ends.
+  struct Frees {
+    CSnBankCommandTurns& turns;
+    Node* node;
+    ~Frees() {
+      Platform::ReentrantGuard guard(turns.m_lock);
+      turns.FreeNode(node);
+    }
+  } frees{*this, node};
   if (node->dropped)
     m_runner.DropCommand(node->command);
   else
     m_runner.CallBack(node->command, node->answer);
-  Platform::ReentrantGuard guard(m_lock);
-  FreeNode(node);
 }
 
 void CSnBankCommandTurns::LetTurnGo() {
@@ -168,8 +175,22 @@ SNRESULT CSnBankCommandTurns::Call(const SnBankCommand& command, bool waits, SNR
   // A waited call inside a game thread's callback runs in that thread's loop; anywhere else it is a
   // loop of its own (inside a callback of the passes' chain too: it is this thread's call).
   Caller* const loop = chain == &m_passes ? nullptr : chain;
-  Caller mine;
-  Caller& caller = loop ? *loop : mine;
+  // A loop of its own: its caller entry is listed, and the thread's chain, for as long as it runs.
+  struct Mine {
+    CSnBankCommandTurns& turns;
+    Caller* const outer;
+    Caller caller;
+    bool listed = false;
+    ~Mine() {
+      if (!listed) return;
+      t_chain = outer;
+      Platform::ReentrantGuard guard(turns.m_lock);
+      Caller** link = &turns.m_callers;
+      while (*link != &caller) link = &(*link)->next;
+      *link = caller.next;
+    }
+  } mine{*this, chain, {}};
+  Caller& caller = loop ? *loop : mine.caller;
   Node own;
   own.command = command;
   own.from = Node::Stack;
@@ -179,19 +200,13 @@ SNRESULT CSnBankCommandTurns::Call(const SnBankCommand& command, bool waits, SNR
     if (!m_open) return SN_Failure;
     Append(&own);
     if (!loop) {
-      mine.next = m_callers;
-      m_callers = &mine;
+      mine.caller.next = m_callers;
+      m_callers = &mine.caller;
+      mine.listed = true;
     }
   }
-  if (!loop) t_chain = &mine;
+  if (!loop) t_chain = &mine.caller;
   Serve(caller, loop ? &own : nullptr);
-  if (!loop) {
-    t_chain = chain;
-    Platform::ReentrantGuard guard(m_lock);
-    Caller** link = &m_callers;
-    while (*link != &mine) link = &(*link)->next;
-    *link = mine.next;
-  }
   if (own.dropped) m_runner.DropCommand(command);
   result = own.result;
   return SN_Success;
@@ -255,15 +270,21 @@ void CSnBankCommandTurns::CallPassAnswers() {
     m_passes.answers = m_passes.answersTail = nullptr;
     NotePassWork();
   }
-  Caller* const outer = t_chain;
+  // This thread calls them, in the passes' chain, until it has called the last.
+  struct Calling {
+    CSnBankCommandTurns& turns;
+    Caller* const outer = t_chain;
+    ~Calling() {
+      t_chain = outer;
+      Platform::ReentrantGuard guard(turns.m_lock);
+      turns.m_passesCalling = false;
+    }
+  } calling{*this};
   t_chain = &m_passes;
   while (Node* node = answers) {
     answers = node->next;
     Deliver(node);
   }
-  t_chain = outer;
-  Platform::ReentrantGuard guard(m_lock);
-  m_passesCalling = false;
 }
 
 bool CSnBankCommandTurns::RunNext() {

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "MemoryMgr/MemoryMgr.h"
+#include "SoundEngine/GameCode.h"
 #include "SoundEngine/SoundEngine.h"
 
 namespace SN {
@@ -107,13 +108,20 @@ void CSnPendingBankCallbacks::DoCallback(uint64_t callId, SnBankCallback callbac
     // Marked before the lock goes: a cancel that takes it next waits for this callback.
     m_entries[found].runningOn = std::this_thread::get_id();
   }
-  callback(id, image, result, poolId, cookie);
-  {
-    std::lock_guard<std::mutex> guard(m_lock);
-    const int32_t found = FindLocked(callId);
-    if (found >= 0) RemoveLocked(found);
-  }
-  m_callbackEnded.notify_all();
+  // The entry goes however the callback ends.
+  struct Ends {
+    CSnPendingBankCallbacks& set;
+    uint64_t callId;
+    ~Ends() {
+      {
+        std::lock_guard<std::mutex> guard(set.m_lock);
+        const int32_t found = set.FindLocked(callId);
+        if (found >= 0) set.RemoveLocked(found);
+      }
+      set.m_callbackEnded.notify_all();
+    }
+  } ends{*this, callId};
+  GameCode::Call(GameCode::Kind::BankCallback, [&] { callback(id, image, result, poolId, cookie); });
 }
 
 void CSnPendingBankCallbacks::RemovePending(uint64_t callId) {

@@ -5,6 +5,7 @@
 #include "SoundEngine/Callbacks/BusCallbackMgr.h"
 
 #include "SoundEngine/AudioMgr.h"
+#include "SoundEngine/GameCode.h"
 #include "SoundEngine/Lower/Mixing/BusCallbackFlags.h"
 
 namespace SN {
@@ -84,7 +85,8 @@ bool CSnBusCallbackMgr::DoVolumeCallback(uint32_t busId, void* info) {
   Platform::ReentrantGuard guard(m_lock);
   const Volume* entry = Find(m_volume, busId);
   if (!entry || !entry->callback) return false;
-  entry->callback(info);
+  const SnBusVolumeCallback callback = entry->callback;
+  GameCode::Call(GameCode::Kind::BusVolumeCallback, [&] { callback(info); });
   return true;
 }
 
@@ -92,7 +94,9 @@ bool CSnBusCallbackMgr::DoMeteringCallback(uint32_t busId, void* metering, uint3
   Platform::ReentrantGuard guard(m_lock);
   const Metering* entry = Find(m_metering, busId);
   if (!entry || !entry->callback) return false;
-  entry->callback(metering, channelConfig, entry->flags);
+  const SnBusMeteringCallback callback = entry->callback;
+  const uint32_t flags = entry->flags;
+  GameCode::Call(GameCode::Kind::BusMeteringCallback, [&] { callback(metering, channelConfig, flags); });
   return true;
 }
 

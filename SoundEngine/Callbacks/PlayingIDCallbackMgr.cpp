@@ -3,6 +3,7 @@
 #include "SoundEngine/Callbacks/PlayingIDCallbackMgr.h"
 
 #include "SoundEngine/Callbacks/PlayPositionStore.h"
+#include "SoundEngine/GameCode.h"
 #include "SoundEngine/GameSyncs/RTPCMgr.h"
 #include "SoundEngine/GameSyncs/RegistryMgr.h"
 #include "SoundEngine/Modulators/ModulatorObjects.h"
@@ -211,14 +212,21 @@ void CSnPlayingIDCallbackMgr::CountCallback(Running& running, uint32_t playingId
 }
 
 void CSnPlayingIDCallbackMgr::Call(Running& running, SnCallbackFunc callback, uint32_t type, SnCallbackInfo* info) {
-  callback(type, info);
-  std::lock_guard<std::mutex> guard(m_runningLock);
-  for (Running** link = &m_running; *link; link = &(*link)->next) {
-    if (*link != &running) continue;
-    *link = running.next;
-    break;
-  }
-  m_runningChanged.notify_all();
+  // The record leaves the running list however the callback ends.
+  struct Ends {
+    CSnPlayingIDCallbackMgr& manager;
+    Running& running;
+    ~Ends() {
+      std::lock_guard<std::mutex> guard(manager.m_runningLock);
+      for (Running** link = &manager.m_running; *link; link = &(*link)->next) {
+        if (*link != &running) continue;
+        *link = running.next;
+        break;
+      }
+      manager.m_runningChanged.notify_all();
+    }
+  } ends{*this, running};
+  GameCode::Call(GameCode::Kind::PlayCallback, [&] { callback(type, info); });
 }
 
 template <typename Fill>

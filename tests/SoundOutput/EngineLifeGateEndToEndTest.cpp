@@ -1,8 +1,8 @@
 // The engine's life behind one gate, from Init's first step to Term's last: Term frees no playlist a
 // game thread holds and ends a lock waiting behind the holder; calls and a Term made while Init
-// runs on another thread neither read nor free what Init builds; a second Term returns once the first
-// has freed the engine; and the calls of the callbacks Term answers are refused, as every call made
-// once Term has begun.
+// runs on another thread neither read nor free what Init builds, nor do those of game code Init itself
+// runs (a custom sink's factory); a second Term returns once the first has freed the engine; and the
+// calls of the callbacks Term answers are refused, as every call made once Term has begun.
 #include <atomic>
 #include <string>
 #include <thread>
@@ -178,6 +178,64 @@ TEST_P(EngineLifeGateTest, CallsMadeWhileInitRunsMeetAnEngineDown) {
   EXPECT_EQ(SoundEngine::RegisterGameObj(kObject), SN_Success);
 }
 
+// A custom sink factory, game code Init runs, calling the engine: what each call answered.
+struct CallingSinkFactory {
+  static CallingSinkFactory*& Current() {
+    static CallingSinkFactory* current = nullptr;
+    return current;
+  }
+  static void Extension(bool) { ++Current()->extensionCalls; }
+  static void Bank(uint32_t, const void*, SNRESULT, int32_t, void*) { ++Current()->bankCallbacks; }
+  static CSnSink* Make(int32_t pool) {
+    CallingSinkFactory& self = *Current();
+    if (self.made++ == 0) {
+      self.rtpc = int(SoundEngine::SetRTPCValue(1234u, 1.0f, kObject));
+      self.playingId = SoundEngine::PostEvent("Play_Beep", kObject);
+      uint32_t id = 0;
+      self.load = int(SoundEngine::LoadBank(self.image->data(), uint32_t(self.image->size()), &Bank, nullptr, id));
+      self.suspend = int(SoundEngine::Suspend(true));
+      self.extension = int(SoundEngine::AddBehavioralExtension(&Extension));
+    }
+    return OutputTest::MemorySink::Make(pool);
+  }
+  const std::vector<uint8_t>* image = nullptr;
+  int made = 0;
+  std::atomic<int> extensionCalls{0}, bankCallbacks{0};
+  int rtpc = -1, load = -1, suspend = -1, extension = -1;
+  uint32_t playingId = ~0u;
+  explicit CallingSinkFactory(const std::vector<uint8_t>& bank) : image(&bank) { Current() = this; }
+  ~CallingSinkFactory() { Current() = nullptr; }
+};
+
+// A suite of its own, beside the gate's longer one.
+class EngineLifeGameCodeTest : public EngineLifeGateTest {};
+
+TEST_P(EngineLifeGameCodeTest, GameCodeInitRunsMeetsTheEngineDown) {
+  const std::vector<uint8_t>& image = BankImage(LoopingBankText("Factory", 330), "Factory");
+  SoundEngine::Term();
+  log_.Take();
+  CallingSinkFactory factory(image);
+  SnInitSettings settings = settings_;
+  SnPlatformInitSettings platform = platform_;
+  settings.mainOutputSettings.customSinkFactory = &CallingSinkFactory::Make;
+  ASSERT_EQ(SoundEngine::Init(&settings, &platform), SN_Success);
+  ASSERT_NE(factory.made, 0) << "Init made no sink";
+  EXPECT_EQ(factory.rtpc, int(SN_Failure));
+  EXPECT_EQ(factory.playingId, 0u);
+  EXPECT_EQ(factory.load, int(SN_Failure));
+  EXPECT_EQ(factory.suspend, int(SN_Failure)) << "a suspend made inside Init was taken";
+  EXPECT_EQ(factory.extension, int(SN_Failure)) << "an extension added inside Init was taken";
+  EXPECT_NE(log_.Take().find("refused, the sound engine is being initialised"), std::string::npos);
+  // The new life runs no extension added there, and calls back no bank call refused there.
+  for (int frame = 0; frame < 3; ++frame) {
+    ASSERT_EQ(OutputTest::RenderNullFrame(), SN_Success);
+  }
+  EXPECT_EQ(factory.extensionCalls.load(), 0);
+  EXPECT_EQ(factory.bankCallbacks.load(), 0);
+  SoundEngine::Term();
+  EXPECT_EQ(factory.extensionCalls.load(), 0) << "Term told an extension added inside Init of the end";
+}
+
 // A bank callback held until the test lets it go, or until Term has begun: on the bank thread, or
 // without it inside its load on the loader's thread.
 struct HeldBankCallback {
@@ -248,10 +306,14 @@ TEST_P(EngineLifeGateTest, CallsFromCallbacksTermAnswersOnItsThreadAreRefused) {
   EXPECT_EQ(answer.rtpc.load(), int(SN_Failure));
 }
 
+std::string LifeGateThreadsName(const ::testing::TestParamInfo<std::tuple<bool, bool>>& info) {
+  return std::string(std::get<0>(info.param) ? "BankThread" : "NoBankThread") +
+         (std::get<1>(info.param) ? "AudioThread" : "NoAudioThread");
+}
+
 INSTANTIATE_TEST_SUITE_P(Threads, EngineLifeGateTest, ::testing::Combine(::testing::Bool(), ::testing::Bool()),
-                         [](const ::testing::TestParamInfo<std::tuple<bool, bool>>& info) {
-                           return std::string(std::get<0>(info.param) ? "BankThread" : "NoBankThread") +
-                                  (std::get<1>(info.param) ? "AudioThread" : "NoAudioThread");
-                         });
+                         LifeGateThreadsName);
+INSTANTIATE_TEST_SUITE_P(Threads, EngineLifeGameCodeTest, ::testing::Combine(::testing::Bool(), ::testing::Bool()),
+                         LifeGateThreadsName);
 
 }  // namespace

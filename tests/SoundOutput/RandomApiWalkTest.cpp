@@ -76,6 +76,7 @@ constexpr uint32_t kMaxCallbackDepth = 2;
 constexpr uint32_t kRingBytes = 131072;
 // Longer than any honest wait of the walk with no call returning anywhere and none of its threads at
 // work (all asleep on locks and events, none waiting for a processor); a hang ends the run by then.
+// Likewise for one thread's call while the renderers keep returning: see Held.
 constexpr auto kDeadline = std::chrono::seconds(20);
 // A call that others' calls keep moving around but that never returns itself (work that outruns its
 // runner) ends the run once the walk has spent this much processor time (all its threads) since the
@@ -485,6 +486,10 @@ class RandomApiWalkTest : public OutputFixture {
     std::atomic<int64_t> since{0};
     std::atomic<uint32_t> step{0};
     std::atomic<uint64_t> id{0};  // the thread making the call (Platform::CurrentThreadId)
+    std::atomic<uint64_t> calls{0};  // the calls begun: a new one is a new place
+    // It renders the game's frames (the game's loop, the second renderer): its calls return whatever
+    // the game threads' do, and its work is not theirs.
+    std::atomic<bool> renders{false};
     uint32_t index = 0;
     uint32_t squeezeSteps = 0;  // while above 0, this thread holds the default pool near full
     uint32_t chainAt = 0;       // the step that begins with a chain of bank calls
@@ -508,6 +513,7 @@ class RandomApiWalkTest : public OutputFixture {
   auto Watched(Thread& thread, const char* what, Call&& call) {
     thread.since = Clock::now().time_since_epoch().count();
     thread.id = Platform::CurrentThreadId();
+    thread.calls.fetch_add(1);
     thread.waitingFor = what;
     struct Done {
       RandomApiWalkTest& walk;
@@ -515,6 +521,7 @@ class RandomApiWalkTest : public OutputFixture {
       ~Done() {
         thread.waitingFor = nullptr;
         walk.Returned();
+        if (!thread.renders.load()) walk.Moved();
       }
     } done{*this, thread};
     return call();
@@ -552,13 +559,18 @@ class RandomApiWalkTest : public OutputFixture {
            " ms";
   }
   void Returned() { lastReturn_ = Clock::now().time_since_epoch().count(); }
-  // Once the walk has stood still for the deadline with a call in it, or a call has outlasted the
-  // longest call: every call each thread is in. Standing still is time in which nothing returned, no
-  // chain's link came and no thread of the walk was at work (`idle`, kept by the watchdog): a loaded
-  // machine that keeps the walk's threads from a processor makes a call slow, not late. A loop that
-  // spins without end meets the longest call, in the processor time spent since a call began (`spent`).
+  // What a game thread's call may wait for moved: a call of a thread that renders no frames returned,
+  // or a bank callback came (a chain's link among them).
+  void Moved() { moves_.fetch_add(1); }
+  // Once the walk has stood still for the deadline with a call in it, a thread's call has been held
+  // for the deadline, or a call has outlasted the longest call: every call each thread is in. Standing
+  // still is time in which nothing returned, no chain's link came and no thread of the walk was at work
+  // (`idle`, kept by the watchdog): a loaded machine that keeps the walk's threads from a processor
+  // makes a call slow, not late. Held is the same for one thread's call while the renderers go on
+  // (`held`, each thread's; see HeldCall). A loop that spins without end meets the longest call, in
+  // the processor time spent since a call began (`spent`).
   template <typename Spent>
-  std::string Waiting(int64_t now, int64_t idle, Spent&& spent) {
+  std::string Waiting(int64_t now, int64_t idle, Spent&& spent, const int64_t* held) {
     const int64_t deadline = std::chrono::duration_cast<Clock::duration>(kDeadline).count();
     const int64_t longest = std::chrono::nanoseconds(kLongestCall).count();
     const auto overdue = [&](int64_t since) { return idle > deadline || spent(since) > longest; };
@@ -567,13 +579,20 @@ class RandomApiWalkTest : public OutputFixture {
     for (Thread& thread : threads_) {
       const char* what = thread.waitingFor.load();
       if (!what) continue;
-      late = late || overdue(thread.since.load());
+      const int64_t heldFor = held[thread.index];
+      late = late || overdue(thread.since.load()) || heldFor > heldLimit_.count();
       text += "\n  " + ThreadName(thread.index) + " (step " + std::to_string(thread.step.load()) + ") is in " + what +
-              " since " + Seconds(now - thread.since.load());
+              " since " + Seconds(now - thread.since.load()) + (heldFor ? ", held " + Seconds(heldFor) : "");
     }
     for (CallbackPlace& place : places_)
       late = late || (place.depth.load() && overdue(place.since[0].load()));
     return late ? text + CallbackCalls(now) : std::string();
+  }
+  // Whether the thread `tid` renders the game's frames now.
+  bool Renders(long tid) {
+    for (Thread& thread : threads_)
+      if (thread.renders.load() && long(thread.id.load()) == tid) return true;
+    return false;
   }
   // The threads in a watched call or in a call from a callback, once each.
   std::vector<std::pair<uint64_t, std::string>> StuckThreads() {
@@ -589,9 +608,31 @@ class RandomApiWalkTest : public OutputFixture {
       if (place.depth.load()) add(place.thread.load(), place.name);
     return stuck;
   }
+  // One thread's call as the watchdog follows it: which call (Thread::calls), and how long it has been
+  // held there. A call is held while nothing it may wait for moves: the time of the looks at which it
+  // was in the same call, no thread that renders no frames returned from a call since the look before,
+  // no bank callback came (nor a chain's link), and no thread of the process but the renderers (the
+  // audio thread, the game's loop, the second renderer; the call's own thread counts, renderer or not)
+  // was running, waiting for a processor or waiting for the disk. A waited call behind long commands
+  // is not held while what runs them is at work (the bank thread, the I/O thread, a game thread
+  // holding the run turn, the caller itself), however slowly a loaded machine lets it go, and the
+  // commands ahead of it answer as they end; the renderers return every frame whatever the game
+  // threads do, so their calls and their work move nothing here. A call held for the deadline ends
+  // the run: game threads' calls waiting for each other (one holding the bank queue's run turn while
+  // its own waited call waits for it) while the frames go on. A waiter that polls (a waited bank call
+  // looks at its answer every few ms) is seen at work now and then: such a look is not counted, and
+  // ends nothing. Where the threads cannot be seen no call is held (standing still still ends it).
+  struct HeldCall {
+    uint64_t calls = 0;
+    int64_t held = 0;
+  };
   void WatchThreads() {
     const long self = long(Platform::CurrentThreadId());
     DIR* const tasks = opendir("/proc/self/task");
+    HeldCall heldCalls[kThreads + 2];
+    int64_t held[kThreads + 2] = {};
+    std::vector<long> atWork;
+    uint64_t moves = moves_.load();
     // The walk's processor time (ns) at each look, from its first: what it has spent since a moment.
     std::deque<std::pair<int64_t, int64_t>> used;
     const auto processorTime = [] {
@@ -610,19 +651,39 @@ class RandomApiWalkTest : public OutputFixture {
       else if (!tasks || !Platform::AnyThreadAtWork(tasks, self))
         idle += now - last;
       moved = movedNow;
+      const bool seen = tasks && Platform::ThreadsAtWork(tasks, self, atWork);
+      const bool gameMoved = moves != moves_.load();
+      moves = moves_.load();
+      const long audio = long(AudioThread::ThreadId());
+      for (Thread& thread : threads_) {
+        HeldCall& call = heldCalls[thread.index];
+        const uint64_t calls = thread.calls.load();
+        const long id = long(thread.id.load());
+        if (!seen || gameMoved || !thread.waitingFor.load() || calls != call.calls) {
+          call = {calls, 0};
+        } else if (std::none_of(atWork.begin(), atWork.end(), [&](long tid) {
+                     return tid == id || !(tid == audio || Renders(tid));
+                   })) {
+          call.held += now - last;
+        }
+        held[thread.index] = call.held;
+      }
       last = now;
       used.emplace_back(now, processorTime());
       const auto spent = [&](int64_t since) {
         const auto at = std::lower_bound(used.begin(), used.end(), std::make_pair(since, int64_t(0)));
         return used.back().second - (at == used.end() ? used.back().second : at->second);
       };
-      const std::string waiting = Waiting(now, idle, spent);
+      const std::string waiting = Waiting(now, idle, spent, held);
       if (waiting.empty()) continue;
       std::fprintf(stderr,
                    "calls did not return: the walk stood still for %lld s (nothing returning and no thread at "
-                   "work), or a call outlasted %lld s of its processor time (%s):%s\nafter%s\n",
-                   static_cast<long long>(kDeadline.count()), static_cast<long long>(kLongestCall.count()),
-                   Mode().c_str(), waiting.c_str(), history_.Text().c_str());
+                   "work), a thread's call was held %lld s (nothing it may wait for moving while the frames go "
+                   "on), or a call outlasted %lld s of its processor time (%s):%s\nafter%s\n",
+                   static_cast<long long>(kDeadline.count()),
+                   static_cast<long long>(std::chrono::duration_cast<std::chrono::seconds>(heldLimit_).count()),
+                   static_cast<long long>(kLongestCall.count()), Mode().c_str(), waiting.c_str(),
+                   history_.Text().c_str());
       RandomWalk::PrintStacks(StuckThreads());
       std::abort();
     }
@@ -906,6 +967,7 @@ class RandomApiWalkTest : public OutputFixture {
     return callbacks[slot];
   }
   void Answered(BankCall& call, SNRESULT result) {
+    Moved();
     const uint64_t self = Platform::CurrentThreadId();
     CallbackPlace* place = PlaceOfThisThread();
     if (InCall* in = t_inCall; in && in->ordered && in->depth == t_bankCallbacks) {
@@ -1213,6 +1275,7 @@ class RandomApiWalkTest : public OutputFixture {
         walk->Fail(chain.what + ": link " + std::to_string(chain.links.load()) + " came inside " + *in->what +
                    ", a game thread's call: a chain begun in a pass held it");
     walk->lastLink_ = Clock::now().time_since_epoch().count();
+    walk->Moved();
     if (chain.links.fetch_add(1) + 1 >= chain.length) {
       chain.ended = true;
       return;
@@ -2054,6 +2117,7 @@ class RandomApiWalkTest : public OutputFixture {
     Thread& loop = threads_[kThreads];
     std::thread frames([&] {
       t_gameThread = kThreads;
+      loop.renders = true;
       for (uint32_t frame = 0; running.load(); ++frame) {
         Watched(loop, "RenderAudio", [] { return SoundEngine::RenderAudio(); });
         if (frame % 64 == 0 && !keptChainBegun_.load())
@@ -2063,16 +2127,19 @@ class RandomApiWalkTest : public OutputFixture {
           });
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
       }
+      loop.renders = false;
     });
     // Without the audio thread a second game thread renders too, while the others unload and free.
     std::thread second;
     if (!audioThread_)
       second = std::thread([&] {
         t_gameThread = kThreads + 1;
+        threads_[kThreads + 1].renders = true;
         while (running.load()) {
           Watched(threads_[kThreads + 1], "RenderAudio", [] { return SoundEngine::RenderAudio(); });
           std::this_thread::sleep_for(std::chrono::microseconds(500 + Below(threads_[kThreads + 1].random, 1000)));
         }
+        threads_[kThreads + 1].renders = false;
       });
     for (std::thread& game : games) {
       game.join();
@@ -2179,6 +2246,7 @@ class RandomApiWalkTest : public OutputFixture {
     RandomApiWalkTest* walk = g_walk;
     TermCall& call = *static_cast<TermCall*>(cookie);
     if (!walk) return;
+    walk->Moved();
     if (call.calls.fetch_add(1)) walk->Fail(call.what + ": its callback came twice");
     if (call.afterTerm) walk->Fail(call.what + ": made once Term had returned, it called back");
     // Answered by Term on its own thread: every call made here is refused.
@@ -2492,6 +2560,9 @@ class RandomApiWalkTest : public OutputFixture {
   std::atomic<int64_t> lastLink_{0};
   // When a watched call, or a call made in a callback, last returned.
   std::atomic<int64_t> lastReturn_{0};
+  std::atomic<uint64_t> moves_{0};  // see Moved
+  // How long a call may be held (see HeldCall).
+  Clock::duration heldLimit_ = kDeadline;
   std::atomic<bool> stop_{false};
   RandomWalk::History history_;
   std::mutex failureLock_;
@@ -2551,6 +2622,51 @@ TEST_F(RandomApiWalkTest, EveryFrameIsFiniteEveryWaitedCallReturnsAndEveryCallba
 TEST_F(RandomApiWalkNoBankThreadTest, EveryFrameIsFiniteEveryWaitedCallReturnsAndEveryCallbackComesOnce) { Walk(); }
 TEST_F(RandomApiWalkNoAudioThreadTest, EveryFrameIsFiniteEveryWaitedCallReturnsAndEveryCallbackComesOnce) { Walk(); }
 TEST_F(RandomApiWalkNoEngineThreadsTest, EveryFrameIsFiniteEveryWaitedCallReturnsAndEveryCallbackComesOnce) { Walk(); }
+
+// A deadlock of the game's own among its threads' calls while its loop renders on: a bank callback on
+// the bank thread waits for a lock a game thread holds across a waited load, which waits for the bank
+// thread. The watchdog ends the run, naming the held call, with the thread's stack and the history.
+class RandomApiWalkHeldCallTest : public RandomApiWalkTest {};
+std::mutex g_heldGameLock;
+TEST_F(RandomApiWalkHeldCallTest, AGameThreadsCallHeldWhileTheFramesGoOnEndsTheRunWithItsStack) {
+  const std::string style = GTEST_FLAG_GET(death_test_style);
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_DEATH(
+      {
+        // The child's own deadline: a watchdog that says nothing by then fails the case.
+        std::thread([] {
+          std::this_thread::sleep_for(std::chrono::seconds(10));
+          std::fprintf(stderr, "the watchdog said nothing within 10 s\n");
+          std::_Exit(1);
+        }).detach();
+        heldLimit_ = std::chrono::seconds(2);
+        for (uint32_t i = 0; i < kThreads + 2; ++i) threads_[i].index = i;
+        watchdog_ = std::thread([this] { WatchThreads(); });
+        Thread& loop = threads_[kThreads];
+        std::thread frames([&] {
+          loop.renders = true;
+          while (true) {
+            Watched(loop, "RenderAudio", [] { return SoundEngine::RenderAudio(); });
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+          }
+        });
+        frames.detach();
+        Thread& game = threads_[0];
+        std::lock_guard<std::mutex> lock(g_heldGameLock);
+        history_.Note(0, "thread 0: LoadBank(\"WalkF.bnk\") whose callback takes the game's lock, held here");
+        uint32_t id = 0;
+        const SnBankCallback takesTheLock = [](uint32_t, const void*, SNRESULT, int32_t, void*) {
+          std::lock_guard<std::mutex> in(g_heldGameLock);
+        };
+        SoundEngine::LoadBank("WalkF.bnk", takesTheLock, nullptr, -1, id);
+        Watched(game, "LoadBank(\"Init.bnk\") holding the game's lock", [&] {
+          return SoundEngine::LoadBank("Init.bnk", -1, id);
+        });
+      },
+      "game thread 0 \\(step 0\\) is in LoadBank\\(\"Init.bnk\"\\) holding the game's lock since [0-9]+ ms, held "
+      "[0-9]+ ms(.|\n)*whose callback takes the game's lock(.|\n)*the stack of game thread 0");
+  GTEST_FLAG_SET(death_test_style, style);
+}
 
 // What the walk found, each as a case of its own.
 

@@ -8,6 +8,7 @@
 
 #include "Base/Assert.h"
 #include "SoundEngine/AudioMgr.h"
+#include "SoundEngine/GameCode.h"
 #include "SoundEngine/Log.h"
 #include "SoundEngine/Lower/LowerEngineCore.h"
 #include "SoundEngine/Lower/Mixing/FrameConvert.h"
@@ -93,7 +94,9 @@ uint32_t CSnOutputDevice::GetNumSinkBuffers() const {
 CSnSink* CSnOutputDevice::MakeSink(bool playNow) {
   CSnSink* sink = nullptr;
   if (m_settings.customSinkFactory) {
-    sink = m_settings.customSinkFactory(g_LEngineDefaultPoolId);
+    // Game code, also when Init makes the device: its calls meet the engine down; a throw makes no sink.
+    const SnCustomSinkFactory factory = m_settings.customSinkFactory;
+    GameCode::Call(GameCode::Kind::SinkFactory, [&] { sink = factory(g_LEngineDefaultPoolId); });
     if (sink) {
       SnSinkFormat format{LowerEngine::SampleRate(), m_settings.channelConfig, 32, true,
                           4 * ChannelCount(m_settings.channelConfig)};
