@@ -1,8 +1,9 @@
 # The ThreadSanitizer configuration's tests: only the binaries whose tests run the sound engine's
 # threads (audio thread, bank thread, the stream devices' I/O threads, the suspended-render timer, the
 # game's sound system that starts them all, the music's waited unloads against the bank thread, its
-# plays heard end to end beside the stream devices' I/O threads, and a MIDI clip's media taken back by
-# the game while the audio thread renders),
+# plays heard end to end beside the stream devices' I/O threads, a MIDI clip's media taken back by
+# the game while the audio thread renders, and the engine's life gate with the bank calls Term drops,
+# answered on the bank thread or the audio thread),
 # with the libraries they link. `ThreadTests` builds them all.
 find_package(GTest REQUIRED)
 

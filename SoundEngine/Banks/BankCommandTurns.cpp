@@ -19,32 +19,40 @@ void CSnBankCommandTurns::Close() {
     Platform::ReentrantGuard guard(m_lock);
     m_open = false;
   }
+  // The bank thread drops what is queued, calling back on its own thread.
+  m_unheld.Set();
   m_queued.Set();
 }
 
-void CSnBankCommandTurns::Drop() {
-  for (;;) {
-    SnBankCommand command;
-    {
-      Platform::ReentrantGuard guard(m_lock);
-      Node* node = TakeHead();
-      if (!node) break;
-      NotePassWork();
-      node->done = node->dropped = true;
-      if (Caller* caller = node->caller; caller && caller != &m_passes) {
-        // Its caller tells itself, on its own thread, inside its call.
-        --caller->pending;
-        if (node->from != Node::Stack) HandTo(*caller, node);
-        caller->wake.Set();
-        continue;
-      }
-      command = node->command;
-      FreeNode(node);
+bool CSnBankCommandTurns::DropHead(bool passesGoOn) {
+  SnBankCommand command;
+  {
+    Platform::ReentrantGuard guard(m_lock);
+    Node* node = m_open ? nullptr : TakeHead();
+    if (!node) return false;
+    NotePassWork();
+    node->done = node->dropped = true;
+    Caller* const caller = node->caller;
+    // A game thread's call tells itself, on its own thread, inside its call; a kept one is told at a
+    // pass's end, where the passes' answers come.
+    if (caller && (caller != &m_passes || passesGoOn)) {
+      --caller->pending;
+      if (node->from != Node::Stack) HandTo(*caller, node);
+      caller->wake.Set();
+      return true;
     }
-    m_runner.DropCommand(command);
+    command = node->command;
+    FreeNode(node);
   }
-  // The answers the passes' ends have not called yet are called here.
-  CallPassAnswers();
+  m_runner.DropCommand(command);
+  return true;
+}
+
+void CSnBankCommandTurns::Drop(bool passesGoOn) {
+  while (DropHead(passesGoOn)) {
+  }
+  // The answers the passes' ends have not called yet are called here, once no pass will.
+  if (!passesGoOn) CallPassAnswers();
   Platform::ReentrantGuard guard(m_lock);
   FreeBlockIfUnused();
 }
@@ -280,7 +288,8 @@ void CSnBankCommandTurns::CallPassAnswers() {
 }
 
 bool CSnBankCommandTurns::RunNext() {
-  return RunHead([](const Node&) { return true; });
+  // Once the queue is closed the bank thread answers what is queued, in order, on its own thread.
+  return RunHead([this](const Node&) { return m_open; }) || DropHead(false);
 }
 
 }  // namespace SN

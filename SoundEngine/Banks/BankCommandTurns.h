@@ -24,12 +24,15 @@ class CSnBankCommandTurns final : public CSnBankCommandQueue {
     Close();
     Drop();
   }
-  // Refuses calls from now on (SN_Failure), and wakes the bank thread.
+  // Refuses calls from now on (SN_Failure), and wakes the bank thread (held or not), whose RunNext
+  // drops what is queued from then on.
   void Close();
-  // What is queued goes unrun: a game thread's call is told on its own thread, inside its call;
-  // any other command's caller here (see ISnBankCommandRunner::DropCommand), where the answers handed
-  // to the passes and not yet called are called too. The block goes with the last node.
-  void Drop();
+  // What is queued goes unrun, in order: a game thread's call is told on its own thread, inside its
+  // call; a command kept in a pass where the passes' answers come, at a pass's end when
+  // `passesGoOn` (the audio thread runs passes still), else here with the answers handed to the
+  // passes and not yet called; the bank thread's here (see ISnBankCommandRunner::DropCommand). The
+  // block goes with the last node.
+  void Drop(bool passesGoOn = false);
   bool HasBankThread() const { return m_bankThread; }
 
   // Without the bank thread, a game thread's call made outside a pass. The thread's first bank call
@@ -59,12 +62,22 @@ class CSnBankCommandTurns final : public CSnBankCommandQueue {
   // began its chain to call back with. False for any other callback, to be called now.
   bool HandOver(const SnBankCommand& command, const SnBankAnswer& answer);
 
-  // The bank thread: waits until a command was queued (or the queue closed); RunNext runs the head,
+  // The bank thread: waits until a command was queued and the thread is not held (or the queue
+  // closed); RunNext runs the head, or once the queue is closed drops it, calling back on this thread;
   // false when there is none.
-  void WaitForCommands() { m_queued.Wait(Platform::kWaitForever); }
+  void WaitForCommands() {
+    m_queued.Wait(Platform::kWaitForever);
+    m_unheld.Wait(Platform::kWaitForever);
+  }
   bool RunNext();
+  // For tests: the bank thread waits before its next command until released, or until the queue closes.
+  void Hold() { m_unheld.Clear(); }
+  void Release() { m_unheld.Set(); }
 
  private:
+  // Once closed: the head, out of the list unrun, told to its caller as Drop says; false when there
+  // is none (or the queue is open).
+  bool DropHead(bool passesGoOn);
   // A node of `chain` (null: the bank thread's) at the tail; 52 without one, SN_Failure once closed.
   SNRESULT Queue(const SnBankCommand& command, Caller* chain);
   // With the run turn: runs the head when `wanted` holds for it; false when it does not (or there is
@@ -103,6 +116,8 @@ class CSnBankCommandTurns final : public CSnBankCommandQueue {
   // pass's end without it: see AfterPass.
   std::atomic<uint32_t> m_passWork{0};
   Platform::Event m_queued{Platform::Event::Reset::Auto};
+  // Cleared while a test holds the bank thread; set again when the queue closes.
+  Platform::Event m_unheld{Platform::Event::Reset::Manual, true};
 };
 
 }  // namespace SN

@@ -107,8 +107,15 @@ void CSnSoundBankManager::Term() {
 }
 
 void CSnSoundBankManager::CloseQueue() {
+  // A dropped command's callback comes where its place's callbacks come: the bank thread drops what
+  // is queued itself (it is woken, held or not). Without it a game thread's call is told inside its
+  // call, and a command kept in a pass at a pass's end: on the audio thread, woken for it, while
+  // there is one; else here.
   m_queue.Close();
-  m_queue.Drop();
+  if (m_queue.HasBankThread()) return;
+  const bool audioThread = g_pAudioMgr && SoundEngine::Settings().useAudioThread != 0;
+  m_queue.Drop(audioThread);
+  if (audioThread) g_pAudioMgr->WakeThread();
 }
 
 void CSnSoundBankManager::FinishBankRecord(CSnLoadedBank* bank) {

@@ -233,7 +233,8 @@ class CSnSoundBankManager : public ISnBankRecordReceiver, public ISnBankCommandR
   virtual void CallCallback(const SnBankCommand& command, uint32_t id, SNRESULT result, int32_t poolId);
   virtual void StopThread() {}
   // Term's first step, before it waits for the calls inside: the queue refuses calls, and the
-  // commands queued go unrun (a caller waiting for one gets SN_Failure); a command running ends.
+  // commands queued go unrun (a caller waiting for one gets SN_Failure; a callback comes where its
+  // place's callbacks come, see Drop); a command running ends.
   void CloseQueue();
   // The commands queued and not yet begun.
   uint32_t QueuedCount() { return m_queue.Count(); }

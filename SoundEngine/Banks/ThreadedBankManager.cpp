@@ -32,8 +32,8 @@ bool CSnThreadedSoundBankManager::IsBankThread() const {
   return m_threadId.load() != 0 && m_threadId.load() == Platform::CurrentThreadId();
 }
 
-void CSnThreadedSoundBankManager::HoldThread() { m_hold.Clear(); }
-void CSnThreadedSoundBankManager::ReleaseThread() { m_hold.Set(); }
+void CSnThreadedSoundBankManager::HoldThread() { m_queue.Hold(); }
+void CSnThreadedSoundBankManager::ReleaseThread() { m_queue.Release(); }
 
 uint32_t CSnThreadedSoundBankManager::ThreadMain(void* context) {
   static_cast<CSnThreadedSoundBankManager*>(context)->Run();
@@ -45,9 +45,9 @@ void CSnThreadedSoundBankManager::Run() {
   m_threadId = Platform::CurrentThreadId();
   for (;;) {
     m_queue.WaitForCommands();
-    m_hold.Wait(Platform::kWaitForever);
     if (m_stop.load()) break;
-    // Each command runs without the queue lock: the game may queue while a bank loads.
+    // Each command runs without the queue lock: the game may queue while a bank loads. Once Term has
+    // closed the queue, what is queued is dropped here, each callback called on this thread.
     while (!m_stop.load() && m_queue.RunNext()) {
     }
   }
@@ -59,10 +59,10 @@ void CSnThreadedSoundBankManager::StopThread() {
   m_stop = 1;
   m_queue.Close();
   if (m_thread) {
-    m_hold.Set();
     Platform::JoinThread(m_thread);
     m_thread = nullptr;
   }
+  // What the thread left: dropped here.
   m_queue.Drop();
 }
 

@@ -23,11 +23,13 @@ class CSnThreadedSoundBankManager final : public CSnSoundBankManager {
   // The thread stops, then the base.
   void Term() override;
   // Ends the thread; the queue refuses commands from then on, and those still queued are dropped:
-  // each is answered with SN_Failure, callers waiting for one released, callbacks called on this
-  // thread (a cancel made before withdraws them).
+  // each is answered with SN_Failure, callers waiting for one released, callbacks called on the bank
+  // thread while it runs (once the queue has closed), those it left on this thread (a cancel made
+  // before withdraws them).
   void StopThread() override;
 
-  // For tests: holds the thread before its first command, so that commands pile up.
+  // For tests: holds the thread before its next command, so that commands pile up; the queue's
+  // close lets it go.
   void HoldThread();
   void ReleaseThread();
   bool IsBankThread() const override;
@@ -39,7 +41,6 @@ class CSnThreadedSoundBankManager final : public CSnSoundBankManager {
   std::atomic<uint32_t> m_stop{0};
   Platform::Thread* m_thread = nullptr;
   std::atomic<uint64_t> m_threadId{0};
-  Platform::Event m_hold{Platform::Event::Reset::Manual, true};
 };
 
 // The manager Init makes (threaded when `useBankThread` is set); null pointers when there is none.

@@ -3,7 +3,9 @@
 // after it; and a game thread's waited call runs the commands ahead of its own, then its own, none
 // kept after it, and returns while callbacks go on making calls.
 #include <atomic>
+#include <fstream>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <utility>
@@ -64,23 +66,27 @@ struct Chain {
 };
 
 // A play's callback that holds its pass until a game thread's load waits for the audio lock, then
-// keeps a bank call, queued after that load: which thread its callback comes on.
+// keeps a load of the bank file `kKeptFile`, queued after that load: which thread its callback comes
+// on (the file hook tells which thread ran it).
 struct KeptBehind {
+  static constexpr const char* kKeptFile = "KeptBehind.bnk";
   std::atomic<bool> holding{false};
   std::atomic<bool> made{false};
-  std::atomic<int> answers{0};
+  std::atomic<int> answers{0}, result{-1};
   std::atomic<std::thread::id> answeredOn{};
   static void Played(uint32_t, SnCallbackInfo* info) {
     auto* self = static_cast<KeptBehind*>(info->cookie);
     if (self->holding.exchange(true)) return;
     EXPECT_TRUE(
         OrvTest::WaitUntil([] { return SnAudioLockTurn::Wanted(); }, "the game thread's load to wait for the pass"));
-    EXPECT_EQ(SoundEngine::UnloadBank(12345u, nullptr, &Answered, self), SN_Success);
+    uint32_t id = 0;
+    EXPECT_EQ(SoundEngine::LoadBank(kKeptFile, &Answered, self, -1, id), SN_Success);
     self->made = true;
   }
-  static void Answered(uint32_t, const void*, SNRESULT, int32_t, void* cookie) {
+  static void Answered(uint32_t, const void*, SNRESULT result, int32_t, void* cookie) {
     auto* self = static_cast<KeptBehind*>(cookie);
     self->answeredOn = std::this_thread::get_id();
+    self->result = int(result);
     self->answers.fetch_add(1);
   }
 };
@@ -219,15 +225,40 @@ TEST_F(BankCommandOrderTest, AGameThreadsWaitedCallReturnsWhileCallbacksKeepMaki
   EXPECT_TRUE(Await([&] { return chain_.started.load(); }, "the kept call's answer"));
 }
 
+// With the audio thread and without it (a game thread of the test renders the pass).
+class BankCommandOrderAudioTest : public BankCommandOrderTest, public ::testing::WithParamInterface<bool> {
+ public:
+  void BeforeInit() override {
+    settings_.useAudioThread = GetParam() ? 1 : 0;
+    settings_.useBankThread = 0;
+  }
+};
+
 // A game thread's waited load runs its command while a pass holds the audio lock, and a callback in
-// that pass keeps a call after it: the load returns without running the kept call, whose callback
-// comes at a pass's end on the audio thread, not inside the load on the game thread.
-TEST_F(BankCommandOrderTest, AGameThreadsWaitedCallRunsNoCallKeptAfterItsOwn) {
+// that pass keeps a load after it: the waited load returns without running the kept load, which a
+// pass's end runs (not the game thread: the file hook sees it opened elsewhere) and whose callback
+// comes at a pass's end too, not inside the waited load on the game thread.
+TEST_P(BankCommandOrderAudioTest, AGameThreadsWaitedCallRunsNoCallKeptAfterItsOwn) {
   const std::vector<uint8_t>& image = Image("Before");
+  const std::vector<uint8_t>& keptImage = Image("KeptBehind");
+  {
+    std::ofstream file(Path(KeptBehind::kKeptFile), std::ios::binary);
+    file.write(reinterpret_cast<const char*>(keptImage.data()), std::streamsize(keptImage.size()));
+    ASSERT_TRUE(file.good()) << Path(KeptBehind::kKeptFile);
+  }
   KeptBehind kept;
   ASSERT_TRUE(OrvTest::WaitUntil([] { return !SnAudioLockTurn::Wanted(); }, "the loads before to be over"));
   ASSERT_NE(SoundEngine::PostEvent("Play_Beep", kObject, SnCallback_Duration, &KeptBehind::Played, &kept), 0u);
-  LetFrameGo();
+  // Without the audio thread the pass that holds runs on a thread of its own, rendering until it has.
+  std::unique_ptr<OrvTest::WaitedThread> renderer;
+  if (GetParam()) {
+    LetFrameGo();
+  } else {
+    renderer = std::make_unique<OrvTest::WaitedThread>([&] {
+      OrvTest::WaitUntil([&] { return kept.holding.load() || (LetFrameGo(), false); },
+                         "a rendered pass to call the play's callback");
+    });
+  }
   ASSERT_TRUE(Await([&] { return kept.holding.load(); }, "the play's callback to hold its pass"));
   std::atomic<std::thread::id> loader{};
   std::atomic<int> loaded{-1};
@@ -237,12 +268,23 @@ TEST_F(BankCommandOrderTest, AGameThreadsWaitedCallRunsNoCallKeptAfterItsOwn) {
     loaded = int(SoundEngine::LoadBank(image.data(), uint32_t(image.size()), id));
   });
   game.Join("the game thread's waited load");
+  if (renderer) renderer->Join("the pass that kept the load");
   EXPECT_EQ(loaded.load(), int(SN_Success)) << log_.Take();
   ASSERT_TRUE(kept.made.load()) << "the play's callback made no call";
-  ASSERT_TRUE(Await([&] { return kept.answers.load() == 1 || (LetFrameGo(), false); }, "the kept call's answer"));
+  ASSERT_TRUE(Await([&] { return kept.answers.load() == 1 || (LetFrameGo(), false); }, "the kept load's answer"));
+  EXPECT_EQ(kept.result.load(), int(SN_Success));
+  const std::thread::id opener = io_.OpenedOn(u"KeptBehind");
+  EXPECT_NE(opener, std::thread::id{}) << "the kept load read no file";
+  EXPECT_NE(opener, loader.load())
+      << "the game thread's waited load ran the load kept after its own: it opened the kept bank's file";
   EXPECT_NE(kept.answeredOn.load(), loader.load())
-      << "the kept call made after the load's own ran inside the load, on the game thread";
+      << "the kept call made after the load's own was answered inside the load, on the game thread";
 }
+
+INSTANTIATE_TEST_SUITE_P(Audio, BankCommandOrderAudioTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return std::string(info.param ? "AudioThread" : "NoAudioThread");
+                         });
 
 // The frame end that drains the full ring runs the load kept there once it has counted its frame: the
 // waited unload in the load's callback closes a frame after it, and the audio thread's pass reaches

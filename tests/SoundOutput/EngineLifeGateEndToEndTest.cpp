@@ -2,7 +2,7 @@
 // game thread holds and ends a lock waiting behind the holder; calls and a Term made while Init
 // runs on another thread neither read nor free what Init builds, nor do those of game code Init itself
 // runs (a custom sink's factory); a second Term returns once the first has freed the engine; and the
-// callbacks Term answers on its own thread are refused, as every call made once Term has begun.
+// calls of the callbacks Term answers are refused, as every call made once Term has begun.
 #include <atomic>
 #include <string>
 #include <thread>
@@ -271,7 +271,8 @@ TEST_P(EngineLifeGateTest, ASecondTermReturnsOnceTheFirstHasFreedTheEngine) {
   EXPECT_TRUE(second.engineDown.load()) << "the second Term returned before the engine was freed";
 }
 
-// A bank callback Term answers with 2 on its own thread: the calls it makes are refused.
+// A bank callback Term answers with 2 (on the bank thread, or on Term's once that has stopped): the
+// calls it makes are refused.
 struct DroppedCallback {
   std::atomic<int> result{-1}, reg{-1}, rtpc{-1};
   std::atomic<uint32_t> playingId{~0u};

@@ -227,7 +227,19 @@ class GatedPackageIO final : public Audio::CSnFilePackageLowLevelIOBlocking {
   SN::SNRESULT OpenByName(const char16_t* name, SN::SnOpenMode mode, SN::SnFileLookupFlags* flags, bool& syncOpen,
                           SN::SnFileDescriptor& descriptor) override {
     if (mode != SN::SnOpenMode_Read) return writer_.OpenByName(name, mode, flags, syncOpen, descriptor);
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      opened_.emplace_back(name, std::this_thread::get_id());
+    }
     return CSnFilePackageLowLevelIOBlocking::OpenByName(name, mode, flags, syncOpen, descriptor);
+  }
+  // The thread that last opened, for reading, a file whose name holds `part`; none when none has.
+  std::thread::id OpenedOn(const std::u16string& part) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::thread::id on{};
+    for (const auto& [name, thread] : opened_)
+      if (name.find(part) != std::u16string::npos) on = thread;
+    return on;
   }
   SN::SNRESULT Read(SN::SnFileDescriptor& descriptor, SN::SnTransferHints& hints, void* buffer,
                     SN::SnTransferRequest& request) override {
@@ -312,6 +324,7 @@ class GatedPackageIO final : public Audio::CSnFilePackageLowLevelIOBlocking {
   uint64_t bytes_ = 0;
   uint64_t handed_ = 0;
   std::vector<std::pair<uint64_t, uint64_t>> readRanges_, handedRanges_;  // file bytes [begin, end)
+  std::vector<std::pair<std::u16string, std::thread::id>> opened_;
 };
 
 // The real engine over memory hooks and a stream manager with the game's low-level I/O, files
