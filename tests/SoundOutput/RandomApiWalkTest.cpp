@@ -2098,13 +2098,14 @@ class RandomApiWalkTest : public OutputFixture {
   }
 
   void Walk() {
-    watchdog_ = std::thread([this] { WatchThreads(); });
     for (uint32_t i = 0; i < kThreads + 2; ++i) {
       threads_[i].index = i;
       threads_[i].random.seed(seed_ * kThreads + i);
       // One game thread a walk begins a chain.
       threads_[i].chainAt = i == seed_ % kThreads ? Below(threads_[i].random, steps_) : steps_;
     }
+    // The threads' places are set before the watchdog reads them.
+    watchdog_ = std::thread([this] { WatchThreads(); });
     {
       uint32_t id = 0;
       ASSERT_EQ(SoundEngine::LoadBank("WalkF.bnk", -1, id), SN_Success) << log_.Take();
