@@ -159,6 +159,7 @@ void SayThrown(Kind kind, bool outside) {
     SN_SAY_THROWN(outside, BusMeteringCallback, "A bus metering callback");
     SN_SAY_THROWN(outside, Extension, "A behavioural extension");
     SN_SAY_THROWN(outside, SinkFactory, "A custom sink factory");
+    SN_SAY_THROWN(outside, CustomSink, "A custom sink");
     SN_SAY_THROWN(outside, BackgroundMusicCallback, "The background music callback");
   }
 }

@@ -1,10 +1,10 @@
-// The game's code the engine calls (bank, play and bus callbacks, extensions, a custom sink's factory,
-// the background music callback), all through Call. While it runs the thread is the game's: the
-// closed gate lets none of its calls pass as Init's or Term's own steps, but for an extension Term
-// tells of the end. What it throws never unwinds through the engine: inside a public call on this
-// thread the first exception is kept and thrown again as the innermost such call returns, its work
-// done (see SnCallInFlight); a later one meanwhile is said and dropped; on a thread in no public call
-// (the audio thread, the bank thread, Term's) it is said in an Error line and the engine goes on.
+// The game's code the engine calls (bank, play and bus callbacks, extensions, a custom sink's factory and
+// the sink's start, the background music callback), all through Call. While it runs the thread is the
+// game's: the closed gate lets none of its calls pass as Init's or Term's own steps, but for an extension
+// Term tells of the end. What it throws never unwinds through the engine: inside a public call on this
+// thread the first exception is kept and thrown again as the innermost such call returns, its work done
+// (see SnCallInFlight); a later one meanwhile is said and dropped; on a thread in no public call (the audio
+// thread, the bank thread, Term's) it is said in an Error line and the engine goes on.
 #pragma once
 
 #include <cstdint>
@@ -20,6 +20,7 @@ enum class Kind : uint8_t {
   BusMeteringCallback,
   Extension,
   SinkFactory,
+  CustomSink,
   BackgroundMusicCallback,
 };
 

@@ -201,7 +201,7 @@ struct CallingSinkFactory {
   const std::vector<uint8_t>* image = nullptr;
   int made = 0;
   std::atomic<int> extensionCalls{0}, bankCallbacks{0};
-  int rtpc = -1, load = -1, suspend = -1, extension = -1;
+  int rtpc = -1, load = -1, suspend = -1, extension = -1, suspendInSinkInit = -1;
   uint32_t playingId = ~0u;
   explicit CallingSinkFactory(const std::vector<uint8_t>& bank) : image(&bank) { Current() = this; }
   ~CallingSinkFactory() { Current() = nullptr; }
@@ -218,8 +218,16 @@ TEST_P(EngineLifeGameCodeTest, GameCodeInitRunsMeetsTheEngineDown) {
   SnInitSettings settings = settings_;
   SnPlatformInitSettings platform = platform_;
   settings.mainOutputSettings.customSinkFactory = &CallingSinkFactory::Make;
-  ASSERT_EQ(SoundEngine::Init(&settings, &platform), SN_Success);
+  // The sink the factory makes is the game's code too.
+  OutputTest::SinkLog().onInit = [] {
+    if (CallingSinkFactory::Current()->suspendInSinkInit == -1)
+      CallingSinkFactory::Current()->suspendInSinkInit = int(SoundEngine::Suspend(true));
+  };
+  const SNRESULT started = SoundEngine::Init(&settings, &platform);
+  OutputTest::SinkLog().onInit = nullptr;
+  ASSERT_EQ(started, SN_Success);
   ASSERT_NE(factory.made, 0) << "Init made no sink";
+  EXPECT_EQ(factory.suspendInSinkInit, int(SN_Failure)) << "a suspend made in the sink's Init, inside Init, was taken";
   EXPECT_EQ(factory.rtpc, int(SN_Failure));
   EXPECT_EQ(factory.playingId, 0u);
   EXPECT_EQ(factory.load, int(SN_Failure));

@@ -75,6 +75,7 @@ struct MemorySinkLog {
   std::vector<uint32_t> flushToZeroWhileWriting;  // the MXCSR flush-to-zero bit at each write
   SN::SnChannelConfig config = SN::StandardConfig(SN::kMaskStereo);
   SN::CSnOutputDevice* context = nullptr;
+  void (*onInit)() = nullptr;  // the game's code the sink's Init runs
 };
 inline MemorySinkLog& SinkLog() {
   static MemorySinkLog log;
@@ -94,6 +95,7 @@ class MemorySink final : public SN::CSnSink {
     delete this;
   }
   SN::SNRESULT Init(SN::SnMemPoolId, SN::CSnOutputDevice* context, SN::SnSinkFormat& format) override {
+    if (SinkLog().onInit) SinkLog().onInit();
     if (SinkLog().refuseInit) return SN::SN_Failure;
     SinkLog().context = context;
     format.channelConfig = SinkLog().config;

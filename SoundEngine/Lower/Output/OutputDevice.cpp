@@ -98,14 +98,19 @@ CSnSink* CSnOutputDevice::MakeSink(bool playNow) {
     const SnCustomSinkFactory factory = m_settings.customSinkFactory;
     GameCode::Call(GameCode::Kind::SinkFactory, [&] { sink = factory(g_LEngineDefaultPoolId); });
     if (sink) {
+      // The sink's own calls are the game's too.
+      const auto sinkCall = [](auto&& code) { GameCode::Call(GameCode::Kind::CustomSink, code); };
       SnSinkFormat format{LowerEngine::SampleRate(), m_settings.channelConfig, 32, true,
                           4 * ChannelCount(m_settings.channelConfig)};
-      if (sink->Init(g_LEngineDefaultPoolId, this, format) == SN_Success) {
-        m_settings.channelConfig = format.channelConfig;
-      } else {
-        sink->Term(g_LEngineDefaultPoolId);
+      SNRESULT made = SN_Failure;
+      sinkCall([&] { made = sink->Init(g_LEngineDefaultPoolId, this, format); });
+      if (made == SN_Success) m_settings.channelConfig = format.channelConfig;
+      if (made == SN_Success && playNow) sinkCall([&] { made = sink->Play(); });
+      if (made != SN_Success) {
+        sinkCall([&] { sink->Term(g_LEngineDefaultPoolId); });
         sink = nullptr;
       }
+      return sink;
     }
   } else {
     sink = SinkFactory::Create(m_settings, m_sinkTypeWord, m_deviceId, Devices().mainSink);
